@@ -1,0 +1,33 @@
+#pragma once
+// Checks of indexes, parameters and invariants: a failed check logs the condition with its source
+// file and line at ERR and throws assert::AssertException.
+#include "types.h"
+
+namespace assert {
+
+class AssertException {
+ public:
+  AssertException(const char* file, int line) : file_(file), line_(line) {}
+  const char* file() const { return file_; }
+  int line() const { return line_; }
+
+ private:
+  const char* file_;
+  int line_;
+};
+
+void check(const char* file, int line, const char* exprText, bool cond);
+void checkValue(const char* file, int line, const char* exprText, int value, const char* expectedText, int expected);
+void checkFloatValue(const char* file, int line, const char* exprText, float value, const char* expectedText,
+                     float expected);
+[[noreturn]] void throwAssertException(const char* file, int line);
+
+}  // namespace assert
+
+// The file name is the source path relative to the repository root (the build maps the prefix).
+#define MX_CHECK(cond) ::assert::check(__FILE__, __LINE__, #cond, static_cast<bool>(cond))
+#define MX_CHECK_VALUE(expr, expected) \
+  ::assert::checkValue(__FILE__, __LINE__, #expr, static_cast<int>(expr), #expected, static_cast<int>(expected))
+#define MX_CHECK_FLOAT(expr, expected) \
+  ::assert::checkFloatValue(__FILE__, __LINE__, #expr, static_cast<float>(expr), #expected, static_cast<float>(expected))
+#define MX_FAIL(text) ::assert::check(__FILE__, __LINE__, text, false)

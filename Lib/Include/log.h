@@ -1,0 +1,39 @@
+#pragma once
+// The system log: one line per message, "ESC[LEVEL] message\n", written to the console.
+#include "types.h"
+
+namespace libmx {
+
+enum LogLevel { INFO = 0, WARN = 1, ERR = 2, FATAL = 3 };
+
+class LogInstance {
+ public:
+  static LogInstance& instance();
+
+  // Formats into 256 bytes (255 characters kept); one trailing newline of an untruncated message is
+  // dropped; then writes ESC, "[%s] %s\n" with the level name and the message.
+  void printf(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+  void printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void vprintf(int level, const char* format, __builtin_va_list ap);
+
+  void setHandle(u32 handle) { handle_ = handle; }
+  u32 handle() const { return handle_; }
+
+  static const char* levelName(int level);
+
+ private:
+  LogInstance() = default;
+  u32 handle_ = 0xFFFFFFFFu;
+  u32 reserved_[2] = {0, 0};
+};
+
+// Shorthand used throughout the system.
+#define MX_LOG(level, ...) ::libmx::LogInstance::instance().printf(level, __VA_ARGS__)
+
+}  // namespace libmx
+
+// Console output (standard output of the target): every byte goes to the console ring.
+void consoleOutByte(u8 byte);
+void consoleWrite(const char* data, size_t n);
+// printf-style output straight to the console, without a log header.
+void consolePrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -1,0 +1,35 @@
+# The two commands: `make run` and `make test` (and `make bench`).
+GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+WERROR ?= OFF
+BOARD ?= build/board
+
+.PHONY: all run test bench clean release debug
+
+all: release
+
+release:
+	cmake -S . -B build $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DMX_TESTS=OFF -DMX_WERROR=$(WERROR)
+	cmake --build build -j $(JOBS)
+
+debug:
+	cmake -S . -B build/debug $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DMX_SANITIZE=ON -DMX_WERROR=$(WERROR)
+	cmake --build build/debug -j $(JOBS)
+
+# Starts the back end on a new simulated board in real time (stop it with Ctrl-C).
+run: release
+	rm -rf $(BOARD)
+	./build/backend --board $(BOARD)
+
+# Builds with the sanitizers and runs every test.
+test: debug
+	cd build/debug && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+bench:
+	cmake -S . -B build/bench $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DMX_TESTS=OFF -DMX_BENCH=ON
+	cmake --build build/bench -j $(JOBS)
+	for b in build/bench/bench_*; do $$b; done
+
+clean:
+	rm -rf build

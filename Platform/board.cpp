@@ -1,0 +1,384 @@
+// Host implementation of the platform seam: memory map over board directory files, the FPGA
+// register file with its trace, the virtual clock and the interrupt controller.
+#include "board.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace platform {
+namespace {
+
+// ---- memory regions -------------------------------------------------------------------------------
+struct Region {
+  const char* file;  // board directory file, or null for host-only memory
+  u32 base;
+  u32 size;
+  bool volatileOnPowerOn;
+  u8* host = nullptr;
+};
+
+std::array<Region, 6> regions{{
+    {"link.mem", LINK_BASE, LINK_SIZE, true},
+    {"shared.mem", SHARED_BASE, SHARED_SIZE, true},
+    {"nvram.mem", NVRAM_BASE, NVRAM_SIZE, false},
+    {"ocm.mem", OCM_BASE, OCM_SIZE, true},
+    {nullptr, DRAM_BASE, DRAM_SIZE, true},
+    {nullptr, PROGRAM_BASE, PROGRAM_SIZE, true},
+}};
+
+BoardOptions options;
+bool open = false;
+FILE* traceFile = nullptr;
+bool debugEcho = true;
+
+void defaultFault(const char* message) {
+  std::fprintf(stderr, "%s\n", message);
+  std::fflush(stderr);
+  std::abort();
+}
+FaultHandler faultHandler = defaultFault;
+
+void defaultEnd(EndReason reason, u32 arg) {
+  static const char* names[] = {"restart", "halt", "hand-off"};
+  std::fprintf(stderr, "board: %s (0x%08x)\n", names[static_cast<int>(reason)], arg);
+  std::exit(reason == EndReason::Restart ? 3 : reason == EndReason::Halt ? 4 : 5);
+}
+EndHandler endHandler = defaultEnd;
+
+u8* mapRegion(const Region& r, const std::string& dir, bool clear) {
+  void* p = MAP_FAILED;
+  if (r.file == nullptr || dir.empty()) {
+    p = mmap(nullptr, r.size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  } else {
+    std::string path = dir + "/" + r.file;
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0644);
+    if (fd < 0) fault("board: cannot open %s", path.c_str());
+    struct stat st {};
+    fstat(fd, &st);
+    if (clear || st.st_size != static_cast<off_t>(r.size)) {
+      // A new or resized file, or a power cycle: start from zeroes.
+      if (ftruncate(fd, 0) != 0 || ftruncate(fd, r.size) != 0) fault("board: cannot size %s", path.c_str());
+    }
+    p = mmap(nullptr, r.size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    ::close(fd);
+  }
+  if (p == MAP_FAILED) fault("board: cannot map 0x%08x", r.base);
+  return static_cast<u8*>(p);
+}
+
+Region* findRegion(u32 adr, u32 size) {
+  for (auto& r : regions) {
+    if (r.host != nullptr && adr >= r.base && static_cast<u64>(adr) + size <= static_cast<u64>(r.base) + r.size) return &r;
+  }
+  return nullptr;
+}
+
+// ---- register file --------------------------------------------------------------------------------
+// A two-level table of 4 KiB pages over the register spaces, allocated on first use.
+constexpr u32 PAGE_SHIFT = 12;
+constexpr u32 PAGE_WORDS = 1u << (PAGE_SHIFT - 2);
+struct Page {
+  std::array<u32, PAGE_WORDS> words{};
+  RegisterDevice* device = nullptr;
+};
+std::unique_ptr<std::unique_ptr<Page>[]> pages;  // indexed by adr >> 12
+
+bool isRegisterSpace(u32 adr) {
+  u32 top = adr >> 28;
+  return top == 0x4 || top == 0x8 || (adr >> 20) == 0xF8F;
+}
+
+Page* page(u32 adr, bool create) {
+  if (!pages) pages = std::make_unique<std::unique_ptr<Page>[]>(1u << (32 - PAGE_SHIFT));
+  auto& p = pages[adr >> PAGE_SHIFT];
+  if (!p && create) p = std::make_unique<Page>();
+  return p.get();
+}
+
+constexpr size_t TRACE_KEEP = 1u << 16;
+std::vector<TraceEntry> traceRing(TRACE_KEEP);
+u64 traceCount = 0;
+u32 traceFrame = 0;
+int traceStageNo = 0;
+
+// ---- clock ----------------------------------------------------------------------------------------
+ClockMode mode = ClockMode::Stepped;
+u64 ticks = 0;
+std::chrono::steady_clock::time_point realStart = std::chrono::steady_clock::now();
+u64 realOffset = 0;
+std::vector<TimerHook> hooks;
+bool inHooks = false;
+
+void runHooks() {
+  if (inHooks) return;
+  inHooks = true;
+  // Hooks may remove themselves; iterate over a copy of the small list.
+  TimerHook local[16];
+  size_t n = std::min<size_t>(hooks.size(), 16);
+  std::copy_n(hooks.begin(), n, local);
+  for (size_t i = 0; i < n; ++i) local[i](ticks);
+  inHooks = false;
+}
+
+u64 readClock() {
+  if (mode == ClockMode::RealTime) {
+    auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - realStart).count();
+    u64 now = realOffset + static_cast<u64>(us) * TICKS_PER_US;
+    if (now > ticks) ticks = now;
+  } else {
+    ticks += TICKS_PER_US;
+  }
+  return ticks;
+}
+
+// ---- interrupts -----------------------------------------------------------------------------------
+struct Irq {
+  IrqHandler handler = nullptr;
+  void* context = nullptr;
+  bool enabled = false;
+  bool running = false;
+};
+std::array<Irq, 96> irqs;
+
+Irq* irq(int id) { return (id >= 0 && id < static_cast<int>(irqs.size())) ? &irqs[id] : nullptr; }
+
+}  // namespace
+
+// ---- board ----------------------------------------------------------------------------------------
+void boardOpen(const BoardOptions& opts) {
+  boardClose();
+  options = opts;
+  if (!opts.dir.empty()) mkdir(opts.dir.c_str(), 0755);
+  for (auto& r : regions) r.host = mapRegion(r, opts.dir, opts.powerOn && r.volatileOnPowerOn);
+  if (!opts.traceFile.empty()) traceFile = std::fopen(opts.traceFile.c_str(), "w");
+  regReset();
+  clockSetMode(opts.clock);
+  ticks = 0;
+  realOffset = 0;
+  realStart = std::chrono::steady_clock::now();
+  for (auto& i : irqs) i = Irq{};
+  open = true;
+}
+
+void boardClose() {
+  for (auto& r : regions) {
+    if (r.host != nullptr) munmap(r.host, r.size);
+    r.host = nullptr;
+  }
+  if (traceFile != nullptr) std::fclose(traceFile);
+  traceFile = nullptr;
+  hooks.clear();
+  open = false;
+}
+
+bool boardIsOpen() { return open; }
+const BoardOptions& boardOptions() { return options; }
+
+void boardClearVolatile() {
+  for (auto& r : regions) {
+    if (r.host != nullptr && r.volatileOnPowerOn) {
+      // Give the pages back rather than touching every byte of the large windows.
+      if (madvise(r.host, r.size, MADV_REMOVE) != 0) std::memset(r.host, 0, r.size);
+    }
+  }
+}
+
+void setFaultHandler(FaultHandler handler) { faultHandler = handler ? handler : defaultFault; }
+
+void fault(const char* format, ...) {
+  char message[256];
+  va_list ap;
+  va_start(ap, format);
+  std::vsnprintf(message, sizeof message, format, ap);
+  va_end(ap);
+  faultHandler(message);
+  std::abort();  // a fault handler must not return
+}
+
+void setEndHandler(EndHandler handler) { endHandler = handler ? handler : defaultEnd; }
+
+void endRun(EndReason reason, u32 arg) {
+  if (traceFile != nullptr) std::fflush(traceFile);
+  endHandler(reason, arg);
+  std::abort();
+}
+
+u8* memory(u32 adr, u32 size) {
+  Region* r = findRegion(adr, size);
+  if (r == nullptr) fault("unmapped memory access at 0x%08x (%u bytes)", adr, size);
+  return r->host + (adr - r->base);
+}
+
+u32 readMem32(u32 adr) {
+  u32 v;
+  std::memcpy(&v, memory(adr, 4), 4);
+  return v;
+}
+
+void writeMem32(u32 adr, u32 value) { std::memcpy(memory(adr, 4), &value, 4); }
+
+// ---- registers ------------------------------------------------------------------------------------
+u32 readReg(u32 adr) {
+  if (adr == 0xF8F00200) return timerTicks();
+  if (adr == 0xF8F00204) return static_cast<u32>(ticks >> 32);
+  if (findRegion(adr, 4) != nullptr) return readMem32(adr);
+  if (!isRegisterSpace(adr)) fault("unmapped register read at 0x%08x", adr);
+  Page* p = page(adr, true);
+  u32 value = p->words[(adr >> 2) & (PAGE_WORDS - 1)];
+  if (p->device != nullptr) p->device->read(adr, value);
+  return value;
+}
+
+void writeReg(u32 adr, u32 value) {
+  if (findRegion(adr, 4) != nullptr) return writeMem32(adr, value);
+  if (!isRegisterSpace(adr)) fault("unmapped register write at 0x%08x (value 0x%08x)", adr, value);
+  Page* p = page(adr, true);
+  p->words[(adr >> 2) & (PAGE_WORDS - 1)] = value;
+  traceRing[traceCount % TRACE_KEEP] = TraceEntry{traceFrame, traceStageNo, adr, value};
+  ++traceCount;
+  if (traceFile != nullptr) std::fprintf(traceFile, "%u %d %08x %08x\n", traceFrame, traceStageNo, adr, value);
+  if (p->device != nullptr) p->device->write(adr, value);
+}
+
+void attachDevice(u32 base, u32 size, RegisterDevice* device) {
+  for (u64 a = base; a < static_cast<u64>(base) + size; a += 1u << PAGE_SHIFT) page(static_cast<u32>(a), true)->device = device;
+}
+
+void detachDevice(RegisterDevice* device) {
+  if (!pages) return;
+  for (u32 i = 0; i < (1u << (32 - PAGE_SHIFT)); ++i) {
+    if (pages[i] && pages[i]->device == device) pages[i]->device = nullptr;
+  }
+}
+
+u32 regPeek(u32 adr) {
+  Page* p = page(adr, false);
+  return p ? p->words[(adr >> 2) & (PAGE_WORDS - 1)] : 0;
+}
+
+void regPoke(u32 adr, u32 value) { page(adr, true)->words[(adr >> 2) & (PAGE_WORDS - 1)] = value; }
+
+void regReset() {
+  if (!pages) return;
+  for (u32 i = 0; i < (1u << (32 - PAGE_SHIFT)); ++i) {
+    if (pages[i]) pages[i]->words.fill(0);
+  }
+  traceClear();
+}
+
+std::vector<TraceEntry> traceRecent() {
+  std::vector<TraceEntry> out;
+  u64 n = std::min<u64>(traceCount, TRACE_KEEP);
+  out.reserve(n);
+  for (u64 i = traceCount - n; i < traceCount; ++i) out.push_back(traceRing[i % TRACE_KEEP]);
+  return out;
+}
+
+void traceClear() { traceCount = 0; }
+u64 traceWriteCount() { return traceCount; }
+
+void traceStage(u32 frame, int stage) {
+  traceFrame = frame;
+  traceStageNo = stage;
+}
+
+// ---- clock ----------------------------------------------------------------------------------------
+u32 timerTicks() {
+  u64 now = readClock();
+  runHooks();
+  return static_cast<u32>(now);
+}
+
+void clockSetMode(ClockMode m) {
+  if (m == ClockMode::RealTime && mode != ClockMode::RealTime) {
+    realStart = std::chrono::steady_clock::now();
+    realOffset = ticks;
+  }
+  mode = m;
+}
+
+ClockMode clockMode() { return mode; }
+u64 clockNow() { return ticks; }
+
+void clockAdvance(u64 n) {
+  ticks += n;
+  if (mode == ClockMode::RealTime) realOffset += n;
+  runHooks();
+}
+
+void addTimerHook(TimerHook hook) {
+  if (std::find(hooks.begin(), hooks.end(), hook) == hooks.end()) hooks.push_back(hook);
+}
+
+void removeTimerHook(TimerHook hook) { hooks.erase(std::remove(hooks.begin(), hooks.end(), hook), hooks.end()); }
+
+// ---- interrupts -----------------------------------------------------------------------------------
+bool irqConnect(int id, IrqHandler handler, void* context) {
+  Irq* i = irq(id);
+  if (i == nullptr || handler == nullptr) return false;
+  i->handler = handler;
+  i->context = context;
+  return true;
+}
+
+void irqDisconnect(int id) {
+  if (Irq* i = irq(id)) i->handler = nullptr;
+}
+
+void irqEnable(int id) {
+  if (Irq* i = irq(id)) i->enabled = true;
+}
+
+void irqDisable(int id) {
+  if (Irq* i = irq(id)) i->enabled = false;
+}
+
+bool irqRaise(int id) {
+  Irq* i = irq(id);
+  if (i == nullptr || !i->enabled || i->handler == nullptr || i->running) return false;
+  i->running = true;
+  struct Done {
+    Irq* i;
+    ~Done() { i->running = false; }
+  } done{i};
+  i->handler(i->context);
+  return true;
+}
+
+bool irqIsEnabled(int id) {
+  Irq* i = irq(id);
+  return i != nullptr && i->enabled;
+}
+
+bool irqIsConnected(int id) {
+  Irq* i = irq(id);
+  return i != nullptr && i->handler != nullptr;
+}
+
+// ---- caches, MMU, console ------------------------------------------------------------------------
+void mmuSetSection(u32, u32) {}
+void cacheInvalidateAll() {}
+
+void setDebugEcho(bool on) { debugEcho = on; }
+
+void debugOut(const char* data, size_t n) {
+  if (!debugEcho) return;
+  // The log's ESC byte would start a terminal control sequence; the host mirror leaves it out.
+  for (size_t i = 0; i < n; ++i) {
+    if (data[i] != '\x1b') std::fputc(data[i], stdout);
+  }
+  if (n > 0 && data[n - 1] == '\n') std::fflush(stdout);
+}
+
+}  // namespace platform

@@ -1,0 +1,108 @@
+#pragma once
+// The simulated board behind the platform seam: memory map, board directory, FPGA register file
+// with its write trace, virtual clock, and hooks for board models (DMA engine, interrupts, I2C,
+// NAND, ...). Host only: tests and the host programs use it; the system never includes it.
+#include <string>
+#include <vector>
+
+#include "platform.h"
+
+namespace platform {
+
+// ---- Memory map -------------------------------------------------------------------------------
+// Target addresses of the board directory files and of the host-only memory regions.
+constexpr u32 LINK_BASE = 0x3FF00000, LINK_SIZE = 0x100000;      // link.mem
+constexpr u32 SHARED_BASE = 0x33000000, SHARED_SIZE = 0x8000000;  // shared.mem
+constexpr u32 NVRAM_BASE = 0x81800000, NVRAM_SIZE = 0x20000;      // nvram.mem
+constexpr u32 OCM_BASE = 0xFFFF0000, OCM_SIZE = 0x10000;          // ocm.mem
+// Working memory of the board that the front end does not see (DMA buffers, DDR work area).
+constexpr u32 DRAM_BASE = 0x3B000000, DRAM_SIZE = 0x4F00000;      // up to the link window
+// Program memory: statics that a DMA engine must reach (the backup buffer).
+constexpr u32 PROGRAM_BASE = 0x20000000, PROGRAM_SIZE = 0x100000;
+
+enum class ClockMode { RealTime, Stepped, Fast };
+
+struct BoardOptions {
+  std::string dir;          // board directory; empty: anonymous memory (unit tests)
+  bool powerOn = false;     // clear the volatile regions first, as a power cycle does
+  ClockMode clock = ClockMode::Stepped;
+  std::string traceFile;    // every register write as text lines; empty: none
+};
+
+// Maps the board (closing a board that is open). Files that are missing are created zeroed.
+void boardOpen(const BoardOptions& options);
+void boardClose();
+bool boardIsOpen();
+const BoardOptions& boardOptions();
+
+// Zeroes every volatile region (tests; a power cycle).
+void boardClearVolatile();
+
+// ---- Faults -------------------------------------------------------------------------------------
+// An access outside every mapped range calls this handler with a message naming the address.
+// The default prints the message and aborts; tests install one that throws.
+using FaultHandler = void (*)(const char* message);
+void setFaultHandler(FaultHandler handler);
+[[noreturn]] void fault(const char* format, ...);
+
+// ---- End of a run of main ------------------------------------------------------------------------
+// Called by endRun; must not return (the host program exits or restarts, a test throws).
+using EndHandler = void (*)(EndReason reason, u32 arg);
+void setEndHandler(EndHandler handler);
+
+// ---- FPGA register file --------------------------------------------------------------------------
+// Every register reads the last value written unless a board model answers for it.
+struct RegisterDevice {
+  virtual ~RegisterDevice() = default;
+  // Return true and set value to answer a read; false leaves the stored value.
+  virtual bool read(u32 adr, u32& value) { (void)adr; (void)value; return false; }
+  // Called after the value is stored and traced.
+  virtual void write(u32 adr, u32 value) { (void)adr; (void)value; }
+};
+// Routes accesses to [base, base + size) to the device (size a multiple of 4 KiB, base aligned).
+void attachDevice(u32 base, u32 size, RegisterDevice* device);
+void detachDevice(RegisterDevice* device);
+
+// Test access: the stored value, and setting it without a trace entry (what a status read returns).
+u32 regPeek(u32 adr);
+void regPoke(u32 adr, u32 value);
+// Clears every register (a new board).
+void regReset();
+
+struct TraceEntry {
+  u32 frame;
+  int stage;
+  u32 adr;
+  u32 value;
+};
+// The most recent writes (bounded), oldest first, and a way to forget them.
+std::vector<TraceEntry> traceRecent();
+void traceClear();
+u64 traceWriteCount();
+
+// ---- Virtual clock ------------------------------------------------------------------------------
+// In stepped and fast mode every read of the timer advances it by one microsecond (333 ticks), so
+// busy waits end deterministically; in real-time mode it follows the host clock.
+void clockSetMode(ClockMode mode);
+ClockMode clockMode();
+u64 clockNow();                 // ticks since the board was opened, without advancing
+void clockAdvance(u64 ticks);   // moves the clock on (tests), running due timer hooks
+
+// Board models that act as time passes (VSYNC, DMA completion, watchdog) register a hook that
+// runs whenever the running code reads the timer, with the current tick count.
+using TimerHook = void (*)(u64 now);
+void addTimerHook(TimerHook hook);
+void removeTimerHook(TimerHook hook);
+
+// ---- Interrupt controller (host side) -------------------------------------------------------------
+// Calls the handler of an enabled, connected interrupt (unless it is running already). Returns
+// whether it ran.
+bool irqRaise(int id);
+bool irqIsEnabled(int id);
+bool irqIsConnected(int id);
+
+// ---- Host console -------------------------------------------------------------------------------
+// Whether console output is mirrored to the host's standard output (default on).
+void setDebugEcho(bool on);
+
+}  // namespace platform

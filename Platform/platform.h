@@ -1,0 +1,46 @@
+#pragma once
+// The seam between the system and the hardware. The system reaches the chip and the board only
+// through these calls, by physical address. On the target they are the chip support package's
+// accessors; here they are backed by the simulated board (Platform/board.h).
+#include "types.h"
+
+namespace platform {
+
+// 32-bit register access by physical address (FPGA register spaces, CPU private registers).
+u32 readReg(u32 adr);
+void writeReg(u32 adr, u32 value);
+
+// Pointer to size bytes of mapped memory starting at physical address adr (rings, shared window,
+// on-chip words, non-volatile window, DMA buffers). Faults when the range is not mapped.
+u8* memory(u32 adr, u32 size);
+
+// Memory words (little-endian, as on the target processor).
+u32 readMem32(u32 adr);
+void writeMem32(u32 adr, u32 value);
+
+// Global timer, low 32 bits, 333 ticks per microsecond.
+constexpr u32 TICKS_PER_US = 333;
+u32 timerTicks();
+
+// Generic interrupt controller: connect and enable one handler per interrupt id.
+using IrqHandler = void (*)(void* context);
+bool irqConnect(int id, IrqHandler handler, void* context);
+void irqDisconnect(int id);
+void irqEnable(int id);
+void irqDisable(int id);
+
+// Caches and MMU: translation table entries and cache maintenance have no effect off the target.
+void mmuSetSection(u32 sectionIndex, u32 entry);
+void cacheInvalidateAll();
+
+// Tells the register trace which frame and driver update stage the following writes belong to.
+void traceStage(u32 frame, int stage);
+
+// Host mirror of console output (the console ring is the real sink).
+void debugOut(const char* data, size_t n);
+
+// The end of a run of main: a watchdog restart, a halt, or a jump to a hand-off address.
+enum class EndReason { Restart, Halt, HandOff };
+[[noreturn]] void endRun(EndReason reason, u32 arg);
+
+}  // namespace platform

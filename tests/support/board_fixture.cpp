@@ -1,0 +1,32 @@
+#include "board_fixture.h"
+
+#include <cstring>
+
+namespace testing_support {
+
+std::string consoleText() {
+  u32 index = platform::readMem32(platform::LINK_BASE);
+  if (index > 0x7FFE0) index = 0x7FFE0;
+  const char* data = reinterpret_cast<const char*>(platform::memory(platform::LINK_BASE + 8, 0x7FFE0));
+  return std::string(data, index);
+}
+
+void consoleClear() {
+  platform::writeMem32(platform::LINK_BASE, 0);
+  platform::writeMem32(platform::LINK_BASE + 4, 0);
+}
+
+int consoleCount(const std::string& text) {
+  std::string all = consoleText();
+  int n = 0;
+  for (size_t pos = all.find(text); pos != std::string::npos; pos = all.find(text, pos + text.size())) ++n;
+  return n;
+}
+
+void BoardTest::SetUp() {
+  platform::regReset();
+  platform::boardClearVolatile();
+  consoleClear();
+}
+
+}  // namespace testing_support

@@ -1,0 +1,31 @@
+#pragma once
+// Test ground: an anonymous simulated board opened once per test program, reset for every test,
+// and readers for the console ring.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "board.h"
+
+namespace testing_support {
+
+// Thrown by the board when the code under test touches an unmapped address.
+struct BoardFault : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Everything the console ring holds from index 0 to the write index (no wrap).
+std::string consoleText();
+// Empties the console ring.
+void consoleClear();
+// Number of complete lines in consoleText() that contain text.
+int consoleCount(const std::string& text);
+
+// Clears registers, trace, volatile memory and the console before each test.
+class BoardTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+};
+
+}  // namespace testing_support

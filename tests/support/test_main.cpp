@@ -1,0 +1,16 @@
+// Test programs run on an anonymous simulated board in stepped time; an unmapped access throws.
+#include <gtest/gtest.h>
+
+#include "board_fixture.h"
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  platform::BoardOptions options;
+  options.clock = platform::ClockMode::Stepped;
+  platform::boardOpen(options);
+  platform::setDebugEcho(false);
+  platform::setFaultHandler([](const char* message) { throw testing_support::BoardFault(message); });
+  int rc = RUN_ALL_TESTS();
+  platform::boardClose();
+  return rc;
+}
