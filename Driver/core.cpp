@@ -89,7 +89,7 @@ bool is720(int format) { return format == 2 || format == 3; }
 // Per-frame timing statistics of the update and the early update (timing switch on).
 void recordTiming(Stat& stat, u32 us, const char* line) {
   if (us > stat.worstUs) stat.worstUs = us;
-  if (++stat.count > STAT_WRAP) stat.count = 0;
+  if (++stat.count >= STAT_WRAP) stat.count = 0;
   if (stat.count == STAT_REPORT_AT) {
     MX_LOG(libmx::INFO, line, static_cast<double>(us) / 1000.0, static_cast<double>(stat.worstUs) / 1000.0);
     stat.worstUs = 0;
@@ -347,11 +347,9 @@ void mxWatchdogEnable(int enable, int second) {
 
 void mxHalt() {
   // With the watchdog armed the board restarts out of this spin; without it nothing ever can.
-  for (;;) {
-    u32 control = mxReadReg(REG_WDT_CONTROL);
-    if (control <= WDT_CONTROL_KEY || control > WDT_CONTROL_KEY + 15) platform::endRun(platform::EndReason::Halt, 0);
-    mxGetTicks();
-  }
+  u32 control = mxReadReg(REG_WDT_CONTROL);
+  if (control <= WDT_CONTROL_KEY || control > WDT_CONTROL_KEY + 15) platform::endRun(platform::EndReason::Halt, 0);
+  for (;;) mxGetTicks();
 }
 
 void mxRestart() {
