@@ -222,6 +222,46 @@ void mxInitialize(int format, float scale) {
 void mxSetVideoFormat(int format, float scale) { mxInitialize(format, scale); }
 
 // ---- per-frame update ----------------------------------------------------------------------------------
+void mxUpdateStage(int stage, u32 t0) {
+  CoreState& s = core();
+  platform::traceStage(s.frameNo, stage);
+  switch (stage) {
+    case 1:
+      mxCrosspointUpdate();
+      break;
+    case 2:
+      mxFrameUpdate();
+      if (s.fourK) {
+        while (mxElapsedUs(t0, mxGetTicks()) < 47) {
+        }
+      }
+      mxFilterUpdate();
+      mxClipUpdate();
+      break;
+    case 3:
+      mxKeyUpdateMixer();
+      mxSdiUpdateControl();
+      mxCbgdUpdate();
+      break;
+    case 4:
+      mxDveUpdate();
+      mxDisplayUpdate();
+      break;
+    case 5:
+      mxMvUpdate();
+      mxClipUpdateOutputs();
+      break;
+    case MX_TRACE_TAIL:
+      mxKeyLatchParams();
+      mxSdiUpdateStatus();
+      mxDveUpdateTail();
+      if (s.glueField == 1) mxGenlockUpdate(s.glueField);
+      break;
+    default:
+      MX_FAIL("NeverReachHere");
+  }
+}
+
 void mxUpdateEntry() {
   CoreState& s = core();
   if (s.firstUpdate) {
@@ -248,42 +288,12 @@ void mxUpdate() {
   s.meField = (mxReadReg(REG_ME1_FIELD) & fieldMask) != 0 ? 1 : 0;
   s.glueField = (mxReadReg(REG_GLUE_FIELD) & fieldMask) != 0 ? 1 : 0;
 
-  platform::traceStage(s.frameNo, 1);
-  mxCrosspointUpdate();
-  t[1] = mxGetTicks();
-
-  platform::traceStage(s.frameNo, 2);
-  mxFrameUpdate();
-  if (s.fourK) {
-    while (mxElapsedUs(t[0], mxGetTicks()) < 47) {
-    }
+  for (int stage = 1; stage <= MX_UPDATE_STAGES; ++stage) {
+    mxUpdateStage(stage, t[0]);
+    t[stage] = mxGetTicks();
+    if (stage == 4) mxWriteReg(REG_DMA1_CONTROL, 0);  // the command list of the frame is complete
   }
-  mxFilterUpdate();
-  mxClipUpdate();
-  t[2] = mxGetTicks();
-
-  platform::traceStage(s.frameNo, 3);
-  mxKeyUpdateMixer();
-  mxSdiUpdateControl();
-  mxCbgdUpdate();
-  t[3] = mxGetTicks();
-
-  platform::traceStage(s.frameNo, 4);
-  mxDveUpdate();
-  mxDisplayUpdate();
-  t[4] = mxGetTicks();
-  mxWriteReg(REG_DMA1_CONTROL, 0);
-
-  platform::traceStage(s.frameNo, 5);
-  mxMvUpdate();
-  mxClipUpdateOutputs();
-  t[5] = mxGetTicks();
-
-  platform::traceStage(s.frameNo, MX_TRACE_TAIL);
-  mxKeyLatchParams();
-  mxSdiUpdateStatus();
-  mxDveUpdateTail();
-  if (s.glueField == 1) mxGenlockUpdate(s.glueField);
+  mxUpdateStage(MX_TRACE_TAIL, t[0]);
 
   bool over = false;
   for (int k = 0; k < MX_UPDATE_STAGES; ++k) {

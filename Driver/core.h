@@ -122,6 +122,8 @@ void mxUpdateEntry();  // from the frame callback: kicks the watchdog on its fir
 void mxUpdate();
 void mxUpdateEarly();  // from the early interrupt
 
+// One stage of mxUpdate (1..5, or MX_TRACE_TAIL) with the update's start time t0.
+void mxUpdateStage(int stage, u32 t0);
 // Stage limits of mxUpdate (cumulative microseconds after its start).
 constexpr int MX_UPDATE_STAGES = 5;
 constexpr u32 MX_STAGE_LIMIT_US[MX_UPDATE_STAGES] = {130, 400, 550, 1000, 6000};
