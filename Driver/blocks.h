@@ -9,9 +9,9 @@
 int initDevices();
 void initSyncTiming();
 void initSyncTiming2();
-void initSdiTransceivers();
+int initSdiTransceivers();
 int adjustSerdesDelay(int link, int delay);
-void adjustAllSerdesDelays();
+int adjustAllSerdesDelays();
 
 // Format timing, PLLs, temperature alarms, debug reports.
 void mxInitWindowTiming();

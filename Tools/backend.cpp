@@ -12,6 +12,9 @@
 
 #include "Main/startup.h"
 #include "board.h"
+#if __has_include("i2c_devices.h")
+#include "i2c_devices.h"
+#endif
 #include "vsync.h"
 #include "watchdog.h"
 
@@ -92,6 +95,9 @@ int main(int argc, char** argv) {
 
   platform::boardOpen(options);
   platform::setEndHandler(onEnd);
+#if __has_include("i2c_devices.h")
+  platform::installBoardDevices();
+#endif
   platform::vsyncAttach();
   platform::watchdogAttach();
   if (frameLimit > 0) platform::addTimerHook(frameLimitHook);

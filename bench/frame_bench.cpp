@@ -10,6 +10,9 @@
 #include "Main/startup.h"
 #include "Main/vsync.h"
 #include "board.h"
+#if __has_include("i2c_devices.h")
+#include "i2c_devices.h"
+#endif
 #include "vsync.h"
 #include "watchdog.h"
 
@@ -50,6 +53,9 @@ int main(int argc, char** argv) {
   options.clock = platform::ClockMode::Fast;
   platform::boardOpen(options);
   platform::setDebugEcho(false);
+#if __has_include("i2c_devices.h")
+  platform::installBoardDevices();
+#endif
   platform::vsyncAttach();
   platform::watchdogAttach();
   bpStart();
