@@ -6,7 +6,7 @@
 
 #include "Driver/blocks.h"
 #include "Driver/reg.h"
-#include "Driver/startup_lock.h"
+#include "Common/lock.h"
 #include "check.h"
 #include "log.h"
 #include "platform.h"

@@ -8,9 +8,7 @@
 #include "Main/startup.h"
 #include "log.h"
 #include "platform.h"
-#if __has_include("Main/bp.h")
 #include "Main/bp.h"
-#endif
 
 namespace {
 
@@ -46,11 +44,7 @@ HandlerState& handler() {
   return state;
 }
 
-void registryProcess() {
-#if __has_include("Main/bp.h")
-  category::CategoryRegistry::instance().process();
-#endif
-}
+void registryProcess() { category::CategoryRegistry::instance().process(); }
 
 FrameWork frameWork = registryProcess;
 

@@ -5,10 +5,12 @@
 
 #include "Driver/core.h"
 #include "Driver/reg.h"
+#include "Main/bp.h"
 #include "Main/startup.h"
 #include "Main/vsync.h"
 #include "board_fixture.h"
 #include "check.h"
+#include "test_categories.h"
 #include "vsync.h"
 #include "watchdog.h"
 
@@ -49,6 +51,7 @@ class StartupTest : public BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
+    category::CategoryRegistry::instance().reset();
     bpReset();
     frames = FrameLog{};
     vsyncSetFrameWork(recordFrame);
@@ -61,6 +64,7 @@ class StartupTest : public BoardTest {
     vsyncDetach();
     watchdogDetach();
     setEndHandler(nullptr);
+    category::CategoryRegistry::instance().reset();  // test categories do not outlive the test
   }
   // Position of the first console line holding text, or npos.
   static size_t at(const std::string& text) { return consoleText().find(text); }
@@ -303,6 +307,59 @@ TEST_F(StartupTest, HaltWithoutWatchdogEndsTheRun) {
     EXPECT_EQ(e.reason, EndReason::Restart);
     EXPECT_EQ(e.arg, 1u);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Fails its check on the refresh passes listed.
+template <int TYPE>
+struct FailingRefresh : test_categories::TestCategory<test_categories::Rec<TYPE>> {
+  int passes = 0;
+  int failFrom = 1, failTo = 2;
+  void refresh() override {
+    ++passes;
+    MX_CHECK(passes < failFrom || passes > failTo);
+  }
+};
+
+TEST_F(StartupTest, FailedCheckInARefreshEndsOnlyThatPass) {
+  writeMem32(WARM_FLAG, 1);
+  FailingRefresh<30> first;
+  FailingRefresh<31> second;
+  first.failFrom = 2;
+  first.failTo = 3;
+  second.failFrom = 100;
+  bpStart();
+  for (int pass = 0; pass < 5; ++pass) {
+    ASSERT_NO_THROW(bpMainLoopPass()) << pass;
+    EXPECT_EQ(mxMainLoop(), 0);
+  }
+  EXPECT_EQ(first.passes, 5);
+  EXPECT_EQ(second.passes, 3);  // not reached in the two passes that failed before it
+  EXPECT_EQ(consoleCount("Assertion failed: tests/Main/startup_test.cpp"), 2);
+  EXPECT_EQ(consoleCount("refresh stopped at tests/Main/startup_test.cpp"), 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(StartupTest, FramesRunTheRegistryWork) {
+  writeMem32(WARM_FLAG, 1);
+  vsyncSetFrameWork(nullptr);  // the registry's process
+  test_categories::calls().clear();
+  test_categories::TestCategory<test_categories::Rec<30>> cat;
+  bpStart();
+  bpMainLoopPass();
+  int updates = 0, refreshes = 0;
+  for (auto& c : test_categories::calls()) {
+    updates += c == "update 30/0" ? 1 : 0;
+    refreshes += c == "refresh 30/0" ? 1 : 0;
+  }
+  EXPECT_GE(updates, 1);
+  EXPECT_EQ(refreshes, 1);
 }
 
 }  // namespace
