@@ -1,8 +1,14 @@
 // The category singletons in their start-up order. Each registers itself from its constructor; a
 // per-ME category creates its four instances here.
 #include "Main/startup.h"
+#if __has_include("Main/system.h")
+#include "Main/system.h"
+#endif
 
 void createCategories() {
+#if __has_include("Main/system.h")
+  category::CategorySystem::instance();
+#endif
   // In this order, as the categories are built:
   // MxifKey, MxifChromaKey, MxifBkgd, MxifImage, MxifDsk, MxifCbgd, MxifUpStreamKey,
   // MxifUpStreamKeyAssign, MxifBkgdWipe, MxifClipPlay, MxifClipRec, MxifClipRegister,
