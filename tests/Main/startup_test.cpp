@@ -64,7 +64,7 @@ class StartupTest : public BoardTest {
     vsyncDetach();
     watchdogDetach();
     setEndHandler(nullptr);
-    category::CategoryRegistry::instance().reset();  // test categories do not outlive the test
+    BoardTest::TearDown();
   }
   // Position of the first console line holding text, or npos.
   static size_t at(const std::string& text) { return consoleText().find(text); }
