@@ -213,6 +213,18 @@ TEST_F(VsyncTest, PeriodAndRunTimeChecks) {
   EXPECT_EQ(consoleCount("Lost VSYNC 18.6"), 1);
 }
 
+TEST_F(VsyncTest, RunTimeStatisticsEveryHundredTwentyVsyncs) {
+  for (int i = 0; i < 130; ++i) vsync(16666);
+  EXPECT_EQ(consoleCount("executes time "), 0);
+  writeMem32(0xFFFF0004, 1);
+  for (int i = 0; i < 119; ++i) vsync(16666);
+  EXPECT_EQ(consoleCount("executes time "), 0);
+  vsync(16666);
+  EXPECT_EQ(consoleCount("executes time "), 1);
+  for (int i = 0; i < 120; ++i) vsync(16666);
+  EXPECT_EQ(consoleCount("executes time "), 2);
+}
+
 TEST_F(VsyncTest, DeferredFrameRunsOnceAtEnd) {
   beginVsyncDefer();
   for (int i = 0; i < 3; ++i) vsync(16666);
