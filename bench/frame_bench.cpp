@@ -10,6 +10,8 @@
 #include "Main/startup.h"
 #include "Main/vsync.h"
 #include "board.h"
+#include "dma_engine.h"
+#include "hw_semaphore.h"
 #if __has_include("i2c_devices.h")
 #include "i2c_devices.h"
 #endif
@@ -56,6 +58,8 @@ int main(int argc, char** argv) {
 #if __has_include("i2c_devices.h")
   platform::installBoardDevices();
 #endif
+  platform::dmaEngine();
+  platform::hardwareSemaphores();
   platform::vsyncAttach();
   platform::watchdogAttach();
   bpStart();

@@ -10,6 +10,7 @@
 #include "Main/vsync.h"
 #include "board_fixture.h"
 #include "check.h"
+#include "dma_engine.h"
 #include "test_categories.h"
 #include "vsync.h"
 #include "watchdog.h"
@@ -55,6 +56,7 @@ class StartupTest : public BoardTest {
     bpReset();
     frames = FrameLog{};
     vsyncSetFrameWork(recordFrame);
+    dmaEngine().reset();
     vsyncAttach();
     watchdogAttach();
     setEndHandler([](EndReason reason, u32 arg) { throw RunEnded{reason, arg}; });
@@ -63,6 +65,7 @@ class StartupTest : public BoardTest {
     shutdownInterrupts();
     vsyncDetach();
     watchdogDetach();
+    dmaEngine().detach();
     setEndHandler(nullptr);
     BoardTest::TearDown();
   }
