@@ -3,6 +3,7 @@
 #include "Driver/core.h"
 
 #include <initializer_list>
+#include <new>
 
 #include "Driver/blocks.h"
 #include "Driver/reg.h"
@@ -81,8 +82,10 @@ CoreState& core() {
 }
 
 ResourceLock& startupLock() {
-  static ResourceLock lock;
-  return lock;
+  // Never destroyed: the lock words may be gone when the program's statics are torn down.
+  alignas(ResourceLock) static unsigned char storage[sizeof(ResourceLock)];
+  static ResourceLock* lock = new (storage) ResourceLock;
+  return *lock;
 }
 
 float msSince(u32 start) { return static_cast<float>(mxGetTicks() - start) / 333000.0f; }
