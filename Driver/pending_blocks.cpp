@@ -3,15 +3,16 @@
 // the linker reports a duplicate definition until it does.
 #include "Driver/blocks.h"
 
-// Board devices and serdes links (I2C devices).
+// Board devices and serdes links, format timing and board monitoring: they go with their headers.
+#if !__has_include("Driver/i2c.h")
 int initDevices() { return 1000; }
 void initSyncTiming() {}
 void initSyncTiming2() {}
 int initSdiTransceivers() { return 0; }
 int adjustSerdesDelay(int link, int) { return link > 6 ? -1 : 0; }
 int adjustAllSerdesDelays() { return 0; }
-
-// Format timing and board monitoring.
+#endif
+#if !__has_include("Driver/format.h")
 void mxInitWindowTiming() {}
 void mxStillInitialize() {}
 void mxSetDefaultFormatTiming() {}
@@ -19,6 +20,9 @@ void mxLoadFormatTable() {}
 void mxSetTemperatureAlarm(u32, int) {}
 void mxReportBandwidth() {}
 void mxReportBlockTimes() {}
+#endif
+
+// FPGA temperature monitor.
 void mxTemperatureMonitorStart() {}
 
 // Transition driver.
