@@ -9,9 +9,9 @@
 int initDevices();
 void initSyncTiming();
 void initSyncTiming2();
-int initSdiTransceivers();
+void initSdiTransceivers();
 int adjustSerdesDelay(int link, int delay);
-int adjustAllSerdesDelays();
+void adjustAllSerdesDelays();
 
 // Format timing, PLLs, temperature alarms, debug reports.
 void mxInitWindowTiming();

@@ -11,9 +11,6 @@
 #include "check.h"
 #include "log.h"
 #include "platform.h"
-#if __has_include("Driver/format.h")
-#include "Driver/format.h"
-#endif
 
 namespace {
 
@@ -95,22 +92,6 @@ bool is720(int format) { return format == 2 || format == 3; }
 int lineOffset(int format) {
   static const int offsets[] = {675, 939, 345, 543, 0, 0};
   return (format >= 0 && format < 6) ? offsets[format] : 1005;
-}
-
-// The board routines and format timing read the format and the mode flags through their own record.
-void publishFormatState(const CoreState& s) {
-#if __has_include("Driver/format.h")
-  MxFormatState state;
-  state.format = s.format;
-  state.width = static_cast<int>(s.width);
-  state.height = static_cast<int>(s.height);
-  state.lineOffset = lineOffset(s.format);
-  state.paired = s.paired;
-  state.fourK = s.fourK;
-  mxSetFormatState(state);
-#else
-  (void)s;
-#endif
 }
 
 // Per-frame timing statistics of the update and the early update (timing switch on).
@@ -215,7 +196,6 @@ void mxInitialize(int format, float scale) {
   s.height = info.height;
   s.periodUs = info.periodUs;
   mxWriteReg(REG_FRAME_PERIOD, 50 * info.periodUs - 50000);
-  publishFormatState(s);
 
   initDevices();  // clock generator and board devices
   s.initTicks = mxGetTicks();
@@ -415,7 +395,6 @@ void mxBoardInit() {
     s.paired = mode != 0;
     s.fourK = mode == 2;
   }
-  publishFormatState(s);
   if ((mxReadReg(OCM_BOOT_MODE) & (1u << 24)) == 0) mxWatchdogEnable(0, 10);
   mxWriteReg(0x8200080C, 0x80000);
 

@@ -3,16 +3,15 @@
 // the linker reports a duplicate definition until it does.
 #include "Driver/blocks.h"
 
-// Board devices and serdes links, format timing and board monitoring: they go with their headers.
-#if !__has_include("Driver/i2c.h")
+// Board devices and serdes links (I2C devices).
 int initDevices() { return 1000; }
 void initSyncTiming() {}
 void initSyncTiming2() {}
-int initSdiTransceivers() { return 0; }
+void initSdiTransceivers() {}
 int adjustSerdesDelay(int link, int) { return link > 6 ? -1 : 0; }
-int adjustAllSerdesDelays() { return 0; }
-#endif
-#if !__has_include("Driver/format.h")
+void adjustAllSerdesDelays() {}
+
+// Format timing and board monitoring.
 void mxInitWindowTiming() {}
 void mxStillInitialize() {}
 void mxSetDefaultFormatTiming() {}
@@ -20,9 +19,6 @@ void mxLoadFormatTable() {}
 void mxSetTemperatureAlarm(u32, int) {}
 void mxReportBandwidth() {}
 void mxReportBlockTimes() {}
-#endif
-
-// FPGA temperature monitor.
 void mxTemperatureMonitorStart() {}
 
 // Transition driver.
