@@ -14,9 +14,6 @@
 #include "board.h"
 #include "dma_engine.h"
 #include "hw_semaphore.h"
-#if __has_include("i2c_devices.h")
-#include "i2c_devices.h"
-#endif
 #include "vsync.h"
 #include "watchdog.h"
 
@@ -97,9 +94,6 @@ int main(int argc, char** argv) {
 
   platform::boardOpen(options);
   platform::setEndHandler(onEnd);
-#if __has_include("i2c_devices.h")
-  platform::installBoardDevices();
-#endif
   platform::dmaEngine();
   platform::hardwareSemaphores();
   platform::vsyncAttach();
