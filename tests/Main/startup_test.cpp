@@ -378,3 +378,37 @@ TEST_F(StartupTest, FramesRunTheRegistryWork) {
 }
 
 }  // namespace
+
+namespace {
+
+struct Kept : test_categories::TestCategory<test_categories::Rec<30>> {
+  u8& a() { return this->record(0).a; }
+};
+
+TEST_F(StartupTest, RestartAndPowerOnResumeTheBackupImage) {
+  writeMem32(0x81800000, 0);  // no image in the window yet
+  writeMem32(0x81800004, 0);
+  Kept cat;
+  vsyncSetFrameWork(nullptr);  // the registry's process with its backup copy
+  bpStart();
+  if (consoleCount("Backup buffer size") == 0) GTEST_SKIP() << "the backup image is not part of this build";
+  EXPECT_EQ(consoleCount("no backup data"), 1);
+  cat.a() = 77;  // state the categories changed
+  for (int pass = 0; pass < 3; ++pass) bpMainLoopPass();  // frames copy the image to the window
+  EXPECT_EQ(readMem32(0x81800000), 0x08765421u);
+
+  const bool powerCycles[] = {false, true};
+  for (bool powerCycle : powerCycles) {
+    SCOPED_TRACE(powerCycle ? "power-on" : "restart");
+    bpReset();
+    if (powerCycle) boardClearVolatile();
+    testing_support::consoleClear();
+    cat.a() = 0;
+    bpStart();
+    EXPECT_EQ(consoleCount("start power on sequence"), powerCycle ? 1 : 0);
+    EXPECT_EQ(consoleCount("backup data resume"), 1);
+    EXPECT_EQ(cat.a(), 77);
+  }
+}
+
+}  // namespace
