@@ -9,9 +9,6 @@
 #include "log.h"
 #include "platform.h"
 #include "Main/bp.h"
-#if __has_include("Main/system.h")
-#include "Main/system.h"
-#endif
 
 namespace {
 
@@ -69,16 +66,6 @@ void runFrame() {
   } restore{mxMainLoop()};
   mxSetMainLoop(0);
   frameWork();
-}
-
-// The system category (type 29, ME 0) reads the field bit of the frame in its phase predicates.
-void storeFieldBit(int field) {
-  handler().field = field;
-#if __has_include("Main/system.h")
-  constexpr int SYSTEM_TYPE = 29;
-  auto* system = dynamic_cast<category::CategorySystem*>(category::CategoryRegistry::instance().get(SYSTEM_TYPE, 0));
-  if (system != nullptr) system->setFieldFlag(static_cast<u8>(field));
-#endif
 }
 
 float toMs(u32 us) { return static_cast<float>(us) / 1000.0f; }
@@ -171,7 +158,7 @@ void onVsyncFrame(VsyncGuard& guard, int arg) {
     return;
   }
   mxUpdateEntry();
-  storeFieldBit(arg);
+  handler().field = arg;  // the system category's phase predicates read it (vsyncFieldBit)
   if (guard.busy != 0) {
     guard.pending = 1;
   } else if (guard.pending == 0) {

@@ -412,3 +412,20 @@ TEST_F(StartupTest, RestartAndPowerOnResumeTheBackupImage) {
 }
 
 }  // namespace
+
+#if __has_include("Main/system.h")
+#include "Main/system.h"
+
+namespace {
+
+TEST_F(VsyncTest, FieldBitGoesToTheSystemCategory) {
+  vsync(16666);
+  EXPECT_EQ(category::CategorySystem::fieldFlag(), 0);
+  vsyncPost(IRQ_VSYNC | IRQ_FIELD);
+  EXPECT_EQ(category::CategorySystem::fieldFlag(), 1);
+  vsyncPost(IRQ_VSYNC);
+  EXPECT_EQ(category::CategorySystem::fieldFlag(), 0);
+}
+
+}  // namespace
+#endif
