@@ -1,0 +1,261 @@
+#include "Main/autotrans.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "check.h"
+
+FrameStep FrameStep::current() { return FrameStep{0, true}; }
+
+// --- slot table ---
+
+int AutoTransition::bkgdSlot(int me) {
+  static const int slots[N_ME] = {0, 5, 10, 15};
+  MX_CHECK(0 <= me && me < N_ME);
+  return slots[me];
+}
+
+int AutoTransition::keySlot(int me, int ch) {
+  MX_CHECK(0 <= me && me < N_ME);
+  ::assert::check(__FILE__, __LINE__, "0 <= ch && ch < MxifKey::N_CHANNELS", 0 <= ch && ch < N_KEY_CHANNELS);
+  return 5 * me + 1 + ch;
+}
+
+int AutoTransition::dskSlot(int ch) {
+  MX_CHECK(0 <= ch && ch < N_DSK_CHANNELS);
+  return 20 + ch;
+}
+
+int AutoTransition::clipSlot(int me, int ch) {
+  MX_CHECK(0 <= me && me < 2 * N_ME);
+  MX_CHECK(0 <= ch && ch < N_CLIP_CHANNELS);
+  return me < N_ME ? 24 + 4 * me + ch : 64 + 4 * (me - N_ME) + ch;
+}
+
+int AutoTransition::eventMemorySlot(int me) {
+  MX_CHECK(0 <= me && me < N_ME);
+  return 40 + me;
+}
+
+bool AutoTransition::isDualSlot(int slot) {
+  switch (slot) {
+    case 0: case 5: case 10: case 15: case 44: case 49: case 54: case 59:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// --- commands ---
+
+float AutoTransition::stepSize(int rate, int format) {
+  // A rate of 0 (or a negative one, which never reaches the tracker through start) carries a whole run.
+  if (rate <= 0) return 1.0f;
+  bool frameRate = (format >= 2 && format <= 5) || (format >= 8 && format <= 11);
+  return (frameRate ? 1.0f : 0.5f) / static_cast<float>(rate);
+}
+
+void AutoTransition::start(int r, int d) {
+  if (d != 0) direction = d;
+  rate = std::max(r, 0);
+  state = RUNNING;
+}
+
+void AutoTransition::setLimits(float a, float b) {
+  limitStart = a <= 0.0f ? WINDOW_LOW : (a >= 1.0f ? WINDOW_HIGH : a);
+  limitEnd = b <= 0.0f ? WINDOW_HIGH : (b >= 1.0f ? WINDOW_LOW : 1.0f - b);
+}
+
+float AutoTransition::windowMap(float v) const {
+  if (v < limitStart) return 0.0f;
+  if (limitStart + (1.0f - limitEnd) >= WINDOW_HIGH) return v >= limitEnd ? 1.0f : 0.0f;
+  if (v <= limitStart) return 0.0f;
+  if (v >= limitEnd) return 1.0f;
+  return (v - limitStart) / std::fabs(limitEnd - limitStart);
+}
+
+float AutoTransition::position(int which) const {
+  float v = which == 1 ? positionB : positionA;
+  if (state == RAMP) return v;
+  float m = windowMap(v);
+  return hold ? m * scale : m;
+}
+
+void AutoTransition::setPosition(float p) {
+  if (p < LOW) {
+    if (hold) setEndDirection(1);
+    positionA = 0.0f;
+  } else if (p <= HIGH) {
+    positionA = p;
+  } else if (hold) {
+    setEndDirection(-1);
+    positionA = 1.0f;
+  } else {
+    positionA = 0.0f;
+    negateFlip();
+  }
+}
+
+void AutoTransition::setPositions(float a, float b) {
+  if (a < LOW) a = 0.0f;
+  if (b < LOW) b = 0.0f;
+  if (a > HIGH) a = 1.0f;
+  if (b > HIGH) b = 1.0f;
+  bool atStart = mode_ == 1 ? (a < LOW && b < LOW) : a < LOW;
+  bool atEnd = mode_ == 1 ? (a > HIGH && b > HIGH) : a > HIGH;
+  if (atStart && hold) {
+    setEndDirection(1);
+  } else if (atEnd) {
+    if (hold) {
+      setEndDirection(-1);
+    } else {
+      a = 0.0f;
+      b = 0.0f;
+      negateFlip();
+    }
+  }
+  positionA = a;
+  positionB = b;
+}
+
+void AutoTransition::startRamp(float distance, int r, int format, float newScale) {
+  setEndDirection(1);
+  float s = stepSize(r, format);
+  state = RAMP;
+  rampStep = distance * s;
+  rampFrames = static_cast<s32>(1.0f / s + 0.5f);
+  scale = newScale;
+}
+
+void AutoTransition::setPartialEnd(float p, int r, int format) {
+  float ref = state == RAMP ? savedPosition : positionA;
+  if (state != RAMP) savedPosition = positionA;
+  float m = windowMap(ref);
+  if (p < HIGH) {
+    if (hold) {
+      scale = p;
+      return;
+    }
+    if (state != RAMP) positionA = m;
+    float distance = p * m - positionA;
+    hold = 1;
+    startRamp(distance, r, format, p);
+  } else {
+    if (!hold) {
+      scale = 1.0f;
+      return;
+    }
+    if (state != RAMP) positionA = scale * m;
+    float distance = m - positionA;
+    hold = 0;
+    startRamp(distance, r, format, 1.0f);
+  }
+}
+
+// --- per-frame step ---
+
+bool AutoTransition::beginAdvance(const FrameStep& frame) {
+  if (rampFrames >= 0 && frame.allowed()) --rampFrames;
+  if (state == IDLE) {
+    idle = 1;
+    return false;
+  }
+  idle = 0;
+  return true;
+}
+
+void AutoTransition::advanceSingle(const FrameStep& frame) {
+  if (!beginAdvance(frame)) return;
+  bool allowed = frame.allowed();
+  switch (state) {
+    case RAMP:
+      if (!allowed) break;
+      positionA += rampStep;
+      if (rampFrames == 0) {
+        state = IDLE;
+        setPosition(positionA);
+      }
+      break;
+    case RUNNING: {
+      if (!allowed) break;
+      float s = stepSize(rate, frame.format);
+      float p = direction < 0 ? positionA - s : positionA + s;
+      // Summing the step in single precision leaves a run a hair short of its end; a position
+      // within the end thresholds counts as the end, so a run of `rate` takes its nominal frames.
+      if (p < LOW) {
+        state = IDLE;
+        setPosition(0.0f);
+      } else if (p > HIGH) {
+        state = IDLE;
+        if (hold) {
+          setEndDirection(-1);
+          positionA = 1.0f;
+        } else {
+          positionA = 0.0f;
+          negateFlip();
+        }
+      } else {
+        positionA = p;
+      }
+      break;
+    }
+    case STOP_REQUEST:
+      state = IDLE;
+      if (!hold) {
+        positionA = 0.0f;
+        negateFlip();
+      } else if (direction >= 0) {
+        setEndDirection(-1);
+        positionA = 1.0f;
+      } else {
+        setPosition(0.0f);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void AutoTransition::advanceDual(const FrameStep& frame) {
+  if (!beginAdvance(frame)) return;
+  bool allowed = frame.allowed();
+  switch (state) {
+    case RAMP:
+      if (!allowed) break;
+      positionA += rampStep;
+      positionB += rampStep;
+      if (rampFrames == 0) {
+        state = IDLE;
+        setPositions(savedPosition, savedPosition);
+      }
+      break;
+    case RUNNING: {
+      if (!allowed) break;
+      float s = stepSize(rate, frame.format);
+      if (direction < 0) s = -s;
+      float a = std::clamp(positionA + s, 0.0f, 1.0f);
+      float b = std::clamp(positionB + s, 0.0f, 1.0f);
+      setPositions(a, b);
+      bool ended = mode_ != 0 ? ((positionA <= 0.0f && positionB <= 0.0f) || (positionA >= 1.0f && positionB >= 1.0f))
+                              : (positionA <= 0.0f || positionA >= 1.0f);
+      if (ended) state = IDLE;
+      break;
+    }
+    case STOP_REQUEST:
+      state = IDLE;
+      if (!hold) {
+        positionA = 0.0f;
+        positionB = 0.0f;
+        negateFlip();
+      } else if (direction >= 0) {
+        setEndDirection(-1);
+        positionA = 1.0f;
+        positionB = 1.0f;
+      } else {
+        setPositions(0.0f, 0.0f);
+      }
+      break;
+    default:
+      break;
+  }
+}
