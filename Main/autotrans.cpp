@@ -154,108 +154,57 @@ void AutoTransition::setPartialEnd(float p, int r, int format) {
 
 // --- per-frame step ---
 
-bool AutoTransition::beginAdvance(const FrameStep& frame) {
-  if (rampFrames >= 0 && frame.allowed()) --rampFrames;
+void AutoTransition::advance(const FrameStep& frame, bool dual) {
+  const bool allowed = frame.allowed();
+  if (rampFrames >= 0 && allowed) --rampFrames;
   if (state == IDLE) {
     idle = 1;
-    return false;
+    return;
   }
   idle = 0;
-  return true;
-}
-
-void AutoTransition::advanceSingle(const FrameStep& frame) {
-  if (!beginAdvance(frame)) return;
-  bool allowed = frame.allowed();
-  switch (state) {
-    case RAMP:
-      if (!allowed) break;
-      positionA += rampStep;
-      if (rampFrames == 0) {
-        state = IDLE;
+  if (state == STOP_REQUEST) {
+    // The run completes at once: un-held it counts as finished (back to 0, flipped); held it stops
+    // at the end it was heading for.
+    state = IDLE;
+    float end = (!hold || direction >= 0) ? 1.0f : 0.0f;
+    if (dual) {
+      setPositions(end, end);
+    } else {
+      setPosition(end);
+    }
+    return;
+  }
+  if (!allowed) return;
+  if (state == RAMP) {
+    positionA += rampStep;
+    if (dual) positionB += rampStep;
+    if (rampFrames == 0) {
+      state = IDLE;
+      if (dual) {
+        setPositions(savedPosition, savedPosition);
+      } else {
         setPosition(positionA);
       }
-      break;
-    case RUNNING: {
-      if (!allowed) break;
-      float s = stepSize(rate, frame.format);
-      float p = direction < 0 ? positionA - s : positionA + s;
-      // Summing the step in single precision leaves a run a hair short of its end; a position
-      // within the end thresholds counts as the end, so a run of `rate` takes its nominal frames.
-      if (p < LOW) {
-        state = IDLE;
-        setPosition(0.0f);
-      } else if (p > HIGH) {
-        state = IDLE;
-        if (hold) {
-          setEndDirection(-1);
-          positionA = 1.0f;
-        } else {
-          positionA = 0.0f;
-          negateFlip();
-        }
-      } else {
-        positionA = p;
-      }
-      break;
     }
-    case STOP_REQUEST:
-      state = IDLE;
-      if (!hold) {
-        positionA = 0.0f;
-        negateFlip();
-      } else if (direction >= 0) {
-        setEndDirection(-1);
-        positionA = 1.0f;
-      } else {
-        setPosition(0.0f);
-      }
-      break;
-    default:
-      break;
-  }
-}
-
-void AutoTransition::advanceDual(const FrameStep& frame) {
-  if (!beginAdvance(frame)) return;
-  bool allowed = frame.allowed();
-  switch (state) {
-    case RAMP:
-      if (!allowed) break;
-      positionA += rampStep;
-      positionB += rampStep;
-      if (rampFrames == 0) {
-        state = IDLE;
-        setPositions(savedPosition, savedPosition);
-      }
-      break;
-    case RUNNING: {
-      if (!allowed) break;
-      float s = stepSize(rate, frame.format);
-      if (direction < 0) s = -s;
-      float a = std::clamp(positionA + s, 0.0f, 1.0f);
-      float b = std::clamp(positionB + s, 0.0f, 1.0f);
-      setPositions(a, b);
+  } else if (state == RUNNING) {
+    float s = stepSize(rate, frame.format);
+    if (direction < 0) s = -s;
+    if (dual) {
+      setPositions(std::clamp(positionA + s, 0.0f, 1.0f), std::clamp(positionB + s, 0.0f, 1.0f));
       bool ended = mode_ != 0 ? ((positionA <= 0.0f && positionB <= 0.0f) || (positionA >= 1.0f && positionB >= 1.0f))
                               : (positionA <= 0.0f || positionA >= 1.0f);
       if (ended) state = IDLE;
-      break;
-    }
-    case STOP_REQUEST:
-      state = IDLE;
-      if (!hold) {
-        positionA = 0.0f;
-        positionB = 0.0f;
-        negateFlip();
-      } else if (direction >= 0) {
-        setEndDirection(-1);
-        positionA = 1.0f;
-        positionB = 1.0f;
+    } else {
+      // Summing the step in single precision leaves a run a hair short of its end; a position
+      // within the end thresholds counts as the end, so a run of `rate` takes its nominal frames
+      // (as the two-position snapping already does).
+      float p = positionA + s;
+      if (p < LOW || p > HIGH) {
+        state = IDLE;
+        setPosition(p < LOW ? 0.0f : 1.0f);
       } else {
-        setPositions(0.0f, 0.0f);
+        positionA = p;
       }
-      break;
-    default:
-      break;
+    }
   }
 }

@@ -56,8 +56,8 @@ class AutoTransition {
   // The limit-window mapping of a raw position (0 below the window, 1 above it).
   float windowMap(float v) const;
 
-  void advanceSingle(const FrameStep& frame);
-  void advanceDual(const FrameStep& frame);
+  void advanceSingle(const FrameStep& frame) { advance(frame, false); }
+  void advanceDual(const FrameStep& frame) { advance(frame, true); }
   void advanceSingle() { advanceSingle(FrameStep::current()); }
   void advanceDual() { advanceDual(FrameStep::current()); }
 
@@ -86,8 +86,7 @@ class AutoTransition {
     direction = d;
     directionMirror = d;
   }
-  // Frame work common to both advances; returns false when nothing more is to be done.
-  bool beginAdvance(const FrameStep& frame);
+  void advance(const FrameStep& frame, bool dual);
   void startRamp(float distance, int rate, int format, float newScale);
 
   u8 mode_ = 0;
