@@ -90,7 +90,9 @@ constexpr u32 PAGE_SHIFT = 12;
 constexpr u32 PAGE_WORDS = 1u << (PAGE_SHIFT - 2);
 struct Page {
   std::array<u32, PAGE_WORDS> words{};
-  RegisterDevice* device = nullptr;
+  // Board models sharing this page, in the order they were attached; the first that answers a
+  // read gives its value, every one sees each write.
+  std::array<RegisterDevice*, 4> devices{};
 };
 std::unique_ptr<std::unique_ptr<Page>[]> pages;  // indexed by adr >> 12
 
@@ -236,7 +238,9 @@ u32 readReg(u32 adr) {
   if (!isRegisterSpace(adr)) fault("unmapped register read at 0x%08x", adr);
   Page* p = page(adr, true);
   u32 value = p->words[(adr >> 2) & (PAGE_WORDS - 1)];
-  if (p->device != nullptr) p->device->read(adr, value);
+  for (RegisterDevice* d : p->devices) {
+    if (d != nullptr && d->read(adr, value)) break;
+  }
   return value;
 }
 
@@ -248,17 +252,28 @@ void writeReg(u32 adr, u32 value) {
   traceRing[traceCount % TRACE_KEEP] = TraceEntry{traceFrame, traceStageNo, adr, value};
   ++traceCount;
   if (traceFile != nullptr) std::fprintf(traceFile, "%u %d %08x %08x\n", traceFrame, traceStageNo, adr, value);
-  if (p->device != nullptr) p->device->write(adr, value);
+  for (RegisterDevice* d : p->devices) {
+    if (d != nullptr) d->write(adr, value);
+  }
 }
 
 void attachDevice(u32 base, u32 size, RegisterDevice* device) {
-  for (u64 a = base; a < static_cast<u64>(base) + size; a += 1u << PAGE_SHIFT) page(static_cast<u32>(a), true)->device = device;
+  for (u64 a = base; a < static_cast<u64>(base) + size; a += 1u << PAGE_SHIFT) {
+    auto& list = page(static_cast<u32>(a), true)->devices;
+    if (std::find(list.begin(), list.end(), device) != list.end()) continue;
+    auto slot = std::find(list.begin(), list.end(), nullptr);
+    if (slot == list.end()) fault("board: too many models at 0x%08x", static_cast<u32>(a));
+    *slot = device;
+  }
 }
 
 void detachDevice(RegisterDevice* device) {
   if (!pages) return;
   for (u32 i = 0; i < (1u << (32 - PAGE_SHIFT)); ++i) {
-    if (pages[i] && pages[i]->device == device) pages[i]->device = nullptr;
+    if (!pages[i]) continue;
+    auto& list = pages[i]->devices;
+    auto end = std::remove(list.begin(), list.end(), device);
+    std::fill(end, list.end(), nullptr);
   }
 }
 

@@ -60,6 +60,8 @@ struct RegisterDevice {
   virtual void write(u32 adr, u32 value) { (void)adr; (void)value; }
 };
 // Routes accesses to [base, base + size) to the device (size a multiple of 4 KiB, base aligned).
+// Up to four models may share a page: the first attached that answers a read gives the value, and
+// every one sees each write, so a model answers only the registers it owns.
 void attachDevice(u32 base, u32 size, RegisterDevice* device);
 void detachDevice(RegisterDevice* device);
 
