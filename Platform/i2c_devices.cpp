@@ -228,13 +228,15 @@ Xadc* findXadc(u32 port) {
 // The sensor's code: 12-bit conversion result in bits 4..15.
 u32 temperatureCode(double celsius) { return static_cast<u32>((celsius + 273.15) * 8.127387 * 16); }
 
-bool xadcOverTemperature(Xadc& x) {
+// Whether the alarm bit is set; false leaves the register's stored value (no threshold programmed).
+bool xadcOverTemperature(Xadc& x, u32& value) {
   u32 upper = x.regs[0x50], lower = x.regs[0x54];
   if (upper == 0) return false;
   u32 code = temperatureCode(x.celsius);
   if (code >= upper) x.alarm = true;
   else if (code < lower) x.alarm = false;
-  return x.alarm;
+  value = x.alarm ? 1 : 0;
+  return true;
 }
 
 // ---- the register-file model ---------------------------------------------------------------------
@@ -249,8 +251,10 @@ struct BoardDevices : RegisterDevice {
       }
       return true;
     }
-    if (adr == 0x84000014) return value = clockPartStatus(gsModel), true;
-    if (adr == 0x85000014) return value = clockPartStatus(ispModel), true;
+    if (adr == 0x84000014 || adr == 0x85000014) {
+      value = clockPartStatus(adr == 0x84000014 ? gsModel : ispModel);
+      return true;
+    }
     u32 fpga = adr & 0xFF000000, off = adr & 0xFFFFFF;
     if (fpga >= 0x82000000 && fpga <= 0x85000000 && (off == 0xB00 || off == 0xB50)) {
       const SdiTransceiver& t = sdi[(fpga - 0x82000000) >> 24];
@@ -267,7 +271,7 @@ struct BoardDevices : RegisterDevice {
         value = busy ? value | 0x8000 : value & ~0x8000u;
         return true;
       }
-      if ((adr & 0xF) == 0xC) return value = xadcOverTemperature(*x) ? 1 : 0, true;
+      if ((adr & 0xF) == 0xC) return xadcOverTemperature(*x, value);
     }
     return false;
   }

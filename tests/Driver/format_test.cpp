@@ -38,7 +38,6 @@ class FormatTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
-    installBoardDevices();
     setFormat(0);
   }
   static void setFormat(int format, bool paired = false) {

@@ -24,7 +24,6 @@ class BoardDevicesTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
-    installBoardDevices();
     mxSetFormatState(MxFormatState{});
   }
 };

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "i2c_devices.h"
+
 namespace testing_support {
 
 std::string consoleText() {
@@ -25,6 +27,7 @@ int consoleCount(const std::string& text) {
 
 void BoardTest::SetUp() {
   platform::regReset();
+  platform::resetBoardDevices();
   platform::boardClearVolatile();
   consoleClear();
 }

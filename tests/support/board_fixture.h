@@ -22,7 +22,8 @@ void consoleClear();
 // Number of complete lines in consoleText() that contain text.
 int consoleCount(const std::string& text);
 
-// Clears registers, trace, volatile memory and the console before each test.
+// Clears registers, trace, volatile memory and the console before each test, and gives the board
+// device models a healthy board.
 class BoardTest : public ::testing::Test {
  protected:
   void SetUp() override;
