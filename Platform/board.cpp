@@ -88,11 +88,23 @@ Region* findRegion(u32 adr, u32 size) {
 // A two-level table of 4 KiB pages over the register spaces, allocated on first use.
 constexpr u32 PAGE_SHIFT = 12;
 constexpr u32 PAGE_WORDS = 1u << (PAGE_SHIFT - 2);
+// Board models answer address ranges; several may share one page (the glue FPGA's first page holds
+// the interrupt, NAND and DMA registers).
+struct DeviceRange {
+  u32 base = 0;
+  u32 end = 0;  // last address of the range
+  RegisterDevice* device = nullptr;
+};
+constexpr int PAGE_DEVICES = 8;
 struct Page {
   std::array<u32, PAGE_WORDS> words{};
-  // Board models sharing this page, in the order they were attached; the first that answers a
-  // read gives its value, every one sees each write.
-  std::array<RegisterDevice*, 4> devices{};
+  std::array<DeviceRange, PAGE_DEVICES> devices{};
+  RegisterDevice* deviceAt(u32 adr) const {
+    for (const auto& d : devices) {
+      if (d.device != nullptr && adr >= d.base && adr <= d.end) return d.device;
+    }
+    return nullptr;
+  }
 };
 std::unique_ptr<std::unique_ptr<Page>[]> pages;  // indexed by adr >> 12
 
@@ -238,9 +250,7 @@ u32 readReg(u32 adr) {
   if (!isRegisterSpace(adr)) fault("unmapped register read at 0x%08x", adr);
   Page* p = page(adr, true);
   u32 value = p->words[(adr >> 2) & (PAGE_WORDS - 1)];
-  for (RegisterDevice* d : p->devices) {
-    if (d != nullptr && d->read(adr, value)) break;
-  }
+  if (RegisterDevice* d = p->deviceAt(adr)) d->read(adr, value);
   return value;
 }
 
@@ -252,18 +262,25 @@ void writeReg(u32 adr, u32 value) {
   traceRing[traceCount % TRACE_KEEP] = TraceEntry{traceFrame, traceStageNo, adr, value};
   ++traceCount;
   if (traceFile != nullptr) std::fprintf(traceFile, "%u %d %08x %08x\n", traceFrame, traceStageNo, adr, value);
-  for (RegisterDevice* d : p->devices) {
-    if (d != nullptr) d->write(adr, value);
-  }
+  if (RegisterDevice* d = p->deviceAt(adr)) d->write(adr, value);
 }
 
 void attachDevice(u32 base, u32 size, RegisterDevice* device) {
-  for (u64 a = base; a < static_cast<u64>(base) + size; a += 1u << PAGE_SHIFT) {
-    auto& list = page(static_cast<u32>(a), true)->devices;
-    if (std::find(list.begin(), list.end(), device) != list.end()) continue;
-    auto slot = std::find(list.begin(), list.end(), nullptr);
-    if (slot == list.end()) fault("board: too many models at 0x%08x", static_cast<u32>(a));
-    *slot = device;
+  if (size == 0) return;
+  const u64 end = static_cast<u64>(base) + size - 1;
+  constexpr u32 PAGE_MASK = (1u << PAGE_SHIFT) - 1;
+  for (u64 a = base & ~PAGE_MASK; a <= end; a += 1u << PAGE_SHIFT) {
+    Page* p = page(static_cast<u32>(a), true);
+    DeviceRange range{std::max<u32>(base, static_cast<u32>(a)), static_cast<u32>(std::min<u64>(end, a + PAGE_MASK)), device};
+    // A device attached to a range that one holds already replaces it; otherwise it takes a free slot.
+    auto slot = std::find_if(p->devices.begin(), p->devices.end(), [&](const DeviceRange& d) {
+      return d.device != nullptr && d.base == range.base && d.end == range.end;
+    });
+    if (slot == p->devices.end()) {
+      slot = std::find_if(p->devices.begin(), p->devices.end(), [](const DeviceRange& d) { return d.device == nullptr; });
+    }
+    if (slot == p->devices.end()) fault("board: too many devices on the page at 0x%08x", static_cast<u32>(a));
+    *slot = range;
   }
 }
 
@@ -271,9 +288,9 @@ void detachDevice(RegisterDevice* device) {
   if (!pages) return;
   for (u32 i = 0; i < (1u << (32 - PAGE_SHIFT)); ++i) {
     if (!pages[i]) continue;
-    auto& list = pages[i]->devices;
-    auto end = std::remove(list.begin(), list.end(), device);
-    std::fill(end, list.end(), nullptr);
+    for (auto& d : pages[i]->devices) {
+      if (d.device == device) d = DeviceRange{};
+    }
   }
 }
 

@@ -59,9 +59,8 @@ struct RegisterDevice {
   // Called after the value is stored and traced.
   virtual void write(u32 adr, u32 value) { (void)adr; (void)value; }
 };
-// Routes accesses to [base, base + size) to the device (size a multiple of 4 KiB, base aligned).
-// Up to four models may share a page: the first attached that answers a read gives the value, and
-// every one sees each write, so a model answers only the registers it owns.
+// Routes accesses to [base, base + size) to the device. Ranges are word aligned; up to eight devices
+// may share one 4 KiB page.
 void attachDevice(u32 base, u32 size, RegisterDevice* device);
 void detachDevice(RegisterDevice* device);
 

@@ -294,13 +294,23 @@ struct BoardDevices : RegisterDevice {
 BoardDevices model;
 bool installed = false;
 
-constexpr u32 PAGES[] = {0x40000000, 0x40004000, 0x82000000, 0x83000000, 0x84000000, 0x85000000, 0x84001000, 0x85001000};
+// The register ranges the model answers.
+struct Range {
+  u32 base, size;
+};
+constexpr Range RANGES[] = {
+    {0x84001020, 12}, {0x85001020, 12}, {0x40000420, 4},                     // I2C command registers
+    {0x84000010, 8},  {0x85000010, 8},                                         // clock parts
+    {0x82000B00, 0x54}, {0x83000B00, 0x54}, {0x84000B00, 0x54}, {0x85000B00, 0x54},  // SDI transceivers
+    {0x82000400, 16}, {0x83000400, 16}, {0x84000400, 16}, {0x85000400, 16}, {0x40004400, 16},  // PLL ports
+    {0x40000080, 16}, {0x82000080, 16}, {0x83000080, 16}, {0x84000080, 16}, {0x85000080, 16},  // XADC
+};
 
 }  // namespace
 
 void installBoardDevices() {
   if (!installed) {
-    for (u32 p : PAGES) attachDevice(p, 0x1000, &model);
+    for (const Range& r : RANGES) attachDevice(r.base, r.size, &model);
     installed = true;
   }
   resetBoardDevices();

@@ -79,39 +79,6 @@ TEST_F(MemoryMapTest, BoardModelsAnswerTheirRange) {
   EXPECT_EQ(mxReadReg(0x40200020), 77u);
 }
 
-// Answers one register only; sees every write of its pages.
-struct OneRegister : RegisterDevice {
-  u32 adr;
-  u32 answer;
-  int writes = 0;
-  OneRegister(u32 a, u32 v) : adr(a), answer(v) {}
-  bool read(u32 a, u32& value) override {
-    if (a != adr) return false;
-    value = answer;
-    return true;
-  }
-  void write(u32, u32) override { ++writes; }
-};
-
-TEST_F(MemoryMapTest, ModelsShareAPage) {
-  OneRegister first(0x40300010, 1), second(0x40300020, 2), overlap(0x40300010, 3);
-  attachDevice(0x40300000, 0x1000, &first);
-  attachDevice(0x40300000, 0x1000, &second);
-  attachDevice(0x40300000, 0x1000, &overlap);
-  attachDevice(0x40300000, 0x1000, &first);  // attached once only
-  mxWriteReg(0x40300030, 7);
-  EXPECT_EQ(mxReadReg(0x40300010), 1u);  // the first attached answers
-  EXPECT_EQ(mxReadReg(0x40300020), 2u);
-  EXPECT_EQ(mxReadReg(0x40300030), 7u);  // no model answers: the stored value
-  EXPECT_EQ(first.writes + second.writes + overlap.writes, 3);
-  detachDevice(&first);
-  EXPECT_EQ(mxReadReg(0x40300010), 3u);
-  EXPECT_EQ(mxReadReg(0x40300020), 2u);
-  detachDevice(&second);
-  detachDevice(&overlap);
-  EXPECT_EQ(mxReadReg(0x40300010), 0u);
-}
-
 TEST(VirtualClock, BusyWaitAdvancesExactlyInSteppedMode) {
   clockSetMode(ClockMode::Stepped);
   u32 before = static_cast<u32>(clockNow());
