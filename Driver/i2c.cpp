@@ -195,7 +195,7 @@ u32 sdiStatus() {
          (b00(0x84000000) << 20) | (b50(0x85000000) << 25) | (b00(0x85000000) << 24);
 }
 
-int initSdiTransceivers() {
+void initSdiTransceivers() {
   const MxFormatState& f = mxFormatState();
   const bool a = f.paired, b = f.fourK;
   const u32 c = mxIs720Line(f.format) ? 0x1B : 0x16;
@@ -219,7 +219,7 @@ int initSdiTransceivers() {
   mxWriteReg(0x84000B4C, 85);
   mxWriteReg(0x85000B4C, 85);
 
-  if (!startClockPart(ISP_CLOCK)) return -1;
+  if (!startClockPart(ISP_CLOCK)) return;
   mxWaitUs(100000);
 
   u32 status = 0;
@@ -256,7 +256,6 @@ int initSdiTransceivers() {
   const u32 sdiDelay = static_cast<u32>((b ? d + 41 : d) + 10);
   mxWriteReg(0x84000B48, sdiDelay);
   mxWriteReg(0x85000B48, sdiDelay);
-  return static_cast<int>(status);
 }
 
 // ---- serdes links -------------------------------------------------------------------------------
@@ -290,12 +289,8 @@ int adjustSerdesDelay(int link, int delay) {
   return 0;
 }
 
-int adjustAllSerdesDelays() {
-  int failed = 0;
-  for (int link = 0; link < N_SERDES_LINKS; ++link) {
-    if (adjustSerdesDelay(link, 0) != 0) ++failed;
-  }
-  return failed;
+void adjustAllSerdesDelays() {
+  for (int link = 0; link < N_SERDES_LINKS; ++link) adjustSerdesDelay(link, 0);
 }
 
 // Stand-ins until the serdes trainer (Driver/serdes) is linked in: its definitions replace these.

@@ -34,11 +34,12 @@ constexpr u32 I2C_TIMEOUT_US = 10000;
 int initDevices();
 void initSyncTiming();
 void initSyncTiming2();
-// ispClock, SDI receivers and transmitters, SDI delays. Returns the SDI status word (0x77FFFF7 when
-// every receiver and transmitter locked), or -1 when the ispClock did not lock.
-int initSdiTransceivers();
+// ispClock, SDI receivers and transmitters (until sdiStatus() gives SDI_STATUS_OK), SDI delays. Stops
+// after the ispClock when that does not lock.
+void initSdiTransceivers();
 constexpr int SDI_STATUS_OK = 0x77FFFF7;
-// Status word of the SDI receivers and transmitters from the four FPGAs' registers.
+// Status word of the SDI receivers and transmitters from the four FPGAs' registers (0x77FFFF7 when
+// every receiver and transmitter locked).
 u32 sdiStatus();
 
 // ---- Serdes links between the FPGAs -----------------------------------------------------------------
@@ -61,5 +62,5 @@ void mxSerdesShiftDelay(const SerdesLink& link, int steps, int channel);
 // Delay 0: trains the link; otherwise shifts every channel of the link by delay taps. Returns -1 for
 // a link outside 0..6, else the training result (0 for a shift).
 int adjustSerdesDelay(int link, int delay);
-// Trains links 0..6; returns the number of links that failed.
-int adjustAllSerdesDelays();
+// Trains links 0..6.
+void adjustAllSerdesDelays();
