@@ -3,22 +3,7 @@
 // the linker reports a duplicate definition until it does.
 #include "Driver/blocks.h"
 
-// Board devices and serdes links (I2C devices).
-int initDevices() { return 1000; }
-void initSyncTiming() {}
-void initSyncTiming2() {}
-void initSdiTransceivers() {}
-int adjustSerdesDelay(int link, int) { return link > 6 ? -1 : 0; }
-void adjustAllSerdesDelays() {}
-
 // Format timing and board monitoring.
-void mxInitWindowTiming() {}
-void mxStillInitialize() {}
-void mxSetDefaultFormatTiming() {}
-void mxLoadFormatTable() {}
-void mxSetTemperatureAlarm(u32, int) {}
-void mxReportBandwidth() {}
-void mxReportBlockTimes() {}
 void mxTemperatureMonitorStart() {}
 
 // Transition driver.
