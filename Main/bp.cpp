@@ -10,7 +10,6 @@ namespace {
 constexpr u32 OCM_BOOT_MODE = 0xFFFF0000;
 constexpr u32 OCM_PROFILE = 0xFFFF0010;
 constexpr u32 BOOT_MODE_NO_BACKUP = 0x4000;
-constexpr int PENDING_LIMIT = 0x20000;
 
 struct Priority {
   int type;

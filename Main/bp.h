@@ -19,6 +19,9 @@
 
 namespace category {
 
+// A category skips its status turn while more output than this is pending (half the stream).
+constexpr int SEND_PENDING_LIMIT = 0x20000;
+
 template <class T>
 struct RecordInfo {
   static constexpr int TYPE_INDEX = T::TYPE_INDEX;
@@ -248,7 +251,7 @@ class CategoryCommon : public CategoryInterface {
   bool sendChannel(AcknowledgeSender& tx, int ch) {
     T& r = record(ch);
     if (dirty[ch] == 0 && !codec::hasAny(r)) return true;
-    if (tx.pending() > 0x20000) return false;
+    if (tx.pending() > SEND_PENDING_LIMIT) return false;
     setMe(r);
     if (!tx.writeRecord(TYPE_INDEX, r)) reportSendBufferFull();
     dirty[ch] = 0;

@@ -8,6 +8,7 @@
 #include "test_categories.h"
 
 using category::CategoryRegistry;
+using test_categories::InitCmd;
 using test_categories::Rec;
 using testing_support::Bytes;
 using testing_support::consoleCount;
@@ -31,18 +32,8 @@ class CountingBkgd : public test_categories::TestCategory<Bkgd> {
   }
 };
 
-// A command with a hand-read body: u16 code, u8 arg; code 0xDEAD fails before reading.
-struct InitCmd {
-  static constexpr int TYPE_INDEX = 73;
-  u32 a;
-  u32 b;
-  template <class V, class R>
-  static void fields(V& v, R& r) {
-    v.field("a", r.a);
-    v.field("b", r.b);
-  }
-};
-
+// Reads its body by hand (u16, u8, then one byte too many); failFirst makes the first call fail
+// before reading anything.
 class InitCategory : public category::CategoryWithoutStatus<InitCmd> {
  public:
   std::vector<std::string> seen;

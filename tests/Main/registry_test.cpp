@@ -11,6 +11,7 @@
 
 using category::CategoryRegistry;
 using test_categories::calls;
+using test_categories::InitCmd;
 using test_categories::Rec;
 using test_categories::TestCategory;
 using testing_support::AckPacket;
@@ -357,16 +358,6 @@ TEST_F(RegistryTest, ProfilingReportsEvery300FramesWhileSwitchedOn) {
 }
 
 // Command categories.
-struct InitCmd {
-  static constexpr int TYPE_INDEX = 73;
-  u32 code;
-  u32 arg;
-  template <class V, class R>
-  static void fields(V& v, R& r) {
-    v.field("code", r.code);
-    v.field("arg", r.arg);
-  }
-};
 
 TEST_F(RegistryTest, CommandCategoriesOwnTheirTypeAndFailUnhandledCommands) {
   struct Plain : category::CategoryWithoutStatus<InitCmd> {} plain;
