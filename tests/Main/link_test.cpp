@@ -80,6 +80,8 @@ class LinkTest : public testing_support::BoardTest {
     peer.reset();
     reg().initialize();
   }
+  // The test's categories go away with it: leave no pointer to them behind.
+  void TearDown() override { reg().reset(); }
   static CategoryRegistry& reg() { return CategoryRegistry::instance(); }
   static void frame() { reg().process(); }
   static RequestReceiver& rx() { return RequestReceiver::instance(); }

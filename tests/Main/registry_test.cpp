@@ -32,6 +32,8 @@ class RegistryTest : public testing_support::BoardTest {
     peer.reset();
     calls().clear();
   }
+  // The test's categories go away with it: leave no pointer to them behind.
+  void TearDown() override { reg().reset(); }
   static CategoryRegistry& reg() { return CategoryRegistry::instance(); }
   static void frame() { reg().process(); }
   // The front end's first byte connects the link (an incomplete header is left waiting).
