@@ -233,6 +233,7 @@ class CategoryCommon : public CategoryInterface {
 
   T& record(int idx) {
     MX_CHECK(0 <= idx && idx < N_CHANNELS);
+    MX_CHECK(records != nullptr);  // bound at start-up
     return records[idx];
   }
 

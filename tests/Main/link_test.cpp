@@ -226,6 +226,26 @@ TEST_F(LinkTest, ReadersGetExactlyTheirBody) {
   EXPECT_EQ(bkgd.values, (std::vector<int>{2, 3, 5}));
 }
 
+TEST_F(LinkTest, CommandTypesGoToTheirOwners) {
+  // A record category that also owns a command type and a record type without category.
+  struct EventMemory : test_categories::TestCategory<Rec<14>> {
+    std::vector<int> commands;
+    EventMemory() {
+      reg().setCommandOwner(65, 14);
+      reg().setCommandOwner(15, 14);
+    }
+    void receiveCommand(int type, RequestReceiver& rx) override { commands.push_back(type * 1000 + rx.remaining()); }
+  } event;
+  reg().initialize();
+  peer.write(join({packetBytes(65, Bytes(3, 0)), packetBytes(15, Bytes(5, 0)), packetBytes(73, {0, 9, 1}),
+                   packetBytes(14, recordBytes(Rec<14>{})), packetBytes(66, {})}));
+  frame();
+  EXPECT_EQ(event.commands, (std::vector<int>{65003, 15005}));
+  EXPECT_EQ(init.seen, std::vector<std::string>{"73:9:1:0 short"});
+  EXPECT_EQ(consoleCount("receive undefined category MxifShotMemoryCmd"), 1);
+  EXPECT_EQ(consoleCount("receive undefined category"), 1);
+}
+
 TEST_F(LinkTest, AHandlerThatFailsDoesNotWedgeReception) {
   init.failFirst = true;
   peer.write(join({packetBytes(73, {0, 1, 2}), packetBytes(73, {0, 3, 4})}));
