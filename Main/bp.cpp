@@ -88,6 +88,15 @@ void CategoryRegistry::setCommandOwner(int id, int owner) {
   commandOwner[id] = owner;
 }
 
+int CategoryRegistry::bindInstance(int me, int id, u8* area) {
+  CategoryInterface* cat = categories[me][id];
+  if (cat == nullptr) return 0;
+  int bytes = (cat->bindStorage(area) + 3) & ~3;
+  storage[me][id] = bytes > 0 ? area : nullptr;
+  if (me < 2) recordBytes[me][id] = bytes;
+  return bytes;
+}
+
 void registerCategory(CategoryInterface* cat, int id) { CategoryRegistry::instance().add(id, cat); }
 
 void CategoryRegistry::refreshAll() {

@@ -119,6 +119,9 @@ class CategoryRegistry {
   void initAfterResume();
   // Per frame after storeBackup: the copy of the backup buffer to the non-volatile window.
   void backupCopy();
+  // Binds the instance of (me, id) at area and notes where and how much (rounded up to 4; ME rows
+  // 0 and 1 in recordBytes). Returns the rounded byte count; 0 when there is no such instance.
+  int bindInstance(int me, int id, u8* area);
 
   // Empties every table (program start; tests).
   void reset();

@@ -126,6 +126,34 @@ TEST_F(RegistryTest, UpdatesRunByPriorityThenTypeIndexThenMe) {
   EXPECT_EQ(calls(), expected);
 }
 
+TEST_F(RegistryTest, StorageIsBoundInTypeThenMeOrder) {
+  struct Odd : TestCategory<Rec<3>> {
+    int bindStorage(void* area) override {
+      TestCategory::bindStorage(area);
+      return 5;
+    }
+  } odd;
+  struct NoRecord : TestCategory<Rec<4>> {
+    int bindStorage(void*) override { return 0; }
+    void initData() override {}
+  } none;
+  TestCategory<Bkgd> bkgd[4];
+  TestCategory<Cbgd> cbgd;
+  reg().initialize();
+  EXPECT_EQ(reg().recordBytes[0][2], 16);
+  EXPECT_EQ(reg().recordBytes[1][2], 16);
+  EXPECT_EQ(reg().recordBytes[2][2], 0);  // volatile rows are not in the image
+  EXPECT_EQ(reg().recordBytes[0][3], 8);
+  EXPECT_EQ(reg().recordBytes[0][4], 0);
+  EXPECT_EQ(reg().recordBytes[0][6], 32);
+  EXPECT_EQ(reg().storage[0][4], nullptr);
+  EXPECT_EQ(reg().storage[1][2], reg().storage[0][2] + 16);
+  EXPECT_EQ(reg().storage[0][3], reg().storage[1][2] + 16);
+  EXPECT_EQ(reg().storage[0][6], reg().storage[0][3] + 8);
+  EXPECT_EQ(reg().storage[3][2], reg().storage[2][2] + 16);
+  EXPECT_EQ(reinterpret_cast<u8*>(&bkgd[1].record(0)), reg().storage[1][2]);
+}
+
 TEST_F(RegistryTest, ReceivedRecordsAreMergedIntoTheAddressedInstanceAndEchoed) {
   TestCategory<Bkgd> bkgd[2];
   reg().initialize();
