@@ -306,10 +306,12 @@ class RotationTest : public RegistryTest {
   void SetUp() override {
     RegistryTest::SetUp();
     for (auto* k : {&key[0], &key[1], &key[2], &key[3]}) reg().add(0, k);
+    for (auto* k : {&chroma[0], &chroma[1], &chroma[2], &chroma[3]}) reg().add(1, k);
     for (auto* b : {&bus[0], &bus[1], &bus[2], &bus[3]}) reg().add(47, b);
     reg().add(6, &cbgd);
     reg().add(14, &event);
     for (auto& k : key) k.logSends = k.markDirtyEachUpdate = true;
+    for (auto& k : chroma) k.logSends = true;
     for (auto& b : bus) b.logSends = b.markDirtyEachUpdate = true;
     cbgd.logSends = cbgd.markDirtyEachUpdate = true;
     reg().initialize();
@@ -335,6 +337,7 @@ class RotationTest : public RegistryTest {
     Fresh() { CategoryRegistry::instance().reset(); }
   } fresh;  // before the members register
   TestCategory<Key> key[4];
+  TestCategory<Rec<1, true, 4>> chroma[4];
   TestCategory<Rec<47, true>> bus[4];
   TestCategory<Cbgd> cbgd;
   TestCategory<Event> event;
@@ -347,7 +350,8 @@ TEST_F(RotationTest, SixteenPhasesSpreadTheKeysAndSingleInstances) {
     int phase = f % 16;
     int row = phase / 4, part = phase % 4;
     EXPECT_EQ(reg().phase, phase);
-    std::vector<std::string> expected = {test_categories::call("send", 0, row, part)};
+    std::vector<std::string> expected = {test_categories::call("send", 0, row, part),
+                                         test_categories::call("send", 1, row, part)};
     if (part == 0) expected.push_back("sendStatus 6/0");
     for (int m = 0; m < 4; ++m) expected.push_back(test_categories::call("sendStatus", 47, m));
     EXPECT_EQ(sends(), expected) << "frame " << f;
@@ -361,6 +365,7 @@ TEST_F(RotationTest, EverythingEveryFrameWhileAnEventMemoryByteIsZero) {
     setEventBytes(static_cast<u8>(b4), static_cast<u8>(b12));
     frame();
     std::vector<std::string> expected = {"sendStatus 0/0", "sendStatus 0/1", "sendStatus 0/2", "sendStatus 0/3",
+                                         "sendStatus 1/0", "sendStatus 1/1", "sendStatus 1/2", "sendStatus 1/3",
                                          "sendStatus 6/0", "sendStatus 47/0", "sendStatus 47/1", "sendStatus 47/2",
                                          "sendStatus 47/3"};
     EXPECT_EQ(sends(), expected);
