@@ -1,0 +1,111 @@
+#pragma once
+// Short texts carried in records (control panel configuration, system settings): the text field,
+// the block of four texts, their wire form, the check that decides whether a received text may be
+// taken, and the copy rule used when records are merged.
+#include "types.h"
+
+// A text of at most CAPACITY characters. `count` is the number of characters: as received until the
+// field is merged, then the number of characters kept. After a merge `chars` is zero-terminated.
+template <int CAPACITY>
+struct TextField {
+  static_assert(CAPACITY > 0 && CAPACITY < 0x7FFF);
+  static constexpr int capacity = CAPACITY;
+  s16 count;
+  u8 chars[CAPACITY + 1];
+};
+
+// Four texts with a presence mask (bit n: text n + 1 present).
+struct TextBlock {
+  static constexpr int N_TEXTS = 4;
+  u32 mask;
+  TextField<15> text1;
+  TextField<15> text2;
+  TextField<15> text3;
+  TextField<17> text4;
+};
+static_assert(sizeof(TextField<15>) == 18 && sizeof(TextField<17>) == 20);
+static_assert(sizeof(TextBlock) == 80);
+static_assert(offsetof(TextBlock, text1) == 4 && offsetof(TextBlock, text2) == 22 &&
+              offsetof(TextBlock, text3) == 40 && offsetof(TextBlock, text4) == 58);
+
+namespace libmx {
+
+// Whether count characters of chars form an acceptable escaped text: printable ASCII where a double
+// quote or a backslash appears only escaped by a backslash, and the only escapes are \' \\ \".
+// A negative count, or a count above the field's capacity (more characters than were stored), is
+// refused; no byte beyond the capacity is looked at.
+bool isValidEscapedText(int count, const u8* chars, int capacity);
+
+// Copies characters until a zero byte has been copied or capacity characters have been; sets the
+// target's count to the characters kept and zero-terminates it. The source's count is not used.
+// Both arrays hold capacity + 1 bytes.
+void copyTextChars(s16& targetCount, u8* target, const u8* source, int capacity);
+
+// Bytes a text takes on the wire: the u16 count, then count + 1 bytes unless the count is negative.
+inline u32 textWireLength(int count) { return 2u + (count < 0 ? 0u : static_cast<u32>(count) + 1u); }
+
+}  // namespace libmx
+
+template <int C>
+bool isValidEscapedText(const TextField<C>& t) {
+  return libmx::isValidEscapedText(t.count, t.chars, C);
+}
+
+// Copy rule of a merge: target takes source's characters up to its zero byte or the capacity.
+template <int C>
+void copyText(TextField<C>& target, const TextField<C>& source) {
+  libmx::copyTextChars(target.count, target.chars, source.chars, C);
+}
+
+// Copies all four texts whatever the source's mask and marks them present in the target.
+void copyTextFields(TextBlock& target, const TextBlock& source);
+// Copies the texts whose bit is set in the source's mask and sets those bits in the target.
+void mergeTextBlock(TextBlock& target, const TextBlock& source);
+
+// Wire length of a text block: the u32 mask and four texts.
+u32 textBlockWireLength(const TextBlock& block);
+
+template <int C>
+u32 textWireLength(const TextField<C>& t) {
+  return libmx::textWireLength(t.count);
+}
+
+// Reads a text from a wire body. In must provide u16 readU16() and u8 readU8() (big-endian). The
+// count is kept as received; the bytes at indexes 0..capacity are stored, the rest read and dropped.
+template <class In, int C>
+void readText(In& in, TextField<C>& t) {
+  const u16 n = in.readU16();
+  t.count = static_cast<s16>(n);
+  if (n & 0x8000u) return;
+  for (u32 i = 0; i <= n; ++i) {
+    const u8 b = in.readU8();
+    if (i <= static_cast<u32>(C)) t.chars[i] = b;
+  }
+}
+
+// Writes a text to a wire body. Out must provide writeU16(u16) and writeU8(u8). For indexes 0..count
+// the stored byte is sent up to the capacity and a zero beyond it.
+template <class Out, int C>
+void writeText(Out& out, const TextField<C>& t) {
+  out.writeU16(static_cast<u16>(t.count));
+  if (t.count < 0) return;
+  for (int i = 0; i <= t.count; ++i) out.writeU8(i <= C ? t.chars[i] : 0);
+}
+
+template <class In>
+void readTextBlock(In& in, TextBlock& b) {
+  b.mask = in.readU32();
+  readText(in, b.text1);
+  readText(in, b.text2);
+  readText(in, b.text3);
+  readText(in, b.text4);
+}
+
+template <class Out>
+void writeTextBlock(Out& out, const TextBlock& b) {
+  out.writeU32(b.mask);
+  writeText(out, b.text1);
+  writeText(out, b.text2);
+  writeText(out, b.text3);
+  writeText(out, b.text4);
+}

@@ -1,0 +1,55 @@
+// Escaped text check and the copy rule of merged texts.
+#include "text.h"
+
+namespace libmx {
+
+bool isValidEscapedText(int count, const u8* chars, int capacity) {
+  if (count < 0 || count > capacity) return false;
+  bool escaped = false;
+  for (int i = 0; i < count; ++i) {
+    const u8 c = chars[i];
+    if (escaped) {
+      if (c != '\'' && c != '\\' && c != '"') return false;
+      escaped = false;
+    } else if (c == '\\') {
+      escaped = true;
+    } else if (c < 0x20 || c > 0x7E || c == '"') {
+      return false;
+    }
+  }
+  return !escaped;
+}
+
+void copyTextChars(s16& targetCount, u8* target, const u8* source, int capacity) {
+  int n = 0;
+  while (n < capacity) {
+    target[n] = source[n];
+    if (source[n] == 0) break;
+    ++n;
+  }
+  if (n == capacity) target[capacity] = 0;
+  targetCount = static_cast<s16>(n);
+}
+
+}  // namespace libmx
+
+void copyTextFields(TextBlock& target, const TextBlock& source) {
+  copyText(target.text1, source.text1);
+  copyText(target.text2, source.text2);
+  copyText(target.text3, source.text3);
+  copyText(target.text4, source.text4);
+  target.mask |= 0xFu;
+}
+
+void mergeTextBlock(TextBlock& target, const TextBlock& source) {
+  if (source.mask & 1u) copyText(target.text1, source.text1);
+  if (source.mask & 2u) copyText(target.text2, source.text2);
+  if (source.mask & 4u) copyText(target.text3, source.text3);
+  if (source.mask & 8u) copyText(target.text4, source.text4);
+  target.mask |= source.mask & 0xFu;
+}
+
+u32 textBlockWireLength(const TextBlock& block) {
+  return 4u + textWireLength(block.text1) + textWireLength(block.text2) + textWireLength(block.text3) +
+         textWireLength(block.text4);
+}

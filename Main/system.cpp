@@ -1,0 +1,204 @@
+// System settings: format table, phase rules, request validation and merge of the system record.
+#include "Main/system.h"
+
+namespace libmx {
+
+namespace {
+
+struct FormatEntry {
+  s8 driverCode;  // mode other than 2
+  s8 driverCodeMode2;
+  u16 lineLength;
+};
+
+constexpr FormatEntry FORMATS[MxifSystem::N_FORMATS] = {
+    {0, 10, 2200}, {1, 11, 2640}, {7, 13, 2750}, {6, 12, 2750}, {2, 10, 1650}, {3, 11, 1980},
+    {4, 10, 858},  {5, 11, 864},  {0, 14, 2200}, {1, 15, 2640}, {8, 10, 2200}, {9, 11, 2640},
+};
+
+bool validFormat(int format) { return 0 <= format && format < MxifSystem::N_FORMATS; }
+
+// Marks bit in out when it is set in in and cond holds.
+void acceptIf(u32 in, u32& out, u32 bit, bool cond) {
+  if ((in & bit) && cond) out |= bit;
+}
+
+template <class T>
+void take(u32 sourceMask, u32 bit, u32& targetMask, T& target, const T& source) {
+  if (sourceMask & bit) {
+    target = source;
+    targetMask |= bit;
+  }
+}
+
+template <int C>
+void takeText(u32 sourceMask, u32 bit, u32& targetMask, TextField<C>& target, const TextField<C>& source) {
+  if (sourceMask & bit) {
+    copyText(target, source);
+    targetMask |= bit;
+  }
+}
+
+// Each entry n whose bit is set in sourceMask.
+template <int N>
+void takeEntries(u32 sourceMask, u32& targetMask, u8 (&target)[N], const u8 (&source)[N]) {
+  for (int n = 0; n < N; ++n) take(sourceMask, 1u << n, targetMask, target[n], source[n]);
+}
+
+}  // namespace
+
+int systemDriverFormatCode(int format, int mode) {
+  if (!validFormat(format)) return -1;
+  return mode == 2 ? FORMATS[format].driverCodeMode2 : FORMATS[format].driverCode;
+}
+
+int systemLineLength(int format) { return validFormat(format) ? FORMATS[format].lineLength : -1; }
+
+bool isFieldPhase(int format, u8 fieldFlag, int field) {
+  if (!isSegmentedFormat(format)) return true;
+  return field == 1 ? fieldFlag == 1 : fieldFlag == 0;
+}
+
+bool isClipPhase(int format, u8 fieldFlag) { return is720Format(format) || fieldFlag == 1; }
+
+bool isRecallPhase(int format, int recallPhaseMode, u8 fieldFlag) {
+  if (isSegmentedFormat(format)) return fieldFlag == 0;
+  if (is720Format(format)) return false;
+  switch (recallPhaseMode) {
+    case 1: return fieldFlag == 0;
+    case 2: return fieldFlag == 1;
+    default: return false;
+  }
+}
+
+bool isSwitchingGateOpen(int format, int recallPhaseMode, u8 fieldFlag) {
+  if (isSegmentedFormat(format)) return fieldFlag == 0;
+  if (is720Format(format)) return true;
+  switch (recallPhaseMode) {
+    case 0: return true;
+    case 1: return fieldFlag == 0;
+    default: return fieldFlag == 1;
+  }
+}
+
+float sdAspectScale(int format, int sdScaleFlag) {
+  if (sdScaleFlag != 1) return 1.0f;
+  if (format == 6) return 0.84f;
+  if (format == 7) return 0.76f;
+  return 1.0f;
+}
+
+void acceptSystemFields(const MxifSystem& request, const MxifSystem& live, bool firstAssign,
+                        MxifSystem& out) {
+  const MxifSystem& r = request;
+  out = request;
+  out.mask = out.videoMask = out.phaseMask = out.genlockMask = out.secondMask = 0;
+  out.ancillary.mask = out.ancillary.dskMask = out.ancillary.meKeySelectMask = 0;
+  out.multiviewMask = out.addressTexts.mask = out.display.mask = 0;
+
+  acceptIf(r.videoMask, out.videoMask, MxifSystem::FORMAT, r.format < MxifSystem::N_FORMATS);
+  acceptIf(r.videoMask, out.videoMask, MxifSystem::MODE, r.mode != live.mode);
+  acceptIf(r.videoMask, out.videoMask, MxifSystem::SD_SCALE, r.sdScale < 2);
+
+  acceptIf(r.phaseMask, out.phaseMask, MxifSystem::VERTICAL_OFFSET, r.verticalOffset < 2);
+  acceptIf(r.phaseMask, out.phaseMask, MxifSystem::HORIZONTAL_PHASE,
+           -50 <= r.horizontalPhase && r.horizontalPhase <= 49);
+  acceptIf(r.phaseMask, out.phaseMask, MxifSystem::VERTICAL_PHASE,
+           -100 <= r.verticalPhase && r.verticalPhase <= 100);
+
+  acceptIf(r.genlockMask, out.genlockMask, MxifSystem::GENLOCK_REFERENCE, r.genlockReference < 4);
+  acceptIf(r.genlockMask, out.genlockMask, MxifSystem::GENLOCK_SETUP, r.genlockSetup < 2);
+
+  acceptIf(r.secondMask, out.secondMask, MxifSystem::BKGD_LATENCY, r.bkgdLatency < 2);
+  acceptIf(r.secondMask, out.secondMask, MxifSystem::KEY_LATENCY, r.keyLatency < 2);
+  acceptIf(r.secondMask, out.secondMask, MxifSystem::SECOND_TEXT, true);
+  acceptIf(r.secondMask, out.secondMask, MxifSystem::SDI_DELAY, r.sdiDelay < 2);
+
+  const MxifSystemAncillary& a = r.ancillary;
+  MxifSystemAncillary& oa = out.ancillary;
+  acceptIf(a.mask, oa.mask, MxifSystemAncillary::AUX1_FOLLOWS, a.aux1Follows < 2);
+  acceptIf(a.mask, oa.mask, MxifSystemAncillary::ME_OUTPUT1_MODE, a.meOutput1Mode < 3);
+  acceptIf(a.mask, oa.mask, MxifSystemAncillary::ME_OUTPUT2_MODE, a.meOutput2Mode < 3);
+  acceptIf(a.mask, oa.mask, MxifSystemAncillary::KEY_SELECT, a.keySelect < 5);
+  acceptIf(a.mask, oa.mask, MxifSystemAncillary::PER_ME_KEY_SELECT, a.perMeKeySelect < 2);
+  acceptIf(a.mask, oa.mask, MxifSystemAncillary::DSK_STAGE_MODE, a.dskStageMode < 3);
+  for (int n = 0; n < MxifSystemAncillary::N_ME_KEY_SELECTS; ++n)
+    acceptIf(a.meKeySelectMask, oa.meKeySelectMask, 1u << n, a.meKeySelect[n] < 5);
+  for (int n = 0; n < MxifSystemAncillary::N_DSK_SOURCES; ++n)
+    acceptIf(a.dskMask, oa.dskMask, 1u << n, a.dskStageSource[n] < 5);
+
+  for (int n = 0; n < MxifSystem::N_MULTIVIEW_SOURCES; ++n)
+    acceptIf(r.multiviewMask, out.multiviewMask, 1u << n, r.multiviewSource[n] < 11);
+
+  acceptIf(r.mask, out.mask, MxifSystem::RECALL_PHASE_MODE, r.recallPhaseMode < 3);
+
+  const TextBlock& t = r.addressTexts;
+  acceptIf(t.mask, out.addressTexts.mask, 1u << 0, isValidEscapedText(t.text1));
+  acceptIf(t.mask, out.addressTexts.mask, 1u << 1, isValidEscapedText(t.text2));
+  acceptIf(t.mask, out.addressTexts.mask, 1u << 2, isValidEscapedText(t.text3));
+  acceptIf(t.mask, out.addressTexts.mask, 1u << 3, isValidEscapedText(t.text4));
+
+  const MxifSystemDisplay& d = r.display;
+  MxifSystemDisplay& od = out.display;
+  acceptIf(d.mask, od.mask, MxifSystemDisplay::TIMING_FLAG, d.timingFlag < 2);
+  acceptIf(d.mask, od.mask, MxifSystemDisplay::TIMING_SELECT, d.timingSelect < 3);
+  acceptIf(d.mask, od.mask, MxifSystemDisplay::OPTION, d.option < 2);
+  if (firstAssign) {
+    // The first request after start cannot change the toggles: they keep the live values.
+    od.toggle1 = live.display.toggle1;
+    od.toggle2 = live.display.toggle2;
+    od.mask |= MxifSystemDisplay::TOGGLE1 | MxifSystemDisplay::TOGGLE2;
+  } else {
+    acceptIf(d.mask, od.mask, MxifSystemDisplay::TOGGLE1, d.toggle1 < 2);
+    acceptIf(d.mask, od.mask, MxifSystemDisplay::TOGGLE2, d.toggle2 < 2);
+  }
+
+  acceptIf(r.mask, out.mask, MxifSystem::BUS_REFRESH, r.busRefresh < 2);
+}
+
+void mergeSystem(MxifSystem& target, const MxifSystem& s) {
+  MxifSystem& t = target;
+  take(s.videoMask, MxifSystem::FORMAT, t.videoMask, t.format, s.format);
+  take(s.videoMask, MxifSystem::MODE, t.videoMask, t.mode, s.mode);
+  take(s.videoMask, MxifSystem::SD_SCALE, t.videoMask, t.sdScale, s.sdScale);
+
+  take(s.phaseMask, MxifSystem::VERTICAL_OFFSET, t.phaseMask, t.verticalOffset, s.verticalOffset);
+  take(s.phaseMask, MxifSystem::HORIZONTAL_PHASE, t.phaseMask, t.horizontalPhase, s.horizontalPhase);
+  take(s.phaseMask, MxifSystem::VERTICAL_PHASE, t.phaseMask, t.verticalPhase, s.verticalPhase);
+
+  take(s.genlockMask, MxifSystem::GENLOCK_REFERENCE, t.genlockMask, t.genlockReference, s.genlockReference);
+  take(s.genlockMask, MxifSystem::GENLOCK_SETUP, t.genlockMask, t.genlockSetup, s.genlockSetup);
+  takeText(s.genlockMask, MxifSystem::GENLOCK_STATUS, t.genlockMask, t.genlockStatus, s.genlockStatus);
+
+  take(s.secondMask, MxifSystem::BKGD_LATENCY, t.secondMask, t.bkgdLatency, s.bkgdLatency);
+  take(s.secondMask, MxifSystem::KEY_LATENCY, t.secondMask, t.keyLatency, s.keyLatency);
+  takeText(s.secondMask, MxifSystem::SECOND_TEXT, t.secondMask, t.secondText, s.secondText);
+  take(s.secondMask, MxifSystem::SDI_DELAY, t.secondMask, t.sdiDelay, s.sdiDelay);
+
+  const MxifSystemAncillary& sa = s.ancillary;
+  MxifSystemAncillary& ta = t.ancillary;
+  take(sa.mask, MxifSystemAncillary::AUX1_FOLLOWS, ta.mask, ta.aux1Follows, sa.aux1Follows);
+  take(sa.mask, MxifSystemAncillary::ME_OUTPUT1_MODE, ta.mask, ta.meOutput1Mode, sa.meOutput1Mode);
+  take(sa.mask, MxifSystemAncillary::ME_OUTPUT2_MODE, ta.mask, ta.meOutput2Mode, sa.meOutput2Mode);
+  take(sa.mask, MxifSystemAncillary::KEY_SELECT, ta.mask, ta.keySelect, sa.keySelect);
+  take(sa.mask, MxifSystemAncillary::PER_ME_KEY_SELECT, ta.mask, ta.perMeKeySelect, sa.perMeKeySelect);
+  take(sa.mask, MxifSystemAncillary::DSK_STAGE_MODE, ta.mask, ta.dskStageMode, sa.dskStageMode);
+  takeEntries(sa.dskMask, ta.dskMask, ta.dskStageSource, sa.dskStageSource);
+  takeEntries(sa.meKeySelectMask, ta.meKeySelectMask, ta.meKeySelect, sa.meKeySelect);
+
+  takeEntries(s.multiviewMask, t.multiviewMask, t.multiviewSource, s.multiviewSource);
+  take(s.mask, MxifSystem::RECALL_PHASE_MODE, t.mask, t.recallPhaseMode, s.recallPhaseMode);
+  mergeTextBlock(t.addressTexts, s.addressTexts);
+
+  const MxifSystemDisplay& sd = s.display;
+  MxifSystemDisplay& td = t.display;
+  take(sd.mask, MxifSystemDisplay::TIMING_FLAG, td.mask, td.timingFlag, sd.timingFlag);
+  take(sd.mask, MxifSystemDisplay::TIMING_SELECT, td.mask, td.timingSelect, sd.timingSelect);
+  take(sd.mask, MxifSystemDisplay::OPTION, td.mask, td.option, sd.option);
+  take(sd.mask, MxifSystemDisplay::TOGGLE1, td.mask, td.toggle1, sd.toggle1);
+  take(sd.mask, MxifSystemDisplay::TOGGLE2, td.mask, td.toggle2, sd.toggle2);
+
+  take(s.mask, MxifSystem::BUS_REFRESH, t.mask, t.busRefresh, s.busRefresh);
+}
+
+}  // namespace libmx

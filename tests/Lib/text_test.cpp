@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "text.h"
+
+namespace {
+
+// Big-endian byte source over a fixed body; reading past it throws.
+struct BodyIn {
+  const std::vector<u8>& body;
+  size_t pos = 0;
+  u8 readU8() {
+    if (pos >= body.size()) throw std::out_of_range("past body");
+    return body[pos++];
+  }
+  u16 readU16() {
+    const u16 hi = readU8();
+    return static_cast<u16>(hi << 8 | readU8());
+  }
+  u32 readU32() {
+    const u32 hi = readU16();
+    return hi << 16 | readU16();
+  }
+};
+
+struct BodyOut {
+  std::vector<u8> bytes;
+  void writeU8(u8 b) { bytes.push_back(b); }
+  void writeU16(u16 v) {
+    writeU8(static_cast<u8>(v >> 8));
+    writeU8(static_cast<u8>(v));
+  }
+  void writeU32(u32 v) {
+    writeU16(static_cast<u16>(v >> 16));
+    writeU16(static_cast<u16>(v));
+  }
+};
+
+template <int C>
+TextField<C> text(const std::string& s, int count = -2) {
+  TextField<C> t{};
+  std::memcpy(t.chars, s.data(), std::min<size_t>(s.size(), C + 1));
+  t.count = static_cast<s16>(count == -2 ? static_cast<int>(s.size()) : count);
+  return t;
+}
+
+TEST(EscapedText, Validity) {
+  struct Case {
+    std::string chars;
+    int count;  // -2: the length of chars
+    bool valid;
+  } cases[] = {
+      {"", 0, true},
+      {"", -1, false},
+      {"\\", -2, false},          // unpaired backslash at the end
+      {"\\\\", -2, true},
+      {"\\\"", -2, true},
+      {"\\'", -2, true},
+      {"\"", -2, false},          // plain double quote
+      {"\\n", -2, false},         // unknown escape
+      {"it's", -2, true},         // plain single quote
+      {std::string("a\0b", 3), -2, false},  // zero byte within the count
+      {"\x7F", -2, false},
+      {"\x1F", -2, false},
+      {"~", -2, true},
+      {" ", -2, true},
+      {"192.168.0.1", -2, true},
+      {"abc", 2, true},           // only count characters are examined
+      {"a\"", 1, true},
+      {"123456789012345", -2, true},   // exactly the capacity
+      {"1234567890123456", -2, false}, // one past the capacity: refused
+      {"abc", 20, false},              // count far past the stored bytes
+      {"abc", 0x7FFF, false},
+  };
+  for (const auto& c : cases) {
+    const auto t = text<15>(c.chars, c.count);
+    EXPECT_EQ(isValidEscapedText(t), c.valid) << '"' << c.chars << "\" count " << t.count;
+  }
+  // The capacity-17 field takes 17 characters.
+  EXPECT_TRUE(isValidEscapedText(text<17>("12345678901234567")));
+  EXPECT_FALSE(libmx::isValidEscapedText(18, text<17>("12345678901234567").chars, 17));
+}
+
+TEST(EscapedText, ReadStoresCapacityPlusOneBytesAndKeepsTheCount) {
+  struct Case {
+    std::vector<u8> body;
+    s16 count;
+    std::string stored;   // chars[0..15] after the read
+    size_t consumed;
+  } cases[] = {
+      {{0x00, 0x03, 'a', 'b', 'c', 0, 'X'}, 3, std::string("abc\0", 4), 6},  // count 3: four bytes
+      {{0xFF, 0xFF, 'X'}, -1, "", 2},                                        // negative: nothing
+      {{0x80, 0x00, 'X'}, -32768, "", 2},
+      {{0x00, 0x00, 0, 'X'}, 0, std::string(1, '\0'), 3},
+  };
+  for (const auto& c : cases) {
+    BodyIn in{c.body};
+    TextField<15> t{};
+    readText(in, t);
+    EXPECT_EQ(t.count, c.count);
+    EXPECT_EQ(in.pos, c.consumed);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(t.chars), c.stored.size()), c.stored);
+  }
+
+  // Count 20 for capacity 15: 21 bytes follow; the first 16 are kept, the rest dropped.
+  std::vector<u8> body{0x00, 20};
+  for (int i = 0; i < 20; ++i) body.push_back(static_cast<u8>('A' + i));
+  body.push_back(0);
+  body.push_back(0x5A);  // next field
+  BodyIn in{body};
+  TextField<15> t{};
+  readText(in, t);
+  EXPECT_EQ(t.count, 20);
+  EXPECT_EQ(in.pos, body.size() - 1);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(t.chars), 16), "ABCDEFGHIJKLMNOP");
+  EXPECT_FALSE(isValidEscapedText(t));
+  // Merged, it holds 15 characters and a terminating zero.
+  TextField<15> live{};
+  copyText(live, t);
+  EXPECT_EQ(live.count, 15);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(live.chars)), "ABCDEFGHIJKLMNO");
+}
+
+TEST(EscapedText, ReadOfATruncatedBodyStopsAtItsEnd) {
+  const std::vector<u8> body{0x7F, 0xFF, 'a', 'b'};
+  BodyIn in{body};
+  TextField<15> t{};
+  EXPECT_THROW(readText(in, t), std::out_of_range);
+  EXPECT_EQ(in.pos, body.size());
+}
+
+TEST(EscapedText, WriteSendsCountPlusOneBytesZeroBeyondTheCapacity) {
+  struct Case {
+    TextField<7> t;
+    std::vector<u8> wire;
+  } cases[] = {
+      {text<7>(std::string("ab\0", 3), 2), {0x00, 0x02, 'a', 'b', 0}},
+      {text<7>("xyz", -1), {0xFF, 0xFF}},
+      {text<7>("", 0), {0x00, 0x00, 0}},
+      // A count as received beyond the capacity: the stored 8 bytes, then zeros.
+      {text<7>("ABCDEFGH", 10), {0x00, 0x0A, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    BodyOut out;
+    writeText(out, c.t);
+    EXPECT_EQ(out.bytes, c.wire);
+    EXPECT_EQ(out.bytes.size(), textWireLength(c.t));
+  }
+}
+
+TEST(EscapedText, CopyRule) {
+  struct Case {
+    std::string source;  // stored bytes (up to 16)
+    s16 sourceCount;
+    s16 count;
+    std::string kept;
+  } cases[] = {
+      {"ABCDEFGHIJKLMNOP", 16, 15, "ABCDEFGHIJKLMNO"},           // no zero: 15 kept, zero at 15
+      {std::string("abcd\0zz", 7), 9, 4, "abcd"},                 // stops at the zero byte
+      {std::string("abcd\0zz", 7), -1, 4, "abcd"},                // the source count is not used
+      {std::string(1, '\0'), 5, 0, ""},
+      {"123456789012345", 15, 15, "123456789012345"},
+  };
+  for (const auto& c : cases) {
+    TextField<15> src = text<15>(c.source, c.sourceCount);
+    TextField<15> dst;
+    std::memset(&dst, 0xEE, sizeof dst);
+    copyText(dst, src);
+    EXPECT_EQ(dst.count, c.count) << c.source;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(dst.chars), static_cast<size_t>(dst.count)), c.kept);
+    EXPECT_EQ(dst.chars[dst.count], 0);
+  }
+}
+
+TEST(EscapedText, BlockWireFormAndCopies) {
+  TextBlock empty{};
+  EXPECT_EQ(textBlockWireLength(empty), 16u);
+
+  TextBlock b{};
+  b.mask = 0x5;
+  b.text1 = text<15>("one");
+  b.text2 = text<15>("", -1);
+  b.text4 = text<17>("12345678901234567");
+  EXPECT_EQ(textBlockWireLength(b), 16u + 3 + 0 + 17 - 1);  // a negative count sends nothing
+
+  BodyOut out;
+  writeTextBlock(out, b);
+  ASSERT_EQ(out.bytes.size(), textBlockWireLength(b));
+  BodyIn in{out.bytes};
+  TextBlock back{};
+  readTextBlock(in, back);
+  EXPECT_EQ(in.pos, out.bytes.size());
+  EXPECT_EQ(back.mask, 0x5u);
+  EXPECT_EQ(back.text2.count, -1);
+  EXPECT_EQ(back.text4.count, 17);
+  EXPECT_EQ(std::memcmp(back.text4.chars, "12345678901234567", 18), 0);
+
+  // Merge by presence: only texts 1 and 3 are taken.
+  TextBlock live{};
+  live.text2 = text<15>("keep");
+  live.text4 = text<17>("keep4");
+  mergeTextBlock(live, back);
+  EXPECT_EQ(live.mask, 0x5u);
+  EXPECT_STREQ(reinterpret_cast<const char*>(live.text1.chars), "one");
+  EXPECT_STREQ(reinterpret_cast<const char*>(live.text2.chars), "keep");
+  EXPECT_EQ(live.text3.count, 0);
+  EXPECT_STREQ(reinterpret_cast<const char*>(live.text4.chars), "keep4");
+
+  // Copy of all four whatever the mask.
+  TextBlock all{};
+  back.mask = 0;
+  copyTextFields(all, back);
+  EXPECT_EQ(all.mask, 0xFu);
+  EXPECT_EQ(all.text1.count, 3);
+  EXPECT_EQ(all.text2.count, 0);
+  EXPECT_EQ(all.text4.count, 17);
+  EXPECT_EQ(all.text4.chars[17], 0);
+}
+
+}  // namespace

@@ -1,0 +1,339 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "Main/system.h"
+
+namespace {
+
+using libmx::acceptSystemFields;
+using libmx::mergeSystem;
+using A = MxifSystemAncillary;
+using D = MxifSystemDisplay;
+
+// One field of a request: how to set it (value and presence bit) and where its accepted bit lands.
+struct RangeCase {
+  const char* field;
+  int value;
+  bool accepted;
+  std::function<void(MxifSystem&, int)> set;
+  std::function<bool(const MxifSystem&)> present;
+};
+
+template <class T>
+RangeCase byteCase(const char* name, int value, bool ok, T MxifSystem::*f, u32 MxifSystem::*m, u32 bit) {
+  return {name, value, ok,
+          [=](MxifSystem& r, int v) {
+            r.*f = static_cast<T>(v);
+            r.*m |= bit;
+          },
+          [=](const MxifSystem& r) { return (r.*m & bit) != 0; }};
+}
+
+RangeCase ancCase(const char* name, int value, bool ok, u8 A::*f, u32 bit) {
+  return {name, value, ok,
+          [=](MxifSystem& r, int v) {
+            r.ancillary.*f = static_cast<u8>(v);
+            r.ancillary.mask |= bit;
+          },
+          [=](const MxifSystem& r) { return (r.ancillary.mask & bit) != 0; }};
+}
+
+RangeCase dispCase(const char* name, int value, bool ok, u8 D::*f, u32 bit) {
+  return {name, value, ok,
+          [=](MxifSystem& r, int v) {
+            r.display.*f = static_cast<u8>(v);
+            r.display.mask |= bit;
+          },
+          [=](const MxifSystem& r) { return (r.display.mask & bit) != 0; }};
+}
+
+RangeCase entryCase(const char* name, int value, bool ok, int n, bool multiview) {
+  return {name, value, ok,
+          [=](MxifSystem& r, int v) {
+            if (multiview) {
+              r.multiviewSource[n] = static_cast<u8>(v);
+              r.multiviewMask |= 1u << n;
+            } else if (n < 8) {
+              r.ancillary.meKeySelect[n] = static_cast<u8>(v);
+              r.ancillary.meKeySelectMask |= 1u << n;
+            } else {
+              r.ancillary.dskStageSource[n - 8] = static_cast<u8>(v);
+              r.ancillary.dskMask |= 1u << (n - 8);
+            }
+          },
+          [=](const MxifSystem& r) {
+            if (multiview) return (r.multiviewMask >> n & 1u) != 0;
+            if (n < 8) return (r.ancillary.meKeySelectMask >> n & 1u) != 0;
+            return (r.ancillary.dskMask >> (n - 8) & 1u) != 0;
+          }};
+}
+
+TEST(SystemRecord, RangeBoundariesOfEveryField) {
+  using S = MxifSystem;
+  const RangeCase cases[] = {
+      byteCase("format", 11, true, &S::format, &S::videoMask, S::FORMAT),
+      byteCase("format", 12, false, &S::format, &S::videoMask, S::FORMAT),
+      byteCase("sdScale", 1, true, &S::sdScale, &S::videoMask, S::SD_SCALE),
+      byteCase("sdScale", 2, false, &S::sdScale, &S::videoMask, S::SD_SCALE),
+      byteCase("verticalOffset", 1, true, &S::verticalOffset, &S::phaseMask, S::VERTICAL_OFFSET),
+      byteCase("verticalOffset", 2, false, &S::verticalOffset, &S::phaseMask, S::VERTICAL_OFFSET),
+      byteCase("horizontalPhase", -50, true, &S::horizontalPhase, &S::phaseMask, S::HORIZONTAL_PHASE),
+      byteCase("horizontalPhase", -51, false, &S::horizontalPhase, &S::phaseMask, S::HORIZONTAL_PHASE),
+      byteCase("horizontalPhase", 49, true, &S::horizontalPhase, &S::phaseMask, S::HORIZONTAL_PHASE),
+      byteCase("horizontalPhase", 50, false, &S::horizontalPhase, &S::phaseMask, S::HORIZONTAL_PHASE),
+      byteCase("verticalPhase", -100, true, &S::verticalPhase, &S::phaseMask, S::VERTICAL_PHASE),
+      byteCase("verticalPhase", -101, false, &S::verticalPhase, &S::phaseMask, S::VERTICAL_PHASE),
+      byteCase("verticalPhase", 100, true, &S::verticalPhase, &S::phaseMask, S::VERTICAL_PHASE),
+      byteCase("verticalPhase", 101, false, &S::verticalPhase, &S::phaseMask, S::VERTICAL_PHASE),
+      byteCase("genlockReference", 3, true, &S::genlockReference, &S::genlockMask, S::GENLOCK_REFERENCE),
+      byteCase("genlockReference", 4, false, &S::genlockReference, &S::genlockMask, S::GENLOCK_REFERENCE),
+      byteCase("genlockSetup", 1, true, &S::genlockSetup, &S::genlockMask, S::GENLOCK_SETUP),
+      byteCase("genlockSetup", 2, false, &S::genlockSetup, &S::genlockMask, S::GENLOCK_SETUP),
+      byteCase("bkgdLatency", 1, true, &S::bkgdLatency, &S::secondMask, S::BKGD_LATENCY),
+      byteCase("bkgdLatency", 2, false, &S::bkgdLatency, &S::secondMask, S::BKGD_LATENCY),
+      byteCase("keyLatency", 1, true, &S::keyLatency, &S::secondMask, S::KEY_LATENCY),
+      byteCase("keyLatency", 2, false, &S::keyLatency, &S::secondMask, S::KEY_LATENCY),
+      byteCase("sdiDelay", 1, true, &S::sdiDelay, &S::secondMask, S::SDI_DELAY),
+      byteCase("sdiDelay", 2, false, &S::sdiDelay, &S::secondMask, S::SDI_DELAY),
+      byteCase("recallPhaseMode", 2, true, &S::recallPhaseMode, &S::mask, S::RECALL_PHASE_MODE),
+      byteCase("recallPhaseMode", 3, false, &S::recallPhaseMode, &S::mask, S::RECALL_PHASE_MODE),
+      byteCase("busRefresh", 1, true, &S::busRefresh, &S::mask, S::BUS_REFRESH),
+      byteCase("busRefresh", 2, false, &S::busRefresh, &S::mask, S::BUS_REFRESH),
+      ancCase("aux1Follows", 1, true, &A::aux1Follows, A::AUX1_FOLLOWS),
+      ancCase("aux1Follows", 2, false, &A::aux1Follows, A::AUX1_FOLLOWS),
+      ancCase("meOutput1Mode", 2, true, &A::meOutput1Mode, A::ME_OUTPUT1_MODE),
+      ancCase("meOutput1Mode", 3, false, &A::meOutput1Mode, A::ME_OUTPUT1_MODE),
+      ancCase("meOutput2Mode", 2, true, &A::meOutput2Mode, A::ME_OUTPUT2_MODE),
+      ancCase("meOutput2Mode", 3, false, &A::meOutput2Mode, A::ME_OUTPUT2_MODE),
+      ancCase("keySelect", 4, true, &A::keySelect, A::KEY_SELECT),
+      ancCase("keySelect", 5, false, &A::keySelect, A::KEY_SELECT),
+      ancCase("perMeKeySelect", 1, true, &A::perMeKeySelect, A::PER_ME_KEY_SELECT),
+      ancCase("perMeKeySelect", 2, false, &A::perMeKeySelect, A::PER_ME_KEY_SELECT),
+      ancCase("dskStageMode", 2, true, &A::dskStageMode, A::DSK_STAGE_MODE),
+      ancCase("dskStageMode", 3, false, &A::dskStageMode, A::DSK_STAGE_MODE),
+      entryCase("meKeySelect[0]", 4, true, 0, false),
+      entryCase("meKeySelect[0]", 5, false, 0, false),
+      entryCase("meKeySelect[7]", 4, true, 7, false),
+      entryCase("meKeySelect[7]", 5, false, 7, false),
+      entryCase("dskStageSource[0]", 4, true, 8, false),
+      entryCase("dskStageSource[0]", 5, false, 8, false),
+      entryCase("dskStageSource[1]", 4, true, 9, false),
+      entryCase("dskStageSource[1]", 5, false, 9, false),
+      entryCase("multiviewSource[0]", 10, true, 0, true),
+      entryCase("multiviewSource[0]", 11, false, 0, true),
+      entryCase("multiviewSource[7]", 10, true, 7, true),
+      entryCase("multiviewSource[7]", 11, false, 7, true),
+      dispCase("timingFlag", 1, true, &D::timingFlag, D::TIMING_FLAG),
+      dispCase("timingFlag", 2, false, &D::timingFlag, D::TIMING_FLAG),
+      dispCase("timingSelect", 2, true, &D::timingSelect, D::TIMING_SELECT),
+      dispCase("timingSelect", 3, false, &D::timingSelect, D::TIMING_SELECT),
+      dispCase("option", 1, true, &D::option, D::OPTION),
+      dispCase("option", 2, false, &D::option, D::OPTION),
+      dispCase("toggle1", 1, true, &D::toggle1, D::TOGGLE1),
+      dispCase("toggle1", 2, false, &D::toggle1, D::TOGGLE1),
+      dispCase("toggle2", 1, true, &D::toggle2, D::TOGGLE2),
+      dispCase("toggle2", 2, false, &D::toggle2, D::TOGGLE2),
+  };
+  const MxifSystem live{};
+  for (const auto& c : cases) {
+    // Beside a valid field that must be kept either way.
+    MxifSystem request{};
+    c.set(request, c.value);
+    request.secondMask |= MxifSystem::SECOND_TEXT;
+    MxifSystem accepted;
+    acceptSystemFields(request, live, false, accepted);
+    EXPECT_EQ(c.present(accepted), c.accepted) << c.field << " = " << c.value;
+    EXPECT_EQ(accepted.secondMask & MxifSystem::SECOND_TEXT, MxifSystem::SECOND_TEXT) << c.field;
+
+    // Merged into a live record, an accepted value lands, a dropped one leaves the record as it was.
+    MxifSystem merged;
+    std::memset(static_cast<void*>(&merged), 0, sizeof merged);  // padding too: the records are compared bytewise
+    mergeSystem(merged, accepted);
+    merged.secondMask &= ~MxifSystem::SECOND_TEXT;
+    EXPECT_EQ(c.present(merged), c.accepted) << c.field;
+    MxifSystem probe;
+    std::memset(static_cast<void*>(&probe), 0, sizeof probe);
+    if (c.accepted) c.set(probe, c.value);
+    EXPECT_EQ(std::memcmp(&probe, &merged, sizeof probe), 0) << c.field << " = " << c.value;
+  }
+}
+
+TEST(SystemRecord, AbsentFieldsAreNeverAcceptedAndStatusTextNever) {
+  MxifSystem request{};
+  request.format = 3;
+  request.horizontalPhase = 10;
+  request.genlockMask = MxifSystem::GENLOCK_STATUS;
+  request.genlockStatus.count = 6;
+  std::memcpy(request.genlockStatus.chars, "Locked", 7);
+  MxifSystem accepted;
+  acceptSystemFields(request, MxifSystem{}, false, accepted);
+  EXPECT_EQ(accepted.videoMask, 0u);
+  EXPECT_EQ(accepted.phaseMask, 0u);
+  EXPECT_EQ(accepted.genlockMask, 0u);
+  MxifSystem live{};
+  mergeSystem(live, accepted);
+  EXPECT_EQ(live.format, 0);
+  EXPECT_EQ(live.genlockStatus.count, 0);
+}
+
+TEST(SystemRecord, ModeCountsOnlyWhenItChanges) {
+  MxifSystem live{};
+  live.mode = 2;
+  struct Case {
+    int mode;
+    bool accepted;
+  } cases[] = {{2, false}, {0, true}, {255, true}};
+  for (auto c : cases) {
+    MxifSystem request{};
+    request.videoMask = MxifSystem::MODE;
+    request.mode = static_cast<u8>(c.mode);
+    MxifSystem accepted;
+    acceptSystemFields(request, live, false, accepted);
+    EXPECT_EQ((accepted.videoMask & MxifSystem::MODE) != 0, c.accepted) << c.mode;
+  }
+}
+
+TEST(SystemRecord, FirstRequestKeepsTheDisplayToggles) {
+  MxifSystem live{};
+  live.display.toggle1 = 1;
+  live.display.toggle2 = 0;
+  MxifSystem request{};
+  request.display.mask = D::TOGGLE1 | D::TOGGLE2 | D::TIMING_FLAG;
+  request.display.toggle1 = 0;
+  request.display.toggle2 = 1;
+  request.display.timingFlag = 1;
+
+  struct Case {
+    bool first;
+    u8 toggle1, toggle2;
+  } cases[] = {{true, 1, 0}, {false, 0, 1}};
+  for (auto c : cases) {
+    MxifSystem accepted;
+    acceptSystemFields(request, live, c.first, accepted);
+    MxifSystem merged = live;
+    mergeSystem(merged, accepted);
+    EXPECT_EQ(merged.display.toggle1, c.toggle1) << c.first;
+    EXPECT_EQ(merged.display.toggle2, c.toggle2) << c.first;
+    EXPECT_EQ(merged.display.timingFlag, 1);
+    // Both toggles are reported either way.
+    EXPECT_EQ(accepted.display.mask, D::TOGGLE1 | D::TOGGLE2 | D::TIMING_FLAG);
+  }
+  // A first request without the toggles still reports them.
+  MxifSystem none{};
+  MxifSystem accepted;
+  acceptSystemFields(none, live, true, accepted);
+  EXPECT_EQ(accepted.display.mask, D::TOGGLE1 | D::TOGGLE2);
+}
+
+TEST(SystemRecord, AddressTextsAreCheckedAndCopiedUpToTheirCapacity) {
+  MxifSystem request{};
+  request.addressTexts.mask = 0xF;
+  auto put = [](auto& t, const char* s, int count) {
+    std::memcpy(t.chars, s, std::min(sizeof t.chars, std::strlen(s)));
+    t.count = static_cast<s16>(count);
+  };
+  put(request.addressTexts.text1, "10.0.0.1", 8);
+  put(request.addressTexts.text2, "bad\"quote", 9);
+  put(request.addressTexts.text3, "ABCDEFGHIJKLMNOPQRST", 20);  // count above capacity: refused
+  put(request.addressTexts.text4, "12345678901234567", 17);
+  MxifSystem live{};
+  put(live.addressTexts.text2, "old2", 4);
+  put(live.addressTexts.text3, "old3", 4);
+  MxifSystem accepted;
+  acceptSystemFields(request, live, false, accepted);
+  EXPECT_EQ(accepted.addressTexts.mask, 0x9u);
+  mergeSystem(live, accepted);
+  EXPECT_STREQ(reinterpret_cast<const char*>(live.addressTexts.text1.chars), "10.0.0.1");
+  EXPECT_STREQ(reinterpret_cast<const char*>(live.addressTexts.text2.chars), "old2");
+  EXPECT_STREQ(reinterpret_cast<const char*>(live.addressTexts.text3.chars), "old3");
+  EXPECT_EQ(live.addressTexts.text4.count, 17);
+
+  // The second text is taken without checks, up to 7 characters.
+  MxifSystem second{};
+  second.secondMask = MxifSystem::SECOND_TEXT;
+  std::memcpy(second.secondText.chars, "\"quoted", 8);
+  second.secondText.count = 12;
+  acceptSystemFields(second, MxifSystem{}, false, accepted);
+  MxifSystem live2{};
+  mergeSystem(live2, accepted);
+  EXPECT_EQ(live2.secondText.count, 7);
+  EXPECT_STREQ(reinterpret_cast<const char*>(live2.secondText.chars), "\"quoted");
+}
+
+TEST(SystemFormats, DriverCodesAndLineLengths) {
+  struct Case {
+    int format, code, codeMode2, lineLength;
+  } cases[] = {
+      {0, 0, 10, 2200}, {1, 1, 11, 2640}, {2, 7, 13, 2750}, {3, 6, 12, 2750},
+      {4, 2, 10, 1650}, {5, 3, 11, 1980}, {6, 4, 10, 858},  {7, 5, 11, 864},
+      {8, 0, 14, 2200}, {9, 1, 15, 2640}, {10, 8, 10, 2200}, {11, 9, 11, 2640},
+      {12, -1, -1, -1}, {-1, -1, -1, -1},
+  };
+  for (auto c : cases) {
+    EXPECT_EQ(libmx::systemDriverFormatCode(c.format, 0), c.code) << c.format;
+    EXPECT_EQ(libmx::systemDriverFormatCode(c.format, 1), c.code) << c.format;
+    EXPECT_EQ(libmx::systemDriverFormatCode(c.format, 2), c.codeMode2) << c.format;
+    EXPECT_EQ(libmx::systemLineLength(c.format), c.lineLength) << c.format;
+  }
+}
+
+TEST(SystemFormats, AspectScale) {
+  struct Case {
+    int format, flag;
+    float scale;
+  } cases[] = {{6, 1, 0.84f}, {7, 1, 0.76f}, {6, 0, 1.0f}, {7, 0, 1.0f}, {0, 1, 1.0f}, {6, 2, 1.0f}};
+  for (auto c : cases) EXPECT_FLOAT_EQ(libmx::sdAspectScale(c.format, c.flag), c.scale) << c.format;
+}
+
+// Predicates and the switching gate over every format, recall phase mode and field flag.
+TEST(SystemPhase, TruthTable) {
+  enum Group { SEGMENTED, P720, OTHER };
+  struct Row {
+    Group group;
+    int mode;
+    u8 flag;
+    bool field1, field0, clip, recall, gate;
+  } rows[] = {
+      {SEGMENTED, 0, 0, false, true, false, true, true},  {SEGMENTED, 0, 1, true, false, true, false, false},
+      {SEGMENTED, 1, 0, false, true, false, true, true},  {SEGMENTED, 1, 1, true, false, true, false, false},
+      {SEGMENTED, 2, 0, false, true, false, true, true},  {SEGMENTED, 2, 1, true, false, true, false, false},
+      {SEGMENTED, 3, 0, false, true, false, true, true},  {SEGMENTED, 3, 1, true, false, true, false, false},
+      {P720, 0, 0, true, true, true, false, true},        {P720, 0, 1, true, true, true, false, true},
+      {P720, 1, 0, true, true, true, false, true},        {P720, 1, 1, true, true, true, false, true},
+      {P720, 2, 0, true, true, true, false, true},        {P720, 2, 1, true, true, true, false, true},
+      {P720, 3, 0, true, true, true, false, true},        {P720, 3, 1, true, true, true, false, true},
+      {OTHER, 0, 0, true, true, false, false, true},      {OTHER, 0, 1, true, true, true, false, true},
+      {OTHER, 1, 0, true, true, false, true, true},       {OTHER, 1, 1, true, true, true, false, false},
+      {OTHER, 2, 0, true, true, false, false, false},     {OTHER, 2, 1, true, true, true, true, true},
+      {OTHER, 3, 0, true, true, false, false, false},     {OTHER, 3, 1, true, true, true, false, true},
+  };
+  const Group groups[12] = {OTHER, OTHER, SEGMENTED, SEGMENTED, P720, P720,
+                            OTHER, OTHER, SEGMENTED, SEGMENTED, OTHER, OTHER};
+  for (int format = 0; format < 12; ++format)
+    for (const Row& r : rows) {
+      if (r.group != groups[format]) continue;
+      SCOPED_TRACE(testing::Message() << "format " << format << " mode " << r.mode << " flag " << int(r.flag));
+      EXPECT_EQ(libmx::isFieldPhase(format, r.flag, 1), r.field1);
+      EXPECT_EQ(libmx::isFieldPhase(format, r.flag, 0), r.field0);
+      EXPECT_EQ(libmx::isFieldPhase(format, r.flag, 7), r.field0);
+      EXPECT_EQ(libmx::isClipPhase(format, r.flag), r.clip);
+      EXPECT_EQ(libmx::isRecallPhase(format, r.mode, r.flag), r.recall);
+      EXPECT_EQ(libmx::isSwitchingGateOpen(format, r.mode, r.flag), r.gate);
+    }
+
+  // The cases as they are usually stated.
+  EXPECT_TRUE(libmx::isFieldPhase(8, 1, 1));
+  EXPECT_FALSE(libmx::isFieldPhase(8, 0, 1));
+  EXPECT_TRUE(libmx::isRecallPhase(8, 0, 0));
+  EXPECT_FALSE(libmx::isRecallPhase(4, 1, 0));
+  EXPECT_TRUE(libmx::isSwitchingGateOpen(4, 2, 0));
+  EXPECT_FALSE(libmx::isRecallPhase(0, 0, 1));
+  EXPECT_TRUE(libmx::isSwitchingGateOpen(0, 0, 1));
+  EXPECT_FALSE(libmx::isSwitchingGateOpen(0, 2, 0));
+  EXPECT_TRUE(libmx::isRecallPhase(0, 2, 1));
+}
+
+}  // namespace
