@@ -34,8 +34,89 @@ float sdAspectScale(int format, int sdScaleFlag);
 void acceptSystemFields(const MxifSystem& request, const MxifSystem& live, bool firstAssign,
                         MxifSystem& accepted);
 
+// Wire body of type 29 (big-endian, texts in their wire form): read from one packet body (false,
+// with the record partly filled, when the body is too short), written onto anything with
+// write(u8), and its length (106 plus the six text counts that are not negative).
+bool readSystem(WireIn& in, MxifSystem& r);
+u32 systemWireLength(const MxifSystem& r);
+template <class Out>
+void writeSystem(Out& out, const MxifSystem& r);
+
 // Copies every field whose presence bit is set in source into target and sets the bit there; texts
 // follow the copy rule of merged texts.
 void mergeSystem(MxifSystem& target, const MxifSystem& source);
+
+// The wire fields of type 29 in order; v is called with each scalar, byte array and text.
+template <class V, class R>
+void systemWireFields(V& v, R& r) {
+  v(r.mask);
+  v(r.videoMask);
+  v(r.format);
+  v(r.mode);
+  v(r.sdScale);
+  v(r.phaseMask);
+  v(r.verticalOffset);
+  v(r.horizontalPhase);
+  v(r.verticalPhase);
+  v(r.genlockMask);
+  v(r.genlockReference);
+  v(r.genlockSetup);
+  v(r.genlockStatus);
+  v(r.secondMask);
+  v(r.bkgdLatency);
+  v(r.keyLatency);
+  v(r.secondText);
+  v(r.sdiDelay);
+  auto& a = r.ancillary;
+  v(a.mask);
+  v(a.aux1Follows);
+  v(a.meOutput1Mode);
+  v(a.meOutput2Mode);
+  v(a.keySelect);
+  v(a.perMeKeySelect);
+  v(a.dskStageMode);
+  v(a.dskMask);
+  v(a.dskStageSource);
+  v(a.meKeySelectMask);
+  v(a.meKeySelect);
+  v(r.multiviewMask);
+  v(r.multiviewSource);
+  v(r.recallPhaseMode);
+  v(r.addressTexts.mask);
+  v(r.addressTexts.text1);
+  v(r.addressTexts.text2);
+  v(r.addressTexts.text3);
+  v(r.addressTexts.text4);
+  auto& d = r.display;
+  v(d.mask);
+  v(d.timingFlag);
+  v(d.timingSelect);
+  v(d.option);
+  v(d.toggle1);
+  v(d.toggle2);
+  v(r.busRefresh);
+}
+
+template <class Out>
+struct SystemWireWriter {
+  Out& out;
+  void operator()(const u8& x) { out.write(x); }
+  void operator()(const s16& x) { writeU16(out, static_cast<u16>(x)); }
+  void operator()(const u32& x) { writeU32(out, x); }
+  template <size_t N>
+  void operator()(const u8 (&x)[N]) {
+    for (u8 b : x) out.write(b);
+  }
+  template <int C>
+  void operator()(const TextField<C>& t) {
+    writeText(out, t);
+  }
+};
+
+template <class Out>
+void writeSystem(Out& out, const MxifSystem& r) {
+  SystemWireWriter<Out> w{out};
+  systemWireFields(w, r);
+}
 
 }  // namespace libmx

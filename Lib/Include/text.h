@@ -70,30 +70,80 @@ u32 textWireLength(const TextField<C>& t) {
   return libmx::textWireLength(t.count);
 }
 
-// Reads a text from a wire body. In must provide u16 readU16() and u8 readU8() (big-endian). The
-// count is kept as received; the bytes at indexes 0..capacity are stored, the rest read and dropped.
-template <class In, int C>
-void readText(In& in, TextField<C>& t) {
+namespace libmx {
+
+// Bounded big-endian reader over one packet body. Reading past the end yields zeros and marks the
+// body short; nothing beyond it is touched.
+class WireIn {
+ public:
+  WireIn(const u8* data, size_t size) : data_(data), size_(size) {}
+  u8 read() {
+    if (pos_ < size_) return data_[pos_++];
+    short_ = true;
+    return 0;
+  }
+  u16 readU16() {
+    const u16 hi = read();
+    return static_cast<u16>(hi << 8 | read());
+  }
+  u32 readU32() {
+    const u32 hi = readU16();
+    return hi << 16 | readU16();
+  }
+  // Skips n bytes, as far as the body goes.
+  void skip(u32 n) {
+    if (n > size_ - pos_) {
+      pos_ = size_;
+      short_ = true;
+    } else {
+      pos_ += n;
+    }
+  }
+  size_t position() const { return pos_; }
+  bool isShort() const { return short_; }
+
+ private:
+  const u8* data_;
+  size_t size_;
+  size_t pos_ = 0;
+  bool short_ = false;
+};
+
+// Big-endian writes onto anything with write(u8).
+template <class Out>
+void writeU16(Out& out, u16 v) {
+  out.write(static_cast<u8>(v >> 8));
+  out.write(static_cast<u8>(v));
+}
+template <class Out>
+void writeU32(Out& out, u32 v) {
+  writeU16(out, static_cast<u16>(v >> 16));
+  writeU16(out, static_cast<u16>(v));
+}
+
+}  // namespace libmx
+
+// Reads a text from a wire body. The count is kept as received; the bytes at indexes 0..capacity
+// are stored and the rest skipped (within the body).
+template <int C>
+void readText(libmx::WireIn& in, TextField<C>& t) {
   const u16 n = in.readU16();
   t.count = static_cast<s16>(n);
   if (n & 0x8000u) return;
-  for (u32 i = 0; i <= n; ++i) {
-    const u8 b = in.readU8();
-    if (i <= static_cast<u32>(C)) t.chars[i] = b;
-  }
+  const u32 stored = n < C ? n + 1u : C + 1u;
+  for (u32 i = 0; i < stored; ++i) t.chars[i] = in.read();
+  in.skip(n + 1u - stored);
 }
 
-// Writes a text to a wire body. Out must provide writeU16(u16) and writeU8(u8). For indexes 0..count
-// the stored byte is sent up to the capacity and a zero beyond it.
+// Writes a text onto anything with write(u8): the count, then for indexes 0..count the stored byte
+// up to the capacity and a zero beyond it.
 template <class Out, int C>
 void writeText(Out& out, const TextField<C>& t) {
-  out.writeU16(static_cast<u16>(t.count));
-  if (t.count < 0) return;
-  for (int i = 0; i <= t.count; ++i) out.writeU8(i <= C ? t.chars[i] : 0);
+  libmx::writeU16(out, static_cast<u16>(t.count));
+  for (int i = 0; i <= t.count; ++i) out.write(i <= C ? t.chars[i] : 0);
 }
 
-template <class In>
-void readTextBlock(In& in, TextBlock& b) {
+inline void readTextBlock(libmx::WireIn& in, TextBlock& b) {
   b.mask = in.readU32();
   readText(in, b.text1);
   readText(in, b.text2);
@@ -103,7 +153,7 @@ void readTextBlock(In& in, TextBlock& b) {
 
 template <class Out>
 void writeTextBlock(Out& out, const TextBlock& b) {
-  out.writeU32(b.mask);
+  libmx::writeU32(out, b.mask);
   writeText(out, b.text1);
   writeText(out, b.text2);
   writeText(out, b.text3);

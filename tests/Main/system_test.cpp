@@ -3,6 +3,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "Main/system.h"
 
@@ -334,6 +335,121 @@ TEST(SystemPhase, TruthTable) {
   EXPECT_TRUE(libmx::isSwitchingGateOpen(0, 0, 1));
   EXPECT_FALSE(libmx::isSwitchingGateOpen(0, 2, 0));
   EXPECT_TRUE(libmx::isRecallPhase(0, 2, 1));
+}
+
+}  // namespace
+
+namespace {
+
+struct Bytes {
+  std::vector<u8> b;
+  void write(u8 x) { b.push_back(x); }
+  void u16(u16 v) { libmx::writeU16(*this, v); }
+  void u32(u32 v) { libmx::writeU32(*this, v); }
+  void text(const std::string& s, int count) {
+    u16(static_cast<::u16>(count));
+    if (count < 0) return;
+    for (int i = 0; i <= count; ++i) write(i < static_cast<int>(s.size()) ? static_cast<u8>(s[i]) : 0);
+  }
+};
+
+// A body laid out by hand after the wire table, with distinct values in every field.
+Bytes handBody(int statusCount) {
+  Bytes w;
+  w.u32(0x3);                       // main presence
+  w.u32(0x7);                       // video presence
+  w.write(8), w.write(2), w.write(1);  // format, mode, scale
+  w.u32(0x7);                       // phase presence at 11
+  w.write(1);                       // vertical offset at 15
+  w.u16(static_cast<u16>(-25)), w.u16(static_cast<u16>(-100));  // at 16
+  w.u32(0x3);                       // genlock presence at 20
+  w.write(3), w.write(1);           // at 24
+  w.text("Locked", statusCount);    // at 26
+  w.u32(0xF), w.write(1), w.write(0), w.text("abc", 3), w.write(1);
+  w.u32(0x3F), w.write(1), w.write(2), w.write(1), w.write(4), w.write(1), w.write(2);  // a2..a5, a11, a12
+  w.u32(0x3), w.write(3), w.write(4);                                                  // DSK stage
+  w.u32(0xFF);
+  for (int i = 0; i < 8; ++i) w.write(static_cast<u8>(i % 5));
+  w.u32(0xFF);
+  for (int i = 0; i < 8; ++i) w.write(static_cast<u8>(i + 3));
+  w.write(2);                                   // recall phase mode
+  w.u32(0xF), w.text("1.2.3.4", 7), w.text("", 0), w.text("x", -1), w.text("\\\\", 2);
+  w.u32(0x1F), w.write(1), w.write(2), w.write(1), w.write(0), w.write(1);
+  w.write(1);  // bus refresh
+  return w;
+}
+
+TEST(SystemWire, ReadsTheHandLaidBodyAndWritesItBack) {
+  const Bytes body = handBody(6);
+  EXPECT_EQ(body.b.size(), 106u + 6 + 3 + 7 + 0 + 2 - 1);  // a negative count sends no zero byte
+  EXPECT_EQ(body.b[8], 8);
+  EXPECT_EQ(body.b[15], 1);
+  EXPECT_EQ(body.b[24], 3);
+
+  libmx::WireIn in(body.b.data(), body.b.size());
+  MxifSystem r{};
+  ASSERT_TRUE(libmx::readSystem(in, r));
+  EXPECT_EQ(in.position(), body.b.size());
+  EXPECT_EQ(r.format, 8);
+  EXPECT_EQ(r.mode, 2);
+  EXPECT_EQ(r.sdScale, 1);
+  EXPECT_EQ(r.horizontalPhase, -25);
+  EXPECT_EQ(r.verticalPhase, -100);
+  EXPECT_EQ(r.genlockReference, 3);
+  EXPECT_STREQ(reinterpret_cast<const char*>(r.genlockStatus.chars), "Locked");
+  EXPECT_EQ(r.bkgdLatency, 1);
+  EXPECT_EQ(r.keyLatency, 0);
+  EXPECT_EQ(r.sdiDelay, 1);
+  EXPECT_EQ(r.ancillary.keySelect, 4);
+  EXPECT_EQ(r.ancillary.perMeKeySelect, 1);
+  EXPECT_EQ(r.ancillary.dskStageMode, 2);
+  EXPECT_EQ(r.ancillary.dskStageSource[1], 4);
+  EXPECT_EQ(r.ancillary.meKeySelect[6], 1);
+  EXPECT_EQ(r.multiviewSource[7], 10);
+  EXPECT_EQ(r.recallPhaseMode, 2);
+  EXPECT_EQ(r.addressTexts.text3.count, -1);
+  EXPECT_EQ(r.display.timingSelect, 2);
+  EXPECT_EQ(r.display.toggle2, 1);
+  EXPECT_EQ(r.busRefresh, 1);
+  // The quoted memory offsets hold the values.
+  const u8* mem = reinterpret_cast<const u8*>(&r);
+  EXPECT_EQ(mem[8], 8);
+  EXPECT_EQ(mem[9], 2);
+  EXPECT_EQ(mem[10], 1);
+  EXPECT_EQ(mem[48], 1);
+  EXPECT_EQ(mem[108], 2);
+  EXPECT_EQ(mem[200], 1);
+
+  EXPECT_EQ(libmx::systemWireLength(r), body.b.size());
+  Bytes out;
+  libmx::writeSystem(out, r);
+  EXPECT_EQ(out.b, body.b);
+}
+
+TEST(SystemWire, ShortBodyAndOverlongText) {
+  const Bytes body = handBody(6);
+  for (size_t cut : {size_t{0}, size_t{10}, size_t{30}, body.b.size() - 1}) {
+    libmx::WireIn in(body.b.data(), cut);
+    MxifSystem r{};
+    EXPECT_FALSE(libmx::readSystem(in, r)) << cut;
+    EXPECT_EQ(in.position(), cut);
+  }
+  // A genlock status count of 20 for capacity 9: 21 bytes follow, 10 kept, the rest skipped, and
+  // the fields behind it still land.
+  Bytes w;
+  w.u32(0), w.u32(0), w.write(0), w.write(0), w.write(0), w.u32(0), w.write(0), w.u16(0), w.u16(0);
+  w.u32(0), w.write(0), w.write(0);
+  w.text("ABCDEFGHIJKLMNOPQRST", 20);
+  const Bytes rest = handBody(6);
+  const size_t afterStatus = 26 + 2 + 7;
+  w.b.insert(w.b.end(), rest.b.begin() + afterStatus, rest.b.end());
+  libmx::WireIn in(w.b.data(), w.b.size());
+  MxifSystem r{};
+  ASSERT_TRUE(libmx::readSystem(in, r));
+  EXPECT_EQ(r.genlockStatus.count, 20);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.genlockStatus.chars), 10), "ABCDEFGHIJ");
+  EXPECT_EQ(r.busRefresh, 1);
+  EXPECT_EQ(r.display.timingSelect, 2);
 }
 
 }  // namespace
