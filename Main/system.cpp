@@ -45,21 +45,6 @@ void takeEntries(u32 sourceMask, u32& targetMask, u8 (&target)[N], const u8 (&so
   for (int n = 0; n < N; ++n) take(sourceMask, 1u << n, targetMask, target[n], source[n]);
 }
 
-struct SystemWireReader {
-  WireIn& in;
-  void operator()(u8& x) { x = in.read(); }
-  void operator()(s16& x) { x = static_cast<s16>(in.readU16()); }
-  void operator()(u32& x) { x = in.readU32(); }
-  template <size_t N>
-  void operator()(u8 (&x)[N]) {
-    for (u8& b : x) b = in.read();
-  }
-  template <int C>
-  void operator()(TextField<C>& t) {
-    readText(in, t);
-  }
-};
-
 struct SystemWireCounter {
   u32 n = 0;
   template <class X>
@@ -181,12 +166,6 @@ void acceptSystemFields(const MxifSystem& request, const MxifSystem& live, bool 
   }
 
   acceptIf(r.mask, out.mask, MxifSystem::BUS_REFRESH, r.busRefresh < 2);
-}
-
-bool readSystem(WireIn& in, MxifSystem& r) {
-  SystemWireReader reader{in};
-  systemWireFields(reader, r);
-  return !in.isShort();
 }
 
 u32 systemWireLength(const MxifSystem& r) {

@@ -37,7 +37,8 @@ void acceptSystemFields(const MxifSystem& request, const MxifSystem& live, bool 
 // Wire body of type 29 (big-endian, texts in their wire form): read from one packet body (false,
 // with the record partly filled, when the body is too short), written onto anything with
 // write(u8), and its length (106 plus the six text counts that are not negative).
-bool readSystem(WireIn& in, MxifSystem& r);
+template <class In>
+bool readSystem(In& in, MxifSystem& r);
 u32 systemWireLength(const MxifSystem& r);
 template <class Out>
 void writeSystem(Out& out, const MxifSystem& r);
@@ -95,6 +96,29 @@ void systemWireFields(V& v, R& r) {
   v(d.toggle1);
   v(d.toggle2);
   v(r.busRefresh);
+}
+
+template <class In>
+struct SystemWireReader {
+  In& in;
+  void operator()(u8& x) { x = in.readU8(); }
+  void operator()(s16& x) { x = static_cast<s16>(in.readU16()); }
+  void operator()(u32& x) { x = in.readU32(); }
+  template <size_t N>
+  void operator()(u8 (&x)[N]) {
+    for (u8& b : x) b = in.readU8();
+  }
+  template <int C>
+  void operator()(TextField<C>& t) {
+    readText(in, t);
+  }
+};
+
+template <class In>
+bool readSystem(In& in, MxifSystem& r) {
+  SystemWireReader<In> reader{in};
+  systemWireFields(reader, r);
+  return !in.isShort();
 }
 
 template <class Out>

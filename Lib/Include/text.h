@@ -72,27 +72,28 @@ u32 textWireLength(const TextField<C>& t) {
 
 namespace libmx {
 
-// Bounded big-endian reader over one packet body. Reading past the end yields zeros and marks the
-// body short; nothing beyond it is touched.
+// Bounded big-endian reader over a byte span (a packet body taken out of a ring). Reading past the
+// end yields zeros and marks it short; nothing beyond it is touched.
 class WireIn {
  public:
   WireIn(const u8* data, size_t size) : data_(data), size_(size) {}
-  u8 read() {
+  u8 readU8() {
     if (pos_ < size_) return data_[pos_++];
     short_ = true;
     return 0;
   }
   u16 readU16() {
-    const u16 hi = read();
-    return static_cast<u16>(hi << 8 | read());
+    const u16 hi = readU8();
+    return static_cast<u16>(hi << 8 | readU8());
   }
   u32 readU32() {
     const u32 hi = readU16();
     return hi << 16 | readU16();
   }
   // Skips n bytes, as far as the body goes.
-  void skip(u32 n) {
-    if (n > size_ - pos_) {
+  void skip(int n) {
+    if (n < 0) return;
+    if (static_cast<size_t>(n) > size_ - pos_) {
       pos_ = size_;
       short_ = true;
     } else {
@@ -123,16 +124,17 @@ void writeU32(Out& out, u32 v) {
 
 }  // namespace libmx
 
-// Reads a text from a wire body. The count is kept as received; the bytes at indexes 0..capacity
-// are stored and the rest skipped (within the body).
-template <int C>
-void readText(libmx::WireIn& in, TextField<C>& t) {
+// Reads a text from a packet body (In: readU8, readU16, readU32 and skip(int), bounded by the
+// body, as the request receiver and WireIn are). The count is kept as received; the bytes at
+// indexes 0..capacity are stored and the rest skipped.
+template <class In, int C>
+void readText(In& in, TextField<C>& t) {
   const u16 n = in.readU16();
   t.count = static_cast<s16>(n);
   if (n & 0x8000u) return;
-  const u32 stored = n < C ? n + 1u : C + 1u;
-  for (u32 i = 0; i < stored; ++i) t.chars[i] = in.read();
-  in.skip(n + 1u - stored);
+  const int stored = n < C ? n + 1 : C + 1;
+  for (int i = 0; i < stored; ++i) t.chars[i] = in.readU8();
+  in.skip(n + 1 - stored);
 }
 
 // Writes a text onto anything with write(u8): the count, then for indexes 0..count the stored byte
@@ -143,7 +145,8 @@ void writeText(Out& out, const TextField<C>& t) {
   for (int i = 0; i <= t.count; ++i) out.write(i <= C ? t.chars[i] : 0);
 }
 
-inline void readTextBlock(libmx::WireIn& in, TextBlock& b) {
+template <class In>
+void readTextBlock(In& in, TextBlock& b) {
   b.mask = in.readU32();
   readText(in, b.text1);
   readText(in, b.text2);
