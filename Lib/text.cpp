@@ -48,8 +48,3 @@ void mergeTextBlock(TextBlock& target, const TextBlock& source) {
   if (source.mask & 8u) copyText(target.text4, source.text4);
   target.mask |= source.mask & 0xFu;
 }
-
-u32 textBlockWireLength(const TextBlock& block) {
-  return 4u + textWireLength(block.text1) + textWireLength(block.text2) + textWireLength(block.text3) +
-         textWireLength(block.text4);
-}

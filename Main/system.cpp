@@ -1,6 +1,12 @@
 // System settings: format table, phase rules, request validation and merge of the system record.
 #include "Main/system.h"
 
+#include <cstring>
+
+#if __has_include("Common/storage.h")
+#include "Common/storage.h"
+#endif
+
 namespace libmx {
 
 namespace {
@@ -45,19 +51,37 @@ void takeEntries(u32 sourceMask, u32& targetMask, u8 (&target)[N], const u8 (&so
   for (int n = 0; n < N; ++n) take(sourceMask, 1u << n, targetMask, target[n], source[n]);
 }
 
-struct SystemWireCounter {
-  u32 n = 0;
-  template <class X>
-  void operator()(const X&) {
-    n += sizeof(X);
-  }
-  template <int C>
-  void operator()(const TextField<C>& t) {
-    n += textWireLength(t);
-  }
-};
+// Calls f(word, definedBits) for each presence word of the record.
+template <class R, class F>
+void forEachPresence(R& r, F f) {
+  f(r.mask, 0x3u);
+  f(r.videoMask, 0x7u);
+  f(r.phaseMask, 0x7u);
+  f(r.genlockMask, 0x7u);
+  f(r.secondMask, 0xFu);
+  f(r.ancillary.mask, 0x3Fu);
+  f(r.ancillary.dskMask, 0x3u);
+  f(r.ancillary.meKeySelectMask, 0xFFu);
+  f(r.multiviewMask, 0xFFu);
+  f(r.addressTexts.mask, 0xFu);
+  f(r.display.mask, 0x1Fu);
+}
 
 }  // namespace
+
+void setAllSystemPresence(MxifSystem& r) {
+  forEachPresence(r, [](u32& w, u32 bits) { w |= bits; });
+}
+
+void clearSystemPresence(MxifSystem& r) {
+  forEachPresence(r, [](u32& w, u32) { w = 0; });
+}
+
+bool anySystemPresence(const MxifSystem& r) {
+  bool any = false;
+  forEachPresence(r, [&](const u32& w, u32) { any = any || w != 0; });
+  return any;
+}
 
 int systemDriverFormatCode(int format, int mode) {
   if (!validFormat(format)) return -1;
@@ -100,16 +124,13 @@ float sdAspectScale(int format, int sdScaleFlag) {
   return 1.0f;
 }
 
-void acceptSystemFields(const MxifSystem& request, const MxifSystem& live, bool firstAssign,
-                        MxifSystem& out) {
+void checkSystemRanges(const MxifSystem& request, MxifSystem& out) {
   const MxifSystem& r = request;
   out = request;
-  out.mask = out.videoMask = out.phaseMask = out.genlockMask = out.secondMask = 0;
-  out.ancillary.mask = out.ancillary.dskMask = out.ancillary.meKeySelectMask = 0;
-  out.multiviewMask = out.addressTexts.mask = out.display.mask = 0;
+  clearSystemPresence(out);
 
   acceptIf(r.videoMask, out.videoMask, MxifSystem::FORMAT, r.format < MxifSystem::N_FORMATS);
-  acceptIf(r.videoMask, out.videoMask, MxifSystem::MODE, r.mode != live.mode);
+  acceptIf(r.videoMask, out.videoMask, MxifSystem::MODE, true);
   acceptIf(r.videoMask, out.videoMask, MxifSystem::SD_SCALE, r.sdScale < 2);
 
   acceptIf(r.phaseMask, out.phaseMask, MxifSystem::VERTICAL_OFFSET, r.verticalOffset < 2);
@@ -155,23 +176,23 @@ void acceptSystemFields(const MxifSystem& request, const MxifSystem& live, bool 
   acceptIf(d.mask, od.mask, MxifSystemDisplay::TIMING_FLAG, d.timingFlag < 2);
   acceptIf(d.mask, od.mask, MxifSystemDisplay::TIMING_SELECT, d.timingSelect < 3);
   acceptIf(d.mask, od.mask, MxifSystemDisplay::OPTION, d.option < 2);
-  if (firstAssign) {
-    // The first request after start cannot change the toggles: they keep the live values.
-    od.toggle1 = live.display.toggle1;
-    od.toggle2 = live.display.toggle2;
-    od.mask |= MxifSystemDisplay::TOGGLE1 | MxifSystemDisplay::TOGGLE2;
-  } else {
-    acceptIf(d.mask, od.mask, MxifSystemDisplay::TOGGLE1, d.toggle1 < 2);
-    acceptIf(d.mask, od.mask, MxifSystemDisplay::TOGGLE2, d.toggle2 < 2);
-  }
+  acceptIf(d.mask, od.mask, MxifSystemDisplay::TOGGLE1, d.toggle1 < 2);
+  acceptIf(d.mask, od.mask, MxifSystemDisplay::TOGGLE2, d.toggle2 < 2);
 
   acceptIf(r.mask, out.mask, MxifSystem::BUS_REFRESH, r.busRefresh < 2);
 }
 
-u32 systemWireLength(const MxifSystem& r) {
-  SystemWireCounter counter;
-  systemWireFields(counter, r);
-  return counter.n;
+void acceptSystemFields(const MxifSystem& request, const MxifSystem& live, bool firstAssign,
+                        MxifSystem& out) {
+  checkSystemRanges(request, out);
+  // Repeating the live mode is no change (and writes nothing to the storage words).
+  if (request.mode == live.mode) out.videoMask &= ~MxifSystem::MODE;
+  if (firstAssign) {
+    // The first request after start cannot change the toggles: they keep the live values.
+    out.display.toggle1 = live.display.toggle1;
+    out.display.toggle2 = live.display.toggle2;
+    out.display.mask |= MxifSystemDisplay::TOGGLE1 | MxifSystemDisplay::TOGGLE2;
+  }
 }
 
 void mergeSystem(MxifSystem& target, const MxifSystem& s) {
@@ -220,3 +241,105 @@ void mergeSystem(MxifSystem& target, const MxifSystem& s) {
 }
 
 }  // namespace libmx
+
+#if __has_include("Main/bp.h")
+namespace category {
+
+namespace {
+
+constexpr u32 PENDING_LIMIT = 0x20000;
+
+// The system mode goes to the non-volatile storage words at once: the board start-up and the FPGA
+// configuration loading read it at the next start.
+void storeSystemMode(u8 mode) { Storage::instance().writeBoardMode(mode + 256u); }
+
+}  // namespace
+
+CategorySystem& CategorySystem::instance() {
+  static CategorySystem category;
+  return category;
+}
+
+void CategorySystem::initInternal() {
+  dirty[0] = 0;
+  fieldFlag_ = 0;
+  changeFlag_ = 1;
+  firstAssignDone_ = 0;
+  lockLogged_ = 0;
+  previousFormat_ = -1;
+}
+
+void CategorySystem::resume(const void* saved, int flag) {
+  const s8 liveFormat = static_cast<s8>(record(0).format);
+  MxifSystem in;
+  std::memcpy(static_cast<void*>(&in), saved, sizeof in);
+  libmx::setAllSystemPresence(in);
+  // A damaged image cannot bring values that a request could not: out-of-range fields keep 0.
+  MxifSystem accepted;
+  libmx::checkSystemRanges(in, accepted);
+  accepted.genlockMask |= MxifSystem::GENLOCK_STATUS;
+  MxifSystem& live = record(0);
+  live = MxifSystem{};
+  libmx::mergeSystem(live, accepted);
+  libmx::setAllSystemPresence(live);
+  appliedFormat_ = flag == 1 ? liveFormat : -1;
+}
+
+void CategorySystem::receive(RequestReceiver& rx) {
+  MxifSystem in{};
+  if (!libmx::readTextRecord(rx, in)) {
+    rx.reportShort();
+    return;
+  }
+  rx.clearHeader();
+  assign(in, 0);
+}
+
+void CategorySystem::assign(const MxifSystem& in, int idx) {
+  MxifSystem& live = record(idx);
+  MxifSystem accepted;
+  libmx::acceptSystemFields(in, live, firstAssignDone_ == 0, accepted);
+  firstAssignDone_ = 1;
+  if (accepted.videoMask & MxifSystem::FORMAT) {
+    if (previousFormat_ == -1) previousFormat_ = appliedFormat_;
+    appliedFormat_ = static_cast<s8>(accepted.format);
+  }
+  if (accepted.videoMask & MxifSystem::MODE) storeSystemMode(accepted.mode);
+  if ((accepted.mask & MxifSystem::BUS_REFRESH) && accepted.busRefresh == 1) {
+    for (int me = 0; me < N_ME; ++me) {
+      auto* bus = dynamic_cast<BusRefreshTarget*>(CategoryRegistry::instance().get(TYPE_BUS, me));
+      if (bus != nullptr) bus->requestRefresh();
+    }
+  }
+  libmx::mergeSystem(live, accepted);
+  dirty[idx] = 1;
+}
+
+bool CategorySystem::sendRecord(AcknowledgeSender& tx) {
+  MxifSystem& r = record(0);
+  if (dirty[0] == 0 && !libmx::anySystemPresence(r)) return true;
+  if (static_cast<u32>(tx.pending()) > PENDING_LIMIT) return false;
+  if (tx.beginPacket(TYPE_INDEX, libmx::textRecordWireLength(r))) {
+    libmx::writeTextRecord(tx.stream(), r);
+  } else {
+    reportSendBufferFull();
+  }
+  dirty[0] = 0;
+  libmx::clearSystemPresence(r);
+  return true;
+}
+
+void CategorySystem::sendStatus(AcknowledgeSender& tx) { sendRecord(tx); }
+
+void CategorySystem::send(AcknowledgeSender& tx, int part) {
+  record(part);  // the one channel
+  sendRecord(tx);
+}
+
+bool isSwitchingGateOpen() {
+  CategorySystem& sys = CategorySystem::instance();
+  return libmx::isSwitchingGateOpen(sys.format(), sys.system().recallPhaseMode, sys.fieldFlag());
+}
+
+}  // namespace category
+#endif

@@ -2,6 +2,9 @@
 // System settings: the rules of the system record (formats, phase predicates, switching gate,
 // validation of a request, merge) and the category that owns type 29.
 #include "data_internal.h"
+#if __has_include("Main/bp.h")
+#include "Main/bp.h"
+#endif
 
 namespace libmx {
 
@@ -28,119 +31,100 @@ bool isSwitchingGateOpen(int format, int recallPhaseMode, u8 fieldFlag);
 // (format 7) when the scale flag is 1, else 1.0.
 float sdAspectScale(int format, int sdScaleFlag);
 
+// Builds into `out` the record with only its present fields that are in range marked present (the
+// genlock status text is never taken). Used by assign and, on the saved image, by resume.
+void checkSystemRanges(const MxifSystem& record, MxifSystem& out);
+
 // Builds into `accepted` the request with only its present and valid fields marked present. The
 // system mode counts only when it differs from the live one. On the first request after start
 // (firstAssign) the two display toggles are taken from the live record instead.
 void acceptSystemFields(const MxifSystem& request, const MxifSystem& live, bool firstAssign,
                         MxifSystem& accepted);
 
-// Wire body of type 29 (big-endian, texts in their wire form): read from one packet body (false,
-// with the record partly filled, when the body is too short), written onto anything with
-// write(u8), and its length (106 plus the six text counts that are not negative).
-template <class In>
-bool readSystem(In& in, MxifSystem& r);
-u32 systemWireLength(const MxifSystem& r);
-template <class Out>
-void writeSystem(Out& out, const MxifSystem& r);
+// Wire body of type 29: libmx::readTextRecord, writeTextRecord and textRecordWireLength (text.h);
+// its length is 106 plus the six text counts that are not negative.
+
+// The eleven presence words: every defined bit set (resume), all cleared (after a report), any set.
+void setAllSystemPresence(MxifSystem& r);
+void clearSystemPresence(MxifSystem& r);
+bool anySystemPresence(const MxifSystem& r);
 
 // Copies every field whose presence bit is set in source into target and sets the bit there; texts
 // follow the copy rule of merged texts.
 void mergeSystem(MxifSystem& target, const MxifSystem& source);
 
-// The wire fields of type 29 in order; v is called with each scalar, byte array and text.
-template <class V, class R>
-void systemWireFields(V& v, R& r) {
-  v(r.mask);
-  v(r.videoMask);
-  v(r.format);
-  v(r.mode);
-  v(r.sdScale);
-  v(r.phaseMask);
-  v(r.verticalOffset);
-  v(r.horizontalPhase);
-  v(r.verticalPhase);
-  v(r.genlockMask);
-  v(r.genlockReference);
-  v(r.genlockSetup);
-  v(r.genlockStatus);
-  v(r.secondMask);
-  v(r.bkgdLatency);
-  v(r.keyLatency);
-  v(r.secondText);
-  v(r.sdiDelay);
-  auto& a = r.ancillary;
-  v(a.mask);
-  v(a.aux1Follows);
-  v(a.meOutput1Mode);
-  v(a.meOutput2Mode);
-  v(a.keySelect);
-  v(a.perMeKeySelect);
-  v(a.dskStageMode);
-  v(a.dskMask);
-  v(a.dskStageSource);
-  v(a.meKeySelectMask);
-  v(a.meKeySelect);
-  v(r.multiviewMask);
-  v(r.multiviewSource);
-  v(r.recallPhaseMode);
-  v(r.addressTexts.mask);
-  v(r.addressTexts.text1);
-  v(r.addressTexts.text2);
-  v(r.addressTexts.text3);
-  v(r.addressTexts.text4);
-  auto& d = r.display;
-  v(d.mask);
-  v(d.timingFlag);
-  v(d.timingSelect);
-  v(d.option);
-  v(d.toggle1);
-  v(d.toggle2);
-  v(r.busRefresh);
-}
-
-template <class In>
-struct SystemWireReader {
-  In& in;
-  void operator()(u8& x) { x = in.readU8(); }
-  void operator()(s16& x) { x = static_cast<s16>(in.readU16()); }
-  void operator()(u32& x) { x = in.readU32(); }
-  template <size_t N>
-  void operator()(u8 (&x)[N]) {
-    for (u8& b : x) b = in.readU8();
-  }
-  template <int C>
-  void operator()(TextField<C>& t) {
-    readText(in, t);
-  }
-};
-
-template <class In>
-bool readSystem(In& in, MxifSystem& r) {
-  SystemWireReader<In> reader{in};
-  systemWireFields(reader, r);
-  return !in.isShort();
-}
-
-template <class Out>
-struct SystemWireWriter {
-  Out& out;
-  void operator()(const u8& x) { out.write(x); }
-  void operator()(const s16& x) { writeU16(out, static_cast<u16>(x)); }
-  void operator()(const u32& x) { writeU32(out, x); }
-  template <size_t N>
-  void operator()(const u8 (&x)[N]) {
-    for (u8 b : x) out.write(b);
-  }
-  template <int C>
-  void operator()(const TextField<C>& t) {
-    writeText(out, t);
-  }
-};
-
-template <class Out>
-void writeSystem(Out& out, const MxifSystem& r) {
-  SystemWireWriter<Out> w{out};
-  systemWireFields(w, r);
-}
-
 }  // namespace libmx
+
+#if __has_include("Main/bp.h")
+namespace category {
+
+// Implemented by the bus category: sets its crosspoint refresh request, which it serves on its
+// next pass. The system record's bus refresh request reaches every ME's bus category through it.
+class BusRefreshTarget {
+ public:
+  virtual void requestRefresh() = 0;
+
+ protected:
+  ~BusRefreshTarget() = default;
+};
+
+// Owner of the system settings record (type 29, one channel, one instance).
+class CategorySystem : public CategoryCommon<MxifSystem> {
+ public:
+  static constexpr int TYPE_BUS = 47;
+
+  static CategorySystem& instance();
+
+  void initData() override {}
+  void initInternal() override;
+  void resume(const void* saved, int flag = 0) override;
+  void receive(RequestReceiver& rx) override;
+  void sendStatus(AcknowledgeSender& tx) override;
+  void send(AcknowledgeSender& tx, int part) override;
+  void assign(const MxifSystem& in, int idx) override;
+
+  const MxifSystem& system() { return record(0); }
+  int format() { return record(0).format; }
+  int mode() { return record(0).mode; }
+
+  // The field bit of the current VSYNC (bit 2 of the video interrupt status), stored by the VSYNC
+  // dispatcher before the frame's category work.
+  void setFieldFlag(u8 bit) { fieldFlag_ = bit ? 1 : 0; }
+  u8 fieldFlag() const { return fieldFlag_; }
+
+  // Whether the current VSYNC is the one on which a stepper acts (see libmx:: for the rules).
+  bool isFieldPhase(int field) { return libmx::isFieldPhase(format(), fieldFlag_, field); }
+  bool isClipPhase() { return libmx::isClipPhase(format(), fieldFlag_); }
+  bool isRecallPhase() { return libmx::isRecallPhase(format(), record(0).recallPhaseMode, fieldFlag_); }
+  // Picture aspect factor of the standard-definition formats (0.84, 0.76 or 1.0).
+  float sdAspectScale() { return libmx::sdAspectScale(format(), record(0).sdScale); }
+
+  // Set when a format, mode or scale change is applied this frame (by update); 1 after start.
+  u8 formatChanged() const { return changeFlag_; }
+  // Format last applied or about to be applied (-1 after a resume), and the one applied before the
+  // first change since the last update (-1 when none is pending).
+  s8 appliedFormat() const { return appliedFormat_; }
+  s8 previousFormat() const { return previousFormat_; }
+
+ protected:
+  CategorySystem() = default;
+
+ private:
+  // Writes the record when it is dirty or carries presence bits; false when the output stream is
+  // more than half full (the report stays pending).
+  bool sendRecord(AcknowledgeSender& tx);
+
+  u8 fieldFlag_ = 0;
+  u8 changeFlag_ = 1;
+  u8 firstAssignDone_ = 0;
+  u8 lockLogged_ = 0;
+  s8 appliedFormat_ = 0;
+  s8 previousFormat_ = -1;
+};
+
+// Whether switching commands and button events may act on this VSYNC, from the system record and
+// the field flag of the system category.
+bool isSwitchingGateOpen();
+
+}  // namespace category
+#endif

@@ -2,6 +2,8 @@
 // Short texts carried in records (control panel configuration, system settings): the text field,
 // the block of four texts, their wire form, the check that decides whether a received text may be
 // taken, and the copy rule used when records are merged.
+#include <type_traits>
+
 #include "types.h"
 
 // A text of at most CAPACITY characters. `count` is the number of characters: as received until the
@@ -10,18 +12,43 @@ template <int CAPACITY>
 struct TextField {
   static_assert(CAPACITY > 0 && CAPACITY < 0x7FFF);
   static constexpr int capacity = CAPACITY;
-  s16 count;
-  u8 chars[CAPACITY + 1];
+  s16 count = 0;
+  u8 chars[CAPACITY + 1] = {};
 };
+
+// Declares a text in a record's field list. The wire visitors of records with texts (below) take it
+// whole through text(); the record codec sees its count and its characters as two fields that
+// share the text's presence bit (its fixed-size wire form is not the text's, so records with texts
+// are read and written by the visitors below).
+template <class V, class T, class M>
+void textField(V& v, const char* name, const char* charsName, T& t, M& mask, int bit) {
+  if constexpr (requires { v.text(name, t, mask, bit); }) {
+    v.text(name, t, mask, bit);
+  } else {
+    v.field(name, t.count, mask, bit);
+    v.field(charsName, t.chars, mask, bit);
+  }
+}
+#define MX_TEXT_FIELD(v, r, member, maskMember, bit) \
+  textField(v, #member, #member ".chars", (r).member, (r).maskMember, bit)
 
 // Four texts with a presence mask (bit n: text n + 1 present).
 struct TextBlock {
   static constexpr int N_TEXTS = 4;
-  u32 mask;
-  TextField<15> text1;
-  TextField<15> text2;
-  TextField<15> text3;
-  TextField<17> text4;
+  u32 mask = 0;
+  TextField<15> text1 = {};
+  TextField<15> text2 = {};
+  TextField<15> text3 = {};
+  TextField<17> text4 = {};
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("mask", r.mask);
+    MX_TEXT_FIELD(v, r, text1, mask, 0);
+    MX_TEXT_FIELD(v, r, text2, mask, 1);
+    MX_TEXT_FIELD(v, r, text3, mask, 2);
+    MX_TEXT_FIELD(v, r, text4, mask, 3);
+  }
 };
 static_assert(sizeof(TextField<15>) == 18 && sizeof(TextField<17>) == 20);
 static_assert(sizeof(TextBlock) == 80);
@@ -61,9 +88,6 @@ void copyText(TextField<C>& target, const TextField<C>& source) {
 void copyTextFields(TextBlock& target, const TextBlock& source);
 // Copies the texts whose bit is set in the source's mask and sets those bits in the target.
 void mergeTextBlock(TextBlock& target, const TextBlock& source);
-
-// Wire length of a text block: the u32 mask and four texts.
-u32 textBlockWireLength(const TextBlock& block);
 
 template <int C>
 u32 textWireLength(const TextField<C>& t) {
@@ -145,20 +169,107 @@ void writeText(Out& out, const TextField<C>& t) {
   for (int i = 0; i <= t.count; ++i) out.write(i <= C ? t.chars[i] : 0);
 }
 
+namespace libmx {
+
+// Wire form of a record whose field list (T::fields, as for the record codec) holds texts: every
+// field big-endian at its width without padding, presence words as u32, texts in their wire form.
 template <class In>
-void readTextBlock(In& in, TextBlock& b) {
-  b.mask = in.readU32();
-  readText(in, b.text1);
-  readText(in, b.text2);
-  readText(in, b.text3);
-  readText(in, b.text4);
-}
+struct TextRecordReader {
+  In& in;
+  template <class X>
+  void get(X& x) {
+    if constexpr (std::is_array_v<X>) {
+      for (auto& e : x) get(e);
+    } else if constexpr (sizeof(X) == 1) {
+      x = static_cast<X>(in.readU8());
+    } else if constexpr (sizeof(X) == 2) {
+      x = static_cast<X>(in.readU16());
+    } else {
+      static_assert(sizeof(X) == 4 && std::is_integral_v<X>);
+      x = static_cast<X>(in.readU32());
+    }
+  }
+  template <class M>
+  void mask(const char*, M& m) { get(m); }
+  template <class X>
+  void field(const char*, X& x) { get(x); }
+  template <class X, class M>
+  void field(const char*, X& x, M&, int) { get(x); }
+  template <class X, class M>
+  void each(const char*, X& x, M&, int) { get(x); }
+  template <class S>
+  void sub(const char*, S& s) { S::fields(*this, s); }
+  template <int C, class M>
+  void text(const char*, TextField<C>& t, M&, int) { readText(in, t); }
+};
 
 template <class Out>
-void writeTextBlock(Out& out, const TextBlock& b) {
-  libmx::writeU32(out, b.mask);
-  writeText(out, b.text1);
-  writeText(out, b.text2);
-  writeText(out, b.text3);
-  writeText(out, b.text4);
+struct TextRecordWriter {
+  Out& out;
+  template <class X>
+  void put(const X& x) {
+    if constexpr (std::is_array_v<X>) {
+      for (const auto& e : x) put(e);
+    } else if constexpr (sizeof(X) == 1) {
+      out.write(static_cast<u8>(x));
+    } else if constexpr (sizeof(X) == 2) {
+      writeU16(out, static_cast<u16>(x));
+    } else {
+      static_assert(sizeof(X) == 4 && std::is_integral_v<X>);
+      writeU32(out, static_cast<u32>(x));
+    }
+  }
+  template <class M>
+  void mask(const char*, const M& m) { put(m); }
+  template <class X>
+  void field(const char*, const X& x) { put(x); }
+  template <class X, class M>
+  void field(const char*, const X& x, const M&, int) { put(x); }
+  template <class X, class M>
+  void each(const char*, const X& x, const M&, int) { put(x); }
+  template <class S>
+  void sub(const char*, const S& s) { S::fields(*this, s); }
+  template <int C, class M>
+  void text(const char*, const TextField<C>& t, const M&, int) { writeText(out, t); }
+};
+
+struct TextRecordCounter {
+  u32 n = 0;
+  template <class M>
+  void mask(const char*, const M& m) { n += sizeof m; }
+  template <class X>
+  void field(const char*, const X& x) { n += sizeof x; }
+  template <class X, class M>
+  void field(const char*, const X& x, const M&, int) { n += sizeof x; }
+  template <class X, class M>
+  void each(const char*, const X& x, const M&, int) { n += sizeof x; }
+  template <class S>
+  void sub(const char*, const S& s) { S::fields(*this, s); }
+  template <int C, class M>
+  void text(const char*, const TextField<C>& t, const M&, int) { n += textWireLength(t.count); }
+};
+
+// Reads the record from a packet body (In as for readText); false when the body was too short.
+template <class T, class In>
+bool readTextRecord(In& in, T& r) {
+  TextRecordReader<In> v{in};
+  T::fields(v, r);
+  return !in.isShort();
 }
+
+// Writes the record onto anything with write(u8).
+template <class T, class Out>
+void writeTextRecord(Out& out, const T& r) {
+  TextRecordWriter<Out> v{out};
+  T::fields(v, r);
+}
+
+// Bytes of the record's wire form.
+template <class T>
+u32 textRecordWireLength(const T& r) {
+  TextRecordCounter v;
+  T::fields(v, r);
+  return v.n;
+}
+
+}  // namespace libmx

@@ -155,7 +155,7 @@ TEST(EscapedText, CopyRule) {
   for (const auto& c : cases) {
     TextField<15> src = text<15>(c.source, c.sourceCount);
     TextField<15> dst;
-    std::memset(&dst, 0xEE, sizeof dst);
+    std::memset(static_cast<void*>(&dst), 0xEE, sizeof dst);
     copyText(dst, src);
     EXPECT_EQ(dst.count, c.count) << c.source;
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(dst.chars), static_cast<size_t>(dst.count)), c.kept);
@@ -165,21 +165,21 @@ TEST(EscapedText, CopyRule) {
 
 TEST(EscapedText, BlockWireFormAndCopies) {
   TextBlock empty{};
-  EXPECT_EQ(textBlockWireLength(empty), 16u);
+  EXPECT_EQ(libmx::textRecordWireLength(empty), 16u);
 
   TextBlock b{};
   b.mask = 0x5;
   b.text1 = text<15>("one");
   b.text2 = text<15>("", -1);
   b.text4 = text<17>("12345678901234567");
-  EXPECT_EQ(textBlockWireLength(b), 16u + 3 + 0 + 17 - 1);  // a negative count sends nothing
+  EXPECT_EQ(libmx::textRecordWireLength(b), 16u + 3 + 0 + 17 - 1);  // a negative count sends nothing
 
   BodyOut out;
-  writeTextBlock(out, b);
-  ASSERT_EQ(out.bytes.size(), textBlockWireLength(b));
+  libmx::writeTextRecord(out, b);
+  ASSERT_EQ(out.bytes.size(), libmx::textRecordWireLength(b));
   WireIn in(out.bytes.data(), out.bytes.size());
   TextBlock back{};
-  readTextBlock(in, back);
+  EXPECT_TRUE(libmx::readTextRecord(in, back));
   EXPECT_EQ(in.position(), out.bytes.size());
   EXPECT_EQ(back.mask, 0x5u);
   EXPECT_EQ(back.text2.count, -1);

@@ -388,7 +388,7 @@ TEST(SystemWire, ReadsTheHandLaidBodyAndWritesItBack) {
 
   libmx::WireIn in(body.b.data(), body.b.size());
   MxifSystem r{};
-  ASSERT_TRUE(libmx::readSystem(in, r));
+  ASSERT_TRUE(libmx::readTextRecord(in, r));
   EXPECT_EQ(in.position(), body.b.size());
   EXPECT_EQ(r.format, 8);
   EXPECT_EQ(r.mode, 2);
@@ -420,9 +420,9 @@ TEST(SystemWire, ReadsTheHandLaidBodyAndWritesItBack) {
   EXPECT_EQ(mem[108], 2);
   EXPECT_EQ(mem[200], 1);
 
-  EXPECT_EQ(libmx::systemWireLength(r), body.b.size());
+  EXPECT_EQ(libmx::textRecordWireLength(r), body.b.size());
   Bytes out;
-  libmx::writeSystem(out, r);
+  libmx::writeTextRecord(out, r);
   EXPECT_EQ(out.b, body.b);
 }
 
@@ -431,7 +431,7 @@ TEST(SystemWire, ShortBodyAndOverlongText) {
   for (size_t cut : {size_t{0}, size_t{10}, size_t{30}, body.b.size() - 1}) {
     libmx::WireIn in(body.b.data(), cut);
     MxifSystem r{};
-    EXPECT_FALSE(libmx::readSystem(in, r)) << cut;
+    EXPECT_FALSE(libmx::readTextRecord(in, r)) << cut;
     EXPECT_EQ(in.position(), cut);
   }
   // A genlock status count of 20 for capacity 9: 21 bytes follow, 10 kept, the rest skipped, and
@@ -445,7 +445,7 @@ TEST(SystemWire, ShortBodyAndOverlongText) {
   w.b.insert(w.b.end(), rest.b.begin() + afterStatus, rest.b.end());
   libmx::WireIn in(w.b.data(), w.b.size());
   MxifSystem r{};
-  ASSERT_TRUE(libmx::readSystem(in, r));
+  ASSERT_TRUE(libmx::readTextRecord(in, r));
   EXPECT_EQ(r.genlockStatus.count, 20);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.genlockStatus.chars), 10), "ABCDEFGHIJ");
   EXPECT_EQ(r.busRefresh, 1);

@@ -32,6 +32,21 @@ struct MxifSystemAncillary {
   u8 dskStageSource[N_DSK_SOURCES] = {};  // 0..4 each
   u32 meKeySelectMask = 0;                // bit n: meKeySelect[n] present
   u8 meKeySelect[N_ME_KEY_SELECTS] = {};  // 0..4 each; entries 0..3 for ME 1..4
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("mask", r.mask);
+    v.field("aux1Follows", r.aux1Follows, r.mask, 0);
+    v.field("meOutput1Mode", r.meOutput1Mode, r.mask, 1);
+    v.field("meOutput2Mode", r.meOutput2Mode, r.mask, 2);
+    v.field("keySelect", r.keySelect, r.mask, 3);
+    v.field("perMeKeySelect", r.perMeKeySelect, r.mask, 4);
+    v.field("dskStageMode", r.dskStageMode, r.mask, 5);
+    v.mask("dskMask", r.dskMask);
+    v.each("dskStageSource", r.dskStageSource, r.dskMask, 0);
+    v.mask("meKeySelectMask", r.meKeySelectMask);
+    v.each("meKeySelect", r.meKeySelect, r.meKeySelectMask, 0);
+  }
 };
 static_assert(sizeof(MxifSystemAncillary) == 32);
 
@@ -48,6 +63,16 @@ struct MxifSystemDisplay {
   u8 option = 0;        // 0..1
   u8 toggle1 = 0;       // 0..1, panel button 2006
   u8 toggle2 = 0;       // 0..1, panel button 2013
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("mask", r.mask);
+    v.field("timingFlag", r.timingFlag, r.mask, 0);
+    v.field("timingSelect", r.timingSelect, r.mask, 1);
+    v.field("option", r.option, r.mask, 2);
+    v.field("toggle1", r.toggle1, r.mask, 3);
+    v.field("toggle2", r.toggle2, r.mask, 4);
+  }
 };
 
 struct MxifSystem {
@@ -102,6 +127,37 @@ struct MxifSystem {
   TextBlock addressTexts = {};
   MxifSystemDisplay display;
   u8 busRefresh = 0;  // 0..1: 1 asks every bus category to refresh its crosspoints
+
+  // Fields in wire order. The texts make the wire form variable in length: it is read and written
+  // by libmx::readTextRecord / writeTextRecord (text.h), not by the fixed-size record codec.
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("mask", r.mask);
+    v.mask("videoMask", r.videoMask);
+    v.field("format", r.format, r.videoMask, 0);
+    v.field("mode", r.mode, r.videoMask, 1);
+    v.field("sdScale", r.sdScale, r.videoMask, 2);
+    v.mask("phaseMask", r.phaseMask);
+    v.field("verticalOffset", r.verticalOffset, r.phaseMask, 0);
+    v.field("horizontalPhase", r.horizontalPhase, r.phaseMask, 1);
+    v.field("verticalPhase", r.verticalPhase, r.phaseMask, 2);
+    v.mask("genlockMask", r.genlockMask);
+    v.field("genlockReference", r.genlockReference, r.genlockMask, 0);
+    v.field("genlockSetup", r.genlockSetup, r.genlockMask, 1);
+    MX_TEXT_FIELD(v, r, genlockStatus, genlockMask, 2);
+    v.mask("secondMask", r.secondMask);
+    v.field("bkgdLatency", r.bkgdLatency, r.secondMask, 0);
+    v.field("keyLatency", r.keyLatency, r.secondMask, 1);
+    MX_TEXT_FIELD(v, r, secondText, secondMask, 2);
+    v.field("sdiDelay", r.sdiDelay, r.secondMask, 3);
+    v.sub("ancillary", r.ancillary);
+    v.mask("multiviewMask", r.multiviewMask);
+    v.each("multiviewSource", r.multiviewSource, r.multiviewMask, 0);
+    v.field("recallPhaseMode", r.recallPhaseMode, r.mask, 0);
+    v.sub("addressTexts", r.addressTexts);
+    v.sub("display", r.display);
+    v.field("busRefresh", r.busRefresh, r.mask, 1);
+  }
 };
 
 // Byte offsets that other areas read.
