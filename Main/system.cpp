@@ -337,7 +337,9 @@ void CategorySystem::send(AcknowledgeSender& tx, int part) {
 }
 
 bool isSwitchingGateOpen() {
-  CategorySystem& sys = CategorySystem::instance();
+  auto* registered = CategoryRegistry::instance().get(MxifSystem::TYPE_INDEX, 0);
+  MX_CHECK(registered != nullptr);
+  auto& sys = *static_cast<CategorySystem*>(registered);
   return libmx::isSwitchingGateOpen(sys.format(), sys.system().recallPhaseMode, sys.fieldFlag());
 }
 

@@ -453,3 +453,291 @@ TEST(SystemWire, ShortBodyAndOverlongText) {
 }
 
 }  // namespace
+
+#if __has_include("Main/bp.h") && __has_include("frontend_peer.h")
+#include <memory>
+
+#include "Common/storage.h"
+#include "Main/bp.h"
+#include "board_fixture.h"
+#include "frontend_peer.h"
+
+namespace {
+
+using category::CategoryRegistry;
+using testing_support::AckPacket;
+using testing_support::FrontendPeer;
+
+struct TestSystem : category::CategorySystem {};
+
+// Stands in for the bus category of one ME: counts refresh requests.
+struct FakeBus : category::CategoryInterface, category::BusRefreshTarget {
+  FakeBus() { category::registerCategory(this, category::CategorySystem::TYPE_BUS); }
+  int refreshRequests = 0;
+  void requestRefresh() override { ++refreshRequests; }
+  int ownedByME() const override { return 1; }
+  const char* typeName() const override { return "MxifBus"; }
+  int bindStorage(void*) override { return 0; }
+  void initialize() override {}
+  void initData() override {}
+  void initInternal() override {}
+  void resume(const void*, int) override {}
+  void receive(RequestReceiver&) override {}
+  void sendStatus(AcknowledgeSender&) override {}
+  void send(AcknowledgeSender&, int) override {}
+};
+
+class SystemCategoryTest : public testing_support::BoardTest {
+ protected:
+  void SetUp() override {
+    BoardTest::SetUp();
+    CategoryRegistry::instance().reset();
+    peer.reset();
+    AcknowledgeSender::instance().reset();
+    sys = std::make_unique<TestSystem>();
+    sys->bindStorage(&stored);
+    sys->initialize();
+  }
+  void TearDown() override { CategoryRegistry::instance().reset(); }
+
+  // Sends the request through the request ring, runs one receive and one send pass, and returns the
+  // packets that reach the acknowledgement ring.
+  std::vector<AckPacket> roundTrip(const MxifSystem& request) {
+    Bytes body;
+    libmx::writeTextRecord(body, request);
+    peer.sendPacket(MxifSystem::TYPE_INDEX, body.b);
+    CategoryRegistry::instance().receiveAll();
+    CategoryRegistry::instance().sendAll(AcknowledgeSender::instance());
+    return peer.readPackets();
+  }
+  static MxifSystem decode(const AckPacket& p) {
+    MxifSystem r{};
+    libmx::WireIn in(p.body.data(), p.body.size());
+    EXPECT_TRUE(libmx::readTextRecord(in, r));
+    EXPECT_EQ(in.position(), p.body.size());
+    return r;
+  }
+
+  FrontendPeer peer;
+  MxifSystem stored{};
+  std::unique_ptr<TestSystem> sys;
+};
+
+TEST_F(SystemCategoryTest, EchoCarriesExactlyTheAcceptedPresenceBits) {
+  MxifSystem req{};
+  req.videoMask = MxifSystem::FORMAT | MxifSystem::MODE | MxifSystem::SD_SCALE;
+  req.format = 8;
+  req.mode = 0;     // the live mode: not a change
+  req.sdScale = 2;  // out of range
+  req.phaseMask = MxifSystem::HORIZONTAL_PHASE | MxifSystem::VERTICAL_PHASE;
+  req.horizontalPhase = 50;  // out of range
+  req.verticalPhase = -100;
+  req.genlockMask = MxifSystem::GENLOCK_STATUS | MxifSystem::GENLOCK_REFERENCE;
+  req.genlockReference = 3;
+  req.genlockStatus.count = 6;
+  std::memcpy(req.genlockStatus.chars, "Locked", 6);
+  req.ancillary.meKeySelectMask = 0x81;
+  req.ancillary.meKeySelect[0] = 4;
+  req.ancillary.meKeySelect[7] = 5;  // out of range
+  req.multiviewMask = 0x3;
+  req.multiviewSource[0] = 10;
+  req.multiviewSource[1] = 11;  // out of range
+  req.mask = MxifSystem::RECALL_PHASE_MODE;
+  req.recallPhaseMode = 2;
+  req.addressTexts.mask = 0x3;
+  req.addressTexts.text1.count = 4;
+  std::memcpy(req.addressTexts.text1.chars, "host", 4);
+  req.addressTexts.text2.count = 1;
+  req.addressTexts.text2.chars[0] = '"';  // not escaped: refused
+  req.addressTexts.text3.count = -1;
+  req.addressTexts.text4.count = -1;
+
+  const auto packets = roundTrip(req);
+  ASSERT_EQ(packets.size(), 1u);
+  EXPECT_EQ(packets[0].type, 29);
+  const MxifSystem echo = decode(packets[0]);
+  EXPECT_EQ(echo.mask, MxifSystem::RECALL_PHASE_MODE);
+  EXPECT_EQ(echo.videoMask, MxifSystem::FORMAT);
+  EXPECT_EQ(echo.phaseMask, MxifSystem::VERTICAL_PHASE);
+  EXPECT_EQ(echo.genlockMask, MxifSystem::GENLOCK_REFERENCE);
+  EXPECT_EQ(echo.secondMask, 0u);
+  EXPECT_EQ(echo.ancillary.mask, 0u);
+  EXPECT_EQ(echo.ancillary.meKeySelectMask, 0x1u);
+  EXPECT_EQ(echo.multiviewMask, 0x1u);
+  EXPECT_EQ(echo.addressTexts.mask, 0x1u);
+  // The first request after start reports the two display toggles as they stood.
+  EXPECT_EQ(echo.display.mask, MxifSystemDisplay::TOGGLE1 | MxifSystemDisplay::TOGGLE2);
+  EXPECT_EQ(echo.format, 8);
+  EXPECT_EQ(echo.verticalPhase, -100);
+  EXPECT_EQ(echo.horizontalPhase, 0);  // the live value, not the refused one
+  EXPECT_EQ(echo.genlockStatus.count, 0);
+  EXPECT_STREQ(reinterpret_cast<const char*>(echo.addressTexts.text1.chars), "host");
+  EXPECT_EQ(packets[0].body.size(), 106u + 4);  // six texts: counts 0, 0, 4, 0, 0, 0
+
+  // Reported once: the presence words are cleared after the report.
+  CategoryRegistry::instance().sendAll(AcknowledgeSender::instance());
+  EXPECT_TRUE(peer.readPackets().empty());
+  EXPECT_FALSE(libmx::anySystemPresence(stored));
+  EXPECT_EQ(stored.format, 8);
+}
+
+TEST_F(SystemCategoryTest, ShortBodyIsDroppedWithItsLogLine) {
+  peer.sendPacket(MxifSystem::TYPE_INDEX, {0, 0, 0, 0, 0, 0, 0, 1, 4});
+  CategoryRegistry::instance().receiveAll();
+  EXPECT_EQ(testing_support::consoleCount("receive short record MxifSystem"), 1);
+  EXPECT_EQ(stored.format, 0);
+  CategoryRegistry::instance().sendAll(AcknowledgeSender::instance());
+  EXPECT_TRUE(peer.readPackets().empty());
+}
+
+TEST_F(SystemCategoryTest, ModeChangeWritesTheStorageWordsOnceARepeatWritesNone) {
+  Storage& storage = Storage::instance();
+  struct Step {
+    int mode;
+    bool written;
+  } steps[] = {{2, true}, {2, false}, {0, true}, {0, false}, {7, true}};
+  for (auto step : steps) {
+    storage.writeWord(STORAGE_BOARD_MODE_MARKER, 0);
+    storage.writeWord(STORAGE_BOARD_MODE, 0);
+    MxifSystem req{};
+    req.videoMask = MxifSystem::MODE;
+    req.mode = static_cast<u8>(step.mode);
+    const auto packets = roundTrip(req);
+    ASSERT_EQ(packets.size(), 1u);
+    EXPECT_EQ((decode(packets[0]).videoMask & MxifSystem::MODE) != 0, step.written) << step.mode;
+    EXPECT_EQ(storage.readWord(STORAGE_BOARD_MODE_MARKER), step.written ? BOARD_MODE_MARKER : 0u) << step.mode;
+    EXPECT_EQ(storage.readWord(STORAGE_BOARD_MODE), step.written ? step.mode + 256u : 0u) << step.mode;
+    EXPECT_EQ(stored.mode, step.mode);
+  }
+  EXPECT_EQ(storage.boardMode(), 7);
+}
+
+TEST_F(SystemCategoryTest, FirstRequestCannotChangeTheDisplayToggles) {
+  MxifSystem req{};
+  req.display.mask = MxifSystemDisplay::TOGGLE1 | MxifSystemDisplay::TOGGLE2;
+  req.display.toggle1 = 1;
+  req.display.toggle2 = 1;
+  sys->assign(req, 0);
+  EXPECT_EQ(stored.display.toggle1, 0);
+  EXPECT_EQ(stored.display.toggle2, 0);
+  sys->assign(req, 0);
+  EXPECT_EQ(stored.display.toggle1, 1);
+  EXPECT_EQ(stored.display.toggle2, 1);
+  // After a restart of the internal state the rule holds again.
+  sys->initInternal();
+  req.display.toggle1 = 0;
+  sys->assign(req, 0);
+  EXPECT_EQ(stored.display.toggle1, 1);
+}
+
+TEST_F(SystemCategoryTest, AppliedAndPreviousFormat) {
+  struct Step {
+    int format;
+    s8 applied, previous;
+  } steps[] = {{4, 4, 0}, {8, 8, 0}, {12, 8, 0}, {6, 6, 0}};
+  for (auto step : steps) {
+    MxifSystem req{};
+    req.videoMask = MxifSystem::FORMAT;
+    req.format = static_cast<u8>(step.format);
+    req.phaseMask = MxifSystem::VERTICAL_OFFSET;
+    req.verticalOffset = 1;
+    sys->assign(req, 0);
+    EXPECT_EQ(sys->appliedFormat(), step.applied) << step.format;
+    EXPECT_EQ(sys->previousFormat(), step.previous) << step.format;
+    EXPECT_EQ(stored.format, step.applied) << step.format;
+    EXPECT_EQ(stored.verticalOffset, 1);  // the other fields still land
+  }
+  EXPECT_EQ(sys->formatChanged(), 1);
+}
+
+TEST_F(SystemCategoryTest, BusRefreshReachesEveryMe) {
+  FakeBus me0, me1;  // MEs 2 and 3 have no instance: the ME 0 one stands in
+  struct Case {
+    int value;
+    int me0, me1;
+  } cases[] = {{0, 0, 0}, {1, 3, 1}, {2, 0, 0}};
+  for (auto c : cases) {
+    me0.refreshRequests = me1.refreshRequests = 0;
+    MxifSystem req{};
+    req.mask = MxifSystem::BUS_REFRESH;
+    req.busRefresh = static_cast<u8>(c.value);
+    sys->assign(req, 0);
+    EXPECT_EQ(me0.refreshRequests, c.me0) << c.value;
+    EXPECT_EQ(me1.refreshRequests, c.me1) << c.value;
+  }
+}
+
+TEST_F(SystemCategoryTest, ChannelOtherThanZeroFailsTheCheck) {
+  MxifSystem req{};
+  req.videoMask = MxifSystem::MODE;
+  req.mode = 5;
+  Storage::instance().writeWord(STORAGE_BOARD_MODE, 0);  // the non-volatile window outlives tests
+  EXPECT_THROW(sys->assign(req, 1), assert::AssertException);
+  EXPECT_EQ(testing_support::consoleCount("0 <= idx && idx < N_CHANNELS"), 1);
+  EXPECT_EQ(Storage::instance().readWord(STORAGE_BOARD_MODE), 0u);  // nothing done before the check
+}
+
+TEST_F(SystemCategoryTest, ResumeTakesTheSavedRecordWithEveryBitThroughTheRangeChecks) {
+  MxifSystem saved{};
+  saved.format = 9;
+  saved.mode = 2;
+  saved.horizontalPhase = -50;
+  saved.verticalPhase = 300;  // damaged: out of range
+  saved.genlockStatus.count = 8;
+  std::memcpy(saved.genlockStatus.chars, "Unlocked", 8);
+  saved.addressTexts.text4.count = 17;
+  std::memset(saved.addressTexts.text4.chars, 'a', sizeof saved.addressTexts.text4.chars);  // no zero
+  saved.display.toggle2 = 1;
+  sys->resume(&saved, 0);
+  EXPECT_EQ(stored.format, 9);
+  EXPECT_EQ(stored.mode, 2);
+  EXPECT_EQ(stored.horizontalPhase, -50);
+  EXPECT_EQ(stored.verticalPhase, 0);
+  EXPECT_STREQ(reinterpret_cast<const char*>(stored.genlockStatus.chars), "Unlocked");
+  EXPECT_EQ(stored.addressTexts.text4.count, 17);
+  EXPECT_EQ(stored.addressTexts.text4.chars[17], 0);
+  EXPECT_EQ(stored.display.toggle2, 1);
+  EXPECT_EQ(stored.videoMask, 0x7u);
+  EXPECT_EQ(stored.phaseMask, 0x7u);
+  EXPECT_EQ(stored.genlockMask, 0x7u);
+  EXPECT_EQ(stored.ancillary.meKeySelectMask, 0xFFu);
+  EXPECT_EQ(stored.display.mask, 0x1Fu);
+  EXPECT_EQ(sys->appliedFormat(), -1);
+  // The live format before the resume is remembered when asked to.
+  sys->resume(&saved, 1);
+  EXPECT_EQ(sys->appliedFormat(), 9);
+}
+
+TEST_F(SystemCategoryTest, PredicatesAndGateFollowTheFieldFlag) {
+  struct Case {
+    int format, recallMode;
+    u8 flag;
+    bool field1, field0, clip, recall, gate;
+  } cases[] = {
+      {8, 0, 1, true, false, true, false, false},
+      {8, 0, 0, false, true, false, true, true},
+      {0, 0, 0, true, true, false, false, true},
+      {0, 2, 1, true, true, true, true, true},
+      {0, 2, 0, true, true, false, false, false},
+      {4, 1, 0, true, true, true, false, true},
+  };
+  for (auto c : cases) {
+    stored.format = static_cast<u8>(c.format);
+    stored.recallPhaseMode = static_cast<u8>(c.recallMode);
+    sys->setFieldFlag(c.flag);
+    SCOPED_TRACE(testing::Message() << "format " << c.format << " flag " << int(c.flag));
+    EXPECT_EQ(sys->isFieldPhase(1), c.field1);
+    EXPECT_EQ(sys->isFieldPhase(0), c.field0);
+    EXPECT_EQ(sys->isClipPhase(), c.clip);
+    EXPECT_EQ(sys->isRecallPhase(), c.recall);
+    EXPECT_EQ(category::isSwitchingGateOpen(), c.gate);
+  }
+  sys->initInternal();
+  EXPECT_EQ(sys->fieldFlag(), 0);
+  stored.format = 6;
+  stored.sdScale = 1;
+  EXPECT_FLOAT_EQ(sys->sdAspectScale(), 0.84f);
+}
+
+}  // namespace
+#endif
