@@ -40,11 +40,3 @@ void copyTextFields(TextBlock& target, const TextBlock& source) {
   copyText(target.text4, source.text4);
   target.mask |= 0xFu;
 }
-
-void mergeTextBlock(TextBlock& target, const TextBlock& source) {
-  if (source.mask & 1u) copyText(target.text1, source.text1);
-  if (source.mask & 2u) copyText(target.text2, source.text2);
-  if (source.mask & 4u) copyText(target.text3, source.text3);
-  if (source.mask & 8u) copyText(target.text4, source.text4);
-  target.mask |= source.mask & 0xFu;
-}

@@ -3,9 +3,7 @@
 
 #include <cstring>
 
-#if __has_include("Common/storage.h")
 #include "Common/storage.h"
-#endif
 
 namespace libmx {
 
@@ -29,59 +27,7 @@ void acceptIf(u32 in, u32& out, u32 bit, bool cond) {
   if ((in & bit) && cond) out |= bit;
 }
 
-template <class T>
-void take(u32 sourceMask, u32 bit, u32& targetMask, T& target, const T& source) {
-  if (sourceMask & bit) {
-    target = source;
-    targetMask |= bit;
-  }
-}
-
-template <int C>
-void takeText(u32 sourceMask, u32 bit, u32& targetMask, TextField<C>& target, const TextField<C>& source) {
-  if (sourceMask & bit) {
-    copyText(target, source);
-    targetMask |= bit;
-  }
-}
-
-// Each entry n whose bit is set in sourceMask.
-template <int N>
-void takeEntries(u32 sourceMask, u32& targetMask, u8 (&target)[N], const u8 (&source)[N]) {
-  for (int n = 0; n < N; ++n) take(sourceMask, 1u << n, targetMask, target[n], source[n]);
-}
-
-// Calls f(word, definedBits) for each presence word of the record.
-template <class R, class F>
-void forEachPresence(R& r, F f) {
-  f(r.mask, 0x3u);
-  f(r.videoMask, 0x7u);
-  f(r.phaseMask, 0x7u);
-  f(r.genlockMask, 0x7u);
-  f(r.secondMask, 0xFu);
-  f(r.ancillary.mask, 0x3Fu);
-  f(r.ancillary.dskMask, 0x3u);
-  f(r.ancillary.meKeySelectMask, 0xFFu);
-  f(r.multiviewMask, 0xFFu);
-  f(r.addressTexts.mask, 0xFu);
-  f(r.display.mask, 0x1Fu);
-}
-
 }  // namespace
-
-void setAllSystemPresence(MxifSystem& r) {
-  forEachPresence(r, [](u32& w, u32 bits) { w |= bits; });
-}
-
-void clearSystemPresence(MxifSystem& r) {
-  forEachPresence(r, [](u32& w, u32) { w = 0; });
-}
-
-bool anySystemPresence(const MxifSystem& r) {
-  bool any = false;
-  forEachPresence(r, [&](const u32& w, u32) { any = any || w != 0; });
-  return any;
-}
 
 int systemDriverFormatCode(int format, int mode) {
   if (!validFormat(format)) return -1;
@@ -127,7 +73,7 @@ float sdAspectScale(int format, int sdScaleFlag) {
 void checkSystemRanges(const MxifSystem& request, MxifSystem& out) {
   const MxifSystem& r = request;
   out = request;
-  clearSystemPresence(out);
+  codec::clearPresence(out);
 
   acceptIf(r.videoMask, out.videoMask, MxifSystem::FORMAT, r.format < MxifSystem::N_FORMATS);
   acceptIf(r.videoMask, out.videoMask, MxifSystem::MODE, true);
@@ -195,54 +141,8 @@ void acceptSystemFields(const MxifSystem& request, const MxifSystem& live, bool 
   }
 }
 
-void mergeSystem(MxifSystem& target, const MxifSystem& s) {
-  MxifSystem& t = target;
-  take(s.videoMask, MxifSystem::FORMAT, t.videoMask, t.format, s.format);
-  take(s.videoMask, MxifSystem::MODE, t.videoMask, t.mode, s.mode);
-  take(s.videoMask, MxifSystem::SD_SCALE, t.videoMask, t.sdScale, s.sdScale);
-
-  take(s.phaseMask, MxifSystem::VERTICAL_OFFSET, t.phaseMask, t.verticalOffset, s.verticalOffset);
-  take(s.phaseMask, MxifSystem::HORIZONTAL_PHASE, t.phaseMask, t.horizontalPhase, s.horizontalPhase);
-  take(s.phaseMask, MxifSystem::VERTICAL_PHASE, t.phaseMask, t.verticalPhase, s.verticalPhase);
-
-  take(s.genlockMask, MxifSystem::GENLOCK_REFERENCE, t.genlockMask, t.genlockReference, s.genlockReference);
-  take(s.genlockMask, MxifSystem::GENLOCK_SETUP, t.genlockMask, t.genlockSetup, s.genlockSetup);
-  takeText(s.genlockMask, MxifSystem::GENLOCK_STATUS, t.genlockMask, t.genlockStatus, s.genlockStatus);
-
-  take(s.secondMask, MxifSystem::BKGD_LATENCY, t.secondMask, t.bkgdLatency, s.bkgdLatency);
-  take(s.secondMask, MxifSystem::KEY_LATENCY, t.secondMask, t.keyLatency, s.keyLatency);
-  takeText(s.secondMask, MxifSystem::SECOND_TEXT, t.secondMask, t.secondText, s.secondText);
-  take(s.secondMask, MxifSystem::SDI_DELAY, t.secondMask, t.sdiDelay, s.sdiDelay);
-
-  const MxifSystemAncillary& sa = s.ancillary;
-  MxifSystemAncillary& ta = t.ancillary;
-  take(sa.mask, MxifSystemAncillary::AUX1_FOLLOWS, ta.mask, ta.aux1Follows, sa.aux1Follows);
-  take(sa.mask, MxifSystemAncillary::ME_OUTPUT1_MODE, ta.mask, ta.meOutput1Mode, sa.meOutput1Mode);
-  take(sa.mask, MxifSystemAncillary::ME_OUTPUT2_MODE, ta.mask, ta.meOutput2Mode, sa.meOutput2Mode);
-  take(sa.mask, MxifSystemAncillary::KEY_SELECT, ta.mask, ta.keySelect, sa.keySelect);
-  take(sa.mask, MxifSystemAncillary::PER_ME_KEY_SELECT, ta.mask, ta.perMeKeySelect, sa.perMeKeySelect);
-  take(sa.mask, MxifSystemAncillary::DSK_STAGE_MODE, ta.mask, ta.dskStageMode, sa.dskStageMode);
-  takeEntries(sa.dskMask, ta.dskMask, ta.dskStageSource, sa.dskStageSource);
-  takeEntries(sa.meKeySelectMask, ta.meKeySelectMask, ta.meKeySelect, sa.meKeySelect);
-
-  takeEntries(s.multiviewMask, t.multiviewMask, t.multiviewSource, s.multiviewSource);
-  take(s.mask, MxifSystem::RECALL_PHASE_MODE, t.mask, t.recallPhaseMode, s.recallPhaseMode);
-  mergeTextBlock(t.addressTexts, s.addressTexts);
-
-  const MxifSystemDisplay& sd = s.display;
-  MxifSystemDisplay& td = t.display;
-  take(sd.mask, MxifSystemDisplay::TIMING_FLAG, td.mask, td.timingFlag, sd.timingFlag);
-  take(sd.mask, MxifSystemDisplay::TIMING_SELECT, td.mask, td.timingSelect, sd.timingSelect);
-  take(sd.mask, MxifSystemDisplay::OPTION, td.mask, td.option, sd.option);
-  take(sd.mask, MxifSystemDisplay::TOGGLE1, td.mask, td.toggle1, sd.toggle1);
-  take(sd.mask, MxifSystemDisplay::TOGGLE2, td.mask, td.toggle2, sd.toggle2);
-
-  take(s.mask, MxifSystem::BUS_REFRESH, t.mask, t.busRefresh, s.busRefresh);
-}
-
 }  // namespace libmx
 
-#if __has_include("Main/bp.h")
 namespace category {
 
 namespace {
@@ -273,15 +173,15 @@ void CategorySystem::resume(const void* saved, int flag) {
   const s8 liveFormat = static_cast<s8>(record(0).format);
   MxifSystem in;
   std::memcpy(static_cast<void*>(&in), saved, sizeof in);
-  libmx::setAllSystemPresence(in);
+  codec::setAllPresence(in);
   // A damaged image cannot bring values that a request could not: out-of-range fields keep 0.
   MxifSystem accepted;
   libmx::checkSystemRanges(in, accepted);
   accepted.genlockMask |= MxifSystem::GENLOCK_STATUS;
   MxifSystem& live = record(0);
   live = MxifSystem{};
-  libmx::mergeSystem(live, accepted);
-  libmx::setAllSystemPresence(live);
+  libmx::mergeTextRecord(live, accepted);
+  codec::setAllPresence(live);
   appliedFormat_ = flag == 1 ? liveFormat : -1;
 }
 
@@ -311,13 +211,13 @@ void CategorySystem::assign(const MxifSystem& in, int idx) {
       if (bus != nullptr) bus->requestRefresh();
     }
   }
-  libmx::mergeSystem(live, accepted);
+  libmx::mergeTextRecord(live, accepted);
   dirty[idx] = 1;
 }
 
 bool CategorySystem::sendRecord(AcknowledgeSender& tx) {
   MxifSystem& r = record(0);
-  if (dirty[0] == 0 && !libmx::anySystemPresence(r)) return true;
+  if (dirty[0] == 0 && !codec::hasAny(r)) return true;
   if (static_cast<u32>(tx.pending()) > PENDING_LIMIT) return false;
   if (tx.beginPacket(TYPE_INDEX, libmx::textRecordWireLength(r))) {
     libmx::writeTextRecord(tx.stream(), r);
@@ -325,7 +225,7 @@ bool CategorySystem::sendRecord(AcknowledgeSender& tx) {
     reportSendBufferFull();
   }
   dirty[0] = 0;
-  libmx::clearSystemPresence(r);
+  codec::clearPresence(r);
   return true;
 }
 
@@ -344,4 +244,3 @@ bool isSwitchingGateOpen() {
 }
 
 }  // namespace category
-#endif

@@ -2,9 +2,7 @@
 // System settings: the rules of the system record (formats, phase predicates, switching gate,
 // validation of a request, merge) and the category that owns type 29.
 #include "data_internal.h"
-#if __has_include("Main/bp.h")
 #include "Main/bp.h"
-#endif
 
 namespace libmx {
 
@@ -44,18 +42,11 @@ void acceptSystemFields(const MxifSystem& request, const MxifSystem& live, bool 
 // Wire body of type 29: libmx::readTextRecord, writeTextRecord and textRecordWireLength (text.h);
 // its length is 106 plus the six text counts that are not negative.
 
-// The eleven presence words: every defined bit set (resume), all cleared (after a report), any set.
-void setAllSystemPresence(MxifSystem& r);
-void clearSystemPresence(MxifSystem& r);
-bool anySystemPresence(const MxifSystem& r);
-
-// Copies every field whose presence bit is set in source into target and sets the bit there; texts
-// follow the copy rule of merged texts.
-void mergeSystem(MxifSystem& target, const MxifSystem& source);
+// Presence words: codec::setAllPresence, clearPresence and hasAny walk the field list; the merge
+// of texts and fields by presence bit is libmx::mergeTextRecord (text.h).
 
 }  // namespace libmx
 
-#if __has_include("Main/bp.h")
 namespace category {
 
 // Implemented by the bus category: sets its crosspoint refresh request, which it serves on its
@@ -127,4 +118,3 @@ class CategorySystem : public CategoryCommon<MxifSystem> {
 bool isSwitchingGateOpen();
 
 }  // namespace category
-#endif

@@ -4,6 +4,7 @@
 // taken, and the copy rule used when records are merged.
 #include <type_traits>
 
+#include "codec.h"
 #include "types.h"
 
 // A text of at most CAPACITY characters. `count` is the number of characters: as received until the
@@ -86,8 +87,6 @@ void copyText(TextField<C>& target, const TextField<C>& source) {
 
 // Copies all four texts whatever the source's mask and marks them present in the target.
 void copyTextFields(TextBlock& target, const TextBlock& source);
-// Copies the texts whose bit is set in the source's mask and sets those bits in the target.
-void mergeTextBlock(TextBlock& target, const TextBlock& source);
 
 template <int C>
 u32 textWireLength(const TextField<C>& t) {
@@ -248,6 +247,39 @@ struct TextRecordCounter {
   template <int C, class M>
   void text(const char*, const TextField<C>& t, const M&, int) { n += textWireLength(t.count); }
 };
+
+// Copies each text whose presence bit is set in `from` into the same text of `to` by the copy rule.
+template <class T>
+struct TextRecordCopier {
+  T& to;
+  const T& from;
+  template <class M>
+  void mask(const char*, const M&) {}
+  template <class X>
+  void field(const char*, const X&) {}
+  template <class X, class M>
+  void field(const char*, const X&, const M&, int) {}
+  template <class X, class M>
+  void each(const char*, const X&, const M&, int) {}
+  template <class S>
+  void sub(const char*, const S& s) { S::fields(*this, s); }
+  template <int C, class M>
+  void text(const char*, const TextField<C>& t, const M& mask, int bit) {
+    if (!codec::presenceBit(&mask, bit)) return;
+    const auto offset = reinterpret_cast<const u8*>(&t) - reinterpret_cast<const u8*>(&from);
+    copyText(*reinterpret_cast<TextField<C>*>(reinterpret_cast<u8*>(&to) + offset), t);
+  }
+};
+
+// Presence-bit merge of a record with texts: the record codec's merge (each present field copied,
+// its bit set in `to`), then every present text taken again by the copy rule, so that the merged
+// text holds at most its capacity, its count says what it holds, and a zero follows.
+template <class T>
+void mergeTextRecord(T& to, const T& from) {
+  codec::merge(to, from);
+  TextRecordCopier<T> v{to, from};
+  T::fields(v, from);
+}
 
 // Reads the record from a packet body (In as for readText); false when the body was too short.
 template <class T, class In>

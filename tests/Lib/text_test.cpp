@@ -190,7 +190,7 @@ TEST(EscapedText, BlockWireFormAndCopies) {
   TextBlock live{};
   live.text2 = text<15>("keep");
   live.text4 = text<17>("keep4");
-  mergeTextBlock(live, back);
+  libmx::mergeTextRecord(live, back);
   EXPECT_EQ(live.mask, 0x5u);
   EXPECT_STREQ(reinterpret_cast<const char*>(live.text1.chars), "one");
   EXPECT_STREQ(reinterpret_cast<const char*>(live.text2.chars), "keep");

@@ -10,7 +10,7 @@
 namespace {
 
 using libmx::acceptSystemFields;
-using libmx::mergeSystem;
+using libmx::mergeTextRecord;
 using A = MxifSystemAncillary;
 using D = MxifSystemDisplay;
 
@@ -152,7 +152,7 @@ TEST(SystemRecord, RangeBoundariesOfEveryField) {
     // Merged into a live record, an accepted value lands, a dropped one leaves the record as it was.
     MxifSystem merged;
     std::memset(static_cast<void*>(&merged), 0, sizeof merged);  // padding too: the records are compared bytewise
-    mergeSystem(merged, accepted);
+    mergeTextRecord(merged, accepted);
     merged.secondMask &= ~MxifSystem::SECOND_TEXT;
     EXPECT_EQ(c.present(merged), c.accepted) << c.field;
     MxifSystem probe;
@@ -175,7 +175,7 @@ TEST(SystemRecord, AbsentFieldsAreNeverAcceptedAndStatusTextNever) {
   EXPECT_EQ(accepted.phaseMask, 0u);
   EXPECT_EQ(accepted.genlockMask, 0u);
   MxifSystem live{};
-  mergeSystem(live, accepted);
+  mergeTextRecord(live, accepted);
   EXPECT_EQ(live.format, 0);
   EXPECT_EQ(live.genlockStatus.count, 0);
 }
@@ -215,7 +215,7 @@ TEST(SystemRecord, FirstRequestKeepsTheDisplayToggles) {
     MxifSystem accepted;
     acceptSystemFields(request, live, c.first, accepted);
     MxifSystem merged = live;
-    mergeSystem(merged, accepted);
+    mergeTextRecord(merged, accepted);
     EXPECT_EQ(merged.display.toggle1, c.toggle1) << c.first;
     EXPECT_EQ(merged.display.toggle2, c.toggle2) << c.first;
     EXPECT_EQ(merged.display.timingFlag, 1);
@@ -246,7 +246,7 @@ TEST(SystemRecord, AddressTextsAreCheckedAndCopiedUpToTheirCapacity) {
   MxifSystem accepted;
   acceptSystemFields(request, live, false, accepted);
   EXPECT_EQ(accepted.addressTexts.mask, 0x9u);
-  mergeSystem(live, accepted);
+  mergeTextRecord(live, accepted);
   EXPECT_STREQ(reinterpret_cast<const char*>(live.addressTexts.text1.chars), "10.0.0.1");
   EXPECT_STREQ(reinterpret_cast<const char*>(live.addressTexts.text2.chars), "old2");
   EXPECT_STREQ(reinterpret_cast<const char*>(live.addressTexts.text3.chars), "old3");
@@ -259,7 +259,7 @@ TEST(SystemRecord, AddressTextsAreCheckedAndCopiedUpToTheirCapacity) {
   second.secondText.count = 12;
   acceptSystemFields(second, MxifSystem{}, false, accepted);
   MxifSystem live2{};
-  mergeSystem(live2, accepted);
+  mergeTextRecord(live2, accepted);
   EXPECT_EQ(live2.secondText.count, 7);
   EXPECT_STREQ(reinterpret_cast<const char*>(live2.secondText.chars), "\"quoted");
 }
@@ -454,7 +454,6 @@ TEST(SystemWire, ShortBodyAndOverlongText) {
 
 }  // namespace
 
-#if __has_include("Main/bp.h") && __has_include("frontend_peer.h")
 #include <memory>
 
 #include "Common/storage.h"
@@ -577,7 +576,7 @@ TEST_F(SystemCategoryTest, EchoCarriesExactlyTheAcceptedPresenceBits) {
   // Reported once: the presence words are cleared after the report.
   CategoryRegistry::instance().sendAll(AcknowledgeSender::instance());
   EXPECT_TRUE(peer.readPackets().empty());
-  EXPECT_FALSE(libmx::anySystemPresence(stored));
+  EXPECT_FALSE(codec::hasAny(stored));
   EXPECT_EQ(stored.format, 8);
 }
 
@@ -697,10 +696,17 @@ TEST_F(SystemCategoryTest, ResumeTakesTheSavedRecordWithEveryBitThroughTheRangeC
   EXPECT_EQ(stored.addressTexts.text4.count, 17);
   EXPECT_EQ(stored.addressTexts.text4.chars[17], 0);
   EXPECT_EQ(stored.display.toggle2, 1);
+  // Every defined presence bit of the eleven words, and no other.
+  EXPECT_EQ(stored.mask, 0x3u);
   EXPECT_EQ(stored.videoMask, 0x7u);
   EXPECT_EQ(stored.phaseMask, 0x7u);
   EXPECT_EQ(stored.genlockMask, 0x7u);
+  EXPECT_EQ(stored.secondMask, 0xFu);
+  EXPECT_EQ(stored.ancillary.mask, 0x3Fu);
+  EXPECT_EQ(stored.ancillary.dskMask, 0x3u);
   EXPECT_EQ(stored.ancillary.meKeySelectMask, 0xFFu);
+  EXPECT_EQ(stored.multiviewMask, 0xFFu);
+  EXPECT_EQ(stored.addressTexts.mask, 0xFu);
   EXPECT_EQ(stored.display.mask, 0x1Fu);
   EXPECT_EQ(sys->appliedFormat(), -1);
   // The live format before the resume is remembered when asked to.
@@ -740,4 +746,3 @@ TEST_F(SystemCategoryTest, PredicatesAndGateFollowTheFieldFlag) {
 }
 
 }  // namespace
-#endif
