@@ -162,7 +162,6 @@ CategorySystem& CategorySystem::instance() {
 
 void CategorySystem::initInternal() {
   dirty[0] = 0;
-  fieldFlag_ = 0;
   changeFlag_ = 1;
   firstAssignDone_ = 0;
   lockLogged_ = 0;

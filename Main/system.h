@@ -3,6 +3,7 @@
 // validation of a request, merge) and the category that owns type 29.
 #include "data_internal.h"
 #include "Main/bp.h"
+#include "Main/vsync.h"
 
 namespace libmx {
 
@@ -78,15 +79,14 @@ class CategorySystem : public CategoryCommon<MxifSystem> {
   int format() { return record(0).format; }
   int mode() { return record(0).mode; }
 
-  // The field bit of the current VSYNC (bit 2 of the video interrupt status), stored by the VSYNC
-  // dispatcher before the frame's category work.
-  void setFieldFlag(u8 bit) { fieldFlag_ = bit ? 1 : 0; }
-  u8 fieldFlag() const { return fieldFlag_; }
+  // The field bit of the current VSYNC (bit 2 of the video interrupt status), which the frame
+  // callback stores before the frame's category work (0 from program start).
+  static u8 fieldFlag() { return vsyncFieldBit() != 0 ? 1 : 0; }
 
   // Whether the current VSYNC is the one on which a stepper acts (see libmx:: for the rules).
-  bool isFieldPhase(int field) { return libmx::isFieldPhase(format(), fieldFlag_, field); }
-  bool isClipPhase() { return libmx::isClipPhase(format(), fieldFlag_); }
-  bool isRecallPhase() { return libmx::isRecallPhase(format(), record(0).recallPhaseMode, fieldFlag_); }
+  bool isFieldPhase(int field) { return libmx::isFieldPhase(format(), fieldFlag(), field); }
+  bool isClipPhase() { return libmx::isClipPhase(format(), fieldFlag()); }
+  bool isRecallPhase() { return libmx::isRecallPhase(format(), record(0).recallPhaseMode, fieldFlag()); }
   // Picture aspect factor of the standard-definition formats (0.84, 0.76 or 1.0).
   float sdAspectScale() { return libmx::sdAspectScale(format(), record(0).sdScale); }
 
@@ -105,7 +105,6 @@ class CategorySystem : public CategoryCommon<MxifSystem> {
   // more than half full (the report stays pending).
   bool sendRecord(AcknowledgeSender& tx);
 
-  u8 fieldFlag_ = 0;
   u8 changeFlag_ = 1;
   u8 firstAssignDone_ = 0;
   u8 lockLogged_ = 0;
