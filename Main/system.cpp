@@ -164,7 +164,6 @@ void CategorySystem::initInternal() {
   dirty[0] = 0;
   changeFlag_ = 1;
   firstAssignDone_ = 0;
-  lockLogged_ = 0;
   previousFormat_ = -1;
 }
 

@@ -107,7 +107,6 @@ class CategorySystem : public CategoryCommon<MxifSystem> {
 
   u8 changeFlag_ = 1;
   u8 firstAssignDone_ = 0;
-  u8 lockLogged_ = 0;
   s8 appliedFormat_ = 0;
   s8 previousFormat_ = -1;
 };

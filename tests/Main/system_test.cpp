@@ -591,6 +591,24 @@ TEST_F(SystemCategoryTest, EchoCarriesExactlyTheAcceptedPresenceBits) {
   EXPECT_EQ(stored.format, 8);
 }
 
+TEST_F(SystemCategoryTest, ReportWaitsWhileMoreThanHalfTheOutputStreamIsPending) {
+  MxifSystem req{};
+  req.videoMask = MxifSystem::FORMAT;
+  req.format = 5;
+  sys->assign(req, 0);
+  auto& out = AcknowledgeSender::instance().stream();
+  for (int i = 0; i <= 0x20000; ++i) out.write(0);
+  sys->sendStatus(AcknowledgeSender::instance());
+  EXPECT_EQ(out.pending(), 0x20001);
+  EXPECT_EQ(stored.videoMask, MxifSystem::FORMAT);  // still pending
+
+  out.reset();
+  sys->sendStatus(AcknowledgeSender::instance());
+  EXPECT_EQ(out.pending(), 8 + 106);
+  EXPECT_EQ(stored.videoMask, 0u);
+  EXPECT_EQ(stored.format, 5);
+}
+
 TEST_F(SystemCategoryTest, ShortBodyIsDroppedWithItsLogLine) {
   peer.sendPacket(MxifSystem::TYPE_INDEX, {0, 0, 0, 0, 0, 0, 0, 1, 4});
   CategoryRegistry::instance().receiveAll();
