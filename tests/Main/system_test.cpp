@@ -180,55 +180,6 @@ TEST(SystemRecord, AbsentFieldsAreNeverAcceptedAndStatusTextNever) {
   EXPECT_EQ(live.genlockStatus.count, 0);
 }
 
-TEST(SystemRecord, ModeCountsOnlyWhenItChanges) {
-  MxifSystem live{};
-  live.mode = 2;
-  struct Case {
-    int mode;
-    bool accepted;
-  } cases[] = {{2, false}, {0, true}, {255, true}};
-  for (auto c : cases) {
-    MxifSystem request{};
-    request.videoMask = MxifSystem::MODE;
-    request.mode = static_cast<u8>(c.mode);
-    MxifSystem accepted;
-    acceptSystemFields(request, live, false, accepted);
-    EXPECT_EQ((accepted.videoMask & MxifSystem::MODE) != 0, c.accepted) << c.mode;
-  }
-}
-
-TEST(SystemRecord, FirstRequestKeepsTheDisplayToggles) {
-  MxifSystem live{};
-  live.display.toggle1 = 1;
-  live.display.toggle2 = 0;
-  MxifSystem request{};
-  request.display.mask = D::TOGGLE1 | D::TOGGLE2 | D::TIMING_FLAG;
-  request.display.toggle1 = 0;
-  request.display.toggle2 = 1;
-  request.display.timingFlag = 1;
-
-  struct Case {
-    bool first;
-    u8 toggle1, toggle2;
-  } cases[] = {{true, 1, 0}, {false, 0, 1}};
-  for (auto c : cases) {
-    MxifSystem accepted;
-    acceptSystemFields(request, live, c.first, accepted);
-    MxifSystem merged = live;
-    mergeTextRecord(merged, accepted);
-    EXPECT_EQ(merged.display.toggle1, c.toggle1) << c.first;
-    EXPECT_EQ(merged.display.toggle2, c.toggle2) << c.first;
-    EXPECT_EQ(merged.display.timingFlag, 1);
-    // Both toggles are reported either way.
-    EXPECT_EQ(accepted.display.mask, D::TOGGLE1 | D::TOGGLE2 | D::TIMING_FLAG);
-  }
-  // A first request without the toggles still reports them.
-  MxifSystem none{};
-  MxifSystem accepted;
-  acceptSystemFields(none, live, true, accepted);
-  EXPECT_EQ(accepted.display.mask, D::TOGGLE1 | D::TOGGLE2);
-}
-
 TEST(SystemRecord, AddressTextsAreCheckedAndCopiedUpToTheirCapacity) {
   MxifSystem request{};
   request.addressTexts.mask = 0xF;
@@ -751,10 +702,8 @@ TEST_F(SystemCategoryTest, PredicatesAndGateFollowTheFieldFlag) {
   } cases[] = {
       {8, 0, 1, true, false, true, false, false},
       {8, 0, 0, false, true, false, true, true},
-      {0, 0, 0, true, true, false, false, true},
       {0, 2, 1, true, true, true, true, true},
       {0, 2, 0, true, true, false, false, false},
-      {4, 1, 0, true, true, true, false, true},
   };
   for (auto c : cases) {
     stored.format = static_cast<u8>(c.format);
