@@ -48,7 +48,7 @@ void mxDskSetCleanSource(int target, int source) {
 
 void mxDskSetFadeLevel(float x) {
   float v = std::trunc(x * 1023.0f + 0.5f);
-  mxDskMixer().fadeLevel = v <= 0.0f ? 0u : v >= 1023.0f ? 1023u : static_cast<u32>(v);
+  mxDskMixer().fadeLevel = v >= 1023.0f ? 1023u : v > 0.0f ? static_cast<u32>(v) : 0u;  // NaN: 0
 }
 
 int dskStageCode(int output, int e0, int e1) {

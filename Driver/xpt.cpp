@@ -162,7 +162,7 @@ void mxSetAuxTransition(int ch, float position, int anc) {
   MX_CHECK(0 <= idx && idx < N_AUX_TRANS);
   MX_CHECK(anc == 0 || anc == 1);
   float level = std::round((1.0f - position) * 1023.0f);
-  u32 word = level <= 0.0f ? 0u : level >= 1023.0f ? 1023u : static_cast<u32>(level);
+  u32 word = level >= 1023.0f ? 1023u : level > 0.0f ? static_cast<u32>(level) : 0u;  // NaN: 0
   if (anc == 1) word |= 0x10000;
   xptImage().setWord(xpt::AUX_TRANS + 4 * idx, word);
 }

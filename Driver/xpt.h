@@ -10,7 +10,7 @@
 // Destinations and sources beyond the core's target enumerators.
 constexpr int MX_AUX = MX_AUX1;            // AUX 1 following its own bus (mxSetMeOutputSource)
 constexpr int MX_AUX_LAST = 4670;          // last AUX bus id
-constexpr int MX_EXT_OUT_1 = 4752, MX_EXT_OUT_3 = 4754;  // external outputs
+constexpr int MX_EXT_OUT_1 = 4752, MX_EXT_OUT_2 = 4753, MX_EXT_OUT_3 = 4754;  // external outputs
 constexpr int MX_DSK_BKGD_PGM1 = 4632;     // background of DSK program output 1 (ME output)
 constexpr int MX_ME_OUT_1 = 5120, MX_ME_OUT_2 = 5121;    // ME output taps of a context
 constexpr int MX_MEM_BLACK_FADE = 4500;    // memory source 11 of mxSelectMemorySource
