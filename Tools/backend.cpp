@@ -12,6 +12,7 @@
 
 #include "Main/startup.h"
 #include "board.h"
+#include "board_models.h"
 #include "vsync.h"
 #include "watchdog.h"
 
@@ -92,8 +93,7 @@ int main(int argc, char** argv) {
 
   platform::boardOpen(options);
   platform::setEndHandler(onEnd);
-  platform::vsyncAttach();
-  platform::watchdogAttach();
+  platform::attachBoardModels();
   if (frameLimit > 0) platform::addTimerHook(frameLimitHook);
   bpMain();
 }
