@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "Main/system.h"
 #include "check.h"
 
-FrameStep FrameStep::current() { return FrameStep{0, true}; }
+FrameStep FrameStep::current() {
+  category::CategorySystem& system = category::CategorySystem::instance();
+  return FrameStep{system.format(), system.isFieldPhase(1)};
+}
 
 // --- slot table ---
 

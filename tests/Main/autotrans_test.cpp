@@ -4,6 +4,9 @@
 
 #include "Main/autotrans.h"
 #include "Main/auxtrans.h"
+#include "Main/bp.h"
+#include "Main/system.h"
+#include "Main/vsync.h"
 #include "board_fixture.h"
 #include "check.h"
 
@@ -388,6 +391,70 @@ TEST_F(AutoTransitionSlots, SlotChecks) {
   EXPECT_EQ(testing_support::consoleCount("0 <= ch && ch < MxifKey::N_CHANNELS"), 1);
   EXPECT_EQ(testing_support::consoleCount("Main/autotrans.cpp"), 2);
   EXPECT_THROW(AutoTransition::bkgdSlot(-1), assert::AssertException);
+}
+
+// The steppers take the format and the field phase from the system settings category.
+class FrameStepFromSystem : public BoardTest {
+ protected:
+  void SetUp() override {
+    BoardTest::SetUp();
+    static MxifSystem record;
+    record = MxifSystem{};
+    system().bindStorage(&record);
+  }
+  void TearDown() override {
+    category::CategoryRegistry::instance().reset();
+    vsyncReset();
+  }
+  static category::CategorySystem& system() { return category::CategorySystem::instance(); }
+  static void setFormat(int format) { system().record(0).format = static_cast<u8>(format); }
+  // One VSYNC through the frame callback with the given field bit and no frame work.
+  static void vsync(int field) {
+    vsyncSetFrameWork([] {});
+    onVsyncFrame(vsyncGuard(), field);
+    vsyncSetFrameWork(nullptr);
+  }
+};
+
+TEST_F(FrameStepFromSystem, FormatAndFieldPhase) {
+  struct Case {
+    int format;
+    int field;
+    bool fieldPhase;
+    bool allowed;
+  } cases[] = {
+      {8, 0, false, false}, {8, 1, true, true}, {3, 0, false, false}, {4, 0, true, true}, {0, 0, true, true},
+  };
+  for (const Case& c : cases) {
+    setFormat(c.format);
+    vsync(c.field);
+    FrameStep f = FrameStep::current();
+    EXPECT_EQ(f.format, c.format);
+    EXPECT_EQ(f.fieldPhase, c.fieldPhase) << c.format << " " << c.field;
+    EXPECT_EQ(f.allowed(), c.allowed) << c.format << " " << c.field;
+  }
+  // The steppers' own forms read the same.
+  setFormat(9);
+  AutoTransition t;
+  t.start(10, 1);
+  AuxTransition aux;
+  aux.setRate(0, 10);
+  aux.stepChannel(0, 1);
+  vsync(0);
+  t.advanceSingle();
+  aux.stepChannel(0, 2);
+  EXPECT_EQ(t.positionA, 0.0f);
+  EXPECT_EQ(aux.channels[0].position, 0.0f);
+  vsync(1);
+  t.advanceSingle();
+  aux.stepChannel(0, 2);
+  EXPECT_FLOAT_EQ(t.positionA, 0.1f);
+  EXPECT_FLOAT_EQ(aux.channels[0].position, 0.1f);
+  t.setPartialEnd(0.5f, 10);
+  EXPECT_EQ(t.rampFrames, 10);
+  setFormat(0);
+  t.setPartialEnd(1.0f, 10);
+  EXPECT_EQ(t.rampFrames, 20);
 }
 
 // --- AUX mixes ---
