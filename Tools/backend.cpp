@@ -12,8 +12,7 @@
 
 #include "Main/startup.h"
 #include "board.h"
-#include "dma_engine.h"
-#include "hw_semaphore.h"
+#include "board_models.h"
 #include "vsync.h"
 #include "watchdog.h"
 
@@ -94,10 +93,7 @@ int main(int argc, char** argv) {
 
   platform::boardOpen(options);
   platform::setEndHandler(onEnd);
-  platform::dmaEngine();
-  platform::hardwareSemaphores();
-  platform::vsyncAttach();
-  platform::watchdogAttach();
+  platform::attachBoardModels();
   if (frameLimit > 0) platform::addTimerHook(frameLimitHook);
   bpMain();
 }

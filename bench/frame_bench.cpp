@@ -10,13 +10,8 @@
 #include "Main/startup.h"
 #include "Main/vsync.h"
 #include "board.h"
-#include "dma_engine.h"
-#include "hw_semaphore.h"
-#if __has_include("i2c_devices.h")
-#include "i2c_devices.h"
-#endif
+#include "board_models.h"
 #include "vsync.h"
-#include "watchdog.h"
 
 namespace {
 
@@ -55,13 +50,7 @@ int main(int argc, char** argv) {
   options.clock = platform::ClockMode::Fast;
   platform::boardOpen(options);
   platform::setDebugEcho(false);
-#if __has_include("i2c_devices.h")
-  platform::installBoardDevices();
-#endif
-  platform::dmaEngine();
-  platform::hardwareSemaphores();
-  platform::vsyncAttach();
-  platform::watchdogAttach();
+  platform::attachBoardModels();
   bpStart();
   // From here on the benchmarks raise the interrupts themselves.
   platform::vsyncSetAuto(false);

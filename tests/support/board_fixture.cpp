@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "Main/bp.h"
+#include "i2c_devices.h"
 
 namespace testing_support {
 
@@ -27,6 +28,7 @@ int consoleCount(const std::string& text) {
 
 void BoardTest::SetUp() {
   platform::regReset();
+  platform::resetBoardDevices();
   platform::boardClearVolatile();
   consoleClear();
 }

@@ -2,12 +2,14 @@
 #include <gtest/gtest.h>
 
 #include "board_fixture.h"
+#include "i2c_devices.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   platform::BoardOptions options;
   options.clock = platform::ClockMode::Stepped;
   platform::boardOpen(options);
+  platform::installBoardDevices();
   platform::setDebugEcho(false);
   platform::setFaultHandler([](const char* message) { throw testing_support::BoardFault(message); });
   int rc = RUN_ALL_TESTS();
