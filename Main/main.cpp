@@ -7,13 +7,13 @@
 #include "Driver/core.h"
 #include "Driver/ddr3.h"
 #include "Driver/reg.h"
+#include "Main/bp.h"
+#include "Main/link.h"
 #include "Main/startup.h"
 #include "Main/vsync.h"
 #include "check.h"
 #include "log.h"
 #include "platform.h"
-#include "Main/bp.h"
-#include "Main/link.h"
 
 namespace {
 
@@ -39,37 +39,37 @@ constexpr int WATCHDOG_SECONDS = 10;
 void clearMemory(u32 base, u32 size) { std::memset(platform::memory(base, size), 0, size); }
 
 void coldPath() {
-  // a. Keep the other core out while shared resources are set up.
+  // Keep the other core out while shared resources are set up.
   mxHardLock(MX_HARD_LOCK_2);
   mxWriteReg(CONSOLE_BASE, 0);
   mxWriteReg(CONSOLE_BASE + 4, 0);
   MX_LOG(libmx::INFO, "start power on sequence");
   u32 start = mxGetTicks();
   stopwatch(start, 0);
-  // b, c. A wrong board halts; the armed watchdog restarts it.
+  // A wrong board halts; the armed watchdog restarts it.
   mxWatchdogEnable(1, WATCHDOG_SECONDS);
   if (mxGetBoardType() != 0) {
     mxHardUnlock(MX_HARD_LOCK_2);
     MX_LOG(libmx::ERR, "halt on not ORV21");
     mxHalt();
   }
-  // d, e. FPGA images and the NAND image.
+  // FPGA images and the NAND image.
   mxLoadFpgaImages(1);
   stopwatch(start, 0);
   mxLoadNandImage();
   stopwatch(start, 0);
-  // f. Link rings, shared memory, the start-up lock and the version copy.
+  // Link rings, shared memory, the start-up lock and the version copy.
   mxFifoReset();
   clearMemory(SHARED_BASE, COLD_CLEAR);
   mxAcquireStartupLock();
   mxWriteReg(NV_BASE + NV_VERSION_COPY, mxReadReg(NV_BASE + NV_VERSION));
   mxHardUnlock(MX_HARD_LOCK_2);
   stopwatch(start, 0);
-  // g. FPGA configuration (a failure has logged itself; start-up goes on).
+  // FPGA configuration (a failure has logged itself; start-up goes on).
   mxConfigureFpgas(1);
   stopwatch(start, 0);
   mxWatchdogKick();
-  // h. DDR3 work area and bring-up.
+  // DDR3 work area and bring-up.
   setSectionAttributes(WORK_BASE, 0x3F000000, SHARED_ATTRIBUTES);
   clearMemory(WORK_BASE, WORK_CLEAR);
   mxInitDdr3();
