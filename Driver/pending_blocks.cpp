@@ -1,0 +1,63 @@
+// Empty entries of block drivers that are not built yet. A block driver that lands defines its
+// entries in its own source (with the signatures of Driver/blocks.h) and deletes its lines here;
+// the linker reports a duplicate definition until it does.
+#include "Driver/blocks.h"
+
+// FPGA temperature monitor.
+void mxTemperatureMonitorStart() {}
+
+// Transition driver.
+void mxTransInitialize(float) {}
+void mxTransLoadPatternTables() {}
+void mxTransUpdate() {}
+void mxTransSetBkgdBorderColor(int, int, int) {}
+void mxTransSetKeyBorderColor(int, int, int, int) {}
+
+// DVE driver.
+void mxDveInitialize(float) {}
+void mxDveUpdate() {}
+void mxDveUpdateTail() {}
+void mxDveSetColor(int, int, int, int) {}
+
+// Filter driver.
+void mxFilterInitialize() {}
+void mxFilterUpdate() {}
+
+// Key driver.
+void mxKeyInit() {}
+void mxKeyWriteParams() {}
+void mxKeyUpdateMixer() {}
+void mxKeyLatchParams() {}
+void mxKeySetMatteColor(int, int, int, int) {}
+void mxKeySetEdgeColor(int, int, int, int) {}
+void mxKeySetExtraColor(int, int, int, int) {}
+
+// Colour background driver.
+void mxCbgdInit(int, float) {}
+void mxCbgdUpdate() {}
+
+// Multiview driver and OSD renderer.
+void mxMvInitFormat() {}
+void mxMvReset(int) {}
+void mxMvUpdate() {}
+void mxOsdBoardInit() {}
+
+// Still players, crosspoint frame writer, clip players, extended display.
+void mxFrameUpdate() {}
+void mxCrosspointUpdate() {}
+void mxClipInit() {}
+void mxClipResetHeader(int) {}
+void mxClipUpdate() {}
+void mxClipUpdateOutputs() {}
+void mxDisplayInit() {}
+void mxDisplayUpdate() {}
+
+// SDI and DVI inputs, output converters, genlock.
+void mxSdiInit() {}
+void mxSdiUpdateControl() {}
+void mxSdiUpdateStatus() {}
+void mxSdiPollInputs() {}
+void mxDviInit() {}
+void mxOutConvInit() {}
+void mxGenlockReset() {}
+void mxGenlockUpdate(int) {}
