@@ -38,7 +38,10 @@ class CoreTest : public BoardTest {
     writeMem32(NV_MODE, 0);
     attachDevice(0x82000510, 4, &slow);
   }
-  void TearDown() override { detachDevice(&slow); }
+  void TearDown() override {
+    detachDevice(&slow);
+    BoardTest::TearDown();
+  }
 
   void boardMode(int mode) {
     writeMem32(NV_MARKER, 0x54AA1234);

@@ -61,6 +61,7 @@ class StartupTest : public BoardTest {
     vsyncDetach();
     watchdogDetach();
     setEndHandler(nullptr);
+    BoardTest::TearDown();
   }
   // Position of the first console line holding text, or npos.
   static size_t at(const std::string& text) { return consoleText().find(text); }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "Main/bp.h"
 #include "i2c_devices.h"
 
 namespace testing_support {
@@ -30,6 +31,11 @@ void BoardTest::SetUp() {
   platform::resetBoardDevices();
   platform::boardClearVolatile();
   consoleClear();
+}
+
+void BoardTest::TearDown() {
+  // Categories that the test registered go with it; the next test starts with an empty registry.
+  category::CategoryRegistry::instance().reset();
 }
 
 }  // namespace testing_support

@@ -22,11 +22,12 @@ void consoleClear();
 // Number of complete lines in consoleText() that contain text.
 int consoleCount(const std::string& text);
 
-// Clears registers, trace, volatile memory and the console before each test, and gives the board
-// device models a healthy board.
+// Clears registers, trace, volatile memory and the console before each test and gives the board
+// device models a healthy board; empties the category registry after it.
 class BoardTest : public ::testing::Test {
  protected:
   void SetUp() override;
+  void TearDown() override;
 };
 
 }  // namespace testing_support
