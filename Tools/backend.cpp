@@ -13,6 +13,7 @@
 #include "Main/startup.h"
 #include "board.h"
 #include "vsync.h"
+#include "i2c_devices.h"
 #include "watchdog.h"
 
 namespace {
@@ -94,6 +95,7 @@ int main(int argc, char** argv) {
   platform::setEndHandler(onEnd);
   platform::vsyncAttach();
   platform::watchdogAttach();
+  platform::installBoardDevices();
   if (frameLimit > 0) platform::addTimerHook(frameLimitHook);
   bpMain();
 }
