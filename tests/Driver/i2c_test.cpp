@@ -2,6 +2,7 @@
 #include <climits>
 #include <vector>
 
+#include "Driver/core.h"
 #include "Driver/format.h"
 #include "Driver/i2c.h"
 #include "Driver/reg.h"
@@ -383,6 +384,33 @@ TEST_F(BoardDevicesTest, SerdesDelayShiftNamesTheLink) {
   EXPECT_STREQ(serdesLink(5).name, "ME2->SDI2");
   EXPECT_EQ(serdesLink(0).bits, 37);
   EXPECT_THROW(serdesLink(7), assert::AssertException);
+}
+
+// ---- the driver core runs the bring-up -------------------------------------------------------------
+TEST_F(BoardDevicesTest, FormatInitialisationAndTenthFrameRunTheBringUp) {
+  mxInitialize(5, 1.0f);
+  EXPECT_EQ(mxReadReg(0x40004500), 5u);                // initDevices
+  EXPECT_EQ(gs4915().starts, 1);
+  EXPECT_EQ(pll(0x85000400, 0).releases, 1);
+  EXPECT_EQ(mxReadReg(0x83000584), 458u + 512u);       // initSyncTiming
+  EXPECT_EQ(mxReadReg(0x820005C0), 13u);               // initSyncTiming2
+  EXPECT_EQ(mxReadReg(0x83004708), 288u + 2u);         // window timing
+  EXPECT_EQ(mxReadReg(0x8200111C), 290u);              // still windows
+  EXPECT_EQ(mxReadReg(0x40004810), 336u);              // default format timing
+  EXPECT_EQ(writesTo(0x40004824).size(), 256u);        // format table
+  EXPECT_EQ(ispClock().starts, 0);
+
+  // The frame counter starts at 0: its event at 10 comes in the eleventh update.
+  for (int count = 0; count <= 10; ++count) {
+    mxUpdate();
+    EXPECT_EQ(ispClock().starts, count < 10 ? 0 : 1) << count;
+  }
+  EXPECT_EQ(sdiStatus(), static_cast<u32>(SDI_STATUS_OK));
+  EXPECT_EQ(mxReadReg(0x83000B48), 41u);
+  EXPECT_EQ(mxReadReg(0x84000B48), 10u);
+  EXPECT_EQ(testing_support::consoleCount("SDI RX/TX"), 0);
+  EXPECT_EQ(testing_support::consoleCount("retry"), 0);
+  EXPECT_EQ(testing_support::consoleCount("PLL("), 0);
 }
 
 }  // namespace
