@@ -275,15 +275,10 @@ void mxSetFormatTiming(int preset, int flag) {
   writeTiming(PRESETS[formatClass(mxVideoFormat())][p][flag == 1 ? 1 : 0]);
 }
 
-u32 mxFormatTableWord(int format, int i) {
-  const double gamma = mxIsSdLine(format) ? 0.3 : 0.4;
-  return static_cast<u32>(255.0 * std::pow(i / 255.0, gamma));
-}
-
 void mxLoadFormatTable() {
-  const int format = mxVideoFormat();
+  const double gamma = mxIsSdLine(mxVideoFormat()) ? 0.3 : 0.4;
   mxWriteReg(0x40004820, 3);
-  for (int i = 0; i < 256; ++i) mxWriteReg(0x40004824, mxFormatTableWord(format, i));
+  for (int i = 0; i < 256; ++i) mxWriteReg(0x40004824, static_cast<u32>(255.0 * std::pow(i / 255.0, gamma)));
   mxWriteReg(0x40004820, 0);
 }
 

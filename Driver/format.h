@@ -32,11 +32,11 @@ int mxPllInitialize(u32 base, int port);
 void mxInitWindowTiming();
 void mxStillInitialize();         // the still players' window registers
 void mxSetDefaultFormatTiming();  // glue FPGA format timing for the current format
-void mxLoadFormatTable();         // glue FPGA format table (256 words)
+// Glue FPGA format table: 256 words of a rising curve 0..255 (255 x (i / 255) ^ 0.3 for 480/576
+// lines, ^ 0.4 for the others).
+void mxLoadFormatTable();
 // Display timing preset 0..3 (others: the default row) and its flag, for the current format.
 void mxSetFormatTiming(int preset, int flag);
-// One word of the format table: a rising curve 0..255 (exponent 0.3 for 480/576 lines, else 0.4).
-u32 mxFormatTableWord(int format, int i);
 
 // ---- Debug reports of the driver update (each call is one frame; a report every 180 frames) ------
 void mxReportBandwidth();
