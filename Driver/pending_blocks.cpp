@@ -3,7 +3,7 @@
 // the linker reports a duplicate definition until it does.
 #include "Driver/blocks.h"
 
-// FPGA temperature monitor.
+// Format timing and board monitoring.
 void mxTemperatureMonitorStart() {}
 
 // Transition driver.

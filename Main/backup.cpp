@@ -9,27 +9,18 @@ constexpr int BUFFER_BYTES = 71680;
 alignas(8) u8 backupBuffer[BUFFER_BYTES];
 alignas(8) u8 volatileBuffer[BUFFER_BYTES];
 
-int roundUp4(int n) { return (n + 3) & ~3; }
-
 }  // namespace
 
 void CategoryRegistry::initialize() {
-  int backupUsed = 0;
-  int volatileUsed = 0;
+  std::memset(backupBuffer, 0, sizeof backupBuffer);
+  std::memset(volatileBuffer, 0, sizeof volatileBuffer);
+  int used[2] = {0, 0};  // backup buffer (ME rows 0 and 1), volatile buffer (rows 2 and 3)
   for (int id = 0; id < N_TYPES; ++id) {
     for (int m = 0; m < N_ME; ++m) {
-      CategoryInterface* cat = categories[m][id];
-      if (cat == nullptr) continue;
-      bool backed = m < 2;
-      u8* buffer = backed ? backupBuffer : volatileBuffer;
-      int& used = backed ? backupUsed : volatileUsed;
-      u8* area = buffer + used;
-      int bytes = roundUp4(cat->bindStorage(area));
-      MX_CHECK(used + bytes <= BUFFER_BYTES);
-      std::memset(area, 0, static_cast<size_t>(bytes));
-      storage[m][id] = bytes > 0 ? area : nullptr;
-      if (backed) recordBytes[m][id] = bytes;
-      used += bytes;
+      int which = m < 2 ? 0 : 1;
+      u8* buffer = which == 0 ? backupBuffer : volatileBuffer;
+      used[which] += bindInstance(m, id, buffer + used[which]);
+      MX_CHECK(used[which] <= BUFFER_BYTES);
     }
   }
   initializeAll();

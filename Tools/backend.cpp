@@ -12,8 +12,8 @@
 
 #include "Main/startup.h"
 #include "board.h"
+#include "board_models.h"
 #include "vsync.h"
-#include "i2c_devices.h"
 #include "watchdog.h"
 
 namespace {
@@ -93,9 +93,7 @@ int main(int argc, char** argv) {
 
   platform::boardOpen(options);
   platform::setEndHandler(onEnd);
-  platform::vsyncAttach();
-  platform::watchdogAttach();
-  platform::installBoardDevices();
+  platform::attachBoardModels();
   if (frameLimit > 0) platform::addTimerHook(frameLimitHook);
   bpMain();
 }

@@ -6,6 +6,7 @@
 #include "Driver/format.h"
 #include "Driver/reg.h"
 #include "board_fixture.h"
+#include "watchdog.h"
 #include "check.h"
 #include "i2c_devices.h"
 #include "watchdog.h"
@@ -136,6 +137,7 @@ struct Restarted {
 TEST_F(FormatTest, PowerDownRestartsTheBoard) {
   watchdogAttach();
   setEndHandler([](EndReason reason, u32) { throw Restarted{reason}; });
+  watchdogAttach();  // the armed watchdog ends the halt
   regPoke(BOARD_STATUS_REG, 0x66);
   traceClear();
   try {
@@ -144,6 +146,7 @@ TEST_F(FormatTest, PowerDownRestartsTheBoard) {
   } catch (const Restarted& r) {
     EXPECT_EQ(r.reason, EndReason::Restart);
   }
+  watchdogDetach();
   setEndHandler(nullptr);
   watchdogDetach();
   EXPECT_EQ(testing_support::consoleCount("[ERR] Detecting power down"), 1);

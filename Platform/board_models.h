@@ -1,0 +1,6 @@
+#pragma once
+// Attaches every board model (interrupts, watchdog, DMA engine, semaphores, memory ports, I2C and
+// board devices) to the simulated board, as the host programs need a whole board.
+namespace platform {
+void attachBoardModels();
+}
