@@ -44,7 +44,6 @@ void mxOsdBoardInit() {}
 
 // Still players, crosspoint frame writer, clip players, extended display.
 void mxFrameUpdate() {}
-void mxCrosspointUpdate() {}
 void mxClipInit() {}
 void mxClipResetHeader(int) {}
 void mxClipUpdate() {}
@@ -57,6 +56,8 @@ void mxSdiInit() {}
 void mxSdiUpdateControl() {}
 void mxSdiUpdateStatus() {}
 void mxSdiPollInputs() {}
+int mxSdiGetStatusBit(int) { return 0; }
+int mxSdiGetFormat(int) { return -1; }
 void mxDviInit() {}
 void mxOutConvInit() {}
 void mxGenlockReset() {}
