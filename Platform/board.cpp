@@ -28,13 +28,14 @@ struct Region {
   u8* host = nullptr;
 };
 
-std::array<Region, 6> regions{{
+std::array<Region, 7> regions{{
     {"link.mem", LINK_BASE, LINK_SIZE, true},
     {"shared.mem", SHARED_BASE, SHARED_SIZE, true},
     {"nvram.mem", NVRAM_BASE, NVRAM_SIZE, false},
     {"ocm.mem", OCM_BASE, OCM_SIZE, true},
     {nullptr, DRAM_BASE, DRAM_SIZE, true},
     {nullptr, PROGRAM_BASE, PROGRAM_SIZE, true},
+    {nullptr, IMAGE_RAM_BASE, IMAGE_RAM_SIZE, true},
 }};
 
 BoardOptions options;
@@ -88,9 +89,17 @@ Region* findRegion(u32 adr, u32 size) {
 // A two-level table of 4 KiB pages over the register spaces, allocated on first use.
 constexpr u32 PAGE_SHIFT = 12;
 constexpr u32 PAGE_WORDS = 1u << (PAGE_SHIFT - 2);
+// Several board models may share a page (the glue FPGA's first page holds the NAND port, the DMA
+// control blocks, a configuration port, ...); each answers its own address range.
+struct DeviceSlot {
+  u32 lo = 0, hi = 0;  // [lo, hi) within the page
+  RegisterDevice* device = nullptr;
+};
+constexpr int SLOTS_PER_PAGE = 8;
 struct Page {
   std::array<u32, PAGE_WORDS> words{};
-  RegisterDevice* device = nullptr;
+  std::array<DeviceSlot, SLOTS_PER_PAGE> slots{};
+  bool hasDevice() const { return slots[0].device != nullptr; }
 };
 std::unique_ptr<std::unique_ptr<Page>[]> pages;  // indexed by adr >> 12
 
@@ -236,7 +245,10 @@ u32 readReg(u32 adr) {
   if (!isRegisterSpace(adr)) fault("unmapped register read at 0x%08x", adr);
   Page* p = page(adr, true);
   u32 value = p->words[(adr >> 2) & (PAGE_WORDS - 1)];
-  if (p->device != nullptr) p->device->read(adr, value);
+  for (const auto& s : p->slots) {
+    if (s.device == nullptr) break;
+    if (adr >= s.lo && adr < s.hi && s.device->read(adr, value)) break;
+  }
   return value;
 }
 
@@ -248,17 +260,30 @@ void writeReg(u32 adr, u32 value) {
   traceRing[traceCount % TRACE_KEEP] = TraceEntry{traceFrame, traceStageNo, adr, value};
   ++traceCount;
   if (traceFile != nullptr) std::fprintf(traceFile, "%u %d %08x %08x\n", traceFrame, traceStageNo, adr, value);
-  if (p->device != nullptr) p->device->write(adr, value);
+  for (const auto& s : p->slots) {
+    if (s.device == nullptr) break;
+    if (adr >= s.lo && adr < s.hi) s.device->write(adr, value);
+  }
 }
 
 void attachDevice(u32 base, u32 size, RegisterDevice* device) {
-  for (u64 a = base; a < static_cast<u64>(base) + size; a += 1u << PAGE_SHIFT) page(static_cast<u32>(a), true)->device = device;
+  u64 end = static_cast<u64>(base) + size;
+  for (u64 a = base & ~((1u << PAGE_SHIFT) - 1); a < end; a += 1u << PAGE_SHIFT) {
+    Page* p = page(static_cast<u32>(a), true);
+    u64 lo = std::max<u64>(a, base), hi = std::min<u64>(a + (1u << PAGE_SHIFT), end);
+    auto slot = std::find_if(p->slots.begin(), p->slots.end(), [](const DeviceSlot& s) { return s.device == nullptr; });
+    if (slot == p->slots.end()) fault("board: too many devices on page 0x%08x", static_cast<u32>(a));
+    *slot = DeviceSlot{static_cast<u32>(lo), static_cast<u32>(hi), device};
+  }
 }
 
 void detachDevice(RegisterDevice* device) {
   if (!pages) return;
   for (u32 i = 0; i < (1u << (32 - PAGE_SHIFT)); ++i) {
-    if (pages[i] && pages[i]->device == device) pages[i]->device = nullptr;
+    if (!pages[i] || !pages[i]->hasDevice()) continue;
+    auto& slots = pages[i]->slots;
+    auto end = std::remove_if(slots.begin(), slots.end(), [device](const DeviceSlot& s) { return s.device == device; });
+    std::fill(end, slots.end(), DeviceSlot{});
   }
 }
 
