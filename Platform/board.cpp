@@ -89,17 +89,21 @@ Region* findRegion(u32 adr, u32 size) {
 // A two-level table of 4 KiB pages over the register spaces, allocated on first use.
 constexpr u32 PAGE_SHIFT = 12;
 constexpr u32 PAGE_WORDS = 1u << (PAGE_SHIFT - 2);
-// Several board models may share a page (the glue FPGA's first page holds the NAND port, the DMA
-// control blocks, a configuration port, ...); each answers its own address range.
-struct DeviceSlot {
-  u32 lo = 0, hi = 0;  // [lo, hi) within the page
+// Up to four board models may share a page, each answering its own address range.
+struct Attached {
+  u32 base = 0;
+  u32 size = 0;
   RegisterDevice* device = nullptr;
 };
-constexpr int SLOTS_PER_PAGE = 8;
 struct Page {
   std::array<u32, PAGE_WORDS> words{};
-  std::array<DeviceSlot, SLOTS_PER_PAGE> slots{};
-  bool hasDevice() const { return slots[0].device != nullptr; }
+  std::array<Attached, 4> devices{};
+  RegisterDevice* deviceFor(u32 adr) const {
+    for (const auto& d : devices) {
+      if (d.device != nullptr && adr - d.base < d.size) return d.device;
+    }
+    return nullptr;
+  }
 };
 std::unique_ptr<std::unique_ptr<Page>[]> pages;  // indexed by adr >> 12
 
@@ -132,12 +136,15 @@ bool inHooks = false;
 void runHooks() {
   if (inHooks) return;
   inHooks = true;
+  // A hook may end the run by throwing (tests) or not return at all; clear the flag either way.
+  struct Leave {
+    ~Leave() { inHooks = false; }
+  } leave;
   // Hooks may remove themselves; iterate over a copy of the small list.
   TimerHook local[16];
   size_t n = std::min<size_t>(hooks.size(), 16);
   std::copy_n(hooks.begin(), n, local);
   for (size_t i = 0; i < n; ++i) local[i](ticks);
-  inHooks = false;
 }
 
 u64 readClock() {
@@ -245,10 +252,7 @@ u32 readReg(u32 adr) {
   if (!isRegisterSpace(adr)) fault("unmapped register read at 0x%08x", adr);
   Page* p = page(adr, true);
   u32 value = p->words[(adr >> 2) & (PAGE_WORDS - 1)];
-  for (const auto& s : p->slots) {
-    if (s.device == nullptr) break;
-    if (adr >= s.lo && adr < s.hi && s.device->read(adr, value)) break;
-  }
+  if (RegisterDevice* d = p->deviceFor(adr)) d->read(adr, value);
   return value;
 }
 
@@ -260,30 +264,29 @@ void writeReg(u32 adr, u32 value) {
   traceRing[traceCount % TRACE_KEEP] = TraceEntry{traceFrame, traceStageNo, adr, value};
   ++traceCount;
   if (traceFile != nullptr) std::fprintf(traceFile, "%u %d %08x %08x\n", traceFrame, traceStageNo, adr, value);
-  for (const auto& s : p->slots) {
-    if (s.device == nullptr) break;
-    if (adr >= s.lo && adr < s.hi) s.device->write(adr, value);
-  }
+  if (RegisterDevice* d = p->deviceFor(adr)) d->write(adr, value);
 }
 
 void attachDevice(u32 base, u32 size, RegisterDevice* device) {
   u64 end = static_cast<u64>(base) + size;
   for (u64 a = base & ~((1u << PAGE_SHIFT) - 1); a < end; a += 1u << PAGE_SHIFT) {
     Page* p = page(static_cast<u32>(a), true);
-    u64 lo = std::max<u64>(a, base), hi = std::min<u64>(a + (1u << PAGE_SHIFT), end);
-    auto slot = std::find_if(p->slots.begin(), p->slots.end(), [](const DeviceSlot& s) { return s.device == nullptr; });
-    if (slot == p->slots.end()) fault("board: too many devices on page 0x%08x", static_cast<u32>(a));
-    *slot = DeviceSlot{static_cast<u32>(lo), static_cast<u32>(hi), device};
+    Attached* slot = nullptr;
+    for (auto& d : p->devices) {
+      if (d.device == device || (slot == nullptr && d.device == nullptr)) slot = &d;
+    }
+    if (slot == nullptr) fault("board: too many models on the page at 0x%08x", static_cast<u32>(a));
+    *slot = Attached{base, size, device};
   }
 }
 
 void detachDevice(RegisterDevice* device) {
   if (!pages) return;
   for (u32 i = 0; i < (1u << (32 - PAGE_SHIFT)); ++i) {
-    if (!pages[i] || !pages[i]->hasDevice()) continue;
-    auto& slots = pages[i]->slots;
-    auto end = std::remove_if(slots.begin(), slots.end(), [device](const DeviceSlot& s) { return s.device == device; });
-    std::fill(end, slots.end(), DeviceSlot{});
+    if (!pages[i]) continue;
+    for (auto& d : pages[i]->devices) {
+      if (d.device == device) d = Attached{};
+    }
   }
 }
 

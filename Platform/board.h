@@ -61,8 +61,7 @@ struct RegisterDevice {
   // Called after the value is stored and traced.
   virtual void write(u32 adr, u32 value) { (void)adr; (void)value; }
 };
-// Routes accesses to [base, base + size) to the device (word aligned). Devices may share a 4 KiB
-// page when their ranges differ (up to eight per page).
+// Routes accesses to [base, base + size) to the device; up to four devices may share a 4 KiB page.
 void attachDevice(u32 base, u32 size, RegisterDevice* device);
 void detachDevice(RegisterDevice* device);
 
