@@ -89,18 +89,20 @@ Region* findRegion(u32 adr, u32 size) {
 // A two-level table of 4 KiB pages over the register spaces, allocated on first use.
 constexpr u32 PAGE_SHIFT = 12;
 constexpr u32 PAGE_WORDS = 1u << (PAGE_SHIFT - 2);
-// Up to four board models may share a page, each answering its own address range.
-struct Attached {
+// Board models answer address ranges; several may share one page (the glue FPGA's first page holds
+// the interrupt, NAND and DMA registers).
+struct DeviceRange {
   u32 base = 0;
-  u32 size = 0;
+  u32 end = 0;  // last address of the range
   RegisterDevice* device = nullptr;
 };
+constexpr int PAGE_DEVICES = 4;
 struct Page {
   std::array<u32, PAGE_WORDS> words{};
-  std::array<Attached, 4> devices{};
-  RegisterDevice* deviceFor(u32 adr) const {
+  std::array<DeviceRange, PAGE_DEVICES> devices{};
+  RegisterDevice* deviceAt(u32 adr) const {
     for (const auto& d : devices) {
-      if (d.device != nullptr && adr - d.base < d.size) return d.device;
+      if (d.device != nullptr && adr >= d.base && adr <= d.end) return d.device;
     }
     return nullptr;
   }
@@ -136,15 +138,12 @@ bool inHooks = false;
 void runHooks() {
   if (inHooks) return;
   inHooks = true;
-  // A hook may end the run by throwing (tests) or not return at all; clear the flag either way.
-  struct Leave {
-    ~Leave() { inHooks = false; }
-  } leave;
   // Hooks may remove themselves; iterate over a copy of the small list.
   TimerHook local[16];
   size_t n = std::min<size_t>(hooks.size(), 16);
   std::copy_n(hooks.begin(), n, local);
   for (size_t i = 0; i < n; ++i) local[i](ticks);
+  inHooks = false;
 }
 
 u64 readClock() {
@@ -252,7 +251,7 @@ u32 readReg(u32 adr) {
   if (!isRegisterSpace(adr)) fault("unmapped register read at 0x%08x", adr);
   Page* p = page(adr, true);
   u32 value = p->words[(adr >> 2) & (PAGE_WORDS - 1)];
-  if (RegisterDevice* d = p->deviceFor(adr)) d->read(adr, value);
+  if (RegisterDevice* d = p->deviceAt(adr)) d->read(adr, value);
   return value;
 }
 
@@ -264,19 +263,25 @@ void writeReg(u32 adr, u32 value) {
   traceRing[traceCount % TRACE_KEEP] = TraceEntry{traceFrame, traceStageNo, adr, value};
   ++traceCount;
   if (traceFile != nullptr) std::fprintf(traceFile, "%u %d %08x %08x\n", traceFrame, traceStageNo, adr, value);
-  if (RegisterDevice* d = p->deviceFor(adr)) d->write(adr, value);
+  if (RegisterDevice* d = p->deviceAt(adr)) d->write(adr, value);
 }
 
 void attachDevice(u32 base, u32 size, RegisterDevice* device) {
-  u64 end = static_cast<u64>(base) + size;
-  for (u64 a = base & ~((1u << PAGE_SHIFT) - 1); a < end; a += 1u << PAGE_SHIFT) {
+  if (size == 0) return;
+  const u64 end = static_cast<u64>(base) + size - 1;
+  constexpr u32 PAGE_MASK = (1u << PAGE_SHIFT) - 1;
+  for (u64 a = base & ~PAGE_MASK; a <= end; a += 1u << PAGE_SHIFT) {
     Page* p = page(static_cast<u32>(a), true);
-    Attached* slot = nullptr;
-    for (auto& d : p->devices) {
-      if (d.device == device || (slot == nullptr && d.device == nullptr)) slot = &d;
+    DeviceRange range{std::max<u32>(base, static_cast<u32>(a)), static_cast<u32>(std::min<u64>(end, a + PAGE_MASK)), device};
+    // A device attached to a range that one holds already replaces it; otherwise it takes a free slot.
+    auto slot = std::find_if(p->devices.begin(), p->devices.end(), [&](const DeviceRange& d) {
+      return d.device != nullptr && d.base == range.base && d.end == range.end;
+    });
+    if (slot == p->devices.end()) {
+      slot = std::find_if(p->devices.begin(), p->devices.end(), [](const DeviceRange& d) { return d.device == nullptr; });
     }
-    if (slot == nullptr) fault("board: too many models on the page at 0x%08x", static_cast<u32>(a));
-    *slot = Attached{base, size, device};
+    if (slot == p->devices.end()) fault("board: too many devices on the page at 0x%08x", static_cast<u32>(a));
+    *slot = range;
   }
 }
 
@@ -285,7 +290,7 @@ void detachDevice(RegisterDevice* device) {
   for (u32 i = 0; i < (1u << (32 - PAGE_SHIFT)); ++i) {
     if (!pages[i]) continue;
     for (auto& d : pages[i]->devices) {
-      if (d.device == device) d = Attached{};
+      if (d.device == device) d = DeviceRange{};
     }
   }
 }

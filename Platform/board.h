@@ -61,7 +61,8 @@ struct RegisterDevice {
   // Called after the value is stored and traced.
   virtual void write(u32 adr, u32 value) { (void)adr; (void)value; }
 };
-// Routes accesses to [base, base + size) to the device; up to four devices may share a 4 KiB page.
+// Routes accesses to [base, base + size) to the device. Ranges are word aligned; up to four devices
+// may share one 4 KiB page.
 void attachDevice(u32 base, u32 size, RegisterDevice* device);
 void detachDevice(RegisterDevice* device);
 

@@ -1,0 +1,36 @@
+#include "Common/storage.h"
+
+#include "Common/memory.h"
+#include "check.h"
+
+Storage& Storage::instance() {
+  static Storage storage;
+  return storage;
+}
+
+void Storage::write(int adr, const void* buf, int nbyte) {
+  MX_CHECK(adr % 4 == 0);
+  mxWriteNonVolatile(adr, buf, nbyte);
+}
+
+void Storage::writeWord(int adr, u32 value) {
+  MX_CHECK(adr % 4 == 0);
+  mxWriteNonVolatile(adr, &value, 4);
+}
+
+u32 Storage::readWord(int adr) {
+  MX_CHECK(adr % 4 == 0);
+  u32 value = 0;
+  mxReadNonVolatile(adr, &value, 4);
+  return value;
+}
+
+int Storage::boardMode() {
+  if (readWord(STORAGE_BOARD_MODE_MARKER) != BOARD_MODE_MARKER) return 0;
+  return static_cast<int>(readWord(STORAGE_BOARD_MODE) & 0xFF);
+}
+
+void Storage::writeBoardMode(u32 word) {
+  writeWord(STORAGE_BOARD_MODE_MARKER, BOARD_MODE_MARKER);
+  writeWord(STORAGE_BOARD_MODE, word);
+}

@@ -1,0 +1,25 @@
+#pragma once
+// Areas of the non-volatile window (offsets from its base, 0x81800000) and of the backup buffers.
+#include "types.h"
+
+constexpr u32 NON_VOLATILE_BASE = 0x81800000;
+constexpr int NON_VOLATILE_SIZE = 0x20000;
+
+// Backup image at offset 0: magic, version, then the records of the ME 0 and ME 1 instances.
+constexpr u32 BACKUP_MAGIC = 0x08765421;
+constexpr u32 BACKUP_VERSION = 146;
+constexpr int BACKUP_HEADER_BYTES = 8;
+constexpr int BUF_SIZE = 17920;      // words of the backup buffer and of the volatile buffer
+constexpr int BUF_SIZE_EXT = 15360;  // words of the extended buffer behind the backup buffer
+
+// Settings words behind the image.
+constexpr int STORAGE_VERSION_COPY = 0x14008;      // image version, copied at every cold power-on
+constexpr int STORAGE_GENLOCK = 0x14010;           // three words: marker, start DAC, averaged DAC
+constexpr u32 STORAGE_GENLOCK_MARKER = 0x2A551234;
+constexpr int STORAGE_BOARD_MODE_MARKER = 0x14028;
+constexpr u32 BOARD_MODE_MARKER = 0x54AA1234;
+constexpr int STORAGE_BOARD_MODE = 0x1402C;        // low byte valid only behind the marker
+
+// The backup buffer and the extended buffer lie in program memory that the DMA engine reaches.
+constexpr u32 BACKUP_BUFFER_ADR = 0x20000000;
+constexpr u32 BACKUP_BUFFER_EXT_ADR = BACKUP_BUFFER_ADR + BUF_SIZE * 4;
