@@ -16,6 +16,7 @@ struct Port {
   bool done = false;
   bool crcFailed = false;
   u32 words = 0;
+  u32 received = 0;   // every data write since PROG
   u32 expected = 0;   // image words announced by the length word
   u32 checksum = 0;
   ConfigFault fault = ConfigFault::None;
@@ -60,14 +61,16 @@ void configPortWrite(u32 adr, u32 value) {
       if (value != 0) {
         p.prog = true;
         p.done = p.crcFailed = false;
-        p.words = p.expected = p.checksum = 0;
+        p.words = p.received = p.expected = p.checksum = 0;
       } else if (p.prog) {
         p.prog = false;
         p.initAt = clockNow() + static_cast<u64>(CONFIG_INIT_US) * TICKS_PER_US;
       }
       break;
     case 0xC:
-      if (p.prog || p.done || p.crcFailed || (p.expected != 0 && p.words >= p.expected)) break;
+      if (p.prog) break;
+      ++p.received;
+      if (p.done || p.crcFailed || (p.expected != 0 && p.words >= p.expected)) break;
       if (p.words == 0) p.expected = value / 4;
       ++p.words;
       p.checksum = step(p.checksum, value);
@@ -96,6 +99,7 @@ void configPortSetFault(int port, ConfigFault fault) { ports.at(port).fault = fa
 bool configPortDone(int port) { return ports.at(port).done; }
 u32 configPortMode(int port) { return ports.at(port).mode; }
 u32 configPortWords(int port) { return ports.at(port).words; }
+u32 configPortReceived(int port) { return ports.at(port).received; }
 u32 configPortChecksum(int port) { return ports.at(port).checksum; }
 
 u32 configChecksum(const u32* words, u32 n) {

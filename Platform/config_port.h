@@ -29,6 +29,8 @@ u32 configPortMode(int port);
 // clocking words after the image excluded), and a checksum over them in arrival order.
 u32 configPortWords(int port);
 u32 configPortChecksum(int port);
+// Every data write since the last PROG pulse, image and clocking words alike.
+u32 configPortReceived(int port);
 // The checksum that configPortChecksum gives for n words received in order.
 u32 configChecksum(const u32* words, u32 n);
 
