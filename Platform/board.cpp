@@ -138,12 +138,15 @@ bool inHooks = false;
 void runHooks() {
   if (inHooks) return;
   inHooks = true;
+  // A hook may end the run by throwing (tests) or not return at all; clear the flag either way.
+  struct Leave {
+    ~Leave() { inHooks = false; }
+  } leave;
   // Hooks may remove themselves; iterate over a copy of the small list.
   TimerHook local[16];
   size_t n = std::min<size_t>(hooks.size(), 16);
   std::copy_n(hooks.begin(), n, local);
   for (size_t i = 0; i < n; ++i) local[i](ticks);
-  inHooks = false;
 }
 
 u64 readClock() {

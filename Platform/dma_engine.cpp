@@ -25,12 +25,18 @@ void timerHook(u64) { dmaEngine().service(); }
 }  // namespace
 
 DmaEngine& dmaEngine() {
-  static DmaEngine* engine = [] {
-    static DmaEngine e;
-    attachDevice(DmaEngine::REGS, DmaEngine::STRIDE * DmaEngine::CHANNELS, &e);
-    return &e;
-  }();
-  return *engine;
+  static DmaEngine engine;
+  if (!engine.attached_) {
+    attachDevice(DmaEngine::REGS, DmaEngine::STRIDE * DmaEngine::CHANNELS, &engine);
+    engine.attached_ = true;
+  }
+  return engine;
+}
+
+void DmaEngine::detach() {
+  reset();
+  detachDevice(this);
+  attached_ = false;
 }
 
 int DmaEngine::channelOf(u32 adr) { return static_cast<int>((adr - REGS) / STRIDE); }

@@ -24,6 +24,8 @@ class DmaEngine : public RegisterDevice {
 
   // Forgets every run and test setting (a new board).
   void reset();
+  // Takes the engine off the register file (and resets it); dmaEngine() attaches it again.
+  void detach();
   // A started list runs only once this many microseconds of board time have passed.
   void setLatencyUs(int ch, u32 us);
   // A stuck channel never ends a started list; stopping it clears the busy bits.
@@ -62,9 +64,11 @@ class DmaEngine : public RegisterDevice {
 
   Channel channels_[CHANNELS];
   bool inProgress_ = false;
+  bool attached_ = false;
+  friend DmaEngine& dmaEngine();
 };
 
-// The board's engine, attached to the register file on first use.
+// The board's engine, attached to the register file when it is not.
 DmaEngine& dmaEngine();
 
 }  // namespace platform

@@ -33,6 +33,10 @@ class DmaTest : public testing_support::BoardTest {
     testing_support::consoleClear();
     dma = mxDmaChannel(2);
   }
+  void TearDown() override {
+    dmaEngine().detach();
+    BoardTest::TearDown();
+  }
 
   // The words of the command buffer that the next execute starts.
   std::vector<u32> listWords(int buffer, int n) {

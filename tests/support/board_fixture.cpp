@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "Main/bp.h"
+
 namespace testing_support {
 
 std::string consoleText() {
@@ -27,6 +29,11 @@ void BoardTest::SetUp() {
   platform::regReset();
   platform::boardClearVolatile();
   consoleClear();
+}
+
+void BoardTest::TearDown() {
+  // Categories that the test registered go with it; the next test starts with an empty registry.
+  category::CategoryRegistry::instance().reset();
 }
 
 }  // namespace testing_support

@@ -22,10 +22,12 @@ void consoleClear();
 // Number of complete lines in consoleText() that contain text.
 int consoleCount(const std::string& text);
 
-// Clears registers, trace, volatile memory and the console before each test.
+// Clears registers, trace, volatile memory and the console before each test, and empties the
+// category registry after it.
 class BoardTest : public ::testing::Test {
  protected:
   void SetUp() override;
+  void TearDown() override;
 };
 
 }  // namespace testing_support

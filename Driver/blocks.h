@@ -1,0 +1,82 @@
+#pragma once
+// The entries of the block drivers that the driver core calls: format initialisation
+// (mxInitialize), the per-frame writers of mxUpdate and mxUpdateEarly, the frame-counter events,
+// the board start, and the colour setters behind mxSetColor. Each block driver defines its entries
+// with these signatures; Driver/pending_blocks.cpp holds empty ones for blocks not built yet.
+#include "types.h"
+
+// Board devices, inter-FPGA timing and serdes links.
+int initDevices();
+void initSyncTiming();
+void initSyncTiming2();
+void initSdiTransceivers();
+int adjustSerdesDelay(int link, int delay);
+void adjustAllSerdesDelays();
+
+// Format timing, PLLs, temperature alarms, debug reports.
+void mxInitWindowTiming();
+void mxStillInitialize();
+void mxSetDefaultFormatTiming();
+void mxLoadFormatTable();
+void mxSetTemperatureAlarm(u32 port, int celsius);
+void mxReportBandwidth();
+void mxReportBlockTimes();
+// The start of the FPGA temperature monitor (frame 12).
+void mxTemperatureMonitorStart();
+
+// Transition (mix and wipe).
+void mxTransInitialize(float scale);
+void mxTransLoadPatternTables();
+void mxTransUpdate();
+void mxTransSetBkgdBorderColor(int y, int cb, int cr);
+void mxTransSetKeyBorderColor(int key, int y, int cb, int cr);
+
+// DVE.
+void mxDveInitialize(float scale);
+void mxDveUpdate();
+void mxDveUpdateTail();
+void mxDveSetColor(int target, int y, int cb, int cr);
+
+// Filters.
+void mxFilterInitialize();
+void mxFilterUpdate();
+
+// Keys and key mixer.
+void mxKeyInit();
+void mxKeyWriteParams();
+void mxKeyUpdateMixer();
+void mxKeyLatchParams();
+void mxKeySetMatteColor(int target, int y, int cb, int cr);
+void mxKeySetEdgeColor(int target, int y, int cb, int cr);
+void mxKeySetExtraColor(int target, int y, int cb, int cr);
+
+// Colour backgrounds.
+void mxCbgdInit(int format, float factor);
+void mxCbgdUpdate();
+
+// Multiview and OSD.
+void mxMvInitFormat();
+void mxMvReset(int target);
+void mxMvUpdate();
+// The OSD start of the board: clears the four multiview overlays and flushes.
+void mxOsdBoardInit();
+
+// Still players, crosspoint frame writer, clip players, extended display.
+void mxFrameUpdate();
+void mxCrosspointUpdate();
+void mxClipInit();
+void mxClipResetHeader(int player);
+void mxClipUpdate();
+void mxClipUpdateOutputs();
+void mxDisplayInit();
+void mxDisplayUpdate();
+
+// SDI and DVI inputs, outputs, genlock.
+void mxSdiInit();
+void mxSdiUpdateControl();
+void mxSdiUpdateStatus();
+void mxSdiPollInputs();
+void mxDviInit();
+void mxOutConvInit();
+void mxGenlockReset();
+void mxGenlockUpdate(int field);

@@ -1,0 +1,78 @@
+// Empty entries of block drivers that are not built yet. A block driver that lands defines its
+// entries in its own source (with the signatures of Driver/blocks.h) and deletes its lines here;
+// the linker reports a duplicate definition until it does.
+#include "Driver/blocks.h"
+
+// Board devices and serdes links (I2C devices).
+int initDevices() { return 1000; }
+void initSyncTiming() {}
+void initSyncTiming2() {}
+void initSdiTransceivers() {}
+int adjustSerdesDelay(int link, int) { return link > 6 ? -1 : 0; }
+void adjustAllSerdesDelays() {}
+
+// Format timing and board monitoring.
+void mxInitWindowTiming() {}
+void mxStillInitialize() {}
+void mxSetDefaultFormatTiming() {}
+void mxLoadFormatTable() {}
+void mxSetTemperatureAlarm(u32, int) {}
+void mxReportBandwidth() {}
+void mxReportBlockTimes() {}
+void mxTemperatureMonitorStart() {}
+
+// Transition driver.
+void mxTransInitialize(float) {}
+void mxTransLoadPatternTables() {}
+void mxTransUpdate() {}
+void mxTransSetBkgdBorderColor(int, int, int) {}
+void mxTransSetKeyBorderColor(int, int, int, int) {}
+
+// DVE driver.
+void mxDveInitialize(float) {}
+void mxDveUpdate() {}
+void mxDveUpdateTail() {}
+void mxDveSetColor(int, int, int, int) {}
+
+// Filter driver.
+void mxFilterInitialize() {}
+void mxFilterUpdate() {}
+
+// Key driver.
+void mxKeyInit() {}
+void mxKeyWriteParams() {}
+void mxKeyUpdateMixer() {}
+void mxKeyLatchParams() {}
+void mxKeySetMatteColor(int, int, int, int) {}
+void mxKeySetEdgeColor(int, int, int, int) {}
+void mxKeySetExtraColor(int, int, int, int) {}
+
+// Colour background driver.
+void mxCbgdInit(int, float) {}
+void mxCbgdUpdate() {}
+
+// Multiview driver and OSD renderer.
+void mxMvInitFormat() {}
+void mxMvReset(int) {}
+void mxMvUpdate() {}
+void mxOsdBoardInit() {}
+
+// Still players, crosspoint frame writer, clip players, extended display.
+void mxFrameUpdate() {}
+void mxCrosspointUpdate() {}
+void mxClipInit() {}
+void mxClipResetHeader(int) {}
+void mxClipUpdate() {}
+void mxClipUpdateOutputs() {}
+void mxDisplayInit() {}
+void mxDisplayUpdate() {}
+
+// SDI and DVI inputs, output converters, genlock.
+void mxSdiInit() {}
+void mxSdiUpdateControl() {}
+void mxSdiUpdateStatus() {}
+void mxSdiPollInputs() {}
+void mxDviInit() {}
+void mxOutConvInit() {}
+void mxGenlockReset() {}
+void mxGenlockUpdate(int) {}

@@ -1,0 +1,210 @@
+#include "codec.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace codec {
+
+u32 loadElement(const Leaf& f, int i) {
+  const u8* p = f.data + static_cast<size_t>(widthOf(f.kind)) * i;
+  switch (f.kind) {
+    case Kind::U8:
+      return *p;
+    case Kind::S8:
+      return static_cast<u32>(static_cast<s32>(static_cast<s8>(*p)));
+    case Kind::U16: {
+      u16 v;
+      std::memcpy(&v, p, 2);
+      return v;
+    }
+    case Kind::S16: {
+      s16 v;
+      std::memcpy(&v, p, 2);
+      return static_cast<u32>(static_cast<s32>(v));
+    }
+    default: {
+      u32 v;
+      std::memcpy(&v, p, 4);
+      return v;
+    }
+  }
+}
+
+void storeElement(const Leaf& f, int i, u32 bits) {
+  u8* p = f.data + static_cast<size_t>(widthOf(f.kind)) * i;
+  switch (widthOf(f.kind)) {
+    case 1:
+      *p = static_cast<u8>(bits);
+      break;
+    case 2: {
+      u16 v = static_cast<u16>(bits);
+      std::memcpy(p, &v, 2);
+      break;
+    }
+    default:
+      std::memcpy(p, &bits, 4);
+      break;
+  }
+}
+
+void decodeLeaf(const Leaf& f, const u8*& p) {
+  int w = widthOf(f.kind);
+  for (int i = 0; i < f.count; ++i) {
+    u32 v = 0;
+    for (int b = 0; b < w; ++b) v = (v << 8) | *p++;
+    storeElement(f, i, v);
+  }
+}
+
+void setAllPresence(const Leaf& f) {
+  if (f.mask == nullptr) return;
+  int n = f.perElement ? f.count : 1;
+  for (int i = 0; i < n; ++i) setPresenceBit(f.mask, f.bit + i);
+}
+
+void clearPresence(const Leaf& f) {
+  if (f.isMask) std::memset(f.data, 0, 4u * f.count);
+}
+
+bool anyPresence(const Leaf& f) {
+  if (!f.isMask) return false;
+  for (int i = 0; i < f.count; ++i) {
+    if (loadElement(f, i) != 0) return true;
+  }
+  return false;
+}
+
+void mergeLeaf(const Leaf& from, const u8* fromBase, u8* toBase, AcceptFn accept, void* context) {
+  if (from.isMask) return;
+  size_t width = static_cast<size_t>(widthOf(from.kind));
+  u8* to = toBase + (from.data - fromBase);
+  if (from.mask == nullptr) {
+    std::memcpy(to, from.data, width * from.count);
+    return;
+  }
+  u32* toMask = reinterpret_cast<u32*>(toBase + (reinterpret_cast<const u8*>(from.mask) - fromBase));
+  if (from.perElement) {
+    for (int i = 0; i < from.count; ++i) {
+      if (!presenceBit(from.mask, from.bit + i)) continue;
+      if (!accept(context, {from.prefix, from.name, from.data, i})) continue;
+      std::memcpy(to + width * i, from.data + width * i, width);
+      setPresenceBit(toMask, from.bit + i);
+    }
+  } else if (presenceBit(from.mask, from.bit) && accept(context, {from.prefix, from.name, from.data, -1})) {
+    std::memcpy(to, from.data, width * from.count);
+    setPresenceBit(toMask, from.bit);
+  }
+}
+
+namespace {
+
+bool parseElement(Kind kind, std::string_view text, u32& bits) {
+  std::string s(text);
+  if (s.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  if (kind == Kind::F32) {
+    float v = std::strtof(s.c_str(), &end);
+    if (*end != 0 || errno != 0) return false;
+    std::memcpy(&bits, &v, 4);
+    return true;
+  }
+  long long v = std::strtoll(s.c_str(), &end, 0);
+  if (*end != 0 || errno != 0) return false;
+  long long lo = 0, hi = 0;
+  switch (kind) {
+    case Kind::U8: lo = 0; hi = 0xFF; break;
+    case Kind::S8: lo = -0x80; hi = 0x7F; break;
+    case Kind::U16: lo = 0; hi = 0xFFFF; break;
+    case Kind::S16: lo = -0x8000; hi = 0x7FFF; break;
+    case Kind::U32: lo = 0; hi = 0xFFFFFFFFLL; break;
+    default: lo = -0x80000000LL; hi = 0x7FFFFFFF; break;
+  }
+  if (v < lo || v > hi) return false;
+  bits = static_cast<u32>(v);
+  return true;
+}
+
+std::string elementText(const Leaf& f, int i) {
+  u32 v = loadElement(f, i);
+  char buf[32];
+  switch (f.kind) {
+    case Kind::S8:
+    case Kind::S16:
+    case Kind::S32:
+      std::snprintf(buf, sizeof buf, "%d", static_cast<int>(static_cast<s32>(v)));
+      break;
+    case Kind::F32: {
+      float x;
+      std::memcpy(&x, &v, 4);
+      std::snprintf(buf, sizeof buf, "%g", static_cast<double>(x));
+      break;
+    }
+    default:
+      std::snprintf(buf, sizeof buf, "%u", v);
+      break;
+  }
+  return buf;
+}
+
+void markElement(const Leaf& f, int i) {
+  if (f.mask == nullptr) return;
+  setPresenceBit(f.mask, f.perElement ? f.bit + i : f.bit);
+}
+
+}  // namespace
+
+bool setTextLeaf(const Leaf& f, std::string_view name, std::string_view value, bool& found) {
+  std::string full = std::string(f.prefix) + f.name;
+  if (name.substr(0, full.size()) != full) return true;
+  std::string_view rest = name.substr(full.size());
+  if (rest.empty()) {
+    found = true;
+    // A whole field: one value per element, separated by commas; nothing changes on an error.
+    std::vector<u32> values;
+    for (size_t start = 0;;) {
+      size_t comma = value.find(',', start);
+      std::string_view item = value.substr(start, comma == std::string_view::npos ? value.size() - start : comma - start);
+      u32 bits = 0;
+      if (static_cast<int>(values.size()) >= f.count || !parseElement(f.kind, item, bits)) return false;
+      values.push_back(bits);
+      if (comma == std::string_view::npos) break;
+      start = comma + 1;
+    }
+    for (size_t i = 0; i < values.size(); ++i) {
+      storeElement(f, static_cast<int>(i), values[i]);
+      if (!f.isMask) markElement(f, static_cast<int>(i));
+    }
+    return true;
+  }
+  if (rest.front() != '[' || rest.back() != ']') return true;
+  found = true;
+  u32 index = 0;
+  if (!parseElement(Kind::U16, rest.substr(1, rest.size() - 2), index) || static_cast<int>(index) >= f.count) {
+    return false;
+  }
+  u32 bits = 0;
+  if (!parseElement(f.kind, value, bits)) return false;
+  storeElement(f, static_cast<int>(index), bits);
+  if (!f.isMask) markElement(f, static_cast<int>(index));
+  return true;
+}
+
+void appendTextLeaf(const Leaf& f, std::string& out) {
+  if (f.isMask) return;
+  std::string full = std::string(f.prefix) + f.name;
+  if (f.perElement) {
+    for (int i = 0; i < f.count; ++i) {
+      if (presenceBit(f.mask, f.bit + i)) out += full + "[" + std::to_string(i) + "]=" + elementText(f, i) + "\n";
+    }
+    return;
+  }
+  if (f.mask != nullptr && !presenceBit(f.mask, f.bit)) return;
+  out += full + "=";
+  for (int i = 0; i < f.count; ++i) out += (i > 0 ? "," : "") + elementText(f, i);
+  out += "\n";
+}
+
+}  // namespace codec

@@ -1,0 +1,310 @@
+#pragma once
+// The category model and the registry.
+//
+// A category owns one record type (or one command or event type) under a type index 0..103. It is
+// a static singleton that registers itself from its constructor; per-ME categories are built four
+// times and take ME rows 0, 1, 2, 3 in construction order.
+//
+// A record type T (a plain structure with a `fields` list, see codec.h) declares:
+//   static constexpr int TYPE_INDEX = 2;     // required
+//   static constexpr int N_CHANNELS = 1;     // optional, default 1
+//   static constexpr bool PER_ME = true;     // optional, default false; true: one instance per ME,
+//                                            // and byte 4 of the record is the field `me`
+//   static constexpr bool IS_STATUS = ...;   // optional, default TYPE_INDEX < 65
+#include "Main/link.h"
+#include "Main/typenames.h"
+#include "check.h"
+#include "codec.h"
+#include "types.h"
+
+namespace category {
+
+template <class T>
+struct RecordInfo {
+  static constexpr int TYPE_INDEX = T::TYPE_INDEX;
+  static constexpr int N_CHANNELS = [] {
+    if constexpr (requires { T::N_CHANNELS; }) {
+      return static_cast<int>(T::N_CHANNELS);
+    } else {
+      return 1;
+    }
+  }();
+  static constexpr bool PER_ME = [] {
+    if constexpr (requires { T::PER_ME; }) {
+      return static_cast<bool>(T::PER_ME);
+    } else {
+      return false;
+    }
+  }();
+  static constexpr bool IS_STATUS = [] {
+    if constexpr (requires { T::IS_STATUS; }) {
+      return static_cast<bool>(T::IS_STATUS);
+    } else {
+      return T::TYPE_INDEX < FIRST_COMMAND_TYPE;
+    }
+  }();
+};
+
+class CategoryInterface {
+ public:
+  virtual ~CategoryInterface() = default;
+  // 1 when one instance per ME may be registered.
+  virtual int ownedByME() const = 0;
+  virtual const char* typeName() const = 0;
+  // Takes the storage area for the records; returns the bytes used (0: keeps no stored record).
+  virtual int bindStorage(void* area) = 0;
+  virtual void initialize() = 0;
+  virtual void initData() = 0;
+  virtual void initInternal() = 0;
+  // Takes the records saved in the backup image (flag 0 at every start).
+  virtual void resume(const void* saved, int flag = 0) = 0;
+  // Per frame, before the backup copy.
+  virtual void storeBackup() {}
+  // Per frame, on the VSYNC side.
+  virtual void update() {}
+  // Main loop, every 30 ms.
+  virtual void refresh() {}
+  virtual void receive(RequestReceiver& rx) = 0;
+  virtual void sendStatus(AcknowledgeSender& tx) = 0;
+  virtual void send(AcknowledgeSender& tx, int part) = 0;
+  virtual void receiveCommand(int type, RequestReceiver& rx);
+
+  // The ME row this instance was registered under.
+  int meIndex() const { return me; }
+
+ protected:
+  int me = 0;
+
+ private:
+  friend class CategoryRegistry;
+};
+
+// Command categories whose queued work runs at the start of the frame (button events, switching
+// commands) implement this besides their category base.
+class FrameQueue {
+ public:
+  virtual void runQueue() = 0;
+
+ protected:
+  ~FrameQueue() = default;
+};
+
+class CategoryRegistry {
+ public:
+  static CategoryRegistry& instance();
+
+  // Enters cat under type id in the next free ME row and tells it that row.
+  void add(int id, CategoryInterface* cat);
+  // The instance of type id for ME me; the ME 0 instance when that ME has none (may be null).
+  CategoryInterface* get(int id, int me);
+  // Makes owner (a type index) the handler of command type type.
+  void setCommandOwner(int type, int owner);
+
+  // Per frame (VSYNC side): queued events, requests, updates, profiling, status, backup.
+  void process();
+  // Main loop: refresh on every instance.
+  void refreshAll();
+  // The status rotation and the flush of the output stream.
+  void sendAll(AcknowledgeSender& tx);
+  // The request dispatcher (Main/link.cpp).
+  void receiveAll();
+
+  // Start-up (Main/backup.cpp): binds the storage of every instance, then initialises or resumes.
+  void initialize();
+  void initializeAll();
+  void resumeAll(const void* image);
+  void initAfterResume();
+  // Per frame after storeBackup: the copy of the backup buffer to the non-volatile window.
+  void backupCopy();
+
+  // Empties every table (program start; tests).
+  void reset();
+
+  // Tables, by ME row and type index.
+  CategoryInterface* categories[N_ME][N_TYPES];
+  // Bytes of the instance's records in the backup image (rounded up to 4), ME rows 0 and 1.
+  s32 recordBytes[N_ME][N_TYPES];
+  // Where each instance's records were bound (null: not bound or no record).
+  u8* storage[N_ME][N_TYPES];
+  s32 count[N_TYPES];
+  s32 commandOwner[N_TYPES];
+  s32 updatePriority[N_TYPES];
+  s32 waitFrames;
+  u8 sendEnabled;
+  s32 phase;
+
+  // Profiling of the update pass (while on-chip word 0xFFFF0010 is non-zero).
+  u32 updateUs[N_TYPES];
+  u32 updateMaxUs[N_TYPES];
+  s32 profileFrames;
+
+ private:
+  CategoryRegistry() { reset(); }
+  void updatePass();
+  void profile();
+  u8 eventMemoryByte(int offset) const;
+};
+
+void registerCategory(CategoryInterface* cat, int id);
+
+// A category that owns a record type T with N_CHANNELS channels.
+template <class T>
+class CategoryCommon : public CategoryInterface {
+ public:
+  static constexpr int TYPE_INDEX = RecordInfo<T>::TYPE_INDEX;
+  static constexpr int N_CHANNELS = RecordInfo<T>::N_CHANNELS;
+  static constexpr bool isStatus = RecordInfo<T>::IS_STATUS;
+
+  CategoryCommon() {
+    MX_CHECK(isStatus);
+    for (auto& d : dirty) d = 0;
+    registerCategory(this, TYPE_INDEX);
+  }
+
+  int ownedByME() const override { return RecordInfo<T>::PER_ME ? 1 : 0; }
+  const char* typeName() const override { return typeNameOf(TYPE_INDEX); }
+  int bindStorage(void* area) override {
+    records = static_cast<T*>(area);
+    return static_cast<int>(sizeof(T)) * N_CHANNELS;
+  }
+  void initialize() override {
+    initData();
+    initInternal();
+  }
+  // Default records: every field and presence word 0.
+  void initData() override {
+    for (int ch = 0; ch < N_CHANNELS; ++ch) record(ch) = T{};
+  }
+  void initInternal() override {
+    for (auto& d : dirty) d = 0;
+  }
+  // Takes every saved field through the same checks as assign (a field that fails keeps its
+  // default), then sets every presence bit so the first status sends each record whole.
+  void resume(const void* saved, int flag = 0) override {
+    (void)flag;
+    initData();
+    for (int ch = 0; ch < N_CHANNELS; ++ch) {
+      T in;
+      std::memcpy(static_cast<void*>(&in), static_cast<const u8*>(saved) + sizeof(T) * ch, sizeof(T));
+      codec::setAllPresence(in);
+      codec::merge(record(ch), in, [&](const codec::FieldView& f) { return acceptField(f, in, ch); });
+      codec::setAllPresence(record(ch));
+      setMe(record(ch));
+    }
+  }
+
+  // Reads one record and hands it to the instance and channel that byte 4 names (dropped when
+  // out of range).
+  void receive(RequestReceiver& rx) override {
+    T in{};
+    if (!rx.readRecord(in)) return;
+    rx.clearHeader();
+    int index = indexByte(in);
+    if constexpr (RecordInfo<T>::PER_ME) {
+      if (index >= N_ME) return;
+      auto* target = static_cast<CategoryCommon<T>*>(CategoryRegistry::instance().get(TYPE_INDEX, index));
+      target->assign(in, 0);
+    } else if constexpr (N_CHANNELS > 1) {
+      if (index >= N_CHANNELS) return;
+      assign(in, index);
+    } else {
+      assign(in, 0);
+    }
+  }
+
+  void sendStatus(AcknowledgeSender& tx) override {
+    for (int ch = 0; ch < N_CHANNELS; ++ch) {
+      if (!sendChannel(tx, ch)) break;
+    }
+  }
+  void send(AcknowledgeSender& tx, int part) override { sendChannel(tx, part); }
+
+  // Merges the fields whose presence bits are set (and that acceptField lets through) into the
+  // channel and marks it dirty.
+  virtual void assign(T const& in, int idx) {
+    T& live = record(idx);
+    codec::merge(live, in, [&](const codec::FieldView& f) { return acceptField(f, in, idx); });
+    setMe(live);
+    dirty[idx] = 1;
+  }
+
+  T& record(int idx) {
+    MX_CHECK(0 <= idx && idx < N_CHANNELS);
+    return records[idx];
+  }
+
+ protected:
+  // Validation hook of assign and resume: return false to drop field f of the incoming record
+  // (its presence bit stays clear). Use f.is(in.member) to tell fields apart.
+  virtual bool acceptField(const codec::FieldView& f, const T& in, int idx) {
+    (void)f;
+    (void)in;
+    (void)idx;
+    return true;
+  }
+
+  // Writes the channel when it changed. Returns false (channel kept) when more than half the
+  // output stream is pending.
+  bool sendChannel(AcknowledgeSender& tx, int ch) {
+    T& r = record(ch);
+    if (dirty[ch] == 0 && !codec::hasAny(r)) return true;
+    if (tx.pending() > 0x20000) return false;
+    setMe(r);
+    if (!tx.writeRecord(TYPE_INDEX, r)) reportSendBufferFull();
+    dirty[ch] = 0;
+    codec::clearPresence(r);
+    return true;
+  }
+
+  void setMe(T& r) {
+    if constexpr (RecordInfo<T>::PER_ME) r.me = static_cast<decltype(r.me)>(me);
+  }
+
+  static int indexByte(const T& r) {
+    static_assert(sizeof(T) > 4, "byte 4 of a record is its index");
+    return reinterpret_cast<const u8*>(&r)[4];
+  }
+
+  u8 dirty[N_CHANNELS];
+  T* records = nullptr;
+};
+
+// A command or event type that keeps no record; the derived class implements receiveCommand.
+template <class T>
+class CategoryWithoutStatus : public CategoryInterface {
+ public:
+  static constexpr int TYPE_INDEX = RecordInfo<T>::TYPE_INDEX;
+  static constexpr bool isStatus = RecordInfo<T>::IS_STATUS;
+
+  CategoryWithoutStatus() {
+    MX_CHECK(isStatus == false);
+    MX_CHECK(TYPE_INDEX >= 0);
+    registerCategory(this, TYPE_INDEX);
+    CategoryRegistry::instance().setCommandOwner(TYPE_INDEX, TYPE_INDEX);
+  }
+
+  int ownedByME() const override { return 0; }
+  const char* typeName() const override { return typeNameOf(TYPE_INDEX); }
+  int bindStorage(void* area) override {
+    (void)area;
+    return 0;
+  }
+  void initialize() override {
+    initData();
+    initInternal();
+  }
+  void initData() override {}
+  void initInternal() override {}
+  void resume(const void* saved, int flag = 0) override {
+    (void)saved;
+    (void)flag;
+  }
+  void receive(RequestReceiver& rx) override { (void)rx; }
+  void sendStatus(AcknowledgeSender& tx) override { (void)tx; }
+  void send(AcknowledgeSender& tx, int part) override {
+    (void)tx;
+    (void)part;
+  }
+};
+
+}  // namespace category

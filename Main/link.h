@@ -1,0 +1,265 @@
+#pragma once
+// The front-end link: two byte rings in memory shared with the front end, the buffered streams on
+// top of them, the request receiver and the acknowledgement sender.
+//
+// Packet (both directions): 0x5A 0x81, u32 body length, u16 type index, the body; big-endian.
+#include "Main/typenames.h"
+#include "codec.h"
+#include "types.h"
+
+// ---- Link rings -----------------------------------------------------------------------------------
+// Each ring: u32 write index, u32 read index (little-endian words), then the data bytes; both
+// indexes wrap at LINK_RING_DATA. The writer stops LINK_RING_RESERVE bytes short of the read index.
+constexpr u32 LINK_ACK_RING = 0x3FF80000;      // written here, read by the front end
+constexpr u32 LINK_REQUEST_RING = 0x3FFA0000;  // written by the front end, read here
+constexpr u32 LINK_RING_DATA = 0x1FFF8;
+constexpr u32 LINK_RING_RESERVE = 16;
+
+constexpr u8 LINK_SYNC0 = 0x5A;
+constexpr u8 LINK_SYNC1 = 0x81;
+constexpr int LINK_HEADER_BYTES = 8;
+
+// Both rings empty (power-on).
+void mxFifoReset();
+// Copies up to n request bytes into buf; returns the count (0 when the ring is empty). The first
+// byte ever seen connects the link.
+int mxFifoReceive(u8* buf, int n);
+// Copies up to n bytes into the acknowledgement ring; returns the count taken. Until the link is
+// connected every byte is reported taken and dropped.
+int mxFifoSend(const u8* buf, int n);
+bool mxFifoConnected();
+
+// Program start state of the link: not connected, both streams and the receiver empty.
+void linkInit();
+
+struct BpInStream {
+  static int read(u32 handle, u8* buf, int n);
+};
+struct BpOutStream {
+  static int write(u32 handle, const u8* buf, int n);
+};
+
+namespace typelist {
+
+template <class T>
+struct IndexOf {
+  static constexpr int value = T::TYPE_INDEX;
+};
+
+// Input ring buffer of N bytes over a channel; one byte always stays free.
+template <class Channel, int N>
+class BufferedInStream {
+ public:
+  // Bytes buffered.
+  int count() const { return count_; }
+
+  // Takes what the channel has into the free part of the buffer (across the wrap); returns the
+  // bytes taken.
+  int refill() {
+    int taken = 0;
+    for (int piece = 0; piece < 2; ++piece) {
+      int end = (write_ >= read_) ? (read_ == 0 ? N - 1 : N) : read_ - 1;
+      int room = end - write_;
+      if (room <= 0) break;
+      int got = Channel::read(handle_, data_ + write_, room);
+      if (got <= 0) break;
+      write_ = (write_ + got) % N;
+      count_ += got;
+      taken += got;
+      if (got < room) break;
+    }
+    return taken;
+  }
+
+  // One byte; refills once when nothing is buffered and returns 0 when still nothing is there
+  // (the dispatcher only reads what it has seen buffered, so the frame never waits here).
+  u8 read() {
+    if (count_ == 0 && refill() == 0) return 0;
+    u8 b = data_[read_];
+    read_ = (read_ + 1) % N;
+    --count_;
+    return b;
+  }
+
+  // Takes n buffered bytes into dst (null: discards them).
+  void take(u8* dst, int n) {
+    for (int i = 0; i < n && count_ > 0; ++i) {
+      u8 b = data_[read_];
+      if (dst != nullptr) dst[i] = b;
+      read_ = (read_ + 1) % N;
+      --count_;
+    }
+  }
+
+  void reset() { write_ = read_ = count_ = 0; }
+
+ private:
+  u8 data_[N] = {};
+  int write_ = 0;
+  int read_ = 0;
+  int count_ = 0;
+  u32 handle_ = 0;
+};
+
+// Output ring buffer of N bytes drained into a channel; 16 bytes always stay free.
+template <class Channel, int N>
+class BufferedOutStream {
+ public:
+  static constexpr int RESERVE = 16;
+
+  // Stores one byte. A full stream is flushed once; a byte that still finds no room is dropped
+  // (the packet writer reserves room for a whole packet first, so this never splits one).
+  void write(u8 b) {
+    if (free_ == 0) flush();
+    if (free_ == 0) return;
+    data_[write_] = b;
+    write_ = (write_ + 1) % N;
+    --free_;
+  }
+
+  // Hands the pending bytes to the channel once (in at most two pieces across the wrap).
+  void flush() {
+    if (write_ < read_) {
+      if (drain(N - read_) && write_ > 0) drain(write_);
+    } else if (write_ > read_) {
+      drain(write_ - read_);
+    }
+    computeFree();
+  }
+
+  int pending() const { return (write_ - read_ + N) % N; }
+  int freeCount() const { return free_; }
+  bool empty() const { return write_ == read_; }
+
+  void reset() {
+    write_ = read_ = 0;
+    computeFree();
+  }
+
+ private:
+  // Gives n bytes from the read index; returns whether all were taken.
+  bool drain(int n) {
+    int taken = Channel::write(handle_, data_ + read_, n);
+    if (taken < 0) taken = 0;
+    read_ = (read_ + taken) % N;
+    return taken == n;
+  }
+  void computeFree() { free_ = (write_ < read_) ? read_ - write_ - RESERVE : read_ - write_ + N - RESERVE; }
+
+  u8 data_[N] = {};
+  int write_ = 0;
+  int read_ = 0;
+  int free_ = N - RESERVE;
+  u32 handle_ = 0;
+};
+
+}  // namespace typelist
+
+namespace category {
+class CategoryRegistry;
+}
+
+// The request side: the input stream and the packet being dispatched. A handler reads the body
+// of its packet through the read functions below, which never go past the body; the dispatcher
+// has taken the whole body out of the stream before it calls the handler, so bytes a handler
+// leaves unread are skipped and a handler that fails cannot stall reception.
+class RequestReceiver {
+ public:
+  using InStream = typelist::BufferedInStream<BpInStream, 16384>;
+  static constexpr int MAX_BODY = 16384 - 1;  // what the input stream can hold
+
+  static RequestReceiver& instance();
+
+  InStream& stream() { return stream_; }
+
+  // Header of the packet in hand.
+  bool isHeaderValid() const { return headerValid_; }
+  void clearHeader() { headerValid_ = false; }
+  s32 bodyLength() const { return bodyLength_; }
+  s16 type() const { return type_; }
+
+  // Body of the packet being dispatched. Reading past its end yields 0 and marks it short.
+  int remaining() const { return bodySize_ - pos_; }
+  bool isShort() const { return short_; }
+  u8 readU8();
+  u16 readU16();
+  u32 readU32();
+  s8 readS8() { return static_cast<s8>(readU8()); }
+  s16 readS16() { return static_cast<s16>(readU16()); }
+  s32 readS32() { return static_cast<s32>(readU32()); }
+  void skip(int n);
+
+  // Reads a record's wire form from the body. When the body is shorter than the record, logs
+  // "receive short record %s : %d byte" and returns false; the record must then be dropped.
+  template <class T>
+  bool readRecord(T& r) {
+    int need = static_cast<int>(codec::wireSize<T>());
+    if (remaining() < need) {
+      reportShort();
+      return false;
+    }
+    codec::read(body_ + pos_, static_cast<size_t>(need), r);
+    pos_ += need;
+    return true;
+  }
+  void reportShort();
+
+  // Program start state (also what linkInit does).
+  void reset();
+
+ private:
+  friend class category::CategoryRegistry;
+  RequestReceiver() = default;
+  // Takes the body of the packet in hand out of the stream (it is buffered whole).
+  void takeBody();
+
+  InStream stream_;
+  bool headerValid_ = false;
+  s32 bodyLength_ = 0;
+  s16 type_ = -1;
+  bool short_ = false;
+  bool shortReported_ = false;
+  int bodySize_ = 0;
+  int pos_ = 0;
+  u8 body_[MAX_BODY] = {};
+};
+
+// The acknowledgement side: packets into the 256 KB output stream, drained into the
+// acknowledgement ring by flush().
+class AcknowledgeSender {
+ public:
+  using OutStream = typelist::BufferedOutStream<BpOutStream, 262144>;
+  static constexpr int PACKET_RESERVE = 4162;
+
+  static AcknowledgeSender& instance();
+
+  OutStream& stream() { return stream_; }
+  int pending() const { return stream_.pending(); }
+  void flush() { stream_.flush(); }
+
+  // Starts a packet: makes sure the whole packet fits (at least PACKET_RESERVE free bytes, more for
+  // a longer body; flushing once when short), then writes sync, body length and type. Returns
+  // false, writing nothing, when it does not fit; the caller then calls reportSendBufferFull.
+  bool beginPacket(int type, u32 bodyLength);
+  void writeU8(u8 v) { stream_.write(v); }
+  void writeU16(u16 v);
+  void writeU32(u32 v);
+  void writeBytes(const u8* p, int n);
+
+  // A whole packet carrying one record. Returns false when it did not fit.
+  template <class T>
+  bool writeRecord(int type, const T& r) {
+    if (!beginPacket(type, static_cast<u32>(codec::wireSize<T>()))) return false;
+    codec::write(r, stream_);
+    return true;
+  }
+
+  void reset() { stream_.reset(); }
+
+ private:
+  AcknowledgeSender() = default;
+  OutStream stream_;
+};
+
+// Logs "send buffer full" at ERR.
+void reportSendBufferFull();

@@ -1,0 +1,196 @@
+// Program entry: power-on sequence, category start-up, interrupts, and the 30 ms main loop.
+#include <cstring>
+#include <initializer_list>
+
+#include "Amp/config.h"
+#include "Driver/core.h"
+#include "Driver/ddr3.h"
+#include "Driver/reg.h"
+#include "Driver/startup_lock.h"
+#include "Main/startup.h"
+#include "Main/vsync.h"
+#include "check.h"
+#include "log.h"
+#include "platform.h"
+#if __has_include("Main/bp.h")
+#include "Main/bp.h"
+#endif
+#if __has_include("Main/link.h")
+#include "Main/link.h"
+#endif
+
+namespace {
+
+constexpr u32 OCM_HANDOFF = 0xFFFFFFF0;
+constexpr u32 OCM_WARM_START = 0xFFFFFFF8;
+constexpr u32 HANDOFF_FIRST = 0x3FF00000;
+constexpr u32 HANDOFF_LAST = 0x3FFFFFFF;
+constexpr u32 REG_HANDOFF_CONTROL = 0x40004200;
+constexpr u32 CONSOLE_BASE = 0x3FF00000;
+constexpr u32 SHARED_BASE = 0x33000000;
+constexpr u32 WARM_CLEAR = 0x6000000;
+constexpr u32 COLD_CLEAR = 0x8000000;
+constexpr u32 WORK_BASE = 0x3B000000;
+constexpr u32 WORK_CLEAR = 0x3000000;
+constexpr u32 NV_BASE = 0x81800000;
+constexpr u32 NV_VERSION = 4;
+constexpr u32 NV_VERSION_COPY = 0x14008;
+constexpr u32 SHARED_ATTRIBUTES = 0x4DE2;
+constexpr int STARTUP_RESOURCE = 95;
+constexpr u32 LOOP_US = 30000;
+constexpr int WATCHDOG_SECONDS = 10;
+
+void clearMemory(u32 base, u32 size) { std::memset(platform::memory(base, size), 0, size); }
+
+void resetLinkRings() {
+#if __has_include("Main/link.h")
+  mxFifoReset();
+#else
+  for (u32 ring : {0x3FF80000u, 0x3FFA0000u}) {
+    mxWriteReg(ring, 0);
+    mxWriteReg(ring + 4, 0);
+  }
+#endif
+}
+
+void coldPath() {
+  // a. Keep the other core out while shared resources are set up.
+  mxHardLock(MX_HARD_LOCK_2);
+  mxWriteReg(CONSOLE_BASE, 0);
+  mxWriteReg(CONSOLE_BASE + 4, 0);
+  MX_LOG(libmx::INFO, "start power on sequence");
+  u32 start = mxGetTicks();
+  stopwatch(start, 0);
+  // b, c. A wrong board halts; the armed watchdog restarts it.
+  mxWatchdogEnable(1, WATCHDOG_SECONDS);
+  if (mxGetBoardType() != 0) {
+    mxHardUnlock(MX_HARD_LOCK_2);
+    MX_LOG(libmx::ERR, "halt on not ORV21");
+    mxHalt();
+  }
+  // d, e. FPGA images and the NAND image.
+  mxLoadFpgaImages(1);
+  stopwatch(start, 0);
+  mxLoadNandImage();
+  stopwatch(start, 0);
+  // f. Link rings, shared memory, the start-up lock and the version copy.
+  resetLinkRings();
+  clearMemory(SHARED_BASE, COLD_CLEAR);
+  mxAcquireStartupLock();
+  mxWriteReg(NV_BASE + NV_VERSION_COPY, mxReadReg(NV_BASE + NV_VERSION));
+  mxHardUnlock(MX_HARD_LOCK_2);
+  stopwatch(start, 0);
+  // g. FPGA configuration (a failure has logged itself; start-up goes on).
+  mxConfigureFpgas(1);
+  stopwatch(start, 0);
+  mxWatchdogKick();
+  // h. DDR3 work area and bring-up.
+  setSectionAttributes(WORK_BASE, 0x3F000000, SHARED_ATTRIBUTES);
+  clearMemory(WORK_BASE, WORK_CLEAR);
+  mxInitDdr3();
+  stopwatch(start, 0);
+  mxWatchdogKick();
+  mxWatchdogEnable(1, WATCHDOG_SECONDS);
+  mxWriteReg(OCM_WARM_START, 1);
+}
+
+void refreshAll() {
+#if __has_include("Main/bp.h")
+  category::CategoryRegistry::instance().refreshAll();
+#endif
+}
+
+void registryInitialize() {
+#if __has_include("Main/bp.h")
+  category::CategoryRegistry::instance().initialize();
+#endif
+}
+
+}  // namespace
+
+void setSectionAttributes(u32 start, u32 end, u32 attributes) {
+  for (u32 section = start >> 20; section < (end >> 20); ++section) {
+    platform::mmuSetSection(section, attributes | (section << 20));
+  }
+}
+
+int stopwatch(u32 start, int offset) {
+  int ms = static_cast<int>((mxGetTicks() - start) / 333000u) + offset;
+  MX_LOG(libmx::INFO, "time : %d ms", ms);
+  return ms;
+}
+
+void powerOnSequence() {
+  platform::cacheInvalidateAll();
+  platform::mmuSetSection(0xFFF, 0xFFF00000 | SHARED_ATTRIBUTES);
+  mxWriteReg(OCM_HANDOFF, 0);
+  setSectionAttributes(0x33000000, 0x3B000000, SHARED_ATTRIBUTES);
+  setSectionAttributes(0x3F000000, 0x40000000, SHARED_ATTRIBUTES);
+  setSectionAttributes(0x00000000, 0x30000000, 0);
+
+  if (mxReadReg(OCM_WARM_START) != 0) {
+    resetLinkRings();
+    clearMemory(SHARED_BASE, WARM_CLEAR);
+  } else {
+    coldPath();
+  }
+  mxBoardInit();
+}
+
+void checkHandOff() {
+  u32 address = mxReadReg(OCM_HANDOFF);
+  if (address >= HANDOFF_FIRST && address <= HANDOFF_LAST) {
+    mxWriteReg(REG_HANDOFF_CONTROL, 0x3E00);
+    shutdownInterrupts();
+    MX_LOG(libmx::INFO, "return %08x", address);
+    platform::endRun(platform::EndReason::HandOff, address);
+  }
+  mxPollInputs();
+}
+
+void bpStart() {
+  mxSetMainLoop(1);
+  powerOnSequence();
+  MX_LOG(libmx::INFO, "Start ORVEX-21 Backend Process");
+  mxSetMainLoop(0);
+
+#if __has_include("Main/bp.h")
+  category::CategoryRegistry::instance();
+#endif
+  createCategories();
+  registryInitialize();
+  setupInterrupts(onVsync);
+
+  // Frames run in the waits; the driver update releases the lock at its twelfth frame.
+  ResourceLock probe;
+  for (;;) {
+    probe.lock(STARTUP_RESOURCE, 1);
+    if (probe.isValid()) break;
+    mxWaitUs(LOOP_US);
+  }
+  probe.unlock();
+  MX_LOG(libmx::INFO, "Start Timer task");
+}
+
+void bpMainLoopPass() {
+  mxWaitUs(LOOP_US);
+  mxSetMainLoop(1);
+  checkHandOff();
+  try {
+    refreshAll();
+  } catch (const assert::AssertException& e) {
+    // The check has logged the condition; the loop goes on with the next pass.
+    MX_LOG(libmx::ERR, "refresh stopped at %s(%d)", e.file(), e.line());
+  }
+  mxSetMainLoop(0);
+}
+
+void bpMain() {
+  bpStart();
+  for (;;) bpMainLoopPass();
+}
+
+void bpReset() {
+  mxCoreReset();
+  vsyncReset();
+}

@@ -1,0 +1,187 @@
+// VSYNC interrupt handler, frame callback and frame deferral.
+#include "Main/vsync.h"
+
+#include <cstdlib>
+
+#include "Driver/core.h"
+#include "Driver/reg.h"
+#include "Main/startup.h"
+#include "log.h"
+#include "platform.h"
+#if __has_include("Main/bp.h")
+#include "Main/bp.h"
+#endif
+
+namespace {
+
+constexpr int VSYNC_IRQ_ID = 31;
+constexpr u32 IRQ_STATUS = 0x40000010;  // write one to clear
+constexpr u32 IRQ_ENABLE = 0x40000018;
+constexpr u32 IRQ_ALL = 7;
+constexpr u32 STATUS_EARLY = 1u << 0;
+constexpr u32 STATUS_FIELD_SHIFT = 2;
+constexpr u32 OCM_STAT_VSYNC = 0xFFFF0004;
+constexpr u32 STAT_EVERY = 120;
+constexpr u32 SECTION_ATTRIBUTES = 0x4DE2;
+
+struct HandlerDescriptor {
+  u32 id;
+  u32 statusRegister;
+  u32 word2;
+  u32 word3;
+};
+
+struct HandlerState {
+  VsyncCallback callback = nullptr;
+  HandlerDescriptor descriptor{};
+  u8 lastOnTime = 0;
+  u32 lastVsync = 0;
+  u32 statCount = 0;
+  u32 statMaxUs = 0;
+  int field = 0;
+};
+
+HandlerState& handler() {
+  static HandlerState state;
+  return state;
+}
+
+void registryProcess() {
+#if __has_include("Main/bp.h")
+  category::CategoryRegistry::instance().process();
+#endif
+}
+
+FrameWork frameWork = registryProcess;
+
+// Frame work never escapes: a failed check has logged itself, the rest of the work is lost and the
+// next frame runs normally.
+template <class Work>
+void contained(Work&& work) {
+  try {
+    work();
+  } catch (...) {
+  }
+}
+
+// The frame's category work, with the driver's main-loop flag cleared while it runs.
+void runFrame() {
+  struct Restore {
+    int flag;
+    ~Restore() { mxSetMainLoop(flag); }
+  } restore{mxMainLoop()};
+  mxSetMainLoop(0);
+  frameWork();
+}
+
+float toMs(u32 us) { return static_cast<float>(us) / 1000.0f; }
+
+}  // namespace
+
+VsyncGuard& vsyncGuard() {
+  static VsyncGuard guard;
+  return guard;
+}
+
+int vsyncFieldBit() { return handler().field; }
+void vsyncSetFrameWork(FrameWork work) { frameWork = work != nullptr ? work : registryProcess; }
+
+void vsyncReset() {
+  handler() = HandlerState{};
+  vsyncGuard() = VsyncGuard{};
+  frameWork = registryProcess;
+}
+
+void setupInterrupts(VsyncCallback callback) {
+  HandlerState& h = handler();
+  mxWriteReg(IRQ_ENABLE, 0);
+  h.descriptor = HandlerDescriptor{static_cast<u32>(VSYNC_IRQ_ID), IRQ_STATUS, 0x11111111, 0};
+  setSectionAttributes(0, 0x100000, SECTION_ATTRIBUTES);
+  bool connected = platform::irqConnect(VSYNC_IRQ_ID, vsyncHandler, &h.descriptor);
+  if (connected) platform::irqEnable(VSYNC_IRQ_ID);
+  setSectionAttributes(0, 0x100000, 0);
+  if (!connected) {
+    consolePrintf("ERROR: cannot register interrupt handler\n");
+    return;
+  }
+  h.callback = callback;
+  mxWriteReg(IRQ_STATUS, IRQ_ALL);
+  mxWriteReg(IRQ_ENABLE, IRQ_ALL);
+}
+
+void shutdownInterrupts() {
+  platform::irqDisable(VSYNC_IRQ_ID);
+  platform::irqDisconnect(VSYNC_IRQ_ID);
+  mxWriteReg(IRQ_ENABLE, 0);
+}
+
+void vsyncHandler(void*) {
+  HandlerState& h = handler();
+  u32 status = mxReadReg(IRQ_STATUS);
+  mxWriteReg(IRQ_STATUS, status & IRQ_ALL);
+  mxWriteReg(IRQ_ENABLE, 0);
+
+  if ((status & STATUS_EARLY) != 0) {
+    if (h.callback != nullptr) h.callback(-1);
+  } else {
+    u32 now = mxGetTicks();
+    u32 period = mxFramePeriodUs();
+    if (h.lastOnTime != 0) {
+      u32 since = mxElapsedUs(h.lastVsync, now);
+      if (std::abs(static_cast<s64>(since) - static_cast<s64>(period)) > 1000) {
+        MX_LOG(libmx::WARN, "Lost VSYNC %f ms", static_cast<double>(toMs(since)));
+      }
+    }
+    h.lastVsync = now;
+
+    if (h.callback != nullptr) h.callback(static_cast<int>((status >> STATUS_FIELD_SHIFT) & 1));
+    u32 run = mxElapsedUs(now, mxGetTicks());
+    if (run >= period) MX_LOG(libmx::WARN, "VSYNC handler executes for %f ms\n", static_cast<double>(toMs(run)));
+    // A late frame makes the next period meaningless: its check is skipped.
+    h.lastOnTime = run < period ? 1 : 0;
+
+    if (mxReadReg(OCM_STAT_VSYNC) != 0) {
+      if (run > h.statMaxUs) h.statMaxUs = run;
+      if (++h.statCount >= STAT_EVERY) {
+        consolePrintf("executes time %f ms : %f ms\n", static_cast<double>(toMs(run)),
+                      static_cast<double>(toMs(h.statMaxUs)));
+        h.statCount = 0;
+        h.statMaxUs = 0;
+      }
+    }
+    mxWriteReg(IRQ_STATUS, 6);
+  }
+  mxWriteReg(IRQ_ENABLE, IRQ_ALL);
+}
+
+void onVsync(int arg) {
+  contained([arg] { onVsyncFrame(vsyncGuard(), arg); });
+}
+
+void onVsyncFrame(VsyncGuard& guard, int arg) {
+  if (arg == -1) {
+    mxUpdateEarly();
+    return;
+  }
+  mxUpdateEntry();
+  handler().field = arg;
+  if (guard.busy != 0) {
+    guard.pending = 1;
+  } else if (guard.pending == 0) {
+    runFrame();
+  }
+}
+
+void beginVsyncDefer() { vsyncGuard().busy = 1; }
+
+void endVsyncDefer() {
+  VsyncGuard& guard = vsyncGuard();
+  // pending is cleared before the frame runs, and the frame is contained like any other, so a frame
+  // that fails cannot leave pending set and stop the frames for good. busy stays set while it runs:
+  // a VSYNC arriving meanwhile is deferred again and run here in turn instead of nesting.
+  while (guard.pending != 0) {
+    guard.pending = 0;
+    contained(runFrame);
+  }
+  guard.busy = 0;
+}

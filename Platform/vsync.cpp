@@ -1,0 +1,99 @@
+// Interrupt block of the glue FPGA: status (write one to clear), period and enable registers, and
+// the VSYNC and early interrupts raised from the clock.
+#include "vsync.h"
+
+#include "board.h"
+
+namespace platform {
+namespace {
+
+struct InterruptBlock : RegisterDevice {
+  u32 status = 0;
+  bool read(u32 adr, u32& value) override {
+    if (adr != IRQ_STATUS) return false;
+    value = status;
+    return true;
+  }
+  void write(u32 adr, u32 value) override {
+    if (adr == IRQ_STATUS) status &= ~value;
+  }
+};
+
+InterruptBlock block;
+bool attached = false;
+bool autoRaise = true;
+bool field = false;
+u64 nextVsync = 0;  // tick of the next VSYNC
+bool earlyPosted = false;
+u64 vsyncs = 0;
+
+u64 periodTicks() { return static_cast<u64>(vsyncPeriodUs()) * TICKS_PER_US; }
+
+void deliver() {
+  if ((block.status & regPeek(IRQ_ENABLE) & 7u) != 0 && irqIsEnabled(VSYNC_IRQ)) irqRaise(VSYNC_IRQ);
+}
+
+void onTime(u64 now) {
+  if (autoRaise) {
+    if (!earlyPosted && now + static_cast<u64>(EARLY_LEAD_US) * TICKS_PER_US >= nextVsync) {
+      earlyPosted = true;
+      block.status |= IRQ_EARLY;
+      deliver();
+      now = clockNow();
+    }
+    if (now >= nextVsync) {
+      // VSYNCs missed while the code ran with the interrupt blocked fold into one.
+      u64 period = periodTicks();
+      while (nextVsync <= now) nextVsync += period;
+      earlyPosted = false;
+      field = !field;
+      ++vsyncs;
+      block.status = (block.status & ~IRQ_FIELD) | IRQ_VSYNC | (field ? IRQ_FIELD : 0u);
+    }
+  }
+  deliver();
+}
+
+}  // namespace
+
+void vsyncAttach() {
+  block.status = 0;
+  field = false;
+  vsyncs = 0;
+  earlyPosted = false;
+  autoRaise = true;
+  attachDevice(IRQ_STATUS, 4, &block);
+  nextVsync = clockNow() + periodTicks();
+  addTimerHook(onTime);
+  attached = true;
+}
+
+void vsyncDetach() {
+  if (!attached) return;
+  removeTimerHook(onTime);
+  detachDevice(&block);
+  attached = false;
+}
+
+void vsyncSetAuto(bool on) {
+  if (on && !autoRaise) {
+    nextVsync = clockNow() + periodTicks();
+    earlyPosted = false;
+  }
+  autoRaise = on;
+}
+
+void vsyncPost(u32 bits) {
+  if ((bits & IRQ_VSYNC) != 0) ++vsyncs;
+  block.status |= bits & 7u;
+  deliver();
+}
+
+u32 vsyncPeriodUs() {
+  u32 v = regPeek(IRQ_PERIOD);
+  return v == 0 ? DEFAULT_PERIOD_US : (v + 50000) / 50;
+}
+
+u64 vsyncCount() { return vsyncs; }
+
+}  // namespace platform

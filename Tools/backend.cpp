@@ -1,0 +1,99 @@
+// The back end on the simulated board:
+//   backend --board DIR [--power-on] [--frames N] [--fast] [--trace FILE]
+// A watchdog restart starts main again on the same board directory (without --power-on); a halt
+// and a hand-off end the program.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Main/startup.h"
+#include "board.h"
+#include "vsync.h"
+#include "watchdog.h"
+
+namespace {
+
+std::vector<std::string> arguments;
+u64 frameLimit = 0;
+
+[[noreturn]] void usage(const char* program) {
+  std::fprintf(stderr, "usage: %s --board DIR [--power-on] [--frames N] [--fast] [--trace FILE]\n", program);
+  std::exit(2);
+}
+
+[[noreturn]] void finish(int code) {
+  std::fflush(stdout);
+  platform::boardClose();
+  std::_Exit(code);
+}
+
+// Starts this program again on the same board directory, as the board does after a restart.
+[[noreturn]] void restart() {
+  std::vector<char*> argv;
+  for (auto& a : arguments) {
+    if (a != "--power-on") argv.push_back(a.data());
+  }
+  argv.push_back(nullptr);
+  std::fflush(stdout);
+  platform::boardClose();
+  execv("/proc/self/exe", argv.data());
+  std::perror("backend: restart");
+  std::_Exit(1);
+}
+
+void onEnd(platform::EndReason reason, u32 arg) {
+  switch (reason) {
+    case platform::EndReason::Restart:
+      std::fprintf(stderr, "board: restart\n");
+      restart();
+    case platform::EndReason::Halt:
+      std::fprintf(stderr, "board: halt\n");
+      finish(4);
+    case platform::EndReason::HandOff:
+      std::fprintf(stderr, "board: hand-off to 0x%08x\n", arg);
+      finish(5);
+  }
+}
+
+void frameLimitHook(u64) {
+  if (platform::vsyncCount() >= frameLimit) finish(0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  arguments.assign(argv, argv + argc);
+  platform::BoardOptions options;
+  options.clock = platform::ClockMode::RealTime;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    bool hasValue = i + 1 < argc;
+    if (a == "--board" && hasValue) {
+      options.dir = argv[++i];
+    } else if (a == "--power-on") {
+      options.powerOn = true;
+    } else if (a == "--frames" && hasValue) {
+      char* end = nullptr;
+      frameLimit = std::strtoull(argv[++i], &end, 10);
+      if (*end != '\0' || frameLimit == 0) usage(argv[0]);
+    } else if (a == "--fast") {
+      options.clock = platform::ClockMode::Fast;
+    } else if (a == "--trace" && hasValue) {
+      options.traceFile = argv[++i];
+    } else {
+      usage(argv[0]);
+    }
+  }
+  if (options.dir.empty()) usage(argv[0]);
+
+  platform::boardOpen(options);
+  platform::setEndHandler(onEnd);
+  platform::vsyncAttach();
+  platform::watchdogAttach();
+  if (frameLimit > 0) platform::addTimerHook(frameLimitHook);
+  bpMain();
+}

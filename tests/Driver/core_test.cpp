@@ -1,0 +1,291 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "Driver/core.h"
+#include "Driver/reg.h"
+#include "board_fixture.h"
+#include "check.h"
+#include "watchdog.h"
+
+using namespace platform;
+using testing_support::BoardTest;
+using testing_support::consoleCount;
+using testing_support::consoleText;
+
+namespace {
+
+constexpr u32 NV_MARKER = 0x81800000 + 0x14028;
+constexpr u32 NV_MODE = 0x81800000 + 0x1402C;
+constexpr u32 LOCK95 = 0x33000600 + 8 * 95;
+
+// Makes the update's first register read (the ME1 field bit, right after its start) take time, so
+// chosen stages overrun.
+struct SlowFieldRead : RegisterDevice {
+  u32 delayUs = 0;
+  bool read(u32, u32&) override {
+    clockAdvance(static_cast<u64>(delayUs) * TICKS_PER_US);
+    return false;
+  }
+};
+
+class CoreTest : public BoardTest {
+ protected:
+  void SetUp() override {
+    BoardTest::SetUp();
+    mxCoreReset();
+    writeMem32(NV_MARKER, 0);  // the non-volatile window outlives a test
+    writeMem32(NV_MODE, 0);
+    attachDevice(0x82000510, 4, &slow);
+  }
+  void TearDown() override {
+    detachDevice(&slow);
+    BoardTest::TearDown();
+  }
+
+  void boardMode(int mode) {
+    writeMem32(NV_MARKER, 0x54AA1234);
+    writeMem32(NV_MODE, static_cast<u32>(mode));
+  }
+  static int count(u32 adr, u32 value, int stage) {
+    int n = 0;
+    for (const auto& e : traceRecent()) n += (e.adr == adr && e.value == value && e.stage == stage) ? 1 : 0;
+    return n;
+  }
+  SlowFieldRead slow;
+};
+
+TEST_F(CoreTest, ContextsAcceptOnlyTheEightMeContexts) {
+  for (int target = MX_CONTEXT_ME1; target <= MX_CONTEXT_ME4B; ++target) {
+    mxSetContext(target);
+    EXPECT_EQ(mxCurrentContext(), target);
+  }
+  mxSelectContext(MX_CONTEXT_ME3);
+  EXPECT_THROW(mxSetContext(12824), assert::AssertException);
+  EXPECT_THROW(mxSetContext(12815), assert::AssertException);
+  EXPECT_EQ(mxCurrentContext(), MX_CONTEXT_ME3);
+  EXPECT_EQ(consoleCount("MX_CONTEXT_ME1 <= target && target <= MX_CONTEXT_ME4B"), 2);
+}
+
+TEST_F(CoreTest, FormatTableGivesFrameSizeAndPeriod) {
+  struct Case {
+    int code;
+    MxFormat f;
+  } cases[] = {{0, {1920, 540, 16666}}, {1, {1920, 540, 20000}}, {2, {1280, 720, 16666}}, {3, {1280, 720, 20000}},
+               {4, {720, 244, 16666}},  {5, {720, 288, 20000}},  {6, {1920, 540, 20833}}, {7, {1920, 540, 20833}}};
+  for (auto c : cases) {
+    mxInitialize(c.code, 1.0f);
+    EXPECT_EQ(mxVideoFormat(), c.code);
+    EXPECT_EQ(mxFrameWidth(), c.f.width) << c.code;
+    EXPECT_EQ(mxFrameHeight(), c.f.height) << c.code;
+    EXPECT_EQ(mxFramePeriodUs(), c.f.periodUs) << c.code;
+    EXPECT_EQ(regPeek(0x40000014), 50 * c.f.periodUs - 50000) << c.code;
+  }
+  EXPECT_THROW(mxFormatInfo(8), assert::AssertException);
+  EXPECT_EQ(consoleCount("NeverReachHere"), 1);
+}
+
+TEST_F(CoreTest, FormatFoldingFollowsTheBoardMode) {
+  struct Case {
+    int boardMode;  // -1: no marker
+    int code;
+    bool refused;
+    int format;
+    bool paired;
+  } cases[] = {
+      {-1, 9, true, 0, false},   // paired variant while the board is not paired
+      {-1, 10, true, 0, false},  // 4K code on a normal board
+      {-1, 5, false, 5, false},  {-1, 7, false, 7, false},
+      {1, 9, false, 1, true},    {1, 8, false, 0, true},
+      {1, 3, true, 0, true},     // a normal code on a paired board
+      {2, 10, false, 0, true},   {2, 11, false, 1, true},
+      {2, 12, false, 6, false},  {2, 13, false, 7, false},
+      {2, 14, false, 0, false},  {2, 15, false, 1, false},
+      {2, 9, true, 0, true},     // codes below 10 are refused in 4K mode
+  };
+  for (auto c : cases) {
+    SetUp();
+    if (c.boardMode >= 0) boardMode(c.boardMode);
+    mxBoardInit();
+    testing_support::consoleClear();
+    mxInitialize(c.code, 1.0f);
+    SCOPED_TRACE("mode " + std::to_string(c.boardMode) + " code " + std::to_string(c.code));
+    EXPECT_EQ(consoleCount("Invalid Video format"), c.refused ? 1 : 0);
+    EXPECT_EQ(consoleCount("mxInitialize: "), c.refused ? 0 : 1);
+    EXPECT_EQ(mxVideoFormat(), c.format);
+    EXPECT_EQ(mxPairedFpga(), c.paired);
+    TearDown();
+  }
+  SetUp();
+  mxInitialize(9, 1.0f);
+  EXPECT_EQ(consoleCount("Invalid Video format 9 in 0 mode"), 1);
+}
+
+TEST_F(CoreTest, BoardInitReadsTheStoredModeOnlyBehindTheMarker) {
+  writeMem32(NV_MODE, 2);  // no marker: ignored
+  writeMem32(0x33000000 + 260, 7);
+  mxBoardInit();
+  EXPECT_FALSE(mx4kMode());
+  EXPECT_FALSE(mxPairedFpga());
+  EXPECT_EQ(regPeek(0x8200080C), 0x80000u);
+  EXPECT_EQ(regPeek(0x40000030), 0x5AF0u);  // watchdog off without boot mode bit 24
+  EXPECT_EQ(readMem32(0x33000000 + 260), 0u);  // still-valid words cleared
+  EXPECT_EQ(consoleCount("Board version 2"), 1);
+
+  SetUp();
+  boardMode(0x102);  // only the low byte counts
+  writeMem32(0xFFFF0000, (1u << 24) | (1u << 13));
+  mxWatchdogEnable(1, 10);
+  mxBoardInit();
+  EXPECT_TRUE(mx4kMode());
+  EXPECT_TRUE(mxPairedFpga());
+  EXPECT_EQ(regPeek(0x40000030), 0x5AF0u + 10);  // kept with bit 24
+  EXPECT_EQ(consoleCount("Board version 1"), 1);
+  EXPECT_EQ(mxMeBase(0), 0x86000000u);
+  EXPECT_EQ(mxMeBase(1), 0x87000000u);
+}
+
+TEST_F(CoreTest, BoardTypeFromTheIdAndStrapRegisters) {
+  struct Case {
+    u32 id, straps;
+    int type;
+  } cases[] = {{0, 0xFFFFFFFF, 0},
+               {1, 3u << 17, 1},
+               {1, (3u << 17) | (1u << 13), 1},
+               {1, (3u << 17) | (3u << 13), 3},
+               {1, 1u << 17, 3},
+               {1, 0, 3}};
+  for (auto c : cases) {
+    regPoke(0x4000001C, c.id);
+    regPoke(0x81000020, c.straps);
+    EXPECT_EQ(mxGetBoardType(), c.type) << std::hex << c.id << " " << c.straps;
+  }
+}
+
+TEST_F(CoreTest, WatchdogRegistersAndChecks) {
+  mxWatchdogEnable(1, 15);
+  EXPECT_EQ(regPeek(0x40000030), 0x5AF0u + 15);
+  EXPECT_EQ(regPeek(0x40000034), 0xA5F0u);
+  mxWatchdogEnable(0, 3);
+  EXPECT_EQ(regPeek(0x40000030), 0x5AF0u);
+  EXPECT_THROW(mxWatchdogEnable(2, 3), assert::AssertException);
+  EXPECT_THROW(mxWatchdogEnable(1, 16), assert::AssertException);
+  EXPECT_THROW(mxWatchdogEnable(1, 0), assert::AssertException);
+  EXPECT_EQ(regPeek(0x40000030), 0x5AF0u);
+  EXPECT_EQ(consoleCount("1 <= second && second <= 15"), 2);
+}
+
+TEST_F(CoreTest, FrameCounterEventsAndStartupLockRelease) {
+  writeMem32(LOCK95, 0);
+  mxAcquireStartupLock();
+  EXPECT_EQ(readMem32(LOCK95), 64u);
+  mxBoardInit();
+  // Frames 10 and 11 overrun; the lock still goes at frame 12.
+  for (int frame = 0; frame < 70; ++frame) {
+    slow.delayUs = (frame == 10 || frame == 11) ? 7000 : 0;
+    mxUpdateEntry();
+    bool released = frame >= 12;
+    ASSERT_EQ(readMem32(LOCK95), released ? 0u : 64u) << frame;
+    ASSERT_EQ(readMem32(0xFFFFFFE0), released ? 1u : 0u) << frame;
+    ASSERT_EQ(mxBoardDevicesDone(), frame >= 10) << frame;
+  }
+  EXPECT_EQ(mxFrameCount(), 60u);
+  EXPECT_TRUE(mxStartupLockReleased());
+  EXPECT_EQ(consoleCount("mxInitialize to mxUpdate : "), 1);
+  EXPECT_EQ(consoleCount("update time(4)"), 1);  // 7000 us over the 6000 us of stage 5, once
+
+  // A new format restarts the counter; the lock is not taken again.
+  writeMem32(0xFFFFFFE0, 0);
+  mxInitialize(1, 1.0f);
+  EXPECT_EQ(mxFrameCount(), 0u);
+  for (int frame = 0; frame < 13; ++frame) mxUpdate();
+  EXPECT_EQ(consoleCount("mxInitialize to mxUpdate : "), 2);
+  EXPECT_EQ(readMem32(0xFFFFFFE0), 0u);
+}
+
+TEST_F(CoreTest, StageOverrunsAreLoggedOncePerRun) {
+  mxBoardInit();
+  struct Step {
+    u32 delayUs;
+    const char* logged;  // new line, or null
+  } steps[] = {
+      {140, "update time(0) "},      // over stage 1 only
+      {140, nullptr},                // second overrunning frame: silent
+      {0, nullptr},                  // clean frame clears the flag
+      {450, "update time(1) "},      // over stages 1 and 2: both lines
+      {0, nullptr},
+      {1200, "update time(3) "},
+  };
+  int lines = 0;
+  for (auto& step : steps) {
+    slow.delayUs = step.delayUs;
+    mxUpdate();
+    int now = consoleCount("update time(");
+    if (step.logged != nullptr) {
+      EXPECT_EQ(consoleCount(step.logged), 1) << step.delayUs;
+      EXPECT_GT(now, lines);
+    } else {
+      EXPECT_EQ(now, lines) << step.delayUs;
+    }
+    lines = now;
+  }
+  EXPECT_EQ(consoleCount("update time(0) "), 3);
+  EXPECT_EQ(consoleCount("must be less than 130 us"), 3);
+  EXPECT_EQ(consoleCount("must be less than 6000 us"), 0);
+}
+
+TEST_F(CoreTest, TimingStatisticsEveryHundredEightyFrames) {
+  mxBoardInit();
+  writeMem32(0xFFFF0004, 1);
+  for (int frame = 0; frame < 59; ++frame) mxUpdate();
+  EXPECT_EQ(consoleCount("update "), consoleCount("update time("));  // none yet
+  mxUpdate();
+  EXPECT_EQ(consoleCount(" ms : "), 1);
+  for (int frame = 0; frame < 180; ++frame) mxUpdate();
+  EXPECT_EQ(consoleCount(" ms : "), 2);
+  for (int frame = 0; frame < 5; ++frame) mxUpdateEarly();
+  EXPECT_EQ(consoleCount("update early"), 0);
+}
+
+TEST_F(CoreTest, UpdateWritesCarryTheirStage) {
+  mxBoardInit();
+  writeMem32(0xFFFF0020, 3);
+  writeMem32(0xFFFF0024, 9);
+  traceClear();
+  mxUpdate();
+  mxUpdateEarly();
+  // DMA channel 1 control word: opened before the stages, closed in stage 4; the early update
+  // opens and closes it in its own stage.
+  EXPECT_EQ(count(0x4000033C, 1, 0), 1);
+  EXPECT_EQ(count(0x4000033C, 0, 4), 1);
+  EXPECT_EQ(count(0x4000033C, 1, MX_TRACE_EARLY), 1);
+  EXPECT_EQ(count(0x4000033C, 0, MX_TRACE_EARLY), 1);
+  EXPECT_EQ(readMem32(0xFFFF0024), 0u);  // serdes request taken
+}
+
+TEST_F(CoreTest, FieldBitsFollowTheFormat) {
+  mxBoardInit();
+  regPoke(0x40004510, 2);
+  mxUpdate();
+  EXPECT_EQ(mxGlueFieldBit(), 0);  // bit 0 for 1080-line codes
+  mxInitialize(2, 1.0f);
+  mxUpdate();
+  EXPECT_EQ(mxGlueFieldBit(), 1);  // bit 1 for 720-line codes
+}
+
+TEST_F(CoreTest, ColourTargetsAreRangeChecked) {
+  for (int target : {8448, 8449, 8456, 8470, 8480, 8491}) EXPECT_NO_THROW(mxSetColor(target, 64, 512, 512)) << target;
+  EXPECT_THROW(mxSetColor(8447, 64, 512, 512), assert::AssertException);
+  EXPECT_THROW(mxSetColor(8492, 64, 512, 512), assert::AssertException);
+  EXPECT_EQ(consoleCount("MX_COLOR_BKGD_BORDER <= target && target <= MX_COLOR_USK4_MATTE"), 2);
+}
+
+TEST_F(CoreTest, LineOffsetPerFormat) {
+  const int expected[] = {675, 939, 345, 543, 0, 0, 1005, 1005};
+  for (int code = 0; code < 8; ++code) {
+    mxInitialize(code, 1.0f);
+    EXPECT_EQ(mxGetLineOffset(), expected[code]) << code;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,309 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Driver/core.h"
+#include "Driver/reg.h"
+#include "Main/startup.h"
+#include "Main/vsync.h"
+#include "board_fixture.h"
+#include "check.h"
+#include "vsync.h"
+#include "watchdog.h"
+
+using namespace platform;
+using testing_support::BoardTest;
+using testing_support::consoleCount;
+using testing_support::consoleText;
+
+namespace {
+
+constexpr u32 LOCK95 = 0x33000600 + 8 * 95;
+constexpr u32 WARM_FLAG = 0xFFFFFFF8;
+constexpr u32 HANDOFF = 0xFFFFFFF0;
+
+struct RunEnded {
+  EndReason reason;
+  u32 arg;
+};
+
+// What the frame work saw, frame by frame.
+struct FrameLog {
+  std::vector<u32> frameCount;  // driver frame counter when the frame work ran
+  std::vector<u32> lockWord;    // start-up lock word at that time
+  int failAt = -1;              // frame work number that fails a check
+  u64 stretchUs = 0;            // time the frame work takes
+};
+FrameLog frames;
+
+void recordFrame() {
+  int n = static_cast<int>(frames.frameCount.size());
+  frames.frameCount.push_back(mxFrameCount());
+  frames.lockWord.push_back(readMem32(LOCK95));
+  clockAdvance(frames.stretchUs * TICKS_PER_US);
+  MX_CHECK(n != frames.failAt);
+}
+
+class StartupTest : public BoardTest {
+ protected:
+  void SetUp() override {
+    BoardTest::SetUp();
+    bpReset();
+    frames = FrameLog{};
+    vsyncSetFrameWork(recordFrame);
+    vsyncAttach();
+    watchdogAttach();
+    setEndHandler([](EndReason reason, u32 arg) { throw RunEnded{reason, arg}; });
+  }
+  void TearDown() override {
+    shutdownInterrupts();
+    vsyncDetach();
+    watchdogDetach();
+    setEndHandler(nullptr);
+    BoardTest::TearDown();
+  }
+  // Position of the first console line holding text, or npos.
+  static size_t at(const std::string& text) { return consoleText().find(text); }
+};
+
+// ---- power-on paths ---------------------------------------------------------------------------------
+
+TEST_F(StartupTest, ColdPathTakesTheStartupLockUntilFrameTwelve) {
+  writeMem32(0x81800000 + 4, 146);
+  writeMem32(0x3B000000 + 0x3000000 - 4, 0xAA);  // inside the cleared work area
+  writeMem32(0x3B000000 + 0x3000000, 0xBB);      // behind it
+  bpStart();
+
+  std::string text = consoleText();
+  std::vector<std::string> order = {"start power on sequence", "time : ",       "Board version 2",
+                                    "mxInitialize: ",          "Start ORVEX-21 Backend Process",
+                                    "mxInitialize to mxUpdate", "Start Timer task"};
+  size_t last = 0;
+  for (auto& line : order) {
+    size_t pos = text.find(line, last);
+    ASSERT_NE(pos, std::string::npos) << line;
+    last = pos;
+  }
+  EXPECT_EQ(consoleCount("time : "), 6);
+
+  // Every frame before the driver's twelfth saw the lock held; the wait ended once it was released.
+  ASSERT_GE(frames.frameCount.size(), 13u);
+  for (size_t i = 0; i < frames.frameCount.size(); ++i) {
+    EXPECT_EQ(frames.lockWord[i], frames.frameCount[i] <= 12 ? 64u : 0u) << i;
+  }
+  EXPECT_EQ(readMem32(LOCK95), 0u);
+  EXPECT_EQ(readMem32(WARM_FLAG), 1u);
+  EXPECT_EQ(readMem32(0xFFFFFFE0), 1u);
+  EXPECT_EQ(readMem32(0x81800000 + 0x14008), 146u);  // version copy
+  EXPECT_EQ(readMem32(0x3B000000 + 0x3000000 - 4), 0u);
+  EXPECT_EQ(readMem32(0x3B000000 + 0x3000000), 0xBBu);
+  EXPECT_EQ(regPeek(0x40001908), 0u);  // semaphore 2 given back
+  EXPECT_FALSE(watchdogArmed());  // board start switches it off unless boot mode bit 24 keeps it
+}
+
+TEST_F(StartupTest, WarmPathClearsLessAndDoesNotWait) {
+  writeMem32(WARM_FLAG, 1);
+  writeMem32(0x33000000 + 0x6000000 - 4, 0xAA);
+  writeMem32(0x33000000 + 0x6000000, 0xBB);
+  writeMem32(LOCK95, 64);  // a lock left over from the previous run lies in the cleared part
+  writeMem32(0x3FFA0000, 40);
+  bpStart();
+  EXPECT_EQ(consoleCount("start power on sequence"), 0);
+  EXPECT_EQ(readMem32(0x33000000 + 0x6000000 - 4), 0u);
+  EXPECT_EQ(readMem32(0x33000000 + 0x6000000), 0xBBu);
+  EXPECT_EQ(readMem32(0x3FFA0000), 0u);  // link rings reset
+  EXPECT_EQ(consoleCount("Start Timer task"), 1);
+  EXPECT_TRUE(frames.frameCount.empty() || frames.frameCount.back() < 12);
+  EXPECT_LT(at("Start ORVEX-21 Backend Process"), at("Start Timer task"));
+}
+
+TEST_F(StartupTest, SecondStartIsWarmAndPowerOnIsCold) {
+  bpStart();
+  EXPECT_EQ(consoleCount("start power on sequence"), 1);
+  // A restart of this core: on-chip and shared memory keep their contents.
+  bpReset();
+  testing_support::consoleClear();
+  bpStart();
+  EXPECT_EQ(consoleCount("start power on sequence"), 0);
+  EXPECT_EQ(consoleCount("Start Timer task"), 1);
+  // A power cycle clears the volatile regions: cold again.
+  bpReset();
+  boardClearVolatile();
+  bpStart();
+  EXPECT_EQ(consoleCount("start power on sequence"), 1);
+}
+
+TEST_F(StartupTest, WrongBoardHaltsUntilTheWatchdogRestarts) {
+  regPoke(0x4000001C, 1);
+  regPoke(0x81000020, 0);
+  try {
+    bpStart();
+    FAIL() << "start-up went on";
+  } catch (const RunEnded& e) {
+    EXPECT_EQ(e.reason, EndReason::Restart);
+  }
+  EXPECT_EQ(consoleCount("halt on not ORV21"), 1);
+  EXPECT_EQ(consoleCount("Start ORVEX-21"), 0);
+  EXPECT_EQ(regPeek(0x40001908), 0u);
+}
+
+// ---- interrupts ---------------------------------------------------------------------------------------
+
+class VsyncTest : public StartupTest {
+ protected:
+  void SetUp() override {
+    StartupTest::SetUp();
+    vsyncSetAuto(false);
+    mxBoardInit();
+    setupInterrupts(onVsync);
+    traceClear();
+  }
+  void vsync(u32 afterUs) {
+    clockAdvance(static_cast<u64>(afterUs) * TICKS_PER_US);
+    vsyncPost(IRQ_VSYNC);
+  }
+};
+
+TEST_F(VsyncTest, EarlyInterruptRunsOnlyTheEarlyUpdate) {
+  u32 before = mxFrameCount();
+  vsyncPost(IRQ_EARLY);
+  EXPECT_TRUE(frames.frameCount.empty());
+  EXPECT_EQ(mxFrameCount(), before);
+  bool early = false;
+  for (const auto& e : traceRecent()) early |= e.stage == MX_TRACE_EARLY && e.adr == 0x4000033C;
+  EXPECT_TRUE(early);
+  EXPECT_EQ(mxReadReg(0x40000010) & 7u, 0u);  // acknowledged
+  EXPECT_EQ(regPeek(0x40000018), 7u);         // interrupts on again
+
+  vsyncPost(IRQ_VSYNC | IRQ_FIELD);
+  ASSERT_EQ(frames.frameCount.size(), 1u);
+  EXPECT_EQ(vsyncFieldBit(), 1);
+  EXPECT_EQ(regPeek(0x40000018), 7u);
+}
+
+TEST_F(VsyncTest, PeriodAndRunTimeChecks) {
+  const u32 P = 16666;
+  struct Step {
+    u32 gapUs;        // time before this VSYNC
+    u64 stretchUs;    // frame work time
+    bool lost;        // "Lost VSYNC" expected
+    bool late;        // "executes for" expected
+  } steps[] = {
+      {30000, 0, false, false},  // first VSYNC: no period check
+      {P, 0, false, false},
+      {P + 2000, 0, true, false},
+      {P - 1500, 0, true, false},
+      {P, 17000, false, true},     // a late frame
+      {5000, 0, false, false},     // check skipped after it
+      {P + 3000, 0, true, false},  // checked again
+  };
+  int lost = 0, late = 0;
+  for (auto& s : steps) {
+    frames.stretchUs = s.stretchUs;
+    vsync(s.gapUs);
+    lost += s.lost ? 1 : 0;
+    late += s.late ? 1 : 0;
+    EXPECT_EQ(consoleCount("Lost VSYNC "), lost) << s.gapUs;
+    EXPECT_EQ(consoleCount("VSYNC handler executes for "), late) << s.gapUs;
+  }
+  EXPECT_EQ(consoleCount("Lost VSYNC 18.6"), 1);
+}
+
+TEST_F(VsyncTest, DeferredFrameRunsOnceAtEnd) {
+  beginVsyncDefer();
+  for (int i = 0; i < 3; ++i) vsync(16666);
+  EXPECT_TRUE(frames.frameCount.empty());
+  EXPECT_EQ(mxFrameCount(), 3u);  // the driver update still runs every frame
+  EXPECT_EQ(vsyncGuard().pending, 1);
+  endVsyncDefer();
+  EXPECT_EQ(frames.frameCount.size(), 1u);
+  endVsyncDefer();
+  EXPECT_EQ(frames.frameCount.size(), 1u);
+  vsync(16666);
+  EXPECT_EQ(frames.frameCount.size(), 2u);
+}
+
+TEST_F(VsyncTest, FailingDeferredFrameDoesNotStopTheFrames) {
+  frames.failAt = 0;
+  beginVsyncDefer();
+  vsync(16666);
+  EXPECT_NO_THROW(endVsyncDefer());
+  EXPECT_EQ(consoleCount("Assertion failed"), 1);
+  EXPECT_EQ(vsyncGuard().pending, 0);
+  EXPECT_EQ(vsyncGuard().busy, 0);
+  vsync(16666);
+  vsync(16666);
+  EXPECT_EQ(frames.frameCount.size(), 3u);
+}
+
+TEST_F(VsyncTest, FailingFrameIsSwallowedAndTheNextRuns) {
+  frames.failAt = 1;
+  for (int i = 0; i < 3; ++i) vsync(16666);
+  EXPECT_EQ(frames.frameCount.size(), 3u);
+  EXPECT_EQ(consoleCount("Assertion failed"), 1);
+  EXPECT_EQ(regPeek(0x40000018), 7u);
+  EXPECT_EQ(mxMainLoop(), 0);
+}
+
+// ---- main loop ------------------------------------------------------------------------------------------
+
+TEST_F(StartupTest, HandOffBounds) {
+  struct Case {
+    u32 address;
+    bool taken;
+  } cases[] = {{0x3FF00000, true}, {0x3FFFFFFC, true}, {0x3FEFFFFC, false}, {0x40000000, false}, {0, false}};
+  for (auto c : cases) {
+    bpReset();
+    setupInterrupts(onVsync);
+    writeMem32(HANDOFF, c.address);
+    regPoke(0x40004200, 0);
+    bool ended = false;
+    try {
+      checkHandOff();
+    } catch (const RunEnded& e) {
+      ended = true;
+      EXPECT_EQ(e.reason, EndReason::HandOff);
+      EXPECT_EQ(e.arg, c.address);
+    }
+    EXPECT_EQ(ended, c.taken) << std::hex << c.address;
+    EXPECT_EQ(regPeek(0x40004200), c.taken ? 0x3E00u : 0u);
+    EXPECT_EQ(irqIsEnabled(VSYNC_IRQ), !c.taken);
+  }
+  EXPECT_EQ(consoleCount("return 3ff00000"), 1);
+}
+
+TEST_F(StartupTest, MainLoopRunsFramesInItsWait) {
+  writeMem32(WARM_FLAG, 1);
+  bpStart();
+  size_t before = frames.frameCount.size();
+  for (int pass = 0; pass < 10; ++pass) bpMainLoopPass();
+  // 300 ms of main loop at 16.666 ms per frame.
+  EXPECT_GE(frames.frameCount.size() - before, 17u);
+  EXPECT_LE(frames.frameCount.size() - before, 19u);
+  writeMem32(HANDOFF, 0x3FF00040);
+  EXPECT_THROW(bpMainLoopPass(), RunEnded);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(StartupTest, HaltWithoutWatchdogEndsTheRun) {
+  mxWatchdogEnable(0, 1);
+  try {
+    mxHalt();
+  } catch (const RunEnded& e) {
+    EXPECT_EQ(e.reason, EndReason::Halt);
+  }
+  u64 start = clockNow();
+  try {
+    mxRestart();  // arms 1 s and spins
+  } catch (const RunEnded& e) {
+    EXPECT_GE(clockNow() - start, 1000000u * TICKS_PER_US);
+    EXPECT_EQ(e.reason, EndReason::Restart);
+    EXPECT_EQ(e.arg, 1u);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,63 @@
+#pragma once
+// The front end's side of the link for tests: writes request packets into the request ring and
+// reads and parses the acknowledgement ring.
+#include <string>
+#include <vector>
+
+#include "Main/link.h"
+#include "codec.h"
+
+namespace testing_support {
+
+using Bytes = std::vector<u8>;
+
+// A packet as it travels: 0x5A 0x81, u32 body length, u16 type, body (big-endian).
+Bytes packetBytes(int type, const Bytes& body);
+// The wire form of a record.
+template <class T>
+Bytes recordBytes(const T& r) {
+  Bytes body(codec::wireSize<T>());
+  codec::encode(r, body.data(), body.size());
+  return body;
+}
+
+struct AckPacket {
+  int type = -1;
+  Bytes body;
+  // The body decoded as record T (all zero when the body is shorter).
+  template <class T>
+  T as() const {
+    T r{};
+    codec::read(body.data(), body.size(), r);
+    return r;
+  }
+};
+
+class FrontendPeer {
+ public:
+  // Empties both rings and puts the link back to its program start state.
+  void reset();
+
+  // Appends raw bytes to the request ring (as much as fits; returns the count written).
+  size_t write(const Bytes& bytes);
+  void sendPacket(int type, const Bytes& body) { write(packetBytes(type, body)); }
+  template <class T>
+  void send(const T& r, int type = T::TYPE_INDEX) {
+    sendPacket(type, recordBytes(r));
+  }
+  // Request bytes the system has not taken yet.
+  u32 requestPending() const;
+
+  // Takes every byte in the acknowledgement ring (advancing its read index).
+  Bytes readBytes();
+  // Takes the acknowledgement ring and returns the complete packets in it; a partial packet is
+  // kept for the next call. Bytes that do not start a packet are counted in garbage().
+  std::vector<AckPacket> readPackets();
+  size_t garbage() const { return garbage_; }
+
+ private:
+  Bytes partial_;
+  size_t garbage_ = 0;
+};
+
+}  // namespace testing_support
