@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "Driver/bringup.h"
+#include "Driver/core.h"
 #include "Driver/nandflash.h"
 #include "Driver/reg.h"
 #include "check.h"
@@ -246,7 +246,7 @@ int mxLoadFpgaImages(int doLoad) {
 }
 
 int mxConfigureFpgas(int doLoad) {
-  if (mxBoardVersion() > 1) {
+  if (mxGetBoardVersion() > 1) {
     configureSerial(1, doLoad);
     configureSerial(2, doLoad);
   }
@@ -258,7 +258,7 @@ int mxLoadNandImage() {
   int len = mxNandRead(adr, reinterpret_cast<u32*>(platform::memory(NAND_IMAGE_RAM, NAND_IMAGE_MAX)), NAND_IMAGE_MAX);
   if (len < NAND_IMAGE_MIN) {
     MX_LOG(libmx::ERR, "Bad NAND data %d byte\n", len);
-    mxBringUpRestart();
+    mxRestart();
   }
   return len;
 }

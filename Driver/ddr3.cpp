@@ -1,7 +1,7 @@
 // DDR3 bring-up: reset, port initialisation, calibration, built-in test and clear.
 #include "Driver/ddr3.h"
 
-#include "Driver/bringup.h"
+#include "Driver/core.h"
 #include "Driver/reg.h"
 #include "log.h"
 
@@ -80,7 +80,7 @@ void initPort(int m, int port) {
     MX_LOG(libmx::WARN, "Retry DDR3(%08x) Initialize", regs);
   }
   MX_LOG(libmx::ERR, "DDR3(%08x) Initialize", regs);
-  mxBringUpRestart();
+  mxRestart();
 }
 
 void calibratePort(int m, int port) {
@@ -107,7 +107,7 @@ void calibratePort(int m, int port) {
   MX_LOG(libmx::WARN, "Retry(%d) DDR3(%08x) Calibration", s.retries, regs);
   if (s.retries >= CAL_RETRIES) {
     MX_LOG(libmx::ERR, "DDR3(%08x) can not calibrate", regs);
-    mxBringUpRestart();
+    mxRestart();
   }
   startCalibration(regs, s);
 }
@@ -135,7 +135,7 @@ bool testPort(int port) {
     if (MEMORIES[m].ports <= port) continue;
     if (!waitTestEngine(MEMORIES[m], TEST_POLLS)) {
       MX_LOG(libmx::ERR, "DDR3(%x) test write timeout", testRegs(MEMORIES[m]));
-      mxBringUpRestart();
+      mxRestart();
     }
     mxWriteReg(testRegs(MEMORIES[m]) + TEST_COMMAND, TEST_READ);
   }
@@ -145,7 +145,7 @@ bool testPort(int port) {
     const u32 t = testRegs(MEMORIES[m]);
     if (!waitTestEngine(MEMORIES[m], TEST_POLLS)) {
       MX_LOG(libmx::ERR, "DDR3(%x) test read timeout", t);
-      mxBringUpRestart();
+      mxRestart();
     }
     const u32 errors = mxReadReg(t + TEST_STATUS) >> 16;
     if (errors > 0) {
@@ -193,7 +193,7 @@ void clearMemories() {
       if (m.ports <= port) continue;
       if (!waitTestEngine(m, static_cast<int>(CLEAR_TIMEOUT_US / 100))) {
         MX_LOG(libmx::ERR, "DDR3(%x) clear timeout", testRegs(m));
-        mxBringUpRestart();
+        mxRestart();
       }
     }
   }
@@ -213,5 +213,5 @@ void mxInitDdr3() {
       return;
     }
   }
-  mxBringUpRestart();
+  mxRestart();
 }

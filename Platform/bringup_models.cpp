@@ -1,15 +1,28 @@
 // Attaches the models of the cold power-on path.
 #include "bringup_models.h"
 
+#include "config_port.h"
+#include "ddr3_model.h"
+#include "dma_engine.h"
 #include "nand_device.h"
+#include "serdes_model.h"
 
 namespace platform {
 
 void bringUpAttach() {
+  dmaEngine();  // the NAND port is read through DMA channel 0
   nandAttach();
   configPortAttach();
   ddr3Attach();
   serdesAttach();
+}
+
+void bringUpReset() {
+  dmaEngine();
+  nandReset(true);
+  configPortReset();
+  ddr3Reset();
+  serdesReset();
 }
 
 void bringUpDetach() {

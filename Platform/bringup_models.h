@@ -8,6 +8,8 @@ namespace platform {
 // Attaches all of them (after boardOpen); the NAND flash is the board directory's nand.img.
 void bringUpAttach();
 void bringUpDetach();
+// A healthy board again: factory NAND contents, no faults, every model in its power-on state.
+void bringUpReset();
 
 // The glue FPGA's first register page: NAND port (0x40000200) and glue configuration port
 // (0x40000100) behind one attachment.

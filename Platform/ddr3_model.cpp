@@ -73,7 +73,8 @@ struct Fpga : RegisterDevice {
       Port& p = ports[(off >> 8) - 1];
       if (value == 255) p.initialised = p.calibrating = false;
       if (p.lastCommand == 255 && value == 252) p.initialised = !p.failInit;
-      if (p.lastCommand == 60 && value == 48 && p.initialised) {
+      // 60, 48 at bring-up; 0x40, 0x44, 0x40 when the monitor re-runs the calibration.
+      if (((p.lastCommand == 60 && value == 48) || (p.lastCommand == 0x40 && value == 0x44)) && p.initialised) {
         ++p.starts;
         p.calibrating = true;
         p.calibratedAt = clockNow() + static_cast<u64>(DDR3_CALIBRATION_US) * TICKS_PER_US;
@@ -114,7 +115,12 @@ void ddr3Reset() {
 
 void ddr3Attach() {
   ddr3Reset();
-  for (auto& f : fpgas) attachDevice(f.base + 0x100, 0x300, &f);
+  // The controller ports, and the test engine from its port select on (the FPGA memory port
+  // below it at +0x300 is another model's).
+  for (auto& f : fpgas) {
+    attachDevice(f.base + 0x100, 0x200, &f);
+    attachDevice(f.base + 0x310, 0x18, &f);
+  }
 }
 
 void ddr3Detach() {

@@ -49,6 +49,9 @@ struct Nand {
   std::array<Fault, MAX_FAULTS> faults{};
   int nfaults = 0;
   u32 transfers = 0;
+  // Until the port is used, its registers read as stored (other models' tests poke them).
+  bool used = false;
+  bool transferred = false;
 
   void command(u32 c) {
     if (c == 0xFF) {
@@ -67,6 +70,7 @@ struct Nand {
 
   void transfer(int buffer) {
     ++transfers;
+    transferred = true;
     std::memcpy(buffers[buffer].data(), flash + static_cast<u64>(loadedPage) * NAND_PAGE, NAND_PAGE);
     ecc.fill(0);
     for (int i = 0; i < nfaults; ++i) {
@@ -87,6 +91,7 @@ Nand nand;
 // answered by one model attachment so that the page keeps room for the other models.
 bool GluePortDevice::read(u32 adr, u32& value) {
   if (adr >= PORT_STATUS && adr < PORT_STATUS + 0x100) {
+    if (!nand.used) return false;
     if (adr == PORT_STATUS) {
       value = (nand.ready ? 1u : 0u) | (nand.eccFlag ? 0x100u : 0u);
       return true;
@@ -101,6 +106,7 @@ bool GluePortDevice::read(u32 adr, u32& value) {
 }
 
 void GluePortDevice::write(u32 adr, u32 value) {
+  if (adr == PORT_LATCH || adr == PORT_DATA || adr == PORT_TRANSFER) nand.used = true;
   if (adr == PORT_LATCH) {
     nand.latch = static_cast<int>(value);
   } else if (adr == PORT_DATA) {
@@ -120,6 +126,7 @@ namespace {
 
 struct PageBufferDevice : RegisterDevice {
   bool read(u32 adr, u32& value) override {
+    if (!nand.transferred) return false;
     u32 offset = adr - PAGE_BUFFERS;
     value = nand.buffers[(offset / NAND_PAGE) & 1][(offset % NAND_PAGE) / 4];
     return true;
@@ -227,6 +234,9 @@ void nandReset(bool factory) {
   if (nand.flash == nullptr) return;
   if (madvise(nand.flash, NAND_BYTES, MADV_REMOVE) != 0) std::memset(nand.flash, 0, NAND_BYTES);
   nandClearFaults();
+  nand.used = nand.transferred = false;
+  nand.eccFlag = false;
+  nand.ready = true;
   if (factory) nandProgramFactory(nand.flash);
 }
 

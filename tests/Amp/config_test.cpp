@@ -120,7 +120,9 @@ TEST_F(ConfigTest, ConfigurationFailuresAreLoggedAndStartUpGoesOn) {
     EXPECT_FALSE(configPortDone(c.port));
     // Every wait is bounded: well within the 10 s watchdog.
     EXPECT_LT(clockNow() - start, 3000000ull * TICKS_PER_US);
-    if (c.port < 3) EXPECT_TRUE(configPortDone(5));  // the joint configuration still ran
+    if (c.port < 3) {
+      EXPECT_TRUE(configPortDone(5));  // the joint configuration still ran
+    }
   }
 }
 
@@ -143,6 +145,7 @@ TEST_F(ConfigTest, ShortNandImageRestartsTheBoard) {
   for (u32 length : {4096u, 0u}) {
     SCOPED_TRACE(length);
     testing_support::consoleClear();
+    watchdogAttach();  // a new run after the restart
     nandWriteLogical(nandFlash(), 0x0CA00000, &length, 4);
     EXPECT_THROW(mxLoadNandImage(), BoardRestart);
     EXPECT_EQ(consoleCount(length == 0 ? "[ERR] Bad NAND data -1 byte" : "[ERR] Bad NAND data 4096 byte"), 1) << consoleText();

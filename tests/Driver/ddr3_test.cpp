@@ -83,6 +83,7 @@ TEST_F(Ddr3Test, TimeOutsRestartTheBoard) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ddr3Reset();
+    watchdogAttach();  // a new run after the previous restart
     testing_support::consoleClear();
     c.fault();
     EXPECT_THROW(mxInitDdr3(), BoardRestart);

@@ -55,7 +55,9 @@ TEST(NandEcc, StatusWordsAsTheTableClassifiesThem) {
   for (const Case& c : cases) {
     u32 p = 0;
     EXPECT_EQ(mxNandCheckEcc(c.e, &p), c.result) << std::hex << c.e;
-    if (c.result == MxNandEcc::Corrected) EXPECT_EQ(p, c.position) << std::hex << c.e;
+    if (c.result == MxNandEcc::Corrected) {
+      EXPECT_EQ(p, c.position) << std::hex << c.e;
+    }
   }
 }
 

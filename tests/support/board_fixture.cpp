@@ -1,5 +1,7 @@
 #include "board_fixture.h"
 
+#include "bringup_models.h"
+
 #include <cstring>
 
 #include "Main/bp.h"
@@ -27,6 +29,7 @@ int consoleCount(const std::string& text) {
 
 void BoardTest::SetUp() {
   platform::regReset();
+  platform::bringUpReset();
   platform::boardClearVolatile();
   consoleClear();
 }

@@ -1,7 +1,7 @@
 #pragma once
 // Test ground for the cold power-on path: the board models of NAND flash, configuration ports,
 // DDR3 controllers and serdes links in their healthy state, factory NAND contents, and a board
-// restart that ends the code under test with BoardRestart.
+// restart (through the watchdog) that ends the code under test with BoardRestart.
 #include <stdexcept>
 
 #include "Driver/dma.h"
@@ -13,6 +13,7 @@
 #include "dma_engine.h"
 #include "nand_device.h"
 #include "serdes_model.h"
+#include "watchdog.h"
 
 namespace testing_support {
 
@@ -24,24 +25,20 @@ class BringUpTest : public BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
-    static bool attached = false;
-    if (!attached) {
-      platform::bringUpAttach();
-      attached = true;
-    }
     platform::dmaEngine().reset();
     mxDmaSync(mxDmaChannel(MX_DMA_NAND));
-    platform::nandReset(true);
     mxNandForgetTable();
-    platform::configPortReset();
-    platform::ddr3Reset();
-    platform::serdesReset();
+    platform::watchdogAttach();
     platform::setEndHandler([](platform::EndReason reason, u32) {
       if (reason == platform::EndReason::Restart) throw BoardRestart("restart");
       throw BoardRestart("halt");
     });
   }
-  void TearDown() override { platform::setEndHandler(nullptr); }
+  void TearDown() override {
+    platform::watchdogDetach();
+    platform::setEndHandler(nullptr);
+    BoardTest::TearDown();
+  }
 };
 
 }  // namespace testing_support

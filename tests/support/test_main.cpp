@@ -2,12 +2,14 @@
 #include <gtest/gtest.h>
 
 #include "board_fixture.h"
+#include "bringup_models.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   platform::BoardOptions options;
   options.clock = platform::ClockMode::Stepped;
   platform::boardOpen(options);
+  platform::bringUpAttach();
   platform::setDebugEcho(false);
   platform::setFaultHandler([](const char* message) { throw testing_support::BoardFault(message); });
   int rc = RUN_ALL_TESTS();
