@@ -76,6 +76,9 @@ void mxSdiInit();
 void mxSdiUpdateControl();
 void mxSdiUpdateStatus();
 void mxSdiPollInputs();
+// Status bit n (0..7) of the SDI input groups, 0 outside; detected format index of an input.
+int mxSdiGetStatusBit(int n);
+int mxSdiGetFormat(int target);
 void mxDviInit();
 void mxOutConvInit();
 void mxGenlockReset();

@@ -3,22 +3,7 @@
 // the linker reports a duplicate definition until it does.
 #include "Driver/blocks.h"
 
-// Board devices and serdes links (I2C devices).
-int initDevices() { return 1000; }
-void initSyncTiming() {}
-void initSyncTiming2() {}
-void initSdiTransceivers() {}
-int adjustSerdesDelay(int link, int) { return link > 6 ? -1 : 0; }
-void adjustAllSerdesDelays() {}
-
 // Format timing and board monitoring.
-void mxInitWindowTiming() {}
-void mxStillInitialize() {}
-void mxSetDefaultFormatTiming() {}
-void mxLoadFormatTable() {}
-void mxSetTemperatureAlarm(u32, int) {}
-void mxReportBandwidth() {}
-void mxReportBlockTimes() {}
 void mxTemperatureMonitorStart() {}
 
 // Transition driver.
@@ -59,7 +44,6 @@ void mxOsdBoardInit() {}
 
 // Still players, crosspoint frame writer, clip players, extended display.
 void mxFrameUpdate() {}
-void mxCrosspointUpdate() {}
 void mxClipInit() {}
 void mxClipResetHeader(int) {}
 void mxClipUpdate() {}
@@ -72,6 +56,8 @@ void mxSdiInit() {}
 void mxSdiUpdateControl() {}
 void mxSdiUpdateStatus() {}
 void mxSdiPollInputs() {}
+int mxSdiGetStatusBit(int) { return 0; }
+int mxSdiGetFormat(int) { return -1; }
 void mxDviInit() {}
 void mxOutConvInit() {}
 void mxGenlockReset() {}

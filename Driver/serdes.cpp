@@ -3,6 +3,7 @@
 
 #include <initializer_list>
 
+#include "Driver/i2c.h"
 #include "Driver/reg.h"
 #include "check.h"
 #include "log.h"
@@ -19,6 +20,17 @@ constexpr double TAP_PS = 78.0;
 
 constexpr u32 CONTROL_RESET = 4, CONTROL_IDLE = 0, CONTROL_SCAN = 1, CONTROL_BITSLIP = 2, CONTROL_SYNC = 3;
 constexpr u32 SYNC_ARM = 32, SYNC_ARM_INPUT = 32800;
+
+// The board's links run at 1000 Mb/s and carry the training word 0x255 on ten bits; a link table
+// row with further parameters gives its own word, delay offset and mask (ME1->CPU: 0x255, 5, 15).
+constexpr int LINK_RATE = 1000;
+constexpr u32 TRAINING_WORD = 0x255, TRAINING_MASK = 0x3FF;
+
+MxSerdesLink describe(const SerdesLink& l) {
+  const u32 word = l.extra[0] != 0 ? l.extra[0] : TRAINING_WORD;
+  const u32 mask = l.extra[2] != 0 ? l.extra[2] : TRAINING_MASK;
+  return MxSerdesLink{l.name, l.bits, l.source, l.destination, static_cast<int>(l.extra[1]), LINK_RATE, word & mask, mask};
+}
 
 int delaySum[MAX_CHANNELS];
 int delayOf[MAX_CHANNELS];
@@ -212,3 +224,7 @@ int mxSerdesHalfWidth(int channel) {
   MX_CHECK(0 <= channel && channel < MAX_CHANNELS);
   return halfWidth[channel];
 }
+
+int mxSerdesTrainRetry(const SerdesLink& link) { return mxSerdesTrainRetry(describe(link)); }
+
+void mxSerdesShiftDelay(const SerdesLink& link, int steps, int channel) { mxSerdesShiftDelay(describe(link), steps, channel); }

@@ -24,6 +24,12 @@ int mxSerdesTrainRetry(const MxSerdesLink& link);
 // steps, up otherwise.
 void mxSerdesShiftDelay(const MxSerdesLink& link, int steps, int channel);
 
+// The same for a row of the board's link table (Driver/i2c.h): source block as control register,
+// destination block as channel port, bits as channels.
+struct SerdesLink;
+int mxSerdesTrainRetry(const SerdesLink& link);
+void mxSerdesShiftDelay(const SerdesLink& link, int steps, int channel);
+
 // Half a bit period in delay taps of 78 ps at rate Mb/s (truncated).
 int mxSerdesHalfBitTaps(int rate);
 // Delay and half window width that the last training found for a channel.

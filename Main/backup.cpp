@@ -1,38 +1,95 @@
-// Start-up binding of the categories' records (minimal form: every instance is bound in a static
-// buffer and initialised; the backup image and its resume come with the non-volatile storage).
+// The backup image: start-up binding of every category's records, the choice between initialising
+// and resuming them, and the per-frame copy of the image to the non-volatile window.
+//
+// Image: magic, version, then for type 0 to 103 the records of the ME 0 instance and of the ME 1
+// instance, each block rounded up to 4 bytes. The ME 2 and ME 3 records lie in a volatile buffer
+// laid out the same way and are not saved.
+#include <cstring>
+
+#include "Common/memory.h"
+#include "Common/storage.h"
+#include "Driver/dma.h"
 #include "Main/bp.h"
+#include "log.h"
+#include "platform.h"
 
 namespace category {
 namespace {
 
-constexpr int BUFFER_BYTES = 71680;
-alignas(8) u8 backupBuffer[BUFFER_BYTES];
-alignas(8) u8 volatileBuffer[BUFFER_BYTES];
+constexpr u32 OCM_BOOT_MODE = 0xFFFF0000;
+constexpr u32 BOOT_MODE_NO_BACKUP = 0x4000;
+constexpr int DMA_SLOW_REPORT = 15;  // frames between "DMA too slow" lines
+constexpr int DMA_GIVE_UP = 60;      // frames after which a copy still running is stopped
 
-int roundUp4(int n) { return (n + 3) & ~3; }
+alignas(8) u8 volatileBuffer[BUF_SIZE * 4];
+alignas(8) u8 resumeBuffer[BUF_SIZE * 4];
+
+struct BackupState {
+  int backupByte = 0;
+  int volatileByte = 0;
+  int backupByteExt = 0;
+  u32 bootMode = 0;
+  int dmaCount = 0;  // frames since the last copy was started; 0: none started yet
+};
+BackupState state;
+
+// The backup buffer and the extended buffer behind it, in memory that the DMA engine reaches.
+u8* backupBuffer() { return platform::memory(BACKUP_BUFFER_ADR, (BUF_SIZE + BUF_SIZE_EXT) * 4); }
 
 }  // namespace
 
 void CategoryRegistry::initialize() {
-  int backupUsed = 0;
-  int volatileUsed = 0;
+  u8* backup = backupBuffer();
+  std::memset(backup, 0, (BUF_SIZE + BUF_SIZE_EXT) * 4);
+  std::memset(volatileBuffer, 0, sizeof volatileBuffer);
+  const u32 header[2] = {BACKUP_MAGIC, BACKUP_VERSION};
+  std::memcpy(backup, header, sizeof header);
+  int backupByte = BACKUP_HEADER_BYTES;
+  int volatileByte = 0;
+  const int backupByteExt = 0;  // nothing is bound in the extended buffer
+
+  int types = 0;
   for (int id = 0; id < N_TYPES; ++id) {
+    if (categories[0][id] != nullptr) ++types;
     for (int m = 0; m < N_ME; ++m) {
-      CategoryInterface* cat = categories[m][id];
-      if (cat == nullptr) continue;
-      bool backed = m < 2;
-      u8* buffer = backed ? backupBuffer : volatileBuffer;
-      int& used = backed ? backupUsed : volatileUsed;
-      u8* area = buffer + used;
-      int bytes = roundUp4(cat->bindStorage(area));
-      MX_CHECK(used + bytes <= BUFFER_BYTES);
-      std::memset(area, 0, static_cast<size_t>(bytes));
-      storage[m][id] = bytes > 0 ? area : nullptr;
-      if (backed) recordBytes[m][id] = bytes;
-      used += bytes;
+      if (categories[m][id] == nullptr) continue;
+      const bool saved = m < 2;
+      int& used = saved ? backupByte : volatileByte;
+      used += bindInstance(m, id, (saved ? backup : volatileBuffer) + used);
     }
   }
+  MX_LOG(libmx::INFO, "Number of registered categories: %d/%d %d\n", types, N_TYPES, FIRST_COMMAND_TYPE);
+  MX_LOG(libmx::INFO, "Backup buffer size: %d bytes", backupByte + backupByteExt);
+  MX_CHECK(backupByte < BUF_SIZE * 4);
+  MX_CHECK(volatileByte < BUF_SIZE * 4);
+  MX_CHECK(backupByteExt < BUF_SIZE_EXT * 4);
+  state.backupByte = backupByte;
+  state.volatileByte = volatileByte;
+  state.backupByteExt = backupByteExt;
+
+  // A copy still outstanding from an earlier start is finished before the image is rebuilt.
+  MxDmaChannel* dma = mxDmaChannel(MX_DMA_BACKUP);
+  mxDmaSync(dma);
+  state.dmaCount = 0;
+
+  state.bootMode = platform::readMem32(OCM_BOOT_MODE);
+  MX_LOG(libmx::INFO, "bootMode = 0x%x", state.bootMode);
+  if (state.bootMode & BOOT_MODE_NO_BACKUP) {
+    MX_LOG(libmx::INFO, "initializeAll()");
+    initializeAll();
+    return;
+  }
+  Storage& nv = Storage::instance();
+  if (nv.readWord(0) == BACKUP_MAGIC && nv.readWord(4) == BACKUP_VERSION) {
+    MX_LOG(libmx::INFO, "backup data resume");
+    mxReadNonVolatile(0, resumeBuffer, backupByte);
+    resumeAll(resumeBuffer + BACKUP_HEADER_BYTES);
+    initAfterResume();
+    return;
+  }
+  MX_LOG(libmx::INFO, "no backup data");
   initializeAll();
+  nv.writeBoardMode(0);
 }
 
 void CategoryRegistry::initializeAll() {
@@ -44,12 +101,19 @@ void CategoryRegistry::initializeAll() {
 }
 
 void CategoryRegistry::resumeAll(const void* image) {
-  const u8* p = static_cast<const u8*>(image);
+  const u8* records = static_cast<const u8*>(image);
   for (int id = 0; id < N_TYPES; ++id) {
     for (int m = 0; m < 2; ++m) {
-      if (categories[m][id] == nullptr) continue;
-      categories[m][id]->resume(p, 0);
-      p += recordBytes[m][id];
+      CategoryInterface* cat = categories[m][id];
+      if (cat == nullptr) continue;
+      try {
+        cat->resume(records, 0);
+      } catch (const assert::AssertException&) {
+        // A damaged record fails its checks: the category starts from its defaults instead.
+        MX_LOG(libmx::ERR, "backup data of %s is broken, initialized", cat->typeName());
+        cat->initialize();
+      }
+      records += recordBytes[m][id];
     }
   }
 }
@@ -57,16 +121,40 @@ void CategoryRegistry::resumeAll(const void* image) {
 void CategoryRegistry::initAfterResume() {
   for (int id = 0; id < N_TYPES; ++id) {
     for (int m = 0; m < N_ME; ++m) {
-      if (categories[m][id] == nullptr) continue;
+      CategoryInterface* cat = categories[m][id];
+      if (cat == nullptr) continue;
       if (m < 2) {
-        categories[m][id]->initInternal();
+        cat->initInternal();
       } else {
-        categories[m][id]->initialize();
+        cat->initialize();
       }
     }
   }
 }
 
-void CategoryRegistry::backupCopy() {}
+void CategoryRegistry::backupCopy() {
+  if (state.bootMode & BOOT_MODE_NO_BACKUP || state.backupByte == 0) return;
+  MxDmaChannel* dma = mxDmaChannel(MX_DMA_BACKUP);
+  if (state.dmaCount > 0) {
+    if (mxDmaIsBusy(dma)) {
+      if (state.dmaCount < DMA_GIVE_UP) {
+        ++state.dmaCount;
+        if (state.dmaCount % DMA_SLOW_REPORT == 0) MX_LOG(libmx::WARN, "DMA too slow %d", state.dmaCount);
+        return;
+      }
+      MX_LOG(libmx::ERR, "DMA timeout");
+      mxDmaStop(dma);
+      mxDmaSync(dma);
+      MX_LOG(libmx::WARN, "DMA too slow %d", DMA_GIVE_UP);
+      // A channel that does not even stop is left alone; the next frame tries again.
+      if (mxDmaIsBusy(dma)) return;
+    } else if (!mxDmaSync(dma)) {
+      return;
+    }
+  }
+  mxDmaWriteBurst(dma, NON_VOLATILE_BASE, reinterpret_cast<const u32*>(backupBuffer()), state.backupByte);
+  mxDmaExecute(dma);
+  state.dmaCount = 1;
+}
 
 }  // namespace category

@@ -10,7 +10,6 @@ namespace {
 constexpr u32 OCM_BOOT_MODE = 0xFFFF0000;
 constexpr u32 OCM_PROFILE = 0xFFFF0010;
 constexpr u32 BOOT_MODE_NO_BACKUP = 0x4000;
-constexpr int PENDING_LIMIT = 0x20000;
 
 struct Priority {
   int type;
@@ -87,6 +86,15 @@ CategoryInterface* CategoryRegistry::get(int id, int me) {
 void CategoryRegistry::setCommandOwner(int id, int owner) {
   MX_CHECK(0 <= id && id < N_TYPES);
   commandOwner[id] = owner;
+}
+
+int CategoryRegistry::bindInstance(int me, int id, u8* area) {
+  CategoryInterface* cat = categories[me][id];
+  if (cat == nullptr) return 0;
+  int bytes = (cat->bindStorage(area) + 3) & ~3;
+  storage[me][id] = bytes > 0 ? area : nullptr;
+  if (me < 2) recordBytes[me][id] = bytes;
+  return bytes;
 }
 
 void registerCategory(CategoryInterface* cat, int id) { CategoryRegistry::instance().add(id, cat); }

@@ -19,6 +19,9 @@
 
 namespace category {
 
+// A category skips its status turn while more output than this is pending (half the stream).
+constexpr int SEND_PENDING_LIMIT = 0x20000;
+
 template <class T>
 struct RecordInfo {
   static constexpr int TYPE_INDEX = T::TYPE_INDEX;
@@ -116,6 +119,9 @@ class CategoryRegistry {
   void initAfterResume();
   // Per frame after storeBackup: the copy of the backup buffer to the non-volatile window.
   void backupCopy();
+  // Binds the instance of (me, id) at area and notes where and how much (rounded up to 4; ME rows
+  // 0 and 1 in recordBytes). Returns the rounded byte count; 0 when there is no such instance.
+  int bindInstance(int me, int id, u8* area);
 
   // Empties every table (program start; tests).
   void reset();
@@ -230,6 +236,7 @@ class CategoryCommon : public CategoryInterface {
 
   T& record(int idx) {
     MX_CHECK(0 <= idx && idx < N_CHANNELS);
+    MX_CHECK(records != nullptr);  // bound at start-up
     return records[idx];
   }
 
@@ -248,7 +255,7 @@ class CategoryCommon : public CategoryInterface {
   bool sendChannel(AcknowledgeSender& tx, int ch) {
     T& r = record(ch);
     if (dirty[ch] == 0 && !codec::hasAny(r)) return true;
-    if (tx.pending() > 0x20000) return false;
+    if (tx.pending() > SEND_PENDING_LIMIT) return false;
     setMe(r);
     if (!tx.writeRecord(TYPE_INDEX, r)) reportSendBufferFull();
     dirty[ch] = 0;

@@ -1,6 +1,29 @@
 // The category singletons in their start-up order. Each registers itself from its constructor; a
 // per-ME category creates its four instances here.
+#include <initializer_list>
+
+#include "Main/bp.h"
 #include "Main/startup.h"
+#include "Main/system.h"
+
+namespace {
+
+// Categories are singletons built on first use; their constructor registers them. A registry that
+// was emptied (a new start of main in the same process) gets the same singletons entered again, in
+// the same order, so each keeps its ME row, with the command types they own.
+template <class C>
+void enter(C& cat, std::initializer_list<int> ownedCommands = {}) {
+  auto& reg = category::CategoryRegistry::instance();
+  const int id = C::TYPE_INDEX;
+  for (int me = 0; me < category::N_ME; ++me) {
+    if (reg.categories[me][id] == &cat) return;
+  }
+  reg.add(id, &cat);
+  if (id >= category::FIRST_COMMAND_TYPE) reg.setCommandOwner(id, id);
+  for (int type : ownedCommands) reg.setCommandOwner(type, id);
+}
+
+}  // namespace
 
 void createCategories() {
   // In this order, as the categories are built:
@@ -15,4 +38,5 @@ void createCategories() {
   // MxifColorCorrect, MxifBus, MxifBusStatus, MxifLed, MxifMeLed, MxifRecentColor, MxifBusTally,
   // MxifSourceTally, MxifInitialStatus, MxifTransitionStatus, MxifTest, SystemInitialCmd,
   // MxifButtonEvent, MxifFaderEvent, MxifSwitchingCmd.
+  enter(category::CategorySystem::instance());
 }

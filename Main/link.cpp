@@ -2,16 +2,12 @@
 
 #include <cstring>
 
-#include "Driver/reg.h"
+#include "Driver/core.h"
 #include "Main/bp.h"
 #include "log.h"
 #include "platform.h"
 
 namespace {
-
-// The hardware watchdog's mode register and its "disabled" value.
-constexpr u32 WATCHDOG_MODE = 0x40000030;
-constexpr u32 WATCHDOG_OFF = 0x5AF0;
 
 constexpr int MAX_MESSAGES_PER_FRAME = 100;
 
@@ -47,7 +43,7 @@ int mxFifoReceive(u8* buf, int n) {
   if (w == r || w >= LINK_RING_DATA || r >= LINK_RING_DATA) return 0;
   if (!connected) {
     MX_LOG(libmx::INFO, "Connected from System Manager\n");
-    mxWriteReg(WATCHDOG_MODE, WATCHDOG_OFF);
+    mxWatchdogEnable(0, 1);
     connected = true;
   }
   const u8* data = requestRing.data();

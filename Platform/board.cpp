@@ -96,7 +96,7 @@ struct DeviceRange {
   u32 end = 0;  // last address of the range
   RegisterDevice* device = nullptr;
 };
-constexpr int PAGE_DEVICES = 4;
+constexpr int PAGE_DEVICES = 8;
 struct Page {
   std::array<u32, PAGE_WORDS> words{};
   std::array<DeviceRange, PAGE_DEVICES> devices{};

@@ -12,9 +12,9 @@
 
 #include "Main/startup.h"
 #include "board.h"
+#include "board_models.h"
 #include "vsync.h"
 #include "watchdog.h"
-#include "bringup_models.h"
 
 namespace {
 
@@ -98,9 +98,7 @@ int main(int argc, char** argv) {
 
   platform::boardOpen(options);
   platform::setEndHandler(onEnd);
-  platform::vsyncAttach();
-  platform::watchdogAttach();
-  platform::bringUpAttach();
+  platform::attachBoardModels();
   if (frameLimit > 0) platform::addTimerHook(frameLimitHook);
   bpMain();
 }

@@ -1,5 +1,7 @@
 #include "Driver/serdes.h"
 
+#include "Driver/i2c.h"
+
 #include <gtest/gtest.h>
 
 #include "bringup_fixture.h"
@@ -108,6 +110,23 @@ TEST_F(SerdesTest, SixtyFourChannelsFailTheCheck) {
   l.nchannel = 64;
   EXPECT_THROW(mxSerdesTrain(l), assert::AssertException);
   EXPECT_EQ(consoleCount("nchannel < 64"), 1) << consoleText();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SerdesTest, EveryBoardLinkTrainsAndShifts) {
+  for (int l = 0; l < SERDES_LINKS; ++l) {
+    SCOPED_TRACE(SERDES_LINK[l].name);
+    EXPECT_EQ(adjustSerdesDelay(l, 0), 0) << consoleText();
+    // Default window of channel 0 ends at tap 10; 1000 Mb/s adds 6, ME1->CPU its offset of 5.
+    EXPECT_EQ(serdesTap(l, 0), l == 6 ? 21 : 16);
+  }
+  EXPECT_EQ(consoleCount("[ERR]"), 0);
+  EXPECT_EQ(adjustSerdesDelay(6, -2), 0);
+  EXPECT_EQ(serdesTap(6, 0), 19);
+  EXPECT_EQ(serdesTap(6, 2), 23 - 2);  // window 4..12: 12 + 6 + 5
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "test_categories.h"
 
 using category::CategoryRegistry;
+using test_categories::InitCmd;
 using test_categories::Rec;
 using testing_support::Bytes;
 using testing_support::consoleCount;
@@ -31,18 +32,8 @@ class CountingBkgd : public test_categories::TestCategory<Bkgd> {
   }
 };
 
-// A command with a hand-read body: u16 code, u8 arg; code 0xDEAD fails before reading.
-struct InitCmd {
-  static constexpr int TYPE_INDEX = 73;
-  u32 a;
-  u32 b;
-  template <class V, class R>
-  static void fields(V& v, R& r) {
-    v.field("a", r.a);
-    v.field("b", r.b);
-  }
-};
-
+// Reads its body by hand (u16, u8, then one byte too many); failFirst makes the first call fail
+// before reading anything.
 class InitCategory : public category::CategoryWithoutStatus<InitCmd> {
  public:
   std::vector<std::string> seen;
@@ -89,6 +80,8 @@ class LinkTest : public testing_support::BoardTest {
     peer.reset();
     reg().initialize();
   }
+  // The test's categories go away with it: leave no pointer to them behind.
+  void TearDown() override { reg().reset(); }
   static CategoryRegistry& reg() { return CategoryRegistry::instance(); }
   static void frame() { reg().process(); }
   static RequestReceiver& rx() { return RequestReceiver::instance(); }
@@ -231,6 +224,26 @@ TEST_F(LinkTest, ReadersGetExactlyTheirBody) {
   frame();
   EXPECT_EQ(consoleCount("receive short record waitCmd : 7 byte"), 1);
   EXPECT_EQ(bkgd.values, (std::vector<int>{2, 3, 5}));
+}
+
+TEST_F(LinkTest, CommandTypesGoToTheirOwners) {
+  // A record category that also owns a command type and a record type without category.
+  struct EventMemory : test_categories::TestCategory<Rec<14>> {
+    std::vector<int> commands;
+    EventMemory() {
+      reg().setCommandOwner(65, 14);
+      reg().setCommandOwner(15, 14);
+    }
+    void receiveCommand(int type, RequestReceiver& rx) override { commands.push_back(type * 1000 + rx.remaining()); }
+  } event;
+  reg().initialize();
+  peer.write(join({packetBytes(65, Bytes(3, 0)), packetBytes(15, Bytes(5, 0)), packetBytes(73, {0, 9, 1}),
+                   packetBytes(14, recordBytes(Rec<14>{})), packetBytes(66, {})}));
+  frame();
+  EXPECT_EQ(event.commands, (std::vector<int>{65003, 15005}));
+  EXPECT_EQ(init.seen, std::vector<std::string>{"73:9:1:0 short"});
+  EXPECT_EQ(consoleCount("receive undefined category MxifShotMemoryCmd"), 1);
+  EXPECT_EQ(consoleCount("receive undefined category"), 1);
 }
 
 TEST_F(LinkTest, AHandlerThatFailsDoesNotWedgeReception) {

@@ -11,6 +11,7 @@
 
 using category::CategoryRegistry;
 using test_categories::calls;
+using test_categories::InitCmd;
 using test_categories::Rec;
 using test_categories::TestCategory;
 using testing_support::AckPacket;
@@ -31,6 +32,8 @@ class RegistryTest : public testing_support::BoardTest {
     peer.reset();
     calls().clear();
   }
+  // The test's categories go away with it: leave no pointer to them behind.
+  void TearDown() override { reg().reset(); }
   static CategoryRegistry& reg() { return CategoryRegistry::instance(); }
   static void frame() { reg().process(); }
   // The front end's first byte connects the link (an incomplete header is left waiting).
@@ -121,6 +124,34 @@ TEST_F(RegistryTest, UpdatesRunByPriorityThenTypeIndexThenMe) {
   reg().refreshAll();
   expected = {"refresh 1/0", "refresh 2/0", "refresh 2/1", "refresh 5/0", "refresh 9/0", "refresh 29/0"};
   EXPECT_EQ(calls(), expected);
+}
+
+TEST_F(RegistryTest, StorageIsBoundInTypeThenMeOrder) {
+  struct Odd : TestCategory<Rec<3>> {
+    int bindStorage(void* area) override {
+      TestCategory::bindStorage(area);
+      return 5;
+    }
+  } odd;
+  struct NoRecord : TestCategory<Rec<4>> {
+    int bindStorage(void*) override { return 0; }
+    void initData() override {}
+  } none;
+  TestCategory<Bkgd> bkgd[4];
+  TestCategory<Cbgd> cbgd;
+  reg().initialize();
+  EXPECT_EQ(reg().recordBytes[0][2], 16);
+  EXPECT_EQ(reg().recordBytes[1][2], 16);
+  EXPECT_EQ(reg().recordBytes[2][2], 0);  // volatile rows are not in the image
+  EXPECT_EQ(reg().recordBytes[0][3], 8);
+  EXPECT_EQ(reg().recordBytes[0][4], 0);
+  EXPECT_EQ(reg().recordBytes[0][6], 32);
+  EXPECT_EQ(reg().storage[0][4], nullptr);
+  EXPECT_EQ(reg().storage[1][2], reg().storage[0][2] + 16);
+  EXPECT_EQ(reg().storage[0][3], reg().storage[1][2] + 16);
+  EXPECT_EQ(reg().storage[0][6], reg().storage[0][3] + 8);
+  EXPECT_EQ(reg().storage[3][2], reg().storage[2][2] + 16);
+  EXPECT_EQ(reinterpret_cast<u8*>(&bkgd[1].record(0)), reg().storage[1][2]);
 }
 
 TEST_F(RegistryTest, ReceivedRecordsAreMergedIntoTheAddressedInstanceAndEchoed) {
@@ -275,10 +306,12 @@ class RotationTest : public RegistryTest {
   void SetUp() override {
     RegistryTest::SetUp();
     for (auto* k : {&key[0], &key[1], &key[2], &key[3]}) reg().add(0, k);
+    for (auto* k : {&chroma[0], &chroma[1], &chroma[2], &chroma[3]}) reg().add(1, k);
     for (auto* b : {&bus[0], &bus[1], &bus[2], &bus[3]}) reg().add(47, b);
     reg().add(6, &cbgd);
     reg().add(14, &event);
     for (auto& k : key) k.logSends = k.markDirtyEachUpdate = true;
+    for (auto& k : chroma) k.logSends = true;
     for (auto& b : bus) b.logSends = b.markDirtyEachUpdate = true;
     cbgd.logSends = cbgd.markDirtyEachUpdate = true;
     reg().initialize();
@@ -304,6 +337,7 @@ class RotationTest : public RegistryTest {
     Fresh() { CategoryRegistry::instance().reset(); }
   } fresh;  // before the members register
   TestCategory<Key> key[4];
+  TestCategory<Rec<1, true, 4>> chroma[4];
   TestCategory<Rec<47, true>> bus[4];
   TestCategory<Cbgd> cbgd;
   TestCategory<Event> event;
@@ -316,7 +350,8 @@ TEST_F(RotationTest, SixteenPhasesSpreadTheKeysAndSingleInstances) {
     int phase = f % 16;
     int row = phase / 4, part = phase % 4;
     EXPECT_EQ(reg().phase, phase);
-    std::vector<std::string> expected = {test_categories::call("send", 0, row, part)};
+    std::vector<std::string> expected = {test_categories::call("send", 0, row, part),
+                                         test_categories::call("send", 1, row, part)};
     if (part == 0) expected.push_back("sendStatus 6/0");
     for (int m = 0; m < 4; ++m) expected.push_back(test_categories::call("sendStatus", 47, m));
     EXPECT_EQ(sends(), expected) << "frame " << f;
@@ -330,6 +365,7 @@ TEST_F(RotationTest, EverythingEveryFrameWhileAnEventMemoryByteIsZero) {
     setEventBytes(static_cast<u8>(b4), static_cast<u8>(b12));
     frame();
     std::vector<std::string> expected = {"sendStatus 0/0", "sendStatus 0/1", "sendStatus 0/2", "sendStatus 0/3",
+                                         "sendStatus 1/0", "sendStatus 1/1", "sendStatus 1/2", "sendStatus 1/3",
                                          "sendStatus 6/0", "sendStatus 47/0", "sendStatus 47/1", "sendStatus 47/2",
                                          "sendStatus 47/3"};
     EXPECT_EQ(sends(), expected);
@@ -357,16 +393,6 @@ TEST_F(RegistryTest, ProfilingReportsEvery300FramesWhileSwitchedOn) {
 }
 
 // Command categories.
-struct InitCmd {
-  static constexpr int TYPE_INDEX = 73;
-  u32 code;
-  u32 arg;
-  template <class V, class R>
-  static void fields(V& v, R& r) {
-    v.field("code", r.code);
-    v.field("arg", r.arg);
-  }
-};
 
 TEST_F(RegistryTest, CommandCategoriesOwnTheirTypeAndFailUnhandledCommands) {
   struct Plain : category::CategoryWithoutStatus<InitCmd> {} plain;

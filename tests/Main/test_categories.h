@@ -32,6 +32,18 @@ struct Rec {
 };
 constexpr int REC_WIRE = 4 + 1 + 1 + 2 + 4 + 2;
 
+// A command type (system initialise) of two words.
+struct InitCmd {
+  static constexpr int TYPE_INDEX = 73;
+  u32 code;
+  u32 arg;
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.field("code", r.code);
+    v.field("arg", r.arg);
+  }
+};
+
 inline std::vector<std::string>& calls() {
   static std::vector<std::string> log;
   return log;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "Main/bp.h"
+#include "i2c_devices.h"
 
 namespace testing_support {
 
@@ -29,6 +30,7 @@ int consoleCount(const std::string& text) {
 
 void BoardTest::SetUp() {
   platform::regReset();
+  platform::resetBoardDevices();
   platform::bringUpReset();
   platform::boardClearVolatile();
   consoleClear();

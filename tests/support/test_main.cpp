@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "board_fixture.h"
+#include "i2c_devices.h"
 #include "bringup_models.h"
 
 int main(int argc, char** argv) {
@@ -9,6 +10,7 @@ int main(int argc, char** argv) {
   platform::BoardOptions options;
   options.clock = platform::ClockMode::Stepped;
   platform::boardOpen(options);
+  platform::installBoardDevices();
   platform::bringUpAttach();
   platform::setDebugEcho(false);
   platform::setFaultHandler([](const char* message) { throw testing_support::BoardFault(message); });

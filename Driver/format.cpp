@@ -1,0 +1,345 @@
+// Format timing, clock PLLs and board monitoring.
+#include "Driver/format.h"
+
+#include <cmath>
+#include <initializer_list>
+
+#include "Driver/reg.h"
+#include "check.h"
+#include "log.h"
+
+namespace {
+
+MxFormatState& state() {
+  static MxFormatState s;
+  return s;
+}
+
+// Polls a port register every 10 us until bit is clear; a port that stays busy for 100 polls fails
+// the check instead of hanging the caller.
+void waitPortReady(u32 adr, u32 bit) {
+  int cnt = 0;
+  while (mxReadReg(adr) & bit) {
+    ++cnt;
+    MX_CHECK(cnt < 100);
+    mxWaitUs(10);
+  }
+}
+
+}  // namespace
+
+void mxSetFormatState(const MxFormatState& s) { state() = s; }
+const MxFormatState& mxFormatState() { return state(); }
+
+// ---- board monitoring -----------------------------------------------------------------------------
+u32 mxTemperatureCode(double celsius) { return static_cast<u32>((celsius + 273.15) * 8.127387 * 16); }
+
+void mxSetTemperatureAlarm(u32 port, int celsius) {
+  constexpr u32 BUSY = 1u << 15;
+  mxWriteReg(port, 0x50);  // over-temperature upper threshold
+  mxWriteReg(port + 4, mxTemperatureCode(celsius + 2));
+  waitPortReady(port, BUSY);
+  mxWriteReg(port, 0x54);  // lower threshold, where the alarm clears
+  mxWriteReg(port + 4, mxTemperatureCode(celsius - 10));
+  waitPortReady(port, BUSY);
+}
+
+u32 mxReadPowerUnitFlags(int* unitA, int* unitB) {
+  u32 r = mxReadReg(0x81000020);
+  *unitA = (r & (1u << 5)) ? 0 : 1;
+  *unitB = (r & (1u << 6)) ? 0 : 1;
+  return r;
+}
+
+u32 mxGetAlarmStatus() {
+  int a = 0, b = 0;
+  mxReadPowerUnitFlags(&a, &b);
+  const u32 s = mxReadReg(0x81000024);
+  if ((s & 1) == 0) {
+    MX_LOG(libmx::ERR, "Detecting power down");
+    mxRestart();
+  }
+  auto bit = [s](int n) { return (s >> n) & 1; };
+  u32 w = 0;
+  if (!bit(2)) w |= 1u << 0;
+  if (a && !bit(5)) w |= 1u << 1;
+  if (b && !bit(6)) w |= 1u << 2;
+  if (a && bit(3)) w |= 1u << 3;
+  if (b && bit(4)) w |= 1u << 4;
+  if (!bit(1)) w |= 1u << 6;
+  constexpr u32 OVER_TEMPERATURE[5] = {0x4000008C, 0x8200008C, 0x8300008C, 0x8400008C, 0x8500008C};
+  for (int i = 0; i < 5; ++i) {
+    if (mxReadReg(OVER_TEMPERATURE[i]) & 1) w |= 1u << (7 + i);
+  }
+  if (w & 0xF80) w |= 1u << 5;
+  return w;
+}
+
+// ---- clock PLLs -------------------------------------------------------------------------------------
+namespace {
+
+struct PllRow {
+  u8 reg;
+  u16 keep;     // bits kept from the register
+  u16 value;
+  u16 valueSd;  // for the 480/576-line formats
+};
+
+constexpr PllRow ME1_PORT1[] = {
+    {0x28, 0, 0xFFFF, 0xFFFF}, {0x08, 0x1000, 0x1208, 0x1596}, {0x09, 0xFC00, 0, 0},
+    {0x4E, 0x66FF, 0x808, 0x808}, {0x4F, 0x666F, 0x1090, 0x1090},
+};
+constexpr PllRow ME1_PORT2[] = {
+    {0x28, 0, 0xFFFF, 0xFFFF},    {0x08, 0x1000, 0x130C, 0x1B2C}, {0x09, 0xFC00, 0, 0},
+    {0x0A, 0x1000, 0x1186, 0x1596}, {0x0B, 0xFC00, 0, 0},         {0x0C, 0x1000, 0x10C3, 0x12CB},
+    {0x0D, 0xFC00, 0, 0},         {0x0E, 0x1000, 0x1042, 0x1146}, {0x0F, 0xFC00, 0x80, 0x80},
+    {0x14, 0x1000, 0x130C, 0x1596}, {0x15, 0xFC00, 0, 0},         {0x18, 0xFC00, 0x190, 0xFA},
+    {0x19, 0x8000, 0x7C01, 0x7C01}, {0x1A, 0x8000, 0x7FE9, 0x7FE9}, {0x4E, 0x66FF, 0x108, 0x808},
+    {0x4F, 0x666F, 0x8090, 0x1090},
+};
+constexpr PllRow ME1_PORT3[] = {
+    {0x28, 0, 0xFFFF, 0xFFFF},    {0x08, 0x1000, 0x1041, 0x1042}, {0x09, 0x8000, 0, 0x80},
+    {0x0A, 0x1000, 0x1104, 0x1186}, {0x0B, 0xFC00, 0, 0},         {0x14, 0x1000, 0x1104, 0x1618},
+    {0x15, 0x8000, 0, 0},         {0x18, 0xFC00, 0x3E8, 0xFA},    {0x19, 0x8000, 0x5801, 0x7C01},
+    {0x1A, 0x8000, 0x5BE9, 0x7FE9}, {0x4E, 0x66FF, 0x9908, 0x908}, {0x4F, 0x666F, 0x1800, 0x8000},
+};
+constexpr PllRow GLUE_ROWS[] = {
+    {0x0A, 0x1000, 0x1082, 0x1208}, {0x0B, 0xFC00, 0, 0},          {0x14, 0x1000, 0x1208, 0x1820},
+    {0x15, 0x8000, 0, 0},          {0x18, 0xFC00, 0x271, 0xFA},    {0x19, 0x8000, 0x7C01, 0x7C01},
+    {0x1A, 0x8000, 0x7FE9, 0x7FE9}, {0x4E, 0x66FF, 0x9908, 0x908}, {0x4F, 0x666F, 0x9000, 0x8000},
+};
+constexpr PllRow FPGA_ROWS[] = {
+    {0x28, 0, 0xFFFF, 0xFFFF},    {0x08, 0x1000, 0x1104, 0x1410}, {0x09, 0x8000, 0, 0},
+    {0x0A, 0x1000, 0x1041, 0x1104}, {0x0B, 0xFC00, 0, 0},         {0x14, 0x1000, 0x1208, 0x1820},
+    {0x15, 0x8000, 0, 0},         {0x18, 0xFC00, 0x271, 0xFA},    {0x19, 0x8000, 0x7C01, 0x7C01},
+    {0x1A, 0x8000, 0x7FE9, 0x7FE9}, {0x4E, 0x66FF, 0x9908, 0x908}, {0x4F, 0x666F, 0x9000, 0x8000},
+};
+
+struct PllTable {
+  const PllRow* rows;
+  int n;
+};
+
+template <int N>
+constexpr PllTable table(const PllRow (&rows)[N]) {
+  return {rows, N};
+}
+
+PllTable pllRows(u32 base, int port) {
+  if (base == 0x82000400) {
+    if (port == 1) return table(ME1_PORT1);
+    if (port == 2) return table(ME1_PORT2);
+    if (port == 3) return table(ME1_PORT3);
+    return {nullptr, 0};
+  }
+  if (base == 0x40004400) return table(GLUE_ROWS);
+  if (base == 0x83000400 || base == 0x84000400 || base == 0x85000400) return table(FPGA_ROWS);
+  return {nullptr, 0};
+}
+
+void programPll(u32 base, int port, bool sd) {
+  const u32 ready = base == 0x82000400 ? 1u << (port + 16) : 1u << 15;
+  const PllTable t = pllRows(base, port);
+  for (int i = 0; i < t.n; ++i) {
+    const PllRow& r = t.rows[i];
+    const u32 adr = r.reg + (static_cast<u32>(port) << 8);
+    mxWriteReg(base + 4, adr);
+    mxReadReg(base + 8);
+    waitPortReady(base + 4, ready);
+    const u32 v = mxReadReg(base + 12);
+    mxWriteReg(base + 4, adr);
+    mxWriteReg(base + 8, ((sd ? r.valueSd : r.value) & ~r.keep) | (v & r.keep));
+    waitPortReady(base + 4, ready);
+  }
+}
+
+}  // namespace
+
+int mxPllInitialize(u32 base, int port) {
+  const u32 c = mxReadReg(base) & 0xFFFF;
+  const u32 reset = 1u << port;
+  const bool sd = mxIsSdLine(state().format);
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    mxWriteReg(base, c | reset);
+    programPll(base, port, sd);
+    mxWriteReg(base, c & ~reset);
+    for (int i = 0; i < 20; ++i) {
+      if ((mxReadReg(base) >> (port + 16)) & 1) return 0;
+      mxWaitUs(10);
+    }
+    MX_LOG(libmx::WARN, "Retry(%d): PLL(%08x:%d) Initialize", attempt, base, port);
+  }
+  MX_LOG(libmx::ERR, "PLL(%08x:%d) Initialize", base, port);
+  return -1;
+}
+
+// ---- window and still timing --------------------------------------------------------------------
+namespace {
+
+struct WindowBlock {
+  u32 base;
+  int offset;
+  u32 a, b, c, d;
+};
+
+void writeWindowBlock(const WindowBlock& w) {
+  const MxFormatState& f = state();
+  const u32 top = static_cast<u32>(w.offset + 2), bottom = static_cast<u32>(w.offset + 2 + f.height);
+  mxWriteReg(w.base + 0, w.a | 0x8000);
+  mxWriteReg(w.base + 4, w.b | 0x8000);
+  mxWriteReg(w.base + 8, w.c | 0x8000);
+  mxWriteReg(w.base + 12, w.d | 0x8000);
+  mxWriteReg(w.base + 16, static_cast<u32>(f.width - 1));
+  for (u32 off : {20u, 32u, 40u, 48u}) mxWriteReg(w.base + off, top);
+  for (u32 off : {24u, 36u, 44u, 52u}) mxWriteReg(w.base + off, bottom);
+}
+
+// The three mixer windows of one ME FPGA, then its field window.
+void writeMeWindows(u32 fpga) {
+  writeWindowBlock({fpga + 0x4200, 0, 0x0C00, 0x0A00, 0, 0});
+  writeWindowBlock({fpga + 0x4400, 0, 0x1200, 0x1600, 0, 0});
+  writeWindowBlock({fpga + 0x4480, 0, 0x1800, 0x1C00, 0, 0});
+  mxWriteReg(fpga + 0x4704, 2);
+  mxWriteReg(fpga + 0x4708, static_cast<u32>(state().height + 2));
+}
+
+}  // namespace
+
+void mxInitWindowTiming() {
+  const bool paired = state().paired;
+  writeMeWindows(paired ? 0x86000000 : 0x82000000);
+  writeMeWindows(paired ? 0x87000000 : 0x83000000);
+  constexpr WindowBlock FIXED[] = {
+      {0x82001200, -1, 0x8C00, 0x8E00, 0, 0},
+      {0x82001280, -1, 0x9000, 0x9200, 0, 0},
+      {0x82001300, -1, 0x9400, 0x9500, 0, 0},
+      {0x82001380, -1, 0x9600, 0x9700, 0, 0},
+      {0x83001700, 0, 0xB001, 0xB201, 0xB000, 0xB200},
+  };
+  for (const auto& w : FIXED) writeWindowBlock(w);
+  if (paired) writeWindowBlock({0x83001740, 0, 0xB401, 0xB601, 0xB000, 0xB200});
+  else writeWindowBlock({0x83001740, 0, 0xB401, 0xB601, 0xB400, 0xB600});
+  writeWindowBlock({0x83001780, 0, 0x2201, 0, 0, 0});
+}
+
+void mxStillInitialize() {
+  const MxFormatState& f = state();
+  const u32 width = static_cast<u32>((f.width + 63) / 64 * 64 - 1);
+  const u32 height = static_cast<u32>((f.height + 15) / 16 * 16 + 2);
+  for (u32 player : {0x82001100u, 0x82001120u}) {
+    mxWriteReg(player + 0x00, 0);
+    mxWriteReg(player + 0x04, 0);
+    mxWriteReg(player + 0x08, 0xFFFFFFFF);
+    mxWriteReg(player + 0x10, 2048);
+    mxWriteReg(player + 0x14, 2);
+    mxWriteReg(player + 0x18, width);
+    mxWriteReg(player + 0x1C, height);
+  }
+}
+
+// ---- glue FPGA format timing --------------------------------------------------------------------
+namespace {
+
+struct Timing {
+  u32 mode;
+  u32 v[4];
+};
+
+void writeTiming(const Timing& t) {
+  mxWriteReg(0x40004804, t.mode);
+  for (int i = 0; i < 4; ++i) mxWriteReg(0x40004810 + 4 * i, t.v[i]);
+}
+
+// [format class][preset 0..3, 4 = any other][flag]; classes: 720-line, 1080-line, 480/576-line.
+constexpr Timing PRESETS[3][5][2] = {
+    {{{0, {236, 479, 0, 91}}, {4, {824, 479, 0, 91}}},
+     {{2, {236, 420, 0, 106}}, {3, {824, 420, 0, 106}}},
+     {{1, {282, 544, 245, 213}}, {1, {282, 544, 245, 213}}},
+     {{6, {824, 493, 0, 89}}, {6, {824, 493, 0, 89}}},
+     {{0, {236, 479, 0, 91}}, {0, {236, 479, 0, 91}}}},
+    {{{0, {149, 479, 0, 91}}, {4, {520, 479, 0, 91}}},
+     {{2, {149, 420, 0, 106}}, {3, {520, 420, 0, 106}}},
+     {{1, {282, 544, 245, 213}}, {1, {282, 544, 245, 213}}},
+     {{6, {520, 493, 0, 90}}, {6, {520, 493, 0, 90}}},
+     {{0, {149, 479, 0, 91}}, {0, {149, 479, 0, 91}}}},
+    {{{0, {336, 479, 16, 91}}, {4, {928, 479, 80, 91}}},
+     {{2, {336, 420, 16, 106}}, {3, {928, 420, 80, 106}}},
+     {{1, {282, 544, 244, 213}}, {1, {282, 544, 244, 213}}},
+     {{6, {928, 493, 80, 89}}, {6, {928, 493, 80, 89}}},
+     {{0, {336, 479, 16, 91}}, {0, {336, 479, 16, 91}}}},
+};
+
+int formatClass(int format) { return mxIs720Line(format) ? 0 : mxIsSdLine(format) ? 2 : 1; }
+
+}  // namespace
+
+void mxSetDefaultFormatTiming() {
+  constexpr Timing DEFAULTS[3] = {{0, {236, 479, 0, 91}}, {0, {149, 509, 0, 91}}, {0, {336, 479, 16, 91}}};
+  mxWriteReg(0x40004800, 0x3E000440);
+  writeTiming(DEFAULTS[formatClass(state().format)]);
+}
+
+void mxSetFormatTiming(int preset, int flag) {
+  const int p = (preset >= 0 && preset <= 3) ? preset : 4;
+  writeTiming(PRESETS[formatClass(state().format)][p][flag == 1 ? 1 : 0]);
+}
+
+u32 mxFormatTableWord(int format, int i) {
+  const double gamma = mxIsSdLine(format) ? 0.3 : 0.4;
+  return static_cast<u32>(255.0 * std::pow(i / 255.0, gamma));
+}
+
+void mxLoadFormatTable() {
+  const int format = state().format;
+  mxWriteReg(0x40004820, 3);
+  for (int i = 0; i < 256; ++i) mxWriteReg(0x40004824, mxFormatTableWord(format, i));
+  mxWriteReg(0x40004820, 0);
+}
+
+// ---- debug reports --------------------------------------------------------------------------------
+namespace {
+
+// Counts frames 0..179; a report is due at 120.
+bool reportDue(int& counter) {
+  bool due = counter == 120;
+  counter = (counter + 1) % 180;
+  return due;
+}
+
+}  // namespace
+
+void mxReportBandwidth() {
+  static int counter = 0;
+  if (!reportDue(counter)) return;
+  struct MemoryPort {
+    const char* name;
+    u32 port;
+    double clock;  // Hz
+  };
+  constexpr MemoryPort PORTS[] = {
+      {"ME1 HP", 0x82000100, 200e6}, {"ME1 HR", 0x82000200, 266.6e6}, {"ME2 HP", 0x83000100, 200e6},
+      {"ME2 HR", 0x83000200, 266.6e6}, {"SDI HR", 0x84000100, 200e6}, {"SDI HR", 0x85000100, 200e6},
+  };
+  for (const auto& p : PORTS) {
+    const u32 idle = mxReadReg(p.port + 52), transfers = mxReadReg(p.port + 56);
+    mxWriteReg(p.port + 48, 1);
+    mxWriteReg(p.port + 48, 0);
+    MX_LOG(libmx::INFO, "%s : %6.1f MB/s at %4.1f%%\n", p.name, transfers * 256.0 / 3 / 1000000,
+           (1 - idle / (p.clock * 3)) * 100);
+  }
+  consolePrintf("\n");
+}
+
+void mxReportBlockTimes() {
+  static int counter = 0;
+  if (!reportDue(counter)) return;
+  const u32 me1 = state().paired ? 0x86000000 : 0x82000000, me2 = state().paired ? 0x87000000 : 0x83000000;
+  struct Block {
+    const char* name;
+    u32 adr;
+  } const blocks[] = {
+      {"ME1 BKGD", me1 + 0x5C00}, {"ME1 KEY1", me1 + 0x6500}, {"ME1 KEY2", me1 + 0x6D00},
+      {"ME2 BKGD", me2 + 0x5C00}, {"ME2 KEY1", me2 + 0x6500}, {"ME2 KEY2", me2 + 0x6D00},
+  };
+  for (const auto& b : blocks) MX_LOG(libmx::INFO, "%s : %5.2f ms\n", b.name, mxReadReg(b.adr) * 0.00096);
+}

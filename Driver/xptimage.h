@@ -1,0 +1,19 @@
+#pragma once
+// The crosspoint image shared by the routing setters and the frame writer (inside the driver only).
+#include "Driver/xpt.h"
+
+struct XptImage {
+  u8 bytes[xpt::SIZE] = {};
+
+  // Words of the image are little-endian, as in the target's memory; the frame writer packs every
+  // group of four codes into a register the same way.
+  u32 word(int offset) const {
+    return static_cast<u32>(bytes[offset]) | static_cast<u32>(bytes[offset + 1]) << 8 |
+           static_cast<u32>(bytes[offset + 2]) << 16 | static_cast<u32>(bytes[offset + 3]) << 24;
+  }
+  void setWord(int offset, u32 value) {
+    for (int k = 0; k < 4; ++k) bytes[offset + k] = static_cast<u8>(value >> (8 * k));
+  }
+};
+
+XptImage& xptImage();

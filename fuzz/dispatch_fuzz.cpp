@@ -1,0 +1,223 @@
+// Feeds arbitrary bytes through the request ring into the dispatcher over several frames, with
+// categories of every kind registered under real type indexes.
+//
+// Input: byte 0 sets the run (bits 0..2: frames over which the rest is spread, 1..8; bit 7: the
+// front end does not read the acknowledgement ring); the remaining bytes are the request stream.
+#include <cstdint>
+
+#include "Main/bp.h"
+#include "Main/link.h"
+#include "board.h"
+#include "log.h"
+
+namespace {
+
+struct Timing {
+  u32 mask;
+  u8 flag;
+  s16 rate;
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("mask", r.mask);
+    v.field("flag", r.flag, r.mask, 0);
+    v.field("rate", r.rate, r.mask, 1);
+  }
+};
+
+// A record with every kind of field: per-element bits over a mask array, sub-records, a float.
+template <int TYPE, bool PERME, int CH>
+struct Record {
+  static constexpr int TYPE_INDEX = TYPE;
+  static constexpr bool PER_ME = PERME;
+  static constexpr int N_CHANNELS = CH;
+  u32 mask;
+  u8 me;
+  u8 mode;
+  s16 edges[4];
+  Timing trans;
+  float level;
+  u32 tallyMask[2];
+  u16 tally[40];
+  u8 status;
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("mask", r.mask);
+    v.field("me", r.me);
+    v.field("mode", r.mode, r.mask, 0);
+    v.field("edges", r.edges, r.mask, 1);
+    v.sub("trans", r.trans);
+    v.field("level", r.level, r.mask, 2);
+    v.mask("tallyMask", r.tallyMask);
+    v.each("tally", r.tally, r.tallyMask, 0);
+    v.field("status", r.status, r.mask, 3);
+  }
+};
+
+template <class T>
+class Checked : public category::CategoryCommon<T> {
+ protected:
+  bool acceptField(const codec::FieldView& f, const T& in, int) override {
+    if (f.is(in.mode)) return in.mode <= 2;
+    if (f.is(in.trans.rate)) return 0 <= in.trans.rate && in.trans.rate <= 999;
+    return true;
+  }
+};
+
+using Key = Record<0, true, 4>;
+using Bkgd = Record<2, true, 1>;
+using Cbgd = Record<6, false, 2>;
+using EventMemory = Record<14, false, 1>;
+
+// Event memory also owns a record type as a command: its default receiveCommand fails a check.
+class EventCategory : public Checked<EventMemory> {
+ public:
+  EventCategory() { category::CategoryRegistry::instance().setCommandOwner(15, 14); }
+};
+
+struct InitCmd {
+  static constexpr int TYPE_INDEX = 73;
+  u32 code;
+  u16 arg;
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.field("code", r.code);
+    v.field("arg", r.arg);
+  }
+};
+
+// Reads a record, then hand-reads further bytes; replies with a packet; fails on code 0xDEAD.
+class InitCategory : public category::CategoryWithoutStatus<InitCmd> {
+ public:
+  void receiveCommand(int type, RequestReceiver& rx) override {
+    InitCmd cmd{};
+    if (!rx.readRecord(cmd)) return;
+    MX_CHECK(cmd.code != 0xDEAD);
+    u32 extra = rx.readU32();
+    auto& tx = AcknowledgeSender::instance();
+    if (tx.beginPacket(type, 4)) {
+      tx.writeU32(extra ^ cmd.code);
+    } else {
+      reportSendBufferFull();
+    }
+  }
+};
+
+struct ButtonEvent {
+  static constexpr int TYPE_INDEX = 94;
+  u8 code;
+  u8 state;
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.field("code", r.code);
+    v.field("state", r.state);
+  }
+};
+
+// Queues button events and runs them at the start of the next frame (marking background dirty).
+class ButtonCategory : public category::CategoryWithoutStatus<ButtonEvent>, public category::FrameQueue {
+ public:
+  void receiveCommand(int, RequestReceiver& rx) override {
+    ButtonEvent e{};
+    if (rx.readRecord(e) && queued < 8) queue[queued++] = e;
+  }
+  void runQueue() override {
+    for (int i = 0; i < queued; ++i) {
+      auto* bkgd = static_cast<Checked<Bkgd>*>(category::CategoryRegistry::instance().get(2, queue[i].code % 4));
+      Bkgd r{};
+      r.mask = 1;
+      r.mode = queue[i].state % 3;
+      bkgd->assign(r, 0);
+    }
+    queued = 0;
+  }
+  void initInternal() override { queued = 0; }
+
+ private:
+  ButtonEvent queue[8] = {};
+  int queued = 0;
+};
+
+struct World {
+  World() {
+    platform::BoardOptions options;
+    options.clock = platform::ClockMode::Stepped;
+    platform::boardOpen(options);
+    platform::setDebugEcho(false);
+    category::CategoryRegistry::instance().reset();
+  }
+};
+
+category::CategoryRegistry& setUp() {
+  static World world;
+  static Checked<Key> key[4];
+  static Checked<Bkgd> bkgd[4];
+  static Checked<Cbgd> cbgd;
+  static EventCategory event;
+  static InitCategory init;
+  static ButtonCategory button;
+  auto& reg = category::CategoryRegistry::instance();
+  static bool bound = [&] {
+    reg.initialize();
+    return true;
+  }();
+  (void)bound;
+  return reg;
+}
+
+void drainAcknowledgements() {
+  platform::writeMem32(LINK_ACK_RING + 4, platform::readMem32(LINK_ACK_RING));
+}
+
+// Writes what fits of bytes into the request ring; returns the count written.
+size_t writeRequests(const u8* bytes, size_t n) {
+  u32 w = platform::readMem32(LINK_REQUEST_RING);
+  u32 r = platform::readMem32(LINK_REQUEST_RING + 4);
+  u32 used = (w + LINK_RING_DATA - r) % LINK_RING_DATA;
+  size_t room = LINK_RING_DATA - LINK_RING_RESERVE - used;
+  if (n > room) n = room;
+  u8* data = platform::memory(LINK_REQUEST_RING + 8, LINK_RING_DATA);
+  for (size_t i = 0; i < n; ++i) {
+    data[w] = bytes[i];
+    w = (w + 1) % LINK_RING_DATA;
+  }
+  platform::writeMem32(LINK_REQUEST_RING, w);
+  return n;
+}
+
+void runFrame(category::CategoryRegistry& reg, bool frontEndReads) {
+  try {
+    reg.process();
+  } catch (const assert::AssertException&) {
+    // Contained as the frame callback does: the next frame starts afresh.
+  }
+  if (frontEndReads) drainAcknowledgements();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  auto& reg = setUp();
+  // Every input starts from a fresh link and fresh records.
+  mxFifoReset();
+  linkInit();
+  reg.waitFrames = 0;
+  reg.sendEnabled = 1;
+  reg.phase = 0;
+  reg.initializeAll();
+  if (size == 0) return 0;
+
+  int frames = 1 + (data[0] & 7);
+  bool frontEndReads = (data[0] & 0x80) == 0;
+  const u8* p = data + 1;
+  size_t left = size - 1;
+  size_t chunk = (left + frames - 1) / frames;
+  for (int f = 0; f < frames; ++f) {
+    size_t n = left < chunk ? left : chunk;
+    size_t written = writeRequests(p, n);
+    p += written;
+    left -= written;
+    runFrame(reg, frontEndReads);
+  }
+  for (int f = 0; f < 4; ++f) runFrame(reg, frontEndReads);
+  return 0;
+}

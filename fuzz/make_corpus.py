@@ -1,0 +1,45 @@
+#!/usr/bin/env python3
+"""Writes the seed corpus of the dispatcher fuzz target (fuzz/corpus/)."""
+import os
+import struct
+
+WIRE = 4 + 1 + 1 + 8 + 7 + 4 + 8 + 80 + 1  # the fuzz target's record
+
+
+def packet(type_, body):
+    return b"\x5a\x81" + struct.pack(">IH", len(body), type_ & 0xFFFF) + body
+
+
+def record(me=0, mask=0xF, mode=1, rate=25, tally=(0xFFFFFFFF, 0xFF)):
+    body = struct.pack(">IBB4h", mask, me, mode, -2, 3, -4, 5)
+    body += struct.pack(">IBh", 3, 1, rate) + struct.pack(">f", 0.5)
+    body += struct.pack(">II", *tally) + struct.pack(">40H", *range(40)) + b"\x01"
+    assert len(body) == WIRE
+    return body
+
+
+def wait(n):
+    return packet(74, b"\0" * 6 + struct.pack(">h", n))
+
+
+seeds = {
+    "records": b"\x00" + packet(2, record(1)) + packet(6, record(1)) + packet(0, record(3)) + packet(14, record()),
+    "bad_values": b"\x00" + packet(2, record(2, mode=7, rate=5000)) + packet(2, record(9)) + packet(6, record(5)),
+    "commands": b"\x01" + packet(73, struct.pack(">IHI", 1, 2, 3)) + packet(94, b"\x02\x01") + packet(15, record()),
+    "failing_command": b"\x00" + packet(73, struct.pack(">IH", 0xDEAD, 0)) + packet(73, struct.pack(">IH", 1, 1)),
+    "wait": b"\x03" + wait(3) + packet(2, record()) + wait(0) + wait(-1) + packet(2, record(1)),
+    "skipped": b"\x00" + packet(54, b"\x5a" * 6) + packet(200, b"\x81" * 12) + packet(0x8000, b"") + packet(78, b"abc")
+    + packet(2, record()),
+    "garbage": b"\x00" + b"\x00\x5a\x81\x00\x11\x22\x5a" + packet(2, record()) + b"\x5a\x81\xff\xff\xff\xff\x00\x02",
+    "long_length": b"\x00" + b"\x5a\x81\x00\x00\x40\x00\x00\x02" + packet(2, record()),
+    "short_and_long": b"\x00" + packet(2, record()[:-1]) + packet(2, record() + packet(2, record())) + wait(5)[:-1],
+    "split": b"\x07" + packet(2, record(1)) * 3,
+    "many": b"\x01" + packet(6, record(0)) * 120,
+    "no_reader": b"\x80" + packet(73, struct.pack(">IHI", 7, 7, 7)) * 50 + packet(2, record()) * 20,
+}
+
+out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
+os.makedirs(out, exist_ok=True)
+for name, data in seeds.items():
+    with open(os.path.join(out, name), "wb") as f:
+        f.write(data)

@@ -1,0 +1,403 @@
+// I2C channels and the board device bring-up, against the board's device models.
+#include <climits>
+#include <vector>
+
+#include "Driver/format.h"
+#include "Driver/i2c.h"
+#include "Driver/reg.h"
+#include "board_fixture.h"
+#include "check.h"
+#include "i2c_devices.h"
+
+using namespace platform;
+
+namespace board_devices_test {
+// Register writes to one address since the trace was cleared (format_test.cpp).
+std::vector<u32> writesTo(u32 adr);
+}  // namespace board_devices_test
+
+namespace {
+
+using board_devices_test::writesTo;
+
+class BoardDevicesTest : public testing_support::BoardTest {
+ protected:
+  void SetUp() override {
+    BoardTest::SetUp();
+    mxSetFormatState(MxFormatState{});
+  }
+};
+
+
+using Words = std::vector<u32>;
+
+// ---- I2C ------------------------------------------------------------------------------------------
+class I2cTest : public BoardDevicesTest {};
+
+TEST_F(I2cTest, ChannelsOpenTheirControllerAndAddressTheirDevice) {
+  struct Case {
+    int channel;
+    u32 controller, command;
+    u8 address;
+  } const cases[] = {
+      {0, 0x84001000, 0x84001024, 0x4C}, {1, 0x84001000, 0x84001024, 0x34}, {2, 0x84001000, 0x84001020, 0x50},
+      {3, 0x85001000, 0x85001024, 0x4C}, {4, 0x85001000, 0x85001024, 0x34}, {5, 0x85001000, 0x85001020, 0x50},
+      {6, 0x84001000, 0x84001028, 0x7F}, {7, 0x85001000, 0x85001028, 0x7F}, {8, 0x40000400, 0x40000420, 0x69},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.channel);
+    traceClear();
+    I2cChannel ch = i2cOpen(c.channel);
+    EXPECT_EQ(writesTo(c.controller), Words{125});
+    EXPECT_EQ(ch.command, c.command);
+    ASSERT_TRUE(i2cWrite(ch, 0x12, 0xA5));
+    const u32 start = 0x100u | (c.address << 1);
+    EXPECT_EQ(writesTo(c.command), (Words{start, 0x112, 0x3A5}));
+    EXPECT_EQ(i2cDevice(c.command, c.address).regs[0x12], 0xA5);
+
+    i2cDevice(c.command, c.address).regs[0x40] = 0x5C;
+    traceClear();
+    EXPECT_EQ(i2cRead(ch, 0x40), 0x5C);
+    EXPECT_EQ(writesTo(c.command), (Words{start, 0x540, start | 1, 0x3FF}));
+  }
+  // Channels sharing a command register reach only their own device.
+  EXPECT_EQ(i2cDevice(0x84001024, 0x34).regs[0x40], 0x5C);
+  EXPECT_EQ(i2cRead(i2cOpen(0), 0x40), 0x5C);
+}
+
+TEST_F(I2cTest, ChannelOutsideTheTableFailsTheCheck) {
+  for (int channel : {-1, I2C_ID_MAX}) {
+    testing_support::consoleClear();
+    EXPECT_THROW(i2cOpen(channel), assert::AssertException);
+    EXPECT_EQ(testing_support::consoleCount("0 <= channel && channel < I2C_ID_MAX"), 1);
+  }
+}
+
+TEST_F(I2cTest, VerifyWithMaskZeroWritesOnceAndNeverReads) {
+  I2cChannel ch = i2cOpen(2);
+  traceClear();
+  EXPECT_TRUE(i2cWriteVerify(ch, 0x20, 0x33, 0));
+  EXPECT_EQ(writesTo(0x84001020), (Words{0x1A0, 0x120, 0x333}));
+}
+
+TEST_F(I2cTest, VerifyRetriesUntilTheDeviceReadsBack) {
+  struct Case {
+    int wrongReads;
+    bool noAck;
+    bool verified;
+    int retryLines;
+    int writes;  // write transfers
+    int reads;   // read transfers
+  } const cases[] = {
+      {0, false, true, 0, 1, 1},     // first read matches
+      {1, false, true, 0, 1, 2},     // the second read of a round suffices
+      {2, false, true, 1, 2, 3},     // one failed round, written again
+      {10, false, false, 5, 6, 10},  // five failed rounds
+      {0, true, false, 5, 6, 10},    // no acknowledge: reads give 0xFF
+  };
+  I2cChannel ch = i2cOpen(3);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.wrongReads);
+    resetBoardDevices();
+    testing_support::consoleClear();
+    I2cDevice& d = i2cDevice(0x85001024, 0x4C);
+    d.wrongReads = c.wrongReads;
+    d.noAck = c.noAck;
+    traceClear();
+    EXPECT_EQ(i2cWriteVerify(ch, 0x07, 0x5A, 0x0F), c.verified);
+    EXPECT_EQ(testing_support::consoleCount("I2C(3) write error retry("), c.retryLines);
+    int writes = 0, reads = 0;
+    for (u32 w : writesTo(0x85001024)) {
+      writes += w == 0x35A;
+      reads += w == 0x3FF;
+    }
+    EXPECT_EQ(writes, c.writes);
+    EXPECT_EQ(reads, c.reads);
+  }
+  // The log line gives round, register, the read value and the value under the mask.
+  EXPECT_EQ(testing_support::consoleCount("[ERR] I2C(3) write error retry(0): adr:07 data:0f must be 0a"), 1);
+  EXPECT_EQ(testing_support::consoleCount("I2C(3) write error retry(4): adr:07 data:0f must be 0a"), 1);
+}
+
+TEST_F(I2cTest, WrongReadBackIsReportedWithTheMaskedValue) {
+  I2cChannel ch = i2cOpen(8);
+  i2cDevice(0x40000420, 0x69).wrongReads = 2;
+  EXPECT_TRUE(i2cWriteVerify(ch, 0x31, 0xC3, 0xF0));
+  // 0xC3 read inverted is 0x3C: under the mask 0x30 against 0xC0.
+  EXPECT_EQ(testing_support::consoleCount("I2C(8) write error retry(0): adr:31 data:30 must be c0"), 1);
+  EXPECT_EQ(i2cDevice(0x40000420, 0x69).regs[0x31], 0xC3);
+}
+
+TEST_F(I2cTest, AControllerThatNeverFinishesFailsTheTransfer) {
+  I2cChannel ch = i2cOpen(0);
+  i2cSetHung(0x84001024, true);
+  u64 before = clockNow();
+  EXPECT_EQ(i2cRead(ch, 0x01), -1);
+  EXPECT_FALSE(i2cWrite(ch, 0x01, 2));
+  EXPECT_LT(clockNow() - before, 3ull * I2C_TIMEOUT_US * TICKS_PER_US);
+  EXPECT_EQ(testing_support::consoleCount("[ERR] I2C(0) timeout: cmd:198"), 2);
+  EXPECT_FALSE(i2cWriteVerify(ch, 0x01, 2, 0xFF));
+  EXPECT_EQ(testing_support::consoleCount("I2C(0) write error retry(4)"), 1);
+  // The other controllers are unaffected.
+  i2cDevice(0x85001024, 0x4C).regs[1] = 9;
+  EXPECT_EQ(i2cRead(i2cOpen(3), 0x01), 9);
+}
+
+// ---- initDevices ----------------------------------------------------------------------------------
+class InitDevicesTest : public BoardDevicesTest {};
+
+TEST_F(InitDevicesTest, FormatCodeAndModeFlagsReachEveryFpga) {
+  struct Case {
+    int format;
+    bool paired, fourK;
+    u32 glueMode;
+  } const cases[] = {{0, false, false, 0}, {1, true, false, 1}, {6, true, true, 3}, {5, false, false, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.format);
+    resetBoardDevices();
+    MxFormatState f;
+    f.format = c.format;
+    f.paired = c.paired;
+    f.fourK = c.fourK;
+    mxSetFormatState(f);
+    EXPECT_EQ(initDevices(), 1000);
+    EXPECT_EQ(mxReadReg(0x40004500), static_cast<u32>(c.format));
+    for (u32 base : {0x82000000u, 0x83000000u, 0x84000000u, 0x85000000u}) {
+      EXPECT_EQ(mxReadReg(base + 0x500), static_cast<u32>(c.format));
+      EXPECT_EQ(mxReadReg(base + 0x504), c.paired ? 1u : 0u);
+      EXPECT_EQ(regPeek(base + 0xB40), 15u);
+    }
+    EXPECT_EQ(mxReadReg(0x40004504), c.glueMode);
+  }
+}
+
+TEST_F(InitDevicesTest, StartsEveryClockPllOnce) {
+  ASSERT_EQ(initDevices(), 1000);
+  for (int port = 0; port < 4; ++port) EXPECT_EQ(pll(0x82000400, port).releases, 1) << port;
+  for (u32 base : {0x83000400u, 0x40004400u, 0x84000400u, 0x85000400u}) EXPECT_EQ(pll(base, 0).releases, 1);
+  EXPECT_EQ(pll(0x83000400, 1).releases, 0);
+  EXPECT_EQ(testing_support::consoleCount("PLL("), 0);
+  EXPECT_EQ(gs4915().starts, 1);
+}
+
+TEST_F(InitDevicesTest, Gs4915RetriesWithWatchdogKicks) {
+  gs4915().failStarts = 2;
+  traceClear();
+  EXPECT_EQ(initDevices(), 1000);
+  EXPECT_EQ(testing_support::consoleCount("[WARN] Retry(0): GS4915 Initialize retry"), 1);
+  EXPECT_EQ(testing_support::consoleCount("[WARN] Retry(1): GS4915 Initialize retry"), 1);
+  EXPECT_EQ(testing_support::consoleCount("GS4915 Initialize retry"), 2);
+  EXPECT_EQ(testing_support::consoleCount("ERROR: GS4915"), 0);
+  EXPECT_EQ(writesTo(0x40000034), (Words{0xA5F0, 0xA5F0}));
+  EXPECT_EQ(writesTo(0x84000010), (Words{1, 3, 1, 3, 1, 3}));
+}
+
+TEST_F(InitDevicesTest, Gs4915ThatNeverLocksIsLoggedAndStartUpGoesOn) {
+  gs4915().failStarts = -1;
+  EXPECT_EQ(initDevices(), -1);
+  EXPECT_EQ(testing_support::consoleCount("GS4915 Initialize retry"), 5);
+  EXPECT_EQ(testing_support::consoleCount("[ERR] ERROR: GS4915 Initialize"), 1);
+  EXPECT_EQ(gs4915().starts, 5);
+}
+
+// ---- sync timing ----------------------------------------------------------------------------------
+TEST_F(BoardDevicesTest, SyncTimingFollowsLineCountAndFourKFlag) {
+  struct Case {
+    int format;
+    bool fourK;
+    int lineOffset;
+    u32 me2Lines, sdiLines;  // 0x83000584, +0x584 of the SDI FPGAs
+    u32 me1_584, me1_588, me2_588, me2_58C, sdi_588, sdi_58C;
+  } const cases[] = {
+      {0, false, 675, 454 + 675 + 512, 454 + 675 + 553, 455, 212, 479, 236, 418, 175},
+      {4, false, 0, 458 + 512, 458 + 553, 455, 212, 479, 236, 418, 175},
+      {5, false, 0, 458 + 512, 458 + 553, 455, 212, 479, 236, 418, 175},
+      {2, false, 345, 454 + 345 + 512, 454 + 345 + 553, 455, 212, 479, 236, 418, 175},
+      {1, true, 939, 454 + 939 + 512, 454 + 939 + 553, 450, 854, 474, 878, 443, 847},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.format);
+    MxFormatState f;
+    f.format = c.format;
+    f.fourK = c.fourK;
+    f.lineOffset = c.lineOffset;
+    mxSetFormatState(f);
+    initSyncTiming();
+    EXPECT_EQ(mxReadReg(0x82000580), 27u);
+    EXPECT_EQ(mxReadReg(0x82000584), c.me1_584);
+    EXPECT_EQ(mxReadReg(0x82000588), c.me1_588);
+    EXPECT_EQ(mxReadReg(0x82000594), 466u);
+    EXPECT_EQ(mxReadReg(0x83000584), c.me2Lines);
+    EXPECT_EQ(mxReadReg(0x83000588), c.me2_588);
+    EXPECT_EQ(mxReadReg(0x8300058C), c.me2_58C);
+    EXPECT_EQ(mxReadReg(0x830005A4), 867u);
+    for (u32 base : {0x84000000u, 0x85000000u}) {
+      EXPECT_EQ(mxReadReg(base + 0x580), 20u);
+      EXPECT_EQ(mxReadReg(base + 0x584), c.sdiLines);
+      EXPECT_EQ(mxReadReg(base + 0x588), c.sdi_588);
+      EXPECT_EQ(mxReadReg(base + 0x58C), c.sdi_58C);
+      EXPECT_EQ(mxReadReg(base + 0x5AC), 268u);
+      EXPECT_EQ(mxReadReg(base + 0x5BC), 955u);
+    }
+    EXPECT_EQ(mxReadReg(0x40004584), 512u);
+  }
+}
+
+TEST_F(BoardDevicesTest, SecondSyncTimingStepByActiveLines) {
+  struct Case {
+    int height;
+    bool fourK;
+    u32 v;
+  } const cases[] = {{540, false, 15}, {720, false, 7}, {244, false, 18}, {288, false, 13},
+                     {1080, false, 0}, {540, true, 23}, {720, true, 23}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.height);
+    MxFormatState f;
+    f.height = c.height;
+    f.fourK = c.fourK;
+    mxSetFormatState(f);
+    initSyncTiming2();
+    for (u32 base : {0x82000000u, 0x83000000u, 0x84000000u, 0x85000000u}) EXPECT_EQ(mxReadReg(base + 0x5C0), c.v);
+  }
+  EXPECT_EQ(mxReadReg(0x820005DC), 57u);
+  EXPECT_EQ(mxReadReg(0x820005E0), 34u);
+  EXPECT_EQ(mxReadReg(0x830005DC), 34u);
+  EXPECT_EQ(mxReadReg(0x830005E4), 57u);
+  EXPECT_EQ(mxReadReg(0x850005C8), 32u);
+  EXPECT_EQ(mxReadReg(0x850005DC), 19u);
+  EXPECT_EQ(mxReadReg(0x400045C8), 34u);
+}
+
+// ---- SDI receivers and transmitters -----------------------------------------------------------------
+class SdiTest : public BoardDevicesTest {};
+
+TEST_F(SdiTest, BringUpLocksAndSetsTheDelays) {
+  struct Case {
+    int format;
+    bool paired, fourK;
+    u32 b04, b44, me_b64, me_b68, me_b6c, me2_b48, sdi_b48;
+  } const cases[] = {
+      {0, false, false, 3, 0x16, 0x23C000A, 0x1204A8A, 0x41000000, 675 + 41, 675 + 10},
+      {3, false, false, 3, 0x1B, 0x23C000A, 0x120498A, 0x41000000, 543 + 41, 543 + 10},
+      {0, true, true, 7, 0x70016, 0x204A8A, 0x01010101, 0x41414141, 674 + 41, 674 + 51},
+      {2, true, false, 7, 0x7001B, 0x23C000A, 0x120498A, 0x41000000, 345 + 41, 345 + 10},
+  };
+  const int offsets[] = {675, 939, 345, 543};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.format);
+    resetBoardDevices();
+    testing_support::consoleClear();
+    MxFormatState f;
+    f.format = c.format;
+    f.paired = c.paired;
+    f.fourK = c.fourK;
+    f.lineOffset = offsets[c.format];
+    mxSetFormatState(f);
+    initSdiTransceivers();
+    EXPECT_EQ(sdiStatus(), static_cast<u32>(SDI_STATUS_OK));
+    EXPECT_EQ(testing_support::consoleCount("SDI RX/TX"), 0);
+    for (u32 base : {0x82000000u, 0x83000000u, 0x84000000u, 0x85000000u}) {
+      EXPECT_EQ(mxReadReg(base + 0xB04), c.b04);
+      EXPECT_EQ(mxReadReg(base + 0xB30), 0xFFFFu);
+      EXPECT_EQ(mxReadReg(base + 0xB44), c.b44);
+    }
+    for (u32 base : {0x82000000u, 0x83000000u}) {
+      EXPECT_EQ(mxReadReg(base + 0xB64), c.me_b64);
+      EXPECT_EQ(mxReadReg(base + 0xB68), c.me_b68);
+      EXPECT_EQ(mxReadReg(base + 0xB6C), c.me_b6c);
+    }
+    EXPECT_EQ(mxReadReg(0x84000B4C), 85u);
+    EXPECT_EQ(mxReadReg(0x83000B48), c.me2_b48);
+    EXPECT_EQ(mxReadReg(0x84000B48), c.sdi_b48);
+    EXPECT_EQ(mxReadReg(0x85000B48), c.sdi_b48);
+  }
+}
+
+TEST_F(SdiTest, EachFpgaReportsInItsOwnBits) {
+  // One unlocked part at a time: the status misses exactly its bits. SDI2 counts on its own.
+  struct Case {
+    int k;
+    bool b50;
+    u32 missing;
+  } const cases[] = {{0, false, 0x7}, {1, true, 0xFFF00}, {2, true, 0x600000}, {2, false, 0x100000},
+                     {3, true, 0x6000000}, {3, false, 0x1000000}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.k);
+    resetBoardDevices();
+    if (c.b50) sdiTransceiver(c.k).lockB50 = 0;
+    else sdiTransceiver(c.k).lockB00 = 0;
+    if (c.k == 1 && c.b50) sdiTransceiver(1).lockB00 = 0;  // overlapping bits 4..7 cleared as well
+    u32 missing = c.missing | (c.k == 1 && c.b50 ? 0xF0 : 0);
+    EXPECT_EQ(sdiStatus(), static_cast<u32>(SDI_STATUS_OK) & ~missing);
+  }
+}
+
+TEST_F(SdiTest, AnSdi2FailureIsRetriedAndReported) {
+  sdiTransceiver(3).lockB50 = 0;
+  const u32 status = SDI_STATUS_OK & ~0x6000000u;
+  initSdiTransceivers();
+  char line[80];
+  std::snprintf(line, sizeof line, "[WARN] Retry(4) : SDI RX/TX Initialize %x", status);
+  EXPECT_EQ(testing_support::consoleCount(line), 1);
+  EXPECT_EQ(testing_support::consoleCount("Initialize 1777fff7"), 0);
+  EXPECT_EQ(testing_support::consoleCount("SDI RX/TX Initialize"), 6);
+  std::snprintf(line, sizeof line, "[ERR] ERROR : SDI RX/TX Initialize %x", status);
+  EXPECT_EQ(testing_support::consoleCount(line), 1);
+  EXPECT_EQ(sdiTries(), 5);
+}
+
+TEST_F(SdiTest, RetriesUntilTheReceiversLock) {
+  sdiSetFailTries(2);
+  traceClear();
+  initSdiTransceivers();
+  EXPECT_EQ(testing_support::consoleCount("[WARN] Retry(0) : SDI RX/TX Initialize 0"), 1);
+  EXPECT_EQ(testing_support::consoleCount("[WARN] Retry(1) : SDI RX/TX Initialize 0"), 1);
+  EXPECT_EQ(testing_support::consoleCount("SDI RX/TX Initialize"), 2);
+  // One try: 15/15, 13/7, 8/3, then 1 to +0xB40 and 0/0.
+  EXPECT_EQ(writesTo(0x85000B00), (Words{15, 13, 8, 0, 15, 13, 8, 0, 15, 13, 8, 0}));
+  EXPECT_EQ(writesTo(0x85000B40), (Words{15, 7, 3, 1, 0, 15, 7, 3, 1, 0, 15, 7, 3, 1, 0}));
+}
+
+TEST_F(SdiTest, IspClockThatNeverLocksStopsTheBringUp) {
+  ispClock().failStarts = -1;
+  initSdiTransceivers();
+  EXPECT_EQ(testing_support::consoleCount("[WARN] Retry(4): ispClock Initialize retry"), 1);
+  EXPECT_EQ(testing_support::consoleCount("ispClock Initialize retry"), 5);
+  EXPECT_EQ(testing_support::consoleCount("[ERR] ERROR: ispClock Initialize"), 1);
+  EXPECT_EQ(sdiTries(), 0);
+  EXPECT_EQ(mxReadReg(0x83000B48), 0u);
+}
+
+TEST_F(SdiTest, IspClockRetryThenSuccess) {
+  ispClock().failStarts = 1;
+  initSdiTransceivers();
+  EXPECT_EQ(sdiStatus(), static_cast<u32>(SDI_STATUS_OK));
+  EXPECT_EQ(testing_support::consoleCount("Retry(0): ispClock Initialize retry"), 1);
+  EXPECT_EQ(testing_support::consoleCount("ispClock Initialize"), 1);
+  EXPECT_EQ(ispClock().starts, 2);
+}
+
+// ---- serdes delay entry -------------------------------------------------------------------------------
+TEST_F(BoardDevicesTest, SerdesDelayRefusesNumbersThatAreNoLink) {
+  for (int link : {-1, -7, INT_MIN, 7, 8, INT_MAX}) {
+    for (int delay : {0, 3}) {
+      traceClear();
+      testing_support::consoleClear();
+      EXPECT_EQ(adjustSerdesDelay(link, delay), -1) << link;
+      EXPECT_EQ(traceWriteCount(), 0u);
+      EXPECT_EQ(testing_support::consoleText(), "");
+    }
+  }
+}
+
+TEST_F(BoardDevicesTest, SerdesDelayShiftNamesTheLink) {
+  EXPECT_EQ(adjustSerdesDelay(2, 3), 0);
+  EXPECT_EQ(adjustSerdesDelay(6, -2), 0);
+  EXPECT_EQ(testing_support::consoleCount("Serdes delay adjust SDI1->ME2 : 3"), 1);
+  EXPECT_EQ(testing_support::consoleCount("Serdes delay adjust ME1->CPU : -2"), 1);
+  EXPECT_STREQ(serdesLink(5).name, "ME2->SDI2");
+  EXPECT_EQ(serdesLink(0).bits, 37);
+  EXPECT_THROW(serdesLink(7), assert::AssertException);
+}
+
+}  // namespace

@@ -1,0 +1,724 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Main/system.h"
+
+namespace {
+
+using libmx::acceptSystemFields;
+using libmx::mergeTextRecord;
+using A = MxifSystemAncillary;
+using D = MxifSystemDisplay;
+
+// One field of a request: how to set it (value and presence bit) and where its accepted bit lands.
+struct RangeCase {
+  const char* field;
+  int value;
+  bool accepted;
+  std::function<void(MxifSystem&, int)> set;
+  std::function<bool(const MxifSystem&)> present;
+};
+
+template <class T>
+RangeCase byteCase(const char* name, int value, bool ok, T MxifSystem::*f, u32 MxifSystem::*m, u32 bit) {
+  return {name, value, ok,
+          [=](MxifSystem& r, int v) {
+            r.*f = static_cast<T>(v);
+            r.*m |= bit;
+          },
+          [=](const MxifSystem& r) { return (r.*m & bit) != 0; }};
+}
+
+RangeCase ancCase(const char* name, int value, bool ok, u8 A::*f, u32 bit) {
+  return {name, value, ok,
+          [=](MxifSystem& r, int v) {
+            r.ancillary.*f = static_cast<u8>(v);
+            r.ancillary.mask |= bit;
+          },
+          [=](const MxifSystem& r) { return (r.ancillary.mask & bit) != 0; }};
+}
+
+RangeCase dispCase(const char* name, int value, bool ok, u8 D::*f, u32 bit) {
+  return {name, value, ok,
+          [=](MxifSystem& r, int v) {
+            r.display.*f = static_cast<u8>(v);
+            r.display.mask |= bit;
+          },
+          [=](const MxifSystem& r) { return (r.display.mask & bit) != 0; }};
+}
+
+RangeCase entryCase(const char* name, int value, bool ok, int n, bool multiview) {
+  return {name, value, ok,
+          [=](MxifSystem& r, int v) {
+            if (multiview) {
+              r.multiviewSource[n] = static_cast<u8>(v);
+              r.multiviewMask |= 1u << n;
+            } else if (n < 8) {
+              r.ancillary.meKeySelect[n] = static_cast<u8>(v);
+              r.ancillary.meKeySelectMask |= 1u << n;
+            } else {
+              r.ancillary.dskStageSource[n - 8] = static_cast<u8>(v);
+              r.ancillary.dskMask |= 1u << (n - 8);
+            }
+          },
+          [=](const MxifSystem& r) {
+            if (multiview) return (r.multiviewMask >> n & 1u) != 0;
+            if (n < 8) return (r.ancillary.meKeySelectMask >> n & 1u) != 0;
+            return (r.ancillary.dskMask >> (n - 8) & 1u) != 0;
+          }};
+}
+
+TEST(SystemRecord, RangeBoundariesOfEveryField) {
+  using S = MxifSystem;
+  const RangeCase cases[] = {
+      byteCase("format", 11, true, &S::format, &S::videoMask, S::FORMAT),
+      byteCase("format", 12, false, &S::format, &S::videoMask, S::FORMAT),
+      byteCase("sdScale", 1, true, &S::sdScale, &S::videoMask, S::SD_SCALE),
+      byteCase("sdScale", 2, false, &S::sdScale, &S::videoMask, S::SD_SCALE),
+      byteCase("verticalOffset", 1, true, &S::verticalOffset, &S::phaseMask, S::VERTICAL_OFFSET),
+      byteCase("verticalOffset", 2, false, &S::verticalOffset, &S::phaseMask, S::VERTICAL_OFFSET),
+      byteCase("horizontalPhase", -50, true, &S::horizontalPhase, &S::phaseMask, S::HORIZONTAL_PHASE),
+      byteCase("horizontalPhase", -51, false, &S::horizontalPhase, &S::phaseMask, S::HORIZONTAL_PHASE),
+      byteCase("horizontalPhase", 49, true, &S::horizontalPhase, &S::phaseMask, S::HORIZONTAL_PHASE),
+      byteCase("horizontalPhase", 50, false, &S::horizontalPhase, &S::phaseMask, S::HORIZONTAL_PHASE),
+      byteCase("verticalPhase", -100, true, &S::verticalPhase, &S::phaseMask, S::VERTICAL_PHASE),
+      byteCase("verticalPhase", -101, false, &S::verticalPhase, &S::phaseMask, S::VERTICAL_PHASE),
+      byteCase("verticalPhase", 100, true, &S::verticalPhase, &S::phaseMask, S::VERTICAL_PHASE),
+      byteCase("verticalPhase", 101, false, &S::verticalPhase, &S::phaseMask, S::VERTICAL_PHASE),
+      byteCase("genlockReference", 3, true, &S::genlockReference, &S::genlockMask, S::GENLOCK_REFERENCE),
+      byteCase("genlockReference", 4, false, &S::genlockReference, &S::genlockMask, S::GENLOCK_REFERENCE),
+      byteCase("genlockSetup", 1, true, &S::genlockSetup, &S::genlockMask, S::GENLOCK_SETUP),
+      byteCase("genlockSetup", 2, false, &S::genlockSetup, &S::genlockMask, S::GENLOCK_SETUP),
+      byteCase("bkgdLatency", 1, true, &S::bkgdLatency, &S::secondMask, S::BKGD_LATENCY),
+      byteCase("bkgdLatency", 2, false, &S::bkgdLatency, &S::secondMask, S::BKGD_LATENCY),
+      byteCase("keyLatency", 1, true, &S::keyLatency, &S::secondMask, S::KEY_LATENCY),
+      byteCase("keyLatency", 2, false, &S::keyLatency, &S::secondMask, S::KEY_LATENCY),
+      byteCase("sdiDelay", 1, true, &S::sdiDelay, &S::secondMask, S::SDI_DELAY),
+      byteCase("sdiDelay", 2, false, &S::sdiDelay, &S::secondMask, S::SDI_DELAY),
+      byteCase("recallPhaseMode", 2, true, &S::recallPhaseMode, &S::mask, S::RECALL_PHASE_MODE),
+      byteCase("recallPhaseMode", 3, false, &S::recallPhaseMode, &S::mask, S::RECALL_PHASE_MODE),
+      byteCase("busRefresh", 1, true, &S::busRefresh, &S::mask, S::BUS_REFRESH),
+      byteCase("busRefresh", 2, false, &S::busRefresh, &S::mask, S::BUS_REFRESH),
+      ancCase("aux1Follows", 1, true, &A::aux1Follows, A::AUX1_FOLLOWS),
+      ancCase("aux1Follows", 2, false, &A::aux1Follows, A::AUX1_FOLLOWS),
+      ancCase("meOutput1Mode", 2, true, &A::meOutput1Mode, A::ME_OUTPUT1_MODE),
+      ancCase("meOutput1Mode", 3, false, &A::meOutput1Mode, A::ME_OUTPUT1_MODE),
+      ancCase("meOutput2Mode", 2, true, &A::meOutput2Mode, A::ME_OUTPUT2_MODE),
+      ancCase("meOutput2Mode", 3, false, &A::meOutput2Mode, A::ME_OUTPUT2_MODE),
+      ancCase("keySelect", 4, true, &A::keySelect, A::KEY_SELECT),
+      ancCase("keySelect", 5, false, &A::keySelect, A::KEY_SELECT),
+      ancCase("perMeKeySelect", 1, true, &A::perMeKeySelect, A::PER_ME_KEY_SELECT),
+      ancCase("perMeKeySelect", 2, false, &A::perMeKeySelect, A::PER_ME_KEY_SELECT),
+      ancCase("dskStageMode", 2, true, &A::dskStageMode, A::DSK_STAGE_MODE),
+      ancCase("dskStageMode", 3, false, &A::dskStageMode, A::DSK_STAGE_MODE),
+      entryCase("meKeySelect[0]", 4, true, 0, false),
+      entryCase("meKeySelect[0]", 5, false, 0, false),
+      entryCase("meKeySelect[7]", 4, true, 7, false),
+      entryCase("meKeySelect[7]", 5, false, 7, false),
+      entryCase("dskStageSource[0]", 4, true, 8, false),
+      entryCase("dskStageSource[0]", 5, false, 8, false),
+      entryCase("dskStageSource[1]", 4, true, 9, false),
+      entryCase("dskStageSource[1]", 5, false, 9, false),
+      entryCase("multiviewSource[0]", 10, true, 0, true),
+      entryCase("multiviewSource[0]", 11, false, 0, true),
+      entryCase("multiviewSource[7]", 10, true, 7, true),
+      entryCase("multiviewSource[7]", 11, false, 7, true),
+      dispCase("timingFlag", 1, true, &D::timingFlag, D::TIMING_FLAG),
+      dispCase("timingFlag", 2, false, &D::timingFlag, D::TIMING_FLAG),
+      dispCase("timingSelect", 2, true, &D::timingSelect, D::TIMING_SELECT),
+      dispCase("timingSelect", 3, false, &D::timingSelect, D::TIMING_SELECT),
+      dispCase("option", 1, true, &D::option, D::OPTION),
+      dispCase("option", 2, false, &D::option, D::OPTION),
+      dispCase("toggle1", 1, true, &D::toggle1, D::TOGGLE1),
+      dispCase("toggle1", 2, false, &D::toggle1, D::TOGGLE1),
+      dispCase("toggle2", 1, true, &D::toggle2, D::TOGGLE2),
+      dispCase("toggle2", 2, false, &D::toggle2, D::TOGGLE2),
+  };
+  const MxifSystem live{};
+  for (const auto& c : cases) {
+    // Beside a valid field that must be kept either way.
+    MxifSystem request{};
+    c.set(request, c.value);
+    request.secondMask |= MxifSystem::SECOND_TEXT;
+    MxifSystem accepted;
+    acceptSystemFields(request, live, false, accepted);
+    EXPECT_EQ(c.present(accepted), c.accepted) << c.field << " = " << c.value;
+    EXPECT_EQ(accepted.secondMask & MxifSystem::SECOND_TEXT, MxifSystem::SECOND_TEXT) << c.field;
+
+    // Merged into a live record, an accepted value lands, a dropped one leaves the record as it was.
+    MxifSystem merged;
+    std::memset(static_cast<void*>(&merged), 0, sizeof merged);  // padding too: the records are compared bytewise
+    mergeTextRecord(merged, accepted);
+    merged.secondMask &= ~MxifSystem::SECOND_TEXT;
+    EXPECT_EQ(c.present(merged), c.accepted) << c.field;
+    MxifSystem probe;
+    std::memset(static_cast<void*>(&probe), 0, sizeof probe);
+    if (c.accepted) c.set(probe, c.value);
+    EXPECT_EQ(std::memcmp(&probe, &merged, sizeof probe), 0) << c.field << " = " << c.value;
+  }
+}
+
+TEST(SystemRecord, AbsentFieldsAreNeverAcceptedAndStatusTextNever) {
+  MxifSystem request{};
+  request.format = 3;
+  request.horizontalPhase = 10;
+  request.genlockMask = MxifSystem::GENLOCK_STATUS;
+  request.genlockStatus.count = 6;
+  std::memcpy(request.genlockStatus.chars, "Locked", 7);
+  MxifSystem accepted;
+  acceptSystemFields(request, MxifSystem{}, false, accepted);
+  EXPECT_EQ(accepted.videoMask, 0u);
+  EXPECT_EQ(accepted.phaseMask, 0u);
+  EXPECT_EQ(accepted.genlockMask, 0u);
+  MxifSystem live{};
+  mergeTextRecord(live, accepted);
+  EXPECT_EQ(live.format, 0);
+  EXPECT_EQ(live.genlockStatus.count, 0);
+}
+
+TEST(SystemRecord, AddressTextsAreCheckedAndCopiedUpToTheirCapacity) {
+  MxifSystem request{};
+  request.addressTexts.mask = 0xF;
+  auto put = [](auto& t, const char* s, int count) {
+    std::memcpy(t.chars, s, std::min(sizeof t.chars, std::strlen(s)));
+    t.count = static_cast<s16>(count);
+  };
+  put(request.addressTexts.text1, "10.0.0.1", 8);
+  put(request.addressTexts.text2, "bad\"quote", 9);
+  put(request.addressTexts.text3, "ABCDEFGHIJKLMNOPQRST", 20);  // count above capacity: refused
+  put(request.addressTexts.text4, "12345678901234567", 17);
+  MxifSystem live{};
+  put(live.addressTexts.text2, "old2", 4);
+  put(live.addressTexts.text3, "old3", 4);
+  MxifSystem accepted;
+  acceptSystemFields(request, live, false, accepted);
+  EXPECT_EQ(accepted.addressTexts.mask, 0x9u);
+  mergeTextRecord(live, accepted);
+  EXPECT_STREQ(reinterpret_cast<const char*>(live.addressTexts.text1.chars), "10.0.0.1");
+  EXPECT_STREQ(reinterpret_cast<const char*>(live.addressTexts.text2.chars), "old2");
+  EXPECT_STREQ(reinterpret_cast<const char*>(live.addressTexts.text3.chars), "old3");
+  EXPECT_EQ(live.addressTexts.text4.count, 17);
+
+  // The second text is taken without checks, up to 7 characters.
+  MxifSystem second{};
+  second.secondMask = MxifSystem::SECOND_TEXT;
+  std::memcpy(second.secondText.chars, "\"quoted", 8);
+  second.secondText.count = 12;
+  acceptSystemFields(second, MxifSystem{}, false, accepted);
+  MxifSystem live2{};
+  mergeTextRecord(live2, accepted);
+  EXPECT_EQ(live2.secondText.count, 7);
+  EXPECT_STREQ(reinterpret_cast<const char*>(live2.secondText.chars), "\"quoted");
+}
+
+TEST(SystemFormats, DriverCodesAndLineLengths) {
+  struct Case {
+    int format, code, codeMode2, lineLength;
+  } cases[] = {
+      {0, 0, 10, 2200}, {1, 1, 11, 2640}, {2, 7, 13, 2750}, {3, 6, 12, 2750},
+      {4, 2, 10, 1650}, {5, 3, 11, 1980}, {6, 4, 10, 858},  {7, 5, 11, 864},
+      {8, 0, 14, 2200}, {9, 1, 15, 2640}, {10, 8, 10, 2200}, {11, 9, 11, 2640},
+      {12, -1, -1, -1}, {-1, -1, -1, -1},
+  };
+  for (auto c : cases) {
+    EXPECT_EQ(libmx::systemDriverFormatCode(c.format, 0), c.code) << c.format;
+    EXPECT_EQ(libmx::systemDriverFormatCode(c.format, 1), c.code) << c.format;
+    EXPECT_EQ(libmx::systemDriverFormatCode(c.format, 2), c.codeMode2) << c.format;
+    EXPECT_EQ(libmx::systemLineLength(c.format), c.lineLength) << c.format;
+  }
+}
+
+TEST(SystemFormats, AspectScale) {
+  struct Case {
+    int format, flag;
+    float scale;
+  } cases[] = {{6, 1, 0.84f}, {7, 1, 0.76f}, {6, 0, 1.0f}, {7, 0, 1.0f}, {0, 1, 1.0f}, {6, 2, 1.0f}};
+  for (auto c : cases) EXPECT_FLOAT_EQ(libmx::sdAspectScale(c.format, c.flag), c.scale) << c.format;
+}
+
+// Predicates and the switching gate over every format, recall phase mode and field flag.
+TEST(SystemPhase, TruthTable) {
+  enum Group { SEGMENTED, P720, OTHER };
+  struct Row {
+    Group group;
+    int mode;
+    u8 flag;
+    bool field1, field0, clip, recall, gate;
+  } rows[] = {
+      {SEGMENTED, 0, 0, false, true, false, true, true},  {SEGMENTED, 0, 1, true, false, true, false, false},
+      {SEGMENTED, 1, 0, false, true, false, true, true},  {SEGMENTED, 1, 1, true, false, true, false, false},
+      {SEGMENTED, 2, 0, false, true, false, true, true},  {SEGMENTED, 2, 1, true, false, true, false, false},
+      {SEGMENTED, 3, 0, false, true, false, true, true},  {SEGMENTED, 3, 1, true, false, true, false, false},
+      {P720, 0, 0, true, true, true, false, true},        {P720, 0, 1, true, true, true, false, true},
+      {P720, 1, 0, true, true, true, false, true},        {P720, 1, 1, true, true, true, false, true},
+      {P720, 2, 0, true, true, true, false, true},        {P720, 2, 1, true, true, true, false, true},
+      {P720, 3, 0, true, true, true, false, true},        {P720, 3, 1, true, true, true, false, true},
+      {OTHER, 0, 0, true, true, false, false, true},      {OTHER, 0, 1, true, true, true, false, true},
+      {OTHER, 1, 0, true, true, false, true, true},       {OTHER, 1, 1, true, true, true, false, false},
+      {OTHER, 2, 0, true, true, false, false, false},     {OTHER, 2, 1, true, true, true, true, true},
+      {OTHER, 3, 0, true, true, false, false, false},     {OTHER, 3, 1, true, true, true, false, true},
+  };
+  const Group groups[12] = {OTHER, OTHER, SEGMENTED, SEGMENTED, P720, P720,
+                            OTHER, OTHER, SEGMENTED, SEGMENTED, OTHER, OTHER};
+  for (int format = 0; format < 12; ++format)
+    for (const Row& r : rows) {
+      if (r.group != groups[format]) continue;
+      SCOPED_TRACE(testing::Message() << "format " << format << " mode " << r.mode << " flag " << int(r.flag));
+      EXPECT_EQ(libmx::isFieldPhase(format, r.flag, 1), r.field1);
+      EXPECT_EQ(libmx::isFieldPhase(format, r.flag, 0), r.field0);
+      EXPECT_EQ(libmx::isFieldPhase(format, r.flag, 7), r.field0);
+      EXPECT_EQ(libmx::isClipPhase(format, r.flag), r.clip);
+      EXPECT_EQ(libmx::isRecallPhase(format, r.mode, r.flag), r.recall);
+      EXPECT_EQ(libmx::isSwitchingGateOpen(format, r.mode, r.flag), r.gate);
+    }
+
+  // The cases as they are usually stated.
+  EXPECT_TRUE(libmx::isFieldPhase(8, 1, 1));
+  EXPECT_FALSE(libmx::isFieldPhase(8, 0, 1));
+  EXPECT_TRUE(libmx::isRecallPhase(8, 0, 0));
+  EXPECT_FALSE(libmx::isRecallPhase(4, 1, 0));
+  EXPECT_TRUE(libmx::isSwitchingGateOpen(4, 2, 0));
+  EXPECT_FALSE(libmx::isRecallPhase(0, 0, 1));
+  EXPECT_TRUE(libmx::isSwitchingGateOpen(0, 0, 1));
+  EXPECT_FALSE(libmx::isSwitchingGateOpen(0, 2, 0));
+  EXPECT_TRUE(libmx::isRecallPhase(0, 2, 1));
+}
+
+}  // namespace
+
+namespace {
+
+struct Bytes {
+  std::vector<u8> b;
+  void write(u8 x) { b.push_back(x); }
+  void u16(u16 v) { libmx::writeU16(*this, v); }
+  void u32(u32 v) { libmx::writeU32(*this, v); }
+  void text(const std::string& s, int count) {
+    u16(static_cast<::u16>(count));
+    if (count < 0) return;
+    for (int i = 0; i <= count; ++i) write(i < static_cast<int>(s.size()) ? static_cast<u8>(s[i]) : 0);
+  }
+};
+
+// A body laid out by hand after the wire table, with distinct values in every field.
+Bytes handBody(int statusCount) {
+  Bytes w;
+  w.u32(0x3);                       // main presence
+  w.u32(0x7);                       // video presence
+  w.write(8), w.write(2), w.write(1);  // format, mode, scale
+  w.u32(0x7);                       // phase presence at 11
+  w.write(1);                       // vertical offset at 15
+  w.u16(static_cast<u16>(-25)), w.u16(static_cast<u16>(-100));  // at 16
+  w.u32(0x3);                       // genlock presence at 20
+  w.write(3), w.write(1);           // at 24
+  w.text("Locked", statusCount);    // at 26
+  w.u32(0xF), w.write(1), w.write(0), w.text("abc", 3), w.write(1);
+  w.u32(0x3F), w.write(1), w.write(2), w.write(1), w.write(4), w.write(1), w.write(2);  // a2..a5, a11, a12
+  w.u32(0x3), w.write(3), w.write(4);                                                  // DSK stage
+  w.u32(0xFF);
+  for (int i = 0; i < 8; ++i) w.write(static_cast<u8>(i % 5));
+  w.u32(0xFF);
+  for (int i = 0; i < 8; ++i) w.write(static_cast<u8>(i + 3));
+  w.write(2);                                   // recall phase mode
+  w.u32(0xF), w.text("1.2.3.4", 7), w.text("", 0), w.text("x", -1), w.text("\\\\", 2);
+  w.u32(0x1F), w.write(1), w.write(2), w.write(1), w.write(0), w.write(1);
+  w.write(1);  // bus refresh
+  return w;
+}
+
+TEST(SystemWire, ReadsTheHandLaidBodyAndWritesItBack) {
+  const Bytes body = handBody(6);
+  EXPECT_EQ(body.b.size(), 106u + 6 + 3 + 7 + 0 + 2 - 1);  // a negative count sends no zero byte
+  EXPECT_EQ(body.b[8], 8);
+  EXPECT_EQ(body.b[15], 1);
+  EXPECT_EQ(body.b[24], 3);
+
+  libmx::WireIn in(body.b.data(), body.b.size());
+  MxifSystem r{};
+  ASSERT_TRUE(libmx::readTextRecord(in, r));
+  EXPECT_EQ(in.position(), body.b.size());
+  EXPECT_EQ(r.format, 8);
+  EXPECT_EQ(r.mode, 2);
+  EXPECT_EQ(r.sdScale, 1);
+  EXPECT_EQ(r.horizontalPhase, -25);
+  EXPECT_EQ(r.verticalPhase, -100);
+  EXPECT_EQ(r.genlockReference, 3);
+  EXPECT_STREQ(reinterpret_cast<const char*>(r.genlockStatus.chars), "Locked");
+  EXPECT_EQ(r.bkgdLatency, 1);
+  EXPECT_EQ(r.keyLatency, 0);
+  EXPECT_EQ(r.sdiDelay, 1);
+  EXPECT_EQ(r.ancillary.keySelect, 4);
+  EXPECT_EQ(r.ancillary.perMeKeySelect, 1);
+  EXPECT_EQ(r.ancillary.dskStageMode, 2);
+  EXPECT_EQ(r.ancillary.dskStageSource[1], 4);
+  EXPECT_EQ(r.ancillary.meKeySelect[6], 1);
+  EXPECT_EQ(r.multiviewSource[7], 10);
+  EXPECT_EQ(r.recallPhaseMode, 2);
+  EXPECT_EQ(r.addressTexts.text3.count, -1);
+  EXPECT_EQ(r.display.timingSelect, 2);
+  EXPECT_EQ(r.display.toggle2, 1);
+  EXPECT_EQ(r.busRefresh, 1);
+  // The quoted memory offsets hold the values.
+  const u8* mem = reinterpret_cast<const u8*>(&r);
+  EXPECT_EQ(mem[8], 8);
+  EXPECT_EQ(mem[9], 2);
+  EXPECT_EQ(mem[10], 1);
+  EXPECT_EQ(mem[48], 1);
+  EXPECT_EQ(mem[108], 2);
+  EXPECT_EQ(mem[200], 1);
+
+  EXPECT_EQ(libmx::textRecordWireLength(r), body.b.size());
+  Bytes out;
+  libmx::writeTextRecord(out, r);
+  EXPECT_EQ(out.b, body.b);
+}
+
+TEST(SystemWire, ShortBodyAndOverlongText) {
+  const Bytes body = handBody(6);
+  for (size_t cut : {size_t{0}, size_t{10}, size_t{30}, body.b.size() - 1}) {
+    libmx::WireIn in(body.b.data(), cut);
+    MxifSystem r{};
+    EXPECT_FALSE(libmx::readTextRecord(in, r)) << cut;
+    EXPECT_EQ(in.position(), cut);
+  }
+  // A genlock status count of 20 for capacity 9: 21 bytes follow, 10 kept, the rest skipped, and
+  // the fields behind it still land.
+  Bytes w;
+  w.u32(0), w.u32(0), w.write(0), w.write(0), w.write(0), w.u32(0), w.write(0), w.u16(0), w.u16(0);
+  w.u32(0), w.write(0), w.write(0);
+  w.text("ABCDEFGHIJKLMNOPQRST", 20);
+  const Bytes rest = handBody(6);
+  const size_t afterStatus = 26 + 2 + 7;
+  w.b.insert(w.b.end(), rest.b.begin() + afterStatus, rest.b.end());
+  libmx::WireIn in(w.b.data(), w.b.size());
+  MxifSystem r{};
+  ASSERT_TRUE(libmx::readTextRecord(in, r));
+  EXPECT_EQ(r.genlockStatus.count, 20);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.genlockStatus.chars), 10), "ABCDEFGHIJ");
+  EXPECT_EQ(r.busRefresh, 1);
+  EXPECT_EQ(r.display.timingSelect, 2);
+}
+
+}  // namespace
+
+#include <memory>
+
+#include "Common/storage.h"
+#include "Main/bp.h"
+#include "board_fixture.h"
+#include "frontend_peer.h"
+
+namespace {
+
+using category::CategoryRegistry;
+using testing_support::AckPacket;
+using testing_support::FrontendPeer;
+
+struct TestSystem : category::CategorySystem {};
+
+// Stands in for the bus category of one ME: counts refresh requests.
+struct FakeBus : category::CategoryInterface, category::BusRefreshTarget {
+  FakeBus() { category::registerCategory(this, category::CategorySystem::TYPE_BUS); }
+  int refreshRequests = 0;
+  void requestRefresh() override { ++refreshRequests; }
+  int ownedByME() const override { return 1; }
+  const char* typeName() const override { return "MxifBus"; }
+  int bindStorage(void*) override { return 0; }
+  void initialize() override {}
+  void initData() override {}
+  void initInternal() override {}
+  void resume(const void*, int) override {}
+  void receive(RequestReceiver&) override {}
+  void sendStatus(AcknowledgeSender&) override {}
+  void send(AcknowledgeSender&, int) override {}
+};
+
+class SystemCategoryTest : public testing_support::BoardTest {
+ protected:
+  void SetUp() override {
+    BoardTest::SetUp();
+    CategoryRegistry::instance().reset();
+    peer.reset();
+    AcknowledgeSender::instance().reset();
+    sys = std::make_unique<TestSystem>();
+    sys->bindStorage(&stored);
+    sys->initialize();
+  }
+  void TearDown() override {
+    CategoryRegistry::instance().reset();
+    vsyncReset();
+  }
+
+  // A VSYNC through the frame callback, with the field bit given and no frame work.
+  static void setField(u8 bit) {
+    vsyncSetFrameWork([] {});
+    onVsyncFrame(vsyncGuard(), bit);
+    vsyncSetFrameWork(nullptr);
+    EXPECT_EQ(category::CategorySystem::fieldFlag(), bit);
+  }
+
+  // Sends the request through the request ring, runs one receive and one send pass, and returns the
+  // packets that reach the acknowledgement ring.
+  std::vector<AckPacket> roundTrip(const MxifSystem& request) {
+    Bytes body;
+    libmx::writeTextRecord(body, request);
+    peer.sendPacket(MxifSystem::TYPE_INDEX, body.b);
+    CategoryRegistry::instance().receiveAll();
+    CategoryRegistry::instance().sendAll(AcknowledgeSender::instance());
+    return peer.readPackets();
+  }
+  static MxifSystem decode(const AckPacket& p) {
+    MxifSystem r{};
+    libmx::WireIn in(p.body.data(), p.body.size());
+    EXPECT_TRUE(libmx::readTextRecord(in, r));
+    EXPECT_EQ(in.position(), p.body.size());
+    return r;
+  }
+
+  FrontendPeer peer;
+  MxifSystem stored{};
+  std::unique_ptr<TestSystem> sys;
+};
+
+TEST_F(SystemCategoryTest, EchoCarriesExactlyTheAcceptedPresenceBits) {
+  MxifSystem req{};
+  req.videoMask = MxifSystem::FORMAT | MxifSystem::MODE | MxifSystem::SD_SCALE;
+  req.format = 8;
+  req.mode = 0;     // the live mode: not a change
+  req.sdScale = 2;  // out of range
+  req.phaseMask = MxifSystem::HORIZONTAL_PHASE | MxifSystem::VERTICAL_PHASE;
+  req.horizontalPhase = 50;  // out of range
+  req.verticalPhase = -100;
+  req.genlockMask = MxifSystem::GENLOCK_STATUS | MxifSystem::GENLOCK_REFERENCE;
+  req.genlockReference = 3;
+  req.genlockStatus.count = 6;
+  std::memcpy(req.genlockStatus.chars, "Locked", 6);
+  req.ancillary.meKeySelectMask = 0x81;
+  req.ancillary.meKeySelect[0] = 4;
+  req.ancillary.meKeySelect[7] = 5;  // out of range
+  req.multiviewMask = 0x3;
+  req.multiviewSource[0] = 10;
+  req.multiviewSource[1] = 11;  // out of range
+  req.mask = MxifSystem::RECALL_PHASE_MODE;
+  req.recallPhaseMode = 2;
+  req.addressTexts.mask = 0x3;
+  req.addressTexts.text1.count = 4;
+  std::memcpy(req.addressTexts.text1.chars, "host", 4);
+  req.addressTexts.text2.count = 1;
+  req.addressTexts.text2.chars[0] = '"';  // not escaped: refused
+  req.addressTexts.text3.count = -1;
+  req.addressTexts.text4.count = -1;
+
+  const auto packets = roundTrip(req);
+  ASSERT_EQ(packets.size(), 1u);
+  EXPECT_EQ(packets[0].type, 29);
+  const MxifSystem echo = decode(packets[0]);
+  EXPECT_EQ(echo.mask, MxifSystem::RECALL_PHASE_MODE);
+  EXPECT_EQ(echo.videoMask, MxifSystem::FORMAT);
+  EXPECT_EQ(echo.phaseMask, MxifSystem::VERTICAL_PHASE);
+  EXPECT_EQ(echo.genlockMask, MxifSystem::GENLOCK_REFERENCE);
+  EXPECT_EQ(echo.secondMask, 0u);
+  EXPECT_EQ(echo.ancillary.mask, 0u);
+  EXPECT_EQ(echo.ancillary.meKeySelectMask, 0x1u);
+  EXPECT_EQ(echo.multiviewMask, 0x1u);
+  EXPECT_EQ(echo.addressTexts.mask, 0x1u);
+  // The first request after start reports the two display toggles as they stood.
+  EXPECT_EQ(echo.display.mask, MxifSystemDisplay::TOGGLE1 | MxifSystemDisplay::TOGGLE2);
+  EXPECT_EQ(echo.format, 8);
+  EXPECT_EQ(echo.verticalPhase, -100);
+  EXPECT_EQ(echo.horizontalPhase, 0);  // the live value, not the refused one
+  EXPECT_EQ(echo.genlockStatus.count, 0);
+  EXPECT_STREQ(reinterpret_cast<const char*>(echo.addressTexts.text1.chars), "host");
+  EXPECT_EQ(packets[0].body.size(), 106u + 4);  // six texts: counts 0, 0, 4, 0, 0, 0
+
+  // Reported once: the presence words are cleared after the report.
+  CategoryRegistry::instance().sendAll(AcknowledgeSender::instance());
+  EXPECT_TRUE(peer.readPackets().empty());
+  EXPECT_FALSE(codec::hasAny(stored));
+  EXPECT_EQ(stored.format, 8);
+}
+
+TEST_F(SystemCategoryTest, ReportWaitsWhileMoreThanHalfTheOutputStreamIsPending) {
+  MxifSystem req{};
+  req.videoMask = MxifSystem::FORMAT;
+  req.format = 5;
+  sys->assign(req, 0);
+  auto& out = AcknowledgeSender::instance().stream();
+  for (int i = 0; i <= 0x20000; ++i) out.write(0);
+  sys->sendStatus(AcknowledgeSender::instance());
+  EXPECT_EQ(out.pending(), 0x20001);
+  EXPECT_EQ(stored.videoMask, MxifSystem::FORMAT);  // still pending
+
+  out.reset();
+  sys->sendStatus(AcknowledgeSender::instance());
+  EXPECT_EQ(out.pending(), 8 + 106);
+  EXPECT_EQ(stored.videoMask, 0u);
+  EXPECT_EQ(stored.format, 5);
+}
+
+TEST_F(SystemCategoryTest, ShortBodyIsDroppedWithItsLogLine) {
+  peer.sendPacket(MxifSystem::TYPE_INDEX, {0, 0, 0, 0, 0, 0, 0, 1, 4});
+  CategoryRegistry::instance().receiveAll();
+  EXPECT_EQ(testing_support::consoleCount("receive short record MxifSystem"), 1);
+  EXPECT_EQ(stored.format, 0);
+  CategoryRegistry::instance().sendAll(AcknowledgeSender::instance());
+  EXPECT_TRUE(peer.readPackets().empty());
+}
+
+TEST_F(SystemCategoryTest, ModeChangeWritesTheStorageWordsOnceARepeatWritesNone) {
+  Storage& storage = Storage::instance();
+  struct Step {
+    int mode;
+    bool written;
+  } steps[] = {{2, true}, {2, false}, {0, true}, {0, false}, {7, true}};
+  for (auto step : steps) {
+    storage.writeWord(STORAGE_BOARD_MODE_MARKER, 0);
+    storage.writeWord(STORAGE_BOARD_MODE, 0);
+    MxifSystem req{};
+    req.videoMask = MxifSystem::MODE;
+    req.mode = static_cast<u8>(step.mode);
+    const auto packets = roundTrip(req);
+    ASSERT_EQ(packets.size(), 1u);
+    EXPECT_EQ((decode(packets[0]).videoMask & MxifSystem::MODE) != 0, step.written) << step.mode;
+    EXPECT_EQ(storage.readWord(STORAGE_BOARD_MODE_MARKER), step.written ? BOARD_MODE_MARKER : 0u) << step.mode;
+    EXPECT_EQ(storage.readWord(STORAGE_BOARD_MODE), step.written ? step.mode + 256u : 0u) << step.mode;
+    EXPECT_EQ(stored.mode, step.mode);
+  }
+  EXPECT_EQ(storage.boardMode(), 7);
+}
+
+TEST_F(SystemCategoryTest, FirstRequestCannotChangeTheDisplayToggles) {
+  MxifSystem req{};
+  req.display.mask = MxifSystemDisplay::TOGGLE1 | MxifSystemDisplay::TOGGLE2;
+  req.display.toggle1 = 1;
+  req.display.toggle2 = 1;
+  sys->assign(req, 0);
+  EXPECT_EQ(stored.display.toggle1, 0);
+  EXPECT_EQ(stored.display.toggle2, 0);
+  sys->assign(req, 0);
+  EXPECT_EQ(stored.display.toggle1, 1);
+  EXPECT_EQ(stored.display.toggle2, 1);
+  // After a restart of the internal state the rule holds again.
+  sys->initInternal();
+  req.display.toggle1 = 0;
+  sys->assign(req, 0);
+  EXPECT_EQ(stored.display.toggle1, 1);
+}
+
+TEST_F(SystemCategoryTest, AppliedAndPreviousFormat) {
+  struct Step {
+    int format;
+    s8 applied, previous;
+  } steps[] = {{4, 4, 0}, {8, 8, 0}, {12, 8, 0}, {6, 6, 0}};
+  for (auto step : steps) {
+    MxifSystem req{};
+    req.videoMask = MxifSystem::FORMAT;
+    req.format = static_cast<u8>(step.format);
+    req.phaseMask = MxifSystem::VERTICAL_OFFSET;
+    req.verticalOffset = 1;
+    sys->assign(req, 0);
+    EXPECT_EQ(sys->appliedFormat(), step.applied) << step.format;
+    EXPECT_EQ(sys->previousFormat(), step.previous) << step.format;
+    EXPECT_EQ(stored.format, step.applied) << step.format;
+    EXPECT_EQ(stored.verticalOffset, 1);  // the other fields still land
+  }
+  EXPECT_EQ(sys->formatChanged(), 1);
+}
+
+TEST_F(SystemCategoryTest, BusRefreshReachesEveryMe) {
+  FakeBus me0, me1;  // MEs 2 and 3 have no instance: the ME 0 one stands in
+  struct Case {
+    int value;
+    int me0, me1;
+  } cases[] = {{0, 0, 0}, {1, 3, 1}, {2, 0, 0}};
+  for (auto c : cases) {
+    me0.refreshRequests = me1.refreshRequests = 0;
+    MxifSystem req{};
+    req.mask = MxifSystem::BUS_REFRESH;
+    req.busRefresh = static_cast<u8>(c.value);
+    sys->assign(req, 0);
+    EXPECT_EQ(me0.refreshRequests, c.me0) << c.value;
+    EXPECT_EQ(me1.refreshRequests, c.me1) << c.value;
+  }
+}
+
+TEST_F(SystemCategoryTest, ChannelOtherThanZeroFailsTheCheck) {
+  MxifSystem req{};
+  req.videoMask = MxifSystem::MODE;
+  req.mode = 5;
+  Storage::instance().writeWord(STORAGE_BOARD_MODE, 0);  // the non-volatile window outlives tests
+  EXPECT_THROW(sys->assign(req, 1), assert::AssertException);
+  EXPECT_EQ(testing_support::consoleCount("0 <= idx && idx < N_CHANNELS"), 1);
+  EXPECT_EQ(Storage::instance().readWord(STORAGE_BOARD_MODE), 0u);  // nothing done before the check
+}
+
+TEST_F(SystemCategoryTest, ResumeTakesTheSavedRecordWithEveryBitThroughTheRangeChecks) {
+  MxifSystem saved{};
+  saved.format = 9;
+  saved.mode = 2;
+  saved.horizontalPhase = -50;
+  saved.verticalPhase = 300;  // damaged: out of range
+  saved.genlockStatus.count = 8;
+  std::memcpy(saved.genlockStatus.chars, "Unlocked", 8);
+  saved.addressTexts.text4.count = 17;
+  std::memset(saved.addressTexts.text4.chars, 'a', sizeof saved.addressTexts.text4.chars);  // no zero
+  saved.display.toggle2 = 1;
+  sys->resume(&saved, 0);
+  EXPECT_EQ(stored.format, 9);
+  EXPECT_EQ(stored.mode, 2);
+  EXPECT_EQ(stored.horizontalPhase, -50);
+  EXPECT_EQ(stored.verticalPhase, 0);
+  EXPECT_STREQ(reinterpret_cast<const char*>(stored.genlockStatus.chars), "Unlocked");
+  EXPECT_EQ(stored.addressTexts.text4.count, 17);
+  EXPECT_EQ(stored.addressTexts.text4.chars[17], 0);
+  EXPECT_EQ(stored.display.toggle2, 1);
+  // Every defined presence bit of the eleven words, and no other.
+  EXPECT_EQ(stored.mask, 0x3u);
+  EXPECT_EQ(stored.videoMask, 0x7u);
+  EXPECT_EQ(stored.phaseMask, 0x7u);
+  EXPECT_EQ(stored.genlockMask, 0x7u);
+  EXPECT_EQ(stored.secondMask, 0xFu);
+  EXPECT_EQ(stored.ancillary.mask, 0x3Fu);
+  EXPECT_EQ(stored.ancillary.dskMask, 0x3u);
+  EXPECT_EQ(stored.ancillary.meKeySelectMask, 0xFFu);
+  EXPECT_EQ(stored.multiviewMask, 0xFFu);
+  EXPECT_EQ(stored.addressTexts.mask, 0xFu);
+  EXPECT_EQ(stored.display.mask, 0x1Fu);
+  EXPECT_EQ(sys->appliedFormat(), -1);
+  // The live format before the resume is remembered when asked to.
+  sys->resume(&saved, 1);
+  EXPECT_EQ(sys->appliedFormat(), 9);
+}
+
+TEST_F(SystemCategoryTest, PredicatesAndGateFollowTheFieldFlag) {
+  struct Case {
+    int format, recallMode;
+    u8 flag;
+    bool field1, field0, clip, recall, gate;
+  } cases[] = {
+      {8, 0, 1, true, false, true, false, false},
+      {8, 0, 0, false, true, false, true, true},
+      {0, 2, 1, true, true, true, true, true},
+      {0, 2, 0, true, true, false, false, false},
+  };
+  for (auto c : cases) {
+    stored.format = static_cast<u8>(c.format);
+    stored.recallPhaseMode = static_cast<u8>(c.recallMode);
+    setField(c.flag);
+    SCOPED_TRACE(testing::Message() << "format " << c.format << " flag " << int(c.flag));
+    EXPECT_EQ(sys->isFieldPhase(1), c.field1);
+    EXPECT_EQ(sys->isFieldPhase(0), c.field0);
+    EXPECT_EQ(sys->isClipPhase(), c.clip);
+    EXPECT_EQ(sys->isRecallPhase(), c.recall);
+    EXPECT_EQ(category::isSwitchingGateOpen(), c.gate);
+  }
+  stored.format = 6;
+  stored.sdScale = 1;
+  EXPECT_FLOAT_EQ(sys->sdAspectScale(), 0.84f);
+}
+
+}  // namespace
