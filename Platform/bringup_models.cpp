@@ -3,14 +3,12 @@
 
 #include "config_port.h"
 #include "ddr3_model.h"
-#include "dma_engine.h"
 #include "nand_device.h"
 #include "serdes_model.h"
 
 namespace platform {
 
 void bringUpAttach() {
-  dmaEngine();  // the NAND port is read through DMA channel 0
   nandAttach();
   configPortAttach();
   ddr3Attach();
@@ -18,7 +16,6 @@ void bringUpAttach() {
 }
 
 void bringUpReset() {
-  dmaEngine();
   nandReset(true);
   configPortReset();
   ddr3Reset();

@@ -5,7 +5,8 @@
 
 namespace platform {
 
-// Attaches all of them (after boardOpen); the NAND flash is the board directory's nand.img.
+// Attaches all of them (after boardOpen); the NAND flash is the board directory's nand.img. Its
+// reads go through the DMA engine (dma_engine.h), which the caller attaches.
 void bringUpAttach();
 void bringUpDetach();
 // A healthy board again: factory NAND contents, no faults, every model in its power-on state.

@@ -9,6 +9,7 @@
 #include "Main/vsync.h"
 #include "board_fixture.h"
 #include "check.h"
+#include "dma_engine.h"
 #include "vsync.h"
 #include "watchdog.h"
 
@@ -54,12 +55,14 @@ class StartupTest : public BoardTest {
     vsyncSetFrameWork(recordFrame);
     vsyncAttach();
     watchdogAttach();
+    dmaEngine();  // the cold path reads NAND flash through DMA channel 0
     setEndHandler([](EndReason reason, u32 arg) { throw RunEnded{reason, arg}; });
   }
   void TearDown() override {
     shutdownInterrupts();
     vsyncDetach();
     watchdogDetach();
+    dmaEngine().detach();
     setEndHandler(nullptr);
     BoardTest::TearDown();
   }

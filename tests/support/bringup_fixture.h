@@ -35,6 +35,7 @@ class BringUpTest : public BoardTest {
     });
   }
   void TearDown() override {
+    platform::dmaEngine().detach();
     platform::watchdogDetach();
     platform::setEndHandler(nullptr);
     BoardTest::TearDown();
