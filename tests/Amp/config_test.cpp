@@ -153,3 +153,43 @@ TEST_F(ConfigTest, ShortNandImageRestartsTheBoard) {
 }
 
 }  // namespace
+
+// ---- the cold power-on path as a whole --------------------------------------------------------------
+
+#include "Main/startup.h"
+
+namespace {
+
+class ColdStartTest : public BringUpTest {
+ protected:
+  void SetUp() override {
+    BringUpTest::SetUp();
+    bpReset();
+  }
+  // The start-up lock that a run took is given back while its lock word is still there.
+  void TearDown() override {
+    bpReset();
+    BringUpTest::TearDown();
+  }
+};
+
+TEST_F(ColdStartTest, FailedConfigurationIsLoggedAndStartUpGoesOn) {
+  configPortSetFault(6, ConfigFault::NoDone);
+  powerOnSequence();
+  const std::string text = consoleText();
+  const size_t failed = text.find("[ERR] sdi2: no DONE");
+  ASSERT_NE(failed, std::string::npos) << text;
+  // DDR3 comes up after it and the board is marked as brought up.
+  EXPECT_GT(text.find("DDR3(85000300) Test complete"), failed);
+  EXPECT_EQ(readMem32(0xFFFFFFF8), 1u);
+  EXPECT_EQ(consoleCount("[ERR]"), 1);
+}
+
+TEST_F(ColdStartTest, DdrThatNeverPassesItsTestRestartsTheBoard) {
+  ddr3CompareErrors(0, 1, 2, 100);
+  EXPECT_THROW(powerOnSequence(), BoardRestart);
+  EXPECT_EQ(consoleCount("[ERR] DDR3(82000300) error : 2 count"), 5) << consoleText();
+  EXPECT_EQ(readMem32(0xFFFFFFF8), 0u);  // the next start is cold again
+}
+
+}  // namespace
