@@ -216,6 +216,17 @@ TEST_F(NandTest, SectorTableChoice) {
   }
 }
 
+TEST_F(NandTest, StuckDmaChannelEndsTheReadInFailure) {
+  dmaEngine().setStuck(MX_DMA_NAND, true);
+  const u64 start = clockNow();
+  EXPECT_EQ(read(GLUE), -1);
+  EXPECT_GE(consoleCount("DMA timeout"), 1) << consoleText();
+  EXPECT_LT(clockNow() - start, 10000000ull * TICKS_PER_US);  // within the power-on watchdog
+  dmaEngine().setStuck(MX_DMA_NAND, false);
+  mxNandForgetTable();
+  EXPECT_GT(read(GLUE), 0);
+}
+
 TEST_F(NandTest, LogicalAddressesForMessages) {
   ASSERT_GT(read(GLUE), 0);
   EXPECT_EQ(mxNandLogicalAddress(0x20010), 0x20010u - 0x10000000u);  // the table blocks
