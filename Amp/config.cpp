@@ -47,7 +47,6 @@ const ImageAddress IMAGE_TABLE[] = {
     {"me2", {0x00C00000, 0x0D600000, 0x0EF00000}}, {"sdi", {0x01700000, 0, 0x0FA00000}},
 };
 
-constexpr u32 IMAGE_AREA_LIMIT = 0x04000000;
 constexpr u32 SECOND_BANK = 0x8000000;
 constexpr u32 BOOT_MODE = 0xFFFF0000;
 constexpr u32 BOOT_FIRST_BANK = 0x4000;
@@ -100,6 +99,7 @@ void loadImage(int index, u32 bank, int variant) {
   f.bufAddr = static_cast<int>(areaOffset);
   areaOffset += f.maxSize;
   {
+    // The images must fit the area in front of the DMA buffers.
     const u32 bufAddr = areaOffset;
     MX_CHECK(bufAddr <= 0x04000000);
   }
