@@ -292,11 +292,3 @@ int adjustSerdesDelay(int link, int delay) {
 void adjustAllSerdesDelays() {
   for (int link = 0; link < N_SERDES_LINKS; ++link) adjustSerdesDelay(link, 0);
 }
-
-// Stand-ins until the serdes trainer (Driver/serdes) is linked in: its definitions replace these.
-// Training then reports failure rather than claiming aligned links.
-[[gnu::weak]] int mxSerdesTrainRetry(const SerdesLink& link) {
-  MX_LOG(libmx::ERR, "ERROR: Serdes(%s) trainer: %s", link.name, "not available");
-  return -1;
-}
-[[gnu::weak]] void mxSerdesShiftDelay(const SerdesLink&, int, int) {}
