@@ -196,7 +196,8 @@ class RecordView : public codec::LeafSink {
       codec::appendTextLeaf(f.leaf, lines);
       for (size_t start = 0; start < lines.size();) {
         const size_t end = lines.find('\n', start);
-        out += " " + lines.substr(start, end - start);
+        out += ' ';
+        out.append(lines, start, end - start);
         start = end + 1;
       }
     }

@@ -2,6 +2,7 @@
 // `frontend` program (and by the same code as a library) as the front-end processor would.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -50,6 +51,8 @@ class EndToEnd : public ::testing::Test {
     pid_ = fork();
     ASSERT_GE(pid_, 0);
     if (pid_ == 0) {
+      // The back end never outlives this test program, even when it dies before its TearDown.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
       const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
       if (fd >= 0) {
         dup2(fd, 1);
