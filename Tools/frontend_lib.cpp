@@ -192,12 +192,9 @@ bool parseHex(const std::vector<std::string>& words, Bytes& bytes) {
   bytes.clear();
   for (const std::string& w : words) {
     if (w.size() % 2 != 0) return false;
+    if (w.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
     for (size_t i = 0; i < w.size(); i += 2) {
-      long v = 0;
-      const std::string pair = w.substr(i, 2);
-      if (pair.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
-      v = std::strtol(pair.c_str(), nullptr, 16);
-      bytes.push_back(static_cast<u8>(v));
+      bytes.push_back(static_cast<u8>(std::strtol(w.substr(i, 2).c_str(), nullptr, 16)));
     }
   }
   return true;
@@ -340,8 +337,11 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   const bool writes = command != "watch" && command != "console";
   if (writes) {
     const int status = requestPacket(command, rest, packet, error);
-    if (status == 2) return error.empty() ? usage(err) : (err << "frontend: " << error << "\n", 2);
-    if (status != 0) return refuse(err, error);
+    if (status == 2 && error.empty()) return usage(err);
+    if (status != 0) {
+      refuse(err, error);
+      return status;
+    }
   }
   Link link;
   if (!link.open(board, timeout, error)) return refuse(err, error);
