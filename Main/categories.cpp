@@ -3,8 +3,11 @@
 #include <initializer_list>
 
 #include "Main/bp.h"
+#include "Main/button.h"
+#include "Main/sourcelink.h"
 #include "Main/startup.h"
 #include "Main/system.h"
+#include "Main/xpt.h"
 
 namespace {
 
@@ -39,4 +42,7 @@ void createCategories() {
   // MxifSourceTally, MxifInitialStatus, MxifTransitionStatus, MxifTest, SystemInitialCmd,
   // MxifButtonEvent, MxifFaderEvent, MxifSwitchingCmd.
   enter(category::CategorySystem::instance());
+  enter(category::CategorySourceLink::instance());
+  enter(category::CategoryXpt::instance());
+  enter(category::CategoryButtonEvent::instance());
 }
