@@ -12,6 +12,7 @@
 
 #include "Main/typenames.h"
 #include "board.h"
+#include "data_internal.h"
 
 namespace frontend {
 namespace {
@@ -128,17 +129,14 @@ std::vector<Packet> Link::takePackets(size_t max) {
 // ---- Request bodies ------------------------------------------------------------------------------------
 
 Bytes buttonEventBody(u16 code, bool pressed, u8 me, u8 panel, u8 index) {
-  // Two words and a flag carried but not interpreted, panel, ME, row index, code, state, a flag.
-  Bytes b;
-  putU16(b, 0);
-  b.push_back(0);
-  putU16(b, 0);
-  b.push_back(panel);
-  b.push_back(me);
-  b.push_back(index);
-  putU16(b, code);
-  b.push_back(pressed ? 1 : 0);
-  b.push_back(0);
+  internal::MxifButtonEvent event;
+  event.panel = panel;
+  event.me = me;
+  event.index = index;
+  event.code = code;
+  event.state = pressed ? internal::MxifButtonEvent::PRESSED : internal::MxifButtonEvent::RELEASED;
+  Bytes b(codec::wireSize<internal::MxifButtonEvent>());
+  codec::encode(event, b.data(), b.size());
   return b;
 }
 

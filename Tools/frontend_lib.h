@@ -54,7 +54,8 @@ class Link {
   size_t garbage_ = 0;
 };
 
-// Bodies of the panel events in their wire form.
+// Bodies of the panel events in their wire form: the button event through its record, the fader
+// event (whose record is not built here) byte by byte after its field table, the wait command.
 Bytes buttonEventBody(u16 code, bool pressed, u8 me, u8 panel, u8 index);
 Bytes faderEventBody(u8 lever, u16 value, u8 panel);
 Bytes waitBody(s16 frames);
