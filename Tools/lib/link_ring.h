@@ -8,6 +8,7 @@
 #include <atomic>
 #include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 

@@ -1,6 +1,8 @@
 #include "Tools/lib/record_types.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <type_traits>
 
