@@ -3,6 +3,8 @@
 #include <initializer_list>
 
 #include "Main/bp.h"
+#include "Main/bus.h"
+#include "Main/busstatus.h"
 #include "Main/startup.h"
 #include "Main/system.h"
 
@@ -39,4 +41,6 @@ void createCategories() {
   // MxifSourceTally, MxifInitialStatus, MxifTransitionStatus, MxifTest, SystemInitialCmd,
   // MxifButtonEvent, MxifFaderEvent, MxifSwitchingCmd.
   enter(category::CategorySystem::instance());
+  for (int me = 0; me < category::N_ME; ++me) enter(category::CategoryBus::instance()[me]);
+  for (int me = 0; me < category::N_ME; ++me) enter(category::CategoryBusStatus::instance()[me]);
 }
