@@ -5,8 +5,11 @@
 #include "Main/bp.h"
 #include "Main/bus.h"
 #include "Main/busstatus.h"
+#include "Main/button.h"
+#include "Main/sourcelink.h"
 #include "Main/startup.h"
 #include "Main/system.h"
+#include "Main/xpt.h"
 
 namespace {
 
@@ -41,6 +44,9 @@ void createCategories() {
   // MxifSourceTally, MxifInitialStatus, MxifTransitionStatus, MxifTest, SystemInitialCmd,
   // MxifButtonEvent, MxifFaderEvent, MxifSwitchingCmd.
   enter(category::CategorySystem::instance());
+  enter(category::CategorySourceLink::instance());
+  enter(category::CategoryXpt::instance());
   for (int me = 0; me < category::N_ME; ++me) enter(category::CategoryBus::instance()[me]);
   for (int me = 0; me < category::N_ME; ++me) enter(category::CategoryBusStatus::instance()[me]);
+  enter(category::CategoryButtonEvent::instance());
 }
