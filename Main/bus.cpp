@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "Driver/xpt.h"
+#include "Main/button.h"
+#include "Main/sourcelink.h"
 
 namespace category {
 
@@ -37,23 +39,35 @@ u16 storedU16(int type, int offset) {
   return v;
 }
 
+constexpr int TYPE_SOURCE_LINK = 37;
+constexpr int TYPE_XPT_ASSIGN = 38;
+
+CategoryXpt* xptAssign() { return dynamic_cast<CategoryXpt*>(CategoryRegistry::instance().get(TYPE_XPT_ASSIGN, 0)); }
+
+CategorySourceLink* sourceLink() {
+  return dynamic_cast<CategorySourceLink*>(CategoryRegistry::instance().get(TYPE_SOURCE_LINK, 0));
+}
+
 // The source the crosspoint assignment gives a panel button, -1 when none.
 int panelButtonSource(int panel, int button) {
-  (void)panel;
-  (void)button;
-  return -1;
+  CategoryXpt* xpt = xptAssign();
+  return xpt == nullptr ? -1 : xpt->sourceOf(panel, button);
 }
 
 // The source that the source-link table pairs with a source, -1 when none.
 int linkedSource(int source) {
-  (void)source;
-  return -1;
+  CategorySourceLink* link = sourceLink();
+  return link == nullptr ? -1 : link->findLinkedSource(source);
 }
 
 // Link flag of AUX pair p (entries 24 + 2p, 25 + 2p).
-int auxLinkFlag(int pair) {
-  (void)pair;
-  return 0;
+bool isAuxLinked(int pair) {
+  CategorySourceLink* link = sourceLink();
+  return link != nullptr && link->isAuxLinked(pair);
+}
+
+void busButtonHook(CategoryInterface& target, const internal::MxifButtonEvent& btn) {
+  if (auto* bus = dynamic_cast<CategoryBus*>(&target)) bus->onButton(btn);
 }
 
 // The ME's usage of ME outputs: uses[a][b] is 1 when one of ME a's entries 0..11 holds an output of
@@ -87,7 +101,10 @@ bool inList(const s16* list, int n, int source) {
 
 }  // namespace
 
-int sourceLinkMode() { return 0; }
+int sourceLinkMode() {
+  CategorySourceLink* link = sourceLink();
+  return link == nullptr ? 0 : link->linkMode();
+}
 
 CategoryBus* CategoryBus::instance() {
   static CategoryBus objects[N_ME];
@@ -95,6 +112,7 @@ CategoryBus* CategoryBus::instance() {
 }
 
 CategoryBus::CategoryBus() {
+  CategoryButtonEvent::setHook(ButtonReceiver::BUS, busButtonHook);
   for (auto& c : prevCode_) c = -1;
   std::memset(pressed_, 0, sizeof pressed_);
 }
@@ -273,6 +291,10 @@ void CategoryBus::copyToOthers(int entry) {
   }
 }
 
+void CategoryBus::onButton(const internal::MxifButtonEvent& btn) {
+  onButton(btn.panel, btn.getMe(), btn.index, btn.getCode(), btn.state);
+}
+
 void CategoryBus::onButton(int panel, int eventMe, int entry, int code, int state) {
   if (code == ALL_RELEASED) {
     if (state == 0) std::memset(pressed_, 0, sizeof pressed_);
@@ -399,7 +421,7 @@ void CategoryBus::followLinks() {
       offset = e - 72;
     } else if (e == 13 || e == 14) {
       offset = e - 13;
-    } else if (24 <= e && e <= 71 && auxLinkFlag((e - 24) / 2) == 1) {
+    } else if (24 <= e && e <= 71 && isAuxLinked((e - 24) / 2)) {
       offset = e - 24;
     } else {
       continue;

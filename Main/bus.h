@@ -13,6 +13,7 @@
 #include "Main/auxtrans.h"
 #include "Main/bp.h"
 #include "Main/system.h"
+#include "Main/xpt.h"
 #include "data_internal.h"
 
 namespace category {
@@ -46,7 +47,7 @@ class UskAssignTarget {
   ~UskAssignTarget() = default;
 };
 
-class CategoryBus : public CategoryCommon<MxifBus>, public BusRefreshTarget {
+class CategoryBus : public CategoryCommon<MxifBus>, public BusRefreshTarget, public XptReselectTarget {
  public:
   static constexpr int N_ENTRIES = MxifBus::N_ENTRIES;
   static constexpr int N_PANELS = 3;
@@ -71,14 +72,16 @@ class CategoryBus : public CategoryCommon<MxifBus>, public BusRefreshTarget {
   // rebuilt on the next update; the source links do not act on it.
   void requestRefresh() override { refreshRequested_ = 1; }
 
-  // A panel crosspoint press or release (codes 1100..1291) or the all-released code 3000.
+  // A panel crosspoint press or release (codes 1100..1291) or the all-released code 3000; the
+  // event's index is the bus entry.
+  void onButton(const internal::MxifButtonEvent& btn);
   void onButton(int panel, int eventMe, int entry, int code, int state);
   // Direct selection of a source on an entry (stored-frame recall, links, button reassignment).
   void select(int entry, int source);
   // Selects on `to` the source linked to the source of `from`.
   void selectLinked(int from, int to);
   // Every entry holding the panel's button code takes `source` as a direct code.
-  void reselectButton(int button, int source, int panel);
+  void reselectButton(int button, int source, int panel) override;
   // Entry 72 + offset (offset -72..16) takes the source unless it already resolves to it.
   void assignSource(int source, int offset);
   void setProgramBus(int v);
