@@ -7,6 +7,8 @@
 #include "Driver/core.h"
 #include "Driver/xpt.h"
 #include "Main/bus.h"
+#include "Main/button.h"
+#include "Main/sourcelink.h"
 #include "board.h"
 #include "board_fixture.h"
 #include "frontend_peer.h"
@@ -70,9 +72,12 @@ class BusTest : public testing_support::BoardTest {
     mxCoreReset();
     mxXptReset();
     mxBoardInit();
+    // The system settings singleton (format 0), entered in the emptied registry.
     static MxifSystem systemRecord;
-    category::CategorySystem::instance().bindStorage(&systemRecord);
-    category::CategorySystem::instance().initialize();
+    auto& sys = category::CategorySystem::instance();
+    if (reg().categories[0][MxifSystem::TYPE_INDEX] == nullptr) reg().add(MxifSystem::TYPE_INDEX, &sys);
+    sys.bindStorage(&systemRecord);
+    sys.initialize();
     peer.reset();
     AcknowledgeSender::instance().reset();
     for (int m = 0; m < category::N_ME; ++m) {
@@ -442,6 +447,202 @@ TEST_F(BusTest, RefreshRequestReportsTheWholeRecordWithoutLinking) {
   EXPECT_EQ(stored[1].mask, MxifBus::PROGRAM_BUS);
   EXPECT_EQ(bus(1).linkSuppressed(), 1);
   EXPECT_FALSE(codec::hasAny(stored[2]));
+}
+
+// ---- Panel presses, crosspoint assignment and source links -----------------------------------------
+
+struct TestXpt : category::CategoryXpt {};
+struct TestLink : category::CategorySourceLink {};
+struct TestButtonEvent : category::CategoryButtonEvent {};
+
+class BusPanelTest : public BusTest {
+ protected:
+  void SetUp() override {
+    BusTest::SetUp();
+    xpt = std::make_unique<TestXpt>();
+    reg().bindInstance(0, MxifXptAssign::TYPE_INDEX, reinterpret_cast<u8*>(xptRecords));
+    xpt->initialize();
+    link = std::make_unique<TestLink>();
+    reg().bindInstance(0, MxifSourceLink::TYPE_INDEX, reinterpret_cast<u8*>(&linkRecord));
+    link->initialize();
+    buttons = std::make_unique<TestButtonEvent>();
+    buttons->initialize();
+    buttons->update();  // format 0: events act at once
+    // Panel 0 buttons 3, 5, 7 carry sources 11, 12, 13; panel 1 button 26 (index 50) source 22.
+    assignButton(0, 3, 11);
+    assignButton(0, 5, 12);
+    assignButton(0, 7, 13);
+    assignButton(1, 26, 22);
+    for (auto& r : stored) r = MxifBus{};
+    frame();
+  }
+
+  void assignButton(int panel, int button, int source) {
+    MxifXptAssign r{};
+    r.panel = static_cast<u16>(panel);
+    r.source[button] = static_cast<s16>(source);
+    r.buttonMask[button / 32] |= 1u << (button % 32);
+    xpt->assign(r, panel);
+  }
+  void linkSources(int from, int to) {
+    MxifSourceLink r{};
+    const int i = category::CategorySourceLink::tableIndex(from);
+    r.linked[i] = static_cast<s16>(to);
+    r.entryMask[i / 32] |= 1u << (i % 32);
+    link->assign(r, 0);
+  }
+  void setLinkMode(int mode) {
+    MxifSourceLink r{};
+    r.mask = MxifSourceLink::LINK_MODE;
+    r.linkMode = static_cast<u8>(mode);
+    link->assign(r, 0);
+  }
+  // A press (state 1) or release (state 0) of crosspoint button b (-1: all released) through the
+  // request ring.
+  void button(int me, int entry, int b, int state, int panel = 0) {
+    internal::MxifButtonEvent ev{};
+    ev.me = static_cast<u8>(me);
+    ev.index = static_cast<u8>(entry);
+    ev.code = static_cast<u16>(b < 0 ? CategoryBus::ALL_RELEASED : CategoryBus::BUTTON_FIRST + b);
+    ev.state = static_cast<u8>(state);
+    ev.panel = static_cast<u8>(panel);
+    peer.send(ev);
+    reg().receiveAll();
+  }
+
+  MxifXptAssign xptRecords[3]{};
+  MxifSourceLink linkRecord{};
+  std::unique_ptr<TestXpt> xpt;
+  std::unique_ptr<TestLink> link;
+  std::unique_ptr<TestButtonEvent> buttons;
+};
+
+TEST_F(BusPanelTest, PanelPressSelectsTheAssignedSourceOnTheEventsMe) {
+  button(0, 0, 5, 1);
+  EXPECT_EQ(stored[0].entries[0], 5);  // the button's code: it follows the assignment
+  EXPECT_EQ(bus(0).busSource(0), 12);
+  frame();
+  mxUpdate();
+  EXPECT_EQ(regPeek(XPT_BUS_REG) & 0xFF, 2u);  // input 3 (source 12)
+
+  // Button index 50 of panel 1 is code 256 + 26 on ME 2's B bus.
+  button(2, 1, 50, 1, 1);
+  EXPECT_EQ(stored[2].entries[1], 282);
+  EXPECT_EQ(bus(2).busSource(1), 22);
+  EXPECT_EQ(stored[0].entries[1], CategoryBus::REPLACEMENT_CODE);
+  frame();
+  EXPECT_EQ(mxXptImage()[xpt::BUS + 16 * 2 + 1], 12);
+
+  // Reassigning the button leaves the entries that held it on its previous source.
+  assignButton(0, 5, 30);
+  EXPECT_EQ(stored[0].entries[0], D + 12);
+  EXPECT_EQ(bus(0).busSource(0), 12);
+  // A button whose column is masked resolves to nothing and is refused.
+  assignButton(0, 24 + 3, 300);
+  button(0, 2, 3, 1);
+  EXPECT_NE(stored[0].entries[2], 3);
+}
+
+TEST_F(BusPanelTest, ReleaseReselectsTheLowestButtonStillHeld) {
+  const struct {
+    int b, state, code;  // button (-1: all released), press or release, entry 2 afterwards
+  } steps[] = {{7, 1, 7}, {3, 1, 3}, {5, 1, 5}, {5, 0, 3}, {3, 0, 7}, {7, 0, 7},
+               {5, 1, 5}, {3, 1, 3}, {-1, 0, 3}, {3, 0, 3}, {5, 2, 3}};
+  int i = 0;
+  for (auto s : steps) {
+    button(0, 2, s.b, s.state);
+    EXPECT_EQ(stored[0].entries[2], s.code) << i++;
+  }
+  EXPECT_EQ(bus(0).isPressed(0, 2, 5), 0);
+  // An event for another ME is a fault.
+  internal::MxifButtonEvent ev{};
+  ev.me = 1;
+  ev.code = CategoryBus::BUTTON_FIRST;
+  ev.state = 1;
+  EXPECT_THROW(bus(0).onButton(ev), assert::AssertException);
+}
+
+TEST_F(BusPanelTest, PressesOnSharedEntriesAreCopiedToTheOtherMes) {
+  const struct {
+    int me, entry;
+    bool copied;
+  } cases[] = {{0, 2, false}, {0, 12, false}, {1, 13, true}, {3, 15, true}, {2, 16, true},
+               {0, 24, true}, {1, 71, true},  {0, 79, true}, {0, 80, false}};
+  for (auto c : cases) {
+    for (int m = 0; m < 4; ++m) put(m, c.entry, D + 10 + m);
+    for (auto& r : stored) codec::clearPresence(r);
+    button(c.me, c.entry, 7, 1);
+    button(c.me, c.entry, 7, 0);
+    EXPECT_EQ(stored[c.me].entries[c.entry], 7) << c.entry;
+    for (int m = 0; m < 4; ++m) {
+      if (m == c.me) continue;
+      EXPECT_EQ(stored[m].entries[c.entry], c.copied ? 7 : D + 10 + m) << c.entry << " ME " << m;
+      EXPECT_EQ(stored[m].hasEntry(c.entry), c.copied) << c.entry << " ME " << m;
+      if (c.entry >= 24 && c.entry <= 71) {
+        EXPECT_EQ(bus(m).prevCode(c.entry), D + 10 + m) << c.entry << " ME " << m;
+      }
+    }
+  }
+}
+
+TEST_F(BusPanelTest, ABSwapTurnsAnABusPressToTheBBus) {
+  FakeBkgd bkgd;
+  FakeRecord operate(36);
+  bindFake(operate, 36);
+  operate.bytes[12] = 2;  // mode 2: swap while A is on program
+  frame();
+  ASSERT_EQ(bus(0).abSwap(), 1);
+  button(0, 0, 3, 1);
+  EXPECT_EQ(stored[0].entries[1], 3);
+  EXPECT_EQ(stored[0].entries[0], CategoryBus::REPLACEMENT_CODE);
+}
+
+TEST_F(BusPanelTest, LinkedPairsFollowTheDrivingEntry) {
+  linkSources(10, 20);
+  linkSources(11, 21);
+  linkSources(12, 22);
+  frame();
+  ASSERT_EQ(bus(0).linkSuppressed(), 0);
+  const struct {
+    int mode, me, entry, other;  // selecting 10 on entry: whether the other entry of its pair follows
+    bool follows;
+  } cases[] = {
+      {0, 0, 2, 3, true},    {0, 0, 3, 2, false},   {1, 0, 3, 2, true},    {1, 0, 2, 3, false},
+      {0, 1, 16, 17, true},  {0, 0, 72, 73, true},  {0, 0, 13, 14, true},  {0, 0, 24, 25, false},
+      {0, 2, 8, 9, true},    {0, 2, 13, 14, false}, {0, 1, 72, 73, false}, {1, 1, 23, 22, true},
+  };
+  for (auto c : cases) {
+    setLinkMode(c.mode);
+    for (auto& r : stored) r = MxifBus{};
+    MxifBus req{};
+    req.setEntry(c.entry, D + 10);
+    bus(c.me).assign(req, 0);
+    frame();
+    EXPECT_EQ(bus(c.me).busSource(c.entry), 10) << c.mode << " " << c.entry;
+    EXPECT_EQ(bus(c.me).busSource(c.other) == 20, c.follows) << c.mode << " ME " << c.me << " " << c.entry;
+  }
+  // AUX pairs link only with their flag.
+  setLinkMode(0);
+  MxifSourceLink flags{};
+  flags.auxBusLink.mask = 1;
+  flags.auxBusLink.flags[0] = 1;
+  link->assign(flags, 0);
+  MxifBus req{};
+  req.setEntry(24, D + 11);
+  bus(0).assign(req, 0);
+  frame();
+  EXPECT_EQ(bus(0).busSource(25), 21);
+
+  // While links are suppressed (after a recall) nothing follows until a pass finds nothing to do.
+  bus(0).suppressLinks();
+  req = MxifBus{};
+  req.setEntry(2, D + 12);
+  bus(0).assign(req, 0);
+  frame();
+  EXPECT_NE(bus(0).busSource(3), 22);
+  EXPECT_EQ(bus(0).linkSuppressed(), 1);
+  frame();
+  EXPECT_EQ(bus(0).linkSuppressed(), 0);
 }
 
 }  // namespace
