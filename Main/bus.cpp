@@ -127,7 +127,6 @@ void CategoryBus::initInternal() {
   for (auto& c : prevCode_) c = -1;
   linkSuppressed_ = 1;
   abSwap_ = 0;
-  lampPanel_ = 0;
   refreshRequested_ = 0;
   std::memset(pressed_, 0, sizeof pressed_);
   for (auto& u : usageTable()[me]) u = 0;

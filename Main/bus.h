@@ -131,7 +131,6 @@ class CategoryBus : public CategoryCommon<MxifBus>, public BusRefreshTarget, pub
   s32 prevCode_[N_ENTRIES];
   u8 abSwap_ = 0;
   u8 linkSuppressed_ = 1;
-  u8 lampPanel_ = 0;
   u8 refreshRequested_ = 0;
   u8 pressed_[N_PANELS][N_ENTRIES][N_BUTTONS];
 };

@@ -24,9 +24,6 @@ class CategoryBusStatus : public CategoryCommon<MxifBusStatus> {
   // one of the special rows 103, 105, 107, 109.
   int statusHasListedCode(int ch);
 
-  // Byte 20 of the last record received for the channel.
-  u8 lastSwitch(int ch) const { return lastByte20_[ch]; }
-
   // Whether a row byte names something the lamps can show: a bus entry 0..88, a special row
   // 102..109, or 255 (nothing).
   static bool isValidRow(int row) { return row <= 88 || (102 <= row && row <= 109) || row == 255; }

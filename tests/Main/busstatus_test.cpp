@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "Main/busstatus.h"
+#include "Main/sourcelink.h"
 #include "board_fixture.h"
 #include "frontend_peer.h"
 
@@ -103,6 +104,23 @@ TEST_F(BusStatusTest, RepeatedSwitchOnTurnsItOffWithLinkModeZero) {
   // Each channel keeps its own last value.
   cats[0]->assign(withSwitch(1), 0);
   EXPECT_EQ(stored[0][0].switchLamp, 1);
+}
+
+struct TestLink : category::CategorySourceLink {};
+
+TEST_F(BusStatusTest, WithLinkModeOneARepeatedSwitchStaysOn) {
+  TestLink link;
+  MxifSourceLink linkRecord{};
+  reg().bindInstance(0, MxifSourceLink::TYPE_INDEX, reinterpret_cast<u8*>(&linkRecord));
+  link.initialize();
+  MxifSourceLink mode{};
+  mode.mask = MxifSourceLink::LINK_MODE;
+  mode.linkMode = 1;
+  link.assign(mode, 0);
+  for (int i = 0; i < 3; ++i) {
+    cats[2]->assign(withSwitch(1), 0);
+    EXPECT_EQ(stored[2][0].switchLamp, 1) << i;
+  }
 }
 
 TEST_F(BusStatusTest, RecordsReachTheInstanceOfTheirMeAndTheChannelOfTheirPanel) {
