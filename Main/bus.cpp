@@ -267,6 +267,9 @@ void CategoryBus::assign(const MxifBus& in, int ch) {
   codec::merge(live, work);
   setMe(live);
   dirty[0] = 1;
+  // The usage follows at once, so that a record for another ME later in the same frame is checked
+  // against this one.
+  refreshUsage();
   if (me == 0) {
     auto* usk = dynamic_cast<UskAssignTarget*>(CategoryRegistry::instance().get(TYPE_USK_ASSIGN, 0));
     for (int e = 72; e <= 79; ++e) {

@@ -227,6 +227,18 @@ TEST_F(BusTest, ReentryRefusesEveryLoopAndEndsOnACycle) {
   EXPECT_TRUE(CategoryBus::uses(3, 0));
 }
 
+TEST_F(BusTest, TwoRecordsOfOneFrameCannotCloseALoop) {
+  MxifBus a{};
+  a.setEntry(0, D + 154);
+  bus(0).assign(a, 0);
+  MxifBus b{};
+  b.setEntry(10, D + 150);  // before any update: checked against ME 0's record all the same
+  bus(1).assign(b, 0);
+  EXPECT_EQ(stored[0].entries[0], D + 154);
+  EXPECT_EQ(stored[1].entries[10], 0);
+  EXPECT_TRUE(stored[1].hasEntry(10));
+}
+
 TEST_F(BusTest, FrontEndRecordDropsABadSelectorAndKeepsItsOtherFields) {
   MxifBus req{};
   req.mask = MxifBus::PROGRAM_BUS;
