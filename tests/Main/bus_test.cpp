@@ -328,6 +328,45 @@ TEST_F(BusTest, UpstreamKeySlotsReachTheAssignmentOnlyFromMeZero) {
   EXPECT_EQ(stored[0].entries[0], D + 22);
 }
 
+TEST_F(BusTest, KeyAndDskCrosspointsTakeTheKeySourceBusOnlyWhenTheKeyUsesIt) {
+  MxifBus req{};
+  req.setEntry(4, D + 12);   // key 2 fill
+  req.setEntry(5, D + 13);   // key 2 key source
+  req.setEntry(20, D + 14);  // DSK 3 fill
+  req.setEntry(21, D + 15);  // DSK 3 key source
+  bus(1).assign(req, 0);
+  const struct {
+    int type, select;
+    bool keyBus;
+  } cases[] = {{1, 1, true}, {0, 1, false}, {1, 0, false}, {2, 5, true}};
+  for (auto c : cases) {
+    bus(1).routeKeySources(c.type, c.select, 1);
+    EXPECT_EQ(mxXptImage()[xpt::BUS + 16 + 6], 2);  // ME 1's context, key 2 fill: input 3
+    EXPECT_EQ(mxXptImage()[xpt::BUS + 16 + 7], c.keyBus ? 3 : 2);
+    bus(1).routeDskSources(c.type, c.select, 2);
+    EXPECT_EQ(mxXptImage()[xpt::DSK + 4], 4);
+    EXPECT_EQ(mxXptImage()[xpt::DSK + 5], c.keyBus ? 5 : 4);
+  }
+}
+
+TEST_F(BusTest, ResumeTakesEntriesAndSelectorAndReportsThemWhole) {
+  MxifBus image{};
+  image.me = 3;
+  image.entries[0] = D + 20;
+  image.entries[88] = 5;
+  image.programBus = 1;
+  bus(2).resume(&image);
+  EXPECT_EQ(stored[2].me, 2);
+  EXPECT_EQ(stored[2].entries[0], D + 20);
+  EXPECT_EQ(stored[2].entries[88], 5);
+  EXPECT_EQ(stored[2].programBus, 1);
+  EXPECT_EQ(stored[2].mask, MxifBus::PROGRAM_BUS);
+  EXPECT_EQ(stored[2].entryMask[2], 0x01FFFFFFu);
+  image.programBus = 7;  // a damaged selector is not taken
+  bus(2).resume(&image);
+  EXPECT_EQ(stored[2].programBus, 0);
+}
+
 // ---- Per frame -------------------------------------------------------------------------------------
 
 TEST_F(BusTest, RepairReplacesEntriesUpToTheLimitOfEachMe) {
