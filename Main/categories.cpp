@@ -3,6 +3,8 @@
 #include <initializer_list>
 
 #include "Main/bp.h"
+#include "Main/bus.h"
+#include "Main/busstatus.h"
 #include "Main/button.h"
 #include "Main/sourcelink.h"
 #include "Main/startup.h"
@@ -44,5 +46,7 @@ void createCategories() {
   enter(category::CategorySystem::instance());
   enter(category::CategorySourceLink::instance());
   enter(category::CategoryXpt::instance());
+  for (int me = 0; me < category::N_ME; ++me) enter(category::CategoryBus::instance()[me]);
+  for (int me = 0; me < category::N_ME; ++me) enter(category::CategoryBusStatus::instance()[me]);
   enter(category::CategoryButtonEvent::instance());
 }
