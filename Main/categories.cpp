@@ -3,7 +3,13 @@
 #include <initializer_list>
 
 #include "Main/bp.h"
+#include "Main/clip.h"
+#include "Main/eventmem.h"
+#include "Main/io.h"
+#include "Main/macro.h"
+#include "Main/shotmem.h"
 #include "Main/startup.h"
+#include "Main/still.h"
 #include "Main/system.h"
 
 namespace {
@@ -38,5 +44,26 @@ void createCategories() {
   // MxifColorCorrect, MxifBus, MxifBusStatus, MxifLed, MxifMeLed, MxifRecentColor, MxifBusTally,
   // MxifSourceTally, MxifInitialStatus, MxifTransitionStatus, MxifTest, SystemInitialCmd,
   // MxifButtonEvent, MxifFaderEvent, MxifSwitchingCmd.
-  enter(category::CategorySystem::instance());
+  using namespace category;
+  enter(CategoryClipPlay::instance(), {CategoryClipPlay::COMMAND});
+  enter(CategoryClipRec::instance(), {CategoryClipRec::COMMAND});
+  enter(CategoryClipRegister::instance(), {CategoryClipRegister::COMMAND});
+  enter(CategoryClipStatus::instance());
+  enter(CategoryEventMemory::instance(),
+        {CategoryEventMemory::COMMAND, CategoryEventMemory::EDIT_POINT, CategoryEventMemory::HISTORY,
+         CategoryEventMemory::DATA_HEADER});
+  enter(CategoryEventMemoryStatus::instance());
+  enter(CategoryMacro::instance());
+  enter(CategoryShotMemory::instance(), {CategoryShotMemory::COMMAND});
+  enter(CategoryShotMemoryStatus::instance());
+  enter(CategoryStillMemory::instance(), {CategoryStillMemory::COMMAND});
+  enter(CategoryStillStatus::instance());
+  enter(CategorySystem::instance());
+  enter(CategoryExtendedDisplay::instance());
+  enter(CategoryCustomInfo::instance());
+  enter(CategoryButtonSourceName::instance());
+  enter(CategoryMultiView::instance());
+  enter(CategoryInputDvi::instance());
+  enter(CategoryInputVideo::instance());
+  enter(CategoryOutput::instance());
 }

@@ -1,0 +1,57 @@
+#pragma once
+// Control-panel button event (command type 94): one press or release of one panel button.
+#include "types.h"
+
+namespace internal {
+
+struct MxifButtonEvent {
+  static constexpr int TYPE_INDEX = 94;
+  static constexpr bool IS_STATUS = false;
+
+  // Button codes and ranges the dispatch knows.
+  static constexpr u16 BTN_XPT_FIRST = 1100;  // 192 crosspoint buttons 1100..1291
+  static constexpr u16 BTN_XPT_LAST = 1291;
+  static constexpr u16 BTN_IMAGE_FIRST = 1295;
+  static constexpr u16 BTN_IMAGE_LAST = 1296;
+  static constexpr u16 BTN_TR_MACRO_ATTCH = 1603;
+  static constexpr u16 BTN_PANEL_OPTION1 = 2006;
+  static constexpr u16 BTN_PANEL_OPTION2 = 2013;
+  static constexpr u16 BTN_ALL_RELEASED = 3000;
+
+  static constexpr u8 PRESSED = 1;
+  static constexpr u8 RELEASED = 0;
+
+  // Wire order, 12 bytes big-endian. The two words and two flags are carried, not interpreted;
+  // a flag byte counts as true when non-zero.
+  u16 word1 = 0;
+  u8 flag1 = 0;
+  u16 word2 = 0;
+  u8 panel = 0;  // 0 main, 1 sub panel 1, 2 sub panel 2
+  u8 me = 0;     // 0..3; above 3 the button is not tied to an ME
+  u8 index = 0;  // button row position; bus entry 0..88 for bus buttons
+  u16 code = 0;  // button code
+  u8 state = 0;  // 1 pressed, 0 released
+  u8 flag2 = 0;
+
+  int getMe() const { return me; }
+  int getCode() const { return code; }
+  bool isPressed() const { return state == PRESSED; }
+  bool isReleased() const { return state == RELEASED; }
+  bool getFlag1() const { return flag1 != 0; }
+  bool getFlag2() const { return flag2 != 0; }
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.field("word1", r.word1);
+    v.field("flag1", r.flag1);
+    v.field("word2", r.word2);
+    v.field("panel", r.panel);
+    v.field("me", r.me);
+    v.field("index", r.index);
+    v.field("code", r.code);
+    v.field("state", r.state);
+    v.field("flag2", r.flag2);
+  }
+};
+
+}  // namespace internal
