@@ -200,6 +200,8 @@ class RequestReceiver {
     }
     codec::read(body_ + pos_, static_cast<size_t>(need), r);
     pos_ += need;
+    // Records that normalise a field as it arrives say so with afterRead.
+    if constexpr (requires { T::afterRead(r); }) T::afterRead(r);
     return true;
   }
   void reportShort();
