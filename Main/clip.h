@@ -43,7 +43,7 @@ class CategoryClipRegister : public CategoryWithCommands<MxifClipRegister> {
   CategoryClipRegister() : CategoryWithCommands({COMMAND}) {}
 };
 
-class CategoryClipStatus : public CategoryCommon<MxifClipStatus> {
+class CategoryClipStatus : public CategoryChannels<MxifClipStatus> {
  public:
   static constexpr u16 BTN_CLIP_TRIGGER = 1616;
 

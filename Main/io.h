@@ -2,7 +2,7 @@
 // Categories of the video inputs, outputs and multiview: extended display (type 32), custom
 // information (33), source names (39), multiview (40), DVI inputs (41), video inputs (42),
 // outputs (43).
-#include "Main/bp.h"
+#include "Main/services.h"
 #include "data_internal.h"
 
 namespace category {
@@ -56,7 +56,7 @@ class CategoryButtonSourceName : public CategoryCommon<MxifSourceName> {
   CategoryButtonSourceName() = default;
 };
 
-class CategoryMultiView : public CategoryCommon<MxifMultiView> {
+class CategoryMultiView : public CategoryChannels<MxifMultiView> {
  public:
   static CategoryMultiView& instance();
 
@@ -74,7 +74,7 @@ class CategoryMultiView : public CategoryCommon<MxifMultiView> {
   u8 redraw_[MxifMultiView::N_CHANNELS] = {};
 };
 
-class CategoryInputDvi : public CategoryCommon<MxifInputDvi> {
+class CategoryInputDvi : public CategoryChannels<MxifInputDvi> {
  public:
   static CategoryInputDvi& instance();
 
@@ -84,7 +84,7 @@ class CategoryInputDvi : public CategoryCommon<MxifInputDvi> {
 
 // The 128 input records live in the category itself, not in the backup image: they describe
 // the inputs as found, so every start begins from defaults.
-class CategoryInputVideo : public CategoryCommon<MxifInputVideo> {
+class CategoryInputVideo : public CategoryChannels<MxifInputVideo> {
  public:
   static constexpr int FIRST_SDI_SOURCE = 10;
   static constexpr int LAST_SDI_SOURCE = 137;

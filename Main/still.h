@@ -30,7 +30,7 @@ class CategoryStillMemory : public CategoryWithCommands<MxifStillMemory> {
   CategoryStillMemory() : CategoryWithCommands({COMMAND}) {}
 };
 
-class CategoryStillStatus : public CategoryCommon<MxifStillStatus> {
+class CategoryStillStatus : public CategoryChannels<MxifStillStatus> {
  public:
   static CategoryStillStatus& instance();
   // Channel ch back to its defaults, every field marked for sending.
