@@ -3,10 +3,11 @@
 #include "Driver/core.h"
 
 #include <initializer_list>
+#include <new>
 
 #include "Driver/blocks.h"
 #include "Driver/reg.h"
-#include "Driver/startup_lock.h"
+#include "Common/lock.h"
 #include "check.h"
 #include "log.h"
 #include "platform.h"
@@ -78,13 +79,20 @@ CoreState& core() {
 }
 
 ResourceLock& startupLock() {
-  static ResourceLock lock;
-  return lock;
+  // Never destroyed: the lock words may be gone when the program's statics are torn down.
+  alignas(ResourceLock) static unsigned char storage[sizeof(ResourceLock)];
+  static ResourceLock* lock = new (storage) ResourceLock;
+  return *lock;
 }
 
 float msSince(u32 start) { return static_cast<float>(mxGetTicks() - start) / 333000.0f; }
 
 bool is720(int format) { return format == 2 || format == 3; }
+
+int lineOffset(int format) {
+  static const int offsets[] = {675, 939, 345, 543, 0, 0};
+  return (format >= 0 && format < 6) ? offsets[format] : 1005;
+}
 
 // Per-frame timing statistics of the update and the early update (timing switch on).
 void recordTiming(Stat& stat, u32 us, const char* line) {
@@ -161,11 +169,7 @@ u32 mxFrameCount() { return core().frameCount; }
 int mxMeFieldBit() { return core().meField; }
 int mxGlueFieldBit() { return core().glueField; }
 
-int mxGetLineOffset() {
-  static const int offsets[] = {675, 939, 345, 543, 0, 0};
-  int f = core().format;
-  return (f >= 0 && f < 6) ? offsets[f] : 1005;
-}
+int mxGetLineOffset() { return lineOffset(core().format); }
 
 void mxInitialize(int format, float scale) {
   CoreState& s = core();

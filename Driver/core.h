@@ -74,7 +74,6 @@ enum MxTarget : int {
   MX_DISPLAY_NONE = 13312, MX_DISPLAY_JPEG = 13314,
 };
 
-constexpr int N_ME = 4;
 constexpr int N_CONTEXT = 8;
 
 // ---- Register banks ------------------------------------------------------------------------------
@@ -137,7 +136,7 @@ int mxGetBoardType();       // 0: the supported board
 int mxGetBoardVersion();    // 1 or 2
 void mxWatchdogKick();
 void mxWatchdogEnable(int enable, int second);
-[[noreturn]] void mxRestart();
+void mxRestart();  // does not return: the watchdog restarts the board
 // Spins for good; an armed watchdog restarts the board.
 [[noreturn]] void mxHalt();
 void mxAcquireStartupLock();

@@ -3,14 +3,17 @@
 #include <initializer_list>
 
 #include "Main/bp.h"
+#include "Main/button.h"
 #include "Main/clip.h"
 #include "Main/eventmem.h"
 #include "Main/io.h"
 #include "Main/macro.h"
 #include "Main/shotmem.h"
+#include "Main/sourcelink.h"
 #include "Main/startup.h"
 #include "Main/still.h"
 #include "Main/system.h"
+#include "Main/xpt.h"
 
 namespace {
 
@@ -61,9 +64,12 @@ void createCategories() {
   enter(CategorySystem::instance());
   enter(CategoryExtendedDisplay::instance());
   enter(CategoryCustomInfo::instance());
+  enter(CategorySourceLink::instance());
+  enter(CategoryXpt::instance());
   enter(CategoryButtonSourceName::instance());
   enter(CategoryMultiView::instance());
   enter(CategoryInputDvi::instance());
   enter(CategoryInputVideo::instance());
   enter(CategoryOutput::instance());
+  enter(CategoryButtonEvent::instance());
 }

@@ -1,5 +1,6 @@
 #include "Main/clip.h"
 
+#include "Main/button.h"
 #include "Main/still.h"
 
 namespace category {
@@ -32,6 +33,12 @@ CategoryClipRec& CategoryClipRec::instance() {
 CategoryClipRegister& CategoryClipRegister::instance() {
   static CategoryClipRegister category;
   return category;
+}
+
+CategoryClipStatus::CategoryClipStatus() {
+  CategoryButtonEvent::setHook(ButtonReceiver::CLIP_STATUS, [](CategoryInterface& target, const MxifButtonEvent& ev) {
+    if (auto* status = dynamic_cast<CategoryClipStatus*>(&target)) status->onButtonEvent(ev);
+  });
 }
 
 CategoryClipStatus& CategoryClipStatus::instance() {

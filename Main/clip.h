@@ -65,7 +65,8 @@ class CategoryClipStatus : public CategoryChannels<MxifClipStatus> {
   bool isResetPending() const { return resetRequest_ != 0; }
 
  private:
-  CategoryClipStatus() = default;
+  // Installs the button hook through which panel button events reach this category.
+  CategoryClipStatus();
 
   u8 trigger_[N_CLIP_PLAYERS] = {};
   u8 resetRequest_ = 0;

@@ -1,8 +1,16 @@
 #include "Main/macro.h"
 
+#include "Main/button.h"
+
 namespace category {
 
 using internal::MxifButtonEvent;
+
+CategoryMacro::CategoryMacro() {
+  CategoryButtonEvent::setHook(ButtonReceiver::MACRO, [](CategoryInterface& target, const MxifButtonEvent& ev) {
+    if (auto* macro = dynamic_cast<CategoryMacro*>(&target)) macro->onAttachButton(ev);
+  });
+}
 
 CategoryMacro& CategoryMacro::instance() {
   static CategoryMacro category;

@@ -14,7 +14,8 @@ class CategoryMacro : public CategoryCommon<MxifMacro> {
   void onAttachButton(const internal::MxifButtonEvent& btn);
 
  private:
-  CategoryMacro() = default;
+  // Installs the button hook through which attach button events reach this category.
+  CategoryMacro();
 };
 
 }  // namespace category

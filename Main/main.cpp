@@ -1,23 +1,19 @@
 // Program entry: power-on sequence, category start-up, interrupts, and the 30 ms main loop.
 #include <cstring>
-#include <initializer_list>
 
 #include "Amp/config.h"
+#include "Common/lock.h"
+#include "Common/memory.h"
 #include "Driver/core.h"
 #include "Driver/ddr3.h"
 #include "Driver/reg.h"
-#include "Driver/startup_lock.h"
+#include "Main/bp.h"
+#include "Main/link.h"
 #include "Main/startup.h"
 #include "Main/vsync.h"
 #include "check.h"
 #include "log.h"
 #include "platform.h"
-#if __has_include("Main/bp.h")
-#include "Main/bp.h"
-#endif
-#if __has_include("Main/link.h")
-#include "Main/link.h"
-#endif
 
 namespace {
 
@@ -42,49 +38,38 @@ constexpr int WATCHDOG_SECONDS = 10;
 
 void clearMemory(u32 base, u32 size) { std::memset(platform::memory(base, size), 0, size); }
 
-void resetLinkRings() {
-#if __has_include("Main/link.h")
-  mxFifoReset();
-#else
-  for (u32 ring : {0x3FF80000u, 0x3FFA0000u}) {
-    mxWriteReg(ring, 0);
-    mxWriteReg(ring + 4, 0);
-  }
-#endif
-}
-
 void coldPath() {
-  // a. Keep the other core out while shared resources are set up.
+  // Keep the other core out while shared resources are set up.
   mxHardLock(MX_HARD_LOCK_2);
   mxWriteReg(CONSOLE_BASE, 0);
   mxWriteReg(CONSOLE_BASE + 4, 0);
   MX_LOG(libmx::INFO, "start power on sequence");
   u32 start = mxGetTicks();
   stopwatch(start, 0);
-  // b, c. A wrong board halts; the armed watchdog restarts it.
+  // A wrong board halts; the armed watchdog restarts it.
   mxWatchdogEnable(1, WATCHDOG_SECONDS);
   if (mxGetBoardType() != 0) {
     mxHardUnlock(MX_HARD_LOCK_2);
     MX_LOG(libmx::ERR, "halt on not ORV21");
     mxHalt();
   }
-  // d, e. FPGA images and the NAND image.
+  // FPGA images and the NAND image.
   mxLoadFpgaImages(1);
   stopwatch(start, 0);
   mxLoadNandImage();
   stopwatch(start, 0);
-  // f. Link rings, shared memory, the start-up lock and the version copy.
-  resetLinkRings();
+  // Link rings, shared memory, the start-up lock and the version copy.
+  mxFifoReset();
   clearMemory(SHARED_BASE, COLD_CLEAR);
   mxAcquireStartupLock();
   mxWriteReg(NV_BASE + NV_VERSION_COPY, mxReadReg(NV_BASE + NV_VERSION));
   mxHardUnlock(MX_HARD_LOCK_2);
   stopwatch(start, 0);
-  // g. FPGA configuration (a failure has logged itself; start-up goes on).
+  // FPGA configuration (a failure has logged itself; start-up goes on).
   mxConfigureFpgas(1);
   stopwatch(start, 0);
   mxWatchdogKick();
-  // h. DDR3 work area and bring-up.
+  // DDR3 work area and bring-up.
   setSectionAttributes(WORK_BASE, 0x3F000000, SHARED_ATTRIBUTES);
   clearMemory(WORK_BASE, WORK_CLEAR);
   mxInitDdr3();
@@ -92,18 +77,6 @@ void coldPath() {
   mxWatchdogKick();
   mxWatchdogEnable(1, WATCHDOG_SECONDS);
   mxWriteReg(OCM_WARM_START, 1);
-}
-
-void refreshAll() {
-#if __has_include("Main/bp.h")
-  category::CategoryRegistry::instance().refreshAll();
-#endif
-}
-
-void registryInitialize() {
-#if __has_include("Main/bp.h")
-  category::CategoryRegistry::instance().initialize();
-#endif
 }
 
 }  // namespace
@@ -129,7 +102,7 @@ void powerOnSequence() {
   setSectionAttributes(0x00000000, 0x30000000, 0);
 
   if (mxReadReg(OCM_WARM_START) != 0) {
-    resetLinkRings();
+    mxFifoReset();
     clearMemory(SHARED_BASE, WARM_CLEAR);
   } else {
     coldPath();
@@ -154,11 +127,9 @@ void bpStart() {
   MX_LOG(libmx::INFO, "Start ORVEX-21 Backend Process");
   mxSetMainLoop(0);
 
-#if __has_include("Main/bp.h")
-  category::CategoryRegistry::instance();
-#endif
+  category::CategoryRegistry& registry = category::CategoryRegistry::instance();
   createCategories();
-  registryInitialize();
+  registry.initialize();
   setupInterrupts(onVsync);
 
   // Frames run in the waits; the driver update releases the lock at its twelfth frame.
@@ -177,7 +148,7 @@ void bpMainLoopPass() {
   mxSetMainLoop(1);
   checkHandOff();
   try {
-    refreshAll();
+    category::CategoryRegistry::instance().refreshAll();
   } catch (const assert::AssertException& e) {
     // The check has logged the condition; the loop goes on with the next pass.
     MX_LOG(libmx::ERR, "refresh stopped at %s(%d)", e.file(), e.line());

@@ -8,9 +8,7 @@
 #include "Main/startup.h"
 #include "log.h"
 #include "platform.h"
-#if __has_include("Main/bp.h")
 #include "Main/bp.h"
-#endif
 
 namespace {
 
@@ -46,11 +44,7 @@ HandlerState& handler() {
   return state;
 }
 
-void registryProcess() {
-#if __has_include("Main/bp.h")
-  category::CategoryRegistry::instance().process();
-#endif
-}
+void registryProcess() { category::CategoryRegistry::instance().process(); }
 
 FrameWork frameWork = registryProcess;
 
@@ -164,7 +158,7 @@ void onVsyncFrame(VsyncGuard& guard, int arg) {
     return;
   }
   mxUpdateEntry();
-  handler().field = arg;
+  handler().field = arg;  // the system category's phase predicates read it (vsyncFieldBit)
   if (guard.busy != 0) {
     guard.pending = 1;
   } else if (guard.pending == 0) {

@@ -10,8 +10,8 @@
 #include "Main/startup.h"
 #include "Main/vsync.h"
 #include "board.h"
+#include "board_models.h"
 #include "vsync.h"
-#include "watchdog.h"
 
 namespace {
 
@@ -50,8 +50,7 @@ int main(int argc, char** argv) {
   options.clock = platform::ClockMode::Fast;
   platform::boardOpen(options);
   platform::setDebugEcho(false);
-  platform::vsyncAttach();
-  platform::watchdogAttach();
+  platform::attachBoardModels();
   bpStart();
   // From here on the benchmarks raise the interrupts themselves.
   platform::vsyncSetAuto(false);

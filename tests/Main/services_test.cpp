@@ -9,6 +9,7 @@
 
 #include "Driver/xpt.h"
 #include "Main/bp.h"
+#include "Main/button.h"
 #include "Main/clip.h"
 #include "Main/eventmem.h"
 #include "Main/io.h"
@@ -301,6 +302,14 @@ TEST_F(ServicesTest, MacroAttachButtonTogglesItsFlag) {
   EXPECT_EQ(macro.record(0).attachMask, 1u << 11);
   EXPECT_THROW(macro.onAttachButton(button(1604, 1, 0, 0)), assert::AssertException);
   EXPECT_EQ(testing_support::consoleCount("btn.getCode() == MxifButtonEvent::BTN_TR_MACRO_ATTCH"), 1);
+}
+
+TEST_F(ServicesTest, ButtonDispatchReachesMacroAndClipStatus) {
+  auto& buttons = CategoryButtonEvent::instance();
+  buttons.dispatch(button(1603, 1, 2, 7));
+  EXPECT_EQ(CategoryMacro::instance().record(0).attach[23], 1);
+  buttons.dispatch(button(1616, 1, 0, 1));
+  EXPECT_TRUE(CategoryClipStatus::instance().isTriggerPending(1));
 }
 
 TEST_F(ServicesTest, ClipPlayTransitionLink) {

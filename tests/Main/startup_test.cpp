@@ -5,10 +5,13 @@
 
 #include "Driver/core.h"
 #include "Driver/reg.h"
+#include "Main/bp.h"
 #include "Main/startup.h"
 #include "Main/vsync.h"
 #include "board_fixture.h"
 #include "check.h"
+#include "dma_engine.h"
+#include "test_categories.h"
 #include "vsync.h"
 #include "watchdog.h"
 
@@ -49,9 +52,11 @@ class StartupTest : public BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
+    category::CategoryRegistry::instance().reset();
     bpReset();
     frames = FrameLog{};
     vsyncSetFrameWork(recordFrame);
+    dmaEngine().reset();
     vsyncAttach();
     watchdogAttach();
     setEndHandler([](EndReason reason, u32 arg) { throw RunEnded{reason, arg}; });
@@ -60,6 +65,7 @@ class StartupTest : public BoardTest {
     shutdownInterrupts();
     vsyncDetach();
     watchdogDetach();
+    dmaEngine().detach();
     setEndHandler(nullptr);
     BoardTest::TearDown();
   }
@@ -210,6 +216,18 @@ TEST_F(VsyncTest, PeriodAndRunTimeChecks) {
   EXPECT_EQ(consoleCount("Lost VSYNC 18.6"), 1);
 }
 
+TEST_F(VsyncTest, RunTimeStatisticsEveryHundredTwentyVsyncs) {
+  for (int i = 0; i < 130; ++i) vsync(16666);
+  EXPECT_EQ(consoleCount("executes time "), 0);
+  writeMem32(0xFFFF0004, 1);
+  for (int i = 0; i < 119; ++i) vsync(16666);
+  EXPECT_EQ(consoleCount("executes time "), 0);
+  vsync(16666);
+  EXPECT_EQ(consoleCount("executes time "), 1);
+  for (int i = 0; i < 120; ++i) vsync(16666);
+  EXPECT_EQ(consoleCount("executes time "), 2);
+}
+
 TEST_F(VsyncTest, DeferredFrameRunsOnceAtEnd) {
   beginVsyncDefer();
   for (int i = 0; i < 3; ++i) vsync(16666);
@@ -307,3 +325,106 @@ TEST_F(StartupTest, HaltWithoutWatchdogEndsTheRun) {
 }
 
 }  // namespace
+
+namespace {
+
+// Fails its check on the refresh passes listed.
+template <int TYPE>
+struct FailingRefresh : test_categories::TestCategory<test_categories::Rec<TYPE>> {
+  int passes = 0;
+  int failFrom = 1, failTo = 2;
+  void refresh() override {
+    ++passes;
+    MX_CHECK(passes < failFrom || passes > failTo);
+  }
+};
+
+TEST_F(StartupTest, FailedCheckInARefreshEndsOnlyThatPass) {
+  writeMem32(WARM_FLAG, 1);
+  FailingRefresh<30> first;
+  FailingRefresh<31> second;
+  first.failFrom = 2;
+  first.failTo = 3;
+  second.failFrom = 100;
+  bpStart();
+  for (int pass = 0; pass < 5; ++pass) {
+    ASSERT_NO_THROW(bpMainLoopPass()) << pass;
+    EXPECT_EQ(mxMainLoop(), 0);
+  }
+  EXPECT_EQ(first.passes, 5);
+  EXPECT_EQ(second.passes, 3);  // not reached in the two passes that failed before it
+  EXPECT_EQ(consoleCount("Assertion failed: tests/Main/startup_test.cpp"), 2);
+  EXPECT_EQ(consoleCount("refresh stopped at tests/Main/startup_test.cpp"), 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(StartupTest, FramesRunTheRegistryWork) {
+  writeMem32(WARM_FLAG, 1);
+  vsyncSetFrameWork(nullptr);  // the registry's process
+  test_categories::calls().clear();
+  test_categories::TestCategory<test_categories::Rec<30>> cat;
+  bpStart();
+  bpMainLoopPass();
+  int updates = 0, refreshes = 0;
+  for (auto& c : test_categories::calls()) {
+    updates += c == "update 30/0" ? 1 : 0;
+    refreshes += c == "refresh 30/0" ? 1 : 0;
+  }
+  EXPECT_GE(updates, 1);
+  EXPECT_EQ(refreshes, 1);
+}
+
+}  // namespace
+
+namespace {
+
+struct Kept : test_categories::TestCategory<test_categories::Rec<30>> {
+  u8& a() { return this->record(0).a; }
+};
+
+TEST_F(StartupTest, RestartAndPowerOnResumeTheBackupImage) {
+  writeMem32(0x81800000, 0);  // no image in the window yet
+  writeMem32(0x81800004, 0);
+  Kept cat;
+  vsyncSetFrameWork(nullptr);  // the registry's process with its backup copy
+  bpStart();
+  EXPECT_EQ(consoleCount("no backup data"), 1);
+  cat.a() = 77;  // state the categories changed
+  for (int pass = 0; pass < 3; ++pass) bpMainLoopPass();  // frames copy the image to the window
+  EXPECT_EQ(readMem32(0x81800000), 0x08765421u);
+
+  const bool powerCycles[] = {false, true};
+  for (bool powerCycle : powerCycles) {
+    SCOPED_TRACE(powerCycle ? "power-on" : "restart");
+    bpReset();
+    if (powerCycle) boardClearVolatile();
+    testing_support::consoleClear();
+    cat.a() = 0;
+    bpStart();
+    EXPECT_EQ(consoleCount("start power on sequence"), powerCycle ? 1 : 0);
+    EXPECT_EQ(consoleCount("backup data resume"), 1);
+    EXPECT_EQ(cat.a(), 77);
+  }
+}
+
+}  // namespace
+
+#if __has_include("Main/system.h")
+#include "Main/system.h"
+
+namespace {
+
+TEST_F(VsyncTest, FieldBitGoesToTheSystemCategory) {
+  vsync(16666);
+  EXPECT_EQ(category::CategorySystem::fieldFlag(), 0);
+  vsyncPost(IRQ_VSYNC | IRQ_FIELD);
+  EXPECT_EQ(category::CategorySystem::fieldFlag(), 1);
+  vsyncPost(IRQ_VSYNC);
+  EXPECT_EQ(category::CategorySystem::fieldFlag(), 0);
+}
+
+}  // namespace
+#endif

@@ -1,0 +1,81 @@
+#pragma once
+// Crosspoint button assignment (type 38) and source link table (type 37).
+#include <cstddef>
+
+#include "types.h"
+
+// Which source each crosspoint button of a panel selects; one channel per panel 0..2.
+struct MxifXptAssign {
+  static constexpr int TYPE_INDEX = 38;
+  static constexpr int N_CHANNELS = 3;
+  static constexpr int N_BUTTONS = 192;
+  static constexpr int N_BUTTON_WORDS = N_BUTTONS / 32;
+  // Bits of `mask`.
+  static constexpr u32 PANEL_FLAG = 1u << 0;
+  // Source values with a meaning of their own.
+  static constexpr s16 MARKER_CLASS1 = 300;  // masks its column (class 1)
+  static constexpr s16 MARKER_CLASS2 = 301;  // masks its column (class 2)
+  static constexpr s16 DEFAULT_SOURCE = 302;
+
+  u32 mask = 0;
+  u16 panel = 0;                          // 0..2, the channel
+  u32 buttonMask[N_BUTTON_WORDS] = {};    // bit i: source[i] present
+  s16 source[N_BUTTONS] = {};
+  u8 panelFlag = 0;                       // 0..1, kept for the front end
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("mask", r.mask);
+    v.field("panel", r.panel);
+    v.mask("buttonMask", r.buttonMask);
+    v.each("source", r.source, r.buttonMask, 0);
+    v.field("panelFlag", r.panelFlag, r.mask, 0);
+  }
+};
+static_assert(sizeof(MxifXptAssign) == 420);
+
+struct MxifAuxBusLink {
+  static constexpr int N_PAIRS = 24;
+  u32 mask = 0;            // bit p: flags[p] present
+  u8 flags[N_PAIRS] = {};  // 0..1: AUX bus entries 24 + 2p and 25 + 2p are linked
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("mask", r.mask);
+    v.each("flags", r.flags, r.mask, 0);
+  }
+};
+
+// For each source of the source table, the source linked to it; one channel.
+struct MxifSourceLink {
+  static constexpr int TYPE_INDEX = 37;
+  static constexpr int N_CHANNELS = 1;
+  static constexpr int N_SOURCES = 195;
+  static constexpr int N_ENTRY_WORDS = (N_SOURCES + 31) / 32;
+  // Bits of `mask`.
+  static constexpr u32 LINK_MODE = 1u << 0;
+  static constexpr u32 TABLE_MODE = 1u << 1;
+
+  u32 reserved = 0;                    // always 0, carried
+  u32 mask = 0;
+  u32 entryMask[N_ENTRY_WORDS] = {};   // bit i: linked[i] present
+  s16 linked[N_SOURCES] = {};          // linked source of table source i
+  u8 gap[2] = {};                      // not on the wire
+  u8 linkMode = 0;                     // 0: the first bus of a pair drives, 1: the second
+  u8 tableMode = 0;                    // 1: entries received link each source to itself
+  MxifAuxBusLink auxBusLink;
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.field("reserved", r.reserved);
+    v.mask("mask", r.mask);
+    v.mask("entryMask", r.entryMask);
+    v.each("linked", r.linked, r.entryMask, 0);
+    v.field("linkMode", r.linkMode, r.mask, 0);
+    v.field("tableMode", r.tableMode, r.mask, 1);
+    v.sub("auxBusLink", r.auxBusLink);
+  }
+};
+static_assert(offsetof(MxifSourceLink, linkMode) == 428);
+static_assert(offsetof(MxifSourceLink, auxBusLink) == 432);
+static_assert(sizeof(MxifSourceLink) == 460);

@@ -1,0 +1,159 @@
+#include "Main/xpt.h"
+
+namespace category {
+namespace {
+
+struct SourceRange {
+  s16 first, last;
+};
+
+// Values a button may take; the outputs of ME 3 and ME 4 (158..165) are not among them.
+constexpr SourceRange ASSIGNABLE[] = {
+    {10, 41},    // SDI inputs 1..32
+    {140, 141},  // DVI inputs
+    {150, 157},  // outputs of ME 1 and ME 2
+    {170, 178},  // DSK outputs
+    {180, 191},  // stills
+    {200, 211},  // clips
+    {220, 223},  // colour backgrounds, colour bars, black
+    {230, 237},  // multiview outputs
+    {240, 255},  // bus outputs
+    {290, 291},
+    {300, 302},  // the two column markers and the default
+};
+
+bool isMarker(int source) { return source == MxifXptAssign::MARKER_CLASS1 || source == MxifXptAssign::MARKER_CLASS2; }
+
+bool isPresent(const MxifXptAssign& r, int button) { return (r.buttonMask[button / 32] >> (button % 32) & 1u) != 0; }
+
+void setPresent(MxifXptAssign& r, int button) { r.buttonMask[button / 32] |= 1u << (button % 32); }
+
+// The bus category of the ME (the ME 0 instance where that ME has none); null before it exists.
+XptReselectTarget* busOf(int me) {
+  return dynamic_cast<XptReselectTarget*>(CategoryRegistry::instance().get(CategoryXpt::TYPE_BUS, me));
+}
+
+}  // namespace
+
+CategoryXpt& CategoryXpt::instance() {
+  static CategoryXpt cat;
+  return cat;
+}
+
+bool CategoryXpt::isAssignable(int source) {
+  for (const auto& r : ASSIGNABLE) {
+    if (r.first <= source && source <= r.last) return true;
+  }
+  return false;
+}
+
+void CategoryXpt::initData() {
+  for (int ch = 0; ch < N_PANELS; ++ch) {
+    MxifXptAssign& r = record(ch);
+    for (int b = 0; b < MxifXptAssign::N_BUTTONS; ++b) {
+      r.source[b] = MxifXptAssign::DEFAULT_SOURCE;
+      setPresent(r, b);
+    }
+    r.panel = static_cast<u16>(ch);
+    // Classes follow the table they describe, whatever they were before.
+    rebuildColumnClasses(ch);
+  }
+}
+
+void CategoryXpt::resume(const void* saved, int flag) {
+  (void)flag;
+  for (int ch = 0; ch < N_PANELS; ++ch) {
+    MxifXptAssign in;
+    std::memcpy(static_cast<void*>(&in), static_cast<const u8*>(saved) + sizeof(MxifXptAssign) * ch, sizeof in);
+    MxifXptAssign& r = record(ch);
+    r.panelFlag = in.panelFlag;
+    std::memcpy(r.source, in.source, sizeof r.source);
+    r.mask |= MxifXptAssign::PANEL_FLAG;
+    for (int b = 0; b < MxifXptAssign::N_BUTTONS; ++b) setPresent(r, b);
+    r.panel = static_cast<u16>(ch);
+    rebuildColumnClasses(ch);
+  }
+}
+
+void CategoryXpt::receive(RequestReceiver& rx) {
+  MxifXptAssign in{};
+  if (!rx.readRecord(in)) return;
+  if (in.panel >= N_PANELS) return;
+  assign(in, in.panel);
+}
+
+void CategoryXpt::notifyBuses(int button, int panel) {
+  const int previous = record(panel).source[button];
+  for (int me = 0; me < N_ME; ++me) {
+    if (auto* bus = busOf(me)) bus->reselectButton(button, previous, panel);
+  }
+}
+
+void CategoryXpt::assign(const MxifXptAssign& in, int panel) {
+  MxifXptAssign& live = record(panel);
+  MxifXptAssign work{};
+  for (int b = 0; b < MxifXptAssign::N_BUTTONS; ++b) {
+    if (!isPresent(in, b) || !isAssignable(in.source[b])) continue;
+    work.source[b] = in.source[b];
+    setPresent(work, b);
+    if (!isMarker(in.source[b])) {
+      notifyBuses(b, panel);
+      continue;
+    }
+    // A marker takes its whole column: every ME hears of the four buttons in row order.
+    const int column = b % N_COLUMNS;
+    for (int me = 0; me < N_ME; ++me) {
+      auto* bus = busOf(me);
+      if (bus == nullptr) continue;
+      for (int row = 0; row < N_ROWS; ++row) {
+        const int button = column + row * N_COLUMNS;
+        bus->reselectButton(button, live.source[button], panel);
+      }
+    }
+  }
+  if ((in.mask & MxifXptAssign::PANEL_FLAG) != 0 && in.panelFlag < 2) {
+    live.panelFlag = in.panelFlag;
+    live.mask |= MxifXptAssign::PANEL_FLAG;
+  }
+  live.panel = in.panel;
+  for (int b = 0; b < MxifXptAssign::N_BUTTONS; ++b) {
+    if (!isPresent(work, b)) continue;
+    live.source[b] = work.source[b];
+    setPresent(live, b);
+  }
+  dirty[panel] = 1;
+  rebuildColumnClasses(panel);
+}
+
+void CategoryXpt::rebuildColumnClasses(int panel) {
+  const MxifXptAssign& r = record(panel);
+  for (int c = 0; c < N_COLUMNS; ++c) {
+    u8 cls = 0;
+    for (int row = 0; row < N_ROWS && cls == 0; ++row) {
+      const int s = r.source[c + row * N_COLUMNS];
+      if (s == MxifXptAssign::MARKER_CLASS1) cls = 1;
+      if (s == MxifXptAssign::MARKER_CLASS2) cls = 2;
+    }
+    columnClass_[panel][c] = cls;
+  }
+}
+
+int CategoryXpt::columnClass(int panel, int column) const {
+  MX_CHECK(0 <= panel && panel < 3);
+  MX_CHECK(0 <= column && column < N_COLUMNS);
+  return columnClass_[panel][column];
+}
+
+bool CategoryXpt::isButtonMasked(int panel, int button, int bits) const {
+  MX_CHECK(0 <= panel && panel < 3);
+  if (bits == 0 || button < 0 || button >= N_COLUMN_BUTTONS) return false;
+  return (bits & columnClass_[panel][button % N_COLUMNS]) != 0;
+}
+
+int CategoryXpt::sourceOf(int panel, int button) {
+  if (isButtonMasked(panel, button, 3)) return -1;
+  if (button < 0 || button >= MxifXptAssign::N_BUTTONS) return -1;
+  return record(panel).source[button];
+}
+
+}  // namespace category

@@ -1,0 +1,59 @@
+#pragma once
+// Crosspoint button assignment (type 38): for each of three panels, the source each crosspoint
+// button selects; marker values 300 and 301 mask whole button columns.
+#include "Main/bp.h"
+#include "data_internal.h"
+
+namespace category {
+
+// Implemented by the bus category: before a button takes a new source, every entry of that ME that
+// holds the button (code panel * 256 + button) is set to the button's previous source as a direct
+// source code.
+class XptReselectTarget {
+ public:
+  virtual void reselectButton(int button, int source, int panel) = 0;
+
+ protected:
+  ~XptReselectTarget() = default;
+};
+
+class CategoryXpt : public CategoryCommon<MxifXptAssign> {
+ public:
+  static constexpr int N_PANELS = MxifXptAssign::N_CHANNELS;
+  static constexpr int N_COLUMNS = 24;
+  static constexpr int N_ROWS = 4;
+  static constexpr int N_COLUMN_BUTTONS = N_COLUMNS * N_ROWS;  // buttons 0..95
+  static constexpr int TYPE_BUS = 47;
+
+  static CategoryXpt& instance();
+
+  // Every button of every panel gets the default source, present; panel = channel.
+  void initData() override;
+  // Takes panel flag and sources from the image, every bit present.
+  void resume(const void* saved, int flag = 0) override;
+  // Drops a record whose panel is above 2; else assigns it to that panel.
+  void receive(RequestReceiver& rx) override;
+  void assign(const MxifXptAssign& in, int panel) override;
+
+  // Whether the button (0..95) lies in a column whose class shares a bit with bits.
+  bool isButtonMasked(int panel, int button, int bits) const;
+  // Source of the button, -1 when its column is masked or the button is outside 0..191.
+  int sourceOf(int panel, int button);
+  // Column class of the panel's column: 0 none, 1 a 300 marker, 2 a 301 marker.
+  int columnClass(int panel, int column) const;
+
+  // Whether a button may take the source value.
+  static bool isAssignable(int source);
+
+ protected:
+  CategoryXpt() = default;
+
+ private:
+  void rebuildColumnClasses(int panel);
+  // The button's previous source to the bus of every ME.
+  void notifyBuses(int button, int panel);
+
+  u8 columnClass_[N_PANELS][N_COLUMNS] = {};
+};
+
+}  // namespace category

@@ -1,0 +1,65 @@
+#pragma once
+// Test ground for one category: a registry emptied before the test's categories register, the
+// front end's peer with a connected link, and stand-ins for the categories it talks to.
+#include <string>
+#include <vector>
+
+#include "Main/bp.h"
+#include "board_fixture.h"
+#include "frontend_peer.h"
+
+namespace test_categories {
+
+// A category that keeps nothing, registered under a type index (several take ME rows 0, 1, ...).
+struct StubCategory : category::CategoryInterface {
+  StubCategory(int type, const char* n) : name(n) { category::registerCategory(this, type); }
+  std::string name;
+  int ownedByME() const override { return 1; }
+  const char* typeName() const override { return name.c_str(); }
+  int bindStorage(void*) override { return 0; }
+  void initialize() override {}
+  void initData() override {}
+  void initInternal() override {}
+  void resume(const void*, int) override {}
+  void receive(RequestReceiver&) override {}
+  void sendStatus(AcknowledgeSender&) override {}
+  void send(AcknowledgeSender&, int) override {}
+};
+
+// Category C over N channels of record R bound to `stored`, initialised; the link is connected.
+template <class C, class R, int N = 1>
+class RecordCategoryTest : public testing_support::BoardTest {
+ protected:
+  struct Fresh {
+    Fresh() { category::CategoryRegistry::instance().reset(); }
+  } fresh;  // before the members register
+
+  void SetUp() override {
+    BoardTest::SetUp();
+    peer.reset();
+    AcknowledgeSender::instance().reset();
+    ASSERT_EQ(cat.bindStorage(stored), static_cast<int>(sizeof stored));
+    cat.initialize();
+    peer.write({0, 0});  // the front end's first bytes connect the link
+    category::CategoryRegistry::instance().receiveAll();
+  }
+
+  // Sends the record through the request ring, runs one receive pass, and returns what the next
+  // status pass reports.
+  std::vector<testing_support::AckPacket> roundTrip(const R& r) {
+    peer.send(r);
+    category::CategoryRegistry::instance().receiveAll();
+    return sendPass();
+  }
+  std::vector<testing_support::AckPacket> sendPass() {
+    cat.sendStatus(AcknowledgeSender::instance());
+    AcknowledgeSender::instance().flush();
+    return peer.readPackets();
+  }
+
+  testing_support::FrontendPeer peer;
+  C cat;
+  R stored[N] = {};
+};
+
+}  // namespace test_categories
