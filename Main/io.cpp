@@ -122,8 +122,9 @@ CategoryOutput& CategoryOutput::instance() {
 void CategoryOutput::update() {
   const MxifOutput& r = record(0);
   for (int n = 0; n < MxifOutput::N_OUTPUTS; ++n) {
+    // Outputs reach the first 16 AUX buses only.
     int aux = auxOfSourceCode(r.source[n]);
-    if (aux >= 0) mxSetOutputSource(MX_OUT_1 + n, aux);
+    if (aux >= 0 && aux <= MX_AUX_LAST) mxSetOutputSource(MX_OUT_1 + n, aux);
   }
 }
 

@@ -108,7 +108,7 @@ class CategoryInputVideo : public CategoryChannels<MxifInputVideo> {
 class CategoryOutput : public CategoryCommon<MxifOutput> {
  public:
   static CategoryOutput& instance();
-  // Routes every output whose source code names an AUX bus.
+  // Routes every output whose source code names one of AUX buses 1..16.
   void update() override;
 
  private:

@@ -19,6 +19,7 @@
 #include "Main/still.h"
 #include "board_fixture.h"
 #include "frontend_peer.h"
+#include "platform.h"
 #include "storage.h"
 #include "test_categories.h"
 
@@ -142,6 +143,24 @@ TEST_F(ServicesTest, WholeBackupImageStaysWithinItsLimit) {
   EXPECT_EQ(reg().recordBytes[0][13], 85 * 44);
   // The input records live in the category: nothing of them in the image.
   EXPECT_EQ(reg().recordBytes[0][42], 0);
+}
+
+TEST_F(ServicesTest, RecordsComeBackFromTheBackupImageExceptTheInputs) {
+  CategoryEventMemory::instance().record(0).linkedMe = 3;
+  CategoryClipStatus::instance().record(84).ready = 1;
+  CategoryOutput::instance().record(0).source[15] = 9;
+  CategoryInputVideo::instance().record(5).state = 2;
+  const u8* buffer = platform::memory(BACKUP_BUFFER_ADR, BUF_SIZE * 4);
+  std::vector<u8> saved(buffer, buffer + BUF_SIZE * 4);
+  reg().initializeAll();
+  EXPECT_EQ(CategoryEventMemory::instance().record(0).linkedMe, 0);
+  reg().resumeAll(saved.data() + BACKUP_HEADER_BYTES);
+  EXPECT_EQ(CategoryEventMemory::instance().record(0).linkedMe, 3);
+  EXPECT_EQ(CategoryClipStatus::instance().record(84).ready, 1);
+  EXPECT_EQ(CategoryClipStatus::instance().record(84).entry, 84);
+  EXPECT_EQ(CategoryOutput::instance().record(0).source[15], 9);
+  EXPECT_EQ(CategoryInputVideo::instance().record(5).state, 0u);
+  EXPECT_EQ(CategoryInputVideo::instance().record(5).input, 5);
 }
 
 // Sends a record of every type back to back and checks each comes back whole.
@@ -473,7 +492,8 @@ TEST_F(ServicesTest, ExtendedDisplayAndOutputsRouteAuxBuses) {
   auto& out = CategoryOutput::instance();
   mxXptReset();
   ext.record(0).aux = 3;
-  out.record(0).source[5] = 25;  // no such AUX bus: left alone
+  out.record(0).source[5] = 17;  // AUX 17 does not feed outputs: left alone
+  out.record(0).source[6] = 25;  // no such AUX bus
   ext.update();
   out.update();
   EXPECT_EQ(image(), empty);  // display off, no output code set

@@ -105,7 +105,7 @@ static_assert(sizeof(MxifInputVideo) == 68);
 static_assert(offsetof(MxifInputVideo, tallyOff) == 9);
 static_assert(offsetof(MxifInputVideo, byte16) == 16);
 
-// Outputs (single): the source code of each output 0..15 (1..24: AUX bus 1..24; 0 and other codes
+// Outputs (single): the source code of each output 0..15 (1..16: AUX bus 1..16; 0 and other codes
 // leave the output as it is).
 struct MxifOutput {
   static constexpr int TYPE_INDEX = 43;
