@@ -519,4 +519,14 @@ void CategoryBus::routeBuses() {
   }
 }
 
+void CategoryBus::setCustomInfoSource(int channel, int source) {
+  MX_CHECK(0 <= channel && channel < N_CUSTOM_INFO);
+  customInfoSource_[channel] = source;
+}
+
+int CategoryBus::customInfoSource(int channel) const {
+  MX_CHECK(0 <= channel && channel < N_CUSTOM_INFO);
+  return customInfoSource_[channel];
+}
+
 }  // namespace category

@@ -12,6 +12,7 @@
 // assignment), 1024 + source a direct source.
 #include "Main/auxtrans.h"
 #include "Main/bp.h"
+#include "Main/io.h"
 #include "Main/system.h"
 #include "Main/xpt.h"
 #include "data_internal.h"
@@ -47,7 +48,10 @@ class UskAssignTarget {
   ~UskAssignTarget() = default;
 };
 
-class CategoryBus : public CategoryCommon<MxifBus>, public BusRefreshTarget, public XptReselectTarget {
+class CategoryBus : public CategoryCommon<MxifBus>,
+                    public BusRefreshTarget,
+                    public XptReselectTarget,
+                    public CustomInfoSourceTarget {
  public:
   static constexpr int N_ENTRIES = MxifBus::N_ENTRIES;
   static constexpr int N_PANELS = 3;
@@ -116,6 +120,11 @@ class CategoryBus : public CategoryCommon<MxifBus>, public BusRefreshTarget, pub
   u8 isMixHeld(int ch) const { return aux_.isHeld(ch); }
   AuxTransition& auxTransition() { return aux_; }
 
+  // The sources that the custom information carries, per channel 0..35; kept, read by nothing here.
+  static constexpr int N_CUSTOM_INFO = 36;
+  void setCustomInfoSource(int channel, int source) override;
+  int customInfoSource(int channel) const;
+
  private:
   CategoryBus* bus(int me);
   void copyToOthers(int entry);
@@ -132,6 +141,7 @@ class CategoryBus : public CategoryCommon<MxifBus>, public BusRefreshTarget, pub
   u8 abSwap_ = 0;
   u8 linkSuppressed_ = 1;
   u8 refreshRequested_ = 0;
+  s32 customInfoSource_[N_CUSTOM_INFO] = {};
   u8 pressed_[N_PANELS][N_ENTRIES][N_BUTTONS];
 };
 
