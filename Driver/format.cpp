@@ -4,16 +4,12 @@
 #include <cmath>
 #include <initializer_list>
 
+#include "Driver/core.h"
 #include "Driver/reg.h"
 #include "check.h"
 #include "log.h"
 
 namespace {
-
-MxFormatState& state() {
-  static MxFormatState s;
-  return s;
-}
 
 // Polls a port register every 10 us until bit is clear; a port that stays busy for 100 polls fails
 // the check instead of hanging the caller.
@@ -27,9 +23,6 @@ void waitPortReady(u32 adr, u32 bit) {
 }
 
 }  // namespace
-
-void mxSetFormatState(const MxFormatState& s) { state() = s; }
-const MxFormatState& mxFormatState() { return state(); }
 
 // ---- board monitoring -----------------------------------------------------------------------------
 u32 mxTemperatureCode(double celsius) { return static_cast<u32>((celsius + 273.15) * 8.127387 * 16); }
@@ -158,7 +151,7 @@ void programPll(u32 base, int port, bool sd) {
 int mxPllInitialize(u32 base, int port) {
   const u32 c = mxReadReg(base) & 0xFFFF;
   const u32 reset = 1u << port;
-  const bool sd = mxIsSdLine(state().format);
+  const bool sd = mxIsSdLine(mxVideoFormat());
   for (int attempt = 0; attempt < 5; ++attempt) {
     mxWriteReg(base, c | reset);
     programPll(base, port, sd);
@@ -183,13 +176,12 @@ struct WindowBlock {
 };
 
 void writeWindowBlock(const WindowBlock& w) {
-  const MxFormatState& f = state();
-  const u32 top = static_cast<u32>(w.offset + 2), bottom = static_cast<u32>(w.offset + 2 + f.height);
+  const u32 top = static_cast<u32>(w.offset + 2), bottom = top + mxFrameHeight();
   mxWriteReg(w.base + 0, w.a | 0x8000);
   mxWriteReg(w.base + 4, w.b | 0x8000);
   mxWriteReg(w.base + 8, w.c | 0x8000);
   mxWriteReg(w.base + 12, w.d | 0x8000);
-  mxWriteReg(w.base + 16, static_cast<u32>(f.width - 1));
+  mxWriteReg(w.base + 16, mxFrameWidth() - 1);
   for (u32 off : {20u, 32u, 40u, 48u}) mxWriteReg(w.base + off, top);
   for (u32 off : {24u, 36u, 44u, 52u}) mxWriteReg(w.base + off, bottom);
 }
@@ -200,15 +192,15 @@ void writeMeWindows(u32 fpga) {
   writeWindowBlock({fpga + 0x4400, 0, 0x1200, 0x1600, 0, 0});
   writeWindowBlock({fpga + 0x4480, 0, 0x1800, 0x1C00, 0, 0});
   mxWriteReg(fpga + 0x4704, 2);
-  mxWriteReg(fpga + 0x4708, static_cast<u32>(state().height + 2));
+  mxWriteReg(fpga + 0x4708, mxFrameHeight() + 2);
 }
 
 }  // namespace
 
 void mxInitWindowTiming() {
-  const bool paired = state().paired;
-  writeMeWindows(paired ? 0x86000000 : 0x82000000);
-  writeMeWindows(paired ? 0x87000000 : 0x83000000);
+  const bool paired = mxPairedFpga();
+  writeMeWindows(mxMeBase(0));
+  writeMeWindows(mxMeBase(1));
   constexpr WindowBlock FIXED[] = {
       {0x82001200, -1, 0x8C00, 0x8E00, 0, 0},
       {0x82001280, -1, 0x9000, 0x9200, 0, 0},
@@ -223,9 +215,8 @@ void mxInitWindowTiming() {
 }
 
 void mxStillInitialize() {
-  const MxFormatState& f = state();
-  const u32 width = static_cast<u32>((f.width + 63) / 64 * 64 - 1);
-  const u32 height = static_cast<u32>((f.height + 15) / 16 * 16 + 2);
+  const u32 width = (mxFrameWidth() + 63) / 64 * 64 - 1;
+  const u32 height = (mxFrameHeight() + 15) / 16 * 16 + 2;
   for (u32 player : {0x82001100u, 0x82001120u}) {
     mxWriteReg(player + 0x00, 0);
     mxWriteReg(player + 0x04, 0);
@@ -276,23 +267,18 @@ int formatClass(int format) { return mxIs720Line(format) ? 0 : mxIsSdLine(format
 void mxSetDefaultFormatTiming() {
   constexpr Timing DEFAULTS[3] = {{0, {236, 479, 0, 91}}, {0, {149, 509, 0, 91}}, {0, {336, 479, 16, 91}}};
   mxWriteReg(0x40004800, 0x3E000440);
-  writeTiming(DEFAULTS[formatClass(state().format)]);
+  writeTiming(DEFAULTS[formatClass(mxVideoFormat())]);
 }
 
 void mxSetFormatTiming(int preset, int flag) {
   const int p = (preset >= 0 && preset <= 3) ? preset : 4;
-  writeTiming(PRESETS[formatClass(state().format)][p][flag == 1 ? 1 : 0]);
-}
-
-u32 mxFormatTableWord(int format, int i) {
-  const double gamma = mxIsSdLine(format) ? 0.3 : 0.4;
-  return static_cast<u32>(255.0 * std::pow(i / 255.0, gamma));
+  writeTiming(PRESETS[formatClass(mxVideoFormat())][p][flag == 1 ? 1 : 0]);
 }
 
 void mxLoadFormatTable() {
-  const int format = state().format;
+  const double gamma = mxIsSdLine(mxVideoFormat()) ? 0.3 : 0.4;
   mxWriteReg(0x40004820, 3);
-  for (int i = 0; i < 256; ++i) mxWriteReg(0x40004824, mxFormatTableWord(format, i));
+  for (int i = 0; i < 256; ++i) mxWriteReg(0x40004824, static_cast<u32>(255.0 * std::pow(i / 255.0, gamma)));
   mxWriteReg(0x40004820, 0);
 }
 
@@ -333,7 +319,7 @@ void mxReportBandwidth() {
 void mxReportBlockTimes() {
   static int counter = 0;
   if (!reportDue(counter)) return;
-  const u32 me1 = state().paired ? 0x86000000 : 0x82000000, me2 = state().paired ? 0x87000000 : 0x83000000;
+  const u32 me1 = mxMeBase(0), me2 = mxMeBase(1);
   struct Block {
     const char* name;
     u32 adr;

@@ -3,6 +3,7 @@
 
 #include <initializer_list>
 
+#include "Driver/core.h"
 #include "Driver/format.h"
 #include "Driver/reg.h"
 #include "check.h"
@@ -133,12 +134,12 @@ void writeRun(u32 adr, std::initializer_list<u32> values) {
 }  // namespace
 
 int initDevices() {
-  const MxFormatState& f = mxFormatState();
-  const u32 flagA = f.paired ? 1 : 0;
-  mxWriteReg(GLUE + 0x4500, static_cast<u32>(f.format));
-  writeEach(0x500, static_cast<u32>(f.format));
+  const u32 format = static_cast<u32>(mxVideoFormat());
+  const u32 flagA = mxPairedFpga() ? 1 : 0;
+  mxWriteReg(GLUE + 0x4500, format);
+  writeEach(0x500, format);
   writeEach(0x504, flagA);
-  mxWriteReg(GLUE + 0x4504, (f.fourK ? 2 : 0) + flagA);
+  mxWriteReg(GLUE + 0x4504, (mx4kMode() ? 2 : 0) + flagA);
 
   for (int port = 0; port < 4; ++port) mxPllInitialize(0x82000400, port);
   mxPllInitialize(0x83000400, 0);
@@ -154,9 +155,8 @@ int initDevices() {
 }
 
 void initSyncTiming() {
-  const MxFormatState& f = mxFormatState();
-  const bool b = f.fourK;
-  const u32 lines = (mxIsSdLine(f.format) ? 458 : 454) + f.lineOffset;
+  const bool b = mx4kMode();
+  const u32 lines = static_cast<u32>((mxIsSdLine(mxVideoFormat()) ? 458 : 454) + mxGetLineOffset());
   writeRun(0x82000580, {27, b ? 450u : 455u, b ? 854u : 212u, 488, 470, 466});
   writeRun(0x83000580, {20, lines + 512, b ? 474u : 479u, b ? 878u : 236u, 512, 488, 861, 861, 852, 867});
   for (u32 base : {0x84000500u, 0x85000500u}) {
@@ -171,13 +171,13 @@ void initSyncTiming() {
 }
 
 void initSyncTiming2() {
-  const MxFormatState& f = mxFormatState();
+  const u32 lines = mxFrameHeight();
   u32 v = 0;
-  if (f.fourK) v = 23;
-  else if (f.height == 540) v = 15;
-  else if (f.height == 720) v = 7;
-  else if (f.height == 244) v = 18;
-  else if (f.height == 288) v = 13;
+  if (mx4kMode()) v = 23;
+  else if (lines == 540) v = 15;
+  else if (lines == 720) v = 7;
+  else if (lines == 244) v = 18;
+  else if (lines == 288) v = 13;
   writeRun(0x820005C0, {v, 36, 34, 36, 34, 34, 37, 57, 34});
   writeRun(0x830005C0, {v, 36, 34, 36, 34, 34, 34, 34, 37, 57, 34});
   for (u32 base : {0x84000000u, 0x85000000u}) {
@@ -196,9 +196,9 @@ u32 sdiStatus() {
 }
 
 void initSdiTransceivers() {
-  const MxFormatState& f = mxFormatState();
-  const bool a = f.paired, b = f.fourK;
-  const u32 c = mxIs720Line(f.format) ? 0x1B : 0x16;
+  const int format = mxVideoFormat();
+  const bool a = mxPairedFpga(), b = mx4kMode();
+  const u32 c = mxIs720Line(format) ? 0x1B : 0x16;
   for (int k = 0; k < 4; ++k) {
     const u32 base = FPGA_BASES[k];
     mxWriteReg(base + 0xB04, a ? 7 : 3);
@@ -207,11 +207,11 @@ void initSdiTransceivers() {
     if (k >= 2) continue;
     if (b) {
       mxWriteReg(base + 0xB60, 0x23C000A);
-      mxWriteReg(base + 0xB64, f.format == 0 ? 0x204A8A : 0x20498A);
+      mxWriteReg(base + 0xB64, format == 0 ? 0x204A8A : 0x20498A);
       mxWriteReg(base + 0xB68, 0x01010101);
       mxWriteReg(base + 0xB6C, 0x41414141);
     } else {
-      mxWriteReg(base + 0xB68, f.format == 0 ? 0x1204A8A : 0x120498A);
+      mxWriteReg(base + 0xB68, format == 0 ? 0x1204A8A : 0x120498A);
       mxWriteReg(base + 0xB6C, 0x41000000);
       mxWriteReg(base + 0xB64, 0x23C000A);
     }
@@ -251,7 +251,7 @@ void initSdiTransceivers() {
   }
   if (status != SDI_STATUS_OK) MX_LOG(libmx::ERR, "ERROR : SDI RX/TX Initialize %x", status);
 
-  const int d = f.lineOffset - (b ? 1 : 0);
+  const int d = mxGetLineOffset() - (b ? 1 : 0);
   mxWriteReg(0x83000B48, static_cast<u32>(d + 41));
   const u32 sdiDelay = static_cast<u32>((b ? d + 41 : d) + 10);
   mxWriteReg(0x84000B48, sdiDelay);
@@ -292,11 +292,3 @@ int adjustSerdesDelay(int link, int delay) {
 void adjustAllSerdesDelays() {
   for (int link = 0; link < N_SERDES_LINKS; ++link) adjustSerdesDelay(link, 0);
 }
-
-// Stand-ins until the serdes trainer (Driver/serdes) is linked in: its definitions replace these.
-// Training then reports failure rather than claiming aligned links.
-[[gnu::weak]] int mxSerdesTrainRetry(const SerdesLink& link) {
-  MX_LOG(libmx::ERR, "ERROR: Serdes(%s) trainer: %s", link.name, "not available");
-  return -1;
-}
-[[gnu::weak]] void mxSerdesShiftDelay(const SerdesLink&, int, int) {}

@@ -203,7 +203,10 @@ void appendTextLeaf(const Leaf& f, std::string& out) {
   }
   if (f.mask != nullptr && !presenceBit(f.mask, f.bit)) return;
   out += full + "=";
-  for (int i = 0; i < f.count; ++i) out += (i > 0 ? "," : "") + elementText(f, i);
+  for (int i = 0; i < f.count; ++i) {
+    if (i > 0) out += ',';
+    out += elementText(f, i);
+  }
   out += "\n";
 }
 

@@ -19,6 +19,8 @@ constexpr u32 OCM_BASE = 0xFFFF0000, OCM_SIZE = 0x10000;          // ocm.mem
 constexpr u32 DRAM_BASE = 0x3B000000, DRAM_SIZE = 0x4F00000;      // up to the link window
 // Program memory: statics that a DMA engine must reach (the backup buffer).
 constexpr u32 PROGRAM_BASE = 0x20000000, PROGRAM_SIZE = 0x100000;
+// Working memory that receives the length-prefixed image read from NAND at power-on (0x31FFFFFC).
+constexpr u32 IMAGE_RAM_BASE = 0x31F00000, IMAGE_RAM_SIZE = 0x500000;
 
 enum class ClockMode { RealTime, Stepped, Fast };
 

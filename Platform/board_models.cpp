@@ -1,5 +1,6 @@
 #include "board_models.h"
 
+#include "bringup_models.h"
 #include "dma_engine.h"
 #include "hw_semaphore.h"
 #include "i2c_devices.h"
@@ -15,6 +16,7 @@ void attachBoardModels() {
   hardwareSemaphores();
   memoryPorts();
   installBoardDevices();
+  bringUpAttach();
 }
 
 }  // namespace platform

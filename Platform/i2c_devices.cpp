@@ -3,7 +3,6 @@
 #include "i2c_devices.h"
 
 #include <array>
-#include <cmath>
 
 #include "board.h"
 

@@ -2,23 +2,16 @@
 #include <string>
 #include <vector>
 
+#include "Driver/core.h"
 #include "Driver/format.h"
 #include "Driver/reg.h"
 #include "board_fixture.h"
 #include "watchdog.h"
 #include "check.h"
 #include "i2c_devices.h"
+#include "watchdog.h"
 
 using namespace platform;
-
-// Stand-ins for the driver core's watchdog calls with the core's register writes; the core's own
-// definitions take their place when it is linked in.
-[[gnu::weak]] void mxWatchdogKick() { mxWriteReg(0x40000034, 0xA5F0); }
-[[gnu::weak]] void mxRestart() {
-  mxWatchdogKick();
-  mxWriteReg(0x40000030, 0x5AF0 + 1);
-  platform::endRun(platform::EndReason::Restart, 0);
-}
 
 namespace board_devices_test {
 // Register writes to one address since the trace was cleared.
@@ -29,31 +22,39 @@ std::vector<u32> writesTo(u32 adr) {
   }
   return out;
 }
+
+// Puts the driver core in a format as the board does: the stored board mode (0 normal, 1 paired
+// FPGAs, 2 4K) read at board start, then mxInitialize with code. The device models, the trace and
+// the console start afresh.
+void useFormat(int code, int boardMode) {
+  constexpr u32 NV_MARKER = 0x81800000 + 0x14028, NV_MODE = 0x81800000 + 0x1402C;
+  mxCoreReset();  // normal mode
+  if (boardMode != 0) {
+    platform::writeMem32(NV_MARKER, 0x54AA1234);
+    platform::writeMem32(NV_MODE, static_cast<u32>(boardMode));
+    mxBoardInit();
+    platform::writeMem32(NV_MARKER, 0);  // the non-volatile window outlives a test
+  }
+  mxInitialize(code, 1.0f);
+  platform::resetBoardDevices();
+  platform::traceClear();
+  testing_support::consoleClear();
+}
 }  // namespace board_devices_test
 
 namespace {
 
 using board_devices_test::writesTo;
 
+using board_devices_test::useFormat;
+
 class FormatTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
-    setFormat(0);
-  }
-  static void setFormat(int format, bool paired = false) {
-    struct Size {
-      int width, height;
-    } constexpr SIZES[] = {{1920, 540}, {1920, 540}, {1280, 720}, {1280, 720}, {720, 244}, {720, 288}, {1920, 540}, {1920, 540}};
-    MxFormatState f;
-    f.format = format;
-    f.width = SIZES[format].width;
-    f.height = SIZES[format].height;
-    f.paired = paired;
-    mxSetFormatState(f);
+    useFormat(0, 0);
   }
 };
-
 
 using Words = std::vector<u32>;
 
@@ -134,6 +135,7 @@ struct Restarted {
 };
 
 TEST_F(FormatTest, PowerDownRestartsTheBoard) {
+  watchdogAttach();
   setEndHandler([](EndReason reason, u32) { throw Restarted{reason}; });
   watchdogAttach();  // the armed watchdog ends the halt
   regPoke(BOARD_STATUS_REG, 0x66);
@@ -146,6 +148,7 @@ TEST_F(FormatTest, PowerDownRestartsTheBoard) {
   }
   watchdogDetach();
   setEndHandler(nullptr);
+  watchdogDetach();
   EXPECT_EQ(testing_support::consoleCount("[ERR] Detecting power down"), 1);
   EXPECT_EQ(writesTo(0x40000030), Words{0x5AF1});  // watchdog armed with 1 s
 }
@@ -179,7 +182,7 @@ TEST_F(FormatTest, PllRowsForEachFormat) {
   };
   for (int format : {0, 2, 4, 5, 7}) {
     SCOPED_TRACE(format);
-    setFormat(format);
+    useFormat(format, 0);
     const bool sd = format == 4 || format == 5;
     for (const auto& r : rows) {
       SCOPED_TRACE(r.reg);
@@ -231,15 +234,16 @@ TEST_F(FormatTest, StuckReconfigurationPortFailsTheCheck) {
 // ---- window and still timing ------------------------------------------------------------------------
 TEST_F(FormatTest, WindowTimingBlocks) {
   struct Case {
-    int format;
+    int code, boardMode;
     bool paired;
-  } const cases[] = {{0, false}, {4, false}, {2, true}};
+    u32 width, height;
+  } const cases[] = {{0, 0, false, 1920, 540}, {4, 0, false, 720, 244}, {3, 0, false, 1280, 720},
+                     {9, 1, true, 1920, 540}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.format);
+    SCOPED_TRACE(c.code);
+    useFormat(c.code, c.boardMode);
     regReset();
-    setFormat(c.format, c.paired);
-    const MxFormatState& f = mxFormatState();
-    const u32 h = static_cast<u32>(f.height), w = static_cast<u32>(f.width);
+    const u32 h = c.height, w = c.width;
     mxInitWindowTiming();
     const u32 me1 = c.paired ? 0x86000000 : 0x82000000, me2 = c.paired ? 0x87000000 : 0x83000000;
     EXPECT_EQ(regPeek(c.paired ? 0x82004200 : 0x86004200), 0u);
@@ -274,7 +278,7 @@ TEST_F(FormatTest, StillWindowsRoundTheFrame) {
   } const cases[] = {{0, 1919, 546}, {2, 1279, 722}, {4, 767, 258}, {5, 767, 290}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.format);
-    setFormat(c.format);
+    useFormat(c.format, 0);
     mxStillInitialize();
     for (u32 p : {0x82001100u, 0x82001120u}) {
       EXPECT_EQ(regPeek(p + 0x08), 0xFFFFFFFFu);
@@ -299,7 +303,7 @@ TEST_F(FormatTest, DefaultFormatTimingByLineCount) {
   } const cases[] = {{2, {0, 236, 479, 0, 91}}, {3, {0, 236, 479, 0, 91}}, {4, {0, 336, 479, 16, 91}},
                      {5, {0, 336, 479, 16, 91}}, {0, {0, 149, 509, 0, 91}}, {7, {0, 149, 509, 0, 91}}};
   for (const auto& c : cases) {
-    setFormat(c.format);
+    useFormat(c.format, 0);
     mxWriteReg(0x40004804, 9);
     mxSetDefaultFormatTiming();
     EXPECT_EQ(mxReadReg(0x40004800), 0x3E000440u);
@@ -322,7 +326,7 @@ TEST_F(FormatTest, FormatTimingPresets) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.format << " " << c.preset << " " << c.flag);
-    setFormat(c.format);
+    useFormat(c.format, 0);
     mxSetFormatTiming(c.preset, c.flag);
     EXPECT_EQ(glueTiming(), c.timing);
   }
@@ -335,7 +339,7 @@ TEST_F(FormatTest, FormatTableIsARisingCurve) {
   } const cases[] = {{4, {0, 48, 59, 67}}, {5, {0, 48, 59, 67}}, {0, {0, 27, 36, 43}}, {2, {0, 27, 36, 43}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.format);
-    setFormat(c.format);
+    useFormat(c.format, 0);
     traceClear();
     mxLoadFormatTable();
     Words words = writesTo(0x40004824);

@@ -2,6 +2,7 @@
 #include <climits>
 #include <vector>
 
+#include "Driver/core.h"
 #include "Driver/format.h"
 #include "Driver/i2c.h"
 #include "Driver/reg.h"
@@ -14,17 +15,20 @@ using namespace platform;
 namespace board_devices_test {
 // Register writes to one address since the trace was cleared (format_test.cpp).
 std::vector<u32> writesTo(u32 adr);
+// The driver core in a format code under a stored board mode, the models afresh (format_test.cpp).
+void useFormat(int code, int boardMode);
 }  // namespace board_devices_test
 
 namespace {
 
+using board_devices_test::useFormat;
 using board_devices_test::writesTo;
 
 class BoardDevicesTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
-    mxSetFormatState(MxFormatState{});
+    useFormat(0, 0);
   }
 };
 
@@ -148,18 +152,15 @@ class InitDevicesTest : public BoardDevicesTest {};
 
 TEST_F(InitDevicesTest, FormatCodeAndModeFlagsReachEveryFpga) {
   struct Case {
+    int code, boardMode;
     int format;
-    bool paired, fourK;
+    bool paired;
     u32 glueMode;
-  } const cases[] = {{0, false, false, 0}, {1, true, false, 1}, {6, true, true, 3}, {5, false, false, 0}};
+  } const cases[] = {{0, 0, 0, false, 0}, {5, 0, 5, false, 0}, {9, 1, 1, true, 1}, {12, 2, 6, false, 2},
+                     {10, 2, 0, true, 3}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.format);
-    resetBoardDevices();
-    MxFormatState f;
-    f.format = c.format;
-    f.paired = c.paired;
-    f.fourK = c.fourK;
-    mxSetFormatState(f);
+    SCOPED_TRACE(c.code);
+    useFormat(c.code, c.boardMode);
     EXPECT_EQ(initDevices(), 1000);
     EXPECT_EQ(mxReadReg(0x40004500), static_cast<u32>(c.format));
     for (u32 base : {0x82000000u, 0x83000000u, 0x84000000u, 0x85000000u}) {
@@ -203,25 +204,21 @@ TEST_F(InitDevicesTest, Gs4915ThatNeverLocksIsLoggedAndStartUpGoesOn) {
 // ---- sync timing ----------------------------------------------------------------------------------
 TEST_F(BoardDevicesTest, SyncTimingFollowsLineCountAndFourKFlag) {
   struct Case {
-    int format;
-    bool fourK;
-    int lineOffset;
+    int code, boardMode;
     u32 me2Lines, sdiLines;  // 0x83000584, +0x584 of the SDI FPGAs
     u32 me1_584, me1_588, me2_588, me2_58C, sdi_588, sdi_58C;
   } const cases[] = {
-      {0, false, 675, 454 + 675 + 512, 454 + 675 + 553, 455, 212, 479, 236, 418, 175},
-      {4, false, 0, 458 + 512, 458 + 553, 455, 212, 479, 236, 418, 175},
-      {5, false, 0, 458 + 512, 458 + 553, 455, 212, 479, 236, 418, 175},
-      {2, false, 345, 454 + 345 + 512, 454 + 345 + 553, 455, 212, 479, 236, 418, 175},
-      {1, true, 939, 454 + 939 + 512, 454 + 939 + 553, 450, 854, 474, 878, 443, 847},
+      {0, 0, 454 + 675 + 512, 454 + 675 + 553, 455, 212, 479, 236, 418, 175},
+      {4, 0, 458 + 512, 458 + 553, 455, 212, 479, 236, 418, 175},
+      {5, 0, 458 + 512, 458 + 553, 455, 212, 479, 236, 418, 175},
+      {2, 0, 454 + 345 + 512, 454 + 345 + 553, 455, 212, 479, 236, 418, 175},
+      {9, 1, 454 + 939 + 512, 454 + 939 + 553, 455, 212, 479, 236, 418, 175},
+      {11, 2, 454 + 939 + 512, 454 + 939 + 553, 450, 854, 474, 878, 443, 847},
+      {13, 2, 454 + 1005 + 512, 454 + 1005 + 553, 450, 854, 474, 878, 443, 847},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.format);
-    MxFormatState f;
-    f.format = c.format;
-    f.fourK = c.fourK;
-    f.lineOffset = c.lineOffset;
-    mxSetFormatState(f);
+    SCOPED_TRACE(c.code);
+    useFormat(c.code, c.boardMode);
     initSyncTiming();
     EXPECT_EQ(mxReadReg(0x82000580), 27u);
     EXPECT_EQ(mxReadReg(0x82000584), c.me1_584);
@@ -245,17 +242,13 @@ TEST_F(BoardDevicesTest, SyncTimingFollowsLineCountAndFourKFlag) {
 
 TEST_F(BoardDevicesTest, SecondSyncTimingStepByActiveLines) {
   struct Case {
-    int height;
-    bool fourK;
+    int code, boardMode;
     u32 v;
-  } const cases[] = {{540, false, 15}, {720, false, 7}, {244, false, 18}, {288, false, 13},
-                     {1080, false, 0}, {540, true, 23}, {720, true, 23}};
+  } const cases[] = {{0, 0, 15}, {1, 0, 15}, {2, 0, 7}, {3, 0, 7}, {4, 0, 18}, {5, 0, 13}, {7, 0, 15},
+                     {8, 1, 15}, {12, 2, 23}, {10, 2, 23}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.height);
-    MxFormatState f;
-    f.height = c.height;
-    f.fourK = c.fourK;
-    mxSetFormatState(f);
+    SCOPED_TRACE(c.code);
+    useFormat(c.code, c.boardMode);
     initSyncTiming2();
     for (u32 base : {0x82000000u, 0x83000000u, 0x84000000u, 0x85000000u}) EXPECT_EQ(mxReadReg(base + 0x5C0), c.v);
   }
@@ -273,26 +266,19 @@ class SdiTest : public BoardDevicesTest {};
 
 TEST_F(SdiTest, BringUpLocksAndSetsTheDelays) {
   struct Case {
-    int format;
-    bool paired, fourK;
+    int code, boardMode;
     u32 b04, b44, me_b64, me_b68, me_b6c, me2_b48, sdi_b48;
   } const cases[] = {
-      {0, false, false, 3, 0x16, 0x23C000A, 0x1204A8A, 0x41000000, 675 + 41, 675 + 10},
-      {3, false, false, 3, 0x1B, 0x23C000A, 0x120498A, 0x41000000, 543 + 41, 543 + 10},
-      {0, true, true, 7, 0x70016, 0x204A8A, 0x01010101, 0x41414141, 674 + 41, 674 + 51},
-      {2, true, false, 7, 0x7001B, 0x23C000A, 0x120498A, 0x41000000, 345 + 41, 345 + 10},
+      {0, 0, 3, 0x16, 0x23C000A, 0x1204A8A, 0x41000000, 675 + 41, 675 + 10},
+      {3, 0, 3, 0x1B, 0x23C000A, 0x120498A, 0x41000000, 543 + 41, 543 + 10},
+      {4, 0, 3, 0x16, 0x23C000A, 0x120498A, 0x41000000, 0 + 41, 0 + 10},
+      {9, 1, 7, 0x70016, 0x23C000A, 0x120498A, 0x41000000, 939 + 41, 939 + 10},
+      {10, 2, 7, 0x70016, 0x204A8A, 0x01010101, 0x41414141, 674 + 41, 674 + 51},
+      {13, 2, 3, 0x16, 0x20498A, 0x01010101, 0x41414141, 1004 + 41, 1004 + 51},
   };
-  const int offsets[] = {675, 939, 345, 543};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.format);
-    resetBoardDevices();
-    testing_support::consoleClear();
-    MxFormatState f;
-    f.format = c.format;
-    f.paired = c.paired;
-    f.fourK = c.fourK;
-    f.lineOffset = offsets[c.format];
-    mxSetFormatState(f);
+    SCOPED_TRACE(c.code);
+    useFormat(c.code, c.boardMode);
     initSdiTransceivers();
     EXPECT_EQ(sdiStatus(), static_cast<u32>(SDI_STATUS_OK));
     EXPECT_EQ(testing_support::consoleCount("SDI RX/TX"), 0);
@@ -398,6 +384,33 @@ TEST_F(BoardDevicesTest, SerdesDelayShiftNamesTheLink) {
   EXPECT_STREQ(serdesLink(5).name, "ME2->SDI2");
   EXPECT_EQ(serdesLink(0).bits, 37);
   EXPECT_THROW(serdesLink(7), assert::AssertException);
+}
+
+// ---- the driver core runs the bring-up -------------------------------------------------------------
+TEST_F(BoardDevicesTest, FormatInitialisationAndTenthFrameRunTheBringUp) {
+  mxInitialize(5, 1.0f);
+  EXPECT_EQ(mxReadReg(0x40004500), 5u);                // initDevices
+  EXPECT_EQ(gs4915().starts, 1);
+  EXPECT_EQ(pll(0x85000400, 0).releases, 1);
+  EXPECT_EQ(mxReadReg(0x83000584), 458u + 512u);       // initSyncTiming
+  EXPECT_EQ(mxReadReg(0x820005C0), 13u);               // initSyncTiming2
+  EXPECT_EQ(mxReadReg(0x83004708), 288u + 2u);         // window timing
+  EXPECT_EQ(mxReadReg(0x8200111C), 290u);              // still windows
+  EXPECT_EQ(mxReadReg(0x40004810), 336u);              // default format timing
+  EXPECT_EQ(writesTo(0x40004824).size(), 256u);        // format table
+  EXPECT_EQ(ispClock().starts, 0);
+
+  // The frame counter starts at 0: its event at 10 comes in the eleventh update.
+  for (int count = 0; count <= 10; ++count) {
+    mxUpdate();
+    EXPECT_EQ(ispClock().starts, count < 10 ? 0 : 1) << count;
+  }
+  EXPECT_EQ(sdiStatus(), static_cast<u32>(SDI_STATUS_OK));
+  EXPECT_EQ(mxReadReg(0x83000B48), 41u);
+  EXPECT_EQ(mxReadReg(0x84000B48), 10u);
+  EXPECT_EQ(testing_support::consoleCount("SDI RX/TX"), 0);
+  EXPECT_EQ(testing_support::consoleCount("retry"), 0);
+  EXPECT_EQ(testing_support::consoleCount("PLL("), 0);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "board_fixture.h"
 
+#include "bringup_models.h"
+
 #include <cstring>
 
 #include "Main/bp.h"
@@ -29,6 +31,7 @@ int consoleCount(const std::string& text) {
 void BoardTest::SetUp() {
   platform::regReset();
   platform::resetBoardDevices();
+  platform::bringUpReset();
   platform::boardClearVolatile();
   consoleClear();
 }

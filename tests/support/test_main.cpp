@@ -3,6 +3,7 @@
 
 #include "board_fixture.h"
 #include "i2c_devices.h"
+#include "bringup_models.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
@@ -10,6 +11,7 @@ int main(int argc, char** argv) {
   options.clock = platform::ClockMode::Stepped;
   platform::boardOpen(options);
   platform::installBoardDevices();
+  platform::bringUpAttach();
   platform::setDebugEcho(false);
   platform::setFaultHandler([](const char* message) { throw testing_support::BoardFault(message); });
   int rc = RUN_ALL_TESTS();

@@ -1,0 +1,195 @@
+#include "Amp/config.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "bringup_fixture.h"
+#include "check.h"
+
+using namespace platform;
+using testing_support::BoardRestart;
+using testing_support::BringUpTest;
+using testing_support::consoleCount;
+using testing_support::consoleText;
+
+namespace {
+
+constexpr u32 BOOT_MODE = 0xFFFF0000;
+constexpr u32 NV = 0x81800000;
+
+const u32* imageWords(int fpga) { return reinterpret_cast<const u32*>(memory(MX_FPGA_IMAGE_AREA + mxFpgaImageOffset(fpga), 4)); }
+
+bool nandReadLine(u32 adr) {
+  char line[40];
+  std::snprintf(line, sizeof line, "NAND Flash: Read %08x - ", adr);
+  return consoleCount(line) == 1;
+}
+
+class ConfigTest : public BringUpTest {};
+
+TEST_F(ConfigTest, ColdConfigurationOfAllSevenFpgas) {
+  EXPECT_EQ(mxLoadFpgaImages(1), 1);
+  EXPECT_EQ(mxConfigureFpgas(1), 0);
+  // Second bank (boot mode bit 0x4000 clear), images placed by their maximum sizes.
+  const u32 adr[] = {0x080C0000, 0x08000000, 0x08060000, 0x08100000, 0x08C00000, 0x09700000};
+  for (u32 a : adr) EXPECT_TRUE(nandReadLine(a)) << std::hex << a << consoleText();
+  const int offsets[MX_FPGA_COUNT] = {0, 0x40000, 0xA0000, 0x100000, 0xC00000, 0x1700000, 0x1700000};
+  for (int i = 0; i < MX_FPGA_COUNT; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(mxFpgaImageOffset(i), offsets[i]);
+    EXPECT_TRUE(configPortDone(i));
+    // Each port got exactly its image, in order, even where the streams interleave.
+    const u32 words = static_cast<u32>(mxFpgaImageSize(i)) / 4;
+    EXPECT_EQ(configPortWords(i), words);
+    EXPECT_EQ(configPortChecksum(i), configChecksum(imageWords(i), words));
+    EXPECT_EQ(configPortReceived(i), words + 1);  // the image, then one clock until DONE
+  }
+  EXPECT_EQ(mxFpgaImageSize(6), mxFpgaImageSize(5));  // sdi2 shares sdi1's image
+  EXPECT_EQ(configPortMode(0), 0x100u);
+  EXPECT_EQ(consoleCount("glue 2026/12/06 12:00:00 "), 1) << consoleText();
+  EXPECT_EQ(consoleCount("me2 2026/12/06 12:00:00 "), 1);
+  EXPECT_EQ(consoleCount("sdi 2026/12/06 12:00:00 "), 2);
+  EXPECT_EQ(consoleCount("[INFO] me1: INIT_B time "), 1);
+  EXPECT_EQ(consoleCount("[ERR]"), 0);
+  // Enable bits are off again after configuration; the glue FPGA's bit 0 of 0x81000004 cleared.
+  EXPECT_EQ(regPeek(0x80000000) & 7, 0u);
+  EXPECT_EQ(regPeek(0x84000004) & 2, 0u);
+}
+
+TEST_F(ConfigTest, BankAndVariantChooseTheAddresses) {
+  struct Case {
+    bool firstBank;
+    int variant;  // -1: no board mode marker
+    u32 me1, me2, sdi;
+  } cases[] = {
+      {true, -1, 0x00100000, 0x00C00000, 0x01700000},
+      {false, 1, 0x08100000, 0x0D600000, 0x09700000},  // only me2 has a variant 1
+      {true, 2, 0x0E400000, 0x0EF00000, 0x0FA00000},
+      {false, 3, 0x08100000, 0x08C00000, 0x09700000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.variant);
+    testing_support::consoleClear();
+    writeMem32(BOOT_MODE, c.firstBank ? 0x4000 : 0);
+    writeMem32(NV + 0x14028, c.variant < 0 ? 0 : 0x54AA1234);
+    writeMem32(NV + 0x1402C, c.variant < 0 ? 2 : static_cast<u32>(c.variant) | 0x100);
+    mxLoadFpgaImages(0);
+    EXPECT_TRUE(nandReadLine(c.firstBank ? 0x000C0000 : 0x080C0000)) << consoleText();  // the glue image has no variant
+    EXPECT_TRUE(nandReadLine(c.me1));
+    EXPECT_TRUE(nandReadLine(c.me2));
+    EXPECT_TRUE(nandReadLine(c.sdi));
+    EXPECT_EQ(consoleCount("NAND Flash: Read "), 6);
+  }
+  writeMem32(NV + 0x14028, 0);
+}
+
+TEST_F(ConfigTest, BoardVersionOneHasNoLanFpgas) {
+  writeMem32(BOOT_MODE, 1u << 13);
+  mxLoadFpgaImages(1);
+  EXPECT_EQ(mxConfigureFpgas(1), 0);
+  EXPECT_EQ(configPortWords(1), 0u);
+  EXPECT_EQ(configPortWords(2), 0u);
+  EXPECT_TRUE(configPortDone(3));
+}
+
+TEST_F(ConfigTest, ConfigurationFailuresAreLoggedAndStartUpGoesOn) {
+  struct Case {
+    int port;
+    ConfigFault fault;
+    const char* line;
+    int result;  // of mxConfigureFpgas
+  } cases[] = {
+      {0, ConfigFault::NoInitB, "[ERR] glue: wait timeout for INIT_B", 0},
+      {1, ConfigFault::NoDone, "[ERR] lan1: no DONE", 0},
+      {2, ConfigFault::CrcError, "[ERR] lan2: Maybe CRC error", 0},
+      {4, ConfigFault::NoInitB, "[ERR] me2: wait timeout for INIT_B", 1},
+      {6, ConfigFault::NoDone, "[ERR] sdi2: no DONE", 1},
+      {3, ConfigFault::CrcError, "[ERR] me1: Maybe CRC error", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    testing_support::consoleClear();
+    configPortReset();
+    configPortSetFault(c.port, c.fault);
+    const u64 start = clockNow();
+    EXPECT_EQ(mxLoadFpgaImages(1), 1);
+    EXPECT_EQ(mxConfigureFpgas(1), c.result);
+    EXPECT_EQ(consoleCount(c.line), 1) << consoleText();
+    EXPECT_EQ(consoleCount("[ERR]"), 1);
+    EXPECT_FALSE(configPortDone(c.port));
+    // Every wait is bounded: well within the 10 s watchdog.
+    EXPECT_LT(clockNow() - start, 3000000ull * TICKS_PER_US);
+    if (c.port < 3) {
+      EXPECT_TRUE(configPortDone(5));  // the joint configuration still ran
+    }
+  }
+}
+
+TEST_F(ConfigTest, MissingImageEndsStartUp) {
+  std::vector<u8> zero(64, 0);
+  nandWriteLogical(nandFlash(), 0x08C00000, zero.data(), 64);  // me2, second bank
+  EXPECT_THROW(mxLoadFpgaImages(1), assert::AssertException);
+  EXPECT_EQ(consoleCount("[ERR] cannot load me2 FPGA config data"), 1) << consoleText();
+  EXPECT_EQ(consoleCount("NeverReachHere"), 1);
+}
+
+TEST_F(ConfigTest, NandImageIsLoadedBehindItsLengthWord) {
+  int len = mxLoadNandImage();
+  EXPECT_GT(len, 4096);
+  EXPECT_EQ(readMem32(0x31FFFFFC), static_cast<u32>(len));
+  EXPECT_TRUE(nandReadLine(0x0CA00000)) << consoleText();
+}
+
+TEST_F(ConfigTest, ShortNandImageRestartsTheBoard) {
+  for (u32 length : {4096u, 0u}) {
+    SCOPED_TRACE(length);
+    testing_support::consoleClear();
+    watchdogAttach();  // a new run after the restart
+    nandWriteLogical(nandFlash(), 0x0CA00000, &length, 4);
+    EXPECT_THROW(mxLoadNandImage(), BoardRestart);
+    EXPECT_EQ(consoleCount(length == 0 ? "[ERR] Bad NAND data -1 byte" : "[ERR] Bad NAND data 4096 byte"), 1) << consoleText();
+  }
+}
+
+}  // namespace
+
+// ---- the cold power-on path as a whole --------------------------------------------------------------
+
+#include "Main/startup.h"
+
+namespace {
+
+class ColdStartTest : public BringUpTest {
+ protected:
+  void SetUp() override {
+    BringUpTest::SetUp();
+    bpReset();
+  }
+  // The start-up lock that a run took is given back while its lock word is still there.
+  void TearDown() override {
+    bpReset();
+    BringUpTest::TearDown();
+  }
+};
+
+TEST_F(ColdStartTest, FailedConfigurationIsLoggedAndStartUpGoesOn) {
+  configPortSetFault(6, ConfigFault::NoDone);
+  powerOnSequence();
+  const std::string text = consoleText();
+  const size_t failed = text.find("[ERR] sdi2: no DONE");
+  ASSERT_NE(failed, std::string::npos) << text;
+  // DDR3 comes up after it and the board is marked as brought up.
+  EXPECT_GT(text.find("DDR3(85000300) Test complete"), failed);
+  EXPECT_EQ(readMem32(0xFFFFFFF8), 1u);
+  EXPECT_EQ(consoleCount("[ERR]"), 1);
+}
+
+TEST_F(ColdStartTest, DdrThatNeverPassesItsTestRestartsTheBoard) {
+  ddr3CompareErrors(0, 1, 2, 100);
+  EXPECT_THROW(powerOnSequence(), BoardRestart);
+  EXPECT_EQ(consoleCount("[ERR] DDR3(82000300) error : 2 count"), 5) << consoleText();
+  EXPECT_EQ(readMem32(0xFFFFFFF8), 0u);  // the next start is cold again
+}
+
+}  // namespace

@@ -1,0 +1,108 @@
+#include "Driver/ddr3.h"
+
+#include <gtest/gtest.h>
+
+#include "bringup_fixture.h"
+
+using namespace platform;
+using testing_support::BoardRestart;
+using testing_support::BringUpTest;
+using testing_support::consoleCount;
+using testing_support::consoleText;
+
+namespace {
+
+constexpr u32 WRITE = 0xFFFF00, READ = 0xFFFF01, CLEAR = 0x1FFFFF00;
+constexpr int PORTS[DDR3_FPGAS] = {2, 2, 1, 1};
+
+class Ddr3Test : public BringUpTest {};
+
+TEST_F(Ddr3Test, HealthyBoardCalibratesTestsAndClearsEveryPort) {
+  mxInitDdr3();
+  for (int f = 0; f < DDR3_FPGAS; ++f) {
+    for (int port = 0; port < 2; ++port) {
+      SCOPED_TRACE(f * 10 + port);
+      const u32 n = port < PORTS[f] ? 1 : 0;  // SDI FPGAs have no port 1: no test, no clear
+      EXPECT_EQ(ddr3CalibrationStarts(f, port), n);
+      EXPECT_EQ(ddr3TestPasses(f, port, WRITE), n);
+      EXPECT_EQ(ddr3TestPasses(f, port, READ), n);
+      EXPECT_EQ(ddr3TestPasses(f, port, CLEAR), n);
+    }
+    EXPECT_EQ(regPeek(DDR3_BASE[f] + 0x90), 1u);
+  }
+  EXPECT_EQ(consoleCount("Calibration complete: waiting"), 6) << consoleText();
+  EXPECT_EQ(consoleCount("DDR3(82000300) Test complete"), 2);
+  EXPECT_EQ(consoleCount("DDR3(84000300) Test complete"), 1);
+  EXPECT_EQ(consoleCount("[INFO] 80: "), 6);
+  EXPECT_EQ(consoleCount("[INFO] ME1: "), 1);
+  EXPECT_EQ(consoleCount("[INFO] MAIN: "), 1);
+  EXPECT_EQ(consoleCount("[ERR]"), 0);
+  EXPECT_EQ(consoleCount("[WARN]"), 0);
+  // Mode 3 for the 40 parameter, 1 otherwise; reset bits and ME bit 3 cleared.
+  EXPECT_EQ(regPeek(0x82000120), 3u);
+  EXPECT_EQ(regPeek(0x82000220), 1u);
+  EXPECT_EQ(regPeek(0x82000004) & 0xF, 0u);
+}
+
+TEST_F(Ddr3Test, PortCalibratedInTheSecondPassIsLeftAlone) {
+  ddr3FailCalibration(0, 1, 1);
+  mxInitDdr3();
+  EXPECT_EQ(ddr3CalibrationStarts(0, 1), 2u);
+  EXPECT_EQ(consoleCount("[WARN] DDR3(82000200) Calibration error: 00000f01"), 1) << consoleText();
+  EXPECT_EQ(consoleCount("[WARN] Retry(1) DDR3(82000200) Calibration"), 1);
+  EXPECT_EQ(consoleCount("DDR3(82000200) Calibration complete"), 1);
+  EXPECT_EQ(consoleCount("DDR3(82000100) Calibration complete"), 1);
+}
+
+TEST_F(Ddr3Test, CompareErrorsRepeatTheWholeSequence) {
+  ddr3CompareErrors(1, 1, 3, 1);
+  mxInitDdr3();
+  EXPECT_EQ(consoleCount("[ERR] DDR3(83000300) error : 3 count : abcc1234 must be abcd1234"), 1) << consoleText();
+  for (int f = 0; f < DDR3_FPGAS; ++f) EXPECT_EQ(ddr3CalibrationStarts(f, 0), 2u) << f;
+  EXPECT_EQ(consoleCount("[INFO] SDI2: "), 2);
+  EXPECT_EQ(ddr3TestPasses(1, 1, CLEAR), 1u);
+}
+
+TEST_F(Ddr3Test, FiveFailedAttemptsRestartTheBoard) {
+  ddr3CompareErrors(2, 0, 1, 100);
+  EXPECT_THROW(mxInitDdr3(), BoardRestart);
+  EXPECT_EQ(ddr3CalibrationStarts(2, 0), 5u);
+  EXPECT_EQ(consoleCount("DDR3(84000300) error : 1 count"), 5);
+  EXPECT_EQ(ddr3TestPasses(2, 0, CLEAR), 0u);
+}
+
+TEST_F(Ddr3Test, TimeOutsRestartTheBoard) {
+  struct Case {
+    const char* name;
+    void (*fault)();
+    const char* line;
+  } cases[] = {
+      {"init", [] { ddr3FailInit(3, 0, true); }, "[ERR] DDR3(85000100) Initialize"},
+      {"test engine", [] { ddr3StuckTestEngine(0, true); }, "[ERR] DDR3(82000300) test write timeout"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ddr3Reset();
+    watchdogAttach();  // a new run after the previous restart
+    testing_support::consoleClear();
+    c.fault();
+    EXPECT_THROW(mxInitDdr3(), BoardRestart);
+    EXPECT_EQ(consoleCount(c.line), 1) << consoleText();
+  }
+}
+
+TEST_F(Ddr3Test, InitialisationRetriesThirtyRounds) {
+  ddr3FailInit(3, 0, true);
+  EXPECT_THROW(mxInitDdr3(), BoardRestart);
+  EXPECT_EQ(consoleCount("[WARN] Retry DDR3(85000100) Initialize"), 30);
+}
+
+TEST_F(Ddr3Test, CalibrationThatNeverCompletesEndsInARestart) {
+  ddr3FailCalibration(1, 0, -1);
+  EXPECT_THROW(mxInitDdr3(), BoardRestart);
+  // Four passes per attempt, five attempts; the uncalibrated port fails its test each time.
+  EXPECT_EQ(consoleCount("Retry(20) DDR3(83000100) Calibration"), 1) << consoleText();
+  EXPECT_EQ(consoleCount("DDR3(83000300) error : "), 5);
+}
+
+}  // namespace

@@ -1,0 +1,132 @@
+#include "Driver/serdes.h"
+
+#include "Driver/i2c.h"
+
+#include <gtest/gtest.h>
+
+#include "bringup_fixture.h"
+#include "check.h"
+
+using namespace platform;
+using testing_support::BringUpTest;
+using testing_support::consoleCount;
+using testing_support::consoleText;
+
+namespace {
+
+constexpr int LINK = 1;  // "ME2->ME1": 20 channels
+
+MxSerdesLink link(int offset = 0, int rate = 1000) {
+  const SerdesLinkModel& m = SERDES_LINK[LINK];
+  return MxSerdesLink{m.name, m.channels, m.control, m.port, offset, rate, SERDES_DEFAULT_PATTERN, 0x3FF};
+}
+
+class SerdesTest : public BringUpTest {};
+
+TEST(SerdesTaps, HalfBitPeriod) {
+  EXPECT_EQ(mxSerdesHalfBitTaps(1000), 6);  // 6.41 truncated
+  EXPECT_EQ(mxSerdesHalfBitTaps(500), 12);
+  EXPECT_EQ(mxSerdesHalfBitTaps(297), 21);
+}
+
+TEST_F(SerdesTest, DelaysGoHalfABitBeyondTheWindow) {
+  serdesSetWindow(LINK, 0, 0, 20);   // 20 + 6
+  serdesSetWindow(LINK, 1, 5, 24);   // 24 + 6
+  serdesSetWindow(LINK, 2, 3, 26);   // 26 + 6 = 32: still accepted
+  ASSERT_EQ(mxSerdesTrain(link()), 0) << consoleText();
+  EXPECT_EQ(serdesTap(LINK, 0), 26);
+  EXPECT_EQ(mxSerdesHalfWidth(0), 10);
+  EXPECT_EQ(serdesTap(LINK, 1), 30);
+  EXPECT_EQ(mxSerdesHalfWidth(1), 9);
+  EXPECT_EQ(mxSerdesDelay(2), 32);
+  EXPECT_EQ(serdesTap(LINK, 2), 31);  // the line has 32 taps
+  for (int c = 0; c < SERDES_LINK[LINK].channels; ++c) EXPECT_EQ(serdesSlips(LINK, c), c % 8) << c;
+  EXPECT_EQ(consoleCount("[ERR]"), 0);
+  EXPECT_EQ(regPeek(SERDES_LINK[LINK].control), 0u);
+}
+
+TEST_F(SerdesTest, OffsetMovesEveryChannel) {
+  serdesSetWindow(LINK, 4, 0, 20);
+  ASSERT_EQ(mxSerdesTrain(link(-3)), 0);
+  EXPECT_EQ(serdesTap(LINK, 4), 23);
+}
+
+TEST_F(SerdesTest, TrainingFailures) {
+  struct Case {
+    const char* name;
+    void (*fault)();
+    const char* line;
+  } cases[] = {
+      {"delay of 33", [] { serdesSetWindow(LINK, 7, 2, 27); }, "[ERR] ERROR: Serdes(ME2->ME1) trainer: delay margin"},
+      {"no window", [] { serdesSetWindow(LINK, 3, -1, 40); }, "[ERR] ERROR: Serdes(ME2->ME1) trainer: delay margin"},
+      {"no edge", [] { serdesSetWindow(LINK, 3, 4, 40); }, "[ERR] ERROR: Serdes(ME2->ME1) trainer: delay margin"},
+      {"no lock", [] { serdesSetNoLock(LINK, 5, true); }, "[ERR] ERROR: Serdes(ME2->ME1) trainer: Bitslip cannot lock"},
+      {"internal", [] { serdesSetDeadSync(LINK, 0); }, "[ERR] ERROR: internal HSYNC"},
+      {"input", [] { serdesSetDeadSync(LINK, 1); }, "[ERR] ERROR: input HSYNC"},
+      {"training", [] { serdesSetDeadSync(LINK, 2); }, "[ERR] ERROR: sync training"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    serdesReset();
+    testing_support::consoleClear();
+    c.fault();
+    EXPECT_EQ(mxSerdesTrain(link()), -1);
+    EXPECT_EQ(consoleCount(c.line), 1) << consoleText();
+  }
+}
+
+TEST_F(SerdesTest, BitslipFailureListsEveryChannel) {
+  serdesSetNoLock(LINK, 5, true);
+  EXPECT_EQ(mxSerdesTrain(link()), -1);
+  EXPECT_EQ(consoleCount("[ERR] Bitslip 5:2"), 1) << consoleText();
+  EXPECT_EQ(consoleCount("[ERR] Bitslip 4:1"), 1);
+  EXPECT_EQ(consoleCount("[ERR] Bitslip "), 20);
+}
+
+TEST_F(SerdesTest, RetryRunsUpToThreeTimes) {
+  serdesSetWindow(LINK, 0, -1, 0);
+  EXPECT_EQ(mxSerdesTrainRetry(link()), -1);
+  EXPECT_EQ(consoleCount("delay margin"), 3);
+  serdesReset();
+  testing_support::consoleClear();
+  EXPECT_EQ(mxSerdesTrainRetry(link()), 0);
+  EXPECT_EQ(consoleCount("[ERR]"), 0);
+}
+
+TEST_F(SerdesTest, ShiftDelay) {
+  ASSERT_EQ(mxSerdesTrain(link()), 0);
+  const int before1 = serdesTap(LINK, 1), before2 = serdesTap(LINK, 2);
+  mxSerdesShiftDelay(link(), -2, 1);
+  EXPECT_EQ(serdesTap(LINK, 1), before1 - 2);
+  EXPECT_EQ(serdesTap(LINK, 2), before2);
+  mxSerdesShiftDelay(link(), 1, -1);
+  EXPECT_EQ(serdesTap(LINK, 1), before1 - 1);
+  EXPECT_EQ(serdesTap(LINK, 2), before2 + 1);
+  EXPECT_THROW(mxSerdesShiftDelay(link(), 1, 20), assert::AssertException);
+}
+
+TEST_F(SerdesTest, SixtyFourChannelsFailTheCheck) {
+  MxSerdesLink l = link();
+  l.nchannel = 64;
+  EXPECT_THROW(mxSerdesTrain(l), assert::AssertException);
+  EXPECT_EQ(consoleCount("nchannel < 64"), 1) << consoleText();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SerdesTest, EveryBoardLinkTrainsAndShifts) {
+  for (int l = 0; l < SERDES_LINKS; ++l) {
+    SCOPED_TRACE(SERDES_LINK[l].name);
+    EXPECT_EQ(adjustSerdesDelay(l, 0), 0) << consoleText();
+    // Default window of channel 0 ends at tap 10; 1000 Mb/s adds 6, ME1->CPU its offset of 5.
+    EXPECT_EQ(serdesTap(l, 0), l == 6 ? 21 : 16);
+  }
+  EXPECT_EQ(consoleCount("[ERR]"), 0);
+  EXPECT_EQ(adjustSerdesDelay(6, -2), 0);
+  EXPECT_EQ(serdesTap(6, 0), 19);
+  EXPECT_EQ(serdesTap(6, 2), 23 - 2);  // window 4..12: 12 + 6 + 5
+}
+
+}  // namespace
