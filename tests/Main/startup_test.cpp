@@ -7,6 +7,7 @@
 #include "Driver/reg.h"
 #include "Main/bp.h"
 #include "Main/startup.h"
+#include "Main/system.h"
 #include "Main/vsync.h"
 #include "board_fixture.h"
 #include "check.h"
@@ -412,9 +413,6 @@ TEST_F(StartupTest, RestartAndPowerOnResumeTheBackupImage) {
 
 }  // namespace
 
-#if __has_include("Main/system.h")
-#include "Main/system.h"
-
 namespace {
 
 TEST_F(VsyncTest, FieldBitGoesToTheSystemCategory) {
@@ -427,4 +425,3 @@ TEST_F(VsyncTest, FieldBitGoesToTheSystemCategory) {
 }
 
 }  // namespace
-#endif

@@ -53,7 +53,7 @@ struct MxifClipRec {
 static_assert(sizeof(MxifClipRec) == 16);
 static_assert(offsetof(MxifClipRec, recording) == 13);
 
-using MxifClipRegister = MxifPlainRecord<12, 1, 16>;
+struct MxifClipRegister : MxifPlainRecord<12, 1, 16> {};
 
 // Clip status entries 0..84 (byte 4 the entry); entry 81 + c belongs to clip player c, whose byte
 // 42 tells that the player is ready for a linked transition.
@@ -101,4 +101,4 @@ static_assert(sizeof(MxifStillMemory) == 16);
 static_assert(offsetof(MxifStillMemory, capturing) == 14);
 
 // Still status, one channel per still store 0..3.
-using MxifStillStatus = MxifPlainRecord<24, 4, 16>;
+struct MxifStillStatus : MxifPlainRecord<24, 4, 16> {};

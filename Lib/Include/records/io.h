@@ -45,7 +45,7 @@ struct MxifCustomInfo {
 };
 static_assert(sizeof(MxifCustomInfo) == 52);
 
-using MxifSourceName = MxifPlainRecord<39, 1, 16>;
+struct MxifSourceName : MxifPlainRecord<39, 1, 16> {};
 
 // Multiview, one channel per multiview window 0..7 (byte 4). Presence bit 7 carries the labels,
 // so setting it re-sends what the window shows.
@@ -73,7 +73,7 @@ struct MxifMultiView {
 static_assert(sizeof(MxifMultiView) == 16);
 
 // DVI inputs 0 and 1 (sources 140 and 141).
-using MxifInputDvi = MxifPlainRecord<41, 2, 16>;
+struct MxifInputDvi : MxifPlainRecord<41, 2, 16> {};
 
 // Video inputs, one record per SDI input 0..127 (source 10 + n, byte 4). Byte 9 = 1 leaves the
 // input out of tally; `state` is the input's state word.

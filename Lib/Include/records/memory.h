@@ -28,7 +28,7 @@ static_assert(sizeof(MxifEventMemory) == 16);
 static_assert(offsetof(MxifEventMemory, enable) == 4);
 static_assert(offsetof(MxifEventMemory, linkedMe) == 12);
 
-using MxifEventMemoryStatus = MxifPlainRecord<16, 1, 16>;
+struct MxifEventMemoryStatus : MxifPlainRecord<16, 1, 16> {};
 
 // Macros (single): one attach flag per panel group 0..2 and macro 0..7, one presence bit each.
 struct MxifMacro {
@@ -52,5 +52,5 @@ struct MxifMacro {
 };
 static_assert(sizeof(MxifMacro) == 36);
 
-using MxifShotMemory = MxifPlainRecord<21, 1, 16>;
-using MxifShotMemoryStatus = MxifPlainRecord<22, 1, 16>;
+struct MxifShotMemory : MxifPlainRecord<21, 1, 16> {};
+struct MxifShotMemoryStatus : MxifPlainRecord<22, 1, 16> {};
