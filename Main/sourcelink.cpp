@@ -48,6 +48,12 @@ CategorySourceLink& CategorySourceLink::instance() {
   return cat;
 }
 
+CategorySourceLink& CategorySourceLink::registered() {
+  auto* cat = CategoryRegistry::instance().get(TYPE_INDEX, 0);
+  MX_CHECK(cat != nullptr);
+  return *static_cast<CategorySourceLink*>(cat);
+}
+
 void CategorySourceLink::setAssignHook(AssignHook hook) { assignHook = hook; }
 
 int CategorySourceLink::tableSource(int i) {

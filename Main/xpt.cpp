@@ -40,6 +40,12 @@ CategoryXpt& CategoryXpt::instance() {
   return cat;
 }
 
+CategoryXpt& CategoryXpt::registered() {
+  auto* cat = CategoryRegistry::instance().get(TYPE_INDEX, 0);
+  MX_CHECK(cat != nullptr);
+  return *static_cast<CategoryXpt*>(cat);
+}
+
 bool CategoryXpt::isAssignable(int source) {
   for (const auto& r : ASSIGNABLE) {
     if (r.first <= source && source <= r.last) return true;

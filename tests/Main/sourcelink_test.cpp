@@ -145,6 +145,7 @@ TEST_F(SourceLinkTest, AuxPairFlagsAndLookups) {
   for (auto c : cases) EXPECT_EQ(link.findLinkedSource(c.source), c.linked) << c.source;
   EXPECT_EQ(CategorySourceLink::tableSource(128), 140);
   EXPECT_EQ(CategorySourceLink::tableIndex(314), 179);
+  EXPECT_EQ(&CategorySourceLink::registered(), &link);
 }
 
 TEST_F(SourceLinkTest, ResumeTakesEverythingWithEveryBit) {

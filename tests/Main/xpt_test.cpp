@@ -72,6 +72,7 @@ TEST_F(XptTest, InitialiseSetsTheDefaultEverywhereAndTheFirstReportCarriesAllPan
   }
   EXPECT_TRUE(sendPass().empty());  // reported once
   EXPECT_FALSE(codec::hasAny(stored[0]));
+  EXPECT_EQ(&CategoryXpt::registered(), &xpt);
 }
 
 // Each value alone on button 100 (outside the marker columns): taken and echoed with its bit, or
