@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "Driver/core.h"
@@ -232,6 +233,40 @@ TEST_F(CoreTest, StageOverrunsAreLoggedOncePerRun) {
   EXPECT_EQ(consoleCount("update time(0) "), 3);
   EXPECT_EQ(consoleCount("must be less than 130 us"), 3);
   EXPECT_EQ(consoleCount("must be less than 6000 us"), 0);
+}
+
+// Each stage's budget is its exact limit: a stage that takes the limit is logged, one that takes a
+// microsecond less is not. The stages' own time is learned first from the logged times.
+TEST_F(CoreTest, StageBudgetsAreExactLimits) {
+  mxBoardInit();
+  for (int frame = 0; frame < 61; ++frame) mxUpdate();  // past the frame-counter events
+  const int limits[MX_UPDATE_STAGES] = {130, 400, 550, 1000, 6000};
+  auto loggedTime = [](int stage) {
+    const std::string key = "update time(" + std::to_string(stage) + ") ";
+    const std::string text = consoleText();
+    size_t at = text.rfind(key);
+    return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + key.size());
+  };
+  const u32 probe = 10000;
+  int own[MX_UPDATE_STAGES];
+  slow.delayUs = 0;
+  mxUpdate();
+  slow.delayUs = probe;
+  mxUpdate();
+  for (int k = 0; k < MX_UPDATE_STAGES; ++k) {
+    ASSERT_GE(loggedTime(k), static_cast<int>(probe)) << k;
+    own[k] = loggedTime(k) - static_cast<int>(probe);
+  }
+  for (int k = 0; k < MX_UPDATE_STAGES; ++k) {
+    for (int below : {1, 0}) {
+      slow.delayUs = 0;
+      mxUpdate();  // a clean frame: the next overrun is logged again
+      testing_support::consoleClear();
+      slow.delayUs = static_cast<u32>(limits[k] - own[k] - below);
+      mxUpdate();
+      EXPECT_EQ(loggedTime(k), below ? -1 : limits[k]) << "stage " << k << " below " << below;
+    }
+  }
 }
 
 TEST_F(CoreTest, TimingStatisticsEveryHundredEightyFrames) {

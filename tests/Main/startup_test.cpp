@@ -80,6 +80,7 @@ TEST_F(StartupTest, ColdPathTakesTheStartupLockUntilFrameTwelve) {
   writeMem32(0x81800000 + 4, 146);
   writeMem32(0x3B000000 + 0x3000000 - 4, 0xAA);  // inside the cleared work area
   writeMem32(0x3B000000 + 0x3000000, 0xBB);      // behind it
+  writeMem32(0x33000000 + 0x8000000 - 4, 0xCC);  // last word of the shared window's cleared part
   bpStart();
 
   std::string text = consoleText();
@@ -105,6 +106,7 @@ TEST_F(StartupTest, ColdPathTakesTheStartupLockUntilFrameTwelve) {
   EXPECT_EQ(readMem32(0x81800000 + 0x14008), 146u);  // version copy
   EXPECT_EQ(readMem32(0x3B000000 + 0x3000000 - 4), 0u);
   EXPECT_EQ(readMem32(0x3B000000 + 0x3000000), 0xBBu);
+  EXPECT_EQ(readMem32(0x33000000 + 0x8000000 - 4), 0u);  // the cold path clears 0x8000000 bytes
   EXPECT_EQ(regPeek(0x40001908), 0u);  // semaphore 2 given back
   EXPECT_FALSE(watchdogArmed());  // board start switches it off unless boot mode bit 24 keeps it
 }

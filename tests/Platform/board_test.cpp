@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -125,6 +127,52 @@ TEST(Interrupts, OnlyConnectedAndEnabledHandlersRunAndNeverNest) {
 
 // A board directory written by one mapping is seen by a second mapping of the same files, as a
 // front-end process attached to the board would see it; --power-on clears all but nvram.
+// A front-end process maps the same files while the board runs: each side sees the other's writes
+// at once, without any reopening.
+TEST(BoardDirectory, ASecondMappingOfTheFilesSeesWritesBothWays) {
+  auto dir = std::filesystem::temp_directory_path() / ("board-peer-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(dir);
+  BoardOptions saved = boardOptions();
+  BoardOptions o;
+  o.dir = dir.string();
+  boardOpen(o);
+
+  struct Mapping {
+    u8* p = nullptr;
+    size_t size = 0;
+    Mapping(const std::filesystem::path& file, size_t n) : size(n) {
+      int fd = ::open(file.c_str(), O_RDWR);
+      if (fd < 0) return;
+      void* m = ::mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+      ::close(fd);
+      if (m != MAP_FAILED) p = static_cast<u8*>(m);
+    }
+    ~Mapping() {
+      if (p != nullptr) ::munmap(p, size);
+    }
+    u32 word(u32 offset) const {
+      u32 v;
+      std::memcpy(&v, p + offset, 4);
+      return v;
+    }
+    void setWord(u32 offset, u32 v) { std::memcpy(p + offset, &v, 4); }
+  };
+  Mapping link(dir / "link.mem", LINK_SIZE);
+  Mapping nvram(dir / "nvram.mem", NVRAM_SIZE);
+  ASSERT_NE(link.p, nullptr);
+  ASSERT_NE(nvram.p, nullptr);
+
+  writeMem32(0x3FF80008, 0xA1B2C3D4);  // acknowledgement ring data
+  writeMem32(NVRAM_BASE + 0x14028, 0x54AA1234);
+  EXPECT_EQ(link.word(0x80008), 0xA1B2C3D4u);
+  EXPECT_EQ(nvram.word(0x14028), 0x54AA1234u);
+  link.setWord(0xA0000, 17);  // the peer advances the request ring's write index
+  EXPECT_EQ(readMem32(0x3FFA0000), 17u);
+
+  boardOpen(saved);
+  std::filesystem::remove_all(dir);
+}
+
 TEST(BoardDirectory, SharedFilesSurviveAndPowerOnClearsVolatileOnes) {
   auto dir = std::filesystem::temp_directory_path() / ("board-test-" + std::to_string(::getpid()));
   std::filesystem::remove_all(dir);
