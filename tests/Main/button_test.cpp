@@ -5,11 +5,8 @@
 #include <vector>
 
 #include "Main/button.h"
-#include "Main/sourcelink.h"
-#include "Main/startup.h"
 #include "Main/system.h"
 #include "Main/vsync.h"
-#include "Main/xpt.h"
 #include "category_fixture.h"
 #include "board_fixture.h"
 #include "frontend_peer.h"
@@ -271,26 +268,6 @@ TEST(ButtonLatch, FollowsItsCodeOnEachPanel) {
   latch.clear();
   for (int p = 0; p < 3; ++p) EXPECT_EQ(latch.latched[p], 0);
   EXPECT_EQ(latch.held[2], 1);
-}
-
-}  // namespace
-
-namespace {
-
-class StartUpTest : public testing_support::BoardTest {};
-
-// Start-up enters the three categories after the system settings, in the start-up order, and makes
-// the button-event category the owner of command 94.
-TEST_F(StartUpTest, CategoriesAreEnteredInOrder) {
-  CategoryRegistry::instance().reset();
-  createCategories();
-  auto& reg = CategoryRegistry::instance();
-  EXPECT_EQ(reg.categories[0][37], &category::CategorySourceLink::instance());
-  EXPECT_EQ(reg.categories[0][38], &category::CategoryXpt::instance());
-  EXPECT_EQ(reg.categories[0][94], &CategoryButtonEvent::instance());
-  EXPECT_EQ(reg.commandOwner[94], 94);
-  EXPECT_EQ(reg.count[38], 1);
-  EXPECT_EQ(reg.updatePriority[94], 10);
 }
 
 }  // namespace
