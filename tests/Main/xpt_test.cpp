@@ -213,4 +213,19 @@ TEST_F(XptTest, ResumeAndInitialiseRebuildTheColumnClasses) {
   EXPECT_EQ(stored[2].panelFlag, 1);  // left as it was
 }
 
+// A damaged image (an unassignable source, a bad panel flag) is refused before anything is taken.
+TEST_F(XptTest, ResumeRefusesADamagedImageWhole) {
+  for (int damage = 0; damage < 2; ++damage) {
+    X saved[3] = {};
+    for (auto& r : saved) {
+      for (auto& s : r.source) s = 10;
+    }
+    if (damage == 0) saved[2].source[191] = 5000;
+    if (damage == 1) saved[1].panelFlag = 2;
+    xpt.initialize();
+    EXPECT_THROW(xpt.resume(saved, 0), assert::AssertException) << damage;
+    EXPECT_EQ(xpt.sourceOf(0, 0), 302) << damage;  // nothing of the image taken
+  }
+}
+
 }  // namespace
