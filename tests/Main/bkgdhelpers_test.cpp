@@ -18,7 +18,7 @@ TEST(ClampEdges, RangeDragAndSymmetry) {
     Edges out;
   };
   const Case cases[] = {
-      // Range: any edge outside -5000..5000 refuses all four.
+      // Any edge outside -5000..5000 refuses all four.
       {0, {0, 0, 0, 0}, {5001, 0, 0, 0}, 0, {5001, 0, 0, 0}},
       {1, {0, 0, 0, 0}, {0, 0, 0, -5001}, 0, {0, 0, 0, -5001}},
       {0, {0, 0, 0, 0}, {-5000, 5000, -5000, 5000}, 1, {-5000, 5000, -5000, 5000}},
@@ -39,8 +39,7 @@ TEST(ClampEdges, RangeDragAndSymmetry) {
   for (const auto& c : cases) {
     Edges e = c.in;
     EXPECT_EQ(libmx::clampEdges(c.mode, c.old.data(), e.data()), c.result);
-    EXPECT_EQ(e, c.out) << "mode " << c.mode << " in " << c.in[0] << "," << c.in[1] << "," << c.in[2] << ","
-                        << c.in[3];
+    EXPECT_EQ(e, c.out) << "mode " << c.mode << " in " << c.in[0] << "," << c.in[1] << "," << c.in[2] << "," << c.in[3];
   }
 }
 
@@ -79,27 +78,27 @@ TEST(LinkPair, KeepsTheSelectorsEqualWhileLinked) {
   constexpr u32 A = 1, B = 2, L = 4;
   struct Case {
     const char* what;
-    MxifBkgd incoming, live, staged;
+    u32 inMask;
+    u8 inA, inB, inLink, liveA, liveB, liveLink;
     u32 mask;
     u8 a, b;
   };
   const Case cases[] = {
-      {"link on with A", selectors(A | L, 2, 0, 1), selectors(0, 0, 0, 0), selectors(A | L, 2, 0, 1), A | B | L, 2, 2},
-      {"link on with A and B", selectors(A | B | L, 2, 3, 1), selectors(0, 0, 0, 0), selectors(A | B | L, 2, 3, 1),
-       A | B | L, 2, 2},
-      {"link on with B only", selectors(B | L, 0, 3, 1), selectors(0, 1, 0, 0), selectors(B | L, 0, 3, 1), A | B | L, 3,
-       3},
-      {"link on alone takes live A", selectors(L, 0, 0, 1), selectors(0, 1, 0, 0), selectors(L, 0, 0, 1), B | L, 0, 1},
-      {"link off copies nothing", selectors(A | L, 2, 0, 0), selectors(0, 1, 1, 1), selectors(A | L, 2, 0, 0), A | L, 2,
-       0},
-      {"linked live, A carried", selectors(A, 3, 0, 0), selectors(0, 1, 1, 1), selectors(A, 3, 0, 0), A | B, 3, 3},
-      {"linked live, B carried", selectors(B, 0, 2, 0), selectors(0, 1, 1, 1), selectors(B, 0, 2, 0), A | B, 2, 2},
-      {"unlinked live", selectors(A, 3, 0, 0), selectors(0, 1, 1, 0), selectors(A, 3, 0, 0), A, 3, 0},
-      {"refused link carried", selectors(A | L, 3, 0, 7), selectors(0, 1, 1, 1), selectors(A, 3, 0, 0), A, 3, 0},
+      {"link on with A", A | L, 2, 0, 1, 0, 0, 0, A | B | L, 2, 2},
+      {"link on with A and B", A | B | L, 2, 3, 1, 0, 0, 0, A | B | L, 2, 2},
+      {"link on with B only", B | L, 0, 3, 1, 1, 0, 0, A | B | L, 3, 3},
+      {"link on alone takes live A", L, 0, 0, 1, 1, 0, 0, B | L, 0, 1},
+      {"link off copies nothing", A | L, 2, 0, 0, 1, 1, 1, A | L, 2, 0},
+      {"linked live, A carried", A, 3, 0, 0, 1, 1, 1, A | B, 3, 3},
+      {"linked live, B carried", B, 0, 2, 0, 1, 1, 1, A | B, 2, 2},
+      {"unlinked live", A, 3, 0, 0, 1, 1, 0, A, 3, 0},
+      {"refused link carried", A | L, 3, 0, 7, 1, 1, 1, A, 3, 0},
   };
   for (const auto& c : cases) {
-    MxifBkgd staged = c.staged;
-    libmx::linkPair(c.incoming, c.live, staged);
+    const MxifBkgd in = selectors(c.inMask, c.inA, c.inB, c.inLink);
+    // A refused link value is not staged.
+    MxifBkgd staged = c.inLink > 1 ? selectors(c.inMask & ~L, c.inA, c.inB, 0) : in;
+    libmx::linkPair(in, selectors(0, c.liveA, c.liveB, c.liveLink), staged);
     EXPECT_EQ(staged.link.mask, c.mask) << c.what;
     EXPECT_EQ(staged.link.selectA, c.a) << c.what;
     EXPECT_EQ(staged.link.selectB, c.b) << c.what;
@@ -113,10 +112,13 @@ TEST(SizePositionPair, MergesThroughTheEdgeRule) {
   live.patFree1.size = 5000;
   live.patFree1.positionX = 10;
   live.patFree2.size = 7000;
+  auto assign = [&](const MxifBkgd& in) {
+    MxifBkgd staged;
+    libmx::assignSizePositionPair(staged, live, in);
+    return staged;
+  };
 
-  // Nothing carried: nothing taken.
-  MxifBkgd staged;
-  libmx::assignSizePositionPair(staged, live, MxifBkgd{});
+  MxifBkgd staged = assign(MxifBkgd{});
   EXPECT_EQ(staged.patFree1.mask, 0u);
   EXPECT_EQ(staged.patFree2.mask, 0u);
 
@@ -124,42 +126,37 @@ TEST(SizePositionPair, MergesThroughTheEdgeRule) {
   MxifBkgd in;
   in.patFree1.size = 9000;
   in.patFree1.mask = 1;
-  libmx::assignSizePositionPair(staged, live, in);
+  staged = assign(in);
   EXPECT_EQ(staged.patFree1.mask, 1u | EDGE_BITS);
   EXPECT_EQ(staged.patFree1.size, 9000u);
   EXPECT_EQ(staged.patFree1.positionX, 0);  // not carried: not taken
   EXPECT_EQ(staged.patFree2.mask, 0u);
 
   // Edge 0 (element 0) dragging edge 3 (element 1).
-  staged = MxifBkgd{};
   in = MxifBkgd{};
   in.patFree2.edges[0] = 300;
   in.patFree2.mask = 1u << 6;
-  libmx::assignSizePositionPair(staged, live, in);
+  staged = assign(in);
   EXPECT_EQ(staged.patFree2.mask, EDGE_BITS);
-  EXPECT_EQ(staged.patFree2.edges[0], 300);
   EXPECT_EQ(staged.patFree2.edges[1], 300);
 
   // Symmetric mode from the carried edgeSymmetry: edge 1 (element 3) mirrors to edge 2 (element 2).
-  staged = MxifBkgd{};
   in = MxifBkgd{};
   in.patFree1.edgeSymmetry = 1;
   in.patFree1.edges[3] = 200;
   in.patFree1.mask = (1u << 10) | (1u << 9);
-  libmx::assignSizePositionPair(staged, live, in);
-  EXPECT_EQ(staged.patFree1.edges[3], 200);
+  staged = assign(in);
   EXPECT_EQ(staged.patFree1.edges[2], -200);
   EXPECT_EQ(staged.patFree1.mask, (1u << 10) | EDGE_BITS);
 
   // An edge out of range: nothing of that sub-record, the other one still taken.
-  staged = MxifBkgd{};
   in = MxifBkgd{};
   in.patFree1.size = 1;
   in.patFree1.edges[2] = -6000;
   in.patFree1.mask = 1u | (1u << 8);
   in.patFree2.positionY = 44;
   in.patFree2.mask = 1u << 2;
-  libmx::assignSizePositionPair(staged, live, in);
+  staged = assign(in);
   EXPECT_EQ(staged.patFree1.mask, 0u);
   EXPECT_EQ(staged.patFree1.size, 0u);
   EXPECT_EQ(staged.patFree2.mask, (1u << 2) | EDGE_BITS);

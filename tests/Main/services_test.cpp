@@ -1,10 +1,9 @@
-// Categories of the inputs and outputs, memories, stills and clips: registration, ownership,
-// backup image, reception and echo through the link, the status rotation, and the operations
-// other categories call.
+// Categories of the inputs and outputs, memories, stills and clips.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Driver/xpt.h"
@@ -164,32 +163,24 @@ TEST_F(ServicesTest, RecordsComeBackFromTheBackupImageExceptTheInputs) {
   EXPECT_EQ(CategoryInputVideo::instance().record(5).input, 5);
 }
 
-// Sends a record of every type back to back and checks each comes back whole.
+struct Sent {
+  int type;
+  Bytes body;
+};
+
+// A patterned record of each type, for its last channel.
+template <class... T>
+std::vector<Sent> lastChannelOfEach() {
+  return {{T::TYPE_INDEX, testing_support::recordBytes(patterned<T>(RecordInfo<T>::N_CHANNELS - 1))}...};
+}
+
+// A record of every type back to back: each taken whole and echoed.
 TEST_F(ServicesTest, EveryRecordIsTakenWholeAndEchoed) {
-  struct Case {
-    int type;
-    Bytes body;
-  };
-  std::vector<Case> cases;
-  auto add = [&](auto r) { cases.push_back({decltype(r)::TYPE_INDEX, testing_support::recordBytes(r)}); };
-  add(patterned<MxifClipPlay>(3));
-  add(patterned<MxifClipRec>(0));
-  add(patterned<MxifClipRegister>(0));
-  add(patterned<MxifClipStatus>(84));
-  add(patterned<MxifEventMemory>(0));
-  add(patterned<MxifEventMemoryStatus>(0));
-  add(patterned<MxifMacro>(0));
-  add(patterned<MxifShotMemory>(0));
-  add(patterned<MxifShotMemoryStatus>(0));
-  add(patterned<MxifStillMemory>(0));
-  add(patterned<MxifStillStatus>(3));
-  add(patterned<MxifExtendedDisplay>(0));
-  add(patterned<MxifCustomInfo>(0));
-  add(patterned<MxifSourceName>(0));
-  add(patterned<MxifMultiView>(7));
-  add(patterned<MxifInputDvi>(1));
-  add(patterned<MxifInputVideo>(127));
-  add(patterned<MxifOutput>(0));
+  const auto cases =
+      lastChannelOfEach<MxifClipPlay, MxifClipRec, MxifClipRegister, MxifClipStatus, MxifEventMemory,
+                        MxifEventMemoryStatus, MxifMacro, MxifShotMemory, MxifShotMemoryStatus, MxifStillMemory,
+                        MxifStillStatus, MxifExtendedDisplay, MxifCustomInfo, MxifSourceName, MxifMultiView,
+                        MxifInputDvi, MxifInputVideo, MxifOutput>();
   ASSERT_EQ(cases.size(), 18u);
   for (const auto& c : cases) peer.sendPacket(c.type, c.body);
   reg().receiveAll();
@@ -298,10 +289,7 @@ TEST_F(ServicesTest, EventMemoryLinkAndPlayers) {
 
 MxifButtonEvent button(u16 code, u8 state, u8 panel, u8 index) {
   MxifButtonEvent e;
-  e.code = code;
-  e.state = state;
-  e.panel = panel;
-  e.index = index;
+  std::tie(e.code, e.state, e.panel, e.index) = std::tie(code, state, panel, index);
   return e;
 }
 
@@ -338,11 +326,9 @@ TEST_F(ServicesTest, ClipPlayTransitionLink) {
   play.record(2).linkedMe = 1;
   play.record(0).mode = 6;
   play.record(0).linkedMe = 1;
-  EXPECT_EQ(play.isTransitionLinked(1, 2), 1);
-  EXPECT_EQ(play.isTransitionLinked(0, 2), 0);
-  EXPECT_EQ(play.isTransitionLinked(1, 0), 0);
-  EXPECT_EQ(play.isTransitionLinked(1, 4), 0);
-  EXPECT_EQ(play.isTransitionLinked(1, -1), 0);
+  const int cases[][3] = {{1, 2, 1}, {0, 2, 0}, {1, 0, 0}, {1, 4, 0}, {1, -1, 0}};  // me, channel, linked
+  for (auto [me, channel, linked] : cases)
+    EXPECT_EQ(play.isTransitionLinked(me, channel), linked) << me << "/" << channel;
 }
 
 TEST_F(ServicesTest, ClipStatusTriggerResetAndIndex) {
@@ -522,12 +508,9 @@ TEST_F(ServicesTest, TimeStampWireForm) {
   peer.sendPacket(73, wire);
   reg().receiveAll();
   ASSERT_TRUE(cat.ok);
-  EXPECT_EQ(cat.got.year, 2026);
-  EXPECT_EQ(cat.got.month, 12);
-  EXPECT_EQ(cat.got.day, 6);
-  EXPECT_EQ(cat.got.hour, 18);
-  EXPECT_EQ(cat.got.minute, 59);
-  EXPECT_EQ(cat.got.second, -1);
+  const auto& t = cat.got;
+  EXPECT_EQ(std::vector<int>({t.year, t.month, t.day, t.hour, t.minute, t.second}),
+            std::vector<int>({2026, 12, 6, 18, 59, -1}));
 
   AcknowledgeSender& tx = AcknowledgeSender::instance();
   ASSERT_TRUE(tx.beginPacket(73, TimeStamp::WIRE_BYTES));
