@@ -22,9 +22,9 @@ constexpr u32 NV_MODE = 0x81800000 + 0x1402C;
 
 enum Mode { NORMAL = 0, PAIRED = 1, FOUR_K = 2 };
 
-struct Reg {
-  u32 adr, value;
-};
+struct Reg { u32 adr, value; };
+// A selection: a setter with its destination and source.
+struct Set { void (*set)(int, int); int dst, src; };
 
 class XptTest : public BoardTest {
  protected:
@@ -51,16 +51,16 @@ class XptTest : public BoardTest {
     for (const auto& e : traceRecent()) n += e.adr == adr ? 1 : 0;
     return n;
   }
+  static void apply(std::initializer_list<Set> sets) {
+    for (auto s : sets) s.set(s.dst, s.src);
+  }
   static void expectRegs(std::initializer_list<Reg> regs) {
     for (auto r : regs) EXPECT_EQ(regPeek(r.adr), r.value) << std::hex << r.adr;
   }
 };
 
 TEST_F(XptTest, InputMappingByBoardMode) {
-  struct Case {
-    Mode mode;
-    int src, mapped;
-  } cases[] = {
+  struct Case { Mode mode; int src, mapped; } cases[] = {
       {NORMAL, MX_IN_20, MX_IN_20},  {NORMAL, MX_STILL_3, MX_STILL_3}, {PAIRED, MX_IN_16, MX_IN_16},
       {PAIRED, MX_IN_17, MX_BLACK},  {PAIRED, MX_IN_20, MX_BLACK},     {PAIRED, MX_DVI_IN_1, MX_DVI_IN_1},
       {PAIRED, MX_STILL_2 + 1, MX_STILL_2 + 1}, {PAIRED, MX_STILL_3, MX_BLACK}, {PAIRED, MX_STILL_4 + 1, MX_BLACK},
@@ -77,11 +77,7 @@ TEST_F(XptTest, InputMappingByBoardMode) {
 
 TEST_F(XptTest, BusSourceCodesMarkersAndFlag) {
   // flag: the ME2 flag after ME1 first took an ME2 output.
-  struct Case {
-    Mode mode;
-    int context, dst, src, offset, value;
-    u32 flag;
-  } cases[] = {
+  struct Case { Mode mode; int context, dst, src, offset, value; u32 flag; } cases[] = {
       {NORMAL, MX_CONTEXT_ME1, MX_ABUS, MX_IN_20, 4, 19, 1}, {PAIRED, MX_CONTEXT_ME1, MX_ABUS, MX_IN_20, 4, 147, 1},
       {FOUR_K, MX_CONTEXT_ME1, MX_ABUS, MX_IN_5, 4, 1, 1},   {FOUR_K, MX_CONTEXT_ME1, MX_BBUS, MX_IN_6, 5, 147, 1},
       {NORMAL, MX_CONTEXT_ME2, MX_KEY4_S, MX_IN_3, 4 + 16 + 11, 2, 1},
@@ -113,10 +109,7 @@ TEST_F(XptTest, BusSourceCodesMarkersAndFlag) {
 TEST_F(XptTest, RefusedSelectionsNameTheirConditionAndChangeNothing) {
   mxSetContext(MX_CONTEXT_ME1);
   mxSetBusSource(MX_ABUS, MX_IN_4);
-  struct Case {
-    std::function<void()> call;
-    const char* text;
-  } cases[] = {
+  struct Case { std::function<void()> call; const char* text; } cases[] = {
       {[] { mxSetBusSource(MX_KEY4_S + 1, MX_IN_1); }, "MX_ABUS <= dst && dst <= MX_KEY4_S"},
       {[] { mxSetBusSource(MX_ABUS, 4500); }, "isInput || isMe"},
       {[] { mxSetBusSource(MX_ABUS, 4512); }, "MX_ME2_PGM <= src && src <= MX_ME2_KEYPVW"},
@@ -172,11 +165,7 @@ TEST_F(XptTest, AuxTransitionWords) {
 
 TEST_F(XptTest, AuxExternalAndProgramOutputCodes) {
   // aux: mxSetAuxSource, else mxSetOutputSource; offset -1: the image does not change.
-  struct Case {
-    bool aux;
-    Mode mode;
-    int dst, src, offset, value;
-  } cases[] = {
+  struct Case { bool aux; Mode mode; int dst, src, offset, value; } cases[] = {
       {true, NORMAL, MX_AUX1, MX_IN_3, 244, 2},          {true, NORMAL, MX_AUX1 + 1, MX_ME2_PGM, 245, 152},
       {true, NORMAL, 4670, 4556, 274, 192},              {true, NORMAL, MX_EXT_OUT_1, MX_DSK_PGM1, 308, 180},
       {true, NORMAL, MX_EXT_OUT_1 + 1, MX_MULTI3, 309, 190}, {true, NORMAL, MX_EXT_OUT_3, MX_AUX1, 310, 224},
@@ -205,10 +194,7 @@ TEST_F(XptTest, AuxExternalAndProgramOutputCodes) {
 }
 
 TEST_F(XptTest, MeOutputTapCodes) {
-  struct Case {
-    int context, dst, src, word;
-    u32 code;
-  } cases[] = {
+  struct Case { int context, dst, src, word; u32 code; } cases[] = {
       {MX_CONTEXT_ME1, MX_ME_OUT_1, MX_ABUS, 158, 2},    {MX_CONTEXT_ME1, MX_ME_OUT_2, MX_BBUS, 159, 3},
       {MX_CONTEXT_ME2, MX_ME_OUT_1, MX_KEY1_F, 160, 18}, {MX_CONTEXT_ME2, MX_ME_OUT_2, MX_KEY3, 161, 26},
       {MX_CONTEXT_ME3, MX_ME_OUT_1, MX_BLACK, 162, 0},   {MX_CONTEXT_ME4B, MX_ME_OUT_2, MX_KEY4_F, 173, 30},
@@ -256,16 +242,11 @@ TEST_F(XptTest, MultiviewAndMemorySourceCodes) {
 
 TEST_F(XptTest, DskAndKeyLayerCrosspoints) {
   boardMode(PAIRED);
-  mxSetDskSource(MX_DSK1_F, MX_IN_4);
-  mxSetDskSource(MX_DSK2, MX_IN_17);  // mapped to black
-  mxSetDskSource(MX_DSK3_F, 4520);
-  mxSetDskSource(MX_DSK_BKGD_PGM1, 4520);
-  mxSetDskSource(MX_DSK_BKGD_PGM2, 4527);
-  mxSetDskFillSource(MX_DSK1, MX_CLIP_4);
-  mxSetDskFillSource(MX_DSK3, MX_STILL_2);
-  mxSetDskFillSource(MX_DSK4, MX_CBGD_2);
-  mxSetUskSource(MX_USK2_S, MX_IN_9);
-  mxSetUskSource(MX_USK4_S, MX_IN_30);
+  apply({{mxSetDskSource, MX_DSK1_F, MX_IN_4}, {mxSetDskSource, MX_DSK2, MX_IN_17},  // input 17 maps to black
+         {mxSetDskSource, MX_DSK3_F, 4520}, {mxSetDskSource, MX_DSK_BKGD_PGM1, 4520},
+         {mxSetDskSource, MX_DSK_BKGD_PGM2, 4527}, {mxSetDskFillSource, MX_DSK1, MX_CLIP_4},
+         {mxSetDskFillSource, MX_DSK3, MX_STILL_2}, {mxSetDskFillSource, MX_DSK4, MX_CBGD_2},
+         {mxSetUskSource, MX_USK2_S, MX_IN_9}, {mxSetUskSource, MX_USK4_S, MX_IN_30}});
   mxSetInputKeyAssign(MX_IN_3, 1, MX_USK3_S);
   mxSetInputKeyAssign(MX_BLACK, 1, MX_USK4_F);
   const int bytes[][2] = {{68, 3},   {440, 32}, {71, 147}, {443, 32}, {444, 8}, {448, 4}, {449, 7}, {76, 7},
@@ -274,10 +255,8 @@ TEST_F(XptTest, DskAndKeyLayerCrosspoints) {
   mxSetInputKeyAssign(MX_IN_3, 0, MX_USK3_S);
   EXPECT_EQ(byteAt(462), 4);
 
-  mxSetDskOutputSource(MX_DSK_PGM1, MX_BKGD);
-  mxSetDskOutputSource(MX_DSK_PGM1 + 1, MX_DSK2);
-  mxSetDskOutputSource(MX_DSK_PGM2, MX_DSK4);
-  mxSetDskOutputSource(MX_DSK_PGM2 + 1, MX_BLACK);
+  apply({{mxSetDskOutputSource, MX_DSK_PGM1, MX_BKGD}, {mxSetDskOutputSource, MX_DSK_PGM1 + 1, MX_DSK2},
+         {mxSetDskOutputSource, MX_DSK_PGM2, MX_DSK4}, {mxSetDskOutputSource, MX_DSK_PGM2 + 1, MX_BLACK}});
   const u32 words[] = {0, 5, 7, 8};
   for (int k = 0; k < 4; ++k) EXPECT_EQ(mxXptWord(696 + 4 * k), words[k]) << k;
 
@@ -352,19 +331,13 @@ TEST_F(XptTest, FourCodesPerRegisterFirstByteLowest) {
   mxSetContext(MX_CONTEXT_ME1);
   for (int k = 0; k < 4; ++k) mxSetBusSource(MX_ABUS + k, MX_IN_2 + k);  // A, B, UTIL1, UTIL2
   mxSetContext(MX_CONTEXT_ME4);
-  mxSetBusSource(MX_KEY4_S, MX_BLACK);
-  mxSetBusSource(MX_KEY4_F, MX_IN_32);
   mxSelectMemorySource(MX_CBGD_2);
-  mxSetDskFillSource(MX_DSK4, MX_CLIP_2);
-  mxSetOutputSource(MX_OUT_1, 4513);
-  mxSetOutputSource(MX_OUT_4, 4544);
   mxSetLayerContext(MX_CONTEXT_ME2);
-  mxSetAuxSource(MX_EXT_OUT_3, MX_IN_11);
-  mxSetMultiviewSource(MX_MULTI1, 4513);
-  mxSetMultiviewSource(MX_MULTI4, MX_BLACK);
-  mxSetBusSource(MX_UTIL2, 4527);
-  mxSetDskSource(MX_DSK_BKGD_PGM2, 4522);
-  mxSetUskSource(MX_USK4_S, MX_IN_10);
+  apply({{mxSetBusSource, MX_KEY4_S, MX_BLACK}, {mxSetBusSource, MX_KEY4_F, MX_IN_32}, {mxSetBusSource, MX_UTIL2, 4527},
+         {mxSetDskFillSource, MX_DSK4, MX_CLIP_2}, {mxSetOutputSource, MX_OUT_1, 4513},
+         {mxSetOutputSource, MX_OUT_4, 4544}, {mxSetAuxSource, MX_EXT_OUT_3, MX_IN_11},
+         {mxSetMultiviewSource, MX_MULTI1, 4513}, {mxSetMultiviewSource, MX_MULTI4, MX_BLACK},
+         {mxSetDskSource, MX_DSK_BKGD_PGM2, 4522}, {mxSetUskSource, MX_USK4_S, MX_IN_10}});
   mxSetInputKeyAssign(MX_BLACK, 1, MX_USK2_F);
   mxSetInputKeyAssign(MX_IN_1, 1, MX_USK4_S);
   mxCrosspointUpdate();
@@ -394,14 +367,11 @@ TEST_F(XptTest, DskStageWordAuxWordsAndTimingConstants) {
   } stages[] = {{MX_BKGD, MX_BKGD, 0}, {MX_BLACK, MX_DSK2, 13}, {MX_BLACK, MX_BLACK, 0x18},
                 {MX_DSK1, MX_BLACK, 0x14}, {MX_DSK4, MX_DSK3, 7}};
   for (auto s : stages) {
-    mxSetDskOutputSource(MX_DSK_PGM1, s.p);
-    mxSetDskOutputSource(MX_DSK_PGM1 + 1, s.q);
-    mxSetDskOutputSource(MX_DSK_PGM2, MX_DSK2);
-    mxSetDskOutputSource(MX_DSK_PGM2 + 1, MX_BKGD);
+    apply({{mxSetDskOutputSource, MX_DSK_PGM1, s.p}, {mxSetDskOutputSource, MX_DSK_PGM1 + 1, s.q},
+           {mxSetDskOutputSource, MX_DSK_PGM2, MX_DSK2}, {mxSetDskOutputSource, MX_DSK_PGM2 + 1, MX_BKGD}});
     mxCrosspointUpdate();
     EXPECT_EQ(regPeek(0x8300201C), s.half | 5u << 16) << s.p << " " << s.q;
-    mxSetDskOutputSource(MX_DSK_PGM2, s.p);
-    mxSetDskOutputSource(MX_DSK_PGM2 + 1, s.q);
+    apply({{mxSetDskOutputSource, MX_DSK_PGM2, s.p}, {mxSetDskOutputSource, MX_DSK_PGM2 + 1, s.q}});
     mxCrosspointUpdate();
     EXPECT_EQ(regPeek(0x8300201C) >> 16, s.half);
   }
