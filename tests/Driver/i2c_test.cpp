@@ -40,11 +40,7 @@ class BoardDevicesTest : public testing_support::BoardTest {
 };
 
 TEST_F(BoardDevicesTest, ChannelsOpenTheirControllerAndAddressTheirDevice) {
-  struct Case {
-    int channel;
-    u32 controller, command;
-    u8 address;
-  } const cases[] = {
+  struct Case { int channel; u32 controller, command; u8 address; } const cases[] = {
       {0, 0x84001000, 0x84001024, 0x4C}, {1, 0x84001000, 0x84001024, 0x34}, {2, 0x84001000, 0x84001020, 0x50},
       {3, 0x85001000, 0x85001024, 0x4C}, {4, 0x85001000, 0x85001024, 0x34}, {5, 0x85001000, 0x85001020, 0x50},
       {6, 0x84001000, 0x84001028, 0x7F}, {7, 0x85001000, 0x85001028, 0x7F}, {8, 0x40000400, 0x40000420, 0x69},
@@ -136,11 +132,7 @@ TEST_F(BoardDevicesTest, AControllerThatNeverFinishesFailsTheTransfer) {
 }
 
 TEST_F(BoardDevicesTest, FormatCodeAndModeFlagsReachEveryFpga) {
-  struct Case {
-    int code, boardMode, format;
-    bool paired;
-    u32 glueMode;
-  } const cases[] = {
+  struct Case { int code, boardMode, format; bool paired; u32 glueMode; } const cases[] = {
       {0, 0, 0, false, 0}, {5, 0, 5, false, 0}, {9, 1, 1, true, 1}, {12, 2, 6, false, 2}, {10, 2, 0, true, 3}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
@@ -227,10 +219,7 @@ TEST_F(BoardDevicesTest, SecondSyncTimingStepByActiveLines) {
 }
 
 TEST_F(BoardDevicesTest, BringUpLocksAndSetsTheDelays) {
-  struct Case {
-    int code, boardMode;
-    u32 b04, b44, me_b64, me_b68, me_b6c, me2_b48, sdi_b48;
-  } const cases[] = {
+  struct Case { int code, boardMode; u32 b04, b44, me_b64, me_b68, me_b6c, me2_b48, sdi_b48; } const cases[] = {
       {0, 0, 3, 0x16, 0x23C000A, 0x1204A8A, 0x41000000, 675 + 41, 675 + 10},
       {3, 0, 3, 0x1B, 0x23C000A, 0x120498A, 0x41000000, 543 + 41, 543 + 10},
       {4, 0, 3, 0x16, 0x23C000A, 0x120498A, 0x41000000, 0 + 41, 0 + 10},
