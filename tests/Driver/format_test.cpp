@@ -74,11 +74,7 @@ TEST_F(FormatTest, TemperatureAlarmThresholds) {
 TEST_F(FormatTest, AlarmWordFollowsFpgaTemperatures) {
   mxSetTemperatureAlarm(PORTS[0], 90);
   for (int i = 1; i < 5; ++i) mxSetTemperatureAlarm(PORTS[i], 100);
-  struct Step {
-    int fpga;
-    double celsius;
-    u32 word;
-  } const steps[] = {
+  struct Step { int fpga; double celsius; u32 word; } const steps[] = {
       {2, 101.9, 0},                                // below the upper threshold
       {2, 102.0, (1u << 9) | 0x20},                 // ME2 over temperature
       {0, 92.0, (1u << 7) | (1u << 9) | 0x20},      {2, 95.0, (1u << 7) | (1u << 9) | 0x20},  // held until below
@@ -93,9 +89,7 @@ TEST_F(FormatTest, AlarmWordFollowsFpgaTemperatures) {
 }
 
 TEST_F(FormatTest, AlarmWordFromStatusAndUnits) {
-  struct Case {
-    u32 status, board, word;
-  } const cases[] = {
+  struct Case { u32 status, board, word; } const cases[] = {
       {0x67, 0x60, 0},                    // healthy, no unit
       {0x01, 0x60, 0x41},                 // bits 1 and 2 clear
       {0x7F, 0x60, 0},                    // unit faults without units count for nothing
@@ -120,9 +114,7 @@ TEST_F(FormatTest, AlarmWordFromStatusAndUnits) {
   EXPECT_EQ(b, 1);
 }
 
-struct Restarted {
-  EndReason reason;
-};
+struct Restarted { EndReason reason; };
 
 TEST_F(FormatTest, PowerDownRestartsTheBoard) {
   watchdogAttach();
@@ -276,10 +268,7 @@ TEST_F(FormatTest, DefaultFormatTimingByLineCount) {
 }
 
 TEST_F(FormatTest, FormatTimingPresets) {
-  struct Case {
-    int format, preset, flag;
-    Words timing;
-  } const cases[] = {
+  struct Case { int format, preset, flag; Words timing; } const cases[] = {
       {2, 0, 1, {4, 824, 479, 0, 91}},   {2, 0, 0, {0, 236, 479, 0, 91}},  {3, 1, 1, {3, 824, 420, 0, 106}},
       {2, 1, 0, {2, 236, 420, 0, 106}},  {2, 2, 1, {1, 282, 544, 245, 213}}, {2, 3, 0, {6, 824, 493, 0, 89}},
       {2, 9, 1, {0, 236, 479, 0, 91}},   {0, 0, 1, {4, 520, 479, 0, 91}},  {1, 0, 0, {0, 149, 479, 0, 91}},
