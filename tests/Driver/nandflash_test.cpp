@@ -37,11 +37,7 @@ class NandTest : public BringUpTest {
 };
 
 TEST(NandEcc, StatusWordsAsTheTableClassifiesThem) {
-  struct Case {
-    u32 e;
-    MxNandEcc result;
-    u32 position;
-  } cases[] = {
+  struct Case { u32 e; MxNandEcc result; u32 position; } cases[] = {
       {0x0000, MxNandEcc::None, 0},           {0xF123, MxNandEcc::None, 0},  // bits 12-15 all set
       {0x0020, MxNandEcc::EccOnly, 0},        {0x0800, MxNandEcc::EccOnly, 0},  // one bit: the ECC itself
       {0x0006, MxNandEcc::Uncorrectable1, 0},  // bit 0 clear, position bits set
@@ -147,12 +143,7 @@ TEST_F(NandTest, ImplausibleLengthsAndAddressesOffAPageFail) {
 }
 
 TEST_F(NandTest, SectorTableChoice) {
-  struct Case {
-    const char* name;
-    void (*prepare)();
-    bool readable;
-    const char* line;
-  } cases[] = {
+  struct Case { const char* name; void (*prepare)(); bool readable; const char* line; } cases[] = {
       {"no table anywhere", [] { std::memset(nandFlash(), 0, NAND_BLOCK); }, false, "NAND Flash: Invalid sector table"},
       {"wrong version", [] { nandFlash()[4] = 2; }, false, "NAND Flash: Invalid sector table"},
       {"count too small", [] { nandWriteTable(nandFlash(), 0, 3843); }, false, "NAND Flash: Incorrect sector table"},
