@@ -50,11 +50,7 @@ TEST_F(SerdesTest, DelaysGoHalfABitBeyondTheWindow) {
 
 TEST_F(SerdesTest, TrainingFailures) {
   const char* const margin = "[ERR] ERROR: Serdes(ME2->ME1) trainer: delay margin";
-  struct Case {
-    const char* name;
-    void (*fault)();
-    const char* line;
-  } cases[] = {
+  struct Case { const char* name; void (*fault)(); const char* line; } cases[] = {
       {"delay of 33", [] { serdesSetWindow(LINK, 7, 2, 27); }, margin},
       {"no window", [] { serdesSetWindow(LINK, 3, -1, 40); }, margin},
       {"no edge", [] { serdesSetWindow(LINK, 3, 4, 40); }, margin},
