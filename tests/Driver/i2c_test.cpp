@@ -64,10 +64,7 @@ TEST_F(BoardDevicesTest, ChannelsOpenTheirControllerAndAddressTheirDevice) {
   // Channels sharing a command register reach only their own device.
   EXPECT_EQ(i2cDevice(0x84001024, 0x34).regs[0x40], 0x5C);
   EXPECT_EQ(i2cRead(i2cOpen(0), 0x40), 0x5C);
-}
-
-TEST_F(BoardDevicesTest, ChannelOutsideTheTableFailsTheCheck) {
-  for (int channel : {-1, I2C_ID_MAX}) {
+  for (int channel : {-1, I2C_ID_MAX}) {  // outside the table
     testing_support::consoleClear();
     EXPECT_THROW(i2cOpen(channel), assert::AssertException);
     EXPECT_EQ(consoleCount("0 <= channel && channel < I2C_ID_MAX"), 1);
@@ -262,7 +259,7 @@ TEST_F(BoardDevicesTest, EachFpgaReportsInItsOwnBits) {
   }
 }
 
-TEST_F(BoardDevicesTest, AnSdi2FailureIsRetriedAndReported) {
+TEST_F(BoardDevicesTest, SdiFailuresAreRetriedAndAnSdi2FailureReported) {
   sdiTransceiver(3).lockB50 = 0;
   const u32 status = SDI_STATUS_OK & ~0x6000000u;
   initSdiTransceivers();
@@ -274,11 +271,8 @@ TEST_F(BoardDevicesTest, AnSdi2FailureIsRetriedAndReported) {
   std::snprintf(line, sizeof line, "[ERR] ERROR : SDI RX/TX Initialize %x", status);
   EXPECT_EQ(consoleCount(line), 1);
   EXPECT_EQ(sdiTries(), 5);
-}
-
-TEST_F(BoardDevicesTest, RetriesUntilTheReceiversLock) {
+  useFormat(0, 0);  // retries until the receivers lock
   sdiSetFailTries(2);
-  traceClear();
   initSdiTransceivers();
   EXPECT_EQ(consoleCount("[WARN] Retry(0) : SDI RX/TX Initialize 0"), 1);
   EXPECT_EQ(consoleCount("[WARN] Retry(1) : SDI RX/TX Initialize 0"), 1);
@@ -305,7 +299,7 @@ TEST_F(BoardDevicesTest, IspClockRetriesAndStopsTheBringUpIfItNeverLocks) {
   EXPECT_EQ(ispClock().starts, 2);
 }
 
-TEST_F(BoardDevicesTest, SerdesDelayRefusesNumbersThatAreNoLink) {
+TEST_F(BoardDevicesTest, SerdesDelayRefusesNumbersThatAreNoLinkAndNamesTheLink) {
   for (int link : {-1, -7, INT_MIN, 7, 8, INT_MAX}) {
     for (int delay : {0, 3}) {
       traceClear();
@@ -315,9 +309,7 @@ TEST_F(BoardDevicesTest, SerdesDelayRefusesNumbersThatAreNoLink) {
       EXPECT_EQ(testing_support::consoleText(), "");
     }
   }
-}
-
-TEST_F(BoardDevicesTest, SerdesDelayShiftNamesTheLink) {
+  testing_support::consoleClear();
   EXPECT_EQ(adjustSerdesDelay(2, 3), 0);
   EXPECT_EQ(adjustSerdesDelay(6, -2), 0);
   EXPECT_EQ(consoleCount("Serdes delay adjust SDI1->ME2 : 3"), 1);
