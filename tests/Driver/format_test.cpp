@@ -62,18 +62,13 @@ void expectRegs(std::initializer_list<std::pair<u32, u32>> regs) {
 
 constexpr u32 PORTS[5] = {0x40000080, 0x82000080, 0x83000080, 0x84000080, 0x85000080};
 
-TEST_F(FormatTest, TemperatureAlarmThresholds) {
-  mxSetTemperatureAlarm(0x83000080, 100);
-  EXPECT_EQ(xadcRegister(0x83000080, 0x50), 48783u);  // code(102)
-  EXPECT_EQ(xadcRegister(0x83000080, 0x54), 47223u);  // code(90)
-  mxSetTemperatureAlarm(0x40000080, 90);
-  EXPECT_EQ(xadcRegister(0x40000080, 0x50), 47483u);  // code(92)
-  EXPECT_EQ(xadcRegister(0x40000080, 0x54), mxTemperatureCode(80));
-}
-
-TEST_F(FormatTest, AlarmWordFollowsFpgaTemperatures) {
+TEST_F(FormatTest, AlarmThresholdsAndTheAlarmWordFollowFpgaTemperatures) {
   mxSetTemperatureAlarm(PORTS[0], 90);
   for (int i = 1; i < 5; ++i) mxSetTemperatureAlarm(PORTS[i], 100);
+  EXPECT_EQ(xadcRegister(0x83000080, 0x50), 48783u);  // code(102)
+  EXPECT_EQ(xadcRegister(0x83000080, 0x54), 47223u);  // code(90)
+  EXPECT_EQ(xadcRegister(0x40000080, 0x50), 47483u);  // code(92)
+  EXPECT_EQ(xadcRegister(0x40000080, 0x54), mxTemperatureCode(80));
   struct Step { int fpga; double celsius; u32 word; } const steps[] = {
       {2, 101.9, 0},                                // below the upper threshold
       {2, 102.0, (1u << 9) | 0x20},                 // ME2 over temperature
