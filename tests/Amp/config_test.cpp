@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "Main/startup.h"
 #include "bringup_fixture.h"
 #include "check.h"
 
@@ -32,8 +33,9 @@ TEST_F(ConfigTest, ColdConfigurationOfAllSevenFpgas) {
   EXPECT_EQ(mxLoadFpgaImages(1), 1);
   EXPECT_EQ(mxConfigureFpgas(1), 0);
   // Second bank (boot mode bit 0x4000 clear), images placed by their maximum sizes.
-  const u32 adr[] = {0x080C0000, 0x08000000, 0x08060000, 0x08100000, 0x08C00000, 0x09700000};
-  for (u32 a : adr) EXPECT_TRUE(nandReadLine(a)) << std::hex << a << consoleText();
+  for (u32 a : {0x080C0000u, 0x08000000u, 0x08060000u, 0x08100000u, 0x08C00000u, 0x09700000u}) {
+    EXPECT_TRUE(nandReadLine(a)) << std::hex << a << consoleText();
+  }
   const int offsets[MX_FPGA_COUNT] = {0, 0x40000, 0xA0000, 0x100000, 0xC00000, 0x1700000, 0x1700000};
   for (int i = 0; i < MX_FPGA_COUNT; ++i) {
     SCOPED_TRACE(i);
@@ -134,14 +136,11 @@ TEST_F(ConfigTest, MissingImageEndsStartUp) {
   EXPECT_EQ(consoleCount("NeverReachHere"), 1);
 }
 
-TEST_F(ConfigTest, NandImageIsLoadedBehindItsLengthWord) {
+TEST_F(ConfigTest, NandImageIsLoadedBehindItsLengthWordAndAShortOneRestarts) {
   int len = mxLoadNandImage();
   EXPECT_GT(len, 4096);
   EXPECT_EQ(readMem32(0x31FFFFFC), static_cast<u32>(len));
   EXPECT_TRUE(nandReadLine(0x0CA00000)) << consoleText();
-}
-
-TEST_F(ConfigTest, ShortNandImageRestartsTheBoard) {
   for (u32 length : {4096u, 0u}) {
     SCOPED_TRACE(length);
     testing_support::consoleClear();
@@ -151,14 +150,6 @@ TEST_F(ConfigTest, ShortNandImageRestartsTheBoard) {
     EXPECT_EQ(consoleCount(length == 0 ? "[ERR] Bad NAND data -1 byte" : "[ERR] Bad NAND data 4096 byte"), 1) << consoleText();
   }
 }
-
-}  // namespace
-
-// ---- the cold power-on path as a whole --------------------------------------------------------------
-
-#include "Main/startup.h"
-
-namespace {
 
 class ColdStartTest : public BringUpTest {
  protected:

@@ -36,8 +36,7 @@ TEST_F(Ddr3Test, HealthyBoardCalibratesTestsAndClearsEveryPort) {
   EXPECT_EQ(consoleCount("[INFO] 80: "), 6);
   EXPECT_EQ(consoleCount("[INFO] ME1: "), 1);
   EXPECT_EQ(consoleCount("[INFO] MAIN: "), 1);
-  EXPECT_EQ(consoleCount("[ERR]"), 0);
-  EXPECT_EQ(consoleCount("[WARN]"), 0);
+  EXPECT_EQ(consoleCount("[ERR]") + consoleCount("[WARN]"), 0);
   // Mode 3 for the 40 parameter, 1 otherwise; reset bits and ME bit 3 cleared.
   EXPECT_EQ(regPeek(0x82000120), 3u);
   EXPECT_EQ(regPeek(0x82000220), 1u);
@@ -71,38 +70,28 @@ TEST_F(Ddr3Test, FiveFailedAttemptsRestartTheBoard) {
   EXPECT_EQ(ddr3TestPasses(2, 0, CLEAR), 0u);
 }
 
-TEST_F(Ddr3Test, TimeOutsRestartTheBoard) {
+TEST_F(Ddr3Test, TimeOutsAndUncalibratedPortsRestartTheBoard) {
   struct Case {
-    const char* name;
     void (*fault)();
     const char* line;
+    const char* more;  // a line that comes `count` times
+    int count;
   } cases[] = {
-      {"init", [] { ddr3FailInit(3, 0, true); }, "[ERR] DDR3(85000100) Initialize"},
-      {"test engine", [] { ddr3StuckTestEngine(0, true); }, "[ERR] DDR3(82000300) test write timeout"},
+      {[] { ddr3FailInit(3, 0, true); }, "[ERR] DDR3(85000100) Initialize", "Retry DDR3(85000100) Initialize", 30},
+      {[] { ddr3StuckTestEngine(0, true); }, "[ERR] DDR3(82000300) test write timeout", "[ERR]", 1},
+      // Four passes per attempt, five attempts; the uncalibrated port fails its test each time.
+      {[] { ddr3FailCalibration(1, 0, -1); }, "Retry(20) DDR3(83000100) Calibration", "DDR3(83000300) error : ", 5},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.line);
     ddr3Reset();
     watchdogAttach();  // a new run after the previous restart
     testing_support::consoleClear();
     c.fault();
     EXPECT_THROW(mxInitDdr3(), BoardRestart);
     EXPECT_EQ(consoleCount(c.line), 1) << consoleText();
+    EXPECT_EQ(consoleCount(c.more), c.count);
   }
-}
-
-TEST_F(Ddr3Test, InitialisationRetriesThirtyRounds) {
-  ddr3FailInit(3, 0, true);
-  EXPECT_THROW(mxInitDdr3(), BoardRestart);
-  EXPECT_EQ(consoleCount("[WARN] Retry DDR3(85000100) Initialize"), 30);
-}
-
-TEST_F(Ddr3Test, CalibrationThatNeverCompletesEndsInARestart) {
-  ddr3FailCalibration(1, 0, -1);
-  EXPECT_THROW(mxInitDdr3(), BoardRestart);
-  // Four passes per attempt, five attempts; the uncalibrated port fails its test each time.
-  EXPECT_EQ(consoleCount("Retry(20) DDR3(83000100) Calibration"), 1) << consoleText();
-  EXPECT_EQ(consoleCount("DDR3(83000300) error : "), 5);
 }
 
 }  // namespace

@@ -23,6 +23,13 @@ namespace {
 
 using board_devices_test::useFormat;
 using board_devices_test::writesTo;
+using testing_support::consoleCount;
+using Words = std::vector<u32>;
+
+// Registers as the driver reads them back: {address, value}.
+void expectRegs(std::initializer_list<std::pair<u32, u32>> regs) {
+  for (auto r : regs) EXPECT_EQ(mxReadReg(r.first), r.second) << std::hex << r.first;
+}
 
 class BoardDevicesTest : public testing_support::BoardTest {
  protected:
@@ -32,18 +39,8 @@ class BoardDevicesTest : public testing_support::BoardTest {
   }
 };
 
-
-using Words = std::vector<u32>;
-
-// ---- I2C ------------------------------------------------------------------------------------------
-class I2cTest : public BoardDevicesTest {};
-
-TEST_F(I2cTest, ChannelsOpenTheirControllerAndAddressTheirDevice) {
-  struct Case {
-    int channel;
-    u32 controller, command;
-    u8 address;
-  } const cases[] = {
+TEST_F(BoardDevicesTest, ChannelsOpenTheirControllerAndAddressTheirDevice) {
+  struct Case { int channel; u32 controller, command; u8 address; } const cases[] = {
       {0, 0x84001000, 0x84001024, 0x4C}, {1, 0x84001000, 0x84001024, 0x34}, {2, 0x84001000, 0x84001020, 0x50},
       {3, 0x85001000, 0x85001024, 0x4C}, {4, 0x85001000, 0x85001024, 0x34}, {5, 0x85001000, 0x85001020, 0x50},
       {6, 0x84001000, 0x84001028, 0x7F}, {7, 0x85001000, 0x85001028, 0x7F}, {8, 0x40000400, 0x40000420, 0x69},
@@ -67,49 +64,37 @@ TEST_F(I2cTest, ChannelsOpenTheirControllerAndAddressTheirDevice) {
   // Channels sharing a command register reach only their own device.
   EXPECT_EQ(i2cDevice(0x84001024, 0x34).regs[0x40], 0x5C);
   EXPECT_EQ(i2cRead(i2cOpen(0), 0x40), 0x5C);
-}
-
-TEST_F(I2cTest, ChannelOutsideTheTableFailsTheCheck) {
-  for (int channel : {-1, I2C_ID_MAX}) {
+  for (int channel : {-1, I2C_ID_MAX}) {  // outside the table
     testing_support::consoleClear();
     EXPECT_THROW(i2cOpen(channel), assert::AssertException);
-    EXPECT_EQ(testing_support::consoleCount("0 <= channel && channel < I2C_ID_MAX"), 1);
+    EXPECT_EQ(consoleCount("0 <= channel && channel < I2C_ID_MAX"), 1);
   }
 }
 
-TEST_F(I2cTest, VerifyWithMaskZeroWritesOnceAndNeverReads) {
-  I2cChannel ch = i2cOpen(2);
-  traceClear();
-  EXPECT_TRUE(i2cWriteVerify(ch, 0x20, 0x33, 0));
-  EXPECT_EQ(writesTo(0x84001020), (Words{0x1A0, 0x120, 0x333}));
-}
-
-TEST_F(I2cTest, VerifyRetriesUntilTheDeviceReadsBack) {
+TEST_F(BoardDevicesTest, VerifyRetriesUntilTheDeviceReadsBack) {
   struct Case {
     int wrongReads;
-    bool noAck;
-    bool verified;
-    int retryLines;
-    int writes;  // write transfers
-    int reads;   // read transfers
+    bool noAck, verified;
+    u8 mask;
+    int retryLines, writes, reads;  // log lines, write and read transfers
   } const cases[] = {
-      {0, false, true, 0, 1, 1},     // first read matches
-      {1, false, true, 0, 1, 2},     // the second read of a round suffices
-      {2, false, true, 1, 2, 3},     // one failed round, written again
-      {10, false, false, 5, 6, 10},  // five failed rounds
-      {0, true, false, 5, 6, 10},    // no acknowledge: reads give 0xFF
+      {10, false, true, 0, 0, 1, 0},       // mask 0: written once, never read
+      {0, false, true, 0x0F, 0, 1, 1},     // first read matches
+      {1, false, true, 0x0F, 0, 1, 2},     // the second read of a round suffices
+      {2, false, true, 0x0F, 1, 2, 3},     // one failed round, written again
+      {10, false, false, 0x0F, 5, 6, 10},  // five failed rounds
+      {0, true, false, 0x0F, 5, 6, 10},    // no acknowledge: reads give 0xFF
   };
   I2cChannel ch = i2cOpen(3);
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.wrongReads);
+    SCOPED_TRACE(::testing::Message() << c.wrongReads << " " << int{c.mask});
     resetBoardDevices();
     testing_support::consoleClear();
-    I2cDevice& d = i2cDevice(0x85001024, 0x4C);
-    d.wrongReads = c.wrongReads;
-    d.noAck = c.noAck;
+    i2cDevice(0x85001024, 0x4C).wrongReads = c.wrongReads;
+    i2cDevice(0x85001024, 0x4C).noAck = c.noAck;
     traceClear();
-    EXPECT_EQ(i2cWriteVerify(ch, 0x07, 0x5A, 0x0F), c.verified);
-    EXPECT_EQ(testing_support::consoleCount("I2C(3) write error retry("), c.retryLines);
+    EXPECT_EQ(i2cWriteVerify(ch, 0x07, 0x5A, c.mask), c.verified);
+    EXPECT_EQ(consoleCount("I2C(3) write error retry("), c.retryLines);
     int writes = 0, reads = 0;
     for (u32 w : writesTo(0x85001024)) {
       writes += w == 0x35A;
@@ -119,45 +104,33 @@ TEST_F(I2cTest, VerifyRetriesUntilTheDeviceReadsBack) {
     EXPECT_EQ(reads, c.reads);
   }
   // The log line gives round, register, the read value and the value under the mask.
-  EXPECT_EQ(testing_support::consoleCount("[ERR] I2C(3) write error retry(0): adr:07 data:0f must be 0a"), 1);
-  EXPECT_EQ(testing_support::consoleCount("I2C(3) write error retry(4): adr:07 data:0f must be 0a"), 1);
-}
-
-TEST_F(I2cTest, WrongReadBackIsReportedWithTheMaskedValue) {
-  I2cChannel ch = i2cOpen(8);
+  EXPECT_EQ(consoleCount("[ERR] I2C(3) write error retry(0): adr:07 data:0f must be 0a"), 1);
+  EXPECT_EQ(consoleCount("I2C(3) write error retry(4): adr:07 data:0f must be 0a"), 1);
   i2cDevice(0x40000420, 0x69).wrongReads = 2;
-  EXPECT_TRUE(i2cWriteVerify(ch, 0x31, 0xC3, 0xF0));
+  EXPECT_TRUE(i2cWriteVerify(i2cOpen(8), 0x31, 0xC3, 0xF0));
   // 0xC3 read inverted is 0x3C: under the mask 0x30 against 0xC0.
-  EXPECT_EQ(testing_support::consoleCount("I2C(8) write error retry(0): adr:31 data:30 must be c0"), 1);
+  EXPECT_EQ(consoleCount("I2C(8) write error retry(0): adr:31 data:30 must be c0"), 1);
   EXPECT_EQ(i2cDevice(0x40000420, 0x69).regs[0x31], 0xC3);
 }
 
-TEST_F(I2cTest, AControllerThatNeverFinishesFailsTheTransfer) {
+TEST_F(BoardDevicesTest, AControllerThatNeverFinishesFailsTheTransfer) {
   I2cChannel ch = i2cOpen(0);
   i2cSetHung(0x84001024, true);
   u64 before = clockNow();
   EXPECT_EQ(i2cRead(ch, 0x01), -1);
   EXPECT_FALSE(i2cWrite(ch, 0x01, 2));
   EXPECT_LT(clockNow() - before, 3ull * I2C_TIMEOUT_US * TICKS_PER_US);
-  EXPECT_EQ(testing_support::consoleCount("[ERR] I2C(0) timeout: cmd:198"), 2);
+  EXPECT_EQ(consoleCount("[ERR] I2C(0) timeout: cmd:198"), 2);
   EXPECT_FALSE(i2cWriteVerify(ch, 0x01, 2, 0xFF));
-  EXPECT_EQ(testing_support::consoleCount("I2C(0) write error retry(4)"), 1);
+  EXPECT_EQ(consoleCount("I2C(0) write error retry(4)"), 1);
   // The other controllers are unaffected.
   i2cDevice(0x85001024, 0x4C).regs[1] = 9;
   EXPECT_EQ(i2cRead(i2cOpen(3), 0x01), 9);
 }
 
-// ---- initDevices ----------------------------------------------------------------------------------
-class InitDevicesTest : public BoardDevicesTest {};
-
-TEST_F(InitDevicesTest, FormatCodeAndModeFlagsReachEveryFpga) {
-  struct Case {
-    int code, boardMode;
-    int format;
-    bool paired;
-    u32 glueMode;
-  } const cases[] = {{0, 0, 0, false, 0}, {5, 0, 5, false, 0}, {9, 1, 1, true, 1}, {12, 2, 6, false, 2},
-                     {10, 2, 0, true, 3}};
+TEST_F(BoardDevicesTest, FormatCodeAndModeFlagsReachEveryFpga) {
+  struct Case { int code, boardMode, format; bool paired; u32 glueMode; } const cases[] = {
+      {0, 0, 0, false, 0}, {5, 0, 5, false, 0}, {9, 1, 1, true, 1}, {12, 2, 6, false, 2}, {10, 2, 0, true, 3}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
     useFormat(c.code, c.boardMode);
@@ -172,36 +145,32 @@ TEST_F(InitDevicesTest, FormatCodeAndModeFlagsReachEveryFpga) {
   }
 }
 
-TEST_F(InitDevicesTest, StartsEveryClockPllOnce) {
+TEST_F(BoardDevicesTest, StartsEveryClockPllOnce) {
   ASSERT_EQ(initDevices(), 1000);
   for (int port = 0; port < 4; ++port) EXPECT_EQ(pll(0x82000400, port).releases, 1) << port;
   for (u32 base : {0x83000400u, 0x40004400u, 0x84000400u, 0x85000400u}) EXPECT_EQ(pll(base, 0).releases, 1);
   EXPECT_EQ(pll(0x83000400, 1).releases, 0);
-  EXPECT_EQ(testing_support::consoleCount("PLL("), 0);
+  EXPECT_EQ(consoleCount("PLL("), 0);
   EXPECT_EQ(gs4915().starts, 1);
 }
 
-TEST_F(InitDevicesTest, Gs4915RetriesWithWatchdogKicks) {
+TEST_F(BoardDevicesTest, Gs4915RetriesWithWatchdogKicksThenGivesUp) {
   gs4915().failStarts = 2;
-  traceClear();
   EXPECT_EQ(initDevices(), 1000);
-  EXPECT_EQ(testing_support::consoleCount("[WARN] Retry(0): GS4915 Initialize retry"), 1);
-  EXPECT_EQ(testing_support::consoleCount("[WARN] Retry(1): GS4915 Initialize retry"), 1);
-  EXPECT_EQ(testing_support::consoleCount("GS4915 Initialize retry"), 2);
-  EXPECT_EQ(testing_support::consoleCount("ERROR: GS4915"), 0);
+  EXPECT_EQ(consoleCount("[WARN] Retry(0): GS4915 Initialize retry"), 1);
+  EXPECT_EQ(consoleCount("[WARN] Retry(1): GS4915 Initialize retry"), 1);
+  EXPECT_EQ(consoleCount("GS4915 Initialize retry"), 2);
+  EXPECT_EQ(consoleCount("ERROR: GS4915"), 0);
   EXPECT_EQ(writesTo(0x40000034), (Words{0xA5F0, 0xA5F0}));
   EXPECT_EQ(writesTo(0x84000010), (Words{1, 3, 1, 3, 1, 3}));
-}
-
-TEST_F(InitDevicesTest, Gs4915ThatNeverLocksIsLoggedAndStartUpGoesOn) {
+  useFormat(0, 0);  // one that never locks is logged and start-up goes on
   gs4915().failStarts = -1;
   EXPECT_EQ(initDevices(), -1);
-  EXPECT_EQ(testing_support::consoleCount("GS4915 Initialize retry"), 5);
-  EXPECT_EQ(testing_support::consoleCount("[ERR] ERROR: GS4915 Initialize"), 1);
+  EXPECT_EQ(consoleCount("GS4915 Initialize retry"), 5);
+  EXPECT_EQ(consoleCount("[ERR] ERROR: GS4915 Initialize"), 1);
   EXPECT_EQ(gs4915().starts, 5);
 }
 
-// ---- sync timing ----------------------------------------------------------------------------------
 TEST_F(BoardDevicesTest, SyncTimingFollowsLineCountAndFourKFlag) {
   struct Case {
     int code, boardMode;
@@ -220,23 +189,13 @@ TEST_F(BoardDevicesTest, SyncTimingFollowsLineCountAndFourKFlag) {
     SCOPED_TRACE(c.code);
     useFormat(c.code, c.boardMode);
     initSyncTiming();
-    EXPECT_EQ(mxReadReg(0x82000580), 27u);
-    EXPECT_EQ(mxReadReg(0x82000584), c.me1_584);
-    EXPECT_EQ(mxReadReg(0x82000588), c.me1_588);
-    EXPECT_EQ(mxReadReg(0x82000594), 466u);
-    EXPECT_EQ(mxReadReg(0x83000584), c.me2Lines);
-    EXPECT_EQ(mxReadReg(0x83000588), c.me2_588);
-    EXPECT_EQ(mxReadReg(0x8300058C), c.me2_58C);
-    EXPECT_EQ(mxReadReg(0x830005A4), 867u);
-    for (u32 base : {0x84000000u, 0x85000000u}) {
-      EXPECT_EQ(mxReadReg(base + 0x580), 20u);
-      EXPECT_EQ(mxReadReg(base + 0x584), c.sdiLines);
-      EXPECT_EQ(mxReadReg(base + 0x588), c.sdi_588);
-      EXPECT_EQ(mxReadReg(base + 0x58C), c.sdi_58C);
-      EXPECT_EQ(mxReadReg(base + 0x5AC), 268u);
-      EXPECT_EQ(mxReadReg(base + 0x5BC), 955u);
+    expectRegs({{0x82000580, 27}, {0x82000584, c.me1_584}, {0x82000588, c.me1_588}, {0x82000594, 466},
+                {0x83000584, c.me2Lines}, {0x83000588, c.me2_588}, {0x8300058C, c.me2_58C}, {0x830005A4, 867},
+                {0x40004584, 512}});
+    for (u32 b : {0x84000000u, 0x85000000u}) {
+      expectRegs({{b + 0x580, 20}, {b + 0x584, c.sdiLines}, {b + 0x588, c.sdi_588}, {b + 0x58C, c.sdi_58C},
+                  {b + 0x5AC, 268}, {b + 0x5BC, 955}});
     }
-    EXPECT_EQ(mxReadReg(0x40004584), 512u);
   }
 }
 
@@ -244,31 +203,20 @@ TEST_F(BoardDevicesTest, SecondSyncTimingStepByActiveLines) {
   struct Case {
     int code, boardMode;
     u32 v;
-  } const cases[] = {{0, 0, 15}, {1, 0, 15}, {2, 0, 7}, {3, 0, 7}, {4, 0, 18}, {5, 0, 13}, {7, 0, 15},
-                     {8, 1, 15}, {12, 2, 23}, {10, 2, 23}};
+  } const cases[] = {{0, 0, 15}, {1, 0, 15}, {2, 0, 7},  {3, 0, 7},   {4, 0, 18},
+                     {5, 0, 13}, {7, 0, 15}, {8, 1, 15}, {12, 2, 23}, {10, 2, 23}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
     useFormat(c.code, c.boardMode);
     initSyncTiming2();
     for (u32 base : {0x82000000u, 0x83000000u, 0x84000000u, 0x85000000u}) EXPECT_EQ(mxReadReg(base + 0x5C0), c.v);
   }
-  EXPECT_EQ(mxReadReg(0x820005DC), 57u);
-  EXPECT_EQ(mxReadReg(0x820005E0), 34u);
-  EXPECT_EQ(mxReadReg(0x830005DC), 34u);
-  EXPECT_EQ(mxReadReg(0x830005E4), 57u);
-  EXPECT_EQ(mxReadReg(0x850005C8), 32u);
-  EXPECT_EQ(mxReadReg(0x850005DC), 19u);
-  EXPECT_EQ(mxReadReg(0x400045C8), 34u);
+  expectRegs({{0x820005DC, 57}, {0x820005E0, 34}, {0x830005DC, 34}, {0x830005E4, 57}, {0x850005C8, 32},
+              {0x850005DC, 19}, {0x400045C8, 34}});
 }
 
-// ---- SDI receivers and transmitters -----------------------------------------------------------------
-class SdiTest : public BoardDevicesTest {};
-
-TEST_F(SdiTest, BringUpLocksAndSetsTheDelays) {
-  struct Case {
-    int code, boardMode;
-    u32 b04, b44, me_b64, me_b68, me_b6c, me2_b48, sdi_b48;
-  } const cases[] = {
+TEST_F(BoardDevicesTest, BringUpLocksAndSetsTheDelays) {
+  struct Case { int code, boardMode; u32 b04, b44, me_b64, me_b68, me_b6c, me2_b48, sdi_b48; } const cases[] = {
       {0, 0, 3, 0x16, 0x23C000A, 0x1204A8A, 0x41000000, 675 + 41, 675 + 10},
       {3, 0, 3, 0x1B, 0x23C000A, 0x120498A, 0x41000000, 543 + 41, 543 + 10},
       {4, 0, 3, 0x16, 0x23C000A, 0x120498A, 0x41000000, 0 + 41, 0 + 10},
@@ -281,32 +229,25 @@ TEST_F(SdiTest, BringUpLocksAndSetsTheDelays) {
     useFormat(c.code, c.boardMode);
     initSdiTransceivers();
     EXPECT_EQ(sdiStatus(), 0x77FFFF7u);  // every receiver and transmitter of the four FPGAs locked
-    EXPECT_EQ(testing_support::consoleCount("SDI RX/TX"), 0);
-    for (u32 base : {0x82000000u, 0x83000000u, 0x84000000u, 0x85000000u}) {
-      EXPECT_EQ(mxReadReg(base + 0xB04), c.b04);
-      EXPECT_EQ(mxReadReg(base + 0xB30), 0xFFFFu);
-      EXPECT_EQ(mxReadReg(base + 0xB44), c.b44);
+    EXPECT_EQ(consoleCount("SDI RX/TX"), 0);
+    for (u32 b : {0x82000000u, 0x83000000u, 0x84000000u, 0x85000000u}) {
+      expectRegs({{b + 0xB04, c.b04}, {b + 0xB30, 0xFFFF}, {b + 0xB44, c.b44}});
     }
-    for (u32 base : {0x82000000u, 0x83000000u}) {
-      EXPECT_EQ(mxReadReg(base + 0xB64), c.me_b64);
-      EXPECT_EQ(mxReadReg(base + 0xB68), c.me_b68);
-      EXPECT_EQ(mxReadReg(base + 0xB6C), c.me_b6c);
+    for (u32 b : {0x82000000u, 0x83000000u}) {
+      expectRegs({{b + 0xB64, c.me_b64}, {b + 0xB68, c.me_b68}, {b + 0xB6C, c.me_b6c}});
     }
-    EXPECT_EQ(mxReadReg(0x84000B4C), 85u);
-    EXPECT_EQ(mxReadReg(0x83000B48), c.me2_b48);
-    EXPECT_EQ(mxReadReg(0x84000B48), c.sdi_b48);
-    EXPECT_EQ(mxReadReg(0x85000B48), c.sdi_b48);
+    expectRegs({{0x84000B4C, 85}, {0x83000B48, c.me2_b48}, {0x84000B48, c.sdi_b48}, {0x85000B48, c.sdi_b48}});
   }
 }
 
-TEST_F(SdiTest, EachFpgaReportsInItsOwnBits) {
+TEST_F(BoardDevicesTest, EachFpgaReportsInItsOwnBits) {
   // One unlocked part at a time: the status misses exactly its bits. SDI2 counts on its own.
   struct Case {
     int k;
     bool b50;
     u32 missing;
-  } const cases[] = {{0, false, 0x7}, {1, true, 0xFFF00}, {2, true, 0x600000}, {2, false, 0x100000},
-                     {3, true, 0x6000000}, {3, false, 0x1000000}};
+  } const cases[] = {{0, false, 0x7},      {1, true, 0xFFF00},   {2, true, 0x600000},
+                     {2, false, 0x100000}, {3, true, 0x6000000}, {3, false, 0x1000000}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.k);
     resetBoardDevices();
@@ -318,53 +259,47 @@ TEST_F(SdiTest, EachFpgaReportsInItsOwnBits) {
   }
 }
 
-TEST_F(SdiTest, AnSdi2FailureIsRetriedAndReported) {
+TEST_F(BoardDevicesTest, SdiFailuresAreRetriedAndAnSdi2FailureReported) {
   sdiTransceiver(3).lockB50 = 0;
   const u32 status = SDI_STATUS_OK & ~0x6000000u;
   initSdiTransceivers();
   char line[80];
   std::snprintf(line, sizeof line, "[WARN] Retry(4) : SDI RX/TX Initialize %x", status);
-  EXPECT_EQ(testing_support::consoleCount(line), 1);
-  EXPECT_EQ(testing_support::consoleCount("Initialize 1777fff7"), 0);
-  EXPECT_EQ(testing_support::consoleCount("SDI RX/TX Initialize"), 6);
+  EXPECT_EQ(consoleCount(line), 1);
+  EXPECT_EQ(consoleCount("Initialize 1777fff7"), 0);
+  EXPECT_EQ(consoleCount("SDI RX/TX Initialize"), 6);
   std::snprintf(line, sizeof line, "[ERR] ERROR : SDI RX/TX Initialize %x", status);
-  EXPECT_EQ(testing_support::consoleCount(line), 1);
+  EXPECT_EQ(consoleCount(line), 1);
   EXPECT_EQ(sdiTries(), 5);
-}
-
-TEST_F(SdiTest, RetriesUntilTheReceiversLock) {
+  useFormat(0, 0);  // retries until the receivers lock
   sdiSetFailTries(2);
-  traceClear();
   initSdiTransceivers();
-  EXPECT_EQ(testing_support::consoleCount("[WARN] Retry(0) : SDI RX/TX Initialize 0"), 1);
-  EXPECT_EQ(testing_support::consoleCount("[WARN] Retry(1) : SDI RX/TX Initialize 0"), 1);
-  EXPECT_EQ(testing_support::consoleCount("SDI RX/TX Initialize"), 2);
+  EXPECT_EQ(consoleCount("[WARN] Retry(0) : SDI RX/TX Initialize 0"), 1);
+  EXPECT_EQ(consoleCount("[WARN] Retry(1) : SDI RX/TX Initialize 0"), 1);
+  EXPECT_EQ(consoleCount("SDI RX/TX Initialize"), 2);
   // One try: 15/15, 13/7, 8/3, then 1 to +0xB40 and 0/0.
   EXPECT_EQ(writesTo(0x85000B00), (Words{15, 13, 8, 0, 15, 13, 8, 0, 15, 13, 8, 0}));
   EXPECT_EQ(writesTo(0x85000B40), (Words{15, 7, 3, 1, 0, 15, 7, 3, 1, 0, 15, 7, 3, 1, 0}));
 }
 
-TEST_F(SdiTest, IspClockThatNeverLocksStopsTheBringUp) {
+TEST_F(BoardDevicesTest, IspClockRetriesAndStopsTheBringUpIfItNeverLocks) {
   ispClock().failStarts = -1;
   initSdiTransceivers();
-  EXPECT_EQ(testing_support::consoleCount("[WARN] Retry(4): ispClock Initialize retry"), 1);
-  EXPECT_EQ(testing_support::consoleCount("ispClock Initialize retry"), 5);
-  EXPECT_EQ(testing_support::consoleCount("[ERR] ERROR: ispClock Initialize"), 1);
+  EXPECT_EQ(consoleCount("[WARN] Retry(4): ispClock Initialize retry"), 1);
+  EXPECT_EQ(consoleCount("ispClock Initialize retry"), 5);
+  EXPECT_EQ(consoleCount("[ERR] ERROR: ispClock Initialize"), 1);
   EXPECT_EQ(sdiTries(), 0);
   EXPECT_EQ(mxReadReg(0x83000B48), 0u);
-}
-
-TEST_F(SdiTest, IspClockRetryThenSuccess) {
+  useFormat(0, 0);
   ispClock().failStarts = 1;
   initSdiTransceivers();
   EXPECT_EQ(sdiStatus(), static_cast<u32>(SDI_STATUS_OK));
-  EXPECT_EQ(testing_support::consoleCount("Retry(0): ispClock Initialize retry"), 1);
-  EXPECT_EQ(testing_support::consoleCount("ispClock Initialize"), 1);
+  EXPECT_EQ(consoleCount("Retry(0): ispClock Initialize retry"), 1);
+  EXPECT_EQ(consoleCount("ispClock Initialize"), 1);
   EXPECT_EQ(ispClock().starts, 2);
 }
 
-// ---- serdes delay entry -------------------------------------------------------------------------------
-TEST_F(BoardDevicesTest, SerdesDelayRefusesNumbersThatAreNoLink) {
+TEST_F(BoardDevicesTest, SerdesDelayRefusesNumbersThatAreNoLinkAndNamesTheLink) {
   for (int link : {-1, -7, INT_MIN, 7, 8, INT_MAX}) {
     for (int delay : {0, 3}) {
       traceClear();
@@ -374,43 +309,34 @@ TEST_F(BoardDevicesTest, SerdesDelayRefusesNumbersThatAreNoLink) {
       EXPECT_EQ(testing_support::consoleText(), "");
     }
   }
-}
-
-TEST_F(BoardDevicesTest, SerdesDelayShiftNamesTheLink) {
+  testing_support::consoleClear();
   EXPECT_EQ(adjustSerdesDelay(2, 3), 0);
   EXPECT_EQ(adjustSerdesDelay(6, -2), 0);
-  EXPECT_EQ(testing_support::consoleCount("Serdes delay adjust SDI1->ME2 : 3"), 1);
-  EXPECT_EQ(testing_support::consoleCount("Serdes delay adjust ME1->CPU : -2"), 1);
+  EXPECT_EQ(consoleCount("Serdes delay adjust SDI1->ME2 : 3"), 1);
+  EXPECT_EQ(consoleCount("Serdes delay adjust ME1->CPU : -2"), 1);
   EXPECT_STREQ(serdesLink(5).name, "ME2->SDI2");
   EXPECT_EQ(serdesLink(0).bits, 37);
   EXPECT_THROW(serdesLink(7), assert::AssertException);
 }
 
-// ---- the driver core runs the bring-up -------------------------------------------------------------
 TEST_F(BoardDevicesTest, FormatInitialisationAndTenthFrameRunTheBringUp) {
   mxInitialize(5, 1.0f);
-  EXPECT_EQ(mxReadReg(0x40004500), 5u);                // initDevices
+  // Devices, sync timing 1 and 2, window timing, still windows, default format timing and table.
+  expectRegs({{0x40004500, 5}, {0x83000584, 458 + 512}, {0x820005C0, 13}, {0x83004708, 288 + 2}, {0x8200111C, 290},
+              {0x40004810, 336}});
+  EXPECT_EQ(writesTo(0x40004824).size(), 256u);
   EXPECT_EQ(gs4915().starts, 1);
   EXPECT_EQ(pll(0x85000400, 0).releases, 1);
-  EXPECT_EQ(mxReadReg(0x83000584), 458u + 512u);       // initSyncTiming
-  EXPECT_EQ(mxReadReg(0x820005C0), 13u);               // initSyncTiming2
-  EXPECT_EQ(mxReadReg(0x83004708), 288u + 2u);         // window timing
-  EXPECT_EQ(mxReadReg(0x8200111C), 290u);              // still windows
-  EXPECT_EQ(mxReadReg(0x40004810), 336u);              // default format timing
-  EXPECT_EQ(writesTo(0x40004824).size(), 256u);        // format table
-  EXPECT_EQ(ispClock().starts, 0);
-
   // The frame counter starts at 0: its event at 10 comes in the eleventh update.
   for (int count = 0; count <= 10; ++count) {
     mxUpdate();
     EXPECT_EQ(ispClock().starts, count < 10 ? 0 : 1) << count;
   }
   EXPECT_EQ(sdiStatus(), static_cast<u32>(SDI_STATUS_OK));
-  EXPECT_EQ(mxReadReg(0x83000B48), 41u);
-  EXPECT_EQ(mxReadReg(0x84000B48), 10u);
-  EXPECT_EQ(testing_support::consoleCount("SDI RX/TX"), 0);
-  EXPECT_EQ(testing_support::consoleCount("retry"), 0);
-  EXPECT_EQ(testing_support::consoleCount("PLL("), 0);
+  expectRegs({{0x83000B48, 41}, {0x84000B48, 10}});
+  EXPECT_EQ(consoleCount("SDI RX/TX"), 0);
+  EXPECT_EQ(consoleCount("retry"), 0);
+  EXPECT_EQ(consoleCount("PLL("), 0);
 }
 
 }  // namespace

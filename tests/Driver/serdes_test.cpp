@@ -43,27 +43,21 @@ TEST_F(SerdesTest, DelaysGoHalfABitBeyondTheWindow) {
   for (int c = 0; c < SERDES_LINK[LINK].channels; ++c) EXPECT_EQ(serdesSlips(LINK, c), c % 8) << c;
   EXPECT_EQ(consoleCount("[ERR]"), 0);
   EXPECT_EQ(regPeek(SERDES_LINK[LINK].control), 0u);
-}
-
-TEST_F(SerdesTest, OffsetMovesEveryChannel) {
-  serdesSetWindow(LINK, 4, 0, 20);
+  serdesSetWindow(LINK, 4, 0, 20);  // an offset moves every channel
   ASSERT_EQ(mxSerdesTrain(link(-3)), 0);
   EXPECT_EQ(serdesTap(LINK, 4), 23);
 }
 
 TEST_F(SerdesTest, TrainingFailures) {
-  struct Case {
-    const char* name;
-    void (*fault)();
-    const char* line;
-  } cases[] = {
-      {"delay of 33", [] { serdesSetWindow(LINK, 7, 2, 27); }, "[ERR] ERROR: Serdes(ME2->ME1) trainer: delay margin"},
-      {"no window", [] { serdesSetWindow(LINK, 3, -1, 40); }, "[ERR] ERROR: Serdes(ME2->ME1) trainer: delay margin"},
-      {"no edge", [] { serdesSetWindow(LINK, 3, 4, 40); }, "[ERR] ERROR: Serdes(ME2->ME1) trainer: delay margin"},
-      {"no lock", [] { serdesSetNoLock(LINK, 5, true); }, "[ERR] ERROR: Serdes(ME2->ME1) trainer: Bitslip cannot lock"},
+  const char* const margin = "[ERR] ERROR: Serdes(ME2->ME1) trainer: delay margin";
+  struct Case { const char* name; void (*fault)(); const char* line; } cases[] = {
+      {"delay of 33", [] { serdesSetWindow(LINK, 7, 2, 27); }, margin},
+      {"no window", [] { serdesSetWindow(LINK, 3, -1, 40); }, margin},
+      {"no edge", [] { serdesSetWindow(LINK, 3, 4, 40); }, margin},
       {"internal", [] { serdesSetDeadSync(LINK, 0); }, "[ERR] ERROR: internal HSYNC"},
       {"input", [] { serdesSetDeadSync(LINK, 1); }, "[ERR] ERROR: input HSYNC"},
       {"training", [] { serdesSetDeadSync(LINK, 2); }, "[ERR] ERROR: sync training"},
+      {"no lock", [] { serdesSetNoLock(LINK, 5, true); }, "[ERR] ERROR: Serdes(ME2->ME1) trainer: Bitslip cannot lock"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -73,11 +67,7 @@ TEST_F(SerdesTest, TrainingFailures) {
     EXPECT_EQ(mxSerdesTrain(link()), -1);
     EXPECT_EQ(consoleCount(c.line), 1) << consoleText();
   }
-}
-
-TEST_F(SerdesTest, BitslipFailureListsEveryChannel) {
-  serdesSetNoLock(LINK, 5, true);
-  EXPECT_EQ(mxSerdesTrain(link()), -1);
+  // The last case: a bitslip failure lists every channel.
   EXPECT_EQ(consoleCount("[ERR] Bitslip 5:2"), 1) << consoleText();
   EXPECT_EQ(consoleCount("[ERR] Bitslip 4:1"), 1);
   EXPECT_EQ(consoleCount("[ERR] Bitslip "), 20);
@@ -112,9 +102,6 @@ TEST_F(SerdesTest, SixtyFourChannelsFailTheCheck) {
   EXPECT_EQ(consoleCount("nchannel < 64"), 1) << consoleText();
 }
 
-}  // namespace
-
-namespace {
 
 TEST_F(SerdesTest, EveryBoardLinkTrainsAndShifts) {
   for (int l = 0; l < SERDES_LINKS; ++l) {

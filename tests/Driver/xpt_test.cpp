@@ -22,6 +22,10 @@ constexpr u32 NV_MODE = 0x81800000 + 0x1402C;
 
 enum Mode { NORMAL = 0, PAIRED = 1, FOUR_K = 2 };
 
+struct Reg { u32 adr, value; };
+// A selection: a setter with its destination and source.
+struct Set { void (*set)(int, int); int dst, src; };
+
 class XptTest : public BoardTest {
  protected:
   void SetUp() override {
@@ -32,8 +36,9 @@ class XptTest : public BoardTest {
     writeMem32(NV_MARKER, 0);
     writeMem32(NV_MODE, 0);
   }
-  // Starts the board in a board mode (normal, paired-FPGA, 4K).
+  // A fresh board started in a board mode.
   void boardMode(Mode mode) {
+    XptTest::SetUp();
     writeMem32(NV_MARKER, mode == NORMAL ? 0 : 0x54AA1234);
     writeMem32(NV_MODE, static_cast<u32>(mode));
     mxBoardInit();
@@ -46,74 +51,54 @@ class XptTest : public BoardTest {
     for (const auto& e : traceRecent()) n += e.adr == adr ? 1 : 0;
     return n;
   }
-  // Runs a call that must fail the check with this text and leave the image as it was.
-  void expectRefused(const std::function<void()>& call, const std::string& text) {
-    std::vector<u8> before = image();
-    EXPECT_THROW(call(), assert::AssertException) << text;
-    EXPECT_EQ(consoleCount("Driver/xpt.cpp"), 1) << text;
-    EXPECT_EQ(consoleCount(text), 1) << text;
-    EXPECT_TRUE(image() == before) << text;
-    testing_support::consoleClear();
+  static void apply(std::initializer_list<Set> sets) {
+    for (auto s : sets) s.set(s.dst, s.src);
+  }
+  static void expectRegs(std::initializer_list<Reg> regs) {
+    for (auto r : regs) EXPECT_EQ(regPeek(r.adr), r.value) << std::hex << r.adr;
   }
 };
 
 TEST_F(XptTest, InputMappingByBoardMode) {
-  struct Case {
-    Mode mode;
-    int src, mapped;
-  } cases[] = {
-      {NORMAL, MX_IN_20, MX_IN_20},  {NORMAL, MX_STILL_3, MX_STILL_3},
-      {PAIRED, MX_IN_16, MX_IN_16},  {PAIRED, MX_IN_17, MX_BLACK},     {PAIRED, MX_IN_20, MX_BLACK},
-      {PAIRED, MX_DVI_IN_1, MX_DVI_IN_1}, {PAIRED, MX_STILL_2 + 1, MX_STILL_2 + 1},
-      {PAIRED, MX_STILL_3, MX_BLACK}, {PAIRED, MX_STILL_4 + 1, MX_BLACK}, {PAIRED, MX_CLIP_3, MX_BLACK},
-      {PAIRED, MX_CLIP_4 + 1, MX_BLACK}, {PAIRED, MX_CLIP_2, MX_CLIP_2}, {PAIRED, MX_CBGD_1, MX_CBGD_1},
-      {FOUR_K, MX_IN_1, MX_IN_1},    {FOUR_K, MX_IN_5, MX_IN_2},       {FOUR_K, MX_IN_6, MX_BLACK},
-      {FOUR_K, MX_IN_29, MX_IN_8},   {FOUR_K, MX_IN_32, MX_BLACK},     {FOUR_K, MX_CLIP_4, MX_BLACK},
+  struct Case { Mode mode; int src, mapped; } cases[] = {
+      {NORMAL, MX_IN_20, MX_IN_20},  {NORMAL, MX_STILL_3, MX_STILL_3}, {PAIRED, MX_IN_16, MX_IN_16},
+      {PAIRED, MX_IN_17, MX_BLACK},  {PAIRED, MX_IN_20, MX_BLACK},     {PAIRED, MX_DVI_IN_1, MX_DVI_IN_1},
+      {PAIRED, MX_STILL_2 + 1, MX_STILL_2 + 1}, {PAIRED, MX_STILL_3, MX_BLACK}, {PAIRED, MX_STILL_4 + 1, MX_BLACK},
+      {PAIRED, MX_CLIP_3, MX_BLACK}, {PAIRED, MX_CLIP_4 + 1, MX_BLACK}, {PAIRED, MX_CLIP_2, MX_CLIP_2},
+      {PAIRED, MX_CBGD_1, MX_CBGD_1}, {FOUR_K, MX_IN_1, MX_IN_1},      {FOUR_K, MX_IN_5, MX_IN_2},
+      {FOUR_K, MX_IN_6, MX_BLACK},   {FOUR_K, MX_IN_29, MX_IN_8},      {FOUR_K, MX_IN_32, MX_BLACK},
+      {FOUR_K, MX_CLIP_4, MX_BLACK},
   };
   for (auto c : cases) {
-    SetUp();
     boardMode(c.mode);
     EXPECT_EQ(mxMapSource(c.src), c.mapped) << c.mode << " " << c.src;
   }
 }
 
 TEST_F(XptTest, BusSourceCodesMarkersAndFlag) {
-  struct Case {
-    Mode mode;
-    int context, dst, src;
-    int offset, value;  // the byte the selection stores
-    u32 flag;           // after ME1 took an ME2 output first
-  } cases[] = {
-      {NORMAL, MX_CONTEXT_ME1, MX_ABUS, MX_IN_20, 4, 19, 1},
-      {PAIRED, MX_CONTEXT_ME1, MX_ABUS, MX_IN_20, 4, 147, 1},
-      {FOUR_K, MX_CONTEXT_ME1, MX_ABUS, MX_IN_5, 4, 1, 1},
-      {FOUR_K, MX_CONTEXT_ME1, MX_BBUS, MX_IN_6, 5, 147, 1},
+  // flag: the ME2 flag after ME1 first took an ME2 output.
+  struct Case { Mode mode; int context, dst, src, offset, value; u32 flag; } cases[] = {
+      {NORMAL, MX_CONTEXT_ME1, MX_ABUS, MX_IN_20, 4, 19, 1}, {PAIRED, MX_CONTEXT_ME1, MX_ABUS, MX_IN_20, 4, 147, 1},
+      {FOUR_K, MX_CONTEXT_ME1, MX_ABUS, MX_IN_5, 4, 1, 1},   {FOUR_K, MX_CONTEXT_ME1, MX_BBUS, MX_IN_6, 5, 147, 1},
       {NORMAL, MX_CONTEXT_ME2, MX_KEY4_S, MX_IN_3, 4 + 16 + 11, 2, 1},
       {NORMAL, MX_CONTEXT_ME4, MX_UTIL1, MX_BLACK, 4 + 48 + 2, 147, 1},
       {NORMAL, MX_CONTEXT_ME1B, MX_BBUS, MX_IN_2, 84 + 1, 1, 1},
       {NORMAL, MX_CONTEXT_ME3B, MX_KEY1_F, MX_IN_8, 84 + 32 + 4, 7, 1},
-      // Inputs leave the flag. ME outputs set only the marker: ME1 takes ME2 outputs (flag 1)...
+      // ME outputs set only the marker; the flag falls when another ME takes an ME output.
       {NORMAL, MX_CONTEXT_ME1, MX_ABUS, MX_ME2_PGM + 1, 312, 17, 1},
       {NORMAL, MX_CONTEXT_ME1, MX_KEY2, MX_ME2_KEYPVW, 312 + 7, 19, 1},
-      // ...which falls when another ME takes an ME output.
       {NORMAL, MX_CONTEXT_ME3, MX_BBUS, 4512, 312 + 32 + 1, 16, 0},
       {NORMAL, MX_CONTEXT_ME2B, MX_ABUS, 4520, 312 + 16, 24, 0},  // second halves mark the first half
   };
   for (auto c : cases) {
-    SetUp();
     boardMode(c.mode);
     mxSetBusSource(MX_UTIL2, MX_ME2_PGM);
     mxSetContext(c.context);
     mxSetBusSource(c.dst, c.src);
-    SCOPED_TRACE("context " + std::to_string(c.context) + " dst " + std::to_string(c.dst) + " src " +
-                 std::to_string(c.src));
-    EXPECT_EQ(byteAt(c.offset), c.value);
-    EXPECT_EQ(mxXptWord(xpt::ME2_FLAG), c.flag);
+    EXPECT_EQ(byteAt(c.offset), c.value) << c.context << " " << c.dst << " " << c.src;
+    EXPECT_EQ(mxXptWord(xpt::ME2_FLAG), c.flag) << c.context << " " << c.dst << " " << c.src;
   }
-}
-
-TEST_F(XptTest, InputSelectionClearsTheMarkerOfItsBus) {
-  mxSetContext(MX_CONTEXT_ME2);
+  mxSetContext(MX_CONTEXT_ME2);  // an input selection clears the marker of its bus
   mxSetBusSource(MX_KEY1, 4520);
   EXPECT_EQ(byteAt(312 + 16 + 5), 24);
   mxSetBusSource(MX_KEY1, MX_IN_9);
@@ -124,10 +109,7 @@ TEST_F(XptTest, InputSelectionClearsTheMarkerOfItsBus) {
 TEST_F(XptTest, RefusedSelectionsNameTheirConditionAndChangeNothing) {
   mxSetContext(MX_CONTEXT_ME1);
   mxSetBusSource(MX_ABUS, MX_IN_4);
-  struct Case {
-    std::function<void()> call;
-    const char* text;
-  } cases[] = {
+  struct Case { std::function<void()> call; const char* text; } cases[] = {
       {[] { mxSetBusSource(MX_KEY4_S + 1, MX_IN_1); }, "MX_ABUS <= dst && dst <= MX_KEY4_S"},
       {[] { mxSetBusSource(MX_ABUS, 4500); }, "isInput || isMe"},
       {[] { mxSetBusSource(MX_ABUS, 4512); }, "MX_ME2_PGM <= src && src <= MX_ME2_KEYPVW"},
@@ -156,8 +138,14 @@ TEST_F(XptTest, RefusedSelectionsNameTheirConditionAndChangeNothing) {
       {[] { mxSetMultiviewSource(MX_MULTI4 + 1, MX_BLACK); }, "MX_MULTI1 <= dst && dst <= MX_MULTI4"},
       {[] { mxSetLayerContext(5); }, "context == 0 || (MX_CONTEXT_ME1 <= context && context <= MX_CONTEXT_ME4B)"},
   };
-  testing_support::consoleClear();
-  for (auto& c : cases) expectRefused(c.call, c.text);
+  for (auto& c : cases) {
+    testing_support::consoleClear();
+    std::vector<u8> before = image();
+    EXPECT_THROW(c.call(), assert::AssertException) << c.text;
+    EXPECT_EQ(consoleCount("Driver/xpt.cpp"), 1) << c.text;
+    EXPECT_EQ(consoleCount(c.text), 1) << c.text;
+    EXPECT_TRUE(image() == before) << c.text;
+  }
 }
 
 TEST_F(XptTest, AuxTransitionWords) {
@@ -166,90 +154,50 @@ TEST_F(XptTest, AuxTransitionWords) {
     float position;
     int anc;
     u32 word;
-  } cases[] = {
-      {MX_AUX1, 0.0f, 0, 1023},   {MX_AUX1, 1.0f, 0, 0},      {MX_AUX2, 0.5f, 0, 512},
-      {MX_AUX3, 0.25f, 1, 0x10000 | 767}, {MX_AUX4, -0.5f, 0, 1023}, {MX_AUX4, 1.5f, 1, 0x10000},
-      {MX_AUX2, std::nanf(""), 0, 0},
-  };
+  } cases[] = {{MX_AUX1, 0.0f, 0, 1023}, {MX_AUX1, 1.0f, 0, 0}, {MX_AUX2, 0.5f, 0, 512},
+               {MX_AUX3, 0.25f, 1, 0x10000 | 767}, {MX_AUX4, -0.5f, 0, 1023}, {MX_AUX4, 1.5f, 1, 0x10000},
+               {MX_AUX2, std::nanf(""), 0, 0}};
   for (auto c : cases) {
     mxSetAuxTransition(c.ch, c.position, c.anc);
     EXPECT_EQ(mxXptWord(xpt::AUX_TRANS + 4 * ((c.ch - MX_AUX1) / 2)), c.word) << c.position;
   }
 }
 
-TEST_F(XptTest, AuxAndExternalOutputCodes) {
-  struct Case {
-    Mode mode;
-    int dst, src, offset, value;
-  } cases[] = {
-      {NORMAL, MX_AUX1, MX_IN_3, 244, 2},
-      {NORMAL, MX_AUX1 + 1, MX_ME2_PGM, 245, 152},
-      {NORMAL, 4670, 4556, 274, 192},
-      {NORMAL, MX_EXT_OUT_1, MX_DSK_PGM1, 308, 180},
-      {NORMAL, MX_EXT_OUT_1 + 1, MX_MULTI3, 309, 190},
-      {NORMAL, MX_EXT_OUT_3, MX_AUX1, 310, 224},
-      {NORMAL, MX_EXT_OUT_3, MX_AUX4 + 1, 310, 227},
-      {PAIRED, MX_AUX2, MX_IN_20, 246, 147},
-      {PAIRED, MX_AUX2, MX_MULTI3, 246, 147},
-      {PAIRED, MX_AUX2, MX_MULTI4, 246, 147},
-      {PAIRED, MX_AUX2, MX_MULTI2, 246, 189},
-      {FOUR_K, MX_AUX3, MX_IN_9, 248, 2},
+TEST_F(XptTest, AuxExternalAndProgramOutputCodes) {
+  // aux: mxSetAuxSource, else mxSetOutputSource; offset -1: the image does not change.
+  struct Case { bool aux; Mode mode; int dst, src, offset, value; } cases[] = {
+      {true, NORMAL, MX_AUX1, MX_IN_3, 244, 2},          {true, NORMAL, MX_AUX1 + 1, MX_ME2_PGM, 245, 152},
+      {true, NORMAL, 4670, 4556, 274, 192},              {true, NORMAL, MX_EXT_OUT_1, MX_DSK_PGM1, 308, 180},
+      {true, NORMAL, MX_EXT_OUT_1 + 1, MX_MULTI3, 309, 190}, {true, NORMAL, MX_EXT_OUT_3, MX_AUX1, 310, 224},
+      {true, NORMAL, MX_EXT_OUT_3, MX_AUX4 + 1, 310, 227}, {true, PAIRED, MX_AUX2, MX_IN_20, 246, 147},
+      {true, PAIRED, MX_AUX2, MX_MULTI3, 246, 147},      {true, PAIRED, MX_AUX2, MX_MULTI4, 246, 147},
+      {true, PAIRED, MX_AUX2, MX_MULTI2, 246, 189},      {true, FOUR_K, MX_AUX3, MX_IN_9, 248, 2},
+      {false, NORMAL, MX_OUT_1, MX_ME2_PGM, 164, 4},     {false, NORMAL, MX_OUT_16, MX_DSK_PGM1, 179, 32},
+      {false, NORMAL, MX_OUT_2, MX_AUX2, 165, 46},       {false, NORMAL, MX_OUT_2, 4670, 165, 60},
+      {false, NORMAL, MX_OUT_3, MX_MULTI4, 166, 43},     {false, PAIRED, MX_OUT_3, MX_MULTI4, 166, 77},
+      {false, PAIRED, MX_OUT_3, MX_MULTI2, 166, 41},     {false, FOUR_K, MX_OUT_1, 4517, 164, 5},
+      {false, FOUR_K, MX_OUT_5, 4517, 165, 5},           {false, FOUR_K, MX_OUT_9, 4517, 166, 5},
+      {false, FOUR_K, MX_OUT_13, 4517, 167, 5},          {false, FOUR_K, MX_OUT_15, 4517, 168, 5},
+      {false, FOUR_K, MX_OUT_2, 4517, -1, 0},            {false, FOUR_K, MX_OUT_16, 4517, -1, 0},
   };
   for (auto c : cases) {
-    SetUp();
     boardMode(c.mode);
-    mxSetAuxSource(c.dst, c.src);
-    EXPECT_EQ(byteAt(c.offset), c.value) << c.dst << " " << c.src;
+    std::vector<u8> before = image();
+    (c.aux ? mxSetAuxSource : mxSetOutputSource)(c.dst, c.src);
+    EXPECT_TRUE(c.offset < 0 ? image() == before : byteAt(c.offset) == c.value) << c.dst << " " << c.src;
   }
   // An AUX bus beyond the fourth given to the third external output copies that bus's code.
-  SetUp();
+  boardMode(NORMAL);
   mxSetAuxSource(4648, MX_IN_12);
   mxSetAuxSource(MX_EXT_OUT_3, 4649);
   EXPECT_EQ(byteAt(310), 11);
 }
 
-TEST_F(XptTest, ProgramOutputCodes) {
-  struct Case {
-    Mode mode;
-    int dst, src;
-    int offset, value;  // offset -1: nothing changes
-  } cases[] = {
-      {NORMAL, MX_OUT_1, MX_ME2_PGM, 164, 4},
-      {NORMAL, MX_OUT_16, MX_DSK_PGM1, 179, 32},
-      {NORMAL, MX_OUT_2, MX_AUX2, 165, 46},
-      {NORMAL, MX_OUT_2, 4670, 165, 60},
-      {NORMAL, MX_OUT_3, MX_MULTI4, 166, 43},
-      {PAIRED, MX_OUT_3, MX_MULTI4, 166, 77},
-      {PAIRED, MX_OUT_3, MX_MULTI2, 166, 41},
-      {FOUR_K, MX_OUT_1, 4517, 164, 5},
-      {FOUR_K, MX_OUT_5, 4517, 165, 5},
-      {FOUR_K, MX_OUT_9, 4517, 166, 5},
-      {FOUR_K, MX_OUT_13, 4517, 167, 5},
-      {FOUR_K, MX_OUT_15, 4517, 168, 5},
-      {FOUR_K, MX_OUT_2, 4517, -1, 0},
-      {FOUR_K, MX_OUT_16, 4517, -1, 0},
-  };
-  for (auto c : cases) {
-    SetUp();
-    boardMode(c.mode);
-    std::vector<u8> before = image();
-    mxSetOutputSource(c.dst, c.src);
-    if (c.offset < 0) {
-      EXPECT_TRUE(image() == before) << c.dst;
-    } else {
-      EXPECT_EQ(byteAt(c.offset), c.value) << c.dst << " " << c.src;
-    }
-  }
-}
-
 TEST_F(XptTest, MeOutputTapCodes) {
-  struct Case {
-    int context, dst, src, word;
-    u32 code;
-  } cases[] = {
-      {MX_CONTEXT_ME1, MX_ME_OUT_1, MX_ABUS, 158, 2},   {MX_CONTEXT_ME1, MX_ME_OUT_2, MX_BBUS, 159, 3},
+  struct Case { int context, dst, src, word; u32 code; } cases[] = {
+      {MX_CONTEXT_ME1, MX_ME_OUT_1, MX_ABUS, 158, 2},    {MX_CONTEXT_ME1, MX_ME_OUT_2, MX_BBUS, 159, 3},
       {MX_CONTEXT_ME2, MX_ME_OUT_1, MX_KEY1_F, 160, 18}, {MX_CONTEXT_ME2, MX_ME_OUT_2, MX_KEY3, 161, 26},
-      {MX_CONTEXT_ME3, MX_ME_OUT_1, MX_BLACK, 162, 0},  {MX_CONTEXT_ME4B, MX_ME_OUT_2, MX_KEY4_F, 173, 30},
+      {MX_CONTEXT_ME3, MX_ME_OUT_1, MX_BLACK, 162, 0},   {MX_CONTEXT_ME4B, MX_ME_OUT_2, MX_KEY4_F, 173, 30},
   };
   for (auto c : cases) {
     mxXptReset();
@@ -265,10 +213,12 @@ TEST_F(XptTest, MeOutputTapCodes) {
 }
 
 TEST_F(XptTest, MultiviewAndMemorySourceCodes) {
-  struct Mv {
+  struct Code {
     int src, code;
   } mv[] = {{MX_BLACK, 18}, {4512, 0}, {4513, 1}, {4516, 2}, {4517, 3}, {4537, 13}, {4541, 15},
-            {MX_DSK_PGM1, 16}, {MX_DSK_PGM2, 17}};
+            {MX_DSK_PGM1, 16}, {MX_DSK_PGM2, 17}},
+    mem[] = {{MX_STILL_1, 0}, {MX_STILL_4, 3}, {MX_CLIP_1, 4}, {MX_CLIP_4, 7},
+             {MX_CBGD_1, 8},  {MX_CBGD_2, 9},  {MX_BLACK, 10}, {MX_MEM_BLACK_FADE, 11}};
   for (auto c : mv) {
     mxSetMultiviewSource(MX_MULTI3, c.src);
     EXPECT_EQ(byteAt(610), c.code) << c.src;
@@ -279,14 +229,9 @@ TEST_F(XptTest, MultiviewAndMemorySourceCodes) {
     EXPECT_EQ(byteAt(609), 0) << src;  // the fallback
   }
   EXPECT_EQ(consoleCount("NeverReachHere"), 3);
-
-  struct Mem {
-    int src, index;
-  } mem[] = {{MX_STILL_1, 0}, {MX_STILL_4, 3}, {MX_CLIP_1, 4}, {MX_CLIP_4, 7},
-             {MX_CBGD_1, 8},  {MX_CBGD_2, 9},  {MX_BLACK, 10}, {MX_MEM_BLACK_FADE, 11}};
   for (auto c : mem) {
-    EXPECT_EQ(mxSelectMemorySource(c.src), c.index) << c.src;
-    EXPECT_EQ(byteAt(xpt::MEMORY), c.index) << c.src;
+    EXPECT_EQ(mxSelectMemorySource(c.src), c.code) << c.src;
+    EXPECT_EQ(byteAt(xpt::MEMORY), c.code) << c.src;
   }
   for (int src : {MX_STILL_1 + 1, MX_CLIP_4 + 1, 4496, 4501}) {
     EXPECT_THROW(mxSelectMemorySource(src), assert::AssertException) << src;
@@ -297,46 +242,23 @@ TEST_F(XptTest, MultiviewAndMemorySourceCodes) {
 
 TEST_F(XptTest, DskAndKeyLayerCrosspoints) {
   boardMode(PAIRED);
-  mxSetDskSource(MX_DSK1_F, MX_IN_4);
-  mxSetDskSource(MX_DSK2, MX_IN_17);  // mapped to black
-  mxSetDskSource(MX_DSK3_F, 4520);
-  mxSetDskSource(MX_DSK_BKGD_PGM1, 4520);
-  mxSetDskSource(MX_DSK_BKGD_PGM2, 4527);
-  EXPECT_EQ(byteAt(68), 3);
-  EXPECT_EQ(byteAt(440), 32);
-  EXPECT_EQ(byteAt(71), 147);
-  EXPECT_EQ(byteAt(443), 32);
-  EXPECT_EQ(byteAt(444), 8);
-  EXPECT_EQ(byteAt(448), 4);
-  EXPECT_EQ(byteAt(449), 7);
-
-  mxSetDskFillSource(MX_DSK1, MX_CLIP_4);
-  mxSetDskFillSource(MX_DSK3, MX_STILL_2);
-  mxSetDskFillSource(MX_DSK4, MX_CBGD_2);
-  EXPECT_EQ(byteAt(76), 7);
-  EXPECT_EQ(byteAt(78), 1);
-  EXPECT_EQ(byteAt(79), 9);
-
-  mxSetUskSource(MX_USK2_S, MX_IN_9);
-  mxSetUskSource(MX_USK4_S, MX_IN_30);
-  EXPECT_EQ(byteAt(455), 8);
-  EXPECT_EQ(byteAt(459), 147);
-
+  apply({{mxSetDskSource, MX_DSK1_F, MX_IN_4}, {mxSetDskSource, MX_DSK2, MX_IN_17},  // input 17 maps to black
+         {mxSetDskSource, MX_DSK3_F, 4520}, {mxSetDskSource, MX_DSK_BKGD_PGM1, 4520},
+         {mxSetDskSource, MX_DSK_BKGD_PGM2, 4527}, {mxSetDskFillSource, MX_DSK1, MX_CLIP_4},
+         {mxSetDskFillSource, MX_DSK3, MX_STILL_2}, {mxSetDskFillSource, MX_DSK4, MX_CBGD_2},
+         {mxSetUskSource, MX_USK2_S, MX_IN_9}, {mxSetUskSource, MX_USK4_S, MX_IN_30}});
   mxSetInputKeyAssign(MX_IN_3, 1, MX_USK3_S);
   mxSetInputKeyAssign(MX_BLACK, 1, MX_USK4_F);
-  EXPECT_EQ(byteAt(462), 2);
-  EXPECT_EQ(byteAt(607), 3);
+  const int bytes[][2] = {{68, 3},   {440, 32}, {71, 147}, {443, 32}, {444, 8}, {448, 4}, {449, 7}, {76, 7},
+                          {78, 1},   {79, 9},   {455, 8},  {459, 147}, {462, 2}, {607, 3}};
+  for (auto b : bytes) EXPECT_EQ(byteAt(b[0]), b[1]) << b[0];
   mxSetInputKeyAssign(MX_IN_3, 0, MX_USK3_S);
   EXPECT_EQ(byteAt(462), 4);
 
-  mxSetDskOutputSource(MX_DSK_PGM1, MX_BKGD);
-  mxSetDskOutputSource(MX_DSK_PGM1 + 1, MX_DSK2);
-  mxSetDskOutputSource(MX_DSK_PGM2, MX_DSK4);
-  mxSetDskOutputSource(MX_DSK_PGM2 + 1, MX_BLACK);
-  EXPECT_EQ(mxXptWord(696), 0u);
-  EXPECT_EQ(mxXptWord(700), 5u);
-  EXPECT_EQ(mxXptWord(704), 7u);
-  EXPECT_EQ(mxXptWord(708), 8u);
+  apply({{mxSetDskOutputSource, MX_DSK_PGM1, MX_BKGD}, {mxSetDskOutputSource, MX_DSK_PGM1 + 1, MX_DSK2},
+         {mxSetDskOutputSource, MX_DSK_PGM2, MX_DSK4}, {mxSetDskOutputSource, MX_DSK_PGM2 + 1, MX_BLACK}});
+  const u32 words[] = {0, 5, 7, 8};
+  for (int k = 0; k < 4; ++k) EXPECT_EQ(mxXptWord(696 + 4 * k), words[k]) << k;
 
   mxSetLayerContext(MX_CONTEXT_ME3B);
   EXPECT_EQ(byteAt(311), 6);
@@ -346,32 +268,21 @@ TEST_F(XptTest, DskAndKeyLayerCrosspoints) {
 
 TEST_F(XptTest, DskPriorityStageCodesAndFade) {
   EXPECT_EQ(mxDskMixer().priority[0], 3);
+  const int P1 = MX_DSK_PGM1, P2 = MX_DSK_PGM2, D1 = MX_DSK1, D2 = MX_DSK2;
   struct Case {
-    int first;             // DSK id on top
-    int out1, out2;        // program outputs of DSK 1 and 2
-    int clean1, clean2;    // sources of the first two clean feeds
+    int first, out1, out2, clean1, clean2;  // DSK on top, outputs of DSK 1 and 2, first two clean feeds
     int output, e0, e1, code;
   } cases[] = {
-      {MX_DSK4, MX_DSK_PGM1, MX_DSK_PGM1, MX_DSK1, MX_DSK2, MX_DSK_PGM1, 1, 1, 10},  // b 6 (f 3), x 4
-      {MX_DSK4, MX_DSK_PGM1, MX_DSK_PGM1, MX_DSK1, MX_DSK2, MX_DSK_PGM1, 0, 1, 0},
-      {MX_DSK1, MX_DSK_PGM1, MX_DSK_PGM1, MX_DSK1, MX_DSK2, MX_DSK_PGM1, 1, 0, 14},  // b 10, x 4
-      {MX_DSK2, MX_DSK_PGM1, MX_DSK_PGM1, MX_DSK1, MX_DSK2, MX_DSK_PGM1, 1, 0, 14},  // b 6, x 8
-      {MX_DSK2, MX_DSK_PGM2, MX_DSK_PGM2, MX_DSK1, MX_DSK2, MX_DSK_PGM1, 1, 0, 2},
-      {MX_DSK2, MX_DSK_PGM1, MX_DSK_PGM1, MX_DSK1, MX_DSK2, MX_DSK_CLN3, 1, 0, 14},  // ids from 4550 as 4544
-      {MX_DSK2, MX_DSK_PGM2, MX_DSK_PGM2, MX_DSK1, MX_DSK2, MX_DSK_PGM2, 0, 1, 14},  // b 6, x 8
-      {MX_DSK1, MX_DSK_PGM2, MX_DSK_PGM2, MX_DSK1, MX_DSK2, MX_DSK_PGM2, 0, 1, 14},  // b 10, x 4
-      {MX_DSK1, MX_DSK_PGM1, MX_DSK_PGM1, MX_DSK1, MX_DSK2, MX_DSK_PGM2, 0, 1, 2},
-      {MX_DSK1, MX_DSK_PGM2, MX_DSK_PGM2, MX_DSK1, MX_DSK2, MX_DSK_PGM2, 1, 0, 0},
-      {MX_DSK1, MX_DSK_PGM1, MX_DSK_PGM1, MX_DSK1, MX_DSK2, MX_DSK_CLN1, 1, 0, 6},
-      {MX_DSK1, MX_DSK_PGM1, MX_DSK_PGM2, MX_DSK1, MX_DSK2, MX_DSK_CLN1, 1, 0, 2},
-      {MX_DSK1, MX_DSK_PGM1, MX_DSK_PGM1, MX_DSK1, MX_DSK2, MX_DSK_CLN1, 0, 1, 0},
-      {MX_DSK1, MX_DSK_PGM1, MX_DSK_PGM1, 5136, MX_DSK2, MX_DSK_CLN1, 1, 1, 0},
-      {MX_DSK2, MX_DSK_PGM2, MX_DSK_PGM2, MX_DSK1, MX_DSK2, MX_DSK_CLN2, 0, 1, 6},
-      {MX_DSK1, MX_DSK_PGM2, MX_DSK_PGM2, MX_DSK1, MX_DSK2, MX_DSK_CLN2, 0, 1, 2},
-      {MX_DSK2, MX_DSK_PGM2, MX_DSK_PGM2, MX_DSK1, 5139, MX_DSK_CLN2, 1, 1, 0},
-      {MX_DSK2, MX_DSK_PGM1, MX_DSK_PGM1, MX_DSK1, MX_DSK2, MX_DSK_PGM1 + 1, 1, 1, 0},
-      {MX_DSK2, MX_DSK_PGM1, MX_DSK_PGM1, MX_DSK1, MX_DSK2, MX_DSK_PGM2 + 1, 1, 1, 0},
-      {MX_DSK2, MX_DSK_PGM1, MX_DSK_PGM1, MX_DSK1, MX_DSK2, 4543, 1, 1, 0},
+      {MX_DSK4, P1, P1, D1, D2, P1, 1, 1, 10}, {MX_DSK4, P1, P1, D1, D2, P1, 0, 1, 0},  // b 6 (f 3), x 4
+      {D1, P1, P1, D1, D2, P1, 1, 0, 14},      {D2, P1, P1, D1, D2, P1, 1, 0, 14},      // b 10, x 4; b 6, x 8
+      {D2, P2, P2, D1, D2, P1, 1, 0, 2},       {D2, P1, P1, D1, D2, MX_DSK_CLN3, 1, 0, 14},  // ids from 4550 as 4544
+      {D2, P2, P2, D1, D2, P2, 0, 1, 14},      {D1, P2, P2, D1, D2, P2, 0, 1, 14},      // b 6, x 8; b 10, x 4
+      {D1, P1, P1, D1, D2, P2, 0, 1, 2},       {D1, P2, P2, D1, D2, P2, 1, 0, 0},
+      {D1, P1, P1, D1, D2, MX_DSK_CLN1, 1, 0, 6}, {D1, P1, P2, D1, D2, MX_DSK_CLN1, 1, 0, 2},
+      {D1, P1, P1, D1, D2, MX_DSK_CLN1, 0, 1, 0}, {D1, P1, P1, 5136, D2, MX_DSK_CLN1, 1, 1, 0},
+      {D2, P2, P2, D1, D2, MX_DSK_CLN2, 0, 1, 6}, {D1, P2, P2, D1, D2, MX_DSK_CLN2, 0, 1, 2},
+      {D2, P2, P2, D1, 5139, MX_DSK_CLN2, 1, 1, 0}, {D2, P1, P1, D1, D2, P1 + 1, 1, 1, 0},
+      {D2, P1, P1, D1, D2, P2 + 1, 1, 1, 0},   {D2, P1, P1, D1, D2, 4543, 1, 1, 0},
   };
   for (auto c : cases) {
     mxDskSetPriority(c.first, MX_DSK3, MX_DSK4);
@@ -388,7 +299,6 @@ TEST_F(XptTest, DskPriorityStageCodesAndFade) {
   EXPECT_THROW(mxDskSetOutput(MX_DSK1, MX_DSK_PGM2 + 1), assert::AssertException);
   EXPECT_EQ(consoleCount("MX_DSK_PGM1 <= output && output <= MX_DSK_PGM2"), 1);
   EXPECT_THROW(mxDskSetCleanSource(MX_DSK_CLN4 + 1, MX_DSK1), assert::AssertException);
-
   struct Fade {
     float x;
     u32 level;
@@ -399,57 +309,39 @@ TEST_F(XptTest, DskPriorityStageCodesAndFade) {
   }
 }
 
-// ---- frame writer --------------------------------------------------------------------------------
-
 TEST_F(XptTest, SelectionOfFrameNReachesTheRegistersInFrameNPlusOne) {
   mxBoardInit();
   mxUpdate();  // frame n: the driver update runs before the categories
   mxSetContext(MX_CONTEXT_ME2);
-  mxSetBusSource(MX_ABUS, MX_IN_7);  // a category selects in frame n
+  mxSetBusSource(MX_ABUS, MX_IN_7);
   mxSetAuxSource(MX_AUX3, MX_IN_2);
-  EXPECT_EQ(regPeek(0x83001110), 0u);
-  EXPECT_EQ(regPeek(0x83001300 + 84), 0u);
+  expectRegs({{0x83001110, 0}, {0x83001300 + 84, 0}});
   traceClear();
   mxUpdate();  // frame n + 1
-  EXPECT_EQ(regPeek(0x83001110), 6u);
-  EXPECT_EQ(regPeek(0x83001300 + 84), 1u);
-  int seen = 0;
+  expectRegs({{0x83001110, 6}, {0x83001300 + 84, 1}});
+  ASSERT_EQ(writes(0x83001110), 1);
   for (const auto& e : traceRecent()) {
     if (e.adr == 0x83001110) {
       EXPECT_EQ(e.stage, 1);
-      EXPECT_EQ(e.value, 6u);
-      ++seen;
     }
   }
-  EXPECT_EQ(seen, 1);
 }
 
 TEST_F(XptTest, FourCodesPerRegisterFirstByteLowest) {
   mxSetContext(MX_CONTEXT_ME1);
-  mxSetBusSource(MX_ABUS, MX_IN_2);
-  mxSetBusSource(MX_BBUS, MX_IN_3);
-  mxSetBusSource(MX_UTIL1, MX_IN_4);
-  mxSetBusSource(MX_UTIL2, MX_IN_5);
+  for (int k = 0; k < 4; ++k) mxSetBusSource(MX_ABUS + k, MX_IN_2 + k);  // A, B, UTIL1, UTIL2
   mxSetContext(MX_CONTEXT_ME4);
-  mxSetBusSource(MX_KEY4_S, MX_BLACK);
-  mxSetBusSource(MX_KEY4_F, MX_IN_32);
   mxSelectMemorySource(MX_CBGD_2);
-  mxSetDskFillSource(MX_DSK4, MX_CLIP_2);
-  mxSetOutputSource(MX_OUT_1, 4513);
-  mxSetOutputSource(MX_OUT_4, 4544);
   mxSetLayerContext(MX_CONTEXT_ME2);
-  mxSetAuxSource(MX_EXT_OUT_3, MX_IN_11);
-  mxSetMultiviewSource(MX_MULTI1, 4513);
-  mxSetMultiviewSource(MX_MULTI4, MX_BLACK);
-  mxSetBusSource(MX_UTIL2, 4527);
-  mxSetDskSource(MX_DSK_BKGD_PGM2, 4522);
-  mxSetUskSource(MX_USK4_S, MX_IN_10);
+  apply({{mxSetBusSource, MX_KEY4_S, MX_BLACK}, {mxSetBusSource, MX_KEY4_F, MX_IN_32}, {mxSetBusSource, MX_UTIL2, 4527},
+         {mxSetDskFillSource, MX_DSK4, MX_CLIP_2}, {mxSetOutputSource, MX_OUT_1, 4513},
+         {mxSetOutputSource, MX_OUT_4, 4544}, {mxSetAuxSource, MX_EXT_OUT_3, MX_IN_11},
+         {mxSetMultiviewSource, MX_MULTI1, 4513}, {mxSetMultiviewSource, MX_MULTI4, MX_BLACK},
+         {mxSetDskSource, MX_DSK_BKGD_PGM2, 4522}, {mxSetUskSource, MX_USK4_S, MX_IN_10}});
   mxSetInputKeyAssign(MX_BLACK, 1, MX_USK2_F);
   mxSetInputKeyAssign(MX_IN_1, 1, MX_USK4_S);
   mxCrosspointUpdate();
-  struct Reg {
-    u32 adr, value;
-  } regs[] = {
+  expectRegs({
       {0x83001100, 0x04030201},  // A | B << 8 | UTIL1 << 16 | UTIL2 << 24 of ME 1
       {0x83001138, 0x931F0000},  // KEY4_F = 31, KEY4_S = 147 of ME 4 (bytes 62, 63)
       {0x83001148, 0x05000000},  // DSK4 fill (clip 2) in byte 79
@@ -462,13 +354,9 @@ TEST_F(XptTest, FourCodesPerRegisterFirstByteLowest) {
       {0x83002504, 0x09000000},  // key layer 4 key
       {0x83002540, 0x00000003},  // input 1 keyed by key layer 4
       {0x830025D0, 0x01000000},  // black keyed by key layer 2
-  };
-  for (auto r : regs) EXPECT_EQ(regPeek(r.adr), r.value) << std::hex << r.adr;
+  });
   // Every block register is written, and nothing between the blocks.
-  EXPECT_EQ(writes(0x83001150), 0);
-  EXPECT_EQ(writes(0x83001394), 0);
-  EXPECT_EQ(writes(0x830025D4), 0);
-  EXPECT_EQ(writes(0x8300253C), 0);
+  for (u32 gap : {0x83001150u, 0x83001394u, 0x830025D4u, 0x8300253Cu}) EXPECT_EQ(writes(gap), 0) << std::hex << gap;
   EXPECT_EQ(writes(0x830025C0), 1);
 }
 
@@ -479,62 +367,43 @@ TEST_F(XptTest, DskStageWordAuxWordsAndTimingConstants) {
   } stages[] = {{MX_BKGD, MX_BKGD, 0}, {MX_BLACK, MX_DSK2, 13}, {MX_BLACK, MX_BLACK, 0x18},
                 {MX_DSK1, MX_BLACK, 0x14}, {MX_DSK4, MX_DSK3, 7}};
   for (auto s : stages) {
-    mxSetDskOutputSource(MX_DSK_PGM1, s.p);
-    mxSetDskOutputSource(MX_DSK_PGM1 + 1, s.q);
-    mxSetDskOutputSource(MX_DSK_PGM2, MX_DSK2);
-    mxSetDskOutputSource(MX_DSK_PGM2 + 1, MX_BKGD);
+    apply({{mxSetDskOutputSource, MX_DSK_PGM1, s.p}, {mxSetDskOutputSource, MX_DSK_PGM1 + 1, s.q},
+           {mxSetDskOutputSource, MX_DSK_PGM2, MX_DSK2}, {mxSetDskOutputSource, MX_DSK_PGM2 + 1, MX_BKGD}});
     mxCrosspointUpdate();
     EXPECT_EQ(regPeek(0x8300201C), s.half | 5u << 16) << s.p << " " << s.q;
-    mxSetDskOutputSource(MX_DSK_PGM2, s.p);
-    mxSetDskOutputSource(MX_DSK_PGM2 + 1, s.q);
+    apply({{mxSetDskOutputSource, MX_DSK_PGM2, s.p}, {mxSetDskOutputSource, MX_DSK_PGM2 + 1, s.q}});
     mxCrosspointUpdate();
     EXPECT_EQ(regPeek(0x8300201C) >> 16, s.half);
   }
-
   mxSetMeOutputSource(MX_AUX, MX_AUX);
   mxSetAuxTransition(MX_AUX3, 0.0f, 1);
   mxCrosspointUpdate();
-  EXPECT_EQ(regPeek(0x830013A0), 1u);
-  EXPECT_EQ(regPeek(0x830013B8), 0x10000u | 1023);
+  expectRegs({{0x830013A0, 1}, {0x830013B8, 0x10000u | 1023}});
 
   struct Timing {
     Mode mode;
-    bool me2Flag;
+    bool me2Flag, r1258;
     u32 r1240, r1244, r1260, r1264;
-    bool r1258;
-  } timings[] = {
-      {NORMAL, false, 0, 0xB7, 0x82, 7, false},
-      {NORMAL, true, 0x79, 0, 7, 0xC0, false},
-      {PAIRED, false, 0, 0x121, 0x9A, 0xF, true},
-      {PAIRED, true, 9, 0, 0x11, 0x132, true},
-  };
+  } timings[] = {{NORMAL, false, false, 0, 0xB7, 0x82, 7}, {NORMAL, true, false, 0x79, 0, 7, 0xC0},
+                 {PAIRED, false, true, 0, 0x121, 0x9A, 0xF}, {PAIRED, true, true, 9, 0, 0x11, 0x132}};
   for (auto t : timings) {
-    SetUp();
     boardMode(t.mode);
     if (t.me2Flag) mxSetBusSource(MX_KEY1, MX_ME2_KEYPVW);
     traceClear();
     mxCrosspointUpdate();
     SCOPED_TRACE(std::to_string(t.mode) + (t.me2Flag ? " ME2 taken" : ""));
-    EXPECT_EQ(regPeek(0x83001240), t.r1240);
-    EXPECT_EQ(regPeek(0x83001244), t.r1244);
-    EXPECT_EQ(regPeek(0x83001260), t.r1260);
-    EXPECT_EQ(regPeek(0x83001264), t.r1264);
+    expectRegs({{0x83001240, t.r1240}, {0x83001244, t.r1244}, {0x83001260, t.r1260}, {0x83001264, t.r1264},
+                {0x83001254, 0x43}, {0x83002010, 0x13F}, {0x830013A4, 0x186}});
     EXPECT_EQ(writes(0x83001258), t.r1258 ? 1 : 0);
-    if (t.r1258) {
-      EXPECT_EQ(regPeek(0x83001258), 0xA50067u);
-    }
-    EXPECT_EQ(regPeek(0x83001254), 0x43u);
-    EXPECT_EQ(regPeek(0x83002010), 0x13Fu);
-    EXPECT_EQ(regPeek(0x830013A4), 0x186u);
+    EXPECT_EQ(regPeek(0x83001258), t.r1258 ? 0xA50067u : 0u);
     EXPECT_EQ(writes(0x83003010), 0);  // no 4K block outside 4K mode
   }
 }
 
 TEST_F(XptTest, TallySelectorsFollowTheMeOutputTaps) {
   for (Mode mode : {NORMAL, PAIRED}) {
-    SetUp();
+    SCOPED_TRACE(mode);
     boardMode(mode);
-    mxSetContext(MX_CONTEXT_ME1);
     mxSetMeOutputSource(MX_ME_OUT_1, MX_KEY2);  // 22
     mxSetMeOutputSource(MX_ME_OUT_2, MX_ABUS);  // 2
     mxSetContext(MX_CONTEXT_ME2);
@@ -542,16 +411,11 @@ TEST_F(XptTest, TallySelectorsFollowTheMeOutputTaps) {
     mxSetMeOutputSource(MX_ME_OUT_2, MX_KEY4);   // 30
     traceClear();
     mxCrosspointUpdate();
-    u32 me1 = mode == PAIRED ? 0x86004500 : 0x82004500;
-    u32 me2 = mode == PAIRED ? 0x87004500 : 0x83004500;
-    EXPECT_EQ(regPeek(me1), 22u | 2u << 8) << mode;
-    EXPECT_EQ(regPeek(0x83001270), 5u) << mode;
-    EXPECT_EQ(regPeek(me2), 30u << 8) << mode;
-    EXPECT_EQ(regPeek(0x83001274), 7u) << mode;
-    EXPECT_EQ(writes(0x83003000), mode == PAIRED ? 1 : 0);
-    if (mode == PAIRED) {
-      EXPECT_EQ(regPeek(0x83003000), 30u << 8);
-    }
+    const bool paired = mode == PAIRED;
+    expectRegs({{paired ? 0x86004500u : 0x82004500u, 22u | 2u << 8}, {0x83001270, 5},
+                {paired ? 0x87004500u : 0x83004500u, 30u << 8}, {0x83001274, 7}});
+    EXPECT_EQ(writes(0x83003000), paired ? 1 : 0);
+    EXPECT_EQ(regPeek(0x83003000), paired ? 30u << 8 : 0u);
   }
 }
 
@@ -559,109 +423,92 @@ TEST_F(XptTest, TallySelectorsFollowTheMeOutputTaps) {
 
 class FourKTest : public XptTest {
  protected:
-  void SetUp() override {
-    XptTest::SetUp();
-    boardMode(FOUR_K);
-  }
-  static u32 reg(u32 adr) { return regPeek(adr); }
+  void SetUp() override { boardMode(FOUR_K); }
 };
 
 TEST_F(FourKTest, AllBlackGroupRampsFromFullLevel) {
   // Nothing routed to the first three outputs: all black; the flag rises and the ramp runs.
   for (int frame = 0; frame < 22; ++frame) {
     mxCrosspointUpdate();
-    EXPECT_EQ(reg(0x83003010), 1u);
-    EXPECT_EQ(reg(0x83003018), 0x100u);
     u32 v = frame < 20 ? static_cast<u32>(20 - frame) * 1023 / 20 : 0;
-    ASSERT_EQ(reg(0x8300302C), v) << frame;
-    ASSERT_EQ(reg(0x83003028), v | v << 16) << frame;
+    expectRegs({{0x83003010, 1}, {0x83003018, 0x100}});
+    ASSERT_EQ(regPeek(0x8300302C), v) << frame;
+    ASSERT_EQ(regPeek(0x83003028), v | v << 16) << frame;
   }
-  EXPECT_EQ(reg(0x83002AE0), 0x8300u);
-  EXPECT_EQ(reg(0x83002AE4), 0x380u);
-  EXPECT_EQ(reg(0x83000C14), 14u);
+  expectRegs({{0x83002AE0, 0x8300}, {0x83002AE4, 0x380}, {0x83000C14, 14}});
   mxSelectMemorySource(MX_MEM_BLACK_FADE);
   mxCrosspointUpdate();
-  EXPECT_EQ(reg(0x83003024), 1u);
+  EXPECT_EQ(regPeek(0x83003024), 1u);
 }
 
 TEST_F(FourKTest, ClassesLocksFadeAndBusHold) {
   mxSetDskSource(MX_DSK_BKGD_PGM1, 4516);  // marker 2: output 4544 enabled
   mxDskSetFadeLevel(0.5f);
-  mxSetOutputSource(MX_OUT_1, 4517);       // class 3
-  mxSetOutputSource(MX_OUT_5, 4516);       // class 2
+  mxSetOutputSource(MX_OUT_1, 4517);         // class 3
+  mxSetOutputSource(MX_OUT_5, 4516);         // class 2
   mxSetOutputSource(MX_OUT_9, MX_DSK_PGM1);  // DSK stage code 10 with the default mixer
   mxSetContext(MX_CONTEXT_ME2);
-  mxSetBusSource(MX_ABUS, MX_IN_13);       // routes as input 4: class 1, sub-source 1
-  mxSetBusSource(MX_BBUS, 4520);           // an ME output: class 6
+  mxSetBusSource(MX_ABUS, MX_IN_13);  // routes as input 4: class 1, sub-source 1
+  mxSetBusSource(MX_BBUS, 4520);      // an ME output: class 6
   for (int frame = 0; frame < 7; ++frame) {
+    SCOPED_TRACE(frame);
     mxCrosspointUpdate();
-    EXPECT_EQ(reg(0x83003010), 0u);
-    EXPECT_EQ(reg(0x83003018), 3u | 2u << 8 | 10u << 16);
-    EXPECT_EQ(reg(0x8300301C), 0xFFFFFF01u);  // both lock flags still -1
-    EXPECT_EQ(reg(0x82000C28), 0x101u);
-    EXPECT_EQ(reg(0x83000C28), 6u);
-    bool held = frame < 5;  // a new source shows class 6 for five frames
-    ASSERT_EQ(reg(0x83003014), (held ? 6u : 1u) | 6u << 8) << frame;
-    EXPECT_EQ(reg(0x83002AE0), held ? 0x8300u : 0x300u);
-    EXPECT_EQ(reg(0x83002AE4), 0x8380u);
-    EXPECT_EQ(reg(0x83000C14), held ? 12u : 13u);
-    EXPECT_EQ(reg(0x83003024), 0u);  // no ramp: the group was never black
-    EXPECT_EQ(reg(0x83003028), 0u);
-    EXPECT_EQ(reg(0x8300302C), 512u);  // the DSK fade of the third output
+    const bool held = frame < 5;  // a new source shows class 6 for five frames
+    expectRegs({{0x83003010, 0},
+                {0x83003018, 3u | 2u << 8 | 10u << 16},
+                {0x8300301C, 0xFFFFFF01u},  // both lock flags still -1
+                {0x82000C28, 0x101},
+                {0x83000C28, 6},
+                {0x83003014, (held ? 6u : 1u) | 6u << 8},
+                {0x83002AE0, held ? 0x8300u : 0x300u},
+                {0x83002AE4, 0x8380},
+                {0x83000C14, held ? 12u : 13u},
+                {0x83003024, 0},     // no ramp: the group was never black
+                {0x83003028, 0},
+                {0x8300302C, 512}});  // the DSK fade of the third output
   }
   // Another input of the same class but another sub-source is held again.
   mxSetBusSource(MX_ABUS, MX_IN_17);
   mxCrosspointUpdate();
-  EXPECT_EQ(reg(0x83003014) & 0xFF, 6u);
-  EXPECT_EQ(reg(0x82000C28), 0x201u);
+  EXPECT_EQ(regPeek(0x83003014) & 0xFF, 6u);
+  EXPECT_EQ(regPeek(0x82000C28), 0x201u);
 }
 
 TEST_F(FourKTest, ZeroClassesTakeTheirStepAndLock) {
   struct Case {
-    int out1, out2, out3;  // sources of the first three outputs (0: none)
+    int outs[3];  // sources of the first three outputs (0: none)
     u32 classes, locks;
-    u32 allBlack;
   } cases[] = {
-      {4517, 0, 0, 3u | 1u << 8 | 0u << 16, 1u | 0u << 8, 0},             // L1 0; step 2 finds L0 -1: L0 1
-      {0, 4516, 0, 0u | 2u << 8 | 1u << 16, 0u | 1u << 8, 0},             // L0 0 from step 0; L1 1 at step 2
-      {4517, 4516, 0, 3u | 2u << 8 | 0u << 16, 1u | 0xFFFFFFu << 8, 0},   // L0 -1 -> 1, class 2 0
-      {MX_DSK_PGM2, 4518, 4519, 0u | 2u << 8 | 2u << 16, 0u | 0xFFFFFFu << 8, 0},  // stage 0 (disabled)
+      {{4517, 0, 0}, 3u | 1u << 8 | 0u << 16, 1u | 0u << 8},                   // L1 0; step 2 finds L0 -1: L0 1
+      {{0, 4516, 0}, 0u | 2u << 8 | 1u << 16, 0u | 1u << 8},                   // L0 0 from step 0; L1 1 at step 2
+      {{4517, 4516, 0}, 3u | 2u << 8 | 0u << 16, 1u | 0xFFFFFFu << 8},         // L0 -1 -> 1, class 2 0
+      {{MX_DSK_PGM2, 4518, 4519}, 0u | 2u << 8 | 2u << 16, 0u | 0xFFFFFFu << 8},  // stage 0 (disabled)
   };
   for (auto c : cases) {
     SetUp();
-    int outs[3] = {c.out1, c.out2, c.out3};
-    int ids[3] = {MX_OUT_1, MX_OUT_5, MX_OUT_9};
+    const int ids[3] = {MX_OUT_1, MX_OUT_5, MX_OUT_9};
     for (int k = 0; k < 3; ++k) {
-      if (outs[k] != 0) mxSetOutputSource(ids[k], outs[k]);
+      if (c.outs[k] != 0) mxSetOutputSource(ids[k], c.outs[k]);
     }
     mxCrosspointUpdate();
-    SCOPED_TRACE(std::to_string(c.out1) + " " + std::to_string(c.out2) + " " + std::to_string(c.out3));
-    EXPECT_EQ(reg(0x83003010), c.allBlack);
-    EXPECT_EQ(reg(0x83003018), c.classes);
-    EXPECT_EQ(reg(0x8300301C), c.locks);
+    SCOPED_TRACE(std::to_string(c.outs[0]) + " " + std::to_string(c.outs[1]) + " " + std::to_string(c.outs[2]));
+    expectRegs({{0x83003010, 0}, {0x83003018, c.classes}, {0x8300301C, c.locks}});
   }
 }
 
 TEST_F(FourKTest, SwitchToBlackRampsAndDsk1FirstSwapsRouting) {
   mxSetOutputSource(MX_OUT_1, 4517);
   mxCrosspointUpdate();
-  EXPECT_EQ(reg(0x83002A60), 0x8200u);
-  EXPECT_EQ(reg(0x83002A64), 0x8280u);
+  expectRegs({{0x83002A60, 0x8200}, {0x83002A64, 0x8280}});
   mxSetOutputSource(MX_OUT_1, 4512);  // code 0: the group turns black
   mxDskSetPriority(MX_DSK1, MX_DSK2, MX_DSK3);
   mxCrosspointUpdate();
-  EXPECT_EQ(reg(0x83003010), 1u);
-  EXPECT_EQ(reg(0x8300302C), 1023u);
+  expectRegs({{0x83003010, 1}, {0x8300302C, 1023}});
   mxCrosspointUpdate();
-  EXPECT_EQ(reg(0x8300302C), 19u * 1023 / 20);
-  EXPECT_EQ(reg(0x83002A60), 0x8280u);
-  EXPECT_EQ(reg(0x83002A64), 0x8200u);
-  struct Fixed {
-    u32 adr, value;
-  } fixed[] = {{0x83002A40, 0x8200}, {0x83002A44, 0x8280}, {0x83002A68, 1},      {0x83002A80, 0x8300},
-               {0x83002AA0, 0x8300}, {0x83002A84, 0x8380}, {0x83002AA4, 0x8380}, {0x83002AA8, 1},
-               {0x83002AC0, 0x8300}, {0x83002AC4, 0x8380}, {0x83002AE8, 1}};
-  for (auto f : fixed) EXPECT_EQ(reg(f.adr), f.value) << std::hex << f.adr;
+  expectRegs({{0x8300302C, 19u * 1023 / 20}, {0x83002A60, 0x8280}, {0x83002A64, 0x8200}, {0x83002A40, 0x8200},
+              {0x83002A44, 0x8280}, {0x83002A68, 1}, {0x83002A80, 0x8300}, {0x83002AA0, 0x8300},
+              {0x83002A84, 0x8380}, {0x83002AA4, 0x8380}, {0x83002AA8, 1}, {0x83002AC0, 0x8300},
+              {0x83002AC4, 0x8380}, {0x83002AE8, 1}});
 }
 
 }  // namespace
