@@ -272,7 +272,7 @@ TEST_F(StartupTest, HandOffBounds) {
   struct Case {
     u32 address;
     bool taken;
-  } cases[] = {{0x3FF00000, true}, {0x3FFFFFFC, true}, {0x3FEFFFFC, false}, {0x40000000, false}, {0, false}};
+  } cases[] = {{0x3FF00000, true}, {0x3FFFFFFC, true}, {0x3FFFFFFF, true}, {0x3FEFFFFC, false}, {0x3FEFFFFF, false}, {0x40000000, false}, {0, false}};
   for (auto c : cases) {
     bpReset();
     setupInterrupts(onVsync);
