@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -216,6 +218,32 @@ TEST_F(VsyncTest, PeriodAndRunTimeChecks) {
     EXPECT_EQ(consoleCount("VSYNC handler executes for "), late) << s.gapUs;
   }
   EXPECT_EQ(consoleCount("Lost VSYNC 18.6"), 1);
+}
+
+// A period is lost when it differs from P by more than 1000 us: exactly 1000 either way is not.
+// The handler's own time between two VSYNC time stamps is learned first from a logged period.
+TEST_F(VsyncTest, LostVsyncToleranceIsExactlyOneMillisecond) {
+  const int P = 16666;
+  for (int i = 0; i < 14; ++i) vsync(P);  // past the driver's frame-counter events
+  auto loggedPeriod = [] {
+    const std::string key = "Lost VSYNC ";
+    const std::string text = consoleText();
+    size_t at = text.rfind(key);
+    return at == std::string::npos ? -1 : static_cast<int>(std::lround(std::atof(text.c_str() + at + key.size()) * 1000));
+  };
+  testing_support::consoleClear();
+  vsync(P + 5000);
+  ASSERT_GT(loggedPeriod(), P + 5000);
+  const int own = loggedPeriod() - (P + 5000);
+  struct Case {
+    int offsetUs;
+    bool lost;
+  } cases[] = {{1000, false}, {1001, true}, {-1000, false}, {-1001, true}};
+  for (auto c : cases) {
+    testing_support::consoleClear();
+    vsync(static_cast<u32>(P + c.offsetUs - own));
+    EXPECT_EQ(loggedPeriod(), c.lost ? P + c.offsetUs : -1) << c.offsetUs;
+  }
 }
 
 TEST_F(VsyncTest, RunTimeStatisticsEveryHundredTwentyVsyncs) {
