@@ -185,11 +185,21 @@ TEST_F(VsyncTest, EarlyInterruptRunsOnlyTheEarlyUpdate) {
   EXPECT_TRUE(early);
   EXPECT_EQ(mxReadReg(0x40000010) & 7u, 0u);  // acknowledged
   EXPECT_EQ(regPeek(0x40000018), 7u);         // interrupts on again
+  auto statusWrites = [](u32 value) {
+    int n = 0;
+    for (const auto& e : traceRecent()) n += (e.adr == 0x40000010 && e.value == value) ? 1 : 0;
+    return n;
+  };
+  EXPECT_EQ(statusWrites(6), 0);  // only a full VSYNC clears bits 1 and 2 at its end
 
   vsyncPost(IRQ_VSYNC | IRQ_FIELD);
   ASSERT_EQ(frames.frameCount.size(), 1u);
   EXPECT_EQ(vsyncFieldBit(), 1);
   EXPECT_EQ(regPeek(0x40000018), 7u);
+  traceClear();
+  vsyncPost(IRQ_VSYNC);  // acknowledged with 2, then bits 1 and 2 cleared with 6
+  EXPECT_EQ(statusWrites(2), 1);
+  EXPECT_EQ(statusWrites(6), 1);
 }
 
 TEST_F(VsyncTest, PeriodAndRunTimeChecks) {
