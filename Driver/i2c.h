@@ -3,6 +3,7 @@
 // runs: GS4915 clock generator, inter-FPGA sync timing, SDI receivers and transmitters with the
 // ispClock PLL, and the serdes delay entry.
 #include "Driver/blocks.h"
+#include "Driver/serdes.h"  // trains the rows of the link table below
 #include "types.h"
 
 // ---- I2C channels ----------------------------------------------------------------------------------
@@ -57,10 +58,6 @@ struct SerdesLink {
 };
 // Link 0..6 (asserted).
 const SerdesLink& serdesLink(int link);
-
-// Serdes trainer entry points (Driver/serdes).
-int mxSerdesTrainRetry(const SerdesLink& link);
-void mxSerdesShiftDelay(const SerdesLink& link, int steps, int channel);
 
 // Delay 0: trains the link; otherwise shifts every channel of the link by delay taps. Returns -1 for
 // a link outside 0..6, else the training result (0 for a shift).

@@ -12,7 +12,6 @@ constexpr int ME_OUT_FIRST = 4512, ME_OUT_LAST = 4543;
 constexpr int AUX_SRC_FIRST = 4544, AUX_SRC_LAST = 4556;
 constexpr int AUX_ASSIGN_LAST = 4686;
 constexpr int VMEM_LAST = 4494;
-constexpr int INPUT_BLACK = MX_BLACK - MX_IN_1;  // 147
 constexpr int ME_SOURCE_BASE = 4364;              // ME outputs and AUX sources: 148..192 on AUX buses
 constexpr int AUX_ASSIGN_CODE = 224;
 constexpr int DSK_INPUT_MARK = 32;

@@ -48,6 +48,12 @@ CategorySourceLink& CategorySourceLink::instance() {
   return cat;
 }
 
+CategorySourceLink& CategorySourceLink::registered() {
+  auto* cat = CategoryRegistry::instance().get(TYPE_INDEX, 0);
+  MX_CHECK(cat != nullptr);
+  return *static_cast<CategorySourceLink*>(cat);
+}
+
 void CategorySourceLink::setAssignHook(AssignHook hook) { assignHook = hook; }
 
 int CategorySourceLink::tableSource(int i) {
@@ -64,6 +70,9 @@ void CategorySourceLink::resume(const void* saved, int flag) {
   (void)flag;
   MxifSourceLink in;
   std::memcpy(static_cast<void*>(&in), saved, sizeof in);
+  // A damaged image is refused whole (the category is then initialised), before anything is taken.
+  MX_CHECK(in.linkMode < 2 && in.tableMode < 2);
+  for (int i = 0; i < N_SOURCES; ++i) MX_CHECK(in.linked[i] == 0 || tableIndex(in.linked[i]) >= 0);
   MxifSourceLink& r = record(0);
   r.linkMode = in.linkMode;
   r.tableMode = in.tableMode;

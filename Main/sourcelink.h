@@ -16,6 +16,8 @@ class CategorySourceLink : public CategoryCommon<MxifSourceLink> {
   static void setAssignHook(AssignHook hook);
 
   static CategorySourceLink& instance();
+  // The instance entered in the registry under type 37 (the check fails when there is none).
+  static CategorySourceLink& registered();
 
   // Source i of the fixed source table (0..194).
   static int tableSource(int i);

@@ -40,6 +40,12 @@ CategoryXpt& CategoryXpt::instance() {
   return cat;
 }
 
+CategoryXpt& CategoryXpt::registered() {
+  auto* cat = CategoryRegistry::instance().get(TYPE_INDEX, 0);
+  MX_CHECK(cat != nullptr);
+  return *static_cast<CategoryXpt*>(cat);
+}
+
 bool CategoryXpt::isAssignable(int source) {
   for (const auto& r : ASSIGNABLE) {
     if (r.first <= source && source <= r.last) return true;
@@ -62,6 +68,13 @@ void CategoryXpt::initData() {
 
 void CategoryXpt::resume(const void* saved, int flag) {
   (void)flag;
+  // A damaged image is refused whole (the category is then initialised), before anything is taken.
+  for (int ch = 0; ch < N_PANELS; ++ch) {
+    MxifXptAssign in;
+    std::memcpy(static_cast<void*>(&in), static_cast<const u8*>(saved) + sizeof(MxifXptAssign) * ch, sizeof in);
+    MX_CHECK(in.panelFlag < 2);
+    for (int b = 0; b < MxifXptAssign::N_BUTTONS; ++b) MX_CHECK(isAssignable(in.source[b]));
+  }
   for (int ch = 0; ch < N_PANELS; ++ch) {
     MxifXptAssign in;
     std::memcpy(static_cast<void*>(&in), static_cast<const u8*>(saved) + sizeof(MxifXptAssign) * ch, sizeof in);

@@ -26,6 +26,8 @@ class CategoryXpt : public CategoryCommon<MxifXptAssign> {
   static constexpr int TYPE_BUS = 47;
 
   static CategoryXpt& instance();
+  // The instance entered in the registry under type 38 (the check fails when there is none).
+  static CategoryXpt& registered();
 
   // Every button of every panel gets the default source, present; panel = channel.
   void initData() override;

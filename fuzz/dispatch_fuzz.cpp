@@ -1,13 +1,12 @@
 // Feeds arbitrary bytes through the request ring into the dispatcher over several frames, with
 // categories of every kind registered under real type indexes.
-//
-// Input: byte 0 sets the run (bits 0..2: frames over which the rest is spread, 1..8; bit 7: the
-// front end does not read the acknowledgement ring); the remaining bytes are the request stream.
+// The input form is fuzz_input.h's.
 #include <cstdint>
 
 #include "Main/bp.h"
 #include "Main/link.h"
 #include "board.h"
+#include "fuzz_input.h"
 #include "log.h"
 
 namespace {
@@ -164,60 +163,18 @@ category::CategoryRegistry& setUp() {
   return reg;
 }
 
-void drainAcknowledgements() {
-  platform::writeMem32(LINK_ACK_RING + 4, platform::readMem32(LINK_ACK_RING));
-}
-
-// Writes what fits of bytes into the request ring; returns the count written.
-size_t writeRequests(const u8* bytes, size_t n) {
-  u32 w = platform::readMem32(LINK_REQUEST_RING);
-  u32 r = platform::readMem32(LINK_REQUEST_RING + 4);
-  u32 used = (w + LINK_RING_DATA - r) % LINK_RING_DATA;
-  size_t room = LINK_RING_DATA - LINK_RING_RESERVE - used;
-  if (n > room) n = room;
-  u8* data = platform::memory(LINK_REQUEST_RING + 8, LINK_RING_DATA);
-  for (size_t i = 0; i < n; ++i) {
-    data[w] = bytes[i];
-    w = (w + 1) % LINK_RING_DATA;
-  }
-  platform::writeMem32(LINK_REQUEST_RING, w);
-  return n;
-}
-
-void runFrame(category::CategoryRegistry& reg, bool frontEndReads) {
+void runFrame(category::CategoryRegistry& reg) {
   try {
     reg.process();
   } catch (const assert::AssertException&) {
     // Contained as the frame callback does: the next frame starts afresh.
   }
-  if (frontEndReads) drainAcknowledgements();
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto& reg = setUp();
-  // Every input starts from a fresh link and fresh records.
-  mxFifoReset();
-  linkInit();
-  reg.waitFrames = 0;
-  reg.sendEnabled = 1;
-  reg.phase = 0;
-  reg.initializeAll();
-  if (size == 0) return 0;
-
-  int frames = 1 + (data[0] & 7);
-  bool frontEndReads = (data[0] & 0x80) == 0;
-  const u8* p = data + 1;
-  size_t left = size - 1;
-  size_t chunk = (left + frames - 1) / frames;
-  for (int f = 0; f < frames; ++f) {
-    size_t n = left < chunk ? left : chunk;
-    size_t written = writeRequests(p, n);
-    p += written;
-    left -= written;
-    runFrame(reg, frontEndReads);
-  }
-  for (int f = 0; f < 4; ++f) runFrame(reg, frontEndReads);
+  fuzzing::runInput(reg, data, size, [&](int) { runFrame(reg); });
   return 0;
 }

@@ -24,7 +24,7 @@ class LogInstance {
  private:
   LogInstance() = default;
   u32 handle_ = 0xFFFFFFFFu;
-  u32 reserved_[2] = {0, 0};
+  [[maybe_unused]] u32 reserved_[2] = {0, 0};  // two further words of the log object, zero
 };
 
 // Shorthand used throughout the system.

@@ -520,6 +520,9 @@ TEST_F(XptTest, DskStageWordAuxWordsAndTimingConstants) {
     EXPECT_EQ(regPeek(0x83001260), t.r1260);
     EXPECT_EQ(regPeek(0x83001264), t.r1264);
     EXPECT_EQ(writes(0x83001258), t.r1258 ? 1 : 0);
+    if (t.r1258) {
+      EXPECT_EQ(regPeek(0x83001258), 0xA50067u);
+    }
     EXPECT_EQ(regPeek(0x83001254), 0x43u);
     EXPECT_EQ(regPeek(0x83002010), 0x13Fu);
     EXPECT_EQ(regPeek(0x830013A4), 0x186u);

@@ -145,6 +145,7 @@ TEST_F(SourceLinkTest, AuxPairFlagsAndLookups) {
   for (auto c : cases) EXPECT_EQ(link.findLinkedSource(c.source), c.linked) << c.source;
   EXPECT_EQ(CategorySourceLink::tableSource(128), 140);
   EXPECT_EQ(CategorySourceLink::tableIndex(314), 179);
+  EXPECT_EQ(&CategorySourceLink::registered(), &link);
 }
 
 TEST_F(SourceLinkTest, ResumeTakesEverythingWithEveryBit) {
@@ -173,6 +174,26 @@ TEST_F(SourceLinkTest, ResumeTakesEverythingWithEveryBit) {
   link.initialize();
   EXPECT_EQ(link.findLinkedSource(10), 0);
   EXPECT_EQ(link.linkMode(), 0);
+}
+
+// A damaged image (a mode above 1, a linked value outside the table) is refused before anything is
+// taken, so the registry initialises the category instead.
+TEST_F(SourceLinkTest, ResumeRefusesADamagedImageWhole) {
+  struct Case {
+    u8 linkMode, tableMode;
+    s16 linked;
+  } cases[] = {{2, 0, 10}, {0, 5, 10}, {0, 0, 139}, {0, 0, -3}};
+  for (auto c : cases) {
+    L saved{};
+    saved.linkMode = c.linkMode;
+    saved.tableMode = c.tableMode;
+    saved.linked[0] = 329;
+    saved.linked[7] = c.linked;
+    link.initialize();
+    EXPECT_THROW(link.resume(&saved, 0), assert::AssertException) << c.linked;
+    EXPECT_EQ(link.findLinkedSource(10), 0);
+    EXPECT_EQ(link.linkMode(), 0);
+  }
 }
 
 }  // namespace

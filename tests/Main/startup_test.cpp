@@ -9,6 +9,7 @@
 #include "Driver/reg.h"
 #include "Main/bp.h"
 #include "Main/startup.h"
+#include "Main/system.h"
 #include "Main/vsync.h"
 #include "board_fixture.h"
 #include "check.h"
@@ -452,9 +453,6 @@ TEST_F(StartupTest, RestartAndPowerOnResumeTheBackupImage) {
 
 }  // namespace
 
-#if __has_include("Main/system.h")
-#include "Main/system.h"
-
 namespace {
 
 TEST_F(VsyncTest, FieldBitGoesToTheSystemCategory) {
@@ -467,4 +465,3 @@ TEST_F(VsyncTest, FieldBitGoesToTheSystemCategory) {
 }
 
 }  // namespace
-#endif

@@ -72,6 +72,7 @@ TEST_F(XptTest, InitialiseSetsTheDefaultEverywhereAndTheFirstReportCarriesAllPan
   }
   EXPECT_TRUE(sendPass().empty());  // reported once
   EXPECT_FALSE(codec::hasAny(stored[0]));
+  EXPECT_EQ(&CategoryXpt::registered(), &xpt);
 }
 
 // Each value alone on button 100 (outside the marker columns): taken and echoed with its bit, or
@@ -210,6 +211,21 @@ TEST_F(XptTest, ResumeAndInitialiseRebuildTheColumnClasses) {
   EXPECT_EQ(xpt.sourceOf(1, 4), 302);
   EXPECT_EQ(xpt.columnClass(1, 4), 0);
   EXPECT_EQ(stored[2].panelFlag, 1);  // left as it was
+}
+
+// A damaged image (an unassignable source, a bad panel flag) is refused before anything is taken.
+TEST_F(XptTest, ResumeRefusesADamagedImageWhole) {
+  for (int damage = 0; damage < 2; ++damage) {
+    X saved[3] = {};
+    for (auto& r : saved) {
+      for (auto& s : r.source) s = 10;
+    }
+    if (damage == 0) saved[2].source[191] = 5000;
+    if (damage == 1) saved[1].panelFlag = 2;
+    xpt.initialize();
+    EXPECT_THROW(xpt.resume(saved, 0), assert::AssertException) << damage;
+    EXPECT_EQ(xpt.sourceOf(0, 0), 302) << damage;  // nothing of the image taken
+  }
 }
 
 }  // namespace

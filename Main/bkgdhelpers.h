@@ -1,0 +1,38 @@
+#pragma once
+// Helpers that the background and key records share when they take a request: the box-edge rule,
+// the wipe pattern check, the A/B selector link and the merge of the free-pattern geometry.
+#include "data_internal.h"
+
+namespace libmx {
+
+// Edge limits of a box.
+constexpr s16 EDGE_MIN = -5000;
+constexpr s16 EDGE_MAX = 5000;
+
+// Takes new box edges against the current ones. Returns 0, edges unchanged, when any new edge lies
+// outside -5000..5000; else adjusts and returns 1. Mode 1 (symmetric): in the order edge 0..3, an
+// edge that differs from its old value sets its partner (0 with 3, 1 with 2) to its negation; then
+// edges 0 and 2 above 0 and edges 3 and 1 below 0 become 0. Other modes: a changed edge 0 above
+// edge 3 pulls edge 3 to it; a changed edge 1 below edge 2 pulls edge 2 to it, else a changed
+// edge 2 above edge 1 pulls edge 1 to it; a changed edge 3 below edge 0 pulls edge 0 to it.
+int clampEdges(int mode, const s16 oldEdges[4], s16 edges[4]);
+
+// Whether wipe pattern {number, group} may be used by the driver target code: the background
+// (MX_BKGD) and the keys (MX_KEY1..MX_KEY4) each have an allowed-number word per group 0..3; any
+// other code, a group of 4 or more or a number of 30 or more gives 0.
+int isPatternValid(const u8 pattern[2], int code);
+
+// Keeps the background's selectA and selectB equal while they are linked: staged holds the
+// validated fields of incoming, live the current record. A link set to 1 copies selectA (staged,
+// else live) to selectB, or selectB to selectA when only selectB is carried; with the link
+// already on and not carried, a carried selectA goes to selectB, else a carried selectB to
+// selectA. A link set to 0 copies nothing.
+void linkPair(const MxifBkgd& incoming, const MxifBkgd& live, MxifBkgd& staged);
+
+// The free-pattern geometry ("patFree1", "patFree2"), each only when incoming carries any of its
+// fields: the live sub-record with the incoming fields merged in must pass the edge rule (mode:
+// its edgeSymmetry non-zero) against the live edges; then the adjusted sub-record goes into staged
+// with all four edge bits, otherwise nothing of it is taken.
+void assignSizePositionPair(MxifBkgd& staged, const MxifBkgd& live, const MxifBkgd& incoming);
+
+}  // namespace libmx

@@ -1,0 +1,532 @@
+#include "Main/bus.h"
+
+#include <cstring>
+
+#include "Driver/xpt.h"
+#include "Main/button.h"
+#include "Main/sourcelink.h"
+
+namespace category {
+
+namespace {
+
+constexpr int TYPE_BKGD = 2;
+constexpr int TYPE_USK_ASSIGN = 8;
+constexpr int TYPE_EXT_DISPLAY = 32;
+constexpr int TYPE_OPERATE = 36;
+
+// Byte offsets of the records read here that belong to other areas.
+constexpr int OPERATE_MODE = 12;           // A/B mode for all MEs
+constexpr int OPERATE_MODE_SELECT = 14;    // 0: byte 12 applies, 1: byte 20 + ME, other: none
+constexpr int OPERATE_ME_MODE = 20;        // + ME 0..7
+constexpr int OPERATE_AUX_RATE_ON = 56;    // + AUX 0..3
+constexpr int OPERATE_AUX_RATE = 68;       // u16 + 2 AUX
+constexpr int EXT_DISPLAY_OWNS_OUT3 = 4;
+
+// The stored record of another category (ME 0 instance), null when that category is not there.
+const u8* storedRecord(int type) { return CategoryRegistry::instance().storage[0][type]; }
+
+u8 storedByte(int type, int offset) {
+  const u8* r = storedRecord(type);
+  return r == nullptr ? 0 : r[offset];
+}
+
+u16 storedU16(int type, int offset) {
+  const u8* r = storedRecord(type);
+  if (r == nullptr) return 0;
+  u16 v;
+  std::memcpy(&v, r + offset, sizeof v);
+  return v;
+}
+
+constexpr int TYPE_SOURCE_LINK = 37;
+constexpr int TYPE_XPT_ASSIGN = 38;
+
+CategoryXpt* xptAssign() { return dynamic_cast<CategoryXpt*>(CategoryRegistry::instance().get(TYPE_XPT_ASSIGN, 0)); }
+
+CategorySourceLink* sourceLink() {
+  return dynamic_cast<CategorySourceLink*>(CategoryRegistry::instance().get(TYPE_SOURCE_LINK, 0));
+}
+
+// The source the crosspoint assignment gives a panel button, -1 when none.
+int panelButtonSource(int panel, int button) {
+  CategoryXpt* xpt = xptAssign();
+  return xpt == nullptr ? -1 : xpt->sourceOf(panel, button);
+}
+
+// The source that the source-link table pairs with a source, -1 when none.
+int linkedSource(int source) {
+  CategorySourceLink* link = sourceLink();
+  return link == nullptr ? -1 : link->findLinkedSource(source);
+}
+
+// Link flag of AUX pair p (entries 24 + 2p, 25 + 2p).
+bool isAuxLinked(int pair) {
+  CategorySourceLink* link = sourceLink();
+  return link != nullptr && link->isAuxLinked(pair);
+}
+
+void busButtonHook(CategoryInterface& target, const internal::MxifButtonEvent& btn) {
+  if (auto* bus = dynamic_cast<CategoryBus*>(&target)) bus->onButton(btn);
+}
+
+// The ME's usage of ME outputs: uses[a][b] is 1 when one of ME a's entries 0..11 holds an output of
+// ME b.
+u8 (&usageTable())[N_ME][N_ME] {
+  static u8 table[N_ME][N_ME] = {};
+  return table;
+}
+
+bool isMeOutput(int source) { return 150 <= source && source <= 165; }
+int meOfOutput(int source) { return (source - 150) / 4; }
+bool isDirectSource(int source) { return (10 <= source && source <= 302) || (314 <= source && source <= 329); }
+
+// Allowed source lists. A: entries 0..11; B (A without 151, 155): 16..23; C (A up to 223): 72..79;
+// D (A's first 54, then 150..157, 170..178, 230..233): every other entry but 12.
+constexpr s16 LIST_A[] = {10,  11,  12,  13,  14,  15,  16,  17,  18,  19,  20,  21,  22,  23,  24,
+                          25,  26,  27,  28,  29,  30,  31,  32,  33,  34,  35,  36,  37,  38,  39,
+                          40,  41,  140, 141, 181, 182, 184, 185, 187, 188, 190, 191, 201, 202, 204,
+                          205, 207, 208, 210, 211, 222, 220, 221, 223, 150, 151, 152, 154, 155, 156};
+static_assert(sizeof(LIST_A) / sizeof(LIST_A[0]) == 60);
+constexpr int LIST_C_LENGTH = 54;
+constexpr s16 LIST_D_TAIL[] = {150, 151, 152, 153, 154, 155, 156, 157, 170, 171, 172,
+                               173, 174, 175, 176, 177, 178, 230, 231, 232, 233};
+
+bool inList(const s16* list, int n, int source) {
+  for (int i = 0; i < n; ++i) {
+    if (list[i] == source) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int sourceLinkMode() {
+  CategorySourceLink* link = sourceLink();
+  return link == nullptr ? 0 : link->linkMode();
+}
+
+CategoryBus* CategoryBus::instance() {
+  static CategoryBus objects[N_ME];
+  return objects;
+}
+
+CategoryBus::CategoryBus() {
+  CategoryButtonEvent::setHook(ButtonReceiver::BUS, busButtonHook);
+  for (auto& c : prevCode_) c = -1;
+  std::memset(pressed_, 0, sizeof pressed_);
+}
+
+void CategoryBus::initData() {
+  record(0) = MxifBus{};
+  setMe(record(0));
+}
+
+void CategoryBus::initInternal() {
+  CategoryCommon::initInternal();
+  for (auto& c : prevCode_) c = -1;
+  linkSuppressed_ = 1;
+  abSwap_ = 0;
+  refreshRequested_ = 0;
+  std::memset(pressed_, 0, sizeof pressed_);
+  for (auto& u : usageTable()[me]) u = 0;
+}
+
+void CategoryBus::resume(const void* saved, int flag) {
+  (void)flag;
+  MxifBus in;
+  std::memcpy(static_cast<void*>(&in), saved, sizeof in);
+  MxifBus& r = record(0);
+  r = MxifBus{};
+  std::memcpy(r.entries, in.entries, sizeof r.entries);
+  r.programBus = in.programBus < 2 ? in.programBus : 0;
+  codec::setAllPresence(r);
+  setMe(r);
+}
+
+CategoryBus* CategoryBus::bus(int m) {
+  auto* cat = CategoryRegistry::instance().categories[m][TYPE_INDEX];
+  return static_cast<CategoryBus*>(cat);
+}
+
+// ---- Resolution and checks -------------------------------------------------------------------------
+
+int CategoryBus::codeToSource(int code) {
+  if (0 <= code && code < 768) {
+    int button = code % 256;
+    return button < N_BUTTONS ? panelButtonSource(code / 256, button) : -1;
+  }
+  if ((1034 <= code && code <= 1326) || (1338 <= code && code <= 1353)) return code - DIRECT;
+  return -1;
+}
+
+int CategoryBus::busSource(int entry) {
+  if (entry < 0 || entry >= N_ENTRIES) return -1;
+  return codeToSource(record(0).entries[entry]);
+}
+
+bool CategoryBus::isSourceAllowed(int entry, int source) {
+  if (source == -1) return false;
+  if (0 <= entry && entry <= 11) return inList(LIST_A, 60, source);
+  if (entry == 12) return true;
+  if (16 <= entry && entry <= 23) return source != 151 && source != 155 && inList(LIST_A, 60, source);
+  if (72 <= entry && entry <= 79) return inList(LIST_A, LIST_C_LENGTH, source);
+  return inList(LIST_A, LIST_C_LENGTH, source) || inList(LIST_D_TAIL, 21, source);
+}
+
+bool CategoryBus::reentryAllows(int entry, int source) const {
+  if (entry > 11 || !isMeOutput(source)) return true;
+  const auto& uses = usageTable();
+  const int m = meOfOutput(source);
+  if (m == me || uses[m][me]) return false;
+  // Walk over the users of this ME, and their users: reaching m would close a loop. The visited set
+  // ends the walk on a cycle that a restored image may hold.
+  u8 visited = static_cast<u8>(1u << me);
+  int stack[N_ME];
+  int depth = 0;
+  stack[depth++] = me;
+  while (depth > 0) {
+    const int k = stack[--depth];
+    for (int j = 0; j < N_ME; ++j) {
+      if (!uses[j][k] || (visited & (1u << j))) continue;
+      if (j == m) return false;
+      visited = static_cast<u8>(visited | (1u << j));
+      stack[depth++] = j;
+    }
+  }
+  return true;
+}
+
+int CategoryBus::busSourceToHardware(int s) {
+  if (10 <= s && s <= 41) return s + 4342;
+  if (s == 140 || s == 141) return s + 4244;
+  if (s == 222) return 4496;
+  if (s == 223) return MX_BLACK;
+  if (s == 220 || s == 221) return s + 4277;
+  if (230 <= s && s <= 237) return s + 4322;
+  if (150 <= s && s <= 165) return s + 4362;
+  if (s == 170) return 4544;
+  if (s == 171) return 4546;
+  if (s == 172) return 4545;
+  if (s == 173) return 4547;
+  if (174 <= s && s <= 177) return s + 4374;
+  if (s == 181 || s == 182) return s + 4299;
+  if (s == 184 || s == 185) return s + 4298;
+  if (s == 187 || s == 188) return s + 4297;
+  if (s == 190 || s == 191) return s + 4296;
+  if (s == 201 || s == 202) return s + 4287;
+  if (s == 204 || s == 205) return s + 4286;
+  if (s == 207 || s == 208) return s + 4285;
+  if (s == 210 || s == 211) return s + 4284;
+  if (s == 178) return 4556;
+  return MX_BLACK;
+}
+
+int CategoryBus::repairLimit(int m) { return m == 0 ? 88 : m == 1 ? 23 : 11; }
+
+void CategoryBus::refreshUsage() {
+  auto& row = usageTable()[me];
+  for (auto& u : row) u = 0;
+  for (int e = 0; e <= 11; ++e) {
+    const int s = busSource(e);
+    if (isMeOutput(s)) row[meOfOutput(s)] = 1;
+  }
+}
+
+bool CategoryBus::uses(int a, int b) { return usageTable()[a][b] != 0; }
+
+// ---- Selections ------------------------------------------------------------------------------------
+
+void CategoryBus::setPrevCodeEverywhere(int entry, int code) {
+  for (int m = 0; m < N_ME; ++m) {
+    CategoryBus* b = bus(m);
+    if (b != nullptr) b->prevCode_[entry] = code;
+  }
+}
+
+void CategoryBus::assign(const MxifBus& in, int ch) {
+  (void)ch;
+  MxifBus work{};
+  for (int e = 0; e < N_ENTRIES; ++e) {
+    if (in.hasEntry(e)) work.setEntry(e, in.entries[e]);
+  }
+  if ((in.mask & MxifBus::PROGRAM_BUS) && in.programBus < 2) {
+    work.programBus = in.programBus;
+    work.mask |= MxifBus::PROGRAM_BUS;
+  }
+  MxifBus& live = record(0);
+  // A refused entry is answered with its unchanged value.
+  for (int e = 0; e < N_ENTRIES; ++e) {
+    if (!work.hasEntry(e)) continue;
+    const int s = codeToSource(work.entries[e]);
+    if (!isSourceAllowed(e, s) || !reentryAllows(e, s)) work.entries[e] = live.entries[e];
+  }
+  for (int e = 24; e < 24 + N_AUX_MIX; ++e) {
+    if (work.hasEntry(e) && work.entries[e] != live.entries[e]) setPrevCodeEverywhere(e, live.entries[e]);
+  }
+  codec::merge(live, work);
+  setMe(live);
+  dirty[0] = 1;
+  // The usage follows at once, so that a record for another ME later in the same frame is checked
+  // against this one.
+  refreshUsage();
+  if (me == 0) {
+    auto* usk = dynamic_cast<UskAssignTarget*>(CategoryRegistry::instance().get(TYPE_USK_ASSIGN, 0));
+    for (int e = 72; e <= 79; ++e) {
+      if (work.hasEntry(e) && usk != nullptr) usk->setAssignment(busSource(e), e - 72);
+    }
+  }
+}
+
+void CategoryBus::copyToOthers(int entry) {
+  // ME 1 keeps the master copy of the DSK entries and is written first.
+  static constexpr int DSK_ORDER[N_ME] = {1, 0, 2, 3};
+  static constexpr int ORDER[N_ME] = {0, 1, 2, 3};
+  const bool dsk = 16 <= entry && entry <= 23;
+  const u16 code = record(0).entries[entry];
+  for (int i = 0; i < N_ME; ++i) {
+    CategoryBus* other = bus(dsk ? DSK_ORDER[i] : ORDER[i]);
+    if (other == nullptr || other == this) continue;
+    MxifBus& r = other->record(0);
+    if (24 <= entry && entry <= 71) other->prevCode_[entry] = r.entries[entry];
+    r.setEntry(entry, code);
+  }
+}
+
+void CategoryBus::onButton(const internal::MxifButtonEvent& btn) {
+  onButton(btn.panel, btn.getMe(), btn.index, btn.getCode(), btn.state);
+}
+
+void CategoryBus::onButton(int panel, int eventMe, int entry, int code, int state) {
+  if (code == ALL_RELEASED) {
+    if (state == 0) std::memset(pressed_, 0, sizeof pressed_);
+    return;
+  }
+  ::assert::check(__FILE__, __LINE__, "btn.getMe() == getME()", eventMe == me);
+  if (panel < 0 || panel >= N_PANELS || entry < 0 || entry >= N_ENTRIES) return;
+  int b;
+  if (state == 1) {
+    if (code < BUTTON_FIRST || code > BUTTON_LAST) return;
+    b = code - BUTTON_FIRST;
+    pressed_[panel][entry][b] = 1;
+  } else if (state == 0) {
+    // A release reselects the lowest button still held.
+    if (BUTTON_FIRST <= code && code <= BUTTON_LAST) pressed_[panel][entry][code - BUTTON_FIRST] = 0;
+    b = 0;
+    while (b < N_BUTTONS && !pressed_[panel][entry][b]) ++b;
+    if (b == N_BUTTONS) return;
+  } else {
+    return;
+  }
+  if ((entry == 0 || entry == 1) && abSwap_ == 1) entry = 1 - entry;
+  const int c = panel * 256 + (b - 24 * (b / 48));
+  const int s = codeToSource(c);
+  if (!isSourceAllowed(entry, s) || !reentryAllows(entry, s)) return;
+  MxifBus change{};
+  change.setEntry(entry, c);
+  assign(change, 0);
+  refreshUsage();
+  if (13 <= entry && entry <= 79) copyToOthers(entry);
+}
+
+void CategoryBus::select(int entry, int source) {
+  if (0 <= entry && entry < N_ENTRIES && isDirectSource(source) && isSourceAllowed(entry, source) &&
+      reentryAllows(entry, source)) {
+    MxifBus& r = record(0);
+    const int old = r.entries[entry];
+    r.setEntry(entry, source + DIRECT);
+    if (72 <= entry && entry <= 79) {
+      auto* usk = dynamic_cast<UskAssignTarget*>(CategoryRegistry::instance().get(TYPE_USK_ASSIGN, 0));
+      if (usk != nullptr) usk->setAssignment(source, entry - 72);
+    }
+    refreshUsage();
+    if (24 <= entry && entry < 24 + N_AUX_MIX && old != r.entries[entry]) prevCode_[entry] = old;
+  }
+  if (16 <= entry && entry <= 71) copyToOthers(entry);
+}
+
+void CategoryBus::selectLinked(int from, int to) {
+  const int s = linkedSource(busSource(from));
+  if (s != -1) select(to, s);
+}
+
+void CategoryBus::reselectButton(int button, int source, int panel) {
+  for (int e = 0; e < N_ENTRIES; ++e) {
+    const int code = record(0).entries[e];
+    if (code < 768 && code / 256 == panel && code % 256 == button) select(e, source);
+  }
+}
+
+void CategoryBus::assignSource(int source, int offset) {
+  MxifBus change{};
+  if (-72 <= offset && offset <= 16) {
+    if (busSource(72 + offset) == source) return;
+    change.setEntry(72 + offset, source + DIRECT);
+  } else if (busSource(0) == source) {
+    return;
+  }
+  assign(change, 0);
+}
+
+void CategoryBus::setProgramBus(int v) {
+  MxifBus& r = record(0);
+  if (r.programBus == v) return;
+  r.programBus = static_cast<u8>(v);
+  r.mask |= MxifBus::PROGRAM_BUS;
+}
+
+void CategoryBus::routeKeySources(int keyType, int keySource, int k) {
+  MX_CHECK(0 <= k && k < 4);
+  mxSetContext(MX_CONTEXT_ME1 + me);
+  const int fill = busSourceToHardware(busSource(2 * k + 2));
+  const int key = keyType != 0 && keySource != 0 ? busSourceToHardware(busSource(2 * k + 3)) : fill;
+  mxSetBusSource(MX_KEY1_F + 2 * k, fill);
+  mxSetBusSource(MX_KEY1_F + 2 * k + 1, key);
+}
+
+void CategoryBus::routeDskSources(int keyType, int keySource, int k) {
+  MX_CHECK(0 <= k && k < 4);
+  const int fill = busSourceToHardware(busSource(2 * k + 16));
+  const int key = keyType != 0 && keySource != 0 ? busSourceToHardware(busSource(2 * k + 17)) : fill;
+  mxSetDskSource(MX_DSK1_F + 2 * k, fill);
+  mxSetDskSource(MX_DSK1_F + 2 * k + 1, key);
+}
+
+// ---- Per frame -------------------------------------------------------------------------------------
+
+void CategoryBus::update() {
+  mxSetContext(MX_CONTEXT_ME1 + me);
+  MxifBus& r = record(0);
+  if (refreshRequested_) {
+    refreshRequested_ = 0;
+    codec::setAllPresence(r);
+    linkSuppressed_ = 1;
+    dirty[0] = 1;
+  }
+  if (codec::hasAny(r)) refreshUsage();
+  followLinks();
+  routeBuses();
+}
+
+void CategoryBus::followLinks() {
+  const int d = sourceLinkMode();
+  const int limit = repairLimit(me);
+  bool found = false;
+  for (int e = 2; e <= limit; ++e) {
+    if (!record(0).hasEntry(e)) continue;
+    int offset;
+    if (2 <= e && e <= 9) {
+      offset = e - 2;
+    } else if (16 <= e && e <= 23) {
+      offset = e - 16;
+    } else if (72 <= e && e <= 79) {
+      offset = e - 72;
+    } else if (e == 13 || e == 14) {
+      offset = e - 13;
+    } else if (24 <= e && e <= 71 && isAuxLinked((e - 24) / 2)) {
+      offset = e - 24;
+    } else {
+      continue;
+    }
+    const bool drives = d == 0 ? offset % 2 == 0 : offset % 2 == 1;
+    if (!drives) continue;
+    found = true;
+    if (!linkSuppressed_) selectLinked(e, d == 0 ? e + 1 : e - 1);
+  }
+  if (!found) linkSuppressed_ = 0;
+}
+
+void CategoryBus::repair() {
+  MxifBus& r = record(0);
+  bool usageChanged = false;
+  for (int e = 0; e <= repairLimit(me); ++e) {
+    const int s = busSource(e);
+    // Besides sources not allowed, a bus that would feed its own ME (only a damaged image can hold
+    // one) is replaced: the hardware cannot route it.
+    if (isSourceAllowed(e, s) && reentryAllows(e, s)) continue;
+    r.setEntry(e, REPLACEMENT_CODE);
+    usageChanged = usageChanged || e <= 11;
+  }
+  if (usageChanged) refreshUsage();
+}
+
+void CategoryBus::followBackground() {
+  auto* bkgd = dynamic_cast<BusBackgroundLink*>(CategoryRegistry::instance().get(TYPE_BKGD, me));
+  if (bkgd == nullptr) return;
+  const int v = bkgd->programFlip() < 0 ? 1 : 0;
+  if (v != record(0).programBus) {
+    setProgramBus(v);
+    bkgd->onProgramBusChange();
+  }
+  bkgd->serveNrModeRestore();
+}
+
+void CategoryBus::updateAbSwap() {
+  const u8 select = storedByte(TYPE_OPERATE, OPERATE_MODE_SELECT);
+  int mode;
+  if (select == 0) {
+    mode = storedByte(TYPE_OPERATE, OPERATE_MODE);
+  } else if (select == 1) {
+    mode = storedByte(TYPE_OPERATE, OPERATE_ME_MODE + me);
+  } else {
+    abSwap_ = 0;
+    return;
+  }
+  const u8 program = record(0).programBus;
+  abSwap_ = mode == 1 ? (program == 1) : mode == 2 ? (program == 0) : 0;
+}
+
+// AUX buses 1..4 mix from their previous to their new source; the other MEs' trackers step with
+// ME 0's sources so that any of them can report the mix.
+void CategoryBus::routeAux() {
+  const FrameStep frame = FrameStep::current();
+  for (int a = 0; a < N_AUX_MIX; ++a) {
+    const int rate = storedByte(TYPE_OPERATE, OPERATE_AUX_RATE_ON + a) != 0
+                         ? storedU16(TYPE_OPERATE, OPERATE_AUX_RATE + 2 * a)
+                         : 1;
+    const int source = busSource(24 + a);
+    aux_.setRate(a, rate);
+    aux_.stepChannel(a, source, frame);
+    int previous = -1, current = -1;
+    float position = 1.0f;
+    aux_.getState(a, previous, current, position);
+    for (int m = 1; m < N_ME; ++m) {
+      CategoryBus* other = bus(m);
+      if (other == nullptr || other == this) continue;
+      other->aux_.setRate(a, rate);
+      other->aux_.stepChannel(a, source, frame);
+    }
+    mxSetAuxSource(MX_AUX1 + 2 * a, busSourceToHardware(current));
+    mxSetAuxSource(MX_AUX1 + 2 * a + 1, busSourceToHardware(previous));
+    mxSetAuxTransition(MX_AUX1 + 2 * a, position, 0);
+  }
+}
+
+void CategoryBus::routeBuses() {
+  repair();
+  mxSetBusSource(MX_ABUS, busSourceToHardware(busSource(0)));
+  mxSetBusSource(MX_BBUS, busSourceToHardware(busSource(1)));
+  followBackground();
+  updateAbSwap();
+  for (int u = 0; u < 2; ++u) mxSetBusSource(MX_UTIL1 + u, busSourceToHardware(busSource(10 + u)));
+  if (me != 0) return;
+  routeAux();
+  for (int e = 28; e <= 39; ++e) mxSetAuxSource(4648 + 2 * (e - 28), busSourceToHardware(busSource(e)));
+  mxSetAuxSource(MX_EXT_OUT_1, busSourceToHardware(busSource(13)));
+  mxSetAuxSource(MX_EXT_OUT_2, busSourceToHardware(busSource(14)));
+  if (storedByte(TYPE_EXT_DISPLAY, EXT_DISPLAY_OWNS_OUT3) == 0) {
+    mxSetAuxSource(MX_EXT_OUT_3, busSourceToHardware(busSource(15)));
+  }
+}
+
+void CategoryBus::setCustomInfoSource(int channel, int source) {
+  MX_CHECK(0 <= channel && channel < N_CUSTOM_INFO);
+  customInfoSource_[channel] = source;
+}
+
+int CategoryBus::customInfoSource(int channel) const {
+  MX_CHECK(0 <= channel && channel < N_CUSTOM_INFO);
+  return customInfoSource_[channel];
+}
+
+}  // namespace category

@@ -1,0 +1,40 @@
+#pragma once
+// Bus status (type 48, one instance per ME): for each control panel, the bus entry that each of the
+// panel's five bus rows of the ME shows, and the panel-side switches. The lamps of the bus rows read
+// it every frame; the stored-frame code asks whether a row shows a key-source bus.
+#include "Main/bp.h"
+#include "data_internal.h"
+
+namespace category {
+
+class CategoryBusStatus : public CategoryCommon<MxifBusStatus> {
+ public:
+  // The four instances, one per ME, built on first call.
+  static CategoryBusStatus* instance();
+
+  void initData() override;
+  void initInternal() override;
+  void resume(const void* saved, int flag = 0) override;
+  // Addresses the instance by the record's `me` and the channel by its `channel`; a record naming an
+  // ME above 3 or a channel above 2 is dropped.
+  void receive(RequestReceiver& rx) override;
+  void assign(const MxifBusStatus& in, int ch) override;
+
+  // 1 when row 0, 1, 2 or 3 of the channel shows a key-source bus of a key or DSK, utility bus 2, or
+  // one of the special rows 103, 105, 107, 109.
+  int statusHasListedCode(int ch);
+
+  // Whether a row byte names something the lamps can show: a bus entry 0..88, a special row
+  // 102..109, or 255 (nothing).
+  static bool isValidRow(int row) { return row <= 88 || (102 <= row && row <= 109) || row == 255; }
+
+  CategoryBusStatus() = default;
+
+ protected:
+  bool acceptField(const codec::FieldView& f, const MxifBusStatus& in, int ch) override;
+
+ private:
+  u8 lastByte20_[N_CHANNELS] = {};
+};
+
+}  // namespace category

@@ -1,0 +1,31 @@
+#include "Main/macro.h"
+
+#include "Main/button.h"
+
+namespace category {
+
+using internal::MxifButtonEvent;
+
+CategoryMacro::CategoryMacro() {
+  CategoryButtonEvent::setHook(ButtonReceiver::MACRO, [](CategoryInterface& target, const MxifButtonEvent& ev) {
+    if (auto* macro = dynamic_cast<CategoryMacro*>(&target)) macro->onAttachButton(ev);
+  });
+}
+
+CategoryMacro& CategoryMacro::instance() {
+  static CategoryMacro category;
+  return category;
+}
+
+void CategoryMacro::onAttachButton(const MxifButtonEvent& btn) {
+  MX_CHECK(btn.getCode() == MxifButtonEvent::BTN_TR_MACRO_ATTCH);
+  if (btn.state != MxifButtonEvent::PRESSED) return;
+  if (btn.panel >= MxifMacro::N_GROUPS || btn.index >= MxifMacro::N_ATTACH) return;
+  MxifMacro& r = record(0);
+  int i = btn.panel * MxifMacro::N_ATTACH + btn.index;
+  r.attach[i] = r.attach[i] != 0 ? 0 : 1;
+  r.attachMask |= 1u << i;
+  dirty[0] = 1;
+}
+
+}  // namespace category

@@ -1,0 +1,15 @@
+#include "Main/shotmem.h"
+
+namespace category {
+
+CategoryShotMemory& CategoryShotMemory::instance() {
+  static CategoryShotMemory category;
+  return category;
+}
+
+CategoryShotMemoryStatus& CategoryShotMemoryStatus::instance() {
+  static CategoryShotMemoryStatus category;
+  return category;
+}
+
+}  // namespace category

@@ -1,0 +1,11 @@
+// The front-end peer on a board directory of a running back end (usage in frontend_lib.h):
+//   frontend --board DIR [--timeout S] COMMAND ...
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "Tools/frontend_lib.h"
+
+int main(int argc, char** argv) {
+  return frontend::run(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+}

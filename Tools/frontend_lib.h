@@ -1,0 +1,75 @@
+#pragma once
+// The front-end peer: attaches to the link memory of a running back end's board directory and
+// talks to it as the front-end processor does. Used by the `frontend` program and by tests.
+//
+//   frontend --board DIR [--timeout S] COMMAND ...
+//     send TYPE [me=N|channel=N] field=value ...   one record or command by type name
+//     raw HEX...                                   bytes as they stand ("5a81 00000000 0001")
+//     wait N                                       the wait command: no reception for N frames
+//     button CODE press|release [me=N] [panel=N] [index=N]
+//     fader LEVER VALUE [panel=N]                  lever 0..3, raw value 0..4095
+//     watch [--count N] [--timeout S]              decoded acknowledgement packets, one a line
+//     console [--follow] [--timeout S]             the console ring's new lines
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "Tools/lib/link_ring.h"
+#include "Tools/lib/record_types.h"
+
+namespace frontend {
+
+using linkpeer::Packet;
+
+// link.mem of a board directory, mapped shared. Only this file is touched; the front end writes
+// the request ring's write index and the read indexes of the acknowledgement and console rings.
+class Link {
+ public:
+  Link() = default;
+  ~Link() { close(); }
+  Link(const Link&) = delete;
+  Link& operator=(const Link&) = delete;
+
+  // Maps DIR/link.mem, waiting up to timeout seconds for the back end to create it.
+  bool open(const std::string& dir, double timeout, std::string& error);
+  void close();
+  bool isOpen() const { return base_ != nullptr; }
+
+  u8* requestRing() { return base_ + linkpeer::REQUEST_RING_OFFSET; }
+  u8* ackRing() { return base_ + linkpeer::ACK_RING_OFFSET; }
+  u8* console() { return base_ + linkpeer::CONSOLE_OFFSET; }
+
+  // Writes the bytes whole, waiting up to timeout seconds for room; false (nothing written)
+  // when they do not fit in time.
+  bool write(const Bytes& bytes, double timeout);
+  // Takes up to max complete packets from the acknowledgement ring; bytes that start no packet
+  // are skipped and counted in garbage().
+  std::vector<Packet> takePackets(size_t max = SIZE_MAX);
+  size_t garbage() const { return garbage_; }
+  // The console ring's complete lines since the last call (or since any front end last read it).
+  std::string takeConsole() { return linkpeer::consoleTake(console()); }
+
+ private:
+  u8* base_ = nullptr;
+  size_t garbage_ = 0;
+};
+
+// Bodies of the panel events in their wire form: the button event through its record, the fader
+// event (whose record is not built here) byte by byte after its field table, the wait command.
+Bytes buttonEventBody(u16 code, bool pressed, u8 me, u8 panel, u8 index);
+Bytes faderEventBody(u8 lever, u16 value, u8 panel);
+Bytes waitBody(s16 frames);
+
+// Parses "send" words (TYPE field=value ...) into a packet; false with a message.
+bool sendPacket(const std::vector<std::string>& words, Bytes& packet, std::string& error);
+// Parses hexadecimal words into bytes (spaces between bytes optional); false on a bad digit.
+bool parseHex(const std::vector<std::string>& words, Bytes& bytes);
+
+// One line describing a packet (no newline).
+std::string describe(const Packet& p);
+
+// Runs the program: args without the program name. Returns the exit status (0 success, 1 a
+// time-out or a refused request, 2 a usage error).
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace frontend

@@ -1,0 +1,144 @@
+#pragma once
+// The front end's side of the link, over host pointers to the rings: writing the request ring,
+// reading the acknowledgement ring, the packet form, and the console ring. Header only, so that the
+// front-end tool and the in-process test peer share it without a library between them.
+//
+// A ring is u32 write index, u32 read index (little-endian words), then LINK_RING_DATA bytes. The
+// front end writes the request ring's write index and the acknowledgement ring's read index only.
+#include <atomic>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Main/link.h"
+#include "types.h"
+
+namespace linkpeer {
+
+using Bytes = std::vector<u8>;
+
+// Console ring: u32 write index (the system's), u32 read index (the front end's), then the data;
+// the system's index wraps to 0 after CONSOLE_LAST_INDEX.
+constexpr u32 CONSOLE_OFFSET = 0;  // in the link window
+constexpr u32 CONSOLE_DATA = 0x7FFE0;
+constexpr u32 ACK_RING_OFFSET = LINK_ACK_RING - 0x3FF00000;
+constexpr u32 REQUEST_RING_OFFSET = LINK_REQUEST_RING - 0x3FF00000;
+
+// Index words are little-endian whatever the host; loads acquire and stores release, so the data
+// written before an index store is seen by the other side once it sees the index.
+inline u32 loadIndex(const u8* word) {
+  u32 v = std::atomic_ref<u32>(*reinterpret_cast<u32*>(const_cast<u8*>(word))).load(std::memory_order_acquire);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+  return v;
+}
+inline void storeIndex(u8* word, u32 v) {
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+  std::atomic_ref<u32>(*reinterpret_cast<u32*>(word)).store(v, std::memory_order_release);
+}
+
+// Bytes written and not yet read. Indexes out of range (a damaged ring) are taken modulo the size.
+inline u32 ringUsed(const u8* ring) {
+  u32 w = loadIndex(ring) % LINK_RING_DATA;
+  u32 r = loadIndex(ring + 4) % LINK_RING_DATA;
+  return (w + LINK_RING_DATA - r) % LINK_RING_DATA;
+}
+
+// Bytes the writer may still add: it stops LINK_RING_RESERVE bytes short of the read index.
+inline u32 ringRoom(const u8* ring) {
+  u32 used = ringUsed(ring);
+  return used >= LINK_RING_DATA - LINK_RING_RESERVE ? 0 : LINK_RING_DATA - LINK_RING_RESERVE - used;
+}
+
+// Appends as many of the n bytes as fit; returns the count written.
+inline size_t ringWrite(u8* ring, const u8* p, size_t n) {
+  u32 room = ringRoom(ring);
+  if (n > room) n = room;
+  u32 w = loadIndex(ring) % LINK_RING_DATA;
+  u8* data = ring + 8;
+  for (size_t i = 0; i < n; ++i) {
+    data[w] = p[i];
+    w = (w + 1) % LINK_RING_DATA;
+  }
+  storeIndex(ring, w);
+  return n;
+}
+
+// The unread bytes, without taking them.
+inline Bytes ringPeek(const u8* ring) {
+  u32 w = loadIndex(ring) % LINK_RING_DATA;
+  u32 r = loadIndex(ring + 4) % LINK_RING_DATA;
+  const u8* data = ring + 8;
+  Bytes out;
+  out.reserve((w + LINK_RING_DATA - r) % LINK_RING_DATA);
+  for (; r != w; r = (r + 1) % LINK_RING_DATA) out.push_back(data[r]);
+  return out;
+}
+
+// Takes n bytes (at most what is unread) by advancing the read index.
+inline void ringConsume(u8* ring, size_t n) {
+  size_t used = ringUsed(ring);
+  if (n > used) n = used;
+  u32 r = loadIndex(ring + 4) % LINK_RING_DATA;
+  storeIndex(ring + 4, static_cast<u32>((r + n) % LINK_RING_DATA));
+}
+
+// ---- Packets ----------------------------------------------------------------------------------------
+// 0x5A 0x81, u32 body length, u16 type, body (big-endian).
+inline Bytes packetBytes(int type, const u8* body, size_t n) {
+  const u32 len = static_cast<u32>(n);
+  Bytes out = {LINK_SYNC0, LINK_SYNC1, static_cast<u8>(len >> 24), static_cast<u8>(len >> 16),
+               static_cast<u8>(len >> 8), static_cast<u8>(len), static_cast<u8>(type >> 8), static_cast<u8>(type)};
+  out.insert(out.end(), body, body + n);
+  return out;
+}
+inline Bytes packetBytes(int type, const Bytes& body) { return packetBytes(type, body.data(), body.size()); }
+
+struct Packet {
+  int type = -1;
+  Bytes body;
+};
+
+// Splits the complete packets at the front of buf (up to max of them) into out. Bytes before a
+// sync pair are skipped one at a time and counted in garbage. Returns the bytes used up: the
+// packets and the garbage before them; a partial packet at the end is left.
+inline size_t parsePackets(const Bytes& buf, std::vector<Packet>& out, size_t& garbage, size_t max = SIZE_MAX) {
+  size_t pos = 0;
+  size_t taken = 0;
+  while (taken < max && buf.size() - pos >= static_cast<size_t>(LINK_HEADER_BYTES)) {
+    if (buf[pos] != LINK_SYNC0 || buf[pos + 1] != LINK_SYNC1) {
+      ++garbage;
+      ++pos;
+      continue;
+    }
+    const u32 n = (u32{buf[pos + 2]} << 24) | (u32{buf[pos + 3]} << 16) | (u32{buf[pos + 4]} << 8) | buf[pos + 5];
+    if (buf.size() - pos - LINK_HEADER_BYTES < n) break;
+    Packet p;
+    p.type = (buf[pos + 6] << 8) | buf[pos + 7];
+    const auto first = buf.begin() + static_cast<std::ptrdiff_t>(pos + LINK_HEADER_BYTES);
+    p.body.assign(first, first + static_cast<std::ptrdiff_t>(n));
+    out.push_back(std::move(p));
+    pos += LINK_HEADER_BYTES + n;
+    ++taken;
+  }
+  return pos;
+}
+
+// ---- Console ring -------------------------------------------------------------------------------------
+// The complete lines written since the front end's read index, which moves past them; a line still
+// being written stays for the next call.
+inline std::string consoleTake(u8* console) {
+  const u32 w = loadIndex(console) % CONSOLE_DATA;
+  u32 r = loadIndex(console + 4) % CONSOLE_DATA;
+  const u8* data = console + 8;
+  std::string text;
+  for (u32 i = r; i != w; i = (i + 1) % CONSOLE_DATA) text.push_back(static_cast<char>(data[i]));
+  const size_t end = text.rfind('\n');
+  if (end == std::string::npos) return {};
+  text.resize(end + 1);
+  storeIndex(console + 4, static_cast<u32>((r + text.size()) % CONSOLE_DATA));
+  return text;
+}
+
+}  // namespace linkpeer

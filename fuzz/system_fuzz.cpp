@@ -1,0 +1,40 @@
+// Feeds arbitrary bytes through the request ring into the whole system: every category that start-up
+// creates, with its own reader, runs its frames as the VSYNC callback does (driver update, then the
+// registry's frame work, inside the callback's catch-all).
+// The input form is fuzz_input.h's.
+#include <cstdint>
+
+#include "Driver/core.h"
+#include "Main/startup.h"
+#include "Main/vsync.h"
+#include "fuzz_input.h"
+#include "board.h"
+#include "board_models.h"
+#include "vsync.h"
+
+namespace {
+
+category::CategoryRegistry& setUp() {
+  static bool ready = [] {
+    platform::BoardOptions options;
+    options.clock = platform::ClockMode::Stepped;
+    platform::boardOpen(options);
+    platform::setDebugEcho(false);
+    platform::attachBoardModels();
+    platform::vsyncSetAuto(false);  // frames run here, not from the board's interrupt
+    mxBoardInit();
+    category::CategoryRegistry::instance().reset();
+    createCategories();
+    category::CategoryRegistry::instance().initialize();
+    return true;
+  }();
+  (void)ready;
+  return category::CategoryRegistry::instance();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzzing::runInput(setUp(), data, size, [](int field) { onVsync(field); });
+  return 0;
+}

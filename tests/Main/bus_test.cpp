@@ -1,0 +1,699 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "Driver/core.h"
+#include "Driver/xpt.h"
+#include "Main/bus.h"
+#include "Main/button.h"
+#include "Main/sourcelink.h"
+#include "board.h"
+#include "board_fixture.h"
+#include "frontend_peer.h"
+
+namespace {
+
+using category::CategoryBus;
+using category::CategoryRegistry;
+using platform::regPeek;
+using testing_support::FrontendPeer;
+
+constexpr int D = CategoryBus::DIRECT;
+
+CategoryRegistry& reg() { return CategoryRegistry::instance(); }
+
+// Stands in for the background of an ME: the flip of its transition, and what the bus asks of it.
+struct FakeBkgd : category::CategoryInterface, category::BusBackgroundLink {
+  FakeBkgd() { category::registerCategory(this, 2); }
+  int flip = 1;
+  int changes = 0;
+  int restores = 0;
+  int programFlip() override { return flip; }
+  void onProgramBusChange() override { ++changes; }
+  void serveNrModeRestore() override { ++restores; }
+  int ownedByME() const override { return 1; }
+  const char* typeName() const override { return "MxifBkgd"; }
+  int bindStorage(void*) override { return 0; }
+  void initialize() override {}
+  void initData() override {}
+  void initInternal() override {}
+  void resume(const void*, int) override {}
+  void receive(RequestReceiver&) override {}
+  void sendStatus(AcknowledgeSender&) override {}
+  void send(AcknowledgeSender&, int) override {}
+};
+
+// Stands in for a category whose stored record the buses read by byte offset (operate, extended
+// display) or that takes the up-stream key slots.
+struct FakeRecord : category::CategoryInterface, category::UskAssignTarget {
+  explicit FakeRecord(int type) { category::registerCategory(this, type); }
+  u8 bytes[1300] = {};
+  std::vector<std::pair<int, int>> assignments;
+  void setAssignment(int source, int slot) override { assignments.emplace_back(source, slot); }
+  int ownedByME() const override { return 0; }
+  const char* typeName() const override { return "fake"; }
+  int bindStorage(void*) override { return 0; }
+  void initialize() override {}
+  void initData() override {}
+  void initInternal() override {}
+  void resume(const void*, int) override {}
+  void receive(RequestReceiver&) override {}
+  void sendStatus(AcknowledgeSender&) override {}
+  void send(AcknowledgeSender&, int) override {}
+};
+
+class BusTest : public testing_support::BoardTest {
+ protected:
+  void SetUp() override {
+    BoardTest::SetUp();
+    reg().reset();
+    mxCoreReset();
+    mxXptReset();
+    mxBoardInit();
+    // The system settings singleton (format 0), entered in the emptied registry.
+    static MxifSystem systemRecord;
+    auto& sys = category::CategorySystem::instance();
+    if (reg().categories[0][MxifSystem::TYPE_INDEX] == nullptr) reg().add(MxifSystem::TYPE_INDEX, &sys);
+    sys.bindStorage(&systemRecord);
+    sys.initialize();
+    peer.reset();
+    AcknowledgeSender::instance().reset();
+    for (int m = 0; m < category::N_ME; ++m) {
+      buses[m] = std::make_unique<CategoryBus>();
+      reg().bindInstance(m, MxifBus::TYPE_INDEX, reinterpret_cast<u8*>(&stored[m]));
+      buses[m]->initialize();
+    }
+  }
+  void TearDown() override {
+    reg().reset();
+    BoardTest::TearDown();
+  }
+
+  // Puts a fake category's record where the registry keeps stored records.
+  void bindFake(FakeRecord& f, int type) { reg().storage[0][type] = f.bytes; }
+
+  CategoryBus& bus(int m) { return *buses[m]; }
+  // Runs the update of every ME, then clears the presence bits as a status send does.
+  void frame() {
+    for (auto& b : buses) b->update();
+    for (auto& r : stored) codec::clearPresence(r);
+  }
+  // A code written straight into the record, as a restored image may hold it.
+  void put(int m, int entry, int code) { stored[m].entries[entry] = static_cast<u16>(code); }
+
+  FrontendPeer peer;
+  MxifBus stored[category::N_ME]{};
+  std::unique_ptr<CategoryBus> buses[category::N_ME];
+};
+
+// ---- Tables ----------------------------------------------------------------------------------------
+
+TEST(BusTables, CodeResolution) {
+  const struct {
+    int code, source;
+  } cases[] = {{768, -1},   {1023, -1},  {1024, -1},  {1033, -1}, {1034, 10},  {1174, 150},
+               {1247, 223}, {1326, 302}, {1327, -1},  {1337, -1}, {1338, 314}, {1353, 329},
+               {1354, -1},  {2047, -1},  {65535, -1}};
+  for (auto c : cases) EXPECT_EQ(CategoryBus::codeToSource(c.code), c.source) << c.code;
+}
+
+TEST(BusTables, AllowedLists) {
+  const struct {
+    int entry, source;
+    bool allowed;
+  } cases[] = {
+      {0, 10, true},    {11, 41, true},   {0, 42, false},  {0, 140, true},  {0, 153, false},
+      {0, 157, false},  {0, 156, true},   {0, 170, false}, {0, 230, false}, {0, 223, true},
+      {0, -1, false},   {12, 302, true},  {12, 9, true},   {12, -1, false}, {16, 150, true},
+      {16, 151, false}, {23, 155, false}, {23, 156, true}, {72, 223, true}, {72, 150, false},
+      {79, 10, true},   {13, 153, true},  {13, 178, true}, {13, 233, true}, {13, 234, false},
+      {40, 170, true},  {88, 157, true},  {88, 158, false}, {24, 181, true}, {24, 179, false},
+  };
+  for (auto c : cases) EXPECT_EQ(CategoryBus::isSourceAllowed(c.entry, c.source), c.allowed) << c.entry << " " << c.source;
+  // List sizes: A 60 (entries 0..11), B 58 (16..23), C 54 (72..79), D 75 (the others but 12).
+  const struct {
+    int entry, count;
+  } sizes[] = {{0, 60}, {11, 60}, {16, 58}, {23, 58}, {72, 54}, {79, 54}, {13, 75}, {27, 75}, {71, 75}, {80, 75}, {88, 75}};
+  for (auto s : sizes) {
+    int n = 0;
+    for (int source = -1; source < 400; ++source) n += CategoryBus::isSourceAllowed(s.entry, source) ? 1 : 0;
+    EXPECT_EQ(n, s.count) << s.entry;
+  }
+}
+
+TEST(BusTables, SourceToHardware) {
+  const struct {
+    int source, id;
+  } cases[] = {{10, 4352},  {41, 4383},  {140, 4384}, {141, 4385}, {222, 4496}, {223, 4499}, {220, 4497},
+               {221, 4498}, {230, 4552}, {237, 4559}, {150, 4512}, {165, 4527}, {170, 4544}, {171, 4546},
+               {172, 4545}, {173, 4547}, {174, 4548}, {177, 4551}, {181, 4480}, {182, 4481}, {184, 4482},
+               {185, 4483}, {187, 4484}, {190, 4486}, {191, 4487}, {201, 4488}, {204, 4490}, {207, 4492},
+               {210, 4494}, {211, 4495}, {178, 4556}, {-1, 4499},  {9, 4499},   {42, 4499},  {183, 4499}};
+  for (auto c : cases) EXPECT_EQ(CategoryBus::busSourceToHardware(c.source), c.id) << c.source;
+}
+
+// ---- Through the request ring ----------------------------------------------------------------------
+
+constexpr u32 XPT_BUS_REG = 0x83001100;  // bytes: A, B, utility 1, utility 2 bus of ME 0
+
+TEST_F(BusTest, SelectionFromTheFrontEndIsEchoedAndReachesTheRegisterAfterTheNextUpdate) {
+  auto roundTrip = [&](const MxifBus& req) {
+    peer.send(req);
+    reg().receiveAll();
+    for (auto& b : buses) b->update();
+    reg().sendAll(AcknowledgeSender::instance());
+    for (const auto& p : peer.readPackets()) {
+      if (p.type == MxifBus::TYPE_INDEX && p.as<MxifBus>().me == req.me) return p.as<MxifBus>();
+    }
+    ADD_FAILURE() << "no echo";
+    return MxifBus{};
+  };
+  MxifBus req{};
+  req.setEntry(0, D + 20);
+  MxifBus echo = roundTrip(req);
+  EXPECT_TRUE(echo.hasEntry(0));
+  EXPECT_EQ(echo.entries[0], D + 20);
+  EXPECT_EQ(echo.entries[1], CategoryBus::REPLACEMENT_CODE);  // repaired: button 0 resolves to nothing
+  EXPECT_NE(regPeek(XPT_BUS_REG) & 0xFF, 10u);
+  mxUpdate();
+  EXPECT_EQ(regPeek(XPT_BUS_REG) & 0xFF, 10u);  // input 11 (source 20)
+  EXPECT_EQ(regPeek(XPT_BUS_REG) >> 8 & 0xFF, 147u);  // black
+
+  // Refused: a source not allowed on the entry, and ME 0's own output. Both answered unchanged.
+  for (int code : {D + 42, D + 150}) {
+    req.entries[0] = static_cast<u16>(code);
+    echo = roundTrip(req);
+    EXPECT_TRUE(echo.hasEntry(0)) << code;
+    EXPECT_EQ(echo.entries[0], D + 20) << code;
+  }
+  // A loop through another ME: ME 1 takes ME 0's program, then ME 0 may not take ME 1's.
+  MxifBus me1{};
+  me1.me = 1;
+  me1.setEntry(0, D + 150);
+  EXPECT_EQ(roundTrip(me1).entries[0], D + 150);
+  req.entries[0] = D + 154;
+  echo = roundTrip(req);
+  EXPECT_EQ(echo.entries[0], D + 20);
+  mxUpdate();
+  EXPECT_EQ(regPeek(XPT_BUS_REG) & 0xFF, 10u);
+}
+
+// ---- Selections --------------------------------------------------------------------------------
+
+TEST_F(BusTest, ReentryRefusesEveryLoopAndEndsOnACycle) {
+  EXPECT_FALSE(bus(0).reentryAllows(0, 150));  // its own output
+  bus(1).select(0, 150);
+  EXPECT_EQ(stored[1].entries[0], D + 150);
+  EXPECT_TRUE(CategoryBus::uses(1, 0));
+  bus(0).select(0, 154);
+  EXPECT_NE(stored[0].entries[0], D + 154);
+  bus(0).select(13, 154);  // not an ME input: no loop
+  EXPECT_EQ(stored[0].entries[13], D + 154);
+
+  // A restored image may hold what no selection could make: ME 0 feeding on ME 2, and ME 2 and ME 3
+  // feeding each other.
+  put(0, 1, D + 158);
+  put(2, 0, D + 162);
+  put(3, 0, D + 158);
+  for (int m : {0, 2, 3}) bus(m).refreshUsage();
+  bus(3).select(1, 150);  // ME 0 is reached through ME 2
+  EXPECT_EQ(stored[3].entries[1], 0);
+  put(0, 1, D + 10);
+  bus(0).refreshUsage();
+  bus(3).select(1, 150);  // the walk meets the cycle 3 -> 2 -> 3 and ends
+  EXPECT_EQ(stored[3].entries[1], D + 150);
+  EXPECT_TRUE(CategoryBus::uses(3, 0));
+}
+
+TEST_F(BusTest, TwoRecordsOfOneFrameCannotCloseALoop) {
+  MxifBus a{};
+  a.setEntry(0, D + 154);
+  bus(0).assign(a, 0);
+  MxifBus b{};
+  b.setEntry(10, D + 150);  // before any update: checked against ME 0's record all the same
+  bus(1).assign(b, 0);
+  EXPECT_EQ(stored[0].entries[0], D + 154);
+  EXPECT_EQ(stored[1].entries[10], 0);
+  EXPECT_TRUE(stored[1].hasEntry(10));
+}
+
+TEST_F(BusTest, FrontEndRecordDropsABadSelectorAndKeepsItsOtherFields) {
+  MxifBus req{};
+  req.mask = MxifBus::PROGRAM_BUS;
+  req.programBus = 2;
+  req.setEntry(2, D + 11);
+  req.setEntry(3, D + 303);  // resolves to nothing: unchanged
+  bus(0).assign(req, 0);
+  EXPECT_EQ(stored[0].programBus, 0);
+  EXPECT_EQ(stored[0].mask, 0u);
+  EXPECT_EQ(stored[0].entries[2], D + 11);
+  EXPECT_TRUE(stored[0].hasEntry(3));
+  EXPECT_EQ(stored[0].entries[3], 0);
+  req.programBus = 1;
+  bus(0).assign(req, 0);
+  EXPECT_EQ(stored[0].programBus, 1);
+}
+
+TEST_F(BusTest, SelectChecksTheSourceAndCopiesSharedEntries) {
+  FakeRecord usk(8);
+  const struct {
+    int entry, source;
+    bool taken;
+    bool copied;  // to the other three MEs
+  } cases[] = {
+      {0, 303, false, false},  {0, 9, false, false},   {12, 302, true, false}, {12, 303, false, false},
+      {13, 20, true, false},   {16, 21, true, true},   {23, 151, false, true}, {30, 22, true, true},
+      {71, 170, true, true},   {72, 23, true, false},  {80, 24, true, false},  {89, 10, false, false},
+  };
+  for (auto c : cases) {
+    for (auto& r : stored) r = MxifBus{};
+    for (int m = 1; m < 4; ++m) put(m, c.entry < 89 ? c.entry : 0, D + 41);
+    bus(0).select(c.entry, c.source);
+    if (c.entry >= 89) continue;
+    EXPECT_EQ(stored[0].entries[c.entry], c.taken ? D + c.source : 0) << c.entry << " " << c.source;
+    for (int m = 1; m < 4; ++m) {
+      EXPECT_EQ(stored[m].entries[c.entry], c.copied ? stored[0].entries[c.entry] : D + 41) << c.entry << " ME " << m;
+      EXPECT_EQ(stored[m].hasEntry(c.entry), c.copied) << c.entry << " ME " << m;
+      // AUX entries remember what the other ME held.
+      if (c.copied && c.entry >= 24) {
+        EXPECT_EQ(bus(m).prevCode(c.entry), D + 41);
+      }
+    }
+  }
+  ASSERT_EQ(usk.assignments.size(), 1u);
+  EXPECT_EQ(usk.assignments[0], std::make_pair(23, 0));
+}
+
+TEST_F(BusTest, MixedAuxEntriesRememberTheirPreviousCodeOnEveryMe) {
+  MxifBus req{};
+  req.setEntry(24, D + 10);
+  bus(0).assign(req, 0);
+  for (int m = 0; m < 4; ++m) EXPECT_EQ(bus(m).prevCode(24), 0) << m;
+  req.entries[24] = D + 11;
+  bus(1).assign(req, 0);  // another ME's record: its own current code is remembered
+  for (int m = 0; m < 4; ++m) EXPECT_EQ(bus(m).prevCode(24), 0) << m;
+  bus(0).assign(req, 0);
+  for (int m = 0; m < 4; ++m) EXPECT_EQ(bus(m).prevCode(24), D + 10) << m;
+  bus(0).assign(req, 0);  // the same code again: nothing remembered
+  for (int m = 0; m < 4; ++m) EXPECT_EQ(bus(m).prevCode(24), D + 10) << m;
+  EXPECT_EQ(bus(0).prevCode(28), -1);
+}
+
+TEST_F(BusTest, UpstreamKeySlotsReachTheAssignmentOnlyFromMeZero) {
+  FakeRecord usk(8);
+  MxifBus req{};
+  req.setEntry(72, D + 20);
+  req.setEntry(75, D + 150);  // not allowed on a key slot: answered unchanged, still reported
+  bus(1).assign(req, 0);
+  EXPECT_TRUE(usk.assignments.empty());
+  bus(0).assign(req, 0);
+  ASSERT_EQ(usk.assignments.size(), 2u);
+  EXPECT_EQ(usk.assignments[0], std::make_pair(20, 0));
+  EXPECT_EQ(usk.assignments[1], std::make_pair(-1, 3));
+
+  usk.assignments.clear();
+  bus(0).assignSource(20, 0);  // already there
+  EXPECT_TRUE(usk.assignments.empty());
+  bus(0).assignSource(21, 1);
+  EXPECT_EQ(stored[0].entries[73], D + 21);
+  ASSERT_EQ(usk.assignments.size(), 1u);
+  EXPECT_EQ(usk.assignments[0], std::make_pair(21, 1));
+  bus(0).assignSource(22, -72);
+  EXPECT_EQ(stored[0].entries[0], D + 22);
+  codec::clearPresence(stored[0]);
+  bus(0).assignSource(22, 17);  // out of range: an empty change, the record is only marked dirty
+  EXPECT_FALSE(codec::hasAny(stored[0]));
+  EXPECT_EQ(stored[0].entries[0], D + 22);
+}
+
+TEST_F(BusTest, KeyAndDskCrosspointsTakeTheKeySourceBusOnlyWhenTheKeyUsesIt) {
+  MxifBus req{};
+  req.setEntry(4, D + 12);   // key 2 fill
+  req.setEntry(5, D + 13);   // key 2 key source
+  req.setEntry(20, D + 14);  // DSK 3 fill
+  req.setEntry(21, D + 15);  // DSK 3 key source
+  bus(1).assign(req, 0);
+  const struct {
+    int type, select;
+    bool keyBus;
+  } cases[] = {{1, 1, true}, {0, 1, false}, {1, 0, false}, {2, 5, true}};
+  for (auto c : cases) {
+    bus(1).routeKeySources(c.type, c.select, 1);
+    EXPECT_EQ(mxXptImage()[xpt::BUS + 16 + 6], 2);  // ME 1's context, key 2 fill: input 3
+    EXPECT_EQ(mxXptImage()[xpt::BUS + 16 + 7], c.keyBus ? 3 : 2);
+    bus(1).routeDskSources(c.type, c.select, 2);
+    EXPECT_EQ(mxXptImage()[xpt::DSK + 4], 4);
+    EXPECT_EQ(mxXptImage()[xpt::DSK + 5], c.keyBus ? 5 : 4);
+  }
+}
+
+TEST_F(BusTest, ResumeTakesEntriesAndSelectorAndReportsThemWhole) {
+  MxifBus image{};
+  image.me = 3;
+  image.entries[0] = D + 20;
+  image.entries[88] = 5;
+  image.programBus = 1;
+  bus(2).resume(&image);
+  EXPECT_EQ(stored[2].me, 2);
+  EXPECT_EQ(stored[2].entries[0], D + 20);
+  EXPECT_EQ(stored[2].entries[88], 5);
+  EXPECT_EQ(stored[2].programBus, 1);
+  EXPECT_EQ(stored[2].mask, MxifBus::PROGRAM_BUS);
+  EXPECT_EQ(stored[2].entryMask[2], 0x01FFFFFFu);
+  image.programBus = 7;  // a damaged selector is not taken
+  bus(2).resume(&image);
+  EXPECT_EQ(stored[2].programBus, 0);
+}
+
+// ---- Per frame -------------------------------------------------------------------------------------
+
+TEST_F(BusTest, RepairReplacesEntriesUpToTheLimitOfEachMe) {
+  for (int m = 0; m < 4; ++m) {
+    for (int e = 0; e < 89; ++e) put(m, e, D + 303);
+  }
+  put(0, 0, D + 150);  // a loop only a damaged image can hold
+  frame();
+  const int limits[] = {88, 23, 11, 11};
+  for (int m = 0; m < 4; ++m) {
+    for (int e = 0; e < 89; ++e) {
+      EXPECT_EQ(stored[m].entries[e], e <= limits[m] ? CategoryBus::REPLACEMENT_CODE : D + 303) << m << " " << e;
+    }
+  }
+  EXPECT_FALSE(CategoryBus::uses(0, 0));
+}
+
+TEST_F(BusTest, RoutingOfMeZeroReachesBusesAuxBusesAndExternalOutputs) {
+  FakeRecord display(32);
+  bindFake(display, 32);
+  MxifBus req{};
+  const struct {
+    int entry, source, offset, value;
+  } routes[] = {
+      {10, 12, xpt::BUS + 2, 2},       {11, 13, xpt::BUS + 3, 3},
+      {28, 14, xpt::AUX + 8, 4},       {39, 170, xpt::AUX + 30, 180},
+      {13, 15, xpt::EXT, 5},           {14, 230, xpt::EXT + 1, 4552 - 4364},
+      {15, 16, xpt::EXT + 2, 6},
+  };
+  for (auto r : routes) req.setEntry(r.entry, D + r.source);
+  bus(0).assign(req, 0);
+  frame();
+  for (auto r : routes) EXPECT_EQ(mxXptImage()[r.offset], r.value) << r.entry;
+
+  // The extended display may own the third external output.
+  display.bytes[4] = 1;
+  req = MxifBus{};
+  req.setEntry(15, D + 17);
+  bus(0).assign(req, 0);
+  frame();
+  EXPECT_EQ(mxXptImage()[xpt::EXT + 2], 6);
+
+  // Other MEs route their own buses in their own context and no AUX bus.
+  req = MxifBus{};
+  req.setEntry(0, D + 18);
+  req.setEntry(28, D + 19);
+  bus(2).assign(req, 0);
+  frame();
+  EXPECT_EQ(mxXptImage()[xpt::BUS + 16 * 2], 8);
+  EXPECT_EQ(mxXptImage()[xpt::AUX + 8], 4);
+}
+
+TEST_F(BusTest, AuxMixStepsAtTheOperateRateOnEveryMe) {
+  FakeRecord operate(36);
+  bindFake(operate, 36);
+  operate.bytes[56] = 1;       // AUX 1 rate enabled
+  const u16 rate = 4;          // format 0: 0.5 / 4 per frame
+  std::memcpy(operate.bytes + 68, &rate, 2);
+  auto word = [] { return mxXptWord(xpt::AUX_TRANS); };
+  MxifBus req{};
+  req.setEntry(24, D + 10);
+  bus(0).assign(req, 0);
+  frame();  // the first selection is shown at once
+  EXPECT_EQ(word(), 0u);
+  EXPECT_EQ(mxXptImage()[xpt::AUX], 0);
+  EXPECT_FALSE(bus(0).isMixRunning(0));
+
+  req.entries[24] = D + 11;
+  bus(0).assign(req, 0);
+  const u32 expected[] = {895, 767, 639, 512, 384, 256, 128, 0};
+  for (int f = 0; f < 8; ++f) {
+    frame();
+    EXPECT_EQ(word(), expected[f]) << f;
+    EXPECT_EQ(mxXptImage()[xpt::AUX], 1);      // the new source
+    EXPECT_EQ(mxXptImage()[xpt::AUX + 1], 0);  // the outgoing one
+    for (int m = 0; m < 4; ++m) EXPECT_EQ(bus(m).isMixRunning(0), f < 7) << f << " ME " << m;
+  }
+  // AUX 2 has no rate enabled: rate 1 cuts.
+  req = MxifBus{};
+  req.setEntry(25, D + 10);
+  bus(0).assign(req, 0);
+  frame();
+  req.entries[25] = D + 12;
+  bus(0).assign(req, 0);
+  frame();
+  EXPECT_FALSE(bus(0).isMixRunning(1));
+  EXPECT_EQ(mxXptImage()[xpt::AUX + 2], 2);
+  EXPECT_EQ(mxXptWord(xpt::AUX_TRANS + 4), 0u);
+}
+
+TEST_F(BusTest, ProgramBusFollowsTheBackgroundTransitionAndSetsTheSwap) {
+  FakeBkgd bkgd;
+  FakeRecord operate(36);
+  bindFake(operate, 36);
+  operate.bytes[12] = 1;  // mode 1 for all MEs: swap while B is on program
+  frame();
+  EXPECT_EQ(stored[0].programBus, 0);
+  EXPECT_EQ(bkgd.changes, 0);
+  EXPECT_EQ(bkgd.restores, 4);
+  bkgd.flip = -1;
+  for (auto& b : buses) b->update();
+  for (int m = 0; m < 4; ++m) {
+    EXPECT_EQ(stored[m].programBus, 1) << m;
+    EXPECT_EQ(stored[m].mask, MxifBus::PROGRAM_BUS) << m;
+    EXPECT_EQ(bus(m).abSwap(), 1) << m;
+  }
+  EXPECT_EQ(bkgd.changes, 4);
+  const struct {
+    u8 select, all, perMe;
+    int program;
+    u8 swap;
+  } modes[] = {{0, 2, 0, 1, 0}, {0, 2, 0, 0, 1}, {1, 0, 1, 1, 1}, {1, 1, 2, 1, 0}, {2, 1, 1, 1, 0}, {0, 3, 0, 1, 0}};
+  for (auto c : modes) {
+    operate.bytes[14] = c.select;
+    operate.bytes[12] = c.all;
+    operate.bytes[20] = c.perMe;
+    bkgd.flip = c.program == 1 ? -1 : 1;
+    bus(0).update();
+    EXPECT_EQ(bus(0).abSwap(), c.swap) << int(c.select) << " " << int(c.all) << " " << int(c.perMe);
+  }
+}
+
+TEST_F(BusTest, RefreshRequestReportsTheWholeRecordWithoutLinking) {
+  frame();
+  EXPECT_EQ(bus(1).linkSuppressed(), 0);
+  bus(1).requestRefresh();
+  bus(1).update();
+  EXPECT_EQ(stored[1].entryMask[0], 0xFFFFFFFFu);
+  EXPECT_EQ(stored[1].mask, MxifBus::PROGRAM_BUS);
+  EXPECT_EQ(bus(1).linkSuppressed(), 1);
+  EXPECT_FALSE(codec::hasAny(stored[2]));
+}
+
+// ---- Panel presses, crosspoint assignment and source links -----------------------------------------
+
+struct TestXpt : category::CategoryXpt {};
+struct TestLink : category::CategorySourceLink {};
+struct TestButtonEvent : category::CategoryButtonEvent {};
+
+class BusPanelTest : public BusTest {
+ protected:
+  void SetUp() override {
+    BusTest::SetUp();
+    xpt = std::make_unique<TestXpt>();
+    reg().bindInstance(0, MxifXptAssign::TYPE_INDEX, reinterpret_cast<u8*>(xptRecords));
+    xpt->initialize();
+    link = std::make_unique<TestLink>();
+    reg().bindInstance(0, MxifSourceLink::TYPE_INDEX, reinterpret_cast<u8*>(&linkRecord));
+    link->initialize();
+    buttons = std::make_unique<TestButtonEvent>();
+    buttons->initialize();
+    buttons->update();  // format 0: events act at once
+    // Panel 0 buttons 3, 5, 7 carry sources 11, 12, 13; panel 1 button 26 (index 50) source 22.
+    assignButton(0, 3, 11);
+    assignButton(0, 5, 12);
+    assignButton(0, 7, 13);
+    assignButton(1, 26, 22);
+    for (auto& r : stored) r = MxifBus{};
+    frame();
+  }
+
+  void assignButton(int panel, int button, int source) {
+    MxifXptAssign r{};
+    r.panel = static_cast<u16>(panel);
+    r.source[button] = static_cast<s16>(source);
+    r.buttonMask[button / 32] |= 1u << (button % 32);
+    xpt->assign(r, panel);
+  }
+  void linkSources(int from, int to) {
+    MxifSourceLink r{};
+    const int i = category::CategorySourceLink::tableIndex(from);
+    r.linked[i] = static_cast<s16>(to);
+    r.entryMask[i / 32] |= 1u << (i % 32);
+    link->assign(r, 0);
+  }
+  void setLinkMode(int mode) {
+    MxifSourceLink r{};
+    r.mask = MxifSourceLink::LINK_MODE;
+    r.linkMode = static_cast<u8>(mode);
+    link->assign(r, 0);
+  }
+  // A press (state 1) or release (state 0) of crosspoint button b (-1: all released) through the
+  // request ring.
+  void button(int me, int entry, int b, int state, int panel = 0) {
+    internal::MxifButtonEvent ev{};
+    ev.me = static_cast<u8>(me);
+    ev.index = static_cast<u8>(entry);
+    ev.code = static_cast<u16>(b < 0 ? CategoryBus::ALL_RELEASED : CategoryBus::BUTTON_FIRST + b);
+    ev.state = static_cast<u8>(state);
+    ev.panel = static_cast<u8>(panel);
+    peer.send(ev);
+    reg().receiveAll();
+  }
+
+  MxifXptAssign xptRecords[3]{};
+  MxifSourceLink linkRecord{};
+  std::unique_ptr<TestXpt> xpt;
+  std::unique_ptr<TestLink> link;
+  std::unique_ptr<TestButtonEvent> buttons;
+};
+
+TEST_F(BusPanelTest, PanelPressSelectsTheAssignedSourceOnTheEventsMe) {
+  button(0, 0, 5, 1);
+  EXPECT_EQ(stored[0].entries[0], 5);  // the button's code: it follows the assignment
+  EXPECT_EQ(bus(0).busSource(0), 12);
+  frame();
+  mxUpdate();
+  EXPECT_EQ(regPeek(XPT_BUS_REG) & 0xFF, 2u);  // input 3 (source 12)
+
+  // Button index 50 of panel 1 is code 256 + 26 on ME 2's B bus.
+  button(2, 1, 50, 1, 1);
+  EXPECT_EQ(stored[2].entries[1], 282);
+  EXPECT_EQ(bus(2).busSource(1), 22);
+  EXPECT_EQ(stored[0].entries[1], CategoryBus::REPLACEMENT_CODE);
+  frame();
+  EXPECT_EQ(mxXptImage()[xpt::BUS + 16 * 2 + 1], 12);
+
+  // Reassigning the button leaves the entries that held it on its previous source.
+  assignButton(0, 5, 30);
+  EXPECT_EQ(stored[0].entries[0], D + 12);
+  EXPECT_EQ(bus(0).busSource(0), 12);
+  // A button whose column is masked resolves to nothing and is refused.
+  assignButton(0, 24 + 3, 300);
+  button(0, 2, 3, 1);
+  EXPECT_NE(stored[0].entries[2], 3);
+}
+
+TEST_F(BusPanelTest, ReleaseReselectsTheLowestButtonStillHeld) {
+  const struct {
+    int b, state, code;  // button (-1: all released), press or release, entry 2 afterwards
+  } steps[] = {{7, 1, 7}, {3, 1, 3}, {5, 1, 5}, {5, 0, 3}, {3, 0, 7}, {7, 0, 7},
+               {5, 1, 5}, {3, 1, 3}, {-1, 0, 3}, {3, 0, 3}, {5, 2, 3}};
+  int i = 0;
+  for (auto s : steps) {
+    button(0, 2, s.b, s.state);
+    EXPECT_EQ(stored[0].entries[2], s.code) << i++;
+  }
+  EXPECT_EQ(bus(0).isPressed(0, 2, 5), 0);
+  // An event for another ME is a fault.
+  internal::MxifButtonEvent ev{};
+  ev.me = 1;
+  ev.code = CategoryBus::BUTTON_FIRST;
+  ev.state = 1;
+  EXPECT_THROW(bus(0).onButton(ev), assert::AssertException);
+}
+
+TEST_F(BusPanelTest, PressesOnSharedEntriesAreCopiedToTheOtherMes) {
+  const struct {
+    int me, entry;
+    bool copied;
+  } cases[] = {{0, 2, false}, {0, 12, false}, {1, 13, true}, {3, 15, true}, {2, 16, true},
+               {0, 24, true}, {1, 71, true},  {0, 79, true}, {0, 80, false}};
+  for (auto c : cases) {
+    for (int m = 0; m < 4; ++m) put(m, c.entry, D + 10 + m);
+    for (auto& r : stored) codec::clearPresence(r);
+    button(c.me, c.entry, 7, 1);
+    button(c.me, c.entry, 7, 0);
+    EXPECT_EQ(stored[c.me].entries[c.entry], 7) << c.entry;
+    for (int m = 0; m < 4; ++m) {
+      if (m == c.me) continue;
+      EXPECT_EQ(stored[m].entries[c.entry], c.copied ? 7 : D + 10 + m) << c.entry << " ME " << m;
+      EXPECT_EQ(stored[m].hasEntry(c.entry), c.copied) << c.entry << " ME " << m;
+      if (c.entry >= 24 && c.entry <= 71) {
+        EXPECT_EQ(bus(m).prevCode(c.entry), D + 10 + m) << c.entry << " ME " << m;
+      }
+    }
+  }
+}
+
+TEST_F(BusPanelTest, ABSwapTurnsAnABusPressToTheBBus) {
+  FakeBkgd bkgd;
+  FakeRecord operate(36);
+  bindFake(operate, 36);
+  operate.bytes[12] = 2;  // mode 2: swap while A is on program
+  frame();
+  ASSERT_EQ(bus(0).abSwap(), 1);
+  button(0, 0, 3, 1);
+  EXPECT_EQ(stored[0].entries[1], 3);
+  EXPECT_EQ(stored[0].entries[0], CategoryBus::REPLACEMENT_CODE);
+}
+
+TEST_F(BusPanelTest, LinkedPairsFollowTheDrivingEntry) {
+  linkSources(10, 20);
+  linkSources(11, 21);
+  linkSources(12, 22);
+  frame();
+  ASSERT_EQ(bus(0).linkSuppressed(), 0);
+  const struct {
+    int mode, me, entry, other;  // selecting 10 on entry: whether the other entry of its pair follows
+    bool follows;
+  } cases[] = {
+      {0, 0, 2, 3, true},    {0, 0, 3, 2, false},   {1, 0, 3, 2, true},    {1, 0, 2, 3, false},
+      {0, 1, 16, 17, true},  {0, 0, 72, 73, true},  {0, 0, 13, 14, true},  {0, 0, 24, 25, false},
+      {0, 2, 8, 9, true},    {0, 2, 13, 14, false}, {0, 1, 72, 73, false}, {1, 1, 23, 22, true},
+  };
+  for (auto c : cases) {
+    setLinkMode(c.mode);
+    for (auto& r : stored) r = MxifBus{};
+    MxifBus req{};
+    req.setEntry(c.entry, D + 10);
+    bus(c.me).assign(req, 0);
+    frame();
+    EXPECT_EQ(bus(c.me).busSource(c.entry), 10) << c.mode << " " << c.entry;
+    EXPECT_EQ(bus(c.me).busSource(c.other) == 20, c.follows) << c.mode << " ME " << c.me << " " << c.entry;
+  }
+  // AUX pairs link only with their flag.
+  setLinkMode(0);
+  MxifSourceLink flags{};
+  flags.auxBusLink.mask = 1;
+  flags.auxBusLink.flags[0] = 1;
+  link->assign(flags, 0);
+  MxifBus req{};
+  req.setEntry(24, D + 11);
+  bus(0).assign(req, 0);
+  frame();
+  EXPECT_EQ(bus(0).busSource(25), 21);
+
+  // While links are suppressed (after a recall) nothing follows until a pass finds nothing to do.
+  bus(0).suppressLinks();
+  req = MxifBus{};
+  req.setEntry(2, D + 12);
+  bus(0).assign(req, 0);
+  frame();
+  EXPECT_NE(bus(0).busSource(3), 22);
+  EXPECT_EQ(bus(0).linkSuppressed(), 1);
+  frame();
+  EXPECT_EQ(bus(0).linkSuppressed(), 0);
+}
+
+}  // namespace

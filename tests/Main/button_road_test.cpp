@@ -1,0 +1,83 @@
+// The road of a panel press through the categories that start-up creates: button events from the
+// request ring, resolved by the bus through the crosspoint assignment.
+#include <gtest/gtest.h>
+
+#include "Main/bus.h"
+#include "Main/button.h"
+#include "Main/macro.h"
+#include "Main/startup.h"
+#include "Main/vsync.h"
+#include "Main/xpt.h"
+#include "board_fixture.h"
+#include "frontend_peer.h"
+
+namespace {
+
+using category::CategoryRegistry;
+using Event = internal::MxifButtonEvent;
+
+class ButtonRoadTest : public testing_support::BoardTest {
+ protected:
+  void SetUp() override {
+    BoardTest::SetUp();
+    CategoryRegistry::instance().reset();
+    createCategories();
+    CategoryRegistry::instance().initialize();
+    peer.reset();
+    AcknowledgeSender::instance().reset();
+    peer.write({0, 0});  // connects the link
+    frame(0);            // opens the gate (format 0)
+  }
+  void TearDown() override {
+    vsyncReset();
+    BoardTest::TearDown();
+  }
+  static void frame(u8 field) {
+    vsyncSetFrameWork([] {});
+    onVsyncFrame(vsyncGuard(), field);
+    vsyncSetFrameWork(nullptr);
+    CategoryRegistry::instance().process();
+  }
+  void press(int code, int me, int panel, int index, int state = 1) {
+    Event ev{};
+    ev.code = static_cast<u16>(code);
+    ev.me = static_cast<u8>(me);
+    ev.panel = static_cast<u8>(panel);
+    ev.index = static_cast<u8>(index);
+    ev.state = static_cast<u8>(state);
+    peer.send(ev);
+  }
+  void assignButton(int panel, int button, int source) {
+    MxifXptAssign r{};
+    r.panel = static_cast<u16>(panel);
+    r.source[button] = static_cast<s16>(source);
+    r.buttonMask[button / 32] = 1u << (button % 32);
+    peer.send(r);
+  }
+
+  testing_support::FrontendPeer peer;
+};
+
+TEST_F(ButtonRoadTest, CrosspointPressSelectsTheAssignedSourceAndKeepsItOnReassignment) {
+  auto& bus = category::CategoryBus::instance()[1];
+  assignButton(0, 5, 20);
+  press(1105, 1, 0, 1);  // panel 0, B bus of ME 1
+  frame(0);
+  EXPECT_EQ(bus.busSource(1), 20);
+  EXPECT_EQ(bus.record(0).entries[1], 5);  // held as panel 0, button 5
+
+  // Reassigning the button leaves the bus on the source it showed, as a direct source.
+  assignButton(0, 5, 21);
+  frame(0);
+  EXPECT_EQ(category::CategoryXpt::instance().sourceOf(0, 5), 21);
+  EXPECT_EQ(bus.busSource(1), 20);
+  EXPECT_EQ(bus.record(0).entries[1], category::CategoryBus::DIRECT + 20);
+}
+
+TEST_F(ButtonRoadTest, AttachPressReachesTheMacros) {
+  press(Event::BTN_TR_MACRO_ATTCH, 0, 1, 2);
+  frame(0);
+  EXPECT_EQ(category::CategoryMacro::instance().record(0).attach[1 * 8 + 2], 1);
+}
+
+}  // namespace

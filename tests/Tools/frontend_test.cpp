@@ -1,0 +1,228 @@
+// The front-end peer as a library: ring rules, packet splitting, console lines, records by name in
+// their text form, the panel event bodies and the program's refusals.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "Tools/frontend_lib.h"
+#include "data_internal.h"
+#include "text.h"
+
+namespace {
+
+using frontend::Bytes;
+
+// One ring (two index words and the data) in host memory.
+struct Ring {
+  Bytes mem = Bytes(8 + LINK_RING_DATA, 0);
+  u8* p() { return mem.data(); }
+  u32 word(int at) const { return u32{mem[at]} | u32{mem[at + 1]} << 8 | u32{mem[at + 2]} << 16 | u32{mem[at + 3]} << 24; }
+  void set(int at, u32 v) {
+    for (int i = 0; i < 4; ++i) mem[at + i] = static_cast<u8>(v >> (8 * i));
+  }
+};
+
+TEST(FrontendRing, WriterStopsShortOfTheReadIndexAndWraps) {
+  struct Case {
+    u32 write, read;
+    size_t offered, written;
+    u32 writeAfter;
+  } cases[] = {
+      {0, 0, LINK_RING_DATA, LINK_RING_DATA - 16, LINK_RING_DATA - 16},  // 16-byte reserve
+      {LINK_RING_DATA - 3, LINK_RING_DATA - 3, 10, 10, 7},              // wraps at 0x1FFF8
+      {100, 120, 10, 4, 104},                                           // room up to read - 16
+      {100, 116, 1, 0, 100},                                            // no room at all
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.write);
+    Ring r;
+    r.set(0, c.write);
+    r.set(4, c.read);
+    Bytes data(c.offered);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<u8>(i + 1);
+    EXPECT_EQ(linkpeer::ringWrite(r.p(), data.data(), data.size()), c.written);
+    EXPECT_EQ(r.word(0), c.writeAfter);  // little-endian index word
+    EXPECT_EQ(r.word(4), c.read);        // the other side's word is never written
+    if (c.written > 0) {
+      EXPECT_EQ(r.mem[8 + (c.writeAfter + LINK_RING_DATA - 1) % LINK_RING_DATA], data[c.written - 1]);
+    }
+  }
+}
+
+TEST(FrontendRing, ReaderTakesWholePacketsAndSkipsGarbage) {
+  Ring r;
+  r.set(0, LINK_RING_DATA - 5);
+  r.set(4, LINK_RING_DATA - 5);
+  Bytes bytes = {0x00, 0x5A};  // garbage, then packets across the wrap
+  for (const Bytes& p : {linkpeer::packetBytes(29, Bytes{1, 2, 3}), linkpeer::packetBytes(7, Bytes{})}) {
+    bytes.insert(bytes.end(), p.begin(), p.end());
+  }
+  const Bytes partial = linkpeer::packetBytes(2, Bytes(5, 9));
+  bytes.insert(bytes.end(), partial.begin(), partial.end() - 1);
+  linkpeer::ringWrite(r.p(), bytes.data(), bytes.size());
+
+  std::vector<linkpeer::Packet> packets;
+  size_t garbage = 0;
+  const Bytes unread = linkpeer::ringPeek(r.p());
+  ASSERT_EQ(unread, bytes);
+  EXPECT_EQ(linkpeer::parsePackets(unread, packets, garbage, 1), 2u + 11u);
+  const size_t used = linkpeer::parsePackets(unread, packets, garbage);
+  EXPECT_EQ(used, 2u + 11u + 8u);  // the partial packet stays
+  ASSERT_EQ(packets.size(), 3u);
+  EXPECT_EQ(packets[1].type, 29);
+  EXPECT_EQ(packets[1].body, (Bytes{1, 2, 3}));
+  EXPECT_EQ(packets[2].type, 7);
+  EXPECT_EQ(garbage, 4u);
+  linkpeer::ringConsume(r.p(), used);
+  EXPECT_EQ(linkpeer::ringUsed(r.p()), partial.size() - 1);
+  EXPECT_EQ(r.word(0), (LINK_RING_DATA - 5 + bytes.size()) % LINK_RING_DATA);
+}
+
+TEST(FrontendRing, ConsoleGivesCompleteLinesAcrossTheWrap) {
+  Bytes mem(8 + linkpeer::CONSOLE_DATA, 0);
+  auto put = [&](u32& index, const std::string& s) {
+    for (char c : s) {
+      mem[8 + index] = static_cast<u8>(c);
+      index = (index + 1) % linkpeer::CONSOLE_DATA;
+    }
+    linkpeer::storeIndex(mem.data(), index);
+  };
+  u32 index = linkpeer::CONSOLE_DATA - 4;
+  linkpeer::storeIndex(mem.data() + 4, index);
+  put(index, "one\ntw");
+  EXPECT_EQ(linkpeer::consoleTake(mem.data()), "one\n");
+  EXPECT_EQ(linkpeer::consoleTake(mem.data()), "");  // a line still being written waits
+  put(index, "o\n");
+  EXPECT_EQ(linkpeer::consoleTake(mem.data()), "two\n");
+  EXPECT_EQ(linkpeer::loadIndex(mem.data() + 4), 4u);
+}
+
+TEST(FrontendRecords, TypeNamesAndIndexes) {
+  EXPECT_EQ(frontend::typeIndexOf("MxifSystem"), 29);
+  EXPECT_EQ(frontend::typeIndexOf("waitCmd"), 74);
+  EXPECT_EQ(frontend::typeIndexOf("MxifLogMessage"), 103);
+  EXPECT_EQ(frontend::typeIndexOf("103"), 103);
+  EXPECT_EQ(frontend::typeIndexOf("104"), -1);
+  EXPECT_EQ(frontend::typeIndexOf("Mxif"), -1);
+  EXPECT_EQ(frontend::typeIndexOf(""), -1);
+  EXPECT_TRUE(frontend::isRecordBuilt(29));
+}
+
+TEST(FrontendRecords, SystemRecordWithTextsMatchesTheSystemsOwnReader) {
+  Bytes packet;
+  std::string error;
+  ASSERT_TRUE(frontend::sendPacket({"MxifSystem", "verticalPhase=-7", "secondText=a\\\"b", "ancillary.meKeySelect[2]=4",
+                                    "addressTexts.text4=12345678901234567", "display.option=1"},
+                                   packet, error))
+      << error;
+  ASSERT_GE(packet.size(), 8u);
+  EXPECT_EQ(packet[6] << 8 | packet[7], 29);
+  const u32 length = u32{packet[2]} << 24 | u32{packet[3]} << 16 | u32{packet[4]} << 8 | packet[5];
+  ASSERT_EQ(length, packet.size() - 8);
+
+  MxifSystem r{};
+  libmx::WireIn in(packet.data() + 8, length);
+  ASSERT_TRUE(libmx::readTextRecord(in, r));
+  EXPECT_EQ(in.position(), length);
+  EXPECT_EQ(libmx::textRecordWireLength(r), length);
+  EXPECT_EQ(r.phaseMask, MxifSystem::VERTICAL_PHASE);
+  EXPECT_EQ(r.verticalPhase, -7);
+  EXPECT_EQ(r.secondMask, MxifSystem::SECOND_TEXT);
+  EXPECT_EQ(r.secondText.count, 4);
+  EXPECT_STREQ(reinterpret_cast<const char*>(r.secondText.chars), "a\\\"b");
+  EXPECT_EQ(r.ancillary.meKeySelectMask, 1u << 2);
+  EXPECT_EQ(r.ancillary.meKeySelect[2], 4);
+  EXPECT_EQ(r.addressTexts.mask, 1u << 3);
+  EXPECT_EQ(r.addressTexts.text4.count, 17);
+  EXPECT_EQ(r.display.mask, MxifSystemDisplay::OPTION);
+  EXPECT_EQ(r.mask | r.videoMask | r.genlockMask | r.multiviewMask, 0u);
+
+  // Decoding the system's own wire form shows what is carried, and only that.
+  EXPECT_EQ(frontend::describe(29, packet.data() + 8, length),
+            "MxifSystem verticalPhase=-7 secondText=\"a\\\"b\" ancillary.meKeySelect[2]=4 "
+            "addressTexts.text4=\"12345678901234567\" display.option=1");
+  EXPECT_EQ(frontend::describe(29, packet.data() + 8, 20).rfind("MxifSystem (20 bytes, short)", 0), 0u);
+}
+
+TEST(FrontendRecords, PerMeRecordCarriesItsMeInTheIndexByte) {
+  const int bkgd = frontend::typeIndexOf("MxifBkgd");
+  if (!frontend::isRecordBuilt(bkgd)) GTEST_SKIP() << "MxifBkgd is not built";
+  Bytes packet;
+  std::string error;
+  ASSERT_TRUE(frontend::sendPacket({"MxifBkgd", "me=2", "direction=1", "edges=1,-2,3,4"}, packet, error)) << error;
+  ASSERT_GT(packet.size(), 12u);
+  EXPECT_EQ(packet[8 + 4], 2);  // byte 4 of the body
+  EXPECT_EQ(frontend::describe(bkgd, packet.data() + 8, packet.size() - 8), "MxifBkgd me=2 direction=1 edges=1,-2,3,4");
+}
+
+TEST(FrontendRecords, RefusesWhatTheRecordCannotCarry) {
+  const std::vector<std::string> refused[] = {
+      {"MxifSystem", "noSuchField=1"},
+      {"MxifSystem", "format=256"},              // u8
+      {"MxifSystem", "format=x"},
+      {"MxifSystem", "secondText=12345678"},     // capacity 7
+      {"MxifSystem", "multiviewSource[8]=1"},    // 8 elements
+      {"MxifSystem", "me=1"},                    // byte 4 is a presence word
+      {"MxifSystem", "format"},
+      {"NoSuchType"},
+      {},
+  };
+  for (const auto& words : refused) {
+    SCOPED_TRACE(words.empty() ? "" : words.back());
+    Bytes packet;
+    std::string error;
+    EXPECT_FALSE(frontend::sendPacket(words, packet, error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(packet.empty());
+  }
+  // A type whose record is not built is named in the refusal and shown in hex when received.
+  int type = 0;
+  while (type < 104 && frontend::isRecordBuilt(type)) ++type;
+  ASSERT_LT(type, 104);
+  Bytes packet;
+  std::string error;
+  EXPECT_FALSE(frontend::sendPacket({std::to_string(type)}, packet, error));
+  EXPECT_NE(error.find(category::typeNameOf(type)), std::string::npos) << error;
+  EXPECT_NE(error.find("not built"), std::string::npos) << error;
+  const Bytes body = {0x01, 0xAB};
+  EXPECT_EQ(frontend::describe(type, body.data(), body.size()), std::string(category::typeNameOf(type)) + " (2 bytes) 01 ab");
+  EXPECT_EQ(frontend::describe(200, body.data(), body.size()), "type=200 (2 bytes) 01 ab");
+}
+
+TEST(FrontendRecords, PanelEventBodiesFollowTheirFieldTables) {
+  const Bytes button = frontend::buttonEventBody(1616, true, 2, 1, 88);
+  EXPECT_EQ(button, (Bytes{0, 0, 0, 0, 0, 1, 2, 88, 0x06, 0x50, 1, 0}));
+  EXPECT_EQ(frontend::buttonEventBody(3000, false, 0, 0, 0)[10], 0);
+  const Bytes fader = frontend::faderEventBody(3, 4095, 2);
+  EXPECT_EQ(fader, (Bytes{0, 0, 0, 0, 0, 3, 0x0F, 0xFF, 0, 0, 2, 0, 0}));
+  EXPECT_EQ(frontend::waitBody(-2), (Bytes{0, 0, 0, 0, 0, 0, 0xFF, 0xFE}));
+  EXPECT_EQ(frontend::describe(94, button.data(), button.size()),
+            "MxifButtonEvent word1=0 flag1=0 word2=0 panel=1 me=2 index=88 code=1616 state=1 flag2=0");
+}
+
+TEST(FrontendProgram, UsageErrorsAndAMissingBoard) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+  } cases[] = {
+      {{}, 2},
+      {{"send", "MxifSystem"}, 2},                                   // no board
+      {{"--board", "/nonexistent-board"}, 2},                        // no command
+      {{"--board", "/nonexistent-board", "frobnicate"}, 2},
+      {{"--board", "/nonexistent-board", "raw", "5a8"}, 2},          // odd digit count
+      {{"--board", "/nonexistent-board", "wait", "40000"}, 2},       // s16
+      {{"--board", "/nonexistent-board", "button", "1616", "held"}, 2},
+      {{"--board", "/nonexistent-board", "fader", "0", "1", "lever=2"}, 2},
+      {{"--board", "/nonexistent-board", "send", "MxifSystem", "bad=1"}, 1},
+      {{"--board", "/nonexistent-board", "--timeout", "0", "wait", "1"}, 1},  // no link memory
+  };
+  for (const Case& c : cases) {
+    std::ostringstream out, err;
+    SCOPED_TRACE(c.args.empty() ? "" : c.args.back());
+    EXPECT_EQ(frontend::run(c.args, out, err), c.status);
+    EXPECT_EQ(out.str(), "");
+    EXPECT_FALSE(err.str().empty());
+  }
+}
+
+}  // namespace
