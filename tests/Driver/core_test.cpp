@@ -184,7 +184,15 @@ TEST_F(CoreTest, FrameCounterEventsAndStartupLockRelease) {
   // Frames 10 and 11 overrun; the lock still goes at frame 12.
   for (int frame = 0; frame < 70; ++frame) {
     slow.delayUs = (frame == 10 || frame == 11) ? 7000 : 0;
+    traceClear();
     mxUpdateEntry();
+    int kicks = 0;
+    for (const auto& e : traceRecent()) kicks += (e.adr == 0x40000034 && e.value == 0xA5F0) ? 1 : 0;
+    if (frame == 0 || frame == 12) {
+      EXPECT_GE(kicks, 1) << frame;  // the first update and frame 12 kick
+    } else if (frame > 12) {
+      EXPECT_EQ(kicks, 0) << frame;
+    }
     bool released = frame >= 12;
     ASSERT_EQ(readMem32(LOCK95), released ? 0u : 64u) << frame;
     ASSERT_EQ(readMem32(0xFFFFFFE0), released ? 1u : 0u) << frame;

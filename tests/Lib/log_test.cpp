@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 #include "board_fixture.h"
@@ -86,7 +87,10 @@ TEST_F(CheckTest, FloatCheckBoundsInSinglePrecision) {
   struct Case {
     float value;
     bool passes;
-  } cases[] = {{1.00001f, true}, {0.99999f, true}, {1.0001f, false}, {0.9999f, false}, {1.0f, true}};
+  } cases[] = {{1.00001f, true},  {0.99999f, true},  {1.0001f, false}, {0.9999f, false}, {1.0f, true},
+               // the bounds themselves pass, the next float beyond them fails
+               {1.0f + 1e-5f, true}, {1.0f - 1e-5f, true},
+               {std::nextafter(1.0f + 1e-5f, 2.0f), false}, {std::nextafter(1.0f - 1e-5f, 0.0f), false}};
   for (auto c : cases) {
     bool threw = false;
     try {

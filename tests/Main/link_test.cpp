@@ -316,9 +316,16 @@ TEST_F(LinkTest, PacketsAreWrittenWholeOrNotAtAll) {
   tx.flush();
   EXPECT_EQ(tx.pending(), 0);
   int room = tx.stream().freeCount();
-  for (int i = 0; i < room - AcknowledgeSender::PACKET_RESERVE + 1; ++i) tx.writeU8(0);
+  for (int i = 0; i < room - 4162; ++i) tx.writeU8(0);
+  EXPECT_EQ(tx.stream().freeCount(), 4162);
+  EXPECT_TRUE(tx.writeRecord(2, withB(1)));  // exactly the reserve free: written
+  peer.readBytes();
+  tx.flush();  // the ring is full again, with more still pending in the stream
+  room = tx.stream().freeCount();
+  ASSERT_GT(room, 4161);
+  for (int i = 0; i < room - 4161; ++i) tx.writeU8(0);
   int pending = tx.pending();
-  EXPECT_FALSE(tx.writeRecord(2, withB(1)));
+  EXPECT_FALSE(tx.writeRecord(2, withB(1)));  // one byte less: refused
   EXPECT_EQ(tx.pending(), pending);
   // The front end reads: one flush inside the packet writer makes room.
   peer.readBytes();

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -184,11 +186,21 @@ TEST_F(VsyncTest, EarlyInterruptRunsOnlyTheEarlyUpdate) {
   EXPECT_TRUE(early);
   EXPECT_EQ(mxReadReg(0x40000010) & 7u, 0u);  // acknowledged
   EXPECT_EQ(regPeek(0x40000018), 7u);         // interrupts on again
+  auto statusWrites = [](u32 value) {
+    int n = 0;
+    for (const auto& e : traceRecent()) n += (e.adr == 0x40000010 && e.value == value) ? 1 : 0;
+    return n;
+  };
+  EXPECT_EQ(statusWrites(6), 0);  // only a full VSYNC clears bits 1 and 2 at its end
 
   vsyncPost(IRQ_VSYNC | IRQ_FIELD);
   ASSERT_EQ(frames.frameCount.size(), 1u);
   EXPECT_EQ(vsyncFieldBit(), 1);
   EXPECT_EQ(regPeek(0x40000018), 7u);
+  traceClear();
+  vsyncPost(IRQ_VSYNC);  // acknowledged with 2, then bits 1 and 2 cleared with 6
+  EXPECT_EQ(statusWrites(2), 1);
+  EXPECT_EQ(statusWrites(6), 1);
 }
 
 TEST_F(VsyncTest, PeriodAndRunTimeChecks) {
@@ -217,6 +229,32 @@ TEST_F(VsyncTest, PeriodAndRunTimeChecks) {
     EXPECT_EQ(consoleCount("VSYNC handler executes for "), late) << s.gapUs;
   }
   EXPECT_EQ(consoleCount("Lost VSYNC 18.6"), 1);
+}
+
+// A period is lost when it differs from P by more than 1000 us: exactly 1000 either way is not.
+// The handler's own time between two VSYNC time stamps is learned first from a logged period.
+TEST_F(VsyncTest, LostVsyncToleranceIsExactlyOneMillisecond) {
+  const int P = 16666;
+  for (int i = 0; i < 14; ++i) vsync(P);  // past the driver's frame-counter events
+  auto loggedPeriod = [] {
+    const std::string key = "Lost VSYNC ";
+    const std::string text = consoleText();
+    size_t at = text.rfind(key);
+    return at == std::string::npos ? -1 : static_cast<int>(std::lround(std::atof(text.c_str() + at + key.size()) * 1000));
+  };
+  testing_support::consoleClear();
+  vsync(P + 5000);
+  ASSERT_GT(loggedPeriod(), P + 5000);
+  const int own = loggedPeriod() - (P + 5000);
+  struct Case {
+    int offsetUs;
+    bool lost;
+  } cases[] = {{1000, false}, {1001, true}, {-1000, false}, {-1001, true}};
+  for (auto c : cases) {
+    testing_support::consoleClear();
+    vsync(static_cast<u32>(P + c.offsetUs - own));
+    EXPECT_EQ(loggedPeriod(), c.lost ? P + c.offsetUs : -1) << c.offsetUs;
+  }
 }
 
 TEST_F(VsyncTest, RunTimeStatisticsEveryHundredTwentyVsyncs) {
@@ -273,7 +311,7 @@ TEST_F(StartupTest, HandOffBounds) {
   struct Case {
     u32 address;
     bool taken;
-  } cases[] = {{0x3FF00000, true}, {0x3FFFFFFC, true}, {0x3FEFFFFC, false}, {0x40000000, false}, {0, false}};
+  } cases[] = {{0x3FF00000, true}, {0x3FFFFFFC, true}, {0x3FFFFFFF, true}, {0x3FEFFFFC, false}, {0x3FEFFFFF, false}, {0x40000000, false}, {0, false}};
   for (auto c : cases) {
     bpReset();
     setupInterrupts(onVsync);
