@@ -98,14 +98,9 @@ TEST(FrontendRing, ConsoleGivesCompleteLinesAcrossTheWrap) {
 }
 
 TEST(FrontendRecords, TypeNamesAndIndexes) {
-  EXPECT_EQ(frontend::typeIndexOf("MxifSystem"), 29);
-  EXPECT_EQ(frontend::typeIndexOf("waitCmd"), 74);
-  EXPECT_EQ(frontend::typeIndexOf("MxifLogMessage"), 103);
-  EXPECT_EQ(frontend::typeIndexOf("103"), 103);
-  EXPECT_EQ(frontend::typeIndexOf("104"), -1);
-  EXPECT_EQ(frontend::typeIndexOf("Mxif"), -1);
-  EXPECT_EQ(frontend::typeIndexOf(""), -1);
-  EXPECT_TRUE(frontend::isRecordBuilt(29));
+  const std::pair<const char*, int> names[] = {{"MxifSystem", 29}, {"waitCmd", 74}, {"MxifLogMessage", 103},
+                                               {"103", 103}, {"104", -1}, {"Mxif", -1}, {"", -1}};
+  for (const auto& [name, index] : names) EXPECT_EQ(frontend::typeIndexOf(name), index) << name;
 }
 
 TEST(FrontendRecords, SystemRecordWithTextsMatchesTheSystemsOwnReader) {
@@ -125,18 +120,15 @@ TEST(FrontendRecords, SystemRecordWithTextsMatchesTheSystemsOwnReader) {
   ASSERT_TRUE(libmx::readTextRecord(in, r));
   EXPECT_EQ(in.position(), length);
   EXPECT_EQ(libmx::textRecordWireLength(r), length);
-  EXPECT_EQ(r.phaseMask, MxifSystem::VERTICAL_PHASE);
-  EXPECT_EQ(r.verticalPhase, -7);
-  EXPECT_EQ(r.secondMask, MxifSystem::SECOND_TEXT);
-  EXPECT_EQ(r.secondText.count, 4);
+  const s64 fields[][2] = {
+      {r.phaseMask, MxifSystem::VERTICAL_PHASE}, {r.verticalPhase, -7},
+      {r.secondMask, MxifSystem::SECOND_TEXT},   {r.secondText.count, 4},
+      {r.ancillary.meKeySelectMask, 1u << 2},    {r.ancillary.meKeySelect[2], 4},
+      {r.addressTexts.mask, 1u << 3},            {r.addressTexts.text4.count, 17},
+      {r.display.mask, MxifSystemDisplay::OPTION}, {r.mask | r.videoMask | r.genlockMask | r.multiviewMask, 0},
+  };
+  for (const auto& f : fields) EXPECT_EQ(f[0], f[1]) << "field " << (&f - fields);
   EXPECT_STREQ(reinterpret_cast<const char*>(r.secondText.chars), "a\\\"b");
-  EXPECT_EQ(r.ancillary.meKeySelectMask, 1u << 2);
-  EXPECT_EQ(r.ancillary.meKeySelect[2], 4);
-  EXPECT_EQ(r.addressTexts.mask, 1u << 3);
-  EXPECT_EQ(r.addressTexts.text4.count, 17);
-  EXPECT_EQ(r.display.mask, MxifSystemDisplay::OPTION);
-  EXPECT_EQ(r.mask | r.videoMask | r.genlockMask | r.multiviewMask, 0u);
-
   // Decoding the system's own wire form shows what is carried, and only that.
   EXPECT_EQ(frontend::describe(29, packet.data() + 8, length),
             "MxifSystem verticalPhase=-7 secondText=\"a\\\"b\" ancillary.meKeySelect[2]=4 "
