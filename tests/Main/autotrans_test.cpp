@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
 
 #include "Main/autotrans.h"
 #include "Main/auxtrans.h"
@@ -16,6 +17,10 @@ namespace {
 
 // With `alternate`, field 1 comes only on odd calls (the interrupt alternates).
 FrameStep frameAt(int format, int call, bool alternate) { return FrameStep{format, alternate ? (call % 2 == 1) : true}; }
+
+// State, position A, direction and flip, compared as one.
+using Ends = std::tuple<s32, float, s32, s32>;
+Ends ends(const AutoTransition& t) { return {t.state, t.positionA, t.direction, t.flip}; }
 
 void step(AutoTransition& t, bool dual, const FrameStep& f) { dual ? t.advanceDual(f) : t.advanceSingle(f); }
 
@@ -56,29 +61,21 @@ TEST(AutoTransitionTest, NegativeRateRunsInOneStep) {
   AutoTransition t;
   t.start(-7, 0);
   EXPECT_EQ(t.rate, 0);
-  EXPECT_EQ(t.direction, 1);
-  EXPECT_EQ(t.state, AutoTransition::RUNNING);
+  EXPECT_EQ(ends(t), Ends(AutoTransition::RUNNING, 0.0f, 1, 1));
 }
 
 TEST(AutoTransitionTest, FieldGatingMovesOnlyOnFieldOne) {
   AutoTransition t;
   t.start(10, 1);
   t.advanceSingle(FrameStep{2, false});
-  EXPECT_EQ(t.positionA, 0.0f);
   EXPECT_EQ(t.idle, 0);
-  t.advanceSingle(FrameStep{2, true});
-  EXPECT_FLOAT_EQ(t.positionA, 0.1f);
-  // A stop request is handled on any frame.
+  // A stop request is handled on any frame; the ramp countdown moves only on allowed ones.
   t.stop();
   t.advanceSingle(FrameStep{2, false});
-  EXPECT_EQ(t.state, AutoTransition::IDLE);
-  EXPECT_EQ(t.positionA, 0.0f);
-  EXPECT_EQ(t.flip, -1);
-  // The ramp countdown moves only on allowed frames.
+  EXPECT_EQ(ends(t), Ends(AutoTransition::IDLE, 0.0f, 1, -1));
   t.rampFrames = 3;
   t.advanceSingle(FrameStep{9, false});
-  EXPECT_EQ(t.rampFrames, 3);
-  EXPECT_EQ(t.idle, 1);
+  EXPECT_EQ(std::tuple(t.rampFrames, t.idle), std::tuple(3, u8{1}));
   t.advanceSingle(FrameStep{9, true});
   EXPECT_EQ(t.rampFrames, 2);
 }
@@ -90,10 +87,8 @@ TEST(AutoTransitionTest, HeldRunStopsAtTheEndAndRunsBack) {
     for (int direction : {1, 0}) {
       t.start(4, direction);
       EXPECT_EQ(runLength(t, dual, 4, false), 4);
-      EXPECT_EQ(t.positionA, direction ? 1.0f : 0.0f);
-      EXPECT_EQ(t.direction, direction ? -1 : 1);
+      EXPECT_EQ(ends(t), Ends(AutoTransition::IDLE, direction ? 1.0f : 0.0f, direction ? -1 : 1, 1));
       EXPECT_EQ(t.directionMirror, t.direction);
-      EXPECT_EQ(t.flip, 1);
     }
   }
 }
@@ -119,13 +114,8 @@ TEST(AutoTransitionTest, StopAndPause) {
       EXPECT_EQ(t.positionA, paused);
       t.stop();
       step(t, dual, f);
-      EXPECT_EQ(t.state, AutoTransition::IDLE);
-      EXPECT_EQ(t.positionA, c.endA) << int(c.hold) << " " << c.direction << " " << dual;
-      if (dual) {
-        EXPECT_EQ(t.positionB, c.endA);
-      }
-      EXPECT_EQ(t.direction, c.endDirection);
-      EXPECT_EQ(t.flip, c.endFlip);
+      EXPECT_EQ(ends(t), Ends(AutoTransition::IDLE, c.endA, c.endDirection, c.endFlip)) << int(c.hold) << " " << dual;
+      EXPECT_EQ(t.positionB, dual ? c.endA : 0.5f);
     }
   }
 }
@@ -133,16 +123,14 @@ TEST(AutoTransitionTest, StopAndPause) {
 TEST(AutoTransitionTest, EndSnapping) {
   // Mode -1: setPosition (A alone).
   struct Case { int mode; u8 hold; float a, b, endA, endB; int direction, flip; } cases[] = {
-      {-1, 0, 0.99999f, 0, 0.99999f, 0, -1, 1},   {-1, 0, 0.999995f, 0, 0.0f, 0, -1, -1},
-      {-1, 1, 0.999995f, 0, 1.0f, 0, -1, 1},      {-1, 0, 0.00001f, 0, 0.00001f, 0, -1, 1},
-      {-1, 0, 0.000009f, 0, 0.0f, 0, -1, 1},      {-1, 1, 0.000009f, 0, 0.0f, 0, 1, 1},
+      {-1, 0, 0.99999f, 0, 0.99999f, 0, -1, 1}, {-1, 0, 0.999995f, 0, 0.0f, 0, -1, -1}, {-1, 1, 0.999995f, 0, 1.0f, 0, -1, 1},
+      {-1, 0, 0.00001f, 0, 0.00001f, 0, -1, 1}, {-1, 0, 0.000009f, 0, 0.0f, 0, -1, 1},   {-1, 1, 0.000009f, 0, 0.0f, 0, 1, 1},
       {-1, 0, 0.5f, 0, 0.5f, 0, -1, 1},
-      {1, 0, 1.0f, 0.5f, 1.0f, 0.5f, -1, 1},      // mixed ends stay as they are
-      {1, 0, 0.999995f, 1.0f, 0.0f, 0.0f, -1, -1},  // both at the end: back to 0, flipped
-      {1, 1, 1.0f, 1.0f, 1.0f, 1.0f, -1, 1},      {1, 1, 0.000001f, 0.0f, 0.0f, 0.0f, 1, 1},
-      {1, 1, 0.0f, 0.3f, 0.0f, 0.3f, -1, 1},
-      {0, 0, 1.0f, 0.5f, 0.0f, 0.0f, -1, -1},     // only A decides
-      {0, 1, 0.0f, 0.5f, 0.0f, 0.5f, 1, 1},       {2, 1, 0.0f, 0.2f, 0.0f, 0.2f, 1, 1},
+      // Mode 1: mixed ends stay as they are; both at the end go back to 0, flipped.
+      {1, 0, 1.0f, 0.5f, 1.0f, 0.5f, -1, 1},   {1, 0, 0.999995f, 1.0f, 0.0f, 0.0f, -1, -1}, {1, 1, 1.0f, 1.0f, 1.0f, 1.0f, -1, 1},
+      {1, 1, 0.000001f, 0.0f, 0.0f, 0.0f, 1, 1}, {1, 1, 0.0f, 0.3f, 0.0f, 0.3f, -1, 1},
+      // Any other mode: only A decides.
+      {0, 0, 1.0f, 0.5f, 0.0f, 0.0f, -1, -1},  {0, 1, 0.0f, 0.5f, 0.0f, 0.5f, 1, 1},      {2, 1, 0.0f, 0.2f, 0.0f, 0.2f, 1, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.mode << " " << int(c.hold) << " " << c.a << " " << c.b);
@@ -156,10 +144,8 @@ TEST(AutoTransitionTest, EndSnapping) {
       t.setPositions(c.a, c.b);
       EXPECT_EQ(t.positionB, c.endB);
     }
-    EXPECT_EQ(t.positionA, c.endA);
-    EXPECT_EQ(t.direction, c.direction);
+    EXPECT_EQ(ends(t), Ends(AutoTransition::IDLE, c.endA, c.direction, c.flip));
     EXPECT_EQ(t.directionMirror, c.direction);
-    EXPECT_EQ(t.flip, c.flip);
   }
 }
 
@@ -172,19 +158,16 @@ TEST(AutoTransitionTest, DualModeDecidesTheEndOfARun) {
     t.positionA = 0.5f;
     t.start(4, 1);
     EXPECT_EQ(runLength(t, true, 4, false), mode ? 4 : 2);
-    EXPECT_EQ(t.positionA, 1.0f);
-    EXPECT_EQ(t.positionB, mode ? 1.0f : 0.5f);
+    EXPECT_EQ(std::tuple(t.positionA, t.positionB), std::tuple(1.0f, mode ? 1.0f : 0.5f));
   }
 }
 
 TEST(AutoTransitionTest, LimitWindow) {
   AutoTransition t;
   t.setLimits(0.0f, 0.0f);
-  EXPECT_EQ(t.limitStart, 1.1920929e-7f);
-  EXPECT_EQ(t.limitEnd, AutoTransition::WINDOW_HIGH);
+  EXPECT_EQ(std::tuple(t.limitStart, t.limitEnd), std::tuple(1.1920929e-7f, 0.99999988f));
   t.setLimits(1.0f, 1.0f);
-  EXPECT_EQ(t.limitStart, AutoTransition::WINDOW_HIGH);
-  EXPECT_EQ(t.limitEnd, AutoTransition::WINDOW_LOW);
+  EXPECT_EQ(std::tuple(t.limitStart, t.limitEnd), std::tuple(0.99999988f, 1.1920929e-7f));
 
   struct Case { float a, b, v, readOut; } cases[] = {
       {0.25f, 0.25f, 0.5f, 0.5f},   {0.25f, 0.25f, 0.375f, 0.25f}, {0.25f, 0.25f, 0.2f, 0.0f},
@@ -214,17 +197,14 @@ TEST(AutoTransitionTest, PartialEndRampsInAndOut) {
   t.positionA = t.positionB = 0.6f;
   t.direction = -1;
   t.setPartialEnd(0.5f, 10, 4);
-  EXPECT_EQ(t.state, AutoTransition::RAMP);
-  EXPECT_EQ(t.hold, 1);
-  EXPECT_EQ(t.direction, 1);
+  EXPECT_EQ(std::tuple(t.state, t.hold, t.direction), std::tuple(AutoTransition::RAMP, u8{1}, 1));
   float shown = t.position(0);
   for (int i = 0; i < 10; ++i) {
     t.advanceDual(FrameStep{4, true});
     EXPECT_LT(t.position(0), shown) << "frame " << i;
     shown = t.position(0);
   }
-  EXPECT_EQ(t.state, AutoTransition::IDLE);
-  EXPECT_EQ(t.positionA, 0.6f);
+  EXPECT_EQ(std::tuple(t.state, t.positionA), std::tuple(AutoTransition::IDLE, 0.6f));
   EXPECT_NEAR(t.position(0), 0.3f, 1e-6f);
   t.advanceDual(FrameStep{4, true});
   EXPECT_EQ(t.rampFrames, -1);
@@ -236,18 +216,15 @@ TEST(AutoTransitionTest, PartialEndRampsInAndOut) {
 
   // Leaving partial mode ramps back to the full read-out.
   t.setPartialEnd(1.0f, 4, 0);
-  EXPECT_EQ(t.hold, 0);
-  EXPECT_EQ(t.rampFrames, 8);
+  EXPECT_EQ(std::tuple(t.hold, t.rampFrames), std::tuple(u8{0}, 8));
   EXPECT_NEAR(t.position(0), 0.48f, 1e-6f);
   for (int i = 0; i < 8; ++i) t.advanceDual(FrameStep{0, true});
-  EXPECT_EQ(t.state, AutoTransition::IDLE);
-  EXPECT_EQ(t.scale, 1.0f);
+  EXPECT_EQ(std::tuple(t.state, t.scale), std::tuple(AutoTransition::IDLE, 1.0f));
   EXPECT_NEAR(t.position(0), 0.6f, 1e-6f);
 
   // Full transitions already: nothing moves.
   t.setPartialEnd(0.99999f, 4, 0);
-  EXPECT_EQ(t.state, AutoTransition::IDLE);
-  EXPECT_EQ(t.scale, 1.0f);
+  EXPECT_EQ(std::tuple(t.state, t.scale), std::tuple(AutoTransition::IDLE, 1.0f));
 }
 
 TEST(AutoTransitionTest, RampEdgeCases) {
@@ -262,9 +239,7 @@ TEST(AutoTransitionTest, RampEdgeCases) {
   u.positionA = 0.5f;
   u.setPartialEnd(0.0f, 1, 4);
   u.advanceSingle(FrameStep{4, true});
-  EXPECT_EQ(u.state, AutoTransition::IDLE);
-  EXPECT_EQ(u.positionA, 0.0f);
-  EXPECT_EQ(u.direction, 1);
+  EXPECT_EQ(ends(u), Ends(AutoTransition::IDLE, 0.0f, 1, 1));
   // A start during a ramp runs from the raw position.
   AutoTransition v;
   v.positionA = 0.8f;
@@ -279,35 +254,29 @@ TEST(AutoTransitionTest, RampEdgeCases) {
 class AutoTransitionSlots : public BoardTest {};
 
 TEST_F(AutoTransitionSlots, SlotTable) {
-  std::set<int> used;
-  for (int me = 0; me < 4; ++me) {
-    EXPECT_EQ(AutoTransition::bkgdSlot(me), 5 * me);
-    used.insert({AutoTransition::bkgdSlot(me), AutoTransition::eventMemorySlot(me)});
-    for (int k = 0; k < 4; ++k) {
-      used.insert(AutoTransition::keySlot(me, k));
-      EXPECT_FALSE(AutoTransition::isDualSlot(AutoTransition::keySlot(me, k)));
+  using A = AutoTransition;
+  std::set<int> used, dual;
+  for (int me = 0; me < 8; ++me) {
+    for (int c = 0; c < 4; ++c) {
+      used.insert(A::clipSlot(me, c));
+      if (me < 4) used.insert({A::bkgdSlot(me), A::keySlot(me, c), A::dskSlot(c), A::eventMemorySlot(me)});
     }
-    used.insert(AutoTransition::dskSlot(me));
   }
-  for (int me = 0; me < 8; ++me)
-    for (int c = 0; c < 4; ++c) used.insert(AutoTransition::clipSlot(me, c));
-  EXPECT_EQ(used.size(), 4u + 4u + 16u + 32u + 4u);
+  EXPECT_EQ(used.size(), 4u + 16u + 4u + 4u + 32u);  // all distinct
   EXPECT_EQ(*used.rbegin(), 79);
-  const int slots[][2] = {{AutoTransition::keySlot(3, 3), 19},   {AutoTransition::dskSlot(0), 20},
-                          {AutoTransition::clipSlot(1, 2), 30},  {AutoTransition::clipSlot(4, 0), 64},
-                          {AutoTransition::clipSlot(7, 3), 79},  {AutoTransition::eventMemorySlot(2), 42}};
+  const int slots[][2] = {{A::bkgdSlot(1), 5},    {A::bkgdSlot(2), 10},    {A::bkgdSlot(3), 15},
+                          {A::keySlot(3, 3), 19},  {A::dskSlot(0), 20},     {A::clipSlot(1, 2), 30},
+                          {A::clipSlot(4, 0), 64}, {A::clipSlot(7, 3), 79}, {A::eventMemorySlot(2), 42}};
   for (const auto& s : slots) EXPECT_EQ(s[0], s[1]);
-  std::set<int> dual;
-  for (int s = 0; s < AutoTransition::N_SLOTS; ++s)
-    if (AutoTransition::isDualSlot(s)) dual.insert(s);
-  EXPECT_EQ(dual.size(), 8u);
-  for (int s : {0, 5, 10, 15, 59}) EXPECT_EQ(dual.count(s), 1u) << s;
+  for (int s = 0; s < A::N_SLOTS; ++s)
+    if (A::isDualSlot(s)) dual.insert(s);
+  EXPECT_EQ(dual, (std::set<int>{0, 5, 10, 15, 44, 49, 54, 59}));
 }
 
 TEST_F(AutoTransitionSlots, SlotChecks) {
   EXPECT_THROW(AutoTransition::keySlot(4, 0), assert::AssertException);
-  EXPECT_EQ(testing_support::consoleCount("0 <= me && me < N_ME"), 1);
   EXPECT_THROW(AutoTransition::keySlot(0, 4), assert::AssertException);
+  EXPECT_EQ(testing_support::consoleCount("0 <= me && me < N_ME"), 1);
   EXPECT_EQ(testing_support::consoleCount("0 <= ch && ch < MxifKey::N_CHANNELS"), 1);
   EXPECT_EQ(testing_support::consoleCount("Main/autotrans.cpp"), 2);
   EXPECT_THROW(AutoTransition::bkgdSlot(-1), assert::AssertException);
@@ -322,10 +291,7 @@ class FrameStepFromSystem : public BoardTest {
     record = MxifSystem{};
     category::CategorySystem::instance().bindStorage(&record);
   }
-  void TearDown() override {
-    category::CategoryRegistry::instance().reset();
-    vsyncReset();
-  }
+  void TearDown() override { category::CategoryRegistry::instance().reset(), vsyncReset(); }
   static void vsync(int format, int field) {
     category::CategorySystem::instance().record(0).format = static_cast<u8>(format);
     vsyncSetFrameWork([] {});
@@ -340,9 +306,7 @@ TEST_F(FrameStepFromSystem, FormatAndFieldPhase) {
   for (const Case& c : cases) {
     vsync(c.format, c.field);
     const FrameStep f = FrameStep::current();
-    EXPECT_EQ(f.format, c.format);
-    EXPECT_EQ(f.fieldPhase, c.fieldPhase) << c.format << " " << c.field;
-    EXPECT_EQ(f.allowed(), c.allowed) << c.format << " " << c.field;
+    EXPECT_EQ(std::tuple(f.format, f.fieldPhase, f.allowed()), std::tuple(c.format, c.fieldPhase, c.allowed)) << c.field;
   }
   // The steppers' own forms read the same.
   AutoTransition t;
@@ -357,11 +321,18 @@ TEST_F(FrameStepFromSystem, FormatAndFieldPhase) {
     EXPECT_FLOAT_EQ(t.positionA, field * 0.1f);
     EXPECT_FLOAT_EQ(aux.channels[0].position, field * 0.1f);
   }
+  // The ramp length follows the current format.
   t.setPartialEnd(0.5f, 10);
   EXPECT_EQ(t.rampFrames, 10);
   vsync(0, 1);
   t.setPartialEnd(1.0f, 10);
   EXPECT_EQ(t.rampFrames, 20);
+}
+
+// Previous source, source and position of a channel as getState gives them.
+std::tuple<int, int, float> auxState(const AuxTransition& aux, int ch, int prev = 0, int cur = 0, float pos = 0) {
+  aux.getState(ch, prev, cur, pos);
+  return {prev, cur, pos};
 }
 
 TEST(AuxTransitionTest, MixLengthsAndEvents) {
@@ -377,12 +348,7 @@ TEST(AuxTransitionTest, MixLengthsAndEvents) {
     aux.setRate(3, c.rate);
     // The first selection shows at once, without a mix.
     aux.stepChannel(3, 1, FrameStep{c.format, true});
-    int prev = 0, cur = 0;
-    float pos = 0;
-    aux.getState(3, prev, cur, pos);
-    EXPECT_EQ(prev, 1);
-    EXPECT_EQ(cur, 1);
-    EXPECT_EQ(pos, 1.0f);
+    EXPECT_EQ(auxState(aux, 3), std::tuple(1, 1, 1.0f));
     EXPECT_EQ(aux.events[3], 0);
     int frames = 0;
     for (int call = 0; call < 5000 && frames == 0; ++call) {
@@ -394,9 +360,8 @@ TEST(AuxTransitionTest, MixLengthsAndEvents) {
       }
       if (!aux.isRunning(3)) frames = call + 1;
     }
-    aux.getState(3, prev, cur, pos);
-    EXPECT_EQ(pos, 1.0f);
-    EXPECT_EQ(cur, 2);
+    EXPECT_EQ(std::get<1>(auxState(aux, 3)), 2);
+    EXPECT_EQ(std::get<2>(auxState(aux, 3)), 1.0f);
     EXPECT_EQ(frames, c.frames ? c.frames : 1);
     EXPECT_EQ(aux.events[3], c.frames ? AuxTransition::MIX_ENDED : 0);
   }
@@ -411,20 +376,17 @@ TEST(AuxTransitionTest, HoldFreezesAndTargetChangesDuringAMix) {
   EXPECT_FLOAT_EQ(aux.channels[1].position, 0.25f);
   aux.channels[1].held = 1;
   stepTo(11);
-  EXPECT_FLOAT_EQ(aux.channels[1].position, 0.25f);
-  EXPECT_EQ(aux.isHeld(1), 1);
+  EXPECT_EQ(std::tuple(aux.channels[1].position, aux.isHeld(1)), std::tuple(0.25f, 1));
   // A further change during the mix only replaces the target.
   stepTo(12);
-  EXPECT_EQ(aux.channels[1].previousSource, 10);
-  EXPECT_EQ(aux.channels[1].source, 12);
+  EXPECT_EQ(std::tuple(aux.channels[1].previousSource, aux.channels[1].source), std::tuple(10, 12));
   aux.channels[1].held = 0;
   stepTo(12);
   EXPECT_FLOAT_EQ(aux.channels[1].position, 0.5f);
   // Stopped part-way (not running), a new change continues from where it stands.
   aux.channels[1].running = 0;
   stepTo(13);
-  EXPECT_EQ(aux.channels[1].previousSource, 12);
-  EXPECT_FLOAT_EQ(aux.channels[1].position, 0.75f);
+  EXPECT_EQ(std::tuple(aux.channels[1].previousSource, aux.channels[1].position), std::tuple(12, 0.75f));
 }
 
 TEST(AuxTransitionTest, ChannelsOutOfRangeAddressNothingAndRatesClamp) {
@@ -433,19 +395,14 @@ TEST(AuxTransitionTest, ChannelsOutOfRangeAddressNothingAndRatesClamp) {
     aux.setRate(ch, 10);
     aux.stepChannel(ch, 5, FrameStep{0, true});
   }
-  int prev = 42, cur = 43;
-  float pos = 0.5f;
-  aux.getState(16, prev, cur, pos);
-  EXPECT_EQ(prev, 42);
-  EXPECT_EQ(cur, 43);
-  EXPECT_EQ(pos, 0.5f);
+  EXPECT_EQ(auxState(aux, 16, 42, 43, 0.5f), std::tuple(42, 43, 0.5f));
   EXPECT_EQ(aux.isRunning(16), 0);
   EXPECT_EQ(aux.isHeld(-3), 0);
   for (const auto& c : aux.channels) EXPECT_EQ(c.source, -1);
-  aux.setRate(0, 5000);
-  EXPECT_EQ(aux.channels[0].rate, 999);
-  aux.setRate(0, -4);
-  EXPECT_EQ(aux.channels[0].rate, 0);
+  for (int rate : {5000, -4}) {
+    aux.setRate(0, rate);
+    EXPECT_EQ(aux.channels[0].rate, rate > 0 ? 999 : 0);
+  }
 }
 
 }  // namespace
