@@ -2,7 +2,9 @@
 // their text form, the panel event bodies and the program's refusals.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <sstream>
+#include <tuple>
 
 #include "Tools/frontend_lib.h"
 #include "data_internal.h"
@@ -17,17 +19,11 @@ struct Ring {
   Bytes mem = Bytes(8 + LINK_RING_DATA, 0);
   u8* p() { return mem.data(); }
   u32 word(int at) const { return u32{mem[at]} | u32{mem[at + 1]} << 8 | u32{mem[at + 2]} << 16 | u32{mem[at + 3]} << 24; }
-  void set(int at, u32 v) {
-    for (int i = 0; i < 4; ++i) mem[at + i] = static_cast<u8>(v >> (8 * i));
-  }
+  void set(int at, u32 v) { linkpeer::storeIndex(p() + at, v); }
 };
 
 TEST(FrontendRing, WriterStopsShortOfTheReadIndexAndWraps) {
-  struct Case {
-    u32 write, read;
-    size_t offered, written;
-    u32 writeAfter;
-  } cases[] = {
+  struct Case { u32 write, read; size_t offered, written; u32 writeAfter; } cases[] = {
       {0, 0, LINK_RING_DATA, LINK_RING_DATA - 16, LINK_RING_DATA - 16},  // 16-byte reserve
       {LINK_RING_DATA - 3, LINK_RING_DATA - 3, 10, 10, 7},              // wraps at 0x1FFF8
       {100, 120, 10, 4, 104},                                           // room up to read - 16
@@ -69,10 +65,7 @@ TEST(FrontendRing, ReaderTakesWholePacketsAndSkipsGarbage) {
   const size_t used = linkpeer::parsePackets(unread, packets, garbage);
   EXPECT_EQ(used, 2u + 11u + 8u);  // the partial packet stays
   ASSERT_EQ(packets.size(), 3u);
-  EXPECT_EQ(packets[1].type, 29);
-  EXPECT_EQ(packets[1].body, (Bytes{1, 2, 3}));
-  EXPECT_EQ(packets[2].type, 7);
-  EXPECT_EQ(garbage, 4u);
+  EXPECT_EQ(std::tuple(packets[1].type, packets[1].body, packets[2].type, garbage), std::tuple(29, Bytes{1, 2, 3}, 7, 4u));
   linkpeer::ringConsume(r.p(), used);
   EXPECT_EQ(linkpeer::ringUsed(r.p()), partial.size() - 1);
   EXPECT_EQ(r.word(0), (LINK_RING_DATA - 5 + bytes.size()) % LINK_RING_DATA);
@@ -149,15 +142,9 @@ TEST(FrontendRecords, PerMeRecordCarriesItsMeInTheIndexByte) {
 
 TEST(FrontendRecords, RefusesWhatTheRecordCannotCarry) {
   const std::vector<std::string> refused[] = {
-      {"MxifSystem", "noSuchField=1"},
-      {"MxifSystem", "format=256"},              // u8
-      {"MxifSystem", "format=x"},
-      {"MxifSystem", "secondText=12345678"},     // capacity 7
-      {"MxifSystem", "multiviewSource[8]=1"},    // 8 elements
-      {"MxifSystem", "me=1"},                    // byte 4 is a presence word
-      {"MxifSystem", "format"},
-      {"NoSuchType"},
-      {},
+      {"MxifSystem", "noSuchField=1"}, {"MxifSystem", "format=256"} /* u8 */, {"MxifSystem", "format=x"},
+      {"MxifSystem", "secondText=12345678"} /* capacity 7 */, {"MxifSystem", "multiviewSource[8]=1"} /* 8 elements */,
+      {"MxifSystem", "me=1"} /* byte 4 is a presence word */, {"MxifSystem", "format"}, {"NoSuchType"}, {},
   };
   for (const auto& words : refused) {
     SCOPED_TRACE(words.empty() ? "" : words.back());
@@ -193,25 +180,17 @@ TEST(FrontendRecords, PanelEventBodiesFollowTheirFieldTables) {
 }
 
 TEST(FrontendProgram, UsageErrorsAndAMissingBoard) {
-  struct Case {
-    std::vector<std::string> args;
-    int status;
-  } cases[] = {
-      {{}, 2},
-      {{"send", "MxifSystem"}, 2},                                   // no board
-      {{"--board", "/nonexistent-board"}, 2},                        // no command
-      {{"--board", "/nonexistent-board", "frobnicate"}, 2},
-      {{"--board", "/nonexistent-board", "raw", "5a8"}, 2},          // odd digit count
-      {{"--board", "/nonexistent-board", "wait", "40000"}, 2},       // s16
-      {{"--board", "/nonexistent-board", "button", "1616", "held"}, 2},
-      {{"--board", "/nonexistent-board", "fader", "0", "1", "lever=2"}, 2},
-      {{"--board", "/nonexistent-board", "send", "MxifSystem", "bad=1"}, 1},
-      {{"--board", "/nonexistent-board", "--timeout", "0", "wait", "1"}, 1},  // no link memory
+  const std::string board = "--board /nonexistent-board ";
+  // Odd digit counts, an s16 out of range, unknown words: 2; a refused record or no link memory: 1.
+  const std::pair<std::string, int> cases[] = {
+      {"", 2}, {"send MxifSystem", 2}, {board, 2}, {board + "frobnicate", 2}, {board + "raw 5a8", 2},
+      {board + "wait 40000", 2}, {board + "button 1616 held", 2}, {board + "fader 0 1 lever=2", 2},
+      {board + "send MxifSystem bad=1", 1}, {board + "--timeout 0 wait 1", 1},
   };
-  for (const Case& c : cases) {
+  for (const auto& [line, status] : cases) {
+    std::istringstream words(line);
     std::ostringstream out, err;
-    SCOPED_TRACE(c.args.empty() ? "" : c.args.back());
-    EXPECT_EQ(frontend::run(c.args, out, err), c.status);
+    EXPECT_EQ(frontend::run({std::istream_iterator<std::string>(words), {}}, out, err), status) << line;
     EXPECT_EQ(out.str(), "");
     EXPECT_FALSE(err.str().empty());
   }
