@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "records/bkgd.h"
@@ -112,8 +113,7 @@ TEST(BkgdRecordTest, ReaderNormalisesOption148AndRefusesShortBodies) {
   MxifBkgd untouched;
   untouched.size1 = 77;
   EXPECT_FALSE(MxifBkgd::read(kWire.data(), 238, untouched));
-  EXPECT_EQ(untouched.size1, 77);
-  EXPECT_EQ(untouched.mask, 0u);
+  EXPECT_EQ(std::tuple(untouched.size1, untouched.mask), std::tuple(s16{77}, 0u));
 }
 
 TEST(BkgdRecordTest, MergeCopiesPresentFieldsOnly) {
@@ -141,20 +141,15 @@ TEST(BkgdRecordTest, MergeCopiesPresentFieldsOnly) {
       {live.patFree1.edges[2], -7}, {live.patFree1.edges[0], 0x0606}, {live.patFree1.positionX, 0x0101},
       {live.nextKey[0], 1},  {live.nextKey[1], 1},           {live.status[0], 1},
       {live.status[1], 1},   {live.size1, 10000},
+      // The presence words become those of the request.
+      {live.trans.mask, 1u << 2}, {live.patFree1.mask, (1u << 0) | (1u << 8)}, {live.nextKeyMask, 1u << 1},
+      {live.mask, (1u << MxifBkgd::BIT_PATTERN) | (1u << (MxifBkgd::BIT_STATUS0 + 1))}, {live.mixMask, 0},
   };
   for (const auto& m : merged) EXPECT_EQ(m[0], m[1]) << "merged field " << (&m - merged);
-  // The presence words become those of the request.
-  EXPECT_EQ(live.trans.mask, 1u << 2);
-  EXPECT_EQ(live.patFree1.mask, (1u << 0) | (1u << 8));
-  EXPECT_EQ(live.nextKeyMask, 1u << 1);
-  EXPECT_EQ(live.mask, (1u << MxifBkgd::BIT_PATTERN) | (1u << (MxifBkgd::BIT_STATUS0 + 1)));
-  EXPECT_EQ(live.mixMask, 0u);
 
   MxifBkgd::PatFree pf{};
   MxifBkgd::PatFree::merge(pf, in.patFree1);
-  EXPECT_EQ(pf.size, 4242u);
-  EXPECT_EQ(pf.edges[2], -7);
-  EXPECT_EQ(pf.mask, in.patFree1.mask);
+  EXPECT_EQ(std::tuple(pf.size, pf.edges[2], pf.mask), std::tuple(4242u, s16{-7}, in.patFree1.mask));
 }
 
 TEST(BkgdRecordTest, ResumeSetsEveryPresenceBitAndClearEmptiesThem) {
@@ -165,9 +160,7 @@ TEST(BkgdRecordTest, ResumeSetsEveryPresenceBitAndClearEmptiesThem) {
   MxifBkgd r;
   EXPECT_FALSE(r.hasAny());
   r.resumeFrom(saved);
-  EXPECT_EQ(r.trans.rate, 25);
-  EXPECT_EQ(r.patFree2.edgeSymmetry, 1);
-  EXPECT_EQ(r.status[3], 1);
+  EXPECT_EQ(std::tuple(r.trans.rate, r.patFree2.edgeSymmetry, r.status[3]), std::tuple(saved.trans.rate, u8{1}, u8{1}));
   const u32 words[][2] = {
       {r.mask, 0x01FFFFFF}, {r.nextMask, 0x1},    {r.nextKeyMask, 0xF},      {r.mixMask, 0x7},
       {r.trans.mask, 0x1F}, {r.positionMask, 0x7}, {r.borderMask, 0x7},       {r.dustMask, 0xF},
@@ -177,8 +170,7 @@ TEST(BkgdRecordTest, ResumeSetsEveryPresenceBitAndClearEmptiesThem) {
   // A resumed record writes every field as it stands.
   std::vector<u8> out(239);
   ASSERT_EQ(MxifBkgd::write(r, out.data(), out.size()), 239u);
-  EXPECT_EQ(out[41], 0);
-  EXPECT_EQ(out[42], 25);
+  EXPECT_EQ(std::tuple(out[41], out[42]), std::tuple(u8{0}, u8{25}));
 
   r.clearPresence();
   EXPECT_FALSE(r.hasAny());
@@ -196,11 +188,8 @@ TEST(BkgdRecordTest, HeadSettersSetTheirBit) {
   r.setOffsets(edges);
   r.setStatus3(1);
   EXPECT_EQ(r.mask, (1u << 0) | (1u << 6) | (1u << 14) | (1u << 20) | (1u << 24));
-  EXPECT_EQ(r.getEdges()[2], -3);
-  EXPECT_EQ(r.getOffsets()[2], -3);
-  EXPECT_EQ(r.getOption152(), -5);
-  EXPECT_EQ(r.status[3], 1);
-  EXPECT_EQ(r.status[2], 0);
+  EXPECT_EQ(std::tuple(r.getEdges()[2], r.getOffsets()[2], r.getOption152(), r.status[3], r.status[2]),
+            std::tuple(-3, -3, -5, 1, 0));
 }
 
 TEST(BkgdRecordTest, SelectorMergeChecksRanges) {
