@@ -22,6 +22,16 @@ struct Ring {
   void set(int at, u32 v) { linkpeer::storeIndex(p() + at, v); }
 };
 
+// The packet made of the words; empty when refused (the reason in *error).
+Bytes packetOf(const std::vector<std::string>& words, std::string* error = nullptr) {
+  Bytes packet;
+  std::string reason;
+  const bool sent = frontend::sendPacket(words, packet, reason);
+  EXPECT_EQ(sent, !packet.empty()) << reason;
+  if (error != nullptr) *error = reason;
+  return packet;
+}
+
 TEST(FrontendRing, WriterStopsShortOfTheReadIndexAndWraps) {
   struct Case { u32 write, read; size_t offered, written; u32 writeAfter; } cases[] = {
       {0, 0, LINK_RING_DATA, LINK_RING_DATA - 16, LINK_RING_DATA - 16},  // 16-byte reserve
@@ -97,22 +107,16 @@ TEST(FrontendRecords, TypeNamesAndIndexes) {
 }
 
 TEST(FrontendRecords, SystemRecordWithTextsMatchesTheSystemsOwnReader) {
-  Bytes packet;
-  std::string error;
-  ASSERT_TRUE(frontend::sendPacket({"MxifSystem", "verticalPhase=-7", "secondText=a\\\"b", "ancillary.meKeySelect[2]=4",
-                                    "addressTexts.text4=12345678901234567", "display.option=1"},
-                                   packet, error))
-      << error;
+  const Bytes packet = packetOf({"MxifSystem", "verticalPhase=-7", "secondText=a\\\"b", "ancillary.meKeySelect[2]=4",
+                                 "addressTexts.text4=12345678901234567", "display.option=1"});
   ASSERT_GE(packet.size(), 8u);
-  EXPECT_EQ(packet[6] << 8 | packet[7], 29);
   const u32 length = u32{packet[2]} << 24 | u32{packet[3]} << 16 | u32{packet[4]} << 8 | packet[5];
-  ASSERT_EQ(length, packet.size() - 8);
+  ASSERT_EQ(std::tuple(packet[6] << 8 | packet[7], length), std::tuple(29, packet.size() - 8));
 
   MxifSystem r{};
   libmx::WireIn in(packet.data() + 8, length);
   ASSERT_TRUE(libmx::readTextRecord(in, r));
-  EXPECT_EQ(in.position(), length);
-  EXPECT_EQ(libmx::textRecordWireLength(r), length);
+  EXPECT_EQ(std::tuple(in.position(), libmx::textRecordWireLength(r)), std::tuple(length, length));
   const s64 fields[][2] = {
       {r.phaseMask, MxifSystem::VERTICAL_PHASE}, {r.verticalPhase, -7},
       {r.secondMask, MxifSystem::SECOND_TEXT},   {r.secondText.count, 4},
@@ -132,9 +136,7 @@ TEST(FrontendRecords, SystemRecordWithTextsMatchesTheSystemsOwnReader) {
 TEST(FrontendRecords, PerMeRecordCarriesItsMeInTheIndexByte) {
   const int bkgd = frontend::typeIndexOf("MxifBkgd");
   if (!frontend::isRecordBuilt(bkgd)) GTEST_SKIP() << "MxifBkgd is not built";
-  Bytes packet;
-  std::string error;
-  ASSERT_TRUE(frontend::sendPacket({"MxifBkgd", "me=2", "direction=1", "edges=1,-2,3,4"}, packet, error)) << error;
+  const Bytes packet = packetOf({"MxifBkgd", "me=2", "direction=1", "edges=1,-2,3,4"});
   ASSERT_GT(packet.size(), 12u);
   EXPECT_EQ(packet[8 + 4], 2);  // byte 4 of the body
   EXPECT_EQ(frontend::describe(bkgd, packet.data() + 8, packet.size() - 8), "MxifBkgd me=2 direction=1 edges=1,-2,3,4");
@@ -147,20 +149,16 @@ TEST(FrontendRecords, RefusesWhatTheRecordCannotCarry) {
       {"MxifSystem", "me=1"} /* byte 4 is a presence word */, {"MxifSystem", "format"}, {"NoSuchType"}, {},
   };
   for (const auto& words : refused) {
-    SCOPED_TRACE(words.empty() ? "" : words.back());
-    Bytes packet;
     std::string error;
-    EXPECT_FALSE(frontend::sendPacket(words, packet, error));
+    EXPECT_TRUE(packetOf(words, &error).empty()) << (words.empty() ? "" : words.back());
     EXPECT_FALSE(error.empty());
-    EXPECT_TRUE(packet.empty());
   }
   // A type whose record is not built is named in the refusal and shown in hex when received.
   int type = 0;
   while (type < 104 && frontend::isRecordBuilt(type)) ++type;
   ASSERT_LT(type, 104);
-  Bytes packet;
   std::string error;
-  EXPECT_FALSE(frontend::sendPacket({std::to_string(type)}, packet, error));
+  EXPECT_TRUE(packetOf({std::to_string(type)}, &error).empty());
   EXPECT_NE(error.find(category::typeNameOf(type)), std::string::npos) << error;
   EXPECT_NE(error.find("not built"), std::string::npos) << error;
   const Bytes body = {0x01, 0xAB};
