@@ -35,13 +35,12 @@ int runLength(AutoTransition& t, bool dual, int format, bool alternate) {
 
 TEST(AutoTransitionTest, RunLengthsPerFormat) {
   struct Case { int format, rate; bool alternate; int calls; } cases[] = {
-      {0, 10, false, 20},  {1, 10, false, 20},  {6, 10, false, 20},  {7, 10, false, 20},
-      {12, 10, false, 20}, {4, 10, false, 10},  {5, 10, false, 10},  {10, 10, false, 10},
-      {11, 10, false, 10}, {2, 10, true, 20},   {3, 10, true, 20},   {8, 10, true, 20},
-      {9, 10, true, 20},   {2, 10, false, 10},  {0, 0, false, 1},    {4, 0, false, 1},
-      {8, 0, true, 2},     {4, 1, false, 1},    {0, 1, false, 2},    {4, 30, false, 30},
-      {4, 25, true, 25},   // a frame-rate format ignores the field phase
-      {0, 999, false, 1998}, {4, 100, false, 100}, {0, 25, false, 50}, {5, 500, false, 500},
+      {0, 10, false, 20},   {1, 10, false, 20},  {6, 10, false, 20}, {7, 10, false, 20}, {12, 10, false, 20},
+      {4, 10, false, 10},   {5, 10, false, 10},  {10, 10, false, 10}, {11, 10, false, 10}, {2, 10, true, 20},
+      {3, 10, true, 20},    {8, 10, true, 20},   {9, 10, true, 20},  {2, 10, false, 10}, {0, 0, false, 1},
+      {4, 0, false, 1},     {8, 0, true, 2},     {4, 1, false, 1},   {0, 1, false, 2},   {4, 30, false, 30},
+      {0, 999, false, 1998}, {4, 100, false, 100}, {0, 25, false, 50}, {5, 500, false, 500}, {4, -5, false, 1},
+      {4, 25, true, 25},  // a frame-rate format ignores the field phase
   };
   for (const Case& c : cases) {
     for (bool dual : {false, true}) {
@@ -50,13 +49,12 @@ TEST(AutoTransitionTest, RunLengthsPerFormat) {
       EXPECT_EQ(runLength(t, dual, c.format, c.alternate), c.calls)
           << "format " << c.format << " rate " << c.rate << (dual ? " dual" : " single");
       // An un-held run returns to 0 and flips the A/B sense.
-      EXPECT_EQ(t.positionA, 0.0f);
-      EXPECT_EQ(t.flip, -1);
+      EXPECT_EQ(std::tuple(t.positionA, t.flip), std::tuple(0.0f, -1));
     }
   }
 }
 
-TEST(AutoTransitionTest, NegativeRateRunsInOneStep) {
+TEST(AutoTransitionTest, NegativeRateIsZero) {
   EXPECT_EQ(AutoTransition::stepSize(-5, 4), 1.0f);
   AutoTransition t;
   t.start(-7, 0);
@@ -338,9 +336,9 @@ std::tuple<int, int, float> auxState(const AuxTransition& aux, int ch, int prev 
 TEST(AuxTransitionTest, MixLengthsAndEvents) {
   // Frames: steps after the change until the mix ends; 0: no mix.
   struct Case { int format, rate; bool alternate; int frames; } cases[] = {
-      {0, 10, false, 20}, {4, 10, false, 10}, {11, 10, false, 10}, {2, 10, true, 20},
-      {9, 10, false, 10}, {6, 10, false, 20}, {0, 999, false, 1998}, {4, 100, false, 100}, {0, 1, false, 0},
-      {4, 0, false, 0},   {13, 4, false, 8},
+      {0, 10, false, 20}, {4, 10, false, 10}, {11, 10, false, 10}, {2, 10, true, 20}, {9, 10, false, 10},
+      {6, 10, false, 20}, {0, 999, false, 1998}, {4, 100, false, 100}, {0, 1, false, 0}, {4, 0, false, 0},
+      {13, 4, false, 8},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "format " << c.format << " rate " << c.rate);
@@ -348,22 +346,19 @@ TEST(AuxTransitionTest, MixLengthsAndEvents) {
     aux.setRate(3, c.rate);
     // The first selection shows at once, without a mix.
     aux.stepChannel(3, 1, FrameStep{c.format, true});
-    EXPECT_EQ(auxState(aux, 3), std::tuple(1, 1, 1.0f));
-    EXPECT_EQ(aux.events[3], 0);
+    EXPECT_EQ(std::tuple_cat(auxState(aux, 3), std::tuple(aux.events[3])), std::tuple(1, 1, 1.0f, 0));
     int frames = 0;
     for (int call = 0; call < 5000 && frames == 0; ++call) {
       aux.stepChannel(3, 2, frameAt(c.format, call, c.alternate));
       if (call == 0 && c.frames > 0) {
-        EXPECT_EQ(aux.events[3], AuxTransition::MIX_STARTED);
-        EXPECT_EQ(aux.channels[3].previousSource, 1);
+        EXPECT_EQ(std::tuple(aux.events[3], aux.channels[3].previousSource), std::tuple(AuxTransition::MIX_STARTED, 1));
         aux.events[3] = 0;
       }
       if (!aux.isRunning(3)) frames = call + 1;
     }
-    EXPECT_EQ(std::get<1>(auxState(aux, 3)), 2);
-    EXPECT_EQ(std::get<2>(auxState(aux, 3)), 1.0f);
-    EXPECT_EQ(frames, c.frames ? c.frames : 1);
-    EXPECT_EQ(aux.events[3], c.frames ? AuxTransition::MIX_ENDED : 0);
+    const auto state = auxState(aux, 3);
+    EXPECT_EQ(std::tuple(std::get<1>(state), std::get<2>(state), frames, aux.events[3]),
+              std::tuple(2, 1.0f, c.frames ? c.frames : 1, c.frames ? AuxTransition::MIX_ENDED : 0));
   }
 }
 
