@@ -14,12 +14,12 @@ namespace {
 
 using frontend::Bytes;
 
-// One ring (two index words and the data) in host memory.
+// One ring (write index, read index and the data) in host memory.
 struct Ring {
+  Ring(u32 write, u32 read) { linkpeer::storeIndex(p(), write), linkpeer::storeIndex(p() + 4, read); }
   Bytes mem = Bytes(8 + LINK_RING_DATA, 0);
   u8* p() { return mem.data(); }
   u32 word(int at) const { return u32{mem[at]} | u32{mem[at + 1]} << 8 | u32{mem[at + 2]} << 16 | u32{mem[at + 3]} << 24; }
-  void set(int at, u32 v) { linkpeer::storeIndex(p() + at, v); }
 };
 
 // The packet made of the words; empty when refused (the reason in *error).
@@ -41,14 +41,12 @@ TEST(FrontendRing, WriterStopsShortOfTheReadIndexAndWraps) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.write);
-    Ring r;
-    r.set(0, c.write);
-    r.set(4, c.read);
+    Ring r(c.write, c.read);
     Bytes data(c.offered);
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<u8>(i + 1);
     EXPECT_EQ(linkpeer::ringWrite(r.p(), data.data(), data.size()), c.written);
-    EXPECT_EQ(r.word(0), c.writeAfter);  // little-endian index word
-    EXPECT_EQ(r.word(4), c.read);        // the other side's word is never written
+    // Little-endian index words; the other side's word is never written.
+    EXPECT_EQ(std::tuple(r.word(0), r.word(4)), std::tuple(c.writeAfter, c.read));
     if (c.written > 0) {
       EXPECT_EQ(r.mem[8 + (c.writeAfter + LINK_RING_DATA - 1) % LINK_RING_DATA], data[c.written - 1]);
     }
@@ -56,9 +54,7 @@ TEST(FrontendRing, WriterStopsShortOfTheReadIndexAndWraps) {
 }
 
 TEST(FrontendRing, ReaderTakesWholePacketsAndSkipsGarbage) {
-  Ring r;
-  r.set(0, LINK_RING_DATA - 5);
-  r.set(4, LINK_RING_DATA - 5);
+  Ring r(LINK_RING_DATA - 5, LINK_RING_DATA - 5);
   Bytes bytes = {0x00, 0x5A};  // garbage, then packets across the wrap
   for (const Bytes& p : {linkpeer::packetBytes(29, Bytes{1, 2, 3}), linkpeer::packetBytes(7, Bytes{})}) {
     bytes.insert(bytes.end(), p.begin(), p.end());
@@ -77,8 +73,8 @@ TEST(FrontendRing, ReaderTakesWholePacketsAndSkipsGarbage) {
   ASSERT_EQ(packets.size(), 3u);
   EXPECT_EQ(std::tuple(packets[1].type, packets[1].body, packets[2].type, garbage), std::tuple(29, Bytes{1, 2, 3}, 7, 4u));
   linkpeer::ringConsume(r.p(), used);
-  EXPECT_EQ(linkpeer::ringUsed(r.p()), partial.size() - 1);
-  EXPECT_EQ(r.word(0), (LINK_RING_DATA - 5 + bytes.size()) % LINK_RING_DATA);
+  EXPECT_EQ(std::tuple(linkpeer::ringUsed(r.p()), r.word(0)),
+            std::tuple(partial.size() - 1, (LINK_RING_DATA - 5 + bytes.size()) % LINK_RING_DATA));
 }
 
 TEST(FrontendRing, ConsoleGivesCompleteLinesAcrossTheWrap) {
