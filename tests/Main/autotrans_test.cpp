@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
 
 #include "Main/autotrans.h"
 #include "Main/auxtrans.h"
@@ -14,39 +15,32 @@ using testing_support::BoardTest;
 
 namespace {
 
-// Field phase of call n for a field-rate pattern: field 1 on odd calls (the interrupt alternates).
-FrameStep frameAt(int format, int call, bool alternate) {
-  return FrameStep{format, alternate ? (call % 2 == 1) : true};
-}
+// With `alternate`, field 1 comes only on odd calls (the interrupt alternates).
+FrameStep frameAt(int format, int call, bool alternate) { return FrameStep{format, alternate ? (call % 2 == 1) : true}; }
 
-// Calls of the advance until the run ends (state back to idle); -1 when it does not end in 10000.
+// State, position A, direction and flip, compared as one.
+using Ends = std::tuple<s32, float, s32, s32>;
+Ends ends(const AutoTransition& t) { return {t.state, t.positionA, t.direction, t.flip}; }
+
+void step(AutoTransition& t, bool dual, const FrameStep& f) { dual ? t.advanceDual(f) : t.advanceSingle(f); }
+
+// Calls until the state is back to idle; -1 when it does not end in 10000.
 int runLength(AutoTransition& t, bool dual, int format, bool alternate) {
   for (int call = 0; call < 10000; ++call) {
-    FrameStep f = frameAt(format, call, alternate);
-    if (dual) {
-      t.advanceDual(f);
-    } else {
-      t.advanceSingle(f);
-    }
+    step(t, dual, frameAt(format, call, alternate));
     if (t.state == AutoTransition::IDLE) return call + 1;
   }
   return -1;
 }
 
 TEST(AutoTransitionTest, RunLengthsPerFormat) {
-  struct Case {
-    int format;
-    int rate;
-    bool alternate;  // field 1 only on every other call
-    int calls;
-  } cases[] = {
-      {0, 10, false, 20},  {1, 10, false, 20},  {6, 10, false, 20},  {7, 10, false, 20},
-      {12, 10, false, 20}, {4, 10, false, 10},  {5, 10, false, 10},  {10, 10, false, 10},
-      {11, 10, false, 10}, {2, 10, true, 20},   {3, 10, true, 20},   {8, 10, true, 20},
-      {9, 10, true, 20},   {2, 10, false, 10},  {0, 0, false, 1},    {4, 0, false, 1},
-      {8, 0, true, 2},     {4, 1, false, 1},    {0, 1, false, 2},    {4, 30, false, 30},
-      {4, 25, true, 25},   // a frame-rate format ignores the field phase
-      {0, 999, false, 1998}, {4, 100, false, 100}, {0, 25, false, 50}, {5, 500, false, 500},
+  struct Case { int format, rate; bool alternate; int calls; } cases[] = {
+      {0, 10, false, 20},   {1, 10, false, 20},  {6, 10, false, 20}, {7, 10, false, 20}, {12, 10, false, 20},
+      {4, 10, false, 10},   {5, 10, false, 10},  {10, 10, false, 10}, {11, 10, false, 10}, {2, 10, true, 20},
+      {3, 10, true, 20},    {8, 10, true, 20},   {9, 10, true, 20},  {2, 10, false, 10}, {0, 0, false, 1},
+      {4, 0, false, 1},     {8, 0, true, 2},     {4, 1, false, 1},   {0, 1, false, 2},   {4, 30, false, 30},
+      {0, 999, false, 1998}, {4, 100, false, 100}, {0, 25, false, 50}, {5, 500, false, 500}, {4, -5, false, 1},
+      {4, 25, true, 25},  // a frame-rate format ignores the field phase
   };
   for (const Case& c : cases) {
     for (bool dual : {false, true}) {
@@ -55,43 +49,31 @@ TEST(AutoTransitionTest, RunLengthsPerFormat) {
       EXPECT_EQ(runLength(t, dual, c.format, c.alternate), c.calls)
           << "format " << c.format << " rate " << c.rate << (dual ? " dual" : " single");
       // An un-held run returns to 0 and flips the A/B sense.
-      EXPECT_EQ(t.positionA, 0.0f);
-      EXPECT_EQ(t.flip, -1);
+      EXPECT_EQ(std::tuple(t.positionA, t.flip), std::tuple(0.0f, -1));
     }
   }
 }
 
-TEST(AutoTransitionTest, StepSizeAndNegativeRate) {
-  EXPECT_FLOAT_EQ(AutoTransition::stepSize(10, 0), 0.05f);
-  EXPECT_FLOAT_EQ(AutoTransition::stepSize(10, 3), 0.1f);
-  EXPECT_EQ(AutoTransition::stepSize(0, 0), 1.0f);
+TEST(AutoTransitionTest, NegativeRateIsZero) {
   EXPECT_EQ(AutoTransition::stepSize(-5, 4), 1.0f);
   AutoTransition t;
   t.start(-7, 0);
   EXPECT_EQ(t.rate, 0);
-  EXPECT_EQ(t.direction, 1);
-  EXPECT_EQ(t.state, AutoTransition::RUNNING);
+  EXPECT_EQ(ends(t), Ends(AutoTransition::RUNNING, 0.0f, 1, 1));
 }
 
 TEST(AutoTransitionTest, FieldGatingMovesOnlyOnFieldOne) {
   AutoTransition t;
   t.start(10, 1);
   t.advanceSingle(FrameStep{2, false});
-  EXPECT_EQ(t.positionA, 0.0f);
   EXPECT_EQ(t.idle, 0);
-  t.advanceSingle(FrameStep{2, true});
-  EXPECT_FLOAT_EQ(t.positionA, 0.1f);
-  // A stop request is handled on any frame.
+  // A stop request is handled on any frame; the ramp countdown moves only on allowed ones.
   t.stop();
   t.advanceSingle(FrameStep{2, false});
-  EXPECT_EQ(t.state, AutoTransition::IDLE);
-  EXPECT_EQ(t.positionA, 0.0f);
-  EXPECT_EQ(t.flip, -1);
-  // The ramp countdown moves only on allowed frames.
+  EXPECT_EQ(ends(t), Ends(AutoTransition::IDLE, 0.0f, 1, -1));
   t.rampFrames = 3;
   t.advanceSingle(FrameStep{9, false});
-  EXPECT_EQ(t.rampFrames, 3);
-  EXPECT_EQ(t.idle, 1);
+  EXPECT_EQ(std::tuple(t.rampFrames, t.idle), std::tuple(3, u8{1}));
   t.advanceSingle(FrameStep{9, true});
   EXPECT_EQ(t.rampFrames, 2);
 }
@@ -100,33 +82,21 @@ TEST(AutoTransitionTest, HeldRunStopsAtTheEndAndRunsBack) {
   for (bool dual : {false, true}) {
     AutoTransition t;
     t.hold = 1;
-    t.start(4, 1);
-    EXPECT_EQ(runLength(t, dual, 4, false), 4);
-    EXPECT_EQ(t.positionA, 1.0f);
-    EXPECT_EQ(t.direction, -1);
-    EXPECT_EQ(t.directionMirror, -1);
-    EXPECT_EQ(t.flip, 1);
-    t.start(4, 0);
-    EXPECT_EQ(runLength(t, dual, 4, false), 4);
-    EXPECT_EQ(t.positionA, 0.0f);
-    EXPECT_EQ(t.direction, 1);
-    EXPECT_EQ(t.directionMirror, 1);
-    EXPECT_EQ(t.flip, 1);
+    for (int direction : {1, 0}) {
+      t.start(4, direction);
+      EXPECT_EQ(runLength(t, dual, 4, false), 4);
+      EXPECT_EQ(ends(t), Ends(AutoTransition::IDLE, direction ? 1.0f : 0.0f, direction ? -1 : 1, 1));
+      EXPECT_EQ(t.directionMirror, t.direction);
+    }
   }
 }
 
 TEST(AutoTransitionTest, StopAndPause) {
-  struct Case {
-    u8 hold;
-    int direction;
-    float endA;
-    int endDirection;
-    int endFlip;
-  } cases[] = {
-      {0, 1, 0.0f, 1, -1},   // completes: back to 0, flipped
+  struct Case { u8 hold; int direction; float endA; int endDirection, endFlip; } cases[] = {
+      {0, 1, 0.0f, 1, -1},  // completes: back to 0, flipped
       {0, -1, 0.0f, -1, -1},
-      {1, 1, 1.0f, -1, 1},   // held upwards: at the end, turned round
-      {1, -1, 0.0f, 1, 1},   // held downwards: at the start, turned round
+      {1, 1, 1.0f, -1, 1},  // held upwards: at the end, turned round
+      {1, -1, 0.0f, 1, 1},  // held downwards: at the start, turned round
   };
   for (const Case& c : cases) {
     for (bool dual : {false, true}) {
@@ -134,123 +104,70 @@ TEST(AutoTransitionTest, StopAndPause) {
       t.hold = c.hold;
       t.positionA = t.positionB = 0.5f;
       t.start(10, c.direction);
-      FrameStep f{4, true};
-      dual ? t.advanceDual(f) : t.advanceSingle(f);
+      const FrameStep f{4, true};
+      step(t, dual, f);
       t.state = AutoTransition::PAUSED;
-      float paused = t.positionA;
-      dual ? t.advanceDual(f) : t.advanceSingle(f);
+      const float paused = t.positionA;
+      step(t, dual, f);
       EXPECT_EQ(t.positionA, paused);
       t.stop();
-      dual ? t.advanceDual(f) : t.advanceSingle(f);
-      EXPECT_EQ(t.state, AutoTransition::IDLE);
-      EXPECT_EQ(t.positionA, c.endA) << int(c.hold) << " " << c.direction << " " << dual;
-      if (dual) {
-        EXPECT_EQ(t.positionB, c.endA);
-      }
-      EXPECT_EQ(t.direction, c.endDirection);
-      EXPECT_EQ(t.flip, c.endFlip);
+      step(t, dual, f);
+      EXPECT_EQ(ends(t), Ends(AutoTransition::IDLE, c.endA, c.endDirection, c.endFlip)) << int(c.hold) << " " << dual;
+      EXPECT_EQ(t.positionB, dual ? c.endA : 0.5f);
     }
   }
 }
 
-TEST(AutoTransitionTest, EndSnappingOfOnePosition) {
-  struct Case {
-    u8 hold;
-    float p;
-    float stored;
-    int direction;
-    int flip;
-  } cases[] = {
-      {0, 0.99999f, 0.99999f, 1, 1},  {0, 0.999995f, 0.0f, 1, -1}, {1, 0.999995f, 1.0f, -1, 1},
-      {0, 0.00001f, 0.00001f, 1, 1},  {0, 0.000009f, 0.0f, 1, 1},  {1, 0.000009f, 0.0f, 1, 1},
-      {0, 0.5f, 0.5f, 1, 1},
+TEST(AutoTransitionTest, EndSnapping) {
+  // Mode -1: setPosition (A alone).
+  struct Case { int mode; u8 hold; float a, b, endA, endB; int direction, flip; } cases[] = {
+      {-1, 0, 0.99999f, 0, 0.99999f, 0, -1, 1}, {-1, 0, 0.999995f, 0, 0.0f, 0, -1, -1}, {-1, 1, 0.999995f, 0, 1.0f, 0, -1, 1},
+      {-1, 0, 0.00001f, 0, 0.00001f, 0, -1, 1}, {-1, 0, 0.000009f, 0, 0.0f, 0, -1, 1},   {-1, 1, 0.000009f, 0, 0.0f, 0, 1, 1},
+      {-1, 0, 0.5f, 0, 0.5f, 0, -1, 1},
+      // Mode 1: mixed ends stay as they are; both at the end go back to 0, flipped.
+      {1, 0, 1.0f, 0.5f, 1.0f, 0.5f, -1, 1},   {1, 0, 0.999995f, 1.0f, 0.0f, 0.0f, -1, -1}, {1, 1, 1.0f, 1.0f, 1.0f, 1.0f, -1, 1},
+      {1, 1, 0.000001f, 0.0f, 0.0f, 0.0f, 1, 1}, {1, 1, 0.0f, 0.3f, 0.0f, 0.3f, -1, 1},
+      // Any other mode: only A decides.
+      {0, 0, 1.0f, 0.5f, 0.0f, 0.0f, -1, -1},  {0, 1, 0.0f, 0.5f, 0.0f, 0.5f, 1, 1},      {2, 1, 0.0f, 0.2f, 0.0f, 0.2f, 1, 1},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.mode << " " << int(c.hold) << " " << c.a << " " << c.b);
     AutoTransition t;
     t.hold = c.hold;
-    t.direction = -1;
-    t.directionMirror = -1;
-    t.setPosition(c.p);
-    EXPECT_EQ(t.positionA, c.stored) << c.p;
-    EXPECT_EQ(t.flip, c.flip) << c.p;
-    // Held snapping turns the direction round; un-held snapping leaves it.
-    EXPECT_EQ(t.direction, c.hold ? c.direction : -1) << c.p;
-  }
-}
-
-TEST(AutoTransitionTest, EndSnappingOfTwoPositions) {
-  struct Case {
-    u8 mode;
-    u8 hold;
-    float a, b;
-    float endA, endB;
-    int direction;
-    int flip;
-  } cases[] = {
-      {1, 0, 1.0f, 0.5f, 1.0f, 0.5f, -1, 1},      // mixed ends stay as they are
-      {1, 0, 0.999995f, 1.0f, 0.0f, 0.0f, -1, -1}, // both at the end: back to 0, flipped
-      {1, 1, 1.0f, 1.0f, 1.0f, 1.0f, -1, 1},
-      {1, 1, 0.000001f, 0.0f, 0.0f, 0.0f, 1, 1},
-      {1, 1, 0.0f, 0.3f, 0.0f, 0.3f, -1, 1},
-      {0, 0, 1.0f, 0.5f, 0.0f, 0.0f, -1, -1},      // only A decides
-      {0, 1, 0.0f, 0.5f, 0.0f, 0.5f, 1, 1},
-      {2, 1, 0.0f, 0.2f, 0.0f, 0.2f, 1, 1},   // any mode but 1: A alone
-  };
-  for (const Case& c : cases) {
-    AutoTransition t;
-    t.setMode(c.mode);
-    t.hold = c.hold;
-    t.direction = -1;
-    t.directionMirror = -1;
-    t.setPositions(c.a, c.b);
-    EXPECT_EQ(t.positionA, c.endA) << int(c.mode) << " " << c.a << " " << c.b;
-    EXPECT_EQ(t.positionB, c.endB) << int(c.mode) << " " << c.a << " " << c.b;
-    EXPECT_EQ(t.direction, c.direction);
+    t.direction = t.directionMirror = -1;
+    if (c.mode < 0) {
+      t.setPosition(c.a);
+    } else {
+      t.setMode(static_cast<u8>(c.mode));
+      t.setPositions(c.a, c.b);
+      EXPECT_EQ(t.positionB, c.endB);
+    }
+    EXPECT_EQ(ends(t), Ends(AutoTransition::IDLE, c.endA, c.direction, c.flip));
     EXPECT_EQ(t.directionMirror, c.direction);
-    EXPECT_EQ(t.flip, c.flip);
   }
 }
 
 TEST(AutoTransitionTest, DualModeDecidesTheEndOfARun) {
-  // Mode 1: the run goes on until both positions reach the end.
-  AutoTransition t;
-  t.setMode(1);
-  t.hold = 1;
-  t.positionA = 0.5f;
-  t.start(4, 1);
-  t.advanceDual(FrameStep{4, true});
-  t.advanceDual(FrameStep{4, true});
-  EXPECT_EQ(t.positionA, 1.0f);
-  EXPECT_EQ(t.positionB, 0.5f);
-  EXPECT_EQ(t.state, AutoTransition::RUNNING);
-  t.advanceDual(FrameStep{4, true});
-  t.advanceDual(FrameStep{4, true});
-  EXPECT_EQ(t.state, AutoTransition::IDLE);
-  EXPECT_EQ(t.positionB, 1.0f);
-  // Mode 0: position A alone ends it.
-  AutoTransition u;
-  u.hold = 1;
-  u.positionA = 0.5f;
-  u.start(4, 1);
-  u.advanceDual(FrameStep{4, true});
-  u.advanceDual(FrameStep{4, true});
-  EXPECT_EQ(u.state, AutoTransition::IDLE);
-  EXPECT_EQ(u.positionB, 0.5f);
+  // Mode 1 runs until both positions reach the end; mode 0 ends with position A.
+  for (u8 mode : {0, 1}) {
+    AutoTransition t;
+    t.setMode(mode);
+    t.hold = 1;
+    t.positionA = 0.5f;
+    t.start(4, 1);
+    EXPECT_EQ(runLength(t, true, 4, false), mode ? 4 : 2);
+    EXPECT_EQ(std::tuple(t.positionA, t.positionB), std::tuple(1.0f, mode ? 1.0f : 0.5f));
+  }
 }
 
 TEST(AutoTransitionTest, LimitWindow) {
   AutoTransition t;
   t.setLimits(0.0f, 0.0f);
-  EXPECT_EQ(t.limitStart, AutoTransition::WINDOW_LOW);
-  EXPECT_EQ(t.limitEnd, AutoTransition::WINDOW_HIGH);
-  EXPECT_EQ(t.limitStart, 1.1920929e-7f);
+  EXPECT_EQ(std::tuple(t.limitStart, t.limitEnd), std::tuple(1.1920929e-7f, 0.99999988f));
   t.setLimits(1.0f, 1.0f);
-  EXPECT_EQ(t.limitStart, AutoTransition::WINDOW_HIGH);
-  EXPECT_EQ(t.limitEnd, AutoTransition::WINDOW_LOW);
+  EXPECT_EQ(std::tuple(t.limitStart, t.limitEnd), std::tuple(0.99999988f, 1.1920929e-7f));
 
-  struct Case {
-    float a, b, v, readOut;
-  } cases[] = {
+  struct Case { float a, b, v, readOut; } cases[] = {
       {0.25f, 0.25f, 0.5f, 0.5f},   {0.25f, 0.25f, 0.375f, 0.25f}, {0.25f, 0.25f, 0.2f, 0.0f},
       {0.25f, 0.25f, 0.75f, 1.0f},  {0.25f, 0.25f, 0.25f, 0.0f},   {0.5f, 0.5f, 0.4999f, 0.0f},
       {0.5f, 0.5f, 0.5f, 1.0f},     {0.6f, 0.6f, 0.39f, 0.0f},     {0.6f, 0.6f, 0.7f, 1.0f},
@@ -258,8 +175,7 @@ TEST(AutoTransitionTest, LimitWindow) {
   };
   for (const Case& c : cases) {
     t.setLimits(c.a, c.b);
-    t.positionA = c.v;
-    t.positionB = c.v;
+    t.positionA = t.positionB = c.v;
     EXPECT_NEAR(t.position(0), c.readOut, 1e-6f) << c.a << " " << c.b << " " << c.v;
     EXPECT_NEAR(t.position(1), c.readOut, 1e-6f);
   }
@@ -279,23 +195,14 @@ TEST(AutoTransitionTest, PartialEndRampsInAndOut) {
   t.positionA = t.positionB = 0.6f;
   t.direction = -1;
   t.setPartialEnd(0.5f, 10, 4);
-  EXPECT_EQ(t.state, AutoTransition::RAMP);
-  EXPECT_EQ(t.hold, 1);
-  EXPECT_EQ(t.scale, 0.5f);
-  EXPECT_EQ(t.rampFrames, 10);
-  EXPECT_EQ(t.direction, 1);
-  EXPECT_EQ(t.savedPosition, 0.6f);
-  EXPECT_FLOAT_EQ(t.rampStep, -0.03f);
+  EXPECT_EQ(std::tuple(t.state, t.hold, t.direction), std::tuple(AutoTransition::RAMP, u8{1}, 1));
   float shown = t.position(0);
   for (int i = 0; i < 10; ++i) {
     t.advanceDual(FrameStep{4, true});
-    float now = t.position(0);
-    EXPECT_LT(now, shown) << "frame " << i;
-    shown = now;
+    EXPECT_LT(t.position(0), shown) << "frame " << i;
+    shown = t.position(0);
   }
-  EXPECT_EQ(t.state, AutoTransition::IDLE);
-  EXPECT_EQ(t.rampFrames, 0);
-  EXPECT_EQ(t.positionA, 0.6f);
+  EXPECT_EQ(std::tuple(t.state, t.positionA), std::tuple(AutoTransition::IDLE, 0.6f));
   EXPECT_NEAR(t.position(0), 0.3f, 1e-6f);
   t.advanceDual(FrameStep{4, true});
   EXPECT_EQ(t.rampFrames, -1);
@@ -307,87 +214,67 @@ TEST(AutoTransitionTest, PartialEndRampsInAndOut) {
 
   // Leaving partial mode ramps back to the full read-out.
   t.setPartialEnd(1.0f, 4, 0);
-  EXPECT_EQ(t.hold, 0);
-  EXPECT_EQ(t.rampFrames, 8);
+  EXPECT_EQ(std::tuple(t.hold, t.rampFrames), std::tuple(u8{0}, 8));
   EXPECT_NEAR(t.position(0), 0.48f, 1e-6f);
   for (int i = 0; i < 8; ++i) t.advanceDual(FrameStep{0, true});
-  EXPECT_EQ(t.state, AutoTransition::IDLE);
-  EXPECT_EQ(t.scale, 1.0f);
+  EXPECT_EQ(std::tuple(t.state, t.scale), std::tuple(AutoTransition::IDLE, 1.0f));
   EXPECT_NEAR(t.position(0), 0.6f, 1e-6f);
 
-  // Full transitions already: the scale is set and nothing moves.
+  // Full transitions already: nothing moves.
   t.setPartialEnd(0.99999f, 4, 0);
-  EXPECT_EQ(t.state, AutoTransition::IDLE);
-  EXPECT_EQ(t.scale, 1.0f);
+  EXPECT_EQ(std::tuple(t.state, t.scale), std::tuple(AutoTransition::IDLE, 1.0f));
 }
 
-TEST(AutoTransitionTest, RampOnFieldRateFormat) {
+TEST(AutoTransitionTest, RampEdgeCases) {
+  // On a field-rate format the ramp counts allowed frames only.
   AutoTransition t;
   t.positionA = t.positionB = 1.0f;
   t.setPartialEnd(0.5f, 10, 2);
-  EXPECT_EQ(t.rampFrames, 10);
-  int calls = runLength(t, true, 2, true);
-  EXPECT_EQ(calls, 20);
+  EXPECT_EQ(runLength(t, true, 2, true), 20);
   EXPECT_NEAR(t.position(0), 0.5f, 1e-6f);
-}
-
-TEST(AutoTransitionTest, SingleRampEndsThroughEndSnapping) {
-  AutoTransition t;
-  t.positionA = 0.5f;
-  t.setPartialEnd(0.0f, 1, 4);  // ramp to 0 in one frame
-  EXPECT_EQ(t.rampFrames, 1);
-  t.advanceSingle(FrameStep{4, true});
-  EXPECT_EQ(t.state, AutoTransition::IDLE);
-  EXPECT_EQ(t.positionA, 0.0f);
-  EXPECT_EQ(t.direction, 1);
-}
-
-TEST(AutoTransitionTest, StartDuringRampRunsFromTheRawPosition) {
-  AutoTransition t;
-  t.positionA = 0.8f;
-  t.setPartialEnd(0.5f, 10, 4);
-  t.advanceSingle(FrameStep{4, true});
-  float raw = t.positionA;
-  t.start(10, 1);
-  t.advanceSingle(FrameStep{4, true});
-  EXPECT_FLOAT_EQ(t.positionA, raw + 0.1f);
+  // A single ramp to 0 ends through end snapping.
+  AutoTransition u;
+  u.positionA = 0.5f;
+  u.setPartialEnd(0.0f, 1, 4);
+  u.advanceSingle(FrameStep{4, true});
+  EXPECT_EQ(ends(u), Ends(AutoTransition::IDLE, 0.0f, 1, 1));
+  // A start during a ramp runs from the raw position.
+  AutoTransition v;
+  v.positionA = 0.8f;
+  v.setPartialEnd(0.5f, 10, 4);
+  v.advanceSingle(FrameStep{4, true});
+  const float raw = v.positionA;
+  v.start(10, 1);
+  v.advanceSingle(FrameStep{4, true});
+  EXPECT_FLOAT_EQ(v.positionA, raw + 0.1f);
 }
 
 class AutoTransitionSlots : public BoardTest {};
 
 TEST_F(AutoTransitionSlots, SlotTable) {
-  std::set<int> used;
-  for (int me = 0; me < 4; ++me) {
-    EXPECT_EQ(AutoTransition::bkgdSlot(me), 5 * me);
-    EXPECT_TRUE(AutoTransition::isDualSlot(AutoTransition::bkgdSlot(me)));
-    used.insert(AutoTransition::bkgdSlot(me));
-    used.insert(AutoTransition::eventMemorySlot(me));
-    for (int k = 0; k < 4; ++k) {
-      used.insert(AutoTransition::keySlot(me, k));
-      EXPECT_FALSE(AutoTransition::isDualSlot(AutoTransition::keySlot(me, k)));
+  using A = AutoTransition;
+  std::set<int> used, dual;
+  for (int me = 0; me < 8; ++me) {
+    for (int c = 0; c < 4; ++c) {
+      used.insert(A::clipSlot(me, c));
+      if (me < 4) used.insert({A::bkgdSlot(me), A::keySlot(me, c), A::dskSlot(c), A::eventMemorySlot(me)});
     }
   }
-  for (int me = 0; me < 8; ++me)
-    for (int c = 0; c < 4; ++c) used.insert(AutoTransition::clipSlot(me, c));
-  for (int c = 0; c < 4; ++c) used.insert(AutoTransition::dskSlot(c));
-  EXPECT_EQ(used.size(), 4u + 4u + 16u + 32u + 4u);
-  EXPECT_EQ(AutoTransition::keySlot(3, 3), 19);
-  EXPECT_EQ(AutoTransition::dskSlot(0), 20);
-  EXPECT_EQ(AutoTransition::clipSlot(1, 2), 30);
-  EXPECT_EQ(AutoTransition::clipSlot(4, 0), 64);
-  EXPECT_EQ(AutoTransition::clipSlot(7, 3), 79);
-  EXPECT_EQ(AutoTransition::eventMemorySlot(2), 42);
+  EXPECT_EQ(used.size(), 4u + 16u + 4u + 4u + 32u);  // all distinct
   EXPECT_EQ(*used.rbegin(), 79);
-  int dual = 0;
-  for (int s = 0; s < AutoTransition::N_SLOTS; ++s) dual += AutoTransition::isDualSlot(s);
-  EXPECT_EQ(dual, 8);
-  EXPECT_TRUE(AutoTransition::isDualSlot(59));
+  const int slots[][2] = {{A::bkgdSlot(1), 5},    {A::bkgdSlot(2), 10},    {A::bkgdSlot(3), 15},
+                          {A::keySlot(3, 3), 19},  {A::dskSlot(0), 20},     {A::clipSlot(1, 2), 30},
+                          {A::clipSlot(4, 0), 64}, {A::clipSlot(7, 3), 79}, {A::eventMemorySlot(2), 42}};
+  for (const auto& s : slots) EXPECT_EQ(s[0], s[1]);
+  for (int s = 0; s < A::N_SLOTS; ++s)
+    if (A::isDualSlot(s)) dual.insert(s);
+  EXPECT_EQ(dual, (std::set<int>{0, 5, 10, 15, 44, 49, 54, 59}));
 }
 
 TEST_F(AutoTransitionSlots, SlotChecks) {
   EXPECT_THROW(AutoTransition::keySlot(4, 0), assert::AssertException);
-  EXPECT_EQ(testing_support::consoleCount("0 <= me && me < N_ME"), 1);
   EXPECT_THROW(AutoTransition::keySlot(0, 4), assert::AssertException);
+  EXPECT_EQ(testing_support::consoleCount("0 <= me && me < N_ME"), 1);
   EXPECT_EQ(testing_support::consoleCount("0 <= ch && ch < MxifKey::N_CHANNELS"), 1);
   EXPECT_EQ(testing_support::consoleCount("Main/autotrans.cpp"), 2);
   EXPECT_THROW(AutoTransition::bkgdSlot(-1), assert::AssertException);
@@ -400,16 +287,11 @@ class FrameStepFromSystem : public BoardTest {
     BoardTest::SetUp();
     static MxifSystem record;
     record = MxifSystem{};
-    system().bindStorage(&record);
+    category::CategorySystem::instance().bindStorage(&record);
   }
-  void TearDown() override {
-    category::CategoryRegistry::instance().reset();
-    vsyncReset();
-  }
-  static category::CategorySystem& system() { return category::CategorySystem::instance(); }
-  static void setFormat(int format) { system().record(0).format = static_cast<u8>(format); }
-  // One VSYNC through the frame callback with the given field bit and no frame work.
-  static void vsync(int field) {
+  void TearDown() override { category::CategoryRegistry::instance().reset(), vsyncReset(); }
+  static void vsync(int format, int field) {
+    category::CategorySystem::instance().record(0).format = static_cast<u8>(format);
     vsyncSetFrameWork([] {});
     onVsyncFrame(vsyncGuard(), field);
     vsyncSetFrameWork(nullptr);
@@ -417,151 +299,105 @@ class FrameStepFromSystem : public BoardTest {
 };
 
 TEST_F(FrameStepFromSystem, FormatAndFieldPhase) {
-  struct Case {
-    int format;
-    int field;
-    bool fieldPhase;
-    bool allowed;
-  } cases[] = {
-      {8, 0, false, false}, {8, 1, true, true}, {3, 0, false, false}, {4, 0, true, true}, {0, 0, true, true},
-  };
+  struct Case { int format, field; bool fieldPhase, allowed; } cases[] = {
+      {8, 0, false, false}, {8, 1, true, true}, {3, 0, false, false}, {4, 0, true, true}, {0, 0, true, true}};
   for (const Case& c : cases) {
-    setFormat(c.format);
-    vsync(c.field);
-    FrameStep f = FrameStep::current();
-    EXPECT_EQ(f.format, c.format);
-    EXPECT_EQ(f.fieldPhase, c.fieldPhase) << c.format << " " << c.field;
-    EXPECT_EQ(f.allowed(), c.allowed) << c.format << " " << c.field;
+    vsync(c.format, c.field);
+    const FrameStep f = FrameStep::current();
+    EXPECT_EQ(std::tuple(f.format, f.fieldPhase, f.allowed()), std::tuple(c.format, c.fieldPhase, c.allowed)) << c.field;
   }
   // The steppers' own forms read the same.
-  setFormat(9);
   AutoTransition t;
   t.start(10, 1);
   AuxTransition aux;
   aux.setRate(0, 10);
   aux.stepChannel(0, 1);
-  vsync(0);
-  t.advanceSingle();
-  aux.stepChannel(0, 2);
-  EXPECT_EQ(t.positionA, 0.0f);
-  EXPECT_EQ(aux.channels[0].position, 0.0f);
-  vsync(1);
-  t.advanceSingle();
-  aux.stepChannel(0, 2);
-  EXPECT_FLOAT_EQ(t.positionA, 0.1f);
-  EXPECT_FLOAT_EQ(aux.channels[0].position, 0.1f);
+  for (int field : {0, 1}) {
+    vsync(9, field);
+    t.advanceSingle();
+    aux.stepChannel(0, 2);
+    EXPECT_FLOAT_EQ(t.positionA, field * 0.1f);
+    EXPECT_FLOAT_EQ(aux.channels[0].position, field * 0.1f);
+  }
+  // The ramp length follows the current format.
   t.setPartialEnd(0.5f, 10);
   EXPECT_EQ(t.rampFrames, 10);
-  setFormat(0);
+  vsync(0, 1);
   t.setPartialEnd(1.0f, 10);
   EXPECT_EQ(t.rampFrames, 20);
 }
 
-// --- AUX mixes ---
-
-TEST(AuxTransitionTest, FirstSelectionShowsAtOnce) {
-  AuxTransition aux;
-  aux.setRate(0, 10);
-  aux.stepChannel(0, 7, FrameStep{0, true});
-  int prev = 0, cur = 0;
-  float pos = 0;
-  aux.getState(0, prev, cur, pos);
-  EXPECT_EQ(prev, 7);
-  EXPECT_EQ(cur, 7);
-  EXPECT_EQ(pos, 1.0f);
-  EXPECT_EQ(aux.events[0], 0);
-  EXPECT_EQ(aux.isRunning(0), 0);
+// Previous source, source and position of a channel as getState gives them.
+std::tuple<int, int, float> auxState(const AuxTransition& aux, int ch, int prev = 0, int cur = 0, float pos = 0) {
+  aux.getState(ch, prev, cur, pos);
+  return {prev, cur, pos};
 }
 
 TEST(AuxTransitionTest, MixLengthsAndEvents) {
-  struct Case {
-    int format;
-    int rate;
-    bool alternate;
-    int frames;  // steps after the change until the mix ends; 0: no mix
-  } cases[] = {
-      {0, 10, false, 20}, {4, 10, false, 10}, {11, 10, false, 10}, {2, 10, true, 20},
-      {9, 10, false, 10}, {6, 10, false, 20}, {0, 999, false, 1998}, {4, 100, false, 100}, {0, 1, false, 0},
-      {4, 0, false, 0},   {13, 4, false, 8},
+  // Frames: steps after the change until the mix ends; 0: no mix.
+  struct Case { int format, rate; bool alternate; int frames; } cases[] = {
+      {0, 10, false, 20}, {4, 10, false, 10}, {11, 10, false, 10}, {2, 10, true, 20}, {9, 10, false, 10},
+      {6, 10, false, 20}, {0, 999, false, 1998}, {4, 100, false, 100}, {0, 1, false, 0}, {4, 0, false, 0},
+      {13, 4, false, 8},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "format " << c.format << " rate " << c.rate);
     AuxTransition aux;
     aux.setRate(3, c.rate);
+    // The first selection shows at once, without a mix.
     aux.stepChannel(3, 1, FrameStep{c.format, true});
-    aux.events[3] = 0;
+    EXPECT_EQ(std::tuple_cat(auxState(aux, 3), std::tuple(aux.events[3])), std::tuple(1, 1, 1.0f, 0));
     int frames = 0;
-    for (int call = 0; call < 5000; ++call) {
+    for (int call = 0; call < 5000 && frames == 0; ++call) {
       aux.stepChannel(3, 2, frameAt(c.format, call, c.alternate));
       if (call == 0 && c.frames > 0) {
-        EXPECT_EQ(aux.events[3], AuxTransition::MIX_STARTED);
+        EXPECT_EQ(std::tuple(aux.events[3], aux.channels[3].previousSource), std::tuple(AuxTransition::MIX_STARTED, 1));
         aux.events[3] = 0;
       }
-      if (!aux.isRunning(3)) {
-        frames = call + 1;
-        break;
-      }
-      if (call == 0) {
-        EXPECT_EQ(aux.channels[3].previousSource, 1);
-      }
+      if (!aux.isRunning(3)) frames = call + 1;
     }
-    int prev = 0, cur = 0;
-    float pos = 0;
-    aux.getState(3, prev, cur, pos);
-    EXPECT_EQ(pos, 1.0f);
-    EXPECT_EQ(cur, 2);
-    if (c.frames == 0) {
-      EXPECT_EQ(aux.events[3], 0) << "rate " << c.rate;
-      EXPECT_EQ(frames, 1);
-    } else {
-      EXPECT_EQ(frames, c.frames) << "format " << c.format << " rate " << c.rate;
-      EXPECT_EQ(aux.events[3], AuxTransition::MIX_ENDED);
-    }
+    const auto state = auxState(aux, 3);
+    EXPECT_EQ(std::tuple(std::get<1>(state), std::get<2>(state), frames, aux.events[3]),
+              std::tuple(2, 1.0f, c.frames ? c.frames : 1, c.frames ? AuxTransition::MIX_ENDED : 0));
   }
 }
 
 TEST(AuxTransitionTest, HoldFreezesAndTargetChangesDuringAMix) {
   AuxTransition aux;
+  auto stepTo = [&](int source) { aux.stepChannel(1, source, FrameStep{4, true}); };
   aux.setRate(1, 4);
-  aux.stepChannel(1, 10, FrameStep{4, true});
-  aux.stepChannel(1, 11, FrameStep{4, true});
+  stepTo(10);
+  stepTo(11);
   EXPECT_FLOAT_EQ(aux.channels[1].position, 0.25f);
   aux.channels[1].held = 1;
-  aux.stepChannel(1, 11, FrameStep{4, true});
-  EXPECT_FLOAT_EQ(aux.channels[1].position, 0.25f);
-  EXPECT_EQ(aux.isHeld(1), 1);
+  stepTo(11);
+  EXPECT_EQ(std::tuple(aux.channels[1].position, aux.isHeld(1)), std::tuple(0.25f, 1));
   // A further change during the mix only replaces the target.
-  aux.stepChannel(1, 12, FrameStep{4, true});
-  EXPECT_EQ(aux.channels[1].previousSource, 10);
-  EXPECT_EQ(aux.channels[1].source, 12);
+  stepTo(12);
+  EXPECT_EQ(std::tuple(aux.channels[1].previousSource, aux.channels[1].source), std::tuple(10, 12));
   aux.channels[1].held = 0;
-  aux.stepChannel(1, 12, FrameStep{4, true});
+  stepTo(12);
   EXPECT_FLOAT_EQ(aux.channels[1].position, 0.5f);
   // Stopped part-way (not running), a new change continues from where it stands.
   aux.channels[1].running = 0;
-  aux.stepChannel(1, 13, FrameStep{4, true});
-  EXPECT_EQ(aux.channels[1].previousSource, 12);
-  EXPECT_FLOAT_EQ(aux.channels[1].position, 0.75f);
+  stepTo(13);
+  EXPECT_EQ(std::tuple(aux.channels[1].previousSource, aux.channels[1].position), std::tuple(12, 0.75f));
 }
 
-TEST(AuxTransitionTest, ChannelsOutOfRangeAddressNothing) {
+TEST(AuxTransitionTest, ChannelsOutOfRangeAddressNothingAndRatesClamp) {
   AuxTransition aux;
-  aux.setRate(16, 10);
-  aux.setRate(-1, 10);
-  aux.stepChannel(16, 5, FrameStep{0, true});
-  aux.stepChannel(-1, 5, FrameStep{0, true});
-  int prev = 42, cur = 43;
-  float pos = 0.5f;
-  aux.getState(16, prev, cur, pos);
-  EXPECT_EQ(prev, 42);
-  EXPECT_EQ(cur, 43);
-  EXPECT_EQ(pos, 0.5f);
+  for (int ch : {16, -1}) {
+    aux.setRate(ch, 10);
+    aux.stepChannel(ch, 5, FrameStep{0, true});
+  }
+  EXPECT_EQ(auxState(aux, 16, 42, 43, 0.5f), std::tuple(42, 43, 0.5f));
   EXPECT_EQ(aux.isRunning(16), 0);
   EXPECT_EQ(aux.isHeld(-3), 0);
   for (const auto& c : aux.channels) EXPECT_EQ(c.source, -1);
-  aux.setRate(0, 5000);
-  EXPECT_EQ(aux.channels[0].rate, 999);
-  aux.setRate(0, -4);
-  EXPECT_EQ(aux.channels[0].rate, 0);
+  for (int rate : {5000, -4}) {
+    aux.setRate(0, rate);
+    EXPECT_EQ(aux.channels[0].rate, rate > 0 ? 999 : 0);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "records/bkgd.h"
@@ -11,79 +12,48 @@ namespace {
 // (wire position in the comment).
 const std::vector<u8> kWire = {
     0x01, 0xFF, 0xFF, 0xFF,              //   0 mask: bits 0..24
-    0x02,                                //   4 me
-    0x01,                                //   5 direction
-    0x01,                                //   6 nrMode
-    0x02,                                //   7 borderSource
+    0x02, 0x01, 0x01, 0x02,              //   4 me, direction, nrMode, borderSource
     0x00, 0x00, 0x00, 0x01,              //   8 nextMask
-    0x01,                                //  12 nextBkgd
-    0x00, 0x00, 0x00, 0x0F,              //  13 nextKeyMask
+    0x01, 0x00, 0x00, 0x00, 0x0F,        //  12 nextBkgd, nextKeyMask
     0x01, 0x00, 0x01, 0x00,              //  17 nextKey[4]
     0x00, 0x00, 0x00, 0x07,              //  21 mixMask
-    0x01,                                //  25 type
-    0x01,                                //  26 nam
-    0x00,                                //  27 namCmix
+    0x01, 0x01, 0x00,                    //  25 type, nam, namCmix
     0x0E, 0x0F, 0x03, 0xE8, 0x04, 0x38,  //  28 mixColor 3599, 1000, 1080
     0x00, 0x00, 0x00, 0x1F,              //  34 trans.mask
-    0x01,                                //  38 trans.flag
-    0x00, 0x00,                          //  39 trans.value
-    0x03, 0xE7,                          //  41 trans.rate 999
-    0x02, 0xBC,                          //  43 trans.limitStart 700
-    0x01, 0x2C,                          //  45 trans.limitEnd 300
+    0x01, 0x00, 0x00,                    //  38 trans.flag, trans.value
+    0x03, 0xE7, 0x02, 0xBC, 0x01, 0x2C,  //  41 trans.rate 999, limitStart 700, limitEnd 300
     0x00, 0x00, 0x00, 0x07,              //  47 positionMask
-    0x01,                                //  51 partialOn
-    0x27, 0x10,                          //  52 partialPosition 10000
-    0x00, 0x1E,                          //  54 partialRate 30
-    0x10,                                //  56 patternNumber 16
-    0x00,                                //  57 patternKind 0
+    0x01, 0x27, 0x10, 0x00, 0x1E,        //  51 partialOn, partialPosition 10000, partialRate 30
+    0x10, 0x00,                          //  56 patternNumber 16, patternKind 0
     0x00, 0x00, 0x00, 0x07,              //  58 borderMask
-    0x01,                                //  62 borderOn
-    0x01, 0xF4,                          //  63 borderWidth 500
-    0x00, 0xFA,                          //  65 softness 250
+    0x01, 0x01, 0xF4, 0x00, 0xFA,        //  62 borderOn, borderWidth 500, softness 250
     0x04, 0xB0, 0x01, 0xF4, 0x03, 0x84,  //  67 borderColor 1200, 500, 900
     0x00, 0x00, 0x00, 0x0F,              //  73 dustMask
-    0x01,                                //  77 dustOn
-    0xFF, 0xFE,                          //  78 dustGain -2
-    0x01,                                //  80 dustLevelOn
-    0x0F,                                //  81 dustLevel
+    0x01, 0xFF, 0xFE,                    //  77 dustOn, dustGain -2
+    0x01, 0x0F,                          //  80 dustLevelOn, dustLevel
     0x00, 0x00, 0x00, 0x07,              //  82 linkMask
-    0x03,                                //  86 selectA
-    0x02,                                //  87 selectB
-    0x01,                                //  88 selectLink
+    0x03, 0x02, 0x01,                    //  86 selectA, selectB, selectLink
     0x00, 0x00, 0x00, 0x0F,              //  89 modulationX.mask
-    0x01,                                //  93 waveform
-    0x27, 0x10,                          //  94 amplitude 10000
-    0x12, 0x34,                          //  96 frequency
-    0xFF, 0xCE,                          //  98 phaseSpeed -50
+    0x01, 0x27, 0x10,                    //  93 waveform, amplitude 10000
+    0x12, 0x34, 0xFF, 0xCE,              //  96 frequency, phaseSpeed -50
     0x00, 0x00, 0x00, 0x05,              // 100 modulationY.mask
-    0x00,                                // 104 waveform
-    0x00, 0x01,                          // 105 amplitude
-    0x00, 0x02,                          // 107 frequency
-    0x00, 0x32,                          // 109 phaseSpeed 50
+    0x00, 0x00, 0x01,                    // 104 waveform, amplitude
+    0x00, 0x02, 0x00, 0x32,              // 107 frequency, phaseSpeed 50
     0xEC, 0x78, 0x13, 0x88, 0xFF, 0xFF, 0x01, 0x02,  // 111 edges -5000, 5000, -1, 258
-    0x01,                                // 119 option144
-    0x02,                                // 120 option145
-    0x04,                                // 121 option146
-    0x01,                                // 122 edgeSymmetry
-    0x01,                                // 123 option148
-    0x01,                                // 124 presetCheck
-    0x03,                                // 125 option150
+    0x01, 0x02, 0x04,                    // 119 option144, option145, option146
+    0x01, 0x01, 0x01, 0x03,              // 122 edgeSymmetry, option148, presetCheck, option150
     0xEC, 0x78,                          // 126 option152 -5000
-    0x27, 0x10,                          // 128 size1 10000
-    0x0B, 0xB8,                          // 130 size2 3000
+    0x27, 0x10, 0x0B, 0xB8,              // 128 size1 10000, size2 3000
     0xD8, 0xF0, 0x27, 0x10,              // 132 point1 -10000, 10000
     0x00, 0x64, 0xFF, 0x9C,              // 136 center 100, -100
     0x03, 0xE8, 0xFC, 0x18,              // 140 point2 1000, -1000
     0xFE, 0x0C, 0x00, 0x00, 0x01, 0xF4,  // 144 offsets -500, 0, 500
     0x00, 0x00, 0x00, 0x0F,              // 150 spin.mask
-    0x01,                                // 154 spin.on
-    0xF1, 0xF0, 0x0E, 0x10, 0x00, 0x05,  // 155 spin -3600, 3600, 5
+    0x01, 0xF1, 0xF0, 0x0E, 0x10, 0x00, 0x05,  // 154 spin.on, spin -3600, 3600, 5
     0x00, 0x00, 0x00, 0x0E,              // 161 modify.mask
-    0x00,                                // 165 modify.on
-    0x03, 0xE8, 0x00, 0x00, 0xFF, 0xD3,  // 166 modify 1000, 0, -45
+    0x00, 0x03, 0xE8, 0x00, 0x00, 0xFF, 0xD3,  // 165 modify.on, modify 1000, 0, -45
     0x00, 0x00, 0x00, 0x07,              // 172 statusMask
-    0x11, 0x22, 0x33, 0x44,              // 176 status values
-    0x55,                                // 180 status byte
+    0x11, 0x22, 0x33, 0x44, 0x55,        // 176 status values, status byte
     0x00, 0x00, 0x07, 0xFF,              // 181 patFree1.mask
     0x00, 0x01, 0x23, 0x45,              // 185 size
     0x01, 0x01, 0x02, 0x02,              // 189 positionX, positionY
@@ -99,57 +69,31 @@ const std::vector<u8> kWire = {
     0x01, 0x00, 0x01, 0x01,              // 235 status flags 0..3
 };
 
-template <class X>
-X at(const MxifBkgd& r, size_t offset) {
-  X x;
-  std::memcpy(&x, reinterpret_cast<const u8*>(&r) + offset, sizeof(X));
-  return x;
+// The value at a memory offset, read as u8, s16 or u32 by its size.
+s64 at(const MxifBkgd& r, size_t offset, int size) {
+  const u8* p = reinterpret_cast<const u8*>(&r) + offset;
+  s16 h;
+  u32 w;
+  if (size == 1) return *p;
+  if (size == 2) return std::memcpy(&h, p, 2), h;
+  return std::memcpy(&w, p, 4), w;
 }
 
 TEST(BkgdRecordTest, WireRoundTripIsByteExact) {
   ASSERT_EQ(kWire.size(), MxifBkgd::WIRE_SIZE);
   MxifBkgd r;
   ASSERT_TRUE(MxifBkgd::read(kWire.data(), kWire.size(), r));
-
-  // Fields land where the memory layout puts them.
-  EXPECT_EQ(at<u32>(r, 0), 0x01FFFFFFu);
-  EXPECT_EQ(at<u8>(r, 4), 2);
-  EXPECT_EQ(at<u8>(r, 7), 2);
-  EXPECT_EQ(at<u8>(r, 12), 1);
-  EXPECT_EQ(at<u8>(r, 22), 1);
-  EXPECT_EQ(at<s16>(r, 32), 3599);
-  EXPECT_EQ(at<s16>(r, 36), 1080);
-  EXPECT_EQ(at<u32>(r, 40), 0x1Fu);
-  EXPECT_EQ(at<s16>(r, 48), 999);
-  EXPECT_EQ(at<s16>(r, 50), 700);
-  EXPECT_EQ(at<s16>(r, 52), 300);
-  EXPECT_EQ(at<s16>(r, 62), 10000);
-  EXPECT_EQ(at<u8>(r, 68), 16);
-  EXPECT_EQ(at<s16>(r, 80), 250);
-  EXPECT_EQ(at<s16>(r, 84), 1200);
-  EXPECT_EQ(at<s16>(r, 98), -2);
-  EXPECT_EQ(at<u8>(r, 101), 15);
-  EXPECT_EQ(at<u8>(r, 108), 3);
-  EXPECT_EQ(at<u8>(r, 110), 1);
-  EXPECT_EQ(at<s16>(r, 122), -50);
-  EXPECT_EQ(at<s16>(r, 134), 50);
-  EXPECT_EQ(at<s16>(r, 136), -5000);
-  EXPECT_EQ(at<u8>(r, 146), 4);
-  EXPECT_EQ(at<s16>(r, 152), -5000);
-  EXPECT_EQ(at<s16>(r, 158), -10000);
-  EXPECT_EQ(at<s16>(r, 174), 500);
-  EXPECT_EQ(at<s16>(r, 182), -3600);
-  EXPECT_EQ(at<s16>(r, 198), -45);
-  EXPECT_EQ(at<s16>(r, 204), 0x1122);
-  EXPECT_EQ(at<u8>(r, 208), 0x55);
-  EXPECT_EQ(at<u32>(r, 216), 0x12345u);
-  EXPECT_EQ(at<s16>(r, 230), 0x0606);
-  EXPECT_EQ(at<u8>(r, 238), 1);
-  EXPECT_EQ(at<u32>(r, 240), 0x41u);
-  EXPECT_EQ(at<s16>(r, 250), -32768);
-  EXPECT_EQ(at<u8>(r, 268), 1);
-  EXPECT_EQ(at<u8>(r, 269), 0);
-  EXPECT_EQ(at<u8>(r, 271), 1);
+  // Fields land where the memory layout puts them: {offset, size, value}.
+  const s64 layout[][3] = {
+      {0, 4, 0x01FFFFFF}, {4, 1, 2},      {7, 1, 2},         {12, 1, 1},     {22, 1, 1},     {32, 2, 3599},
+      {36, 2, 1080},      {40, 4, 0x1F},  {48, 2, 999},      {50, 2, 700},   {52, 2, 300},   {62, 2, 10000},
+      {68, 1, 16},        {80, 2, 250},   {84, 2, 1200},     {98, 2, -2},    {101, 1, 15},   {108, 1, 3},
+      {110, 1, 1},        {122, 2, -50},  {134, 2, 50},      {136, 2, -5000}, {146, 1, 4},   {152, 2, -5000},
+      {158, 2, -10000},   {174, 2, 500},  {182, 2, -3600},   {198, 2, -45},  {204, 2, 0x1122}, {208, 1, 0x55},
+      {216, 4, 0x12345},  {230, 2, 0x0606}, {238, 1, 1},     {240, 4, 0x41}, {250, 2, -32768}, {268, 1, 1},
+      {269, 1, 0},        {271, 1, 1},
+  };
+  for (const auto& f : layout) EXPECT_EQ(at(r, f[0], static_cast<int>(f[1])), f[2]) << "offset " << f[0];
 
   std::vector<u8> out(300, 0xAA);
   ASSERT_EQ(MxifBkgd::write(r, out.data(), out.size()), MxifBkgd::WIRE_SIZE);
@@ -160,19 +104,16 @@ TEST(BkgdRecordTest, WireRoundTripIsByteExact) {
 
 TEST(BkgdRecordTest, ReaderNormalisesOption148AndRefusesShortBodies) {
   std::vector<u8> wire = kWire;
-  wire[123] = 7;
   MxifBkgd r;
-  ASSERT_TRUE(MxifBkgd::read(wire.data(), wire.size(), r));
-  EXPECT_EQ(r.option148, 1);
-  wire[123] = 0;
-  ASSERT_TRUE(MxifBkgd::read(wire.data(), wire.size(), r));
-  EXPECT_EQ(r.option148, 0);
-
+  for (u8 v : {7, 0}) {
+    wire[123] = v;
+    ASSERT_TRUE(MxifBkgd::read(wire.data(), wire.size(), r));
+    EXPECT_EQ(r.option148, v ? 1 : 0);
+  }
   MxifBkgd untouched;
   untouched.size1 = 77;
   EXPECT_FALSE(MxifBkgd::read(kWire.data(), 238, untouched));
-  EXPECT_EQ(untouched.size1, 77);
-  EXPECT_EQ(untouched.mask, 0u);
+  EXPECT_EQ(std::tuple(untouched.size1, untouched.mask), std::tuple(s16{77}, 0u));
 }
 
 TEST(BkgdRecordTest, MergeCopiesPresentFieldsOnly) {
@@ -193,31 +134,22 @@ TEST(BkgdRecordTest, MergeCopiesPresentFieldsOnly) {
   in.setStatus1(1);
 
   MxifBkgd::merge(live, in);
-  EXPECT_EQ(live.me, 3);
-  EXPECT_EQ(live.patternNumber, 23);
-  EXPECT_EQ(live.patternKind, 3);
-  EXPECT_EQ(live.trans.rate, 12);
-  EXPECT_EQ(live.trans.limitEnd, 300);
-  EXPECT_EQ(live.trans.mask, 1u << 2);
-  EXPECT_EQ(live.patFree1.size, 4242u);
-  EXPECT_EQ(live.patFree1.edges[2], -7);
-  EXPECT_EQ(live.patFree1.edges[0], 0x0606);
-  EXPECT_EQ(live.patFree1.positionX, 0x0101);
-  EXPECT_EQ(live.patFree1.mask, (1u << 0) | (1u << 8));
-  EXPECT_EQ(live.nextKey[0], 1);
-  EXPECT_EQ(live.nextKey[1], 1);
-  EXPECT_EQ(live.nextKeyMask, 1u << 1);
-  EXPECT_EQ(live.status[1], 1);
-  EXPECT_EQ(live.status[0], 1);
-  EXPECT_EQ(live.mask, (1u << MxifBkgd::BIT_PATTERN) | (1u << (MxifBkgd::BIT_STATUS0 + 1)));
-  EXPECT_EQ(live.size1, 10000);
-  EXPECT_EQ(live.mixMask, 0u);
+  // Given fields are taken, the rest (and fields whose bit is clear) keep the live values.
+  const s64 merged[][2] = {
+      {live.me, 3},          {live.patternNumber, 23},       {live.patternKind, 3},
+      {live.trans.rate, 12}, {live.trans.limitEnd, 300},     {live.patFree1.size, 4242},
+      {live.patFree1.edges[2], -7}, {live.patFree1.edges[0], 0x0606}, {live.patFree1.positionX, 0x0101},
+      {live.nextKey[0], 1},  {live.nextKey[1], 1},           {live.status[0], 1},
+      {live.status[1], 1},   {live.size1, 10000},
+      // The presence words become those of the request.
+      {live.trans.mask, 1u << 2}, {live.patFree1.mask, (1u << 0) | (1u << 8)}, {live.nextKeyMask, 1u << 1},
+      {live.mask, (1u << MxifBkgd::BIT_PATTERN) | (1u << (MxifBkgd::BIT_STATUS0 + 1))}, {live.mixMask, 0},
+  };
+  for (const auto& m : merged) EXPECT_EQ(m[0], m[1]) << "merged field " << (&m - merged);
 
   MxifBkgd::PatFree pf{};
   MxifBkgd::PatFree::merge(pf, in.patFree1);
-  EXPECT_EQ(pf.size, 4242u);
-  EXPECT_EQ(pf.edges[2], -7);
-  EXPECT_EQ(pf.mask, in.patFree1.mask);
+  EXPECT_EQ(std::tuple(pf.size, pf.edges[2], pf.mask), std::tuple(4242u, s16{-7}, in.patFree1.mask));
 }
 
 TEST(BkgdRecordTest, ResumeSetsEveryPresenceBitAndClearEmptiesThem) {
@@ -228,21 +160,17 @@ TEST(BkgdRecordTest, ResumeSetsEveryPresenceBitAndClearEmptiesThem) {
   MxifBkgd r;
   EXPECT_FALSE(r.hasAny());
   r.resumeFrom(saved);
-  EXPECT_EQ(r.trans.rate, 25);
-  EXPECT_EQ(r.patFree2.edgeSymmetry, 1);
-  EXPECT_EQ(r.status[3], 1);
-  const u32 words[16] = {r.mask,          r.nextMask,         r.nextKeyMask,        r.mixMask,
-                         r.trans.mask,    r.positionMask,     r.borderMask,         r.dustMask,
-                         r.link.mask,     r.modulationX.mask, r.modulationY.mask,   r.spin.mask,
-                         r.modify.mask,   r.statusMask,       r.patFree1.mask,      r.patFree2.mask};
-  const u32 expected[16] = {0x01FFFFFF, 0x1, 0xF, 0x7, 0x1F, 0x7, 0x7, 0xF,
-                            0x7,        0xF, 0xF, 0xF, 0xF,  0x7, 0x7FF, 0x7FF};
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(words[i], expected[i]) << "presence word " << i;
+  EXPECT_EQ(std::tuple(r.trans.rate, r.patFree2.edgeSymmetry, r.status[3]), std::tuple(saved.trans.rate, u8{1}, u8{1}));
+  const u32 words[][2] = {
+      {r.mask, 0x01FFFFFF}, {r.nextMask, 0x1},    {r.nextKeyMask, 0xF},      {r.mixMask, 0x7},
+      {r.trans.mask, 0x1F}, {r.positionMask, 0x7}, {r.borderMask, 0x7},       {r.dustMask, 0xF},
+      {r.link.mask, 0x7},   {r.modulationX.mask, 0xF}, {r.modulationY.mask, 0xF}, {r.spin.mask, 0xF},
+      {r.modify.mask, 0xF}, {r.statusMask, 0x7},  {r.patFree1.mask, 0x7FF},  {r.patFree2.mask, 0x7FF}};
+  for (const auto& w : words) EXPECT_EQ(w[0], w[1]) << "presence word " << (&w - words);
   // A resumed record writes every field as it stands.
   std::vector<u8> out(239);
   ASSERT_EQ(MxifBkgd::write(r, out.data(), out.size()), 239u);
-  EXPECT_EQ(out[41], 0);
-  EXPECT_EQ(out[42], 25);
+  EXPECT_EQ(std::tuple(out[41], out[42]), std::tuple(u8{0}, u8{25}));
 
   r.clearPresence();
   EXPECT_FALSE(r.hasAny());
@@ -260,43 +188,27 @@ TEST(BkgdRecordTest, HeadSettersSetTheirBit) {
   r.setOffsets(edges);
   r.setStatus3(1);
   EXPECT_EQ(r.mask, (1u << 0) | (1u << 6) | (1u << 14) | (1u << 20) | (1u << 24));
-  EXPECT_EQ(r.getEdges()[2], -3);
-  EXPECT_EQ(r.getOffsets()[2], -3);
-  EXPECT_EQ(r.getOption152(), -5);
-  EXPECT_EQ(r.status[3], 1);
-  EXPECT_EQ(r.status[2], 0);
+  EXPECT_EQ(std::tuple(r.getEdges()[2], r.getOffsets()[2], r.getOption152(), r.status[3], r.status[2]),
+            std::tuple(-3, -3, -5, 1, 0));
 }
 
 TEST(BkgdRecordTest, SelectorMergeChecksRanges) {
-  struct Case {
-    u8 a, b, link;
-    u32 bits;
-  } cases[] = {
-      {3, 3, 1, 0x7}, {4, 0, 0, 0x6}, {0, 4, 2, 0x1}, {255, 255, 1, 0x4},
+  // A field is taken when its bit is given and its value is in range.
+  struct Case { u32 given; u8 a, b, link; u32 bits; } cases[] = {
+      {7, 3, 3, 1, 0x7}, {7, 4, 0, 0, 0x6}, {7, 0, 4, 2, 0x1}, {7, 255, 255, 1, 0x4}, {2, 1, 2, 1, 0x2},
   };
   for (const Case& c : cases) {
     MxifBkgd::Selectors to{};
     to.selectA = to.selectB = 9;
-    MxifBkgd::Selectors from{7, c.a, c.b, c.link};
-    MxifBkgd::mergeSelectors(to, from);
+    MxifBkgd::mergeSelectors(to, MxifBkgd::Selectors{c.given, c.a, c.b, c.link});
     EXPECT_EQ(to.mask, c.bits);
     EXPECT_EQ(to.selectA, (c.bits & 1) ? c.a : 9);
     EXPECT_EQ(to.selectB, (c.bits & 2) ? c.b : 9);
   }
-  // A field whose bit is clear is not taken even when valid.
-  MxifBkgd::Selectors to{};
-  MxifBkgd::mergeSelectors(to, MxifBkgd::Selectors{0x2, 1, 2, 1});
-  EXPECT_EQ(to.selectA, 0);
-  EXPECT_EQ(to.selectB, 2);
-  EXPECT_EQ(to.mask, 0x2u);
 }
 
 TEST(BkgdRecordTest, ModulationAndModifyMergesCheckRanges) {
-  struct ModCase {
-    u8 waveform;
-    s16 amplitude, frequency, phaseSpeed;
-    u32 bits;
-  } mods[] = {
+  struct ModCase { u8 waveform; s16 amplitude, frequency, phaseSpeed; u32 bits; } mods[] = {
       {1, 10000, 0, -50, 0xF}, {2, 10001, -1, 51, 0x0}, {0, 0, 10000, 50, 0xF}, {1, -1, 5, -51, 0x5},
   };
   for (const ModCase& c : mods) {
@@ -304,11 +216,7 @@ TEST(BkgdRecordTest, ModulationAndModifyMergesCheckRanges) {
     MxifBkgd::mergeLevels10000(to, MxifBkgd::Modulation{0xF, c.waveform, c.amplitude, c.frequency, c.phaseSpeed});
     EXPECT_EQ(to.mask, c.bits) << c.amplitude << " " << c.frequency << " " << c.phaseSpeed;
   }
-  struct ModifyCase {
-    u8 on;
-    s16 v1, v2, v3;
-    u32 bits;
-  } modifies[] = {
+  struct ModifyCase { u8 on; s16 v1, v2, v3; u32 bits; } modifies[] = {
       {1, 1000, 0, -45, 0xF}, {2, 1001, -1, 46, 0x0}, {0, 0, 1000, 45, 0xF}, {1, 500, 1001, -46, 0x3},
   };
   for (const ModifyCase& c : modifies) {
@@ -320,14 +228,9 @@ TEST(BkgdRecordTest, ModulationAndModifyMergesCheckRanges) {
 }
 
 TEST(BkgdRecordTest, ColourRanges) {
-  const s16 ok[3] = {3599, 1000, 1080};
-  const s16 hue[3] = {3600, 0, 0};
-  const s16 sat[3] = {0, -1, 0};
-  const s16 lum[3] = {0, 0, 1081};
-  EXPECT_TRUE(MxifBkgd::isColorValid(ok));
-  EXPECT_FALSE(MxifBkgd::isColorValid(hue));
-  EXPECT_FALSE(MxifBkgd::isColorValid(sat));
-  EXPECT_FALSE(MxifBkgd::isColorValid(lum));
+  struct Case { s16 hls[3]; bool valid; } cases[] = {
+      {{3599, 1000, 1080}, true}, {{3600, 0, 0}, false}, {{0, -1, 0}, false}, {{0, 0, 1081}, false}};
+  for (const Case& c : cases) EXPECT_EQ(MxifBkgd::isColorValid(c.hls), c.valid) << c.hls[0];
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "Main/autotrans.h"
 #include "Main/faderpos.h"
 #include "board_fixture.h"
@@ -9,44 +11,43 @@ using testing_support::BoardTest;
 
 namespace {
 
+// What an update returned, whether it took the transition, the owner and position A after it.
+using Took = std::tuple<bool, bool, s32, float>;
+
 class FaderPosTest : public BoardTest {
  protected:
-  // A transition resting at `position` in pick-up mode, seen by the tracker for two frames.
-  void restAt(float position) {
-    t.positionA = position;
+  // A fresh transition in pick-up mode, seen by the tracker at `last` and then at `now`.
+  void restAt(float now, float last = -1.0f) {
+    t = AutoTransition{};
+    f = TransitionFader{};
     f.bind(&t);
+    t.positionA = last < 0 ? now : last;
     f.advance();
+    t.positionA = now;
     f.advance();
+    taken = true;
+  }
+  // The flag starts true and keeps its last value, so both its clearing and its setting show.
+  Took update(int fader, float previous, float current, int direction = 0) {
+    const bool result = f.update(fader, previous, current, direction, &taken);
+    return {result, taken, f.ownerFader, t.positionA};
   }
   AutoTransition t;
   TransitionFader f;
+  bool taken = true;
 };
 
 TEST_F(FaderPosTest, PickUpWhenTheLeverCrossesThePosition) {
   restAt(0.4f);
-  bool taken = true;
-  EXPECT_FALSE(f.update(0, 0.2f, 0.35f, 0, &taken));
-  EXPECT_FALSE(taken);
-  EXPECT_EQ(f.ownerFader, -1);
-  EXPECT_EQ(t.positionA, 0.4f);
-  EXPECT_TRUE(f.update(0, 0.35f, 0.45f, 0, &taken));
-  EXPECT_TRUE(taken);
-  EXPECT_EQ(f.ownerFader, 0);
-  EXPECT_EQ(t.positionA, 0.45f);
+  EXPECT_EQ(update(0, 0.2f, 0.35f), Took(false, false, -1, 0.4f));
+  EXPECT_EQ(update(0, 0.35f, 0.45f), Took(true, true, 0, 0.45f));
   // Once owned, the lever positions the transition whatever its distance.
-  EXPECT_TRUE(f.update(0, 0.45f, 0.9f, 0));
-  EXPECT_EQ(t.positionA, 0.9f);
+  EXPECT_EQ(update(0, 0.45f, 0.9f), Took(true, true, 0, 0.9f));
 }
 
 TEST_F(FaderPosTest, PickUpCases) {
-  struct Case {
-    float transition;
-    float last;  // transition position one frame earlier
-    float previous, current;
-    bool result;
-    bool taken;
-    float position;  // transition position after the call
-  } cases[] = {
+  // last: the transition's position one frame earlier; position: after the call.
+  struct Case { float transition, last, previous, current; bool result, taken; float position; } cases[] = {
       {0.0f, 0.0f, 0.0f, 0.0f, true, false, 0.0f},     // both rest at the start: status only
       {0.0f, 0.0f, 0.0f, 0.1f, true, true, 0.1f},      // leaving the start takes it
       {0.0f, 0.0f, 0.05f, 0.1f, false, false, 0.0f},   // lever already away from the start
@@ -61,88 +62,58 @@ TEST_F(FaderPosTest, PickUpCases) {
       {0.4f, 0.4f, 0.4f, 0.400005f, false, false, 0.4f},  // not moved
   };
   for (const Case& c : cases) {
-    AutoTransition tr;
-    TransitionFader tf;
-    tf.bind(&tr);
-    tr.positionA = c.last;
-    tf.advance();
-    tr.positionA = c.transition;
-    tf.advance();
-    bool taken = !c.taken;
-    EXPECT_EQ(tf.update(2, c.previous, c.current, 0, &taken), c.result)
+    restAt(c.transition, c.last);
+    EXPECT_EQ(update(2, c.previous, c.current), Took(c.result, c.taken, c.taken ? 2 : -1, c.position))
         << c.transition << " " << c.previous << "->" << c.current;
-    EXPECT_EQ(taken, c.taken) << c.transition << " " << c.previous << "->" << c.current;
-    EXPECT_EQ(tf.ownerFader, c.taken ? 2 : -1);
-    EXPECT_EQ(tr.positionA, c.position);
   }
 }
 
 TEST_F(FaderPosTest, MatchModeRightAfterARamp) {
-  struct Case {
-    float lever;
-    bool taken;
-  } cases[] = {{0.5004f, true}, {0.5009f, true}, {0.4991f, true}, {0.502f, false}, {0.4985f, false}};
-  for (const Case& c : cases) {
-    AutoTransition tr;
-    TransitionFader tf;
-    tf.bind(&tr);
-    tr.positionA = 0.5f;
-    tr.rampFrames = 0;
-    tf.advance();
-    bool taken = false;
-    EXPECT_EQ(tf.update(0, c.lever, c.lever, 0, &taken), c.taken) << c.lever;
-    EXPECT_EQ(taken, c.taken);
-    EXPECT_EQ(tr.positionA, c.taken ? c.lever : 0.5f);
+  // Within 0.0005 of the position (and not beyond 0.001) the lever takes it without crossing.
+  for (float lever : {0.5004f, 0.5009f, 0.4991f, 0.502f, 0.4985f}) {
+    restAt(0.5f);
+    t.rampFrames = 0;
+    f.advance();
+    const bool taken = lever > 0.499f && lever < 0.501f;
+    EXPECT_EQ(update(0, lever, lever), Took(taken, taken, taken ? 0 : -1, taken ? lever : 0.5f)) << lever;
   }
 }
 
 TEST_F(FaderPosTest, AnotherOwnerAndRampsKeepTheLeverOff) {
   restAt(0.4f);
-  ASSERT_TRUE(f.update(1, 0.3f, 0.5f, 0));
-  // Lever 2 neither crosses nor owns: the owner stays.
-  EXPECT_FALSE(f.update(2, 0.7f, 0.8f, 0));
-  EXPECT_EQ(f.ownerFader, 1);
-  EXPECT_EQ(t.positionA, 0.5f);
+  ASSERT_TRUE(std::get<0>(update(1, 0.3f, 0.5f)));
+  EXPECT_EQ(update(2, 0.7f, 0.8f), Took(false, false, 1, 0.5f));
   // A ramp under way: even the owner does not move it.
   t.state = AutoTransition::RAMP;
-  EXPECT_FALSE(f.update(1, 0.5f, 0.6f, 0));
-  EXPECT_EQ(t.positionA, 0.5f);
+  EXPECT_EQ(update(1, 0.5f, 0.6f), Took(false, false, 1, 0.5f));
   EXPECT_EQ(t.state, AutoTransition::RAMP);
   // A take stops whatever ran.
   t.state = AutoTransition::RUNNING;
-  EXPECT_TRUE(f.update(1, 0.5f, 0.6f, 0));
+  EXPECT_TRUE(std::get<0>(update(1, 0.5f, 0.6f)));
   EXPECT_EQ(t.state, AutoTransition::IDLE);
 }
 
 TEST_F(FaderPosTest, LeverValuesAreInvertedToMatchTheDirection) {
-  // Held transition on its way back (mirror -1), no direction passed: lever 0.8 means 0.2.
+  // Held transition on its way back (mirror -1), no direction passed: lever 0.7 means 0.3.
   restAt(0.25f);
   t.hold = 1;
   t.directionMirror = -1;
-  EXPECT_TRUE(f.update(0, 0.9f, 0.7f, 0));
+  EXPECT_TRUE(std::get<0>(update(0, 0.9f, 0.7f)));
   EXPECT_FLOAT_EQ(t.positionA, 0.3f);
-
-  // A lever direction equal to the transition's direction inverts the values.
-  AutoTransition u;
-  TransitionFader g;
-  g.bind(&u);
-  u.positionA = 0.4f;
-  g.advance();
-  u.direction = 1;
-  EXPECT_TRUE(g.update(0, 0.7f, 0.5f, 1));
-  EXPECT_FLOAT_EQ(u.positionA, 0.5f);
-  EXPECT_TRUE(g.update(0, 0.5f, 0.7f, -1));  // differing direction: taken as it stands
-  EXPECT_FLOAT_EQ(u.positionA, 0.7f);
+  // A lever direction equal to the transition's direction inverts; a differing one does not.
+  restAt(0.4f);
+  EXPECT_TRUE(std::get<0>(update(0, 0.7f, 0.5f, 1)));
+  EXPECT_FLOAT_EQ(t.positionA, 0.5f);
+  EXPECT_TRUE(std::get<0>(update(0, 0.5f, 0.7f, -1)));
+  EXPECT_FLOAT_EQ(t.positionA, 0.7f);
 }
 
 TEST_F(FaderPosTest, AdvanceReleasesWhenTheTransitionRuns) {
   restAt(0.4f);
-  ASSERT_TRUE(f.update(0, 0.3f, 0.5f, 0));
+  ASSERT_TRUE(std::get<0>(update(0, 0.3f, 0.5f)));
   t.advanceSingle(FrameStep{4, true});
   f.advance();
-  EXPECT_EQ(f.ownerFader, 0);
-  EXPECT_EQ(f.lastPosition, 0.4f);
-  EXPECT_EQ(f.currentPosition, 0.5f);
+  EXPECT_EQ(std::tuple(f.ownerFader, f.lastPosition, f.currentPosition), std::tuple(0, 0.4f, 0.5f));
   t.start(10, 1);
   t.advanceSingle(FrameStep{4, true});
   f.advance();
@@ -151,12 +122,8 @@ TEST_F(FaderPosTest, AdvanceReleasesWhenTheTransitionRuns) {
 }
 
 TEST_F(FaderPosTest, ReleaseIfMovedThresholds) {
-  struct Case {
-    int fader;
-    float previous, current;
-    int owner;
-  } cases[] = {
-      {0, 0.5f, 0.500005f, 0}, {0, 0.5f, 0.51f, -1},     {0, 0.5f, 0.49f, -1},
+  struct Case { int fader; float previous, current; int owner; } cases[] = {
+      {0, 0.5f, 0.500005f, 0}, {0, 0.5f, 0.51f, -1},          {0, 0.5f, 0.49f, -1},
       {0, 0.0f, 0.000005f, -1}, {0, 0.999995f, 0.999995f, -1}, {1, 0.5f, 0.9f, 0},
   };
   for (const Case& c : cases) {
@@ -167,31 +134,22 @@ TEST_F(FaderPosTest, ReleaseIfMovedThresholds) {
 }
 
 TEST_F(FaderPosTest, SetPositionAndState) {
-  f.bind(&t);
-  f.ownerFader = 3;
-  t.state = AutoTransition::RUNNING;
-  f.setPosition(1, 1.0f, 0.7f);
-  EXPECT_EQ(t.positionA, 0.0f);
-  EXPECT_EQ(t.positionB, 0.0f);
-  EXPECT_EQ(t.direction, -1);
-  EXPECT_EQ(t.state, AutoTransition::IDLE);
-  EXPECT_EQ(f.ownerFader, -1);
-
-  f.ownerFader = 3;
-  f.setPosition(1, 0.0f, -1.0f);
-  EXPECT_EQ(t.positionA, 0.0f);
-  EXPECT_EQ(t.positionB, -1.0f);
-  EXPECT_EQ(t.direction, 1);
-  EXPECT_EQ(f.ownerFader, -1);
-
-  f.ownerFader = 3;
-  t.state = AutoTransition::RAMP;
-  f.setState(-1, 1.0f, 0.25f);
-  EXPECT_EQ(t.positionA, 1.0f);  // no end handling
-  EXPECT_EQ(t.positionB, 0.25f);
-  EXPECT_EQ(t.direction, -1);
-  EXPECT_EQ(t.state, AutoTransition::IDLE);
-  EXPECT_EQ(f.ownerFader, -1);
+  // setPosition snaps the ends (1.0 goes back to 0); setState stores the values as they stand.
+  struct Case { bool state; int direction; float position, aux, endA, endB; int endDirection, startState; } cases[] = {
+      {false, 1, 1.0f, 0.7f, 0.0f, 0.0f, -1, AutoTransition::RUNNING},
+      {false, 1, 0.0f, -1.0f, 0.0f, -1.0f, 1, AutoTransition::IDLE},
+      {true, -1, 1.0f, 0.25f, 1.0f, 0.25f, -1, AutoTransition::RAMP},
+  };
+  for (const Case& c : cases) {
+    restAt(0.5f);
+    f.ownerFader = 3;
+    t.state = c.startState;
+    t.direction = -c.endDirection;
+    c.state ? f.setState(c.direction, c.position, c.aux) : f.setPosition(c.direction, c.position, c.aux);
+    EXPECT_EQ(std::tuple(t.positionA, t.positionB, t.direction, t.state, f.ownerFader),
+              std::tuple(c.endA, c.endB, c.endDirection, AutoTransition::IDLE, -1))
+        << c.position;
+  }
 }
 
 TEST_F(FaderPosTest, NegativeFaderFailsTheCheck) {

@@ -2,7 +2,9 @@
 // their text form, the panel event bodies and the program's refusals.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <sstream>
+#include <tuple>
 
 #include "Tools/frontend_lib.h"
 #include "data_internal.h"
@@ -12,22 +14,26 @@ namespace {
 
 using frontend::Bytes;
 
-// One ring (two index words and the data) in host memory.
+// One ring (write index, read index and the data) in host memory.
 struct Ring {
+  Ring(u32 write, u32 read) { linkpeer::storeIndex(p(), write), linkpeer::storeIndex(p() + 4, read); }
   Bytes mem = Bytes(8 + LINK_RING_DATA, 0);
   u8* p() { return mem.data(); }
   u32 word(int at) const { return u32{mem[at]} | u32{mem[at + 1]} << 8 | u32{mem[at + 2]} << 16 | u32{mem[at + 3]} << 24; }
-  void set(int at, u32 v) {
-    for (int i = 0; i < 4; ++i) mem[at + i] = static_cast<u8>(v >> (8 * i));
-  }
 };
 
+// The packet made of the words; empty when refused (the reason in *error).
+Bytes packetOf(const std::vector<std::string>& words, std::string* error = nullptr) {
+  Bytes packet;
+  std::string reason;
+  const bool sent = frontend::sendPacket(words, packet, reason);
+  EXPECT_EQ(sent, !packet.empty()) << reason;
+  if (error != nullptr) *error = reason;
+  return packet;
+}
+
 TEST(FrontendRing, WriterStopsShortOfTheReadIndexAndWraps) {
-  struct Case {
-    u32 write, read;
-    size_t offered, written;
-    u32 writeAfter;
-  } cases[] = {
+  struct Case { u32 write, read; size_t offered, written; u32 writeAfter; } cases[] = {
       {0, 0, LINK_RING_DATA, LINK_RING_DATA - 16, LINK_RING_DATA - 16},  // 16-byte reserve
       {LINK_RING_DATA - 3, LINK_RING_DATA - 3, 10, 10, 7},              // wraps at 0x1FFF8
       {100, 120, 10, 4, 104},                                           // room up to read - 16
@@ -35,14 +41,12 @@ TEST(FrontendRing, WriterStopsShortOfTheReadIndexAndWraps) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.write);
-    Ring r;
-    r.set(0, c.write);
-    r.set(4, c.read);
+    Ring r(c.write, c.read);
     Bytes data(c.offered);
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<u8>(i + 1);
     EXPECT_EQ(linkpeer::ringWrite(r.p(), data.data(), data.size()), c.written);
-    EXPECT_EQ(r.word(0), c.writeAfter);  // little-endian index word
-    EXPECT_EQ(r.word(4), c.read);        // the other side's word is never written
+    // Little-endian index words; the other side's word is never written.
+    EXPECT_EQ(std::tuple(r.word(0), r.word(4)), std::tuple(c.writeAfter, c.read));
     if (c.written > 0) {
       EXPECT_EQ(r.mem[8 + (c.writeAfter + LINK_RING_DATA - 1) % LINK_RING_DATA], data[c.written - 1]);
     }
@@ -50,9 +54,7 @@ TEST(FrontendRing, WriterStopsShortOfTheReadIndexAndWraps) {
 }
 
 TEST(FrontendRing, ReaderTakesWholePacketsAndSkipsGarbage) {
-  Ring r;
-  r.set(0, LINK_RING_DATA - 5);
-  r.set(4, LINK_RING_DATA - 5);
+  Ring r(LINK_RING_DATA - 5, LINK_RING_DATA - 5);
   Bytes bytes = {0x00, 0x5A};  // garbage, then packets across the wrap
   for (const Bytes& p : {linkpeer::packetBytes(29, Bytes{1, 2, 3}), linkpeer::packetBytes(7, Bytes{})}) {
     bytes.insert(bytes.end(), p.begin(), p.end());
@@ -69,13 +71,10 @@ TEST(FrontendRing, ReaderTakesWholePacketsAndSkipsGarbage) {
   const size_t used = linkpeer::parsePackets(unread, packets, garbage);
   EXPECT_EQ(used, 2u + 11u + 8u);  // the partial packet stays
   ASSERT_EQ(packets.size(), 3u);
-  EXPECT_EQ(packets[1].type, 29);
-  EXPECT_EQ(packets[1].body, (Bytes{1, 2, 3}));
-  EXPECT_EQ(packets[2].type, 7);
-  EXPECT_EQ(garbage, 4u);
+  EXPECT_EQ(std::tuple(packets[1].type, packets[1].body, packets[2].type, garbage), std::tuple(29, Bytes{1, 2, 3}, 7, 4u));
   linkpeer::ringConsume(r.p(), used);
-  EXPECT_EQ(linkpeer::ringUsed(r.p()), partial.size() - 1);
-  EXPECT_EQ(r.word(0), (LINK_RING_DATA - 5 + bytes.size()) % LINK_RING_DATA);
+  EXPECT_EQ(std::tuple(linkpeer::ringUsed(r.p()), r.word(0)),
+            std::tuple(partial.size() - 1, (LINK_RING_DATA - 5 + bytes.size()) % LINK_RING_DATA));
 }
 
 TEST(FrontendRing, ConsoleGivesCompleteLinesAcrossTheWrap) {
@@ -98,45 +97,31 @@ TEST(FrontendRing, ConsoleGivesCompleteLinesAcrossTheWrap) {
 }
 
 TEST(FrontendRecords, TypeNamesAndIndexes) {
-  EXPECT_EQ(frontend::typeIndexOf("MxifSystem"), 29);
-  EXPECT_EQ(frontend::typeIndexOf("waitCmd"), 74);
-  EXPECT_EQ(frontend::typeIndexOf("MxifLogMessage"), 103);
-  EXPECT_EQ(frontend::typeIndexOf("103"), 103);
-  EXPECT_EQ(frontend::typeIndexOf("104"), -1);
-  EXPECT_EQ(frontend::typeIndexOf("Mxif"), -1);
-  EXPECT_EQ(frontend::typeIndexOf(""), -1);
-  EXPECT_TRUE(frontend::isRecordBuilt(29));
+  const std::pair<const char*, int> names[] = {{"MxifSystem", 29}, {"waitCmd", 74}, {"MxifLogMessage", 103},
+                                               {"103", 103}, {"104", -1}, {"Mxif", -1}, {"", -1}};
+  for (const auto& [name, index] : names) EXPECT_EQ(frontend::typeIndexOf(name), index) << name;
 }
 
 TEST(FrontendRecords, SystemRecordWithTextsMatchesTheSystemsOwnReader) {
-  Bytes packet;
-  std::string error;
-  ASSERT_TRUE(frontend::sendPacket({"MxifSystem", "verticalPhase=-7", "secondText=a\\\"b", "ancillary.meKeySelect[2]=4",
-                                    "addressTexts.text4=12345678901234567", "display.option=1"},
-                                   packet, error))
-      << error;
+  const Bytes packet = packetOf({"MxifSystem", "verticalPhase=-7", "secondText=a\\\"b", "ancillary.meKeySelect[2]=4",
+                                 "addressTexts.text4=12345678901234567", "display.option=1"});
   ASSERT_GE(packet.size(), 8u);
-  EXPECT_EQ(packet[6] << 8 | packet[7], 29);
   const u32 length = u32{packet[2]} << 24 | u32{packet[3]} << 16 | u32{packet[4]} << 8 | packet[5];
-  ASSERT_EQ(length, packet.size() - 8);
+  ASSERT_EQ(std::tuple(packet[6] << 8 | packet[7], length), std::tuple(29, packet.size() - 8));
 
   MxifSystem r{};
   libmx::WireIn in(packet.data() + 8, length);
   ASSERT_TRUE(libmx::readTextRecord(in, r));
-  EXPECT_EQ(in.position(), length);
-  EXPECT_EQ(libmx::textRecordWireLength(r), length);
-  EXPECT_EQ(r.phaseMask, MxifSystem::VERTICAL_PHASE);
-  EXPECT_EQ(r.verticalPhase, -7);
-  EXPECT_EQ(r.secondMask, MxifSystem::SECOND_TEXT);
-  EXPECT_EQ(r.secondText.count, 4);
+  EXPECT_EQ(std::tuple(in.position(), libmx::textRecordWireLength(r)), std::tuple(length, length));
+  const s64 fields[][2] = {
+      {r.phaseMask, MxifSystem::VERTICAL_PHASE}, {r.verticalPhase, -7},
+      {r.secondMask, MxifSystem::SECOND_TEXT},   {r.secondText.count, 4},
+      {r.ancillary.meKeySelectMask, 1u << 2},    {r.ancillary.meKeySelect[2], 4},
+      {r.addressTexts.mask, 1u << 3},            {r.addressTexts.text4.count, 17},
+      {r.display.mask, MxifSystemDisplay::OPTION}, {r.mask | r.videoMask | r.genlockMask | r.multiviewMask, 0},
+  };
+  for (const auto& f : fields) EXPECT_EQ(f[0], f[1]) << "field " << (&f - fields);
   EXPECT_STREQ(reinterpret_cast<const char*>(r.secondText.chars), "a\\\"b");
-  EXPECT_EQ(r.ancillary.meKeySelectMask, 1u << 2);
-  EXPECT_EQ(r.ancillary.meKeySelect[2], 4);
-  EXPECT_EQ(r.addressTexts.mask, 1u << 3);
-  EXPECT_EQ(r.addressTexts.text4.count, 17);
-  EXPECT_EQ(r.display.mask, MxifSystemDisplay::OPTION);
-  EXPECT_EQ(r.mask | r.videoMask | r.genlockMask | r.multiviewMask, 0u);
-
   // Decoding the system's own wire form shows what is carried, and only that.
   EXPECT_EQ(frontend::describe(29, packet.data() + 8, length),
             "MxifSystem verticalPhase=-7 secondText=\"a\\\"b\" ancillary.meKeySelect[2]=4 "
@@ -147,9 +132,7 @@ TEST(FrontendRecords, SystemRecordWithTextsMatchesTheSystemsOwnReader) {
 TEST(FrontendRecords, PerMeRecordCarriesItsMeInTheIndexByte) {
   const int bkgd = frontend::typeIndexOf("MxifBkgd");
   if (!frontend::isRecordBuilt(bkgd)) GTEST_SKIP() << "MxifBkgd is not built";
-  Bytes packet;
-  std::string error;
-  ASSERT_TRUE(frontend::sendPacket({"MxifBkgd", "me=2", "direction=1", "edges=1,-2,3,4"}, packet, error)) << error;
+  const Bytes packet = packetOf({"MxifBkgd", "me=2", "direction=1", "edges=1,-2,3,4"});
   ASSERT_GT(packet.size(), 12u);
   EXPECT_EQ(packet[8 + 4], 2);  // byte 4 of the body
   EXPECT_EQ(frontend::describe(bkgd, packet.data() + 8, packet.size() - 8), "MxifBkgd me=2 direction=1 edges=1,-2,3,4");
@@ -157,31 +140,21 @@ TEST(FrontendRecords, PerMeRecordCarriesItsMeInTheIndexByte) {
 
 TEST(FrontendRecords, RefusesWhatTheRecordCannotCarry) {
   const std::vector<std::string> refused[] = {
-      {"MxifSystem", "noSuchField=1"},
-      {"MxifSystem", "format=256"},              // u8
-      {"MxifSystem", "format=x"},
-      {"MxifSystem", "secondText=12345678"},     // capacity 7
-      {"MxifSystem", "multiviewSource[8]=1"},    // 8 elements
-      {"MxifSystem", "me=1"},                    // byte 4 is a presence word
-      {"MxifSystem", "format"},
-      {"NoSuchType"},
-      {},
+      {"MxifSystem", "noSuchField=1"}, {"MxifSystem", "format=256"} /* u8 */, {"MxifSystem", "format=x"},
+      {"MxifSystem", "secondText=12345678"} /* capacity 7 */, {"MxifSystem", "multiviewSource[8]=1"} /* 8 elements */,
+      {"MxifSystem", "me=1"} /* byte 4 is a presence word */, {"MxifSystem", "format"}, {"NoSuchType"}, {},
   };
   for (const auto& words : refused) {
-    SCOPED_TRACE(words.empty() ? "" : words.back());
-    Bytes packet;
     std::string error;
-    EXPECT_FALSE(frontend::sendPacket(words, packet, error));
+    EXPECT_TRUE(packetOf(words, &error).empty()) << (words.empty() ? "" : words.back());
     EXPECT_FALSE(error.empty());
-    EXPECT_TRUE(packet.empty());
   }
   // A type whose record is not built is named in the refusal and shown in hex when received.
   int type = 0;
   while (type < 104 && frontend::isRecordBuilt(type)) ++type;
   ASSERT_LT(type, 104);
-  Bytes packet;
   std::string error;
-  EXPECT_FALSE(frontend::sendPacket({std::to_string(type)}, packet, error));
+  EXPECT_TRUE(packetOf({std::to_string(type)}, &error).empty());
   EXPECT_NE(error.find(category::typeNameOf(type)), std::string::npos) << error;
   EXPECT_NE(error.find("not built"), std::string::npos) << error;
   const Bytes body = {0x01, 0xAB};
@@ -201,25 +174,17 @@ TEST(FrontendRecords, PanelEventBodiesFollowTheirFieldTables) {
 }
 
 TEST(FrontendProgram, UsageErrorsAndAMissingBoard) {
-  struct Case {
-    std::vector<std::string> args;
-    int status;
-  } cases[] = {
-      {{}, 2},
-      {{"send", "MxifSystem"}, 2},                                   // no board
-      {{"--board", "/nonexistent-board"}, 2},                        // no command
-      {{"--board", "/nonexistent-board", "frobnicate"}, 2},
-      {{"--board", "/nonexistent-board", "raw", "5a8"}, 2},          // odd digit count
-      {{"--board", "/nonexistent-board", "wait", "40000"}, 2},       // s16
-      {{"--board", "/nonexistent-board", "button", "1616", "held"}, 2},
-      {{"--board", "/nonexistent-board", "fader", "0", "1", "lever=2"}, 2},
-      {{"--board", "/nonexistent-board", "send", "MxifSystem", "bad=1"}, 1},
-      {{"--board", "/nonexistent-board", "--timeout", "0", "wait", "1"}, 1},  // no link memory
+  const std::string board = "--board /nonexistent-board ";
+  // Odd digit counts, an s16 out of range, unknown words: 2; a refused record or no link memory: 1.
+  const std::pair<std::string, int> cases[] = {
+      {"", 2}, {"send MxifSystem", 2}, {board, 2}, {board + "frobnicate", 2}, {board + "raw 5a8", 2},
+      {board + "wait 40000", 2}, {board + "button 1616 held", 2}, {board + "fader 0 1 lever=2", 2},
+      {board + "send MxifSystem bad=1", 1}, {board + "--timeout 0 wait 1", 1},
   };
-  for (const Case& c : cases) {
+  for (const auto& [line, status] : cases) {
+    std::istringstream words(line);
     std::ostringstream out, err;
-    SCOPED_TRACE(c.args.empty() ? "" : c.args.back());
-    EXPECT_EQ(frontend::run(c.args, out, err), c.status);
+    EXPECT_EQ(frontend::run({std::istream_iterator<std::string>(words), {}}, out, err), status) << line;
     EXPECT_EQ(out.str(), "");
     EXPECT_FALSE(err.str().empty());
   }
