@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "Driver/core.h"
@@ -10,58 +12,43 @@
 #include "Main/button.h"
 #include "Main/sourcelink.h"
 #include "board.h"
-#include "board_fixture.h"
-#include "frontend_peer.h"
+#include "category_fixture.h"
 
 namespace {
 
 using category::CategoryBus;
 using category::CategoryRegistry;
 using platform::regPeek;
-using testing_support::FrontendPeer;
+using Pairs = std::vector<std::pair<int, int>>;
 
 constexpr int D = CategoryBus::DIRECT;
+constexpr u32 XPT_BUS_REG = 0x83001100;  // bytes: A, B, utility 1, utility 2 bus of ME 0
 
 CategoryRegistry& reg() { return CategoryRegistry::instance(); }
 
+// A bus record selecting direct sources: {entry, source} pairs.
+MxifBus rec(std::initializer_list<std::pair<int, int>> selections) {
+  MxifBus r{};
+  for (auto [entry, source] : selections) r.setEntry(entry, D + source);
+  return r;
+}
+
 // Stands in for the background of an ME: the flip of its transition, and what the bus asks of it.
-struct FakeBkgd : category::CategoryInterface, category::BusBackgroundLink {
-  FakeBkgd() { category::registerCategory(this, 2); }
-  int flip = 1;
-  int changes = 0;
-  int restores = 0;
+struct FakeBkgd : test_categories::StubCategory, category::BusBackgroundLink {
+  FakeBkgd() : StubCategory(2, "MxifBkgd") {}
+  int flip = 1, changes = 0, restores = 0;
   int programFlip() override { return flip; }
   void onProgramBusChange() override { ++changes; }
   void serveNrModeRestore() override { ++restores; }
-  int ownedByME() const override { return 1; }
-  const char* typeName() const override { return "MxifBkgd"; }
-  int bindStorage(void*) override { return 0; }
-  void initialize() override {}
-  void initData() override {}
-  void initInternal() override {}
-  void resume(const void*, int) override {}
-  void receive(RequestReceiver&) override {}
-  void sendStatus(AcknowledgeSender&) override {}
-  void send(AcknowledgeSender&, int) override {}
 };
 
 // Stands in for a category whose stored record the buses read by byte offset (operate, extended
 // display) or that takes the up-stream key slots.
-struct FakeRecord : category::CategoryInterface, category::UskAssignTarget {
-  explicit FakeRecord(int type) { category::registerCategory(this, type); }
+struct FakeRecord : test_categories::StubCategory, category::UskAssignTarget {
+  explicit FakeRecord(int type) : StubCategory(type, "fake") { reg().storage[0][type] = bytes; }
   u8 bytes[1300] = {};
-  std::vector<std::pair<int, int>> assignments;
+  Pairs assignments;
   void setAssignment(int source, int slot) override { assignments.emplace_back(source, slot); }
-  int ownedByME() const override { return 0; }
-  const char* typeName() const override { return "fake"; }
-  int bindStorage(void*) override { return 0; }
-  void initialize() override {}
-  void initData() override {}
-  void initInternal() override {}
-  void resume(const void*, int) override {}
-  void receive(RequestReceiver&) override {}
-  void sendStatus(AcknowledgeSender&) override {}
-  void send(AcknowledgeSender&, int) override {}
 };
 
 class BusTest : public testing_support::BoardTest {
@@ -91,10 +78,8 @@ class BusTest : public testing_support::BoardTest {
     BoardTest::TearDown();
   }
 
-  // Puts a fake category's record where the registry keeps stored records.
-  void bindFake(FakeRecord& f, int type) { reg().storage[0][type] = f.bytes; }
-
   CategoryBus& bus(int m) { return *buses[m]; }
+  void assign(int m, std::initializer_list<std::pair<int, int>> selections) { bus(m).assign(rec(selections), 0); }
   // Runs the update of every ME, then clears the presence bits as a status send does.
   void frame() {
     for (auto& b : buses) b->update();
@@ -102,28 +87,22 @@ class BusTest : public testing_support::BoardTest {
   }
   // A code written straight into the record, as a restored image may hold it.
   void put(int m, int entry, int code) { stored[m].entries[entry] = static_cast<u16>(code); }
+  static u8 image(int offset) { return mxXptImage()[offset]; }
 
-  FrontendPeer peer;
+  testing_support::FrontendPeer peer;
   MxifBus stored[category::N_ME]{};
   std::unique_ptr<CategoryBus> buses[category::N_ME];
 };
 
-// ---- Tables ----------------------------------------------------------------------------------------
-
 TEST(BusTables, CodeResolution) {
-  const struct {
-    int code, source;
-  } cases[] = {{768, -1},   {1023, -1},  {1024, -1},  {1033, -1}, {1034, 10},  {1174, 150},
-               {1247, 223}, {1326, 302}, {1327, -1},  {1337, -1}, {1338, 314}, {1353, 329},
-               {1354, -1},  {2047, -1},  {65535, -1}};
-  for (auto c : cases) EXPECT_EQ(CategoryBus::codeToSource(c.code), c.source) << c.code;
+  const int cases[][2] = {{768, -1},   {1023, -1}, {1024, -1}, {1033, -1},  {1034, 10},  {1174, 150},
+                          {1247, 223}, {1326, 302}, {1327, -1}, {1337, -1}, {1338, 314}, {1353, 329},
+                          {1354, -1},  {2047, -1},  {65535, -1}};  // code, source
+  for (auto c : cases) EXPECT_EQ(CategoryBus::codeToSource(c[0]), c[1]) << c[0];
 }
 
 TEST(BusTables, AllowedLists) {
-  const struct {
-    int entry, source;
-    bool allowed;
-  } cases[] = {
+  const struct { int entry, source; bool allowed; } cases[] = {
       {0, 10, true},    {11, 41, true},   {0, 42, false},  {0, 140, true},  {0, 153, false},
       {0, 157, false},  {0, 156, true},   {0, 170, false}, {0, 230, false}, {0, 223, true},
       {0, -1, false},   {12, 302, true},  {12, 9, true},   {12, -1, false}, {16, 150, true},
@@ -133,30 +112,23 @@ TEST(BusTables, AllowedLists) {
   };
   for (auto c : cases) EXPECT_EQ(CategoryBus::isSourceAllowed(c.entry, c.source), c.allowed) << c.entry << " " << c.source;
   // List sizes: A 60 (entries 0..11), B 58 (16..23), C 54 (72..79), D 75 (the others but 12).
-  const struct {
-    int entry, count;
-  } sizes[] = {{0, 60}, {11, 60}, {16, 58}, {23, 58}, {72, 54}, {79, 54}, {13, 75}, {27, 75}, {71, 75}, {80, 75}, {88, 75}};
+  const int sizes[][2] = {{0, 60}, {11, 60}, {16, 58}, {23, 58}, {72, 54}, {79, 54},
+                          {13, 75}, {27, 75}, {71, 75}, {80, 75}, {88, 75}};
   for (auto s : sizes) {
     int n = 0;
-    for (int source = -1; source < 400; ++source) n += CategoryBus::isSourceAllowed(s.entry, source) ? 1 : 0;
-    EXPECT_EQ(n, s.count) << s.entry;
+    for (int source = -1; source < 400; ++source) n += CategoryBus::isSourceAllowed(s[0], source) ? 1 : 0;
+    EXPECT_EQ(n, s[1]) << s[0];
   }
 }
 
 TEST(BusTables, SourceToHardware) {
-  const struct {
-    int source, id;
-  } cases[] = {{10, 4352},  {41, 4383},  {140, 4384}, {141, 4385}, {222, 4496}, {223, 4499}, {220, 4497},
-               {221, 4498}, {230, 4552}, {237, 4559}, {150, 4512}, {165, 4527}, {170, 4544}, {171, 4546},
-               {172, 4545}, {173, 4547}, {174, 4548}, {177, 4551}, {181, 4480}, {182, 4481}, {184, 4482},
-               {185, 4483}, {187, 4484}, {190, 4486}, {191, 4487}, {201, 4488}, {204, 4490}, {207, 4492},
-               {210, 4494}, {211, 4495}, {178, 4556}, {-1, 4499},  {9, 4499},   {42, 4499},  {183, 4499}};
-  for (auto c : cases) EXPECT_EQ(CategoryBus::busSourceToHardware(c.source), c.id) << c.source;
+  const int cases[][2] = {{10, 4352},  {41, 4383},  {140, 4384}, {141, 4385}, {222, 4496}, {223, 4499}, {220, 4497},
+                          {221, 4498}, {230, 4552}, {237, 4559}, {150, 4512}, {165, 4527}, {170, 4544}, {171, 4546},
+                          {172, 4545}, {173, 4547}, {174, 4548}, {177, 4551}, {181, 4480}, {182, 4481}, {184, 4482},
+                          {185, 4483}, {187, 4484}, {190, 4486}, {191, 4487}, {201, 4488}, {204, 4490}, {207, 4492},
+                          {210, 4494}, {211, 4495}, {178, 4556}, {-1, 4499},  {9, 4499},   {42, 4499},  {183, 4499}};
+  for (auto c : cases) EXPECT_EQ(CategoryBus::busSourceToHardware(c[0]), c[1]) << c[0];
 }
-
-// ---- Through the request ring ----------------------------------------------------------------------
-
-constexpr u32 XPT_BUS_REG = 0x83001100;  // bytes: A, B, utility 1, utility 2 bus of ME 0
 
 TEST_F(BusTest, SelectionFromTheFrontEndIsEchoedAndReachesTheRegisterAfterTheNextUpdate) {
   auto roundTrip = [&](const MxifBus& req) {
@@ -170,37 +142,28 @@ TEST_F(BusTest, SelectionFromTheFrontEndIsEchoedAndReachesTheRegisterAfterTheNex
     ADD_FAILURE() << "no echo";
     return MxifBus{};
   };
-  MxifBus req{};
-  req.setEntry(0, D + 20);
-  MxifBus echo = roundTrip(req);
+  MxifBus echo = roundTrip(rec({{0, 20}}));
   EXPECT_TRUE(echo.hasEntry(0));
   EXPECT_EQ(echo.entries[0], D + 20);
   EXPECT_EQ(echo.entries[1], CategoryBus::REPLACEMENT_CODE);  // repaired: button 0 resolves to nothing
   EXPECT_NE(regPeek(XPT_BUS_REG) & 0xFF, 10u);
   mxUpdate();
-  EXPECT_EQ(regPeek(XPT_BUS_REG) & 0xFF, 10u);  // input 11 (source 20)
+  EXPECT_EQ(regPeek(XPT_BUS_REG) & 0xFF, 10u);        // input 11 (source 20)
   EXPECT_EQ(regPeek(XPT_BUS_REG) >> 8 & 0xFF, 147u);  // black
-
-  // Refused: a source not allowed on the entry, and ME 0's own output. Both answered unchanged.
-  for (int code : {D + 42, D + 150}) {
-    req.entries[0] = static_cast<u16>(code);
-    echo = roundTrip(req);
-    EXPECT_TRUE(echo.hasEntry(0)) << code;
-    EXPECT_EQ(echo.entries[0], D + 20) << code;
+  // Refused and answered unchanged: a source not allowed on the entry, and ME 0's own output.
+  for (int source : {42, 150}) {
+    echo = roundTrip(rec({{0, source}}));
+    EXPECT_TRUE(echo.hasEntry(0)) << source;
+    EXPECT_EQ(echo.entries[0], D + 20) << source;
   }
   // A loop through another ME: ME 1 takes ME 0's program, then ME 0 may not take ME 1's.
-  MxifBus me1{};
+  MxifBus me1 = rec({{0, 150}});
   me1.me = 1;
-  me1.setEntry(0, D + 150);
   EXPECT_EQ(roundTrip(me1).entries[0], D + 150);
-  req.entries[0] = D + 154;
-  echo = roundTrip(req);
-  EXPECT_EQ(echo.entries[0], D + 20);
+  EXPECT_EQ(roundTrip(rec({{0, 154}})).entries[0], D + 20);
   mxUpdate();
   EXPECT_EQ(regPeek(XPT_BUS_REG) & 0xFF, 10u);
 }
-
-// ---- Selections --------------------------------------------------------------------------------
 
 TEST_F(BusTest, ReentryRefusesEveryLoopAndEndsOnACycle) {
   EXPECT_FALSE(bus(0).reentryAllows(0, 150));  // its own output
@@ -228,23 +191,17 @@ TEST_F(BusTest, ReentryRefusesEveryLoopAndEndsOnACycle) {
 }
 
 TEST_F(BusTest, TwoRecordsOfOneFrameCannotCloseALoop) {
-  MxifBus a{};
-  a.setEntry(0, D + 154);
-  bus(0).assign(a, 0);
-  MxifBus b{};
-  b.setEntry(10, D + 150);  // before any update: checked against ME 0's record all the same
-  bus(1).assign(b, 0);
+  assign(0, {{0, 154}});
+  assign(1, {{10, 150}});  // before any update: checked against ME 0's record all the same
   EXPECT_EQ(stored[0].entries[0], D + 154);
   EXPECT_EQ(stored[1].entries[10], 0);
   EXPECT_TRUE(stored[1].hasEntry(10));
 }
 
 TEST_F(BusTest, FrontEndRecordDropsABadSelectorAndKeepsItsOtherFields) {
-  MxifBus req{};
+  MxifBus req = rec({{2, 11}, {3, 303}});  // source 303 resolves to nothing: unchanged
   req.mask = MxifBus::PROGRAM_BUS;
   req.programBus = 2;
-  req.setEntry(2, D + 11);
-  req.setEntry(3, D + 303);  // resolves to nothing: unchanged
   bus(0).assign(req, 0);
   EXPECT_EQ(stored[0].programBus, 0);
   EXPECT_EQ(stored[0].mask, 0u);
@@ -258,14 +215,10 @@ TEST_F(BusTest, FrontEndRecordDropsABadSelectorAndKeepsItsOtherFields) {
 
 TEST_F(BusTest, SelectChecksTheSourceAndCopiesSharedEntries) {
   FakeRecord usk(8);
-  const struct {
-    int entry, source;
-    bool taken;
-    bool copied;  // to the other three MEs
-  } cases[] = {
-      {0, 303, false, false},  {0, 9, false, false},   {12, 302, true, false}, {12, 303, false, false},
-      {13, 20, true, false},   {16, 21, true, true},   {23, 151, false, true}, {30, 22, true, true},
-      {71, 170, true, true},   {72, 23, true, false},  {80, 24, true, false},  {89, 10, false, false},
+  const struct { int entry, source; bool taken, copied; } cases[] = {  // copied: to the other three MEs
+      {0, 303, false, false}, {0, 9, false, false},  {12, 302, true, false}, {12, 303, false, false},
+      {13, 20, true, false},  {16, 21, true, true},  {23, 151, false, true}, {30, 22, true, true},
+      {71, 170, true, true},  {72, 23, true, false}, {80, 24, true, false},  {89, 10, false, false},
   };
   for (auto c : cases) {
     for (auto& r : stored) r = MxifBus{};
@@ -276,50 +229,37 @@ TEST_F(BusTest, SelectChecksTheSourceAndCopiesSharedEntries) {
     for (int m = 1; m < 4; ++m) {
       EXPECT_EQ(stored[m].entries[c.entry], c.copied ? stored[0].entries[c.entry] : D + 41) << c.entry << " ME " << m;
       EXPECT_EQ(stored[m].hasEntry(c.entry), c.copied) << c.entry << " ME " << m;
-      // AUX entries remember what the other ME held.
       if (c.copied && c.entry >= 24) {
-        EXPECT_EQ(bus(m).prevCode(c.entry), D + 41);
+        EXPECT_EQ(bus(m).prevCode(c.entry), D + 41);  // AUX entries remember what the ME held
       }
     }
   }
-  ASSERT_EQ(usk.assignments.size(), 1u);
-  EXPECT_EQ(usk.assignments[0], std::make_pair(23, 0));
+  EXPECT_EQ(usk.assignments, (Pairs{{23, 0}}));
 }
 
 TEST_F(BusTest, MixedAuxEntriesRememberTheirPreviousCodeOnEveryMe) {
-  MxifBus req{};
-  req.setEntry(24, D + 10);
-  bus(0).assign(req, 0);
-  for (int m = 0; m < 4; ++m) EXPECT_EQ(bus(m).prevCode(24), 0) << m;
-  req.entries[24] = D + 11;
-  bus(1).assign(req, 0);  // another ME's record: its own current code is remembered
-  for (int m = 0; m < 4; ++m) EXPECT_EQ(bus(m).prevCode(24), 0) << m;
-  bus(0).assign(req, 0);
-  for (int m = 0; m < 4; ++m) EXPECT_EQ(bus(m).prevCode(24), D + 10) << m;
-  bus(0).assign(req, 0);  // the same code again: nothing remembered
-  for (int m = 0; m < 4; ++m) EXPECT_EQ(bus(m).prevCode(24), D + 10) << m;
+  // ME 1's record remembers its own current code; the same code again remembers nothing.
+  const int steps[][3] = {{0, 10, 0}, {1, 11, 0}, {0, 11, D + 10}, {0, 11, D + 10}};  // ME, source, then
+  for (auto s : steps) {
+    assign(s[0], {{24, s[1]}});
+    for (int m = 0; m < 4; ++m) EXPECT_EQ(bus(m).prevCode(24), s[2]) << s[0] << " " << s[1] << " ME " << m;
+  }
   EXPECT_EQ(bus(0).prevCode(28), -1);
 }
 
 TEST_F(BusTest, UpstreamKeySlotsReachTheAssignmentOnlyFromMeZero) {
   FakeRecord usk(8);
-  MxifBus req{};
-  req.setEntry(72, D + 20);
-  req.setEntry(75, D + 150);  // not allowed on a key slot: answered unchanged, still reported
-  bus(1).assign(req, 0);
+  assign(1, {{72, 20}, {75, 150}});  // 150 is not allowed on a key slot: unchanged, still reported
   EXPECT_TRUE(usk.assignments.empty());
-  bus(0).assign(req, 0);
-  ASSERT_EQ(usk.assignments.size(), 2u);
-  EXPECT_EQ(usk.assignments[0], std::make_pair(20, 0));
-  EXPECT_EQ(usk.assignments[1], std::make_pair(-1, 3));
+  assign(0, {{72, 20}, {75, 150}});
+  EXPECT_EQ(usk.assignments, (Pairs{{20, 0}, {-1, 3}}));
 
   usk.assignments.clear();
   bus(0).assignSource(20, 0);  // already there
   EXPECT_TRUE(usk.assignments.empty());
   bus(0).assignSource(21, 1);
   EXPECT_EQ(stored[0].entries[73], D + 21);
-  ASSERT_EQ(usk.assignments.size(), 1u);
-  EXPECT_EQ(usk.assignments[0], std::make_pair(21, 1));
+  EXPECT_EQ(usk.assignments, (Pairs{{21, 1}}));
   bus(0).assignSource(22, -72);
   EXPECT_EQ(stored[0].entries[0], D + 22);
   codec::clearPresence(stored[0]);
@@ -329,49 +269,35 @@ TEST_F(BusTest, UpstreamKeySlotsReachTheAssignmentOnlyFromMeZero) {
 }
 
 TEST_F(BusTest, KeyAndDskCrosspointsTakeTheKeySourceBusOnlyWhenTheKeyUsesIt) {
-  MxifBus req{};
-  req.setEntry(4, D + 12);   // key 2 fill
-  req.setEntry(5, D + 13);   // key 2 key source
-  req.setEntry(20, D + 14);  // DSK 3 fill
-  req.setEntry(21, D + 15);  // DSK 3 key source
-  bus(1).assign(req, 0);
-  const struct {
-    int type, select;
-    bool keyBus;
-  } cases[] = {{1, 1, true}, {0, 1, false}, {1, 0, false}, {2, 5, true}};
+  assign(1, {{4, 12}, {5, 13}, {20, 14}, {21, 15}});  // fill and key source of key 2 and of DSK 3
+  const struct { int type, select; bool keyBus; } cases[] = {{1, 1, true}, {0, 1, false}, {1, 0, false}, {2, 5, true}};
   for (auto c : cases) {
     bus(1).routeKeySources(c.type, c.select, 1);
-    EXPECT_EQ(mxXptImage()[xpt::BUS + 16 + 6], 2);  // ME 1's context, key 2 fill: input 3
-    EXPECT_EQ(mxXptImage()[xpt::BUS + 16 + 7], c.keyBus ? 3 : 2);
+    EXPECT_EQ(image(xpt::BUS + 16 + 6), 2);  // ME 1's context, key 2 fill: input 3
+    EXPECT_EQ(image(xpt::BUS + 16 + 7), c.keyBus ? 3 : 2);
     bus(1).routeDskSources(c.type, c.select, 2);
-    EXPECT_EQ(mxXptImage()[xpt::DSK + 4], 4);
-    EXPECT_EQ(mxXptImage()[xpt::DSK + 5], c.keyBus ? 5 : 4);
+    EXPECT_EQ(image(xpt::DSK + 4), 4);
+    EXPECT_EQ(image(xpt::DSK + 5), c.keyBus ? 5 : 4);
   }
 }
 
 TEST_F(BusTest, ResumeTakesEntriesAndSelectorAndReportsThemWhole) {
-  MxifBus image{};
-  image.me = 3;
-  image.entries[0] = D + 20;
-  image.entries[88] = 5;
-  image.programBus = 1;
-  bus(2).resume(&image);
-  EXPECT_EQ(stored[2].me, 2);
-  EXPECT_EQ(stored[2].entries[0], D + 20);
-  EXPECT_EQ(stored[2].entries[88], 5);
-  EXPECT_EQ(stored[2].programBus, 1);
-  EXPECT_EQ(stored[2].mask, MxifBus::PROGRAM_BUS);
-  EXPECT_EQ(stored[2].entryMask[2], 0x01FFFFFFu);
-  image.programBus = 7;  // a damaged selector is not taken
-  bus(2).resume(&image);
+  MxifBus saved{.me = 3, .programBus = 1};
+  saved.entries[0] = D + 20;
+  saved.entries[88] = 5;
+  bus(2).resume(&saved);
+  MxifBus expected = saved;
+  expected.me = 2;
+  codec::setAllPresence(expected);  // reported whole
+  EXPECT_EQ(codec::toText(stored[2]), codec::toText(expected));
+  saved.programBus = 7;  // a damaged selector is not taken
+  bus(2).resume(&saved);
   EXPECT_EQ(stored[2].programBus, 0);
 }
 
-// ---- Per frame -------------------------------------------------------------------------------------
-
 TEST_F(BusTest, RepairReplacesEntriesUpToTheLimitOfEachMe) {
-  for (int m = 0; m < 4; ++m) {
-    for (int e = 0; e < 89; ++e) put(m, e, D + 303);
+  for (auto& r : stored) {
+    for (auto& e : r.entries) e = D + 303;
   }
   put(0, 0, D + 150);  // a loop only a damaged image can hold
   frame();
@@ -386,81 +312,56 @@ TEST_F(BusTest, RepairReplacesEntriesUpToTheLimitOfEachMe) {
 
 TEST_F(BusTest, RoutingOfMeZeroReachesBusesAuxBusesAndExternalOutputs) {
   FakeRecord display(32);
-  bindFake(display, 32);
+  const struct { int entry, source, offset, value; } routes[] = {
+      {10, 12, xpt::BUS + 2, 2}, {11, 13, xpt::BUS + 3, 3},          {28, 14, xpt::AUX + 8, 4},
+      {39, 170, xpt::AUX + 30, 180}, {13, 15, xpt::EXT, 5}, {14, 230, xpt::EXT + 1, 4552 - 4364},
+      {15, 16, xpt::EXT + 2, 6}};
   MxifBus req{};
-  const struct {
-    int entry, source, offset, value;
-  } routes[] = {
-      {10, 12, xpt::BUS + 2, 2},       {11, 13, xpt::BUS + 3, 3},
-      {28, 14, xpt::AUX + 8, 4},       {39, 170, xpt::AUX + 30, 180},
-      {13, 15, xpt::EXT, 5},           {14, 230, xpt::EXT + 1, 4552 - 4364},
-      {15, 16, xpt::EXT + 2, 6},
-  };
   for (auto r : routes) req.setEntry(r.entry, D + r.source);
   bus(0).assign(req, 0);
   frame();
-  for (auto r : routes) EXPECT_EQ(mxXptImage()[r.offset], r.value) << r.entry;
+  for (auto r : routes) EXPECT_EQ(image(r.offset), r.value) << r.entry;
 
-  // The extended display may own the third external output.
-  display.bytes[4] = 1;
-  req = MxifBus{};
-  req.setEntry(15, D + 17);
-  bus(0).assign(req, 0);
+  display.bytes[4] = 1;  // the extended display owns the third external output
+  assign(0, {{15, 17}});
   frame();
-  EXPECT_EQ(mxXptImage()[xpt::EXT + 2], 6);
+  EXPECT_EQ(image(xpt::EXT + 2), 6);
 
-  // Other MEs route their own buses in their own context and no AUX bus.
-  req = MxifBus{};
-  req.setEntry(0, D + 18);
-  req.setEntry(28, D + 19);
-  bus(2).assign(req, 0);
+  assign(2, {{0, 18}, {28, 19}});  // other MEs: their own buses in their own context, and no AUX bus
   frame();
-  EXPECT_EQ(mxXptImage()[xpt::BUS + 16 * 2], 8);
-  EXPECT_EQ(mxXptImage()[xpt::AUX + 8], 4);
+  EXPECT_EQ(image(xpt::BUS + 16 * 2), 8);
+  EXPECT_EQ(image(xpt::AUX + 8), 4);
 }
 
 TEST_F(BusTest, AuxMixStepsAtTheOperateRateOnEveryMe) {
   FakeRecord operate(36);
-  bindFake(operate, 36);
-  operate.bytes[56] = 1;       // AUX 1 rate enabled
-  const u16 rate = 4;          // format 0: 0.5 / 4 per frame
+  operate.bytes[56] = 1;  // AUX 1 rate enabled
+  const u16 rate = 4;     // format 0: 0.5 / 4 per frame
   std::memcpy(operate.bytes + 68, &rate, 2);
-  auto word = [] { return mxXptWord(xpt::AUX_TRANS); };
-  MxifBus req{};
-  req.setEntry(24, D + 10);
-  bus(0).assign(req, 0);
+  assign(0, {{24, 10}, {25, 10}});
   frame();  // the first selection is shown at once
-  EXPECT_EQ(word(), 0u);
-  EXPECT_EQ(mxXptImage()[xpt::AUX], 0);
+  EXPECT_EQ(mxXptWord(xpt::AUX_TRANS), 0u);
+  EXPECT_EQ(image(xpt::AUX), 0);
   EXPECT_FALSE(bus(0).isMixRunning(0));
 
-  req.entries[24] = D + 11;
-  bus(0).assign(req, 0);
+  assign(0, {{24, 11}, {25, 12}});
   const u32 expected[] = {895, 767, 639, 512, 384, 256, 128, 0};
   for (int f = 0; f < 8; ++f) {
     frame();
-    EXPECT_EQ(word(), expected[f]) << f;
-    EXPECT_EQ(mxXptImage()[xpt::AUX], 1);      // the new source
-    EXPECT_EQ(mxXptImage()[xpt::AUX + 1], 0);  // the outgoing one
+    EXPECT_EQ(mxXptWord(xpt::AUX_TRANS), expected[f]) << f;
+    EXPECT_EQ(image(xpt::AUX), 1);      // the new source
+    EXPECT_EQ(image(xpt::AUX + 1), 0);  // the outgoing one
     for (int m = 0; m < 4; ++m) EXPECT_EQ(bus(m).isMixRunning(0), f < 7) << f << " ME " << m;
+    // AUX 2 has no rate enabled: rate 1 cuts.
+    EXPECT_FALSE(bus(0).isMixRunning(1)) << f;
+    EXPECT_EQ(image(xpt::AUX + 2), 2) << f;
+    EXPECT_EQ(mxXptWord(xpt::AUX_TRANS + 4), 0u) << f;
   }
-  // AUX 2 has no rate enabled: rate 1 cuts.
-  req = MxifBus{};
-  req.setEntry(25, D + 10);
-  bus(0).assign(req, 0);
-  frame();
-  req.entries[25] = D + 12;
-  bus(0).assign(req, 0);
-  frame();
-  EXPECT_FALSE(bus(0).isMixRunning(1));
-  EXPECT_EQ(mxXptImage()[xpt::AUX + 2], 2);
-  EXPECT_EQ(mxXptWord(xpt::AUX_TRANS + 4), 0u);
 }
 
 TEST_F(BusTest, ProgramBusFollowsTheBackgroundTransitionAndSetsTheSwap) {
   FakeBkgd bkgd;
   FakeRecord operate(36);
-  bindFake(operate, 36);
   operate.bytes[12] = 1;  // mode 1 for all MEs: swap while B is on program
   frame();
   EXPECT_EQ(stored[0].programBus, 0);
@@ -474,18 +375,15 @@ TEST_F(BusTest, ProgramBusFollowsTheBackgroundTransitionAndSetsTheSwap) {
     EXPECT_EQ(bus(m).abSwap(), 1) << m;
   }
   EXPECT_EQ(bkgd.changes, 4);
-  const struct {
-    u8 select, all, perMe;
-    int program;
-    u8 swap;
-  } modes[] = {{0, 2, 0, 1, 0}, {0, 2, 0, 0, 1}, {1, 0, 1, 1, 1}, {1, 1, 2, 1, 0}, {2, 1, 1, 1, 0}, {0, 3, 0, 1, 0}};
+  // Operate bytes 14 (which mode applies), 12 (mode of all MEs), 20 (mode of ME 0); program bus; swap.
+  const int modes[][5] = {{0, 2, 0, 1, 0}, {0, 2, 0, 0, 1}, {1, 0, 1, 1, 1}, {1, 1, 2, 1, 0}, {2, 1, 1, 1, 0}, {0, 3, 0, 1, 0}};
   for (auto c : modes) {
-    operate.bytes[14] = c.select;
-    operate.bytes[12] = c.all;
-    operate.bytes[20] = c.perMe;
-    bkgd.flip = c.program == 1 ? -1 : 1;
+    operate.bytes[14] = static_cast<u8>(c[0]);
+    operate.bytes[12] = static_cast<u8>(c[1]);
+    operate.bytes[20] = static_cast<u8>(c[2]);
+    bkgd.flip = c[3] == 1 ? -1 : 1;
     bus(0).update();
-    EXPECT_EQ(bus(0).abSwap(), c.swap) << int(c.select) << " " << int(c.all) << " " << int(c.perMe);
+    EXPECT_EQ(bus(0).abSwap(), c[4]) << c[0] << " " << c[1] << " " << c[2];
   }
 }
 
@@ -499,8 +397,6 @@ TEST_F(BusTest, RefreshRequestReportsTheWholeRecordWithoutLinking) {
   EXPECT_EQ(bus(1).linkSuppressed(), 1);
   EXPECT_FALSE(codec::hasAny(stored[2]));
 }
-
-// ---- Panel presses, crosspoint assignment and source links -----------------------------------------
 
 struct TestXpt : category::CategoryXpt {};
 struct TestLink : category::CategorySourceLink {};
@@ -520,44 +416,28 @@ class BusPanelTest : public BusTest {
     buttons->initialize();
     buttons->update();  // format 0: events act at once
     // Panel 0 buttons 3, 5, 7 carry sources 11, 12, 13; panel 1 button 26 (index 50) source 22.
-    assignButton(0, 3, 11);
-    assignButton(0, 5, 12);
-    assignButton(0, 7, 13);
-    assignButton(1, 26, 22);
+    const int assigned[][3] = {{0, 3, 11}, {0, 5, 12}, {0, 7, 13}, {1, 26, 22}};
+    for (auto a : assigned) assignButton(a[0], a[1], a[2]);
     for (auto& r : stored) r = MxifBus{};
     frame();
   }
 
   void assignButton(int panel, int button, int source) {
-    MxifXptAssign r{};
-    r.panel = static_cast<u16>(panel);
+    MxifXptAssign r{.panel = static_cast<u16>(panel)};
     r.source[button] = static_cast<s16>(source);
     r.buttonMask[button / 32] |= 1u << (button % 32);
     xpt->assign(r, panel);
   }
-  void linkSources(int from, int to) {
-    MxifSourceLink r{};
-    const int i = category::CategorySourceLink::tableIndex(from);
-    r.linked[i] = static_cast<s16>(to);
-    r.entryMask[i / 32] |= 1u << (i % 32);
-    link->assign(r, 0);
-  }
   void setLinkMode(int mode) {
-    MxifSourceLink r{};
-    r.mask = MxifSourceLink::LINK_MODE;
-    r.linkMode = static_cast<u8>(mode);
-    link->assign(r, 0);
+    link->assign(MxifSourceLink{.mask = MxifSourceLink::LINK_MODE, .linkMode = static_cast<u8>(mode), .auxBusLink = {}}, 0);
   }
   // A press (state 1) or release (state 0) of crosspoint button b (-1: all released) through the
   // request ring.
   void button(int me, int entry, int b, int state, int panel = 0) {
-    internal::MxifButtonEvent ev{};
-    ev.me = static_cast<u8>(me);
-    ev.index = static_cast<u8>(entry);
-    ev.code = static_cast<u16>(b < 0 ? CategoryBus::ALL_RELEASED : CategoryBus::BUTTON_FIRST + b);
-    ev.state = static_cast<u8>(state);
-    ev.panel = static_cast<u8>(panel);
-    peer.send(ev);
+    const int code = b < 0 ? CategoryBus::ALL_RELEASED : CategoryBus::BUTTON_FIRST + b;
+    peer.send(internal::MxifButtonEvent{.panel = static_cast<u8>(panel), .me = static_cast<u8>(me),
+                                        .index = static_cast<u8>(entry), .code = static_cast<u16>(code),
+                                        .state = static_cast<u8>(state)});
     reg().receiveAll();
   }
 
@@ -582,7 +462,7 @@ TEST_F(BusPanelTest, PanelPressSelectsTheAssignedSourceOnTheEventsMe) {
   EXPECT_EQ(bus(2).busSource(1), 22);
   EXPECT_EQ(stored[0].entries[1], CategoryBus::REPLACEMENT_CODE);
   frame();
-  EXPECT_EQ(mxXptImage()[xpt::BUS + 16 * 2 + 1], 12);
+  EXPECT_EQ(image(xpt::BUS + 16 * 2 + 1), 12);
 
   // Reassigning the button leaves the entries that held it on its previous source.
   assignButton(0, 5, 30);
@@ -595,30 +475,23 @@ TEST_F(BusPanelTest, PanelPressSelectsTheAssignedSourceOnTheEventsMe) {
 }
 
 TEST_F(BusPanelTest, ReleaseReselectsTheLowestButtonStillHeld) {
-  const struct {
-    int b, state, code;  // button (-1: all released), press or release, entry 2 afterwards
-  } steps[] = {{7, 1, 7}, {3, 1, 3}, {5, 1, 5}, {5, 0, 3}, {3, 0, 7}, {7, 0, 7},
-               {5, 1, 5}, {3, 1, 3}, {-1, 0, 3}, {3, 0, 3}, {5, 2, 3}};
+  const int steps[][3] = {{7, 1, 7}, {3, 1, 3}, {5, 1, 5}, {5, 0, 3}, {3, 0, 7},  {7, 0, 7},
+                          {5, 1, 5}, {3, 1, 3}, {-1, 0, 3}, {3, 0, 3}, {5, 2, 3}};  // button, state, entry 2 then
   int i = 0;
   for (auto s : steps) {
-    button(0, 2, s.b, s.state);
-    EXPECT_EQ(stored[0].entries[2], s.code) << i++;
+    button(0, 2, s[0], s[1]);
+    EXPECT_EQ(stored[0].entries[2], s[2]) << i++;
   }
   EXPECT_EQ(bus(0).isPressed(0, 2, 5), 0);
   // An event for another ME is a fault.
-  internal::MxifButtonEvent ev{};
-  ev.me = 1;
-  ev.code = CategoryBus::BUTTON_FIRST;
-  ev.state = 1;
-  EXPECT_THROW(bus(0).onButton(ev), assert::AssertException);
+  EXPECT_THROW(bus(0).onButton(internal::MxifButtonEvent{.me = 1, .code = CategoryBus::BUTTON_FIRST, .state = 1}),
+               assert::AssertException);
 }
 
 TEST_F(BusPanelTest, PressesOnSharedEntriesAreCopiedToTheOtherMes) {
-  const struct {
-    int me, entry;
-    bool copied;
-  } cases[] = {{0, 2, false}, {0, 12, false}, {1, 13, true}, {3, 15, true}, {2, 16, true},
-               {0, 24, true}, {1, 71, true},  {0, 79, true}, {0, 80, false}};
+  const struct { int me, entry; bool copied; } cases[] = {
+      {0, 2, false}, {0, 12, false}, {1, 13, true}, {3, 15, true}, {2, 16, true},
+      {0, 24, true}, {1, 71, true},  {0, 79, true}, {0, 80, false}};
   for (auto c : cases) {
     for (int m = 0; m < 4; ++m) put(m, c.entry, D + 10 + m);
     for (auto& r : stored) codec::clearPresence(r);
@@ -639,7 +512,6 @@ TEST_F(BusPanelTest, PressesOnSharedEntriesAreCopiedToTheOtherMes) {
 TEST_F(BusPanelTest, ABSwapTurnsAnABusPressToTheBBus) {
   FakeBkgd bkgd;
   FakeRecord operate(36);
-  bindFake(operate, 36);
   operate.bytes[12] = 2;  // mode 2: swap while A is on program
   frame();
   ASSERT_EQ(bus(0).abSwap(), 1);
@@ -649,15 +521,16 @@ TEST_F(BusPanelTest, ABSwapTurnsAnABusPressToTheBBus) {
 }
 
 TEST_F(BusPanelTest, LinkedPairsFollowTheDrivingEntry) {
-  linkSources(10, 20);
-  linkSources(11, 21);
-  linkSources(12, 22);
+  MxifSourceLink links{};
+  for (int s = 10; s <= 12; ++s) {
+    const int i = category::CategorySourceLink::tableIndex(s);
+    links.linked[i] = static_cast<s16>(s + 10);
+    links.entryMask[i / 32] |= 1u << (i % 32);
+  }
+  link->assign(links, 0);
   frame();
   ASSERT_EQ(bus(0).linkSuppressed(), 0);
-  const struct {
-    int mode, me, entry, other;  // selecting 10 on entry: whether the other entry of its pair follows
-    bool follows;
-  } cases[] = {
+  const struct { int mode, me, entry, other; bool follows; } cases[] = {  // selecting 10 on entry: other follows?
       {0, 0, 2, 3, true},    {0, 0, 3, 2, false},   {1, 0, 3, 2, true},    {1, 0, 2, 3, false},
       {0, 1, 16, 17, true},  {0, 0, 72, 73, true},  {0, 0, 13, 14, true},  {0, 0, 24, 25, false},
       {0, 2, 8, 9, true},    {0, 2, 13, 14, false}, {0, 1, 72, 73, false}, {1, 1, 23, 22, true},
@@ -665,30 +538,21 @@ TEST_F(BusPanelTest, LinkedPairsFollowTheDrivingEntry) {
   for (auto c : cases) {
     setLinkMode(c.mode);
     for (auto& r : stored) r = MxifBus{};
-    MxifBus req{};
-    req.setEntry(c.entry, D + 10);
-    bus(c.me).assign(req, 0);
+    assign(c.me, {{c.entry, 10}});
     frame();
     EXPECT_EQ(bus(c.me).busSource(c.entry), 10) << c.mode << " " << c.entry;
     EXPECT_EQ(bus(c.me).busSource(c.other) == 20, c.follows) << c.mode << " ME " << c.me << " " << c.entry;
   }
   // AUX pairs link only with their flag.
   setLinkMode(0);
-  MxifSourceLink flags{};
-  flags.auxBusLink.mask = 1;
-  flags.auxBusLink.flags[0] = 1;
-  link->assign(flags, 0);
-  MxifBus req{};
-  req.setEntry(24, D + 11);
-  bus(0).assign(req, 0);
+  link->assign(MxifSourceLink{.auxBusLink = {.mask = 1, .flags = {1}}}, 0);
+  assign(0, {{24, 11}});
   frame();
   EXPECT_EQ(bus(0).busSource(25), 21);
 
   // While links are suppressed (after a recall) nothing follows until a pass finds nothing to do.
   bus(0).suppressLinks();
-  req = MxifBus{};
-  req.setEntry(2, D + 12);
-  bus(0).assign(req, 0);
+  assign(0, {{2, 12}});
   frame();
   EXPECT_NE(bus(0).busSource(3), 22);
   EXPECT_EQ(bus(0).linkSuppressed(), 1);
