@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -8,17 +9,17 @@
 
 namespace {
 
-using category::CategoryRegistry;
 using category::CategoryXpt;
 using testing_support::consoleCount;
 using X = MxifXptAssign;
+using V = std::vector<std::string>;
 
-std::vector<std::string>& notices() {
-  static std::vector<std::string> log;
+V& notices() {
+  static V log;
   return log;
 }
 
-// Stands in for the bus category of one ME: logs "bus<row> button source panel".
+// The bus category of one ME: logs "bus<row> button source panel".
 struct FakeBus : test_categories::StubCategory, category::XptReselectTarget {
   FakeBus() : StubCategory(CategoryXpt::TYPE_BUS, "MxifBus") {}
   void reselectButton(int button, int source, int panel) override {
@@ -31,9 +32,11 @@ struct TestXpt : CategoryXpt {};
 
 bool present(const X& r, int button) { return (r.buttonMask[button / 32] >> (button % 32) & 1u) != 0; }
 
-X assignment(int panel, std::initializer_list<std::pair<int, int>> buttons) {
+X assignment(int panel, std::initializer_list<std::pair<int, int>> buttons, u32 mask = 0, u8 panelFlag = 0) {
   X r{};
   r.panel = static_cast<u16>(panel);
+  r.mask = mask;
+  r.panelFlag = panelFlag;
   for (auto [b, s] : buttons) {
     r.source[b] = static_cast<s16>(s);
     r.buttonMask[b / 32] |= 1u << (b % 32);
@@ -47,144 +50,113 @@ class XptTest : public test_categories::RecordCategoryTest<TestXpt, X, 3> {
     RecordCategoryTest::SetUp();
     notices().clear();
   }
-  static std::vector<std::string> take() {
-    auto out = notices();
-    notices().clear();
+  X echo(const X& r) { return roundTrip(r).at(0).as<X>(); }
+  // The status pass reports every panel with every button.
+  std::vector<X> fullReport(u32 mask) {
+    std::vector<X> out;
+    for (const auto& packet : sendPass()) {
+      const X e = out.emplace_back(packet.as<X>());
+      EXPECT_EQ(packet.type * 1000 + packet.body.size(), 38415u);
+      EXPECT_EQ(e.panel, out.size() - 1);
+      EXPECT_EQ(e.mask, mask);
+      EXPECT_TRUE(std::all_of(std::begin(e.buttonMask), std::end(e.buttonMask), [](u32 w) { return w == ~0u; }));
+    }
+    EXPECT_EQ(out.size(), 3u);
     return out;
   }
   TestXpt& xpt = cat;
 };
 
 TEST_F(XptTest, InitialiseSetsTheDefaultEverywhereAndTheFirstReportCarriesAllPanels) {
-  for (int p = 0; p < 3; ++p) {
-    EXPECT_EQ(xpt.sourceOf(p, 0), 302);
-    EXPECT_EQ(xpt.sourceOf(p, 191), 302);
-  }
-  auto packets = sendPass();
-  ASSERT_EQ(packets.size(), 3u);
-  for (int p = 0; p < 3; ++p) {
-    EXPECT_EQ(packets[p].type, 38);
-    EXPECT_EQ(packets[p].body.size(), 415u);
-    const X echo = packets[p].as<X>();
-    EXPECT_EQ(echo.panel, p);
-    for (u32 w : echo.buttonMask) EXPECT_EQ(w, 0xFFFFFFFFu);
-    EXPECT_EQ(echo.source[100], 302);
-  }
+  for (int p = 0; p < 3; ++p) EXPECT_EQ(xpt.sourceOf(p, 0) * 1000 + xpt.sourceOf(p, 191), 302302);
+  EXPECT_EQ(fullReport(0).at(1).source[100], 302);
   EXPECT_TRUE(sendPass().empty());  // reported once
   EXPECT_FALSE(codec::hasAny(stored[0]));
   EXPECT_EQ(&CategoryXpt::registered(), &xpt);
 }
 
 // Each value alone on button 100 (outside the marker columns): taken and echoed with its bit, or
-// refused with the button unchanged.
+// refused silently with the button unchanged; the panel is reported either way.
 TEST_F(XptTest, AcceptedSourceValues) {
   const int taken[] = {10, 41, 140, 141, 150, 157, 170, 178, 180, 191, 200, 211, 220, 223,
                        230, 237, 240, 255, 290, 291, 300, 301, 302};
   const int refused[] = {-1, 0, 9, 42, 137, 139, 142, 149, 158, 165, 169, 179, 192, 199, 212,
                          219, 224, 229, 238, 239, 256, 289, 292, 299, 303, 314, 329};
-  sendPass();  // the report after initialise
+  sendPass();
   for (int v : taken) {
-    auto packets = roundTrip(assignment(1, {{100, v}}));
-    ASSERT_EQ(packets.size(), 1u) << v;
-    const X echo = packets[0].as<X>();
-    EXPECT_TRUE(present(echo, 100)) << v;
-    EXPECT_EQ(echo.source[100], v);
-    EXPECT_EQ(xpt.sourceOf(1, 100), v);
+    const X e = echo(assignment(1, {{100, v}}));
+    EXPECT_TRUE(present(e, 100) && e.source[100] == v && xpt.sourceOf(1, 100) == v) << v;
   }
-  roundTrip(assignment(1, {{100, 20}}));
+  echo(assignment(1, {{100, 20}}));
   for (int v : refused) {
-    auto packets = roundTrip(assignment(1, {{100, v}}));
-    ASSERT_EQ(packets.size(), 1u) << v;  // the panel is still reported
-    const X echo = packets[0].as<X>();
-    EXPECT_FALSE(present(echo, 100)) << v;
+    EXPECT_FALSE(present(echo(assignment(1, {{100, v}})), 100)) << v;
     EXPECT_EQ(xpt.sourceOf(1, 100), 20) << v;
   }
-  EXPECT_EQ(consoleCount("BAD"), 0);  // refused silently
+  EXPECT_EQ(consoleCount("BAD"), 0);
 }
 
 TEST_F(XptTest, MarkersMaskTheirColumnInRowsZeroToThree) {
   roundTrip(assignment(0, {{30, 301}}));  // row 1, column 6
-  for (int b : {6, 30, 54, 78}) EXPECT_EQ(xpt.sourceOf(0, b), -1) << b;
-  EXPECT_EQ(xpt.sourceOf(0, 102), 302);  // beyond the column buttons
-  EXPECT_EQ(xpt.sourceOf(0, 7), 302);
-  EXPECT_EQ(xpt.sourceOf(1, 6), 302);  // other panels keep theirs
+  struct Case {
+    int panel, button, source;
+  } sources[] = {{0, 6, -1}, {0, 30, -1}, {0, 54, -1}, {0, 78, -1}, {0, 102, 302},
+                 {0, 7, 302}, {1, 6, 302}, {0, -1, -1}, {0, 192, -1}};
+  for (auto c : sources) EXPECT_EQ(xpt.sourceOf(c.panel, c.button), c.source) << c.panel << " " << c.button;
   EXPECT_EQ(xpt.columnClass(0, 6), 2);
 
   roundTrip(assignment(2, {{48 + 3, 300}, {72 + 3, 301}}));  // rows 2 and 3 of column 3
-  struct Case {
+  struct {
     int bits, button;
     bool masked;
-  } cases[] = {{1, 3, true}, {2, 3, false}, {3, 75, true}, {0, 3, false}, {1, 96 + 3, false}, {1, -1, false}};
-  for (auto c : cases) EXPECT_EQ(xpt.isButtonMasked(2, c.button, c.bits), c.masked) << c.bits << " " << c.button;
-  // Out of range: the check for the panel, -1 for a button outside the table.
+  } masks[] = {{1, 3, true}, {2, 3, false}, {3, 75, true}, {0, 3, false}, {1, 96 + 3, false}, {1, -1, false}};
+  for (auto c : masks) EXPECT_EQ(xpt.isButtonMasked(2, c.button, c.bits), c.masked) << c.bits << " " << c.button;
   EXPECT_THROW(xpt.isButtonMasked(3, 0, 1), assert::AssertException);
   EXPECT_EQ(consoleCount("0 <= panel && panel < 3"), 1);
-  EXPECT_EQ(xpt.sourceOf(0, -1), -1);
-  EXPECT_EQ(xpt.sourceOf(0, 192), -1);
 
-  // A marker overwritten by a source unmasks the column.
-  roundTrip(assignment(0, {{30, 11}}));
-  EXPECT_EQ(xpt.sourceOf(0, 6), 302);
-  EXPECT_EQ(xpt.sourceOf(0, 30), 11);
+  roundTrip(assignment(0, {{30, 11}}));  // a marker overwritten by a source unmasks the column
+  EXPECT_EQ(xpt.sourceOf(0, 6) * 1000 + xpt.sourceOf(0, 30), 302011);
 }
 
 TEST_F(XptTest, BusesHearThePreviousSourceBeforeTheButtonChanges) {
   FakeBus me0, me1;  // MEs 2 and 3 have none: the ME 0 one stands in
-  using V = std::vector<std::string>;
   roundTrip(assignment(1, {{5, 20}, {6, 158}}));  // 158 refused: no notice
-  EXPECT_EQ(take(), (V{"bus0 5 302 1", "bus1 5 302 1", "bus0 5 302 1", "bus0 5 302 1"}));
+  EXPECT_EQ(std::exchange(notices(), {}), (V{"bus0 5 302 1", "bus1 5 302 1", "bus0 5 302 1", "bus0 5 302 1"}));
   roundTrip(assignment(1, {{5, 21}}));
-  EXPECT_EQ(take(), (V{"bus0 5 20 1", "bus1 5 20 1", "bus0 5 20 1", "bus0 5 20 1"}));
-
-  // A marker: the four buttons of its column, in row order, for each ME.
-  roundTrip(assignment(1, {{53, 300}}));
+  EXPECT_EQ(std::exchange(notices(), {}), (V{"bus0 5 20 1", "bus1 5 20 1", "bus0 5 20 1", "bus0 5 20 1"}));
+  roundTrip(assignment(1, {{53, 300}}));  // a marker: the four buttons of its column in row order, per ME
   V expected;
-  for (int row : {0, 1, 0, 0}) {
-    for (int b : {5, 29, 53, 77}) expected.push_back("bus" + std::to_string(row) + " " + std::to_string(b) + " " +
-                                                     (b == 5 ? "21" : "302") + " 1");
+  for (const char* row : {"bus0 ", "bus1 ", "bus0 ", "bus0 "}) {
+    for (const char* b : {"5 21 1", "29 302 1", "53 302 1", "77 302 1"}) expected.push_back(row + std::string(b));
   }
-  EXPECT_EQ(take(), expected);
+  EXPECT_EQ(notices(), expected);
 }
 
 TEST_F(XptTest, RecordWithNothingValidStillReportsThePanelAndPanelFlagRules) {
-  sendPass();  // the report after initialise
-  X r = assignment(2, {{0, 9}, {1, 165}});
-  r.mask = X::PANEL_FLAG;
-  r.panelFlag = 2;  // ignored
-  auto packets = roundTrip(r);
-  ASSERT_EQ(packets.size(), 1u);
-  X echo = packets[0].as<X>();
-  EXPECT_EQ(echo.panel, 2);
-  EXPECT_EQ(echo.mask, 0u);
-  for (u32 w : echo.buttonMask) EXPECT_EQ(w, 0u);
-
-  r = assignment(2, {});
-  r.mask = X::PANEL_FLAG;
-  r.panelFlag = 1;
-  echo = roundTrip(r).at(0).as<X>();
-  EXPECT_EQ(echo.mask, X::PANEL_FLAG);
-  EXPECT_EQ(echo.panelFlag, 1);
-  r.mask = 0;  // without its bit the flag is not taken
-  r.panelFlag = 0;
-  roundTrip(r);
+  sendPass();
+  X e = echo(assignment(2, {{0, 9}, {1, 165}}, X::PANEL_FLAG, 2));  // flag 2 refused
+  EXPECT_EQ(e.panel * 10 + e.mask, 20u);
+  EXPECT_TRUE(std::all_of(std::begin(e.buttonMask), std::end(e.buttonMask), [](u32 w) { return w == 0; }));
+  e = echo(assignment(2, {}, X::PANEL_FLAG, 1));
+  EXPECT_EQ(e.mask, X::PANEL_FLAG);
+  EXPECT_EQ(e.panelFlag, 1);
+  roundTrip(assignment(2, {}, 0, 0));  // without its bit the flag is not taken
   EXPECT_EQ(stored[2].panelFlag, 1);
 }
 
-TEST_F(XptTest, PanelAboveTwoIsDroppedWhateverItsLowByte) {
-  sendPass();  // the report after initialise
+TEST_F(XptTest, PanelAboveTwoIsDroppedSilentlyWhateverItsLowByte) {
+  sendPass();
   testing_support::consoleClear();
   for (int panel : {3, 255, 0x0102}) {  // 0x0102 has 2 in its first byte in memory
     EXPECT_TRUE(roundTrip(assignment(panel, {{0, 10}})).empty()) << panel;
     for (int p = 0; p < 3; ++p) EXPECT_EQ(xpt.sourceOf(p, 0), 302) << panel;
   }
-  EXPECT_EQ(consoleCount("["), 0);  // no log line
+  EXPECT_EQ(consoleCount("["), 0);
 }
 
-// Resume and initialise leave the column classes matching the table they set.
 TEST_F(XptTest, ResumeAndInitialiseRebuildTheColumnClasses) {
   X saved[3] = {};
   for (int p = 0; p < 3; ++p) {
-    for (auto& s : saved[p].source) s = static_cast<s16>(10 + p);
+    std::fill(std::begin(saved[p].source), std::end(saved[p].source), static_cast<s16>(10 + p));
     saved[p].panel = 7;  // damaged: the channel wins
   }
   saved[1].source[24 + 4] = 301;
@@ -192,39 +164,26 @@ TEST_F(XptTest, ResumeAndInitialiseRebuildTheColumnClasses) {
   sendPass();
   xpt.resume(saved, 0);
   xpt.initInternal();
-  EXPECT_EQ(xpt.sourceOf(1, 4), -1);
-  EXPECT_EQ(xpt.sourceOf(1, 76), -1);
-  EXPECT_EQ(xpt.sourceOf(1, 5), 11);
-  EXPECT_EQ(xpt.sourceOf(0, 4), 10);
-  auto packets = sendPass();
-  ASSERT_EQ(packets.size(), 3u);
-  for (int p = 0; p < 3; ++p) {
-    const X echo = packets[p].as<X>();
-    EXPECT_EQ(echo.panel, p);
-    EXPECT_EQ(echo.mask, X::PANEL_FLAG);
-    for (u32 w : echo.buttonMask) EXPECT_EQ(w, 0xFFFFFFFFu);
+  for (auto [p, b, s] : {std::tuple{1, 4, -1}, {1, 76, -1}, {1, 5, 11}, {0, 4, 10}}) {
+    EXPECT_EQ(xpt.sourceOf(p, b), s) << b;
   }
-  EXPECT_EQ(packets[2].as<X>().panelFlag, 1);
-
-  // Initialising forgets the marker and its mask.
-  xpt.initialize();
+  EXPECT_EQ(fullReport(X::PANEL_FLAG).at(2).panelFlag, 1);
+  xpt.initialize();  // forgets the marker and its mask, leaves the panel flag
   EXPECT_EQ(xpt.sourceOf(1, 4), 302);
   EXPECT_EQ(xpt.columnClass(1, 4), 0);
-  EXPECT_EQ(stored[2].panelFlag, 1);  // left as it was
+  EXPECT_EQ(stored[2].panelFlag, 1);
 }
 
 // A damaged image (an unassignable source, a bad panel flag) is refused before anything is taken.
 TEST_F(XptTest, ResumeRefusesADamagedImageWhole) {
   for (int damage = 0; damage < 2; ++damage) {
     X saved[3] = {};
-    for (auto& r : saved) {
-      for (auto& s : r.source) s = 10;
-    }
+    for (auto& r : saved) std::fill(std::begin(r.source), std::end(r.source), 10);
     if (damage == 0) saved[2].source[191] = 5000;
     if (damage == 1) saved[1].panelFlag = 2;
     xpt.initialize();
     EXPECT_THROW(xpt.resume(saved, 0), assert::AssertException) << damage;
-    EXPECT_EQ(xpt.sourceOf(0, 0), 302) << damage;  // nothing of the image taken
+    EXPECT_EQ(xpt.sourceOf(0, 0), 302) << damage;
   }
 }
 
