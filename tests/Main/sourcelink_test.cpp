@@ -7,20 +7,23 @@
 
 namespace {
 
-using category::CategoryRegistry;
 using category::CategorySourceLink;
 using L = MxifSourceLink;
 
 struct TestSourceLink : CategorySourceLink {};
 
-bool entryPresent(const L& r, int i) { return (r.entryMask[i / 32] >> (i % 32) & 1u) != 0; }
-
-L withEntry(int i, int value) {
+L record(u32 mask = 0, u8 linkMode = 0, u8 tableMode = 0, int entry = -1, int value = 0) {
   L r{};
-  r.linked[i] = static_cast<s16>(value);
-  r.entryMask[i / 32] |= 1u << (i % 32);
+  r.mask = mask;
+  r.linkMode = linkMode;
+  r.tableMode = tableMode;
+  if (entry >= 0) {
+    r.linked[entry] = static_cast<s16>(value);
+    r.entryMask[entry / 32] |= 1u << (entry % 32);
+  }
   return r;
 }
+L withEntry(int i, int value) { return record(0, 0, 0, i, value); }
 
 std::vector<L>& hookChanges() {
   static std::vector<L> log;
@@ -37,6 +40,12 @@ class SourceLinkTest : public test_categories::RecordCategoryTest<TestSourceLink
   void TearDown() override {
     CategorySourceLink::setAssignHook(nullptr);
     RecordCategoryTest::TearDown();
+  }
+  L echo(const L& r) {
+    auto packets = roundTrip(r);
+    EXPECT_EQ(packets.size(), 1u);
+    EXPECT_EQ(packets.empty() ? 0 : packets[0].body.size(), 456u);
+    return packets.empty() ? L{} : packets[0].as<L>();
   }
   TestSourceLink& link = cat;
   L& live = stored[0];
@@ -55,69 +64,48 @@ TEST_F(SourceLinkTest, EntriesTakeOnlySourcesOfTheTable) {
   };
   for (const auto& c : cases) {
     const s16 before = live.linked[c.entry];
-    auto packets = roundTrip(withEntry(c.entry, c.value));
-    ASSERT_EQ(packets.size(), 1u) << c.value;
-    EXPECT_EQ(packets[0].body.size(), 456u);
-    const L echo = packets[0].as<L>();
-    EXPECT_EQ(entryPresent(echo, c.entry), c.taken) << c.value;
+    const L e = echo(withEntry(c.entry, c.value));
+    EXPECT_EQ(e.entryMask[c.entry / 32] >> (c.entry % 32) & 1u, c.taken ? 1u : 0u) << c.value;
     EXPECT_EQ(live.linked[c.entry], c.taken ? c.value : before) << c.value;
   }
 }
 
-// The presence word at byte 4 of the record is no channel number: every record reaches the one
-// channel, whatever bits it carries.
+// The presence word at byte 4 is no channel number: every record reaches the one channel.
 TEST_F(SourceLinkTest, LinkAndTableModeRecordsReachTheOnlyChannel) {
-  sendPass();  // the report after initialise (nothing: all zero, not dirty)
-  L r{};
-  r.mask = L::LINK_MODE | L::TABLE_MODE;
-  r.linkMode = 1;
-  r.tableMode = 1;
-  auto packets = roundTrip(r);
-  ASSERT_EQ(packets.size(), 1u);
-  const L echo = packets[0].as<L>();
-  EXPECT_EQ(echo.mask, L::LINK_MODE | L::TABLE_MODE);
-  EXPECT_EQ(link.linkMode(), 1);
-  EXPECT_EQ(link.tableMode(), 1);
-
-  r.mask = L::TABLE_MODE;
-  r.tableMode = 2;  // refused
-  EXPECT_EQ(roundTrip(r).at(0).as<L>().mask, 0u);
+  sendPass();
+  EXPECT_EQ(echo(record(L::LINK_MODE | L::TABLE_MODE, 1, 1)).mask, L::LINK_MODE | L::TABLE_MODE);
+  EXPECT_EQ(link.linkMode() * 10 + link.tableMode(), 11);
+  EXPECT_EQ(echo(record(L::TABLE_MODE, 1, 2)).mask, 0u);  // mode 2 refused
   EXPECT_EQ(link.tableMode(), 1);
 }
 
+// The hook hears of a link mode change before the entries are looked at.
 TEST_F(SourceLinkTest, KeyMemoryHearsOfANewLinkModeBeforeTheEntries) {
-  L r = withEntry(3, 20);
-  r.mask = L::LINK_MODE;
-  r.linkMode = 0;  // the current mode: not a change
-  roundTrip(r);
-  ASSERT_EQ(hookChanges().size(), 1u);
-  EXPECT_EQ(hookChanges()[0].mask, 0u);
-  EXPECT_EQ(hookChanges()[0].entryMask[0], 0u);  // entries not yet looked at
+  struct Step {
+    u8 linkMode;
+    u32 heardMask;
+    int modeAfter;
+  } steps[] = {{0, 0, 0}, {1, L::LINK_MODE, 1}, {2, 0, 1}};  // the current mode; a change; refused
+  for (const auto& s : steps) {
+    roundTrip(record(L::LINK_MODE, s.linkMode, 0, 3, 20));
+    const L& heard = hookChanges().back();
+    EXPECT_EQ(heard.mask, s.heardMask) << int(s.linkMode);
+    EXPECT_EQ(heard.entryMask[0], 0u);
+    EXPECT_TRUE(!s.heardMask || heard.linkMode == s.linkMode);
+    EXPECT_EQ(link.linkMode(), s.modeAfter);
+  }
+  EXPECT_EQ(hookChanges().size(), 3u);
   EXPECT_EQ(live.linked[3], 20);
-
-  r.linkMode = 1;
-  roundTrip(r);
-  ASSERT_EQ(hookChanges().size(), 2u);
-  EXPECT_EQ(hookChanges()[1].mask, L::LINK_MODE);
-  EXPECT_EQ(hookChanges()[1].linkMode, 1);
-  EXPECT_EQ(link.linkMode(), 1);
-
-  r.linkMode = 2;  // refused
-  roundTrip(r);
-  EXPECT_EQ(hookChanges()[2].mask, 0u);
-  EXPECT_EQ(link.linkMode(), 1);
 }
 
+// The table mode in force when the record arrives decides, not the one it carries; in table mode
+// each entry links to its own source whatever value is received.
 TEST_F(SourceLinkTest, TableModeLinksEachEntryToItsOwnSource) {
-  // The table mode in force when the record arrives decides, not the one it carries.
-  L r = withEntry(0, 20);
-  r.mask = L::TABLE_MODE;
-  r.tableMode = 1;
-  roundTrip(r);
+  roundTrip(record(L::TABLE_MODE, 0, 1, 0, 20));
   EXPECT_EQ(live.linked[0], 20);
   roundTrip(withEntry(0, 20));
   EXPECT_EQ(live.linked[0], 10);
-  roundTrip(withEntry(130, 138));  // the received value does not matter
+  roundTrip(withEntry(130, 138));
   EXPECT_EQ(live.linked[130], 150);
   EXPECT_EQ(link.findLinkedSource(150), 150);
 }
@@ -125,16 +113,11 @@ TEST_F(SourceLinkTest, TableModeLinksEachEntryToItsOwnSource) {
 TEST_F(SourceLinkTest, AuxPairFlagsAndLookups) {
   L r{};
   r.auxBusLink.mask = (1u << 0) | (1u << 5) | (1u << 23);
-  r.auxBusLink.flags[0] = 1;
+  r.auxBusLink.flags[0] = r.auxBusLink.flags[23] = 1;
   r.auxBusLink.flags[5] = 2;  // refused
-  r.auxBusLink.flags[23] = 1;
   r.auxBusLink.flags[7] = 1;  // no bit
-  const L echo = roundTrip(r).at(0).as<L>();
-  EXPECT_EQ(echo.auxBusLink.mask, (1u << 0) | (1u << 23));
-  EXPECT_TRUE(link.isAuxLinked(0));
-  EXPECT_FALSE(link.isAuxLinked(5));
-  EXPECT_FALSE(link.isAuxLinked(7));
-  EXPECT_TRUE(link.isAuxLinked(23));
+  EXPECT_EQ(echo(r).auxBusLink.mask, (1u << 0) | (1u << 23));
+  for (int aux : {0, 5, 7, 23}) EXPECT_EQ(link.isAuxLinked(aux), aux == 0 || aux == 23) << aux;
   EXPECT_THROW(link.isAuxLinked(24), assert::AssertException);
 
   roundTrip(withEntry(194, 10));
@@ -149,10 +132,8 @@ TEST_F(SourceLinkTest, AuxPairFlagsAndLookups) {
 }
 
 TEST_F(SourceLinkTest, ResumeTakesEverythingWithEveryBit) {
-  L saved{};
+  L saved = record(0, 1, 1);
   saved.reserved = 0xDEAD;
-  saved.linkMode = 1;
-  saved.tableMode = 1;
   for (int i = 0; i < L::N_SOURCES; ++i) saved.linked[i] = static_cast<s16>(CategorySourceLink::tableSource(194 - i));
   saved.auxBusLink.flags[3] = 1;
   link.resume(&saved, 0);
@@ -162,14 +143,14 @@ TEST_F(SourceLinkTest, ResumeTakesEverythingWithEveryBit) {
   EXPECT_TRUE(link.isAuxLinked(3));
   auto packets = sendPass();
   ASSERT_EQ(packets.size(), 1u);
-  const L echo = packets[0].as<L>();
-  EXPECT_EQ(echo.reserved, 0u);
-  EXPECT_EQ(echo.mask, L::LINK_MODE | L::TABLE_MODE);
-  for (int w = 0; w < 6; ++w) EXPECT_EQ(echo.entryMask[w], 0xFFFFFFFFu);
-  EXPECT_EQ(echo.entryMask[6], 0x7u);  // 195 entries
-  EXPECT_EQ(echo.auxBusLink.mask, 0xFFFFFFu);
-  EXPECT_EQ(echo.linkMode, 1);
-  EXPECT_EQ(echo.linked[1], 328);
+  const L e = packets[0].as<L>();
+  EXPECT_EQ(e.reserved, 0u);
+  EXPECT_EQ(e.mask, L::LINK_MODE | L::TABLE_MODE);
+  EXPECT_EQ(std::vector<u32>(e.entryMask, e.entryMask + 7),
+            (std::vector<u32>{~0u, ~0u, ~0u, ~0u, ~0u, ~0u, 0x7u}));  // 195 entries
+  EXPECT_EQ(e.auxBusLink.mask, 0xFFFFFFu);
+  EXPECT_EQ(e.linkMode, 1);
+  EXPECT_EQ(e.linked[1], 328);
 
   link.initialize();
   EXPECT_EQ(link.findLinkedSource(10), 0);
@@ -184,15 +165,12 @@ TEST_F(SourceLinkTest, ResumeRefusesADamagedImageWhole) {
     s16 linked;
   } cases[] = {{2, 0, 10}, {0, 5, 10}, {0, 0, 139}, {0, 0, -3}};
   for (auto c : cases) {
-    L saved{};
-    saved.linkMode = c.linkMode;
-    saved.tableMode = c.tableMode;
+    L saved = record(0, c.linkMode, c.tableMode);
     saved.linked[0] = 329;
     saved.linked[7] = c.linked;
     link.initialize();
     EXPECT_THROW(link.resume(&saved, 0), assert::AssertException) << c.linked;
-    EXPECT_EQ(link.findLinkedSource(10), 0);
-    EXPECT_EQ(link.linkMode(), 0);
+    EXPECT_EQ(link.findLinkedSource(10) * 10 + link.linkMode(), 0);
   }
 }
 
