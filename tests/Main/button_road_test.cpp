@@ -13,70 +13,62 @@
 
 namespace {
 
-using category::CategoryRegistry;
+using category::CategoryBus;
 using Event = internal::MxifButtonEvent;
 
 class ButtonRoadTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
-    CategoryRegistry::instance().reset();
+    category::CategoryRegistry::instance().reset();
     createCategories();
-    CategoryRegistry::instance().initialize();
+    category::CategoryRegistry::instance().initialize();
     peer.reset();
     AcknowledgeSender::instance().reset();
     peer.write({0, 0});  // connects the link
-    frame(0);            // opens the gate (format 0)
+    frame();             // opens the gate (format 0)
   }
   void TearDown() override {
     vsyncReset();
     BoardTest::TearDown();
   }
-  static void frame(u8 field) {
+  static void frame() {
     vsyncSetFrameWork([] {});
-    onVsyncFrame(vsyncGuard(), field);
+    onVsyncFrame(vsyncGuard(), 0);
     vsyncSetFrameWork(nullptr);
-    CategoryRegistry::instance().process();
+    category::CategoryRegistry::instance().process();
   }
-  void press(int code, int me, int panel, int index, int state = 1) {
+  void press(int code, int me, int panel, int index) {
     Event ev{};
-    ev.code = static_cast<u16>(code);
-    ev.me = static_cast<u8>(me);
-    ev.panel = static_cast<u8>(panel);
-    ev.index = static_cast<u8>(index);
-    ev.state = static_cast<u8>(state);
+    ev.code = static_cast<u16>(code), ev.me = static_cast<u8>(me), ev.state = 1;
+    ev.panel = static_cast<u8>(panel), ev.index = static_cast<u8>(index);
     peer.send(ev);
+    frame();
   }
-  void assignButton(int panel, int button, int source) {
+  void assignButton5(int source) {  // panel 0
     MxifXptAssign r{};
-    r.panel = static_cast<u16>(panel);
-    r.source[button] = static_cast<s16>(source);
-    r.buttonMask[button / 32] = 1u << (button % 32);
+    r.source[5] = static_cast<s16>(source);
+    r.buttonMask[0] = 1u << 5;
     peer.send(r);
+    frame();
   }
-
   testing_support::FrontendPeer peer;
 };
 
 TEST_F(ButtonRoadTest, CrosspointPressSelectsTheAssignedSourceAndKeepsItOnReassignment) {
-  auto& bus = category::CategoryBus::instance()[1];
-  assignButton(0, 5, 20);
+  auto& bus = CategoryBus::instance()[1];
+  assignButton5(20);
   press(1105, 1, 0, 1);  // panel 0, B bus of ME 1
-  frame(0);
   EXPECT_EQ(bus.busSource(1), 20);
   EXPECT_EQ(bus.record(0).entries[1], 5);  // held as panel 0, button 5
-
-  // Reassigning the button leaves the bus on the source it showed, as a direct source.
-  assignButton(0, 5, 21);
-  frame(0);
+  assignButton5(21);  // the bus keeps the source it showed, as a direct source
   EXPECT_EQ(category::CategoryXpt::instance().sourceOf(0, 5), 21);
   EXPECT_EQ(bus.busSource(1), 20);
-  EXPECT_EQ(bus.record(0).entries[1], category::CategoryBus::DIRECT + 20);
+  EXPECT_EQ(bus.record(0).entries[1], CategoryBus::DIRECT + 20);
 }
 
 TEST_F(ButtonRoadTest, AttachPressReachesTheMacros) {
   press(Event::BTN_TR_MACRO_ATTCH, 0, 1, 2);
-  frame(0);
   EXPECT_EQ(category::CategoryMacro::instance().record(0).attach[1 * 8 + 2], 1);
 }
 
