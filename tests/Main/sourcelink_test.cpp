@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "Main/sourcelink.h"
@@ -12,18 +13,16 @@ using L = MxifSourceLink;
 
 struct TestSourceLink : CategorySourceLink {};
 
-L record(u32 mask = 0, u8 linkMode = 0, u8 tableMode = 0, int entry = -1, int value = 0) {
+L modes(u32 mask, int linkMode, int tableMode) {
   L r{};
-  r.mask = mask;
-  r.linkMode = linkMode;
-  r.tableMode = tableMode;
-  if (entry >= 0) {
-    r.linked[entry] = static_cast<s16>(value);
-    r.entryMask[entry / 32] |= 1u << (entry % 32);
-  }
+  std::tie(r.mask, r.linkMode, r.tableMode) = std::tuple(mask, linkMode, tableMode);
   return r;
 }
-L withEntry(int i, int value) { return record(0, 0, 0, i, value); }
+L with(L r, int entry, int value) {
+  r.linked[entry] = static_cast<s16>(value);
+  r.entryMask[entry / 32] |= 1u << (entry % 32);
+  return r;
+}
 
 std::vector<L>& hookChanges() {
   static std::vector<L> log;
@@ -43,9 +42,8 @@ class SourceLinkTest : public test_categories::RecordCategoryTest<TestSourceLink
   }
   L echo(const L& r) {
     auto packets = roundTrip(r);
-    EXPECT_EQ(packets.size(), 1u);
-    EXPECT_EQ(packets.empty() ? 0 : packets[0].body.size(), 456u);
-    return packets.empty() ? L{} : packets[0].as<L>();
+    EXPECT_EQ(packets.at(0).body.size(), 456u);
+    return packets.at(0).as<L>();
   }
   TestSourceLink& link = cat;
   L& live = stored[0];
@@ -64,19 +62,30 @@ TEST_F(SourceLinkTest, EntriesTakeOnlySourcesOfTheTable) {
   };
   for (const auto& c : cases) {
     const s16 before = live.linked[c.entry];
-    const L e = echo(withEntry(c.entry, c.value));
+    const L e = echo(with({}, c.entry, c.value));
     EXPECT_EQ(e.entryMask[c.entry / 32] >> (c.entry % 32) & 1u, c.taken ? 1u : 0u) << c.value;
     EXPECT_EQ(live.linked[c.entry], c.taken ? c.value : before) << c.value;
   }
 }
 
-// The presence word at byte 4 is no channel number: every record reaches the one channel.
-TEST_F(SourceLinkTest, LinkAndTableModeRecordsReachTheOnlyChannel) {
+// The presence word at byte 4 is no channel number: every record reaches the one channel. The table
+// mode in force when the record arrives decides, not the one it carries; in table mode each entry
+// links to its own source whatever value is received.
+TEST_F(SourceLinkTest, ModeRecordsReachTheOnlyChannelAndTableModeLinksEachEntryToItself) {
   sendPass();
-  EXPECT_EQ(echo(record(L::LINK_MODE | L::TABLE_MODE, 1, 1)).mask, L::LINK_MODE | L::TABLE_MODE);
-  EXPECT_EQ(link.linkMode() * 10 + link.tableMode(), 11);
-  EXPECT_EQ(echo(record(L::TABLE_MODE, 1, 2)).mask, 0u);  // mode 2 refused
+  EXPECT_EQ(echo(modes(L::LINK_MODE | L::TABLE_MODE, 1, 1)).mask, L::LINK_MODE | L::TABLE_MODE);
+  EXPECT_EQ(link.linkMode(), 1);
+  EXPECT_EQ(echo(modes(L::TABLE_MODE, 0, 2)).mask, 0u);  // refused
   EXPECT_EQ(link.tableMode(), 1);
+
+  link.initialize();
+  roundTrip(with(modes(L::TABLE_MODE, 0, 1), 0, 20));
+  EXPECT_EQ(live.linked[0], 20);
+  roundTrip(with({}, 0, 20));
+  EXPECT_EQ(live.linked[0], 10);
+  roundTrip(with({}, 130, 138));
+  EXPECT_EQ(live.linked[130], 150);
+  EXPECT_EQ(link.findLinkedSource(150), 150);
 }
 
 // The hook hears of a link mode change before the entries are looked at.
@@ -87,7 +96,7 @@ TEST_F(SourceLinkTest, KeyMemoryHearsOfANewLinkModeBeforeTheEntries) {
     int modeAfter;
   } steps[] = {{0, 0, 0}, {1, L::LINK_MODE, 1}, {2, 0, 1}};  // the current mode; a change; refused
   for (const auto& s : steps) {
-    roundTrip(record(L::LINK_MODE, s.linkMode, 0, 3, 20));
+    roundTrip(with(modes(L::LINK_MODE, s.linkMode, 0), 3, 20));
     const L& heard = hookChanges().back();
     EXPECT_EQ(heard.mask, s.heardMask) << int(s.linkMode);
     EXPECT_EQ(heard.entryMask[0], 0u);
@@ -96,18 +105,6 @@ TEST_F(SourceLinkTest, KeyMemoryHearsOfANewLinkModeBeforeTheEntries) {
   }
   EXPECT_EQ(hookChanges().size(), 3u);
   EXPECT_EQ(live.linked[3], 20);
-}
-
-// The table mode in force when the record arrives decides, not the one it carries; in table mode
-// each entry links to its own source whatever value is received.
-TEST_F(SourceLinkTest, TableModeLinksEachEntryToItsOwnSource) {
-  roundTrip(record(L::TABLE_MODE, 0, 1, 0, 20));
-  EXPECT_EQ(live.linked[0], 20);
-  roundTrip(withEntry(0, 20));
-  EXPECT_EQ(live.linked[0], 10);
-  roundTrip(withEntry(130, 138));
-  EXPECT_EQ(live.linked[130], 150);
-  EXPECT_EQ(link.findLinkedSource(150), 150);
 }
 
 TEST_F(SourceLinkTest, AuxPairFlagsAndLookups) {
@@ -120,8 +117,7 @@ TEST_F(SourceLinkTest, AuxPairFlagsAndLookups) {
   for (int aux : {0, 5, 7, 23}) EXPECT_EQ(link.isAuxLinked(aux), aux == 0 || aux == 23) << aux;
   EXPECT_THROW(link.isAuxLinked(24), assert::AssertException);
 
-  roundTrip(withEntry(194, 10));
-  roundTrip(withEntry(128, 11));
+  roundTrip(with(with({}, 194, 10), 128, 11));
   struct Case {
     int source, linked;
   } cases[] = {{329, 10}, {140, 11}, {139, -1}, {9, -1}, {330, -1}, {-5, -1}, {1000, -1}, {10, 0}};
@@ -131,8 +127,10 @@ TEST_F(SourceLinkTest, AuxPairFlagsAndLookups) {
   EXPECT_EQ(&CategorySourceLink::registered(), &link);
 }
 
-TEST_F(SourceLinkTest, ResumeTakesEverythingWithEveryBit) {
-  L saved = record(0, 1, 1);
+// A whole image is taken and reported with every bit; a damaged one (a mode above 1, a linked value
+// outside the table) is refused before anything is taken, so the registry initialises instead.
+TEST_F(SourceLinkTest, ResumeTakesAWholeImageAndRefusesADamagedOne) {
+  L saved = modes(0, 1, 1);
   saved.reserved = 0xDEAD;
   for (int i = 0; i < L::N_SOURCES; ++i) saved.linked[i] = static_cast<s16>(CategorySourceLink::tableSource(194 - i));
   saved.auxBusLink.flags[3] = 1;
@@ -146,31 +144,21 @@ TEST_F(SourceLinkTest, ResumeTakesEverythingWithEveryBit) {
   const L e = packets[0].as<L>();
   EXPECT_EQ(e.reserved, 0u);
   EXPECT_EQ(e.mask, L::LINK_MODE | L::TABLE_MODE);
-  EXPECT_EQ(std::vector<u32>(e.entryMask, e.entryMask + 7),
-            (std::vector<u32>{~0u, ~0u, ~0u, ~0u, ~0u, ~0u, 0x7u}));  // 195 entries
+  EXPECT_EQ(std::vector<u32>(e.entryMask, e.entryMask + 7), (std::vector<u32>{~0u, ~0u, ~0u, ~0u, ~0u, ~0u, 7}));
   EXPECT_EQ(e.auxBusLink.mask, 0xFFFFFFu);
   EXPECT_EQ(e.linkMode, 1);
   EXPECT_EQ(e.linked[1], 328);
 
-  link.initialize();
-  EXPECT_EQ(link.findLinkedSource(10), 0);
-  EXPECT_EQ(link.linkMode(), 0);
-}
-
-// A damaged image (a mode above 1, a linked value outside the table) is refused before anything is
-// taken, so the registry initialises the category instead.
-TEST_F(SourceLinkTest, ResumeRefusesADamagedImageWhole) {
   struct Case {
     u8 linkMode, tableMode;
     s16 linked;
-  } cases[] = {{2, 0, 10}, {0, 5, 10}, {0, 0, 139}, {0, 0, -3}};
-  for (auto c : cases) {
-    L saved = record(0, c.linkMode, c.tableMode);
-    saved.linked[0] = 329;
-    saved.linked[7] = c.linked;
+  } damaged[] = {{2, 0, 10}, {0, 5, 10}, {0, 0, 139}, {0, 0, -3}};
+  for (auto c : damaged) {
+    L image = with(with(modes(0, c.linkMode, c.tableMode), 0, 329), 7, c.linked);
     link.initialize();
-    EXPECT_THROW(link.resume(&saved, 0), assert::AssertException) << c.linked;
-    EXPECT_EQ(link.findLinkedSource(10) * 10 + link.linkMode(), 0);
+    EXPECT_THROW(link.resume(&image, 0), assert::AssertException) << c.linked;
+    EXPECT_EQ(link.findLinkedSource(10), 0);
+    EXPECT_EQ(link.linkMode(), 0);
   }
 }
 
