@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Main/xpt.h"
@@ -34,9 +35,7 @@ bool present(const X& r, int button) { return (r.buttonMask[button / 32] >> (but
 
 X assignment(int panel, std::initializer_list<std::pair<int, int>> buttons, u32 mask = 0, u8 panelFlag = 0) {
   X r{};
-  r.panel = static_cast<u16>(panel);
-  r.mask = mask;
-  r.panelFlag = panelFlag;
+  std::tie(r.panel, r.mask, r.panelFlag) = std::tuple(panel, mask, panelFlag);
   for (auto [b, s] : buttons) {
     r.source[b] = static_cast<s16>(s);
     r.buttonMask[b / 32] |= 1u << (b % 32);
@@ -131,29 +130,28 @@ TEST_F(XptTest, BusesHearThePreviousSourceBeforeTheButtonChanges) {
   EXPECT_EQ(notices(), expected);
 }
 
-TEST_F(XptTest, RecordWithNothingValidStillReportsThePanelAndPanelFlagRules) {
+// A record with nothing valid still reports its panel; the panel flag is taken only with its bit; a
+// panel above 2 (even one with 2 in its first byte in memory) is dropped silently.
+TEST_F(XptTest, PanelAndPanelFlagRules) {
   sendPass();
+  testing_support::consoleClear();
   X e = echo(assignment(2, {{0, 9}, {1, 165}}, X::PANEL_FLAG, 2));  // flag 2 refused
   EXPECT_EQ(e.panel * 10 + e.mask, 20u);
   EXPECT_TRUE(std::all_of(std::begin(e.buttonMask), std::end(e.buttonMask), [](u32 w) { return w == 0; }));
   e = echo(assignment(2, {}, X::PANEL_FLAG, 1));
   EXPECT_EQ(e.mask, X::PANEL_FLAG);
   EXPECT_EQ(e.panelFlag, 1);
-  roundTrip(assignment(2, {}, 0, 0));  // without its bit the flag is not taken
+  roundTrip(assignment(2, {}, 0, 0));
   EXPECT_EQ(stored[2].panelFlag, 1);
-}
-
-TEST_F(XptTest, PanelAboveTwoIsDroppedSilentlyWhateverItsLowByte) {
-  sendPass();
-  testing_support::consoleClear();
-  for (int panel : {3, 255, 0x0102}) {  // 0x0102 has 2 in its first byte in memory
+  for (int panel : {3, 255, 0x0102}) {
     EXPECT_TRUE(roundTrip(assignment(panel, {{0, 10}})).empty()) << panel;
     for (int p = 0; p < 3; ++p) EXPECT_EQ(xpt.sourceOf(p, 0), 302) << panel;
   }
   EXPECT_EQ(consoleCount("["), 0);
 }
 
-TEST_F(XptTest, ResumeAndInitialiseRebuildTheColumnClasses) {
+// Resume and initialise rebuild the column classes.
+TEST_F(XptTest, ResumeTakesAWholeImageAndRefusesADamagedOne) {
   X saved[3] = {};
   for (int p = 0; p < 3; ++p) {
     std::fill(std::begin(saved[p].source), std::end(saved[p].source), static_cast<s16>(10 + p));
@@ -172,16 +170,12 @@ TEST_F(XptTest, ResumeAndInitialiseRebuildTheColumnClasses) {
   EXPECT_EQ(xpt.sourceOf(1, 4), 302);
   EXPECT_EQ(xpt.columnClass(1, 4), 0);
   EXPECT_EQ(stored[2].panelFlag, 1);
-}
 
-// A damaged image (an unassignable source, a bad panel flag) is refused before anything is taken.
-TEST_F(XptTest, ResumeRefusesADamagedImageWhole) {
+  // A damaged image (an unassignable source, a bad panel flag) is refused before anything is taken.
   for (int damage = 0; damage < 2; ++damage) {
-    X saved[3] = {};
     for (auto& r : saved) std::fill(std::begin(r.source), std::end(r.source), 10);
-    if (damage == 0) saved[2].source[191] = 5000;
-    if (damage == 1) saved[1].panelFlag = 2;
-    xpt.initialize();
+    saved[2].source[191] = damage == 0 ? 5000 : 10;
+    saved[1].panelFlag = damage == 1 ? 2 : 0;
     EXPECT_THROW(xpt.resume(saved, 0), assert::AssertException) << damage;
     EXPECT_EQ(xpt.sourceOf(0, 0), 302) << damage;
   }
