@@ -64,7 +64,6 @@ class CategoryButtonEvent : public CategoryWithoutStatus<internal::MxifButtonEve
   // Hands one event to every receiver its code reaches, in table order.
   void dispatch(const Event& ev);
 
-  u8 dispatchNow() const { return dispatchNow_; }
   int pending() const { return (write_ - read_ + N_SLOTS) % N_SLOTS; }
 
  protected:

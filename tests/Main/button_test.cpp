@@ -24,6 +24,7 @@ V& received() {
   return log;
 }
 V take() { return std::exchange(received(), {}); }
+Event lastEvent;
 
 Event event(int code, int me, int state = 1, int panel = 0) {
   Event ev{};
@@ -50,6 +51,7 @@ class ButtonEventTest : public testing_support::BoardTest {
     for (int i = 0; i < N_RECEIVERS; ++i) {
       saved[i] = CategoryButtonEvent::hook(static_cast<ButtonReceiver>(i));
       CategoryButtonEvent::setHook(static_cast<ButtonReceiver>(i), [](category::CategoryInterface& t, const Event& ev) {
+        lastEvent = ev;
         received().push_back(std::string(t.typeName()) + "/" + std::to_string(t.meIndex()) + " " +
                              std::to_string(ev.code));
       });
@@ -111,15 +113,10 @@ TEST_F(ButtonEventTest, CodesReachEveryMatchingRowInTableOrder) {
 TEST_F(ButtonEventTest, WireOrderOfTheEvent) {
   setGate(0, 0);
   frame(0);
-  static std::vector<Event> seen;
-  seen.clear();
-  CategoryButtonEvent::setHook(ButtonReceiver::BUS, [](category::CategoryInterface&, const Event& ev) {
-    seen.push_back(ev);
-  });
   peer.sendPacket(94, testing_support::Bytes{0x12, 0x34, 0x05, 0x56, 0x78, 2, 1, 7, 0x04, 0x4C, 1, 0x09});
   CategoryRegistry::instance().receiveAll();
-  ASSERT_EQ(seen.size(), 1u);
-  const Event& ev = seen[0];
+  ASSERT_EQ(take(), V{"bus/1 1100"});
+  const Event& ev = lastEvent;
   EXPECT_EQ(std::make_tuple(int(ev.word1), ev.getFlag1(), int(ev.word2), int(ev.panel), int(ev.getMe()),
                             int(ev.index), int(ev.getCode()), ev.isPressed(), ev.getFlag2()),
             std::make_tuple(0x1234, true, 0x5678, 2, 1, 7, 1100, true, true));
@@ -142,7 +139,6 @@ TEST_F(ButtonEventTest, GatePerFormatAndField) {
     buttons.initInternal();
     setGate(c.format, c.recallMode);
     frame(c.field);
-    EXPECT_EQ(buttons.dispatchNow(), c.open ? 1 : 0);
     peer.send(event(1100, 0));
     CategoryRegistry::instance().receiveAll();
     EXPECT_EQ(take().size(), c.open ? 1u : 0u);
@@ -150,7 +146,10 @@ TEST_F(ButtonEventTest, GatePerFormatAndField) {
   }
 }
 
-TEST_F(ButtonEventTest, QueuedEventsActAtTheStartOfTheNextOpenFrameBeforeItsRequests) {
+// Events wait while the gate is closed and act at the start of the next open frame, before its
+// requests; a start empties the ring; a full ring acts on the queue at once, logs once and keeps the
+// new event.
+TEST_F(ButtonEventTest, QueueWaitsForAnOpenFrameAndOverflowsOnce) {
   setGate(8, 0);  // open only after a frame with field bit 0
   frame(1);
   peer.send(event(1101, 0));
@@ -165,16 +164,14 @@ TEST_F(ButtonEventTest, QueuedEventsActAtTheStartOfTheNextOpenFrameBeforeItsRequ
   frame(1);
   EXPECT_TRUE(take().empty());
   EXPECT_EQ(buttons.pending(), 1);
-  buttons.initInternal();  // a start empties the ring
+  buttons.initInternal();
   EXPECT_EQ(buttons.pending(), 0);
   frame(0);
   frame(1);
   EXPECT_TRUE(take().empty());
-}
 
-TEST_F(ButtonEventTest, FullRingActsOnTheQueueOnceAndKeepsTheNewEvent) {
   setGate(2, 0);
-  frame(1);
+  frame(1);  // closed from here on
   for (int i = 0; i < 61; ++i) peer.send(event(1100 + i, 0));
   frame(1);
   const V got = take();
@@ -182,8 +179,7 @@ TEST_F(ButtonEventTest, FullRingActsOnTheQueueOnceAndKeepsTheNewEvent) {
   for (int i = 0; i < 60; ++i) EXPECT_EQ(got[i], "bus/0 " + std::to_string(1100 + i));
   EXPECT_EQ(testing_support::consoleCount("\x1b[ERR] button event buffer full"), 1);
   EXPECT_EQ(buttons.pending(), 1);
-  // The ring wraps: 59 more fill it without a line; the next one overflows it again.
-  for (int i = 0; i < 60; ++i) {
+  for (int i = 0; i < 60; ++i) {  // the ring wraps: 59 more fill it without a line; the next overflows
     peer.send(event(1200, 0));
     frame(1);
     EXPECT_EQ(take().size(), i < 59 ? 0u : 60u) << i;
