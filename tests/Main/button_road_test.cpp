@@ -2,6 +2,8 @@
 // request ring, resolved by the bus through the crosspoint assignment.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "Main/bus.h"
 #include "Main/button.h"
 #include "Main/macro.h"
@@ -40,8 +42,7 @@ class ButtonRoadTest : public testing_support::BoardTest {
   }
   void press(int code, int me, int panel, int index) {
     Event ev{};
-    ev.code = static_cast<u16>(code), ev.me = static_cast<u8>(me), ev.state = 1;
-    ev.panel = static_cast<u8>(panel), ev.index = static_cast<u8>(index);
+    std::tie(ev.code, ev.me, ev.state, ev.panel, ev.index) = std::tuple(code, me, 1, panel, index);
     peer.send(ev);
     frame();
   }
