@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <tuple>
 
 #include "Driver/core.h"
 #include "Driver/reg.h"
@@ -56,7 +57,7 @@ TEST_F(CoreTest, RangeChecksRefuseAndKeepTheState) {
     EXPECT_EQ(mxCurrentContext(), target);
   }
   for (int target : {8448, 8449, 8456, 8470, 8480, 8491}) EXPECT_NO_THROW(mxSetColor(target, 64, 512, 512));
-  mxSetContext(MX_CONTEXT_ME3);
+  mxSelectContext(MX_CONTEXT_ME3);
   mxWatchdogEnable(1, 15);
   EXPECT_TRUE(regPeek(0x40000030) == 0x5AF0u + 15 && regPeek(0x40000034) == 0xA5F0u);
   mxWatchdogEnable(0, 3);
@@ -87,12 +88,9 @@ TEST_F(CoreTest, FormatTableGivesFrameSizePeriodAndLineOffset) {
   for (int code = 0; code < 8; ++code) {
     const Case& c = cases[code];
     mxInitialize(code, 1.0f);
-    EXPECT_EQ(mxVideoFormat(), code);
-    EXPECT_EQ(mxFrameWidth(), c.f.width) << code;
-    EXPECT_EQ(mxFrameHeight(), c.f.height) << code;
-    EXPECT_EQ(mxFramePeriodUs(), c.f.periodUs) << code;
-    EXPECT_EQ(regPeek(0x40000014), 50 * c.f.periodUs - 50000) << code;
-    EXPECT_EQ(mxGetLineOffset(), c.lineOffset) << code;
+    EXPECT_EQ(std::make_tuple(mxVideoFormat(), mxFrameWidth(), mxFrameHeight(), mxFramePeriodUs(),
+                              regPeek(0x40000014), mxGetLineOffset()),
+              std::make_tuple(code, c.f.width, c.f.height, c.f.periodUs, 50 * c.f.periodUs - 50000, c.lineOffset));
   }
 }
 
@@ -116,10 +114,9 @@ TEST_F(CoreTest, FormatFoldingFollowsTheBoardMode) {
     testing_support::consoleClear();
     mxInitialize(c.code, 1.0f);
     SCOPED_TRACE("mode " + std::to_string(c.boardMode) + " code " + std::to_string(c.code));
-    EXPECT_EQ(consoleCount("Invalid Video format"), c.refused ? 1 : 0);
-    EXPECT_EQ(consoleCount("mxInitialize: "), c.refused ? 0 : 1);
-    EXPECT_EQ(mxVideoFormat(), c.format);
-    EXPECT_EQ(mxPairedFpga(), c.paired);
+    EXPECT_EQ(std::make_tuple(consoleCount("Invalid Video format"), consoleCount("mxInitialize: "), mxVideoFormat(),
+                              mxPairedFpga()),
+              std::make_tuple(c.refused ? 1 : 0, c.refused ? 0 : 1, c.format, c.paired));
     EXPECT_EQ(consoleCount("Invalid Video format 9 in 0 mode"), c.boardMode < 0 && c.code == 9 ? 1 : 0);
     TearDown();
   }

@@ -177,7 +177,6 @@ TEST_F(DmaTest, BoundsAreChecked) {
   mxDmaReadFixed(dma, 0x40002000, 4);
   expectCheck([&] { mxDmaExecute(dma); }, "0 <= readCnt && readCnt <= READ_BYTE");
   EXPECT_FALSE(dma->exec);
-  dma->cmdPtr = dma->readCnt = 0;
 }
 
 TEST_F(DmaTest, PollHoldsTheListUntilTheRegisterAnswers) {

@@ -321,8 +321,11 @@ struct FailingRefresh : TestCategory<Rec<TYPE>> {
   void refresh() override { MX_CHECK(++passes < failFrom || passes > failTo); }
 };
 
+// The main loop refreshes every category once a pass; the frames in its wait run their updates.
 TEST_F(StartupTest, FailedCheckInARefreshEndsOnlyThatPass) {
   writeMem32(WARM_FLAG, 1);
+  vsyncSetFrameWork(nullptr);  // the registry's process
+  test_categories::calls().clear();
   FailingRefresh<30> first;
   FailingRefresh<31> second;
   first.failFrom = 2;
@@ -337,18 +340,8 @@ TEST_F(StartupTest, FailedCheckInARefreshEndsOnlyThatPass) {
   EXPECT_EQ(second.passes, 3);  // not reached in the two passes that failed before it
   EXPECT_EQ(consoleCount("Assertion failed: tests/Main/startup_test.cpp"), 2);
   EXPECT_EQ(consoleCount("refresh stopped at tests/Main/startup_test.cpp"), 2);
-}
-
-TEST_F(StartupTest, FramesRunTheRegistryWork) {
-  writeMem32(WARM_FLAG, 1);
-  vsyncSetFrameWork(nullptr);  // the registry's process
-  test_categories::calls().clear();
-  TestCategory<Rec<30>> cat;
-  bpStart();
-  bpMainLoopPass();
   const auto& calls = test_categories::calls();
-  EXPECT_GE(std::count(calls.begin(), calls.end(), "update 30/0"), 1);
-  EXPECT_EQ(std::count(calls.begin(), calls.end(), "refresh 30/0"), 1);
+  EXPECT_GE(std::count(calls.begin(), calls.end(), "update 30/0"), 5);
 }
 
 struct Kept : TestCategory<Rec<30>> {
