@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
+#include <tuple>
 
 #include "Driver/core.h"
 #include "Driver/reg.h"
@@ -10,7 +12,6 @@
 #include "watchdog.h"
 
 using namespace platform;
-using testing_support::BoardTest;
 using testing_support::consoleCount;
 using testing_support::consoleText;
 
@@ -30,7 +31,7 @@ struct SlowFieldRead : RegisterDevice {
   }
 };
 
-class CoreTest : public BoardTest {
+class CoreTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
@@ -43,47 +44,54 @@ class CoreTest : public BoardTest {
     detachDevice(&slow);
     BoardTest::TearDown();
   }
-
   void boardMode(int mode) {
     writeMem32(NV_MARKER, 0x54AA1234);
     writeMem32(NV_MODE, static_cast<u32>(mode));
   }
-  static int count(u32 adr, u32 value, int stage) {
-    int n = 0;
-    for (const auto& e : traceRecent()) n += (e.adr == adr && e.value == value && e.stage == stage) ? 1 : 0;
-    return n;
-  }
   SlowFieldRead slow;
 };
 
-TEST_F(CoreTest, ContextsAcceptOnlyTheEightMeContexts) {
+TEST_F(CoreTest, RangeChecksRefuseAndKeepTheState) {
   for (int target = MX_CONTEXT_ME1; target <= MX_CONTEXT_ME4B; ++target) {
     mxSetContext(target);
     EXPECT_EQ(mxCurrentContext(), target);
   }
+  for (int target : {8448, 8449, 8456, 8470, 8480, 8491}) EXPECT_NO_THROW(mxSetColor(target, 64, 512, 512));
   mxSelectContext(MX_CONTEXT_ME3);
-  EXPECT_THROW(mxSetContext(12824), assert::AssertException);
-  EXPECT_THROW(mxSetContext(12815), assert::AssertException);
+  mxWatchdogEnable(1, 15);
+  EXPECT_TRUE(regPeek(0x40000030) == 0x5AF0u + 15 && regPeek(0x40000034) == 0xA5F0u);
+  mxWatchdogEnable(0, 3);
+  EXPECT_EQ(regPeek(0x40000030), 0x5AF0u);
+  auto refused = [](const std::function<void()>& f, const char* text) {
+    testing_support::consoleClear();
+    EXPECT_THROW(f(), assert::AssertException) << text;
+    EXPECT_EQ(consoleCount(text), 1) << text;
+  };
+  for (int t : {12824, 12815}) refused([t] { mxSetContext(t); }, "MX_CONTEXT_ME1 <= target && target <= MX_CONTEXT_ME4B");
+  for (int t : {8447, 8492}) {
+    refused([t] { mxSetColor(t, 64, 512, 512); }, "MX_COLOR_BKGD_BORDER <= target && target <= MX_COLOR_USK4_MATTE");
+  }
+  for (int s : {16, 0}) refused([s] { mxWatchdogEnable(1, s); }, "1 <= second && second <= 15");
+  refused([] { mxWatchdogEnable(2, 3); }, "Assertion failed");
+  refused([] { mxFormatInfo(8); }, "NeverReachHere");
   EXPECT_EQ(mxCurrentContext(), MX_CONTEXT_ME3);
-  EXPECT_EQ(consoleCount("MX_CONTEXT_ME1 <= target && target <= MX_CONTEXT_ME4B"), 2);
+  EXPECT_EQ(regPeek(0x40000030), 0x5AF0u);
 }
 
-TEST_F(CoreTest, FormatTableGivesFrameSizeAndPeriod) {
+TEST_F(CoreTest, FormatTableGivesFrameSizePeriodAndLineOffset) {
   struct Case {
-    int code;
     MxFormat f;
-  } cases[] = {{0, {1920, 540, 16666}}, {1, {1920, 540, 20000}}, {2, {1280, 720, 16666}}, {3, {1280, 720, 20000}},
-               {4, {720, 244, 16666}},  {5, {720, 288, 20000}},  {6, {1920, 540, 20833}}, {7, {1920, 540, 20833}}};
-  for (auto c : cases) {
-    mxInitialize(c.code, 1.0f);
-    EXPECT_EQ(mxVideoFormat(), c.code);
-    EXPECT_EQ(mxFrameWidth(), c.f.width) << c.code;
-    EXPECT_EQ(mxFrameHeight(), c.f.height) << c.code;
-    EXPECT_EQ(mxFramePeriodUs(), c.f.periodUs) << c.code;
-    EXPECT_EQ(regPeek(0x40000014), 50 * c.f.periodUs - 50000) << c.code;
+    int lineOffset;
+  } cases[] = {{{1920, 540, 16666}, 675}, {{1920, 540, 20000}, 939}, {{1280, 720, 16666}, 345},
+               {{1280, 720, 20000}, 543}, {{720, 244, 16666}, 0},    {{720, 288, 20000}, 0},
+               {{1920, 540, 20833}, 1005}, {{1920, 540, 20833}, 1005}};
+  for (int code = 0; code < 8; ++code) {
+    const Case& c = cases[code];
+    mxInitialize(code, 1.0f);
+    EXPECT_EQ(std::make_tuple(mxVideoFormat(), mxFrameWidth(), mxFrameHeight(), mxFramePeriodUs(),
+                              regPeek(0x40000014), mxGetLineOffset()),
+              std::make_tuple(code, c.f.width, c.f.height, c.f.periodUs, 50 * c.f.periodUs - 50000, c.lineOffset));
   }
-  EXPECT_THROW(mxFormatInfo(8), assert::AssertException);
-  EXPECT_EQ(consoleCount("NeverReachHere"), 1);
 }
 
 TEST_F(CoreTest, FormatFoldingFollowsTheBoardMode) {
@@ -93,17 +101,12 @@ TEST_F(CoreTest, FormatFoldingFollowsTheBoardMode) {
     bool refused;
     int format;
     bool paired;
-  } cases[] = {
-      {-1, 9, true, 0, false},   // paired variant while the board is not paired
-      {-1, 10, true, 0, false},  // 4K code on a normal board
-      {-1, 5, false, 5, false},  {-1, 7, false, 7, false},
-      {1, 9, false, 1, true},    {1, 8, false, 0, true},
-      {1, 3, true, 0, true},     // a normal code on a paired board
-      {2, 10, false, 0, true},   {2, 11, false, 1, true},
-      {2, 12, false, 6, false},  {2, 13, false, 7, false},
-      {2, 14, false, 0, false},  {2, 15, false, 1, false},
-      {2, 9, true, 0, true},     // codes below 10 are refused in 4K mode
-  };
+  } cases[] = {  // refused: a paired or 4K code on a normal board, a normal code on a paired board,
+                 // a code below 10 in 4K mode
+      {-1, 9, true, 0, false}, {-1, 10, true, 0, false}, {-1, 5, false, 5, false}, {-1, 7, false, 7, false},
+      {1, 9, false, 1, true},   {1, 8, false, 0, true},   {1, 3, true, 0, true},     {2, 10, false, 0, true},
+      {2, 11, false, 1, true},  {2, 12, false, 6, false}, {2, 13, false, 7, false},  {2, 14, false, 0, false},
+      {2, 15, false, 1, false}, {2, 9, true, 0, true}};
   for (auto c : cases) {
     SetUp();
     if (c.boardMode >= 0) boardMode(c.boardMode);
@@ -111,23 +114,20 @@ TEST_F(CoreTest, FormatFoldingFollowsTheBoardMode) {
     testing_support::consoleClear();
     mxInitialize(c.code, 1.0f);
     SCOPED_TRACE("mode " + std::to_string(c.boardMode) + " code " + std::to_string(c.code));
-    EXPECT_EQ(consoleCount("Invalid Video format"), c.refused ? 1 : 0);
-    EXPECT_EQ(consoleCount("mxInitialize: "), c.refused ? 0 : 1);
-    EXPECT_EQ(mxVideoFormat(), c.format);
-    EXPECT_EQ(mxPairedFpga(), c.paired);
+    EXPECT_EQ(std::make_tuple(consoleCount("Invalid Video format"), consoleCount("mxInitialize: "), mxVideoFormat(),
+                              mxPairedFpga()),
+              std::make_tuple(c.refused ? 1 : 0, c.refused ? 0 : 1, c.format, c.paired));
+    EXPECT_EQ(consoleCount("Invalid Video format 9 in 0 mode"), c.boardMode < 0 && c.code == 9 ? 1 : 0);
     TearDown();
   }
   SetUp();
-  mxInitialize(9, 1.0f);
-  EXPECT_EQ(consoleCount("Invalid Video format 9 in 0 mode"), 1);
 }
 
 TEST_F(CoreTest, BoardInitReadsTheStoredModeOnlyBehindTheMarker) {
   writeMem32(NV_MODE, 2);  // no marker: ignored
   writeMem32(0x33000000 + 260, 7);
   mxBoardInit();
-  EXPECT_FALSE(mx4kMode());
-  EXPECT_FALSE(mxPairedFpga());
+  EXPECT_FALSE(mx4kMode() || mxPairedFpga());
   EXPECT_EQ(regPeek(0x8200080C), 0x80000u);
   EXPECT_EQ(regPeek(0x40000030), 0x5AF0u);  // watchdog off without boot mode bit 24
   EXPECT_EQ(readMem32(0x33000000 + 260), 0u);  // still-valid words cleared
@@ -138,24 +138,18 @@ TEST_F(CoreTest, BoardInitReadsTheStoredModeOnlyBehindTheMarker) {
   writeMem32(0xFFFF0000, (1u << 24) | (1u << 13));
   mxWatchdogEnable(1, 10);
   mxBoardInit();
-  EXPECT_TRUE(mx4kMode());
-  EXPECT_TRUE(mxPairedFpga());
+  EXPECT_TRUE(mx4kMode() && mxPairedFpga());
   EXPECT_EQ(regPeek(0x40000030), 0x5AF0u + 10);  // kept with bit 24
   EXPECT_EQ(consoleCount("Board version 1"), 1);
-  EXPECT_EQ(mxMeBase(0), 0x86000000u);
-  EXPECT_EQ(mxMeBase(1), 0x87000000u);
+  EXPECT_TRUE(mxMeBase(0) == 0x86000000u && mxMeBase(1) == 0x87000000u);
 }
 
 TEST_F(CoreTest, BoardTypeFromTheIdAndStrapRegisters) {
   struct Case {
     u32 id, straps;
     int type;
-  } cases[] = {{0, 0xFFFFFFFF, 0},
-               {1, 3u << 17, 1},
-               {1, (3u << 17) | (1u << 13), 1},
-               {1, (3u << 17) | (3u << 13), 3},
-               {1, 1u << 17, 3},
-               {1, 0, 3}};
+  } cases[] = {{0, 0xFFFFFFFF, 0}, {1, 3u << 17, 1}, {1, (3u << 17) | (1u << 13), 1},
+               {1, (3u << 17) | (3u << 13), 3}, {1, 1u << 17, 3}, {1, 0, 3}};
   for (auto c : cases) {
     regPoke(0x4000001C, c.id);
     regPoke(0x81000020, c.straps);
@@ -163,39 +157,21 @@ TEST_F(CoreTest, BoardTypeFromTheIdAndStrapRegisters) {
   }
 }
 
-TEST_F(CoreTest, WatchdogRegistersAndChecks) {
-  mxWatchdogEnable(1, 15);
-  EXPECT_EQ(regPeek(0x40000030), 0x5AF0u + 15);
-  EXPECT_EQ(regPeek(0x40000034), 0xA5F0u);
-  mxWatchdogEnable(0, 3);
-  EXPECT_EQ(regPeek(0x40000030), 0x5AF0u);
-  EXPECT_THROW(mxWatchdogEnable(2, 3), assert::AssertException);
-  EXPECT_THROW(mxWatchdogEnable(1, 16), assert::AssertException);
-  EXPECT_THROW(mxWatchdogEnable(1, 0), assert::AssertException);
-  EXPECT_EQ(regPeek(0x40000030), 0x5AF0u);
-  EXPECT_EQ(consoleCount("1 <= second && second <= 15"), 2);
-}
-
 TEST_F(CoreTest, FrameCounterEventsAndStartupLockRelease) {
   writeMem32(LOCK95, 0);
   mxAcquireStartupLock();
   EXPECT_EQ(readMem32(LOCK95), 64u);
   mxBoardInit();
-  // Frames 10 and 11 overrun; the lock still goes at frame 12.
   for (int frame = 0; frame < 70; ++frame) {
-    slow.delayUs = (frame == 10 || frame == 11) ? 7000 : 0;
+    slow.delayUs = (frame == 10 || frame == 11) ? 7000 : 0;  // they overrun; the lock still goes at 12
     traceClear();
     mxUpdateEntry();
     int kicks = 0;
     for (const auto& e : traceRecent()) kicks += (e.adr == 0x40000034 && e.value == 0xA5F0) ? 1 : 0;
-    if (frame == 0 || frame == 12) {
-      EXPECT_GE(kicks, 1) << frame;  // the first update and frame 12 kick
-    } else if (frame > 12) {
-      EXPECT_EQ(kicks, 0) << frame;
-    }
-    bool released = frame >= 12;
-    ASSERT_EQ(readMem32(LOCK95), released ? 0u : 64u) << frame;
-    ASSERT_EQ(readMem32(0xFFFFFFE0), released ? 1u : 0u) << frame;
+    // The first update and frame 12 kick the watchdog; no frame after 12 does.
+    EXPECT_TRUE((frame == 0 || frame == 12) ? kicks >= 1 : (frame < 12 || kicks == 0)) << frame;
+    ASSERT_EQ(readMem32(LOCK95), frame >= 12 ? 0u : 64u) << frame;
+    ASSERT_EQ(readMem32(0xFFFFFFE0), frame >= 12 ? 1u : 0u) << frame;
     ASSERT_EQ(mxBoardDevicesDone(), frame >= 10) << frame;
   }
   EXPECT_EQ(mxFrameCount(), 60u);
@@ -217,25 +193,16 @@ TEST_F(CoreTest, StageOverrunsAreLoggedOncePerRun) {
   struct Step {
     u32 delayUs;
     const char* logged;  // new line, or null
-  } steps[] = {
-      {140, "update time(0) "},      // over stage 1 only
-      {140, nullptr},                // second overrunning frame: silent
-      {0, nullptr},                  // clean frame clears the flag
-      {450, "update time(1) "},      // over stages 1 and 2: both lines
-      {0, nullptr},
-      {1200, "update time(3) "},
-  };
+  } steps[] = {  // a second overrunning frame is silent; a clean frame clears the flag
+      {140, "update time(0) "}, {140, nullptr}, {0, nullptr}, {450, "update time(1) "}, {0, nullptr},
+      {1200, "update time(3) "}};
   int lines = 0;
   for (auto& step : steps) {
     slow.delayUs = step.delayUs;
     mxUpdate();
     int now = consoleCount("update time(");
-    if (step.logged != nullptr) {
-      EXPECT_EQ(consoleCount(step.logged), 1) << step.delayUs;
-      EXPECT_GT(now, lines);
-    } else {
-      EXPECT_EQ(now, lines) << step.delayUs;
-    }
+    EXPECT_EQ(now > lines, step.logged != nullptr) << step.delayUs;
+    EXPECT_EQ(step.logged ? consoleCount(step.logged) : 1, 1) << step.delayUs;
     lines = now;
   }
   EXPECT_EQ(consoleCount("update time(0) "), 3);
@@ -250,20 +217,19 @@ TEST_F(CoreTest, StageBudgetsAreExactLimits) {
   for (int frame = 0; frame < 61; ++frame) mxUpdate();  // past the frame-counter events
   const int limits[MX_UPDATE_STAGES] = {130, 400, 550, 1000, 6000};
   auto loggedTime = [](int stage) {
-    const std::string key = "update time(" + std::to_string(stage) + ") ";
-    const std::string text = consoleText();
+    const std::string key = "update time(" + std::to_string(stage) + ") ", text = consoleText();
     size_t at = text.rfind(key);
     return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + key.size());
   };
-  const u32 probe = 10000;
+  const int probe = 10000;
   int own[MX_UPDATE_STAGES];
   slow.delayUs = 0;
   mxUpdate();
   slow.delayUs = probe;
   mxUpdate();
   for (int k = 0; k < MX_UPDATE_STAGES; ++k) {
-    ASSERT_GE(loggedTime(k), static_cast<int>(probe)) << k;
-    own[k] = loggedTime(k) - static_cast<int>(probe);
+    ASSERT_GE(loggedTime(k), probe) << k;
+    own[k] = loggedTime(k) - probe;
   }
   for (int k = 0; k < MX_UPDATE_STAGES; ++k) {
     for (int below : {1, 0}) {
@@ -277,58 +243,38 @@ TEST_F(CoreTest, StageBudgetsAreExactLimits) {
   }
 }
 
-TEST_F(CoreTest, TimingStatisticsEveryHundredEightyFrames) {
+TEST_F(CoreTest, StatisticsStagesAndFieldBits) {
   mxBoardInit();
-  writeMem32(0xFFFF0004, 1);
+  writeMem32(0xFFFF0004, 1);  // timing statistics every 180 frames from frame 60
   for (int frame = 0; frame < 59; ++frame) mxUpdate();
-  EXPECT_EQ(consoleCount("update "), consoleCount("update time("));  // none yet
+  EXPECT_EQ(consoleCount(" ms : "), 0);
   mxUpdate();
   EXPECT_EQ(consoleCount(" ms : "), 1);
   for (int frame = 0; frame < 180; ++frame) mxUpdate();
   EXPECT_EQ(consoleCount(" ms : "), 2);
-  for (int frame = 0; frame < 5; ++frame) mxUpdateEarly();
-  EXPECT_EQ(consoleCount("update early"), 0);
-}
 
-TEST_F(CoreTest, UpdateWritesCarryTheirStage) {
-  mxBoardInit();
+  // DMA channel 1 control word: opened before the stages, closed in stage 4; the early update
+  // opens and closes it in its own stage and logs no statistics.
   writeMem32(0xFFFF0020, 3);
   writeMem32(0xFFFF0024, 9);
   traceClear();
   mxUpdate();
   mxUpdateEarly();
-  // DMA channel 1 control word: opened before the stages, closed in stage 4; the early update
-  // opens and closes it in its own stage.
-  EXPECT_EQ(count(0x4000033C, 1, 0), 1);
-  EXPECT_EQ(count(0x4000033C, 0, 4), 1);
-  EXPECT_EQ(count(0x4000033C, 1, MX_TRACE_EARLY), 1);
-  EXPECT_EQ(count(0x4000033C, 0, MX_TRACE_EARLY), 1);
+  auto count = [](u32 value, int stage) {
+    int n = 0;
+    for (const auto& e : traceRecent()) n += (e.adr == 0x4000033C && e.value == value && e.stage == stage) ? 1 : 0;
+    return n;
+  };
+  EXPECT_EQ(count(1, 0) + count(0, 4) + count(1, MX_TRACE_EARLY) + count(0, MX_TRACE_EARLY), 4);
   EXPECT_EQ(readMem32(0xFFFF0024), 0u);  // serdes request taken
-}
+  EXPECT_EQ(consoleCount("update early"), 0);
 
-TEST_F(CoreTest, FieldBitsFollowTheFormat) {
-  mxBoardInit();
   regPoke(0x40004510, 2);
   mxUpdate();
   EXPECT_EQ(mxGlueFieldBit(), 0);  // bit 0 for 1080-line codes
   mxInitialize(2, 1.0f);
   mxUpdate();
   EXPECT_EQ(mxGlueFieldBit(), 1);  // bit 1 for 720-line codes
-}
-
-TEST_F(CoreTest, ColourTargetsAreRangeChecked) {
-  for (int target : {8448, 8449, 8456, 8470, 8480, 8491}) EXPECT_NO_THROW(mxSetColor(target, 64, 512, 512)) << target;
-  EXPECT_THROW(mxSetColor(8447, 64, 512, 512), assert::AssertException);
-  EXPECT_THROW(mxSetColor(8492, 64, 512, 512), assert::AssertException);
-  EXPECT_EQ(consoleCount("MX_COLOR_BKGD_BORDER <= target && target <= MX_COLOR_USK4_MATTE"), 2);
-}
-
-TEST_F(CoreTest, LineOffsetPerFormat) {
-  const int expected[] = {675, 939, 345, 543, 0, 0, 1005, 1005};
-  for (int code = 0; code < 8; ++code) {
-    mxInitialize(code, 1.0f);
-    EXPECT_EQ(mxGetLineOffset(), expected[code]) << code;
-  }
 }
 
 }  // namespace

@@ -3,32 +3,30 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
-#include "board_fixture.h"
 #include "Driver/reg.h"
+#include "board_fixture.h"
 
 using namespace platform;
 using testing_support::BoardFault;
 using testing_support::BoardTest;
+namespace fs = std::filesystem;
 
 namespace {
 
-class MemoryMapTest : public BoardTest {};
+using MemoryMapTest = BoardTest;
 
 TEST_F(MemoryMapTest, UnmappedAccessNamesTheAddress) {
-  struct Case {
-    u32 adr;
-  } cases[] = {{0x00001000}, {0x32FFFFFC}, {0x90000000}, {0xFFFEFFFC}};
-  for (auto c : cases) {
+  for (u32 adr : {0x00001000u, 0x32FFFFFCu, 0x90000000u, 0xFFFEFFFCu}) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%08x", adr);
     try {
-      readReg(c.adr);
-      FAIL() << "no fault for " << std::hex << c.adr;
+      readReg(adr);
+      ADD_FAILURE() << "no fault for " << hex;
     } catch (const BoardFault& f) {
-      char hex[16];
-      std::snprintf(hex, sizeof hex, "%08x", c.adr);
       EXPECT_NE(std::string(f.what()).find(hex), std::string::npos) << f.what();
     }
   }
@@ -39,34 +37,24 @@ TEST_F(MemoryMapTest, UnmappedAccessNamesTheAddress) {
 TEST_F(MemoryMapTest, RegisterWritesAreTracedWithFrameAndStage) {
   traceClear();
   traceStage(7, 3);
-  mxWriteReg(0x40001234 & ~3u, 0xABCD);
+  mxWriteReg(0x40001234, 0xABCD);
   mxWriteReg(0x80000010, 5);
   auto t = traceRecent();
   ASSERT_EQ(t.size(), 2u);
-  EXPECT_EQ(t[0].frame, 7u);
-  EXPECT_EQ(t[0].stage, 3);
-  EXPECT_EQ(t[0].adr, 0x40001234u & ~3u);
-  EXPECT_EQ(t[0].value, 0xABCDu);
+  EXPECT_TRUE(t[0].frame == 7 && t[0].stage == 3 && t[0].adr == 0x40001234 && t[0].value == 0xABCD);
   EXPECT_EQ(t[1].adr, 0x80000010u);
   EXPECT_EQ(mxReadReg(0x80000010), 5u);
   regPoke(0x80000010, 9);  // a status set by a test: read back, not traced
   EXPECT_EQ(mxReadReg(0x80000010), 9u);
   EXPECT_EQ(traceRecent().size(), 2u);
-}
-
-TEST_F(MemoryMapTest, WordsInMemoryAreLittleEndian) {
-  writeMem32(OCM_BASE, 0x11223344);
+  writeMem32(OCM_BASE, 0x11223344);  // memory words are little-endian
   EXPECT_EQ(memory(OCM_BASE, 4)[0], 0x44);
-  EXPECT_EQ(memory(OCM_BASE, 4)[3], 0x11);
   EXPECT_EQ(readReg(0xFFFFFFF8), readMem32(0xFFFFFFF8));  // on-chip words reachable as registers
 }
 
 struct Device : RegisterDevice {
   u32 lastWrite = 0;
-  bool read(u32 adr, u32& value) override {
-    value = adr ^ 0xFFFF;
-    return true;
-  }
+  bool read(u32 adr, u32& value) override { return value = adr ^ 0xFFFF, true; }
   void write(u32, u32 value) override { lastWrite = value; }
 };
 
@@ -81,20 +69,16 @@ TEST_F(MemoryMapTest, BoardModelsAnswerTheirRange) {
   EXPECT_EQ(mxReadReg(0x40200020), 77u);
 }
 
-TEST(VirtualClock, BusyWaitAdvancesExactlyInSteppedMode) {
+u64 hookSeen = 0;
+int irqCalls = 0;
+
+TEST(VirtualClock, BusyWaitAdvancesExactlyInSteppedModeAndRunsHooks) {
   clockSetMode(ClockMode::Stepped);
   u32 before = static_cast<u32>(clockNow());
   mxWaitUs(30000);
-  u32 after = static_cast<u32>(clockNow());
-  // The start read and the final read each take one step; the wait ends on the first read at or
-  // past 30000 microseconds.
-  EXPECT_EQ(after - before, 30001u * 333u);
-}
-
-u64 hookSeen = 0;
-void hook(u64 now) { hookSeen = now; }
-
-TEST(VirtualClock, TimerHooksRunOnReadsAndAdvances) {
+  // The start and final reads take one step each; the wait ends on the first read past 30000 us.
+  EXPECT_EQ(static_cast<u32>(clockNow()) - before, 30001u * 333u);
+  auto hook = [](u64 now) { hookSeen = now; };
   addTimerHook(hook);
   u32 t = timerTicks();
   EXPECT_EQ(static_cast<u32>(hookSeen), t);
@@ -103,100 +87,73 @@ TEST(VirtualClock, TimerHooksRunOnReadsAndAdvances) {
   removeTimerHook(hook);
 }
 
-int irqCalls = 0;
-void handler(void* ctx) {
-  ++irqCalls;
-  // A nested raise while the handler runs is not delivered.
-  EXPECT_FALSE(irqRaise(*static_cast<int*>(ctx)));
-}
-
 TEST(Interrupts, OnlyConnectedAndEnabledHandlersRunAndNeverNest) {
   int id = 31;
   irqCalls = 0;
   EXPECT_FALSE(irqRaise(id));
+  auto handler = [](void* ctx) {
+    ++irqCalls;
+    EXPECT_FALSE(irqRaise(*static_cast<int*>(ctx)));
+  };
   ASSERT_TRUE(irqConnect(id, handler, &id));
   EXPECT_FALSE(irqRaise(id));  // not enabled yet
   irqEnable(id);
   EXPECT_TRUE(irqRaise(id));
-  EXPECT_EQ(irqCalls, 1);
+  EXPECT_EQ(irqCalls, 1);  // the nested raise inside the handler was refused
   irqDisconnect(id);
   EXPECT_FALSE(irqRaise(id));
 }
 
-}  // namespace
+// Opens a fresh board directory for the test and the saved board again after it.
+struct BoardDirectory : ::testing::Test {
+  fs::path dir = fs::temp_directory_path() / ("board-test-" + std::to_string(::getpid()));
+  BoardOptions saved = boardOptions(), o;
+  void SetUp() override {
+    fs::remove_all(dir);
+    o.dir = dir.string();
+    boardOpen(o);
+  }
+  void TearDown() override {
+    boardOpen(saved);
+    fs::remove_all(dir);
+  }
+};
 
-// A board directory written by one mapping is seen by a second mapping of the same files, as a
-// front-end process attached to the board would see it; --power-on clears all but nvram.
-// A front-end process maps the same files while the board runs: each side sees the other's writes
-// at once, without any reopening.
-TEST(BoardDirectory, ASecondMappingOfTheFilesSeesWritesBothWays) {
-  auto dir = std::filesystem::temp_directory_path() / ("board-peer-" + std::to_string(::getpid()));
-  std::filesystem::remove_all(dir);
-  BoardOptions saved = boardOptions();
-  BoardOptions o;
-  o.dir = dir.string();
-  boardOpen(o);
-
-  struct Mapping {
-    u8* p = nullptr;
-    size_t size = 0;
-    Mapping(const std::filesystem::path& file, size_t n) : size(n) {
-      int fd = ::open(file.c_str(), O_RDWR);
-      if (fd < 0) return;
-      void* m = ::mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-      ::close(fd);
-      if (m != MAP_FAILED) p = static_cast<u8*>(m);
-    }
-    ~Mapping() {
-      if (p != nullptr) ::munmap(p, size);
-    }
-    u32 word(u32 offset) const {
-      u32 v;
-      std::memcpy(&v, p + offset, 4);
-      return v;
-    }
-    void setWord(u32 offset, u32 v) { std::memcpy(p + offset, &v, 4); }
+// A front-end process maps the same files while the board runs: each side sees the other's writes.
+TEST_F(BoardDirectory, ASecondMappingOfTheFilesSeesWritesBothWays) {
+  auto map = [&](const char* file, size_t n) {
+    int fd = ::open((dir / file).c_str(), O_RDWR);
+    void* m = fd < 0 ? MAP_FAILED : ::mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (fd >= 0) ::close(fd);
+    return static_cast<u8*>(m == MAP_FAILED ? nullptr : m);
   };
-  Mapping link(dir / "link.mem", LINK_SIZE);
-  Mapping nvram(dir / "nvram.mem", NVRAM_SIZE);
-  ASSERT_NE(link.p, nullptr);
-  ASSERT_NE(nvram.p, nullptr);
-
+  u8* link = map("link.mem", LINK_SIZE);
+  u8* nvram = map("nvram.mem", NVRAM_SIZE);
+  ASSERT_TRUE(link != nullptr && nvram != nullptr);
   writeMem32(0x3FF80008, 0xA1B2C3D4);  // acknowledgement ring data
   writeMem32(NVRAM_BASE + 0x14028, 0x54AA1234);
-  EXPECT_EQ(link.word(0x80008), 0xA1B2C3D4u);
-  EXPECT_EQ(nvram.word(0x14028), 0x54AA1234u);
-  link.setWord(0xA0000, 17);  // the peer advances the request ring's write index
+  EXPECT_EQ(std::memcmp(link + 0x80008, memory(0x3FF80008, 4), 4), 0);
+  EXPECT_EQ(std::memcmp(nvram + 0x14028, memory(NVRAM_BASE + 0x14028, 4), 4), 0);
+  const u32 v = 17;
+  std::memcpy(link + 0xA0000, &v, 4);  // the peer advances the request ring's write index
   EXPECT_EQ(readMem32(0x3FFA0000), 17u);
-
-  boardOpen(saved);
-  std::filesystem::remove_all(dir);
+  ::munmap(link, LINK_SIZE);
+  ::munmap(nvram, NVRAM_SIZE);
 }
 
-TEST(BoardDirectory, SharedFilesSurviveAndPowerOnClearsVolatileOnes) {
-  auto dir = std::filesystem::temp_directory_path() / ("board-test-" + std::to_string(::getpid()));
-  std::filesystem::remove_all(dir);
-  BoardOptions saved = boardOptions();
-  BoardOptions o;
-  o.dir = dir.string();
-  boardOpen(o);
+TEST_F(BoardDirectory, SharedFilesSurviveAndPowerOnClearsVolatileOnes) {
   writeMem32(0x3FFA0000, 0x1234);
   writeMem32(NVRAM_BASE + 0x100, 0xBEEF);
   writeMem32(OCM_BASE + 0xFFF8, 1);
-  for (const char* f : {"link.mem", "shared.mem", "nvram.mem", "ocm.mem"}) EXPECT_TRUE(std::filesystem::exists(dir / f)) << f;
-  EXPECT_EQ(std::filesystem::file_size(dir / "link.mem"), LINK_SIZE);
-
-  boardOpen(o);  // a restart: the files are mapped again
-  EXPECT_EQ(readMem32(0x3FFA0000), 0x1234u);
-  EXPECT_EQ(readMem32(NVRAM_BASE + 0x100), 0xBEEFu);
-  EXPECT_EQ(readMem32(0xFFFFFFF8), 1u);
-
-  o.powerOn = true;
-  boardOpen(o);
-  EXPECT_EQ(readMem32(0x3FFA0000), 0u);
-  EXPECT_EQ(readMem32(0xFFFFFFF8), 0u);
-  EXPECT_EQ(readMem32(NVRAM_BASE + 0x100), 0xBEEFu);
-
-  boardOpen(saved);
-  std::filesystem::remove_all(dir);
+  for (const char* f : {"link.mem", "shared.mem", "nvram.mem", "ocm.mem"}) EXPECT_TRUE(fs::exists(dir / f)) << f;
+  EXPECT_EQ(fs::file_size(dir / "link.mem"), LINK_SIZE);
+  for (bool powerOn : {false, true}) {  // a restart maps the files again; a power-on clears all but nvram
+    o.powerOn = powerOn;
+    boardOpen(o);
+    EXPECT_EQ(readMem32(0x3FFA0000), powerOn ? 0u : 0x1234u);
+    EXPECT_EQ(readMem32(0xFFFFFFF8), powerOn ? 0u : 1u);
+    EXPECT_EQ(readMem32(NVRAM_BASE + 0x100), 0xBEEFu);
+  }
 }
+
+}  // namespace
