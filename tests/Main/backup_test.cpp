@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,26 +57,14 @@ CategoryRegistry& reg() { return CategoryRegistry::instance(); }
 int count(const std::string& c) { return static_cast<int>(std::count(calls().begin(), calls().end(), c)); }
 bool windowHoldsImage(int n) { return std::memcmp(platform::memory(NV, n), platform::memory(BACKUP_BUFFER_ADR, n), n) == 0; }
 
-template <template <class> class C>
 struct Program {  // the categories of one run of the program
-  C<PerMe> perMe[4];
-  C<Single> single;
+  StartCategory<PerMe> perMe[4];
+  StartCategory<Single> single;
 };
-
-template <template <class> class C>
-void start(std::unique_ptr<Program<C>>& run) {
-  run.reset();
-  reg().reset();
-  run = std::make_unique<Program<C>>();
-  reg().initialize();
-}
 
 class BackupTest : public testing_support::BoardTest {
  protected:
-  void SetUp() override {
-    BoardTest::SetUp();
-    clean();
-  }
+  void SetUp() override { BoardTest::SetUp(), clean(); }
   // The non-volatile window survives the fixture's reset: leave no image, and no engine that would write one.
   void TearDown() override {
     run.reset();
@@ -94,7 +80,13 @@ class BackupTest : public testing_support::BoardTest {
     platform::writeMem32(BOOT_MODE, 0);
     calls().clear();
   }
-  std::unique_ptr<Program<StartCategory>> run;
+  void start() {  // a new run of the program on the same window
+    run.reset();
+    reg().reset();
+    run = std::make_unique<Program>();
+    reg().initialize();
+  }
+  std::unique_ptr<Program> run;
 };
 
 TEST_F(BackupTest, LayoutFollowsTheRecordSizes) {
@@ -111,8 +103,8 @@ TEST_F(BackupTest, LayoutFollowsTheRecordSizes) {
   EXPECT_EQ((std::vector<const u8*>{s[0][2], s[1][2], s[0][70], s[0][71]}),
             (std::vector<const u8*>{image + 8, image + 24, image + 40, image + 80}));
   EXPECT_EQ(s[2][2] + 16, s[3][2]);
-  EXPECT_EQ(platform::readMem32(BACKUP_BUFFER_ADR), 0x08765421u);
-  EXPECT_EQ(platform::readMem32(BACKUP_BUFFER_ADR + 4), 146u);
+  EXPECT_EQ((std::vector<u32>{platform::readMem32(BACKUP_BUFFER_ADR), platform::readMem32(BACKUP_BUFFER_ADR + 4)}),
+            (std::vector<u32>{0x08765421, 146}));
   EXPECT_EQ(consoleCount("[INFO] Number of registered categories: 4/104 65"), 1);
   EXPECT_EQ(consoleCount("[INFO] Backup buffer size: 120 bytes"), 1);
 
@@ -144,7 +136,7 @@ TEST_F(BackupTest, StartUpBranches) {
     for (auto [adr, v] : {std::pair{NV, c.magic}, {NV + 4, c.version}, {NV + 8, 0x0001u} /* ME 0's mask: a */,
                           {NV + 12, 0x0700u} /* me 0, a = 7 */, {NV + 0x14028, 0u}, {BOOT_MODE, c.bootMode}})
       platform::writeMem32(adr, v);
-    start(run);
+    start();
     char mode[32];
     std::snprintf(mode, sizeof mode, "[INFO] bootMode = 0x%x", c.bootMode);
     EXPECT_EQ(consoleCount(mode), 1);
@@ -154,76 +146,62 @@ TEST_F(BackupTest, StartUpBranches) {
     EXPECT_EQ(count("initialize 2/2") + count("initialize 2/3"), 2);  // ME 2 and 3 every time
     EXPECT_EQ(run->perMe[0].record(0).a, c.resumed ? 7 : 0);
     EXPECT_EQ(platform::readMem32(NV + 0x14028), c.reset ? 0x54AA1234u : 0u);
-    if (c.reset) {
-      EXPECT_EQ(platform::readMem32(NV + 0x1402C), 0u);
-    }
+    EXPECT_EQ(platform::readMem32(NV + 0x1402C), 0u);
   }
 }
 
-TEST_F(BackupTest, ResumeTakesMe0And1AndInitialisesMe2And3) {
-  start(run);
-  run->perMe[0].record(0).a = 5;
-  run->perMe[1].record(0).a = 6;
-  run->perMe[2].record(0).a = 8;
+TEST_F(BackupTest, ResumeTakesMe0And1InitialisesMe2And3AndDamagedRecords) {
+  start();
+  auto a = [&](int me) -> u8& { return run->perMe[me].record(0).a; };
+  a(0) = 5, a(1) = 6, a(2) = 8;
+  run->perMe[0].record(0).c = 3;
   run->single.record(1).c = 99;
   reg().backupCopy();
   calls().clear();
-  start(run);  // a restart: new objects, the saved image
+  start();  // a restart: new objects, the saved image
   EXPECT_EQ(consoleCount("backup data resume"), 1);
-  auto& p = run->perMe;
-  EXPECT_EQ((std::vector<int>{p[0].record(0).a, p[1].record(0).a, p[2].record(0).a, run->single.record(1).c}),
-            (std::vector<int>{5, 6, 0, 99}));
-  EXPECT_EQ(p[0].record(0).me, 0);
-  EXPECT_EQ(p[1].record(0).me, 1);
-  EXPECT_NE(p[0].record(0).mask, 0u);  // reported whole at the first status
+  EXPECT_EQ((std::vector<int>{a(0), a(1), a(2), run->single.record(1).c}), (std::vector<int>{5, 6, 0, 99}));
+  EXPECT_EQ(run->perMe[0].record(0).me, 0);
+  EXPECT_EQ(run->perMe[1].record(0).me, 1);
+  EXPECT_NE(run->perMe[0].record(0).mask, 0u);  // reported whole at the first status
   const std::vector<std::string> expected = {"resume 2/0",       "resume 2/1",       "resume 6/0",
                                              "initInternal 2/0", "initInternal 2/1", "initialize 2/2",
                                              "initInternal 2/2", "initialize 2/3",   "initInternal 2/3",
                                              "initInternal 6/0"};
   EXPECT_EQ(calls(), expected);
-}
 
-TEST_F(BackupTest, DamagedRecordsAreInitialisedOrFilteredOnResume) {
-  start(run);
-  run->perMe[0].record(0).a = 50;
-  run->perMe[0].record(0).c = 3;
-  run->perMe[1].record(0).a = 7;
-  run->single.record(0).c = 4;
-  reg().backupCopy();
   platform::memory(NV + 8 + 16 + 5, 1)[0] = 200;  // ME 1's `a` out of range
   platform::memory(NV + 8 + 5, 1)[0] = 0xEE;      // ME 0's record fails its resume check
-  start(run);
+  start();
   EXPECT_EQ(consoleCount("[ERR] backup data of MxifBkgd is broken, initialized"), 1);
-  EXPECT_EQ((std::vector<int>{run->perMe[0].record(0).a, run->perMe[0].record(0).c, run->perMe[1].record(0).a,
-                              run->single.record(0).c}),
-            (std::vector<int>{0, 0, 0, 4}));
+  EXPECT_EQ((std::vector<int>{a(0), run->perMe[0].record(0).c, a(1), run->single.record(1).c}),
+            (std::vector<int>{0, 0, 0, 99}));  // the whole category from defaults; the others as saved
 }
 
 TEST_F(BackupTest, EveryFrameCopiesTheImageToTheWindow) {
-  start(run);
+  start();
   for (s16 b : {0x1234, 0x4321}) {
     run->perMe[1].record(0).b = b;
     reg().process();
-    EXPECT_EQ(platform::readMem32(NV), 0x08765421u);
-    EXPECT_EQ(platform::readMem32(NV + 4), 146u);
-    EXPECT_TRUE(windowHoldsImage(8 + 64));
+    EXPECT_TRUE(windowHoldsImage(8 + 64));  // header and records
   }
   EXPECT_EQ(platform::dmaEngine().completedRuns(3), 2);
   EXPECT_GE(count("store 2/3"), 2);
 
   platform::writeMem32(BOOT_MODE, 0x4000);  // nothing is ever copied
-  start(run);
+  start();
   run->perMe[0].record(0).a = 9;
-  const std::vector<u8> before(platform::memory(NV, 72), platform::memory(NV, 72) + 72);
+  auto window = [] { return std::vector<u8>(platform::memory(NV, 72), platform::memory(NV, 72) + 72); };
+  const auto before = window();
   reg().process();
   reg().process();
-  EXPECT_EQ(std::vector<u8>(platform::memory(NV, 72), platform::memory(NV, 72) + 72), before);
+  EXPECT_EQ(window(), before);
   EXPECT_EQ(platform::dmaEngine().completedRuns(3), 2);
 }
 
 TEST_F(BackupTest, SlowAndStuckCopies) {
   auto& dma = platform::dmaEngine();
-  start(run);
+  start();
   dma.setLatencyUs(3, 50000);  // longer than a frame: waited for, that frame copies nothing
   reg().backupCopy();
   reg().backupCopy();
@@ -248,36 +226,6 @@ TEST_F(BackupTest, SlowAndStuckCopies) {
   reg().backupCopy();  // the restarted copy ends, and the next one runs at once
   EXPECT_EQ(dma.completedRuns(3), 3);
   EXPECT_FALSE(dma.busy(3));
-}
-
-// The board directory keeps the non-volatile window: settings made before a restart are back after it.
-TEST(BackupRestart, SettingsSurviveARestartOfTheBoard) {
-  auto dir = std::filesystem::temp_directory_path() / ("backup-test-" + std::to_string(::getpid()));
-  std::filesystem::remove_all(dir);
-  platform::BoardOptions saved = platform::boardOptions(), o;
-  o.dir = dir.string();
-  o.clock = platform::ClockMode::Stepped;
-  std::unique_ptr<Program<test_categories::TestCategory>> run;
-  for (const char* line : {"no backup data", "backup data resume"}) {
-    platform::boardOpen(o);
-    platform::dmaEngine().reset();
-    testing_support::consoleClear();
-    start(run);
-    EXPECT_EQ(consoleCount(line), 1);
-    if (line[0] == 'n') {
-      run->perMe[1].record(0).b = -321;
-      run->single.record(1).a = 42;
-      reg().process();
-    }
-  }
-  EXPECT_EQ(run->perMe[1].record(0).b, -321);
-  EXPECT_EQ(run->single.record(1).a, 42);
-  run.reset();
-  reg().reset();
-  platform::boardOpen(saved);
-  platform::dmaEngine().detach();
-  testing_support::FrontendPeer().reset();
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
