@@ -38,7 +38,8 @@ class LockTest : public testing_support::BoardTest {
   }
 };
 
-void expectCheck(const std::function<void()>& f, const std::string& file, const std::string& text) {
+void expectCheck(const std::function<void()>& f, const std::string& text,
+                 const std::string& file = "Common/lock.cpp") {
   testing_support::consoleClear();
   EXPECT_THROW(f(), assert::AssertException) << text;
   EXPECT_EQ(consoleCount("Assertion failed: " + file + "("), 1) << testing_support::consoleText();
@@ -64,11 +65,11 @@ TEST_F(LockTest, SemaphoreIsRequestedUpTo30Times) {
   mxHardUnlock(MX_HARD_LOCK_0);  // held by the other side: left with it
   EXPECT_EQ(traceWriteCount(), 0u);
   const std::string range = "MX_HARD_LOCK_0 <= lock && lock < MX_HARD_LOCK_7";
-  expectCheck([] { mxHardLock(0x4007); }, "Common/memory.cpp", range);
-  expectCheck([] { mxHardUnlock(0x3FFF); }, "Common/memory.cpp", range);
+  expectCheck([] { mxHardLock(0x4007); }, range, "Common/memory.cpp");
+  expectCheck([] { mxHardUnlock(0x3FFF); }, range, "Common/memory.cpp");
 }
 
-TEST_F(LockTest, LockWordsAtTheirOffsets) {
+TEST_F(LockTest, LockWordsThirtyTwoReadersAtMostAndAWriterRefusesEveryone) {
   writeMem32(0x33000604 + 8 * 95, 0xDEAD);
   ResourceLock start, shot;
   ASSERT_TRUE(take(start, LOCK_STARTUP, WR));
@@ -79,10 +80,8 @@ TEST_F(LockTest, LockWordsAtTheirOffsets) {
   start.unlock();
   EXPECT_EQ(countWord(95), 0u);
   EXPECT_FALSE(start.isValid());
-  EXPECT_FALSE(hardwareSemaphores().heldHere(0));
-}
+  EXPECT_FALSE(hardwareSemaphores().heldHere(0));  // every guard let go
 
-TEST_F(LockTest, ThirtyTwoReadersAtMostAndAWriterRefusesEveryone) {
   ResourceLock readers[33], writer, reader;
   for (int i = 0; i < 32; ++i) ASSERT_TRUE(take(readers[i], 12, RD)) << i;
   EXPECT_EQ(countWord(12), 32u);
@@ -100,17 +99,17 @@ TEST_F(LockTest, ThirtyTwoReadersAtMostAndAWriterRefusesEveryone) {
   EXPECT_EQ(countWord(12), 64u);
 }
 
-TEST_F(LockTest, ObjectChecksAndReleases) {
+TEST_F(LockTest, ObjectChecksReleasesAndDowngrade) {
   ResourceLock lock;
   traceClear();
   lock.unlock();  // holds nothing: nothing happens
   EXPECT_EQ(traceWriteCount(), 0u);
   lock.lock(3, WR);
-  expectCheck([&] { lock.lock(3, WR); }, "Common/lock.cpp", "isValid() is 1 must be false");
+  expectCheck([&] { lock.lock(3, WR); }, "isValid() is 1 must be false");
   EXPECT_EQ(countWord(3), 64u);
   lock.unlock();
-  for (int r : {128, -1}) expectCheck([&] { lock.lock(r, RD); }, "Common/lock.cpp", "0 <= resource && resource < 128");
-  expectCheck([&] { lock.lock(3, 2); }, "Common/lock.cpp", "NeverReachHere");
+  for (int r : {128, -1}) expectCheck([&] { lock.lock(r, RD); }, "0 <= resource && resource < 128");
+  expectCheck([&] { lock.lock(3, 2); }, "NeverReachHere");
   EXPECT_FALSE(lock.isValid());
   {
     ResourceLock scoped;
@@ -121,12 +120,10 @@ TEST_F(LockTest, ObjectChecksAndReleases) {
 
   lock.lock(5, WR);
   writeMem32(0x33000600 + 8 * 5, 3);  // count overwritten: the check fails, the object is free
-  expectCheck([&] { lock.unlock(); }, "Common/lock.cpp", "count is 3 must be WRITE_LOCK_VALUE");
+  expectCheck([&] { lock.unlock(); }, "count is 3 must be WRITE_LOCK_VALUE");
   EXPECT_FALSE(lock.isValid());
-}
 
-TEST_F(LockTest, DowngradeTurnsTheWriterIntoAReader) {
-  ResourceLock lock, other, reader;
+  ResourceLock other;  // downgrade turns the writer into a reader
   lock.lock(20, WR);
   lock.downgrade();
   EXPECT_EQ(countWord(20), 1u);
@@ -135,8 +132,8 @@ TEST_F(LockTest, DowngradeTurnsTheWriterIntoAReader) {
   lock.unlock();
   other.unlock();
   EXPECT_EQ(countWord(20), 0u);
-  reader.lock(21, RD);
-  expectCheck([&] { reader.downgrade(); }, "Common/lock.cpp", "isWrite");
+  other.lock(21, RD);
+  expectCheck([&] { other.downgrade(); }, "isWrite");
 }
 
 TEST_F(LockTest, SemaphoreHeldByTheOtherSide) {
@@ -184,10 +181,10 @@ TEST_F(LockTest, SharedWindowAndStorageCopyWholeWords) {
   shm.read(0x7FFFFF8, back, 16);
   EXPECT_EQ(std::vector<u32>(back, back + 4), std::vector<u32>(words, words + 4));
   const std::string range = "0 <= offset && offset + nbyte <= SharedMemory::SMEM_SIZE";
-  expectCheck([&] { shm.write(0x102, bytes, 4); }, "Common/shared.cpp", "adr % 4 == 0");
-  expectCheck([&] { shm.read(0x100, back, 6); }, "Common/shared.cpp", "nbyte % 4 == 0");
-  expectCheck([&] { shm.read(SharedMemory::SMEM_SIZE - 4, back, 8); }, "Common/memory.cpp", range);
-  expectCheck([&] { mxWriteSharedMemory(-4, words, 4); }, "Common/memory.cpp", range);
+  expectCheck([&] { shm.write(0x102, bytes, 4); }, "adr % 4 == 0", "Common/shared.cpp");
+  expectCheck([&] { shm.read(0x100, back, 6); }, "nbyte % 4 == 0", "Common/shared.cpp");
+  expectCheck([&] { shm.read(SharedMemory::SMEM_SIZE - 4, back, 8); }, range, "Common/memory.cpp");
+  expectCheck([&] { mxWriteSharedMemory(-4, words, 4); }, range, "Common/memory.cpp");
 
   Storage& st = Storage::instance();
   writeMem32(0x81814028, 0);
@@ -201,9 +198,9 @@ TEST_F(LockTest, SharedWindowAndStorageCopyWholeWords) {
   EXPECT_EQ(readMem32(0x81814010), 0x2A551234u);
   st.write(0x1FFF8, words, 8);
   EXPECT_EQ(readMem32(0x8181FFFC), 11u);
-  expectCheck([&] { st.readWord(0x14029); }, "Common/storage.cpp", "adr % 4 == 0");
-  expectCheck([&] { st.write(0x1FFFC, words, 8); }, "Common/memory.cpp",
-              "0 <= offset && offset + nbyte <= NON_VOLATILE_SIZE");
+  expectCheck([&] { st.readWord(0x14029); }, "adr % 4 == 0", "Common/storage.cpp");
+  expectCheck([&] { st.write(0x1FFFC, words, 8); }, "0 <= offset && offset + nbyte <= NON_VOLATILE_SIZE",
+              "Common/memory.cpp");
 }
 
 TEST_F(LockTest, FpgaMemoryPortSendsWholeBlocksPaddingTheLast) {
@@ -221,8 +218,8 @@ TEST_F(LockTest, FpgaMemoryPortSendsWholeBlocksPaddingTheLast) {
   EXPECT_EQ(sent[74], 0x100u + 74);
   EXPECT_EQ(sent[75], 0u);
   EXPECT_EQ(sent[127], 0u);
-  expectCheck([&] { mxWriteFpgaMemory(0x86000000, 0, data, 256); }, "Common/memory.cpp",
-              "fpga == ME1 || fpga == ME2 || fpga == SDI1 || fpga == SDI2");
+  expectCheck([&] { mxWriteFpgaMemory(0x86000000, 0, data, 256); },
+              "fpga == ME1 || fpga == ME2 || fpga == SDI1 || fpga == SDI2", "Common/memory.cpp");
 }
 
 }  // namespace

@@ -55,7 +55,9 @@ constexpr u32 NV = 0x81800000;
 constexpr u32 BOOT_MODE = 0xFFFF0000;
 CategoryRegistry& reg() { return CategoryRegistry::instance(); }
 int count(const std::string& c) { return static_cast<int>(std::count(calls().begin(), calls().end(), c)); }
-bool windowHoldsImage(int n) { return std::memcmp(platform::memory(NV, n), platform::memory(BACKUP_BUFFER_ADR, n), n) == 0; }
+bool windowHoldsImage(int n) {
+  return std::memcmp(platform::memory(NV, n), platform::memory(BACKUP_BUFFER_ADR, n), n) == 0;
+}
 
 struct Program {  // the categories of one run of the program
   StartCategory<PerMe> perMe[4];
