@@ -105,7 +105,7 @@ TEST_F(LinkTest, NothingReachesTheAcknowledgementRingBeforeTheFirstRequestByte) 
   EXPECT_EQ(consoleCount("Connected from System Manager"), 1);
 }
 
-TEST_F(LinkTest, PacketsInPiecesAreDispatchedWhenTheirLastByteArrives) {
+TEST_F(LinkTest, PacketsInPiecesWaitForTheirLastByteAndTheHuntKeepsToEvenOffsets) {
   Bytes p = pkt(5);
   peer.write(Bytes(p.begin(), p.begin() + 7));  // seven bytes: no header yet
   frame();
@@ -121,49 +121,43 @@ TEST_F(LinkTest, PacketsInPiecesAreDispatchedWhenTheirLastByteArrives) {
   frame();
   EXPECT_EQ(bkgd.values, Ints{5});
   EXPECT_FALSE(rx().isHeaderValid());
-}
-
-TEST_F(LinkTest, SyncHuntAdvancesTwoBytesAtATime) {
+  // The sync hunt advances two bytes at a time.
   peer.write(join({{0x00}, pkt(1), {0x00}, pkt(2)}));  // the first at an odd offset is never seen
   frame();
   peer.write(join({{0x00, 0x5A, 0x81, 0x00, 0x11, 0x22}, pkt(3)}));
   frame();
-  EXPECT_EQ(bkgd.values, (Ints{2, 3}));
+  EXPECT_EQ(bkgd.values, (Ints{5, 2, 3}));
 }
 
-TEST_F(LinkTest, WaitCommandSuspendsReception) {
-  struct { s16 n; int idleFrames; } cases[] = {{3, 3}, {1, 1}, {0, 0}, {-1, 0}};
-  for (const auto& c : cases) {
-    bkgd.values.clear();
-    peer.write(join({packetBytes(74, {1, 2, 3, 4, 5, 6, static_cast<u8>(c.n >> 8), static_cast<u8>(c.n)}), pkt(c.n)}));
-    for (int f = 0; f < c.idleFrames; ++f) {
-      frame();
-      EXPECT_TRUE(bkgd.values.empty()) << "n " << c.n << " frame " << f;
-    }
-    frame();
-    EXPECT_EQ(bkgd.values, Ints{c.n}) << "n " << c.n;
-    EXPECT_EQ(reg().waitFrames, 0);
-  }
-  EXPECT_EQ(consoleCount("receive"), 0);
-}
+Bytes waitBody(s16 n) { return {1, 2, 3, 4, 5, 6, static_cast<u8>(n >> 8), static_cast<u8>(n)}; }
 
-TEST_F(LinkTest, TypesWithoutHandlerAreSkippedByTheirLength) {
-  struct { int type; Bytes body; const char* line; } cases[] = {
-      {54, Bytes(6, 0x5A), ""},
-      {200, Bytes(12, 0x81), "\x1b[ERR] receive invalid type  : 12 byte\n"},
-      {0xFFFF, Bytes(4, 0), "\x1b[ERR] receive invalid type  : 4 byte\n"},
-      {0x8000, {}, "\x1b[ERR] receive invalid type  : 0 byte\n"},
-      {78, Bytes(3, 0), "\x1b[ERR] receive undefined category MxifPluginCmd\n"},
-      {61, Bytes(2, 0), "\x1b[ERR] receive undefined category MxifPluginStorage\n"},
+TEST_F(LinkTest, WaitCommandsSuspendReceptionAndTypesWithoutHandlerAreSkippedByTheirLength) {
+  struct { int type; Bytes body; int idleFrames; const char* line; } cases[] = {
+      {74, waitBody(3), 3, ""},
+      {74, waitBody(1), 1, ""},
+      {74, waitBody(0), 0, ""},
+      {74, waitBody(-1), 0, ""},
+      {54, Bytes(6, 0x5A), 0, ""},
+      {200, Bytes(12, 0x81), 0, "\x1b[ERR] receive invalid type  : 12 byte\n"},
+      {0xFFFF, Bytes(4, 0), 0, "\x1b[ERR] receive invalid type  : 4 byte\n"},
+      {0x8000, {}, 0, "\x1b[ERR] receive invalid type  : 0 byte\n"},
+      {78, Bytes(3, 0), 0, "\x1b[ERR] receive undefined category MxifPluginCmd\n"},
+      {61, Bytes(2, 0), 0, "\x1b[ERR] receive undefined category MxifPluginStorage\n"},
   };
   connect();
   for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "type " << c.type << " wait " << c.idleFrames);
     testing_support::consoleClear();
     bkgd.values.clear();
     peer.write(join({packetBytes(c.type, c.body), pkt(7)}));
+    for (int f = 0; f < c.idleFrames; ++f) {
+      frame();
+      EXPECT_TRUE(bkgd.values.empty()) << "frame " << f;
+    }
     frame();
-    EXPECT_EQ(testing_support::consoleText(), c.line) << c.type;
-    EXPECT_EQ(bkgd.values, Ints{7}) << c.type;
+    EXPECT_EQ(testing_support::consoleText(), c.line);
+    EXPECT_EQ(bkgd.values, Ints{7});
+    EXPECT_EQ(reg().waitFrames, 0);
   }
 }
 
