@@ -150,6 +150,7 @@ TEST_F(LockTest, SemaphoreHeldByTheOtherSide) {
   hardwareSemaphores().otherHold(0);
   a.unlock();
   EXPECT_FALSE(a.isValid());
+  EXPECT_EQ(consoleCount("Hardware lock failed"), 3);
   EXPECT_EQ(countWord(40), 2u);
   EXPECT_EQ(ResourceLock::pendingReleases(), 1);
   hardwareSemaphores().otherRelease(0);
