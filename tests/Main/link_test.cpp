@@ -105,12 +105,12 @@ TEST_F(LinkTest, NothingReachesTheAcknowledgementRingBeforeTheFirstRequestByte) 
   EXPECT_EQ(consoleCount("Connected from System Manager"), 1);
 }
 
-TEST_F(LinkTest, PacketsInPiecesWaitForTheirLastByteAndTheHuntKeepsToEvenOffsets) {
+TEST_F(LinkTest, PacketsInChunksWaitForTheirLastByteAndTheHuntKeepsToEvenOffsets) {
   const Bytes p = pkt(5);
   const int n = static_cast<int>(p.size()), W = test_categories::REC_WIRE;
-  struct { int from, to, bodyLength; bool header; size_t got; } pieces[] = {
+  struct { int from, to, bodyLength; bool header; size_t got; } chunks[] = {
       {0, 7, 0, false, 0}, {7, 10, W, true, 0}, {10, n - 1, W, true, 0}, {n - 1, n, 0, false, 1}};
-  for (auto c : pieces) {  // seven bytes are no header yet; the body waits for its last byte
+  for (auto c : chunks) {  // seven bytes are no header yet; the body waits for its last byte
     peer.write(Bytes(p.begin() + c.from, p.begin() + c.to));
     frame();
     EXPECT_EQ(rx().bodyLength(), c.bodyLength) << c.to;
