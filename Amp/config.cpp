@@ -4,12 +4,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "Driver/core.h"
-#include "Driver/nandflash.h"
-#include "Driver/reg.h"
-#include "check.h"
-#include "log.h"
-#include "platform.h"
+#include "Driver/core/core.h"
+#include "Driver/nand/nandflash.h"
+#include "Common/reg.h"
+#include "Lib/Include/check.h"
+#include "Lib/Include/log.h"
+#include "Platform/platform.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // FPGA configuration at a cold power-on: the images of the board's seven FPGAs are read from NAND
 // flash into RAM and written to each FPGA's configuration port (glue first, then the two LAN FPGAs,
 // then ME1, ME2, SDI1 and SDI2 together with interleaved data).
-#include "types.h"
+#include "Lib/Include/types.h"
 
 constexpr int MX_FPGA_COUNT = 7;  // glue, lan1, lan2, me1, me2, sdi1, sdi2
 constexpr u32 MX_FPGA_IMAGE_AREA = 0x3B000000;

@@ -1,8 +1,8 @@
 #include "Common/lock.h"
 
 #include "Common/shared.h"
-#include "check.h"
-#include "log.h"
+#include "Lib/Include/check.h"
+#include "Lib/Include/log.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // shared window, updated by both processors under hardware semaphore 0. A lock is never waited
 // for: a failed attempt leaves the object holding nothing, and the caller tries again later.
 #include "Common/memory.h"
-#include "check.h"
-#include "types.h"
+#include "Lib/Include/check.h"
+#include "Lib/Include/types.h"
 
 // Holds hardware semaphore 0 for its scope, when it can be had ("Hardware lock failed" otherwise).
 class HardLockGuard {

@@ -4,10 +4,10 @@
 #include <cstring>
 
 #include "Common/shared.h"
-#include "Driver/reg.h"
+#include "Common/reg.h"
 #include "Lib/Include/storage.h"
-#include "check.h"
-#include "platform.h"
+#include "Lib/Include/check.h"
+#include "Platform/platform.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 // Word access to the shared-memory and non-volatile windows, the glue FPGA's hardware semaphores,
 // and the memory ports of the ME and SDI FPGAs.
-#include "types.h"
+#include "Lib/Include/types.h"
 
 // Hardware semaphores, semaphore n at register 0x40001900 + 4 x n.
 enum MxHardLock {

@@ -1,6 +1,6 @@
-#include "reg.h"
+#include "Common/reg.h"
 
-#include "platform.h"
+#include "Platform/platform.h"
 
 void mxWriteReg(u32 adr, u32 value) { platform::writeReg(adr, value); }
 

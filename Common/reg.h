@@ -1,6 +1,6 @@
 #pragma once
 // Register access and the global timer (333 ticks per microsecond).
-#include "types.h"
+#include "Lib/Include/types.h"
 
 void mxWriteReg(u32 adr, u32 value);
 u32 mxReadReg(u32 adr);

@@ -1,7 +1,7 @@
 #include "Common/shared.h"
 
 #include "Common/memory.h"
-#include "check.h"
+#include "Lib/Include/check.h"
 
 SharedMemory& SharedMemory::instance() {
   static SharedMemory shared;

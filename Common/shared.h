@@ -1,7 +1,7 @@
 #pragma once
 // The memory window shared with the front end.
 #include "Lib/Include/shared.h"
-#include "types.h"
+#include "Lib/Include/types.h"
 
 class SharedMemory {
  public:

@@ -1,7 +1,7 @@
 #include "Common/storage.h"
 
 #include "Common/memory.h"
-#include "check.h"
+#include "Lib/Include/check.h"
 
 Storage& Storage::instance() {
   static Storage storage;

@@ -2,7 +2,7 @@
 // Word access to the non-volatile window: the backup image at offset 0 and the settings words
 // behind it (Lib/Include/storage.h).
 #include "Lib/Include/storage.h"
-#include "types.h"
+#include "Lib/Include/types.h"
 
 class Storage {
  public:

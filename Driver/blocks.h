@@ -3,7 +3,7 @@
 // (mxInitialize), the per-frame writers of mxUpdate and mxUpdateEarly, the frame-counter events,
 // the board start, and the colour setters behind mxSetColor. Each block driver defines its entries
 // with these signatures; Driver/pending_blocks.cpp holds empty ones for blocks not built yet.
-#include "types.h"
+#include "Lib/Include/types.h"
 
 // Board devices, inter-FPGA timing and serdes links.
 int initDevices();

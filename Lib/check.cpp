@@ -1,6 +1,6 @@
-#include "check.h"
+#include "Lib/Include/check.h"
 
-#include "log.h"
+#include "Lib/Include/log.h"
 
 namespace assert {
 

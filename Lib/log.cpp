@@ -1,10 +1,10 @@
-#include "log.h"
+#include "Lib/Include/log.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "platform.h"
+#include "Platform/platform.h"
 
 namespace {
 // Console ring in memory shared with the front end: u32 write index, u32, then the data bytes.

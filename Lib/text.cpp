@@ -1,5 +1,5 @@
 // Escaped text check and the copy rule of merged texts.
-#include "text.h"
+#include "Lib/Include/text.h"
 
 namespace libmx {
 

@@ -1,6 +1,6 @@
 // Host implementation of the platform seam: memory map over board directory files, the FPGA
 // register file with its trace, the virtual clock and the interrupt controller.
-#include "board.h"
+#include "Platform/board.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

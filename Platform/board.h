@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform.h"
+#include "Platform/platform.h"
 
 namespace platform {
 

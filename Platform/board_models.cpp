@@ -1,11 +1,11 @@
-#include "board_models.h"
+#include "Platform/board_models.h"
 
-#include "bringup_models.h"
-#include "dma_engine.h"
-#include "hw_semaphore.h"
-#include "i2c_devices.h"
-#include "vsync.h"
-#include "watchdog.h"
+#include "Platform/bringup_models.h"
+#include "Platform/dma_engine.h"
+#include "Platform/hw_semaphore.h"
+#include "Platform/i2c_devices.h"
+#include "Platform/vsync.h"
+#include "Platform/watchdog.h"
 
 namespace platform {
 

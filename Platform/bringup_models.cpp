@@ -1,10 +1,10 @@
 // Attaches the models of the cold power-on path.
-#include "bringup_models.h"
+#include "Platform/bringup_models.h"
 
-#include "config_port.h"
-#include "ddr3_model.h"
-#include "nand_device.h"
-#include "serdes_model.h"
+#include "Platform/config_port.h"
+#include "Platform/ddr3_model.h"
+#include "Platform/nand_device.h"
+#include "Platform/serdes_model.h"
 
 namespace platform {
 

@@ -1,7 +1,7 @@
 #pragma once
 // The board models that a cold power-on reaches: the NAND flash port, the FPGA configuration
 // ports, the DDR3 controllers and the serdes delay lines. Host only.
-#include "board.h"
+#include "Platform/board.h"
 
 namespace platform {
 

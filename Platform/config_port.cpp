@@ -1,10 +1,10 @@
 // FPGA configuration port model.
-#include "config_port.h"
+#include "Platform/config_port.h"
 
 #include <array>
 
-#include "board.h"
-#include "bringup_models.h"
+#include "Platform/board.h"
+#include "Platform/bringup_models.h"
 
 namespace platform {
 namespace {

@@ -2,7 +2,7 @@
 // Board model of the FPGA configuration ports: mode word (+0x0), PROG (+0x4), status (+0x8: bit 0
 // INIT_B, bit 1 DONE) and data (+0xC). After a PROG pulse INIT_B rises; the first data word is the
 // image's length word and DONE rises once that many bytes have arrived. Host only.
-#include "platform.h"
+#include "Platform/platform.h"
 
 namespace platform {
 

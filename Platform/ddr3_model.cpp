@@ -1,10 +1,10 @@
 // DDR3 controller and test engine model.
-#include "ddr3_model.h"
+#include "Platform/ddr3_model.h"
 
 #include <array>
 
-#include "board.h"
-#include "bringup_models.h"
+#include "Platform/board.h"
+#include "Platform/bringup_models.h"
 
 namespace platform {
 namespace {

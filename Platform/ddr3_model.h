@@ -4,7 +4,7 @@
 // test engine (write, read-and-compare, clear). Faults: calibration that never completes, an
 // initialisation that never reports ready, compare errors, a test engine that never finishes.
 // Host only.
-#include "platform.h"
+#include "Platform/platform.h"
 
 namespace platform {
 

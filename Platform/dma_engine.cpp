@@ -1,4 +1,4 @@
-#include "dma_engine.h"
+#include "Platform/dma_engine.h"
 
 #include <cstring>
 

@@ -11,7 +11,7 @@
 // flag<<31 | period, mask (poll: flag set waits for any bit of mask set, clear for all of them
 // clear); adr|3, advancing<<31 | (n-1) (read n/4 words from adr upwards or from adr alone). A zero
 // word ends the list.
-#include "board.h"
+#include "Platform/board.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "hw_semaphore.h"
+#include "Platform/hw_semaphore.h"
 
 namespace platform {
 

@@ -8,7 +8,7 @@
 //
 // Memory port of an FPGA at base B: B + 0x300 address, B + 0x304 control/status (bit 0 ready for a
 // block, bit 2 busy), B + 0x308 data. The model is always ready; the data words land in the trace.
-#include "board.h"
+#include "Platform/board.h"
 
 namespace platform {
 

@@ -1,10 +1,10 @@
 // Board device models: I2C buses, clock parts, SDI transceivers, PLL reconfiguration ports, XADC
 // temperature alarms. One register-file model answers for all of them and dispatches by address.
-#include "i2c_devices.h"
+#include "Platform/i2c_devices.h"
 
 #include <array>
 
-#include "board.h"
+#include "Platform/board.h"
 
 namespace platform {
 namespace {

@@ -3,7 +3,7 @@
 // devices on their buses, the GS4915 clock generator and the ispClock PLL, the SDI receivers and
 // transmitters, the clock PLLs behind their dynamic reconfiguration ports, the XADC temperature
 // alarms and the board status registers. Host only: tests and the host programs install them.
-#include "types.h"
+#include "Lib/Include/types.h"
 
 namespace platform {
 

@@ -1,5 +1,5 @@
 // NAND flash model: the glue FPGA's command port over the flash contents, with injectable ECC faults.
-#include "nand_device.h"
+#include "Platform/nand_device.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -11,8 +11,8 @@
 #include <cstring>
 #include <string>
 
-#include "board.h"
-#include "bringup_models.h"
+#include "Platform/board.h"
+#include "Platform/bringup_models.h"
 
 namespace platform {
 namespace {

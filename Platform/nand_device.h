@@ -4,7 +4,7 @@
 // The flash contents are the board directory's nand.img (anonymous memory when the board has no
 // directory); a new nand.img is programmed with the factory contents (nandProgramFactory).
 // Host only: tests and the host programs use it.
-#include "platform.h"
+#include "Platform/platform.h"
 
 namespace platform {
 

@@ -2,7 +2,7 @@
 // The seam between the system and the hardware. The system reaches the chip and the board only
 // through these calls, by physical address. On the target they are the chip support package's
 // accessors; here they are backed by the simulated board (Platform/board.h).
-#include "types.h"
+#include "Lib/Include/types.h"
 
 namespace platform {
 

@@ -1,11 +1,11 @@
 // Serdes link model: delay lines, bitslip and sync counters.
-#include "serdes_model.h"
+#include "Platform/serdes_model.h"
 
 #include <algorithm>
 #include <array>
 
-#include "board.h"
-#include "bringup_models.h"
+#include "Platform/board.h"
+#include "Platform/bringup_models.h"
 
 namespace platform {
 namespace {

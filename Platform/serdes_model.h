@@ -4,7 +4,7 @@
 // read), per channel a 32-tap input delay line and a word boundary that bitslips move. The status
 // shows the training word while the tap lies inside the channel's window, its complement outside,
 // the lock state while bitslipping (control 2), and running sync counters (control 3). Host only.
-#include "platform.h"
+#include "Platform/platform.h"
 
 namespace platform {
 

@@ -1,8 +1,8 @@
 // Interrupt block of the glue FPGA: status (write one to clear), period and enable registers, and
 // the VSYNC and early interrupts raised from the clock.
-#include "vsync.h"
+#include "Platform/vsync.h"
 
-#include "board.h"
+#include "Platform/board.h"
 
 namespace platform {
 namespace {

@@ -2,7 +2,7 @@
 // Board model of the glue FPGA's interrupt block: the VSYNC interrupt (id 31) at the frame period of
 // the current format, the early interrupt before every VSYNC, the field bit, the write-one-to-clear
 // status register and the enable register. Host only: tests and the host programs use it.
-#include "platform.h"
+#include "Platform/platform.h"
 
 namespace platform {
 

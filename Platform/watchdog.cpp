@@ -1,7 +1,7 @@
 // Hardware watchdog: armed, kicked and disarmed through two registers; expiry restarts the board.
-#include "watchdog.h"
+#include "Platform/watchdog.h"
 
-#include "board.h"
+#include "Platform/board.h"
 
 namespace platform {
 namespace {

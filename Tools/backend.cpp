@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "Main/startup.h"
-#include "board.h"
-#include "board_models.h"
-#include "vsync.h"
-#include "watchdog.h"
+#include "Main/framework/startup.h"
+#include "Platform/board.h"
+#include "Platform/board_models.h"
+#include "Platform/vsync.h"
+#include "Platform/watchdog.h"
 
 namespace {
 

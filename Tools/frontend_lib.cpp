@@ -10,9 +10,9 @@
 #include <ostream>
 #include <thread>
 
-#include "Main/typenames.h"
-#include "board.h"
-#include "data_internal.h"
+#include "Main/framework/typenames.h"
+#include "Platform/board.h"
+#include "Lib/Include/data_internal.h"
 
 namespace frontend {
 namespace {

@@ -8,7 +8,7 @@
 
 #include <cstdio>
 
-#include "nand_device.h"
+#include "Platform/nand_device.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -5,13 +5,13 @@
 
 #include <string>
 
-#include "Driver/core.h"
-#include "Driver/reg.h"
-#include "Main/startup.h"
-#include "Main/vsync.h"
-#include "board.h"
-#include "board_models.h"
-#include "vsync.h"
+#include "Driver/core/core.h"
+#include "Common/reg.h"
+#include "Main/framework/startup.h"
+#include "Main/framework/vsync.h"
+#include "Platform/board.h"
+#include "Platform/board_models.h"
+#include "Platform/vsync.h"
 
 namespace {
 

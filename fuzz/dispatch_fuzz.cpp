@@ -3,11 +3,11 @@
 // The input form is fuzz_input.h's.
 #include <cstdint>
 
-#include "Main/bp.h"
-#include "Main/link.h"
-#include "board.h"
-#include "fuzz_input.h"
-#include "log.h"
+#include "Main/framework/bp.h"
+#include "Main/framework/link.h"
+#include "Platform/board.h"
+#include "fuzz/fuzz_input.h"
+#include "Lib/Include/log.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "Main/bp.h"
-#include "Main/link.h"
+#include "Main/framework/bp.h"
+#include "Main/framework/link.h"
 #include "Tools/lib/link_ring.h"
-#include "platform.h"
+#include "Platform/platform.h"
 
 namespace fuzzing {
 

@@ -4,13 +4,13 @@
 // The input form is fuzz_input.h's.
 #include <cstdint>
 
-#include "Driver/core.h"
-#include "Main/startup.h"
-#include "Main/vsync.h"
-#include "fuzz_input.h"
-#include "board.h"
-#include "board_models.h"
-#include "vsync.h"
+#include "Driver/core/core.h"
+#include "Main/framework/startup.h"
+#include "Main/framework/vsync.h"
+#include "fuzz/fuzz_input.h"
+#include "Platform/board.h"
+#include "Platform/board_models.h"
+#include "Platform/vsync.h"
 
 namespace {
 

@@ -1,16 +1,16 @@
 // Driver core: contexts, format selection and block initialisation, the per-frame update in five
 // timed stages, board start, watchdog and the colour dispatcher.
-#include "Driver/core.h"
+#include "Driver/core/core.h"
 
 #include <initializer_list>
 #include <new>
 
 #include "Driver/blocks.h"
-#include "Driver/reg.h"
+#include "Common/reg.h"
 #include "Common/lock.h"
-#include "check.h"
-#include "log.h"
-#include "platform.h"
+#include "Lib/Include/check.h"
+#include "Lib/Include/log.h"
+#include "Platform/platform.h"
 
 namespace {
 

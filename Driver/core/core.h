@@ -2,7 +2,7 @@
 // Driver core: the numbered targets that name hardware block instances, the ME contexts, the
 // video format and board mode flags shared by every driver, the format initialisation of every
 // block (mxInitialize) and the per-frame flush of the block shadows in five timed stages (mxUpdate).
-#include "types.h"
+#include "Lib/Include/types.h"
 
 // ---- Targets ------------------------------------------------------------------------------------
 // Fixed values; drivers compute indexes from them. Fill ids are even, key ids odd.

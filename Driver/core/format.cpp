@@ -1,13 +1,13 @@
 // Format timing, clock PLLs and board monitoring.
-#include "Driver/format.h"
+#include "Driver/core/format.h"
 
 #include <cmath>
 #include <initializer_list>
 
-#include "Driver/core.h"
-#include "Driver/reg.h"
-#include "check.h"
-#include "log.h"
+#include "Driver/core/core.h"
+#include "Common/reg.h"
+#include "Lib/Include/check.h"
+#include "Lib/Include/log.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 // FPGA's format timing and format table, the FPGA clock PLLs, the XADC temperature alarms, the
 // alarm word with the power-down restart, and the debug reports of the driver update. Everything
 // here writes registers directly; nothing keeps a shadow. The format and the paired-FPGA flag are the
-// driver core's (Driver/core.h).
+// driver core's (Driver/core/core.h).
 #include "Driver/blocks.h"
-#include "types.h"
+#include "Lib/Include/types.h"
 
 // Video format classes of the timing tables.
 inline bool mxIs720Line(int format) { return format == 2 || format == 3; }

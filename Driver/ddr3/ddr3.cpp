@@ -1,9 +1,9 @@
 // DDR3 bring-up: reset, port initialisation, calibration, built-in test and clear.
-#include "Driver/ddr3.h"
+#include "Driver/ddr3/ddr3.h"
 
-#include "Driver/core.h"
-#include "Driver/reg.h"
-#include "log.h"
+#include "Driver/core/core.h"
+#include "Common/reg.h"
+#include "Lib/Include/log.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "Driver/dma.h"
+#include "Driver/dma/dma.h"
 
-#include "Driver/reg.h"
-#include "check.h"
-#include "log.h"
-#include "platform.h"
+#include "Common/reg.h"
+#include "Lib/Include/check.h"
+#include "Lib/Include/log.h"
+#include "Platform/platform.h"
 
 namespace {
 

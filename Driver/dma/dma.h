@@ -4,7 +4,7 @@
 // registers and reads registers into a read buffer.
 //
 // Channels: 0 NAND flash, 1 the per-frame register update, 2 unused, 3 the backup copy.
-#include "types.h"
+#include "Lib/Include/types.h"
 
 constexpr int MX_DMA_CHANNELS = 4;
 constexpr int MX_DMA_NAND = 0;

@@ -1,13 +1,13 @@
 // I2C channels and the board device bring-up.
-#include "Driver/i2c.h"
+#include "Driver/i2c/i2c.h"
 
 #include <initializer_list>
 
-#include "Driver/core.h"
-#include "Driver/format.h"
-#include "Driver/reg.h"
-#include "check.h"
-#include "log.h"
+#include "Driver/core/core.h"
+#include "Driver/core/format.h"
+#include "Common/reg.h"
+#include "Lib/Include/check.h"
+#include "Lib/Include/log.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // runs: GS4915 clock generator, inter-FPGA sync timing, SDI receivers and transmitters with the
 // ispClock PLL, and the serdes delay entry.
 #include "Driver/blocks.h"
-#include "Driver/serdes.h"  // trains the rows of the link table below
-#include "types.h"
+#include "Driver/serdes/serdes.h"  // trains the rows of the link table below
+#include "Lib/Include/types.h"
 
 // ---- I2C channels ----------------------------------------------------------------------------------
 constexpr int I2C_ID_MAX = 9;
@@ -30,7 +30,7 @@ bool i2cWriteVerify(const I2cChannel& ch, u8 reg, u8 value, u8 mask);
 constexpr u32 I2C_TIMEOUT_US = 10000;
 
 // ---- Board devices -----------------------------------------------------------------------------------
-// All read the driver core's format state (Driver/core.h). Mode flag A of these routines is the core's
+// All read the driver core's format state (Driver/core/core.h). Mode flag A of these routines is the core's
 // paired-FPGA flag (mxPairedFpga: stored board mode not 0), mode flag B its 4K flag (mx4kMode: stored
 // board mode 2); the line offset D is mxGetLineOffset.
 // Format code and mode flags to the FPGAs, clock PLLs, GS4915. Returns 1000 when the GS4915 locked,

@@ -1,13 +1,13 @@
 // NAND flash driver: command lists on DMA channel 0, ECC correction, the logical sector table.
-#include "Driver/nandflash.h"
+#include "Driver/nand/nandflash.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "Driver/dma.h"
-#include "Driver/reg.h"
-#include "check.h"
-#include "log.h"
+#include "Driver/dma/dma.h"
+#include "Common/reg.h"
+#include "Lib/Include/check.h"
+#include "Lib/Include/log.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // NAND flash reads through the glue FPGA's command port and DMA channel 0. Pages of 2048 bytes come
 // with 32 ECC status words (one per 64-byte unit) that correct single-bit errors; a sector table
 // in one of the physical blocks 0 to 3 maps logical 128 KiB sectors to physical blocks.
-#include "types.h"
+#include "Lib/Include/types.h"
 
 constexpr u32 MX_NAND_BLOCK_SIZE = 0x20000;
 constexpr u32 MX_NAND_BLOCKS = 4096;

@@ -1,12 +1,12 @@
 // Serdes link training: delay scan with window centring, bitslip, sync check.
-#include "Driver/serdes.h"
+#include "Driver/serdes/serdes.h"
 
 #include <initializer_list>
 
-#include "Driver/i2c.h"
-#include "Driver/reg.h"
-#include "check.h"
-#include "log.h"
+#include "Driver/i2c/i2c.h"
+#include "Common/reg.h"
+#include "Lib/Include/check.h"
+#include "Lib/Include/log.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // Training of the parallel serdes links between two FPGAs: per channel the input delay is centred
 // on the usable window, the word boundary is shifted until the training word arrives, and the
 // passing of horizontal sync is checked.
-#include "types.h"
+#include "Lib/Include/types.h"
 
 struct MxSerdesLink {
   const char* name;  // for messages
@@ -24,7 +24,7 @@ int mxSerdesTrainRetry(const MxSerdesLink& link);
 // steps, up otherwise.
 void mxSerdesShiftDelay(const MxSerdesLink& link, int steps, int channel);
 
-// The same for a row of the board's link table (Driver/i2c.h): source block as control register,
+// The same for a row of the board's link table (Driver/i2c/i2c.h): source block as control register,
 // destination block as channel port, bits as channels.
 struct SerdesLink;
 int mxSerdesTrainRetry(const SerdesLink& link);

@@ -1,11 +1,11 @@
 // Downstream key mixer state and the DSK stage codes of its outputs.
-#include "Driver/dskmix.h"
+#include "Driver/xpt/dskmix.h"
 
 #include <cmath>
 
-#include "Driver/core.h"
-#include "Driver/xpt.h"
-#include "check.h"
+#include "Driver/core/core.h"
+#include "Driver/xpt/xpt.h"
+#include "Lib/Include/check.h"
 
 namespace {
 

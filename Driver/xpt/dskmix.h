@@ -1,7 +1,7 @@
 #pragma once
 // Downstream key mixer state: stacking priority, output assignment, clean feed sources and fade
 // level of the four DSKs, and the DSK stage codes that the crosspoint frame writer derives from it.
-#include "types.h"
+#include "Lib/Include/types.h"
 
 struct MxDskMixer {
   u8 priority[3] = {3, 2, 1};       // DSK indexes; the first gets rank 0

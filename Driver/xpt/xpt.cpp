@@ -1,10 +1,10 @@
 // Crosspoint routing setters: each stores the code of one destination in the crosspoint image.
-#include "Driver/xpt.h"
+#include "Driver/xpt/xpt.h"
 
 #include <cmath>
 
-#include "Driver/xptimage.h"
-#include "check.h"
+#include "Driver/xpt/xptimage.h"
+#include "Lib/Include/check.h"
 
 namespace {
 

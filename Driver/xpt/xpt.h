@@ -5,7 +5,7 @@
 // crosspoint registers of the ME2 FPGA every frame. Setters address the current ME context where
 // a destination is per ME. Input sources are mapped to what the board can route in the paired-FPGA
 // and 4K modes.
-#include "Driver/core.h"
+#include "Driver/core/core.h"
 
 // Destinations and sources beyond the core's target enumerators.
 constexpr int MX_AUX = MX_AUX1;            // AUX 1 following its own bus (mxSetMeOutputSource)

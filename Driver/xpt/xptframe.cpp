@@ -7,9 +7,9 @@
 // from address a, register a + 4k = byte b + 4k | byte b + 4k + 1 << 8 | byte b + 4k + 2 << 16 |
 // byte b + 4k + 3 << 24, i.e. the first byte of every group of four lands in bits 0-7.
 #include "Driver/blocks.h"
-#include "Driver/dskmix.h"
-#include "Driver/reg.h"
-#include "Driver/xptimage.h"
+#include "Driver/xpt/dskmix.h"
+#include "Common/reg.h"
+#include "Driver/xpt/xptimage.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 // The crosspoint image shared by the routing setters and the frame writer (inside the driver only).
-#include "Driver/xpt.h"
+#include "Driver/xpt/xpt.h"
 
 struct XptImage {
   u8 bytes[xpt::SIZE] = {};

@@ -1,7 +1,7 @@
 #pragma once
 // Checks of indexes, parameters and invariants: a failed check logs the condition with its source
 // file and line at ERR and throws assert::AssertException.
-#include "types.h"
+#include "Lib/Include/types.h"
 
 namespace assert {
 

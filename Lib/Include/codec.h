@@ -43,8 +43,8 @@
 #include <string_view>
 #include <type_traits>
 
-#include "check.h"
-#include "types.h"
+#include "Lib/Include/check.h"
+#include "Lib/Include/types.h"
 
 namespace codec {
 

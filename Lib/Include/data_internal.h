@@ -1,12 +1,12 @@
 #pragma once
 // The records exchanged with the front end, one header per area under records/.
-#include "types.h"
+#include "Lib/Include/types.h"
 
-#include "records/system.h"
-#include "records/bkgd.h"
-#include "records/bus.h"
-#include "records/xpt.h"
-#include "records/button.h"
-#include "records/io.h"
-#include "records/memory.h"
-#include "records/clip.h"
+#include "Lib/Include/records/system.h"
+#include "Lib/Include/records/bkgd.h"
+#include "Lib/Include/records/bus.h"
+#include "Lib/Include/records/xpt.h"
+#include "Lib/Include/records/button.h"
+#include "Lib/Include/records/io.h"
+#include "Lib/Include/records/memory.h"
+#include "Lib/Include/records/clip.h"

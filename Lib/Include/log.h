@@ -1,6 +1,6 @@
 #pragma once
 // The system log: one line per message, "ESC[LEVEL] message\n", written to the console.
-#include "types.h"
+#include "Lib/Include/types.h"
 
 namespace libmx {
 

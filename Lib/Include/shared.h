@@ -1,6 +1,6 @@
 #pragma once
 // Layout of the memory window shared with the front end (offsets from its base, 0x33000000).
-#include "types.h"
+#include "Lib/Include/types.h"
 
 // Lock slots: resource r's two words at SMEM_LOCK_SLOTS + 8 x r (count, then a word written 0).
 constexpr u32 SMEM_LOCK_SLOTS = 0x600;

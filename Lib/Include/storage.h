@@ -1,6 +1,6 @@
 #pragma once
 // Areas of the non-volatile window (offsets from its base, 0x81800000) and of the backup buffers.
-#include "types.h"
+#include "Lib/Include/types.h"
 
 constexpr u32 NON_VOLATILE_BASE = 0x81800000;
 constexpr int NON_VOLATILE_SIZE = 0x20000;

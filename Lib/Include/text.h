@@ -4,8 +4,8 @@
 // taken, and the copy rule used when records are merged.
 #include <type_traits>
 
-#include "codec.h"
-#include "types.h"
+#include "Lib/Include/codec.h"
+#include "Lib/Include/types.h"
 
 // A text of at most CAPACITY characters. `count` is the number of characters: as received until the
 // field is merged, then the number of characters kept. After a merge `chars` is zero-terminated.

@@ -1,10 +1,10 @@
-#include "Main/autotrans.h"
+#include "Main/bus/autotrans.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "Main/system.h"
-#include "check.h"
+#include "Main/system/system.h"
+#include "Lib/Include/check.h"
 
 FrameStep FrameStep::current() {
   category::CategorySystem& system = category::CategorySystem::instance();

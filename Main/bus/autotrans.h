@@ -1,6 +1,6 @@
 #pragma once
 // Progress of one background, key or downstream-key transition, stepped once per video frame.
-#include "types.h"
+#include "Lib/Include/types.h"
 
 // What a per-frame stepper needs of the system settings in this frame: the system format code and
 // whether the frame is one on which field-rate formats act (the system's field-phase predicate for

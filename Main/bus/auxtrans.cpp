@@ -1,4 +1,4 @@
-#include "Main/auxtrans.h"
+#include "Main/bus/auxtrans.h"
 
 #include <algorithm>
 

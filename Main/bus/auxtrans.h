@@ -1,7 +1,7 @@
 #pragma once
 // Mix of an AUX output from its previous to its newly selected source, one per AUX bus channel.
-#include "Main/autotrans.h"
-#include "types.h"
+#include "Main/bus/autotrans.h"
+#include "Lib/Include/types.h"
 
 class AuxTransition {
  public:

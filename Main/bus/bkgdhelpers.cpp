@@ -1,6 +1,6 @@
-#include "Main/bkgdhelpers.h"
+#include "Main/bus/bkgdhelpers.h"
 
-#include "Driver/core.h"
+#include "Driver/core/core.h"
 
 namespace libmx {
 namespace {

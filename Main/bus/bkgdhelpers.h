@@ -1,7 +1,7 @@
 #pragma once
 // Helpers that the background and key records share when they take a request: the box-edge rule,
 // the wipe pattern check, the A/B selector link and the merge of the free-pattern geometry.
-#include "data_internal.h"
+#include "Lib/Include/data_internal.h"
 
 namespace libmx {
 

@@ -1,7 +1,7 @@
 // Record-level helpers of MxifBkgd: merge, resume copy, presence words, wire form and the
 // range-checked group merges that the key record shares.
-#include "codec.h"
-#include "records/bkgd.h"
+#include "Lib/Include/codec.h"
+#include "Lib/Include/records/bkgd.h"
 
 namespace {
 

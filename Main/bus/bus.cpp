@@ -1,10 +1,10 @@
-#include "Main/bus.h"
+#include "Main/bus/bus.h"
 
 #include <cstring>
 
-#include "Driver/xpt.h"
-#include "Main/button.h"
-#include "Main/sourcelink.h"
+#include "Driver/xpt/xpt.h"
+#include "Main/bus/button.h"
+#include "Main/bus/sourcelink.h"
 
 namespace category {
 

@@ -10,12 +10,12 @@
 // mixed), 72..79 up-stream key assignment slots, 80..88 further entries.
 // Crosspoint code of an entry: 0..767 panel x 256 + button (resolved through the crosspoint
 // assignment), 1024 + source a direct source.
-#include "Main/auxtrans.h"
-#include "Main/bp.h"
-#include "Main/io.h"
-#include "Main/system.h"
-#include "Main/xpt.h"
-#include "data_internal.h"
+#include "Main/bus/auxtrans.h"
+#include "Main/framework/bp.h"
+#include "Main/io/io.h"
+#include "Main/system/system.h"
+#include "Main/bus/xpt.h"
+#include "Lib/Include/data_internal.h"
 
 namespace category {
 

@@ -1,6 +1,6 @@
-#include "Main/busstatus.h"
+#include "Main/bus/busstatus.h"
 
-#include "Main/bus.h"
+#include "Main/bus/bus.h"
 
 namespace category {
 

@@ -2,8 +2,8 @@
 // Bus status (type 48, one instance per ME): for each control panel, the bus entry that each of the
 // panel's five bus rows of the ME shows, and the panel-side switches. The lamps of the bus rows read
 // it every frame; the stored-frame code asks whether a row shows a key-source bus.
-#include "Main/bp.h"
-#include "data_internal.h"
+#include "Main/framework/bp.h"
+#include "Lib/Include/data_internal.h"
 
 namespace category {
 

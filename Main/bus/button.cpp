@@ -1,7 +1,7 @@
-#include "Main/button.h"
+#include "Main/bus/button.h"
 
-#include "Main/system.h"
-#include "log.h"
+#include "Main/system/system.h"
+#include "Lib/Include/log.h"
 
 namespace category {
 namespace {

@@ -1,8 +1,8 @@
 #pragma once
 // Control-panel button events (command 94): a small ring of pending events, the per-frame gate that
 // decides whether they act at once, and the dispatch by button code to the categories that react.
-#include "Main/bp.h"
-#include "data_internal.h"
+#include "Main/framework/bp.h"
+#include "Lib/Include/data_internal.h"
 
 namespace category {
 

@@ -1,4 +1,4 @@
-#include "Main/sourcelink.h"
+#include "Main/bus/sourcelink.h"
 
 namespace category {
 namespace {

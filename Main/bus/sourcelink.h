@@ -1,8 +1,8 @@
 #pragma once
 // Source link table (type 37): for each of the 195 sources of the source table the source that goes
 // with it on the other bus of a linked pair, the link mode and the AUX pair link flags.
-#include "Main/bp.h"
-#include "data_internal.h"
+#include "Main/framework/bp.h"
+#include "Lib/Include/data_internal.h"
 
 namespace category {
 

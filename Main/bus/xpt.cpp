@@ -1,4 +1,4 @@
-#include "Main/xpt.h"
+#include "Main/bus/xpt.h"
 
 namespace category {
 namespace {

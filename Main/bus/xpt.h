@@ -1,8 +1,8 @@
 #pragma once
 // Crosspoint button assignment (type 38): for each of three panels, the source each crosspoint
 // button selects; marker values 300 and 301 mask whole button columns.
-#include "Main/bp.h"
-#include "data_internal.h"
+#include "Main/framework/bp.h"
+#include "Lib/Include/data_internal.h"
 
 namespace category {
 

@@ -8,10 +8,10 @@
 
 #include "Common/memory.h"
 #include "Common/storage.h"
-#include "Driver/dma.h"
-#include "Main/bp.h"
-#include "log.h"
-#include "platform.h"
+#include "Driver/dma/dma.h"
+#include "Main/framework/bp.h"
+#include "Lib/Include/log.h"
+#include "Platform/platform.h"
 
 namespace category {
 namespace {

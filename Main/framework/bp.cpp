@@ -1,8 +1,8 @@
-#include "Main/bp.h"
+#include "Main/framework/bp.h"
 
-#include "Driver/reg.h"
-#include "log.h"
-#include "platform.h"
+#include "Common/reg.h"
+#include "Lib/Include/log.h"
+#include "Platform/platform.h"
 
 namespace category {
 namespace {

@@ -11,11 +11,11 @@
 //   static constexpr bool PER_ME = true;     // optional, default false; true: one instance per ME,
 //                                            // and byte 4 of the record is the field `me`
 //   static constexpr bool IS_STATUS = ...;   // optional, default TYPE_INDEX < 65
-#include "Main/link.h"
-#include "Main/typenames.h"
-#include "check.h"
-#include "codec.h"
-#include "types.h"
+#include "Main/framework/link.h"
+#include "Main/framework/typenames.h"
+#include "Lib/Include/check.h"
+#include "Lib/Include/codec.h"
+#include "Lib/Include/types.h"
 
 namespace category {
 
@@ -109,10 +109,10 @@ class CategoryRegistry {
   void refreshAll();
   // The status rotation and the flush of the output stream.
   void sendAll(AcknowledgeSender& tx);
-  // The request dispatcher (Main/link.cpp).
+  // The request dispatcher (Main/framework/link.cpp).
   void receiveAll();
 
-  // Start-up (Main/backup.cpp): binds the storage of every instance, then initialises or resumes.
+  // Start-up (Main/framework/backup.cpp): binds the storage of every instance, then initialises or resumes.
   void initialize();
   void initializeAll();
   void resumeAll(const void* image);

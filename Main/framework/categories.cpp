@@ -2,20 +2,20 @@
 // per-ME category creates its four instances here.
 #include <initializer_list>
 
-#include "Main/bp.h"
-#include "Main/bus.h"
-#include "Main/busstatus.h"
-#include "Main/button.h"
-#include "Main/clip.h"
-#include "Main/eventmem.h"
-#include "Main/io.h"
-#include "Main/macro.h"
-#include "Main/shotmem.h"
-#include "Main/sourcelink.h"
-#include "Main/startup.h"
-#include "Main/still.h"
-#include "Main/system.h"
-#include "Main/xpt.h"
+#include "Main/framework/bp.h"
+#include "Main/bus/bus.h"
+#include "Main/bus/busstatus.h"
+#include "Main/bus/button.h"
+#include "Main/media/clip.h"
+#include "Main/memory/eventmem.h"
+#include "Main/io/io.h"
+#include "Main/memory/macro.h"
+#include "Main/memory/shotmem.h"
+#include "Main/bus/sourcelink.h"
+#include "Main/framework/startup.h"
+#include "Main/media/still.h"
+#include "Main/system/system.h"
+#include "Main/bus/xpt.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "Main/link.h"
+#include "Main/framework/link.h"
 
 #include <cstring>
 
-#include "Driver/core.h"
-#include "Main/bp.h"
-#include "log.h"
-#include "platform.h"
+#include "Driver/core/core.h"
+#include "Main/framework/bp.h"
+#include "Lib/Include/log.h"
+#include "Platform/platform.h"
 
 namespace {
 

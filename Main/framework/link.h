@@ -3,9 +3,9 @@
 // top of them, the request receiver and the acknowledgement sender.
 //
 // Packet (both directions): 0x5A 0x81, u32 body length, u16 type index, the body; big-endian.
-#include "Main/typenames.h"
-#include "codec.h"
-#include "types.h"
+#include "Main/framework/typenames.h"
+#include "Lib/Include/codec.h"
+#include "Lib/Include/types.h"
 
 // ---- Link rings -----------------------------------------------------------------------------------
 // Each ring: u32 write index, u32 read index (little-endian words), then the data bytes; both

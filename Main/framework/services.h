@@ -2,7 +2,7 @@
 // Shared pieces of the categories of the inputs and outputs, memories, stills and clips.
 #include <initializer_list>
 
-#include "Main/bp.h"
+#include "Main/framework/bp.h"
 
 namespace category {
 

@@ -1,6 +1,6 @@
 #pragma once
 // Program entry, power-on sequence and main loop of the back end.
-#include "types.h"
+#include "Lib/Include/types.h"
 
 // The program's main function: start-up, then the 30 ms main loop for good.
 [[noreturn]] void bpMain();

@@ -1,4 +1,4 @@
-#include "Main/typenames.h"
+#include "Main/framework/typenames.h"
 
 namespace category {
 namespace {

@@ -1,14 +1,14 @@
 // VSYNC interrupt handler, frame callback and frame deferral.
-#include "Main/vsync.h"
+#include "Main/framework/vsync.h"
 
 #include <cstdlib>
 
-#include "Driver/core.h"
-#include "Driver/reg.h"
-#include "Main/startup.h"
-#include "log.h"
-#include "platform.h"
-#include "Main/bp.h"
+#include "Driver/core/core.h"
+#include "Common/reg.h"
+#include "Main/framework/startup.h"
+#include "Lib/Include/log.h"
+#include "Platform/platform.h"
+#include "Main/framework/bp.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 // The VSYNC side: interrupt set-up, the handler with its period and run-time checks, the frame
 // callback, and the guard that defers frames while the main loop changes video formats.
-#include "types.h"
+#include "Lib/Include/types.h"
 
 // Defers the frame work: `busy` while the main loop is inside a deferring stretch, `pending` when a
 // frame arrived meanwhile.

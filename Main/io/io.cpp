@@ -1,6 +1,6 @@
-#include "Main/io.h"
+#include "Main/io/io.h"
 
-#include "Driver/xpt.h"
+#include "Driver/xpt/xpt.h"
 
 namespace category {
 

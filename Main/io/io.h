@@ -2,8 +2,8 @@
 // Categories of the video inputs, outputs and multiview: extended display (type 32), custom
 // information (33), source names (39), multiview (40), DVI inputs (41), video inputs (42),
 // outputs (43).
-#include "Main/services.h"
-#include "data_internal.h"
+#include "Main/framework/services.h"
+#include "Lib/Include/data_internal.h"
 
 namespace category {
 

@@ -1,7 +1,7 @@
-#include "Main/clip.h"
+#include "Main/media/clip.h"
 
-#include "Main/button.h"
-#include "Main/still.h"
+#include "Main/bus/button.h"
+#include "Main/media/still.h"
 
 namespace category {
 

@@ -1,8 +1,8 @@
 #pragma once
 // Clip play (type 10, owner of command 68), clip record (11, owner of 69), clip register (12,
 // owner of 81), clip status (13), and the time stamp of the wire.
-#include "Main/services.h"
-#include "data_internal.h"
+#include "Main/framework/services.h"
+#include "Lib/Include/data_internal.h"
 
 namespace category {
 

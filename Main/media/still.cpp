@@ -1,4 +1,4 @@
-#include "Main/still.h"
+#include "Main/media/still.h"
 
 namespace category {
 namespace {

@@ -1,8 +1,8 @@
 #pragma once
 // Still memory (type 23, owner of command type 67), still status (type 24), and the still and
 // clip source numbers.
-#include "Main/services.h"
-#include "data_internal.h"
+#include "Main/framework/services.h"
+#include "Lib/Include/data_internal.h"
 
 namespace category {
 

@@ -1,4 +1,4 @@
-#include "Main/eventmem.h"
+#include "Main/memory/eventmem.h"
 
 namespace category {
 

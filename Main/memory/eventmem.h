@@ -1,8 +1,8 @@
 #pragma once
 // Event memory (type 14, owner of command type 65 and of record types 15, 17 and 18) and its
 // status (type 16).
-#include "Main/services.h"
-#include "data_internal.h"
+#include "Main/framework/services.h"
+#include "Lib/Include/data_internal.h"
 
 namespace category {
 

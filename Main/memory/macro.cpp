@@ -1,6 +1,6 @@
-#include "Main/macro.h"
+#include "Main/memory/macro.h"
 
-#include "Main/button.h"
+#include "Main/bus/button.h"
 
 namespace category {
 

@@ -1,7 +1,7 @@
 #pragma once
 // Macros (type 20): the macro attach flags that the panels' attach buttons toggle.
-#include "Main/bp.h"
-#include "data_internal.h"
+#include "Main/framework/bp.h"
+#include "Lib/Include/data_internal.h"
 
 namespace category {
 

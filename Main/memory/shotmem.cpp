@@ -1,4 +1,4 @@
-#include "Main/shotmem.h"
+#include "Main/memory/shotmem.h"
 
 namespace category {
 

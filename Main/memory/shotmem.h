@@ -1,7 +1,7 @@
 #pragma once
 // Shot memory (type 21, owner of command type 66) and its status (type 22).
-#include "Main/services.h"
-#include "data_internal.h"
+#include "Main/framework/services.h"
+#include "Lib/Include/data_internal.h"
 
 namespace category {
 

@@ -1,5 +1,5 @@
 // System settings: format table, phase rules, request validation and merge of the system record.
-#include "Main/system.h"
+#include "Main/system/system.h"
 
 #include <cstring>
 

@@ -1,9 +1,9 @@
 #pragma once
 // System settings: the rules of the system record (formats, phase predicates, switching gate,
 // validation of a request, merge) and the category that owns type 29.
-#include "data_internal.h"
-#include "Main/bp.h"
-#include "Main/vsync.h"
+#include "Lib/Include/data_internal.h"
+#include "Main/framework/bp.h"
+#include "Main/framework/vsync.h"
 
 namespace libmx {
 

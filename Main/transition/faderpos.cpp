@@ -1,8 +1,8 @@
-#include "Main/faderpos.h"
+#include "Main/transition/faderpos.h"
 
 #include <cmath>
 
-#include "check.h"
+#include "Lib/Include/check.h"
 
 namespace {
 constexpr float LOW = AutoTransition::LOW;

@@ -1,8 +1,8 @@
 #pragma once
 // The tracker beside each transition that decides when a fader lever owns it: a lever picks the
 // transition up only when it reaches or crosses the transition's position, so nothing jumps.
-#include "Main/autotrans.h"
-#include "types.h"
+#include "Main/bus/autotrans.h"
+#include "Lib/Include/types.h"
 
 class TransitionFader {
  public:

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "Main/link.h"
-#include "types.h"
+#include "Main/framework/link.h"
+#include "Lib/Include/types.h"
 
 namespace linkpeer {
 

@@ -6,10 +6,10 @@
 #include <deque>
 #include <type_traits>
 
-#include "Main/typenames.h"
-#include "codec.h"
-#include "data_internal.h"
-#include "text.h"
+#include "Main/framework/typenames.h"
+#include "Lib/Include/codec.h"
+#include "Lib/Include/data_internal.h"
+#include "Lib/Include/text.h"
 
 // Every type name of the link, in index order.
 #define MX_LINK_TYPES(X)                                                                                   \

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "types.h"
+#include "Lib/Include/types.h"
 
 namespace frontend {
 

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "Main/startup.h"
-#include "bringup_fixture.h"
-#include "check.h"
+#include "Main/framework/startup.h"
+#include "tests/support/bringup_fixture.h"
+#include "Lib/Include/check.h"
 
 using namespace platform;
 using testing_support::BoardRestart;

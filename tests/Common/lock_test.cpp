@@ -9,10 +9,10 @@
 #include "Common/memory.h"
 #include "Common/shared.h"
 #include "Common/storage.h"
-#include "Driver/reg.h"
-#include "board_fixture.h"
-#include "hw_semaphore.h"
-#include "shared.h"
+#include "Common/reg.h"
+#include "tests/support/board_fixture.h"
+#include "Platform/hw_semaphore.h"
+#include "Lib/Include/shared.h"
 
 using namespace platform;
 using testing_support::consoleCount;

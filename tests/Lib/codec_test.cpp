@@ -1,4 +1,4 @@
-#include "codec.h"
+#include "Lib/Include/codec.h"
 
 #include <gtest/gtest.h>
 

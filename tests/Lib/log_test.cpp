@@ -3,9 +3,9 @@
 #include <cmath>
 #include <string>
 
-#include "board_fixture.h"
-#include "check.h"
-#include "log.h"
+#include "tests/support/board_fixture.h"
+#include "Lib/Include/check.h"
+#include "Lib/Include/log.h"
 
 using testing_support::BoardTest;
 using testing_support::consoleText;

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "text.h"
+#include "Lib/Include/text.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "Main/bp.h"
-#include "board_fixture.h"
-#include "frontend_peer.h"
+#include "Main/framework/bp.h"
+#include "tests/support/board_fixture.h"
+#include "tests/support/frontend_peer.h"
 
 namespace test_categories {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "Main/bp.h"
+#include "Main/framework/bp.h"
 
 namespace test_categories {
 

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "Driver/reg.h"
-#include "board_fixture.h"
+#include "Common/reg.h"
+#include "tests/support/board_fixture.h"
 
 using namespace platform;
 using testing_support::BoardFault;

@@ -3,10 +3,10 @@
 #include <utility>
 #include <vector>
 
-#include "Driver/reg.h"
-#include "board_fixture.h"
-#include "vsync.h"
-#include "watchdog.h"
+#include "Common/reg.h"
+#include "tests/support/board_fixture.h"
+#include "Platform/vsync.h"
+#include "Platform/watchdog.h"
 
 using namespace platform;
 

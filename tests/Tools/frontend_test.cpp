@@ -7,8 +7,8 @@
 #include <tuple>
 
 #include "Tools/frontend_lib.h"
-#include "data_internal.h"
-#include "text.h"
+#include "Lib/Include/data_internal.h"
+#include "Lib/Include/text.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "board_fixture.h"
+#include "tests/support/board_fixture.h"
 
-#include "bringup_models.h"
+#include "Platform/bringup_models.h"
 
 #include <cstring>
 
-#include "Main/bp.h"
-#include "i2c_devices.h"
+#include "Main/framework/bp.h"
+#include "Platform/i2c_devices.h"
 
 namespace testing_support {
 

@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "board.h"
+#include "Platform/board.h"
 
 namespace testing_support {
 

@@ -4,16 +4,16 @@
 // restart (through the watchdog) that ends the code under test with BoardRestart.
 #include <stdexcept>
 
-#include "Driver/dma.h"
-#include "Driver/nandflash.h"
-#include "board_fixture.h"
-#include "bringup_models.h"
-#include "config_port.h"
-#include "ddr3_model.h"
-#include "dma_engine.h"
-#include "nand_device.h"
-#include "serdes_model.h"
-#include "watchdog.h"
+#include "Driver/dma/dma.h"
+#include "Driver/nand/nandflash.h"
+#include "tests/support/board_fixture.h"
+#include "Platform/bringup_models.h"
+#include "Platform/config_port.h"
+#include "Platform/ddr3_model.h"
+#include "Platform/dma_engine.h"
+#include "Platform/nand_device.h"
+#include "Platform/serdes_model.h"
+#include "Platform/watchdog.h"
 
 namespace testing_support {
 

@@ -1,7 +1,7 @@
-#include "frontend_peer.h"
+#include "tests/support/frontend_peer.h"
 
 #include "Tools/lib/link_ring.h"
-#include "board.h"
+#include "Platform/board.h"
 
 namespace testing_support {
 namespace {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "Main/link.h"
-#include "codec.h"
+#include "Main/framework/link.h"
+#include "Lib/Include/codec.h"
 
 namespace testing_support {
 

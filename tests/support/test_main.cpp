@@ -1,9 +1,9 @@
 // Test programs run on an anonymous simulated board in stepped time; an unmapped access throws.
 #include <gtest/gtest.h>
 
-#include "board_fixture.h"
-#include "i2c_devices.h"
-#include "bringup_models.h"
+#include "tests/support/board_fixture.h"
+#include "Platform/i2c_devices.h"
+#include "Platform/bringup_models.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "types.h"
+#include "Lib/Include/types.h"
 
 // The on/value1/value2/value3 sub-record: the background's `spin` and `modify`, the key's
 // "pageTurn".

@@ -4,7 +4,7 @@
 // bus rows of the ME shows, and the panel-side switches.
 #include <cstddef>
 
-#include "types.h"
+#include "Lib/Include/types.h"
 
 struct MxifBus {
   static constexpr int TYPE_INDEX = 47;

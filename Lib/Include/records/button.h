@@ -1,6 +1,6 @@
 #pragma once
 // Control-panel button event (command type 94): one press or release of one panel button.
-#include "types.h"
+#include "Lib/Include/types.h"
 
 namespace internal {
 

@@ -2,8 +2,8 @@
 // Records of the stills and clips: clip play (type 10), clip record (11), clip register (12), clip
 // status (13), still memory (23) and still status (24). Each is laid out so that a byte's offset
 // in memory is its offset on the wire (a presence word, then bytes only).
-#include "records/plain.h"
-#include "types.h"
+#include "Lib/Include/records/plain.h"
+#include "Lib/Include/types.h"
 
 // Clip play, one channel per clip player 0..3 (byte 4). Byte 20 = 7 with byte 21 = an ME links
 // the player to that ME's transition.

@@ -2,8 +2,8 @@
 // Records of the video inputs, outputs and multiview: extended display (type 32), custom
 // information (33), source names (39), multiview (40), DVI inputs (41), video inputs (42) and
 // outputs (43). Each is laid out so that a byte's offset in memory is its offset on the wire.
-#include "records/plain.h"
-#include "types.h"
+#include "Lib/Include/records/plain.h"
+#include "Lib/Include/types.h"
 
 // Extended display (single). Byte 4 non-zero: the extended display owns external output 3 (the
 // bus does not route to it), fed from the assignment of AUX bus `aux` (1..24; 0 none).

@@ -2,8 +2,8 @@
 // Records of the memories: event memory (type 14) with its status (16), macros (20), shot memory
 // (21) with its status (22). Each is laid out so that a byte's offset in memory is its offset on
 // the wire (a presence word, then bytes only).
-#include "records/plain.h"
-#include "types.h"
+#include "Lib/Include/records/plain.h"
+#include "Lib/Include/types.h"
 
 // Event memory (single). Byte 4 enables the event memory's link to an ME, byte 12 names that ME
 // (1-based, 0 none); while both are non-zero the status sender rotates in 16 phases.

@@ -2,7 +2,7 @@
 // A record whose content this system keeps and echoes without reading it: the presence word, the
 // index byte (byte 4: the channel of a record with several channels) and the body bytes under
 // presence bit 0. SIZE is the record's size in memory and on the wire.
-#include "types.h"
+#include "Lib/Include/types.h"
 
 template <int TYPE, int CHANNELS, int SIZE>
 struct MxifPlainRecord {

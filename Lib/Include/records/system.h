@@ -3,8 +3,8 @@
 // output routing, display options and a few stored texts. One channel, one instance.
 #include <cstddef>
 
-#include "text.h"
-#include "types.h"
+#include "Lib/Include/text.h"
+#include "Lib/Include/types.h"
 
 // Output routing options. In memory the fields keep their wire order.
 struct MxifSystemAncillary {

@@ -2,7 +2,7 @@
 // Crosspoint button assignment (type 38) and source link table (type 37).
 #include <cstddef>
 
-#include "types.h"
+#include "Lib/Include/types.h"
 
 // Which source each crosspoint button of a panel selects; one channel per panel 0..2.
 struct MxifXptAssign {

@@ -5,11 +5,11 @@
 #include <string>
 #include <tuple>
 
-#include "Driver/core.h"
-#include "Driver/reg.h"
-#include "board_fixture.h"
-#include "check.h"
-#include "watchdog.h"
+#include "Driver/core/core.h"
+#include "Common/reg.h"
+#include "tests/support/board_fixture.h"
+#include "Lib/Include/check.h"
+#include "Platform/watchdog.h"
 
 using namespace platform;
 using testing_support::consoleCount;

@@ -2,13 +2,13 @@
 #include <string>
 #include <vector>
 
-#include "Driver/core.h"
-#include "Driver/format.h"
-#include "Driver/reg.h"
-#include "board_fixture.h"
-#include "check.h"
-#include "i2c_devices.h"
-#include "watchdog.h"
+#include "Driver/core/core.h"
+#include "Driver/core/format.h"
+#include "Common/reg.h"
+#include "tests/support/board_fixture.h"
+#include "Lib/Include/check.h"
+#include "Platform/i2c_devices.h"
+#include "Platform/watchdog.h"
 
 using namespace platform;
 

@@ -1,8 +1,8 @@
-#include "Driver/ddr3.h"
+#include "Driver/ddr3/ddr3.h"
 
 #include <gtest/gtest.h>
 
-#include "bringup_fixture.h"
+#include "tests/support/bringup_fixture.h"
 
 using namespace platform;
 using testing_support::BoardRestart;

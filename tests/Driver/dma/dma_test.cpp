@@ -1,4 +1,4 @@
-#include "Driver/dma.h"
+#include "Driver/dma/dma.h"
 
 #include <gtest/gtest.h>
 
@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "Driver/reg.h"
-#include "board_fixture.h"
-#include "check.h"
-#include "dma_engine.h"
+#include "Common/reg.h"
+#include "tests/support/board_fixture.h"
+#include "Lib/Include/check.h"
+#include "Platform/dma_engine.h"
 
 using namespace platform;
 using testing_support::consoleCount;
@@ -42,7 +42,7 @@ class DmaTest : public testing_support::BoardTest {
   void expectCheck(const std::function<void()>& f, const std::string& text) {
     testing_support::consoleClear();
     EXPECT_THROW(f(), assert::AssertException) << text;
-    EXPECT_EQ(consoleCount("Assertion failed: Driver/dma.cpp("), 1) << text;
+    EXPECT_EQ(consoleCount("Assertion failed: Driver/dma/dma.cpp("), 1) << text;
     EXPECT_EQ(consoleCount(") " + text), 1) << testing_support::consoleText();
   }
   MxDmaChannel* dma = mxDmaChannel(2);

@@ -2,13 +2,13 @@
 #include <climits>
 #include <vector>
 
-#include "Driver/core.h"
-#include "Driver/format.h"
-#include "Driver/i2c.h"
-#include "Driver/reg.h"
-#include "board_fixture.h"
-#include "check.h"
-#include "i2c_devices.h"
+#include "Driver/core/core.h"
+#include "Driver/core/format.h"
+#include "Driver/i2c/i2c.h"
+#include "Common/reg.h"
+#include "tests/support/board_fixture.h"
+#include "Lib/Include/check.h"
+#include "Platform/i2c_devices.h"
 
 using namespace platform;
 

@@ -1,4 +1,4 @@
-#include "Driver/nandflash.h"
+#include "Driver/nand/nandflash.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "bringup_fixture.h"
-#include "check.h"
+#include "tests/support/bringup_fixture.h"
+#include "Lib/Include/check.h"
 
 using namespace platform;
 using testing_support::BringUpTest;

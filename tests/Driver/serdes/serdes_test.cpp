@@ -1,11 +1,11 @@
-#include "Driver/serdes.h"
+#include "Driver/serdes/serdes.h"
 
-#include "Driver/i2c.h"
+#include "Driver/i2c/i2c.h"
 
 #include <gtest/gtest.h>
 
-#include "bringup_fixture.h"
-#include "check.h"
+#include "tests/support/bringup_fixture.h"
+#include "Lib/Include/check.h"
 
 using namespace platform;
 using testing_support::BringUpTest;

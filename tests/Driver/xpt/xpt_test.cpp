@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "Driver/core.h"
-#include "Driver/dskmix.h"
-#include "Driver/xpt.h"
-#include "board_fixture.h"
-#include "check.h"
+#include "Driver/core/core.h"
+#include "Driver/xpt/dskmix.h"
+#include "Driver/xpt/xpt.h"
+#include "tests/support/board_fixture.h"
+#include "Lib/Include/check.h"
 
 using namespace platform;
 using testing_support::BoardTest;
@@ -142,7 +142,7 @@ TEST_F(XptTest, RefusedSelectionsNameTheirConditionAndChangeNothing) {
     testing_support::consoleClear();
     std::vector<u8> before = image();
     EXPECT_THROW(c.call(), assert::AssertException) << c.text;
-    EXPECT_EQ(consoleCount("Driver/xpt.cpp"), 1) << c.text;
+    EXPECT_EQ(consoleCount("Driver/xpt/xpt.cpp"), 1) << c.text;
     EXPECT_EQ(consoleCount(c.text), 1) << c.text;
     EXPECT_TRUE(image() == before) << c.text;
   }

@@ -3,13 +3,13 @@
 #include <set>
 #include <tuple>
 
-#include "Main/autotrans.h"
-#include "Main/auxtrans.h"
-#include "Main/bp.h"
-#include "Main/system.h"
-#include "Main/vsync.h"
-#include "board_fixture.h"
-#include "check.h"
+#include "Main/bus/autotrans.h"
+#include "Main/bus/auxtrans.h"
+#include "Main/framework/bp.h"
+#include "Main/system/system.h"
+#include "Main/framework/vsync.h"
+#include "tests/support/board_fixture.h"
+#include "Lib/Include/check.h"
 
 using testing_support::BoardTest;
 
@@ -276,7 +276,7 @@ TEST_F(AutoTransitionSlots, SlotChecks) {
   EXPECT_THROW(AutoTransition::keySlot(0, 4), assert::AssertException);
   EXPECT_EQ(testing_support::consoleCount("0 <= me && me < N_ME"), 1);
   EXPECT_EQ(testing_support::consoleCount("0 <= ch && ch < MxifKey::N_CHANNELS"), 1);
-  EXPECT_EQ(testing_support::consoleCount("Main/autotrans.cpp"), 2);
+  EXPECT_EQ(testing_support::consoleCount("Main/bus/autotrans.cpp"), 2);
   EXPECT_THROW(AutoTransition::bkgdSlot(-1), assert::AssertException);
 }
 

@@ -3,8 +3,8 @@
 
 #include <array>
 
-#include "Driver/core.h"
-#include "Main/bkgdhelpers.h"
+#include "Driver/core/core.h"
+#include "Main/bus/bkgdhelpers.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <tuple>
 #include <vector>
 
-#include "records/bkgd.h"
+#include "Lib/Include/records/bkgd.h"
 
 namespace {
 

@@ -6,13 +6,13 @@
 #include <utility>
 #include <vector>
 
-#include "Driver/core.h"
-#include "Driver/xpt.h"
-#include "Main/bus.h"
-#include "Main/button.h"
-#include "Main/sourcelink.h"
-#include "board.h"
-#include "category_fixture.h"
+#include "Driver/core/core.h"
+#include "Driver/xpt/xpt.h"
+#include "Main/bus/bus.h"
+#include "Main/bus/button.h"
+#include "Main/bus/sourcelink.h"
+#include "Platform/board.h"
+#include "tests/Main/category_fixture.h"
 
 namespace {
 

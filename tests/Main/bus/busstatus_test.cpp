@@ -5,10 +5,10 @@
 #include <set>
 #include <utility>
 
-#include "Main/busstatus.h"
-#include "Main/sourcelink.h"
-#include "board_fixture.h"
-#include "frontend_peer.h"
+#include "Main/bus/busstatus.h"
+#include "Main/bus/sourcelink.h"
+#include "tests/support/board_fixture.h"
+#include "tests/support/frontend_peer.h"
 
 namespace {
 

@@ -4,14 +4,14 @@
 
 #include <tuple>
 
-#include "Main/bus.h"
-#include "Main/button.h"
-#include "Main/macro.h"
-#include "Main/startup.h"
-#include "Main/vsync.h"
-#include "Main/xpt.h"
-#include "board_fixture.h"
-#include "frontend_peer.h"
+#include "Main/bus/bus.h"
+#include "Main/bus/button.h"
+#include "Main/memory/macro.h"
+#include "Main/framework/startup.h"
+#include "Main/framework/vsync.h"
+#include "Main/bus/xpt.h"
+#include "tests/support/board_fixture.h"
+#include "tests/support/frontend_peer.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <tuple>
 #include <vector>
 
-#include "Main/button.h"
-#include "Main/system.h"
-#include "Main/vsync.h"
-#include "category_fixture.h"
+#include "Main/bus/button.h"
+#include "Main/system/system.h"
+#include "Main/framework/vsync.h"
+#include "tests/Main/category_fixture.h"
 
 namespace {
 

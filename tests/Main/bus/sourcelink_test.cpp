@@ -3,8 +3,8 @@
 #include <tuple>
 #include <vector>
 
-#include "Main/sourcelink.h"
-#include "category_fixture.h"
+#include "Main/bus/sourcelink.h"
+#include "tests/Main/category_fixture.h"
 
 namespace {
 

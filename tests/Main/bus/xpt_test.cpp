@@ -5,8 +5,8 @@
 #include <tuple>
 #include <vector>
 
-#include "Main/xpt.h"
-#include "category_fixture.h"
+#include "Main/bus/xpt.h"
+#include "tests/Main/category_fixture.h"
 
 namespace {
 

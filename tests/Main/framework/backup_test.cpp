@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "Common/storage.h"
-#include "Main/bp.h"
-#include "board_fixture.h"
-#include "dma_engine.h"
-#include "frontend_peer.h"
-#include "platform.h"
-#include "storage.h"
-#include "test_categories.h"
+#include "Main/framework/bp.h"
+#include "tests/support/board_fixture.h"
+#include "Platform/dma_engine.h"
+#include "tests/support/frontend_peer.h"
+#include "Platform/platform.h"
+#include "Lib/Include/storage.h"
+#include "tests/Main/test_categories.h"
 
 using category::CategoryRegistry;
 using test_categories::calls;
@@ -113,7 +113,7 @@ TEST_F(BackupTest, LayoutFollowsTheRecordSizes) {
   reg().reset();
   Sized<70> big(BUF_SIZE * 4 - 8);
   EXPECT_THROW(reg().initialize(), assert::AssertException);
-  EXPECT_EQ(consoleCount("Assertion failed: Main/backup.cpp("), 1);
+  EXPECT_EQ(consoleCount("Assertion failed: Main/framework/backup.cpp("), 1);
   EXPECT_EQ(consoleCount(") backupByte < BUF_SIZE * 4"), 1);
   reg().reset();
   Sized<70> fits(BUF_SIZE * 4 - 12);

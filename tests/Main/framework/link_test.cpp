@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "Main/bp.h"
-#include "Main/link.h"
-#include "board.h"
-#include "board_fixture.h"
-#include "frontend_peer.h"
-#include "test_categories.h"
+#include "Main/framework/bp.h"
+#include "Main/framework/link.h"
+#include "Platform/board.h"
+#include "tests/support/board_fixture.h"
+#include "tests/support/frontend_peer.h"
+#include "tests/Main/test_categories.h"
 
 using category::CategoryRegistry;
 using test_categories::InitCmd;

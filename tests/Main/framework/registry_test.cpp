@@ -3,12 +3,12 @@
 #include <functional>
 #include <optional>
 
-#include "Main/bp.h"
-#include "Driver/reg.h"
-#include "board_fixture.h"
-#include "frontend_peer.h"
-#include "platform.h"
-#include "test_categories.h"
+#include "Main/framework/bp.h"
+#include "Common/reg.h"
+#include "tests/support/board_fixture.h"
+#include "tests/support/frontend_peer.h"
+#include "Platform/platform.h"
+#include "tests/Main/test_categories.h"
 
 using category::CategoryRegistry;
 using test_categories::calls;
@@ -59,7 +59,7 @@ TEST_F(RegistryTest, MeRowsRegistrationFailuresAndGet) {
   }
   EXPECT_EQ(reg().count[2], 4);
   expectCheck([] { TestCategory<Bkgd> fifth; }, ") me < N_ME");
-  EXPECT_EQ(consoleCount("Assertion failed: Main/bp.cpp("), 1);
+  EXPECT_EQ(consoleCount("Assertion failed: Main/framework/bp.cpp("), 1);
   TestCategory<Cbgd> cbgd;
   EXPECT_EQ(cbgd.ownedByME(), 0);
   EXPECT_EQ(bkgd[0].ownedByME(), 1);

@@ -6,22 +6,22 @@
 #include <tuple>
 #include <vector>
 
-#include "Driver/xpt.h"
-#include "Main/bp.h"
-#include "Main/button.h"
-#include "Main/bus.h"
-#include "Main/clip.h"
-#include "Main/eventmem.h"
-#include "Main/io.h"
-#include "Main/macro.h"
-#include "Main/shotmem.h"
-#include "Main/startup.h"
-#include "Main/still.h"
-#include "board_fixture.h"
-#include "frontend_peer.h"
-#include "platform.h"
-#include "storage.h"
-#include "test_categories.h"
+#include "Driver/xpt/xpt.h"
+#include "Main/framework/bp.h"
+#include "Main/bus/button.h"
+#include "Main/bus/bus.h"
+#include "Main/media/clip.h"
+#include "Main/memory/eventmem.h"
+#include "Main/io/io.h"
+#include "Main/memory/macro.h"
+#include "Main/memory/shotmem.h"
+#include "Main/framework/startup.h"
+#include "Main/media/still.h"
+#include "tests/support/board_fixture.h"
+#include "tests/support/frontend_peer.h"
+#include "Platform/platform.h"
+#include "Lib/Include/storage.h"
+#include "tests/Main/test_categories.h"
 
 namespace {
 

@@ -8,18 +8,18 @@
 #include <string>
 #include <vector>
 
-#include "Driver/core.h"
-#include "Driver/reg.h"
-#include "Main/bp.h"
-#include "Main/startup.h"
-#include "Main/system.h"
-#include "Main/vsync.h"
-#include "board_fixture.h"
-#include "check.h"
-#include "dma_engine.h"
-#include "test_categories.h"
-#include "vsync.h"
-#include "watchdog.h"
+#include "Driver/core/core.h"
+#include "Common/reg.h"
+#include "Main/framework/bp.h"
+#include "Main/framework/startup.h"
+#include "Main/system/system.h"
+#include "Main/framework/vsync.h"
+#include "tests/support/board_fixture.h"
+#include "Lib/Include/check.h"
+#include "Platform/dma_engine.h"
+#include "tests/Main/test_categories.h"
+#include "Platform/vsync.h"
+#include "Platform/watchdog.h"
 
 using namespace platform;
 using testing_support::consoleCount;
@@ -339,8 +339,8 @@ TEST_F(StartupTest, FailedCheckInARefreshEndsOnlyThatPass) {
   }
   EXPECT_EQ(first.passes, 5);
   EXPECT_EQ(second.passes, 3);  // not reached in the two passes that failed before it
-  EXPECT_EQ(consoleCount("Assertion failed: tests/Main/startup_test.cpp"), 2);
-  EXPECT_EQ(consoleCount("refresh stopped at tests/Main/startup_test.cpp"), 2);
+  EXPECT_EQ(consoleCount("Assertion failed: tests/Main/framework/startup_test.cpp"), 2);
+  EXPECT_EQ(consoleCount("refresh stopped at tests/Main/framework/startup_test.cpp"), 2);
   const auto& calls = test_categories::calls();
   EXPECT_GE(std::count(calls.begin(), calls.end(), "update 30/0"), 5);
 }

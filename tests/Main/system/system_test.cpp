@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "Common/storage.h"
-#include "Main/bp.h"
-#include "Main/system.h"
-#include "board_fixture.h"
-#include "frontend_peer.h"
+#include "Main/framework/bp.h"
+#include "Main/system/system.h"
+#include "tests/support/board_fixture.h"
+#include "tests/support/frontend_peer.h"
 
 namespace {
 

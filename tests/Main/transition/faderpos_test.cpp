@@ -2,10 +2,10 @@
 
 #include <tuple>
 
-#include "Main/autotrans.h"
-#include "Main/faderpos.h"
-#include "board_fixture.h"
-#include "check.h"
+#include "Main/bus/autotrans.h"
+#include "Main/transition/faderpos.h"
+#include "tests/support/board_fixture.h"
+#include "Lib/Include/check.h"
 
 using testing_support::BoardTest;
 
