@@ -112,12 +112,14 @@ void frameCounterEvents(CoreState& s) {
     adjustAllSerdesDelays();
   }
   if (s.frameCount == 12) {
+    // The pattern tables load after every format change; the rest happens once, at start-up.
+    const bool first = !s.lockReleased;
     mxWatchdogKick();
+    if (first) mxTemperatureMonitorStart();
     mxTransLoadPatternTables();
-    if (!s.lockReleased) {
+    if (first) {
       // Start-up is complete: the main function leaves its wait on resource 95.
       s.lockReleased = true;
-      mxTemperatureMonitorStart();
       mxWriteReg(OCM_STARTUP_DONE, 1);
       startupLock().unlock();
     }
