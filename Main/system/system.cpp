@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "Common/storage.h"
+#include "Main/bus/button.h"
 
 namespace libmx {
 
@@ -158,6 +159,32 @@ void storeSystemMode(u8 mode) { Storage::instance().writeBoardMode(mode + 256u);
 CategorySystem& CategorySystem::instance() {
   static CategorySystem category;
   return category;
+}
+
+CategorySystem::CategorySystem() {
+  CategoryButtonEvent::setHook(ButtonReceiver::SYSTEM,
+                               [](CategoryInterface& target, const internal::MxifButtonEvent& ev) {
+                                 if (auto* sys = dynamic_cast<CategorySystem*>(&target)) sys->onButtonEvent(ev);
+                               });
+}
+
+void CategorySystem::onButtonEvent(const internal::MxifButtonEvent& ev) {
+  const int code = ev.getCode();
+  if (ev.panel >= ButtonLatch::N_PANELS || ev.getMe() < N_ME || !ev.isPressed()) return;
+  MxifSystem& live = record(0);
+  MxifSystem change = live;
+  codec::clearPresence(change);
+  if (code == internal::MxifButtonEvent::BTN_PANEL_OPTION1) {
+    change.display.toggle1 = live.display.toggle1 != 0 ? 0 : 1;
+    change.display.mask = MxifSystemDisplay::TOGGLE1;
+  } else if (code == internal::MxifButtonEvent::BTN_PANEL_OPTION2) {
+    change.display.toggle2 = live.display.toggle2 != 0 ? 0 : 1;
+    change.display.mask = MxifSystemDisplay::TOGGLE2;
+  } else {
+    return;
+  }
+  libmx::mergeTextRecord(live, change);
+  dirty[0] = 1;
 }
 
 void CategorySystem::initInternal() {

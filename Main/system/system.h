@@ -74,6 +74,9 @@ class CategorySystem : public CategoryCommon<MxifSystem> {
   void sendStatus(AcknowledgeSender& tx) override;
   void send(AcknowledgeSender& tx, int part) override;
   void assign(const MxifSystem& in, int idx) override;
+  // Panel option buttons 2006 and 2013: a press from panel 0..2 that names no ME toggles the
+  // display option 1, respectively 2.
+  void onButtonEvent(const internal::MxifButtonEvent& ev);
 
   const MxifSystem& system() { return record(0); }
   int format() { return record(0).format; }
@@ -98,7 +101,7 @@ class CategorySystem : public CategoryCommon<MxifSystem> {
   s8 previousFormat() const { return previousFormat_; }
 
  protected:
-  CategorySystem() = default;
+  CategorySystem();
 
  private:
   // Writes the record when it is dirty or carries presence bits; false when the output stream is

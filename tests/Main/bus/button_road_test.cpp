@@ -7,6 +7,7 @@
 #include "Main/bus/bus.h"
 #include "Main/bus/button.h"
 #include "Main/memory/macro.h"
+#include "Main/system/system.h"
 #include "Main/framework/startup.h"
 #include "Main/framework/vsync.h"
 #include "Main/bus/xpt.h"
@@ -71,6 +72,19 @@ TEST_F(ButtonRoadTest, CrosspointPressSelectsTheAssignedSourceAndKeepsItOnReassi
 TEST_F(ButtonRoadTest, AttachPressReachesTheMacros) {
   press(Event::BTN_TR_MACRO_ATTCH, 0, 1, 2);
   EXPECT_EQ(category::CategoryMacro::instance().record(0).attach[1 * 8 + 2], 1);
+}
+
+TEST_F(ButtonRoadTest, PanelOptionPressesToggleTheSystemDisplayOptions) {
+  const MxifSystemDisplay& d = category::CategorySystem::instance().system().display;
+  struct Step {
+    int code, me, panel;
+    u8 toggle1, toggle2;  // after the press
+  } steps[] = {{2006, 4, 0, 1, 0}, {2013, 9, 2, 1, 1}, {2006, 4, 0, 0, 1},
+               {2006, 3, 0, 0, 1}, {2013, 4, 3, 0, 1}};  // a press naming an ME or from panel 3: nothing
+  for (const auto& s : steps) {
+    press(s.code, s.me, s.panel, 0);
+    EXPECT_EQ(std::pair(d.toggle1, d.toggle2), std::pair(s.toggle1, s.toggle2)) << s.code << " ME " << s.me;
+  }
 }
 
 }  // namespace
