@@ -40,7 +40,6 @@ void CategoryBusStatus::receive(RequestReceiver& rx) {
 
 bool CategoryBusStatus::acceptField(const codec::FieldView& f, const MxifBusStatus& in, int ch) {
   (void)ch;
-  if (f.is(in.rows)) return isValidRow(in.rows[f.index]);
   if (f.is(in.pages)) return in.pages[f.index] < 4;
   if (f.is(in.switchLamp)) return in.switchLamp < 2;
   if (f.is(in.flag21)) return in.flag21 < 2;
@@ -65,6 +64,12 @@ void CategoryBusStatus::assign(const MxifBusStatus& in, int ch) {
   live.channel = static_cast<u16>(ch);
   setMe(live);
   dirty[ch] = 1;
+}
+
+int CategoryBusStatus::rowEntry(int ch, int row) {
+  MX_CHECK(0 <= row && row < MxifBusStatus::N_ROWS);
+  const u8 entry = record(ch).rows[row];
+  return entry < MxifBus::N_ENTRIES ? entry : -1;
 }
 
 int CategoryBusStatus::statusHasListedCode(int ch) {

@@ -24,9 +24,9 @@ class CategoryBusStatus : public CategoryCommon<MxifBusStatus> {
   // one of the special rows 103, 105, 107, 109.
   int statusHasListedCode(int ch);
 
-  // Whether a row byte names something the lamps can show: a bus entry 0..88, a special row
-  // 102..109, or 255 (nothing).
-  static bool isValidRow(int row) { return row <= 88 || (102 <= row && row <= 109) || row == 255; }
+  // The bus entry 0..88 that row 0..4 of the channel shows, -1 when the row byte names none (the
+  // special rows 102..109, 255, or whatever else the front end sent: rows are stored as sent).
+  int rowEntry(int ch, int row);
 
   CategoryBusStatus() = default;
 

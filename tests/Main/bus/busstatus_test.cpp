@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 #include <set>
+#include <tuple>
 #include <utility>
 
 #include "Main/bus/busstatus.h"
@@ -43,12 +44,9 @@ TEST_F(BusStatusTest, FieldsAreTakenOnlyInRange) {
   const Set f36 = [](MxifBusStatus& r, int v) { r.maskA |= 8; r.flag36 = u8(v); };
   const Set v37 = [](MxifBusStatus& r, int v) { r.maskA |= 16; r.value37 = u8(v); };
   const Set page = [](MxifBusStatus& r, int v) { r.maskC |= 1u << 6; r.pages[6] = u8(v); };
-  const Set row = [](MxifBusStatus& r, int v) { r.maskB |= 1u << 4; r.rows[4] = u8(v); };
-  // Rows name a bus entry 0..88, a special row 102..109, or 255.
   const struct { Set set; int value; bool taken; } cases[] = {
-      {lamp, 1, true},  {lamp, 2, false}, {f21, 2, false},  {f22, 1, true},   {f36, 2, false},  {v37, 47, true},
-      {v37, 48, false}, {page, 3, true},  {page, 4, false}, {row, 88, true},  {row, 89, false}, {row, 101, false},
-      {row, 102, true}, {row, 109, true}, {row, 200, false}, {row, 254, false}, {row, 255, true}};
+      {lamp, 1, true},  {lamp, 2, false}, {f21, 2, false}, {f22, 1, true},  {f36, 2, false},
+      {v37, 47, true},  {v37, 48, false}, {page, 3, true}, {page, 4, false}};
   int i = 0;
   for (auto c : cases) {
     MxifBusStatus in{}, expected{.channel = 2, .me = 1};
@@ -88,7 +86,7 @@ TEST_F(BusStatusTest, RepeatedSwitchOnTurnsItOffOnlyWithLinkModeZero) {
 
 TEST_F(BusStatusTest, RecordsReachTheInstanceOfTheirMeAndTheChannelOfTheirPanel) {
   const int cases[][3] = {{0, 0, 1}, {3, 2, 1}, {2, 1, 1}, {4, 0, 0}, {1, 3, 0}, {1, 0x100, 0}};  // me, channel, taken
-  u8 row = 10;
+  u8 row = 199;  // rows are taken as sent, even those that name no bus entry
   for (auto c : cases) {
     peer.send(MxifBusStatus{.channel = u16(c[1]), .me = u8(c[0]), .maskB = 1, .rows = {++row}});
     reg().receiveAll();
@@ -103,28 +101,34 @@ TEST_F(BusStatusTest, RecordsReachTheInstanceOfTheirMeAndTheChannelOfTheirPanel)
   }
   // Echo: one 32-byte packet per changed channel, with its ME and channel.
   reg().sendAll(AcknowledgeSender::instance());
-  std::multiset<std::pair<int, int>> echoed;
+  std::multiset<std::tuple<int, int, int>> echoed;
   for (const auto& p : peer.readPackets()) {
     if (p.type != MxifBusStatus::TYPE_INDEX) continue;
     const auto r = p.as<MxifBusStatus>();
     EXPECT_EQ(p.body.size(), 32u);
     EXPECT_EQ(r.maskB, 1u);
-    echoed.insert({r.me, r.channel});
+    echoed.insert({r.me, r.channel, r.rows[0]});
   }
-  EXPECT_EQ(echoed, (std::multiset<std::pair<int, int>>{{0, 0}, {2, 1}, {3, 2}}));
+  EXPECT_EQ(echoed, (std::multiset<std::tuple<int, int, int>>{{0, 0, 200}, {2, 1, 202}, {3, 2, 201}}));
 }
 
 TEST_F(BusStatusTest, ResumeKeepsValidFieldsAndFixesChannelAndMe) {
-  // Row 200 names no bus entry and value 50 is out of range: both refused.
+  // Rows are kept as they are; value 50 is out of range and refused.
   const MxifBusStatus image[3] = {
       {.channel = 7, .me = 3, .rows = {200, 107}, .flag22 = 1, .value37 = 50}, {}, {.pages = {2}}};
   cats[2]->resume(image);
   MxifBusStatus expected[3] = {
-      {.me = 2, .rows = {0, 107}, .flag22 = 1}, {.channel = 1, .me = 2}, {.channel = 2, .me = 2, .pages = {2}}};
+      {.me = 2, .rows = {200, 107}, .flag22 = 1}, {.channel = 1, .me = 2}, {.channel = 2, .me = 2, .pages = {2}}};
   for (int ch = 0; ch < 3; ++ch) {
     codec::setAllPresence(expected[ch]);  // reported whole
     EXPECT_EQ(codec::toText(stored[2][ch]), codec::toText(expected[ch])) << ch;
   }
+}
+
+TEST_F(BusStatusTest, RowsAsBusEntries) {
+  stored[1][2] = MxifBusStatus{.rows = {88, 89, 102, 200, 255}};
+  const int entries[] = {88, -1, -1, -1, -1};
+  for (int row = 0; row < 5; ++row) EXPECT_EQ(cats[1]->rowEntry(2, row), entries[row]) << row;
 }
 
 TEST_F(BusStatusTest, ListedCodesOnTheFirstFourRows) {
