@@ -6,7 +6,9 @@ namespace category {
 
 int auxOfSourceCode(int code) {
   if (code < 1 || code > N_AUX_SOURCES) return -1;
-  return MX_AUX1 + 2 * (code - 1);
+  // The board has the first 16 of them; a code naming another keeps the destination's source.
+  const int aux = MX_AUX1 + 2 * (code - 1);
+  return aux <= MX_AUX_LAST ? aux : -1;
 }
 
 CategoryExtendedDisplay& CategoryExtendedDisplay::instance() {
@@ -122,9 +124,8 @@ CategoryOutput& CategoryOutput::instance() {
 void CategoryOutput::update() {
   const MxifOutput& r = record(0);
   for (int n = 0; n < MxifOutput::N_OUTPUTS; ++n) {
-    // Outputs reach the first 16 AUX buses only.
     int aux = auxOfSourceCode(r.source[n]);
-    if (aux >= 0 && aux <= MX_AUX_LAST) mxSetOutputSource(MX_OUT_1 + n, aux);
+    if (aux >= 0) mxSetOutputSource(MX_OUT_1 + n, aux);
   }
 }
 

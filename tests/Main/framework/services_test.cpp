@@ -485,6 +485,9 @@ TEST_F(ServicesTest, ExtendedDisplayAndOutputsRouteAuxBuses) {
   ext.update();
   out.update();
   EXPECT_EQ(image(), routed);
+  ext.record(0).aux = 20;  // no such AUX bus: external output 3 keeps AUX 3
+  ext.update();
+  EXPECT_EQ(image(), routed);
 }
 
 // A command that carries one time stamp.
