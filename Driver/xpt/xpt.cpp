@@ -52,20 +52,20 @@ void mxSetBusSource(int dst, int src) {
   int c = mxContextIndex();
   int d = dst - MX_ABUS + 16 * (c % 4);
   bool second = c >= 4;
+  if (isMe && c == 0) MX_CHECK(MX_ME2_PGM <= src && src <= MX_ME2_KEYPVW);
   XptImage& x = xptImage();
   if (isMe) {
-    if (c == 0) {
-      MX_CHECK(MX_ME2_PGM <= src && src <= MX_ME2_KEYPVW);
-      x.setWord(xpt::ME2_FLAG, 1);
-      x.bytes[xpt::BUS_ME + d] = static_cast<u8>(ME_MARK + (src - MX_ME2_PGM));
-    } else {
-      x.setWord(xpt::ME2_FLAG, 0);
-      x.bytes[xpt::BUS_ME + d] = static_cast<u8>(ME_MARK + (src - ME_OUT_FIRST));
-    }
-    return;
+    // ME outputs always mark the first half.
+    x.bytes[xpt::BUS_ME + d] = static_cast<u8>(ME_MARK + (src - (c == 0 ? MX_ME2_PGM : ME_OUT_FIRST)));
+  } else {
+    x.bytes[(second ? xpt::BUS_B : xpt::BUS) + d] = inputCode(src);
+    x.bytes[(second ? xpt::BUS_ME_B : xpt::BUS_ME) + d] = 0;
   }
-  x.bytes[(second ? xpt::BUS_B : xpt::BUS) + d] = inputCode(src);
-  x.bytes[(second ? xpt::BUS_ME_B : xpt::BUS_ME) + d] = 0;
+  if (c % 4 == 0 && (isMe || !second)) {  // the marker of ME1's bus d changed
+    const u16 bit = static_cast<u16>(1u << d);
+    x.me1TakesMe2 = static_cast<u16>(c == 0 && isMe ? x.me1TakesMe2 | bit : x.me1TakesMe2 & ~bit);
+    x.setWord(xpt::ME2_FLAG, x.me1TakesMe2 != 0 ? 1 : 0);
+  }
 }
 
 void mxSetDskSource(int dst, int src) {

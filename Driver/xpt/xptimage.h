@@ -4,6 +4,9 @@
 
 struct XptImage {
   u8 bytes[xpt::SIZE] = {};
+  // Bit d: bus d of ME1 shows an ME2 output (its marker set from context ME1); word ME2_FLAG is 1
+  // while any bit is set.
+  u16 me1TakesMe2 = 0;
 
   // Words of the image are little-endian, as in the target's memory; the frame writer packs every
   // group of four codes into a register the same way.

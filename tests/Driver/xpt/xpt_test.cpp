@@ -76,7 +76,8 @@ TEST_F(XptTest, InputMappingByBoardMode) {
 }
 
 TEST_F(XptTest, BusSourceCodesMarkersAndFlag) {
-  // flag: the ME2 flag after ME1 first took an ME2 output.
+  // flag: the ME2 flag after ME1's utility bus 2 first took an ME2 output; it stays while an ME1 bus
+  // shows one.
   struct Case { Mode mode; int context, dst, src, offset, value; u32 flag; } cases[] = {
       {NORMAL, MX_CONTEXT_ME1, MX_ABUS, MX_IN_20, 4, 19, 1}, {PAIRED, MX_CONTEXT_ME1, MX_ABUS, MX_IN_20, 4, 147, 1},
       {FOUR_K, MX_CONTEXT_ME1, MX_ABUS, MX_IN_5, 4, 1, 1},   {FOUR_K, MX_CONTEXT_ME1, MX_BBUS, MX_IN_6, 5, 147, 1},
@@ -84,11 +85,14 @@ TEST_F(XptTest, BusSourceCodesMarkersAndFlag) {
       {NORMAL, MX_CONTEXT_ME4, MX_UTIL1, MX_BLACK, 4 + 48 + 2, 147, 1},
       {NORMAL, MX_CONTEXT_ME1B, MX_BBUS, MX_IN_2, 84 + 1, 1, 1},
       {NORMAL, MX_CONTEXT_ME3B, MX_KEY1_F, MX_IN_8, 84 + 32 + 4, 7, 1},
-      // ME outputs set only the marker; the flag falls when another ME takes an ME output.
+      {NORMAL, MX_CONTEXT_ME1B, MX_UTIL2, MX_IN_2, 84 + 3, 1, 1},
+      {NORMAL, MX_CONTEXT_ME1, MX_UTIL2, MX_IN_4, 4 + 3, 3, 0},
+      // ME outputs set only the marker.
       {NORMAL, MX_CONTEXT_ME1, MX_ABUS, MX_ME2_PGM + 1, 312, 17, 1},
       {NORMAL, MX_CONTEXT_ME1, MX_KEY2, MX_ME2_KEYPVW, 312 + 7, 19, 1},
-      {NORMAL, MX_CONTEXT_ME3, MX_BBUS, 4512, 312 + 32 + 1, 16, 0},
-      {NORMAL, MX_CONTEXT_ME2B, MX_ABUS, 4520, 312 + 16, 24, 0},  // second halves mark the first half
+      {NORMAL, MX_CONTEXT_ME3, MX_BBUS, 4512, 312 + 32 + 1, 16, 1},
+      {NORMAL, MX_CONTEXT_ME2B, MX_ABUS, 4520, 312 + 16, 24, 1},  // second halves mark the first half
+      {NORMAL, MX_CONTEXT_ME1B, MX_UTIL2, 4520, 312 + 3, 24, 0},
   };
   for (auto c : cases) {
     boardMode(c.mode);
@@ -380,18 +384,22 @@ TEST_F(XptTest, DskStageWordAuxWordsAndTimingConstants) {
   mxCrosspointUpdate();
   expectRegs({{0x830013A0, 1}, {0x830013B8, 0x10000u | 1023}});
 
+  enum Me1Key1 { ME2_OUTPUT, BACK_TO_INPUT };
   struct Timing {
     Mode mode;
-    bool me2Flag, r1258;
+    Me1Key1 key1;
+    bool r1258;
     u32 r1240, r1244, r1260, r1264;
-  } timings[] = {{NORMAL, false, false, 0, 0xB7, 0x82, 7}, {NORMAL, true, false, 0x79, 0, 7, 0xC0},
-                 {PAIRED, false, true, 0, 0x121, 0x9A, 0xF}, {PAIRED, true, true, 9, 0, 0x11, 0x132}};
+  } timings[] = {{NORMAL, ME2_OUTPUT, false, 0x79, 0, 7, 0xC0}, {NORMAL, BACK_TO_INPUT, false, 0, 0xB7, 0x82, 7},
+                 {PAIRED, ME2_OUTPUT, true, 9, 0, 0x11, 0x132}, {PAIRED, BACK_TO_INPUT, true, 0, 0x121, 0x9A, 0xF}};
   for (auto t : timings) {
     boardMode(t.mode);
-    if (t.me2Flag) mxSetBusSource(MX_KEY1, MX_ME2_KEYPVW);
+    mxSetBusSource(MX_KEY1, MX_ME2_KEYPVW);
+    if (t.key1 == BACK_TO_INPUT) mxSetBusSource(MX_KEY1, MX_IN_3);
     traceClear();
     mxCrosspointUpdate();
-    SCOPED_TRACE(std::to_string(t.mode) + (t.me2Flag ? " ME2 taken" : ""));
+    SCOPED_TRACE(std::to_string(t.mode) + " " + std::to_string(t.key1));
+    EXPECT_EQ(mxXptWord(xpt::ME2_FLAG), t.key1 == ME2_OUTPUT ? 1u : 0u);
     expectRegs({{0x83001240, t.r1240}, {0x83001244, t.r1244}, {0x83001260, t.r1260}, {0x83001264, t.r1264},
                 {0x83001254, 0x43}, {0x83002010, 0x13F}, {0x830013A4, 0x186}});
     EXPECT_EQ(writes(0x83001258), t.r1258 ? 1 : 0);
