@@ -225,6 +225,7 @@ int configureJoint(int doLoad) {
 }  // namespace
 
 void enableFpga(int index, int on) {
+  MX_CHECK(0 <= index && index < MX_FPGA_COUNT);
   const FpgaData& f = fpgaData[index];
   if (f.enableReg == 0) return;
   u32 v = mxReadReg(f.enableReg);

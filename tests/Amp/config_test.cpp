@@ -95,6 +95,11 @@ TEST_F(ConfigTest, BoardVersionOneHasNoLanFpgas) {
   EXPECT_TRUE(configPortDone(3));
 }
 
+TEST_F(ConfigTest, EnableOfAnFpgaOutsideTheTableFailsItsCheck) {
+  EXPECT_THROW(enableFpga(MX_FPGA_COUNT, 1), assert::AssertException);
+  EXPECT_THROW(enableFpga(-1, 0), assert::AssertException);
+}
+
 TEST_F(ConfigTest, ConfigurationFailuresAreLoggedAndStartUpGoesOn) {
   struct Case {
     int port;
