@@ -281,9 +281,10 @@ MxNandEcc mxNandCheckEcc(u32 e, u32* position) {
 
 u32 mxNandPhysicalAddress(u32 adr) {
   MX_CHECK(adr < N_SECTORS * BLOCK_SIZE);
-  u32 padr = nand().table.block[adr >> 17] << 17 | (adr & 0x1FFFF);
-  MX_CHECK(padr < N_BLOCKS * BLOCK_SIZE);
-  return padr;
+  // A corrupt entry must not wrap in the shift onto a block that exists.
+  const u32 block = nand().table.block[adr >> 17];
+  MX_CHECK(block < N_BLOCKS);
+  return block << 17 | (adr & 0x1FFFF);
 }
 
 u32 mxNandLogicalAddress(u32 padr) {
