@@ -217,4 +217,42 @@ TEST(CodecText, SetsFieldsByNameAndListsWhatIsCarried) {
             "me=1\nmode=3\nedges=1,-2,16,4\nkey[2]=1\ntrans.rate=-25\nlevel=0.5\ntally[33]=7\n");
 }
 
+// One field of each integer kind, for the limits of the text form.
+struct Kinds {
+  u8 a;
+  s8 b;
+  u16 c;
+  s16 d;
+  u32 e;
+  s32 f;
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.field("u8", r.a);
+    v.field("s8", r.b);
+    v.field("u16", r.c);
+    v.field("s16", r.d);
+    v.field("u32", r.e);
+    v.field("s32", r.f);
+  }
+};
+
+TEST(CodecText, EachKindTakesItsWholeRangeAndNoMore) {
+  Kinds r{};
+  struct Case {
+    const char* name;
+    const char* value;
+    bool ok;
+  } cases[] = {
+      {"u8", "255", true},           {"u8", "256", false},          {"u8", "-1", false},
+      {"s8", "127", true},           {"s8", "128", false},          {"s8", "-129", false},
+      {"s8", "-128", true},          {"u16", "0xFFFF", true},       {"u16", "0x10000", false},
+      {"s16", "0x7FFF", true},       {"s16", "0x8000", false},      {"s16", "-32769", false},
+      {"s16", "-32768", true},       {"u32", "0x100000000", false}, {"u32", "0xFFFFFFFF", true},
+      {"s32", "2147483647", true},   {"s32", "2147483648", false},  {"s32", "-2147483649", false},
+      {"s32", "-2147483648", true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(codec::setText(r, c.name, c.value), c.ok) << c.name << "=" << c.value;
+  EXPECT_EQ(codec::toText(r), "u8=255\ns8=-128\nu16=65535\ns16=-32768\nu32=4294967295\ns32=-2147483648\n");
+}
+
 }  // namespace
