@@ -54,6 +54,23 @@ TEST(AutoTransitionTest, RunLengthsPerFormat) {
   }
 }
 
+TEST(AutoTransitionTest, EveryRateFromOneToThirtyRunsItsWholeLength) {
+  // Calls per unit of rate, from the worked runs: rate 10 takes 20 calls in format 0 (rate 999 takes
+  // 1998), 10 in format 4, and 10 allowed frames of 20 interrupts in field-gated format 2. Single
+  // precision sums must neither end a run a call early nor late (rate 7 in format 0: 14 calls).
+  struct Case { int format; bool alternate; int callsPerRate; } cases[] = {{0, false, 2}, {4, false, 1}, {2, true, 2}};
+  for (const Case& c : cases) {
+    for (int rate = 1; rate <= 30; ++rate) {
+      for (bool dual : {false, true}) {
+        AutoTransition t;
+        t.start(rate, 1);
+        EXPECT_EQ(runLength(t, dual, c.format, c.alternate), c.callsPerRate * rate)
+            << "format " << c.format << " rate " << rate << (dual ? " dual" : " single");
+      }
+    }
+  }
+}
+
 TEST(AutoTransitionTest, NegativeRateIsZero) {
   EXPECT_EQ(AutoTransition::stepSize(-5, 4), 1.0f);
   AutoTransition t;
