@@ -34,12 +34,12 @@ int runLength(AutoTransition& t, bool dual, int format, bool alternate) {
 }
 
 TEST(AutoTransitionTest, RunLengthsPerFormat) {
+  // Formats 0, 4 and 2 over rates 1 to 30: the next test.
   struct Case { int format, rate; bool alternate; int calls; } cases[] = {
-      {0, 10, false, 20},   {1, 10, false, 20},  {6, 10, false, 20}, {7, 10, false, 20}, {12, 10, false, 20},
-      {4, 10, false, 10},   {5, 10, false, 10},  {10, 10, false, 10}, {11, 10, false, 10}, {2, 10, true, 20},
-      {3, 10, true, 20},    {8, 10, true, 20},   {9, 10, true, 20},  {2, 10, false, 10}, {0, 0, false, 1},
-      {4, 0, false, 1},     {8, 0, true, 2},     {4, 1, false, 1},   {0, 1, false, 2},   {4, 30, false, 30},
-      {0, 999, false, 1998}, {4, 100, false, 100}, {0, 25, false, 50}, {5, 500, false, 500}, {4, -5, false, 1},
+      {1, 10, false, 20},   {6, 10, false, 20},    {7, 10, false, 20},   {12, 10, false, 20}, {5, 10, false, 10},
+      {10, 10, false, 10},  {11, 10, false, 10},   {3, 10, true, 20},    {8, 10, true, 20},   {9, 10, true, 20},
+      {2, 10, false, 10},   {0, 0, false, 1},      {4, 0, false, 1},     {8, 0, true, 2},     {0, 999, false, 1998},
+      {4, 100, false, 100}, {5, 500, false, 500},  {4, -5, false, 1},
       {4, 25, true, 25},  // a frame-rate format ignores the field phase
   };
   for (const Case& c : cases) {
