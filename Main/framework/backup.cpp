@@ -142,12 +142,12 @@ void CategoryRegistry::backupCopy() {
         if (state.dmaCount % DMA_SLOW_REPORT == 0) MX_LOG(libmx::WARN, "DMA too slow %d", state.dmaCount);
         return;
       }
+      // Given up: a new copy starts even on a channel that stays busy, so a hung channel is
+      // reported once per 60 frames and copies resume as soon as it frees.
       MX_LOG(libmx::ERR, "DMA timeout");
       mxDmaStop(dma);
       mxDmaSync(dma);
       MX_LOG(libmx::WARN, "DMA too slow %d", DMA_GIVE_UP);
-      // A channel that does not even stop is left alone; the next frame tries again.
-      if (mxDmaIsBusy(dma)) return;
     } else if (!mxDmaSync(dma)) {
       return;
     }
