@@ -1,7 +1,9 @@
 // The back end on the simulated board:
 //   backend --board DIR [--power-on] [--frames N] [--fast] [--trace FILE]
 // A watchdog restart starts main again on the same board directory (without --power-on); a halt
-// and a hand-off end the program.
+// and a hand-off end the program. --frames N bounds the whole run, restarts included: frames count
+// once interrupts are on, and a restart counts as one frame, so a board whose start-up keeps
+// failing restarts at most N times.
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,6 +22,7 @@ namespace {
 
 std::vector<std::string> arguments;
 u64 frameLimit = 0;
+u64 firstFrame = ~0ull;  // VSYNC count at the first frame of this run
 
 [[noreturn]] void usage(const char* program) {
   std::fprintf(stderr, "usage: %s --board DIR [--power-on] [--frames N] [--fast] [--trace FILE]\n", program);
@@ -32,8 +35,18 @@ u64 frameLimit = 0;
   std::_Exit(code);
 }
 
-// Starts this program again on the same board directory, as the board does after a restart.
+u64 framesRun() { return firstFrame == ~0ull ? 0 : platform::vsyncCount() - firstFrame; }
+
+// Starts this program again on the same board directory, as the board does after a restart, with
+// what is left of the frame limit.
 [[noreturn]] void restart() {
+  if (frameLimit > 0) {
+    u64 used = framesRun() + 1;
+    if (used >= frameLimit) finish(0);
+    for (size_t i = 0; i + 1 < arguments.size(); ++i) {
+      if (arguments[i] == "--frames") arguments[i + 1] = std::to_string(frameLimit - used);
+    }
+  }
   std::vector<char*> argv;
   for (auto& a : arguments) {
     if (a != "--power-on") argv.push_back(a.data());
@@ -63,10 +76,9 @@ void onEnd(platform::EndReason reason, u32 arg) {
 // Frames are counted once interrupts are on: a cold start spends its first 0.6 s of board time
 // configuring FPGAs before any frame runs.
 void frameLimitHook(u64) {
-  static u64 first = ~0ull;
   if (!platform::irqIsEnabled(platform::VSYNC_IRQ)) return;
-  if (first == ~0ull) first = platform::vsyncCount();
-  if (platform::vsyncCount() - first >= frameLimit) finish(0);
+  if (firstFrame == ~0ull) firstFrame = platform::vsyncCount();
+  if (framesRun() >= frameLimit) finish(0);
 }
 
 }  // namespace

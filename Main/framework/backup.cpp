@@ -132,6 +132,17 @@ void CategoryRegistry::initAfterResume() {
   }
 }
 
+void CategoryRegistry::backup() {
+  // The boot mode word read at start-up decides, not its value now.
+  if (state.bootMode & BOOT_MODE_NO_BACKUP) return;
+  for (int id = 0; id < N_TYPES; ++id) {
+    for (int m = 0; m < N_ME; ++m) {
+      if (categories[m][id] != nullptr) categories[m][id]->storeBackup();
+    }
+  }
+  backupCopy();
+}
+
 void CategoryRegistry::backupCopy() {
   if (state.bootMode & BOOT_MODE_NO_BACKUP || state.backupByte == 0) return;
   MxDmaChannel* dma = mxDmaChannel(MX_DMA_BACKUP);
@@ -142,12 +153,12 @@ void CategoryRegistry::backupCopy() {
         if (state.dmaCount % DMA_SLOW_REPORT == 0) MX_LOG(libmx::WARN, "DMA too slow %d", state.dmaCount);
         return;
       }
+      // Given up: a new copy starts even on a channel that stays busy, so a hung channel is
+      // reported once per 60 frames and copies resume as soon as it frees.
       MX_LOG(libmx::ERR, "DMA timeout");
       mxDmaStop(dma);
       mxDmaSync(dma);
       MX_LOG(libmx::WARN, "DMA too slow %d", DMA_GIVE_UP);
-      // A channel that does not even stop is left alone; the next frame tries again.
-      if (mxDmaIsBusy(dma)) return;
     } else if (!mxDmaSync(dma)) {
       return;
     }

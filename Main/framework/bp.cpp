@@ -7,9 +7,7 @@
 namespace category {
 namespace {
 
-constexpr u32 OCM_BOOT_MODE = 0xFFFF0000;
 constexpr u32 OCM_PROFILE = 0xFFFF0010;
-constexpr u32 BOOT_MODE_NO_BACKUP = 0x4000;
 
 struct Priority {
   int type;
@@ -119,14 +117,7 @@ void CategoryRegistry::process() {
   updatePass();
   if (platform::readMem32(OCM_PROFILE) != 0) profile();
   sendAll(AcknowledgeSender::instance());
-  if ((platform::readMem32(OCM_BOOT_MODE) & BOOT_MODE_NO_BACKUP) == 0) {
-    for (int id = 0; id < N_TYPES; ++id) {
-      for (int m = 0; m < N_ME; ++m) {
-        if (categories[m][id] != nullptr) categories[m][id]->storeBackup();
-      }
-    }
-    backupCopy();
-  }
+  backup();
 }
 
 void CategoryRegistry::updatePass() {

@@ -117,7 +117,10 @@ class CategoryRegistry {
   void initializeAll();
   void resumeAll(const void* image);
   void initAfterResume();
-  // Per frame after storeBackup: the copy of the backup buffer to the non-volatile window.
+  // Per frame, unless the boot mode read at start-up keeps no backup: every instance's storeBackup,
+  // then backupCopy.
+  void backup();
+  // The copy of the backup buffer to the non-volatile window.
   void backupCopy();
   // Binds the instance of (me, id) at area and notes where and how much (rounded up to 4; ME rows
   // 0 and 1 in recordBytes). Returns the rounded byte count; 0 when there is no such instance.

@@ -121,7 +121,9 @@ void checkHandOff() {
   mxPollInputs();
 }
 
-void bpStart() {
+namespace {
+
+void startUp() {
   mxSetMainLoop(1);
   powerOnSequence();
   MX_LOG(libmx::INFO, "Start ORVEX-21 Backend Process");
@@ -141,6 +143,19 @@ void bpStart() {
   }
   probe.unlock();
   MX_LOG(libmx::INFO, "Start Timer task");
+}
+
+}  // namespace
+
+void bpStart() {
+  try {
+    startUp();
+  } catch (const assert::AssertException&) {
+    // The failed check has logged itself. Start-up ends here and waits for the watchdog that the
+    // power-on sequence armed to restart the board; the other core is not kept out meanwhile.
+    mxHardUnlock(MX_HARD_LOCK_2);
+    mxHalt();
+  }
 }
 
 void bpMainLoopPass() {

@@ -5,7 +5,8 @@
 // The program's main function: start-up, then the 30 ms main loop for good.
 [[noreturn]] void bpMain();
 // Start-up up to the main loop: power-on sequence, banner, categories, registry initialise,
-// interrupts, the wait for the start-up lock and "Start Timer task".
+// interrupts, the wait for the start-up lock and "Start Timer task". A failed check ends start-up
+// in a halt that the armed watchdog turns into a board restart.
 void bpStart();
 // One pass of the main loop: 30 ms busy wait (frames run in it), hand-off check, every category's
 // refresh. A failed check in a refresh ends that pass, not the loop.

@@ -1,5 +1,6 @@
 // The whole system as separate processes: `backend` on a fresh board directory, driven by the
-// `frontend` program (and by the same code as a library) as the front-end processor would.
+// `frontend` program (and by the same code as a library) as the front-end processor would, and a
+// board whose start-up fails.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -14,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "Platform/nand_device.h"
 #include "Tools/frontend_lib.h"
 
 namespace {
@@ -104,7 +106,11 @@ class EndToEnd : public ::testing::Test {
 
   // Runs the frontend program; returns its exit status (its standard output in *out).
   int frontend(const std::string& args, std::string* out = nullptr) {
-    const std::string command = std::string(MX_FRONTEND_PATH) + " --board " + dir_ + " " + args;
+    return run(std::string(MX_FRONTEND_PATH) + " --board " + dir_ + " " + args, out);
+  }
+
+  // Runs a shell command; returns its exit status, -1 when it did not exit (its output in *out).
+  static int run(const std::string& command, std::string* out) {
     FILE* p = popen(command.c_str(), "r");
     if (p == nullptr) return -1;
     std::string text;
@@ -198,6 +204,22 @@ TEST_F(EndToEnd, SettingIsResumedAfterARestartOnTheSameBoard) {
     echo = nextEcho(29);
   } while (!echo.empty() && echo.find("display.toggle1=") == std::string::npos);
   EXPECT_NE(echo.find(" display.toggle1=1 display.toggle2=0"), std::string::npos) << echo;
+}
+
+// A flash without sector table or FPGA images fails the start-up of every run; the watchdog armed
+// by the power-on sequence restarts the board each time, and --frames 2 (a restart counts as a
+// frame) ends the process normally after the second restart.
+TEST_F(EndToEnd, FailedStartUpRestartsThroughTheWatchdogUntilTheFrameLimit) {
+  const std::string nand = dir_ + "/nand.img";
+  std::fclose(std::fopen(nand.c_str(), "w"));
+  std::filesystem::resize_file(nand, platform::NAND_BYTES);
+  std::string out;
+  ASSERT_EQ(run(std::string(MX_BACKEND_PATH) + " --board " + dir_ + " --fast --power-on --frames 2 2>&1", &out), 0)
+      << out;
+  EXPECT_EQ(count(out, "[INFO] start power on sequence"), 2) << out;
+  EXPECT_EQ(count(out, "[ERR] cannot load glue FPGA config data"), 2);
+  EXPECT_EQ(count(out, "board: restart"), 2);
+  EXPECT_EQ(count(out, "Start ORVEX-21"), 0);
 }
 
 }  // namespace
