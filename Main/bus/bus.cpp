@@ -10,11 +10,6 @@ namespace category {
 
 namespace {
 
-constexpr int TYPE_BKGD = 2;
-constexpr int TYPE_USK_ASSIGN = 8;
-constexpr int TYPE_EXT_DISPLAY = 32;
-constexpr int TYPE_OPERATE = 36;
-
 // Byte offsets of the records read here that belong to other areas.
 constexpr int OPERATE_MODE = 12;           // A/B mode for all MEs
 constexpr int OPERATE_MODE_SELECT = 14;    // 0: byte 12 applies, 1: byte 20 + ME, other: none
@@ -38,9 +33,6 @@ u16 storedU16(int type, int offset) {
   std::memcpy(&v, r + offset, sizeof v);
   return v;
 }
-
-constexpr int TYPE_SOURCE_LINK = 37;
-constexpr int TYPE_XPT_ASSIGN = 38;
 
 CategoryXpt* xptAssign() { return dynamic_cast<CategoryXpt*>(CategoryRegistry::instance().get(TYPE_XPT_ASSIGN, 0)); }
 
@@ -271,7 +263,7 @@ void CategoryBus::assign(const MxifBus& in, int ch) {
   // against this one.
   refreshUsage();
   if (me == 0) {
-    auto* usk = dynamic_cast<UskAssignTarget*>(CategoryRegistry::instance().get(TYPE_USK_ASSIGN, 0));
+    auto* usk = dynamic_cast<UskAssignTarget*>(CategoryRegistry::instance().get(TYPE_UP_STREAM_KEY_ASSIGN, 0));
     for (int e = 72; e <= 79; ++e) {
       if (work.hasEntry(e) && usk != nullptr) usk->setAssignment(busSource(e), e - 72);
     }
@@ -336,7 +328,7 @@ void CategoryBus::select(int entry, int source) {
     const int old = r.entries[entry];
     r.setEntry(entry, source + DIRECT);
     if (72 <= entry && entry <= 79) {
-      auto* usk = dynamic_cast<UskAssignTarget*>(CategoryRegistry::instance().get(TYPE_USK_ASSIGN, 0));
+      auto* usk = dynamic_cast<UskAssignTarget*>(CategoryRegistry::instance().get(TYPE_UP_STREAM_KEY_ASSIGN, 0));
       if (usk != nullptr) usk->setAssignment(source, entry - 72);
     }
     refreshUsage();
@@ -514,7 +506,7 @@ void CategoryBus::routeBuses() {
   for (int e = 28; e <= 39; ++e) mxSetAuxSource(4648 + 2 * (e - 28), busSourceToHardware(busSource(e)));
   mxSetAuxSource(MX_EXT_OUT_1, busSourceToHardware(busSource(13)));
   mxSetAuxSource(MX_EXT_OUT_2, busSourceToHardware(busSource(14)));
-  if (storedByte(TYPE_EXT_DISPLAY, EXT_DISPLAY_OWNS_OUT3) == 0) {
+  if (storedByte(TYPE_EXTENDED_DISPLAY, EXT_DISPLAY_OWNS_OUT3) == 0) {
     mxSetAuxSource(MX_EXT_OUT_3, busSourceToHardware(busSource(15)));
   }
 }

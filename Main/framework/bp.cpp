@@ -16,17 +16,9 @@ struct Priority {
   int priority;
 };
 constexpr Priority PRIORITIES[] = {
-    {29, 1},  // system
-    {53, 2},  // source tally
-    {95, 3},  // fader events
-    {21, 4},  // shot memory
-    {14, 5},  // event memory
-    {47, 6},  // bus
-    {36, 7},  // operate
-    {9, 8},   // background wipe memory
-    {1, 8},   // chroma key
-    {94, 10}, // button events
-    {76, 10}, // switching commands
+    {TYPE_SYSTEM, 1},       {TYPE_SOURCE_TALLY, 2}, {TYPE_FADER_EVENT, 3},   {TYPE_SHOT_MEMORY, 4},
+    {TYPE_EVENT_MEMORY, 5}, {TYPE_BUS, 6},          {TYPE_OPERATE, 7},       {TYPE_BKGD_WIPE, 8},
+    {TYPE_CHROMA_KEY, 8},   {TYPE_BUTTON_EVENT, 10}, {TYPE_SWITCHING_CMD, 10},
 };
 constexpr int DEFAULT_PRIORITY = 9;
 
@@ -176,9 +168,10 @@ void CategoryRegistry::sendAll(AcknowledgeSender& tx) {
       int meRow = phase / 4;
       int part = phase % 4;
       for (int id = 0; id < N_TYPES; ++id) {
-        if (id == 0 || id == 1) {
+        if (id == TYPE_KEY || id == TYPE_CHROMA_KEY) {
           if (categories[meRow][id] != nullptr) categories[meRow][id]->send(tx, part);
-        } else if (id == 47 || id == 49 || id == 50 || id == 52 || id == 53) {
+        } else if (id == TYPE_BUS || id == TYPE_LED || id == TYPE_ME_LED || id == TYPE_BUS_TALLY ||
+                   id == TYPE_SOURCE_TALLY) {
           for (int m = 0; m < N_ME; ++m) {
             if (categories[m][id] != nullptr) categories[m][id]->sendStatus(tx);
           }

@@ -227,7 +227,7 @@ void CategoryRegistry::receiveAll() {
     rx.takeBody();
     ++messages;
     int type = rx.type_;
-    if (type == TYPE_WAIT) {
+    if (type == TYPE_WAIT_CMD) {
       s32 n = 0;
       if (rx.remaining() < 8) {
         rx.reportShort();

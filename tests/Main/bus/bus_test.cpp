@@ -35,7 +35,7 @@ MxifBus rec(std::initializer_list<std::pair<int, int>> selections) {
 
 // Stands in for the background of an ME: the flip of its transition, and what the bus asks of it.
 struct FakeBkgd : test_categories::StubCategory, category::BusBackgroundLink {
-  FakeBkgd() : StubCategory(2, "MxifBkgd") {}
+  FakeBkgd() : StubCategory(category::TYPE_BKGD, "MxifBkgd") {}
   int flip = 1, changes = 0, restores = 0;
   int programFlip() override { return flip; }
   void onProgramBusChange() override { ++changes; }

@@ -21,8 +21,10 @@ using testing_support::consoleCount;
 
 namespace {
 
-using PerMe = test_categories::Rec<2, true>;       // 16 bytes per instance, four instances
-using Single = test_categories::Rec<6, false, 2>;  // 32 bytes, one instance
+using namespace category;  // type indexes
+
+using PerMe = test_categories::Rec<TYPE_BKGD, true>;       // 16 bytes per instance, four instances
+using Single = test_categories::Rec<TYPE_CBGD, false, 2>;  // 32 bytes, one instance
 
 // Logs its start-up calls; field `a` must stay below 100, and a saved `a` of 0xEE fails resume's check.
 template <class R>
@@ -92,9 +94,9 @@ class BackupTest : public testing_support::BoardTest {
 };
 
 TEST_F(BackupTest, LayoutFollowsTheRecordSizes) {
-  Sized<70> a(37);
-  Sized<71> b(38);
-  Sized<72> none(0);
+  Sized<TYPE_MAINTENANCE_CMD> a(37);
+  Sized<TYPE_COLOR_CORRECT_CMD> b(38);
+  Sized<TYPE_BKGD_COLOR_CORRECT_CMD> none(0);
   test_categories::TestCategory<PerMe> perMe[4];
   reg().initialize();
   auto& r = reg().recordBytes;
@@ -111,12 +113,12 @@ TEST_F(BackupTest, LayoutFollowsTheRecordSizes) {
   EXPECT_EQ(consoleCount("[INFO] Backup buffer size: 120 bytes"), 1);
 
   reg().reset();
-  Sized<70> big(BUF_SIZE * 4 - 8);
+  Sized<TYPE_MAINTENANCE_CMD> big(BUF_SIZE * 4 - 8);
   EXPECT_THROW(reg().initialize(), assert::AssertException);
   EXPECT_EQ(consoleCount("Assertion failed: Main/framework/backup.cpp("), 1);
   EXPECT_EQ(consoleCount(") backupByte < BUF_SIZE * 4"), 1);
   reg().reset();
-  Sized<70> fits(BUF_SIZE * 4 - 12);
+  Sized<TYPE_MAINTENANCE_CMD> fits(BUF_SIZE * 4 - 12);
   EXPECT_NO_THROW(reg().initialize());
 }
 

@@ -96,24 +96,24 @@ CategoryInterface* inst() {
 }
 
 const Registration REGISTRATIONS[] = {
-    {10, "MxifClipPlay", inst<CategoryClipPlay>, 9},
-    {11, "MxifClipRec", inst<CategoryClipRec>, 9},
-    {12, "MxifClipRegister", inst<CategoryClipRegister>, 9},
-    {13, "MxifClipStatus", inst<CategoryClipStatus>, 9},
-    {14, "MxifEventMemory", inst<CategoryEventMemory>, 5},
-    {16, "MxifEventMemoryStatus", inst<CategoryEventMemoryStatus>, 9},
-    {20, "MxifMacro", inst<CategoryMacro>, 9},
-    {21, "MxifShotMemory", inst<CategoryShotMemory>, 4},
-    {22, "MxifShotMemoryStatus", inst<CategoryShotMemoryStatus>, 9},
-    {23, "MxifStillMemory", inst<CategoryStillMemory>, 9},
-    {24, "MxifStillStatus", inst<CategoryStillStatus>, 9},
-    {32, "MxifExtendedDisplay", inst<CategoryExtendedDisplay>, 9},
-    {33, "MxifCustomInfo", inst<CategoryCustomInfo>, 9},
-    {39, "MxifSourceName", inst<CategoryButtonSourceName>, 9},
-    {40, "MxifMultiView", inst<CategoryMultiView>, 9},
-    {41, "MxifInputDvi", inst<CategoryInputDvi>, 9},
-    {42, "MxifInputVideo", inst<CategoryInputVideo>, 9},
-    {43, "MxifOutput", inst<CategoryOutput>, 9},
+    {TYPE_CLIP_PLAY, "MxifClipPlay", inst<CategoryClipPlay>, 9},
+    {TYPE_CLIP_REC, "MxifClipRec", inst<CategoryClipRec>, 9},
+    {TYPE_CLIP_REGISTER, "MxifClipRegister", inst<CategoryClipRegister>, 9},
+    {TYPE_CLIP_STATUS, "MxifClipStatus", inst<CategoryClipStatus>, 9},
+    {TYPE_EVENT_MEMORY, "MxifEventMemory", inst<CategoryEventMemory>, 5},
+    {TYPE_EVENT_MEMORY_STATUS, "MxifEventMemoryStatus", inst<CategoryEventMemoryStatus>, 9},
+    {TYPE_MACRO, "MxifMacro", inst<CategoryMacro>, 9},
+    {TYPE_SHOT_MEMORY, "MxifShotMemory", inst<CategoryShotMemory>, 4},
+    {TYPE_SHOT_MEMORY_STATUS, "MxifShotMemoryStatus", inst<CategoryShotMemoryStatus>, 9},
+    {TYPE_STILL_MEMORY, "MxifStillMemory", inst<CategoryStillMemory>, 9},
+    {TYPE_STILL_STATUS, "MxifStillStatus", inst<CategoryStillStatus>, 9},
+    {TYPE_EXTENDED_DISPLAY, "MxifExtendedDisplay", inst<CategoryExtendedDisplay>, 9},
+    {TYPE_CUSTOM_INFO, "MxifCustomInfo", inst<CategoryCustomInfo>, 9},
+    {TYPE_SOURCE_NAME, "MxifSourceName", inst<CategoryButtonSourceName>, 9},
+    {TYPE_MULTI_VIEW, "MxifMultiView", inst<CategoryMultiView>, 9},
+    {TYPE_INPUT_DVI, "MxifInputDvi", inst<CategoryInputDvi>, 9},
+    {TYPE_INPUT_VIDEO, "MxifInputVideo", inst<CategoryInputVideo>, 9},
+    {TYPE_OUTPUT, "MxifOutput", inst<CategoryOutput>, 9},
 };
 
 TEST_F(ServicesTest, RegisteredUnderTheirTypesWithPrioritiesAndOwners) {
@@ -209,7 +209,7 @@ TEST_F(ServicesTest, EveryRecordIsTakenWholeAndEchoed) {
 TEST_F(ServicesTest, ShortBodyIsDroppedAndTheNextPacketStillTaken) {
   Bytes shortBody = testing_support::recordBytes(patterned<MxifClipRec>(0));
   shortBody.pop_back();
-  peer.sendPacket(11, shortBody);
+  peer.sendPacket(TYPE_CLIP_REC, shortBody);
   MxifOutput out = patterned<MxifOutput>(0);
   peer.send(out);
   reg().receiveAll();
@@ -505,7 +505,7 @@ struct TimeCategory : CategoryWithoutStatus<TimeCmd> {
 TEST_F(ServicesTest, TimeStampWireForm) {
   TimeCategory cat;
   const Bytes wire = {0x07, 0xEA, 0x00, 0x0C, 0x00, 0x06, 0x00, 0x12, 0x00, 0x3B, 0xFF, 0xFF};
-  peer.sendPacket(73, wire);
+  peer.sendPacket(TYPE_SYSTEM_INITIAL_CMD, wire);
   reg().receiveAll();
   ASSERT_TRUE(cat.ok);
   const auto& t = cat.got;
@@ -513,7 +513,7 @@ TEST_F(ServicesTest, TimeStampWireForm) {
             std::vector<int>({2026, 12, 6, 18, 59, -1}));
 
   AcknowledgeSender& tx = AcknowledgeSender::instance();
-  ASSERT_TRUE(tx.beginPacket(73, TimeStamp::WIRE_BYTES));
+  ASSERT_TRUE(tx.beginPacket(TYPE_SYSTEM_INITIAL_CMD, TimeStamp::WIRE_BYTES));
   writeTimeStamp(tx, cat.got);
   tx.flush();
   auto packets = peer.readPackets();
@@ -521,7 +521,7 @@ TEST_F(ServicesTest, TimeStampWireForm) {
   EXPECT_EQ(packets[0].body, wire);
 
   cat.got = TimeStamp{};
-  peer.sendPacket(73, Bytes(wire.begin(), wire.end() - 1));
+  peer.sendPacket(TYPE_SYSTEM_INITIAL_CMD, Bytes(wire.begin(), wire.end() - 1));
   reg().receiveAll();
   EXPECT_FALSE(cat.ok);
   EXPECT_EQ(cat.got.year, 0);
