@@ -27,7 +27,7 @@ void enter(C& cat, std::initializer_list<int> ownedCommands = {}) {
   auto& reg = category::CategoryRegistry::instance();
   const int id = C::TYPE_INDEX;
   for (int me = 0; me < category::N_ME; ++me) {
-    if (reg.categories[me][id] == &cat) return;
+    if (reg.at(id, me) == &cat) return;
   }
   reg.add(id, &cat);
   if (id >= category::FIRST_COMMAND_TYPE) reg.setCommandOwner(id, id);

@@ -24,6 +24,7 @@ struct MxifExtendedDisplay {
   }
 };
 static_assert(sizeof(MxifExtendedDisplay) == 16);
+static_assert(offsetof(MxifExtendedDisplay, display) == 4);
 
 // Custom information (single): byte 4 enables it; one source per custom-information channel.
 struct MxifCustomInfo {

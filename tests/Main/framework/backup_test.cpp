@@ -99,14 +99,17 @@ TEST_F(BackupTest, LayoutFollowsTheRecordSizes) {
   Sized<TYPE_BKGD_COLOR_CORRECT_CMD> none(0);
   test_categories::TestCategory<PerMe> perMe[4];
   reg().initialize();
-  auto& r = reg().recordBytes;
-  EXPECT_EQ((std::vector<int>{r[0][70], r[0][71], r[0][72], r[1][2], r[2][2]}), (std::vector<int>{40, 40, 0, 16, 0}));
+  auto r = [](int id, int me) { return reg().boundBytes(id, me); };
+  EXPECT_EQ((std::vector<int>{r(TYPE_MAINTENANCE_CMD, 0), r(TYPE_COLOR_CORRECT_CMD, 0),
+                              r(TYPE_BKGD_COLOR_CORRECT_CMD, 0), r(TYPE_BKGD, 1)}),
+            (std::vector<int>{40, 40, 0, 16}));
   // ME 0 then ME 1 of type 2, then the types behind it, after the 8-byte header; ME 2 and 3 elsewhere.
   const u8* image = platform::memory(BACKUP_BUFFER_ADR, 16);
-  auto& s = reg().storage;
-  EXPECT_EQ((std::vector<const u8*>{s[0][2], s[1][2], s[0][70], s[0][71]}),
+  auto s = [](int id, int me) { return reg().storageOf(id, me); };
+  EXPECT_EQ((std::vector<const u8*>{s(TYPE_BKGD, 0), s(TYPE_BKGD, 1), s(TYPE_MAINTENANCE_CMD, 0),
+                                    s(TYPE_COLOR_CORRECT_CMD, 0)}),
             (std::vector<const u8*>{image + 8, image + 24, image + 40, image + 80}));
-  EXPECT_EQ(s[2][2] + 16, s[3][2]);
+  EXPECT_EQ(s(TYPE_BKGD, 2) + 16, s(TYPE_BKGD, 3));
   EXPECT_EQ((std::vector<u32>{platform::readMem32(BACKUP_BUFFER_ADR), platform::readMem32(BACKUP_BUFFER_ADR + 4)}),
             (std::vector<u32>{0x08765421, 146}));
   EXPECT_EQ(consoleCount("[INFO] Number of registered categories: 4/104 65"), 1);

@@ -154,7 +154,7 @@ TEST_F(LinkTest, WaitCommandsSuspendReceptionAndTypesWithoutHandlerAreSkippedByT
     frame();
     EXPECT_EQ(testing_support::consoleText(), c.line);
     EXPECT_EQ(bkgd.values, Ints{7});
-    EXPECT_EQ(reg().waitFrames, 0);
+    EXPECT_EQ(reg().waitFramesLeft(), 0);
   }
 }
 

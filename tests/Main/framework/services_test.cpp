@@ -119,30 +119,34 @@ const Registration REGISTRATIONS[] = {
 TEST_F(ServicesTest, RegisteredUnderTheirTypesWithPrioritiesAndOwners) {
   for (const auto& r : REGISTRATIONS) {
     SCOPED_TRACE(r.name);
-    EXPECT_EQ(reg().categories[0][r.type], r.get());
-    EXPECT_EQ(reg().count[r.type], 1);
+    EXPECT_EQ(reg().at(r.type, 0), r.get());
+    EXPECT_EQ(reg().instanceCount(r.type), 1);
     EXPECT_EQ(reg().get(r.type, 3), r.get());  // single instances answer for every ME
     EXPECT_EQ(r.get()->ownedByME(), 0);
     EXPECT_STREQ(r.get()->typeName(), r.name);
-    EXPECT_EQ(reg().updatePriority[r.type], r.priority);
+    EXPECT_EQ(reg().updatePriorityOf(r.type), r.priority);
   }
-  const std::pair<int, int> owners[] = {{65, 14}, {66, 21}, {67, 23}, {68, 10}, {69, 11},
-                                        {81, 12}, {15, 14}, {17, 14}, {18, 14}};
-  for (auto [type, owner] : owners) EXPECT_EQ(reg().commandOwner[type], owner) << type;
+  const std::pair<int, int> owners[] = {
+      {TYPE_EVENT_MEMORY_CMD, TYPE_EVENT_MEMORY}, {TYPE_SHOT_MEMORY_CMD, TYPE_SHOT_MEMORY},
+      {TYPE_STILL_MEMORY_CMD, TYPE_STILL_MEMORY}, {TYPE_CLIP_PLAY_CMD, TYPE_CLIP_PLAY},
+      {TYPE_CLIP_REC_CMD, TYPE_CLIP_REC}, {TYPE_CLIP_REGISTER_CMD, TYPE_CLIP_REGISTER},
+      {TYPE_EVENT_MEMORY_EDIT_POINT, TYPE_EVENT_MEMORY}, {TYPE_EVENT_MEMORY_HISTORY, TYPE_EVENT_MEMORY},
+      {TYPE_DATA_HEADER_N, TYPE_EVENT_MEMORY}};
+  for (auto [type, owner] : owners) EXPECT_EQ(reg().commandOwnerOf(type), owner) << type;
   // Entering again (a new start in the same process) changes nothing.
   createCategories();
-  EXPECT_EQ(reg().count[14], 1);
-  EXPECT_EQ(reg().commandOwner[65], 14);
+  EXPECT_EQ(reg().instanceCount(TYPE_EVENT_MEMORY), 1);
+  EXPECT_EQ(reg().commandOwnerOf(TYPE_EVENT_MEMORY_CMD), TYPE_EVENT_MEMORY);
 }
 
 TEST_F(ServicesTest, WholeBackupImageStaysWithinItsLimit) {
   int bytes = BACKUP_HEADER_BYTES;
-  for (int id = 0; id < N_TYPES; ++id) bytes += reg().recordBytes[0][id] + reg().recordBytes[1][id];
+  for (int id = 0; id < N_TYPES; ++id) bytes += reg().boundBytes(id, 0) + reg().boundBytes(id, 1);
   EXPECT_LT(bytes, BUF_SIZE * 4);
   EXPECT_EQ(BUF_SIZE * 4, 71680);
-  EXPECT_EQ(reg().recordBytes[0][13], 85 * 44);
+  EXPECT_EQ(reg().boundBytes(TYPE_CLIP_STATUS, 0), 85 * 44);
   // The input records live in the category: nothing of them in the image.
-  EXPECT_EQ(reg().recordBytes[0][42], 0);
+  EXPECT_EQ(reg().boundBytes(TYPE_INPUT_VIDEO, 0), 0);
 }
 
 TEST_F(ServicesTest, RecordsComeBackFromTheBackupImageExceptTheInputs) {
@@ -251,7 +255,7 @@ TEST_F(ServicesTest, EventMemoryBytesChooseTheStatusRotation) {
   connect();
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.enable) + "/" + std::to_string(c.linkedMe));
-    reg().phase = 0;
+    reg().resetLinkState();
     MxifEventMemory& em = CategoryEventMemory::instance().record(0);
     em.enable = c.enable;
     em.linkedMe = c.linkedMe;
@@ -261,7 +265,7 @@ TEST_F(ServicesTest, EventMemoryBytesChooseTheStatusRotation) {
       if (!sendPass(12).empty()) frames.push_back(frame);
     }
     EXPECT_EQ(frames, c.framesWithEcho);
-    EXPECT_EQ(reg().phase, c.framesWithEcho.size() == 2 ? 8 : 0);
+    EXPECT_EQ(reg().statusPhase(), c.framesWithEcho.size() == 2 ? 8 : 0);
   }
 }
 
