@@ -162,6 +162,10 @@ class CategoryRegistry {
   void profile();
   // Whether the event memory record asks for the 16-phase status rotation.
   bool rotatesStatus() const;
+  // The request dispatcher's parts (Main/framework/link.cpp): a wait command (true when frames are
+  // now to be waited), and any other packet handed to its category.
+  bool receiveWait(RequestReceiver& rx);
+  void dispatch(RequestReceiver& rx);
 
   // Tables, by ME row and type index.
   CategoryInterface* categories[N_ME][N_TYPES];
