@@ -1,7 +1,7 @@
 #pragma once
-// The type indexes of the front-end link, by name: every record, command, event and message type
-// the system knows. Each record structure, category, priority and owner table, and test names its
-// type from here; Main/framework/typenames.cpp checks its name table against this one.
+// The type indexes of the front-end link by name: every record, command, event and message type.
+// Records, categories, the registry's tables and tests name their types from here;
+// Main/framework/typenames.cpp checks its name table against this one.
 namespace category {
 
 constexpr int N_TYPES = 104;

@@ -6,11 +6,14 @@
 // times and take ME rows 0, 1, 2, 3 in construction order.
 //
 // A record type T (a plain structure with a `fields` list, see codec.h) declares:
-//   static constexpr int TYPE_INDEX = 2;     // required
+//   static constexpr int TYPE_INDEX = TYPE_BKGD;  // required, from Lib/Include/type_index.h
 //   static constexpr int N_CHANNELS = 1;     // optional, default 1
 //   static constexpr bool PER_ME = true;     // optional, default false; true: one instance per ME,
 //                                            // and byte 4 of the record is the field `me`
 //   static constexpr bool IS_STATUS = ...;   // optional, default TYPE_INDEX < 65
+//
+// A category that needs another category's record reads it as that record's structure through
+// CategoryRegistry::record<R>(), never by byte offset.
 #include "Main/framework/link.h"
 #include "Main/framework/typenames.h"
 #include "Lib/Include/check.h"

@@ -124,10 +124,11 @@ TEST(FrontendRecords, SystemRecordWithTextsMatchesTheSystemsOwnReader) {
   for (const auto& f : fields) EXPECT_EQ(f[0], f[1]) << "field " << (&f - fields);
   EXPECT_STREQ(reinterpret_cast<const char*>(r.secondText.chars), "a\\\"b");
   // Decoding the system's own wire form shows what is carried, and only that.
-  EXPECT_EQ(frontend::describe(29, packet.data() + 8, length),
+  EXPECT_EQ(frontend::describe(category::TYPE_SYSTEM, packet.data() + 8, length),
             "MxifSystem verticalPhase=-7 secondText=\"a\\\"b\" ancillary.meKeySelect[2]=4 "
             "addressTexts.text4=\"12345678901234567\" display.option=1");
-  EXPECT_EQ(frontend::describe(29, packet.data() + 8, 20).rfind("MxifSystem (20 bytes, short)", 0), 0u);
+  EXPECT_EQ(frontend::describe(category::TYPE_SYSTEM, packet.data() + 8, 20).rfind("MxifSystem (20 bytes, short)", 0),
+            0u);
 }
 
 TEST(FrontendRecords, PerMeRecordCarriesItsMeInTheIndexByte) {

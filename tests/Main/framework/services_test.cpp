@@ -493,7 +493,7 @@ TEST_F(ServicesTest, ExtendedDisplayAndOutputsRouteAuxBuses) {
 
 // A command that carries one time stamp.
 struct TimeCmd {
-  static constexpr int TYPE_INDEX = 73;
+  static constexpr int TYPE_INDEX = TYPE_SYSTEM_INITIAL_CMD;
   u8 unused;
   template <class V, class R>
   static void fields(V& v, R& r) {
