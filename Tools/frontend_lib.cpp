@@ -20,7 +20,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr double DEFAULT_TIMEOUT = 2.0;
-constexpr int TYPE_FADER_EVENT = 95;
 constexpr auto POLL = std::chrono::milliseconds(1);
 
 Clock::time_point deadline(double seconds) {
@@ -231,7 +230,7 @@ int requestPacket(const std::string& command, const std::vector<std::string>& a,
   if (command == "wait") {
     long n = 0;
     if (a.size() != 1 || !parseNumber(a[0], -32768, 32767, n)) return 2;
-    packet = linkpeer::packetBytes(category::TYPE_WAIT, waitBody(static_cast<s16>(n)));
+    packet = linkpeer::packetBytes(category::TYPE_WAIT_CMD, waitBody(static_cast<s16>(n)));
     return 0;
   }
   if (command == "button") {
@@ -254,7 +253,7 @@ int requestPacket(const std::string& command, const std::vector<std::string>& a,
     long v[] = {0};
     if (!shortOptions(a, 2, names, v, max, 1, error)) return 2;
     packet = linkpeer::packetBytes(
-        TYPE_FADER_EVENT,
+        category::TYPE_FADER_EVENT,
         faderEventBody(static_cast<u8>(lever), static_cast<u16>(value), static_cast<u8>(v[0])));
     return 0;
   }

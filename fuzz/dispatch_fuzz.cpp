@@ -62,19 +62,22 @@ class Checked : public category::CategoryCommon<T> {
   }
 };
 
-using Key = Record<0, true, 4>;
-using Bkgd = Record<2, true, 1>;
-using Cbgd = Record<6, false, 2>;
-using EventMemory = Record<14, false, 1>;
+using Key = Record<category::TYPE_KEY, true, 4>;
+using Bkgd = Record<category::TYPE_BKGD, true, 1>;
+using Cbgd = Record<category::TYPE_CBGD, false, 2>;
+using EventMemory = Record<category::TYPE_EVENT_MEMORY, false, 1>;
 
 // Event memory also owns a record type as a command: its default receiveCommand fails a check.
 class EventCategory : public Checked<EventMemory> {
  public:
-  EventCategory() { category::CategoryRegistry::instance().setCommandOwner(15, 14); }
+  EventCategory() {
+    category::CategoryRegistry::instance().setCommandOwner(category::TYPE_EVENT_MEMORY_EDIT_POINT,
+                                                           category::TYPE_EVENT_MEMORY);
+  }
 };
 
 struct InitCmd {
-  static constexpr int TYPE_INDEX = 73;
+  static constexpr int TYPE_INDEX = category::TYPE_SYSTEM_INITIAL_CMD;
   u32 code;
   u16 arg;
   template <class V, class R>
@@ -102,7 +105,7 @@ class InitCategory : public category::CategoryWithoutStatus<InitCmd> {
 };
 
 struct ButtonEvent {
-  static constexpr int TYPE_INDEX = 94;
+  static constexpr int TYPE_INDEX = category::TYPE_BUTTON_EVENT;
   u8 code;
   u8 state;
   template <class V, class R>
@@ -121,7 +124,8 @@ class ButtonCategory : public category::CategoryWithoutStatus<ButtonEvent>, publ
   }
   void runQueue() override {
     for (int i = 0; i < queued; ++i) {
-      auto* bkgd = static_cast<Checked<Bkgd>*>(category::CategoryRegistry::instance().get(2, queue[i].code % 4));
+      auto* bkgd = static_cast<Checked<Bkgd>*>(
+          category::CategoryRegistry::instance().get(category::TYPE_BKGD, queue[i].code % 4));
       Bkgd r{};
       r.mask = 1;
       r.mode = queue[i].state % 3;

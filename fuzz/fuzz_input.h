@@ -20,9 +20,7 @@ template <class Frame>
 void runInput(category::CategoryRegistry& reg, const uint8_t* data, size_t size, Frame frame) {
   mxFifoReset();
   linkInit();
-  reg.waitFrames = 0;
-  reg.sendEnabled = 1;
-  reg.phase = 0;
+  reg.resetLinkState();
   reg.initializeAll();
   if (size == 0) return;
 

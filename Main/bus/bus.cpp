@@ -5,42 +5,18 @@
 #include "Driver/xpt/xpt.h"
 #include "Main/bus/button.h"
 #include "Main/bus/sourcelink.h"
+#include "Lib/Include/records/panel.h"
 
 namespace category {
 
 namespace {
 
-constexpr int TYPE_BKGD = 2;
-constexpr int TYPE_USK_ASSIGN = 8;
-constexpr int TYPE_EXT_DISPLAY = 32;
-constexpr int TYPE_OPERATE = 36;
-
-// Byte offsets of the records read here that belong to other areas.
-constexpr int OPERATE_MODE = 12;           // A/B mode for all MEs
-constexpr int OPERATE_MODE_SELECT = 14;    // 0: byte 12 applies, 1: byte 20 + ME, other: none
-constexpr int OPERATE_ME_MODE = 20;        // + ME 0..7
-constexpr int OPERATE_AUX_RATE_ON = 56;    // + AUX 0..3
-constexpr int OPERATE_AUX_RATE = 68;       // u16 + 2 AUX
-constexpr int EXT_DISPLAY_OWNS_OUT3 = 4;
-
-// The stored record of another category (ME 0 instance), null when that category is not there.
-const u8* storedRecord(int type) { return CategoryRegistry::instance().storage[0][type]; }
-
-u8 storedByte(int type, int offset) {
-  const u8* r = storedRecord(type);
-  return r == nullptr ? 0 : r[offset];
+// The operate record; all zeros while the operate category is absent.
+const MxifOperate& operate() {
+  static const MxifOperate absent{};
+  const MxifOperate* r = CategoryRegistry::instance().record<MxifOperate>();
+  return r != nullptr ? *r : absent;
 }
-
-u16 storedU16(int type, int offset) {
-  const u8* r = storedRecord(type);
-  if (r == nullptr) return 0;
-  u16 v;
-  std::memcpy(&v, r + offset, sizeof v);
-  return v;
-}
-
-constexpr int TYPE_SOURCE_LINK = 37;
-constexpr int TYPE_XPT_ASSIGN = 38;
 
 CategoryXpt* xptAssign() { return dynamic_cast<CategoryXpt*>(CategoryRegistry::instance().get(TYPE_XPT_ASSIGN, 0)); }
 
@@ -145,7 +121,7 @@ void CategoryBus::resume(const void* saved, int flag) {
 }
 
 CategoryBus* CategoryBus::bus(int m) {
-  auto* cat = CategoryRegistry::instance().categories[m][TYPE_INDEX];
+  auto* cat = CategoryRegistry::instance().at(TYPE_INDEX, m);
   return static_cast<CategoryBus*>(cat);
 }
 
@@ -271,7 +247,7 @@ void CategoryBus::assign(const MxifBus& in, int ch) {
   // against this one.
   refreshUsage();
   if (me == 0) {
-    auto* usk = dynamic_cast<UskAssignTarget*>(CategoryRegistry::instance().get(TYPE_USK_ASSIGN, 0));
+    auto* usk = dynamic_cast<UskAssignTarget*>(CategoryRegistry::instance().get(TYPE_UP_STREAM_KEY_ASSIGN, 0));
     for (int e = 72; e <= 79; ++e) {
       if (work.hasEntry(e) && usk != nullptr) usk->setAssignment(busSource(e), e - 72);
     }
@@ -336,7 +312,7 @@ void CategoryBus::select(int entry, int source) {
     const int old = r.entries[entry];
     r.setEntry(entry, source + DIRECT);
     if (72 <= entry && entry <= 79) {
-      auto* usk = dynamic_cast<UskAssignTarget*>(CategoryRegistry::instance().get(TYPE_USK_ASSIGN, 0));
+      auto* usk = dynamic_cast<UskAssignTarget*>(CategoryRegistry::instance().get(TYPE_UP_STREAM_KEY_ASSIGN, 0));
       if (usk != nullptr) usk->setAssignment(source, entry - 72);
     }
     refreshUsage();
@@ -462,12 +438,12 @@ void CategoryBus::followBackground() {
 }
 
 void CategoryBus::updateAbSwap() {
-  const u8 select = storedByte(TYPE_OPERATE, OPERATE_MODE_SELECT);
+  const MxifOperate& op = operate();
   int mode;
-  if (select == 0) {
-    mode = storedByte(TYPE_OPERATE, OPERATE_MODE);
-  } else if (select == 1) {
-    mode = storedByte(TYPE_OPERATE, OPERATE_ME_MODE + me);
+  if (op.faderModeSelect == 0) {
+    mode = op.faderMode;
+  } else if (op.faderModeSelect == 1) {
+    mode = op.faderModePerMe.value[me];
   } else {
     abSwap_ = 0;
     return;
@@ -480,10 +456,9 @@ void CategoryBus::updateAbSwap() {
 // ME 0's sources so that any of them can report the mix.
 void CategoryBus::routeAux() {
   const FrameStep frame = FrameStep::current();
+  const MxifOperate& op = operate();
   for (int a = 0; a < N_AUX_MIX; ++a) {
-    const int rate = storedByte(TYPE_OPERATE, OPERATE_AUX_RATE_ON + a) != 0
-                         ? storedU16(TYPE_OPERATE, OPERATE_AUX_RATE + 2 * a)
-                         : 1;
+    const int rate = op.auxTransEnable.value[a] != 0 ? op.auxTransRate.value[a] : 1;
     const int source = busSource(24 + a);
     aux_.setRate(a, rate);
     aux_.stepChannel(a, source, frame);
@@ -514,7 +489,8 @@ void CategoryBus::routeBuses() {
   for (int e = 28; e <= 39; ++e) mxSetAuxSource(4648 + 2 * (e - 28), busSourceToHardware(busSource(e)));
   mxSetAuxSource(MX_EXT_OUT_1, busSourceToHardware(busSource(13)));
   mxSetAuxSource(MX_EXT_OUT_2, busSourceToHardware(busSource(14)));
-  if (storedByte(TYPE_EXT_DISPLAY, EXT_DISPLAY_OWNS_OUT3) == 0) {
+  const MxifExtendedDisplay* display = CategoryRegistry::instance().record<MxifExtendedDisplay>();
+  if (display == nullptr || display->display == 0) {
     mxSetAuxSource(MX_EXT_OUT_3, busSourceToHardware(busSource(15)));
   }
 }

@@ -12,7 +12,9 @@ using R = ButtonReceiver;
 constexpr int N_RECEIVERS = static_cast<int>(R::COUNT);
 
 // Type index of each receiver, in enumerator order.
-constexpr int RECEIVER_TYPES[N_RECEIVERS] = {47, 2, 29, 3, 13, 95, 19, 20, 8};
+constexpr int RECEIVER_TYPES[N_RECEIVERS] = {TYPE_BUS,        TYPE_BKGD,        TYPE_SYSTEM,
+                                              TYPE_IMAGE,      TYPE_CLIP_STATUS, TYPE_FADER_EVENT,
+                                              TYPE_KEY_PRESET, TYPE_MACRO,       TYPE_UP_STREAM_KEY_ASSIGN};
 
 ButtonHook hooks[N_RECEIVERS] = {};
 

@@ -23,7 +23,6 @@ class CategoryXpt : public CategoryCommon<MxifXptAssign> {
   static constexpr int N_COLUMNS = 24;
   static constexpr int N_ROWS = 4;
   static constexpr int N_COLUMN_BUTTONS = N_COLUMNS * N_ROWS;  // buttons 0..95
-  static constexpr int TYPE_BUS = 47;
 
   static CategoryXpt& instance();
   // The instance entered in the registry under type 38 (the check fails when there is none).

@@ -2,6 +2,7 @@
 
 #include "Common/reg.h"
 #include "Lib/Include/log.h"
+#include "Lib/Include/records/memory.h"
 #include "Platform/platform.h"
 
 namespace category {
@@ -14,19 +15,16 @@ struct Priority {
   int priority;
 };
 constexpr Priority PRIORITIES[] = {
-    {29, 1},  // system
-    {53, 2},  // source tally
-    {95, 3},  // fader events
-    {21, 4},  // shot memory
-    {14, 5},  // event memory
-    {47, 6},  // bus
-    {36, 7},  // operate
-    {9, 8},   // background wipe memory
-    {1, 8},   // chroma key
-    {94, 10}, // button events
-    {76, 10}, // switching commands
+    {TYPE_SYSTEM, 1},       {TYPE_SOURCE_TALLY, 2}, {TYPE_FADER_EVENT, 3},   {TYPE_SHOT_MEMORY, 4},
+    {TYPE_EVENT_MEMORY, 5}, {TYPE_BUS, 6},          {TYPE_OPERATE, 7},       {TYPE_BKGD_WIPE, 8},
+    {TYPE_CHROMA_KEY, 8},   {TYPE_BUTTON_EVENT, 10}, {TYPE_SWITCHING_CMD, 10},
 };
 constexpr int DEFAULT_PRIORITY = 9;
+
+void checkSlot(int id, int me) {
+  MX_CHECK(0 <= me && me < N_ME);
+  MX_CHECK(0 <= id && id < N_TYPES);
+}
 
 }  // namespace
 
@@ -57,10 +55,14 @@ void CategoryRegistry::reset() {
     updateMaxUs[id] = 0;
   }
   for (const auto& p : PRIORITIES) updatePriority[p.type] = p.priority;
+  resetLinkState();
+  profileFrames = 0;
+}
+
+void CategoryRegistry::resetLinkState() {
   waitFrames = 0;
   sendEnabled = 1;
   phase = 0;
-  profileFrames = 0;
 }
 
 void CategoryRegistry::add(int id, CategoryInterface* cat) {
@@ -75,10 +77,39 @@ void CategoryRegistry::add(int id, CategoryInterface* cat) {
 }
 
 CategoryInterface* CategoryRegistry::get(int id, int me) {
-  MX_CHECK(0 <= me && me < N_ME);
-  MX_CHECK(0 <= id && id < N_TYPES);
+  checkSlot(id, me);
   CategoryInterface* cat = categories[me][id];
   return cat != nullptr ? cat : categories[0][id];
+}
+
+CategoryInterface* CategoryRegistry::at(int id, int me) const {
+  checkSlot(id, me);
+  return categories[me][id];
+}
+
+int CategoryRegistry::instanceCount(int id) const {
+  MX_CHECK(0 <= id && id < N_TYPES);
+  return count[id];
+}
+
+int CategoryRegistry::commandOwnerOf(int type) const {
+  MX_CHECK(0 <= type && type < N_TYPES);
+  return commandOwner[type];
+}
+
+int CategoryRegistry::updatePriorityOf(int type) const {
+  MX_CHECK(0 <= type && type < N_TYPES);
+  return updatePriority[type];
+}
+
+u8* CategoryRegistry::storageOf(int id, int me) const {
+  checkSlot(id, me);
+  return storage[me][id];
+}
+
+int CategoryRegistry::boundBytes(int id, int me) const {
+  checkSlot(id, me);
+  return recordBytes[me][id];
 }
 
 void CategoryRegistry::setCommandOwner(int id, int owner) {
@@ -91,7 +122,7 @@ int CategoryRegistry::bindInstance(int me, int id, u8* area) {
   if (cat == nullptr) return 0;
   int bytes = (cat->bindStorage(area) + 3) & ~3;
   storage[me][id] = bytes > 0 ? area : nullptr;
-  if (me < 2) recordBytes[me][id] = bytes;
+  recordBytes[me][id] = bytes;
   return bytes;
 }
 
@@ -148,15 +179,14 @@ void CategoryRegistry::profile() {
   if (profileFrames == 300) profileFrames = 0;
 }
 
-u8 CategoryRegistry::eventMemoryByte(int offset) const {
-  const u8* rec = storage[0][TYPE_EVENT_MEMORY];
-  if (rec == nullptr || recordBytes[0][TYPE_EVENT_MEMORY] <= offset) return 0;
-  return rec[offset];
+bool CategoryRegistry::rotatesStatus() const {
+  const MxifEventMemory* eventMemory = record<MxifEventMemory>();
+  return eventMemory != nullptr && eventMemory->enable != 0 && eventMemory->linkedMe != 0;
 }
 
 void CategoryRegistry::sendAll(AcknowledgeSender& tx) {
   if (sendEnabled == 1) {
-    if (eventMemoryByte(4) == 0 || eventMemoryByte(12) == 0) {
+    if (!rotatesStatus()) {
       for (int id = 0; id < N_TYPES; ++id) {
         for (int m = 0; m < N_ME; ++m) {
           if (categories[m][id] != nullptr) categories[m][id]->sendStatus(tx);
@@ -167,9 +197,10 @@ void CategoryRegistry::sendAll(AcknowledgeSender& tx) {
       int meRow = phase / 4;
       int part = phase % 4;
       for (int id = 0; id < N_TYPES; ++id) {
-        if (id == 0 || id == 1) {
+        if (id == TYPE_KEY || id == TYPE_CHROMA_KEY) {
           if (categories[meRow][id] != nullptr) categories[meRow][id]->send(tx, part);
-        } else if (id == 47 || id == 49 || id == 50 || id == 52 || id == 53) {
+        } else if (id == TYPE_BUS || id == TYPE_LED || id == TYPE_ME_LED || id == TYPE_BUS_TALLY ||
+                   id == TYPE_SOURCE_TALLY) {
           for (int m = 0; m < N_ME; ++m) {
             if (categories[m][id] != nullptr) categories[m][id]->sendStatus(tx);
           }

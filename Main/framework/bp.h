@@ -6,11 +6,14 @@
 // times and take ME rows 0, 1, 2, 3 in construction order.
 //
 // A record type T (a plain structure with a `fields` list, see codec.h) declares:
-//   static constexpr int TYPE_INDEX = 2;     // required
+//   static constexpr int TYPE_INDEX = TYPE_BKGD;  // required, from Lib/Include/type_index.h
 //   static constexpr int N_CHANNELS = 1;     // optional, default 1
 //   static constexpr bool PER_ME = true;     // optional, default false; true: one instance per ME,
 //                                            // and byte 4 of the record is the field `me`
 //   static constexpr bool IS_STATUS = ...;   // optional, default TYPE_INDEX < 65
+//
+// A category that needs another category's record reads it as that record's structure through
+// CategoryRegistry::record<R>(), never by byte offset.
 #include "Main/framework/link.h"
 #include "Main/framework/typenames.h"
 #include "Lib/Include/check.h"
@@ -100,8 +103,26 @@ class CategoryRegistry {
   void add(int id, CategoryInterface* cat);
   // The instance of type id for ME me; the ME 0 instance when that ME has none (may be null).
   CategoryInterface* get(int id, int me);
+  // The instance in ME row me of type id exactly (null when that row is empty).
+  CategoryInterface* at(int id, int me) const;
   // Makes owner (a type index) the handler of command type type.
   void setCommandOwner(int type, int owner);
+
+  // The stored record of another category, read as its structure R (type R::TYPE_INDEX): channel
+  // channel of the ME me instance (the ME 0 instance when that ME has none). Null while that
+  // category is absent or has bound less than the record.
+  template <class R>
+  const R* record(int me = 0, int channel = 0) const {
+    static_assert(0 <= R::TYPE_INDEX && R::TYPE_INDEX < N_TYPES);
+    static_assert(alignof(R) <= 4, "records are bound at 4-byte boundaries");
+    MX_CHECK(0 <= me && me < N_ME);
+    MX_CHECK(0 <= channel);
+    const int row = categories[me][R::TYPE_INDEX] != nullptr ? me : 0;
+    const u8* area = storage[row][R::TYPE_INDEX];
+    if (area == nullptr || recordBytes[row][R::TYPE_INDEX] < static_cast<s32>(sizeof(R)) * (channel + 1))
+      return nullptr;
+    return reinterpret_cast<const R*>(area) + channel;
+  }
 
   // Per frame (VSYNC side): queued events, requests, updates, profiling, status, backup.
   void process();
@@ -122,16 +143,39 @@ class CategoryRegistry {
   void backup();
   // The copy of the backup buffer to the non-volatile window.
   void backupCopy();
-  // Binds the instance of (me, id) at area and notes where and how much (rounded up to 4; ME rows
-  // 0 and 1 in recordBytes). Returns the rounded byte count; 0 when there is no such instance.
+  // Binds the instance of (me, id) at area and notes where and how much (rounded up to 4). Returns
+  // the rounded byte count; 0 when there is no such instance.
   int bindInstance(int me, int id, u8* area);
 
   // Empties every table (program start; tests).
   void reset();
+  // The link's start state: no frames to wait, status sending on, the rotation at phase 0.
+  void resetLinkState();
+
+  // What the tables hold, by type index (and ME row).
+  int instanceCount(int id) const;
+  int commandOwnerOf(int type) const;
+  int updatePriorityOf(int type) const;
+  u8* storageOf(int id, int me) const;
+  int boundBytes(int id, int me) const;
+  int waitFramesLeft() const { return waitFrames; }
+  bool isSendEnabled() const { return sendEnabled != 0; }
+  int statusPhase() const { return phase; }
+
+ private:
+  CategoryRegistry() { reset(); }
+  void updatePass();
+  void profile();
+  // Whether the event memory record asks for the 16-phase status rotation.
+  bool rotatesStatus() const;
+  // The request dispatcher's parts (Main/framework/link.cpp): a wait command (true when frames are
+  // now to be waited), and any other packet handed to its category.
+  bool receiveWait(RequestReceiver& rx);
+  void dispatch(RequestReceiver& rx);
 
   // Tables, by ME row and type index.
   CategoryInterface* categories[N_ME][N_TYPES];
-  // Bytes of the instance's records in the backup image (rounded up to 4), ME rows 0 and 1.
+  // Bytes bound for each instance's records (rounded up to 4); rows 0 and 1 make up the backup image.
   s32 recordBytes[N_ME][N_TYPES];
   // Where each instance's records were bound (null: not bound or no record).
   u8* storage[N_ME][N_TYPES];
@@ -146,12 +190,6 @@ class CategoryRegistry {
   u32 updateUs[N_TYPES];
   u32 updateMaxUs[N_TYPES];
   s32 profileFrames;
-
- private:
-  CategoryRegistry() { reset(); }
-  void updatePass();
-  void profile();
-  u8 eventMemoryByte(int offset) const;
 };
 
 void registerCategory(CategoryInterface* cat, int id);

@@ -27,7 +27,7 @@ void enter(C& cat, std::initializer_list<int> ownedCommands = {}) {
   auto& reg = category::CategoryRegistry::instance();
   const int id = C::TYPE_INDEX;
   for (int me = 0; me < category::N_ME; ++me) {
-    if (reg.categories[me][id] == &cat) return;
+    if (reg.at(id, me) == &cat) return;
   }
   reg.add(id, &cat);
   if (id >= category::FIRST_COMMAND_TYPE) reg.setCommandOwner(id, id);
@@ -50,18 +50,17 @@ void createCategories() {
   // MxifSourceTally, MxifInitialStatus, MxifTransitionStatus, MxifTest, SystemInitialCmd,
   // MxifButtonEvent, MxifFaderEvent, MxifSwitchingCmd.
   using namespace category;
-  enter(CategoryClipPlay::instance(), {CategoryClipPlay::COMMAND});
-  enter(CategoryClipRec::instance(), {CategoryClipRec::COMMAND});
-  enter(CategoryClipRegister::instance(), {CategoryClipRegister::COMMAND});
+  enter(CategoryClipPlay::instance(), {TYPE_CLIP_PLAY_CMD});
+  enter(CategoryClipRec::instance(), {TYPE_CLIP_REC_CMD});
+  enter(CategoryClipRegister::instance(), {TYPE_CLIP_REGISTER_CMD});
   enter(CategoryClipStatus::instance());
   enter(CategoryEventMemory::instance(),
-        {CategoryEventMemory::COMMAND, CategoryEventMemory::EDIT_POINT, CategoryEventMemory::HISTORY,
-         CategoryEventMemory::DATA_HEADER});
+        {TYPE_EVENT_MEMORY_CMD, TYPE_EVENT_MEMORY_EDIT_POINT, TYPE_EVENT_MEMORY_HISTORY, TYPE_DATA_HEADER_N});
   enter(CategoryEventMemoryStatus::instance());
   enter(CategoryMacro::instance());
-  enter(CategoryShotMemory::instance(), {CategoryShotMemory::COMMAND});
+  enter(CategoryShotMemory::instance(), {TYPE_SHOT_MEMORY_CMD});
   enter(CategoryShotMemoryStatus::instance());
-  enter(CategoryStillMemory::instance(), {CategoryStillMemory::COMMAND});
+  enter(CategoryStillMemory::instance(), {TYPE_STILL_MEMORY_CMD});
   enter(CategoryStillStatus::instance());
   enter(CategorySystem::instance());
   enter(CategoryExtendedDisplay::instance());

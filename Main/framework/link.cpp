@@ -114,6 +114,36 @@ void RequestReceiver::reset() {
   short_ = shortReported_ = false;
 }
 
+bool RequestReceiver::readHeader() {
+  while (!headerValid_) {
+    if (stream_.count() < LINK_HEADER_BYTES) stream_.refill();
+    if (stream_.count() < LINK_HEADER_BYTES) {
+      bodyLength_ = 0;
+      return false;
+    }
+    u8 bytes[LINK_HEADER_BYTES];
+    stream_.take(bytes, 2);
+    if (bytes[0] != LINK_SYNC0 || bytes[1] != LINK_SYNC1) continue;
+    stream_.take(bytes + 2, LINK_HEADER_BYTES - 2);
+    LinkHeader header;
+    codec::read(bytes, sizeof bytes, header);
+    type_ = static_cast<s16>(header.type);
+    if (header.bodyLength > static_cast<u32>(MAX_BODY)) {
+      MX_LOG(libmx::ERR, "receive invalid length %s : %u byte", category::typeNameOf(type_), header.bodyLength);
+      bodyLength_ = 0;
+      continue;
+    }
+    bodyLength_ = static_cast<s32>(header.bodyLength);
+    headerValid_ = true;
+  }
+  return true;
+}
+
+bool RequestReceiver::bodyBuffered() {
+  if (stream_.count() < bodyLength_) stream_.refill();
+  return stream_.count() >= bodyLength_;
+}
+
 void RequestReceiver::takeBody() {
   bodySize_ = bodyLength_;
   pos_ = 0;
@@ -163,10 +193,7 @@ bool AcknowledgeSender::beginPacket(int type, u32 bodyLength) {
   if (need < PACKET_RESERVE) need = PACKET_RESERVE;
   if (static_cast<u64>(stream_.freeCount()) < need) stream_.flush();
   if (static_cast<u64>(stream_.freeCount()) < need) return false;
-  writeU8(LINK_SYNC0);
-  writeU8(LINK_SYNC1);
-  writeU32(bodyLength);
-  writeU16(static_cast<u16>(type));
+  codec::write(LinkHeader{{LINK_SYNC0, LINK_SYNC1}, bodyLength, static_cast<u16>(type)}, stream_);
   return true;
 }
 
@@ -190,72 +217,61 @@ void reportSendBufferFull() { MX_LOG(libmx::ERR, "send buffer full"); }
 
 namespace category {
 
+namespace {
+
+// The wait command's body: six bytes not used, then the number of frames to wait.
+struct WaitCommand {
+  u8 unused[6];
+  s16 frames;
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.field("unused", r.unused);
+    v.field("frames", r.frames);
+  }
+};
+
+}  // namespace
+
 void CategoryRegistry::receiveAll() {
   RequestReceiver& rx = RequestReceiver::instance();
-  auto& in = rx.stream();
-  for (int messages = 0; messages < MAX_MESSAGES_PER_FRAME;) {
-    if (!rx.headerValid_) {
-      if (in.count() < LINK_HEADER_BYTES) in.refill();
-      if (in.count() < LINK_HEADER_BYTES) {
-        rx.bodyLength_ = 0;
-        return;
-      }
-      u8 s0 = in.read();
-      u8 s1 = in.read();
-      if (s0 != LINK_SYNC0 || s1 != LINK_SYNC1) continue;  // the hunt goes on two bytes further
-      u32 length = static_cast<u32>(in.read()) << 24;
-      length |= static_cast<u32>(in.read()) << 16;
-      length |= static_cast<u32>(in.read()) << 8;
-      length |= in.read();
-      u16 type = static_cast<u16>(in.read() << 8);
-      type = static_cast<u16>(type | in.read());
-      rx.type_ = static_cast<s16>(type);
-      if (length > static_cast<u32>(RequestReceiver::MAX_BODY)) {
-        // Such a body could never be buffered whole: drop the header and hunt on.
-        MX_LOG(libmx::ERR, "receive invalid length %s : %u byte", typeNameOf(rx.type_), length);
-        rx.bodyLength_ = 0;
-        continue;
-      }
-      rx.bodyLength_ = static_cast<s32>(length);
-      rx.headerValid_ = true;
-    }
-    if (in.count() < rx.bodyLength_) in.refill();
-    if (in.count() < rx.bodyLength_) return;
-
+  for (int messages = 0; messages < MAX_MESSAGES_PER_FRAME; ++messages) {
+    if (!rx.readHeader() || !rx.bodyBuffered()) return;
     // The body is consumed and the header cleared before any handler runs, so whatever a
     // handler reads or throws, the next packet starts at the right byte.
     rx.takeBody();
-    ++messages;
-    int type = rx.type_;
-    if (type == TYPE_WAIT) {
-      s32 n = 0;
-      if (rx.remaining() < 8) {
-        rx.reportShort();
-        continue;
-      }
-      rx.skip(6);
-      n = rx.readS16();
-      if (n > 0) {
-        waitFrames = n - 1;
-        return;
-      }
-      continue;
+    if (rx.type() == TYPE_WAIT_CMD) {
+      if (receiveWait(rx)) return;
+    } else {
+      dispatch(rx);
     }
-    if (type < 0 || type >= N_TYPES) {
-      MX_LOG(libmx::ERR, "receive invalid type %s : %d byte", typeNameOf(type), rx.bodyLength_);
-      continue;
-    }
-    if (type < FIRST_COMMAND_TYPE && categories[0][type] != nullptr) {
-      categories[0][type]->receive(rx);
-      continue;
-    }
-    int owner = commandOwner[type];
-    if (owner >= 0 && owner < N_TYPES && categories[0][owner] != nullptr) {
-      categories[0][owner]->receiveCommand(type, rx);
-      continue;
-    }
-    if (type != TYPE_DUAL_SOURCE_TALLY) MX_LOG(libmx::ERR, "receive undefined category %s", typeNameOf(type));
   }
+}
+
+// n frames to wait (n > 0) stop reception for this frame and the n - 1 that follow.
+bool CategoryRegistry::receiveWait(RequestReceiver& rx) {
+  WaitCommand wait{};
+  if (!rx.readRecord(wait) || wait.frames <= 0) return false;
+  waitFrames = wait.frames - 1;
+  return true;
+}
+
+void CategoryRegistry::dispatch(RequestReceiver& rx) {
+  const int type = rx.type();
+  if (type < 0 || type >= N_TYPES) {
+    MX_LOG(libmx::ERR, "receive invalid type %s : %d byte", typeNameOf(type), rx.bodyLength());
+    return;
+  }
+  if (type < FIRST_COMMAND_TYPE && categories[0][type] != nullptr) {
+    categories[0][type]->receive(rx);
+    return;
+  }
+  const int owner = commandOwner[type];
+  if (owner >= 0 && owner < N_TYPES && categories[0][owner] != nullptr) {
+    categories[0][owner]->receiveCommand(type, rx);
+    return;
+  }
+  if (type != TYPE_DUAL_SOURCE_TALLY) MX_LOG(libmx::ERR, "receive undefined category %s", typeNameOf(type));
 }
 
 }  // namespace category

@@ -19,6 +19,20 @@ constexpr u8 LINK_SYNC0 = 0x5A;
 constexpr u8 LINK_SYNC1 = 0x81;
 constexpr int LINK_HEADER_BYTES = 8;
 
+// The packet header, read and written through the codec.
+struct LinkHeader {
+  u8 sync[2];
+  u32 bodyLength;
+  u16 type;
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.field("sync", r.sync);
+    v.field("bodyLength", r.bodyLength);
+    v.field("type", r.type);
+  }
+};
+
 // Both rings empty (power-on).
 void mxFifoReset();
 // Copies up to n request bytes into buf; returns the count (0 when the ring is empty). The first
@@ -212,6 +226,12 @@ class RequestReceiver {
  private:
   friend class category::CategoryRegistry;
   RequestReceiver() = default;
+  // Unless a header is in hand, hunts for the sync bytes (two bytes at a time) and reads the next
+  // header; one whose body could never be buffered is logged and dropped. False while fewer bytes
+  // than a header are buffered.
+  bool readHeader();
+  // Whether the whole body of the packet in hand is buffered (refilling once when not).
+  bool bodyBuffered();
   // Takes the body of the packet in hand out of the stream (it is buffered whole).
   void takeBody();
 

@@ -8,7 +8,6 @@
 namespace category {
 
 constexpr int N_AUX_SOURCES = 24;  // source codes 1..24 name AUX buses 1..24
-constexpr int TYPE_BUS = 47;
 
 // The AUX bus id of a source code 1..24, -1 for any other code and for the codes 17..24 of AUX
 // buses the board does not have.

@@ -14,7 +14,6 @@ int isRecordingClipSource(int source);
 
 class CategoryClipPlay : public CategoryWithCommands<MxifClipPlay> {
  public:
-  static constexpr int COMMAND = 68;
   static CategoryClipPlay& instance();
 
   // 1 when clip player channel (0..3) is linked to the transition of ME me (byte 20 = 7 and
@@ -22,25 +21,23 @@ class CategoryClipPlay : public CategoryWithCommands<MxifClipPlay> {
   int isTransitionLinked(int me, int channel);
 
  private:
-  CategoryClipPlay() : CategoryWithCommands({COMMAND}) {}
+  CategoryClipPlay() : CategoryWithCommands({TYPE_CLIP_PLAY_CMD}) {}
 };
 
 class CategoryClipRec : public CategoryWithCommands<MxifClipRec> {
  public:
-  static constexpr int COMMAND = 69;
   static CategoryClipRec& instance();
 
  private:
-  CategoryClipRec() : CategoryWithCommands({COMMAND}) {}
+  CategoryClipRec() : CategoryWithCommands({TYPE_CLIP_REC_CMD}) {}
 };
 
 class CategoryClipRegister : public CategoryWithCommands<MxifClipRegister> {
  public:
-  static constexpr int COMMAND = 81;
   static CategoryClipRegister& instance();
 
  private:
-  CategoryClipRegister() : CategoryWithCommands({COMMAND}) {}
+  CategoryClipRegister() : CategoryWithCommands({TYPE_CLIP_REGISTER_CMD}) {}
 };
 
 class CategoryClipStatus : public CategoryChannels<MxifClipStatus> {

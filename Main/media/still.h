@@ -20,14 +20,13 @@ int isRecordingStillSource(int source);
 
 class CategoryStillMemory : public CategoryWithCommands<MxifStillMemory> {
  public:
-  static constexpr int COMMAND = 67;
   static CategoryStillMemory& instance();
 
   // Clears the four still stores: their status records go back to defaults and are sent whole.
   void clearStills();
 
  private:
-  CategoryStillMemory() : CategoryWithCommands({COMMAND}) {}
+  CategoryStillMemory() : CategoryWithCommands({TYPE_STILL_MEMORY_CMD}) {}
 };
 
 class CategoryStillStatus : public CategoryChannels<MxifStillStatus> {

@@ -16,10 +16,6 @@ struct EventPlayer {
 
 class CategoryEventMemory : public CategoryWithCommands<MxifEventMemory> {
  public:
-  static constexpr int COMMAND = 65;
-  static constexpr int EDIT_POINT = 15;
-  static constexpr int HISTORY = 17;
-  static constexpr int DATA_HEADER = 18;
   static constexpr int N_REGISTER_PLAYERS = 9;
 
   static CategoryEventMemory& instance();
@@ -35,7 +31,9 @@ class CategoryEventMemory : public CategoryWithCommands<MxifEventMemory> {
   void initInternal() override;
 
  private:
-  CategoryEventMemory() : CategoryWithCommands({COMMAND, EDIT_POINT, HISTORY, DATA_HEADER}) {}
+  CategoryEventMemory()
+      : CategoryWithCommands(
+            {TYPE_EVENT_MEMORY_CMD, TYPE_EVENT_MEMORY_EDIT_POINT, TYPE_EVENT_MEMORY_HISTORY, TYPE_DATA_HEADER_N}) {}
 
   EventPlayer work_;
   EventPlayer registers_[N_REGISTER_PLAYERS];

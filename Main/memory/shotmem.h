@@ -7,11 +7,10 @@ namespace category {
 
 class CategoryShotMemory : public CategoryWithCommands<MxifShotMemory> {
  public:
-  static constexpr int COMMAND = 66;
   static CategoryShotMemory& instance();
 
  private:
-  CategoryShotMemory() : CategoryWithCommands({COMMAND}) {}
+  CategoryShotMemory() : CategoryWithCommands({TYPE_SHOT_MEMORY_CMD}) {}
 };
 
 class CategoryShotMemoryStatus : public CategoryCommon<MxifShotMemoryStatus> {

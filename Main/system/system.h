@@ -63,8 +63,6 @@ class BusRefreshTarget {
 // Owner of the system settings record (type 29, one channel, one instance).
 class CategorySystem : public CategoryCommon<MxifSystem> {
  public:
-  static constexpr int TYPE_BUS = 47;
-
   static CategorySystem& instance();
 
   void initData() override {}

@@ -26,6 +26,17 @@ struct StubCategory : category::CategoryInterface {
   void send(AcknowledgeSender&, int) override {}
 };
 
+// Stands in for the owner of record R (ME row 0), whose record other categories read through the
+// registry; the test writes `record`.
+template <class R>
+struct RecordOwner : StubCategory {
+  RecordOwner() : StubCategory(R::TYPE_INDEX, "owner") {
+    category::CategoryRegistry::instance().bindInstance(meIndex(), R::TYPE_INDEX, reinterpret_cast<u8*>(&record));
+  }
+  int bindStorage(void*) override { return static_cast<int>(sizeof(R)); }
+  R record{};
+};
+
 // Category C over N channels of record R bound to `stored`, initialised; the link is connected.
 template <class C, class R, int N = 1>
 class RecordCategoryTest : public testing_support::BoardTest {

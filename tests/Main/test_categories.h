@@ -34,7 +34,7 @@ constexpr int REC_WIRE = 4 + 1 + 1 + 2 + 4 + 2;
 
 // A command type (system initialise) of two words.
 struct InitCmd {
-  static constexpr int TYPE_INDEX = 73;
+  static constexpr int TYPE_INDEX = category::TYPE_SYSTEM_INITIAL_CMD;
   u32 code;
   u32 arg;
   template <class V, class R>

@@ -56,10 +56,11 @@ TEST(FrontendRing, WriterStopsShortOfTheReadIndexAndWraps) {
 TEST(FrontendRing, ReaderTakesWholePacketsAndSkipsGarbage) {
   Ring r(LINK_RING_DATA - 5, LINK_RING_DATA - 5);
   Bytes bytes = {0x00, 0x5A};  // garbage, then packets across the wrap
-  for (const Bytes& p : {linkpeer::packetBytes(29, Bytes{1, 2, 3}), linkpeer::packetBytes(7, Bytes{})}) {
+  for (const Bytes& p : {linkpeer::packetBytes(category::TYPE_SYSTEM, Bytes{1, 2, 3}),
+                         linkpeer::packetBytes(category::TYPE_UP_STREAM_KEY, Bytes{})}) {
     bytes.insert(bytes.end(), p.begin(), p.end());
   }
-  const Bytes partial = linkpeer::packetBytes(2, Bytes(5, 9));
+  const Bytes partial = linkpeer::packetBytes(category::TYPE_BKGD, Bytes(5, 9));
   bytes.insert(bytes.end(), partial.begin(), partial.end() - 1);
   linkpeer::ringWrite(r.p(), bytes.data(), bytes.size());
 
@@ -71,7 +72,7 @@ TEST(FrontendRing, ReaderTakesWholePacketsAndSkipsGarbage) {
   const size_t used = linkpeer::parsePackets(unread, packets, garbage);
   EXPECT_EQ(used, 2u + 11u + 8u);  // the partial packet stays
   ASSERT_EQ(packets.size(), 3u);
-  EXPECT_EQ(std::tuple(packets[1].type, packets[1].body, packets[2].type, garbage), std::tuple(29, Bytes{1, 2, 3}, 7, 4u));
+  EXPECT_EQ(std::tuple(packets[1].type, packets[1].body, packets[2].type, garbage), std::tuple(category::TYPE_SYSTEM, Bytes{1, 2, 3}, category::TYPE_UP_STREAM_KEY, 4u));
   linkpeer::ringConsume(r.p(), used);
   EXPECT_EQ(std::tuple(linkpeer::ringUsed(r.p()), r.word(0)),
             std::tuple(partial.size() - 1, (LINK_RING_DATA - 5 + bytes.size()) % LINK_RING_DATA));
@@ -123,10 +124,11 @@ TEST(FrontendRecords, SystemRecordWithTextsMatchesTheSystemsOwnReader) {
   for (const auto& f : fields) EXPECT_EQ(f[0], f[1]) << "field " << (&f - fields);
   EXPECT_STREQ(reinterpret_cast<const char*>(r.secondText.chars), "a\\\"b");
   // Decoding the system's own wire form shows what is carried, and only that.
-  EXPECT_EQ(frontend::describe(29, packet.data() + 8, length),
+  EXPECT_EQ(frontend::describe(category::TYPE_SYSTEM, packet.data() + 8, length),
             "MxifSystem verticalPhase=-7 secondText=\"a\\\"b\" ancillary.meKeySelect[2]=4 "
             "addressTexts.text4=\"12345678901234567\" display.option=1");
-  EXPECT_EQ(frontend::describe(29, packet.data() + 8, 20).rfind("MxifSystem (20 bytes, short)", 0), 0u);
+  EXPECT_EQ(frontend::describe(category::TYPE_SYSTEM, packet.data() + 8, 20).rfind("MxifSystem (20 bytes, short)", 0),
+            0u);
 }
 
 TEST(FrontendRecords, PerMeRecordCarriesItsMeInTheIndexByte) {
@@ -169,7 +171,7 @@ TEST(FrontendRecords, PanelEventBodiesFollowTheirFieldTables) {
   const Bytes fader = frontend::faderEventBody(3, 4095, 2);
   EXPECT_EQ(fader, (Bytes{0, 0, 0, 0, 0, 3, 0x0F, 0xFF, 0, 0, 2, 0, 0}));
   EXPECT_EQ(frontend::waitBody(-2), (Bytes{0, 0, 0, 0, 0, 0, 0xFF, 0xFE}));
-  EXPECT_EQ(frontend::describe(94, button.data(), button.size()),
+  EXPECT_EQ(frontend::describe(category::TYPE_BUTTON_EVENT, button.data(), button.size()),
             "MxifButtonEvent word1=0 flag1=0 word2=0 panel=1 me=2 index=88 code=1616 state=1 flag2=0");
 }
 

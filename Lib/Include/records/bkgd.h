@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
 // The on/value1/value2/value3 sub-record: the background's `spin` and `modify`, the key's
@@ -32,7 +33,7 @@ struct MxifModify {
 };
 
 struct MxifBkgd {
-  static constexpr int TYPE_INDEX = 2;
+  static constexpr int TYPE_INDEX = category::TYPE_BKGD;
   static constexpr int N_CHANNELS = 1;
   static constexpr bool PER_ME = true;
   static constexpr size_t WIRE_SIZE = 239;

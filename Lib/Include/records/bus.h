@@ -4,10 +4,11 @@
 // bus rows of the ME shows, and the panel-side switches.
 #include <cstddef>
 
+#include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
 struct MxifBus {
-  static constexpr int TYPE_INDEX = 47;
+  static constexpr int TYPE_INDEX = category::TYPE_BUS;
   static constexpr bool PER_ME = true;
   static constexpr int N_ENTRIES = 89;
 
@@ -44,7 +45,7 @@ static_assert(offsetof(MxifBus, entries) == 20);
 static_assert(offsetof(MxifBus, programBus) == 200);
 
 struct MxifBusStatus {
-  static constexpr int TYPE_INDEX = 48;
+  static constexpr int TYPE_INDEX = category::TYPE_BUS_STATUS;
   static constexpr int N_CHANNELS = 3;  // control panels
   static constexpr bool PER_ME = true;
   static constexpr int N_ROWS = 5;

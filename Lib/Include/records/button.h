@@ -1,11 +1,12 @@
 #pragma once
 // Control-panel button event (command type 94): one press or release of one panel button.
+#include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
 namespace internal {
 
 struct MxifButtonEvent {
-  static constexpr int TYPE_INDEX = 94;
+  static constexpr int TYPE_INDEX = category::TYPE_BUTTON_EVENT;
   static constexpr bool IS_STATUS = false;
 
   // Button codes and ranges the dispatch knows.

@@ -3,12 +3,13 @@
 // status (13), still memory (23) and still status (24). Each is laid out so that a byte's offset
 // in memory is its offset on the wire (a presence word, then bytes only).
 #include "Lib/Include/records/plain.h"
+#include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
 // Clip play, one channel per clip player 0..3 (byte 4). Byte 20 = 7 with byte 21 = an ME links
 // the player to that ME's transition.
 struct MxifClipPlay {
-  static constexpr int TYPE_INDEX = 10;
+  static constexpr int TYPE_INDEX = category::TYPE_CLIP_PLAY;
   static constexpr int N_CHANNELS = 4;
   static constexpr u8 MODE_TRANSITION = 7;
   u32 mask;
@@ -34,7 +35,7 @@ static_assert(offsetof(MxifClipPlay, linkedMe) == 21);
 
 // Clip record (single): byte 4 the clip channel 0..3, byte 13 = 1 while it records.
 struct MxifClipRec {
-  static constexpr int TYPE_INDEX = 11;
+  static constexpr int TYPE_INDEX = category::TYPE_CLIP_REC;
   u32 mask;
   u8 channel;    // bit 0
   u8 body[8];    // bit 1
@@ -53,12 +54,12 @@ struct MxifClipRec {
 static_assert(sizeof(MxifClipRec) == 16);
 static_assert(offsetof(MxifClipRec, recording) == 13);
 
-struct MxifClipRegister : MxifPlainRecord<12, 1, 16> {};
+struct MxifClipRegister : MxifPlainRecord<category::TYPE_CLIP_REGISTER, 1, 16> {};
 
 // Clip status entries 0..84 (byte 4 the entry); entry 81 + c belongs to clip player c, whose byte
 // 42 tells that the player is ready for a linked transition.
 struct MxifClipStatus {
-  static constexpr int TYPE_INDEX = 13;
+  static constexpr int TYPE_INDEX = category::TYPE_CLIP_STATUS;
   static constexpr int N_CHANNELS = 85;
   static constexpr int FIRST_PLAYER = 81;
   u32 mask;
@@ -81,7 +82,7 @@ static_assert(offsetof(MxifClipStatus, ready) == 42);
 
 // Still memory (single): byte 4 the still store 0..3, byte 14 = 1 while it captures.
 struct MxifStillMemory {
-  static constexpr int TYPE_INDEX = 23;
+  static constexpr int TYPE_INDEX = category::TYPE_STILL_MEMORY;
   u32 mask;
   u8 store;      // bit 0
   u8 body[9];    // bit 1
@@ -101,4 +102,4 @@ static_assert(sizeof(MxifStillMemory) == 16);
 static_assert(offsetof(MxifStillMemory, capturing) == 14);
 
 // Still status, one channel per still store 0..3.
-struct MxifStillStatus : MxifPlainRecord<24, 4, 16> {};
+struct MxifStillStatus : MxifPlainRecord<category::TYPE_STILL_STATUS, 4, 16> {};

@@ -3,12 +3,13 @@
 // information (33), source names (39), multiview (40), DVI inputs (41), video inputs (42) and
 // outputs (43). Each is laid out so that a byte's offset in memory is its offset on the wire.
 #include "Lib/Include/records/plain.h"
+#include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
 // Extended display (single). Byte 4 non-zero: the extended display owns external output 3 (the
 // bus does not route to it), fed from the assignment of AUX bus `aux` (1..24; 0 none).
 struct MxifExtendedDisplay {
-  static constexpr int TYPE_INDEX = 32;
+  static constexpr int TYPE_INDEX = category::TYPE_EXTENDED_DISPLAY;
   u32 mask;
   u8 display;   // bit 0
   u8 aux;       // bit 1
@@ -23,10 +24,11 @@ struct MxifExtendedDisplay {
   }
 };
 static_assert(sizeof(MxifExtendedDisplay) == 16);
+static_assert(offsetof(MxifExtendedDisplay, display) == 4);
 
 // Custom information (single): byte 4 enables it; one source per custom-information channel.
 struct MxifCustomInfo {
-  static constexpr int TYPE_INDEX = 33;
+  static constexpr int TYPE_INDEX = category::TYPE_CUSTOM_INFO;
   static constexpr int N_SOURCES = 36;
   u32 mask;
   u8 enable;             // bit 0
@@ -45,12 +47,12 @@ struct MxifCustomInfo {
 };
 static_assert(sizeof(MxifCustomInfo) == 52);
 
-struct MxifSourceName : MxifPlainRecord<39, 1, 16> {};
+struct MxifSourceName : MxifPlainRecord<category::TYPE_SOURCE_NAME, 1, 16> {};
 
 // Multiview, one channel per multiview window 0..7 (byte 4). Presence bit 7 carries the labels,
 // so setting it re-sends what the window shows.
 struct MxifMultiView {
-  static constexpr int TYPE_INDEX = 40;
+  static constexpr int TYPE_INDEX = category::TYPE_MULTI_VIEW;
   static constexpr int N_CHANNELS = 8;
   static constexpr u32 REDRAW_BIT = 0x80;
   u32 mask;
@@ -73,12 +75,12 @@ struct MxifMultiView {
 static_assert(sizeof(MxifMultiView) == 16);
 
 // DVI inputs 0 and 1 (sources 140 and 141).
-struct MxifInputDvi : MxifPlainRecord<41, 2, 16> {};
+struct MxifInputDvi : MxifPlainRecord<category::TYPE_INPUT_DVI, 2, 16> {};
 
 // Video inputs, one record per SDI input 0..127 (source 10 + n, byte 4). Byte 9 = 1 leaves the
 // input out of tally; `state` is the input's state word.
 struct MxifInputVideo {
-  static constexpr int TYPE_INDEX = 42;
+  static constexpr int TYPE_INDEX = category::TYPE_INPUT_VIDEO;
   static constexpr int N_CHANNELS = 128;
   u32 mask;
   u8 input;
@@ -108,7 +110,7 @@ static_assert(offsetof(MxifInputVideo, byte16) == 16);
 // Outputs (single): the source code of each output 0..15 (1..16: AUX bus 1..16; 0 and other codes
 // leave the output as it is).
 struct MxifOutput {
-  static constexpr int TYPE_INDEX = 43;
+  static constexpr int TYPE_INDEX = category::TYPE_OUTPUT;
   static constexpr int N_OUTPUTS = 16;
   u32 mask;
   u8 index;

@@ -3,12 +3,13 @@
 // (21) with its status (22). Each is laid out so that a byte's offset in memory is its offset on
 // the wire (a presence word, then bytes only).
 #include "Lib/Include/records/plain.h"
+#include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
 // Event memory (single). Byte 4 enables the event memory's link to an ME, byte 12 names that ME
 // (1-based, 0 none); while both are non-zero the status sender rotates in 16 phases.
 struct MxifEventMemory {
-  static constexpr int TYPE_INDEX = 14;
+  static constexpr int TYPE_INDEX = category::TYPE_EVENT_MEMORY;
   u32 mask;
   u8 enable;      // bit 0
   u8 body[7];     // bit 1
@@ -28,11 +29,11 @@ static_assert(sizeof(MxifEventMemory) == 16);
 static_assert(offsetof(MxifEventMemory, enable) == 4);
 static_assert(offsetof(MxifEventMemory, linkedMe) == 12);
 
-struct MxifEventMemoryStatus : MxifPlainRecord<16, 1, 16> {};
+struct MxifEventMemoryStatus : MxifPlainRecord<category::TYPE_EVENT_MEMORY_STATUS, 1, 16> {};
 
 // Macros (single): one attach flag per panel group 0..2 and macro 0..7, one presence bit each.
 struct MxifMacro {
-  static constexpr int TYPE_INDEX = 20;
+  static constexpr int TYPE_INDEX = category::TYPE_MACRO;
   static constexpr int N_GROUPS = 3;
   static constexpr int N_ATTACH = 8;
   u32 mask;
@@ -52,5 +53,5 @@ struct MxifMacro {
 };
 static_assert(sizeof(MxifMacro) == 36);
 
-struct MxifShotMemory : MxifPlainRecord<21, 1, 16> {};
-struct MxifShotMemoryStatus : MxifPlainRecord<22, 1, 16> {};
+struct MxifShotMemory : MxifPlainRecord<category::TYPE_SHOT_MEMORY, 1, 16> {};
+struct MxifShotMemoryStatus : MxifPlainRecord<category::TYPE_SHOT_MEMORY_STATUS, 1, 16> {};

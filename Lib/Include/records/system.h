@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "Lib/Include/text.h"
+#include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
 // Output routing options. In memory the fields keep their wire order.
@@ -76,7 +77,7 @@ struct MxifSystemDisplay {
 };
 
 struct MxifSystem {
-  static constexpr int TYPE_INDEX = 29;
+  static constexpr int TYPE_INDEX = category::TYPE_SYSTEM;
   static constexpr int N_CHANNELS = 1;
   static constexpr int N_FORMATS = 12;
   static constexpr int N_MULTIVIEW_SOURCES = 8;

@@ -2,11 +2,12 @@
 // Crosspoint button assignment (type 38) and source link table (type 37).
 #include <cstddef>
 
+#include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
 // Which source each crosspoint button of a panel selects; one channel per panel 0..2.
 struct MxifXptAssign {
-  static constexpr int TYPE_INDEX = 38;
+  static constexpr int TYPE_INDEX = category::TYPE_XPT_ASSIGN;
   static constexpr int N_CHANNELS = 3;
   static constexpr int N_BUTTONS = 192;
   static constexpr int N_BUTTON_WORDS = N_BUTTONS / 32;
@@ -48,7 +49,7 @@ struct MxifAuxBusLink {
 
 // For each source of the source table, the source linked to it; one channel.
 struct MxifSourceLink {
-  static constexpr int TYPE_INDEX = 37;
+  static constexpr int TYPE_INDEX = category::TYPE_SOURCE_LINK;
   static constexpr int N_CHANNELS = 1;
   static constexpr int N_SOURCES = 195;
   static constexpr int N_ENTRY_WORDS = (N_SOURCES + 31) / 32;

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <initializer_list>
 #include <memory>
 #include <utility>
@@ -11,6 +10,7 @@
 #include "Main/bus/bus.h"
 #include "Main/bus/button.h"
 #include "Main/bus/sourcelink.h"
+#include "Lib/Include/records/panel.h"
 #include "Platform/board.h"
 #include "tests/Main/category_fixture.h"
 
@@ -35,18 +35,16 @@ MxifBus rec(std::initializer_list<std::pair<int, int>> selections) {
 
 // Stands in for the background of an ME: the flip of its transition, and what the bus asks of it.
 struct FakeBkgd : test_categories::StubCategory, category::BusBackgroundLink {
-  FakeBkgd() : StubCategory(2, "MxifBkgd") {}
+  FakeBkgd() : StubCategory(category::TYPE_BKGD, "MxifBkgd") {}
   int flip = 1, changes = 0, restores = 0;
   int programFlip() override { return flip; }
   void onProgramBusChange() override { ++changes; }
   void serveNrModeRestore() override { ++restores; }
 };
 
-// Stands in for a category whose stored record the buses read by byte offset (operate, extended
-// display) or that takes the up-stream key slots.
-struct FakeRecord : test_categories::StubCategory, category::UskAssignTarget {
-  explicit FakeRecord(int type) : StubCategory(type, "fake") { reg().storage[0][type] = bytes; }
-  u8 bytes[1300] = {};
+// Stands in for the category that takes the up-stream key slots.
+struct FakeUskAssign : test_categories::StubCategory, category::UskAssignTarget {
+  FakeUskAssign() : StubCategory(category::TYPE_UP_STREAM_KEY_ASSIGN, "MxifUpStreamKeyAssign") {}
   Pairs assignments;
   void setAssignment(int source, int slot) override { assignments.emplace_back(source, slot); }
 };
@@ -62,7 +60,7 @@ class BusTest : public testing_support::BoardTest {
     // The system settings singleton (format 0), entered in the emptied registry.
     static MxifSystem systemRecord;
     auto& sys = category::CategorySystem::instance();
-    if (reg().categories[0][MxifSystem::TYPE_INDEX] == nullptr) reg().add(MxifSystem::TYPE_INDEX, &sys);
+    if (reg().at(MxifSystem::TYPE_INDEX, 0) == nullptr) reg().add(MxifSystem::TYPE_INDEX, &sys);
     sys.bindStorage(&systemRecord);
     sys.initialize();
     peer.reset();
@@ -214,7 +212,7 @@ TEST_F(BusTest, FrontEndRecordDropsABadSelectorAndKeepsItsOtherFields) {
 }
 
 TEST_F(BusTest, SelectChecksTheSourceAndCopiesSharedEntries) {
-  FakeRecord usk(8);
+  FakeUskAssign usk;
   const struct { int entry, source; bool taken, copied; } cases[] = {  // copied: to the other three MEs
       {0, 303, false, false}, {0, 9, false, false},  {12, 302, true, false}, {12, 303, false, false},
       {13, 20, true, false},  {16, 21, true, true},  {23, 151, false, true}, {30, 22, true, true},
@@ -248,7 +246,7 @@ TEST_F(BusTest, MixedAuxEntriesRememberTheirPreviousCodeOnEveryMe) {
 }
 
 TEST_F(BusTest, UpstreamKeySlotsReachTheAssignmentOnlyFromMeZero) {
-  FakeRecord usk(8);
+  FakeUskAssign usk;
   assign(1, {{72, 20}, {75, 150}});  // 150 is not allowed on a key slot: unchanged, still reported
   EXPECT_TRUE(usk.assignments.empty());
   assign(0, {{72, 20}, {75, 150}});
@@ -311,7 +309,7 @@ TEST_F(BusTest, RepairReplacesEntriesUpToTheLimitOfEachMe) {
 }
 
 TEST_F(BusTest, RoutingOfMeZeroReachesBusesAuxBusesAndExternalOutputs) {
-  FakeRecord display(32);
+  test_categories::RecordOwner<MxifExtendedDisplay> display;
   const struct { int entry, source, offset, value; } routes[] = {
       {10, 12, xpt::BUS + 2, 2}, {11, 13, xpt::BUS + 3, 3},          {28, 14, xpt::AUX + 8, 4},
       {39, 170, xpt::AUX + 30, 180}, {13, 15, xpt::EXT, 5}, {14, 230, xpt::EXT + 1, 4552 - 4364},
@@ -322,7 +320,7 @@ TEST_F(BusTest, RoutingOfMeZeroReachesBusesAuxBusesAndExternalOutputs) {
   frame();
   for (auto r : routes) EXPECT_EQ(image(r.offset), r.value) << r.entry;
 
-  display.bytes[4] = 1;  // the extended display owns the third external output
+  display.record.display = 1;  // the extended display owns the third external output
   assign(0, {{15, 17}});
   frame();
   EXPECT_EQ(image(xpt::EXT + 2), 6);
@@ -334,10 +332,9 @@ TEST_F(BusTest, RoutingOfMeZeroReachesBusesAuxBusesAndExternalOutputs) {
 }
 
 TEST_F(BusTest, AuxMixStepsAtTheOperateRateOnEveryMe) {
-  FakeRecord operate(36);
-  operate.bytes[56] = 1;  // AUX 1 rate enabled
-  const u16 rate = 4;     // format 0: 0.5 / 4 per frame
-  std::memcpy(operate.bytes + 68, &rate, 2);
+  test_categories::RecordOwner<MxifOperate> operate;
+  operate.record.auxTransEnable.value[0] = 1;
+  operate.record.auxTransRate.value[0] = 4;  // format 0: 0.5 / 4 per frame
   assign(0, {{24, 10}, {25, 10}});
   frame();  // the first selection is shown at once
   EXPECT_EQ(mxXptWord(xpt::AUX_TRANS), 0u);
@@ -361,8 +358,8 @@ TEST_F(BusTest, AuxMixStepsAtTheOperateRateOnEveryMe) {
 
 TEST_F(BusTest, ProgramBusFollowsTheBackgroundTransitionAndSetsTheSwap) {
   FakeBkgd bkgd;
-  FakeRecord operate(36);
-  operate.bytes[12] = 1;  // mode 1 for all MEs: swap while B is on program
+  test_categories::RecordOwner<MxifOperate> operate;
+  operate.record.faderMode = 1;  // for all MEs: swap while B is on program
   frame();
   EXPECT_EQ(stored[0].programBus, 0);
   EXPECT_EQ(bkgd.changes, 0);
@@ -375,12 +372,12 @@ TEST_F(BusTest, ProgramBusFollowsTheBackgroundTransitionAndSetsTheSwap) {
     EXPECT_EQ(bus(m).abSwap(), 1) << m;
   }
   EXPECT_EQ(bkgd.changes, 4);
-  // Operate bytes 14 (which mode applies), 12 (mode of all MEs), 20 (mode of ME 0); program bus; swap.
+  // Which mode applies, mode of all MEs, mode of ME 0; program bus; swap.
   const int modes[][5] = {{0, 2, 0, 1, 0}, {0, 2, 0, 0, 1}, {1, 0, 1, 1, 1}, {1, 1, 2, 1, 0}, {2, 1, 1, 1, 0}, {0, 3, 0, 1, 0}};
   for (auto c : modes) {
-    operate.bytes[14] = static_cast<u8>(c[0]);
-    operate.bytes[12] = static_cast<u8>(c[1]);
-    operate.bytes[20] = static_cast<u8>(c[2]);
+    operate.record.faderModeSelect = static_cast<u8>(c[0]);
+    operate.record.faderMode = static_cast<u8>(c[1]);
+    operate.record.faderModePerMe.value[0] = static_cast<u8>(c[2]);
     bkgd.flip = c[3] == 1 ? -1 : 1;
     bus(0).update();
     EXPECT_EQ(bus(0).abSwap(), c[4]) << c[0] << " " << c[1] << " " << c[2];
@@ -511,8 +508,8 @@ TEST_F(BusPanelTest, PressesOnSharedEntriesAreCopiedToTheOtherMes) {
 
 TEST_F(BusPanelTest, ABSwapTurnsAnABusPressToTheBBus) {
   FakeBkgd bkgd;
-  FakeRecord operate(36);
-  operate.bytes[12] = 2;  // mode 2: swap while A is on program
+  test_categories::RecordOwner<MxifOperate> operate;
+  operate.record.faderMode = 2;  // swap while A is on program
   frame();
   ASSERT_EQ(bus(0).abSwap(), 1);
   button(0, 0, 3, 1);

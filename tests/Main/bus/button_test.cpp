@@ -113,7 +113,7 @@ TEST_F(ButtonEventTest, CodesReachEveryMatchingRowInTableOrder) {
 TEST_F(ButtonEventTest, WireOrderOfTheEvent) {
   setGate(0, 0);
   frame(0);
-  peer.sendPacket(94, testing_support::Bytes{0x12, 0x34, 0x05, 0x56, 0x78, 2, 1, 7, 0x04, 0x4C, 1, 0x09});
+  peer.sendPacket(category::TYPE_BUTTON_EVENT, testing_support::Bytes{0x12, 0x34, 0x05, 0x56, 0x78, 2, 1, 7, 0x04, 0x4C, 1, 0x09});
   CategoryRegistry::instance().receiveAll();
   ASSERT_EQ(take(), V{"bus/1 1100"});
   const Event& ev = lastEvent;

@@ -22,7 +22,7 @@ V& notices() {
 
 // The bus category of one ME: logs "bus<row> button source panel".
 struct FakeBus : test_categories::StubCategory, category::XptReselectTarget {
-  FakeBus() : StubCategory(CategoryXpt::TYPE_BUS, "MxifBus") {}
+  FakeBus() : StubCategory(category::TYPE_BUS, "MxifBus") {}
   void reselectButton(int button, int source, int panel) override {
     notices().push_back("bus" + std::to_string(me) + " " + std::to_string(button) + " " + std::to_string(source) +
                         " " + std::to_string(panel));

@@ -21,8 +21,10 @@ using testing_support::consoleCount;
 
 namespace {
 
-using PerMe = test_categories::Rec<2, true>;       // 16 bytes per instance, four instances
-using Single = test_categories::Rec<6, false, 2>;  // 32 bytes, one instance
+using namespace category;  // type indexes
+
+using PerMe = test_categories::Rec<TYPE_BKGD, true>;       // 16 bytes per instance, four instances
+using Single = test_categories::Rec<TYPE_CBGD, false, 2>;  // 32 bytes, one instance
 
 // Logs its start-up calls; field `a` must stay below 100, and a saved `a` of 0xEE fails resume's check.
 template <class R>
@@ -92,31 +94,34 @@ class BackupTest : public testing_support::BoardTest {
 };
 
 TEST_F(BackupTest, LayoutFollowsTheRecordSizes) {
-  Sized<70> a(37);
-  Sized<71> b(38);
-  Sized<72> none(0);
+  Sized<TYPE_MAINTENANCE_CMD> a(37);
+  Sized<TYPE_COLOR_CORRECT_CMD> b(38);
+  Sized<TYPE_BKGD_COLOR_CORRECT_CMD> none(0);
   test_categories::TestCategory<PerMe> perMe[4];
   reg().initialize();
-  auto& r = reg().recordBytes;
-  EXPECT_EQ((std::vector<int>{r[0][70], r[0][71], r[0][72], r[1][2], r[2][2]}), (std::vector<int>{40, 40, 0, 16, 0}));
+  auto r = [](int id, int me) { return reg().boundBytes(id, me); };
+  EXPECT_EQ((std::vector<int>{r(TYPE_MAINTENANCE_CMD, 0), r(TYPE_COLOR_CORRECT_CMD, 0),
+                              r(TYPE_BKGD_COLOR_CORRECT_CMD, 0), r(TYPE_BKGD, 1)}),
+            (std::vector<int>{40, 40, 0, 16}));
   // ME 0 then ME 1 of type 2, then the types behind it, after the 8-byte header; ME 2 and 3 elsewhere.
   const u8* image = platform::memory(BACKUP_BUFFER_ADR, 16);
-  auto& s = reg().storage;
-  EXPECT_EQ((std::vector<const u8*>{s[0][2], s[1][2], s[0][70], s[0][71]}),
+  auto s = [](int id, int me) { return reg().storageOf(id, me); };
+  EXPECT_EQ((std::vector<const u8*>{s(TYPE_BKGD, 0), s(TYPE_BKGD, 1), s(TYPE_MAINTENANCE_CMD, 0),
+                                    s(TYPE_COLOR_CORRECT_CMD, 0)}),
             (std::vector<const u8*>{image + 8, image + 24, image + 40, image + 80}));
-  EXPECT_EQ(s[2][2] + 16, s[3][2]);
+  EXPECT_EQ(s(TYPE_BKGD, 2) + 16, s(TYPE_BKGD, 3));
   EXPECT_EQ((std::vector<u32>{platform::readMem32(BACKUP_BUFFER_ADR), platform::readMem32(BACKUP_BUFFER_ADR + 4)}),
             (std::vector<u32>{0x08765421, 146}));
   EXPECT_EQ(consoleCount("[INFO] Number of registered categories: 4/104 65"), 1);
   EXPECT_EQ(consoleCount("[INFO] Backup buffer size: 120 bytes"), 1);
 
   reg().reset();
-  Sized<70> big(BUF_SIZE * 4 - 8);
+  Sized<TYPE_MAINTENANCE_CMD> big(BUF_SIZE * 4 - 8);
   EXPECT_THROW(reg().initialize(), assert::AssertException);
   EXPECT_EQ(consoleCount("Assertion failed: Main/framework/backup.cpp("), 1);
   EXPECT_EQ(consoleCount(") backupByte < BUF_SIZE * 4"), 1);
   reg().reset();
-  Sized<70> fits(BUF_SIZE * 4 - 12);
+  Sized<TYPE_MAINTENANCE_CMD> fits(BUF_SIZE * 4 - 12);
   EXPECT_NO_THROW(reg().initialize());
 }
 

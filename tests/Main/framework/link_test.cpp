@@ -8,6 +8,7 @@
 #include "tests/Main/test_categories.h"
 
 using category::CategoryRegistry;
+using namespace category;  // type indexes
 using test_categories::InitCmd;
 using test_categories::Rec;
 using testing_support::Bytes;
@@ -17,7 +18,7 @@ using testing_support::recordBytes;
 
 namespace {
 
-using Bkgd = Rec<2, true>;
+using Bkgd = Rec<TYPE_BKGD, true>;
 using Ints = std::vector<int>;
 using Strings = std::vector<std::string>;
 
@@ -53,7 +54,7 @@ Bkgd withB(s16 b) {
   r.b = b;
   return r;
 }
-Bytes pkt(int b) { return packetBytes(2, recordBytes(withB(static_cast<s16>(b)))); }
+Bytes pkt(int b) { return packetBytes(TYPE_BKGD, recordBytes(withB(static_cast<s16>(b)))); }
 
 Bytes join(std::initializer_list<Bytes> parts) {
   Bytes out;
@@ -87,7 +88,7 @@ class LinkTest : public testing_support::BoardTest {
 };
 
 TEST_F(LinkTest, NothingReachesTheAcknowledgementRingBeforeTheFirstRequestByte) {
-  ASSERT_TRUE(tx().writeRecord(2, withB(1)));
+  ASSERT_TRUE(tx().writeRecord(TYPE_BKGD, withB(1)));
   tx().flush();
   EXPECT_EQ(tx().pending(), 0);  // reported taken ...
   EXPECT_EQ(platform::readMem32(LINK_ACK_RING), 0u);  // ... and dropped
@@ -97,7 +98,7 @@ TEST_F(LinkTest, NothingReachesTheAcknowledgementRingBeforeTheFirstRequestByte) 
   EXPECT_TRUE(mxFifoConnected());
   EXPECT_EQ(consoleCount("\x1b[INFO] Connected from System Manager"), 1);
   EXPECT_EQ(platform::regPeek(0x40000030), 0x5AF0u);  // watchdog off
-  ASSERT_TRUE(tx().writeRecord(2, withB(1)));
+  ASSERT_TRUE(tx().writeRecord(TYPE_BKGD, withB(1)));
   tx().flush();
   EXPECT_EQ(peer.readPackets().size(), 1u);
   peer.write(pkt(3));
@@ -129,16 +130,16 @@ Bytes waitBody(s16 n) { return {1, 2, 3, 4, 5, 6, static_cast<u8>(n >> 8), stati
 
 TEST_F(LinkTest, WaitCommandsSuspendReceptionAndTypesWithoutHandlerAreSkippedByTheirLength) {
   struct { int type; Bytes body; int idleFrames; const char* line; } cases[] = {
-      {74, waitBody(3), 3, ""},
-      {74, waitBody(1), 1, ""},
-      {74, waitBody(0), 0, ""},
-      {74, waitBody(-1), 0, ""},
-      {54, Bytes(6, 0x5A), 0, ""},
+      {TYPE_WAIT_CMD, waitBody(3), 3, ""},
+      {TYPE_WAIT_CMD, waitBody(1), 1, ""},
+      {TYPE_WAIT_CMD, waitBody(0), 0, ""},
+      {TYPE_WAIT_CMD, waitBody(-1), 0, ""},
+      {TYPE_DUAL_SOURCE_TALLY, Bytes(6, 0x5A), 0, ""},
       {200, Bytes(12, 0x81), 0, "\x1b[ERR] receive invalid type  : 12 byte\n"},
       {0xFFFF, Bytes(4, 0), 0, "\x1b[ERR] receive invalid type  : 4 byte\n"},
       {0x8000, {}, 0, "\x1b[ERR] receive invalid type  : 0 byte\n"},
-      {78, Bytes(3, 0), 0, "\x1b[ERR] receive undefined category MxifPluginCmd\n"},
-      {61, Bytes(2, 0), 0, "\x1b[ERR] receive undefined category MxifPluginStorage\n"},
+      {TYPE_PLUGIN_CMD, Bytes(3, 0), 0, "\x1b[ERR] receive undefined category MxifPluginCmd\n"},
+      {TYPE_PLUGIN_STORAGE, Bytes(2, 0), 0, "\x1b[ERR] receive undefined category MxifPluginStorage\n"},
   };
   connect();
   for (const auto& c : cases) {
@@ -153,7 +154,7 @@ TEST_F(LinkTest, WaitCommandsSuspendReceptionAndTypesWithoutHandlerAreSkippedByT
     frame();
     EXPECT_EQ(testing_support::consoleText(), c.line);
     EXPECT_EQ(bkgd.values, Ints{7});
-    EXPECT_EQ(reg().waitFrames, 0);
+    EXPECT_EQ(reg().waitFramesLeft(), 0);
   }
 }
 
@@ -163,7 +164,7 @@ TEST_F(LinkTest, ABodyLongerThanTheInputStreamIsDroppedAndTheHuntGoesOn) {
   EXPECT_EQ(consoleCount("\x1b[ERR] receive invalid length MxifBkgd : 16384 byte"), 1);
   Bytes body = recordBytes(withB(6));
   body.resize(16383, 0x5A);  // the longest body that fits is still received
-  peer.write(packetBytes(2, body));
+  peer.write(packetBytes(TYPE_BKGD, body));
   for (int f = 0; f < 3 && bkgd.values.size() < 2; ++f) frame();
   EXPECT_EQ(bkgd.values, (Ints{4, 6}));
 }
@@ -172,8 +173,9 @@ TEST_F(LinkTest, ReadersGetExactlyTheirBodyAndAFailingHandlerDoesNotWedgeRecepti
   // Short: logged and dropped. Long: the rest is skipped, even when it looks like a packet.
   Bytes shortBody = recordBytes(withB(1)), longBody = join({recordBytes(withB(2)), pkt(99)});
   shortBody.resize(test_categories::REC_WIRE - 1);
-  peer.write(join({packetBytes(2, shortBody), packetBytes(2, longBody), pkt(3), packetBytes(73, {0x12, 0x34, 0x56}),
-                   packetBytes(73, {0x01}), packetBytes(74, Bytes(7, 0)), pkt(5)}));
+  peer.write(join({packetBytes(TYPE_BKGD, shortBody), packetBytes(TYPE_BKGD, longBody), pkt(3),
+                   packetBytes(TYPE_SYSTEM_INITIAL_CMD, {0x12, 0x34, 0x56}),
+                   packetBytes(TYPE_SYSTEM_INITIAL_CMD, {0x01}), packetBytes(TYPE_WAIT_CMD, Bytes(7, 0)), pkt(5)}));
   frame();
   EXPECT_EQ(consoleCount("\x1b[ERR] receive short record MxifBkgd : 13 byte"), 1);
   EXPECT_EQ(consoleCount("receive short record waitCmd : 7 byte"), 1);
@@ -181,7 +183,7 @@ TEST_F(LinkTest, ReadersGetExactlyTheirBodyAndAFailingHandlerDoesNotWedgeRecepti
   EXPECT_EQ(init.seen, (Strings{"73:4660:86:0 short", "73:256:0:0 short"}));
 
   init.failFirst = true;
-  peer.write(join({packetBytes(73, {0, 1, 2}), packetBytes(73, {0, 3, 4})}));
+  peer.write(join({packetBytes(TYPE_SYSTEM_INITIAL_CMD, {0, 1, 2}), packetBytes(TYPE_SYSTEM_INITIAL_CMD, {0, 3, 4})}));
   EXPECT_THROW(frame(), assert::AssertException);
   EXPECT_FALSE(rx().isHeaderValid());
   frame();
@@ -191,14 +193,19 @@ TEST_F(LinkTest, ReadersGetExactlyTheirBodyAndAFailingHandlerDoesNotWedgeRecepti
 }
 
 TEST_F(LinkTest, CommandTypesGoToTheirOwners) {
-  struct EventMemory : test_categories::TestCategory<Rec<14>> {  // also owns types 65 and 15
+  struct EventMemory : test_categories::TestCategory<Rec<TYPE_EVENT_MEMORY>> {  // also owns types 65 and 15
     Ints commands;
-    EventMemory() { reg().setCommandOwner(65, 14), reg().setCommandOwner(15, 14); }
+    EventMemory() {
+      reg().setCommandOwner(TYPE_EVENT_MEMORY_CMD, TYPE_EVENT_MEMORY),
+          reg().setCommandOwner(TYPE_EVENT_MEMORY_EDIT_POINT, TYPE_EVENT_MEMORY);
+    }
     void receiveCommand(int type, RequestReceiver& rx) override { commands.push_back(type * 1000 + rx.remaining()); }
   } event;
   reg().initialize();
-  peer.write(join({packetBytes(65, Bytes(3, 0)), packetBytes(15, Bytes(5, 0)), packetBytes(73, {0, 9, 1}),
-                   packetBytes(14, recordBytes(Rec<14>{})), packetBytes(66, {})}));
+  peer.write(join(
+      {packetBytes(TYPE_EVENT_MEMORY_CMD, Bytes(3, 0)), packetBytes(TYPE_EVENT_MEMORY_EDIT_POINT, Bytes(5, 0)),
+       packetBytes(TYPE_SYSTEM_INITIAL_CMD, {0, 9, 1}),
+       packetBytes(TYPE_EVENT_MEMORY, recordBytes(Rec<TYPE_EVENT_MEMORY>{})), packetBytes(TYPE_SHOT_MEMORY_CMD, {})}));
   frame();
   EXPECT_EQ(event.commands, (Ints{65003, 15005}));
   EXPECT_EQ(init.seen, Strings{"73:9:1:0 short"});
@@ -264,16 +271,16 @@ TEST_F(LinkTest, PacketsAreWrittenWholeOrNotAtAll) {
   EXPECT_EQ(tx().pending(), 0);
   fillTo(4162);
   EXPECT_EQ(tx().stream().freeCount(), 4162);
-  EXPECT_TRUE(tx().writeRecord(2, withB(1)));  // exactly the reserve free: written
+  EXPECT_TRUE(tx().writeRecord(TYPE_BKGD, withB(1)));  // exactly the reserve free: written
   peer.readBytes();
   tx().flush();  // the ring is full again, with more still pending in the stream
   ASSERT_GT(tx().stream().freeCount(), 4161);
   fillTo(4161);
   int pending = tx().pending();
-  EXPECT_FALSE(tx().writeRecord(2, withB(1)));  // one byte less: refused
+  EXPECT_FALSE(tx().writeRecord(TYPE_BKGD, withB(1)));  // one byte less: refused
   EXPECT_EQ(tx().pending(), pending);
   peer.readBytes();  // the front end reads: one flush inside the packet writer makes room
-  EXPECT_TRUE(tx().writeRecord(2, withB(1)));
+  EXPECT_TRUE(tx().writeRecord(TYPE_BKGD, withB(1)));
   reportSendBufferFull();
   EXPECT_EQ(consoleCount("\x1b[ERR] send buffer full"), 1);
 }

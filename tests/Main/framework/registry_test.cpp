@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "Main/framework/bp.h"
+#include "Lib/Include/records/memory.h"
 #include "Common/reg.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/frontend_peer.h"
@@ -19,10 +20,11 @@ using testing_support::consoleCount;
 
 namespace {
 
-using Bkgd = Rec<2, true>;      // per ME, one channel
-using Cbgd = Rec<6, false, 2>;  // one instance, two channels
-using Key = Rec<0, true, 4>;    // per ME, four channels
-using Event = Rec<14>;          // bytes 4 and 12 choose the rotation
+using namespace category;  // type indexes
+
+using Bkgd = Rec<TYPE_BKGD, true>;      // per ME, one channel
+using Cbgd = Rec<TYPE_CBGD, false, 2>;  // one instance, two channels
+using Key = Rec<TYPE_KEY, true, 4>;     // per ME, four channels
 
 template <class R>
 R rec(u8 me, u32 mask, u8 a, s16 b, u32 subMask = 0, u16 c = 0) {
@@ -55,23 +57,24 @@ TEST_F(RegistryTest, MeRowsRegistrationFailuresAndGet) {
   TestCategory<Bkgd> bkgd[4];
   for (int m = 0; m < 4; ++m) {
     EXPECT_EQ(bkgd[m].meIndex(), m);
-    EXPECT_EQ(reg().categories[m][2], &bkgd[m]);
+    EXPECT_EQ(reg().at(TYPE_BKGD, m), &bkgd[m]);
   }
-  EXPECT_EQ(reg().count[2], 4);
+  EXPECT_EQ(reg().instanceCount(TYPE_BKGD), 4);
   expectCheck([] { TestCategory<Bkgd> fifth; }, ") me < N_ME");
   EXPECT_EQ(consoleCount("Assertion failed: Main/framework/bp.cpp("), 1);
   TestCategory<Cbgd> cbgd;
   EXPECT_EQ(cbgd.ownedByME(), 0);
   EXPECT_EQ(bkgd[0].ownedByME(), 1);
   expectCheck([] { TestCategory<Cbgd> second; }, ") me == 0 || ref->ownedByME()");
-  EXPECT_EQ(reg().count[6], 1);
+  EXPECT_EQ(reg().instanceCount(TYPE_CBGD), 1);
 
-  EXPECT_EQ(reg().get(6, 2), &cbgd);
-  EXPECT_EQ(reg().get(2, 1), &bkgd[1]);
-  EXPECT_EQ(reg().get(7, 0), nullptr);
-  reg().categories[3][2] = nullptr;
-  EXPECT_EQ(reg().get(2, 3), &bkgd[0]);
-  expectCheck([&] { reg().get(2, 4); }, "0 <= me && me < N_ME");
+  EXPECT_EQ(reg().get(TYPE_CBGD, 2), &cbgd);
+  EXPECT_EQ(reg().at(TYPE_CBGD, 2), nullptr);
+  EXPECT_EQ(reg().get(TYPE_BKGD, 1), &bkgd[1]);
+  EXPECT_EQ(reg().get(TYPE_UP_STREAM_KEY, 0), nullptr);
+  TestCategory<Key> key[3];  // ME row 3 empty: ME 3 gets the ME 0 instance
+  EXPECT_EQ(reg().get(TYPE_KEY, 3), &key[0]);
+  expectCheck([&] { reg().get(TYPE_BKGD, 4); }, "0 <= me && me < N_ME");
   for (int t : {104, -1}) expectCheck([&] { reg().get(t, 0); }, "0 <= id && id < N_TYPES", t == 104 ? 1 : 2);
 }
 
@@ -89,19 +92,19 @@ TEST_F(RegistryTest, TypeNamesAndPriorities) {
   };
   for (const auto& c : cases) {
     EXPECT_STREQ(category::typeNameOf(c.type), c.name) << c.type;
-    EXPECT_EQ(reg().updatePriority[c.type], c.priority) << c.type;
-    EXPECT_EQ(reg().commandOwner[c.type], -1) << c.type;
+    EXPECT_EQ(reg().updatePriorityOf(c.type), c.priority) << c.type;
+    EXPECT_EQ(reg().commandOwnerOf(c.type), -1) << c.type;
   }
   EXPECT_STREQ(category::typeNameOf(104), "");
   EXPECT_STREQ(category::typeNameOf(-1), "");
 }
 
 TEST_F(RegistryTest, UpdatesRunByPriorityThenTypeIndexThenMe) {
-  TestCategory<Rec<9>> wipe;  // built before type 1, still runs after it
-  TestCategory<Rec<5>> dsk;
+  TestCategory<Rec<TYPE_BKGD_WIPE>> wipe;  // built before type 1, still runs after it
+  TestCategory<Rec<TYPE_DSK>> dsk;
   TestCategory<Bkgd> bkgd[2];
-  TestCategory<Rec<1>> chroma;
-  TestCategory<Rec<29>> system;
+  TestCategory<Rec<TYPE_CHROMA_KEY>> chroma;
+  TestCategory<Rec<TYPE_SYSTEM>> system;
   reg().initialize();
   frame();
   std::vector<std::string> expected = {"update 29/0", "update 1/0", "update 9/0", "update 2/0",
@@ -119,23 +122,35 @@ TEST_F(RegistryTest, UpdatesRunByPriorityThenTypeIndexThenMe) {
 }
 
 TEST_F(RegistryTest, StorageIsBoundInTypeThenMeOrder) {
-  struct Odd : TestCategory<Rec<3>> {
+  struct Odd : TestCategory<Rec<TYPE_IMAGE>> {
     int bindStorage(void* area) override { return TestCategory::bindStorage(area), 5; }
   } odd;
-  struct NoRecord : TestCategory<Rec<4>> {
+  struct NoRecord : TestCategory<Rec<TYPE_BKGD_COLOR_CORRECT>> {
     int bindStorage(void*) override { return 0; }
     void initData() override {}
   } none;
   TestCategory<Bkgd> bkgd[4];
   TestCategory<Cbgd> cbgd;
   reg().initialize();
-  auto& n = reg().recordBytes;
-  auto& s = reg().storage;
-  EXPECT_EQ((std::vector<int>{n[0][2], n[1][2], n[2][2], n[0][3], n[0][4], n[0][6]}),
-            (std::vector<int>{16, 16, 0, 8, 0, 32}));  // volatile rows are not in the image
-  EXPECT_EQ((std::vector<u8*>{s[0][4], s[1][2], s[0][3], s[0][6], s[3][2]}),
-            (std::vector<u8*>{nullptr, s[0][2] + 16, s[1][2] + 16, s[0][3] + 8, s[2][2] + 16}));
-  EXPECT_EQ(reinterpret_cast<u8*>(&bkgd[1].record(0)), s[1][2]);
+  auto n = [](int id, int me) { return reg().boundBytes(id, me); };
+  auto s = [](int id, int me) { return reg().storageOf(id, me); };
+  EXPECT_EQ((std::vector<int>{n(2, 0), n(2, 3), n(3, 0), n(4, 0), n(6, 0)}), (std::vector<int>{16, 16, 8, 0, 32}));
+  EXPECT_EQ((std::vector<u8*>{s(4, 0), s(2, 1), s(3, 0), s(6, 0), s(2, 3)}),
+            (std::vector<u8*>{nullptr, s(2, 0) + 16, s(2, 1) + 16, s(3, 0) + 8, s(2, 2) + 16}));
+  EXPECT_EQ(reinterpret_cast<u8*>(&bkgd[1].record(0)), s(2, 1));
+}
+
+TEST_F(RegistryTest, TypedReadsFindTheBoundRecordOrNothing) {
+  TestCategory<Bkgd> bkgd[2];
+  TestCategory<Cbgd> cbgd;
+  EXPECT_EQ(reg().record<Cbgd>(), nullptr);  // not bound yet
+  reg().initialize();
+  EXPECT_EQ(reg().record<Cbgd>(0, 1), &cbgd.record(1));
+  EXPECT_EQ(reg().record<Cbgd>(3), &cbgd.record(0));  // one instance answers for every ME
+  EXPECT_EQ(reg().record<Cbgd>(0, 2), nullptr);       // past the bound channels
+  EXPECT_EQ(reg().record<Bkgd>(1), &bkgd[1].record(0));
+  EXPECT_EQ(reg().record<Bkgd>(3), &bkgd[0].record(0));
+  EXPECT_EQ(reg().record<Key>(), nullptr);  // no such category
 }
 
 TEST_F(RegistryTest, ReceivedRecordsAreMergedIntoTheAddressedInstanceAndEchoed) {
@@ -152,7 +167,7 @@ TEST_F(RegistryTest, ReceivedRecordsAreMergedIntoTheAddressedInstanceAndEchoed) 
             (std::vector<int>{-7, 0, 0, 0x1234, 0}));
   auto packets = peer.readPackets();
   ASSERT_EQ(packets.size(), 2u);
-  EXPECT_EQ(packets[0].type, 2);
+  EXPECT_EQ(packets[0].type, TYPE_BKGD);
   EXPECT_EQ(packets[0].body.size(), static_cast<size_t>(test_categories::REC_WIRE));
   auto echo = packets[0].as<Bkgd>();
   EXPECT_EQ((std::vector<int>{echo.me, static_cast<int>(echo.mask), echo.b}), (std::vector<int>{1, 2, -7}));
@@ -216,7 +231,7 @@ TEST_F(RegistryTest, StatusWaitsWhileTheStreamIsHalfFullOrAFlushLeftBytes) {
   for (u32 i = 0; i < LINK_RING_DATA - LINK_RING_RESERVE - 10; ++i) tx.writeU8(0);
   cbgd.markDirty(0);
   frame();  // sends the record, the flush leaves bytes behind
-  EXPECT_EQ(reg().sendEnabled, 0);
+  EXPECT_FALSE(reg().isSendEnabled());
   EXPECT_FALSE(cbgd.isDirty(0));
   int pending = tx.pending();
   EXPECT_GT(pending, 0);
@@ -227,21 +242,21 @@ TEST_F(RegistryTest, StatusWaitsWhileTheStreamIsHalfFullOrAFlushLeftBytes) {
   peer.readBytes();
   frame();  // flush empties the stream; still nothing sent this frame
   EXPECT_TRUE(cbgd.isDirty(0));
-  EXPECT_EQ(reg().sendEnabled, 1);
+  EXPECT_TRUE(reg().isSendEnabled());
   frame();
   EXPECT_FALSE(cbgd.isDirty(0));
   auto packets = peer.readPackets();
   ASSERT_FALSE(packets.empty());
-  EXPECT_EQ(packets.back().type, 6);
+  EXPECT_EQ(packets.back().type, TYPE_CBGD);
 }
 
 TEST_F(RegistryTest, SixteenPhasesSpreadTheKeysAndSingleInstances) {
   using test_categories::call;
   TestCategory<Key> key[4];
-  TestCategory<Rec<1, true, 4>> chroma[4];
-  TestCategory<Rec<47, true>> bus[4];
+  TestCategory<Rec<TYPE_CHROMA_KEY, true, 4>> chroma[4];
+  TestCategory<Rec<TYPE_BUS, true>> bus[4];
   TestCategory<Cbgd> cbgd;
-  TestCategory<Event> event;
+  TestCategory<MxifEventMemory> event;
   for (int m = 0; m < 4; ++m) {
     key[m].logSends = key[m].markDirtyEachUpdate = chroma[m].logSends = true;
     bus[m].logSends = bus[m].markDirtyEachUpdate = true;
@@ -251,9 +266,9 @@ TEST_F(RegistryTest, SixteenPhasesSpreadTheKeysAndSingleInstances) {
   peer.write({0});  // connects the link
   u8 byte = 0;
   mxFifoReceive(&byte, 1);
-  auto setEventBytes = [&](int byte4, int byte12) {
-    event.record(0).me = static_cast<u8>(byte4);
-    event.record(0).c = static_cast<u16>(byte12);  // byte 12 (little-endian low byte)
+  auto setEventBytes = [&](int enable, int linkedMe) {
+    event.record(0).enable = static_cast<u8>(enable);
+    event.record(0).linkedMe = static_cast<u8>(linkedMe);
     calls().clear();
   };
   auto sends = [] {
@@ -267,7 +282,7 @@ TEST_F(RegistryTest, SixteenPhasesSpreadTheKeysAndSingleInstances) {
   for (int f = 1; f <= 17; ++f) {
     frame();
     int phase = f % 16, row = phase / 4, part = phase % 4;
-    EXPECT_EQ(reg().phase, phase);
+    EXPECT_EQ(reg().statusPhase(), phase);
     std::vector<std::string> expected = {call("send", 0, row, part), call("send", 1, row, part)};
     if (part == 0) expected.push_back("sendStatus 6/0");
     for (int m = 0; m < 4; ++m) expected.push_back(call("sendStatus", 47, m));
@@ -283,7 +298,7 @@ TEST_F(RegistryTest, SixteenPhasesSpreadTheKeysAndSingleInstances) {
     setEventBytes(b4, b12);
     frame();
     EXPECT_EQ(sends(), everything) << b4;
-    EXPECT_EQ(reg().phase, 1);  // not advanced
+    EXPECT_EQ(reg().statusPhase(), 1);  // not advanced
   }
 }
 
@@ -306,10 +321,10 @@ TEST_F(RegistryTest, ProfilingReportsEvery300FramesWhileSwitchedOn) {
 
 TEST_F(RegistryTest, CommandCategoriesOwnTheirTypeAndFailUnhandledCommands) {
   struct Plain : category::CategoryWithoutStatus<InitCmd> {} plain;
-  EXPECT_EQ(reg().commandOwner[73], 73);
+  EXPECT_EQ(reg().commandOwnerOf(TYPE_SYSTEM_INITIAL_CMD), TYPE_SYSTEM_INITIAL_CMD);
   EXPECT_EQ(plain.bindStorage(nullptr), 0);
   EXPECT_STREQ(plain.typeName(), "SystemInitialCmd");
-  expectCheck([&] { plain.receiveCommand(73, RequestReceiver::instance()); }, "NeverReachHere");
+  expectCheck([&] { plain.receiveCommand(TYPE_SYSTEM_INITIAL_CMD, RequestReceiver::instance()); }, "NeverReachHere");
   struct NotACommand : category::CategoryWithoutStatus<Bkgd> {};
   expectCheck([] { NotACommand bad; }, ") isStatus == false");
   struct NotAStatus : TestCategory<InitCmd> {};

@@ -96,53 +96,57 @@ CategoryInterface* inst() {
 }
 
 const Registration REGISTRATIONS[] = {
-    {10, "MxifClipPlay", inst<CategoryClipPlay>, 9},
-    {11, "MxifClipRec", inst<CategoryClipRec>, 9},
-    {12, "MxifClipRegister", inst<CategoryClipRegister>, 9},
-    {13, "MxifClipStatus", inst<CategoryClipStatus>, 9},
-    {14, "MxifEventMemory", inst<CategoryEventMemory>, 5},
-    {16, "MxifEventMemoryStatus", inst<CategoryEventMemoryStatus>, 9},
-    {20, "MxifMacro", inst<CategoryMacro>, 9},
-    {21, "MxifShotMemory", inst<CategoryShotMemory>, 4},
-    {22, "MxifShotMemoryStatus", inst<CategoryShotMemoryStatus>, 9},
-    {23, "MxifStillMemory", inst<CategoryStillMemory>, 9},
-    {24, "MxifStillStatus", inst<CategoryStillStatus>, 9},
-    {32, "MxifExtendedDisplay", inst<CategoryExtendedDisplay>, 9},
-    {33, "MxifCustomInfo", inst<CategoryCustomInfo>, 9},
-    {39, "MxifSourceName", inst<CategoryButtonSourceName>, 9},
-    {40, "MxifMultiView", inst<CategoryMultiView>, 9},
-    {41, "MxifInputDvi", inst<CategoryInputDvi>, 9},
-    {42, "MxifInputVideo", inst<CategoryInputVideo>, 9},
-    {43, "MxifOutput", inst<CategoryOutput>, 9},
+    {TYPE_CLIP_PLAY, "MxifClipPlay", inst<CategoryClipPlay>, 9},
+    {TYPE_CLIP_REC, "MxifClipRec", inst<CategoryClipRec>, 9},
+    {TYPE_CLIP_REGISTER, "MxifClipRegister", inst<CategoryClipRegister>, 9},
+    {TYPE_CLIP_STATUS, "MxifClipStatus", inst<CategoryClipStatus>, 9},
+    {TYPE_EVENT_MEMORY, "MxifEventMemory", inst<CategoryEventMemory>, 5},
+    {TYPE_EVENT_MEMORY_STATUS, "MxifEventMemoryStatus", inst<CategoryEventMemoryStatus>, 9},
+    {TYPE_MACRO, "MxifMacro", inst<CategoryMacro>, 9},
+    {TYPE_SHOT_MEMORY, "MxifShotMemory", inst<CategoryShotMemory>, 4},
+    {TYPE_SHOT_MEMORY_STATUS, "MxifShotMemoryStatus", inst<CategoryShotMemoryStatus>, 9},
+    {TYPE_STILL_MEMORY, "MxifStillMemory", inst<CategoryStillMemory>, 9},
+    {TYPE_STILL_STATUS, "MxifStillStatus", inst<CategoryStillStatus>, 9},
+    {TYPE_EXTENDED_DISPLAY, "MxifExtendedDisplay", inst<CategoryExtendedDisplay>, 9},
+    {TYPE_CUSTOM_INFO, "MxifCustomInfo", inst<CategoryCustomInfo>, 9},
+    {TYPE_SOURCE_NAME, "MxifSourceName", inst<CategoryButtonSourceName>, 9},
+    {TYPE_MULTI_VIEW, "MxifMultiView", inst<CategoryMultiView>, 9},
+    {TYPE_INPUT_DVI, "MxifInputDvi", inst<CategoryInputDvi>, 9},
+    {TYPE_INPUT_VIDEO, "MxifInputVideo", inst<CategoryInputVideo>, 9},
+    {TYPE_OUTPUT, "MxifOutput", inst<CategoryOutput>, 9},
 };
 
 TEST_F(ServicesTest, RegisteredUnderTheirTypesWithPrioritiesAndOwners) {
   for (const auto& r : REGISTRATIONS) {
     SCOPED_TRACE(r.name);
-    EXPECT_EQ(reg().categories[0][r.type], r.get());
-    EXPECT_EQ(reg().count[r.type], 1);
+    EXPECT_EQ(reg().at(r.type, 0), r.get());
+    EXPECT_EQ(reg().instanceCount(r.type), 1);
     EXPECT_EQ(reg().get(r.type, 3), r.get());  // single instances answer for every ME
     EXPECT_EQ(r.get()->ownedByME(), 0);
     EXPECT_STREQ(r.get()->typeName(), r.name);
-    EXPECT_EQ(reg().updatePriority[r.type], r.priority);
+    EXPECT_EQ(reg().updatePriorityOf(r.type), r.priority);
   }
-  const std::pair<int, int> owners[] = {{65, 14}, {66, 21}, {67, 23}, {68, 10}, {69, 11},
-                                        {81, 12}, {15, 14}, {17, 14}, {18, 14}};
-  for (auto [type, owner] : owners) EXPECT_EQ(reg().commandOwner[type], owner) << type;
+  const std::pair<int, int> owners[] = {
+      {TYPE_EVENT_MEMORY_CMD, TYPE_EVENT_MEMORY}, {TYPE_SHOT_MEMORY_CMD, TYPE_SHOT_MEMORY},
+      {TYPE_STILL_MEMORY_CMD, TYPE_STILL_MEMORY}, {TYPE_CLIP_PLAY_CMD, TYPE_CLIP_PLAY},
+      {TYPE_CLIP_REC_CMD, TYPE_CLIP_REC}, {TYPE_CLIP_REGISTER_CMD, TYPE_CLIP_REGISTER},
+      {TYPE_EVENT_MEMORY_EDIT_POINT, TYPE_EVENT_MEMORY}, {TYPE_EVENT_MEMORY_HISTORY, TYPE_EVENT_MEMORY},
+      {TYPE_DATA_HEADER_N, TYPE_EVENT_MEMORY}};
+  for (auto [type, owner] : owners) EXPECT_EQ(reg().commandOwnerOf(type), owner) << type;
   // Entering again (a new start in the same process) changes nothing.
   createCategories();
-  EXPECT_EQ(reg().count[14], 1);
-  EXPECT_EQ(reg().commandOwner[65], 14);
+  EXPECT_EQ(reg().instanceCount(TYPE_EVENT_MEMORY), 1);
+  EXPECT_EQ(reg().commandOwnerOf(TYPE_EVENT_MEMORY_CMD), TYPE_EVENT_MEMORY);
 }
 
 TEST_F(ServicesTest, WholeBackupImageStaysWithinItsLimit) {
   int bytes = BACKUP_HEADER_BYTES;
-  for (int id = 0; id < N_TYPES; ++id) bytes += reg().recordBytes[0][id] + reg().recordBytes[1][id];
+  for (int id = 0; id < N_TYPES; ++id) bytes += reg().boundBytes(id, 0) + reg().boundBytes(id, 1);
   EXPECT_LT(bytes, BUF_SIZE * 4);
   EXPECT_EQ(BUF_SIZE * 4, 71680);
-  EXPECT_EQ(reg().recordBytes[0][13], 85 * 44);
+  EXPECT_EQ(reg().boundBytes(TYPE_CLIP_STATUS, 0), 85 * 44);
   // The input records live in the category: nothing of them in the image.
-  EXPECT_EQ(reg().recordBytes[0][42], 0);
+  EXPECT_EQ(reg().boundBytes(TYPE_INPUT_VIDEO, 0), 0);
 }
 
 TEST_F(ServicesTest, RecordsComeBackFromTheBackupImageExceptTheInputs) {
@@ -209,7 +213,7 @@ TEST_F(ServicesTest, EveryRecordIsTakenWholeAndEchoed) {
 TEST_F(ServicesTest, ShortBodyIsDroppedAndTheNextPacketStillTaken) {
   Bytes shortBody = testing_support::recordBytes(patterned<MxifClipRec>(0));
   shortBody.pop_back();
-  peer.sendPacket(11, shortBody);
+  peer.sendPacket(TYPE_CLIP_REC, shortBody);
   MxifOutput out = patterned<MxifOutput>(0);
   peer.send(out);
   reg().receiveAll();
@@ -251,7 +255,7 @@ TEST_F(ServicesTest, EventMemoryBytesChooseTheStatusRotation) {
   connect();
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.enable) + "/" + std::to_string(c.linkedMe));
-    reg().phase = 0;
+    reg().resetLinkState();
     MxifEventMemory& em = CategoryEventMemory::instance().record(0);
     em.enable = c.enable;
     em.linkedMe = c.linkedMe;
@@ -261,7 +265,7 @@ TEST_F(ServicesTest, EventMemoryBytesChooseTheStatusRotation) {
       if (!sendPass(12).empty()) frames.push_back(frame);
     }
     EXPECT_EQ(frames, c.framesWithEcho);
-    EXPECT_EQ(reg().phase, c.framesWithEcho.size() == 2 ? 8 : 0);
+    EXPECT_EQ(reg().statusPhase(), c.framesWithEcho.size() == 2 ? 8 : 0);
   }
 }
 
@@ -492,7 +496,7 @@ TEST_F(ServicesTest, ExtendedDisplayAndOutputsRouteAuxBuses) {
 
 // A command that carries one time stamp.
 struct TimeCmd {
-  static constexpr int TYPE_INDEX = 73;
+  static constexpr int TYPE_INDEX = TYPE_SYSTEM_INITIAL_CMD;
   u8 unused;
   template <class V, class R>
   static void fields(V& v, R& r) {
@@ -508,7 +512,7 @@ struct TimeCategory : CategoryWithoutStatus<TimeCmd> {
 TEST_F(ServicesTest, TimeStampWireForm) {
   TimeCategory cat;
   const Bytes wire = {0x07, 0xEA, 0x00, 0x0C, 0x00, 0x06, 0x00, 0x12, 0x00, 0x3B, 0xFF, 0xFF};
-  peer.sendPacket(73, wire);
+  peer.sendPacket(TYPE_SYSTEM_INITIAL_CMD, wire);
   reg().receiveAll();
   ASSERT_TRUE(cat.ok);
   const auto& t = cat.got;
@@ -516,7 +520,7 @@ TEST_F(ServicesTest, TimeStampWireForm) {
             std::vector<int>({2026, 12, 6, 18, 59, -1}));
 
   AcknowledgeSender& tx = AcknowledgeSender::instance();
-  ASSERT_TRUE(tx.beginPacket(73, TimeStamp::WIRE_BYTES));
+  ASSERT_TRUE(tx.beginPacket(TYPE_SYSTEM_INITIAL_CMD, TimeStamp::WIRE_BYTES));
   writeTimeStamp(tx, cat.got);
   tx.flush();
   auto packets = peer.readPackets();
@@ -524,7 +528,7 @@ TEST_F(ServicesTest, TimeStampWireForm) {
   EXPECT_EQ(packets[0].body, wire);
 
   cat.got = TimeStamp{};
-  peer.sendPacket(73, Bytes(wire.begin(), wire.end() - 1));
+  peer.sendPacket(TYPE_SYSTEM_INITIAL_CMD, Bytes(wire.begin(), wire.end() - 1));
   reg().receiveAll();
   EXPECT_FALSE(cat.ok);
   EXPECT_EQ(cat.got.year, 0);

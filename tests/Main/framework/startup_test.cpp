@@ -327,8 +327,8 @@ TEST_F(StartupTest, FailedCheckInARefreshEndsOnlyThatPass) {
   writeMem32(WARM_FLAG, 1);
   vsyncSetFrameWork(nullptr);  // the registry's process
   test_categories::calls().clear();
-  FailingRefresh<30> first;
-  FailingRefresh<31> second;
+  FailingRefresh<category::TYPE_SYSTEM_MENU_LOCK> first;
+  FailingRefresh<category::TYPE_GPI_IN_OUT> second;
   first.failFrom = 2;
   first.failTo = 3;
   second.failFrom = 100;
@@ -345,7 +345,7 @@ TEST_F(StartupTest, FailedCheckInARefreshEndsOnlyThatPass) {
   EXPECT_GE(std::count(calls.begin(), calls.end(), "update 30/0"), 5);
 }
 
-struct Kept : TestCategory<Rec<30>> {
+struct Kept : TestCategory<Rec<category::TYPE_SYSTEM_MENU_LOCK>> {
   u8& a() { return this->record(0).a; }
 };
 

@@ -310,7 +310,7 @@ struct TestSystem : category::CategorySystem {};
 
 // Stands in for the bus category of one ME: counts refresh requests.
 struct FakeBus : category::CategoryInterface, category::BusRefreshTarget {
-  FakeBus() { category::registerCategory(this, category::CategorySystem::TYPE_BUS); }
+  FakeBus() { category::registerCategory(this, category::TYPE_BUS); }
   int refreshRequests = 0;
   void requestRefresh() override { ++refreshRequests; }
   int ownedByME() const override { return 1; }
@@ -403,7 +403,7 @@ TEST_F(SystemCategoryTest, EchoCarriesExactlyTheAcceptedPresenceBits) {
 
   const auto packets = roundTrip(req);
   ASSERT_EQ(packets.size(), 1u);
-  EXPECT_EQ(packets[0].type, 29);
+  EXPECT_EQ(packets[0].type, category::TYPE_SYSTEM);
   const MxifSystem echo = decode(packets[0]);
   EXPECT_EQ(echo.mask, MxifSystem::RECALL_PHASE_MODE);
   EXPECT_EQ(echo.videoMask, MxifSystem::FORMAT);
