@@ -81,6 +81,16 @@ void linkInOut(const K& in, const K& live, K& out) {
   });
 }
 
+// Every presence word of a record, in field-list order.
+struct PresenceWords : codec::LeafSink {
+  u32 words[24] = {};
+  int n = 0;
+  void leaf(const codec::Leaf& f) override {
+    if (!f.isMask) return;
+    for (int i = 0; i < f.count && n < 24; ++i) words[n++] = codec::loadElement(f, i);
+  }
+};
+
 }  // namespace
 
 void checkKeyRanges(const K& in, int channel, K& out) {
@@ -218,6 +228,17 @@ void acceptKeyFields(const K& in, const K& live, int channel, K& out) {
   linkInOut(in, live, out);
 }
 
+bool isKeyImageValid(const K& saved, int channel) {
+  K full = saved;
+  codec::setAllPresence(full);
+  K checked;
+  checkKeyRanges(full, channel, checked);
+  PresenceWords want, got;
+  codec::walk(full, want);
+  codec::walk(checked, got);
+  return std::memcmp(want.words, got.words, sizeof want.words) == 0;
+}
+
 }  // namespace libmx
 
 namespace category {
@@ -272,6 +293,21 @@ void CategoryKey::initInternal() {
     views_[k].record = &record(k);
     geometryChanged_[k] = 0;
     onAirRequest_[k] = -1;
+  }
+}
+
+void CategoryKey::resume(const void* saved, int flag) {
+  (void)flag;
+  K image[N_CHANNELS];
+  std::memcpy(static_cast<void*>(image), saved, sizeof image);
+  for (int ch = 0; ch < N_CHANNELS; ++ch) MX_CHECK(libmx::isKeyImageValid(image[ch], ch));
+  for (int ch = 0; ch < N_CHANNELS; ++ch) {
+    K& live = record(ch);
+    live = K{};
+    codec::setAllPresence(image[ch]);
+    libmx::mergeTextRecord(live, image[ch]);
+    live.channel = static_cast<u16>(ch);
+    live.me = static_cast<u8>(me);
   }
 }
 

@@ -19,6 +19,9 @@ void checkKeyRanges(const MxifKey& in, int channel, MxifKey& out);
 // re-rank.
 void acceptKeyFields(const MxifKey& in, const MxifKey& live, int channel, MxifKey& out);
 
+// Whether a saved channel passes checkKeyRanges whole.
+bool isKeyImageValid(const MxifKey& saved, int channel);
+
 }  // namespace libmx
 
 namespace category {
@@ -47,6 +50,9 @@ class CategoryKey : public CategoryCommon<MxifKey> {
   void initData() override;
   // Dirty bytes, parameter views, geometry-changed bytes and on-air requests to their start state.
   void initInternal() override;
+  // Takes the four saved channels whole with every presence bit, then the channel and ME index; a
+  // channel that fails its range checks fails the check here (the registry then initialises).
+  void resume(const void* saved, int flag = 0) override;
   // One record: ME at byte 8, channel at bytes 10..11; either outside 0..3 drops it.
   void receive(RequestReceiver& rx) override;
   // Channels 0..3 that changed, stopping at the first that finds the output stream more than half
