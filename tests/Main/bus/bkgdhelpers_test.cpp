@@ -136,7 +136,6 @@ TEST(LinkPairKey, KeepsTheShiftCountsEqualWhileLinked) {
   const Case cases[] = {
       {"link set with A", A | L, 2, 0, 1, 0, A | B | L, 2, 2},
       {"linked live, B carried", B, 0, 3, 0, 1, A | B, 3, 3},
-      {"link set to 0", A | L, 1, 0, 0, 1, A | L, 1, 0},
       {"refused link carried", A | L, 3, 0, 9, 1, A, 3, 0},
   };
   for (const auto& c : cases) {
