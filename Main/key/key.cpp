@@ -81,13 +81,14 @@ void linkInOut(const K& in, const K& live, K& out) {
   });
 }
 
-// Every presence word of a record, in field-list order.
+// The twenty presence words of a key record, in field-list order.
 struct PresenceWords : codec::LeafSink {
-  u32 words[24] = {};
+  static constexpr int N = 20;
+  u32 words[N] = {};
   int n = 0;
   void leaf(const codec::Leaf& f) override {
     if (!f.isMask) return;
-    for (int i = 0; i < f.count && n < 24; ++i) words[n++] = codec::loadElement(f, i);
+    for (int i = 0; i < f.count && n < N; ++i) words[n++] = codec::loadElement(f, i);
   }
 };
 
