@@ -18,6 +18,24 @@ def record(me=0, mask=0xF, mode=1, rate=25, tally=(0xFFFFFFFF, 0xFF)):
     return body
 
 
+def text(chars, count=None):
+    count = len(chars) if count is None else count
+    return struct.pack(">h", count) + (chars.ljust(count + 1, b"\0") if count >= 0 else b"")
+
+
+KEY_HEAD = 325  # key record bytes before its names
+
+
+def key(me=0, channel=0, name1=b"", name2=b"", n1=None, n2=None, masks=(0xFFFFFFFF, 0xFFFFF), fill=0):
+    body = struct.pack(">IIBH", masks[0], masks[1], me, channel)
+    body += bytes((fill * i) & 0xFF for i in range(KEY_HEAD - len(body)))
+    body += struct.pack(">I", 3) + text(name1, n1) + text(name2, n2) + struct.pack(">I3B", 7, 1, 1, 4)
+    return body
+
+
+assert len(key()) == 342 and len(key(name1=b"abc", n2=-1)) == 342 + 3 - 1
+
+
 def wait(n):
     return packet(74, b"\0" * 6 + struct.pack(">h", n))
 
@@ -36,6 +54,10 @@ seeds = {
     "split": b"\x07" + packet(2, record(1)) * 3,
     "many": b"\x01" + packet(6, record(0)) * 120,
     "no_reader": b"\x80" + packet(73, struct.pack(">IHI", 7, 7, 7)) * 50 + packet(2, record()) * 20,
+    "key_records": b"\x01" + packet(0, key(1, 2, b"Key one", b"ABCDEFGHIJKL")) + packet(0, key(3, 3, fill=7))
+    + packet(0, key(0, 1, masks=(0x1, 0))),
+    "key_bad": b"\x00" + packet(0, key()[:200]) + packet(0, key(4, 0)) + packet(0, key(0, 4))
+    + packet(0, key(2, 0, b"A" * 40, b"B", n2=-1)) + packet(0, key(0, 0, b"", b"x" * 13, n1=-2)) + packet(0, key(1, 1)),
 }
 
 out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")

@@ -8,13 +8,22 @@ namespace {
 constexpr int N_PATTERN_GROUPS = 4;
 constexpr int N_PATTERN_NUMBERS = 30;
 
-// Allowed pattern numbers per group, one bit per number; the keys take the same wipe patterns as
-// the background.
-constexpr u32 PATTERNS[N_PATTERN_GROUPS] = {
+// Allowed pattern numbers per group, one bit per number.
+constexpr u32 BKGD_PATTERNS[N_PATTERN_GROUPS] = {
     0x00817FFF,  // 0..14, 16, 23
     0x00FF7FFF,  // 0..14, 16..23
     0x0000FFFF,  // 0..15
     0x00C1FFFF,  // 0..16, 22, 23
+};
+// The keys: the numbers the transition engine draws for a key. The free patterns (group 0 number
+// 23, group 3 numbers 22 and 23) need the background's free-pattern geometry, which a key record
+// lacks; group 1 numbers 20..22 are never drawn for a key; group 3 numbers 12..21 reach only the
+// end states.
+constexpr u32 KEY_PATTERNS[N_PATTERN_GROUPS] = {
+    0x00017FFF,  // 0..14, 16
+    0x008FFFFF,  // 0..19, 23
+    0x0000FFFF,  // 0..15
+    0x00000FFF,  // 0..11
 };
 
 bool outOfRange(s16 e) { return e < EDGE_MIN || e > EDGE_MAX; }
@@ -73,22 +82,30 @@ int isPatternValid(const u8 pattern[2], int code) {
   int number = pattern[0];
   int group = pattern[1];
   if (group >= N_PATTERN_GROUPS || number >= N_PATTERN_NUMBERS) return 0;
-  bool known = code == MX_BKGD || code == MX_KEY1 || code == MX_KEY2 || code == MX_KEY3 || code == MX_KEY4;
-  if (!known) return 0;
-  return static_cast<int>((PATTERNS[group] >> number) & 1u);
+  const u32* table = nullptr;
+  if (code == MX_BKGD) {
+    table = BKGD_PATTERNS;
+  } else if (code == MX_KEY1 || code == MX_KEY2 || code == MX_KEY3 || code == MX_KEY4) {
+    table = KEY_PATTERNS;
+  } else {
+    return 0;
+  }
+  return static_cast<int>((table[group] >> number) & 1u);
 }
 
-void linkPair(const MxifBkgd& incoming, const MxifBkgd& live, MxifBkgd& staged) {
+namespace {
+
+// The selector link of linkPair and linkPairKey on one selector group.
+void linkSelectors(const MxifBkgd::Selectors& incoming, const MxifBkgd::Selectors& live, MxifBkgd::Selectors& s) {
   constexpr u32 A = 1u << 0;
   constexpr u32 B = 1u << 1;
   constexpr u32 LINK = 1u << 2;
-  MxifBkgd::Selectors& s = staged.link;
   bool hasA = (s.mask & A) != 0;
   bool hasB = (s.mask & B) != 0;
   if (s.mask & LINK) {
     if (s.selectLink != 1) return;
     if (hasA || !hasB) {
-      s.selectB = hasA ? s.selectA : live.link.selectA;
+      s.selectB = hasA ? s.selectA : live.selectA;
       s.mask |= B;
     } else {
       s.selectA = s.selectB;
@@ -97,7 +114,7 @@ void linkPair(const MxifBkgd& incoming, const MxifBkgd& live, MxifBkgd& staged) 
     return;
   }
   // A link the request carried but that failed its check is not taken, and copies nothing.
-  if ((incoming.link.mask & LINK) != 0 || live.link.selectLink != 1) return;
+  if ((incoming.mask & LINK) != 0 || live.selectLink != 1) return;
   if (hasA) {
     s.selectB = s.selectA;
     s.mask |= B;
@@ -105,6 +122,23 @@ void linkPair(const MxifBkgd& incoming, const MxifBkgd& live, MxifBkgd& staged) 
     s.selectA = s.selectB;
     s.mask |= A;
   }
+}
+
+}  // namespace
+
+void linkPair(const MxifBkgd& incoming, const MxifBkgd& live, MxifBkgd& staged) {
+  linkSelectors(incoming.link, live.link, staged.link);
+}
+
+void linkPairKey(const MxifKey& incoming, const MxifKey& live, MxifKey& validated) {
+  linkSelectors(incoming.shift, live.shift, validated.shift);
+}
+
+int stepToward(int newRank, int oldRank, int current, int x, int y) {
+  if (x == y) return newRank;
+  if (newRank < oldRank && newRank <= current && current < oldRank) return current + 1;
+  if (newRank > oldRank && oldRank < current && current <= newRank) return current - 1;
+  return current;
 }
 
 void assignSizePositionPair(MxifBkgd& staged, const MxifBkgd& live, const MxifBkgd& incoming) {

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers that the background and key records share when they take a request: the box-edge rule,
-// the wipe pattern check, the A/B selector link and the merge of the free-pattern geometry.
+// the wipe pattern check, the A/B selector link, the merge of the free-pattern geometry and the
+// re-rank step of the key priorities.
 #include "Lib/Include/data_internal.h"
 
 namespace libmx {
@@ -18,8 +19,8 @@ constexpr s16 EDGE_MAX = 5000;
 int clampEdges(int mode, const s16 oldEdges[4], s16 edges[4]);
 
 // Whether wipe pattern {number, group} may be used by the driver target code: the background
-// (MX_BKGD) and the keys (MX_KEY1..MX_KEY4) each have an allowed-number word per group 0..3; any
-// other code, a group of 4 or more or a number of 30 or more gives 0.
+// (MX_BKGD) and the keys (MX_KEY1..MX_KEY4, one table for the four) each have an allowed-number
+// word per group 0..3; any other code, a group of 4 or more or a number of 30 or more gives 0.
 int isPatternValid(const u8 pattern[2], int code);
 
 // Keeps the background's selectA and selectB equal while they are linked: staged holds the
@@ -28,6 +29,16 @@ int isPatternValid(const u8 pattern[2], int code);
 // already on and not carried, a carried selectA goes to selectB, else a carried selectB to
 // selectA. A link set to 0 copies nothing.
 void linkPair(const MxifBkgd& incoming, const MxifBkgd& live, MxifBkgd& staged);
+
+// The same link for the key record's shift counts (bytes 340 and 341, link byte 342): while the
+// link is or becomes 1, a change of one count is copied to the other with its presence bit.
+// incoming is the request, live the channel, validated the fields of incoming that passed.
+void linkPairKey(const MxifKey& incoming, const MxifKey& live, MxifKey& validated);
+
+// Rank of key x after key y moved from rank oldRank to newRank (ranks 0..3): newRank for y itself;
+// when moving up (newRank < oldRank) a rank in [newRank, oldRank) goes one down (current + 1), when
+// moving down a rank in (oldRank, newRank] goes one up (current - 1); any other rank stays.
+int stepToward(int newRank, int oldRank, int current, int x, int y);
 
 // The free-pattern geometry ("patFree1", "patFree2"), each only when incoming carries any of its
 // fields: the live sub-record with the incoming fields merged in must pass the edge rule (mode:

@@ -9,6 +9,7 @@
 #include "Main/media/clip.h"
 #include "Main/memory/eventmem.h"
 #include "Main/io/io.h"
+#include "Main/key/key.h"
 #include "Main/memory/macro.h"
 #include "Main/memory/shotmem.h"
 #include "Main/bus/sourcelink.h"
@@ -50,6 +51,7 @@ void createCategories() {
   // MxifSourceTally, MxifInitialStatus, MxifTransitionStatus, MxifTest, SystemInitialCmd,
   // MxifButtonEvent, MxifFaderEvent, MxifSwitchingCmd.
   using namespace category;
+  for (int me = 0; me < N_ME; ++me) enter(CategoryKey::instance()[me]);
   enter(CategoryClipPlay::instance(), {TYPE_CLIP_PLAY_CMD});
   enter(CategoryClipRec::instance(), {TYPE_CLIP_REC_CMD});
   enter(CategoryClipRegister::instance(), {TYPE_CLIP_REGISTER_CMD});

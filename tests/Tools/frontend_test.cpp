@@ -131,6 +131,28 @@ TEST(FrontendRecords, SystemRecordWithTextsMatchesTheSystemsOwnReader) {
             0u);
 }
 
+TEST(FrontendRecords, KeyRecordByFieldNamesIsTheSystemsOwnWireForm) {
+  const Bytes packet = packetOf({"MxifKey", "me=1", "channel=2", "matteColor=1,2,3", "names.name1=Key one",
+                                 "transIn.value=500", "mask1=0x2000", "priority=3", "dveSettings.flag[2]=4"});
+  MxifKey r;
+  r.me = 1, r.channel = 2, r.mask = 1, r.matteColor[0] = 1, r.matteColor[1] = 2, r.matteColor[2] = 3;
+  r.names.mask = 1, r.names.name1.count = 7;
+  std::memcpy(r.names.name1.chars, "Key one", 7);
+  r.transIn.mask = 4, r.transIn.value = 500, r.mask1 = 1u << 13, r.priority = 3;
+  r.dveSettings.mask = 4, r.dveSettings.flag[2] = 4;
+  struct Out {
+    Bytes b;
+    void write(u8 x) { b.push_back(x); }
+  } out;
+  libmx::writeTextRecord(out, r);
+  const Bytes& body = out.b;
+  ASSERT_EQ(body.size(), 342u + 7);
+  EXPECT_EQ(Bytes(packet.begin() + 8, packet.end()), body);
+  EXPECT_EQ(frontend::describe(0, body.data(), body.size()),
+            "MxifKey me=1 channel=2 matteColor=1,2,3 transIn.value=500 priority=3 names.name1=\"Key one\" "
+            "dveSettings.flag[2]=4");
+}
+
 TEST(FrontendRecords, PerMeRecordCarriesItsMeInTheIndexByte) {
   const int bkgd = frontend::typeIndexOf("MxifBkgd");
   if (!frontend::isRecordBuilt(bkgd)) GTEST_SKIP() << "MxifBkgd is not built";

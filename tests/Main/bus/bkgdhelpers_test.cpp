@@ -1,7 +1,9 @@
-// The box-edge rule, the wipe pattern check, the selector link and the free-pattern merge.
+// The box-edge rule, the wipe pattern check, the selector links, the key re-rank step and the
+// free-pattern merge.
 #include <gtest/gtest.h>
 
 #include <array>
+#include <vector>
 
 #include "Driver/core/core.h"
 #include "Main/bus/bkgdhelpers.h"
@@ -57,12 +59,28 @@ TEST(PatternValid, AllowedNumbersPerGroupAndCode) {
   };
   for (const auto& c : cases) {
     const u8 p[2] = {c.number, c.group};
-    for (int code : {MX_BKGD, MX_KEY1, MX_KEY2, MX_KEY3, MX_KEY4}) {
-      EXPECT_EQ(libmx::isPatternValid(p, code), c.valid) << int(c.number) << "/" << int(c.group) << " code " << code;
-    }
+    EXPECT_EQ(libmx::isPatternValid(p, MX_BKGD), c.valid) << int(c.number) << "/" << int(c.group);
   }
   const u8 ok[2] = {0, 0};
   for (int code : {0, static_cast<int>(MX_KEY1_F), MX_BKGD + 1}) EXPECT_EQ(libmx::isPatternValid(ok, code), 0) << code;
+}
+
+// The keys have their own table: the numbers the transition engine draws for a key.
+TEST(PatternValid, KeysShareTheirOwnTable) {
+  struct Span {
+    int first, last;
+  };
+  const std::vector<Span> allowed[5] = {{{0, 14}, {16, 16}}, {{0, 19}, {23, 23}}, {{0, 15}}, {{0, 11}}, {}};
+  for (int code : {MX_KEY1, MX_KEY2, MX_KEY3, MX_KEY4}) {
+    for (int kind = 0; kind < 5; ++kind) {
+      for (int number = 0; number < 32; ++number) {
+        bool valid = false;
+        for (Span s : allowed[kind]) valid = valid || (s.first <= number && number <= s.last);
+        const u8 p[2] = {static_cast<u8>(number), static_cast<u8>(kind)};
+        EXPECT_EQ(libmx::isPatternValid(p, code), valid ? 1 : 0) << code << ": " << number << "/" << kind;
+      }
+    }
+  }
 }
 
 MxifBkgd selectors(u32 mask, u8 a, u8 b, u8 link) {
@@ -102,6 +120,50 @@ TEST(LinkPair, KeepsTheSelectorsEqualWhileLinked) {
     EXPECT_EQ(staged.link.mask, c.mask) << c.what;
     EXPECT_EQ(staged.link.selectA, c.a) << c.what;
     EXPECT_EQ(staged.link.selectB, c.b) << c.what;
+  }
+}
+
+// The key record's shift counts follow the same link.
+TEST(LinkPairKey, KeepsTheShiftCountsEqualWhileLinked) {
+  constexpr u32 A = 1, B = 2, L = 4;
+  struct Case {
+    const char* what;
+    u32 inMask;
+    u8 inA, inB, inLink, liveLink;
+    u32 mask;
+    u8 a, b;
+  };
+  const Case cases[] = {
+      {"link set with A", A | L, 2, 0, 1, 0, A | B | L, 2, 2},
+      {"linked live, B carried", B, 0, 3, 0, 1, A | B, 3, 3},
+      {"refused link carried", A | L, 3, 0, 9, 1, A, 3, 0},
+  };
+  for (const auto& c : cases) {
+    MxifKey in, live, validated;
+    in.shift = {c.inMask, c.inA, c.inB, c.inLink};
+    live.shift.selectLink = c.liveLink;
+    MxifBkgd::mergeSelectors(validated.shift, in.shift);
+    libmx::linkPairKey(in, live, validated);
+    EXPECT_EQ(validated.shift.mask, c.mask) << c.what;
+    EXPECT_EQ(validated.shift.selectA, c.a) << c.what;
+    EXPECT_EQ(validated.shift.selectB, c.b) << c.what;
+  }
+}
+
+TEST(StepToward, RanksBetweenTheOldAndTheNewRankMoveOneStep) {
+  struct Case {
+    int newRank, oldRank, current, x, y, result;
+  };
+  const Case cases[] = {
+      {2, 0, 0, 1, 1, 2},                                          // the moved key takes its new rank
+      {0, 3, 0, 0, 2, 1}, {0, 3, 2, 1, 2, 3}, {1, 3, 0, 0, 2, 0},  // moving up: [new, old) one down
+      {0, 2, 3, 3, 1, 3},
+      {2, 0, 1, 0, 3, 0}, {2, 0, 2, 0, 3, 1}, {2, 0, 3, 0, 3, 3},  // moving down: (old, new] one up
+      {3, 1, 1, 0, 2, 1}, {1, 1, 1, 0, 2, 1},                      // the old rank, or no move: kept
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(libmx::stepToward(c.newRank, c.oldRank, c.current, c.x, c.y), c.result)
+        << c.newRank << " " << c.oldRank << " " << c.current << " " << c.x << " " << c.y;
   }
 }
 

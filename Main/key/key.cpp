@@ -1,0 +1,384 @@
+// Key channels: the range checks and merge rules of the key record, and the category of type 0.
+#include "Main/key/key.h"
+
+#include <cstring>
+
+#include "Driver/core/core.h"
+#include "Lib/Include/text.h"
+#include "Main/bus/bkgdhelpers.h"
+
+namespace libmx {
+namespace {
+
+using K = MxifKey;
+
+constexpr u32 bit(int b) { return 1u << b; }
+bool has(u32 word, int b) { return (word >> b) & 1u; }
+bool inRange(int v, int lo, int hi) { return lo <= v && v <= hi; }
+
+constexpr int SCALE_FULL = 10000;  // a DVE scale of 0 stands for it
+constexpr int SCALE_MIN = 5000;
+constexpr int N_FIRST_DVE_KEYS = 2;  // keys 1 and 2 have a DVE: their size may reach 40000
+
+// A single field and the range it takes.
+struct Scalar {
+  const void* field;
+  int value, lo, hi;
+};
+// An array field taken only whole, every element in one range.
+struct Group {
+  const s16* field;
+  int count, lo, hi;
+};
+
+bool effectValid(const u8 pair[2], int channel) {
+  // Keys 3 and 4 take only effects of kind 0.
+  if (channel >= N_FIRST_DVE_KEYS && pair[1] != 0) return false;
+  return isPatternValid(pair, MX_KEY1 + 2 * channel) == 1;
+}
+
+// Sub-record 156: a present value of 0 counts as 10000; the present values are taken together and
+// only when each lies in 5000..10000.
+void takeScale(const K::Pair& in, K::Pair& out) {
+  if ((in.mask & 3u) == 0) return;
+  const int x = in.first == 0 ? SCALE_FULL : in.first;
+  const int y = in.second == 0 ? SCALE_FULL : in.second;
+  const bool okX = !has(in.mask, 0) || inRange(x, SCALE_MIN, SCALE_FULL);
+  const bool okY = !has(in.mask, 1) || inRange(y, SCALE_MIN, SCALE_FULL);
+  if (!okX || !okY) return;
+  if (has(in.mask, 0)) out.first = static_cast<s16>(x);
+  if (has(in.mask, 1)) out.second = static_cast<s16>(y);
+  out.mask |= in.mask & 3u;
+}
+
+// The in/out link (256), on validated fields only: setting the link to 1 copies setting A (the
+// validated request's fields, else the channel's) into setting B; with the link already on and not
+// carried, each field carried by A or B (A winning) goes to both.
+void linkInOut(const K& in, const K& live, K& out) {
+  auto eachField = [](auto fn) {
+    fn(&K::Trans::on, 0);
+    fn(&K::Trans::mode, 1);
+    fn(&K::Trans::value, 2);
+  };
+  if (has(out.mask, K::W0_IN_OUT_LINK)) {
+    if (out.inOutLink != 1 || live.inOutLink == 1) return;
+    eachField([&](auto member, int b) {
+      out.transOut.*member = has(out.transIn.mask, b) ? out.transIn.*member : live.transIn.*member;
+      out.transOut.mask |= bit(b);
+    });
+    return;
+  }
+  // A link the request carried but that failed its check copies nothing.
+  if (has(in.mask, K::W0_IN_OUT_LINK) || live.inOutLink != 1) return;
+  eachField([&](auto member, int b) {
+    const K::Trans* from = has(out.transIn.mask, b) ? &out.transIn : has(out.transOut.mask, b) ? &out.transOut : nullptr;
+    if (from == nullptr) return;
+    const auto v = from->*member;
+    out.transIn.*member = v;
+    out.transOut.*member = v;
+    out.transIn.mask |= bit(b);
+    out.transOut.mask |= bit(b);
+  });
+}
+
+// The twenty presence words of a key record, in field-list order.
+struct PresenceWords : codec::LeafSink {
+  static constexpr int N = 20;
+  u32 words[N] = {};
+  int n = 0;
+  void leaf(const codec::Leaf& f) override {
+    if (!f.isMask) return;
+    for (int i = 0; i < f.count && n < N; ++i) words[n++] = codec::loadElement(f, i);
+  }
+};
+
+}  // namespace
+
+void checkKeyRanges(const K& in, int channel, K& out) {
+  const K& r = in;
+  out = K{};
+  const Scalar scalars[] = {
+      {&r.style.keyType, r.style.keyType, 0, 3},
+      {&r.style.secondLevel, r.style.secondLevel, 0, 1},
+      {&r.style.option, r.style.option, 0, 1},
+      {&r.style.keySource, r.style.keySource, 0, 1},
+      {&r.style.secondMode, r.style.secondMode, 0, 1},
+      {&r.adjust.clip, r.adjust.clip, 0, 1080},
+      {&r.adjust.gain, r.adjust.gain, 0, 2000},
+      {&r.adjust.density, r.adjust.density, 0, 1000},
+      {&r.adjust.modeFlag, r.adjust.modeFlag, 0, 1},
+      {&r.edge.type, r.edge.type, 0, 4},
+      {&r.edge.width, r.edge.width, 0, 4},
+      {&r.edge.direction, r.edge.direction, 0, 7},
+      {&r.edge.level, r.edge.level, 0, 3},
+      {&r.edge.fill, r.edge.fill, 0, 2},
+      {&r.maskSet.mode, r.maskSet.mode, 0, 2},
+      {&r.maskSet.sense, r.maskSet.sense, 0, 1},
+      {&r.maskSet.enable, r.maskSet.enable, 0, 1},
+      {&r.softOn, r.softOn, 0, 1},
+      {&r.softness, r.softness, 0, 1000},
+      {&r.dveTransOn, r.dveTransOn, 0, 1},
+      {&r.dveShapeOn, r.dveShapeOn, 0, 1},
+      {&r.dveShapeType, r.dveShapeType, 0, 4},
+      {&r.dveBorder.on, r.dveBorder.on, 0, 1},
+      {&r.dveBorder.width, r.dveBorder.width, 0, 1000},  // a request needs 1..1000
+      {&r.dveBorder.softness, r.dveBorder.softness, 0, 1000},
+      {&r.dveBorderScale, r.dveBorderScale, 0, 1},
+      {&r.dveSize, r.dveSize, 0, channel < N_FIRST_DVE_KEYS ? 40000 : 10000},
+      {&r.dveValue1, r.dveValue1, 0, 10000},
+      {&r.dveShape.mode, r.dveShape.mode, 0, 2},
+      {&r.dveShape.cropMode, r.dveShape.cropMode, 0, 1},
+      {&r.dvePerspective, r.dvePerspective, -5000, 5000},
+      {&r.follower, r.follower, 0, 4},
+      {&r.mirrorMode, r.mirrorMode, 0, 3},
+      {&r.dveSettings.flag[0], r.dveSettings.flag[0], 0, 1},
+      {&r.dveSettings.flag[1], r.dveSettings.flag[1], 0, 1},
+      {&r.dveSettings.flag[2], r.dveSettings.flag[2], 0, 4},
+      {&r.effectSize, r.effectSize, 0, 40000},
+      {&r.dvePair.first, r.dvePair.first, -999, 999},
+      {&r.dvePair.second, r.dvePair.second, -999, 999},
+      {&r.transIn.on, r.transIn.on, 0, 1},
+      {&r.transIn.mode, r.transIn.mode, 0, 1},
+      {&r.transIn.value, r.transIn.value, 0, 999},
+      {&r.transOut.on, r.transOut.on, 0, 1},
+      {&r.transOut.mode, r.transOut.mode, 0, 1},
+      {&r.transOut.value, r.transOut.value, 0, 999},
+      {&r.inOutLink, r.inOutLink, 0, 1},
+      {&r.reverse, r.reverse, 0, 1},
+      {&r.effectBoth, r.effectBoth, 0, 1},
+      {&r.travelOn, r.travelOn, 0, 2},
+      {&r.travel34Both, r.travel34Both, 0, 1},
+      {&r.travel12Both, r.travel12Both, 0, 1},
+      {&r.spinBoth, r.spinBoth, 0, 1},
+      {&r.priority, r.priority, 0, 3},
+      {&r.group, r.group, 0, 1},
+      {&r.keySetting, r.keySetting, 0, 32},
+      {&r.flags.flag[0], r.flags.flag[0], 0, 1},
+      {&r.flags.flag[1], r.flags.flag[1], 0, 1},
+      {&r.flags.flag[2], r.flags.flag[2], 0, 1},
+      {&r.onAir, r.onAir, 0, 1},
+      {&r.statusFlag, r.statusFlag, 0, 1},
+      {&r.stopping, r.stopping, 0, 1},
+      {&r.inTransition, r.inTransition, 0, 1},
+  };
+  const Group groups[] = {
+      {r.maskBox, 4, EDGE_MIN, EDGE_MAX},  // clamped against the live edges by a request
+      {r.dvePosition, 3, -10000, 10000},
+      {r.dveTriple1, 3, -5000, 5000},
+      {r.dveRotation, 3, -28800, 28800},
+      {r.dveTriple2, 3, -5000, 5000},
+      {r.dveCrop, 4, EDGE_MIN, EDGE_MAX},
+      {r.effectParams, 3, -10000, 10000},
+      {r.dveAngles, 3, -720, 720},
+      {r.dveTriple3, 3, -5000, 5000},
+      {r.travel34, 2, -10000, 10000},
+      {r.travel34Rev, 2, -10000, 10000},
+      {r.travel12, 2, -10000, 10000},
+      {r.travel12Rev, 2, -10000, 10000},
+      {r.transTriple1, 3, -40, 40},
+      {r.spin, 3, -40, 40},
+      {r.spinRev, 3, -40, 40},
+      {r.transTriple2, 3, -500, 500},
+  };
+  auto groupValid = [](const s16* field, int count, int lo, int hi) {
+    for (int i = 0; i < count; ++i) {
+      if (!inRange(field[i], lo, hi)) return false;
+    }
+    return true;
+  };
+
+  codec::merge(out, in, [&](const codec::FieldView& f) {
+    for (const Scalar& s : scalars) {
+      if (f.field == s.field) return inRange(s.value, s.lo, s.hi);
+    }
+    // The window: centre x, y -5000..5000, width and height 0..10000.
+    if (f.is(r.window)) return groupValid(r.window, 2, -5000, 5000) && groupValid(r.window + 2, 2, 0, 10000);
+    for (const Group& g : groups) {
+      if (f.field == g.field) return groupValid(g.field, g.count, g.lo, g.hi);
+    }
+    for (const s16* colour : {r.matteColor, r.edgeColor, r.thirdColor, r.dveBorderColor}) {
+      if (f.field == colour) return MxifBkgd::isColorValid(colour);
+    }
+    // 170 and 172 count only beside the triple 164.
+    if (f.is(r.dveValue2)) return has(r.mask, K::W0_DVE_TRIPLE2) && inRange(r.dveValue2, -100, 100);
+    if (f.is(r.dveValue3)) return has(r.mask, K::W0_DVE_TRIPLE2) && inRange(r.dveValue3, 0, 65);
+    if (f.is(r.effectA)) return effectValid(r.effectA, channel);
+    if (f.is(r.effectB)) return effectValid(r.effectB, channel);
+    // Taken without checks: the transition settings and the names (by their copy rule).
+    return f.is(r.transSettings.setting1) || f.is(r.transSettings.setting2) || f.is(r.transSettings.setting3) ||
+           f.is(r.transSettings.setting4) || f.is(r.names.name1.count) || f.is(r.names.name1.chars) ||
+           f.is(r.names.name2.count) || f.is(r.names.name2.chars);
+  });
+  // Groups with merges of their own (the scale, and those the background record shares).
+  takeScale(in.dveScale, out.dveScale);
+  MxifBkgd::mergeSelectors(out.shift, in.shift);
+  MxifBkgd::mergeLevels10000(out.modulationX, in.modulationX);
+  MxifBkgd::mergeLevels10000(out.modulationY, in.modulationY);
+  MxifBkgd::mergeFlagLevelsAngle(out.pageTurn, in.pageTurn);
+}
+
+void acceptKeyFields(const K& in, const K& live, int channel, K& out) {
+  checkKeyRanges(in, channel, out);
+  // Status bytes the system keeps are never taken from a request; a border needs a width.
+  out.mask &= ~bit(K::W0_REVERSE);
+  out.mask1 &= ~bit(K::W1_IN_TRANSITION);
+  if (out.dveBorder.width == 0) out.dveBorder.mask &= ~bit(1);
+  if (has(out.mask, K::W0_MASK_BOX)) clampEdges(0, live.maskBox, out.maskBox);
+  if (has(out.mask, K::W0_DVE_CROP)) clampEdges(live.dveShape.cropMode, live.dveCrop, out.dveCrop);
+  linkPairKey(in, live, out);
+  linkInOut(in, live, out);
+}
+
+bool isKeyImageValid(const K& saved, int channel) {
+  K full = saved;
+  codec::setAllPresence(full);
+  K checked;
+  checkKeyRanges(full, channel, checked);
+  PresenceWords want, got;
+  codec::walk(full, want);
+  codec::walk(checked, got);
+  return std::memcmp(want.words, got.words, sizeof want.words) == 0;
+}
+
+}  // namespace libmx
+
+namespace category {
+
+namespace {
+
+using K = MxifKey;
+
+constexpr u32 GEOMETRY_BITS = 1u << K::W0_DVE_POSITION | 1u << K::W0_DVE_SIZE | 1u << K::W0_DVE_ROTATION |
+                              1u << K::W0_FOLLOWER | 1u << K::W0_MIRROR_MODE;
+constexpr u32 KEY_SETTING_BITS = 0x7Fu;  // word 0 bits 0..6: colours, mask box, window, softness
+
+CategoryKey::KeyChangedHook keyChangedHook = nullptr;
+
+bool carriesKeySettings(const K& in) {
+  return in.style.mask != 0 || in.adjust.mask != 0 || in.edge.mask != 0 || in.maskSet.mask != 0 ||
+         (in.mask & KEY_SETTING_BITS) != 0;
+}
+
+}  // namespace
+
+void CategoryKey::setKeyChangedHook(KeyChangedHook hook) { keyChangedHook = hook; }
+
+CategoryKey* CategoryKey::instance() {
+  static CategoryKey objects[N_ME];
+  return objects;
+}
+
+int CategoryKey::checkedKey(int k) {
+  MX_CHECK(0 <= k && k < N_KEYS);
+  return k;
+}
+
+CategoryKey::ParamView& CategoryKey::paramView(int k) { return views_[checkedKey(k)]; }
+u8 CategoryKey::geometryChanged(int k) const { return geometryChanged_[checkedKey(k)]; }
+void CategoryKey::clearGeometryChanged(int k) { geometryChanged_[checkedKey(k)] = 0; }
+s32 CategoryKey::onAirRequest(int k) const { return onAirRequest_[checkedKey(k)]; }
+
+void CategoryKey::initData() {
+  for (int ch = 0; ch < N_CHANNELS; ++ch) {
+    K& r = record(ch);
+    r = K{};
+    r.me = static_cast<u8>(me);
+    r.channel = static_cast<u16>(ch);
+  }
+}
+
+void CategoryKey::initInternal() {
+  for (int k = 0; k < N_KEYS; ++k) {
+    dirty[k] = 0;
+    views_[k] = ParamView{};
+    views_[k].record = &record(k);
+    geometryChanged_[k] = 0;
+    onAirRequest_[k] = -1;
+  }
+}
+
+void CategoryKey::resume(const void* saved, int flag) {
+  (void)flag;
+  K image[N_CHANNELS];
+  std::memcpy(static_cast<void*>(image), saved, sizeof image);
+  for (int ch = 0; ch < N_CHANNELS; ++ch) MX_CHECK(libmx::isKeyImageValid(image[ch], ch));
+  for (int ch = 0; ch < N_CHANNELS; ++ch) {
+    K& live = record(ch);
+    live = K{};
+    codec::setAllPresence(image[ch]);
+    libmx::mergeTextRecord(live, image[ch]);
+    live.channel = static_cast<u16>(ch);
+    live.me = static_cast<u8>(me);
+  }
+}
+
+void CategoryKey::receive(RequestReceiver& rx) {
+  K in{};
+  if (!libmx::readTextRecord(rx, in)) {
+    rx.reportShort();
+    return;
+  }
+  rx.clearHeader();
+  if (in.me >= N_ME || in.channel >= N_CHANNELS) return;
+  auto* target = static_cast<CategoryKey*>(CategoryRegistry::instance().get(TYPE_INDEX, in.me));
+  target->assign(in, in.channel);
+}
+
+void CategoryKey::assign(const K& in, int ch) {
+  K& live = record(ch);
+  if (carriesKeySettings(in) && keyChangedHook != nullptr) keyChangedHook(me, ch);
+  K out;
+  libmx::acceptKeyFields(in, live, ch, out);
+  if (out.mask1 & 1u << K::W1_PRIORITY) {
+    rerank(ch, out.priority);
+    out.mask1 &= ~(1u << K::W1_PRIORITY);
+  }
+  if (out.mask1 & 1u << K::W1_ON_AIR) onAirRequest_[ch] = out.onAir;
+  if (out.mask & GEOMETRY_BITS) geometryChanged_[ch] = 1;
+  mergeChannel(out, ch);
+}
+
+void CategoryKey::assignUnchecked(const K& in, int ch) { mergeChannel(in, ch); }
+
+void CategoryKey::mergeChannel(const K& in, int ch) {
+  K& live = record(ch);
+  libmx::mergeTextRecord(live, in);
+  // The index bytes name this instance and channel, whatever a record built elsewhere carried.
+  live.me = static_cast<u8>(me);
+  live.channel = static_cast<u16>(ch);
+  dirty[ch] = 1;
+}
+
+void CategoryKey::rerank(int ch, int newRank) {
+  const int oldRank = record(ch).priority;
+  for (int k = 0; k < N_KEYS; ++k) {
+    K& r = record(k);
+    r.priority = static_cast<u8>(libmx::stepToward(newRank, oldRank, r.priority, k, ch));
+    r.mask1 |= 1u << K::W1_PRIORITY;
+  }
+}
+
+bool CategoryKey::sendKeyChannel(AcknowledgeSender& tx, int ch) {
+  K& r = record(ch);
+  if (dirty[ch] == 0 && !codec::hasAny(r)) return true;
+  if (tx.pending() > SEND_PENDING_LIMIT) return false;
+  r.me = static_cast<u8>(me);
+  if (tx.beginPacket(TYPE_INDEX, libmx::textRecordWireLength(r))) {
+    libmx::writeTextRecord(tx.stream(), r);
+  } else {
+    reportSendBufferFull();
+  }
+  dirty[ch] = 0;
+  codec::clearPresence(r);
+  return true;
+}
+
+void CategoryKey::sendStatus(AcknowledgeSender& tx) {
+  for (int ch = 0; ch < N_CHANNELS; ++ch) {
+    if (!sendKeyChannel(tx, ch)) break;
+  }
+}
+
+void CategoryKey::send(AcknowledgeSender& tx, int part) { sendKeyChannel(tx, part); }
+
+}  // namespace category

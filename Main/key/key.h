@@ -1,0 +1,94 @@
+#pragma once
+// Key channels (type 0, one instance per ME): the four key channels of every ME, received,
+// validated, merged, backed up and reported.
+#include "Lib/Include/data_internal.h"
+#include "Main/framework/bp.h"
+
+namespace libmx {
+
+// Builds into out (cleared first) the fields of in that pass their range checks for key channel
+// 0..3, each with its presence bit; groups (colours, triples, boxes) are taken only whole. The
+// checks that a saved channel must pass: every value a request may bring, the status bytes 0..1
+// and the cleared border width 0 as well. A DVE scale value of 0 is taken as 10000.
+void checkKeyRanges(const MxifKey& in, int channel, MxifKey& out);
+
+// The validated form of a request for key channel 0..3 against the live channel: the range checks,
+// without the status bytes (reverse, in transition) and a border width of 0, with the mask box and
+// the crop edges clamped against the live ones (the crop by the live crop mode), the shift link and
+// the in/out link applied from validated fields only. The priority stays in out for the caller's
+// re-rank.
+void acceptKeyFields(const MxifKey& in, const MxifKey& live, int channel, MxifKey& out);
+
+// Whether a saved channel passes checkKeyRanges whole.
+bool isKeyImageValid(const MxifKey& saved, int channel);
+
+}  // namespace libmx
+
+namespace category {
+
+class CategoryKey : public CategoryCommon<MxifKey> {
+ public:
+  static constexpr int N_KEYS = MxifKey::N_CHANNELS;
+
+  // Told which key changed when a request carries key settings (style, adjust, edge, the mask
+  // sub-record, or word 0 bits 0..6), before it is validated; installed by the key source memory.
+  using KeyChangedHook = void (*)(int me, int key);
+  static void setKeyChangedHook(KeyChangedHook hook);
+
+  // What the key writers keep per key: the channel record and the last matte and edge colours
+  // written, as 10-bit Y, Cb, Cr.
+  struct ParamView {
+    MxifKey* record = nullptr;
+    u16 matte[3] = {};
+    u16 edge[3] = {};
+  };
+
+  // The four instances, one per ME, built on first call.
+  static CategoryKey* instance();
+
+  // Each channel cleared, with its ME index and channel index.
+  void initData() override;
+  // Dirty bytes, parameter views, geometry-changed bytes and on-air requests to their start state.
+  void initInternal() override;
+  // Takes the four saved channels whole with every presence bit, then the channel and ME index; a
+  // channel that fails its range checks fails the check here (the registry then initialises).
+  void resume(const void* saved, int flag = 0) override;
+  // One record: ME at byte 8, channel at bytes 10..11; either outside 0..3 drops it.
+  void receive(RequestReceiver& rx) override;
+  // Channels 0..3 that changed, stopping at the first that finds the output stream more than half
+  // full (it stays pending).
+  void sendStatus(AcknowledgeSender& tx) override;
+  void send(AcknowledgeSender& tx, int part) override;
+  // The validated merge of a request (see libmx::acceptKeyFields), with the priority re-rank of all
+  // four keys, the on-air request and the geometry-changed byte.
+  void assign(const MxifKey& in, int ch) override;
+  // The merge without checks, for records built inside the system (key copy, stored frames, key
+  // source memory): present fields and names by their copy rule, the index bytes, the dirty byte.
+  void assignUnchecked(const MxifKey& in, int ch);
+
+  ParamView& paramView(int k);
+  // Set by a change of DVE position, size, rotation, follower or mirror mode.
+  u8 geometryChanged(int k) const;
+  void clearGeometryChanged(int k);
+  // The on-air value last requested by the front end, -1 when none is pending.
+  s32 onAirRequest(int k) const;
+
+ protected:
+  CategoryKey() = default;
+
+ private:
+  static int checkedKey(int k);
+  // Merges a checked (or trusted) record into channel ch, with the index bytes and the dirty byte.
+  void mergeChannel(const MxifKey& in, int ch);
+  // Writes the channel when it changed; false (channel kept) when more than half the output stream
+  // is pending.
+  bool sendKeyChannel(AcknowledgeSender& tx, int ch);
+  // Key ch takes rank newRank; the others step toward its old rank; all four report the priority.
+  void rerank(int ch, int newRank);
+
+  ParamView views_[N_KEYS];
+  u8 geometryChanged_[N_KEYS] = {};
+  s32 onAirRequest_[N_KEYS] = {-1, -1, -1, -1};
+};
+
+}  // namespace category
