@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "Lib/Include/fixedpoint.h"
+
 namespace {
 
 constexpr float FULL = 1023.0f;
@@ -18,29 +20,20 @@ constexpr Coefficients BT601 = {0.2568f, 0.5041f, 0.0979f, 0.1482f, 0.291f, 0.43
 constexpr Coefficients BT709 = {0.1826f, 0.6142f, 0.062f, 0.1007f, 0.3385f, 0.4392f, 0.4392f, 0.399f, 0.0402f};
 
 // The code is kept as a 16-bit value and read back signed before the clamp.
-u16 clampCode(int value, int low, int high) {
+u16 clampCode(s64 value, int low, int high) {
   s16 code = static_cast<s16>(static_cast<u16>(value));
   if (code > high) return static_cast<u16>(high);
   if (code < low) return static_cast<u16>(low);
   return static_cast<u16>(code);
 }
 
-// Truncation toward zero; values no 32-bit integer holds (only from inputs far out of range) are
-// limited first, as the conversion of such a float is undefined.
-int truncate(float v) {
-  constexpr float LIMIT = 1073741824.0f;
-  if (!(v > -LIMIT)) return v != v ? 0 : -static_cast<int>(LIMIT);
-  if (v > LIMIT) return static_cast<int>(LIMIT);
-  return static_cast<int>(v);
-}
-
 void matrix(const Coefficients& k, float R, float G, float B, u16* Y, u16* Cb, u16* Cr) {
   float y = (G * k.yG + R * k.yR) + B * k.yB;
   float cb = (B * k.cbB - R * k.cbR) - G * k.cbG;
   float cr = (R * k.crR - G * k.crG) - B * k.crB;
-  *Y = clampCode(truncate(y) + 64, 64, 1010);
-  *Cb = clampCode(truncate(cb) + 512, 64, 960);
-  *Cr = clampCode(truncate(cr) + 512, 64, 960);
+  *Y = clampCode(s64{truncateToInt(y)} + 64, 64, 1010);
+  *Cb = clampCode(s64{truncateToInt(cb)} + 512, 64, 960);
+  *Cr = clampCode(s64{truncateToInt(cr)} + 512, 64, 960);
 }
 
 // Rising and falling edges of a sector of 60 degrees.
