@@ -34,10 +34,6 @@ void mxKeySetEdgeColor(int, int, int, int) {}
 void mxKeySetExtraColor(int, int, int, int) {}
 void mxKeySetFilterParameters(int, float, float, float, float) {}
 
-// Colour background driver.
-void mxCbgdInit(int, float) {}
-void mxCbgdUpdate() {}
-
 // Multiview driver and OSD renderer.
 void mxMvInitFormat() {}
 void mxMvReset(int) {}
