@@ -6,6 +6,7 @@
 #include "Main/bus/bus.h"
 #include "Main/bus/busstatus.h"
 #include "Main/bus/button.h"
+#include "Main/bus/cbgd.h"
 #include "Main/media/clip.h"
 #include "Main/memory/eventmem.h"
 #include "Main/io/io.h"
@@ -50,6 +51,7 @@ void createCategories() {
   // MxifSourceTally, MxifInitialStatus, MxifTransitionStatus, MxifTest, SystemInitialCmd,
   // MxifButtonEvent, MxifFaderEvent, MxifSwitchingCmd.
   using namespace category;
+  enter(CategoryCbgd::instance());
   enter(CategoryClipPlay::instance(), {CategoryClipPlay::COMMAND});
   enter(CategoryClipRec::instance(), {CategoryClipRec::COMMAND});
   enter(CategoryClipRegister::instance(), {CategoryClipRegister::COMMAND});
