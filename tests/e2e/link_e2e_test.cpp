@@ -206,7 +206,7 @@ TEST_F(EndToEnd, SettingIsResumedAfterARestartOnTheSameBoard) {
 TEST_F(EndToEnd, ColourBackgroundIsResumedAfterARestart) {
   boot();
   ASSERT_EQ(frontend("send MxifCbgd channel=1 color2=1200,500,800 wash=1 motion=2 speed=-250"), 0);
-  const std::string echo = nextEcho(6);
+  const std::string echo = nextEcho(MxifCbgd::TYPE_INDEX);
   EXPECT_NE(echo.find(" color2=1200,500,800 wash=1 motion=2 speed=-250"), std::string::npos) << echo;
   pause(200);  // some frames later the backup image holds it
   stopBackend();
@@ -217,7 +217,7 @@ TEST_F(EndToEnd, ColourBackgroundIsResumedAfterARestart) {
   MxifCbgd live{};
   ASSERT_TRUE(poll([&] {
     for (const auto& p : link_.takePackets()) {
-      if (p.type != 6 || !codec::read(p.body.data(), p.body.size(), live)) continue;
+      if (p.type != MxifCbgd::TYPE_INDEX || !codec::read(p.body.data(), p.body.size(), live)) continue;
       if (live.channel == 1 && (live.mask & 1u << MxifCbgd::BIT_RATE) != 0) return true;
     }
     return false;
