@@ -36,6 +36,10 @@ void mxDveInitialize(float scale);
 void mxDveUpdate();
 void mxDveUpdateTail();
 void mxDveSetColor(int target, int y, int cb, int cr);
+// The image effect of a filter slot (MX_BKGD, MX_BKGD_B or a key) of a context: mosaic flag, image
+// scale and effect word; and the background's two bus flags of a context.
+void mxDveSetImageEffect(int context, int slot, int mosaic, float scale, u32 word);
+void mxDveGetBusFlags(int context, int* a, int* b);
 
 // Filters.
 void mxFilterInitialize();
@@ -49,6 +53,8 @@ void mxKeyLatchParams();
 void mxKeySetMatteColor(int target, int y, int cb, int cr);
 void mxKeySetEdgeColor(int target, int y, int cb, int cr);
 void mxKeySetExtraColor(int target, int y, int cb, int cr);
+// The filter parameters of a key (words 23..26 of its parameter block), from the filter driver.
+void mxKeySetFilterParameters(int target, float a, float b, float c, float d);
 
 // Colour backgrounds.
 void mxCbgdInit(int format, float factor);

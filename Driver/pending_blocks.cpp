@@ -18,10 +18,11 @@ void mxDveInitialize(float) {}
 void mxDveUpdate() {}
 void mxDveUpdateTail() {}
 void mxDveSetColor(int, int, int, int) {}
-
-// Filter driver.
-void mxFilterInitialize() {}
-void mxFilterUpdate() {}
+void mxDveSetImageEffect(int, int, int, float, u32) {}
+void mxDveGetBusFlags(int, int* a, int* b) {
+  *a = 0;
+  *b = 0;
+}
 
 // Key driver.
 void mxKeyInit() {}
@@ -31,10 +32,7 @@ void mxKeyLatchParams() {}
 void mxKeySetMatteColor(int, int, int, int) {}
 void mxKeySetEdgeColor(int, int, int, int) {}
 void mxKeySetExtraColor(int, int, int, int) {}
-
-// Colour background driver.
-void mxCbgdInit(int, float) {}
-void mxCbgdUpdate() {}
+void mxKeySetFilterParameters(int, float, float, float, float) {}
 
 // Multiview driver and OSD renderer.
 void mxMvInitFormat() {}

@@ -6,7 +6,9 @@
 #include <string>
 
 #include "Driver/core/core.h"
+#include "Driver/filter/filter.h"
 #include "Common/reg.h"
+#include "Main/bus/cbgd.h"
 #include "Main/framework/startup.h"
 #include "Main/framework/vsync.h"
 #include "Platform/board.h"
@@ -41,6 +43,26 @@ void BM_UpdateStage(benchmark::State& state) {
   state.SetLabel(stage == MX_TRACE_TAIL ? "tail" : "stage " + std::to_string(stage));
 }
 BENCHMARK(BM_UpdateStage)->DenseRange(1, MX_UPDATE_STAGES)->Arg(MX_TRACE_TAIL);
+
+// A busy frame for the filter and colour background writers: defocus on both background buses and
+// dust on the background and key 1 of both hardware MEs, every key slot resized, both generators
+// washing with motion.
+void BM_FilterAndCbgdFrame(benchmark::State& state) {
+  for (int context : {MX_CONTEXT_ME1, MX_CONTEXT_ME2}) {
+    mxSetContext(context);
+    mxFilterSetImageMode(MX_ABUS, MX_IMAGE_DEFOCUS, 1.0f);
+    mxFilterSetImageMode(MX_BBUS, MX_IMAGE_DEFOCUS, 2.5f);
+    mxFilterSetDust(MX_BKGD, 1, 0.5f, 7);
+    mxFilterSetDust(MX_KEY1, 1, 0.25f, 3);
+    for (int key : {MX_KEY1, MX_KEY2, MX_KEY3, MX_KEY4}) mxFilterSetParameters(key, 0.1f, 0.2f, 0.5f, 0.6f);
+  }
+  for (int g = 0; g < MxifCbgd::N_CHANNELS; ++g) {
+    MxifCbgd& r = category::CategoryCbgd::instance().record(g);
+    r.wash = 1, r.form = 1, r.rate = 100, r.direction = 450, r.motion = static_cast<u8>(1 + g), r.speed = 300;
+  }
+  for (auto _ : state) postVsync(platform::IRQ_VSYNC);
+}
+BENCHMARK(BM_FilterAndCbgdFrame);
 
 }  // namespace
 

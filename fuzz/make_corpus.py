@@ -36,6 +36,15 @@ def key(me=0, channel=0, name1=b"", name2=b"", n1=None, n2=None, masks=(0xFFFFFF
 assert len(key()) == 342 and len(key(name1=b"abc", n2=-1)) == 342 + 3 - 1
 
 
+def cbgd(channel, mask=0xFFF, colors=((0, 1000, 1000), (2400, 500, 800)), wash=1, curve=0, size=500, centre=540,
+         form=1, rate=25, position=900, direction=450, motion=1, speed=500):
+    """A colour background record (type 6, 34 bytes on the wire) for the whole-system target."""
+    body = struct.pack(">IH3h3hBBhhBhhhBh", mask, channel, *colors[0], *colors[1], wash, curve, size, centre, form,
+                       rate, position, direction, motion, speed)
+    assert len(body) == 34
+    return body
+
+
 def wait(n):
     return packet(74, b"\0" * 6 + struct.pack(">h", n))
 
@@ -53,6 +62,10 @@ seeds = {
     "short_and_long": b"\x00" + packet(2, record()[:-1]) + packet(2, record() + packet(2, record())) + wait(5)[:-1],
     "split": b"\x07" + packet(2, record(1)) * 3,
     "many": b"\x01" + packet(6, record(0)) * 120,
+    # Colour backgrounds: both channels moving, values out of range, channels the category drops.
+    "cbgd_records": b"\x03" + packet(6, cbgd(0)) + packet(6, cbgd(1, motion=2, speed=-500))
+    + packet(6, cbgd(1, colors=((3600, 0, 0), (0, 1001, 0)), wash=2, rate=1001, position=-1801, motion=3, speed=501))
+    + packet(6, cbgd(2)) + packet(6, cbgd(256)) + packet(6, cbgd(0)[:-1]) + packet(6, cbgd(0, mask=0x30, size=1000)),
     "no_reader": b"\x80" + packet(73, struct.pack(">IHI", 7, 7, 7)) * 50 + packet(2, record()) * 20,
     "key_records": b"\x01" + packet(0, key(1, 2, b"Key one", b"ABCDEFGHIJKL")) + packet(0, key(3, 3, fill=7))
     + packet(0, key(0, 1, masks=(0x1, 0))),

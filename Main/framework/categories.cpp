@@ -6,6 +6,7 @@
 #include "Main/bus/bus.h"
 #include "Main/bus/busstatus.h"
 #include "Main/bus/button.h"
+#include "Main/bus/cbgd.h"
 #include "Main/media/clip.h"
 #include "Main/memory/eventmem.h"
 #include "Main/io/io.h"
@@ -52,6 +53,7 @@ void createCategories() {
   // MxifButtonEvent, MxifFaderEvent, MxifSwitchingCmd.
   using namespace category;
   for (int me = 0; me < N_ME; ++me) enter(CategoryKey::instance()[me]);
+  enter(CategoryCbgd::instance());
   enter(CategoryClipPlay::instance(), {TYPE_CLIP_PLAY_CMD});
   enter(CategoryClipRec::instance(), {TYPE_CLIP_REC_CMD});
   enter(CategoryClipRegister::instance(), {TYPE_CLIP_REGISTER_CMD});

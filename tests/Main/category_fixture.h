@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "Main/framework/bp.h"
+#include "Main/framework/startup.h"
+#include "Main/framework/vsync.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/frontend_peer.h"
 
@@ -71,6 +73,33 @@ class RecordCategoryTest : public testing_support::BoardTest {
   testing_support::FrontendPeer peer;
   C cat;
   R stored[N] = {};
+};
+
+// The categories that start-up creates, initialised, with the link connected and one frame run.
+class StartedSystemTest : public testing_support::BoardTest {
+ protected:
+  void SetUp() override {
+    BoardTest::SetUp();
+    category::CategoryRegistry::instance().reset();
+    createCategories();
+    category::CategoryRegistry::instance().initialize();
+    peer.reset();
+    AcknowledgeSender::instance().reset();
+    peer.write({0, 0});  // connects the link
+    runFrame(0);         // and opens the switching gate (format 0)
+  }
+  void TearDown() override {
+    vsyncReset();
+    BoardTest::TearDown();
+  }
+  // A VSYNC frame: the driver update, then the registry's frame work.
+  static void runFrame(int field) {
+    vsyncSetFrameWork([] {});
+    onVsyncFrame(vsyncGuard(), field);
+    vsyncSetFrameWork(nullptr);
+    category::CategoryRegistry::instance().process();
+  }
+  testing_support::FrontendPeer peer;
 };
 
 }  // namespace test_categories

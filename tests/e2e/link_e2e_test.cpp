@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,8 @@
 #include <thread>
 
 #include "Platform/nand_device.h"
+#include "Lib/Include/codec.h"
+#include "Lib/Include/data_internal.h"
 #include "Tools/frontend_lib.h"
 
 namespace {
@@ -220,6 +223,34 @@ TEST_F(EndToEnd, FailedStartUpRestartsThroughTheWatchdogUntilTheFrameLimit) {
   EXPECT_EQ(count(out, "[ERR] cannot load glue FPGA config data"), 2);
   EXPECT_EQ(count(out, "board: restart"), 2);
   EXPECT_EQ(count(out, "Start ORVEX-21"), 0);
+}
+
+TEST_F(EndToEnd, ColourBackgroundIsResumedAfterARestart) {
+  boot();
+  ASSERT_EQ(frontend("send MxifCbgd channel=1 color2=1200,500,800 wash=1 motion=2 speed=-250"), 0);
+  const std::string echo = nextEcho(MxifCbgd::TYPE_INDEX);
+  EXPECT_NE(echo.find(" color2=1200,500,800 wash=1 motion=2 speed=-250"), std::string::npos) << echo;
+  pause(200);  // some frames later the backup image holds it
+  stopBackend();
+
+  boot();
+  // The echo of a new field carries the whole live record: the resumed fields are in it.
+  ASSERT_EQ(frontend("send MxifCbgd channel=1 rate=10"), 0);
+  MxifCbgd live{};
+  ASSERT_TRUE(poll([&] {
+    for (const auto& p : link_.takePackets()) {
+      if (p.type != MxifCbgd::TYPE_INDEX || !codec::read(p.body.data(), p.body.size(), live)) continue;
+      if (live.channel == 1 && (live.mask & 1u << MxifCbgd::BIT_RATE) != 0) return true;
+    }
+    return false;
+  }));
+  const s16 red[3] = {0, 1000, 1000}, colour2[3] = {1200, 500, 800};
+  EXPECT_TRUE(std::equal(red, red + 3, live.color1));
+  EXPECT_TRUE(std::equal(colour2, colour2 + 3, live.color2));
+  EXPECT_EQ(live.wash, 1);
+  EXPECT_EQ(live.motion, 2);
+  EXPECT_EQ(live.speed, -250);
+  EXPECT_EQ(live.rate, 10);
 }
 
 }  // namespace

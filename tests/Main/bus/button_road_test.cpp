@@ -11,36 +11,16 @@
 #include "Main/framework/startup.h"
 #include "Main/framework/vsync.h"
 #include "Main/bus/xpt.h"
-#include "tests/support/board_fixture.h"
-#include "tests/support/frontend_peer.h"
+#include "tests/Main/category_fixture.h"
 
 namespace {
 
 using category::CategoryBus;
 using Event = internal::MxifButtonEvent;
 
-class ButtonRoadTest : public testing_support::BoardTest {
+class ButtonRoadTest : public test_categories::StartedSystemTest {
  protected:
-  void SetUp() override {
-    BoardTest::SetUp();
-    category::CategoryRegistry::instance().reset();
-    createCategories();
-    category::CategoryRegistry::instance().initialize();
-    peer.reset();
-    AcknowledgeSender::instance().reset();
-    peer.write({0, 0});  // connects the link
-    frame();             // opens the gate (format 0)
-  }
-  void TearDown() override {
-    vsyncReset();
-    BoardTest::TearDown();
-  }
-  static void frame() {
-    vsyncSetFrameWork([] {});
-    onVsyncFrame(vsyncGuard(), 0);
-    vsyncSetFrameWork(nullptr);
-    category::CategoryRegistry::instance().process();
-  }
+  static void frame() { runFrame(0); }
   void press(int code, int me, int panel, int index) {
     Event ev{};
     std::tie(ev.code, ev.me, ev.state, ev.panel, ev.index) = std::tuple(code, me, 1, panel, index);
@@ -54,7 +34,6 @@ class ButtonRoadTest : public testing_support::BoardTest {
     peer.send(r);
     frame();
   }
-  testing_support::FrontendPeer peer;
 };
 
 TEST_F(ButtonRoadTest, CrosspointPressSelectsTheAssignedSourceAndKeepsItOnReassignment) {

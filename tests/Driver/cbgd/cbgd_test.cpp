@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <vector>
+
+#include "Driver/blocks.h"
+#include "Driver/cbgd/cbgd.h"
+#include "Lib/Include/check.h"
+#include "tests/support/board_fixture.h"
+
+using namespace platform;
+
+namespace {
+
+constexpr u32 G1 = 0x83001440, G2 = 0x83001480;
+
+// Control, then the words at + 32, 36, 40, 48, 52, 56.
+using Levels = std::array<u32, 7>;
+
+Levels levels(u32 g) {
+  return {regPeek(g), regPeek(g + 32), regPeek(g + 36), regPeek(g + 40), regPeek(g + 48), regPeek(g + 52), regPeek(g + 56)};
+}
+
+class CbgdTest : public testing_support::BoardTest {
+ protected:
+  void SetUp() override {
+    BoardTest::SetUp();
+    mxCoreReset();  // format 0: 1920 pixels
+    mxCbgdReset();
+  }
+};
+
+TEST_F(CbgdTest, WriterByMode) {
+  struct Case {
+    int target, mode;
+    float size, centre;
+    u32 g;
+    Levels expected;
+  } cases[] = {
+      {MX_CBGD_1, MX_CBGD_FLAT, 1.0f, 0.5f, G1, {0, 100, 200, 300, 0, 0, 0}},
+      {MX_CBGD_2, MX_CBGD_WASH, 1.0f, 0.5f, G2, {0, 100, 200, 300, 300, 200, 100}},
+      {MX_CBGD_1, MX_CBGD_WASH2, 1.0f, 0.5f, G1, {1, 100, 200, 300, 300, 200, 100}},
+      // the centre is kept inside the frame: 0.8 -> 0.5 at size 1, 0.1 -> 0.25 at size 0.5
+      {MX_CBGD_2, MX_CBGD_CURVE, 1.0f, 0.8f, G2, {2, 64, 64, 64, 876, 896, 896}},
+      {MX_CBGD_1, MX_CBGD_CURVE, 0.5f, 0.1f, G1, {2, 64, 288, 288, 438, 448, 448}},
+      {MX_CBGD_1, MX_CBGD_CURVE, 0.5f, 0.5f, G1, {2, 283, 288, 288, 438, 448, 448}},
+  };
+  for (const auto& c : cases) {
+    mxCbgdSetColors(c.target, 100, 200, 300, 400, 400, 400);
+    mxCbgdSetWashRange(c.target, c.size, c.centre);
+    mxCbgdSetMode(c.target, c.mode);
+    mxCbgdUpdate();
+    EXPECT_EQ(levels(c.g), c.expected) << c.mode;
+  }
+  // The other generator keeps its defaults: black, flat.
+  mxCbgdReset();
+  mxCbgdSetColors(MX_CBGD_1, 100, 200, 300, 400, 400, 400);
+  mxCbgdUpdate();
+  EXPECT_EQ(levels(G2), (Levels{0, 64, 512, 512, 0, 0, 0}));
+}
+
+TEST_F(CbgdTest, WashGeometry) {
+  struct Case {
+    int format;
+    float rate, position, direction;
+    std::array<int, 3> steps;  // horizontal, vertical, phase
+  } cases[] = {
+      {0, 1.0f, 0.0f, 0.0f, {2184, 0, 0}},
+      {0, 1.0f, 0.0f, 90.0f, {0, 2184, 14336}},
+      {0, 0.0f, 90.0f, 90.0f, {0, 218, -14950}},  // rate raised to 0.1
+      {0, 2.0f, -45.0f, 180.0f, {-4369, 0, 139264}},
+      {4, 1.0f, 0.0f, 90.0f, {0, 6553, 8192}},  // 720 pixels, F = 1.125, aspect 0.75
+  };
+  for (const auto& c : cases) {
+    mxInitialize(c.format, 1.0f);
+    mxCbgdSetWash(MX_CBGD_2, c.rate, c.position, c.direction);
+    mxCbgdUpdate();
+    std::array<int, 3> got = {static_cast<int>(regPeek(G2 + 4)), static_cast<int>(regPeek(G2 + 8)),
+                              static_cast<int>(regPeek(G2 + 12))};
+    EXPECT_EQ(got, c.steps) << c.format << " " << c.direction;
+  }
+}
+
+TEST_F(CbgdTest, TablesOfTheFormat) {
+  for (int format : {0, 4}) {
+    mxInitialize(format, 1.0f);
+    traceClear();
+    mxCbgdInit(format, 1.0f);
+    std::vector<u32> addresses, data;
+    for (const auto& e : traceRecent()) {
+      if (e.adr == 0x83001410) addresses.push_back(e.value);
+      if (e.adr == 0x83001414) data.push_back(e.value);
+    }
+    ASSERT_EQ(addresses, (std::vector<u32>{0, 1024, 1280, 1536, 1792}));
+    ASSERT_EQ(data.size(), 512u + 4 * 256);
+    // Bars: black ends, white first, yellow at the luma of the format's set.
+    EXPECT_EQ(data[0], 512u);
+    EXPECT_EQ(data[1], 64u);
+    EXPECT_EQ(data[2 * 255], 512u);
+    EXPECT_EQ(data[2 * 255 + 1], 64u);
+    EXPECT_EQ(data[2 * 1 + 1], 940u);
+    EXPECT_EQ(data[2 * 40 + 1], format == 4 ? 646u : 674u);
+    const u32* cosine = &data[512];
+    const u32* ramp = cosine + 256;
+    const u32* hue = ramp + 512;
+    EXPECT_EQ(cosine[0], 0u);
+    EXPECT_EQ(cosine[128], 1023u);
+    EXPECT_EQ(ramp[248], 1023u | 128u << 10);  // v(249) = 895
+    EXPECT_EQ(ramp[249], 895u | 128u << 10);
+    // 1023 x c(1.5): 162 on the high-definition curve, 291 on the standard-definition one
+    EXPECT_EQ(hue[0] & 1023, format == 0 ? 162u : 291u);
+  }
+}
+
+TEST_F(CbgdTest, RefusedTargetsAndModes) {
+  EXPECT_THROW(mxCbgdSetMode(MX_BLACK, MX_CBGD_FLAT), assert::AssertException);
+  EXPECT_THROW(mxCbgdSetMode(MX_CBGD_1, 8500), assert::AssertException);
+  EXPECT_THROW(mxCbgdSetColors(MX_CBGD_1, 1024, 512, 512, 64, 512, 512), assert::AssertException);
+  EXPECT_THROW(mxCbgdSetWashRange(MX_CBGD_1, 1.5f, 0.5f), assert::AssertException);
+  mxCbgdUpdate();
+  EXPECT_EQ(levels(G1), (Levels{0, 64, 512, 512, 0, 0, 0}));
+}
+
+}  // namespace
