@@ -95,10 +95,11 @@ class RecordView : public codec::LeafSink {
   std::deque<Field>& fields() { return fields_; }
   bool hasText() const { return hasText_; }
 
-  // The index byte (ME or channel) at byte 4, if the record has one there.
+  // The index (ME or channel) at byte 4, if the record has one there: a byte, or a u16 whose low
+  // byte the back end reads there.
   Field* indexField() {
     for (Field& f : fields_) {
-      if (f.offset == 4 && !f.leaf.isMask && f.leaf.count == 1 && codec::widthOf(f.leaf.kind) == 1) return &f;
+      if (f.offset == 4 && !f.leaf.isMask && f.leaf.count == 1 && codec::widthOf(f.leaf.kind) <= 2) return &f;
     }
     return nullptr;
   }

@@ -142,6 +142,11 @@ TEST(FrontendRecords, PerMeRecordCarriesItsMeInTheIndexByte) {
   ASSERT_GT(packet.size(), 12u);
   EXPECT_EQ(packet[8 + 4], 2);  // byte 4 of the body
   EXPECT_EQ(frontend::describe(bkgd, packet.data() + 8, packet.size() - 8), "MxifBkgd me=2 direction=1 edges=1,-2,3,4");
+  // A channel record whose index is a u16 at byte 4.
+  const Bytes assign = packetOf({"MxifXptAssign", "channel=2", "source[5]=12"});
+  ASSERT_GT(assign.size(), 14u);
+  EXPECT_EQ(std::tuple(assign[8 + 4], assign[8 + 5]), std::tuple(0, 2));
+  EXPECT_EQ(frontend::describe(38, assign.data() + 8, assign.size() - 8), "MxifXptAssign channel=2 source[5]=12");
 }
 
 TEST(FrontendRecords, RefusesWhatTheRecordCannotCarryAndSaysWhy) {
@@ -154,6 +159,7 @@ TEST(FrontendRecords, RefusesWhatTheRecordCannotCarryAndSaysWhy) {
       {{"MxifSystem", "multiviewSource[8]=1"}, "no element 8 (0..7)"},
       {{"MxifSystem", "me=1"}, "has no field me"},  // byte 4 is a presence word
       {{"MxifBus", "me=4"}, "me=4: out of range 0..3"},
+      {{"MxifXptAssign", "channel=3"}, "channel=3: out of range 0..2"},
       {{"MxifSystem", "format"}, "expected field=value"},
       {{"MxifSytem"}, "unknown type MxifSytem (nearest: MxifSystem)"},
       {{"waitCmd"}, "frontend wait N"},
