@@ -16,10 +16,11 @@ debug:
 	cmake -S . -B build/debug $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DMX_SANITIZE=ON -DMX_WERROR=$(WERROR)
 	cmake --build build/debug -j $(JOBS)
 
-# Starts the back end on a new simulated board in real time (stop it with Ctrl-C).
+# Starts the back end on the simulated board in $(BOARD) in real time (stop it with Ctrl-C). The
+# board is kept: a later run is a warm restart with the settings backed up; POWER_ON=1 starts it
+# after a power cycle; a new board directory starts from defaults.
 run: release
-	rm -rf $(BOARD)
-	./build/backend --board $(BOARD)
+	./build/backend --board $(BOARD) $(if $(filter 1,$(POWER_ON)),--power-on)
 
 # Builds with the sanitizers and runs every test.
 test: debug

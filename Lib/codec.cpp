@@ -98,6 +98,17 @@ void mergeLeaf(const Leaf& from, const u8* fromBase, u8* toBase, AcceptFn accept
   }
 }
 
+void kindRange(Kind kind, long long& lo, long long& hi) {
+  switch (kind) {
+    case Kind::U8: lo = 0; hi = 0xFF; break;
+    case Kind::S8: lo = -0x80; hi = 0x7F; break;
+    case Kind::U16: lo = 0; hi = 0xFFFF; break;
+    case Kind::S16: lo = -0x8000; hi = 0x7FFF; break;
+    case Kind::U32: lo = 0; hi = 0xFFFFFFFFLL; break;
+    default: lo = -0x80000000LL; hi = 0x7FFFFFFF; break;
+  }
+}
+
 namespace {
 
 bool parseElement(Kind kind, std::string_view text, u32& bits) {
@@ -114,14 +125,7 @@ bool parseElement(Kind kind, std::string_view text, u32& bits) {
   long long v = std::strtoll(s.c_str(), &end, 0);
   if (*end != 0 || errno != 0) return false;
   long long lo = 0, hi = 0;
-  switch (kind) {
-    case Kind::U8: lo = 0; hi = 0xFF; break;
-    case Kind::S8: lo = -0x80; hi = 0x7F; break;
-    case Kind::U16: lo = 0; hi = 0xFFFF; break;
-    case Kind::S16: lo = -0x8000; hi = 0x7FFF; break;
-    case Kind::U32: lo = 0; hi = 0xFFFFFFFFLL; break;
-    default: lo = -0x80000000LL; hi = 0x7FFFFFFF; break;
-  }
+  kindRange(kind, lo, hi);
   if (v < lo || v > hi) return false;
   bits = static_cast<u32>(v);
   return true;

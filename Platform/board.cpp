@@ -10,11 +10,13 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 namespace platform {
 namespace {
@@ -26,6 +28,7 @@ struct Region {
   u32 size;
   bool volatileOnPowerOn;
   u8* host = nullptr;
+  int fd = -1;  // the board directory file, kept open for releaseZeroPages
 };
 
 std::array<Region, 7> regions{{
@@ -42,6 +45,7 @@ BoardOptions options;
 bool open = false;
 FILE* traceFile = nullptr;
 bool debugEcho = true;
+DebugSink debugSink = nullptr;
 
 void defaultFault(const char* message) {
   std::fprintf(stderr, "%s\n", message);
@@ -57,25 +61,26 @@ void defaultEnd(EndReason reason, u32 arg) {
 }
 EndHandler endHandler = defaultEnd;
 
-u8* mapRegion(const Region& r, const std::string& dir, bool clear) {
+void mapRegion(Region& r, const std::string& dir, bool clear) {
   void* p = MAP_FAILED;
   if (r.file == nullptr || dir.empty()) {
     p = mmap(nullptr, r.size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   } else {
     std::string path = dir + "/" + r.file;
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0644);
-    if (fd < 0) fault("board: cannot open %s", path.c_str());
+    r.fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (r.fd < 0) fault("board: cannot open %s: %s", path.c_str(), std::strerror(errno));
     struct stat st {};
-    fstat(fd, &st);
+    fstat(r.fd, &st);
     if (clear || st.st_size != static_cast<off_t>(r.size)) {
-      // A new or resized file, or a power cycle: start from zeroes.
-      if (ftruncate(fd, 0) != 0 || ftruncate(fd, r.size) != 0) fault("board: cannot size %s", path.c_str());
+      // A new or resized file, or a power cycle: start from zeroes (a sparse file, no disk used).
+      if (ftruncate(r.fd, 0) != 0 || ftruncate(r.fd, r.size) != 0) {
+        fault("board: cannot size %s: %s", path.c_str(), std::strerror(errno));
+      }
     }
-    p = mmap(nullptr, r.size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    ::close(fd);
+    p = mmap(nullptr, r.size, PROT_READ | PROT_WRITE, MAP_SHARED, r.fd, 0);
   }
-  if (p == MAP_FAILED) fault("board: cannot map 0x%08x", r.base);
-  return static_cast<u8*>(p);
+  if (p == MAP_FAILED) fault("board: cannot map 0x%08x: %s", r.base, std::strerror(errno));
+  r.host = static_cast<u8*>(p);
 }
 
 Region* findRegion(u32 adr, u32 size) {
@@ -135,6 +140,35 @@ u64 realOffset = 0;
 std::vector<TimerHook> hooks;
 bool inHooks = false;
 
+// Real-time mode lets the host sleep in a busy wait: a run of timer reads with no other access
+// between them. After IDLE_SPIN_US of such reads, each further read first sleeps for as long as
+// the run has lasted, at most IDLE_SLEEP_MAX_US and never past the next event a board model
+// announced (clockWakeBy). The clock still follows the host clock, so waits end and interrupts
+// come at the same ticks; a wait only ends up to one sleep later.
+constexpr u64 IDLE_SPIN_US = 50;
+constexpr u64 IDLE_SLEEP_MAX_US = 1000;
+bool timerRun = false;  // the last accesses were timer reads only
+u64 timerRunStart = 0;  // tick of the first read of the run
+u64 wakeTick = ~0ull;   // earliest event announced by the hooks at their last run
+
+inline void noteAccess() { timerRun = false; }
+
+void idleSleep() {
+  if (mode != ClockMode::RealTime || inHooks) return;
+  if (!timerRun) {
+    timerRun = true;
+    timerRunStart = ticks;
+    return;
+  }
+  const u64 run = ticks - timerRunStart;
+  if (run < IDLE_SPIN_US * TICKS_PER_US) return;
+  u64 until = ticks + std::min(run, IDLE_SLEEP_MAX_US * TICKS_PER_US);
+  if (wakeTick < until) until = wakeTick;
+  if (until <= ticks) return;
+  const auto at = realStart + std::chrono::microseconds((until - realOffset) / TICKS_PER_US);
+  std::this_thread::sleep_until(at);
+}
+
 void runHooks() {
   if (inHooks) return;
   inHooks = true;
@@ -146,6 +180,7 @@ void runHooks() {
   TimerHook local[16];
   size_t n = std::min<size_t>(hooks.size(), 16);
   std::copy_n(hooks.begin(), n, local);
+  wakeTick = ~0ull;
   for (size_t i = 0; i < n; ++i) local[i](ticks);
 }
 
@@ -178,8 +213,11 @@ void boardOpen(const BoardOptions& opts) {
   boardClose();
   options = opts;
   if (!opts.dir.empty()) mkdir(opts.dir.c_str(), 0755);
-  for (auto& r : regions) r.host = mapRegion(r, opts.dir, opts.powerOn && r.volatileOnPowerOn);
-  if (!opts.traceFile.empty()) traceFile = std::fopen(opts.traceFile.c_str(), "w");
+  for (auto& r : regions) mapRegion(r, opts.dir, opts.powerOn && r.volatileOnPowerOn);
+  if (!opts.traceFile.empty()) {
+    traceFile = std::fopen(opts.traceFile.c_str(), "w");
+    if (traceFile == nullptr) fault("board: cannot write %s: %s", opts.traceFile.c_str(), std::strerror(errno));
+  }
   regReset();
   clockSetMode(opts.clock);
   ticks = 0;
@@ -192,7 +230,9 @@ void boardOpen(const BoardOptions& opts) {
 void boardClose() {
   for (auto& r : regions) {
     if (r.host != nullptr) munmap(r.host, r.size);
+    if (r.fd >= 0) ::close(r.fd);
     r.host = nullptr;
+    r.fd = -1;
   }
   if (traceFile != nullptr) std::fclose(traceFile);
   traceFile = nullptr;
@@ -208,6 +248,23 @@ void boardClearVolatile() {
     if (r.host != nullptr && r.volatileOnPowerOn) {
       // Give the pages back rather than touching every byte of the large windows.
       if (madvise(r.host, r.size, MADV_REMOVE) != 0) std::memset(r.host, 0, r.size);
+    }
+  }
+}
+
+void boardReleaseZeroPages() {
+  constexpr size_t PAGE = 4096;
+  static const u8 zero[PAGE] = {};
+  for (auto& r : regions) {
+    if (r.fd < 0 || r.base != SHARED_BASE) continue;
+    for (size_t at = 0; at < r.size; at += PAGE) {
+      if (std::memcmp(r.host + at, zero, PAGE) != 0) continue;
+      size_t end = at + PAGE;
+      while (end < r.size && std::memcmp(r.host + end, zero, PAGE) == 0) end += PAGE;
+      // Best effort: a file system without holes keeps the pages.
+      (void)fallocate(r.fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(at),
+                      static_cast<off_t>(end - at));
+      at = end;
     }
   }
 }
@@ -233,6 +290,7 @@ void endRun(EndReason reason, u32 arg) {
 }
 
 u8* memory(u32 adr, u32 size) {
+  noteAccess();
   Region* r = findRegion(adr, size);
   if (r == nullptr) fault("unmapped memory access at 0x%08x (%u bytes)", adr, size);
   return r->host + (adr - r->base);
@@ -250,6 +308,7 @@ void writeMem32(u32 adr, u32 value) { std::memcpy(memory(adr, 4), &value, 4); }
 u32 readReg(u32 adr) {
   if (adr == 0xF8F00200) return timerTicks();
   if (adr == 0xF8F00204) return static_cast<u32>(ticks >> 32);
+  noteAccess();
   if (findRegion(adr, 4) != nullptr) return readMem32(adr);
   if (!isRegisterSpace(adr)) fault("unmapped register read at 0x%08x", adr);
   Page* p = page(adr, true);
@@ -259,6 +318,7 @@ u32 readReg(u32 adr) {
 }
 
 void writeReg(u32 adr, u32 value) {
+  noteAccess();
   if (findRegion(adr, 4) != nullptr) return writeMem32(adr, value);
   if (!isRegisterSpace(adr)) fault("unmapped register write at 0x%08x (value 0x%08x)", adr, value);
   Page* p = page(adr, true);
@@ -331,6 +391,7 @@ void traceStage(u32 frame, int stage) {
 
 // ---- clock ----------------------------------------------------------------------------------------
 u32 timerTicks() {
+  idleSleep();
   u64 now = readClock();
   runHooks();
   return static_cast<u32>(now);
@@ -352,6 +413,8 @@ void clockAdvance(u64 n) {
   if (mode == ClockMode::RealTime) realOffset += n;
   runHooks();
 }
+
+void clockWakeBy(u64 tick) { wakeTick = std::min(wakeTick, tick); }
 
 void addTimerHook(TimerHook hook) {
   if (std::find(hooks.begin(), hooks.end(), hook) == hooks.end()) hooks.push_back(hook);
@@ -407,9 +470,12 @@ void mmuSetSection(u32, u32) {}
 void cacheInvalidateAll() {}
 
 void setDebugEcho(bool on) { debugEcho = on; }
+void setDebugSink(DebugSink sink) { debugSink = sink; }
 
 void debugOut(const char* data, size_t n) {
+  noteAccess();
   if (!debugEcho) return;
+  if (debugSink != nullptr) return debugSink(data, n);
   // The log's ESC byte would start a terminal control sequence; the host mirror leaves it out.
   for (size_t i = 0; i < n; ++i) {
     if (data[i] != '\x1b') std::fputc(data[i], stdout);

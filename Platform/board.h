@@ -39,6 +39,9 @@ const BoardOptions& boardOptions();
 
 // Zeroes every volatile region (tests; a power cycle).
 void boardClearVolatile();
+// Gives back the disk of the shared window file's all-zero pages (a start-up clears most of it);
+// they read as zero as before. Nothing but this process may write the window meanwhile.
+void boardReleaseZeroPages();
 
 // ---- Faults -------------------------------------------------------------------------------------
 // An access outside every mapped range calls this handler with a message naming the address.
@@ -96,6 +99,8 @@ void clockAdvance(u64 ticks);   // moves the clock on (tests), running due timer
 using TimerHook = void (*)(u64 now);
 void addTimerHook(TimerHook hook);
 void removeTimerHook(TimerHook hook);
+// Called by a hook: its next event is due at tick. In real-time mode a busy wait sleeps no later.
+void clockWakeBy(u64 tick);
 
 // ---- Interrupt controller (host side) -------------------------------------------------------------
 // Calls the handler of an enabled, connected interrupt (unless it is running already). Returns
@@ -105,7 +110,10 @@ bool irqIsEnabled(int id);
 bool irqIsConnected(int id);
 
 // ---- Host console -------------------------------------------------------------------------------
-// Whether console output is mirrored to the host's standard output (default on).
+// Whether console output is mirrored to the host's standard output (default on), and a sink that
+// takes the mirrored bytes instead (null: standard output without the log's ESC bytes).
 void setDebugEcho(bool on);
+using DebugSink = void (*)(const char* data, size_t n);
+void setDebugSink(DebugSink sink);
 
 }  // namespace platform

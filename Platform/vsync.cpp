@@ -50,6 +50,8 @@ void onTime(u64 now) {
       ++vsyncs;
       block.status = (block.status & ~IRQ_FIELD) | IRQ_VSYNC | (field ? IRQ_FIELD : 0u);
     }
+    const u64 lead = static_cast<u64>(EARLY_LEAD_US) * TICKS_PER_US;
+    clockWakeBy(earlyPosted || nextVsync < lead ? nextVsync : nextVsync - lead);
   }
   deliver();
 }

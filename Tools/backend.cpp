@@ -1,11 +1,11 @@
-// The back end on the simulated board:
-//   backend --board DIR [--power-on] [--frames N] [--fast] [--trace FILE]
-// A watchdog restart starts main again on the same board directory (without --power-on); a halt
-// and a hand-off end the program. --frames N bounds the whole run, restarts included: frames count
-// once interrupts are on, and a restart counts as one frame, so a board whose start-up keeps
-// failing restarts at most N times.
+// The back end on the simulated board (backend --help for its options). A watchdog restart starts
+// main again on the same board directory (without --power-on); a halt and a hand-off end the
+// program.
+// --frames N bounds the whole run, restarts included: frames count once interrupts are on, and a
+// restart counts as one frame, so a board whose start-up keeps failing restarts at most N times.
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,16 +17,73 @@
 #include "Platform/board_models.h"
 #include "Platform/vsync.h"
 #include "Platform/watchdog.h"
+#include "Tools/lib/cli.h"
+#include "Tools/lib/console_lines.h"
 
 namespace {
 
 std::vector<std::string> arguments;
 u64 frameLimit = 0;
 u64 firstFrame = ~0ull;  // VSYNC count at the first frame of this run
+cli::BackendLock lock;
+int echoLevel = libmx::INFO;  // console lines below it are not copied to standard output
+constexpr int ECHO_NONE = libmx::FATAL + 1;
 
-[[noreturn]] void usage(const char* program) {
-  std::fprintf(stderr, "usage: %s --board DIR [--power-on] [--frames N] [--fast] [--trace FILE]\n", program);
+const char HELP[] =
+    "usage: backend --board DIR [--power-on] [--frames N] [--fast] [--trace FILE] [--log LEVEL | --quiet]\n"
+    "Runs the back end on the simulated board in DIR (created when missing, not its parents). A new\n"
+    "board, or --power-on, takes the cold start; a later start the warm one, with the settings that\n"
+    "DIR/nvram.mem has backed up. Console lines are copied to standard output.\n"
+    "  --board DIR    board directory: memory files, NAND image, backend.pid while running\n"
+    "  --power-on     clear the volatile memory first, as a power cycle does (nvram.mem stays)\n"
+    "  --frames N     end after N frames (N > 0) with exit status 0\n"
+    "  --fast         run the board clock as fast as the host can instead of in real time\n"
+    "  --trace FILE   write every register write to FILE: frame stage address value\n"
+    "  --log LEVEL    copy only console lines of LEVEL and above: info, warn, err, fatal\n"
+    "  --quiet        copy no console lines (the console ring keeps them all)\n"
+    "  --help         this text\n"
+    "Exit status: 0 the --frames count was reached; 1 the board could not be opened or faulted (the\n"
+    "reason is printed); 2 usage error; 4 the system halted; 5 the system handed off to another\n"
+    "program. A watchdog restart prints \"board: restart\" and starts the back end again.\n";
+
+[[noreturn]] void usage(const std::string& problem) {
+  std::fprintf(stderr, "backend: %s\nusage: backend --board DIR [options] (backend --help lists them)\n", problem.c_str());
   std::exit(2);
+}
+
+[[noreturn]] void fail(const std::string& problem) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "backend: %s\n", problem.c_str());
+  std::_Exit(1);
+}
+
+void boardFault(const char* message) { fail(message); }
+
+// The copy of the console on standard output, a line at a time, by level and without the ESC byte.
+// The line that ends start-up is noted in the lock file.
+void echo(const char* data, size_t n) {
+  static std::string line;
+  for (size_t i = 0; i < n; ++i) {
+    line += data[i];
+    if (data[i] != '\n') continue;
+    if (cli::lineLevel(line) >= echoLevel) std::fputs(cli::withoutEsc(line).c_str(), stdout);
+    if (line.find("Start Timer task") != std::string::npos) {
+      std::fflush(stdout);
+      platform::boardReleaseZeroPages();
+      lock.markStarted();
+    }
+    line.clear();
+  }
+  std::fflush(stdout);
+}
+
+int levelOf(const std::string& name) {
+  for (int level = libmx::INFO; level <= libmx::FATAL; ++level) {
+    std::string known = libmx::LogInstance::levelName(level);
+    for (char& c : known) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (name == known) return level;
+  }
+  return -1;
 }
 
 [[noreturn]] void finish(int code) {
@@ -88,27 +145,40 @@ int main(int argc, char** argv) {
   platform::BoardOptions options;
   options.clock = platform::ClockMode::RealTime;
   for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    bool hasValue = i + 1 < argc;
-    if (a == "--board" && hasValue) {
+    const std::string a = argv[i];
+    const bool takesValue = a == "--board" || a == "--frames" || a == "--trace" || a == "--log";
+    if (takesValue && i + 1 >= argc) usage(a + " needs a value");
+    if (a == "--help" || a == "-h") {
+      std::fputs(HELP, stdout);
+      return 0;
+    } else if (a == "--board") {
       options.dir = argv[++i];
     } else if (a == "--power-on") {
       options.powerOn = true;
-    } else if (a == "--frames" && hasValue) {
-      char* end = nullptr;
-      frameLimit = std::strtoull(argv[++i], &end, 10);
-      if (*end != '\0' || frameLimit == 0) usage(argv[0]);
+    } else if (a == "--frames") {
+      long n = 0;
+      if (!cli::parseNumber(argv[++i], 1, 0x7FFFFFFF, n)) usage(std::string("--frames takes a count above 0, not ") + argv[i]);
+      frameLimit = static_cast<u64>(n);
     } else if (a == "--fast") {
       options.clock = platform::ClockMode::Fast;
-    } else if (a == "--trace" && hasValue) {
+    } else if (a == "--trace") {
       options.traceFile = argv[++i];
+    } else if (a == "--log") {
+      echoLevel = levelOf(argv[++i]);
+      if (echoLevel < 0) usage(std::string("--log takes info, warn, err or fatal, not ") + argv[i]);
+    } else if (a == "--quiet") {
+      echoLevel = ECHO_NONE;
     } else {
-      usage(argv[0]);
+      usage("unknown option " + a);
     }
   }
-  if (options.dir.empty()) usage(argv[0]);
+  if (options.dir.empty()) usage("--board DIR is needed");
 
+  std::string error;
+  if (!cli::prepareBoardDir(options.dir, error) || !lock.acquire(options.dir, error)) fail(error);
+  platform::setFaultHandler(boardFault);
   platform::boardOpen(options);
+  platform::setDebugSink(echo);
   platform::setEndHandler(onEnd);
   platform::attachBoardModels();
   if (frameLimit > 0) platform::addTimerHook(frameLimitHook);

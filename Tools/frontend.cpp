@@ -1,5 +1,4 @@
-// The front-end peer on a board directory of a running back end (usage in frontend_lib.h):
-//   frontend --board DIR [--timeout S] COMMAND ...
+// The front-end peer on a board directory of a running back end (frontend --help).
 #include <iostream>
 #include <string>
 #include <vector>

@@ -1,15 +1,7 @@
 #pragma once
 // The front-end peer: attaches to the link memory of a running back end's board directory and
-// talks to it as the front-end processor does. Used by the `frontend` program and by tests.
-//
-//   frontend --board DIR [--timeout S] COMMAND ...
-//     send TYPE [me=N|channel=N] field=value ...   one record or command by type name
-//     raw HEX...                                   bytes as they stand ("5a81 00000000 0001")
-//     wait N                                       the wait command: no reception for N frames
-//     button CODE press|release [me=N] [panel=N] [index=N]
-//     fader LEVER VALUE [panel=N]                  lever 0..3, raw value 0..4095
-//     watch [--count N] [--timeout S]              decoded acknowledgement packets, one a line
-//     console [--follow] [--timeout S]             the console ring's new lines
+// talks to it as the front-end processor does. Used by the `frontend` program and by tests; its
+// commands are listed by `frontend --help`.
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -68,8 +60,8 @@ bool parseHex(const std::vector<std::string>& words, Bytes& bytes);
 // One line describing a packet (no newline).
 std::string describe(const Packet& p);
 
-// Runs the program: args without the program name. Returns the exit status (0 success, 1 a
-// time-out or a refused request, 2 a usage error).
+// Runs the program: args without the program name. Returns the exit status (0 success, 1 no back
+// end, a refused request or a time-out, 2 a usage error).
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace frontend

@@ -344,6 +344,8 @@ void resume(T& to, const T& saved) {
 // a comma-separated list. Setting a field sets its presence bit; a presence word may be set by
 // name too. Returns false for an unknown name or a malformed value.
 bool setTextLeaf(const Leaf& f, std::string_view name, std::string_view value, bool& found);
+// The values an integer kind holds (F32: the s32 range, unused).
+void kindRange(Kind kind, long long& lo, long long& hi);
 void appendTextLeaf(const Leaf& f, std::string& out);
 
 template <class T>

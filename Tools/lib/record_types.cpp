@@ -1,5 +1,8 @@
 #include "Tools/lib/record_types.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -7,6 +10,7 @@
 #include <type_traits>
 
 #include "Main/framework/typenames.h"
+#include "Tools/lib/cli.h"
 #include "Lib/Include/codec.h"
 #include "Lib/Include/data_internal.h"
 #include "Lib/Include/text.h"
@@ -91,10 +95,11 @@ class RecordView : public codec::LeafSink {
   std::deque<Field>& fields() { return fields_; }
   bool hasText() const { return hasText_; }
 
-  // The index byte (ME or channel) at byte 4, if the record has one there.
+  // The index (ME or channel) at byte 4, if the record has one there: a byte, or a u16 whose low
+  // byte the back end reads there.
   Field* indexField() {
     for (Field& f : fields_) {
-      if (f.offset == 4 && !f.leaf.isMask && f.leaf.count == 1 && codec::widthOf(f.leaf.kind) == 1) return &f;
+      if (f.offset == 4 && !f.leaf.isMask && f.leaf.count == 1 && codec::widthOf(f.leaf.kind) <= 2) return &f;
     }
     return nullptr;
   }
@@ -118,6 +123,36 @@ class RecordView : public codec::LeafSink {
       if (f.textCapacity > 0 && f.name == name) return true;
     }
     return false;
+  }
+
+  // The field a name sets ("edges", "edges[2]", a text) and the element it names (-1: all of
+  // them); null when the record has none of that name.
+  const Field* find(const std::string& name, int& element) const {
+    for (size_t i = 0; i < fields_.size(); ++i) {
+      const Field& f = fields_[i];
+      if (f.textCapacity > 0) ++i;  // the characters go with their count
+      if (f.leaf.isMask || !name.starts_with(f.name)) continue;
+      const std::string rest = name.substr(f.name.size());
+      element = -1;
+      if (rest.empty()) return &f;
+      long e = 0;
+      if (rest.front() == '[' && rest.back() == ']' && f.textCapacity == 0 &&
+          cli::parseNumber(rest.substr(1, rest.size() - 2), 0, 0xFFFF, e)) {
+        element = static_cast<int>(e);
+        return &f;
+      }
+    }
+    return nullptr;
+  }
+
+  // The names a front end sets, presence words and the characters of texts left out.
+  std::vector<const Field*> settable() const {
+    std::vector<const Field*> out;
+    for (size_t i = 0; i < fields_.size(); ++i) {
+      if (!fields_[i].leaf.isMask) out.push_back(&fields_[i]);
+      if (fields_[i].textCapacity > 0) ++i;
+    }
+    return out;
   }
 
   bool setValue(const std::string& name, const std::string& value) {
@@ -239,29 +274,93 @@ std::string unknownText(int type, const u8* body, size_t size, const char* note)
   return out + " (" + std::to_string(size) + " bytes" + note + ")" + hexText(body, size);
 }
 
+// "0..255", or what else the field takes.
+std::string rangeText(const Field& f) {
+  if (f.textCapacity > 0) return "text of up to " + std::to_string(f.textCapacity) + " characters";
+  if (f.leaf.kind == codec::Kind::F32) return "a number";
+  long long lo = 0, hi = 0;
+  codec::kindRange(f.leaf.kind, lo, hi);
+  return std::to_string(lo) + ".." + std::to_string(hi);
+}
+
+// Why a value cannot be set into the field (element -1: the whole field, comma-separated).
+std::string valueProblem(const Field& f, int element, const std::string& value) {
+  if (f.textCapacity > 0) return "longer than " + std::to_string(f.textCapacity) + " characters";
+  if (element >= f.leaf.count) return "no element " + std::to_string(element) + " (0.." + std::to_string(f.leaf.count - 1) + ")";
+  std::vector<std::string> items;
+  for (size_t start = 0;;) {
+    const size_t comma = element < 0 ? value.find(',', start) : std::string::npos;
+    items.push_back(value.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  if (static_cast<int>(items.size()) > f.leaf.count) return "takes at most " + std::to_string(f.leaf.count) + " values";
+  long long lo = 0, hi = 0;
+  codec::kindRange(f.leaf.kind, lo, hi);
+  for (const std::string& item : items) {
+    char* end = nullptr;
+    errno = 0;
+    long long v = 0;
+    if (f.leaf.kind == codec::Kind::F32) {
+      std::strtof(item.c_str(), &end);
+    } else {
+      v = std::strtoll(item.c_str(), &end, 0);
+    }
+    const std::string what = items.size() > 1 ? item + " is " : "";
+    if (item.empty() || *end != '\0') return what + "not a number";
+    if (errno != 0 || v < lo || v > hi) return what + "out of range " + rangeText(f);
+  }
+  return "not accepted";
+}
+
+std::string joinNames(const std::vector<const Field*>& fields) {
+  std::string out;
+  for (const Field* f : fields) out += (out.empty() ? "" : ", ") + f->name;
+  return out;
+}
+
 // ---- Per-type operations ---------------------------------------------------------------------------
 
 struct Ops {
   bool (*build)(const Assignments& fields, Bytes& body, std::string& error);
   std::string (*describe)(const u8* body, size_t size);
+  std::string (*fieldList)();
+  std::string (*describeStored)(const u8* record, int index);
+  RecordShape shape;
 };
+
+// Records with an index byte take "me=N" (per ME) or "channel=N"; the limit of that index.
+template <class T>
+int indexLimit() {
+  return isPerMe<T>() ? category::N_ME : channelsOf<T>();
+}
 
 template <class T>
 bool buildRecord(const Assignments& fields, Bytes& body, std::string& error) {
   T r{};
   RecordView view(r);
-  const char* typeName = category::typeNameOf(T::TYPE_INDEX);
+  const std::string typeName = category::typeNameOf(T::TYPE_INDEX);
+  Field* index = indexLimit<T>() > 1 ? view.indexField() : nullptr;
   for (const auto& [name, value] : fields) {
-    bool ok = view.isText(name) ? view.setText(name, value) : view.setValue(name, value);
-    if (!ok && (name == "me" || name == "channel")) {
-      Field* index = view.indexField();
-      char* end = nullptr;
-      const unsigned long v = std::strtoul(value.c_str(), &end, 0);
-      ok = index != nullptr && !value.empty() && *end == '\0' && v <= 0xFF;
-      if (ok) codec::storeElement(index->leaf, 0, static_cast<u32>(v));
+    const bool isIndex = index != nullptr && (name == "me" || name == "channel" || name == index->name);
+    if (isIndex) {
+      long v = 0;
+      if (!cli::parseNumber(value, 0, indexLimit<T>() - 1, v)) {
+        error = typeName + ": " + name + "=" + value + ": out of range 0.." + std::to_string(indexLimit<T>() - 1);
+        return false;
+      }
+      codec::storeElement(index->leaf, 0, static_cast<u32>(v));
+      continue;
     }
+    int element = -1;
+    const Field* f = view.find(name, element);
+    if (f == nullptr) {
+      error = typeName + " has no field " + name + "; its fields: " + joinNames(view.settable());
+      return false;
+    }
+    const bool ok = f->textCapacity > 0 ? view.setText(name, value) : view.setValue(name, value);
     if (!ok) {
-      error = std::string(typeName) + ": unknown field or bad value: " + name + "=" + value;
+      error = typeName + ": " + name + "=" + value + ": " + valueProblem(*f, element, value);
       return false;
     }
   }
@@ -276,13 +375,30 @@ bool buildRecord(const Assignments& fields, Bytes& body, std::string& error) {
 }
 
 template <class T>
-std::string describeRecord(const u8* body, size_t size) {
+std::string fieldListOf() {
   T r{};
   RecordView view(r);
-  const bool ok = view.hasText() ? view.read(body, size) : codec::read(body, size, r);
-  if (!ok) return unknownText(T::TYPE_INDEX, body, size, ", short");
+  const Field* index = indexLimit<T>() > 1 ? view.indexField() : nullptr;
+  std::string out;
+  for (const Field* f : view.settable()) {
+    std::string name = f->name;
+    if (f->leaf.count > 1 && f->textCapacity == 0) name += "[0.." + std::to_string(f->leaf.count - 1) + "]";
+    std::string range = rangeText(*f);
+    if (f == index) {
+      name = isPerMe<T>() ? "me" : "channel";
+      range = "0.." + std::to_string(indexLimit<T>() - 1);
+    }
+    name.resize(std::max<size_t>(name.size() + 2, 32), ' ');
+    out += "  " + name + range + "\n";
+  }
+  return out;
+}
+
+// The type name, the index for records that have one, then the carried fields.
+template <class T>
+std::string recordText(RecordView& view) {
   std::string out = category::typeNameOf(T::TYPE_INDEX);
-  Field* index = (isPerMe<T>() || channelsOf<T>() > 1) ? view.indexField() : nullptr;
+  Field* index = indexLimit<T>() > 1 ? view.indexField() : nullptr;
   if (index != nullptr) {
     out += (isPerMe<T>() ? " me=" : " channel=") + std::to_string(codec::loadElement(index->leaf, 0));
   }
@@ -290,14 +406,36 @@ std::string describeRecord(const u8* body, size_t size) {
 }
 
 template <class T>
+std::string describeRecord(const u8* body, size_t size) {
+  T r{};
+  RecordView view(r);
+  const bool ok = view.hasText() ? view.read(body, size) : codec::read(body, size, r);
+  if (!ok) return unknownText(T::TYPE_INDEX, body, size, ", short");
+  return recordText<T>(view);
+}
+
+// A record as the back end keeps it: every field, whatever its presence bit says.
+template <class T>
+std::string describeStoredRecord(const u8* record, int index) {
+  T r;
+  std::memcpy(static_cast<void*>(&r), record, sizeof r);
+  codec::setAllPresence(r);
+  RecordView view(r);
+  Field* field = indexLimit<T>() > 1 ? view.indexField() : nullptr;
+  if (field != nullptr) codec::storeElement(field->leaf, 0, static_cast<u32>(index));
+  return recordText<T>(view);
+}
+
+template <class T>
 constexpr Ops opsOf(int type) {
   if constexpr (std::is_void_v<T>) {
     (void)type;
-    return {nullptr, nullptr};
+    return {};
   } else {
     // A struct of the same name that is not this type's record is not used.
-    if (T::TYPE_INDEX != type) return {nullptr, nullptr};
-    return {&buildRecord<T>, &describeRecord<T>};
+    if (T::TYPE_INDEX != type) return {};
+    return {&buildRecord<T>, &describeRecord<T>, &fieldListOf<T>, &describeStoredRecord<T>,
+            {sizeof(T), isPerMe<T>(), channelsOf<T>()}};
   }
 }
 
@@ -310,6 +448,21 @@ static_assert(sizeof OPS / sizeof OPS[0] == category::N_TYPES);
 const Ops* opsAt(int type) {
   if (type < 0 || type >= category::N_TYPES || OPS[type].build == nullptr) return nullptr;
   return &OPS[type];
+}
+
+
+// Types that have a command of their own, and the others whose record is not built here.
+bool notBuilt(int type, std::string& error) {
+  const char* name = category::typeNameOf(type);
+  if (type == category::TYPE_WAIT_CMD) {
+    error = std::string(name) + " is sent with: frontend wait N";
+  } else if (type == TYPE_FADER_EVENT) {
+    error = std::string(name) + " is sent with: frontend fader LEVER VALUE [panel=N]";
+  } else {
+    error = std::string(*name ? name : "type " + std::to_string(type)) +
+            ": the record of this type is not built into this program (send its bytes with raw)";
+  }
+  return false;
 }
 
 }  // namespace
@@ -329,14 +482,61 @@ int typeIndexOf(std::string_view name) {
 
 bool isRecordBuilt(int type) { return opsAt(type) != nullptr; }
 
+std::vector<std::string> nearestTypeNames(std::string_view name) {
+  auto lower = [](std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+  };
+  // Edit distance, case ignored; a name that contains the word counts as one edit away.
+  const std::string word = lower(name);
+  std::vector<std::pair<size_t, std::string>> ranked;
+  for (int i = 0; i < category::N_TYPES; ++i) {
+    const std::string candidate = lower(category::typeNameOf(i));
+    std::vector<size_t> row(candidate.size() + 1);
+    for (size_t j = 0; j < row.size(); ++j) row[j] = j;
+    for (size_t a = 1; a <= word.size(); ++a) {
+      size_t diagonal = row[0];
+      row[0] = a;
+      for (size_t b = 1; b <= candidate.size(); ++b) {
+        const size_t next = std::min({row[b] + 1, row[b - 1] + 1, diagonal + (word[a - 1] == candidate[b - 1] ? 0 : 1)});
+        diagonal = row[b];
+        row[b] = next;
+      }
+    }
+    size_t distance = row.back();
+    if (word.size() >= 3 && candidate.find(word) != std::string::npos) distance = 1;
+    if (distance <= std::max<size_t>(2, word.size() / 3)) ranked.emplace_back(distance, category::typeNameOf(i));
+  }
+  std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::string> out;
+  for (size_t i = 0; i < ranked.size() && i < 3; ++i) out.push_back(ranked[i].second);
+  return out;
+}
+
+bool fieldList(int type, std::string& out, std::string& error) {
+  const Ops* ops = opsAt(type);
+  if (ops == nullptr) return notBuilt(type, error);
+  const RecordShape& shape = ops->shape;
+  out = std::string(category::typeNameOf(type)) + ": type " + std::to_string(type);
+  if (shape.perMe) out += ", a record per ME (me=0.." + std::to_string(category::N_ME - 1) + ")";
+  if (shape.channels > 1) out += ", " + std::to_string(shape.channels) + " channels";
+  out += "; an array takes name[i]=v or name=v1,v2,...\n" + ops->fieldList();
+  return true;
+}
+
+bool recordShape(int type, RecordShape& shape) {
+  const Ops* ops = opsAt(type);
+  if (ops == nullptr) return false;
+  shape = ops->shape;
+  return true;
+}
+
+std::string describeStored(int type, const u8* record, int index) { return opsAt(type)->describeStored(record, index); }
+
 bool buildBody(int type, const Assignments& fields, Bytes& body, std::string& error) {
   const Ops* ops = opsAt(type);
-  if (ops == nullptr) {
-    const char* name = category::typeNameOf(type);
-    error = std::string(*name ? name : "type " + std::to_string(type)) +
-            ": the record of this type is not built into this program (send its bytes with raw)";
-    return false;
-  }
+  if (ops == nullptr) return notBuilt(type, error);
   return ops->build(fields, body, error);
 }
 

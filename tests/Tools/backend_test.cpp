@@ -1,12 +1,19 @@
 // The backend program on a board directory: a start on an existing board is a restart of this core
-// (warm), --power-on a power cycle (cold); --frames ends the run.
+// (warm), --power-on a power cycle (cold); --frames ends the run; its refusals; the lock file.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
+#include <tuple>
+
+#include "Tools/frontend_lib.h"
+#include "Tools/lib/cli.h"
+#include "Tools/lib/console_lines.h"
 
 namespace {
 
@@ -84,10 +91,63 @@ TEST_F(BackendTest, TraceFileHoldsFrameStageAddressValue) {
   EXPECT_GE(stageFour, 14);
 }
 
-TEST_F(BackendTest, RefusesAMissingBoard) {
-  Outcome run = runBackend("--fast");
-  EXPECT_EQ(WEXITSTATUS(run.status), 2);
-  EXPECT_NE(run.output.find("usage"), std::string::npos);
+TEST_F(BackendTest, RefusalsNameTheirCauseWithoutAnAbort) {
+  const std::string board = "--board " + dir.string();
+  const std::tuple<std::string, int, const char*> cases[] = {
+      {"--fast", 2, "--board DIR is needed"},
+      {board + " --frames 0", 2, "--frames takes a count above 0, not 0"},
+      {board + " --frames -3", 2, "--frames takes a count above 0, not -3"},
+      {board + " --log loud", 2, "--log takes info, warn, err or fatal"},
+      {board + " --frames", 2, "--frames needs a value"},
+      {"--board " + (dir / "missing" / "board").string(), 1, "missing/board: No such file or directory"},
+      {board + " --trace " + (dir / "missing" / "trace").string(), 1, "missing/trace: No such file or directory"},
+  };
+  for (const auto& [args, status, why] : cases) {
+    Outcome run = runBackend(args);
+    ASSERT_TRUE(WIFEXITED(run.status)) << args << run.output;
+    EXPECT_EQ(WEXITSTATUS(run.status), status) << args;
+    EXPECT_NE(run.output.find(why), std::string::npos) << run.output;
+  }
+}
+
+TEST_F(BackendTest, LogLevelFiltersTheCopyOnStandardOutputOnly) {
+  Outcome quiet = runBackend("--board " + dir.string() + " --fast --frames 20 --quiet");
+  Outcome errors = runBackend("--board " + dir.string() + " --fast --frames 20 --log err");
+  EXPECT_EQ(std::tuple(WEXITSTATUS(quiet.status), quiet.output), std::tuple(0, std::string()));
+  EXPECT_EQ(std::tuple(WEXITSTATUS(errors.status), errors.output), std::tuple(0, std::string()));
+  std::ostringstream console, err;
+  ASSERT_EQ(frontend::run({"--board", dir.string(), "console"}, console, err), 0);
+  // Both runs wrote their lines to the console ring (the second one a warm start).
+  EXPECT_EQ(count(console.str(), "[INFO] Start Timer task\n"), 2) << console.str();
+  EXPECT_NE(err.str().find("no back end is running on"), std::string::npos);
+}
+
+TEST(ConsoleLines, LevelFromTheHeadAndNoEsc) {
+  const std::pair<const char*, int> lines[] = {{"\x1b[INFO] a\n", libmx::INFO}, {"\x1b[WARN] b\n", libmx::WARN},
+                                               {"\x1b[ERR] c\n", libmx::ERR},   {"[FATAL] d\n", libmx::FATAL},
+                                               {", 29, 0.1\n", libmx::INFO},      {"[ERROR] e\n", libmx::INFO}};
+  for (const auto& [line, level] : lines) EXPECT_EQ(cli::lineLevel(line), level) << line;
+  EXPECT_EQ(cli::withoutEsc("\x1b[INFO] a\n\x1b[WARN] b\n"), "[INFO] a\n[WARN] b\n");
+}
+
+TEST_F(BackendTest, LockTellsWhetherABackEndRunsAndHasStarted) {
+  fs::create_directories(dir);
+  EXPECT_EQ(cli::backendOn(dir), cli::Backend::None);
+  cli::BackendLock lock;
+  std::string error;
+  ASSERT_TRUE(lock.acquire(dir, error)) << error;
+  EXPECT_EQ(cli::backendOn(dir), cli::Backend::Starting);
+  lock.markStarted();
+  EXPECT_EQ(cli::backendOn(dir), cli::Backend::Running);
+  // The same process starting again (a restart) keeps its lock and starts up again.
+  cli::BackendLock restarted;
+  ASSERT_TRUE(restarted.acquire(dir, error)) << error;
+  EXPECT_EQ(cli::backendOn(dir), cli::Backend::Starting);
+  // Any other holder is refused.
+  unsetenv("MX_BACKEND_LOCK_FD");
+  cli::BackendLock second;
+  EXPECT_FALSE(second.acquire(dir, error));
+  EXPECT_EQ(error, "a back end (process " + std::to_string(getpid()) + ") is already running on " + dir.string());
 }
 
 }  // namespace

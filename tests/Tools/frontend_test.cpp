@@ -2,6 +2,12 @@
 // their text form, the panel event bodies and the program's refusals.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <sstream>
 #include <tuple>
@@ -133,7 +139,7 @@ TEST(FrontendRecords, SystemRecordWithTextsMatchesTheSystemsOwnReader) {
 
 TEST(FrontendRecords, KeyRecordByFieldNamesIsTheSystemsOwnWireForm) {
   const Bytes packet = packetOf({"MxifKey", "me=1", "channel=2", "matteColor=1,2,3", "names.name1=Key one",
-                                 "transIn.value=500", "mask1=0x2000", "priority=3", "dveSettings.flag[2]=4"});
+                                 "transIn.value=500", "priority=3", "dveSettings.flag[2]=4"});
   MxifKey r;
   r.me = 1, r.channel = 2, r.mask = 1, r.matteColor[0] = 1, r.matteColor[1] = 2, r.matteColor[2] = 3;
   r.names.mask = 1, r.names.name1.count = 7;
@@ -160,18 +166,33 @@ TEST(FrontendRecords, PerMeRecordCarriesItsMeInTheIndexByte) {
   ASSERT_GT(packet.size(), 12u);
   EXPECT_EQ(packet[8 + 4], 2);  // byte 4 of the body
   EXPECT_EQ(frontend::describe(bkgd, packet.data() + 8, packet.size() - 8), "MxifBkgd me=2 direction=1 edges=1,-2,3,4");
+  // A channel record whose index is a u16 at byte 4.
+  const Bytes assign = packetOf({"MxifXptAssign", "channel=2", "source[5]=12"});
+  ASSERT_GT(assign.size(), 14u);
+  EXPECT_EQ(std::tuple(assign[8 + 4], assign[8 + 5]), std::tuple(0, 2));
+  EXPECT_EQ(frontend::describe(38, assign.data() + 8, assign.size() - 8), "MxifXptAssign channel=2 source[5]=12");
 }
 
-TEST(FrontendRecords, RefusesWhatTheRecordCannotCarry) {
-  const std::vector<std::string> refused[] = {
-      {"MxifSystem", "noSuchField=1"}, {"MxifSystem", "format=256"} /* u8 */, {"MxifSystem", "format=x"},
-      {"MxifSystem", "secondText=12345678"} /* capacity 7 */, {"MxifSystem", "multiviewSource[8]=1"} /* 8 elements */,
-      {"MxifSystem", "me=1"} /* byte 4 is a presence word */, {"MxifSystem", "format"}, {"NoSuchType"}, {},
+TEST(FrontendRecords, RefusesWhatTheRecordCannotCarryAndSaysWhy) {
+  const std::pair<std::vector<std::string>, const char*> refused[] = {
+      {{"MxifSystem", "noSuchField=1"}, "has no field noSuchField; its fields: format, mode,"},
+      {{"MxifSystem", "format=256"}, "format=256: out of range 0..255"},
+      {{"MxifSystem", "verticalPhase=1,2"}, "takes at most 1 values"},
+      {{"MxifSystem", "multiviewSource=1,x"}, "x is not a number"},
+      {{"MxifSystem", "secondText=12345678"}, "longer than 7 characters"},
+      {{"MxifSystem", "multiviewSource[8]=1"}, "no element 8 (0..7)"},
+      {{"MxifSystem", "me=1"}, "has no field me"},  // byte 4 is a presence word
+      {{"MxifBus", "me=4"}, "me=4: out of range 0..3"},
+      {{"MxifXptAssign", "channel=3"}, "channel=3: out of range 0..2"},
+      {{"MxifSystem", "format"}, "expected field=value"},
+      {{"MxifSytem"}, "unknown type MxifSytem (nearest: MxifSystem)"},
+      {{"waitCmd"}, "frontend wait N"},
+      {{}, "a type name is needed"},
   };
-  for (const auto& words : refused) {
+  for (const auto& [words, why] : refused) {
     std::string error;
-    EXPECT_TRUE(packetOf(words, &error).empty()) << (words.empty() ? "" : words.back());
-    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(packetOf(words, &error).empty()) << why;
+    EXPECT_NE(error.find(why), std::string::npos) << error;
   }
   // A type whose record is not built is named in the refusal and shown in hex when received.
   int type = 0;
@@ -197,20 +218,76 @@ TEST(FrontendRecords, PanelEventBodiesFollowTheirFieldTables) {
             "MxifButtonEvent word1=0 flag1=0 word2=0 panel=1 me=2 index=88 code=1616 state=1 flag2=0");
 }
 
-TEST(FrontendProgram, UsageErrorsAndAMissingBoard) {
-  const std::string board = "--board /nonexistent-board ";
-  // Odd digit counts, an s16 out of range, unknown words: 2; a refused record or no link memory: 1.
-  const std::pair<std::string, int> cases[] = {
-      {"", 2}, {"send MxifSystem", 2}, {board, 2}, {board + "frobnicate", 2}, {board + "raw 5a8", 2},
-      {board + "wait 40000", 2}, {board + "button 1616 held", 2}, {board + "fader 0 1 lever=2", 2},
-      {board + "send MxifSystem bad=1", 1}, {board + "--timeout 0 wait 1", 1},
+TEST(FrontendProgram, TypesAndFieldsListWhatSendTakes) {
+  std::ostringstream types, fields, err;
+  ASSERT_EQ(frontend::run({"types"}, types, err), 0);
+  ASSERT_EQ(frontend::run({"fields", "MxifBus"}, fields, err), 0) << err.str();
+  const std::string listed = types.str();
+  EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 104);
+  for (const char* line : {"\n 29 MxifSystem\n", "\n 47 MxifBus\n", "\n 74 waitCmd  (frontend wait)\n",
+                           "\n101 MxifMessageBox  (bytes only: frontend raw)\n"}) {
+    EXPECT_NE(listed.find(line), std::string::npos) << line;
+  }
+  const std::string want = "MxifBus: type 47, a record per ME (me=0..3); an array takes name[i]=v or name=v1,v2,...\n"
+                           "  me                              0..3\n"
+                           "  entries[0..88]                  0..65535\n"
+                           "  programBus                      0..255\n";
+  EXPECT_EQ(fields.str(), want);
+}
+
+TEST(FrontendProgram, ShowReadsTheBackupImageOrSaysWhyNot) {
+  const std::string dir = testing::TempDir() + "frontend_show_" + std::to_string(getpid());
+  std::filesystem::create_directories(dir);
+  auto image = [&](u32 magic, u32 version) {
+    Bytes nvram(0x20000, 0);
+    std::memcpy(nvram.data(), &magic, 4), std::memcpy(nvram.data() + 4, &version, 4);
+    std::ofstream(dir + "/nvram.mem", std::ios::binary).write(reinterpret_cast<const char*>(nvram.data()), nvram.size());
   };
-  for (const auto& [line, status] : cases) {
+  const struct {
+    u32 magic, version;
+    std::vector<std::string> args;
+    int status;
+    const char* shown;
+  } cases[] = {
+      {0, 0, {"show", "MxifSystem"}, 1, "no backup image in"},
+      {0x08765421, 145, {"show", "MxifSystem"}, 1, "is version 145, this program reads 146"},
+      {0x08765421, 146, {"show", "MxifBus", "me=1"}, 0, "MxifBus me=1 entries[0]=0 "},
+      {0x08765421, 146, {"show", "MxifBus", "me=2"}, 1, "only the records of ME 0 and 1 are backed up"},
+      {0x08765421, 146, {"show", "MxifMessageBox"}, 1, "not built into this program"},
+      {0x08765421, 146, {"show", "MxifButtonEvent"}, 1, "MxifButtonEvent is not in the backup image"},
+  };
+  for (const auto& c : cases) {
+    image(c.magic, c.version);
+    std::vector<std::string> args = {"--board", dir};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    std::ostringstream out, err;
+    EXPECT_EQ(frontend::run(args, out, err), c.status) << c.shown;
+    EXPECT_NE((out.str() + err.str()).find(c.shown), std::string::npos) << out.str() << err.str();
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(FrontendProgram, UsageErrorsAndAMissingBoardNameTheirCause) {
+  const std::string board = "--board /nonexistent-board ";
+  // Usage errors: 2; a refused record or a board that is not there: 1.
+  const std::tuple<std::string, int, const char*> cases[] = {
+      {"", 2, "a command is needed"},
+      {"send MxifSystem", 2, "--board DIR is needed"},
+      {"--timeout x console", 2, "--timeout takes seconds"},
+      {board + "frobnicate", 2, "unknown command frobnicate"},
+      {board + "raw 5a8", 2, "raw takes hexadecimal bytes"},
+      {board + "wait 40000", 2, "wait takes one frame count"},
+      {board + "button 1616 held", 2, "press or release"},
+      {board + "fader 0 1 lever=2", 2, "bad word lever=2 (takes panel=0..255)"},
+      {board + "send MxifSystem bad=1", 1, "has no field bad"},
+      {board + "wait 1", 1, "board directory /nonexistent-board: No such file or directory"},
+  };
+  for (const auto& [line, status, why] : cases) {
     std::istringstream words(line);
     std::ostringstream out, err;
     EXPECT_EQ(frontend::run({std::istream_iterator<std::string>(words), {}}, out, err), status) << line;
     EXPECT_EQ(out.str(), "");
-    EXPECT_FALSE(err.str().empty());
+    EXPECT_NE(err.str().find(why), std::string::npos) << err.str();
   }
 }
 

@@ -1,0 +1,133 @@
+#include "Tools/lib/cli.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace cli {
+namespace {
+
+constexpr const char* LOCK_FILE = "/backend.pid";
+// The lock's descriptor survives the back end's restart (exec); its number is passed on here.
+constexpr const char* LOCK_FD_VARIABLE = "MX_BACKEND_LOCK_FD";
+constexpr const char* STARTED = "started";
+
+std::string reason(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+// The descriptor this process left itself when it restarted, if it is still the lock file.
+int inheritedLock(const std::string& path) {
+  const char* text = std::getenv(LOCK_FD_VARIABLE);
+  if (text == nullptr) return -1;
+  const int fd = std::atoi(text);
+  struct stat held {}, named {};
+  if (fd < 0 || fstat(fd, &held) != 0 || stat(path.c_str(), &named) != 0) return -1;
+  return held.st_dev == named.st_dev && held.st_ino == named.st_ino ? fd : -1;
+}
+
+std::string contents(int fd) {
+  char buf[64];
+  const ssize_t n = pread(fd, buf, sizeof buf - 1, 0);
+  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
+struct flock wholeFile(short type) {
+  struct flock f {};
+  f.l_type = type;
+  f.l_whence = SEEK_SET;
+  return f;
+}
+
+}  // namespace
+
+bool parseNumber(const std::string& s, long min, long max, long& out) {
+  if (s.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(s.c_str(), &end, 0);
+  if (*end != '\0' || errno != 0 || v < min || v > max) return false;
+  out = v;
+  return true;
+}
+
+bool parseSeconds(const std::string& s, double& out) {
+  char* end = nullptr;
+  const double v = std::strtod(s.c_str(), &end);
+  if (s.empty() || *end != '\0' || !(v >= 0 && v <= 3600)) return false;
+  out = v;
+  return true;
+}
+
+bool checkBoardDir(const std::string& dir, std::string& error) {
+  struct stat st {};
+  if (stat(dir.c_str(), &st) != 0) {
+    error = reason("board directory " + dir);
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    error = "board directory " + dir + ": not a directory";
+    return false;
+  }
+  return true;
+}
+
+bool prepareBoardDir(const std::string& dir, std::string& error) {
+  if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
+    error = reason("cannot create board directory " + dir);
+    return false;
+  }
+  return checkBoardDir(dir, error);
+}
+
+bool BackendLock::acquire(const std::string& dir, std::string& error) {
+  const std::string path = dir + LOCK_FILE;
+  int fd = inheritedLock(path);
+  if (fd < 0) {
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0644);
+    if (fd < 0) {
+      error = reason("cannot create " + path);
+      return false;
+    }
+    struct flock f = wholeFile(F_WRLCK);
+    if (fcntl(fd, F_OFD_SETLK, &f) != 0) {
+      if (errno == EAGAIN || errno == EACCES) {
+        const std::string held = contents(fd);
+        const std::string pid = held.substr(0, held.find('\n'));
+        error = "a back end" + (pid.empty() ? "" : " (process " + pid + ")") + " is already running on " + dir;
+      } else {
+        error = reason("cannot lock " + path);
+      }
+      ::close(fd);
+      return false;
+    }
+    setenv(LOCK_FD_VARIABLE, std::to_string(fd).c_str(), 1);
+  }
+  fd_ = fd;
+  rewrite(std::to_string(getpid()) + "\n");
+  return true;
+}
+
+void BackendLock::markStarted() { rewrite(std::to_string(getpid()) + "\n" + STARTED + "\n"); }
+
+void BackendLock::rewrite(const std::string& text) {
+  if (fd_ < 0) return;
+  // Readers take a short or empty file for a start-up still running.
+  if (ftruncate(fd_, 0) != 0 || pwrite(fd_, text.data(), text.size(), 0) < 0) return;
+}
+
+Backend backendOn(const std::string& dir) {
+  const int fd = ::open((dir + LOCK_FILE).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Backend::None;
+  struct flock f = wholeFile(F_WRLCK);
+  Backend state = Backend::None;
+  if (fcntl(fd, F_OFD_GETLK, &f) == 0 && f.l_type != F_UNLCK) {
+    state = contents(fd).find(STARTED) != std::string::npos ? Backend::Running : Backend::Starting;
+  }
+  ::close(fd);
+  return state;
+}
+
+}  // namespace cli

@@ -1,0 +1,41 @@
+#pragma once
+// Pieces the host programs share: number words, the board directory, and the lock file that a
+// running back end holds in it.
+//
+// The lock file DIR/backend.pid holds the back end's process id, and a second line "started" once
+// its start-up has passed (the system has said "Start Timer task"). The back end holds a lock on
+// the file for as long as it runs, across its own restarts, so a front end can tell whether a back
+// end is there and a second back end on the same directory is refused.
+#include <string>
+
+namespace cli {
+
+// A whole decimal (or 0x hexadecimal) number within min..max.
+bool parseNumber(const std::string& s, long min, long max, long& out);
+// Seconds from 0 to 3600, fractions allowed.
+bool parseSeconds(const std::string& s, double& out);
+
+// Whether dir is an existing directory; false with the reason ("DIR: No such file or directory").
+bool checkBoardDir(const std::string& dir, std::string& error);
+// Creates dir when it is missing (not its parents), then checks it.
+bool prepareBoardDir(const std::string& dir, std::string& error);
+
+// The back end's hold on its board directory.
+class BackendLock {
+ public:
+  // Takes the lock (or keeps the one this process held before it started itself again); false
+  // with the reason when another back end holds it or the file cannot be created.
+  bool acquire(const std::string& dir, std::string& error);
+  // Notes in the file that start-up has passed.
+  void markStarted();
+
+ private:
+  void rewrite(const std::string& text);
+  int fd_ = -1;
+};
+
+enum class Backend { None, Starting, Running };
+// Whether a back end holds the board directory, and whether its start-up has passed.
+Backend backendOn(const std::string& dir);
+
+}  // namespace cli
