@@ -10,3 +10,4 @@
 #include "Lib/Include/records/io.h"
 #include "Lib/Include/records/memory.h"
 #include "Lib/Include/records/clip.h"
+#include "Lib/Include/records/panel.h"

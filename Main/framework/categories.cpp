@@ -6,11 +6,13 @@
 #include "Main/bus/bus.h"
 #include "Main/bus/busstatus.h"
 #include "Main/bus/button.h"
+#include "Main/bus/faderevent.h"
 #include "Main/media/clip.h"
 #include "Main/memory/eventmem.h"
 #include "Main/io/io.h"
 #include "Main/memory/macro.h"
 #include "Main/memory/shotmem.h"
+#include "Main/panel/panelconfig.h"
 #include "Main/bus/sourcelink.h"
 #include "Main/framework/startup.h"
 #include "Main/media/still.h"
@@ -63,6 +65,7 @@ void createCategories() {
   enter(CategoryShotMemoryStatus::instance());
   enter(CategoryStillMemory::instance(), {CategoryStillMemory::COMMAND});
   enter(CategoryStillStatus::instance());
+  enter(CategoryControlPanelConfig::instance());
   enter(CategorySystem::instance());
   enter(CategoryExtendedDisplay::instance());
   enter(CategoryCustomInfo::instance());
@@ -76,4 +79,5 @@ void createCategories() {
   for (int me = 0; me < N_ME; ++me) enter(CategoryBus::instance()[me]);
   for (int me = 0; me < N_ME; ++me) enter(CategoryBusStatus::instance()[me]);
   enter(CategoryButtonEvent::instance());
+  enter(CategoryFaderEvent::instance());
 }

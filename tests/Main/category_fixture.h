@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Main/framework/bp.h"
+#include "Main/framework/startup.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/frontend_peer.h"
 
@@ -60,6 +61,34 @@ class RecordCategoryTest : public testing_support::BoardTest {
   testing_support::FrontendPeer peer;
   C cat;
   R stored[N] = {};
+};
+
+// Every category that start-up creates, initialised as at a fresh start; the link is connected.
+class SystemCategoriesTest : public testing_support::BoardTest {
+ protected:
+  void SetUp() override {
+    BoardTest::SetUp();
+    reg().reset();
+    peer.reset();
+    AcknowledgeSender::instance().reset();
+    createCategories();
+    reg().initialize();
+    reg().initializeAll();  // whatever image an earlier test left in the non-volatile window
+    peer.write({0, 0});  // the front end's first bytes connect the link
+    reg().receiveAll();
+    testing_support::consoleClear();
+  }
+
+  static category::CategoryRegistry& reg() { return category::CategoryRegistry::instance(); }
+
+  // What one status pass of cat reports.
+  std::vector<testing_support::AckPacket> sendPass(category::CategoryInterface& cat) {
+    cat.sendStatus(AcknowledgeSender::instance());
+    AcknowledgeSender::instance().flush();
+    return peer.readPackets();
+  }
+
+  testing_support::FrontendPeer peer;
 };
 
 }  // namespace test_categories
