@@ -12,6 +12,7 @@
 #include "Main/io/io.h"
 #include "Main/memory/macro.h"
 #include "Main/memory/shotmem.h"
+#include "Main/panel/led.h"
 #include "Main/panel/panelconfig.h"
 #include "Main/bus/sourcelink.h"
 #include "Main/framework/startup.h"
@@ -78,6 +79,8 @@ void createCategories() {
   enter(CategoryOutput::instance());
   for (int me = 0; me < N_ME; ++me) enter(CategoryBus::instance()[me]);
   for (int me = 0; me < N_ME; ++me) enter(CategoryBusStatus::instance()[me]);
+  enter(CategoryLed::instance());
+  for (int me = 0; me < N_ME; ++me) enter(CategoryMeLed::instance()[me]);
   enter(CategoryButtonEvent::instance());
   enter(CategoryFaderEvent::instance());
 }
