@@ -220,22 +220,25 @@ inline int lampIndexIn(const LampRange* ranges, int n, int code) {
   return 0;
 }
 
+// Button codes of the panel-wide lamps, in the order they are looked up.
+inline constexpr LampRange LED_BUTTON_RANGES[] = {
+    {200, 207, 0},     {212, 215, 8},     {712, 715, 12},    {2400, 2410, 16},  {2200, 2231, 27},
+    {2900, 2913, 59},  {2000, 2047, 73},  {2050, 2097, 121}, {2100, 2110, 169}, {2450, 2450, 180},
+    {2500, 2508, 181}, {2600, 2608, 190}, {2700, 2708, 199}, {2800, 2804, 208}, {3000, 3018, 227},
+    {700, 707, 246},   {3100, 3143, 254}, {3300, 3351, 298},
+};
+// Button codes of the lamps of an ME row.
+inline constexpr LampRange BUS_BUTTON_RANGES[] = {
+    {0, 47, 0},      {50, 97, 48},    {100, 147, 96},  {150, 197, 144}, {208, 211, 192}, {216, 230, 196},
+    {450, 453, 211}, {250, 268, 215}, {300, 318, 234}, {350, 381, 253}, {400, 423, 285},
+};
+
 inline int ledIndexOfButton(int code) {
-  static constexpr LampRange RANGES[] = {
-      {200, 207, 0},     {212, 215, 8},     {712, 715, 12},    {2400, 2410, 16},  {2200, 2231, 27},
-      {2900, 2913, 59},  {2000, 2047, 73},  {2050, 2097, 121}, {2100, 2110, 169}, {2450, 2450, 180},
-      {2500, 2508, 181}, {2600, 2608, 190}, {2700, 2708, 199}, {2800, 2804, 208}, {3000, 3018, 227},
-      {700, 707, 246},   {3100, 3143, 254}, {3300, 3351, 298},
-  };
-  return lampIndexIn(RANGES, static_cast<int>(std::size(RANGES)), code);
+  return lampIndexIn(LED_BUTTON_RANGES, static_cast<int>(std::size(LED_BUTTON_RANGES)), code);
 }
 
 inline int busButtonIndex(int code) {
-  static constexpr LampRange RANGES[] = {
-      {0, 47, 0},      {50, 97, 48},    {100, 147, 96},  {150, 197, 144}, {208, 211, 192}, {216, 230, 196},
-      {450, 453, 211}, {250, 268, 215}, {300, 318, 234}, {350, 381, 253}, {400, 423, 285},
-  };
-  return lampIndexIn(RANGES, static_cast<int>(std::size(RANGES)), code);
+  return lampIndexIn(BUS_BUTTON_RANGES, static_cast<int>(std::size(BUS_BUTTON_RANGES)), code);
 }
 
 namespace internal {
