@@ -18,7 +18,6 @@ TEST_F(FaderEventTest, RegisteredAsTheOwnerOfItsCommandWithTrackerKOnSlotK) {
   EXPECT_EQ(reg().categories[0][95], &faders);
   EXPECT_EQ(reg().commandOwner[95], 95);
   EXPECT_EQ(reg().updatePriority[95], 3);
-  EXPECT_EQ(reg().recordBytes[0][95], 0);
   EXPECT_STREQ(faders.typeName(), "MxifFaderEvent");
   for (int k = 0; k < CategoryFaderEvent::N_SLOTS; ++k) EXPECT_EQ(faders.fader(k).transition, &faders.transition(k)) << k;
   EXPECT_THROW(faders.transition(84), assert::AssertException);
