@@ -12,6 +12,7 @@
 #include "Main/bus/cbgd.h"
 #include "Main/framework/startup.h"
 #include "Main/framework/vsync.h"
+#include "Main/panel/led.h"
 #include "Platform/board.h"
 #include "Platform/board_models.h"
 #include "Platform/vsync.h"
@@ -78,6 +79,27 @@ void BM_FilterAndCbgdFrame(benchmark::State& state) {
   for (auto _ : state) postVsync(platform::IRQ_VSYNC);
 }
 BENCHMARK(BM_FilterAndCbgdFrame);
+
+// Puts state on every lamp of both lamp stores, on every panel.
+void requestEveryLamp(int state) {
+  auto each = [](const auto& ranges, auto&& put) {
+    for (const LampRange& r : ranges) {
+      for (int code = r.first; code <= r.last; ++code) put(code);
+    }
+  };
+  each(LED_BUTTON_RANGES, [&](int code) { category::CategoryLed::instance().setLedOnAllPanels(code, state); });
+  for (int me = 0; me < category::N_ME; ++me) {
+    each(BUS_BUTTON_RANGES, [&](int code) { category::CategoryMeLed::instance()[me].setLedOnAllPanels(code, state); });
+  }
+}
+
+// An idle frame while every lamp of both stores blinks.
+void BM_BlinkingLampsFrame(benchmark::State& state) {
+  requestEveryLamp(11);
+  for (auto _ : state) postVsync(platform::IRQ_VSYNC);
+  requestEveryLamp(0);
+}
+BENCHMARK(BM_BlinkingLampsFrame);
 
 }  // namespace
 

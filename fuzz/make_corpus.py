@@ -45,6 +45,31 @@ def cbgd(channel, mask=0xFFF, colors=((0, 1000, 1000), (2400, 500, 800)), wash=1
     return body
 
 
+def panel_config():
+    def panel(level):
+        return struct.pack(">I6BB4hBBI4BI4B", 0x1FFF, 1, 0, 1, 0, 1, 0, 2, 8, 9, 10, 5, 1, 1, 0xF, 1, 0, 1, 0, 0xF, 0, 1, 0, 1) \
+            if level else struct.pack(">I6BB4hBBI4BI4B", 0x180, 0, 0, 0, 0, 0, 0, 0, 20, 30, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0)
+
+    def texts(first):
+        return struct.pack(">IH", 1, len(first)) + first + b"\0" + struct.pack(">HbHbHb", 0, 0, 0, 0, 0, 0)
+
+    body = struct.pack(">I", 0) + panel(True) + panel(False) + texts(b"ab") + panel(False) + texts(b"")
+    body += struct.pack(">I4B", 0xF, 1, 12, 3, 1) + struct.pack(">I4B", 0xF, 0, 5, 6, 7) * 8
+    body += struct.pack(">I4B", 0xF, 12, 13, 5, 5) + struct.pack(">I", 0xFF) + struct.pack(">24h", *range(24))
+    body += b"".join(struct.pack(">IBB", 3, 1 + n % 9, n % 4) for n in range(96))
+    body += struct.pack(">I12B", 0xFFF, *([1, 0] * 6)) * 24
+    assert len(body) == 1239 + 2
+    return body
+
+
+def lamps(me=None, panel_=0):
+    head = struct.pack(">IH", 0, panel_) if me is None else struct.pack(">IBH", 0, me, panel_)
+    n = 350 if me is None else 309
+    body = head + b"\xff" * (4 * ((n + 31) // 32)) + bytes(i % 14 for i in range(n))
+    assert len(body) == (400 if me is None else 356)
+    return body
+
+
 def wait(n):
     return packet(74, b"\0" * 6 + struct.pack(">h", n))
 
@@ -60,6 +85,8 @@ seeds = {
     "garbage": b"\x00" + b"\x00\x5a\x81\x00\x11\x22\x5a" + packet(2, record()) + b"\x5a\x81\xff\xff\xff\xff\x00\x02",
     "long_length": b"\x00" + b"\x5a\x81\x00\x00\x40\x00\x00\x02" + packet(2, record()),
     "short_and_long": b"\x00" + packet(2, record()[:-1]) + packet(2, record() + packet(2, record())) + wait(5)[:-1],
+    "panel_records": b"\x02" + packet(25, panel_config()) + packet(49, lamps(panel_=1)) + packet(50, lamps(2, 0))
+    + packet(49, lamps(panel_=3)) + packet(50, lamps(4, 1)),
     "split": b"\x07" + packet(2, record(1)) * 3,
     "many": b"\x01" + packet(6, record(0)) * 120,
     # Colour backgrounds: both channels moving, values out of range, channels the category drops.

@@ -12,3 +12,4 @@
 #include "Lib/Include/records/memory.h"
 #include "Lib/Include/records/clip.h"
 #include "Lib/Include/records/key.h"
+#include "Lib/Include/records/panel.h"

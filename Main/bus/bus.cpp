@@ -5,7 +5,7 @@
 #include "Driver/xpt/xpt.h"
 #include "Main/bus/button.h"
 #include "Main/bus/sourcelink.h"
-#include "Lib/Include/records/panel.h"
+#include "Lib/Include/records/operate.h"
 
 namespace category {
 

@@ -7,12 +7,15 @@
 #include "Main/bus/busstatus.h"
 #include "Main/bus/button.h"
 #include "Main/bus/cbgd.h"
+#include "Main/bus/faderevent.h"
 #include "Main/media/clip.h"
 #include "Main/memory/eventmem.h"
 #include "Main/io/io.h"
 #include "Main/key/key.h"
 #include "Main/memory/macro.h"
 #include "Main/memory/shotmem.h"
+#include "Main/panel/led.h"
+#include "Main/panel/panelconfig.h"
 #include "Main/bus/sourcelink.h"
 #include "Main/framework/startup.h"
 #include "Main/media/still.h"
@@ -66,6 +69,7 @@ void createCategories() {
   enter(CategoryShotMemoryStatus::instance());
   enter(CategoryStillMemory::instance(), {TYPE_STILL_MEMORY_CMD});
   enter(CategoryStillStatus::instance());
+  enter(CategoryControlPanelConfig::instance());
   enter(CategorySystem::instance());
   enter(CategoryExtendedDisplay::instance());
   enter(CategoryCustomInfo::instance());
@@ -78,5 +82,8 @@ void createCategories() {
   enter(CategoryOutput::instance());
   for (int me = 0; me < N_ME; ++me) enter(CategoryBus::instance()[me]);
   for (int me = 0; me < N_ME; ++me) enter(CategoryBusStatus::instance()[me]);
+  enter(CategoryLed::instance());
+  for (int me = 0; me < N_ME; ++me) enter(CategoryMeLed::instance()[me]);
   enter(CategoryButtonEvent::instance());
+  enter(CategoryFaderEvent::instance());
 }

@@ -75,31 +75,53 @@ class RecordCategoryTest : public testing_support::BoardTest {
   R stored[N] = {};
 };
 
-// The categories that start-up creates, initialised, with the link connected and one frame run.
-class StartedSystemTest : public testing_support::BoardTest {
+// Every category that start-up creates, initialised as at a fresh start; the link is connected.
+class SystemCategoriesTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
-    category::CategoryRegistry::instance().reset();
-    createCategories();
-    category::CategoryRegistry::instance().initialize();
+    reg().reset();
     peer.reset();
     AcknowledgeSender::instance().reset();
-    peer.write({0, 0});  // connects the link
-    runFrame(0);         // and opens the switching gate (format 0)
+    createCategories();
+    reg().initialize();
+    reg().initializeAll();  // whatever image an earlier test left in the non-volatile window
+    peer.write({0, 0});  // the front end's first bytes connect the link
+    reg().receiveAll();
+    testing_support::consoleClear();
   }
   void TearDown() override {
     vsyncReset();
     BoardTest::TearDown();
   }
+
+  static category::CategoryRegistry& reg() { return category::CategoryRegistry::instance(); }
+
   // A VSYNC frame: the driver update, then the registry's frame work.
   static void runFrame(int field) {
     vsyncSetFrameWork([] {});
     onVsyncFrame(vsyncGuard(), field);
     vsyncSetFrameWork(nullptr);
-    category::CategoryRegistry::instance().process();
+    reg().process();
   }
+
+  // What one status pass of cat reports.
+  std::vector<testing_support::AckPacket> sendPass(category::CategoryInterface& cat) {
+    cat.sendStatus(AcknowledgeSender::instance());
+    AcknowledgeSender::instance().flush();
+    return peer.readPackets();
+  }
+
   testing_support::FrontendPeer peer;
+};
+
+// The same, with one frame run (it opens the switching gate in format 0).
+class StartedSystemTest : public SystemCategoriesTest {
+ protected:
+  void SetUp() override {
+    SystemCategoriesTest::SetUp();
+    runFrame(0);
+  }
 };
 
 }  // namespace test_categories

@@ -1,92 +1,321 @@
 #pragma once
-// Records of panel operation: the operate record (type 36), which the bus, fader-event, key and
-// wipe code read through the registry. Only its layout in memory is declared here; the wire field
-// list (774 bytes, no padding) belongs with the category that receives the record, so it is not
-// gathered into data_internal.h yet.
+// Panel operation records: the control panel configuration (type 25) with its key-fader tables, the
+// lamp images of the panel-wide buttons (type 49) and of the ME rows (type 50), and the lever
+// command of the transition faders (type 95).
 #include <cstddef>
+#include <cstdio>
+#include <iterator>
 
+#include "Lib/Include/check.h"
+#include "Lib/Include/text.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
-// Operate (single, 936 bytes). Each group starts with its presence word.
-struct MxifOperate {
-  static constexpr int TYPE_INDEX = category::TYPE_OPERATE;
+// Names "base[i]" or "base[i][j]" of the elements of an array of sub-records, for field lists.
+template <int ROWS, int COLS = 1>
+class ElementNames {
+ public:
+  explicit ElementNames(const char* base) {
+    for (int i = 0; i < ROWS * COLS; ++i) {
+      if (COLS == 1) {
+        std::snprintf(names_[i], sizeof names_[i], "%s[%d]", base, i);
+      } else {
+        std::snprintf(names_[i], sizeof names_[i], "%s[%d][%d]", base, i / COLS, i % COLS);
+      }
+    }
+  }
+  const char* operator()(int i, int j = 0) const { return names_[i * COLS + j]; }
 
-  struct Bytes8 {  // one presence bit per entry
-    u32 mask;
-    u8 value[8];
-  };
-  struct Bytes4 {
-    u32 mask;
-    u8 value[4];
-  };
-  struct Words8 {
-    u32 mask;
-    u16 value[8];
-  };
-  struct Level {
-    u32 mask;
-    u16 value;
-  };
-  struct FadeToBlack {
-    u32 mask;
-    u8 target;
-    u8 source;
-    s16 rate;
-    u8 onAir;
-    u8 transitioning;
-  };
-  struct KeyMemory {
-    u32 mask;
-    u8 enable;
-    u8 share;
-  };
-  struct KeyFaderButton {
-    u32 mask;
-    u8 mode;
-    u8 mode2;
-  };
-  struct BusSetting {
-    u32 mask;
-    u32 codeMask;
-    u8 code[4];
-    u8 flag;
-  };
-
-  u32 mask;
-  u32 mask2;
-  u8 busOptionA;          // mask2 bit 0
-  u8 busOptionB;          // mask2 bit 1
-  u8 reserved[2];
-  u8 faderMode;           // A/B mode of every ME while faderModeSelect is 0
-  u8 keyFaderKind;
-  u8 faderModeSelect;     // 0: faderMode applies; 1: faderModePerMe; other: no mode
-  Bytes8 faderModePerMe;  // per ME
-  Level optionLevel;
-  u8 optionFlag;
-  FadeToBlack ftb;
-  Bytes8 auxTransEnable;  // per AUX bus: source changes mix at auxTransRate
-  Words8 auxTransRate;    // per AUX bus, frames
-  u8 wipeFlag;
-  u8 faderEventFlag;
-  Bytes4 meChangeMain;
-  Bytes4 meChangeSub1;
-  Bytes4 meChangeSub2;
-  KeyMemory keyMemory;
-  KeyFaderButton keyFaderButton;
-  BusSetting busSettings[8][6];
-  Bytes8 busSelectMain;
-  Bytes8 busSelectSub1;
-  Bytes8 busSelectSub2;
-  u8 faderFlag;
-  u8 faderDirectionMode;
+ private:
+  char names_[ROWS * COLS][32];
 };
-static_assert(sizeof(MxifOperate) == 936);
-static_assert(offsetof(MxifOperate, busOptionA) == 8 && offsetof(MxifOperate, faderMode) == 12);
-static_assert(offsetof(MxifOperate, faderModeSelect) == 14);
-static_assert(offsetof(MxifOperate, faderModePerMe.value) == 20);
-static_assert(offsetof(MxifOperate, auxTransEnable.value) == 56);
-static_assert(offsetof(MxifOperate, auxTransRate.value) == 68);
-static_assert(offsetof(MxifOperate, wipeFlag) == 84 && offsetof(MxifOperate, meChangeMain.value) == 92);
-static_assert(offsetof(MxifOperate, keyMemory) == 112 && offsetof(MxifOperate, keyFaderButton.mode) == 124);
-static_assert(offsetof(MxifOperate, faderFlag) == 932);
+
+// ---- Key faders ------------------------------------------------------------------------------------
+
+struct MxifKeyFader {
+  static constexpr int N_FADERS = 8;
+  static constexpr int KEY_FADER_BUTTON_NUM = 12;
+  // ME select codes: 0 none, 1..4 a key of ME 1..4, 5 a downstream key, 6..9 a key of ME 1..4 B.
+  static constexpr int ME_SEL_NONE = 0;
+  static constexpr int ME_SEL_DSK = 5;
+  static constexpr int ME_SEL_ME4B = 9;
+  // Key select codes 0..7: keys 1 to 8.
+  static constexpr int KEY_SEL_KEY8 = 7;
+};
+
+// The key one key-fader button drives (shared by the three panels).
+struct KeyFaderButtonAssign {
+  static constexpr u32 SEL_ME = 1u << 0;
+  static constexpr u32 SEL_KEY_CH = 1u << 1;
+  u32 mask = 0;
+  u8 selMe = 0;
+  u8 selKeyCh = 0;
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("mask", r.mask);
+    v.field("selMe", r.selMe, r.mask, 0);
+    v.field("selKeyCh", r.selKeyCh, r.mask, 1);
+  }
+};
+static_assert(sizeof(KeyFaderButtonAssign) == 8);
+
+// On/off of the twelve buttons of one fader on one panel.
+struct KeyFaderButtonStates {
+  // Presence of the entry as a whole: nothing sets it, it is cleared after each report and counts
+  // as a pending change; it is not carried on the wire (so it is not in the field list).
+  u32 entryMask = 0;
+  u32 mask = 0;  // bit b: state[b] present
+  u8 state[MxifKeyFader::KEY_FADER_BUTTON_NUM] = {};
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("mask", r.mask);
+    v.each("state", r.state, r.mask, 0);
+  }
+};
+static_assert(sizeof(KeyFaderButtonStates) == 20);
+
+// ---- Control panel configuration (type 25) ---------------------------------------------------------
+
+struct MxifControlPanelConfig {
+  static constexpr int TYPE_INDEX = category::TYPE_CONTROL_PANEL_CONFIG;
+  static constexpr int N_PANELS = 3;  // 0 main, 1 and 2 the sub panels
+  static constexpr int N_CODE_ENTRIES = 8;
+  static constexpr int N_REQUEST_CODE_ENTRIES = 4;  // entries 4..7 are never taken from a request
+  static constexpr int N_TRIPLES = 8;
+
+  // Settings of one panel.
+  struct Panel {
+    static constexpr int N_SWITCHES = 6;
+    static constexpr int N_LEVELS = 4;
+    static constexpr int N_GROUP = 4;
+    // Bits of `mask`: switches 1..6 bits 0..5, levels 1..4 bits 7..10.
+    static constexpr int SWITCH_BIT = 0;
+    static constexpr u32 SELECTOR = 1u << 6;
+    static constexpr int LEVEL_BIT = 7;
+    static constexpr u32 SWITCH7 = 1u << 11;
+    static constexpr u32 REQUEST = 1u << 12;
+
+    u32 mask = 0;
+    u8 switches[N_SWITCHES] = {};
+    u8 selector = 0;
+    s16 level[N_LEVELS] = {};
+    u8 switch7 = 0;
+    u8 request = 0;  // sub panels: set by the panel, read and cleared by the bus code
+    u32 groupAMask = 0;
+    u8 groupA[N_GROUP] = {};
+    u32 groupBMask = 0;
+    u8 groupB[N_GROUP] = {};
+
+    template <class V, class R>
+    static void fields(V& v, R& r) {
+      v.mask("mask", r.mask);
+      v.each("switches", r.switches, r.mask, SWITCH_BIT);
+      v.field("selector", r.selector, r.mask, 6);
+      v.each("level", r.level, r.mask, LEVEL_BIT);
+      v.field("switch7", r.switch7, r.mask, 11);
+      v.field("request", r.request, r.mask, 12);
+      v.mask("groupAMask", r.groupAMask);
+      v.each("groupA", r.groupA, r.groupAMask, 0);
+      v.mask("groupBMask", r.groupBMask);
+      v.each("groupB", r.groupB, r.groupBMask, 0);
+    }
+  };
+
+  // Values 1..3 (bits 0..2) and the lamp flag (bit 3) that the crosspoint lamps read.
+  struct Options {
+    static constexpr u32 LAMP_FLAG = 1u << 3;
+    u32 mask = 0;
+    u8 value[3] = {};
+    u8 lampFlag = 0;
+
+    template <class V, class R>
+    static void fields(V& v, R& r) {
+      v.mask("mask", r.mask);
+      v.each("value", r.value, r.mask, 0);
+      v.field("lampFlag", r.lampFlag, r.mask, 3);
+    }
+  };
+
+  // Codes a, b, c, d (bits 0..3).
+  struct Codes {
+    u32 mask = 0;
+    u8 code[4] = {};
+
+    template <class V, class R>
+    static void fields(V& v, R& r) {
+      v.mask("mask", r.mask);
+      v.each("code", r.code, r.mask, 0);
+    }
+  };
+
+  u32 mask = 0;  // presence of the record as a whole: nothing sets it
+  Panel controlPanel;
+  Panel subControlPanel1;
+  TextBlock textBlock1;
+  Panel subControlPanel2;
+  TextBlock textBlock2;
+  Options options;
+  Codes codeEntries[N_CODE_ENTRIES];
+  Codes codeGroup;
+  u32 tripleMask = 0;  // bit n: triples[n]
+  s16 triples[N_TRIPLES][3] = {};
+  KeyFaderButtonAssign keyFaders[MxifKeyFader::N_FADERS][MxifKeyFader::KEY_FADER_BUTTON_NUM];
+  KeyFaderButtonStates keyFaderStates[N_PANELS][MxifKeyFader::N_FADERS];
+
+  Panel& panel(int n) { return n == 0 ? controlPanel : (n == 1 ? subControlPanel1 : subControlPanel2); }
+  const Panel& panel(int n) const { return const_cast<MxifControlPanelConfig*>(this)->panel(n); }
+
+  // Fields in wire order. The texts make the wire form variable in length: it is read and written
+  // by libmx::readTextRecord / writeTextRecord (text.h).
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    static const ElementNames<N_CODE_ENTRIES> codeNames("codeEntries");
+    static const ElementNames<N_TRIPLES> tripleNames("triples");
+    static const ElementNames<MxifKeyFader::N_FADERS, MxifKeyFader::KEY_FADER_BUTTON_NUM> faderNames("keyFaders");
+    static const ElementNames<N_PANELS, MxifKeyFader::N_FADERS> stateNames("keyFaderStates");
+    v.mask("mask", r.mask);
+    v.sub("controlPanel", r.controlPanel);
+    v.sub("subControlPanel1", r.subControlPanel1);
+    v.sub("textBlock1", r.textBlock1);
+    v.sub("subControlPanel2", r.subControlPanel2);
+    v.sub("textBlock2", r.textBlock2);
+    v.sub("options", r.options);
+    for (int n = 0; n < N_CODE_ENTRIES; ++n) v.sub(codeNames(n), r.codeEntries[n]);
+    v.sub("codeGroup", r.codeGroup);
+    v.mask("tripleMask", r.tripleMask);
+    for (int n = 0; n < N_TRIPLES; ++n) v.field(tripleNames(n), r.triples[n], r.tripleMask, n);
+    for (int f = 0; f < MxifKeyFader::N_FADERS; ++f) {
+      for (int b = 0; b < MxifKeyFader::KEY_FADER_BUTTON_NUM; ++b) v.sub(faderNames(f, b), r.keyFaders[f][b]);
+    }
+    for (int p = 0; p < N_PANELS; ++p) {
+      for (int f = 0; f < MxifKeyFader::N_FADERS; ++f) v.sub(stateNames(p, f), r.keyFaderStates[p][f]);
+    }
+  }
+};
+static_assert(sizeof(MxifControlPanelConfig::Panel) == 40);
+static_assert(offsetof(MxifControlPanelConfig::Panel, request) == 21);
+// Byte offsets that the bus code reads.
+static_assert(offsetof(MxifControlPanelConfig, subControlPanel1) == 44);
+static_assert(offsetof(MxifControlPanelConfig, subControlPanel2) == 164);
+static_assert(offsetof(MxifControlPanelConfig, subControlPanel1) + offsetof(MxifControlPanelConfig::Panel, request) == 65);
+static_assert(offsetof(MxifControlPanelConfig, subControlPanel2) + offsetof(MxifControlPanelConfig::Panel, request) == 185);
+static_assert(offsetof(MxifControlPanelConfig, options) + offsetof(MxifControlPanelConfig::Options, lampFlag) == 291);
+static_assert(offsetof(MxifControlPanelConfig, keyFaders) == 416);
+static_assert(sizeof(MxifControlPanelConfig) == 1664);
+
+// ---- Lamp images (types 49 and 50) -----------------------------------------------------------------
+
+// Button code to lamp index of the panel-wide lamps (type 49), and of the lamps of an ME row
+// (type 50). A code outside the map fails "NeverReachHere".
+struct LampRange {
+  u16 first, last, index;
+};
+
+inline int lampIndexIn(const LampRange* ranges, int n, int code) {
+  for (int i = 0; i < n; ++i) {
+    if (ranges[i].first <= code && code <= ranges[i].last) return ranges[i].index + (code - ranges[i].first);
+  }
+  MX_FAIL("NeverReachHere");
+  return 0;
+}
+
+// Button codes of the panel-wide lamps, in the order they are looked up.
+inline constexpr LampRange LED_BUTTON_RANGES[] = {
+    {200, 207, 0},     {212, 215, 8},     {712, 715, 12},    {2400, 2410, 16},  {2200, 2231, 27},
+    {2900, 2913, 59},  {2000, 2047, 73},  {2050, 2097, 121}, {2100, 2110, 169}, {2450, 2450, 180},
+    {2500, 2508, 181}, {2600, 2608, 190}, {2700, 2708, 199}, {2800, 2804, 208}, {3000, 3018, 227},
+    {700, 707, 246},   {3100, 3143, 254}, {3300, 3351, 298},
+};
+// Button codes of the lamps of an ME row.
+inline constexpr LampRange BUS_BUTTON_RANGES[] = {
+    {0, 47, 0},      {50, 97, 48},    {100, 147, 96},  {150, 197, 144}, {208, 211, 192}, {216, 230, 196},
+    {450, 453, 211}, {250, 268, 215}, {300, 318, 234}, {350, 381, 253}, {400, 423, 285},
+};
+
+inline int ledIndexOfButton(int code) {
+  return lampIndexIn(LED_BUTTON_RANGES, static_cast<int>(std::size(LED_BUTTON_RANGES)), code);
+}
+
+inline int busButtonIndex(int code) {
+  return lampIndexIn(BUS_BUTTON_RANGES, static_cast<int>(std::size(BUS_BUTTON_RANGES)), code);
+}
+
+namespace internal {
+
+// The lamps of one panel (channel = panel 0..2). `lampMask` bit i: lamp i changed since the panel's
+// image was last sent. Every lamp is carried; the mask tells which changed.
+struct MxifLed {
+  static constexpr int TYPE_INDEX = category::TYPE_LED;
+  static constexpr int N_CHANNELS = 3;
+  static constexpr int N_LED = 350;
+  u32 mask = 0;
+  u16 panel = 0;
+  u32 lampMask[(N_LED + 31) / 32] = {};
+  u8 lamps[N_LED] = {};
+
+  static int lampIndex(int code) { return ledIndexOfButton(code); }
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("mask", r.mask);
+    v.field("panel", r.panel);
+    v.mask("lampMask", r.lampMask);
+    v.each("lamps", r.lamps, r.lampMask, 0);
+  }
+};
+
+// The lamps of one ME row as one panel shows them; one instance per ME, channel = panel 0..2.
+struct MxifMeLed {
+  static constexpr int TYPE_INDEX = category::TYPE_ME_LED;
+  static constexpr int N_CHANNELS = 3;
+  static constexpr bool PER_ME = true;
+  static constexpr int N_LED = 309;
+  u32 mask = 0;
+  u8 me = 0;
+  u16 panel = 0;
+  u32 lampMask[(N_LED + 31) / 32] = {};
+  u8 lamps[N_LED] = {};
+
+  static int lampIndex(int code) { return busButtonIndex(code); }
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("mask", r.mask);
+    v.field("me", r.me);
+    v.field("panel", r.panel);
+    v.mask("lampMask", r.lampMask);
+    v.each("lamps", r.lamps, r.lampMask, 0);
+  }
+};
+static_assert(offsetof(MxifMeLed, me) == 4);
+
+// A transition lever's raw value from a control panel (command type 95), 13 bytes big-endian.
+struct MxifFaderEvent {
+  static constexpr int TYPE_INDEX = category::TYPE_FADER_EVENT;
+  u16 word1 = 0;
+  u8 flag = 0;
+  u16 word2 = 0;
+  u8 lever = 0;   // 0..3
+  u16 value = 0;  // raw lever value 0..4095
+  u16 word3 = 0;
+  u8 panel = 0;   // 0..2
+  u8 byte1 = 0;
+  u8 byte2 = 0;
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.field("word1", r.word1);
+    v.field("flag", r.flag);
+    v.field("word2", r.word2);
+    v.field("lever", r.lever);
+    v.field("value", r.value);
+    v.field("word3", r.word3);
+    v.field("panel", r.panel);
+    v.field("byte1", r.byte1);
+    v.field("byte2", r.byte2);
+  }
+};
+
+}  // namespace internal

@@ -10,7 +10,7 @@
 #include "Main/bus/bus.h"
 #include "Main/bus/button.h"
 #include "Main/bus/sourcelink.h"
-#include "Lib/Include/records/panel.h"
+#include "Lib/Include/records/operate.h"
 #include "Platform/board.h"
 #include "tests/Main/category_fixture.h"
 

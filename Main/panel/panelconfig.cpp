@@ -1,0 +1,316 @@
+#include "Main/panel/panelconfig.h"
+
+#include <cstring>
+
+#include "Main/bus/faderevent.h"
+#include "Main/io/io.h"
+
+namespace libmx {
+namespace {
+
+using Record = MxifControlPanelConfig;
+using Panel = Record::Panel;
+
+// Marks bit in out when it is set in in and cond holds.
+void acceptIf(u32 in, u32& out, u32 bit, bool cond) {
+  if ((in & bit) && cond) out |= bit;
+}
+
+struct Range {
+  s16 low, high;
+};
+// Levels 1..4 of the main panel and of the sub panels.
+constexpr Range MAIN_LEVELS[Panel::N_LEVELS] = {{6, 13}, {7, 13}, {6, 14}, {0, 10}};
+constexpr Range SUB_LEVELS[Panel::N_LEVELS] = {{1, 50}, {1, 50}, {1, 50}, {0, 100}};
+
+void acceptPanel(const Panel& in, Panel& out, const Range* levels) {
+  for (int n = 0; n < Panel::N_SWITCHES; ++n) acceptIf(in.mask, out.mask, 1u << (Panel::SWITCH_BIT + n), in.switches[n] <= 1);
+  acceptIf(in.mask, out.mask, Panel::SELECTOR, in.selector <= 4);
+  for (int n = 0; n < Panel::N_LEVELS; ++n) {
+    acceptIf(in.mask, out.mask, 1u << (Panel::LEVEL_BIT + n), levels[n].low <= in.level[n] && in.level[n] <= levels[n].high);
+  }
+  acceptIf(in.mask, out.mask, Panel::SWITCH7, in.switch7 <= 1);
+  acceptIf(in.mask, out.mask, Panel::REQUEST, in.request <= 1);
+  for (int n = 0; n < Panel::N_GROUP; ++n) {
+    acceptIf(in.groupAMask, out.groupAMask, 1u << n, in.groupA[n] <= 1);
+    acceptIf(in.groupBMask, out.groupBMask, 1u << n, in.groupB[n] <= 1);
+  }
+}
+
+// Code a: 0 or 5..12; code b: 5..highB; codes c and d: 5..12.
+void acceptCodes(const Record::Codes& in, Record::Codes& out, int highB) {
+  for (int n = 0; n < 4; ++n) {
+    const int v = in.code[n];
+    acceptIf(in.mask, out.mask, 1u << n, (n == 0 && v == 0) || (5 <= v && v <= (n == 1 ? highB : 12)));
+  }
+}
+
+}  // namespace
+
+void checkPanelConfigRanges(const Record& r, Record& out, bool fromImage) {
+  out = r;
+  codec::clearPresence(out);
+  for (auto& row : out.keyFaderStates) {
+    for (auto& e : row) e.entryMask = 0;
+  }
+  for (int p = 0; p < Record::N_PANELS; ++p) acceptPanel(r.panel(p), out.panel(p), p == 0 ? MAIN_LEVELS : SUB_LEVELS);
+
+  for (int n = 0; n < 3; ++n) acceptIf(r.options.mask, out.options.mask, 1u << n, 1 <= r.options.value[n] && r.options.value[n] <= 12);
+  acceptIf(r.options.mask, out.options.mask, Record::Options::LAMP_FLAG, r.options.lampFlag <= 1);
+  for (int n = 0; n < Record::N_CODE_ENTRIES; ++n) {
+    if (n < Record::N_REQUEST_CODE_ENTRIES) {
+      acceptCodes(r.codeEntries[n], out.codeEntries[n], 12);
+    } else if (fromImage) {
+      out.codeEntries[n].mask = r.codeEntries[n].mask;
+    }
+  }
+  acceptCodes(r.codeGroup, out.codeGroup, 13);
+  for (int n = 0; n < Record::N_TRIPLES; ++n) {
+    bool ok = true;
+    for (s16 v : r.triples[n]) ok = ok && 0 <= v && v <= 15;
+    acceptIf(r.tripleMask, out.tripleMask, 1u << n, ok);
+  }
+
+  for (auto block : {&Record::textBlock1, &Record::textBlock2}) {
+    const TextBlock& t = r.*block;
+    acceptIf(t.mask, (out.*block).mask, 1u << 0, isValidEscapedText(t.text1));
+    if (fromImage) (out.*block).mask |= t.mask & 0xEu;
+  }
+
+  for (int f = 0; f < MxifKeyFader::N_FADERS; ++f) {
+    for (int b = 0; b < MxifKeyFader::KEY_FADER_BUTTON_NUM; ++b) {
+      const KeyFaderButtonAssign& a = r.keyFaders[f][b];
+      KeyFaderButtonAssign& o = out.keyFaders[f][b];
+      acceptIf(a.mask, o.mask, KeyFaderButtonAssign::SEL_ME, a.selMe <= MxifKeyFader::ME_SEL_ME4B);
+      acceptIf(a.mask, o.mask, KeyFaderButtonAssign::SEL_KEY_CH, a.selKeyCh <= MxifKeyFader::KEY_SEL_KEY8);
+    }
+  }
+}
+
+}  // namespace libmx
+
+namespace category {
+namespace {
+
+using Record = MxifControlPanelConfig;
+constexpr int N_FADERS = MxifKeyFader::N_FADERS;
+constexpr int N_BUTTONS = MxifKeyFader::KEY_FADER_BUTTON_NUM;
+constexpr u32 ALL_BUTTONS = (1u << N_BUTTONS) - 1;
+
+bool inRange(int v, int n) { return 0 <= v && v < n; }
+
+// Presence words of the record and the entry words that are not on the wire.
+bool hasPendingChange(const Record& r) {
+  if (codec::hasAny(r)) return true;
+  for (const auto& row : r.keyFaderStates) {
+    for (const auto& e : row) {
+      if (e.entryMask != 0) return true;
+    }
+  }
+  return false;
+}
+
+void clearPendingChange(Record& r) {
+  codec::clearPresence(r);
+  for (auto& row : r.keyFaderStates) {
+    for (auto& e : row) e.entryMask = 0;
+  }
+}
+
+// The tracker of the transition a key-fader assignment drives: key channels 0..3 of ME 1..4, and
+// downstream key channels 0..3; -1 for the assignments that name no transition of this system (the
+// B sides of the MEs, keys 5 to 8).
+int trackerOf(int selMe, int selKeyCh) {
+  if (!inRange(selKeyCh, AutoTransition::N_KEY_CHANNELS)) return -1;
+  if (1 <= selMe && selMe <= N_ME) return AutoTransition::keySlot(selMe - 1, selKeyCh);
+  if (selMe == MxifKeyFader::ME_SEL_DSK) return AutoTransition::dskSlot(selKeyCh);
+  return -1;
+}
+
+// Lets go of the tracker an assignment that is being replaced drove, so that no lever keeps it.
+void releaseTracker(int selMe, int selKeyCh) {
+  const int slot = trackerOf(selMe, selKeyCh);
+  auto* faders = dynamic_cast<CategoryFaderEvent*>(
+      CategoryRegistry::instance().get(internal::MxifFaderEvent::TYPE_INDEX, 0));
+  if (slot >= 0 && faders != nullptr) faders->fader(slot).ownerFader = TransitionFader::NO_OWNER;
+}
+
+// Whether the custom information allows the assignment: a downstream key or a key of an ME item
+// up to the item's limit of keys.
+bool customInfoAllows(const CategoryCustomInfo& info, int selMe, int selKeyCh) {
+  if (selMe == MxifKeyFader::ME_SEL_DSK) return selKeyCh <= 3;
+  int item = -1;
+  if (1 <= selMe && selMe <= 4) item = selMe - 1;
+  if (6 <= selMe && selMe <= MxifKeyFader::ME_SEL_ME4B) item = selMe - 2;
+  if (item < 0) return false;
+  const int mode = info.modeOf(item);
+  int limit = 0;
+  if (mode == 1) {
+    limit = info.indexOf(item) == -1 ? 3 : 7;
+  } else if (mode == 2) {
+    limit = 3;
+  } else {
+    return false;
+  }
+  return selKeyCh <= limit;
+}
+
+}  // namespace
+
+CategoryControlPanelConfig& CategoryControlPanelConfig::instance() {
+  static CategoryControlPanelConfig category;
+  return category;
+}
+
+void CategoryControlPanelConfig::assign(const Record& in, int idx) {
+  Record& live = record(idx);  // the channel is checked before anything changes
+  Record accepted;
+  libmx::checkPanelConfigRanges(in, accepted, false);
+  for (int f = 0; f < N_FADERS; ++f) {
+    for (int b = 0; b < N_BUTTONS; ++b) {
+      const KeyFaderButtonAssign& n = in.keyFaders[f][b];
+      const KeyFaderButtonAssign& e = live.keyFaders[f][b];
+      const bool carried = (n.mask & (KeyFaderButtonAssign::SEL_ME | KeyFaderButtonAssign::SEL_KEY_CH)) != 0;
+      if (carried && e.selMe != 0 && (e.selMe != n.selMe || e.selKeyCh != n.selKeyCh)) {
+        releaseTracker(e.selMe, e.selKeyCh);
+      }
+    }
+  }
+  for (int p = 0; p < N_PANELS; ++p) {
+    for (int f = 0; f < N_FADERS; ++f) {
+      const KeyFaderButtonStates& s = in.keyFaderStates[p][f];
+      for (int b = 0; b < N_BUTTONS; ++b) {
+        libmx::acceptIf(s.mask, accepted.keyFaderStates[p][f].mask, 1u << b, s.state[b] <= 1);
+      }
+    }
+  }
+  // A button assigned to nothing goes off on every panel, unless the record carries its state.
+  for (int f = 0; f < N_FADERS; ++f) {
+    for (int b = 0; b < N_BUTTONS; ++b) {
+      const KeyFaderButtonAssign& a = accepted.keyFaders[f][b];
+      if (!(a.mask & KeyFaderButtonAssign::SEL_ME) || a.selMe != MxifKeyFader::ME_SEL_NONE) continue;
+      for (int p = 0; p < N_PANELS; ++p) {
+        KeyFaderButtonStates& s = accepted.keyFaderStates[p][f];
+        if (s.mask & (1u << b)) continue;
+        s.state[b] = 0;
+        s.mask |= 1u << b;
+      }
+    }
+  }
+  libmx::mergeTextRecord(live, accepted);
+  dirty[idx] = 1;
+}
+
+void CategoryControlPanelConfig::resume(const void* saved, int flag) {
+  (void)flag;
+  Record in;
+  std::memcpy(static_cast<void*>(&in), saved, sizeof in);
+  codec::setAllPresence(in);
+  Record accepted;
+  libmx::checkPanelConfigRanges(in, accepted, true);
+  Record& live = record(0);
+  live = Record{};
+  libmx::mergeTextRecord(live, accepted);
+  codec::setAllPresence(live);
+  clearKeyFaderStates();
+}
+
+void CategoryControlPanelConfig::receive(RequestReceiver& rx) {
+  Record in{};
+  if (!libmx::readTextRecord(rx, in)) {
+    rx.reportShort();
+    return;
+  }
+  rx.clearHeader();
+  assign(in, 0);
+}
+
+bool CategoryControlPanelConfig::sendRecord(AcknowledgeSender& tx) {
+  Record& r = record(0);
+  if (dirty[0] == 0 && !hasPendingChange(r)) return true;
+  if (tx.pending() > SEND_PENDING_LIMIT) return false;
+  if (tx.beginPacket(TYPE_INDEX, libmx::textRecordWireLength(r))) {
+    libmx::writeTextRecord(tx.stream(), r);
+  } else {
+    reportSendBufferFull();
+  }
+  dirty[0] = 0;
+  clearPendingChange(r);
+  return true;
+}
+
+void CategoryControlPanelConfig::sendStatus(AcknowledgeSender& tx) { sendRecord(tx); }
+
+void CategoryControlPanelConfig::send(AcknowledgeSender& tx, int part) {
+  record(part);  // the one channel
+  sendRecord(tx);
+}
+
+// ---- Key faders ------------------------------------------------------------------------------------
+
+KeyFaderButtonAssign& CategoryControlPanelConfig::assignEntry(int fader, int btn) {
+  return record(0).keyFaders[inRange(fader, N_FADERS) ? fader : 0][inRange(btn, N_BUTTONS) ? btn : 0];
+}
+
+KeyFaderButtonStates& CategoryControlPanelConfig::stateEntry(int panel, int fader) {
+  if (!inRange(panel, N_PANELS)) MX_FAIL("NeverReachHere");
+  return record(0).keyFaderStates[panel][inRange(fader, N_FADERS) ? fader : 0];
+}
+
+int CategoryControlPanelConfig::matchKeyFaderAssign(int fader, int btn, int selMe, int selKeyCh) {
+  if (selMe == MxifKeyFader::ME_SEL_NONE || !inRange(fader, N_FADERS)) return 0;
+  MX_CHECK(0 <= btn && btn < MxifKeyFader::KEY_FADER_BUTTON_NUM);
+  MX_CHECK(0 <= selMe && selMe <= MxifKeyFader::ME_SEL_ME4B);
+  MX_CHECK(0 <= selKeyCh && selKeyCh <= MxifKeyFader::KEY_SEL_KEY8);
+  const KeyFaderButtonAssign& e = assignEntry(fader, btn);
+  return e.selMe == selMe && e.selKeyCh == selKeyCh ? 1 : 0;
+}
+
+int CategoryControlPanelConfig::keyFaderButtonState(int panel, int fader, int btn) {
+  return stateEntry(panel, fader).state[inRange(btn, N_BUTTONS) ? btn : 0];
+}
+
+void CategoryControlPanelConfig::setKeyFaderButtonState(int panel, int fader, int btn, int value) {
+  if (!inRange(panel, N_PANELS)) return;
+  if (inRange(fader, N_FADERS) && inRange(btn, N_BUTTONS)) {
+    KeyFaderButtonStates& e = record(0).keyFaderStates[panel][fader];
+    e.state[btn] = static_cast<u8>(value);
+    e.mask |= 1u << btn;
+  }
+  dirty[0] = 1;
+}
+
+void CategoryControlPanelConfig::toggleKeyFaderButtonState(int panel, int fader, int btn) {
+  const int old = keyFaderButtonState(panel, fader, btn);
+  setKeyFaderButtonState(panel, fader, btn, old == 1 ? 0 : 1);
+}
+
+bool CategoryControlPanelConfig::keyFaderAssign(int fader, int btn, int& selMe, int& selKeyCh) {
+  if (!inRange(fader, N_FADERS)) {
+    selMe = MxifKeyFader::ME_SEL_NONE;
+    return false;
+  }
+  const KeyFaderButtonAssign& e = assignEntry(fader, btn);
+  selMe = e.selMe;
+  selKeyCh = e.selKeyCh;
+  auto* info = dynamic_cast<CategoryCustomInfo*>(CategoryRegistry::instance().get(MxifCustomInfo::TYPE_INDEX, 0));
+  if (info == nullptr || info->record(0).enable == 0 || customInfoAllows(*info, selMe, selKeyCh)) {
+    return selMe != MxifKeyFader::ME_SEL_NONE;
+  }
+  selMe = MxifKeyFader::ME_SEL_NONE;
+  selKeyCh = 0;
+  for (int p = 0; p < N_PANELS; ++p) setKeyFaderButtonState(p, fader, btn, 0);
+  return false;
+}
+
+void CategoryControlPanelConfig::clearKeyFaderStates() {
+  for (auto& row : record(0).keyFaderStates) {
+    for (auto& e : row) {
+      std::memset(e.state, 0, sizeof e.state);
+      e.mask = ALL_BUTTONS;
+    }
+  }
+  dirty[0] = 1;
+}
+
+}  // namespace category

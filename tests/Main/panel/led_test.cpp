@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <vector>
+
+#include "Lib/Include/storage.h"
+#include "Main/panel/led.h"
+#include "tests/Main/category_fixture.h"
+
+namespace {
+
+using category::CategoryLed;
+using category::CategoryMeLed;
+using internal::MxifLed;
+using internal::MxifMeLed;
+using testing_support::AckPacket;
+
+// Every code 0..3999 through a map: the lamp indexes it reaches, and how many codes it maps.
+std::set<int> indexesOf(int (*map)(int), int& codes) {
+  std::set<int> seen;
+  codes = 0;
+  for (int code = 0; code < 4000; ++code) {
+    try {
+      seen.insert(map(code));
+      ++codes;
+    } catch (const assert::AssertException&) {
+    }
+    if (code % 200 == 0) testing_support::consoleClear();
+  }
+  return seen;
+}
+
+TEST(LampMaps, CodesReachEveryLampOnceButTheUnusedOnes) {
+  struct Case {
+    int (*map)(int);
+    int code, index;  // index -1: outside the map
+  } cases[] = {
+      {ledIndexOfButton, 200, 0},    {ledIndexOfButton, 2450, 180}, {ledIndexOfButton, 2804, 212},
+      {ledIndexOfButton, 3000, 227}, {ledIndexOfButton, 700, 246},  {ledIndexOfButton, 3351, 349},
+      {ledIndexOfButton, 208, -1},   {ledIndexOfButton, 2411, -1},  {busButtonIndex, 0, 0},
+      {busButtonIndex, 50, 48},      {busButtonIndex, 453, 214},    {busButtonIndex, 250, 215},
+      {busButtonIndex, 423, 308},    {busButtonIndex, 424, -1},     {busButtonIndex, 48, -1},
+  };
+  for (const auto& c : cases) {
+    testing_support::consoleClear();
+    if (c.index < 0) {
+      EXPECT_THROW(c.map(c.code), assert::AssertException) << c.code;
+      EXPECT_EQ(testing_support::consoleCount("NeverReachHere"), 1);
+    } else {
+      EXPECT_EQ(c.map(c.code), c.index) << c.code;
+    }
+  }
+  int codes = 0;
+  std::set<int> panel = indexesOf(ledIndexOfButton, codes);
+  EXPECT_EQ(codes, 336);
+  EXPECT_EQ(panel.size(), 336u);
+  for (int i = 213; i <= 226; ++i) EXPECT_EQ(panel.count(i), 0u) << i;
+  EXPECT_EQ(*panel.rbegin(), 349);
+  std::set<int> row = indexesOf(busButtonIndex, codes);
+  EXPECT_EQ(codes, 309);
+  EXPECT_EQ(row.size(), 309u);
+  EXPECT_EQ(*row.rbegin(), 308);
+}
+
+TEST(LampCell, BlinkPhaseAndSteadyRequests) {
+  category::LedCell cell;
+  // Frame by frame: the request put before the frame, and whether it reports and what it shows.
+  struct Frame {
+    int frames;  // repeated this often
+    u8 request;
+    bool reported;
+    u8 output;
+  } frames[] = {
+      {1, 11, true, 1},  {19, 11, false, 1}, {1, 11, true, 0},  {9, 11, false, 0}, {1, 11, true, 1},
+      {5, 11, false, 1}, {1, 12, true, 2},   {19, 12, false, 2}, {1, 12, true, 0}, {1, 0, true, 0},
+      {3, 0, false, 0},  {1, 2, true, 2},    {4, 2, false, 2},  {1, 14, true, 14}, {2, 14, false, 14},
+  };
+  int n = 0;
+  for (const auto& f : frames) {
+    for (int i = 0; i < f.frames; ++i, ++n) {
+      cell.request = f.request;
+      EXPECT_EQ(cell.step(), f.reported) << "frame " << n;
+      EXPECT_EQ(cell.output, f.output) << "frame " << n;
+      cell.changed = 0;
+    }
+  }
+}
+
+class LampStoreTest : public test_categories::SystemCategoriesTest {
+ protected:
+  CategoryLed& panel = CategoryLed::instance();
+  CategoryMeLed* rows = CategoryMeLed::instance();
+};
+
+TEST_F(LampStoreTest, RequestShowsFromTheNextUpdateAndIsReportedOnce) {
+  panel.setLed(1, 2450, 2);
+  rows[2].setLedOnAllPanels(453, 11);
+  EXPECT_EQ(panel.ledRequest(1, 2450), 2);
+  EXPECT_TRUE(sendPass(panel).empty());  // nothing until the store's update
+  panel.update();
+  rows[2].update();
+  const auto packets = sendPass(panel);
+  ASSERT_EQ(packets.size(), 1u);
+  EXPECT_EQ(packets[0].body.size(), 400u);
+  const auto image = packets[0].as<MxifLed>();
+  EXPECT_EQ(image.panel, 1);
+  EXPECT_EQ(image.lamps[180], 2);
+  EXPECT_EQ(image.lampMask[5], 1u << 20);
+  const auto rowPackets = sendPass(rows[2]);
+  ASSERT_EQ(rowPackets.size(), 3u);
+  for (int p = 0; p < 3; ++p) {
+    EXPECT_EQ(rowPackets[p].body.size(), 356u);
+    const auto row = rowPackets[p].as<MxifMeLed>();
+    EXPECT_EQ(row.me, 2);
+    EXPECT_EQ(row.panel, p);
+    EXPECT_EQ(row.lamps[214], 1);
+    EXPECT_EQ(row.lampMask[6], 1u << 22);
+  }
+  for (int frame = 0; frame < 2; ++frame) {  // the same requests again: nothing more to send
+    panel.update();
+    rows[2].update();
+    EXPECT_TRUE(sendPass(panel).empty());
+    EXPECT_TRUE(sendPass(rows[2]).empty());
+  }
+  EXPECT_THROW(panel.setLed(3, 2450, 1), assert::AssertException);
+  EXPECT_EQ(testing_support::consoleCount("0 <= panel && panel < N_CHANNELS"), 1);
+  EXPECT_THROW(rows[0].setLed(0, 424, 1), assert::AssertException);
+}
+
+TEST_F(LampStoreTest, ReceivedRecordAsksForOnePanelImageAgain) {
+  panel.setLed(1, 200, 3);
+  panel.update();
+  sendPass(panel);
+
+  MxifLed lit{};
+  lit.lampMask[0] = ~0u;
+  std::memset(lit.lamps, 2, sizeof lit.lamps);
+  for (u16 p : {1, 3}) lit.panel = p, peer.send(lit);
+  MxifMeLed row{};
+  row.me = 4;
+  peer.send(row);
+  row.me = 2;
+  row.panel = 0;
+  peer.send(row);
+  reg().receiveAll();
+  EXPECT_EQ(testing_support::consoleCount("[ERR]"), 0);
+
+  auto packets = sendPass(panel);
+  ASSERT_EQ(packets.size(), 1u);
+  const auto image = packets[0].as<MxifLed>();
+  EXPECT_EQ(image.panel, 1);
+  EXPECT_EQ(image.lamps[0], 3);
+  EXPECT_EQ(image.lamps[1], 0);
+  EXPECT_EQ(image.lampMask[0], 0u);
+  std::vector<AckPacket> rowPackets;
+  for (int me = 0; me < category::N_ME; ++me) {
+    for (auto& p : sendPass(rows[me])) rowPackets.push_back(p);
+  }
+  ASSERT_EQ(rowPackets.size(), 1u);
+  EXPECT_EQ(rowPackets[0].as<MxifMeLed>().me, 2);
+  EXPECT_EQ(rowPackets[0].as<MxifMeLed>().panel, 0);
+}
+
+TEST_F(LampStoreTest, PassStopsWhileHalfTheOutputStreamIsPending) {
+  panel.setLedOnAllPanels(2000, 1);
+  panel.update();
+  auto& out = AcknowledgeSender::instance().stream();
+  for (int i = 0; i < 0x20000 - 400; ++i) out.write(0);
+  panel.sendStatus(AcknowledgeSender::instance());  // panel 0 fits under the limit, then the pass stops
+  EXPECT_EQ(out.pending(), 0x20000 - 400 + 408);
+  EXPECT_EQ(panel.record(0).lampMask[2], 0u);
+  EXPECT_NE(panel.record(1).lampMask[2], 0u);
+  EXPECT_NE(panel.record(2).lampMask[2], 0u);
+  out.reset();
+  const auto packets = sendPass(panel);
+  ASSERT_EQ(packets.size(), 2u);
+  EXPECT_EQ(packets[0].as<MxifLed>().panel, 1);
+  EXPECT_EQ(packets[1].as<MxifLed>().lamps[73], 1);
+}
+
+TEST_F(LampStoreTest, RestartLeavesEveryLampOff) {
+  panel.setLed(0, 3300, 13);
+  rows[0].setLed(2, 0, 1);
+  rows[3].setLed(1, 400, 2);
+  panel.update();
+  for (int me = 0; me < category::N_ME; ++me) rows[me].update();
+  const std::vector<u8> image(BUF_SIZE * 4);
+  reg().resumeAll(image.data());
+  reg().initAfterResume();
+  EXPECT_EQ(panel.ledRequest(0, 3300), 0);
+  EXPECT_EQ(rows[3].record(1).lamps[285], 0);
+  EXPECT_EQ(rows[3].record(1).me, 3);
+  EXPECT_EQ(rows[3].record(1).panel, 1);
+  panel.update();
+  rows[0].update();
+  EXPECT_TRUE(sendPass(panel).empty());
+  EXPECT_TRUE(sendPass(rows[0]).empty());
+}
+
+}  // namespace
