@@ -9,6 +9,8 @@
 #include "Common/reg.h"
 #include "Lib/Include/check.h"
 #include "Lib/Include/log.h"
+#include "Lib/Include/memory_map.h"
+#include "Lib/Include/storage.h"
 #include "Platform/platform.h"
 
 namespace {
@@ -48,13 +50,7 @@ const ImageAddress IMAGE_TABLE[] = {
 };
 
 constexpr u32 SECOND_BANK = 0x8000000;
-constexpr u32 BOOT_MODE = 0xFFFF0000;
-constexpr u32 BOOT_FIRST_BANK = 0x4000;
-constexpr u32 NV_BASE = 0x81800000;
-constexpr u32 NV_BOARD_MARKER = 0x14028, NV_BOARD_MODE = 0x1402C;
-constexpr u32 BOARD_MODE_MAGIC = 0x54AA1234;
 constexpr u32 NAND_IMAGE_ADR = 0x4A00000;
-constexpr u32 NAND_IMAGE_RAM = 0x31FFFFFC;
 constexpr int NAND_IMAGE_MAX = 0x400000;
 constexpr int NAND_IMAGE_MIN = 4097;
 
@@ -67,12 +63,13 @@ constexpr int FIRST_JOINT = 3;  // me1, me2, sdi1, sdi2
 
 u32 areaOffset = 0;
 
-u32 bankOffset() { return (platform::readMem32(BOOT_MODE) & BOOT_FIRST_BANK) != 0 ? 0 : SECOND_BANK; }
+// The boot mode bit that keeps no backup also selects the first bank.
+u32 bankOffset() { return (platform::readMem32(OCM_BOOT_MODE) & BOOT_MODE_NO_BACKUP) != 0 ? 0 : SECOND_BANK; }
 
 // The board mode stored in the non-volatile window selects image variants (0 without a marker).
 int boardVariant() {
-  if (platform::readMem32(NV_BASE + NV_BOARD_MARKER) != BOARD_MODE_MAGIC) return 0;
-  return static_cast<int>(platform::readMem32(NV_BASE + NV_BOARD_MODE) & 0xFF);
+  if (platform::readMem32(NON_VOLATILE_BASE + STORAGE_BOARD_MODE_MARKER) != BOARD_MODE_MARKER) return 0;
+  return static_cast<int>(platform::readMem32(NON_VOLATILE_BASE + STORAGE_BOARD_MODE) & 0xFF);
 }
 
 u8* imageRam(const FpgaData& f) { return platform::memory(MX_FPGA_IMAGE_AREA + static_cast<u32>(f.bufAddr), f.maxSize); }

@@ -10,11 +10,14 @@
 #include "Common/lock.h"
 #include "Lib/Include/check.h"
 #include "Lib/Include/log.h"
+#include "Lib/Include/memory_map.h"
+#include "Lib/Include/shared.h"
+#include "Lib/Include/storage.h"
 #include "Platform/platform.h"
 
 namespace {
 
-// Glue FPGA registers and on-chip words the core uses.
+// Glue FPGA registers the core uses.
 constexpr u32 REG_FRAME_PERIOD = 0x40000014;
 constexpr u32 REG_BOARD_ID = 0x4000001C;
 constexpr u32 REG_WDT_CONTROL = 0x40000030;
@@ -25,18 +28,6 @@ constexpr u32 REG_DMA1_CONTROL = 0x40000300 + 32 * 1 + 0x1C;
 constexpr u32 REG_ME1_FIELD = 0x82000510;
 constexpr u32 REG_GLUE_FIELD = 0x40004510;
 constexpr u32 REG_BOARD_STRAPS = 0x81000020;
-constexpr u32 OCM_BOOT_MODE = 0xFFFF0000;
-constexpr u32 OCM_STAT_TIMING = 0xFFFF0004;
-constexpr u32 OCM_STAT_BANDWIDTH = 0xFFFF0008;
-constexpr u32 OCM_STAT_BLOCK = 0xFFFF000C;
-constexpr u32 OCM_SERDES_LINK = 0xFFFF0020;
-constexpr u32 OCM_SERDES_REQUEST = 0xFFFF0024;
-constexpr u32 OCM_STARTUP_DONE = 0xFFFFFFE0;
-constexpr u32 NV_BASE = 0x81800000;
-constexpr u32 NV_BOARD_MARKER = 0x14028;
-constexpr u32 NV_BOARD_MODE = 0x1402C;
-constexpr u32 BOARD_MARKER = 0x54AA1234;
-constexpr u32 SHARED_BASE = 0x33000000;
 constexpr int STARTUP_RESOURCE = 95;
 
 constexpr u32 FRAME_COUNT_MAX = 60;
@@ -336,7 +327,7 @@ void mxUpdateEarly() {
 }
 
 // ---- board -------------------------------------------------------------------------------------------
-int mxGetBoardVersion() { return (mxReadReg(OCM_BOOT_MODE) & (1u << 13)) != 0 ? 1 : 2; }
+int mxGetBoardVersion() { return (mxReadReg(OCM_BOOT_MODE) & BOOT_MODE_BOARD_V1) != 0 ? 1 : 2; }
 
 int mxGetBoardType() {
   if (mxReadReg(REG_BOARD_ID) == 0) return 0;
@@ -390,18 +381,18 @@ void mxBoardInit() {
 
   s.paired = false;
   s.fourK = false;
-  if (mxReadReg(NV_BASE + NV_BOARD_MARKER) == BOARD_MARKER) {
-    u32 mode = mxReadReg(NV_BASE + NV_BOARD_MODE) & 0xFF;
+  if (mxReadReg(NON_VOLATILE_BASE + STORAGE_BOARD_MODE_MARKER) == BOARD_MODE_MARKER) {
+    u32 mode = mxReadReg(NON_VOLATILE_BASE + STORAGE_BOARD_MODE) & 0xFF;
     s.paired = mode != 0;
     s.fourK = mode == 2;
   }
-  if ((mxReadReg(OCM_BOOT_MODE) & (1u << 24)) == 0) mxWatchdogEnable(0, 10);
+  if ((mxReadReg(OCM_BOOT_MODE) & BOOT_MODE_KEEP_WATCHDOG) == 0) mxWatchdogEnable(0, 10);
   mxWriteReg(0x8200080C, 0x80000);
 
   mxSetTemperatureAlarm(0x40000080, 90);
   for (u32 port : {0x82000080u, 0x83000080u, 0x84000080u, 0x85000080u}) mxSetTemperatureAlarm(port, 100);
 
-  for (u32 offset : {256u, 260u, 264u, 268u}) mxWriteReg(SHARED_BASE + offset, 0);  // still-valid words
+  for (u32 player = 0; player < 4; ++player) mxWriteReg(SHARED_WINDOW_BASE + SMEM_STILL_VALID + 4 * player, 0);
   for (int player = 0; player < 4; ++player) mxClipResetHeader(player);
   mxOsdBoardInit();
 

@@ -4,6 +4,7 @@
 // registers and reads registers into a read buffer.
 //
 // Channels: 0 NAND flash, 1 the per-frame register update, 2 unused, 3 the backup copy.
+#include "Lib/Include/memory_map.h"
 #include "Lib/Include/types.h"
 
 constexpr int MX_DMA_CHANNELS = 4;
@@ -22,11 +23,10 @@ constexpr u32 MX_DMA_READ_STATUS = 0x14; // bit 31 busy
 constexpr u32 MX_DMA_CONTROL = 0x1C;     // channel control word
 constexpr u32 MX_DMA_START = 0x80000000u;
 
-// Command and read buffers in working memory, two of each per channel.
-constexpr u32 MX_DMA_CMD_BASE = 0x3F400000;
+// Command and read buffers in working memory (from MX_DMA_CMD_BASE and MX_DMA_READ_BASE), two of
+// each per channel.
 constexpr u32 MX_DMA_CMD_CHANNEL_STRIDE = 0x80000;
 constexpr u32 MX_DMA_CMD_BUFFER_STRIDE = 0x40000;
-constexpr u32 MX_DMA_READ_BASE = 0x3F600000;
 constexpr u32 MX_DMA_READ_CHANNEL_STRIDE = 0x200000;
 constexpr u32 MX_DMA_READ_BUFFER_STRIDE = 0x100000;
 

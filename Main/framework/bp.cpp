@@ -2,14 +2,11 @@
 
 #include "Common/reg.h"
 #include "Lib/Include/log.h"
+#include "Lib/Include/memory_map.h"
 #include "Platform/platform.h"
 
 namespace category {
 namespace {
-
-constexpr u32 OCM_BOOT_MODE = 0xFFFF0000;
-constexpr u32 OCM_PROFILE = 0xFFFF0010;
-constexpr u32 BOOT_MODE_NO_BACKUP = 0x4000;
 
 struct Priority {
   int type;

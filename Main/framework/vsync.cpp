@@ -7,6 +7,7 @@
 #include "Common/reg.h"
 #include "Main/framework/startup.h"
 #include "Lib/Include/log.h"
+#include "Lib/Include/memory_map.h"
 #include "Platform/platform.h"
 #include "Main/framework/bp.h"
 
@@ -18,7 +19,6 @@ constexpr u32 IRQ_ENABLE = 0x40000018;
 constexpr u32 IRQ_ALL = 7;
 constexpr u32 STATUS_EARLY = 1u << 0;
 constexpr u32 STATUS_FIELD_SHIFT = 2;
-constexpr u32 OCM_STAT_VSYNC = 0xFFFF0004;
 constexpr u32 STAT_EVERY = 120;
 constexpr u32 SECTION_ATTRIBUTES = 0x4DE2;
 
@@ -134,7 +134,7 @@ void vsyncHandler(void*) {
     // A late frame makes the next period meaningless: its check is skipped.
     h.lastOnTime = run < period ? 1 : 0;
 
-    if (mxReadReg(OCM_STAT_VSYNC) != 0) {
+    if (mxReadReg(OCM_STAT_TIMING) != 0) {
       if (run > h.statMaxUs) h.statMaxUs = run;
       if (++h.statCount >= STAT_EVERY) {
         consolePrintf("executes time %f ms : %f ms\n", static_cast<double>(toMs(run)),
