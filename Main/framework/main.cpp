@@ -5,6 +5,7 @@
 #include "Common/lock.h"
 #include "Common/memory.h"
 #include "Driver/core/core.h"
+#include "Driver/core/regs.h"
 #include "Driver/ddr3/ddr3.h"
 #include "Common/reg.h"
 #include "Main/framework/bp.h"
@@ -19,7 +20,6 @@
 
 namespace {
 
-constexpr u32 REG_HANDOFF_CONTROL = 0x40004200;
 constexpr u32 WARM_CLEAR = 0x6000000;
 constexpr u32 COLD_CLEAR = 0x8000000;
 constexpr u32 WORK_CLEAR = 0x3000000;
@@ -106,7 +106,7 @@ void powerOnSequence() {
 void checkHandOff() {
   u32 address = mxReadReg(OCM_HANDOFF);
   if (address >= LINK_WINDOW_BASE && address <= LINK_WINDOW_LAST) {
-    mxWriteReg(REG_HANDOFF_CONTROL, 0x3E00);
+    mxWriteReg(GLUE_HANDOFF_CONTROL, 0x3E00);
     shutdownInterrupts();
     MX_LOG(libmx::INFO, "return %08x", address);
     platform::endRun(platform::EndReason::HandOff, address);
