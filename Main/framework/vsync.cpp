@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "Driver/core/core.h"
+#include "Driver/core/regs.h"
 #include "Common/reg.h"
 #include "Main/framework/startup.h"
 #include "Lib/Include/log.h"
@@ -14,8 +15,6 @@
 namespace {
 
 constexpr int VSYNC_IRQ_ID = 31;
-constexpr u32 IRQ_STATUS = 0x40000010;  // write one to clear
-constexpr u32 IRQ_ENABLE = 0x40000018;
 constexpr u32 IRQ_ALL = 7;
 constexpr u32 STATUS_EARLY = 1u << 0;
 constexpr u32 STATUS_FIELD_SHIFT = 2;
@@ -88,8 +87,8 @@ void vsyncReset() {
 
 void setupInterrupts(VsyncCallback callback) {
   HandlerState& h = handler();
-  mxWriteReg(IRQ_ENABLE, 0);
-  h.descriptor = HandlerDescriptor{static_cast<u32>(VSYNC_IRQ_ID), IRQ_STATUS, 0x11111111, 0};
+  mxWriteReg(GLUE_IRQ_ENABLE, 0);
+  h.descriptor = HandlerDescriptor{static_cast<u32>(VSYNC_IRQ_ID), GLUE_IRQ_STATUS, 0x11111111, 0};
   setSectionAttributes(0, 0x100000, SECTION_ATTRIBUTES);
   bool connected = platform::irqConnect(VSYNC_IRQ_ID, vsyncHandler, &h.descriptor);
   if (connected) platform::irqEnable(VSYNC_IRQ_ID);
@@ -99,21 +98,21 @@ void setupInterrupts(VsyncCallback callback) {
     return;
   }
   h.callback = callback;
-  mxWriteReg(IRQ_STATUS, IRQ_ALL);
-  mxWriteReg(IRQ_ENABLE, IRQ_ALL);
+  mxWriteReg(GLUE_IRQ_STATUS, IRQ_ALL);
+  mxWriteReg(GLUE_IRQ_ENABLE, IRQ_ALL);
 }
 
 void shutdownInterrupts() {
   platform::irqDisable(VSYNC_IRQ_ID);
   platform::irqDisconnect(VSYNC_IRQ_ID);
-  mxWriteReg(IRQ_ENABLE, 0);
+  mxWriteReg(GLUE_IRQ_ENABLE, 0);
 }
 
 void vsyncHandler(void*) {
   HandlerState& h = handler();
-  u32 status = mxReadReg(IRQ_STATUS);
-  mxWriteReg(IRQ_STATUS, status & IRQ_ALL);
-  mxWriteReg(IRQ_ENABLE, 0);
+  u32 status = mxReadReg(GLUE_IRQ_STATUS);
+  mxWriteReg(GLUE_IRQ_STATUS, status & IRQ_ALL);
+  mxWriteReg(GLUE_IRQ_ENABLE, 0);
 
   if ((status & STATUS_EARLY) != 0) {
     if (h.callback != nullptr) h.callback(-1);
@@ -143,9 +142,9 @@ void vsyncHandler(void*) {
         h.statMaxUs = 0;
       }
     }
-    mxWriteReg(IRQ_STATUS, 6);
+    mxWriteReg(GLUE_IRQ_STATUS, 6);
   }
-  mxWriteReg(IRQ_ENABLE, IRQ_ALL);
+  mxWriteReg(GLUE_IRQ_ENABLE, IRQ_ALL);
 }
 
 void onVsync(int arg) {
