@@ -126,55 +126,78 @@ int busClass(const XptImage& x, int bus) {
   return cls;
 }
 
-void writeFourK(const XptImage& x) {
-  FourKState& s = fourK();
-  const MxDskMixer& dsk = mxDskMixer();
+// The first three outputs of the 4K group: a class per output, two lock flags, whether all three
+// are black, and the DSK fade level of the outputs that show a DSK program output.
+struct OutputClasses {
   int cls[3] = {0, 0, 0};
   int lock[2] = {-1, -1};
   u32 allBlack = 1;
   u32 fade[3] = {0, 0, 0};
-  int e0 = x.bytes[xpt::DSK_ME + 8] > 1 ? 1 : 0;
-  int e1 = x.bytes[xpt::DSK_ME + 9] > 1 ? 1 : 0;
+};
+
+// Classes of the sources of bus A and B of the second context (0 while the group is all black).
+struct BusClasses {
+  int a = 0;
+  int b = 0;
+};
+
+OutputClasses classifyOutputs(const XptImage& x) {
+  OutputClasses c;
+  const int e0 = x.bytes[xpt::DSK_ME + 8] > 1 ? 1 : 0;
+  const int e1 = x.bytes[xpt::DSK_ME + 9] > 1 ? 1 : 0;
   for (int k = 0; k < 3; ++k) {
     int u = x.bytes[xpt::OUTPUT + k];
     if (4 <= u && u <= 7) {
-      cls[k] = u == 5 ? 3 : 2;
-      allBlack = 0;
+      c.cls[k] = u == 5 ? 3 : 2;
+      c.allBlack = 0;
     } else if (32 <= u && u <= 39) {
-      cls[k] = dskStageCode(u + 4512, e0, e1);
-      if (u == 32 || u == 34) fade[k] = dsk.fadeLevel;
-      if (cls[k] != 0) allBlack = 0;
+      c.cls[k] = dskStageCode(u + 4512, e0, e1);
+      if (u == 32 || u == 34) c.fade[k] = mxDskMixer().fadeLevel;
+      if (c.cls[k] != 0) c.allBlack = 0;
     }
-    if (cls[k] != 0) continue;
+    if (c.cls[k] != 0) continue;
     if (k < 2) {
-      cls[k] = k;
-      lock[k] = 0;
-    } else if (lock[0] == -1) {
-      lock[0] = 1;
-      cls[2] = 0;
+      c.cls[k] = k;
+      c.lock[k] = 0;
+    } else if (c.lock[0] == -1) {
+      c.lock[0] = 1;
+      c.cls[2] = 0;
     } else {
-      lock[1] = 1;
-      cls[2] = 1;
+      c.lock[1] = 1;
+      c.cls[2] = 1;
     }
   }
+  return c;
+}
 
+// The all-black flag; a change of it starts the ramp.
+void writeAllBlack(u32 allBlack) {
+  FourKState& s = fourK();
   mxWriteReg(XPT_4K_ALL_BLACK, allBlack);
   if (allBlack != s.allBlack) s.ramp = RAMP_FRAMES;
   s.allBlack = allBlack;
+}
 
-  int classA = 0, classB = 0;
-  if (allBlack == 0) {
-    mxWriteReg(XPT_4K_OUTPUT_CLASSES, static_cast<u32>(cls[0] | cls[1] << 8 | cls[2] << 16));
-    mxWriteReg(XPT_4K_LOCKS, static_cast<u32>(lock[0] & 1) | static_cast<u32>(lock[1]) << 8);
-    classA = busClass(x, 0);
-    classB = busClass(x, 1);
-    mxWriteReg(MX_ME1_BASE + ME_4K_BUS_SOURCE, static_cast<u32>(s.bus[0].source | s.bus[0].sub << 8));
-    mxWriteReg(MX_ME2_BASE + ME_4K_BUS_SOURCE, static_cast<u32>(s.bus[1].source | s.bus[1].sub << 8));
-    mxWriteReg(XPT_4K_BUS_CLASSES, static_cast<u32>(classA | classB << 8));
-  } else {
+// The output classes and lock flags, then the classes and sources of bus A and B.
+BusClasses writeClasses(const XptImage& x, const OutputClasses& c) {
+  if (c.allBlack != 0) {
     mxWriteReg(XPT_4K_OUTPUT_CLASSES, 0x100);
+    return {};
   }
+  mxWriteReg(XPT_4K_OUTPUT_CLASSES, static_cast<u32>(c.cls[0] | c.cls[1] << 8 | c.cls[2] << 16));
+  mxWriteReg(XPT_4K_LOCKS, static_cast<u32>(c.lock[0] & 1) | static_cast<u32>(c.lock[1]) << 8);
+  const BusClasses bus{busClass(x, 0), busClass(x, 1)};
+  const FourKState& s = fourK();
+  mxWriteReg(MX_ME1_BASE + ME_4K_BUS_SOURCE, static_cast<u32>(s.bus[0].source | s.bus[0].sub << 8));
+  mxWriteReg(MX_ME2_BASE + ME_4K_BUS_SOURCE, static_cast<u32>(s.bus[1].source | s.bus[1].sub << 8));
+  mxWriteReg(XPT_4K_BUS_CLASSES, static_cast<u32>(bus.a | bus.b << 8));
+  return bus;
+}
 
+// The fade levels: the ramp from full level while it runs, else the DSK fade levels of the outputs,
+// with the memory source's fade through black.
+void writeFade(const XptImage& x, const u32 (&fade)[3]) {
+  FourKState& s = fourK();
   if (s.ramp > 0) {
     u32 v = static_cast<u32>(s.ramp) * 1023 / RAMP_FRAMES;
     mxWriteReg(XPT_4K_BLACK_FADE, 0);
@@ -186,10 +209,14 @@ void writeFourK(const XptImage& x) {
     mxWriteReg(XPT_4K_FADE_01, fade[0] | fade[1] << 16);
     mxWriteReg(XPT_4K_FADE_2, fade[2]);
   }
+}
 
-  bool dsk1First = x.bytes[xpt::DSK1_FIRST] != 0;
-  bool blackA = allBlack != 0 || classA == CLASS_ME;
-  bool pictureB = allBlack == 0 && classB == CLASS_ME;
+// The fixed DSK routing of the group: the first DSK of the priority swaps route 1; route 5 and the
+// mode word follow the bus classes.
+void writeRouting(const XptImage& x, bool allBlack, BusClasses bus) {
+  const bool dsk1First = x.bytes[xpt::DSK1_FIRST] != 0;
+  const bool blackA = allBlack || bus.a == CLASS_ME;
+  const bool pictureB = !allBlack && bus.b == CLASS_ME;
   mxWriteReg(route(0) + ROUTE_FIRST, 0x8200);
   mxWriteReg(route(0) + ROUTE_SECOND, 0x8280);
   mxWriteReg(route(1) + ROUTE_FIRST, dsk1First ? 0x8280 : 0x8200);
@@ -206,6 +233,15 @@ void writeFourK(const XptImage& x) {
   mxWriteReg(route(5) + ROUTE_FIRST, blackA ? 0x8300 : 0x300);
   mxWriteReg(route(5) + ROUTE_SECOND, pictureB ? 0x8380 : 0x380);
   mxWriteReg(XPT_4K_MODE, (blackA ? 12u : 13u) + (pictureB ? 0u : 2u));
+}
+
+// The 4K output group: classification, class registers, fade ramp and routing.
+void writeFourK(const XptImage& x) {
+  const OutputClasses outputs = classifyOutputs(x);
+  writeAllBlack(outputs.allBlack);
+  const BusClasses bus = writeClasses(x, outputs);
+  writeFade(x, outputs.fade);
+  writeRouting(x, outputs.allBlack != 0, bus);
 }
 
 // Tally selector of one ME from its two output tap codes.
