@@ -280,7 +280,9 @@ void mxSetFormatTiming(int preset, int flag) {
 void mxLoadFormatTable() {
   const double gamma = mxIsSdLine(mxVideoFormat()) ? 0.3 : 0.4;
   mxWriteReg(GLUE_FORMAT_TABLE_CONTROL, FORMAT_TABLE_LOAD);
-  for (int i = 0; i < 256; ++i) mxWriteReg(GLUE_FORMAT_TABLE_DATA, static_cast<u32>(255.0 * std::pow(i / 255.0, gamma)));
+  for (int i = 0; i < 256; ++i) {
+    mxWriteReg(GLUE_FORMAT_TABLE_DATA, static_cast<u32>(255.0 * std::pow(i / 255.0, gamma)));
+  }
   mxWriteReg(GLUE_FORMAT_TABLE_CONTROL, 0);
 }
 
