@@ -266,7 +266,9 @@ void mxCrosspointUpdate() {
   mxWriteReg(XPT_DSK_STAGE, stagePair(x.word(xpt::DSK_STAGE), x.word(xpt::DSK_STAGE + 4)) |
                                 stagePair(x.word(xpt::DSK_STAGE + 8), x.word(xpt::DSK_STAGE + 12)) << 16);
   mxWriteReg(XPT_AUX_FLAG, x.word(xpt::AUX_FLAG));
-  for (int a = 0; a < N_AUX_TRANS; ++a) mxWriteReg(XPT_AUX_TRANS + 4 * static_cast<u32>(a), x.word(xpt::AUX_TRANS + 4 * a));
+  for (int a = 0; a < N_AUX_TRANS; ++a) {
+    mxWriteReg(XPT_AUX_TRANS + 4 * static_cast<u32>(a), x.word(xpt::AUX_TRANS + 4 * a));
+  }
   writeTiming(x);
   if (mx4kMode()) writeFourK(x);
   writeTally(x, 0);
