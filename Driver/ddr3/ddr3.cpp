@@ -85,8 +85,8 @@ void calibratePort(int m, int port) {
       MX_LOG(libmx::INFO, "DDR3(%08x) Calibration complete: waiting %f ms", regs, static_cast<double>(msSince(s.start)));
       for (u32 off = 0; off < 0x40; off += 0x10) {
         const u32 r = regs + DDR3_PORT_CAL_RESULT + off;
-        MX_LOG(libmx::INFO, "%02x: %08x %08x %08x %08x", DDR3_PORT_CAL_RESULT + off, mxReadReg(r), mxReadReg(r + 4), mxReadReg(r + 8),
-               mxReadReg(r + 12));
+        MX_LOG(libmx::INFO, "%02x: %08x %08x %08x %08x", DDR3_PORT_CAL_RESULT + off, mxReadReg(r), mxReadReg(r + 4),
+               mxReadReg(r + 8), mxReadReg(r + 12));
       }
       mxWriteReg(regs + DDR3_PORT_COMMAND, DDR3_CMD_IDLE);
       s.calibrated = true;
@@ -142,8 +142,8 @@ bool testPort(int port) {
     }
     const u32 errors = mxReadReg(t + DDR3_TEST_STATUS) >> 16;
     if (errors > 0) {
-      MX_LOG(libmx::ERR, "DDR3(%x) error : %d count : %08x must be %08x", t, static_cast<int>(errors), mxReadReg(t + DDR3_TEST_FOUND),
-             mxReadReg(t + DDR3_TEST_EXPECTED));
+      MX_LOG(libmx::ERR, "DDR3(%x) error : %d count : %08x must be %08x", t, static_cast<int>(errors),
+             mxReadReg(t + DDR3_TEST_FOUND), mxReadReg(t + DDR3_TEST_EXPECTED));
       passed = false;
     } else {
       MX_LOG(libmx::INFO, "DDR3(%x) Test complete %fms", t, static_cast<double>(msSince(start[m])));
