@@ -289,6 +289,10 @@ void mxLoadFormatTable() {
 // ---- debug reports --------------------------------------------------------------------------------
 namespace {
 
+// Frame counters of the bandwidth and block time reports.
+int bandwidthFrames = 0;
+int blockTimeFrames = 0;
+
 // Counts frames 0..179; a report is due at 120.
 bool reportDue(int& counter) {
   bool due = counter == 120;
@@ -298,9 +302,13 @@ bool reportDue(int& counter) {
 
 }  // namespace
 
+void mxFormatReset() {
+  bandwidthFrames = 0;
+  blockTimeFrames = 0;
+}
+
 void mxReportBandwidth() {
-  static int counter = 0;
-  if (!reportDue(counter)) return;
+  if (!reportDue(bandwidthFrames)) return;
   struct MemoryPort {
     const char* name;
     u32 port;
@@ -322,8 +330,7 @@ void mxReportBandwidth() {
 }
 
 void mxReportBlockTimes() {
-  static int counter = 0;
-  if (!reportDue(counter)) return;
+  if (!reportDue(blockTimeFrames)) return;
   const u32 me1 = mxMeBase(0), me2 = mxMeBase(1);
   struct Block {
     const char* name;

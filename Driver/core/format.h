@@ -41,3 +41,5 @@ void mxSetFormatTiming(int preset, int flag);
 // ---- Debug reports of the driver update (each call is one frame; a report every 180 frames) ------
 void mxReportBandwidth();
 void mxReportBlockTimes();
+// Both reports' frame counters back to 0, as at program start.
+void mxFormatReset();

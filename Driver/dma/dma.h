@@ -34,6 +34,9 @@ struct MxDmaChannel {
 // The channel object of ch (0 to 3), created on first use.
 MxDmaChannel* mxDmaChannel(int ch);
 
+// Every channel idle with empty lists, as at program start; channel objects stay where they are.
+void mxDmaReset();
+
 // Writes the channel control word.
 void mxDmaControl(MxDmaChannel* dma, u32 value);
 

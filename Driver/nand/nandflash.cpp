@@ -299,12 +299,17 @@ void mxNandForgetTable() {
   nand().tableValid = false;
 }
 
+void mxNandReset() {
+  mxNandForgetTable();
+  nand().eccCount = 0;
+  errorWord = MX_NAND_OK;
+  eccMessages = false;
+}
+
 int mxNandRead(u32 adr, u32* buf, int maxBytes) {
-  static bool firstUse = true;
-  if (firstUse) {
+  if (!eccMessages) {
     nand();
     eccMessages = true;
-    firstUse = false;
   }
   const u32 start = mxGetTicks();
   if (maxBytes < 4) return -1;

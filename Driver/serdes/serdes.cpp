@@ -213,6 +213,10 @@ void mxSerdesShiftDelay(const MxSerdesLink& link, int steps, int channel) {
   }
 }
 
+void mxSerdesReset() {
+  for (int c = 0; c < MAX_CHANNELS; ++c) delaySum[c] = delayOf[c] = halfWidth[c] = 0;
+}
+
 int mxSerdesDelay(int channel) {
   MX_CHECK(0 <= channel && channel < MAX_CHANNELS);
   return delayOf[channel];

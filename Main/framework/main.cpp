@@ -7,6 +7,7 @@
 #include "Driver/core/core.h"
 #include "Driver/core/regs.h"
 #include "Driver/ddr3/ddr3.h"
+#include "Driver/resets.h"
 #include "Common/reg.h"
 #include "Main/framework/bp.h"
 #include "Main/framework/link.h"
@@ -155,6 +156,6 @@ void bpMain() {
 }
 
 void bpReset() {
-  mxCoreReset();
+  mxResetAllBlocks();
   vsyncReset();
 }

@@ -41,7 +41,6 @@ class CoreTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
-    mxCoreReset();
     writeMem32(NV_MARKER, 0);  // the non-volatile window outlives a test
     writeMem32(NV_MODE, 0);
     attachDevice(MX_ME1_BASE + FPGA_FIELD, 4, &slow);

@@ -6,6 +6,7 @@
 #include "Driver/core/format.h"
 #include "Driver/core/regs.h"
 #include "Driver/ddr3/regs.h"
+#include "Driver/resets.h"
 #include "Common/reg.h"
 #include "tests/support/board_fixture.h"
 #include "Lib/Include/check.h"
@@ -31,7 +32,7 @@ std::vector<u32> writesTo(u32 adr) {
 void useFormat(int code, int boardMode) {
   constexpr u32 NV_MARKER = NON_VOLATILE_BASE + STORAGE_BOARD_MODE_MARKER;
   constexpr u32 NV_MODE = NON_VOLATILE_BASE + STORAGE_BOARD_MODE;
-  mxCoreReset();  // normal mode
+  mxResetAllBlocks();  // normal mode
   if (boardMode != 0) {
     platform::writeMem32(NV_MARKER, BOARD_MODE_MARKER);
     platform::writeMem32(NV_MODE, static_cast<u32>(boardMode));

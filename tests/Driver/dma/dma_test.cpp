@@ -30,11 +30,6 @@ class DmaTest : public testing_support::BoardTest {
   void SetUp() override {
     BoardTest::SetUp();
     dmaEngine().reset();
-    for (int ch = 0; ch < MX_DMA_CHANNELS; ++ch) {  // idle and empty whatever an earlier test left
-      MxDmaChannel* d = mxDmaChannel(ch);
-      if (d->exec) mxDmaSync(d);
-      d->cmdPtr = d->readCnt = 0;
-    }
     traceClear();
     testing_support::consoleClear();
   }

@@ -34,9 +34,6 @@ class XptTest : public BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
-    mxCoreReset();
-    mxXptReset();
-    mxDskReset();
     writeMem32(NV_MARKER, 0);
     writeMem32(NV_MODE, 0);
   }
