@@ -37,7 +37,8 @@ constexpr int NON_VOLATILE_SIZE = 0x20000;
 
 // ---- On-chip memory words shared with the other core -------------------------------------------------
 constexpr u32 OCM_SECTION = 0xFFF00000;
-constexpr u32 OCM_BOOT_MODE = 0xFFFF0000;
+constexpr u32 ON_CHIP_BASE = 0xFFFF0000;  // the words' 64 KiB
+constexpr u32 OCM_BOOT_MODE = ON_CHIP_BASE;
 constexpr u32 OCM_STAT_TIMING = 0xFFFF0004;     // statistics switches: frame timing,
 constexpr u32 OCM_STAT_BANDWIDTH = 0xFFFF0008;  // memory bandwidth,
 constexpr u32 OCM_STAT_BLOCK = 0xFFFF000C;      // block processing times,
