@@ -1,5 +1,6 @@
 // FPGA configuration loading: images from NAND flash to RAM, then through the configuration ports.
 #include "Amp/config.h"
+#include "Amp/regs.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,6 +10,8 @@
 #include "Common/reg.h"
 #include "Lib/Include/check.h"
 #include "Lib/Include/log.h"
+#include "Lib/Include/memory_map.h"
+#include "Lib/Include/storage.h"
 #include "Platform/platform.h"
 
 namespace {
@@ -26,13 +29,13 @@ struct FpgaData {
 };
 
 FpgaData fpgaData[MX_FPGA_COUNT] = {
-    {"glue", 0x40000100, 0, 1, "glue", 0x40000, 0x80000000, 0, 0, -1},
-    {"lan1", 0x81000800, 0, 0, "lan1", 0x60000, 0, 0, 0, -1},
-    {"lan2", 0x81000900, 0, 0, "lan2", 0x60000, 0, 0, 0, -1},
-    {"me1", 0x81000400, 0, 0, "me1", 0xB00000, 0x80000000, 1, 0, -1},
-    {"me2", 0x81000500, 0, 0, "me2", 0xB00000, 0x80000000, 2, 0, -1},
-    {"sdi1", 0x81000600, 0, 0, "sdi", 0x300000, 0x81000004, 1, 0, -1},
-    {"sdi2", 0x81000700, 0, 0, "sdi", 0x300000, 0x84000004, 1, 0, -1},
+    {"glue", GLUE_CONFIG_PORT, 0, 1, "glue", 0x40000, FPGA_ENABLE, 0, 0, -1},
+    {"lan1", LAN1_CONFIG_PORT, 0, 0, "lan1", 0x60000, 0, 0, 0, -1},
+    {"lan2", LAN2_CONFIG_PORT, 0, 0, "lan2", 0x60000, 0, 0, 0, -1},
+    {"me1", ME1_CONFIG_PORT, 0, 0, "me1", 0xB00000, FPGA_ENABLE, 1, 0, -1},
+    {"me2", ME2_CONFIG_PORT, 0, 0, "me2", 0xB00000, FPGA_ENABLE, 2, 0, -1},
+    {"sdi1", SDI1_CONFIG_PORT, 0, 0, "sdi", 0x300000, BOARD_ENABLE, 1, 0, -1},
+    {"sdi2", SDI2_CONFIG_PORT, 0, 0, "sdi", 0x300000, SDI2_ENABLE, 1, 0, -1},
 };
 
 // NAND addresses of each image: the first bank's address and the variant 1 and 2 addresses
@@ -48,18 +51,10 @@ const ImageAddress IMAGE_TABLE[] = {
 };
 
 constexpr u32 SECOND_BANK = 0x8000000;
-constexpr u32 BOOT_MODE = 0xFFFF0000;
-constexpr u32 BOOT_FIRST_BANK = 0x4000;
-constexpr u32 NV_BASE = 0x81800000;
-constexpr u32 NV_BOARD_MARKER = 0x14028, NV_BOARD_MODE = 0x1402C;
-constexpr u32 BOARD_MODE_MAGIC = 0x54AA1234;
 constexpr u32 NAND_IMAGE_ADR = 0x4A00000;
-constexpr u32 NAND_IMAGE_RAM = 0x31FFFFFC;
 constexpr int NAND_IMAGE_MAX = 0x400000;
 constexpr int NAND_IMAGE_MIN = 4097;
 
-constexpr u32 PORT_MODE = 0x0, PORT_PROG = 0x4, PORT_STATUS = 0x8, PORT_DATA = 0xC;
-constexpr u32 INIT_B = 1, DONE = 2;
 constexpr u32 INIT_B_TIMEOUT_US = 100000;
 constexpr int DONE_TRIES = 256;
 constexpr u32 SETTLE_US = 120000;
@@ -67,12 +62,13 @@ constexpr int FIRST_JOINT = 3;  // me1, me2, sdi1, sdi2
 
 u32 areaOffset = 0;
 
-u32 bankOffset() { return (platform::readMem32(BOOT_MODE) & BOOT_FIRST_BANK) != 0 ? 0 : SECOND_BANK; }
+// The boot mode bit that keeps no backup also selects the first bank.
+u32 bankOffset() { return (platform::readMem32(OCM_BOOT_MODE) & BOOT_MODE_NO_BACKUP) != 0 ? 0 : SECOND_BANK; }
 
 // The board mode stored in the non-volatile window selects image variants (0 without a marker).
 int boardVariant() {
-  if (platform::readMem32(NV_BASE + NV_BOARD_MARKER) != BOARD_MODE_MAGIC) return 0;
-  return static_cast<int>(platform::readMem32(NV_BASE + NV_BOARD_MODE) & 0xFF);
+  if (platform::readMem32(NON_VOLATILE_BASE + STORAGE_BOARD_MODE_MARKER) != BOARD_MODE_MARKER) return 0;
+  return static_cast<int>(platform::readMem32(NON_VOLATILE_BASE + STORAGE_BOARD_MODE) & 0xFF);
 }
 
 u8* imageRam(const FpgaData& f) { return platform::memory(MX_FPGA_IMAGE_AREA + static_cast<u32>(f.bufAddr), f.maxSize); }
@@ -143,13 +139,13 @@ void logImageHeader(const FpgaData& f) {
 }
 
 bool progAndWaitInit(const FpgaData& f) {
-  mxWriteReg(f.port + PORT_PROG, 1);
+  mxWriteReg(f.port + CONFIG_PROG, 1);
   mxWaitUs(2);
-  mxWriteReg(f.port + PORT_PROG, 0);
+  mxWriteReg(f.port + CONFIG_PROG, 0);
   const u32 start = mxGetTicks();
   for (;;) {
     u32 now = mxGetTicks();
-    if ((mxReadReg(f.port + PORT_STATUS) & INIT_B) != 0) {
+    if ((mxReadReg(f.port + CONFIG_STATUS) & CONFIG_INIT_B) != 0) {
       MX_LOG(libmx::INFO, "%s: INIT_B time %d us\n", f.name, static_cast<int>(mxElapsedUs(start, now)));
       return true;
     }
@@ -161,14 +157,14 @@ bool progAndWaitInit(const FpgaData& f) {
 }
 
 bool waitDone(const FpgaData& f) {
-  if ((mxReadReg(f.port + PORT_STATUS) & INIT_B) == 0) {
+  if ((mxReadReg(f.port + CONFIG_STATUS) & CONFIG_INIT_B) == 0) {
     MX_LOG(libmx::ERR, "%s: Maybe CRC error", f.name);
     return false;
   }
   for (int i = 0; i < DONE_TRIES; ++i) {
     mxWaitUs(1000);
-    mxWriteReg(f.port + PORT_DATA, 0);  // clocks the FPGA's start-up sequence
-    if ((mxReadReg(f.port + PORT_STATUS) & (INIT_B | DONE)) == (INIT_B | DONE)) return true;
+    mxWriteReg(f.port + CONFIG_DATA, 0);  // clocks the FPGA's start-up sequence
+    if ((mxReadReg(f.port + CONFIG_STATUS) & (CONFIG_INIT_B | CONFIG_DONE)) == (CONFIG_INIT_B | CONFIG_DONE)) return true;
   }
   MX_LOG(libmx::ERR, "%s: no DONE", f.name);
   return false;
@@ -182,14 +178,14 @@ int configureSerial(int fpga, int doLoad) {
   enableFpga(fpga, 1);
   if (doLoad != 0) {
     logImageHeader(f);
-    mxWriteReg(f.port + PORT_MODE, f.p0 + (f.p1 << 8));
+    mxWriteReg(f.port + CONFIG_MODE, f.p0 + (f.p1 << 8));
     if (!progAndWaitInit(f)) return 1;
-    mxWriteRegFifo(f.port + PORT_DATA, imageWords(f), f.size / 4);
+    mxWriteRegFifo(f.port + CONFIG_DATA, imageWords(f), f.size / 4);
   }
   if (!waitDone(f)) return 1;
   enableFpga(fpga, 0);
   mxWaitUs(SETTLE_US);
-  if (fpga == 0) mxWriteReg(0x81000004, mxReadReg(0x81000004) & ~1u);
+  if (fpga == 0) mxWriteReg(BOARD_ENABLE, mxReadReg(BOARD_ENABLE) & ~BOARD_ENABLE_GLUE);
   return 0;
 }
 
@@ -201,7 +197,7 @@ int configureJoint(int doLoad) {
     u32 longest = 0;
     for (int i = FIRST_JOINT; i < MX_FPGA_COUNT; ++i) {
       const FpgaData& f = fpgaData[i];
-      mxWriteReg(f.port + PORT_MODE, f.p0 + (f.p1 << 8));
+      mxWriteReg(f.port + CONFIG_MODE, f.p0 + (f.p1 << 8));
       if (!progAndWaitInit(f)) return 1;
       longest = std::max(longest, f.size / 4);
     }
@@ -209,7 +205,7 @@ int configureJoint(int doLoad) {
     for (u32 w = 0; w < longest; ++w) {
       for (int i = FIRST_JOINT; i < MX_FPGA_COUNT; ++i) {
         const FpgaData& f = fpgaData[i];
-        if (w < f.size / 4) mxWriteReg(f.port + PORT_DATA, imageWords(f)[w]);
+        if (w < f.size / 4) mxWriteReg(f.port + CONFIG_DATA, imageWords(f)[w]);
       }
     }
   }

@@ -2,10 +2,11 @@
 // FPGA configuration at a cold power-on: the images of the board's seven FPGAs are read from NAND
 // flash into RAM and written to each FPGA's configuration port (glue first, then the two LAN FPGAs,
 // then ME1, ME2, SDI1 and SDI2 together with interleaved data).
+#include "Lib/Include/memory_map.h"
 #include "Lib/Include/types.h"
 
 constexpr int MX_FPGA_COUNT = 7;  // glue, lan1, lan2, me1, me2, sdi1, sdi2
-constexpr u32 MX_FPGA_IMAGE_AREA = 0x3B000000;
+constexpr u32 MX_FPGA_IMAGE_AREA = WORK_AREA_BASE;
 
 // Loads the glue image, configures the glue FPGA, reads the board mode and loads the images of the
 // other six FPGAs. Returns 1. A missing or unreadable image logs "cannot load %s FPGA config data"
@@ -15,7 +16,7 @@ int mxLoadFpgaImages(int doLoad);
 // together. Returns 0, or 1 when the joint configuration failed (its error is logged).
 int mxConfigureFpgas(int doLoad);
 // Reads the length-prefixed image at NAND 0x4A00000 (0xCA00000 in the second bank) to RAM
-// 0x31FFFFFC. A length below 4097 logs "Bad NAND data %d byte" and restarts the board.
+// NAND_IMAGE_RAM. A length below 4097 logs "Bad NAND data %d byte" and restarts the board.
 int mxLoadNandImage();
 // Sets or clears the FPGA's enable bit, where it has one.
 void enableFpga(int index, int on);

@@ -5,6 +5,7 @@
 
 #include "Common/shared.h"
 #include "Common/reg.h"
+#include "Lib/Include/memory_map.h"
 #include "Lib/Include/storage.h"
 #include "Lib/Include/check.h"
 #include "Platform/platform.h"
@@ -73,12 +74,12 @@ void mxHardUnlock(int lock) {
 
 void mxWriteSharedMemory(int offset, const void* buf, int nbyte) {
   checkShared(offset, nbyte);
-  copyTo(SharedMemory::SMEM_BASE + static_cast<u32>(offset), buf, nbyte);
+  copyTo(SHARED_WINDOW_BASE + static_cast<u32>(offset), buf, nbyte);
 }
 
 void mxReadSharedMemory(int offset, void* buf, int nbyte) {
   checkShared(offset, nbyte);
-  copyFrom(SharedMemory::SMEM_BASE + static_cast<u32>(offset), buf, nbyte);
+  copyFrom(SHARED_WINDOW_BASE + static_cast<u32>(offset), buf, nbyte);
 }
 
 void mxWriteNonVolatile(int offset, const void* buf, int nbyte) {
@@ -92,7 +93,7 @@ void mxReadNonVolatile(int offset, void* buf, int nbyte) {
 }
 
 void mxWriteFpgaMemory(u32 fpga, u32 address, const u32* data, int nbyte) {
-  constexpr u32 ME1 = MX_FPGA_ME1, ME2 = MX_FPGA_ME2, SDI1 = MX_FPGA_SDI1, SDI2 = MX_FPGA_SDI2;
+  constexpr u32 ME1 = MX_ME1_BASE, ME2 = MX_ME2_BASE, SDI1 = MX_SDI1_BASE, SDI2 = MX_SDI2_BASE;
   MX_CHECK(fpga == ME1 || fpga == ME2 || fpga == SDI1 || fpga == SDI2);
   constexpr int BLOCK = 256;
   const u32 status = fpga + 0x304;

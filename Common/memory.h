@@ -1,6 +1,7 @@
 #pragma once
 // Word access to the shared-memory and non-volatile windows, the glue FPGA's hardware semaphores,
 // and the memory ports of the ME and SDI FPGAs.
+#include "Lib/Include/memory_map.h"
 #include "Lib/Include/types.h"
 
 // Hardware semaphores, semaphore n at register 0x40001900 + 4 x n.
@@ -24,11 +25,7 @@ void mxReadSharedMemory(int offset, void* buf, int nbyte);
 void mxWriteNonVolatile(int offset, const void* buf, int nbyte);
 void mxReadNonVolatile(int offset, void* buf, int nbyte);
 
-// Register bases of the FPGAs with a memory port.
-constexpr u32 MX_FPGA_ME1 = 0x82000000;
-constexpr u32 MX_FPGA_ME2 = 0x83000000;
-constexpr u32 MX_FPGA_SDI1 = 0x84000000;
-constexpr u32 MX_FPGA_SDI2 = 0x85000000;
-// Streams nbyte bytes to the FPGA's memory at address in 256-byte blocks; a trailing partial block
-// is sent padded with zeroes.
+// Streams nbyte bytes to address in the memory of the FPGA at fpga (MX_ME1_BASE, MX_ME2_BASE,
+// MX_SDI1_BASE or MX_SDI2_BASE) in 256-byte blocks; a trailing partial block is sent padded with
+// zeroes.
 void mxWriteFpgaMemory(u32 fpga, u32 address, const u32* data, int nbyte);

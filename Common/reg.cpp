@@ -1,5 +1,6 @@
 #include "Common/reg.h"
 
+#include "Lib/Include/memory_map.h"
 #include "Platform/platform.h"
 
 void mxWriteReg(u32 adr, u32 value) { platform::writeReg(adr, value); }
@@ -15,7 +16,7 @@ void mxWriteRegFifo(u32 adr, const u32* buf, u32 n) {
 }
 
 u32 mxGetTicks(u32* out) {
-  u32 t = platform::readReg(0xF8F00200);
+  u32 t = platform::readReg(GLOBAL_TIMER_LOW);
   if (out != nullptr) *out = t;
   return t;
 }

@@ -1,11 +1,10 @@
 #pragma once
-// The memory window shared with the front end.
+// The memory window shared with the front end, at SHARED_WINDOW_BASE.
 #include "Lib/Include/shared.h"
 #include "Lib/Include/types.h"
 
 class SharedMemory {
  public:
-  static constexpr u32 SMEM_BASE = 0x33000000;
   static constexpr int SMEM_SIZE = 0x0B000000;
 
   static SharedMemory& instance();

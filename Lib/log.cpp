@@ -4,11 +4,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Lib/Include/memory_map.h"
 #include "Platform/platform.h"
 
 namespace {
 // Console ring in memory shared with the front end: u32 write index, u32, then the data bytes.
-constexpr u32 CONSOLE_BASE = 0x3FF00000;
+constexpr u32 CONSOLE_BASE = LINK_CONSOLE_RING;
 constexpr u32 CONSOLE_DATA = CONSOLE_BASE + 8;
 constexpr u32 CONSOLE_LAST_INDEX = 0x7FFDF;
 }  // namespace

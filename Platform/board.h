@@ -5,20 +5,22 @@
 #include <string>
 #include <vector>
 
+#include "Lib/Include/memory_map.h"
 #include "Platform/platform.h"
 
 namespace platform {
 
 // ---- Memory map -------------------------------------------------------------------------------
-// Target addresses of the board directory files and of the host-only memory regions.
-constexpr u32 LINK_BASE = 0x3FF00000, LINK_SIZE = 0x100000;      // link.mem
-constexpr u32 SHARED_BASE = 0x33000000, SHARED_SIZE = 0x8000000;  // shared.mem
-constexpr u32 NVRAM_BASE = 0x81800000, NVRAM_SIZE = 0x20000;      // nvram.mem
-constexpr u32 OCM_BASE = 0xFFFF0000, OCM_SIZE = 0x10000;          // ocm.mem
+// Target addresses (Lib/Include/memory_map.h) of the board directory files and of the host-only
+// memory regions.
+constexpr u32 LINK_BASE = LINK_WINDOW_BASE, LINK_SIZE = 0x100000;         // link.mem
+constexpr u32 SHARED_BASE = SHARED_WINDOW_BASE, SHARED_SIZE = 0x8000000;  // shared.mem
+constexpr u32 NVRAM_BASE = NON_VOLATILE_BASE, NVRAM_SIZE = NON_VOLATILE_SIZE;  // nvram.mem
+constexpr u32 OCM_BASE = ON_CHIP_BASE, OCM_SIZE = 0x10000;                // ocm.mem
 // Working memory of the board that the front end does not see (DMA buffers, DDR work area).
-constexpr u32 DRAM_BASE = 0x3B000000, DRAM_SIZE = 0x4F00000;      // up to the link window
+constexpr u32 DRAM_BASE = WORK_AREA_BASE, DRAM_SIZE = LINK_WINDOW_BASE - WORK_AREA_BASE;
 // Program memory: statics that a DMA engine must reach (the backup buffer).
-constexpr u32 PROGRAM_BASE = 0x20000000, PROGRAM_SIZE = 0x100000;
+constexpr u32 PROGRAM_BASE = BACKUP_BUFFER_ADR, PROGRAM_SIZE = 0x100000;
 // Working memory that receives the length-prefixed image read from NAND at power-on (0x31FFFFFC).
 constexpr u32 IMAGE_RAM_BASE = 0x31F00000, IMAGE_RAM_SIZE = 0x500000;
 

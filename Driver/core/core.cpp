@@ -6,37 +6,21 @@
 #include <new>
 
 #include "Driver/blocks.h"
+#include "Driver/core/regs.h"
+#include "Driver/dma/dma.h"
 #include "Common/reg.h"
 #include "Common/lock.h"
 #include "Lib/Include/check.h"
 #include "Lib/Include/log.h"
+#include "Lib/Include/shared.h"
+#include "Lib/Include/storage.h"
 #include "Platform/platform.h"
 
 namespace {
 
-// Glue FPGA registers and on-chip words the core uses.
-constexpr u32 REG_FRAME_PERIOD = 0x40000014;
-constexpr u32 REG_BOARD_ID = 0x4000001C;
-constexpr u32 REG_WDT_CONTROL = 0x40000030;
-constexpr u32 REG_WDT_KICK = 0x40000034;
-constexpr u32 WDT_CONTROL_KEY = 0x5AF0;
-constexpr u32 WDT_KICK_KEY = 0xA5F0;
-constexpr u32 REG_DMA1_CONTROL = 0x40000300 + 32 * 1 + 0x1C;
-constexpr u32 REG_ME1_FIELD = 0x82000510;
-constexpr u32 REG_GLUE_FIELD = 0x40004510;
-constexpr u32 REG_BOARD_STRAPS = 0x81000020;
-constexpr u32 OCM_BOOT_MODE = 0xFFFF0000;
-constexpr u32 OCM_STAT_TIMING = 0xFFFF0004;
-constexpr u32 OCM_STAT_BANDWIDTH = 0xFFFF0008;
-constexpr u32 OCM_STAT_BLOCK = 0xFFFF000C;
-constexpr u32 OCM_SERDES_LINK = 0xFFFF0020;
-constexpr u32 OCM_SERDES_REQUEST = 0xFFFF0024;
-constexpr u32 OCM_STARTUP_DONE = 0xFFFFFFE0;
-constexpr u32 NV_BASE = 0x81800000;
-constexpr u32 NV_BOARD_MARKER = 0x14028;
-constexpr u32 NV_BOARD_MODE = 0x1402C;
-constexpr u32 BOARD_MARKER = 0x54AA1234;
-constexpr u32 SHARED_BASE = 0x33000000;
+// The control word of DMA channel 1, which carries the per-frame register update.
+constexpr u32 UPDATE_DMA_CONTROL = MX_DMA_REGS + MX_DMA_REG_STRIDE * MX_DMA_UPDATE + MX_DMA_CONTROL;
+constexpr u32 ME1_FIELD = MX_ME1_BASE + FPGA_FIELD;
 constexpr int STARTUP_RESOURCE = 95;
 
 constexpr u32 FRAME_COUNT_MAX = 60;
@@ -197,7 +181,7 @@ void mxInitialize(int format, float scale) {
   s.width = info.width;
   s.height = info.height;
   s.periodUs = info.periodUs;
-  mxWriteReg(REG_FRAME_PERIOD, 50 * info.periodUs - 50000);
+  mxWriteReg(GLUE_FRAME_PERIOD, 50 * info.periodUs - 50000);
 
   initDevices();  // clock generator and board devices
   s.initTicks = mxGetTicks();
@@ -287,17 +271,17 @@ void mxUpdate() {
 
   frameCounterEvents(s);
 
-  mxWriteReg(REG_DMA1_CONTROL, 1);
+  mxWriteReg(UPDATE_DMA_CONTROL, 1);
   u32 t[MX_UPDATE_STAGES + 1];
   t[0] = mxGetTicks();
-  u32 fieldMask = is720(s.format) ? 2u : 1u;
-  s.meField = (mxReadReg(REG_ME1_FIELD) & fieldMask) != 0 ? 1 : 0;
-  s.glueField = (mxReadReg(REG_GLUE_FIELD) & fieldMask) != 0 ? 1 : 0;
+  u32 fieldMask = is720(s.format) ? FIELD_720 : FIELD_1080;
+  s.meField = (mxReadReg(ME1_FIELD) & fieldMask) != 0 ? 1 : 0;
+  s.glueField = (mxReadReg(GLUE_FIELD) & fieldMask) != 0 ? 1 : 0;
 
   for (int stage = 1; stage <= MX_UPDATE_STAGES; ++stage) {
     mxUpdateStage(stage, t[0]);
     t[stage] = mxGetTicks();
-    if (stage == 4) mxWriteReg(REG_DMA1_CONTROL, 0);  // the command list of the frame is complete
+    if (stage == 4) mxWriteReg(UPDATE_DMA_CONTROL, 0);  // the command list of the frame is complete
   }
   mxUpdateStage(MX_TRACE_TAIL, t[0]);
 
@@ -328,42 +312,42 @@ void mxUpdate() {
 void mxUpdateEarly() {
   CoreState& s = core();
   platform::traceStage(s.frameNo, MX_TRACE_EARLY);
-  mxWriteReg(REG_DMA1_CONTROL, 1);
+  mxWriteReg(UPDATE_DMA_CONTROL, 1);
   u32 t0 = mxGetTicks();
   mxTransUpdate();
   mxKeyWriteParams();
-  mxWriteReg(REG_DMA1_CONTROL, 0);
+  mxWriteReg(UPDATE_DMA_CONTROL, 0);
   if (s.statTiming) recordTiming(s.early, mxElapsedUs(t0, mxGetTicks()), "update early %f ms : %f ms\n");
   platform::traceStage(s.frameNo, MX_TRACE_NONE);
 }
 
 // ---- board -------------------------------------------------------------------------------------------
-int mxGetBoardVersion() { return (mxReadReg(OCM_BOOT_MODE) & (1u << 13)) != 0 ? 1 : 2; }
+int mxGetBoardVersion() { return (mxReadReg(OCM_BOOT_MODE) & BOOT_MODE_BOARD_V1) != 0 ? 1 : 2; }
 
 int mxGetBoardType() {
-  if (mxReadReg(REG_BOARD_ID) == 0) return 0;
-  u32 r = mxReadReg(REG_BOARD_STRAPS);
+  if (mxReadReg(GLUE_BOARD_ID) == 0) return 0;
+  u32 r = mxReadReg(BOARD_STRAPS);
   bool high = ((r >> 17) & 3) == 3;
   bool low = ((r >> 13) & 3) == 3;
   return (high && !low) ? 1 : 3;
 }
 
-void mxWatchdogKick() { mxWriteReg(REG_WDT_KICK, WDT_KICK_KEY); }
+void mxWatchdogKick() { mxWriteReg(GLUE_WDT_KICK, WDT_KICK_KEY); }
 
 void mxWatchdogEnable(int enable, int second) {
   MX_CHECK(enable == 0 || enable == 1);
   MX_CHECK(1 <= second && second <= 15);
   if (enable == 1) {
     mxWatchdogKick();
-    mxWriteReg(REG_WDT_CONTROL, WDT_CONTROL_KEY + static_cast<u32>(second));
+    mxWriteReg(GLUE_WDT_CONTROL, WDT_CONTROL_KEY + static_cast<u32>(second));
   } else {
-    mxWriteReg(REG_WDT_CONTROL, WDT_CONTROL_KEY);
+    mxWriteReg(GLUE_WDT_CONTROL, WDT_CONTROL_KEY);
   }
 }
 
 void mxHalt() {
   // With the watchdog armed the board restarts out of this spin; without it nothing ever can.
-  u32 control = mxReadReg(REG_WDT_CONTROL);
+  u32 control = mxReadReg(GLUE_WDT_CONTROL);
   if (control <= WDT_CONTROL_KEY || control > WDT_CONTROL_KEY + 15) platform::endRun(platform::EndReason::Halt, 0);
   for (;;) mxGetTicks();
 }
@@ -392,18 +376,18 @@ void mxBoardInit() {
 
   s.paired = false;
   s.fourK = false;
-  if (mxReadReg(NV_BASE + NV_BOARD_MARKER) == BOARD_MARKER) {
-    u32 mode = mxReadReg(NV_BASE + NV_BOARD_MODE) & 0xFF;
+  if (mxReadReg(NON_VOLATILE_BASE + STORAGE_BOARD_MODE_MARKER) == BOARD_MODE_MARKER) {
+    u32 mode = mxReadReg(NON_VOLATILE_BASE + STORAGE_BOARD_MODE) & 0xFF;
     s.paired = mode != 0;
     s.fourK = mode == 2;
   }
-  if ((mxReadReg(OCM_BOOT_MODE) & (1u << 24)) == 0) mxWatchdogEnable(0, 10);
-  mxWriteReg(0x8200080C, 0x80000);
+  if ((mxReadReg(OCM_BOOT_MODE) & BOOT_MODE_KEEP_WATCHDOG) == 0) mxWatchdogEnable(0, 10);
+  mxWriteReg(ME1_GENLOCK_DAC, 0x80000);
 
-  mxSetTemperatureAlarm(0x40000080, 90);
-  for (u32 port : {0x82000080u, 0x83000080u, 0x84000080u, 0x85000080u}) mxSetTemperatureAlarm(port, 100);
+  mxSetTemperatureAlarm(GLUE_XADC, 90);
+  for (u32 fpga : {MX_ME1_BASE, MX_ME2_BASE, MX_SDI1_BASE, MX_SDI2_BASE}) mxSetTemperatureAlarm(fpga + FPGA_XADC, 100);
 
-  for (u32 offset : {256u, 260u, 264u, 268u}) mxWriteReg(SHARED_BASE + offset, 0);  // still-valid words
+  for (u32 player = 0; player < 4; ++player) mxWriteReg(SHARED_WINDOW_BASE + SMEM_STILL_VALID + 4 * player, 0);
   for (int player = 0; player < 4; ++player) mxClipResetHeader(player);
   mxOsdBoardInit();
 

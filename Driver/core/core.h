@@ -2,6 +2,7 @@
 // Driver core: the numbered targets that name hardware block instances, the ME contexts, the
 // video format and board mode flags shared by every driver, the format initialisation of every
 // block (mxInitialize) and the per-frame flush of the block shadows in five timed stages (mxUpdate).
+#include "Lib/Include/memory_map.h"
 #include "Lib/Include/types.h"
 
 // ---- Targets ------------------------------------------------------------------------------------
@@ -80,10 +81,6 @@ enum MxTarget : int {
 constexpr int N_CONTEXT = 8;
 
 // ---- Register banks ------------------------------------------------------------------------------
-constexpr u32 MX_ME1_BASE = 0x82000000, MX_ME2_BASE = 0x83000000;
-constexpr u32 MX_ME1_PAIRED_BASE = 0x86000000, MX_ME2_PAIRED_BASE = 0x87000000;
-constexpr u32 MX_SDI1_BASE = 0x84000000, MX_SDI2_BASE = 0x85000000;
-constexpr u32 MX_GLUE_BASE = 0x40000000;
 // The ME1 / ME2 FPGA bank of the paired-FPGA mode or the normal one.
 u32 mxMeBase(int me);
 
@@ -107,7 +104,7 @@ int mxVideoFormat();        // current folded code 0..7
 u32 mxFrameWidth();
 u32 mxFrameHeight();
 u32 mxFramePeriodUs();      // read by the VSYNC handler
-bool mxPairedFpga();        // paired-FPGA mode: ME FPGA banks at 0x86/0x87
+bool mxPairedFpga();        // paired-FPGA mode: ME FPGA banks at MX_ME1_PAIRED_BASE, MX_ME2_PAIRED_BASE
 bool mx4kMode();            // codes below 10 refused
 u32 mxFrameCount();         // frames since the last mxInitialize, stops at 60
 int mxMeFieldBit();         // field bits read at the start of the frame

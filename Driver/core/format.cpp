@@ -5,6 +5,8 @@
 #include <initializer_list>
 
 #include "Driver/core/core.h"
+#include "Driver/core/regs.h"
+#include "Driver/ddr3/regs.h"
 #include "Common/reg.h"
 #include "Lib/Include/check.h"
 #include "Lib/Include/log.h"
@@ -28,17 +30,16 @@ void waitPortReady(u32 adr, u32 bit) {
 u32 mxTemperatureCode(double celsius) { return static_cast<u32>((celsius + 273.15) * 8.127387 * 16); }
 
 void mxSetTemperatureAlarm(u32 port, int celsius) {
-  constexpr u32 BUSY = 1u << 15;
-  mxWriteReg(port, 0x50);  // over-temperature upper threshold
-  mxWriteReg(port + 4, mxTemperatureCode(celsius + 2));
-  waitPortReady(port, BUSY);
-  mxWriteReg(port, 0x54);  // lower threshold, where the alarm clears
-  mxWriteReg(port + 4, mxTemperatureCode(celsius - 10));
-  waitPortReady(port, BUSY);
+  mxWriteReg(port + XADC_ADDRESS, XADC_UPPER_THRESHOLD);  // over-temperature upper threshold
+  mxWriteReg(port + XADC_DATA, mxTemperatureCode(celsius + 2));
+  waitPortReady(port + XADC_ADDRESS, XADC_BUSY);
+  mxWriteReg(port + XADC_ADDRESS, XADC_LOWER_THRESHOLD);  // lower threshold, where the alarm clears
+  mxWriteReg(port + XADC_DATA, mxTemperatureCode(celsius - 10));
+  waitPortReady(port + XADC_ADDRESS, XADC_BUSY);
 }
 
 u32 mxReadPowerUnitFlags(int* unitA, int* unitB) {
-  u32 r = mxReadReg(0x81000020);
+  u32 r = mxReadReg(BOARD_STRAPS);
   *unitA = (r & (1u << 5)) ? 0 : 1;
   *unitB = (r & (1u << 6)) ? 0 : 1;
   return r;
@@ -47,7 +48,7 @@ u32 mxReadPowerUnitFlags(int* unitA, int* unitB) {
 u32 mxGetAlarmStatus() {
   int a = 0, b = 0;
   mxReadPowerUnitFlags(&a, &b);
-  const u32 s = mxReadReg(0x81000024);
+  const u32 s = mxReadReg(BOARD_POWER_STATUS);
   if ((s & 1) == 0) {
     MX_LOG(libmx::ERR, "Detecting power down");
     mxRestart();
@@ -60,9 +61,10 @@ u32 mxGetAlarmStatus() {
   if (a && bit(3)) w |= 1u << 3;
   if (b && bit(4)) w |= 1u << 4;
   if (!bit(1)) w |= 1u << 6;
-  constexpr u32 OVER_TEMPERATURE[5] = {0x4000008C, 0x8200008C, 0x8300008C, 0x8400008C, 0x8500008C};
+  constexpr u32 PORTS[5] = {GLUE_XADC, MX_ME1_BASE + FPGA_XADC, MX_ME2_BASE + FPGA_XADC, MX_SDI1_BASE + FPGA_XADC,
+                            MX_SDI2_BASE + FPGA_XADC};
   for (int i = 0; i < 5; ++i) {
-    if (mxReadReg(OVER_TEMPERATURE[i]) & 1) w |= 1u << (7 + i);
+    if (mxReadReg(PORTS[i] + XADC_ALARM) & 1) w |= 1u << (7 + i);
   }
   if (w & 0xF80) w |= 1u << 5;
   return w;
@@ -119,45 +121,47 @@ constexpr PllTable table(const PllRow (&rows)[N]) {
 }
 
 PllTable pllRows(u32 base, int port) {
-  if (base == 0x82000400) {
+  if (base == ME1_PLL) {
     if (port == 1) return table(ME1_PORT1);
     if (port == 2) return table(ME1_PORT2);
     if (port == 3) return table(ME1_PORT3);
     return {nullptr, 0};
   }
-  if (base == 0x40004400) return table(GLUE_ROWS);
-  if (base == 0x83000400 || base == 0x84000400 || base == 0x85000400) return table(FPGA_ROWS);
+  if (base == GLUE_PLL) return table(GLUE_ROWS);
+  if (base == MX_ME2_BASE + FPGA_PLL || base == MX_SDI1_BASE + FPGA_PLL || base == MX_SDI2_BASE + FPGA_PLL) {
+    return table(FPGA_ROWS);
+  }
   return {nullptr, 0};
 }
 
 void programPll(u32 base, int port, bool sd) {
-  const u32 ready = base == 0x82000400 ? 1u << (port + 16) : 1u << 15;
+  const u32 ready = base == ME1_PLL ? 1u << (port + PLL_LOCK_SHIFT) : PLL_BUSY;
   const PllTable t = pllRows(base, port);
   for (int i = 0; i < t.n; ++i) {
     const PllRow& r = t.rows[i];
     const u32 adr = r.reg + (static_cast<u32>(port) << 8);
-    mxWriteReg(base + 4, adr);
-    mxReadReg(base + 8);
-    waitPortReady(base + 4, ready);
-    const u32 v = mxReadReg(base + 12);
-    mxWriteReg(base + 4, adr);
-    mxWriteReg(base + 8, ((sd ? r.valueSd : r.value) & ~r.keep) | (v & r.keep));
-    waitPortReady(base + 4, ready);
+    mxWriteReg(base + PLL_ADDRESS, adr);
+    mxReadReg(base + PLL_WRITE);
+    waitPortReady(base + PLL_ADDRESS, ready);
+    const u32 v = mxReadReg(base + PLL_READ);
+    mxWriteReg(base + PLL_ADDRESS, adr);
+    mxWriteReg(base + PLL_WRITE, ((sd ? r.valueSd : r.value) & ~r.keep) | (v & r.keep));
+    waitPortReady(base + PLL_ADDRESS, ready);
   }
 }
 
 }  // namespace
 
 int mxPllInitialize(u32 base, int port) {
-  const u32 c = mxReadReg(base) & 0xFFFF;
+  const u32 c = mxReadReg(base + PLL_CONTROL) & 0xFFFF;
   const u32 reset = 1u << port;
   const bool sd = mxIsSdLine(mxVideoFormat());
   for (int attempt = 0; attempt < 5; ++attempt) {
-    mxWriteReg(base, c | reset);
+    mxWriteReg(base + PLL_CONTROL, c | reset);
     programPll(base, port, sd);
-    mxWriteReg(base, c & ~reset);
+    mxWriteReg(base + PLL_CONTROL, c & ~reset);
     for (int i = 0; i < 20; ++i) {
-      if ((mxReadReg(base) >> (port + 16)) & 1) return 0;
+      if ((mxReadReg(base + PLL_CONTROL) >> (port + PLL_LOCK_SHIFT)) & 1) return 0;
       mxWaitUs(10);
     }
     MX_LOG(libmx::WARN, "Retry(%d): PLL(%08x:%d) Initialize", attempt, base, port);
@@ -177,22 +181,20 @@ struct WindowBlock {
 
 void writeWindowBlock(const WindowBlock& w) {
   const u32 top = static_cast<u32>(w.offset + 2), bottom = top + mxFrameHeight();
-  mxWriteReg(w.base + 0, w.a | 0x8000);
-  mxWriteReg(w.base + 4, w.b | 0x8000);
-  mxWriteReg(w.base + 8, w.c | 0x8000);
-  mxWriteReg(w.base + 12, w.d | 0x8000);
-  mxWriteReg(w.base + 16, mxFrameWidth() - 1);
-  for (u32 off : {20u, 32u, 40u, 48u}) mxWriteReg(w.base + off, top);
-  for (u32 off : {24u, 36u, 44u, 52u}) mxWriteReg(w.base + off, bottom);
+  const u32 sources[4] = {w.a, w.b, w.c, w.d};
+  for (u32 k = 0; k < 4; ++k) mxWriteReg(w.base + WINDOW_SOURCES + 4 * k, sources[k] | WINDOW_SOURCE_ON);
+  mxWriteReg(w.base + WINDOW_LAST_PIXEL, mxFrameWidth() - 1);
+  for (u32 off : WINDOW_TOPS) mxWriteReg(w.base + off, top);
+  for (u32 off : WINDOW_BOTTOMS) mxWriteReg(w.base + off, bottom);
 }
 
 // The three mixer windows of one ME FPGA, then its field window.
 void writeMeWindows(u32 fpga) {
-  writeWindowBlock({fpga + 0x4200, 0, 0x0C00, 0x0A00, 0, 0});
-  writeWindowBlock({fpga + 0x4400, 0, 0x1200, 0x1600, 0, 0});
-  writeWindowBlock({fpga + 0x4480, 0, 0x1800, 0x1C00, 0, 0});
-  mxWriteReg(fpga + 0x4704, 2);
-  mxWriteReg(fpga + 0x4708, mxFrameHeight() + 2);
+  writeWindowBlock({fpga + ME_MIXER_WINDOW_1, 0, 0x0C00, 0x0A00, 0, 0});
+  writeWindowBlock({fpga + ME_MIXER_WINDOW_2, 0, 0x1200, 0x1600, 0, 0});
+  writeWindowBlock({fpga + ME_MIXER_WINDOW_3, 0, 0x1800, 0x1C00, 0, 0});
+  mxWriteReg(fpga + ME_FIELD_TOP, 2);
+  mxWriteReg(fpga + ME_FIELD_BOTTOM, mxFrameHeight() + 2);
 }
 
 }  // namespace
@@ -202,29 +204,29 @@ void mxInitWindowTiming() {
   writeMeWindows(mxMeBase(0));
   writeMeWindows(mxMeBase(1));
   constexpr WindowBlock FIXED[] = {
-      {0x82001200, -1, 0x8C00, 0x8E00, 0, 0},
-      {0x82001280, -1, 0x9000, 0x9200, 0, 0},
-      {0x82001300, -1, 0x9400, 0x9500, 0, 0},
-      {0x82001380, -1, 0x9600, 0x9700, 0, 0},
-      {0x83001700, 0, 0xB001, 0xB201, 0xB000, 0xB200},
+      {ME1_PLAYER_WINDOWS[0], -1, 0x8C00, 0x8E00, 0, 0},
+      {ME1_PLAYER_WINDOWS[1], -1, 0x9000, 0x9200, 0, 0},
+      {ME1_PLAYER_WINDOWS[2], -1, 0x9400, 0x9500, 0, 0},
+      {ME1_PLAYER_WINDOWS[3], -1, 0x9600, 0x9700, 0, 0},
+      {ME2_OUTPUT_WINDOW_1, 0, 0xB001, 0xB201, 0xB000, 0xB200},
   };
   for (const auto& w : FIXED) writeWindowBlock(w);
-  if (paired) writeWindowBlock({0x83001740, 0, 0xB401, 0xB601, 0xB000, 0xB200});
-  else writeWindowBlock({0x83001740, 0, 0xB401, 0xB601, 0xB400, 0xB600});
-  writeWindowBlock({0x83001780, 0, 0x2201, 0, 0, 0});
+  if (paired) writeWindowBlock({ME2_OUTPUT_WINDOW_2, 0, 0xB401, 0xB601, 0xB000, 0xB200});
+  else writeWindowBlock({ME2_OUTPUT_WINDOW_2, 0, 0xB401, 0xB601, 0xB400, 0xB600});
+  writeWindowBlock({ME2_OUTPUT_WINDOW_3, 0, 0x2201, 0, 0, 0});
 }
 
 void mxStillInitialize() {
   const u32 width = (mxFrameWidth() + 63) / 64 * 64 - 1;
   const u32 height = (mxFrameHeight() + 15) / 16 * 16 + 2;
-  for (u32 player : {0x82001100u, 0x82001120u}) {
-    mxWriteReg(player + 0x00, 0);
-    mxWriteReg(player + 0x04, 0);
-    mxWriteReg(player + 0x08, 0xFFFFFFFF);
-    mxWriteReg(player + 0x10, 2048);
-    mxWriteReg(player + 0x14, 2);
-    mxWriteReg(player + 0x18, width);
-    mxWriteReg(player + 0x1C, height);
+  for (u32 player : ME1_STILL_WINDOWS) {
+    mxWriteReg(player + STILL_STORE, 0);
+    mxWriteReg(player + STILL_STORE_2, 0);
+    mxWriteReg(player + STILL_MASK, 0xFFFFFFFF);
+    mxWriteReg(player + STILL_STRIDE, 2048);
+    mxWriteReg(player + STILL_TOP, 2);
+    mxWriteReg(player + STILL_LAST_PIXEL, width);
+    mxWriteReg(player + STILL_BOTTOM, height);
   }
 }
 
@@ -237,8 +239,8 @@ struct Timing {
 };
 
 void writeTiming(const Timing& t) {
-  mxWriteReg(0x40004804, t.mode);
-  for (int i = 0; i < 4; ++i) mxWriteReg(0x40004810 + 4 * i, t.v[i]);
+  mxWriteReg(GLUE_TIMING_MODE, t.mode);
+  for (u32 i = 0; i < 4; ++i) mxWriteReg(GLUE_TIMING_VALUES + 4 * i, t.v[i]);
 }
 
 // [format class][preset 0..3, 4 = any other][flag]; classes: 720-line, 1080-line, 480/576-line.
@@ -266,7 +268,7 @@ int formatClass(int format) { return mxIs720Line(format) ? 0 : mxIsSdLine(format
 
 void mxSetDefaultFormatTiming() {
   constexpr Timing DEFAULTS[3] = {{0, {236, 479, 0, 91}}, {0, {149, 509, 0, 91}}, {0, {336, 479, 16, 91}}};
-  mxWriteReg(0x40004800, 0x3E000440);
+  mxWriteReg(GLUE_TIMING_CONTROL, TIMING_CONTROL_DEFAULT);
   writeTiming(DEFAULTS[formatClass(mxVideoFormat())]);
 }
 
@@ -277,13 +279,19 @@ void mxSetFormatTiming(int preset, int flag) {
 
 void mxLoadFormatTable() {
   const double gamma = mxIsSdLine(mxVideoFormat()) ? 0.3 : 0.4;
-  mxWriteReg(0x40004820, 3);
-  for (int i = 0; i < 256; ++i) mxWriteReg(0x40004824, static_cast<u32>(255.0 * std::pow(i / 255.0, gamma)));
-  mxWriteReg(0x40004820, 0);
+  mxWriteReg(GLUE_FORMAT_TABLE_CONTROL, FORMAT_TABLE_LOAD);
+  for (int i = 0; i < 256; ++i) {
+    mxWriteReg(GLUE_FORMAT_TABLE_DATA, static_cast<u32>(255.0 * std::pow(i / 255.0, gamma)));
+  }
+  mxWriteReg(GLUE_FORMAT_TABLE_CONTROL, 0);
 }
 
 // ---- debug reports --------------------------------------------------------------------------------
 namespace {
+
+// Frame counters of the bandwidth and block time reports.
+int bandwidthFrames = 0;
+int blockTimeFrames = 0;
 
 // Counts frames 0..179; a report is due at 120.
 bool reportDue(int& counter) {
@@ -294,22 +302,27 @@ bool reportDue(int& counter) {
 
 }  // namespace
 
+void mxFormatReset() {
+  bandwidthFrames = 0;
+  blockTimeFrames = 0;
+}
+
 void mxReportBandwidth() {
-  static int counter = 0;
-  if (!reportDue(counter)) return;
+  if (!reportDue(bandwidthFrames)) return;
   struct MemoryPort {
     const char* name;
     u32 port;
     double clock;  // Hz
   };
   constexpr MemoryPort PORTS[] = {
-      {"ME1 HP", 0x82000100, 200e6}, {"ME1 HR", 0x82000200, 266.6e6}, {"ME2 HP", 0x83000100, 200e6},
-      {"ME2 HR", 0x83000200, 266.6e6}, {"SDI HR", 0x84000100, 200e6}, {"SDI HR", 0x85000100, 200e6},
+      {"ME1 HP", MX_ME1_BASE + DDR3_PORT_0, 200e6}, {"ME1 HR", MX_ME1_BASE + DDR3_PORT_1, 266.6e6},
+      {"ME2 HP", MX_ME2_BASE + DDR3_PORT_0, 200e6}, {"ME2 HR", MX_ME2_BASE + DDR3_PORT_1, 266.6e6},
+      {"SDI HR", MX_SDI1_BASE + DDR3_PORT_0, 200e6}, {"SDI HR", MX_SDI2_BASE + DDR3_PORT_0, 200e6},
   };
   for (const auto& p : PORTS) {
-    const u32 idle = mxReadReg(p.port + 52), transfers = mxReadReg(p.port + 56);
-    mxWriteReg(p.port + 48, 1);
-    mxWriteReg(p.port + 48, 0);
+    const u32 idle = mxReadReg(p.port + DDR3_PORT_IDLE_COUNT), transfers = mxReadReg(p.port + DDR3_PORT_TRANSFER_COUNT);
+    mxWriteReg(p.port + DDR3_PORT_COUNT_CONTROL, 1);
+    mxWriteReg(p.port + DDR3_PORT_COUNT_CONTROL, 0);
     MX_LOG(libmx::INFO, "%s : %6.1f MB/s at %4.1f%%\n", p.name, transfers * 256.0 / 3 / 1000000,
            (1 - idle / (p.clock * 3)) * 100);
   }
@@ -317,15 +330,14 @@ void mxReportBandwidth() {
 }
 
 void mxReportBlockTimes() {
-  static int counter = 0;
-  if (!reportDue(counter)) return;
+  if (!reportDue(blockTimeFrames)) return;
   const u32 me1 = mxMeBase(0), me2 = mxMeBase(1);
   struct Block {
     const char* name;
     u32 adr;
   } const blocks[] = {
-      {"ME1 BKGD", me1 + 0x5C00}, {"ME1 KEY1", me1 + 0x6500}, {"ME1 KEY2", me1 + 0x6D00},
-      {"ME2 BKGD", me2 + 0x5C00}, {"ME2 KEY1", me2 + 0x6500}, {"ME2 KEY2", me2 + 0x6D00},
+      {"ME1 BKGD", me1 + ME_BKGD_TIME}, {"ME1 KEY1", me1 + ME_KEY1_TIME}, {"ME1 KEY2", me1 + ME_KEY2_TIME},
+      {"ME2 BKGD", me2 + ME_BKGD_TIME}, {"ME2 KEY1", me2 + ME_KEY1_TIME}, {"ME2 KEY2", me2 + ME_KEY2_TIME},
   };
   for (const auto& b : blocks) MX_LOG(libmx::INFO, "%s : %5.2f ms\n", b.name, mxReadReg(b.adr) * 0.00096);
 }

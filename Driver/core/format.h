@@ -17,7 +17,7 @@ inline bool mxIsSdLine(int format) { return format == 4 || format == 5; }  // 48
 void mxSetTemperatureAlarm(u32 port, int celsius);
 // The sensor code of a temperature: integer part of (x + 273.15) x 8.127387 x 16.
 u32 mxTemperatureCode(double celsius);
-// Bits 5 and 6 of the board word (0x81000020) clear: optional units A and B fitted. Returns the word.
+// Bits 5 and 6 of the strap word (BOARD_STRAPS) clear: optional units A and B fitted. Returns the word.
 u32 mxReadPowerUnitFlags(int* unitA, int* unitB);
 // The alarm word (bits 0..11). A board whose power is going down is restarted; the call then does
 // not return.
@@ -41,3 +41,5 @@ void mxSetFormatTiming(int preset, int flag);
 // ---- Debug reports of the driver update (each call is one frame; a report every 180 frames) ------
 void mxReportBandwidth();
 void mxReportBlockTimes();
+// Both reports' frame counters back to 0, as at program start.
+void mxFormatReset();

@@ -2,6 +2,7 @@
 #include "Driver/ddr3/ddr3.h"
 
 #include "Driver/core/core.h"
+#include "Driver/ddr3/regs.h"
 #include "Common/reg.h"
 #include "Lib/Include/log.h"
 
@@ -16,21 +17,13 @@ struct Memory {
 };
 constexpr int N_MEMORIES = 4;
 const Memory MEMORIES[N_MEMORIES] = {
-    {"ME1", 0x82000000, 2, {40, 60}, 7},
-    {"ME2", 0x83000000, 2, {40, 60}, 7},
-    {"SDI1", 0x84000000, 1, {40, 0}, 1},
-    {"SDI2", 0x85000000, 1, {40, 0}, 1},
+    {"ME1", MX_ME1_BASE, 2, {40, 60}, DDR3_RESET_ME},
+    {"ME2", MX_ME2_BASE, 2, {40, 60}, DDR3_RESET_ME},
+    {"SDI1", MX_SDI1_BASE, 1, {40, 0}, DDR3_RESET_SDI},
+    {"SDI2", MX_SDI2_BASE, 1, {40, 0}, DDR3_RESET_SDI},
 };
 
-// FPGA registers.
-constexpr u32 REG_CONTROL = 0x04, REG_CALIBRATED = 0x90;
-// Port registers (base + 0x100 x (port + 1)).
-constexpr u32 PORT_COMMAND = 0x00, PORT_STATUS = 0x04, PORT_MODE = 0x20, PORT_MODE2 = 0x24, PORT_CAL_ERROR = 0x50,
-              PORT_CAL_RESULT = 0x80;
-// Test engine (base + 0x300).
-constexpr u32 TEST = 0x300, TEST_SELECT = 0x10, TEST_COMMAND = 0x14, TEST_STATUS = 0x18, TEST_PATTERN = 0x1C,
-              TEST_FOUND = 0x20, TEST_EXPECTED = 0x24;
-constexpr u32 TEST_WRITE = 0xFFFF00, TEST_READ = 0xFFFF01, TEST_CLEAR = 0x1FFFFF00, PATTERN = 0xABCD1234;
+constexpr u32 PATTERN = 0xABCD1234;
 
 constexpr int ATTEMPTS = 5;
 constexpr int INIT_ROUNDS = 30;
@@ -48,28 +41,28 @@ struct PortState {
 };
 PortState portState[N_MEMORIES][2];
 
-u32 portRegs(const Memory& m, int port) { return m.base + 0x100 * static_cast<u32>(port + 1); }
-u32 testRegs(const Memory& m) { return m.base + TEST; }
-u32 portSelect(int port) { return port == 1 ? 0x80000000u : 0u; }
+u32 portRegs(const Memory& m, int port) { return m.base + DDR3_PORT_0 + DDR3_PORT_STRIDE * static_cast<u32>(port); }
+u32 testRegs(const Memory& m) { return m.base + DDR3_TEST; }
+u32 portSelect(int port) { return port == 1 ? DDR3_TEST_PORT_1 : 0u; }
 float msSince(u32 start) { return static_cast<float>(mxElapsedUs(start, mxGetTicks())) / 1000.0f; }
 
 void startCalibration(u32 regs, PortState& s) {
-  mxWriteReg(regs + PORT_COMMAND, 60);
+  mxWriteReg(regs + DDR3_PORT_COMMAND, DDR3_CMD_CAL_RESET);
   mxWaitUs(1);
-  mxWriteReg(regs + PORT_COMMAND, 48);
+  mxWriteReg(regs + DDR3_PORT_COMMAND, DDR3_CMD_CAL_START);
   mxGetTicks(&s.start);
 }
 
 void initPort(int m, int port) {
   const u32 regs = portRegs(MEMORIES[m], port);
   PortState& s = portState[m][port];
-  mxWriteReg(regs + PORT_MODE, MEMORIES[m].param[port] == 40 ? 3 : 1);
-  mxWriteReg(regs + PORT_MODE2, 0);
+  mxWriteReg(regs + DDR3_PORT_MODE, MEMORIES[m].param[port] == 40 ? DDR3_MODE_40 : DDR3_MODE_OTHER);
+  mxWriteReg(regs + DDR3_PORT_MODE_2, 0);
   for (int round = 0; round < INIT_ROUNDS; ++round) {
-    mxWriteReg(regs + PORT_COMMAND, 255);
-    mxWriteReg(regs + PORT_COMMAND, 252);
+    mxWriteReg(regs + DDR3_PORT_COMMAND, DDR3_CMD_RESET);
+    mxWriteReg(regs + DDR3_PORT_COMMAND, DDR3_CMD_START);
     for (int poll = 0; poll < INIT_POLLS; ++poll) {
-      if ((mxReadReg(regs + PORT_STATUS) & 3) == 3) {
+      if ((mxReadReg(regs + DDR3_PORT_STATUS) & 3) == 3) {
         mxWaitUs(1000);
         s.calibrated = false;
         startCalibration(regs, s);
@@ -88,14 +81,14 @@ void calibratePort(int m, int port) {
   PortState& s = portState[m][port];
   if (s.calibrated) return;
   for (;;) {
-    if ((mxReadReg(regs + PORT_STATUS) & 7) > 6) {
+    if ((mxReadReg(regs + DDR3_PORT_STATUS) & 7) > 6) {
       MX_LOG(libmx::INFO, "DDR3(%08x) Calibration complete: waiting %f ms", regs, static_cast<double>(msSince(s.start)));
       for (u32 off = 0; off < 0x40; off += 0x10) {
-        const u32 r = regs + PORT_CAL_RESULT + off;
-        MX_LOG(libmx::INFO, "%02x: %08x %08x %08x %08x", PORT_CAL_RESULT + off, mxReadReg(r), mxReadReg(r + 4), mxReadReg(r + 8),
-               mxReadReg(r + 12));
+        const u32 r = regs + DDR3_PORT_CAL_RESULT + off;
+        MX_LOG(libmx::INFO, "%02x: %08x %08x %08x %08x", DDR3_PORT_CAL_RESULT + off, mxReadReg(r), mxReadReg(r + 4),
+               mxReadReg(r + 8), mxReadReg(r + 12));
       }
-      mxWriteReg(regs + PORT_COMMAND, 0);
+      mxWriteReg(regs + DDR3_PORT_COMMAND, DDR3_CMD_IDLE);
       s.calibrated = true;
       return;
     }
@@ -103,7 +96,7 @@ void calibratePort(int m, int port) {
     mxWaitUs(100);
   }
   ++s.retries;
-  MX_LOG(libmx::WARN, "DDR3(%08x) Calibration error: %08x", regs, mxReadReg(regs + PORT_CAL_ERROR));
+  MX_LOG(libmx::WARN, "DDR3(%08x) Calibration error: %08x", regs, mxReadReg(regs + DDR3_PORT_CAL_ERROR));
   MX_LOG(libmx::WARN, "Retry(%d) DDR3(%08x) Calibration", s.retries, regs);
   if (s.retries >= CAL_RETRIES) {
     MX_LOG(libmx::ERR, "DDR3(%08x) can not calibrate", regs);
@@ -115,7 +108,7 @@ void calibratePort(int m, int port) {
 // Polls the test engine every 100 us until its busy bits clear; false after `polls` polls.
 bool waitTestEngine(const Memory& m, int polls) {
   for (int i = 0; i < polls; ++i) {
-    if ((mxReadReg(testRegs(m) + TEST_STATUS) & 3) == 0) return true;
+    if ((mxReadReg(testRegs(m) + DDR3_TEST_STATUS) & 3) == 0) return true;
     mxWaitUs(100);
   }
   return false;
@@ -127,9 +120,9 @@ bool testPort(int port) {
     if (MEMORIES[m].ports <= port) continue;
     const u32 t = testRegs(MEMORIES[m]);
     mxGetTicks(&start[m]);
-    mxWriteReg(t + TEST_SELECT, portSelect(port));
-    mxWriteReg(t + TEST_PATTERN, PATTERN);
-    mxWriteReg(t + TEST_COMMAND, TEST_WRITE);
+    mxWriteReg(t + DDR3_TEST_SELECT, portSelect(port));
+    mxWriteReg(t + DDR3_TEST_PATTERN, PATTERN);
+    mxWriteReg(t + DDR3_TEST_COMMAND, DDR3_TEST_WRITE);
   }
   for (int m = 0; m < N_MEMORIES; ++m) {
     if (MEMORIES[m].ports <= port) continue;
@@ -137,7 +130,7 @@ bool testPort(int port) {
       MX_LOG(libmx::ERR, "DDR3(%x) test write timeout", testRegs(MEMORIES[m]));
       mxRestart();
     }
-    mxWriteReg(testRegs(MEMORIES[m]) + TEST_COMMAND, TEST_READ);
+    mxWriteReg(testRegs(MEMORIES[m]) + DDR3_TEST_COMMAND, DDR3_TEST_READ);
   }
   bool passed = true;
   for (int m = 0; m < N_MEMORIES; ++m) {
@@ -147,10 +140,10 @@ bool testPort(int port) {
       MX_LOG(libmx::ERR, "DDR3(%x) test read timeout", t);
       mxRestart();
     }
-    const u32 errors = mxReadReg(t + TEST_STATUS) >> 16;
+    const u32 errors = mxReadReg(t + DDR3_TEST_STATUS) >> 16;
     if (errors > 0) {
-      MX_LOG(libmx::ERR, "DDR3(%x) error : %d count : %08x must be %08x", t, static_cast<int>(errors), mxReadReg(t + TEST_FOUND),
-             mxReadReg(t + TEST_EXPECTED));
+      MX_LOG(libmx::ERR, "DDR3(%x) error : %d count : %08x must be %08x", t, static_cast<int>(errors),
+             mxReadReg(t + DDR3_TEST_FOUND), mxReadReg(t + DDR3_TEST_EXPECTED));
       passed = false;
     } else {
       MX_LOG(libmx::INFO, "DDR3(%x) Test complete %fms", t, static_cast<double>(msSince(start[m])));
@@ -160,21 +153,21 @@ bool testPort(int port) {
 }
 
 bool bringUpAndTest() {
-  for (const Memory& m : MEMORIES) mxWriteReg(m.base + REG_CONTROL, mxReadReg(m.base + REG_CONTROL) | m.resetBits);
+  for (const Memory& m : MEMORIES) mxWriteReg(m.base + DDR3_CONTROL, mxReadReg(m.base + DDR3_CONTROL) | m.resetBits);
   for (int m = 0; m < N_MEMORIES; ++m) {
     const Memory& mem = MEMORIES[m];
-    const u32 control = mxReadReg(mem.base + REG_CONTROL);
+    const u32 control = mxReadReg(mem.base + DDR3_CONTROL);
     MX_LOG(libmx::INFO, "%s: %08x", mem.name, control);
-    mxWriteReg(mem.base + REG_CONTROL, control & ~mem.resetBits);
+    mxWriteReg(mem.base + DDR3_CONTROL, control & ~mem.resetBits);
     for (int port = 0; port < mem.ports; ++port) initPort(m, port);
-    if (mem.ports == 2) mxWriteReg(mem.base + REG_CONTROL, mxReadReg(mem.base + REG_CONTROL) & ~8u);
+    if (mem.ports == 2) mxWriteReg(mem.base + DDR3_CONTROL, mxReadReg(mem.base + DDR3_CONTROL) & ~DDR3_ME_HOLD);
   }
   for (int pass = 0; pass < CAL_PASSES; ++pass) {
     for (int m = 0; m < N_MEMORIES; ++m) {
       for (int port = 0; port < MEMORIES[m].ports; ++port) calibratePort(m, port);
     }
   }
-  for (const Memory& m : MEMORIES) mxWriteReg(m.base + REG_CALIBRATED, 1);
+  for (const Memory& m : MEMORIES) mxWriteReg(m.base + DDR3_CALIBRATED, 1);
   for (int port = 0; port < 2; ++port) {
     if (!testPort(port)) return false;
   }
@@ -185,9 +178,9 @@ void clearMemories() {
   for (int port = 0; port < 2; ++port) {
     for (const Memory& m : MEMORIES) {
       if (m.ports <= port) continue;
-      mxWriteReg(testRegs(m) + TEST_SELECT, portSelect(port));
-      mxWriteReg(testRegs(m) + TEST_PATTERN, 0);
-      mxWriteReg(testRegs(m) + TEST_COMMAND, TEST_CLEAR);
+      mxWriteReg(testRegs(m) + DDR3_TEST_SELECT, portSelect(port));
+      mxWriteReg(testRegs(m) + DDR3_TEST_PATTERN, 0);
+      mxWriteReg(testRegs(m) + DDR3_TEST_COMMAND, DDR3_TEST_CLEAR);
     }
     for (const Memory& m : MEMORIES) {
       if (m.ports <= port) continue;
@@ -202,8 +195,8 @@ void clearMemories() {
 }  // namespace
 
 void mxInitDdr3() {
-  MX_LOG(libmx::INFO, "MAIN: %08x", mxReadReg(0x40000000));
-  MX_LOG(libmx::INFO, "GLUE: %08x", mxReadReg(0x81000000));
+  MX_LOG(libmx::INFO, "MAIN: %08x", mxReadReg(GLUE_VERSION));
+  MX_LOG(libmx::INFO, "GLUE: %08x", mxReadReg(BOARD_VERSION));
   for (auto& memory : portState) {
     for (auto& s : memory) s = PortState{0, false, 0};
   }

@@ -70,6 +70,13 @@ MxDmaChannel* mxDmaChannel(int ch) {
   return dma;
 }
 
+void mxDmaReset() {
+  for (int ch = 0; ch < MX_DMA_CHANNELS; ++ch) {
+    created[ch] = false;
+    mxDmaChannel(ch);
+  }
+}
+
 void mxDmaControl(MxDmaChannel* dma, u32 value) { mxWriteReg(dma->regs + MX_DMA_CONTROL, value); }
 
 void mxDmaWrite(MxDmaChannel* dma, u32 adr, u32 value) {

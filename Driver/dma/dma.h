@@ -4,6 +4,7 @@
 // registers and reads registers into a read buffer.
 //
 // Channels: 0 NAND flash, 1 the per-frame register update, 2 unused, 3 the backup copy.
+#include "Driver/dma/regs.h"
 #include "Lib/Include/types.h"
 
 constexpr int MX_DMA_CHANNELS = 4;
@@ -11,33 +12,12 @@ constexpr int MX_DMA_NAND = 0;
 constexpr int MX_DMA_UPDATE = 1;
 constexpr int MX_DMA_BACKUP = 3;
 
-// Control block of a channel, at MX_DMA_REGS + MX_DMA_REG_STRIDE x channel.
-constexpr u32 MX_DMA_REGS = 0x40000300;
-constexpr u32 MX_DMA_REG_STRIDE = 32;
-constexpr u32 MX_DMA_CMD_ADR = 0x00;     // command list address; bit 31 starts, 0 stops the channel
-constexpr u32 MX_DMA_CMD_STATUS = 0x04;  // bit 31 busy
-constexpr u32 MX_DMA_CMD_LENGTH = 0x08;  // list length in bytes minus 1
-constexpr u32 MX_DMA_READ_ADR = 0x10;    // read buffer address; bit 31 starts the read side
-constexpr u32 MX_DMA_READ_STATUS = 0x14; // bit 31 busy
-constexpr u32 MX_DMA_CONTROL = 0x1C;     // channel control word
-constexpr u32 MX_DMA_START = 0x80000000u;
-
-// Command and read buffers in working memory, two of each per channel.
-constexpr u32 MX_DMA_CMD_BASE = 0x3F400000;
+// Command and read buffers in working memory (from MX_DMA_CMD_BASE and MX_DMA_READ_BASE), two of
+// each per channel.
 constexpr u32 MX_DMA_CMD_CHANNEL_STRIDE = 0x80000;
 constexpr u32 MX_DMA_CMD_BUFFER_STRIDE = 0x40000;
-constexpr u32 MX_DMA_READ_BASE = 0x3F600000;
 constexpr u32 MX_DMA_READ_CHANNEL_STRIDE = 0x200000;
 constexpr u32 MX_DMA_READ_BUFFER_STRIDE = 0x100000;
-
-// Opcodes in the low two bits of a command's register address.
-constexpr u32 MX_DMA_OP_WRITE = 0;
-constexpr u32 MX_DMA_OP_BURST = 1;
-constexpr u32 MX_DMA_OP_POLL = 2;
-constexpr u32 MX_DMA_OP_READ = 3;
-
-// Register whose reads pad a list's reads to a multiple of 64 words.
-constexpr u32 MX_DMA_PAD_REG = 0x40000004;
 
 struct MxDmaChannel {
   int fillIndex = 0;     // command buffer being filled (0 or 1)
@@ -53,6 +33,9 @@ struct MxDmaChannel {
 
 // The channel object of ch (0 to 3), created on first use.
 MxDmaChannel* mxDmaChannel(int ch);
+
+// Every channel idle with empty lists, as at program start; channel objects stay where they are.
+void mxDmaReset();
 
 // Writes the channel control word.
 void mxDmaControl(MxDmaChannel* dma, u32 value);

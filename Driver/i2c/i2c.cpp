@@ -5,6 +5,9 @@
 
 #include "Driver/core/core.h"
 #include "Driver/core/format.h"
+#include "Driver/core/regs.h"
+#include "Driver/i2c/regs.h"
+#include "Driver/serdes/regs.h"
 #include "Common/reg.h"
 #include "Lib/Include/check.h"
 #include "Lib/Include/log.h"
@@ -16,18 +19,14 @@ struct ChannelInfo {
   u32 command;
   u8 address;
 };
+constexpr u32 SDI1_I2C = MX_SDI1_BASE + SDI_I2C, SDI2_I2C = MX_SDI2_BASE + SDI_I2C;
 constexpr ChannelInfo CHANNELS[I2C_ID_MAX] = {
-    {0x84001000, 0x84001024, 0x4C}, {0x84001000, 0x84001024, 0x34}, {0x84001000, 0x84001020, 0x50},
-    {0x85001000, 0x85001024, 0x4C}, {0x85001000, 0x85001024, 0x34}, {0x85001000, 0x85001020, 0x50},
-    {0x84001000, 0x84001028, 0x7F}, {0x85001000, 0x85001028, 0x7F}, {0x40000400, 0x40000420, 0x69},
+    {SDI1_I2C, SDI1_I2C + I2C_COMMAND_1, 0x4C}, {SDI1_I2C, SDI1_I2C + I2C_COMMAND_1, 0x34},
+    {SDI1_I2C, SDI1_I2C + I2C_COMMAND_0, 0x50}, {SDI2_I2C, SDI2_I2C + I2C_COMMAND_1, 0x4C},
+    {SDI2_I2C, SDI2_I2C + I2C_COMMAND_1, 0x34}, {SDI2_I2C, SDI2_I2C + I2C_COMMAND_0, 0x50},
+    {SDI1_I2C, SDI1_I2C + I2C_COMMAND_2, 0x7F}, {SDI2_I2C, SDI2_I2C + I2C_COMMAND_2, 0x7F},
+    {GLUE_I2C, GLUE_I2C + I2C_COMMAND_0, 0x69},
 };
-
-// Command words.
-constexpr u32 I2C_SEND = 0x100;      // | byte; the first after a stop is the address byte
-constexpr u32 I2C_LAST = 0x300;      // | byte, then stop
-constexpr u32 I2C_RESTART = 0x500;   // | register, then a repeated start
-constexpr u32 I2C_READ = 0x3FF;      // read a byte into bits 0..7, then stop
-constexpr u32 I2C_BUSY = 1u << 9;
 
 // Writes one command word and waits for the controller. The wait is bounded: a controller that
 // stays busy fails the transfer.
@@ -52,7 +51,7 @@ u32 startWrite(const I2cChannel& ch) { return I2C_SEND | (static_cast<u32>(ch.ad
 I2cChannel i2cOpen(int channel) {
   MX_CHECK(0 <= channel && channel < I2C_ID_MAX);
   const ChannelInfo& info = CHANNELS[channel];
-  mxWriteReg(info.controller, 125);
+  mxWriteReg(info.controller, I2C_SETUP);
   return I2cChannel{channel, info.command, info.address};
 }
 
@@ -87,8 +86,7 @@ bool i2cWriteVerify(const I2cChannel& ch, u8 reg, u8 value, u8 mask) {
 // ---- board devices --------------------------------------------------------------------------------
 namespace {
 
-constexpr u32 FPGA_BASES[4] = {0x82000000, 0x83000000, 0x84000000, 0x85000000};  // ME1, ME2, SDI1, SDI2
-constexpr u32 GLUE = 0x40000000;
+constexpr u32 FPGA_BASES[4] = {MX_ME1_BASE, MX_ME2_BASE, MX_SDI1_BASE, MX_SDI2_BASE};
 
 // A clock part started by writing 1, then 3, to its control register; locked when bits 0 and 1 of
 // its status register are set. Five starts, each polled polls times pollUs apart.
@@ -107,7 +105,7 @@ bool startClockPart(const ClockPartStart& p) {
     mxWaitUs(1000);
     mxWriteReg(p.control, 3);
     for (int i = 0; i < p.polls; ++i) {
-      if ((mxReadReg(p.status) & 3) == 3) return true;
+      if ((mxReadReg(p.status) & CLOCK_PART_LOCKED) == CLOCK_PART_LOCKED) return true;
       mxWaitUs(p.pollUs);
     }
     MX_LOG(libmx::WARN, "Retry(%d): %s Initialize retry", attempt, p.name);
@@ -117,8 +115,10 @@ bool startClockPart(const ClockPartStart& p) {
   return false;
 }
 
-constexpr ClockPartStart GS4915 = {"GS4915", 0x84000010, 0x84000014, 1000, 5000, true};
-constexpr ClockPartStart ISP_CLOCK = {"ispClock", 0x85000010, 0x85000014, 100, 50, false};
+constexpr ClockPartStart GS4915_START = {"GS4915", GS4915 + CLOCK_PART_CONTROL, GS4915 + CLOCK_PART_STATUS, 1000,
+                                         5000, true};
+constexpr ClockPartStart ISP_CLOCK_START = {"ispClock", ISP_CLOCK + CLOCK_PART_CONTROL, ISP_CLOCK + CLOCK_PART_STATUS,
+                                            100, 50, false};
 
 void writeEach(u32 offset, u32 value) {
   for (u32 base : FPGA_BASES) mxWriteReg(base + offset, value);
@@ -136,38 +136,39 @@ void writeRun(u32 adr, std::initializer_list<u32> values) {
 int initDevices() {
   const u32 format = static_cast<u32>(mxVideoFormat());
   const u32 flagA = mxPairedFpga() ? 1 : 0;
-  mxWriteReg(GLUE + 0x4500, format);
-  writeEach(0x500, format);
-  writeEach(0x504, flagA);
-  mxWriteReg(GLUE + 0x4504, (mx4kMode() ? 2 : 0) + flagA);
+  mxWriteReg(GLUE_FORMAT, format);
+  writeEach(FPGA_FORMAT, format);
+  writeEach(FPGA_MODE, flagA);
+  mxWriteReg(GLUE_MODE, (mx4kMode() ? 2 : 0) + flagA);
 
-  for (int port = 0; port < 4; ++port) mxPllInitialize(0x82000400, port);
-  mxPllInitialize(0x83000400, 0);
-  mxPllInitialize(0x40004400, 0);
-  mxPllInitialize(0x84000400, 0);
-  mxPllInitialize(0x85000400, 0);
+  for (int port = 0; port < 4; ++port) mxPllInitialize(ME1_PLL, port);
+  mxPllInitialize(MX_ME2_BASE + FPGA_PLL, 0);
+  mxPllInitialize(GLUE_PLL, 0);
+  mxPllInitialize(MX_SDI1_BASE + FPGA_PLL, 0);
+  mxPllInitialize(MX_SDI2_BASE + FPGA_PLL, 0);
 
   for (u32 base : FPGA_BASES) {
-    mxWriteReg(base + 0xB00, 15);
-    mxWriteReg(base + 0xB40, 15);
+    mxWriteReg(base + XCVR_RX_CONTROL, 15);
+    mxWriteReg(base + XCVR_TX_CONTROL, 15);
   }
-  return startClockPart(GS4915) ? 1000 : -1;
+  return startClockPart(GS4915_START) ? 1000 : -1;
 }
 
 void initSyncTiming() {
   const bool b = mx4kMode();
   const u32 lines = static_cast<u32>((mxIsSdLine(mxVideoFormat()) ? 458 : 454) + mxGetLineOffset());
-  writeRun(0x82000580, {27, b ? 450u : 455u, b ? 854u : 212u, 488, 470, 466});
-  writeRun(0x83000580, {20, lines + 512, b ? 474u : 479u, b ? 878u : 236u, 512, 488, 861, 861, 852, 867});
-  for (u32 base : {0x84000500u, 0x85000500u}) {
+  writeRun(MX_ME1_BASE + FPGA_SYNC_TIMING, {27, b ? 450u : 455u, b ? 854u : 212u, 488, 470, 466});
+  writeRun(MX_ME2_BASE + FPGA_SYNC_TIMING,
+           {20, lines + 512, b ? 474u : 479u, b ? 878u : 236u, 512, 488, 861, 861, 852, 867});
+  for (u32 base : {MX_SDI1_BASE, MX_SDI2_BASE}) {
     struct {
-      u32 offset, value;
-    } const rows[] = {{0x80, 20},  {0x84, lines + 553}, {0x88, b ? 443u : 418u}, {0x8C, b ? 847u : 175u},
-                      {0x90, 457}, {0x98, 268},         {0x9C, 25},              {0xAC, 268},
-                      {0xB0, 332}, {0xB8, 426},         {0xBC, 955}};
-    for (auto r : rows) mxWriteReg(base + r.offset, r.value);
+      u32 word, value;  // word of the run
+    } const rows[] = {{0, 20},   {1, lines + 553}, {2, b ? 443u : 418u}, {3, b ? 847u : 175u},
+                      {4, 457},  {6, 268},         {7, 25},              {11, 268},
+                      {12, 332}, {14, 426},        {15, 955}};
+    for (auto r : rows) mxWriteReg(base + FPGA_SYNC_TIMING + 4 * r.word, r.value);
   }
-  writeRun(0x40004580, {20, 512});
+  writeRun(GLUE_SYNC_TIMING, {20, 512});
 }
 
 void initSyncTiming2() {
@@ -178,21 +179,21 @@ void initSyncTiming2() {
   else if (lines == 720) v = 7;
   else if (lines == 244) v = 18;
   else if (lines == 288) v = 13;
-  writeRun(0x820005C0, {v, 36, 34, 36, 34, 34, 37, 57, 34});
-  writeRun(0x830005C0, {v, 36, 34, 36, 34, 34, 34, 34, 37, 57, 34});
-  for (u32 base : {0x84000000u, 0x85000000u}) {
-    writeRun(base + 0x5C0, {v, 36, 32});
-    writeRun(base + 0x5D4, {19, 19, 19});
+  writeRun(MX_ME1_BASE + FPGA_SYNC_TIMING_2, {v, 36, 34, 36, 34, 34, 37, 57, 34});
+  writeRun(MX_ME2_BASE + FPGA_SYNC_TIMING_2, {v, 36, 34, 36, 34, 34, 34, 34, 37, 57, 34});
+  for (u32 base : {MX_SDI1_BASE, MX_SDI2_BASE}) {
+    writeRun(base + FPGA_SYNC_TIMING_2, {v, 36, 32});
+    writeRun(base + SDI_SYNC_DELAYS, {19, 19, 19});
   }
-  writeRun(0x400045C0, {34, 34, 34});
+  writeRun(GLUE_SYNC_TIMING_2, {34, 34, 34});
 }
 
 u32 sdiStatus() {
-  auto b00 = [](u32 base) { return mxReadReg(base + 0xB00) >> 16; };
-  auto b50 = [](u32 base) { return mxReadReg(base + 0xB50); };
+  auto rx = [](u32 base) { return mxReadReg(base + XCVR_RX_CONTROL) >> 16; };
+  auto tx = [](u32 base) { return mxReadReg(base + XCVR_TX_STATUS); };
   // Each SDI FPGA reports in its own positions: SDI1 at bits 20..23, SDI2 at bits 24..27.
-  return b00(0x82000000) | (b50(0x83000000) << 8) | (b00(0x83000000) << 4) | (b50(0x84000000) << 21) |
-         (b00(0x84000000) << 20) | (b50(0x85000000) << 25) | (b00(0x85000000) << 24);
+  return rx(MX_ME1_BASE) | (tx(MX_ME2_BASE) << 8) | (rx(MX_ME2_BASE) << 4) | (tx(MX_SDI1_BASE) << 21) |
+         (rx(MX_SDI1_BASE) << 20) | (tx(MX_SDI2_BASE) << 25) | (rx(MX_SDI2_BASE) << 24);
 }
 
 void initSdiTransceivers() {
@@ -201,49 +202,50 @@ void initSdiTransceivers() {
   const u32 c = mxIs720Line(format) ? 0x1B : 0x16;
   for (int k = 0; k < 4; ++k) {
     const u32 base = FPGA_BASES[k];
-    mxWriteReg(base + 0xB04, a ? 7 : 3);
-    mxWriteReg(base + 0xB30, 0xFFFF);
-    mxWriteReg(base + 0xB44, c + (a ? 0x70000 : 0));
+    mxWriteReg(base + XCVR_MODE, a ? 7 : 3);
+    mxWriteReg(base + XCVR_ENABLE, 0xFFFF);
+    mxWriteReg(base + XCVR_CLOCK, c + (a ? 0x70000 : 0));
     if (k >= 2) continue;
+    const u32 link = base + XCVR_LINK_WORDS;
     if (b) {
-      mxWriteReg(base + 0xB60, 0x23C000A);
-      mxWriteReg(base + 0xB64, format == 0 ? 0x204A8A : 0x20498A);
-      mxWriteReg(base + 0xB68, 0x01010101);
-      mxWriteReg(base + 0xB6C, 0x41414141);
+      mxWriteReg(link, 0x23C000A);
+      mxWriteReg(link + 4, format == 0 ? 0x204A8A : 0x20498A);
+      mxWriteReg(link + 8, 0x01010101);
+      mxWriteReg(link + 12, 0x41414141);
     } else {
-      mxWriteReg(base + 0xB68, format == 0 ? 0x1204A8A : 0x120498A);
-      mxWriteReg(base + 0xB6C, 0x41000000);
-      mxWriteReg(base + 0xB64, 0x23C000A);
+      mxWriteReg(link + 8, format == 0 ? 0x1204A8A : 0x120498A);
+      mxWriteReg(link + 12, 0x41000000);
+      mxWriteReg(link + 4, 0x23C000A);
     }
   }
-  mxWriteReg(0x84000B4C, 85);
-  mxWriteReg(0x85000B4C, 85);
+  mxWriteReg(MX_SDI1_BASE + XCVR_TX_SETUP, 85);
+  mxWriteReg(MX_SDI2_BASE + XCVR_TX_SETUP, 85);
 
-  if (!startClockPart(ISP_CLOCK)) return;
+  if (!startClockPart(ISP_CLOCK_START)) return;
   mxWaitUs(100000);
 
   u32 status = 0;
   for (int attempt = 0; attempt < 5; ++attempt) {
     for (u32 base : FPGA_BASES) {
-      mxWriteReg(base + 0xB00, 15);
-      mxWriteReg(base + 0xB40, 15);
+      mxWriteReg(base + XCVR_RX_CONTROL, 15);
+      mxWriteReg(base + XCVR_TX_CONTROL, 15);
     }
     mxWaitUs(1000);
     for (u32 base : FPGA_BASES) {
-      mxWriteReg(base + 0xB00, 13);
-      mxWriteReg(base + 0xB40, 7);
+      mxWriteReg(base + XCVR_RX_CONTROL, 13);
+      mxWriteReg(base + XCVR_TX_CONTROL, 7);
       mxWaitUs(1000);
     }
     for (u32 base : FPGA_BASES) {
-      mxWriteReg(base + 0xB00, 8);
-      mxWriteReg(base + 0xB40, 3);
+      mxWriteReg(base + XCVR_RX_CONTROL, 8);
+      mxWriteReg(base + XCVR_TX_CONTROL, 3);
     }
     mxWaitUs(1000);
-    writeEach(0xB40, 1);
+    writeEach(XCVR_TX_CONTROL, 1);
     mxWaitUs(1000);
     for (u32 base : FPGA_BASES) {
-      mxWriteReg(base + 0xB00, 0);
-      mxWriteReg(base + 0xB40, 0);
+      mxWriteReg(base + XCVR_RX_CONTROL, 0);
+      mxWriteReg(base + XCVR_TX_CONTROL, 0);
     }
     status = sdiStatus();
     if (status == SDI_STATUS_OK) break;
@@ -252,23 +254,27 @@ void initSdiTransceivers() {
   if (status != SDI_STATUS_OK) MX_LOG(libmx::ERR, "ERROR : SDI RX/TX Initialize %x", status);
 
   const int d = mxGetLineOffset() - (b ? 1 : 0);
-  mxWriteReg(0x83000B48, static_cast<u32>(d + 41));
+  mxWriteReg(MX_ME2_BASE + XCVR_DELAY, static_cast<u32>(d + 41));
   const u32 sdiDelay = static_cast<u32>((b ? d + 41 : d) + 10);
-  mxWriteReg(0x84000B48, sdiDelay);
-  mxWriteReg(0x85000B48, sdiDelay);
+  mxWriteReg(MX_SDI1_BASE + XCVR_DELAY, sdiDelay);
+  mxWriteReg(MX_SDI2_BASE + XCVR_DELAY, sdiDelay);
 }
 
 // ---- serdes links -------------------------------------------------------------------------------
 namespace {
 
+// The sending side's block n and the receiving side's block n of an FPGA.
+constexpr u32 tx(u32 fpga, u32 n) { return fpga + SERDES_TX + SERDES_BLOCK_STRIDE * n; }
+constexpr u32 rx(u32 fpga, u32 n) { return fpga + SERDES_RX + SERDES_BLOCK_STRIDE * n; }
+
 constexpr SerdesLink LINKS[N_SERDES_LINKS] = {
-    {"ME1->ME2", 0x82000700, 0x83000620, 37, {0, 0, 0}},
-    {"ME2->ME1", 0x83000720, 0x82000600, 20, {0, 0, 0}},
-    {"SDI1->ME2", 0x84000700, 0x83000600, 8, {0, 0, 0}},
-    {"ME2->SDI1", 0x83000700, 0x84000600, 3, {0, 0, 0}},
-    {"SDI2->ME2", 0x85000700, 0x83000610, 8, {0, 0, 0}},
-    {"ME2->SDI2", 0x83000710, 0x85000600, 3, {0, 0, 0}},
-    {"ME1->CPU", 0x82000710, 0x40004600, 3, {0x255, 5, 15}},
+    {"ME1->ME2", tx(MX_ME1_BASE, 0), rx(MX_ME2_BASE, 2), 37, {0, 0, 0}},
+    {"ME2->ME1", tx(MX_ME2_BASE, 2), rx(MX_ME1_BASE, 0), 20, {0, 0, 0}},
+    {"SDI1->ME2", tx(MX_SDI1_BASE, 0), rx(MX_ME2_BASE, 0), 8, {0, 0, 0}},
+    {"ME2->SDI1", tx(MX_ME2_BASE, 0), rx(MX_SDI1_BASE, 0), 3, {0, 0, 0}},
+    {"SDI2->ME2", tx(MX_SDI2_BASE, 0), rx(MX_ME2_BASE, 1), 8, {0, 0, 0}},
+    {"ME2->SDI2", tx(MX_ME2_BASE, 1), rx(MX_SDI2_BASE, 0), 3, {0, 0, 0}},
+    {"ME1->CPU", tx(MX_ME1_BASE, 1), GLUE_SERDES_RX, 3, {0x255, 5, 15}},
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "Driver/dma/dma.h"
+#include "Driver/nand/regs.h"
 #include "Common/reg.h"
 #include "Lib/Include/check.h"
 #include "Lib/Include/log.h"
@@ -19,15 +20,6 @@ constexpr u32 PAGE_WORDS = PAGE_BYTES / 4;
 constexpr int ECC_UNITS = 32;
 constexpr u32 UNIT_WORDS = 16;
 constexpr u32 LOGICAL_LIMIT = 0x1E000000;  // N_SECTORS * BLOCK_SIZE
-
-// Port registers of the glue FPGA.
-constexpr u32 PORT_STATUS = 0x40000200;
-constexpr u32 PORT_LATCH = 0x40000204;
-constexpr u32 PORT_DATA = 0x40000208;
-constexpr u32 PORT_TRANSFER = 0x40000210;
-constexpr u32 PORT_ECC = 0x40000280;
-constexpr u32 PAGE_BUFFER = 0x40002000;
-constexpr u32 LATCH_IDLE = 0, LATCH_ADDRESS = 1, LATCH_COMMAND = 2;
 
 struct SectorTable {
   u32 magic;
@@ -59,23 +51,23 @@ Nand& nand() {
 
 // ---- command-list builders -------------------------------------------------------------------------
 void command(MxDmaChannel* d, u32 c) {
-  mxDmaWrite(d, PORT_LATCH, LATCH_COMMAND);
-  mxDmaWrite(d, PORT_DATA, c);
-  mxDmaWrite(d, PORT_LATCH, LATCH_IDLE);
+  mxDmaWrite(d, NAND_PORT_LATCH, NAND_LATCH_COMMAND);
+  mxDmaWrite(d, NAND_PORT_DATA, c);
+  mxDmaWrite(d, NAND_PORT_LATCH, NAND_LATCH_IDLE);
 }
 
 void pageAddress(MxDmaChannel* d, u32 a) {
-  mxDmaWrite(d, PORT_LATCH, LATCH_ADDRESS);
-  mxDmaWrite(d, PORT_DATA, a & 0xFF);
-  mxDmaWrite(d, PORT_DATA, (a >> 8) & 7);
-  mxDmaWrite(d, PORT_DATA, (a >> 11) & 0xFF);
-  mxDmaWrite(d, PORT_DATA, (a >> 19) & 0xFF);
-  mxDmaWrite(d, PORT_DATA, (a >> 27) & 0xFF);
-  mxDmaWrite(d, PORT_LATCH, LATCH_IDLE);
+  mxDmaWrite(d, NAND_PORT_LATCH, NAND_LATCH_ADDRESS);
+  mxDmaWrite(d, NAND_PORT_DATA, a & 0xFF);
+  mxDmaWrite(d, NAND_PORT_DATA, (a >> 8) & 7);
+  mxDmaWrite(d, NAND_PORT_DATA, (a >> 11) & 0xFF);
+  mxDmaWrite(d, NAND_PORT_DATA, (a >> 19) & 0xFF);
+  mxDmaWrite(d, NAND_PORT_DATA, (a >> 27) & 0xFF);
+  mxDmaWrite(d, NAND_PORT_LATCH, NAND_LATCH_IDLE);
 }
 
-void waitReady(MxDmaChannel* d) { mxDmaPoll(d, PORT_STATUS, 1, 1, 10); }
-void waitIdle(MxDmaChannel* d) { mxDmaPoll(d, PORT_STATUS, 0, 2, 10); }
+void waitReady(MxDmaChannel* d) { mxDmaPoll(d, NAND_PORT_STATUS, 1, NAND_READY, 10); }
+void waitIdle(MxDmaChannel* d) { mxDmaPoll(d, NAND_PORT_STATUS, 0, NAND_BUSY, 10); }
 
 bool resetFlash(MxDmaChannel* d) {
   bool ok = mxDmaExecuteAndWait(d) != 0;
@@ -109,17 +101,17 @@ bool buildPageRead(MxDmaChannel* d, u32 start, u32 nbytes, bool mapped) {
       pageAddress(d, mapped ? mxNandPhysicalAddress(a) : a);
       command(d, 0x30);
       waitReady(d);
-      mxDmaWrite(d, PORT_TRANSFER, (i & 1) * 4 + 3);
+      mxDmaWrite(d, NAND_PORT_TRANSFER, (i & 1) * 4 + 3);
     }
     if (i >= 1) {
       u32 n = std::min(remaining, PAGE_WORDS);
-      mxDmaRead(d, PAGE_BUFFER + PAGE_BYTES * ((i - 1) & 1), static_cast<int>(n * 4));
+      mxDmaRead(d, NAND_PAGE_BUFFER + PAGE_BYTES * ((i - 1) & 1), static_cast<int>(n * 4));
       remaining -= n;
     }
     if (i < pages) {
       waitIdle(d);
-      mxDmaRead(d, PORT_STATUS, 4);
-      mxDmaRead(d, PORT_ECC, ECC_UNITS * 4);
+      mxDmaRead(d, NAND_PORT_STATUS, 4);
+      mxDmaRead(d, NAND_PORT_ECC, ECC_UNITS * 4);
     }
   }
   return true;
@@ -308,12 +300,17 @@ void mxNandForgetTable() {
   nand().tableValid = false;
 }
 
+void mxNandReset() {
+  mxNandForgetTable();
+  nand().eccCount = 0;
+  errorWord = MX_NAND_OK;
+  eccMessages = false;
+}
+
 int mxNandRead(u32 adr, u32* buf, int maxBytes) {
-  static bool firstUse = true;
-  if (firstUse) {
+  if (!eccMessages) {
     nand();
     eccMessages = true;
-    firstUse = false;
   }
   const u32 start = mxGetTicks();
   if (maxBytes < 4) return -1;

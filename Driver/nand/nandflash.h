@@ -34,3 +34,5 @@ MxNandEcc mxNandCheckEcc(u32 e, u32* position);
 
 // Forgets the sector table, so that the next read loads it again (a flash that was rewritten).
 void mxNandForgetTable();
+// The driver as at program start: no table, no error, ECC messages from the first read on.
+void mxNandReset();

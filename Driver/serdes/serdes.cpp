@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "Driver/i2c/i2c.h"
+#include "Driver/serdes/regs.h"
 #include "Common/reg.h"
 #include "Lib/Include/check.h"
 #include "Lib/Include/log.h"
@@ -17,9 +18,6 @@ constexpr int SCAN_ROUNDS = 10;
 constexpr int BITSLIP_TRIES = 8;
 constexpr u32 SYNC_TIMEOUT_US = 10000;
 constexpr double TAP_PS = 78.0;
-
-constexpr u32 CONTROL_RESET = 4, CONTROL_IDLE = 0, CONTROL_SCAN = 1, CONTROL_BITSLIP = 2, CONTROL_SYNC = 3;
-constexpr u32 SYNC_ARM = 32, SYNC_ARM_INPUT = 32800;
 
 // The board's links run at 1000 Mb/s and carry the training word 0x255 on ten bits; a link table
 // row with further parameters gives its own word, delay offset and mask (ME1->CPU: 0x255, 5, 15).
@@ -37,14 +35,14 @@ int delayOf[MAX_CHANNELS];
 int halfWidth[MAX_CHANNELS];
 
 void command(const MxSerdesLink& l, u32 value) {
-  mxWriteReg(l.port + 4, value);
+  mxWriteReg(l.port + SERDES_COMMAND, value);
   mxWaitUs(1);
 }
 
-u32 status(const MxSerdesLink& l) { return mxReadReg(l.port + 4); }
+u32 status(const MxSerdesLink& l) { return mxReadReg(l.port + SERDES_COMMAND); }
 
 void select(const MxSerdesLink& l, int channel) {
-  mxWriteReg(l.port, static_cast<u32>(channel));
+  mxWriteReg(l.port + SERDES_SELECT, static_cast<u32>(channel));
   mxWaitUs(1);
 }
 
@@ -54,25 +52,25 @@ void control(const MxSerdesLink& l, u32 value) {
 }
 
 void stepUp(const MxSerdesLink& l) {
-  command(l, 2);
-  command(l, 3);
+  command(l, SERDES_UP);
+  command(l, SERDES_UP | SERDES_STROBE);
   mxWaitUs(10);
 }
 
 void stepDown(const MxSerdesLink& l) {
   command(l, 0);
-  command(l, 1);
+  command(l, SERDES_STROBE);
   mxWaitUs(10);
 }
 
 void bitslip(const MxSerdesLink& l) {
-  for (u32 v : {8u, 9u, 2u, 3u, 0u}) command(l, v);
+  for (u32 v : {SERDES_SLIP, SERDES_SLIP | SERDES_STROBE, SERDES_UP, SERDES_UP | SERDES_STROBE, 0u}) command(l, v);
 }
 
 void resetDelays(const MxSerdesLink& l) {
   for (int c = 0; c < l.nchannel; ++c) {
     select(l, c);
-    command(l, 4);
+    command(l, SERDES_DELAY_RESET);
     command(l, 0);
   }
 }
@@ -106,7 +104,7 @@ bool scanChannel(const MxSerdesLink& l, int c) {
 }
 
 bool delayScan(const MxSerdesLink& l) {
-  control(l, CONTROL_SCAN);
+  control(l, SERDES_CONTROL_SCAN);
   for (int c = 0; c < l.nchannel; ++c) delaySum[c] = 0;
   for (int round = 0; round < SCAN_ROUNDS; ++round) {
     resetDelays(l);
@@ -127,7 +125,7 @@ bool delayScan(const MxSerdesLink& l) {
 }
 
 bool alignWords(const MxSerdesLink& l) {
-  control(l, CONTROL_BITSLIP);
+  control(l, SERDES_CONTROL_BITSLIP);
   for (int c = 0; c < l.nchannel; ++c) {
     select(l, c);
     for (int i = 0; i < BITSLIP_TRIES; ++i) {
@@ -163,14 +161,14 @@ bool waitChange(const MxSerdesLink& l, u32 mask, const char* error) {
 }
 
 bool syncCheck(const MxSerdesLink& l) {
-  control(l, CONTROL_SYNC);
-  command(l, SYNC_ARM);
+  control(l, SERDES_CONTROL_SYNC);
+  command(l, SERDES_SYNC_ARM);
   select(l, 0);
-  command(l, SYNC_ARM_INPUT);
-  if (!waitChange(l, 0x0F00, "ERROR: internal HSYNC")) return false;
-  if (!waitChange(l, 0xF000, "ERROR: input HSYNC")) return false;
-  command(l, SYNC_ARM);
-  if (!waitChange(l, 0xE000, "ERROR: sync training")) return false;
+  command(l, SERDES_SYNC_ARM | SERDES_SYNC_INPUT);
+  if (!waitChange(l, SERDES_SYNC_INTERNAL, "ERROR: internal HSYNC")) return false;
+  if (!waitChange(l, SERDES_SYNC_SEEN, "ERROR: input HSYNC")) return false;
+  command(l, SERDES_SYNC_ARM);
+  if (!waitChange(l, SERDES_SYNC_TRAINED, "ERROR: sync training")) return false;
   command(l, 0);
   return true;
 }
@@ -186,10 +184,10 @@ int mxSerdesTrain(const MxSerdesLink& link) {
   const int nchannel = link.nchannel;
   MX_CHECK(nchannel < 64);
   MX_CHECK(nchannel > 0);
-  control(link, CONTROL_RESET);
-  control(link, CONTROL_IDLE);
+  control(link, SERDES_CONTROL_RESET);
+  control(link, SERDES_CONTROL_IDLE);
   if (!delayScan(link) || !alignWords(link) || !syncCheck(link)) return -1;
-  control(link, CONTROL_IDLE);
+  control(link, SERDES_CONTROL_IDLE);
   return 0;
 }
 
@@ -213,6 +211,10 @@ void mxSerdesShiftDelay(const MxSerdesLink& link, int steps, int channel) {
       }
     }
   }
+}
+
+void mxSerdesReset() {
+  for (int c = 0; c < MAX_CHANNELS; ++c) delaySum[c] = delayOf[c] = halfWidth[c] = 0;
 }
 
 int mxSerdesDelay(int channel) {

@@ -35,3 +35,5 @@ int mxSerdesHalfBitTaps(int rate);
 // Delay and half window width that the last training found for a channel.
 int mxSerdesDelay(int channel);
 int mxSerdesHalfWidth(int channel);
+// Forgets what the trainings found.
+void mxSerdesReset();

@@ -1,9 +1,7 @@
 #pragma once
-// Areas of the non-volatile window (offsets from its base, 0x81800000) and of the backup buffers.
+// Areas of the non-volatile window (offsets from NON_VOLATILE_BASE) and of the backup buffers.
+#include "Lib/Include/memory_map.h"
 #include "Lib/Include/types.h"
-
-constexpr u32 NON_VOLATILE_BASE = 0x81800000;
-constexpr int NON_VOLATILE_SIZE = 0x20000;
 
 // Backup image at offset 0: magic, version, then the records of the ME 0 and ME 1 instances.
 constexpr u32 BACKUP_MAGIC = 0x08765421;
@@ -20,6 +18,5 @@ constexpr int STORAGE_BOARD_MODE_MARKER = 0x14028;
 constexpr u32 BOARD_MODE_MARKER = 0x54AA1234;
 constexpr int STORAGE_BOARD_MODE = 0x1402C;        // low byte valid only behind the marker
 
-// The backup buffer and the extended buffer lie in program memory that the DMA engine reaches.
-constexpr u32 BACKUP_BUFFER_ADR = 0x20000000;
+// The backup buffer (BACKUP_BUFFER_ADR) and the extended buffer behind it.
 constexpr u32 BACKUP_BUFFER_EXT_ADR = BACKUP_BUFFER_ADR + BUF_SIZE * 4;

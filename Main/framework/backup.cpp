@@ -11,13 +11,12 @@
 #include "Driver/dma/dma.h"
 #include "Main/framework/bp.h"
 #include "Lib/Include/log.h"
+#include "Lib/Include/memory_map.h"
 #include "Platform/platform.h"
 
 namespace category {
 namespace {
 
-constexpr u32 OCM_BOOT_MODE = 0xFFFF0000;
-constexpr u32 BOOT_MODE_NO_BACKUP = 0x4000;
 constexpr int DMA_SLOW_REPORT = 15;  // frames between "DMA too slow" lines
 constexpr int DMA_GIVE_UP = 60;      // frames after which a copy still running is stopped
 

@@ -2,13 +2,12 @@
 
 #include "Common/reg.h"
 #include "Lib/Include/log.h"
+#include "Lib/Include/memory_map.h"
 #include "Lib/Include/records/memory.h"
 #include "Platform/platform.h"
 
 namespace category {
 namespace {
-
-constexpr u32 OCM_PROFILE = 0xFFFF0010;
 
 struct Priority {
   int type;

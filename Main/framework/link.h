@@ -5,13 +5,13 @@
 // Packet (both directions): 0x5A 0x81, u32 body length, u16 type index, the body; big-endian.
 #include "Main/framework/typenames.h"
 #include "Lib/Include/codec.h"
+#include "Lib/Include/memory_map.h"
 #include "Lib/Include/types.h"
 
 // ---- Link rings -----------------------------------------------------------------------------------
 // Each ring: u32 write index, u32 read index (little-endian words), then the data bytes; both
 // indexes wrap at LINK_RING_DATA. The writer stops LINK_RING_RESERVE bytes short of the read index.
-constexpr u32 LINK_ACK_RING = 0x3FF80000;      // written here, read by the front end
-constexpr u32 LINK_REQUEST_RING = 0x3FFA0000;  // written by the front end, read here
+// The rings lie at LINK_ACK_RING and LINK_REQUEST_RING (Lib/Include/memory_map.h).
 constexpr u32 LINK_RING_DATA = 0x1FFF8;
 constexpr u32 LINK_RING_RESERVE = 16;
 

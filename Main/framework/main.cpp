@@ -5,7 +5,9 @@
 #include "Common/lock.h"
 #include "Common/memory.h"
 #include "Driver/core/core.h"
+#include "Driver/core/regs.h"
 #include "Driver/ddr3/ddr3.h"
+#include "Driver/resets.h"
 #include "Common/reg.h"
 #include "Main/framework/bp.h"
 #include "Main/framework/link.h"
@@ -13,24 +15,16 @@
 #include "Main/framework/vsync.h"
 #include "Lib/Include/check.h"
 #include "Lib/Include/log.h"
+#include "Lib/Include/memory_map.h"
+#include "Lib/Include/storage.h"
 #include "Platform/platform.h"
 
 namespace {
 
-constexpr u32 OCM_HANDOFF = 0xFFFFFFF0;
-constexpr u32 OCM_WARM_START = 0xFFFFFFF8;
-constexpr u32 HANDOFF_FIRST = 0x3FF00000;
-constexpr u32 HANDOFF_LAST = 0x3FFFFFFF;
-constexpr u32 REG_HANDOFF_CONTROL = 0x40004200;
-constexpr u32 CONSOLE_BASE = 0x3FF00000;
-constexpr u32 SHARED_BASE = 0x33000000;
 constexpr u32 WARM_CLEAR = 0x6000000;
 constexpr u32 COLD_CLEAR = 0x8000000;
-constexpr u32 WORK_BASE = 0x3B000000;
 constexpr u32 WORK_CLEAR = 0x3000000;
-constexpr u32 NV_BASE = 0x81800000;
-constexpr u32 NV_VERSION = 4;
-constexpr u32 NV_VERSION_COPY = 0x14008;
+constexpr u32 NV_VERSION = 4;  // the backup image's version word
 constexpr u32 SHARED_ATTRIBUTES = 0x4DE2;
 constexpr int STARTUP_RESOURCE = 95;
 constexpr u32 LOOP_US = 30000;
@@ -41,8 +35,8 @@ void clearMemory(u32 base, u32 size) { std::memset(platform::memory(base, size),
 void coldPath() {
   // Keep the other core out while shared resources are set up.
   mxHardLock(MX_HARD_LOCK_2);
-  mxWriteReg(CONSOLE_BASE, 0);
-  mxWriteReg(CONSOLE_BASE + 4, 0);
+  mxWriteReg(LINK_CONSOLE_RING, 0);
+  mxWriteReg(LINK_CONSOLE_RING + 4, 0);
   MX_LOG(libmx::INFO, "start power on sequence");
   u32 start = mxGetTicks();
   stopwatch(start, 0);
@@ -60,9 +54,9 @@ void coldPath() {
   stopwatch(start, 0);
   // Link rings, shared memory, the start-up lock and the version copy.
   mxFifoReset();
-  clearMemory(SHARED_BASE, COLD_CLEAR);
+  clearMemory(SHARED_WINDOW_BASE, COLD_CLEAR);
   mxAcquireStartupLock();
-  mxWriteReg(NV_BASE + NV_VERSION_COPY, mxReadReg(NV_BASE + NV_VERSION));
+  mxWriteReg(NON_VOLATILE_BASE + STORAGE_VERSION_COPY, mxReadReg(NON_VOLATILE_BASE + NV_VERSION));
   mxHardUnlock(MX_HARD_LOCK_2);
   stopwatch(start, 0);
   // FPGA configuration (a failure has logged itself; start-up goes on).
@@ -70,8 +64,8 @@ void coldPath() {
   stopwatch(start, 0);
   mxWatchdogKick();
   // DDR3 work area and bring-up.
-  setSectionAttributes(WORK_BASE, 0x3F000000, SHARED_ATTRIBUTES);
-  clearMemory(WORK_BASE, WORK_CLEAR);
+  setSectionAttributes(WORK_AREA_BASE, WORK_AREA_END, SHARED_ATTRIBUTES);
+  clearMemory(WORK_AREA_BASE, WORK_CLEAR);
   mxInitDdr3();
   stopwatch(start, 0);
   mxWatchdogKick();
@@ -95,15 +89,15 @@ int stopwatch(u32 start, int offset) {
 
 void powerOnSequence() {
   platform::cacheInvalidateAll();
-  platform::mmuSetSection(0xFFF, 0xFFF00000 | SHARED_ATTRIBUTES);
+  platform::mmuSetSection(OCM_SECTION >> 20, OCM_SECTION | SHARED_ATTRIBUTES);
   mxWriteReg(OCM_HANDOFF, 0);
-  setSectionAttributes(0x33000000, 0x3B000000, SHARED_ATTRIBUTES);
-  setSectionAttributes(0x3F000000, 0x40000000, SHARED_ATTRIBUTES);
-  setSectionAttributes(0x00000000, 0x30000000, 0);
+  setSectionAttributes(SHARED_WINDOW_BASE, WORK_AREA_BASE, SHARED_ATTRIBUTES);
+  setSectionAttributes(WORK_AREA_END, LINK_WINDOW_LAST + 1, SHARED_ATTRIBUTES);
+  setSectionAttributes(0, LOW_MEMORY_END, 0);
 
   if (mxReadReg(OCM_WARM_START) != 0) {
     mxFifoReset();
-    clearMemory(SHARED_BASE, WARM_CLEAR);
+    clearMemory(SHARED_WINDOW_BASE, WARM_CLEAR);
   } else {
     coldPath();
   }
@@ -112,8 +106,8 @@ void powerOnSequence() {
 
 void checkHandOff() {
   u32 address = mxReadReg(OCM_HANDOFF);
-  if (address >= HANDOFF_FIRST && address <= HANDOFF_LAST) {
-    mxWriteReg(REG_HANDOFF_CONTROL, 0x3E00);
+  if (address >= LINK_WINDOW_BASE && address <= LINK_WINDOW_LAST) {
+    mxWriteReg(GLUE_HANDOFF_CONTROL, 0x3E00);
     shutdownInterrupts();
     MX_LOG(libmx::INFO, "return %08x", address);
     platform::endRun(platform::EndReason::HandOff, address);
@@ -177,6 +171,6 @@ void bpMain() {
 }
 
 void bpReset() {
-  mxCoreReset();
+  mxResetAllBlocks();
   vsyncReset();
 }

@@ -4,21 +4,20 @@
 #include <cstdlib>
 
 #include "Driver/core/core.h"
+#include "Driver/core/regs.h"
 #include "Common/reg.h"
 #include "Main/framework/startup.h"
 #include "Lib/Include/log.h"
+#include "Lib/Include/memory_map.h"
 #include "Platform/platform.h"
 #include "Main/framework/bp.h"
 
 namespace {
 
 constexpr int VSYNC_IRQ_ID = 31;
-constexpr u32 IRQ_STATUS = 0x40000010;  // write one to clear
-constexpr u32 IRQ_ENABLE = 0x40000018;
 constexpr u32 IRQ_ALL = 7;
 constexpr u32 STATUS_EARLY = 1u << 0;
 constexpr u32 STATUS_FIELD_SHIFT = 2;
-constexpr u32 OCM_STAT_VSYNC = 0xFFFF0004;
 constexpr u32 STAT_EVERY = 120;
 constexpr u32 SECTION_ATTRIBUTES = 0x4DE2;
 
@@ -88,8 +87,8 @@ void vsyncReset() {
 
 void setupInterrupts(VsyncCallback callback) {
   HandlerState& h = handler();
-  mxWriteReg(IRQ_ENABLE, 0);
-  h.descriptor = HandlerDescriptor{static_cast<u32>(VSYNC_IRQ_ID), IRQ_STATUS, 0x11111111, 0};
+  mxWriteReg(GLUE_IRQ_ENABLE, 0);
+  h.descriptor = HandlerDescriptor{static_cast<u32>(VSYNC_IRQ_ID), GLUE_IRQ_STATUS, 0x11111111, 0};
   setSectionAttributes(0, 0x100000, SECTION_ATTRIBUTES);
   bool connected = platform::irqConnect(VSYNC_IRQ_ID, vsyncHandler, &h.descriptor);
   if (connected) platform::irqEnable(VSYNC_IRQ_ID);
@@ -99,21 +98,21 @@ void setupInterrupts(VsyncCallback callback) {
     return;
   }
   h.callback = callback;
-  mxWriteReg(IRQ_STATUS, IRQ_ALL);
-  mxWriteReg(IRQ_ENABLE, IRQ_ALL);
+  mxWriteReg(GLUE_IRQ_STATUS, IRQ_ALL);
+  mxWriteReg(GLUE_IRQ_ENABLE, IRQ_ALL);
 }
 
 void shutdownInterrupts() {
   platform::irqDisable(VSYNC_IRQ_ID);
   platform::irqDisconnect(VSYNC_IRQ_ID);
-  mxWriteReg(IRQ_ENABLE, 0);
+  mxWriteReg(GLUE_IRQ_ENABLE, 0);
 }
 
 void vsyncHandler(void*) {
   HandlerState& h = handler();
-  u32 status = mxReadReg(IRQ_STATUS);
-  mxWriteReg(IRQ_STATUS, status & IRQ_ALL);
-  mxWriteReg(IRQ_ENABLE, 0);
+  u32 status = mxReadReg(GLUE_IRQ_STATUS);
+  mxWriteReg(GLUE_IRQ_STATUS, status & IRQ_ALL);
+  mxWriteReg(GLUE_IRQ_ENABLE, 0);
 
   if ((status & STATUS_EARLY) != 0) {
     if (h.callback != nullptr) h.callback(-1);
@@ -134,7 +133,7 @@ void vsyncHandler(void*) {
     // A late frame makes the next period meaningless: its check is skipped.
     h.lastOnTime = run < period ? 1 : 0;
 
-    if (mxReadReg(OCM_STAT_VSYNC) != 0) {
+    if (mxReadReg(OCM_STAT_TIMING) != 0) {
       if (run > h.statMaxUs) h.statMaxUs = run;
       if (++h.statCount >= STAT_EVERY) {
         consolePrintf("executes time %f ms : %f ms\n", static_cast<double>(toMs(run)),
@@ -143,9 +142,9 @@ void vsyncHandler(void*) {
         h.statMaxUs = 0;
       }
     }
-    mxWriteReg(IRQ_STATUS, 6);
+    mxWriteReg(GLUE_IRQ_STATUS, 6);
   }
-  mxWriteReg(IRQ_ENABLE, IRQ_ALL);
+  mxWriteReg(GLUE_IRQ_ENABLE, IRQ_ALL);
 }
 
 void onVsync(int arg) {

@@ -21,10 +21,10 @@ using Bytes = std::vector<u8>;
 
 // Console ring: u32 write index (the system's), u32 read index (the front end's), then the data;
 // the system's index wraps to 0 after CONSOLE_LAST_INDEX.
-constexpr u32 CONSOLE_OFFSET = 0;  // in the link window
+constexpr u32 CONSOLE_OFFSET = LINK_CONSOLE_RING - LINK_WINDOW_BASE;  // in the link window
 constexpr u32 CONSOLE_DATA = 0x7FFE0;
-constexpr u32 ACK_RING_OFFSET = LINK_ACK_RING - 0x3FF00000;
-constexpr u32 REQUEST_RING_OFFSET = LINK_REQUEST_RING - 0x3FF00000;
+constexpr u32 ACK_RING_OFFSET = LINK_ACK_RING - LINK_WINDOW_BASE;
+constexpr u32 REQUEST_RING_OFFSET = LINK_REQUEST_RING - LINK_WINDOW_BASE;
 
 // Index words are little-endian whatever the host; loads acquire and stores release, so the data
 // written before an index store is seen by the other side once it sees the index.

@@ -4,9 +4,11 @@
 
 #include <cstring>
 
+#include "Amp/regs.h"
 #include "Main/framework/startup.h"
 #include "tests/support/bringup_fixture.h"
 #include "Lib/Include/check.h"
+#include "Lib/Include/storage.h"
 
 using namespace platform;
 using testing_support::BoardRestart;
@@ -16,8 +18,8 @@ using testing_support::consoleText;
 
 namespace {
 
-constexpr u32 BOOT_MODE = 0xFFFF0000;
-constexpr u32 NV = 0x81800000;
+constexpr u32 NV_MARKER = NON_VOLATILE_BASE + STORAGE_BOARD_MODE_MARKER;
+constexpr u32 NV_MODE = NON_VOLATILE_BASE + STORAGE_BOARD_MODE;
 
 const u32* imageWords(int fpga) { return reinterpret_cast<const u32*>(memory(MX_FPGA_IMAGE_AREA + mxFpgaImageOffset(fpga), 4)); }
 
@@ -54,9 +56,9 @@ TEST_F(ConfigTest, ColdConfigurationOfAllSevenFpgas) {
   EXPECT_EQ(consoleCount("sdi 2026/12/06 12:00:00 "), 2);
   EXPECT_EQ(consoleCount("[INFO] me1: INIT_B time "), 1);
   EXPECT_EQ(consoleCount("[ERR]"), 0);
-  // Enable bits are off again after configuration; the glue FPGA's bit 0 of 0x81000004 cleared.
-  EXPECT_EQ(regPeek(0x80000000) & 7, 0u);
-  EXPECT_EQ(regPeek(0x84000004) & 2, 0u);
+  // Enable bits are off again after configuration.
+  EXPECT_EQ(regPeek(FPGA_ENABLE) & 7, 0u);
+  EXPECT_EQ(regPeek(SDI2_ENABLE) & 2, 0u);
 }
 
 TEST_F(ConfigTest, BankAndVariantChooseTheAddresses) {
@@ -73,9 +75,9 @@ TEST_F(ConfigTest, BankAndVariantChooseTheAddresses) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.variant);
     testing_support::consoleClear();
-    writeMem32(BOOT_MODE, c.firstBank ? 0x4000 : 0);
-    writeMem32(NV + 0x14028, c.variant < 0 ? 0 : 0x54AA1234);
-    writeMem32(NV + 0x1402C, c.variant < 0 ? 2 : static_cast<u32>(c.variant) | 0x100);
+    writeMem32(OCM_BOOT_MODE, c.firstBank ? BOOT_MODE_NO_BACKUP : 0);
+    writeMem32(NV_MARKER, c.variant < 0 ? 0 : BOARD_MODE_MARKER);
+    writeMem32(NV_MODE, c.variant < 0 ? 2 : static_cast<u32>(c.variant) | 0x100);
     mxLoadFpgaImages(0);
     EXPECT_TRUE(nandReadLine(c.firstBank ? 0x000C0000 : 0x080C0000)) << consoleText();  // the glue image has no variant
     EXPECT_TRUE(nandReadLine(c.me1));
@@ -83,11 +85,11 @@ TEST_F(ConfigTest, BankAndVariantChooseTheAddresses) {
     EXPECT_TRUE(nandReadLine(c.sdi));
     EXPECT_EQ(consoleCount("NAND Flash: Read "), 6);
   }
-  writeMem32(NV + 0x14028, 0);
+  writeMem32(NV_MARKER, 0);
 }
 
 TEST_F(ConfigTest, BoardVersionOneHasNoLanFpgas) {
-  writeMem32(BOOT_MODE, 1u << 13);
+  writeMem32(OCM_BOOT_MODE, BOOT_MODE_BOARD_V1);
   mxLoadFpgaImages(1);
   EXPECT_EQ(mxConfigureFpgas(1), 0);
   EXPECT_EQ(configPortWords(1), 0u);
@@ -144,7 +146,7 @@ TEST_F(ConfigTest, MissingImageEndsStartUp) {
 TEST_F(ConfigTest, NandImageIsLoadedBehindItsLengthWordAndAShortOneRestarts) {
   int len = mxLoadNandImage();
   EXPECT_GT(len, 4096);
-  EXPECT_EQ(readMem32(0x31FFFFFC), static_cast<u32>(len));
+  EXPECT_EQ(readMem32(NAND_IMAGE_RAM), static_cast<u32>(len));
   EXPECT_TRUE(nandReadLine(0x0CA00000)) << consoleText();
   for (u32 length : {4096u, 0u}) {
     SCOPED_TRACE(length);
@@ -177,7 +179,7 @@ TEST_F(ColdStartTest, FailedConfigurationIsLoggedAndStartUpGoesOn) {
   ASSERT_NE(failed, std::string::npos) << text;
   // DDR3 comes up after it and the board is marked as brought up.
   EXPECT_GT(text.find("DDR3(85000300) Test complete"), failed);
-  EXPECT_EQ(readMem32(0xFFFFFFF8), 1u);
+  EXPECT_EQ(readMem32(OCM_WARM_START), 1u);
   EXPECT_EQ(consoleCount("[ERR]"), 1);
 }
 
@@ -185,7 +187,7 @@ TEST_F(ColdStartTest, DdrThatNeverPassesItsTestRestartsTheBoard) {
   ddr3CompareErrors(0, 1, 2, 100);
   EXPECT_THROW(powerOnSequence(), BoardRestart);
   EXPECT_EQ(consoleCount("[ERR] DDR3(82000300) error : 2 count"), 5) << consoleText();
-  EXPECT_EQ(readMem32(0xFFFFFFF8), 0u);  // the next start is cold again
+  EXPECT_EQ(readMem32(OCM_WARM_START), 0u);  // the next start is cold again
 }
 
 }  // namespace

@@ -207,7 +207,7 @@ TEST_F(LockTest, SharedWindowAndStorageCopyWholeWords) {
 TEST_F(LockTest, FpgaMemoryPortSendsWholeBlocksPaddingTheLast) {
   u32 data[75];
   for (u32 i = 0; i < 75; ++i) data[i] = 0x100 + i;
-  mxWriteFpgaMemory(MX_FPGA_SDI2, 0x4000, data, 300);
+  mxWriteFpgaMemory(MX_SDI2_BASE, 0x4000, data, 300);
   auto t = traceRecent();
   ASSERT_GE(t.size(), 2u);
   EXPECT_EQ((std::vector<u32>{t[0].adr, t[0].value, t[1].adr, t[1].value}),

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "Driver/resets.h"
 #include "Main/framework/bp.h"
 #include "Platform/i2c_devices.h"
 
@@ -29,6 +30,7 @@ int consoleCount(const std::string& text) {
 }
 
 void BoardTest::SetUp() {
+  mxResetAllBlocks();
   platform::regReset();
   platform::resetBoardDevices();
   platform::bringUpReset();

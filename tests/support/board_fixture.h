@@ -22,8 +22,8 @@ void consoleClear();
 // Number of complete lines in consoleText() that contain text.
 int consoleCount(const std::string& text);
 
-// Clears registers, trace, volatile memory and the console and gives the board device models a
-// healthy board before each test; empties the category registry after it.
+// Resets every driver block, clears registers, trace, volatile memory and the console and gives the
+// board device models a healthy board before each test; empties the category registry after it.
 class BoardTest : public ::testing::Test {
  protected:
   void SetUp() override;

@@ -4,8 +4,6 @@
 // restart (through the watchdog) that ends the code under test with BoardRestart.
 #include <stdexcept>
 
-#include "Driver/dma/dma.h"
-#include "Driver/nand/nandflash.h"
 #include "tests/support/board_fixture.h"
 #include "Platform/bringup_models.h"
 #include "Platform/config_port.h"
@@ -26,8 +24,6 @@ class BringUpTest : public BoardTest {
   void SetUp() override {
     BoardTest::SetUp();
     platform::dmaEngine().reset();
-    mxDmaSync(mxDmaChannel(MX_DMA_NAND));
-    mxNandForgetTable();
     platform::watchdogAttach();
     platform::setEndHandler([](platform::EndReason reason, u32) {
       if (reason == platform::EndReason::Restart) throw BoardRestart("restart");

@@ -6,9 +6,13 @@
 #include <tuple>
 
 #include "Driver/core/core.h"
+#include "Driver/core/regs.h"
+#include "Driver/dma/dma.h"
 #include "Common/reg.h"
 #include "tests/support/board_fixture.h"
 #include "Lib/Include/check.h"
+#include "Lib/Include/shared.h"
+#include "Lib/Include/storage.h"
 #include "Platform/watchdog.h"
 
 using namespace platform;
@@ -17,9 +21,11 @@ using testing_support::consoleText;
 
 namespace {
 
-constexpr u32 NV_MARKER = 0x81800000 + 0x14028;
-constexpr u32 NV_MODE = 0x81800000 + 0x1402C;
-constexpr u32 LOCK95 = 0x33000600 + 8 * 95;
+constexpr u32 NV_MARKER = NON_VOLATILE_BASE + STORAGE_BOARD_MODE_MARKER;
+constexpr u32 NV_MODE = NON_VOLATILE_BASE + STORAGE_BOARD_MODE;
+constexpr u32 LOCK95 = SHARED_WINDOW_BASE + SMEM_LOCK_SLOTS + 8 * LOCK_STARTUP;
+constexpr u32 STILL_2_VALID = SHARED_WINDOW_BASE + SMEM_STILL_VALID + 4;
+constexpr u32 UPDATE_DMA_CONTROL = MX_DMA_REGS + MX_DMA_REG_STRIDE * MX_DMA_UPDATE + MX_DMA_CONTROL;
 
 // Makes the update's first register read (the ME1 field bit, right after its start) take time, so
 // chosen stages overrun.
@@ -35,17 +41,16 @@ class CoreTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
-    mxCoreReset();
     writeMem32(NV_MARKER, 0);  // the non-volatile window outlives a test
     writeMem32(NV_MODE, 0);
-    attachDevice(0x82000510, 4, &slow);
+    attachDevice(MX_ME1_BASE + FPGA_FIELD, 4, &slow);
   }
   void TearDown() override {
     detachDevice(&slow);
     BoardTest::TearDown();
   }
   void boardMode(int mode) {
-    writeMem32(NV_MARKER, 0x54AA1234);
+    writeMem32(NV_MARKER, BOARD_MODE_MARKER);
     writeMem32(NV_MODE, static_cast<u32>(mode));
   }
   SlowFieldRead slow;
@@ -59,9 +64,9 @@ TEST_F(CoreTest, RangeChecksRefuseAndKeepTheState) {
   for (int target : {8448, 8449, 8456, 8470, 8480, 8491}) EXPECT_NO_THROW(mxSetColor(target, 64, 512, 512));
   mxSelectContext(MX_CONTEXT_ME3);
   mxWatchdogEnable(1, 15);
-  EXPECT_TRUE(regPeek(0x40000030) == 0x5AF0u + 15 && regPeek(0x40000034) == 0xA5F0u);
+  EXPECT_TRUE(regPeek(GLUE_WDT_CONTROL) == 0x5AF0u + 15 && regPeek(GLUE_WDT_KICK) == 0xA5F0u);
   mxWatchdogEnable(0, 3);
-  EXPECT_EQ(regPeek(0x40000030), 0x5AF0u);
+  EXPECT_EQ(regPeek(GLUE_WDT_CONTROL), 0x5AF0u);
   auto refused = [](const std::function<void()>& f, const char* text) {
     testing_support::consoleClear();
     EXPECT_THROW(f(), assert::AssertException) << text;
@@ -75,7 +80,7 @@ TEST_F(CoreTest, RangeChecksRefuseAndKeepTheState) {
   refused([] { mxWatchdogEnable(2, 3); }, "Assertion failed");
   refused([] { mxFormatInfo(8); }, "NeverReachHere");
   EXPECT_EQ(mxCurrentContext(), MX_CONTEXT_ME3);
-  EXPECT_EQ(regPeek(0x40000030), 0x5AF0u);
+  EXPECT_EQ(regPeek(GLUE_WDT_CONTROL), 0x5AF0u);
 }
 
 TEST_F(CoreTest, FormatTableGivesFrameSizePeriodAndLineOffset) {
@@ -89,7 +94,7 @@ TEST_F(CoreTest, FormatTableGivesFrameSizePeriodAndLineOffset) {
     const Case& c = cases[code];
     mxInitialize(code, 1.0f);
     EXPECT_EQ(std::make_tuple(mxVideoFormat(), mxFrameWidth(), mxFrameHeight(), mxFramePeriodUs(),
-                              regPeek(0x40000014), mxGetLineOffset()),
+                              regPeek(GLUE_FRAME_PERIOD), mxGetLineOffset()),
               std::make_tuple(code, c.f.width, c.f.height, c.f.periodUs, 50 * c.f.periodUs - 50000, c.lineOffset));
   }
 }
@@ -125,23 +130,23 @@ TEST_F(CoreTest, FormatFoldingFollowsTheBoardMode) {
 
 TEST_F(CoreTest, BoardInitReadsTheStoredModeOnlyBehindTheMarker) {
   writeMem32(NV_MODE, 2);  // no marker: ignored
-  writeMem32(0x33000000 + 260, 7);
+  writeMem32(STILL_2_VALID, 7);
   mxBoardInit();
   EXPECT_FALSE(mx4kMode() || mxPairedFpga());
-  EXPECT_EQ(regPeek(0x8200080C), 0x80000u);
-  EXPECT_EQ(regPeek(0x40000030), 0x5AF0u);  // watchdog off without boot mode bit 24
-  EXPECT_EQ(readMem32(0x33000000 + 260), 0u);  // still-valid words cleared
+  EXPECT_EQ(regPeek(ME1_GENLOCK_DAC), 0x80000u);
+  EXPECT_EQ(regPeek(GLUE_WDT_CONTROL), 0x5AF0u);  // watchdog off without boot mode bit 24
+  EXPECT_EQ(readMem32(STILL_2_VALID), 0u);  // still-valid words cleared
   EXPECT_EQ(consoleCount("Board version 2"), 1);
 
   SetUp();
   boardMode(0x102);  // only the low byte counts
-  writeMem32(0xFFFF0000, (1u << 24) | (1u << 13));
+  writeMem32(OCM_BOOT_MODE, BOOT_MODE_KEEP_WATCHDOG | BOOT_MODE_BOARD_V1);
   mxWatchdogEnable(1, 10);
   mxBoardInit();
   EXPECT_TRUE(mx4kMode() && mxPairedFpga());
-  EXPECT_EQ(regPeek(0x40000030), 0x5AF0u + 10);  // kept with bit 24
+  EXPECT_EQ(regPeek(GLUE_WDT_CONTROL), 0x5AF0u + 10);  // kept with bit 24
   EXPECT_EQ(consoleCount("Board version 1"), 1);
-  EXPECT_TRUE(mxMeBase(0) == 0x86000000u && mxMeBase(1) == 0x87000000u);
+  EXPECT_TRUE(mxMeBase(0) == MX_ME1_PAIRED_BASE && mxMeBase(1) == MX_ME2_PAIRED_BASE);
 }
 
 TEST_F(CoreTest, BoardTypeFromTheIdAndStrapRegisters) {
@@ -151,8 +156,8 @@ TEST_F(CoreTest, BoardTypeFromTheIdAndStrapRegisters) {
   } cases[] = {{0, 0xFFFFFFFF, 0}, {1, 3u << 17, 1}, {1, (3u << 17) | (1u << 13), 1},
                {1, (3u << 17) | (3u << 13), 3}, {1, 1u << 17, 3}, {1, 0, 3}};
   for (auto c : cases) {
-    regPoke(0x4000001C, c.id);
-    regPoke(0x81000020, c.straps);
+    regPoke(GLUE_BOARD_ID, c.id);
+    regPoke(BOARD_STRAPS, c.straps);
     EXPECT_EQ(mxGetBoardType(), c.type) << std::hex << c.id << " " << c.straps;
   }
 }
@@ -167,11 +172,11 @@ TEST_F(CoreTest, FrameCounterEventsAndStartupLockRelease) {
     traceClear();
     mxUpdateEntry();
     int kicks = 0;
-    for (const auto& e : traceRecent()) kicks += (e.adr == 0x40000034 && e.value == 0xA5F0) ? 1 : 0;
+    for (const auto& e : traceRecent()) kicks += (e.adr == GLUE_WDT_KICK && e.value == 0xA5F0) ? 1 : 0;
     // The first update and frame 12 kick the watchdog; no frame after 12 does.
     EXPECT_TRUE((frame == 0 || frame == 12) ? kicks >= 1 : (frame < 12 || kicks == 0)) << frame;
     ASSERT_EQ(readMem32(LOCK95), frame >= 12 ? 0u : 64u) << frame;
-    ASSERT_EQ(readMem32(0xFFFFFFE0), frame >= 12 ? 1u : 0u) << frame;
+    ASSERT_EQ(readMem32(OCM_STARTUP_DONE), frame >= 12 ? 1u : 0u) << frame;
     ASSERT_EQ(mxBoardDevicesDone(), frame >= 10) << frame;
   }
   EXPECT_EQ(mxFrameCount(), 60u);
@@ -180,12 +185,12 @@ TEST_F(CoreTest, FrameCounterEventsAndStartupLockRelease) {
   EXPECT_EQ(consoleCount("update time(4)"), 1);  // 7000 us over the 6000 us of stage 5, once
 
   // A new format restarts the counter; the lock is not taken again.
-  writeMem32(0xFFFFFFE0, 0);
+  writeMem32(OCM_STARTUP_DONE, 0);
   mxInitialize(1, 1.0f);
   EXPECT_EQ(mxFrameCount(), 0u);
   for (int frame = 0; frame < 13; ++frame) mxUpdate();
   EXPECT_EQ(consoleCount("mxInitialize to mxUpdate : "), 2);
-  EXPECT_EQ(readMem32(0xFFFFFFE0), 0u);
+  EXPECT_EQ(readMem32(OCM_STARTUP_DONE), 0u);
 }
 
 TEST_F(CoreTest, StageOverrunsAreLoggedOncePerRun) {
@@ -245,7 +250,7 @@ TEST_F(CoreTest, StageBudgetsAreExactLimits) {
 
 TEST_F(CoreTest, StatisticsStagesAndFieldBits) {
   mxBoardInit();
-  writeMem32(0xFFFF0004, 1);  // timing statistics every 180 frames from frame 60
+  writeMem32(OCM_STAT_TIMING, 1);  // timing statistics every 180 frames from frame 60
   for (int frame = 0; frame < 59; ++frame) mxUpdate();
   EXPECT_EQ(consoleCount(" ms : "), 0);
   mxUpdate();
@@ -255,21 +260,23 @@ TEST_F(CoreTest, StatisticsStagesAndFieldBits) {
 
   // DMA channel 1 control word: opened before the stages, closed in stage 4; the early update
   // opens and closes it in its own stage and logs no statistics.
-  writeMem32(0xFFFF0020, 3);
-  writeMem32(0xFFFF0024, 9);
+  writeMem32(OCM_SERDES_LINK, 3);
+  writeMem32(OCM_SERDES_REQUEST, 9);
   traceClear();
   mxUpdate();
   mxUpdateEarly();
   auto count = [](u32 value, int stage) {
     int n = 0;
-    for (const auto& e : traceRecent()) n += (e.adr == 0x4000033C && e.value == value && e.stage == stage) ? 1 : 0;
+    for (const auto& e : traceRecent()) {
+      n += (e.adr == UPDATE_DMA_CONTROL && e.value == value && e.stage == stage) ? 1 : 0;
+    }
     return n;
   };
   EXPECT_EQ(count(1, 0) + count(0, 4) + count(1, MX_TRACE_EARLY) + count(0, MX_TRACE_EARLY), 4);
-  EXPECT_EQ(readMem32(0xFFFF0024), 0u);  // serdes request taken
+  EXPECT_EQ(readMem32(OCM_SERDES_REQUEST), 0u);  // serdes request taken
   EXPECT_EQ(consoleCount("update early"), 0);
 
-  regPoke(0x40004510, 2);
+  regPoke(GLUE_FIELD, 2);
   mxUpdate();
   EXPECT_EQ(mxGlueFieldBit(), 0);  // bit 0 for 1080-line codes
   mxInitialize(2, 1.0f);

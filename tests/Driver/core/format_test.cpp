@@ -4,9 +4,13 @@
 
 #include "Driver/core/core.h"
 #include "Driver/core/format.h"
+#include "Driver/core/regs.h"
+#include "Driver/ddr3/regs.h"
+#include "Driver/resets.h"
 #include "Common/reg.h"
 #include "tests/support/board_fixture.h"
 #include "Lib/Include/check.h"
+#include "Lib/Include/storage.h"
 #include "Platform/i2c_devices.h"
 #include "Platform/watchdog.h"
 
@@ -26,10 +30,11 @@ std::vector<u32> writesTo(u32 adr) {
 // FPGAs, 2 4K) read at board start, then mxInitialize with code. The device models, the trace and
 // the console start afresh.
 void useFormat(int code, int boardMode) {
-  constexpr u32 NV_MARKER = 0x81800000 + 0x14028, NV_MODE = 0x81800000 + 0x1402C;
-  mxCoreReset();  // normal mode
+  constexpr u32 NV_MARKER = NON_VOLATILE_BASE + STORAGE_BOARD_MODE_MARKER;
+  constexpr u32 NV_MODE = NON_VOLATILE_BASE + STORAGE_BOARD_MODE;
+  mxResetAllBlocks();  // normal mode
   if (boardMode != 0) {
-    platform::writeMem32(NV_MARKER, 0x54AA1234);
+    platform::writeMem32(NV_MARKER, BOARD_MODE_MARKER);
     platform::writeMem32(NV_MODE, static_cast<u32>(boardMode));
     mxBoardInit();
     platform::writeMem32(NV_MARKER, 0);  // the non-volatile window outlives a test
@@ -60,15 +65,18 @@ void expectRegs(std::initializer_list<std::pair<u32, u32>> regs) {
   for (auto r : regs) EXPECT_EQ(regPeek(r.first), r.second) << std::hex << r.first;
 }
 
-constexpr u32 PORTS[5] = {0x40000080, 0x82000080, 0x83000080, 0x84000080, 0x85000080};
+// Temperature ports: glue, ME1, ME2, SDI1, SDI2.
+constexpr u32 PORTS[5] = {GLUE_XADC, MX_ME1_BASE + FPGA_XADC, MX_ME2_BASE + FPGA_XADC, MX_SDI1_BASE + FPGA_XADC,
+                          MX_SDI2_BASE + FPGA_XADC};
+constexpr u32 ME2_PLL = MX_ME2_BASE + FPGA_PLL, SDI1_PLL = MX_SDI1_BASE + FPGA_PLL, SDI2_PLL = MX_SDI2_BASE + FPGA_PLL;
 
 TEST_F(FormatTest, AlarmThresholdsAndTheAlarmWordFollowFpgaTemperatures) {
   mxSetTemperatureAlarm(PORTS[0], 90);
   for (int i = 1; i < 5; ++i) mxSetTemperatureAlarm(PORTS[i], 100);
-  EXPECT_EQ(xadcRegister(0x83000080, 0x50), 48783u);  // code(102)
-  EXPECT_EQ(xadcRegister(0x83000080, 0x54), 47223u);  // code(90)
-  EXPECT_EQ(xadcRegister(0x40000080, 0x50), 47483u);  // code(92)
-  EXPECT_EQ(xadcRegister(0x40000080, 0x54), mxTemperatureCode(80));
+  EXPECT_EQ(xadcRegister(PORTS[2], XADC_UPPER_THRESHOLD), 48783u);  // code(102)
+  EXPECT_EQ(xadcRegister(PORTS[2], XADC_LOWER_THRESHOLD), 47223u);  // code(90)
+  EXPECT_EQ(xadcRegister(PORTS[0], XADC_UPPER_THRESHOLD), 47483u);  // code(92)
+  EXPECT_EQ(xadcRegister(PORTS[0], XADC_LOWER_THRESHOLD), mxTemperatureCode(80));
   struct Step { int fpga; double celsius; u32 word; } const steps[] = {
       {2, 101.9, 0},                                // below the upper threshold
       {2, 102.0, (1u << 9) | 0x20},                 // ME2 over temperature
@@ -98,12 +106,12 @@ TEST_F(FormatTest, AlarmWordFromStatusAndUnits) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.status);
-    regPoke(BOARD_STATUS_REG, c.status);
-    regPoke(BOARD_WORD_REG, c.board);
+    regPoke(BOARD_POWER_STATUS, c.status);
+    regPoke(BOARD_STRAPS, c.board);
     EXPECT_EQ(mxGetAlarmStatus(), c.word);
   }
   int a = -1, b = -1;
-  regPoke(BOARD_WORD_REG, 0x12340020);
+  regPoke(BOARD_STRAPS, 0x12340020);
   EXPECT_EQ(mxReadPowerUnitFlags(&a, &b), 0x12340020u);
   EXPECT_EQ(a, 0);
   EXPECT_EQ(b, 1);
@@ -115,7 +123,7 @@ TEST_F(FormatTest, PowerDownRestartsTheBoard) {
   watchdogAttach();
   setEndHandler([](EndReason reason, u32) { throw Restarted{reason}; });
   watchdogAttach();  // the armed watchdog ends the halt
-  regPoke(BOARD_STATUS_REG, 0x66);
+  regPoke(BOARD_POWER_STATUS, 0x66);
   traceClear();
   try {
     mxGetAlarmStatus();
@@ -127,7 +135,7 @@ TEST_F(FormatTest, PowerDownRestartsTheBoard) {
   setEndHandler(nullptr);
   watchdogDetach();
   EXPECT_EQ(consoleCount("[ERR] Detecting power down"), 1);
-  EXPECT_EQ(writesTo(0x40000030), Words{0x5AF1});  // watchdog armed with 1 s
+  EXPECT_EQ(writesTo(GLUE_WDT_CONTROL), Words{0x5AF1});  // watchdog armed with 1 s
 }
 
 TEST_F(FormatTest, PllRowsForEachFormat) {
@@ -138,16 +146,16 @@ TEST_F(FormatTest, PllRowsForEachFormat) {
     u16 before;
     u16 value, valueSd;  // expected after, other formats / 480-576 lines
   } const rows[] = {
-      {0x82000400, 1, 0x28, 0x1234, 0xFFFF, 0xFFFF},  // keep mask 0: all bits written
-      {0x82000400, 1, 0x08, 0xFFFF, 0x1208, 0x1596},  // keep 0x1000
-      {0x82000400, 1, 0x08, 0x0000, 0x0208, 0x0596},
-      {0x82000400, 1, 0x4F, 0xFFFF, 0x76FF, 0x76FF}, {0x82000400, 2, 0x0F, 0x0000, 0x0080, 0x0080},
-      {0x82000400, 2, 0x18, 0xFFFF, 0xFD90, 0xFCFA}, {0x82000400, 2, 0x4E, 0x0000, 0x0100, 0x0800},
-      {0x82000400, 3, 0x09, 0x0000, 0x0000, 0x0080}, {0x82000400, 3, 0x4F, 0x0000, 0x1800, 0x8000},
-      {0x82000400, 3, 0x19, 0x0000, 0x5801, 0x7C01}, {0x40004400, 0, 0x0A, 0x0000, 0x0082, 0x0208},
-      {0x40004400, 0, 0x18, 0x0000, 0x0271, 0x00FA}, {0x40004400, 2, 0x4F, 0x0000, 0x9000, 0x8000},
-      {0x83000400, 0, 0x08, 0x0000, 0x0104, 0x0410}, {0x84000400, 0, 0x0A, 0x0000, 0x0041, 0x0104},
-      {0x85000400, 1, 0x14, 0x0000, 0x0208, 0x0820}, {0x85000400, 0, 0x1A, 0x8000, 0xFFE9, 0xFFE9},
+      {ME1_PLL, 1, 0x28, 0x1234, 0xFFFF, 0xFFFF},  // keep mask 0: all bits written
+      {ME1_PLL, 1, 0x08, 0xFFFF, 0x1208, 0x1596},  // keep 0x1000
+      {ME1_PLL, 1, 0x08, 0x0000, 0x0208, 0x0596},
+      {ME1_PLL, 1, 0x4F, 0xFFFF, 0x76FF, 0x76FF}, {ME1_PLL, 2, 0x0F, 0x0000, 0x0080, 0x0080},
+      {ME1_PLL, 2, 0x18, 0xFFFF, 0xFD90, 0xFCFA}, {ME1_PLL, 2, 0x4E, 0x0000, 0x0100, 0x0800},
+      {ME1_PLL, 3, 0x09, 0x0000, 0x0000, 0x0080}, {ME1_PLL, 3, 0x4F, 0x0000, 0x1800, 0x8000},
+      {ME1_PLL, 3, 0x19, 0x0000, 0x5801, 0x7C01}, {GLUE_PLL, 0, 0x0A, 0x0000, 0x0082, 0x0208},
+      {GLUE_PLL, 0, 0x18, 0x0000, 0x0271, 0x00FA}, {GLUE_PLL, 2, 0x4F, 0x0000, 0x9000, 0x8000},
+      {ME2_PLL, 0, 0x08, 0x0000, 0x0104, 0x0410}, {SDI1_PLL, 0, 0x0A, 0x0000, 0x0041, 0x0104},
+      {SDI2_PLL, 1, 0x14, 0x0000, 0x0208, 0x0820}, {SDI2_PLL, 0, 0x1A, 0x8000, 0xFFE9, 0xFFE9},
   };
   for (int format : {0, 2, 4, 5, 7}) {
     SCOPED_TRACE(format);
@@ -164,41 +172,41 @@ TEST_F(FormatTest, PllRowsForEachFormat) {
 }
 
 TEST_F(FormatTest, PllWithoutRowsOnlyRestartsAndOtherPortsAreLeftAlone) {
-  pll(0x82000400, 0).drp[0x28] = 0x1111;
-  pll(0x82000400, 2).drp[0x28] = 0x2222;
-  EXPECT_EQ(mxPllInitialize(0x82000400, 0), 0);
-  EXPECT_EQ(pll(0x82000400, 0).drp[0x28], 0x1111);
-  EXPECT_EQ(mxPllInitialize(0x82000400, 1), 0);
-  EXPECT_EQ(pll(0x82000400, 2).drp[0x28], 0x2222);
-  EXPECT_EQ(pll(0x82000400, 1).drp[0x28], 0xFFFF);
+  pll(ME1_PLL, 0).drp[0x28] = 0x1111;
+  pll(ME1_PLL, 2).drp[0x28] = 0x2222;
+  EXPECT_EQ(mxPllInitialize(ME1_PLL, 0), 0);
+  EXPECT_EQ(pll(ME1_PLL, 0).drp[0x28], 0x1111);
+  EXPECT_EQ(mxPllInitialize(ME1_PLL, 1), 0);
+  EXPECT_EQ(pll(ME1_PLL, 2).drp[0x28], 0x2222);
+  EXPECT_EQ(pll(ME1_PLL, 1).drp[0x28], 0xFFFF);
   // The other ports' reset bits survive: the control word holds port 3 in reset.
-  mxWriteReg(0x82000400, 1u << 3);
+  mxWriteReg(ME1_PLL, 1u << 3);
   traceClear();
-  EXPECT_EQ(mxPllInitialize(0x82000400, 1), 0);
-  EXPECT_EQ(writesTo(0x82000400), (Words{0xA, 0x8}));
+  EXPECT_EQ(mxPllInitialize(ME1_PLL, 1), 0);
+  EXPECT_EQ(writesTo(ME1_PLL), (Words{0xA, 0x8}));
 }
 
 TEST_F(FormatTest, PllThatDoesNotLockIsRetriedThenLeft) {
-  pll(0x83000400, 0).failLocks = 2;
-  EXPECT_EQ(mxPllInitialize(0x83000400, 0), 0);
+  pll(ME2_PLL, 0).failLocks = 2;
+  EXPECT_EQ(mxPllInitialize(ME2_PLL, 0), 0);
   EXPECT_EQ(consoleCount("[WARN] Retry(0): PLL(83000400:0) Initialize"), 1);
   EXPECT_EQ(consoleCount("[WARN] Retry(1): PLL(83000400:0) Initialize"), 1);
   EXPECT_EQ(consoleCount("PLL("), 2);
 
   testing_support::consoleClear();
-  pll(0x82000400, 3).failLocks = -1;
-  EXPECT_EQ(mxPllInitialize(0x82000400, 3), -1);
+  pll(ME1_PLL, 3).failLocks = -1;
+  EXPECT_EQ(mxPllInitialize(ME1_PLL, 3), -1);
   EXPECT_EQ(consoleCount("[WARN] Retry(4): PLL(82000400:3) Initialize"), 1);
   EXPECT_EQ(consoleCount("Initialize"), 6);
   EXPECT_EQ(consoleCount("[ERR] PLL(82000400:3) Initialize"), 1);
-  EXPECT_EQ(pll(0x82000400, 3).releases, 5);
+  EXPECT_EQ(pll(ME1_PLL, 3).releases, 5);
 }
 
 TEST_F(FormatTest, StuckTemperatureOrReconfigurationPortFailsTheCheck) {
-  xadcSetStuck(0x84000080, true);
-  EXPECT_THROW(mxSetTemperatureAlarm(0x84000080, 100), assert::AssertException);
-  pllSetStuck(0x84000400, true);
-  EXPECT_THROW(mxPllInitialize(0x84000400, 0), assert::AssertException);
+  xadcSetStuck(PORTS[3], true);
+  EXPECT_THROW(mxSetTemperatureAlarm(PORTS[3], 100), assert::AssertException);
+  pllSetStuck(SDI1_PLL, true);
+  EXPECT_THROW(mxPllInitialize(SDI1_PLL, 0), assert::AssertException);
   EXPECT_EQ(consoleCount("cnt < 100"), 2);
 }
 
@@ -215,15 +223,24 @@ TEST_F(FormatTest, WindowTimingBlocks) {
     regReset();
     const u32 h = c.height, w = c.width;
     mxInitWindowTiming();
-    const u32 me1 = c.paired ? 0x86000000 : 0x82000000, me2 = c.paired ? 0x87000000 : 0x83000000;
+    const u32 me1 = c.paired ? MX_ME1_PAIRED_BASE : MX_ME1_BASE, me2 = c.paired ? MX_ME2_PAIRED_BASE : MX_ME2_BASE;
+    const u32 unused = c.paired ? MX_ME1_BASE : MX_ME1_PAIRED_BASE;
+    auto source = [](u32 window, u32 k) { return window + WINDOW_SOURCES + 4 * k; };
     for (u32 f : {me1, me2}) {
-      expectRegs({{f + 0x4200, 0x8C00}, {f + 0x4204, 0x8A00}, {f + 0x4208, 0x8000}, {f + 0x4210, w - 1},
-                  {f + 0x4414, 2}, {f + 0x44B4, h + 2}, {f + 0x4480, 0x9800}, {f + 0x4704, 2}, {f + 0x4708, h + 2}});
+      const u32 w1 = f + ME_MIXER_WINDOW_1, w2 = f + ME_MIXER_WINDOW_2, w3 = f + ME_MIXER_WINDOW_3;
+      expectRegs({{source(w1, 0), 0x8C00}, {source(w1, 1), 0x8A00}, {source(w1, 2), 0x8000},
+                  {w1 + WINDOW_LAST_PIXEL, w - 1}, {w2 + WINDOW_TOPS[0], 2}, {w3 + WINDOW_BOTTOMS[3], h + 2},
+                  {source(w3, 0), 0x9800}, {f + ME_FIELD_TOP, 2}, {f + ME_FIELD_BOTTOM, h + 2}});
     }
-    expectRegs({{c.paired ? 0x82004200u : 0x86004200u, 0}, {0x82001280, 0x9000}, {0x82001394, 1},  // line offset -1
-                {0x820013B4, h + 1}, {0x83001708, 0xB000}, {0x83001748, c.paired ? 0xB000u : 0xB400u},
-                {0x8300174C, c.paired ? 0xB200u : 0xB600u}, {0x83001740, 0xB401}, {0x83001780, 0xA201},
-                {0x83001784, 0x8000}, {0x830017B4, h + 2}});
+    const u32 player2 = ME1_PLAYER_WINDOWS[1], player4 = ME1_PLAYER_WINDOWS[3];
+    expectRegs({{unused + ME_MIXER_WINDOW_1, 0}, {source(player2, 0), 0x9000},
+                {player4 + WINDOW_TOPS[0], 1},  // line offset -1
+                {player4 + WINDOW_BOTTOMS[3], h + 1}, {source(ME2_OUTPUT_WINDOW_1, 2), 0xB000},
+                {source(ME2_OUTPUT_WINDOW_2, 2), c.paired ? 0xB000u : 0xB400u},
+                {source(ME2_OUTPUT_WINDOW_2, 3), c.paired ? 0xB200u : 0xB600u},
+                {source(ME2_OUTPUT_WINDOW_2, 0), 0xB401},
+                {source(ME2_OUTPUT_WINDOW_3, 0), 0xA201}, {source(ME2_OUTPUT_WINDOW_3, 1), 0x8000},
+                {ME2_OUTPUT_WINDOW_3 + WINDOW_BOTTOMS[3], h + 2}});
   }
 }
 
@@ -236,15 +253,16 @@ TEST_F(FormatTest, StillWindowsRoundTheFrame) {
     SCOPED_TRACE(c.format);
     useFormat(c.format, 0);
     mxStillInitialize();
-    for (u32 p : {0x82001100u, 0x82001120u}) {
-      expectRegs({{p + 0x08, 0xFFFFFFFF}, {p + 0x10, 2048}, {p + 0x14, 2}, {p + 0x18, c.width}, {p + 0x1C, c.height}});
+    for (u32 p : ME1_STILL_WINDOWS) {
+      expectRegs({{p + STILL_MASK, 0xFFFFFFFF}, {p + STILL_STRIDE, 2048}, {p + STILL_TOP, 2},
+                  {p + STILL_LAST_PIXEL, c.width}, {p + STILL_BOTTOM, c.height}});
     }
   }
 }
 
 Words glueTiming() {
-  return {mxReadReg(0x40004804), mxReadReg(0x40004810), mxReadReg(0x40004814), mxReadReg(0x40004818),
-          mxReadReg(0x4000481C)};
+  return {mxReadReg(GLUE_TIMING_MODE), mxReadReg(GLUE_TIMING_VALUES), mxReadReg(GLUE_TIMING_VALUES + 4),
+          mxReadReg(GLUE_TIMING_VALUES + 8), mxReadReg(GLUE_TIMING_VALUES + 12)};
 }
 
 TEST_F(FormatTest, DefaultFormatTimingByLineCount) {
@@ -255,9 +273,9 @@ TEST_F(FormatTest, DefaultFormatTimingByLineCount) {
                      {5, {0, 336, 479, 16, 91}}, {0, {0, 149, 509, 0, 91}}, {7, {0, 149, 509, 0, 91}}};
   for (const auto& c : cases) {
     useFormat(c.format, 0);
-    mxWriteReg(0x40004804, 9);
+    mxWriteReg(GLUE_TIMING_MODE, 9);
     mxSetDefaultFormatTiming();
-    EXPECT_EQ(mxReadReg(0x40004800), 0x3E000440u);
+    EXPECT_EQ(mxReadReg(GLUE_TIMING_CONTROL), 0x3E000440u);
     EXPECT_EQ(glueTiming(), c.timing) << c.format;
   }
 }
@@ -290,22 +308,23 @@ TEST_F(FormatTest, FormatTableIsARisingCurve) {
     useFormat(c.format, 0);
     traceClear();
     mxLoadFormatTable();
-    Words words = writesTo(0x40004824);
+    Words words = writesTo(GLUE_FORMAT_TABLE_DATA);
     ASSERT_EQ(words.size(), 256u);
     EXPECT_EQ(Words(words.begin(), words.begin() + 4), c.head);
     EXPECT_EQ(words[255], 255u);
     for (size_t i = 1; i < words.size(); ++i) EXPECT_GE(words[i], words[i - 1]);
-    EXPECT_EQ(writesTo(0x40004820), (Words{3, 0}));
+    EXPECT_EQ(writesTo(GLUE_FORMAT_TABLE_CONTROL), (Words{3, 0}));
     auto t = traceRecent();
-    EXPECT_EQ(t.front().adr, 0x40004820u);
-    EXPECT_EQ(t.back().adr, 0x40004820u);
+    EXPECT_EQ(t.front().adr, GLUE_FORMAT_TABLE_CONTROL);
+    EXPECT_EQ(t.back().adr, GLUE_FORMAT_TABLE_CONTROL);
   }
 }
 
 TEST_F(FormatTest, ReportsComeOnceEvery180Frames) {
-  regPoke(0x82000134, 300000000);  // ME1 HP idle cycles over 3 s at 200 MHz: half busy
-  regPoke(0x82000138, 3000000);    // transfers of 256 bytes
-  regPoke(0x83005C00, 10000);
+  const u32 me1Hp = MX_ME1_BASE + DDR3_PORT_0;
+  regPoke(me1Hp + DDR3_PORT_IDLE_COUNT, 300000000);   // idle cycles over 3 s at 200 MHz: half busy
+  regPoke(me1Hp + DDR3_PORT_TRANSFER_COUNT, 3000000);  // transfers of 256 bytes
+  regPoke(MX_ME2_BASE + ME_BKGD_TIME, 10000);
   for (int frame = 0; frame < 120; ++frame) {
     mxReportBandwidth();
     mxReportBlockTimes();
@@ -317,7 +336,7 @@ TEST_F(FormatTest, ReportsComeOnceEvery180Frames) {
   EXPECT_EQ(consoleCount("SDI HR :"), 2);
   EXPECT_EQ(consoleCount("ME2 BKGD :  9.60 ms"), 1);
   EXPECT_EQ(consoleCount(" ms"), 6);
-  EXPECT_EQ(writesTo(0x82000130), (Words{1, 0}));
+  EXPECT_EQ(writesTo(me1Hp + DDR3_PORT_COUNT_CONTROL), (Words{1, 0}));
   testing_support::consoleClear();
   for (int frame = 0; frame < 179; ++frame) mxReportBlockTimes();
   EXPECT_EQ(testing_support::consoleText(), "");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Driver/ddr3/regs.h"
 #include "tests/support/bringup_fixture.h"
 
 using namespace platform;
@@ -12,7 +13,6 @@ using testing_support::consoleText;
 
 namespace {
 
-constexpr u32 WRITE = 0xFFFF00, READ = 0xFFFF01, CLEAR = 0x1FFFFF00;
 constexpr int PORTS[DDR3_FPGAS] = {2, 2, 1, 1};
 
 class Ddr3Test : public BringUpTest {};
@@ -24,11 +24,11 @@ TEST_F(Ddr3Test, HealthyBoardCalibratesTestsAndClearsEveryPort) {
       SCOPED_TRACE(f * 10 + port);
       const u32 n = port < PORTS[f] ? 1 : 0;  // SDI FPGAs have no port 1: no test, no clear
       EXPECT_EQ(ddr3CalibrationStarts(f, port), n);
-      EXPECT_EQ(ddr3TestPasses(f, port, WRITE), n);
-      EXPECT_EQ(ddr3TestPasses(f, port, READ), n);
-      EXPECT_EQ(ddr3TestPasses(f, port, CLEAR), n);
+      EXPECT_EQ(ddr3TestPasses(f, port, DDR3_TEST_WRITE), n);
+      EXPECT_EQ(ddr3TestPasses(f, port, DDR3_TEST_READ), n);
+      EXPECT_EQ(ddr3TestPasses(f, port, DDR3_TEST_CLEAR), n);
     }
-    EXPECT_EQ(regPeek(DDR3_BASE[f] + 0x90), 1u);
+    EXPECT_EQ(regPeek(DDR3_BASE[f] + DDR3_CALIBRATED), 1u);
   }
   EXPECT_EQ(consoleCount("Calibration complete: waiting"), 6) << consoleText();
   EXPECT_EQ(consoleCount("DDR3(82000300) Test complete"), 2);
@@ -38,9 +38,9 @@ TEST_F(Ddr3Test, HealthyBoardCalibratesTestsAndClearsEveryPort) {
   EXPECT_EQ(consoleCount("[INFO] MAIN: "), 1);
   EXPECT_EQ(consoleCount("[ERR]") + consoleCount("[WARN]"), 0);
   // Mode 3 for the 40 parameter, 1 otherwise; reset bits and ME bit 3 cleared.
-  EXPECT_EQ(regPeek(0x82000120), 3u);
-  EXPECT_EQ(regPeek(0x82000220), 1u);
-  EXPECT_EQ(regPeek(0x82000004) & 0xF, 0u);
+  EXPECT_EQ(regPeek(MX_ME1_BASE + DDR3_PORT_0 + DDR3_PORT_MODE), 3u);
+  EXPECT_EQ(regPeek(MX_ME1_BASE + DDR3_PORT_1 + DDR3_PORT_MODE), 1u);
+  EXPECT_EQ(regPeek(MX_ME1_BASE + DDR3_CONTROL) & 0xF, 0u);
 }
 
 TEST_F(Ddr3Test, PortCalibratedInTheSecondPassIsLeftAlone) {
@@ -59,7 +59,7 @@ TEST_F(Ddr3Test, CompareErrorsRepeatTheWholeSequence) {
   EXPECT_EQ(consoleCount("[ERR] DDR3(83000300) error : 3 count : abcc1234 must be abcd1234"), 1) << consoleText();
   for (int f = 0; f < DDR3_FPGAS; ++f) EXPECT_EQ(ddr3CalibrationStarts(f, 0), 2u) << f;
   EXPECT_EQ(consoleCount("[INFO] SDI2: "), 2);
-  EXPECT_EQ(ddr3TestPasses(1, 1, CLEAR), 1u);
+  EXPECT_EQ(ddr3TestPasses(1, 1, DDR3_TEST_CLEAR), 1u);
 }
 
 TEST_F(Ddr3Test, FiveFailedAttemptsRestartTheBoard) {
@@ -67,7 +67,7 @@ TEST_F(Ddr3Test, FiveFailedAttemptsRestartTheBoard) {
   EXPECT_THROW(mxInitDdr3(), BoardRestart);
   EXPECT_EQ(ddr3CalibrationStarts(2, 0), 5u);
   EXPECT_EQ(consoleCount("DDR3(84000300) error : 1 count"), 5);
-  EXPECT_EQ(ddr3TestPasses(2, 0, CLEAR), 0u);
+  EXPECT_EQ(ddr3TestPasses(2, 0, DDR3_TEST_CLEAR), 0u);
 }
 
 TEST_F(Ddr3Test, TimeOutsAndUncalibratedPortsRestartTheBoard) {

@@ -16,16 +16,20 @@ using testing_support::consoleCount;
 
 namespace {
 
+// Targets of the commands: registers of the glue FPGA (one written, one polled, a block and a
+// single register read), the non-volatile window and a register space outside the glue FPGA.
+constexpr u32 WRITTEN = MX_GLUE_BASE + 0x1230;
+constexpr u32 POLLED = MX_GLUE_BASE + 0x200;
+constexpr u32 BLOCK = MX_GLUE_BASE + 0x2000;
+constexpr u32 SINGLE = MX_GLUE_BASE + 0x208;
+constexpr u32 NV_TARGET = NON_VOLATILE_BASE + 0x100;
+constexpr u32 OTHER_SPACE = 0x80000100;
+
 class DmaTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
     dmaEngine().reset();
-    for (int ch = 0; ch < MX_DMA_CHANNELS; ++ch) {  // idle and empty whatever an earlier test left
-      MxDmaChannel* d = mxDmaChannel(ch);
-      if (d->exec) mxDmaSync(d);
-      d->cmdPtr = d->readCnt = 0;
-    }
     traceClear();
     testing_support::consoleClear();
   }
@@ -51,12 +55,12 @@ class DmaTest : public testing_support::BoardTest {
 TEST_F(DmaTest, CommandEncodingsPaddingAndStartOrder) {
   const int buffer = dma->fillIndex;
   const u32 data[3] = {0x11, 0x22, 0x33};
-  mxDmaWrite(dma, 0x40001230, 0xCAFE);
-  mxDmaWriteBurst(dma, 0x81800100, data, 12);
-  mxDmaPoll(dma, 0x40000200, 1, 1, 10);
-  mxDmaPoll(dma, 0x40000200, 0, 2, 300);
-  mxDmaRead(dma, 0x40002000, 32);      // 8 words
-  mxDmaReadFixed(dma, 0x40000208, 8);  // 2 words: 10 read in all
+  mxDmaWrite(dma, WRITTEN, 0xCAFE);
+  mxDmaWriteBurst(dma, NV_TARGET, data, 12);
+  mxDmaPoll(dma, POLLED, 1, 1, 10);
+  mxDmaPoll(dma, POLLED, 0, 2, 300);
+  mxDmaRead(dma, BLOCK, 32);      // 8 words
+  mxDmaReadFixed(dma, SINGLE, 8);  // 2 words: 10 read in all
   EXPECT_EQ(dma->readCnt, 10);
   mxDmaExecute(dma);
   const std::vector<u32> expected = {
@@ -73,47 +77,51 @@ TEST_F(DmaTest, CommandEncodingsPaddingAndStartOrder) {
   EXPECT_TRUE(dma->fillIndex == (buffer ^ 1) && dma->cmdPtr == 0 && dma->readCnt == 0);
 
   // The channel is started read side first, with the list length in bytes minus 1.
-  const u32 regs = MX_DMA_REGS + 2 * 32;
+  const u32 regs = MX_DMA_REGS + 2 * MX_DMA_REG_STRIDE;
   const u32 cmd = 0x3F400000 + 2 * 0x80000 + 0x40000 * buffer;
   const u32 read = 0x3F600000 + 2 * 0x200000 + 0x100000 * buffer;
   std::vector<std::pair<u32, u32>> writes;
   for (const auto& t : traceRecent()) {
-    if (t.adr >= regs && t.adr < regs + 32) writes.push_back({t.adr - regs, t.value});
+    if (t.adr >= regs && t.adr < regs + MX_DMA_REG_STRIDE) writes.push_back({t.adr - regs, t.value});
   }
   const std::vector<std::pair<u32, u32>> start = {
-      {0x00, cmd}, {0x10, read}, {0x08, expected.size() * 4 - 1}, {0x10, read | 0x80000000}, {0x00, cmd | 0x80000000}};
+      {MX_DMA_CMD_ADR, cmd},
+      {MX_DMA_READ_ADR, read},
+      {MX_DMA_CMD_LENGTH, expected.size() * 4 - 1},
+      {MX_DMA_READ_ADR, read | 0x80000000},
+      {MX_DMA_CMD_ADR, cmd | 0x80000000}};
   EXPECT_EQ(writes, start);
-  regPoke(0x40000200, 1);  // ready, not busy: both polls pass
+  regPoke(POLLED, 1);  // ready, not busy: both polls pass
   EXPECT_EQ(mxDmaWait(dma, 10), 1);
 
-  mxDmaRead(dma, 0x40002000, 256);  // a multiple of 64 words needs no padding
+  mxDmaRead(dma, BLOCK, 256);  // a multiple of 64 words needs no padding
   mxDmaExecute(dma);
   EXPECT_EQ(listWords(buffer ^ 1, 6), (std::vector<u32>{0x40002003, 0x800000FF, 0, 0, 0, 0}));
 }
 
 TEST_F(DmaTest, TheEngineRunsTheListAgainstRegistersAndMemoryInAlternateBuffers) {
   const u32 block[4] = {1, 2, 3, 4};
-  regPoke(0x40002000, 0xA0);
-  regPoke(0x40002004, 0xA1);
-  regPoke(0x40000208, 0xF0);
+  regPoke(BLOCK, 0xA0);
+  regPoke(BLOCK + 4, 0xA1);
+  regPoke(SINGLE, 0xF0);
   regPoke(MX_DMA_PAD_REG, 0xEE);
-  mxDmaWrite(dma, 0x40001230, 0xCAFE);
-  mxDmaWriteBurst(dma, 0x81800100, block, 16);  // into the non-volatile window
-  mxDmaWriteBurst(dma, 0x80000100, block, 8);   // into a register range
-  mxDmaRead(dma, 0x40002000, 8);
-  mxDmaReadFixed(dma, 0x40000208, 12);
+  mxDmaWrite(dma, WRITTEN, 0xCAFE);
+  mxDmaWriteBurst(dma, NV_TARGET, block, 16);  // into the non-volatile window
+  mxDmaWriteBurst(dma, OTHER_SPACE, block, 8);   // into a register range
+  mxDmaRead(dma, BLOCK, 8);
+  mxDmaReadFixed(dma, SINGLE, 12);
   mxDmaExecute(dma);
   ASSERT_EQ(mxDmaWait(dma, 10), 1);
-  EXPECT_EQ(mxReadReg(0x40001230), 0xCAFEu);
-  for (u32 i = 0; i < 4; ++i) EXPECT_EQ(readMem32(0x81800100 + 4 * i), i + 1);
-  EXPECT_EQ(regPeek(0x80000104), 2u);
+  EXPECT_EQ(mxReadReg(WRITTEN), 0xCAFEu);
+  for (u32 i = 0; i < 4; ++i) EXPECT_EQ(readMem32(NV_TARGET + 4 * i), i + 1);
+  EXPECT_EQ(regPeek(OTHER_SPACE + 4), 2u);
   const u32* first = mxDmaReadBuffer(dma);
   EXPECT_EQ(std::vector<u32>(first, first + 7), (std::vector<u32>{0xA0, 0xA1, 0xF0, 0xF0, 0xF0, 0xEE, 0xEE}));
   EXPECT_EQ(first[63], 0xEEu);  // padded to 64 words
   EXPECT_EQ(dmaEngine().completedRuns(2), 1);
 
-  regPoke(0x40002000, 6);
-  mxDmaRead(dma, 0x40002000, 4);
+  regPoke(BLOCK, 6);
+  mxDmaRead(dma, BLOCK, 4);
   mxDmaExecuteAndWait(dma);
   const u32* second = mxDmaReadBuffer(dma);
   EXPECT_EQ(std::abs(reinterpret_cast<const u8*>(second) - reinterpret_cast<const u8*>(first)), 0x100000);
@@ -121,7 +129,7 @@ TEST_F(DmaTest, TheEngineRunsTheListAgainstRegistersAndMemoryInAlternateBuffers)
 }
 
 TEST_F(DmaTest, DoubleExecuteAndEmptyList) {
-  mxDmaWrite(dma, 0x40001230, 1);
+  mxDmaWrite(dma, WRITTEN, 1);
   mxDmaExecute(dma);
   expectCheck([&] { mxDmaExecute(dma); }, "exec == false");
   EXPECT_EQ(mxDmaWait(dma, 10), 1);
@@ -146,35 +154,35 @@ TEST_F(DmaTest, BoundsAreChecked) {
     const char* text;
     std::function<void()> f;
   } cases[] = {
-      {"0 < interval && interval <= 300", [&] { mxDmaPoll(dma, 0x40000200, 1, 1, 0); }},
-      {"0 < interval && interval <= 300", [&] { mxDmaPoll(dma, 0x40000200, 1, 1, 301); }},
+      {"0 < interval && interval <= 300", [&] { mxDmaPoll(dma, POLLED, 1, 1, 0); }},
+      {"0 < interval && interval <= 300", [&] { mxDmaPoll(dma, POLLED, 1, 1, 301); }},
       {"msb == 4 || msb == 8", [&] { mxDmaWrite(dma, 0x3F000000, 1); }},
       {"msb == 4 || msb == 8", [&] { mxDmaRead(dma, 0x90000000, 4); }},
-      {"(adr & 3) == 0", [&] { mxDmaWrite(dma, 0x40000002, 1); }},
-      {"0 < nbyte && nbyte <= 1024 * 1024", [&] { mxDmaRead(dma, 0x40002000, 0); }},
-      {"0 < nbyte && nbyte <= 1024 * 1024", [&] { mxDmaReadFixed(dma, 0x40002000, 1024 * 1024 + 4); }},
+      {"(adr & 3) == 0", [&] { mxDmaWrite(dma, WRITTEN + 2, 1); }},
+      {"0 < nbyte && nbyte <= 1024 * 1024", [&] { mxDmaRead(dma, BLOCK, 0); }},
+      {"0 < nbyte && nbyte <= 1024 * 1024", [&] { mxDmaReadFixed(dma, BLOCK, 1024 * 1024 + 4); }},
       {"0 <= ch && ch < 4", [&] { mxDmaChannel(4); }},
       {"0 <= ch && ch < 4", [&] { mxDmaChannel(-1); }},
   };
   for (const auto& c : cases) expectCheck(c.f, c.text);
   EXPECT_EQ(dma->cmdPtr, 0);  // nothing was appended
-  mxDmaPoll(dma, 0x40000200, 1, 1, 1);
-  mxDmaPoll(dma, 0x40000200, 1, 1, 300);
+  mxDmaPoll(dma, POLLED, 1, 1, 1);
+  mxDmaPoll(dma, POLLED, 1, 1, 300);
   EXPECT_EQ(dma->cmdPtr, 6);
   dma->cmdPtr = 0;
 
   // 32736 writes fill the list to 65472 words, below its margin; the next one does not fit.
-  for (int i = 0; i < 32736; ++i) mxDmaWrite(dma, 0x40001230, static_cast<u32>(i));
-  expectCheck([&] { mxDmaWrite(dma, 0x40001230, 0); }, "cmdPtr < CMD_BYTE / 4 - MARGIN");
+  for (int i = 0; i < 32736; ++i) mxDmaWrite(dma, WRITTEN, static_cast<u32>(i));
+  expectCheck([&] { mxDmaWrite(dma, WRITTEN, 0); }, "cmdPtr < CMD_BYTE / 4 - MARGIN");
   dma->cmdPtr = 65400;
   static u32 block[100];
-  expectCheck([&] { mxDmaWriteBurst(dma, 0x81800000, block, 400); }, "cmdPtr + len < CMD_BYTE / 4 - MARGIN");
+  expectCheck([&] { mxDmaWriteBurst(dma, NON_VOLATILE_BASE, block, 400); }, "cmdPtr + len < CMD_BYTE / 4 - MARGIN");
   EXPECT_EQ(dma->cmdPtr, 65400);  // the header was not left without its block
   dma->cmdPtr = 0;
 
   // Reads of one list fill at most the 1 MiB read buffer.
-  mxDmaRead(dma, 0x40002000, 1024 * 1024);
-  mxDmaReadFixed(dma, 0x40002000, 4);
+  mxDmaRead(dma, BLOCK, 1024 * 1024);
+  mxDmaReadFixed(dma, BLOCK, 4);
   expectCheck([&] { mxDmaExecute(dma); }, "0 <= readCnt && readCnt <= READ_BYTE");
   EXPECT_FALSE(dma->exec);
 }
@@ -184,31 +192,31 @@ TEST_F(DmaTest, PollHoldsTheListUntilTheRegisterAnswers) {
     u32 before, flag, mask, after;
   } cases[] = {{0, 1, 1, 3}, {2, 0, 2, 1}};  // wait for bit 0 set, then for bit 1 clear
   for (auto c : cases) {
-    regPoke(0x40000200, c.before);
-    regPoke(0x40001230, 0);
-    mxDmaPoll(dma, 0x40000200, c.flag, c.mask, 10);
-    mxDmaWrite(dma, 0x40001230, 7);
+    regPoke(POLLED, c.before);
+    regPoke(WRITTEN, 0);
+    mxDmaPoll(dma, POLLED, c.flag, c.mask, 10);
+    mxDmaWrite(dma, WRITTEN, 7);
     mxDmaExecute(dma);
     clockAdvance(1000 * TICKS_PER_US);
     EXPECT_TRUE(mxDmaIsBusy(dma));
-    EXPECT_EQ(mxReadReg(0x40001230), 0u);
-    regPoke(0x40000200, c.after);
+    EXPECT_EQ(mxReadReg(WRITTEN), 0u);
+    regPoke(POLLED, c.after);
     EXPECT_EQ(mxDmaWait(dma, 10), 1);
-    EXPECT_EQ(mxReadReg(0x40001230), 7u);
+    EXPECT_EQ(mxReadReg(WRITTEN), 7u);
   }
 }
 
 TEST_F(DmaTest, WaitFailsAfterOneSecondOnAStuckChannelAndWaitsOutASlowOne) {
   dmaEngine().setLatencyUs(2, 5000);
-  mxDmaWrite(dma, 0x40001230, 9);
+  mxDmaWrite(dma, WRITTEN, 9);
   u64 before = clockNow();
   EXPECT_EQ(mxDmaExecuteAndWait(dma), 1);
   EXPECT_GE((clockNow() - before) / TICKS_PER_US, 5000u);
-  EXPECT_EQ(mxReadReg(0x40001230), 9u);
+  EXPECT_EQ(mxReadReg(WRITTEN), 9u);
   EXPECT_EQ(consoleCount("DMA timeout"), 0);
 
   dmaEngine().setStuck(2, true);
-  mxDmaWrite(dma, 0x40001230, 1);
+  mxDmaWrite(dma, WRITTEN, 1);
   mxDmaExecute(dma);
   before = clockNow();
   EXPECT_EQ(mxDmaWait(dma, 100), 0);
@@ -219,7 +227,7 @@ TEST_F(DmaTest, WaitFailsAfterOneSecondOnAStuckChannelAndWaitsOutASlowOne) {
   EXPECT_TRUE(mxDmaIsBusy(dma));
   mxDmaStop(dma);
   EXPECT_FALSE(mxDmaIsBusy(dma));
-  EXPECT_EQ(mxReadReg(0x40001230), 9u);  // the hung list never ran
+  EXPECT_EQ(mxReadReg(WRITTEN), 9u);  // the hung list never ran
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 
 #include "Driver/core/core.h"
 #include "Driver/core/format.h"
+#include "Driver/core/regs.h"
 #include "Driver/i2c/i2c.h"
+#include "Driver/i2c/regs.h"
 #include "Common/reg.h"
 #include "tests/support/board_fixture.h"
 #include "Lib/Include/check.h"
@@ -26,6 +28,13 @@ using board_devices_test::writesTo;
 using testing_support::consoleCount;
 using Words = std::vector<u32>;
 
+constexpr u32 SDI1_I2C = MX_SDI1_BASE + SDI_I2C, SDI2_I2C = MX_SDI2_BASE + SDI_I2C;
+constexpr u32 FPGAS[4] = {MX_ME1_BASE, MX_ME2_BASE, MX_SDI1_BASE, MX_SDI2_BASE};
+constexpr u32 PLLS[4] = {MX_ME2_BASE + FPGA_PLL, GLUE_PLL, MX_SDI1_BASE + FPGA_PLL, MX_SDI2_BASE + FPGA_PLL};
+// Word k of an FPGA's first and second sync timing runs.
+constexpr u32 sync(u32 fpga, u32 k) { return fpga + FPGA_SYNC_TIMING + 4 * k; }
+constexpr u32 sync2(u32 fpga, u32 k) { return fpga + FPGA_SYNC_TIMING_2 + 4 * k; }
+
 // Registers as the driver reads them back: {address, value}.
 void expectRegs(std::initializer_list<std::pair<u32, u32>> regs) {
   for (auto r : regs) EXPECT_EQ(mxReadReg(r.first), r.second) << std::hex << r.first;
@@ -41,9 +50,11 @@ class BoardDevicesTest : public testing_support::BoardTest {
 
 TEST_F(BoardDevicesTest, ChannelsOpenTheirControllerAndAddressTheirDevice) {
   struct Case { int channel; u32 controller, command; u8 address; } const cases[] = {
-      {0, 0x84001000, 0x84001024, 0x4C}, {1, 0x84001000, 0x84001024, 0x34}, {2, 0x84001000, 0x84001020, 0x50},
-      {3, 0x85001000, 0x85001024, 0x4C}, {4, 0x85001000, 0x85001024, 0x34}, {5, 0x85001000, 0x85001020, 0x50},
-      {6, 0x84001000, 0x84001028, 0x7F}, {7, 0x85001000, 0x85001028, 0x7F}, {8, 0x40000400, 0x40000420, 0x69},
+      {0, SDI1_I2C, SDI1_I2C + I2C_COMMAND_1, 0x4C}, {1, SDI1_I2C, SDI1_I2C + I2C_COMMAND_1, 0x34},
+      {2, SDI1_I2C, SDI1_I2C + I2C_COMMAND_0, 0x50}, {3, SDI2_I2C, SDI2_I2C + I2C_COMMAND_1, 0x4C},
+      {4, SDI2_I2C, SDI2_I2C + I2C_COMMAND_1, 0x34}, {5, SDI2_I2C, SDI2_I2C + I2C_COMMAND_0, 0x50},
+      {6, SDI1_I2C, SDI1_I2C + I2C_COMMAND_2, 0x7F}, {7, SDI2_I2C, SDI2_I2C + I2C_COMMAND_2, 0x7F},
+      {8, GLUE_I2C, GLUE_I2C + I2C_COMMAND_0, 0x69},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.channel);
@@ -62,7 +73,7 @@ TEST_F(BoardDevicesTest, ChannelsOpenTheirControllerAndAddressTheirDevice) {
     EXPECT_EQ(writesTo(c.command), (Words{start, 0x540, start | 1, 0x3FF}));
   }
   // Channels sharing a command register reach only their own device.
-  EXPECT_EQ(i2cDevice(0x84001024, 0x34).regs[0x40], 0x5C);
+  EXPECT_EQ(i2cDevice(SDI1_I2C + I2C_COMMAND_1, 0x34).regs[0x40], 0x5C);
   EXPECT_EQ(i2cRead(i2cOpen(0), 0x40), 0x5C);
   for (int channel : {-1, I2C_ID_MAX}) {  // outside the table
     testing_support::consoleClear();
@@ -90,13 +101,13 @@ TEST_F(BoardDevicesTest, VerifyRetriesUntilTheDeviceReadsBack) {
     SCOPED_TRACE(::testing::Message() << c.wrongReads << " " << int{c.mask});
     resetBoardDevices();
     testing_support::consoleClear();
-    i2cDevice(0x85001024, 0x4C).wrongReads = c.wrongReads;
-    i2cDevice(0x85001024, 0x4C).noAck = c.noAck;
+    i2cDevice(SDI2_I2C + I2C_COMMAND_1, 0x4C).wrongReads = c.wrongReads;
+    i2cDevice(SDI2_I2C + I2C_COMMAND_1, 0x4C).noAck = c.noAck;
     traceClear();
     EXPECT_EQ(i2cWriteVerify(ch, 0x07, 0x5A, c.mask), c.verified);
     EXPECT_EQ(consoleCount("I2C(3) write error retry("), c.retryLines);
     int writes = 0, reads = 0;
-    for (u32 w : writesTo(0x85001024)) {
+    for (u32 w : writesTo(SDI2_I2C + I2C_COMMAND_1)) {
       writes += w == 0x35A;
       reads += w == 0x3FF;
     }
@@ -106,16 +117,16 @@ TEST_F(BoardDevicesTest, VerifyRetriesUntilTheDeviceReadsBack) {
   // The log line gives round, register, the read value and the value under the mask.
   EXPECT_EQ(consoleCount("[ERR] I2C(3) write error retry(0): adr:07 data:0f must be 0a"), 1);
   EXPECT_EQ(consoleCount("I2C(3) write error retry(4): adr:07 data:0f must be 0a"), 1);
-  i2cDevice(0x40000420, 0x69).wrongReads = 2;
+  i2cDevice(GLUE_I2C + I2C_COMMAND_0, 0x69).wrongReads = 2;
   EXPECT_TRUE(i2cWriteVerify(i2cOpen(8), 0x31, 0xC3, 0xF0));
   // 0xC3 read inverted is 0x3C: under the mask 0x30 against 0xC0.
   EXPECT_EQ(consoleCount("I2C(8) write error retry(0): adr:31 data:30 must be c0"), 1);
-  EXPECT_EQ(i2cDevice(0x40000420, 0x69).regs[0x31], 0xC3);
+  EXPECT_EQ(i2cDevice(GLUE_I2C + I2C_COMMAND_0, 0x69).regs[0x31], 0xC3);
 }
 
 TEST_F(BoardDevicesTest, AControllerThatNeverFinishesFailsTheTransfer) {
   I2cChannel ch = i2cOpen(0);
-  i2cSetHung(0x84001024, true);
+  i2cSetHung(SDI1_I2C + I2C_COMMAND_1, true);
   u64 before = clockNow();
   EXPECT_EQ(i2cRead(ch, 0x01), -1);
   EXPECT_FALSE(i2cWrite(ch, 0x01, 2));
@@ -124,7 +135,7 @@ TEST_F(BoardDevicesTest, AControllerThatNeverFinishesFailsTheTransfer) {
   EXPECT_FALSE(i2cWriteVerify(ch, 0x01, 2, 0xFF));
   EXPECT_EQ(consoleCount("I2C(0) write error retry(4)"), 1);
   // The other controllers are unaffected.
-  i2cDevice(0x85001024, 0x4C).regs[1] = 9;
+  i2cDevice(SDI2_I2C + I2C_COMMAND_1, 0x4C).regs[1] = 9;
   EXPECT_EQ(i2cRead(i2cOpen(3), 0x01), 9);
 }
 
@@ -135,21 +146,21 @@ TEST_F(BoardDevicesTest, FormatCodeAndModeFlagsReachEveryFpga) {
     SCOPED_TRACE(c.code);
     useFormat(c.code, c.boardMode);
     EXPECT_EQ(initDevices(), 1000);
-    EXPECT_EQ(mxReadReg(0x40004500), static_cast<u32>(c.format));
-    for (u32 base : {0x82000000u, 0x83000000u, 0x84000000u, 0x85000000u}) {
-      EXPECT_EQ(mxReadReg(base + 0x500), static_cast<u32>(c.format));
-      EXPECT_EQ(mxReadReg(base + 0x504), c.paired ? 1u : 0u);
-      EXPECT_EQ(regPeek(base + 0xB40), 15u);
+    EXPECT_EQ(mxReadReg(GLUE_FORMAT), static_cast<u32>(c.format));
+    for (u32 base : FPGAS) {
+      EXPECT_EQ(mxReadReg(base + FPGA_FORMAT), static_cast<u32>(c.format));
+      EXPECT_EQ(mxReadReg(base + FPGA_MODE), c.paired ? 1u : 0u);
+      EXPECT_EQ(regPeek(base + XCVR_TX_CONTROL), 15u);
     }
-    EXPECT_EQ(mxReadReg(0x40004504), c.glueMode);
+    EXPECT_EQ(mxReadReg(GLUE_MODE), c.glueMode);
   }
 }
 
 TEST_F(BoardDevicesTest, StartsEveryClockPllOnce) {
   ASSERT_EQ(initDevices(), 1000);
-  for (int port = 0; port < 4; ++port) EXPECT_EQ(pll(0x82000400, port).releases, 1) << port;
-  for (u32 base : {0x83000400u, 0x40004400u, 0x84000400u, 0x85000400u}) EXPECT_EQ(pll(base, 0).releases, 1);
-  EXPECT_EQ(pll(0x83000400, 1).releases, 0);
+  for (int port = 0; port < 4; ++port) EXPECT_EQ(pll(ME1_PLL, port).releases, 1) << port;
+  for (u32 base : PLLS) EXPECT_EQ(pll(base, 0).releases, 1);
+  EXPECT_EQ(pll(PLLS[0], 1).releases, 0);
   EXPECT_EQ(consoleCount("PLL("), 0);
   EXPECT_EQ(gs4915().starts, 1);
 }
@@ -161,8 +172,8 @@ TEST_F(BoardDevicesTest, Gs4915RetriesWithWatchdogKicksThenGivesUp) {
   EXPECT_EQ(consoleCount("[WARN] Retry(1): GS4915 Initialize retry"), 1);
   EXPECT_EQ(consoleCount("GS4915 Initialize retry"), 2);
   EXPECT_EQ(consoleCount("ERROR: GS4915"), 0);
-  EXPECT_EQ(writesTo(0x40000034), (Words{0xA5F0, 0xA5F0}));
-  EXPECT_EQ(writesTo(0x84000010), (Words{1, 3, 1, 3, 1, 3}));
+  EXPECT_EQ(writesTo(GLUE_WDT_KICK), (Words{0xA5F0, 0xA5F0}));
+  EXPECT_EQ(writesTo(GS4915 + CLOCK_PART_CONTROL), (Words{1, 3, 1, 3, 1, 3}));
   useFormat(0, 0);  // one that never locks is logged and start-up goes on
   gs4915().failStarts = -1;
   EXPECT_EQ(initDevices(), -1);
@@ -174,8 +185,8 @@ TEST_F(BoardDevicesTest, Gs4915RetriesWithWatchdogKicksThenGivesUp) {
 TEST_F(BoardDevicesTest, SyncTimingFollowsLineCountAndFourKFlag) {
   struct Case {
     int code, boardMode;
-    u32 me2Lines, sdiLines;  // 0x83000584, +0x584 of the SDI FPGAs
-    u32 me1_584, me1_588, me2_588, me2_58C, sdi_588, sdi_58C;
+    u32 me2Lines, sdiLines;  // word 1 of ME2 and of the SDI FPGAs
+    u32 me1_1, me1_2, me2_2, me2_3, sdi_2, sdi_3;  // fpga_word
   } const cases[] = {
       {0, 0, 454 + 675 + 512, 454 + 675 + 553, 455, 212, 479, 236, 418, 175},
       {4, 0, 458 + 512, 458 + 553, 455, 212, 479, 236, 418, 175},
@@ -189,12 +200,12 @@ TEST_F(BoardDevicesTest, SyncTimingFollowsLineCountAndFourKFlag) {
     SCOPED_TRACE(c.code);
     useFormat(c.code, c.boardMode);
     initSyncTiming();
-    expectRegs({{0x82000580, 27}, {0x82000584, c.me1_584}, {0x82000588, c.me1_588}, {0x82000594, 466},
-                {0x83000584, c.me2Lines}, {0x83000588, c.me2_588}, {0x8300058C, c.me2_58C}, {0x830005A4, 867},
-                {0x40004584, 512}});
-    for (u32 b : {0x84000000u, 0x85000000u}) {
-      expectRegs({{b + 0x580, 20}, {b + 0x584, c.sdiLines}, {b + 0x588, c.sdi_588}, {b + 0x58C, c.sdi_58C},
-                  {b + 0x5AC, 268}, {b + 0x5BC, 955}});
+    expectRegs({{sync(MX_ME1_BASE, 0), 27}, {sync(MX_ME1_BASE, 1), c.me1_1}, {sync(MX_ME1_BASE, 2), c.me1_2},
+                {sync(MX_ME1_BASE, 5), 466}, {sync(MX_ME2_BASE, 1), c.me2Lines}, {sync(MX_ME2_BASE, 2), c.me2_2},
+                {sync(MX_ME2_BASE, 3), c.me2_3}, {sync(MX_ME2_BASE, 9), 867}, {GLUE_SYNC_TIMING + 4, 512}});
+    for (u32 b : {MX_SDI1_BASE, MX_SDI2_BASE}) {
+      expectRegs({{sync(b, 0), 20}, {sync(b, 1), c.sdiLines}, {sync(b, 2), c.sdi_2}, {sync(b, 3), c.sdi_3},
+                  {sync(b, 11), 268}, {sync(b, 15), 955}});
     }
   }
 }
@@ -209,14 +220,16 @@ TEST_F(BoardDevicesTest, SecondSyncTimingStepByActiveLines) {
     SCOPED_TRACE(c.code);
     useFormat(c.code, c.boardMode);
     initSyncTiming2();
-    for (u32 base : {0x82000000u, 0x83000000u, 0x84000000u, 0x85000000u}) EXPECT_EQ(mxReadReg(base + 0x5C0), c.v);
+    for (u32 base : FPGAS) EXPECT_EQ(mxReadReg(sync2(base, 0)), c.v);
   }
-  expectRegs({{0x820005DC, 57}, {0x820005E0, 34}, {0x830005DC, 34}, {0x830005E4, 57}, {0x850005C8, 32},
-              {0x850005DC, 19}, {0x400045C8, 34}});
+  expectRegs({{sync2(MX_ME1_BASE, 7), 57}, {sync2(MX_ME1_BASE, 8), 34}, {sync2(MX_ME2_BASE, 7), 34},
+              {sync2(MX_ME2_BASE, 9), 57}, {sync2(MX_SDI2_BASE, 2), 32}, {MX_SDI2_BASE + SDI_SYNC_DELAYS + 8, 19},
+              {GLUE_SYNC_TIMING_2 + 8, 34}});
 }
 
 TEST_F(BoardDevicesTest, BringUpLocksAndSetsTheDelays) {
-  struct Case { int code, boardMode; u32 b04, b44, me_b64, me_b68, me_b6c, me2_b48, sdi_b48; } const cases[] = {
+  // mode and clock of every FPGA, link words 1 to 3 of the ME FPGAs, delays of ME2 and the SDI FPGAs.
+  struct Case { int code, boardMode; u32 mode, clock, link1, link2, link3, me2Delay, sdiDelay; } const cases[] = {
       {0, 0, 3, 0x16, 0x23C000A, 0x1204A8A, 0x41000000, 675 + 41, 675 + 10},
       {3, 0, 3, 0x1B, 0x23C000A, 0x120498A, 0x41000000, 543 + 41, 543 + 10},
       {4, 0, 3, 0x16, 0x23C000A, 0x120498A, 0x41000000, 0 + 41, 0 + 10},
@@ -230,13 +243,13 @@ TEST_F(BoardDevicesTest, BringUpLocksAndSetsTheDelays) {
     initSdiTransceivers();
     EXPECT_EQ(sdiStatus(), 0x77FFFF7u);  // every receiver and transmitter of the four FPGAs locked
     EXPECT_EQ(consoleCount("SDI RX/TX"), 0);
-    for (u32 b : {0x82000000u, 0x83000000u, 0x84000000u, 0x85000000u}) {
-      expectRegs({{b + 0xB04, c.b04}, {b + 0xB30, 0xFFFF}, {b + 0xB44, c.b44}});
+    for (u32 b : FPGAS) expectRegs({{b + XCVR_MODE, c.mode}, {b + XCVR_ENABLE, 0xFFFF}, {b + XCVR_CLOCK, c.clock}});
+    for (u32 b : {MX_ME1_BASE, MX_ME2_BASE}) {
+      const u32 link = b + XCVR_LINK_WORDS;
+      expectRegs({{link + 4, c.link1}, {link + 8, c.link2}, {link + 12, c.link3}});
     }
-    for (u32 b : {0x82000000u, 0x83000000u}) {
-      expectRegs({{b + 0xB64, c.me_b64}, {b + 0xB68, c.me_b68}, {b + 0xB6C, c.me_b6c}});
-    }
-    expectRegs({{0x84000B4C, 85}, {0x83000B48, c.me2_b48}, {0x84000B48, c.sdi_b48}, {0x85000B48, c.sdi_b48}});
+    expectRegs({{MX_SDI1_BASE + XCVR_TX_SETUP, 85}, {MX_ME2_BASE + XCVR_DELAY, c.me2Delay},
+                {MX_SDI1_BASE + XCVR_DELAY, c.sdiDelay}, {MX_SDI2_BASE + XCVR_DELAY, c.sdiDelay}});
   }
 }
 
@@ -277,9 +290,9 @@ TEST_F(BoardDevicesTest, SdiFailuresAreRetriedAndAnSdi2FailureReported) {
   EXPECT_EQ(consoleCount("[WARN] Retry(0) : SDI RX/TX Initialize 0"), 1);
   EXPECT_EQ(consoleCount("[WARN] Retry(1) : SDI RX/TX Initialize 0"), 1);
   EXPECT_EQ(consoleCount("SDI RX/TX Initialize"), 2);
-  // One try: 15/15, 13/7, 8/3, then 1 to +0xB40 and 0/0.
-  EXPECT_EQ(writesTo(0x85000B00), (Words{15, 13, 8, 0, 15, 13, 8, 0, 15, 13, 8, 0}));
-  EXPECT_EQ(writesTo(0x85000B40), (Words{15, 7, 3, 1, 0, 15, 7, 3, 1, 0, 15, 7, 3, 1, 0}));
+  // One try: 15/15, 13/7, 8/3, then 1 to the transmitters and 0/0.
+  EXPECT_EQ(writesTo(MX_SDI2_BASE + XCVR_RX_CONTROL), (Words{15, 13, 8, 0, 15, 13, 8, 0, 15, 13, 8, 0}));
+  EXPECT_EQ(writesTo(MX_SDI2_BASE + XCVR_TX_CONTROL), (Words{15, 7, 3, 1, 0, 15, 7, 3, 1, 0, 15, 7, 3, 1, 0}));
 }
 
 TEST_F(BoardDevicesTest, IspClockRetriesAndStopsTheBringUpIfItNeverLocks) {
@@ -289,7 +302,7 @@ TEST_F(BoardDevicesTest, IspClockRetriesAndStopsTheBringUpIfItNeverLocks) {
   EXPECT_EQ(consoleCount("ispClock Initialize retry"), 5);
   EXPECT_EQ(consoleCount("[ERR] ERROR: ispClock Initialize"), 1);
   EXPECT_EQ(sdiTries(), 0);
-  EXPECT_EQ(mxReadReg(0x83000B48), 0u);
+  EXPECT_EQ(mxReadReg(MX_ME2_BASE + XCVR_DELAY), 0u);
   useFormat(0, 0);
   ispClock().failStarts = 1;
   initSdiTransceivers();
@@ -322,18 +335,19 @@ TEST_F(BoardDevicesTest, SerdesDelayRefusesNumbersThatAreNoLinkAndNamesTheLink) 
 TEST_F(BoardDevicesTest, FormatInitialisationAndTenthFrameRunTheBringUp) {
   mxInitialize(5, 1.0f);
   // Devices, sync timing 1 and 2, window timing, still windows, default format timing and table.
-  expectRegs({{0x40004500, 5}, {0x83000584, 458 + 512}, {0x820005C0, 13}, {0x83004708, 288 + 2}, {0x8200111C, 290},
-              {0x40004810, 336}});
-  EXPECT_EQ(writesTo(0x40004824).size(), 256u);
+  expectRegs({{GLUE_FORMAT, 5}, {sync(MX_ME2_BASE, 1), 458 + 512}, {sync2(MX_ME1_BASE, 0), 13},
+              {MX_ME2_BASE + ME_FIELD_BOTTOM, 288 + 2}, {ME1_STILL_WINDOWS[0] + STILL_BOTTOM, 290},
+              {GLUE_TIMING_VALUES, 336}});
+  EXPECT_EQ(writesTo(GLUE_FORMAT_TABLE_DATA).size(), 256u);
   EXPECT_EQ(gs4915().starts, 1);
-  EXPECT_EQ(pll(0x85000400, 0).releases, 1);
+  EXPECT_EQ(pll(PLLS[3], 0).releases, 1);
   // The frame counter starts at 0: its event at 10 comes in the eleventh update.
   for (int count = 0; count <= 10; ++count) {
     mxUpdate();
     EXPECT_EQ(ispClock().starts, count < 10 ? 0 : 1) << count;
   }
   EXPECT_EQ(sdiStatus(), static_cast<u32>(SDI_STATUS_OK));
-  expectRegs({{0x83000B48, 41}, {0x84000B48, 10}});
+  expectRegs({{MX_ME2_BASE + XCVR_DELAY, 41}, {MX_SDI1_BASE + XCVR_DELAY, 10}});
   EXPECT_EQ(consoleCount("SDI RX/TX"), 0);
   EXPECT_EQ(consoleCount("retry"), 0);
   EXPECT_EQ(consoleCount("PLL("), 0);

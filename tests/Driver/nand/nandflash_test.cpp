@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Driver/dma/dma.h"
 #include "tests/support/bringup_fixture.h"
 #include "Lib/Include/check.h"
 

@@ -7,9 +7,11 @@
 
 #include "Driver/core/core.h"
 #include "Driver/xpt/dskmix.h"
+#include "Driver/xpt/regs.h"
 #include "Driver/xpt/xpt.h"
 #include "tests/support/board_fixture.h"
 #include "Lib/Include/check.h"
+#include "Lib/Include/storage.h"
 
 using namespace platform;
 using testing_support::BoardTest;
@@ -17,8 +19,10 @@ using testing_support::consoleCount;
 
 namespace {
 
-constexpr u32 NV_MARKER = 0x81800000 + 0x14028;
-constexpr u32 NV_MODE = 0x81800000 + 0x1402C;
+constexpr u32 NV_MARKER = NON_VOLATILE_BASE + STORAGE_BOARD_MODE_MARKER;
+constexpr u32 NV_MODE = NON_VOLATILE_BASE + STORAGE_BOARD_MODE;
+// Route n of the 4K output group.
+constexpr u32 route(u32 n) { return XPT_4K_ROUTES + XPT_4K_ROUTE_STRIDE * n; }
 
 enum Mode { NORMAL = 0, PAIRED = 1, FOUR_K = 2 };
 
@@ -30,16 +34,13 @@ class XptTest : public BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
-    mxCoreReset();
-    mxXptReset();
-    mxDskReset();
     writeMem32(NV_MARKER, 0);
     writeMem32(NV_MODE, 0);
   }
   // A fresh board started in a board mode.
   void boardMode(Mode mode) {
     XptTest::SetUp();
-    writeMem32(NV_MARKER, mode == NORMAL ? 0 : 0x54AA1234);
+    writeMem32(NV_MARKER, mode == NORMAL ? 0 : BOARD_MODE_MARKER);
     writeMem32(NV_MODE, static_cast<u32>(mode));
     mxBoardInit();
     mxSetContext(MX_CONTEXT_ME1);
@@ -319,13 +320,13 @@ TEST_F(XptTest, SelectionOfFrameNReachesTheRegistersInFrameNPlusOne) {
   mxSetContext(MX_CONTEXT_ME2);
   mxSetBusSource(MX_ABUS, MX_IN_7);
   mxSetAuxSource(MX_AUX3, MX_IN_2);
-  expectRegs({{0x83001110, 0}, {0x83001300 + 84, 0}});
+  expectRegs({{XPT_BUS + 0x10, 0}, {XPT_OUTPUT + 84, 0}});
   traceClear();
   mxUpdate();  // frame n + 1
-  expectRegs({{0x83001110, 6}, {0x83001300 + 84, 1}});
-  ASSERT_EQ(writes(0x83001110), 1);
+  expectRegs({{XPT_BUS + 0x10, 6}, {XPT_OUTPUT + 84, 1}});
+  ASSERT_EQ(writes(XPT_BUS + 0x10), 1);
   for (const auto& e : traceRecent()) {
-    if (e.adr == 0x83001110) {
+    if (e.adr == XPT_BUS + 0x10) {
       EXPECT_EQ(e.stage, 1);
     }
   }
@@ -346,22 +347,24 @@ TEST_F(XptTest, FourCodesPerRegisterFirstByteLowest) {
   mxSetInputKeyAssign(MX_IN_1, 1, MX_USK4_S);
   mxCrosspointUpdate();
   expectRegs({
-      {0x83001100, 0x04030201},  // A | B << 8 | UTIL1 << 16 | UTIL2 << 24 of ME 1
-      {0x83001138, 0x931F0000},  // KEY4_F = 31, KEY4_S = 147 of ME 4 (bytes 62, 63)
-      {0x83001148, 0x05000000},  // DSK4 fill (clip 2) in byte 79
-      {0x8300114C, 0x00000009},  // memory source 9 in byte 80
-      {0x83001300, 0x20000001},  // outputs 1 and 4
-      {0x83001390, 0x010A0000},  // external output 3 (input 11), layer context 1
-      {0x83001398, 0x12000001},  // multiview 1 and 4
-      {0x83001230, 0x1F000000},  // ME 4 marker of UTIL2 (byte 363)
-      {0x83002008, 0x00000500},  // DSK marker of MX_DSK_BKGD_PGM2
-      {0x83002504, 0x09000000},  // key layer 4 key
-      {0x83002540, 0x00000003},  // input 1 keyed by key layer 4
-      {0x830025D0, 0x01000000},  // black keyed by key layer 2
+      {XPT_BUS, 0x04030201},            // A | B << 8 | UTIL1 << 16 | UTIL2 << 24 of ME 1
+      {XPT_BUS + 0x38, 0x931F0000},     // KEY4_F = 31, KEY4_S = 147 of ME 4 (bytes 62, 63)
+      {XPT_BUS + 0x48, 0x05000000},     // DSK4 fill (clip 2) in byte 79
+      {XPT_BUS + 0x4C, 0x00000009},     // memory source 9 in byte 80
+      {XPT_OUTPUT, 0x20000001},         // outputs 1 and 4
+      {XPT_OUTPUT + 0x90, 0x010A0000},  // external output 3 (input 11), layer context 1
+      {XPT_MULTIVIEW, 0x12000001},      // multiview 1 and 4
+      {XPT_BUS_ME + 0x30, 0x1F000000},  // ME 4 marker of UTIL2 (byte 363)
+      {XPT_DSK_ME + 0x8, 0x00000500},   // DSK marker of MX_DSK_BKGD_PGM2
+      {XPT_USK + 0x4, 0x09000000},      // key layer 4 key
+      {XPT_INPUT_KEY, 0x00000003},      // input 1 keyed by key layer 4
+      {XPT_INPUT_KEY + 0x90, 0x01000000},  // black keyed by key layer 2
   });
   // Every block register is written, and nothing between the blocks.
-  for (u32 gap : {0x83001150u, 0x83001394u, 0x830025D4u, 0x8300253Cu}) EXPECT_EQ(writes(gap), 0) << std::hex << gap;
-  EXPECT_EQ(writes(0x830025C0), 1);
+  for (u32 gap : {XPT_BUS + 0x50, XPT_OUTPUT + 0x94, XPT_INPUT_KEY + 0x94, XPT_INPUT_KEY - 4}) {
+    EXPECT_EQ(writes(gap), 0) << std::hex << gap;
+  }
+  EXPECT_EQ(writes(XPT_INPUT_KEY + 0x80), 1);
 }
 
 TEST_F(XptTest, DskStageWordAuxWordsAndTimingConstants) {
@@ -374,15 +377,15 @@ TEST_F(XptTest, DskStageWordAuxWordsAndTimingConstants) {
     apply({{mxSetDskOutputSource, MX_DSK_PGM1, s.p}, {mxSetDskOutputSource, MX_DSK_PGM1 + 1, s.q},
            {mxSetDskOutputSource, MX_DSK_PGM2, MX_DSK2}, {mxSetDskOutputSource, MX_DSK_PGM2 + 1, MX_BKGD}});
     mxCrosspointUpdate();
-    EXPECT_EQ(regPeek(0x8300201C), s.half | 5u << 16) << s.p << " " << s.q;
+    EXPECT_EQ(regPeek(XPT_DSK_STAGE), s.half | 5u << 16) << s.p << " " << s.q;
     apply({{mxSetDskOutputSource, MX_DSK_PGM2, s.p}, {mxSetDskOutputSource, MX_DSK_PGM2 + 1, s.q}});
     mxCrosspointUpdate();
-    EXPECT_EQ(regPeek(0x8300201C) >> 16, s.half);
+    EXPECT_EQ(regPeek(XPT_DSK_STAGE) >> 16, s.half);
   }
   mxSetMeOutputSource(MX_AUX, MX_AUX);
   mxSetAuxTransition(MX_AUX3, 0.0f, 1);
   mxCrosspointUpdate();
-  expectRegs({{0x830013A0, 1}, {0x830013B8, 0x10000u | 1023}});
+  expectRegs({{XPT_AUX_FLAG, 1}, {XPT_AUX_TRANS + 8, 0x10000u | 1023}});
 
   enum Me1Key1 { ME2_OUTPUT, BACK_TO_INPUT };
   struct Timing {
@@ -400,11 +403,11 @@ TEST_F(XptTest, DskStageWordAuxWordsAndTimingConstants) {
     mxCrosspointUpdate();
     SCOPED_TRACE(std::to_string(t.mode) + " " + std::to_string(t.key1));
     EXPECT_EQ(mxXptWord(xpt::ME2_FLAG), t.key1 == ME2_OUTPUT ? 1u : 0u);
-    expectRegs({{0x83001240, t.r1240}, {0x83001244, t.r1244}, {0x83001260, t.r1260}, {0x83001264, t.r1264},
-                {0x83001254, 0x43}, {0x83002010, 0x13F}, {0x830013A4, 0x186}});
-    EXPECT_EQ(writes(0x83001258), t.r1258 ? 1 : 0);
-    EXPECT_EQ(regPeek(0x83001258), t.r1258 ? 0xA50067u : 0u);
-    EXPECT_EQ(writes(0x83003010), 0);  // no 4K block outside 4K mode
+    expectRegs({{XPT_TIMING_0, t.r1240}, {XPT_TIMING_1, t.r1244}, {XPT_TIMING_2, t.r1260}, {XPT_TIMING_3, t.r1264},
+                {XPT_FIXED_0, 0x43}, {XPT_FIXED_1, 0x13F}, {XPT_FIXED_2, 0x186}});
+    EXPECT_EQ(writes(XPT_TIMING_PAIRED), t.r1258 ? 1 : 0);
+    EXPECT_EQ(regPeek(XPT_TIMING_PAIRED), t.r1258 ? 0xA50067u : 0u);
+    EXPECT_EQ(writes(XPT_4K_ALL_BLACK), 0);  // no 4K block outside 4K mode
   }
 }
 
@@ -420,10 +423,10 @@ TEST_F(XptTest, TallySelectorsFollowTheMeOutputTaps) {
     traceClear();
     mxCrosspointUpdate();
     const bool paired = mode == PAIRED;
-    expectRegs({{paired ? 0x86004500u : 0x82004500u, 22u | 2u << 8}, {0x83001270, 5},
-                {paired ? 0x87004500u : 0x83004500u, 30u << 8}, {0x83001274, 7}});
-    EXPECT_EQ(writes(0x83003000), paired ? 1 : 0);
-    EXPECT_EQ(regPeek(0x83003000), paired ? 30u << 8 : 0u);
+    expectRegs({{(paired ? MX_ME1_PAIRED_BASE : MX_ME1_BASE) + ME_TALLY, 22u | 2u << 8}, {XPT_TALLY, 5},
+                {(paired ? MX_ME2_PAIRED_BASE : MX_ME2_BASE) + ME_TALLY, 30u << 8}, {XPT_TALLY + 4, 7}});
+    EXPECT_EQ(writes(XPT_TALLY_PAIRED), paired ? 1 : 0);
+    EXPECT_EQ(regPeek(XPT_TALLY_PAIRED), paired ? 30u << 8 : 0u);
   }
 }
 
@@ -439,14 +442,14 @@ TEST_F(FourKTest, AllBlackGroupRampsFromFullLevel) {
   for (int frame = 0; frame < 22; ++frame) {
     mxCrosspointUpdate();
     u32 v = frame < 20 ? static_cast<u32>(20 - frame) * 1023 / 20 : 0;
-    expectRegs({{0x83003010, 1}, {0x83003018, 0x100}});
-    ASSERT_EQ(regPeek(0x8300302C), v) << frame;
-    ASSERT_EQ(regPeek(0x83003028), v | v << 16) << frame;
+    expectRegs({{XPT_4K_ALL_BLACK, 1}, {XPT_4K_OUTPUT_CLASSES, 0x100}});
+    ASSERT_EQ(regPeek(XPT_4K_FADE_2), v) << frame;
+    ASSERT_EQ(regPeek(XPT_4K_FADE_01), v | v << 16) << frame;
   }
-  expectRegs({{0x83002AE0, 0x8300}, {0x83002AE4, 0x380}, {0x83000C14, 14}});
+  expectRegs({{route(5) + ROUTE_FIRST, 0x8300}, {route(5) + ROUTE_SECOND, 0x380}, {XPT_4K_MODE, 14}});
   mxSelectMemorySource(MX_MEM_BLACK_FADE);
   mxCrosspointUpdate();
-  EXPECT_EQ(regPeek(0x83003024), 1u);
+  EXPECT_EQ(regPeek(XPT_4K_BLACK_FADE), 1u);
 }
 
 TEST_F(FourKTest, ClassesLocksFadeAndBusHold) {
@@ -462,24 +465,24 @@ TEST_F(FourKTest, ClassesLocksFadeAndBusHold) {
     SCOPED_TRACE(frame);
     mxCrosspointUpdate();
     const bool held = frame < 5;  // a new source shows class 6 for five frames
-    expectRegs({{0x83003010, 0},
-                {0x83003018, 3u | 2u << 8 | 10u << 16},
-                {0x8300301C, 0xFFFFFF01u},  // both lock flags still -1
-                {0x82000C28, 0x101},
-                {0x83000C28, 6},
-                {0x83003014, (held ? 6u : 1u) | 6u << 8},
-                {0x83002AE0, held ? 0x8300u : 0x300u},
-                {0x83002AE4, 0x8380},
-                {0x83000C14, held ? 12u : 13u},
-                {0x83003024, 0},     // no ramp: the group was never black
-                {0x83003028, 0},
-                {0x8300302C, 512}});  // the DSK fade of the third output
+    expectRegs({{XPT_4K_ALL_BLACK, 0},
+                {XPT_4K_OUTPUT_CLASSES, 3u | 2u << 8 | 10u << 16},
+                {XPT_4K_LOCKS, 0xFFFFFF01u},  // both lock flags still -1
+                {MX_ME1_BASE + ME_4K_BUS_SOURCE, 0x101},
+                {MX_ME2_BASE + ME_4K_BUS_SOURCE, 6},
+                {XPT_4K_BUS_CLASSES, (held ? 6u : 1u) | 6u << 8},
+                {route(5) + ROUTE_FIRST, held ? 0x8300u : 0x300u},
+                {route(5) + ROUTE_SECOND, 0x8380},
+                {XPT_4K_MODE, held ? 12u : 13u},
+                {XPT_4K_BLACK_FADE, 0},  // no ramp: the group was never black
+                {XPT_4K_FADE_01, 0},
+                {XPT_4K_FADE_2, 512}});  // the DSK fade of the third output
   }
   // Another input of the same class but another sub-source is held again.
   mxSetBusSource(MX_ABUS, MX_IN_17);
   mxCrosspointUpdate();
-  EXPECT_EQ(regPeek(0x83003014) & 0xFF, 6u);
-  EXPECT_EQ(regPeek(0x82000C28), 0x201u);
+  EXPECT_EQ(regPeek(XPT_4K_BUS_CLASSES) & 0xFF, 6u);
+  EXPECT_EQ(regPeek(MX_ME1_BASE + ME_4K_BUS_SOURCE), 0x201u);
 }
 
 TEST_F(FourKTest, ZeroClassesTakeTheirStepAndLock) {
@@ -500,23 +503,24 @@ TEST_F(FourKTest, ZeroClassesTakeTheirStepAndLock) {
     }
     mxCrosspointUpdate();
     SCOPED_TRACE(std::to_string(c.outs[0]) + " " + std::to_string(c.outs[1]) + " " + std::to_string(c.outs[2]));
-    expectRegs({{0x83003010, 0}, {0x83003018, c.classes}, {0x8300301C, c.locks}});
+    expectRegs({{XPT_4K_ALL_BLACK, 0}, {XPT_4K_OUTPUT_CLASSES, c.classes}, {XPT_4K_LOCKS, c.locks}});
   }
 }
 
 TEST_F(FourKTest, SwitchToBlackRampsAndDsk1FirstSwapsRouting) {
   mxSetOutputSource(MX_OUT_1, 4517);
   mxCrosspointUpdate();
-  expectRegs({{0x83002A60, 0x8200}, {0x83002A64, 0x8280}});
+  expectRegs({{route(1) + ROUTE_FIRST, 0x8200}, {route(1) + ROUTE_SECOND, 0x8280}});
   mxSetOutputSource(MX_OUT_1, 4512);  // code 0: the group turns black
   mxDskSetPriority(MX_DSK1, MX_DSK2, MX_DSK3);
   mxCrosspointUpdate();
-  expectRegs({{0x83003010, 1}, {0x8300302C, 1023}});
+  expectRegs({{XPT_4K_ALL_BLACK, 1}, {XPT_4K_FADE_2, 1023}});
   mxCrosspointUpdate();
-  expectRegs({{0x8300302C, 19u * 1023 / 20}, {0x83002A60, 0x8280}, {0x83002A64, 0x8200}, {0x83002A40, 0x8200},
-              {0x83002A44, 0x8280}, {0x83002A68, 1}, {0x83002A80, 0x8300}, {0x83002AA0, 0x8300},
-              {0x83002A84, 0x8380}, {0x83002AA4, 0x8380}, {0x83002AA8, 1}, {0x83002AC0, 0x8300},
-              {0x83002AC4, 0x8380}, {0x83002AE8, 1}});
+  expectRegs({{XPT_4K_FADE_2, 19u * 1023 / 20}, {route(1) + ROUTE_FIRST, 0x8280}, {route(1) + ROUTE_SECOND, 0x8200},
+              {route(0) + ROUTE_FIRST, 0x8200}, {route(0) + ROUTE_SECOND, 0x8280}, {route(1) + ROUTE_ENABLE, 1},
+              {route(2) + ROUTE_FIRST, 0x8300}, {route(3) + ROUTE_FIRST, 0x8300}, {route(2) + ROUTE_SECOND, 0x8380},
+              {route(3) + ROUTE_SECOND, 0x8380}, {route(3) + ROUTE_ENABLE, 1}, {route(4) + ROUTE_FIRST, 0x8300},
+              {route(4) + ROUTE_SECOND, 0x8380}, {route(5) + ROUTE_ENABLE, 1}});
 }
 
 }  // namespace

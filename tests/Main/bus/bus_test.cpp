@@ -54,8 +54,6 @@ class BusTest : public testing_support::BoardTest {
   void SetUp() override {
     BoardTest::SetUp();
     reg().reset();
-    mxCoreReset();
-    mxXptReset();
     mxBoardInit();
     // The system settings singleton (format 0), entered in the emptied registry.
     static MxifSystem systemRecord;

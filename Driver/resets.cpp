@@ -1,0 +1,32 @@
+// The reset table of the driver blocks: one row per reset, beside the block index
+// (Driver/blocks.h). A new block adds the row of its reset here. Blocks that keep no state between
+// calls (i2c, the DDR3 bring-up, which starts afresh at every call) have no row.
+#include "Driver/resets.h"
+
+#include "Driver/core/core.h"
+#include "Driver/core/format.h"
+#include "Driver/dma/dma.h"
+#include "Driver/nand/nandflash.h"
+#include "Driver/serdes/serdes.h"
+#include "Driver/xpt/dskmix.h"
+#include "Driver/xpt/xpt.h"
+
+namespace {
+
+using Reset = void (*)();
+
+constexpr Reset BLOCK_RESETS[] = {
+    mxCoreReset,    // core: contexts, format, frame counter, start-up lock
+    mxFormatReset,  // core: report counters
+    mxDmaReset,     // dma
+    mxNandReset,    // nand
+    mxSerdesReset,  // serdes
+    mxXptReset,     // xpt: crosspoint image and 4K writer state
+    mxDskReset,     // xpt: DSK mixer
+};
+
+}  // namespace
+
+void mxResetAllBlocks() {
+  for (Reset reset : BLOCK_RESETS) reset();
+}

@@ -1,0 +1,34 @@
+// One call brings every driver block with state back to where it starts.
+#include "Driver/resets.h"
+
+#include <gtest/gtest.h>
+
+#include "Driver/core/core.h"
+#include "Driver/core/format.h"
+#include "Driver/dma/dma.h"
+#include "Driver/xpt/dskmix.h"
+#include "Driver/xpt/xpt.h"
+#include "tests/support/board_fixture.h"
+
+namespace {
+
+using ResetsTest = testing_support::BoardTest;
+
+TEST_F(ResetsTest, OneCallResetsEveryBlock) {
+  mxSetContext(MX_CONTEXT_ME3);
+  mxSetBusSource(MX_ABUS, MX_IN_5);
+  mxDskSetPriority(MX_DSK2, MX_DSK3, MX_DSK4);
+  MxDmaChannel* dma = mxDmaChannel(2);
+  mxDmaWrite(dma, MX_GLUE_BASE + 0x1230, 1);
+  for (int frame = 0; frame < 120; ++frame) mxReportBlockTimes();  // the next one reports
+
+  mxResetAllBlocks();
+  EXPECT_EQ(mxCurrentContext(), MX_CONTEXT_ME1);
+  EXPECT_EQ(mxXptImage()[xpt::BUS + 32], 0);
+  EXPECT_EQ(mxDskMixer().priority[0], 3);
+  EXPECT_EQ(dma->cmdPtr, 0);
+  mxReportBlockTimes();
+  EXPECT_EQ(testing_support::consoleText(), "");
+}
+
+}  // namespace
