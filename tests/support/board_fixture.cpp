@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "Main/framework/bp.h"
+#include "Platform/hw_semaphore.h"
 #include "Platform/i2c_devices.h"
 
 namespace testing_support {
@@ -32,6 +33,7 @@ void BoardTest::SetUp() {
   platform::regReset();
   platform::resetBoardDevices();
   platform::bringUpReset();
+  platform::memoryPorts().clear();  // attached on first use: the pattern load of frame 12 needs it
   platform::boardClearVolatile();
   consoleClear();
 }
