@@ -6,13 +6,6 @@
 // Format timing and board monitoring.
 void mxTemperatureMonitorStart() {}
 
-// Transition driver.
-void mxTransInitialize(float) {}
-void mxTransLoadPatternTables() {}
-void mxTransUpdate() {}
-void mxTransSetBkgdBorderColor(int, int, int) {}
-void mxTransSetKeyBorderColor(int, int, int, int) {}
-
 // DVE driver.
 void mxDveInitialize(float) {}
 void mxDveUpdate() {}
@@ -31,6 +24,8 @@ void mxKeyLatchParams() {}
 void mxKeySetMatteColor(int, int, int, int) {}
 void mxKeySetEdgeColor(int, int, int, int) {}
 void mxKeySetExtraColor(int, int, int, int) {}
+void mxKeySetDelayed(int, int) {}
+int mxKeyParamsChanged(int, int) { return 0; }
 
 // Colour background driver.
 void mxCbgdInit(int, float) {}

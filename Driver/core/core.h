@@ -29,6 +29,7 @@ enum MxTarget : int {
   MX_KEY1_F = 4612, MX_KEY1 = 4613, MX_KEY2_F = 4614, MX_KEY2 = 4615,
   MX_KEY3_F = 4616, MX_KEY3 = 4617, MX_KEY4_F = 4618, MX_KEY4 = 4619,
   MX_KEY1_S = MX_KEY1, MX_KEY2_S = MX_KEY2, MX_KEY3_S = MX_KEY3, MX_KEY4_S = MX_KEY4,
+  MX_KEY_DVE_MAX = MX_KEY2,  // the last key with a DVE
   // DSK crosspoints
   MX_DSK1_F = 4624, MX_DSK1 = 4625, MX_DSK2_F = 4626, MX_DSK2 = 4627,
   MX_DSK3_F = 4628, MX_DSK3 = 4629, MX_DSK4_F = 4630, MX_DSK4 = 4631,
@@ -46,8 +47,8 @@ enum MxTarget : int {
   // transition types and modulation
   MX_TRANS_MIX = 5376, MX_TRANS_HEXAGON = 5396,
   MX_TRANS_MOD_X = 5408, MX_TRANS_MOD_Y = 5409, MX_TRANS_MOD_SINE = 5410, MX_TRANS_MOD_DELTA = 5411,
-  // background and its B-bus filter slot
-  MX_BKGD = 5632,
+  // background, its B-bus filter slot, the DVE effect with two transforms
+  MX_BKGD = 5632, MX_BKGD_B = 5633, MX_DVE_EFFECT_DUAL = 5650,
   // image modes
   MX_IMAGE_DEFOCUS = 5888, MX_IMAGE_MOSAIC = 5889,
   // colours of mxSetColor
