@@ -6,12 +6,6 @@
 // Format timing and board monitoring.
 void mxTemperatureMonitorStart() {}
 
-// DVE driver.
-void mxDveInitialize(float) {}
-void mxDveUpdate() {}
-void mxDveUpdateTail() {}
-void mxDveSetColor(int, int, int, int) {}
-
 // Filter driver.
 void mxFilterInitialize() {}
 void mxFilterUpdate() {}
