@@ -84,7 +84,10 @@ bool is720() { return mxVideoFormat() == 2 || mxVideoFormat() == 3; }
 u32 meBank(int context) { return context < N_WRITTEN_CONTEXTS ? mxMeBase(context) : MX_ME2_PAIRED_BASE; }
 
 // Integer part of a float as a register word (saturated instead of overflowing).
-u32 word(double v) { return static_cast<u32>(static_cast<s32>(std::clamp(v, -2147483648.0, 2147483647.0))); }
+u32 word(double v) {
+  if (std::isnan(v)) return 0;
+  return static_cast<u32>(static_cast<s32>(std::clamp(v, -2147483648.0, 2147483647.0)));
+}
 u32 pack16(u32 low, u32 high) { return (low & 0xFFFF) | (high << 16); }
 
 void unitTransform(u32* w) {

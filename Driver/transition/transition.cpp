@@ -494,7 +494,7 @@ void mxTransSetType(int target, int type, float border, float softness) {
 void mxTransSetBkgdPosition(float position, int invert, float second) {
   TransState& s = state(MX_BKGD);
   s.position = position;
-  s.invert = invert;
+  s.invert = invert != 0 ? 1 : 0;
   s.second = second;
   s.vertical = position;
 }

@@ -15,6 +15,7 @@ using testing_support::consoleCount;
 
 namespace {
 
+constexpr u32 NV_MARKER = 0x81800000 + 0x14028, NV_MODE = 0x81800000 + 0x1402C;
 constexpr u32 ME1_BKGD = 0x82005C00, ME1_CONTROL = 0x82005800, ME1_KEY2 = 0x82006D00;
 using Words = std::vector<u32>;
 
@@ -39,11 +40,19 @@ class DveTest : public testing_support::BoardTest {
     mxCoreReset();
     mxTransReset();
     mxDveResetDriver();
+    writeMem32(NV_MARKER, 0);  // the non-volatile window outlives a test
+    writeMem32(NV_MODE, 0);
     mxDveInitialize(1.0f);
     mxSetContext(MX_CONTEXT_ME1);
   }
+  // A fresh board in a format; codes 8 and 9 in paired-FPGA mode.
   void format(int code) {
     DveTest::SetUp();
+    if (code >= 8) {
+      writeMem32(NV_MARKER, 0x54AA1234);
+      writeMem32(NV_MODE, 1);
+      mxBoardInit();
+    }
     mxInitialize(code, 1.0f);
     mxSetContext(MX_CONTEXT_ME1);
   }
@@ -52,21 +61,25 @@ class DveTest : public testing_support::BoardTest {
 TEST_F(DveTest, InitialisationAndResetDefaultsByFormat) {
   // + 8, + 12, + 16 of the ME1 background and ME2 key 4 blocks; reset window, scale, softness and
   // transform words of the background image.
-  struct Case { int format; Words setup; u32 word80; } cases[] = {
-      {0, {1919, 543, 5}, 0xFFFFFFC0}, {2, {1279, 735, 0}, 0x10000000},
-      {4, {767, 255, 5}, 0xFFFFFFC0},  {5, {767, 287, 5}, 0xFFFFFFC0},
+  struct Case { int format; u32 me1, me2; Words setup; u32 word80; } cases[] = {
+      {0, 0x82000000, 0x83000000, {1919, 543, 5}, 0xFFFFFFC0},
+      {2, 0x82000000, 0x83000000, {1279, 735, 0}, 0x10000000},
+      {4, 0x82000000, 0x83000000, {767, 255, 5}, 0xFFFFFFC0},
+      {5, 0x82000000, 0x83000000, {767, 287, 5}, 0xFFFFFFC0},
+      {8, 0x86000000, 0x87000000, {1919, 543, 5}, 0xFFFFFFC0},
   };
   for (const auto& c : cases) {
     format(c.format);
-    for (u32 block : {ME1_BKGD, 0x83007D00u}) {
+    const u32 bkgd = c.me1 + 0x5C00, key4 = c.me2 + 0x7D00;
+    for (u32 block : {bkgd, key4}) {
       EXPECT_EQ((Words{regPeek(block + 8), regPeek(block + 12), regPeek(block + 16)}), c.setup) << c.format;
     }
-    EXPECT_EQ((Words{regPeek(ME1_BKGD), regPeek(ME1_BKGD + 4), regPeek(0x83007D00), regPeek(0x83007D04)}),
+    EXPECT_EQ((Words{regPeek(bkgd), regPeek(bkgd + 4), regPeek(key4), regPeek(key4 + 4)}),
               (Words{0x0A008800, 0x8C00, 0x9C00, 0x9C00}));
     mxDveSetWindow(MX_BKGD, 0, 0, 100, 100, 1, 0);
     mxDveReset(MX_BKGD);
     frames();
-    EXPECT_EQ(images(ME1_BKGD, {53, 57, 58, 59, 65, 73, 74, 77, 78, 79, 80, 81, 82, 83}),
+    EXPECT_EQ(images(bkgd, {53, 57, 58, 59, 65, 73, 74, 77, 78, 79, 80, 81, 82, 83}),
               (Words{0x20080040, 0x7FFF7FFF, 0x7FFF7FFF, 0x7A007A00, 0, 12032, 12032, 8192, 0x1000100, 0x10000000,
                      c.word80, 0, 0x20000, 35390400}))
         << c.format;
