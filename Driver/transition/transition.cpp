@@ -478,11 +478,12 @@ void mxTransSetType(int target, int type, float border, float softness) {
   TransState& s = state(target);
   const float h = static_cast<float>(frameHeight());
   s.type = type;
-  s.border = border;
-  s.softness = softness;
-  s.borderOn = border != 0.0f;
+  // A negative border or softness counts as none.
+  s.border = std::max(border, 0.0f);
+  s.softness = std::max(softness, 0.0f);
+  s.borderOn = s.border > 0.0f;
   s.borderWidth = s.borderOn ? static_cast<int>(h * 8 * border) : 0;
-  if (softness != 0.0f) {
+  if (s.softness > 0.0f) {
     float slope = 32768.0f / (softness * h);
     s.slope = slope > SLOPE_MAX ? SLOPE_MAX : static_cast<int>(slope);
   } else {
