@@ -36,9 +36,11 @@ void mxDveInitialize(float scale);
 void mxDveUpdate();
 void mxDveUpdateTail();
 void mxDveSetColor(int target, int y, int cb, int cr);
-// The image effect of a filter slot (MX_BKGD, MX_BKGD_B or a key) of a context: mosaic flag, image
-// scale and effect word; and the background's two bus flags of a context.
+// The image effect of a filter slot of an ME context (12816..): slot MX_BKGD, a key, or the B-bus
+// slot MX_BKGD_B, whose values of the previous call go to the ME's registers at once (the filter
+// writer calls it in its stage). Scale 1.0 means no effect.
 void mxDveSetImageEffect(int context, int slot, int mosaic, float scale, u32 word);
+// The background's two bus flags of an ME context.
 void mxDveGetBusFlags(int context, int* a, int* b);
 
 // Filters.
@@ -55,6 +57,11 @@ void mxKeySetEdgeColor(int target, int y, int cb, int cr);
 void mxKeySetExtraColor(int target, int y, int cb, int cr);
 // The filter parameters of a key (words 23..26 of its parameter block), from the filter driver.
 void mxKeySetFilterParameters(int target, float a, float b, float c, float d);
+// From the transition driver: a key's transition latency (its delay flag) in the current context,
+// and whether the key settings of a key (MX_KEY1..MX_KEY4) of a context (12816..) changed since
+// they were last latched (1) or not (0).
+void mxKeySetDelayed(int key, int on);
+int mxKeyParamsChanged(int context, int key);
 
 // Colour backgrounds.
 void mxCbgdInit(int format, float factor);

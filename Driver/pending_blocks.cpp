@@ -6,23 +6,6 @@
 // Format timing and board monitoring.
 void mxTemperatureMonitorStart() {}
 
-// Transition driver.
-void mxTransInitialize(float) {}
-void mxTransLoadPatternTables() {}
-void mxTransUpdate() {}
-void mxTransSetBkgdBorderColor(int, int, int) {}
-void mxTransSetKeyBorderColor(int, int, int, int) {}
-
-// DVE driver.
-void mxDveInitialize(float) {}
-void mxDveUpdate() {}
-void mxDveUpdateTail() {}
-void mxDveSetColor(int, int, int, int) {}
-void mxDveSetImageEffect(int, int, int, float, u32) {}
-void mxDveGetBusFlags(int, int* a, int* b) {
-  *a = 0;
-  *b = 0;
-}
 
 // Key driver.
 void mxKeyInit() {}
@@ -33,6 +16,8 @@ void mxKeySetMatteColor(int, int, int, int) {}
 void mxKeySetEdgeColor(int, int, int, int) {}
 void mxKeySetExtraColor(int, int, int, int) {}
 void mxKeySetFilterParameters(int, float, float, float, float) {}
+void mxKeySetDelayed(int, int) {}
+int mxKeyParamsChanged(int, int) { return 0; }
 
 // Multiview driver and OSD renderer.
 void mxMvInitFormat() {}

@@ -3,11 +3,15 @@
 // calls (i2c, the DDR3 bring-up, which starts afresh at every call) have no row.
 #include "Driver/resets.h"
 
+#include "Driver/cbgd/cbgd.h"
 #include "Driver/core/core.h"
 #include "Driver/core/format.h"
 #include "Driver/dma/dma.h"
+#include "Driver/dve/dve.h"
+#include "Driver/filter/filter.h"
 #include "Driver/nand/nandflash.h"
 #include "Driver/serdes/serdes.h"
+#include "Driver/transition/transition.h"
 #include "Driver/xpt/dskmix.h"
 #include "Driver/xpt/xpt.h"
 
@@ -23,6 +27,10 @@ constexpr Reset BLOCK_RESETS[] = {
     mxSerdesReset,  // serdes
     mxXptReset,     // xpt: crosspoint image and 4K writer state
     mxDskReset,     // xpt: DSK mixer
+    mxTransReset,   // transition
+    mxDveResetDriver,  // dve
+    mxFilterReset,  // filter
+    mxCbgdReset,    // cbgd
 };
 
 }  // namespace

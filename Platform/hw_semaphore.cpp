@@ -52,15 +52,52 @@ void HardwareSemaphores::write(u32 adr, u32 value) {
 MemoryPorts& memoryPorts() {
   static MemoryPorts* ports = [] {
     static MemoryPorts p;
-    for (u32 base : MemoryPorts::FPGAS) attachDevice(base + 0x304, 4, &p);
+    for (u32 base : MemoryPorts::FPGAS) attachDevice(base + 0x300, 12, &p);
     return &p;
   }();
   return *ports;
 }
 
-bool MemoryPorts::read(u32, u32& value) {
+int MemoryPorts::portIndex(u32 fpga) {
+  for (size_t i = 0; i < std::size(FPGAS); ++i) {
+    if (FPGAS[i] == (fpga & 0xFF000000)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+u32 MemoryPorts::word(u32 fpga, u32 address) const {
+  int i = portIndex(fpga);
+  if (i < 0) return 0;
+  const auto& pages = ports_[i].pages;
+  auto page = pages.find(address / (4 * PAGE_WORDS));
+  return page == pages.end() ? 0 : page->second[(address / 4) % PAGE_WORDS];
+}
+
+void MemoryPorts::clear() {
+  for (auto& p : ports_) p = Port{};
+}
+
+bool MemoryPorts::read(u32 adr, u32& value) {
+  if ((adr & 0xFFF) != 0x304) return false;
   value = 1;  // ready for a block, not busy
   return true;
+}
+
+void MemoryPorts::write(u32 adr, u32 value) {
+  Port& port = ports_[portIndex(adr)];
+  switch (adr & 0xFFF) {
+    case 0x300:
+      port.address = value;
+      break;
+    case 0x308: {
+      auto& page = port.pages.try_emplace(port.address / (4 * PAGE_WORDS)).first->second;
+      page[(port.address / 4) % PAGE_WORDS] = value;
+      port.address += 4;
+      break;
+    }
+    default:
+      break;
+  }
 }
 
 }  // namespace platform

@@ -7,7 +7,11 @@
 // the other processor, which can hold a semaphore.
 //
 // Memory port of an FPGA at base B: B + 0x300 address, B + 0x304 control/status (bit 0 ready for a
-// block, bit 2 busy), B + 0x308 data. The model is always ready; the data words land in the trace.
+// block, bit 2 busy), B + 0x308 data. The model is always ready; the data words land in the trace
+// and in the FPGA's memory, from the address last set on, a word at a time.
+#include <array>
+#include <unordered_map>
+
 #include "Platform/board.h"
 
 namespace platform {
@@ -46,7 +50,24 @@ HardwareSemaphores& hardwareSemaphores();
 class MemoryPorts : public RegisterDevice {
  public:
   static constexpr u32 FPGAS[] = {0x82000000, 0x83000000, 0x84000000, 0x85000000};
+  // The word last written to the memory of the FPGA at base fpga, at a byte address (0 where
+  // nothing was written).
+  u32 word(u32 fpga, u32 address) const;
+  // Forgets the memory contents and port addresses (a new board).
+  void clear();
+
   bool read(u32 adr, u32& value) override;
+  void write(u32 adr, u32 value) override;
+
+ private:
+  static constexpr u32 PAGE_WORDS = 1024;
+  using Page = std::array<u32, PAGE_WORDS>;
+  struct Port {
+    u32 address = 0;
+    std::unordered_map<u32, Page> pages;  // by address / (4 x PAGE_WORDS)
+  };
+  static int portIndex(u32 fpga);
+  Port ports_[std::size(FPGAS)];
 };
 
 // The memory ports of the four video FPGAs, attached on first use.

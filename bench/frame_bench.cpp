@@ -1,13 +1,17 @@
 // Cost of frames on the simulated board: the system boots once, then each benchmark runs an idle
 // frame (VSYNC interrupt with the driver update and the registry's frame work), the early update,
-// the driver update, or its stages 1..N in a row; each figure is printed beside its budget.
+// the driver update, or its stages 1..N in a row, a frame with wipes and DVE transforms on both
+// hardware MEs, or the wipe pattern load of frame 12; each figure is printed beside its budget.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <string>
 
+#include "Driver/blocks.h"
 #include "Driver/core/core.h"
 #include "Driver/filter/filter.h"
+#include "Driver/dve/dve.h"
+#include "Driver/transition/transition.h"
 #include "Common/reg.h"
 #include "Main/bus/cbgd.h"
 #include "Main/framework/startup.h"
@@ -100,6 +104,45 @@ void BM_BlinkingLampsFrame(benchmark::State& state) {
   requestEveryLamp(0);
 }
 BENCHMARK(BM_BlinkingLampsFrame);
+
+// Both hardware MEs: wipes on the background and the four keys, DVE transforms on the background and
+// keys 1 and 2.
+void setWipesAndTransforms() {
+  const int types[] = {5380, 5387, 5390, 5391, 5396};
+  const float tilt[] = {0.9f, 0.1f, 0, -0.1f, 0.9f, 0, 0.0001f, 0.0002f, 1};
+  for (int me : {MX_CONTEXT_ME1, MX_CONTEXT_ME2}) {
+    mxSetContext(me);
+    for (int key = 0; key < 5; ++key) {
+      const int target = mxKeyTarget(key);
+      mxTransSetType(target, types[key], 0.02f, 0.01f);
+      mxTransSetPatternPosition(target, 0.4f, 0.6f);
+      mxTransSetModulation(target, MX_TRANS_MOD_X, 0.1f, 4, 0.5f);
+      if (key == 0) {
+        mxTransSetBkgdPosition(0.4f, 0, -1);
+      } else {
+        mxTransSetKeyPosition(target, 0.4f, 0);
+      }
+      if (key > 2) continue;
+      mxDveSetEnable(target, 1, 1);
+      mxDveSetWindow(target, 100, 50, 1600, 900, 0.8f, 2);
+      mxDveSetMatrixFloat(target, tilt);
+    }
+  }
+}
+
+void BM_WipeAndDveFrame(benchmark::State& state) {
+  setWipesAndTransforms();
+  for (auto _ : state) {
+    postVsync(platform::IRQ_EARLY);
+    postVsync(platform::IRQ_VSYNC);
+  }
+}
+BENCHMARK(BM_WipeAndDveFrame);
+
+void BM_PatternTableLoad(benchmark::State& state) {
+  for (auto _ : state) mxTransLoadPatternTables();
+}
+BENCHMARK(BM_PatternTableLoad);
 
 }  // namespace
 

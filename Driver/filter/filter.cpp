@@ -61,7 +61,6 @@ struct Slot {
 struct FilterState {
   Slot slots[N_CONTEXT][N_SLOTS];
   Slot fixed[N_FIXED];
-  Effect previousB[N_CONTEXT];  // the B-bus image effect of the previous frame
 };
 
 // The ME bank of a context: the two hardware MEs, the others on the paired ME2 bank.
@@ -241,25 +240,6 @@ Effect imageEffect(Slot& s) {
   return {s.mosaic ? 1 : 0, s.scale, word};
 }
 
-// The B bus block of an ME shows the effect handed over in the previous frame.
-void writeImageB(u32 base, const Effect& e) {
-  if (e.scale >= NO_EFFECT) {
-    mxWriteReg(base + IMAGE_B_MODE, 0);
-  } else {
-    const int format = mxVideoFormat();
-    mxWriteReg(base + IMAGE_B_MODE, e.mosaic != 0 ? IMAGE_B_MOSAIC : IMAGE_B_DEFOCUS);
-    const u32 scale = truncateToWord(e.scale * 65536.0f);
-    u32 level = (format == 2 || format == 3) ? scale : 2 * scale;
-    const bool capped = level >= 65535;
-    if (capped) level = 65535;
-    mxWriteReg(base + IMAGE_B_SCALE, scale);
-    mxWriteReg(base + IMAGE_B_LEVEL, level);
-    mxWriteReg(base + IMAGE_B_REST0, capped ? 0 : 65535 - level);
-    mxWriteReg(base + IMAGE_B_REST1, capped ? 0 : 65535 - level);
-  }
-  mxWriteReg(base + IMAGE_B_WORD, e.word);
-}
-
 u32 gainValue(float gain) { return truncateToWord(gain * 1023.0f) + GAIN_BASE; }
 
 void writeBusTest(u32 base, Slot& s, int bus) {
@@ -394,8 +374,6 @@ void updateContext(FilterState& st, int ctx) {
   if (flagA != 0 && flagB == 0) std::swap(a, b);
   handOver(context, MX_BKGD, a);
   handOver(context, MX_BKGD_B, b);
-  writeImageB(base, st.previousB[ctx]);
-  st.previousB[ctx] = b;
   writeBusTest(base, s[SLOT_A], 0);
   writeBusTest(base, s[SLOT_B], 1);
   writeDust(base, s[SLOT_A], 0);

@@ -66,12 +66,6 @@ constexpr u32 WINDOW_BLOCK_MODE = 2048;
 constexpr u32 WINDOW_TAIL[2] = {0x4A24, 0x4B24};                 // TAIL_WORDS at + 0, + 4, + 8
 constexpr u32 WINDOW_TAIL_WORDS[3] = {0x200008A, 0, 4096};
 
-// ---- Image effect of the B bus (offsets in an ME bank) ----
-constexpr u32 IMAGE_B_MODE = 0x4700;  // 0 off, 1 defocus, 3 mosaic
-constexpr u32 IMAGE_B_SCALE = 0x4710, IMAGE_B_LEVEL = 0x4714, IMAGE_B_REST0 = 0x4718, IMAGE_B_REST1 = 0x471C;
-constexpr u32 IMAGE_B_WORD = 0x4720;
-constexpr u32 IMAGE_B_DEFOCUS = 1, IMAGE_B_MOSAIC = 3;
-
 // ---- Bus test effects (bus 0 A, 1 B) and dust (0 background, 1 key 1) ----
 constexpr u32 BUS_VALUE = 0x4900, BUS_VALUE_STRIDE = 4;
 constexpr u32 BUS_CONTROL1 = 0x4980, BUS_CONTROL1_STRIDE = 32;

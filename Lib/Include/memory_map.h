@@ -45,6 +45,14 @@ constexpr u32 OCM_STAT_BLOCK = 0xFFFF000C;      // block processing times,
 constexpr u32 OCM_PROFILE = 0xFFFF0010;         // profile of the category update
 constexpr u32 OCM_SERDES_LINK = 0xFFFF0020;     // serdes adjustment request: link,
 constexpr u32 OCM_SERDES_REQUEST = 0xFFFF0024;  // delay (0 trains), cleared when taken
+// DVE service words (set by the other core): bank phase, tuning, falloff table shape and log.
+constexpr u32 OCM_PHASE_BASE = 0xFFFF0040;
+constexpr u32 OCM_PHASE_STEP = 0xFFFF0044;
+constexpr u32 OCM_TUNING = 0xFFFF0048;
+constexpr u32 OCM_FALLOFF_GAIN = 0xFFFF004C;
+constexpr u32 OCM_FALLOFF_WIDTH = 0xFFFF0050;
+constexpr u32 OCM_FALLOFF_CENTRE = 0xFFFF0054;
+constexpr u32 OCM_FALLOFF_LOG = 0xFFFF0060;
 constexpr u32 OCM_STARTUP_DONE = 0xFFFFFFE0;
 constexpr u32 OCM_HANDOFF = 0xFFFFFFF0;
 constexpr u32 OCM_WARM_START = 0xFFFFFFF8;

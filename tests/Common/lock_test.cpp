@@ -219,6 +219,11 @@ TEST_F(LockTest, FpgaMemoryPortSendsWholeBlocksPaddingTheLast) {
   EXPECT_EQ(sent[74], 0x100u + 74);
   EXPECT_EQ(sent[75], 0u);
   EXPECT_EQ(sent[127], 0u);
+  // The memory keeps the words from the address on; other FPGAs' memories are untouched.
+  const MemoryPorts& mem = memoryPorts();
+  EXPECT_EQ((std::vector<u32>{mem.word(MX_SDI2_BASE, 0x4000), mem.word(MX_SDI2_BASE, 0x4000 + 4 * 74),
+                              mem.word(MX_SDI2_BASE, 0x4000 + 4 * 75), mem.word(MX_SDI1_BASE, 0x4000)}),
+            (std::vector<u32>{0x100, 0x100 + 74, 0, 0}));
   expectCheck([&] { mxWriteFpgaMemory(0x86000000, 0, data, 256); },
               "fpga == ME1 || fpga == ME2 || fpga == SDI1 || fpga == SDI2", "Common/memory.cpp");
 }

@@ -6,6 +6,7 @@
 
 #include "Driver/resets.h"
 #include "Main/framework/bp.h"
+#include "Platform/hw_semaphore.h"
 #include "Platform/i2c_devices.h"
 
 namespace testing_support {
@@ -34,6 +35,7 @@ void BoardTest::SetUp() {
   platform::regReset();
   platform::resetBoardDevices();
   platform::bringUpReset();
+  platform::memoryPorts().clear();  // attached on first use: the pattern load of frame 12 needs it
   platform::boardClearVolatile();
   consoleClear();
 }

@@ -5,6 +5,7 @@
 
 #include "Driver/blocks.h"
 #include "Driver/core/core.h"
+#include "Driver/dve/dve.h"
 #include "Driver/filter/filter.h"
 #include "Driver/xpt/xpt.h"
 #include "Lib/Include/check.h"
@@ -103,13 +104,11 @@ TEST_F(FilterTest, BusImageEffectReachesTheBBlockOneFrameLate) {
 }
 
 TEST_F(FilterTest, DveBusFlagsSwapTheBackgroundEffects) {
-  // The flags are the DVE driver's (mxDveSetBkgdBuses); this test is completed with it.
-  GTEST_SKIP() << "needs the DVE driver";
   mxFilterSetImageMode(MX_ABUS, MX_IMAGE_MOSAIC, 0.5f);
   mxFilterUpdate();
   mxFilterUpdate();
   expectRegs({{ME1 + 0x4700, 0}});  // A's effect stays on A
-  // mxDveSetBkgdBuses(MX_BKGD, 1, 0, 0);
+  mxDveSetBkgdBuses(MX_BKGD, 1, 0, 0);
   mxFilterUpdate();
   mxFilterUpdate();
   expectRegs({{ME1 + 0x4700, 3}, {ME1 + 0x4710, 32768}});  // and reaches the B block once swapped
