@@ -15,8 +15,11 @@ constexpr u32 LINK_BASE = 0x3FF00000, LINK_SIZE = 0x100000;      // link.mem
 constexpr u32 SHARED_BASE = 0x33000000, SHARED_SIZE = 0x8000000;  // shared.mem
 constexpr u32 NVRAM_BASE = 0x81800000, NVRAM_SIZE = 0x20000;      // nvram.mem
 constexpr u32 OCM_BASE = 0xFFFF0000, OCM_SIZE = 0x10000;          // ocm.mem
-// Working memory of the board that the front end does not see (DMA buffers, DDR work area).
-constexpr u32 DRAM_BASE = 0x3B000000, DRAM_SIZE = 0x4F00000;      // up to the link window
+// Working memory of the board that the front end does not see: the work area, the display memory
+// the extended display's encoder works in, then the DMA buffers up to the link window.
+constexpr u32 DRAM_BASE = 0x3B000000, DRAM_SIZE = 0x3000000;
+constexpr u32 DISPLAY_BASE = 0x3E000000, DISPLAY_SIZE = 0x1000000;
+constexpr u32 BUFFER_BASE = 0x3F000000, BUFFER_SIZE = 0xF00000;
 // Program memory: statics that a DMA engine must reach (the backup buffer).
 constexpr u32 PROGRAM_BASE = 0x20000000, PROGRAM_SIZE = 0x100000;
 // Working memory that receives the length-prefixed image read from NAND at power-on (0x31FFFFFC).

@@ -1,6 +1,7 @@
 #include "tests/support/board_fixture.h"
 
 #include "Platform/bringup_models.h"
+#include "Platform/clip_model.h"
 
 #include <cstring>
 
@@ -32,6 +33,7 @@ void BoardTest::SetUp() {
   platform::regReset();
   platform::resetBoardDevices();
   platform::bringUpReset();
+  platform::clipModelReset();
   platform::boardClearVolatile();
   consoleClear();
 }
