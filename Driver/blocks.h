@@ -65,7 +65,7 @@ void mxOsdBoardInit();
 void mxFrameUpdate();
 void mxCrosspointUpdate();
 void mxClipInit();
-void mxClipResetHeader(int player);
+void mxClipResetHeader(int target);  // MX_CLIP_1 .. MX_CLIP_4, or -1 for all four
 void mxClipUpdate();
 void mxClipUpdateOutputs();
 void mxDisplayInit();

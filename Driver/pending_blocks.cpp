@@ -42,12 +42,8 @@ void mxMvReset(int) {}
 void mxMvUpdate() {}
 void mxOsdBoardInit() {}
 
-// Still players, crosspoint frame writer, clip players, extended display.
+// Still players, crosspoint frame writer, extended display.
 void mxFrameUpdate() {}
-void mxClipInit() {}
-void mxClipResetHeader(int) {}
-void mxClipUpdate() {}
-void mxClipUpdateOutputs() {}
 void mxDisplayInit() {}
 void mxDisplayUpdate() {}
 

@@ -242,7 +242,7 @@ void mxUpdateStage(int stage, u32 t0) {
         }
       }
       mxFilterUpdate();
-      mxClipUpdate();
+      mxClipUpdateOutputs();
       break;
     case 3:
       mxKeyUpdateMixer();
@@ -255,7 +255,7 @@ void mxUpdateStage(int stage, u32 t0) {
       break;
     case 5:
       mxMvUpdate();
-      mxClipUpdateOutputs();
+      mxClipUpdate();
       break;
     case MX_TRACE_TAIL:
       mxKeyLatchParams();
@@ -404,7 +404,7 @@ void mxBoardInit() {
   for (u32 port : {0x82000080u, 0x83000080u, 0x84000080u, 0x85000080u}) mxSetTemperatureAlarm(port, 100);
 
   for (u32 offset : {256u, 260u, 264u, 268u}) mxWriteReg(SHARED_BASE + offset, 0);  // still-valid words
-  for (int player = 0; player < 4; ++player) mxClipResetHeader(player);
+  mxClipResetHeader(-1);
   mxOsdBoardInit();
 
   mxInitialize(s.fourK ? 10 : s.paired ? 8 : 0, 1.0f);
