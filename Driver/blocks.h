@@ -40,6 +40,8 @@ void mxDveSetColor(int target, int y, int cb, int cr);
 // Filters.
 void mxFilterInitialize();
 void mxFilterUpdate();
+// Resize parameters of a filter slot (the extended display sets its two fixed slots).
+void mxFilterSetParameters(int target, float a, float b, float c, float d);
 
 // Keys and key mixer.
 void mxKeyInit();

@@ -22,6 +22,7 @@ void mxDveSetColor(int, int, int, int) {}
 // Filter driver.
 void mxFilterInitialize() {}
 void mxFilterUpdate() {}
+void mxFilterSetParameters(int, float, float, float, float) {}
 
 // Key driver.
 void mxKeyInit() {}
@@ -42,10 +43,8 @@ void mxMvReset(int) {}
 void mxMvUpdate() {}
 void mxOsdBoardInit() {}
 
-// Still players, crosspoint frame writer, extended display.
+// Still players, crosspoint frame writer.
 void mxFrameUpdate() {}
-void mxDisplayInit() {}
-void mxDisplayUpdate() {}
 
 // SDI and DVI inputs, output converters, genlock.
 void mxSdiInit() {}

@@ -72,6 +72,7 @@ enum MxTarget : int {
   MX_GENLOCK_EXTERNAL = 13056, MX_GENLOCK_SETUP = 13062,
   // extended display modes
   MX_DISPLAY_NONE = 13312, MX_DISPLAY_JPEG = 13314,
+  MX_DISPLAY_FILTER = 13315,  // the extended display's filter slot
 };
 
 constexpr int N_CONTEXT = 8;
