@@ -3,9 +3,6 @@
 // the linker reports a duplicate definition until it does.
 #include "Driver/blocks.h"
 
-// Format timing and board monitoring.
-void mxTemperatureMonitorStart() {}
-
 // Transition driver.
 void mxTransInitialize(float) {}
 void mxTransLoadPatternTables() {}
