@@ -46,6 +46,8 @@ void mxDveGetBusFlags(int context, int* a, int* b);
 // Filters.
 void mxFilterInitialize();
 void mxFilterUpdate();
+// Resize parameters of a filter slot (the extended display sets its two fixed slots).
+void mxFilterSetParameters(int target, float a, float b, float c, float d);
 
 // Keys and key mixer.
 void mxKeyInit();
@@ -78,7 +80,7 @@ void mxOsdBoardInit();
 void mxFrameUpdate();
 void mxCrosspointUpdate();
 void mxClipInit();
-void mxClipResetHeader(int player);
+void mxClipResetHeader(int target);  // MX_CLIP_1 .. MX_CLIP_4, or -1 for all four
 void mxClipUpdate();
 void mxClipUpdateOutputs();
 void mxDisplayInit();

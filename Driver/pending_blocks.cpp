@@ -3,9 +3,6 @@
 // the linker reports a duplicate definition until it does.
 #include "Driver/blocks.h"
 
-// Format timing and board monitoring.
-void mxTemperatureMonitorStart() {}
-
 
 // Key driver.
 void mxKeyInit() {}
@@ -25,14 +22,8 @@ void mxMvReset(int) {}
 void mxMvUpdate() {}
 void mxOsdBoardInit() {}
 
-// Still players, crosspoint frame writer, clip players, extended display.
+// Still players, crosspoint frame writer.
 void mxFrameUpdate() {}
-void mxClipInit() {}
-void mxClipResetHeader(int) {}
-void mxClipUpdate() {}
-void mxClipUpdateOutputs() {}
-void mxDisplayInit() {}
-void mxDisplayUpdate() {}
 
 // SDI and DVI inputs, output converters, genlock.
 void mxSdiInit() {}

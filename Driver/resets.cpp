@@ -4,8 +4,10 @@
 #include "Driver/resets.h"
 
 #include "Driver/cbgd/cbgd.h"
+#include "Driver/clip/clip.h"
 #include "Driver/core/core.h"
 #include "Driver/core/format.h"
+#include "Driver/display/display.h"
 #include "Driver/dma/dma.h"
 #include "Driver/dve/dve.h"
 #include "Driver/filter/filter.h"
@@ -31,6 +33,8 @@ constexpr Reset BLOCK_RESETS[] = {
     mxDveResetDriver,  // dve
     mxFilterReset,  // filter
     mxCbgdReset,    // cbgd
+    mxClipReset,    // clip
+    mxDisplayReset,  // display
 };
 
 }  // namespace

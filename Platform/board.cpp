@@ -31,12 +31,14 @@ struct Region {
   int fd = -1;  // the board directory file, kept open for releaseZeroPages
 };
 
-std::array<Region, 7> regions{{
+std::array<Region, 9> regions{{
     {"link.mem", LINK_BASE, LINK_SIZE, true},
     {"shared.mem", SHARED_BASE, SHARED_SIZE, true},
     {"nvram.mem", NVRAM_BASE, NVRAM_SIZE, false},
     {"ocm.mem", OCM_BASE, OCM_SIZE, true},
     {nullptr, DRAM_BASE, DRAM_SIZE, true},
+    {nullptr, DISPLAY_BASE, DISPLAY_SIZE, true},
+    {nullptr, BUFFER_BASE, BUFFER_SIZE, true},
     {nullptr, PROGRAM_BASE, PROGRAM_SIZE, true},
     {nullptr, IMAGE_RAM_BASE, IMAGE_RAM_SIZE, true},
 }};

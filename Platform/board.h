@@ -17,8 +17,11 @@ constexpr u32 LINK_BASE = LINK_WINDOW_BASE, LINK_SIZE = 0x100000;         // lin
 constexpr u32 SHARED_BASE = SHARED_WINDOW_BASE, SHARED_SIZE = 0x8000000;  // shared.mem
 constexpr u32 NVRAM_BASE = NON_VOLATILE_BASE, NVRAM_SIZE = NON_VOLATILE_SIZE;  // nvram.mem
 constexpr u32 OCM_BASE = ON_CHIP_BASE, OCM_SIZE = 0x10000;                // ocm.mem
-// Working memory of the board that the front end does not see (DMA buffers, DDR work area).
-constexpr u32 DRAM_BASE = WORK_AREA_BASE, DRAM_SIZE = LINK_WINDOW_BASE - WORK_AREA_BASE;
+// Working memory of the board that the front end does not see: the work area, the display memory
+// the extended display's encoder works in, then the DMA buffers up to the link window.
+constexpr u32 DRAM_BASE = WORK_AREA_BASE, DRAM_SIZE = DISPLAY_MEMORY_BASE - WORK_AREA_BASE;
+constexpr u32 DISPLAY_BASE = DISPLAY_MEMORY_BASE, DISPLAY_SIZE = DISPLAY_MEMORY_SIZE;
+constexpr u32 BUFFER_BASE = WORK_AREA_END, BUFFER_SIZE = LINK_WINDOW_BASE - WORK_AREA_END;
 // Program memory: statics that a DMA engine must reach (the backup buffer).
 constexpr u32 PROGRAM_BASE = BACKUP_BUFFER_ADR, PROGRAM_SIZE = 0x100000;
 // Working memory that receives the length-prefixed image read from NAND at power-on (0x31FFFFFC).

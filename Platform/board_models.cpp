@@ -1,6 +1,7 @@
 #include "Platform/board_models.h"
 
 #include "Platform/bringup_models.h"
+#include "Platform/clip_model.h"
 #include "Platform/dma_engine.h"
 #include "Platform/hw_semaphore.h"
 #include "Platform/i2c_devices.h"
@@ -17,6 +18,7 @@ void attachBoardModels() {
   memoryPorts();
   installBoardDevices();
   bringUpAttach();
+  clipModelAttach();
 }
 
 }  // namespace platform

@@ -9,7 +9,15 @@
 namespace platform {
 namespace {
 
-constexpr u32 CMD_WRITE = 0xFFFF00, CMD_READ = 0xFFFF01, CMD_CLEAR = 0x1FFFFF00;
+constexpr u32 CMD_CLEAR = 0x1FFFFF00;
+
+// A test command: clear, or a length whose low byte is 0 (write the pattern) or 1 (read and
+// compare); -1 for anything else.
+int commandKind(u32 command) {
+  if (command == CMD_CLEAR) return 2;
+  const u32 low = command & 0xFF;
+  return low == 0 ? 0 : low == 1 ? 1 : -1;
+}
 
 struct Port {
   u32 lastCommand = 0;
@@ -84,7 +92,7 @@ struct Fpga : RegisterDevice {
       p.lastCommand = value;
     } else if (off == 0x314) {
       Port& p = selected();
-      int kind = value == CMD_WRITE ? 0 : value == CMD_READ ? 1 : value == CMD_CLEAR ? 2 : -1;
+      const int kind = commandKind(value);
       if (kind < 0) return;
       ++p.passes[kind];
       errors = 0;
@@ -137,8 +145,8 @@ void ddr3CompareErrors(int fpga, int port, int errors, int passes) {
 void ddr3StuckTestEngine(int fpga, bool on) { fpgas.at(fpga).stuck = on; }
 u32 ddr3CalibrationStarts(int fpga, int port) { return fpgas.at(fpga).ports.at(port).starts; }
 u32 ddr3TestPasses(int fpga, int port, u32 command) {
-  int kind = command == CMD_WRITE ? 0 : command == CMD_READ ? 1 : 2;
-  return fpgas.at(fpga).ports.at(port).passes[kind];
+  const int kind = commandKind(command);
+  return kind < 0 ? 0 : fpgas.at(fpga).ports.at(port).passes[kind];
 }
 
 }  // namespace platform

@@ -22,8 +22,9 @@ void ddr3FailInit(int fpga, int port, bool on);
 // The next `passes` read-and-compare passes of the port report `errors` errors.
 void ddr3CompareErrors(int fpga, int port, int errors, int passes);
 void ddr3StuckTestEngine(int fpga, bool on);
-// Calibration starts of a port, and passes of the test engine by command (write 0xFFFF00,
-// read 0xFFFF01, clear 0x1FFFFF00) for a port.
+// Calibration starts of a port, and passes of the test engine by command (clear 0x1FFFFF00, else a
+// length with low byte 0 to write or 1 to read and compare, as 0xFFFF00 and 0xFFFF01) for a port.
+// The port is bit 31 of the test region word.
 u32 ddr3CalibrationStarts(int fpga, int port);
 u32 ddr3TestPasses(int fpga, int port, u32 command);
 

@@ -12,8 +12,9 @@ bool isMemory(u32 adr, u32 bytes) {
   struct Range {
     u32 base, size;
   };
-  static constexpr Range ranges[] = {{LINK_BASE, LINK_SIZE},   {SHARED_BASE, SHARED_SIZE}, {NVRAM_BASE, NVRAM_SIZE},
-                                     {OCM_BASE, OCM_SIZE},     {DRAM_BASE, DRAM_SIZE},     {PROGRAM_BASE, PROGRAM_SIZE}};
+  static constexpr Range ranges[] = {{LINK_BASE, LINK_SIZE},       {SHARED_BASE, SHARED_SIZE},   {NVRAM_BASE, NVRAM_SIZE},
+                                     {OCM_BASE, OCM_SIZE},         {DRAM_BASE, DRAM_SIZE},       {DISPLAY_BASE, DISPLAY_SIZE},
+                                     {BUFFER_BASE, BUFFER_SIZE},   {PROGRAM_BASE, PROGRAM_SIZE}};
   for (const auto& r : ranges) {
     if (adr >= r.base && static_cast<u64>(adr) + bytes <= static_cast<u64>(r.base) + r.size) return true;
   }

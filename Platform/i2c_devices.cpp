@@ -270,6 +270,10 @@ struct BoardDevices : RegisterDevice {
         value = busy ? value | 0x8000 : value & ~0x8000u;
         return true;
       }
+      if ((adr & 0xF) == 0x8) {
+        value = temperatureCode(x->celsius);  // the sensor's conversion result
+        return true;
+      }
       if ((adr & 0xF) == 0xC) return xadcOverTemperature(*x, value);
     }
     return false;

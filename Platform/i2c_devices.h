@@ -67,7 +67,7 @@ void pllSetStuck(u32 base, bool stuck);
 // ---- XADC temperature alarms (ports 0x40000080, 0x82000080, 0x83000080, 0x84000080, 0x85000080) --
 // The over-temperature bit (bit 0 of port + 0x0C) follows the programmed thresholds: set at or above
 // the upper one, cleared below the lower one. Before an upper threshold is programmed the register
-// reads as stored.
+// reads as stored. Port + 0x08 reads the sensor's code of the temperature (bits 4..15).
 void setFpgaTemperature(u32 port, double celsius);
 u32 xadcRegister(u32 port, u32 adr);  // a threshold the system programmed (0x50 upper, 0x54 lower)
 void xadcSetStuck(u32 port, bool stuck);

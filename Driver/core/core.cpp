@@ -226,7 +226,7 @@ void mxUpdateStage(int stage, u32 t0) {
         }
       }
       mxFilterUpdate();
-      mxClipUpdate();
+      mxClipUpdateOutputs();
       break;
     case 3:
       mxKeyUpdateMixer();
@@ -239,7 +239,7 @@ void mxUpdateStage(int stage, u32 t0) {
       break;
     case 5:
       mxMvUpdate();
-      mxClipUpdateOutputs();
+      mxClipUpdate();
       break;
     case MX_TRACE_TAIL:
       mxKeyLatchParams();
@@ -388,7 +388,7 @@ void mxBoardInit() {
   for (u32 fpga : {MX_ME1_BASE, MX_ME2_BASE, MX_SDI1_BASE, MX_SDI2_BASE}) mxSetTemperatureAlarm(fpga + FPGA_XADC, 100);
 
   for (u32 player = 0; player < 4; ++player) mxWriteReg(SHARED_WINDOW_BASE + SMEM_STILL_VALID + 4 * player, 0);
-  for (int player = 0; player < 4; ++player) mxClipResetHeader(player);
+  mxClipResetHeader(-1);
   mxOsdBoardInit();
 
   mxInitialize(s.fourK ? 10 : s.paired ? 8 : 0, 1.0f);

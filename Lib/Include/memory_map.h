@@ -15,6 +15,9 @@ constexpr u32 NAND_IMAGE_RAM = 0x31FFFFFC;
 // Work area (0x3B000000 .. 0x3F000000): the FPGA images at power-on, cleared before the DDR3 bring-up.
 constexpr u32 WORK_AREA_BASE = 0x3B000000;
 constexpr u32 WORK_AREA_END = 0x3F000000;
+// Display memory at the top of the work area, where the extended display's encoder works.
+constexpr u32 DISPLAY_MEMORY_BASE = 0x3E000000;
+constexpr u32 DISPLAY_MEMORY_SIZE = 0x1000000;
 // DMA command and read buffers (the DMA driver lays out the channels' buffers inside them).
 constexpr u32 MX_DMA_CMD_BASE = 0x3F400000;
 constexpr u32 MX_DMA_READ_BASE = 0x3F600000;

@@ -21,7 +21,6 @@ void CategoryExtendedDisplay::update() {
   if (r.display == 0) return;
   int aux = auxOfSourceCode(r.aux);
   if (aux >= 0) mxSetAuxSource(MX_EXT_OUT_3, aux);
-  // The display's scaler (filter slot 13315) has no driver entry yet; only the routing is set.
 }
 
 CategoryCustomInfo& CategoryCustomInfo::instance() {

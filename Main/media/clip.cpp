@@ -1,5 +1,6 @@
 #include "Main/media/clip.h"
 
+#include "Driver/clip/clip.h"
 #include "Main/bus/button.h"
 #include "Main/media/still.h"
 
@@ -53,12 +54,12 @@ void CategoryClipStatus::onButtonEvent(const MxifButtonEvent& btn) {
 }
 
 void CategoryClipStatus::update() {
-  // The clip players themselves (playback) are not run by this system: a trigger is taken here
-  // and a reset clears what is kept of the players, their status entries.
+  // A trigger is taken here; a reset stops the players and clears their status entries.
   for (auto& t : trigger_) t = 0;
   if (resetRequest_ == 0) return;
   resetRequest_ = 0;
   for (int c = 0; c < N_CLIP_PLAYERS; ++c) {
+    mxClipStop(MX_CLIP_1 + 2 * c);
     int idx = statusIndex(c);
     MxifClipStatus& r = record(idx);
     r = MxifClipStatus{};

@@ -13,8 +13,11 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "Platform/nand_device.h"
 #include "Lib/Include/codec.h"
@@ -148,6 +151,17 @@ TEST_F(EndToEnd, BootRefusalsAndTheFirstRequest) {
   }
   // The program prints only lines that are new to the front end.
   EXPECT_EQ(count(programConsole(), "start power on sequence"), 0);
+  // The front end finds the four clip headers of the board start in the shared-memory file:
+  // sequence 1, no units, format 0, capacity 16, flags 2 (little-endian words).
+  std::ifstream shared(dir_ + "/shared.mem", std::ios::binary);
+  shared.seekg(0x10000);
+  std::vector<unsigned char> headers(4 * 64);
+  shared.read(reinterpret_cast<char*>(headers.data()), static_cast<std::streamsize>(headers.size()));
+  std::vector<unsigned char> want(64);
+  for (auto [word, value] : {std::pair{0, 0xA5F0C301u}, {4, 16u}, {5, 2u}}) {
+    for (int b = 0; b < 4; ++b) want[4 * word + b] = static_cast<unsigned char>(value >> (8 * b));
+  }
+  for (int c = 0; c < 4; ++c) EXPECT_EQ(std::vector<unsigned char>(&headers[64 * c], &headers[64 * c + 64]), want) << c;
 
   // What the program refuses writes nothing: the link is still not connected. A watch with
   // nothing to see ends at its time-out with a failure when a count was asked.

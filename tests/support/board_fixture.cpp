@@ -1,6 +1,7 @@
 #include "tests/support/board_fixture.h"
 
 #include "Platform/bringup_models.h"
+#include "Platform/clip_model.h"
 
 #include <cstring>
 
@@ -36,6 +37,7 @@ void BoardTest::SetUp() {
   platform::resetBoardDevices();
   platform::bringUpReset();
   platform::memoryPorts().clear();  // attached on first use: the pattern load of frame 12 needs it
+  platform::clipModelReset();
   platform::boardClearVolatile();
   consoleClear();
 }

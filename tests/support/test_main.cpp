@@ -4,6 +4,7 @@
 #include "tests/support/board_fixture.h"
 #include "Platform/i2c_devices.h"
 #include "Platform/bringup_models.h"
+#include "Platform/clip_model.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
   platform::boardOpen(options);
   platform::installBoardDevices();
   platform::bringUpAttach();
+  platform::clipModelAttach();
   platform::setDebugEcho(false);
   platform::setFaultHandler([](const char* message) { throw testing_support::BoardFault(message); });
   int rc = RUN_ALL_TESTS();

@@ -6,6 +6,7 @@
 #include <tuple>
 #include <vector>
 
+#include "Driver/clip/clip.h"
 #include "Driver/xpt/xpt.h"
 #include "Main/framework/bp.h"
 #include "Main/bus/button.h"
@@ -349,10 +350,18 @@ TEST_F(ServicesTest, ClipStatusTriggerResetAndIndex) {
   EXPECT_FALSE(status.isTriggerPending(2));
 
   for (int e = 80; e <= 84; ++e) status.record(e).ready = 1;
+  mxClipReset();
+  for (int c = 0; c < 4; ++c) mxClipArmAudioPlayback(MX_CLIP_1 + 2 * c);
   status.requestReset();
   EXPECT_EQ(status.record(81).ready, 1);  // acted on by the next update only
+  platform::traceClear();
   status.update();
   EXPECT_FALSE(status.isResetPending());
+  std::vector<u32> stopped;  // the four players stop their audio
+  for (const auto& e : platform::traceRecent()) {
+    if ((e.adr & ~0x30u) == 0x82001904 && e.value == 1) stopped.push_back(e.adr);
+  }
+  EXPECT_EQ(stopped, (std::vector<u32>{0x82001904, 0x82001914, 0x82001924, 0x82001934}));
   EXPECT_EQ(status.record(80).ready, 1);
   auto sent = sendPass(13);
   ASSERT_EQ(sent.size(), 4u);

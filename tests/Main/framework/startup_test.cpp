@@ -101,7 +101,7 @@ TEST_F(StartupTest, ColdAndWarmPathsClearTheirSizesAndLogInOrder) {
     std::vector<std::string> order;
   } cases[] = {
       {false,
-       {{0x3DFFFFFC, 0xAA, 0}, {0x3E000000, 0xBB, 0xBB}, {0x3AFFFFFC, 0xCC, 0}, {0x81800004, 146, 146},
+       {{0x3DFFFFFC, 0xAA, 0}, {0x3F000000, 0xBB, 0xBB}, {0x3AFFFFFC, 0xCC, 0}, {0x81800004, 146, 146},
         {0x81814008, 0, 146}, {LOCK95, 0, 0}, {WARM_FLAG, 0, 1}, {0xFFFFFFE0, 0, 1}},
        {"start power on sequence", "time : ", "Board version 2", "mxInitialize: ", "Start ORVEX-21 Backend Process",
         "mxInitialize to mxUpdate", "Start Timer task"}},

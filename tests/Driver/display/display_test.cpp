@@ -1,0 +1,191 @@
+#include "Driver/display/display.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstring>
+#include <vector>
+
+#include "Driver/blocks.h"
+#include "Driver/clip/clip.h"
+#include "Lib/Include/check.h"
+#include "Lib/Include/shared.h"
+#include "tests/support/board_fixture.h"
+
+using namespace platform;
+
+namespace {
+
+struct FilterCall {
+  int target;
+  float a, b, c, d;
+};
+std::vector<FilterCall> filterCalls;
+
+class DisplayTest : public testing_support::BoardTest {
+ protected:
+  void SetUp() override {
+    BoardTest::SetUp();
+    mxCoreReset();
+    mxClipReset();
+    mxDisplayReset();
+    mxDisplaySetFilterSetter([](int t, float a, float b, float c, float d) { filterCalls.push_back({t, a, b, c, d}); });
+    filterCalls.clear();
+    mxInitialize(0, 1.0f);
+  }
+  // One frame with the glue field bit and the JPEG toggle bit given.
+  static void frame(int field = 0, int toggle = 0) {
+    regPoke(0x40004510, static_cast<u32>(field | toggle << 1));
+    mxUpdate();
+  }
+  static DisplayStatus status() {
+    DisplayStatus s;
+    std::memcpy(&s, memory(0x33000200, sizeof s), sizeof s);
+    return s;
+  }
+  static void encoded(u32 size) {
+    regPoke(0x40005104, 0x20);
+    regPoke(0x40005108, size);
+  }
+  static std::vector<u32> regs(u32 first, int n) {
+    std::vector<u32> v;
+    for (int k = 0; k < n; ++k) v.push_back(regPeek(first + 4 * static_cast<u32>(k)));
+    return v;
+  }
+};
+
+TEST_F(DisplayTest, PipelineOfEachModeAndFormat) {
+  struct Case {
+    int format, mode;
+    std::vector<u32> window, encoder;  // 0x40005150..5C; 0x40005014, 18, 24, 28
+    std::vector<u32> me;               // 0x82002104, 08, 0x82002410, 18, 0x82002100
+    std::vector<FilterCall> filters;
+  } cases[] = {
+      {4, MX_DISPLAY_PICTURE, {96, 32, 416, 288}, {4, 236, 1151, 287}, {1704, 1695, 719, 245, 0},
+       {{4754, 96 / 720.f, 32 / 244.f, 320 / 720.f, 1}}},
+      {2, MX_DISPLAY_PICTURE, {0, 0, 512, 288}, {4, 284, 1151, 287}, {3288, 3279, 1279, 362, 0},
+       {{4754, 1 / 1280.f, 0, 507 / 1280.f, 287 / 720.f}}},
+      {0, MX_DISPLAY_JPEG, {0, 0, 1920, 928}, {0, 0, 1919, 911}, {4388, 4379, 1279, 362, 1},
+       {{4754, 0, 0, 1, 1}, {13315, 3 / 1920.f, 0, 640 / 1920.f, 360 / 540.f}}},
+      {5, MX_DISPLAY_JPEG, {0, 0, 768, 928}, {0, 0, 767, 911}, {1716, 1707, 719, 290, 1},
+       {{4754, 0, 0, 1, 1}, {13315, 0, 0, 320 / 720.f, 1}}},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    mxInitialize(c.format, 1.0f);
+    const bool jpeg = c.mode == MX_DISPLAY_JPEG;
+    mxDisplaySetMode(c.mode, 1, 0);
+    filterCalls.clear();
+    traceClear();
+    if (jpeg) frame();  // a change of mode sets the pipeline up again
+    else mxDisplayInit();  // the reduced picture is the mode at start
+    SCOPED_TRACE(c.format);
+    std::vector<u32> shared;  // registers other blocks also write
+    for (const auto& e : traceRecent()) {
+      if (e.adr == 0x40004800 || e.adr == 0x83001794 || e.adr == 0x83001798) shared.push_back(e.value);
+    }
+    const std::vector<u32> want = !jpeg ? std::vector<u32>() : std::vector<u32>({0x3E000440, c.format == 5 ? 1u : 544u});
+    EXPECT_EQ(shared, want);
+    EXPECT_EQ(regs(0x40005150, 4), c.window);
+    EXPECT_EQ(std::vector<u32>({regPeek(0x40005014), regPeek(0x40005018), regPeek(0x40005024), regPeek(0x40005028)}),
+              c.encoder);
+    EXPECT_EQ(std::vector<u32>({regPeek(0x82002104), regPeek(0x82002108), regPeek(0x82002410), regPeek(0x82002418),
+                                regPeek(0x82002100)}),
+              c.me);
+    EXPECT_EQ(regPeek(0x40004000), jpeg ? 1u : 0u);
+    ASSERT_EQ(filterCalls.size(), c.filters.size());
+    for (size_t k = 0; k < c.filters.size(); ++k) {
+      const FilterCall &got = filterCalls[k], &want = c.filters[k];
+      EXPECT_EQ(got.target, want.target);
+      EXPECT_EQ(std::vector<float>({got.a, got.b, got.c, got.d}), std::vector<float>({want.a, want.b, want.c, want.d}));
+    }
+  }
+}
+
+// Sizes wait 30 frames after a set-up; the scale follows size x 480e-6 / 30, at least 0.8 of itself.
+TEST_F(DisplayTest, ReducedPictureAdaptsItsScale) {
+  mxDisplaySetMode(MX_DISPLAY_PICTURE, 1, 5);
+  EXPECT_EQ(mxDisplayState(), 1);
+  encoded(78125);  // 1.25 times
+  frame(0);
+  traceClear();
+  frame(1);
+  DisplayStatus s = status();
+  EXPECT_EQ(std::vector<u32>({s.ready, s.size, s.width, s.height}), std::vector<u32>({0, 0, 1152, 288}));
+  EXPECT_FLOAT_EQ(s.scale, 2.5f);
+  EXPECT_FLOAT_EQ(s.chromaOffset, 0.5f);  // of the picture reported, begun on field 0
+  EXPECT_EQ(regPeek(0x40005110), 15872u);
+  EXPECT_EQ(regPeek(0x4000502C), static_cast<u32>(1048576 / (3.125f * 8)));  // the last entry of the port
+  std::vector<u32> control, offset;
+  for (const auto& e : traceRecent()) {
+    if (e.adr == 0x40005100) control.push_back(e.value);
+    if (e.adr == 0x40005180) offset.push_back(e.value);
+  }
+  EXPECT_EQ(control, (std::vector<u32>{0, 1}));
+  EXPECT_EQ(offset, (std::vector<u32>{std::bit_cast<u32>(0.5625f), std::bit_cast<u32>(-0.5625f)}));
+  for (int f = 2; f < 30; ++f) frame(f & 1);
+  EXPECT_EQ(status().size, 0u);
+  frame();
+  EXPECT_EQ(status().size, 78125u);
+  EXPECT_FLOAT_EQ(status().scale, 15.5f);
+  encoded(1000);  // 0.016: the floor of 0.8
+  frame();
+  frame();
+  EXPECT_FLOAT_EQ(status().scale, 15.5f * 0.8f);
+  mxDisplaySetMode(MX_DISPLAY_NONE, 1, 0);
+  traceClear();
+  frame();
+  EXPECT_EQ(status().size, 0u);
+  EXPECT_EQ(mxDisplayState(), 0);
+  EXPECT_EQ(regPeek(0x40005100), 0u);  // not started
+}
+
+// JPEG budget trunc(interval x 4166.6665) bytes; a picture above 110 % of it does not count.
+TEST_F(DisplayTest, JpegPicturesWithinTheirBudget) {
+  struct Case {
+    int interval;
+    u32 size, reported;
+    float scale;  // after the first picture
+  } cases[] = {{0, 4582, 4582, 4582 / 4166.0f}, {1, 4583, 0, 1.0f}, {2, 4583, 4583, 0.8f}};
+  for (const auto& c : cases) {
+    SetUp();
+    encoded(c.size);
+    mxDisplaySetMode(MX_DISPLAY_JPEG, c.interval, 100);
+    frame();
+    mxDisplaySetMode(MX_DISPLAY_JPEG, c.interval, 101);
+    frame();
+    EXPECT_FLOAT_EQ(status().scale, c.scale) << c.interval;
+    EXPECT_EQ(status().ready, 1);
+    for (int f = 2; f < 31; ++f) {
+      mxDisplaySetMode(MX_DISPLAY_JPEG, c.interval, 100 + f);
+      frame(0, f & 1);
+      EXPECT_EQ(status().parameter, 100u + f - 2) << f;
+    }
+    EXPECT_EQ(status().size, c.reported) << c.interval;
+    EXPECT_EQ(std::vector<u32>({status().width, status().height}), std::vector<u32>({1920, 912}));
+    EXPECT_FLOAT_EQ(status().chromaOffset, 0.5625f);  // of the picture begun with the toggle set
+    EXPECT_EQ(regPeek(0x40005100), 3u);
+    frame(1);  // the other field reports no size and starts nothing
+    EXPECT_EQ(status().size, 0u);
+    EXPECT_EQ(regPeek(0x40005100), 3u);
+    EXPECT_EQ(status().parameter, 129u);
+  }
+  EXPECT_EQ(mxDisplayState(), 2);
+  EXPECT_THROW(mxDisplaySetMode(13315, 1, 0), assert::AssertException);
+}
+
+TEST_F(DisplayTest, DisplayMemoryIsClearedOneMegabyteAFrame) {
+  const u32 black = 0x10801080;
+  for (int f = 0; f < 9; ++f) frame();
+  EXPECT_EQ(readMem32(0x3E000000), 0u);
+  frame();
+  EXPECT_EQ(std::vector<u32>({readMem32(0x3E000000), readMem32(0x3E0FFFFC), readMem32(0x3E100000)}),
+            std::vector<u32>({black, black, 0}));
+  for (int f = 10; f < 25; ++f) frame();
+  EXPECT_EQ(readMem32(0x3EFFFFFC), black);
+  writeMem32(0x3E000000, 0);
+  for (int f = 0; f < 20; ++f) frame();
+  EXPECT_EQ(readMem32(0x3E000000), 0u);  // once after a set-up
+}
+
+}  // namespace
