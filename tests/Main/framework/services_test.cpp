@@ -210,20 +210,6 @@ TEST_F(ServicesTest, EveryRecordIsTakenWholeAndEchoed) {
   }
 }
 
-TEST_F(ServicesTest, ShortBodyIsDroppedAndTheNextPacketStillTaken) {
-  Bytes shortBody = testing_support::recordBytes(patterned<MxifClipRec>(0));
-  shortBody.pop_back();
-  peer.sendPacket(TYPE_CLIP_REC, shortBody);
-  MxifOutput out = patterned<MxifOutput>(0);
-  peer.send(out);
-  reg().receiveAll();
-  EXPECT_EQ(testing_support::consoleCount("receive short record MxifClipRec : 15 byte"), 1);
-  EXPECT_EQ(CategoryClipRec::instance().record(0).mask, 0u);
-  auto echo = sendPass(43);
-  ASSERT_EQ(echo.size(), 1u);
-  EXPECT_EQ(echo[0].body, testing_support::recordBytes(out));
-}
-
 TEST_F(ServicesTest, OwnedCommandsAreTakenWithoutDisturbingTheStream) {
   for (int type : {65, 66, 67, 68, 69, 81, 15, 17, 18}) {
     SCOPED_TRACE(type);
@@ -236,36 +222,6 @@ TEST_F(ServicesTest, OwnedCommandsAreTakenWithoutDisturbingTheStream) {
     auto echo = sendPass(21);
     ASSERT_EQ(echo.size(), 1u);
     EXPECT_EQ(echo[0].as<MxifShotMemory>().data[0], type);
-  }
-}
-
-// Bytes 4 and 12 of the event memory choose between sending everything every frame and the
-// 16-phase rotation, in which a single instance sends on one frame in four.
-TEST_F(ServicesTest, EventMemoryBytesChooseTheStatusRotation) {
-  struct Case {
-    u8 enable;
-    u8 linkedMe;
-    std::vector<int> framesWithEcho;  // of frames 1..8, the clip register record marked each frame
-  };
-  const Case cases[] = {
-      {1, 2, {4, 8}},
-      {0, 2, {1, 2, 3, 4, 5, 6, 7, 8}},
-      {3, 0, {1, 2, 3, 4, 5, 6, 7, 8}},
-  };
-  connect();
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.enable) + "/" + std::to_string(c.linkedMe));
-    reg().resetLinkState();
-    MxifEventMemory& em = CategoryEventMemory::instance().record(0);
-    em.enable = c.enable;
-    em.linkedMe = c.linkedMe;
-    std::vector<int> frames;
-    for (int frame = 1; frame <= 8; ++frame) {
-      CategoryClipRegister::instance().record(0).mask = 1;
-      if (!sendPass(12).empty()) frames.push_back(frame);
-    }
-    EXPECT_EQ(frames, c.framesWithEcho);
-    EXPECT_EQ(reg().statusPhase(), c.framesWithEcho.size() == 2 ? 8 : 0);
   }
 }
 
