@@ -187,14 +187,7 @@ TEST_F(LockTest, SharedWindowAndStorageCopyWholeWords) {
   expectCheck([&] { shm.read(SharedMemory::SMEM_SIZE - 4, back, 8); }, range, "Common/memory.cpp");
   expectCheck([&] { mxWriteSharedMemory(-4, words, 4); }, range, "Common/memory.cpp");
 
-  Storage& st = Storage::instance();
-  writeMem32(0x81814028, 0);
-  writeMem32(0x8181402C, 0x102);
-  EXPECT_EQ(st.boardMode(), 0);  // no marker: the word does not count
-  st.writeBoardMode(0x102);
-  EXPECT_EQ(readMem32(0x81814028), 0x54AA1234u);
-  EXPECT_EQ(st.readWord(0x1402C), 0x102u);
-  EXPECT_EQ(st.boardMode(), 2);
+  Storage& st = Storage::instance();  // the board mode words: the core and system tests
   st.writeWord(0x14010, 0x2A551234);
   EXPECT_EQ(readMem32(0x81814010), 0x2A551234u);
   st.write(0x1FFF8, words, 8);
