@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 #include <memory>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -201,9 +202,7 @@ TEST_F(BusTest, FrontEndRecordDropsABadSelectorAndKeepsItsOtherFields) {
   req.mask = MxifBus::PROGRAM_BUS;
   req.programBus = 2;
   bus(0).assign(req, 0);
-  EXPECT_EQ(stored[0].programBus, 0);
-  EXPECT_EQ(stored[0].mask, 0u);
-  EXPECT_EQ(stored[0].entries[2], D + 11);
+  EXPECT_EQ(std::tuple(int(stored[0].programBus), stored[0].mask, int(stored[0].entries[2])), std::tuple(0, 0u, D + 11));
   EXPECT_TRUE(stored[0].hasEntry(3));
   EXPECT_EQ(stored[0].entries[3], 0);
   req.programBus = 1;
