@@ -20,14 +20,9 @@ TEST_F(LogTest, LineFormAndLevelNames) {
     const char* message;
     const char* expected;
   } cases[] = {
-      {0, "hello", "\x1b[INFO] hello\n"},
-      {1, "w", "\x1b[WARN] w\n"},
-      {2, "e", "\x1b[ERR] e\n"},
-      {3, "f", "\x1b[FATAL] f\n"},
-      {7, "seven", "\x1b[INFO] seven\n"},
-      {-1, "neg", "\x1b[INFO] neg\n"},
-      {0, "one\n", "\x1b[INFO] one\n"},          // the trailing newline is dropped
-      {0, "two\n\n", "\x1b[INFO] two\n\n"},      // only the last one
+      {0, "hello", "\x1b[INFO] hello\n"}, {1, "w", "\x1b[WARN] w\n"}, {2, "e", "\x1b[ERR] e\n"},
+      {3, "f", "\x1b[FATAL] f\n"},        {7, "seven", "\x1b[INFO] seven\n"}, {-1, "neg", "\x1b[INFO] neg\n"},
+      {0, "one\n", "\x1b[INFO] one\n"}, {0, "two\n\n", "\x1b[INFO] two\n\n"},  // only the last newline is dropped
   };
   for (auto c : cases) {
     testing_support::consoleClear();

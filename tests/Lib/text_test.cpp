@@ -29,27 +29,13 @@ TEST(EscapedText, Validity) {
     int count;  // -2: the length of chars
     bool valid;
   } cases[] = {
-      {"", 0, true},
-      {"", -1, false},
-      {"\\", -2, false},          // unpaired backslash at the end
-      {"\\\\", -2, true},
-      {"\\\"", -2, true},
-      {"\\'", -2, true},
-      {"\"", -2, false},          // plain double quote
-      {"\\n", -2, false},         // unknown escape
-      {"it's", -2, true},         // plain single quote
-      {std::string("a\0b", 3), -2, false},  // zero byte within the count
-      {"\x7F", -2, false},
-      {"\x1F", -2, false},
-      {"~", -2, true},
-      {" ", -2, true},
-      {"192.168.0.1", -2, true},
-      {"abc", 2, true},           // only count characters are examined
-      {"a\"", 1, true},
-      {"123456789012345", -2, true},   // exactly the capacity
-      {"1234567890123456", -2, false}, // one past the capacity: refused
-      {"abc", 20, false},              // count far past the stored bytes
-      {"abc", 0x7FFF, false},
+      {"", 0, true}, {"", -1, false}, {"\\\\", -2, true}, {"\\\"", -2, true}, {"\\'", -2, true}, {"it's", -2, true},
+      {"\\", -2, false}, {"\"", -2, false}, {"\\n", -2, false},  // unpaired backslash, plain quote, unknown escape
+      {std::string("a\0b", 3), -2, false}, {"\x7F", -2, false}, {"\x1F", -2, false},  // zero and control bytes
+      {"~", -2, true}, {" ", -2, true}, {"192.168.0.1", -2, true},
+      {"abc", 2, true}, {"a\"", 1, true},  // only count characters are examined
+      {"123456789012345", -2, true}, {"1234567890123456", -2, false},  // the capacity, one past it
+      {"abc", 20, false}, {"abc", 0x7FFF, false},                       // count far past the stored bytes
   };
   for (const auto& c : cases) {
     const auto t = text<15>(c.chars, c.count);
@@ -156,42 +142,13 @@ TEST(EscapedText, CopyRule) {
   }
 }
 
-TEST(EscapedText, BlockWireFormAndCopies) {
-  TextBlock empty{};
-  EXPECT_EQ(libmx::textRecordWireLength(empty), 16u);
-
-  TextBlock b{};
-  b.mask = 0x5;
-  b.text1 = text<15>("one");
-  b.text2 = text<15>("", -1);
-  b.text4 = text<17>("12345678901234567");
-  EXPECT_EQ(libmx::textRecordWireLength(b), 16u + 3 + 0 + 17 - 1);  // a negative count sends nothing
-
-  BodyOut out;
-  libmx::writeTextRecord(out, b);
-  ASSERT_EQ(out.bytes.size(), libmx::textRecordWireLength(b));
-  WireIn in(out.bytes.data(), out.bytes.size());
+// The block's wire form and merge: the system record, which carries it.
+TEST(EscapedText, BlockCopiesAllFourTexts) {
   TextBlock back{};
-  EXPECT_TRUE(libmx::readTextRecord(in, back));
-  EXPECT_EQ(in.position(), out.bytes.size());
-  EXPECT_EQ(back.mask, 0x5u);
-  EXPECT_EQ(back.text2.count, -1);
-  EXPECT_EQ(std::memcmp(back.text4.chars, "12345678901234567", 18), 0);
-
-  // Merge by presence: only texts 1 and 3 are taken.
-  TextBlock live{};
-  live.text2 = text<15>("keep");
-  live.text4 = text<17>("keep4");
-  libmx::mergeTextRecord(live, back);
-  EXPECT_EQ(live.mask, 0x5u);
-  EXPECT_STREQ(reinterpret_cast<const char*>(live.text1.chars), "one");
-  EXPECT_STREQ(reinterpret_cast<const char*>(live.text2.chars), "keep");
-  EXPECT_EQ(live.text3.count, 0);
-  EXPECT_STREQ(reinterpret_cast<const char*>(live.text4.chars), "keep4");
-
-  // Copy of all four whatever the mask.
+  back.text1 = text<15>("one");
+  back.text2 = text<15>("", -1);
+  back.text4 = text<17>("12345678901234567");
   TextBlock all{};
-  back.mask = 0;
   copyTextFields(all, back);
   EXPECT_EQ(all.mask, 0xFu);
   EXPECT_EQ(std::vector<int>({all.text1.count, all.text2.count, all.text4.count, all.text4.chars[17]}),

@@ -1,10 +1,7 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 
 #include "Common/reg.h"
@@ -118,28 +115,6 @@ struct BoardDirectory : ::testing::Test {
     fs::remove_all(dir);
   }
 };
-
-// A front-end process maps the same files while the board runs: each side sees the other's writes.
-TEST_F(BoardDirectory, ASecondMappingOfTheFilesSeesWritesBothWays) {
-  auto map = [&](const char* file, size_t n) {
-    int fd = ::open((dir / file).c_str(), O_RDWR);
-    void* m = fd < 0 ? MAP_FAILED : ::mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (fd >= 0) ::close(fd);
-    return static_cast<u8*>(m == MAP_FAILED ? nullptr : m);
-  };
-  u8* link = map("link.mem", LINK_SIZE);
-  u8* nvram = map("nvram.mem", NVRAM_SIZE);
-  ASSERT_TRUE(link != nullptr && nvram != nullptr);
-  writeMem32(0x3FF80008, 0xA1B2C3D4);  // acknowledgement ring data
-  writeMem32(NVRAM_BASE + 0x14028, 0x54AA1234);
-  EXPECT_EQ(std::memcmp(link + 0x80008, memory(0x3FF80008, 4), 4), 0);
-  EXPECT_EQ(std::memcmp(nvram + 0x14028, memory(NVRAM_BASE + 0x14028, 4), 4), 0);
-  const u32 v = 17;
-  std::memcpy(link + 0xA0000, &v, 4);  // the peer advances the request ring's write index
-  EXPECT_EQ(readMem32(0x3FFA0000), 17u);
-  ::munmap(link, LINK_SIZE);
-  ::munmap(nvram, NVRAM_SIZE);
-}
 
 TEST_F(BoardDirectory, SharedFilesSurviveAndPowerOnClearsVolatileOnes) {
   writeMem32(0x3FFA0000, 0x1234);

@@ -122,30 +122,6 @@ TEST_F(ButtonEventTest, WireOrderOfTheEvent) {
             std::make_tuple(0x1234, true, 0x5678, 2, 1, 7, 1100, true, true));
 }
 
-// The gate computed at the end of a frame from its field bit decides whether an event received in
-// the next frame acts at once or waits.
-TEST_F(ButtonEventTest, GatePerFormatAndField) {
-  struct Case {
-    int format, recallMode;
-    u8 field;
-    bool open;
-  } cases[] = {
-      {2, 0, 0, true},  {2, 0, 1, false}, {3, 2, 0, true},  {8, 1, 1, false}, {9, 0, 0, true},
-      {4, 2, 1, true},  {4, 2, 0, true},  {5, 1, 1, true},  {0, 0, 1, true},  {0, 0, 0, true},
-      {1, 1, 0, true},  {1, 1, 1, false}, {6, 2, 1, true},  {6, 2, 0, false}, {11, 3, 0, false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.format << " " << c.recallMode << " " << int(c.field));
-    buttons.initInternal();
-    setGate(c.format, c.recallMode);
-    frame(c.field);
-    peer.send(event(1100, 0));
-    CategoryRegistry::instance().receiveAll();
-    EXPECT_EQ(take().size(), c.open ? 1u : 0u);
-    EXPECT_EQ(buttons.pending(), c.open ? 0 : 1);
-  }
-}
-
 // Events wait while the gate is closed and act at the start of the next open frame, before its
 // requests; a start empties the ring; a full ring acts on the queue at once, logs once and keeps the
 // new event.

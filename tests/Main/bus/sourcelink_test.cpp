@@ -142,12 +142,9 @@ TEST_F(SourceLinkTest, ResumeTakesAWholeImageAndRefusesADamagedOne) {
   auto packets = sendPass();
   ASSERT_EQ(packets.size(), 1u);
   const L e = packets[0].as<L>();
-  EXPECT_EQ(e.reserved, 0u);
-  EXPECT_EQ(e.mask, L::LINK_MODE | L::TABLE_MODE);
   EXPECT_EQ(std::vector<u32>(e.entryMask, e.entryMask + 7), (std::vector<u32>{~0u, ~0u, ~0u, ~0u, ~0u, ~0u, 7}));
-  EXPECT_EQ(e.auxBusLink.mask, 0xFFFFFFu);
-  EXPECT_EQ(e.linkMode, 1);
-  EXPECT_EQ(e.linked[1], 328);
+  EXPECT_EQ(std::tuple(e.reserved, e.mask, e.auxBusLink.mask, int(e.linkMode), int(e.linked[1])),
+            std::tuple(0u, L::LINK_MODE | L::TABLE_MODE, 0xFFFFFFu, 1, 328));
 
   struct Case {
     u8 linkMode, tableMode;

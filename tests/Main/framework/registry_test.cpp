@@ -61,7 +61,6 @@ TEST_F(RegistryTest, MeRowsRegistrationFailuresAndGet) {
   }
   EXPECT_EQ(reg().instanceCount(TYPE_BKGD), 4);
   expectCheck([] { TestCategory<Bkgd> fifth; }, ") me < N_ME");
-  EXPECT_EQ(consoleCount("Assertion failed: Main/framework/bp.cpp("), 1);
   TestCategory<Cbgd> cbgd;
   EXPECT_EQ(cbgd.ownedByME(), 0);
   EXPECT_EQ(bkgd[0].ownedByME(), 1);
@@ -119,25 +118,6 @@ TEST_F(RegistryTest, UpdatesRunByPriorityThenTypeIndexThenMe) {
   reg().refreshAll();
   expected = {"refresh 1/0", "refresh 2/0", "refresh 2/1", "refresh 5/0", "refresh 9/0", "refresh 29/0"};
   EXPECT_EQ(calls(), expected);
-}
-
-TEST_F(RegistryTest, StorageIsBoundInTypeThenMeOrder) {
-  struct Odd : TestCategory<Rec<TYPE_IMAGE>> {
-    int bindStorage(void* area) override { return TestCategory::bindStorage(area), 5; }
-  } odd;
-  struct NoRecord : TestCategory<Rec<TYPE_BKGD_COLOR_CORRECT>> {
-    int bindStorage(void*) override { return 0; }
-    void initData() override {}
-  } none;
-  TestCategory<Bkgd> bkgd[4];
-  TestCategory<Cbgd> cbgd;
-  reg().initialize();
-  auto n = [](int id, int me) { return reg().boundBytes(id, me); };
-  auto s = [](int id, int me) { return reg().storageOf(id, me); };
-  EXPECT_EQ((std::vector<int>{n(2, 0), n(2, 3), n(3, 0), n(4, 0), n(6, 0)}), (std::vector<int>{16, 16, 8, 0, 32}));
-  EXPECT_EQ((std::vector<u8*>{s(4, 0), s(2, 1), s(3, 0), s(6, 0), s(2, 3)}),
-            (std::vector<u8*>{nullptr, s(2, 0) + 16, s(2, 1) + 16, s(3, 0) + 8, s(2, 2) + 16}));
-  EXPECT_EQ(reinterpret_cast<u8*>(&bkgd[1].record(0)), s(2, 1));
 }
 
 TEST_F(RegistryTest, TypedReadsFindTheBoundRecordOrNothing) {

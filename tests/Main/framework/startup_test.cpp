@@ -339,7 +339,6 @@ TEST_F(StartupTest, FailedCheckInARefreshEndsOnlyThatPass) {
   }
   EXPECT_EQ(first.passes, 5);
   EXPECT_EQ(second.passes, 3);  // not reached in the two passes that failed before it
-  EXPECT_EQ(consoleCount("Assertion failed: tests/Main/framework/startup_test.cpp"), 2);
   EXPECT_EQ(consoleCount("refresh stopped at tests/Main/framework/startup_test.cpp"), 2);
   const auto& calls = test_categories::calls();
   EXPECT_GE(std::count(calls.begin(), calls.end(), "update 30/0"), 5);
@@ -355,8 +354,6 @@ TEST_F(StartupTest, RestartAndPowerOnResumeTheBackupImage) {
   Kept cat;
   vsyncSetFrameWork(nullptr);  // the registry's process with its backup copy
   bpStart();
-  EXPECT_EQ(consoleCount("start power on sequence"), 1);
-  EXPECT_EQ(consoleCount("no backup data"), 1);
   cat.a() = 77;  // state the categories changed
   for (int pass = 0; pass < 3; ++pass) bpMainLoopPass();  // frames copy the image to the window
   EXPECT_EQ(readMem32(0x81800000), 0x08765421u);
@@ -368,7 +365,6 @@ TEST_F(StartupTest, RestartAndPowerOnResumeTheBackupImage) {
     cat.a() = 0;
     bpStart();
     EXPECT_EQ(consoleCount("start power on sequence"), powerCycle ? 1 : 0);
-    EXPECT_EQ(consoleCount("Start Timer task"), 1);
     EXPECT_EQ(consoleCount("backup data resume"), 1);
     EXPECT_EQ(cat.a(), 77);
   }
