@@ -40,6 +40,10 @@ void mxDveSetColor(int target, int y, int cb, int cr);
 // Filters.
 void mxFilterInitialize();
 void mxFilterUpdate();
+// The key driver's flags A (full level) and B (full-frame mask) of a key slot (MX_KEY1..MX_KEY4)
+// of the current context.
+void mxFilterSetKeyFlagA(int channel, int flag);
+void mxFilterSetKeyFlagB(int channel, int flag);
 
 // Keys and key mixer.
 void mxKeyInit();
@@ -49,6 +53,13 @@ void mxKeyLatchParams();
 void mxKeySetMatteColor(int target, int y, int cb, int cr);
 void mxKeySetEdgeColor(int target, int y, int cb, int cr);
 void mxKeySetExtraColor(int target, int y, int cb, int cr);
+// From the transition driver: a key's transition latency (its delay flag) in the current context,
+// and whether the key settings of a key (MX_KEY1..MX_KEY4) of a context (12816..) changed since
+// they were last latched (1) or not (0).
+void mxKeySetDelayed(int key, int on);
+int mxKeyParamsChanged(int context, int key);
+// The filter parameters of a key (words 23..26 of its parameter block), from the filter driver.
+void mxKeySetFilterParameters(int target, float a, float b, float c, float d);
 
 // Colour backgrounds.
 void mxCbgdInit(int format, float factor);

@@ -22,15 +22,9 @@ void mxDveSetColor(int, int, int, int) {}
 // Filter driver.
 void mxFilterInitialize() {}
 void mxFilterUpdate() {}
-
-// Key driver.
-void mxKeyInit() {}
-void mxKeyWriteParams() {}
-void mxKeyUpdateMixer() {}
-void mxKeyLatchParams() {}
-void mxKeySetMatteColor(int, int, int, int) {}
-void mxKeySetEdgeColor(int, int, int, int) {}
-void mxKeySetExtraColor(int, int, int, int) {}
+// Called by the key driver; delete at merge with the filter driver, which defines them.
+void mxFilterSetKeyFlagA(int, int) {}
+void mxFilterSetKeyFlagB(int, int) {}
 
 // Colour background driver.
 void mxCbgdInit(int, float) {}
