@@ -7,6 +7,7 @@
 
 #include "Common/reg.h"
 #include "Driver/blocks.h"
+#include "Driver/key/chroma.h"
 #include "Driver/key/regs.h"
 #include "Driver/xpt/dskmix.h"
 #include "Driver/xpt/xpt.h"
@@ -118,6 +119,7 @@ void setBases(KeyState& s) {
     usk.baseB = keyreg::LAYER_B;
     usk.index = static_cast<u32>(n);
   }
+  chromaSetBases();
 }
 
 KeyState& state() {
@@ -565,6 +567,7 @@ void mxKeyWriteParams() {
   KeyState& s = state();
   for (int n = 0; n < N_KEYS * N_HW_CONTEXTS; ++n) {
     writeBlock(s.blocks[n]);
+    chromaWriteBlock(n);
   }
   for (int n = DSK_BLOCK0; n < N_BLOCKS; ++n) writeBlock(s.blocks[n]);
 }
@@ -583,5 +586,6 @@ void mxKeyLatchParams() {
 void mxKeyReset() {
   KeyState& s = state();
   s = KeyState{};
+  chromaReset();
   setBases(s);
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Key driver: the shadow of every keyer (the four keys of each ME context, the four downstream keys
 // and the four key layer channels), the key mixer of each ME context (stacking order, levels, output
-// and clean taps, preview marks, chroma sample area) and the tally words. Setters change the shadow of the current ME context only; the writers of
+// and clean taps, preview marks, chroma sample area), the chroma keyers of the ME keys and the
+// tally words. Setters change the shadow of the current ME context only; the writers of
 // Driver/blocks.h put the two hardware MEs, the downstream keys and the key layer into the
 // registers every frame. The entries the core, the transition and the filter drivers call are
 // declared in Driver/blocks.h.
@@ -14,6 +15,9 @@ constexpr int MX_TAP_FLAG_B = 5127, MX_TAP_FLAG_LAYER = 5128;     // tap flags 1
 constexpr int MX_DSK_CLEAN_POINT_1 = 5136, MX_DSK_CLEAN_POINT_4 = 5139;
 constexpr int MX_DSK_OUT_POINT_1 = 5140, MX_DSK_OUT_POINT_2 = 5141;
 constexpr int MX_KEY_EDGE_1 = 8192, MX_KEY_EDGE_4 = 8195, MX_KEY_EDGE_NONE = 8196;
+constexpr int MX_CHROMA_MODE_A0 = 8208, MX_CHROMA_MODE_A1 = 8209;
+constexpr int MX_CHROMA_MODE_B0 = 8210, MX_CHROMA_MODE_B1 = 8211, MX_CHROMA_MODE_B2 = 8212;
+constexpr int N_CHROMA_TABLE = 1152;
 
 // Key 0..3 of a key id (fill or key, MX_KEY1_F .. MX_KEY4) and DSK 0..3 of a DSK id; any other id
 // fails "NeverReachHere".
@@ -54,6 +58,16 @@ void mxKeySetMask(int target, float left, float top, float width, float height, 
 // Soft mask of an ME key in fractions of the frame; softness 0..1.
 void mxKeySetSoftMask(int target, float left, float top, float width, float height, float softness);
 void mxKeySetOptionFlag(int target, int on);
+
+// ---- Chroma keyers of the ME keys of the current context ----
+// modeA MX_CHROMA_MODE_A0/A1, modeB MX_CHROMA_MODE_B0/B1/B2.
+void mxChromaKeySetMode(int target, int enable, int spill, int modeA, int modeB);
+void mxChromaKeySetRange(int target, int base, int width);
+// Reference colours as R, G, B on the 12-bit scale.
+void mxChromaKeySetColorA(int target, int r, int g, int b);
+void mxChromaKeySetColorB(int target, int r, int g, int b);
+// Writes the N_CHROMA_TABLE entries at once; the keyer switches banks at the next frame.
+void mxChromaKeyWriteTable(int target, const u16* table);
 
 // ---- Tally (read and written at once) ----
 // Status of MX_DSK_PGM1, MX_DSK_CLN1, MX_CONTEXT_ME1 or MX_CONTEXT_ME2; 0 for any other target.

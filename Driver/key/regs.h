@@ -1,6 +1,6 @@
 #pragma once
 // Registers of the keyers: the key parameter blocks of the ME keys, downstream keys and key layer
-// channels, the key mixer of each ME and the tally words. Offsets in an ME bank are added to mxMeBase(me).
+// channels, the chroma keyers of the ME keys, the key mixer of each ME and the tally words. Offsets in an ME bank are added to mxMeBase(me).
 #include "Lib/Include/types.h"
 
 namespace keyreg {
@@ -38,6 +38,17 @@ constexpr u32 INVERTED_BOX_RIGHT = 3920, INVERTED_BOX_BOTTOM = 2160;
 constexpr int MODE_MASK_ENABLE = 2, MODE_MASK_INVERT = 3, MODE_OPTION = 4;
 constexpr int EDGE_FILL_SHIFT = 6;
 constexpr int COLOR_CB_SHIFT = 10, COLOR_CR_SHIFT = 20;
+
+// ---- Chroma keyers (ME key k at CHROMA_BLOCK + KEY_STRIDE k of its ME bank) ----
+constexpr u32 CHROMA_BLOCK = 0x6100;
+constexpr u32 CHROMA_MODE = 0;         // mode | range << CHROMA_RANGE_SHIFT
+constexpr u32 CHROMA_BANK = 4;
+constexpr u32 CHROMA_RAW_A = 8;        // R, G, B of colour A as passed
+constexpr u32 CHROMA_COLOR_A = 20;     // Y, Cb, Cr
+constexpr u32 CHROMA_COLOR_B = 32;
+constexpr u32 CHROMA_TABLE_ADDRESS = 60;
+constexpr u32 CHROMA_TABLE_DATA = 64;
+constexpr int CHROMA_RANGE_SHIFT = 6;
 
 // ---- Key mixer of an ME (offsets in its bank) ----
 constexpr u32 MIXER_A = 0x4500, MIXER_B = 0x4800;

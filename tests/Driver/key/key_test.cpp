@@ -59,8 +59,8 @@ class KeyTest : public BoardTest {
 
 bool operator==(const Reg& a, const Reg& b) { return a.adr == b.adr && a.value == b.value; }
 
-TEST_F(KeyTest, EarlyUpdateLogOfAnMeKeyADskAndAKeyLayerChannel) {
-  // Key 2 of ME2, DSK 1 (inverted mask) and key layer channel 1 (density 0).
+TEST_F(KeyTest, EarlyUpdateLogOfAnMeKeyItsChromaKeyerADskAndAKeyLayerChannel) {
+  // Key 2 of ME2 with its chroma keyer, DSK 1 (inverted mask) and key layer channel 1 (density 0).
   const Reg golden[] = {
       // key parameter block, set A then set B
       {0x83006A00, 0x15}, {0x83006A04, static_cast<u32>(-100)}, {0x83006A08, 384}, {0x83006A0C, 64},
@@ -70,6 +70,10 @@ TEST_F(KeyTest, EarlyUpdateLogOfAnMeKeyADskAndAKeyLayerChannel) {
       {0x83006A90, 239}, {0x83006A94, 135}, {0x83006A98, 719}, {0x83006A9C, 202},
       {0x83006AC0, 192}, {0x83006AC4, 216}, {0x83006AC8, 1152}, {0x83006ACC, 756}, {0x83006AD0, 512},
       {0x83006AD4, 0x300801},
+      // chroma keyer: mode 23 | range 162 << 6, colour A raw and converted, colour B, bank
+      {0x83006900, 23 | 162 << 6}, {0x83006908, 4095}, {0x8300690C, 4095}, {0x83006910, 4095},
+      {0x83006914, 939}, {0x83006918, 512}, {0x8300691C, 512}, {0x83006920, 127}, {0x83006924, 959},
+      {0x83006928, 471}, {0x83006904, 1},
       // DSK 1: full-frame inverted mask
       {0x83002100, 2 | 1 << 2 | 1 << 3}, {0x83002104, 0}, {0x83002108, 256}, {0x8300210C, 0},
       {0x83002110, 1024}, {0x83002114, 8 << 6}, {0x83002118, 0}, {0x8300211C, 1024},
@@ -98,6 +102,10 @@ TEST_F(KeyTest, EarlyUpdateLogOfAnMeKeyADskAndAKeyLayerChannel) {
     mxSetColor(MX_COLOR_KEY1_MATTE + 1, 100, 200, 300);
     mxSetColor(MX_COLOR_KEY1_SECOND + 1, 10, 20, 30);
     mxSetColor(MX_COLOR_KEY1_THIRD + 1, 1, 2, 3);
+    mxChromaKeySetMode(MX_KEY2, 1, 1, MX_CHROMA_MODE_A1, MX_CHROMA_MODE_B2);
+    mxChromaKeySetRange(MX_KEY2, 10, 20);
+    mxChromaKeySetColorA(MX_KEY2, 4095, 4095, 4095);
+    mxChromaKeySetColorB(MX_KEY2, 0, 0, 4095);
     mxKeySetClipGain(MX_DSK1_F, 2, 0.0f, 1.0f, 0.0f, 1.0f);
     mxKeySetMask(MX_DSK1, 0.0f, 0.0f, 1.0f, 1.0f, 1, 1);
     mxSetColor(MX_COLOR_DSK1_SECOND, 64, 512, 512);
@@ -110,12 +118,12 @@ TEST_F(KeyTest, EarlyUpdateLogOfAnMeKeyADskAndAKeyLayerChannel) {
     for (const auto& e : traceRecent()) {
       if (e.stage == MX_TRACE_EARLY) log.push_back({e.adr, e.value});
     }
-    // Key writes start at ME1 key 1; each keyer is 25 words.
+    // Key writes start at ME1 key 1; each ME key is 25 words and its chroma keyer 11.
     size_t start = 0;
     while (start < log.size() && log[start].adr != (mode == 1 ? 0x86006200u : 0x82006200u)) ++start;
-    ASSERT_GE(log.size() - start, 16u * 25) << mode;
-    const size_t at[] = {start + 5 * 25, start + 8 * 25, start + 12 * 25};
-    const size_t len[] = {25, 25, 25};
+    ASSERT_GE(log.size() - start, 8u * 36 + 8 * 25) << mode;
+    const size_t at[] = {start + 5 * 36, start + 8 * 36, start + 8 * 36 + 4 * 25};
+    const size_t len[] = {36, 25, 25};
     size_t g = 0;
     for (int part = 0; part < 3; ++part) {
       for (size_t k = 0; k < len[part]; ++k, ++g) {
@@ -135,6 +143,7 @@ TEST_F(KeyTest, EarlyUpdateLogOfAnMeKeyADskAndAKeyLayerChannel) {
 
 TEST_F(KeyTest, ContextsWithoutHardwareTakeEverySetterAndWriteNothing) {
   const std::vector<Reg> before = keyWrites();
+  static u16 table[N_CHROMA_TABLE] = {};
   for (int c = MX_CONTEXT_ME3; c <= MX_CONTEXT_ME4B; ++c) {
     mxSetContext(c);
     mxKeySetPriority(MX_KEY2, MX_KEY3, MX_KEY4);
@@ -157,7 +166,12 @@ TEST_F(KeyTest, ContextsWithoutHardwareTakeEverySetterAndWriteNothing) {
     mxKeySetEdgeColor(MX_KEY1, 1, 2, 3);
     mxKeySetExtraColor(MX_KEY1, 1, 2, 3);
     mxKeySetFilterParameters(MX_KEY1, 1.0f, 1.0f, 0.5f, 0.5f);
+    mxChromaKeySetMode(MX_KEY1, 1, 1, MX_CHROMA_MODE_A1, MX_CHROMA_MODE_B1);
+    mxChromaKeySetRange(MX_KEY1, 1, 2);
+    mxChromaKeySetColorA(MX_KEY1, 1, 2, 3);
+    mxChromaKeySetColorB(MX_KEY1, 1, 2, 3);
     traceClear();
+    mxChromaKeyWriteTable(MX_KEY1, table);
     mxSetTallyControl(c, 1);
     EXPECT_TRUE(traceRecent().empty()) << c;
   }
@@ -327,6 +341,9 @@ TEST_F(KeyTest, RefusedCallsChangeNothing) {
       {[] { mxKeySetSoftMask(MX_DSK1, 0, 0, 1, 1, 0); }, "MX_KEY1 <= target && target <= MX_KEY4"},
       {[] { mxKeySetExtraColor(MX_DSK1, 0, 0, 0); }, "MX_KEY1 <= channel && channel <= MX_KEY4"},
       {[] { mxKeySetMatteColor(MX_KEY1, 0, 1024, 0); }, "0 <= cb && cb <= 1023"},
+      {[] { mxChromaKeySetMode(MX_KEY1, 2, 0, 0, 0); }, "0 <= enable && enable <= 1"},
+      {[] { mxChromaKeySetMode(MX_KEY1, 0, -1, 0, 0); }, "0 <= spill && spill <= 1"},
+      {[] { mxChromaKeySetColorA(MX_DSK1, 0, 0, 0); }, "MX_KEY1 <= target && target <= MX_KEY4"},
   };
   for (auto& c : cases) {
     testing_support::consoleClear();
@@ -338,6 +355,49 @@ TEST_F(KeyTest, RefusedCallsChangeNothing) {
   EXPECT_THROW(mxKeySetTapFlag(MX_CLEAN_POINT, 1), assert::AssertException);
   mxKeyUpdateMixer();
   EXPECT_EQ(regPeek(MIX1_B + 32), 8u);
+}
+
+TEST_F(KeyTest, ChromaColoursAndTableBanks) {
+  struct Case {
+    int format, r, g, b;
+    u32 y, cb, cr;
+  } cases[] = {
+      {0, 4095, 4095, 4095, 939, 512, 512}, {4, 4095, 4095, 4095, 939, 512, 512},
+      {0, 4095, 0, 0, 250, 410, 959},       {4, 4095, 0, 0, 325, 361, 959},
+      {1, 1000, 2000, 3000, 461, 646, 393}, {5, 1000, 2000, 3000, 452, 658, 385},
+      {0, -4095, -4095, -4095, 0, 512, 512}, {0, 32767, 32767, 32767, 1023, 512, 512},
+  };
+  for (auto c : cases) {
+    mxInitialize(c.format, 1.0f);
+    mxChromaKeySetColorA(MX_KEY4, c.r, c.g, c.b);
+    mxChromaKeySetColorB(MX_KEY4, c.r, c.g, c.b);
+    mxKeyWriteParams();
+    expectRegs({{0x82007914, c.y}, {0x82007918, c.cb}, {0x8200791C, c.cr}, {0x82007920, c.y}, {0x82007924, c.cb},
+                {0x82007928, c.cr}},
+               "colour");
+  }
+  static u16 table[N_CHROMA_TABLE];
+  for (int k = 0; k < N_CHROMA_TABLE; ++k) table[k] = static_cast<u16>(3 * k + 1);
+  const u32 bank = 0x82006904;
+  mxKeyWriteParams();
+  EXPECT_EQ(regPeek(bank), 1u);
+  traceClear();
+  mxChromaKeyWriteTable(MX_KEY2, table);
+  auto trace = traceRecent();
+  ASSERT_EQ(trace.size(), 1u + N_CHROMA_TABLE);
+  EXPECT_EQ(trace[0].adr, 0x8200693Cu);
+  EXPECT_EQ(trace[0].value, 0u);
+  EXPECT_EQ(trace[1].adr, 0x82006940u);
+  EXPECT_EQ(trace[1].value, 1u);
+  EXPECT_EQ(trace.back().value, 3u * 1151 + 1);
+  mxChromaKeyWriteTable(MX_KEY2, table);  // a second load in the same frame
+  mxKeyWriteParams();
+  EXPECT_EQ(regPeek(bank), 2u);
+  mxKeyWriteParams();
+  EXPECT_EQ(regPeek(bank), 2u);
+  mxChromaKeyWriteTable(MX_KEY2, table);
+  mxKeyWriteParams();
+  EXPECT_EQ(regPeek(bank), 1u);
 }
 
 TEST_F(KeyTest, TallyWordsReadAndWrittenAtOnce) {
