@@ -574,6 +574,7 @@ void mxKeyWriteParams() {
 
 void mxKeyUpdateMixer() {
   for (int c = 0; c < N_HW_CONTEXTS; ++c) writeMixer(state().mixers[c]);
+  mxDskWriteStage();
 }
 
 void mxKeyLatchParams() {

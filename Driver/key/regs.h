@@ -1,6 +1,7 @@
 #pragma once
 // Registers of the keyers: the key parameter blocks of the ME keys, downstream keys and key layer
-// channels, the chroma keyers of the ME keys, the key mixer of each ME and the tally words. Offsets in an ME bank are added to mxMeBase(me).
+// channels, the chroma keyers of the ME keys, the key mixer of each ME, the downstream key mixer of
+// the ME2 FPGA and the tally words. Offsets in an ME bank are added to mxMeBase(me).
 #include "Lib/Include/types.h"
 
 namespace keyreg {
@@ -74,6 +75,26 @@ constexpr u32 MIX_CONSTANT = 16;
 constexpr u32 MIX_CONSTANT_VALUE = 0x3506CCCC;
 constexpr u32 TAP_A = 32, TAP_B = 36, TAP_LAYER = 40;  // code & 7 | tap flag << 3
 constexpr int TAP_FLAG_SHIFT = 3;
+
+// ---- Downstream key mixer (ME2 FPGA) ----
+constexpr u32 DSK_FADE = 0x83002020;
+constexpr u32 DSK_FADE_MODE = 0x83002024;
+constexpr u32 DSK_STRIDE = 16;
+constexpr u32 DSK_RANK = 0x83002040;   // (3 - rank) x 4 | (rank + 1) << DSK_RANK_SHIFT
+constexpr u32 DSK_ROUTE = 0x83002044;  // output << 2 | option << 8 | source code
+constexpr u32 DSK_LEVEL = 0x83002048;  // level | flag << 16
+constexpr u32 DSK_LAYER_RANK = 0x83002080;
+constexpr u32 DSK_LAYER = 0x83002084;
+constexpr u32 DSK_LAYER_FLAG = 0x83002088;
+constexpr u32 DSK_OUT_STRIDE = 8;
+constexpr u32 DSK_OUT_TOP = 0x83002090;    // code of the top DSK of a program output
+constexpr u32 DSK_OUT_INDEX = 0x83002094;  // its DSK index | output source code << 8
+constexpr u32 DSK_CLEAN_STRIDE = 8;
+constexpr u32 DSK_CLEAN_RANK = 0x830020A0;
+constexpr u32 DSK_CLEAN = 0x830020A4;
+constexpr u32 DSK_LEVELS_4K = 0x83003020;  // level of DSK 1 | level of DSK 2 << 16
+constexpr int DSK_RANK_SHIFT = 10, DSK_OUTPUT_SHIFT = 2, DSK_OPTION_SHIFT = 8;
+constexpr u32 DSK_OUT_NONE = 17, DSK_OUT_OWN_SOURCE = 0x1100;
 
 // ---- Tally words ----
 constexpr u32 DSK_TALLY_PGM1 = 0x830020C0;

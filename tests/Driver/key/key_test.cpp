@@ -186,6 +186,7 @@ TEST_F(KeyTest, SetterValuesAsWritten) {
   } cases[] = {
       {"level 1.0, then -1 keeps it", [] { mxKeySetLevel(MX_KEY1, 1.0f); mxKeySetLevel(MX_KEY1, -1.0f); },
        {{MIX1 + 72, 1024 | 0x40000}}},  // key 1 is the default clean tap
+      {"level 0.5 of DSK 2", [] { mxKeySetLevel(MX_DSK2, 0.5f); }, {{0x83002058, 512}}},
       {"soft mask softness 0.25", [] { mxKeySetSoftMask(MX_KEY1, 0, 0, 1, 1, 0.25f); }, {{0x820062D0, 512}}},
       {"soft mask softness 1.0", [] { mxKeySetSoftMask(MX_KEY1, 0, 0, 1, 1, 1.0f); }, {{0x820062D0, 1023}}},
       {"edge 8193 at 90 degrees, width 2", [] { mxKeySetEdge(MX_KEY1, 8193, 2, 90, 1.0f); },
