@@ -402,34 +402,22 @@ TEST_F(KeyTest, ChromaColoursAndTableBanks) {
 }
 
 TEST_F(KeyTest, TallyWordsReadAndWrittenAtOnce) {
-  regPoke(0x830020C0, 0x11);
-  regPoke(0x830020C4, 0x22);
-  regPoke(0x820045C0, 0x33);
-  regPoke(0x830045C0, 0x44);
-  regPoke(0x830030C0, 0xABCD1234);
   const int targets[] = {MX_DSK_PGM1, MX_DSK_CLN1, MX_CONTEXT_ME1, MX_CONTEXT_ME2, MX_CONTEXT_ME3, MX_DSK_PGM2};
-  const u32 normal[] = {0x11, 0x22, 0x33, 0x44, 0, 0};
-  const u32 paired[] = {0x11, 0x22, 0x33, 0x341234, 0, 0};
-  for (int k = 0; k < 6; ++k) EXPECT_EQ(mxGetTallyStatus(targets[k]), normal[k]) << targets[k];
-  mxSetTallyControl(MX_DSK_PGM1, 1);
-  mxSetTallyControl(MX_CONTEXT_ME2, 5);
-  expectRegs({{0x830020C8, 1}, {0x830045C4, 5}});
-
-  boardMode(1);
-  regPoke(0x830020C0, 0x11);
-  regPoke(0x830020C4, 0x22);
-  regPoke(0x820045C0, 0x33);
-  regPoke(0x830030C0, 0xABCD1234);
-  for (int k = 0; k < 6; ++k) EXPECT_EQ(mxGetTallyStatus(targets[k]), paired[k]) << targets[k];
-  traceClear();
-  mxSetTallyControl(MX_CONTEXT_ME1, 1);
-  mxSetTallyControl(MX_CONTEXT_ME2, 0);
-  mxSetTallyControl(MX_CONTEXT_ME3, 1);
-  mxSetTallyControl(MX_DSK_PGM2, 1);
-  auto trace = traceRecent();
-  ASSERT_EQ(trace.size(), 2u);
-  EXPECT_EQ(trace[0].adr, 0x860045C4u);
-  EXPECT_EQ(trace[1].adr, 0x870045C4u);
+  const u32 status[2][6] = {{0x11, 0x22, 0x33, 0x44, 0, 0}, {0x11, 0x22, 0x33, 0x341234, 0, 0}};
+  const u32 control[2][3] = {{0x830020C8, 0x820045C4, 0x830045C4}, {0x830020C8, 0x860045C4, 0x870045C4}};
+  for (int mode : {0, 1}) {
+    boardMode(mode);
+    for (Reg r : {Reg{0x830020C0, 0x11}, {0x830020C4, 0x22}, {0x820045C0, 0x33}, {0x830045C0, 0x44},
+                  {0x830030C0, 0xABCD1234}}) {
+      regPoke(r.adr, r.value);
+    }
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(mxGetTallyStatus(targets[k]), status[mode][k]) << mode << " " << targets[k];
+    traceClear();
+    for (int t : {MX_DSK_PGM1, MX_CONTEXT_ME1, MX_CONTEXT_ME2, MX_CONTEXT_ME3, MX_DSK_PGM2}) mxSetTallyControl(t, 1);
+    auto trace = traceRecent();
+    ASSERT_EQ(trace.size(), 3u) << mode;
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(trace[k].adr, control[mode][k]) << mode;
+  }
 }
 
 }  // namespace
