@@ -4,18 +4,6 @@
 #include "Driver/blocks.h"
 
 
-// Key driver.
-void mxKeyInit() {}
-void mxKeyWriteParams() {}
-void mxKeyUpdateMixer() {}
-void mxKeyLatchParams() {}
-void mxKeySetMatteColor(int, int, int, int) {}
-void mxKeySetEdgeColor(int, int, int, int) {}
-void mxKeySetExtraColor(int, int, int, int) {}
-void mxKeySetFilterParameters(int, float, float, float, float) {}
-void mxKeySetDelayed(int, int) {}
-int mxKeyParamsChanged(int, int) { return 0; }
-
 // Multiview driver and OSD renderer.
 void mxMvInitFormat() {}
 void mxMvReset(int) {}

@@ -11,6 +11,7 @@
 #include "Driver/dma/dma.h"
 #include "Driver/dve/dve.h"
 #include "Driver/filter/filter.h"
+#include "Driver/key/key.h"
 #include "Driver/nand/nandflash.h"
 #include "Driver/serdes/serdes.h"
 #include "Driver/transition/transition.h"
@@ -35,6 +36,7 @@ constexpr Reset BLOCK_RESETS[] = {
     mxCbgdReset,    // cbgd
     mxClipReset,    // clip
     mxDisplayReset,  // display
+    mxKeyReset,     // key: key blocks, key mixers, chroma keys
 };
 
 }  // namespace

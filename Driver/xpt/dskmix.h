@@ -1,6 +1,9 @@
 #pragma once
-// Downstream key mixer state: stacking priority, output assignment, clean feed sources and fade
-// level of the four DSKs, and the DSK stage codes that the crosspoint frame writer derives from it.
+// Downstream key mixer state: stacking priority, levels, output assignment, flags, options, clean
+// feed and output sources, layer source and fade level of the four DSKs; the DSK stage that the key
+// mixer writer puts into the ME2 FPGA every frame, and the DSK stage codes that the crosspoint
+// frame writer derives from the state. DSK levels and the DSK layer source are set through
+// mxKeySetLevel and mxKeySetLayerSource (Driver/key/key.h).
 #include "Lib/Include/types.h"
 
 struct MxDskMixer {
@@ -27,6 +30,15 @@ void mxDskSetOutput(int dsk, int output);
 void mxDskSetCleanSource(int target, int source);
 // Fade level 0..1 of the DSK stage.
 void mxDskSetFadeLevel(float x);
+// Flag of DSK n from bit n of mask.
+void mxDskSetFlags(int mask);
+// Output option (0 or 1) of a DSK id.
+void mxDskSetOutputOption(int dsk, int value);
+// Source of output 4545 or 4547: 5136..5139 (codes 4..7), 5140/5141 (codes 2, 3), else code 0.
+void mxDskSetOutputSource(int output, int source);
+
+// The DSK stage of the key mixer writer (stage 3 of mxUpdate).
+void mxDskWriteStage();
 
 // The DSK stage code of an output id with the enable flags of the two program outputs.
 int dskStageCode(int output, int e0, int e1);

@@ -1,0 +1,423 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "Driver/blocks.h"
+#include "Driver/core/core.h"
+#include "Driver/key/key.h"
+#include "Driver/xpt/dskmix.h"
+#include "Driver/xpt/xpt.h"
+#include "Lib/Include/check.h"
+#include "tests/support/board_fixture.h"
+
+using namespace platform;
+using testing_support::BoardTest;
+using testing_support::consoleCount;
+
+namespace {
+
+constexpr u32 NV_MARKER = 0x81800000 + 0x14028;
+constexpr u32 NV_MODE = 0x81800000 + 0x1402C;
+// Key mixers of ME1 and ME2 (normal mode): set A and set B.
+constexpr u32 MIX1 = 0x82004500, MIX1_B = 0x82004800;
+
+struct Reg {
+  u32 adr, value;
+};
+
+class KeyTest : public BoardTest {
+ protected:
+  void SetUp() override {
+    BoardTest::SetUp();
+    mxCoreReset();
+    mxXptReset();
+    mxDskReset();
+    mxKeyReset();
+    mxSetContext(MX_CONTEXT_ME1);
+  }
+  void boardMode(int mode) {
+    KeyTest::SetUp();
+    writeMem32(NV_MARKER, mode == 0 ? 0 : 0x54AA1234);
+    writeMem32(NV_MODE, static_cast<u32>(mode));
+    mxBoardInit();
+    mxSetContext(MX_CONTEXT_ME1);
+  }
+  // The register writes of the key writers (early update, mixer) from a clean trace.
+  static std::vector<Reg> keyWrites() {
+    traceClear();
+    mxKeyWriteParams();
+    mxKeyUpdateMixer();
+    std::vector<Reg> out;
+    for (const auto& e : traceRecent()) out.push_back({e.adr, e.value});
+    return out;
+  }
+  static void expectRegs(std::initializer_list<Reg> regs, const char* what = "") {
+    for (auto r : regs) EXPECT_EQ(regPeek(r.adr), r.value) << what << " " << std::hex << r.adr;
+  }
+};
+
+bool operator==(const Reg& a, const Reg& b) { return a.adr == b.adr && a.value == b.value; }
+
+TEST_F(KeyTest, EarlyUpdateLogOfAnMeKeyItsChromaKeyerADskAndAKeyLayerChannel) {
+  // Key 2 of ME2 with its chroma keyer, DSK 1 (inverted mask) and key layer channel 1 (density 0).
+  const Reg golden[] = {
+      // key parameter block, set A then set B
+      {0x83006A00, 0x15}, {0x83006A04, static_cast<u32>(-100)}, {0x83006A08, 384}, {0x83006A0C, 64},
+      {0x83006A10, 512}, {0x83006A14, 28 | 3 << 6}, {0x83006A18, 0x440}, {0x83006A1C, 512},
+      {0x83006A20, 479}, {0x83006A24, 540}, {0x83006A28, 1439}, {0x83006A2C, 810},
+      {0x83006A30, 0x12C32064}, {0x83006A34, 0x1E0500A}, {0x83006A80, 1},
+      {0x83006A90, 239}, {0x83006A94, 135}, {0x83006A98, 719}, {0x83006A9C, 202},
+      {0x83006AC0, 192}, {0x83006AC4, 216}, {0x83006AC8, 1152}, {0x83006ACC, 756}, {0x83006AD0, 512},
+      {0x83006AD4, 0x300801},
+      // chroma keyer: mode 23 | range 162 << 6, colour A raw and converted, colour B, bank
+      {0x83006900, 23 | 162 << 6}, {0x83006908, 4095}, {0x8300690C, 4095}, {0x83006910, 4095},
+      {0x83006914, 939}, {0x83006918, 512}, {0x8300691C, 512}, {0x83006920, 127}, {0x83006924, 959},
+      {0x83006928, 471}, {0x83006904, 1},
+      // DSK 1: full-frame inverted mask
+      {0x83002100, 2 | 1 << 2 | 1 << 3}, {0x83002104, 0}, {0x83002108, 256}, {0x8300210C, 0},
+      {0x83002110, 1024}, {0x83002114, 8 << 6}, {0x83002118, 0}, {0x8300211C, 1024},
+      {0x83002120, static_cast<u32>(-1)}, {0x83002124, 0}, {0x83002128, 1919}, {0x8300212C, 1080},
+      {0x83002130, 0}, {0x83002134, 0x20080040}, {0x87000000, 1},
+      {0x87000010, 0}, {0x87000014, 0}, {0x87000018, 3920}, {0x8700001C, 2160},
+      {0x830021C0, 0}, {0x830021C4, 0}, {0x830021C8, 0}, {0x830021CC, 0}, {0x830021D0, 0}, {0x830021D4, 0},
+      // key layer channel 1: a mask but density 0
+      {0x83002600, 1 << 2}, {0x83002604, 0}, {0x83002608, 0}, {0x8300260C, 0},
+      {0x83002610, 0}, {0x83002614, 8 << 6}, {0x83002618, 0}, {0x8300261C, 1024},
+      {0x83002620, 191}, {0x83002624, 0}, {0x83002628, 959}, {0x8300262C, 540},
+      {0x83002630, 0x200803AB}, {0x83002634, 0}, {0x87000000, 1},
+      {0x87000010, 0}, {0x87000014, 0}, {0x87000018, 0}, {0x8700001C, 0},
+      {0x830026C0, 0}, {0x830026C4, 0}, {0x830026C8, 0}, {0x830026CC, 0}, {0x830026D0, 0}, {0x830026D4, 0},
+  };
+  for (int mode : {0, 1}) {
+    boardMode(mode);
+    mxSetContext(MX_CONTEXT_ME2);
+    mxKeySetClipGain(MX_KEY2, 5, 100.7f, 1.5f, 0.25f, 0.5f);
+    mxKeySetEdge(MX_KEY2, MX_KEY_EDGE_1 + 1, 2, 90, 0.5f);
+    mxKeySetEdgeFill(MX_KEY2, MX_UTIL2);
+    mxKeySetMask(MX_KEY2, 0.25f, 0.5f, 0.5f, 0.25f, 1, 0);
+    mxKeySetFilterParameters(MX_KEY2, 0.1f, 0.2f, 0.5f, 0.25f);
+    mxKeySetOptionFlag(MX_KEY2, 1);
+    mxKeySetSoftMask(MX_KEY2, 0.1f, 0.2f, 0.5f, 0.5f, 0.25f);
+    mxSetColor(MX_COLOR_KEY1_MATTE + 1, 100, 200, 300);
+    mxSetColor(MX_COLOR_KEY1_SECOND + 1, 10, 20, 30);
+    mxSetColor(MX_COLOR_KEY1_THIRD + 1, 1, 2, 3);
+    mxChromaKeySetMode(MX_KEY2, 1, 1, MX_CHROMA_MODE_A1, MX_CHROMA_MODE_B2);
+    mxChromaKeySetRange(MX_KEY2, 10, 20);
+    mxChromaKeySetColorA(MX_KEY2, 4095, 4095, 4095);
+    mxChromaKeySetColorB(MX_KEY2, 0, 0, 4095);
+    mxKeySetClipGain(MX_DSK1_F, 2, 0.0f, 1.0f, 0.0f, 1.0f);
+    mxKeySetMask(MX_DSK1, 0.0f, 0.0f, 1.0f, 1.0f, 1, 1);
+    mxSetColor(MX_COLOR_DSK1_SECOND, 64, 512, 512);
+    mxKeySetMask(MX_USK1_F, 0.1f, 0.0f, 0.4f, 0.5f, 1, 0);
+    mxSetColor(MX_COLOR_USK1_MATTE, 939, 512, 512);
+
+    traceClear();
+    mxUpdateEarly();
+    std::vector<Reg> log;
+    for (const auto& e : traceRecent()) {
+      if (e.stage == MX_TRACE_EARLY) log.push_back({e.adr, e.value});
+    }
+    // Key writes start at ME1 key 1; each ME key is 25 words and its chroma keyer 11.
+    size_t start = 0;
+    while (start < log.size() && log[start].adr != (mode == 1 ? 0x86006200u : 0x82006200u)) ++start;
+    ASSERT_GE(log.size() - start, 8u * 36 + 8 * 25) << mode;
+    const size_t at[] = {start + 5 * 36, start + 8 * 36, start + 8 * 36 + 4 * 25};
+    const size_t len[] = {36, 25, 25};
+    size_t g = 0;
+    for (int part = 0; part < 3; ++part) {
+      for (size_t k = 0; k < len[part]; ++k, ++g) {
+        Reg want = golden[g];
+        if (mode == 1 && (want.adr >> 12) == 0x83006) want.adr += 0x04000000;  // the paired ME2 bank
+        EXPECT_EQ(log[at[part] + k].adr, want.adr) << "mode " << mode << " entry " << g;
+        EXPECT_EQ(log[at[part] + k].value, want.value) << "mode " << mode << " entry " << g;
+      }
+    }
+  }
+  // The ME1 matte colour lands in key 1 of ME1 (paired bank) at the next early update.
+  mxSetContext(MX_CONTEXT_ME1);
+  mxSetColor(MX_COLOR_KEY1_MATTE, 100, 200, 300);
+  mxUpdateEarly();
+  expectRegs({{0x86006230, 0x12C32064}});
+}
+
+TEST_F(KeyTest, ContextsWithoutHardwareTakeEverySetterAndWriteNothing) {
+  const std::vector<Reg> before = keyWrites();
+  static u16 table[N_CHROMA_TABLE] = {};
+  for (int c = MX_CONTEXT_ME3; c <= MX_CONTEXT_ME4B; ++c) {
+    mxSetContext(c);
+    mxKeySetPriority(MX_KEY2, MX_KEY3, MX_KEY4);
+    mxKeySetLayerSource(c, MX_KEY2, 1);
+    mxKeySetOutputTapA(MX_ME_OUT_2, 15);
+    mxKeySetOutputTapB(MX_LAYER_POINT_1, 15);
+    mxKeySetCleanTap(MX_CLEAN_POINT);
+    mxKeySetPreview(MX_KEY1, 0);
+    mxKeySetTapFlag(MX_TAP_FLAG_LAYER, 1);
+    mxChromaKeySetSampleArea(10, 10, 100, 100);
+    mxKeySetDelayed(MX_KEY1, 1);
+    mxKeySetLevel(MX_KEY1, 1.0f);
+    mxKeySetClipGain(MX_KEY1, 7, 10.0f, 1.0f, 1.0f, 1.0f);
+    mxKeySetEdge(MX_KEY1, MX_KEY_EDGE_4, 4, 45, 1.0f);
+    mxKeySetEdgeFill(MX_KEY1, MX_UTIL1);
+    mxKeySetMask(MX_KEY1, 0.1f, 0.1f, 0.5f, 0.5f, 1, 1);
+    mxKeySetSoftMask(MX_KEY1, 0.1f, 0.1f, 0.5f, 0.5f, 1.0f);
+    mxKeySetOptionFlag(MX_KEY1, 1);
+    mxKeySetMatteColor(MX_KEY1, 1, 2, 3);
+    mxKeySetEdgeColor(MX_KEY1, 1, 2, 3);
+    mxKeySetExtraColor(MX_KEY1, 1, 2, 3);
+    mxKeySetFilterParameters(MX_KEY1, 1.0f, 1.0f, 0.5f, 0.5f);
+    mxChromaKeySetMode(MX_KEY1, 1, 1, MX_CHROMA_MODE_A1, MX_CHROMA_MODE_B1);
+    mxChromaKeySetRange(MX_KEY1, 1, 2);
+    mxChromaKeySetColorA(MX_KEY1, 1, 2, 3);
+    mxChromaKeySetColorB(MX_KEY1, 1, 2, 3);
+    traceClear();
+    mxChromaKeyWriteTable(MX_KEY1, table);
+    mxSetTallyControl(c, 1);
+    EXPECT_TRUE(traceRecent().empty()) << c;
+  }
+  EXPECT_TRUE(keyWrites() == before);
+}
+
+TEST_F(KeyTest, SetterValuesAsWritten) {
+  struct Case {
+    const char* what;
+    std::function<void()> set;
+    std::vector<Reg> regs;
+  } cases[] = {
+      {"level 1.0, then -1 keeps it", [] { mxKeySetLevel(MX_KEY1, 1.0f); mxKeySetLevel(MX_KEY1, -1.0f); },
+       {{MIX1 + 72, 1024 | 0x40000}}},  // key 1 is the default clean tap
+      {"level 0.5 of DSK 2", [] { mxKeySetLevel(MX_DSK2, 0.5f); }, {{0x83002058, 512}}},
+      {"soft mask softness 0.25", [] { mxKeySetSoftMask(MX_KEY1, 0, 0, 1, 1, 0.25f); }, {{0x820062D0, 512}}},
+      {"soft mask softness 1.0", [] { mxKeySetSoftMask(MX_KEY1, 0, 0, 1, 1, 1.0f); }, {{0x820062D0, 1023}}},
+      {"edge 8193 at 90 degrees, width 2", [] { mxKeySetEdge(MX_KEY1, 8193, 2, 90, 1.0f); },
+       {{0x82006214, 28 | 8 << 6}, {0x82006218, 0x440}, {0x8200621C, 1024}}},
+      {"edge 8196 forces width 0", [] { mxKeySetEdge(MX_KEY3, 8196, 3, 0, 0.25f); },
+       {{0x82007214, 8 << 6}, {0x82007218, 0}, {0x8200721C, 256}}},
+      {"edge 8194 at 315 degrees, width 4", [] { mxKeySetEdge(MX_DSK4, 8194, 4, 315, 0.0f); },
+       {{0x83002414, 48 | 8 << 6}, {0x83002418, 0x8}, {0x8300241C, 0}}},
+      {"edge 8192 at 359 degrees, width 1", [] { mxKeySetEdge(MX_KEY4, 8192, 1, 359, 2.0f); },
+       {{0x82007A14, 8 << 6}, {0x82007A18, 0x1122}, {0x82007A1C, 1024}}},
+      {"edge colour fill", [] { mxKeySetEdgeFill(MX_KEY1, MX_COLOR_KEY1_SECOND); }, {{0x82006214, 0}}},
+      {"DSK fill routed from a still", [] { mxKeySetEdgeFill(MX_DSK2, MX_STILL_2); }, {{0x83002214, 1 << 6}}},
+      {"clip and gains clamp", [] { mxKeySetClipGain(MX_USK2_S, 3, 1023.9f, 300.0f, -1.0f, 2.0f); },
+       {{0x83002700, 3}, {0x83002704, static_cast<u32>(-1023)}, {0x83002708, 65535}, {0x8300270C, 0},
+        {0x83002710, 1024}}},
+      {"box mask of 1080 lines rounds to even lines", [] { mxKeySetMask(MX_KEY1, 0.0f, 0.105f, 0.0f, 0.2f, 1, 0); },
+       {{0x82006220, 0}, {0x82006224, 112}, {0x82006228, 0}, {0x8200622C, 328}}},
+      {"mixer constant and tap flags", [] { mxKeySetOutputTapA(MX_ME_OUT_2, 5); mxKeySetTapFlag(MX_ME_OUT_2, 1); },
+       {{MIX1_B + 16, 0x3506CCCC}, {MIX1_B + 32, 9}, {MIX1 + 68, 1 << 9}}},
+      {"sample width 1 at x 0, height 1", [] { mxChromaKeySetSampleArea(0, 10, 1, 1); },
+       {{MIX1_B + 0, 2}, {MIX1_B + 4, 11}, {MIX1_B + 8, 2}, {MIX1_B + 12, 12}}},
+      {"sample width 2 at x 5", [] { mxChromaKeySetSampleArea(5, 3, 2, 5); },
+       {{MIX1_B + 0, 6}, {MIX1_B + 4, 4}, {MIX1_B + 8, 6}, {MIX1_B + 12, 8}}},
+  };
+  for (auto& c : cases) {
+    SetUp();
+    c.set();
+    mxKeyWriteParams();
+    mxKeyUpdateMixer();
+    for (auto r : c.regs) EXPECT_EQ(regPeek(r.adr), r.value) << c.what << " " << std::hex << r.adr;
+  }
+  // The 720-line formats keep odd lines.
+  mxInitialize(2, 1.0f);
+  mxKeySetMask(MX_KEY1, 0.5f, 0.105f, 0.25f, 0.2f, 1, 0);
+  mxKeyWriteParams();
+  expectRegs({{0x82006220, 639}, {0x82006224, 151}, {0x82006228, 959}, {0x8200622C, 439}}, "720 lines");
+}
+
+TEST_F(KeyTest, MixerRanksSourcesAndTaps) {
+  struct Case {
+    int p1, p2, p3;
+    u32 rankWords[4];   // A + 64 + 16 p
+    u32 sourceWords[4]; // A + 68 + 16 p, without preview
+  } cases[] = {
+      {MX_KEY4, MX_KEY3, MX_KEY2, {0, 4, 8, 12}, {0, 0x201, 0x202, 0x203}},
+      {MX_KEY2, MX_KEY3, MX_KEY2, {0, 4, 8, 0}, {0, 0x201, 0x202, 0}},   // key 2 takes the later rank 2
+      {MX_KEY1, MX_KEY4, MX_KEY3, {12, 0, 4, 8}, {0x203, 0, 0x202, 0x203}},
+  };
+  for (auto c : cases) {
+    SetUp();
+    mxKeySetPriority(c.p1, c.p2, c.p3);
+    mxKeyUpdateMixer();
+    for (u32 p = 0; p < 4; ++p) {
+      EXPECT_EQ(regPeek(MIX1 + 64 + 16 * p), c.rankWords[p]) << c.p1 << " key " << p;
+      EXPECT_EQ(regPeek(MIX1 + 68 + 16 * p), c.sourceWords[p]) << c.p1 << " key " << p;
+    }
+    EXPECT_EQ(regPeek(MIX1 + 128), static_cast<u32>((c.p1 - MX_KEY1) / 2));
+  }
+  // Clean tap key 3 (rank 1), layer point 3 (key 3, rank 1), key 3 on the air, key 1 on program.
+  SetUp();
+  mxSetLayerContext(0);
+  mxKeySetCleanTap(MX_KEY3);
+  mxKeySetLayerSource(MX_CONTEXT_ME1, MX_LAYER_POINT_1 + 2, 1);
+  mxKeySetLevel(MX_KEY3, 0.25f);
+  mxKeySetLevel(MX_KEY4, 0.5f);
+  mxKeySetOutputTapB(MX_LAYER_POINT_4, 8);
+  mxKeySetPreview(MX_KEY1, 0);
+  mxKeyUpdateMixer();
+  expectRegs({{MIX1 + 140, 4}, {MIX1 + 144, 2}, {MIX1 + 148, 2}, {MIX1 + 152, 2}, {MIX1 + 156, 0x10000},
+              {MIX1_B + 40, 6}, {MIX1_B + 36, 7}, {MIX1 + 68, 1 << 8}, {MIX1 + 104, 256 | 0x40000},
+              {MIX1 + 120, 512 | 1 << 17}});
+  EXPECT_EQ(mxXptImage()[xpt::LAYER_CONTEXT], 0);
+  // Clean point 12 marks every key on the air.
+  mxKeySetCleanTap(MX_CLEAN_POINT);
+  mxKeySetLayerSource(MX_CONTEXT_ME1, MX_KEY4, 0);
+  mxKeyUpdateMixer();
+  expectRegs({{MIX1 + 120, 512 | 1 << 17 | 0x40000}, {MIX1 + 88, 0}, {MIX1 + 140, 12}, {MIX1 + 148, 0},
+              {MIX1 + 156, 0}});
+}
+
+TEST_F(KeyTest, LevelAndLayerRingsOfThree) {
+  // Frame f sets level 100 + f on key 1 (no delay) and key 2 (delayed); the layer once, at frame 0.
+  mxKeySetDelayed(MX_KEY2, 1);
+  const u32 key1[] = {0, 100, 101, 102, 103, 104};
+  const u32 key2[] = {0, 0, 0, 100, 101, 102};
+  const u32 layer[] = {0, 0, 0, 0x10000, 0x10000, 0x10000};
+  for (int f = 0; f < 6; ++f) {
+    mxKeyUpdateMixer();
+    EXPECT_EQ(regPeek(MIX1 + 72) & 0xFFFF, key1[f]) << f;
+    EXPECT_EQ(regPeek(MIX1 + 88) & 0xFFFF, key2[f]) << f;
+    EXPECT_EQ(regPeek(MIX1 + 156), layer[f]) << f;
+    mxKeySetLevel(MX_KEY1, (100.0f + static_cast<float>(f)) / 1024.5f);
+    mxKeySetLevel(MX_KEY2, (100.0f + static_cast<float>(f)) / 1024.5f);
+    if (f == 0) mxKeySetLayerSource(MX_CONTEXT_ME1, MX_KEY1, 1);
+  }
+  // Without a delayed key the layer is read from the current slot; a setting made once stays.
+  mxKeySetDelayed(MX_KEY2, 0);
+  mxKeySetLayerSource(MX_CONTEXT_ME1, MX_KEY1, 0);
+  for (int f = 0; f < 4; ++f) {
+    mxKeyUpdateMixer();
+    EXPECT_EQ(regPeek(MIX1 + 156), 0u) << f;
+    EXPECT_EQ(regPeek(MIX1 + 72) & 0xFFFF, 105u) << f;
+  }
+}
+
+TEST_F(KeyTest, ChangedSettingsAgainstTheLatch) {
+  EXPECT_EQ(mxKeyParamsChanged(MX_CONTEXT_ME2, MX_KEY2), 0);
+  mxSetContext(MX_CONTEXT_ME2);
+  struct Step {
+    std::function<void()> set;
+    int changed;
+  } steps[] = {
+      {[] { mxKeySetClipGain(MX_KEY2, 1, 0, 0, 0, 0); }, 1},
+      {[] { mxKeySetClipGain(MX_KEY2, 1, 0, 0, 0, 1.0f); }, 0},  // density is not watched
+      {[] { mxKeySetMask(MX_KEY2, 0, 0, 0, 0, 0, 1); }, 1},
+      {[] { mxKeySetMask(MX_KEY2, 0, 0.5f, 0, 0, 0, 1); }, 1},
+      {[] { mxKeySetEdge(MX_KEY2, MX_KEY_EDGE_1, 4, 0, 1.0f); }, 0},
+  };
+  for (auto& s : steps) {
+    s.set();
+    EXPECT_EQ(mxKeyParamsChanged(MX_CONTEXT_ME2, MX_KEY2), s.changed);
+    EXPECT_EQ(mxKeyParamsChanged(MX_CONTEXT_ME1, MX_KEY2), 0);
+    mxKeyLatchParams();
+    EXPECT_EQ(mxKeyParamsChanged(MX_CONTEXT_ME2, MX_KEY2), 0);
+  }
+  // Contexts without hardware are never latched.
+  mxSetContext(MX_CONTEXT_ME3);
+  mxKeySetClipGain(MX_KEY2, 1, 0, 0, 0, 0);
+  mxKeyLatchParams();
+  EXPECT_EQ(mxKeyParamsChanged(MX_CONTEXT_ME3, MX_KEY2), 1);
+}
+
+TEST_F(KeyTest, RefusedCallsChangeNothing) {
+  const std::vector<Reg> before = keyWrites();
+  struct Case {
+    std::function<void()> call;
+    const char* message;
+  } cases[] = {
+      {[] { mxKeySetPriority(MX_KEY1, MX_KEY1_F, MX_KEY2); }, "MX_KEY1 <= level2 && level2 <= MX_KEY4"},
+      {[] { mxKeySetLayerSource(MX_CONTEXT_ME4B + 1, MX_KEY1, 1); }, "isMe || isDsk"},
+      {[] { mxKeySetLayerSource(0, MX_KEY1, 1); }, "NeverReachHere"},
+      {[] { mxKeySetOutputTapA(MX_TAP_FLAG_B, 1); }, "NeverReachHere"},
+      {[] { mxKeySetOutputTapB(MX_ME_OUT_2, 1); }, "NeverReachHere"},
+      {[] { mxKeySetCleanTap(MX_UTIL1); }, "NeverReachHere"},
+      {[] { mxKeySetPreview(MX_KEY1, 2); }, "pvw == 0 || pvw == 1"},
+      {[] { mxKeySetLevel(MX_USK1_S, 1.0f); }, "isKey || isDsk"},
+      {[] { mxKeySetClipGain(MX_KEY4 + 1, 0, 0, 0, 0, 0); }, "isKey || isDsk || isUsk"},
+      {[] { mxKeySetEdge(MX_KEY1, MX_KEY_EDGE_1, 5, 0, 0); }, "0 <= width && width <= 4"},
+      {[] { mxKeySetEdge(MX_DSK1, MX_KEY_EDGE_1, 1, 360, 0); }, "0 <= dir && dir < 360"},
+      {[] { mxKeySetEdge(MX_KEY1, MX_KEY_EDGE_NONE + 1, 1, 0, 0); }, "NeverReachHere"},
+      {[] { mxKeySetEdgeFill(MX_KEY1, MX_CBGD_1); }, "NeverReachHere"},
+      {[] { mxKeySetEdgeFill(MX_DSK1, MX_IN_1); }, "isVmem || isCbgd"},
+      {[] { mxKeySetSoftMask(MX_DSK1, 0, 0, 1, 1, 0); }, "MX_KEY1 <= target && target <= MX_KEY4"},
+      {[] { mxKeySetExtraColor(MX_DSK1, 0, 0, 0); }, "MX_KEY1 <= channel && channel <= MX_KEY4"},
+      {[] { mxKeySetMatteColor(MX_KEY1, 0, 1024, 0); }, "0 <= cb && cb <= 1023"},
+      {[] { mxChromaKeySetMode(MX_KEY1, 2, 0, 0, 0); }, "0 <= enable && enable <= 1"},
+      {[] { mxChromaKeySetMode(MX_KEY1, 0, -1, 0, 0); }, "0 <= spill && spill <= 1"},
+      {[] { mxChromaKeySetColorA(MX_DSK1, 0, 0, 0); }, "MX_KEY1 <= target && target <= MX_KEY4"},
+  };
+  for (auto& c : cases) {
+    testing_support::consoleClear();
+    EXPECT_THROW(c.call(), assert::AssertException) << c.message;
+    EXPECT_EQ(consoleCount(c.message), 1) << c.message;
+  }
+  EXPECT_TRUE(keyWrites() == before);
+  // A bad tap still sets the first tap flag.
+  EXPECT_THROW(mxKeySetTapFlag(MX_CLEAN_POINT, 1), assert::AssertException);
+  mxKeyUpdateMixer();
+  EXPECT_EQ(regPeek(MIX1_B + 32), 8u);
+}
+
+TEST_F(KeyTest, ChromaColoursAndTableBanks) {
+  struct Case {
+    int format, r, g, b;
+    u32 y, cb, cr;
+  } cases[] = {
+      {0, 4095, 4095, 4095, 939, 512, 512}, {4, 4095, 4095, 4095, 939, 512, 512},
+      {0, 4095, 0, 0, 250, 410, 959},       {4, 4095, 0, 0, 325, 361, 959},
+      {1, 1000, 2000, 3000, 461, 646, 393}, {5, 1000, 2000, 3000, 452, 658, 385},
+      {0, -4095, -4095, -4095, 0, 512, 512}, {0, 32767, 32767, 32767, 1023, 512, 512},
+  };
+  for (auto c : cases) {
+    mxInitialize(c.format, 1.0f);
+    mxChromaKeySetColorA(MX_KEY4, c.r, c.g, c.b);
+    mxChromaKeySetColorB(MX_KEY4, c.r, c.g, c.b);
+    mxKeyWriteParams();
+    expectRegs({{0x82007914, c.y}, {0x82007918, c.cb}, {0x8200791C, c.cr}, {0x82007920, c.y}, {0x82007924, c.cb},
+                {0x82007928, c.cr}},
+               "colour");
+  }
+  static u16 table[N_CHROMA_TABLE];
+  for (int k = 0; k < N_CHROMA_TABLE; ++k) table[k] = static_cast<u16>(3 * k + 1);
+  const u32 bank = 0x82006904;
+  mxKeyWriteParams();
+  EXPECT_EQ(regPeek(bank), 1u);
+  traceClear();
+  mxChromaKeyWriteTable(MX_KEY2, table);
+  auto trace = traceRecent();
+  ASSERT_EQ(trace.size(), 1u + N_CHROMA_TABLE);
+  EXPECT_EQ(trace[0].adr, 0x8200693Cu);
+  EXPECT_EQ(trace[0].value, 0u);
+  EXPECT_EQ(trace[1].adr, 0x82006940u);
+  EXPECT_EQ(trace[1].value, 1u);
+  EXPECT_EQ(trace.back().value, 3u * 1151 + 1);
+  mxChromaKeyWriteTable(MX_KEY2, table);  // a second load in the same frame
+  mxKeyWriteParams();
+  EXPECT_EQ(regPeek(bank), 2u);
+  mxKeyWriteParams();
+  EXPECT_EQ(regPeek(bank), 2u);
+  mxChromaKeyWriteTable(MX_KEY2, table);
+  mxKeyWriteParams();
+  EXPECT_EQ(regPeek(bank), 1u);
+}
+
+TEST_F(KeyTest, TallyWordsReadAndWrittenAtOnce) {
+  const int targets[] = {MX_DSK_PGM1, MX_DSK_CLN1, MX_CONTEXT_ME1, MX_CONTEXT_ME2, MX_CONTEXT_ME3, MX_DSK_PGM2};
+  const u32 status[2][6] = {{0x11, 0x22, 0x33, 0x44, 0, 0}, {0x11, 0x22, 0x33, 0x341234, 0, 0}};
+  const u32 control[2][3] = {{0x830020C8, 0x820045C4, 0x830045C4}, {0x830020C8, 0x860045C4, 0x870045C4}};
+  for (int mode : {0, 1}) {
+    boardMode(mode);
+    for (Reg r : {Reg{0x830020C0, 0x11}, {0x830020C4, 0x22}, {0x820045C0, 0x33}, {0x830045C0, 0x44},
+                  {0x830030C0, 0xABCD1234}}) {
+      regPoke(r.adr, r.value);
+    }
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(mxGetTallyStatus(targets[k]), status[mode][k]) << mode << " " << targets[k];
+    traceClear();
+    for (int t : {MX_DSK_PGM1, MX_CONTEXT_ME1, MX_CONTEXT_ME2, MX_CONTEXT_ME3, MX_DSK_PGM2}) mxSetTallyControl(t, 1);
+    auto trace = traceRecent();
+    ASSERT_EQ(trace.size(), 3u) << mode;
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(trace[k].adr, control[mode][k]) << mode;
+  }
+}
+
+}  // namespace
