@@ -70,6 +70,18 @@ def lamps(me=None, panel_=0):
     return body
 
 
+def operate():
+    """An operate record (type 36, 774 bytes): options, a fade to black, swapped rows, bus settings."""
+    body = struct.pack(">II5B", 0xFF, 3, 1, 0, 2, 1, 1) + struct.pack(">I8B", 0xF, 0, 1, 2, 1, 0, 0, 0, 0)
+    body += struct.pack(">IH", 1, 75) + b"\x01" + struct.pack(">IBBhBB", 0x7, 1, 10, 10, 0, 0)
+    body += struct.pack(">I8B", 0xF, 1, 1, 0, 0, 0, 0, 0, 0) + struct.pack(">I8H", 0xF, 10, 30, 0, 999, 0, 0, 0, 0)
+    body += b"\x01\x00" + struct.pack(">I4B", 3, 1, 0, 2, 3) * 3 + struct.pack(">IBB", 3, 1, 0) * 2
+    body += b"".join(struct.pack(">II5B", 1, 0xF, 1 + n % 18, 2, 3, 4, n % 2) for n in range(48))
+    body += struct.pack(">I8B", 0xFF, 0, 1, 2, 3, 4, 5, 0, 1) * 3 + b"\x01\x01"
+    assert len(body) == 774
+    return body
+
+
 def wait(n):
     return packet(74, b"\0" * 6 + struct.pack(">h", n))
 
@@ -87,6 +99,7 @@ seeds = {
     "short_and_long": b"\x00" + packet(2, record()[:-1]) + packet(2, record() + packet(2, record())) + wait(5)[:-1],
     "panel_records": b"\x02" + packet(25, panel_config()) + packet(49, lamps(panel_=1)) + packet(50, lamps(2, 0))
     + packet(49, lamps(panel_=3)) + packet(50, lamps(4, 1)),
+    "operate_records": b"\x04" + packet(36, operate()) + packet(36, b"\0" * 774),
     "split": b"\x07" + packet(2, record(1)) * 3,
     "many": b"\x01" + packet(6, record(0)) * 120,
     # Colour backgrounds: both channels moving, values out of range, channels the category drops.

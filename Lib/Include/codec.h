@@ -276,6 +276,10 @@ struct FieldView {
 };
 
 // Presence word algorithms.
+// Sets bit in out when it is set in in and cond holds (a range check that takes a present field).
+inline void acceptIf(u32 in, u32& out, u32 bit, bool cond) {
+  if ((in & bit) && cond) out |= bit;
+}
 void setAllPresence(const Leaf& f);
 void clearPresence(const Leaf& f);
 bool anyPresence(const Leaf& f);

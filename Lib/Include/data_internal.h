@@ -13,3 +13,4 @@
 #include "Lib/Include/records/clip.h"
 #include "Lib/Include/records/key.h"
 #include "Lib/Include/records/panel.h"
+#include "Lib/Include/records/operate.h"

@@ -15,6 +15,7 @@
 #include "Main/memory/macro.h"
 #include "Main/memory/shotmem.h"
 #include "Main/panel/led.h"
+#include "Main/panel/operate.h"
 #include "Main/panel/panelconfig.h"
 #include "Main/bus/sourcelink.h"
 #include "Main/framework/startup.h"
@@ -73,6 +74,7 @@ void createCategories() {
   enter(CategorySystem::instance());
   enter(CategoryExtendedDisplay::instance());
   enter(CategoryCustomInfo::instance());
+  enter(CategoryOperate::instance());
   enter(CategorySourceLink::instance());
   enter(CategoryXpt::instance());
   enter(CategoryButtonSourceName::instance());

@@ -6,6 +6,7 @@
 #include "Driver/core/core.h"
 #include "Lib/Include/text.h"
 #include "Main/bus/bkgdhelpers.h"
+#include "Main/bus/faderevent.h"
 
 namespace libmx {
 namespace {
@@ -271,6 +272,15 @@ CategoryKey* CategoryKey::instance() {
 int CategoryKey::checkedKey(int k) {
   MX_CHECK(0 <= k && k < N_KEYS);
   return k;
+}
+
+void CategoryKey::resetKeyAutoTransitions(CategoryFaderEvent& faders) {
+  for (int m = 0; m < N_ME; ++m) {
+    for (int k = 0; k < N_KEYS; ++k) faders.fader(AutoTransition::keySlot(m, k)).ownerFader = TransitionFader::NO_OWNER;
+  }
+  for (int c = 0; c < AutoTransition::N_DSK_CHANNELS; ++c) {
+    faders.fader(AutoTransition::dskSlot(c)).ownerFader = TransitionFader::NO_OWNER;
+  }
 }
 
 CategoryKey::ParamView& CategoryKey::paramView(int k) { return views_[checkedKey(k)]; }

@@ -26,6 +26,8 @@ bool isKeyImageValid(const MxifKey& saved, int channel);
 
 namespace category {
 
+class CategoryFaderEvent;
+
 class CategoryKey : public CategoryCommon<MxifKey> {
  public:
   static constexpr int N_KEYS = MxifKey::N_CHANNELS;
@@ -65,6 +67,10 @@ class CategoryKey : public CategoryCommon<MxifKey> {
   // The merge without checks, for records built inside the system (key copy, stored frames, key
   // source memory): present fields and names by their copy rule, the index bytes, the dirty byte.
   void assignUnchecked(const MxifKey& in, int ch);
+
+  // No lever owns the key transitions of the four MEs or the downstream key transitions any more
+  // (the key-fader panel kind changed).
+  static void resetKeyAutoTransitions(CategoryFaderEvent& faders);
 
   ParamView& paramView(int k);
   // Set by a change of DVE position, size, rotation, follower or mirror mode.

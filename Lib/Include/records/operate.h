@@ -1,63 +1,126 @@
 #pragma once
-// The operate record (type 36), which the bus, fader-event, key and
-// wipe code read through the registry. Only its layout in memory is declared here; the wire field
-// list (774 bytes, no padding) belongs with the category that receives the record, so it is not
-// gathered into data_internal.h yet.
+// The operate record (type 36): which ME each row of the three control panels drives, fade to
+// black, the key source memory switches, the stored bus settings, and the single options that the
+// bus, fader-event, key and wipe code read through the registry.
 #include <cstddef>
 
+#include "Lib/Include/records/panel.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
-// Operate (single, 936 bytes). Each group starts with its presence word.
+// Operate (single, 936 bytes in memory, 774 on the wire). Each group starts with its presence word.
 struct MxifOperate {
   static constexpr int TYPE_INDEX = category::TYPE_OPERATE;
+  static constexpr int N_PANELS = 3;    // main, sub 1, sub 2
+  static constexpr int N_ME_ROWS = 4;   // rows of a panel's ME map
+  static constexpr int N_GROUPS = 8;    // bus-setting groups
+  static constexpr int N_SETTINGS = 6;  // bus settings per group
 
-  struct Bytes8 {  // one presence bit per entry
+  // Bits of `mask`.
+  static constexpr u32 FADER_MODE = 1u << 0, KEY_FADER_KIND = 1u << 1, FADER_MODE_SELECT = 1u << 2,
+                       OPTION_FLAG = 1u << 3, WIPE_FLAG = 1u << 4, FADER_EVENT_FLAG = 1u << 5,
+                       FADER_FLAG = 1u << 6, FADER_DIRECTION_MODE = 1u << 7;
+  // Bits of `mask2`.
+  static constexpr u32 BUS_OPTION_A = 1u << 0, BUS_OPTION_B = 1u << 1;
+
+  template <int N>
+  struct Bytes {  // one presence bit per entry
     u32 mask;
-    u8 value[8];
+    u8 value[N];
+
+    template <class V, class R>
+    static void fields(V& v, R& r) {
+      v.mask("mask", r.mask);
+      v.each("value", r.value, r.mask, 0);
+    }
   };
-  struct Bytes4 {
-    u32 mask;
-    u8 value[4];
-  };
+  using Bytes8 = Bytes<8>;
+  using Bytes4 = Bytes<4>;  // an ME map: entry r is the ME row r drives
   struct Words8 {
     u32 mask;
     u16 value[8];
+
+    template <class V, class R>
+    static void fields(V& v, R& r) {
+      v.mask("mask", r.mask);
+      v.each("value", r.value, r.mask, 0);
+    }
   };
   struct Level {
     u32 mask;
     u16 value;
+
+    template <class V, class R>
+    static void fields(V& v, R& r) {
+      v.mask("mask", r.mask);
+      v.field("value", r.value, r.mask, 0);
+    }
   };
   struct FadeToBlack {
+    static constexpr u32 TARGET = 1u << 0, SOURCE = 1u << 1, RATE = 1u << 2, ON_AIR = 1u << 3,
+                         TRANSITIONING = 1u << 4;
     u32 mask;
-    u8 target;
-    u8 source;
-    s16 rate;
-    u8 onAir;
-    u8 transitioning;
+    u8 target;         // 0 clear, 1 faded
+    u8 source;         // what the fade goes to, 0..11
+    s16 rate;          // frames
+    u8 onAir;          // status: the fade level is above 1e-5
+    u8 transitioning;  // status: the fade runs
+
+    template <class V, class R>
+    static void fields(V& v, R& r) {
+      v.mask("mask", r.mask);
+      v.field("target", r.target, r.mask, 0);
+      v.field("source", r.source, r.mask, 1);
+      v.field("rate", r.rate, r.mask, 2);
+      v.field("onAir", r.onAir, r.mask, 3);
+      v.field("transitioning", r.transitioning, r.mask, 4);
+    }
   };
-  struct KeyMemory {
+  struct KeyMemorySwitches {
+    static constexpr u32 ENABLE = 1u << 0, SHARE = 1u << 1;
     u32 mask;
-    u8 enable;
+    u8 enable;  // 0 off, 1 on; a request's 2 and 3 hold and free the memory
     u8 share;
+
+    template <class V, class R>
+    static void fields(V& v, R& r) {
+      v.mask("mask", r.mask);
+      v.field("enable", r.enable, r.mask, 0);
+      v.field("share", r.share, r.mask, 1);
+    }
   };
   struct KeyFaderButton {
     u32 mask;
     u8 mode;
     u8 mode2;
+
+    template <class V, class R>
+    static void fields(V& v, R& r) {
+      v.mask("mask", r.mask);
+      v.field("mode", r.mode, r.mask, 0);
+      v.field("mode2", r.mode2, r.mask, 1);
+    }
   };
   struct BusSetting {
-    u32 mask;
-    u32 codeMask;
-    u8 code[4];
+    u32 mask;      // bit 0: flag
+    u32 codeMask;  // bit k: code[k]
+    u8 code[4];    // 1..18
     u8 flag;
+
+    template <class V, class R>
+    static void fields(V& v, R& r) {
+      v.mask("mask", r.mask);
+      v.mask("codeMask", r.codeMask);
+      v.each("code", r.code, r.codeMask, 0);
+      v.field("flag", r.flag, r.mask, 0);
+    }
   };
 
   u32 mask;
   u32 mask2;
   u8 busOptionA;          // mask2 bit 0
   u8 busOptionB;          // mask2 bit 1
-  u8 reserved[2];
+  u8 reserved[2];         // not on the wire
   u8 faderMode;           // A/B mode of every ME while faderModeSelect is 0
   u8 keyFaderKind;
   u8 faderModeSelect;     // 0: faderMode applies; 1: faderModePerMe; other: no mode
@@ -72,21 +135,66 @@ struct MxifOperate {
   Bytes4 meChangeMain;
   Bytes4 meChangeSub1;
   Bytes4 meChangeSub2;
-  KeyMemory keyMemory;
+  KeyMemorySwitches keyMemory;
   KeyFaderButton keyFaderButton;
-  BusSetting busSettings[8][6];
-  Bytes8 busSelectMain;
+  BusSetting busSettings[N_GROUPS][N_SETTINGS];
+  Bytes8 busSelectMain;  // per group: the entry the panel has selected
   Bytes8 busSelectSub1;
   Bytes8 busSelectSub2;
   u8 faderFlag;
   u8 faderDirectionMode;
+
+  Bytes4& meChange(int panel) { return panel == 0 ? meChangeMain : (panel == 1 ? meChangeSub1 : meChangeSub2); }
+  const Bytes4& meChange(int panel) const { return const_cast<MxifOperate*>(this)->meChange(panel); }
+  Bytes8& busSelect(int panel) { return panel == 0 ? busSelectMain : (panel == 1 ? busSelectSub1 : busSelectSub2); }
+  const Bytes8& busSelect(int panel) const { return const_cast<MxifOperate*>(this)->busSelect(panel); }
+
+  // Fields in wire order; the bus settings group by group.
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    static const ElementNames<N_GROUPS, N_SETTINGS> settingNames("busSettings");
+    v.mask("mask", r.mask);
+    v.mask("mask2", r.mask2);
+    v.field("busOptionA", r.busOptionA, r.mask2, 0);
+    v.field("busOptionB", r.busOptionB, r.mask2, 1);
+    v.field("faderMode", r.faderMode, r.mask, 0);
+    v.field("keyFaderKind", r.keyFaderKind, r.mask, 1);
+    v.field("faderModeSelect", r.faderModeSelect, r.mask, 2);
+    v.sub("faderModePerMe", r.faderModePerMe);
+    v.sub("optionLevel", r.optionLevel);
+    v.field("optionFlag", r.optionFlag, r.mask, 3);
+    v.sub("ftb", r.ftb);
+    v.sub("auxTransEnable", r.auxTransEnable);
+    v.sub("auxTransRate", r.auxTransRate);
+    v.field("wipeFlag", r.wipeFlag, r.mask, 4);
+    v.field("faderEventFlag", r.faderEventFlag, r.mask, 5);
+    v.sub("meChangeMain", r.meChangeMain);
+    v.sub("meChangeSub1", r.meChangeSub1);
+    v.sub("meChangeSub2", r.meChangeSub2);
+    v.sub("keyMemory", r.keyMemory);
+    v.sub("keyFaderButton", r.keyFaderButton);
+    for (int g = 0; g < N_GROUPS; ++g) {
+      for (int e = 0; e < N_SETTINGS; ++e) v.sub(settingNames(g, e), r.busSettings[g][e]);
+    }
+    v.sub("busSelectMain", r.busSelectMain);
+    v.sub("busSelectSub1", r.busSelectSub1);
+    v.sub("busSelectSub2", r.busSelectSub2);
+    v.field("faderFlag", r.faderFlag, r.mask, 6);
+    v.field("faderDirectionMode", r.faderDirectionMode, r.mask, 7);
+  }
 };
-static_assert(sizeof(MxifOperate) == 936);
-static_assert(offsetof(MxifOperate, busOptionA) == 8 && offsetof(MxifOperate, faderMode) == 12);
+// Byte offsets that the bus, fader-event, key and tally code read.
+static_assert(sizeof(MxifOperate) == 936 && sizeof(MxifOperate::BusSetting) == 16);
+static_assert(offsetof(MxifOperate, busOptionA) == 8 && offsetof(MxifOperate, busOptionB) == 9);
+static_assert(offsetof(MxifOperate, faderMode) == 12 && offsetof(MxifOperate, keyFaderKind) == 13);
 static_assert(offsetof(MxifOperate, faderModeSelect) == 14);
 static_assert(offsetof(MxifOperate, faderModePerMe.value) == 20);
 static_assert(offsetof(MxifOperate, auxTransEnable.value) == 56);
 static_assert(offsetof(MxifOperate, auxTransRate.value) == 68);
-static_assert(offsetof(MxifOperate, wipeFlag) == 84 && offsetof(MxifOperate, meChangeMain.value) == 92);
-static_assert(offsetof(MxifOperate, keyMemory) == 112 && offsetof(MxifOperate, keyFaderButton.mode) == 124);
-static_assert(offsetof(MxifOperate, faderFlag) == 932);
+static_assert(offsetof(MxifOperate, wipeFlag) == 84 && offsetof(MxifOperate, faderEventFlag) == 85);
+static_assert(offsetof(MxifOperate, meChangeMain.value) == 92 && offsetof(MxifOperate, meChangeSub1.value) == 100);
+static_assert(offsetof(MxifOperate, meChangeSub2.value) == 108);
+static_assert(offsetof(MxifOperate, keyMemory) == 112 && offsetof(MxifOperate, keyMemory.enable) == 116);
+static_assert(offsetof(MxifOperate, keyMemory.share) == 117);
+static_assert(offsetof(MxifOperate, keyFaderButton.mode) == 124 && offsetof(MxifOperate, keyFaderButton.mode2) == 125);
+static_assert(offsetof(MxifOperate, faderFlag) == 932 && offsetof(MxifOperate, faderDirectionMode) == 933);
