@@ -8,13 +8,10 @@
 namespace libmx {
 namespace {
 
+using codec::acceptIf;
+
 using Record = MxifControlPanelConfig;
 using Panel = Record::Panel;
-
-// Marks bit in out when it is set in in and cond holds.
-void acceptIf(u32 in, u32& out, u32 bit, bool cond) {
-  if ((in & bit) && cond) out |= bit;
-}
 
 struct Range {
   s16 low, high;

@@ -10,6 +10,8 @@ namespace libmx {
 
 namespace {
 
+using codec::acceptIf;
+
 struct FormatEntry {
   s8 driverCode;  // mode other than 2
   s8 driverCodeMode2;
@@ -22,11 +24,6 @@ constexpr FormatEntry FORMATS[MxifSystem::N_FORMATS] = {
 };
 
 bool validFormat(int format) { return 0 <= format && format < MxifSystem::N_FORMATS; }
-
-// Marks bit in out when it is set in in and cond holds.
-void acceptIf(u32 in, u32& out, u32 bit, bool cond) {
-  if ((in & bit) && cond) out |= bit;
-}
 
 }  // namespace
 
