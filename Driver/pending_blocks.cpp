@@ -50,12 +50,6 @@ void mxDisplayInit() {}
 void mxDisplayUpdate() {}
 
 // SDI and DVI inputs, output converters, genlock.
-void mxSdiInit() {}
-void mxSdiUpdateControl() {}
-void mxSdiUpdateStatus() {}
-void mxSdiPollInputs() {}
-int mxSdiGetStatusBit(int) { return 0; }
-int mxSdiGetFormat(int) { return -1; }
 void mxDviInit() {}
 void mxOutConvInit() {}
 void mxGenlockReset() {}

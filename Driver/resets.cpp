@@ -7,6 +7,7 @@
 #include "Driver/core/format.h"
 #include "Driver/dma/dma.h"
 #include "Driver/nand/nandflash.h"
+#include "Driver/sdi/sdi.h"
 #include "Driver/serdes/serdes.h"
 #include "Driver/xpt/dskmix.h"
 #include "Driver/xpt/xpt.h"
@@ -21,6 +22,7 @@ constexpr Reset BLOCK_RESETS[] = {
     mxDmaReset,     // dma
     mxNandReset,    // nand
     mxSerdesReset,  // serdes
+    mxSdiReset,     // sdi: control shadow, input status, up-converters
     mxXptReset,     // xpt: crosspoint image and 4K writer state
     mxDskReset,     // xpt: DSK mixer
 };

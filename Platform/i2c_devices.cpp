@@ -5,6 +5,7 @@
 #include <array>
 
 #include "Platform/board.h"
+#include "Platform/sdi_inputs.h"
 
 namespace platform {
 namespace {
@@ -312,11 +313,13 @@ void installBoardDevices() {
     for (const Range& r : RANGES) attachDevice(r.base, r.size, &model);
     installed = true;
   }
+  sdiInputsInstall();
   resetBoardDevices();
 }
 
 void removeBoardDevices() {
   detachDevice(&model);
+  sdiInputsRemove();
   installed = false;
 }
 
@@ -332,6 +335,7 @@ void resetBoardDevices() {
   for (auto& x : xadcs) x = Xadc{x.port};
   regPoke(BOARD_STATUS_REG, BOARD_STATUS_OK);
   regPoke(BOARD_WORD_REG, BOARD_WORD_NO_UNITS);
+  sdiInputsReset();
 }
 
 I2cDevice& i2cDevice(u32 commandRegister, u8 adr) {
