@@ -11,26 +11,17 @@ namespace {
 
 constexpr u32 FPGAS[4] = {MX_ME1_BASE, MX_ME2_BASE, MX_SDI1_BASE, MX_SDI2_BASE};
 constexpr int FIRST_INPUT[4] = {1, 11, 25, 29};
-constexpr u32 RECEIVER = 0xD00, SELECT = 0, COUNTERS = 64, PORT_SIZE = 0x80;
+constexpr u32 RECEIVER = 0xD00, SELECT = 0, COUNTERS = 64, PORT_SIZE = 0x80;  // in the SDI range of Platform/i2c_devices.cpp
 constexpr u32 STATUS_S3 = 0xB10, STATUS_S1 = 0xB14, STATUS_S2 = 0xB18, FORMAT_LOW = 0xB20, FORMAT_HIGH = 0xB24;
 
-struct Receivers : RegisterDevice {
-  std::array<SdiReceiver, 4> rx;
+std::array<SdiReceiver, 4> receivers;
 
-  static int fpgaOf(u32 adr) { return static_cast<int>(((adr & 0xFF000000u) - MX_ME1_BASE) >> 24); }
-
-  bool read(u32 adr, u32& value) override {
-    const u32 off = adr & 0xFF;
-    if (off < COUNTERS) return false;
-    const SdiReceiver& r = rx[fpgaOf(adr)];
-    value = r.words[r.selector % SDI_SELECTORS][(off - COUNTERS) / 4];
-    return true;
-  }
-  void write(u32 adr, u32 value) override {
-    if ((adr & 0xFF) == SELECT) rx[fpgaOf(adr)].selector = value;
-  }
-};
-Receivers receivers;
+// The receiver port of an address, or null.
+SdiReceiver* receiverAt(u32 adr) {
+  const u32 fpga = adr & 0xFF000000u, off = adr & 0xFFFFFFu;
+  if (fpga < MX_ME1_BASE || fpga > MX_SDI2_BASE || off < RECEIVER || off >= RECEIVER + PORT_SIZE) return nullptr;
+  return &receivers[(fpga - MX_ME1_BASE) >> 24];
+}
 
 void setBit(u32 adr, int bit, bool on) {
   const u32 v = regPeek(adr);
@@ -39,7 +30,20 @@ void setBit(u32 adr, int bit, bool on) {
 
 }  // namespace
 
-SdiReceiver& sdiReceiver(int k) { return receivers.rx.at(static_cast<size_t>(k)); }
+SdiReceiver& sdiReceiver(int k) { return receivers.at(static_cast<size_t>(k)); }
+
+bool sdiReceiverRead(u32 adr, u32& value) {
+  const SdiReceiver* r = receiverAt(adr);
+  const u32 off = adr & 0xFF;
+  if (r == nullptr || off < COUNTERS) return false;
+  value = r->words[r->selector % SDI_SELECTORS][(off - COUNTERS) / 4];
+  return true;
+}
+
+void sdiReceiverWrite(u32 adr, u32 value) {
+  SdiReceiver* r = receiverAt(adr);
+  if (r != nullptr && (adr & 0xFF) == SELECT) r->selector = value;
+}
 
 void sdiSetDetectedFormat(int input, int format) {
   if (input < 1 || input > 32 || format < -2 || format > 22) fault("board: no SDI input %d format %d", input, format);
@@ -64,13 +68,6 @@ void sdiSetDetectedFormat(int input, int format) {
   setBit(B + STATUS_S3, 16 + c, s3);
 }
 
-void sdiInputsInstall() {
-  for (u32 base : FPGAS) attachDevice(base + RECEIVER, PORT_SIZE, &receivers);
-  sdiInputsReset();
-}
-
-void sdiInputsRemove() { detachDevice(&receivers); }
-
-void sdiInputsReset() { receivers.rx = {}; }
+void sdiInputsReset() { receivers = {}; }
 
 }  // namespace platform

@@ -22,10 +22,11 @@ SdiReceiver& sdiReceiver(int k);
 // 0..14 (the nibble, no status bits) or 15..22 (status bit S1 with nibble format - 8).
 void sdiSetDetectedFormat(int input, int format);
 
-// Attaches the receivers to the register file (idempotent) and clears them; installBoardDevices,
-// removeBoardDevices and resetBoardDevices (Platform/i2c_devices.h) call these.
-void sdiInputsInstall();
-void sdiInputsRemove();
+// The board device model (Platform/i2c_devices.cpp), which answers the SDI register range of each
+// FPGA, hands the receiver ports' accesses here; a read that returns false keeps the stored value.
+bool sdiReceiverRead(u32 adr, u32& value);
+void sdiReceiverWrite(u32 adr, u32 value);
+// Clears every receiver (resetBoardDevices).
 void sdiInputsReset();
 
 }  // namespace platform
