@@ -40,7 +40,8 @@ constexpr u32 WRAP_START = 159;
 
 constexpr int LEVEL_A_FIRST_FORMAT = 8;
 constexpr int FORMAT_NONE = -1, FORMAT_BAD = -2;
-constexpr u32 PAYLOAD_LEVEL_B_1 = 151, PAYLOAD_LEVEL_B_2 = 152;
+// Payload types whose top bits carry link flags.
+constexpr u32 PAYLOAD_TYPE_A = 151, PAYLOAD_TYPE_B = 152;
 constexpr int FLAG_ASYNC = 32;
 
 constexpr u32 GAIN = 1024, OFFSET = 0;
@@ -70,7 +71,6 @@ struct SdiState {
   int format[RX_CHANNELS];
   int flags[RX_CHANNELS] = {};
   bool async[RX_CHANNELS] = {};
-  u32 payload[RX_CHANNELS] = {};
   u32 timing[RX_CHANNELS] = {};
   u8 convert[RX_CHANNELS] = {};  // colour conversion flag of the processing port
   Receiver rx[RX_CHANNELS];
@@ -173,7 +173,7 @@ void writeProcessing(const SdiState& s) {
   }
 }
 
-// Format, flags, payload and timing of every channel.
+// Format, flags and timing of every channel.
 void readChannels(SdiState& s, bool quad) {
   for (int f = 0; f < N_FPGA; ++f) {
     const u32 B = FPGA[f];
@@ -195,11 +195,10 @@ void readChannels(SdiState& s, bool quad) {
       int flags = 0;
       if (S1) {
         flags = S2 ? 2 : 1;
-        if ((S & 0xFF) == PAYLOAD_LEVEL_B_1 || (S & 0xFF) == PAYLOAD_LEVEL_B_2) flags += 16 + static_cast<int>((S >> 28) & ~3u);
+        if ((S & 0xFF) == PAYLOAD_TYPE_A || (S & 0xFF) == PAYLOAD_TYPE_B) flags += 16 + static_cast<int>((S >> 28) & ~3u);
       } else if (quad) {
         flags = S2 ? 0 : 1;
       }
-      s.payload[n] = S;
       s.flags[n] = flags;
       s.timing[n] = mxReadReg(timing + 4 * static_cast<u32>(c)) + (f == ME2 ? TIMING_ME2_LATE : 0);
     }
@@ -504,6 +503,8 @@ void mxSdiUpdateStatus() {
   const bool quad = boardMode() == Mode::Quad;
   writeProcessing(s);
   readChannels(s, quad);
+  // The select word takes the place of link 2 | conversion that the control writer leaves out of
+  // + 0xC04 in the quad-link mode only; elsewhere it would undo the colour conversion.
   if (!quad) {
     std::memset(s.async, 0, sizeof s.async);
     return;

@@ -116,7 +116,7 @@ int CategoryInputVideo::isChannelMode3(int source) {
   const int n = inputOf(source);
   if (n < 0 || n >= RX_CHANNELS) return 0;
   const int format = mxSdiGetFormat(MX_IN_1 + n);
-  return (format == 4 || format == 5) && record(n).state == 3 ? 1 : 0;
+  return (format == 4 || format == 5) && channelFlag(source) == 3 ? 1 : 0;
 }
 
 u8 CategoryInputVideo::channelByte16(int source) {
