@@ -14,12 +14,6 @@ void mxOsdBoardInit() {}
 void mxFrameUpdate() {}
 
 // SDI and DVI inputs, output converters, genlock.
-void mxSdiInit() {}
-void mxSdiUpdateControl() {}
-void mxSdiUpdateStatus() {}
-void mxSdiPollInputs() {}
-int mxSdiGetStatusBit(int) { return 0; }
-int mxSdiGetFormat(int) { return -1; }
 void mxDviInit() {}
 void mxOutConvInit() {}
 void mxGenlockReset() {}

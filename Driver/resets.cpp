@@ -13,6 +13,7 @@
 #include "Driver/filter/filter.h"
 #include "Driver/key/key.h"
 #include "Driver/nand/nandflash.h"
+#include "Driver/sdi/sdi.h"
 #include "Driver/serdes/serdes.h"
 #include "Driver/transition/transition.h"
 #include "Driver/xpt/dskmix.h"
@@ -28,6 +29,7 @@ constexpr Reset BLOCK_RESETS[] = {
     mxDmaReset,     // dma
     mxNandReset,    // nand
     mxSerdesReset,  // serdes
+    mxSdiReset,     // sdi: control shadow, input status, up-converters
     mxXptReset,     // xpt: crosspoint image and 4K writer state
     mxDskReset,     // xpt: DSK mixer
     mxTransReset,   // transition

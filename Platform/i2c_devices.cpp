@@ -5,6 +5,7 @@
 #include <array>
 
 #include "Platform/board.h"
+#include "Platform/sdi_inputs.h"
 
 namespace platform {
 namespace {
@@ -262,6 +263,7 @@ struct BoardDevices : RegisterDevice {
       else value = failing ? 0 : t.lockB50;
       return true;
     }
+    if (sdiReceiverRead(adr, value)) return true;
     if (PllPort* p = findPllPort(adr & ~0xFu)) return pllRead(*p, adr & 0xF, value);
     if (Xadc* x = findXadc(adr & ~0xFu)) {
       if ((adr & 0xF) == 0) {
@@ -284,6 +286,7 @@ struct BoardDevices : RegisterDevice {
     if (adr == gsModel.control) return clockPartWrite(gsModel, value);
     if (adr == ispModel.control) return clockPartWrite(ispModel, value);
     if (adr == 0x82000B00 && value == 15) ++sdiTryCount;
+    sdiReceiverWrite(adr, value);
     if (PllPort* p = findPllPort(adr & ~0xFu)) return pllWrite(*p, adr & 0xF, value);
     if (Xadc* x = findXadc(adr & ~0xFu)) {
       if ((adr & 0xF) == 0) x->adr = value & 0x7F;
@@ -304,7 +307,8 @@ struct Range {
 constexpr Range RANGES[] = {
     {0x84001020, 12}, {0x85001020, 12}, {0x40000420, 4},                     // I2C command registers
     {0x84000010, 8},  {0x85000010, 8},                                         // clock parts
-    {0x82000B00, 0x54}, {0x83000B00, 0x54}, {0x84000B00, 0x54}, {0x85000B00, 0x54},  // SDI transceivers
+    // SDI transceivers (+ 0xB00, + 0xB50) and receiver counter ports (+ 0xD00, Platform/sdi_inputs.h)
+    {0x82000B00, 0x280}, {0x83000B00, 0x280}, {0x84000B00, 0x280}, {0x85000B00, 0x280},
     {0x82000400, 16}, {0x83000400, 16}, {0x84000400, 16}, {0x85000400, 16}, {0x40004400, 16},  // PLL ports
     {0x40000080, 16}, {0x82000080, 16}, {0x83000080, 16}, {0x84000080, 16}, {0x85000080, 16},  // XADC
 };
@@ -336,6 +340,7 @@ void resetBoardDevices() {
   for (auto& x : xadcs) x = Xadc{x.port};
   regPoke(BOARD_STATUS_REG, BOARD_STATUS_OK);
   regPoke(BOARD_WORD_REG, BOARD_WORD_NO_UNITS);
+  sdiInputsReset();
 }
 
 I2cDevice& i2cDevice(u32 commandRegister, u8 adr) {

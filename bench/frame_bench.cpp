@@ -20,6 +20,7 @@
 #include "Common/reg.h"
 #include "Common/shared.h"
 #include "Lib/Include/shared.h"
+#include "Lib/Include/storage.h"
 #include "Main/bus/cbgd.h"
 #include "Driver/key/key.h"
 #include "Driver/xpt/dskmix.h"
@@ -28,6 +29,7 @@
 #include "Main/panel/led.h"
 #include "Platform/board.h"
 #include "Platform/board_models.h"
+#include "Platform/sdi_inputs.h"
 #include "Platform/vsync.h"
 
 namespace {
@@ -234,6 +236,26 @@ void BM_KeyedFrame(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_KeyedFrame);
+
+// Restarts the drivers in a board mode (0 normal, 2 4K), as the board start reads it.
+void restartInBoardMode(u32 mode) {
+  platform::writeMem32(NON_VOLATILE_BASE + STORAGE_BOARD_MODE_MARKER, mode == 0 ? 0 : BOARD_MODE_MARKER);
+  platform::writeMem32(NON_VOLATILE_BASE + STORAGE_BOARD_MODE, mode);
+  mxBoardInit();
+}
+
+// A frame in 4K mode with signal on every link of the eight quad-link groups (the status writer
+// reads and checks them all), and one main-loop poll of the SDI inputs' error counters.
+void BM_QuadLinkSdiFrame(benchmark::State& state) {
+  restartInBoardMode(2);
+  for (int input = 1; input <= 32; ++input) platform::sdiSetDetectedFormat(input, 9);
+  for (auto _ : state) {
+    postVsync(platform::IRQ_VSYNC);
+    mxPollInputs();
+  }
+  restartInBoardMode(0);
+}
+BENCHMARK(BM_QuadLinkSdiFrame);
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "Main/io/io.h"
 
+#include "Driver/sdi/sdi.h"
 #include "Driver/xpt/xpt.h"
 
 namespace category {
@@ -108,6 +109,13 @@ int CategoryInputVideo::inputOf(int source) const {
 u32 CategoryInputVideo::channelFlag(int source) {
   int n = inputOf(source);
   return n < 0 ? 0 : record(n).state;
+}
+
+int CategoryInputVideo::isChannelMode3(int source) {
+  const int n = inputOf(source);
+  if (n < 0 || n >= RX_CHANNELS) return 0;
+  const int format = mxSdiGetFormat(MX_IN_1 + n);
+  return (format == 4 || format == 5) && channelFlag(source) == 3 ? 1 : 0;
 }
 
 u8 CategoryInputVideo::channelByte16(int source) {

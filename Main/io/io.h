@@ -93,6 +93,9 @@ class CategoryInputVideo : public CategoryChannels<MxifInputVideo> {
 
   // State word of SDI input source 10..137; 0 for any other source.
   u32 channelFlag(int source);
+  // 1 for an SDI input source whose input reports a standard-definition format (4 or 5) while its
+  // state word is 3; 0 for every other source, and for sources beyond the board's 32 inputs.
+  int isChannelMode3(int source);
   // Byte 16 of the record of SDI input source 10..137; 0 for any other source.
   u8 channelByte16(int source);
 

@@ -1,0 +1,407 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Driver/core/core.h"
+#include "Driver/sdi/regs.h"
+#include "Driver/sdi/sdi.h"
+#include "Driver/xpt/regs.h"
+#include "Driver/xpt/xpt.h"
+#include "Lib/Include/check.h"
+#include "Lib/Include/storage.h"
+#include "Platform/sdi_inputs.h"
+#include "tests/support/board_fixture.h"
+
+using namespace platform;
+using namespace sdi_regs;
+using testing_support::consoleCount;
+
+namespace {
+
+enum BoardMode { NORMAL = 0, DUAL = 1, QUAD = 2 };
+using Words = std::vector<u32>;
+
+class SdiTest : public testing_support::BoardTest {
+ protected:
+  void SetUp() override { boardMode(NORMAL); }
+  void boardMode(BoardMode mode) {
+    BoardTest::SetUp();
+    writeMem32(NON_VOLATILE_BASE + STORAGE_BOARD_MODE_MARKER, mode == NORMAL ? 0 : BOARD_MODE_MARKER);
+    writeMem32(NON_VOLATILE_BASE + STORAGE_BOARD_MODE, static_cast<u32>(mode));
+    mxBoardInit();
+    traceClear();
+  }
+  // A register of each FPGA.
+  static Words perFpga(u32 offset) {
+    Words w;
+    for (u32 base : FPGA) w.push_back(regPeek(base + offset));
+    return w;
+  }
+  static Words writesTo(u32 adr) {
+    Words w;
+    for (const auto& e : traceRecent()) {
+      if (e.adr == adr) w.push_back(e.value);
+    }
+    return w;
+  }
+  static void allLinkModes(int mode) {
+    for (int k = 0; k < 32; ++k) mxSdiSetLinkMode(MX_IN_1 + k, mode);
+  }
+};
+
+// ---- control shadow -------------------------------------------------------------------------------
+
+TEST_F(SdiTest, InputBitsByBoardMode) {
+  struct Case {
+    BoardMode mode;
+    int id;
+    Words enable, companion;
+  } cases[] = {
+      {NORMAL, MX_IN_1, {1, 0, 0, 0}, {0, 0, 0, 0}},        {NORMAL, MX_IN_24, {0, 1u << 13, 0, 0}, {0, 0, 0, 0}},
+      {NORMAL, MX_IN_32, {0, 0, 0, 8}, {0, 0, 0, 0}},       {DUAL, MX_IN_2, {0xC, 0, 0, 0}, {0xC, 0, 0, 0}},
+      {DUAL, MX_IN_6, {0, 3, 0, 0}, {0, 3, 0, 0}},          {DUAL, MX_IN_14, {0, 0, 0xC, 0}, {0, 0, 0xC, 0}},
+      {DUAL, MX_IN_16, {0, 0, 0, 0xC}, {0, 0, 0, 0xC}},     {DUAL, MX_IN_17, {0, 0, 0, 0}, {0, 0, 0, 0}},
+      {QUAD, MX_IN_9, {4, 1, 0, 0}, {0, 0, 0, 0}},          {QUAD, MX_IN_13, {0, 2, 0, 0}, {0, 0, 0, 0}},
+      {QUAD, MX_IN_29, {0, 0, 0, 1}, {0, 0, 0, 0}},         {QUAD, MX_IN_10, {0, 0, 0, 0}, {0, 0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.mode) + " " + std::to_string(c.id));
+    boardMode(c.mode);
+    mxSdiSetEnable(c.id, 1, 0);  // the paired-FPGA mode always takes the companion
+    mxSdiUpdateControl();
+    EXPECT_EQ(perFpga(ENABLE), c.enable);
+    if (c.mode != QUAD) {
+      EXPECT_EQ(perFpga(COMPANION), c.companion);
+    }
+  }
+  EXPECT_THROW(mxSdiSetEnable(MX_IN_1 - 1, 1, 0), assert::AssertException);
+  EXPECT_THROW(mxSdiSetEnable(MX_IN_1, 2, 0), assert::AssertException);
+}
+
+TEST_F(SdiTest, LinkModes) {
+  struct Case {
+    BoardMode mode;
+    int id, linkMode;
+    Words link1, link2, link3;
+  } cases[] = {
+      {NORMAL, MX_IN_2, 0, {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}},
+      {NORMAL, MX_IN_2, 1, {2, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}},
+      {NORMAL, MX_IN_2, 2, {2, 0, 0, 0}, {2, 0, 0, 0}, {0, 0, 0, 0}},
+      {NORMAL, MX_IN_2, 5, {2, 0, 0, 0}, {0, 0, 0, 0}, {2, 0, 0, 0}},  // link 2 only in 4K mode
+      // quad-link: link 3 as a nibble per group; ME2's first nibble is input 9's two channels
+      {QUAD, MX_IN_5, -1, {2, 0, 0, 0}, {2, 0, 0, 0}, {0xF0, 0, 0, 0}},
+      {QUAD, MX_IN_9, 3, {4, 1, 0, 0}, {4, 1, 0, 0}, {0xF00, 3, 0, 0}},
+      {QUAD, MX_IN_21, 3, {0, 8, 0, 0}, {0, 8, 0, 0}, {0, 0xF000, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.mode) + " " + std::to_string(c.linkMode));
+    boardMode(c.mode);
+    allLinkModes(0);
+    mxSdiSetLinkMode(c.id, c.linkMode);
+    mxSdiUpdateControl();
+    EXPECT_EQ(perFpga(LINK1), c.link1);
+    EXPECT_EQ(perFpga(LINK2), c.link2);
+    EXPECT_EQ(perFpga(LINK3), c.link3);
+  }
+}
+
+TEST_F(SdiTest, ModesConversionAndChannelOptions) {
+  mxSdiSetMode(MX_IN_12, MX_SDI_CONVERT);  // ME2 channel 1
+  mxSdiSetMode(MX_IN_27, MX_SDI_UC);       // SDI1 channel 2
+  mxSdiSetLinkMode(MX_IN_27, 2);
+  mxSdiUpdateControl();
+  EXPECT_EQ(perFpga(SELECT), (Words{0, 2, 4, 0}));  // link 2 without the up-converted input | conversion
+  EXPECT_EQ(perFpga(UP_CONVERT), (Words{0, 0, 4, 0}));
+  EXPECT_EQ(regPeek(FPGA[SDI1] + LINK2), 0u);
+  mxSdiUpdateStatus();
+  Words convert(14, 0);
+  convert[1] = 1;
+  EXPECT_EQ(writesTo(FPGA[ME2] + PROCESS + P_CONVERT), convert);
+  EXPECT_EQ(regPeek(FPGA[SDI2] + PROCESS + P_CONVERSION), 1044u);
+  EXPECT_THROW(mxSdiSetMode(MX_IN_1, MX_SDI_UC), assert::AssertException);
+  EXPECT_THROW(mxSdiSetMode(MX_IN_27, MX_SDI_UC + 1), assert::AssertException);
+
+  mxSdiSetChannelOption(MX_IN_28, 0x1A, 0);  // nibble 3 of SDI1
+  mxSdiSetChannelOption(MX_IN_31, 5, 0);     // nibble 2 of SDI2
+  EXPECT_EQ(perFpga(CHANNEL_OPTION), (Words{0, 0, 0xA000, 0x500}));
+  EXPECT_THROW(mxSdiSetChannelOption(MX_IN_14, 3, 0), assert::AssertException);
+  boardMode(DUAL);
+  mxSdiSetChannelOption(MX_IN_16, 3, 1);
+  EXPECT_EQ(perFpga(CHANNEL_OPTION), (Words{0, 0, 0, 0x3300}));
+  EXPECT_THROW(mxSdiSetChannelOption(MX_IN_16, 16, 1), assert::AssertException);
+}
+
+TEST_F(SdiTest, InitWordsAndDelay) {
+  mxSdiSetEnable(MX_IN_3, 1, 0);
+  mxSdiInit();
+  mxSdiUpdateControl();
+  EXPECT_EQ(perFpga(ENABLE), (Words{0, 0, 0, 0}));
+  EXPECT_EQ(perFpga(LINK1), (Words{0x3FF, 0x3FFF, 0xF, 0xF}));
+  EXPECT_EQ(perFpga(INPUT_MASK), (Words{0xFFFFFFFF, 0xFFFFFFFF, 0xFFFF, 0xFFFF}));
+  EXPECT_EQ(perFpga(QUAD_TIMING_0), (Words{0, 0, 0, 0}));
+  mxSdiSetDelay(2);
+  EXPECT_EQ(perFpga(DELAY), (Words{0, 0, 0, 0}));
+
+  boardMode(QUAD);
+  EXPECT_EQ(perFpga(LINK1), (Words{0, 0, 0, 0}));  // not written yet
+  mxSdiUpdateControl();
+  EXPECT_EQ(perFpga(LINK1), (Words{7, 0xF, 1, 1}));
+  EXPECT_EQ(perFpga(QUAD_WINDOW), (Words{33280, 35840, 1024, 1024}));
+  EXPECT_EQ(perFpga(QUAD_WINDOW + 4), (Words{34816, 36352, 0, 0}));
+  EXPECT_EQ(perFpga(QUAD_WINDOW + 8), (Words{3584, 1024, 0, 0}));
+  EXPECT_EQ(perFpga(QUAD_WINDOW + 12), (Words{3584, 1536, 0, 0}));
+  EXPECT_EQ(perFpga(QUAD_ROUTE_0), (Words{33792, 33792, 0, 0}));
+  EXPECT_EQ(perFpga(QUAD_ROUTE_1), (Words{0, 34816, 0, 0}));
+  EXPECT_EQ(perFpga(QUAD_TIMING_0), (Words{110, 110, 110, 110}));
+  EXPECT_EQ(perFpga(QUAD_TIMING_1), (Words{8, 8, 8, 8}));
+  mxSdiSetDelay(2);
+  EXPECT_EQ(perFpga(DELAY), (Words{2, 2, 2, 2}));
+  EXPECT_THROW(mxSdiSetDelay(3), assert::AssertException);
+}
+
+// ---- status -------------------------------------------------------------------------------------
+
+TEST_F(SdiTest, FormatAndFlagDecoding) {
+  constexpr u32 S1 = 1, S2 = 2, S3 = 4;
+  struct Case {
+    BoardMode mode;
+    int id;
+    u32 nibble, bits, payload;
+    int format, flags;
+  } cases[] = {
+      {NORMAL, MX_IN_1, 15, S1, 0, -1, 1},
+      {NORMAL, MX_IN_1, 3, S1 | S2 | S3, 0, -2, 2},
+      {NORMAL, MX_IN_1, 3, S1, 0, 11, 1},
+      {NORMAL, MX_IN_1, 3, S1 | S3, 151u | 0xF0000000u, 11, 1 + 16 + 12},
+      {NORMAL, MX_IN_1, 3, S1 | S2, 0x50000098u, 11, 2 + 16 + 4},  // payload 152
+      {NORMAL, MX_IN_1, 4, S2, 151, 4, 0},
+      {NORMAL, MX_IN_20, 6, S1, 0, 14, 1},  // ME2 channel 9: second nibble word, payload from + 0xB88
+      {QUAD, MX_IN_1, 4, 0, 0, 4, 1},
+      {QUAD, MX_IN_1, 4, S2, 0, 4, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.nibble) + " " + std::to_string(c.bits));
+    boardMode(c.mode);
+    const int f = c.id == MX_IN_1 ? ME1 : ME2;
+    const int ch = c.id == MX_IN_1 ? 0 : 9;
+    const u32 B = FPGA[f];
+    regPoke(B + (ch < 8 ? FORMAT_LOW : FORMAT_HIGH), c.nibble << (4 * (ch % 8)));
+    regPoke(B + STATUS_S1, (c.bits & S1) << (16 + ch));
+    regPoke(B + STATUS_S2, ((c.bits & S2) >> 1) << (16 + ch));
+    regPoke(B + STATUS_S3, ((c.bits & S3) >> 2) << (16 + ch));
+    regPoke(B + (f == ME2 ? PAYLOAD_ME2 : PAYLOAD) + 4 * static_cast<u32>(ch), c.payload);
+    mxSdiUpdateStatus();
+    EXPECT_EQ(mxSdiGetFormat(c.id), c.format);
+    EXPECT_EQ(mxSdiGetFormatFlags(c.id), c.flags);
+  }
+  EXPECT_EQ(mxSdiGetFormatFlags(MX_IN_32 + 1), 0);
+  EXPECT_THROW(mxSdiGetFormat(MX_IN_32 + 1), assert::AssertException);
+}
+
+TEST_F(SdiTest, DualLinkInputsReadTheirFirstChannel) {
+  boardMode(DUAL);
+  sdiSetDetectedFormat(3, 5);   // channel 2: input 2
+  sdiSetDetectedFormat(17, 2);  // channel 16: would be input 9's
+  for (u32 i = 0; i < 16; ++i) sdiReceiver(ME2).words[i][6] = 9;  // ME2 channel 6
+  mxSdiUpdateStatus();
+  for (int poll = 0; poll < 4; ++poll) mxPollInputs();
+  EXPECT_EQ(mxSdiGetFormat(MX_IN_2), 5);
+  EXPECT_EQ(mxSdiGetFormat(MX_IN_9), 2);
+  EXPECT_EQ(mxSdiGetFormat(MX_IN_17), -1);
+  u32 words[16];
+  u8 bytes[16] = {1};
+  mxSdiGetStatusWords(MX_IN_9, words);  // ME2 channels 6 and 7
+  EXPECT_EQ(words[0], 9u);
+  mxSdiGetStatusWords(MX_IN_17, words);
+  mxSdiGetInfoBytes(MX_IN_17, bytes);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(words[i] + bytes[i], 0u) << i;
+  EXPECT_EQ(mxSdiGetFormatFlags(MX_IN_17), 0);
+}
+
+// Quad-link groups: input 5 (channels 4-7 on ME1) and input 9 (ME1 8-9, ME2 0-1).
+TEST_F(SdiTest, QuadLinkAlignment) {
+  constexpr u32 LIMIT = 6673333 - 1000;  // 1080-line 59.94 Hz
+  struct Case {
+    const char* what;
+    int input;  // first input of the group
+    int formats[4];
+    u32 timing[4];  // as read; ME2's read 32 early
+    int asyncLink;  // -1: none
+    bool bad;
+  } cases[] = {
+      {"160 apart", 5, {0, 0, 0, 0}, {1000, 1160, 840, 1000}, -1, false},
+      {"161 apart", 5, {0, 0, 0, 0}, {1000, 1161, 1000, 1000}, 5, true},
+      {"first link without signal", 5, {-1, 0, 0, 0}, {1, 1000, 1000, 1161}, 7, true},
+      {"no signal outside input 9", 5, {-1, 0, 0, 0}, {1, 1000, 1000, 1000}, -1, false},
+      {"wrap", 5, {0, 0, 0, 0}, {100, LIMIT, 100, 100}, -1, false},
+      {"not a wrap", 5, {0, 0, 0, 0}, {100, LIMIT - 1, 100, 100}, 5, true},
+      {"timing unknown", 5, {0, 0, 0, 0}, {0xFFFFFF, 1, 1, 1}, -1, false},
+      {"format differs", 5, {0, 2, 0, 0}, {1000, 5000, 1000, 1000}, -1, true},
+      {"bad link", 5, {0, -2, 0, 0}, {1000, 1000, 1000, 1000}, -1, true},
+      {"ME2 half 32 late", 9, {8, 8, 8, 8}, {1000, 1000, 968, 968}, -1, false},
+      {"ME2 half out", 9, {8, 8, 8, 8}, {1000, 1000, 968, 800}, 11, true},
+      {"input 9 link missing", 9, {8, 8, -1, 8}, {1000, 1000, 968, 968}, -1, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    boardMode(QUAD);
+    for (int j = 0; j < 4; ++j) {
+      const int n = c.input - 1 + j;
+      sdiSetDetectedFormat(n + 1, c.formats[j]);
+      regPoke(n < 10 ? FPGA[ME1] + TIMING + 4 * static_cast<u32>(n) : FPGA[ME2] + TIMING_ME2 + 4 * static_cast<u32>(n - 10),
+              c.timing[j]);
+    }
+    mxSdiUpdateStatus();
+    mxSdiUpdateStatus();
+    for (int j = 0; j < 4; ++j) {
+      const int n = c.input - 1 + j;
+      EXPECT_EQ((mxSdiGetFormatFlags(MX_IN_1 + n) & 32) != 0, n == c.asyncLink) << n;
+    }
+    const u32 badBit = c.input == 5 ? 2 : 4;  // ME1 bits of the groups
+    EXPECT_EQ((regPeek(FPGA[ME1] + SELECT) >> SELECT_BAD_SHIFT) == badBit, c.bad);
+    EXPECT_EQ(consoleCount("ASYNC 4K SDI Input#"), c.asyncLink >= 0 ? 1 : 0);
+  }
+  // Reported once per appearance.
+  boardMode(QUAD);
+  const std::string line = "ASYNC 4K SDI Input#5 [0 500 0 0]";
+  for (u32 t : {500, 500, 0, 500}) {
+    regPoke(FPGA[ME1] + TIMING + 20, t);
+    mxSdiUpdateStatus();
+  }
+  EXPECT_EQ(consoleCount(line), 2);
+}
+
+TEST_F(SdiTest, LevelBGroupsAndSelectWords) {
+  boardMode(QUAD);
+  for (int n = 1; n <= 8; ++n) sdiSetDetectedFormat(n, n <= 4 ? 9 : 1);  // input 5's group below 8
+  mxSdiSetLinkMode(MX_IN_1, 3);
+  mxSdiSetLinkMode(MX_IN_5, 3);
+  mxSdiSetInputSelect(MX_IN_1, MX_SDI_SELECT_1);
+  mxSdiSetInputSelect(MX_IN_5, MX_SDI_SELECT_2);
+  mxSdiSetInputSelect(MX_IN_9, MX_SDI_SELECT_OTHER);
+  mxSdiSetInputSelect(MX_IN_13, MX_SDI_SELECT_2);
+  mxSdiSetInputSelect(MX_IN_29, MX_SDI_SELECT_2);
+  struct Case {
+    u32 alignedMe1, alignedMe2;
+    Words select;
+    u32 fourK;
+  } cases[] = {
+      {4, 0, {2 | 1u << 8, 2, 0, 1}, 0},                 // input 9 aligned on ME1 only: dropped
+      {4, 1, {2 | 5u << 8, 2 | 1u << 8, 0, 1}, 1},        // both halves
+  };
+  for (const auto& c : cases) {
+    regPoke(FPGA[ME1] + ALIGNED, c.alignedMe1);
+    regPoke(FPGA[ME2] + ALIGNED, c.alignedMe2);
+    mxSdiUpdateStatus();
+    EXPECT_EQ(perFpga(SELECT), c.select);
+    EXPECT_EQ(regPeek(FOUR_K_SELECT), c.fourK);
+  }
+  mxSdiUpdateControl();
+  EXPECT_EQ(regPeek(FPGA[ME1] + LINK2), 3u | 2u << 8);  // input 5's group is not level A
+  const int bits[] = {mxSdiGetStatusBit(-1), mxSdiGetStatusBit(0), mxSdiGetStatusBit(1), mxSdiGetStatusBit(3),
+                      mxSdiGetStatusBit(6), mxSdiGetStatusBit(7), mxSdiGetStatusBit(8)};
+  EXPECT_EQ(std::vector<int>(bits, bits + 7), (std::vector<int>{0, 0, 1, 1, 0, 1, 0}));
+  mxSdiSetInputSelect(MX_IN_9, MX_SDI_SELECT_2);  // ME2 bit 0 as well
+  regPoke(FPGA[ME2] + ALIGNED, 0);
+  mxSdiUpdateStatus();
+  EXPECT_EQ(regPeek(FOUR_K_SELECT), 1u);
+}
+
+// ---- poll ---------------------------------------------------------------------------------------
+
+TEST_F(SdiTest, PollReadsOneGroupPerPass) {
+  struct Case {
+    BoardMode mode;
+    int id, fpga, slot, pass;  // the pass (0..3) that reads it
+  } cases[] = {
+      {NORMAL, MX_IN_1, ME1, 0, 0},  {NORMAL, MX_IN_10, ME1, 9, 0}, {NORMAL, MX_IN_11, ME2, 0, 1},
+      {NORMAL, MX_IN_24, ME2, 13, 1}, {NORMAL, MX_IN_25, SDI1, 0, 2}, {NORMAL, MX_IN_32, SDI2, 3, 3},
+      {QUAD, MX_IN_9, ME1, 2, 0},    {QUAD, MX_IN_13, ME2, 0, 1},   {QUAD, MX_IN_21, ME2, 2, 1},
+      {QUAD, MX_IN_29, SDI2, 0, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    boardMode(c.mode);
+    u32(&w)[SDI_SELECTORS][SDI_COUNTER_WORDS] = sdiReceiver(c.fpga).words;
+    w[0][c.slot] = 0x01000005, w[16][c.slot] = 2;         // flag from a
+    w[1][c.slot] = 5, w[17][c.slot] = 0x800010;          // b has bit 23
+    w[15][c.slot] = 0x123, w[31][c.slot] = 0x01000000;   // flag from b
+    u32 words[16];
+    u8 bytes[16];
+    for (int pass = 0; pass < 4; ++pass) {
+      mxSdiPollInputs();
+      mxSdiGetStatusWords(c.id, words);
+      ASSERT_EQ(words[0], pass < c.pass ? 0u : 3u) << pass;
+    }
+    mxSdiGetInfoBytes(c.id, bytes);
+    EXPECT_EQ(words[1], 0x7FFFF5u);
+    EXPECT_EQ(words[15], 0x123u);
+    EXPECT_EQ(std::vector<int>({bytes[0], bytes[1], bytes[14], bytes[15]}), (std::vector<int>{1, 0, 0, 1}));
+  }
+  // Quad-link: channels between the groups' first ones are cleared.
+  sdiReceiver(ME1).words[0][1] = 7;
+  for (int pass = 0; pass < 4; ++pass) mxSdiPollInputs();
+  u32 words[16];
+  mxSdiGetStatusWords(MX_IN_2, words);
+  EXPECT_EQ(words[0], 0u);
+  // The re-arm through the group's receiver closes every pass.
+  traceClear();
+  mxSdiPollInputs();
+  const Words control = writesTo(FPGA[ME1] + RECEIVER + RX_CONTROL), select = writesTo(FPGA[ME1] + RECEIVER + RX_SELECT);
+  EXPECT_EQ(Words(control.end() - 4, control.end()), (Words{0, 2, 0, 1}));
+  for (u32 i = 0; i < 16; ++i) EXPECT_EQ(Words(select.end() - 32 + 2 * i, select.end() - 30 + 2 * i), (Words{i, i + 16}));
+}
+
+TEST_F(SdiTest, StalledTicoDecoderRestarts) {
+  const u32 S1 = FPGA[SDI1], S2 = FPGA[SDI2];
+  regPoke(S1 + TICO_STATUS, 0x12);
+  regPoke(S2 + TICO_STATUS, 0x16);  // running
+  for (int poll = 1; poll <= 6; ++poll) {
+    mxSdiPollInputs();
+    ASSERT_EQ(consoleCount("reset TICO 0\n"), poll < 6 ? 0 : 1) << poll;
+  }
+  const std::vector<std::pair<u32, u32>> restart = {{0x4000, 7}, {0x4000, 1}, {0x422C, 2}, {0x4290, 2962}, {0x423C, 5},
+                                                    {0x424C, 1}, {0x4100, 1}, {0x4238, 1}, {0x4000, 0}};
+  std::vector<std::pair<u32, u32>> written;
+  for (const auto& e : traceRecent()) {
+    if (e.adr >= S1 + TICO_CONTROL && e.adr < S2) written.emplace_back(e.adr - S1, e.value);
+  }
+  EXPECT_EQ(written, restart);
+  regPoke(S2 + TICO_STATUS, 0x10);
+  regPoke(S2 + FORMAT_LOW, 0xF);  // no signal
+  for (int poll = 0; poll < 6; ++poll) mxSdiPollInputs();
+  EXPECT_EQ(consoleCount("reset TICO"), 2);  // SDI1 again after six more polls
+  regPoke(S2 + FORMAT_LOW, 0);
+  mxSdiPollInputs();
+  EXPECT_EQ(consoleCount("reset TICO 1\n"), 1);
+}
+
+// ---- the 4K classification of the crosspoint frame writer -----------------------------------------
+
+TEST_F(SdiTest, FourKHoldFollowsInputStatus) {
+  struct Case {
+    int formats[4];  // inputs 5-8
+    bool selected;
+    int held;
+  } cases[] = {
+      {{3, -1, -1, -1}, false, 9},
+      {{-1, 8, 15, -1}, false, 5},
+      {{8, 8, 8, 8}, true, 100},
+  };
+  for (const auto& c : cases) {
+    boardMode(QUAD);
+    for (int j = 0; j < 4; ++j) sdiSetDetectedFormat(5 + j, c.formats[j]);
+    if (c.selected) mxSdiSetInputSelect(MX_IN_5, MX_SDI_SELECT_2);
+    mxSetOutputSource(MX_OUT_1, 4517);
+    mxSetContext(MX_CONTEXT_ME2);
+    mxSetBusSource(MX_ABUS, MX_IN_5);  // code 1 in 4K mode
+    for (int frame = 0; frame < 12; ++frame) {
+      mxSdiUpdateStatus();
+      mxCrosspointUpdate();
+      ASSERT_EQ(regPeek(XPT_4K_BUS_CLASSES) & 0xFF, frame < c.held ? 6u : 0u) << c.held << " " << frame;
+    }
+  }
+}
+
+}  // namespace
