@@ -164,10 +164,10 @@ void BM_ClipFrame(benchmark::State& state) {
     h.magic = ClipHeader::MAGIC | 1;
     h.count = h.capacity = 16;
     h.flags = ClipHeader::FLAG_ALWAYS;
-    std::memcpy(platform::memory(SharedMemory::SMEM_BASE + smemClipHeader(c), sizeof h), &h, sizeof h);
+    std::memcpy(platform::memory(SHARED_WINDOW_BASE + smemClipHeader(c), sizeof h), &h, sizeof h);
     for (int i = 0; i < 16; ++i) {
       const ClipFrame unit{0x20000000 + 0x100000 * static_cast<u32>(i), 800, 200000, 0.5f};
-      std::memcpy(platform::memory(SharedMemory::SMEM_BASE + smemClipFrame(c, i), sizeof unit), &unit, sizeof unit);
+      std::memcpy(platform::memory(SHARED_WINDOW_BASE + smemClipFrame(c, i), sizeof unit), &unit, sizeof unit);
     }
     const int target = MX_CLIP_1 + 2 * c;
     if (recording && c >= 2) mxClipRecord(target, -1, 0);
