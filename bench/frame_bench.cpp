@@ -93,7 +93,7 @@ void BM_FilterAndCbgdFrame(benchmark::State& state) {
   }
   for (auto _ : state) postVsync(platform::IRQ_VSYNC);
 }
-BENCHMARK(BM_FilterAndCbgdFrame);
+BENCHMARK(BM_FilterAndCbgdFrame)->Unit(benchmark::kMicrosecond);
 
 // Puts state on every lamp of both lamp stores, on every panel.
 void requestEveryLamp(int state) {
@@ -114,7 +114,7 @@ void BM_BlinkingLampsFrame(benchmark::State& state) {
   for (auto _ : state) postVsync(platform::IRQ_VSYNC);
   requestEveryLamp(0);
 }
-BENCHMARK(BM_BlinkingLampsFrame);
+BENCHMARK(BM_BlinkingLampsFrame)->Unit(benchmark::kMicrosecond);
 
 // Both hardware MEs: wipes on the background and the four keys, DVE transforms on the background and
 // keys 1 and 2.
@@ -148,12 +148,12 @@ void BM_WipeAndDveFrame(benchmark::State& state) {
     postVsync(platform::IRQ_VSYNC);
   }
 }
-BENCHMARK(BM_WipeAndDveFrame);
+BENCHMARK(BM_WipeAndDveFrame)->Unit(benchmark::kMicrosecond);
 
 void BM_PatternTableLoad(benchmark::State& state) {
   for (auto _ : state) mxTransLoadPatternTables();
 }
-BENCHMARK(BM_PatternTableLoad);
+BENCHMARK(BM_PatternTableLoad)->Unit(benchmark::kMicrosecond);
 
 // Four players play clips of 16 units (with argument 1 players 3 and 4 record instead, their
 // encoder reporting complete units) while the display encodes JPEG pictures.
@@ -183,7 +183,7 @@ void BM_ClipFrame(benchmark::State& state) {
   mxDisplaySetMode(MX_DISPLAY_NONE, 1, 0);
   state.SetLabel(recording ? "two playing, two recording" : "four playing");
 }
-BENCHMARK(BM_ClipFrame)->Arg(0)->Arg(1);
+BENCHMARK(BM_ClipFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 // All four keys of both hardware MEs masked, edged and chroma keyed, the four DSKs on air and key
 // layer channel 1 set.
@@ -235,7 +235,7 @@ void BM_KeyedFrame(benchmark::State& state) {
     applyKeyScene();
   }
 }
-BENCHMARK(BM_KeyedFrame);
+BENCHMARK(BM_KeyedFrame)->Unit(benchmark::kMicrosecond);
 
 // Restarts the drivers in a board mode (0 normal, 2 4K), as the board start reads it.
 void restartInBoardMode(u32 mode) {
@@ -255,7 +255,7 @@ void BM_QuadLinkSdiFrame(benchmark::State& state) {
   }
   restartInBoardMode(0);
 }
-BENCHMARK(BM_QuadLinkSdiFrame);
+BENCHMARK(BM_QuadLinkSdiFrame)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
