@@ -2,6 +2,8 @@
 // entries in its own source (with the signatures of Driver/blocks.h) and deletes its lines here;
 // the linker reports a duplicate definition until it does.
 #include "Driver/blocks.h"
+#include "Driver/calllog.h"
+#include "Driver/key/key.h"
 
 // Format timing and board monitoring.
 void mxTemperatureMonitorStart() {}
@@ -18,6 +20,8 @@ void mxKeySetExtraColor(int, int, int, int) {}
 void mxKeySetFilterParameters(int, float, float, float, float) {}
 void mxKeySetDelayed(int, int) {}
 int mxKeyParamsChanged(int, int) { return 0; }
+void mxKeySetLevel(int target, float level) { MX_NOTE_CALL(target, level); }
+void mxKeySetPreview(int key, int pvw) { MX_NOTE_CALL(key, static_cast<float>(pvw)); }
 
 // Multiview driver and OSD renderer.
 void mxMvInitFormat() {}
