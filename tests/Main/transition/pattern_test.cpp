@@ -5,7 +5,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "tests/Main/transition/calls.h"
+#include "tests/Main/transition/engine_fixture.h"
 
 using namespace transition_test;
 

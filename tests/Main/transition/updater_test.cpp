@@ -7,35 +7,21 @@
 #include "Main/framework/bp.h"
 #include "Platform/board.h"
 #include "tests/Main/test_categories.h"
-#include "tests/Main/transition/calls.h"
+#include "tests/Main/transition/engine_fixture.h"
 #include "tests/support/board_fixture.h"
 
 using namespace transition_test;
 
 namespace {
 
-class UpdaterTest : public EngineTest {
+class UpdaterTest : public LayerTest {
  protected:
-  void SetUp() override {
-    EngineTest::SetUp();
-    sys.bkgdLatency = sys.keyLatency = 1;  // latency 0: no DVE routing unless asked
-  }
   // One frame of the background at p (second position q).
   void frame(float p, unsigned mode = 1, u8 reverse = 0, unsigned ab = 0, float q = -1.0f, u8 presetOk = 0) {
     calllog::clear();
     bkgd.load(rec, sys, p, mode, reverse, ab, presetOk);
     bkgd.apply(0, p, q);
   }
-  void keyFrame(float p) {
-    calllog::clear();
-    key.load(keyRec, sys, p);
-    key.apply(0, p, -1.0f);
-  }
-  MxifBkgd rec;
-  MxifSystem sys;
-  MxifKey keyRec;
-  BkgdTransition bkgd;
-  KeyTransition key;
 };
 
 TEST_F(UpdaterTest, BackgroundMixPositionsPreviewAndRouting) {

@@ -1,19 +1,15 @@
 #include <gtest/gtest.h>
 
 #include "Main/transition/updater.h"
-#include "tests/Main/transition/calls.h"
+#include "tests/Main/transition/engine_fixture.h"
 
 using namespace transition_test;
 
 namespace {
 
-// Format 0, no border, raw softness 0 (softness 0.002, half 0.001), latency 0.
-class WipeTest : public EngineTest {
+// Format 0, no border, raw softness 0 (softness 0.002, half 0.001).
+class WipeTest : public LayerTest {
  protected:
-  void SetUp() override {
-    EngineTest::SetUp();
-    sys.bkgdLatency = sys.keyLatency = 1;
-  }
   // The background's wipe at p, through load and the wipe alone.
   void wipe(u8 pattern, float p, u8 reverse = 0, unsigned ab = 0) {
     rec.setPattern(pattern, 0);
@@ -23,15 +19,8 @@ class WipeTest : public EngineTest {
   }
   void keyWipe(u8 pattern, float p) {
     keyRec.transIn.mode = 1, keyRec.effectA[0] = pattern;
-    calllog::clear();
-    key.load(keyRec, sys, p);
-    key.apply(0, p, -1.0f);
+    keyFrame(p);
   }
-  MxifBkgd rec;
-  MxifSystem sys;
-  MxifKey keyRec;
-  BkgdTransition bkgd;
-  KeyTransition key;
 };
 
 TEST_F(WipeTest, PatternTypes) {

@@ -1,5 +1,5 @@
 #pragma once
-// Reading the driver call log in the transition engine's tests.
+// Test ground of the transition engine: the driver call log and the updaters under test.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,6 +7,7 @@
 
 #include "Driver/calllog.h"
 #include "Driver/core/core.h"
+#include "Main/transition/updater.h"
 #include "tests/support/board_fixture.h"
 
 namespace transition_test {
@@ -55,6 +56,26 @@ class EngineTest : public testing_support::BoardTest {
     calllog::enable(false);
     BoardTest::TearDown();
   }
+};
+
+// A background and a key updater over format 0 with latency 0 (no DVE routing unless asked).
+class LayerTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    sys.bkgdLatency = sys.keyLatency = 1;
+  }
+  // One key frame at p through load and apply.
+  void keyFrame(float p) {
+    calllog::clear();
+    key.load(keyRec, sys, p);
+    key.apply(0, p, -1.0f);
+  }
+  MxifBkgd rec;
+  MxifSystem sys;
+  MxifKey keyRec;
+  BkgdTransition bkgd;
+  KeyTransition key;
 };
 
 }  // namespace transition_test
