@@ -2,6 +2,8 @@
 // entries in its own source (with the signatures of Driver/blocks.h) and deletes its lines here;
 // the linker reports a duplicate definition until it does.
 #include "Driver/blocks.h"
+#include "Driver/calllog.h"
+#include "Driver/key/key.h"
 
 
 // Multiview driver and OSD renderer.

@@ -1,9 +1,10 @@
 // Cost of frames on the simulated board: the system boots once, then each benchmark runs an idle
 // frame (VSYNC interrupt with the driver update and the registry's frame work), the early update,
 // the driver update, or its stages 1..N in a row, a frame with wipes and DVE transforms on both
-// hardware MEs, the wipe pattern load of frame 12, a frame with the clip players and the JPEG
-// display at work, or a keyed frame (both interrupts, with the keyer settings applied every frame
-// as the keyer categories apply them); each figure is printed beside its budget.
+// hardware MEs, a frame of the transition engine wiping every layer of every ME, the wipe pattern
+// load of frame 12, a frame with the clip players and the JPEG display at work, or a keyed frame
+// (both interrupts, with the keyer settings applied every frame as the keyer categories apply
+// them); each figure is printed beside its budget.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -27,6 +28,7 @@
 #include "Main/framework/startup.h"
 #include "Main/framework/vsync.h"
 #include "Main/panel/led.h"
+#include "Main/transition/updater.h"
 #include "Platform/board.h"
 #include "Platform/board_models.h"
 #include "Platform/sdi_inputs.h"
@@ -149,6 +151,46 @@ void BM_WipeAndDveFrame(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_WipeAndDveFrame)->Unit(benchmark::kMicrosecond);
+
+// The transition engine on every ME: the background and the four keys each load a running wipe
+// (patterns by layer, modulation in both directions, the background's pattern turning) and apply
+// it, then the frame's driver updates write the two hardware MEs.
+void BM_TransitionEngineFrame(benchmark::State& state) {
+  static BkgdTransition bkgd[category::N_ME];
+  static KeyTransition keys[category::N_ME][4];
+  MxifSystem sys;
+  MxifBkgd rec;
+  rec.modulationX = {0xF, 0, 4000, 300, 20};
+  rec.modulationY = {0xF, 1, 2000, 500, -10};
+  rec.option150 = 2;
+  rec.spin.value3 = 40;
+  rec.borderOn = 1, rec.borderWidth = 50, rec.softness = 100;
+  MxifKey key;
+  key.transIn.mode = 1;
+  key.modulationX = rec.modulationX;
+  key.spin[2] = 100;
+  const u8 patterns[] = {0, 4, 8, 11, 13, 16, 10, 23};
+  float p = 0.05f;
+  for (auto _ : state) {
+    for (int me = 0; me < category::N_ME; ++me) {
+      mxSetContext(MX_CONTEXT_ME1 + me);
+      rec.setPattern(patterns[me], 0);
+      bkgd[me].load(rec, sys, p, 1, 0, 0, 0);
+      bkgd[me].apply(me, p, -1.0f);
+      for (int k = 0; k < 4; ++k) {
+        key.channel = static_cast<u16>(k);
+        key.effectA[0] = patterns[4 + k];
+        keys[me][k].load(key, sys, p);
+        keys[me][k].apply(me, p, -1.0f);
+      }
+    }
+    p = p > 0.9f ? 0.05f : p + 0.01f;
+    postVsync(platform::IRQ_EARLY);
+    postVsync(platform::IRQ_VSYNC);
+  }
+  state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
+}
+BENCHMARK(BM_TransitionEngineFrame)->Unit(benchmark::kMicrosecond);
 
 void BM_PatternTableLoad(benchmark::State& state) {
   for (auto _ : state) mxTransLoadPatternTables();

@@ -8,6 +8,7 @@
 
 #include "Common/reg.h"
 #include "Driver/blocks.h"
+#include "Driver/calllog.h"
 #include "Driver/dve/regs.h"
 #include "Driver/transition/transition.h"
 #include "Lib/Include/check.h"
@@ -389,10 +390,26 @@ void buildFalloff(u32* table) {
   }
 }
 
+void setAspects(int target, float a0, float a1) {
+  checkTarget(target);
+  DveState& s = state(target);
+  s.aspect[0] = a0;
+  s.aspect[1] = a1;
+}
+
+// The call log's entry of the two-transform setters: both transforms, then the effect id.
+void noteTransforms(const char* function, int target, const float* a, const float* b, int width, int effect) {
+  calllog::Call* c = calllog::begin(function, target);
+  calllog::add(c, a, width);
+  calllog::add(c, b, width);
+  calllog::add(c, static_cast<float>(effect));
+}
+
 }  // namespace
 
 // ---- setters ----------------------------------------------------------------------------------------
 void mxDveSetEnable(int target, int mode, int on) {
+  MX_NOTE_CALL(target, static_cast<float>(mode), static_cast<float>(on));
   checkTarget(target);
   DveState& s = state(target);
   const bool enabled = on != 0 || mode != 0;
@@ -404,6 +421,7 @@ void mxDveSetEnable(int target, int mode, int on) {
 }
 
 void mxDveSetBkgdBuses(int target, int a, int b, int dir) {
+  MX_NOTE_CALL(target, static_cast<float>(a), static_cast<float>(b), static_cast<float>(dir));
   MX_CHECK(target == MX_BKGD);
   DveState& s = state(target);
   s.busA = a != 0 ? 1 : 0;
@@ -412,6 +430,7 @@ void mxDveSetBkgdBuses(int target, int a, int b, int dir) {
 }
 
 void mxDveSetWindow(int target, float x, float y, float width, float height, float scale, float softness) {
+  MX_NOTE_CALL(target, x, y, width, height, scale, softness);
   checkDveTarget(target);
   DveState& s = state(target);
   s.window[0] = windowWords(x, y, width, height, scale, softness, s.aspect[0]);
@@ -419,6 +438,7 @@ void mxDveSetWindow(int target, float x, float y, float width, float height, flo
 }
 
 void mxDveSetDualWindow(int target, float x, float y, float width, float height, float scale, float softness) {
+  MX_NOTE_CALL(target, x, y, width, height, scale, softness);
   checkDveTarget(target);
   DveState& s = state(target);
   s.window[1] = windowWords(x, y, width, height, scale, softness, s.aspect[1]);
@@ -426,43 +446,56 @@ void mxDveSetDualWindow(int target, float x, float y, float width, float height,
 }
 
 void mxDveSetWindowOffset(int target, float x, float y) {
+  MX_NOTE_CALL(target, x, y);
   checkDveTarget(target);
   DveState& s = state(target);
   s.window[1] = windowWords(x, y, 0, 0, 0, 0, s.aspect[1]);
   s.single = true;
 }
 
-void mxDveSetAspect(int target, float a) { mxDveSetAspects(target, a, a); }
+void mxDveSetAspect(int target, float a) {
+  MX_NOTE_CALL(target, a);
+  setAspects(target, a, a);
+}
 
 void mxDveSetAspects(int target, float a0, float a1) {
-  checkTarget(target);
-  DveState& s = state(target);
-  s.aspect[0] = a0;
-  s.aspect[1] = a1;
+  MX_NOTE_CALL(target, a0, a1);
+  setAspects(target, a0, a1);
 }
 
 void mxDveReset(int target) {
+  MX_NOTE_CALL(target);
   checkTarget(target);
   resetWindows(state(target));
 }
 
-void mxDveClearTransform(int target) { setTransforms(target, clearedWords, nullptr, nullptr, MODE_SINGLE); }
+void mxDveClearTransform(int target) {
+  MX_NOTE_CALL(target);
+  setTransforms(target, clearedWords, nullptr, nullptr, MODE_SINGLE);
+}
 
-void mxDveSetMatrix(int target, const float* m) { setTransforms(target, affineWords, m, nullptr, MODE_SINGLE); }
+void mxDveSetMatrix(int target, const float* m) {
+  MX_NOTE_ARRAY(target, m, 6);
+  setTransforms(target, affineWords, m, nullptr, MODE_SINGLE);
+}
 
 void mxDveSetMatrixFloat(int target, const float* m) {
+  MX_NOTE_ARRAY(target, m, 9);
   setTransforms(target, projectiveWords, m, nullptr, MODE_SINGLE);
 }
 
 void mxDveSetMatrices(int target, const float* a, const float* b, int effect) {
+  if (calllog::active()) noteTransforms(__func__, target, a, b, 6, effect);
   setTransforms(target, affineWords, a, b, effect == MX_DVE_EFFECT_DUAL ? MODE_DUAL_EFFECT : MODE_DUAL);
 }
 
 void mxDveSetMatricesFloat(int target, const float* a, const float* b, int effect) {
+  if (calllog::active()) noteTransforms(__func__, target, a, b, 9, effect);
   setTransforms(target, projectiveWords, a, b, effect == MX_DVE_EFFECT_DUAL ? MODE_DUAL_EFFECT : MODE_DUAL);
 }
 
 void mxDveSetRotation(int target, float angle, float offset, float level, float stripe) {
+  MX_NOTE_CALL(target, angle, offset, level, stripe);
   checkDveTarget(target);
   DveState& s = state(target);
   rotationWords(s, angle, offset, stripe);

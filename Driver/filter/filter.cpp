@@ -8,6 +8,7 @@
 
 #include "Common/reg.h"
 #include "Driver/blocks.h"
+#include "Driver/calllog.h"
 #include "Driver/filter/regs.h"
 #include "Driver/xpt/xpt.h"
 #include "Lib/Include/check.h"
@@ -392,6 +393,7 @@ void updateContext(FilterState& st, int ctx) {
 // ---- setters ----
 
 void mxFilterSetParameters(int target, float a, float b, float c, float d) {
+  MX_NOTE_CALL(target, a, b, c, d);
   bool isBkgd = target == MX_BKGD || target == MX_BKGD_B;
   bool isKey = isKeyTarget(target);
   bool isFixed = target == MX_EXT_OUT_3 || target == MX_DISPLAY_FILTER;
@@ -412,6 +414,7 @@ void mxFilterSetParameters(int target, float a, float b, float c, float d) {
 }
 
 void mxFilterSetKeyDveFlag(int target, int flag) {
+  MX_NOTE_CALL(target, static_cast<float>(flag));
   MX_CHECK(MX_KEY1 <= target && target <= MX_KEY4);
   keySlot(target).keyDve = flag != 0;
 }
@@ -427,6 +430,7 @@ void mxFilterSetKeyFlagB(int channel, int flag) {
 }
 
 void mxFilterSetImageMode(int target, int mode, float level) {
+  MX_NOTE_CALL(target, static_cast<float>(mode), level);
   Slot& s = imageSlot(target);
   MX_CHECK(mode == 0 || mode == MX_IMAGE_DEFOCUS || mode == MX_IMAGE_MOSAIC);
   // A negative level would divide by zero or below in the image scale.
@@ -436,6 +440,7 @@ void mxFilterSetImageMode(int target, int mode, float level) {
 }
 
 void mxFilterSetPosterize(int target, int on, int y, int c) {
+  MX_NOTE_CALL(target, static_cast<float>(on), static_cast<float>(y), static_cast<float>(c));
   Slot& s = imageSlot(target);
   MX_CHECK(0 <= y && y <= 7);
   MX_CHECK(0 <= c && c <= 7);
@@ -445,6 +450,7 @@ void mxFilterSetPosterize(int target, int on, int y, int c) {
 }
 
 void mxFilterSetColorize(int target, int on, int cb, int cr) {
+  MX_NOTE_CALL(target, static_cast<float>(on), static_cast<float>(cb), static_cast<float>(cr));
   Slot& s = imageSlot(target);
   MX_CHECK(0 <= cb && cb < 0x3ff);
   MX_CHECK(0 <= cr && cr < 0x3ff);

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "Common/reg.h"
+#include "Driver/calllog.h"
 #include "Driver/key/key.h"
 #include "Driver/key/regs.h"
 #include "Lib/Include/check.h"
@@ -92,6 +93,7 @@ void chromaReset() {
 }
 
 void mxChromaKeySetMode(int target, int enable, int spill, int modeA, int modeB) {
+  MX_NOTE_CALL(target, static_cast<float>(enable), static_cast<float>(spill), static_cast<float>(modeA), static_cast<float>(modeB));
   ChromaBlock& c = block(target);
   MX_CHECK(0 <= enable && enable <= 1);
   MX_CHECK(0 <= spill && spill <= 1);
@@ -100,19 +102,25 @@ void mxChromaKeySetMode(int target, int enable, int spill, int modeA, int modeB)
 }
 
 void mxChromaKeySetRange(int target, int base, int width) {
+  MX_NOTE_CALL(target, static_cast<float>(base), static_cast<float>(width));
   // The base is added, not or-ed: its low bits overlap the shifted end (base 10, width 20: 162).
   block(target).range = static_cast<u32>(base) + (static_cast<u32>(base + width + 8) << 2);
 }
 
 void mxChromaKeySetColorA(int target, int r, int g, int b) {
+  MX_NOTE_CALL(target, static_cast<float>(r), static_cast<float>(g), static_cast<float>(b));
   ChromaBlock& c = block(target);
   c.rawA[0] = r, c.rawA[1] = g, c.rawA[2] = b;
   convert(r, g, b, c.colorA);
 }
 
-void mxChromaKeySetColorB(int target, int r, int g, int b) { convert(r, g, b, block(target).colorB); }
+void mxChromaKeySetColorB(int target, int r, int g, int b) {
+  MX_NOTE_CALL(target, static_cast<float>(r), static_cast<float>(g), static_cast<float>(b));
+  convert(r, g, b, block(target).colorB);
+}
 
 void mxChromaKeyWriteTable(int target, const u16* table) {
+  MX_NOTE_CALL(target);
   ChromaBlock& c = block(target);
   // The contexts without hardware keep their bank state only: their blocks share the ME2 bank.
   if (mxContextIndex() < N_HW_CONTEXTS) {

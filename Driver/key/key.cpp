@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "Common/reg.h"
+#include "Driver/calllog.h"
 #include "Driver/blocks.h"
 #include "Driver/filter/filter.h"
 #include "Driver/key/chroma.h"
@@ -335,6 +336,7 @@ u32 mxStackSource(const int rank[4], int p, const u32* group) {
 // ---- key mixer setters ----
 
 void mxKeySetPriority(int level1, int level2, int level3) {
+  MX_NOTE_CALL(0, static_cast<float>(level1), static_cast<float>(level2), static_cast<float>(level3));
   MX_CHECK(MX_KEY1 <= level1 && level1 <= MX_KEY4);
   MX_CHECK(MX_KEY1 <= level2 && level2 <= MX_KEY4);
   MX_CHECK(MX_KEY1 <= level3 && level3 <= MX_KEY4);
@@ -381,17 +383,20 @@ void mxKeySetCleanTap(int point) {
 }
 
 void mxKeySetPreview(int key, int pvw) {
+  MX_NOTE_CALL(key, static_cast<float>(pvw));
   MX_CHECK(pvw == 0 || pvw == 1);
   mixer().preview[keyIndex(key)] = static_cast<u32>(1 - pvw);
 }
 
 void mxKeySetTapFlag(int tap, int on) {
+  MX_NOTE_CALL(tap, static_cast<float>(on));
   int flag = tap == MX_ME_OUT_2 ? 0 : tap == MX_TAP_FLAG_B ? 1 : tap == MX_TAP_FLAG_LAYER ? 2 : -1;
   mixer().tapFlag[flag < 0 ? 0 : flag] = on != 0 ? 1 : 0;
   if (flag < 0) MX_FAIL("NeverReachHere");
 }
 
 void mxChromaKeySetSampleArea(int x, int y, int width, int height) {
+  MX_NOTE_CALL(0, static_cast<float>(x), static_cast<float>(y), static_cast<float>(width), static_cast<float>(height));
   if (width < 4) {
     x -= (4 - width) / 2;
     if (x < 0) x = 0;
@@ -410,6 +415,7 @@ void mxKeySetDelayed(int key, int on) { mixer().key[keyIndex(key)].delayed = on 
 // ---- keyer parameters ----
 
 void mxKeySetLevel(int target, float level) {
+  MX_NOTE_CALL(target, level);
   bool isKey = isKeyId(target);
   bool isDsk = isDskId(target);
   MX_CHECK(isKey || isDsk);
@@ -424,6 +430,7 @@ void mxKeySetLevel(int target, float level) {
 }
 
 void mxKeySetClipGain(int target, int flags, float clip, float gain, float gain2, float density) {
+  MX_NOTE_CALL(target, static_cast<float>(flags), clip, gain, gain2, density);
   KeyBlock& b = keyerBlock(target);
   b.mode = static_cast<u32>(flags);
   float whole = std::trunc(clip);
@@ -438,6 +445,7 @@ void mxKeySetClipGain(int target, int flags, float clip, float gain, float gain2
 }
 
 void mxKeySetEdge(int target, int type, int width, int dir, float level) {
+  MX_NOTE_CALL(target, static_cast<float>(type), static_cast<float>(width), static_cast<float>(dir), level);
   bool isKey = isKeyId(target);
   bool isDsk = isDskId(target);
   MX_CHECK(isKey || isDsk);
@@ -457,6 +465,7 @@ void mxKeySetEdge(int target, int type, int width, int dir, float level) {
 }
 
 void mxKeySetEdgeFill(int target, int source) {
+  MX_NOTE_CALL(target, static_cast<float>(source));
   bool isKey = isKeyId(target);
   bool isDsk = isDskId(target);
   MX_CHECK(isKey || isDsk);
@@ -482,6 +491,7 @@ void mxKeySetEdgeFill(int target, int source) {
 }
 
 void mxKeySetMask(int target, float left, float top, float width, float height, int enable, int invert) {
+  MX_NOTE_CALL(target, left, top, width, height, static_cast<float>(enable), static_cast<float>(invert));
   KeyBlock& b = keyerBlock(target);
   const float w = static_cast<float>(mxFrameWidth());
   s32 l = toPixel(left * w);
@@ -500,6 +510,7 @@ void mxKeySetMask(int target, float left, float top, float width, float height, 
 }
 
 void mxKeySetSoftMask(int target, float left, float top, float width, float height, float softness) {
+  MX_NOTE_CALL(target, left, top, width, height, softness);
   MX_CHECK(MX_KEY1 <= target && target <= MX_KEY4);
   KeyBlock& b = block(target);
   const float w = static_cast<float>(mxFrameWidth());
@@ -510,7 +521,10 @@ void mxKeySetSoftMask(int target, float left, float top, float width, float heig
   b.softness = truncClamp(std::sqrt(softness) * 1023.0f + 0.5f, 1023);  // NaN (negative): 0
 }
 
-void mxKeySetOptionFlag(int target, int on) { keyerBlock(target).option = on != 0 ? 1 : 0; }
+void mxKeySetOptionFlag(int target, int on) {
+  MX_NOTE_CALL(target, static_cast<float>(on));
+  keyerBlock(target).option = on != 0 ? 1 : 0;
+}
 
 void mxKeySetMatteColor(int target, int y, int cb, int cr) { keyerBlock(target).matteColor = packColor(y, cb, cr); }
 

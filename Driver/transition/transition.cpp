@@ -9,6 +9,7 @@
 #include "Common/memory.h"
 #include "Common/reg.h"
 #include "Driver/blocks.h"
+#include "Driver/calllog.h"
 #include "Driver/transition/regs.h"
 #include "Lib/Include/check.h"
 
@@ -473,6 +474,7 @@ int mxTargetKeyIndex(int target) {
 
 // ---- setters ----------------------------------------------------------------------------------------
 void mxTransSetType(int target, int type, float border, float softness) {
+  MX_NOTE_CALL(target, static_cast<float>(type), border, softness);
   checkTarget(target);
   MX_CHECK(MX_TRANS_MIX <= type && type <= MX_TRANS_HEXAGON);
   TransState& s = state(target);
@@ -493,6 +495,7 @@ void mxTransSetType(int target, int type, float border, float softness) {
 }
 
 void mxTransSetBkgdPosition(float position, int invert, float second) {
+  MX_NOTE_CALL(MX_BKGD, position, static_cast<float>(invert), second);
   TransState& s = state(MX_BKGD);
   s.position = position;
   s.invert = invert != 0 ? 1 : 0;
@@ -501,6 +504,7 @@ void mxTransSetBkgdPosition(float position, int invert, float second) {
 }
 
 void mxTransSetKeyPosition(int key, float position, int kinv) {
+  MX_NOTE_CALL(key, position, static_cast<float>(kinv));
   checkKey(key);
   MX_CHECK(kinv == 0 || kinv == 1);
   TransState& s = state(key);
@@ -509,6 +513,7 @@ void mxTransSetKeyPosition(int key, float position, int kinv) {
 }
 
 void mxTransSetKeyPositionXY(int key, float x, float y) {
+  MX_NOTE_CALL(key, x, y);
   checkKey(key);
   TransState& s = state(key);
   s.position = s.second = x;
@@ -517,16 +522,19 @@ void mxTransSetKeyPositionXY(int key, float x, float y) {
 }
 
 void mxTransSetLevel(int target, float level) {
+  MX_NOTE_CALL(target, level);
   checkTarget(target);
   state(target).level = level10(level);
 }
 
 void mxTransSetBkgdPreview(int pvw) {
+  MX_NOTE_CALL(MX_BKGD, static_cast<float>(pvw));
   MX_CHECK(pvw == 0 || pvw == 1);
   state(MX_BKGD).pgmPvw = 1 - pvw;
 }
 
 void mxTransSetPatternPosition(int target, float x, float y) {
+  MX_NOTE_CALL(target, x, y);
   checkTarget(target);
   TransState& s = state(target);
   s.centerX = x;
@@ -534,11 +542,13 @@ void mxTransSetPatternPosition(int target, float x, float y) {
 }
 
 void mxTransSetPatternMatrix(int target, const float* m) {
+  MX_NOTE_ARRAY(target, m, 6);
   checkTarget(target);
   std::copy_n(m, 6, state(target).m);
 }
 
 void mxTransSetPatternSize(int target, float width, float height, int shiftX, int shiftY) {
+  MX_NOTE_CALL(target, width, height, static_cast<float>(shiftX), static_cast<float>(shiftY));
   checkTarget(target);
   MX_CHECK(0.0f <= width && width <= 1.0f);
   MX_CHECK(0.0f <= height && height <= 1.0f);
@@ -552,6 +562,7 @@ void mxTransSetPatternSize(int target, float width, float height, int shiftX, in
 }
 
 void mxTransSetModulation(int target, int dir, float amp, float freq, float phase) {
+  MX_NOTE_CALL(target, static_cast<float>(dir), amp, freq, phase);
   checkTarget(target);
   checkDirection(dir);
   MX_CHECK(0.0f <= amp && amp <= 0.5f);
@@ -565,6 +576,7 @@ void mxTransSetModulation(int target, int dir, float amp, float freq, float phas
 }
 
 void mxTransSetModulationPattern(int target, int dir, int pattern) {
+  MX_NOTE_CALL(target, static_cast<float>(dir), static_cast<float>(pattern));
   checkTarget(target);
   checkDirection(dir);
   MX_CHECK(pattern == MX_TRANS_MOD_SINE || pattern == MX_TRANS_MOD_DELTA);
@@ -578,6 +590,7 @@ void mxTransSetBorderSource(int target, int src) {
 }
 
 void mxTransSetLatency(int channel, int latency) {
+  MX_NOTE_CALL(channel, static_cast<float>(latency));
   MX_CHECK(channel == MX_BKGD || (MX_KEY1 <= channel && channel <= MX_KEY4));
   MX_CHECK(latency == 0 || latency == 1);
   TransState& s = state(channel);

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "Common/reg.h"
+#include "Driver/calllog.h"
 #include "Driver/core/core.h"
 #include "Driver/key/key.h"
 #include "Driver/key/regs.h"
@@ -36,6 +37,7 @@ MxDskMixer& mxDskMixer() {
 }
 
 void mxDskSetPriority(int d1, int d2, int d3) {
+  MX_NOTE_CALL(0, static_cast<float>(d1), static_cast<float>(d2), static_cast<float>(d3));
   int first = dskIndex(d1);
   int second = dskIndex(d2);
   int third = dskIndex(d3);
