@@ -41,13 +41,13 @@ void mxMvUpdate() {}
 void mxOsdBoardInit() {}
 
 // Still players, crosspoint frame writer, clip players, extended display.
-void mxFrameUpdate() {}
 void mxClipInit() {}
 void mxClipResetHeader(int) {}
 void mxClipUpdate() {}
 void mxClipUpdateOutputs() {}
 void mxDisplayInit() {}
 void mxDisplayUpdate() {}
+int mxDisplayState() { return 0; }  // the still driver's reader of the display's state word
 
 // SDI and DVI inputs, output converters, genlock.
 void mxSdiInit() {}

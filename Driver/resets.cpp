@@ -8,6 +8,7 @@
 #include "Driver/dma/dma.h"
 #include "Driver/nand/nandflash.h"
 #include "Driver/serdes/serdes.h"
+#include "Driver/still/still.h"
 #include "Driver/xpt/dskmix.h"
 #include "Driver/xpt/xpt.h"
 
@@ -23,6 +24,7 @@ constexpr Reset BLOCK_RESETS[] = {
     mxSerdesReset,  // serdes
     mxXptReset,     // xpt: crosspoint image and 4K writer state
     mxDskReset,     // xpt: DSK mixer
+    mxStillReset,   // still: players and capture
 };
 
 }  // namespace
