@@ -3,6 +3,7 @@
 // calls (i2c, the DDR3 bring-up, which starts afresh at every call) have no row.
 #include "Driver/resets.h"
 
+#include "Driver/cc/cc.h"
 #include "Driver/core/core.h"
 #include "Driver/core/format.h"
 #include "Driver/dma/dma.h"
@@ -25,6 +26,7 @@ constexpr Reset BLOCK_RESETS[] = {
     mxXptReset,     // xpt: crosspoint image and 4K writer state
     mxDskReset,     // xpt: DSK mixer
     mxStillReset,   // still: players and capture
+    mxCcReset,      // cc: the units' kept enable values
 };
 
 }  // namespace
