@@ -57,6 +57,5 @@ void mxSdiPollInputs() {}
 int mxSdiGetStatusBit(int) { return 0; }
 int mxSdiGetFormat(int) { return -1; }
 void mxDviInit() {}
-void mxOutConvInit() {}
 void mxGenlockReset() {}
 void mxGenlockUpdate(int) {}

@@ -8,6 +8,7 @@
 #include "Driver/core/format.h"
 #include "Driver/dma/dma.h"
 #include "Driver/nand/nandflash.h"
+#include "Driver/outconv/outconv.h"
 #include "Driver/serdes/serdes.h"
 #include "Driver/still/still.h"
 #include "Driver/xpt/dskmix.h"
@@ -27,6 +28,7 @@ constexpr Reset BLOCK_RESETS[] = {
     mxDskReset,     // xpt: DSK mixer
     mxStillReset,   // still: players and capture
     mxCcReset,      // cc: the units' kept enable values
+    mxOutConvReset, // outconv: both down-converters
 };
 
 }  // namespace

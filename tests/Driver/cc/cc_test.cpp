@@ -7,12 +7,8 @@
 #include "Driver/cc/regs.h"
 #include "Lib/Include/check.h"
 #include "Main/framework/vsync.h"
+#include "tests/Driver/core/format_test.h"
 #include "tests/support/board_fixture.h"
-
-namespace board_devices_test {
-std::vector<u32> writesTo(u32 adr);       // format_test.cpp
-void useFormat(int code, int boardMode);  // format_test.cpp
-}  // namespace board_devices_test
 
 namespace {
 

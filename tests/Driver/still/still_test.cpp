@@ -7,11 +7,8 @@
 #include "Driver/still/still.h"
 #include "Lib/Include/check.h"
 #include "Lib/Include/shared.h"
+#include "tests/Driver/core/format_test.h"
 #include "tests/support/board_fixture.h"
-
-namespace board_devices_test {
-void useFormat(int code, int boardMode);  // format_test.cpp
-}  // namespace board_devices_test
 
 namespace {
 
