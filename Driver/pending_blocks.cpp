@@ -56,6 +56,5 @@ void mxSdiUpdateStatus() {}
 void mxSdiPollInputs() {}
 int mxSdiGetStatusBit(int) { return 0; }
 int mxSdiGetFormat(int) { return -1; }
-void mxDviInit() {}
 void mxGenlockReset() {}
 void mxGenlockUpdate(int) {}
