@@ -197,7 +197,8 @@ void mxDviSetScaler(int channel, float x, float y, float sx, float sy) {
     verticalFilter(input, q);
     write(input, V_DOWN_STEP, UNITY);
     const double phase = (mxIs720Line(format) ? 0.0 : -0.5) + (il ? q / 2.0 : 0.0);
-    write(input, V_PHASE, static_cast<u32>(std::clamp(static_cast<int>(base) + static_cast<int>(phase * UNITY), 32768, 65535)));
+    const int start = static_cast<int>(base) + static_cast<int>(phase * UNITY);
+    write(input, V_PHASE, static_cast<u32>(std::clamp(start, 32768, 65535)));
   } else {
     verticalFilter(input, 1.0);
     write(input, V_STEP, UNITY);

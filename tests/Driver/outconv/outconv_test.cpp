@@ -24,22 +24,17 @@ constexpr u32 CONV_14 = MX_SDI1_BASE + CONVERTER, CONV_16 = MX_SDI2_BASE + CONVE
 constexpr u32 TX_14 = MX_SDI1_BASE + TRANSMITTER;
 u32 w(int v) { return static_cast<u32>(v); }
 
-class OutConvTest : public testing_support::BoardTest {
- protected:
-  void SetUp() override {
-    BoardTest::SetUp();
-    useFormat(0, 0);
-  }
-  // The three filter tables of the last load, in the order sent: first and second horizontal, vertical.
-  static std::vector<Words> tables(u32 conv) {
-    Words data = writesTo(conv + TABLE_DATA);
-    EXPECT_EQ(writesTo(conv + TABLE_SELECT), (Words{SELECT_HORIZONTAL_1, SELECT_HORIZONTAL_2, SELECT_VERTICAL}));
-    EXPECT_EQ(data.size(), 3u * 2048);
-    data.resize(3 * 2048);
-    return {Words(data.begin(), data.begin() + 2048), Words(data.begin() + 2048, data.begin() + 4096),
-            Words(data.begin() + 4096, data.end())};
-  }
-};
+// The three filter tables of the last load, in the order sent: first and second horizontal, vertical.
+std::vector<Words> tables(u32 conv) {
+  Words data = writesTo(conv + TABLE_DATA);
+  EXPECT_EQ(writesTo(conv + TABLE_SELECT), (Words{SELECT_HORIZONTAL_1, SELECT_HORIZONTAL_2, SELECT_VERTICAL}));
+  EXPECT_EQ(data.size(), 3u * 2048);
+  data.resize(3 * 2048);
+  return {Words(data.begin(), data.begin() + 2048), Words(data.begin() + 2048, data.begin() + 4096),
+          Words(data.begin() + 4096, data.end())};
+}
+
+using OutConvTest = testing_support::BoardTest;
 
 TEST_F(OutConvTest, KernelsAndFilterTablesSumToUnityAtEveryLevel) {
   const float* a = mxOutConvLowPass();
@@ -81,11 +76,8 @@ TEST_F(OutConvTest, KernelsAndFilterTablesSumToUnityAtEveryLevel) {
 }
 
 TEST_F(OutConvTest, AspectGeometryByFormatAndMode) {
-  struct Case {
-    int code, mode;
-    Words conv;  // +8, +16, +20, +24, +28, +32, +36, +40, +44
-    u32 first, last, txTiming;
-  } const cases[] = {
+  // conv: +8, +16, +20, +24, +28, +32, +36, +40, +44
+  const struct { int code, mode; Words conv; u32 first, last, txTiming; } cases[] = {
       {0, MX_OUTCONV_SQUEEZE, {0, 12288, 1926, 14751, 547, w(-1), 0, 32768, 5898}, 0, 245, 42},
       {0, MX_OUTCONV_SIDE_CROP, {0, 16384, 1926, 14751, 547, 239, 0, 0, 5898}, 0, 245, 42},
       {0, MX_OUTCONV_LETTERBOX, {0, 12288, 1926, 11044, 547, w(-1), w(-1), 32768, 16384}, 31, 213, 42},
@@ -114,12 +106,9 @@ TEST_F(OutConvTest, AspectGeometryByFormatAndMode) {
 }
 
 TEST_F(OutConvTest, PhaseAndScaleModes) {
-  struct Phase {
-    int code, mode;
-    u32 a, b;
-  } const phases[] = {{0, MX_OUTCONV_PHASE_1, 2640, 78},  {0, MX_OUTCONV_PHASE_2, 2640, 1113},
-                      {5, MX_OUTCONV_PHASE_1, 5020, 70},  {1, MX_OUTCONV_PHASE_2, 5220, 1116},
-                      {2, MX_OUTCONV_PHASE_2, 3290, 737}, {3, MX_OUTCONV_PHASE_1, 620, 823}};
+  const struct { int code, mode; u32 a, b; } phases[] = {
+      {0, MX_OUTCONV_PHASE_2, 2640, 1113}, {5, MX_OUTCONV_PHASE_1, 5020, 70}, {1, MX_OUTCONV_PHASE_2, 5220, 1116},
+      {2, MX_OUTCONV_PHASE_2, 3290, 737},  {3, MX_OUTCONV_PHASE_1, 620, 823}};
   for (auto p : phases) {
     useFormat(p.code, 0);
     mxOutConvSetPhaseMode(MX_OUT_14, p.mode);
@@ -128,11 +117,8 @@ TEST_F(OutConvTest, PhaseAndScaleModes) {
         << p.code << " " << p.mode;
   }
   EXPECT_THROW(mxOutConvSetPhaseMode(MX_OUT_14, MX_OUTCONV_PHASE_2 + 1), assert::AssertException);
-  struct Scale {
-    int on;
-    float ratio;
-    u32 mode;
-  } const scales[] = {{1, 4259 / 4096.0f, 3}, {1, 4423 / 4096.0f, 5}, {1, 1.0f, 1}, {0, 4259 / 4096.0f, 7}};
+  const struct { int on; float ratio; u32 mode; } scales[] = {
+      {1, 4259 / 4096.0f, 3}, {1, 4423 / 4096.0f, 5}, {1, 1.0f, 1}, {0, 4259 / 4096.0f, 7}};
   for (auto s : scales) {
     mxOutConvSetScaleMode(MX_OUT_16, s.on, s.ratio);
     EXPECT_EQ(regPeek(CONV_16 + SCALE_MODE), s.mode) << s.ratio;
@@ -140,12 +126,8 @@ TEST_F(OutConvTest, PhaseAndScaleModes) {
 }
 
 TEST_F(OutConvTest, EnableRelocksTheTransmitter) {
-  struct Case {
-    int code, boardMode, on;
-    u32 convLock, txLock;
-    size_t resetSteps;  // transmitter re-lock writes
-    int lines;
-  } const cases[] = {
+  // resetSteps: transmitter re-lock writes; lines: the console line
+  const struct { int code, boardMode, on; u32 convLock, txLock; size_t resetSteps; int lines; } cases[] = {
       {0, 0, 1, 0, 0, 25, 1},  // never locks: five tries
       {0, 0, 1, 7, 0, 5, 0},
       {0, 0, 0, 1, 3, 5, 0},   // converter bit 0 with the transmitter's two bits
