@@ -59,8 +59,9 @@ struct Kernels {
   float detail[OUTCONV_KERNEL_SAMPLES];
 };
 
-// Our own kernels: the hardware description gives none. The detail kernel sums to about minus half
-// the low-pass one, so low-pass + f x detail keeps a positive sum for every level factor up to 0.8.
+// Our own kernels, not the hardware's (which are not known to us). The detail kernel sums to about
+// minus half the low-pass one, so low-pass + f x detail keeps a positive sum for every level factor
+// up to 0.8.
 const Kernels& kernels() {
   static const Kernels k = [] {
     Kernels t;
