@@ -96,5 +96,7 @@ int mxSdiGetStatusBit(int n);
 int mxSdiGetFormat(int target);
 void mxDviInit();
 void mxOutConvInit();
+// The down-converters at the SDI bring-up: each unit for the current format, squeezed.
+void mxOutConvStart();
 void mxGenlockReset();
 void mxGenlockUpdate(int field);

@@ -2,9 +2,6 @@
 // entries in its own source (with the signatures of Driver/blocks.h) and deletes its lines here;
 // the linker reports a duplicate definition until it does.
 #include "Driver/blocks.h"
-#include "Driver/calllog.h"
-#include "Driver/key/key.h"
-
 
 // Multiview driver and OSD renderer.
 void mxMvInitFormat() {}
@@ -12,11 +9,6 @@ void mxMvReset(int) {}
 void mxMvUpdate() {}
 void mxOsdBoardInit() {}
 
-// Still players, crosspoint frame writer.
-void mxFrameUpdate() {}
-
-// SDI and DVI inputs, output converters, genlock.
-void mxDviInit() {}
-void mxOutConvInit() {}
+// Genlock.
 void mxGenlockReset() {}
 void mxGenlockUpdate(int) {}

@@ -4,6 +4,7 @@
 #include "Driver/resets.h"
 
 #include "Driver/cbgd/cbgd.h"
+#include "Driver/cc/cc.h"
 #include "Driver/clip/clip.h"
 #include "Driver/core/core.h"
 #include "Driver/core/format.h"
@@ -13,8 +14,10 @@
 #include "Driver/filter/filter.h"
 #include "Driver/key/key.h"
 #include "Driver/nand/nandflash.h"
+#include "Driver/outconv/outconv.h"
 #include "Driver/sdi/sdi.h"
 #include "Driver/serdes/serdes.h"
+#include "Driver/still/still.h"
 #include "Driver/transition/transition.h"
 #include "Driver/xpt/dskmix.h"
 #include "Driver/xpt/xpt.h"
@@ -39,6 +42,9 @@ constexpr Reset BLOCK_RESETS[] = {
     mxClipReset,    // clip
     mxDisplayReset,  // display
     mxKeyReset,     // key: key blocks, key mixers, chroma keys
+    mxStillReset,   // still: players and capture
+    mxCcReset,      // cc: the units' kept enable values
+    mxOutConvReset, // outconv: both down-converters
 };
 
 }  // namespace

@@ -57,13 +57,14 @@ I2cDevice* findDevice(u32 commandRegister, u8 adr) {
 }
 
 // Command words: 0x100 | byte sends a byte (the first after idle is the address with the
-// read/write bit), 0x200 adds a stop, 0x400 a repeated start after the byte; 0x3FF reads a byte.
+// read/write bit), 0x200 adds a stop, 0x400 a repeated start after the byte; 0x3FF reads a byte,
+// except while writing, where it is the last byte 0xFF.
 void i2cCommand(I2cBus& bus, u32 w) {
   bus.busyReads = 1;
   bus.result = w & ~0x200u;
   const u8 byte = w & 0xFF;
   const bool stop = (w & 0x200) != 0;
-  if (w == 0x3FF) {
+  if (w == 0x3FF && bus.state != I2cState::Writing) {
     u8 data = 0xFF;
     if (bus.state == I2cState::Reading && bus.device != nullptr) {
       data = bus.device->regs[bus.pointer++];
@@ -108,17 +109,22 @@ struct ClockPartModel {
   bool started = false;
   bool lockable = false;
   u64 startTick = 0;
+  u32 last = 0;  // the control word as last written
 };
 ClockPartModel gsModel{0x84000010, {}};
 ClockPartModel ispModel{0x85000010, {}};
 
+// 1, then 3 starts the part; a word with bit 1 clear stops it. The same word holds the DVI
+// receivers' reset (2, then 3), which leaves the part as it is.
 void clockPartWrite(ClockPartModel& m, u32 value) {
-  if (value == 3) {
+  const bool run = (value & 2) != 0, start = (value & 3) == 3 && (m.last & 3) == 1;
+  m.last = value;
+  if (start) {
     ++m.part.starts;
     m.started = true;
     m.startTick = clockNow();
     m.lockable = m.part.failStarts >= 0 && m.part.starts > m.part.failStarts;
-  } else {
+  } else if (!run) {
     m.started = false;
   }
 }

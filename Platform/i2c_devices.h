@@ -30,8 +30,9 @@ void i2cSetHung(u32 commandRegister, bool hung);
 
 // ---- Clock parts: GS4915 (control 0x84000010, status 0x84000014) and ispClock (0x85000010,
 // 0x85000014) --------------------------------------------------------------------------------------
-// Writing 1 then 3 to the control register starts the part; the status reads bits 0 and 1 set
-// once lockDelayUs have passed, unless the start is one of the first failStarts.
+// Writing 1 then 3 to the control register starts the part (2 then 3 resets the DVI receivers and
+// leaves the part alone); the status reads bits 0 and 1 set once lockDelayUs have passed, unless the
+// start is one of the first failStarts.
 struct ClockPart {
   u32 lockDelayUs = 1000;
   int failStarts = 0;  // negative: never locks

@@ -72,6 +72,11 @@ enum MxTarget : int {
   MX_CONTEXT_ME1B, MX_CONTEXT_ME2B, MX_CONTEXT_ME3B, MX_CONTEXT_ME4B,  // 12823
   // genlock
   MX_GENLOCK_EXTERNAL = 13056, MX_GENLOCK_SETUP = 13062,
+  // output converter modes: aspect (squeeze, side crop, letterbox) and phase
+  MX_OUTCONV_SQUEEZE = 13072, MX_OUTCONV_SIDE_CROP = 13073, MX_OUTCONV_LETTERBOX = 13074,
+  MX_OUTCONV_PHASE_1 = 13075, MX_OUTCONV_PHASE_2 = 13076,
+  // colour correction: the six coefficients, the matrix modes (normal, and for 480/576-line inputs)
+  MX_CC_COEFF_1 = 13088, MX_CC_COEFF_6 = 13093, MX_CC_MATRIX_NORMAL = 13094, MX_CC_MATRIX_SD = 13096,
   // extended display modes
   MX_DISPLAY_NONE = 13312, MX_DISPLAY_JPEG = 13314,
   MX_DISPLAY_FILTER = 13315,  // the extended display's filter slot

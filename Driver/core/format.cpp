@@ -7,6 +7,7 @@
 #include "Driver/core/core.h"
 #include "Driver/core/regs.h"
 #include "Driver/ddr3/regs.h"
+#include "Driver/still/still.h"
 #include "Common/reg.h"
 #include "Lib/Include/check.h"
 #include "Lib/Include/log.h"
@@ -217,6 +218,7 @@ void mxInitWindowTiming() {
 }
 
 void mxStillInitialize() {
+  mxStillReset();
   const u32 width = (mxFrameWidth() + 63) / 64 * 64 - 1;
   const u32 height = (mxFrameHeight() + 15) / 16 * 16 + 2;
   for (u32 player : ME1_STILL_WINDOWS) {

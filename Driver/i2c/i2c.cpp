@@ -253,6 +253,8 @@ void initSdiTransceivers() {
   }
   if (status != SDI_STATUS_OK) MX_LOG(libmx::ERR, "ERROR : SDI RX/TX Initialize %x", status);
 
+  mxOutConvStart();
+
   const int d = mxGetLineOffset() - (b ? 1 : 0);
   mxWriteReg(MX_ME2_BASE + XCVR_DELAY, static_cast<u32>(d + 41));
   const u32 sdiDelay = static_cast<u32>((b ? d + 41 : d) + 10);

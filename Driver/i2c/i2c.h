@@ -38,8 +38,8 @@ constexpr u32 I2C_TIMEOUT_US = 10000;
 int initDevices();
 void initSyncTiming();
 void initSyncTiming2();
-// ispClock, SDI receivers and transmitters (until sdiStatus() gives SDI_STATUS_OK), SDI delays. Stops
-// after the ispClock when that does not lock.
+// ispClock, SDI receivers and transmitters (until sdiStatus() gives SDI_STATUS_OK), the output
+// down-converters (mxOutConvStart), SDI delays. Stops after the ispClock when that does not lock.
 void initSdiTransceivers();
 constexpr int SDI_STATUS_OK = 0x77FFFF7;
 // Status word of the SDI receivers and transmitters from the four FPGAs' registers (0x77FFFF7 when

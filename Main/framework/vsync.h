@@ -4,10 +4,11 @@
 #include "Lib/Include/types.h"
 
 // Defers the frame work: `busy` while the main loop is inside a deferring stretch, `pending` when a
-// frame arrived meanwhile.
+// frame arrived meanwhile. Stretches nest: `depth` counts the open ones.
 struct VsyncGuard {
   u8 busy = 0;
   u8 pending = 0;
+  u32 depth = 0;
 };
 VsyncGuard& vsyncGuard();
 
@@ -24,6 +25,7 @@ void vsyncHandler(void* descriptor);
 // field bit of the frame.
 void onVsync(int arg);
 void onVsyncFrame(VsyncGuard& guard, int arg);
+// A deferring stretch of the main loop; only the end of the outermost one runs a deferred frame.
 void beginVsyncDefer();
 void endVsyncDefer();
 

@@ -1,5 +1,7 @@
 #include "Main/media/still.h"
 
+#include "Driver/still/still.h"
+
 namespace category {
 namespace {
 
@@ -36,8 +38,7 @@ CategoryStillMemory& CategoryStillMemory::instance() {
 }
 
 void CategoryStillMemory::clearStills() {
-  // The stored pictures themselves belong to the still engine, which this system does not run;
-  // what it keeps of a store is its status.
+  mxFrameClearStills();
   for (int s = 0; s < N_STILL_STORES; ++s) CategoryStillStatus::instance().clearChannel(s);
 }
 

@@ -22,7 +22,8 @@ class CategoryStillMemory : public CategoryWithCommands<MxifStillMemory> {
  public:
   static CategoryStillMemory& instance();
 
-  // Clears the four still stores: their status records go back to defaults and are sent whole.
+  // Clears the four still stores: their valid words are cleared and their status records go back
+  // to defaults and are sent whole.
   void clearStills();
 
  private:

@@ -8,6 +8,7 @@
 #include "Driver/ddr3/regs.h"
 #include "Driver/resets.h"
 #include "Common/reg.h"
+#include "tests/Driver/core/format_test.h"
 #include "tests/support/board_fixture.h"
 #include "Lib/Include/check.h"
 #include "Lib/Include/storage.h"

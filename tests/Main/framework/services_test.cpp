@@ -6,8 +6,10 @@
 #include <tuple>
 #include <vector>
 
+#include "Common/shared.h"
 #include "Driver/clip/clip.h"
 #include "Driver/xpt/xpt.h"
+#include "Lib/Include/shared.h"
 #include "Main/framework/bp.h"
 #include "Main/bus/button.h"
 #include "Main/bus/bus.h"
@@ -354,7 +356,9 @@ TEST_F(ServicesTest, ClearStillsResetsAndSendsTheFourStatuses) {
   connect();
   auto& status = CategoryStillStatus::instance();
   for (int s = 0; s < 4; ++s) status.record(s).data[3] = 9;
+  for (int s = 0; s < 4; ++s) SharedMemory::instance().writeWord(static_cast<int>(SMEM_STILL_VALID) + 4 * s, 1);
   CategoryStillMemory::instance().clearStills();
+  for (int s = 0; s < 4; ++s) EXPECT_EQ(SharedMemory::instance().readWord(static_cast<int>(SMEM_STILL_VALID) + 4 * s), 0u);
   auto sent = sendPass(24);
   ASSERT_EQ(sent.size(), 4u);
   for (int s = 0; s < 4; ++s) {

@@ -269,6 +269,19 @@ TEST_F(VsyncTest, DeferredFrameRunsOnceAtEndEvenWhenItFails) {
   EXPECT_EQ(frames.frameCount.size(), 4u);
 }
 
+TEST_F(VsyncTest, NestedStretchesRunTheDeferredFrameOnlyAtTheOutermostEnd) {
+  beginVsyncDefer();
+  beginVsyncDefer();
+  vsync(16666);
+  endVsyncDefer();  // inner end: the outer stretch goes on
+  vsync(16666);
+  EXPECT_TRUE(frames.frameCount.empty());
+  EXPECT_EQ(vsyncGuard().busy, 1);
+  endVsyncDefer();
+  EXPECT_EQ(frames.frameCount.size(), 1u);
+  EXPECT_EQ(vsyncGuard().busy, 0);
+}
+
 TEST_F(VsyncTest, FailingFrameIsSwallowedAndTheNextRuns) {
   frames.failAt = 1;
   for (int i = 0; i < 3; ++i) vsync(16666);

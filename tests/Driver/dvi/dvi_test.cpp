@@ -1,0 +1,193 @@
+// DVI inputs: receiver set-up over I2C, timing detector, scaler, sync offset and EDID memory.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <vector>
+
+#include "Driver/blocks.h"
+#include "Driver/dvi/dvi.h"
+#include "Driver/dvi/regs.h"
+#include "Lib/Include/check.h"
+#include "Platform/i2c_devices.h"
+#include "tests/Driver/core/format_test.h"
+#include "tests/support/board_fixture.h"
+
+namespace {
+
+using namespace dvi_regs;
+using board_devices_test::useFormat;
+using board_devices_test::writesTo;
+using platform::regPeek;
+using platform::regPoke;
+using testing_support::consoleCount;
+using Words = std::vector<u32>;
+
+constexpr u32 IN_1 = 0x84001100, IN_2 = 0x85001100;
+u32 w(int v) { return static_cast<u32>(v); }
+
+// What the timing detector of an input reports: total pixels and lines, active pixels and lines, period.
+using Signal = std::array<u32, 5>;
+constexpr Signal P720 = {1650, 750, 1280, 720, 834166};  // 59.94 Hz
+constexpr Signal P1080 = {2200, 1125, 1920, 1080, 834166};
+constexpr Signal I1080 = {2200, INTERLACED | 563 | 562 << 16, 1920, 540 | 540 << 16, 1000000};  // 50 Hz
+constexpr Signal NONE = {2200, 1125, 1920, 1080, 0};
+
+void feed(u32 input, const Signal& s) {
+  const u32 words[5] = {TOTAL_PIXELS, TOTAL_LINES, ACTIVE_PIXELS, ACTIVE_LINES, PERIOD};
+  for (int k = 0; k < 5; ++k) regPoke(input + words[k], s[k]);
+}
+
+using DviTest = testing_support::BoardTest;
+
+TEST_F(DviTest, InitResetsTheReceiversThenWritesTheirTablesInOrder) {
+  mxDviInit();
+  EXPECT_EQ(writesTo(MX_SDI1_BASE + RESET), (Words{2, 3}));
+  EXPECT_EQ(writesTo(MX_SDI2_BASE + RESET), (Words{2, 3}));
+  for (u32 bus : {0x84001024u, 0x85001024u}) {
+    // Writes on the bus as (device, register, value): address word, register word, last byte.
+    std::vector<std::array<u32, 3>> writes;
+    const Words cmd = writesTo(bus);
+    for (size_t i = 0; i + 2 < cmd.size(); ++i) {
+      if ((cmd[i] & 0xF01) == 0x100 && (cmd[i + 1] & 0xF00) == 0x100 && (cmd[i + 2] & 0xF00) == 0x300) {
+        writes.push_back({(cmd[i] & 0xFF) >> 1, cmd[i + 1] & 0xFF, cmd[i + 2] & 0xFF});
+        i += 2;
+      }
+    }
+    ASSERT_EQ(writes.size(), 46u);
+    const struct { size_t index; std::array<u32, 3> write; } order[] = {
+        {0, {0x4C, 0, 2}},     {13, {0x4C, 253, 104}}, {14, {0x34, 186, 0}}, {15, {0x4C, 253, 0}},
+        {17, {0x34, 64, 129}}, {19, {0x4C, 251, 104}}, {21, {0x34, 193, 1}}, {32, {0x34, 204, 1}},
+        {44, {0x34, 117, 16}}, {45, {0x4C, 251, 0}}};
+    for (auto o : order) EXPECT_EQ(writes[o.index], o.write) << std::hex << bus << " " << o.index;
+  }
+}
+
+TEST_F(DviTest, DetectorReadingsWithAndWithoutSignal) {
+  // sizes: total width and height, active width and height, interlaced
+  const struct {
+    int channel;
+    Signal signal;
+    std::array<int, 5> sizes;
+    float frequency, fieldRate;
+    int locked;
+  } cases[] = {{MX_DVI_IN_1, P720, {1650, 750, 1280, 720, 0}, 59.94f, 0.05994f, 1},
+               {MX_DVI_IN_2, I1080, {2200, 1125, 1920, 1080, 1}, 50.0f, 0.05f, 0},
+               {MX_DVI_IN_1, {2200, INTERLACED | 563, 1920, 540, 0}, {0, 0, 0, 0, 0}, 0.0f, 0.0f, 0}};  // no signal
+  for (const auto& c : cases) {
+    const u32 input = c.channel == MX_DVI_IN_1 ? IN_1 : IN_2;
+    feed(input, c.signal);
+    regPoke(input + LOCK, static_cast<u32>(c.locked));
+    std::array<int, 5> sizes{};
+    mxDviGetTotalSize(c.channel, &sizes[0], &sizes[1]);
+    mxDviGetActiveSize(c.channel, &sizes[2], &sizes[3]);
+    sizes[4] = mxDviIsInterlaced(c.channel);
+    EXPECT_EQ(sizes, c.sizes) << c.signal[4];
+    EXPECT_NEAR(mxDviGetVerticalFrequency(c.channel), c.frequency, 0.005f);
+    EXPECT_NEAR(mxDviGetFieldRate(c.channel), c.fieldRate, 0.000005f);
+    EXPECT_EQ(mxDviIsLocked(c.channel), c.locked);
+  }
+  int width = 0, height = 0;
+  EXPECT_THROW(mxDviGetTotalSize(MX_DVI_IN_2 + 1, &width, &height), assert::AssertException);
+}
+
+TEST_F(DviTest, ScalerRatiosPositionsAndFilters) {
+  const u32 words[] = {H_MODE,     H_STEP,  H_PHASE,  H_TAP,       H_START, OUT_X,  OUT_WIDTH,
+                       H_SOURCE_WIDTH, H_SOURCE_END, V_STEP, V_DOWN_STEP, V_PHASE, V_BASE, V_START,
+                       OUT_Y,      OUT_HEIGHT, FIELD_MODE};
+  const struct {
+    int code, channel;
+    Signal signal;
+    float x, y, sx, sy;
+    Words regs;                                 // in the order of words
+    std::vector<std::pair<size_t, u32>> table;  // entries sent to the table port
+  } cases[] = {
+      // r = 1.5, q = 0.75
+      {0, MX_DVI_IN_1, P720, 0, 0, 1, 1,
+       {0, 21845, 10922, 7, 0, 0, 1920, 1300, 1280, 24576, 32768, 32768, 49152, 0, 1, 542, 0},
+       {{16, 0}, {48, w(-963)}, {80, 8673}, {112, 8673}, {128 + 24 + 64, 16384}}},
+      // r = 0.5 (eight taps), q = 0.5; x puts the picture at pixel 577 lowered to 576
+      {0, MX_DVI_IN_1, P1080, 0.30078125f, -0.1f, 0.5f, 1,
+       {1, 16384, 9830, 1, 0, 576, 960, 1940, 1920, 16384, 32768, 32768, 49152, 54, 1, 542, 0},
+       {{0, 0}, {32, w(-1429)}, {128, 8587}, {224, w(-1429)}, {256 + 8, w(-1024)}, {256 + 40, 9216}}},
+      // interlaced, enlarged twice: r = 2, q = 2 counts as 1; x starts 240 pixels into the source
+      {0, MX_DVI_IN_2, I1080, -0.25f, 0.25f, 2, 2,
+       {2, 16384, 0, 10, 240, 0, 1920, 980, 1200, 32768, 16384, 32768, 32768, 0, 136, 542, 2}, {}},
+      // 720-line output, interlaced input reduced: r = 2/3, q = 2/3 with the phase q / 2
+      {2, MX_DVI_IN_2, I1080, 0, 0, 1, 0.5f,
+       {3, 21845, 26214, 2, 0, 0, 1280, 1940, 1920, 21845, 32768, 43690, 32768, 0, 0, 362, 2}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.code << " " << c.sx);
+    useFormat(c.code, 0);
+    const u32 input = c.channel == MX_DVI_IN_1 ? IN_1 : IN_2;
+    feed(input, c.signal);
+    mxDviSetScaler(c.channel, c.x, c.y, c.sx, c.sy);
+    Words regs;
+    for (u32 word : words) regs.push_back(regPeek(input + word));
+    EXPECT_EQ(regs, c.regs);
+    EXPECT_EQ(writesTo(input + APPLY), (Words{2, 0}));
+    const Words table = writesTo(input + TABLE_DATA);
+    for (auto [entry, value] : c.table) EXPECT_EQ(table.at(entry), value) << entry;
+  }
+  // Without a signal the scaler stays as it is; applying takes it.
+  feed(IN_1, NONE);
+  platform::traceClear();
+  mxDviSetScaler(MX_DVI_IN_1, 0, 0, 1, 1);
+  EXPECT_EQ(platform::traceWriteCount(), 0u);
+  mxDviApplyScaler(MX_DVI_IN_1);
+  EXPECT_EQ(writesTo(IN_1 + APPLY), (Words{1, 0}));
+  EXPECT_THROW(mxDviSetScaler(MX_DVI_IN_1, 0, 0, 0, 1), assert::AssertException);
+}
+
+TEST_F(DviTest, SyncOffsetWrapsInsideTheTotals) {
+  // regs: +112, +116, +120, +124, +72
+  const struct { Signal signal; int h, v; Words regs; } cases[] = {
+      {P720, 10, 5, {1634, 1264, 744 | 744 << 16, 714 | 714 << 16, 1}},
+      {P720, 1700, -20, {1594, 1224, 19 | 19 << 16, 739 | 739 << 16, 1}},  // both wrap
+      {I1080, 0, 2, {2194, 1914, 1122 | 560 << 16, 537 | 1100 << 16, 1}},
+      {I1080, 0, -3, {2194, 1914, 2 | 565 << 16, 542 | (1105u << 16), 1}},
+  };
+  for (const auto& c : cases) {
+    feed(IN_1, c.signal);
+    mxDviSetSyncOffset(MX_DVI_IN_1, c.h, c.v);
+    const Words regs = {regPeek(IN_1 + SYNC_H_START), regPeek(IN_1 + SYNC_H_END), regPeek(IN_1 + SYNC_V_START),
+                        regPeek(IN_1 + SYNC_V_END), regPeek(IN_1 + SYNC_ON)};
+    EXPECT_EQ(regs, c.regs) << c.h << " " << c.v;
+  }
+  // Off, and without a signal: only the switch.
+  platform::traceClear();
+  mxDviSetSyncOffset(MX_DVI_IN_1, 0, 0);
+  feed(IN_1, NONE);
+  mxDviSetSyncOffset(MX_DVI_IN_1, 10, 3);
+  EXPECT_EQ(writesTo(IN_1 + SYNC_ON), (Words{0, 0}));
+  EXPECT_EQ(platform::traceWriteCount(), 2u);
+}
+
+TEST_F(DviTest, OptionsAndRangeOfEachInput) {
+  mxDviSetOptions(MX_DVI_IN_2, 1, 5);
+  mxDviSetOptions(MX_DVI_IN_2, 0, 5);
+  EXPECT_EQ(writesTo(MX_SDI2_BASE + OPTION_FLAG), (Words{1, 0}));
+  EXPECT_EQ(writesTo(MX_SDI2_BASE + OPTION_ON), (Words{1, 0}));
+  EXPECT_EQ(writesTo(MX_SDI1_BASE + OPTION_ON), Words{});
+  mxDviSetRange(MX_DVI_IN_1, 1);
+  EXPECT_EQ(regPeek(IN_1 + RANGE), 1u);
+  EXPECT_THROW(mxDviSetRange(MX_DVI_IN_1, 2), assert::AssertException);
+}
+
+TEST_F(DviTest, EdidIsWrittenThenVerifiedUpToTheFirstWrongByte) {
+  u8 edid[DVI_EDID_BYTES];
+  for (int i = 0; i < DVI_EDID_BYTES; ++i) edid[i] = static_cast<u8>(i ^ 0x5A);
+  platform::I2cDevice& memory = platform::i2cDevice(0x85001020, 0x50);
+  EXPECT_EQ(mxDviWriteEdid(MX_DVI_IN_2, edid), 0);
+  EXPECT_EQ(memory.writes, 256u);
+
+  memory.wrongReads = 3;  // the first three read-backs come back inverted
+  EXPECT_EQ(mxDviWriteEdid(MX_DVI_IN_2, edid), 1);
+  EXPECT_EQ(consoleCount("EDID: Verify ERROR adr:0 a5 must be 5a"), 1);
+  EXPECT_EQ(consoleCount("EDID:"), 1);
+  EXPECT_EQ(memory.wrongReads, 2);  // verification stopped at the first
+  EXPECT_EQ(mxDviWriteEdid(MX_DVI_IN_2, nullptr), -1);
+  EXPECT_EQ(mxDviWriteEdid(MX_DVI_IN_2 + 1, edid), -1);
+}
+
+}  // namespace
