@@ -12,3 +12,6 @@
 #include "Lib/Include/records/memory.h"
 #include "Lib/Include/records/clip.h"
 #include "Lib/Include/records/key.h"
+#include "Lib/Include/records/periphery.h"
+#include "Lib/Include/records/plugin.h"
+#include "Lib/Include/records/testpattern.h"
