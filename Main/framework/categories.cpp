@@ -13,6 +13,7 @@
 #include "Main/key/key.h"
 #include "Main/memory/macro.h"
 #include "Main/memory/shotmem.h"
+#include "Main/panel/gpi.h"
 #include "Main/bus/sourcelink.h"
 #include "Main/framework/startup.h"
 #include "Main/media/still.h"
@@ -67,6 +68,7 @@ void createCategories() {
   enter(CategoryStillMemory::instance(), {TYPE_STILL_MEMORY_CMD});
   enter(CategoryStillStatus::instance());
   enter(CategorySystem::instance());
+  enter(CategoryGpiInOut::instance());
   enter(CategoryExtendedDisplay::instance());
   enter(CategoryCustomInfo::instance());
   enter(CategorySourceLink::instance());
