@@ -14,6 +14,7 @@
 #include "Main/memory/macro.h"
 #include "Main/memory/shotmem.h"
 #include "Main/panel/gpi.h"
+#include "Main/panel/inhibit.h"
 #include "Main/bus/sourcelink.h"
 #include "Main/framework/startup.h"
 #include "Main/media/still.h"
@@ -71,6 +72,7 @@ void createCategories() {
   enter(CategoryGpiInOut::instance());
   enter(CategoryExtendedDisplay::instance());
   enter(CategoryCustomInfo::instance());
+  enter(CategoryButtonInhibit::instance());
   enter(CategorySourceLink::instance());
   enter(CategoryXpt::instance());
   enter(CategoryButtonSourceName::instance());

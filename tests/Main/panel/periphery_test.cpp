@@ -8,14 +8,16 @@
 #include "Lib/Include/data_internal.h"
 #include "Lib/Include/storage.h"
 #include "Platform/platform.h"
+#include "Main/panel/inhibit.h"
 #include "tests/Main/category_fixture.h"
 
 namespace {
 
+using namespace category;
 using testing_support::AckPacket;
 
 class PeripheryTest : public test_categories::StartedSystemTest {
- protected:
+ public:
   void SetUp() override {
     StartedSystemTest::SetUp();
     peer.readPackets();
@@ -92,6 +94,37 @@ TEST_F(PeripheryTest, GpiRecordsOfOneFrameAreReportedOnceAsTheirUnion) {
   EXPECT_EQ(again[0].entries[10].mask, 0u);
   EXPECT_EQ(again[0].entries[10].code, 10);
   EXPECT_TRUE(frame<MxifGpiInOut>().empty());
+}
+
+TEST_F(PeripheryTest, InhibitTablesGoByPanelWithEachFieldJudgedAlone) {
+  MxifButtonInhibit r{};
+  r.mask = 1, r.flag = 2;                   // refused
+  r.entries[0] = {7, 225, 10, 3, 0};        // the code refused
+  r.entries[232] = {7, 224, 11, 4, 0};      // select and mode refused
+  r.entries[5] = {0, 9, 9, 9, 0};           // no bits: ignored
+  for (u16 panel : {3, 0xFFFF}) {
+    r.panel = panel;
+    EXPECT_TRUE(send(r).empty()) << panel;
+  }
+  MxifButtonInhibit other{};
+  other.mask = 1, other.flag = 1;
+  r.panel = 2;
+  peer.send(r);
+  const auto echoes = send(other);  // panel 0, after panel 2 in the same frame
+  ASSERT_EQ(echoes.size(), 2u);
+  EXPECT_EQ(echoes[0].panel, 0);
+  EXPECT_EQ(echoes[0].mask, 1u);
+  EXPECT_EQ(echoes[0].flag, 1);
+  const MxifButtonInhibit& t = echoes[1];
+  EXPECT_EQ(t.panel, 2);
+  EXPECT_EQ(t.mask, 0u);
+  EXPECT_EQ(t.flag, 0);
+  EXPECT_EQ((std::vector<int>{int(t.entries[0].mask), t.entries[0].code, t.entries[0].select, t.entries[0].mode}),
+            (std::vector<int>{6, 0, 10, 3}));
+  EXPECT_EQ((std::vector<int>{int(t.entries[232].mask), t.entries[232].code, t.entries[232].select}),
+            (std::vector<int>{1, 224, 0}));
+  EXPECT_EQ(t.entries[5].code, 0);
+  EXPECT_EQ(category::CategoryButtonInhibit::instance().record(1).panel, 1);  // untouched
 }
 
 }  // namespace
