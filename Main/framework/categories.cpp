@@ -15,6 +15,7 @@
 #include "Main/memory/shotmem.h"
 #include "Main/panel/gpi.h"
 #include "Main/panel/inhibit.h"
+#include "Main/panel/menulock.h"
 #include "Main/bus/sourcelink.h"
 #include "Main/framework/startup.h"
 #include "Main/media/still.h"
@@ -69,10 +70,12 @@ void createCategories() {
   enter(CategoryStillMemory::instance(), {TYPE_STILL_MEMORY_CMD});
   enter(CategoryStillStatus::instance());
   enter(CategorySystem::instance());
+  enter(CategorySystemMenuLock::instance());
   enter(CategoryGpiInOut::instance());
   enter(CategoryExtendedDisplay::instance());
   enter(CategoryCustomInfo::instance());
   enter(CategoryButtonInhibit::instance());
+  enter(CategoryConfigMenuLock::instance());
   enter(CategorySourceLink::instance());
   enter(CategoryXpt::instance());
   enter(CategoryButtonSourceName::instance());

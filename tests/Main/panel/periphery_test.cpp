@@ -127,4 +127,24 @@ TEST_F(PeripheryTest, InhibitTablesGoByPanelWithEachFieldJudgedAlone) {
   EXPECT_EQ(category::CategoryButtonInhibit::instance().record(1).panel, 1);  // untouched
 }
 
+template <class T>
+void checkMenuLock(PeripheryTest& test, std::vector<T> (PeripheryTest::*send)(const T&)) {
+  T r{};
+  r.mask = 0b11 | 1u << (T::N_FLAGS - 1);
+  r.flags[0] = 2, r.flags[1] = 1, r.flags[T::N_FLAGS - 1] = 1;
+  const auto echoes = (test.*send)(r);
+  ASSERT_EQ(echoes.size(), 1u);
+  EXPECT_EQ(echoes[0].mask, 0b10u | 1u << (T::N_FLAGS - 1));
+  EXPECT_EQ(echoes[0].flags[0], 0);
+  EXPECT_EQ(echoes[0].flags[1], 1);
+  EXPECT_EQ(echoes[0].flags[T::N_FLAGS - 1], 1);
+}
+
+TEST_F(PeripheryTest, MenuLockFlagsAboveOneAreDropped) {
+  EXPECT_EQ(codec::wireSize<MxifSystemMenuLock>(), 10u);
+  EXPECT_EQ(codec::wireSize<MxifConfigMenuLock>(), 9u);
+  checkMenuLock<MxifSystemMenuLock>(*this, &PeripheryTest::send<MxifSystemMenuLock>);
+  checkMenuLock<MxifConfigMenuLock>(*this, &PeripheryTest::send<MxifConfigMenuLock>);
+}
+
 }  // namespace
