@@ -16,6 +16,7 @@
 #include "Main/panel/gpi.h"
 #include "Main/panel/inhibit.h"
 #include "Main/panel/menulock.h"
+#include "Main/panel/recentcolor.h"
 #include "Main/bus/sourcelink.h"
 #include "Main/framework/startup.h"
 #include "Main/media/still.h"
@@ -85,5 +86,6 @@ void createCategories() {
   enter(CategoryOutput::instance());
   for (int me = 0; me < N_ME; ++me) enter(CategoryBus::instance()[me]);
   for (int me = 0; me < N_ME; ++me) enter(CategoryBusStatus::instance()[me]);
+  enter(CategoryRecentColor::instance());
   enter(CategoryButtonEvent::instance());
 }

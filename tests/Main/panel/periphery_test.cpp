@@ -2,6 +2,8 @@
 // what each takes, what it reports, and what comes back after a restart.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <vector>
 
@@ -145,6 +147,84 @@ TEST_F(PeripheryTest, MenuLockFlagsAboveOneAreDropped) {
   EXPECT_EQ(codec::wireSize<MxifConfigMenuLock>(), 9u);
   checkMenuLock<MxifSystemMenuLock>(*this, &PeripheryTest::send<MxifSystemMenuLock>);
   checkMenuLock<MxifConfigMenuLock>(*this, &PeripheryTest::send<MxifConfigMenuLock>);
+}
+
+TEST_F(PeripheryTest, RecentColoursKeepTheListMostRecentFirst) {
+  using Color = std::array<s16, 3>;
+  using List = std::array<Color, 8>;
+  const Color z{0, 0, 0}, a{1, 2, 3}, a2{1, 2, 4}, n{9, 9, 9};
+  const List full{{{10, 0, 0}, {11, 0, 0}, {12, 0, 0}, {13, 0, 0}, {14, 0, 0}, {15, 0, 0}, {16, 0, 0}, {17, 0, 0}}};
+  struct Step {
+    const char* what;
+    u32 mask;
+    List colors;
+    List expected;
+    u32 reported;  // colour mask of the echo
+  } steps[] = {
+      {"black matches the empty list", 0x01, {z}, {z, z, z, z, z, z, z, z}, 0},
+      {"a colour used", 0x01, {a}, {a, z, z, z, z, z, z, z}, 0xFF},
+      {"third value differs", 0x05, {a2, z, n}, {a2, a, z, z, z, z, z, z}, 0xFF},
+      {"a whole list", 0xFF, full, full, 0xFF},
+      {"held at position 5", 0x01, {full[5]}, full, 0},
+      {"new to a full list", 0x01, {n}, {n, full[0], full[1], full[2], full[3], full[4], full[5], full[6]}, 0xFF},
+      {"bit 0 clear", 0xFE, full, {n, full[0], full[1], full[2], full[3], full[4], full[5], full[6]}, 0},
+      {"bit 7 clear", 0x7F, full, {n, full[0], full[1], full[2], full[3], full[4], full[5], full[6]}, 0},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.what);
+    MxifRecentColor r{};
+    r.colorMask = s.mask;
+    for (int i = 0; i < 8; ++i) std::copy(s.colors[i].begin(), s.colors[i].end(), r.colors[i]);
+    const auto echoes = send(r);
+    ASSERT_EQ(echoes.size(), 1u);
+    EXPECT_EQ(echoes[0].colorMask, s.reported);
+    List got;
+    for (int i = 0; i < 8; ++i) std::copy(echoes[0].colors[i], echoes[0].colors[i] + 3, got[i].begin());
+    EXPECT_EQ(got, s.expected);
+  }
+}
+
+TEST_F(PeripheryTest, RestartReportsEveryKeptFieldOnce) {
+  MxifGpiInOut gpi{};
+  gpi.entries[135] = {1, 1811, 0, 0};
+  MxifButtonInhibit inhibit{};
+  inhibit.panel = 1, inhibit.entries[7] = {1, 200, 0, 0, 0};
+  MxifSystemMenuLock lock{};
+  lock.mask = 1 << 4, lock.flags[4] = 1;
+  MxifRecentColor colors{};
+  colors.colorMask = 1, colors.colors[0][2] = 77;
+  peer.send(gpi), peer.send(inhibit), peer.send(lock), peer.send(colors);
+  runFrame(0);
+  peer.readPackets();
+  restart();
+  runFrame(0);
+  std::vector<AckPacket> got[4];
+  const int types[4] = {TYPE_GPI_IN_OUT, TYPE_BUTTON_INHIBIT, TYPE_SYSTEM_MENU_LOCK, TYPE_RECENT_COLOR};
+  for (const auto& p : peer.readPackets()) {
+    for (int i = 0; i < 4; ++i) {
+      if (p.type == types[i]) got[i].push_back(p);
+    }
+  }
+  ASSERT_EQ(got[0].size(), 1u);
+  const auto g = got[0][0].as<MxifGpiInOut>();
+  EXPECT_EQ(g.mask, 0u);
+  EXPECT_EQ(g.entries[135].code, 1811);
+  for (const auto& e : g.entries) EXPECT_EQ(e.mask, 3u);
+  ASSERT_EQ(got[1].size(), 3u);
+  for (int panel = 0; panel < 3; ++panel) {
+    const auto t = got[1][panel].as<MxifButtonInhibit>();
+    EXPECT_EQ(t.panel, panel);
+    EXPECT_EQ(t.mask, 1u);
+    EXPECT_EQ(t.entries[7].code, panel == 1 ? 200 : 0);
+    for (const auto& e : t.entries) EXPECT_EQ(e.mask, 7u);
+  }
+  ASSERT_EQ(got[2].size(), 1u);
+  EXPECT_EQ(got[2][0].as<MxifSystemMenuLock>().mask, 0x3Fu);
+  EXPECT_EQ(got[2][0].as<MxifSystemMenuLock>().flags[4], 1);
+  ASSERT_EQ(got[3].size(), 1u);
+  EXPECT_EQ(got[3][0].as<MxifRecentColor>().colorMask, 0xFFu);
+  EXPECT_EQ(got[3][0].as<MxifRecentColor>().colors[0][2], 77);
+  EXPECT_TRUE(frame<MxifGpiInOut>().empty());
 }
 
 }  // namespace
