@@ -1,12 +1,15 @@
 #pragma once
 // Test ground for one category: a registry emptied before the test's categories register, the
 // front end's peer with a connected link, and stand-ins for the categories it talks to.
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "Lib/Include/storage.h"
 #include "Main/framework/bp.h"
 #include "Main/framework/startup.h"
 #include "Main/framework/vsync.h"
+#include "Platform/platform.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/frontend_peer.h"
 
@@ -98,6 +101,21 @@ class StartedSystemTest : public testing_support::BoardTest {
     onVsyncFrame(vsyncGuard(), field);
     vsyncSetFrameWork(nullptr);
     category::CategoryRegistry::instance().process();
+  }
+  // Runs a frame; returns the packets of the type that it sent.
+  std::vector<testing_support::AckPacket> frameSends(int type) {
+    runFrame(0);
+    std::vector<testing_support::AckPacket> out;
+    for (auto& p : peer.readPackets()) {
+      if (p.type == type) out.push_back(p);
+    }
+    return out;
+  }
+  // A restart on the same board: the backup image as the last frame left it comes back.
+  static void restart() {
+    const u32 bytes = BUF_SIZE * 4;
+    std::memcpy(platform::memory(NON_VOLATILE_BASE, bytes), platform::memory(BACKUP_BUFFER_ADR, bytes), bytes);
+    category::CategoryRegistry::instance().initialize();
   }
   testing_support::FrontendPeer peer;
 };

@@ -4,12 +4,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <vector>
 
 #include "Lib/Include/data_internal.h"
-#include "Lib/Include/storage.h"
-#include "Platform/platform.h"
 #include "Main/panel/inhibit.h"
 #include "tests/Main/category_fixture.h"
 
@@ -27,23 +24,14 @@ class PeripheryTest : public test_categories::StartedSystemTest {
   // Runs a frame; returns the packets of record T that it sent.
   template <class T>
   std::vector<T> frame() {
-    runFrame(0);
     std::vector<T> out;
-    for (const auto& p : peer.readPackets()) {
-      if (p.type == T::TYPE_INDEX) out.push_back(p.as<T>());
-    }
+    for (const auto& p : frameSends(T::TYPE_INDEX)) out.push_back(p.template as<T>());
     return out;
   }
   template <class T>
   std::vector<T> send(const T& r) {
     peer.send(r);
     return frame<T>();
-  }
-  // A restart on the same board: the image that the last frame copied comes back.
-  void restart() {
-    const u32 bytes = BUF_SIZE * 4;
-    std::memcpy(platform::memory(NON_VOLATILE_BASE, bytes), platform::memory(BACKUP_BUFFER_ADR, bytes), bytes);
-    category::CategoryRegistry::instance().initialize();
   }
 };
 
