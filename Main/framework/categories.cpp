@@ -20,6 +20,7 @@
 #include "Main/bus/sourcelink.h"
 #include "Main/framework/startup.h"
 #include "Main/media/still.h"
+#include "Main/system/initialstatus.h"
 #include "Main/system/plugin.h"
 #include "Main/system/system.h"
 #include "Main/bus/xpt.h"
@@ -90,5 +91,6 @@ void createCategories() {
   for (int me = 0; me < N_ME; ++me) enter(CategoryBus::instance()[me]);
   for (int me = 0; me < N_ME; ++me) enter(CategoryBusStatus::instance()[me]);
   enter(CategoryRecentColor::instance());
+  enter(CategoryInitialStatus::instance());
   enter(CategoryButtonEvent::instance());
 }

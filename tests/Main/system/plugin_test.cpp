@@ -1,4 +1,4 @@
-// Plug-in settings and status slots through the request ring, in the
+// Plug-in settings and status slots and the initial status through the request ring, in the
 // categories that start-up creates.
 #include <gtest/gtest.h>
 
@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Lib/Include/data_internal.h"
+#include "Main/system/initialstatus.h"
 #include "Main/system/plugin.h"
 #include "tests/Main/category_fixture.h"
 
@@ -14,6 +15,7 @@ namespace {
 using namespace category;
 using testing_support::AckPacket;
 using S = MxifPluginStatus;
+using Initial = internal::MxifInitialStatus;
 
 // A status slot from its packet body.
 S slotOf(const AckPacket& p) {
@@ -138,6 +140,48 @@ TEST_F(PluginTest, SettingsAreTakenWhateverTheirValue) {
   EXPECT_EQ(got.setting3, 0x80000000u);
 }
 
+TEST_F(PluginTest, InitialStatusIsEchoedOnceAndStatus1LastsOneTurn) {
+  struct Step {
+    u32 mask;
+    int status1, status5;
+    bool halfFull;      // more than half the output stream pending at the turn
+    int packets;
+    u32 reportedMask;
+    int reported1, reported5;
+  } steps[] = {
+      {0x01, 5, 0, false, 1, 0x01, 5, 0},
+      {0x00, 0, 0, false, 0, 0, 0, 0},       // nothing further without a message
+      {0x02, 0, 0, false, 1, 0x02, 0, 0},
+      {0x11, 7, 2, false, 1, 0x11, 7, 1},    // status5 2 is 1
+      {0x01, 9, 0, true, 0, 0, 0, 0},        // the turn passes: status1 and the mask are gone
+      {0x00, 0, 0, false, 1, 0x00, 0, 1},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(&s - steps);
+    if (s.mask != 0 || s.status1 != 0) {
+      Initial r{};
+      r.mask = s.mask, r.status1 = static_cast<u8>(s.status1), r.status5 = static_cast<u8>(s.status5);
+      peer.send(r);
+    }
+    if (s.halfFull) {
+      CategoryRegistry::instance().receiveAll();
+      auto& tx = AcknowledgeSender::instance();
+      for (int i = 0; i <= SEND_PENDING_LIMIT; ++i) tx.stream().write(0);
+      CategoryInitialStatus::instance().sendStatus(tx);
+      tx.reset();
+      continue;
+    }
+    const auto packets = frameSends(Initial::TYPE_INDEX);
+    ASSERT_EQ(static_cast<int>(packets.size()), s.packets);
+    if (s.packets == 0) continue;
+    const auto got = packets[0].as<Initial>();
+    EXPECT_EQ(packets[0].body.size(), 19u);
+    EXPECT_EQ(got.mask, s.reportedMask);
+    EXPECT_EQ(got.status1, s.reported1);
+    EXPECT_EQ(got.status5, s.reported5);
+  }
+}
+
 TEST_F(PluginTest, RestartReportsTheSettingsAndEachSlotsState) {
   MxifPlugin settings{};
   settings.mask = 0x2, settings.setting2 = 42;
@@ -146,15 +190,19 @@ TEST_F(PluginTest, RestartReportsTheSettingsAndEachSlotsState) {
   slot.slot = 4, slot.mask = S::STATE | S::VALUE1 | S::TEXT1, slot.state = 1, slot.value1 = 3;
   setText(slot.text1, "abc");
   sendSlot(slot);
+  Initial initial{};
+  initial.mask = 0x04, initial.status3 = 1;
+  peer.send(initial);
   runFrame(0);
   runFrame(0);  // the states stored before this frame's backup copy
   peer.readPackets();
   restart();
   runFrame(0);
-  std::vector<AckPacket> plugin, slots;
+  std::vector<AckPacket> plugin, slots, initialSent;
   for (auto& p : peer.readPackets()) {
     if (p.type == MxifPlugin::TYPE_INDEX) plugin.push_back(p);
     if (p.type == S::TYPE_INDEX) slots.push_back(p);
+    if (p.type == Initial::TYPE_INDEX) initialSent.push_back(p);
   }
   ASSERT_EQ(plugin.size(), 1u);
   EXPECT_EQ(plugin[0].as<MxifPlugin>().mask, 0xFu);
@@ -169,6 +217,7 @@ TEST_F(PluginTest, RestartReportsTheSettingsAndEachSlotsState) {
     EXPECT_EQ(got.state, i == 4 ? 1 : 0);
     EXPECT_EQ(got.value1, 0);
   }
+  EXPECT_TRUE(initialSent.empty());
 }
 
 }  // namespace
