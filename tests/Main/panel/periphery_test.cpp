@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "Lib/Include/data_internal.h"
@@ -213,6 +215,29 @@ TEST_F(PeripheryTest, RestartReportsEveryKeptFieldOnce) {
   EXPECT_EQ(got[3][0].as<MxifRecentColor>().colorMask, 0xFFu);
   EXPECT_EQ(got[3][0].as<MxifRecentColor>().colors[0][2], 77);
   EXPECT_TRUE(frame<MxifGpiInOut>().empty());
+}
+
+TEST_F(PeripheryTest, GpiAndPlugInTypesWithoutCategoryAreSkipped) {
+  const std::pair<int, const char*> types[] = {{TYPE_PLUGIN_STORAGE, "MxifPluginStorage"},
+                                               {TYPE_GPI_IN_STATUS, "MxifGpiInStatus"},
+                                               {TYPE_PLUGIN_CMD, "MxifPluginCmd"},
+                                               {TYPE_GPI_CMD, "MxifGpiCmd"},
+                                               {TYPE_PLUGIN_ACTION_CMD, "MxifPluginActionCmd"}};
+  for (auto [type, name] : types) {
+    testing_support::consoleClear();
+    peer.sendPacket(type, testing_support::Bytes(12, 0x5A));
+    MxifGpiInOut next{};
+    next.entries[0] = {1, static_cast<s16>(type), 0, 0};
+    peer.send(next);
+    runFrame(0);
+    int echoes = 0;
+    for (const auto& p : peer.readPackets()) {
+      EXPECT_NE(p.type, type);
+      if (p.type == TYPE_GPI_IN_OUT && p.as<MxifGpiInOut>().entries[0].code == type) ++echoes;
+    }
+    EXPECT_EQ(echoes, 1) << name;
+    EXPECT_EQ(testing_support::consoleText(), std::string("\x1b[ERR] receive undefined category ") + name + "\n");
+  }
 }
 
 }  // namespace
