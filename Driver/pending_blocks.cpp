@@ -60,3 +60,12 @@ void mxDviInit() {}
 void mxOutConvInit() {}
 void mxGenlockReset() {}
 void mxGenlockUpdate(int) {}
+
+// Setters of the transition and key drivers, which are built on their own branches: delete this
+// block when they are merged (their headers replace the two below).
+#include "Driver/key/key.h"
+#include "Driver/transition/transition.h"
+void mxTransSetPatternSize(int, float, float, int, int) {}
+void mxTransSetModulation(int, int, float, float, float) {}
+void mxTransSetModulationPattern(int, int, int) {}
+void mxKeySetSoftMask(int, float, float, float, float, float) {}

@@ -23,6 +23,7 @@
 #include "Main/system/initialstatus.h"
 #include "Main/system/plugin.h"
 #include "Main/system/system.h"
+#include "Main/system/testpattern.h"
 #include "Main/bus/xpt.h"
 
 namespace {
@@ -92,5 +93,6 @@ void createCategories() {
   for (int me = 0; me < N_ME; ++me) enter(CategoryBusStatus::instance()[me]);
   enter(CategoryRecentColor::instance());
   enter(CategoryInitialStatus::instance());
+  for (int me = 0; me < N_ME; ++me) enter(CategoryTest::instance()[me]);
   enter(CategoryButtonEvent::instance());
 }

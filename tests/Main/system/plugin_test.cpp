@@ -26,15 +26,6 @@ S slotOf(const AckPacket& p) {
   return r;
 }
 
-testing_support::Bytes bodyOf(const S& r) {
-  struct Out {
-    testing_support::Bytes b;
-    void write(u8 x) { b.push_back(x); }
-  } out;
-  libmx::writeTextRecord(out, r);
-  return out.b;
-}
-
 void setText(TextField<32>& t, const std::string& text) {
   t.count = static_cast<s16>(text.size());
   for (size_t i = 0; i < text.size() && i <= 32; ++i) t.chars[i] = static_cast<u8>(text[i]);
@@ -46,7 +37,7 @@ class PluginTest : public test_categories::StartedSystemTest {
     StartedSystemTest::SetUp();
     peer.readPackets();
   }
-  void sendSlot(const S& r) { peer.sendPacket(S::TYPE_INDEX, bodyOf(r)); }
+  void sendSlot(const S& r) { peer.sendPacket(S::TYPE_INDEX, testing_support::textRecordBytes(r)); }
 };
 
 TEST_F(PluginTest, StatusFieldsOutOfRangeAreDroppedAndTheRestStored) {
@@ -98,7 +89,7 @@ TEST_F(PluginTest, TextsAreCutTo32Characters) {
   r.slot = 29, r.mask = S::TEXT1 | S::TEXT2;
   const std::string forty(40, 'x');
   setText(r.text1, forty);  // 33 of its bytes kept, 32 taken
-  ASSERT_EQ(bodyOf(r).size(), 23u + 40);
+  ASSERT_EQ(testing_support::textRecordBytes(r).size(), 23u + 40);
   sendSlot(r);
   const auto packets = frameSends(S::TYPE_INDEX);
   ASSERT_EQ(packets.size(), 1u);
