@@ -10,6 +10,7 @@
 #include "Common/reg.h"
 #include "Main/bus/cbgd.h"
 #include "Main/framework/startup.h"
+#include "Main/system/testpattern.h"
 #include "Main/framework/vsync.h"
 #include "Platform/board.h"
 #include "Platform/board_models.h"
@@ -63,6 +64,17 @@ void BM_FilterAndCbgdFrame(benchmark::State& state) {
   for (auto _ : state) postVsync(platform::IRQ_VSYNC);
 }
 BENCHMARK(BM_FilterAndCbgdFrame);
+
+// A frame with the multi-pattern test mode on all four MEs: pattern sizes, dust, bus gains, key
+// soft masks and bus filter modes set on every ME context, then written by the driver update.
+void BM_TestPatternFrame(benchmark::State& state) {
+  MxifTest& r = category::CategoryTest::instance()[1].record(0);
+  const s16 values[] = {MxifTest::MULTI_PATTERN, 2, 50, 7, 25, 10, 10, 80, 80, 20, 3, 2};
+  for (int n = 0; n < 12; ++n) r.values[n] = values[n];
+  for (auto _ : state) postVsync(platform::IRQ_VSYNC);
+  r.values[0] = 0;
+}
+BENCHMARK(BM_TestPatternFrame);
 
 }  // namespace
 
