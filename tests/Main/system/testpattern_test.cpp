@@ -174,16 +174,21 @@ TEST_F(TestPatternTest, FilterRegistersAndOutOfRangeValues) {
   EXPECT_EQ(platform::regPeek(me2 + BUS_VALUE), BUS_RUN);
   EXPECT_EQ(platform::regPeek(me2 + BUS_CONTROL2), ACTIVE + BUS_MODE_CODE - BUS_MODE1_CLEAR);
 
-  sendValues(1, 0, {1, 7, 150, 20, 150, 150, 150, 150, 150, 150, 1});
-  MxifPluginStatus slot{};
-  slot.slot = 3, slot.mask = MxifPluginStatus::STATE, slot.state = 1;
-  peer.sendPacket(MxifPluginStatus::TYPE_INDEX, testing_support::textRecordBytes(slot));
-  EXPECT_EQ(frameSends(MxifPluginStatus::TYPE_INDEX).size(), 1u);
-  EXPECT_EQ(CategoryRegistry::instance().storageOf(TYPE_PLUGIN_STATUS, 0)[3], 1);
+  const std::vector<int> wild[] = {{1, 7, 150, 20, 150, 150, 150, 150, 150, 150, 1},
+                                   {2, 80, 80, 500, -5, 1, 1, 300, -300}};
+  for (int i = 0; i < 2; ++i) {
+    sendValues(1, 0, wild[i]);
+    MxifPluginStatus slot{};
+    slot.slot = 3, slot.mask = MxifPluginStatus::STATE, slot.state = static_cast<u8>(i);
+    peer.sendPacket(MxifPluginStatus::TYPE_INDEX, testing_support::textRecordBytes(slot));
+    EXPECT_EQ(frameSends(MxifPluginStatus::TYPE_INDEX).size(), 1u) << i;                // status goes on
+    EXPECT_EQ(CategoryRegistry::instance().storageOf(TYPE_PLUGIN_STATUS, 0)[3], i) << i;  // and the backup
+    if (i == 0) {
+      EXPECT_EQ(platform::regPeek(me2 + DUST_VALUE[0]), GAIN_BASE + 1023 + (15u << DUST_SHIFT));
+    }
+  }
   EXPECT_EQ(testing_support::consoleCount("Assertion failed"), 0) << testing_support::consoleText();
-  runFrame(0);
-  EXPECT_EQ(platform::regPeek(me2 + DUST_VALUE[0]), GAIN_BASE + 1023 + (15u << DUST_SHIFT));
-  EXPECT_EQ(CategoryTest::instance()[1].record(0).values[2], 150);  // kept as received
+  EXPECT_EQ(CategoryTest::instance()[1].record(0).values[3], 500);  // kept as received
 }
 
 }  // namespace
