@@ -2,6 +2,7 @@
 // Test ground for one category: a registry emptied before the test's categories register, the
 // front end's peer with a connected link, and stand-ins for the categories it talks to.
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,7 @@ class StartedSystemTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
+    platform::writeMem32(NON_VOLATILE_BASE, 0);  // a cold start, whatever image an earlier test left
     category::CategoryRegistry::instance().reset();
     createCategories();
     category::CategoryRegistry::instance().initialize();
@@ -102,15 +104,14 @@ class StartedSystemTest : public testing_support::BoardTest {
     vsyncSetFrameWork(nullptr);
     category::CategoryRegistry::instance().process();
   }
-  // Runs a frame; returns the packets of the type that it sent.
-  std::vector<testing_support::AckPacket> frameSends(int type) {
+  // Runs a frame; returns the packets that it sent, by type.
+  std::map<int, std::vector<testing_support::AckPacket>> framePackets() {
     runFrame(0);
-    std::vector<testing_support::AckPacket> out;
-    for (auto& p : peer.readPackets()) {
-      if (p.type == type) out.push_back(p);
-    }
+    std::map<int, std::vector<testing_support::AckPacket>> out;
+    for (auto& p : peer.readPackets()) out[p.type].push_back(p);
     return out;
   }
+  std::vector<testing_support::AckPacket> frameSends(int type) { return framePackets()[type]; }
   // A restart on the same board: the backup image as the last frame left it comes back.
   static void restart() {
     const u32 bytes = BUF_SIZE * 4;

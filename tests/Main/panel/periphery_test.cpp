@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "Lib/Include/data_internal.h"
@@ -18,11 +17,7 @@ using namespace category;
 using testing_support::AckPacket;
 
 class PeripheryTest : public test_categories::StartedSystemTest {
- public:
-  void SetUp() override {
-    StartedSystemTest::SetUp();
-    peer.readPackets();
-  }
+ protected:
   // Runs a frame; returns the packets of record T that it sent.
   template <class T>
   std::vector<T> frame() {
@@ -40,8 +35,8 @@ class PeripheryTest : public test_categories::StartedSystemTest {
 TEST_F(PeripheryTest, GpiCodesByGroupAndModesEachOnTheirOwn) {
   struct Case {
     int entry, code, mode;
-    u32 bits;      // presence bits sent
-    u32 taken;     // presence bits reported
+    u32 bits;   // presence bits sent
+    u32 taken;  // presence bits reported
   } cases[] = {
       {0, 246, 0, 1, 0},  {1, 245, 0, 1, 1},  {2, -1, 0, 1, 0},   {57, 250, 0, 1, 0},  // groups 1..5
       {58, 250, 0, 1, 1}, {59, 315, 0, 1, 1}, {60, 316, 0, 1, 0}, {61, 399, 0, 1, 0},  // groups 6..9
@@ -50,42 +45,22 @@ TEST_F(PeripheryTest, GpiCodesByGroupAndModesEachOnTheirOwn) {
       {127, 1812, 0, 1, 0}, {135, -1, 0, 1, 0},
       {3, 7, 4, 3, 1},    {4, 300, 3, 3, 2},  {5, 9, 9, 0, 0},  // modes; fields without their bit
   };
-  MxifGpiInOut r{};
+  MxifGpiInOut r{}, second{};
   r.mask = 0xFFFFFFFF;  // names nothing: reported as 0
-  for (const auto& c : cases) {
-    GpiEntry& e = r.entries[c.entry];
-    e.mask = c.bits, e.code = static_cast<s16>(c.code), e.mode = static_cast<u8>(c.mode);
-  }
-  const auto echoes = send(r);
+  for (const auto& c : cases) r.entries[c.entry] = {c.bits, static_cast<s16>(c.code), static_cast<u8>(c.mode), 0};
+  second.entries[3] = {2, 0, 1, 0};  // the same frame: one report of the union
+  peer.send(r);
+  const auto echoes = send(second);
   ASSERT_EQ(echoes.size(), 1u);
   EXPECT_EQ(echoes[0].mask, 0u);
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.entry);
     const GpiEntry& e = echoes[0].entries[c.entry];
-    EXPECT_EQ(e.mask, c.taken);
-    EXPECT_EQ(e.code, (c.taken & 1) ? c.code : 0);
-    EXPECT_EQ(e.mode, (c.taken & 2) ? c.mode : 0);
+    const u32 taken = c.entry == 3 ? 3 : c.taken;
+    EXPECT_EQ(std::vector<int>({int(e.mask), e.code, e.mode}),
+              std::vector<int>({int(taken), (taken & 1) ? c.code : 0, c.entry == 3 ? 1 : (taken & 2) ? c.mode : 0}))
+        << c.entry;
   }
-}
-
-TEST_F(PeripheryTest, GpiRecordsOfOneFrameAreReportedOnceAsTheirUnion) {
-  MxifGpiInOut a{}, b{};
-  a.entries[10].mask = 1, a.entries[10].code = 10;
-  b.entries[10].mask = 2, b.entries[10].mode = 2;
-  b.entries[100].mask = 1, b.entries[100].code = 700;
-  peer.send(a);
-  const auto echoes = send(b);
-  ASSERT_EQ(echoes.size(), 1u);
-  EXPECT_EQ(echoes[0].entries[10].mask, 3u);
-  EXPECT_EQ(echoes[0].entries[10].code, 10);
-  EXPECT_EQ(echoes[0].entries[10].mode, 2);
-  EXPECT_EQ(echoes[0].entries[100].code, 700);
-  // Nothing taken: still echoed, with no presence bit.
-  const auto again = send(MxifGpiInOut{});
-  ASSERT_EQ(again.size(), 1u);
-  EXPECT_EQ(again[0].entries[10].mask, 0u);
-  EXPECT_EQ(again[0].entries[10].code, 10);
-  EXPECT_TRUE(frame<MxifGpiInOut>().empty());
+  EXPECT_TRUE(frame<MxifGpiInOut>().empty());  // reported once
 }
 
 TEST_F(PeripheryTest, InhibitTablesGoByPanelWithEachFieldJudgedAlone) {
@@ -104,39 +79,30 @@ TEST_F(PeripheryTest, InhibitTablesGoByPanelWithEachFieldJudgedAlone) {
   peer.send(r);
   const auto echoes = send(other);  // panel 0, after panel 2 in the same frame
   ASSERT_EQ(echoes.size(), 2u);
-  EXPECT_EQ(echoes[0].panel, 0);
-  EXPECT_EQ(echoes[0].mask, 1u);
-  EXPECT_EQ(echoes[0].flag, 1);
+  EXPECT_EQ(std::vector<int>({echoes[0].panel, int(echoes[0].mask), echoes[0].flag}), std::vector<int>({0, 1, 1}));
   const MxifButtonInhibit& t = echoes[1];
-  EXPECT_EQ(t.panel, 2);
-  EXPECT_EQ(t.mask, 0u);
-  EXPECT_EQ(t.flag, 0);
-  EXPECT_EQ((std::vector<int>{int(t.entries[0].mask), t.entries[0].code, t.entries[0].select, t.entries[0].mode}),
-            (std::vector<int>{6, 0, 10, 3}));
-  EXPECT_EQ((std::vector<int>{int(t.entries[232].mask), t.entries[232].code, t.entries[232].select}),
-            (std::vector<int>{1, 224, 0}));
-  EXPECT_EQ(t.entries[5].code, 0);
-  EXPECT_EQ(category::CategoryButtonInhibit::instance().record(1).panel, 1);  // untouched
-}
-
-template <class T>
-void checkMenuLock(PeripheryTest& test, std::vector<T> (PeripheryTest::*send)(const T&)) {
-  T r{};
-  r.mask = 0b11 | 1u << (T::N_FLAGS - 1);
-  r.flags[0] = 2, r.flags[1] = 1, r.flags[T::N_FLAGS - 1] = 1;
-  const auto echoes = (test.*send)(r);
-  ASSERT_EQ(echoes.size(), 1u);
-  EXPECT_EQ(echoes[0].mask, 0b10u | 1u << (T::N_FLAGS - 1));
-  EXPECT_EQ(echoes[0].flags[0], 0);
-  EXPECT_EQ(echoes[0].flags[1], 1);
-  EXPECT_EQ(echoes[0].flags[T::N_FLAGS - 1], 1);
+  const InhibitEntry& first = t.entries[0];
+  const InhibitEntry& last = t.entries[232];
+  EXPECT_EQ(std::vector<int>({t.panel, int(t.mask), t.flag, t.entries[5].code}), std::vector<int>({2, 0, 0, 0}));
+  EXPECT_EQ(std::vector<int>({int(first.mask), first.code, first.select, first.mode}), std::vector<int>({6, 0, 10, 3}));
+  EXPECT_EQ(std::vector<int>({int(last.mask), last.code, last.select}), std::vector<int>({1, 224, 0}));
+  EXPECT_EQ(CategoryButtonInhibit::instance().record(1).panel, 1);  // untouched
 }
 
 TEST_F(PeripheryTest, MenuLockFlagsAboveOneAreDropped) {
-  EXPECT_EQ(codec::wireSize<MxifSystemMenuLock>(), 10u);
-  EXPECT_EQ(codec::wireSize<MxifConfigMenuLock>(), 9u);
-  checkMenuLock<MxifSystemMenuLock>(*this, &PeripheryTest::send<MxifSystemMenuLock>);
-  checkMenuLock<MxifConfigMenuLock>(*this, &PeripheryTest::send<MxifConfigMenuLock>);
+  auto check = [&](auto r, size_t wire) {
+    using T = decltype(r);
+    const int last = T::N_FLAGS - 1;
+    r.mask = 0b11 | 1u << last, r.flags[0] = 2, r.flags[1] = 1, r.flags[last] = 1;
+    EXPECT_EQ(codec::wireSize<T>(), wire);
+    const auto echoes = send(r);
+    ASSERT_EQ(echoes.size(), 1u);
+    const T& e = echoes[0];
+    EXPECT_EQ(std::vector<int>({int(e.mask), e.flags[0], e.flags[1], e.flags[last]}),
+              std::vector<int>({0b10 | 1 << last, 0, 1, 1}));
+  };
+  check(MxifSystemMenuLock{}, 10);
+  check(MxifConfigMenuLock{}, 9);
 }
 
 TEST_F(PeripheryTest, RecentColoursKeepTheListMostRecentFirst) {
@@ -187,57 +153,43 @@ TEST_F(PeripheryTest, RestartReportsEveryKeptFieldOnce) {
   runFrame(0);
   peer.readPackets();
   restart();
-  runFrame(0);
-  std::vector<AckPacket> got[4];
-  const int types[4] = {TYPE_GPI_IN_OUT, TYPE_BUTTON_INHIBIT, TYPE_SYSTEM_MENU_LOCK, TYPE_RECENT_COLOR};
-  for (const auto& p : peer.readPackets()) {
-    for (int i = 0; i < 4; ++i) {
-      if (p.type == types[i]) got[i].push_back(p);
-    }
-  }
-  ASSERT_EQ(got[0].size(), 1u);
-  const auto g = got[0][0].as<MxifGpiInOut>();
+  auto sent = framePackets();
+  ASSERT_EQ(sent[TYPE_GPI_IN_OUT].size(), 1u);
+  const auto g = sent[TYPE_GPI_IN_OUT][0].as<MxifGpiInOut>();
   EXPECT_EQ(g.mask, 0u);
   EXPECT_EQ(g.entries[135].code, 1811);
   for (const auto& e : g.entries) EXPECT_EQ(e.mask, 3u);
-  ASSERT_EQ(got[1].size(), 3u);
+  ASSERT_EQ(sent[TYPE_BUTTON_INHIBIT].size(), 3u);
   for (int panel = 0; panel < 3; ++panel) {
-    const auto t = got[1][panel].as<MxifButtonInhibit>();
-    EXPECT_EQ(t.panel, panel);
-    EXPECT_EQ(t.mask, 1u);
-    EXPECT_EQ(t.entries[7].code, panel == 1 ? 200 : 0);
+    const auto t = sent[TYPE_BUTTON_INHIBIT][panel].as<MxifButtonInhibit>();
+    EXPECT_EQ(std::vector<int>({t.panel, int(t.mask), t.entries[7].code}),
+              std::vector<int>({panel, 1, panel == 1 ? 200 : 0}));
     for (const auto& e : t.entries) EXPECT_EQ(e.mask, 7u);
   }
-  ASSERT_EQ(got[2].size(), 1u);
-  EXPECT_EQ(got[2][0].as<MxifSystemMenuLock>().mask, 0x3Fu);
-  EXPECT_EQ(got[2][0].as<MxifSystemMenuLock>().flags[4], 1);
-  ASSERT_EQ(got[3].size(), 1u);
-  EXPECT_EQ(got[3][0].as<MxifRecentColor>().colorMask, 0xFFu);
-  EXPECT_EQ(got[3][0].as<MxifRecentColor>().colors[0][2], 77);
+  ASSERT_EQ(sent[TYPE_SYSTEM_MENU_LOCK].size(), 1u);
+  const auto locks = sent[TYPE_SYSTEM_MENU_LOCK][0].as<MxifSystemMenuLock>();
+  EXPECT_EQ(std::vector<int>({int(locks.mask), locks.flags[4]}), std::vector<int>({0x3F, 1}));
+  ASSERT_EQ(sent[TYPE_RECENT_COLOR].size(), 1u);
+  const auto recent = sent[TYPE_RECENT_COLOR][0].as<MxifRecentColor>();
+  EXPECT_EQ(std::vector<int>({int(recent.colorMask), recent.colors[0][2]}), std::vector<int>({0xFF, 77}));
   EXPECT_TRUE(frame<MxifGpiInOut>().empty());
 }
 
 TEST_F(PeripheryTest, GpiAndPlugInTypesWithoutCategoryAreSkipped) {
-  const std::pair<int, const char*> types[] = {{TYPE_PLUGIN_STORAGE, "MxifPluginStorage"},
-                                               {TYPE_GPI_IN_STATUS, "MxifGpiInStatus"},
-                                               {TYPE_PLUGIN_CMD, "MxifPluginCmd"},
-                                               {TYPE_GPI_CMD, "MxifGpiCmd"},
-                                               {TYPE_PLUGIN_ACTION_CMD, "MxifPluginActionCmd"}};
-  for (auto [type, name] : types) {
-    testing_support::consoleClear();
-    peer.sendPacket(type, testing_support::Bytes(12, 0x5A));
-    MxifGpiInOut next{};
-    next.entries[0] = {1, static_cast<s16>(type), 0, 0};
-    peer.send(next);
-    runFrame(0);
-    int echoes = 0;
-    for (const auto& p : peer.readPackets()) {
-      EXPECT_NE(p.type, type);
-      if (p.type == TYPE_GPI_IN_OUT && p.as<MxifGpiInOut>().entries[0].code == type) ++echoes;
-    }
-    EXPECT_EQ(echoes, 1) << name;
-    EXPECT_EQ(testing_support::consoleText(), std::string("\x1b[ERR] receive undefined category ") + name + "\n");
-  }
+  const int types[] = {TYPE_PLUGIN_STORAGE, TYPE_GPI_IN_STATUS, TYPE_PLUGIN_CMD, TYPE_GPI_CMD, TYPE_PLUGIN_ACTION_CMD};
+  for (int type : types) peer.sendPacket(type, testing_support::Bytes(12, 0x5A));
+  MxifGpiInOut next{};
+  next.entries[0] = {1, 7, 0, 0};
+  peer.send(next);
+  testing_support::consoleClear();
+  auto sent = framePackets();
+  for (int type : types) EXPECT_EQ(sent.count(type), 0u) << type;  // no answer
+  ASSERT_EQ(sent[TYPE_GPI_IN_OUT].size(), 1u);
+  EXPECT_EQ(sent[TYPE_GPI_IN_OUT][0].as<MxifGpiInOut>().entries[0].code, 7);
+  std::string lines;
+  for (const char* name : {"MxifPluginStorage", "MxifGpiInStatus", "MxifPluginCmd", "MxifGpiCmd", "MxifPluginActionCmd"})
+    lines += std::string("\x1b[ERR] receive undefined category ") + name + "\n";
+  EXPECT_EQ(testing_support::consoleText(), lines);
 }
 
 }  // namespace

@@ -2,11 +2,11 @@
 // categories that start-up creates.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "Lib/Include/data_internal.h"
-#include "Main/system/initialstatus.h"
 #include "Main/system/plugin.h"
 #include "tests/Main/category_fixture.h"
 
@@ -26,40 +26,26 @@ S slotOf(const AckPacket& p) {
   return r;
 }
 
-void setText(TextField<32>& t, const std::string& text) {
-  t.count = static_cast<s16>(text.size());
-  for (size_t i = 0; i < text.size() && i <= 32; ++i) t.chars[i] = static_cast<u8>(text[i]);
-}
-
 class PluginTest : public test_categories::StartedSystemTest {
  protected:
-  void SetUp() override {
-    StartedSystemTest::SetUp();
-    peer.readPackets();
-  }
   void sendSlot(const S& r) { peer.sendPacket(S::TYPE_INDEX, testing_support::textRecordBytes(r)); }
 };
 
 TEST_F(PluginTest, StatusFieldsOutOfRangeAreDroppedAndTheRestStored) {
-  struct Case {
-    u32 mask;
-    int state, value1, value2, value3, value4;
-    u32 taken;
-  } cases[] = {
-      {S::VALUE1 | S::VALUE2 | S::STATE, 1, 65536, 32768, 0, 0, S::VALUE1 | S::VALUE2 | S::STATE},
-      {S::VALUE1 | S::VALUE2 | S::STATE, 2, 65537, 32769, 0, 0, 0},
-      {S::VALUE1 | S::VALUE2, 0, -1, -1, 0, 0, 0},
-      {S::VALUE3 | S::VALUE4 | S::VALUE1, 0, 5, 0, 7, 2, S::VALUE1},
-      {S::VALUE3 | S::VALUE4, 0, 0, 0, 6, 1, S::VALUE3 | S::VALUE4},
-      {0, 1, 9, 9, 1, 1, 0},  // nothing carried: still reported
+  // mask (0x04 state, 0x08..0x40 value1..value4), state, value1..value4: sent, then reported.
+  const std::vector<int> cases[][2] = {
+      {{0x1C, 1, 65536, 32768, 0, 0}, {0x1C, 1, 65536, 32768, 0, 0}},
+      {{0x1C, 2, 65537, 32769, 0, 0}, {0, 0, 0, 0, 0, 0}},
+      {{0x18, 0, -1, -1, 0, 0}, {0, 0, 0, 0, 0, 0}},
+      {{0x68, 0, 5, 0, 7, 2}, {0x08, 0, 5, 0, 0, 0}},
+      {{0x60, 0, 0, 0, 6, 1}, {0x60, 0, 0, 0, 6, 1}},
+      {{0, 1, 9, 9, 1, 1}, {0, 0, 0, 0, 0, 0}},  // nothing carried: still reported
   };
-  const int n = static_cast<int>(std::size(cases));
-  for (int i = 0; i < n; ++i) {
-    const Case& c = cases[i];
+  for (int i = 0; i < static_cast<int>(std::size(cases)); ++i) {
+    const auto& v = cases[i][0];
     S r{};
-    r.slot = static_cast<s16>(2 * i);
-    r.mask = c.mask, r.state = static_cast<u8>(c.state), r.value1 = c.value1, r.value2 = c.value2;
-    r.value3 = static_cast<u8>(c.value3), r.value4 = static_cast<u8>(c.value4);
+    r.slot = static_cast<s16>(2 * i), r.mask = static_cast<u32>(v[0]), r.state = static_cast<u8>(v[1]);
+    r.value1 = v[2], r.value2 = v[3], r.value3 = static_cast<u8>(v[4]), r.value4 = static_cast<u8>(v[5]);
     sendSlot(r);
   }
   for (s16 slot : {30, -1}) {  // dropped: no packet
@@ -69,36 +55,30 @@ TEST_F(PluginTest, StatusFieldsOutOfRangeAreDroppedAndTheRestStored) {
   }
   const auto packets = frameSends(S::TYPE_INDEX);
   ASSERT_EQ(packets.size(), std::size(cases));
-  for (int i = 0; i < n; ++i) {
-    const Case& c = cases[i];
-    SCOPED_TRACE(i);
+  for (int i = 0; i < static_cast<int>(std::size(cases)); ++i) {
     const S got = slotOf(packets[i]);
-    EXPECT_EQ(packets[i].body.size(), 23u);
-    EXPECT_EQ(got.slot, 2 * i);
-    EXPECT_EQ(got.mask, c.taken);
-    EXPECT_EQ(got.state, (c.taken & S::STATE) ? c.state : 0);
-    EXPECT_EQ(got.value1, (c.taken & S::VALUE1) ? c.value1 : 0);
-    EXPECT_EQ(got.value2, (c.taken & S::VALUE2) ? c.value2 : 0);
-    EXPECT_EQ(got.value3, (c.taken & S::VALUE3) ? c.value3 : 0);
-    EXPECT_EQ(got.value4, (c.taken & S::VALUE4) ? c.value4 : 0);
+    EXPECT_EQ(std::vector<int>({int(packets[i].body.size()), got.slot}), std::vector<int>({23, 2 * i}));
+    EXPECT_EQ(std::vector<int>({int(got.mask), got.state, got.value1, got.value2, got.value3, got.value4}),
+              cases[i][1])
+        << i;
   }
 }
 
 TEST_F(PluginTest, TextsAreCutTo32Characters) {
   S r{};
-  r.slot = 29, r.mask = S::TEXT1 | S::TEXT2;
-  const std::string forty(40, 'x');
-  setText(r.text1, forty);  // 33 of its bytes kept, 32 taken
-  ASSERT_EQ(testing_support::textRecordBytes(r).size(), 23u + 40);
-  sendSlot(r);
+  r.slot = 29, r.mask = S::TEXT1 | S::TEXT2, r.text1.count = 40;
+  testing_support::Bytes body = testing_support::textRecordBytes(r);
+  ASSERT_EQ(body.size(), 23u + 40);
+  std::fill(body.begin() + 8, body.begin() + 48, 'x');  // 40 characters
+  peer.sendPacket(S::TYPE_INDEX, body);
   const auto packets = frameSends(S::TYPE_INDEX);
   ASSERT_EQ(packets.size(), 1u);
   const testing_support::Bytes& b = packets[0].body;
-  ASSERT_EQ(b.size(), 23u + 32);  // L1 = 32, L2 = 0
-  EXPECT_EQ(b[6] << 8 | b[7], 32);
-  EXPECT_EQ(std::string(b.begin() + 8, b.begin() + 40), forty.substr(0, 32));
-  EXPECT_EQ(b[40], 0);                               // the text's zero byte
-  EXPECT_EQ((std::vector<int>{b[41], b[42], b[43]}), (std::vector<int>{0, 0, 0}));  // L2 = 0 and its zero
+  ASSERT_EQ(b.size(), 23u + 32);  // L1 = 32 with 33 bytes, L2 = 0 with its zero byte
+  testing_support::Bytes expected{0, 32};
+  expected.insert(expected.end(), 32, 'x');
+  expected.insert(expected.end(), {0, 0, 0, 0});
+  EXPECT_EQ(testing_support::Bytes(b.begin() + 6, b.begin() + 44), expected);
   EXPECT_EQ(slotOf(packets[0]).mask, S::TEXT1 | S::TEXT2);
 }
 
@@ -112,74 +92,51 @@ TEST_F(PluginTest, SlotsLeftWhileTheStreamIsHalfFullComeLaterInOrder) {
   CategoryPluginStatus::instance().sendStatus(tx);
   tx.flush();
   std::vector<int> slots;
-  for (const auto& p : peer.readPackets()) slots.push_back(slotOf(p).slot);
+  for (const auto& p : peer.readPackets()) {
+    if (p.type == S::TYPE_INDEX) slots.push_back(slotOf(p).slot);
+  }
   std::vector<int> expected;
   for (int slot = 2; slot < S::N_CHANNELS; ++slot) expected.push_back(slot);
   EXPECT_EQ(slots, expected);
 }
 
-TEST_F(PluginTest, SettingsAreTakenWhateverTheirValue) {
-  MxifPlugin r{};
-  r.mask = 0x5, r.setting1 = 0xFFFFFFFF, r.setting2 = 7, r.setting3 = 0x80000000;
-  peer.send(r);
-  const auto packets = frameSends(MxifPlugin::TYPE_INDEX);
-  ASSERT_EQ(packets.size(), 1u);
-  const auto got = packets[0].as<MxifPlugin>();
-  EXPECT_EQ(got.mask, 0x5u);
-  EXPECT_EQ(got.setting1, 0xFFFFFFFFu);
-  EXPECT_EQ(got.setting2, 0u);
-  EXPECT_EQ(got.setting3, 0x80000000u);
-}
-
 TEST_F(PluginTest, InitialStatusIsEchoedOnceAndStatus1LastsOneTurn) {
   struct Step {
+    bool message;
     u32 mask;
     int status1, status5;
-    bool halfFull;      // more than half the output stream pending at the turn
-    int packets;
-    u32 reportedMask;
-    int reported1, reported5;
+    std::vector<int> reported;  // mask, status1, status5 of the report; none when empty
   } steps[] = {
-      {0x01, 5, 0, false, 1, 0x01, 5, 0},
-      {0x00, 0, 0, false, 0, 0, 0, 0},       // nothing further without a message
-      {0x02, 0, 0, false, 1, 0x02, 0, 0},
-      {0x11, 7, 2, false, 1, 0x11, 7, 1},    // status5 2 is 1
-      {0x01, 9, 0, true, 0, 0, 0, 0},        // the turn passes: status1 and the mask are gone
-      {0x00, 0, 0, false, 1, 0x00, 0, 1},
+      {true, 0x01, 5, 0, {0x01, 5, 0}},
+      {false, 0, 0, 0, {}},  // nothing further without a message
+      {true, 0x02, 0, 0, {0x02, 0, 0}},
+      {true, 0x11, 7, 2, {0x11, 7, 1}},  // status5 2 is 1
+      {true, 0x00, 0, 0, {0x00, 0, 1}},  // status1 lasted one turn
   };
   for (const auto& s : steps) {
-    SCOPED_TRACE(&s - steps);
-    if (s.mask != 0 || s.status1 != 0) {
+    if (s.message) {
       Initial r{};
       r.mask = s.mask, r.status1 = static_cast<u8>(s.status1), r.status5 = static_cast<u8>(s.status5);
       peer.send(r);
     }
-    if (s.halfFull) {
-      CategoryRegistry::instance().receiveAll();
-      auto& tx = AcknowledgeSender::instance();
-      for (int i = 0; i <= SEND_PENDING_LIMIT; ++i) tx.stream().write(0);
-      CategoryInitialStatus::instance().sendStatus(tx);
-      tx.reset();
-      continue;
+    std::vector<int> reported;
+    for (const auto& p : frameSends(Initial::TYPE_INDEX)) {
+      const auto got = p.as<Initial>();
+      EXPECT_EQ(p.body.size(), 19u);
+      EXPECT_TRUE(reported.empty());
+      reported = {int(got.mask), got.status1, got.status5};
     }
-    const auto packets = frameSends(Initial::TYPE_INDEX);
-    ASSERT_EQ(static_cast<int>(packets.size()), s.packets);
-    if (s.packets == 0) continue;
-    const auto got = packets[0].as<Initial>();
-    EXPECT_EQ(packets[0].body.size(), 19u);
-    EXPECT_EQ(got.mask, s.reportedMask);
-    EXPECT_EQ(got.status1, s.reported1);
-    EXPECT_EQ(got.status5, s.reported5);
+    EXPECT_EQ(reported, s.reported) << &s - steps;
   }
 }
 
 TEST_F(PluginTest, RestartReportsTheSettingsAndEachSlotsState) {
   MxifPlugin settings{};
-  settings.mask = 0x2, settings.setting2 = 42;
+  settings.mask = 0x2, settings.setting2 = 0xFFFFFFFF;  // any value is taken
   peer.send(settings);
   S slot{};
   slot.slot = 4, slot.mask = S::STATE | S::VALUE1 | S::TEXT1, slot.state = 1, slot.value1 = 3;
-  setText(slot.text1, "abc");
+  slot.text1 = {3, {'a', 'b', 'c'}};  // texts are not kept over a restart
   sendSlot(slot);
   Initial initial{};
   initial.mask = 0x04, initial.status3 = 1;
@@ -188,27 +145,19 @@ TEST_F(PluginTest, RestartReportsTheSettingsAndEachSlotsState) {
   runFrame(0);  // the states stored before this frame's backup copy
   peer.readPackets();
   restart();
-  runFrame(0);
-  std::vector<AckPacket> plugin, slots, initialSent;
-  for (auto& p : peer.readPackets()) {
-    if (p.type == MxifPlugin::TYPE_INDEX) plugin.push_back(p);
-    if (p.type == S::TYPE_INDEX) slots.push_back(p);
-    if (p.type == Initial::TYPE_INDEX) initialSent.push_back(p);
-  }
-  ASSERT_EQ(plugin.size(), 1u);
-  EXPECT_EQ(plugin[0].as<MxifPlugin>().mask, 0xFu);
-  EXPECT_EQ(plugin[0].as<MxifPlugin>().setting2, 42u);
+  auto sent = framePackets();
+  ASSERT_EQ(sent[MxifPlugin::TYPE_INDEX].size(), 1u);
+  EXPECT_EQ(sent[MxifPlugin::TYPE_INDEX][0].as<MxifPlugin>().mask, 0xFu);
+  EXPECT_EQ(sent[MxifPlugin::TYPE_INDEX][0].as<MxifPlugin>().setting2, 0xFFFFFFFFu);
+  const auto& slots = sent[S::TYPE_INDEX];
   ASSERT_EQ(slots.size(), 30u);
   for (int i = 0; i < 30; ++i) {
-    SCOPED_TRACE(i);
     const S got = slotOf(slots[i]);
-    EXPECT_EQ(slots[i].body.size(), 23u);
-    EXPECT_EQ(got.slot, i);
-    EXPECT_EQ(got.mask, S::STATE);
-    EXPECT_EQ(got.state, i == 4 ? 1 : 0);
-    EXPECT_EQ(got.value1, 0);
+    EXPECT_EQ(slots[i].body.size(), 23u) << i;
+    EXPECT_EQ(std::vector<int>({got.slot, int(got.mask), got.state, got.value1}),
+              std::vector<int>({i, int(S::STATE), i == 4 ? 1 : 0, 0}));
   }
-  EXPECT_TRUE(initialSent.empty());
+  EXPECT_TRUE(sent[Initial::TYPE_INDEX].empty());
 }
 
 }  // namespace
