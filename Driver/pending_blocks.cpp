@@ -12,3 +12,4 @@ void mxOsdBoardInit() {}
 // Genlock.
 void mxGenlockReset() {}
 void mxGenlockUpdate(int) {}
+

@@ -26,6 +26,7 @@
 #include "Driver/key/key.h"
 #include "Driver/xpt/dskmix.h"
 #include "Main/framework/startup.h"
+#include "Main/system/testpattern.h"
 #include "Main/framework/vsync.h"
 #include "Main/panel/led.h"
 #include "Main/transition/updater.h"
@@ -298,6 +299,17 @@ void BM_QuadLinkSdiFrame(benchmark::State& state) {
   restartInBoardMode(0);
 }
 BENCHMARK(BM_QuadLinkSdiFrame)->Unit(benchmark::kMicrosecond);
+
+// A frame with the multi-pattern test mode on all four MEs: pattern sizes, dust, bus gains, key
+// soft masks and bus filter modes set on every ME context, then written by the driver update.
+void BM_TestPatternFrame(benchmark::State& state) {
+  MxifTest& r = category::CategoryTest::instance()[1].record(0);
+  const s16 values[] = {MxifTest::MULTI_PATTERN, 2, 50, 7, 25, 10, 10, 80, 80, 20, 3, 2};
+  for (int n = 0; n < 12; ++n) r.values[n] = values[n];
+  for (auto _ : state) postVsync(platform::IRQ_VSYNC);
+  r.values[0] = 0;
+}
+BENCHMARK(BM_TestPatternFrame);
 
 }  // namespace
 

@@ -82,6 +82,39 @@ def operate():
     return body
 
 
+def gpi(entries=((0, 1, 245, 3), (57, 3, 246, 4), (58, 1, 1319, 0), (135, 3, -1, 2))):
+    """GPI port settings (type 31, 956 bytes): (entry, presence, code, mode) for the entries set."""
+    body = bytearray(struct.pack(">I", 0xFFFFFFFF) + b"\0" * 7 * 136)
+    for k, mask, code, mode in entries:
+        body[4 + 7 * k:11 + 7 * k] = struct.pack(">IhB", mask, code, mode)
+    assert len(body) == 956
+    return bytes(body)
+
+
+def inhibit(panel, flag=1):
+    """Button inhibit table of one panel (type 34, 1638 bytes)."""
+    body = struct.pack(">IHB", 1, panel, flag) + b"".join(struct.pack(">I3B", 7, k % 226, k % 12, k % 5)
+                                                        for k in range(233))
+    assert len(body) == 1638
+    return body
+
+
+def plugin_status(slot, text1=b"plug-in", text2=b"", n1=None, values=(1, 65536, 32768, 6, 1), mask=0x7F):
+    """A plug-in status slot (type 45, 23 bytes and its texts)."""
+    return struct.pack(">Ih", mask, slot) + text(text1, n1) + text(text2) + struct.pack(">BiiBB", *values)
+
+
+def test_record(me, channel, values, mask=None):
+    """A test pattern channel (type 57, 51 bytes)."""
+    mask = (1 << len(values)) - 1 if mask is None else mask
+    body = struct.pack(">IBHI20h", 0, me, channel, mask, *(list(values) + [0] * (20 - len(values))))
+    assert len(body) == 51
+    return body
+
+
+assert len(plugin_status(0)) == 23 + 7 and len(plugin_status(0, n1=-1)) == 23 - 1
+
+
 def wait(n):
     return packet(74, b"\0" * 6 + struct.pack(">h", n))
 
@@ -111,6 +144,20 @@ seeds = {
     + packet(0, key(0, 1, masks=(0x1, 0))),
     "key_bad": b"\x00" + packet(0, key()[:200]) + packet(0, key(4, 0)) + packet(0, key(0, 4))
     + packet(0, key(2, 0, b"A" * 40, b"B", n2=-1)) + packet(0, key(0, 0, b"", b"x" * 13, n1=-2)) + packet(0, key(1, 1)),
+    # The periphery records: one of each kept type, then the addresses each category drops.
+    "periphery_records": b"\x01" + packet(31, gpi()) + packet(34, inhibit(2))
+    + packet(30, struct.pack(">I6B", 0x3F, 1, 2, 0, 1, 0, 1)) + packet(35, struct.pack(">I5B", 0x1F, 1, 1, 1, 1, 9))
+    + packet(51, struct.pack(">II24h", 0, 0x01, 1, 2, 3, *[0] * 21)) + packet(44, struct.pack(">5I", 0xF, 1, 2, 3, 9))
+    + packet(45, plugin_status(29, b"x" * 40, b"ok"))
+    + packet(55, struct.pack(">I4B5HB", 0x1F, 5, 1, 2, 3, 1, 2, 3, 4, 5, 2))
+    + packet(57, test_record(3, 15, range(20))) + packet(34, inhibit(3)) + packet(34, inhibit(0xFFFF))
+    + packet(45, plugin_status(30)) + packet(45, plugin_status(-1)) + packet(57, test_record(4, 0, [1]))
+    + packet(57, test_record(0, 16, [1])) + packet(61, b"\0" * 4) + packet(62, b"") + packet(83, b"\1" * 3)
+    + packet(90, b"\2" * 9),
+    # Both test modes on every ME with values far outside what the drivers accept.
+    "test_patterns": b"\x04" + packet(57, test_record(1, 0, [1, 7, 150, 20, 150, 150, -5, 150, 150, 150, 3, 2]))
+    + packet(45, plugin_status(3, n1=-1)) + packet(57, test_record(1, 0, [2, 80, -10, 150, -3, 1, 0, 120, -1]))
+    + packet(57, test_record(1, 0, [1, -32768, -1, -1, -1, -1, -1, -1, -1, -1, -1, -32768])),
 }
 
 out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")

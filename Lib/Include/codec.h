@@ -273,6 +273,14 @@ struct FieldView {
   bool is(const X& member) const {
     return field == static_cast<const void*>(&member);
   }
+  // The element of an array of sub-records that holds the field, -1 when none does.
+  template <class X, size_t N>
+  int elementOf(const X (&array)[N]) const {
+    const u8* p = static_cast<const u8*>(field);
+    const u8* first = reinterpret_cast<const u8*>(array);
+    if (p < first || p >= first + sizeof array) return -1;
+    return static_cast<int>(static_cast<size_t>(p - first) / sizeof(X));
+  }
 };
 
 // Presence word algorithms.

@@ -14,3 +14,6 @@
 #include "Lib/Include/records/key.h"
 #include "Lib/Include/records/panel.h"
 #include "Lib/Include/records/operate.h"
+#include "Lib/Include/records/periphery.h"
+#include "Lib/Include/records/plugin.h"
+#include "Lib/Include/records/testpattern.h"

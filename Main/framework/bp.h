@@ -18,6 +18,7 @@
 #include "Main/framework/typenames.h"
 #include "Lib/Include/check.h"
 #include "Lib/Include/codec.h"
+#include "Lib/Include/text.h"
 #include "Lib/Include/types.h"
 
 namespace category {
@@ -38,6 +39,14 @@ struct RecordInfo {
   static constexpr bool PER_ME = [] {
     if constexpr (requires { T::PER_ME; }) {
       return static_cast<bool>(T::PER_ME);
+    } else {
+      return false;
+    }
+  }();
+  // Records whose field list holds texts travel in the texts' wire form (Lib/Include/text.h).
+  static constexpr bool HAS_TEXTS = [] {
+    if constexpr (requires { T::HAS_TEXTS; }) {
+      return static_cast<bool>(T::HAS_TEXTS);
     } else {
       return false;
     }
@@ -244,7 +253,7 @@ class CategoryCommon : public CategoryInterface {
   // out of range).
   void receive(RequestReceiver& rx) override {
     T in{};
-    if (!rx.readRecord(in)) return;
+    if (!readBody(rx, in)) return;
     rx.clearHeader();
     int index = indexByte(in);
     if constexpr (RecordInfo<T>::PER_ME) {
@@ -295,13 +304,45 @@ class CategoryCommon : public CategoryInterface {
   // output stream is pending.
   bool sendChannel(AcknowledgeSender& tx, int ch) {
     T& r = record(ch);
-    if (dirty[ch] == 0 && !codec::hasAny(r)) return true;
+    if (dirty[ch] == 0 && !anyPresence(r)) return true;
     if (tx.pending() > SEND_PENDING_LIMIT) return false;
     setMe(r);
-    if (!tx.writeRecord(TYPE_INDEX, r)) reportSendBufferFull();
+    if (!writePacket(tx, r)) reportSendBufferFull();
     dirty[ch] = 0;
     codec::clearPresence(r);
     return true;
+  }
+
+  // Whether any presence word of the record is set. A record of many sub-records answers it
+  // itself (T::anyPresence) rather than through a walk of its field list.
+  static bool anyPresence(const T& r) {
+    if constexpr (requires { T::anyPresence(r); }) {
+      return T::anyPresence(r);
+    } else {
+      return codec::hasAny(r);
+    }
+  }
+
+  // Reads a record from the packet body; false (logged when short) when it must be dropped.
+  static bool readBody(RequestReceiver& rx, T& in) {
+    if constexpr (RecordInfo<T>::HAS_TEXTS) {
+      if (libmx::readTextRecord(rx, in)) return true;
+      rx.reportShort();
+      return false;
+    } else {
+      return rx.readRecord(in);
+    }
+  }
+
+  // Writes the record's packet; false when it does not fit.
+  static bool writePacket(AcknowledgeSender& tx, const T& r) {
+    if constexpr (RecordInfo<T>::HAS_TEXTS) {
+      if (!tx.beginPacket(TYPE_INDEX, libmx::textRecordWireLength(r))) return false;
+      libmx::writeTextRecord(tx.stream(), r);
+      return true;
+    } else {
+      return tx.writeRecord(TYPE_INDEX, r);
+    }
   }
 
   void setMe(T& r) {

@@ -17,10 +17,17 @@
 #include "Main/panel/led.h"
 #include "Main/panel/operate.h"
 #include "Main/panel/panelconfig.h"
+#include "Main/panel/gpi.h"
+#include "Main/panel/inhibit.h"
+#include "Main/panel/menulock.h"
+#include "Main/panel/recentcolor.h"
 #include "Main/bus/sourcelink.h"
 #include "Main/framework/startup.h"
 #include "Main/media/still.h"
+#include "Main/system/initialstatus.h"
+#include "Main/system/plugin.h"
 #include "Main/system/system.h"
+#include "Main/system/testpattern.h"
 #include "Main/bus/xpt.h"
 
 namespace {
@@ -72,8 +79,12 @@ void createCategories() {
   enter(CategoryStillStatus::instance());
   enter(CategoryControlPanelConfig::instance());
   enter(CategorySystem::instance());
+  enter(CategorySystemMenuLock::instance());
+  enter(CategoryGpiInOut::instance());
   enter(CategoryExtendedDisplay::instance());
   enter(CategoryCustomInfo::instance());
+  enter(CategoryButtonInhibit::instance());
+  enter(CategoryConfigMenuLock::instance());
   enter(CategoryOperate::instance());
   enter(CategorySourceLink::instance());
   enter(CategoryXpt::instance());
@@ -82,10 +93,15 @@ void createCategories() {
   enter(CategoryInputDvi::instance());
   enter(CategoryInputVideo::instance());
   enter(CategoryOutput::instance());
+  enter(CategoryPlugin::instance());
+  enter(CategoryPluginStatus::instance());
   for (int me = 0; me < N_ME; ++me) enter(CategoryBus::instance()[me]);
   for (int me = 0; me < N_ME; ++me) enter(CategoryBusStatus::instance()[me]);
   enter(CategoryLed::instance());
   for (int me = 0; me < N_ME; ++me) enter(CategoryMeLed::instance()[me]);
+  enter(CategoryRecentColor::instance());
+  enter(CategoryInitialStatus::instance());
+  for (int me = 0; me < N_ME; ++me) enter(CategoryTest::instance()[me]);
   enter(CategoryButtonEvent::instance());
   enter(CategoryFaderEvent::instance());
 }

@@ -19,6 +19,27 @@ class CategoryChannels : public CategoryCommon<T> {
   }
 };
 
+// A record category whose records live in the object, outside the backup image: every start
+// begins from the defaults.
+template <class T>
+class CategoryInObject : public CategoryCommon<T> {
+ public:
+  int bindStorage(void* area) override {
+    (void)area;
+    for (auto& r : own_) r = T{};
+    this->records = own_;
+    return 0;
+  }
+  void resume(const void* saved, int flag = 0) override {
+    (void)saved;
+    (void)flag;
+    this->initData();
+  }
+
+ private:
+  T own_[CategoryCommon<T>::N_CHANNELS] = {};
+};
+
 // A record category that also owns command types (or record types without a category of their
 // own). Such a message is taken whole and not acted on: the dispatcher has already taken its body
 // out of the request stream, so the stream stays in step whatever the body holds.

@@ -1,12 +1,16 @@
 #pragma once
 // Test ground for one category: a registry emptied before the test's categories register, the
 // front end's peer with a connected link, and stand-ins for the categories it talks to.
+#include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "Lib/Include/storage.h"
 #include "Main/framework/bp.h"
 #include "Main/framework/startup.h"
 #include "Main/framework/vsync.h"
+#include "Platform/platform.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/frontend_peer.h"
 
@@ -80,12 +84,12 @@ class SystemCategoriesTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
+    platform::writeMem32(NON_VOLATILE_BASE, 0);  // a cold start, whatever image an earlier test left
     reg().reset();
     peer.reset();
     AcknowledgeSender::instance().reset();
     createCategories();
     reg().initialize();
-    reg().initializeAll();  // whatever image an earlier test left in the non-volatile window
     peer.write({0, 0});  // the front end's first bytes connect the link
     reg().receiveAll();
     testing_support::consoleClear();
@@ -112,6 +116,20 @@ class SystemCategoriesTest : public testing_support::BoardTest {
     return peer.readPackets();
   }
 
+  // Runs a frame; returns the packets that it sent, by type.
+  std::map<int, std::vector<testing_support::AckPacket>> framePackets() {
+    runFrame(0);
+    std::map<int, std::vector<testing_support::AckPacket>> out;
+    for (auto& p : peer.readPackets()) out[p.type].push_back(p);
+    return out;
+  }
+  std::vector<testing_support::AckPacket> frameSends(int type) { return framePackets()[type]; }
+  // A restart on the same board: the backup image as the last frame left it comes back.
+  static void restart() {
+    const u32 bytes = BUF_SIZE * 4;
+    std::memcpy(platform::memory(NON_VOLATILE_BASE, bytes), platform::memory(BACKUP_BUFFER_ADR, bytes), bytes);
+    category::CategoryRegistry::instance().initialize();
+  }
   testing_support::FrontendPeer peer;
 };
 

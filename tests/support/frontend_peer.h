@@ -6,6 +6,7 @@
 
 #include "Main/framework/link.h"
 #include "Lib/Include/codec.h"
+#include "Lib/Include/text.h"
 
 namespace testing_support {
 
@@ -19,6 +20,17 @@ Bytes recordBytes(const T& r) {
   Bytes body(codec::wireSize<T>());
   codec::encode(r, body.data(), body.size());
   return body;
+}
+
+// The wire form of a record whose field list holds texts.
+template <class T>
+Bytes textRecordBytes(const T& r) {
+  struct Out {
+    Bytes b;
+    void write(u8 x) { b.push_back(x); }
+  } out;
+  libmx::writeTextRecord(out, r);
+  return out.b;
 }
 
 struct AckPacket {

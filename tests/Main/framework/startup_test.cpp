@@ -340,8 +340,8 @@ TEST_F(StartupTest, FailedCheckInARefreshEndsOnlyThatPass) {
   writeMem32(WARM_FLAG, 1);
   vsyncSetFrameWork(nullptr);  // the registry's process
   test_categories::calls().clear();
-  FailingRefresh<category::TYPE_SYSTEM_MENU_LOCK> first;
-  FailingRefresh<category::TYPE_GPI_IN_OUT> second;
+  FailingRefresh<category::TYPE_PLUGIN_STORAGE> first;
+  FailingRefresh<category::TYPE_GPI_IN_STATUS> second;
   first.failFrom = 2;
   first.failTo = 3;
   second.failFrom = 100;
@@ -354,10 +354,10 @@ TEST_F(StartupTest, FailedCheckInARefreshEndsOnlyThatPass) {
   EXPECT_EQ(second.passes, 3);  // not reached in the two passes that failed before it
   EXPECT_EQ(consoleCount("refresh stopped at tests/Main/framework/startup_test.cpp"), 2);
   const auto& calls = test_categories::calls();
-  EXPECT_GE(std::count(calls.begin(), calls.end(), "update 30/0"), 5);
+  EXPECT_GE(std::count(calls.begin(), calls.end(), "update 61/0"), 5);
 }
 
-struct Kept : TestCategory<Rec<category::TYPE_SYSTEM_MENU_LOCK>> {
+struct Kept : TestCategory<Rec<category::TYPE_PLUGIN_STORAGE>> {
   u8& a() { return this->record(0).a; }
 };
 

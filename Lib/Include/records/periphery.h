@@ -1,0 +1,155 @@
+#pragma once
+// Records of the panel periphery that this system checks, keeps and reports for the front end
+// without acting on them: GPI port settings (type 31), button inhibit tables (type 34), the system
+// and configuration menu locks (types 30 and 35) and the recently used colours (type 51).
+#include <cstddef>
+
+#include "Lib/Include/type_index.h"
+#include "Lib/Include/types.h"
+
+// The name of element k of an array of sub-records in a field list ("entry12"). It lives only for
+// the call: visitors copy the prefixes they keep.
+class ElementName {
+ public:
+  ElementName(const char* base, int k) {
+    int n = 0;
+    while (base[n] != 0 && n < LAST - 4) text_[n] = base[n], ++n;
+    char digits[4];
+    int d = 0;
+    do {
+      digits[d++] = static_cast<char>('0' + k % 10);
+      k /= 10;
+    } while (k > 0 && d < 4);
+    while (d > 0) text_[n++] = digits[--d];
+    text_[n] = 0;
+  }
+  operator const char*() const { return text_; }
+
+ private:
+  static constexpr int LAST = 23;
+  char text_[LAST + 1];
+};
+
+// Whether any entry of an array of sub-records has a presence bit set.
+template <class E, int N>
+bool anyEntryPresence(const E (&entries)[N]) {
+  for (const E& e : entries) {
+    if (e.mask != 0) return true;
+  }
+  return false;
+}
+
+// One GPI port: its code (by the rule of its group) and its mode.
+struct GpiEntry {
+  u32 mask = 0;
+  s16 code = 0;  // bit 0
+  u8 mode = 0;   // bit 1: 0..3
+  u8 reserved = 0;
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("mask", r.mask);
+    v.field("code", r.code, r.mask, 0);
+    v.field("mode", r.mode, r.mask, 1);
+  }
+};
+static_assert(sizeof(GpiEntry) == 8);
+
+// GPI port settings: 136 ports in nine groups of 18, 8, 8, 8, 16, 48, 10, 10 and 10 entries.
+// Groups 1..5 take codes 0..245, groups 6..9 the extended code set.
+struct MxifGpiInOut {
+  static constexpr int TYPE_INDEX = category::TYPE_GPI_IN_OUT;
+  static constexpr int N_ENTRIES = 136;
+  static constexpr int FIRST_EXTENDED = 58;  // the first entry of group 6
+
+  u32 mask = 0;  // names no field: always reported as 0
+  GpiEntry entries[N_ENTRIES];
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("mask", r.mask);
+    for (int k = 0; k < N_ENTRIES; ++k) v.sub(ElementName("entry", k), r.entries[k]);
+  }
+  static bool anyPresence(const MxifGpiInOut& r) { return r.mask != 0 || anyEntryPresence(r.entries); }
+};
+static_assert(sizeof(MxifGpiInOut) == 1092);
+
+// One entry of a panel's button inhibit table.
+struct InhibitEntry {
+  u32 mask = 0;
+  u8 code = 0;    // bit 0: 0..224
+  u8 select = 0;  // bit 1: 0..10
+  u8 mode = 0;    // bit 2: 0..3
+  u8 reserved = 0;
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("mask", r.mask);
+    v.field("code", r.code, r.mask, 0);
+    v.field("select", r.select, r.mask, 1);
+    v.field("mode", r.mode, r.mask, 2);
+  }
+};
+static_assert(sizeof(InhibitEntry) == 8);
+
+// Button inhibit table of one control panel (channel = panel 0..2).
+struct MxifButtonInhibit {
+  static constexpr int TYPE_INDEX = category::TYPE_BUTTON_INHIBIT;
+  static constexpr int N_CHANNELS = 3;
+  static constexpr int N_ENTRIES = 233;
+
+  u32 mask = 0;
+  u16 panel = 0;  // always carried; the channel
+  u8 flag = 0;    // bit 0: 0..1
+  u8 reserved = 0;
+  InhibitEntry entries[N_ENTRIES];
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("mask", r.mask);
+    v.field("panel", r.panel);
+    v.field("flag", r.flag, r.mask, 0);
+    for (int k = 0; k < N_ENTRIES; ++k) v.sub(ElementName("entry", k), r.entries[k]);
+  }
+  static bool anyPresence(const MxifButtonInhibit& r) { return r.mask != 0 || anyEntryPresence(r.entries); }
+};
+static_assert(sizeof(MxifButtonInhibit) == 1872);
+static_assert(offsetof(MxifButtonInhibit, panel) == 4 && offsetof(MxifButtonInhibit, flag) == 6);
+
+// Menu lock flags (0 unlocked, 1 locked), flag n under bit n.
+template <int TYPE, int N>
+struct MenuLockRecord {
+  static constexpr int TYPE_INDEX = TYPE;
+  static constexpr int N_FLAGS = N;
+
+  u32 mask = 0;
+  u8 flags[N] = {};
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("mask", r.mask);
+    v.each("flags", r.flags, r.mask, 0);
+  }
+};
+struct MxifSystemMenuLock : MenuLockRecord<category::TYPE_SYSTEM_MENU_LOCK, 6> {};
+struct MxifConfigMenuLock : MenuLockRecord<category::TYPE_CONFIG_MENU_LOCK, 5> {};
+
+// The eight most recently used colours, colour 0 the most recent.
+struct MxifRecentColor {
+  static constexpr int TYPE_INDEX = category::TYPE_RECENT_COLOR;
+  static constexpr int N_COLORS = 8;
+
+  u32 mask = 0;       // names no field
+  u32 colorMask = 0;  // bit n: colour n
+  s16 colors[N_COLORS][3] = {};  // three values, compared only for equality
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("mask", r.mask);
+    v.mask("colorMask", r.colorMask);
+    static constexpr const char* NAMES[N_COLORS] = {"color0", "color1", "color2", "color3",
+                                                    "color4", "color5", "color6", "color7"};
+    for (int n = 0; n < N_COLORS; ++n) v.field(NAMES[n], r.colors[n], r.colorMask, n);
+  }
+};
+static_assert(sizeof(MxifRecentColor) == 56);

@@ -1,0 +1,71 @@
+#include "Main/system/plugin.h"
+
+#include <cstring>
+
+namespace category {
+
+using S = MxifPluginStatus;
+
+CategoryPlugin& CategoryPlugin::instance() {
+  static CategoryPlugin cat;
+  return cat;
+}
+
+CategoryPluginStatus& CategoryPluginStatus::instance() {
+  static CategoryPluginStatus cat;
+  return cat;
+}
+
+int CategoryPluginStatus::bindStorage(void* area) {
+  for (auto& s : slots_) s = S{};
+  records = slots_;
+  savedStates_ = static_cast<u8*>(area);
+  return SAVED_BYTES;
+}
+
+void CategoryPluginStatus::initData() {
+  for (int i = 0; i < N_CHANNELS; ++i) record(i).slot = static_cast<s16>(i);
+}
+
+void CategoryPluginStatus::resume(const void* saved, int flag) {
+  if (flag != 0) return;
+  const u8* states = static_cast<const u8*>(saved);
+  for (int i = 0; i < N_CHANNELS; ++i) {
+    S& r = record(i);
+    r.slot = static_cast<s16>(i);
+    r.state = states[i] <= 1 ? states[i] : 0;  // a damaged byte is no state
+    r.mask |= S::STATE;
+  }
+}
+
+void CategoryPluginStatus::storeBackup() {
+  MX_CHECK(savedStates_ != nullptr);  // bound at start-up
+  for (int i = 0; i < N_CHANNELS; ++i) savedStates_[i] = record(i).state;
+}
+
+void CategoryPluginStatus::receive(RequestReceiver& rx) {
+  S in{};
+  if (!readBody(rx, in)) return;
+  rx.clearHeader();
+  if (in.slot < 0 || in.slot >= N_CHANNELS) return;
+  assign(in, in.slot);
+}
+
+void CategoryPluginStatus::assign(const S& in, int idx) {
+  S accepted = in;
+  accepted.mask = in.mask & (S::TEXT1 | S::TEXT2);
+  auto take = [&](u32 bit, bool valid) {
+    if ((in.mask & bit) != 0 && valid) accepted.mask |= bit;
+  };
+  take(S::STATE, in.state <= 1);
+  take(S::VALUE1, 0 <= in.value1 && in.value1 <= 0x10000);
+  take(S::VALUE2, 0 <= in.value2 && in.value2 <= 0x8000);
+  take(S::VALUE3, in.value3 <= 6);
+  take(S::VALUE4, in.value4 <= 1);
+  S& live = record(idx);
+  libmx::mergeTextRecord(live, accepted);
+  live.slot = static_cast<s16>(idx);  // whatever a record built elsewhere carried
+  dirty[idx] = 1;
+}
+
+}  // namespace category

@@ -1,0 +1,172 @@
+// Test patterns through the request ring, in the categories that start-up creates: the driver calls
+// of the two test modes, and the filter registers they reach.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "Common/reg.h"
+#include "Driver/filter/filter.h"
+#include "Driver/filter/regs.h"
+#include "Lib/Include/data_internal.h"
+#include "Main/system/testpattern.h"
+#include "tests/Main/category_fixture.h"
+#include "tests/support/board_fixture.h"
+
+namespace {
+
+using namespace category;
+
+// The calls the recorders saw, as "function context target arguments...".
+std::vector<std::string>& calls() {
+  static std::vector<std::string> log;
+  return log;
+}
+
+void note(const char* fn, int target, std::initializer_list<double> args) {
+  std::string s = std::string(fn) + " " + std::to_string(mxCurrentContext()) + " " + std::to_string(target);
+  for (double a : args) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, " %g", a);
+    s += buf;
+  }
+  calls().push_back(s);
+}
+
+const TestPatternDrivers RECORDERS{
+    [](int t, float w, float h, int x, int y) { note("size", t, {w, h, double(x), double(y)}); },
+    [](int t, int dir, float amp, float freq, float phase) { note("mod", t, {double(dir), amp, freq, phase}); },
+    [](int t, int dir, int pattern) { note("pattern", t, {double(dir), double(pattern)}); },
+    [](int t, float l, float top, float w, float h, float s) { note("soft", t, {l, top, w, h, s}); },
+    [](int t, int on, float gain, int dust) { note("dust", t, {double(on), gain, double(dust)}); },
+    [](int t, int on, float gain) { note("gain", t, {double(on), gain}); },
+    [](int t, int on, int mode) { note("busMode", t, {double(on), double(mode)}); },
+};
+
+class TestPatternTest : public test_categories::StartedSystemTest {
+ protected:
+  void SetUp() override {
+    mxFilterReset();
+    StartedSystemTest::SetUp();
+    calls().clear();
+    drivers_ = testPatternDrivers();
+  }
+  void TearDown() override {
+    testPatternDrivers() = drivers_;
+    StartedSystemTest::TearDown();
+  }
+  // Sends entries 0.. of a channel of an ME and runs a frame.
+  void sendValues(int me, int channel, std::vector<int> values) {
+    MxifTest r{};
+    r.me = static_cast<u8>(me), r.channel = static_cast<u16>(channel);
+    for (size_t n = 0; n < values.size(); ++n) r.values[n] = static_cast<s16>(values[n]), r.valueMask |= 1u << n;
+    peer.send(r);
+    runFrame(0);
+  }
+  // The recorded calls of one function on ME 1's context.
+  static std::vector<std::string> callsOf(const std::string& fn) {
+    std::vector<std::string> out;
+    for (const auto& c : calls()) {
+      if (c.rfind(fn + " 12816 ", 0) == 0) out.push_back(c.substr(fn.size() + 7));
+    }
+    return out;
+  }
+
+  TestPatternDrivers drivers_{};
+};
+
+TEST_F(TestPatternTest, OnlyChannel0OfMe1SetsEveryMeWithValuesInTheDriversRanges) {
+  testPatternDrivers() = RECORDERS;
+  for (int me : {0, 2, 3}) sendValues(me, 0, {1});
+  sendValues(1, 5, {1});
+  EXPECT_TRUE(calls().empty());
+  sendValues(1, 0, {1});
+  ASSERT_EQ(calls().size(), 4u * 15);  // per ME: 5 sizes, 2 dusts, 2 gains, 4 soft masks, 2 bus modes
+  for (int me = 0; me < 4; ++me) EXPECT_EQ(calls()[15 * me].substr(0, 10), "size " + std::to_string(12816 + me));
+  struct Case {
+    std::vector<int> values;
+    const char* fn;
+    std::vector<std::string> expected;  // target and arguments of the first calls on ME 1's context
+    size_t count;
+  } cases[] = {
+      {{1, 3}, "size", {"5632 0.125 0.125 3 3", "4613 0.125 0.125 3 3"}, 5},
+      {{1, 0}, "size", {"5632 1 1 0 0"}, 5},
+      {{1, 7}, "size", {"5632 0.125 0.125 3 3"}, 5},
+      {{1, -2}, "size", {"5632 1 1 0 0"}, 5},
+      {{1, 0, 0, 9}, "dust", {"5632 0 0 9", "4613 0 0 9"}, 2},
+      {{1, 0, 25, 3}, "dust", {"5632 1 0.25 3", "4613 1 0.25 3"}, 2},
+      {{1, 0, 150, 20}, "dust", {"5632 1 1 15"}, 2},
+      {{1, 0, 0, 0, 50}, "gain", {"4608 1 0.5", "4609 1 0.5"}, 2},
+      {{1, 0, 0, 0, 0, 10, 20, 30, 40, 25}, "soft", {"4613 0.1 0.2 0.3 0.4 0.25", "4615 0.1 0.2 0.3 0.4 0.25"}, 4},
+      {{1, 0, 0, 0, 0, 150, -5, 100, 0, 0}, "soft", {"4613 1 0 1 0 0"}, 4},
+      {{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 2}, "busMode", {"4608 1 1", "4609 1 0"}, 2},
+      {{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1}, "busMode", {"4608 0 0", "4609 1 1"}, 2},
+      {{2, 20, 30, 50, 7, 0, 1, 25, 100}, "mod", {"4613 5408 0.2 50 0.25", "4613 5409 0.3 7 1"}, 10},
+      {{2, 80, -10, 150, -3, 0, 0, 120, -1}, "mod", {"4613 5408 0.5 100 1", "4613 5409 0 0 0"}, 10},
+      {{2, 0, 0, 0, 0, 5, 0}, "pattern", {"4613 5408 5411", "4613 5409 5410", "4615 5408 5411"}, 10},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.fn << " " << c.values[1]);
+    calls().clear();
+    sendValues(1, 0, c.values);
+    const auto got = callsOf(c.fn);
+    ASSERT_EQ(got.size(), c.count);
+    EXPECT_EQ(std::vector<std::string>(got.begin(), got.begin() + c.expected.size()), c.expected);
+  }
+  // The background comes last in the wipe-modulation mode; leaving a mode writes nothing.
+  EXPECT_EQ(callsOf("pattern").back(), "5632 5409 5410");
+  calls().clear();
+  sendValues(1, 0, {0});
+  EXPECT_TRUE(calls().empty());
+}
+
+TEST_F(TestPatternTest, RecordsAreRoutedByMeAndChannelAndEchoedAsReceived) {
+  MxifTest r{};
+  r.me = 3, r.channel = 15, r.valueMask = 1u << 19 | 1u << 1, r.values[1] = 9999, r.values[19] = -7;
+  r.values[2] = 5;  // no bit
+  peer.send(r);
+  auto echoes = frameSends(MxifTest::TYPE_INDEX);
+  ASSERT_EQ(echoes.size(), 1u);
+  const auto got = echoes[0].as<MxifTest>();
+  EXPECT_EQ(echoes[0].body.size(), 51u);
+  EXPECT_EQ(std::vector<int>({got.me, got.channel, int(got.valueMask), got.values[1], got.values[19], got.values[2]}),
+            std::vector<int>({3, 15, 1 << 19 | 1 << 1, 9999, -7, 0}));
+  EXPECT_EQ(CategoryTest::instance()[3].record(15).values[1], 9999);
+  for (auto [me, channel] : {std::pair{4, 0}, std::pair{0, 16}}) {
+    r.me = static_cast<u8>(me), r.channel = static_cast<u16>(channel);
+    peer.send(r);
+    EXPECT_TRUE(frameSends(MxifTest::TYPE_INDEX).empty()) << me << " " << channel;
+  }
+}
+
+// Over the real drivers: the filter registers of ME 2 after the next driver updates, and values
+// far outside the drivers' ranges keep the frame, its status and its backup copy going.
+TEST_F(TestPatternTest, FilterRegistersAndOutOfRangeValues) {
+  using namespace filter_regs;
+  const u32 me2 = mxMeBase(1);
+  sendValues(1, 0, {1, 7, 50, 3, 0, 0, 0, 0, 0, 0, 3});
+  for (int f = 0; f < 5; ++f) runFrame(0);
+  EXPECT_EQ(platform::regPeek(me2 + DUST_VALUE[0]), GAIN_BASE + 511 + (3u << DUST_SHIFT));
+  EXPECT_EQ(platform::regPeek(me2 + DUST_CONTROL1[0]), ACTIVE + DUST_CODE);
+  EXPECT_EQ(platform::regPeek(me2 + BUS_VALUE), BUS_RUN);
+  EXPECT_EQ(platform::regPeek(me2 + BUS_CONTROL2), ACTIVE + BUS_MODE_CODE - BUS_MODE1_CLEAR);
+
+  const std::vector<int> wild[] = {{1, 7, 150, 20, 150, 150, 150, 150, 150, 150, 1},
+                                   {2, 80, 80, 500, -5, 1, 1, 300, -300}};
+  for (int i = 0; i < 2; ++i) {
+    sendValues(1, 0, wild[i]);
+    MxifPluginStatus slot{};
+    slot.slot = 3, slot.mask = MxifPluginStatus::STATE, slot.state = static_cast<u8>(i);
+    peer.sendPacket(MxifPluginStatus::TYPE_INDEX, testing_support::textRecordBytes(slot));
+    EXPECT_EQ(frameSends(MxifPluginStatus::TYPE_INDEX).size(), 1u) << i;                // status goes on
+    EXPECT_EQ(CategoryRegistry::instance().storageOf(TYPE_PLUGIN_STATUS, 0)[3], i) << i;  // and the backup
+    if (i == 0) {
+      EXPECT_EQ(platform::regPeek(me2 + DUST_VALUE[0]), GAIN_BASE + 1023 + (15u << DUST_SHIFT));
+    }
+  }
+  EXPECT_EQ(testing_support::consoleCount("Assertion failed"), 0) << testing_support::consoleText();
+  EXPECT_EQ(CategoryTest::instance()[1].record(0).values[3], 500);  // kept as received
+}
+
+}  // namespace
