@@ -5,7 +5,9 @@
 
 #include "Driver/blocks.h"
 #include "Driver/core/core.h"
+#include "Driver/filter/regs.h"
 #include "Driver/key/key.h"
+#include "Driver/transition/transition.h"
 #include "Driver/xpt/dskmix.h"
 #include "Driver/xpt/xpt.h"
 #include "Lib/Include/check.h"
@@ -317,6 +319,61 @@ TEST_F(KeyTest, ChangedSettingsAgainstTheLatch) {
   mxKeySetClipGain(MX_KEY2, 1, 0, 0, 0, 0);
   mxKeyLatchParams();
   EXPECT_EQ(mxKeyParamsChanged(MX_CONTEXT_ME3, MX_KEY2), 1);
+}
+
+TEST_F(KeyTest, TransitionAndFilterDriversReachTheKeys) {
+  // Key 2 of ME1 wipes with latency 1 (image: control 0x11, edge -3840, slope 606, border 432,
+  // mix 0). While the image waits, a frame whose key settings changed since the last latch clears
+  // the five words; the delay flag holds key 2's level back two frames.
+  const u32 block = MX_ME1_BASE + 0x6C00;
+  const u32 cleared[] = {0, 0x30, 0x34, 0x38, 0x3C};
+  const u32 S = 0xA5A5A5A5, image[] = {0x11, static_cast<u32>(-3840), 606, 432, 0};
+  enum Words { CLEARED, KEPT, IMAGE };
+  struct Frame {
+    int latency;
+    bool change;
+    Words words;
+    u32 level;
+  } frames[] = {
+      {1, true, CLEARED, 0}, {1, false, KEPT, 0},     {1, true, IMAGE, 512},
+      {0, true, IMAGE, 512}, {1, true, CLEARED, 512}, {1, false, KEPT, 512},
+  };
+  mxTransSetType(MX_KEY2, 5380, 0.1f, 0.1f);
+  mxKeySetLevel(MX_KEY2, 0.5f);
+  for (int f = 0; f < 6; ++f) {
+    const Frame& fr = frames[f];
+    mxTransSetLatency(MX_KEY2, fr.latency);
+    if (fr.change) mxKeySetClipGain(MX_KEY2, f % 3, 0.0f, 1.0f, 1.0f, 1.0f);
+    for (u32 w : cleared) regPoke(block + w, S);
+    mxUpdateEarly();
+    mxKeyUpdateMixer();
+    mxKeyLatchParams();
+    for (int k = 0; k < 5; ++k) {
+      u32 want = fr.words == CLEARED ? 0 : fr.words == KEPT ? S : image[k];
+      EXPECT_EQ(regPeek(block + cleared[k]), want) << "frame " << f << " word " << k;
+    }
+    EXPECT_EQ(regPeek(MIX1 + 88) & 0xFFFF, fr.level) << "frame " << f;
+  }
+
+  // Filter parameters of key 2 scale its box mask in set B; mode bit 2 with full density asks its
+  // filter to pass the key (flag A), shown with the full-frame mask (flag B) in the filter control.
+  mxKeySetMask(MX_KEY2, 0.25f, 0.5f, 0.5f, 0.25f, 1, 0);
+  mxFilterSetParameters(MX_KEY2, 0.1f, 0.2f, 0.5f, 0.25f);
+  mxKeyWriteParams();
+  expectRegs({{0x82006A90, 239}, {0x82006A94, 135}, {0x82006A98, 719}, {0x82006A9C, 202}}, "filter box");
+  const u32 control = MX_ME1_BASE + filter_regs::KEY_FILTER + filter_regs::KEY_STRIDE + filter_regs::FILTER_CONTROL;
+  mxKeySetMask(MX_KEY2, 0.0f, 0.0f, 1.0f, 1.0f, 1, 0);
+  struct Pass {
+    int flags;
+    float density;
+    u32 control;
+  } passes[] = {{4, 1.0f, 2}, {3, 1.0f, 0}, {7, 1.0f, 2}, {4, 0.99f, 0}};
+  for (auto p : passes) {
+    mxKeySetClipGain(MX_KEY2, p.flags, 0.0f, 1.0f, 1.0f, p.density);
+    mxKeySetClipGain(MX_DSK2, 4, 0.0f, 1.0f, 1.0f, 1.0f);  // DSKs have no key filter
+    mxFilterUpdate();
+    EXPECT_EQ(regPeek(control), p.control) << p.flags << " " << p.density;
+  }
 }
 
 TEST_F(KeyTest, RefusedCallsChangeNothing) {
