@@ -5,22 +5,36 @@
 
 #include "Driver/blocks.h"
 #include "Driver/core/core.h"
+#include "Driver/filter/regs.h"
 #include "Driver/key/key.h"
+#include "Driver/key/regs.h"
+#include "Driver/transition/regs.h"
+#include "Driver/transition/transition.h"
 #include "Driver/xpt/dskmix.h"
 #include "Driver/xpt/xpt.h"
 #include "Lib/Include/check.h"
+#include "Lib/Include/storage.h"
 #include "tests/support/board_fixture.h"
 
+using namespace keyreg;
 using namespace platform;
 using testing_support::BoardTest;
 using testing_support::consoleCount;
 
 namespace {
 
-constexpr u32 NV_MARKER = 0x81800000 + 0x14028;
-constexpr u32 NV_MODE = 0x81800000 + 0x1402C;
-// Key mixers of ME1 and ME2 (normal mode): set A and set B.
-constexpr u32 MIX1 = 0x82004500, MIX1_B = 0x82004800;
+constexpr u32 NV_MARKER = NON_VOLATILE_BASE + STORAGE_BOARD_MODE_MARKER;
+constexpr u32 NV_MODE = NON_VOLATILE_BASE + STORAGE_BOARD_MODE;
+// Set A of the parameter block of ME key k (0..3) in an ME bank, of DSK n and of key layer channel
+// n; the chroma keyer of ME key k.
+constexpr u32 meKey(u32 bank, u32 k) { return bank + KEY_BLOCK + KEY_STRIDE * k; }
+constexpr u32 dsk(u32 n) { return DSK_BLOCK + LAYER_STRIDE * n; }
+constexpr u32 usk(u32 n) { return USK_BLOCK + LAYER_STRIDE * n; }
+constexpr u32 chroma(u32 bank, u32 k) { return bank + CHROMA_BLOCK + KEY_STRIDE * k; }
+constexpr u32 me1Key(u32 k) { return meKey(MX_ME1_BASE, k); }
+// Key mixer of ME1 (normal mode): set A, set B, and a word of key k in set A.
+constexpr u32 MIX1 = MX_ME1_BASE + MIXER_A, MIX1_B = MX_ME1_BASE + MIXER_B;
+constexpr u32 mixKey(u32 word, u32 k) { return MIX1 + word + MIX_KEY_STRIDE * k; }
 
 struct Reg {
   u32 adr, value;
@@ -28,17 +42,9 @@ struct Reg {
 
 class KeyTest : public BoardTest {
  protected:
-  void SetUp() override {
-    BoardTest::SetUp();
-    mxCoreReset();
-    mxXptReset();
-    mxDskReset();
-    mxKeyReset();
-    mxSetContext(MX_CONTEXT_ME1);
-  }
   void boardMode(int mode) {
-    KeyTest::SetUp();
-    writeMem32(NV_MARKER, mode == 0 ? 0 : 0x54AA1234);
+    SetUp();
+    writeMem32(NV_MARKER, mode == 0 ? 0 : BOARD_MODE_MARKER);
     writeMem32(NV_MODE, static_cast<u32>(mode));
     mxBoardInit();
     mxSetContext(MX_CONTEXT_ME1);
@@ -120,7 +126,7 @@ TEST_F(KeyTest, EarlyUpdateLogOfAnMeKeyItsChromaKeyerADskAndAKeyLayerChannel) {
     }
     // Key writes start at ME1 key 1; each ME key is 25 words and its chroma keyer 11.
     size_t start = 0;
-    while (start < log.size() && log[start].adr != (mode == 1 ? 0x86006200u : 0x82006200u)) ++start;
+    while (start < log.size() && log[start].adr != meKey(mode == 1 ? MX_ME1_PAIRED_BASE : MX_ME1_BASE, 0)) ++start;
     ASSERT_GE(log.size() - start, 8u * 36 + 8 * 25) << mode;
     const size_t at[] = {start + 5 * 36, start + 8 * 36, start + 8 * 36 + 4 * 25};
     const size_t len[] = {36, 25, 25};
@@ -128,7 +134,7 @@ TEST_F(KeyTest, EarlyUpdateLogOfAnMeKeyItsChromaKeyerADskAndAKeyLayerChannel) {
     for (int part = 0; part < 3; ++part) {
       for (size_t k = 0; k < len[part]; ++k, ++g) {
         Reg want = golden[g];
-        if (mode == 1 && (want.adr >> 12) == 0x83006) want.adr += 0x04000000;  // the paired ME2 bank
+        if (mode == 1 && (want.adr >> 12) == 0x83006) want.adr += MX_ME2_PAIRED_BASE - MX_ME2_BASE;
         EXPECT_EQ(log[at[part] + k].adr, want.adr) << "mode " << mode << " entry " << g;
         EXPECT_EQ(log[at[part] + k].value, want.value) << "mode " << mode << " entry " << g;
       }
@@ -138,7 +144,7 @@ TEST_F(KeyTest, EarlyUpdateLogOfAnMeKeyItsChromaKeyerADskAndAKeyLayerChannel) {
   mxSetContext(MX_CONTEXT_ME1);
   mxSetColor(MX_COLOR_KEY1_MATTE, 100, 200, 300);
   mxUpdateEarly();
-  expectRegs({{0x86006230, 0x12C32064}});
+  expectRegs({{meKey(MX_ME1_PAIRED_BASE, 0) + MATTE, 0x12C32064}});
 }
 
 TEST_F(KeyTest, ContextsWithoutHardwareTakeEverySetterAndWriteNothing) {
@@ -185,31 +191,37 @@ TEST_F(KeyTest, SetterValuesAsWritten) {
     std::vector<Reg> regs;
   } cases[] = {
       {"level 1.0, then -1 keeps it", [] { mxKeySetLevel(MX_KEY1, 1.0f); mxKeySetLevel(MX_KEY1, -1.0f); },
-       {{MIX1 + 72, 1024 | 0x40000}}},  // key 1 is the default clean tap
-      {"level 0.5 of DSK 2", [] { mxKeySetLevel(MX_DSK2, 0.5f); }, {{0x83002058, 512}}},
-      {"soft mask softness 0.25", [] { mxKeySetSoftMask(MX_KEY1, 0, 0, 1, 1, 0.25f); }, {{0x820062D0, 512}}},
-      {"soft mask softness 1.0", [] { mxKeySetSoftMask(MX_KEY1, 0, 0, 1, 1, 1.0f); }, {{0x820062D0, 1023}}},
+       {{mixKey(MIX_KEY_LEVEL, 0), 1024 | 0x40000}}},  // key 1 is the default clean tap
+      {"level 0.5 of DSK 2", [] { mxKeySetLevel(MX_DSK2, 0.5f); }, {{DSK_LEVEL + DSK_STRIDE, 512}}},
+      {"soft mask softness 0.25", [] { mxKeySetSoftMask(MX_KEY1, 0, 0, 1, 1, 0.25f); },
+       {{me1Key(0) + SOFTNESS, 512}}},
+      {"soft mask softness 1.0", [] { mxKeySetSoftMask(MX_KEY1, 0, 0, 1, 1, 1.0f); }, {{me1Key(0) + SOFTNESS, 1023}}},
       {"edge 8193 at 90 degrees, width 2", [] { mxKeySetEdge(MX_KEY1, 8193, 2, 90, 1.0f); },
-       {{0x82006214, 28 | 8 << 6}, {0x82006218, 0x440}, {0x8200621C, 1024}}},
+       {{me1Key(0) + EDGE_TYPE, 28 | 8 << 6}, {me1Key(0) + EDGE_CONTROL, 0x440},
+        {me1Key(0) + EDGE_LEVEL, 1024}}},
       {"edge 8196 forces width 0", [] { mxKeySetEdge(MX_KEY3, 8196, 3, 0, 0.25f); },
-       {{0x82007214, 8 << 6}, {0x82007218, 0}, {0x8200721C, 256}}},
+       {{me1Key(2) + EDGE_TYPE, 8 << 6}, {me1Key(2) + EDGE_CONTROL, 0}, {me1Key(2) + EDGE_LEVEL, 256}}},
       {"edge 8194 at 315 degrees, width 4", [] { mxKeySetEdge(MX_DSK4, 8194, 4, 315, 0.0f); },
-       {{0x83002414, 48 | 8 << 6}, {0x83002418, 0x8}, {0x8300241C, 0}}},
+       {{dsk(3) + EDGE_TYPE, 48 | 8 << 6}, {dsk(3) + EDGE_CONTROL, 0x8}, {dsk(3) + EDGE_LEVEL, 0}}},
       {"edge 8192 at 359 degrees, width 1", [] { mxKeySetEdge(MX_KEY4, 8192, 1, 359, 2.0f); },
-       {{0x82007A14, 8 << 6}, {0x82007A18, 0x1122}, {0x82007A1C, 1024}}},
-      {"edge colour fill", [] { mxKeySetEdgeFill(MX_KEY1, MX_COLOR_KEY1_SECOND); }, {{0x82006214, 0}}},
-      {"DSK fill routed from a still", [] { mxKeySetEdgeFill(MX_DSK2, MX_STILL_2); }, {{0x83002214, 1 << 6}}},
+       {{me1Key(3) + EDGE_TYPE, 8 << 6}, {me1Key(3) + EDGE_CONTROL, 0x1122}, {me1Key(3) + EDGE_LEVEL, 1024}}},
+      {"edge colour fill", [] { mxKeySetEdgeFill(MX_KEY1, MX_COLOR_KEY1_SECOND); },
+       {{me1Key(0) + EDGE_TYPE, 0}}},
+      {"DSK fill routed from a still", [] { mxKeySetEdgeFill(MX_DSK2, MX_STILL_2); }, {{dsk(1) + EDGE_TYPE, 1 << 6}}},
       {"clip and gains clamp", [] { mxKeySetClipGain(MX_USK2_S, 3, 1023.9f, 300.0f, -1.0f, 2.0f); },
-       {{0x83002700, 3}, {0x83002704, static_cast<u32>(-1023)}, {0x83002708, 65535}, {0x8300270C, 0},
-        {0x83002710, 1024}}},
+       {{usk(1) + MODE, 3}, {usk(1) + CLIP, static_cast<u32>(-1023)}, {usk(1) + GAIN, 65535}, {usk(1) + GAIN2, 0},
+        {usk(1) + DENSITY, 1024}}},
       {"box mask of 1080 lines rounds to even lines", [] { mxKeySetMask(MX_KEY1, 0.0f, 0.105f, 0.0f, 0.2f, 1, 0); },
-       {{0x82006220, 0}, {0x82006224, 112}, {0x82006228, 0}, {0x8200622C, 328}}},
+       {{me1Key(0) + BOX, 0}, {me1Key(0) + BOX + 4, 112}, {me1Key(0) + BOX + 8, 0},
+        {me1Key(0) + BOX + 12, 328}}},
       {"mixer constant and tap flags", [] { mxKeySetOutputTapA(MX_ME_OUT_2, 5); mxKeySetTapFlag(MX_ME_OUT_2, 1); },
-       {{MIX1_B + 16, 0x3506CCCC}, {MIX1_B + 32, 9}, {MIX1 + 68, 1 << 9}}},
+       {{MIX1_B + MIX_CONSTANT, 0x3506CCCC}, {MIX1_B + TAP_A, 9}, {mixKey(MIX_KEY_SOURCE, 0), 1 << 9}}},
       {"sample width 1 at x 0, height 1", [] { mxChromaKeySetSampleArea(0, 10, 1, 1); },
-       {{MIX1_B + 0, 2}, {MIX1_B + 4, 11}, {MIX1_B + 8, 2}, {MIX1_B + 12, 12}}},
+       {{MIX1_B + SAMPLE_BOX, 2}, {MIX1_B + SAMPLE_BOX + 4, 11}, {MIX1_B + SAMPLE_BOX + 8, 2},
+        {MIX1_B + SAMPLE_BOX + 12, 12}}},
       {"sample width 2 at x 5", [] { mxChromaKeySetSampleArea(5, 3, 2, 5); },
-       {{MIX1_B + 0, 6}, {MIX1_B + 4, 4}, {MIX1_B + 8, 6}, {MIX1_B + 12, 8}}},
+       {{MIX1_B + SAMPLE_BOX, 6}, {MIX1_B + SAMPLE_BOX + 4, 4}, {MIX1_B + SAMPLE_BOX + 8, 6},
+        {MIX1_B + SAMPLE_BOX + 12, 8}}},
   };
   for (auto& c : cases) {
     SetUp();
@@ -222,14 +234,16 @@ TEST_F(KeyTest, SetterValuesAsWritten) {
   mxInitialize(2, 1.0f);
   mxKeySetMask(MX_KEY1, 0.5f, 0.105f, 0.25f, 0.2f, 1, 0);
   mxKeyWriteParams();
-  expectRegs({{0x82006220, 639}, {0x82006224, 151}, {0x82006228, 959}, {0x8200622C, 439}}, "720 lines");
+  expectRegs({{me1Key(0) + BOX, 639}, {me1Key(0) + BOX + 4, 151}, {me1Key(0) + BOX + 8, 959},
+              {me1Key(0) + BOX + 12, 439}},
+             "720 lines");
 }
 
 TEST_F(KeyTest, MixerRanksSourcesAndTaps) {
   struct Case {
     int p1, p2, p3;
-    u32 rankWords[4];   // A + 64 + 16 p
-    u32 sourceWords[4]; // A + 68 + 16 p, without preview
+    u32 rankWords[4];    // MIX_KEY_RANK of key p
+    u32 sourceWords[4];  // MIX_KEY_SOURCE of key p, without preview
   } cases[] = {
       {MX_KEY4, MX_KEY3, MX_KEY2, {0, 4, 8, 12}, {0, 0x201, 0x202, 0x203}},
       {MX_KEY2, MX_KEY3, MX_KEY2, {0, 4, 8, 0}, {0, 0x201, 0x202, 0}},   // key 2 takes the later rank 2
@@ -240,10 +254,10 @@ TEST_F(KeyTest, MixerRanksSourcesAndTaps) {
     mxKeySetPriority(c.p1, c.p2, c.p3);
     mxKeyUpdateMixer();
     for (u32 p = 0; p < 4; ++p) {
-      EXPECT_EQ(regPeek(MIX1 + 64 + 16 * p), c.rankWords[p]) << c.p1 << " key " << p;
-      EXPECT_EQ(regPeek(MIX1 + 68 + 16 * p), c.sourceWords[p]) << c.p1 << " key " << p;
+      EXPECT_EQ(regPeek(mixKey(MIX_KEY_RANK, p)), c.rankWords[p]) << c.p1 << " key " << p;
+      EXPECT_EQ(regPeek(mixKey(MIX_KEY_SOURCE, p)), c.sourceWords[p]) << c.p1 << " key " << p;
     }
-    EXPECT_EQ(regPeek(MIX1 + 128), static_cast<u32>((c.p1 - MX_KEY1) / 2));
+    EXPECT_EQ(regPeek(MIX1 + MIX_TOP), static_cast<u32>((c.p1 - MX_KEY1) / 2));
   }
   // Clean tap key 3 (rank 1), layer point 3 (key 3, rank 1), key 3 on the air, key 1 on program.
   SetUp();
@@ -255,16 +269,17 @@ TEST_F(KeyTest, MixerRanksSourcesAndTaps) {
   mxKeySetOutputTapB(MX_LAYER_POINT_4, 8);
   mxKeySetPreview(MX_KEY1, 0);
   mxKeyUpdateMixer();
-  expectRegs({{MIX1 + 140, 4}, {MIX1 + 144, 2}, {MIX1 + 148, 2}, {MIX1 + 152, 2}, {MIX1 + 156, 0x10000},
-              {MIX1_B + 40, 6}, {MIX1_B + 36, 7}, {MIX1 + 68, 1 << 8}, {MIX1 + 104, 256 | 0x40000},
-              {MIX1 + 120, 512 | 1 << 17}});
+  expectRegs({{MIX1 + MIX_CLEAN_RANK, 4}, {MIX1 + MIX_CLEAN_TAP, 2}, {MIX1 + MIX_LAYER_RANK, 2},
+              {MIX1 + MIX_LAYER, 2}, {MIX1 + MIX_LAYER_FLAG, 0x10000}, {MIX1_B + TAP_LAYER, 6}, {MIX1_B + TAP_B, 7},
+              {mixKey(MIX_KEY_SOURCE, 0), 1 << 8}, {mixKey(MIX_KEY_LEVEL, 2), 256 | 0x40000},
+              {mixKey(MIX_KEY_LEVEL, 3), 512 | 1 << 17}});
   EXPECT_EQ(mxXptImage()[xpt::LAYER_CONTEXT], 0);
   // Clean point 12 marks every key on the air.
   mxKeySetCleanTap(MX_CLEAN_POINT);
   mxKeySetLayerSource(MX_CONTEXT_ME1, MX_KEY4, 0);
   mxKeyUpdateMixer();
-  expectRegs({{MIX1 + 120, 512 | 1 << 17 | 0x40000}, {MIX1 + 88, 0}, {MIX1 + 140, 12}, {MIX1 + 148, 0},
-              {MIX1 + 156, 0}});
+  expectRegs({{mixKey(MIX_KEY_LEVEL, 3), 512 | 1 << 17 | 0x40000}, {mixKey(MIX_KEY_LEVEL, 1), 0},
+              {MIX1 + MIX_CLEAN_RANK, 12}, {MIX1 + MIX_LAYER_RANK, 0}, {MIX1 + MIX_LAYER_FLAG, 0}});
 }
 
 TEST_F(KeyTest, LevelAndLayerRingsOfThree) {
@@ -275,9 +290,9 @@ TEST_F(KeyTest, LevelAndLayerRingsOfThree) {
   const u32 layer[] = {0, 0, 0, 0x10000, 0x10000, 0x10000};
   for (int f = 0; f < 6; ++f) {
     mxKeyUpdateMixer();
-    EXPECT_EQ(regPeek(MIX1 + 72) & 0xFFFF, key1[f]) << f;
-    EXPECT_EQ(regPeek(MIX1 + 88) & 0xFFFF, key2[f]) << f;
-    EXPECT_EQ(regPeek(MIX1 + 156), layer[f]) << f;
+    EXPECT_EQ(regPeek(mixKey(MIX_KEY_LEVEL, 0)) & 0xFFFF, key1[f]) << f;
+    EXPECT_EQ(regPeek(mixKey(MIX_KEY_LEVEL, 1)) & 0xFFFF, key2[f]) << f;
+    EXPECT_EQ(regPeek(MIX1 + MIX_LAYER_FLAG), layer[f]) << f;
     mxKeySetLevel(MX_KEY1, (100.0f + static_cast<float>(f)) / 1024.5f);
     mxKeySetLevel(MX_KEY2, (100.0f + static_cast<float>(f)) / 1024.5f);
     if (f == 0) mxKeySetLayerSource(MX_CONTEXT_ME1, MX_KEY1, 1);
@@ -287,8 +302,8 @@ TEST_F(KeyTest, LevelAndLayerRingsOfThree) {
   mxKeySetLayerSource(MX_CONTEXT_ME1, MX_KEY1, 0);
   for (int f = 0; f < 4; ++f) {
     mxKeyUpdateMixer();
-    EXPECT_EQ(regPeek(MIX1 + 156), 0u) << f;
-    EXPECT_EQ(regPeek(MIX1 + 72) & 0xFFFF, 105u) << f;
+    EXPECT_EQ(regPeek(MIX1 + MIX_LAYER_FLAG), 0u) << f;
+    EXPECT_EQ(regPeek(mixKey(MIX_KEY_LEVEL, 0)) & 0xFFFF, 105u) << f;
   }
 }
 
@@ -317,6 +332,62 @@ TEST_F(KeyTest, ChangedSettingsAgainstTheLatch) {
   mxKeySetClipGain(MX_KEY2, 1, 0, 0, 0, 0);
   mxKeyLatchParams();
   EXPECT_EQ(mxKeyParamsChanged(MX_CONTEXT_ME3, MX_KEY2), 1);
+}
+
+TEST_F(KeyTest, TransitionAndFilterDriversReachTheKeys) {
+  // Key 2 of ME1 wipes with latency 1 (image: control 0x11, edge -3840, slope 606, border 432,
+  // mix 0). While the image waits, a frame whose key settings changed since the last latch clears
+  // the five words; the delay flag holds key 2's level back two frames.
+  const u32 block = MX_ME1_BASE + trans::KEY_BLOCK + trans::KEY_STRIDE;
+  const u32 cleared[] = {0, 0x30, 0x34, 0x38, 0x3C};
+  const u32 S = 0xA5A5A5A5, image[] = {0x11, static_cast<u32>(-3840), 606, 432, 0};
+  enum Words { CLEARED, KEPT, IMAGE };
+  struct Frame {
+    int latency;
+    bool change;
+    Words words;
+    u32 level;
+  } frames[] = {
+      {1, true, CLEARED, 0}, {1, false, KEPT, 0},     {1, true, IMAGE, 512},
+      {0, true, IMAGE, 512}, {1, true, CLEARED, 512}, {1, false, KEPT, 512},
+  };
+  mxTransSetType(MX_KEY2, 5380, 0.1f, 0.1f);
+  mxKeySetLevel(MX_KEY2, 0.5f);
+  for (int f = 0; f < 6; ++f) {
+    const Frame& fr = frames[f];
+    mxTransSetLatency(MX_KEY2, fr.latency);
+    if (fr.change) mxKeySetClipGain(MX_KEY2, f % 3, 0.0f, 1.0f, 1.0f, 1.0f);
+    for (u32 w : cleared) regPoke(block + w, S);
+    mxUpdateEarly();
+    mxKeyUpdateMixer();
+    mxKeyLatchParams();
+    for (int k = 0; k < 5; ++k) {
+      u32 want = fr.words == CLEARED ? 0 : fr.words == KEPT ? S : image[k];
+      EXPECT_EQ(regPeek(block + cleared[k]), want) << "frame " << f << " word " << k;
+    }
+    EXPECT_EQ(regPeek(mixKey(MIX_KEY_LEVEL, 1)) & 0xFFFF, fr.level) << "frame " << f;
+  }
+
+  // Filter parameters of key 2 scale its box mask in set B; mode bit 2 with full density asks its
+  // filter to pass the key (flag A), shown with the full-frame mask (flag B) in the filter control.
+  mxKeySetMask(MX_KEY2, 0.25f, 0.5f, 0.5f, 0.25f, 1, 0);
+  mxFilterSetParameters(MX_KEY2, 0.1f, 0.2f, 0.5f, 0.25f);
+  mxKeyWriteParams();
+  const u32 box = me1Key(1) + KEY_B + FILTER_BOX;
+  expectRegs({{box, 239}, {box + 4, 135}, {box + 8, 719}, {box + 12, 202}}, "filter box");
+  const u32 control = MX_ME1_BASE + filter_regs::KEY_FILTER + filter_regs::KEY_STRIDE + filter_regs::FILTER_CONTROL;
+  mxKeySetMask(MX_KEY2, 0.0f, 0.0f, 1.0f, 1.0f, 1, 0);
+  struct Pass {
+    int flags;
+    float density;
+    u32 control;
+  } passes[] = {{4, 1.0f, 2}, {3, 1.0f, 0}, {7, 1.0f, 2}, {4, 0.99f, 0}};
+  for (auto p : passes) {
+    mxKeySetClipGain(MX_KEY2, p.flags, 0.0f, 1.0f, 1.0f, p.density);
+    mxKeySetClipGain(MX_DSK2, 4, 0.0f, 1.0f, 1.0f, 1.0f);  // DSKs have no key filter
+    mxFilterUpdate();
+    EXPECT_EQ(regPeek(control), p.control) << p.flags << " " << p.density;
+  }
 }
 
 TEST_F(KeyTest, RefusedCallsChangeNothing) {
@@ -355,7 +426,7 @@ TEST_F(KeyTest, RefusedCallsChangeNothing) {
   // A bad tap still sets the first tap flag.
   EXPECT_THROW(mxKeySetTapFlag(MX_CLEAN_POINT, 1), assert::AssertException);
   mxKeyUpdateMixer();
-  EXPECT_EQ(regPeek(MIX1_B + 32), 8u);
+  EXPECT_EQ(regPeek(MIX1_B + TAP_A), 8u);
 }
 
 TEST_F(KeyTest, ChromaColoursAndTableBanks) {
@@ -373,22 +444,23 @@ TEST_F(KeyTest, ChromaColoursAndTableBanks) {
     mxChromaKeySetColorA(MX_KEY4, c.r, c.g, c.b);
     mxChromaKeySetColorB(MX_KEY4, c.r, c.g, c.b);
     mxKeyWriteParams();
-    expectRegs({{0x82007914, c.y}, {0x82007918, c.cb}, {0x8200791C, c.cr}, {0x82007920, c.y}, {0x82007924, c.cb},
-                {0x82007928, c.cr}},
+    const u32 key4 = chroma(MX_ME1_BASE, 3);
+    expectRegs({{key4 + CHROMA_COLOR_A, c.y}, {key4 + CHROMA_COLOR_A + 4, c.cb}, {key4 + CHROMA_COLOR_A + 8, c.cr},
+                {key4 + CHROMA_COLOR_B, c.y}, {key4 + CHROMA_COLOR_B + 4, c.cb}, {key4 + CHROMA_COLOR_B + 8, c.cr}},
                "colour");
   }
   static u16 table[N_CHROMA_TABLE];
   for (int k = 0; k < N_CHROMA_TABLE; ++k) table[k] = static_cast<u16>(3 * k + 1);
-  const u32 bank = 0x82006904;
+  const u32 key2 = chroma(MX_ME1_BASE, 1), bank = key2 + CHROMA_BANK;
   mxKeyWriteParams();
   EXPECT_EQ(regPeek(bank), 1u);
   traceClear();
   mxChromaKeyWriteTable(MX_KEY2, table);
   auto trace = traceRecent();
   ASSERT_EQ(trace.size(), 1u + N_CHROMA_TABLE);
-  EXPECT_EQ(trace[0].adr, 0x8200693Cu);
+  EXPECT_EQ(trace[0].adr, key2 + CHROMA_TABLE_ADDRESS);
   EXPECT_EQ(trace[0].value, 0u);
-  EXPECT_EQ(trace[1].adr, 0x82006940u);
+  EXPECT_EQ(trace[1].adr, key2 + CHROMA_TABLE_DATA);
   EXPECT_EQ(trace[1].value, 1u);
   EXPECT_EQ(trace.back().value, 3u * 1151 + 1);
   mxChromaKeyWriteTable(MX_KEY2, table);  // a second load in the same frame
@@ -407,8 +479,8 @@ TEST_F(KeyTest, TallyWordsReadAndWrittenAtOnce) {
   const u32 control[2][3] = {{0x830020C8, 0x820045C4, 0x830045C4}, {0x830020C8, 0x860045C4, 0x870045C4}};
   for (int mode : {0, 1}) {
     boardMode(mode);
-    for (Reg r : {Reg{0x830020C0, 0x11}, {0x830020C4, 0x22}, {0x820045C0, 0x33}, {0x830045C0, 0x44},
-                  {0x830030C0, 0xABCD1234}}) {
+    for (Reg r : {Reg{DSK_TALLY_PGM1, 0x11}, {DSK_TALLY_CLN1, 0x22}, {MX_ME1_BASE + MIXER_A + TALLY_STATUS, 0x33},
+                  {MX_ME2_BASE + MIXER_A + TALLY_STATUS, 0x44}, {ME2_PAIRED_TALLY, 0xABCD1234}}) {
       regPoke(r.adr, r.value);
     }
     for (int k = 0; k < 6; ++k) EXPECT_EQ(mxGetTallyStatus(targets[k]), status[mode][k]) << mode << " " << targets[k];
