@@ -460,6 +460,7 @@ void mxFilterSetColorize(int target, int on, int cb, int cr) {
 }
 
 void mxFilterSetBusMode(int bus, int on, int mode) {
+  MX_NOTE_CALL(bus, static_cast<float>(on), static_cast<float>(mode));
   MX_CHECK(mode == 0 || mode == 1);
   Slot* s = busSlot(bus);
   if (s == nullptr) return;
@@ -469,6 +470,7 @@ void mxFilterSetBusMode(int bus, int on, int mode) {
 }
 
 void mxFilterSetBusGain(int bus, int on, float gain) {
+  MX_NOTE_CALL(bus, static_cast<float>(on), gain);
   MX_CHECK(0.0f <= gain && gain <= 1.0f);
   Slot* s = busSlot(bus);
   if (s == nullptr) return;
@@ -478,6 +480,7 @@ void mxFilterSetBusGain(int bus, int on, float gain) {
 }
 
 void mxFilterSetDust(int target, int on, float gain, int dust) {
+  MX_NOTE_CALL(target, static_cast<float>(on), gain, static_cast<float>(dust));
   MX_CHECK(target == MX_BKGD || isKeyTarget(target));
   MX_CHECK(0.0f <= gain && gain <= 1.0f);
   MX_CHECK(0 <= dust && dust <= 15);

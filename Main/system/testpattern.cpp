@@ -21,7 +21,6 @@ int on(s16 value) { return value != 0 ? 1 : 0; }
 // left, top, width, height, softness (x 100), 10 and 11 the A and B bus filters (0 off, else on
 // with mode value AND 1).
 void multiPattern(const s16* v) {
-  const TestPatternDrivers& d = testPatternDrivers();
   const int n = std::clamp<int>(v[1], 0, 3);
   const float size = 1.0f / static_cast<float>(1 << n);
   const float dustGain = hundredths(v[2], 0.0f, 1.0f), busGain = hundredths(v[4], 0.0f, 1.0f);
@@ -30,20 +29,21 @@ void multiPattern(const s16* v) {
   for (int i = 0; i < 5; ++i) mask[i] = hundredths(v[5 + i], 0.0f, 1.0f);
   for (int me = 0; me < N_ME; ++me) {
     mxSetContext(MX_CONTEXT_ME1 + me);
-    d.patternSize(MX_BKGD, size, size, n, n);
-    for (int key : KEYS) d.patternSize(key, size, size, n, n);
-    for (int target : {static_cast<int>(MX_BKGD), static_cast<int>(MX_KEY1)}) d.dust(target, on(v[2]), dustGain, dust);
-    for (int bus : {MX_ABUS, MX_BBUS}) d.busGain(bus, on(v[4]), busGain);
-    for (int key : KEYS) d.softMask(key, mask[0], mask[1], mask[2], mask[3], mask[4]);
-    d.busMode(MX_ABUS, on(v[10]), v[10] & 1);
-    d.busMode(MX_BBUS, on(v[11]), v[11] & 1);
+    mxTransSetPatternSize(MX_BKGD, size, size, n, n);
+    for (int key : KEYS) mxTransSetPatternSize(key, size, size, n, n);
+    for (int target : {static_cast<int>(MX_BKGD), static_cast<int>(MX_KEY1)}) {
+      mxFilterSetDust(target, on(v[2]), dustGain, dust);
+    }
+    for (int bus : {MX_ABUS, MX_BBUS}) mxFilterSetBusGain(bus, on(v[4]), busGain);
+    for (int key : KEYS) mxKeySetSoftMask(key, mask[0], mask[1], mask[2], mask[3], mask[4]);
+    mxFilterSetBusMode(MX_ABUS, on(v[10]), v[10] & 1);
+    mxFilterSetBusMode(MX_BBUS, on(v[11]), v[11] & 1);
   }
 }
 
 // Entries, X then Y: 1, 2 amplitude (x 100), 3, 4 frequency, 5, 6 pattern (0 sine, else delta),
 // 7, 8 phase (x 100).
 void wipeModulation(const s16* v) {
-  const TestPatternDrivers& d = testPatternDrivers();
   struct Direction {
     int dir, pattern;
     float amp, freq, phase;
@@ -57,20 +57,13 @@ void wipeModulation(const s16* v) {
   for (int me = 0; me < N_ME; ++me) {
     mxSetContext(MX_CONTEXT_ME1 + me);
     for (int target : {MX_KEY1, MX_KEY2, MX_KEY3, MX_KEY4, MX_BKGD}) {
-      for (const Direction& a : axes) d.modulationPattern(target, a.dir, a.pattern);
-      for (const Direction& a : axes) d.modulation(target, a.dir, a.amp, a.freq, a.phase);
+      for (const Direction& a : axes) mxTransSetModulationPattern(target, a.dir, a.pattern);
+      for (const Direction& a : axes) mxTransSetModulation(target, a.dir, a.amp, a.freq, a.phase);
     }
   }
 }
 
 }  // namespace
-
-TestPatternDrivers& testPatternDrivers() {
-  static TestPatternDrivers drivers{mxTransSetPatternSize, mxTransSetModulation, mxTransSetModulationPattern,
-                                    mxKeySetSoftMask,      mxFilterSetDust,      mxFilterSetBusGain,
-                                    mxFilterSetBusMode};
-  return drivers;
-}
 
 CategoryTest* CategoryTest::instance() {
   static CategoryTest objects[N_ME];

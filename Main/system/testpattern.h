@@ -8,19 +8,6 @@
 
 namespace category {
 
-// The driver setters the test patterns call: the drivers themselves, unless a test puts recorders
-// in their place to watch the calls.
-struct TestPatternDrivers {
-  void (*patternSize)(int target, float width, float height, int shiftX, int shiftY);
-  void (*modulation)(int target, int dir, float amp, float freq, float phase);
-  void (*modulationPattern)(int target, int dir, int pattern);
-  void (*softMask)(int target, float left, float top, float width, float height, float softness);
-  void (*dust)(int target, int on, float gain, int dust);
-  void (*busGain)(int bus, int on, float gain);
-  void (*busMode)(int bus, int on, int mode);
-};
-TestPatternDrivers& testPatternDrivers();
-
 class CategoryTest : public CategoryInObject<MxifTest> {
  public:
   // The four instances, one per ME, built on first call.

@@ -1,14 +1,19 @@
 // Test patterns through the request ring, in the categories that start-up creates: the driver calls
-// of the two test modes, and the filter registers they reach.
+// of the two test modes, and the filter, transition and key registers they reach.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "Common/reg.h"
+#include "Driver/calllog.h"
+#include "Driver/core/core.h"
 #include "Driver/filter/filter.h"
 #include "Driver/filter/regs.h"
+#include "Driver/key/regs.h"
+#include "Driver/transition/regs.h"
 #include "Lib/Include/data_internal.h"
 #include "Main/system/testpattern.h"
 #include "tests/Main/category_fixture.h"
@@ -18,42 +23,38 @@ namespace {
 
 using namespace category;
 
-// The calls the recorders saw, as "function context target arguments...".
-std::vector<std::string>& calls() {
-  static std::vector<std::string> log;
-  return log;
-}
-
-void note(const char* fn, int target, std::initializer_list<double> args) {
-  std::string s = std::string(fn) + " " + std::to_string(mxCurrentContext()) + " " + std::to_string(target);
-  for (double a : args) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, " %g", a);
-    s += buf;
+// The calls of the test patterns' setters that the driver call log holds, by short name, as
+// "name context target arguments...".
+std::vector<std::string> calls() {
+  static const std::map<std::string, std::string> NAMES{
+      {"mxTransSetPatternSize", "size"},  {"mxTransSetModulation", "mod"}, {"mxTransSetModulationPattern", "pattern"},
+      {"mxKeySetSoftMask", "soft"},       {"mxFilterSetDust", "dust"},     {"mxFilterSetBusGain", "gain"},
+      {"mxFilterSetBusMode", "busMode"}};
+  std::vector<std::string> out;
+  for (size_t i = 0; i < calllog::size(); ++i) {
+    const calllog::Call& c = calllog::at(i);
+    auto name = NAMES.find(c.function);
+    if (name == NAMES.end()) continue;
+    std::string s = name->second + " " + std::to_string(c.context) + " " + std::to_string(c.target);
+    for (int a = 0; a < c.count; ++a) {
+      char buf[24];
+      std::snprintf(buf, sizeof buf, " %g", static_cast<double>(c.args[a]));
+      s += buf;
+    }
+    out.push_back(s);
   }
-  calls().push_back(s);
+  return out;
 }
-
-const TestPatternDrivers RECORDERS{
-    [](int t, float w, float h, int x, int y) { note("size", t, {w, h, double(x), double(y)}); },
-    [](int t, int dir, float amp, float freq, float phase) { note("mod", t, {double(dir), amp, freq, phase}); },
-    [](int t, int dir, int pattern) { note("pattern", t, {double(dir), double(pattern)}); },
-    [](int t, float l, float top, float w, float h, float s) { note("soft", t, {l, top, w, h, s}); },
-    [](int t, int on, float gain, int dust) { note("dust", t, {double(on), gain, double(dust)}); },
-    [](int t, int on, float gain) { note("gain", t, {double(on), gain}); },
-    [](int t, int on, int mode) { note("busMode", t, {double(on), double(mode)}); },
-};
 
 class TestPatternTest : public test_categories::StartedSystemTest {
  protected:
   void SetUp() override {
     mxFilterReset();
     StartedSystemTest::SetUp();
-    calls().clear();
-    drivers_ = testPatternDrivers();
+    calllog::enable(true);  // empties the log
   }
   void TearDown() override {
-    testPatternDrivers() = drivers_;
+    calllog::enable(false);
     StartedSystemTest::TearDown();
   }
   // Sends entries 0.. of a channel of an ME and runs a frame.
@@ -64,7 +65,7 @@ class TestPatternTest : public test_categories::StartedSystemTest {
     peer.send(r);
     runFrame(0);
   }
-  // The recorded calls of one function on ME 1's context.
+  // The noted calls of one setter on ME 1's context.
   static std::vector<std::string> callsOf(const std::string& fn) {
     std::vector<std::string> out;
     for (const auto& c : calls()) {
@@ -72,18 +73,16 @@ class TestPatternTest : public test_categories::StartedSystemTest {
     }
     return out;
   }
-
-  TestPatternDrivers drivers_{};
 };
 
 TEST_F(TestPatternTest, OnlyChannel0OfMe1SetsEveryMeWithValuesInTheDriversRanges) {
-  testPatternDrivers() = RECORDERS;
   for (int me : {0, 2, 3}) sendValues(me, 0, {1});
   sendValues(1, 5, {1});
   EXPECT_TRUE(calls().empty());
   sendValues(1, 0, {1});
-  ASSERT_EQ(calls().size(), 4u * 15);  // per ME: 5 sizes, 2 dusts, 2 gains, 4 soft masks, 2 bus modes
-  for (int me = 0; me < 4; ++me) EXPECT_EQ(calls()[15 * me].substr(0, 10), "size " + std::to_string(12816 + me));
+  const auto all = calls();
+  ASSERT_EQ(all.size(), 4u * 15);  // per ME: 5 sizes, 2 dusts, 2 gains, 4 soft masks, 2 bus modes
+  for (int me = 0; me < 4; ++me) EXPECT_EQ(all[15 * me].substr(0, 10), "size " + std::to_string(12816 + me));
   struct Case {
     std::vector<int> values;
     const char* fn;
@@ -108,7 +107,7 @@ TEST_F(TestPatternTest, OnlyChannel0OfMe1SetsEveryMeWithValuesInTheDriversRanges
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.fn << " " << c.values[1]);
-    calls().clear();
+    calllog::clear();
     sendValues(1, 0, c.values);
     const auto got = callsOf(c.fn);
     ASSERT_EQ(got.size(), c.count);
@@ -116,7 +115,7 @@ TEST_F(TestPatternTest, OnlyChannel0OfMe1SetsEveryMeWithValuesInTheDriversRanges
   }
   // The background comes last in the wipe-modulation mode; leaving a mode writes nothing.
   EXPECT_EQ(callsOf("pattern").back(), "5632 5409 5410");
-  calls().clear();
+  calllog::clear();
   sendValues(1, 0, {0});
   EXPECT_TRUE(calls().empty());
 }
@@ -140,13 +139,23 @@ TEST_F(TestPatternTest, RecordsAreRoutedByMeAndChannelAndEchoedAsReceived) {
   }
 }
 
-// Over the real drivers: the filter registers of ME 2 after the next driver updates, and values
-// far outside the drivers' ranges keep the frame, its status and its backup copy going.
-TEST_F(TestPatternTest, FilterRegistersAndOutOfRangeValues) {
+// Over the real drivers: the filter, transition and key registers of ME 2 after the next driver
+// updates, and values far outside the drivers' ranges keep the frame, its status and its backup
+// copy going.
+TEST_F(TestPatternTest, Me2RegistersAndOutOfRangeValues) {
   using namespace filter_regs;
   const u32 me2 = mxMeBase(1);
-  sendValues(1, 0, {1, 7, 50, 3, 0, 0, 0, 0, 0, 0, 3});
+  sendValues(1, 0, {1, 7, 50, 3, 0, 10, 20, 30, 40, 25, 3});
   for (int f = 0; f < 5; ++f) runFrame(0);
+  mxUpdateEarly();  // the early interrupt writes the transition and key registers
+  // 1920 x 1080 in eighths: 240 - 1 pixels, 135 - 1 lines, both shifts 3.
+  EXPECT_EQ(platform::regPeek(me2 + trans::BKGD_BLOCK + trans::PATTERN_SIZE), 0x308630EFu);
+  // Key 2's soft box: pixels 192 to 768, lines 216 to 648; softness sqrt(0.25) x 1023, rounded.
+  const u32 key2 = me2 + keyreg::KEY_BLOCK + keyreg::KEY_STRIDE;
+  std::vector<u32> soft;
+  for (u32 k = 0; k < 4; ++k) soft.push_back(platform::regPeek(key2 + keyreg::SOFT_BOX + 4 * k));
+  soft.push_back(platform::regPeek(key2 + keyreg::SOFTNESS));
+  EXPECT_EQ(soft, (std::vector<u32>{192, 216, 768, 648, 512}));
   EXPECT_EQ(platform::regPeek(me2 + DUST_VALUE[0]), GAIN_BASE + 511 + (3u << DUST_SHIFT));
   EXPECT_EQ(platform::regPeek(me2 + DUST_CONTROL1[0]), ACTIVE + DUST_CODE);
   EXPECT_EQ(platform::regPeek(me2 + BUS_VALUE), BUS_RUN);
