@@ -1,7 +1,8 @@
 #pragma once
-// Driver call log: the setters that the transition engine and the keyers call note each call
-// (function, selected ME context, target, arguments) in a bounded ring while a test has switched the
-// log on; switched off, a setter pays one test of a flag. The setters' own checks run either way.
+// Driver call log: the setters that the transition engine, the keyers and the test patterns call
+// note each call (function, selected ME context, target, arguments) in a bounded ring while a test
+// has switched the log on; switched off, a setter pays one test of a flag. The setters' own checks
+// run either way.
 #include <cstddef>
 #include <initializer_list>
 
