@@ -16,11 +16,11 @@ namespace {
 
 constexpr float PI = std::numbers::pi_v<float>;
 
-// Source point (dehomogenised) of an output pixel through a column-vector mapping.
-void mapPoint(const float* m, double x, double y, double& u, double& v) {
+// A column-vector mapping takes output pixel (x, y) to source pixel (u, v) after dehomogenising.
+void expectMaps(const float* m, double x, double y, double u, double v, double tolerance) {
   const double w = m[6] * x + m[7] * y + m[8];
-  u = (m[0] * x + m[1] * y + m[2]) / w;
-  v = (m[3] * x + m[4] * y + m[5]) / w;
+  EXPECT_NEAR((m[0] * x + m[1] * y + m[2]) / w, u, tolerance) << "x " << x << " y " << y;
+  EXPECT_NEAR((m[3] * x + m[4] * y + m[5]) / w, v, tolerance) << "x " << x << " y " << y;
 }
 
 // The homography (h8 = 1) that takes four screen points to four source points, by elimination.
@@ -28,9 +28,8 @@ void solveHomography(const double (&screen)[4][2], const double (&source)[4][2],
   double a[8][9] = {};
   for (int i = 0; i < 4; ++i) {
     const double x = screen[i][0], y = screen[i][1], u = source[i][0], v = source[i][1];
-    const double rowU[9] = {x, y, 1, 0, 0, 0, -u * x, -u * y, u}, rowV[9] = {0, 0, 0, x, y, 1, -v * x, -v * y, v};
-    std::copy_n(rowU, 9, a[2 * i]);
-    std::copy_n(rowV, 9, a[2 * i + 1]);
+    const double rows[2][9] = {{x, y, 1, 0, 0, 0, -u * x, -u * y, u}, {0, 0, 0, x, y, 1, -v * x, -v * y, v}};
+    std::memcpy(a[2 * i], rows, sizeof rows);
   }
   for (int c = 0; c < 8; ++c) {
     int pivot = c;
@@ -55,13 +54,12 @@ void projectedCorners(double sx, double sy, double rx, double ry, double rz, dou
   const double plane[4][2] = {{-w, -h}, {w, -h}, {-w, h}, {w, h}};
   for (int i = 0; i < 4; ++i) {
     double x = plane[i][0] * sx, y = plane[i][1] * sy, z = 0;
-    // About X, then Y, then Z, each turning the picture the way its row-vector matrix does.
-    double t = y * std::cos(rx) - z * std::sin(rx);
-    z = y * std::sin(rx) + z * std::cos(rx), y = t;
-    t = x * std::cos(ry) + z * std::sin(ry);
-    z = -x * std::sin(ry) + z * std::cos(ry), x = t;
-    t = x * std::cos(rz) - y * std::sin(rz);
-    y = x * std::sin(rz) + y * std::cos(rz), x = t;
+    // About X, then Y, then Z, each the way its row-vector matrix turns a point.
+    auto turn = [](double& a, double& b, double t) {
+      const double c = a * std::cos(t) - b * std::sin(t);
+      b = a * std::sin(t) + b * std::cos(t), a = c;
+    };
+    turn(y, z, rx), turn(z, x, ry), turn(x, y, rz);
     z = z * 0.5 / d + 2;
     out[i][0] = x / z + w * (tx + 0.5);
     out[i][1] = y / z + h * (ty + 0.5);
@@ -74,13 +72,8 @@ TEST(ProjectQuadTest, RestSizeAndEdgeOn) {
   EXPECT_FLOAT_EQ(q.areaRatio, 1.0f);
   EXPECT_FLOAT_EQ(q.filterX, 1.0f);
   EXPECT_FLOAT_EQ(q.filterY, 1.0f);
-  double u, v;
-  mapPoint(q.matrix, 0, 0, u, v);
-  EXPECT_NEAR(u, 0, 1e-3);
-  EXPECT_NEAR(v, 0, 1e-3);
-  mapPoint(q.matrix, 1920, 1080, u, v);
-  EXPECT_NEAR(u, 1920, 1e-2);
-  EXPECT_NEAR(v, 1080, 1e-2);
+  expectMaps(q.matrix, 0, 0, 0, 0, 1e-3);
+  expectMaps(q.matrix, 1920, 1080, 1920, 1080, 1e-2);
 
   EXPECT_EQ(projectQuad(q, 1, 1, 0, PI / 2, 0, 0, 0, 1920, 1080), 0);
   std::fill_n(q.matrix, 9, 7.0f);
@@ -121,10 +114,7 @@ TEST(ProjectQuadTest, MappingIsTheHomographyOfTheCorners) {
     projectedCorners(p.sx, p.sy, p.rx, p.ry, p.rz, p.tx, p.ty, p.w, p.h, screen);
     const double fw = p.w * q.filterX, fh = p.h * q.filterY;
     const double source[4][2] = {{0, 0}, {fw, 0}, {0, fh}, {fw, fh}};
-    double u, v;
-    mapPoint(q.matrix, screen[3][0], screen[3][1], u, v);
-    EXPECT_NEAR(u, fw, 0.05);
-    EXPECT_NEAR(v, fh, 0.05);
+    expectMaps(q.matrix, screen[3][0], screen[3][1], fw, fh, 0.05);
     double hm[9];
     solveHomography(screen, source, hm);
     for (int i = 0; i < 8; ++i) {
@@ -132,8 +122,6 @@ TEST(ProjectQuadTest, MappingIsTheHomographyOfTheCorners) {
     }
   }
 }
-
-}  // namespace
 
 // A background updater of kind 3 over format 0: full area, stored softness 2, no border.
 class DveGeometryTest : public EngineTest {
@@ -167,9 +155,7 @@ TEST_F(DveGeometryTest, FamiliesWriteInOrderAndOtherEffectsOnlyTheEndStates) {
     float p;
     std::string calls;
   } cases[] = {
-      {0, 0.5f, view + "mxDveSetMatrixFloat\n"},
-      {3, 0.5f, view + "mxDveSetMatrixFloat\n"},
-      {5, 0.5f, view + "mxDveSetMatrixFloat\n"},
+      {3, 0.5f, view + "mxDveSetMatrixFloat\n"}, {5, 0.5f, view + "mxDveSetMatrixFloat\n"},
       {7, 0.5f, "mxFilterSetParameters\nmxDveSetAspect\nmxDveReset\nmxDveSetWindow\nmxDveSetWindowOffset\n"
                 "mxDveSetMatricesFloat\n"},
       {10, 0.5f, view + "mxDveSetRotation\n"},
@@ -211,10 +197,7 @@ TEST_F(DveGeometryTest, FlipSqueezesAndTurnsThePicture) {
     expectArgs(last("mxDveSetAspect"), {c.aspect});
     expectArgs(last("mxFilterSetParameters"), {0, 0, c.filterW, c.filterH});
     expectArgs(last("mxDveSetWindow"), c.window, 2e-3f);
-    double su, sv;
-    mapPoint(last("mxDveSetMatrixFloat").args, c.x, c.y, su, sv);
-    EXPECT_NEAR(su, 0, 1e-2);
-    EXPECT_NEAR(sv, c.lift, 1e-2);
+    expectMaps(last("mxDveSetMatrixFloat").args, c.x, c.y, 0, c.lift, 1e-2);
   }
   // Reversed, 0.25 runs at 0.75 (u = 0.7527778, k = 0.9329865); its end states swap.
   u.reverse = 1;
@@ -247,9 +230,8 @@ TEST_F(DveGeometryTest, SpinTurnsTowardsItsCornerAndTravels) {
     u.format = c.format, u.aspectScale = c.aspect;
     frame(c.effect, 0.0f);
     expectArgs(last("mxDveSetRotation"), {c.angle, c.travel, 1, 1}, 1e-5f);
-    const calllog::Call w = last("mxDveSetWindow");
-    EXPECT_NEAR(w.args[0], c.x, 1e-3f);
-    EXPECT_NEAR(w.args[1], c.y, 1e-3f);
+    EXPECT_NEAR(last("mxDveSetWindow").args[0], c.x, 1e-3f);
+    EXPECT_NEAR(last("mxDveSetWindow").args[1], c.y, 1e-3f);
   }
 }
 
@@ -261,13 +243,8 @@ TEST_F(DveGeometryTest, TiltsStandAtRestAtTheEndAndTurnAwayAtTheStart) {
     const bool twin = effect >= 6;
     const calllog::Call m = last(twin ? "mxDveSetMatricesFloat" : "mxDveSetMatrixFloat");
     const float* second = twin ? m.args + 9 : m.args;
-    double su, sv;
-    mapPoint(m.args, 0, 0, su, sv);
-    EXPECT_NEAR(su, 0, 1e-2);
-    EXPECT_NEAR(sv, 0, 1e-2);
-    mapPoint(second, 1920, 1080, su, sv);
-    EXPECT_NEAR(su, 1920, 1e-2);
-    EXPECT_NEAR(sv, 1080, 1e-2);
+    expectMaps(m.args, 0, 0, 0, 0, 1e-2);
+    expectMaps(second, 1920, 1080, 1920, 1080, 1e-2);
   }
   // At u = 0 the tilt has swung 120 degrees onto its hinge at the left frame edge, and the flip
   // stands edge-on at the centre line: the picture's far edge is seen within pixels of them.
@@ -277,10 +254,8 @@ TEST_F(DveGeometryTest, TiltsStandAtRestAtTheEndAndTurnAwayAtTheStart) {
   } cases[] = {{0, 0.0f, 0}, {4, 0.001f, 960}};
   for (const Case& c : cases) {
     frame(c.effect, c.p);
-    Matrix3 inverse;
-    const calllog::Call m = last("mxDveSetMatrixFloat");
-    Matrix3 forward;
-    std::copy_n(m.args, 9, forward);
+    Matrix3 inverse, forward;
+    std::copy_n(last("mxDveSetMatrixFloat").args, 9, forward);
     ASSERT_EQ(invertMatrix3(inverse, forward), 0);
     const float wp = last("mxFilterSetParameters").args[2] * 1920;
     const float x = (inverse[0] * wp - inverse[1] + inverse[2]) / (inverse[6] * wp - inverse[7] + inverse[8]);
@@ -315,3 +290,5 @@ TEST_F(DveGeometryTest, BackgroundTiltFromItsRecord) {
     for (const calllog::Call& c : all) EXPECT_EQ(c.context, MX_CONTEXT_ME1);
   }
 }
+
+}  // namespace

@@ -64,11 +64,10 @@ TEST_F(KeyDveTest, KindBySizeScaleRotationAndChannel) {
   EXPECT_FLOAT_EQ(s.rotation[0], -0.34906584f);
   EXPECT_FLOAT_EQ(s.rotation[1], -0.17453292f);
   EXPECT_FLOAT_EQ(s.rotation[2], 0.52359876f);
-  struct Turn {
-    float tenths;
-    int fractional;
-  } turns[] = {{0, 0}, {3600, 0}, {-3600, 0}, {7200, 0}, {-7200, 0}, {3599, 1}};
-  for (const Turn& t : turns) EXPECT_EQ(isFractionalTurn(t.tenths * 0.0017453292f), t.fractional) << t.tenths;
+  for (const float whole : {0.0f, 3600.0f, -3600.0f, 7200.0f, -7200.0f}) {
+    EXPECT_EQ(isFractionalTurn(whole * 0.0017453292f), 0) << whole;
+  }
+  EXPECT_EQ(isFractionalTurn(3599 * 0.0017453292f), 1);
 }
 
 TEST_F(KeyDveTest, TravelMovesAndGrowsTheKeyAndHoldsItsLevel) {
@@ -177,19 +176,18 @@ TEST_F(KeyDveTest, CommonAndPlainWriters) {
   load();
   float p = 0.5f;
   applyKeyDveCommon(s, p);
-  EXPECT_EQ(sequence(),
-            "mxKeySetLevel\nmxKeySetPreview\nmxDveSetEnable\nmxTransSetLatency\nmxTransSetType\nmxTransSetLevel\n"
-            "mxTransSetPatternSize\nmxTransSetModulation\nmxTransSetModulation\nmxKeySetClipGain\nmxKeySetMask\n");
-  expectArgs(last("mxKeySetPreview"), {1});
-  expectArgs(last("mxDveSetEnable"), {1, 0});
-  expectArgs(last("mxTransSetLatency"), {1});
-  expectArgs(last("mxTransSetType"), {5387, 0, 0});
-  expectArgs(last("mxTransSetLevel"), {0.6f});
-  expectArgs(last("mxTransSetPatternSize"), {1, 1, 0, 0});
-  expectArgs(calls("mxTransSetModulation")[0], {MX_TRANS_MOD_X, 0, 0, 0});
-  expectArgs(last("mxTransSetModulation"), {MX_TRANS_MOD_Y, 0, 0, 0});
-  expectArgs(last("mxKeySetClipGain"), {4, -1023, 1, 0, 0.6f});
-  expectArgs(last("mxKeySetMask"), {0, 0, 1, 1, 0, 0});
+  const std::vector<std::pair<const char*, std::vector<float>>> expected = {
+      {"mxKeySetLevel", {0.5f}}, {"mxKeySetPreview", {1}}, {"mxDveSetEnable", {1, 0}}, {"mxTransSetLatency", {1}},
+      {"mxTransSetType", {5387, 0, 0}}, {"mxTransSetLevel", {0.6f}}, {"mxTransSetPatternSize", {1, 1, 0, 0}},
+      {"mxTransSetModulation", {MX_TRANS_MOD_X, 0, 0, 0}}, {"mxTransSetModulation", {MX_TRANS_MOD_Y, 0, 0, 0}},
+      {"mxKeySetClipGain", {4, -1023, 1, 0, 0.6f}}, {"mxKeySetMask", {0, 0, 1, 1, 0, 0}},
+  };
+  const auto all = calls();
+  ASSERT_EQ(all.size(), expected.size());
+  for (size_t i = 0; i < all.size(); ++i) {
+    EXPECT_STREQ(all[i].function, expected[i].first);
+    expectArgs(all[i], expected[i].second);
+  }
 
   // Plain, half size at x 1000; then as a 4:3 inset of format 0.
   rec.dveShapeOn = 0;

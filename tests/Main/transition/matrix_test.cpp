@@ -18,13 +18,6 @@ void expectNear(const float* m, std::vector<float> expected, float tolerance = 1
   for (size_t i = 0; i < expected.size(); ++i) EXPECT_NEAR(m[i], expected[i], tolerance) << "element " << i;
 }
 
-// A point as a row vector through an affine transform.
-std::vector<float> apply(const AffineMatrix& m, float x, float y, float z) {
-  std::vector<float> out(3);
-  for (int c = 0; c < 3; ++c) out[static_cast<size_t>(c)] = x * m[c] + y * m[3 + c] + z * m[6 + c] + m[9 + c];
-  return out;
-}
-
 TEST(MatrixTest, InverseAndProducts) {
   Matrix3 out = {7, 7, 7, 7, 7, 7, 7, 7, 7};
   const Matrix3 nearlySingular = {5e-7f, 0, 0, 0, 1, 0, 0, 0, 1};
@@ -59,17 +52,9 @@ void referenceRotation(const char* axes, double ax, double ay, double az, double
   double m[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
   for (const char* a = axes; *a != 0; ++a) {
     const double t = *a == 'x' ? ax : *a == 'y' ? ay : az, c = std::cos(t), s = std::sin(t);
-    double e[9];
-    if (*a == 'x') {
-      const double x[9] = {1, 0, 0, 0, c, -s, 0, s, c};
-      std::copy_n(x, 9, e);
-    } else if (*a == 'y') {
-      const double y[9] = {c, 0, s, 0, 1, 0, -s, 0, c};
-      std::copy_n(y, 9, e);
-    } else {
-      const double z[9] = {c, -s, 0, s, c, 0, 0, 0, 1};
-      std::copy_n(z, 9, e);
-    }
+    const double elementary[3][9] = {
+        {1, 0, 0, 0, c, -s, 0, s, c}, {c, 0, s, 0, 1, 0, -s, 0, c}, {c, -s, 0, s, c, 0, 0, 0, 1}};
+    const double* e = elementary[*a - 'x'];
     double n[9];  // e * m: the later rotation applied after
     for (int i = 0; i < 3; ++i) {
       for (int j = 0; j < 3; ++j) n[3 * i + j] = e[3 * i] * m[j] + e[3 * i + 1] * m[3 + j] + e[3 * i + 2] * m[6 + j];
@@ -112,8 +97,7 @@ TEST(MatrixTest, EulerOrdersAgainstColumnVectorReference) {
   rotationAffine(m, EULER_XYZ, 0, 0, 0);
   expectNear(m, {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}, 0);
   rotationAffine(m, EULER_Z, 0, 0, PI / 2);
-  expectNear(m, {0, 1, 0, -1, 0, 0, 0, 0, 1}, 1e-7f);
-  expectNear(apply(m, 1, 0, 0).data(), {0, 1, 0}, 1e-7f);
+  expectNear(m, {0, 1, 0, -1, 0, 0, 0, 0, 1}, 1e-7f);  // (1, 0, 0) maps to row 0, (0, 1, 0)
   AffineMatrix kept = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
   rotationAffine(kept, 15, 1, 1, 1);
   expectNear(kept, {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0}, 0);
@@ -125,9 +109,8 @@ TEST(MatrixTest, AffineComposition) {
   a[9] = 1, a[10] = 2, a[11] = 3;
   rotationAffine(b, EULER_Z, 0, 0, PI / 2);
   b[9] = 10;
-  multiplyAffine(out, a, b);  // scale and move, then turn and move
-  expectNear(apply(out, 1, 0, 0).data(), {8, 3, 3});
-  expectNear(out + 9, {8, 1, 3});
+  multiplyAffine(out, a, b);  // scale and move, then turn and move: (1, 0, 0) goes to (8, 3, 3)
+  expectNear(out, {0, 2, 0, -2, 0, 0, 0, 0, 2, 8, 1, 3});
   AffineMatrix c;
   std::copy_n(b, 12, c);
   preMultiplyAffine(c, a);
