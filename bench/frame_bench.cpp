@@ -1,7 +1,8 @@
 // Cost of frames on the simulated board: the system boots once, then each benchmark runs an idle
 // frame (VSYNC interrupt with the driver update and the registry's frame work), the early update,
 // the driver update, or its stages 1..N in a row, a frame with wipes and DVE transforms on both
-// hardware MEs, a frame of the transition engine wiping every layer of every ME, the wipe pattern
+// hardware MEs, a frame of the transition engine wiping every layer of every ME, a frame of its
+// DVE geometry (spinning backgrounds, 3-D key moves), the wipe pattern
 // load of frame 12, a frame with the clip players and the JPEG display at work, or a keyed frame
 // (both interrupts, with the keyer settings applied every frame as the keyer categories apply
 // them); each figure is printed beside its budget.
@@ -29,6 +30,7 @@
 #include "Main/system/testpattern.h"
 #include "Main/framework/vsync.h"
 #include "Main/panel/led.h"
+#include "Main/transition/keydve.h"
 #include "Main/transition/updater.h"
 #include "Platform/board.h"
 #include "Platform/board_models.h"
@@ -192,6 +194,41 @@ void BM_TransitionEngineFrame(benchmark::State& state) {
   state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
 }
 BENCHMARK(BM_TransitionEngineFrame)->Unit(benchmark::kMicrosecond);
+
+// The DVE geometry on every ME: the background spins in (kind 3, effects 8..11 by ME) and keys 1
+// and 2 move, grow and turn in 3-D through the key DVE, then the frame's driver updates run.
+void BM_DveGeometryFrame(benchmark::State& state) {
+  static BkgdTransition bkgd[category::N_ME];
+  static KeyDveSetting keys[category::N_ME][2];
+  MxifSystem sys;
+  MxifBkgd rec;
+  rec.modify = {0xF, 1, 600, 200, 10};
+  rec.borderOn = 1, rec.borderWidth = 50, rec.softness = 100;
+  MxifKey key;
+  key.dveTransOn = 1, key.travelOn = 1, key.transIn.mode = 1;
+  key.dvePosition[0] = 2000, key.dvePosition[1] = 1000, key.travel12[0] = -5000;
+  key.dveSize = 7000, key.adjust.density = 1000;
+  key.dveRotation[0] = 150, key.dveRotation[1] = 300, key.dveRotation[2] = 450;
+  float p = 0.05f;
+  for (auto _ : state) {
+    for (int me = 0; me < category::N_ME; ++me) {
+      mxSetContext(MX_CONTEXT_ME1 + me);
+      rec.setPattern(static_cast<u8>(8 + me), 3);
+      bkgd[me].load(rec, sys, p, 1, 0, 0, 0);
+      bkgd[me].apply(me, p, -1.0f);
+      for (int k = 0; k < 2; ++k) {
+        key.channel = static_cast<u16>(k);
+        loadKeyDveSettings(keys[me][k], key, sys, 0, p);
+        applyKeyDve(keys[me][k], p);
+      }
+    }
+    p = p > 0.9f ? 0.05f : p + 0.01f;
+    postVsync(platform::IRQ_EARLY);
+    postVsync(platform::IRQ_VSYNC);
+  }
+  state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
+}
+BENCHMARK(BM_DveGeometryFrame)->Unit(benchmark::kMicrosecond);
 
 void BM_PatternTableLoad(benchmark::State& state) {
   for (auto _ : state) mxTransLoadPatternTables();

@@ -284,6 +284,7 @@ void CategoryKey::resetKeyAutoTransitions(CategoryFaderEvent& faders) {
 }
 
 CategoryKey::ParamView& CategoryKey::paramView(int k) { return views_[checkedKey(k)]; }
+KeyDveSetting& CategoryKey::keyDve(int k) { return keyDve_[checkedKey(k)]; }
 u8 CategoryKey::geometryChanged(int k) const { return geometryChanged_[checkedKey(k)]; }
 void CategoryKey::clearGeometryChanged(int k) { geometryChanged_[checkedKey(k)] = 0; }
 s32 CategoryKey::onAirRequest(int k) const { return onAirRequest_[checkedKey(k)]; }

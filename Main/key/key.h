@@ -3,6 +3,7 @@
 // validated, merged, backed up and reported.
 #include "Lib/Include/data_internal.h"
 #include "Main/framework/bp.h"
+#include "Main/transition/keydve.h"
 
 namespace libmx {
 
@@ -73,6 +74,8 @@ class CategoryKey : public CategoryCommon<MxifKey> {
   static void resetKeyAutoTransitions(CategoryFaderEvent& faders);
 
   ParamView& paramView(int k);
+  // Key k's key DVE setting, which the key update loads and applies while its DVE transition is on.
+  KeyDveSetting& keyDve(int k);
   // Set by a change of DVE position, size, rotation, follower or mirror mode.
   u8 geometryChanged(int k) const;
   void clearGeometryChanged(int k);
@@ -93,6 +96,7 @@ class CategoryKey : public CategoryCommon<MxifKey> {
   void rerank(int ch, int newRank);
 
   ParamView views_[N_KEYS];
+  KeyDveSetting keyDve_[N_KEYS];
   u8 geometryChanged_[N_KEYS] = {};
   s32 onAirRequest_[N_KEYS] = {-1, -1, -1, -1};
 };

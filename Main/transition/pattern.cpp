@@ -82,6 +82,25 @@ void buildPatternMatrixFramed(PatternMatrix& out, float sx, float sy, float turn
                scale(1, aspect), translation(-x, -y * k)});
 }
 
+void patternFormatFactors(u32 format, bool wide, float& aspect, float& k) {
+  k = 1.0f;
+  switch (format) {
+    case 4:
+    case 5:
+      aspect = 0.5f, k = 2.0f;
+      break;
+    case 6:
+      aspect = wide ? 0.84375f : 1.125f;
+      break;
+    case 7:
+      aspect = wide ? 0.703125f : 0.9375f;
+      break;
+    default:
+      aspect = 1.0f;
+      break;
+  }
+}
+
 void advancePhase(float& value, float& accumulator) {
   if (-2.777778e-7f < value && value < 2.777778e-7f) {
     value = accumulator = 0.0f;

@@ -32,6 +32,10 @@ void buildPatternMatrixAbout(PatternMatrix& out, float sx, float sy, float turns
 void buildPatternMatrixFramed(PatternMatrix& out, float sx, float sy, float turns, float x, float y, float w,
                               float h, float aspect, float k);
 
+// Pattern aspect and vertical factor k of the transforms by format (wide: a standard-definition
+// picture shown 16:9).
+void patternFormatFactors(u32 format, bool wide, float& aspect, float& k);
+
 // Per-frame spin: a constant value turns by value / 40 of a turn per frame; a value of almost 0
 // clears both the value and the accumulator.
 void advancePhase(float& value, float& accumulator);

@@ -411,9 +411,13 @@ void TransitionUpdater::apply(int me, float p, float q) {
     return;
   }
   if (mode != 1 || endCheckFinishes(p)) return;
-  // The DVE effect families (kinds 1 to 3) are not part of this engine: like an effect number
+  // The DVE effect families of kinds 1 and 2 are not part of this engine: like an effect number
   // that its family does not know, they leave the drivers as they are.
-  if (kind == 0) applyWipe(p);
+  if (kind == 0) {
+    applyWipe(p);
+  } else if (kind == 3) {
+    applyDveGeometry(p);
+  }
 }
 
 // At the ends of a DVE transition the picture is drawn whole or not at all.

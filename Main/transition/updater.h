@@ -125,6 +125,18 @@ class TransitionUpdater : public CommonSetting {
   void setFreePatternGeometry();
   float freePatternPosition(float s, int type) const;
 
+  // The 3-D DVE effects (kind 3) at position p (reversed when the reverse flag is set), then the
+  // end state: the unit transform at 0, the full-frame default at 1.
+  void applyDveGeometry(float p);
+  // Effects 0..3: the picture swings about its left, top, right or bottom edge.
+  void applyTiltEffect(float p);
+  // Effects 4, 5: the picture turns about its vertical or horizontal centre line.
+  void applyFlipEffect(float p);
+  // Effects 6, 7: the two halves swing about their outer edges (kind 3 only).
+  void applyTwinTiltEffect(float p);
+  // Effects 8..11: the picture turns in towards one corner while it travels in and grows.
+  void applySpinEffect(float p);
+
   // The picture of a zoom from the top edge at position p: the DVE effect writer at the ends.
   void applyZoomFromTop(float p);
   // DVE window 0 of the target from a rectangle in pixels, widened by the border when there is

@@ -67,27 +67,6 @@ struct WipeTerms {
   }
 };
 
-// Pattern aspect and vertical factor of the transforms by format.
-void formatFactors(const TransitionUpdater& u, float& aspect, float& k) {
-  const bool wide = u.aspectFlag != 0;
-  k = 1.0f;
-  switch (u.format) {
-    case 4:
-    case 5:
-      aspect = 0.5f, k = 2.0f;
-      break;
-    case 6:
-      aspect = wide ? 0.84375f : 1.125f;
-      break;
-    case 7:
-      aspect = wide ? 0.703125f : 0.9375f;
-      break;
-    default:
-      aspect = 1.0f;
-      break;
-  }
-}
-
 }  // namespace
 
 void TransitionUpdater::applyWipe(float p) {
@@ -186,7 +165,7 @@ void TransitionUpdater::setWipePatternGeometry(float p, bool withCentre) {
   float angle = spin[2];
   applyRotationMode(*this, angle, sx, sy, t);
   float aspect = 1.0f, k = 1.0f;
-  formatFactors(*this, aspect, k);
+  patternFormatFactors(format, aspectFlag != 0, aspect, k);
   PatternMatrix m;
   if (effect <= 7) {
     buildPatternMatrixCentred(m, sx, sy, angle, width, lines, aspect, k);
@@ -209,7 +188,7 @@ void TransitionUpdater::setFreePatternGeometry() {
   const float sx = patternAspect > 0.0f ? 1.0f + 3.0f * patternAspect : 1.0f;
   const float sy = patternAspect < 0.0f ? 1.0f - 3.0f * patternAspect : 1.0f;
   float aspect = 1.0f, k = 1.0f;
-  formatFactors(*this, aspect, k);
+  patternFormatFactors(format, aspectFlag != 0, aspect, k);
   PatternMatrix m;
   buildPatternMatrix(m, sx, sy, spin[2], (position[0] + 0.5f) * width, (position[1] + 0.5f) * lines, aspect, k);
   mxTransSetPatternMatrix(target(), m.m);

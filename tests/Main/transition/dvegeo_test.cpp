@@ -1,0 +1,294 @@
+#include "Main/transition/dvegeo.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <string>
+
+#include "Main/transition/updater.h"
+#include "tests/Main/transition/engine_fixture.h"
+
+using namespace transition_test;
+
+namespace {
+
+constexpr float PI = std::numbers::pi_v<float>;
+
+// A column-vector mapping takes output pixel (x, y) to source pixel (u, v) after dehomogenising.
+void expectMaps(const float* m, double x, double y, double u, double v, double tolerance) {
+  const double w = m[6] * x + m[7] * y + m[8];
+  EXPECT_NEAR((m[0] * x + m[1] * y + m[2]) / w, u, tolerance) << "x " << x << " y " << y;
+  EXPECT_NEAR((m[3] * x + m[4] * y + m[5]) / w, v, tolerance) << "x " << x << " y " << y;
+}
+
+// The homography (h8 = 1) that takes four screen points to four source points, by elimination.
+void solveHomography(const double (&screen)[4][2], const double (&source)[4][2], double (&h)[9]) {
+  double a[8][9] = {};
+  for (int i = 0; i < 4; ++i) {
+    const double x = screen[i][0], y = screen[i][1], u = source[i][0], v = source[i][1];
+    const double rows[2][9] = {{x, y, 1, 0, 0, 0, -u * x, -u * y, u}, {0, 0, 0, x, y, 1, -v * x, -v * y, v}};
+    std::memcpy(a[2 * i], rows, sizeof rows);
+  }
+  for (int c = 0; c < 8; ++c) {
+    int pivot = c;
+    for (int r = c + 1; r < 8; ++r) {
+      if (std::fabs(a[r][c]) > std::fabs(a[pivot][c])) pivot = r;
+    }
+    std::swap(a[c], a[pivot]);
+    for (int r = 0; r < 8; ++r) {
+      if (r == c) continue;
+      const double k = a[r][c] / a[c][c];
+      for (int j = c; j < 9; ++j) a[r][j] -= k * a[c][j];
+    }
+  }
+  for (int i = 0; i < 8; ++i) h[i] = a[i][8] / a[i][i];
+  h[8] = 1;
+}
+
+// The four corners of a picture placed as projectQuad places it, on the screen, in double.
+void projectedCorners(double sx, double sy, double rx, double ry, double rz, double tx, double ty, double w,
+                      double h, double (&out)[4][2]) {
+  const double d = 2.5 * std::sqrt(w * w + h * h);
+  const double plane[4][2] = {{-w, -h}, {w, -h}, {-w, h}, {w, h}};
+  for (int i = 0; i < 4; ++i) {
+    double x = plane[i][0] * sx, y = plane[i][1] * sy, z = 0;
+    // About X, then Y, then Z, each the way its row-vector matrix turns a point.
+    auto turn = [](double& a, double& b, double t) {
+      const double c = a * std::cos(t) - b * std::sin(t);
+      b = a * std::sin(t) + b * std::cos(t), a = c;
+    };
+    turn(y, z, rx), turn(z, x, ry), turn(x, y, rz);
+    z = z * 0.5 / d + 2;
+    out[i][0] = x / z + w * (tx + 0.5);
+    out[i][1] = y / z + h * (ty + 0.5);
+  }
+}
+
+TEST(ProjectQuadTest, RestSizeAndEdgeOn) {
+  QuadProjection q;
+  ASSERT_EQ(projectQuad(q, 1, 1, 0, 0, 0, 0, 0, 1920, 1080), 1);
+  EXPECT_FLOAT_EQ(q.areaRatio, 1.0f);
+  EXPECT_FLOAT_EQ(q.filterX, 1.0f);
+  EXPECT_FLOAT_EQ(q.filterY, 1.0f);
+  expectMaps(q.matrix, 0, 0, 0, 0, 1e-3);
+  expectMaps(q.matrix, 1920, 1080, 1920, 1080, 1e-2);
+
+  EXPECT_EQ(projectQuad(q, 1, 1, 0, PI / 2, 0, 0, 0, 1920, 1080), 0);
+  std::fill_n(q.matrix, 9, 7.0f);
+  EXPECT_EQ(projectQuad(q, 0.0001f, 0.0001f, 0, 0, 0, 0, 0, 720, 488), 0);
+  EXPECT_EQ(q.matrix[4], 7.0f);  // not projected
+  EXPECT_EQ(q.filterX, 1.0f);
+
+  struct Size {
+    float size, filter;
+  } sizes[] = {{0.5f, 0.5f}, {0.01f, 0.05f}};
+  for (const Size& s : sizes) {
+    ASSERT_EQ(projectQuad(q, s.size, s.size, 0, 0, 0, 0, 0, 1920, 1080), 1) << s.size;
+    EXPECT_FLOAT_EQ(q.filterX, s.filter);
+    EXPECT_FLOAT_EQ(q.filterY, s.filter);
+  }
+}
+
+// Any visible pose: the mapping is the four-point homography of the projected corners onto the
+// shrunk source, so the fourth corner lands on (W fx, H fy).
+TEST(ProjectQuadTest, MappingIsTheHomographyOfTheCorners) {
+  struct Pose {
+    float sx, sy, rx, ry, rz, tx, ty, w, h;
+    float fx, fy;  // worked pre-filter factors
+  } poses[] = {
+      {0.8f, 0.6f, 0.3f, -0.5f, 0.7f, 0.1f, -0.2f, 1920, 1080, 0.5415432f, 0.4415366f},
+      {1.3f, 1.0f, -1.0f, 0.2f, 0, 0, 0, 1280, 720, 1.0f, 0.5536920f},
+      {0.5f, 0.5f, 0, 0, PI / 4, 0.25f, 0, 720, 488, 0.3535534f, 0.3535534f},
+      // Corner 3 at 20.59 degrees: both factors times 20.59 / 35.
+      {1.0f, 1.0f, 1.2f, 1.2f, 0, 0, 0, 1920, 1080, 0.2338326f, 0.5490764f},
+  };
+  for (const Pose& p : poses) {
+    SCOPED_TRACE(testing::Message() << p.rx << " " << p.ry << " " << p.rz);
+    QuadProjection q;
+    ASSERT_EQ(projectQuad(q, p.sx, p.sy, p.rx, p.ry, p.rz, p.tx, p.ty, p.w, p.h), 1);
+    EXPECT_NEAR(q.filterX, p.fx, 1e-4f);
+    EXPECT_NEAR(q.filterY, p.fy, 1e-4f);
+    double screen[4][2];
+    projectedCorners(p.sx, p.sy, p.rx, p.ry, p.rz, p.tx, p.ty, p.w, p.h, screen);
+    const double fw = p.w * q.filterX, fh = p.h * q.filterY;
+    const double source[4][2] = {{0, 0}, {fw, 0}, {0, fh}, {fw, fh}};
+    expectMaps(q.matrix, screen[3][0], screen[3][1], fw, fh, 0.05);
+    double hm[9];
+    solveHomography(screen, source, hm);
+    for (int i = 0; i < 8; ++i) {
+      EXPECT_NEAR(q.matrix[i] / q.matrix[8], hm[i], 1e-4 * (1 + std::fabs(hm[i]))) << i;
+    }
+  }
+}
+
+// A background updater of kind 3 over format 0: full area, stored softness 2, no border.
+class DveGeometryTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    u.isBkgd = 1, u.kind = 3, u.mode = 1, u.latency = 1;
+    u.soft = 2.0f, u.aspectScale = 1.0f;
+    u.modPattern[0] = u.modPattern[1] = MX_TRANS_MOD_SINE;
+  }
+  void frame(u8 effect, float p) {
+    u.effect = effect;
+    const float full[4] = {0, 1, 0, 1};
+    std::copy_n(full, 4, u.window);
+    calllog::clear();
+    u.applyDveGeometry(p);
+  }
+  // The driver calls after the effect preamble, which ends with the background's preview bus.
+  std::string tail() {
+    const std::string s = sequence(), marker = "mxTransSetBkgdPreview\n";
+    const size_t at = s.find(marker);
+    return at == std::string::npos ? s : s.substr(at + marker.size());
+  }
+  BkgdTransition u;
+};
+
+TEST_F(DveGeometryTest, FamiliesWriteInOrderAndOtherEffectsOnlyTheEndStates) {
+  const std::string view = "mxFilterSetParameters\nmxDveSetAspect\nmxDveSetWindow\n";
+  struct Case {
+    u8 effect;
+    float p;
+    std::string calls;
+  } cases[] = {
+      {3, 0.5f, view + "mxDveSetMatrixFloat\n"}, {5, 0.5f, view + "mxDveSetMatrixFloat\n"},
+      {7, 0.5f, "mxFilterSetParameters\nmxDveSetAspect\nmxDveReset\nmxDveSetWindow\nmxDveSetWindowOffset\n"
+                "mxDveSetMatricesFloat\n"},
+      {10, 0.5f, view + "mxDveSetRotation\n"},
+      {4, 1.0f, view + "mxDveSetMatrixFloat\nmxDveReset\n"},
+      {4, 0.0f, view + "mxDveSetMatrixFloat\nmxDveClearTransform\n"},
+      {12, 0.5f, ""}, {15, 0.0f, "mxDveClearTransform\n"}, {21, 1.0f, "mxDveReset\n"}, {22, 0.5f, ""},
+  };
+  for (const Case& c : cases) {
+    frame(c.effect, c.p);
+    EXPECT_EQ(tail(), c.calls) << int(c.effect) << " at " << c.p;
+    for (const calllog::Call& call : calls()) EXPECT_EQ(call.context, MX_CONTEXT_ME1);
+  }
+  // Past its end the flip sends nine zeros (the unit transform) before the reset.
+  frame(4, 1.0f);
+  expectArgs(last("mxDveSetMatrixFloat"), {0, 0, 0, 0, 0, 0, 0, 0, 0});
+  // The twin tilt runs only for kind 3.
+  u.kind = 1;
+  frame(6, 0.5f);
+  EXPECT_EQ(sequence(), "");
+}
+
+TEST_F(DveGeometryTest, FlipSqueezesAndTurnsThePicture) {
+  // u = 0.5: a = pi / 4, k = 0.1 + 0.9 cos a = 0.7363961; the edges move in by 2 lines.
+  const float p = 540.0f / 1084.0f;
+  struct Case {
+    u8 effect;
+    u32 format;
+    float aspect, filterW, filterH;
+    std::vector<float> window;
+    float x, y, lift;  // the projected top-left corner and its source row
+  } cases[] = {
+      {4, 0, 0.7363961f, 0.7363961f, 1, {1, 3, 1411.8805f, 1074, 2, 0}, 135.40902f, -115.95811f, -1},
+      {5, 0, 1.3579648f, 1, 0.7363961f, {1, 2.4727922f, 1918, 790.3622f, 2, 0}, -206.14774f, 76.16757f, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(int(c.effect));
+    u.format = c.format;
+    frame(c.effect, p);
+    expectArgs(last("mxDveSetAspect"), {c.aspect});
+    expectArgs(last("mxFilterSetParameters"), {0, 0, c.filterW, c.filterH});
+    expectArgs(last("mxDveSetWindow"), c.window, 2e-3f);
+    expectMaps(last("mxDveSetMatrixFloat").args, c.x, c.y, 0, c.lift, 1e-2);
+  }
+  // Reversed, 0.25 runs at 0.75 (u = 0.7527778, k = 0.9329865); its end states swap.
+  u.reverse = 1;
+  frame(4, 0.25f);
+  expectArgs(last("mxDveSetAspect"), {0.9329865f});
+  frame(4, 1.0f);
+  EXPECT_EQ(calls("mxDveClearTransform").size(), 1u);
+  frame(4, 0.0f);
+  EXPECT_EQ(calls("mxDveReset").size(), 1u);
+}
+
+TEST_F(DveGeometryTest, SpinTurnsTowardsItsCornerAndTravels) {
+  // Full size (the edges at the corner leave the frame), offset 500 (o = 1), angle 10, level on.
+  const MxifModify mod = {0xF, 1, 1000, 500, 10};
+  std::memcpy(u.modify, &mod, sizeof mod);
+  struct Case {
+    u8 effect;
+    u32 format;
+    float aspect, angle, travel, x, y;  // at p = 0: travel o S / W + c; window corner x, y
+  } cases[] = {
+      {8, 0, 1.0f, 55, 0.1328125f + 1.1473474f, 1, 1},       {9, 4, 1.0f, 145, 0.1328125f + 1.1473474f, -639, 1},
+      // The window's top moves in by half the softness over the aspect.
+      {10, 6, 1.125f, 235, 0.17916667f + 1.25f, -359, -243.11111f},
+      {11, 6, 0.945f, 325, 0.17916667f + 1.3825f, 1, -242.94180f},
+      {8, 7, 0.9375f, 55, 0.17916667f + 1.6318f, 1, 1.0666667f},
+      {8, 7, 1.0f, 55, 0.17916667f + 1.33f, 1, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << int(c.effect) << " format " << c.format);
+    u.format = c.format, u.aspectScale = c.aspect;
+    frame(c.effect, 0.0f);
+    expectArgs(last("mxDveSetRotation"), {c.angle, c.travel, 1, 1}, 1e-5f);
+    EXPECT_NEAR(last("mxDveSetWindow").args[0], c.x, 1e-3f);
+    EXPECT_NEAR(last("mxDveSetWindow").args[1], c.y, 1e-3f);
+  }
+}
+
+TEST_F(DveGeometryTest, TiltsStandAtRestAtTheEndAndTurnAwayAtTheStart) {
+  // At u >= 1 (raw position still below 1) every mapping is the identity of the frame.
+  for (u8 effect = 0; effect < 8; ++effect) {
+    SCOPED_TRACE(int(effect));
+    frame(effect, 0.999f);
+    const bool twin = effect >= 6;
+    const calllog::Call m = last(twin ? "mxDveSetMatricesFloat" : "mxDveSetMatrixFloat");
+    const float* second = twin ? m.args + 9 : m.args;
+    expectMaps(m.args, 0, 0, 0, 0, 1e-2);
+    expectMaps(second, 1920, 1080, 1920, 1080, 1e-2);
+  }
+  // At u = 0 the tilt has swung 120 degrees onto its hinge at the left frame edge, and the flip
+  // stands edge-on at the centre line: the picture's far edge is seen within pixels of them.
+  struct Case {
+    u8 effect;
+    float p, near;
+  } cases[] = {{0, 0.0f, 0}, {4, 0.001f, 960}};
+  for (const Case& c : cases) {
+    frame(c.effect, c.p);
+    Matrix3 inverse, forward;
+    std::copy_n(last("mxDveSetMatrixFloat").args, 9, forward);
+    ASSERT_EQ(invertMatrix3(inverse, forward), 0);
+    const float wp = last("mxFilterSetParameters").args[2] * 1920;
+    const float x = (inverse[0] * wp - inverse[1] + inverse[2]) / (inverse[6] * wp - inverse[7] + inverse[8]);
+    EXPECT_NEAR(x, c.near, 3.0f) << int(c.effect);
+  }
+}
+
+// Through the load and apply of the background: a tilt (kind 3, effect 0) that the load turns
+// round, with latency 0 so that the frames after its return to 0 keep the effect path.
+TEST_F(DveGeometryTest, BackgroundTiltFromItsRecord) {
+  MxifBkgd rec;
+  MxifSystem sys;
+  sys.bkgdLatency = 1;
+  rec.setPattern(0, 3);
+  BkgdTransition bkgd;
+  struct Frame {
+    float p;
+    const char* end;  // the last call
+    bool tilt;
+  } frames[] = {{0.0f, "mxTransSetBkgdPreview", false}, {0.25f, "mxDveSetMatrixFloat", true},
+                {0.75f, "mxDveSetMatrixFloat", true},   {1.0f, "mxDveClearTransform", true},
+                {0.0f, "mxDveReset", true},             {0.0f, "mxDveReset", true},
+                {0.0f, "mxTransSetBkgdPreview", false}};
+  for (const Frame& f : frames) {
+    calllog::clear();
+    bkgd.load(rec, sys, f.p, 1, 0, 0, 0);
+    bkgd.apply(0, f.p, -1.0f);
+    const auto all = calls();
+    ASSERT_FALSE(all.empty());
+    EXPECT_STREQ(all.back().function, f.end) << f.p;
+    EXPECT_EQ(calls("mxDveSetMatrixFloat").size(), f.tilt ? 1u : 0u) << f.p;
+    for (const calllog::Call& c : all) EXPECT_EQ(c.context, MX_CONTEXT_ME1);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,261 @@
+#include "Main/transition/keydve.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/Main/transition/engine_fixture.h"
+
+using namespace transition_test;
+
+namespace {
+
+// Key 1 of format 0 at full size and full density.
+class KeyDveTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    rec.dveSize = 10000;
+    rec.adjust.density = 1000;
+  }
+  void load(float p = 1.0f, u8 inset = 0) { loadKeyDveSettings(s, rec, sys, inset, p); }
+  void shaped(u8 type) { rec.dveShapeOn = type != 0, rec.dveShapeType = type; }
+  void expectCrop(std::vector<float> edges) {
+    for (size_t i = 0; i < 4; ++i) EXPECT_NEAR(s.crop[i], edges[i], 1e-6f) << "edge " << i;
+  }
+  MxifKey rec;
+  MxifSystem sys;
+  KeyDveSetting s;
+};
+
+TEST_F(KeyDveTest, KindBySizeScaleRotationAndChannel) {
+  struct Case {
+    u16 channel;
+    s32 size;
+    s16 scaleX, rotation[3];
+    u8 shapeType;  // 0: plain
+    u8 inset;
+    u8 kind;
+    float sizeAfter;
+  } cases[] = {
+      {0, 10000, 0, {0, 0, 0}, 0, 0, 0, 1.0f},           // at rest
+      {0, 10000, 0, {3600, 0, 0}, 0, 0, 0, 1.0f},        // whole turns about any axis
+      {1, 10000, 0, {0, -7200, 0}, 0, 0, 0, 1.0f},
+      {0, 10000, 0, {0, 0, -3600}, 0, 0, 0, 1.0f},
+      {0, 10000, 0, {0, 0, 3599}, 0, 0, 2, 1.0f},
+      {0, 10000, 9000, {0, 0, 0}, 0, 0, 2, 1.0f},        // scaled
+      {0, 20000, 0, {0, 0, 0}, 0, 0, 2, 2.0f},           // larger than the frame
+      {2, 20000, 9000, {0, 0, 450}, 0, 0, 0, 1.0f},      // keys 3 and 4: plain, at most full size
+      {0, 20000, 0, {0, 0, 0}, 2, 0, 1, 1.0f},           // shaped: 2-D, at most full size
+      {1, 10, 0, {0, 0, 0}, 1, 0, 1, 0.004f},
+      {0, 5000, 9000, {0, 0, 450}, 0, 1, 0, 1.0f},       // a 4:3 inset stays plain and whole
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.channel << " " << c.size << " " << c.rotation[2]);
+    rec.channel = c.channel, rec.dveSize = c.size, rec.dveScale.first = c.scaleX;
+    std::copy_n(c.rotation, 3, rec.dveRotation);
+    shaped(c.shapeType);
+    load(1.0f, c.inset);
+    EXPECT_EQ(s.kind, c.kind);
+    EXPECT_FLOAT_EQ(s.sizeX, c.sizeAfter);
+  }
+  // Tenths of a degree to radians: x from 150, y from 148, each negated; z from 152.
+  const s16 r[3] = {100, 200, 300};
+  std::copy_n(r, 3, rec.dveRotation);
+  load();
+  EXPECT_FLOAT_EQ(s.rotation[0], -0.34906584f);
+  EXPECT_FLOAT_EQ(s.rotation[1], -0.17453292f);
+  EXPECT_FLOAT_EQ(s.rotation[2], 0.52359876f);
+  for (const float whole : {0.0f, 3600.0f, -3600.0f, 7200.0f, -7200.0f}) {
+    EXPECT_EQ(isFractionalTurn(whole * 0.0017453292f), 0) << whole;
+  }
+  EXPECT_EQ(isFractionalTurn(3599 * 0.0017453292f), 1);
+}
+
+TEST_F(KeyDveTest, TravelMovesAndGrowsTheKeyAndHoldsItsLevel) {
+  rec.travelOn = 1;
+  rec.transIn.mode = 1;
+  rec.dvePosition[0] = 5000;
+  rec.travel12[0] = -5000;
+  rec.travel12Rev[0] = 2000;
+  load(0.5f);
+  EXPECT_FLOAT_EQ(s.centreX, 0.5f);
+  EXPECT_FLOAT_EQ(s.sizeX, 0.5f);
+  float p = 0.5f;
+  applyKeyDveCommon(s, p);
+  expectArgs(last("mxKeySetLevel"), {1.0f});
+  // Reversed, the reverse start: 2000 + trunc(0.25 x 3000).
+  rec.reverse = 1, rec.transOut.mode = 1;
+  load(0.25f);
+  EXPECT_FLOAT_EQ(s.centreX, 0.5f + 0.275f);
+  // Without the travel the key stands at its place and the level follows the position.
+  rec.travelOn = 0;
+  load(0.25f);
+  EXPECT_FLOAT_EQ(s.centreX, 1.0f);
+  applyKeyDveCommon(s, p = 0.25f);
+  expectArgs(last("mxKeySetLevel"), {0.25f});
+}
+
+TEST_F(KeyDveTest, CropsByModeTypeAndInset) {
+  struct Case {
+    u32 format;
+    u8 shapeType, cropMode, inset;
+    std::vector<float> crop;  // left, right, top, bottom
+  } cases[] = {
+      // The 4:3 crop of the format.
+      {0, 0, 1, 0, {-0.3646f, 0.3646f, -0.48892796f, 0.48987296f}},
+      {4, 0, 1, 0, {-0.3646f, 0.3646f, -0.4888889f, 0.49041888f}},
+      {6, 0, 1, 0, {-0.47951388f, 0.47826388f, -0.47756934f, 0.47767434f}},
+      {7, 0, 1, 0, {-0.48186168f, 0.48061165f, -0.48273277f, 0.48451278f}},
+      // Shaped: half width by format class, top by type.
+      {0, 1, 0, 0, {-0.28f, 0.28f, -0.5f, 0.5f}},
+      {6, 2, 0, 0, {-0.2671f, 0.2671f, -0.4488f, 0.5f}},
+      {7, 4, 0, 0, {-0.205f, 0.205f, -0.3868f, 0.5f}},
+      // In the inset: class 6 and a = 0.8888889 for format 0, then mapped into the inset.
+      {0, 3, 0, 1, {-0.39902656f, -0.22597344f, -0.47551471f, -0.04907407f}},
+      {1, 0, 0, 1, {-0.5f, -0.125f, -0.5f, 0.03333335f}},
+      {0, 0, 1, 1, {-0.5f, -0.125f, -0.5f, -0.04907407f}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.format << " type " << int(c.shapeType) << " mode " << int(c.cropMode));
+    sys.format = static_cast<u8>(c.format);
+    rec.dveShapeOn = c.shapeType != 0 || c.cropMode != 0;
+    rec.dveShapeType = c.shapeType;
+    rec.dveShape.mode = c.cropMode;
+    load(1.0f, c.inset);
+    expectCrop(c.crop);
+  }
+}
+
+TEST_F(KeyDveTest, BorderSoftnessAndTheFrameEdges) {
+  rec.dveBorder.softness = 40;  // 0.005
+  struct Case {
+    s16 x, rotation;
+    u8 format, scaled;
+    float border, softness;
+  } cases[] = {
+      {0, 0, 0, 0, 0, 0.005f},            // at rest: as loaded
+      {100, 0, 0, 0, 0, 0.007f},          // moved
+      {100, 0, 6, 0, 0, 0.009f},
+      {0, 450, 0, 0, 0.005f, 0.005f},     // 3-D: the border of 0.01 halved; centred, whole
+      {0, 450, 0, 1, 0.0055f, 0.0045f},   // with the size (0.5), and grown
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.x << " " << c.rotation << " " << int(c.format));
+    rec.dvePosition[0] = c.x, rec.dveRotation[2] = c.rotation;
+    sys.format = c.format;
+    rec.dveBorderScale = c.scaled;
+    rec.dveSize = c.scaled != 0 ? 5000 : 10000;
+    rec.dveShapeOn = rec.dveBorder.on = c.border > 0;
+    rec.dveBorder.width = c.border > 0 ? 80 : 0;
+    load();
+    EXPECT_NEAR(s.border, c.border, 1e-7f);
+    EXPECT_NEAR(s.softness, c.softness, 1e-7f);
+  }
+
+  // A full-size key whose crop edges lie on the frame border: they move beyond it.
+  rec = MxifKey{};
+  sys.format = 0;
+  rec.dveSize = 10000;
+  rec.dveScale.first = rec.dveScale.second = 10000;
+  rec.dveShapeOn = 1, rec.dveShape.mode = 2;
+  const s16 edges[4] = {-5000, 5000, -5000, 5000};  // left, top, bottom, right
+  std::copy_n(edges, 4, rec.dveCrop);
+  load();
+  expectCrop({-1, 1, -1, 1});
+  rec.dveCrop[0] = -4000;
+  rec.dvePosition[1] = 100;  // above the centre: the bottom edge is off the frame border
+  load();
+  expectCrop({-0.4f, 1, -1, 0.5f});
+  rec.dveShape.mode = 0;  // no crop: every edge on its side
+  load();
+  expectCrop({-1, 1, -1, 0.5f});
+}
+
+TEST_F(KeyDveTest, CommonAndPlainWriters) {
+  rec.dveShapeOn = 1;
+  rec.adjust.density = 600;
+  load();
+  float p = 0.5f;
+  applyKeyDveCommon(s, p);
+  const std::vector<std::pair<const char*, std::vector<float>>> expected = {
+      {"mxKeySetLevel", {0.5f}}, {"mxKeySetPreview", {1}}, {"mxDveSetEnable", {1, 0}}, {"mxTransSetLatency", {1}},
+      {"mxTransSetType", {5387, 0, 0}}, {"mxTransSetLevel", {0.6f}}, {"mxTransSetPatternSize", {1, 1, 0, 0}},
+      {"mxTransSetModulation", {MX_TRANS_MOD_X, 0, 0, 0}}, {"mxTransSetModulation", {MX_TRANS_MOD_Y, 0, 0, 0}},
+      {"mxKeySetClipGain", {4, -1023, 1, 0, 0.6f}}, {"mxKeySetMask", {0, 0, 1, 1, 0, 0}},
+  };
+  const auto all = calls();
+  ASSERT_EQ(all.size(), expected.size());
+  for (size_t i = 0; i < all.size(); ++i) {
+    EXPECT_STREQ(all[i].function, expected[i].first);
+    expectArgs(all[i], expected[i].second);
+  }
+
+  // Plain, half size at x 1000; then as a 4:3 inset of format 0.
+  rec.dveShapeOn = 0;
+  rec.dveSize = 5000, rec.dvePosition[0] = 1000;
+  load();
+  ASSERT_EQ(s.kind, 0);
+  calllog::clear();
+  applyKeyDve(s, 1.0f);
+  expectArgs(last("mxFilterSetParameters"), {0.35f, 0.25f, 0.5f, 0.5f});
+  expectArgs(last("mxTransSetPatternPosition"), {0.6f, 0.5f});
+  expectArgs(last("mxTransSetKeyPositionXY"), {0.5f, 0.5f});
+  expectArgs(last("mxFilterSetKeyDveFlag"), {0});
+  EXPECT_EQ(calls("mxDveReset").size(), 1u);
+  EXPECT_EQ(calls("mxDveSetMatrix").size(), 1u);
+  rec.dvePosition[0] = 0;
+  load(1.0f, 1);
+  calllog::clear();
+  applyKeyDve(s, 1.0f);
+  expectArgs(last("mxFilterSetParameters"), {0.33333334f, 0.27453703f, 0.8888889f, 1});
+  expectArgs(last("mxFilterSetKeyDveFlag"), {1});
+  // Keys 3 and 4 have no DVE transform.
+  rec.channel = 2;
+  load();
+  calllog::clear();
+  applyKeyDve(s, 1.0f);
+  EXPECT_TRUE(calls("mxDveSetMatrix").empty());
+  EXPECT_EQ(last("mxDveSetEnable").target, MX_KEY3);
+}
+
+TEST_F(KeyDveTest, ShapedAnd3DKeysThroughTheProjection) {
+  // Shaped type 5391 at full size, no rotation: a shift of the pattern to the frame centre, and
+  // the safe window one pixel in at the right and the top.
+  shaped(1);
+  load();
+  ASSERT_EQ(s.kind, 1);
+  applyKeyDve(s, 1.0f);
+  EXPECT_EQ(sequence(),
+            "mxTransSetPatternPosition\nmxFilterSetKeyDveFlag\nmxTransSetKeyPosition\nmxTransSetKeyPositionXY\n"
+            "mxDveSetMatrixFloat\nmxFilterSetParameters\nmxDveSetAspect\nmxTransSetPatternMatrix\nmxKeySetLevel\n"
+            "mxKeySetPreview\nmxDveSetEnable\nmxTransSetLatency\nmxTransSetType\nmxTransSetLevel\n"
+            "mxTransSetPatternSize\nmxTransSetModulation\nmxTransSetModulation\nmxKeySetClipGain\nmxKeySetMask\n"
+            "mxDveSetWindow\n");
+  expectArgs(last("mxTransSetPatternMatrix"), {1, 0, 960, 0, 1, 540}, 1e-3f);
+  expectArgs(last("mxTransSetType"), {5391, 0, 0.004f});  // cropped, plus the area's 0.002
+  expectArgs(last("mxDveSetWindow"), {0, 1, 1919, 1079, 0, 0}, 1e-3f);
+  EXPECT_EQ(s.softness, 0.0f);
+
+  // 3-D, turned a quarter about z: the projected frame fills the frame, the softness of 0.002
+  // shrinks the window by 0.002 in width and 0.002 x 1920 in height.
+  calllog::clear();
+  shaped(0);
+  rec.dveRotation[2] = 900;
+  load();
+  ASSERT_EQ(s.kind, 2);
+  applyKeyDve(s, 1.0f);
+  expectArgs(last("mxDveSetAspect"), {1});
+  expectArgs(last("mxDveSetWindow"), {0.001f, 2.92f, 1918.998f, 1075.16f, 0.002f, 0}, 2e-3f);
+  EXPECT_EQ(s.type, MX_TRANS_MIX);  // kept for the next frame
+  EXPECT_STREQ(calls().back().function, "mxTransSetModulation");
+
+  // Seen edge-on: an empty window and nothing more.
+  calllog::clear();
+  rec.dveRotation[2] = 0, rec.dveRotation[0] = 900;
+  load();
+  applyKeyDve(s, 1.0f);
+  EXPECT_STREQ(calls().back().function, "mxDveSetWindow");
+  expectArgs(last("mxDveSetWindow"), {-960, -540, 0, 0, 0, 0});
+  EXPECT_TRUE(calls("mxKeySetLevel").empty());
+}
+
+}  // namespace
