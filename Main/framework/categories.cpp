@@ -4,6 +4,7 @@
 
 #include "Main/framework/bp.h"
 #include "Main/bus/bkgd.h"
+#include "Main/bus/bkgdwipe.h"
 #include "Main/bus/bus.h"
 #include "Main/bus/busstatus.h"
 #include "Main/bus/button.h"
@@ -60,6 +61,7 @@ void createCategories() {
   for (int me = 0; me < N_ME; ++me) enter(CategoryKey::instance()[me]);
   for (int me = 0; me < N_ME; ++me) enter(CategoryBkgd::instance()[me]);
   enter(CategoryCbgd::instance());
+  for (int me = 0; me < N_ME; ++me) enter(CategoryBkgdWipe::instance()[me]);
   enter(CategoryClipPlay::instance(), {TYPE_CLIP_PLAY_CMD});
   enter(CategoryClipRec::instance(), {TYPE_CLIP_REC_CMD});
   enter(CategoryClipRegister::instance(), {TYPE_CLIP_REGISTER_CMD});

@@ -13,6 +13,7 @@
 #include "Driver/transition/regs.h"
 #include "Lib/Include/storage.h"
 #include "Main/bus/bkgd.h"
+#include "Main/bus/bkgdwipe.h"
 #include "Main/bus/faderevent.h"
 #include "Main/key/imageflags.h"
 #include "Main/system/system.h"
@@ -305,6 +306,102 @@ TEST_F(BkgdTest, DamagedSavedRecordStartsFromDefaults) {
   EXPECT_EQ(consoleCount("backup data of MxifBkgd is broken, initialized"), 1);
   EXPECT_EQ(std::tuple(live().borderSource, live(1).borderSource), std::tuple(2, 0));
   EXPECT_EQ(live().mask, 0x1FFFFFFu);
+}
+
+// ---- wipe memory ----------------------------------------------------------------------------------
+
+class BkgdWipeTest : public BkgdTest {
+ protected:
+  static category::CategoryBkgdWipe& wipe(int me = 0) { return category::CategoryBkgdWipe::instance()[me]; }
+  MxifBkgdWipe wipeRequest(const std::function<void(MxifBkgdWipe&)>& set) {
+    MxifBkgdWipe w;
+    set(w);
+    peer.send(w);
+    return frameEcho<MxifBkgdWipe>();
+  }
+  void setWipeFlag() {
+    MxifOperate op{};
+    op.mask = 1u << 4, op.wipeFlag = 1;
+    peer.send(op);
+  }
+  static bool anyPresence(const MxifBkgdWipe& w) {
+    return w.mask != 0 || std::any_of(w.entries, w.entries + 12, [](const MxifBkgd& e) { return e.hasAny(); });
+  }
+};
+
+TEST_F(BkgdWipeTest, SelectingAnEntryRecallsItThroughTheBackgroundsChecks) {
+  setWipeFlag();
+  const MxifBkgdWipe echo = wipeRequest([](MxifBkgdWipe& w) {
+    MxifBkgd& e = w.entries[3];
+    e.setNrMode(1), e.setDirection(1), e.setBorderSource(7);
+    e.borderMask = 2, e.borderWidth = 250;
+    e.mixMask = 1, e.type = 1;  // not a wipe setting: not recalled
+    w.mask = 1, w.selected = 3;
+  });
+  // Reversed under alternation, the stored wipe starts normal again, in the entry too.
+  EXPECT_EQ(std::tuple(echo.entries[3].direction, echo.entries[3].mask & 1), std::tuple(0, 1u));
+  EXPECT_EQ(std::vector<int>({live().direction, live().nrMode, live().borderWidth, live().borderSource, live().type}),
+            std::vector<int>({0, 1, 250, 0, 0}));
+  runFrame(0);  // the entry follows what the background took
+  EXPECT_EQ(wipe().record(0).entries[3].borderSource, 0);
+  EXPECT_EQ(wipe().applied(), 3);
+}
+
+TEST_F(BkgdWipeTest, StepRequestMovesThePatternAlongItsFamily) {
+  const struct {
+    u8 kind, number, after;
+  } cases[] = {{0, 3, 0}, {3, 5, 4}, {1, 12, 12}, {1, 22, 20}, {2, 11, 8}, {3, 7, 6}, {0, 9, 8}};
+  for (const auto& c : cases) {
+    request([&](MxifBkgd& r) { r.setPattern(c.number, c.kind); });
+    const MxifBkgdWipe echo = wipeRequest([](MxifBkgdWipe& w) { w.mask = 2, w.stepRequest = 1; });
+    EXPECT_EQ(std::tuple(echo.stepRequest, echo.mask & 2), std::tuple(0, 2u)) << int(c.kind) << "/" << int(c.number);
+    EXPECT_EQ(std::tuple(live().patternNumber, live().patternKind), std::tuple(c.after, c.kind))
+        << int(c.kind) << "/" << int(c.number);
+  }
+}
+
+TEST_F(BkgdWipeTest, SelectedEntryFollowsOnlyTheWipeSettings) {
+  peer.send([] {
+    MxifBkgd r;
+    r.borderMask = 2, r.borderWidth = 300;
+    return r;
+  }());
+  MxifBkgdWipe echo = frameEcho<MxifBkgdWipe>();
+  EXPECT_EQ(std::tuple(echo.entries[0].borderMask, echo.entries[0].borderWidth), std::tuple(2u, 300));
+  echo.entries[0].borderMask = 0;
+  EXPECT_FALSE(anyPresence(echo));
+
+  peer.send([] {
+    MxifBkgd r;
+    r.mixMask = 1, r.type = 1, r.mask = 1u << MxifBkgd::BIT_MIX_COLOR, r.mixColor[0] = 100;
+    r.trans = {4, 0, 0, 30, 0, 0};
+    r.nextMask = 1, r.nextBkgd = 1;
+    return r;
+  }());
+  EXPECT_EQ(frameEcho<MxifBkgdWipe>().me, 255);  // nothing to report
+
+  // A pattern the background cannot take is stored as {0, 0}.
+  echo = wipeRequest([](MxifBkgdWipe& w) { w.entries[5].setPattern(15, 1); });
+  EXPECT_EQ(std::tuple(echo.entries[5].patternNumber, echo.entries[5].patternKind, echo.entries[5].mask), std::tuple(0, 0, 0x10u));
+}
+
+// A selection beyond the twelve entries recalls entry 0, as stored, and stops the tracking.
+TEST_F(BkgdWipeTest, SelectionBeyondTheEntriesRecallsTheFirstAndStopsTracking) {
+  setWipeFlag();
+  wipeRequest([](MxifBkgdWipe& w) { w.mask = 1, w.selected = 1; });
+  wipeRequest([](MxifBkgdWipe& w) {
+    w.entries[0].borderMask = 4, w.entries[0].softness = 77;
+    w.entries[0].setNrMode(1), w.entries[0].setDirection(1);
+    w.mask = 1, w.selected = 12;
+  });
+  EXPECT_EQ(std::tuple(live().softness, live().direction), std::tuple(77, 1));
+  peer.send([] {
+    MxifBkgd r;
+    r.borderMask = 2, r.borderWidth = 500;
+    return r;
+  }());
+  EXPECT_EQ(frameEcho<MxifBkgdWipe>().me, 255);
+  EXPECT_EQ(wipe().record(0).entries[0].borderWidth, 0);
 }
 
 }  // namespace
