@@ -11,11 +11,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -265,6 +267,48 @@ TEST_F(EndToEnd, ColourBackgroundIsResumedAfterARestart) {
   EXPECT_EQ(live.motion, 2);
   EXPECT_EQ(live.speed, -250);
   EXPECT_EQ(live.rate, 10);
+}
+
+// The backgrounds and wipe memories of MEs 0 and 1 come back whole after a restart, and the wipe
+// memory recalls nothing at the first frame: ME 1 selected past its entries, so a recall would
+// bring entry 0's softness 0 back into its background.
+TEST_F(EndToEnd, BackgroundsAndWipeMemoriesAreResumedAfterARestart) {
+  boot();
+  for (const char* request : {"send MxifBkgdWipe me=1 selected=12", "send MxifBkgd me=1 softness=300",
+                              "send MxifBkgd me=0 softness=250"}) {
+    ASSERT_EQ(frontend(request), 0) << request;
+  }
+  ASSERT_NE(nextEcho(MxifBkgd::TYPE_INDEX), "");
+  pause(200);  // some frames later the backup image holds them
+  stopBackend();
+
+  boot();
+  ASSERT_EQ(frontend("send MxifBkgd me=2 borderOn=1"), 0);  // connects the link: the first status follows
+  MxifBkgd bkgd[2];
+  MxifBkgdWipe wipe[2];
+  int seen = 0;
+  ASSERT_TRUE(poll([&] {
+    for (const auto& p : link_.takePackets()) {
+      const u8 me = p.body.size() > 4 ? p.body[4] : 255;
+      const int first = p.type == MxifBkgd::TYPE_INDEX ? 1 << me : p.type == MxifBkgdWipe::TYPE_INDEX ? 4 << me : 0;
+      if (me > 1 || first == 0 || (seen & first) != 0) continue;  // the first report of each
+      const bool read = p.type == MxifBkgd::TYPE_INDEX ? codec::read(p.body.data(), p.body.size(), bkgd[me])
+                                                       : codec::read(p.body.data(), p.body.size(), wipe[me]);
+      if (read) seen |= first;
+    }
+    return seen == 0xF;
+  })) << seen;
+  EXPECT_EQ(std::tuple(bkgd[0].softness, bkgd[1].softness), std::tuple(250, 300));
+  EXPECT_EQ(std::tuple(wipe[0].selected, wipe[1].selected), std::tuple(0, 12));
+  EXPECT_EQ(wipe[0].entries[0].softness, 250);
+  for (int me = 0; me < 2; ++me) {
+    MxifBkgd whole = bkgd[me];
+    MxifBkgdWipe wholeWipe = wipe[me];
+    codec::setAllPresence(whole);
+    codec::setAllPresence(wholeWipe);
+    EXPECT_EQ(std::memcmp(&whole, &bkgd[me], sizeof whole), 0) << "ME " << me;
+    EXPECT_EQ(std::memcmp(&wholeWipe, &wipe[me], sizeof wholeWipe), 0) << "ME " << me;
+  }
 }
 
 }  // namespace
