@@ -78,7 +78,6 @@ class CategoryBkgd : public CategoryCommon<MxifBkgd>, public BusBackgroundLink {
   // Its read-out: position A (which != 1) or B.
   float bkgdPosition(int which);
   BkgdTransition& updater() { return updater_; }
-  const ButtonLatch& latch(int i) const { return latches_[i]; }
   u8 sourceNotReady() const { return sourceNotReady_; }
 
  private:

@@ -104,6 +104,15 @@ constexpr Cycle CYCLES[N_STEP_GROUPS][5] = {
     {{0, 4}, {4, 2}, {6, 2}, {8, 4}, {12, 4}},
 };
 
+// The pattern number that follows n in the step cycle of pattern group k; -1 when none does.
+int nextPattern(int k, int n) {
+  if (k < 0 || k >= N_STEP_GROUPS) return -1;
+  for (const Cycle& c : CYCLES[k]) {
+    if (c.length > 0 && c.first <= n && n < c.first + c.length) return c.first + (n - c.first + 1) % c.length;
+  }
+  return -1;
+}
+
 }  // namespace
 
 CategoryBkgdWipe* CategoryBkgdWipe::instance() {
@@ -122,14 +131,6 @@ void CategoryBkgdWipe::assign(const MxifBkgdWipe& in, int ch) {
     if (e.patternNumber == 15 && e.patternKind == 1) e.setPattern(0, 0);
   }
   CategoryCommon::assign(copy, ch);
-}
-
-int CategoryBkgdWipe::nextPattern(int k, int n) {
-  if (k < 0 || k >= N_STEP_GROUPS) return -1;
-  for (const Cycle& c : CYCLES[k]) {
-    if (c.length > 0 && c.first <= n && n < c.first + c.length) return c.first + (n - c.first + 1) % c.length;
-  }
-  return -1;
 }
 
 void CategoryBkgdWipe::stepPattern() {

@@ -24,8 +24,6 @@ class CategoryBkgdWipe : public CategoryCommon<MxifBkgdWipe> {
 
   // The entry that tracking writes into (12 or more: none).
   int applied() const { return applied_; }
-  // The pattern number that follows n in the step cycle of pattern group k; -1 when none does.
-  static int nextPattern(int k, int n);
 
  private:
   void stepPattern();
