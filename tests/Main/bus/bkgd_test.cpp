@@ -2,7 +2,7 @@
 // panel buttons, the per-frame settings at the drivers and the auto transition, the program bus.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <array>
 #include <functional>
 #include <tuple>
 #include <vector>
@@ -43,12 +43,15 @@ class BkgdTest : public test_categories::StartedSystemTest {
     }
     return echo;
   }
-  MxifBkgd request(const std::function<void(MxifBkgd&)>& set, int me = 0) {
+  // Sends ME 0 a background request (and with request, runs a frame and returns the echo).
+  void send(const std::function<void(MxifBkgd&)>& set) {
     MxifBkgd r;
-    r.me = static_cast<u8>(me);
     set(r);
     peer.send(r);
-    return frameEcho<MxifBkgd>(me);
+  }
+  MxifBkgd request(const std::function<void(MxifBkgd&)>& set) {
+    send(set);
+    return frameEcho<MxifBkgd>();
   }
   void press(int code, int panel, u8 state = Event::PRESSED, int me = 0) {
     Event ev{};
@@ -59,10 +62,8 @@ class BkgdTest : public test_categories::StartedSystemTest {
   static u32 bkgdReg(u32 offset) { return platform::regPeek(mxMeBase(0) + trans::BKGD_BLOCK + offset); }
 };
 
-struct Masks {
-  u32 head, mix, trans, border, link, status;
-  bool operator==(const Masks&) const = default;
-};
+// Presence words of the head, mix, trans, border, link and status groups.
+using Masks = std::array<u32, 6>;
 Masks masks(const MxifBkgd& r) { return {r.mask, r.mixMask, r.trans.mask, r.borderMask, r.link.mask, r.statusMask}; }
 
 // Each request is answered with exactly the fields it was allowed to set.
@@ -324,9 +325,6 @@ class BkgdWipeTest : public BkgdTest {
     op.mask = 1u << 4, op.wipeFlag = 1;
     peer.send(op);
   }
-  static bool anyPresence(const MxifBkgdWipe& w) {
-    return w.mask != 0 || std::any_of(w.entries, w.entries + 12, [](const MxifBkgd& e) { return e.hasAny(); });
-  }
 };
 
 TEST_F(BkgdWipeTest, SelectingAnEntryRecallsItThroughTheBackgroundsChecks) {
@@ -361,23 +359,17 @@ TEST_F(BkgdWipeTest, StepRequestMovesThePatternAlongItsFamily) {
 }
 
 TEST_F(BkgdWipeTest, SelectedEntryFollowsOnlyTheWipeSettings) {
-  peer.send([] {
-    MxifBkgd r;
-    r.borderMask = 2, r.borderWidth = 300;
-    return r;
-  }());
+  send([](MxifBkgd& r) { r.borderMask = 2, r.borderWidth = 300; });
   MxifBkgdWipe echo = frameEcho<MxifBkgdWipe>();
   EXPECT_EQ(std::tuple(echo.entries[0].borderMask, echo.entries[0].borderWidth), std::tuple(2u, 300));
   echo.entries[0].borderMask = 0;
-  EXPECT_FALSE(anyPresence(echo));
+  EXPECT_FALSE(codec::hasAny(echo));
 
-  peer.send([] {
-    MxifBkgd r;
+  send([](MxifBkgd& r) {
     r.mixMask = 1, r.type = 1, r.mask = 1u << MxifBkgd::BIT_MIX_COLOR, r.mixColor[0] = 100;
     r.trans = {4, 0, 0, 30, 0, 0};
     r.nextMask = 1, r.nextBkgd = 1;
-    return r;
-  }());
+  });
   EXPECT_EQ(frameEcho<MxifBkgdWipe>().me, 255);  // nothing to report
 
   // A pattern the background cannot take is stored as {0, 0}.
@@ -395,11 +387,7 @@ TEST_F(BkgdWipeTest, SelectionBeyondTheEntriesRecallsTheFirstAndStopsTracking) {
     w.mask = 1, w.selected = 12;
   });
   EXPECT_EQ(std::tuple(live().softness, live().direction), std::tuple(77, 1));
-  peer.send([] {
-    MxifBkgd r;
-    r.borderMask = 2, r.borderWidth = 500;
-    return r;
-  }());
+  send([](MxifBkgd& r) { r.borderMask = 2, r.borderWidth = 500; });
   EXPECT_EQ(frameEcho<MxifBkgdWipe>().me, 255);
   EXPECT_EQ(wipe().record(0).entries[0].borderWidth, 0);
 }
