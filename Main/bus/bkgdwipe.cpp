@@ -1,5 +1,6 @@
 #include "Main/bus/bkgdwipe.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "Main/bus/bkgd.h"
@@ -76,19 +77,19 @@ void wipeGroups(Field&& field, Sub&& sub) {
   sub(&B::modulationY);
 }
 
-// Copies the settings of from that differ from to (all of them when every is set) into change, with
-// their presence bits.
-void copyWipe(const B& from, const B& to, B& change, bool every) {
+// Copies the wipe settings of from into to with their presence bits: all of them, or with
+// onlyChanged those that differ.
+void copyWipe(const B& from, B& to, bool onlyChanged) {
   wipeGroups(
       [&](auto B::*m, u32 B::*mask, u32 bits) {
-        if (!every && std::memcmp(&(from.*m), &(to.*m), sizeof(from.*m)) == 0) return;
-        std::memcpy(&(change.*m), &(from.*m), sizeof(from.*m));
-        change.*mask |= bits;
+        if (onlyChanged && std::memcmp(&(from.*m), &(to.*m), sizeof(from.*m)) == 0) return;
+        std::memcpy(&(to.*m), &(from.*m), sizeof(from.*m));
+        to.*mask |= bits;
       },
       [&](auto B::*m) {
-        if (!every && sameFields(from.*m, to.*m)) return;
-        change.*m = from.*m;
-        codec::setAllPresence(change.*m);
+        if (onlyChanged && sameFields(from.*m, to.*m)) return;
+        to.*m = from.*m;
+        codec::setAllPresence(to.*m);
       });
 }
 
@@ -149,6 +150,13 @@ void CategoryBkgdWipe::toBackground(const MxifBkgd& change) {
   if (bkgd != nullptr) bkgd->assign(change, 0);
 }
 
+void CategoryBkgdWipe::sendStatus(AcknowledgeSender& tx) {
+  const MxifBkgdWipe& w = record(0);
+  const bool changed = dirty[0] != 0 || w.mask != 0 ||
+                       std::any_of(w.entries, w.entries + N_ENTRIES, [](const MxifBkgd& e) { return e.hasAny(); });
+  if (changed) CategoryCommon::sendStatus(tx);
+}
+
 void CategoryBkgdWipe::update() {
   MxifBkgdWipe& w = record(0);
   if (w.stepRequest == 1) {
@@ -157,13 +165,7 @@ void CategoryBkgdWipe::update() {
     w.mask |= bit(MxifBkgdWipe::BIT_STEP_REQUEST);
   }
   const MxifBkgd* live = CategoryRegistry::instance().record<MxifBkgd>(me);
-  if (applied_ < N_ENTRIES && live != nullptr) {
-    MxifBkgd& entry = w.entries[applied_];
-    MxifBkgd change = entry;
-    change.clearPresence();
-    copyWipe(*live, entry, change, false);
-    MxifBkgd::merge(entry, change);
-  }
+  if (applied_ < N_ENTRIES && live != nullptr) copyWipe(*live, w.entries[applied_], true);
   if (w.selected != applied_) {
     const bool inRange = w.selected < N_ENTRIES;
     MxifBkgd& entry = w.entries[inRange ? w.selected : 0];
@@ -173,7 +175,7 @@ void CategoryBkgdWipe::update() {
       entry.setDirection(0);
     }
     MxifBkgd settings;
-    copyWipe(entry, entry, settings, true);
+    copyWipe(entry, settings, false);
     toBackground(settings);
     applied_ = w.selected;
   }
