@@ -188,11 +188,9 @@ TEST_F(BkgdTest, BorderColourAndFillReachTheTransitionBlock) {
   category::CategorySystem::instance().record(0).format = 6;
   EXPECT_EQ(border(), std::vector<u32>({326, 361, 960}));  // BT.601
   category::CategorySystem::instance().record(0).format = 0;
-  const s16 blue[3] = {1200, 1000, 1000};
   request([&](MxifBkgd& r) {
-    r.mixMask = 7, r.type = 0, r.nam = 1, r.namCmix = 1;
-    r.mask |= 1u << MxifBkgd::BIT_MIX_COLOR;
-    std::copy(blue, blue + 3, r.mixColor);
+    r.mixMask = 7, r.nam = 1, r.namCmix = 1, r.mask = 1u << MxifBkgd::BIT_MIX_COLOR;
+    r.mixColor[0] = 1200, r.mixColor[1] = r.mixColor[2] = 1000;  // blue
   });
   EXPECT_EQ(border(), std::vector<u32>({127, 960, 471}));  // the colour mix's colour
 
@@ -295,20 +293,6 @@ TEST_F(BkgdTest, RunningWipeChangesTheTransitionBlockAtEveryEarlyInterrupt) {
   EXPECT_EQ(frames, 10);
 }
 
-// A saved background out of range is not taken: the background starts from its defaults.
-TEST_F(BkgdTest, DamagedSavedRecordStartsFromDefaults) {
-  live().borderSource = 2;
-  live(1).borderSource = 2;
-  live(1).link.selectA = 4;
-  const u8* buffer = platform::memory(BACKUP_BUFFER_ADR, BUF_SIZE * 4);
-  std::vector<u8> saved(buffer, buffer + BUF_SIZE * 4);
-  reg().initializeAll();
-  reg().resumeAll(saved.data() + BACKUP_HEADER_BYTES);
-  EXPECT_EQ(consoleCount("backup data of MxifBkgd is broken, initialized"), 1);
-  EXPECT_EQ(std::tuple(live().borderSource, live(1).borderSource), std::tuple(2, 0));
-  EXPECT_EQ(live().mask, 0x1FFFFFFu);
-}
-
 // ---- wipe memory ----------------------------------------------------------------------------------
 
 class BkgdWipeTest : public BkgdTest {
@@ -340,8 +324,6 @@ TEST_F(BkgdWipeTest, SelectingAnEntryRecallsItThroughTheBackgroundsChecks) {
   EXPECT_EQ(std::tuple(echo.entries[3].direction, echo.entries[3].mask & 1), std::tuple(0, 1u));
   EXPECT_EQ(std::vector<int>({live().direction, live().nrMode, live().borderWidth, live().borderSource, live().type}),
             std::vector<int>({0, 1, 250, 0, 0}));
-  runFrame(0);  // the entry follows what the background took
-  EXPECT_EQ(wipe().record(0).entries[3].borderSource, 0);
   EXPECT_EQ(wipe().applied(), 3);
 }
 
@@ -390,6 +372,31 @@ TEST_F(BkgdWipeTest, SelectionBeyondTheEntriesRecallsTheFirstAndStopsTracking) {
   send([](MxifBkgd& r) { r.borderMask = 2, r.borderWidth = 500; });
   EXPECT_EQ(frameEcho<MxifBkgdWipe>().me, 255);
   EXPECT_EQ(wipe().record(0).entries[0].borderWidth, 0);
+}
+
+// After a restart the saved records are reported whole at the first send and the selected entry is
+// not recalled; a saved background out of range starts from its defaults.
+TEST_F(BkgdWipeTest, RestartReportsTheSavedRecordsWholeAndRecallsNothing) {
+  live().borderSource = 2;
+  live(1).link.selectA = 4;
+  wipe().record(0).selected = 5;  // entry 5 holds border source 0
+  const u8* buffer = platform::memory(BACKUP_BUFFER_ADR, BUF_SIZE * 4);
+  std::vector<u8> saved(buffer, buffer + BUF_SIZE * 4);
+  reg().initializeAll();
+  reg().resumeAll(saved.data() + BACKUP_HEADER_BYTES);
+  reg().initAfterResume();
+  EXPECT_EQ(consoleCount("backup data of MxifBkgd is broken, initialized"), 1);
+  runFrame(0);
+  MxifBkgd bkgd[2];
+  MxifBkgdWipe stored;
+  for (const auto& p : peer.readPackets()) {
+    if (p.type == MxifBkgd::TYPE_INDEX && p.as<MxifBkgd>().me < 2) bkgd[p.as<MxifBkgd>().me] = p.as<MxifBkgd>();
+    if (p.type == MxifBkgdWipe::TYPE_INDEX && p.as<MxifBkgdWipe>().me == 0) stored = p.as<MxifBkgdWipe>();
+  }
+  EXPECT_EQ(std::tuple(bkgd[0].mask, bkgd[0].patFree2.mask, bkgd[0].borderSource), std::tuple(0x1FFFFFFu, 0x7FFu, 2));
+  EXPECT_EQ(std::tuple(bkgd[1].mask, live(1).link.selectA), std::tuple(0u, 0));
+  EXPECT_EQ(std::tuple(stored.mask, stored.selected, stored.entries[11].patFree2.mask), std::tuple(3u, 5, 0x7FFu));
+  EXPECT_EQ(live().borderSource, 2);
 }
 
 }  // namespace
