@@ -115,6 +115,33 @@ def test_record(me, channel, values, mask=None):
 assert len(plugin_status(0)) == 23 + 7 and len(plugin_status(0, n1=-1)) == 23 - 1
 
 
+def bkgd(me=0, mask=0x1FFFFFF, mix=(1, 0, 1), colour=(1200, 500, 800), trans=(1, 0, 25, 700, 500), pattern=(4, 0),
+         border=(1, 20, 100), dust=(1, 500, 1, 3), link=(2, 2, 1), edges=(-100, 100, -100, 100), check=0, state=1):
+    """A background record (type 2, 239 bytes): every group present, valid values unless given."""
+    sub = 0xFFFFFFFF
+    body = struct.pack(">IBBBBIBI4B", mask, me, state, state, 1, 1, 1, 0xF, 1, 0, 1, 0)
+    body += struct.pack(">I3B3h", 7, *mix, *colour) + struct.pack(">IBhhhh", sub, trans[0], *trans[1:])
+    body += struct.pack(">IBhh", 7, 1, 5000, 10) + bytes(pattern) + struct.pack(">IBhh3h", 7, *border, *colour)
+    body += struct.pack(">IBhBB", 0xF, *dust) + struct.pack(">I3B", 7, *link)
+    body += struct.pack(">IBhhh", 0xF, 1, 2000, 100, 20) * 2 + struct.pack(">4h", *edges)
+    body += bytes((1, 2, 4, 0, 1, check, 3)) + struct.pack(">hhh", 1000, 5000, 3000) + struct.pack(">6h", 0, 0, 100, -100, 50, 50)
+    body += struct.pack(">3h", -500, 0, 500) + struct.pack(">IBhhh", 0xF, 1, 900, -900, 0) * 2
+    body += struct.pack(">Ihhb", 7, 1, 2, 1)
+    body += struct.pack(">IIhh3h4hB", 0x7FF, 5000, 100, -100, 10, 20, 30, -50, 50, -50, 50, 1) * 2 + bytes((1, 0, 1, 0))
+    assert len(body) == 239
+    return body
+
+
+def bkgd_wipe(me=0, selected=0, step=0, entries=None):
+    """A wipe memory record (type 9, 2875 bytes): twelve background bodies."""
+    entries = entries or [bkgd(me, pattern=(n % 12, n % 4)) for n in range(12)]
+    return struct.pack(">IBB", 3, me, selected) + b"".join(entries) + bytes((step,))
+
+
+def button(code, me=0, panel=0, state=1):
+    return struct.pack(">HBHBBBHBB", 0, 0, 0, panel, me, 0, code, state, 0)
+
+
 def wait(n):
     return packet(74, b"\0" * 6 + struct.pack(">h", n))
 
@@ -142,6 +169,18 @@ seeds = {
     "no_reader": b"\x80" + packet(73, struct.pack(">IHI", 7, 7, 7)) * 50 + packet(2, record()) * 20,
     "key_records": b"\x01" + packet(0, key(1, 2, b"Key one", b"ABCDEFGHIJKL")) + packet(0, key(3, 3, fill=7))
     + packet(0, key(0, 1, masks=(0x1, 0))),
+    # Backgrounds of two MEs (one with values out of range), their buttons, a running wipe of ME 0.
+    "bkgd_records": b"\x04" + packet(2, bkgd(0)) + packet(2, bkgd(1, mix=(3, 2, 2), colour=(3600, 1001, -1),
+                                                              trans=(2, 7, 1000, 1000, 1000), pattern=(15, 1),
+                                                              border=(2, 0, 1001), link=(4, 9, 1), edges=(9000, 0, 0, 0),
+                                                              state=2))
+    + packet(94, button(1608, panel=1)) + packet(94, button(1612)) + packet(94, button(1601, 1))
+    + packet(94, button(3000, me=7, state=0)) + packet(94, button(3000, me=9)) + packet(2, bkgd(3, check=1))
+    + packet(2, bkgd(4)) + packet(2, bkgd(2)[:200]),
+    # Wipe memories: a selection that recalls, a step request, a selection past the entries.
+    "bkgd_wipe_records": b"\x05" + packet(36, operate()) + packet(9, bkgd_wipe(0, 3, 1))
+    + packet(9, bkgd_wipe(1, 12, 1, [bkgd(1, pattern=(15, 1), dust=(1, -9000, 1, 255))] * 12))
+    + packet(9, bkgd_wipe(2, 255)) + packet(9, bkgd_wipe(5)) + packet(9, bkgd_wipe(0)[:1000]),
     "key_bad": b"\x00" + packet(0, key()[:200]) + packet(0, key(4, 0)) + packet(0, key(0, 4))
     + packet(0, key(2, 0, b"A" * 40, b"B", n2=-1)) + packet(0, key(0, 0, b"", b"x" * 13, n1=-2)) + packet(0, key(1, 1)),
     # The periphery records: one of each kept type, then the addresses each category drops.

@@ -438,16 +438,7 @@ void CategoryBus::followBackground() {
 }
 
 void CategoryBus::updateAbSwap() {
-  const MxifOperate& op = operate();
-  int mode;
-  if (op.faderModeSelect == 0) {
-    mode = op.faderMode;
-  } else if (op.faderModeSelect == 1) {
-    mode = op.faderModePerMe.value[me];
-  } else {
-    abSwap_ = 0;
-    return;
-  }
+  const int mode = operate().abMode(me);
   const u8 program = record(0).programBus;
   abSwap_ = mode == 1 ? (program == 1) : mode == 2 ? (program == 0) : 0;
 }

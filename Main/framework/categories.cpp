@@ -3,6 +3,8 @@
 #include <initializer_list>
 
 #include "Main/framework/bp.h"
+#include "Main/bus/bkgd.h"
+#include "Main/bus/bkgdwipe.h"
 #include "Main/bus/bus.h"
 #include "Main/bus/busstatus.h"
 #include "Main/bus/button.h"
@@ -64,7 +66,9 @@ void createCategories() {
   // MxifButtonEvent, MxifFaderEvent, MxifSwitchingCmd.
   using namespace category;
   for (int me = 0; me < N_ME; ++me) enter(CategoryKey::instance()[me]);
+  for (int me = 0; me < N_ME; ++me) enter(CategoryBkgd::instance()[me]);
   enter(CategoryCbgd::instance());
+  for (int me = 0; me < N_ME; ++me) enter(CategoryBkgdWipe::instance()[me]);
   enter(CategoryClipPlay::instance(), {TYPE_CLIP_PLAY_CMD});
   enter(CategoryClipRec::instance(), {TYPE_CLIP_REC_CMD});
   enter(CategoryClipRegister::instance(), {TYPE_CLIP_REGISTER_CMD});

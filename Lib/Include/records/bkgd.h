@@ -414,3 +414,48 @@ static_assert(offsetof(MxifBkgd, statusFlag) == 208);
 static_assert(offsetof(MxifBkgd, patFree1) == 212);
 static_assert(offsetof(MxifBkgd, patFree2) == 240);
 static_assert(offsetof(MxifBkgd, status) == 268);
+
+// MxifBkgdWipe (type 9): the twelve stored wipes of one ME. The selected entry follows the ME's
+// live background; selecting another entry recalls it; a step request moves the background's
+// pattern to the next variant of its family. Each entry has the background record's layout and
+// wire body; only its wipe fields are tracked and recalled.
+struct MxifBkgdWipe {
+  static constexpr int TYPE_INDEX = category::TYPE_BKGD_WIPE;
+  static constexpr int N_CHANNELS = 1;
+  static constexpr bool PER_ME = true;
+  static constexpr int N_ENTRIES = 12;
+  static constexpr size_t WIRE_SIZE = 2875;
+  enum Bit { BIT_SELECTED = 0, BIT_STEP_REQUEST = 1 };
+
+  u32 mask;
+  u8 me;
+  u8 selected;      // bit 0: the entry that follows the background, 0..11
+  u8 pad6[2];
+  MxifBkgd entries[N_ENTRIES];
+  u8 stepRequest;   // bit 1: 1 asks for a pattern step
+  u8 pad3273[3];
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    static constexpr const char* NAMES[N_ENTRIES] = {"bkgd[0]", "bkgd[1]", "bkgd[2]", "bkgd[3]",
+                                                     "bkgd[4]", "bkgd[5]", "bkgd[6]", "bkgd[7]",
+                                                     "bkgd[8]", "bkgd[9]", "bkgd[10]", "bkgd[11]"};
+    v.mask("mask", r.mask);
+    v.field("me", r.me);
+    v.field("selected", r.selected, r.mask, BIT_SELECTED);
+    for (int i = 0; i < N_ENTRIES; ++i) v.sub(NAMES[i], r.entries[i]);
+    v.field("stepRequest", r.stepRequest, r.mask, BIT_STEP_REQUEST);
+  }
+
+  // Every field and presence word 0.
+  MxifBkgdWipe() { std::memset(static_cast<void*>(this), 0, sizeof(*this)); }
+  // Each entry is read with the background's normalisation.
+  static void afterRead(MxifBkgdWipe& r) {
+    for (MxifBkgd& e : r.entries) MxifBkgd::afterRead(e);
+  }
+};
+
+static_assert(sizeof(MxifBkgdWipe) == 3276);
+static_assert(offsetof(MxifBkgdWipe, selected) == 5);
+static_assert(offsetof(MxifBkgdWipe, entries) == 8);
+static_assert(offsetof(MxifBkgdWipe, stepRequest) == 3272);

@@ -148,6 +148,12 @@ struct MxifOperate {
   const Bytes4& meChange(int panel) const { return const_cast<MxifOperate*>(this)->meChange(panel); }
   Bytes8& busSelect(int panel) { return panel == 0 ? busSelectMain : (panel == 1 ? busSelectSub1 : busSelectSub2); }
   const Bytes8& busSelect(int panel) const { return const_cast<MxifOperate*>(this)->busSelect(panel); }
+  // A/B mode of ME me (0..7): faderMode while faderModeSelect is 0, the ME's own while it is 1;
+  // -1 (no mode) for any other select value.
+  int abMode(int me) const {
+    if (faderModeSelect == 0) return faderMode;
+    return faderModeSelect == 1 ? faderModePerMe.value[me] : -1;
+  }
 
   // Fields in wire order; the bus settings group by group.
   template <class V, class R>

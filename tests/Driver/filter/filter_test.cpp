@@ -155,6 +155,12 @@ TEST_F(FilterTest, TestEffectsAndDustByFrame) {
   mxFilterSetDust(MX_KEY1, 1, 0.0f, 15);
   mxFilterUpdate();
   expectRegs({{ME1 + 0x494C, 0x10000}});
+  // Off and on again within one frame (one caller clears it, a later one sets it) is no restart.
+  for (int f = 0; f < 4; ++f) mxFilterUpdate();
+  mxFilterSetDust(MX_KEY1, 0, 0.0f, 15);
+  mxFilterSetDust(MX_KEY1, 1, 0.0f, 15);
+  mxFilterUpdate();
+  expectRegs({{ME1 + 0x494C, 0x10000 + (15 << 12)}});
 }
 
 TEST_F(FilterTest, RefusedValuesChangeNothing) {

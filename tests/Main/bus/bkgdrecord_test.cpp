@@ -4,6 +4,7 @@
 #include <tuple>
 #include <vector>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/records/bkgd.h"
 
 namespace {
@@ -175,8 +176,20 @@ TEST(BkgdRecordTest, ResumeSetsEveryPresenceBitAndClearEmptiesThem) {
   r.clearPresence();
   EXPECT_FALSE(r.hasAny());
   EXPECT_EQ(r.trans.rate, 25);
-  r.patFree2.mask = 1;
-  EXPECT_TRUE(r.hasAny());
+  // Any one presence word of the field list counts.
+  struct Presence : codec::LeafSink {
+    std::vector<u32*> words;
+    void leaf(const codec::Leaf& f) override {
+      if (f.isMask) words.push_back(reinterpret_cast<u32*>(f.data));
+    }
+  } presence;
+  codec::walk(r, presence);
+  ASSERT_EQ(presence.words.size(), 16u);
+  for (u32* w : presence.words) {
+    *w = 1;
+    EXPECT_TRUE(r.hasAny()) << "presence word " << (w - &r.mask);
+    *w = 0;
+  }
 }
 
 TEST(BkgdRecordTest, HeadSettersSetTheirBit) {

@@ -307,12 +307,8 @@ TEST_F(OperateTest, BusFollowsTheAuxRatesAndFaderModes) {
   EXPECT_EQ(running, std::vector<int>({1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0}));
 
   category::CategoryBus& me2 = category::CategoryBus::instance()[2];
-  for (u8 program : {1, 0}) {
-    MxifBus b{};
-    b.me = 2;
-    b.mask = MxifBus::PROGRAM_BUS;
-    b.programBus = program;
-    peer.send(b);
+  for (u8 program : {1, 0}) {  // the program bus follows ME 2's background transition
+    category::CategoryFaderEvent::instance().transition(AutoTransition::bkgdSlot(2)).flip = program ? -1 : 1;
     runFrame(0);
     EXPECT_EQ(me2.abSwap(), program);
   }

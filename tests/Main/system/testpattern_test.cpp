@@ -1,6 +1,8 @@
 // Test patterns through the request ring, in the categories that start-up creates: the driver calls
-// of the two test modes, and the filter, transition and key registers they reach.
+// of the two test modes, and the filter and key registers they reach.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <cstdio>
 #include <map>
@@ -13,7 +15,6 @@
 #include "Driver/filter/filter.h"
 #include "Driver/filter/regs.h"
 #include "Driver/key/regs.h"
-#include "Driver/transition/regs.h"
 #include "Lib/Include/data_internal.h"
 #include "Main/system/testpattern.h"
 #include "tests/Main/category_fixture.h"
@@ -43,6 +44,12 @@ std::vector<std::string> calls() {
     }
     out.push_back(s);
   }
+  // The test patterns update after the backgrounds, which note their own dust calls every frame:
+  // the test's calls start with its first setter on ME 1's context.
+  auto first = std::find_if(out.begin(), out.end(), [](const std::string& s) {
+    return s.rfind("size 12816 5632 ", 0) == 0 || s.rfind("pattern 12816 4613 ", 0) == 0;
+  });
+  out.erase(out.begin(), first);
   return out;
 }
 
@@ -139,7 +146,7 @@ TEST_F(TestPatternTest, RecordsAreRoutedByMeAndChannelAndEchoedAsReceived) {
   }
 }
 
-// Over the real drivers: the filter, transition and key registers of ME 2 after the next driver
+// Over the real drivers: the filter and key registers of ME 2 after the next driver
 // updates, and values far outside the drivers' ranges keep the frame, its status and its backup
 // copy going.
 TEST_F(TestPatternTest, Me2RegistersAndOutOfRangeValues) {
@@ -148,8 +155,6 @@ TEST_F(TestPatternTest, Me2RegistersAndOutOfRangeValues) {
   sendValues(1, 0, {1, 7, 50, 3, 0, 10, 20, 30, 40, 25, 3});
   for (int f = 0; f < 5; ++f) runFrame(0);
   mxUpdateEarly();  // the early interrupt writes the transition and key registers
-  // 1920 x 1080 in eighths: 240 - 1 pixels, 135 - 1 lines, both shifts 3.
-  EXPECT_EQ(platform::regPeek(me2 + trans::BKGD_BLOCK + trans::PATTERN_SIZE), 0x308630EFu);
   // Key 2's soft box: pixels 192 to 768, lines 216 to 648; softness sqrt(0.25) x 1023, rounded.
   const u32 key2 = me2 + keyreg::KEY_BLOCK + keyreg::KEY_STRIDE;
   std::vector<u32> soft;
