@@ -5,9 +5,6 @@
 
 
 // Multiview driver and OSD renderer.
-void mxMvInitFormat() {}
-void mxMvReset(int) {}
-void mxMvUpdate() {}
 void mxOsdBoardInit() {}
 
 // Still players, crosspoint frame writer.

@@ -12,6 +12,7 @@
 #include "Driver/dve/dve.h"
 #include "Driver/filter/filter.h"
 #include "Driver/key/key.h"
+#include "Driver/multiview/multiview.h"
 #include "Driver/nand/nandflash.h"
 #include "Driver/sdi/sdi.h"
 #include "Driver/serdes/serdes.h"
@@ -39,6 +40,7 @@ constexpr Reset BLOCK_RESETS[] = {
     mxClipReset,    // clip
     mxDisplayReset,  // display
     mxKeyReset,     // key: key blocks, key mixers, chroma keys
+    mxMvResetDriver,  // multiview
 };
 
 }  // namespace

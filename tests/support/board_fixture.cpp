@@ -31,6 +31,14 @@ int consoleCount(const std::string& text) {
   return n;
 }
 
+std::vector<u32> writesTo(u32 adr) {
+  std::vector<u32> out;
+  for (const platform::TraceEntry& e : platform::traceRecent()) {
+    if (e.adr == adr) out.push_back(e.value);
+  }
+  return out;
+}
+
 void BoardTest::SetUp() {
   mxResetAllBlocks();
   platform::regReset();
