@@ -4,9 +4,6 @@
 #include "Driver/blocks.h"
 
 
-// Multiview driver and OSD renderer.
-void mxOsdBoardInit() {}
-
 // Still players, crosspoint frame writer.
 void mxFrameUpdate() {}
 

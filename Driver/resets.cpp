@@ -14,6 +14,7 @@
 #include "Driver/key/key.h"
 #include "Driver/multiview/multiview.h"
 #include "Driver/nand/nandflash.h"
+#include "Driver/osd/osd.h"
 #include "Driver/sdi/sdi.h"
 #include "Driver/serdes/serdes.h"
 #include "Driver/transition/transition.h"
@@ -41,6 +42,7 @@ constexpr Reset BLOCK_RESETS[] = {
     mxDisplayReset,  // display
     mxKeyReset,     // key: key blocks, key mixers, chroma keys
     mxMvResetDriver,  // multiview
+    mxOsdReset,     // osd
 };
 
 }  // namespace

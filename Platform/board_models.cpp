@@ -5,6 +5,7 @@
 #include "Platform/dma_engine.h"
 #include "Platform/hw_semaphore.h"
 #include "Platform/i2c_devices.h"
+#include "Platform/osd_engine.h"
 #include "Platform/vsync.h"
 #include "Platform/watchdog.h"
 
@@ -19,6 +20,7 @@ void attachBoardModels() {
   installBoardDevices();
   bringUpAttach();
   clipModelAttach();
+  osdEngine();
 }
 
 }  // namespace platform
