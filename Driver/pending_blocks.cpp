@@ -10,5 +10,3 @@ void mxFrameUpdate() {}
 // SDI and DVI inputs, output converters, genlock.
 void mxDviInit() {}
 void mxOutConvInit() {}
-void mxGenlockReset() {}
-void mxGenlockUpdate(int) {}

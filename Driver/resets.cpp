@@ -11,6 +11,7 @@
 #include "Driver/dma/dma.h"
 #include "Driver/dve/dve.h"
 #include "Driver/filter/filter.h"
+#include "Driver/genlock/genlock.h"
 #include "Driver/key/key.h"
 #include "Driver/multiview/multiview.h"
 #include "Driver/nand/nandflash.h"
@@ -43,6 +44,7 @@ constexpr Reset BLOCK_RESETS[] = {
     mxKeyReset,     // key: key blocks, key mixers, chroma keys
     mxMvResetDriver,  // multiview
     mxOsdReset,     // osd
+    mxGenlockResetDriver,  // genlock
 };
 
 }  // namespace

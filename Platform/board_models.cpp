@@ -3,6 +3,7 @@
 #include "Platform/bringup_models.h"
 #include "Platform/clip_model.h"
 #include "Platform/dma_engine.h"
+#include "Platform/genlock_model.h"
 #include "Platform/hw_semaphore.h"
 #include "Platform/i2c_devices.h"
 #include "Platform/osd_engine.h"
@@ -21,6 +22,7 @@ void attachBoardModels() {
   bringUpAttach();
   clipModelAttach();
   osdEngine();
+  genlockReference();
 }
 
 }  // namespace platform

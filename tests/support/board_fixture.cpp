@@ -2,6 +2,7 @@
 
 #include "Platform/bringup_models.h"
 #include "Platform/clip_model.h"
+#include "Platform/genlock_model.h"
 #include "Platform/osd_engine.h"
 
 #include <cstring>
@@ -48,6 +49,7 @@ void BoardTest::SetUp() {
   platform::memoryPorts().clear();  // attached on first use: the pattern load of frame 12 needs it
   platform::clipModelReset();
   platform::osdEngine().reset();
+  platform::genlockReference().reset();
   platform::boardClearVolatile();
   consoleClear();
 }
