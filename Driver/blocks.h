@@ -2,7 +2,7 @@
 // The entries of the block drivers that the driver core calls: format initialisation
 // (mxInitialize), the per-frame writers of mxUpdate and mxUpdateEarly, the frame-counter events,
 // the board start, and the colour setters behind mxSetColor. Each block driver defines its entries
-// with these signatures; Driver/pending_blocks.cpp holds empty ones for blocks not built yet.
+// with these signatures in its own folder.
 #include "Lib/Include/types.h"
 
 // Board devices, inter-FPGA timing and serdes links.

@@ -12,9 +12,12 @@
 #include "Driver/dma/dma.h"
 #include "Driver/dve/dve.h"
 #include "Driver/filter/filter.h"
+#include "Driver/genlock/genlock.h"
 #include "Driver/key/key.h"
+#include "Driver/multiview/multiview.h"
 #include "Driver/nand/nandflash.h"
 #include "Driver/outconv/outconv.h"
+#include "Driver/osd/osd.h"
 #include "Driver/sdi/sdi.h"
 #include "Driver/serdes/serdes.h"
 #include "Driver/still/still.h"
@@ -45,6 +48,9 @@ constexpr Reset BLOCK_RESETS[] = {
     mxStillReset,   // still: players and capture
     mxCcReset,      // cc: the units' kept enable values
     mxOutConvReset, // outconv: both down-converters
+    mxMvResetDriver,  // multiview
+    mxOsdReset,     // osd
+    mxGenlockResetDriver,  // genlock
 };
 
 }  // namespace

@@ -103,7 +103,7 @@ struct DeviceRange {
   u32 end = 0;  // last address of the range
   RegisterDevice* device = nullptr;
 };
-constexpr int PAGE_DEVICES = 8;
+constexpr int PAGE_DEVICES = 12;
 struct Page {
   std::array<u32, PAGE_WORDS> words{};
   std::array<DeviceRange, PAGE_DEVICES> devices{};

@@ -69,7 +69,7 @@ struct RegisterDevice {
   // Called after the value is stored and traced.
   virtual void write(u32 adr, u32 value) { (void)adr; (void)value; }
 };
-// Routes accesses to [base, base + size) to the device. Ranges are word aligned; up to eight devices
+// Routes accesses to [base, base + size) to the device. Ranges are word aligned; up to twelve devices
 // may share one 4 KiB page.
 void attachDevice(u32 base, u32 size, RegisterDevice* device);
 void detachDevice(RegisterDevice* device);

@@ -3,8 +3,10 @@
 #include "Platform/bringup_models.h"
 #include "Platform/clip_model.h"
 #include "Platform/dma_engine.h"
+#include "Platform/genlock_model.h"
 #include "Platform/hw_semaphore.h"
 #include "Platform/i2c_devices.h"
+#include "Platform/osd_engine.h"
 #include "Platform/vsync.h"
 #include "Platform/watchdog.h"
 
@@ -19,6 +21,8 @@ void attachBoardModels() {
   installBoardDevices();
   bringUpAttach();
   clipModelAttach();
+  osdEngine();
+  genlockReference();
 }
 
 }  // namespace platform

@@ -19,6 +19,8 @@ struct InterruptBlock : RegisterDevice {
   }
 };
 
+constexpr u32 FIELD_REGISTERS[] = {0x40004510, 0x82000510};
+
 InterruptBlock block;
 bool attached = false;
 bool autoRaise = true;
@@ -49,6 +51,8 @@ void onTime(u64 now) {
       field = !field;
       ++vsyncs;
       block.status = (block.status & ~IRQ_FIELD) | IRQ_VSYNC | (field ? IRQ_FIELD : 0u);
+      // The field registers of the glue and ME1 FPGAs follow (both bits: every format's).
+      for (u32 reg : FIELD_REGISTERS) regPoke(reg, field ? 3u : 0u);
     }
     const u64 lead = static_cast<u64>(EARLY_LEAD_US) * TICKS_PER_US;
     clockWakeBy(earlyPosted || nextVsync < lead ? nextVsync : nextVsync - lead);

@@ -1,7 +1,8 @@
 #pragma once
 // Board model of the glue FPGA's interrupt block: the VSYNC interrupt (id 31) at the frame period of
 // the current format, the early interrupt before every VSYNC, the field bit, the write-one-to-clear
-// status register and the enable register. Host only: tests and the host programs use it.
+// status register and the enable register; the field registers of the glue and ME1 FPGAs follow the
+// field of each VSYNC the model raises. Host only: tests and the host programs use it.
 #include "Platform/platform.h"
 
 namespace platform {

@@ -18,6 +18,8 @@
 #include "Driver/display/display.h"
 #include "Driver/dve/dve.h"
 #include "Driver/filter/filter.h"
+#include "Driver/genlock/genlock.h"
+#include "Driver/multiview/multiview.h"
 #include "Driver/transition/transition.h"
 #include "Common/reg.h"
 #include "Common/shared.h"
@@ -346,7 +348,27 @@ void BM_TestPatternFrame(benchmark::State& state) {
   for (auto _ : state) postVsync(platform::IRQ_VSYNC);
   r.values[0] = 0;
 }
-BENCHMARK(BM_TestPatternFrame);
+BENCHMARK(BM_TestPatternFrame)->Unit(benchmark::kMicrosecond);
+
+// A frame with every row of the four multiview outputs and of the extended display's composition
+// laid out (five windows, the GUI's eight) and the genlock in fine lock on black burst, on the field
+// where the genlock runs.
+void BM_MultiviewAndGenlockFrame(benchmark::State& state) {
+  static const int xs[8] = {0, 384, 768, 1152, 1536, 0, 0, 0};
+  static const int sources[8] = {MX_IN_1, MX_IN_2, MX_ME2_PGM, MX_DSK_PGM1, MX_AUX1, MX_IN_3, MX_IN_4, MX_BLACK};
+  for (int target : {MX_MULTI1, MX_MULTI2, MX_MULTI3, MX_MULTI4}) {
+    for (int row = 0; row < N_ROW; ++row) mxMvSetRow(target, row, MX_MV_SIZE_1_2 + 3, 136 * row, 5, xs, sources);
+  }
+  for (int row = 0; row < N_ROW; ++row) {
+    for (int call = 0; call <= 8; ++call) mxMvSetRow(MX_MULTI_GUI, row, MX_MV_SIZE_1_2, 0, 8, xs, sources);
+  }
+  for (int step = 0; step < 1000 && mxGenlockIsLocked() == 0; ++step) mxGenlockUpdate(1);
+  platform::regPoke(0x40004510, 1);  // the glue field bit on which the genlock runs
+  for (auto _ : state) postVsync(platform::IRQ_VSYNC);
+  platform::regPoke(0x40004510, 0);
+  state.SetLabel(mxGenlockIsLocked() != 0 ? "genlock locked" : "genlock NOT locked");
+}
+BENCHMARK(BM_MultiviewAndGenlockFrame)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -14,6 +14,7 @@
 #include "Lib/Include/log.h"
 #include "Lib/Include/shared.h"
 #include "Lib/Include/storage.h"
+#include "Main/framework/vsync.h"
 #include "Platform/platform.h"
 
 namespace {
@@ -96,6 +97,9 @@ void frameCounterEvents(CoreState& s) {
     adjustAllSerdesDelays();
   }
   if (s.frameCount == 12) {
+    // The pattern tables go through ME2's memory port, which a main-loop upload may hold inside a
+    // deferring stretch: the frame-12 events then wait for a later frame.
+    if (vsyncGuard().busy != 0) return;
     // The pattern tables load after every format change; the rest happens once, at start-up.
     const bool first = !s.lockReleased;
     mxWatchdogKick();

@@ -77,6 +77,7 @@ struct SdiState {
   u32 channelOption = 0;  // a nibble per channel of SDI1 (low half) and SDI2 (high half)
   int pollGroup = 0;
   int ticoCount[2] = {};
+  int delay = 0;  // the input delay of all four FPGAs
 };
 
 SdiState fresh() {
@@ -370,8 +371,11 @@ void mxSdiSetInputSelect(int ch, int option) {
 void mxSdiSetDelay(int delay) {
   MX_CHECK(0 <= delay && delay <= 2);
   if (!mx4kMode()) return;
+  state().delay = delay;
   for (u32 base : FPGA) mxWriteReg(base + DELAY, static_cast<u32>(delay));
 }
+
+int mxSdiGetDelay() { return state().delay; }
 
 void mxSdiSetChannelOption(int ch, int value, int kind) {
   const int k = setterInput(ch);

@@ -27,6 +27,8 @@ void mxSdiSetMode(int id, int mode);  // MX_SDI_NORMAL, MX_SDI_CONVERT, MX_SDI_U
 void mxSdiSetInputSelect(int id, int option);
 // Written at once, in 4K mode only: the input delay 0..2 of all four FPGAs.
 void mxSdiSetDelay(int delay);
+// The input delay last written (0 outside 4K mode, where it is never written).
+int mxSdiGetDelay();
 // Written at once. kind 0: a nibble of inputs 27, 28, 31, 32; kind 1: value 0..15 for both links
 // of dual-link inputs 14 and 16.
 void mxSdiSetChannelOption(int id, int value, int kind);

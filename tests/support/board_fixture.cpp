@@ -2,6 +2,8 @@
 
 #include "Platform/bringup_models.h"
 #include "Platform/clip_model.h"
+#include "Platform/genlock_model.h"
+#include "Platform/osd_engine.h"
 
 #include <cstring>
 
@@ -31,6 +33,14 @@ int consoleCount(const std::string& text) {
   return n;
 }
 
+std::vector<u32> writesTo(u32 adr) {
+  std::vector<u32> out;
+  for (const platform::TraceEntry& e : platform::traceRecent()) {
+    if (e.adr == adr) out.push_back(e.value);
+  }
+  return out;
+}
+
 void BoardTest::SetUp() {
   mxResetAllBlocks();
   platform::regReset();
@@ -38,6 +48,8 @@ void BoardTest::SetUp() {
   platform::bringUpReset();
   platform::memoryPorts().clear();  // attached on first use: the pattern load of frame 12 needs it
   platform::clipModelReset();
+  platform::osdEngine().reset();
+  platform::genlockReference().reset();
   platform::boardClearVolatile();
   consoleClear();
 }

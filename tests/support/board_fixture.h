@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "Platform/board.h"
 
@@ -21,6 +22,8 @@ std::string consoleText();
 void consoleClear();
 // Number of complete lines in consoleText() that contain text.
 int consoleCount(const std::string& text);
+// The values written to a register among the writes the trace still holds, oldest first.
+std::vector<u32> writesTo(u32 adr);
 
 // Resets every driver block, clears registers, trace, volatile memory and the console and gives the
 // board device models a healthy board before each test; empties the category registry after it.

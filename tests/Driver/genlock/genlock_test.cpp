@@ -1,0 +1,272 @@
+#include "Driver/genlock/genlock.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Driver/resets.h"
+#include "Driver/sdi/sdi.h"
+#include "Lib/Include/check.h"
+#include "Platform/genlock_model.h"
+#include "tests/support/board_fixture.h"
+
+using namespace platform;
+using testing_support::writesTo;
+using testing_support::consoleCount;
+using testing_support::consoleText;
+
+namespace {
+
+constexpr u32 NV = 0x81800000;
+constexpr u32 NV_MAGIC = NV + 0x14010, NV_START = NV + 0x14014, NV_AVERAGE = NV + 0x14018;
+constexpr u32 NV_MARKER = NV + 0x14028, NV_MODE = NV + 0x1402C;
+constexpr u32 DAC = 0x8200080C, PHASE = 0x82000914;
+
+class GenlockTest : public testing_support::BoardTest {
+ protected:
+  void SetUp() override {
+    BoardTest::SetUp();
+    for (u32 adr : {NV_MAGIC, NV_START, NV_AVERAGE, NV_MARKER}) writeMem32(adr, 0);  // they outlive a test
+    mxCoreReset();
+    mxInitialize(0, 1.0f);
+  }
+  // Lock steps until the console shows text; false after max steps.
+  static bool stepUntil(const std::string& text, int max = 400) {
+    for (int n = 0; n < max; ++n) {
+      if (consoleCount(text) > 0) return true;
+      mxGenlockUpdate(1);
+    }
+    return consoleCount(text) > 0;
+  }
+  static void steps(int n) {
+    for (int k = 0; k < n; ++k) mxGenlockUpdate(1);
+  }
+  // Fine tuning entered and settled: the next step is a fine step.
+  static void reachFine() {
+    ASSERT_TRUE(stepUntil("Goto fine tuning: "));
+    steps(4);
+  }
+};
+
+TEST_F(GenlockTest, FormatClockAndReferenceOutput) {
+  struct Case {
+    int format, setup;
+    u32 clock, clock24;
+    std::vector<u32> out;  // 0x82000E00, E04, E08
+  } cases[] = {
+      {0, MX_GENLOCK_SETUP, 897497, 0, {0, 1, 0}}, {0, MX_GENLOCK_NO_SETUP, 897497, 0, {0, 0, 0}},
+      {1, MX_GENLOCK_SETUP, 2098, 0, {1, 0, 0}},   {5, MX_GENLOCK_NO_SETUP, 5628, 0, {1, 0, 0}},
+      {6, MX_GENLOCK_SETUP, 1123159, 1, {0, 1, 1}}, {6, MX_GENLOCK_NO_SETUP, 1123159, 1, {0, 0, 1}},
+      {7, MX_GENLOCK_SETUP, 1, 0, {1, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.format);
+    mxInitialize(c.format, 1.0f);
+    traceClear();
+    mxGenlockSetFormatClock();
+    mxGenlockSetMode(MX_GENLOCK_EXTERNAL, MX_GENLOCK_BBST, c.setup);
+    EXPECT_EQ(regPeek(0x82000E14), c.clock);
+    EXPECT_EQ(regPeek(0x82000E18), c.clock24);
+    EXPECT_EQ(writesTo(0x82000E10), (std::vector<u32>{0, 1}));
+    EXPECT_EQ((std::vector<u32>{regPeek(0x82000E00), regPeek(0x82000E04), regPeek(0x82000E08)}), c.out);
+    EXPECT_EQ(regPeek(0x81000030), 0u);
+  }
+}
+
+TEST_F(GenlockTest, DetectorSetUpByReferenceAndFormat) {
+  struct Case {
+    int format, mode, sync;
+    u32 n, w, count, select, modeWord;
+  } cases[] = {
+      {0, MX_GENLOCK_EXTERNAL, MX_GENLOCK_BBST, 63, 20, 65999, 6, 0},
+      {6, MX_GENLOCK_EXTERNAL, MX_GENLOCK_BBST, 63, 20, 65999, 6, 18},
+      {4, MX_GENLOCK_EXTERNAL, MX_GENLOCK_BBST, 87, 28, 6863, 0, 0},
+      {5, MX_GENLOCK_EXTERNAL, MX_GENLOCK_BBST, 87, 28, 6911, 0, 0},
+      {7, MX_GENLOCK_EXTERNAL, MX_GENLOCK_BBST, 63, 20, 9503, 0, 0},
+      {2, MX_GENLOCK_EXTERNAL, MX_GENLOCK_TRI, 63, 20, 3299, 0, 0},
+      {7, MX_GENLOCK_EXTERNAL, MX_GENLOCK_TRI, 63, 20, 5499, 0, 0},
+      {6, MX_GENLOCK_INTERNAL, MX_GENLOCK_BBST, 63, 20, 0xFFFFFFFF, 0, 17},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.format);
+    mxGenlockResetDriver();
+    mxInitialize(c.format, 1.0f);
+    mxGenlockSetMode(c.mode, c.sync, MX_GENLOCK_NO_SETUP);
+    EXPECT_EQ((std::vector<u32>{regPeek(0x82000928), regPeek(0x8200092C), regPeek(0x82000920), regPeek(0x82000924),
+                                regPeek(0x82000904)}),
+              (std::vector<u32>{c.n, c.w, c.count, c.select, c.modeWord}));
+    EXPECT_EQ(regPeek(0x81000030), c.mode == MX_GENLOCK_INTERNAL ? 1u : 0u);
+    EXPECT_EQ(mxGenlockIsLocked(), c.mode == MX_GENLOCK_INTERNAL ? 1 : 0);
+  }
+  // Between the two black-burst kinds only the phase is applied again: no new set-up.
+  mxInitialize(0, 1.0f);
+  mxGenlockSetMode(MX_GENLOCK_EXTERNAL, MX_GENLOCK_BBST, MX_GENLOCK_NO_SETUP);
+  mxGenlockUpdate(1);
+  traceClear();
+  mxGenlockSetMode(MX_GENLOCK_EXTERNAL, MX_GENLOCK_BBST2, MX_GENLOCK_NO_SETUP);
+  EXPECT_TRUE(writesTo(0x82000900).empty());
+  mxGenlockUpdate(1);
+  EXPECT_EQ(writesTo(PHASE), std::vector<u32>{4420807});
+}
+
+TEST_F(GenlockTest, OutputPhaseByFormatReferenceAndDelay) {
+  struct Case {
+    int format, sync, h, v;
+    u32 word;
+  } cases[] = {
+      {0, 0, 0, 0, 4949331},  // internal: 6 - 675 into 0 .. F-1
+      {0, MX_GENLOCK_BBST, 100, 2, 4825807},
+      {0, MX_GENLOCK_BBST2, 0, 0, 4420807},  // 180 lines earlier
+      {1, MX_GENLOCK_BBST2, 0, 0, 5464825},  // 150 lines earlier
+      {4, MX_GENLOCK_TRI, 0, 0, 877621},
+      {6, MX_GENLOCK_TRI, -3, 0, 6135843},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.format);
+    mxInitialize(c.format, 1.0f);
+    if (c.sync == 0) mxGenlockSetMode(MX_GENLOCK_INTERNAL, MX_GENLOCK_BBST, MX_GENLOCK_NO_SETUP);
+    else mxGenlockSetMode(MX_GENLOCK_EXTERNAL, c.sync, MX_GENLOCK_NO_SETUP);
+    mxGenlockSetPhase(c.h, c.v);
+    traceClear();
+    mxGenlockUpdate(1);
+    mxGenlockUpdate(1);
+    EXPECT_EQ(writesTo(PHASE), std::vector<u32>{c.word});
+  }
+  // In 4K mode the input delay moves the phase two samples earlier per step.
+  writeMem32(NV_MARKER, 0x54AA1234);
+  writeMem32(NV_MODE, 2);
+  mxBoardInit();
+  mxGenlockSetMode(MX_GENLOCK_EXTERNAL, MX_GENLOCK_BBST, MX_GENLOCK_NO_SETUP);
+  mxGenlockSetPhase(0, 0);
+  mxGenlockUpdate(1);
+  EXPECT_EQ(regPeek(PHASE), 4816807u);
+  mxSdiSetDelay(1);
+  mxGenlockSetPhase(0, 0);
+  mxGenlockUpdate(1);
+  EXPECT_EQ(regPeek(PHASE), 4816805u);
+}
+
+TEST_F(GenlockTest, BlackBurstLocksFromCoarseToFineAndReportsTheLossOfTheReference) {
+  EXPECT_TRUE(stepUntil("Goto fine tuning: "));
+  EXPECT_EQ(mxGenlockIsLocked(), 0);
+  EXPECT_TRUE(stepUntil("[INFO] Locked: "));
+  EXPECT_EQ(mxGenlockIsLocked(), 1);
+  EXPECT_EQ(regPeek(0x82000A24), 93u);  // slice level between the sync tip (16) and blanking (64)
+  EXPECT_NEAR(static_cast<double>(regPeek(DAC)), GenlockReference::DEFAULT_LOCK, 16);
+
+  genlockReference().setPresent(false);
+  steps(5);
+  EXPECT_EQ(consoleCount("[INFO] Unlocked: no sync"), 1);
+  EXPECT_EQ(mxGenlockIsLocked(), 0);
+}
+
+TEST_F(GenlockTest, OscillatorValueStaysInRange) {
+  genlockReference().setLockValue(0x180000);  // beyond what the oscillator reaches
+  traceClear();
+  steps(200);
+  const std::vector<u32> dacs = writesTo(DAC);
+  for (u32 dac : dacs) ASSERT_LE(dac, 0xFFC00u);
+  EXPECT_EQ(dacs.back(), 0xFFC00u);
+}
+
+TEST_F(GenlockTest, APhaseStepOfZeroKeepsTheLastDirection) {
+  reachFine();
+  GenlockReference& ref = genlockReference();
+  ref.hold(true);
+  ref.setPhase(-1.5);
+  mxGenlockUpdate(1);
+  struct Step {
+    double phase;
+    int change;  // of the oscillator value
+  } stepsOf[] = {
+      {-1.0, 0},    // rising towards the target (-0.35): left alone
+      {-1.0, 0},    // no step: still rising
+      {-1.2, 100},  // falling away: pushed up, at most 100
+  };
+  for (const Step& s : stepsOf) {
+    ref.setPhase(s.phase);
+    const int before = static_cast<int>(regPeek(DAC));
+    mxGenlockUpdate(1);
+    EXPECT_EQ(static_cast<int>(regPeek(DAC)) - before, s.change) << s.phase;
+  }
+}
+
+TEST_F(GenlockTest, LockedValueIsAveragedIntoStorageAndStartsTheNextRun) {
+  ASSERT_TRUE(stepUntil("[INFO] Locked: "));
+  steps(63);
+  EXPECT_EQ(readMem32(NV_MAGIC), 0u);
+  mxGenlockUpdate(1);
+  EXPECT_EQ(readMem32(NV_MAGIC), 0x2A551234u);
+  const u32 average = readMem32(NV_AVERAGE);
+  EXPECT_NEAR(static_cast<double>(average), 0x82EE0, 50);
+  EXPECT_EQ(readMem32(NV_START), average);
+  writeMem32(NV_START, 0x81000);  // only the first average becomes the start value
+  steps(64);
+  EXPECT_EQ(readMem32(NV_START), 0x81000u);
+
+  // A restart starts from the start value, in internal mode every frame; without the magic from
+  // the centre.
+  for (u32 magic : {0x2A551234u, 0u}) {
+    writeMem32(NV_MAGIC, magic);
+    mxResetAllBlocks();
+    mxInitialize(0, 1.0f);
+    const u32 want = magic != 0 ? 0x81000 : 0x80000;
+    EXPECT_EQ(regPeek(DAC), want);
+    mxGenlockSetMode(MX_GENLOCK_INTERNAL, MX_GENLOCK_BBST, MX_GENLOCK_NO_SETUP);
+    regPoke(DAC, 0);
+    mxGenlockUpdate(1);
+    EXPECT_EQ(regPeek(DAC), want);
+  }
+}
+
+TEST_F(GenlockTest, LevelHistogramSetsTheSliceOrRunsFree) {
+  struct Case {
+    std::vector<std::pair<int, u32>> bins;
+    u32 level;  // 0: not written
+  } cases[] = {
+      {{{16, 1000}, {64, 3000}, {100, 3000}}, 93},   // the higher later peak, ties to the earlier
+      {{{16, 1000}, {40, 500}, {200, 2000}}, 253},   // limited
+      {{{16, 1000}, {64, 3}}, 0},                    // 64 is below 1/200 of the total: one peak
+  };
+  for (const Case& c : cases) {
+    GenlockReference::Histogram h{};
+    for (auto [bin, count] : c.bins) h[static_cast<size_t>(bin)] = count;
+    genlockReference().setHistogram(h);
+    regPoke(0x82000A24, 0);
+    steps(5);
+    EXPECT_EQ(regPeek(0x82000A24), c.level) << c.bins.size();
+  }
+  genlockReference().flattenHistogram();
+  steps(10);
+  EXPECT_EQ(consoleCount("[INFO] Free run"), 1);
+  genlockReference().reset();
+  steps(45);
+  EXPECT_EQ(consoleCount("[INFO] Lock to B.B."), 0);
+  steps(5);
+  EXPECT_EQ(consoleCount("[INFO] Lock to B.B."), 1);
+}
+
+TEST_F(GenlockTest, RefusedModesNameTheirCondition) {
+  struct Case {
+    std::function<void()> call;
+    const char* text;
+  } cases[] = {
+      {[] { mxGenlockSetMode(13058, MX_GENLOCK_BBST, MX_GENLOCK_SETUP); },
+       "mode == MX_GENLOCK_EXTERNAL || mode == MX_GENLOCK_INTERNAL"},
+      {[] { mxGenlockSetMode(MX_GENLOCK_EXTERNAL, 13061, MX_GENLOCK_SETUP); },
+       "MX_GENLOCK_BBST <= sync && sync <= MX_GENLOCK_TRI"},
+      {[] { mxGenlockSetMode(MX_GENLOCK_EXTERNAL, MX_GENLOCK_BBST, 13060); },
+       "setup == MX_GENLOCK_NO_SETUP || setup == MX_GENLOCK_SETUP"},
+  };
+  traceClear();
+  for (const auto& c : cases) {
+    testing_support::consoleClear();
+    EXPECT_THROW(c.call(), assert::AssertException) << c.text;
+    EXPECT_EQ(consoleCount(c.text), 1) << c.text;
+  }
+  EXPECT_EQ(traceWriteCount(), 0u);
+}
+
+}  // namespace
