@@ -57,9 +57,12 @@ bool formatApplied() {
 }  // namespace
 
 void buildColorCorrectCurves(const R& r, float (&curves)[3][CC_CURVE_ENTRIES]) {
-  const float limit = CURVE_LIMITS[r.curveLimit < 4 ? r.curveLimit : 0];
+  const float limit = CURVE_LIMITS[r.curveLimit < 4 ? r.curveLimit : 0];  // percent
   const bool clamped = limit > 0.0f;
   const float top = limit * 0.01f;
+  // A sample in percent as a curve value, and a continued value, each within the limit.
+  auto sampled = [&](float s) { return clamped && s < 0.0f ? 0.0f : clamped && s > limit ? top : s * 0.01f; };
+  auto limited = [&](float v) { return clamped && v < 0.0f ? 0.0f : clamped && v > top ? top : v; };
   for (int c = 0; c < 3; ++c) {
     float* e = curves[c];
     s16 p[R::N_POINTS + 2];
@@ -69,13 +72,9 @@ void buildColorCorrectCurves(const R& r, float (&curves)[3][CC_CURVE_ENTRIES]) {
     // Entry 96 + 21 s + i from segment s; the last sample of a segment overwrites the first of the next.
     float t = 0.0f;
     for (int i = 0; i <= SEGMENT_SAMPLES; ++i) {
-      for (int s = 0; s < 3; ++s) {
-        const float v = segment(p + s, t);
-        e[FIRST_SAMPLE + SEGMENT_SAMPLES * s + i] = clamped && v < 0.0f ? 0.0f : clamped && v > limit ? top : v * 0.01f;
-      }
+      for (int s = 0; s < 3; ++s) e[FIRST_SAMPLE + SEGMENT_SAMPLES * s + i] = sampled(segment(p + s, t));
       t += T_STEP;
     }
-    auto limited = [&](float v) { return clamped && v < 0.0f ? 0.0f : clamped && v > top ? top : v; };
     for (int j = FIRST_SAMPLE - 1; j >= 0; --j) e[j] = limited(2.0f * e[j + 1] - e[j + 2]);
     for (int j = LAST_SAMPLE + 1; j < CC_CURVE_ENTRIES; ++j) e[j] = limited(2.0f * e[j - 1] - e[j - 2]);
   }

@@ -15,7 +15,7 @@
 
 // A presence word and N values, bit n covering value n.
 template <class X, int N>
-struct MaskedValues {
+struct ColorValues {
   u32 mask = 0;
   X value[N] = {};
 
@@ -26,15 +26,15 @@ struct MaskedValues {
   }
 };
 // One control point of the three tone curves: a value per curve in tenths of a percent.
-using ColorCurvePoint = MaskedValues<s16, 3>;
+using ColorCurvePoint = ColorValues<s16, 3>;
 static_assert(sizeof(ColorCurvePoint) == 12);  // two alignment bytes at the end
 // Four option bytes the front end keeps here.
-using ColorOptions = MaskedValues<u8, 4>;
+using ColorOptions = ColorValues<u8, 4>;
 // Six matrix coefficients in hundredths.
-using ColorMatrix6 = MaskedValues<s16, 6>;
+using ColorMatrix6 = ColorValues<s16, 6>;
 static_assert(sizeof(ColorMatrix6) == 16);
 // The two values of one hue sector (kept for the front end; the units do not use them).
-using ColorSector = MaskedValues<s16, 2>;
+using ColorSector = ColorValues<s16, 2>;
 static_assert(sizeof(ColorSector) == 8);
 
 // An option group: its group word is never set here (it goes out as 0 and is ignored on receipt).
