@@ -29,6 +29,7 @@
 #include "Driver/key/key.h"
 #include "Driver/xpt/dskmix.h"
 #include "Main/framework/startup.h"
+#include "Main/key/colorcorrect.h"
 #include "Main/system/testpattern.h"
 #include "Main/framework/vsync.h"
 #include "Main/panel/led.h"
@@ -369,6 +370,35 @@ void BM_MultiviewAndGenlockFrame(benchmark::State& state) {
   state.SetLabel(mxGenlockIsLocked() != 0 ? "genlock locked" : "genlock NOT locked");
 }
 BENCHMARK(BM_MultiviewAndGenlockFrame)->Unit(benchmark::kMicrosecond);
+
+// A frame with all twelve colour correction units enabled: matrix mode, enable, level, twelve
+// sector matrices and six coefficients written to each.
+void BM_ColorCorrectFrame(benchmark::State& state) {
+  auto& cc = category::CategoryColorCorrect::instance();
+  for (int ch = 0; ch < MxifColorCorrect::N_CHANNELS; ++ch) {
+    MxifColorCorrect& r = cc.record(ch);
+    r.enable = 1, r.lumaGain = 1100, r.pedestal = 20, r.chromaGain = 900, r.hue = 450;
+    for (s16& v : r.matrix6.value) v = 30;
+  }
+  for (auto _ : state) postVsync(platform::IRQ_VSYNC);
+  for (int ch = 0; ch < MxifColorCorrect::N_CHANNELS; ++ch) cc.record(ch).enable = 0;
+  state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
+}
+BENCHMARK(BM_ColorCorrectFrame)->Unit(benchmark::kMicrosecond);
+
+// One main-loop refresh that builds and uploads the tone curves of all twelve channels.
+void BM_ColorCorrectCurves(benchmark::State& state) {
+  auto& cc = category::CategoryColorCorrect::instance();
+  for (auto _ : state) {
+    state.PauseTiming();
+    for (int ch = 0; ch < MxifColorCorrect::N_CHANNELS; ++ch) cc.record(ch).curvePoint[0].mask = 1;
+    cc.update();  // flags every channel's curves
+    state.ResumeTiming();
+    cc.refresh();
+  }
+  state.SetLabel("main loop, every 30000 us");
+}
+BENCHMARK(BM_ColorCorrectCurves)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

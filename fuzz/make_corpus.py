@@ -142,6 +142,22 @@ def button(code, me=0, panel=0, state=1):
     return struct.pack(">HBHBBBHBB", 0, 0, 0, panel, me, 0, code, state, 0)
 
 
+def color_correct(channel, mask=0x3FF, enable=1, limit=3, levels=(1000, 0, 1000, 900), fixed=0, link=1,
+                  points=(0, 333, 666, 1000), value=60, reset_target=1, aux=5):
+    """A colour correction record (type 46, 232 bytes): every sub-record carried, one value for all."""
+    body = struct.pack(">IHBB4hBB", mask, channel, enable, limit, *levels, fixed, link)
+    body += b"".join(struct.pack(">I3h", 7, p, p, p) for p in points)
+    body += struct.pack(">IIBBBBIBBBB", 0xFFFF, 0xF, 1, 2, 3, 4, 0xF, 5, 6, 7, 8) * 3
+    body += struct.pack(">I6h", 0x3F, *[value] * 6) + struct.pack(">I2h", 3, value, -value) * 12
+    body += struct.pack(">BB", reset_target, aux)
+    assert len(body) == 232
+    return body
+
+
+def color_correct_cmd(kind, channel, source=0):
+    return struct.pack(">BBHhHH", 1, 2, kind, 0, channel, source)
+
+
 def wait(n):
     return packet(74, b"\0" * 6 + struct.pack(">h", n))
 
@@ -197,6 +213,15 @@ seeds = {
     "test_patterns": b"\x04" + packet(57, test_record(1, 0, [1, 7, 150, 20, 150, 150, -5, 150, 150, 150, 3, 2]))
     + packet(45, plugin_status(3, n1=-1)) + packet(57, test_record(1, 0, [2, 80, -10, 150, -3, 1, 0, 120, -1]))
     + packet(57, test_record(1, 0, [1, -32768, -1, -1, -1, -1, -1, -1, -1, -1, -1, -32768])),
+    # Colour correction: records in and out of range, channels the category drops, resets, copies
+    # and commands it answers with a failure.
+    "color_correct": b"\x02" + packet(46, color_correct(0)) + packet(46, color_correct(11, link=0, fixed=1))
+    + packet(46, color_correct(3, limit=4, levels=(2001, -201, -1, 3600), link=2, points=(-101, 0, 1080, 1081),
+                               value=301, reset_target=5, aux=28))
+    + packet(46, color_correct(12)) + packet(46, color_correct(0xFFFF)) + packet(46, color_correct(5)[:-1])
+    + packet(71, color_correct_cmd(0, 0)) + packet(71, color_correct_cmd(1, 9, 3))
+    + packet(71, color_correct_cmd(1, 3, 12)) + packet(71, color_correct_cmd(0, 12)) + packet(71, color_correct_cmd(2, 1))
+    + packet(71, color_correct_cmd(0, 1)[:9]),
 }
 
 out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")

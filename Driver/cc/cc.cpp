@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "Common/reg.h"
+#include "Driver/calllog.h"
 #include "Driver/cc/regs.h"
 #include "Driver/core/format.h"
 #include "Lib/Include/check.h"
@@ -87,10 +88,8 @@ void loadCurve(const Unit& u, u32 curve, const float* v) {
   mxWriteRegFifo(u.base + 4 * TABLE_DATA, ring, 2 * CC_CURVE_ENTRIES);
 }
 
-}  // namespace
-
-void mxColorCorrectSetEnable(int target, int value) {
-  Unit& u = unitOf(target);
+// The setters' work; the reset calls these so that the call log notes only what callers ask.
+void setEnable(Unit& u, int value) {
   const bool sd = mxIsSdLine(mxVideoFormat());
   u.enable = word(value);
   write(u, ENABLE, u.enable);
@@ -100,28 +99,14 @@ void mxColorCorrectSetEnable(int target, int value) {
   write(u, TIMING_B, sd ? TIMING_B_SD : TIMING_B_HD);
 }
 
-void mxColorCorrectSetCurves(int target, const float* c0, const float* c1, const float* c2) {
-  const Unit& u = unitOf(target);
-  MX_CHECK(c0 != nullptr && c1 != nullptr && c2 != nullptr);
-  // A frame arriving during a load would move the table port under it.
-  beginVsyncDefer();
-  loadCurve(u, 0, c0);
-  loadCurve(u, 1, c1);
-  loadCurve(u, 2, c2);
-  write(u, ENABLE, u.enable + CURVE_LOAD);
-  endVsyncDefer();
-}
-
-void mxColorCorrectSetGain(int target, int id, float value) {
-  const Unit& u = unitOf(target);
+void setGain(const Unit& u, int id, float value) {
   MX_CHECK(MX_CC_COEFF_1 <= id && id <= MX_CC_COEFF_6);
   int v = std::clamp(truncateToInt(value * 4096.0f), -4095, 4095);
   if (id == MX_CC_COEFF_1 || id == MX_CC_COEFF_1 + 1 || id == MX_CC_COEFF_6) v = -v;
   write(u, COEFF + static_cast<u32>(id - MX_CC_COEFF_1), word(v));
 }
 
-void mxColorCorrectSetHueMatrix(int target, int sector, const float* m) {
-  const Unit& u = unitOf(target);
+void setHueMatrix(const Unit& u, int sector, const float* m) {
   MX_CHECK(0 <= sector && sector < CC_SECTORS);
   MX_CHECK(m != nullptr);
   constexpr u32 SLOTS[3] = {0, 1, 3};
@@ -139,24 +124,65 @@ void mxColorCorrectSetHueMatrix(int target, int sector, const float* m) {
   if (slot == 1) mxWriteRegFifo(u.base + 4 * TABLE_DATA, values, 4);
 }
 
-void mxColorCorrectSetLevel(int target, float gain, float pedestal) {
-  const Unit& u = unitOf(target);
+void setLevel(const Unit& u, float gain, float pedestal) {
   write(u, LEVEL_GAIN, word(std::clamp(truncateToInt(gain * 876.0f), 0, 2047) * LEVEL_SCALE));
   write(u, PEDESTAL, word(std::clamp(truncateToInt(64.0f + pedestal * 876.0f), -1023, 1023) * LEVEL_SCALE));
 }
 
+}  // namespace
+
+void mxColorCorrectSetEnable(int target, int value) {
+  MX_NOTE_CALL(target, static_cast<float>(value));
+  setEnable(unitOf(target), value);
+}
+
+void mxColorCorrectSetCurves(int target, const float* c0, const float* c1, const float* c2) {
+  MX_NOTE_CALL(target);
+  const Unit& u = unitOf(target);
+  MX_CHECK(c0 != nullptr && c1 != nullptr && c2 != nullptr);
+  // A frame arriving during a load would move the table port under it.
+  beginVsyncDefer();
+  loadCurve(u, 0, c0);
+  loadCurve(u, 1, c1);
+  loadCurve(u, 2, c2);
+  write(u, ENABLE, u.enable + CURVE_LOAD);
+  endVsyncDefer();
+}
+
+void mxColorCorrectSetGain(int target, int id, float value) {
+  MX_NOTE_CALL(target, static_cast<float>(id), value);
+  setGain(unitOf(target), id, value);
+}
+
+void mxColorCorrectSetHueMatrix(int target, int sector, const float* m) {
+  if (calllog::active()) {
+    calllog::Call* call = calllog::begin(__func__, target);
+    calllog::add(call, static_cast<float>(sector));
+    calllog::add(call, m, 4);
+  }
+  setHueMatrix(unitOf(target), sector, m);
+}
+
+void mxColorCorrectSetLevel(int target, float gain, float pedestal) {
+  MX_NOTE_CALL(target, gain, pedestal);
+  setLevel(unitOf(target), gain, pedestal);
+}
+
 void mxColorCorrectSetMatrixMode(int target, int mode) {
+  MX_NOTE_CALL(target, static_cast<float>(mode));
   const Unit& u = unitOf(target);
   MX_CHECK(MX_CC_MATRIX_NORMAL <= mode && mode <= MX_CC_MATRIX_SD);
   write(u, MATRIX_MODE, word(mode - MX_CC_MATRIX_NORMAL));
 }
 
 void mxColorCorrectReset(int target) {
+  MX_NOTE_CALL(target);
   constexpr float IDENTITY[4] = {1.0f, 0.0f, 0.0f, 1.0f};
-  mxColorCorrectSetEnable(target, 1);
-  for (int id = MX_CC_COEFF_1; id <= MX_CC_COEFF_6; ++id) mxColorCorrectSetGain(target, id, 0.0f);
-  for (int sector = 0; sector < CC_SECTORS; ++sector) mxColorCorrectSetHueMatrix(target, sector, IDENTITY);
-  mxColorCorrectSetLevel(target, 1.0f, 0.0f);
+  Unit& u = unitOf(target);
+  setEnable(u, 1);
+  for (int id = MX_CC_COEFF_1; id <= MX_CC_COEFF_6; ++id) setGain(u, id, 0.0f);
+  for (int sector = 0; sector < CC_SECTORS; ++sector) setHueMatrix(u, sector, IDENTITY);
+  setLevel(u, 1.0f, 0.0f);
 }
 
 void mxCcReset() { units() = fresh(); }

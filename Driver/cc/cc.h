@@ -3,7 +3,7 @@
 // 256-entry tone curves, six coefficients, twelve hue-sector 2 x 2 matrices, luminance gain and
 // pedestal, colour-space mode and enable. Unlike the other blocks these setters write the unit's
 // registers at once; there is no shadow and no per-frame writer. A target with no unit fails its
-// check and writes nothing.
+// check and writes nothing. Each setter notes its call in the driver call log.
 #include "Driver/core/core.h"
 
 constexpr int CC_CURVE_ENTRIES = 256;

@@ -17,3 +17,4 @@
 #include "Lib/Include/records/periphery.h"
 #include "Lib/Include/records/plugin.h"
 #include "Lib/Include/records/testpattern.h"
+#include "Lib/Include/records/colorcorrect.h"

@@ -13,6 +13,7 @@
 #include "Main/media/clip.h"
 #include "Main/memory/eventmem.h"
 #include "Main/io/io.h"
+#include "Main/key/colorcorrect.h"
 #include "Main/key/key.h"
 #include "Main/memory/macro.h"
 #include "Main/memory/shotmem.h"
@@ -99,6 +100,7 @@ void createCategories() {
   enter(CategoryOutput::instance());
   enter(CategoryPlugin::instance());
   enter(CategoryPluginStatus::instance());
+  enter(CategoryColorCorrect::instance(), {TYPE_COLOR_CORRECT_CMD});
   for (int me = 0; me < N_ME; ++me) enter(CategoryBus::instance()[me]);
   for (int me = 0; me < N_ME; ++me) enter(CategoryBusStatus::instance()[me]);
   enter(CategoryLed::instance());

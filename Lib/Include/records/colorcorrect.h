@@ -1,0 +1,146 @@
+#pragma once
+// MxifColorCorrect (type 46): the settings of one of the twelve colour correction units (channels
+// 0..7 on inputs 25..32, 8..11 on outputs 13..16): enable, tone-curve limit, luminance gain and
+// pedestal, chroma gain and hue, the four control points of the three tone curves, three option
+// groups kept for the front end, six matrix coefficients and twelve hue-sector pairs.
+// MxifColorCorrectCmd (type 71): resets or copies a channel's settings.
+//
+// The record helpers are the codec's: clear (= {}), merge (codec::merge), checked merge (the
+// category's assign), copy all (codec::resume), clear presence and has presence.
+#include <cstddef>
+
+#include "Lib/Include/records/periphery.h"
+#include "Lib/Include/type_index.h"
+#include "Lib/Include/types.h"
+
+// A presence word and N values, bit n covering value n.
+template <class X, int N>
+struct ColorValues {
+  u32 mask = 0;
+  X value[N] = {};
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("mask", r.mask);
+    v.each("value", r.value, r.mask, 0);
+  }
+};
+// One control point of the three tone curves: a value per curve in tenths of a percent.
+using ColorCurvePoint = ColorValues<s16, 3>;
+static_assert(sizeof(ColorCurvePoint) == 12);  // two alignment bytes at the end
+// Four option bytes the front end keeps here.
+using ColorOptions = ColorValues<u8, 4>;
+// Six matrix coefficients in hundredths.
+using ColorMatrix6 = ColorValues<s16, 6>;
+static_assert(sizeof(ColorMatrix6) == 16);
+// The two values of one hue sector (kept for the front end; the units do not use them).
+using ColorSector = ColorValues<s16, 2>;
+static_assert(sizeof(ColorSector) == 8);
+
+// An option group: its group word is never set here (it goes out as 0 and is ignored on receipt).
+struct ColorOptionGroup {
+  u32 group = 0;
+  ColorOptions a, b;
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("group", r.group);
+    v.sub("a", r.a);
+    v.sub("b", r.b);
+  }
+};
+static_assert(sizeof(ColorOptionGroup) == 20);
+
+struct MxifColorCorrect {
+  static constexpr int TYPE_INDEX = category::TYPE_COLOR_CORRECT;
+  static constexpr int N_CHANNELS = 12;
+  static constexpr int N_POINTS = 4, N_GROUPS = 3, N_COEFFS = 6, N_SECTORS = 12;
+
+  // Bits of `mask`.
+  enum Bit : u32 {
+    ENABLE = 1u << 0, CURVE_LIMIT = 1u << 1, LUMA_GAIN = 1u << 2, PEDESTAL = 1u << 3, CHROMA_GAIN = 1u << 4,
+    HUE = 1u << 5, FIXED_MATRIX_MODE = 1u << 6, LINK_COMPONENTS = 1u << 7, RESET_TARGET = 1u << 8,
+    AUX_SELECTION = 1u << 9, ALL_BITS = 0x3FF,
+  };
+
+  u32 mask = 0;
+  u16 channel = 0;        // always carried; a record above 11 is dropped
+  u8 enable = 0;          // 1: unit on; written to the unit as it stands
+  u8 curveLimit = 0;      // 0 none, 1 108 %, 2 104 %, 3 100 %
+  s16 lumaGain = 0;       // thousandths, 0..2000
+  s16 pedestal = 0;       // thousandths, -200..200
+  s16 chromaGain = 0;     // thousandths, 0..2000
+  s16 hue = 0;            // tenths of a degree, 0..3599
+  u8 fixedMatrixMode = 0;  // nonzero: normal matrix mode also for a 480i/576i input
+  u8 linkComponents = 0;   // 1: every point's second and third values follow its first
+  u8 reserved18[2] = {};
+  ColorCurvePoint curvePoint[N_POINTS];  // -100..1080 each, point 1 lowest
+  ColorOptionGroup optionGroup[N_GROUPS];
+  ColorMatrix6 matrix6;  // -60..60 each
+  ColorSector sector[N_SECTORS];  // -300..300 each
+  u8 resetTarget = 0;   // 0..4: what the reset command restores
+  u8 auxSelection = 0;  // 0..27, kept for the front end
+  u8 reserved242[2] = {};
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("mask", r.mask);
+    v.field("channel", r.channel);
+    v.field("enable", r.enable, r.mask, 0);
+    v.field("curveLimit", r.curveLimit, r.mask, 1);
+    v.field("lumaGain", r.lumaGain, r.mask, 2);
+    v.field("pedestal", r.pedestal, r.mask, 3);
+    v.field("chromaGain", r.chromaGain, r.mask, 4);
+    v.field("hue", r.hue, r.mask, 5);
+    v.field("fixedMatrixMode", r.fixedMatrixMode, r.mask, 6);
+    v.field("linkComponents", r.linkComponents, r.mask, 7);
+    for (int k = 0; k < N_POINTS; ++k) v.sub(ElementName("curvePoint", k + 1), r.curvePoint[k]);
+    for (int k = 0; k < N_GROUPS; ++k) v.sub(ElementName("optionGroup", k + 1), r.optionGroup[k]);
+    v.sub("matrix6", r.matrix6);
+    for (int k = 0; k < N_SECTORS; ++k) v.sub(ElementName("sector", k + 1), r.sector[k]);
+    v.field("resetTarget", r.resetTarget, r.mask, 8);
+    v.field("auxSelection", r.auxSelection, r.mask, 9);
+  }
+  static bool anyPresence(const MxifColorCorrect& r) {
+    if (r.mask != 0 || r.matrix6.mask != 0 || anyEntryPresence(r.curvePoint) || anyEntryPresence(r.sector)) return true;
+    for (const ColorOptionGroup& g : r.optionGroup) {
+      if (g.a.mask != 0 || g.b.mask != 0) return true;
+    }
+    return false;
+  }
+};
+static_assert(sizeof(MxifColorCorrect) == 244);
+static_assert(offsetof(MxifColorCorrect, channel) == 4);
+static_assert(offsetof(MxifColorCorrect, enable) == 6 && offsetof(MxifColorCorrect, curveLimit) == 7);
+static_assert(offsetof(MxifColorCorrect, lumaGain) == 8 && offsetof(MxifColorCorrect, pedestal) == 10);
+static_assert(offsetof(MxifColorCorrect, chromaGain) == 12 && offsetof(MxifColorCorrect, hue) == 14);
+static_assert(offsetof(MxifColorCorrect, fixedMatrixMode) == 16 && offsetof(MxifColorCorrect, linkComponents) == 17);
+static_assert(offsetof(MxifColorCorrect, curvePoint) == 20);
+static_assert(offsetof(MxifColorCorrect, optionGroup) == 68);
+static_assert(offsetof(MxifColorCorrect, matrix6) == 128);
+static_assert(offsetof(MxifColorCorrect, sector) == 144);
+static_assert(offsetof(MxifColorCorrect, resetTarget) == 240 && offsetof(MxifColorCorrect, auxSelection) == 241);
+
+// Reset (kind 0) or copy (kind 1) of a channel; the reply carries the request with its result.
+struct MxifColorCorrectCmd {
+  static constexpr int TYPE_INDEX = category::TYPE_COLOR_CORRECT_CMD;
+  enum Kind : u16 { RESET = 0, COPY = 1 };
+
+  u8 first = 0;   // echoed
+  u8 second = 0;  // echoed
+  u16 kind = 0;
+  s16 result = 0;   // ignored on receipt
+  u16 channel = 0;  // the channel reset, or the copy's destination
+  u16 source = 0;   // the copy's source
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.field("first", r.first);
+    v.field("second", r.second);
+    v.field("kind", r.kind);
+    v.field("result", r.result);
+    v.field("channel", r.channel);
+    v.field("source", r.source);
+  }
+};
+static_assert(sizeof(MxifColorCorrectCmd) == 10);

@@ -1,0 +1,310 @@
+// The colour correction records and command through the request ring, and their application to the
+// twelve units: driver calls, registers and the table port's stream.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Driver/blocks.h"
+#include "Driver/cc/regs.h"
+#include "Main/key/colorcorrect.h"
+#include "Main/system/system.h"
+#include "Platform/sdi_inputs.h"
+#include "tests/Main/category_fixture.h"
+#include "tests/Main/transition/engine_fixture.h"
+
+namespace {
+
+using category::CategoryColorCorrect;
+using transition_test::calls;
+using transition_test::expectArgs;
+using R = MxifColorCorrect;
+using Cmd = MxifColorCorrectCmd;
+using Ints = std::vector<int>;
+
+constexpr u32 UNIT_0 = 0x84002000;
+
+struct TestColorCorrect : CategoryColorCorrect {};
+// The system category in a frame that applies a format (its flag is set from the start).
+struct FormatApplied : category::CategorySystem {};
+
+Ints targetsOf(const char* setter) {
+  Ints out;
+  for (const auto& c : calls(setter)) out.push_back(c.target);
+  return out;
+}
+
+class ColorCorrectTest : public test_categories::RecordCategoryTest<TestColorCorrect, R, R::N_CHANNELS> {
+ protected:
+  void SetUp() override {
+    RecordCategoryTest::SetUp();
+    calllog::enable(true);
+  }
+  void TearDown() override {
+    calllog::enable(false);
+    vsyncReset();
+    RecordCategoryTest::TearDown();
+  }
+  // The reply's result (-1 without one); the rest of the reply must echo the request.
+  int command(const Cmd& c) {
+    peer.send(c);
+    category::CategoryRegistry::instance().receiveAll();
+    AcknowledgeSender::instance().flush();
+    const auto replies = peer.readPackets();
+    if (replies.size() != 1) return -1;
+    const testing_support::Bytes& body = replies[0].body;
+    testing_support::Bytes echo = testing_support::recordBytes(c);
+    if (body.size() == echo.size()) echo[4] = body[4], echo[5] = body[5];
+    EXPECT_EQ(std::pair(replies[0].type, body), std::pair(Cmd::TYPE_INDEX, echo));
+    return body.size() == 10 ? body[4] << 8 | body[5] : -1;
+  }
+  std::vector<R> reports() {
+    std::vector<R> out;
+    for (const auto& p : sendPass()) out.push_back(p.as<R>());
+    return out;
+  }
+  // The first frame (every unit reset) and the curve upload behind it; the log emptied.
+  void settle() {
+    cat.update();
+    cat.refresh();
+    sendPass();
+    calllog::clear();
+  }
+  test_categories::RecordOwner<MxifSystem> system;
+};
+
+TEST_F(ColorCorrectTest, RecordsTakeTheirFieldsInRangeAndDropTheRest) {
+  R r{};
+  r.channel = 4, r.mask = R::HUE, r.hue = 100;
+  roundTrip(r);
+  r.hue = 3600;  // alone and out of range: the channel is reported all the same
+  auto echo = roundTrip(r);
+  ASSERT_EQ(echo.size(), 1u);
+  EXPECT_EQ(std::pair(echo[0].as<R>().mask, cat.record(4).hue), std::pair(0u, s16(100)));
+
+  r.mask = R::CURVE_LIMIT | R::LUMA_GAIN | R::PEDESTAL | R::RESET_TARGET | R::AUX_SELECTION;
+  r.curveLimit = 4, r.lumaGain = 2001, r.pedestal = -200, r.resetTarget = 5, r.auxSelection = 27;
+  r.curvePoint[0] = {7, {-101, 1080, 0}}, r.matrix6 = {3, {60, -61}}, r.sector[2] = {3, {250, 301}};
+  r.optionGroup[1] = {0xFFFF, {0xF, {255, 1, 2, 3}}, {0x2, {0, 9}}};  // unchecked; the group word ignored
+  echo = roundTrip(r);
+  ASSERT_EQ(echo.size(), 1u);
+  ASSERT_EQ(echo[0].body.size(), 232u);
+  EXPECT_EQ(Ints(echo[0].body.begin() + 78, echo[0].body.begin() + 82), Ints({0, 0, 0, 0}));
+  const R got = echo[0].as<R>();
+  const ColorOptionGroup& g = got.optionGroup[1];
+  EXPECT_EQ(Ints({int(got.mask), got.pedestal, got.auxSelection, int(got.curvePoint[0].mask),
+                  got.curvePoint[0].value[1], int(got.matrix6.mask), got.matrix6.value[0], int(got.sector[2].mask),
+                  got.sector[2].value[0], int(g.a.mask), g.a.value[0], int(g.b.mask), g.b.value[1]}),
+            Ints({R::PEDESTAL | R::AUX_SELECTION, -200, 27, 6, 1080, 1, 60, 1, 250, 0xF, 255, 0x2, 9}));
+
+  r.channel = 12;  // dropped without a reply or a line
+  testing_support::consoleClear();
+  EXPECT_TRUE(roundTrip(r).empty());
+  EXPECT_EQ(testing_support::consoleText(), "");
+}
+
+TEST_F(ColorCorrectTest, ResetRestoresWhatTheStoredTargetSelects) {
+  const struct {
+    int target;
+    Ints masks;   // first word, curve point 4, matrix6, sector 1
+    Ints values;  // enable, curveLimit, lumaGain, hue, link, point 2 and 4, matrix6, sector, aux
+  } cases[] = {
+      {0, {0x07C, 0, 0, 0}, {1, 2, 1000, 0, 1, 111, 111, 11, 22, 7}},
+      {1, {0x080, 7, 0, 0}, {1, 2, 500, 900, 0, 333, 1000, 11, 22, 7}},
+      {2, {0x000, 0, 0x3F, 0}, {1, 2, 500, 900, 1, 111, 111, 0, 22, 7}},
+      {3, {0x000, 0, 0, 3}, {1, 2, 500, 900, 1, 111, 111, 11, 0, 7}},
+      {4, {0x3FF, 7, 0x3F, 3}, {0, 0, 1000, 0, 0, 333, 1000, 0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.target);
+    R& live = cat.record(5);
+    live.enable = 1, live.curveLimit = 2, live.lumaGain = 500, live.hue = 900, live.linkComponents = 1;
+    live.resetTarget = static_cast<u8>(c.target), live.auxSelection = 7, live.matrix6 = {0, {11, 11, 11, 11, 11, 11}};
+    for (auto& p : live.curvePoint) p = {0, {111, 111, 111}};
+    for (auto& s : live.sector) s = {0, {22, 22}};
+    EXPECT_EQ(command({1, 2, Cmd::RESET, 0, 5, 0}), 0);
+    const auto sent = reports();
+    ASSERT_EQ(sent.size(), 1u);
+    const R& r = sent[0];
+    EXPECT_EQ(Ints({int(r.mask), int(r.curvePoint[3].mask), int(r.matrix6.mask), int(r.sector[0].mask)}), c.masks);
+    EXPECT_EQ(Ints({r.enable, r.curveLimit, r.lumaGain, r.hue, r.linkComponents, r.curvePoint[1].value[2],
+                    r.curvePoint[3].value[0], r.matrix6.value[5], r.sector[11].value[1], r.auxSelection}),
+              c.values);
+    EXPECT_EQ(live.resetTarget, c.target);
+  }
+}
+
+TEST_F(ColorCorrectTest, CopyKeepsTheDestinationsOwnFieldsAndFailuresChangeNothing) {
+  R& source = cat.record(3);
+  source.enable = 1, source.hue = 1200, source.resetTarget = 2, source.auxSelection = 5;
+  source.sector[7].value[1] = -300;
+  cat.record(9).resetTarget = 3, cat.record(9).auxSelection = 20;
+  EXPECT_EQ(command({0xAB, 0xCD, Cmd::COPY, 0x1234, 9, 3}), 0);  // the request's result is ignored
+  const auto sent = reports();
+  ASSERT_EQ(sent.size(), 1u);
+  const R& r = sent[0];
+  EXPECT_EQ(Ints({r.channel, r.enable, r.hue, r.resetTarget, r.auxSelection, r.sector[7].value[1], int(r.mask),
+                  int(r.curvePoint[2].mask), int(r.optionGroup[2].b.mask), int(r.sector[11].mask)}),
+            Ints({9, 1, 1200, 3, 20, -300, 0x3FF, 7, 0xF, 3}));
+
+  const Cmd failing[] = {{7, 8, 2, 0, 1, 2}, {0, 0, Cmd::RESET, 0, 12, 0}, {0, 0, Cmd::COPY, 0, 1, 12},
+                         {0, 0, Cmd::COPY, 0, 12, 1}, {0, 0, Cmd::COPY, 0, 0xFFFF, 1}};
+  for (const Cmd& c : failing) {
+    EXPECT_EQ(command(c), 0xFFFE) << c.kind << " " << c.channel << " " << c.source;
+    EXPECT_TRUE(reports().empty());
+  }
+}
+
+TEST_F(ColorCorrectTest, StartAndAppliedFormatsResetEveryUnitThenCurvesFollowAtRefresh) {
+  cat.record(2).enable = 2;  // anything but 1: mode and enable only
+  const Ints units = {MX_IN_25, MX_IN_26, MX_IN_27, MX_IN_28, MX_IN_29,  MX_IN_30,
+                      MX_IN_31, MX_IN_32, MX_OUT_13, MX_OUT_14, MX_OUT_15, MX_OUT_16};
+  for (int pass = 0; pass < 2; ++pass) {
+    SCOPED_TRACE(pass);
+    cat.update();
+    EXPECT_EQ(targetsOf("mxColorCorrectReset"), pass == 0 ? units : Ints{});
+    EXPECT_EQ(targetsOf("mxColorCorrectSetMatrixMode"), units);
+    EXPECT_EQ(targetsOf("mxColorCorrectSetEnable"), units);
+    EXPECT_EQ(calls("mxColorCorrectSetEnable")[2].args[0], 2.0f);
+    EXPECT_EQ(calllog::size(), pass == 0 ? 36u : 24u);
+    calllog::clear();
+    cat.refresh();
+    EXPECT_EQ(targetsOf("mxColorCorrectSetCurves"), pass == 0 ? units : Ints{});
+    calllog::clear();
+  }
+  auto& reg = category::CategoryRegistry::instance();  // a system category whose format was applied
+  reg.reset();
+  reg.add(R::TYPE_INDEX, &cat);
+  FormatApplied applied;
+  cat.update();
+  cat.refresh();
+  EXPECT_EQ(std::pair(targetsOf("mxColorCorrectReset"), targetsOf("mxColorCorrectSetCurves")), std::pair(units, units));
+}
+
+TEST_F(ColorCorrectTest, MatrixModeFollowsTheInputFormat) {
+  const struct { int channel, input, system, fixed, mode; u32 unit; } cases[] = {
+      {0, 4, 0, 0, MX_CC_MATRIX_SD, UNIT_0},         {7, 5, 3, 0, MX_CC_MATRIX_SD, 0x850020C0},
+      {0, 4, 6, 0, MX_CC_MATRIX_NORMAL, UNIT_0},     {3, 5, 7, 0, MX_CC_MATRIX_NORMAL, 0x840020C0},
+      {0, 4, 0, 1, MX_CC_MATRIX_NORMAL, UNIT_0},     {0, 3, 0, 0, MX_CC_MATRIX_NORMAL, UNIT_0},
+      {8, 4, 0, 0, MX_CC_MATRIX_NORMAL, 0x84002200}, {11, 5, 0, 0, MX_CC_MATRIX_NORMAL, 0x85002240},
+  };
+  settle();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.channel);
+    for (int input = 25; input <= 32; ++input) platform::sdiSetDetectedFormat(input, c.input);
+    mxSdiUpdateStatus();
+    system.record.format = static_cast<u8>(c.system), cat.record(c.channel).fixedMatrixMode = static_cast<u8>(c.fixed);
+    cat.update();
+    EXPECT_EQ(calls("mxColorCorrectSetMatrixMode").at(c.channel).args[0], c.mode);
+    EXPECT_EQ(platform::regPeek(c.unit + 4 * cc_regs::MATRIX_MODE), u32(c.mode - MX_CC_MATRIX_NORMAL));
+    cat.record(c.channel).fixedMatrixMode = 0;
+    calllog::clear();
+  }
+}
+
+TEST_F(ColorCorrectTest, EnabledUnitGetsLevelOneHueMatrixForEverySectorAndCoefficients) {
+  const struct {
+    s16 luma, pedestal, chroma, hue, coeff;
+    std::vector<float> level;
+    float m[4], gain;
+  } cases[] = {
+      {1000, 0, 1000, 0, 60, {1.0f, 0.0f}, {1, 0, 0, 1}, 0.6f},
+      {500, -200, 500, 900, -60, {0.5f, -0.2f}, {0, -0.5f, 0.5f, 0}, -0.6f},  // 90 degrees
+  };
+  settle();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.hue);
+    R& r = cat.record(10);
+    r.enable = 1, r.lumaGain = c.luma, r.pedestal = c.pedestal, r.chromaGain = c.chroma, r.hue = c.hue;
+    for (s16& v : r.matrix6.value) v = c.coeff;
+    for (auto& s : r.sector) s.value[0] = 300, s.value[1] = -300;  // no effect on the unit
+    cat.update();
+    expectArgs(transition_test::last("mxColorCorrectSetLevel"), c.level);
+    const auto matrices = calls("mxColorCorrectSetHueMatrix"), gains = calls("mxColorCorrectSetGain");
+    ASSERT_EQ(targetsOf("mxColorCorrectSetHueMatrix"), Ints(12, MX_OUT_15));
+    ASSERT_EQ(gains.size(), 6u);
+    for (int s = 0; s < 12; ++s) expectArgs(matrices[s], {float(s), c.m[0], c.m[1], c.m[2], c.m[3]});
+    for (int k = 0; k < 6; ++k) expectArgs(gains[k], {float(MX_CC_COEFF_1 + k), c.gain});
+    calllog::clear();
+  }
+}
+
+TEST_F(ColorCorrectTest, CurvesThroughTheirPointsWithinTheirLimit) {
+  R r{};
+  const s16 points[3][4] = {{0, 333, 666, 1000}, {0, 0, 1000, 1000}, {-100, 500, 1080, 1080}};
+  for (int k = 0; k < 4; ++k) {
+    for (int c = 0; c < 3; ++c) r.curvePoint[k].value[c] = points[c][k];
+  }
+  float curves[3][CC_CURVE_ENTRIES];
+  category::buildColorCorrectCurves(r, curves);
+  for (int j = 0; j < CC_CURVE_ENTRIES; ++j) EXPECT_NEAR(curves[0][j], (j - 96) / 64.0f, 0.015f) << j;
+  EXPECT_EQ(curves[0][96], 0.0f);
+  const struct { int curve, entry; float value; } values[] = {
+      {0, 0, -1.4985f}, {0, 160, 1.0104f}, {0, 255, 2.4984f}, {1, 0, 0.6389f},
+      {1, 117, -0.0071f}, {1, 127, 0.4636f}, {1, 150, 1.0687f}, {1, 255, 0.3395f},
+  };
+  for (auto v : values) EXPECT_NEAR(curves[v.curve][v.entry], v.value, 2e-4f) << v.curve << " " << v.entry;
+
+  r.curveLimit = 3;
+  category::buildColorCorrectCurves(r, curves);
+  for (const auto& curve : curves) {
+    for (float v : curve) EXPECT_TRUE(0.0f <= v && v <= 1.0f) << v;
+  }
+  r.curveLimit = 1;  // 108 %
+  category::buildColorCorrectCurves(r, curves);
+  EXPECT_EQ(curves[2][0], 0.0f);
+  EXPECT_FLOAT_EQ(curves[2][255], 1.08f);
+}
+
+TEST_F(ColorCorrectTest, LinkedComponentsFollowTheFirstValueInTheSameFrame) {
+  settle();
+  for (int k = 0; k < 4; ++k) cat.record(6).curvePoint[k] = {0, {s16(100 * k), 7, 9}};
+  R r{};
+  r.channel = 6, r.mask = R::LINK_COMPONENTS, r.linkComponents = 1;
+  peer.send(r);
+  category::CategoryRegistry::instance().receiveAll();
+  cat.update();
+  const auto sent = reports();
+  ASSERT_EQ(sent.size(), 1u);
+  for (int k = 0; k < 4; ++k) {
+    const ColorCurvePoint& p = sent[0].curvePoint[k];
+    EXPECT_EQ(Ints({int(p.mask), p.value[0], p.value[1], p.value[2]}), Ints({7, 100 * k, 100 * k, 100 * k}));
+  }
+  cat.refresh();
+  EXPECT_EQ(targetsOf("mxColorCorrectSetCurves"), Ints{MX_IN_31});
+}
+
+TEST_F(ColorCorrectTest, AFrameDuringTheUploadRunsAfterItAndItsChangeGoesUpNext) {
+  // Unit 0's table port: where in the stream the table addresses go. The 100th write raises a VSYNC.
+  struct Port : platform::RegisterDevice {
+    Ints addresses;
+    int writes = 0;
+    void write(u32 adr, u32) override {
+      if (adr == UNIT_0 + 4 * cc_regs::TABLE_ADDRESS) addresses.push_back(writes);
+      if (++writes == 100) onVsyncFrame(vsyncGuard(), 0);
+    }
+  } port;
+  settle();
+  static TestColorCorrect* framed;
+  framed = &cat;
+  vsyncSetFrameWork([] {  // a new top point for channel 0's curves, then the category's update
+    framed->record(0).curvePoint[3] = {1, {900, 900, 900}};
+    framed->update();
+  });
+  cat.record(0).enable = 1;  // the frame streams twelve sector matrices through the port
+  cat.record(0).curvePoint[0].mask = 1;
+  cat.update();
+  calllog::clear();
+  platform::attachDevice(UNIT_0 + 4 * cc_regs::TABLE_ADDRESS, 8, &port);
+  cat.refresh();
+  platform::detachDevice(&port);
+  // Three curves of 512 words behind their addresses, unbroken; then the frame's twelve matrices.
+  EXPECT_EQ(port.writes, 3 * 513 + 12 + 4 * 12 + 4 * 4);
+  EXPECT_EQ(Ints(port.addresses.begin(), port.addresses.begin() + 4), Ints({0, 513, 1026, 1539}));
+  calllog::clear();
+  cat.refresh();
+  EXPECT_EQ(targetsOf("mxColorCorrectSetCurves"), Ints{MX_IN_25});
+  vsyncSetFrameWork(nullptr);
+}
+
+}  // namespace
