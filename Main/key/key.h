@@ -68,6 +68,12 @@ class CategoryKey : public CategoryCommon<MxifKey> {
   // source memory): present fields and names by their copy rule, the index bytes, the dirty byte.
   void assignUnchecked(const MxifKey& in, int ch);
 
+  // Each frame, in the key's ME context: the stacking order, then per key the matte and edge
+  // colours, parameters and edge (or, with the DVE transition and its border on, the border
+  // colour), the third colour, the soft window, and the geometry follower of a DVE key whose
+  // geometry changed.
+  void update() override;
+
   // No lever owns the key transitions of the four MEs or the downstream key transitions any more
   // (the key-fader panel kind changed).
   static void resetKeyAutoTransitions(CategoryFaderEvent& faders);
@@ -91,6 +97,8 @@ class CategoryKey : public CategoryCommon<MxifKey> {
   bool sendKeyChannel(AcknowledgeSender& tx, int ch);
   // Key ch takes rank newRank; the others step toward its old rank; all four report the priority.
   void rerank(int ch, int newRank);
+  // Hands key k's geometry on along its chain of followers, each key at most once.
+  void followGeometry(int k);
 
   ParamView views_[N_KEYS];
   u8 geometryChanged_[N_KEYS] = {};
