@@ -56,7 +56,7 @@ void createCategories() {
   // MxifSourceTally, MxifInitialStatus, MxifTransitionStatus, MxifTest, SystemInitialCmd,
   // MxifButtonEvent, MxifFaderEvent, MxifSwitchingCmd.
   using namespace category;
-  for (int me = 0; me < N_ME; ++me) enter(CategoryKey::instance()[me]);
+  for (int me = 0; me < N_ME; ++me) enter(CategoryKey::instance()[me], {TYPE_KEY_CMD});
   enter(CategoryCbgd::instance());
   enter(CategoryClipPlay::instance(), {TYPE_CLIP_PLAY_CMD});
   enter(CategoryClipRec::instance(), {TYPE_CLIP_REC_CMD});
