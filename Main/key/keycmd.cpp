@@ -13,14 +13,14 @@ constexpr int ME_SEL_DSK = MxifKeyFader::ME_SEL_DSK;
 constexpr int N_FADERS = MxifKeyFader::N_FADERS;
 constexpr int SOURCE_KEYS_PER_ME = 8;  // a source code counts 8 keys per ME
 constexpr int N_DVE_KEYS = 2;          // keys 1 and 2 have rotation, scale and perspective
-constexpr s32 SIZE_WITHOUT_DVE = 10000;
+constexpr s32 SIZE_WITHOUT_DVE = 10000;  // keys 3 and 4 grow no larger than the frame
 
 // A source code names key (s - 1) mod 8 of ME (s - 1) / 8; only MEs and keys 0..3 exist.
 bool sourceValid(u8 s) {
   return s == 0 || ((s - 1) / SOURCE_KEYS_PER_ME < N_ME && (s - 1) % SOURCE_KEYS_PER_ME < CategoryKey::N_KEYS);
 }
 
-// The key DVE settings of key srcKey (record src) as a change for key j of ME targetMe.
+// The key DVE settings of key srcKey (record src) as a change for key j, each with its presence bit.
 void copyDveSettings(const K& src, int srcKey, int j, K& out) {
   K from = src;
   codec::setAllPresence(from);

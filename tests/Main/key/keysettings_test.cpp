@@ -1,12 +1,8 @@
 // Key hardware settings: what the key update hands the key driver and the colour setter.
 #include <gtest/gtest.h>
 
-#include <vector>
-
-#include "Driver/core/core.h"
 #include "Driver/key/key.h"
 #include "Driver/key/regs.h"
-#include "Lib/Include/text.h"
 #include "Main/key/key.h"
 #include "Main/key/keysettings.h"
 #include "Main/system/system.h"
@@ -23,13 +19,20 @@ using K = MxifKey;
 
 constexpr u32 bit(int b) { return 1u << b; }
 
-// The calls of one setter for one target, oldest first.
+// The calls of one setter for one target.
 std::vector<calllog::Call> callsFor(const char* name, int target) {
   std::vector<calllog::Call> out;
   for (const calllog::Call& c : transition_test::calls(name)) {
     if (c.target == target) out.push_back(c);
   }
   return out;
+}
+
+// The one call of a setter for a target, checked against its arguments.
+void expectOnly(const char* name, int target, std::vector<float> args, float tolerance = 1e-5f) {
+  const auto all = callsFor(name, target);
+  ASSERT_EQ(all.size(), 1u) << name << " " << target;
+  expectArgs(all[0], args, tolerance);
 }
 
 class KeySettingsTest : public test_categories::SystemCategoriesTest {
@@ -43,122 +46,114 @@ class KeySettingsTest : public test_categories::SystemCategoriesTest {
     SystemCategoriesTest::TearDown();
   }
   static CategoryKey& key(int me) { return CategoryKey::instance()[me]; }
-  static void setFormat(int f) { CategorySystem::instance().record(0).format = static_cast<u8>(f); }
   // One key update of ME me, its calls alone in the log.
   static void update(int me = 0) {
     calllog::clear();
     key(me).update();
   }
-  static calllog::Call only(const char* name, int target) {
-    auto all = callsFor(name, target);
-    EXPECT_EQ(all.size(), 1u) << name << " " << target;
-    return all.empty() ? calllog::Call{name, 0, 0, 0, {}} : all.back();
-  }
 };
 
-TEST_F(KeySettingsTest, ColoursTakeBt601InFormats6And7AndBt709Otherwise) {
+TEST_F(KeySettingsTest, ColoursByFormatAndTheDveBorderPath) {
   const s16 red[3] = {0, 1000, 1000};
   K& plain = key(0).record(0);
   K& border = key(0).record(1);
-  std::copy(red, red + 3, plain.matteColor), std::copy(red, red + 3, plain.edgeColor);
-  std::copy(red, red + 3, plain.thirdColor);
-  border.dveTransOn = border.dveShapeOn = 1;
-  std::copy(red, red + 3, border.dveBorderColor);
+  for (s16* c : {plain.matteColor, plain.edgeColor, plain.thirdColor, border.dveBorderColor}) std::copy(red, red + 3, c);
+  border.dveTransOn = border.dveShapeOn = 1, border.style.keySource = 1;
   for (int format = 0; format < 12; ++format) {
     SCOPED_TRACE(format);
-    setFormat(format);
+    CategorySystem::instance().record(0).format = static_cast<u8>(format);
     update();
     const std::vector<float> want = format == 6 || format == 7 ? std::vector<float>{326, 361, 960}
                                                                : std::vector<float>{250, 409, 960};
-    for (int target : std::initializer_list<int>{MX_COLOR_KEY1_MATTE, MX_COLOR_KEY1_SECOND, MX_COLOR_KEY1_THIRD, MX_COLOR_KEY1_BORDER + 1}) {
-      expectArgs(only("mxSetColor", target), want);
+    for (int target : {+MX_COLOR_KEY1_MATTE, +MX_COLOR_KEY1_SECOND, +MX_COLOR_KEY1_THIRD, MX_COLOR_KEY1_BORDER + 1}) {
+      expectOnly("mxSetColor", target, want);
     }
     const auto& v = key(0).paramView(0);
     EXPECT_EQ(std::vector<float>(v.matte, v.matte + 3), want);
     EXPECT_EQ(std::vector<float>(v.edge, v.edge + 3), want);
   }
+  // The border path writes no matte, parameters or edge of key 2, but its third colour and window,
+  // and corrects its key-source flag.
+  for (const char* name : {"mxKeySetClipGain", "mxKeySetMask", "mxKeySetEdge"}) {
+    EXPECT_TRUE(callsFor(name, MX_KEY2).empty()) << name;
+  }
+  EXPECT_TRUE(callsFor("mxSetColor", MX_COLOR_KEY1_MATTE + 1).empty());
+  EXPECT_EQ(callsFor("mxKeySetSoftMask", MX_KEY2).size(), 1u);
+  EXPECT_EQ(std::vector<u32>({border.style.keySource, border.style.mask}), std::vector<u32>({0, bit(3)}));
 }
 
 TEST_F(KeySettingsTest, KeyProcessingByKeyType) {
   struct Case {
-    const char* what;
-    KeyStyle style;
-    KeyAdjust adjust;
+    KeyStyle style;  // mask, type, second level, option, key source, second mode
+    KeyAdjust adjust;  // mask, clip, gain, density, mode flag
     std::vector<float> clipGain;  // flags, clip, gain, second level, density
     float option;
   };
   const Case cases[] = {
-      {"gain 1000, clip 1000", {0, 0, 0, 1, 0, 0}, {0, 1000, 1000, 0, 0}, {0, 940, 1.16895f, 0, 0}, 1},
-      {"gain 2000, clip 0", {0, 1, 0, 0, 0, 0}, {0, 0, 2000, 1000, 0}, {0, 64, 248.06f, 0, 1}, 0},
-      {"gain 1500, second level", {0, 0, 1, 0, 0, 1}, {0, 500, 1500, 250, 1}, {3, 502, 2.8034f, 1.5f, 0.25f}, 0},
-      {"type 1: no second level", {0, 1, 1, 1, 0, 0}, {0, 0, 500, 0, 0}, {0, 64, 0.58447f, 0, 0}, 1},
-      {"type 2", {0, 2, 1, 1, 0, 0}, {0, 700, 700, 700, 1}, {1, 0, 1, 0, 0.7f}, 0},
-      {"type 3", {0, 3, 0, 1, 0, 1}, {0, 700, 700, 700, 0}, {6, -1023, 1, 0, 0.7f}, 1},
+      {{0, 0, 0, 1, 0, 0}, {0, 1000, 1000, 0, 0}, {0, 940, 1.16895f, 0, 0}, 1},
+      {{0, 1, 0, 0, 0, 0}, {0, 0, 2000, 1000, 0}, {0, 64, 248.06f, 0, 1}, 0},
+      {{0, 0, 1, 0, 0, 1}, {0, 500, 1500, 250, 1}, {3, 502, 2.8034f, 1.5f, 0.25f}, 0},
+      {{0, 1, 1, 1, 0, 0}, {0, 0, 500, 0, 0}, {0, 64, 0.58447f, 0, 0}, 1},
+      {{0, 2, 1, 1, 0, 0}, {0, 700, 700, 700, 1}, {1, 0, 1, 0, 0.7f}, 0},
+      {{0, 3, 0, 1, 0, 1}, {0, 700, 700, 700, 0}, {6, -1023, 1, 0, 0.7f}, 1},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    K& r = key(0).record(2);
-    r.style = c.style, r.adjust = c.adjust;
+    SCOPED_TRACE(&c - cases);
+    key(0).record(2).style = c.style, key(0).record(2).adjust = c.adjust;
     update();
-    expectArgs(only("mxKeySetClipGain", MX_KEY3), c.clipGain, 0.005f);
-    expectArgs(only("mxKeySetOptionFlag", MX_KEY3), {c.option});
+    expectOnly("mxKeySetClipGain", MX_KEY3, c.clipGain, 0.005f);
+    expectOnly("mxKeySetOptionFlag", MX_KEY3, {c.option});
   }
-  // Key type 0 takes no key-source flag: cleared and reported; type 1 keeps it.
-  K& r = key(0).record(1);
-  r.style = {0, 0, 0, 0, 1, 0};
+  // Key type 0 takes no key-source flag (cleared and reported); type 1 keeps it.
+  key(0).record(1).style = {0, 0, 0, 0, 1, 0};
   key(0).record(3).style = {0, 1, 0, 0, 1, 0};
   update();
-  EXPECT_EQ(std::vector<u32>({r.style.keySource, r.style.mask, key(0).record(3).style.keySource}),
-            std::vector<u32>({0, bit(3), 1}));
+  const KeyStyle &type0 = key(0).record(1).style, &type1 = key(0).record(3).style;
+  EXPECT_EQ(std::vector<u32>({type0.keySource, type0.mask, type1.keySource}), std::vector<u32>({0, bit(3), 1}));
 }
 
 TEST_F(KeySettingsTest, BoxMaskAndSoftWindow) {
   struct Case {
-    const char* what;
     int format;
-    K::MaskSet set;
+    K::MaskSet set;  // mask, mode, sense, enable
     std::vector<s16> box;
     std::vector<float> mask;  // x, y, width, height, enable, sense flag
   };
   const Case cases[] = {
-      {"mode 0", 6, {0, 0, 1, 1}, {-100, 100, -100, 100}, {0, 0, 1, 1, 0, 0}},
-      {"mode 1 at format 6", 6, {0, 1, 1, 1}, {}, {0.02049f, 0.02243f, 0.95777f, 0.95524f, 1, 0}},
-      {"mode 1 at format 4", 4, {0, 1, 0, 0}, {}, {0.1354f, 0.01111f, 0.7292f, 0.97931f, 0, 1}},
-      {"mode 2, swapped edges", 0, {0, 2, 0, 1}, {2000, -1000, 3000, -2000}, {0.3f, 0.2f, 0.4f, 0.4f, 1, 1}},
+      {6, {0, 0, 1, 1}, {-100, 100, -100, 100}, {0, 0, 1, 1, 0, 0}},
+      {6, {0, 1, 1, 1}, {}, {0.02049f, 0.02243f, 0.95777f, 0.95524f, 1, 0}},
+      {0, {0, 2, 0, 1}, {2000, -1000, 3000, -2000}, {0.3f, 0.2f, 0.4f, 0.4f, 1, 1}},  // edges swapped
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    setFormat(c.format);
+    CategorySystem::instance().record(0).format = static_cast<u8>(c.format);
     K& r = key(1).record(0);
     r.maskSet = c.set;
     std::copy(c.box.begin(), c.box.end(), r.maskBox);
     update(1);
-    expectArgs(only("mxKeySetMask", MX_KEY1), c.mask, 1e-5f);
+    expectOnly("mxKeySetMask", MX_KEY1, c.mask);
   }
   struct Window {
-    const char* what;
     std::vector<s16> window;  // x, y, width, height
     int softness, softOn;
     std::vector<float> soft;
   };
   const Window windows[] = {
-      {"right half cut", {2500, 0, 10000, 5000}, 500, 1, {0.25f, 0.25f, 0.75f, 0.5f, 0.5f}},
-      {"wider and taller than the frame", {0, 0, 20000, 12000}, 500, 0, {0, 0, 1, 1, 0}},
-      {"top left corner", {-4000, 4000, 4000, 4000}, 1000, 1, {0, 0, 0.3f, 0.3f, 1}},
+      {{2500, 0, 10000, 5000}, 500, 1, {0.25f, 0.25f, 0.75f, 0.5f, 0.5f}},
+      {{0, 0, 20000, 12000}, 500, 0, {0, 0, 1, 1, 0}},  // wider and taller than the frame
+      {{-4000, 4000, 4000, 4000}, 1000, 1, {0, 0, 0.3f, 0.3f, 1}},
   };
   for (const Window& w : windows) {
-    SCOPED_TRACE(w.what);
     K& r = key(1).record(3);
     std::copy(w.window.begin(), w.window.end(), r.window);
     r.softness = static_cast<s16>(w.softness), r.softOn = static_cast<u8>(w.softOn);
     update(1);
-    expectArgs(only("mxKeySetSoftMask", MX_KEY4), w.soft, 1e-5f);
+    expectOnly("mxKeySetSoftMask", MX_KEY4, w.soft);
   }
 }
 
 TEST_F(KeySettingsTest, EdgeKindsFillsAndWhenTheEdgeIsWritten) {
   struct Case {
-    KeyEdge edge;
+    KeyEdge edge;  // mask, type, width, direction, level, fill
     int target;
     std::vector<float> edgeArgs;  // kind, width, direction, level
     int fill;                     // 0: no fill written
@@ -168,111 +163,78 @@ TEST_F(KeySettingsTest, EdgeKindsFillsAndWhenTheEdgeIsWritten) {
       {{1, 4, 9, 7, 0, 1}, MX_KEY2, {MX_KEY_EDGE_4, 4, 315, 0.25f}, MX_UTIL1},
       {{1, 5, 2, 1, 1, 2}, MX_KEY2, {MX_KEY_EDGE_NONE, 0, 45, 0.5f}, MX_UTIL2},
       {{1, 2, 1, 0, 2, 3}, MX_KEY2, {MX_KEY_EDGE_1 + 1, 1, 0, 0.75f}, 0},
-      {{1, 3, 1, 0, 2, 3}, MX_DSK2, {MX_KEY_EDGE_1 + 2, 1, 0, 0.75f}, MX_CBGD_1},
       {{1, 3, 1, 0, 2, 10}, MX_DSK2, {MX_KEY_EDGE_1 + 2, 1, 0, 0.75f}, MX_CLIP_2},
-      {{1, 3, 1, 0, 2, 1}, MX_DSK2, {MX_KEY_EDGE_1 + 2, 1, 0, 0.75f}, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
     calllog::clear();
     libmx::writeKeyEdgeIfChanged(c.edge, c.target);
-    expectArgs(only("mxKeySetEdge", c.target), c.edgeArgs);
-    auto fills = callsFor("mxKeySetEdgeFill", c.target);
+    expectOnly("mxKeySetEdge", c.target, c.edgeArgs);
+    const auto fills = callsFor("mxKeySetEdgeFill", c.target);
     ASSERT_EQ(fills.size(), c.fill != 0 ? 1u : 0u);
     if (c.fill != 0) expectArgs(fills[0], {static_cast<float>(c.fill)});
   }
-
   // With the change flag clear the edge waits for edge changes; matte, parameters and mask do not.
   CategorySystem::instance().setFormatChangedForTest(0);
   update();
   EXPECT_TRUE(transition_test::calls("mxKeySetEdge").empty());
+  for (const char* name : {"mxKeySetClipGain", "mxKeySetMask"}) EXPECT_EQ(transition_test::calls(name).size(), 4u);
   EXPECT_EQ(callsFor("mxSetColor", MX_COLOR_KEY1_MATTE + 2).size(), 1u);
-  EXPECT_EQ(transition_test::calls("mxKeySetClipGain").size(), 4u);
-  EXPECT_EQ(transition_test::calls("mxKeySetMask").size(), 4u);
   key(0).record(2).edge.mask = bit(3);
   update();
   EXPECT_EQ(transition_test::calls("mxKeySetEdge").size(), 1u);
-  EXPECT_EQ(only("mxKeySetEdge", MX_KEY3).context, MX_CONTEXT_ME1);
+  EXPECT_EQ(callsFor("mxKeySetEdge", MX_KEY3).size(), 1u);
   CategorySystem::instance().setFormatChangedForTest(1);
   update(2);
-  EXPECT_EQ(callsFor("mxKeySetEdge", MX_KEY4).size(), 1u);
-  EXPECT_EQ(only("mxKeySetEdge", MX_KEY4).context, MX_CONTEXT_ME3);
+  EXPECT_EQ(transition_test::last("mxKeySetEdge").context, MX_CONTEXT_ME3);
 }
 
 TEST_F(KeySettingsTest, StackingOrder) {
-  struct Case {
-    std::vector<u8> ranks;
-    std::vector<float> priority;
-  };
-  const Case cases[] = {
+  const std::pair<std::vector<u8>, std::vector<float>> cases[] = {
       {{0, 0, 0, 0}, {MX_KEY4, MX_KEY2, MX_KEY3}},
       {{1, 0, 1, 2}, {MX_KEY2, MX_KEY3, MX_KEY4}},
       {{3, 2, 1, 0}, {MX_KEY4, MX_KEY3, MX_KEY2}},
   };
-  for (const Case& c : cases) {
-    for (int k = 0; k < 4; ++k) key(3).record(k).priority = c.ranks[k];
+  for (const auto& [ranks, priority] : cases) {
+    for (int k = 0; k < 4; ++k) key(3).record(k).priority = ranks[k];
     update(3);
-    expectArgs(transition_test::last("mxKeySetPriority"), c.priority);
+    expectArgs(transition_test::last("mxKeySetPriority"), priority);
   }
-}
-
-TEST_F(KeySettingsTest, DveBorderPathReplacesStepsOneToThree) {
-  K& r = key(0).record(1);
-  r.dveTransOn = r.dveShapeOn = 1;
-  r.style.keySource = 1;
-  r.dveBorderColor[2] = 1000;
-  update();
-  expectArgs(only("mxSetColor", MX_COLOR_KEY1_BORDER + 1), {940, 512, 512});
-  EXPECT_EQ(r.style.mask, bit(3));
-  for (const char* name : {"mxKeySetClipGain", "mxKeySetMask", "mxKeySetEdge"}) EXPECT_TRUE(callsFor(name, MX_KEY2).empty()) << name;
-  EXPECT_TRUE(callsFor("mxSetColor", MX_COLOR_KEY1_MATTE + 1).empty());
-  EXPECT_EQ(callsFor("mxSetColor", MX_COLOR_KEY1_THIRD + 1).size(), 1u);
-  EXPECT_EQ(callsFor("mxKeySetSoftMask", MX_KEY2).size(), 1u);
-  // Without the shape byte the key parameters are written as usual.
-  r.dveShapeOn = 0;
-  update();
-  EXPECT_EQ(callsFor("mxKeySetClipGain", MX_KEY2).size(), 1u);
-  EXPECT_TRUE(callsFor("mxSetColor", MX_COLOR_KEY1_BORDER + 1).empty());
 }
 
 TEST_F(KeySettingsTest, GeometryFollowerByMirrorMode) {
   struct Case {
-    int mode;
     std::vector<int> position, rotation;
   };
   const Case cases[] = {
-      {0, {100, -200, 7}, {10, -20, -30}},
-      {1, {-100, 200, 7}, {-10, 20, -30}},
-      {2, {-100, -200, 7}, {-10, -20, -30}},
-      {3, {100, 200, 300}, {10, 20, 30}},
+      {{100, -200, 7}, {10, -20, -30}},
+      {{-100, 200, 7}, {-10, 20, -30}},
+      {{-100, -200, 7}, {-10, -20, -30}},
+      {{100, 200, 300}, {10, 20, 30}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.mode);
+  for (int mode = 0; mode < 4; ++mode) {
+    SCOPED_TRACE(mode);
     key(1).initialize();
     K& t = key(1).record(3);
     t.dvePosition[2] = 7;
+    K& s = key(1).record(1);
+    s.dveTransOn = 1, s.follower = 4, s.mirrorMode = static_cast<u8>(mode), s.dveSize = 5000;
+    s.dveRotation[0] = 10, s.dveRotation[1] = 20, s.dveRotation[2] = 30;
     K in;
-    in.mask = bit(K::W0_DVE_TRANS_ON) | bit(K::W0_DVE_POSITION) | bit(K::W0_DVE_ROTATION) | bit(K::W0_DVE_SIZE) |
-              bit(K::W0_FOLLOWER) | bit(K::W0_MIRROR_MODE);
-    in.dveTransOn = 1, in.follower = 4, in.mirrorMode = static_cast<u8>(c.mode), in.dveSize = 5000;
-    in.dvePosition[0] = 100, in.dvePosition[1] = 200, in.dvePosition[2] = 300;
-    in.dveRotation[0] = 10, in.dveRotation[1] = 20, in.dveRotation[2] = 30;
-    key(1).assign(in, 1);
+    in.mask = bit(K::W0_DVE_POSITION), in.dvePosition[0] = 100, in.dvePosition[1] = 200, in.dvePosition[2] = 300;
+    key(1).assign(in, 1);  // the geometry changed
     sendPass(key(1));
     update(1);
-    EXPECT_EQ(std::vector<int>(t.dvePosition, t.dvePosition + 3), c.position);
-    EXPECT_EQ(std::vector<int>(t.dveRotation, t.dveRotation + 3), c.rotation);
-    EXPECT_EQ(t.dveSize, 5000);
-    EXPECT_EQ(t.mask, bit(K::W0_DVE_POSITION) | bit(K::W0_DVE_SIZE) | bit(K::W0_DVE_ROTATION));
-    EXPECT_EQ(key(1).geometryChanged(1), 0);
-    const auto sent = sendPass(key(1));
-    ASSERT_EQ(sent.size(), 1u);  // the follower only
+    EXPECT_EQ(std::vector<int>(t.dvePosition, t.dvePosition + 3), cases[mode].position);
+    EXPECT_EQ(std::vector<int>(t.dveRotation, t.dveRotation + 3), cases[mode].rotation);
+    EXPECT_EQ(std::vector<u32>({static_cast<u32>(t.dveSize), t.mask, key(1).geometryChanged(1)}),
+              std::vector<u32>({5000, bit(K::W0_DVE_POSITION) | bit(K::W0_DVE_SIZE) | bit(K::W0_DVE_ROTATION), 0}));
+    EXPECT_EQ(sendPass(key(1)).size(), 1u);  // the follower
   }
 }
 
 TEST_F(KeySettingsTest, FollowerChainStopsAtAVisitedKeyAndAnUnknownModeOnce) {
-  // 1 -> 2 -> 3 -> 4 -> 1, mirroring y but for key 4: all of the chain follows, and key 1 keeps
-  // its own.
+  // 1 -> 2 -> 3 -> 4 -> 1, mirroring y but for key 4: the chain follows, key 1 keeps its own.
   for (int k = 0; k < 4; ++k) {
     K& r = key(0).record(k);
     r.dveTransOn = 1, r.follower = static_cast<u8>((k + 1) % 4 + 1), r.mirrorMode = k < 3 ? 0 : 3;
@@ -285,8 +247,7 @@ TEST_F(KeySettingsTest, FollowerChainStopsAtAVisitedKeyAndAnUnknownModeOnce) {
   for (int k = 0; k < 4; ++k) y.push_back(key(0).record(k).dvePosition[1]);
   EXPECT_EQ(y, std::vector<int>({300, -300, 300, -300}));
 
-  // A mirror mode that only the unchecked merge lets in: one ERR line, nothing copied, and the
-  // following frames run on.
+  // A mirror mode only the unchecked merge lets in: one ERR line, nothing copied, frames run on.
   K bad;
   bad.mask = bit(K::W0_MIRROR_MODE) | bit(K::W0_DVE_POSITION), bad.mirrorMode = 7, bad.dvePosition[1] = 50;
   key(0).assignUnchecked(bad, 1);
@@ -299,25 +260,18 @@ TEST_F(KeySettingsTest, FollowerChainStopsAtAVisitedKeyAndAnUnknownModeOnce) {
 
 // A request changing key 2's clip on ME 1 reaches ME 1's key block at the next driver update.
 TEST_F(KeySettingsTest, ClipChangeReachesTheKeyBlockOfItsMe) {
-  auto clipRegister = [](int me) { return platform::regPeek(mxMeBase(me) + keyreg::KEY_BLOCK + keyreg::KEY_STRIDE + keyreg::CLIP); };
-  runFrame(0);
-  mxUpdateEarly();
-  const u32 me0Before = clipRegister(0);
+  auto clip = [](int me) { return platform::regPeek(mxMeBase(me) + keyreg::KEY_BLOCK + keyreg::KEY_STRIDE + keyreg::CLIP); };
   K r;
-  r.me = 1, r.channel = 1;
-  r.adjust.mask = 1, r.adjust.clip = 500;
-  std::vector<u8> body;
+  r.me = 1, r.channel = 1, r.adjust.mask = 1, r.adjust.clip = 500;
   struct Out {
-    std::vector<u8>& b;
+    std::vector<u8> b;
     void write(u8 x) { b.push_back(x); }
-  } out{body};
-  libmx::writeTextRecord(out, r);
-  peer.sendPacket(K::TYPE_INDEX, body);
+  } body;
+  libmx::writeTextRecord(body, r);
+  peer.sendPacket(K::TYPE_INDEX, body.b);
   runFrame(1);
   mxUpdateEarly();
-  EXPECT_EQ(clipRegister(1), static_cast<u32>(-502));  // 500 x 0.876 + 64
-  EXPECT_EQ(clipRegister(0), me0Before);
-  EXPECT_EQ(me0Before, static_cast<u32>(-64));
+  EXPECT_EQ(std::vector<u32>({clip(1), clip(0)}), std::vector<u32>({static_cast<u32>(-502), static_cast<u32>(-64)}));
 }
 
 }  // namespace
