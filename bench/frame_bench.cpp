@@ -5,7 +5,8 @@
 // DVE geometry (spinning backgrounds, 3-D key moves), the wipe pattern
 // load of frame 12, a frame with the clip players and the JPEG display at work, or a keyed frame
 // (both interrupts, with the keyer settings applied every frame as the keyer categories apply
-// them); each figure is printed beside its budget.
+// them), or a frame with the settings of all sixteen keys written by the key category; each figure
+// is printed beside its budget.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -26,6 +27,7 @@
 #include "Lib/Include/shared.h"
 #include "Lib/Include/storage.h"
 #include "Main/bus/cbgd.h"
+#include "Main/key/key.h"
 #include "Driver/key/key.h"
 #include "Driver/xpt/dskmix.h"
 #include "Main/framework/startup.h"
@@ -319,6 +321,41 @@ void BM_KeyedFrame(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_KeyedFrame)->Unit(benchmark::kMicrosecond);
+
+// The settings of all sixteen keys written by the key category: box masks, soft windows, edges and
+// colours on every key, keys 1 and 2 of every ME with the DVE transition on, key 1's position
+// changing every frame and handed on to keys 2, 3 and 4.
+void BM_KeySettingsFrame(benchmark::State& state) {
+  auto* keys = category::CategoryKey::instance();
+  for (int me = 0; me < category::N_ME; ++me) {
+    for (int k = 0; k < 4; ++k) {
+      MxifKey& r = keys[me].record(k);
+      r.maskSet = {0, 2, 1, 1};
+      r.maskBox[0] = -3000, r.maskBox[1] = 2000, r.maskBox[2] = -2000, r.maskBox[3] = 3000;
+      r.window[2] = r.window[3] = 8000, r.softOn = 1, r.softness = 300;
+      r.edge = {0x1F, 2, 3, 5, 2, 1};
+      r.matteColor[0] = r.edgeColor[0] = r.thirdColor[0] = static_cast<s16>(600 * k);
+      r.matteColor[1] = r.edgeColor[1] = r.thirdColor[1] = 800;
+      r.matteColor[2] = r.edgeColor[2] = r.thirdColor[2] = 900;
+      r.adjust = {0xF, 500, 1500, 800, 1};
+      r.priority = static_cast<u8>(3 - k);
+      r.dveTransOn = k < 2 ? 1 : 0;
+      r.follower = static_cast<u8>(k < 3 ? k + 2 : 0);
+      r.mirrorMode = static_cast<u8>(k);
+    }
+  }
+  MxifKey move;
+  move.mask = 1u << MxifKey::W0_DVE_POSITION;
+  for (auto _ : state) {
+    move.dvePosition[0] = static_cast<s16>((move.dvePosition[0] + 10) % 5000);
+    for (int me = 0; me < category::N_ME; ++me) keys[me].assign(move, 0);
+    postVsync(platform::IRQ_EARLY);
+    postVsync(platform::IRQ_VSYNC);
+  }
+  for (int me = 0; me < category::N_ME; ++me) keys[me].initialize();
+  state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
+}
+BENCHMARK(BM_KeySettingsFrame)->Unit(benchmark::kMicrosecond);
 
 // Restarts the drivers in a board mode (0 normal, 2 4K), as the board start reads it.
 void restartInBoardMode(u32 mode) {

@@ -158,6 +158,11 @@ def color_correct_cmd(kind, channel, source=0):
     return struct.pack(">BBHhHH", 1, 2, kind, 0, channel, source)
 
 
+def key_cmd(target_me, sources, command=0, head=(1, 2)):
+    """A key command (type 75, 15 bytes): copy the DVE settings of the sources onto target_me's keys."""
+    return struct.pack(">BBHhBI4B", *head, command, 0, target_me, 0xF, *sources)
+
+
 def wait(n):
     return packet(74, b"\0" * 6 + struct.pack(">h", n))
 
@@ -197,6 +202,12 @@ seeds = {
     "bkgd_wipe_records": b"\x05" + packet(36, operate()) + packet(9, bkgd_wipe(0, 3, 1))
     + packet(9, bkgd_wipe(1, 12, 1, [bkgd(1, pattern=(15, 1), dust=(1, -9000, 1, 255))] * 12))
     + packet(9, bkgd_wipe(2, 255)) + packet(9, bkgd_wipe(5)) + packet(9, bkgd_wipe(0)[:1000]),
+    # Key commands: copies within and across MEs, targets without keys, bad sources and commands,
+    # a short and a long body.
+    "key_commands": b"\x02" + packet(0, key(0, 0, fill=3)) + packet(75, key_cmd(1, (1, 2, 3, 4)))
+    + packet(75, key_cmd(0, (0, 9, 0, 26))) + packet(75, key_cmd(5, (1, 1, 1, 1))) + packet(75, key_cmd(9, (0, 0, 0, 0)))
+    + packet(75, key_cmd(1, (13, 0, 0, 0))) + packet(75, key_cmd(1, (255, 0, 0, 0))) + packet(75, key_cmd(0, (1, 0, 0, 0), 1))
+    + packet(75, key_cmd(2, (1, 0, 0, 0))[:-2]) + packet(75, key_cmd(3, (2, 0, 0, 0)) + b"\x00\x01"),
     "key_bad": b"\x00" + packet(0, key()[:200]) + packet(0, key(4, 0)) + packet(0, key(0, 4))
     + packet(0, key(2, 0, b"A" * 40, b"B", n2=-1)) + packet(0, key(0, 0, b"", b"x" * 13, n1=-2)) + packet(0, key(1, 1)),
     # The periphery records: one of each kept type, then the addresses each category drops.

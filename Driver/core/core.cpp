@@ -6,6 +6,7 @@
 #include <new>
 
 #include "Driver/blocks.h"
+#include "Driver/calllog.h"
 #include "Driver/core/regs.h"
 #include "Driver/dma/dma.h"
 #include "Common/reg.h"
@@ -400,6 +401,7 @@ void mxBoardInit() {
 
 // ---- colours -------------------------------------------------------------------------------------------
 void mxSetColor(int target, int y, int cb, int cr) {
+  MX_NOTE_CALL(target, static_cast<float>(y), static_cast<float>(cb), static_cast<float>(cr));
   MX_CHECK(MX_COLOR_BKGD_BORDER <= target && target <= MX_COLOR_USK4_MATTE);
   auto in = [target](int first, int last) { return first <= target && target <= last; };
   if (target == MX_COLOR_BKGD_BORDER) {

@@ -66,7 +66,7 @@ void createCategories() {
   // MxifSourceTally, MxifInitialStatus, MxifTransitionStatus, MxifTest, SystemInitialCmd,
   // MxifButtonEvent, MxifFaderEvent, MxifSwitchingCmd.
   using namespace category;
-  for (int me = 0; me < N_ME; ++me) enter(CategoryKey::instance()[me]);
+  for (int me = 0; me < N_ME; ++me) enter(CategoryKey::instance()[me], {TYPE_KEY_CMD});
   for (int me = 0; me < N_ME; ++me) enter(CategoryBkgd::instance()[me]);
   enter(CategoryCbgd::instance());
   for (int me = 0; me < N_ME; ++me) enter(CategoryBkgdWipe::instance()[me]);

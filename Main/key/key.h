@@ -27,6 +27,7 @@ bool isKeyImageValid(const MxifKey& saved, int channel);
 
 namespace category {
 
+class CategoryControlPanelConfig;
 class CategoryFaderEvent;
 
 class CategoryKey : public CategoryCommon<MxifKey> {
@@ -69,6 +70,47 @@ class CategoryKey : public CategoryCommon<MxifKey> {
   // source memory): present fields and names by their copy rule, the index bytes, the dirty byte.
   void assignUnchecked(const MxifKey& in, int ch);
 
+  // Each frame, in the key's ME context: the stacking order, then per key the matte and edge
+  // colours, parameters and edge (or, with the DVE transition and its border on, the border
+  // colour), the third colour, the soft window, and the geometry follower of a DVE key whose
+  // geometry changed.
+  void update() override;
+  // MxifKeyCmd: copies key DVE settings onto the keys of an ME and replies with the command.
+  void receiveCommand(int id, RequestReceiver& rx) override;
+
+  // Accessors of key channel 0..3 for the fader events and the key-fader code.
+  int keyType(int ch);
+  int keySourceFlag(int ch);
+  int secondModeFlag(int ch);
+  // The transition mode in force: setting A's while linked, else setting B's while reversed, else
+  // setting A's. setKeyTransMode sets it the same way (both settings while linked), reported.
+  int keyTransMode(int ch);
+  void setKeyTransMode(int mode, int ch);
+  int keyTransInValue(int ch);
+  int keyTransOutValue(int ch);
+  // Flag i (0..2) of the three-flag sub-record, reported.
+  void setKeyFlag(int ch, int value, int i);
+  // Status bytes, reported: on air, auto transition stopping, in transition.
+  void setKeyOnAir(int ch, int value);
+  void setKeyTransState3(int ch, int value);
+  void setKeyInTransition(int ch, int value);
+  // Steps the transition setting in force (both while linked) from off to mix, from mix to effect
+  // and from effect to off.
+  void toggleKeyTransMode(int ch);
+  // The DVE transition on (1) or off (0).
+  void toggleKeyTransDve(int ch);
+
+  // The key category of ME 0..3 (ME 0's when that ME has none).
+  static CategoryKey& keyCategory(int me);
+  static CategoryControlPanelConfig* controlPanelConfig();
+  // The downstream key category; null while there is none.
+  static CategoryInterface* dskCategory();
+  // The first non-zero assignment match of a lit button (state 1 on panel) among the first
+  // `buttons` buttons of key fader 0..7 to downstream key `key`; 0 when none (or fader 8 and above).
+  static int findKeyFaderForKey(int key, int panel, int fader, int buttons);
+  // The same for key `key` of ME select kind + 1 (kinds 0..3) or kind + 2 (kinds 4..7).
+  static int findKeyFaderForKeyRange(int kind, int key, int panel, int fader, int buttons);
+
   // No lever owns the key transitions of the four MEs or the downstream key transitions any more
   // (the key-fader panel kind changed).
   static void resetKeyAutoTransitions(CategoryFaderEvent& faders);
@@ -83,7 +125,8 @@ class CategoryKey : public CategoryCommon<MxifKey> {
   s32 onAirRequest(int k) const;
 
  protected:
-  CategoryKey() = default;
+  // Each instance enters the category as the owner of the key command (the registry keeps one).
+  CategoryKey() { CategoryRegistry::instance().setCommandOwner(TYPE_KEY_CMD, TYPE_INDEX); }
 
  private:
   static int checkedKey(int k);
@@ -94,6 +137,8 @@ class CategoryKey : public CategoryCommon<MxifKey> {
   bool sendKeyChannel(AcknowledgeSender& tx, int ch);
   // Key ch takes rank newRank; the others step toward its old rank; all four report the priority.
   void rerank(int ch, int newRank);
+  // Hands key k's geometry on along its chain of followers, each key at most once.
+  void followGeometry(int k);
 
   ParamView views_[N_KEYS];
   KeyDveSetting keyDve_[N_KEYS];

@@ -93,6 +93,8 @@ class CategorySystem : public CategoryCommon<MxifSystem> {
 
   // Set when a format, mode or scale change is applied this frame (by update); 1 after start.
   u8 formatChanged() const { return changeFlag_; }
+  // Test support: the flag as the system update would leave it.
+  void setFormatChangedForTest(u8 changed) { changeFlag_ = changed; }
   // Format last applied or about to be applied (-1 after a resume), and the one applied before the
   // first change since the last update (-1 when none is pending).
   s8 appliedFormat() const { return appliedFormat_; }

@@ -428,3 +428,30 @@ static_assert(offsetof(MxifKey, stopping) == 382 && offsetof(MxifKey, inTransiti
 static_assert(offsetof(MxifKey, names) == 384);
 static_assert(offsetof(MxifKey, names) + offsetof(MxifKey::Names, name1) == 388);
 static_assert(offsetof(MxifKey, names) + offsetof(MxifKey::Names, name2) == 404);
+
+// MxifKeyCmd (type 75): copies the DVE settings of chosen keys onto the keys of one ME; the reply
+// carries the request's fields with the reply code. 15 bytes on the wire, big-endian.
+struct MxifKeyCmd {
+  static constexpr int TYPE_INDEX = category::TYPE_KEY_CMD;
+  static constexpr u16 COPY_DVE = 0;
+  static constexpr s16 DONE = 0, REFUSED = -2;
+
+  u8 first = 0;   // echoed
+  u8 second = 0;  // echoed
+  u16 command = 0;
+  s16 reply = 0;  // ignored on receipt
+  u8 targetMe = 0;
+  u32 mask = 0;   // presence word of the sources, echoed
+  u8 source[4] = {};  // per target key: 0 leaves it, else 8 x ME + key + 1 of the source key
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.field("first", r.first);
+    v.field("second", r.second);
+    v.field("command", r.command);
+    v.field("reply", r.reply);
+    v.field("targetMe", r.targetMe);
+    v.field("mask", r.mask);
+    v.field("source", r.source);
+  }
+};

@@ -1,0 +1,48 @@
+#pragma once
+// Key hardware settings: the writers that turn a keyer's processing, box mask, edge, colours and
+// stacking order into key-driver settings of the ME context the caller selected. The key channels,
+// the downstream keys and the up-stream keys share them; each record layout hands its keyer fields
+// over through keyerFields.
+#include "Lib/Include/records/key.h"
+
+namespace libmx {
+
+// The keyer fields of one record layout.
+struct KeyerFields {
+  KeyStyle* style;  // the key-source flag may be corrected in the live record
+  const KeyAdjust* adjust;
+  u8 maskMode;  // 0 off, 1 the fixed box of the video format, 2 maskBox
+  u8 maskSense;
+  u8 maskEnable;
+  const s16* maskBox;  // left, top, bottom, right in ten-thousandths, y upwards
+};
+KeyerFields keyerFields(MxifKey& r);
+
+// A colour triple (hue, saturation, luminance in tenths) to 10-bit Y, Cb, Cr by the system format,
+// written to a colour target of mxSetColor; ycc (three codes) receives them unless null.
+void setKeyMatteColor(int target, const s16 hsl[3], u16* ycc = nullptr);
+
+// Key type 0 takes no key-source flag: a set flag is cleared in the live record and reported.
+void correctKeySource(KeyStyle& style);
+
+// The style correction, the box mask and the key processing of one keyer target.
+void writeKeyParams(const KeyerFields& f, int target);
+
+// The edge of a key or downstream key target, when its sub-record carries changes or the system
+// category applied a format change this frame.
+void writeKeyEdgeIfChanged(const KeyEdge& edge, int target);
+void applyKeyEdge(const KeyEdge& edge, int target);
+
+// The soft window of an ME key: centre x, y (-5000..5000, y upwards), width and height
+// (0..10000), kept inside the frame; the softness (0..1000) counts only while softOn is 1.
+void applyKeyMask(int target, const s16 window[4], int softness, int softOn);
+
+// The stacking order from the ranks of the four keys: per rank 0..2 the highest-numbered key that
+// holds it, or MX_KEY1 + 2 x rank when none does.
+void writeKeyPriority(const u8 rank[4]);
+
+// The follower's position, rotation and size from key s by s's mirror mode, with their presence
+// bits; false, copying nothing, for a mirror mode outside 0..3.
+bool copyKeyGeometry(const MxifKey& s, MxifKey& t);
+
+}  // namespace libmx

@@ -1,0 +1,277 @@
+// Key hardware settings: what the key update hands the key driver and the colour setter.
+#include <gtest/gtest.h>
+
+#include "Driver/key/key.h"
+#include "Driver/key/regs.h"
+#include "Main/key/key.h"
+#include "Main/key/keysettings.h"
+#include "Main/system/system.h"
+#include "Platform/board.h"
+#include "tests/Main/category_fixture.h"
+#include "tests/Main/transition/engine_fixture.h"
+
+namespace {
+
+using category::CategoryKey;
+using category::CategorySystem;
+using transition_test::expectArgs;
+using K = MxifKey;
+
+constexpr u32 bit(int b) { return 1u << b; }
+
+// The calls of one setter for one target.
+std::vector<calllog::Call> callsFor(const char* name, int target) {
+  std::vector<calllog::Call> out;
+  for (const calllog::Call& c : transition_test::calls(name)) {
+    if (c.target == target) out.push_back(c);
+  }
+  return out;
+}
+
+// The one call of a setter for a target, checked against its arguments.
+void expectOnly(const char* name, int target, std::vector<float> args, float tolerance = 1e-5f) {
+  const auto all = callsFor(name, target);
+  ASSERT_EQ(all.size(), 1u) << name << " " << target;
+  expectArgs(all[0], args, tolerance);
+}
+
+class KeySettingsTest : public test_categories::SystemCategoriesTest {
+ protected:
+  void SetUp() override {
+    SystemCategoriesTest::SetUp();
+    calllog::enable(true);
+  }
+  void TearDown() override {
+    calllog::enable(false);
+    SystemCategoriesTest::TearDown();
+  }
+  static CategoryKey& key(int me) { return CategoryKey::instance()[me]; }
+  // One key update of ME me, its calls alone in the log.
+  static void update(int me = 0) {
+    calllog::clear();
+    key(me).update();
+  }
+};
+
+TEST_F(KeySettingsTest, ColoursByFormatAndTheDveBorderPath) {
+  const s16 red[3] = {0, 1000, 1000};
+  K& plain = key(0).record(0);
+  K& border = key(0).record(1);
+  for (s16* c : {plain.matteColor, plain.edgeColor, plain.thirdColor, border.dveBorderColor}) std::copy(red, red + 3, c);
+  border.dveTransOn = border.dveShapeOn = 1, border.style.keySource = 1;
+  for (int format = 0; format < 12; ++format) {
+    SCOPED_TRACE(format);
+    CategorySystem::instance().record(0).format = static_cast<u8>(format);
+    update();
+    const std::vector<float> want = format == 6 || format == 7 ? std::vector<float>{326, 361, 960}
+                                                               : std::vector<float>{250, 409, 960};
+    for (int target : {+MX_COLOR_KEY1_MATTE, +MX_COLOR_KEY1_SECOND, +MX_COLOR_KEY1_THIRD, MX_COLOR_KEY1_BORDER + 1}) {
+      expectOnly("mxSetColor", target, want);
+    }
+    const auto& v = key(0).paramView(0);
+    EXPECT_EQ(std::vector<float>(v.matte, v.matte + 3), want);
+    EXPECT_EQ(std::vector<float>(v.edge, v.edge + 3), want);
+  }
+  // The border path writes no matte, parameters or edge of key 2, but its third colour and window,
+  // and corrects its key-source flag.
+  for (const char* name : {"mxKeySetClipGain", "mxKeySetMask", "mxKeySetEdge"}) {
+    EXPECT_TRUE(callsFor(name, MX_KEY2).empty()) << name;
+  }
+  EXPECT_TRUE(callsFor("mxSetColor", MX_COLOR_KEY1_MATTE + 1).empty());
+  EXPECT_EQ(callsFor("mxKeySetSoftMask", MX_KEY2).size(), 1u);
+  EXPECT_EQ(std::vector<u32>({border.style.keySource, border.style.mask}), std::vector<u32>({0, bit(3)}));
+}
+
+TEST_F(KeySettingsTest, KeyProcessingByKeyType) {
+  struct Case {
+    KeyStyle style;  // mask, type, second level, option, key source, second mode
+    KeyAdjust adjust;  // mask, clip, gain, density, mode flag
+    std::vector<float> clipGain;  // flags, clip, gain, second level, density
+    float option;
+  };
+  const Case cases[] = {
+      {{0, 0, 0, 1, 0, 0}, {0, 1000, 1000, 0, 0}, {0, 940, 1.16895f, 0, 0}, 1},
+      {{0, 1, 0, 0, 0, 0}, {0, 0, 2000, 1000, 0}, {0, 64, 248.06f, 0, 1}, 0},
+      {{0, 0, 1, 0, 0, 1}, {0, 500, 1500, 250, 1}, {3, 502, 2.8034f, 1.5f, 0.25f}, 0},
+      {{0, 1, 1, 1, 0, 0}, {0, 0, 500, 0, 0}, {0, 64, 0.58447f, 0, 0}, 1},
+      {{0, 2, 1, 1, 0, 0}, {0, 700, 700, 700, 1}, {1, 0, 1, 0, 0.7f}, 0},
+      {{0, 3, 0, 1, 0, 1}, {0, 700, 700, 700, 0}, {6, -1023, 1, 0, 0.7f}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    key(0).record(2).style = c.style, key(0).record(2).adjust = c.adjust;
+    update();
+    expectOnly("mxKeySetClipGain", MX_KEY3, c.clipGain, 0.005f);
+    expectOnly("mxKeySetOptionFlag", MX_KEY3, {c.option});
+  }
+  // Key type 0 takes no key-source flag (cleared and reported); type 1 keeps it.
+  key(0).record(1).style = {0, 0, 0, 0, 1, 0};
+  key(0).record(3).style = {0, 1, 0, 0, 1, 0};
+  update();
+  const KeyStyle &type0 = key(0).record(1).style, &type1 = key(0).record(3).style;
+  EXPECT_EQ(std::vector<u32>({type0.keySource, type0.mask, type1.keySource}), std::vector<u32>({0, bit(3), 1}));
+}
+
+TEST_F(KeySettingsTest, BoxMaskAndSoftWindow) {
+  struct Case {
+    int format;
+    K::MaskSet set;  // mask, mode, sense, enable
+    std::vector<s16> box;
+    std::vector<float> mask;  // x, y, width, height, enable, sense flag
+  };
+  const Case cases[] = {
+      {6, {0, 0, 1, 1}, {-100, 100, -100, 100}, {0, 0, 1, 1, 0, 0}},
+      {6, {0, 1, 1, 1}, {}, {0.02049f, 0.02243f, 0.95777f, 0.95524f, 1, 0}},
+      {0, {0, 2, 0, 1}, {2000, -1000, 3000, -2000}, {0.3f, 0.2f, 0.4f, 0.4f, 1, 1}},  // edges swapped
+  };
+  for (const Case& c : cases) {
+    CategorySystem::instance().record(0).format = static_cast<u8>(c.format);
+    K& r = key(1).record(0);
+    r.maskSet = c.set;
+    std::copy(c.box.begin(), c.box.end(), r.maskBox);
+    update(1);
+    expectOnly("mxKeySetMask", MX_KEY1, c.mask);
+  }
+  struct Window {
+    std::vector<s16> window;  // x, y, width, height
+    int softness, softOn;
+    std::vector<float> soft;
+  };
+  const Window windows[] = {
+      {{2500, 0, 10000, 5000}, 500, 1, {0.25f, 0.25f, 0.75f, 0.5f, 0.5f}},
+      {{0, 0, 20000, 12000}, 500, 0, {0, 0, 1, 1, 0}},  // wider and taller than the frame
+      {{-4000, 4000, 4000, 4000}, 1000, 1, {0, 0, 0.3f, 0.3f, 1}},
+  };
+  for (const Window& w : windows) {
+    K& r = key(1).record(3);
+    std::copy(w.window.begin(), w.window.end(), r.window);
+    r.softness = static_cast<s16>(w.softness), r.softOn = static_cast<u8>(w.softOn);
+    update(1);
+    expectOnly("mxKeySetSoftMask", MX_KEY4, w.soft);
+  }
+}
+
+TEST_F(KeySettingsTest, EdgeKindsFillsAndWhenTheEdgeIsWritten) {
+  struct Case {
+    KeyEdge edge;  // mask, type, width, direction, level, fill
+    int target;
+    std::vector<float> edgeArgs;  // kind, width, direction, level
+    int fill;                     // 0: no fill written
+  };
+  const Case cases[] = {
+      {{1, 1, 3, 2, 3, 0}, MX_KEY2, {MX_KEY_EDGE_1, 3, 90, 1.0f}, MX_COLOR_KEY1_SECOND + 1},
+      {{1, 4, 9, 7, 0, 1}, MX_KEY2, {MX_KEY_EDGE_4, 4, 315, 0.25f}, MX_UTIL1},
+      {{1, 5, 2, 1, 1, 2}, MX_KEY2, {MX_KEY_EDGE_NONE, 0, 45, 0.5f}, MX_UTIL2},
+      {{1, 2, 1, 0, 2, 3}, MX_KEY2, {MX_KEY_EDGE_1 + 1, 1, 0, 0.75f}, 0},
+      {{1, 3, 1, 0, 2, 10}, MX_DSK2, {MX_KEY_EDGE_1 + 2, 1, 0, 0.75f}, MX_CLIP_2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    calllog::clear();
+    libmx::writeKeyEdgeIfChanged(c.edge, c.target);
+    expectOnly("mxKeySetEdge", c.target, c.edgeArgs);
+    const auto fills = callsFor("mxKeySetEdgeFill", c.target);
+    ASSERT_EQ(fills.size(), c.fill != 0 ? 1u : 0u);
+    if (c.fill != 0) expectArgs(fills[0], {static_cast<float>(c.fill)});
+  }
+  // With the change flag clear the edge waits for edge changes; matte, parameters and mask do not.
+  CategorySystem::instance().setFormatChangedForTest(0);
+  update();
+  EXPECT_TRUE(transition_test::calls("mxKeySetEdge").empty());
+  for (const char* name : {"mxKeySetClipGain", "mxKeySetMask"}) EXPECT_EQ(transition_test::calls(name).size(), 4u);
+  EXPECT_EQ(callsFor("mxSetColor", MX_COLOR_KEY1_MATTE + 2).size(), 1u);
+  key(0).record(2).edge.mask = bit(3);
+  update();
+  EXPECT_EQ(transition_test::calls("mxKeySetEdge").size(), 1u);
+  EXPECT_EQ(callsFor("mxKeySetEdge", MX_KEY3).size(), 1u);
+  CategorySystem::instance().setFormatChangedForTest(1);
+  update(2);
+  EXPECT_EQ(transition_test::last("mxKeySetEdge").context, MX_CONTEXT_ME3);
+}
+
+TEST_F(KeySettingsTest, StackingOrder) {
+  const std::pair<std::vector<u8>, std::vector<float>> cases[] = {
+      {{0, 0, 0, 0}, {MX_KEY4, MX_KEY2, MX_KEY3}},
+      {{1, 0, 1, 2}, {MX_KEY2, MX_KEY3, MX_KEY4}},
+      {{3, 2, 1, 0}, {MX_KEY4, MX_KEY3, MX_KEY2}},
+  };
+  for (const auto& [ranks, priority] : cases) {
+    for (int k = 0; k < 4; ++k) key(3).record(k).priority = ranks[k];
+    update(3);
+    expectArgs(transition_test::last("mxKeySetPriority"), priority);
+  }
+}
+
+TEST_F(KeySettingsTest, GeometryFollowerByMirrorMode) {
+  struct Case {
+    std::vector<int> position, rotation;
+  };
+  const Case cases[] = {
+      {{100, -200, 7}, {10, -20, -30}},
+      {{-100, 200, 7}, {-10, 20, -30}},
+      {{-100, -200, 7}, {-10, -20, -30}},
+      {{100, 200, 300}, {10, 20, 30}},
+  };
+  for (int mode = 0; mode < 4; ++mode) {
+    SCOPED_TRACE(mode);
+    key(1).initialize();
+    K& t = key(1).record(3);
+    t.dvePosition[2] = 7;
+    K& s = key(1).record(1);
+    s.dveTransOn = 1, s.follower = 4, s.mirrorMode = static_cast<u8>(mode), s.dveSize = 5000;
+    s.dveRotation[0] = 10, s.dveRotation[1] = 20, s.dveRotation[2] = 30;
+    K in;
+    in.mask = bit(K::W0_DVE_POSITION), in.dvePosition[0] = 100, in.dvePosition[1] = 200, in.dvePosition[2] = 300;
+    key(1).assign(in, 1);  // the geometry changed
+    sendPass(key(1));
+    update(1);
+    EXPECT_EQ(std::vector<int>(t.dvePosition, t.dvePosition + 3), cases[mode].position);
+    EXPECT_EQ(std::vector<int>(t.dveRotation, t.dveRotation + 3), cases[mode].rotation);
+    EXPECT_EQ(std::vector<u32>({static_cast<u32>(t.dveSize), t.mask, key(1).geometryChanged(1)}),
+              std::vector<u32>({5000, bit(K::W0_DVE_POSITION) | bit(K::W0_DVE_SIZE) | bit(K::W0_DVE_ROTATION), 0}));
+    EXPECT_EQ(sendPass(key(1)).size(), 1u);  // the follower
+  }
+}
+
+TEST_F(KeySettingsTest, FollowerChainStopsAtAVisitedKeyAndAnUnknownModeOnce) {
+  // 1 -> 2 -> 3 -> 4 -> 1, mirroring y but for key 4: the chain follows, key 1 keeps its own.
+  for (int k = 0; k < 4; ++k) {
+    K& r = key(0).record(k);
+    r.dveTransOn = 1, r.follower = static_cast<u8>((k + 1) % 4 + 1), r.mirrorMode = k < 3 ? 0 : 3;
+  }
+  K in;
+  in.mask = bit(K::W0_DVE_POSITION), in.dvePosition[1] = 300;
+  key(0).assign(in, 0);
+  update();
+  std::vector<int> y;
+  for (int k = 0; k < 4; ++k) y.push_back(key(0).record(k).dvePosition[1]);
+  EXPECT_EQ(y, std::vector<int>({300, -300, 300, -300}));
+
+  // A mirror mode only the unchecked merge lets in: one ERR line, nothing copied, frames run on.
+  K bad;
+  bad.mask = bit(K::W0_MIRROR_MODE) | bit(K::W0_DVE_POSITION), bad.mirrorMode = 7, bad.dvePosition[1] = 50;
+  key(0).assignUnchecked(bad, 1);
+  key(0).assign(bad, 1);  // marks the geometry changed (the mode itself is refused here)
+  testing_support::consoleClear();
+  for (int frame = 0; frame < 3; ++frame) EXPECT_NO_THROW(runFrame(frame & 1));
+  EXPECT_EQ(testing_support::consoleCount("key follower: mirror mode 7 of ME 0 key 2 unknown"), 1);
+  EXPECT_EQ(key(0).record(2).dvePosition[1], 300);
+}
+
+// A request changing key 2's clip on ME 1 reaches ME 1's key block at the next driver update.
+TEST_F(KeySettingsTest, ClipChangeReachesTheKeyBlockOfItsMe) {
+  auto clip = [](int me) { return platform::regPeek(mxMeBase(me) + keyreg::KEY_BLOCK + keyreg::KEY_STRIDE + keyreg::CLIP); };
+  K r;
+  r.me = 1, r.channel = 1, r.adjust.mask = 1, r.adjust.clip = 500;
+  struct Out {
+    std::vector<u8> b;
+    void write(u8 x) { b.push_back(x); }
+  } body;
+  libmx::writeTextRecord(body, r);
+  peer.sendPacket(K::TYPE_INDEX, body.b);
+  runFrame(1);
+  mxUpdateEarly();
+  EXPECT_EQ(std::vector<u32>({clip(1), clip(0)}), std::vector<u32>({static_cast<u32>(-502), static_cast<u32>(-64)}));
+}
+
+}  // namespace
