@@ -263,32 +263,4 @@ TEST_F(DveGeometryTest, TiltsStandAtRestAtTheEndAndTurnAwayAtTheStart) {
   }
 }
 
-// Through the load and apply of the background: a tilt (kind 3, effect 0) that the load turns
-// round, with latency 0 so that the frames after its return to 0 keep the effect path.
-TEST_F(DveGeometryTest, BackgroundTiltFromItsRecord) {
-  MxifBkgd rec;
-  MxifSystem sys;
-  sys.bkgdLatency = 1;
-  rec.setPattern(0, 3);
-  BkgdTransition bkgd;
-  struct Frame {
-    float p;
-    const char* end;  // the last call
-    bool tilt;
-  } frames[] = {{0.0f, "mxTransSetBkgdPreview", false}, {0.25f, "mxDveSetMatrixFloat", true},
-                {0.75f, "mxDveSetMatrixFloat", true},   {1.0f, "mxDveClearTransform", true},
-                {0.0f, "mxDveReset", true},             {0.0f, "mxDveReset", true},
-                {0.0f, "mxTransSetBkgdPreview", false}};
-  for (const Frame& f : frames) {
-    calllog::clear();
-    bkgd.load(rec, sys, f.p, 1, 0, 0, 0);
-    bkgd.apply(0, f.p, -1.0f);
-    const auto all = calls();
-    ASSERT_FALSE(all.empty());
-    EXPECT_STREQ(all.back().function, f.end) << f.p;
-    EXPECT_EQ(calls("mxDveSetMatrixFloat").size(), f.tilt ? 1u : 0u) << f.p;
-    for (const calllog::Call& c : all) EXPECT_EQ(c.context, MX_CONTEXT_ME1);
-  }
-}
-
 }  // namespace
