@@ -285,6 +285,7 @@ void CategoryKey::resetKeyAutoTransitions(CategoryFaderEvent& faders) {
 
 CategoryKey::ParamView& CategoryKey::paramView(int k) { return views_[checkedKey(k)]; }
 KeyDveSetting& CategoryKey::keyDve(int k) { return keyDve_[checkedKey(k)]; }
+KeyTransition& CategoryKey::keyTransition(int k) { return transitions_[checkedKey(k)]; }
 u8 CategoryKey::geometryChanged(int k) const { return geometryChanged_[checkedKey(k)]; }
 void CategoryKey::clearGeometryChanged(int k) { geometryChanged_[checkedKey(k)] = 0; }
 s32 CategoryKey::onAirRequest(int k) const { return onAirRequest_[checkedKey(k)]; }
@@ -344,7 +345,12 @@ void CategoryKey::assign(const K& in, int ch) {
     rerank(ch, out.priority);
     out.mask1 &= ~(1u << K::W1_PRIORITY);
   }
-  if (out.mask1 & 1u << K::W1_ON_AIR) onAirRequest_[ch] = out.onAir;
+  if (out.mask1 & 1u << K::W1_ON_AIR) {
+    // A request only: the on-air byte stays the state that the transitions established, so the next
+    // update can compare the two.
+    onAirRequest_[ch] = out.onAir;
+    out.mask1 &= ~(1u << K::W1_ON_AIR);
+  }
   if (out.mask & GEOMETRY_BITS) geometryChanged_[ch] = 1;
   mergeChannel(out, ch);
 }
