@@ -14,6 +14,7 @@
 #include "Main/memory/eventmem.h"
 #include "Main/io/io.h"
 #include "Main/key/colorcorrect.h"
+#include "Main/key/dsk.h"
 #include "Main/key/key.h"
 #include "Main/memory/macro.h"
 #include "Main/memory/shotmem.h"
@@ -68,6 +69,7 @@ void createCategories() {
   using namespace category;
   for (int me = 0; me < N_ME; ++me) enter(CategoryKey::instance()[me], {TYPE_KEY_CMD});
   for (int me = 0; me < N_ME; ++me) enter(CategoryBkgd::instance()[me]);
+  enter(CategoryDsk::instance());
   enter(CategoryCbgd::instance());
   for (int me = 0; me < N_ME; ++me) enter(CategoryBkgdWipe::instance()[me]);
   enter(CategoryClipPlay::instance(), {TYPE_CLIP_PLAY_CMD});

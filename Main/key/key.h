@@ -21,6 +21,40 @@ void checkKeyRanges(const MxifKey& in, int channel, MxifKey& out);
 // re-rank.
 void acceptKeyFields(const MxifKey& in, const MxifKey& live, int channel, MxifKey& out);
 
+// The in/out link of a key or downstream key record, on validated fields only: setting the link to 1
+// copies setting A (the validated request's fields, else the channel's) into setting B; with the
+// link already on and not carried, each field carried by A or B (A winning) goes to both. in is the
+// request, live the channel, out the fields of in that passed.
+template <class R>
+void linkInOut(const R& in, const R& live, R& out) {
+  using Trans = typename R::Trans;
+  auto has = [](u32 word, int b) { return ((word >> b) & 1u) != 0; };
+  auto eachField = [](auto fn) {
+    fn(&Trans::on, 0);
+    fn(&Trans::mode, 1);
+    fn(&Trans::value, 2);
+  };
+  if (has(out.mask, R::W0_IN_OUT_LINK)) {
+    if (out.inOutLink != 1 || live.inOutLink == 1) return;
+    eachField([&](auto member, int b) {
+      out.transOut.*member = has(out.transIn.mask, b) ? out.transIn.*member : live.transIn.*member;
+      out.transOut.mask |= 1u << b;
+    });
+    return;
+  }
+  // A link the request carried but that failed its check copies nothing.
+  if (has(in.mask, R::W0_IN_OUT_LINK) || live.inOutLink != 1) return;
+  eachField([&](auto member, int b) {
+    const Trans* from = has(out.transIn.mask, b) ? &out.transIn : has(out.transOut.mask, b) ? &out.transOut : nullptr;
+    if (from == nullptr) return;
+    const auto v = from->*member;
+    out.transIn.*member = v;
+    out.transOut.*member = v;
+    out.transIn.mask |= 1u << b;
+    out.transOut.mask |= 1u << b;
+  });
+}
+
 // Whether a saved channel passes checkKeyRanges whole.
 bool isKeyImageValid(const MxifKey& saved, int channel);
 

@@ -8,6 +8,7 @@
 
 #include "Driver/core/core.h"
 #include "Driver/key/key.h"
+#include "Driver/xpt/dskmix.h"
 #include "Lib/Include/color.h"
 #include "Lib/Include/log.h"
 #include "Main/bus/bus.h"
@@ -38,6 +39,14 @@ constexpr MaskBox FIXED_MASK[] = {
     {-0.36460f, 0.36460f, 0.48893f, -0.48987f}, {-0.35950f, 0.35950f, 0.48059f, -0.48154f},
     {-0.36460f, 0.36460f, 0.48893f, -0.48987f}, {-0.35950f, 0.35950f, 0.48059f, -0.48154f},
 };
+
+// Per rank 0..2 the target of the highest-numbered keyer holding it, else base + 2 x rank.
+void rankHolders(const u8 rank[4], int base, int holder[3]) {
+  for (int r = 0; r < 3; ++r) holder[r] = base + 2 * r;
+  for (int k = 0; k < 4; ++k) {
+    if (rank[k] < 3) holder[rank[k]] = base + 2 * k;
+  }
+}
 
 int systemFormat() { return category::CategorySystem::instance().format(); }
 
@@ -113,6 +122,9 @@ void fitSpan(float& start, float& size) {
 KeyerFields keyerFields(MxifKey& r) {
   return {&r.style, &r.adjust, r.maskSet.mode, r.maskSet.sense, r.maskSet.enable, r.maskBox};
 }
+KeyerFields keyerFields(MxifDsk& r) {
+  return {&r.style, &r.adjust, r.maskSet.mode, r.maskSet.sense, r.maskSet.enable, r.maskBox};
+}
 
 void setKeyMatteColor(int target, const s16 hsl[3], u16* ycc) {
   u16 c[3];
@@ -159,11 +171,15 @@ void applyKeyMask(int target, const s16 window[4], int softness, int softOn) {
 }
 
 void writeKeyPriority(const u8 rank[4]) {
-  int holder[3] = {MX_KEY1, MX_KEY1 + 2, MX_KEY1 + 4};
-  for (int k = 0; k < 4; ++k) {
-    if (rank[k] < 3) holder[rank[k]] = MX_KEY1 + 2 * k;
-  }
+  int holder[3];
+  rankHolders(rank, MX_KEY1, holder);
   mxKeySetPriority(holder[0], holder[1], holder[2]);
+}
+
+void writeDskPriority(const u8 rank[4]) {
+  int holder[3];
+  rankHolders(rank, MX_DSK1, holder);
+  mxDskSetPriority(holder[0], holder[1], holder[2]);
 }
 
 bool copyKeyGeometry(const MxifKey& s, MxifKey& t) {
