@@ -32,6 +32,7 @@
 #include "Main/system/plugin.h"
 #include "Main/system/system.h"
 #include "Main/system/testpattern.h"
+#include "Main/transition/status.h"
 #include "Main/bus/xpt.h"
 
 namespace {
@@ -109,6 +110,7 @@ void createCategories() {
   for (int me = 0; me < N_ME; ++me) enter(CategoryMeLed::instance()[me]);
   enter(CategoryRecentColor::instance());
   enter(CategoryInitialStatus::instance());
+  enter(CategoryTransitionStatus::instance());
   for (int me = 0; me < N_ME; ++me) enter(CategoryTest::instance()[me]);
   enter(CategoryButtonEvent::instance());
   enter(CategoryFaderEvent::instance());
