@@ -12,6 +12,7 @@
 #include "Main/key/key.h"
 #include "Main/key/keysettings.h"
 #include "Main/system/system.h"
+#include "Main/transition/status.h"
 #include "Platform/board.h"
 #include "Platform/sdi_inputs.h"
 #include "tests/Main/category_fixture.h"
@@ -379,16 +380,19 @@ TEST_F(KeySettingsTest, StartedKeyRunsFromZeroToOneInItsRate) {
   CategorySystem::instance().record(0).format = 4;
   autoOf(0, 0).start(10, 1);
   std::vector<float> seen;
+  std::vector<int> reported;  // key 1 of ME 0 in the transition status
   for (int frame = 0; frame < 12; ++frame) {
     calllog::clear();
     runFrame(0);
     for (const calllog::Call& c : callsFor("mxTransSetKeyPosition", MX_KEY1)) {
       if (c.context == MX_CONTEXT_ME1) seen.push_back(c.args[0]);
     }
+    reported.push_back(category::CategoryTransitionStatus::instance().record(0).group[1].state[0]);
   }
   const std::vector<float> want = {0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f, 0.7f, 0.8f, 0.9f, 1.0f, 1.0f, 1.0f};
   ASSERT_EQ(seen.size(), want.size());
   for (size_t i = 0; i < want.size(); ++i) EXPECT_NEAR(seen[i], want[i], 1e-4f) << i;
+  EXPECT_EQ(reported, std::vector<int>({1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0}));
 }
 
 }  // namespace

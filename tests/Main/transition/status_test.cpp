@@ -10,6 +10,7 @@ namespace {
 
 using category::CategoryTransitionStatus;
 using Bytes = std::vector<u8>;
+using category::SEND_PENDING_LIMIT;
 
 class TransitionStatusTest : public test_categories::SystemCategoriesTest {
  protected:
@@ -49,6 +50,18 @@ TEST_F(TransitionStatusTest, ChangesAreReportedOnceByGroupAndEntry) {
     EXPECT_EQ(scan(), want) << c.slot << " " << c.state;
     EXPECT_TRUE(scan().empty());  // no change, nothing sent
   }
+  // Over half the output stream pending: nothing goes, the mark waits for the next pass.
+  auto& tx = AcknowledgeSender::instance();
+  for (int i = 0; i <= SEND_PENDING_LIMIT; ++i) tx.stream().write(0);
+  slot(AutoTransition::bkgdSlot(0)).state = AutoTransition::RAMP;
+  status().update();
+  status().sendStatus(tx);
+  EXPECT_EQ(tx.pending(), SEND_PENDING_LIMIT + 1);
+  tx.reset();
+  const auto later = sendPass(status());
+  ASSERT_EQ(later.size(), 1u);
+  EXPECT_EQ(std::vector<u8>(later[0].body.begin() + 4, later[0].body.begin() + 12),
+            (std::vector<u8>{0, 0, 0, 1, 4, 0, 0, 0}));
 }
 
 TEST_F(TransitionStatusTest, AuxMixRunningWinsOverHeld) {
