@@ -5,8 +5,8 @@
 // DVE geometry (spinning backgrounds, 3-D key moves), the wipe pattern
 // load of frame 12, a frame with the clip players and the JPEG display at work, or a keyed frame
 // (both interrupts, with the keyer settings applied every frame as the keyer categories apply
-// them), or a frame with the settings of all sixteen keys written by the key category; each figure
-// is printed beside its budget.
+// them), or a frame with the settings of all sixteen keys written by the key category, or one with
+// every key and downstream key transitioning; each figure is printed beside its budget.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -27,6 +27,7 @@
 #include "Lib/Include/shared.h"
 #include "Lib/Include/storage.h"
 #include "Main/bus/cbgd.h"
+#include "Main/bus/faderevent.h"
 #include "Main/key/key.h"
 #include "Driver/key/key.h"
 #include "Driver/xpt/dskmix.h"
@@ -356,6 +357,36 @@ void BM_KeySettingsFrame(benchmark::State& state) {
   state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
 }
 BENCHMARK(BM_KeySettingsFrame)->Unit(benchmark::kMicrosecond);
+
+// All sixteen keys (mixes and wipes by key) and the four downstream keys transitioning through their
+// auto transitions, restarted when they end, with the transition status reporting every change.
+void BM_KeysAndDsksTransitioningFrame(benchmark::State& state) {
+  auto* keys = category::CategoryKey::instance();
+  auto& faders = category::CategoryFaderEvent::instance();
+  for (int me = 0; me < category::N_ME; ++me) {
+    for (int k = 0; k < 4; ++k) {
+      MxifKey& r = keys[me].record(k);
+      r.transIn.mode = static_cast<u8>(k % 2);
+      r.effectA[0] = static_cast<u8>(4 * k);
+    }
+  }
+  auto restart = [&](int slot) {
+    AutoTransition& t = faders.transition(slot);
+    if (t.state == AutoTransition::IDLE) t.start(50, 0);
+  };
+  for (auto _ : state) {
+    for (int me = 0; me < category::N_ME; ++me) {
+      for (int k = 0; k < 4; ++k) restart(AutoTransition::keySlot(me, k));
+    }
+    for (int d = 0; d < 4; ++d) restart(AutoTransition::dskSlot(d));
+    postVsync(platform::IRQ_EARLY);
+    postVsync(platform::IRQ_VSYNC);
+  }
+  for (int me = 0; me < category::N_ME; ++me) keys[me].initialize();
+  faders.initInternal();
+  state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
+}
+BENCHMARK(BM_KeysAndDsksTransitioningFrame)->Unit(benchmark::kMicrosecond);
 
 // Restarts the drivers in a board mode (0 normal, 2 4K), as the board start reads it.
 void restartInBoardMode(u32 mode) {

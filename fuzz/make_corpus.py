@@ -36,6 +36,19 @@ def key(me=0, channel=0, name1=b"", name2=b"", n1=None, n2=None, masks=(0xFFFFFF
 assert len(key()) == 342 and len(key(name1=b"abc", n2=-1)) == 342 + 3 - 1
 
 
+DSK_HEAD = 92  # downstream key record bytes before its names
+
+
+def dsk(channel=0, name1=b"", name2=b"", n1=None, mask=0x3FF, fill=0):
+    """A downstream key record (type 5, 102 bytes and its names)."""
+    body = struct.pack(">IH", mask, channel)
+    body += bytes((fill * i) & 0xFF for i in range(DSK_HEAD - len(body)))
+    return body + struct.pack(">I", 3) + text(name1, n1) + text(name2)
+
+
+assert len(dsk()) == 102 and len(dsk(name1=b"Logo1")) == 107
+
+
 def cbgd(channel, mask=0xFFF, colors=((0, 1000, 1000), (2400, 500, 800)), wash=1, curve=0, size=500, centre=540,
          form=1, rate=25, position=900, direction=450, motion=1, speed=500):
     """A colour background record (type 6, 34 bytes on the wire) for the whole-system target."""
@@ -233,6 +246,12 @@ seeds = {
     + packet(71, color_correct_cmd(0, 0)) + packet(71, color_correct_cmd(1, 9, 3))
     + packet(71, color_correct_cmd(1, 3, 12)) + packet(71, color_correct_cmd(0, 12)) + packet(71, color_correct_cmd(2, 1))
     + packet(71, color_correct_cmd(0, 1)[:9]),
+    # Downstream keys in and out of range, channels the category drops, a short body; transition
+    # status records (the front end may send them) whole and short.
+    "dsk_records": b"\x02" + packet(5, dsk(0, b"Logo1")) + packet(5, dsk(3, b"x" * 20, fill=7))
+    + packet(5, dsk(1, fill=255)) + packet(5, dsk(4)) + packet(5, dsk(0x100)) + packet(5, dsk(2, n1=-1))
+    + packet(5, dsk(1)[:60]) + packet(56, struct.pack(">I", 0) + struct.pack(">I4B", 0xF, 1, 3, 4, 0) * 7)
+    + packet(56, b"\0" * 30),
 }
 
 out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")

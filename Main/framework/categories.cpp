@@ -14,6 +14,7 @@
 #include "Main/memory/eventmem.h"
 #include "Main/io/io.h"
 #include "Main/key/colorcorrect.h"
+#include "Main/key/dsk.h"
 #include "Main/key/key.h"
 #include "Main/memory/macro.h"
 #include "Main/memory/shotmem.h"
@@ -31,6 +32,7 @@
 #include "Main/system/plugin.h"
 #include "Main/system/system.h"
 #include "Main/system/testpattern.h"
+#include "Main/transition/status.h"
 #include "Main/bus/xpt.h"
 
 namespace {
@@ -68,6 +70,7 @@ void createCategories() {
   using namespace category;
   for (int me = 0; me < N_ME; ++me) enter(CategoryKey::instance()[me], {TYPE_KEY_CMD});
   for (int me = 0; me < N_ME; ++me) enter(CategoryBkgd::instance()[me]);
+  enter(CategoryDsk::instance());
   enter(CategoryCbgd::instance());
   for (int me = 0; me < N_ME; ++me) enter(CategoryBkgdWipe::instance()[me]);
   enter(CategoryClipPlay::instance(), {TYPE_CLIP_PLAY_CMD});
@@ -107,6 +110,7 @@ void createCategories() {
   for (int me = 0; me < N_ME; ++me) enter(CategoryMeLed::instance()[me]);
   enter(CategoryRecentColor::instance());
   enter(CategoryInitialStatus::instance());
+  enter(CategoryTransitionStatus::instance());
   for (int me = 0; me < N_ME; ++me) enter(CategoryTest::instance()[me]);
   enter(CategoryButtonEvent::instance());
   enter(CategoryFaderEvent::instance());

@@ -52,36 +52,6 @@ void takeScale(const K::Pair& in, K::Pair& out) {
   out.mask |= in.mask & 3u;
 }
 
-// The in/out link (256), on validated fields only: setting the link to 1 copies setting A (the
-// validated request's fields, else the channel's) into setting B; with the link already on and not
-// carried, each field carried by A or B (A winning) goes to both.
-void linkInOut(const K& in, const K& live, K& out) {
-  auto eachField = [](auto fn) {
-    fn(&K::Trans::on, 0);
-    fn(&K::Trans::mode, 1);
-    fn(&K::Trans::value, 2);
-  };
-  if (has(out.mask, K::W0_IN_OUT_LINK)) {
-    if (out.inOutLink != 1 || live.inOutLink == 1) return;
-    eachField([&](auto member, int b) {
-      out.transOut.*member = has(out.transIn.mask, b) ? out.transIn.*member : live.transIn.*member;
-      out.transOut.mask |= bit(b);
-    });
-    return;
-  }
-  // A link the request carried but that failed its check copies nothing.
-  if (has(in.mask, K::W0_IN_OUT_LINK) || live.inOutLink != 1) return;
-  eachField([&](auto member, int b) {
-    const K::Trans* from = has(out.transIn.mask, b) ? &out.transIn : has(out.transOut.mask, b) ? &out.transOut : nullptr;
-    if (from == nullptr) return;
-    const auto v = from->*member;
-    out.transIn.*member = v;
-    out.transOut.*member = v;
-    out.transIn.mask |= bit(b);
-    out.transOut.mask |= bit(b);
-  });
-}
-
 // The twenty presence words of a key record, in field-list order.
 struct PresenceWords : codec::LeafSink {
   static constexpr int N = 20;
@@ -285,6 +255,7 @@ void CategoryKey::resetKeyAutoTransitions(CategoryFaderEvent& faders) {
 
 CategoryKey::ParamView& CategoryKey::paramView(int k) { return views_[checkedKey(k)]; }
 KeyDveSetting& CategoryKey::keyDve(int k) { return keyDve_[checkedKey(k)]; }
+KeyTransition& CategoryKey::keyTransition(int k) { return transitions_[checkedKey(k)]; }
 u8 CategoryKey::geometryChanged(int k) const { return geometryChanged_[checkedKey(k)]; }
 void CategoryKey::clearGeometryChanged(int k) { geometryChanged_[checkedKey(k)] = 0; }
 s32 CategoryKey::onAirRequest(int k) const { return onAirRequest_[checkedKey(k)]; }
@@ -344,7 +315,12 @@ void CategoryKey::assign(const K& in, int ch) {
     rerank(ch, out.priority);
     out.mask1 &= ~(1u << K::W1_PRIORITY);
   }
-  if (out.mask1 & 1u << K::W1_ON_AIR) onAirRequest_[ch] = out.onAir;
+  if (out.mask1 & 1u << K::W1_ON_AIR) {
+    // A request only: the on-air byte stays the state that the transitions established, so the next
+    // update can compare the two.
+    onAirRequest_[ch] = out.onAir;
+    out.mask1 &= ~(1u << K::W1_ON_AIR);
+  }
   if (out.mask & GEOMETRY_BITS) geometryChanged_[ch] = 1;
   mergeChannel(out, ch);
 }

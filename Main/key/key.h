@@ -4,6 +4,7 @@
 #include "Lib/Include/data_internal.h"
 #include "Main/framework/bp.h"
 #include "Main/transition/keydve.h"
+#include "Main/transition/updater.h"
 
 namespace libmx {
 
@@ -20,6 +21,40 @@ void checkKeyRanges(const MxifKey& in, int channel, MxifKey& out);
 // re-rank.
 void acceptKeyFields(const MxifKey& in, const MxifKey& live, int channel, MxifKey& out);
 
+// The in/out link of a key or downstream key record, on validated fields only: setting the link to 1
+// copies setting A (the validated request's fields, else the channel's) into setting B; with the
+// link already on and not carried, each field carried by A or B (A winning) goes to both. in is the
+// request, live the channel, out the fields of in that passed.
+template <class R>
+void linkInOut(const R& in, const R& live, R& out) {
+  using Trans = typename R::Trans;
+  auto has = [](u32 word, int b) { return ((word >> b) & 1u) != 0; };
+  auto eachField = [](auto fn) {
+    fn(&Trans::on, 0);
+    fn(&Trans::mode, 1);
+    fn(&Trans::value, 2);
+  };
+  if (has(out.mask, R::W0_IN_OUT_LINK)) {
+    if (out.inOutLink != 1 || live.inOutLink == 1) return;
+    eachField([&](auto member, int b) {
+      out.transOut.*member = has(out.transIn.mask, b) ? out.transIn.*member : live.transIn.*member;
+      out.transOut.mask |= 1u << b;
+    });
+    return;
+  }
+  // A link the request carried but that failed its check copies nothing.
+  if (has(in.mask, R::W0_IN_OUT_LINK) || live.inOutLink != 1) return;
+  eachField([&](auto member, int b) {
+    const Trans* from = has(out.transIn.mask, b) ? &out.transIn : has(out.transOut.mask, b) ? &out.transOut : nullptr;
+    if (from == nullptr) return;
+    const auto v = from->*member;
+    out.transIn.*member = v;
+    out.transOut.*member = v;
+    out.transIn.mask |= 1u << b;
+    out.transOut.mask |= 1u << b;
+  });
+}
+
 // Whether a saved channel passes checkKeyRanges whole.
 bool isKeyImageValid(const MxifKey& saved, int channel);
 
@@ -27,6 +62,7 @@ bool isKeyImageValid(const MxifKey& saved, int channel);
 
 namespace category {
 
+class CategoryBus;
 class CategoryControlPanelConfig;
 class CategoryFaderEvent;
 
@@ -70,10 +106,11 @@ class CategoryKey : public CategoryCommon<MxifKey> {
   // source memory): present fields and names by their copy rule, the index bytes, the dirty byte.
   void assignUnchecked(const MxifKey& in, int ch);
 
-  // Each frame, in the key's ME context: the stacking order, then per key the matte and edge
-  // colours, parameters and edge (or, with the DVE transition and its border on, the border
-  // colour), the third colour, the soft window, and the geometry follower of a DVE key whose
-  // geometry changed.
+  // Each frame, in the key's ME context: the stacking order, then per key its sources routed, its
+  // position and reverse byte from its auto transition, the matte and edge colours, parameters and
+  // edge (or, with the DVE transition and its border on, the border colour), the third colour, the
+  // soft window; then a DVE key follows its geometry and drives the key DVE, any other key its
+  // transition updater; last the key's on-air request is served.
   void update() override;
   // MxifKeyCmd: copies key DVE settings onto the keys of an ME and replies with the command.
   void receiveCommand(int id, RequestReceiver& rx) override;
@@ -116,6 +153,7 @@ class CategoryKey : public CategoryCommon<MxifKey> {
   static void resetKeyAutoTransitions(CategoryFaderEvent& faders);
 
   ParamView& paramView(int k);
+  KeyTransition& keyTransition(int k);
   // Key k's key DVE setting, which the key update loads and applies while its DVE transition is on.
   KeyDveSetting& keyDve(int k);
   // Set by a change of DVE position, size, rotation, follower or mirror mode.
@@ -139,9 +177,17 @@ class CategoryKey : public CategoryCommon<MxifKey> {
   void rerank(int ch, int newRank);
   // Hands key k's geometry on along its chain of followers, each key at most once.
   void followGeometry(int k);
+  // 1 in the formats 0, 1, 8 and 9 while the source on bus entry 2(k + 1) is a standard-definition
+  // input of channel class 3; else 0.
+  u8 insetFlag(CategoryBus* bus, int format, int k);
+  // A pending request that differs from the on-air byte stops key k's auto transition and frees its
+  // tracker, with every grouped key in the same on-air state when key k is grouped; the request is
+  // consumed either way.
+  void serveOnAirRequest(CategoryFaderEvent& faders, int k);
 
   ParamView views_[N_KEYS];
   KeyDveSetting keyDve_[N_KEYS];
+  KeyTransition transitions_[N_KEYS];
   u8 geometryChanged_[N_KEYS] = {};
   s32 onAirRequest_[N_KEYS] = {-1, -1, -1, -1};
 };

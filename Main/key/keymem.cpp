@@ -1,5 +1,7 @@
 #include "Main/key/keymem.h"
 
+#include "Lib/Include/check.h"
+
 void KeyMemory::init() {
   for (int m = 0; m < N_ME; ++m) {
     for (int k = 0; k < N_KEY; ++k) {
@@ -40,3 +42,5 @@ void KeyMemory::clearAll() {
   init();
   // The source units are emptied here once the memory keeps parameters.
 }
+
+void KeyMemory::setDskChanged(int ch) { MX_CHECK(0 <= ch && ch < N_DSK); }

@@ -35,6 +35,8 @@ class KeyMemory {
   void update(const Switches& live);
   // Empties every source unit (the entries are stamped again).
   void clearAll();
+  // Downstream key ch (0..3) received key settings; nothing is stored for it yet.
+  void setDskChanged(int ch);
 
   Entry keys[N_ME][N_KEY];
   Entry dsks[N_DSK];

@@ -8,8 +8,13 @@
 
 #include "Driver/core/core.h"
 #include "Driver/key/key.h"
+#include "Driver/xpt/dskmix.h"
 #include "Lib/Include/color.h"
 #include "Lib/Include/log.h"
+#include "Main/bus/bus.h"
+#include "Main/bus/faderevent.h"
+#include "Main/io/io.h"
+#include "Main/key/imageflags.h"
 #include "Main/key/key.h"
 #include "Main/system/system.h"
 
@@ -34,6 +39,14 @@ constexpr MaskBox FIXED_MASK[] = {
     {-0.36460f, 0.36460f, 0.48893f, -0.48987f}, {-0.35950f, 0.35950f, 0.48059f, -0.48154f},
     {-0.36460f, 0.36460f, 0.48893f, -0.48987f}, {-0.35950f, 0.35950f, 0.48059f, -0.48154f},
 };
+
+// Per rank 0..2 the target of the highest-numbered keyer holding it, else base + 2 x rank.
+void rankHolders(const u8 rank[4], int base, int holder[3]) {
+  for (int r = 0; r < 3; ++r) holder[r] = base + 2 * r;
+  for (int k = 0; k < 4; ++k) {
+    if (rank[k] < 3) holder[rank[k]] = base + 2 * k;
+  }
+}
 
 int systemFormat() { return category::CategorySystem::instance().format(); }
 
@@ -109,6 +122,9 @@ void fitSpan(float& start, float& size) {
 KeyerFields keyerFields(MxifKey& r) {
   return {&r.style, &r.adjust, r.maskSet.mode, r.maskSet.sense, r.maskSet.enable, r.maskBox};
 }
+KeyerFields keyerFields(MxifDsk& r) {
+  return {&r.style, &r.adjust, r.maskSet.mode, r.maskSet.sense, r.maskSet.enable, r.maskBox};
+}
 
 void setKeyMatteColor(int target, const s16 hsl[3], u16* ycc) {
   u16 c[3];
@@ -155,11 +171,15 @@ void applyKeyMask(int target, const s16 window[4], int softness, int softOn) {
 }
 
 void writeKeyPriority(const u8 rank[4]) {
-  int holder[3] = {MX_KEY1, MX_KEY1 + 2, MX_KEY1 + 4};
-  for (int k = 0; k < 4; ++k) {
-    if (rank[k] < 3) holder[rank[k]] = MX_KEY1 + 2 * k;
-  }
+  int holder[3];
+  rankHolders(rank, MX_KEY1, holder);
   mxKeySetPriority(holder[0], holder[1], holder[2]);
+}
+
+void writeDskPriority(const u8 rank[4]) {
+  int holder[3];
+  rankHolders(rank, MX_DSK1, holder);
+  mxDskSetPriority(holder[0], holder[1], holder[2]);
 }
 
 bool copyKeyGeometry(const MxifKey& s, MxifKey& t) {
@@ -184,10 +204,24 @@ void CategoryKey::update() {
   u8 rank[N_KEYS];
   for (int k = 0; k < N_KEYS; ++k) rank[k] = record(k).priority;
   libmx::writeKeyPriority(rank);
+  auto& reg = CategoryRegistry::instance();
+  auto* bus = dynamic_cast<CategoryBus*>(reg.get(TYPE_BUS, me));
+  const MxifSystem& sys = CategorySystem::instance().record(0);
+  CategoryFaderEvent& faders = CategoryFaderEvent::instance();
   for (int k = 0; k < N_KEYS; ++k) {
     MxifKey& r = record(k);
     ParamView& v = views_[k];
     const int target = MX_KEY1 + 2 * k;
+    if (bus != nullptr) bus->routeKeySources(r.style.keyType, r.style.keySource, k);
+
+    const AutoTransition& t = faders.transition(AutoTransition::keySlot(me, k));
+    const float p = t.flip < 0 ? 1.0f - t.positionA : t.positionA;
+    const u8 reverse = t.flip < 0 ? 1 : 0;
+    if (r.reverse != reverse) {
+      r.reverse = reverse;
+      r.mask |= 1u << MxifKey::W0_REVERSE;
+    }
+
     const bool dve = r.dveTransOn == 1;
     if (dve && r.dveShapeOn == 1) {
       // The DVE border colour takes the place of the key parameters in this frame.
@@ -201,11 +235,44 @@ void CategoryKey::update() {
     }
     libmx::setKeyMatteColor(MX_COLOR_KEY1_THIRD + k, r.thirdColor);
     libmx::applyKeyMask(target, r.window, r.softness, r.softOn);
-    if (dve && geometryChanged_[k] != 0) {
-      // Cleared first: a follower that cannot be served is not tried again every frame.
-      geometryChanged_[k] = 0;
-      followGeometry(k);
+    if (dve) {
+      if (geometryChanged_[k] != 0) {
+        // Cleared first: a follower that cannot be served is not tried again every frame.
+        geometryChanged_[k] = 0;
+        followGeometry(k);
+      }
+      loadKeyDveSettings(keyDve_[k], r, sys, insetFlag(bus, sys.format, k), p);
+      applyKeyDve(keyDve_[k], p);
+    } else {
+      KeyTransition& kt = transitions_[k];
+      kt.load(r, sys, p);
+      if (k < 2) {
+        kt.imageOnA = imageFlag(me, k == 0 ? ImageFlags::KEY1_ON : ImageFlags::KEY2_ON) == 1 ? 1 : 0;
+        kt.imageOnB = 0;
+      }
+      kt.apply(me, p, -1.0f);
     }
+    serveOnAirRequest(faders, k);
+  }
+}
+
+u8 CategoryKey::insetFlag(CategoryBus* bus, int format, int k) {
+  if (bus == nullptr || !(format == 0 || format == 1 || format == 8 || format == 9)) return 0;
+  auto* inputs = dynamic_cast<CategoryInputVideo*>(CategoryRegistry::instance().get(TYPE_INPUT_VIDEO, 0));
+  return inputs != nullptr && inputs->isChannelMode3(bus->busSource(2 * (k + 1))) == 1 ? 1 : 0;
+}
+
+void CategoryKey::serveOnAirRequest(CategoryFaderEvent& faders, int k) {
+  const s32 want = onAirRequest_[k];
+  onAirRequest_[k] = -1;
+  const MxifKey& r = record(k);
+  if (want == -1 || want == r.onAir) return;
+  for (int j = 0; j < N_KEYS; ++j) {
+    const MxifKey& o = record(j);
+    if (j != k && !(r.group != 0 && o.group != 0 && o.onAir == r.onAir)) continue;
+    const int slot = AutoTransition::keySlot(me, j);
+    faders.transition(slot).stop();
+    faders.fader(slot).ownerFader = TransitionFader::NO_OWNER;
   }
 }
 

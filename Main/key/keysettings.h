@@ -3,6 +3,7 @@
 // stacking order into key-driver settings of the ME context the caller selected. The key channels,
 // the downstream keys and the up-stream keys share them; each record layout hands its keyer fields
 // over through keyerFields.
+#include "Lib/Include/records/dsk.h"
 #include "Lib/Include/records/key.h"
 
 namespace libmx {
@@ -17,6 +18,7 @@ struct KeyerFields {
   const s16* maskBox;  // left, top, bottom, right in ten-thousandths, y upwards
 };
 KeyerFields keyerFields(MxifKey& r);
+KeyerFields keyerFields(MxifDsk& r);
 
 // A colour triple (hue, saturation, luminance in tenths) to 10-bit Y, Cb, Cr by the system format,
 // written to a colour target of mxSetColor; ycc (three codes) receives them unless null.
@@ -40,6 +42,8 @@ void applyKeyMask(int target, const s16 window[4], int softness, int softOn);
 // The stacking order from the ranks of the four keys: per rank 0..2 the highest-numbered key that
 // holds it, or MX_KEY1 + 2 x rank when none does.
 void writeKeyPriority(const u8 rank[4]);
+// The same for the four downstream keys, from MX_DSK1.
+void writeDskPriority(const u8 rank[4]);
 
 // The follower's position, rotation and size from key s by s's mirror mode, with their presence
 // bits; false, copying nothing, for a mirror mode outside 0..3.

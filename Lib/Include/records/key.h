@@ -73,6 +73,20 @@ struct KeyEdge {
 
 static_assert(sizeof(KeyStyle) == 12 && sizeof(KeyAdjust) == 12 && sizeof(KeyEdge) == 12);
 
+// The keyer fields in the wire order shared by the key and downstream key records: "style",
+// "adjust", the matte colour, "edge", the edge colour, the mask sub-record and the mask box, the
+// colours and box under bits 0..2 of word 0.
+template <class V, class R>
+void keyerFieldList(V& v, R& r) {
+  v.sub("style", r.style);
+  v.sub("adjust", r.adjust);
+  v.field("matteColor", r.matteColor, r.mask, R::W0_MATTE_COLOR);
+  v.sub("edge", r.edge);
+  v.field("edgeColor", r.edgeColor, r.mask, R::W0_EDGE_COLOR);
+  v.sub("maskSet", r.maskSet);
+  v.field("maskBox", r.maskBox, r.mask, R::W0_MASK_BOX);
+}
+
 struct MxifKey {
   static constexpr int TYPE_INDEX = category::TYPE_KEY;
   static constexpr int N_CHANNELS = 4;
@@ -283,13 +297,7 @@ struct MxifKey {
     v.mask("mask1", r.mask1);
     v.field("me", r.me);
     v.field("channel", r.channel);
-    v.sub("style", r.style);
-    v.sub("adjust", r.adjust);
-    v.field("matteColor", r.matteColor, r.mask, W0_MATTE_COLOR);
-    v.sub("edge", r.edge);
-    v.field("edgeColor", r.edgeColor, r.mask, W0_EDGE_COLOR);
-    v.sub("maskSet", r.maskSet);
-    v.field("maskBox", r.maskBox, r.mask, W0_MASK_BOX);
+    keyerFieldList(v, r);
     v.field("softOn", r.softOn, r.mask, W0_SOFT_ON);
     v.field("softness", r.softness, r.mask, W0_SOFTNESS);
     v.field("thirdColor", r.thirdColor, r.mask, W0_THIRD_COLOR);

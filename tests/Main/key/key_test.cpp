@@ -314,7 +314,7 @@ TEST_F(KeyTest, OnAirRequestAndGeometryChange) {
   keys[0].assign(r, 3);
   EXPECT_EQ(std::vector<int>({keys[0].onAirRequest(3), keys[0].onAirRequest(2), keys[0].geometryChanged(3),
                               keys[0].geometryChanged(2), stored[0][3].onAir, stored[0][3].inTransition}),
-            std::vector<int>({1, -1, 1, 0, 1, 0}));
+            std::vector<int>({1, -1, 1, 0, 0, 0}));
 }
 
 TEST_F(KeyTest, KeyChangedHookForKeySettingsOnly) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "Lib/Include/text.h"
+#include "Main/key/dsk.h"
 #include "Main/key/key.h"
 #include "Main/panel/panelconfig.h"
 #include "tests/Main/category_fixture.h"
@@ -171,7 +172,7 @@ TEST_F(KeyCmdTest, KeyFaderLookupsOverThePanelConfiguration) {
   for (int kind = 0; kind < 9; ++kind) kinds.push_back(CategoryKey::findKeyFaderForKeyRange(kind, 3, 0, 4, 12));
   EXPECT_EQ(kinds, std::vector<int>({1, 0, 0, 1, 1, 0, 0, 1, 0}));
   EXPECT_EQ(CategoryKey::controlPanelConfig(), &category::CategoryControlPanelConfig::instance());
-  EXPECT_EQ(CategoryKey::dskCategory(), nullptr);
+  EXPECT_EQ(CategoryKey::dskCategory(), &category::CategoryDsk::instance());
 }
 
 }  // namespace

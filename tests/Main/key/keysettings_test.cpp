@@ -1,12 +1,20 @@
-// Key hardware settings: what the key update hands the key driver and the colour setter.
+// The key update: what it hands the key driver and the colour setter, the position and engine of
+// each key, and the front end's on-air requests.
 #include <gtest/gtest.h>
 
 #include "Driver/key/key.h"
 #include "Driver/key/regs.h"
+#include "Driver/sdi/sdi.h"
+#include "Main/bus/bus.h"
+#include "Main/bus/faderevent.h"
+#include "Main/io/io.h"
+#include "Main/key/imageflags.h"
 #include "Main/key/key.h"
 #include "Main/key/keysettings.h"
 #include "Main/system/system.h"
+#include "Main/transition/status.h"
 #include "Platform/board.h"
+#include "Platform/sdi_inputs.h"
 #include "tests/Main/category_fixture.h"
 #include "tests/Main/transition/engine_fixture.h"
 
@@ -34,6 +42,15 @@ void expectOnly(const char* name, int target, std::vector<float> args, float tol
   ASSERT_EQ(all.size(), 1u) << name << " " << target;
   expectArgs(all[0], args, tolerance);
 }
+
+// Key k of ME me: its auto transition and the tracker beside it.
+AutoTransition& autoOf(int me, int k) {
+  return category::CategoryFaderEvent::instance().transition(AutoTransition::keySlot(me, k));
+}
+TransitionFader& trackerOf(int me, int k) {
+  return category::CategoryFaderEvent::instance().fader(AutoTransition::keySlot(me, k));
+}
+int countFor(const char* name, int target) { return static_cast<int>(callsFor(name, target).size()); }
 
 class KeySettingsTest : public test_categories::SystemCategoriesTest {
  protected:
@@ -72,11 +89,9 @@ TEST_F(KeySettingsTest, ColoursByFormatAndTheDveBorderPath) {
     EXPECT_EQ(std::vector<float>(v.matte, v.matte + 3), want);
     EXPECT_EQ(std::vector<float>(v.edge, v.edge + 3), want);
   }
-  // The border path writes no matte, parameters or edge of key 2, but its third colour and window,
-  // and corrects its key-source flag.
-  for (const char* name : {"mxKeySetClipGain", "mxKeySetMask", "mxKeySetEdge"}) {
-    EXPECT_TRUE(callsFor(name, MX_KEY2).empty()) << name;
-  }
+  // The border path writes no matte or edge of key 2 (its parameters come from the key DVE), but
+  // its third colour and window, and corrects its key-source flag.
+  EXPECT_TRUE(callsFor("mxKeySetEdge", MX_KEY2).empty());
   EXPECT_TRUE(callsFor("mxSetColor", MX_COLOR_KEY1_MATTE + 1).empty());
   EXPECT_EQ(callsFor("mxKeySetSoftMask", MX_KEY2).size(), 1u);
   EXPECT_EQ(std::vector<u32>({border.style.keySource, border.style.mask}), std::vector<u32>({0, bit(3)}));
@@ -272,6 +287,112 @@ TEST_F(KeySettingsTest, ClipChangeReachesTheKeyBlockOfItsMe) {
   runFrame(1);
   mxUpdateEarly();
   EXPECT_EQ(std::vector<u32>({clip(1), clip(0)}), std::vector<u32>({static_cast<u32>(-502), static_cast<u32>(-64)}));
+}
+
+TEST_F(KeySettingsTest, PositionAndReverseFollowTheDirection) {
+  struct Case {
+    int flip;
+    float a, p;
+    u8 reverse;
+  } cases[] = {{1, 0.25f, 0.25f, 0}, {-1, 0.25f, 0.75f, 1}, {-1, 1.0f, 0.0f, 1}, {1, 0.6f, 0.6f, 0}};
+  K& r = key(1).record(2);
+  for (const Case& c : cases) {
+    autoOf(1, 2).flip = c.flip, autoOf(1, 2).positionA = c.a;
+    const u8 before = r.reverse;
+    r.mask = 0;
+    update(1);
+    const auto at = callsFor("mxTransSetKeyPosition", MX_KEY1 + 4);
+    ASSERT_EQ(at.size(), 1u);
+    transition_test::expectArgs(at[0], {c.p, 0});
+    EXPECT_EQ(r.reverse, c.reverse);
+    // Bit 29 reports a change only.
+    EXPECT_EQ((r.mask >> K::W0_REVERSE) & 1, before != c.reverse ? 1u : 0u) << c.flip << " " << c.a;
+  }
+}
+
+TEST_F(KeySettingsTest, DveKeysTakeTheKeyDveWithTheInsetFlagByFormat) {
+  MxifBus bus{};
+  bus.setEntry(2, category::CategoryBus::DIRECT + 10);  // key 1's entry: input 0
+  peer.send(bus);
+  reg().receiveAll();
+  category::CategoryInputVideo::instance().record(0).state = 3;
+  platform::sdiSetDetectedFormat(1, 4);
+  mxSdiUpdateStatus();
+  key(0).record(0).dveTransOn = 1;
+  const std::pair<int, u8> cases[] = {{0, 1}, {1, 1}, {8, 1}, {9, 1}, {2, 0}, {4, 0}, {11, 0}};
+  for (const auto& [format, inset] : cases) {
+    CategorySystem::instance().record(0).format = static_cast<u8>(format);
+    update();
+    EXPECT_EQ(key(0).keyDve(0).inset, inset) << format;
+    // The DVE key is placed by the key DVE, the others mix through their transition updater.
+    EXPECT_EQ(countFor("mxTransSetKeyPositionXY", MX_KEY1), 1);
+    EXPECT_EQ(countFor("mxTransSetKeyPositionXY", MX_KEY2), 0);
+    EXPECT_EQ(countFor("mxTransSetKeyPosition", MX_KEY2), 1);
+  }
+}
+
+struct FakeImage : test_categories::StubCategory, category::ImageFlags {
+  FakeImage() : StubCategory(category::TYPE_IMAGE, "MxifImage") {}
+  u8 imageFlag(Flag flag) const override { return flag == KEY1_ON ? 0 : 1; }
+};
+
+TEST_F(KeySettingsTest, ImageFlagsForKeysOneAndTwoOnly) {
+  FakeImage image;
+  for (int k = 0; k < 4; ++k) key(0).keyTransition(k).imageOnA = key(0).keyTransition(k).imageOnB = 1;
+  update();
+  const u8 want[4][2] = {{0, 0}, {1, 0}, {1, 1}, {1, 1}};  // keys 3 and 4 keep what they had
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_EQ(key(0).keyTransition(k).imageOnA, want[k][0]) << k;
+    EXPECT_EQ(key(0).keyTransition(k).imageOnB, want[k][1]) << k;
+  }
+}
+
+TEST_F(KeySettingsTest, OnAirRequestsStopGroupedKeysInTheSameState) {
+  struct Case {
+    int request;
+    u8 onAir[4], group[4];
+    bool stopped[4];
+  } cases[] = {
+      {0, {1, 1, 1, 0}, {1, 0, 1, 1}, {true, false, true, false}},   // key 4 grouped but off air
+      {1, {1, 1, 1, 0}, {1, 0, 1, 1}, {false, false, false, false}},  // equal to the on-air byte
+      {1, {0, 1, 1, 0}, {0, 0, 0, 1}, {true, false, false, false}},   // not grouped: itself only
+  };
+  for (const Case& c : cases) {
+    for (int k = 0; k < 4; ++k) {
+      key(2).record(k).onAir = c.onAir[k], key(2).record(k).group = c.group[k];
+      autoOf(2, k).state = AutoTransition::RUNNING;
+      trackerOf(2, k).ownerFader = 1;
+    }
+    K in;
+    in.mask1 = 1u << K::W1_ON_AIR, in.onAir = static_cast<u8>(c.request);
+    key(2).assign(in, 0);
+    EXPECT_EQ(key(2).record(0).onAir, c.onAir[0]);  // a request, not the state
+    update(2);
+    EXPECT_EQ(key(2).onAirRequest(0), -1);
+    for (int k = 0; k < 4; ++k) {
+      EXPECT_EQ(autoOf(2, k).state, c.stopped[k] ? AutoTransition::STOP_REQUEST : AutoTransition::RUNNING) << k;
+      EXPECT_EQ(trackerOf(2, k).ownerFader, c.stopped[k] ? -1 : 1) << k;
+    }
+  }
+}
+
+TEST_F(KeySettingsTest, StartedKeyRunsFromZeroToOneInItsRate) {
+  CategorySystem::instance().record(0).format = 4;
+  autoOf(0, 0).start(10, 1);
+  std::vector<float> seen;
+  std::vector<int> reported;  // key 1 of ME 0 in the transition status
+  for (int frame = 0; frame < 12; ++frame) {
+    calllog::clear();
+    runFrame(0);
+    for (const calllog::Call& c : callsFor("mxTransSetKeyPosition", MX_KEY1)) {
+      if (c.context == MX_CONTEXT_ME1) seen.push_back(c.args[0]);
+    }
+    reported.push_back(category::CategoryTransitionStatus::instance().record(0).group[1].state[0]);
+  }
+  const std::vector<float> want = {0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f, 0.7f, 0.8f, 0.9f, 1.0f, 1.0f, 1.0f};
+  ASSERT_EQ(seen.size(), want.size());
+  for (size_t i = 0; i < want.size(); ++i) EXPECT_NEAR(seen[i], want[i], 1e-4f) << i;
+  EXPECT_EQ(reported, std::vector<int>({1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0}));
 }
 
 }  // namespace

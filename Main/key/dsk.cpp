@@ -1,0 +1,258 @@
+// Downstream keys: the range checks of the record and the category of type 5.
+#include "Main/key/dsk.h"
+
+#include <cstring>
+
+#include "Driver/core/core.h"
+#include "Driver/key/key.h"
+#include "Lib/Include/text.h"
+#include "Main/bus/bkgdhelpers.h"
+#include "Main/bus/bus.h"
+#include "Main/bus/faderevent.h"
+#include "Main/key/key.h"
+#include "Main/key/keysettings.h"
+#include "Main/panel/operate.h"
+
+namespace libmx {
+namespace {
+
+using D = MxifDsk;
+
+constexpr u32 bit(int b) { return 1u << b; }
+bool inRange(int v, int lo, int hi) { return lo <= v && v <= hi; }
+
+constexpr int EDGE_LIMIT = 5000;
+constexpr int RATE_MAX = 999;
+
+struct Scalar {
+  const void* field;
+  int value, lo, hi;
+};
+
+}  // namespace
+
+void acceptDskFields(const D& in, const D& live, D& out) {
+  const D& r = in;
+  out = D{};
+  const Scalar scalars[] = {
+      {&r.style.keyType, r.style.keyType, 0, 1},
+      {&r.style.secondLevel, r.style.secondLevel, 0, 1},
+      {&r.style.option, r.style.option, 0, 1},
+      {&r.style.keySource, r.style.keySource, 0, 1},
+      {&r.style.secondMode, r.style.secondMode, 0, 1},
+      {&r.adjust.clip, r.adjust.clip, 0, 1080},
+      {&r.adjust.gain, r.adjust.gain, 0, 2000},
+      {&r.adjust.density, r.adjust.density, 0, 1000},
+      {&r.adjust.modeFlag, r.adjust.modeFlag, 0, 1},
+      {&r.edge.type, r.edge.type, 0, 4},
+      {&r.edge.width, r.edge.width, 0, 4},
+      {&r.edge.direction, r.edge.direction, 0, 7},
+      {&r.edge.level, r.edge.level, 0, 3},
+      {&r.edge.fill, r.edge.fill, 0, 12},
+      {&r.maskSet.mode, r.maskSet.mode, 0, 2},
+      {&r.maskSet.sense, r.maskSet.sense, 0, 1},
+      {&r.maskSet.enable, r.maskSet.enable, 0, 1},
+      {&r.transIn.on, r.transIn.on, 0, 1},
+      {&r.transIn.mode, r.transIn.mode, 0, 0},
+      {&r.transIn.value, r.transIn.value, 0, RATE_MAX},
+      {&r.transOut.on, r.transOut.on, 0, 1},
+      {&r.transOut.mode, r.transOut.mode, 0, 0},
+      {&r.transOut.value, r.transOut.value, 0, RATE_MAX},
+      {&r.inOutLink, r.inOutLink, 0, 1},
+      {&r.priority, r.priority, 0, 3},
+      {&r.group, r.group, 0, 1},
+      {&r.flags.flag[0], r.flags.flag[0], 0, 1},
+      {&r.flags.flag[1], r.flags.flag[1], 0, 1},
+      {&r.flags.flag[2], r.flags.flag[2], 0, 1},
+      {&r.onAir, r.onAir, 0, 1},
+      {&r.stopping, r.stopping, 0, 1},
+  };
+  codec::merge(out, in, [&](const codec::FieldView& f) {
+    for (const Scalar& s : scalars) {
+      if (f.field == s.field) return inRange(s.value, s.lo, s.hi);
+    }
+    if (f.is(r.matteColor)) return MxifBkgd::isColorValid(r.matteColor);
+    if (f.is(r.edgeColor)) return MxifBkgd::isColorValid(r.edgeColor);
+    if (f.is(r.maskBox)) {
+      for (s16 e : r.maskBox) {
+        if (!inRange(e, -EDGE_LIMIT, EDGE_LIMIT)) return false;
+      }
+      return true;
+    }
+    // The names are taken by their copy rule; the reverse and in-transition bytes never.
+    return f.is(r.channel) || f.is(r.names.name1.count) || f.is(r.names.name1.chars) ||
+           f.is(r.names.name2.count) || f.is(r.names.name2.chars);
+  });
+  if ((out.mask & bit(D::W0_MASK_BOX)) != 0) clampEdges(0, live.maskBox, out.maskBox);
+  linkInOut(in, live, out);
+}
+
+}  // namespace libmx
+
+namespace category {
+
+namespace {
+
+using D = MxifDsk;
+
+constexpr u32 KEY_SETTING_BITS = 0x7u;  // word 0 bits 0..2: colours and mask box
+
+bool carriesKeySettings(const D& in) {
+  return in.style.mask != 0 || in.adjust.mask != 0 || in.edge.mask != 0 || in.maskSet.mask != 0 ||
+         (in.mask & KEY_SETTING_BITS) != 0;
+}
+
+int checkedChannel(int ch) {
+  MX_CHECK(0 <= ch && ch < MxifDsk::N_CHANNELS);
+  return ch;
+}
+
+}  // namespace
+
+CategoryDsk& CategoryDsk::instance() {
+  static CategoryDsk object;
+  return object;
+}
+
+void CategoryDsk::initData() {
+  for (int ch = 0; ch < N_DSK; ++ch) {
+    record(ch) = D{};
+    record(ch).channel = static_cast<u16>(ch);
+  }
+}
+
+void CategoryDsk::initInternal() {
+  for (int ch = 0; ch < N_DSK; ++ch) {
+    dirty[ch] = 0;
+    onAirRequest_[ch] = -1;
+  }
+}
+
+void CategoryDsk::resume(const void* saved, int flag) {
+  (void)flag;
+  for (int ch = 0; ch < N_DSK; ++ch) {
+    D in;
+    std::memcpy(static_cast<void*>(&in), static_cast<const u8*>(saved) + sizeof(D) * ch, sizeof(D));
+    codec::setAllPresence(in);
+    D& live = record(ch);
+    live = D{};
+    libmx::mergeDsk(live, in);
+    live.channel = static_cast<u16>(ch);
+  }
+  initInternal();
+}
+
+void CategoryDsk::receive(RequestReceiver& rx) {
+  D in;
+  if (!libmx::readTextRecord(rx, in)) {
+    rx.reportShort();
+    return;
+  }
+  rx.clearHeader();
+  if (in.channel >= N_DSK) return;
+  assign(in, in.channel);
+}
+
+void CategoryDsk::assign(const D& in, int ch) {
+  checkedChannel(ch);
+  if (carriesKeySettings(in)) {
+    auto* operate = dynamic_cast<CategoryOperate*>(CategoryRegistry::instance().get(TYPE_OPERATE, 0));
+    if (operate != nullptr) operate->keyMemory().setDskChanged(in.channel);
+  }
+  D& live = record(ch);
+  D out;
+  libmx::acceptDskFields(in, live, out);
+  if ((out.mask & 1u << D::W0_PRIORITY) != 0) {
+    rerank(ch, out.priority);
+    out.mask &= ~(1u << D::W0_PRIORITY);
+  }
+  if ((out.mask & 1u << D::W0_ON_AIR) != 0) {
+    // A request only: the on-air byte stays the state that the transitions established.
+    onAirRequest_[ch] = out.onAir;
+    out.mask &= ~(1u << D::W0_ON_AIR);
+  }
+  libmx::mergeDsk(live, out);
+  live.channel = static_cast<u16>(ch);
+  dirty[ch] = 1;
+}
+
+void CategoryDsk::rerank(int ch, int newRank) {
+  const int oldRank = record(ch).priority;
+  for (int j = 0; j < N_DSK; ++j) {
+    D& r = record(j);
+    r.priority = static_cast<u8>(libmx::stepToward(newRank, oldRank, r.priority, j, ch));
+    r.mask |= 1u << D::W0_PRIORITY;
+  }
+}
+
+void CategoryDsk::update() {
+  u8 rank[N_DSK];
+  for (int j = 0; j < N_DSK; ++j) rank[j] = record(j).priority;
+  libmx::writeDskPriority(rank);
+  auto* bus = dynamic_cast<CategoryBus*>(CategoryRegistry::instance().get(TYPE_BUS, 1));
+  CategoryFaderEvent& faders = CategoryFaderEvent::instance();
+  for (int j = 0; j < N_DSK; ++j) {
+    D& r = record(j);
+    const int target = MX_DSK1 + 2 * j;
+    if (bus != nullptr) bus->routeDskSources(r.style.keyType, r.style.keySource, j);
+    libmx::setKeyMatteColor(MX_COLOR_DSK1_MATTE + j, r.matteColor);
+    libmx::setKeyMatteColor(MX_COLOR_DSK1_SECOND + j, r.edgeColor);
+    libmx::writeKeyParams(libmx::keyerFields(r), target);
+    libmx::writeKeyEdgeIfChanged(r.edge, target);
+
+    const AutoTransition& t = faders.transition(AutoTransition::dskSlot(j));
+    const u8 reverse = t.flip < 0 ? 1 : 0;
+    if (r.reverse != reverse) {
+      r.reverse = reverse;
+      r.mask |= 1u << D::W0_REVERSE;
+    }
+    mxKeySetLevel(target, reverse != 0 ? 1.0f - t.positionA : t.positionA);
+
+    const s32 want = onAirRequest_[j];
+    onAirRequest_[j] = -1;
+    if (want == -1 || want == r.onAir) continue;
+    for (int k = 0; k < N_DSK; ++k) {
+      const D& o = record(k);
+      if (k == j || (r.group != 0 && o.group != 0 && o.onAir == r.onAir)) {
+        faders.transition(AutoTransition::dskSlot(k)).stop();
+      }
+    }
+  }
+}
+
+void CategoryDsk::setDskOnAir(int ch, int value) {
+  D& r = record(checkedChannel(ch));
+  r.onAir = static_cast<u8>(value);
+  r.mask |= 1u << D::W0_ON_AIR;
+}
+
+void CategoryDsk::setDskTransState3(int ch, int value) {
+  D& r = record(checkedChannel(ch));
+  r.stopping = static_cast<u8>(value);
+  r.mask |= 1u << D::W0_STOPPING;
+}
+
+void CategoryDsk::setDskInTransition(int ch, int value) {
+  D& r = record(checkedChannel(ch));
+  r.inTransition = static_cast<u8>(value);
+  r.mask |= 1u << D::W0_IN_TRANSITION;
+}
+
+void CategoryDsk::toggleDskTransMode(int ch) {
+  D& r = record(checkedChannel(ch));
+  auto toggle = [](D::Trans& t) {
+    t.on = t.on == 1 ? 0 : 1;
+    t.mask |= 1u;
+  };
+  if (r.inOutLink == 1) {
+    toggle(r.transIn);
+    toggle(r.transOut);
+  } else {
+    toggle(r.reverse == 0 ? r.transIn : r.transOut);
+  }
+  dirty[ch] = 1;
+}
+
+s32 CategoryDsk::onAirRequest(int ch) const { return onAirRequest_[checkedChannel(ch)]; }
+
+}  // namespace category
