@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "Driver/calllog.h"
 #include "Driver/xpt/xptimage.h"
 #include "Lib/Include/check.h"
 
@@ -69,6 +70,7 @@ void mxSetBusSource(int dst, int src) {
 }
 
 void mxSetDskSource(int dst, int src) {
+  MX_NOTE_CALL(dst, static_cast<float>(src));
   MX_CHECK(MX_DSK1_F <= dst && dst <= MX_DSK_BKGD_PGM2);
   bool isInput = isInputId(src);
   bool isMe = isMeId(src);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "Driver/core/core.h"
+#include "Main/bus/bus.h"
 #include "Main/bus/faderevent.h"
 #include "Main/key/dsk.h"
 #include "tests/Main/category_fixture.h"
@@ -154,6 +155,33 @@ TEST_F(DskTest, LevelReverseOnAirRequestAndToggle) {
   live.inOutLink = 1, live.transIn.on = live.transOut.on = 1;
   dsk().toggleDskTransMode(3);
   EXPECT_EQ(std::tuple(live.transIn.on, live.transOut.on), std::tuple(0, 0));
+}
+
+// The fill takes bus entry 16 + 2j of ME 1's bus, the key entry 17 + 2j only with key type and
+// key-source flag both set; ME 0's bus is never read.
+TEST_F(DskTest, CrosspointsFromMe1sBusWithTheKeyEntryOnlyForAKeySource) {
+  calllog::enable(true);
+  auto bus = [](int me) { return dynamic_cast<category::CategoryBus*>(reg().get(category::TYPE_BUS, me)); };
+  ASSERT_NE(bus(1), nullptr);
+  constexpr int DIRECT = category::CategoryBus::DIRECT;
+  for (int e = 16; e < 24; ++e) {
+    bus(0)->record(0).setEntry(e, DIRECT + 30);      // input 20
+    bus(1)->record(0).setEntry(e, DIRECT + 10 + e);  // input e: hardware 4352 + e
+  }
+  const std::pair<u8, u8> cases[] = {{1, 1}, {0, 1}, {1, 0}, {0, 0}};
+  for (const auto& [type, source] : cases) {
+    for (int j = 0; j < 4; ++j) dsk().record(j).style.keyType = type, dsk().record(j).style.keySource = source;
+    calllog::clear();
+    dsk().update();
+    const auto all = transition_test::calls("mxSetDskSource");
+    ASSERT_EQ(all.size(), 8u);
+    for (int j = 0; j < 4; ++j) {
+      const float fill = 4368.0f + 2 * j, key = type != 0 && source != 0 ? fill + 1 : fill;
+      EXPECT_EQ(std::tuple(all[2 * j].target, all[2 * j].args[0]), std::tuple(MX_DSK1_F + 2 * j, fill)) << j;
+      EXPECT_EQ(std::tuple(all[2 * j + 1].target, all[2 * j + 1].args[0]), std::tuple(MX_DSK1_F + 2 * j + 1, key))
+          << j << " " << int{type} << int{source};
+    }
+  }
 }
 
 TEST_F(DskTest, RestartSendsEveryChannelOnceWithAllPresenceBits) {
