@@ -282,11 +282,16 @@ void rotationWords(DveState& s, float angle, float offset, float stripe) {
 
 // ---- image and writer -------------------------------------------------------------------------------------
 
+// Image scale word: the step (scale x 32768) in the low half with the top bit set from half scale
+// up; 720-line formats repeat the step in the high half, small scales put it at bit 17.
+constexpr u32 SCALE_TOP_BIT = 1u << 31;
+constexpr u32 SCALE_NONE = SCALE_TOP_BIT | 0x8000;
+
 u32 scaleCode(float scale) {
-  if (scale >= 0.99f) return 0x80008000;
+  if (scale >= 0.99f) return SCALE_NONE;
   const u32 q = word(scale * 32768.0);
   if (is720()) return q | (q << 16);
-  return scale < 0.49f ? q | (q << 17) : q | 0x80000000;
+  return scale < 0.49f ? q | (q << 17) : q | SCALE_TOP_BIT;
 }
 
 void buildImage(DveState& s) {
