@@ -6,7 +6,9 @@
 
 #include "Driver/key/key.h"
 #include "Driver/key/regs.h"
+#include "Driver/core/core.h"
 #include "Driver/sdi/sdi.h"
+#include "Driver/transition/regs.h"
 #include "Main/bus/bus.h"
 #include "Main/bus/faderevent.h"
 #include "Main/io/io.h"
@@ -406,6 +408,30 @@ TEST_F(KeySettingsTest, StartedKeyRunsFromZeroToOneInItsRate) {
       EXPECT_EQ(reported[i], i < vsyncs - 1 ? 1 : 0) << format << " " << i;
     }
   }
+}
+
+// At the registers: key 2 of ME 1 running from 0 with flip -1 in format 4 is mixed at 1 - A in its
+// own block of ME 1's transition registers. With the key latency option 0 (latency 1) the image of a
+// frame reaches the block two frames later, matching the key's delayed video; with option 1 at once.
+TEST_F(KeySettingsTest, RunningKeyWithNegativeFlipReachesTheMixRegisters) {
+  const u32 mix = mxMeBase(1) + trans::KEY_BLOCK + trans::KEY_STRIDE + trans::MIX_LEVEL;
+  for (const auto& [option, want] : {std::pair<u8, std::vector<u32>>{0, {0, 0, 767, 512, 256, 0}},
+                                     std::pair<u8, std::vector<u32>>{1, {767, 512, 256, 0, 0, 0}}}) {
+    CategorySystem::instance().record(0).format = 4;
+    CategorySystem::instance().record(0).keyLatency = option;
+    autoOf(1, 1) = AutoTransition{};
+    autoOf(1, 1).flip = -1;
+    autoOf(1, 1).start(4, 1);
+    std::vector<u32> seen;
+    for (int frame = 0; frame < 6; ++frame) {
+      runFrame(0);
+      mxUpdateEarly();
+      seen.push_back(platform::regPeek(mix));
+    }
+    // A = 0.25, 0.5, 0.75, 1.0: p = 0.75, 0.5, 0.25, 0 as 10-bit levels.
+    EXPECT_EQ(seen, want) << int(option);
+  }
+  EXPECT_EQ(platform::regPeek(mxMeBase(0) + trans::KEY_BLOCK + trans::KEY_STRIDE + trans::MIX_LEVEL), 0u);
 }
 
 }  // namespace
