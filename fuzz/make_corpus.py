@@ -176,6 +176,37 @@ def key_cmd(target_me, sources, command=0, head=(1, 2)):
     return struct.pack(">BBHhBI4B", *head, command, 0, target_me, 0xF, *sources)
 
 
+def maintenance(label1=b"Studio", levers=(0, 2000, 400, 95), mv_time=(2024, 2, 29, 12, 0, 0)):
+    """The maintenance record (type 27): 494 bytes and the lengths of its 109 texts."""
+    texts = []
+
+    def t(chars=b"", count=None):
+        texts.append(len(chars) if count is None else count)
+        return text(chars, count)
+
+    body = struct.pack(">I", 0x3FFF) + t(label1)
+    for _ in range(4):
+        body += struct.pack(">I", 0x1FFFF) + t(b"1.00") + b"".join(t() for _ in range(16))
+    body += t(b"x" * 20)  # label2, cut to 12 characters
+    for flags in ((1, 1, 1, 1), (1, 0, 2, 0), (0, 0, 0, 0), (1, 1, 1, 1)):
+        body += struct.pack(">I", 0xFF) + t(b"Fan") + t(count=-1) + t() + t() + struct.pack(">4B", *flags)
+    body += struct.pack(">IB", 1, 1) + struct.pack(">I8B", 0xFF, 0, 2, 1, 9, 0, 0, 0, 0)
+    body += struct.pack(">IBB", 7, 1, 200) + t(b"option")
+    body += struct.pack(">I", 0xF) + b"".join(t() for _ in range(4)) + t(b"label3")
+    body += struct.pack(">I", 7) + b"".join(t() for _ in range(3))
+    body += struct.pack(">BB9h12h", 2, 3, 2024, 2, 30, 23, 59, 59, 24, 0, 0, *mv_time, 2023, 2, 29, 0, 0, 0)
+    body += struct.pack(">IB", 0xF, 1) + b"".join(t() for _ in range(3)) + struct.pack(">IBB", 7, 1, 6) + t(b"mode")
+    body += struct.pack(">I", 0x7FFFFFF) + t(b"12345h") + b"".join(t() for _ in range(9)) + bytes(range(17))
+    body += struct.pack(">4h", *levers)
+    assert len(texts) == 109 and len(body) == 494 + sum(texts)
+    return body
+
+
+def maintenance_cmd(code, head=(1, 2, 3, 4)):
+    """The maintenance command (type 70, 20 bytes)."""
+    return struct.pack(">BBhhBB6h", head[0], head[1], code, 0, head[2], head[3], 2011, 1, 1, 0, 0, 0)
+
+
 def wait(n):
     return packet(74, b"\0" * 6 + struct.pack(">h", n))
 
@@ -252,6 +283,11 @@ seeds = {
     + packet(5, dsk(1, fill=255)) + packet(5, dsk(4)) + packet(5, dsk(0x100)) + packet(5, dsk(2, n1=-1))
     + packet(5, dsk(1)[:60]) + packet(56, struct.pack(">I", 0) + struct.pack(">I4B", 0xF, 1, 3, 4, 0) * 7)
     + packet(56, b"\0" * 30),
+    # Maintenance: a record with values in and out of range, one with lever parameters out of range,
+    # a short one; commands in and out of the handled codes, a short one.
+    "maintenance": b"\x03" + packet(27, maintenance()) + packet(27, maintenance(b"", (-1, 2001, 0, 0), (1999,) * 6))
+    + packet(27, maintenance()[:300]) + packet(70, maintenance_cmd(0)) + packet(70, maintenance_cmd(5))
+    + packet(70, maintenance_cmd(7)) + packet(70, maintenance_cmd(-1)) + packet(70, maintenance_cmd(6)[:19]),
 }
 
 out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")

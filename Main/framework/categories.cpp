@@ -29,6 +29,7 @@
 #include "Main/framework/startup.h"
 #include "Main/media/still.h"
 #include "Main/system/initialstatus.h"
+#include "Main/system/maintenance.h"
 #include "Main/system/plugin.h"
 #include "Main/system/system.h"
 #include "Main/system/testpattern.h"
@@ -86,6 +87,7 @@ void createCategories() {
   enter(CategoryStillMemory::instance(), {TYPE_STILL_MEMORY_CMD});
   enter(CategoryStillStatus::instance());
   enter(CategoryControlPanelConfig::instance());
+  enter(CategoryMaintenance::instance(), {TYPE_MAINTENANCE_CMD});
   enter(CategorySystem::instance());
   enter(CategorySystemMenuLock::instance());
   enter(CategoryGpiInOut::instance());

@@ -1,0 +1,325 @@
+#include "Main/system/maintenance.h"
+
+#include <cstring>
+
+#include "Driver/core/format.h"
+#include "Lib/Include/log.h"
+#include "Main/io/io.h"
+
+namespace libmx {
+
+bool isValidTimeStamp(const category::TimeStamp& t) {
+  static constexpr int DAYS[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (t.year < 2000 || t.year > 2037 || t.month < 1 || t.month > 12) return false;
+  const bool leap = (t.year % 4 == 0 && t.year % 100 != 0) || t.year % 400 == 0;
+  const int days = t.month == 2 && !leap ? 28 : DAYS[t.month - 1];
+  return 1 <= t.day && t.day <= days && 0 <= t.hour && t.hour <= 23 && 0 <= t.minute && t.minute <= 59 &&
+         0 <= t.second && t.second <= 59;
+}
+
+}  // namespace libmx
+
+namespace category {
+namespace {
+
+using R = MxifMaintenance;
+using Alarm = MaintenanceAlarm;
+using HourMeter = MaintenanceHourMeter;
+
+bool inRange(int v, int lo, int hi) { return lo <= v && v <= hi; }
+
+// Clears bit of mask unless the value it carries is acceptable.
+void dropUnless(u32& mask, u32 bit, bool ok) {
+  if (!ok) mask &= ~bit;
+}
+
+bool isValidDate(const s16 (&d)[3]) {
+  return inRange(d[0], 2000, 2037) && inRange(d[1], 1, 12) && inRange(d[2], 1, 31);
+}
+bool isValidTimeOfDay(const s16 (&t)[3]) {
+  return inRange(t[0], 0, 23) && inRange(t[1], 0, 59) && inRange(t[2], 0, 59);
+}
+bool isValidStamp(const s16 (&s)[R::N_STAMP]) {
+  return libmx::isValidTimeStamp(TimeStamp{s[R::YEAR], s[R::MONTH], s[R::DAY], s[R::HOUR], s[R::MINUTE], s[R::SECOND]});
+}
+
+const CategoryCustomInfo* customInfo() {
+  return dynamic_cast<const CategoryCustomInfo*>(CategoryRegistry::instance().get(TYPE_CUSTOM_INFO, 0));
+}
+
+// Partner v of custom-information item i: items whose mode is 0 or 1 take no entry; 0 (no partner)
+// is taken otherwise; a partner must be another item that no other entry of the stored table
+// holds and whose mode is neither 0 nor 2.
+bool isValidPartner(const CategoryCustomInfo* info, const MaintenancePairTable& stored, int i, int v) {
+  if (info == nullptr) return false;
+  const int mode = info->modeOf(i);
+  if (mode == 0 || mode == 1) return false;
+  if (v == 0) return true;
+  if (!inRange(v, 1, MaintenancePairTable::N_ITEMS) || v == i + 1) return false;
+  for (int j = 0; j < MaintenancePairTable::N_ITEMS; ++j) {
+    if (j != i && stored.partner[j] == v) return false;
+  }
+  const int partnerMode = info->modeOf(v - 1);
+  return partnerMode != 0 && partnerMode != 2;
+}
+
+// Clears the presence bit of every field of r whose value is refused (texts are always taken).
+void dropRefused(R& r, const R& stored) {
+  for (Alarm* a : {&r.mainframeAlarm, &r.controlPanelAlarm, &r.subControlPanel1Alarm, &r.subControlPanel2Alarm}) {
+    for (int k = 0; k < Alarm::N_ITEMS; ++k) dropUnless(a->mask, 1u << (Alarm::FLAG_BIT + k), a->flag[k] <= 1);
+  }
+  dropUnless(r.flagOnly.mask, 1u << 0, r.flagOnly.flag <= 1);
+  dropUnless(r.optionText.mask, 1u << 0, r.optionText.flag <= 1);
+  dropUnless(r.flaggedTexts.mask, 1u << 0, r.flaggedTexts.flag <= 1);
+  dropUnless(r.modeText.mask, 1u << 0, r.modeText.flag <= 1);
+  dropUnless(r.modeText.mask, 1u << 1, r.modeText.mode <= 5);
+  const CategoryCustomInfo* info = customInfo();
+  for (int i = 0; i < MaintenancePairTable::N_ITEMS; ++i) {
+    if (r.pairTable.mask & (1u << i)) {
+      dropUnless(r.pairTable.mask, 1u << i, isValidPartner(info, stored.pairTable, i, r.pairTable.partner[i]));
+    }
+  }
+  dropUnless(r.mask, R::CHOICE1, r.choice1 <= 2);
+  dropUnless(r.mask, R::CHOICE2, r.choice2 <= 2);
+  dropUnless(r.mask, R::DATE, isValidDate(r.date));
+  dropUnless(r.mask, R::TIME1, isValidTimeOfDay(r.time1));
+  dropUnless(r.mask, R::TIME2, isValidTimeOfDay(r.time2));
+  dropUnless(r.mask, R::MV_TIME, isValidStamp(r.mvTime));
+  dropUnless(r.mask, R::MV_LTC, isValidStamp(r.mvLtc));
+  dropUnless(r.mask, R::LEVER_PARAM1, inRange(r.leverParam1, 0, R::LEVER_MAX));
+  dropUnless(r.mask, R::LEVER_PARAM2, inRange(r.leverParam2, 0, R::LEVER_MAX));
+  dropUnless(r.mask, R::LEVER_PARAM3, inRange(r.leverParam3, 0, R::LEVER_MAX));
+  dropUnless(r.mask, R::LEVER_PARAM4, inRange(r.leverParam4, 0, R::LEVER_MAX));
+}
+
+// Text k of an alarm sub-record becomes text (marked present).
+void writeAlarmText(Alarm& a, int k, const char* text) {
+  TextField<10>& t = a.text[k];
+  const size_t n = std::strlen(text);
+  std::memset(t.chars, 0, sizeof t.chars);
+  std::memcpy(t.chars, text, n);
+  t.count = static_cast<s16>(n);
+  a.mask |= 1u << k;
+}
+
+// Text k becomes text unless it already begins with it.
+void showAlarmText(Alarm& a, int k, const char* text) {
+  if (std::strncmp(reinterpret_cast<const char*>(a.text[k].chars), text, std::strlen(text)) != 0) {
+    writeAlarmText(a, k, text);
+  }
+}
+
+// The flag of item k (with its bit) to 0 when it is 1.
+void clearAlarmFlag(Alarm& a, int k) {
+  if (a.flag[k] != 1) return;
+  a.flag[k] = 0;
+  a.mask |= 1u << (Alarm::FLAG_BIT + k);
+}
+
+template <int C>
+bool sameText(const TextField<C>& a, const TextField<C>& b) {
+  return std::strncmp(reinterpret_cast<const char*>(a.chars), reinterpret_cast<const char*>(b.chars), C + 1) == 0;
+}
+
+}  // namespace
+
+CategoryMaintenance& CategoryMaintenance::instance() {
+  static CategoryMaintenance category;
+  return category;
+}
+
+CategoryMaintenance::CategoryMaintenance() {
+  CategoryRegistry::instance().setCommandOwner(TYPE_MAINTENANCE_CMD, TYPE_INDEX);
+}
+
+CategoryMaintenance::LeverLimits CategoryMaintenance::leverLimits() {
+  const R* r = CategoryRegistry::instance().record<R>();
+  if (r == nullptr) return {};
+  return {r->leverParam3, r->leverParam4};
+}
+
+void CategoryMaintenance::initData() {
+  std::memset(static_cast<void*>(&record(0)), 0, sizeof(R));
+  for (Alarm& held : heldPanelAlarms_) held = Alarm{};
+}
+
+void CategoryMaintenance::initInternal() {
+  dirty[0] = 0;
+  MaintenanceVersion& v = record(0).mainframeVersion;
+  static_assert(sizeof VERSION_TEXT == sizeof v.text[0].chars);
+  std::memcpy(v.text[0].chars, VERSION_TEXT, sizeof VERSION_TEXT);
+  v.text[0].count = static_cast<s16>(sizeof VERSION_TEXT - 1);
+  v.mask |= 1u << 0;
+  startFrames_ = 0;
+  temperatureAlarms_ = 0;
+  accumulatedAlarms_ = 0;
+  temperatureMute_ = 0;
+  for (u8& f : firstTime_) f = 1;
+}
+
+void CategoryMaintenance::resume(const void* saved, int flag) {
+  (void)flag;
+  R in;
+  std::memcpy(static_cast<void*>(&in), saved, sizeof in);
+  codec::setAllPresence(in);
+  R& live = record(0);
+  std::memset(static_cast<void*>(&live), 0, sizeof live);
+  dropRefused(in, live);
+  libmx::mergeTextRecord(live, in);
+  codec::setAllPresence(live);
+
+  // Alarm texts from the saved flags; then the flags of the units that are not fitted go off.
+  for (int p = -1; p < R::N_PANELS; ++p) {
+    Alarm& a = p < 0 ? live.mainframeAlarm : live.panelAlarm(p);
+    for (int k = 0; k < Alarm::N_ITEMS; ++k) writeAlarmText(a, k, a.flag[k] == 1 ? "No Alarm" : "-");
+  }
+  int unitA = 0, unitB = 0;
+  mxReadPowerUnitFlags(&unitA, &unitB);
+  if (!unitA) clearAlarmFlag(live.mainframeAlarm, 0);
+  if (!unitB) clearAlarmFlag(live.mainframeAlarm, 1);
+  for (Alarm& held : heldPanelAlarms_) {
+    for (int k = 0; k < Alarm::N_ITEMS; ++k) writeAlarmText(held, k, "No Alarm");
+  }
+}
+
+void CategoryMaintenance::assign(const MxifMaintenance& in, int idx) {
+  R& live = record(idx);
+  R checked = in;
+  dropRefused(checked, live);
+  R staging;  // only the accepted fields carry their bits; texts cut to their room
+  libmx::mergeTextRecord(staging, checked);
+  for (int p = 0; p < R::N_PANELS; ++p) {
+    const Alarm& a = staging.panelAlarm(p);
+    for (int k = 0; k < Alarm::N_ITEMS; ++k) {
+      if (!(a.mask & (1u << k))) continue;
+      copyText(heldPanelAlarms_[p].text[k], a.text[k]);
+      heldPanelAlarms_[p].mask |= 1u << k;
+    }
+  }
+  libmx::mergeTextRecord(live, staging);
+  // The time stamps are stored but never reported as changed, nor cause a report by themselves.
+  constexpr u32 STAMPS = R::MV_TIME | R::MV_LTC;
+  if ((staging.mask & STAMPS) == 0) {
+    dirty[idx] = 1;
+    return;
+  }
+  live.mask &= ~STAMPS;
+  staging.mask &= ~STAMPS;
+  if (codec::hasAny(staging)) dirty[idx] = 1;
+}
+
+void CategoryMaintenance::update() {
+  R& r = record(0);
+  int unitA = 0, unitB = 0;
+  mxReadPowerUnitFlags(&unitA, &unitB);
+  // Unit B's flag goes off only while unit A is fitted.
+  if (!unitA) {
+    clearAlarmFlag(r.mainframeAlarm, 0);
+  } else if (!unitB) {
+    clearAlarmFlag(r.mainframeAlarm, 1);
+  }
+  if (startFrames_ < GRACE_FRAMES) {
+    ++startFrames_;
+    graceTexts();
+    panelAlarms();
+  } else {
+    pollAlarms();
+    panelAlarms();
+    setStatus(HourMeter::UNIT_A_FITTED, unitA, UNIT_A_FITTED);
+    setStatus(HourMeter::UNIT_B_FITTED, unitB, UNIT_B_FITTED);
+  }
+  // Repeated every frame until the record is reported.
+  if (r.mask & (R::LEVER_PARAM1 | R::LEVER_PARAM2)) {
+    for (int p = 0; p < R::N_PANELS; ++p) resetCalibrations(p);
+  }
+  if (r.mask & (R::LEVER_PARAM3 | R::LEVER_PARAM4)) {
+    for (int p = 0; p < R::N_PANELS; ++p) resetCalibrations(p);
+  }
+}
+
+void CategoryMaintenance::graceTexts() {
+  Alarm& a = record(0).mainframeAlarm;
+  for (int k = 0; k < Alarm::N_ITEMS; ++k) showAlarmText(a, k, a.flag[k] == 1 ? "No Alarm" : "-");
+}
+
+void CategoryMaintenance::pollAlarms() {
+  R& r = record(0);
+  const u32 w = mxGetAlarmStatus();
+  accumulatedAlarms_ |= w;
+  if (w & TEMPERATURE_ALARM) ++temperatureAlarms_;
+  if (temperatureMute_ >= 1) {
+    --temperatureMute_;
+  } else if (accumulatedAlarms_ & TEMPERATURE_ALARM) {
+    MX_LOG(libmx::ERR, "Temperature alarm: %d times, 0x%x\n", temperatureAlarms_, accumulatedAlarms_);
+    accumulatedAlarms_ = 0;
+    temperatureMute_ = TEMPERATURE_LOG_MUTE;
+  }
+  setStatus(HourMeter::UNIT_A_ALARM, (w & UNIT_A_ALARMS) != 0, UNIT_A_ALARM);
+  setStatus(HourMeter::UNIT_B_ALARM, (w & UNIT_B_ALARMS) != 0, UNIT_B_ALARM);
+  setStatus(HourMeter::INPUT_ALARM, w & ALARM_INPUT, INPUT_ALARM);
+
+  static constexpr u32 ITEM_ALARMS[Alarm::N_ITEMS] = {UNIT_A_ALARMS, UNIT_B_ALARMS, ALARM_INPUT, TEMPERATURE_ALARM};
+  Alarm& a = r.mainframeAlarm;
+  for (int k = 0; k < Alarm::N_ITEMS; ++k) {
+    if (a.flag[k] != 1) {
+      showAlarmText(a, k, "-");
+    } else {
+      showAlarmText(a, k, (w & ITEM_ALARMS[k]) != 0 ? "Alarm" : "No Alarm");
+    }
+  }
+  if (firstTime_[ALARM_TEXTS]) {
+    a.mask |= 0x7;  // texts 0, 1 and 2
+    firstTime_[ALARM_TEXTS] = 0;
+  }
+}
+
+void CategoryMaintenance::panelAlarms() {
+  R& r = record(0);
+  for (int p = 0; p < R::N_PANELS; ++p) {
+    Alarm& a = r.panelAlarm(p);
+    const Alarm& held = heldPanelAlarms_[p];
+    for (int k = 0; k < Alarm::N_ITEMS; ++k) {
+      if (a.flag[k] != 1) {
+        showAlarmText(a, k, "-");
+      } else if (!sameText(held.text[k], a.text[k])) {
+        copyText(a.text[k], held.text[k]);
+        a.mask |= 1u << k;
+      }
+    }
+  }
+}
+
+void CategoryMaintenance::setStatus(int byte, int value, FirstTime first) {
+  HourMeter& h = record(0).hourMeter;
+  if (h.status[byte] == value && !firstTime_[first]) return;
+  h.status[byte] = static_cast<u8>(value);
+  h.mask |= 1u << (HourMeter::STATUS_BIT + byte);
+  firstTime_[first] = 0;
+}
+
+void CategoryMaintenance::resetCalibrations(int panel) {
+  auto* target = dynamic_cast<LeverCalibrationTarget*>(CategoryRegistry::instance().get(TYPE_FADER_EVENT, 0));
+  if (target != nullptr) target->resetCalibration(panel);
+}
+
+void CategoryMaintenance::receiveCommand(int type, RequestReceiver& rx) {
+  MX_CHECK_VALUE(type, typelist::IndexOf<MxifMaintenanceCmd>::value);
+  MxifMaintenanceCmd cmd;
+  if (!rx.readRecord(cmd)) return;
+  rx.clearHeader();
+  cmd.result = 0;
+  if (cmd.code == MxifMaintenanceCmd::RESET_ALARMS) {
+    R& r = record(0);
+    for (Alarm* a : {&r.mainframeAlarm, &r.controlPanelAlarm, &r.subControlPanel1Alarm, &r.subControlPanel2Alarm}) {
+      for (int k = 0; k < Alarm::N_ITEMS; ++k) writeAlarmText(*a, k, "No Alarm");
+    }
+    pollAlarms();
+  } else if (MxifMaintenanceCmd::RESET_CALIBRATION <= cmd.code && cmd.code <= MxifMaintenanceCmd::LAST_CODE) {
+    resetCalibrations(cmd.code - MxifMaintenanceCmd::RESET_CALIBRATION);
+  } else if (cmd.code < 0 || cmd.code > MxifMaintenanceCmd::LAST_CODE) {
+    cmd.result = -2;
+  }
+  if (!AcknowledgeSender::instance().writeRecord(TYPE_MAINTENANCE_CMD, cmd)) reportSendBufferFull();
+}
+
+}  // namespace category
