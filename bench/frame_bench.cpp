@@ -6,7 +6,8 @@
 // load of frame 12, a frame with the clip players and the JPEG display at work, or a keyed frame
 // (both interrupts, with the keyer settings applied every frame as the keyer categories apply
 // them), or a frame with the settings of all sixteen keys written by the key category, or one with
-// every key and downstream key transitioning; each figure is printed beside its budget.
+// every key and downstream key transitioning, or one with the four up-stream keys keyed over every
+// source of their list; each figure is printed beside its budget.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -29,6 +30,7 @@
 #include "Main/bus/cbgd.h"
 #include "Main/bus/faderevent.h"
 #include "Main/key/key.h"
+#include "Main/key/usk.h"
 #include "Driver/key/key.h"
 #include "Driver/xpt/dskmix.h"
 #include "Main/framework/startup.h"
@@ -387,6 +389,31 @@ void BM_KeysAndDsksTransitioningFrame(benchmark::State& state) {
   state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
 }
 BENCHMARK(BM_KeysAndDsksTransitioningFrame)->Unit(benchmark::kMicrosecond);
+
+// The four up-stream keys keyed (processing, preset and box masks, matte colours, key sources of
+// their own) and all 150 entries of the source list attached, every key switched on: both
+// up-stream key categories write them every frame.
+void BM_UpStreamKeysFrame(benchmark::State& state) {
+  auto& keys = category::CategoryUpStreamKey::instance();
+  for (int k = 0; k < 4; ++k) {
+    MxifUpStreamKey& r = keys.record(k);
+    r.style = {0, static_cast<u8>(k), 1, 1, 1, 1};
+    r.adjust = {0, 500, 1500, 800, 1};
+    r.matteColor[0] = static_cast<s16>(900 * k), r.matteColor[1] = 800, r.matteColor[2] = 900;
+    r.maskSet = {0, static_cast<u8>(1 + k % 2), 0, 1};
+    r.maskBox[0] = -3000, r.maskBox[1] = 2000, r.maskBox[2] = -2000, r.maskBox[3] = 3000;
+  }
+  MxifUpStreamKeyAssign& a = category::CategoryUpStreamKeyAssign::instance().record(0);
+  const u8 stills[MxifUpStreamKeyAssign::N_SLOTS] = {181, 182, 184, 185, 187, 188, 190, 191};
+  std::memcpy(a.source, stills, sizeof stills);
+  for (int e = 0; e < MxifUpStreamKeyAssign::N_ENTRIES; ++e) a.entries[e].value = static_cast<u8>(1 + e % 8);
+  for (u8& on : a.onOff) on = 1;
+  for (auto _ : state) postVsync(platform::IRQ_VSYNC);
+  keys.initialize();
+  a = MxifUpStreamKeyAssign{};
+  state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
+}
+BENCHMARK(BM_UpStreamKeysFrame)->Unit(benchmark::kMicrosecond);
 
 // Restarts the drivers in a board mode (0 normal, 2 4K), as the board start reads it.
 void restartInBoardMode(u32 mode) {

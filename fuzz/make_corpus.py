@@ -49,6 +49,30 @@ def dsk(channel=0, name1=b"", name2=b"", n1=None, mask=0x3FF, fill=0):
 assert len(dsk()) == 102 and len(dsk(name1=b"Logo1")) == 107
 
 
+USK_HEAD = 47  # up-stream key record bytes before its text mask
+
+
+def usk(channel=0, text1=b"", text2=b"", n1=None, n2=None, mask=0x3, fill=0):
+    """An up-stream key record (type 7, 57 bytes and its two text lengths)."""
+    body = struct.pack(">IH", mask, channel)
+    body += bytes((fill * i) & 0xFF for i in range(USK_HEAD - len(body)))
+    return body + struct.pack(">I", 3) + text(text1, n1) + text(text2, n2)
+
+
+assert len(usk()) == 57 and len(usk(text1=b"x" * 12, n2=-1)) == 57 + 12 - 1
+
+
+def usk_assign(sources=(20, 12, 181, 191, 140, 223, 42, 138), entries=((0, 3), (31, 7), (40, 5), (149, 9)),
+               on_off=(1, 0, 1, 2)):
+    """An up-stream key assignment record (type 8, 774 bytes)."""
+    table = dict(entries)
+    body = struct.pack(">II8B", 0, 0xFF, *sources)
+    body += b"".join(struct.pack(">IB", 1 if e in table else 0, table.get(e, 0)) for e in range(150))
+    body += struct.pack(">I4B", 0xF, *on_off)
+    assert len(body) == 774
+    return body
+
+
 def cbgd(channel, mask=0xFFF, colors=((0, 1000, 1000), (2400, 500, 800)), wash=1, curve=0, size=500, centre=540,
          form=1, rate=25, position=900, direction=450, motion=1, speed=500):
     """A colour background record (type 6, 34 bytes on the wire) for the whole-system target."""
@@ -288,6 +312,15 @@ seeds = {
     "maintenance": b"\x03" + packet(27, maintenance()) + packet(27, maintenance(b"", (-1, 2001, 0, 0), (1999,) * 6))
     + packet(27, maintenance()[:300]) + packet(70, maintenance_cmd(0)) + packet(70, maintenance_cmd(5))
     + packet(70, maintenance_cmd(7)) + packet(70, maintenance_cmd(-1)) + packet(70, maintenance_cmd(6)[:19]),
+    # Up-stream keys: texts of length 0, 12, 13 and -1, values out of range, channels the category
+    # drops, a short body; their assignment with sources and attachments in and out of range, the
+    # on/off buttons, a short body.
+    "usk_records": b"\x03" + packet(7, usk(0, b"", b"ABCDEFGHIJKL")) + packet(7, usk(1, b"x" * 13, b"a\\\"", fill=7))
+    + packet(7, usk(2, n1=-1, n2=-1, fill=255)) + packet(7, usk(3, b"ab\\", fill=3)) + packet(7, usk(4))
+    + packet(7, usk(0x100)) + packet(7, usk(1)[:40])
+    + packet(8, usk_assign()) + packet(8, usk_assign((9, 224, 255, 0, 10, 11, 222, 221), ((128, 4), (145, 8), (146, 1))))
+    + packet(94, button(2051)) + packet(94, button(2053, state=0)) + packet(94, button(2050, me=9))
+    + packet(8, usk_assign()[:500]),
 }
 
 out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")

@@ -88,12 +88,14 @@ void mxSetDskSource(int dst, int src) {
 }
 
 void mxSetUskSource(int dst, int src) {
+  MX_NOTE_CALL(dst, static_cast<float>(src));
   MX_CHECK(MX_USK1_F <= dst && dst <= MX_USK4_S);
   MX_CHECK(MX_IN_1 <= src && src <= MX_BLACK);
   xptImage().bytes[xpt::USK + (dst - MX_USK1_F)] = inputCode(src);
 }
 
 void mxSetInputKeyAssign(int target, int on, int usk) {
+  MX_NOTE_CALL(target, static_cast<float>(on), static_cast<float>(usk));
   MX_CHECK(MX_IN_1 <= target && target <= MX_BLACK);
   MX_CHECK(MX_USK1_F <= usk && usk <= MX_USK4_S);
   xptImage().bytes[xpt::INPUT_KEY + (target - MX_IN_1)] = static_cast<u8>(on != 0 ? (usk - MX_USK1_F) / 2 : 4);

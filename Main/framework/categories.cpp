@@ -16,6 +16,7 @@
 #include "Main/key/colorcorrect.h"
 #include "Main/key/dsk.h"
 #include "Main/key/key.h"
+#include "Main/key/usk.h"
 #include "Main/memory/macro.h"
 #include "Main/memory/shotmem.h"
 #include "Main/panel/led.h"
@@ -73,6 +74,8 @@ void createCategories() {
   for (int me = 0; me < N_ME; ++me) enter(CategoryBkgd::instance()[me]);
   enter(CategoryDsk::instance());
   enter(CategoryCbgd::instance());
+  enter(CategoryUpStreamKey::instance());
+  enter(CategoryUpStreamKeyAssign::instance());
   for (int me = 0; me < N_ME; ++me) enter(CategoryBkgdWipe::instance()[me]);
   enter(CategoryClipPlay::instance(), {TYPE_CLIP_PLAY_CMD});
   enter(CategoryClipRec::instance(), {TYPE_CLIP_REC_CMD});

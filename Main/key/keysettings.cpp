@@ -125,6 +125,9 @@ KeyerFields keyerFields(MxifKey& r) {
 KeyerFields keyerFields(MxifDsk& r) {
   return {&r.style, &r.adjust, r.maskSet.mode, r.maskSet.sense, r.maskSet.enable, r.maskBox};
 }
+KeyerFields keyerFields(MxifUpStreamKey& r) {
+  return {&r.style, &r.adjust, r.maskSet.mode, r.maskSet.sense, r.maskSet.enable, r.maskBox};
+}
 
 void setKeyMatteColor(int target, const s16 hsl[3], u16* ycc) {
   u16 c[3];

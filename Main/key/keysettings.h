@@ -5,6 +5,7 @@
 // over through keyerFields.
 #include "Lib/Include/records/dsk.h"
 #include "Lib/Include/records/key.h"
+#include "Lib/Include/records/usk.h"
 
 namespace libmx {
 
@@ -19,6 +20,8 @@ struct KeyerFields {
 };
 KeyerFields keyerFields(MxifKey& r);
 KeyerFields keyerFields(MxifDsk& r);
+// Mask flag A is the sense byte, flag B the enable byte.
+KeyerFields keyerFields(MxifUpStreamKey& r);
 
 // A colour triple (hue, saturation, luminance in tenths) to 10-bit Y, Cb, Cr by the system format,
 // written to a colour target of mxSetColor; ycc (three codes) receives them unless null.
