@@ -15,6 +15,7 @@
 #include "Main/io/io.h"
 #include "Main/key/colorcorrect.h"
 #include "Main/key/dsk.h"
+#include "Main/key/image.h"
 #include "Main/key/key.h"
 #include "Main/memory/macro.h"
 #include "Main/memory/shotmem.h"
@@ -70,6 +71,7 @@ void createCategories() {
   using namespace category;
   for (int me = 0; me < N_ME; ++me) enter(CategoryKey::instance()[me], {TYPE_KEY_CMD});
   for (int me = 0; me < N_ME; ++me) enter(CategoryBkgd::instance()[me]);
+  for (int me = 0; me < N_ME; ++me) enter(CategoryImage::instance()[me]);
   enter(CategoryDsk::instance());
   enter(CategoryCbgd::instance());
   for (int me = 0; me < N_ME; ++me) enter(CategoryBkgdWipe::instance()[me]);
