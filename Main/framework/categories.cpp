@@ -17,6 +17,7 @@
 #include "Main/key/dsk.h"
 #include "Main/key/image.h"
 #include "Main/key/key.h"
+#include "Main/key/keypreset.h"
 #include "Main/memory/macro.h"
 #include "Main/memory/shotmem.h"
 #include "Main/panel/led.h"
@@ -82,6 +83,7 @@ void createCategories() {
   enter(CategoryEventMemory::instance(),
         {TYPE_EVENT_MEMORY_CMD, TYPE_EVENT_MEMORY_EDIT_POINT, TYPE_EVENT_MEMORY_HISTORY, TYPE_DATA_HEADER_N});
   enter(CategoryEventMemoryStatus::instance());
+  enter(CategoryKeyPreset::instance());
   enter(CategoryMacro::instance());
   enter(CategoryShotMemory::instance(), {TYPE_SHOT_MEMORY_CMD});
   enter(CategoryShotMemoryStatus::instance());
