@@ -7,7 +7,8 @@
 // (both interrupts, with the keyer settings applied every frame as the keyer categories apply
 // them), or a frame with the settings of all sixteen keys written by the key category, or one with
 // every key and downstream key transitioning, or one with the four up-stream keys keyed over every
-// source of their list; each figure is printed beside its budget.
+// source of their list, or one with image effects on both hardware MEs and a key preset lamp window
+// running; each figure is printed beside its budget.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -35,6 +36,9 @@
 #include "Driver/xpt/dskmix.h"
 #include "Main/framework/startup.h"
 #include "Main/key/colorcorrect.h"
+#include "Main/key/image.h"
+#include "Main/key/keypreset.h"
+#include "Main/memory/shotmem.h"
 #include "Main/system/testpattern.h"
 #include "Main/framework/vsync.h"
 #include "Main/panel/led.h"
@@ -414,6 +418,29 @@ void BM_UpStreamKeysFrame(benchmark::State& state) {
   state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
 }
 BENCHMARK(BM_UpStreamKeysFrame)->Unit(benchmark::kMicrosecond);
+// Image effects (defocus or mosaic, posterize, colourise) on the A and B buses and keys 1 and 2 of
+// both hardware MEs, with a key preset recalled every frame so that its lamp window runs.
+void BM_ImageAndKeyPresetFrame(benchmark::State& state) {
+  auto* images = category::CategoryImage::instance();
+  for (int me = 0; me < 2; ++me) {
+    MxifImage& r = images[me].record(0);
+    for (MxifImage::Target* t : {&r.imageA, &r.imageB, &r.imageKey[0], &r.imageKey[1]}) {
+      t->enable = 1, t->effectType = static_cast<u8>(1 + me), t->level = 400;
+      t->posterize = 1, t->posterizeY = 3, t->posterizeC = 4, t->colorize = 1, t->hue = 1200, t->saturation = 600;
+    }
+  }
+  auto& presets = category::CategoryKeyPreset::instance();
+  category::CategoryShotMemoryStatus::instance().setStored(118, 1);
+  for (auto _ : state) {
+    category::CategoryShotMemory::instance().keyPresetRecalled(118);
+    postVsync(platform::IRQ_VSYNC);
+  }
+  for (int me = 0; me < 2; ++me) images[me].initialize();
+  presets.clearAll();
+  category::CategoryShotMemoryStatus::instance().setStored(118, 0);
+  state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
+}
+BENCHMARK(BM_ImageAndKeyPresetFrame)->Unit(benchmark::kMicrosecond);
 
 // Restarts the drivers in a board mode (0 normal, 2 4K), as the board start reads it.
 void restartInBoardMode(u32 mode) {

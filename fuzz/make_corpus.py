@@ -229,6 +229,34 @@ def maintenance(label1=b"Studio", levers=(0, 2000, 400, 95), mv_time=(2024, 2, 2
 def maintenance_cmd(code, head=(1, 2, 3, 4)):
     """The maintenance command (type 70, 20 bytes)."""
     return struct.pack(">BBhhBB6h", head[0], head[1], code, 0, head[2], head[3], 2011, 1, 1, 0, 0, 0)
+def image_target(enable=1, posterize=1, y=3, c=5, options=(0, 1), colorize=1, hue=0, sat=1000, effect=2, level=500,
+                 mask=0x7FF):
+    """One image-effect target (20 bytes on the wire, colourise before the effect type)."""
+    return struct.pack(">IBBhhBBBhhBh", mask, enable, posterize, y, c, *options, colorize, hue, sat, effect, level)
+
+
+def image(me=0, targets=None, record_flag=1, dve=(0x1F, 1, 0, 30, 1, 500), mask=1):
+    """An image-effect record (type 3, 148 bytes): key targets 1..4, A, B, the record flag, two DVE sub-records."""
+    targets = targets or [image_target()] * 6
+    body = struct.pack(">IB", mask, me) + b"".join(targets) + bytes((record_flag,))
+    body += struct.pack(">IBBhBh", *dve) * 2
+    assert len(body) == 148
+    return body
+
+
+def key_preset(targets=(0, 1, 2, 3, 4), extra=(1, 2, 3, 4), group9=2, entries=None, settings=(4, 3, 3, 1)):
+    """A key preset record (type 19, 429 bytes): every field carried, the same targets on each panel."""
+    body = struct.pack(">IIBBBI3B", 3, 3, settings[0], settings[1], settings[2], 7, 1, 0, 1)
+    body += struct.pack(">II5BI4BIB", 0, 0x1F, *targets, 0xF, *extra, 1, group9) * 3
+    entries = entries if entries is not None else [e % 5 - 1 for e in range(80)]
+    body += struct.pack(">B3I80i", settings[3], 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFF, *entries)
+    assert len(body) == 429
+    return body
+
+
+def custom_info(slots):
+    """A custom-information record (type 33, 88 bytes) carrying its eight ME slot words."""
+    return struct.pack(">IB3BII36BI8I", 1, 1, 0, 0, 0, 0, 0, *range(36), 0xFF, *slots)
 
 
 def wait(n):
@@ -321,6 +349,18 @@ seeds = {
     + packet(8, usk_assign()) + packet(8, usk_assign((9, 224, 255, 0, 10, 11, 222, 221), ((128, 4), (145, 8), (146, 1))))
     + packet(94, button(2051)) + packet(94, button(2053, state=0)) + packet(94, button(2050, me=9))
     + packet(8, usk_assign()[:500]),
+    # Image effects of every ME and one beyond, values out of range, a short body, the image buttons.
+    "image_records": b"\x03" + packet(3, image(0)) + packet(3, image(1, [image_target(1, effect=1, level=1000)] * 6))
+    + packet(3, image(2, [image_target(5, 2, 9, -1, (2, 3), 4, 3600, 1001, 3, 1001)] * 6, 2, (0x1F, 2, 2, 61, 2, 1001)))
+    + packet(3, image(3)) + packet(3, image(4)) + packet(3, image(255)) + packet(3, image(0)[:100])
+    + packet(94, button(1296)) + packet(94, button(1295, me=1)) + packet(94, button(1296, me=5)),
+    # Key presets: records in and out of range, a short body, the key-select buttons from every panel
+    # and from panels and MEs that have none, slot words that choose the ME lamps.
+    "key_preset_records": b"\x04" + packet(33, custom_info((0, 3, 4, 9, 0, 1, 2, 0xFFFFFFFF)))
+    + packet(19, key_preset()) + packet(19, key_preset((5, 255, 4, 0, 9), (5, 5, 5, 5), 7, [4, -2, 0x7FFFFFFF, 3] * 20,
+                                                      (5, 4, 4, 2)))
+    + packet(19, key_preset()[:300]) + packet(94, button(1701, me=2, panel=1)) + packet(94, button(1805))
+    + packet(94, button(2103, me=3, panel=2)) + packet(94, button(1800, panel=7)) + packet(94, button(1702, me=9)),
 }
 
 out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")

@@ -13,6 +13,8 @@
 #include "Lib/Include/records/clip.h"
 #include "Lib/Include/records/key.h"
 #include "Lib/Include/records/usk.h"
+#include "Lib/Include/records/image.h"
+#include "Lib/Include/records/keypreset.h"
 #include "Lib/Include/records/panel.h"
 #include "Lib/Include/records/operate.h"
 #include "Lib/Include/records/periphery.h"

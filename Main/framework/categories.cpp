@@ -15,8 +15,10 @@
 #include "Main/io/io.h"
 #include "Main/key/colorcorrect.h"
 #include "Main/key/dsk.h"
+#include "Main/key/image.h"
 #include "Main/key/key.h"
 #include "Main/key/usk.h"
+#include "Main/key/keypreset.h"
 #include "Main/memory/macro.h"
 #include "Main/memory/shotmem.h"
 #include "Main/panel/led.h"
@@ -72,6 +74,7 @@ void createCategories() {
   using namespace category;
   for (int me = 0; me < N_ME; ++me) enter(CategoryKey::instance()[me], {TYPE_KEY_CMD});
   for (int me = 0; me < N_ME; ++me) enter(CategoryBkgd::instance()[me]);
+  for (int me = 0; me < N_ME; ++me) enter(CategoryImage::instance()[me]);
   enter(CategoryDsk::instance());
   enter(CategoryCbgd::instance());
   enter(CategoryUpStreamKey::instance());
@@ -84,6 +87,7 @@ void createCategories() {
   enter(CategoryEventMemory::instance(),
         {TYPE_EVENT_MEMORY_CMD, TYPE_EVENT_MEMORY_EDIT_POINT, TYPE_EVENT_MEMORY_HISTORY, TYPE_DATA_HEADER_N});
   enter(CategoryEventMemoryStatus::instance());
+  enter(CategoryKeyPreset::instance());
   enter(CategoryMacro::instance());
   enter(CategoryShotMemory::instance(), {TYPE_SHOT_MEMORY_CMD});
   enter(CategoryShotMemoryStatus::instance());

@@ -48,6 +48,20 @@ int CategoryCustomInfo::indexOf(int item) const {
   return -1;
 }
 
+int CategoryCustomInfo::findIndex(int me) {
+  const MxifCustomInfo& r = record(0);
+  for (int s = 0; s < MxifCustomInfo::N_SLOTS; ++s) {
+    if (r.meSlot[s] != 0 && r.meSlot[s] == static_cast<u32>(me) + 1) return s;
+  }
+  return -1;
+}
+
+bool CategoryCustomInfo::acceptField(const codec::FieldView& f, const MxifCustomInfo& in, int idx) {
+  (void)idx;
+  if (f.is(in.meSlot)) return in.meSlot[f.index] <= static_cast<u32>(N_ME);
+  return true;
+}
+
 CategoryButtonSourceName& CategoryButtonSourceName::instance() {
   static CategoryButtonSourceName category;
   return category;

@@ -43,6 +43,12 @@ class CategoryCustomInfo : public CategoryCommon<MxifCustomInfo> {
   // Mode and index of custom-information item -1..7: every item has mode 1 and no index.
   int modeOf(int item) const;
   int indexOf(int item) const;
+  // The first ME slot 0..7 whose word names ME me (holds me + 1); -1 when none does.
+  int findIndex(int me);
+
+ protected:
+  // An ME slot word names no ME beyond the last (0..N_ME).
+  bool acceptField(const codec::FieldView& f, const MxifCustomInfo& in, int idx) override;
 
  private:
   CategoryCustomInfo() = default;

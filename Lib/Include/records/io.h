@@ -26,15 +26,20 @@ struct MxifExtendedDisplay {
 static_assert(sizeof(MxifExtendedDisplay) == 16);
 static_assert(offsetof(MxifExtendedDisplay, display) == 4);
 
-// Custom information (single): byte 4 enables it; one source per custom-information channel.
+// Custom information (single): byte 4 enables it; one source per custom-information channel; eight
+// ME slot words (bytes 56 + 4 s), each 0 or the number + 1 of an ME: the key preset rows 0..3 show
+// the keys of ME row s on their own ME's lamps (0) or on the second lamp bank of the ME named.
 struct MxifCustomInfo {
   static constexpr int TYPE_INDEX = category::TYPE_CUSTOM_INFO;
   static constexpr int N_SOURCES = 36;
+  static constexpr int N_SLOTS = 8;
   u32 mask;
   u8 enable;             // bit 0
   u8 body[3];            // bit 1
   u32 sourceMask[2];
   u8 source[N_SOURCES];  // sourceMask bit c
+  u32 slotMask;
+  u32 meSlot[N_SLOTS];   // slotMask bit s
 
   template <class V, class R>
   static void fields(V& v, R& r) {
@@ -43,9 +48,12 @@ struct MxifCustomInfo {
     v.field("body", r.body, r.mask, 1);
     v.mask("sourceMask", r.sourceMask);
     v.each("source", r.source, r.sourceMask, 0);
+    v.mask("slotMask", r.slotMask);
+    v.each("meSlot", r.meSlot, r.slotMask, 0);
   }
 };
-static_assert(sizeof(MxifCustomInfo) == 52);
+static_assert(sizeof(MxifCustomInfo) == 88);
+static_assert(offsetof(MxifCustomInfo, slotMask) == 52 && offsetof(MxifCustomInfo, meSlot) == 56);
 
 struct MxifSourceName : MxifPlainRecord<category::TYPE_SOURCE_NAME, 1, 16> {};
 

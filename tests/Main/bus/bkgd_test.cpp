@@ -228,11 +228,6 @@ TEST_F(BkgdTest, DustOnlyWhileTheTransitionRunsAndNotInAFirstGroupWipe) {
   }
 }
 
-struct FakeImage : test_categories::StubCategory, category::ImageFlags {
-  FakeImage() : StubCategory(category::TYPE_IMAGE, "MxifImage") {}
-  u8 imageFlag(Flag flag) const override { return flag == BUS_A_ON ? 1 : 0; }
-};
-
 TEST_F(BkgdTest, PresetSourceCheckAndImageFlagsReachTheEngine) {
   MxifBus bus{};
   bus.setEntry(0, category::CategoryBus::DIRECT + 220);  // colour backgrounds on both buses
@@ -251,7 +246,9 @@ TEST_F(BkgdTest, PresetSourceCheckAndImageFlagsReachTheEngine) {
   EXPECT_EQ(bkgd().sourceNotReady(), 1);
 
   EXPECT_EQ(std::tuple(bkgd().updater().imageOnA, bkgd().updater().imageOnB), std::tuple(0, 0));
-  FakeImage image;
+  MxifImage image{};
+  image.imageA.mask = 1, image.imageA.enable = 1;  // byte 92
+  peer.send(image);
   runFrame(0);
   EXPECT_EQ(std::tuple(bkgd().updater().imageOnA, bkgd().updater().imageOnB), std::tuple(1, 0));
 }

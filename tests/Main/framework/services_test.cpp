@@ -156,6 +156,7 @@ TEST_F(ServicesTest, RecordsComeBackFromTheBackupImageExceptTheInputs) {
   CategoryEventMemory::instance().record(0).linkedMe = 3;
   CategoryClipStatus::instance().record(84).ready = 1;
   CategoryOutput::instance().record(0).source[15] = 9;
+  CategoryCustomInfo::instance().record(0).meSlot[7] = 2;
   CategoryInputVideo::instance().record(5).state = 2;
   const u8* buffer = platform::memory(BACKUP_BUFFER_ADR, BUF_SIZE * 4);
   std::vector<u8> saved(buffer, buffer + BUF_SIZE * 4);
@@ -166,8 +167,9 @@ TEST_F(ServicesTest, RecordsComeBackFromTheBackupImageExceptTheInputs) {
   const auto& clip = CategoryClipStatus::instance().record(84);
   const auto& input = CategoryInputVideo::instance().record(5);
   EXPECT_EQ(std::vector<int>({CategoryEventMemory::instance().record(0).linkedMe, clip.ready, clip.entry,
-                              CategoryOutput::instance().record(0).source[15], static_cast<int>(input.state), input.input}),
-            std::vector<int>({3, 1, 84, 9, 0, 5}));
+                              CategoryOutput::instance().record(0).source[15], static_cast<int>(input.state), input.input,
+                              static_cast<int>(CategoryCustomInfo::instance().record(0).meSlot[7])}),
+            std::vector<int>({3, 1, 84, 9, 0, 5, 2}));
 }
 
 struct Sent {
@@ -183,11 +185,14 @@ std::vector<Sent> lastChannelOfEach() {
 
 // A record of every type back to back: each taken whole and echoed.
 TEST_F(ServicesTest, EveryRecordIsTakenWholeAndEchoed) {
-  const auto cases =
+  auto cases =
       lastChannelOfEach<MxifClipPlay, MxifClipRec, MxifClipRegister, MxifClipStatus, MxifEventMemory,
                         MxifEventMemoryStatus, MxifMacro, MxifShotMemory, MxifShotMemoryStatus, MxifStillMemory,
-                        MxifStillStatus, MxifExtendedDisplay, MxifCustomInfo, MxifSourceName, MxifMultiView,
+                        MxifStillStatus, MxifExtendedDisplay, MxifSourceName, MxifMultiView,
                         MxifInputDvi, MxifInputVideo, MxifOutput>();
+  auto info = patterned<MxifCustomInfo>(0);
+  for (int s = 0; s < MxifCustomInfo::N_SLOTS; ++s) info.meSlot[s] = static_cast<u32>(s % 5);  // 0..4 are taken
+  cases.push_back({MxifCustomInfo::TYPE_INDEX, testing_support::recordBytes(info)});
   ASSERT_EQ(cases.size(), 18u);
   for (const auto& c : cases) peer.sendPacket(c.type, c.body);
   reg().receiveAll();
@@ -424,6 +429,21 @@ TEST_F(ServicesTest, CustomInfoHandsCarriedSourcesToTheBus) {
     EXPECT_EQ(info.modeOf(item), 1);
     EXPECT_EQ(info.indexOf(item), -1);
   }
+}
+
+// ME slot words: 0 or an ME number + 1 are taken, a word naming no ME is dropped; findIndex finds
+// the first slot of an ME.
+TEST_F(ServicesTest, CustomInfoMeSlotWords) {
+  auto& info = CategoryCustomInfo::instance();
+  MxifCustomInfo in{};
+  in.slotMask = 0x4E;  // slots 1, 2, 3, 6
+  in.meSlot[1] = 3, in.meSlot[2] = 3, in.meSlot[3] = 4, in.meSlot[6] = 5;
+  info.assign(in, 0);
+  const auto& live = info.record(0);
+  EXPECT_EQ(std::vector<u32>(live.meSlot, live.meSlot + 8), (std::vector<u32>{0, 3, 3, 4, 0, 0, 0, 0}));
+  EXPECT_EQ(live.slotMask, 0x0Eu);
+  EXPECT_EQ(std::vector<int>({info.findIndex(2), info.findIndex(3), info.findIndex(0), info.findIndex(-1)}),
+            std::vector<int>({1, 3, -1, -1}));
 }
 
 TEST_F(ServicesTest, ExtendedDisplayAndOutputsRouteAuxBuses) {

@@ -335,19 +335,19 @@ TEST_F(KeySettingsTest, DveKeysTakeTheKeyDveWithTheInsetFlagByFormat) {
   }
 }
 
-struct FakeImage : test_categories::StubCategory, category::ImageFlags {
-  FakeImage() : StubCategory(category::TYPE_IMAGE, "MxifImage") {}
-  u8 imageFlag(Flag flag) const override { return flag == KEY1_ON ? 0 : 1; }
-};
-
+// Through ME 1's image record: the enable bytes of key targets 1 and 3 (bytes 12 and 52).
 TEST_F(KeySettingsTest, ImageFlagsForKeysOneAndTwoOnly) {
-  FakeImage image;
-  for (int k = 0; k < 4; ++k) key(0).keyTransition(k).imageOnA = key(0).keyTransition(k).imageOnB = 1;
-  update();
-  const u8 want[4][2] = {{0, 0}, {1, 0}, {1, 1}, {1, 1}};  // keys 3 and 4 keep what they had
+  MxifImage image{};
+  image.me = 1;
+  for (int k : {0, 2}) image.imageKey[k].mask = 1, image.imageKey[k].enable = 1;
+  peer.send(image);
+  reg().receiveAll();
+  for (int k = 0; k < 4; ++k) key(1).keyTransition(k).imageOnA = 0, key(1).keyTransition(k).imageOnB = 1;
+  update(1);
+  const u8 want[4][2] = {{1, 0}, {0, 0}, {0, 1}, {0, 1}};  // keys 3 and 4 keep what they had
   for (int k = 0; k < 4; ++k) {
-    EXPECT_EQ(key(0).keyTransition(k).imageOnA, want[k][0]) << k;
-    EXPECT_EQ(key(0).keyTransition(k).imageOnB, want[k][1]) << k;
+    EXPECT_EQ(key(1).keyTransition(k).imageOnA, want[k][0]) << k;
+    EXPECT_EQ(key(1).keyTransition(k).imageOnB, want[k][1]) << k;
   }
 }
 

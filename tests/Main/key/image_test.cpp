@@ -1,0 +1,189 @@
+// Image effects: the record's wire form, the field checks, the filter calls of MEs 0 and 1, the
+// image buttons with swapAB, the lamps and the restart.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "Driver/core/core.h"
+#include "Main/bus/bus.h"
+#include "Main/key/image.h"
+#include "Main/panel/led.h"
+#include "Main/panel/operate.h"
+#include "Main/system/system.h"
+#include "tests/Main/category_fixture.h"
+#include "tests/Main/transition/engine_fixture.h"
+
+namespace {
+
+using category::CategoryImage;
+using I = MxifImage;
+using transition_test::expectArgs;
+
+TEST(ImageWire, BodyLengthAndFieldOrder) {
+  I r{};
+  r.me = 2, r.recordFlag = 1, r.imageKey[0].saturation = 0x0102, r.imageKey[0].effectType = 2;
+  r.bkgdDveA.steps = 0x0304, r.bkgdDveA.flagC = 1;
+  u8 out[148];
+  ASSERT_EQ(codec::encode(r, out, sizeof out), 148u);
+  // Key target 1 from byte 5: saturation at 20 before the effect type; recordFlag after "imageB";
+  // DVE A from 126: steps before flagC.
+  EXPECT_EQ(std::vector<int>({out[4], out[20], out[21], out[22], out[125], out[132], out[133], out[134]}),
+            std::vector<int>({2, 1, 2, 2, 1, 3, 4, 1}));
+}
+
+class ImageTest : public test_categories::StartedSystemTest {
+ protected:
+  void SetUp() override {
+    StartedSystemTest::SetUp();
+    peer.readPackets();
+    calllog::enable(true);
+  }
+  void TearDown() override {
+    calllog::enable(false);
+    StartedSystemTest::TearDown();
+  }
+  static CategoryImage& image(int me) { return CategoryImage::instance()[me]; }
+  // Sends a record for ME me; returns what that ME's next status pass reports.
+  std::vector<I> request(int me, const std::function<void(I&)>& set) {
+    I r{};
+    r.me = static_cast<u8>(me);
+    set(r);
+    peer.send(r);
+    reg().receiveAll();
+    std::vector<I> out;
+    for (const auto& p : sendPass(image(me))) out.push_back(p.as<I>());
+    return out;
+  }
+  // The calls of a setter for one filter target.
+  static std::vector<calllog::Call> callsOf(const char* name, int target) {
+    std::vector<calllog::Call> out;
+    for (const auto& c : transition_test::calls(name)) {
+      if (c.target == target) out.push_back(c);
+    }
+    return out;
+  }
+  void press(int code, int me = 0) {
+    internal::MxifButtonEvent ev;
+    ev.me = static_cast<u8>(me), ev.code = static_cast<u16>(code), ev.state = 1;
+    peer.send(ev);
+    reg().receiveAll();
+  }
+};
+
+TEST_F(ImageTest, OutOfRangeFieldsAreDropped) {
+  struct Case {
+    std::function<void(I::Target&)> set;
+    int bit;
+    bool taken;
+  };
+  const Case cases[] = {
+      {[](I::Target& t) { t.effectType = 3; }, 9, false},  {[](I::Target& t) { t.effectType = 2; }, 9, true},
+      {[](I::Target& t) { t.level = 1001; }, 10, false},   {[](I::Target& t) { t.level = 1000; }, 10, true},
+      {[](I::Target& t) { t.hue = 3600; }, 7, false},      {[](I::Target& t) { t.hue = 3599; }, 7, true},
+      {[](I::Target& t) { t.posterizeC = -1; }, 3, false},
+  };
+  for (const auto& c : cases) {
+    const auto echo = request(1, [&](I& r) {
+      r.imageKey[3].mask = 1u | 1u << c.bit, r.imageKey[3].enable = 1;
+      c.set(r.imageKey[3]);
+    });
+    ASSERT_EQ(echo.size(), 1u);
+    EXPECT_EQ(echo[0].imageKey[3].mask, c.taken ? 1u | 1u << c.bit : 1u) << c.bit;
+  }
+  const auto echo = request(1, [](I& r) { r.mask = 1, r.recordFlag = 2, r.bkgdDveB.mask = 0x14, r.bkgdDveB.amount = 1000, r.bkgdDveB.steps = 61; });
+  ASSERT_EQ(echo.size(), 1u);
+  EXPECT_EQ(std::vector<u32>({echo[0].mask, echo[0].bkgdDveB.mask}), std::vector<u32>({0, 0x10}));
+}
+
+TEST_F(ImageTest, TargetsOfMesZeroAndOneReachTheFilter) {
+  request(0, [](I& r) {
+    r.imageA.mask = 0x601, r.imageA.enable = 1, r.imageA.effectType = 2, r.imageA.level = 500;
+    r.imageB.mask = 0x600, r.imageB.effectType = 1, r.imageB.level = 300;  // not enabled
+    I::Target& k1 = r.imageKey[0];
+    k1.mask = 0x1CF, k1.enable = 1, k1.posterize = 1, k1.posterizeY = 3, k1.posterizeC = 5, k1.colorize = 1;
+    k1.hue = 0, k1.saturation = 1000;
+    r.imageKey[2].mask = 1, r.imageKey[2].enable = 1;  // stored, never applied
+  });
+  calllog::clear();
+  image(0).update();
+  const auto modes = transition_test::calls("mxFilterSetImageMode");
+  ASSERT_EQ(modes.size(), 4u);
+  const int targets[] = {MX_ABUS, MX_BBUS, MX_KEY1, MX_KEY2};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(std::pair(modes[i].target, modes[i].context), std::pair(targets[i], +MX_CONTEXT_ME1));
+  expectArgs(modes[0], {5888, 50.0f});
+  expectArgs(modes[1], {0, 0});
+  expectArgs(callsOf("mxFilterSetPosterize", MX_BBUS).at(0), {0, 0, 0});
+  expectArgs(callsOf("mxFilterSetColorize", MX_BBUS).at(0), {0, 512, 512});
+  expectArgs(callsOf("mxFilterSetPosterize", MX_KEY1).at(0), {1, 3, 5});
+  expectArgs(callsOf("mxFilterSetColorize", MX_KEY1).at(0), {1, 409, 960});  // BT.709 red
+  EXPECT_EQ(callsOf("mxFilterSetImageMode", MX_KEY3).size() + callsOf("mxFilterSetColorize", MX_KEY3).size(), 0u);
+
+  category::CategorySystem::instance().record(0).format = 6;
+  calllog::clear();
+  image(0).update();
+  expectArgs(callsOf("mxFilterSetColorize", MX_KEY1).at(0), {1, 361, 960});  // BT.601 red
+
+  // ME 2 keeps and reports its record but writes nothing.
+  EXPECT_EQ(request(2, [](I& r) { r.imageA.mask = 1, r.imageA.enable = 1; }).size(), 1u);
+  calllog::clear();
+  image(2).update();
+  EXPECT_EQ(calllog::size(), 0u);
+  EXPECT_EQ(image(2).imageFlag(category::ImageFlags::BUS_A_ON), 1);
+}
+
+TEST_F(ImageTest, SwapABByTheOperateModeAndTheProgramBus) {
+  struct Case {
+    u8 select, mode, perMe, program;
+    bool swap;
+  };
+  const Case cases[] = {{0, 0, 0, 1, false}, {0, 1, 0, 0, false}, {0, 1, 0, 1, true}, {0, 2, 0, 0, true},
+                        {0, 2, 0, 1, false}, {1, 0, 1, 1, true},  {1, 2, 0, 1, false}, {2, 0, 0, 0, true}};
+  MxifOperate& op = category::CategoryOperate::instance().record(0);
+  for (const auto& c : cases) {
+    op.faderModeSelect = c.select, op.faderMode = c.mode, op.faderModePerMe.value[1] = c.perMe;
+    category::CategoryBus::instance()[1].record(0).programBus = c.program;
+    EXPECT_EQ(image(1).swapAB(), c.swap) << int(c.select) << int(c.mode) << int(c.perMe) << int(c.program);
+  }
+}
+
+TEST_F(ImageTest, ImageButtonsToggleTheirTargetAndLightTheLamps) {
+  MxifOperate& op = category::CategoryOperate::instance().record(0);
+  press(1296);  // mode 0: no swap
+  auto echo = sendPass(image(0));
+  ASSERT_EQ(echo.size(), 1u);
+  const I r = echo[0].as<I>();
+  EXPECT_EQ(std::vector<u32>({r.imageB.mask, r.imageB.enable, r.imageA.mask, r.mask}), std::vector<u32>({1, 1, 0, 0}));
+
+  op.faderMode = 2;  // A on program: swapped
+  press(1296);
+  press(1295, 1);    // ME 1's own record
+  EXPECT_EQ(std::vector<int>({image(0).record(0).imageA.enable, image(0).record(0).imageB.enable,
+                              image(1).record(0).imageB.enable}),
+            std::vector<int>({1, 1, 1}));
+  internal::MxifButtonEvent release;
+  release.code = 1296;
+  peer.send(release);
+  reg().receiveAll();
+  EXPECT_EQ(image(0).record(0).imageA.enable, 1);
+
+  image(0).record(0).imageB.enable = 0;
+  runFrame(0);
+  for (int panel = 0; panel < 3; ++panel) {
+    auto& leds = category::CategoryMeLed::instance()[0];
+    EXPECT_EQ(std::pair(leds.ledRequest(panel, 227), leds.ledRequest(panel, 228)), std::pair(0, 2)) << panel;
+  }
+}
+
+TEST_F(ImageTest, RestartTakesTheRecordBackThroughTheFieldChecks) {
+  I::Target& a = image(1).record(0).imageA;
+  a.hue = 3000, a.saturation = 5000, a.enable = 1;
+  restart();
+  const auto echo = sendPass(image(1));
+  ASSERT_EQ(echo.size(), 1u);
+  const I r = echo[0].as<I>();
+  EXPECT_EQ(std::vector<int>({r.me, r.imageA.hue, r.imageA.saturation, r.imageA.enable}), std::vector<int>({1, 3000, 0, 1}));
+  EXPECT_EQ(r.imageA.mask, 0x7FFu);  // reported whole
+}
+
+}  // namespace
