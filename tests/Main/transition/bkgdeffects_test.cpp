@@ -20,9 +20,7 @@ class BkgdEffectsTest : public LayerTest {
     BkgdTransition::applyEffect(bkgd, p);
   }
   void keyEffect(u8 number, float p) {
-    keyRec.transIn.mode = 1, keyRec.effectA[0] = number, keyRec.effectA[1] = 2;
-    key.load(keyRec, sys, p);
-    calllog::clear();
+    loadKeyEffect(number, 2, p);
     BkgdTransition::applyEffect(key, p);
   }
 };
@@ -127,7 +125,8 @@ TEST_F(BkgdEffectsTest, PausedPushHoldsHalfWayWithItsMargins) {
   for (float p : {0.45f, 0.55f, 0.6f}) {
     effect(12, p);
     ASSERT_EQ(sequence(), held);
-    for (size_t i = 0; i < first.size(); ++i) expectArgs(calls()[i], {first[i].args, first[i].args + first[i].count}, 0);
+    const auto now = calls();
+    for (size_t i = 0; i < first.size(); ++i) expectArgs(now[i], {first[i].args, first[i].args + first[i].count}, 0);
   }
 }
 

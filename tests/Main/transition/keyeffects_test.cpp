@@ -20,9 +20,7 @@ class KeyEffectsTest : public LayerTest {
     KeyTransition::applyEffect(bkgd, p);
   }
   void keyEffect(u8 number, float p) {
-    keyRec.transIn.mode = 1, keyRec.effectA[0] = number, keyRec.effectA[1] = 1;
-    key.load(keyRec, sys, p);
-    calllog::clear();
+    loadKeyEffect(number, 1, p);
     KeyTransition::applyEffect(key, p);
   }
   // One frame through the updater's load and apply.
