@@ -2,13 +2,13 @@
 // frame (VSYNC interrupt with the driver update and the registry's frame work), the early update,
 // the driver update, or its stages 1..N in a row, a frame with wipes and DVE transforms on both
 // hardware MEs, a frame of the transition engine wiping every layer of every ME, a frame of its
-// DVE geometry (spinning backgrounds, 3-D key moves), the wipe pattern
-// load of frame 12, a frame with the clip players and the JPEG display at work, or a keyed frame
-// (both interrupts, with the keyer settings applied every frame as the keyer categories apply
-// them), or a frame with the settings of all sixteen keys written by the key category, or one with
-// every key and downstream key transitioning, or one with the four up-stream keys keyed over every
-// source of their list, or one with image effects on both hardware MEs and a key preset lamp window
-// running; each figure is printed beside its budget.
+// DVE geometry (spinning backgrounds, 3-D key moves), a frame of its DVE effects (paused pushes,
+// shaped zooms), the wipe pattern load of frame 12, a frame with the clip players and the JPEG
+// display at work, or a keyed frame (both interrupts, with the keyer settings applied every frame
+// as the keyer categories apply them), or a frame with the settings of all sixteen keys written by
+// the key category, or one with every key and downstream key transitioning, or one with the four
+// up-stream keys keyed over every source of their list, or one with image effects on both hardware
+// MEs and a key preset lamp window running; each figure is printed beside its budget.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -241,6 +241,42 @@ void BM_DveGeometryFrame(benchmark::State& state) {
   state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
 }
 BENCHMARK(BM_DveGeometryFrame)->Unit(benchmark::kMicrosecond);
+
+// The DVE effects on every ME: the background pushes with a pause half way in the 4:3 centre area
+// (kind 2, effects 12..15 by ME, area mode 3) and keys 1 and 2 zoom in inside a shaped pattern
+// (kind 1, effects 11..14), then the frame's driver updates run.
+void BM_DveEffectsFrame(benchmark::State& state) {
+  static BkgdTransition bkgd[category::N_ME];
+  static KeyTransition keys[category::N_ME][2];
+  MxifSystem sys;
+  MxifBkgd rec;
+  rec.option146 = 3;
+  rec.borderOn = 1, rec.borderWidth = 50, rec.softness = 100;
+  MxifKey key;
+  key.transIn.mode = 1, key.effectA[1] = 1;
+  key.travel12[0] = 2000, key.travel12[1] = -1000;
+  key.spin[2] = 100;
+  float p = 0.05f;
+  for (auto _ : state) {
+    for (int me = 0; me < category::N_ME; ++me) {
+      mxSetContext(MX_CONTEXT_ME1 + me);
+      rec.setPattern(static_cast<u8>(12 + me), 2);
+      bkgd[me].load(rec, sys, p, 1, 0, 0, 0);
+      bkgd[me].apply(me, p, -1.0f);
+      for (int k = 0; k < 2; ++k) {
+        key.channel = static_cast<u16>(k);
+        key.effectA[0] = static_cast<u8>(11 + 2 * k + me % 2);
+        keys[me][k].load(key, sys, p);
+        keys[me][k].apply(me, p, -1.0f);
+      }
+    }
+    p = p > 0.9f ? 0.05f : p + 0.01f;
+    postVsync(platform::IRQ_EARLY);
+    postVsync(platform::IRQ_VSYNC);
+  }
+  state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
+}
+BENCHMARK(BM_DveEffectsFrame)->Unit(benchmark::kMicrosecond);
 
 void BM_PatternTableLoad(benchmark::State& state) {
   for (auto _ : state) mxTransLoadPatternTables();

@@ -48,8 +48,8 @@ enum MxTarget : int {
   // transition types and modulation
   MX_TRANS_MIX = 5376, MX_TRANS_HEXAGON = 5396,
   MX_TRANS_MOD_X = 5408, MX_TRANS_MOD_Y = 5409, MX_TRANS_MOD_SINE = 5410, MX_TRANS_MOD_DELTA = 5411,
-  // background, its B-bus filter slot, the DVE effect with two transforms
-  MX_BKGD = 5632, MX_BKGD_B = 5633, MX_DVE_EFFECT_DUAL = 5650,
+  // background, its B-bus filter slot, the DVE effects of two placed pictures and of two transforms
+  MX_BKGD = 5632, MX_BKGD_B = 5633, MX_DVE_EFFECT_PAIR = 5649, MX_DVE_EFFECT_DUAL = 5650,
   // image modes
   MX_IMAGE_DEFOCUS = 5888, MX_IMAGE_MOSAIC = 5889,
   // colours of mxSetColor

@@ -204,8 +204,12 @@ void TransitionUpdater::applyDveGeometry(float p) {
     applyTwinTiltEffect(p);
   } else if (effect <= 11) {
     applySpinEffect(p);
+  } else if (effect == 22) {
+    KeyTransition::applyDvePlacement(*this);
+  } else if (effect == 23) {
+    KeyTransition::applyDvePlacementPair(*this);
+    markRunningBkgdDve(p);
   }
-  // Effects 22 and 23 (the key DVE placements of this kind) reach only the end states.
   const int t = target();
   if (p <= 0.0f) {
     mxDveClearTransform(t);

@@ -164,6 +164,18 @@ void unpackSixFloats(const float (&record)[6], float& a, float& b, float& c, flo
   a = record[0], b = record[1], c = record[2], d = record[3], e = record[4], f = record[5];
 }
 
+SavedLayer::SavedLayer(const TransitionUpdater& u)
+    : soft(u.soft), border(u.border), areaMode(u.areaMode), rotationMode(u.rotationMode),
+      aspectFollows(u.aspectFollows) {
+  std::copy_n(u.window, 4, window);
+}
+
+void SavedLayer::restore(TransitionUpdater& u) const {
+  std::copy_n(window, 4, u.window);
+  u.soft = soft, u.border = border;
+  u.areaMode = areaMode, u.rotationMode = rotationMode, u.aspectFollows = aspectFollows;
+}
+
 // ---- area rectangles --------------------------------------------------------------------------------
 
 float frameWidth(const TransitionUpdater& u) { return formatGeometry(ROW_WIDTH, u.format); }

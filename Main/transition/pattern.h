@@ -55,6 +55,16 @@ struct AreaRect {
   float windowX, windowY, windowWidth, windowHeight;
 };
 
+// What a two-picture effect saves before its first picture and puts back before the second: the
+// area edges, softness, border and the three mode bytes.
+struct SavedLayer {
+  explicit SavedLayer(const TransitionUpdater& u);
+  void restore(TransitionUpdater& u) const;
+  float window[4];
+  float soft, border;
+  u8 areaMode, rotationMode, aspectFollows;
+};
+
 // Frame size W x H of the updater's format.
 float frameWidth(const TransitionUpdater& u);
 float frameHeight(const TransitionUpdater& u);

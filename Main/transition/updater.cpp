@@ -18,8 +18,6 @@ constexpr float END_LOW = 0.0001f;
 constexpr float END_HIGH = 0.9999f;
 bool between(float p) { return END_LOW < p && p < END_HIGH; }
 
-constexpr float IDENTITY[6] = {1, 0, 0, 0, 1, 0};
-
 float wrapPhase(float phase) {
   if (phase > 1.0f) return phase - 1.0f;
   if (phase < 0.0f) return phase + 1.0f;
@@ -411,12 +409,21 @@ void TransitionUpdater::apply(int me, float p, float q) {
     return;
   }
   if (mode != 1 || endCheckFinishes(p)) return;
-  // The DVE effect families of kinds 1 and 2 are not part of this engine: like an effect number
-  // that its family does not know, they leave the drivers as they are.
-  if (kind == 0) {
-    applyWipe(p);
-  } else if (kind == 3) {
-    applyDveGeometry(p);
+  switch (kind) {
+    case 0:
+      applyWipe(p);
+      break;
+    case 1:
+      KeyTransition::applyEffect(*this, p);
+      break;
+    case 2:
+      BkgdTransition::applyEffect(*this, p);
+      break;
+    case 3:
+      applyDveGeometry(p);
+      break;
+    default:
+      break;
   }
 }
 
@@ -538,23 +545,12 @@ void TransitionUpdater::setEdgedWindow(int t, float x, float y, float width, flo
   }
 }
 
-// The picture grows downwards from the top edge; the edge shrinks with it while it grows.
-void TransitionUpdater::applyZoomFromTop(float p) {
-  const float w = formatGeometry(ROW_WIDTH, format), h = formatGeometry(ROW_LINES, format);
-  const float g = (h + soft / aspectScale) / h * p;
-  window[0] = -0.5f;
-  window[2] = -0.5f;
-  window[1] = 1.5f;
-  if (g < 1.0f) {
-    soft = 2.0f + (soft - 2.0f) * g;
-    border = border * g;
-  }
-  const float y = -0.5f * h * g, x = -0.5f * w;
-  const float windowHeight = (window[3] + 0.5f) * h * g;
-  const int t = target();
-  applyEffectFrame(p, 1.0f, MX_TRANS_MIX);
-  mxFilterSetParameters(t, 0.0f, 0.0f, 1.0f, std::min(g, 1.0f));
-  mxDveSetAspect(t, 1.0f);
-  setEdgedWindow(t, x, y, 2.0f * w, windowHeight);
-  mxDveSetMatrix(t, IDENTITY);
+// The zoom from the top edge is the picture that finishes every DVE transition at its ends.
+void TransitionUpdater::applyZoomFromTop(float p) { KeyTransition::applyZoom(*this, 5, p); }
+
+void TransitionUpdater::markRunningBkgdDve(float p) const {
+  if (isBkgd != 0 && between(p)) markBkgdDveTransition();
 }
+
+// The seam to the source tally: the tally's mark of the selected ME context connects here.
+void markBkgdDveTransition() {}

@@ -125,8 +125,9 @@ class TransitionUpdater : public CommonSetting {
   void setFreePatternGeometry();
   float freePatternPosition(float s, int type) const;
 
-  // The 3-D DVE effects (kind 3) at position p (reversed when the reverse flag is set), then the
-  // end state: the unit transform at 0, the full-frame default at 1.
+  // The 3-D DVE effects (kind 3) at position p (reversed when the reverse flag is set), and the
+  // fixed placements of effects 22 and 23; then the end state: the unit transform at 0, the
+  // full-frame default at 1.
   void applyDveGeometry(float p);
   // Effects 0..3: the picture swings about its left, top, right or bottom edge.
   void applyTiltEffect(float p);
@@ -139,6 +140,9 @@ class TransitionUpdater : public CommonSetting {
 
   // The picture of a zoom from the top edge at position p: the DVE effect writer at the ends.
   void applyZoomFromTop(float p);
+  // Tells the source tally that the background of the selected ME runs a DVE transition, when
+  // this is the background's updater and p lies strictly between the ends.
+  void markRunningBkgdDve(float p) const;
   // DVE window 0 of the target from a rectangle in pixels, widened by the border when there is
   // one, else shrunk by half the softness; sizes never below 0.
   void setEdgedWindow(int target, float x, float y, float width, float height);
@@ -168,6 +172,11 @@ class BkgdTransition : public TransitionUpdater {
   // transition on the bus off program.
   void updateBkgd(int abSelect) override;
 
+  // The DVE effects of kind 2 at position p (reversed when the reverse flag is set), on the DVE of
+  // whichever layer u is: slides (effects 0..7), pushes (8..11) and pushes that pause half way
+  // (12..15).
+  static void applyEffect(TransitionUpdater& u, float p);
+
  private:
   void loadEdges(const MxifBkgd& rec);
   void loadWindow(const MxifBkgd& rec, float p, u8 presetOk);
@@ -177,4 +186,19 @@ class BkgdTransition : public TransitionUpdater {
 class KeyTransition : public TransitionUpdater {
  public:
   void load(const MxifKey& rec, const MxifSystem& sys, float p);
+
+  // The DVE effects of kind 1 at position p (reversed when the reverse flag is set), on the DVE of
+  // whichever layer u is: zooms (effects 0..10), shaped zooms (11..14), 3-D flies (15, and 10 of
+  // the background), squeeze pushes (16..19) and timed 3-D moves (20..23).
+  static void applyEffect(TransitionUpdater& u, float p);
+  // The zoom of an effect 0..10 at position p (effect 5 grows from the top edge).
+  static void applyZoom(TransitionUpdater& u, int effect, float p);
+  // Fixed 3-D placements of kind 3: one picture placed from the updater's first position, size and
+  // rotations (effect 22), or two, the second from its second set and area (effect 23).
+  static void applyDvePlacement(TransitionUpdater& u);
+  static void applyDvePlacementPair(TransitionUpdater& u);
 };
+
+// Tells the source tally that the background of the ME whose driver context is selected runs a
+// DVE transition in this frame.
+void markBkgdDveTransition();

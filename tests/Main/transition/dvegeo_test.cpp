@@ -161,7 +161,7 @@ TEST_F(DveGeometryTest, FamiliesWriteInOrderAndOtherEffectsOnlyTheEndStates) {
       {10, 0.5f, view + "mxDveSetRotation\n"},
       {4, 1.0f, view + "mxDveSetMatrixFloat\nmxDveReset\n"},
       {4, 0.0f, view + "mxDveSetMatrixFloat\nmxDveClearTransform\n"},
-      {12, 0.5f, ""}, {15, 0.0f, "mxDveClearTransform\n"}, {21, 1.0f, "mxDveReset\n"}, {22, 0.5f, ""},
+      {12, 0.5f, ""}, {15, 0.0f, "mxDveClearTransform\n"}, {21, 1.0f, "mxDveReset\n"},
   };
   for (const Case& c : cases) {
     frame(c.effect, c.p);

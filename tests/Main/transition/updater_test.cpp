@@ -90,9 +90,9 @@ TEST_F(UpdaterTest, DveEffectKeepsTheEffectPathTwoFramesAfterReturningToZero) {
   struct Step {
     float p;
     int pending;
-    bool effect;  // the end state of the effect is drawn (else a mix or nothing)
+    bool effect;  // the slide, or at 0 the end state of the effect, is drawn (else a mix)
     bool mix;
-  } steps[] = {{0.3f, 0, false, false}, {0.0f, 2, true, false}, {0.0f, 1, true, false}, {0.0f, 0, false, true}};
+  } steps[] = {{0.3f, 0, true, false}, {0.0f, 2, true, false}, {0.0f, 1, true, false}, {0.0f, 0, false, true}};
   for (const Step& s : steps) {
     frame(s.p);
     EXPECT_EQ(bkgd.pendingFrames, s.pending) << s.p;
