@@ -213,6 +213,21 @@ TEST_F(FaderEventTest, AfterAnMeChangeThePanelsLeverWaitsSixteenFrames) {
   EXPECT_EQ(faders.meChangeCountdown(0, 0), 0);
 }
 
+// The background rests at 0, or at an end reached but not yet returned to 0 (exactly 1.0 is a
+// held transition at its end); with mode 1 both positions must rest.
+TEST_F(FaderEventTest, TransitionIdleByMode) {
+  struct Case { u8 mode; float a, b; int idle; } cases[] = {
+      {0, 0.0f, 0.5f, 1},       {0, 0.5f, 0.0f, 0},       {0, 1.0f, 0.0f, 0},     {0, 0.999995f, 0.5f, 1},
+      {1, 0.0f, 0.0f, 1},       {1, 0.0f, 0.5f, 0},       {1, 1.0f, 1.0f, 0},     {1, 1.0f, 0.999995f, 1},
+      {1, 0.999995f, 0.0f, 0},
+  };
+  for (const Case& c : cases) {
+    bkgdT().setMode(c.mode);
+    bkgdT().positionA = c.a, bkgdT().positionB = c.b;
+    EXPECT_EQ(faders.isTransitionIdle(0), c.idle) << int(c.mode) << " " << c.a << " " << c.b;
+  }
+}
+
 // Auto starts, pauses where the run stands and resumes from there; the background status bytes
 // 268..271 follow the selected layers and the background.
 TEST_F(FaderEventTest, AutoStartsPausesAndResumesTheSelectedBackground) {
