@@ -8,7 +8,8 @@
 // as the keyer categories apply them), or a frame with the settings of all sixteen keys written by
 // the key category, or one with every key and downstream key transitioning, or one with the four
 // up-stream keys keyed over every source of their list, or one with image effects on both hardware
-// MEs and a key preset lamp window running; each figure is printed beside its budget.
+// MEs and a key preset lamp window running, or one with every lever sweeping over its ME's layers;
+// each figure is printed beside its budget.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -28,6 +29,7 @@
 #include "Common/shared.h"
 #include "Lib/Include/shared.h"
 #include "Lib/Include/storage.h"
+#include "Main/bus/bkgd.h"
 #include "Main/bus/cbgd.h"
 #include "Main/bus/faderevent.h"
 #include "Main/key/key.h"
@@ -477,6 +479,36 @@ void BM_ImageAndKeyPresetFrame(benchmark::State& state) {
   state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
 }
 BENCHMARK(BM_ImageAndKeyPresetFrame)->Unit(benchmark::kMicrosecond);
+// All twelve levers of the three panels sweeping over the selected background and four keys of
+// every ME: the fader events step and average every lever, offer each to its ME's five layers and
+// report the layers' status each frame.
+void BM_LeversSweepingFrame(benchmark::State& state) {
+  auto& faders = category::CategoryFaderEvent::instance();
+  auto* bkgd = category::CategoryBkgd::instance();
+  for (int me = 0; me < category::N_ME; ++me) {
+    MxifBkgd& r = bkgd[me].record(0);
+    r.nextBkgd = 1;
+    for (u8& k : r.nextKey) k = 1;
+  }
+  auto input = [&](int raw) {
+    for (int i = 0; i < category::CategoryFaderEvent::N_LEVERS; ++i) {
+      faders.inputLever(faders.lever(i), raw, 100, category::CategoryFaderEvent::LEVER_LOWEST,
+                        category::CategoryFaderEvent::LEVER_CEILING_MARGIN);
+    }
+  };
+  for (int i = 0; i < FaderLever::START_INPUTS; ++i) input(1833);
+  int raw = 1833, step = 7;
+  for (auto _ : state) {
+    raw += step;
+    if (raw <= 1833 || raw >= 2255) step = -step;
+    input(raw);
+    postVsync(platform::IRQ_VSYNC);
+  }
+  for (int me = 0; me < category::N_ME; ++me) bkgd[me].initialize();
+  faders.initInternal();
+  state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
+}
+BENCHMARK(BM_LeversSweepingFrame)->Unit(benchmark::kMicrosecond);
 
 // Restarts the drivers in a board mode (0 normal, 2 4K), as the board start reads it.
 void restartInBoardMode(u32 mode) {

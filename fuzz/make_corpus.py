@@ -179,6 +179,14 @@ def button(code, me=0, panel=0, state=1):
     return struct.pack(">HBHBBBHBB", 0, 0, 0, panel, me, 0, code, state, 0)
 
 
+def fader(lever, value, panel=0):
+    """A lever's raw value (type 95, 13 bytes): only lever, value and panel are read."""
+    return struct.pack(">HBHBHHBBB", 0, 0, 0, lever, value, 0, panel, 0, 0)
+
+
+assert len(fader(0, 0)) == 13
+
+
 def color_correct(channel, mask=0x3FF, enable=1, limit=3, levels=(1000, 0, 1000, 900), fixed=0, link=1,
                   points=(0, 333, 666, 1000), value=60, reset_target=1, aux=5):
     """A colour correction record (type 46, 232 bytes): every sub-record carried, one value for all."""
@@ -361,6 +369,17 @@ seeds = {
                                                       (5, 4, 4, 2)))
     + packet(19, key_preset()[:300]) + packet(94, button(1701, me=2, panel=1)) + packet(94, button(1805))
     + packet(94, button(2103, me=3, panel=2)) + packet(94, button(1800, panel=7)) + packet(94, button(1702, me=9)),
+    # Levers: ME 0's lever primed at the top and swept down over its selected background, levers and
+    # panels that do not exist, raw values beyond 4095, short and long bodies; then the transition,
+    # key, downstream-key and fader-select buttons, a press for no ME and a state the tables ignore.
+    "fader_events": b"\x07" + packet(2, bkgd(0, trans=(1, 0, 10, 0, 0))) + packet(95, fader(0, 2255)) * 5
+    + b"".join(packet(95, fader(0, v)) for v in (2200, 2100, 2000, 1900, 1833, 1833))
+    + packet(95, fader(4, 100)) + packet(95, fader(0, 100, 3)) + packet(95, fader(3, 65535, 2))
+    + packet(95, fader(1, 0, 1)) + packet(95, fader(2, 3000)[:12]) + packet(95, fader(2, 3000) + b"\x01\x02")
+    + b"".join(packet(94, button(code)) for code in (1616, 1616, 1617, 3100, 3101, 1613, 1614, 1615))
+    + b"".join(packet(94, button(code, me)) for code, me in ((1724, 0), (1732, 1), (1716, 2), (1826, 3), (1834, 0),
+                                                           (1700, 1), (1801, 0), (2103, 2), (1616, 7)))
+    + packet(94, button(1717, 1, 2, state=2)) + packet(94, button(2119, 0, 1, state=0)),
 }
 
 out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")

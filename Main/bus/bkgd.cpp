@@ -302,7 +302,7 @@ AutoTransition& CategoryBkgd::autoTransition() {
   return CategoryFaderEvent::instance().transition(AutoTransition::bkgdSlot(me));
 }
 
-float CategoryBkgd::bkgdPosition(int which) { return autoTransition().position(which); }
+float CategoryBkgd::bkgdPosition(int which) { return CategoryFaderEvent::instance().bkgdPosition(me, which); }
 
 int CategoryBkgd::programFlip() { return autoTransition().flip; }
 
@@ -354,14 +354,14 @@ void CategoryBkgd::update() {
   const MxifSystem& sys = recordOf<MxifSystem>();
   setBorder(sys.format);
 
-  AutoTransition& t = autoTransition();
-  t.setLimits(r.trans.limitStart * 0.001f, r.trans.limitEnd * 0.001f);
+  CategoryFaderEvent& faders = CategoryFaderEvent::instance();
+  faders.setLimits(me, r.trans.limitStart * 0.001f, r.trans.limitEnd * 0.001f);
   float partialEnd = 1.0f;
   if (r.partialOn == 1) {
     partialEnd = r.partialPosition * 0.0001f;
     if (r.direction == 1) partialEnd = 1.0f - partialEnd;
   }
-  t.setPartialEnd(partialEnd, r.partialRate);
+  faders.setPartialEnd(me, partialEnd, r.partialRate);
 
   const u8 busSelector = recordOf<MxifBus>(me).programBus;
   const MxifOperate& op = recordOf<MxifOperate>();
@@ -374,7 +374,7 @@ void CategoryBkgd::update() {
   float position = 0.0f, second = -1.0f;
   int kind = 0;
   u8 direction = 0;
-  if (r.type == 0 && t.mode() == 1) {
+  if (r.type == 0 && autoTransition().mode() == 1) {
     const float posB = bkgdPosition(1);
     const bool fromB = op.abMode(me) == 2 && busSelector != 0;
     position = fromB ? posB : posA;

@@ -148,6 +148,10 @@ class CategoryKey : public CategoryCommon<MxifKey> {
   // The same for key `key` of ME select kind + 1 (kinds 0..3) or kind + 2 (kinds 4..7).
   static int findKeyFaderForKeyRange(int kind, int key, int panel, int fader, int buttons);
 
+  // A raw value of the key-fader lever of `kind` on panel 0..2: kinds 4..11 and 16..23 have levers,
+  // the others are ignored.
+  static void keyFaderLeverInput(CategoryFaderEvent& faders, int panel, int value, int kind);
+
   // No lever owns the key transitions of the four MEs or the downstream key transitions any more
   // (the key-fader panel kind changed).
   static void resetKeyAutoTransitions(CategoryFaderEvent& faders);

@@ -42,8 +42,10 @@ bool TransitionFader::update(int fader, float previous, float current, int direc
   if (direction == 0) {
     invert = t.hold && t.directionMirror < 0;
   } else {
+    // The lever's sense against the transition's A/B sense (its flip); in the frame the lever ends
+    // its stroke its direction has already turned, so the stroke's own direction is compared.
     int d = current > HIGH ? -direction : direction;
-    invert = d == t.direction;
+    invert = d == t.flip;
   }
   if (invert) {
     previous = 1.0f - previous;
@@ -91,11 +93,11 @@ void TransitionFader::setPosition(int direction, float position, float aux) {
   if (position >= HIGH) {
     t.positionA = 0.0f;
     t.positionB = 0.0f;
-    t.direction = -direction;
+    t.flip = -direction;
   } else {
     t.positionA = position;
     t.positionB = aux;
-    t.direction = direction;
+    t.flip = direction;
   }
   t.state = AutoTransition::IDLE;
   ownerFader = NO_OWNER;
@@ -104,7 +106,7 @@ void TransitionFader::setPosition(int direction, float position, float aux) {
 void TransitionFader::setState(int direction, float position, float aux) {
   AutoTransition& t = target();
   t.positionB = aux;
-  t.direction = direction;
+  t.flip = direction;
   t.state = AutoTransition::IDLE;
   t.positionA = position;
   ownerFader = NO_OWNER;

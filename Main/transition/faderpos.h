@@ -20,7 +20,8 @@ class TransitionFader {
   bool update(int fader, float previous, float current, int direction, bool* taken = nullptr);
   // Lets the transition go when its owning lever moves while the transition is not selected.
   void releaseIfMoved(int fader, float previous, float current);
-  // Puts the transition to a position from outside (memory recall, system initialise).
+  // Puts the transition to a position from outside (memory recall, system initialise); `direction`
+  // is the A/B sense (flip) it takes, the opposite one when the position is at the end.
   void setPosition(int direction, float position, float aux);
   // The same without the end handling.
   void setState(int direction, float position, float aux);

@@ -213,6 +213,10 @@ TEST(FrontendRecords, PanelEventBodiesFollowTheirFieldTables) {
   EXPECT_EQ(frontend::buttonEventBody(3000, false, 0, 0, 0)[10], 0);
   const Bytes fader = frontend::faderEventBody(3, 4095, 2);
   EXPECT_EQ(fader, (Bytes{0, 0, 0, 0, 0, 3, 0x0F, 0xFF, 0, 0, 2, 0, 0}));
+  // The back end reads the same body as its record.
+  internal::MxifFaderEvent lever{};
+  ASSERT_TRUE(codec::read(fader.data(), fader.size(), lever));
+  EXPECT_EQ(std::tuple(lever.lever, lever.value, lever.panel), std::tuple(3, 4095, 2));
   EXPECT_EQ(frontend::waitBody(-2), (Bytes{0, 0, 0, 0, 0, 0, 0xFF, 0xFE}));
   EXPECT_EQ(frontend::describe(category::TYPE_BUTTON_EVENT, button.data(), button.size()),
             "MxifButtonEvent word1=0 flag1=0 word2=0 panel=1 me=2 index=88 code=1616 state=1 flag2=0");

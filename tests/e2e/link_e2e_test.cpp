@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -21,7 +22,10 @@
 #include <vector>
 
 #include "Platform/nand_device.h"
+#include "Driver/core/core.h"
+#include "Driver/transition/regs.h"
 #include "Lib/Include/codec.h"
+#include "Lib/Include/memory_map.h"
 #include "Lib/Include/data_internal.h"
 #include "Tools/frontend_lib.h"
 
@@ -52,8 +56,9 @@ class EndToEnd : public ::testing::Test {
     std::filesystem::remove_all(dir_, ec);
   }
 
-  // Starts the back end in fast mode (its output in backend.log) and waits for its main loop.
-  void boot() {
+  // Starts the back end in fast mode (its output in backend.log, with trace: its register writes in
+  // trace.txt) and waits for its main loop.
+  void boot(bool trace = false) {
     const std::string log = dir_ + "/backend.log";
     pid_ = fork();
     ASSERT_GE(pid_, 0);
@@ -62,7 +67,13 @@ class EndToEnd : public ::testing::Test {
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
       if (fd >= 0) dup2(fd, 1), dup2(fd, 2);
-      execl(MX_BACKEND_PATH, "backend", "--board", dir_.c_str(), "--fast", static_cast<char*>(nullptr));
+      const std::string traceFile = dir_ + "/trace.txt";
+      if (trace) {
+        execl(MX_BACKEND_PATH, "backend", "--board", dir_.c_str(), "--fast", "--trace", traceFile.c_str(),
+              static_cast<char*>(nullptr));
+      } else {
+        execl(MX_BACKEND_PATH, "backend", "--board", dir_.c_str(), "--fast", static_cast<char*>(nullptr));
+      }
       _exit(127);
     }
     std::string error;
@@ -303,6 +314,40 @@ TEST_F(EndToEnd, BackgroundsAndWipeMemoriesAreResumedAfterARestart) {
   EXPECT_EQ(std::tuple(bkgd[0].softness, bkgd[1].softness), std::tuple(250, 300));
   EXPECT_EQ(std::tuple(wipe[0].selected, wipe[1].selected), std::tuple(0, 12));
   EXPECT_EQ(wipe[0].entries[0].softness, 250);
+}
+
+// The lever of ME 0 on panel 0, primed at the top of its travel (where its first stroke ends), swept
+// down by `frontend fader`: ME 0's selected background follows it from 0 to 1, which the early
+// update writes into the mix level of the ME1 FPGA's background transition block.
+TEST_F(EndToEnd, LeverSweepMovesTheBackgroundTransitionOfMeZero) {
+  boot(true);
+  ASSERT_EQ(frontend("send MxifBkgd me=0 nextBkgd=1"), 0);
+  ASSERT_NE(nextEcho(MxifBkgd::TYPE_INDEX), "");
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(frontend("fader 0 2255"), 0);
+  pause(300);
+  for (int raw : {2200, 2150, 2100, 2050, 2000, 1950, 1900, 1833}) {
+    ASSERT_EQ(frontend("fader 0 " + std::to_string(raw) + " panel=0"), 0);
+    pause(100);
+  }
+  // The mix levels the early update wrote, each new value once, in the order written.
+  char wanted[32];
+  std::snprintf(wanted, sizeof wanted, " %d %08x ", MX_TRACE_EARLY, MX_ME1_BASE + trans::BKGD_BLOCK + trans::MIX_LEVEL);
+  std::vector<unsigned> levels;
+  std::ifstream trace(dir_ + "/trace.txt");
+  std::string line;
+  ASSERT_TRUE(poll([&] {
+    trace.clear();
+    while (std::getline(trace, line)) {
+      const size_t at = line.find(wanted);
+      if (at == std::string::npos) continue;
+      const unsigned v = static_cast<unsigned>(std::stoul(line.substr(at + std::strlen(wanted)), nullptr, 16));
+      if (levels.empty() || levels.back() != v) levels.push_back(v);
+    }
+    return !levels.empty() && levels.back() == 1023;
+  })) << levels.size();
+  ASSERT_GE(levels.size(), 5u);
+  EXPECT_EQ(levels.front(), 0u);
+  EXPECT_TRUE(std::is_sorted(levels.begin(), levels.end()));
 }
 
 }  // namespace

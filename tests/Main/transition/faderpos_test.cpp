@@ -100,12 +100,17 @@ TEST_F(FaderPosTest, LeverValuesAreInvertedToMatchTheDirection) {
   t.directionMirror = -1;
   EXPECT_TRUE(std::get<0>(update(0, 0.9f, 0.7f)));
   EXPECT_FLOAT_EQ(t.positionA, 0.3f);
-  // A lever direction equal to the transition's direction inverts; a differing one does not.
+  // A lever direction equal to the transition's flip inverts; a differing one does not, whatever
+  // the run's direction.
   restAt(0.4f);
+  t.direction = -1;
   EXPECT_TRUE(std::get<0>(update(0, 0.7f, 0.5f, 1)));
   EXPECT_FLOAT_EQ(t.positionA, 0.5f);
   EXPECT_TRUE(std::get<0>(update(0, 0.5f, 0.7f, -1)));
   EXPECT_FLOAT_EQ(t.positionA, 0.7f);
+  // The stroke at -1 ends (the lever's direction turned to +1): it completes the transition.
+  EXPECT_TRUE(std::get<0>(update(0, 1.0f, 1.0f, 1)));
+  EXPECT_EQ(std::tuple(t.positionA, t.flip), std::tuple(0.0f, -1));
 }
 
 TEST_F(FaderPosTest, AdvanceReleasesWhenTheTransitionRuns) {
@@ -134,7 +139,8 @@ TEST_F(FaderPosTest, ReleaseIfMovedThresholds) {
 }
 
 TEST_F(FaderPosTest, SetPositionAndState) {
-  // setPosition snaps the ends (1.0 goes back to 0); setState stores the values as they stand.
+  // setPosition snaps the ends (1.0 goes back to 0 in the other A/B sense); setState stores the
+  // values as they stand.
   struct Case { bool state; int direction; float position, aux, endA, endB; int endDirection, startState; } cases[] = {
       {false, 1, 1.0f, 0.7f, 0.0f, 0.0f, -1, AutoTransition::RUNNING},
       {false, 1, 0.0f, -1.0f, 0.0f, -1.0f, 1, AutoTransition::IDLE},
@@ -144,9 +150,9 @@ TEST_F(FaderPosTest, SetPositionAndState) {
     restAt(0.5f);
     f.ownerFader = 3;
     t.state = c.startState;
-    t.direction = -c.endDirection;
+    t.flip = -c.endDirection;
     c.state ? f.setState(c.direction, c.position, c.aux) : f.setPosition(c.direction, c.position, c.aux);
-    EXPECT_EQ(std::tuple(t.positionA, t.positionB, t.direction, t.state, f.ownerFader),
+    EXPECT_EQ(std::tuple(t.positionA, t.positionB, t.flip, t.state, f.ownerFader),
               std::tuple(c.endA, c.endB, c.endDirection, AutoTransition::IDLE, -1))
         << c.position;
   }
