@@ -11,6 +11,7 @@
 #include "Main/bus/autotrans.h"
 #include "Main/bus/faderlever.h"
 #include "Main/framework/bp.h"
+#include "Main/system/maintenance.h"
 #include "Main/transition/faderpos.h"
 
 namespace category {
@@ -33,7 +34,7 @@ struct FaderCalibration {
 };
 static_assert(sizeof(FaderCalibration) == 48);
 
-class CategoryFaderEvent : public CategoryWithoutStatus<internal::MxifFaderEvent> {
+class CategoryFaderEvent : public CategoryWithoutStatus<internal::MxifFaderEvent>, public LeverCalibrationTarget {
  public:
   static constexpr int N_SLOTS = AutoTransition::N_SLOTS;
   static constexpr int N_PANELS = 3;
@@ -103,7 +104,7 @@ class CategoryFaderEvent : public CategoryWithoutStatus<internal::MxifFaderEvent
   bool me2KeyButtonHeld(int panel, int c) const;
 
   // The four calibration entries of panel 0..2 back to {2555, 1533}; mode is not used.
-  void resetCalibration(int panel, int mode = 0);
+  void resetCalibration(int panel, int mode = 0) override;
   // No lever owns the background and key transitions of ME me (0..3) any more, and panel 0..2 waits
   // ME_CHANGE_FRAMES frames before its lever takes them.
   void releaseMeFaders(int panel, int me);

@@ -4,6 +4,7 @@
 #include "Main/bus/faderevent.h"
 #include "Main/key/key.h"
 #include "Main/panel/panelconfig.h"
+#include "Main/system/maintenance.h"
 
 namespace category {
 namespace {
@@ -15,15 +16,6 @@ constexpr int N_FADERS = MxifKeyFader::N_FADERS;
 constexpr int SOURCE_KEYS_PER_ME = 8;  // a source code counts 8 keys per ME
 constexpr int N_DVE_KEYS = 2;          // keys 1 and 2 have rotation, scale and perspective
 constexpr s32 SIZE_WITHOUT_DVE = 10000;  // keys 3 and 4 grow no larger than the frame
-
-// The two calibration limits of the key-fader levers (the lowest raw minimum and the margin below
-// the raw top), kept in the maintenance record (bytes 1860 and 1862). The maintenance category
-// connects them here; until then they are 0 and the levers widen over the whole raw range.
-struct KeyFaderLeverLimits {
-  int leverParam3;
-  int leverParam4;
-};
-KeyFaderLeverLimits keyFaderLeverLimits() { return {0, 0}; }
 
 // Key-fader kinds with a lever: 4..11 on levers 0..7 of the panel, 16..23 on levers 8..15.
 constexpr int LEVER_KINDS[2][2] = {{4, 11}, {16, 23}};
@@ -185,9 +177,10 @@ int CategoryKey::findKeyFaderForKey(int key, int panel, int fader, int buttons) 
 void CategoryKey::keyFaderLeverInput(CategoryFaderEvent& faders, int panel, int value, int kind) {
   for (int range = 0; range < 2; ++range) {
     if (kind < LEVER_KINDS[range][0] || kind > LEVER_KINDS[range][1]) continue;
-    const KeyFaderLeverLimits limits = keyFaderLeverLimits();
-    faders.inputLever(faders.keyFaderLever(panel, kind - LEVER_OFFSET[range]), value, 100, limits.leverParam3,
-                      limits.leverParam4);
+    // The lowest raw minimum and the margin below the raw top, kept by the maintenance record.
+    const CategoryMaintenance::LeverLimits limits = CategoryMaintenance::leverLimits();
+    faders.inputLever(faders.keyFaderLever(panel, kind - LEVER_OFFSET[range]), value, 100, limits.floor,
+                      limits.topMargin);
   }
 }
 

@@ -15,6 +15,7 @@
 #include "Main/media/clip.h"
 #include "Main/memory/eventmem.h"
 #include "Main/panel/operate.h"
+#include "Main/system/maintenance.h"
 #include "Main/system/system.h"
 #include "tests/Main/category_fixture.h"
 
@@ -453,6 +454,33 @@ TEST_F(FaderEventTest, CalibrationIsCheckedAtResumeKeptOverARestartAndResetPerPa
   faders.resetCalibration(1);
   EXPECT_EQ(std::tuple(faders.calibration(0).max, faders.calibration(5).max), std::tuple(3000, 2555));
   EXPECT_THROW(faders.resetCalibration(3), assert::AssertException);
+}
+
+// The maintenance record bounds the key-fader levers' calibration (the lowest minimum and the margin
+// below the raw top), and its command code 5 resets panel 1's main levers.
+TEST_F(FaderEventTest, MaintenanceBoundsKeyFaderLeversAndResetsAPanel) {
+  auto widen = [&] {
+    faders.initInternal();
+    for (int raw : {100, 4095}) category::CategoryKey::keyFaderLeverInput(faders, 1, raw, 4);
+    const LeverCalibration& c = *faders.keyFaderLever(1, 0).calibration;
+    return std::tuple(c.min, c.max);
+  };
+  EXPECT_EQ(widen(), std::tuple(100, 4095));  // no limits yet
+  MxifMaintenance m{};
+  m.mask = MxifMaintenance::LEVER_PARAM3 | MxifMaintenance::LEVER_PARAM4;
+  m.leverParam3 = 400, m.leverParam4 = 95;
+  peer.sendPacket(MxifMaintenance::TYPE_INDEX, testing_support::textRecordBytes(m));
+  runFrame(0);
+  EXPECT_EQ(widen(), std::tuple(400, 4000));
+
+  lever(3500, 1, 1);
+  runFrame(0);
+  ASSERT_EQ(faders.calibration(5).max, 3500);
+  MxifMaintenanceCmd cmd{};
+  cmd.code = 5;
+  peer.send(cmd);
+  runFrame(0);
+  EXPECT_EQ(faders.calibration(5).max, 2555);
 }
 
 // Key 0 of ME 0 taken on air by its auto button at rate 4 (eight frames in format 0), then cut off:
