@@ -254,9 +254,8 @@ CategorySystem::CategorySystem() {
 }
 
 void CategorySystem::onButtonEvent(const internal::MxifButtonEvent& ev) {
-  const int code = ev.getCode();
   if (ev.panel >= ButtonLatch::N_PANELS || ev.getMe() < N_ME) return;
-  const u32 button = static_cast<u32>(code);
+  const u32 button = static_cast<u32>(ev.getCode());
   ButtonLatch* slot = button == option1_.code ? &option1_ : button == option2_.code ? &option2_ : nullptr;
   if (slot == nullptr) return;
   if (ev.isPressed()) {
@@ -395,7 +394,7 @@ void CategorySystem::applyVideoFormat() {
 void CategorySystem::applyGenlock() {
   MxifSystem& r = record(0);
   const int format = appliedFormat_;
-  if (libmx::systemLineLength(format) > 0) {
+  if (libmx::validFormat(format)) {
     // What the format does not allow is corrected and reported.
     const u8 reference = allowedReference(format, r.genlockReference);
     const u8 setup = allowedSetup(format, r.genlockSetup);

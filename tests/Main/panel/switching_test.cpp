@@ -51,18 +51,13 @@ class SwitchingTest : public test_categories::SystemCategoriesTest {
   }
 };
 
-TEST_F(SwitchingTest, FirstCommandAfterStartWaitsForTheFirstGate) {
+// The gate that the update of one frame computes from its field flag governs the next frame; none
+// is open before the first update.
+TEST_F(SwitchingTest, GateOfTheFieldFlagOneFrameLate) {
   send(busCommand(0, SDI3));
   EXPECT_TRUE(frame().empty());
-  EXPECT_EQ(queue().queued(), 1u);
-  const auto answers = frame();
-  ASSERT_EQ(answers.size(), 1u);
-  EXPECT_EQ(answers[0].as<Cmd>().reply, 0);
+  EXPECT_EQ(frame().size(), 1u);
   EXPECT_EQ(entry0(0), SDI3);
-}
-
-// The gate that the update of one frame computes from its field flag governs the next frame.
-TEST_F(SwitchingTest, GateOfTheFieldFlagOneFrameLate) {
   struct Case {
     int format, mode, field;  // field of the frame before the command's
     bool atOnce;

@@ -2,7 +2,7 @@
 // ring down to the driver calls, genlock, phase, the change flag, the option buttons and the routing.
 #include <gtest/gtest.h>
 
-#include <string>
+#include <utility>
 #include <vector>
 
 #include "Common/storage.h"
@@ -67,19 +67,27 @@ class SystemUpdateTest : public test_categories::StartedSystemTest {
     return r;
   }
   static size_t count(const char* setter) { return calls(setter).size(); }
+  // Runs the routing step; the target and source of each call of the setter.
+  static std::vector<std::pair<int, int>> route(const char* setter) {
+    calllog::clear();
+    sys().routeOutputs();
+    std::vector<std::pair<int, int>> out;
+    for (const auto& c : calls(setter)) out.emplace_back(c.target, static_cast<int>(c.args[0]));
+    return out;
+  }
 };
 
 TEST_F(SystemUpdateTest, FormatChangeByFamily) {
   struct Case {
     int to, sdScale, code;
     float scale;
-    size_t stillClears, clipStops;
+    size_t stillClears;
     u32 period;
   } cases[] = {
-      {8, -1, 0, 1.0f, 0, 4, 16666},  // same family: the clips reset, the stills kept
-      {4, -1, 2, 1.0f, 1, 4, 16666},
-      {6, 1, 4, 0.75f, 1, 4, 16666},
-      {1, -1, 1, 1.0f, 0, 4, 20000},
+      {8, -1, 0, 1.0f, 0, 16666},  // same family: the clips reset, the stills kept
+      {4, -1, 2, 1.0f, 1, 16666},
+      {6, 1, 4, 0.75f, 1, 16666},
+      {1, -1, 1, 1.0f, 0, 20000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.to);
@@ -89,7 +97,7 @@ TEST_F(SystemUpdateTest, FormatChangeByFamily) {
     EXPECT_EQ(last("mxSetVideoFormat").target, c.code);
     expectArgs(last("mxSetVideoFormat"), {c.scale});
     EXPECT_EQ(count("mxFrameClearStills"), c.stillClears);
-    EXPECT_EQ(count("mxClipStop"), c.clipStops);
+    EXPECT_EQ(count("mxClipStop"), 4u);
     EXPECT_EQ(platform::regPeek(0x40000014), 50 * c.period - 50000);
     EXPECT_EQ(platform::vsyncPeriodUs(), c.period);
     EXPECT_EQ(sys().formatChanged(), 1);
@@ -253,16 +261,13 @@ TEST_F(SystemUpdateTest, OptionButtonsToggleAndLightTheMainPanelLamp) {
   button(2013, 0, 0);
 }
 
+using Routes = std::vector<std::pair<int, int>>;
+
 TEST_F(SystemUpdateTest, MultiviewInputs) {
   const int want[] = {4499, 4512, 4516, 4520, 4524, 4513, 4517, 4521, 4525, 4544, 4546};
   for (int v = 0; v <= 10; ++v) {
     live().multiviewSource[3] = static_cast<u8>(v);
-    calllog::clear();
-    sys().routeOutputs();
-    const auto all = calls("mxSetMultiviewSource");
-    ASSERT_EQ(all.size(), 4u);
-    EXPECT_EQ(all[3].target, MX_MULTI4);
-    expectArgs(all[3], {static_cast<float>(want[v])});
+    EXPECT_EQ(route("mxSetMultiviewSource").at(3), std::make_pair(static_cast<int>(MX_MULTI4), want[v])) << v;
   }
 }
 
@@ -271,50 +276,31 @@ TEST_F(SystemUpdateTest, MeOutputsByRoutingModeKeySelectAndOnAir) {
     int mode, keySelect, onAir, programBus;
     int output1, output2;
   } cases[] = {
-      {2, 2, 1, 0, MX_KEY2, MX_KEY2},   {2, 2, 0, 0, MX_BLACK, MX_BLACK}, {1, 2, 0, 0, MX_KEY2, MX_KEY2},
-      {1, 0, 0, 0, MX_ABUS, MX_BBUS},   {2, 0, 0, 1, MX_BBUS, MX_ABUS},   {0, 2, 1, 0, MX_BLACK, MX_BLACK},
+      {2, 2, 1, 0, MX_KEY2, MX_KEY2}, {2, 2, 0, 0, MX_BLACK, MX_BLACK}, {1, 2, 0, 0, MX_KEY2, MX_KEY2},
+      {1, 0, 0, 0, MX_ABUS, MX_BBUS}, {2, 0, 0, 1, MX_BBUS, MX_ABUS},   {0, 2, 1, 0, MX_BLACK, MX_BLACK},
   };
   MxifSystemAncillary& a = live().ancillary;
   a.perMeKeySelect = 1;
   for (const Case& c : cases) {
-    SCOPED_TRACE(&c - cases);
     a.meOutput1Mode = a.meOutput2Mode = static_cast<u8>(c.mode);
     a.meKeySelect[1] = static_cast<u8>(c.keySelect);
     category::CategoryKey::instance()[1].record(1).onAir = static_cast<u8>(c.onAir);
     category::CategoryBus::instance()[1].record(0).programBus = static_cast<u8>(c.programBus);
-    calllog::clear();
-    sys().routeOutputs();
-    const auto all = calls("mxSetMeOutputSource");
-    ASSERT_EQ(all.size(), 9u);  // AUX 1, then two outputs of each ME
-    for (int o = 0; o < 2; ++o) {
-      EXPECT_EQ(all[3 + o].context, MX_CONTEXT_ME2);
-      EXPECT_EQ(all[3 + o].target, 5120 + o);
-      expectArgs(all[3 + o], {static_cast<float>(o == 0 ? c.output1 : c.output2)});
-    }
+    const Routes all = route("mxSetMeOutputSource");  // AUX 1, then two outputs of each ME
+    ASSERT_EQ(all.size(), 9u);
+    EXPECT_EQ(Routes(all.begin() + 3, all.begin() + 5), (Routes{{5120, c.output1}, {5121, c.output2}})) << &c - cases;
+    EXPECT_EQ(calls("mxSetMeOutputSource")[3].context, MX_CONTEXT_ME2);
   }
 }
 
 TEST_F(SystemUpdateTest, DskStagesByModeAndOnAir) {
-  struct Case {
-    int mode, onAir;
-    int stage1, stage2;  // from sources 2 and 0
-  } cases[] = {{1, 0, MX_DSK2, MX_BKGD}, {2, 1, MX_DSK2, MX_BKGD}, {2, 0, MX_BLACK, MX_BKGD}, {0, 1, MX_BLACK, MX_BLACK}};
-  MxifSystemAncillary& a = live().ancillary;
-  a.dskStageSource[0] = 2;
-  a.dskStageSource[1] = 0;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(&c - cases);
-    a.dskStageMode = static_cast<u8>(c.mode);
-    category::CategoryDsk::instance().record(1).onAir = static_cast<u8>(c.onAir);
-    calllog::clear();
-    sys().routeOutputs();
-    const auto all = calls("mxSetDskOutputSource");
-    ASSERT_EQ(all.size(), 4u);
-    const int targets[] = {4544, 4546, 4545, 4547};
-    for (int i = 0; i < 4; ++i) {
-      EXPECT_EQ(all[i].target, targets[i]);
-      expectArgs(all[i], {static_cast<float>(i % 2 == 0 ? c.stage1 : c.stage2)});
-    }
+  const int cases[][4] = {  // mode, DSK 2 on air, stages from sources 2 and 0
+      {1, 0, MX_DSK2, MX_BKGD}, {2, 1, MX_DSK2, MX_BKGD}, {2, 0, MX_BLACK, MX_BKGD}, {0, 1, MX_BLACK, MX_BLACK}};
+  live().ancillary.dskStageSource[0] = 2;
+  for (const auto& c : cases) {
+    live().ancillary.dskStageMode = static_cast<u8>(c[0]);
+    category::CategoryDsk::instance().record(1).onAir = static_cast<u8>(c[1]);
+    EXPECT_EQ(route("mxSetDskOutputSource"), (Routes{{4544, c[2]}, {4546, c[3]}, {4545, c[2]}, {4547, c[3]}})) << c[0];
   }
 }
 
