@@ -8,8 +8,9 @@
 // as the keyer categories apply them), or a frame with the settings of all sixteen keys written by
 // the key category, or one with every key and downstream key transitioning, or one with the four
 // up-stream keys keyed over every source of their list, or one with image effects on both hardware
-// MEs and a key preset lamp window running, or one with every lever sweeping over its ME's layers;
-// each figure is printed beside its budget.
+// MEs and a key preset lamp window running, or one with every lever sweeping over its ME's layers,
+// or a frame that applies a format change, or the routing steps of the system settings update
+// alone; each figure is printed beside its budget.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -41,6 +42,7 @@
 #include "Main/key/image.h"
 #include "Main/key/keypreset.h"
 #include "Main/memory/shotmem.h"
+#include "Main/system/system.h"
 #include "Main/system/testpattern.h"
 #include "Main/framework/vsync.h"
 #include "Main/panel/led.h"
@@ -589,6 +591,34 @@ void BM_ColorCorrectCurves(benchmark::State& state) {
   state.SetLabel("main loop, every 30000 us");
 }
 BENCHMARK(BM_ColorCorrectCurves)->Unit(benchmark::kMicrosecond);
+
+// A frame that applies a format change, formats 0 and 1 in turn: every block initialised for the
+// format, the clips reset, and every format-dependent setting applied again.
+void BM_FormatChangeFrame(benchmark::State& state) {
+  auto present = [](int format) {
+    MxifSystem r{};
+    r.videoMask = MxifSystem::FORMAT;
+    r.format = static_cast<u8>(format);
+    category::CategorySystem::instance().assign(r, 0);
+  };
+  int format = 0;
+  for (auto _ : state) {
+    present(format ^= 1);
+    postVsync(platform::IRQ_VSYNC);
+  }
+  present(0);
+  postVsync(platform::IRQ_VSYNC);
+  state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
+}
+BENCHMARK(BM_FormatChangeFrame)->Unit(benchmark::kMicrosecond);
+
+// The routing steps of the system settings update alone (AUX 1, two outputs of each ME, four
+// multiview inputs, four DSK stages), which every frame runs.
+void BM_SystemRouting(benchmark::State& state) {
+  for (auto _ : state) category::CategorySystem::instance().routeOutputs();
+  state.SetLabel("part of every frame");
+}
+BENCHMARK(BM_SystemRouting)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

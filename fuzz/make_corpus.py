@@ -267,6 +267,32 @@ def custom_info(slots):
     return struct.pack(">IB3BII36BI8I", 1, 1, 0, 0, 0, 0, 0, *range(36), 0xFF, *slots)
 
 
+def switching(me=0, entries=((0, 1036), (1, 1037)), kind=0, no_record=0, tag=1, program=1):
+    """A switching command (type 76): 203 bytes with a bus record, 7 without one."""
+    head = struct.pack(">BBhhB", tag, 2, kind, 0, no_record)
+    if no_record:
+        return head
+    masks, codes = [0, 0, 0], [0] * 89
+    for entry, code in entries:
+        masks[entry // 32] |= 1 << (entry % 32)
+        codes[entry] = code
+    body = head + struct.pack(">IB3I89HB", 1, me, *masks, *codes, program)
+    assert len(body) == 203
+    return body
+
+
+def system(fmt=0, mode=0, scale=0, phase=(1, -25, 3), genlock=(1, 1), routing=(1, 2, 1, 2, 1, 2), dsk=(2, 0),
+           keys=(2,) * 8, multiview=tuple(range(8)), recall=1, display=(1, 2, 1, 1, 1)):
+    """A system record (type 29) with every field but the texts present; 106 bytes with empty texts."""
+    body = struct.pack(">IIBBB", 0x1, 0x7, fmt, mode, scale) + struct.pack(">IBhh", 0x7, *phase)
+    body += struct.pack(">IBB", 0x3, *genlock) + text(b"") + struct.pack(">IBB", 0xB, 0, 0) + text(b"") + b"\x01"
+    body += struct.pack(">I6B", 0x3F, *routing) + struct.pack(">I2B", 0x3, *dsk) + struct.pack(">I8B", 0xFF, *keys)
+    body += struct.pack(">I8B", 0xFF, *multiview) + bytes((recall,)) + struct.pack(">I", 0) + text(b"") * 4
+    body += struct.pack(">I5B", 0x1F, *display) + b"\x00"
+    assert len(body) == 106
+    return body
+
+
 def wait(n):
     return packet(74, b"\0" * 6 + struct.pack(">h", n))
 
@@ -380,6 +406,18 @@ seeds = {
     + b"".join(packet(94, button(code, me)) for code, me in ((1724, 0), (1732, 1), (1716, 2), (1826, 3), (1834, 0),
                                                            (1700, 1), (1801, 0), (2103, 2), (1616, 7)))
     + packet(94, button(1717, 1, 2, state=2)) + packet(94, button(2119, 0, 1, state=0)),
+    # System records: formats of other families with the scale and mode, values the category drops;
+    # the update applies them, corrects the genlock and routes the outputs.
+    "system_settings": b"\x05" + packet(29, system(6, scale=1)) + packet(29, system(8, mode=2, genlock=(3, 1)))
+    + packet(29, system(12, 0, 2, (2, 50, 101), (4, 2), (2, 3, 3, 5, 2, 3), (5, 9), (5,) * 8, (11,) * 8, 3, (2, 3, 2, 2, 2)))
+    + packet(29, system(2, genlock=(1, 1), routing=(0, 1, 2, 0, 0, 1))) + packet(29, system()[:50]),
+    # Switching commands over a gate that opens every other frame (format 8): applied, queued, a
+    # full ring; refused kinds and MEs, bodies of both lengths, one too short for its flag.
+    "switching_commands": b"\x02" + packet(29, system(8, recall=2)) + packet(76, switching())
+    + packet(76, switching(kind=1, no_record=1)) + packet(76, switching(kind=1)) + packet(76, switching(me=4))
+    + packet(76, switching(me=12)) + packet(76, switching(no_record=1) + bytes(196)) + packet(76, switching()[:7])
+    + packet(76, switching(2, ((0, 1247), (88, 7)), program=0)) + packet(76, switching()[:5])
+    + b"".join(packet(76, switching(tag=t)) for t in range(12)),
 }
 
 out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")

@@ -6,6 +6,7 @@
 
 #include "Common/reg.h"
 #include "Driver/blocks.h"
+#include "Driver/calllog.h"
 #include "Driver/cbgd/regs.h"
 #include "Lib/Include/check.h"
 #include "Lib/Include/fixedpoint.h"
@@ -166,6 +167,8 @@ void writeGenerator(const Generator& g) {
 }  // namespace
 
 void mxCbgdSetColors(int target, int y1, int cb1, int cr1, int y2, int cb2, int cr2) {
+  MX_NOTE_CALL(target, static_cast<float>(y1), static_cast<float>(cb1), static_cast<float>(cr1), static_cast<float>(y2),
+               static_cast<float>(cb2), static_cast<float>(cr2));
   Generator& g = generator(target);
   MX_CHECK(isCode(y1) && isCode(cb1) && isCode(cr1) && isCode(y2) && isCode(cb2) && isCode(cr2));
   g.y = y1, g.cb = cb1, g.cr = cr1;
@@ -173,12 +176,14 @@ void mxCbgdSetColors(int target, int y1, int cb1, int cr1, int y2, int cb2, int 
 }
 
 void mxCbgdSetMode(int target, int mode) {
+  MX_NOTE_CALL(target, static_cast<float>(mode));
   Generator& g = generator(target);
   MX_CHECK(mode == MX_CBGD_FLAT || mode == MX_CBGD_WASH || mode == MX_CBGD_WASH2 || mode == MX_CBGD_CURVE);
   g.mode = mode;
 }
 
 void mxCbgdSetWashRange(int target, float size, float centre) {
+  MX_NOTE_CALL(target, size, centre);
   Generator& g = generator(target);
   MX_CHECK(0.0f <= size && size <= 1.0f);
   MX_CHECK(0.0f <= centre && centre <= 1.0f);

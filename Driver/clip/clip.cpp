@@ -8,6 +8,7 @@
 #include "Common/reg.h"
 #include "Common/shared.h"
 #include "Driver/blocks.h"
+#include "Driver/calllog.h"
 #include "Driver/clip/player.h"
 #include "Driver/clip/regs.h"
 #include "Lib/Include/check.h"
@@ -458,6 +459,7 @@ void mxClipSetMode(int target, int frame, int mode) {
 void mxClipArmAudioPlayback(int target) { playerOf(target).playArmed = true; }
 
 void mxClipStop(int target) {
+  MX_NOTE_CALL(target);
   ClipPlayer& p = playerOf(target);
   if (!p.exists) return;
   mxClipReadHeader(p);

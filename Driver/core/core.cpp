@@ -214,7 +214,10 @@ void mxInitialize(int format, float scale) {
   MX_LOG(libmx::INFO, "mxInitialize: %f ms", static_cast<double>(msSince(start)));
 }
 
-void mxSetVideoFormat(int format, float scale) { mxInitialize(format, scale); }
+void mxSetVideoFormat(int format, float scale) {
+  MX_NOTE_CALL(format, scale);
+  mxInitialize(format, scale);
+}
 
 // ---- per-frame update ----------------------------------------------------------------------------------
 void mxUpdateStage(int stage, u32 t0) {

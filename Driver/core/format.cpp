@@ -4,6 +4,7 @@
 #include <cmath>
 #include <initializer_list>
 
+#include "Driver/calllog.h"
 #include "Driver/core/core.h"
 #include "Driver/core/regs.h"
 #include "Driver/ddr3/regs.h"
@@ -275,11 +276,13 @@ void mxSetDefaultFormatTiming() {
 }
 
 void mxSetFormatTiming(int preset, int flag) {
+  MX_NOTE_CALL(preset, static_cast<float>(flag));
   const int p = (preset >= 0 && preset <= 3) ? preset : 4;
   writeTiming(PRESETS[formatClass(mxVideoFormat())][p][flag == 1 ? 1 : 0]);
 }
 
 void mxLoadFormatTable() {
+  MX_NOTE_CALL(0);
   const double gamma = mxIsSdLine(mxVideoFormat()) ? 0.3 : 0.4;
   mxWriteReg(GLUE_FORMAT_TABLE_CONTROL, FORMAT_TABLE_LOAD);
   for (int i = 0; i < 256; ++i) {

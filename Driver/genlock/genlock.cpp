@@ -10,6 +10,7 @@
 
 #include "Common/reg.h"
 #include "Common/storage.h"
+#include "Driver/calllog.h"
 #include "Driver/genlock/regs.h"
 #include "Driver/multiview/multiview.h"
 #include "Driver/sdi/sdi.h"
@@ -373,6 +374,7 @@ void averageDac(Genlock& g) {
 }  // namespace
 
 void mxGenlockSetMode(int mode, int sync, int setup) {
+  MX_NOTE_CALL(mode, static_cast<float>(sync), static_cast<float>(setup));
   MX_CHECK(mode == MX_GENLOCK_EXTERNAL || mode == MX_GENLOCK_INTERNAL);
   MX_CHECK(MX_GENLOCK_BBST <= sync && sync <= MX_GENLOCK_TRI);
   MX_CHECK(setup == MX_GENLOCK_NO_SETUP || setup == MX_GENLOCK_SETUP);
@@ -398,6 +400,7 @@ int mxGenlockIsLocked() {
 }
 
 void mxGenlockSetPhase(int h, int v) {
+  MX_NOTE_CALL(0, static_cast<float>(h), static_cast<float>(v));
   Genlock& g = state();
   g.h = h;
   g.v = v;
@@ -405,6 +408,7 @@ void mxGenlockSetPhase(int h, int v) {
 }
 
 void mxGenlockSetFormatClock() {
+  MX_NOTE_CALL(0);
   static const u32 clocks[] = {897497, 2098, 448981, 4428, 5611, 5628, 1123159};
   const int format = mxVideoFormat();
   mxWriteReg(GENLOCK_CLOCK_24, format == 6 ? 1 : 0);

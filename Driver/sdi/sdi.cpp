@@ -11,6 +11,7 @@
 #include <initializer_list>
 
 #include "Common/reg.h"
+#include "Driver/calllog.h"
 #include "Driver/sdi/regs.h"
 #include "Lib/Include/check.h"
 #include "Lib/Include/log.h"
@@ -369,6 +370,7 @@ void mxSdiSetInputSelect(int ch, int option) {
 }
 
 void mxSdiSetDelay(int delay) {
+  MX_NOTE_CALL(0, static_cast<float>(delay));
   MX_CHECK(0 <= delay && delay <= 2);
   if (!mx4kMode()) return;
   state().delay = delay;

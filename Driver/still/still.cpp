@@ -4,6 +4,7 @@
 #include "Common/reg.h"
 #include "Common/shared.h"
 #include "Driver/blocks.h"
+#include "Driver/calllog.h"
 #include "Driver/core/format.h"
 #include "Driver/display/display.h"
 #include "Driver/still/regs.h"
@@ -81,6 +82,7 @@ void mxFrameSetEnable(int channel, int enable) {
 }
 
 void mxFrameClearStills() {
+  MX_NOTE_CALL(0);
   for (int still = 0; still < N_STILL; ++still) SharedMemory::instance().writeWord(validOffset(still), 0);
 }
 

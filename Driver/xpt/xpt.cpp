@@ -189,6 +189,7 @@ int mxSelectMemorySource(int src) {
 }
 
 void mxSetMeOutputSource(int dst, int src) {
+  MX_NOTE_CALL(dst, static_cast<float>(src));
   bool isAux = dst == MX_AUX;
   bool isMe = dst == MX_ME_OUT_1 || dst == MX_ME_OUT_2;
   MX_CHECK(isAux || isMe);
@@ -204,6 +205,7 @@ void mxSetMeOutputSource(int dst, int src) {
 }
 
 void mxSetDskOutputSource(int dst, int src) {
+  MX_NOTE_CALL(dst, static_cast<float>(src));
   u32 code;
   if (src == MX_BLACK) {
     code = 8;
@@ -219,6 +221,7 @@ void mxSetDskOutputSource(int dst, int src) {
 }
 
 void mxSetMultiviewSource(int dst, int src) {
+  MX_NOTE_CALL(dst, static_cast<float>(src));
   MX_CHECK(MX_MULTI1 <= dst && dst <= MX_MULTI4);
   u8& slot = xptImage().bytes[xpt::MULTIVIEW + (dst - MX_MULTI1)];
   int offset = src - ME_OUT_FIRST;

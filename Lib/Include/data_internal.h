@@ -6,6 +6,7 @@
 #include "Lib/Include/records/bkgd.h"
 #include "Lib/Include/records/cbgd.h"
 #include "Lib/Include/records/bus.h"
+#include "Lib/Include/records/switching.h"
 #include "Lib/Include/records/xpt.h"
 #include "Lib/Include/records/button.h"
 #include "Lib/Include/records/io.h"

@@ -28,6 +28,7 @@
 #include "Main/panel/inhibit.h"
 #include "Main/panel/menulock.h"
 #include "Main/panel/recentcolor.h"
+#include "Main/panel/switching.h"
 #include "Main/bus/sourcelink.h"
 #include "Main/framework/startup.h"
 #include "Main/media/still.h"
@@ -123,4 +124,5 @@ void createCategories() {
   for (int me = 0; me < N_ME; ++me) enter(CategoryTest::instance()[me]);
   enter(CategoryButtonEvent::instance());
   enter(CategoryFaderEvent::instance());
+  enter(CategorySwitchingCmd::instance());
 }

@@ -2,9 +2,20 @@
 #include "Main/system/system.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "Common/storage.h"
-#include "Main/bus/button.h"
+#include "Driver/core/core.h"
+#include "Driver/core/format.h"
+#include "Driver/genlock/genlock.h"
+#include "Driver/sdi/sdi.h"
+#include "Driver/xpt/xpt.h"
+#include "Lib/Include/log.h"
+#include "Lib/Include/records/dsk.h"
+#include "Main/io/io.h"
+#include "Main/media/clip.h"
+#include "Main/media/still.h"
+#include "Main/panel/led.h"
 
 namespace libmx {
 
@@ -33,6 +44,11 @@ int systemDriverFormatCode(int format, int mode) {
 }
 
 int systemLineLength(int format) { return validFormat(format) ? FORMATS[format].lineLength : -1; }
+
+int systemFormatFamily(int format) {
+  static constexpr s8 FAMILIES[MxifSystem::N_FORMATS] = {0, 0, 0, 0, 1, 1, 2, 3, 0, 0, 4, 4};
+  return validFormat(format) ? FAMILIES[format] : -1;
+}
 
 bool isFieldPhase(int format, u8 fieldFlag, int field) {
   if (!isSegmentedFormat(format)) return true;
@@ -146,10 +162,80 @@ namespace category {
 namespace {
 
 constexpr u32 PENDING_LIMIT = 0x20000;
+constexpr u32 VIDEO_FIELDS = MxifSystem::FORMAT | MxifSystem::MODE | MxifSystem::SD_SCALE;
+constexpr int N_MULTIVIEW_CHANNELS = 8;
+constexpr int N_MULTIVIEW_INPUTS = 4;  // MX_MULTI1 .. MX_MULTI4 from sources 0..3
+constexpr int N_ROUTED_KEYS = 4;       // key selects 1..4 and DSK stage sources 1..4
+constexpr float SD_NARROW_SCALE = 0.75f;
 
 // The system mode goes to the non-volatile storage words at once: the board start-up and the FPGA
 // configuration loading read it at the next start.
 void storeSystemMode(u8 mode) { Storage::instance().writeBoardMode(mode + 256u); }
+
+template <class C>
+C* registered(int type) {
+  return dynamic_cast<C*>(CategoryRegistry::instance().get(type, 0));
+}
+
+// The genlock reference and setup that the format allows.
+u8 allowedReference(int format, u8 reference) {
+  if (format == 2) return 2;
+  if (libmx::isSdFormat(format)) return reference == 0 || reference == 3 ? reference : 0;
+  return reference <= 3 ? reference : 0;
+}
+
+u8 allowedSetup(int format, u8 setup) {
+  switch (format) {
+    case 1: case 2: case 5: case 7: case 9: case 11: return 0;
+    default: return setup != 0 ? 1 : 0;
+  }
+}
+
+// Horizontal phase in samples: percent of the line length, rounded half away from zero.
+int phaseSamples(int percent, int lineLength) {
+  const int n = percent * lineLength;
+  return n >= 0 ? (n + 50) / 100 : -((-n + 50) / 100);
+}
+
+// Multiview input source by routing value 0..10: black, then the ME outputs, then the DSK outputs.
+constexpr int MULTIVIEW_SOURCES[] = {MX_BLACK, 4512, 4516, 4520, 4524, 4513, 4517, 4521, 4525, MX_DSK_PGM1, MX_DSK_PGM2};
+
+bool keyOnAir(int me, int channel) {
+  const MxifKey* key = CategoryRegistry::instance().record<MxifKey>(me, channel);
+  return key != nullptr && key->onAir == 1;
+}
+
+bool dskOnAir(int channel) {
+  const MxifDsk* dsk = CategoryRegistry::instance().record<MxifDsk>(0, channel);
+  return dsk != nullptr && dsk->onAir == 1;
+}
+
+// ME output o (0: 5120, 1: 5121) of an ME.
+int meOutputSource(const MxifSystemAncillary& a, int me, int o) {
+  const u8 mode = o == 0 ? a.meOutput1Mode : a.meOutput2Mode;
+  if (mode != 1 && mode != 2) return MX_BLACK;
+  const int k = a.perMeKeySelect == 1 ? a.meKeySelect[me] : a.keySelect;
+  if (k == 0) {
+    const MxifBus* bus = CategoryRegistry::instance().record<MxifBus>(me);
+    const bool aOnProgram = bus == nullptr || bus->programBus == 0;
+    // Output 1 carries the program bus, output 2 the other one.
+    return aOnProgram == (o == 0) ? MX_ABUS : MX_BBUS;
+  }
+  if (k > N_ROUTED_KEYS || (mode == 2 && !keyOnAir(me, k - 1))) return MX_BLACK;
+  return MX_KEY1 + 2 * (k - 1);
+}
+
+// A DSK stage fed by stage source v (0..4).
+int dskStageSource(u8 mode, int v) {
+  const bool dsk = 1 <= v && v <= N_ROUTED_KEYS;
+  switch (mode) {
+    case 1: return dsk ? MX_DSK1 + 2 * (v - 1) : MX_BKGD;
+    case 2:
+      if (!dsk) return MX_BKGD;
+      return dskOnAir(v - 1) ? MX_DSK1 + 2 * (v - 1) : MX_BLACK;
+    default: return MX_BLACK;
+  }
+}
 
 }  // namespace
 
@@ -159,6 +245,8 @@ CategorySystem& CategorySystem::instance() {
 }
 
 CategorySystem::CategorySystem() {
+  option1_.code = internal::MxifButtonEvent::BTN_PANEL_OPTION1;
+  option2_.code = internal::MxifButtonEvent::BTN_PANEL_OPTION2;
   CategoryButtonEvent::setHook(ButtonReceiver::SYSTEM,
                                [](CategoryInterface& target, const internal::MxifButtonEvent& ev) {
                                  if (auto* sys = dynamic_cast<CategorySystem*>(&target)) sys->onButtonEvent(ev);
@@ -166,28 +254,41 @@ CategorySystem::CategorySystem() {
 }
 
 void CategorySystem::onButtonEvent(const internal::MxifButtonEvent& ev) {
-  const int code = ev.getCode();
-  if (ev.panel >= ButtonLatch::N_PANELS || ev.getMe() < N_ME || !ev.isPressed()) return;
-  MxifSystem& live = record(0);
-  MxifSystem change = live;
-  codec::clearPresence(change);
-  if (code == internal::MxifButtonEvent::BTN_PANEL_OPTION1) {
-    change.display.toggle1 = live.display.toggle1 != 0 ? 0 : 1;
-    change.display.mask = MxifSystemDisplay::TOGGLE1;
-  } else if (code == internal::MxifButtonEvent::BTN_PANEL_OPTION2) {
-    change.display.toggle2 = live.display.toggle2 != 0 ? 0 : 1;
-    change.display.mask = MxifSystemDisplay::TOGGLE2;
-  } else {
-    return;
+  if (ev.panel >= ButtonLatch::N_PANELS || ev.getMe() < N_ME) return;
+  const u32 button = static_cast<u32>(ev.getCode());
+  ButtonLatch* slot = button == option1_.code ? &option1_ : button == option2_.code ? &option2_ : nullptr;
+  if (slot == nullptr) return;
+  if (ev.isPressed()) {
+    MxifSystem& live = record(0);
+    MxifSystem change = live;
+    codec::clearPresence(change);
+    if (slot == &option1_) {
+      change.display.toggle1 = live.display.toggle1 != 0 ? 0 : 1;
+      change.display.mask = MxifSystemDisplay::TOGGLE1;
+    } else {
+      change.display.toggle2 = live.display.toggle2 != 0 ? 0 : 1;
+      change.display.mask = MxifSystemDisplay::TOGGLE2;
+    }
+    libmx::mergeTextRecord(live, change);
+    dirty[0] = 1;
   }
-  libmx::mergeTextRecord(live, change);
-  dirty[0] = 1;
+  slot->onEvent(ev);
+}
+
+void CategorySystem::initData() {
+  appliedFormat_ = 0;
+  videoPending_ = 0;
+  for (ButtonLatch* slot : {&option1_, &option2_}) {
+    for (u8& held : slot->held) held = 0;
+    slot->clear();
+  }
 }
 
 void CategorySystem::initInternal() {
   dirty[0] = 0;
   changeFlag_ = 1;
   firstAssignDone_ = 0;
+  lockLogged_ = 0;
   previousFormat_ = -1;
 }
 
@@ -205,6 +306,8 @@ void CategorySystem::resume(const void* saved, int flag) {
   libmx::mergeTextRecord(live, accepted);
   codec::setAllPresence(live);
   appliedFormat_ = flag == 1 ? liveFormat : -1;
+  // The first update applies the image's format, mode and scale.
+  videoPending_ = VIDEO_FIELDS;
 }
 
 void CategorySystem::receive(RequestReceiver& rx) {
@@ -227,6 +330,7 @@ void CategorySystem::assign(const MxifSystem& in, int idx) {
     appliedFormat_ = static_cast<s8>(accepted.format);
   }
   if (accepted.videoMask & MxifSystem::MODE) storeSystemMode(accepted.mode);
+  videoPending_ |= accepted.videoMask & VIDEO_FIELDS;
   if ((accepted.mask & MxifSystem::BUS_REFRESH) && accepted.busRefresh == 1) {
     for (int me = 0; me < N_ME; ++me) {
       auto* bus = dynamic_cast<BusRefreshTarget*>(CategoryRegistry::instance().get(TYPE_BUS, me));
@@ -235,6 +339,146 @@ void CategorySystem::assign(const MxifSystem& in, int idx) {
   }
   libmx::mergeTextRecord(live, accepted);
   dirty[idx] = 1;
+}
+
+// ---- Per frame ----------------------------------------------------------------------------------
+
+void CategorySystem::update() {
+  applyVideoFormat();
+  mxSdiSetDelay(record(0).sdiDelay == 1 ? 1 : 0);
+  applyGenlock();
+  applyGenlockPhase();
+  applyDisplay();
+  showOptionLamps();
+  routeOutputs();
+}
+
+void CategorySystem::applyVideoFormat() {
+  const MxifSystem& r = record(0);
+  const u32 video = videoPending_;
+  videoPending_ = 0;
+  changeFlag_ = (video & MxifSystem::MODE) != 0 ? 1 : 0;
+  int format = appliedFormat_;
+  bool familyChanged = false;
+  bool formatChanged = false;
+  if (video & MxifSystem::FORMAT) {
+    changeFlag_ = 1;
+    format = r.format;
+    const int family = libmx::systemFormatFamily(previousFormat_);
+    familyChanged = family < 0 || family != libmx::systemFormatFamily(format);
+    formatChanged = previousFormat_ != format;
+    previousFormat_ = -1;
+    mxLoadFormatTable();
+    appliedFormat_ = static_cast<s8>(format);
+  }
+  float scale = 1.0f;
+  if (libmx::isSdFormat(format)) {
+    if (video & MxifSystem::SD_SCALE) changeFlag_ = 1;
+    if (r.sdScale == 1) scale = SD_NARROW_SCALE;
+  }
+  if (changeFlag_ == 0) return;
+  const int code = libmx::systemDriverFormatCode(format, r.mode);
+  if (code >= 0) mxSetVideoFormat(code, scale);
+  if (familyChanged) {
+    if (auto* stills = registered<CategoryStillMemory>(TYPE_STILL_MEMORY)) stills->clearStills();
+  }
+  if (formatChanged) {
+    if (auto* clips = registered<CategoryClipStatus>(TYPE_CLIP_STATUS)) clips->requestReset();
+  }
+  mxGenlockSetFormatClock();
+  if (auto* multiview = registered<CategoryMultiView>(TYPE_MULTI_VIEW)) {
+    for (int ch = 0; ch < N_MULTIVIEW_CHANNELS; ++ch) multiview->setVideoFormat(appliedFormat_, 0, ch);
+  }
+}
+
+void CategorySystem::applyGenlock() {
+  MxifSystem& r = record(0);
+  const int format = appliedFormat_;
+  if (libmx::validFormat(format)) {
+    // What the format does not allow is corrected and reported.
+    const u8 reference = allowedReference(format, r.genlockReference);
+    const u8 setup = allowedSetup(format, r.genlockSetup);
+    if (reference != r.genlockReference) {
+      r.genlockReference = reference;
+      r.genlockMask |= MxifSystem::GENLOCK_REFERENCE;
+    }
+    if (setup != r.genlockSetup) {
+      r.genlockSetup = setup;
+      r.genlockMask |= MxifSystem::GENLOCK_SETUP;
+    }
+  }
+  if ((r.genlockMask & (MxifSystem::GENLOCK_REFERENCE | MxifSystem::GENLOCK_SETUP)) != 0 || changeFlag_ != 0) {
+    mxGenlockSetFormatClock();
+    switch (r.genlockReference) {
+      case 3:
+        mxGenlockSetMode(MX_GENLOCK_INTERNAL, MX_GENLOCK_BBST,
+                         r.genlockSetup != 0 ? MX_GENLOCK_SETUP : MX_GENLOCK_NO_SETUP);
+        break;
+      case 0: mxGenlockSetMode(MX_GENLOCK_EXTERNAL, MX_GENLOCK_BBST, MX_GENLOCK_NO_SETUP); break;
+      case 1: mxGenlockSetMode(MX_GENLOCK_EXTERNAL, MX_GENLOCK_BBST2, MX_GENLOCK_NO_SETUP); break;
+      case 2: mxGenlockSetMode(MX_GENLOCK_EXTERNAL, MX_GENLOCK_TRI, MX_GENLOCK_NO_SETUP); break;
+      default: return;
+    }
+  }
+  const bool locked = mxGenlockIsLocked() == 1;
+  const char* status = locked ? "Locked" : "Unlocked";
+  TextField<9>& text = r.genlockStatus;
+  const bool changed = std::strncmp(reinterpret_cast<const char*>(text.chars), status, text.capacity) != 0;
+  if (changed) {
+    libmx::copyTextChars(text.count, text.chars, reinterpret_cast<const u8*>(status), text.capacity);
+    r.genlockMask |= MxifSystem::GENLOCK_STATUS;
+  }
+  if (changed || lockLogged_ == 0) MX_LOG(libmx::WARN, "%s\n", locked ? "GenLock:LOCK" : "GenLock:UNLOCK");
+  lockLogged_ = 1;
+}
+
+void CategorySystem::applyGenlockPhase() {
+  const MxifSystem& r = record(0);
+  const int lineLength = libmx::systemLineLength(appliedFormat_);
+  if (lineLength < 0 || (r.phaseMask == 0 && changeFlag_ == 0)) return;
+  mxGenlockSetPhase(static_cast<s16>(phaseSamples(r.horizontalPhase, lineLength)), r.verticalOffset + r.verticalPhase);
+}
+
+void CategorySystem::applyDisplay() {
+  MxifSystemDisplay& d = record(0).display;
+  // The extended display takes the output that display option 1 would use.
+  const MxifExtendedDisplay* extended = CategoryRegistry::instance().record<MxifExtendedDisplay>();
+  if (extended != nullptr && extended->display == 1 && d.toggle1 == 1) {
+    d.toggle1 = 0;
+    d.mask |= MxifSystemDisplay::TOGGLE1;
+  }
+  const int preset = d.toggle2 != 0 ? 2 : d.timingSelect == 1 ? 1 : d.timingSelect == 2 ? 3 : 0;
+  mxSetFormatTiming(preset, d.timingFlag != 0 ? 1 : 0);
+}
+
+void CategorySystem::showOptionLamps() {
+  auto* lamps = registered<CategoryLed>(TYPE_LED);
+  if (lamps == nullptr) return;
+  constexpr int MAIN_PANEL = 0;
+  constexpr int LIT = 2;
+  lamps->setLed(MAIN_PANEL, LAMP_OPTION1, option1_.held[MAIN_PANEL] != 0 ? LIT : 0);
+  lamps->setLed(MAIN_PANEL, LAMP_OPTION2, option2_.held[MAIN_PANEL] != 0 ? LIT : 0);
+}
+
+void CategorySystem::routeOutputs() {
+  const MxifSystem& r = record(0);
+  const MxifSystemAncillary& a = r.ancillary;
+  mxSetMeOutputSource(MX_AUX, a.aux1Follows == 1 ? MX_AUX : MX_BLACK);
+  for (int me = 0; me < N_ME; ++me) {
+    mxSelectContext(MX_CONTEXT_ME1 + me);
+    mxSetMeOutputSource(MX_ME_OUT_1, meOutputSource(a, me, 0));
+    mxSetMeOutputSource(MX_ME_OUT_2, meOutputSource(a, me, 1));
+  }
+  for (int i = 0; i < N_MULTIVIEW_INPUTS; ++i) {
+    const u8 v = r.multiviewSource[i];
+    mxSetMultiviewSource(MX_MULTI1 + i, v < std::size(MULTIVIEW_SOURCES) ? MULTIVIEW_SOURCES[v] : MX_BLACK);
+  }
+  // The program outputs first, then their companions.
+  const u8* source = a.dskStageSource;
+  mxSetDskOutputSource(MX_DSK_PGM1, dskStageSource(a.dskStageMode, source[0]));
+  mxSetDskOutputSource(MX_DSK_PGM2, dskStageSource(a.dskStageMode, source[1]));
+  mxSetDskOutputSource(MX_DSK_PGM1 + 1, dskStageSource(a.dskStageMode, source[0]));
+  mxSetDskOutputSource(MX_DSK_PGM2 + 1, dskStageSource(a.dskStageMode, source[1]));
 }
 
 bool CategorySystem::sendRecord(AcknowledgeSender& tx) {

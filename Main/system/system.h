@@ -2,6 +2,7 @@
 // System settings: the rules of the system record (formats, phase predicates, switching gate,
 // validation of a request, merge) and the category that owns type 29.
 #include "Lib/Include/data_internal.h"
+#include "Main/bus/button.h"
 #include "Main/framework/bp.h"
 #include "Main/framework/vsync.h"
 
@@ -25,6 +26,10 @@ bool isClipPhase(int format, u8 fieldFlag);
 bool isRecallPhase(int format, int recallPhaseMode, u8 fieldFlag);
 // Whether switching commands and button events may act on this VSYNC.
 bool isSwitchingGateOpen(int format, int recallPhaseMode, u8 fieldFlag);
+
+// Format families: a change of format within a family keeps the stills. Families are {0, 1, 2, 3,
+// 8, 9}, {4, 5}, {6}, {7} and {10, 11}; -1 for any other value.
+int systemFormatFamily(int format);
 
 // Picture aspect factor of the standard-definition formats shown 16:9: 0.84 (format 6) or 0.76
 // (format 7) when the scale flag is 1, else 1.0.
@@ -60,21 +65,33 @@ class BusRefreshTarget {
   ~BusRefreshTarget() = default;
 };
 
-// Owner of the system settings record (type 29, one channel, one instance).
+// Owner of the system settings record (type 29, one channel, one instance). Its update (class 1,
+// first of every frame) applies a presented format, mode or scale through the drivers, keeps the
+// genlock reference, setup and phase in the hardware and reports the lock state, sets the display
+// timing, lights the panel lamps of its two option buttons and routes AUX 1, the ME outputs, the
+// multiview inputs and the DSK stages.
 class CategorySystem : public CategoryCommon<MxifSystem> {
  public:
+  static constexpr int LAMP_OPTION1 = 2906;  // lit while button 2006 is held on the main panel
+  static constexpr int LAMP_OPTION2 = 2913;  // ... button 2013
+
   static CategorySystem& instance();
 
-  void initData() override {}
+  // The record stays as the registry cleared it; the object's own state starts as constructed.
+  void initData() override;
   void initInternal() override;
   void resume(const void* saved, int flag = 0) override;
   void receive(RequestReceiver& rx) override;
   void sendStatus(AcknowledgeSender& tx) override;
   void send(AcknowledgeSender& tx, int part) override;
   void assign(const MxifSystem& in, int idx) override;
+  void update() override;
   // Panel option buttons 2006 and 2013: a press from panel 0..2 that names no ME toggles the
-  // display option 1, respectively 2.
+  // display option 1, respectively 2; the panel's button slot follows the press and the release.
   void onButtonEvent(const internal::MxifButtonEvent& ev);
+  // The last step of update: AUX 1, the ME outputs of every ME, the multiview inputs and the DSK
+  // stages from the routing options and the on-air state of the keys and DSKs.
+  void routeOutputs();
 
   const MxifSystem& system() { return record(0); }
   int format() { return record(0).format; }
@@ -91,7 +108,8 @@ class CategorySystem : public CategoryCommon<MxifSystem> {
   // Picture aspect factor of the standard-definition formats (0.84, 0.76 or 1.0).
   float sdAspectScale() { return libmx::sdAspectScale(format(), record(0).sdScale); }
 
-  // Set when a format, mode or scale change is applied this frame (by update); 1 after start.
+  // Set when a format, mode or scale change is applied this frame (by update); 1 after start, until
+  // the first update.
   u8 formatChanged() const { return changeFlag_; }
   // Test support: the flag as the system update would leave it.
   void setFormatChangedForTest(u8 changed) { changeFlag_ = changed; }
@@ -107,11 +125,23 @@ class CategorySystem : public CategoryCommon<MxifSystem> {
   // Writes the record when it is dirty or carries presence bits; false when the output stream is
   // more than half full (the report stays pending).
   bool sendRecord(AcknowledgeSender& tx);
+  // The steps of update.
+  void applyVideoFormat();
+  void applyGenlock();
+  void applyGenlockPhase();
+  void applyDisplay();
+  void showOptionLamps();
 
   u8 changeFlag_ = 1;
   u8 firstAssignDone_ = 0;
+  u8 lockLogged_ = 0;
   s8 appliedFormat_ = 0;
   s8 previousFormat_ = -1;
+  // Video presence bits (format, mode, scale) accepted or resumed and not yet applied: each is
+  // applied by the next update only, however long its report waits for its turn.
+  u32 videoPending_ = 0;
+  ButtonLatch option1_;  // button 2006 on each panel
+  ButtonLatch option2_;  // button 2013
 };
 
 // Whether switching commands and button events may act on this VSYNC, from the system record and

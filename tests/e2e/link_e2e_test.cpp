@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -56,9 +58,9 @@ class EndToEnd : public ::testing::Test {
     std::filesystem::remove_all(dir_, ec);
   }
 
-  // Starts the back end in fast mode (its output in backend.log, with trace: its register writes in
-  // trace.txt) and waits for its main loop.
-  void boot(bool trace = false) {
+  // Starts the back end in fast mode (its output in backend.log) and waits for its main loop; with
+  // trace, its register writes go to that file.
+  void boot(const char* trace = nullptr) {
     const std::string log = dir_ + "/backend.log";
     pid_ = fork();
     ASSERT_GE(pid_, 0);
@@ -67,10 +69,8 @@ class EndToEnd : public ::testing::Test {
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
       if (fd >= 0) dup2(fd, 1), dup2(fd, 2);
-      const std::string traceFile = dir_ + "/trace.txt";
-      if (trace) {
-        execl(MX_BACKEND_PATH, "backend", "--board", dir_.c_str(), "--fast", "--trace", traceFile.c_str(),
-              static_cast<char*>(nullptr));
+      if (trace != nullptr) {
+        execl(MX_BACKEND_PATH, "backend", "--board", dir_.c_str(), "--fast", "--trace", trace, static_cast<char*>(nullptr));
       } else {
         execl(MX_BACKEND_PATH, "backend", "--board", dir_.c_str(), "--fast", static_cast<char*>(nullptr));
       }
@@ -80,6 +80,9 @@ class EndToEnd : public ::testing::Test {
     ASSERT_TRUE(link_.open(dir_, WAIT_SECONDS, error)) << error;
     console_.clear();
     ASSERT_TRUE(waitConsole("Start Timer task")) << console_;
+    // The system settings report the genlock's lock as it comes; once locked, before the front end
+    // connects, that report does not join the echoes that the tests look at.
+    ASSERT_TRUE(waitConsole("GenLock:LOCK")) << console_;
   }
 
   void stopBackend() {
@@ -320,7 +323,8 @@ TEST_F(EndToEnd, BackgroundsAndWipeMemoriesAreResumedAfterARestart) {
 // down by `frontend fader`: ME 0's selected background follows it from 0 to 1, which the early
 // update writes into the mix level of the ME1 FPGA's background transition block.
 TEST_F(EndToEnd, LeverSweepMovesTheBackgroundTransitionOfMeZero) {
-  boot(true);
+  const std::string traceFile = dir_ + "/trace.txt";
+  boot(traceFile.c_str());
   ASSERT_EQ(frontend("send MxifBkgd me=0 nextBkgd=1"), 0);
   ASSERT_NE(nextEcho(MxifBkgd::TYPE_INDEX), "");
   for (int i = 0; i < 5; ++i) ASSERT_EQ(frontend("fader 0 2255"), 0);
@@ -348,6 +352,49 @@ TEST_F(EndToEnd, LeverSweepMovesTheBackgroundTransitionOfMeZero) {
   ASSERT_GE(levels.size(), 5u);
   EXPECT_EQ(levels.front(), 0u);
   EXPECT_TRUE(std::is_sorted(levels.begin(), levels.end()));
+}
+
+// A switching command from the program is answered 0, shows in the bus report of ME 1 and reaches
+// the crosspoint register of ME 1's A bus (read from the register trace, through a pipe).
+TEST_F(EndToEnd, SwitchingCommandReachesTheBusAndItsCrosspoint) {
+  const std::string fifo = dir_ + "/trace";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::atomic<u32> aBus{0xFFFFFFFF};
+  std::thread reader([&] {
+    FILE* f = std::fopen(fifo.c_str(), "r");
+    if (f == nullptr) return;
+    char line[64];
+    unsigned frame = 0, adr = 0, value = 0;
+    int stage = 0;
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+      if (std::sscanf(line, "%u %d %x %x", &frame, &stage, &adr, &value) == 4 && adr == 0x83001100) aBus = value;
+    }
+    std::fclose(f);
+  });
+  boot(fifo.c_str());
+  ASSERT_TRUE(poll([&] { return aBus != 0xFFFFFFFF; }));
+  EXPECT_NE(aBus & 0xFF, 2u);  // before the command
+  constexpr u16 SDI3 = 1024 + 12;
+  ASSERT_EQ(frontend("send MxifSwitchingCmd command1=7 bus.me=0 bus.entries[0]=" + std::to_string(SDI3)), 0);
+  bool answered = false, reported = false;
+  EXPECT_TRUE(poll([&] {
+    for (const auto& p : link_.takePackets()) {
+      MxifSwitchingCmd answer{};
+      MxifBus bus{};
+      if (p.type == MxifSwitchingCmd::TYPE_INDEX && codec::read(p.body.data(), p.body.size(), answer)) {
+        answered = answer.command1 == 7 && answer.reply == 0 && answer.bus.entries[0] == SDI3;
+      }
+      if (p.type == MxifBus::TYPE_INDEX && codec::read(p.body.data(), p.body.size(), bus) && bus.me == 0) {
+        reported = reported || (bus.hasEntry(0) && bus.entries[0] == SDI3);
+      }
+    }
+    return answered && reported;
+  })) << answered << reported;
+  EXPECT_TRUE(poll([&] { return (aBus & 0xFF) == 2; })) << std::hex << aBus;  // SDI input 3
+  stopBackend();
+  const int unblock = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // a reader still waiting for a writer
+  if (unblock >= 0) ::close(unblock);
+  reader.join();
 }
 
 }  // namespace

@@ -106,8 +106,12 @@ TEST_F(CbgdCategoryTest, GeneratorRegistersAfterTheNextDriverUpdate) {
   EXPECT_EQ(steps(G1), (Steps{0, 2184, 14336}));
   // The second generator shows its default: flat red.
   EXPECT_EQ(platform::regPeek(G2 + 32), 250u);
-  // Standard-definition system formats take the BT.601 set.
-  category::CategorySystem::instance().record(0).format = 6;
+  // Standard-definition system formats take the BT.601 set: the colours are applied again in the
+  // frame that applies the format.
+  MxifSystem sd{};
+  sd.videoMask = MxifSystem::FORMAT;
+  sd.format = 6;
+  category::CategorySystem::instance().assign(sd, 0);
   frame();
   frame();
   EXPECT_EQ(words(), (std::vector<u32>{1, 326, 361, 960, 579 - 326, u32(215 - 361), u32(136 - 960)}));

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Driver/calllog.h"
 #include "Driver/core/core.h"
 #include "Common/reg.h"
 #include "Main/framework/bp.h"
@@ -381,6 +382,41 @@ TEST_F(StartupTest, RestartAndPowerOnResumeTheBackupImage) {
     EXPECT_EQ(consoleCount("backup data resume"), 1);
     EXPECT_EQ(cat.a(), 77);
   }
+}
+
+// The board start initialises for code 0; a restart whose image holds format 1 initialises again in
+// its first frame, for format 1, and clears the stills and resets the clips once. A new board has
+// nothing to apply.
+TEST_F(StartupTest, RestartAppliesTheFormatOfItsImageInTheFirstFrame) {
+  writeMem32(0x81800000, 0);  // no image in the window yet
+  vsyncSetFrameWork(nullptr);
+  calllog::enable(true);
+  auto calls = [](const char* setter) {
+    int n = 0;
+    for (size_t i = 0; i < calllog::size(); ++i) n += std::string(calllog::at(i).function) == setter ? 1 : 0;
+    return n;
+  };
+  for (bool restart : {false, true}) {
+    SCOPED_TRACE(restart ? "restart" : "new board");
+    if (restart) {
+      MxifSystem format1{};
+      format1.videoMask = MxifSystem::FORMAT;
+      format1.format = 1;
+      category::CategorySystem::instance().assign(format1, 0);
+      for (int pass = 0; pass < 3; ++pass) bpMainLoopPass();  // applied, and copied to the window
+      bpReset();
+    }
+    testing_support::consoleClear();
+    calllog::clear();
+    bpStart();
+    for (int pass = 0; pass < 2; ++pass) bpMainLoopPass();
+    EXPECT_EQ(consoleCount("Start Timer task"), 1);
+    EXPECT_EQ(consoleCount("mxInitialize: "), restart ? 2 : 1);
+    EXPECT_EQ(regPeek(0x40000014), restart ? 950000u : 783300u);
+    EXPECT_EQ(calls("mxFrameClearStills"), restart ? 1 : 0);
+    EXPECT_EQ(calls("mxClipStop"), restart ? 4 : 0);
+  }
+  calllog::enable(false);
 }
 
 }  // namespace
