@@ -12,6 +12,7 @@
 #include "Lib/Include/records/memory.h"
 #include "Lib/Include/records/clip.h"
 #include "Lib/Include/records/key.h"
+#include "Lib/Include/records/chromakey.h"
 #include "Lib/Include/records/panel.h"
 #include "Lib/Include/records/operate.h"
 #include "Lib/Include/records/periphery.h"
