@@ -59,6 +59,11 @@ class KeyMemory {
 
   // The unit of a source number; -1 (logged) for a source without one.
   static int sourceIndex(int source);
+  // Writes data into the slot at offset of unit index (reference index refIdx, below 64) unless the
+  // slot holds it already: the header marked as being written, the slot, then the header with the
+  // write counter moved on.
+  void writeKeyData(int index, int refIdx, int offset, const StoredKeyData& data);
+  void writeDskData(int index, int refIdx, int offset, const StoredDskData& data);
 
   KeyEntry keys[N_ME][N_KEY];
   DskEntry dsks[N_DSK];
@@ -70,10 +75,6 @@ class KeyMemory {
   void storeDskData(DskEntry& entry);
   void syncKeyEntry(KeyEntry& entry, int refIdx, int offset);
   void syncDskEntry(DskEntry& entry, int refIdx, int offset);
-  // Writes data into the slot at offset of unit index under the header protocol, unless the slot
-  // already holds it.
-  void writeKeyData(int index, int refIdx, int offset, const StoredKeyData& data);
-  void writeDskData(int index, int refIdx, int offset, const StoredDskData& data);
   template <class Data>
   void writeSlot(int index, int refIdx, int offset, const Data& data, Data& present);
   // Reads the slot at offset into data from unit index, or from the defaults unit when the unit's
