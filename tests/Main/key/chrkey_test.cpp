@@ -201,6 +201,7 @@ TEST_F(ChromaTest, OnlyReadyChannelsLoad) {
       continue;
     }
     ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].body.size(), 11u);
     const auto back = replies[0].as<MxifChromaKeyCmd>();
     EXPECT_EQ(std::tuple(back.reply, int{back.first}, int{back.trailing[1]}, back.kind), std::tuple(c.reply, 7, 8, c.kind));
   }
@@ -212,9 +213,6 @@ TEST_F(ChromaTest, OnlyReadyChannelsLoad) {
 
 TEST_F(ChromaTest, OutputTapsFollowTheSampleAndTheMainframeConfiguration) {
   setKeyType(1, 2, 2);
-  C r = request(1, 0);
-  r.mask = bit(C::SAMPLE_KEY), r.sampleKey = 3;
-  peer.send(r);
   auto taps = [] {
     calllog::clear();
     runFrame(0);
@@ -224,6 +222,10 @@ TEST_F(ChromaTest, OutputTapsFollowTheSampleAndTheMainframeConfiguration) {
     }
     return on;
   };
+  EXPECT_EQ(taps(), (std::vector<int>{0, 0, 0}));  // no sample key
+  C r = request(1, 0);
+  r.mask = bit(C::SAMPLE_KEY), r.sampleKey = 3;
+  peer.send(r);
   EXPECT_EQ(taps(), (std::vector<int>{1, 1, 0}));
   test_categories::RecordOwner<MainframeStandIn> config;
   u8* b = config.record.bytes;
