@@ -43,8 +43,9 @@ int keySourceAddress(const char* what, int index, int offset, int nbyte) {
 }
 
 int chromakeyAddress(int channel, int nbyte) {
+  constexpr int CHROMAKEY_UNIT = SharedMemory::CHROMAKEY_UNIT;
   MX_CHECK(0 <= channel && channel < 32);
-  MX_CHECK(0 <= nbyte && nbyte <= SharedMemory::CHROMAKEY_UNIT);
+  MX_CHECK(0 <= nbyte && nbyte <= CHROMAKEY_UNIT);
   return SMEM_CHROMA_UNITS + channel * SharedMemory::CHROMAKEY_UNIT;
 }
 
