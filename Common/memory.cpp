@@ -23,7 +23,7 @@ void copyTo(u32 adr, const void* buf, int nbyte) {
   u32 left = nbyte > 0 ? static_cast<u32>(nbyte / 4) * 4 : 0;
   while (left > 0) {
     const u32 n = std::min(left, PAGE - (adr & (PAGE - 1)));
-    std::memcpy(platform::memory(adr, n), src, n);
+    platform::writeMemory(adr, src, n);
     adr += n;
     src += n;
     left -= n;

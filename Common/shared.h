@@ -6,6 +6,8 @@
 class SharedMemory {
  public:
   static constexpr int SMEM_SIZE = 0x0B000000;
+  static constexpr int KEY_SOURCE_UNIT = ::KEY_SOURCE_UNIT;
+  static constexpr int CHROMAKEY_UNIT = 0x1000;
 
   static SharedMemory& instance();
 
@@ -14,6 +16,13 @@ class SharedMemory {
   void read(int adr, void* buf, int nbyte);
   void writeWord(int adr, u32 value);
   u32 readWord(int adr);
+
+  // Whole words between buffer and key source unit index (0..KEY_SOURCE_DEFAULTS) at offset.
+  void readKeySourceMemory(int index, int offset, void* buffer, int nbyte);
+  void writeKeySourceMemory(int index, int offset, const void* buffer, int nbyte);
+  // The chroma key data block of unit channel (4 ME + key channel, below N_CHROMA_UNITS).
+  void readChromakey(int channel, void* buffer, int nbyte);
+  void writeChromakey(int channel, const void* buffer, int nbyte);
 
  private:
   SharedMemory() = default;

@@ -45,6 +45,14 @@ std::array<Region, 9> regions{{
 
 BoardOptions options;
 bool open = false;
+
+struct WriteLog {
+  bool on = false;
+  u32 base = 0;
+  u32 size = 0;
+  std::vector<MemoryWrite> writes;
+};
+WriteLog writeLog;
 FILE* traceFile = nullptr;
 bool debugEcho = true;
 DebugSink debugSink = nullptr;
@@ -304,7 +312,29 @@ u32 readMem32(u32 adr) {
   return v;
 }
 
-void writeMem32(u32 adr, u32 value) { std::memcpy(memory(adr, 4), &value, 4); }
+void writeMem32(u32 adr, u32 value) { writeMemory(adr, &value, 4); }
+
+void writeMemory(u32 adr, const void* data, u32 size) {
+  std::memcpy(memory(adr, size), data, size);
+  if (!writeLog.on || adr >= writeLog.base + writeLog.size || adr + size <= writeLog.base) return;
+  for (u32 at = adr & ~3u; at < adr + size; at += 4) {
+    if (at < writeLog.base || at >= writeLog.base + writeLog.size) continue;
+    u32 word;
+    std::memcpy(&word, memory(at, 4), 4);  // the whole word as it now stands
+    writeLog.writes.push_back({at, word});
+  }
+}
+
+void memoryLogStart(u32 base, u32 size) {
+  writeLog.on = true;
+  writeLog.base = base;
+  writeLog.size = size;
+  writeLog.writes.clear();
+}
+
+void memoryLogStop() { writeLog.on = false; }
+
+const std::vector<MemoryWrite>& memoryLog() { return writeLog.writes; }
 
 // ---- registers ------------------------------------------------------------------------------------
 u32 readReg(u32 adr) {

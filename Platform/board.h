@@ -91,6 +91,17 @@ std::vector<TraceEntry> traceRecent();
 void traceClear();
 u64 traceWriteCount();
 
+// ---- Memory write log ---------------------------------------------------------------------------
+// While on, every 32-bit word that writeMemory or writeMem32 stores into [base, base + size) is noted
+// with its address, in the order of the stores. Starting empties the log; stopping keeps it.
+struct MemoryWrite {
+  u32 adr;
+  u32 value;
+};
+void memoryLogStart(u32 base, u32 size);
+void memoryLogStop();
+const std::vector<MemoryWrite>& memoryLog();
+
 // ---- Virtual clock ------------------------------------------------------------------------------
 // In stepped and fast mode every read of the timer advances it by one microsecond (333 ticks), so
 // busy waits end deterministically; in real-time mode it follows the host clock.

@@ -17,6 +17,8 @@ u8* memory(u32 adr, u32 size);
 // Memory words (little-endian, as on the target processor).
 u32 readMem32(u32 adr);
 void writeMem32(u32 adr, u32 value);
+// Copies size bytes into mapped memory at adr, as one store after another.
+void writeMemory(u32 adr, const void* data, u32 size);
 
 // Global timer, low 32 bits, 333 ticks per microsecond.
 constexpr u32 TICKS_PER_US = 333;

@@ -10,7 +10,8 @@
 // up-stream keys keyed over every source of their list, or one with image effects on both hardware
 // MEs and a key preset lamp window running, or one with every lever sweeping over its ME's layers,
 // or a frame that applies a format change, or the routing steps of the system settings update
-// alone; each figure is printed beside its budget.
+// alone, or one with the chroma tables loaded and keys stored and recalled by the key source memory;
+// each figure is printed beside its budget.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -31,8 +32,10 @@
 #include "Lib/Include/shared.h"
 #include "Lib/Include/storage.h"
 #include "Main/bus/bkgd.h"
+#include "Main/bus/bus.h"
 #include "Main/bus/cbgd.h"
 #include "Main/bus/faderevent.h"
+#include "Main/key/chrkey.h"
 #include "Main/key/key.h"
 #include "Main/key/usk.h"
 #include "Driver/key/key.h"
@@ -46,6 +49,7 @@
 #include "Main/system/testpattern.h"
 #include "Main/framework/vsync.h"
 #include "Main/panel/led.h"
+#include "Main/panel/operate.h"
 #include "Main/transition/keydve.h"
 #include "Main/transition/updater.h"
 #include "Platform/board.h"
@@ -511,6 +515,49 @@ void BM_LeversSweepingFrame(benchmark::State& state) {
   state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
 }
 BENCHMARK(BM_LeversSweepingFrame)->Unit(benchmark::kMicrosecond);
+// The chroma keys of ME 0 and ME 1 loading all eight tables every frame, with the eight keys of ME 0
+// and ME 1 on chroma and the key source memory on: in turn all eight change a parameter (each stored
+// into its source's unit) and all eight change source (each recalled from the new source's unit).
+void BM_ChromaAndKeyMemoryFrame(benchmark::State& state) {
+  auto* keys = category::CategoryKey::instance();
+  auto* chroma = category::CategoryChromaKey::instance();
+  auto* buses = category::CategoryBus::instance();
+  auto& operate = category::CategoryOperate::instance();
+  operate.record(0).keyMemory.enable = 1;
+  operate.keyMemory().clearAll();
+  for (int c = 1; c < 4; ++c) SharedMemory::instance().writeWord(SMEM_CHROMA_READY + 4 * (c - 1), CHROMA_READY_MAGIC);
+  ChromaKeyBlock block{};
+  for (int i = 0; i < N_CHROMA_TABLE_ENTRIES; ++i) block.table[i] = static_cast<u16>(i);
+  for (int me = 0; me < 2; ++me) {
+    for (int k = 0; k < 4; ++k) keys[me].record(k).style.keyType = 2;
+  }
+  int turn = 0;
+  for (auto _ : state) {
+    ++turn;
+    for (int me = 0; me < 2; ++me) {
+      for (int k = 0; k < 4; ++k) {
+        if (turn % 2 != 0) {
+          MxifKey change;
+          change.adjust.mask = 1, change.adjust.clip = static_cast<u16>(turn % 1000);
+          keys[me].assign(change, k);
+        } else {
+          buses[me].record(0).entries[2 * (k + 1)] = static_cast<u16>(category::CategoryBus::DIRECT + 12 + turn % 4);
+        }
+        chroma[me].loadChannelData(k, block);
+      }
+    }
+    postVsync(platform::IRQ_EARLY);
+    postVsync(platform::IRQ_VSYNC);
+  }
+  operate.record(0).keyMemory.enable = 0;
+  for (int me = 0; me < 2; ++me) {
+    keys[me].initialize();
+    chroma[me].initialize();
+    buses[me].initialize();
+  }
+  state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
+}
+BENCHMARK(BM_ChromaAndKeyMemoryFrame)->Unit(benchmark::kMicrosecond);
 
 // Restarts the drivers in a board mode (0 normal, 2 4K), as the board start reads it.
 void restartInBoardMode(u32 mode) {

@@ -291,6 +291,18 @@ def system(fmt=0, mode=0, scale=0, phase=(1, -25, 3), genlock=(1, 1), routing=(1
     body += struct.pack(">I5B", 0x1F, *display) + b"\x00"
     assert len(body) == 106
     return body
+def chroma(me, channel, mask=0x3FF, base=1, width=-23, sample_key=2, mode=3, point=1, centre=(5000, -5000), size=100,
+           extra=(1000, -1000, 0)):
+    """A chroma key record (type 1, 25 bytes)."""
+    body = struct.pack(">IBHBhBBB", mask, me, channel, base, width, sample_key, mode, point)
+    body += struct.pack(">6h", *centre, size, *extra)
+    assert len(body) == 25
+    return body
+
+
+def chroma_cmd(me, channel, kind=0, head=(1, 2)):
+    """A chroma key command (type 77, 11 bytes): re-read a channel's data block."""
+    return struct.pack(">BBhhBhBB", *head, kind, 0, me, channel, 3, 4)
 
 
 def wait(n):
@@ -418,6 +430,16 @@ seeds = {
     + packet(76, switching(me=12)) + packet(76, switching(no_record=1) + bytes(196)) + packet(76, switching()[:7])
     + packet(76, switching(2, ((0, 1247), (88, 7)), program=0)) + packet(76, switching()[:5])
     + b"".join(packet(76, switching(tag=t)) for t in range(12)),
+    # Chroma keys with the key source memory on: records in and out of range, addresses the category
+    # drops, a short body; commands of every kind, for an ME and channels without a block; key
+    # settings changed so that the memory stores them.
+    "chroma_records": b"\x03" + packet(36, operate()) + packet(1, chroma(0, 0)) + packet(1, chroma(1, 3, width=41, size=99))
+    + packet(1, chroma(3, 2, base=4, sample_key=5, mode=4, point=15, centre=(10001, 0), size=10001, extra=(1001, 0, -1001)))
+    + packet(1, chroma(4, 0)) + packet(1, chroma(0, 4)) + packet(1, chroma(2, 1)[:20])
+    + packet(77, chroma_cmd(0, 0)) + packet(77, chroma_cmd(1, 3, 3)) + packet(77, chroma_cmd(0, 1, 4))
+    + packet(77, chroma_cmd(0, -1)) + packet(77, chroma_cmd(0, 4)) + packet(77, chroma_cmd(5, 0))
+    + packet(77, chroma_cmd(2, 2)[:9]) + packet(0, key(0, 0, fill=5)) + packet(0, key(1, 2, masks=(0x7F, 0)))
+    + packet(5, dsk(1, fill=3)),
 }
 
 out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")

@@ -320,6 +320,25 @@ bool hasAny(const T& r) {
   return s.any;
 }
 
+// Whether two records hold the same value in every field; presence words and padding do not count.
+template <class T>
+bool sameValues(const T& a, const T& b) {
+  struct S : LeafSink {
+    const u8* aBase;
+    const u8* bBase;
+    bool same = true;
+    void leaf(const Leaf& f) override {
+      if (!same || f.isMask) return;
+      const u8* other = bBase + (f.data - aBase);
+      same = std::memcmp(f.data, other, static_cast<size_t>(widthOf(f.kind) * f.count)) == 0;
+    }
+  } s;
+  s.aBase = reinterpret_cast<const u8*>(&a);
+  s.bBase = reinterpret_cast<const u8*>(&b);
+  walk(a, s);
+  return s.same;
+}
+
 // Copies into `to` every field whose presence bit is set in `from` and for which accept(view)
 // returns true, and sets that bit in `to`. Fields without presence bit are always copied;
 // presence words themselves are only ever OR-ed through their fields.

@@ -16,6 +16,7 @@
 #include "Lib/Include/records/usk.h"
 #include "Lib/Include/records/image.h"
 #include "Lib/Include/records/keypreset.h"
+#include "Lib/Include/records/chromakey.h"
 #include "Lib/Include/records/panel.h"
 #include "Lib/Include/records/operate.h"
 #include "Lib/Include/records/periphery.h"

@@ -1,5 +1,7 @@
 #pragma once
 // Layout of the memory window shared with the front end (offsets from SHARED_WINDOW_BASE).
+#include <cstddef>
+
 #include "Lib/Include/types.h"
 #include "Lib/Include/check.h"
 
@@ -77,3 +79,59 @@ struct DisplayStatus {
   u32 parameter = 0;       // the mode parameter of the picture reported
 };
 static_assert(sizeof(DisplayStatus) == 28);
+
+// ---- Chroma key data blocks ---------------------------------------------------------------------
+// The front end prepares one block per ME m and key channel c in unit 4 m + c (32 units of
+// CHROMAKEY_UNIT bytes from SMEM_CHROMA_UNITS), and writes CHROMA_READY_MAGIC into the ready word of
+// key channel c (1..3, at SMEM_CHROMA_READY + 4 (c - 1)) once that channel's blocks may be read.
+constexpr int SMEM_CHROMA_UNITS = 0x60000;
+constexpr int N_CHROMA_UNITS = 32;
+constexpr int SMEM_CHROMA_READY = 0x300;
+constexpr u32 CHROMA_READY_MAGIC = 0x3A9ACD6B;
+
+constexpr int N_CHROMA_TABLE_ENTRIES = 1152;
+// One data block: the two reference colours and the keyer table, which the keyer is loaded with (the
+// first CHROMA_KEYER_BYTES), the loaded mark, and data of the front end carried as it is.
+struct ChromaKeyBlock {
+  s16 colorA[3];  // R, G, B
+  s16 colorB[3];
+  u16 table[N_CHROMA_TABLE_ENTRIES];
+  u8 loaded;  // 1: the block came from a stored frame
+  u8 frontEnd[819];
+};
+constexpr int CHROMA_KEYER_BYTES = 2316;
+static_assert(sizeof(ChromaKeyBlock) == 3136);
+static_assert(offsetof(ChromaKeyBlock, colorB) == 6 && offsetof(ChromaKeyBlock, table) == 12);
+static_assert(offsetof(ChromaKeyBlock, loaded) == CHROMA_KEYER_BYTES);
+
+// ---- Key source units ---------------------------------------------------------------------------
+// One unit of KEY_SOURCE_UNIT bytes per key source (units 0..117), then units the system does not use,
+// then the defaults unit KEY_SOURCE_DEFAULTS; the front end may read, save and reload any of them.
+// A unit: its header, sixteen key slots (StoredKeyData, Lib/Include/stored.h) and four DSK slots
+// (StoredDskData).
+constexpr int SMEM_KEY_SOURCE = 0x06600000;
+constexpr int SMEM_KEY_SOURCE_END = 0x08600000;
+constexpr int KEY_SOURCE_UNIT = 0x10000;
+constexpr int D_LIB_STORAGE_SECTORS_KEY_SRC = 126;
+constexpr int D_LIB_STORAGE_DATA_PER_SECTOR_KEY_SRC = 1;
+constexpr int KEY_SOURCE_DEFAULTS = D_LIB_STORAGE_SECTORS_KEY_SRC * D_LIB_STORAGE_DATA_PER_SECTOR_KEY_SRC;
+constexpr int N_KEY_SOURCES = 118;
+constexpr int KEY_SOURCE_KEY_SLOTS = 16;
+constexpr int KEY_SOURCE_KEY_SLOT = 16;      // offset of key slot 0
+constexpr int KEY_SOURCE_DSK_SLOT = 57232;   // offset of DSK slot 0
+constexpr int KEY_SOURCE_DSK_REF = 16;       // reference index of DSK slot 0
+
+struct KeySourceHeader {
+  static constexpr u32 COUNTER = 0xFFF;       // write counter, modulo 4096
+  static constexpr u32 INITIALISED = 0x1000;  // set by emptying the unit (or by the front end)
+  static constexpr u32 WRITING = 0x2000;      // a slot is being replaced
+  struct Enabled {
+    static constexpr int SIZE = 2;
+    u32 word[SIZE];  // bit r of the 64: the slot of reference index r holds data
+  };
+  u32 modified;  // bit k: the system rewrote enabled word k or a slot it covers
+  Enabled enabled;
+  u32 sequence;
+};
+constexpr int tsiEnabledBitSizePerUnit = 32;
+static_assert(sizeof(KeySourceHeader) == 16 && offsetof(KeySourceHeader, sequence) == 12);

@@ -13,6 +13,7 @@
 #include "Main/media/clip.h"
 #include "Main/memory/eventmem.h"
 #include "Main/io/io.h"
+#include "Main/key/chrkey.h"
 #include "Main/key/colorcorrect.h"
 #include "Main/key/dsk.h"
 #include "Main/key/image.h"
@@ -74,6 +75,7 @@ void createCategories() {
   // MxifButtonEvent, MxifFaderEvent, MxifSwitchingCmd.
   using namespace category;
   for (int me = 0; me < N_ME; ++me) enter(CategoryKey::instance()[me], {TYPE_KEY_CMD});
+  for (int me = 0; me < N_ME; ++me) enter(CategoryChromaKey::instance()[me], {TYPE_CHROMA_KEY_CMD});
   for (int me = 0; me < N_ME; ++me) enter(CategoryBkgd::instance()[me]);
   for (int me = 0; me < N_ME; ++me) enter(CategoryImage::instance()[me]);
   enter(CategoryDsk::instance());

@@ -156,8 +156,7 @@ void CategoryDsk::receive(RequestReceiver& rx) {
 void CategoryDsk::assign(const D& in, int ch) {
   checkedChannel(ch);
   if (carriesKeySettings(in)) {
-    auto* operate = dynamic_cast<CategoryOperate*>(CategoryRegistry::instance().get(TYPE_OPERATE, 0));
-    if (operate != nullptr) operate->keyMemory().setDskChanged(in.channel);
+    if (KeyMemory* memory = CategoryOperate::registeredKeyMemory()) memory->setDskChanged(in.channel);
   }
   D& live = record(ch);
   D out;

@@ -6,6 +6,7 @@
 #include "Driver/xpt/xpt.h"
 #include "Lib/Include/log.h"
 #include "Main/bus/faderevent.h"
+#include "Main/bus/sourcelink.h"
 #include "Main/key/key.h"
 
 namespace libmx {
@@ -138,7 +139,7 @@ void CategoryOperate::initData() {
     for (int row = 0; row < Record::N_ME_ROWS; ++row) record(0).meChange(p).value[row] = static_cast<u8>(row);
   }
   fadeTracker_ = AutoTransition{};
-  keyMemory_ = KeyMemory{};
+  keyMemory_.reset();
 }
 
 void CategoryOperate::initInternal() {
@@ -146,6 +147,18 @@ void CategoryOperate::initInternal() {
   fadeRequested_ = 0;
   clearRequested_ = 0;
   keyMemory_.init();
+  // The key source memory hears of changed keys and of a new source link mode.
+  CategoryKey::setKeyChangedHook([](int me, int key) {
+    if (KeyMemory* memory = registeredKeyMemory()) memory->setKeyChanged(me, key);
+  });
+  CategorySourceLink::setAssignHook([](const MxifSourceLink& change) {
+    if (KeyMemory* memory = registeredKeyMemory()) memory->onSourceLinkAssign(change);
+  });
+}
+
+KeyMemory* CategoryOperate::registeredKeyMemory() {
+  auto* operate = dynamic_cast<CategoryOperate*>(CategoryRegistry::instance().get(TYPE_OPERATE, 0));
+  return operate != nullptr ? &operate->keyMemory() : nullptr;
 }
 
 void CategoryOperate::resume(const void* saved, int flag) {

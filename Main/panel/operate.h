@@ -30,7 +30,8 @@ class CategoryOperate : public CategoryCommon<MxifOperate> {
   // The record cleared but for the ME maps (row r on ME r), the fade clear and stopped, the key
   // memory with nothing held.
   void initData() override;
-  // No fade request pending; the key memory's entries stamped.
+  // No fade request pending; the key memory's entries stamped, and the key channels and the source
+  // link told to report to it.
   void initInternal() override;
   // The saved record with every presence bit, through the range checks; the fade stopped at the
   // end the saved target names. A saved ME map entry above 3 fails the check (the registry then
@@ -66,6 +67,8 @@ class CategoryOperate : public CategoryCommon<MxifOperate> {
   bool fadeRequested() const { return fadeRequested_ != 0; }
   bool clearRequested() const { return clearRequested_ != 0; }
   KeyMemory& keyMemory() { return keyMemory_; }
+  // The key source memory of the operate category in the registry; null while there is none.
+  static KeyMemory* registeredKeyMemory();
 
  protected:
   CategoryOperate();

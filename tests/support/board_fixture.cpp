@@ -51,6 +51,7 @@ void BoardTest::SetUp() {
   platform::osdEngine().reset();
   platform::genlockReference().reset();
   platform::boardClearVolatile();
+  platform::memoryLogStop();
   consoleClear();
 }
 

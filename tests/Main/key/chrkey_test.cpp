@@ -1,0 +1,264 @@
+// Chroma keys: records and commands through the link, the per-frame writes, the sample box, the
+// ready-word hand-shake and the restart.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "Common/shared.h"
+#include "Driver/core/core.h"
+#include "Main/key/chrkey.h"
+#include "Main/key/key.h"
+#include "tests/Main/category_fixture.h"
+#include "tests/Main/transition/engine_fixture.h"
+
+namespace {
+
+using category::CategoryChromaKey;
+using C = MxifChromaKey;
+using transition_test::calls;
+
+constexpr u32 bit(int b) { return 1u << b; }
+
+// Stands in for the mainframe configuration's stored record.
+struct MainframeStandIn {
+  static constexpr int TYPE_INDEX = category::TYPE_MAINFRAME_CONFIG;
+  u8 bytes[416];
+};
+
+class ChromaTest : public test_categories::SystemCategoriesTest {
+ protected:
+  void SetUp() override {
+    SystemCategoriesTest::SetUp();
+    calllog::enable(true);
+  }
+  void TearDown() override {
+    calllog::enable(false);
+    SystemCategoriesTest::TearDown();
+  }
+  static CategoryChromaKey& chroma(int me) { return CategoryChromaKey::instance()[me]; }
+  static void setKeyType(int me, int ch, int type) {
+    category::CategoryKey::keyCategory(me).record(ch).style.keyType = static_cast<u8>(type);
+  }
+  // The first argument after the target of each call of a setter in the log, with its context.
+  static std::vector<std::pair<int, int>> targets(const char* name) {
+    std::vector<std::pair<int, int>> out;
+    for (const auto& c : calls(name)) out.emplace_back(c.context - MX_CONTEXT_ME1, c.target);
+    return out;
+  }
+  C request(int me, int ch) {
+    C r;
+    r.me = static_cast<u8>(me), r.channel = static_cast<u16>(ch);
+    return r;
+  }
+  void writeBlock(int unit, s16 red) {
+    ChromaKeyBlock b{};
+    b.colorA[0] = red;
+    b.table[0] = 77;
+    b.frontEnd[818] = 9;
+    SharedMemory::instance().writeChromakey(unit, &b, sizeof b);
+  }
+};
+
+TEST_F(ChromaTest, RecordsThroughTheRing) {
+  EXPECT_EQ(codec::wireSize<C>(), 25u);
+  EXPECT_EQ(codec::wireSize<MxifChromaKeyCmd>(), 11u);
+  runFrame(0);
+  peer.readPackets();
+  struct Case {
+    int width, size, keyerWidth, storedSize;
+  } cases[] = {{-3, 99, 0, 0}, {-40, 100, -8, 100}, {41, 10001, -8, 100}};
+  for (const Case& c : cases) {
+    C r = request(1, 2);
+    r.mask = bit(C::RANGE_WIDTH) | bit(C::SAMPLE_SIZE), r.rangeWidth = static_cast<s16>(c.width);
+    r.sampleSize = static_cast<s16>(c.size);
+    peer.send(r);
+    calllog::clear();
+    auto sent = framePackets()[C::TYPE_INDEX];
+    const C& live = chroma(1).record(2);
+    EXPECT_EQ(live.sampleSize, c.storedSize) << c.size;
+    std::vector<float> widths;
+    for (const auto& call : calls("mxChromaKeySetRange")) {
+      if (call.context == MX_CONTEXT_ME1 + 1 && call.target == MX_KEY1 + 4) widths.push_back(call.args[1]);
+    }
+    EXPECT_EQ(widths, std::vector<float>{static_cast<float>(c.keyerWidth)}) << c.width;
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent[0].body.size(), 25u);
+  }
+  // A record for ME 4 or channel 4 is dropped.
+  for (C r : {request(4, 0), request(0, 4)}) {
+    r.mask = bit(C::RANGE_BASE), r.rangeBase = 1;
+    peer.send(r);
+    EXPECT_TRUE(framePackets()[C::TYPE_INDEX].empty());
+  }
+}
+
+TEST_F(ChromaTest, SharedFieldsReachEveryChannelAndChooseTheMode) {
+  runFrame(0);
+  peer.readPackets();
+  C r = request(1, 2);
+  r.mask = bit(C::SAMPLE_KEY), r.sampleKey = 3;
+  peer.send(r);
+  auto sent = framePackets()[C::TYPE_INDEX];
+  ASSERT_EQ(sent.size(), 4u);
+  for (int ch = 0; ch < 4; ++ch) {
+    const C echo = sent[ch].as<C>();
+    EXPECT_EQ(std::tuple(int{echo.me}, int{echo.channel}, int{echo.sampleKey}, echo.mask & bit(C::SAMPLE_KEY)),
+              std::tuple(1, ch, 3, bit(C::SAMPLE_KEY)));
+    EXPECT_EQ(reinterpret_cast<const u8*>(&chroma(1).record(ch))[12], 3);
+  }
+
+  setKeyType(0, 0, 2);
+  const std::pair<int, int> modes[] = {{0, 8212}, {1, 8212}, {2, 8211}, {3, 8210}};
+  for (auto [select, modeB] : modes) {
+    r = request(0, 3);
+    r.mask = bit(C::MODE_SELECT), r.modeSelect = static_cast<u8>(select);
+    peer.send(r);
+    calllog::clear();
+    runFrame(0);
+    const auto set = calls("mxChromaKeySetMode");
+    ASSERT_FALSE(set.empty());
+    transition_test::expectArgs(set[0], {1, 1, 8208, static_cast<float>(modeB)});
+  }
+}
+
+TEST(ChromaSampleBox, RastersAndClamps) {
+  struct Case {
+    int format;
+    float x, y, s;
+    libmx::SampleBox want;
+  } cases[] = {
+      {0, 1.0f, 0.0f, 1.0f, {1918, 0, 0, 539}},
+      {4, 1.0f, 0.0f, 0.01f, {1278, 356, 0, 7}},
+      {0, 0.0f, 0.0f, 1.0f, {0, 0, 1918, 539}},
+      {7, 0.0f, 0.0f, 1.0f, {0, 0, 718, 288}},
+      {6, 0.0f, 0.0f, 1.0f, {0, 0, 718, 243}},
+      {6, -0.25f, 0.25f, 0.0125f, {176, 181, 8, 3}},  // left 175: format 6 rounds the start up
+      {0, -1.0f, -1.0f, 0.5f, {0, 0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    const libmx::SampleBox b = libmx::chromaSampleBox(c.format, c.x, c.y, c.s);
+    EXPECT_EQ(std::tuple(b.start, b.top, b.width, b.height),
+              std::tuple(c.want.start, c.want.top, c.want.width, c.want.height))
+        << c.format << " " << c.x << " " << c.s;
+  }
+}
+
+TEST_F(ChromaTest, SampleBoxOfTheSampleKeyReachesTheDriver) {
+  setKeyType(0, 1, 2);
+  C r = request(0, 0);
+  r.mask = bit(C::SAMPLE_KEY) | bit(C::SAMPLE_CENTRE) | bit(C::SAMPLE_SIZE);
+  r.sampleKey = 2, r.sampleX = 10000, r.sampleSize = 10000;
+  peer.send(r);
+  runFrame(0);
+  const auto area = calls("mxChromaKeySetSampleArea");
+  ASSERT_EQ(area.size(), 1u);  // channel 1 only: the sample key's channel, a chroma key
+  transition_test::expectArgs(area[0], {1918, 0, 0, 539});
+}
+
+TEST_F(ChromaTest, OnlyReadyChannelsLoad) {
+  for (int ch = 0; ch < 4; ++ch) setKeyType(0, ch, 2);
+  writeBlock(0, 100);
+  runFrame(0);
+  // After start-up only channel 0 loads: the working block holds what the backup image kept.
+  EXPECT_EQ(targets("mxChromaKeyWriteTable"), (std::vector<std::pair<int, int>>{{0, MX_KEY1}}));
+  EXPECT_EQ(chroma(0).workingBlock(0).colorA[0], 0);
+  for (int frame = 2; frame <= 5; ++frame) {
+    if (frame == 5) {
+      SharedMemory::instance().writeWord(SMEM_CHROMA_READY, CHROMA_READY_MAGIC);
+      SharedMemory::instance().writeWord(SMEM_CHROMA_READY + 4, 1);
+    }
+    calllog::clear();
+    runFrame(0);
+    const auto loaded = targets("mxChromaKeyWriteTable");
+    // Every ME polls the same words: channel 1 of each loads in the fifth frame.
+    EXPECT_EQ(loaded.size(), frame < 5 ? 0u : 4u) << frame;
+    if (frame == 5) {
+      EXPECT_EQ(loaded[0], std::make_pair(0, MX_KEY1 + 2));
+    }
+  }
+  SharedMemory::instance().writeWord(SMEM_CHROMA_READY + 4, CHROMA_READY_MAGIC);
+  calllog::clear();
+  runFrame(0);
+  runFrame(0);
+  EXPECT_TRUE(calls("mxChromaKeyWriteTable").empty());  // channel 2 was refused for good
+
+  // A command re-reads the unit and loads the keyer in the same frame; kind 4 and a channel outside
+  // 0..3 are refused, ME 5 gets no answer.
+  writeBlock(1, 300);
+  writeBlock(2, 400);
+  struct Cmd {
+    int me, kind, channel, reply;
+  } cmds[] = {{0, 4, 2, -2}, {0, 0, 4, -2}, {5, 0, 1, 99}, {0, 3, 1, 0}};
+  for (const Cmd& c : cmds) {
+    MxifChromaKeyCmd cmd;
+    cmd.first = 7, cmd.kind = static_cast<s16>(c.kind), cmd.reply = 55, cmd.me = static_cast<u8>(c.me);
+    cmd.channel = static_cast<s16>(c.channel), cmd.trailing[1] = 8;
+    peer.send(cmd);
+    calllog::clear();
+    auto replies = framePackets()[MxifChromaKeyCmd::TYPE_INDEX];
+    if (c.reply == 99) {
+      EXPECT_TRUE(replies.empty());
+      continue;
+    }
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].body.size(), 11u);
+    const auto back = replies[0].as<MxifChromaKeyCmd>();
+    EXPECT_EQ(std::tuple(back.reply, int{back.first}, int{back.trailing[1]}, back.kind), std::tuple(c.reply, 7, 8, c.kind));
+  }
+  EXPECT_EQ(chroma(0).workingBlock(2).colorA[0], 0);  // kind 4 did not touch channel 2
+  EXPECT_EQ(std::tuple(chroma(0).workingBlock(1).colorA[0], int{chroma(0).workingBlock(1).frontEnd[818]}), std::tuple(300, 9));
+  EXPECT_EQ(targets("mxChromaKeyWriteTable"), (std::vector<std::pair<int, int>>{{0, MX_KEY1 + 2}}));
+  EXPECT_EQ(calls("mxChromaKeySetColorA").back().args[0], 300);
+}
+
+TEST_F(ChromaTest, OutputTapsFollowTheSampleAndTheMainframeConfiguration) {
+  setKeyType(1, 2, 2);
+  auto taps = [] {
+    calllog::clear();
+    runFrame(0);
+    std::vector<int> on;
+    for (const auto& c : calls("mxKeySetTapFlag")) {
+      if (c.context == MX_CONTEXT_ME1 + 1 && on.size() < 3) on.push_back(static_cast<int>(c.args[0]));
+    }
+    return on;
+  };
+  EXPECT_EQ(taps(), (std::vector<int>{0, 0, 0}));  // no sample key
+  C r = request(1, 0);
+  r.mask = bit(C::SAMPLE_KEY), r.sampleKey = 3;
+  peer.send(r);
+  EXPECT_EQ(taps(), (std::vector<int>{1, 1, 0}));
+  test_categories::RecordOwner<MainframeStandIn> config;
+  u8* b = config.record.bytes;
+  b[4 + 32 + 28] = 1;
+  EXPECT_EQ(taps(), (std::vector<int>{0, 1, 0}));
+  b[4 + 32 + 16] = 1;
+  EXPECT_EQ(taps(), (std::vector<int>{0, 0, 0}));
+  // Key channel 2 of ME 1 listed for the key fader and selected: the marked chroma channel.
+  b[304 + 12 + 8 + 2] = 1, b[412] = 4 + 2;
+  EXPECT_EQ(taps(), (std::vector<int>{0, 0, 1}));
+  setKeyType(1, 2, 0);
+  EXPECT_EQ(taps(), (std::vector<int>{0, 0, 0}));
+}
+
+TEST_F(ChromaTest, RestartBringsBackBlocksAndRecords) {
+  writeBlock(5, 123);  // ME 1, channel 1
+  MxifChromaKeyCmd cmd;
+  cmd.me = 1, cmd.channel = 1;
+  peer.send(cmd);
+  C r = request(1, 3);
+  r.mask = bit(C::RANGE_BASE) | bit(C::EXTRA + 2), r.rangeBase = 2, r.extra[2] = -1000;
+  peer.send(r);
+  runFrame(0);
+  ASSERT_EQ(chroma(1).workingBlock(1).frontEnd[818], 9);
+  peer.readPackets();
+  restart();
+  EXPECT_EQ(chroma(1).workingBlock(1).colorA[0], 123);
+  EXPECT_EQ(chroma(1).workingBlock(1).table[0], 77);
+  EXPECT_EQ(chroma(1).workingBlock(1).frontEnd[818], 0);  // beyond the backed-up part
+  EXPECT_EQ(std::tuple(int{chroma(1).record(3).rangeBase}, chroma(1).record(3).extra[2]), std::tuple(2, -1000));
+  auto sent = framePackets()[C::TYPE_INDEX];
+  EXPECT_EQ(sent.size(), 16u);  // every record once
+  EXPECT_TRUE(framePackets()[C::TYPE_INDEX].empty());
+}
+
+}  // namespace
