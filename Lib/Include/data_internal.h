@@ -20,6 +20,8 @@
 #include "Lib/Include/records/panel.h"
 #include "Lib/Include/records/operate.h"
 #include "Lib/Include/records/periphery.h"
+#include "Lib/Include/records/peripheral.h"
+#include "Lib/Include/records/tally.h"
 #include "Lib/Include/records/plugin.h"
 #include "Lib/Include/records/maintenance.h"
 #include "Lib/Include/records/testpattern.h"

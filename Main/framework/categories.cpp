@@ -10,6 +10,7 @@
 #include "Main/bus/button.h"
 #include "Main/bus/cbgd.h"
 #include "Main/bus/faderevent.h"
+#include "Main/bus/tally.h"
 #include "Main/media/clip.h"
 #include "Main/memory/eventmem.h"
 #include "Main/io/io.h"
@@ -25,6 +26,7 @@
 #include "Main/panel/led.h"
 #include "Main/panel/operate.h"
 #include "Main/panel/panelconfig.h"
+#include "Main/panel/peripheral.h"
 #include "Main/panel/gpi.h"
 #include "Main/panel/inhibit.h"
 #include "Main/panel/menulock.h"
@@ -98,6 +100,7 @@ void createCategories() {
   enter(CategoryStillStatus::instance());
   enter(CategoryControlPanelConfig::instance());
   enter(CategoryMaintenance::instance(), {TYPE_MAINTENANCE_CMD});
+  enter(CategoryPeripheral::instance());
   enter(CategorySystem::instance());
   enter(CategorySystemMenuLock::instance());
   enter(CategoryGpiInOut::instance());
@@ -121,6 +124,8 @@ void createCategories() {
   enter(CategoryLed::instance());
   for (int me = 0; me < N_ME; ++me) enter(CategoryMeLed::instance()[me]);
   enter(CategoryRecentColor::instance());
+  for (int me = 0; me < N_ME; ++me) enter(CategoryBusTally::instance()[me]);
+  enter(CategorySourceTally::instance());
   enter(CategoryInitialStatus::instance());
   enter(CategoryTransitionStatus::instance());
   for (int me = 0; me < N_ME; ++me) enter(CategoryTest::instance()[me]);

@@ -9,6 +9,7 @@
 #include "Driver/key/key.h"
 #include "Driver/transition/transition.h"
 #include "Lib/Include/log.h"
+#include "Main/bus/tally.h"
 #include "Main/framework/bp.h"
 #include "Main/system/system.h"
 
@@ -552,5 +553,8 @@ void TransitionUpdater::markRunningBkgdDve(float p) const {
   if (isBkgd != 0 && between(p)) markBkgdDveTransition();
 }
 
-// The seam to the source tally: the tally's mark of the selected ME context connects here.
-void markBkgdDveTransition() {}
+void markBkgdDveTransition() {
+  auto* tally = dynamic_cast<category::CategorySourceTally*>(
+      category::CategoryRegistry::instance().get(category::TYPE_SOURCE_TALLY, 0));
+  if (tally != nullptr) tally->markBkgdDveTransition();
+}

@@ -1,0 +1,37 @@
+#pragma once
+// Peripheral tally groups (type 28, one channel, one instance): the four tally groups, the tally
+// mode and the report form, checked, kept in the backup image and reported. A new tally mode goes
+// to the hardware's tally control and a changed group has the multiview redrawn, every frame until
+// the report carries them. The source tally, the multiview and the key-fader lamps read the record.
+#include "Lib/Include/data_internal.h"
+#include "Main/framework/bp.h"
+
+namespace category {
+
+class CategoryPeripheral : public CategoryCommon<MxifPeripheral> {
+ public:
+  static constexpr int N_GROUPS = MxifPeripheral::N_GROUPS;
+
+  static CategoryPeripheral& instance();
+
+  // The source number of a tally entry code in group 0..3: 0 for code 0, -1 for a code the group
+  // does not take (group 0 takes no preview output).
+  static int tallySource(int code, int group);
+  static bool isTallySourceValid(int code, int group) { return tallySource(code, group) != -1; }
+
+  // Nothing: a fresh record is all zero.
+  void initData() override {}
+  // The saved record whole, every field present; nothing checked, not dirty, so the next frames
+  // apply the tally mode and redraw the multiview again, and the next report carries everything.
+  void resume(const void* saved, int flag = 0) override;
+  // While the tally mode is present: the hardware's tally control (1 unless the mode is 1). While a
+  // group field is present: the multiview redraws.
+  void update() override;
+
+ protected:
+  CategoryPeripheral() = default;
+  // Flags and colours in range, entries by tallySource, the exclusion flag always; flag A0 never.
+  bool acceptField(const codec::FieldView& f, const MxifPeripheral& in, int idx) override;
+};
+
+}  // namespace category
