@@ -1,6 +1,6 @@
-// DVE effects among the categories that start-up creates: a background push started on ME 1 runs
-// through the background's frame work and mixes after its end; key 1 of ME 0 zooms in through the
-// key update.
+// DVE effects among the categories that start-up creates: a background push that ME 1's auto button
+// starts runs through the background's frame work, marked in the source tally, and mixes after its
+// end; key 1 of ME 0 zooms in through the key update.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +8,7 @@
 #include "Driver/core/core.h"
 #include "Main/bus/bkgd.h"
 #include "Main/bus/faderevent.h"
+#include "Main/bus/tally.h"
 #include "Main/key/key.h"
 #include "Main/system/system.h"
 #include "tests/Main/category_fixture.h"
@@ -37,28 +38,37 @@ class DveEffectsRoadTest : public test_categories::StartedSystemTest {
   }
 };
 
-// Rate 2 runs a quarter a frame in format 0: three frames of the push in the DVE's two windows on
-// ME 1, its end drawn at 1 and once more as the position returns to 0, then the mix; ME 0's
+// ME 1's auto button (type 94) starts its selected background at rate 2, a quarter a frame in
+// format 0: three frames of the push in the DVE's two windows on ME 1, each marked in the source
+// tally, its end drawn at 1 and once more as the position returns to 0, then the mix; ME 0's
 // background mixes throughout.
 TEST_F(DveEffectsRoadTest, BackgroundPushOfMeOneRunsEveryFrameThenMixes) {
   MxifBkgd r;
   r.me = 1, r.mixMask = 1, r.type = 1;
   r.setPattern(8, 2);
+  r.nextMask = 1, r.nextBkgd = 1;
+  r.trans.mask = 1u << 2, r.trans.rate = 2;
   peer.send(r);
   runFrame(0);
   category::CategorySystem::instance().record(0).bkgdLatency = 1;
-  category::CategoryBkgd::instance()[1].autoTransition().start(2, 1);
-  const char* drawn[] = {"push", "push", "push", "end", "end", "mix"};
-  for (const char* expected : drawn) {
+  internal::MxifButtonEvent press{};
+  press.code = 1616, press.me = 1, press.state = internal::MxifButtonEvent::PRESSED;
+  peer.send(press);  // taken at once in the next frame: the switching gate is open in format 0
+  const auto& tally = category::CategorySourceTally::instance();
+  const std::string drawn[] = {"push", "push", "push", "end", "end", "mix"};
+  for (int frame = 0; frame < 6; ++frame) {
+    const std::string& expected = drawn[frame];
     calllog::clear();
     runFrame(0);
-    SCOPED_TRACE(testing::Message() << "frame " << &expected - drawn);
+    SCOPED_TRACE(testing::Message() << "frame " << frame);
     const std::string what = !of("mxDveSetDualWindow", MX_BKGD, 1).empty() ? "push"
                              : !of("mxDveSetMatrix", MX_BKGD, 1).empty()    ? "end"
                              : !of("mxDveReset", MX_BKGD, 1).empty()        ? "mix"
                                                                              : "nothing";
     EXPECT_EQ(what, expected);
     EXPECT_TRUE(of("mxDveSetWindow", MX_BKGD, 0).empty());
+    const u8 marked = what == "push" ? 1 : 0;
+    EXPECT_EQ(std::pair(tally.bkgdDveMark(1), tally.bkgdDveMark(0)), std::pair(marked, u8{0}));
   }
 }
 
