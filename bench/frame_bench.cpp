@@ -7,7 +7,8 @@
 // display at work, or a keyed frame (both interrupts, with the keyer settings applied every frame
 // as the keyer categories apply them), or a frame with the settings of all sixteen keys written by
 // the key category, or one with every key and downstream key transitioning, or one with the four
-// up-stream keys keyed over every source of their list, or one with image effects on both hardware
+// up-stream keys keyed over every source of their list, or one with the four tally groups resolved
+// while everything transitions, or one with image effects on both hardware
 // MEs and a key preset lamp window running, or one with every lever sweeping over its ME's layers,
 // or a frame that applies a format change, or the routing steps of the system settings update
 // alone, or one with the chroma tables loaded and keys stored and recalled by the key source memory;
@@ -39,6 +40,7 @@
 #include "Main/key/key.h"
 #include "Main/key/usk.h"
 #include "Driver/key/key.h"
+#include "Driver/key/regs.h"
 #include "Driver/xpt/dskmix.h"
 #include "Main/framework/startup.h"
 #include "Main/key/colorcorrect.h"
@@ -50,6 +52,7 @@
 #include "Main/framework/vsync.h"
 #include "Main/panel/led.h"
 #include "Main/panel/operate.h"
+#include "Main/panel/peripheral.h"
 #include "Main/transition/keydve.h"
 #include "Main/transition/updater.h"
 #include "Platform/board.h"
@@ -437,6 +440,50 @@ void BM_KeysAndDsksTransitioningFrame(benchmark::State& state) {
   state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
 }
 BENCHMARK(BM_KeysAndDsksTransitioningFrame)->Unit(benchmark::kMicrosecond);
+
+// The four tally groups watching the program, preview and clean outputs of ME 1 and ME 2, the DSK
+// outputs and bus outputs while every background, key and downstream key transitions, restarted when
+// they end; ME 0's buses carry ME 2's program and AUX buses carry ME outputs. Argument 1: the
+// hardware-status mode with every flag bit set; 0: the transition mode.
+void BM_TallyFrame(benchmark::State& state) {
+  MxifPeripheral& groups = category::CategoryPeripheral::instance().record(0);
+  const u16 codes[4][8] = {{1, 3, 4, 6, 13, 14, 17, 18}, {2, 5, 15, 16, 1, 4, 19, 20},
+                           {1, 2, 3, 4, 5, 6, 13, 15},   {21, 22, 23, 24, 14, 16, 17, 20}};
+  for (int g = 0; g < 4; ++g) std::memcpy(groups.groups[g].entries, codes[g], sizeof codes[g]);
+  groups.tallyMode = static_cast<u8>(state.range(0));
+  auto* buses = category::CategoryBus::instance();
+  for (int e = 0; e < 12; ++e) buses[0].record(0).entries[e] = static_cast<u16>(category::CategoryBus::DIRECT + 10 + e);
+  buses[0].record(0).entries[1] = category::CategoryBus::DIRECT + 154;
+  for (int e = 0; e < 24; ++e) {
+    buses[1].record(0).entries[e] = static_cast<u16>(category::CategoryBus::DIRECT + 20 + e);
+    buses[0].record(0).entries[24 + e] = static_cast<u16>(category::CategoryBus::DIRECT + (e % 2 ? 150 : 156));
+  }
+  const u32 status[] = {0x7F7F7F7F, 0x7F7F7F7F, 0x1F1F1F1F, 0x1F1F1F1F};
+  const u32 statusRegs[] = {MX_ME1_BASE + keyreg::MIXER_A + keyreg::TALLY_STATUS,
+                            MX_ME2_BASE + keyreg::MIXER_A + keyreg::TALLY_STATUS, keyreg::DSK_TALLY_PGM1,
+                            keyreg::DSK_TALLY_CLN1};
+  for (int i = 0; i < 4; ++i) platform::regPoke(statusRegs[i], status[i]);
+  auto& faders = category::CategoryFaderEvent::instance();
+  auto restart = [&](int slot) {
+    AutoTransition& t = faders.transition(slot);
+    if (t.state == AutoTransition::IDLE) t.start(50, 0);
+  };
+  for (auto _ : state) {
+    for (int me = 0; me < category::N_ME; ++me) {
+      restart(AutoTransition::bkgdSlot(me));
+      for (int k = 0; k < 4; ++k) restart(AutoTransition::keySlot(me, k));
+    }
+    for (int d = 0; d < 4; ++d) restart(AutoTransition::dskSlot(d));
+    postVsync(platform::IRQ_EARLY);
+    postVsync(platform::IRQ_VSYNC);
+  }
+  for (u32 reg : statusRegs) platform::regPoke(reg, 0);
+  groups = MxifPeripheral{};
+  for (int me = 0; me < 2; ++me) buses[me].initialize();
+  faders.initInternal();
+  state.SetLabel(budget(mxFramePeriodUs(), state.range(0) != 0 ? " (hardware-status tally)" : " (transition tally)"));
+}
+BENCHMARK(BM_TallyFrame)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
 
 // The four up-stream keys keyed (processing, preset and box masks, matte colours, key sources of
 // their own) and all 150 entries of the source list attached, every key switched on: both

@@ -305,6 +305,26 @@ def chroma_cmd(me, channel, kind=0, head=(1, 2)):
     return struct.pack(">BBhhBhBB", *head, kind, 0, me, channel, 3, 4)
 
 
+def peripheral(mode=1, form=0, groups=((0x3FF, (1, 2, 13, 21, 36, 0, 7, 0x8000), 2, 5),), masks=(0x7, 0x1)):
+    """Peripheral tally groups (type 28, 100 bytes): (mask, eight codes, colour, exclusion) per group."""
+    body = struct.pack(">II4B", masks[0], masks[1], 1, 1, form, mode)
+    for g in range(4):
+        mask, codes, colour, exclusion = groups[g] if g < len(groups) else (0, (0,) * 8, 0, 0)
+        body += struct.pack(">I8HBB", mask, *codes, colour, exclusion)
+    assert len(body) == 100
+    return body
+
+
+def bus_tally(me, flag=1):
+    """A bus tally record (type 52, 106 bytes) with every entry present."""
+    return struct.pack(">IB3I", 0, me, 0xFFFFFFFF, 0xFFFFFFFF, 0x1FFFFFF) + bytes([flag]) * 89
+
+
+def source_tally(index, flag=1, presence=0xFFFFFFFF):
+    """A source tally record (type 53, 285 bytes)."""
+    return struct.pack(">IH8I", 0, index, *[presence] * 8) + bytes([flag]) * 247
+
+
 def wait(n):
     return packet(74, b"\0" * 6 + struct.pack(">h", n))
 
@@ -440,6 +460,16 @@ seeds = {
     + packet(77, chroma_cmd(0, -1)) + packet(77, chroma_cmd(0, 4)) + packet(77, chroma_cmd(5, 0))
     + packet(77, chroma_cmd(2, 2)[:9]) + packet(0, key(0, 0, fill=5)) + packet(0, key(1, 2, masks=(0x7F, 0)))
     + packet(5, dsk(1, fill=3)),
+    # Tally: groups of every code kind in the hardware-status mode, then the front end's bus and source
+    # tally (a group beyond the four, an ME beyond the four, short bodies), the external setting, the
+    # transition mode with a group of bus outputs.
+    "tally_records": b"\x05" + packet(28, peripheral()) + packet(47, struct.pack(">IB3I", 1, 0, 7, 0, 0)
+                                                              + struct.pack(">89H", *[1024 + 150 + e % 8 for e in range(89)])
+                                                              + b"\x01")
+    + packet(52, bus_tally(0)) + packet(52, bus_tally(5, 9)) + packet(52, bus_tally(1)[:50])
+    + packet(53, source_tally(0, 7)) + packet(53, source_tally(4)) + packet(53, source_tally(0x100)) + packet(53, source_tally(2)[:100])
+    + packet(28, peripheral(0, 1, ((0xFF, (21, 22, 23, 13, 14, 17, 20, 3), 4, 0), (0x3FF, (2, 5, 15, 16, 6, 4, 1, 0), 3, 1))))
+    + packet(53, source_tally(1, 1, 0x5)) + packet(28, peripheral(2, 2, masks=(0xFFFFFFFF, 0xFFFFFFFF))) + packet(28, peripheral()[:60]),
 }
 
 out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
