@@ -22,5 +22,6 @@
 #include "Lib/Include/records/periphery.h"
 #include "Lib/Include/records/plugin.h"
 #include "Lib/Include/records/maintenance.h"
+#include "Lib/Include/records/mainframe.h"
 #include "Lib/Include/records/testpattern.h"
 #include "Lib/Include/records/colorcorrect.h"
