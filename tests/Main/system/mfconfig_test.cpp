@@ -326,4 +326,17 @@ TEST_F(InitializeTest, ResetsTransitionsChromaKeysPresetsKeyMemoryAndKeyFaderBut
   EXPECT_EQ(std::tuple(reported.keyFaderStates[1][3].mask, int{reported.keyFaderStates[1][3].state[4]}), std::tuple(0xFFFu, 0));
 }
 
+TEST_F(InitializeTest, ResetsStandWhenTheAnswerIsLost) {
+  AcknowledgeSender& tx = AcknowledgeSender::instance();
+  testing_support::Bytes filler(LINK_RING_DATA - 16, 0);  // the front end does not read: its ring fills
+  tx.writeBytes(filler.data(), static_cast<int>(filler.size()));
+  tx.flush();
+  while (tx.stream().freeCount() > 100) tx.writeU8(0);
+  disturb();
+  peer.send(command(0));
+  reg().receiveAll();
+  EXPECT_EQ(testing_support::consoleCount("send buffer full"), 1);
+  EXPECT_EQ(std::tuple(faders.transition(7).state, faders.fader(7).ownerFader), std::tuple(AutoTransition::IDLE, -1));
+}
+
 }  // namespace
