@@ -45,7 +45,7 @@ class MainframeConfigTest : public test_categories::SystemCategoriesTest {
     calllog::clear();
     cat.update();
   }
-  // Each call of a setter as {ME context index (or -1 with context false), target, arguments...}.
+  // Each call of a setter as {ME context index (with context), target, arguments...}.
   static Calls made(const char* name, bool context = false) {
     Calls out;
     for (const auto& c : calls(name)) {
@@ -56,10 +56,6 @@ class MainframeConfigTest : public test_categories::SystemCategoriesTest {
       out.push_back(row);
     }
     return out;
-  }
-  static std::vector<int> lastCall(const char* name) {
-    Calls all = made(name);
-    return all.empty() ? std::vector<int>{} : all.back();
   }
 };
 
@@ -115,7 +111,7 @@ TEST_F(MainframeConfigTest, CompanionOutputBackgroundsAndCleanPoints) {
   for (int v = 0; v <= 5; ++v) {
     live().dskConfig.dskOutput2Source = static_cast<u8>(v);
     apply();
-    EXPECT_EQ(lastCall("mxDskSetOutputSource"), (std::vector<int>{4547, companion[v]})) << v;
+    EXPECT_EQ(made("mxDskSetOutputSource"), (Calls{{4547, companion[v]}})) << v;
   }
   MainframeDskConfig& d = live().dskConfig;
   d.dskBackground1 = 9, d.dskBackground2 = 7, d.dskBackground2Own = 1, d.dskCleanAlt[2] = 1;
@@ -186,7 +182,7 @@ TEST_F(MainframeConfigTest, DskOptionsByOrderOnEachProgramOutput) {
     std::vector<int> options;
     for (const auto& call : made("mxDskSetOutputOption")) options.push_back(call[1]);
     EXPECT_EQ(options, c.options);
-    EXPECT_EQ(lastCall("mxDskSetFlags"), (std::vector<int>{0, 5}));
+    EXPECT_EQ(made("mxDskSetFlags"), (Calls{{0, 5}}));
   }
 }
 
@@ -204,7 +200,7 @@ TEST_F(MainframeConfigTest, KeyFaderLayerFollowsTheFaderSelection) {
     key(0, 2).style.keyType = static_cast<u8>(c.keyType);
     chroma(0, 2).outputPoint = static_cast<u8>(c.flag);
     apply();
-    EXPECT_EQ(lastCall("mxKeySetLayerSource"), c.layer) << c.select;
+    EXPECT_EQ(made("mxKeySetLayerSource"), Calls{c.layer}) << c.select;
   }
   runFrame(0);
   peer.readPackets();
