@@ -11,8 +11,9 @@
 // while everything transitions, or one with image effects on both hardware
 // MEs and a key preset lamp window running, or one with every lever sweeping over its ME's layers,
 // or a frame that applies a format change, or the routing steps of the system settings update
-// alone, or one with the chroma tables loaded and keys stored and recalled by the key source memory;
-// each figure is printed beside its budget.
+// alone, or one with the chroma tables loaded and keys stored and recalled by the key source memory,
+// or one with the mainframe configuration applied to every ME and DSK; each figure is printed beside
+// its budget.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -37,6 +38,7 @@
 #include "Main/bus/cbgd.h"
 #include "Main/bus/faderevent.h"
 #include "Main/key/chrkey.h"
+#include "Main/key/dsk.h"
 #include "Main/key/key.h"
 #include "Main/key/usk.h"
 #include "Driver/key/key.h"
@@ -47,6 +49,7 @@
 #include "Main/key/image.h"
 #include "Main/key/keypreset.h"
 #include "Main/memory/shotmem.h"
+#include "Main/system/mfconfig.h"
 #include "Main/system/system.h"
 #include "Main/system/testpattern.h"
 #include "Main/framework/vsync.h"
@@ -605,6 +608,35 @@ void BM_ChromaAndKeyMemoryFrame(benchmark::State& state) {
   state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
 }
 BENCHMARK(BM_ChromaAndKeyMemoryFrame)->Unit(benchmark::kMicrosecond);
+
+// The mainframe configuration applied to all four MEs (clean feed at a layer point, both output
+// points listing keys, the next transition selecting keys) and every DSK wired: split over the two
+// program outputs by their ordering, flagged, clean outputs on the alternative feeds, the key fader
+// on a key of ME 1.
+void BM_MainframeConfigFrame(benchmark::State& state) {
+  auto& config = category::CategoryMainframeConfig::instance();
+  MxifMainframeConfig& r = config.record(0);
+  for (int m = 0; m < 4; ++m) {
+    MainframeMeConfig& c = r.meConfig[m];
+    c.cleanTapMode = 1, c.cleanKey = static_cast<u8>(m);
+    for (int n = 0; n < 4; ++n) c.tapAKeys[n] = c.tapBKeys[n] = 1;
+    category::CategoryBkgd::instance()[m].record(0).nextKey[m] = 1;
+    r.faderKeys[m].entries[1] = 1;
+  }
+  MainframeDskConfig& d = r.dskConfig;
+  d.dskBackground1 = 3, d.dskBackground2 = 12, d.dskBackground2Own = 1, d.dskOption = 1, d.dskOutput2Source = 5;
+  for (int n = 0; n < 4; ++n) {
+    d.dskProgram[n] = static_cast<u8>(n % 2), d.dskFlag[n] = 1, d.dskCleanAlt[n] = static_cast<u8>(n / 2);
+    category::CategoryDsk::instance().record(n).priority = static_cast<u8>(n);
+  }
+  r.faderSelect = 5;
+  for (auto _ : state) postVsync(platform::IRQ_VSYNC);
+  for (int m = 0; m < 4; ++m) category::CategoryBkgd::instance()[m].initialize();
+  category::CategoryDsk::instance().initialize();
+  config.initialize();
+  state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
+}
+BENCHMARK(BM_MainframeConfigFrame)->Unit(benchmark::kMicrosecond);
 
 // Restarts the drivers in a board mode (0 normal, 2 4K), as the board start reads it.
 void restartInBoardMode(u32 mode) {

@@ -323,6 +323,26 @@ def bus_tally(me, flag=1):
 def source_tally(index, flag=1, presence=0xFFFFFFFF):
     """A source tally record (type 53, 285 bytes)."""
     return struct.pack(">IH8I", 0, index, *[presence] * 8) + bytes([flag]) * 247
+def mainframe_config(me_rows=None, dsk=(9, 15, 1, (0, 1, 0, 1), 1, (1, 0, 1, 0), 1, (0, 0, 1, 1), 5), fader_keys=None,
+                     fader_dsks=(0, 1, 0, 0), select=6, enable=1, masks=(0x1F, 0x3F, 0x3)):
+    """The mainframe configuration (type 26, 348 bytes): eight ME rows, the DSK wiring, the fader lists."""
+    rows = me_rows or [(2, 1, 1, (1, 0, 1, 0), 0, (1, 1, 0, 0), 1)] * 8
+    body = struct.pack(">I", masks[2])
+    for clean, mode, option, tap_b, ignore_b, tap_a, ignore_a in rows:
+        body += struct.pack(">I3BI4BBI4BB", masks[0], clean, mode, option, 0xF, *tap_b, ignore_b, 0xF, *tap_a, ignore_a)
+    bg1, bg2, own, program, option, flags, top, clean_alt, out2 = dsk
+    body += struct.pack(">I3BI4BBI4BBI4BB", masks[1], bg1, bg2, own, 0xF, *program, option, 0xF, *flags, top, 0xF,
+                        *clean_alt, out2)
+    for entries in fader_keys or [(0, 0, 1, 0)] * 8:
+        body += struct.pack(">II4B", 0, 0xF, *entries)
+    body += struct.pack(">II4BBB", 0, 0xF, *fader_dsks, select, enable)
+    assert len(body) == 348
+    return body
+
+
+def initial_cmd(mode, date=(2024, 2, 29, 23, 59, 58), head=(1, 2, 3)):
+    """The system initialise command (type 73, 19 bytes)."""
+    return struct.pack(">BBHh6HB", head[0], head[1], mode, 0, *date, head[2])
 
 
 def wait(n):
@@ -470,6 +490,15 @@ seeds = {
     + packet(53, source_tally(0, 7)) + packet(53, source_tally(4)) + packet(53, source_tally(0x100)) + packet(53, source_tally(2)[:100])
     + packet(28, peripheral(0, 1, ((0xFF, (21, 22, 23, 13, 14, 17, 20, 3), 4, 0), (0x3FF, (2, 5, 15, 16, 6, 4, 1, 0), 3, 1))))
     + packet(53, source_tally(1, 1, 0x5)) + packet(28, peripheral(2, 2, masks=(0xFFFFFFFF, 0xFFFFFFFF))) + packet(28, peripheral()[:60]),
+    # The mainframe configuration: a record in range with the chroma key it taps, one with values out
+    # of range and rows that are never taken, a short body; the system initialise command in every
+    # mode, one refused for its mode, a short one.
+    "mainframe_config": b"\x03" + packet(1, chroma(0, 0, sample_key=2)) + packet(26, mainframe_config())
+    + packet(26, mainframe_config([(4, 3, 2, (2, 0, 0, 9), 2, (0, 0, 0, 3), 7)] * 8, (16, 16, 2, (2,) * 4, 2, (3,) * 4, 2,
+                                                                                        (2,) * 4, 6), [(2,) * 4] * 8,
+                                  (5, 0, 0, 1), 71, 9, (0xFFFFFFFF,) * 3))
+    + packet(26, mainframe_config()[:200]) + packet(73, initial_cmd(0)) + packet(73, initial_cmd(2))
+    + packet(73, initial_cmd(3)) + packet(73, initial_cmd(1)[:18]),
 }
 
 out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")

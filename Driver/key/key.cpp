@@ -347,6 +347,7 @@ void mxKeySetPriority(int level1, int level2, int level3) {
 }
 
 void mxKeySetLayerSource(int me, int source, int flag) {
+  MX_NOTE_CALL(me, static_cast<float>(source), static_cast<float>(flag));
   bool isMe = MX_CONTEXT_ME1 <= me && me <= MX_CONTEXT_ME4B;
   bool isDsk = me == 0;
   MX_CHECK(isMe || isDsk);
@@ -364,18 +365,21 @@ void mxKeySetLayerSource(int me, int source, int flag) {
 }
 
 void mxKeySetOutputTapA(int point, int mask) {
+  MX_NOTE_CALL(point, static_cast<float>(mask));
   KeyMixer& m = mixer();
   m.tapA = tapCode(point, true);
   for (int k = 0; k < N_KEYS; ++k) levelSlot(m, k).tapA = (mask >> k) & 1;
 }
 
 void mxKeySetOutputTapB(int point, int mask) {
+  MX_NOTE_CALL(point, static_cast<float>(mask));
   KeyMixer& m = mixer();
   m.tapB = tapCode(point, false);
   for (int k = 0; k < N_KEYS; ++k) levelSlot(m, k).tapB = (mask >> k) & 1;
 }
 
 void mxKeySetCleanTap(int point) {
+  MX_NOTE_CALL(point);
   u32 code = point == MX_CLEAN_POINT ? CLEAN_POINT_CODE
              : isLayerPoint(point)  ? layerPointCode(point)
                                     : static_cast<u32>(keyIndex(point));

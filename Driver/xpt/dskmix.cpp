@@ -49,11 +49,13 @@ void mxDskSetPriority(int d1, int d2, int d3) {
 }
 
 void mxDskSetOutput(int dsk, int output) {
+  MX_NOTE_CALL(dsk, static_cast<float>(output));
   MX_CHECK(MX_DSK_PGM1 <= output && output <= MX_DSK_PGM2);
   mxDskMixer().output[dskIndex(dsk)] = output != MX_DSK_PGM1 ? 1 : 0;
 }
 
 void mxDskSetCleanSource(int target, int source) {
+  MX_NOTE_CALL(target, static_cast<float>(source));
   MX_CHECK(MX_DSK_CLN1 <= target && target <= MX_DSK_CLN4);
   u32 code = CLEAN_ALT_FIRST <= source && source <= CLEAN_ALT_LAST ? static_cast<u32>(4 + source - CLEAN_ALT_FIRST)
                                                                     : static_cast<u32>(dskIndex(source));
@@ -66,16 +68,19 @@ void mxDskSetFadeLevel(float x) {
 }
 
 void mxDskSetFlags(int mask) {
+  MX_NOTE_CALL(0, static_cast<float>(mask));
   for (int n = 0; n < N_DSK; ++n) mxDskMixer().flag[n] = static_cast<u32>(mask >> n) & 1;
 }
 
 void mxDskSetOutputOption(int dsk, int value) {
+  MX_NOTE_CALL(dsk, static_cast<float>(value));
   int n = dskIndex(dsk);
   MX_CHECK(value == 0 || value == 1);
   mxDskMixer().option[n] = static_cast<u32>(value);
 }
 
 void mxDskSetOutputSource(int output, int source) {
+  MX_NOTE_CALL(output, static_cast<float>(source));
   u32 code = CLEAN_ALT_FIRST <= source && source <= CLEAN_ALT_LAST ? static_cast<u32>(4 + source - CLEAN_ALT_FIRST)
              : source == MX_DSK_OUT_POINT_1 || source == MX_DSK_OUT_POINT_2
                  ? static_cast<u32>(2 + source - MX_DSK_OUT_POINT_1)

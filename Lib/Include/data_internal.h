@@ -24,5 +24,6 @@
 #include "Lib/Include/records/tally.h"
 #include "Lib/Include/records/plugin.h"
 #include "Lib/Include/records/maintenance.h"
+#include "Lib/Include/records/mainframe.h"
 #include "Lib/Include/records/testpattern.h"
 #include "Lib/Include/records/colorcorrect.h"

@@ -12,43 +12,6 @@
 
 namespace category {
 
-// What the tally reads of the mainframe configuration (type 26), where those bytes lie in its
-// stored record; all zero while there is none.
-struct TallyConfigView {
-  static constexpr int TYPE_INDEX = TYPE_MAINFRAME_CONFIG;
-
-  struct Me {
-    u8 head[4];
-    u8 cleanKey;     // 0..3: the clean feed's key
-    u8 cleanMode;    // 0 keys above the clean-feed key and the background, 1 that key's source
-    u8 previewBkgd;  // non-zero: the preview output shows the other background bus only
-    u8 pad7[17];
-    u8 keyPreview[4];  // per key: 1 on preview up to 0.99999, 2 always, else never
-    u8 pad28[4];
-  };
-
-  u8 head[4];
-  Me me[N_ME];
-  u8 pad132[132];
-  u8 dskFeed[2];       // background feed of layers 0 and 1: 0, 1, 8, 9
-  u8 layerOne;         // 1 enables the layer-1 results of the DSK layer test
-  u8 pad267[5];
-  u8 dskProgram[4];    // per DSK: 0 DSK program 1, 1 DSK program 2
-  u8 swapOn;           // 1: swapSide decides the side of the feed
-  u8 pad277[11];
-  u8 swapSide;
-  u8 pad289[7];
-  u8 dskClean[4];      // per DSK clean output
-  u8 preview2;         // 0..5, the setting of DSK preview 2
-  u8 tail[115];
-};
-static_assert(sizeof(TallyConfigView) == 416);
-static_assert(offsetof(TallyConfigView, me) + 4 == 8 && offsetof(TallyConfigView, me) + 24 == 28);
-static_assert(offsetof(TallyConfigView, dskFeed) == 264 && offsetof(TallyConfigView, layerOne) == 266);
-static_assert(offsetof(TallyConfigView, dskProgram) == 272 && offsetof(TallyConfigView, swapOn) == 276);
-static_assert(offsetof(TallyConfigView, swapSide) == 288 && offsetof(TallyConfigView, dskClean) == 296);
-static_assert(offsetof(TallyConfigView, preview2) == 300);
-
 namespace {
 
 constexpr float LOW = AutoTransition::LOW;
@@ -87,24 +50,24 @@ int assignmentIndex(int s) {
 }
 
 // The layer of a DSK output by the DSK layer test: 0 or 1, -1 for none.
-int dskLayer(const TallyConfigView& c, int s) {
-  const bool one = c.layerOne == 1;
+int dskLayer(const MxifMainframeConfig& c, int s) {
+  const bool one = c.dskConfig.dskBackground2Own == 1;
   if (s == 170 || s == 172) return 0;
   if (s == 171) return one ? 1 : 0;
   if (s == 173) {
-    if (c.preview2 == 0 || c.preview2 == 5) return one ? 1 : 0;
-    if (c.preview2 <= 4) return one && c.dskProgram[c.preview2 - 1] == 1 ? 1 : 0;
+    if (c.dskConfig.dskOutput2Source == 0 || c.dskConfig.dskOutput2Source == 5) return one ? 1 : 0;
+    if (c.dskConfig.dskOutput2Source <= 4) return one && c.dskConfig.dskProgram[c.dskConfig.dskOutput2Source - 1] == 1 ? 1 : 0;
     return -1;
   }
-  if (174 <= s && s <= 177) return one && c.dskProgram[s - 174] == 1 ? 1 : 0;
+  if (174 <= s && s <= 177) return one && c.dskConfig.dskProgram[s - 174] == 1 ? 1 : 0;
   return -1;
 }
 
 // The ME output that feeds DSK output s on layer x; -1 for none.
-int dskFeedSource(const TallyConfigView& c, int s, int x) {
-  const int s0 = c.swapOn == 1 ? (c.swapSide > 1 ? 0 : 1 - c.swapSide) : 0;
+int dskFeedSource(const MxifMainframeConfig& c, int s, int x) {
+  const int s0 = c.dskConfig.dskOption == 1 ? (c.dskConfig.dskTopOption > 1 ? 0 : 1 - c.dskConfig.dskTopOption) : 0;
   auto anyProgram = [&](int value) {
-    for (u8 p : c.dskProgram) {
+    for (u8 p : c.dskConfig.dskProgram) {
       if (p == value) return true;
     }
     return false;
@@ -115,19 +78,19 @@ int dskFeedSource(const TallyConfigView& c, int s, int x) {
   } else if (s == 172) {
     side = s0 != 0 ? 0 : anyProgram(0) ? 1 : 0;
   } else if (s == 173) {
-    if (1 <= c.preview2 && c.preview2 <= 4) {
+    if (1 <= c.dskConfig.dskOutput2Source && c.dskConfig.dskOutput2Source <= 4) {
       side = s0 != 0 ? 0 : 1;
-    } else if (c.preview2 == 5) {
+    } else if (c.dskConfig.dskOutput2Source == 5) {
       side = 0;
     } else {
       side = s0 == 0 && anyProgram(1) ? 1 : 0;
     }
   } else if (174 <= s && s <= 177) {
-    side = c.dskClean[s - 174] != 0 ? (s0 != 0 ? 0 : 1) : 1;
+    side = c.dskConfig.dskCleanAlt[s - 174] != 0 ? (s0 != 0 ? 0 : 1) : 1;
   } else {
     return -1;
   }
-  switch (c.dskFeed[x == 1 ? 1 : 0]) {
+  switch (x == 1 ? c.dskConfig.dskBackground2 : c.dskConfig.dskBackground1) {
     case 0: return side != 0 ? 150 : 151;
     case 1: return side != 0 ? 154 : 155;
     case 8: return side != 0 ? 152 : 151;
@@ -141,7 +104,7 @@ int dskFeedSource(const TallyConfigView& c, int s, int x) {
 TallyResolver::TallyResolver(const u32* flags, bool transitionMode)
     : flags_(flags),
       mode_(transitionMode ? TRANSITION : HARDWARE),
-      config_(orZero(CategoryRegistry::instance().record<TallyConfigView>())) {
+      config_(orZero(CategoryRegistry::instance().record<MxifMainframeConfig>())) {
   auto& reg = CategoryRegistry::instance();
   for (int m = 0; m < N_ME; ++m) {
     buses_[m] = dynamic_cast<CategoryBus*>(reg.get(TYPE_BUS, m));
@@ -327,8 +290,8 @@ void TallyResolver::meOutputRule(int me, u8 f) {
 }
 
 void TallyResolver::cleanOutputRule(int me, u8 f) {
-  const TallyConfigView::Me& c = config_.me[me];
-  if (c.cleanMode != 1) {
+  const MainframeMeConfig& c = config_.meConfig[me];
+  if (c.cleanTapMode != 1) {
     meOutputRule(me, f);
     return;
   }
@@ -364,7 +327,7 @@ void TallyResolver::recurBkgd(int me, bool preview) {
     pA = t.positionA;
     pB = t.mode() == 1 ? t.positionB : 0.0f;
   }
-  if (preview && config_.me[me].previewBkgd != 0) {
+  if (preview && config_.meConfig[me].meOption != 0) {
     resolveEntry(me, b, TRANSITION);
     return;
   }
@@ -386,7 +349,7 @@ void TallyResolver::meOutputTransition(int me, bool preview) {
     const float p = keyPosition(me, k);
     bool counts = p > 0.0f;
     if (preview) {
-      const u8 setting = config_.me[me].keyPreview[k];
+      const u8 setting = config_.meConfig[me].tapAKeys[k];
       counts = setting == 2 || (setting == 1 && p <= HIGH);
     }
     if (counts) keyRule(me, k, usesKeyBus(me, k) ? 2 : 0);
@@ -409,11 +372,11 @@ void TallyResolver::keyRule(int me, int k, int keyMode) {
 }
 
 void TallyResolver::cleanOutputTransition(int me) {
-  const TallyConfigView::Me& c = config_.me[me];
+  const MainframeMeConfig& c = config_.meConfig[me];
   const int k = c.cleanKey;
-  if (c.cleanMode == 1) {
+  if (c.cleanTapMode == 1) {
     if (k < 4 && keyPosition(me, k) > LOW) keyRule(me, k, 1);
-  } else if (c.cleanMode == 0) {
+  } else if (c.cleanTapMode == 0) {
     for (int j = 0; j < 4 && k < 4; ++j) {
       if (key(me, j)->priority > key(me, k)->priority && keyPosition(me, j) > LOW) {
         keyRule(me, j, usesKeyBus(me, j) ? 2 : 0);
@@ -426,7 +389,7 @@ void TallyResolver::cleanOutputTransition(int me) {
 void TallyResolver::dskOutputTransition(int s, u8 f) {
   dskBackgroundFeed(s, TRANSITION);
   for (int k = 0; k < 4; ++k) {
-    const bool counts = s <= 171 ? config_.dskProgram[k] == s - 170 && dskPosition(k) > LOW : (f & (0x2 << k)) != 0;
+    const bool counts = s <= 171 ? config_.dskConfig.dskProgram[k] == s - 170 && dskPosition(k) > LOW : (f & (0x2 << k)) != 0;
     if (counts) dskRule(k, TRANSITION);
   }
 }

@@ -17,7 +17,6 @@ class CategoryBus;
 class CategoryFaderEvent;
 class CategoryInputVideo;
 class CategoryUpStreamKeyAssign;
-struct TallyConfigView;
 
 class TallyResolver {
  public:
@@ -65,7 +64,7 @@ class TallyResolver {
   CategorySourceTally::Tally* w_ = nullptr;
   const u32* flags_;
   Mode mode_;
-  const TallyConfigView& config_;
+  const MxifMainframeConfig& config_;
   CategoryBus* buses_[N_ME];
   const MxifBkgd* bkgd_[N_ME];
   const MxifKey* keys_[N_ME][4];

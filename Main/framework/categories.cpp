@@ -37,6 +37,7 @@
 #include "Main/media/still.h"
 #include "Main/system/initialstatus.h"
 #include "Main/system/maintenance.h"
+#include "Main/system/mfconfig.h"
 #include "Main/system/plugin.h"
 #include "Main/system/system.h"
 #include "Main/system/testpattern.h"
@@ -99,6 +100,7 @@ void createCategories() {
   enter(CategoryStillMemory::instance(), {TYPE_STILL_MEMORY_CMD});
   enter(CategoryStillStatus::instance());
   enter(CategoryControlPanelConfig::instance());
+  enter(CategoryMainframeConfig::instance());
   enter(CategoryMaintenance::instance(), {TYPE_MAINTENANCE_CMD});
   enter(CategoryPeripheral::instance());
   enter(CategorySystem::instance());
@@ -129,6 +131,7 @@ void createCategories() {
   enter(CategoryInitialStatus::instance());
   enter(CategoryTransitionStatus::instance());
   for (int me = 0; me < N_ME; ++me) enter(CategoryTest::instance()[me]);
+  enter(CategoryInitialize::instance());
   enter(CategoryButtonEvent::instance());
   enter(CategoryFaderEvent::instance());
   enter(CategorySwitchingCmd::instance());

@@ -98,19 +98,11 @@ constexpr int CHROMA_KEY_TYPE = 2;
 constexpr int INITIAL_PREVIOUS_SIZE = 10;
 constexpr float FRAME_UNITS = 10000.0f;
 
-// The mainframe configuration (type 26) is read where its bytes lie in its stored record: for ME m
-// its "meConfig" sub-record at 4 + 32 m (bytes 16 and 28 switch the chroma rule off for output
-// points B and A), its key-fader key list at 304 + 12 m + 8, and the fader-select byte.
-constexpr int MFC_ME_CONFIG = 4, MFC_ME_CONFIG_SIZE = 32;
-constexpr int MFC_TAP_B_IGNORE_CHROMA = 16, MFC_TAP_A_IGNORE_CHROMA = 28;
-constexpr int MFC_FADER_KEYS = 304 + 8, MFC_FADER_KEYS_SIZE = 12;
-constexpr int MFC_FADER_SELECT = 412;
-
-u8 mainframeConfigByte(int offset) {
-  const CategoryRegistry& reg = CategoryRegistry::instance();
-  const u8* record = reg.storageOf(TYPE_MAINFRAME_CONFIG, 0);
-  if (record == nullptr || reg.boundBytes(TYPE_MAINFRAME_CONFIG, 0) <= offset) return 0;
-  return record[offset];
+// The mainframe configuration (type 26): a zero record while there is none.
+const MxifMainframeConfig& mainframeConfig() {
+  static const MxifMainframeConfig absent{};
+  const MxifMainframeConfig* r = CategoryRegistry::instance().record<MxifMainframeConfig>();
+  return r != nullptr ? *r : absent;
 }
 
 CategoryKey* keyCategoryOf(int me) { return dynamic_cast<CategoryKey*>(CategoryRegistry::instance().get(TYPE_KEY, me)); }
@@ -238,11 +230,11 @@ void CategoryChromaKey::takeSharedFields(C& r) {
 
 int CategoryChromaKey::markedChannel() {
   CategoryKey* keys = keyCategoryOf(me);
-  const u8 select = mainframeConfigByte(MFC_FADER_SELECT);
+  const MxifMainframeConfig& config = mainframeConfig();
   int marked = -1;
   for (int k = 0; k < N_KEYS; ++k) {
-    const u8 listed = mainframeConfigByte(MFC_FADER_KEYS + MFC_FADER_KEYS_SIZE * me + k);
-    if (listed == 1 && select == 4 * me + k && keyTypeOf(keys, k) == CHROMA_KEY_TYPE) marked = k;
+    const u8 listed = config.faderKeys[me].entries[k];
+    if (listed == 1 && config.faderSelect == 4 * me + k && keyTypeOf(keys, k) == CHROMA_KEY_TYPE) marked = k;
   }
   return marked;
 }
@@ -251,9 +243,9 @@ void CategoryChromaKey::update() {
   mxSelectContext(MX_CONTEXT_ME1 + me);
   CategoryKey* keys = keyCategoryOf(me);
   const int marked = markedChannel();
-  const int meConfig = MFC_ME_CONFIG + MFC_ME_CONFIG_SIZE * me;
-  const bool tapAOff = mainframeConfigByte(meConfig + MFC_TAP_A_IGNORE_CHROMA) == 1;
-  const bool tapBOff = mainframeConfigByte(meConfig + MFC_TAP_B_IGNORE_CHROMA) == 1;
+  const MainframeMeConfig& meConfig = mainframeConfig().meConfig[me];
+  const bool tapAOff = meConfig.tapAIgnoreChroma == 1;
+  const bool tapBOff = meConfig.tapBIgnoreChroma == 1;
   const MxifSystem* system = CategoryRegistry::instance().record<MxifSystem>();
   const int format = system != nullptr ? system->format : 0;
 

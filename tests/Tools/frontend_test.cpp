@@ -222,6 +222,16 @@ TEST(FrontendRecords, PanelEventBodiesFollowTheirFieldTables) {
             "MxifButtonEvent word1=0 flag1=0 word2=0 panel=1 me=2 index=88 code=1616 state=1 flag2=0");
 }
 
+TEST(FrontendRecords, MainframeConfigurationAndSystemInitialiseByFieldNames) {
+  const Bytes config = packetOf({"MxifMainframeConfig", "meConfig1.cleanKey=2", "faderKeys3.entries[2]=1", "faderSelect=14"});
+  ASSERT_EQ(config.size(), 8u + 348);
+  EXPECT_EQ(std::tuple(config[8 + 3], config[8 + 29 + 3], config[8 + 29 + 4], config[8 + 238 + 36 + 7], config[8 + 238 + 36 + 10],
+                       config[8 + 346]),
+            std::tuple(1, 1, 2, 1u << 2, 1, 14));
+  const Bytes init = packetOf({"SystemInitialCmd", "mode=2", "date=2024,2,29,23,59,58", "option3=9"});
+  EXPECT_EQ(init, (Bytes{0x5A, 0x81, 0, 0, 0, 19, 0, 73, 0, 0, 0, 2, 0, 0, 0x07, 0xE8, 0, 2, 0, 29, 0, 23, 0, 59, 0, 58, 9}));
+}
+
 TEST(FrontendProgram, TypesAndFieldsListWhatSendTakes) {
   std::ostringstream types, fields, err;
   ASSERT_EQ(frontend::run({"types"}, types, err), 0);

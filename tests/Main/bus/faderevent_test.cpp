@@ -16,6 +16,7 @@
 #include "Main/memory/eventmem.h"
 #include "Main/panel/operate.h"
 #include "Main/system/maintenance.h"
+#include "Main/system/mfconfig.h"
 #include "Main/system/system.h"
 #include "tests/Main/category_fixture.h"
 
@@ -353,24 +354,23 @@ TEST_F(FaderEventTest, LinkedClipStartsOnlyWhenItsStatusSaysReady) {
   EXPECT_EQ(clipT.state, AutoTransition::PAUSED);
 }
 
-// Stands in for the mainframe configuration.
-struct FaderSelect : test_categories::StubCategory, category::FaderSelectTarget {
-  FaderSelect() : StubCategory(category::TYPE_MAINFRAME_CONFIG, "MxifMainframeConfig") {}
-  bool faderSelectEnabled() override { return enabled; }
-  void setFaderSelect(int value) override { selected.push_back(value); }
-  bool enabled = true;
-  std::vector<int> selected;
-};
-
-TEST_F(FaderEventTest, FaderSelectGoesToTheMainframeConfigurationWhenThereIsOne) {
-  press({1700, 1801, 2103}, 1);
+// The fader-select buttons reach the mainframe configuration while it enables them.
+TEST_F(FaderEventTest, FaderSelectButtonsSetTheMainframeConfigurationWhileEnabled) {
+  auto& config = category::CategoryMainframeConfig::instance();
+  peer.readPackets();
+  for (auto [enable, code, me, reported] : {std::tuple(0, 1701, 2, -1), std::tuple(1, 1701, 2, 9),
+                                            std::tuple(1, 1802, 0, 18), std::tuple(1, 2103, 1, 11)}) {
+    config.record(0).faderSelectEnable = static_cast<u8>(enable);
+    press({code}, me);
+    auto sent = peer.readPackets();
+    int got = -1;
+    for (const auto& p : sent) {
+      const auto r = p.as<MxifMainframeConfig>();
+      if (p.type == MxifMainframeConfig::TYPE_INDEX && (r.mask & MxifMainframeConfig::FADER_SELECT) != 0) got = r.faderSelect;
+    }
+    EXPECT_EQ(got, reported) << code;
+  }
   EXPECT_EQ(consoleCount("[ERR]"), 0);
-  FaderSelect config;
-  press({1701, 1802, 2103}, 2);
-  EXPECT_EQ(config.selected, (std::vector<int>{9, 18, 11}));
-  config.enabled = false;
-  press({1700});
-  EXPECT_EQ(config.selected.size(), 3u);
 }
 
 TEST_F(FaderEventTest, KeyAndDownstreamKeyButtonsHeldPerPanel) {

@@ -1,9 +1,8 @@
 // Source and bus tally among the categories that start-up creates: the tally status registers are
-// set per frame, the switcher state and the tally groups arrive through the request ring, and the
-// mainframe configuration is a stand-in record under type 26 that holds its bytes at their offsets.
+// set per frame, the switcher state and the tally groups arrive through the request ring, and ME 0's
+// block of the mainframe configuration is written into its stored record.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <vector>
 
 #include "Driver/core/core.h"
@@ -12,9 +11,9 @@
 #include "Main/bus/faderevent.h"
 #include "Main/bus/tally.h"
 #include "Main/panel/peripheral.h"
+#include "Main/system/mfconfig.h"
 #include "Platform/board.h"
 #include "tests/Main/category_fixture.h"
-#include "tests/Main/test_categories.h"
 
 namespace {
 
@@ -24,18 +23,6 @@ using category::tallyIndexOf;
 using V = std::vector<int>;
 
 constexpr int HARDWARE = 1, TRANSITION = 0;  // tally mode settings
-
-// Stands in for the mainframe configuration: record byte b is bytes[b - 4].
-struct ConfigStandIn {
-  static constexpr int TYPE_INDEX = category::TYPE_MAINFRAME_CONFIG;
-  u32 mask;
-  u8 bytes[412];
-  template <class V, class R>
-  static void fields(V& v, R& r) {
-    v.mask("mask", r.mask);
-    v.field("bytes", r.bytes, r.mask, 0);
-  }
-};
 
 TEST(TallyMaps, CodesAndSourcesToTallyIndexes) {
   const V outputs = {150, 151, 152, 154, 155, 156, 158, 159, 160, 162, 163, 164, 170, 171, 172, 173, 174, 175, 176, 177};
@@ -54,10 +41,6 @@ class TallyTest : public test_categories::StartedSystemTest {
  protected:
   void SetUp() override {
     StartedSystemTest::SetUp();
-    config_ = std::make_unique<test_categories::TestCategory<ConfigStandIn>>();
-    config_->logUpdates = false;
-    reg().bindInstance(0, category::TYPE_MAINFRAME_CONFIG, reinterpret_cast<u8*>(configArea_));
-    config_->initialize();
     status(0);
   }
 
@@ -80,13 +63,9 @@ class TallyTest : public test_categories::StartedSystemTest {
     for (auto [e, s] : entries) r.setEntry(e, category::CategoryBus::DIRECT + s);
     peer.send(r);
   }
-  void configure(int byte, int value) {
-    ConfigStandIn r{};
-    r.mask = 1;
-    std::copy(std::begin(configArea_->bytes), std::end(configArea_->bytes), r.bytes);
-    r.bytes[byte - 4] = static_cast<u8>(value);
-    peer.send(r);
-  }
+  // ME 0's block of the stored mainframe configuration, written as it stands (the tally also gives
+  // meanings to values the front end cannot set).
+  static MainframeMeConfig& me0Config() { return category::CategoryMainframeConfig::instance().record(0).meConfig[0]; }
   // The tally status words of ME 1, ME 2, the DSK program and the DSK clean outputs.
   static void status(u32 me1, u32 me2 = 0, u32 pgm = 0, u32 cln = 0) {
     platform::regPoke(MX_ME1_BASE + keyreg::MIXER_A + keyreg::TALLY_STATUS, me1);
@@ -119,9 +98,6 @@ class TallyTest : public test_categories::StartedSystemTest {
     for (u8 t : r.tally) n += t;
     return n;
   }
-
-  std::unique_ptr<test_categories::TestCategory<ConfigStandIn>> config_;
-  ConfigStandIn configArea_[1] = {};
 };
 
 // ---- hardware-status mode ------------------------------------------------------------------------------
@@ -230,7 +206,7 @@ TEST_F(TallyTest, BackgroundEntriesFollowTheTransition) {
                {0, 1, 0.5f, {150, 20, 21}, {151, 20, 21}},
                {0, -1, 0.0f, {150, 21}, {151, 21}}};
   for (const auto& c : cases) {
-    configure(4 + 6, c.previewSetting);
+    me0Config().meOption = static_cast<u8>(c.previewSetting);
     t.flip = c.flip, t.positionA = c.position;
     frames();  // the bus follows the flip in the first
     EXPECT_EQ(tallied(0, {150, 20, 21}), c.program) << c.flip << " " << c.position;
@@ -252,7 +228,7 @@ TEST_F(TallyTest, KeysCountByPositionAndPreviewSetting) {
   } cases[] = {{1, 1, 0.0f, false, true}, {0, 1, 0.5f, true, false}, {1, 1, 0.5f, true, true},
                {1, -1, 0.0f, true, false}, {2, -1, 0.0f, true, true}, {3, 1, 0.5f, true, false}};
   for (const auto& c : cases) {
-    configure(4 + 24, c.setting);
+    me0Config().tapAKeys[0] = static_cast<u8>(c.setting);
     t.flip = c.flip, t.positionA = c.position;
     frames(1);
     EXPECT_EQ(tallied(0, {22}).size(), c.program ? 1u : 0u) << c.setting << " " << c.flip << " " << c.position;

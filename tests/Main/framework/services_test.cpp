@@ -474,9 +474,9 @@ TEST_F(ServicesTest, ExtendedDisplayAndOutputsRouteAuxBuses) {
   EXPECT_EQ(image(), routed);
 }
 
-// A command that carries one time stamp.
+// A command that carries one time stamp (under a command type that no category owns).
 struct TimeCmd {
-  static constexpr int TYPE_INDEX = TYPE_SYSTEM_INITIAL_CMD;
+  static constexpr int TYPE_INDEX = TYPE_PLUGIN_CMD;
   u8 unused;
   template <class V, class R>
   static void fields(V& v, R& r) {
@@ -492,7 +492,7 @@ struct TimeCategory : CategoryWithoutStatus<TimeCmd> {
 TEST_F(ServicesTest, TimeStampWireForm) {
   TimeCategory cat;
   const Bytes wire = {0x07, 0xEA, 0x00, 0x0C, 0x00, 0x06, 0x00, 0x12, 0x00, 0x3B, 0xFF, 0xFF};
-  peer.sendPacket(TYPE_SYSTEM_INITIAL_CMD, wire);
+  peer.sendPacket(TYPE_PLUGIN_CMD, wire);
   reg().receiveAll();
   ASSERT_TRUE(cat.ok);
   const auto& t = cat.got;
@@ -500,7 +500,7 @@ TEST_F(ServicesTest, TimeStampWireForm) {
             std::vector<int>({2026, 12, 6, 18, 59, -1}));
 
   AcknowledgeSender& tx = AcknowledgeSender::instance();
-  ASSERT_TRUE(tx.beginPacket(TYPE_SYSTEM_INITIAL_CMD, TimeStamp::WIRE_BYTES));
+  ASSERT_TRUE(tx.beginPacket(TYPE_PLUGIN_CMD, TimeStamp::WIRE_BYTES));
   writeTimeStamp(tx, cat.got);
   tx.flush();
   auto packets = peer.readPackets();
@@ -508,7 +508,7 @@ TEST_F(ServicesTest, TimeStampWireForm) {
   EXPECT_EQ(packets[0].body, wire);
 
   cat.got = TimeStamp{};
-  peer.sendPacket(TYPE_SYSTEM_INITIAL_CMD, Bytes(wire.begin(), wire.end() - 1));
+  peer.sendPacket(TYPE_PLUGIN_CMD, Bytes(wire.begin(), wire.end() - 1));
   reg().receiveAll();
   EXPECT_FALSE(cat.ok);
   EXPECT_EQ(cat.got.year, 0);

@@ -19,12 +19,6 @@ using transition_test::calls;
 
 constexpr u32 bit(int b) { return 1u << b; }
 
-// Stands in for the mainframe configuration's stored record.
-struct MainframeStandIn {
-  static constexpr int TYPE_INDEX = category::TYPE_MAINFRAME_CONFIG;
-  u8 bytes[416];
-};
-
 class ChromaTest : public test_categories::SystemCategoriesTest {
  protected:
   void SetUp() override {
@@ -211,33 +205,42 @@ TEST_F(ChromaTest, OnlyReadyChannelsLoad) {
   EXPECT_EQ(calls("mxChromaKeySetColorA").back().args[0], 300);
 }
 
+// Types 1 and 26 through the ring: the sample of ME 0 drives taps 5121 and 5127 unless the
+// mainframe configuration ignores chroma there; ME 1's key fader marks its chroma channel (5128).
 TEST_F(ChromaTest, OutputTapsFollowTheSampleAndTheMainframeConfiguration) {
+  setKeyType(0, 2, 2);
   setKeyType(1, 2, 2);
-  auto taps = [] {
+  auto taps = [](int me) {
     calllog::clear();
     runFrame(0);
     std::vector<int> on;
     for (const auto& c : calls("mxKeySetTapFlag")) {
-      if (c.context == MX_CONTEXT_ME1 + 1 && on.size() < 3) on.push_back(static_cast<int>(c.args[0]));
+      if (c.context == MX_CONTEXT_ME1 + me && on.size() < 3) on.push_back(static_cast<int>(c.args[0]));
     }
     return on;
   };
-  EXPECT_EQ(taps(), (std::vector<int>{0, 0, 0}));  // no sample key
-  C r = request(1, 0);
+  auto config = [&](auto change) {
+    MxifMainframeConfig r;
+    change(r);
+    peer.send(r);
+  };
+  EXPECT_EQ(taps(0), (std::vector<int>{0, 0, 0}));  // no sample key
+  C r = request(0, 0);
   r.mask = bit(C::SAMPLE_KEY), r.sampleKey = 3;
   peer.send(r);
-  EXPECT_EQ(taps(), (std::vector<int>{1, 1, 0}));
-  test_categories::RecordOwner<MainframeStandIn> config;
-  u8* b = config.record.bytes;
-  b[4 + 32 + 28] = 1;
-  EXPECT_EQ(taps(), (std::vector<int>{0, 1, 0}));
-  b[4 + 32 + 16] = 1;
-  EXPECT_EQ(taps(), (std::vector<int>{0, 0, 0}));
+  EXPECT_EQ(taps(0), (std::vector<int>{1, 1, 0}));
+  config([](MxifMainframeConfig& m) { m.meConfig[0].mask = MainframeMeConfig::TAP_A_IGNORE_CHROMA, m.meConfig[0].tapAIgnoreChroma = 1; });
+  EXPECT_EQ(taps(0), (std::vector<int>{0, 1, 0}));
+  config([](MxifMainframeConfig& m) { m.meConfig[0].mask = MainframeMeConfig::TAP_B_IGNORE_CHROMA, m.meConfig[0].tapBIgnoreChroma = 1; });
+  EXPECT_EQ(taps(0), (std::vector<int>{0, 0, 0}));
   // Key channel 2 of ME 1 listed for the key fader and selected: the marked chroma channel.
-  b[304 + 12 + 8 + 2] = 1, b[412] = 4 + 2;
-  EXPECT_EQ(taps(), (std::vector<int>{0, 0, 1}));
-  setKeyType(1, 2, 0);
-  EXPECT_EQ(taps(), (std::vector<int>{0, 0, 0}));
+  config([](MxifMainframeConfig& m) {
+    m.faderKeys[1].entryMask = 1u << 2, m.faderKeys[1].entries[2] = 1;
+    m.mask = MxifMainframeConfig::FADER_SELECT, m.faderSelect = 4 + 2;
+  });
+  EXPECT_EQ(taps(1), (std::vector<int>{0, 0, 1}));
+  config([](MxifMainframeConfig& m) { m.mask = MxifMainframeConfig::FADER_SELECT, m.faderSelect = 4 + 3; });
+  EXPECT_EQ(taps(1), (std::vector<int>{0, 0, 0}));
 }
 
 TEST_F(ChromaTest, RestartBringsBackBlocksAndRecords) {

@@ -1,0 +1,193 @@
+#pragma once
+// Mainframe configuration (type 26): how each ME's clean feed and output points A and B are tapped
+// from its key layers, how the four downstream keyers are wired to the two program outputs and the
+// four clean-feed outputs, and which key or DSK the key fader drives. One channel, one instance.
+// System initialise command (type 73).
+//
+// In memory every field keeps its natural alignment (416 bytes); on the wire the fields follow in
+// the order of `fields` without gaps (348 bytes).
+#include <cstddef>
+
+#include "Lib/Include/records/periphery.h"
+#include "Lib/Include/type_index.h"
+#include "Lib/Include/types.h"
+
+// The taps of one ME row.
+struct MainframeMeConfig {
+  // Bits of `mask`.
+  static constexpr u32 CLEAN_KEY = 1u << 0;
+  static constexpr u32 CLEAN_TAP_MODE = 1u << 1;
+  static constexpr u32 ME_OPTION = 1u << 2;
+  static constexpr u32 TAP_B_IGNORE_CHROMA = 1u << 3;
+  static constexpr u32 TAP_A_IGNORE_CHROMA = 1u << 4;
+  static constexpr int N_KEYS = 4;
+
+  u32 mask = 0;
+  u8 cleanKey = 0;      // 0..3: the clean feed is taken at key 1..4
+  u8 cleanTapMode = 0;  // 0..2: at the key, at its layer point, at the clean point
+  u8 meOption = 0;      // 0..1: kept for the front end
+  u32 tapBKeysMask = 0;
+  u8 tapBKeys[N_KEYS] = {};   // 0..1: keys that output point B includes
+  u8 tapBIgnoreChroma = 0;    // 0..1: output point B without the chroma-key rule
+  u32 tapAKeysMask = 0;
+  u8 tapAKeys[N_KEYS] = {};   // 0..1: keys that output point A may include
+  u8 tapAIgnoreChroma = 0;    // 0..1
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("mask", r.mask);
+    v.field("cleanKey", r.cleanKey, r.mask, 0);
+    v.field("cleanTapMode", r.cleanTapMode, r.mask, 1);
+    v.field("meOption", r.meOption, r.mask, 2);
+    v.mask("tapBKeysMask", r.tapBKeysMask);
+    v.each("tapBKeys", r.tapBKeys, r.tapBKeysMask, 0);
+    v.field("tapBIgnoreChroma", r.tapBIgnoreChroma, r.mask, 3);
+    v.mask("tapAKeysMask", r.tapAKeysMask);
+    v.each("tapAKeys", r.tapAKeys, r.tapAKeysMask, 0);
+    v.field("tapAIgnoreChroma", r.tapAIgnoreChroma, r.mask, 4);
+  }
+};
+static_assert(sizeof(MainframeMeConfig) == 32);
+static_assert(offsetof(MainframeMeConfig, cleanKey) == 4 && offsetof(MainframeMeConfig, cleanTapMode) == 5);
+static_assert(offsetof(MainframeMeConfig, meOption) == 6 && offsetof(MainframeMeConfig, tapBIgnoreChroma) == 16);
+static_assert(offsetof(MainframeMeConfig, tapAKeys) == 24 && offsetof(MainframeMeConfig, tapAIgnoreChroma) == 28);
+
+// The wiring of the four downstream keyers.
+struct MainframeDskConfig {
+  // Bits of `mask`.
+  static constexpr u32 BACKGROUND1 = 1u << 0;
+  static constexpr u32 BACKGROUND2 = 1u << 1;
+  static constexpr u32 BACKGROUND2_OWN = 1u << 2;
+  static constexpr u32 OPTION = 1u << 3;
+  static constexpr u32 TOP_OPTION = 1u << 4;
+  static constexpr u32 OUTPUT2_SOURCE = 1u << 5;
+  static constexpr int N_DSK = 4;
+
+  u32 mask = 0;
+  u8 dskBackground1 = 0;     // 0..15: ME output behind program output 1
+  u8 dskBackground2 = 0;     // 0..15: ME output behind program output 2
+  u8 dskBackground2Own = 0;  // 0..1: 0 = program output 2 takes program output 1's background
+  u32 dskProgramMask = 0;
+  u8 dskProgram[N_DSK] = {};  // 0..1: DSK n feeds program output 1 (0) or 2 (1)
+  u8 dskOption = 0;           // 0..1: output option of the DSKs below the top one
+  u32 dskFlagMask = 0;
+  u8 dskFlag[N_DSK] = {};     // 0..1
+  u8 dskTopOption = 0;        // 0..1: 0 sets the option of the top DSK of each output
+  u32 dskCleanAltMask = 0;
+  u8 dskCleanAlt[N_DSK] = {};  // 0..1: clean output n shows DSK n (0) or alternative feed n (1)
+  u8 dskOutput2Source = 0;     // 0..5: source of program output 2's companion output
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("mask", r.mask);
+    v.field("dskBackground1", r.dskBackground1, r.mask, 0);
+    v.field("dskBackground2", r.dskBackground2, r.mask, 1);
+    v.field("dskBackground2Own", r.dskBackground2Own, r.mask, 2);
+    v.mask("dskProgramMask", r.dskProgramMask);
+    v.each("dskProgram", r.dskProgram, r.dskProgramMask, 0);
+    v.field("dskOption", r.dskOption, r.mask, 3);
+    v.mask("dskFlagMask", r.dskFlagMask);
+    v.each("dskFlag", r.dskFlag, r.dskFlagMask, 0);
+    v.field("dskTopOption", r.dskTopOption, r.mask, 4);
+    v.mask("dskCleanAltMask", r.dskCleanAltMask);
+    v.each("dskCleanAlt", r.dskCleanAlt, r.dskCleanAltMask, 0);
+    v.field("dskOutput2Source", r.dskOutput2Source, r.mask, 5);
+  }
+};
+static_assert(sizeof(MainframeDskConfig) == 44);
+
+// The keys (or DSKs) the key fader may drive: entry n 0..1.
+struct MainframeFaderList {
+  static constexpr int N_ENTRIES = 4;
+
+  u32 mask = 0;  // names no field
+  u32 entryMask = 0;
+  u8 entries[N_ENTRIES] = {};
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("mask", r.mask);
+    v.mask("entryMask", r.entryMask);
+    v.each("entries", r.entries, r.entryMask, 0);
+  }
+};
+static_assert(sizeof(MainframeFaderList) == 12 && offsetof(MainframeFaderList, entries) == 8);
+
+struct MxifMainframeConfig {
+  static constexpr int TYPE_INDEX = category::TYPE_MAINFRAME_CONFIG;
+  static constexpr int N_ROWS = 8;     // ME rows; rows 4..7 are carried and never applied
+  static constexpr int N_ME_ROWS = 4;  // the rows a request may change
+  // Bits of `mask`.
+  static constexpr u32 FADER_SELECT = 1u << 0;
+  static constexpr u32 FADER_SELECT_ENABLE = 1u << 1;
+  // faderSelect: 4 m + n key n of ME m, FIRST_DSK_SELECT + n DSK n; 72..87 stored, select nothing.
+  static constexpr int FIRST_DSK_SELECT = 16;
+  static constexpr int LAST_SELECT = 19;
+  static constexpr int FIRST_SPARE_SELECT = 72;
+  static constexpr int LAST_SPARE_SELECT = 87;
+
+  u32 mask = 0;
+  MainframeMeConfig meConfig[N_ROWS];
+  MainframeDskConfig dskConfig;
+  MainframeFaderList faderKeys[N_ROWS];
+  MainframeFaderList faderDsks;
+  u8 faderSelect = 0;
+  u8 faderSelectEnable = 0;  // 0 or 1: the fader-select buttons write faderSelect
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.mask("mask", r.mask);
+    for (int m = 0; m < N_ROWS; ++m) v.sub(ElementName("meConfig", m), r.meConfig[m]);
+    v.sub("dskConfig", r.dskConfig);
+    for (int m = 0; m < N_ROWS; ++m) v.sub(ElementName("faderKeys", m), r.faderKeys[m]);
+    v.sub("faderDsks", r.faderDsks);
+    v.field("faderSelect", r.faderSelect, r.mask, 0);
+    v.field("faderSelectEnable", r.faderSelectEnable, r.mask, 1);
+  }
+  // Any non-zero enable byte on the wire is taken as 1.
+  static void afterRead(MxifMainframeConfig& r) { r.faderSelectEnable = r.faderSelectEnable != 0 ? 1 : 0; }
+};
+// Offsets that other areas read.
+static_assert(offsetof(MxifMainframeConfig, meConfig) == 4 && sizeof(MxifMainframeConfig::meConfig[0]) == 32);
+static_assert(offsetof(MxifMainframeConfig, dskConfig) == 260);
+static_assert(offsetof(MxifMainframeConfig, dskConfig) + offsetof(MainframeDskConfig, dskBackground1) == 264);
+static_assert(offsetof(MxifMainframeConfig, dskConfig) + offsetof(MainframeDskConfig, dskBackground2) == 265);
+static_assert(offsetof(MxifMainframeConfig, dskConfig) + offsetof(MainframeDskConfig, dskBackground2Own) == 266);
+static_assert(offsetof(MxifMainframeConfig, dskConfig) + offsetof(MainframeDskConfig, dskProgram) == 272);
+static_assert(offsetof(MxifMainframeConfig, dskConfig) + offsetof(MainframeDskConfig, dskOption) == 276);
+static_assert(offsetof(MxifMainframeConfig, dskConfig) + offsetof(MainframeDskConfig, dskTopOption) == 288);
+static_assert(offsetof(MxifMainframeConfig, dskConfig) + offsetof(MainframeDskConfig, dskCleanAlt) == 296);
+static_assert(offsetof(MxifMainframeConfig, dskConfig) + offsetof(MainframeDskConfig, dskOutput2Source) == 300);
+static_assert(offsetof(MxifMainframeConfig, faderKeys) == 304 && sizeof(MxifMainframeConfig::faderKeys[0]) == 12);
+static_assert(offsetof(MxifMainframeConfig, faderDsks) == 400);
+static_assert(offsetof(MxifMainframeConfig, faderSelect) == 412 && offsetof(MxifMainframeConfig, faderSelectEnable) == 413);
+static_assert(sizeof(MxifMainframeConfig) == 416);
+
+namespace internal {
+
+// System initialise command (type 73, 19 bytes): answered with the same body and its result.
+struct SystemInitialCmd {
+  static constexpr int TYPE_INDEX = category::TYPE_SYSTEM_INITIAL_CMD;
+  static constexpr int WIRE_BYTES = 19;
+  static constexpr int LAST_MODE = 2;
+
+  u8 option1 = 0;  // the option bytes and the date are only echoed
+  u8 option2 = 0;
+  u16 mode = 0;    // 0..2: the same resets for each
+  s16 result = 0;  // 0 done, -2 a mode above 2, -16 an event memory playing
+  s16 date[6] = {};  // year, month, day, hour, minute, second
+  u8 option3 = 0;
+
+  template <class V, class R>
+  static void fields(V& v, R& r) {
+    v.field("option1", r.option1);
+    v.field("option2", r.option2);
+    v.field("mode", r.mode);
+    v.field("result", r.result);
+    v.field("date", r.date);
+    v.field("option3", r.option3);
+  }
+};
+static_assert(sizeof(SystemInitialCmd) == 20);
+
+}  // namespace internal
