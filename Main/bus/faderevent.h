@@ -157,6 +157,8 @@ class CategoryFaderEvent : public CategoryWithoutStatus<internal::MxifFaderEvent
   // adds to its fader's lamp.
   template <int N>
   int onKeyFaderTransLed(const AutoTransition& t, int selMe, int ch, int panel, int lamp);
+  // A fader lamp a after one more button that adds r (0, 1, 2, 11, 12) to it.
+  static int addToFaderLamp(int a, int r);
 
   // Operate byte 85 as the last frame left it.
   u8 lastFaderEventFlag() const { return lastFaderEventFlag_; }

@@ -56,8 +56,9 @@ bool namedBefore(const Layer& layer, int panel, int kind, int b) {
   return found != 0;
 }
 
-// The fader lamp after one more button that adds r to the value a of the buttons before it.
-int addToFaderLamp(int a, int r) {
+}  // namespace
+
+int CategoryFaderEvent::addToFaderLamp(int a, int r) {
   if (a == 3 || a == 13) a = 0;
   switch (r) {
     case 1:
@@ -72,8 +73,6 @@ int addToFaderLamp(int a, int r) {
       return a;
   }
 }
-
-}  // namespace
 
 void CategoryFaderEvent::pressKeyFaderButton(int panel, int kind, int button) {
   MX_CHECK(0 <= panel && panel < N_PANELS);
