@@ -302,7 +302,8 @@ void CategoryBus::rowSettingLamps(const LampPass& pass) {
       // An index past the table names no preset: that row matches nothing.
       if (index < N_ROW_PRESETS) preset[PRESET_ROW[k]] = &ROW_PRESETS[index];
     }
-    const bool ab = (preset[0] != nullptr && preset[0]->kind == KIND_AB) || (preset[1] != nullptr && preset[1]->kind == KIND_AB);
+    auto kind = [&](int r) { return preset[r] != nullptr ? preset[r]->kind : -1; };
+    const bool ab = kind(0) == KIND_AB || kind(1) == KIND_AB;
     bool exact = true, near = true;
     for (int r = 0; r < N_LAMP_ROWS; ++r) {
       const RowPreset* p = preset[r];

@@ -92,7 +92,8 @@ void CategoryFaderEvent::meLamps(int me, const MxifOperate& op) {
   if (bkgd.nextBkgd == 1) selected(transitions_[AutoTransition::bkgdSlot(me)], bkgd.type);
   for (int k = 0; k < N_KEYS; ++k) {
     leds->setLedOnAllPanels(LAMP_KEY_SELECT + k, lit(bkgd.nextKey[k] == 1));
-    if (bkgd.nextKey[k] == 1) selected(transitions_[AutoTransition::keySlot(me, k)], activeTrans(recordOf<MxifKey>(me, k)).mode);
+    if (bkgd.nextKey[k] != 1) continue;
+    selected(transitions_[AutoTransition::keySlot(me, k)], activeTrans(recordOf<MxifKey>(me, k)).mode);
   }
   for (int i = 0; i < N_TRANS_TYPES; ++i) leds->setLedOnAllPanels(LAMP_TYPE0 + 2 * i, lit(type[i]));
   leds->setLedOnAllPanels(LAMP_AUTO, anyRuns ? LIT : anyPaused ? PAUSED : OFF);
@@ -142,7 +143,9 @@ void CategoryFaderEvent::dskLamps(const MxifOperate& op) {
   for (int c = 0; c < N_DSK; ++c) {
     const int sign = dskSign_[c];
     leds->setLedOnAllPanels(LAMP_DSK_ON_AIR + c, onAirLamp(sign, layerTallied(DSK_TALLY_ME, c + DSK_TALLY_ENTRY), plain));
-    for (int p = 0; p < N_PANELS; ++p) leds->setLed(p, LAMP_DSK_FUNCTION + c, functionLamp(function, sign, dskHeld_[p][c] != 0, 0));
+    for (int p = 0; p < N_PANELS; ++p) {
+      leds->setLed(p, LAMP_DSK_FUNCTION + c, functionLamp(function, sign, dskHeld_[p][c] != 0, 0));
+    }
   }
 }
 

@@ -175,7 +175,8 @@ int CategoryFaderEvent::onKeyFaderTransLed(const AutoTransition& t, int selMe, i
   const float p = programPosition(t);
   int state = selMe != MxifKeyFader::ME_SEL_NONE ? 3 : 0;
   if (p > LOW) {
-    const bool tallied = N == 2 ? layerTallied(Config::meIndexOf(selMe), ch + 1) : layerTallied(DSK_TALLY_ME, ch + DSK_TALLY_ENTRY);
+    const bool tallied =
+        N == 2 ? layerTallied(Config::meIndexOf(selMe), ch + 1) : layerTallied(DSK_TALLY_ME, ch + DSK_TALLY_ENTRY);
     state = tallied ? 1 : 2;
   }
   if (auto* leds = categoryAt<CategoryLed>(TYPE_LED, 0)) leds->setLed(panel, lamp, state);

@@ -67,7 +67,8 @@ TEST_F(BusLampTest, PanelsTakeTurnsOnceTheSubPanelsAskedForTheirLamps) {
   MxifControlPanelConfig echo;
   libmx::WireIn in(sent[0].body.data(), sent[0].body.size());
   ASSERT_TRUE(libmx::readTextRecord(in, echo));
-  EXPECT_EQ(std::tuple(echo.subControlPanel1.mask, echo.subControlPanel1.request), std::tuple(MxifControlPanelConfig::Panel::REQUEST, u8{0}));
+  EXPECT_EQ(std::tuple(echo.subControlPanel1.mask, echo.subControlPanel1.request),
+            std::tuple(MxifControlPanelConfig::Panel::REQUEST, u8{0}));
   EXPECT_TRUE(CategoryBus::panelPresent(1));
   EXPECT_EQ(sequence(4), (std::vector<int>{0, 1, 0, 1}));
 
