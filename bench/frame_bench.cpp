@@ -10,6 +10,7 @@
 // up-stream keys keyed over every source of their list, or one with the four tally groups resolved
 // while everything transitions, or one with image effects on both hardware
 // MEs and a key preset lamp window running, or one with every lever sweeping over its ME's layers,
+// or one with the panel lamps at their busiest (every key-fader button on, every panel present),
 // or a frame that applies a format change, or the routing steps of the system settings update
 // alone, or one with the chroma tables loaded and keys stored and recalled by the key source memory,
 // or one with the mainframe configuration applied to every ME and DSK; each figure is printed beside
@@ -35,6 +36,7 @@
 #include "Lib/Include/storage.h"
 #include "Main/bus/bkgd.h"
 #include "Main/bus/bus.h"
+#include "Main/bus/busstatus.h"
 #include "Main/bus/cbgd.h"
 #include "Main/bus/faderevent.h"
 #include "Main/key/chrkey.h"
@@ -56,6 +58,7 @@
 #include "Main/panel/led.h"
 #include "Main/panel/operate.h"
 #include "Main/panel/peripheral.h"
+#include "Main/panel/panelconfig.h"
 #include "Main/transition/keydve.h"
 #include "Main/transition/updater.h"
 #include "Platform/board.h"
@@ -565,6 +568,40 @@ void BM_LeversSweepingFrame(benchmark::State& state) {
   state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
 }
 BENCHMARK(BM_LeversSweepingFrame)->Unit(benchmark::kMicrosecond);
+// The panel lamps at their busiest: the sub panels present, every key-fader button of every panel
+// on and assigned (keys of every ME and downstream keys), the crosspoint lamps matching sources over
+// assigned buttons, and the rows of every ME and panel showing the A/B, an AUX and a key bus.
+void BM_PanelLampsFrame(benchmark::State& state) {
+  auto& config = category::CategoryControlPanelConfig::instance();
+  MxifControlPanelConfig& c = config.record(0);
+  c.subControlPanel1.request = c.subControlPanel2.request = 1;
+  c.options.lampFlag = 1;
+  for (int f = 0; f < MxifKeyFader::N_FADERS; ++f) {
+    for (int b = 0; b < MxifKeyFader::KEY_FADER_BUTTON_NUM; ++b) {
+      const int n = f * MxifKeyFader::KEY_FADER_BUTTON_NUM + b;
+      c.keyFaders[f][b] = {3, static_cast<u8>(1 + n % 5), static_cast<u8>(n % 4)};
+      for (auto& panel : c.keyFaderStates) panel[f].state[b] = 1;
+    }
+  }
+  auto& xpt = category::CategoryXpt::instance();
+  for (int p = 0; p < MxifXptAssign::N_CHANNELS; ++p) {
+    for (int b = 0; b < category::CategoryXpt::N_COLUMN_BUTTONS; ++b) xpt.record(p).source[b] = static_cast<s16>(10 + b % 32);
+  }
+  auto* status = category::CategoryBusStatus::instance();
+  const u8 rows[] = {0, 1, 24, 2};
+  for (int me = 0; me < category::N_ME; ++me) {
+    for (int p = 0; p < MxifBusStatus::N_CHANNELS; ++p) std::memcpy(status[me].record(p).rows, rows, sizeof rows);
+  }
+  for (auto _ : state) postVsync(platform::IRQ_VSYNC);
+  config.initialize();
+  xpt.initialize();
+  for (int me = 0; me < category::N_ME; ++me) {
+    status[me].initialize();
+    category::CategoryBus::instance()[me].initInternal();
+  }
+  state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
+}
+BENCHMARK(BM_PanelLampsFrame)->Unit(benchmark::kMicrosecond);
 // The chroma keys of ME 0 and ME 1 loading all eight tables every frame, with the eight keys of ME 0
 // and ME 1 on chroma and the key source memory on: in turn all eight change a parameter (each stored
 // into its source's unit) and all eight change source (each recalled from the new source's unit).

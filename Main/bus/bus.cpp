@@ -104,6 +104,9 @@ void CategoryBus::initInternal() {
   linkSuppressed_ = 1;
   abSwap_ = 0;
   refreshRequested_ = 0;
+  lampPanel_ = 0;
+  // The sub panels announce themselves again after a start.
+  present_[1] = present_[2] = 0;
   std::memset(pressed_, 0, sizeof pressed_);
   for (auto& u : usageTable()[me]) u = 0;
 }
@@ -382,6 +385,7 @@ void CategoryBus::update() {
   if (codec::hasAny(r)) refreshUsage();
   followLinks();
   routeBuses();
+  updateLamps();
 }
 
 void CategoryBus::followLinks() {

@@ -3,7 +3,8 @@
 // A selection arrives from the front end (assign), from a panel crosspoint button (onButton) or from
 // another category (select); it must be allowed on the entry and must not make an ME feed its own
 // input. Once per frame update follows source links, repairs entries, routes the selections to the
-// crosspoint driver and runs the AUX mixes of ME 0.
+// crosspoint driver, runs the AUX mixes of ME 0 and lights the bus-row and crosspoint lamps of one
+// present panel, the panels in rotation.
 //
 // Bus entries: 0/1 background A/B, 2..9 key fill and key source pairs, 10/11 utility buses, 12 a
 // spare bus, 13..15 external outputs, 16..23 DSK fill and key source pairs, 24..71 AUX buses (24..27
@@ -120,6 +121,18 @@ class CategoryBus : public CategoryCommon<MxifBus>,
   u8 isMixHeld(int ch) const { return aux_.isHeld(ch); }
   AuxTransition& auxTransition() { return aux_; }
 
+  // The last step of update: the lamps of this ME's bus rows and crosspoint buttons on the next
+  // present panel.
+  void updateLamps();
+  // The panel whose lamps this ME refreshed last.
+  int lampPanel() const { return lampPanel_; }
+  // Panel 0 is always present; a sub panel from its first lamp refresh request on (shared by the
+  // four MEs).
+  static bool panelPresent(int panel);
+  // Serves sub panel 1 or 2's lamp refresh request: the panel is present, and its request byte of
+  // the control panel configuration is cleared through that category.
+  static void requestPanelRefresh(int panel);
+
   // The sources that the custom information carries, per channel 0..35; kept, read by nothing here.
   static constexpr int N_CUSTOM_INFO = 36;
   void setCustomInfoSource(int channel, int source) override;
@@ -135,12 +148,23 @@ class CategoryBus : public CategoryCommon<MxifBus>,
   void followBackground();
   void updateAbSwap();
   void routeAux();
+  // The lamp work on one panel (buslamps.cpp).
+  struct LampPass;
+  void delegationLamps(const LampPass& pass, int delegation);
+  int rowSourceState(int entry);
+  void abLamp(const LampPass& pass, int row);
+  void crosspointRow(const LampPass& pass, int row);
+  void rowSettingLamps(const LampPass& pass);
+  // Position 0..23 on a row of the button that shows a code on the panel's page, -1 when none.
+  int lampButton(int code, const LampPass& pass, int page);
 
   AuxTransition aux_;
   s32 prevCode_[N_ENTRIES];
   u8 abSwap_ = 0;
   u8 linkSuppressed_ = 1;
   u8 refreshRequested_ = 0;
+  s32 lampPanel_ = 0;
+  static u8 present_[N_PANELS];
   s32 customInfoSource_[N_CUSTOM_INFO] = {};
   u8 pressed_[N_PANELS][N_ENTRIES][N_BUTTONS];
 };

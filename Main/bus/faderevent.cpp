@@ -7,6 +7,8 @@
 #include "Lib/Include/records/dsk.h"
 #include "Main/bus/bkgd.h"
 #include "Main/bus/button.h"
+#include "Main/bus/faderwork.h"
+#include "Main/bus/lookup.h"
 #include "Main/key/dsk.h"
 #include "Main/key/key.h"
 #include "Main/media/clip.h"
@@ -15,48 +17,13 @@
 namespace category {
 
 using internal::MxifButtonEvent;
+using namespace faderwork;
 
 namespace {
-
-constexpr float LOW = AutoTransition::LOW;
-constexpr float HIGH = AutoTransition::HIGH;
 
 // Index of a transition button in the per-ME table (1613..1617, then 3100 and 3101).
 constexpr int TRANS_AUTO = 3, TRANS_CUT = 4, TRANS_BKGD_AUTO = 5, TRANS_BKGD_CUT = 6;
 constexpr int N_TYPES_BUTTONS = 3;
-
-// Another category's record; all zeros while that category is absent.
-template <class R>
-const R& recordOf(int me = 0, int channel = 0) {
-  static const R absent{};
-  const R* r = CategoryRegistry::instance().record<R>(me, channel);
-  return r != nullptr ? *r : absent;
-}
-
-template <class C>
-C* categoryAt(int type, int me) {
-  return dynamic_cast<C*>(CategoryRegistry::instance().at(type, me));
-}
-
-bool runs(const AutoTransition& t) { return t.state == AutoTransition::RUNNING; }
-bool paused(const AutoTransition& t) { return t.state == AutoTransition::PAUSED; }
-bool stopping(const AutoTransition& t) { return t.state == AutoTransition::STOP_REQUEST; }
-
-// The transition setting in force of a key or downstream key: setting B while it runs reversed and
-// the two are not linked, else setting A.
-template <class R>
-const MxifKey::Trans& activeTrans(const R& r) {
-  return r.inOutLink != 1 && r.reverse != 0 ? r.transOut : r.transIn;
-}
-// Its rate, 0 (a cut) while the setting is off.
-template <class R>
-int activeRate(const R& r) {
-  const MxifKey::Trans& a = activeTrans(r);
-  return a.on == 1 ? a.value : 0;
-}
-
-// The position of a transition in program terms: 1 - position A while its flip is negative.
-float programPosition(const AutoTransition& t) { return t.flip < 0 ? 1.0f - t.positionA : t.positionA; }
 
 // What the lever's pick-up machine compares with the lever: the background's position through its
 // limit window, unscaled (a ramp runs in read-out terms: held, it is taken back out of the scale).
@@ -163,6 +130,11 @@ void CategoryFaderEvent::initInternal() {
   std::memset(keyHeld_, 0, sizeof keyHeld_);
   std::memset(dskHeld_, 0, sizeof dskHeld_);
   std::memset(me2KeyHeld_, 0, sizeof me2KeyHeld_);
+  std::memset(keyFaderPressed_, 0, sizeof keyFaderPressed_);
+  std::memset(keyFaderTransPressed_, 0, sizeof keyFaderTransPressed_);
+  std::memset(keyFaderDirection_, 0, sizeof keyFaderDirection_);
+  std::memset(keySign_, 0, sizeof keySign_);
+  std::memset(dskSign_, 0, sizeof dskSign_);
   // The A/B flip-flop of each background starts where the bus record says the program is.
   for (int m = 0; m < N_ME; ++m) {
     if (recordOf<MxifBus>(m).programBus == 1) transitions_[AutoTransition::bkgdSlot(m)].setPosition(1.0f);
@@ -364,6 +336,7 @@ void CategoryFaderEvent::update() {
   }
 
   leversToTransitions(op, layers);
+  keyFaderUpdate(frame, op);
 
   for (int m = 0; m < N_ME; ++m) {
     typeButtons(m, layers);
@@ -376,8 +349,10 @@ void CategoryFaderEvent::update() {
   std::memset(mePressed_, 0, sizeof mePressed_);
   std::memset(dskPressed_, 0, sizeof dskPressed_);
   std::memset(me2Pressed_, 0, sizeof me2Pressed_);
+  keyFaderButtons(op);
 
-  // The transition lamps and lever bars of the panels have their place here; none are shown yet.
+  transitionLamps(op);
+  keyFaderLeds(op);
 
   layerStatus(layers);
 

@@ -6,7 +6,9 @@
 // which the backup image keeps, and the 48 key-fader levers. Once per frame it steps the levers,
 // lets them take their transitions, acts on the pressed buttons, reports which layers are on air,
 // moving or stopping, and advances every transition. After a panel row is given another ME, a
-// countdown per (panel, ME) keeps the levers off that ME's transitions.
+// countdown per (panel, ME) keeps the levers off that ME's transitions. The key faders of the
+// panels drive the keys assigned to their buttons; the panels' transition lamps, lever bars and
+// key-fader lamps show every transition's state.
 #include "Lib/Include/data_internal.h"
 #include "Main/bus/autotrans.h"
 #include "Main/bus/faderlever.h"
@@ -44,6 +46,13 @@ class CategoryFaderEvent : public CategoryWithoutStatus<internal::MxifFaderEvent
   static constexpr int N_KEYS = AutoTransition::N_KEY_CHANNELS;
   static constexpr int N_DSK = AutoTransition::N_DSK_CHANNELS;
   static constexpr int ME_CHANGE_FRAMES = 16;
+  // Key faders of a panel: kinds 0..7 drive the keys their buttons name (kinds 0..3 have 8
+  // buttons, 4..7 have 12); kinds 8..15 drive key (kind - 8) mod 4 of ME index 2.
+  static constexpr int N_KEY_FADERS = MxifKeyFader::N_FADERS;
+  static constexpr int N_KEY_FADER_BUTTONS = MxifKeyFader::KEY_FADER_BUTTON_NUM;
+  static constexpr int KEY_FADER_ME = 2;
+  // The lever bar: lamps 400..423 of a panel's ME row.
+  static constexpr int LEVER_BAR_LAMP = 400;
 
   // Transition buttons of an ME.
   static constexpr int BTN_TYPE0 = 1613;  // 1613..1615: transition type 0..2 of the selected layers
@@ -135,6 +144,22 @@ class CategoryFaderEvent : public CategoryWithoutStatus<internal::MxifFaderEvent
   // Operate byte 932 = 1: the panels show the plain lamp codes.
   bool operateFlagSet();
 
+  // Owner id of a key fader on the trackers, apart from the main levers' panel ids 0..2.
+  static int keyFaderOwner(int panel, int kind) { return N_PANELS + panel * N_KEY_FADER_PANEL + kind; }
+  // Buttons of key fader kind 0..7: 8 for kinds 0..3, 12 for 4..7.
+  static int keyFaderButtonCount(int kind) { return kind < 4 ? 8 : N_KEY_FADER_BUTTONS; }
+  // A key-fader button of panel 0..2 pressed (from the keyer code): an assignment button of kind
+  // 0..7, and a fader's transition button. They act in the next frame work.
+  void pressKeyFaderButton(int panel, int kind, int button);
+  void pressKeyFaderTransButton(int panel, int kind);
+  // The lamp of one key-fader button naming transition t (N = 2: key ch of the ME that selMe
+  // names; N = 16: downstream key ch), on the panel lamp `lamp` of panel; returns what the button
+  // adds to its fader's lamp.
+  template <int N>
+  int onKeyFaderTransLed(const AutoTransition& t, int selMe, int ch, int panel, int lamp);
+  // A fader lamp a after one more button that adds r (0, 1, 2, 11, 12) to it.
+  static int addToFaderLamp(int a, int r);
+
   // Operate byte 85 as the last frame left it.
   u8 lastFaderEventFlag() const { return lastFaderEventFlag_; }
 
@@ -152,6 +177,18 @@ class CategoryFaderEvent : public CategoryWithoutStatus<internal::MxifFaderEvent
   void dskButtons(const MxifOperate& op, const Layers& layers);
   void faderSelectButtons();
   void layerStatus(const Layers& layers);
+  // Key faders: levers to their keys, their buttons, their lamps.
+  void keyFaderUpdate(const FrameStep& frame, const MxifOperate& op);
+  void keyFaderButtons(const MxifOperate& op);
+  void keyFaderLeds(const MxifOperate& op);
+  bool keyFaderConsistent(int panel, int kind, const MxifOperate& op);
+  void startKeyFaderLayers(int panel, int kind, bool consistent);
+  // Transition lamps and lever bars of every ME, the downstream-key lamps and the keys of ME index 2
+  // on the panel lamps; then the on-air signs are remembered.
+  void transitionLamps(const MxifOperate& op);
+  void meLamps(int me, const MxifOperate& op);
+  void dskLamps(const MxifOperate& op);
+  void me2KeyLamps(const MxifOperate& op);
   int startDirection(const AutoTransition& t);
   void keyAuto(int me, int k);
   void keyCut(int me, int k);
@@ -179,6 +216,15 @@ class CategoryFaderEvent : public CategoryWithoutStatus<internal::MxifFaderEvent
   u8 keyHeld_[N_PANELS][N_ME][N_KEYS] = {};
   u8 dskHeld_[N_PANELS][N_DSK] = {};
   u8 me2KeyHeld_[N_PANELS][N_KEYS] = {};
+
+  // Key faders: pressed assignment and transition buttons per panel and kind, and the direction
+  // each fader (panel, kind) last drove with.
+  u8 keyFaderPressed_[N_PANELS][N_KEY_FADERS][N_KEY_FADER_BUTTONS] = {};
+  u8 keyFaderTransPressed_[N_PANELS][N_KEY_FADERS] = {};
+  s32 keyFaderDirection_[N_PANELS][N_KEY_FADER_PANEL] = {};
+  // On-air signs of the keys and downstream keys as the last frame's lamps left them.
+  s8 keySign_[N_ME][N_KEYS] = {};
+  s8 dskSign_[N_DSK] = {};
 
   u8 lastFaderEventFlag_ = 0;
 };

@@ -8,6 +8,11 @@
 namespace {
 constexpr int RAW_TOP = 4095;
 constexpr float THIRD = 0.33333334f;
+
+// Lamps of the bar that show x (0..1): trunc(24 x + 0.5).
+int barCount(float x) {
+  return std::clamp(static_cast<int>(FaderLever::BAR_LAMPS * x + 0.5f), 0, FaderLever::BAR_LAMPS);
+}
 }  // namespace
 
 void FaderLever::reset(LeverCalibration* cal) {
@@ -105,4 +110,26 @@ void FaderLever::feedPickUp(float v, int dir, bool undriven, bool force, float a
     default:
       MX_FAIL("NeverReachHere");
   }
+}
+
+void FaderLever::bar(u8 (&lamps)[BAR_LAMPS]) const {
+  bool lit[BAR_LAMPS] = {};
+  int sign = direction;
+  if (pickState == PICK_DRIVEN || pickState == PICK_RUNNING) {
+    sign = pickSign;
+    int n = barCount(pickValue);
+    if (pickAux < AutoTransition::HIGH) {
+      lit[std::min(barCount(pickAux), BAR_LAMPS - 1)] = true;
+      n = barCount(pickAux * pickValue);
+    }
+    for (int i = 0; i < n; ++i) lit[i] = true;
+  } else {
+    const bool up = pickState == PICK_TOWARD_A || pickState == PICK_BOTH;
+    const bool down = pickState == PICK_TOWARD_B || pickState == PICK_BOTH;
+    for (int i = 0; i < BAR_LAMPS / 2; i += 2) {
+      lit[i] = down;
+      lit[BAR_LAMPS / 2 + 1 + i] = up;
+    }
+  }
+  for (int i = 0; i < BAR_LAMPS; ++i) lamps[sign < 0 ? BAR_LAMPS - 1 - i : i] = lit[i] ? BAR_LIT : 0;
 }

@@ -21,6 +21,10 @@ class FaderLever {
   // Raw margin kept off each end of the calibrated range.
   static constexpr int END_MARGIN = 300;
 
+  // The lamp bar beside the lever.
+  static constexpr int BAR_LAMPS = 24;
+  static constexpr u8 BAR_LIT = 2;
+
   // Pick-up states: 0 not fed yet this frame, 1 driven by this lever, 2 and 3 the lever must move to
   // reach the transition (2 one way, 3 the other), 4 both (or a transition at rest at an end), 5 a
   // transition that runs on its own.
@@ -46,6 +50,11 @@ class FaderLever {
   // direction `dir` (0 when none counts), whether this lever did not drive it this frame, whether it
   // runs on its own (`force`), and the auxiliary value shown with it.
   void feedPickUp(float value, int dir, bool undriven, bool force, float aux);
+  // The lamp bar (each lamp 0 or BAR_LIT) of the pick-up state: driven or running on its own, the
+  // remembered position, and the held scale as one lamp of its own with the position scaled by it;
+  // otherwise the way the lever must move to reach the transition (odd lamps 13..23 one way, even
+  // lamps 0..10 the other, both when it rests at an end). Written in reverse for a negative sign.
+  void bar(u8 (&lamps)[BAR_LAMPS]) const;
 
   LeverCalibration* calibration = nullptr;
   u8 countdown = START_INPUTS;

@@ -28,4 +28,10 @@ void CategoryMacro::onAttachButton(const MxifButtonEvent& btn) {
   dirty[0] = 1;
 }
 
+u8 CategoryMacro::attached(int group, int index) {
+  MX_CHECK(0 <= group && group < MxifMacro::N_GROUPS);
+  MX_CHECK(0 <= index && index < MxifMacro::N_ATTACH);
+  return record(0).attach[group * MxifMacro::N_ATTACH + index];
+}
+
 }  // namespace category

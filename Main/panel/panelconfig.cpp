@@ -114,19 +114,9 @@ void clearPendingChange(Record& r) {
   }
 }
 
-// The tracker of the transition a key-fader assignment drives: key channels 0..3 of ME 1..4, and
-// downstream key channels 0..3; -1 for the assignments that name no transition of this system (the
-// B sides of the MEs, keys 5 to 8).
-int trackerOf(int selMe, int selKeyCh) {
-  if (!inRange(selKeyCh, AutoTransition::N_KEY_CHANNELS)) return -1;
-  if (1 <= selMe && selMe <= N_ME) return AutoTransition::keySlot(selMe - 1, selKeyCh);
-  if (selMe == MxifKeyFader::ME_SEL_DSK) return AutoTransition::dskSlot(selKeyCh);
-  return -1;
-}
-
 // Lets go of the tracker an assignment that is being replaced drove, so that no lever keeps it.
 void releaseTracker(int selMe, int selKeyCh) {
-  const int slot = trackerOf(selMe, selKeyCh);
+  const int slot = CategoryControlPanelConfig::transitionSlotOf(selMe, selKeyCh);
   auto* faders = dynamic_cast<CategoryFaderEvent*>(
       CategoryRegistry::instance().get(internal::MxifFaderEvent::TYPE_INDEX, 0));
   if (slot >= 0 && faders != nullptr) faders->fader(slot).ownerFader = TransitionFader::NO_OWNER;
@@ -136,9 +126,7 @@ void releaseTracker(int selMe, int selKeyCh) {
 // up to the item's limit of keys.
 bool customInfoAllows(const CategoryCustomInfo& info, int selMe, int selKeyCh) {
   if (selMe == MxifKeyFader::ME_SEL_DSK) return selKeyCh <= 3;
-  int item = -1;
-  if (1 <= selMe && selMe <= 4) item = selMe - 1;
-  if (6 <= selMe && selMe <= MxifKeyFader::ME_SEL_ME4B) item = selMe - 2;
+  const int item = CategoryControlPanelConfig::meIndexOf(selMe);
   if (item < 0) return false;
   const int mode = info.modeOf(item);
   int limit = 0;
@@ -298,6 +286,19 @@ bool CategoryControlPanelConfig::keyFaderAssign(int fader, int btn, int& selMe, 
   selKeyCh = 0;
   for (int p = 0; p < N_PANELS; ++p) setKeyFaderButtonState(p, fader, btn, 0);
   return false;
+}
+
+int CategoryControlPanelConfig::meIndexOf(int selMe) {
+  if (1 <= selMe && selMe <= N_ME) return selMe - 1;
+  if (MxifKeyFader::ME_SEL_DSK < selMe && selMe <= MxifKeyFader::ME_SEL_ME4B) return selMe - 2;
+  return -1;
+}
+
+int CategoryControlPanelConfig::transitionSlotOf(int selMe, int selKeyCh) {
+  if (!inRange(selKeyCh, AutoTransition::N_KEY_CHANNELS)) return -1;
+  if (selMe == MxifKeyFader::ME_SEL_DSK) return AutoTransition::dskSlot(selKeyCh);
+  const int me = meIndexOf(selMe);
+  return inRange(me, N_ME) ? AutoTransition::keySlot(me, selKeyCh) : -1;
 }
 
 void CategoryControlPanelConfig::clearKeyFaderStates() {

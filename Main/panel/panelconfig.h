@@ -52,6 +52,14 @@ class CategoryControlPanelConfig : public CategoryCommon<MxifControlPanelConfig>
   // Every button state 0, each reported.
   void clearKeyFaderStates();
 
+  // The ME index 0..7 a key assignment's ME select code names (1..4: 0..3, 6..9: 4..7), -1 for
+  // none and for a downstream key.
+  static int meIndexOf(int selMe);
+  // The transition slot an assignment drives: key channels 0..3 of ME index 0..3, downstream key
+  // channels 0..3; -1 for the assignments that name no transition of this system (ME index 4..7,
+  // key channels 4..7, nothing).
+  static int transitionSlotOf(int selMe, int selKeyCh);
+
  protected:
   CategoryControlPanelConfig() = default;
 

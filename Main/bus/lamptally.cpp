@@ -1,0 +1,20 @@
+#include "Main/bus/lamptally.h"
+
+#include "Main/bus/tally.h"
+#include "Main/framework/bp.h"
+
+namespace category {
+
+int busTally(int me, int entry) {
+  if (me < 0 || me >= N_ME) return 0;  // row bytes come as the front end sent them
+  return CategoryBusTally::entryTally(me, entry);
+}
+
+bool tallyLampExclusion() {
+  const MxifPeripheral* p = CategoryRegistry::instance().record<MxifPeripheral>();
+  return p != nullptr && p->groups[0].exclusion != 0;
+}
+
+bool layerTallied(int me, int entry) { return busTally(me, entry) != 0 && !tallyLampExclusion(); }
+
+}  // namespace category

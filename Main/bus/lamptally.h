@@ -1,0 +1,22 @@
+#pragma once
+// What the panel lamps read of the tally, in one place: the bus-tally byte of an ME's bus entry
+// (type 52) and group 0's exclusion flag of the peripheral record (type 28, byte 37).
+
+namespace category {
+
+// The bus-tally byte of entry 0..88 of ME 0..3: non-zero while the entry is on air; 0 for any other
+// entry or ME.
+int busTally(int me, int entry);
+
+// Group 0's exclusion flag: while set, a key or downstream-key lamp that would show 1 (tallied)
+// shows 2.
+bool tallyLampExclusion();
+
+// A key or downstream key as its lamps show it: tallied while its bus-tally entry is on air and
+// no exclusion applies. Key k (0..3) of an ME is tallied on entry k + 1 of its ME; downstream key c
+// on entry DSK_TALLY_ENTRY + c of ME index DSK_TALLY_ME.
+constexpr int DSK_TALLY_ME = 1;
+constexpr int DSK_TALLY_ENTRY = 8;
+bool layerTallied(int me, int entry);
+
+}  // namespace category
