@@ -110,7 +110,7 @@ void CategoryFaderEvent::meLamps(int me, const MxifOperate& op) {
   const bool plain = op.faderFlag == 1;
   for (int k = 0; k < N_KEYS; ++k) {
     const int sign = keySign_[me][k];
-    leds->setLedOnAllPanels(LAMP_KEY_ON_AIR + k, onAirLamp(sign, layerTallied(me, k + 1), plain));
+    leds->setLedOnAllPanels(LAMP_KEY_ON_AIR + k, onAirLamp(sign, keyTallied(me, k), plain));
     const u8 dve = recordOf<MxifKey>(me, k).dveTransOn;
     for (int p = 0; p < N_PANELS; ++p) {
       leds->setLed(p, LAMP_KEY_FUNCTION + k, functionLamp(op.keyFaderButton.mode, sign, keyHeld_[p][me][k] != 0, dve));
@@ -142,7 +142,7 @@ void CategoryFaderEvent::dskLamps(const MxifOperate& op) {
   const int function = op.keyFaderButton.mode2 == FN_DVE ? 0 : op.keyFaderButton.mode2;
   for (int c = 0; c < N_DSK; ++c) {
     const int sign = dskSign_[c];
-    leds->setLedOnAllPanels(LAMP_DSK_ON_AIR + c, onAirLamp(sign, layerTallied(DSK_TALLY_ME, c + DSK_TALLY_ENTRY), plain));
+    leds->setLedOnAllPanels(LAMP_DSK_ON_AIR + c, onAirLamp(sign, dskTallied(c), plain));
     for (int p = 0; p < N_PANELS; ++p) {
       leds->setLed(p, LAMP_DSK_FUNCTION + c, functionLamp(function, sign, dskHeld_[p][c] != 0, 0));
     }
@@ -161,7 +161,7 @@ void CategoryFaderEvent::me2KeyLamps(const MxifOperate& op) {
   const int function = op.keyFaderButton.mode;
   for (int c = 0; c < N_KEYS; ++c) {
     const int sign = keySign_[me][c];
-    const u8 onAir = onAirLamp(sign, layerTallied(me, c + 1), plain);
+    const u8 onAir = onAirLamp(sign, keyTallied(me, c), plain);
     leds->setLedOnAllPanels(LAMP_ME2_ON_AIR + c, onAir);
     for (const auto& group : ME2_PAIRS) leds->setLedOnAllPanels(group[c][1], onAir);
     if (c == 0) {

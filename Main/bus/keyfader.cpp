@@ -176,7 +176,7 @@ int CategoryFaderEvent::onKeyFaderTransLed(const AutoTransition& t, int selMe, i
   int state = selMe != MxifKeyFader::ME_SEL_NONE ? 3 : 0;
   if (p > LOW) {
     const bool tallied =
-        N == 2 ? layerTallied(Config::meIndexOf(selMe), ch + 1) : layerTallied(DSK_TALLY_ME, ch + DSK_TALLY_ENTRY);
+        N == 2 ? keyTallied(Config::meIndexOf(selMe), ch) : dskTallied(ch);
     state = tallied ? 1 : 2;
   }
   if (auto* leds = categoryAt<CategoryLed>(TYPE_LED, 0)) leds->setLed(panel, lamp, state);

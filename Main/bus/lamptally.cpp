@@ -17,4 +17,8 @@ bool tallyLampExclusion() {
 
 bool layerTallied(int me, int entry) { return busTally(me, entry) != 0 && !tallyLampExclusion(); }
 
+bool keyTallied(int me, int k) { return layerTallied(me, KEY_FILL_ENTRY + 2 * k); }
+
+bool dskTallied(int c) { return layerTallied(DSK_TALLY_ME, DSK_FILL_ENTRY + 2 * c); }
+
 }  // namespace category

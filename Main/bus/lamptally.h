@@ -12,11 +12,14 @@ int busTally(int me, int entry);
 // shows 2.
 bool tallyLampExclusion();
 
-// A key or downstream key as its lamps show it: tallied while its bus-tally entry is on air and
-// no exclusion applies. Key k (0..3) of an ME is tallied on entry k + 1 of its ME; downstream key c
-// on entry DSK_TALLY_ENTRY + c of ME index DSK_TALLY_ME.
+// A key or downstream key as its lamps show it: tallied while the bus-tally entry of its fill is on
+// air and no exclusion applies. Key k (0..3) of an ME is filled from entry KEY_FILL_ENTRY + 2k of
+// its ME; downstream key c from entry DSK_FILL_ENTRY + 2c of ME index DSK_TALLY_ME.
+constexpr int KEY_FILL_ENTRY = 2;
 constexpr int DSK_TALLY_ME = 1;
-constexpr int DSK_TALLY_ENTRY = 8;
+constexpr int DSK_FILL_ENTRY = 16;
 bool layerTallied(int me, int entry);
+bool keyTallied(int me, int k);
+bool dskTallied(int c);
 
 }  // namespace category

@@ -15,6 +15,7 @@
 #include "Main/panel/led.h"
 #include "Main/panel/operate.h"
 #include "Main/panel/panelconfig.h"
+#include "Main/panel/peripheral.h"
 #include "tests/Main/category_fixture.h"
 
 namespace {
@@ -111,6 +112,28 @@ TEST_F(LampTest, KeyOnAirAndFunctionLamps) {
     frames(2);
     EXPECT_EQ(std::tuple(meLamp(1, 2, 376), meLamp(1, 0, 368), meLamp(1, 1, 368)), std::tuple(c.onAir, c.fn0, c.fn1))
         << c.position << " " << c.flip << " " << int(c.plain) << " " << int(c.function);
+  }
+}
+
+// With the tally following the switcher state and group 0 watching ME 0's program output, key 0 of
+// ME 0 on air over a fill shows its on-air lamp 374 as tallied (1), and as not tallied (2) while
+// group 0's exclusion flag is set or when no group watches it.
+TEST_F(LampTest, TalliedKeyLampAndTheExclusionFlag) {
+  auto tallyGroup = [&](u16 code, u8 exclusion) {
+    MxifPeripheral r;
+    r.maskA = MxifPeripheral::TALLY_MODE, r.tallyMode = 0;
+    r.groups[0].mask = 0x3FF, r.groups[0].entries[0] = code, r.groups[0].exclusion = exclusion;
+    peer.send(r);
+  };
+  MxifBus bus;
+  bus.setEntry(2, category::CategoryBus::DIRECT + 22);  // key 0's fill
+  peer.send(bus);
+  operate().faderFlag = 1;
+  place(keyT(0, 0), 0.5f, 1);
+  for (const auto& [code, exclusion, want] : {std::tuple<u16, u8, int>{1, 0, 1}, {1, 1, 2}, {0, 0, 2}}) {
+    tallyGroup(code, exclusion);
+    frames(3);
+    EXPECT_EQ(meLamp(0, 0, 374), want) << code << " " << int(exclusion);
   }
 }
 

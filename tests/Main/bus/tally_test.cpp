@@ -214,6 +214,24 @@ TEST_F(TallyTest, BackgroundEntriesFollowTheTransition) {
   }
 }
 
+// The whole road through the ring: ME 0's clean feed taken at key 3's source (clean tap mode 1,
+// clean key 2) and group 0 watching code 3 (152): while key 3 of ME 0 moves, the clean output and
+// the input on key 3's key-source bus (entry 7) are on air; back at 0, the clean output alone.
+TEST_F(TallyTest, CleanFeedAtAKeySourceThroughTheMainframeConfiguration) {
+  MxifMainframeConfig config;
+  config.meConfig[0].mask = MainframeMeConfig::CLEAN_KEY | MainframeMeConfig::CLEAN_TAP_MODE;
+  config.meConfig[0].cleanKey = 2, config.meConfig[0].cleanTapMode = 1;
+  peer.send(config);
+  group(0, {3}, TRANSITION);
+  select(0, {{6, 21}, {7, 22}});
+  AutoTransition& t = transition(AutoTransition::keySlot(0, 2));
+  for (const auto& [position, want] : {std::pair{0.5f, V({152, 22})}, std::pair{0.0f, V({152})}}) {
+    t.flip = 1, t.positionA = position;
+    frames(1);
+    EXPECT_EQ(tallied(0, {152, 21, 22}), want) << position;
+  }
+}
+
 // A key counts on program while its position is above 0; on preview by its setting: 1 while at
 // most 0.99999, 2 always, any other never.
 TEST_F(TallyTest, KeysCountByPositionAndPreviewSetting) {
