@@ -116,8 +116,8 @@ TEST_F(LampTest, KeyOnAirAndFunctionLamps) {
 }
 
 // With the tally following the switcher state and group 0 watching ME 0's program output, key 0 of
-// ME 0 on air over a fill shows its on-air lamp 374 as tallied (1), and as not tallied (2) while
-// group 0's exclusion flag is set or when no group watches it.
+// ME 0 on air over a fill shows its on-air lamp 374 and its key-fader button lamp 2500 as tallied
+// (1), and as not tallied (2) while group 0's exclusion flag is set or when no group watches it.
 TEST_F(LampTest, TalliedKeyLampAndTheExclusionFlag) {
   auto tallyGroup = [&](u16 code, u8 exclusion) {
     MxifPeripheral r;
@@ -129,11 +129,12 @@ TEST_F(LampTest, TalliedKeyLampAndTheExclusionFlag) {
   bus.setEntry(2, category::CategoryBus::DIRECT + 22);  // key 0's fill
   peer.send(bus);
   operate().faderFlag = 1;
+  button(0, 0, 1, 0);  // ME 0 key 0
   place(keyT(0, 0), 0.5f, 1);
   for (const auto& [code, exclusion, want] : {std::tuple<u16, u8, int>{1, 0, 1}, {1, 1, 2}, {0, 0, 2}}) {
     tallyGroup(code, exclusion);
     frames(3);
-    EXPECT_EQ(meLamp(0, 0, 374), want) << code << " " << int(exclusion);
+    EXPECT_EQ(std::tuple(meLamp(0, 0, 374), lamp(0, 2500)), std::tuple(want, want)) << code << " " << int(exclusion);
   }
 }
 
