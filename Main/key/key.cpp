@@ -69,23 +69,6 @@ void checkKeyRanges(const K& in, int channel, K& out) {
   const K& r = in;
   out = K{};
   const Scalar scalars[] = {
-      {&r.style.keyType, r.style.keyType, 0, 3},
-      {&r.style.secondLevel, r.style.secondLevel, 0, 1},
-      {&r.style.option, r.style.option, 0, 1},
-      {&r.style.keySource, r.style.keySource, 0, 1},
-      {&r.style.secondMode, r.style.secondMode, 0, 1},
-      {&r.adjust.clip, r.adjust.clip, 0, 1080},
-      {&r.adjust.gain, r.adjust.gain, 0, 2000},
-      {&r.adjust.density, r.adjust.density, 0, 1000},
-      {&r.adjust.modeFlag, r.adjust.modeFlag, 0, 1},
-      {&r.edge.type, r.edge.type, 0, 4},
-      {&r.edge.width, r.edge.width, 0, 4},
-      {&r.edge.direction, r.edge.direction, 0, 7},
-      {&r.edge.level, r.edge.level, 0, 3},
-      {&r.edge.fill, r.edge.fill, 0, 2},
-      {&r.maskSet.mode, r.maskSet.mode, 0, 2},
-      {&r.maskSet.sense, r.maskSet.sense, 0, 1},
-      {&r.maskSet.enable, r.maskSet.enable, 0, 1},
       {&r.softOn, r.softOn, 0, 1},
       {&r.softness, r.softness, 0, 1000},
       {&r.dveTransOn, r.dveTransOn, 0, 1},
@@ -159,6 +142,7 @@ void checkKeyRanges(const K& in, int channel, K& out) {
   };
 
   codec::merge(out, in, [&](const codec::FieldView& f) {
+    if (const int keyer = keyerFieldInRange(f, r, 3, 2); keyer >= 0) return keyer == 1;
     for (const Scalar& s : scalars) {
       if (f.field == s.field) return inRange(s.value, s.lo, s.hi);
     }
