@@ -9,8 +9,8 @@
 
 #include "Lib/Include/storage.h"
 #include "Main/framework/bp.h"
-#include "Main/framework/startup.h"
 #include "Tools/lib/record_types.h"
+#include "Tools/lib/scratch_system.h"
 
 namespace frontend {
 namespace {
@@ -21,19 +21,18 @@ struct Slot {
 };
 
 // The records of the ME 0 and ME 1 instances of every type, in the order and sizes the back end
-// binds them: its own categories, created and bound here as at its start-up.
+// binds them: its own categories, bound here as at its start-up.
 const Slot& slotOf(int type, int me) {
   static Slot slots[2][category::N_TYPES];
   static const bool laidOut = [] {
-    static u8 scratch[BUF_SIZE * 4];
-    createCategories();
-    auto& registry = category::CategoryRegistry::instance();
+    useScratchSystem();
+    const auto& registry = category::CategoryRegistry::instance();
     int used = BACKUP_HEADER_BYTES;
     for (int id = 0; id < category::N_TYPES; ++id) {
       for (int m = 0; m < 2; ++m) {
-        if (registry.at(id, m) == nullptr || used >= BUF_SIZE * 4) continue;
-        slots[m][id] = {used, registry.bindInstance(m, id, scratch + used)};
-        used += slots[m][id].bytes;
+        const int bytes = registry.at(id, m) != nullptr ? registry.boundBytes(id, m) : 0;
+        slots[m][id] = {used, bytes};
+        used += bytes;
       }
     }
     return true;

@@ -5,12 +5,19 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cmath>
 #include <cstring>
 #include <deque>
+#include <limits>
 #include <type_traits>
 
+#include "Main/framework/bp.h"
+#include "Main/framework/link.h"
 #include "Main/framework/typenames.h"
+#include "Platform/platform.h"
 #include "Tools/lib/cli.h"
+#include "Tools/lib/link_ring.h"
+#include "Tools/lib/scratch_system.h"
 #include "Lib/Include/codec.h"
 #include "Lib/Include/data_internal.h"
 #include "Lib/Include/text.h"
@@ -326,6 +333,8 @@ struct Ops {
   std::string (*describe)(const u8* body, size_t size);
   std::string (*fieldList)();
   std::string (*describeStored)(const u8* record, int index);
+  bool (*probe)(const std::string& name, int index, const Assignments& with, std::vector<Interval>& out,
+                std::string& error);
   RecordShape shape;
 };
 
@@ -333,6 +342,223 @@ struct Ops {
 template <class T>
 int indexLimit() {
   return isPerMe<T>() ? category::N_ME : channelsOf<T>();
+}
+
+// ---- The values a field's checks take ---------------------------------------------------------------
+
+// Values worth offering to a field of kind k: every value of a byte; otherwise the small ones, round
+// numbers, powers of two and their neighbours, and a coarse grid over the whole width. The edges
+// between them are then found by bisection.
+std::vector<double> candidateValues(codec::Kind kind) {
+  std::vector<double> out;
+  if (kind == codec::Kind::F32) {
+    for (double m : {0.0, 1e-6, 1e-5, 1e-4, 1e-3, 0.01, 0.1, 0.25, 0.5, 1.0, 1.5, 2.0, 4.0, 10.0, 100.0, 1e3, 1e4, 1e5, 1e6,
+                     1e9, 1e20, static_cast<double>(std::numeric_limits<float>::max())}) {
+      out.push_back(m);
+      out.push_back(-m);
+    }
+  } else {
+    long long lo = 0, hi = 0;
+    codec::kindRange(kind, lo, hi);
+    auto add = [&](long long v) {
+      if (lo <= v && v <= hi) out.push_back(static_cast<double>(v));
+    };
+    if (hi - lo <= 0xFF) {
+      for (long long v = lo; v <= hi; ++v) add(v);
+    } else {
+      for (long long v = -32; v <= 32; ++v) add(v);
+      for (long long v = -1000; v <= 5000; v += 20) add(v);
+      for (long long p = 1; p <= (1LL << 32); p *= 2) {
+        for (long long v : {p - 1, p, p + 1}) add(v), add(-v);
+      }
+      for (long long p = 10; p <= 10000000000LL; p *= 10) {
+        for (long long v : {p - 1, p, p + 1}) add(v), add(-v);
+      }
+      for (long long i = 0; i <= 64; ++i) add(lo + (hi - lo) / 64 * i);
+      add(hi);
+    }
+  }
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
+}
+
+// Offers values of one element of a field to the back end's category of T through the request ring,
+// with every stored record of the type put back before each offer, and says which the category
+// keeps: the stored element equals the value offered, and its presence bit is set where the value was
+// already there.
+template <class T>
+class FieldProbe {
+ public:
+  FieldProbe(T& message, RecordView& view, const Field& field, int element, Field* index, int indexValue,
+             const Assignments& with, T& live)
+      : message_(message),
+        view_(view),
+        field_(field),
+        element_(element),
+        index_(index),
+        indexValue_(indexValue),
+        with_(with) {
+    liveLeaf_ = field.leaf;
+    liveLeaf_.data = reinterpret_cast<u8*>(&live) + field.offset;
+    if (field.leaf.mask != nullptr) {
+      liveLeaf_.mask = reinterpret_cast<u32*>(reinterpret_cast<u8*>(&live) +
+                                              (reinterpret_cast<u8*>(field.leaf.mask) - reinterpret_cast<u8*>(&message)));
+    }
+    auto& registry = category::CategoryRegistry::instance();
+    for (int m = 0; m < category::N_ME; ++m) {
+      u8* area = registry.at(T::TYPE_INDEX, m) != nullptr ? registry.storageOf(T::TYPE_INDEX, m) : nullptr;
+      if (area != nullptr) saved_.push_back({area, Bytes(area, area + registry.boundBytes(T::TYPE_INDEX, m))});
+    }
+    before_ = codec::loadElement(liveLeaf_, element);
+  }
+  ~FieldProbe() { restore(); }
+
+  bool accepts(double value) {
+    if (packet_.empty()) prepare();
+    restore();
+    const u32 bits = bitsOf(value);
+    const int width = codec::widthOf(field_.leaf.kind);
+    for (int b = 0; b < width; ++b) packet_[at_ + b] = static_cast<u8>(bits >> (8 * (width - 1 - b)));
+    linkpeer::ringWrite(platform::memory(LINK_REQUEST_RING, 8 + LINK_RING_DATA), packet_.data(), packet_.size());
+    try {
+      category::CategoryRegistry::instance().receiveAll();
+    } catch (const assert::AssertException&) {
+      return false;  // a failed check refuses the value
+    }
+    codec::storeElement(field_.leaf, element_, bits);
+    const u32 now = codec::loadElement(liveLeaf_, element_);
+    const u32 expected = codec::loadElement(field_.leaf, element_);
+    const int bit = liveLeaf_.bit + (liveLeaf_.perElement ? element_ : 0);
+    return now == expected && (now != before_ || liveLeaf_.mask == nullptr || codec::presenceBit(liveLeaf_.mask, bit));
+  }
+
+ private:
+  // The request with the field alone, and where the element's bytes lie in it (found by writing it
+  // with two values).
+  Bytes packetWith(u32 bits) {
+    message_ = T{};
+    for (const auto& [name, value] : with_) view_.setValue(name, value);
+    if (index_ != nullptr) codec::storeElement(index_->leaf, 0, static_cast<u32>(indexValue_));
+    codec::storeElement(field_.leaf, element_, bits);
+    if (field_.leaf.mask != nullptr) {
+      codec::setPresenceBit(field_.leaf.mask, field_.leaf.bit + (field_.leaf.perElement ? element_ : 0));
+    }
+    Bytes body;
+    if (view_.hasText()) {
+      view_.write(body);
+    } else {
+      body.resize(codec::wireSize<T>());
+      codec::encode(message_, body.data(), body.size());
+    }
+    return linkpeer::packetBytes(T::TYPE_INDEX, body);
+  }
+  void prepare() {
+    const Bytes other = packetWith(0xFFFFFFFFu);
+    packet_ = packetWith(0);
+    at_ = static_cast<size_t>(std::mismatch(packet_.begin(), packet_.end(), other.begin()).first - packet_.begin());
+  }
+
+  u32 bitsOf(double value) const {
+    if (field_.leaf.kind == codec::Kind::F32) {
+      const float f = static_cast<float>(value);
+      u32 b;
+      std::memcpy(&b, &f, 4);
+      return b;
+    }
+    return static_cast<u32>(static_cast<long long>(value));
+  }
+  void restore() {
+    for (auto& [area, bytes] : saved_) std::memcpy(area, bytes.data(), bytes.size());
+  }
+
+  T& message_;
+  RecordView& view_;
+  const Field& field_;
+  int element_;
+  Field* index_;
+  int indexValue_;
+  const Assignments& with_;
+  codec::Leaf liveLeaf_;
+  u32 before_ = 0;
+  std::vector<std::pair<u8*, Bytes>> saved_;
+  Bytes packet_;
+  size_t at_ = 0;
+};
+
+template <class T>
+bool probeRecord(const std::string& name, int index, const Assignments& with, std::vector<Interval>& out,
+                 std::string& error) {
+  const std::string typeName = category::typeNameOf(T::TYPE_INDEX);
+  T message{};
+  RecordView view(message);
+  int element = -1;
+  const Field* field = view.find(name, element);
+  Field* indexField = indexLimit<T>() > 1 ? view.indexField() : nullptr;
+  if (field == nullptr || field->textCapacity > 0 || field == indexField) {
+    error = typeName + " has no field " + name + " that takes a number";
+    return false;
+  }
+  if (element < 0) element = 0;
+  if (element >= field->leaf.count || index < 0 || index >= indexLimit<T>()) {
+    error = typeName + ": no element " + name + " of " + (isPerMe<T>() ? "ME " : "channel ") + std::to_string(index);
+    return false;
+  }
+  useScratchSystem();
+  auto& registry = category::CategoryRegistry::instance();
+  // A record per ME with channels names its channel in a field of that name.
+  for (const auto& [field, value] : with) {
+    if (!view.setValue(field, value)) {
+      error = typeName + ": cannot set " + field + "=" + value;
+      return false;
+    }
+  }
+  int channel = isPerMe<T>() ? 0 : index;
+  int ignoredElement = 0;
+  if (const Field* c = isPerMe<T>() && channelsOf<T>() > 1 ? view.find("channel", ignoredElement) : nullptr) {
+    channel = static_cast<int>(codec::loadElement(c->leaf, 0));
+    if (channel >= channelsOf<T>()) {
+      error = typeName + ": no channel " + std::to_string(channel);
+      return false;
+    }
+  }
+  const int me = isPerMe<T>() ? index : 0;
+  const int row = registry.at(T::TYPE_INDEX, me) != nullptr ? me : 0;
+  u8* stored = registry.at(T::TYPE_INDEX, row) != nullptr ? registry.storageOf(T::TYPE_INDEX, row) : nullptr;
+  if (stored == nullptr || registry.boundBytes(T::TYPE_INDEX, row) < static_cast<int>(sizeof(T)) * (channel + 1)) {
+    error = typeName + " is kept by no category of the back end";
+    return false;
+  }
+  FieldProbe<T> probe(message, view, *field, element, indexField, index, with, reinterpret_cast<T*>(stored)[channel]);
+  std::vector<std::pair<double, bool>> seen;
+  for (double v : candidateValues(field->leaf.kind)) seen.emplace_back(v, probe.accepts(v));
+  // Between two neighbours that the checks tell apart lies an edge: close in on it.
+  const bool isFloat = field->leaf.kind == codec::Kind::F32;
+  std::vector<std::pair<double, bool>> edges;
+  for (size_t i = 0; i + 1 < seen.size(); ++i) {
+    if (seen[i].second == seen[i + 1].second) continue;
+    double a = seen[i].first, b = seen[i + 1].first;
+    for (int step = 0; step < 64; ++step) {
+      const double mid = isFloat ? static_cast<double>(static_cast<float>((a + b) / 2)) : std::floor((a + b) / 2);
+      if (mid <= a || mid >= b) break;
+      (probe.accepts(mid) == seen[i].second ? a : b) = mid;
+    }
+    edges.emplace_back(a, seen[i].second);
+    edges.emplace_back(b, seen[i + 1].second);
+  }
+  seen.insert(seen.end(), edges.begin(), edges.end());
+  std::sort(seen.begin(), seen.end());
+  seen.erase(std::unique(seen.begin(), seen.end(), [](const auto& x, const auto& y) { return x.first == y.first; }),
+             seen.end());
+  out.clear();
+  for (size_t i = 0; i < seen.size(); ++i) {
+    if (!seen[i].second) continue;
+    size_t j = i;
+    while (j + 1 < seen.size() && seen[j + 1].second) ++j;
+    out.push_back({seen[i].first, seen[j].first});
+    i = j;
+  }
+  return true;
 }
 
 template <class T>
@@ -384,6 +610,9 @@ std::string fieldListOf() {
     std::string name = f->name;
     if (f->leaf.count > 1 && f->textCapacity == 0) name += "[0.." + std::to_string(f->leaf.count - 1) + "]";
     std::string range = rangeText(*f);
+    std::vector<Interval> taken;
+    std::string ignored;
+    if (f != index && f->textCapacity == 0 && probeRecord<T>(f->name, 0, {}, taken, ignored)) range = intervalsText(taken);
     if (f == index) {
       name = isPerMe<T>() ? "me" : "channel";
       range = "0.." + std::to_string(indexLimit<T>() - 1);
@@ -434,7 +663,7 @@ constexpr Ops opsOf(int type) {
   } else {
     // A struct of the same name that is not this type's record is not used.
     if (T::TYPE_INDEX != type) return {};
-    return {&buildRecord<T>, &describeRecord<T>, &fieldListOf<T>, &describeStoredRecord<T>,
+    return {&buildRecord<T>, &describeRecord<T>, &fieldListOf<T>, &describeStoredRecord<T>, &probeRecord<T>,
             {sizeof(T), isPerMe<T>(), channelsOf<T>()}};
   }
 }
@@ -543,6 +772,28 @@ bool buildBody(int type, const Assignments& fields, Bytes& body, std::string& er
 std::string describe(int type, const u8* body, size_t size) {
   const Ops* ops = opsAt(type);
   return ops != nullptr ? ops->describe(body, size) : unknownText(type, body, size, "");
+}
+
+bool acceptedValues(int type, const std::string& field, int index, const Assignments& with, std::vector<Interval>& out,
+                    std::string& error) {
+  const Ops* ops = opsAt(type);
+  if (ops == nullptr) return notBuilt(type, error);
+  return ops->probe(field, index, with, out, error);
+}
+
+std::string intervalsText(const std::vector<Interval>& intervals) {
+  if (intervals.empty()) return "none";
+  std::string out;
+  char b[64];
+  for (const Interval& i : intervals) {
+    if (i.lo == i.hi) {
+      std::snprintf(b, sizeof b, "%.9g", i.lo);
+    } else {
+      std::snprintf(b, sizeof b, "%.9g..%.9g", i.lo, i.hi);
+    }
+    out += (out.empty() ? "" : ", ") + std::string(b);
+  }
+  return out;
 }
 
 }  // namespace frontend

@@ -55,4 +55,26 @@ bool buildBody(int type, const Assignments& fields, Bytes& body, std::string& er
 // A type whose record is not built, or a body that does not hold the record, is shown in hex.
 std::string describe(int type, const u8* body, size_t size);
 
+// Values from lo to hi, both included.
+struct Interval {
+  double lo = 0;
+  double hi = 0;
+};
+
+// The values that the back end's own checks take for a field ("gain", "edges[2]", "trans.rate"; an
+// array's element 0 when no element is named) of the record of ME or channel `index`, as intervals:
+// each value is offered to its category as a request with that field and the fields of `with`
+// ("channel" of a record per ME that has channels), and a value counts as taken when the category
+// stores it. The other fields stay as the record holds them, so a check that reads them answers for
+// that record. Runs on the categories of a system in this program, or
+// of a scratch one (useScratchSystem); the type's stored records are put back, but the offers may
+// reach other categories and leave console lines. False with a message when the type has no record,
+// no category or no such field.
+bool acceptedValues(int type, const std::string& field, int index, const Assignments& with, std::vector<Interval>& out,
+                    std::string& error);
+
+// "0..4", "0..315, 400..615", "none".
+std::string intervalsText(const std::vector<Interval>& intervals);
+
 }  // namespace frontend
+

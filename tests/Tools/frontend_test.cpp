@@ -239,14 +239,31 @@ TEST(FrontendProgram, TypesAndFieldsListWhatSendTakes) {
   const std::string listed = types.str();
   EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 104);
   for (const char* line : {"\n 29 MxifSystem\n", "\n 47 MxifBus\n", "\n 74 waitCmd  (frontend wait)\n",
-                           "\n101 MxifMessageBox  (bytes only: frontend raw)\n"}) {
-    EXPECT_NE(listed.find(line), std::string::npos) << line;
+                           "\n101 MxifMessageBox  (bytes only: frontend raw)\n", "\n  programBus                      0..1\n"}) {
+    EXPECT_NE((listed + fields.str()).find(line), std::string::npos) << line;
   }
-  const std::string want = "MxifBus: type 47, a record per ME (me=0..3); an array takes name[i]=v or name=v1,v2,...\n"
-                           "  me                              0..3\n"
-                           "  entries[0..88]                  0..65535\n"
-                           "  programBus                      0..255\n";
-  EXPECT_EQ(fields.str(), want);
+}
+
+// The values a field takes are what the category's own checks take, for the channel asked about.
+TEST(FrontendRecords, AcceptedValuesComeFromTheCategorysChecks) {
+  const struct {
+    const char* type;
+    const char* field;
+    frontend::Assignments with;
+    const char* taken;
+  } cases[] = {
+      {"MxifGpiInOut", "entry0.code", {}, "0..245"},
+      {"MxifGpiInOut", "entry135.code", {},
+       "0..315, 400..615, 700..915, 1000..1215, 1300..1319, 1400..1479, 1500..1511, 1600..1611, 1700..1711, 1800..1811"},
+      {"MxifKey", "dveSize", {{"channel", "0"}}, "0..40000"},
+      {"MxifKey", "dveSize", {{"channel", "2"}}, "0..10000"},
+  };
+  for (const auto& c : cases) {
+    std::vector<frontend::Interval> taken;
+    std::string error;
+    ASSERT_TRUE(frontend::acceptedValues(frontend::typeIndexOf(c.type), c.field, 0, c.with, taken, error)) << error;
+    EXPECT_EQ(frontend::intervalsText(taken), c.taken) << c.type << " " << c.field;
+  }
 }
 
 TEST(FrontendProgram, ShowReadsTheBackupImageOrSaysWhyNot) {
