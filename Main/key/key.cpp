@@ -303,12 +303,9 @@ void CategoryKey::assign(const K& in, int ch) {
     rerank(ch, out.priority);
     out.mask1 &= ~(1u << K::W1_PRIORITY);
   }
-  if (out.mask1 & 1u << K::W1_ON_AIR) {
-    // A request only: the on-air byte stays the state that the transitions established, so the next
-    // update can compare the two.
-    onAirRequest_[ch] = out.onAir;
-    out.mask1 &= ~(1u << K::W1_ON_AIR);
-  }
+  // The on-air byte is merged and kept as a request too: the fader pass sets the byte back to the
+  // transition's state before the update compares the two.
+  if (out.mask1 & 1u << K::W1_ON_AIR) onAirRequest_[ch] = out.onAir;
   if (out.mask & GEOMETRY_BITS) geometryChanged_[ch] = 1;
   mergeChannel(out, ch);
 }

@@ -144,6 +144,8 @@ TEST_F(DskTest, LevelReverseOnAirRequestAndToggle) {
     D r;
     r.mask = bit(D::W0_ON_AIR), r.onAir = static_cast<u8>(c.request);
     dsk().assign(r, 0);
+    EXPECT_EQ(dsk().record(0).onAir, c.request);  // taken, and kept as the request
+    dsk().record(0).onAir = c.onAir[0];           // as the fader pass sets it back before the update
     dsk().update();
     EXPECT_EQ(dsk().onAirRequest(0), -1);
     for (int j = 0; j < 4; ++j) {
