@@ -149,11 +149,9 @@ void CategoryDsk::assign(const D& in, int ch) {
     rerank(ch, out.priority);
     out.mask &= ~(1u << D::W0_PRIORITY);
   }
-  if ((out.mask & 1u << D::W0_ON_AIR) != 0) {
-    // A request only: the on-air byte stays the state that the transitions established.
-    onAirRequest_[ch] = out.onAir;
-    out.mask &= ~(1u << D::W0_ON_AIR);
-  }
+  // The on-air byte is merged and kept as a request too: the fader pass sets the byte back to the
+  // transition's state before the update compares the two.
+  if ((out.mask & 1u << D::W0_ON_AIR) != 0) onAirRequest_[ch] = out.onAir;
   libmx::mergeDsk(live, out);
   live.channel = static_cast<u16>(ch);
   dirty[ch] = 1;

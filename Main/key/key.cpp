@@ -154,9 +154,8 @@ void checkKeyRanges(const K& in, int channel, K& out) {
     for (const s16* colour : {r.matteColor, r.edgeColor, r.thirdColor, r.dveBorderColor}) {
       if (f.field == colour) return MxifBkgd::isColorValid(colour);
     }
-    // 170 and 172 count only beside the triple 164.
-    if (f.is(r.dveValue2)) return has(r.mask, K::W0_DVE_TRIPLE2) && inRange(r.dveValue2, -100, 100);
-    if (f.is(r.dveValue3)) return has(r.mask, K::W0_DVE_TRIPLE2) && inRange(r.dveValue3, 0, 65);
+    // 170 and 172 are taken with the triple 164 (below), never by their own bits.
+    if (f.is(r.dveValue2) || f.is(r.dveValue3)) return false;
     if (f.is(r.effectA)) return effectValid(r.effectA, channel);
     if (f.is(r.effectB)) return effectValid(r.effectB, channel);
     // Taken without checks: the transition settings and the names (by their copy rule).
@@ -166,6 +165,11 @@ void checkKeyRanges(const K& in, int channel, K& out) {
   });
   // Groups with merges of their own (the scale, and those the background record shares).
   takeScale(in.dveScale, out.dveScale);
+  // With the triple 164 present, 170 and 172 are taken too when in range, each with its own bit.
+  if (has(in.mask, K::W0_DVE_TRIPLE2)) {
+    if (inRange(in.dveValue2, -100, 100)) out.dveValue2 = in.dveValue2, out.mask |= bit(K::W0_DVE_VALUE2);
+    if (inRange(in.dveValue3, 0, 65)) out.dveValue3 = in.dveValue3, out.mask |= bit(K::W0_DVE_VALUE3);
+  }
   MxifBkgd::mergeSelectors(out.shift, in.shift);
   MxifBkgd::mergeLevels10000(out.modulationX, in.modulationX);
   MxifBkgd::mergeLevels10000(out.modulationY, in.modulationY);
@@ -299,12 +303,9 @@ void CategoryKey::assign(const K& in, int ch) {
     rerank(ch, out.priority);
     out.mask1 &= ~(1u << K::W1_PRIORITY);
   }
-  if (out.mask1 & 1u << K::W1_ON_AIR) {
-    // A request only: the on-air byte stays the state that the transitions established, so the next
-    // update can compare the two.
-    onAirRequest_[ch] = out.onAir;
-    out.mask1 &= ~(1u << K::W1_ON_AIR);
-  }
+  // The on-air byte is merged and kept as a request too: the fader pass sets the byte back to the
+  // transition's state before the update compares the two.
+  if (out.mask1 & 1u << K::W1_ON_AIR) onAirRequest_[ch] = out.onAir;
   if (out.mask & GEOMETRY_BITS) geometryChanged_[ch] = 1;
   mergeChannel(out, ch);
 }

@@ -16,6 +16,7 @@ constexpr int N_FADERS = MxifKeyFader::N_FADERS;
 constexpr int SOURCE_KEYS_PER_ME = 8;  // a source code counts 8 keys per ME
 constexpr int N_DVE_KEYS = 2;          // keys 1 and 2 have rotation, scale and perspective
 constexpr s32 SIZE_WITHOUT_DVE = 10000;  // keys 3 and 4 grow no larger than the frame
+constexpr int N_TARGET_MES = 8;          // target MEs a command may name; 4..7 have no keys here
 
 // Key-fader kinds with a lever: 4..11 on levers 0..7 of the panel, 16..23 on levers 8..15.
 constexpr int LEVER_KINDS[2][2] = {{4, 11}, {16, 23}};
@@ -43,13 +44,13 @@ void copyDveSettings(const K& src, int srcKey, int j, K& out) {
   if (j >= N_DVE_KEYS) out.dveSize = std::min(out.dveSize, SIZE_WITHOUT_DVE);
 }
 
-// Command 0: every source is checked before any key is read; a target ME without key channels
-// (4..7 or above) takes nothing.
+// Command 0: every source and the target are checked before any key is read. MEs 4..7 have no key
+// channels and are refused; a target above 7 takes nothing and is done.
 s16 copyKeyDve(const MxifKeyCmd& cmd) {
   for (u8 s : cmd.source) {
     if (!sourceValid(s)) return MxifKeyCmd::REFUSED;
   }
-  if (cmd.targetMe >= N_ME) return MxifKeyCmd::DONE;
+  if (cmd.targetMe >= N_ME) return cmd.targetMe < N_TARGET_MES ? MxifKeyCmd::REFUSED : MxifKeyCmd::DONE;
   K changes[CategoryKey::N_KEYS];
   for (int j = 0; j < CategoryKey::N_KEYS; ++j) {
     const int s = cmd.source[j] - 1;

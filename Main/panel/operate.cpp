@@ -132,12 +132,9 @@ CategoryOperate& CategoryOperate::instance() {
 }
 
 void CategoryOperate::initData() {
+  // Every field and presence word 0, the ME maps too: the front end sets them, or the first update
+  // after a resume repairs them.
   CategoryCommon::initData();
-  // Row r of every panel drives ME r until the front end says otherwise: the maps are permutations
-  // from the start, so a restart does not find four rows on ME 0 and report a conflict per panel.
-  for (int p = 0; p < N_PANELS; ++p) {
-    for (int row = 0; row < Record::N_ME_ROWS; ++row) record(0).meChange(p).value[row] = static_cast<u8>(row);
-  }
   fadeTracker_ = AutoTransition{};
   keyMemory_.reset();
 }

@@ -27,8 +27,7 @@ class CategoryOperate : public CategoryCommon<MxifOperate> {
 
   static CategoryOperate& instance();
 
-  // The record cleared but for the ME maps (row r on ME r), the fade clear and stopped, the key
-  // memory with nothing held.
+  // The record cleared, the fade clear and stopped, the key memory with nothing held.
   void initData() override;
   // No fade request pending; the key memory's entries stamped, and the key channels and the source
   // link told to report to it.

@@ -137,6 +137,7 @@ TEST_F(BusLampTest, KeyAndDownstreamKeyRowsFollowTheirLayer) {
 TEST_F(BusLampTest, RowSettingDelegationAndFlagLamps) {
   const u8 settings[][4] = {{1, 2, 5, 6}, {1, 2, 14, 6}, {1, 2, 5, 19}, {2, 2, 5, 6}};  // rows 2, 3, 0, 1
   for (int s = 0; s < 4; ++s) std::copy(settings[s], settings[s] + 4, operate().busSettings[0][s].code);
+  operate().meChangeMain = {0, {0, 1, 2, 3}};  // row r of the main panel on ME r, as the front end sets it
   rows(0, {0, 1, 2, 4});
   status(0).switchLamp = 1, status(0).flag36 = 1, status(0).pages[4] = 2;
   runFrame(0);

@@ -144,6 +144,8 @@ TEST_F(DskTest, LevelReverseOnAirRequestAndToggle) {
     D r;
     r.mask = bit(D::W0_ON_AIR), r.onAir = static_cast<u8>(c.request);
     dsk().assign(r, 0);
+    EXPECT_EQ(dsk().record(0).onAir, c.request);  // taken, and kept as the request
+    dsk().record(0).onAir = c.onAir[0];           // as the fader pass sets it back before the update
     dsk().update();
     EXPECT_EQ(dsk().onAirRequest(0), -1);
     for (int j = 0; j < 4; ++j) {
@@ -151,10 +153,15 @@ TEST_F(DskTest, LevelReverseOnAirRequestAndToggle) {
     }
   }
 
+  // The toggle: linked, both settings; else setting A, or setting B while reversed.
   D& live = dsk().record(3);
-  live.inOutLink = 1, live.transIn.on = live.transOut.on = 1;
-  dsk().toggleDskTransMode(3);
-  EXPECT_EQ(std::tuple(live.transIn.on, live.transOut.on), std::tuple(0, 0));
+  const std::tuple<int, int, int, int> toggles[] = {{1, 0, 0, 0}, {0, 0, 0, 1}, {0, 1, 1, 0}};
+  for (const auto& [link, reverse, in, out] : toggles) {
+    live.inOutLink = static_cast<u8>(link), live.reverse = static_cast<u8>(reverse);
+    live.transIn.on = live.transOut.on = 1;
+    dsk().toggleDskTransMode(3);
+    EXPECT_EQ(std::tuple(live.transIn.on, live.transOut.on), std::tuple(in, out)) << link << reverse;
+  }
 }
 
 // The fill takes bus entry 16 + 2j of ME 1's bus, the key entry 17 + 2j only with key type and

@@ -217,13 +217,20 @@ TEST_F(KeyTest, FieldRules) {
        [](const K& l) { EXPECT_EQ(std::vector<int>({l.dveBorder.width, l.dveBorder.softness}), std::vector<int>({5, 7})); }},
       {"DVE size 20000 on key 2", 1, [](K&) {}, [](K& r) { r.mask = bit(K::W0_DVE_SIZE), r.dveSize = 20000; },
        [](const K& l) { EXPECT_EQ(l.dveSize, 20000); }},
+      {"scale x 0 alone: x full, y kept", 0, [](K& l) { l.dveScale = {0, 6000, 7000}; }, [](K& r) { r.dveScale.mask = 1; },
+       [](const K& l) { EXPECT_EQ(std::vector<int>({l.dveScale.first, l.dveScale.second}), std::vector<int>({10000, 7000})); }},
+      {"DVE size 20000 on key 3", 2, [](K&) {}, [](K& r) { r.mask = bit(K::W0_DVE_SIZE), r.dveSize = 20000; },
+       [](const K& l) { EXPECT_EQ(l.dveSize, 0); }},
       {"DVE size 20000 on key 4", 3, [](K&) {}, [](K& r) { r.mask = bit(K::W0_DVE_SIZE), r.dveSize = 20000; },
        [](const K& l) { EXPECT_EQ(l.dveSize, 0); }},
       {"170 without 164", 0, [](K&) {}, [](K& r) { r.mask = bit(K::W0_DVE_VALUE2), r.dveValue2 = 50; },
        [](const K& l) { EXPECT_EQ(l.dveValue2, 0); }},
-      {"170 and 172 with 164", 0, [](K&) {},
-       [](K& r) { r.mask = bit(K::W0_DVE_TRIPLE2) | bit(K::W0_DVE_VALUE2) | bit(K::W0_DVE_VALUE3), r.dveValue2 = 50, r.dveValue3 = 66; },
-       [](const K& l) { EXPECT_EQ(std::vector<int>({l.dveValue2, l.dveValue3}), std::vector<int>({50, 0})); }},
+      {"170 and 172 with 164 alone", 0, [](K&) {},
+       [](K& r) { r.mask = bit(K::W0_DVE_TRIPLE2), r.dveValue2 = 50, r.dveValue3 = 66; },
+       [](const K& l) {
+         EXPECT_EQ(std::vector<int>({l.dveValue2, l.dveValue3}), std::vector<int>({50, 0}));
+         EXPECT_EQ(l.mask, bit(K::W0_DVE_TRIPLE2) | bit(K::W0_DVE_VALUE2));
+       }},
       {"12 characters without terminator", 0, [](K&) {},
        [](K& r) { r.names.mask = 2, r.names.name2.count = 12, std::memcpy(r.names.name2.chars, "ABCDEFGHIJKLM", 13); },
        [](const K& l) {
@@ -312,9 +319,10 @@ TEST_F(KeyTest, OnAirRequestAndGeometryChange) {
   r.mask = bit(K::W0_MIRROR_MODE), r.mirrorMode = 2;
   r.mask1 = bit(K::W1_ON_AIR) | bit(K::W1_IN_TRANSITION), r.onAir = 1, r.inTransition = 1;
   keys[0].assign(r, 3);
+  // The on-air byte is taken and kept as a request; the in-transition byte is never taken.
   EXPECT_EQ(std::vector<int>({keys[0].onAirRequest(3), keys[0].onAirRequest(2), keys[0].geometryChanged(3),
                               keys[0].geometryChanged(2), stored[0][3].onAir, stored[0][3].inTransition}),
-            std::vector<int>({1, -1, 1, 0, 0, 0}));
+            std::vector<int>({1, -1, 1, 0, 1, 0}));
 }
 
 TEST_F(KeyTest, KeyChangedHookForKeySettingsOnly) {

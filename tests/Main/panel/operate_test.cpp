@@ -370,7 +370,7 @@ TEST_F(OperateTest, RestartReportsTheWholeRecordAndRestsTheFadeAtItsTarget) {
   restart();
   EXPECT_EQ(consoleCount("backup data of MxifOperate is broken, initialized"), 1);
   EXPECT_EQ(r.ftb.target, 0);
-  EXPECT_EQ(std::vector<u8>(r.meChangeMain.value, r.meChangeMain.value + 4), std::vector<u8>({0, 1, 2, 3}));
+  EXPECT_EQ(std::vector<u8>(r.meChangeMain.value, r.meChangeMain.value + 4), std::vector<u8>({0, 0, 0, 0}));
   runFrame(0);
   EXPECT_EQ(mxDskMixer().fadeLevel, 0u);
 }
