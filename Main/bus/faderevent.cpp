@@ -380,17 +380,19 @@ void CategoryFaderEvent::leversToTransitions(const MxifOperate& op, const Layers
       const bool withDirection = mode == 0;
       const float position = lever.endFlag != 0 ? 1.0f : lever.getPosition();
       const float previous = lever.endFlag != 0 ? 1.0f : lever.getPrevPosition();
-      // While the panel waits after an ME change, the lever takes none of the ME's transitions.
+      // While the panel waits after an ME change, the lever takes neither the ME's background nor
+      // its keys.
       const bool waiting = meChangeCountdown_[p][m] > 0;
       if (waiting) {
         faders_[AutoTransition::bkgdSlot(m)].ownerFader = TransitionFader::NO_OWNER;
         for (int k = 0; k < N_KEYS; ++k) faders_[AutoTransition::keySlot(m, k)].ownerFader = TransitionFader::NO_OWNER;
       }
-      auto offer = [&](int slot, int direction) {
+      auto drive = [&](int slot, int direction) {
         bool taken = false;
-        if (!waiting) faders_[slot].update(p, previous, position, direction, &taken);
+        faders_[slot].update(p, previous, position, direction, &taken);
         return taken;
       };
+      auto offer = [&](int slot, int direction) { return !waiting && drive(slot, direction); };
       const MxifBkgd& bkgd = recordOf<MxifBkgd>(m);
 
       const int b = AutoTransition::bkgdSlot(m);
@@ -416,7 +418,7 @@ void CategoryFaderEvent::leversToTransitions(const MxifOperate& op, const Layers
 
       auto linkedOrPaused = [&](int s, bool linked) {
         if (linked) {
-          offer(s, 0);
+          drive(s, 0);  // clip and event-memory transitions do not wait for an ME change
           return;
         }
         if (runs(transitions_[s])) transitions_[s].state = AutoTransition::PAUSED;

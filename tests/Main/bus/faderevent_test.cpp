@@ -205,9 +205,14 @@ TEST_F(FaderEventTest, AfterAnMeChangeThePanelsLeverWaitsSixteenFrames) {
   hold(0.5f, 3);
   ASSERT_EQ(faders.fader(0).ownerFader, 0);
   faders.releaseMeFaders(0, 0);
+  MxifEventMemory& events = category::CategoryEventMemory::instance().record(0);
+  events.enable = 1, events.linkedMe = 1;  // the linked event memory does not wait
+  faders.transition(40).positionA = 0.5f;
+  settleTrackers();
   hold(0.8f, 3);
   hold(0.2f, 3);  // crossing 0.5 both ways
   EXPECT_EQ(std::tuple(bkgdT().positionA, faders.fader(0).ownerFader), std::tuple(0.5f, -1));
+  EXPECT_NEAR(faders.transition(40).positionA, 0.2f, 1e-3);
   for (int frame = 6; frame < 15; ++frame) runFrame(0);
   EXPECT_EQ(faders.meChangeCountdown(0, 0), 1);
   hold(0.8f, 3);
