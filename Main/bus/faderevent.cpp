@@ -277,10 +277,10 @@ int CategoryFaderEvent::faderSign(const AutoTransition& t) {
 bool CategoryFaderEvent::operateFlagSet() { return recordOf<MxifOperate>().faderFlag == 1; }
 
 int CategoryFaderEvent::startDirection(const AutoTransition& t) {
-  // A paused run resumes the way it went.
-  if (paused(t)) return 0;
+  // Fader direction mode 1 takes the direction from where the key stands, paused or not; otherwise
+  // a paused run resumes the way it went.
   if (recordOf<MxifOperate>().faderDirectionMode == 1) return t.flip > 0 && t.positionA >= LOW ? -1 : 1;
-  return 1;
+  return paused(t) ? 0 : 1;
 }
 
 void CategoryFaderEvent::syncKeyTransition(AutoTransition& t, int me, int ch) {

@@ -421,7 +421,7 @@ TEST_F(FaderEventTest, KeyFaderTrackersTurnOrStart) {
       {AutoTransition::RUNNING, -1, 0.3f, 1, 1, AutoTransition::RUNNING, 1, 1},
       {AutoTransition::IDLE, 1, 0.0f, 0, 1, AutoTransition::RUNNING, 1, 20},
       {AutoTransition::IDLE, 1, 0.3f, 1, 1, AutoTransition::RUNNING, -1, 20},
-      {AutoTransition::PAUSED, 1, 0.3f, 1, 1, AutoTransition::RUNNING, 1, 20},
+      {AutoTransition::PAUSED, 1, 0.3f, 1, 1, AutoTransition::RUNNING, -1, 20},
       {AutoTransition::IDLE, 1, 0.0f, 0, 0, AutoTransition::STOP_REQUEST, 1, 1},
   };
   key(2, 3).transOut = {1, 1, 0, 20}, key(2, 3).reverse = 1;  // reversed: setting B in force
