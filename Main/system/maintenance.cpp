@@ -1,5 +1,6 @@
 #include "Main/system/maintenance.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "Driver/core/format.h"
@@ -246,7 +247,7 @@ void CategoryMaintenance::pollAlarms() {
   R& r = record(0);
   const u32 w = mxGetAlarmStatus();
   accumulatedAlarms_ |= w;
-  if (w & TEMPERATURE_ALARM) ++temperatureAlarms_;
+  if ((w & TEMPERATURE_ALARM) != 0 && temperatureAlarms_ < INT32_MAX) ++temperatureAlarms_;
   if (temperatureMute_ >= 1) {
     --temperatureMute_;
   } else if (accumulatedAlarms_ & TEMPERATURE_ALARM) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <numeric>
 #include <string>
@@ -301,7 +302,9 @@ struct FakeFaderEvent : test_categories::StubCategory, LeverCalibrationTarget {
   FakeFaderEvent() : StubCategory(TYPE_FADER_EVENT, "MxifFaderEvent") {}
   void resetCalibration(int panel, int) override { resets().push_back(panel); }
 };
-struct TestMaintenance : CategoryMaintenance {};
+struct TestMaintenance : CategoryMaintenance {
+  using CategoryMaintenance::temperatureAlarms_;
+};
 
 class MaintenanceLeverTest : public test_categories::RecordCategoryTest<TestMaintenance, R> {
  protected:
@@ -334,6 +337,15 @@ TEST_F(MaintenanceLeverTest, LeverParametersResetEveryPanelUntilReportedAndComma
   CategoryRegistry::instance().reset();  // no maintenance record: the lever input gets 0, 0
   const auto none = CategoryMaintenance::leverLimits();
   EXPECT_EQ(V({none.floor, none.topMargin}), V({0, 0}));
+}
+
+// A sensor stuck in alarm: its count stops at the largest count instead of overflowing.
+TEST_F(MaintenanceLeverTest, StuckTemperatureAlarmCountStopsAtItsLimit) {
+  mxSetTemperatureAlarm(GLUE_XADC, 90);
+  platform::setFpgaTemperature(GLUE_XADC, 95.0);
+  cat.temperatureAlarms_ = INT32_MAX;
+  cat.pollAlarms();
+  EXPECT_EQ(consoleCount("[ERR] Temperature alarm: 2147483647 times, 0xa0"), 1);
 }
 
 }  // namespace
