@@ -1,6 +1,7 @@
 #include "Main/bus/faderevent.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "Lib/Include/check.h"
@@ -46,7 +47,7 @@ struct LayerState {
 };
 
 void faderEventHook(CategoryInterface& target, const MxifButtonEvent& ev) {
-  if (auto* faders = dynamic_cast<CategoryFaderEvent*>(&target)) faders->onButtonStatus(ev);
+  if (auto* faders = dynamic_cast<CategoryFaderEvent*>(&target)) faders->onButtonStatus(&ev);
 }
 
 bool isValid(const LeverCalibration& e) {
@@ -184,7 +185,9 @@ void CategoryFaderEvent::inputLever(FaderLever& lever, int raw, int percent, int
   lever.input(raw, percent, lowest, ceilingMargin);
 }
 
-void CategoryFaderEvent::onButtonStatus(const MxifButtonEvent& status) {
+void CategoryFaderEvent::onButtonStatus(const MxifButtonEvent* btnStatus) {
+  MX_CHECK(NULL != btnStatus);
+  const MxifButtonEvent& status = *btnStatus;
   const int me = status.getMe();
   if (me >= N_ME) return;
   const int code = status.getCode();

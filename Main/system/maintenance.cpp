@@ -303,8 +303,9 @@ void CategoryMaintenance::resetCalibrations(int panel) {
   if (target != nullptr) target->resetCalibration(panel);
 }
 
-void CategoryMaintenance::receiveCommand(int type, RequestReceiver& rx) {
-  MX_CHECK_VALUE(type, typelist::IndexOf<MxifMaintenanceCmd>::value);
+void CategoryMaintenance::receiveCommand(int id, RequestReceiver& rx) {
+  using typelist::IndexOf;
+  MX_CHECK_VALUE(id, IndexOf<MxifMaintenanceCmd>::value);
   MxifMaintenanceCmd cmd;
   if (!rx.readRecord(cmd)) return;
   rx.clearHeader();

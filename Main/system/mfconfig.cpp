@@ -252,9 +252,11 @@ CategoryInitialize& CategoryInitialize::instance() {
   return category;
 }
 
-void CategoryInitialize::receiveCommand(int type, RequestReceiver& rx) {
-  using Cmd = internal::SystemInitialCmd;
-  MX_CHECK_VALUE(type, typelist::IndexOf<Cmd>::value);
+void CategoryInitialize::receiveCommand(int id, RequestReceiver& rx) {
+  using internal::SystemInitialCmd;
+  using typelist::IndexOf;
+  using Cmd = SystemInitialCmd;
+  MX_CHECK_VALUE(id, IndexOf<SystemInitialCmd>::value);
   if (rx.remaining() < Cmd::WIRE_BYTES) {
     rx.reportShort();
     return;

@@ -388,10 +388,12 @@ TEST_F(FaderEventTest, KeyAndDownstreamKeyButtonsHeldPerPanel) {
             std::tuple(true, true, false));
   Event ev{};
   ev.code = 1717, ev.me = 4, ev.panel = 2;  // no ME 4
-  faders.onButtonStatus(ev);
+  faders.onButtonStatus(&ev);
   ev.me = 3, ev.panel = 3;  // no panel 3
-  faders.onButtonStatus(ev);
+  faders.onButtonStatus(&ev);
   EXPECT_TRUE(faders.keyButtonHeld(2, 3, 1));
+  EXPECT_THROW(faders.onButtonStatus(nullptr), assert::AssertException);
+  EXPECT_EQ(consoleCount("NULL != btnStatus"), 1);
 }
 
 // Kinds 4..11 feed levers 0..7 of the panel, kinds 16..23 levers 8..15; the others nothing.

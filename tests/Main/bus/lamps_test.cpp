@@ -72,7 +72,7 @@ class LampTest : public test_categories::StartedSystemTest {
     internal::MxifButtonEvent ev{};
     ev.code = static_cast<u16>(code), ev.me = static_cast<u8>(me), ev.panel = static_cast<u8>(panel);
     ev.state = internal::MxifButtonEvent::PRESSED;
-    faders.onButtonStatus(ev);
+    faders.onButtonStatus(&ev);
   }
   static void frames(int n) {
     for (int i = 0; i < n; ++i) runFrame(0);

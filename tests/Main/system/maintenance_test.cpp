@@ -12,6 +12,7 @@
 #include "Driver/core/format.h"
 #include "Driver/core/regs.h"
 #include "Main/system/maintenance.h"
+#include "Main/system/mfconfig.h"
 #include "Platform/i2c_devices.h"
 #include "Platform/watchdog.h"
 #include "tests/Main/category_fixture.h"
@@ -231,6 +232,18 @@ TEST_F(MaintenanceTest, CommandAnswersAndResetsTheAlarmTexts) {
   command(0);
   runFrame(0);
   EXPECT_EQ(texts(stored().subControlPanel1Alarm), Texts({"Fan", "-", "-", "-"}));
+}
+
+// A command handed to the wrong handler fails the type check that names both sides.
+TEST_F(MaintenanceTest, CommandHandlersCheckTheirType) {
+  struct Case { CategoryInterface& handler; int type; const char* text; } cases[] = {
+      {cat, 73, "id is 73 must be IndexOf<MxifMaintenanceCmd>::value"},
+      {CategoryInitialize::instance(), 70, "id is 70 must be IndexOf<SystemInitialCmd>::value"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_THROW(c.handler.receiveCommand(c.type, RequestReceiver::instance()), assert::AssertException);
+    EXPECT_EQ(consoleCount(c.text), 1) << c.text;
+  }
 }
 
 TEST_F(MaintenanceTest, PowerDownDuringAPollRestartsTheBoard) {
