@@ -255,9 +255,8 @@ CategoryInitialize& CategoryInitialize::instance() {
 void CategoryInitialize::receiveCommand(int id, RequestReceiver& rx) {
   using internal::SystemInitialCmd;
   using typelist::IndexOf;
-  using Cmd = SystemInitialCmd;
   MX_CHECK_VALUE(id, IndexOf<SystemInitialCmd>::value);
-  if (rx.remaining() < Cmd::WIRE_BYTES) {
+  if (rx.remaining() < SystemInitialCmd::WIRE_BYTES) {
     rx.reportShort();
     return;
   }
@@ -272,7 +271,7 @@ void CategoryInitialize::receiveCommand(int id, RequestReceiver& rx) {
 
   const s16 result = perform(mode);
   AcknowledgeSender& tx = AcknowledgeSender::instance();
-  if (!tx.beginPacket(Cmd::TYPE_INDEX, Cmd::WIRE_BYTES)) {
+  if (!tx.beginPacket(SystemInitialCmd::TYPE_INDEX, SystemInitialCmd::WIRE_BYTES)) {
     reportSendBufferFull();
     return;
   }
