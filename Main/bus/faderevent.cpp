@@ -1,6 +1,7 @@
 #include "Main/bus/faderevent.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "Lib/Include/check.h"
@@ -46,7 +47,7 @@ struct LayerState {
 };
 
 void faderEventHook(CategoryInterface& target, const MxifButtonEvent& ev) {
-  if (auto* faders = dynamic_cast<CategoryFaderEvent*>(&target)) faders->onButtonStatus(ev);
+  if (auto* faders = dynamic_cast<CategoryFaderEvent*>(&target)) faders->onButtonStatus(&ev);
 }
 
 bool isValid(const LeverCalibration& e) {
@@ -184,7 +185,9 @@ void CategoryFaderEvent::inputLever(FaderLever& lever, int raw, int percent, int
   lever.input(raw, percent, lowest, ceilingMargin);
 }
 
-void CategoryFaderEvent::onButtonStatus(const MxifButtonEvent& status) {
+void CategoryFaderEvent::onButtonStatus(const MxifButtonEvent* btnStatus) {
+  MX_CHECK(NULL != btnStatus);
+  const MxifButtonEvent& status = *btnStatus;
   const int me = status.getMe();
   if (me >= N_ME) return;
   const int code = status.getCode();
@@ -277,10 +280,10 @@ int CategoryFaderEvent::faderSign(const AutoTransition& t) {
 bool CategoryFaderEvent::operateFlagSet() { return recordOf<MxifOperate>().faderFlag == 1; }
 
 int CategoryFaderEvent::startDirection(const AutoTransition& t) {
-  // A paused run resumes the way it went.
-  if (paused(t)) return 0;
+  // Fader direction mode 1 takes the direction from where the key stands, paused or not; otherwise
+  // a paused run resumes the way it went.
   if (recordOf<MxifOperate>().faderDirectionMode == 1) return t.flip > 0 && t.positionA >= LOW ? -1 : 1;
-  return 1;
+  return paused(t) ? 0 : 1;
 }
 
 void CategoryFaderEvent::syncKeyTransition(AutoTransition& t, int me, int ch) {
@@ -380,17 +383,19 @@ void CategoryFaderEvent::leversToTransitions(const MxifOperate& op, const Layers
       const bool withDirection = mode == 0;
       const float position = lever.endFlag != 0 ? 1.0f : lever.getPosition();
       const float previous = lever.endFlag != 0 ? 1.0f : lever.getPrevPosition();
-      // While the panel waits after an ME change, the lever takes none of the ME's transitions.
+      // While the panel waits after an ME change, the lever takes neither the ME's background nor
+      // its keys.
       const bool waiting = meChangeCountdown_[p][m] > 0;
       if (waiting) {
         faders_[AutoTransition::bkgdSlot(m)].ownerFader = TransitionFader::NO_OWNER;
         for (int k = 0; k < N_KEYS; ++k) faders_[AutoTransition::keySlot(m, k)].ownerFader = TransitionFader::NO_OWNER;
       }
-      auto offer = [&](int slot, int direction) {
+      auto drive = [&](int slot, int direction) {
         bool taken = false;
-        if (!waiting) faders_[slot].update(p, previous, position, direction, &taken);
+        faders_[slot].update(p, previous, position, direction, &taken);
         return taken;
       };
+      auto offer = [&](int slot, int direction) { return !waiting && drive(slot, direction); };
       const MxifBkgd& bkgd = recordOf<MxifBkgd>(m);
 
       const int b = AutoTransition::bkgdSlot(m);
@@ -416,7 +421,7 @@ void CategoryFaderEvent::leversToTransitions(const MxifOperate& op, const Layers
 
       auto linkedOrPaused = [&](int s, bool linked) {
         if (linked) {
-          offer(s, 0);
+          drive(s, 0);  // clip and event-memory transitions do not wait for an ME change
           return;
         }
         if (runs(transitions_[s])) transitions_[s].state = AutoTransition::PAUSED;

@@ -105,7 +105,7 @@ class CategoryFaderEvent : public CategoryWithoutStatus<internal::MxifFaderEvent
   // A button state from the button events: pressed buttons are noted for the next frame work; the
   // per-panel tables of the key and downstream-key transition buttons follow press (1) and release
   // (0). A status for an ME above 3 is ignored.
-  void onButtonStatus(const internal::MxifButtonEvent& status);
+  void onButtonStatus(const internal::MxifButtonEvent* btnStatus);
   // Whether panel holds the transition button of key k (0..3) of ME me down (1716..1719).
   bool keyButtonHeld(int panel, int me, int k) const;
   // The same for downstream key c (1816..1819) and for key c of ME index 2 (2116..2119).

@@ -21,17 +21,16 @@ void CategoryMacro::onAttachButton(const MxifButtonEvent& btn) {
   MX_CHECK(btn.getCode() == MxifButtonEvent::BTN_TR_MACRO_ATTCH);
   if (btn.state != MxifButtonEvent::PRESSED) return;
   if (btn.panel >= MxifMacro::N_GROUPS || btn.index >= MxifMacro::N_ATTACH) return;
-  MxifMacro& r = record(0);
-  int i = btn.panel * MxifMacro::N_ATTACH + btn.index;
-  r.attach[i] = r.attach[i] != 0 ? 0 : 1;
-  r.attachMask |= 1u << i;
+  MxifMacro::Attach& group = record(0).attach[btn.panel];
+  group.flag[btn.index] = group.flag[btn.index] != 0 ? 0 : 1;
+  group.mask |= 1u << btn.index;
   dirty[0] = 1;
 }
 
 u8 CategoryMacro::attached(int group, int index) {
   MX_CHECK(0 <= group && group < MxifMacro::N_GROUPS);
   MX_CHECK(0 <= index && index < MxifMacro::N_ATTACH);
-  return record(0).attach[group * MxifMacro::N_ATTACH + index];
+  return record(0).attach[group].flag[index];
 }
 
 }  // namespace category

@@ -1,5 +1,6 @@
 #include "Main/panel/panelconfig.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "Main/bus/faderevent.h"
@@ -237,6 +238,10 @@ KeyFaderButtonAssign& CategoryControlPanelConfig::assignEntry(int fader, int btn
   return record(0).keyFaders[inRange(fader, N_FADERS) ? fader : 0][inRange(btn, N_BUTTONS) ? btn : 0];
 }
 
+KeyFaderButtonAssign* CategoryControlPanelConfig::assignRow(int fader) {
+  return inRange(fader, N_FADERS) ? record(0).keyFaders[fader] : NULL;
+}
+
 KeyFaderButtonStates& CategoryControlPanelConfig::stateEntry(int panel, int fader) {
   if (!inRange(panel, N_PANELS)) MX_FAIL("NeverReachHere");
   return record(0).keyFaderStates[panel][inRange(fader, N_FADERS) ? fader : 0];
@@ -247,7 +252,9 @@ int CategoryControlPanelConfig::matchKeyFaderAssign(int fader, int btn, int selM
   MX_CHECK(0 <= btn && btn < MxifKeyFader::KEY_FADER_BUTTON_NUM);
   MX_CHECK(0 <= selMe && selMe <= MxifKeyFader::ME_SEL_ME4B);
   MX_CHECK(0 <= selKeyCh && selKeyCh <= MxifKeyFader::KEY_SEL_KEY8);
-  const KeyFaderButtonAssign& e = assignEntry(fader, btn);
+  const KeyFaderButtonAssign* getter = assignRow(fader);
+  MX_CHECK(getter != NULL);
+  const KeyFaderButtonAssign& e = getter[btn];
   return e.selMe == selMe && e.selKeyCh == selKeyCh ? 1 : 0;
 }
 

@@ -65,6 +65,8 @@ class CategoryControlPanelConfig : public CategoryCommon<MxifControlPanelConfig>
 
  private:
   KeyFaderButtonAssign& assignEntry(int fader, int btn);
+  // The button assignments of key fader 0..7; NULL for any other fader.
+  KeyFaderButtonAssign* assignRow(int fader);
   KeyFaderButtonStates& stateEntry(int panel, int fader);
   bool sendRecord(AcknowledgeSender& tx);
 };

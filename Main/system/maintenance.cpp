@@ -1,5 +1,6 @@
 #include "Main/system/maintenance.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "Driver/core/format.h"
@@ -246,7 +247,7 @@ void CategoryMaintenance::pollAlarms() {
   R& r = record(0);
   const u32 w = mxGetAlarmStatus();
   accumulatedAlarms_ |= w;
-  if (w & TEMPERATURE_ALARM) ++temperatureAlarms_;
+  if ((w & TEMPERATURE_ALARM) != 0 && temperatureAlarms_ < INT32_MAX) ++temperatureAlarms_;
   if (temperatureMute_ >= 1) {
     --temperatureMute_;
   } else if (accumulatedAlarms_ & TEMPERATURE_ALARM) {
@@ -302,8 +303,9 @@ void CategoryMaintenance::resetCalibrations(int panel) {
   if (target != nullptr) target->resetCalibration(panel);
 }
 
-void CategoryMaintenance::receiveCommand(int type, RequestReceiver& rx) {
-  MX_CHECK_VALUE(type, typelist::IndexOf<MxifMaintenanceCmd>::value);
+void CategoryMaintenance::receiveCommand(int id, RequestReceiver& rx) {
+  using typelist::IndexOf;
+  MX_CHECK_VALUE(id, IndexOf<MxifMaintenanceCmd>::value);
   MxifMaintenanceCmd cmd;
   if (!rx.readRecord(cmd)) return;
   rx.clearHeader();

@@ -73,6 +73,8 @@ class CategoryMaintenance : public CategoryCommon<MxifMaintenance> {
  protected:
   CategoryMaintenance();
 
+  s32 temperatureAlarms_ = 0;  // polls that found the temperature alarm, up to INT32_MAX
+
  private:
   enum FirstTime { UNIT_A_FITTED, UNIT_B_FITTED, UNIT_A_ALARM, UNIT_B_ALARM, INPUT_ALARM, ALARM_TEXTS, N_FIRST };
 
@@ -83,7 +85,6 @@ class CategoryMaintenance : public CategoryCommon<MxifMaintenance> {
 
   MaintenanceAlarm heldPanelAlarms_[MxifMaintenance::N_PANELS] = {};
   s32 startFrames_ = 0;
-  s32 temperatureAlarms_ = 0;
   u32 accumulatedAlarms_ = 0;
   s32 temperatureMute_ = 0;
   u8 firstTime_[N_FIRST] = {};

@@ -252,10 +252,11 @@ CategoryInitialize& CategoryInitialize::instance() {
   return category;
 }
 
-void CategoryInitialize::receiveCommand(int type, RequestReceiver& rx) {
-  using Cmd = internal::SystemInitialCmd;
-  MX_CHECK_VALUE(type, typelist::IndexOf<Cmd>::value);
-  if (rx.remaining() < Cmd::WIRE_BYTES) {
+void CategoryInitialize::receiveCommand(int id, RequestReceiver& rx) {
+  using internal::SystemInitialCmd;
+  using typelist::IndexOf;
+  MX_CHECK_VALUE(id, IndexOf<SystemInitialCmd>::value);
+  if (rx.remaining() < SystemInitialCmd::WIRE_BYTES) {
     rx.reportShort();
     return;
   }
@@ -270,7 +271,7 @@ void CategoryInitialize::receiveCommand(int type, RequestReceiver& rx) {
 
   const s16 result = perform(mode);
   AcknowledgeSender& tx = AcknowledgeSender::instance();
-  if (!tx.beginPacket(Cmd::TYPE_INDEX, Cmd::WIRE_BYTES)) {
+  if (!tx.beginPacket(SystemInitialCmd::TYPE_INDEX, SystemInitialCmd::WIRE_BYTES)) {
     reportSendBufferFull();
     return;
   }

@@ -213,15 +213,15 @@ void loadKeyDveCrop(KeyDveSetting& s, const MxifKey& rec) {
     const float d = (s.border / 2.0f - s.softness) / s.sizeX;
     c[0] -= d, c[1] += d, c[2] -= d * wf, c[3] += d * wf;
   }
-  adjustKeyDveSoftness(s, rec);
+  adjustKeyDveSoftness(s);
   snapKeyDveCrop(s, rec);
 }
 
-void adjustKeyDveSoftness(KeyDveSetting& s, const MxifKey& rec) {
+void adjustKeyDveSoftness(KeyDveSetting& s) {
   const float* c = s.crop;
-  const bool atRest = rec.dvePosition[0] == 0 && rec.dvePosition[1] == 0 && s.sizeX == 1.0f && c[0] == -0.5f &&
-                      c[1] == 0.5f && c[2] == -0.5f && c[3] == 0.5f;
-  if (atRest) return;
+  const bool untouched = s.centreX == 0.0f && s.centreY == 0.0f && s.sizeX == 1.0f && c[0] == -0.5f &&
+                         c[1] == 0.5f && c[2] == -0.5f && c[3] == 0.5f;
+  if (untouched) return;
   const bool sd = standardDefinition(s.format);
   s.softness += sd ? 0.004f : 0.002f;
   if (s.border > 0.0f) s.border += sd ? 0.006f : 0.003f;

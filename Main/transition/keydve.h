@@ -44,8 +44,8 @@ void loadKeyDveSize(KeyDveSetting& s, const MxifKey& rec, float p);
 void chooseKeyDveKind(KeyDveSetting& s, const MxifKey& rec);
 void loadKeyDveBorder(KeyDveSetting& s, const MxifKey& rec);
 void loadKeyDveCrop(KeyDveSetting& s, const MxifKey& rec);
-// Softness and border grow a little for a key that is not at rest, full size and uncropped.
-void adjustKeyDveSoftness(KeyDveSetting& s, const MxifKey& rec);
+// Softness and border grow a little unless the centre is (0, 0), the size 1.0 and the crop whole.
+void adjustKeyDveSoftness(KeyDveSetting& s);
 // A full-size plain key's crop edge that lies on the frame border moves beyond it.
 void snapKeyDveCrop(KeyDveSetting& s, const MxifKey& rec);
 

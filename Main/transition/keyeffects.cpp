@@ -412,8 +412,8 @@ void timedSingle(TransitionUpdater& u, float p) {
 // ---- squeeze pushes, effects 16..19 -----------------------------------------------------------------
 
 // The horizontal squeeze of one picture by f: the leaving picture (side 1) narrows towards the
-// right, the entering one (side 0) widens from the left; to the area's edges (area modes 2 and
-// 3), or to the frame's.
+// right in a window half as wide again, the entering one (side 0) widens from the left in its own
+// window; to the area's edges (area modes 2 and 3), or to the frame's.
 void squeezeAcross(TransitionUpdater& u, AreaRect& r, int side, float f, bool toArea) {
   const float w = frameWidth(u), h = frameHeight(u);
   float* e = u.window;
@@ -431,8 +431,6 @@ void squeezeAcross(TransitionUpdater& u, AreaRect& r, int side, float f, bool to
       e[LEFT] = 0.0f;
     }
     placeAreaRectFromLeft(u, r, w * e[LEFT], h * e[TOP], k + (1.0f - k) * f, 1.0f);
-    r.windowX -= r.windowWidth / 2.0f;
-    r.windowWidth *= 1.5f;
   }
 }
 

@@ -31,27 +31,43 @@ static_assert(offsetof(MxifEventMemory, linkedMe) == 12);
 
 struct MxifEventMemoryStatus : MxifPlainRecord<category::TYPE_EVENT_MEMORY_STATUS, 1, 16> {};
 
-// Macros (single): one attach flag per panel group 0..2 and macro 0..7, one presence bit each.
+// Macros (single). Each panel group 0..2 has a sub-record of macro attach flags with one presence
+// bit per flag; flag i of group g lies at byte 36 + 12 g + i (the transition macro lamp of ME m on
+// panel g shows flag m of group g).
 struct MxifMacro {
   static constexpr int TYPE_INDEX = category::TYPE_MACRO;
   static constexpr int N_GROUPS = 3;
   static constexpr int N_ATTACH = 8;
+  struct Attach {
+    u32 mask;
+    u8 flag[N_ATTACH];  // mask bit i
+
+    template <class V, class R>
+    static void fields(V& v, R& r) {
+      v.mask("mask", r.mask);
+      v.each("flag", r.flag, r.mask, 0);
+    }
+  };
   u32 mask;
   u8 index;
-  u8 body[3];                       // mask bit 0
-  u32 attachMask;
-  u8 attach[N_GROUPS * N_ATTACH];   // attachMask bit 8 g + i
+  u8 body[27];                // mask bit 0
+  Attach attach[N_GROUPS];
 
   template <class V, class R>
   static void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("index", r.index);
     v.field("body", r.body, r.mask, 0);
-    v.mask("attachMask", r.attachMask);
-    v.each("attach", r.attach, r.attachMask, 0);
+    v.sub("attach0", r.attach[0]);
+    v.sub("attach1", r.attach[1]);
+    v.sub("attach2", r.attach[2]);
   }
 };
-static_assert(sizeof(MxifMacro) == 36);
+static_assert(sizeof(MxifMacro::Attach) == 12);
+static_assert(sizeof(MxifMacro) == 68);
+static_assert(offsetof(MxifMacro, attach) + offsetof(MxifMacro::Attach, flag) == 36);
+static_assert(offsetof(MxifMacro, attach) + sizeof(MxifMacro::Attach) + offsetof(MxifMacro::Attach, flag) == 48);
+static_assert(offsetof(MxifMacro, attach) + 2 * sizeof(MxifMacro::Attach) + offsetof(MxifMacro::Attach, flag) == 60);
 
 struct MxifShotMemory : MxifPlainRecord<category::TYPE_SHOT_MEMORY, 1, 16> {};
 struct MxifShotMemoryStatus : MxifPlainRecord<category::TYPE_SHOT_MEMORY_STATUS, 1, 16> {};

@@ -50,7 +50,7 @@ TEST_F(ButtonRoadTest, CrosspointPressSelectsTheAssignedSourceAndKeepsItOnReassi
 
 TEST_F(ButtonRoadTest, AttachPressReachesTheMacros) {
   press(Event::BTN_TR_MACRO_ATTCH, 0, 1, 2);
-  EXPECT_EQ(category::CategoryMacro::instance().record(0).attach[1 * 8 + 2], 1);
+  EXPECT_EQ(category::CategoryMacro::instance().record(0).attach[1].flag[2], 1);
 }
 
 TEST_F(ButtonRoadTest, PanelOptionPressesToggleTheSystemDisplayOptions) {

@@ -205,9 +205,14 @@ TEST_F(FaderEventTest, AfterAnMeChangeThePanelsLeverWaitsSixteenFrames) {
   hold(0.5f, 3);
   ASSERT_EQ(faders.fader(0).ownerFader, 0);
   faders.releaseMeFaders(0, 0);
+  MxifEventMemory& events = category::CategoryEventMemory::instance().record(0);
+  events.enable = 1, events.linkedMe = 1;  // the linked event memory does not wait
+  faders.transition(40).positionA = 0.5f;
+  settleTrackers();
   hold(0.8f, 3);
   hold(0.2f, 3);  // crossing 0.5 both ways
   EXPECT_EQ(std::tuple(bkgdT().positionA, faders.fader(0).ownerFader), std::tuple(0.5f, -1));
+  EXPECT_NEAR(faders.transition(40).positionA, 0.2f, 1e-3);
   for (int frame = 6; frame < 15; ++frame) runFrame(0);
   EXPECT_EQ(faders.meChangeCountdown(0, 0), 1);
   hold(0.8f, 3);
@@ -383,10 +388,12 @@ TEST_F(FaderEventTest, KeyAndDownstreamKeyButtonsHeldPerPanel) {
             std::tuple(true, true, false));
   Event ev{};
   ev.code = 1717, ev.me = 4, ev.panel = 2;  // no ME 4
-  faders.onButtonStatus(ev);
+  faders.onButtonStatus(&ev);
   ev.me = 3, ev.panel = 3;  // no panel 3
-  faders.onButtonStatus(ev);
+  faders.onButtonStatus(&ev);
   EXPECT_TRUE(faders.keyButtonHeld(2, 3, 1));
+  EXPECT_THROW(faders.onButtonStatus(nullptr), assert::AssertException);
+  EXPECT_EQ(consoleCount("NULL != btnStatus"), 1);
 }
 
 // Kinds 4..11 feed levers 0..7 of the panel, kinds 16..23 levers 8..15; the others nothing.
@@ -416,7 +423,7 @@ TEST_F(FaderEventTest, KeyFaderTrackersTurnOrStart) {
       {AutoTransition::RUNNING, -1, 0.3f, 1, 1, AutoTransition::RUNNING, 1, 1},
       {AutoTransition::IDLE, 1, 0.0f, 0, 1, AutoTransition::RUNNING, 1, 20},
       {AutoTransition::IDLE, 1, 0.3f, 1, 1, AutoTransition::RUNNING, -1, 20},
-      {AutoTransition::PAUSED, 1, 0.3f, 1, 1, AutoTransition::RUNNING, 1, 20},
+      {AutoTransition::PAUSED, 1, 0.3f, 1, 1, AutoTransition::RUNNING, -1, 20},
       {AutoTransition::IDLE, 1, 0.0f, 0, 0, AutoTransition::STOP_REQUEST, 1, 1},
   };
   key(2, 3).transOut = {1, 1, 0, 20}, key(2, 3).reverse = 1;  // reversed: setting B in force

@@ -72,7 +72,7 @@ class LampTest : public test_categories::StartedSystemTest {
     internal::MxifButtonEvent ev{};
     ev.code = static_cast<u16>(code), ev.me = static_cast<u8>(me), ev.panel = static_cast<u8>(panel);
     ev.state = internal::MxifButtonEvent::PRESSED;
-    faders.onButtonStatus(ev);
+    faders.onButtonStatus(&ev);
   }
   static void frames(int n) {
     for (int i = 0; i < n; ++i) runFrame(0);
@@ -141,7 +141,7 @@ TEST_F(LampTest, TalliedKeyLampAndTheExclusionFlag) {
 TEST_F(LampTest, SelectionTypeDirectionAutoAndCutLamps) {
   bkgd().nextBkgd = 1, bkgd().type = 1, bkgd().nextKey[2] = 1;
   bkgd().direction = 1, bkgd().nrMode = 1, bkgd().nam = 1;
-  category::CategoryMacro::instance().record(0).attach[MxifMacro::N_ATTACH * 1 + 0] = 1;  // panel 1, ME 0
+  category::CategoryMacro::instance().record(0).attach[1].flag[0] = 1;  // panel 1, ME 0: byte 48
   faders.transition(0).start(100, 1);
   runFrame(0);
   const std::vector<std::pair<int, int>> expected = {{317, 2}, {313, 0}, {315, 2}, {301, 2}, {303, 2}, {305, 0},

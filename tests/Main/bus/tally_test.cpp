@@ -138,6 +138,15 @@ TEST_F(TallyTest, DskProgramOutputFlagsNothingWhileFadedToBlack) {
   frames();
   EXPECT_EQ(tallied(0, {170, 40}), V({170, 40}));
   for (int me = 0; me < category::N_ME; ++me) EXPECT_EQ(busTallied(me, {16, 17}), V({16})) << me;
+  // Program 2 (code 14) reads byte 2 of the status word, preview 1 (code 15, a preview group's)
+  // byte 1; their bit 0 brings in the background feed, here ME 1's program.
+  for (auto [g, code, output, pgm] : {std::tuple(0, 14, 171, 0x030000u), std::tuple(1, 15, 172, 0x0300u)}) {
+    group(g, {code});
+    status(0, 0, pgm);
+    frames(3);
+    EXPECT_EQ(tallied(g, {170, 171, 172, 173, 40, 150}), V({output, 40, 150})) << output;
+  }
+  group(0, {13});
   MxifOperate fade{};
   fade.ftb.target = 1, fade.ftb.rate = 0;
   fade.ftb.mask = MxifOperate::FadeToBlack::TARGET | MxifOperate::FadeToBlack::RATE;

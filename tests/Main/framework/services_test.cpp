@@ -268,14 +268,15 @@ TEST_F(ServicesTest, MacroAttachButtonTogglesItsFlag) {
   auto sent = sendPass(20);
   ASSERT_EQ(sent.size(), 1u);
   MxifMacro echo = sent[0].as<MxifMacro>();
-  EXPECT_EQ(echo.attachMask, 1u << 11);
-  EXPECT_EQ(echo.attach[11], 1);
+  EXPECT_EQ(std::tuple(echo.attach[0].mask, echo.attach[1].mask, echo.attach[1].flag[3]), std::tuple(0u, 1u << 3, 1));
   macro.onAttachButton(button(1603, 1, 1, 3));
-  EXPECT_EQ(macro.record(0).attach[11], 0);
+  EXPECT_EQ(macro.record(0).attach[1].flag[3], 0);
   // Ignored: a release, group 3, index 8.
   for (auto e : {button(1603, 0, 0, 0), button(1603, 1, 3, 0), button(1603, 1, 0, 8)}) macro.onAttachButton(e);
-  for (u8 a : macro.record(0).attach) EXPECT_EQ(a, 0);
-  EXPECT_EQ(macro.record(0).attachMask, 1u << 11);
+  for (const auto& g : macro.record(0).attach) {
+    for (u8 a : g.flag) EXPECT_EQ(a, 0);
+  }
+  EXPECT_EQ(macro.record(0).attach[1].mask, 1u << 3);
   EXPECT_THROW(macro.onAttachButton(button(1604, 1, 0, 0)), assert::AssertException);
   EXPECT_EQ(testing_support::consoleCount("btn.getCode() == MxifButtonEvent::BTN_TR_MACRO_ATTCH"), 1);
 }

@@ -73,7 +73,8 @@ TEST(LampCell, BlinkPhaseAndSteadyRequests) {
     u8 output;
   } frames[] = {
       {1, 11, true, 1},  {19, 11, false, 1}, {1, 11, true, 0},  {9, 11, false, 0}, {1, 11, true, 1},
-      {5, 11, false, 1}, {1, 12, true, 2},   {19, 12, false, 2}, {1, 12, true, 0}, {1, 0, true, 0},
+      {5, 11, false, 1}, {1, 12, true, 2},   {19, 12, false, 2}, {1, 12, true, 0}, {1, 13, true, 3},
+      {19, 13, false, 3}, {1, 13, true, 0},  {1, 0, true, 0},
       {3, 0, false, 0},  {1, 2, true, 2},    {4, 2, false, 2},  {1, 14, true, 14}, {2, 14, false, 14},
   };
   int n = 0;

@@ -125,6 +125,7 @@ TEST_F(PeripheryTest, RecentColoursKeepTheListMostRecentFirst) {
       {"new to a full list", 0x01, {n}, {n, full[0], full[1], full[2], full[3], full[4], full[5], full[6]}, 0xFF},
       {"bit 0 clear", 0xFE, full, {n, full[0], full[1], full[2], full[3], full[4], full[5], full[6]}, 0},
       {"bit 7 clear", 0x7F, full, {n, full[0], full[1], full[2], full[3], full[4], full[5], full[6]}, 0},
+      {"bit 2 clear", 0x03, {a, a2}, {n, full[0], full[1], full[2], full[3], full[4], full[5], full[6]}, 0},
   };
   for (const auto& s : steps) {
     SCOPED_TRACE(s.what);

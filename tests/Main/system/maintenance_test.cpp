@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <numeric>
 #include <string>
@@ -11,6 +12,7 @@
 #include "Driver/core/format.h"
 #include "Driver/core/regs.h"
 #include "Main/system/maintenance.h"
+#include "Main/system/mfconfig.h"
 #include "Platform/i2c_devices.h"
 #include "Platform/watchdog.h"
 #include "tests/Main/category_fixture.h"
@@ -232,6 +234,18 @@ TEST_F(MaintenanceTest, CommandAnswersAndResetsTheAlarmTexts) {
   EXPECT_EQ(texts(stored().subControlPanel1Alarm), Texts({"Fan", "-", "-", "-"}));
 }
 
+// A command handed to the wrong handler fails the type check that names both sides.
+TEST_F(MaintenanceTest, CommandHandlersCheckTheirType) {
+  struct Case { CategoryInterface& handler; int type; const char* text; } cases[] = {
+      {cat, 73, "id is 73 must be IndexOf<MxifMaintenanceCmd>::value"},
+      {CategoryInitialize::instance(), 70, "id is 70 must be IndexOf<SystemInitialCmd>::value"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_THROW(c.handler.receiveCommand(c.type, RequestReceiver::instance()), assert::AssertException);
+    EXPECT_EQ(consoleCount(c.text), 1) << c.text;
+  }
+}
+
 TEST_F(MaintenanceTest, PowerDownDuringAPollRestartsTheBoard) {
   struct Restarted {
     platform::EndReason reason;
@@ -301,7 +315,9 @@ struct FakeFaderEvent : test_categories::StubCategory, LeverCalibrationTarget {
   FakeFaderEvent() : StubCategory(TYPE_FADER_EVENT, "MxifFaderEvent") {}
   void resetCalibration(int panel, int) override { resets().push_back(panel); }
 };
-struct TestMaintenance : CategoryMaintenance {};
+struct TestMaintenance : CategoryMaintenance {
+  using CategoryMaintenance::temperatureAlarms_;
+};
 
 class MaintenanceLeverTest : public test_categories::RecordCategoryTest<TestMaintenance, R> {
  protected:
@@ -334,6 +350,15 @@ TEST_F(MaintenanceLeverTest, LeverParametersResetEveryPanelUntilReportedAndComma
   CategoryRegistry::instance().reset();  // no maintenance record: the lever input gets 0, 0
   const auto none = CategoryMaintenance::leverLimits();
   EXPECT_EQ(V({none.floor, none.topMargin}), V({0, 0}));
+}
+
+// A sensor stuck in alarm: its count stops at the largest count instead of overflowing.
+TEST_F(MaintenanceLeverTest, StuckTemperatureAlarmCountStopsAtItsLimit) {
+  mxSetTemperatureAlarm(GLUE_XADC, 90);
+  platform::setFpgaTemperature(GLUE_XADC, 95.0);
+  cat.temperatureAlarms_ = INT32_MAX;
+  cat.pollAlarms();
+  EXPECT_EQ(consoleCount("[ERR] Temperature alarm: 2147483647 times, 0xa0"), 1);
 }
 
 }  // namespace

@@ -128,19 +128,19 @@ TEST_F(KeyDveTest, CropsByModeTypeAndInset) {
 TEST_F(KeyDveTest, BorderSoftnessAndTheFrameEdges) {
   rec.dveBorder.softness = 40;  // 0.005
   struct Case {
-    s16 x, rotation;
+    s16 x, y, rotation;
     u8 format, scaled;
     float border, softness;
   } cases[] = {
-      {0, 0, 0, 0, 0, 0.005f},            // at rest: as loaded
-      {100, 0, 0, 0, 0, 0.007f},          // moved
-      {100, 0, 6, 0, 0, 0.009f},
-      {0, 450, 0, 0, 0.005f, 0.005f},     // 3-D: the border of 0.01 halved; centred, whole
-      {0, 450, 0, 1, 0.0055f, 0.0045f},   // with the size (0.5), and grown
+      {0, 0, 0, 0, 0, 0, 0.007f},              // centre (0.5, 0.5): grown
+      {100, 0, 0, 6, 0, 0, 0.009f},
+      {-5000, 5000, 0, 0, 0, 0, 0.005f},       // centre (0, 0), whole, uncropped: as loaded
+      {0, 0, 450, 0, 0, 0.008f, 0.007f},       // 3-D: the border of 0.01 halved
+      {0, 0, 450, 0, 1, 0.0055f, 0.0045f},     // with the size (0.5)
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.x << " " << c.rotation << " " << int(c.format));
-    rec.dvePosition[0] = c.x, rec.dveRotation[2] = c.rotation;
+    SCOPED_TRACE(testing::Message() << c.x << " " << c.y << " " << c.rotation << " " << int(c.format));
+    rec.dvePosition[0] = c.x, rec.dvePosition[1] = c.y, rec.dveRotation[2] = c.rotation;
     sys.format = c.format;
     rec.dveBorderScale = c.scaled;
     rec.dveSize = c.scaled != 0 ? 5000 : 10000;
@@ -178,7 +178,7 @@ TEST_F(KeyDveTest, CommonAndPlainWriters) {
   applyKeyDveCommon(s, p);
   const std::vector<std::pair<const char*, std::vector<float>>> expected = {
       {"mxKeySetLevel", {0.5f}}, {"mxKeySetPreview", {1}}, {"mxDveSetEnable", {1, 0}}, {"mxTransSetLatency", {1}},
-      {"mxTransSetType", {5387, 0, 0}}, {"mxTransSetLevel", {0.6f}}, {"mxTransSetPatternSize", {1, 1, 0, 0}},
+      {"mxTransSetType", {5387, 0, 0.002f}}, {"mxTransSetLevel", {0.6f}}, {"mxTransSetPatternSize", {1, 1, 0, 0}},
       {"mxTransSetModulation", {MX_TRANS_MOD_X, 0, 0, 0}}, {"mxTransSetModulation", {MX_TRANS_MOD_Y, 0, 0, 0}},
       {"mxKeySetClipGain", {4, -1023, 1, 0, 0.6f}}, {"mxKeySetMask", {0, 0, 1, 1, 0, 0}},
   };
@@ -235,8 +235,9 @@ TEST_F(KeyDveTest, ShapedAnd3DKeysThroughTheProjection) {
   expectArgs(last("mxDveSetWindow"), {0, 1, 1919, 1079, 0, 0}, 1e-3f);
   EXPECT_EQ(s.softness, 0.0f);
 
-  // 3-D, turned a quarter about z: the projected frame fills the frame, the softness of 0.002
-  // shrinks the window by 0.002 in width and 0.002 x 1920 in height.
+  // 3-D, turned a quarter about z: the projected frame fills the frame, the softness of 0.004
+  // (0.002 off the frame's centre, 0.002 of the area) shrinks the window by 0.004 in width and
+  // 0.004 x 1920 in height.
   calllog::clear();
   shaped(0);
   rec.dveRotation[2] = 900;
@@ -244,7 +245,7 @@ TEST_F(KeyDveTest, ShapedAnd3DKeysThroughTheProjection) {
   ASSERT_EQ(s.kind, 2);
   applyKeyDve(s, 1.0f);
   expectArgs(last("mxDveSetAspect"), {1});
-  expectArgs(last("mxDveSetWindow"), {0.001f, 2.92f, 1918.998f, 1075.16f, 0.002f, 0}, 2e-3f);
+  expectArgs(last("mxDveSetWindow"), {0.002f, 4.84f, 1918.996f, 1071.32f, 0.004f, 0}, 2e-3f);
   EXPECT_EQ(s.type, MX_TRANS_MIX);  // kept for the next frame
   EXPECT_STREQ(calls().back().function, "mxTransSetModulation");
 

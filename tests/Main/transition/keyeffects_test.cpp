@@ -106,6 +106,12 @@ TEST_F(KeyEffectsTest, SqueezePushesRunWithoutBorderAndWithSoftnessTwo) {
   effect(17, 0.5f);
   EXPECT_NEAR(last("mxFilterSetParameters").args[3], 0.5022882f, 1e-6f);
   EXPECT_NEAR(last("mxFilterSetParameters").args[1], 0.4977118f, 1e-6f);
+  // Effects 16 and 18 squeeze sideways: the entering picture (0 of 16, 1 of 18) widens from the
+  // left edge in its own window, neither moved nor widened.
+  effect(16, 0.5f);
+  expectArgs(last("mxDveSetWindow"), {0, -540, 961.0465f, 2160, 0, 0}, 1e-3f);
+  effect(18, 0.5f);
+  expectArgs(last("mxDveSetDualWindow"), {1, -539, 959.0465f, 2158, 2, 0}, 1e-3f);
 }
 
 // The timed move: a first stage to 0.4, held to 0.6, at rest at 1.0. The two-picture moves write

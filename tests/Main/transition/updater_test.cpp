@@ -173,6 +173,15 @@ TEST_F(UpdaterTest, EdgeParametersByKind) {
     EXPECT_NEAR(bkgd.halfSoft, c.halfSoft, 1e-6f);
     EXPECT_NEAR(bkgd.edgeSpan, c.span, 1e-5f);
   }
+  // Kind 3 effects 0..3 and 8..11 run against the direction byte; kind 2 follows it.
+  for (u8 kind : {2, 3}) {
+    for (u8 effect = 0; effect < 24; ++effect) {
+      rec.setPattern(effect, kind);
+      bkgd.load(rec, sys, 0.5f, 1, 0, 0, 0);
+      const bool turned = kind == 3 && (effect < 4 || (effect >= 8 && effect <= 11));
+      EXPECT_EQ(bkgd.reverse, turned ? 1 : 0) << int(kind) << "/" << int(effect);
+    }
+  }
 }
 
 TEST_F(UpdaterTest, BackgroundWindowByAreaMode) {

@@ -40,16 +40,25 @@ TEST_F(WipeTest, WipePositionsByFamily) {
   struct Case {
     u8 pattern, reverse;
     float p, w;
+    u8 format = 0, wide = 0;  // the 16:9 flag of formats 6 and 7
+    s16 softness = 0;
   } cases[] = {
       {4, 0, 0.0f, -0.00811108f},  // span 0.004 / 0.5625 + 1.002
       {4, 1, 0.0f, 1.00455553f},   {0, 0, 0.5f, 0.50108333f}, {0, 1, 0.5f, 0.49869444f},
       {9, 0, 0.5f, 0.49857778f},   {10, 0, 0.3f, 0.2991f},    {13, 0, 0.5f, 0.654f},
       {13, 1, 0.5f, 0.654f},
+      // Softness 0.004 + 0.01: format 6 widens its half softness by 1.25 and its border by 1.11
+      // over a 4:3 picture (ratio 0.75); with the 16:9 flag its reversed W1 divides by 0.5625 x 1.1.
+      {0, 0, 0.5f, 0.49852083f, 6, 0, 100}, {0, 1, 0.5f, 0.49622917f, 6, 0, 100},
+      {9, 0, 0.5f, 0.48478333f, 6, 0, 100}, {0, 1, 0.5f, 0.4957298f, 6, 1, 100},
+      {4, 0, 0.5f, 0.48133333f, 7, 0, 100},
   };
   for (const Case& c : cases) {
+    sys.format = c.format, sys.sdScale = c.wide, rec.softness = c.softness;
     wipe(c.pattern, c.p, c.reverse);
     expectArgs(last("mxTransSetBkgdPosition"), {c.w, c.reverse != 0 ? 0.0f : 1.0f, -1.0f}, 2e-6f);
   }
+  sys.sdScale = 0;
   // Keys: D13 and D14 by their types at half way (format 6 without the 16:9 flag), W4 past the end.
   sys.format = 6;
   struct KeyCase {
@@ -116,12 +125,17 @@ TEST_F(WipeTest, PatternTransform) {
     s16 aspect, angle;
     std::vector<float> m;
     float border;
+    u8 format = 0, wide = 0;
   } cases[] = {
       {0, 0, 250, {1, 0, 1152, 0, 1, 486}, 0.014f},
       {0, 1000, 0, {0.625f, 0, 720, 0, 1, 486}, 0.014f},
       {1, 0, 250, {0.336718f, 0.336718f, 551.5433f, -0.336718f, 0.336718f, -224.2539f}, 0.0066667f},
+      // Format 6 (720 x 488) turned a quarter: pixel aspect 1.125, or 0.84375 with the 16:9 flag.
+      {3, 0, 250, {0, 0.5357143f, 117.64286f, -0.4232804f, 0, -182.85714f}, 0.0104762f, 6, 0},
+      {3, 0, 250, {0, 0.4017857f, 88.232143f, -0.5643739f, 0, -243.80952f}, 0.0104762f, 6, 1},
   };
   for (const Case& c : cases) {
+    sys.format = c.format, sys.sdScale = c.wide;
     rec.option150 = c.rotationMode, rec.option152 = c.aspect, rec.spin.value3 = c.angle;
     wipe(10, 0.5f);
     expectArgs(last("mxTransSetPatternMatrix"), c.m, 2e-3f);
