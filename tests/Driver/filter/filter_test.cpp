@@ -78,8 +78,11 @@ TEST_F(FilterTest, DefocusScalesTheBusFilterAndBoostsFromLevel205) {
   struct Case {
     float level;
     u32 hstep, vstep, boost;
-  } cases[] = {{2.0f, 6570, 13167, 0}, {2.05f, 8581, 17189, 1}};  // s = 0.2 and 0.2 x 1.333 / 1.02
+    int format = 0;
+  } cases[] = {{2.0f, 6570, 13167, 0}, {2.05f, 8581, 17189, 1},  // s = 0.2 and 0.2 x 1.333 / 1.02
+               {2.0f, 6579, 6599, 0, 2}};                         // 720 lines: d = 1 / 720 + 0.2
   for (auto c : cases) {
+    if (c.format != 0) mxInitialize(c.format, 1.0f);
     mxFilterSetImageMode(MX_ABUS, MX_IMAGE_DEFOCUS, c.level);
     mxFilterUpdate();
     expectRegs({{FILTER_A, c.hstep}, {FILTER_A + 4, c.vstep}, {FILTER_A + 28, 1}, {ME1 + 0x5810, c.boost}});
@@ -155,12 +158,12 @@ TEST_F(FilterTest, TestEffectsAndDustByFrame) {
   mxFilterSetDust(MX_KEY1, 1, 0.0f, 15);
   mxFilterUpdate();
   expectRegs({{ME1 + 0x494C, 0x10000}});
-  // Off and on again within one frame (one caller clears it, a later one sets it) is no restart.
+  // Off and on again within one frame restarts it as well.
   for (int f = 0; f < 4; ++f) mxFilterUpdate();
   mxFilterSetDust(MX_KEY1, 0, 0.0f, 15);
   mxFilterSetDust(MX_KEY1, 1, 0.0f, 15);
   mxFilterUpdate();
-  expectRegs({{ME1 + 0x494C, 0x10000 + (15 << 12)}});
+  expectRegs({{ME1 + 0x494C, 0x10000}});
 }
 
 TEST_F(FilterTest, RefusedValuesChangeNothing) {
@@ -173,6 +176,7 @@ TEST_F(FilterTest, RefusedValuesChangeNothing) {
       [] { mxFilterSetKeyDveFlag(MX_KEY4 + 1, 1); },
   };
   for (const auto& call : refused) EXPECT_THROW(call(), assert::AssertException);
+  EXPECT_EQ(testing_support::consoleCount(") isBkgd || isKey\n"), 1);
   mxFilterUpdate();
   expectRegs({{FILTER_A, 6570}, {FILTER_A + 28, 1}, {ME1 + 0x4900, 0}, {ME1 + 0x4948, 0}});
 }
@@ -196,6 +200,9 @@ TEST_F(FilterTest, InitialisationLoadsBanksAndLineWindows) {
                 {me + 0x4B2C, 4096}, {me + 0x4100, 2048 | 0x8000}, {me + 0x43A0, 7168 | 0x8000}});
   }
   expectRegs({{0x40004200, 15872 | 0x8000}, {0x40004220, 15872 | 0x8000}, {0x82002320, 4864 | 0x8000}});
+  mxInitialize(4, 1.0f);  // 480 lines: the height code, and the display scaler's output width
+  mxFilterUpdate();
+  expectRegs({{ME1 + 0x5A0C, ((244 - 1) | 0x8000) + 4}, {0x82002324, 384}});
 }
 
 }  // namespace
