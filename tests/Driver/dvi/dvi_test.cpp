@@ -115,6 +115,9 @@ TEST_F(DviTest, ScalerRatiosPositionsAndFilters) {
       // 720-line output, interlaced input reduced: r = 2/3, q = 2/3 with the phase q / 2
       {2, MX_DVI_IN_2, I1080, 0, 0, 1, 0.5f,
        {3, 21845, 26214, 2, 0, 0, 1280, 1940, 1920, 21845, 32768, 43690, 32768, 0, 0, 362, 2}, {}},
+      // an extreme enlargement: the first tap 5 r saturates at the largest int
+      {0, MX_DVI_IN_1, P1080, 0, 0, 1e9f, 1,
+       {0, 0, 93471, 0x7FFFFFFF, 0, 0, 1920, 20, 0, 16384, 32768, 32768, 49152, 0, 1, 542, 0}, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.code << " " << c.sx);
