@@ -180,7 +180,7 @@ void geometry(Unit& u, const Aspect& a) {
     width = 720.0 - a.x;
   }
   converter(u, V_OFFSET, a.y < 0 ? truncateToWord(-std::trunc(-a.y)) : 0);
-  converter(u, V_PHASE, truncateToWord((a.y - std::floor(a.y)) * 32768.0));
+  converter(u, V_PHASE, truncateToWord((a.y - std::trunc(a.y)) * 32768.0));  // keeps the offset's sign
   converter(u, LINE_END, truncateToWord(start + W + 6.0));
   converter(u, LINES, truncateToWord(H + 7.0));
   u.h = width / W;
