@@ -266,7 +266,8 @@ void mxDviSetRange(int channel, int range) {
 }
 
 int mxDviWriteEdid(int channel, const u8* data) {
-  if (data == nullptr || (channel != MX_DVI_IN_1 && channel != MX_DVI_IN_2)) return -1;
+  if (data == nullptr) return -1;
+  MX_CHECK(MX_DVI_IN_1 <= channel && channel <= MX_DVI_IN_2);
   const I2cChannel edid = i2cOpen(I2C_CHANNELS_PER_INPUT * (channel - MX_DVI_IN_1) + 2);
   for (int adr = 0; adr < DVI_EDID_BYTES; ++adr) {
     i2cWrite(edid, static_cast<u8>(adr), data[adr]);

@@ -190,7 +190,8 @@ TEST_F(DviTest, EdidIsWrittenThenVerifiedUpToTheFirstWrongByte) {
   EXPECT_EQ(consoleCount("EDID:"), 1);
   EXPECT_EQ(memory.wrongReads, 2);  // verification stopped at the first
   EXPECT_EQ(mxDviWriteEdid(MX_DVI_IN_2, nullptr), -1);
-  EXPECT_EQ(mxDviWriteEdid(MX_DVI_IN_2 + 1, edid), -1);
+  EXPECT_THROW(mxDviWriteEdid(MX_DVI_IN_2 + 1, edid), assert::AssertException);
+  EXPECT_EQ(consoleCount("MX_DVI_IN_1 <= channel && channel <= MX_DVI_IN_2"), 1);
 }
 
 }  // namespace
