@@ -59,6 +59,9 @@ TEST_F(FilterTest, ResizeOfEachKindOfSlot) {
       // c above 1.0 is stored as 1.0
       {MX_CONTEXT_ME2, MX_KEY1, 0.0f, 0.0f, 1.5f, 1.0f, {{ME2 + 0x6320, 32768}, {ME2 + 0x4300 + 24, 1930}}},
       {MX_CONTEXT_ME1, MX_KEY4, 0.0f, 0.0f, 0.0f, 0.25f, {{ME1 + 0x7B20, 0}, {ME1 + 0x7B20 + 24, 0x20F}}},
+      // X = 477.75 starts at the even pixel 476: the phase holds the odd pixel and the fraction
+      {MX_CONTEXT_ME1, MX_KEY2, 0.25f, 0.0f, 0.25f, 1.0f,
+       {{ME1 + 0x6B20 + 8, 28672}, {ME1 + 0x6B20 + 12, 28672}, {ME1 + 0x4320 + 4, 476}}},
       {MX_CONTEXT_ME1, MX_EXT_OUT_3, 0.0f, 0.0f, 1.0f, 1.0f,
        {{0x40004200 + 28, 545}, {0x40004200 + 40, 542}, {0x40004200 + 60, 361}, {0x40004200 + 56, 1930}}},
       {MX_CONTEXT_ME1, MX_DISPLAY_FILTER, 0.0f, 0.0f, 1.0f, 0.5f,
