@@ -97,6 +97,20 @@ int clampIn(int in, int count) {
   return std::max(in, 0);
 }
 
+// The play range of the header's clip: an in point inside it and a length that ends inside it;
+// none without a length or without units.
+void setRange(ClipHeader& h, int in, int length) {
+  const int count = static_cast<int>(h.count);
+  if (length > 0 && count > 0) {
+    in = clampIn(in, count);
+    length = std::min(length, count - in);
+  } else {
+    in = length = 0;
+  }
+  h.in = static_cast<u32>(in);
+  h.length = static_cast<u32>(length);
+}
+
 void writeDct(u32 port, const u32* dct) {
   for (u32 k = 0; k < 4; ++k) mxWriteRegFifo(port + 4 * k, dct + 8 * k, 8);
 }
@@ -154,18 +168,18 @@ void initAudio(ClipDriver& d) {
 }
 
 // Shows frame of the player's clip (header freshly read): mode 0 a field pair, 1 one frame held,
-// 2 playing on. A running recording ends first.
+// 2 playing on. A running recording ends first. A frame outside the clip is still taken, and the
+// playback wraps it, but it cues nothing.
 void cue(ClipPlayer& p, int frame, int mode) {
   if (p.recording != 0) mxClipFinishRecording(p);
+  p.playFrame = frame;
   if (mode == 2) {
-    p.playFrame = frame;
     p.cue = -1;
     p.frameMode = false;
     return;
   }
   const int length = mxClipHeaderValid(p.header) ? playLength(p.header) : 0;
   if (frame < 0 || frame >= length) return;
-  p.playFrame = frame;
   if (is720()) {
     p.frameMode = true;
     p.cue = 2;
@@ -471,15 +485,7 @@ void mxClipSetPlayRange(int target, int in, int length) {
   mxClipReadHeader(p);
   ClipHeader& h = p.header;
   if (!mxClipHeaderValid(h)) return;
-  const int count = static_cast<int>(h.count);
-  if (length > 0 && count > 0) {
-    in = clampIn(in, count);
-    length = std::min(length, count - in);
-  } else {
-    in = length = 0;
-  }
-  h.in = static_cast<u32>(in);
-  h.length = static_cast<u32>(length);
+  setRange(h, in, length);
   mxClipWriteHeader(p);
 }
 
@@ -502,8 +508,8 @@ void mxClipTrim(int target, int start, int length) {
   } else {
     h.count = 0;
   }
-  // The play range named units of the clip before the trim.
-  h.in = h.length = 0;
+  // The play range stays where it still fits the units kept.
+  setRange(h, static_cast<int>(h.in), static_cast<int>(h.length));
   mxClipWriteHeader(p);
 }
 

@@ -12,6 +12,7 @@
 #include "Driver/dve/regs.h"
 #include "Driver/transition/transition.h"
 #include "Lib/Include/check.h"
+#include "Lib/Include/fixedpoint.h"
 #include "Lib/Include/log.h"
 
 namespace {
@@ -505,7 +506,7 @@ void mxDveSetRotation(int target, float angle, float offset, float level, float 
   DveState& s = state(target);
   rotationWords(s, angle, offset, stripe);
   s.mode = MODE_ROTATION;
-  s.rotationLevel = static_cast<u32>(std::clamp(std::lround(level * 1023.0f), 0L, 1023L));
+  s.rotationLevel = static_cast<u32>(std::clamp(truncateToInt(level * 1023.0f), 0, 1023));
 }
 
 void mxDveSetColor(int target, int y, int cb, int cr) {

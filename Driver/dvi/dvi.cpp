@@ -10,6 +10,7 @@
 #include "Driver/dvi/regs.h"
 #include "Driver/i2c/i2c.h"
 #include "Lib/Include/check.h"
+#include "Lib/Include/fixedpoint.h"
 #include "Lib/Include/lanczos.h"
 #include "Lib/Include/log.h"
 
@@ -23,7 +24,6 @@ int inputOf(int channel) {
 }
 
 u32 in(int input, u32 word) { return INPUT[input] + word; }
-u32 trunc32(double v) { return static_cast<u32>(static_cast<int>(std::trunc(v))); }
 
 bool hasSignal(int input) { return mxReadReg(in(input, PERIOD)) != 0; }
 bool interlaced(int input) { return hasSignal(input) && (mxReadReg(in(input, TOTAL_LINES)) & INTERLACED) != 0; }
@@ -163,37 +163,37 @@ void mxDviSetScaler(int channel, float x, float y, float sx, float sy) {
   int p = 0;
   if (r >= 1.0) {
     write(input, H_MODE, il ? H_MODE_INTERLACED : 0);
-    write(input, H_STEP, trunc32(UNITY / r));
-    p = static_cast<int>(5.0 * r);
-    write(input, H_PHASE, trunc32((5.0 * r - p) * UNITY / r));
+    write(input, H_STEP, truncateToWord(UNITY / r));
+    p = truncateToInt(5.0 * r);
+    write(input, H_PHASE, truncateToWord((5.0 * r - p) * UNITY / r));
   } else {
     write(input, H_MODE, (il ? H_MODE_INTERLACED : 0) | H_MODE_DOWN);
-    write(input, H_STEP, trunc32(UNITY * r));
+    write(input, H_STEP, truncateToWord(UNITY * r));
     const double f = 0.2 + 3.0 * r;
-    p = static_cast<int>(f);
-    write(input, H_PHASE, trunc32((1.0 - (f - p)) * UNITY));
+    p = truncateToInt(f);
+    write(input, H_PHASE, truncateToWord((1.0 - (f - p)) * UNITY));
   }
   write(input, H_TAP, static_cast<u32>(p));
   horizontalFilter(input, r);
 
   // Horizontal position: a negative x starts inside the source, a positive one inside the output.
   const double start = x < 0 ? -(x * aw) / sx : 0.0;
-  write(input, H_START, trunc32(start));
-  write(input, OUT_X, x > 0 ? trunc32(x * W) & ~1u : 0);
-  write(input, OUT_WIDTH, trunc32(sx < 1 ? sx * W : W));
+  write(input, H_START, truncateToWord(start));
+  write(input, OUT_X, x > 0 ? truncateToWord(x * W) & ~1u : 0);
+  write(input, OUT_WIDTH, truncateToWord(sx < 1 ? sx * W : W));
   if (sx <= 1) {
     write(input, H_SOURCE_WIDTH, static_cast<u32>(aw + 20));
     write(input, H_SOURCE_END, static_cast<u32>(aw));
   } else {
-    write(input, H_SOURCE_WIDTH, trunc32(aw / sx) + 20);
-    write(input, H_SOURCE_END, trunc32(start + aw / sx));
+    write(input, H_SOURCE_WIDTH, truncateToWord(aw / sx) + 20);
+    write(input, H_SOURCE_END, truncateToWord(start + aw / sx));
   }
 
   // Vertical ratio: a reduction filters at the ratio, an enlargement steps down the output instead.
   double q = H / ah * sy;
   const u32 base = il ? V_BASE_INTERLACED : V_BASE_PROGRESSIVE;
   if (q <= 1.0) {
-    write(input, V_STEP, trunc32(UNITY * q));
+    write(input, V_STEP, truncateToWord(UNITY * q));
     verticalFilter(input, q);
     write(input, V_DOWN_STEP, UNITY);
     const double phase = (mxIs720Line(format) ? 0.0 : -0.5) + (il ? q / 2.0 : 0.0);
@@ -202,16 +202,16 @@ void mxDviSetScaler(int channel, float x, float y, float sx, float sy) {
   } else {
     verticalFilter(input, 1.0);
     write(input, V_STEP, UNITY);
-    write(input, V_DOWN_STEP, trunc32(UNITY / q));
+    write(input, V_DOWN_STEP, truncateToWord(UNITY / q));
     write(input, V_PHASE, base);
     q = 1.0;
   }
 
   // Vertical position.
-  write(input, V_START, y < 0 ? trunc32(0.01 + (-(y * ah) / sy) * q) : 0);
-  write(input, OUT_Y, (y > 0 ? trunc32(y * H) : 0) + (mxIs720Line(format) ? 0 : 1));
+  write(input, V_START, y < 0 ? truncateToWord(0.01 + (-(y * ah) / sy) * q) : 0);
+  write(input, OUT_Y, (y > 0 ? truncateToWord(y * H) : 0) + (mxIs720Line(format) ? 0 : 1));
   write(input, V_BASE, base);
-  write(input, OUT_HEIGHT, trunc32(sy < 1 ? sy * H + 2.0 : H + 2.0));
+  write(input, OUT_HEIGHT, truncateToWord(sy < 1 ? sy * H + 2.0 : H + 2.0));
   write(input, V_GAIN, UNITY);
   write(input, GAIN_A, UNITY / 2);
   write(input, GAIN_B, UNITY / 2);
@@ -266,7 +266,8 @@ void mxDviSetRange(int channel, int range) {
 }
 
 int mxDviWriteEdid(int channel, const u8* data) {
-  if (data == nullptr || (channel != MX_DVI_IN_1 && channel != MX_DVI_IN_2)) return -1;
+  if (data == nullptr) return -1;
+  MX_CHECK(MX_DVI_IN_1 <= channel && channel <= MX_DVI_IN_2);
   const I2cChannel edid = i2cOpen(I2C_CHANNELS_PER_INPUT * (channel - MX_DVI_IN_1) + 2);
   for (int adr = 0; adr < DVI_EDID_BYTES; ++adr) {
     i2cWrite(edid, static_cast<u8>(adr), data[adr]);

@@ -57,7 +57,6 @@ struct Slot {
   float dustGain = 0.0f;
   int dust = 0;
   u32 dustFrames = 0;
-  bool dustWritten = false;  // dust was on at the last write: its counter restarts when it comes on
 };
 
 struct FilterState {
@@ -267,8 +266,6 @@ void writeBusTest(u32 base, Slot& s, int bus) {
 // Dust of the background (unit 0) or key 1 (unit 1).
 void writeDust(u32 base, Slot& s, int unit) {
   u32 value = 0, control = DUST_CODE + unit;
-  if (s.dustOn && !s.dustWritten) s.dustFrames = 0;
-  s.dustWritten = s.dustOn;
   if (s.dustOn) {
     value = s.dustFrames < DUST_START_FRAMES ? GAIN_BASE
                                               : gainValue(s.dustGain) + (static_cast<u32>(s.dust) << DUST_SHIFT);
@@ -397,10 +394,10 @@ void updateContext(FilterState& st, int ctx) {
 
 void mxFilterSetParameters(int target, float a, float b, float c, float d) {
   MX_NOTE_CALL(target, a, b, c, d);
-  bool isBkgd = target == MX_BKGD || target == MX_BKGD_B;
-  bool isKey = isKeyTarget(target);
-  bool isFixed = target == MX_EXT_OUT_3 || target == MX_DISPLAY_FILTER;
-  MX_CHECK(isBkgd || isKey || isFixed);
+  const bool isFixed = target == MX_EXT_OUT_3 || target == MX_DISPLAY_FILTER;
+  const bool isBkgd = target == MX_BKGD || target == MX_BKGD_B;
+  const bool isKey = isKeyTarget(target);
+  if (!isFixed) MX_CHECK(isBkgd || isKey);
   if (c > 1.0f) c = 1.0f;
   Slot* slots = contextSlots();
   Slot& s = isFixed ? state().fixed[target == MX_EXT_OUT_3 ? FIXED_AUX_OUT : FIXED_DISPLAY]
@@ -488,6 +485,7 @@ void mxFilterSetDust(int target, int on, float gain, int dust) {
   MX_CHECK(0.0f <= gain && gain <= 1.0f);
   MX_CHECK(0 <= dust && dust <= 15);
   Slot& s = target == MX_BKGD ? contextSlots()[SLOT_A] : contextSlots()[SLOT_KEY1 + keyIndex(target)];
+  if (on != 0 && !s.dustOn) s.dustFrames = 0;
   s.dustOn = on != 0;
   s.dustGain = gain;
   s.dust = dust;

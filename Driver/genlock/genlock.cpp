@@ -96,6 +96,8 @@ void writeDac(Genlock& g) { mxWriteReg(ME1_GENLOCK_DAC, static_cast<u32>(g.dac))
 
 bool isSd(int format) { return format == 4 || format == 5; }
 bool is50(int format) { return format == 1 || format == 3 || format == 5 || format == 7; }
+// The second black-burst reference lies 150 lines earlier in these formats, 180 in the others.
+bool secondReference150(int format) { return format == 1 || format == 3 || format == 7; }
 
 void initDetector(Genlock& g) {
   g.fine = g.freeRun = g.settle = g.locked = false;
@@ -176,13 +178,13 @@ void applyPhase(const Genlock& g) {
   const int kind = g.reference == INTERNAL ? 0 : g.reference == TRI_LEVEL ? 2 : 1;
   const s64 offset = mxGetLineOffset() + 2 * mxSdiGetDelay();
   const s64 x = modulo(t.base[kind] + 2 * s64{g.h} - offset + 2 * t.line * g.v, t.frame);
-  const s64 second = g.reference == BLACK_BURST_2 ? (is50(format) ? 150 : 180) * t.line : 0;
+  const s64 second = g.reference == BLACK_BURST_2 ? (secondReference150(format) ? 150 : 180) * t.line : 0;
   mxWriteReg(GENLOCK_PHASE, static_cast<u32>(modulo(x + t.frame - second, t.frame)));
   mxMvBlank();
 }
 
 bool hasSync(const Genlock& g) {
-  if (static_cast<int>(mxReadReg(GENLOCK_PULSES)) < g.samples - 1) return false;
+  if (s64{mxReadReg(GENLOCK_PULSES)} < g.samples - 1) return false;
   const int format = mxVideoFormat();
   int expected;
   if (g.reference == TRI_LEVEL) {
@@ -193,7 +195,8 @@ bool hasSync(const Genlock& g) {
   } else {
     expected = is50(format) ? 3200 : 3178;
   }
-  return std::abs(expected - static_cast<int>(mxReadReg(GENLOCK_PERIOD))) <= 9;
+  // The period word is a count: a word with its top bit set is far off, not negative.
+  return std::abs(expected - s64{mxReadReg(GENLOCK_PERIOD)}) <= 9;
 }
 
 // The reference phase: the mean of N samples, each a count (folded into -P/2 .. P/2) and a fraction

@@ -79,11 +79,11 @@ bool resetFlash(MxDmaChannel* d) {
 u32 wordsOf(u32 nbytes) { return (nbytes + 3) / 4; }
 u32 pagesOf(u32 nbytes) { return (wordsOf(nbytes) - 1) / PAGE_WORDS + 1; }
 
-// Appends the reads of nbytes from start (a logical address mapped page by page through the table,
+// Appends the reads of nbyte from start (a logical address mapped page by page through the table,
 // or a physical one). Page i's transfer into page buffer i & 1 overlaps the read-out of page i - 1.
-bool buildPageRead(MxDmaChannel* d, u32 start, u32 nbytes, bool mapped) {
-  MX_CHECK(nbytes <= BLOCK_SIZE);
-  const u32 pages = pagesOf(nbytes);
+bool buildPageRead(MxDmaChannel* d, u32 start, u32 nbyte, bool mapped) {
+  MX_CHECK(nbyte <= BLOCK_SIZE);
+  const u32 pages = pagesOf(nbyte);
   for (u32 i = 0; i < pages; ++i) {
     u32 a = start + PAGE_BYTES * i;
     if ((a & (PAGE_BYTES - 1)) != 0 || (mapped && a >= LOGICAL_LIMIT)) {
@@ -92,7 +92,7 @@ bool buildPageRead(MxDmaChannel* d, u32 start, u32 nbytes, bool mapped) {
       return false;
     }
   }
-  u32 remaining = wordsOf(nbytes);
+  u32 remaining = wordsOf(nbyte);
   waitIdle(d);
   for (u32 i = 0; i <= pages; ++i) {
     if (i < pages) {
@@ -273,10 +273,10 @@ MxNandEcc mxNandCheckEcc(u32 e, u32* position) {
 
 u32 mxNandPhysicalAddress(u32 adr) {
   MX_CHECK(adr < N_SECTORS * BLOCK_SIZE);
-  // A corrupt entry must not wrap in the shift onto a block that exists.
-  const u32 block = nand().table.block[adr >> 17];
-  MX_CHECK(block < N_BLOCKS);
-  return block << 17 | (adr & 0x1FFFF);
+  // Shifted in 64 bits: a corrupt entry must not wrap onto a block that exists.
+  const u64 padr = u64{nand().table.block[adr >> 17]} << 17 | (adr & 0x1FFFF);
+  MX_CHECK(padr < N_BLOCKS * BLOCK_SIZE);
+  return static_cast<u32>(padr);
 }
 
 u32 mxNandLogicalAddress(u32 padr) {

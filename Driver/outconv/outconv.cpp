@@ -49,7 +49,6 @@ Unit& unitOf(int id) {
 
 void converter(const Unit& u, u32 word, u32 value) { mxWriteReg(u.fpga + CONVERTER + word, value); }
 void transmitter(const Unit& u, u32 word, u32 value) { mxWriteReg(u.fpga + TRANSMITTER + word, value); }
-u32 trunc32(double v) { return static_cast<u32>(static_cast<int>(std::trunc(v))); }
 
 // ---- kernels --------------------------------------------------------------------------------------
 constexpr int KERNEL_STEPS = 512;  // samples per unit of x; the table starts at x = -6
@@ -167,8 +166,8 @@ void geometry(Unit& u, const Aspect& a) {
   if (a.x < 0) {  // crop the left side: whole pixel pairs, and a phase
     const double c = -a.x / (width / W);
     const double k = 2.0 * std::trunc(c / 2.0);
-    converter(u, H_CROP, trunc32(k - 1));
-    converter(u, H_PHASE, trunc32((c - k) * 16384.0));
+    converter(u, H_CROP, truncateToWord(k - 1));
+    converter(u, H_PHASE, truncateToWord((c - k) * 16384.0));
     width += a.x;
     start += k;
     W -= k;
@@ -180,14 +179,14 @@ void geometry(Unit& u, const Aspect& a) {
     W *= (720.0 - a.x) / width;
     width = 720.0 - a.x;
   }
-  converter(u, V_OFFSET, a.y < 0 ? trunc32(-std::trunc(-a.y)) : 0);
-  converter(u, V_PHASE, trunc32((a.y - std::floor(a.y)) * 32768.0));
-  converter(u, LINE_END, trunc32(start + W + 6.0));
-  converter(u, LINES, trunc32(H + 7.0));
+  converter(u, V_OFFSET, a.y < 0 ? truncateToWord(-std::trunc(-a.y)) : 0);
+  converter(u, V_PHASE, truncateToWord((a.y - std::trunc(a.y)) * 32768.0));  // keeps the offset's sign
+  converter(u, LINE_END, truncateToWord(start + W + 6.0));
+  converter(u, LINES, truncateToWord(H + 7.0));
   u.h = width / W;
   u.v = a.height / H / 2.0;
-  converter(u, H_RATIO, trunc32(32768.0 * u.h));
-  converter(u, V_RATIO, trunc32(32768.0 * u.v));
+  converter(u, H_RATIO, truncateToWord(32768.0 * u.h));
+  converter(u, V_RATIO, truncateToWord(32768.0 * u.v));
   filters(u);
 }
 

@@ -397,15 +397,9 @@ void mxSdiSetChannelOption(int ch, int value, int kind) {
     else mxWriteReg(FPGA[SDI2] + CHANNEL_OPTION, option >> 16);
     return;
   }
-  // Both links of the input: channels 2 and 3 of SDI1 (input 14) or SDI2 (input 16).
-  const u32 pair = static_cast<u32>(value) * 0x1100;
-  if (ch == MX_IN_14) {
-    option = (option & 0xFFFF0000u) | pair;
-    mxWriteReg(FPGA[SDI1] + CHANNEL_OPTION, pair);
-  } else {
-    option = (option & 0xFFFFu) | pair << 16;
-    mxWriteReg(FPGA[SDI2] + CHANNEL_OPTION, pair);
-  }
+  // Both links of the input, channels 2 and 3 of SDI1 (input 14) or SDI2 (input 16): the whole word.
+  option = static_cast<u32>(value) * 0x1100;
+  mxWriteReg(FPGA[ch == MX_IN_14 ? SDI1 : SDI2] + CHANNEL_OPTION, option);
 }
 
 // ---- readers -------------------------------------------------------------------------------------
@@ -509,13 +503,12 @@ void mxSdiUpdateStatus() {
   const bool quad = boardMode() == Mode::Quad;
   writeProcessing(s);
   readChannels(s, quad);
-  // The select word takes the place of link 2 | conversion that the control writer leaves out of
-  // + 0xC04 in the quad-link mode only; elsewhere it would undo the colour conversion.
-  if (!quad) {
+  if (quad) {
+    checkGroups(s);
+  } else {  // only quad-link groups are compared
+    std::memset(s.bad, 0, sizeof s.bad);
     std::memset(s.async, 0, sizeof s.async);
-    return;
   }
-  checkGroups(s);
   writeSelect(s);
 }
 

@@ -36,6 +36,9 @@ int stillIndex(int channel) {
   return (channel - MX_STILL_1) / 2;
 }
 
+// A still index where it is used as one.
+void checkStill(int channel) { MX_CHECK(0 <= channel && channel < N_STILL); }
+
 int validOffset(int still) {
   MX_CHECK(0 <= still && still < 4);
   return static_cast<int>(SMEM_STILL_VALID) + 4 * still;
@@ -72,6 +75,7 @@ void mxFrameCapture(int dst, int mode) {
 void mxFrameSetMode(int channel, int mode) {
   int still = stillIndex(channel);
   MX_CHECK(mode == 0 || mode == 1);
+  checkStill(still);
   state().mode[still] = static_cast<u32>(mode);
 }
 
@@ -109,6 +113,7 @@ void mxFrameUpdate() {
   if (--s.countdown == 0) {
     mxWriteReg(CAPTURE_STORE, s.storeWord);
     mxWriteReg(CAPTURE_STORE_2, s.storeWord);
+    checkStill(s.captureStill);
     SharedMemory::instance().writeWord(validOffset(s.captureStill), 1);
   } else {
     mxWriteReg(CAPTURE_STORE, s.storeWord | WRITING);

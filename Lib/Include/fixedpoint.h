@@ -5,8 +5,8 @@
 
 #include "Lib/Include/types.h"
 
-inline int truncateToInt(float v) {
-  constexpr float LIMIT = 2147483648.0f;  // 2^31
+inline int truncateToInt(double v) {
+  constexpr double LIMIT = 2147483648.0;  // 2^31
   if (v != v) return 0;
   if (v >= LIMIT) return INT_MAX;
   if (v <= -LIMIT) return INT_MIN;
@@ -14,4 +14,4 @@ inline int truncateToInt(float v) {
 }
 
 // The same, as the 32-bit register word of the (possibly negative) integer.
-inline u32 truncateToWord(float v) { return static_cast<u32>(truncateToInt(v)); }
+inline u32 truncateToWord(double v) { return static_cast<u32>(truncateToInt(v)); }

@@ -93,13 +93,20 @@ TEST_F(CbgdTest, TablesOfTheFormat) {
     }
     ASSERT_EQ(addresses, (std::vector<u32>{0, 1024, 1280, 1536, 1792}));
     ASSERT_EQ(data.size(), 512u + 4 * 256);
-    // Bars: black ends, white first, yellow at the luma of the format's set.
+    // Bars: black ends; white, yellow, cyan, green, magenta, red, blue and black from entries 1, 33,
+    // 65, 97, 128, 160, 192 and 224 at the luma of the format's set, each entry before the last bar's.
     EXPECT_EQ(data[0], 512u);
     EXPECT_EQ(data[1], 64u);
     EXPECT_EQ(data[2 * 255], 512u);
     EXPECT_EQ(data[2 * 255 + 1], 64u);
-    EXPECT_EQ(data[2 * 1 + 1], 940u);
-    EXPECT_EQ(data[2 * 40 + 1], format == 4 ? 646u : 674u);
+    const int starts[] = {1, 33, 65, 97, 128, 160, 192, 224};
+    const u32 luma[2][8] = {{940, 674, 581, 534, 251, 204, 111, 64}, {940, 646, 525, 450, 335, 260, 139, 64}};
+    for (int k = 0; k < 8; ++k) {
+      EXPECT_EQ(data[2 * starts[k] + 1], luma[format == 4][k]) << k;
+      if (k > 0) {
+        EXPECT_EQ(data[2 * starts[k] - 1], luma[format == 4][k - 1]) << k;
+      }
+    }
     const u32* cosine = &data[512];
     const u32* ramp = cosine + 256;
     const u32* hue = ramp + 512;

@@ -180,6 +180,16 @@ TEST_F(ClipTest, PlaybackCuesFieldPairsByStageAndSequence) {
   frame();
   frame();
   EXPECT_EQ(issued(DEC0), std::vector<u32>{0x20000000});
+  // Playing from unit 2, a cue outside the clip moves the play frame there: it wraps to unit 0.
+  mxClipSetMode(MX_CLIP_1, 2, 2);
+  frame();
+  frame();
+  mxClipSetMode(MX_CLIP_1, 9, 0);
+  frame();
+  std::vector<u32> units = issued(DEC0);
+  frame();
+  for (u32 u : issued(DEC0)) units.push_back(u);
+  EXPECT_EQ(units, std::vector<u32>{0x20000000});
 }
 
 TEST_F(ClipTest, OneUnitClipIsCuedWhereUnitsAreFrames) {
@@ -243,13 +253,17 @@ TEST_F(ClipTest, PlayRangeAndTrimStayInsideTheClip) {
     void (*op)(int, int, int);
     int a, b;
     u32 in, length, first, kept;
+    u32 in0 = 0, length0 = 0;  // the play range before
   } cases[] = {{0, 10, mxClipSetPlayRange, 20, 5, 8, 2, 14, 10}, {2, 10, mxClipSetPlayRange, 20, 5, 9, 1, 14, 10},
                {0, 10, mxClipSetPlayRange, -3, 4, 0, 4, 14, 10},  {0, 10, mxClipSetPlayRange, 3, 0, 0, 0, 14, 10},
                {0, 1, mxClipSetPlayRange, 5, 5, 0, 1, 14, 1},     {0, 10, mxClipTrim, 4, 3, 0, 0, 2, 3},
-               {0, 1, mxClipTrim, 3, 2, 0, 0, 14, 1},             {0, 10, mxClipTrim, 4, 0, 0, 0, 14, 0}};
+               {0, 1, mxClipTrim, 3, 2, 0, 0, 14, 1},             {0, 10, mxClipTrim, 4, 0, 0, 0, 14, 0},
+               {0, 10, mxClipTrim, 4, 3, 1, 2, 2, 3, 1, 2},       {0, 10, mxClipTrim, 4, 3, 2, 1, 2, 3, 2, 6}};
   for (const auto& c : cases) {
     mxInitialize(c.format, 1.0f);
     store(0, c.count);
+    header(0).in = c.in0;
+    header(0).length = c.length0;
     header(0).first = 14;
     header(0).audioStart = 100;
     header(0).audioSamples = 8008;

@@ -128,7 +128,7 @@ TEST_F(DveTest, TransformWords) {
       // Rotation sets words 0..3 of each slot.
       {[] { mxDveSetRotation(MX_BKGD, 0, 0, 1, 1); }, 3, {8224, 0, 0x20200000, 0, 0, 0x20000},
        {16320, 0, 0x1FE00000, 0xFFFFFFF8, 0, 0}},
-      {[] { mxDveSetRotation(MX_BKGD, 200, 0.5f, 1, 1); }, 3, {0xF504E1D0, 0x2612C, 0xE1D00AFC, 0, 0, 0x20000},
+      {[] { mxDveSetRotation(MX_BKGD, 200, 0.5f, 0.9999f, 1); }, 3, {0xF504E1D0, 0x2612C, 0xE1D00AFC, 0, 0, 0x20000},
        {0x15CDC419, 0x4746, 0xE20DF51A, 0xCF0, 0, 0}},
       {[&] { mxDveSetMatrices(MX_BKGD, unit, affine, 5649); }, 1, UNIT, AFFINE},
       {[&] { mxDveClearTransform(MX_BKGD); }, 0, CLEARED, NONE},
@@ -144,7 +144,7 @@ TEST_F(DveTest, TransformWords) {
     EXPECT_EQ(slot(ME1_BKGD, 77), c.slot0) << c.mode;
     EXPECT_EQ(slot(ME1_BKGD, 85), c.slot1) << c.mode;
   }
-  EXPECT_EQ(image(ME1_BKGD, 62), 1023u);  // rotation level
+  EXPECT_EQ(image(ME1_BKGD, 62), 1022u);  // rotation level 0.9999 x 1023, truncated
   format(2);
   mxDveSetMatrix(MX_KEY2, unit);
   frames();

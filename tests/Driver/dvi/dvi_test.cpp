@@ -115,6 +115,9 @@ TEST_F(DviTest, ScalerRatiosPositionsAndFilters) {
       // 720-line output, interlaced input reduced: r = 2/3, q = 2/3 with the phase q / 2
       {2, MX_DVI_IN_2, I1080, 0, 0, 1, 0.5f,
        {3, 21845, 26214, 2, 0, 0, 1280, 1940, 1920, 21845, 32768, 43690, 32768, 0, 0, 362, 2}, {}},
+      // an extreme enlargement: the first tap 5 r saturates at the largest int
+      {0, MX_DVI_IN_1, P1080, 0, 0, 1e9f, 1,
+       {0, 0, 93471, 0x7FFFFFFF, 0, 0, 1920, 20, 0, 16384, 32768, 32768, 49152, 0, 1, 542, 0}, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.code << " " << c.sx);
@@ -187,7 +190,8 @@ TEST_F(DviTest, EdidIsWrittenThenVerifiedUpToTheFirstWrongByte) {
   EXPECT_EQ(consoleCount("EDID:"), 1);
   EXPECT_EQ(memory.wrongReads, 2);  // verification stopped at the first
   EXPECT_EQ(mxDviWriteEdid(MX_DVI_IN_2, nullptr), -1);
-  EXPECT_EQ(mxDviWriteEdid(MX_DVI_IN_2 + 1, edid), -1);
+  EXPECT_THROW(mxDviWriteEdid(MX_DVI_IN_2 + 1, edid), assert::AssertException);
+  EXPECT_EQ(consoleCount("MX_DVI_IN_1 <= channel && channel <= MX_DVI_IN_2"), 1);
 }
 
 }  // namespace

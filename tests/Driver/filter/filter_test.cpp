@@ -59,6 +59,9 @@ TEST_F(FilterTest, ResizeOfEachKindOfSlot) {
       // c above 1.0 is stored as 1.0
       {MX_CONTEXT_ME2, MX_KEY1, 0.0f, 0.0f, 1.5f, 1.0f, {{ME2 + 0x6320, 32768}, {ME2 + 0x4300 + 24, 1930}}},
       {MX_CONTEXT_ME1, MX_KEY4, 0.0f, 0.0f, 0.0f, 0.25f, {{ME1 + 0x7B20, 0}, {ME1 + 0x7B20 + 24, 0x20F}}},
+      // X = 477.75 starts at the even pixel 476: the phase holds the odd pixel and the fraction
+      {MX_CONTEXT_ME1, MX_KEY2, 0.25f, 0.0f, 0.25f, 1.0f,
+       {{ME1 + 0x6B20 + 8, 28672}, {ME1 + 0x6B20 + 12, 28672}, {ME1 + 0x4320 + 4, 476}}},
       {MX_CONTEXT_ME1, MX_EXT_OUT_3, 0.0f, 0.0f, 1.0f, 1.0f,
        {{0x40004200 + 28, 545}, {0x40004200 + 40, 542}, {0x40004200 + 60, 361}, {0x40004200 + 56, 1930}}},
       {MX_CONTEXT_ME1, MX_DISPLAY_FILTER, 0.0f, 0.0f, 1.0f, 0.5f,
@@ -78,8 +81,11 @@ TEST_F(FilterTest, DefocusScalesTheBusFilterAndBoostsFromLevel205) {
   struct Case {
     float level;
     u32 hstep, vstep, boost;
-  } cases[] = {{2.0f, 6570, 13167, 0}, {2.05f, 8581, 17189, 1}};  // s = 0.2 and 0.2 x 1.333 / 1.02
+    int format = 0;
+  } cases[] = {{2.0f, 6570, 13167, 0}, {2.05f, 8581, 17189, 1},  // s = 0.2 and 0.2 x 1.333 / 1.02
+               {2.0f, 6579, 6599, 0, 2}};                         // 720 lines: d = 1 / 720 + 0.2
   for (auto c : cases) {
+    if (c.format != 0) mxInitialize(c.format, 1.0f);
     mxFilterSetImageMode(MX_ABUS, MX_IMAGE_DEFOCUS, c.level);
     mxFilterUpdate();
     expectRegs({{FILTER_A, c.hstep}, {FILTER_A + 4, c.vstep}, {FILTER_A + 28, 1}, {ME1 + 0x5810, c.boost}});
@@ -155,12 +161,12 @@ TEST_F(FilterTest, TestEffectsAndDustByFrame) {
   mxFilterSetDust(MX_KEY1, 1, 0.0f, 15);
   mxFilterUpdate();
   expectRegs({{ME1 + 0x494C, 0x10000}});
-  // Off and on again within one frame (one caller clears it, a later one sets it) is no restart.
+  // Off and on again within one frame restarts it as well.
   for (int f = 0; f < 4; ++f) mxFilterUpdate();
   mxFilterSetDust(MX_KEY1, 0, 0.0f, 15);
   mxFilterSetDust(MX_KEY1, 1, 0.0f, 15);
   mxFilterUpdate();
-  expectRegs({{ME1 + 0x494C, 0x10000 + (15 << 12)}});
+  expectRegs({{ME1 + 0x494C, 0x10000}});
 }
 
 TEST_F(FilterTest, RefusedValuesChangeNothing) {
@@ -173,6 +179,7 @@ TEST_F(FilterTest, RefusedValuesChangeNothing) {
       [] { mxFilterSetKeyDveFlag(MX_KEY4 + 1, 1); },
   };
   for (const auto& call : refused) EXPECT_THROW(call(), assert::AssertException);
+  EXPECT_EQ(testing_support::consoleCount(") isBkgd || isKey\n"), 1);
   mxFilterUpdate();
   expectRegs({{FILTER_A, 6570}, {FILTER_A + 28, 1}, {ME1 + 0x4900, 0}, {ME1 + 0x4948, 0}});
 }
@@ -196,6 +203,9 @@ TEST_F(FilterTest, InitialisationLoadsBanksAndLineWindows) {
                 {me + 0x4B2C, 4096}, {me + 0x4100, 2048 | 0x8000}, {me + 0x43A0, 7168 | 0x8000}});
   }
   expectRegs({{0x40004200, 15872 | 0x8000}, {0x40004220, 15872 | 0x8000}, {0x82002320, 4864 | 0x8000}});
+  mxInitialize(4, 1.0f);  // 480 lines: the height code, and the display scaler's output width
+  mxFilterUpdate();
+  expectRegs({{ME1 + 0x5A0C, ((244 - 1) | 0x8000) + 4}, {0x82002324, 384}});
 }
 
 }  // namespace

@@ -120,6 +120,7 @@ TEST_F(GenlockTest, OutputPhaseByFormatReferenceAndDelay) {
       {0, MX_GENLOCK_BBST, 100, 2, 4825807},
       {0, MX_GENLOCK_BBST2, 0, 0, 4420807},  // 180 lines earlier
       {1, MX_GENLOCK_BBST2, 0, 0, 5464825},  // 150 lines earlier
+      {5, MX_GENLOCK_BBST2, 0, 0, 906245},   // 180 lines earlier
       {4, MX_GENLOCK_TRI, 0, 0, 877621},
       {6, MX_GENLOCK_TRI, -3, 0, 6135843},
   };
@@ -146,6 +147,22 @@ TEST_F(GenlockTest, OutputPhaseByFormatReferenceAndDelay) {
   mxGenlockSetPhase(0, 0);
   mxGenlockUpdate(1);
   EXPECT_EQ(regPeek(PHASE), 4816805u);
+}
+
+// Sync: the pulses counted and the period within 9 of 3178 (black burst, 59.94 Hz); the level
+// detector's capture word shows that the step went on.
+TEST_F(GenlockTest, SyncIsAPeriodWithinNineOfTheExpectedOne) {
+  detachDevice(&genlockReference());
+  const struct { u32 period; size_t captures; } cases[] = {{3187, 1}, {3169, 1}, {3188, 0}, {0x80000C6A, 0}};
+  for (auto c : cases) {
+    mxGenlockReset();
+    regPoke(0x82000930, 63);
+    regPoke(0x82000910, c.period);
+    traceClear();
+    mxGenlockUpdate(1);
+    EXPECT_EQ(writesTo(0x82000A30).size(), c.captures) << c.period;
+  }
+  attachDevice(GenlockReference::BASE, GenlockReference::SIZE, &genlockReference());
 }
 
 TEST_F(GenlockTest, BlackBurstLocksFromCoarseToFineAndReportsTheLossOfTheReference) {

@@ -80,7 +80,7 @@ TEST_F(OutConvTest, AspectGeometryByFormatAndMode) {
   const struct { int code, mode; Words conv; u32 first, last, txTiming; } cases[] = {
       {0, MX_OUTCONV_SQUEEZE, {0, 12288, 1926, 14751, 547, w(-1), 0, 32768, 5898}, 0, 245, 42},
       {0, MX_OUTCONV_SIDE_CROP, {0, 16384, 1926, 14751, 547, 239, 0, 0, 5898}, 0, 245, 42},
-      {0, MX_OUTCONV_LETTERBOX, {0, 12288, 1926, 11044, 547, w(-1), w(-1), 32768, 16384}, 31, 213, 42},
+      {0, MX_OUTCONV_LETTERBOX, {0, 12288, 1926, 11044, 547, w(-1), w(-1), 32768, w(-16384)}, 31, 213, 42},  // y -1.5
       {2, MX_OUTCONV_SIDE_CROP, {1, 24576, 1286, 11063, 727, 159, 0, 0, 3932}, 0, 244, 40},
       {3, MX_OUTCONV_LETTERBOX, {1, 18432, 1286, 9830, 727, w(-1), 0, 32768, 0}, 36, 253, 40},
       {3, 13080, {1, 18432, 1286, 13107, 727, w(-1), 0, 32768, 0}, 0, 290, 42},  // acts as squeeze

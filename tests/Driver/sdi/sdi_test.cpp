@@ -114,7 +114,9 @@ TEST_F(SdiTest, ModesConversionAndChannelOptions) {
   EXPECT_EQ(perFpga(SELECT), (Words{0, 2, 4, 0}));  // link 2 without the up-converted input | conversion
   EXPECT_EQ(perFpga(UP_CONVERT), (Words{0, 0, 4, 0}));
   EXPECT_EQ(regPeek(FPGA[SDI1] + LINK2), 0u);
+  mxSdiSetInputSelect(MX_IN_2, MX_SDI_SELECT_2);
   mxSdiUpdateStatus();
+  EXPECT_EQ(perFpga(SELECT), (Words{2, 0, 0, 0}));  // the select words follow in every mode
   Words convert(14, 0);
   convert[1] = 1;
   EXPECT_EQ(writesTo(FPGA[ME2] + PROCESS + P_CONVERT), convert);
@@ -125,6 +127,9 @@ TEST_F(SdiTest, ModesConversionAndChannelOptions) {
   mxSdiSetChannelOption(MX_IN_28, 0x1A, 0);  // nibble 3 of SDI1
   mxSdiSetChannelOption(MX_IN_31, 5, 0);     // nibble 2 of SDI2
   EXPECT_EQ(perFpga(CHANNEL_OPTION), (Words{0, 0, 0xA000, 0x500}));
+  mxSdiSetChannelOption(MX_IN_14, 3, 1);  // the whole word: nibbles 2 and 3
+  mxSdiSetChannelOption(MX_IN_32, 1, 0);
+  EXPECT_EQ(perFpga(CHANNEL_OPTION), (Words{0, 0, 0x3300, 0x1000}));
   EXPECT_THROW(mxSdiSetChannelOption(MX_IN_14, 3, 0), assert::AssertException);
   boardMode(DUAL);
   mxSdiSetChannelOption(MX_IN_16, 3, 1);

@@ -56,6 +56,7 @@ TEST_F(TransTest, TypeGivesSlopeBorderWidthAndTable) {
       {5379, 0.0f, 0.0f, 32768, 0, 0x80000003},    {5379, 0.1f, 0.0001f, 65535, 432, 0x80000003},
       {5379, 0.0f, 0.02f, 3034, 0, 0x80001803},    {5379, 0.0f, 0.1f, 606, 0, 0x80009003},
       {5379, 0.0f, 0.2f, 303, 0, 0x8000A803},      {SHAPE_WIPE, 0.0f, 0.2f, 303, 0, 0x8000C003},
+      {5379, 0.0f, 0.014814f, 4096, 0, 0x80001803},  // a slope of 4096 is not above it: table 1
       {5396, 0.0f, 0.0f, 32768, 0, 0x80013803},    {5379, -0.1f, -0.1f, 32768, 0, 0x80000003},
   };
   for (auto c : cases) {
@@ -242,11 +243,16 @@ TEST_F(TransTest, FrameTwelveLoadsThePatternTablesIntoBothMes) {
     u32 first = mem.word(fpga, address), last = mem.word(fpga, address + 4 * 63);
     return std::vector<int>{static_cast<int>(first & 0xFFFF), static_cast<int>((last & 0xFFFF) + (last >> 16)) & 0xFFFF};
   };
+  // Table (its kind), aspect section, quadrant: radii worked from the radius rule.
+  const struct { int table, section, q; std::vector<int> radii; } rows[] = {
+      {8, 1, 0, {32768, 36635}},  {8, 1, 1, {16384, 36635}},  {12, 0, 0, {16384, 32767}},
+      {0, 0, 0, {32768, 32918}},  {7, 0, 2, {32768, 33436}},  {9, 0, 2, {27415, 29308}},
+      {9, 1, 1, {13707, 35519}},  {10, 0, 3, {20164, 37072}}, {11, 0, 1, {40960, 33312}},
+      {13, 0, 0, {37837, 51686}},
+  };
   for (u32 fpga : {0x82000000u, 0x83000000u}) {
     for (int q = 0; q < 4; ++q) EXPECT_EQ(quadrant(fpga, 8, 0, q), (std::vector<int>{32768, 46340})) << q;
-    EXPECT_EQ(quadrant(fpga, 8, 1, 0), (std::vector<int>{32768, 36635}));
-    EXPECT_EQ(quadrant(fpga, 8, 1, 1), (std::vector<int>{16384, 36635}));
-    EXPECT_EQ(quadrant(fpga, 12, 0, 0), (std::vector<int>{16384, 32767}));
+    for (const auto& r : rows) EXPECT_EQ(quadrant(fpga, r.table, r.section, r.q), r.radii) << r.table << " " << r.q;
   }
 }
 

@@ -161,8 +161,9 @@ TEST_F(TestPatternTest, Me2RegistersAndOutOfRangeValues) {
   for (u32 k = 0; k < 4; ++k) soft.push_back(platform::regPeek(key2 + keyreg::SOFT_BOX + 4 * k));
   soft.push_back(platform::regPeek(key2 + keyreg::SOFTNESS));
   EXPECT_EQ(soft, (std::vector<u32>{192, 216, 768, 648, 512}));
-  EXPECT_EQ(platform::regPeek(me2 + DUST_VALUE[0]), GAIN_BASE + 511 + (3u << DUST_SHIFT));
-  EXPECT_EQ(platform::regPeek(me2 + DUST_CONTROL1[0]), ACTIVE + DUST_CODE);
+  // Key 1's dust: the background's own update switches the background's dust off every frame.
+  EXPECT_EQ(platform::regPeek(me2 + DUST_VALUE[1]), GAIN_BASE + 511 + (3u << DUST_SHIFT));
+  EXPECT_EQ(platform::regPeek(me2 + DUST_CONTROL1[1]), ACTIVE + DUST_CODE + 1);
   EXPECT_EQ(platform::regPeek(me2 + BUS_VALUE), BUS_RUN);
   EXPECT_EQ(platform::regPeek(me2 + BUS_CONTROL2), ACTIVE + BUS_MODE_CODE - BUS_MODE1_CLEAR);
 
@@ -176,7 +177,7 @@ TEST_F(TestPatternTest, Me2RegistersAndOutOfRangeValues) {
     EXPECT_EQ(frameSends(MxifPluginStatus::TYPE_INDEX).size(), 1u) << i;                // status goes on
     EXPECT_EQ(CategoryRegistry::instance().storageOf(TYPE_PLUGIN_STATUS, 0)[3], i) << i;  // and the backup
     if (i == 0) {
-      EXPECT_EQ(platform::regPeek(me2 + DUST_VALUE[0]), GAIN_BASE + 1023 + (15u << DUST_SHIFT));
+      EXPECT_EQ(platform::regPeek(me2 + DUST_VALUE[1]), GAIN_BASE + 1023 + (15u << DUST_SHIFT));
     }
   }
   EXPECT_EQ(testing_support::consoleCount("Assertion failed"), 0) << testing_support::consoleText();
