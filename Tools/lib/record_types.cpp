@@ -451,7 +451,14 @@ class FieldProbe {
       body.resize(codec::wireSize<T>());
       codec::encode(message_, body.data(), body.size());
     }
-    return linkpeer::packetBytes(T::TYPE_INDEX, body);
+    // The packet: sync bytes, body length and type (big-endian), then the body.
+    const u32 n = static_cast<u32>(body.size());
+    Bytes packet = {LINK_SYNC0, LINK_SYNC1, static_cast<u8>(n >> 24), static_cast<u8>(n >> 16),
+                    static_cast<u8>(n >> 8), static_cast<u8>(n), static_cast<u8>(T::TYPE_INDEX >> 8),
+                    static_cast<u8>(T::TYPE_INDEX)};
+    packet.resize(LINK_HEADER_BYTES + body.size());
+    std::copy(body.begin(), body.end(), packet.begin() + LINK_HEADER_BYTES);
+    return packet;
   }
   void prepare() {
     const Bytes other = packetWith(0xFFFFFFFFu);
