@@ -4,6 +4,8 @@
 // are the request stream, written into the request ring a share per frame.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 
 #include "Main/framework/bp.h"
 #include "Main/framework/link.h"
@@ -13,6 +15,19 @@
 namespace fuzzing {
 
 inline u8* ring(u32 adr) { return platform::memory(adr, 8 + LINK_RING_DATA); }
+
+// With MX_FUZZ_ACKS set, every byte the system writes to the acknowledgement ring is also appended to
+// that file, so two builds' answers can be compared input by input.
+inline void keepAcks() {
+  static std::FILE* file = [] {
+    const char* path = std::getenv("MX_FUZZ_ACKS");
+    return path != nullptr ? std::fopen(path, "wb") : nullptr;
+  }();
+  if (file == nullptr) return;
+  const linkpeer::Bytes bytes = linkpeer::ringPeek(ring(LINK_ACK_RING));
+  std::fwrite(bytes.data(), 1, bytes.size(), file);
+  std::fflush(file);
+}
 
 // Starts from a fresh link and fresh records, then runs frame(field) once per share of the input
 // and four times after it, draining the acknowledgement ring as the front end would.
@@ -32,6 +47,7 @@ void runInput(category::CategoryRegistry& reg, const uint8_t* data, size_t size,
   auto step = [&](int f) {
     frame(f & 1);
     if (frontEndReads) {
+      keepAcks();
       u8* ack = ring(LINK_ACK_RING);
       linkpeer::ringConsume(ack, linkpeer::ringUsed(ack));
     }
@@ -43,6 +59,7 @@ void runInput(category::CategoryRegistry& reg, const uint8_t* data, size_t size,
     step(f);
   }
   for (int f = 0; f < 4; ++f) step(f);
+  if (!frontEndReads) keepAcks();
 }
 
 }  // namespace fuzzing

@@ -3,6 +3,7 @@
 // registry's frame work, inside the callback's catch-all).
 // The input form is fuzz_input.h's.
 #include <cstdint>
+#include <cstdlib>
 
 #include "Driver/core/core.h"
 #include "Main/framework/startup.h"
@@ -18,6 +19,8 @@ category::CategoryRegistry& setUp() {
   static bool ready = [] {
     platform::BoardOptions options;
     options.clock = platform::ClockMode::Stepped;
+    // A register trace of the whole run, for comparing two builds' behaviour input by input.
+    if (const char* trace = std::getenv("MX_FUZZ_TRACE")) options.traceFile = trace;
     platform::boardOpen(options);
     platform::setDebugEcho(false);
     platform::attachBoardModels();
