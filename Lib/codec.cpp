@@ -64,18 +64,6 @@ void setAllPresence(const Leaf& f) {
   for (int i = 0; i < n; ++i) setPresenceBit(f.mask, f.bit + i);
 }
 
-void clearPresence(const Leaf& f) {
-  if (f.isMask) std::memset(f.data, 0, 4u * f.count);
-}
-
-bool anyPresence(const Leaf& f) {
-  if (!f.isMask) return false;
-  for (int i = 0; i < f.count; ++i) {
-    if (loadElement(f, i) != 0) return true;
-  }
-  return false;
-}
-
 void mergeLeaf(const Leaf& from, const u8* fromBase, u8* toBase, AcceptFn accept, void* context) {
   if (from.isMask) return;
   size_t width = static_cast<size_t>(widthOf(from.kind));

@@ -289,8 +289,6 @@ inline void acceptIf(u32 in, u32& out, u32 bit, bool cond) {
   if ((in & bit) && cond) out |= bit;
 }
 void setAllPresence(const Leaf& f);
-void clearPresence(const Leaf& f);
-bool anyPresence(const Leaf& f);
 using AcceptFn = bool (*)(void* context, const FieldView& view);
 void mergeLeaf(const Leaf& from, const u8* fromBase, u8* toBase, AcceptFn accept, void* context);
 
@@ -302,22 +300,59 @@ void setAllPresence(T& r) {
   walk(r, s);
 }
 
+// Where the presence words of a record type lie, found once from its field list: the index of
+// each among the record's 32-bit words. The status pass asks every record every frame whether
+// anything is present, so that answer reads these words rather than walking the field list.
+template <class T>
+struct PresenceWords {
+  static constexpr int CAPACITY = static_cast<int>(sizeof(T) / 4) + 1;
+  static_assert(CAPACITY <= 0x10000, "word indexes are 16 bits");
+  u16 word[CAPACITY];
+  int count;
+};
+
+template <class T>
+const PresenceWords<T>& presenceWords() {
+  static const PresenceWords<T> table = [] {
+    struct S : LeafSink {
+      const u8* base = nullptr;
+      PresenceWords<T> words{};
+      void leaf(const Leaf& f) override {
+        if (!f.isMask) return;
+        const size_t at = static_cast<size_t>(f.data - base);
+        MX_CHECK(at % 4 == 0);
+        for (int i = 0; i < f.count; ++i) {
+          MX_CHECK(words.count < PresenceWords<T>::CAPACITY);
+          words.word[words.count++] = static_cast<u16>(at / 4 + static_cast<size_t>(i));
+        }
+      }
+    } s;
+    const T r{};
+    s.base = reinterpret_cast<const u8*>(&r);
+    walk(r, s);
+    return s.words;
+  }();
+  return table;
+}
+
 template <class T>
 void clearPresence(T& r) {
-  struct S : LeafSink {
-    void leaf(const Leaf& f) override { clearPresence(f); }
-  } s;
-  walk(r, s);
+  const PresenceWords<T>& p = presenceWords<T>();
+  u8* base = reinterpret_cast<u8*>(&r);
+  for (int i = 0; i < p.count; ++i) std::memset(base + 4u * p.word[i], 0, 4);
 }
 
 template <class T>
 bool hasAny(const T& r) {
-  struct S : LeafSink {
-    bool any = false;
-    void leaf(const Leaf& f) override { any = any || anyPresence(f); }
-  } s;
-  walk(r, s);
-  return s.any;
+  const PresenceWords<T>& p = presenceWords<T>();
+  const u8* base = reinterpret_cast<const u8*>(&r);
+  u32 any = 0;
+  for (int i = 0; i < p.count; ++i) {
+    u32 w;
+    std::memcpy(&w, base + 4u * p.word[i], 4);
+    any |= w;
+  }
+  return any != 0;
 }
 
 // Whether two records hold the same value in every field; presence words and padding do not count.

@@ -1,7 +1,5 @@
 // Record-level helpers of MxifBkgd: merge, resume copy, presence words, wire form and the
 // range-checked group merges that the key record shares.
-#include <algorithm>
-#include <iterator>
 
 #include "Lib/Include/codec.h"
 #include "Lib/Include/records/bkgd.h"
@@ -20,13 +18,7 @@ void MxifBkgd::resumeFrom(const MxifBkgd& saved) { codec::resume(*this, saved); 
 
 void MxifBkgd::clearPresence() { codec::clearPresence(*this); }
 
-// The 16 words read directly: the status pass asks every frame.
-bool MxifBkgd::hasAny() const {
-  const u32 words[] = {mask,        nextMask,          nextKeyMask,       mixMask,   trans.mask, positionMask,
-                       borderMask,  dustMask,          link.mask,         modulationX.mask,      modulationY.mask,
-                       spin.mask,   modify.mask,       statusMask,        patFree1.mask,         patFree2.mask};
-  return std::any_of(std::begin(words), std::end(words), [](u32 w) { return w != 0; });
-}
+bool MxifBkgd::hasAny() const { return codec::hasAny(*this); }
 
 bool MxifBkgd::read(const u8* data, size_t size, MxifBkgd& r) {
   MxifBkgd in;

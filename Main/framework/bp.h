@@ -304,23 +304,13 @@ class CategoryCommon : public CategoryInterface {
   // output stream is pending.
   bool sendChannel(AcknowledgeSender& tx, int ch) {
     T& r = record(ch);
-    if (dirty[ch] == 0 && !anyPresence(r)) return true;
+    if (dirty[ch] == 0 && !codec::hasAny(r)) return true;
     if (tx.pending() > SEND_PENDING_LIMIT) return false;
     setMe(r);
     if (!writePacket(tx, r)) reportSendBufferFull();
     dirty[ch] = 0;
     codec::clearPresence(r);
     return true;
-  }
-
-  // Whether any presence word of the record is set. A record of many sub-records answers it
-  // itself (T::anyPresence) rather than through a walk of its field list.
-  static bool anyPresence(const T& r) {
-    if constexpr (requires { T::anyPresence(r); }) {
-      return T::anyPresence(r);
-    } else {
-      return codec::hasAny(r);
-    }
   }
 
   // Reads a record from the packet body; false (logged when short) when it must be dropped.
