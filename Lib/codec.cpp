@@ -64,6 +64,30 @@ void setAllPresence(const Leaf& f) {
   for (int i = 0; i < n; ++i) setPresenceBit(f.mask, f.bit + i);
 }
 
+namespace {
+
+u32 wordAt(const u8* base, u16 offset) {
+  u32 w;
+  std::memcpy(&w, base + offset, 4);
+  return w;
+}
+
+}  // namespace
+
+bool anyWord(const u8* base, const u16* offset, int count) {
+  const u16* end = offset + count;
+  // Four words a test: records of many sub-records have hundreds.
+  for (; end - offset >= 4; offset += 4) {
+    if ((wordAt(base, offset[0]) | wordAt(base, offset[1]) | wordAt(base, offset[2]) | wordAt(base, offset[3])) != 0) {
+      return true;
+    }
+  }
+  for (; offset != end; ++offset) {
+    if (wordAt(base, *offset) != 0) return true;
+  }
+  return false;
+}
+
 void mergeLeaf(const Leaf& from, const u8* fromBase, u8* toBase, AcceptFn accept, void* context) {
   if (from.isMask) return;
   size_t width = static_cast<size_t>(widthOf(from.kind));

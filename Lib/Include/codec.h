@@ -300,59 +300,64 @@ void setAllPresence(T& r) {
   walk(r, s);
 }
 
-// Where the presence words of a record type lie, found once from its field list: the index of
-// each among the record's 32-bit words. The status pass asks every record every frame whether
-// anything is present, so that answer reads these words rather than walking the field list.
+// Where the presence words of a record type lie, found once from its field list: the byte offset
+// of each. The status pass asks every record every frame whether anything is present, so that
+// answer reads these words rather than walking the field list.
 template <class T>
 struct PresenceWords {
   static constexpr int CAPACITY = static_cast<int>(sizeof(T) / 4) + 1;
-  static_assert(CAPACITY <= 0x10000, "word indexes are 16 bits");
-  u16 word[CAPACITY];
+  static_assert(sizeof(T) <= 0x10000, "offsets are 16 bits");
+  u16 offset[CAPACITY];
   int count;
 };
 
 template <class T>
-const PresenceWords<T>& presenceWords() {
-  static const PresenceWords<T> table = [] {
-    struct S : LeafSink {
-      const u8* base = nullptr;
-      PresenceWords<T> words{};
-      void leaf(const Leaf& f) override {
-        if (!f.isMask) return;
-        const size_t at = static_cast<size_t>(f.data - base);
-        MX_CHECK(at % 4 == 0);
-        for (int i = 0; i < f.count; ++i) {
-          MX_CHECK(words.count < PresenceWords<T>::CAPACITY);
-          words.word[words.count++] = static_cast<u16>(at / 4 + static_cast<size_t>(i));
-        }
+[[gnu::noinline]] PresenceWords<T> findPresenceWords() {
+  struct S : LeafSink {
+    const u8* base = nullptr;
+    PresenceWords<T> words{};
+    void leaf(const Leaf& f) override {
+      if (!f.isMask) return;
+      for (int i = 0; i < f.count; ++i) {
+        MX_CHECK(words.count < PresenceWords<T>::CAPACITY);
+        words.offset[words.count++] = static_cast<u16>(f.data + 4 * i - base);
       }
-    } s;
-    const T r{};
-    s.base = reinterpret_cast<const u8*>(&r);
-    walk(r, s);
-    return s.words;
-  }();
-  return table;
+    }
+  } s;
+  const T r{};
+  s.base = reinterpret_cast<const u8*>(&r);
+  walk(r, s);
+  return s.words;
+}
+
+template <class T>
+const PresenceWords<T>& presenceWords() {
+  static const PresenceWords<T> words = findPresenceWords<T>();
+  return words;
 }
 
 template <class T>
 void clearPresence(T& r) {
   const PresenceWords<T>& p = presenceWords<T>();
   u8* base = reinterpret_cast<u8*>(&r);
-  for (int i = 0; i < p.count; ++i) std::memset(base + 4u * p.word[i], 0, 4);
+  for (int i = 0; i < p.count; ++i) std::memset(base + p.offset[i], 0, 4);
 }
+
+// Whether any of count words at the given byte offsets from base is non-zero.
+bool anyWord(const u8* base, const u16* offset, int count);
 
 template <class T>
 bool hasAny(const T& r) {
   const PresenceWords<T>& p = presenceWords<T>();
   const u8* base = reinterpret_cast<const u8*>(&r);
-  u32 any = 0;
+  // Most records have a few presence words: those are read here, inline.
+  if (p.count > 4) return anyWord(base, p.offset, p.count);
   for (int i = 0; i < p.count; ++i) {
     u32 w;
-    std::memcpy(&w, base + 4u * p.word[i], 4);
-    any |= w;
+    std::memcpy(&w, base + p.offset[i], 4);
+    if (w != 0) return true;
   }
-  return any != 0;
+  return false;
 }
 
 // Whether two records hold the same value in every field; presence words and padding do not count.

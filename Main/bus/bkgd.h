@@ -51,10 +51,6 @@ class CategoryBkgd : public CategoryCommon<MxifBkgd>, public BusBackgroundLink {
   // Border, limits, partial end, direction reset, preset check, and the transition at the auto
   // transition's position handed to the engine; then the dust.
   void update() override;
-  // As the template's, with the presence words read directly (the status pass asks every frame).
-  void sendStatus(AcknowledgeSender& tx) override {
-    if (dirty[0] != 0 || record(0).hasAny()) CategoryCommon::sendStatus(tx);
-  }
 
   // A background or next-transition button of this ME, or the all-released code 3000.
   void onButton(const internal::MxifButtonEvent& btn);

@@ -1,6 +1,5 @@
 #include "Main/bus/bkgdwipe.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "Main/bus/bkgd.h"
@@ -148,13 +147,6 @@ void CategoryBkgdWipe::stepPattern() {
 void CategoryBkgdWipe::toBackground(const MxifBkgd& change) {
   auto* bkgd = dynamic_cast<CategoryBkgd*>(CategoryRegistry::instance().get(TYPE_BKGD, me));
   if (bkgd != nullptr) bkgd->assign(change, 0);
-}
-
-void CategoryBkgdWipe::sendStatus(AcknowledgeSender& tx) {
-  const MxifBkgdWipe& w = record(0);
-  const bool changed = dirty[0] != 0 || w.mask != 0 ||
-                       std::any_of(w.entries, w.entries + N_ENTRIES, [](const MxifBkgd& e) { return e.hasAny(); });
-  if (changed) CategoryCommon::sendStatus(tx);
 }
 
 void CategoryBkgdWipe::update() {

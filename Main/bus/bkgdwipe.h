@@ -21,8 +21,6 @@ class CategoryBkgdWipe : public CategoryCommon<MxifBkgdWipe> {
   void assign(const MxifBkgdWipe& in, int ch) override;
   // Pattern step, tracking of the background in the applied entry, recall on a new selection.
   void update() override;
-  // As the template's, with the presence words read directly (the status pass asks every frame).
-  void sendStatus(AcknowledgeSender& tx) override;
 
   // The entry that tracking writes into (12 or more: none).
   int applied() const { return applied_; }
