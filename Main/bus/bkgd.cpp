@@ -341,8 +341,8 @@ u8 CategoryBkgd::presetSourceNotReady(int busSelector) {
   const int s = busSelector;
   const int entry = s > 1 ? 0 : record(0).direction != 0 ? s : 1 - s;
   auto& reg = CategoryRegistry::instance();
-  auto* bus = dynamic_cast<CategoryBus*>(reg.get(TYPE_BUS, me));
-  auto* inputs = dynamic_cast<CategoryInputVideo*>(reg.get(TYPE_INPUT_VIDEO, 0));
+  auto* bus = reg.find<CategoryBus>(TYPE_BUS, me);
+  auto* inputs = reg.find<CategoryInputVideo>(TYPE_INPUT_VIDEO, 0);
   if (bus == nullptr || inputs == nullptr) return 1;
   const int source = bus->busSource(entry);
   return inputs->channelFlag(source) == 2 && inputs->channelByte16(source) == 1 ? 0 : 1;

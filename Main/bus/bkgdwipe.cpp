@@ -145,7 +145,7 @@ void CategoryBkgdWipe::stepPattern() {
 
 // A change of the background goes through the background's own checks.
 void CategoryBkgdWipe::toBackground(const MxifBkgd& change) {
-  auto* bkgd = dynamic_cast<CategoryBkgd*>(CategoryRegistry::instance().get(TYPE_BKGD, me));
+  auto* bkgd = CategoryRegistry::instance().find<CategoryBkgd>(TYPE_BKGD, me);
   if (bkgd != nullptr) bkgd->assign(change, 0);
 }
 

@@ -621,7 +621,7 @@ void CategoryFaderEvent::dskCut(int c) {
 
 // 1700..1703 of each ME, 1800..1803 and 2100..2103 select a fader on the mainframe configuration.
 void CategoryFaderEvent::faderSelectButtons() {
-  auto* target = dynamic_cast<FaderSelectTarget*>(CategoryRegistry::instance().get(TYPE_MAINFRAME_CONFIG, 0));
+  auto* target = CategoryRegistry::instance().find<FaderSelectTarget>(TYPE_MAINFRAME_CONFIG, 0);
   auto select = [&](u8 pressed, int value) {
     if (pressed != 0 && target != nullptr && target->faderSelectEnabled()) target->setFaderSelect(value);
   };

@@ -15,7 +15,7 @@ const R& recordOf(int me = 0, int channel = 0) {
 // The category registered under a type for exactly this ME, as class C; null when there is none.
 template <class C>
 C* categoryAt(int type, int me) {
-  return dynamic_cast<C*>(CategoryRegistry::instance().at(type, me));
+  return CategoryRegistry::instance().findAt<C>(type, me);
 }
 
 }  // namespace category

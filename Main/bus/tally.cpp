@@ -99,7 +99,7 @@ CategoryBusTally* CategoryBusTally::instance() {
 }
 
 u8 CategoryBusTally::entryTally(int me, int entry) {
-  auto* t = dynamic_cast<CategoryBusTally*>(CategoryRegistry::instance().get(TYPE_BUS_TALLY, me));
+  auto* t = CategoryRegistry::instance().find<CategoryBusTally>(TYPE_BUS_TALLY, me);
   if (t == nullptr || entry < 0 || entry >= N_ENTRIES) return 0;
   return t->record(0).tally[entry];
 }
@@ -216,7 +216,7 @@ void CategorySourceTally::update() {
     }
     if (g == 0) {
       for (int m = 0; m < N_ME; ++m) {
-        if (auto* bus = dynamic_cast<CategoryBusTally*>(reg.get(TYPE_BUS_TALLY, m))) bus->merge(w.bus[m]);
+        if (auto* bus = reg.find<CategoryBusTally>(TYPE_BUS_TALLY, m)) bus->merge(w.bus[m]);
       }
     }
     if (!sameFlags(w.source, last_[g])) {

@@ -107,7 +107,7 @@ TallyResolver::TallyResolver(const u32* flags, bool transitionMode)
       config_(orZero(CategoryRegistry::instance().record<MxifMainframeConfig>())) {
   auto& reg = CategoryRegistry::instance();
   for (int m = 0; m < N_ME; ++m) {
-    buses_[m] = dynamic_cast<CategoryBus*>(reg.get(TYPE_BUS, m));
+    buses_[m] = reg.find<CategoryBus>(TYPE_BUS, m);
     bkgd_[m] = &orZero(reg.record<MxifBkgd>(m));
     for (int k = 0; k < 4; ++k) keys_[m][k] = &orZero(reg.record<MxifKey>(m, k));
   }
@@ -115,11 +115,11 @@ TallyResolver::TallyResolver(const u32* flags, bool transitionMode)
     dsk_[k] = &orZero(reg.record<MxifDsk>(0, k));
     usk_[k] = &orZero(reg.record<MxifUpStreamKey>(0, k));
   }
-  uskAssign_ = dynamic_cast<CategoryUpStreamKeyAssign*>(reg.get(TYPE_UP_STREAM_KEY_ASSIGN, 0));
-  faders_ = dynamic_cast<CategoryFaderEvent*>(reg.get(TYPE_FADER_EVENT, 0));
-  auto* operate = dynamic_cast<CategoryOperate*>(reg.get(TYPE_OPERATE, 0));
+  uskAssign_ = reg.find<CategoryUpStreamKeyAssign>(TYPE_UP_STREAM_KEY_ASSIGN, 0);
+  faders_ = reg.find<CategoryFaderEvent>(TYPE_FADER_EVENT, 0);
+  auto* operate = reg.find<CategoryOperate>(TYPE_OPERATE, 0);
   fade_ = operate != nullptr ? &operate->fadeTracker() : nullptr;
-  inputs_ = dynamic_cast<CategoryInputVideo*>(reg.get(TYPE_INPUT_VIDEO, 0));
+  inputs_ = reg.find<CategoryInputVideo>(TYPE_INPUT_VIDEO, 0);
   stills_ = reg.get(TYPE_STILL_MEMORY, 0) != nullptr;
   clips_ = reg.get(TYPE_CLIP_REC, 0) != nullptr;
 }

@@ -39,6 +39,7 @@ CategoryRegistry& CategoryRegistry::instance() {
 }
 
 void CategoryRegistry::reset() {
+  ++generation;
   for (int m = 0; m < N_ME; ++m) {
     for (int id = 0; id < N_TYPES; ++id) {
       categories[m][id] = nullptr;
@@ -73,6 +74,7 @@ void CategoryRegistry::add(int id, CategoryInterface* cat) {
   MX_CHECK(me == 0 || ref->ownedByME());
   count[id] += 1;
   categories[me][id] = cat;
+  ++generation;
 }
 
 CategoryInterface* CategoryRegistry::get(int id, int me) {
@@ -137,7 +139,7 @@ void CategoryRegistry::refreshAll() {
 
 void CategoryRegistry::process() {
   for (int id : {TYPE_BUTTON_EVENT, TYPE_SWITCHING_CMD}) {
-    if (auto* queue = dynamic_cast<FrameQueue*>(categories[0][id])) queue->runQueue();
+    if (auto* queue = as<FrameQueue>(categories[0][id])) queue->runQueue();
   }
   if (waitFrames >= 1) {
     --waitFrames;

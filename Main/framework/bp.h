@@ -117,6 +117,38 @@ class CategoryRegistry {
   // Makes owner (a type index) the handler of command type type.
   void setCommandOwner(int type, int owner);
 
+  // The instance of type id for ME me (as get) as category class C; null when there is none or it
+  // is of another class.
+  template <class C>
+  C* find(int id, int me = 0) {
+    return as<C>(get(id, me));
+  }
+  // The instance in ME row me of type id exactly (as at) as category class C, or null.
+  template <class C>
+  C* findAt(int id, int me) const {
+    return as<C>(at(id, me));
+  }
+  // cat as category class C; null when cat is null or of another class. The frame asks the same
+  // instances every frame, so a cast found is kept, one per class and ME row, until the tables
+  // next change (a registration or a reset).
+  template <class C>
+  C* as(CategoryInterface* cat) const {
+    struct Found {
+      const CategoryInterface* from;
+      C* to;
+      u32 generation;
+    };
+    static Found found[N_ME];
+    if (cat == nullptr) return nullptr;
+    Found& f = found[cat->meIndex()];
+    if (f.from == cat && f.generation == generation) return f.to;
+    C* to = dynamic_cast<C*>(cat);
+    // Only a cast that succeeded is kept: one asked while the instance is still being built may
+    // fail and later succeed.
+    if (to != nullptr) f = {cat, to, generation};
+    return to;
+  }
+
   // The stored record of another category, read as its structure R (type R::TYPE_INDEX): channel
   // channel of the ME me instance (the ME 0 instance when that ME has none). Null while that
   // category is absent or has bound less than the record.
@@ -191,6 +223,8 @@ class CategoryRegistry {
   s32 count[N_TYPES];
   s32 commandOwner[N_TYPES];
   s32 updatePriority[N_TYPES];
+  // Bumped whenever the tables of instances change (the casts kept by as() are then stale).
+  u32 generation = 0;
   s32 waitFrames;
   u8 sendEnabled;
   s32 phase;

@@ -170,7 +170,7 @@ void CategoryDsk::update() {
   u8 rank[N_DSK];
   for (int j = 0; j < N_DSK; ++j) rank[j] = record(j).priority;
   libmx::writeDskPriority(rank);
-  auto* bus = dynamic_cast<CategoryBus*>(CategoryRegistry::instance().get(TYPE_BUS, 1));
+  auto* bus = CategoryRegistry::instance().find<CategoryBus>(TYPE_BUS, 1);
   CategoryFaderEvent& faders = CategoryFaderEvent::instance();
   for (int j = 0; j < N_DSK; ++j) {
     D& r = record(j);

@@ -24,7 +24,7 @@ constexpr int DSK_BUS_ENTRY = 16;    // fill of DSK c at 16 + 2c, key at 17 + 2c
 
 template <class C>
 C* registered(int type, int me) {
-  return dynamic_cast<C*>(CategoryRegistry::instance().get(type, me));
+  return CategoryRegistry::instance().find<C>(type, me);
 }
 
 // Bus codes of entries first and first + 1 of ME me's bus record (0 while there is none).
