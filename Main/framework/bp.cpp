@@ -55,6 +55,12 @@ void CategoryRegistry::reset() {
     updateMaxUs[id] = 0;
   }
   for (const auto& p : PRIORITIES) updatePriority[p.type] = p.priority;
+  updateCount = 0;
+  for (int p = 1; p <= 10; ++p) {
+    for (int id = 0; id < N_TYPES; ++id) {
+      if (updatePriority[id] == p) updateOrder[updateCount++] = id;
+    }
+  }
   resetLinkState();
   profileFrames = 0;
 }
@@ -153,15 +159,14 @@ void CategoryRegistry::process() {
 }
 
 void CategoryRegistry::updatePass() {
-  for (int p = 1; p <= 10; ++p) {
-    for (int id = 0; id < N_TYPES; ++id) {
-      if (updatePriority[id] != p || count[id] == 0) continue;
-      u32 start = mxGetTicks();
-      for (int m = 0; m < N_ME; ++m) {
-        if (categories[m][id] != nullptr) categories[m][id]->update();
-      }
-      updateUs[id] = mxElapsedUs(start, mxGetTicks());
+  for (int i = 0; i < updateCount; ++i) {
+    const int id = updateOrder[i];
+    if (count[id] == 0) continue;
+    u32 start = mxGetTicks();
+    for (int m = 0; m < N_ME; ++m) {
+      if (categories[m][id] != nullptr) categories[m][id]->update();
     }
+    updateUs[id] = mxElapsedUs(start, mxGetTicks());
   }
 }
 

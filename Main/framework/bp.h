@@ -129,8 +129,8 @@ class CategoryRegistry {
     return as<C>(at(id, me));
   }
   // cat as category class C; null when cat is null or of another class. The frame asks the same
-  // instances every frame, so a cast found is kept, one per class and ME row, until the tables
-  // next change (a registration or a reset).
+  // instances every frame, so the casts found are kept, the last two per class and ME row, until
+  // the tables next change (a registration or a reset).
   template <class C>
   C* as(CategoryInterface* cat) const {
     struct Found {
@@ -138,14 +138,19 @@ class CategoryRegistry {
       C* to;
       u32 generation;
     };
-    static Found found[N_ME];
+    static Found found[N_ME][2];
     if (cat == nullptr) return nullptr;
-    Found& f = found[cat->meIndex()];
-    if (f.from == cat && f.generation == generation) return f.to;
+    Found* row = found[cat->meIndex()];
+    for (int i = 0; i < 2; ++i) {
+      if (row[i].from == cat && row[i].generation == generation) return row[i].to;
+    }
     C* to = dynamic_cast<C*>(cat);
     // Only a cast that succeeded is kept: one asked while the instance is still being built may
     // fail and later succeed.
-    if (to != nullptr) f = {cat, to, generation};
+    if (to != nullptr) {
+      row[1] = row[0];
+      row[0] = {cat, to, generation};
+    }
     return to;
   }
 
@@ -223,6 +228,9 @@ class CategoryRegistry {
   s32 count[N_TYPES];
   s32 commandOwner[N_TYPES];
   s32 updatePriority[N_TYPES];
+  // The type indexes in update order (priority 1 to 10, then type index), from updatePriority.
+  s32 updateOrder[N_TYPES];
+  s32 updateCount;
   // Bumped whenever the tables of instances change (the casts kept by as() are then stale).
   u32 generation = 0;
   s32 waitFrames;
