@@ -2,11 +2,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "Common/reg.h"
+#include "Platform/dma_engine.h"
 #include "tests/support/board_fixture.h"
 
 using namespace platform;
@@ -74,6 +77,21 @@ TEST_F(MemoryMapTest, BoardModelsAnswerTheirRange) {
   EXPECT_EQ(e.lastWrite, 78u);
   detachDevice(&e);
   EXPECT_EQ(mxReadReg(0x40200104), 78u);
+}
+
+TEST_F(MemoryMapTest, DmaBurstIntoMemoryStoresEveryBlockThatDiffers) {
+  constexpr u32 LIST = DRAM_BASE, TO = DRAM_BASE + 0x100000, WORDS = 2500;  // two 4 KiB blocks and a part
+  std::vector<u32> list = {TO | 1, 0x80000000u | (4 * WORDS - 1)};
+  for (u32 i = 0; i < WORDS; ++i) list.push_back(i * 2654435761u);
+  list.push_back(0);
+  writeMemory(LIST, list.data(), 4 * static_cast<u32>(list.size()));
+  writeMemory(TO, list.data() + 2, 4 * WORDS);  // the first block holds the burst already
+  for (u32 word : {1500u, WORDS - 1}) writeMem32(TO + 4 * word, 0);
+  dmaEngine();
+  writeReg(DmaEngine::REGS + 8, 4 * static_cast<u32>(list.size()) - 1);
+  writeReg(DmaEngine::REGS, LIST | 0x80000000u);
+  EXPECT_EQ(std::memcmp(memory(TO, 4 * WORDS), list.data() + 2, 4 * WORDS), 0);
+  dmaEngine().detach();
 }
 
 u64 hookSeen = 0;
