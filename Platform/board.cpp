@@ -229,7 +229,11 @@ u64 ticks = 0;
 std::chrono::steady_clock::time_point realStart = std::chrono::steady_clock::now();
 u64 realOffset = 0;
 std::vector<TimerHook> hooks;
+constexpr size_t MAX_HOOKS = 16;  // hooks that run
 bool inHooks = false;
+const TimerHook* passHooks = nullptr;  // the hooks of the running pass
+size_t passCount = 0;
+TimerHook passCopy[MAX_HOOKS];
 
 // Real-time mode lets the host sleep in a busy wait: a run of timer reads with no other access
 // between them. After IDLE_SPIN_US of such reads, each further read first sleeps for as long as
@@ -267,12 +271,18 @@ void runHooks() {
   struct Leave {
     ~Leave() { inHooks = false; }
   } leave;
-  // Hooks may remove themselves; iterate over a copy of the small list.
-  TimerHook local[16];
-  size_t n = std::min<size_t>(hooks.size(), 16);
-  std::copy_n(hooks.begin(), n, local);
+  passHooks = hooks.data();
+  passCount = std::min<size_t>(hooks.size(), MAX_HOOKS);
   wakeTick = ~0ull;
-  for (size_t i = 0; i < n; ++i) local[i](ticks);
+  for (size_t i = 0; i < passCount; ++i) passHooks[i](ticks);
+}
+
+// Hooks may add and remove hooks: a pass runs the hooks there were at its start, from a copy taken
+// when the list first changes.
+void keepPass() {
+  if (!inHooks || passHooks == passCopy) return;
+  std::copy_n(passHooks, passCount, passCopy);
+  passHooks = passCopy;
 }
 
 u64 readClock() {
@@ -331,6 +341,7 @@ void boardClose() {
     std::fclose(traceFile);
   }
   traceFile = nullptr;
+  keepPass();
   hooks.clear();
   open = false;
 }
@@ -568,10 +579,15 @@ void clockAdvance(u64 n) {
 void clockWakeBy(u64 tick) { wakeTick = std::min(wakeTick, tick); }
 
 void addTimerHook(TimerHook hook) {
-  if (std::find(hooks.begin(), hooks.end(), hook) == hooks.end()) hooks.push_back(hook);
+  if (std::find(hooks.begin(), hooks.end(), hook) != hooks.end()) return;
+  keepPass();
+  hooks.push_back(hook);
 }
 
-void removeTimerHook(TimerHook hook) { hooks.erase(std::remove(hooks.begin(), hooks.end(), hook), hooks.end()); }
+void removeTimerHook(TimerHook hook) {
+  keepPass();
+  hooks.erase(std::remove(hooks.begin(), hooks.end(), hook), hooks.end());
+}
 
 // ---- interrupts -----------------------------------------------------------------------------------
 bool irqConnect(int id, IrqHandler handler, void* context) {

@@ -112,6 +112,23 @@ TEST(VirtualClock, BusyWaitAdvancesExactlyInSteppedModeAndRunsHooks) {
   removeTimerHook(hook);
 }
 
+int hookRuns[3];
+void firstHook(u64) {
+  ++hookRuns[0];
+  removeTimerHook(firstHook);
+}
+void secondHook(u64) { ++hookRuns[1]; }
+void thirdHook(u64) { ++hookRuns[2]; }
+
+TEST(VirtualClock, AHookThatRemovesItselfLeavesTheOthersTheirPass) {
+  for (TimerHook h : {firstHook, secondHook, thirdHook}) addTimerHook(h);
+  timerTicks();
+  timerTicks();
+  EXPECT_TRUE(hookRuns[0] == 1 && hookRuns[1] == 2 && hookRuns[2] == 2) << hookRuns[1] << hookRuns[2];
+  removeTimerHook(secondHook);
+  removeTimerHook(thirdHook);
+}
+
 TEST(Interrupts, OnlyConnectedAndEnabledHandlersRunAndNeverNest) {
   int id = 31;
   irqCalls = 0;
