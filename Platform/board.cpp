@@ -236,12 +236,14 @@ size_t passCount = 0;
 TimerHook passCopy[MAX_HOOKS];
 
 // Real-time mode lets the host sleep in a busy wait: a run of timer reads with no other access
-// between them. After IDLE_SPIN_US of such reads, each further read first sleeps for as long as
-// the run has lasted, at most IDLE_SLEEP_MAX_US and never past the next event a board model
-// announced (clockWakeBy). The clock still follows the host clock, so waits end and interrupts
-// come at the same ticks; a wait only ends up to one sleep later.
+// between them (an interrupt handler that runs inside one of the reads does not end it). After
+// IDLE_SPIN_US of such reads, each further read first sleeps for as long as the run has lasted, at
+// most IDLE_SLEEP_MAX_US and never past the next event a board model announced (clockWakeBy). The
+// clock still follows the host clock, so waits end and interrupts come at the same ticks; a wait
+// only ends up to one sleep later. The main loop's wait between its passes is the idle one: frames
+// come at their events, and the wait itself sleeps a few times per frame.
 constexpr u64 IDLE_SPIN_US = 50;
-constexpr u64 IDLE_SLEEP_MAX_US = 1000;
+constexpr u64 IDLE_SLEEP_MAX_US = 4000;
 bool timerRun = false;  // the last accesses were timer reads only
 u64 timerRunStart = 0;  // tick of the first read of the run
 u64 wakeTick = ~0ull;   // earliest event announced by the hooks at their last run
@@ -268,8 +270,15 @@ void runHooks() {
   if (inHooks) return;
   inHooks = true;
   // A hook may end the run by throwing (tests) or not return at all; clear the flag either way.
+  // The accesses of an interrupt handler that a hook runs do not end the busy wait it came in.
   struct Leave {
-    ~Leave() { inHooks = false; }
+    bool run = timerRun;
+    u64 runStart = timerRunStart;
+    ~Leave() {
+      inHooks = false;
+      timerRun = run;
+      timerRunStart = runStart;
+    }
   } leave;
   passHooks = hooks.data();
   passCount = std::min<size_t>(hooks.size(), MAX_HOOKS);
