@@ -328,6 +328,9 @@ void boardOpen(const BoardOptions& opts) {
     traceFile = std::fopen(opts.traceFile.c_str(), "w");
     if (traceFile == nullptr) fault("board: cannot write %s: %s", opts.traceFile.c_str(), std::strerror(errno));
     std::setvbuf(traceFile, nullptr, _IONBF, 0);  // the lines are gathered in traceBuffer
+    // A program that ends without closing the board still writes its last lines.
+    static const bool flushAtExit = [] { return std::atexit([] { traceFlush(); }) == 0; }();
+    (void)flushAtExit;
   }
   regReset();
   clockSetMode(opts.clock);
