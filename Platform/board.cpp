@@ -337,6 +337,16 @@ void memoryLogStop() { writeLog.on = false; }
 const std::vector<MemoryWrite>& memoryLog() { return writeLog.writes; }
 
 // ---- registers ------------------------------------------------------------------------------------
+// Whether a write to adr goes to the trace file (the board options' ranges; all without any).
+static bool traceWanted(u32 adr) {
+  const auto& ranges = options.traceRanges;
+  if (ranges.empty()) return true;
+  for (const auto& [first, last] : ranges) {
+    if (first <= adr && adr <= last) return true;
+  }
+  return false;
+}
+
 u32 readReg(u32 adr) {
   if (adr == 0xF8F00200) return timerTicks();
   if (adr == 0xF8F00204) return static_cast<u32>(ticks >> 32);
@@ -357,7 +367,7 @@ void writeReg(u32 adr, u32 value) {
   p->words[(adr >> 2) & (PAGE_WORDS - 1)] = value;
   traceRing[traceCount % TRACE_KEEP] = TraceEntry{traceFrame, traceStageNo, adr, value};
   ++traceCount;
-  if (traceFile != nullptr) std::fprintf(traceFile, "%u %d %08x %08x\n", traceFrame, traceStageNo, adr, value);
+  if (traceFile != nullptr && traceWanted(adr)) std::fprintf(traceFile, "%u %d %08x %08x\n", traceFrame, traceStageNo, adr, value);
   if (RegisterDevice* d = p->deviceAt(adr)) d->write(adr, value);
 }
 

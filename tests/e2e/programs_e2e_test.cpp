@@ -132,4 +132,15 @@ TEST_F(Programs, ARequestIssuedDuringStartUpIsAnsweredAndReadBackFromTheBackup) 
   EXPECT_NE(shown.out.find(" secondText=\"abc\" "), std::string::npos) << shown.out;
 }
 
+// A back end started in the background of a script (where SIGINT is ignored) still stops on
+// SIGINT, says so, and leaves no backend.pid.
+TEST_F(Programs, ABackgroundBackEndStopsOnSigint) {
+  const std::string pid = board() + "/backend.pid";
+  const Outcome r = run("sh", "-c '" + std::string(MX_BACKEND_PATH) + " --board " + board() + " --fast & b=$!; " +
+                                  "while ! grep -q started " + pid + " 2>/dev/null; do sleep 0.05; done; " +
+                                  "kill -INT $b; for i in $(seq 100); do kill -0 $b 2>/dev/null && sleep 0.1; done; kill -9 $b 2>/dev/null; " +
+                                  "wait $b; echo status $?; test -e " + pid + " || echo no pid file'");
+  EXPECT_NE(r.out.find("[INFO] stopped by signal\nstatus 0\nno pid file\n"), std::string::npos) << r.out << r.err;
+}
+
 }  // namespace
