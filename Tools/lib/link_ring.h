@@ -5,6 +5,7 @@
 //
 // A ring is u32 write index, u32 read index (little-endian words), then LINK_RING_DATA bytes. The
 // front end writes the request ring's write index and the acknowledgement ring's read index only.
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cstddef>
@@ -88,9 +89,11 @@ inline void ringConsume(u8* ring, size_t n) {
 // 0x5A 0x81, u32 body length, u16 type, body (big-endian).
 inline Bytes packetBytes(int type, const u8* body, size_t n) {
   const u32 len = static_cast<u32>(n);
-  Bytes out = {LINK_SYNC0, LINK_SYNC1, static_cast<u8>(len >> 24), static_cast<u8>(len >> 16),
-               static_cast<u8>(len >> 8), static_cast<u8>(len), static_cast<u8>(type >> 8), static_cast<u8>(type)};
-  out.insert(out.end(), body, body + n);
+  const u8 head[8] = {LINK_SYNC0, LINK_SYNC1, static_cast<u8>(len >> 24), static_cast<u8>(len >> 16),
+                      static_cast<u8>(len >> 8), static_cast<u8>(len), static_cast<u8>(type >> 8), static_cast<u8>(type)};
+  Bytes out(8 + n);
+  std::copy(head, head + 8, out.begin());
+  if (n > 0) std::copy(body, body + n, out.begin() + 8);
   return out;
 }
 inline Bytes packetBytes(int type, const Bytes& body) { return packetBytes(type, body.data(), body.size()); }
