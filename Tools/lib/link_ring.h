@@ -10,6 +10,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -58,11 +59,11 @@ inline size_t ringWrite(u8* ring, const u8* p, size_t n) {
   if (n > room) n = room;
   u32 w = loadIndex(ring) % LINK_RING_DATA;
   u8* data = ring + 8;
-  for (size_t i = 0; i < n; ++i) {
-    data[w] = p[i];
-    w = (w + 1) % LINK_RING_DATA;
-  }
-  storeIndex(ring, w);
+  // In at most two runs: up to the end of the data, then from its start.
+  const size_t first = std::min<size_t>(n, LINK_RING_DATA - w);
+  std::memcpy(data + w, p, first);
+  std::memcpy(data, p + first, n - first);
+  storeIndex(ring, static_cast<u32>((w + n) % LINK_RING_DATA));
   return n;
 }
 
@@ -71,9 +72,9 @@ inline Bytes ringPeek(const u8* ring) {
   u32 w = loadIndex(ring) % LINK_RING_DATA;
   u32 r = loadIndex(ring + 4) % LINK_RING_DATA;
   const u8* data = ring + 8;
-  Bytes out;
-  out.reserve((w + LINK_RING_DATA - r) % LINK_RING_DATA);
-  for (; r != w; r = (r + 1) % LINK_RING_DATA) out.push_back(data[r]);
+  if (w >= r) return Bytes(data + r, data + w);
+  Bytes out(data + r, data + LINK_RING_DATA);
+  out.insert(out.end(), data, data + w);
   return out;
 }
 
