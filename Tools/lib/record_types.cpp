@@ -853,6 +853,7 @@ bool fieldList(int type, std::string& out, std::string& error) {
   out = std::string(category::typeNameOf(type)) + ": type " + std::to_string(type);
   if (shape.perMe) out += ", a record per ME (me=0.." + std::to_string(category::N_ME - 1) + ")";
   if (shape.channels > 1) out += ", " + std::to_string(shape.channels) + " channels (channel=0.." + std::to_string(shape.channels - 1) + ")";
+  if (type >= category::FIRST_COMMAND_TYPE) out += "; a command keeps no record to read back: the ranges are the fields' widths";
   out += "; an array takes name[i]=v or name=v1,v2,...\n" + ops->fieldList();
   return true;
 }
