@@ -45,7 +45,7 @@ const char HELP[] =
     "  --power-on     clear the volatile memory first, as a power cycle does (nvram.mem stays)\n"
     "  --frames N     end after N frames (N > 0) with exit status 0\n"
     "  --fast         run the board clock as fast as the host can instead of in real time\n"
-    "  --trace FILE   write every register write to FILE: frame stage address value (about 80 KB a\n"
+    "  --trace FILE   write every register write to FILE: frame stage address value (about 75 KB a\n"
     "                 frame); stage 1..5 the driver update's timed stages, 6 its untimed tail, 7 the\n"
     "                 early update, 0 outside the update\n"
     "  --trace-range LO-HI   trace only writes to addresses LO..HI (hexadecimal); may be repeated\n"

@@ -443,6 +443,34 @@ std::string instanceOf(int type, const Bytes& body, int& me, int& channel) {
   return head;
 }
 
+// Whether the back end has read the request ring past requestEnd.
+bool readPast(Link& link, u32 requestEnd) {
+  const u32 at = linkpeer::loadIndex(link.requestRing() + 4) % LINK_RING_DATA;
+  const u32 toEnd = (requestEnd + LINK_RING_DATA - at) % LINK_RING_DATA;
+  const u32 toWrite = (linkpeer::loadIndex(link.requestRing()) + LINK_RING_DATA - at) % LINK_RING_DATA;
+  return toEnd == 0 || toEnd > toWrite;
+}
+
+// A command whose answer carries a reply code: a negative one is a refusal. A command that is not
+// answered in time counts as taken (not every command answers).
+int checkReply(Link& link, u32 ackFrom, u32 requestEnd, int type, const Bytes& body, double timeout, std::ostream& err) {
+  if (describe(type, body.data(), body.size()).find(" reply=") == std::string::npos) return 0;
+  const auto until = deadline(timeout);
+  std::optional<Clock::time_point> read;
+  while (!(read && Clock::now() - *read > std::chrono::milliseconds(ANSWER_MS)) && Clock::now() < until) {
+    for (const Packet& p : packetsFrom(link.ackRing(), ackFrom)) {
+      if (p.type != type) continue;
+      const std::string answer = describe(p);
+      const size_t at = answer.find(" reply=");
+      if (at == std::string::npos || std::atol(answer.c_str() + at + 7) >= 0) return 0;
+      return refuse(err, "refused: " + answer);
+    }
+    if (!read && readPast(link, requestEnd)) read = Clock::now();
+    std::this_thread::sleep_for(POLL);
+  }
+  return 0;
+}
+
 size_t carried(const std::vector<Refusal>& refused, size_t asked) {
   return asked - static_cast<size_t>(std::count_if(refused.begin(), refused.end(), [](const Refusal& r) {
            return r.answered.empty();
@@ -455,10 +483,9 @@ size_t carried(const std::vector<Refusal>& refused, size_t asked) {
 int checkAnswer(Link& link, u32 ackFrom, u32 requestEnd, const Bytes& packet, double timeout, std::ostream& err) {
   const int type = packet[6] << 8 | packet[7];
   const Bytes body(packet.begin() + 8, packet.end());
+  if (type >= category::FIRST_COMMAND_TYPE) return checkReply(link, ackFrom, requestEnd, type, body, timeout, err);
   std::vector<Refusal> refused;
-  if (type >= category::FIRST_COMMAND_TYPE || !requestFields(type, body, refused) || refused.empty()) {
-    return 0;
-  }
+  if (!requestFields(type, body, refused) || refused.empty()) return 0;
   // Until an answer comes, every field counts as left out of it.
   const size_t asked = refused.size();
   size_t best = 0;
@@ -470,10 +497,7 @@ int checkAnswer(Link& link, u32 ackFrom, u32 requestEnd, const Bytes& packet, do
       if (!echoRefusals(type, body, p, r) || carried(r, asked) <= best) continue;
       refused = r, best = carried(r, asked);
     }
-    const u32 at = linkpeer::loadIndex(link.requestRing() + 4) % LINK_RING_DATA;
-    const u32 toEnd = (requestEnd + LINK_RING_DATA - at) % LINK_RING_DATA;
-    const u32 toWrite = (linkpeer::loadIndex(link.requestRing()) + LINK_RING_DATA - at) % LINK_RING_DATA;
-    if (!read && (toEnd == 0 || toEnd > toWrite)) read = Clock::now();
+    if (!read && readPast(link, requestEnd)) read = Clock::now();
     if ((read && Clock::now() - *read > std::chrono::milliseconds(ANSWER_MS)) || Clock::now() >= until) break;
     std::this_thread::sleep_for(POLL);
   }

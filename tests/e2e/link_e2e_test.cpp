@@ -215,6 +215,10 @@ TEST_F(EndToEnd, SkipsGarbageAndUnknownTypesAndEchoesAcceptedBits) {
   EXPECT_EQ(out, "frontend: refused: MxifSystem horizontalPhase=200: takes -50..49; kept its value\n");
   ASSERT_EQ(frontend("watch --count 1 --timeout 10", &out), 0);
   EXPECT_EQ(out, "MxifSystem verticalPhase=-5 secondText=\"ab\"\n");
+  // A command answered with a negative reply code is refused too.
+  ASSERT_EQ(frontend("send MxifKeyCmd command=999 2>&1", &out), 1);
+  EXPECT_EQ(out.rfind("frontend: refused: MxifKeyCmd ", 0), 0u) << out;
+  EXPECT_NE(out.find(" reply=-"), std::string::npos) << out;
 }
 
 TEST_F(EndToEnd, SettingIsResumedAfterARestartOnTheSameBoard) {
