@@ -70,8 +70,10 @@ bool showBackedUp(const std::string& dir, int type, int me, int channel, std::st
     return false;
   }
   const Slot& slot = slotOf(type, me);
-  if (slot.bytes < static_cast<int>(shape.size) * (channel + 1)) {
-    error = std::string(name) + " is not kept in the backup image";
+  const int needed = static_cast<int>(shape.size) * (channel + 1);
+  if (slot.bytes < needed) {
+    error = std::string(name) + (me > 0 && slotOf(type, 0).bytes >= needed ? ": ME " + std::to_string(me) : "") +
+            " is not kept in the backup image";
     return false;
   }
   const std::string path = dir + "/nvram.mem";
