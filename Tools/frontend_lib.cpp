@@ -261,7 +261,7 @@ constexpr ButtonName BUTTONS[] = {
     {"auto", Fader::BTN_AUTO, Fader::BTN_AUTO, "auto transition of the selected layers (me=ME)"},
     {"bkgd-auto", Fader::BTN_BKGD_AUTO, Fader::BTN_BKGD_AUTO, "auto transition of the background alone (me=ME)"},
     {"bkgd-cut", Fader::BTN_BKGD_CUT, Fader::BTN_BKGD_CUT, "cut of the background alone (me=ME)"},
-    {"trans-type", Fader::BTN_TYPE0, Fader::BTN_TYPE0 + 2, "transition type 0 mix, 1 wipe, 2 DVE of the selected layers"},
+    {"trans-type", Fader::BTN_TYPE0, Fader::BTN_TYPE0 + 2, "transition type 0..2 of the selected layers (background: 0 mix, 1 wipe)"},
     {"next-bkgd", Bkgd::BTN_NEXT_BKGD, Bkgd::BTN_NEXT_BKGD, "selects the background for the next transition"},
     {"next-key", Bkgd::BTN_NEXT_KEY1, Bkgd::BTN_NEXT_KEY1 + 3, "selects key 1..4 for the next transition"},
     {"dir-normal", Bkgd::BTN_DIR_NORMAL, Bkgd::BTN_DIR_NORMAL, "background direction normal"},
