@@ -452,8 +452,18 @@ namespace {
 
 u32 wordOf(u32 adr) { return (adr >> 2) & (PAGE_WORDS - 1); }
 
+// Whether a write to adr goes to the trace file (the board options' ranges; all without any).
+bool traceWanted(u32 adr) {
+  const auto& ranges = options.traceRanges;
+  if (ranges.empty()) return true;
+  for (const auto& [first, last] : ranges) {
+    if (first <= adr && adr <= last) return true;
+  }
+  return false;
+}
+
 [[gnu::noinline]] void traceAndNotify(Page* p, u32 adr, u32 value) {
-  traceLine(adr, value);
+  if (traceWanted(adr)) traceLine(adr, value);
   if (RegisterDevice* d = p->deviceAt(wordOf(adr))) d->write(adr, value);
 }
 
