@@ -432,10 +432,10 @@ void CategoryBus::repair() {
   MxifBus& r = record(0);
   const int limit = repairLimit(me);
   const size_t entryBytes = sizeof(u16) * static_cast<size_t>(limit + 1);
-  // The checks read each entry's source and the usage table: when they are those of a pass that
-  // replaced nothing, this pass would replace nothing either. A button code's source is looked up
-  // again, as the crosspoint assignment may have changed.
-  if (passed_.valid && std::memcmp(passed_.entries, r.entries, entryBytes) == 0 &&
+  // The checks read the ME, each entry's source and the usage table: when they are those of a pass
+  // that replaced nothing, this pass would replace nothing either. A button code's source is looked
+  // up again, as the crosspoint assignment may have changed.
+  if (passed_.me == me && std::memcmp(passed_.entries, r.entries, entryBytes) == 0 &&
       std::memcmp(passed_.usage, usageTable(), sizeof passed_.usage) == 0) {
     bool same = true;
     for (int i = 0; i < passed_.nButtons && same; ++i) {
@@ -460,8 +460,8 @@ void CategoryBus::repair() {
     usageChanged = usageChanged || e <= 11;
   }
   if (usageChanged) refreshUsage();
-  passed_.valid = !replaced;
-  if (passed_.valid) {
+  passed_.me = replaced ? -1 : me;
+  if (!replaced) {
     std::memcpy(passed_.entries, r.entries, entryBytes);
     std::memcpy(passed_.usage, usageTable(), sizeof passed_.usage);
   }

@@ -167,10 +167,11 @@ class CategoryBus : public CategoryCommon<MxifBus>,
   static u8 present_[N_PANELS];
   s32 customInfoSource_[N_CUSTOM_INFO] = {};
   u8 pressed_[N_PANELS][N_ENTRIES][N_BUTTONS];
-  // The inputs of the last repair pass that replaced nothing: the entries, the usage table and
-  // the sources of the entries that hold button codes.
+  // The inputs of the last repair pass that replaced nothing: the ME (-1: none such pass), the
+  // entries up to the ME's limit, the usage table and the sources of the entries that hold button
+  // codes.
   struct RepairInputs {
-    bool valid = false;
+    int me = -1;
     u16 entries[N_ENTRIES];
     u8 usage[N_ME][N_ME];
     int nButtons = 0;
