@@ -218,17 +218,24 @@ size_t wireSize() {
   return size;
 }
 
-// Writes the record's wire form, byte by byte, to anything with write(u8).
+// The wire bytes of elements first .. first + n - 1 of a leaf, big-endian, into out.
+void encodeElements(const Leaf& f, int first, int n, u8* out);
+
+// Writes the record's wire form to anything with write(const u8*, int), a leaf (or a part of a
+// long one) at a time.
 template <class T, class Out>
 void write(const T& r, Out& out) {
   struct Writer : LeafSink {
     explicit Writer(Out& o) : out(o) {}
     Out& out;
     void leaf(const Leaf& f) override {
-      int w = widthOf(f.kind);
-      for (int i = 0; i < f.count; ++i) {
-        u32 v = loadElement(f, i);
-        for (int b = w - 1; b >= 0; --b) out.write(static_cast<u8>(v >> (8 * b)));
+      const int w = widthOf(f.kind);
+      u8 chunk[256];
+      const int per = static_cast<int>(sizeof chunk) / w;
+      for (int i = 0; i < f.count; i += per) {
+        const int n = f.count - i < per ? f.count - i : per;
+        encodeElements(f, i, n, chunk);
+        out.write(chunk, n * w);
       }
     }
   } writer(out);
@@ -242,7 +249,10 @@ size_t encode(const T& r, u8* out, size_t cap) {
   if (cap < n) return 0;
   struct Span {
     u8* p;
-    void write(u8 b) { *p++ = b; }
+    void write(const u8* b, int count) {
+      std::memcpy(p, b, static_cast<size_t>(count));
+      p += count;
+    }
   } span{out};
   write(r, span);
   return n;

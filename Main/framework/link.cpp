@@ -207,9 +207,7 @@ void AcknowledgeSender::writeU32(u32 v) {
   writeU16(static_cast<u16>(v));
 }
 
-void AcknowledgeSender::writeBytes(const u8* p, int n) {
-  for (int i = 0; i < n; ++i) stream_.write(p[i]);
-}
+void AcknowledgeSender::writeBytes(const u8* p, int n) { stream_.write(p, n); }
 
 void reportSendBufferFull() { MX_LOG(libmx::ERR, "send buffer full"); }
 
