@@ -55,12 +55,7 @@ void CategoryRegistry::reset() {
     updateMaxUs[id] = 0;
   }
   for (const auto& p : PRIORITIES) updatePriority[p.type] = p.priority;
-  updateCount = 0;
-  for (int p = 1; p <= 10; ++p) {
-    for (int id = 0; id < N_TYPES; ++id) {
-      if (updatePriority[id] == p) updateOrder[updateCount++] = id;
-    }
-  }
+  listInstances();
   resetLinkState();
   profileFrames = 0;
 }
@@ -81,6 +76,22 @@ void CategoryRegistry::add(int id, CategoryInterface* cat) {
   count[id] += 1;
   categories[me][id] = cat;
   ++generation;
+  listInstances();
+}
+
+void CategoryRegistry::listInstances() {
+  listed = 0;
+  for (int id = 0; id < N_TYPES; ++id) {
+    for (int m = 0; m < N_ME; ++m) {
+      if (categories[m][id] != nullptr) instances[listed++] = categories[m][id];
+    }
+  }
+  updateCount = 0;
+  for (int p = 1; p <= 10; ++p) {
+    for (int id = 0; id < N_TYPES; ++id) {
+      if (updatePriority[id] == p && count[id] > 0) updateOrder[updateCount++] = id;
+    }
+  }
 }
 
 CategoryInterface* CategoryRegistry::get(int id, int me) {
@@ -136,11 +147,7 @@ int CategoryRegistry::bindInstance(int me, int id, u8* area) {
 void registerCategory(CategoryInterface* cat, int id) { CategoryRegistry::instance().add(id, cat); }
 
 void CategoryRegistry::refreshAll() {
-  for (int id = 0; id < N_TYPES; ++id) {
-    for (int m = 0; m < N_ME; ++m) {
-      if (categories[m][id] != nullptr) categories[m][id]->refresh();
-    }
-  }
+  for (int i = 0; i < listed; ++i) instances[i]->refresh();
 }
 
 void CategoryRegistry::process() {
@@ -161,7 +168,6 @@ void CategoryRegistry::process() {
 void CategoryRegistry::updatePass() {
   for (int i = 0; i < updateCount; ++i) {
     const int id = updateOrder[i];
-    if (count[id] == 0) continue;
     u32 start = mxGetTicks();
     for (int m = 0; m < N_ME; ++m) {
       if (categories[m][id] != nullptr) categories[m][id]->update();
@@ -193,11 +199,7 @@ bool CategoryRegistry::rotatesStatus() const {
 void CategoryRegistry::sendAll(AcknowledgeSender& tx) {
   if (sendEnabled == 1) {
     if (!rotatesStatus()) {
-      for (int id = 0; id < N_TYPES; ++id) {
-        for (int m = 0; m < N_ME; ++m) {
-          if (categories[m][id] != nullptr) categories[m][id]->sendStatus(tx);
-        }
-      }
+      for (int i = 0; i < listed; ++i) instances[i]->sendStatus(tx);
     } else {
       phase = (phase + 1) % 16;
       int meRow = phase / 4;

@@ -211,6 +211,8 @@ class CategoryRegistry {
  private:
   CategoryRegistry() { reset(); }
   void updatePass();
+  // Lists the instances and the update order again from the tables (after each change to them).
+  void listInstances();
   void profile();
   // Whether the event memory record asks for the 16-phase status rotation.
   bool rotatesStatus() const;
@@ -228,7 +230,10 @@ class CategoryRegistry {
   s32 count[N_TYPES];
   s32 commandOwner[N_TYPES];
   s32 updatePriority[N_TYPES];
-  // The type indexes in update order (priority 1 to 10, then type index), from updatePriority.
+  // Every instance by type index, then ME row: the order of the status, backup and refresh passes.
+  CategoryInterface* instances[N_ME * N_TYPES];
+  s32 listed;
+  // The type indexes that have instances, in update order (priority 1 to 10, then type index).
   s32 updateOrder[N_TYPES];
   s32 updateCount;
   // Bumped whenever the tables of instances change (the casts kept by as() are then stale).
