@@ -20,22 +20,17 @@ constexpr Priority PRIORITIES[] = {
 };
 constexpr int DEFAULT_PRIORITY = 9;
 
-void checkSlot(int id, int me) {
+}  // namespace
+
+void CategoryRegistry::checkSlot(int id, int me) {
   MX_CHECK(0 <= me && me < N_ME);
   MX_CHECK(0 <= id && id < N_TYPES);
 }
-
-}  // namespace
 
 void CategoryInterface::receiveCommand(int type, RequestReceiver& rx) {
   (void)type;
   (void)rx;
   MX_FAIL("NeverReachHere");
-}
-
-CategoryRegistry& CategoryRegistry::instance() {
-  static CategoryRegistry registry;
-  return registry;
 }
 
 void CategoryRegistry::reset() {
@@ -92,17 +87,6 @@ void CategoryRegistry::listInstances() {
       if (updatePriority[id] == p && count[id] > 0) updateOrder[updateCount++] = id;
     }
   }
-}
-
-CategoryInterface* CategoryRegistry::get(int id, int me) {
-  checkSlot(id, me);
-  CategoryInterface* cat = categories[me][id];
-  return cat != nullptr ? cat : categories[0][id];
-}
-
-CategoryInterface* CategoryRegistry::at(int id, int me) const {
-  checkSlot(id, me);
-  return categories[me][id];
 }
 
 int CategoryRegistry::instanceCount(int id) const {

@@ -106,14 +106,24 @@ class FrameQueue {
 
 class CategoryRegistry {
  public:
-  static CategoryRegistry& instance();
+  static CategoryRegistry& instance() {
+    static CategoryRegistry registry;
+    return registry;
+  }
 
   // Enters cat under type id in the next free ME row and tells it that row.
   void add(int id, CategoryInterface* cat);
   // The instance of type id for ME me; the ME 0 instance when that ME has none (may be null).
-  CategoryInterface* get(int id, int me);
+  CategoryInterface* get(int id, int me) {
+    if (!isSlot(id, me)) checkSlot(id, me);
+    CategoryInterface* cat = categories[me][id];
+    return cat != nullptr ? cat : categories[0][id];
+  }
   // The instance in ME row me of type id exactly (null when that row is empty).
-  CategoryInterface* at(int id, int me) const;
+  CategoryInterface* at(int id, int me) const {
+    if (!isSlot(id, me)) checkSlot(id, me);
+    return categories[me][id];
+  }
   // Makes owner (a type index) the handler of command type type.
   void setCommandOwner(int type, int owner);
 
@@ -210,6 +220,9 @@ class CategoryRegistry {
 
  private:
   CategoryRegistry() { reset(); }
+  static bool isSlot(int id, int me) { return 0 <= me && me < N_ME && 0 <= id && id < N_TYPES; }
+  // The checks of a table slot (ME row and type index); they log and throw for one outside.
+  static void checkSlot(int id, int me);
   void updatePass();
   // Lists the instances and the update order again from the tables (after each change to them).
   void listInstances();
