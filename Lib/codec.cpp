@@ -49,57 +49,6 @@ void storeElement(const Leaf& f, int i, u32 bits) {
   }
 }
 
-void encodeElements(const Leaf& f, int first, int n, u8* out) {
-  const int w = widthOf(f.kind);
-  const u8* in = f.data + static_cast<size_t>(w) * first;
-  switch (w) {
-    case 1:
-      std::memcpy(out, in, static_cast<size_t>(n));
-      break;
-    case 2:
-      for (int i = 0; i < n; ++i, in += 2, out += 2) {
-        u16 v;
-        std::memcpy(&v, in, 2);
-        out[0] = static_cast<u8>(v >> 8);
-        out[1] = static_cast<u8>(v);
-      }
-      break;
-    default:
-      for (int i = 0; i < n; ++i, in += 4, out += 4) {
-        u32 v;
-        std::memcpy(&v, in, 4);
-        out[0] = static_cast<u8>(v >> 24);
-        out[1] = static_cast<u8>(v >> 16);
-        out[2] = static_cast<u8>(v >> 8);
-        out[3] = static_cast<u8>(v);
-      }
-      break;
-  }
-}
-
-void decodeLeaf(const Leaf& f, const u8*& p) {
-  const int w = widthOf(f.kind);
-  u8* out = f.data;
-  switch (w) {
-    case 1:
-      std::memcpy(out, p, static_cast<size_t>(f.count));
-      p += f.count;
-      break;
-    case 2:
-      for (int i = 0; i < f.count; ++i, p += 2, out += 2) {
-        const u16 v = static_cast<u16>(p[0] << 8 | p[1]);
-        std::memcpy(out, &v, 2);
-      }
-      break;
-    default:
-      for (int i = 0; i < f.count; ++i, p += 4, out += 4) {
-        const u32 v = static_cast<u32>(p[0]) << 24 | static_cast<u32>(p[1]) << 16 | static_cast<u32>(p[2]) << 8 | p[3];
-        std::memcpy(out, &v, 4);
-      }
-      break;
-  }
-}
-
 void setAllPresence(const Leaf& f) {
   if (f.mask == nullptr) return;
   int n = f.perElement ? f.count : 1;

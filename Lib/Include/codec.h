@@ -218,28 +218,79 @@ size_t wireSize() {
   return size;
 }
 
-// The wire bytes of elements first .. first + n - 1 of a leaf, big-endian, into out.
-void encodeElements(const Leaf& f, int first, int n, u8* out);
+// A visitor of a record's field list, inlined where it is used, that hands every field and presence
+// word (an array whole) to Derived::value in the list's order, sub-records through their own lists.
+template <class Derived>
+class EachValue {
+ public:
+  template <class M>
+  void mask(const char*, M& m) { self().value(m); }
+  template <class X>
+  void field(const char*, X& x) { self().value(x); }
+  template <class X, class M>
+  void field(const char*, X& x, M&, int) { self().value(x); }
+  template <class X, class M>
+  void each(const char*, X& x, M&, int) { self().value(x); }
+  template <class S>
+  void sub(const char*, S& s) { std::remove_const_t<S>::fields(self(), s); }
 
-// Writes the record's wire form to anything with write(const u8*, int), a leaf (or a part of a
-// long one) at a time.
+ private:
+  Derived& self() { return static_cast<Derived&>(*this); }
+};
+
+namespace internal {
+
+// Unsigned integer of a field's width.
+template <size_t N>
+using WireWord = std::conditional_t<N == 1, u8, std::conditional_t<N == 2, u16, u32>>;
+
+// The wire form written and read straight through a record's field list: every field big-endian
+// at its width, in the order of the list (the order of the leaves of walk()).
+class Encoder : public EachValue<Encoder> {
+ public:
+  explicit Encoder(u8* out) : p(out) {}
+  template <class X>
+  void value(const X& x) {
+    if constexpr (std::is_array_v<X>) {
+      for (const auto& e : x) value(e);
+    } else {
+      static_assert(sizeof(X) == 1 || sizeof(X) == 2 || sizeof(X) == 4, "record fields are 1, 2 or 4 bytes");
+      WireWord<sizeof(X)> v;
+      std::memcpy(&v, &x, sizeof v);
+      for (int b = static_cast<int>(sizeof v) - 1; b >= 0; --b) *p++ = static_cast<u8>(v >> (8 * b));
+    }
+  }
+  u8* p;
+};
+
+class Decoder : public EachValue<Decoder> {
+ public:
+  explicit Decoder(const u8* in) : p(in) {}
+  template <class X>
+  void value(X& x) {
+    if constexpr (std::is_array_v<X>) {
+      for (auto& e : x) value(e);
+    } else {
+      static_assert(sizeof(X) == 1 || sizeof(X) == 2 || sizeof(X) == 4, "record fields are 1, 2 or 4 bytes");
+      WireWord<sizeof(X)> v = 0;
+      for (size_t b = 0; b < sizeof v; ++b) v = static_cast<WireWord<sizeof(X)>>(v << 8 | *p++);
+      std::memcpy(&x, &v, sizeof v);
+    }
+  }
+  const u8* p;
+};
+
+}  // namespace internal
+
+// Writes the record's wire form to anything with write(const u8*, int), in one piece.
 template <class T, class Out>
 void write(const T& r, Out& out) {
-  struct Writer : LeafSink {
-    explicit Writer(Out& o) : out(o) {}
-    Out& out;
-    void leaf(const Leaf& f) override {
-      const int w = widthOf(f.kind);
-      u8 chunk[256];
-      const int per = static_cast<int>(sizeof chunk) / w;
-      for (int i = 0; i < f.count; i += per) {
-        const int n = f.count - i < per ? f.count - i : per;
-        encodeElements(f, i, n, chunk);
-        out.write(chunk, n * w);
-      }
-    }
-  } writer(out);
-  walk(r, writer);
+  u8 bytes[sizeof(T)];
+  const size_t n = wireSize<T>();
+  MX_CHECK(n <= sizeof bytes);  // every field once, without the padding
+  internal::Encoder e(bytes);
+  T::fields(e, r);
+  out.write(bytes, static_cast<int>(n));
 }
 
 // Writes the wire form into out; returns the bytes written, 0 when cap is too small.
@@ -247,29 +298,18 @@ template <class T>
 size_t encode(const T& r, u8* out, size_t cap) {
   size_t n = wireSize<T>();
   if (cap < n) return 0;
-  struct Span {
-    u8* p;
-    void write(const u8* b, int count) {
-      std::memcpy(p, b, static_cast<size_t>(count));
-      p += count;
-    }
-  } span{out};
-  write(r, span);
+  internal::Encoder e(out);
+  T::fields(e, r);
   return n;
 }
 
 // Reads the record from exactly the first wireSize<T>() bytes of data. Returns false, leaving r
 // as it was, when size is shorter than that.
-void decodeLeaf(const Leaf& f, const u8*& p);
 template <class T>
 bool read(const u8* data, size_t size, T& r) {
   if (size < wireSize<T>()) return false;
-  struct Reader : LeafSink {
-    const u8* p;
-    void leaf(const Leaf& f) override { decodeLeaf(f, p); }
-  } reader;
-  reader.p = data;
-  walk(r, reader);
+  internal::Decoder d(data);
+  T::fields(d, r);
   return true;
 }
 

@@ -363,9 +363,16 @@ class CategoryCommon : public CategoryInterface {
   // Writes the channel when it changed. Returns false (channel kept) when more than half the
   // output stream is pending.
   bool sendChannel(AcknowledgeSender& tx, int ch) {
-    T& r = record(ch);
-    if (dirty[ch] == 0 && !codec::hasAny(r)) return true;
+    if (dirty[ch] == 0 && !codec::hasAny(record(ch))) return true;
+    return writeChannel(tx, ch);
+  }
+
+ private:
+  // The part of sendChannel that writes, out of line: the status pass skips unchanged channels in
+  // a short loop.
+  [[gnu::noinline]] bool writeChannel(AcknowledgeSender& tx, int ch) {
     if (tx.pending() > SEND_PENDING_LIMIT) return false;
+    T& r = record(ch);
     setMe(r);
     if (!writePacket(tx, r)) reportSendBufferFull();
     dirty[ch] = 0;
@@ -373,6 +380,7 @@ class CategoryCommon : public CategoryInterface {
     return true;
   }
 
+ protected:
   // Reads a record from the packet body; false (logged when short) when it must be dropped.
   static bool readBody(RequestReceiver& rx, T& in) {
     if constexpr (RecordInfo<T>::HAS_TEXTS) {
