@@ -79,28 +79,6 @@ bool anyWord(const u8* base, const u16* offset, int count) {
   return false;
 }
 
-void mergeLeaf(const Leaf& from, const u8* fromBase, u8* toBase, AcceptFn accept, void* context) {
-  if (from.isMask) return;
-  size_t width = static_cast<size_t>(widthOf(from.kind));
-  u8* to = toBase + (from.data - fromBase);
-  if (from.mask == nullptr) {
-    std::memcpy(to, from.data, width * from.count);
-    return;
-  }
-  u32* toMask = reinterpret_cast<u32*>(toBase + (reinterpret_cast<const u8*>(from.mask) - fromBase));
-  if (from.perElement) {
-    for (int i = 0; i < from.count; ++i) {
-      if (!presenceBit(from.mask, from.bit + i)) continue;
-      if (!accept(context, {from.prefix, from.name, from.data, i})) continue;
-      std::memcpy(to + width * i, from.data + width * i, width);
-      setPresenceBit(toMask, from.bit + i);
-    }
-  } else if (presenceBit(from.mask, from.bit) && accept(context, {from.prefix, from.name, from.data, -1})) {
-    std::memcpy(to, from.data, width * from.count);
-    setPresenceBit(toMask, from.bit);
-  }
-}
-
 void kindRange(Kind kind, long long& lo, long long& hi) {
   switch (kind) {
     case Kind::U8: lo = 0; hi = 0xFF; break;

@@ -129,16 +129,53 @@ u32* maskWords(M& m, int& words) {
 
 }  // namespace internal
 
+namespace internal {
+
+// The dotted path of the sub-record a visitor is in ("" at the top, "trans." inside trans).
+class Prefix {
+ public:
+  const char* text() const { return text_; }
+  // Goes into sub-record name; returns what leave() takes to come out again.
+  size_t enter(const char* name) {
+    const size_t keep = length_;
+    const size_t n = std::strlen(name);
+    MX_CHECK(keep + n + 2 <= sizeof(text_));
+    std::memcpy(text_ + keep, name, n);
+    text_[keep + n] = '.';
+    text_[keep + n + 1] = 0;
+    length_ = keep + n + 1;
+    return keep;
+  }
+  void leave(size_t keep) {
+    length_ = keep;
+    text_[keep] = 0;
+  }
+
+ private:
+  char text_[64] = {};
+  size_t length_ = 0;
+};
+
+// A field that a presence bit governs, checked against its presence words (a mistake in a field
+// list fails here).
+template <class X>
+void checkBits(int words, int bit, bool perElement) {
+  const int last = bit + (perElement ? Shape<std::remove_cv_t<X>>::count - 1 : 0);
+  MX_CHECK(0 <= bit && last < 32 * words);
+}
+
+}  // namespace internal
+
 // The visitor handed to a record's `fields`; it turns every declaration into a Leaf.
 class Walker {
  public:
-  explicit Walker(LeafSink& sink) : sink_(sink) { prefix_[0] = 0; }
+  explicit Walker(LeafSink& sink) : sink_(sink) {}
 
   template <class M>
   void mask(const char* name, M& m) {
     int words = 0;
     u32* w = internal::maskWords(m, words);
-    sink_.leaf({prefix_, name, reinterpret_cast<u8*>(w), Kind::U32, words, nullptr, 0, false, true});
+    sink_.leaf({prefix_.text(), name, reinterpret_cast<u8*>(w), Kind::U32, words, nullptr, 0, false, true});
   }
 
   template <class X>
@@ -163,14 +200,9 @@ class Walker {
 
   template <class S>
   void sub(const char* name, S& s) {
-    size_t keep = std::strlen(prefix_);
-    size_t n = std::strlen(name);
-    MX_CHECK(keep + n + 2 <= sizeof(prefix_));
-    std::memcpy(prefix_ + keep, name, n);
-    prefix_[keep + n] = '.';
-    prefix_[keep + n + 1] = 0;
+    const size_t keep = prefix_.enter(name);
     std::remove_const_t<S>::fields(*this, s);
-    prefix_[keep] = 0;
+    prefix_.leave(keep);
   }
 
  private:
@@ -178,13 +210,12 @@ class Walker {
   void emit(const char* name, X& x, u32* mask, int words, int bit, bool perElement) {
     using S = internal::Shape<std::remove_cv_t<X>>;
     constexpr Kind kind = internal::kindOf<typename S::Elem>();
-    int last = bit + (perElement ? S::count - 1 : 0);
-    MX_CHECK(mask == nullptr || (0 <= bit && last < 32 * words));
-    sink_.leaf({prefix_, name, internal::bytesOf(x), kind, S::count, mask, bit, perElement, false});
+    if (mask != nullptr) internal::checkBits<X>(words, bit, perElement);
+    sink_.leaf({prefix_.text(), name, internal::bytesOf(x), kind, S::count, mask, bit, perElement, false});
   }
 
   LeafSink& sink_;
-  char prefix_[64];
+  internal::Prefix prefix_;
 };
 
 // Walks every leaf of a record (leaf data points into r).
@@ -339,8 +370,6 @@ inline void acceptIf(u32 in, u32& out, u32 bit, bool cond) {
   if ((in & bit) && cond) out |= bit;
 }
 void setAllPresence(const Leaf& f);
-using AcceptFn = bool (*)(void* context, const FieldView& view);
-void mergeLeaf(const Leaf& from, const u8* fromBase, u8* toBase, AcceptFn accept, void* context);
 
 template <class T>
 void setAllPresence(T& r) {
@@ -429,22 +458,77 @@ bool sameValues(const T& a, const T& b) {
   return s.same;
 }
 
+namespace internal {
+
+// The merge, straight through the incoming record's field list (inlined); a field's place in `to`
+// is its offset in the incoming record. The accept function is called through a pointer: one
+// instance of each field list serves every merge, and a whole field's index (-1) is not followed
+// into checks that only elements reach.
+class Merger {
+ public:
+  using AcceptFn = bool (*)(void* context, const FieldView& view);
+  Merger(u8* to, const u8* from, AcceptFn accept, void* context)
+      : toBase(to), fromBase(from), fn(accept), context(context) {}
+  template <class M>
+  void mask(const char*, const M&) {}
+  template <class X>
+  void field(const char*, const X& x) {
+    std::memcpy(target(&x), &x, sizeof x);
+  }
+  template <class X, class M>
+  void field(const char* name, const X& x, const M& m, int bit) {
+    int words = 0;
+    const u32* w = maskWords(m, words);
+    checkBits<X>(words, bit, false);
+    if (!presenceBit(w, bit) || !offer(FieldView{prefix.text(), name, &x, -1})) return;
+    std::memcpy(target(&x), &x, sizeof x);
+    setPresenceBit(target(w), bit);
+  }
+  template <class X, class M>
+  void each(const char* name, const X& x, const M& m, int bit) {
+    static_assert(std::is_array_v<X>, "each() takes an array");
+    int words = 0;
+    const u32* w = maskWords(m, words);
+    checkBits<X>(words, bit, true);
+    for (int i = 0; i < static_cast<int>(std::extent_v<X>); ++i) {
+      if (!presenceBit(w, bit + i) || !offer(FieldView{prefix.text(), name, &x, i})) continue;
+      std::memcpy(target(&x[i]), &x[i], sizeof x[i]);
+      setPresenceBit(target(w), bit + i);
+    }
+  }
+  template <class S>
+  void sub(const char* name, const S& s) {
+    const size_t keep = prefix.enter(name);
+    S::fields(*this, s);
+    prefix.leave(keep);
+  }
+
+ private:
+  bool offer(const FieldView& view) { return fn(context, view); }
+  template <class X>
+  X* target(const X* inFrom) {
+    return reinterpret_cast<X*>(toBase + (reinterpret_cast<const u8*>(inFrom) - fromBase));
+  }
+  u8* toBase;
+  const u8* fromBase;
+  AcceptFn fn;
+  void* context;
+  Prefix prefix;
+};
+
+}  // namespace internal
+
 // Copies into `to` every field whose presence bit is set in `from` and for which accept(view)
 // returns true, and sets that bit in `to`. Fields without presence bit are always copied;
 // presence words themselves are only ever OR-ed through their fields.
 template <class T, class Accept>
 void merge(T& to, const T& from, Accept&& accept) {
-  struct S : LeafSink {
-    const u8* fromBase;
-    u8* toBase;
-    std::remove_reference_t<Accept>* fn;
-    static bool call(void* ctx, const FieldView& v) { return (*static_cast<std::remove_reference_t<Accept>*>(ctx))(v); }
-    void leaf(const Leaf& f) override { mergeLeaf(f, fromBase, toBase, &S::call, fn); }
-  } s;
-  s.fromBase = reinterpret_cast<const u8*>(&from);
-  s.toBase = reinterpret_cast<u8*>(&to);
-  s.fn = &accept;
-  walk(from, s);
+  static_assert(std::is_trivially_copyable_v<T>, "records are plain structures");
+  using Fn = std::remove_reference_t<Accept>;
+  auto call = [](void* context, const FieldView& view) -> bool { return (*static_cast<Fn*>(context))(view); };
+  internal::Merger m(reinterpret_cast<u8*>(&to), reinterpret_cast<const u8*>(&from), call,
+                     const_cast<void*>(static_cast<const void*>(&accept)));
+  T::fields(m, from);
 }
 
 template <class T>
