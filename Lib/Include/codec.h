@@ -425,9 +425,9 @@ void clearPresence(T& r) {
 // Whether any of count words at the given byte offsets from base is non-zero.
 bool anyWord(const u8* base, const u16* offset, int count);
 
+// With the type's presence words at hand (a pass over many records of one type).
 template <class T>
-bool hasAny(const T& r) {
-  const PresenceWords<T>& p = presenceWords<T>();
+bool hasAny(const T& r, const PresenceWords<T>& p) {
   const u8* base = reinterpret_cast<const u8*>(&r);
   // Most records have a few presence words: those are read here, inline.
   if (p.count > 4) return anyWord(base, p.offset, p.count);
@@ -437,6 +437,11 @@ bool hasAny(const T& r) {
     if (w != 0) return true;
   }
   return false;
+}
+
+template <class T>
+bool hasAny(const T& r) {
+  return hasAny(r, presenceWords<T>());
 }
 
 // Whether two records hold the same value in every field; presence words and padding do not count.

@@ -329,8 +329,8 @@ class CategoryCommon : public CategoryInterface {
   }
 
   void sendStatus(AcknowledgeSender& tx) override {
-    for (int ch = 0; ch < N_CHANNELS; ++ch) {
-      if (!sendChannel(tx, ch)) break;
+    for (int ch = nextChanged(0); ch < N_CHANNELS; ch = nextChanged(ch + 1)) {
+      if (!writeChannel(tx, ch)) break;
     }
   }
   void send(AcknowledgeSender& tx, int part) override { sendChannel(tx, part); }
@@ -365,6 +365,14 @@ class CategoryCommon : public CategoryInterface {
   bool sendChannel(AcknowledgeSender& tx, int ch) {
     if (dirty[ch] == 0 && !codec::hasAny(record(ch))) return true;
     return writeChannel(tx, ch);
+  }
+
+  // The first channel from ch on that changed (N_CHANNELS when none did).
+  int nextChanged(int ch) const {
+    MX_CHECK(records != nullptr);  // bound at start-up
+    const codec::PresenceWords<T>& presence = codec::presenceWords<T>();
+    while (ch < N_CHANNELS && dirty[ch] == 0 && !codec::hasAny(records[ch], presence)) ++ch;
+    return ch;
   }
 
  private:
