@@ -234,12 +234,41 @@ inline constexpr LampRange BUS_BUTTON_RANGES[] = {
     {450, 453, 211}, {250, 268, 215}, {300, 318, 234}, {350, 381, 253}, {400, 423, 285},
 };
 
+// The same maps as tables by code (-1 outside the map), so that a lamp is found by one load; the
+// ranges stay the reference, and a code outside the map still fails through them.
+template <std::size_t N>
+constexpr int lampMapSize(const LampRange (&ranges)[N]) {
+  int size = 0;
+  for (const LampRange& r : ranges) size = r.last + 1 > size ? r.last + 1 : size;
+  return size;
+}
+
+template <int SIZE, std::size_t N>
+struct LampMap {
+  s16 index[SIZE];
+
+  constexpr explicit LampMap(const LampRange (&ranges)[N]) : index() {
+    for (s16& i : index) i = -1;
+    for (const LampRange& r : ranges) {
+      for (int code = r.first; code <= r.last; ++code) {
+        if (index[code] < 0) index[code] = static_cast<s16>(r.index + (code - r.first));
+      }
+    }
+  }
+  int find(int code) const { return 0 <= code && code < SIZE ? index[code] : -1; }
+};
+
+inline constexpr LampMap<lampMapSize(LED_BUTTON_RANGES), std::size(LED_BUTTON_RANGES)> LED_LAMP_MAP{LED_BUTTON_RANGES};
+inline constexpr LampMap<lampMapSize(BUS_BUTTON_RANGES), std::size(BUS_BUTTON_RANGES)> BUS_LAMP_MAP{BUS_BUTTON_RANGES};
+
 inline int ledIndexOfButton(int code) {
-  return lampIndexIn(LED_BUTTON_RANGES, static_cast<int>(std::size(LED_BUTTON_RANGES)), code);
+  const int i = LED_LAMP_MAP.find(code);
+  return i >= 0 ? i : lampIndexIn(LED_BUTTON_RANGES, static_cast<int>(std::size(LED_BUTTON_RANGES)), code);
 }
 
 inline int busButtonIndex(int code) {
-  return lampIndexIn(BUS_BUTTON_RANGES, static_cast<int>(std::size(BUS_BUTTON_RANGES)), code);
+  const int i = BUS_LAMP_MAP.find(code);
+  return i >= 0 ? i : lampIndexIn(BUS_BUTTON_RANGES, static_cast<int>(std::size(BUS_BUTTON_RANGES)), code);
 }
 
 namespace internal {
