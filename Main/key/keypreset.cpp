@@ -259,17 +259,21 @@ void CategoryKeyPreset::updateLamps() {
   };
   const MxifCustomInfo* info = CategoryRegistry::instance().record<MxifCustomInfo>();
   CategoryLed* leds = panelLamps();
+  // Each group's lamps: slot word 0, the group's own ME, bank A; v, ME v - 1, bank B.
+  CategoryMeLed* groupLamps[N_ME_GROUPS];
+  int bank[N_ME_GROUPS];
+  for (int g = 0; g < N_ME_GROUPS; ++g) {
+    const u32 slot = info != nullptr ? info->meSlot[g] : 0;
+    bank[g] = slot == 0 ? 0 : 1;
+    groupLamps[g] = meLamps(slot == 0 ? g : static_cast<int>(slot) - 1);
+  }
   int lamps[N_PRESETS];
   for (int p = 0; p < N_PANELS; ++p) {
     int target = presets(p, PANEL_GROUP, PANEL_GROUP, clearRule, lamps);
     putGroupLamps(leds, p, PANEL_KEY_LAMP, PANEL_PRESET_LAMP, target, lamps);
     for (int g = 0; g < N_ME_GROUPS; ++g) {
-      // Slot word 0: the group's own ME, bank A; v: ME v - 1, bank B.
-      const u32 slot = info != nullptr ? info->meSlot[g] : 0;
-      const int bank = slot == 0 ? 0 : 1;
       target = presets(p, g, g, clearRule, lamps);
-      putGroupLamps(meLamps(slot == 0 ? g : static_cast<int>(slot) - 1), p, ME_KEY_LAMP[bank], ME_PRESET_LAMP[bank],
-                    target, lamps);
+      putGroupLamps(groupLamps[g], p, ME_KEY_LAMP[bank[g]], ME_PRESET_LAMP[bank[g]], target, lamps);
     }
     target = presets(p, VIEW_GROUP, SHARED_GROUP, false, lamps);
     putGroupLamps(leds, p, VIEW_KEY_LAMP, VIEW_PRESET_LAMP, target, lamps);
