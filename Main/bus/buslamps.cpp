@@ -333,26 +333,27 @@ void CategoryBus::crosspointRow(const LampPass& pass, int row) {
   const int outgoing = mixing ? lampButton(prevCode_[e], pass, page) : -1;
   const int source = entry ? busSource(e) : -1;
   const int outgoingSource = mixing ? codeToSource(prevCode_[e]) : -1;
-  const bool bySource = pass.bySource && e != 12;
-  for (int i = 0; i < ROW_BUTTONS; ++i) {
-    const int b = page * ROW_BUTTONS + i;
-    // Without shift flags no button is masked.
-    const bool enabled = pass.shift != 0 && pass.xpt != nullptr && pass.xpt->isButtonMasked(pass.panel, b, pass.shift);
-    int lamp = enabled ? LIT : OFF;
-    if (bySource) {
-      const int shows = pass.xpt != nullptr ? pass.xpt->sourceOf(pass.panel, b) : -1;
-      if (shows != -1 && shows == source) {
-        lamp = state;
-      } else if (shows != -1 && shows == outgoingSource) {
-        lamp = OFF;
-      }
-    } else if (i == selected) {
-      lamp = state;
-    } else if (i == outgoing) {
-      lamp = SPECIAL;
+  // A button its column's shift enables is lit (without shift flags none is), then the selection.
+  int lamps[ROW_BUTTONS] = {};
+  if (pass.shift != 0 && pass.xpt != nullptr) {
+    for (int i = 0; i < ROW_BUTTONS; ++i) {
+      if (pass.xpt->isButtonMasked(pass.panel, page * ROW_BUTTONS + i, pass.shift)) lamps[i] = LIT;
     }
-    pass.meLeds.setLed(pass.panel, BUTTON_LAMP_ROW * row + i, lamp);
   }
+  if (pass.bySource && e != 12) {
+    for (int i = 0; i < ROW_BUTTONS; ++i) {
+      const int shows = pass.xpt != nullptr ? pass.xpt->sourceOf(pass.panel, page * ROW_BUTTONS + i) : -1;
+      if (shows != -1 && shows == source) {
+        lamps[i] = state;
+      } else if (shows != -1 && shows == outgoingSource) {
+        lamps[i] = OFF;
+      }
+    }
+  } else {
+    if (outgoing >= 0) lamps[outgoing] = SPECIAL;
+    if (selected >= 0) lamps[selected] = state;
+  }
+  for (int i = 0; i < ROW_BUTTONS; ++i) pass.meLeds.setLed(pass.panel, BUTTON_LAMP_ROW * row + i, lamps[i]);
 }
 
 // The lamps of the six bus settings stored for this ME: 2 when the panel's four rows show the

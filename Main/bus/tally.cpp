@@ -5,6 +5,7 @@
 
 #include "Driver/core/core.h"
 #include "Driver/key/key.h"
+#include "Main/bus/lookup.h"
 #include "Main/bus/tallyresolve.h"
 
 namespace category {
@@ -99,7 +100,7 @@ CategoryBusTally* CategoryBusTally::instance() {
 }
 
 u8 CategoryBusTally::entryTally(int me, int entry) {
-  auto* t = dynamic_cast<CategoryBusTally*>(CategoryRegistry::instance().get(TYPE_BUS_TALLY, me));
+  auto* t = categoryAs<CategoryBusTally>(CategoryRegistry::instance().get(TYPE_BUS_TALLY, me));
   if (t == nullptr || entry < 0 || entry >= N_ENTRIES) return 0;
   return t->record(0).tally[entry];
 }

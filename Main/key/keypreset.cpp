@@ -1,6 +1,7 @@
 #include "Main/key/keypreset.h"
 
 #include "Main/bus/button.h"
+#include "Main/bus/lookup.h"
 #include "Main/memory/shotmem.h"
 #include "Main/panel/led.h"
 
@@ -35,11 +36,11 @@ bool isStored(int r) {
   return status != nullptr && status->isStored(r) == 1;
 }
 
-CategoryLed* panelLamps() { return dynamic_cast<CategoryLed*>(CategoryRegistry::instance().get(TYPE_LED, 0)); }
+CategoryLed* panelLamps() { return categoryAs<CategoryLed>(CategoryRegistry::instance().get(TYPE_LED, 0)); }
 
 // The ME lamp store of ME me (ME 0's where that ME has none).
 CategoryMeLed* meLamps(int me) {
-  return dynamic_cast<CategoryMeLed*>(CategoryRegistry::instance().get(TYPE_ME_LED, 0 <= me && me < N_ME ? me : 0));
+  return categoryAs<CategoryMeLed>(CategoryRegistry::instance().get(TYPE_ME_LED, 0 <= me && me < N_ME ? me : 0));
 }
 
 // Key-select lamps (2 for the target key) and the four preset lamps of one group on one panel.
