@@ -334,7 +334,7 @@ void CategoryBus::crosspointRow(const LampPass& pass, int row) {
   const int source = entry ? busSource(e) : -1;
   const int outgoingSource = mixing ? codeToSource(prevCode_[e]) : -1;
   // A button its column's shift enables is lit (without shift flags none is), then the selection.
-  int lamps[ROW_BUTTONS] = {};
+  u8 lamps[ROW_BUTTONS] = {};
   if (pass.shift != 0 && pass.xpt != nullptr) {
     for (int i = 0; i < ROW_BUTTONS; ++i) {
       if (pass.xpt->isButtonMasked(pass.panel, page * ROW_BUTTONS + i, pass.shift)) lamps[i] = LIT;
@@ -344,16 +344,16 @@ void CategoryBus::crosspointRow(const LampPass& pass, int row) {
     for (int i = 0; i < ROW_BUTTONS; ++i) {
       const int shows = pass.xpt != nullptr ? pass.xpt->sourceOf(pass.panel, page * ROW_BUTTONS + i) : -1;
       if (shows != -1 && shows == source) {
-        lamps[i] = state;
+        lamps[i] = static_cast<u8>(state);
       } else if (shows != -1 && shows == outgoingSource) {
         lamps[i] = OFF;
       }
     }
   } else {
     if (outgoing >= 0) lamps[outgoing] = SPECIAL;
-    if (selected >= 0) lamps[selected] = state;
+    if (selected >= 0) lamps[selected] = static_cast<u8>(state);
   }
-  for (int i = 0; i < ROW_BUTTONS; ++i) pass.meLeds.setLed(pass.panel, BUTTON_LAMP_ROW * row + i, lamps[i]);
+  pass.meLeds.setLeds(pass.panel, BUTTON_LAMP_ROW * row, lamps, ROW_BUTTONS);
 }
 
 // The lamps of the six bus settings stored for this ME: 2 when the panel's four rows show the

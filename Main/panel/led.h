@@ -55,6 +55,16 @@ class CategoryLedCommon : public CategoryCommon<T> {
     if (static_cast<unsigned>(panel) >= N_PANELS) checkPanel(panel);
     request(panel, T::lampIndex(code), state);
   }
+  // The same for button codes code..code + n - 1, states[k] for code + k.
+  void setLeds(int panel, int code, const u8* states, int n) {
+    if (!T::lampsFollow(code, n)) {
+      for (int k = 0; k < n; ++k) setLed(panel, code + k, states[k]);
+      return;
+    }
+    if (static_cast<unsigned>(panel) >= N_PANELS) checkPanel(panel);
+    const int first = T::lampIndex(code);
+    for (int k = 0; k < n; ++k) request(panel, first + k, states[k]);
+  }
   void setLedOnAllPanels(int code, int state) {
     const int i = T::lampIndex(code);
     for (int p = 0; p < N_PANELS; ++p) request(p, i, state);

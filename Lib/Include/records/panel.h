@@ -235,7 +235,8 @@ inline constexpr LampRange BUS_BUTTON_RANGES[] = {
 };
 
 // The same maps as tables by code (-1 outside the map), so that a lamp is found by one load; the
-// ranges stay the reference, and a code outside the map still fails through them.
+// ranges stay the reference, and a code outside the map still fails through them. `run` holds, for
+// each code, how many codes from it on have lamps that follow one another (0 outside the map).
 template <std::size_t N>
 constexpr int lampMapSize(const LampRange (&ranges)[N]) {
   int size = 0;
@@ -246,16 +247,23 @@ constexpr int lampMapSize(const LampRange (&ranges)[N]) {
 template <int SIZE, std::size_t N>
 struct LampMap {
   s16 index[SIZE];
+  s16 run[SIZE];
 
-  constexpr explicit LampMap(const LampRange (&ranges)[N]) : index() {
+  constexpr explicit LampMap(const LampRange (&ranges)[N]) : index(), run() {
     for (s16& i : index) i = -1;
     for (const LampRange& r : ranges) {
       for (int code = r.first; code <= r.last; ++code) {
         if (index[code] < 0) index[code] = static_cast<s16>(r.index + (code - r.first));
       }
     }
+    for (int code = SIZE - 1; code >= 0; --code) {
+      const bool next = code + 1 < SIZE && index[code] >= 0 && index[code + 1] == index[code] + 1;
+      run[code] = static_cast<s16>(index[code] < 0 ? 0 : next ? run[code + 1] + 1 : 1);
+    }
   }
   int find(int code) const { return 0 <= code && code < SIZE ? index[code] : -1; }
+  // Whether codes code..code + n - 1 all have lamps, one after another.
+  bool follow(int code, int n) const { return 0 <= code && code < SIZE && run[code] >= n; }
 };
 
 inline constexpr LampMap<lampMapSize(LED_BUTTON_RANGES), std::size(LED_BUTTON_RANGES)> LED_LAMP_MAP{LED_BUTTON_RANGES};
@@ -285,6 +293,7 @@ struct MxifLed {
   u8 lamps[N_LED] = {};
 
   static int lampIndex(int code) { return ledIndexOfButton(code); }
+  static bool lampsFollow(int code, int n) { return LED_LAMP_MAP.follow(code, n); }
 
   template <class V, class R>
   static void fields(V& v, R& r) {
@@ -308,6 +317,7 @@ struct MxifMeLed {
   u8 lamps[N_LED] = {};
 
   static int lampIndex(int code) { return busButtonIndex(code); }
+  static bool lampsFollow(int code, int n) { return BUS_LAMP_MAP.follow(code, n); }
 
   template <class V, class R>
   static void fields(V& v, R& r) {
