@@ -43,6 +43,8 @@ class CategoryControlPanelConfig : public CategoryCommon<MxifControlPanelConfig>
   int keyFaderButtonState(int panel, int fader, int btn) {
     return stateEntry(panel, fader).state[0 <= btn && btn < MxifKeyFader::KEY_FADER_BUTTON_NUM ? btn : 0];
   }
+  // The states of all buttons of a fader on panel 0..2 (read alike), for a loop over its buttons.
+  const u8* keyFaderButtonStates(int panel, int fader) { return stateEntry(panel, fader).state; }
   // Stores value as the button's state; a panel outside 0..2 does nothing, a fader or button out of
   // range stores nothing but still marks the record changed.
   void setKeyFaderButtonState(int panel, int fader, int btn, int value);
