@@ -2,6 +2,7 @@
 // drives the transitions of the keys whose buttons are on for its panel, its assignment buttons
 // switch those buttons, its transition button starts or turns the keys, and its button and fader
 // lamps show them.
+#include <bitset>
 #include <cstring>
 
 #include "Lib/Include/records/dsk.h"
@@ -49,13 +50,21 @@ bool drivenLayer(Config& config, const u8* on, int kind, int b, Layer& layer) {
   return on[b] == 1 && readLayer(config, kind, b, layer) && layer.slot >= 0;
 }
 
-// Whether a lower-numbered button of the fader that is on names the same layer: each layer is
-// driven and started once per fader.
-bool namedBefore(const Layer& layer, int panel, int kind, int b) {
-  const int found = layer.dsk() ? CategoryKey::findKeyFaderForKey(layer.ch, panel, kind, b)
-                                : CategoryKey::findKeyFaderForKeyRange(layer.me(), layer.ch, panel, kind, b);
-  return found != 0;
-}
+// Each layer is driven and started once per fader, by the lowest of its buttons that is on: a pass
+// over the buttons in order notes the layers driven so far. (A lower button that is on and names
+// the same layer was driven before, and one layer has one transition slot.)
+class DrivenLayers {
+ public:
+  // Whether no lower button drove the layer; it counts as driven from now on.
+  bool first(const Layer& layer) {
+    if (driven_.test(layer.slot)) return false;
+    driven_.set(layer.slot);
+    return true;
+  }
+
+ private:
+  std::bitset<AutoTransition::N_SLOTS> driven_;
+};
 
 }  // namespace
 
@@ -108,9 +117,10 @@ void CategoryFaderEvent::keyFaderUpdate(const FrameStep& frame, const MxifOperat
       }
       if (config == nullptr) continue;
       const u8* on = config->keyFaderButtonStates(p, kind);
+      DrivenLayers driven;
       for (int b = 0; b < keyFaderButtonCount(kind); ++b) {
         Layer layer;
-        if (!drivenLayer(*config, on, kind, b, layer) || namedBefore(layer, p, kind, b)) continue;
+        if (!drivenLayer(*config, on, kind, b, layer) || !driven.first(layer)) continue;
         faders_[layer.slot].update(owner, previous, value, direction);
       }
     }
@@ -161,9 +171,10 @@ void CategoryFaderEvent::startKeyFaderLayers(int panel, int kind, bool consisten
   if (config == nullptr) return;
   const int direction = keyFaderDirection_[panel][kind];
   const u8* on = config->keyFaderButtonStates(panel, kind);
+  DrivenLayers driven;
   for (int b = 0; b < keyFaderButtonCount(kind); ++b) {
     Layer layer;
-    if (!drivenLayer(*config, on, kind, b, layer) || namedBefore(layer, panel, kind, b)) continue;
+    if (!drivenLayer(*config, on, kind, b, layer) || !driven.first(layer)) continue;
     if (!consistent && ((direction == -1 && layer.reverse() != 0) || (direction == 1 && layer.reverse() != 1))) continue;
     AutoTransition& t = transitions_[layer.slot];
     if (layer.dsk()) {

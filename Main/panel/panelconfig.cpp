@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "Main/bus/faderevent.h"
+#include "Main/bus/lookup.h"
 #include "Main/io/io.h"
 
 namespace libmx {
@@ -278,7 +279,7 @@ bool CategoryControlPanelConfig::keyFaderAssign(int fader, int btn, int& selMe, 
   const KeyFaderButtonAssign& e = assignEntry(fader, btn);
   selMe = e.selMe;
   selKeyCh = e.selKeyCh;
-  auto* info = dynamic_cast<CategoryCustomInfo*>(CategoryRegistry::instance().get(MxifCustomInfo::TYPE_INDEX, 0));
+  auto* info = categoryAs<CategoryCustomInfo>(CategoryRegistry::instance().get(MxifCustomInfo::TYPE_INDEX, 0));
   if (info == nullptr || info->record(0).enable == 0 || customInfoAllows(*info, selMe, selKeyCh)) {
     return selMe != MxifKeyFader::ME_SEL_NONE;
   }
