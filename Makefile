@@ -1,4 +1,5 @@
-# The two commands: `make run` and `make test` (and `make bench`).
+# The two commands: `make run` and `make test` (and `make bench`). JOBS=N sets the build's
+# parallelism (default: the host's cores).
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR ?= OFF
@@ -27,10 +28,11 @@ test: debug
 	cd build/debug && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
+# Each benchmark ends with a line per budget, "within" or "over"; a case over its budget fails.
 bench:
 	cmake -S . -B build/bench $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DMX_TESTS=OFF -DMX_BENCH=ON
 	cmake --build build/bench -j $(JOBS)
-	for b in build/bench/bench_*; do $$b; done
+	status=0; for b in build/bench/bench_*; do $$b || status=1; done; exit $$status
 
 clean:
 	rm -rf build

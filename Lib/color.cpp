@@ -3,6 +3,7 @@
 #include "Lib/Include/color.h"
 
 #include <cmath>
+#include <iterator>
 
 #include "Lib/Include/fixedpoint.h"
 
@@ -127,9 +128,22 @@ void colorToYCbCr709(int hue, int sat, int lum, u16* Y, u16* Cb, u16* Cr) { conv
 void colorToYCbCr601(int hue, int sat, int lum, u16* Y, u16* Cb, u16* Cr) { convert(BT601, hue, sat, lum, Y, Cb, Cr); }
 
 void colorToYCbCr(int systemFormat, int hue, int sat, int lum, u16* Y, u16* Cb, u16* Cr) {
-  if (systemFormat == 6 || systemFormat == 7) {
-    colorToYCbCr601(hue, sat, lum, Y, Cb, Cr);
-  } else {
-    colorToYCbCr709(hue, sat, lum, Y, Cb, Cr);
+  // The same few colours are converted every frame: the codes of recent ones are kept, by a hash
+  // of the colour, and a colour met again takes them (the conversion depends on nothing else).
+  struct Kept {
+    int hue, sat, lum;
+    bool sd, valid;
+    u16 y, cb, cr;
+  };
+  static Kept kept[64];
+  const bool sd = systemFormat == 6 || systemFormat == 7;
+  const u32 hash = static_cast<u32>(hue) * 7u + static_cast<u32>(sat) * 131u + static_cast<u32>(lum) * 31u + sd;
+  Kept& k = kept[hash % std::size(kept)];
+  if (!k.valid || k.hue != hue || k.sat != sat || k.lum != lum || k.sd != sd) {
+    k = {hue, sat, lum, sd, true, 0, 0, 0};
+    convert(sd ? BT601 : BT709, hue, sat, lum, &k.y, &k.cb, &k.cr);
   }
+  *Y = k.y;
+  *Cb = k.cb;
+  *Cr = k.cr;
 }

@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <thread>
 
 namespace platform {
@@ -101,8 +100,9 @@ Region* findRegion(u32 adr, u32 size) {
 }
 
 // ---- register file --------------------------------------------------------------------------------
-// A two-level table of 4 KiB pages over the register spaces, allocated on first use.
+// A table of 4 KiB pages over the register spaces, each allocated on first use.
 constexpr u32 PAGE_SHIFT = 12;
+constexpr u32 PAGE_MASK = (1u << PAGE_SHIFT) - 1;
 constexpr u32 PAGE_WORDS = 1u << (PAGE_SHIFT - 2);
 // Board models answer address ranges; several may share one page (the glue FPGA's first page holds
 // the interrupt, NAND and DMA registers).
@@ -112,35 +112,116 @@ struct DeviceRange {
   RegisterDevice* device = nullptr;
 };
 constexpr int PAGE_DEVICES = 12;
-struct Page {
-  std::array<u32, PAGE_WORDS> words{};
-  std::array<DeviceRange, PAGE_DEVICES> devices{};
-  RegisterDevice* deviceAt(u32 adr) const {
-    for (const auto& d : devices) {
-      if (d.device != nullptr && adr >= d.base && adr <= d.end) return d.device;
-    }
-    return nullptr;
-  }
-};
-std::unique_ptr<std::unique_ptr<Page>[]> pages;  // indexed by adr >> 12
 
 bool isRegisterSpace(u32 adr) {
   u32 top = adr >> 28;
   return top == 0x4 || top == 0x8 || (adr >> 20) == 0xF8F;
 }
 
+// Whether [base, base + size) meets the address range of a memory region (mapped or not).
+bool meetsRegion(u32 base, u32 size) {
+  for (const auto& r : regions) {
+    if (base < static_cast<u64>(r.base) + r.size && r.base < static_cast<u64>(base) + size) return true;
+  }
+  return false;
+}
+
+struct Page {
+  std::array<u32, PAGE_WORDS> words{};
+  std::array<DeviceRange, PAGE_DEVICES> devices{};
+  // Per word, 1 + the slot of the device that answers it (the first slot whose range holds it), or 0.
+  std::array<u8, PAGE_WORDS> deviceOf{};
+  u32 base = 0;
+  // Register space that no memory region meets: register accesses need no other lookup.
+  bool direct = false;
+
+  void mapDevices() {
+    for (u32 w = 0; w < PAGE_WORDS; ++w) {
+      const u32 adr = base + 4 * w;
+      deviceOf[w] = 0;
+      for (int s = 0; s < PAGE_DEVICES; ++s) {
+        const DeviceRange& d = devices[s];
+        if (d.device != nullptr && adr >= d.base && adr <= d.end) {
+          deviceOf[w] = static_cast<u8>(s + 1);
+          break;
+        }
+      }
+    }
+  }
+  RegisterDevice* deviceAt(u32 w) const { return deviceOf[w] != 0 ? devices[deviceOf[w] - 1].device : nullptr; }
+};
+Page* pageTable[1u << (32 - PAGE_SHIFT)];  // indexed by adr >> 12
+std::vector<Page*> pageList;               // every page allocated
+
 Page* page(u32 adr, bool create) {
-  if (!pages) pages = std::make_unique<std::unique_ptr<Page>[]>(1u << (32 - PAGE_SHIFT));
-  auto& p = pages[adr >> PAGE_SHIFT];
-  if (!p && create) p = std::make_unique<Page>();
-  return p.get();
+  Page*& p = pageTable[adr >> PAGE_SHIFT];
+  if (p == nullptr && create) {
+    p = new Page;
+    p->base = adr & ~PAGE_MASK;
+    p->direct = isRegisterSpace(p->base) && !meetsRegion(p->base, PAGE_MASK + 1);
+    pageList.push_back(p);
+  }
+  return p;
+}
+
+// The page of a register access that the page table does not settle at once: null for mapped
+// memory (which comes first); a fault outside every register space. Kept out of the accessors'
+// fast path.
+[[gnu::noinline]] Page* slowPage(u32 adr, bool write, u32 value) {
+  if (findRegion(adr, 4) != nullptr) return nullptr;
+  if (!isRegisterSpace(adr)) {
+    if (write) fault("unmapped register write at 0x%08x (value 0x%08x)", adr, value);
+    fault("unmapped register read at 0x%08x", adr);
+  }
+  return page(adr, true);
 }
 
 constexpr size_t TRACE_KEEP = 1u << 16;
-std::vector<TraceEntry> traceRing(TRACE_KEEP);
+std::array<TraceEntry, TRACE_KEEP> traceRing;
 u64 traceCount = 0;
 u32 traceFrame = 0;
 int traceStageNo = 0;
+
+// The trace file's lines ("frame stage address value", hex address and value) are formatted here
+// and written in large blocks; the "frame stage " prefix is kept from traceStage.
+char traceBuffer[1 << 16];
+size_t traceUsed = 0;
+char tracePrefix[32] = "0 0 ";
+size_t tracePrefixLength = 4;
+
+void traceFlush() {
+  if (traceFile != nullptr && traceUsed > 0) std::fwrite(traceBuffer, 1, traceUsed, traceFile);
+  traceUsed = 0;
+}
+
+void setTracePrefix() {
+  const int n = std::snprintf(tracePrefix, sizeof tracePrefix, "%u %d ", traceFrame, traceStageNo);
+  tracePrefixLength = static_cast<size_t>(n);
+}
+
+// Two hex digits of every byte value.
+constexpr std::array<char, 512> HEX_PAIRS = [] {
+  std::array<char, 512> t{};
+  const char* digits = "0123456789abcdef";
+  for (int b = 0; b < 256; ++b) t[2 * b] = digits[b >> 4], t[2 * b + 1] = digits[b & 15];
+  return t;
+}();
+
+char* hex8(char* out, u32 v) {
+  for (int shift = 24, i = 0; shift >= 0; shift -= 8, i += 2) std::memcpy(out + i, &HEX_PAIRS[2 * ((v >> shift) & 0xFF)], 2);
+  return out + 8;
+}
+
+[[gnu::noinline]] void traceLine(u32 adr, u32 value) {
+  if (traceUsed + sizeof tracePrefix + 18 > sizeof traceBuffer) traceFlush();
+  char* out = traceBuffer + traceUsed;
+  std::memcpy(out, tracePrefix, sizeof tracePrefix);  // whole: a fixed size copies cheaply
+  out = hex8(out + tracePrefixLength, adr);
+  *out++ = ' ';
+  out = hex8(out, value);
+  *out++ = '\n';
+  traceUsed = static_cast<size_t>(out - traceBuffer);
+}
 
 // ---- clock ----------------------------------------------------------------------------------------
 ClockMode mode = ClockMode::Stepped;
@@ -148,15 +229,21 @@ u64 ticks = 0;
 std::chrono::steady_clock::time_point realStart = std::chrono::steady_clock::now();
 u64 realOffset = 0;
 std::vector<TimerHook> hooks;
+constexpr size_t MAX_HOOKS = 16;  // hooks that run
 bool inHooks = false;
+const TimerHook* passHooks = nullptr;  // the hooks of the running pass
+size_t passCount = 0;
+TimerHook passCopy[MAX_HOOKS];
 
 // Real-time mode lets the host sleep in a busy wait: a run of timer reads with no other access
-// between them. After IDLE_SPIN_US of such reads, each further read first sleeps for as long as
-// the run has lasted, at most IDLE_SLEEP_MAX_US and never past the next event a board model
-// announced (clockWakeBy). The clock still follows the host clock, so waits end and interrupts
-// come at the same ticks; a wait only ends up to one sleep later.
+// between them (an interrupt handler that runs inside one of the reads does not end it). After
+// IDLE_SPIN_US of such reads, each further read first sleeps for as long as the run has lasted, at
+// most IDLE_SLEEP_MAX_US and never past the next event a board model announced (clockWakeBy). The
+// clock still follows the host clock, so waits end and interrupts come at the same ticks; a wait
+// only ends up to one sleep later. The main loop's wait between its passes is the idle one: frames
+// come at their events, and the wait itself sleeps a few times per frame.
 constexpr u64 IDLE_SPIN_US = 50;
-constexpr u64 IDLE_SLEEP_MAX_US = 1000;
+constexpr u64 IDLE_SLEEP_MAX_US = 4000;
 bool timerRun = false;  // the last accesses were timer reads only
 u64 timerRunStart = 0;  // tick of the first read of the run
 u64 wakeTick = ~0ull;   // earliest event announced by the hooks at their last run
@@ -183,15 +270,28 @@ void runHooks() {
   if (inHooks) return;
   inHooks = true;
   // A hook may end the run by throwing (tests) or not return at all; clear the flag either way.
+  // The accesses of an interrupt handler that a hook runs do not end the busy wait it came in.
   struct Leave {
-    ~Leave() { inHooks = false; }
+    bool run = timerRun;
+    u64 runStart = timerRunStart;
+    ~Leave() {
+      inHooks = false;
+      timerRun = run;
+      timerRunStart = runStart;
+    }
   } leave;
-  // Hooks may remove themselves; iterate over a copy of the small list.
-  TimerHook local[16];
-  size_t n = std::min<size_t>(hooks.size(), 16);
-  std::copy_n(hooks.begin(), n, local);
+  passHooks = hooks.data();
+  passCount = std::min<size_t>(hooks.size(), MAX_HOOKS);
   wakeTick = ~0ull;
-  for (size_t i = 0; i < n; ++i) local[i](ticks);
+  for (size_t i = 0; i < passCount; ++i) passHooks[i](ticks);
+}
+
+// Hooks may add and remove hooks: a pass runs the hooks there were at its start, from a copy taken
+// when the list first changes.
+void keepPass() {
+  if (!inHooks || passHooks == passCopy) return;
+  std::copy_n(passHooks, passCount, passCopy);
+  passHooks = passCopy;
 }
 
 u64 readClock() {
@@ -227,6 +327,10 @@ void boardOpen(const BoardOptions& opts) {
   if (!opts.traceFile.empty()) {
     traceFile = std::fopen(opts.traceFile.c_str(), "w");
     if (traceFile == nullptr) fault("board: cannot write %s: %s", opts.traceFile.c_str(), std::strerror(errno));
+    std::setvbuf(traceFile, nullptr, _IONBF, 0);  // the lines are gathered in traceBuffer
+    // A program that ends without closing the board still writes its last lines.
+    static const bool flushAtExit = [] { return std::atexit([] { traceFlush(); }) == 0; }();
+    (void)flushAtExit;
   }
   regReset();
   clockSetMode(opts.clock);
@@ -244,8 +348,12 @@ void boardClose() {
     r.host = nullptr;
     r.fd = -1;
   }
-  if (traceFile != nullptr) std::fclose(traceFile);
+  if (traceFile != nullptr) {
+    traceFlush();
+    std::fclose(traceFile);
+  }
   traceFile = nullptr;
+  keepPass();
   hooks.clear();
   open = false;
 }
@@ -287,6 +395,7 @@ void fault(const char* format, ...) {
   va_start(ap, format);
   std::vsnprintf(message, sizeof message, format, ap);
   va_end(ap);
+  traceFlush();  // the writes up to the fault
   faultHandler(message);
   std::abort();  // a fault handler must not return
 }
@@ -294,7 +403,7 @@ void fault(const char* format, ...) {
 void setEndHandler(EndHandler handler) { endHandler = handler ? handler : defaultEnd; }
 
 void endRun(EndReason reason, u32 arg) {
-  if (traceFile != nullptr) std::fflush(traceFile);
+  traceFlush();
   endHandler(reason, arg);
   std::abort();
 }
@@ -337,34 +446,77 @@ void memoryLogStop() { writeLog.on = false; }
 const std::vector<MemoryWrite>& memoryLog() { return writeLog.writes; }
 
 // ---- registers ------------------------------------------------------------------------------------
+// The accessors' common path (a register page of the page table, no trace file) stays short: the
+// rest is in functions of its own.
+namespace {
+
+u32 wordOf(u32 adr) { return (adr >> 2) & (PAGE_WORDS - 1); }
+
+// Whether a write to adr goes to the trace file (the board options' ranges; all without any).
+bool traceWanted(u32 adr) {
+  const auto& ranges = options.traceRanges;
+  if (ranges.empty()) return true;
+  for (const auto& [first, last] : ranges) {
+    if (first <= adr && adr <= last) return true;
+  }
+  return false;
+}
+
+[[gnu::noinline]] void traceAndNotify(Page* p, u32 adr, u32 value) {
+  if (traceWanted(adr)) traceLine(adr, value);
+  if (RegisterDevice* d = p->deviceAt(wordOf(adr))) d->write(adr, value);
+}
+
+// A register write once its page is known: the stored word, the trace, then the device that
+// answers the word.
+inline void commitWrite(Page* p, u32 adr, u32 value) {
+  const u32 w = wordOf(adr);
+  p->words[w] = value;
+  traceRing[traceCount % TRACE_KEEP] = TraceEntry{traceFrame, traceStageNo, adr, value};
+  ++traceCount;
+  if (traceFile != nullptr) [[unlikely]] return traceAndNotify(p, adr, value);
+  if (RegisterDevice* d = p->deviceAt(w)) d->write(adr, value);
+}
+
+inline u32 commitRead(Page* p, u32 adr) {
+  const u32 w = wordOf(adr);
+  u32 value = p->words[w];
+  if (RegisterDevice* d = p->deviceAt(w)) d->read(adr, value);
+  return value;
+}
+
+[[gnu::noinline]] u32 readSlow(u32 adr) {
+  Page* p = slowPage(adr, false, 0);
+  return p != nullptr ? commitRead(p, adr) : readMem32(adr);
+}
+
+[[gnu::noinline]] void writeSlow(u32 adr, u32 value) {
+  Page* p = slowPage(adr, true, value);
+  if (p == nullptr) return writeMem32(adr, value);
+  commitWrite(p, adr, value);
+}
+
+}  // namespace
+
 u32 readReg(u32 adr) {
   if (adr == 0xF8F00200) return timerTicks();
   if (adr == 0xF8F00204) return static_cast<u32>(ticks >> 32);
   noteAccess();
-  if (findRegion(adr, 4) != nullptr) return readMem32(adr);
-  if (!isRegisterSpace(adr)) fault("unmapped register read at 0x%08x", adr);
-  Page* p = page(adr, true);
-  u32 value = p->words[(adr >> 2) & (PAGE_WORDS - 1)];
-  if (RegisterDevice* d = p->deviceAt(adr)) d->read(adr, value);
-  return value;
+  Page* p = pageTable[adr >> PAGE_SHIFT];
+  if (p == nullptr || !p->direct) [[unlikely]] return readSlow(adr);
+  return commitRead(p, adr);
 }
 
 void writeReg(u32 adr, u32 value) {
   noteAccess();
-  if (findRegion(adr, 4) != nullptr) return writeMem32(adr, value);
-  if (!isRegisterSpace(adr)) fault("unmapped register write at 0x%08x (value 0x%08x)", adr, value);
-  Page* p = page(adr, true);
-  p->words[(adr >> 2) & (PAGE_WORDS - 1)] = value;
-  traceRing[traceCount % TRACE_KEEP] = TraceEntry{traceFrame, traceStageNo, adr, value};
-  ++traceCount;
-  if (traceFile != nullptr) std::fprintf(traceFile, "%u %d %08x %08x\n", traceFrame, traceStageNo, adr, value);
-  if (RegisterDevice* d = p->deviceAt(adr)) d->write(adr, value);
+  Page* p = pageTable[adr >> PAGE_SHIFT];
+  if (p == nullptr || !p->direct) [[unlikely]] return writeSlow(adr, value);
+  commitWrite(p, adr, value);
 }
 
 void attachDevice(u32 base, u32 size, RegisterDevice* device) {
   if (size == 0) return;
   const u64 end = static_cast<u64>(base) + size - 1;
-  constexpr u32 PAGE_MASK = (1u << PAGE_SHIFT) - 1;
   for (u64 a = base & ~PAGE_MASK; a <= end; a += 1u << PAGE_SHIFT) {
     Page* p = page(static_cast<u32>(a), true);
     DeviceRange range{std::max<u32>(base, static_cast<u32>(a)), static_cast<u32>(std::min<u64>(end, a + PAGE_MASK)), device};
@@ -377,31 +529,29 @@ void attachDevice(u32 base, u32 size, RegisterDevice* device) {
     }
     if (slot == p->devices.end()) fault("board: too many devices on the page at 0x%08x", static_cast<u32>(a));
     *slot = range;
+    p->mapDevices();
   }
 }
 
 void detachDevice(RegisterDevice* device) {
-  if (!pages) return;
-  for (u32 i = 0; i < (1u << (32 - PAGE_SHIFT)); ++i) {
-    if (!pages[i]) continue;
-    for (auto& d : pages[i]->devices) {
-      if (d.device == device) d = DeviceRange{};
+  for (Page* p : pageList) {
+    bool held = false;
+    for (auto& d : p->devices) {
+      if (d.device == device) d = DeviceRange{}, held = true;
     }
+    if (held) p->mapDevices();
   }
 }
 
 u32 regPeek(u32 adr) {
-  Page* p = page(adr, false);
-  return p ? p->words[(adr >> 2) & (PAGE_WORDS - 1)] : 0;
+  Page* p = pageTable[adr >> PAGE_SHIFT];
+  return p ? p->words[wordOf(adr)] : 0;
 }
 
-void regPoke(u32 adr, u32 value) { page(adr, true)->words[(adr >> 2) & (PAGE_WORDS - 1)] = value; }
+void regPoke(u32 adr, u32 value) { page(adr, true)->words[wordOf(adr)] = value; }
 
 void regReset() {
-  if (!pages) return;
-  for (u32 i = 0; i < (1u << (32 - PAGE_SHIFT)); ++i) {
-    if (pages[i]) pages[i]->words.fill(0);
-  }
+  for (Page* p : pageList) p->words.fill(0);
   traceClear();
 }
 
@@ -417,8 +567,10 @@ void traceClear() { traceCount = 0; }
 u64 traceWriteCount() { return traceCount; }
 
 void traceStage(u32 frame, int stage) {
+  if (frame == traceFrame && stage == traceStageNo) return;
   traceFrame = frame;
   traceStageNo = stage;
+  setTracePrefix();
 }
 
 // ---- clock ----------------------------------------------------------------------------------------
@@ -449,10 +601,15 @@ void clockAdvance(u64 n) {
 void clockWakeBy(u64 tick) { wakeTick = std::min(wakeTick, tick); }
 
 void addTimerHook(TimerHook hook) {
-  if (std::find(hooks.begin(), hooks.end(), hook) == hooks.end()) hooks.push_back(hook);
+  if (std::find(hooks.begin(), hooks.end(), hook) != hooks.end()) return;
+  keepPass();
+  hooks.push_back(hook);
 }
 
-void removeTimerHook(TimerHook hook) { hooks.erase(std::remove(hooks.begin(), hooks.end(), hook), hooks.end()); }
+void removeTimerHook(TimerHook hook) {
+  keepPass();
+  hooks.erase(std::remove(hooks.begin(), hooks.end(), hook), hooks.end());
+}
 
 // ---- interrupts -----------------------------------------------------------------------------------
 bool irqConnect(int id, IrqHandler handler, void* context) {

@@ -3,6 +3,7 @@
 // with its write trace, virtual clock, and hooks for board models (DMA engine, interrupts, I2C,
 // NAND, ...). Host only: tests and the host programs use it; the system never includes it.
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Lib/Include/memory_map.h"
@@ -34,6 +35,8 @@ struct BoardOptions {
   bool powerOn = false;     // clear the volatile regions first, as a power cycle does
   ClockMode clock = ClockMode::Stepped;
   std::string traceFile;    // every register write as text lines; empty: none
+  // Address ranges (first, last, both included) whose writes go to the trace file; empty: all.
+  std::vector<std::pair<u32, u32>> traceRanges;
 };
 
 // Maps the board (closing a board that is open). Files that are missing are created zeroed.

@@ -35,29 +35,42 @@ void deliver() {
   if ((block.status & regPeek(IRQ_ENABLE) & 7u) != 0 && irqIsEnabled(VSYNC_IRQ)) irqRaise(VSYNC_IRQ);
 }
 
+// Ticks at which the model has something to do while no status bit is pending: the early interrupt
+// (then the VSYNC once it is posted), and the tick it announces to the clock.
+u64 nextCheck = 0;
+u64 wake = 0;
+
+void schedule() {
+  const u64 lead = static_cast<u64>(EARLY_LEAD_US) * TICKS_PER_US;
+  nextCheck = earlyPosted ? nextVsync : (nextVsync >= lead ? nextVsync - lead : 0);
+  wake = earlyPosted || nextVsync < lead ? nextVsync : nextVsync - lead;
+}
+
 void onTime(u64 now) {
   if (autoRaise) {
-    if (!earlyPosted && now + static_cast<u64>(EARLY_LEAD_US) * TICKS_PER_US >= nextVsync) {
-      earlyPosted = true;
-      block.status |= IRQ_EARLY;
-      deliver();
-      now = clockNow();
+    if (now >= nextCheck) {
+      if (!earlyPosted && now + static_cast<u64>(EARLY_LEAD_US) * TICKS_PER_US >= nextVsync) {
+        earlyPosted = true;
+        block.status |= IRQ_EARLY;
+        deliver();
+        now = clockNow();
+      }
+      if (now >= nextVsync) {
+        // VSYNCs missed while the code ran with the interrupt blocked fold into one.
+        u64 period = periodTicks();
+        while (nextVsync <= now) nextVsync += period;
+        earlyPosted = false;
+        field = !field;
+        ++vsyncs;
+        block.status = (block.status & ~IRQ_FIELD) | IRQ_VSYNC | (field ? IRQ_FIELD : 0u);
+        // The field registers of the glue and ME1 FPGAs follow (both bits: every format's).
+        for (u32 reg : FIELD_REGISTERS) regPoke(reg, field ? 3u : 0u);
+      }
+      schedule();
     }
-    if (now >= nextVsync) {
-      // VSYNCs missed while the code ran with the interrupt blocked fold into one.
-      u64 period = periodTicks();
-      while (nextVsync <= now) nextVsync += period;
-      earlyPosted = false;
-      field = !field;
-      ++vsyncs;
-      block.status = (block.status & ~IRQ_FIELD) | IRQ_VSYNC | (field ? IRQ_FIELD : 0u);
-      // The field registers of the glue and ME1 FPGAs follow (both bits: every format's).
-      for (u32 reg : FIELD_REGISTERS) regPoke(reg, field ? 3u : 0u);
-    }
-    const u64 lead = static_cast<u64>(EARLY_LEAD_US) * TICKS_PER_US;
-    clockWakeBy(earlyPosted || nextVsync < lead ? nextVsync : nextVsync - lead);
+    clockWakeBy(wake);
   }
-  deliver();
+  if ((block.status & 7u) != 0) deliver();
 }
 
 }  // namespace
@@ -70,6 +83,7 @@ void vsyncAttach() {
   autoRaise = true;
   attachDevice(IRQ_STATUS, 4, &block);
   nextVsync = clockNow() + periodTicks();
+  schedule();
   addTimerHook(onTime);
   attached = true;
 }
@@ -85,6 +99,7 @@ void vsyncSetAuto(bool on) {
   if (on && !autoRaise) {
     nextVsync = clockNow() + periodTicks();
     earlyPosted = false;
+    schedule();
   }
   autoRaise = on;
 }

@@ -11,14 +11,15 @@ constexpr u32 KICK_KEY = 0xA5F0;
 
 struct Watchdog : RegisterDevice {
   u32 seconds = 0;  // 0: disarmed
-  u64 lastKick = 0;
+  u64 expiry = ~0ull;  // tick at which it expires unless kicked (never while disarmed)
   bool expired = false;
+  void kick() { expiry = seconds != 0 ? clockNow() + static_cast<u64>(seconds) * 1000000u * TICKS_PER_US : ~0ull; }
   void write(u32 adr, u32 value) override {
     if (adr == WDT_CONTROL) {
       seconds = (value > CONTROL_KEY && value <= CONTROL_KEY + 15) ? value - CONTROL_KEY : 0;
-      lastKick = clockNow();
+      kick();
     } else if (adr == WDT_KICK && value == KICK_KEY) {
-      lastKick = clockNow();
+      kick();
     }
   }
 };
@@ -27,9 +28,7 @@ Watchdog dog;
 bool attached = false;
 
 void onTime(u64 now) {
-  if (!dog.expired && dog.seconds != 0 && now - dog.lastKick >= static_cast<u64>(dog.seconds) * 1000000u * TICKS_PER_US) {
-    dog.expired = true;
-  }
+  if (now >= dog.expiry) dog.expired = true;
   if (dog.expired) endRun(EndReason::Restart, dog.seconds);
 }
 

@@ -3,15 +3,19 @@
 // program.
 // --frames N bounds the whole run, restarts included: frames count once interrupts are on, and a
 // restart counts as one frame, so a board whose start-up keeps failing restarts at most N times.
+#include <signal.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "Lib/Include/log.h"
 #include "Main/framework/startup.h"
 #include "Platform/board.h"
 #include "Platform/board_models.h"
@@ -29,8 +33,11 @@ cli::BackendLock lock;
 int echoLevel = libmx::INFO;  // console lines below it are not copied to standard output
 constexpr int ECHO_NONE = libmx::FATAL + 1;
 
+volatile sig_atomic_t stopSignal = 0;  // SIGINT or SIGTERM received, handled at the next timer read
+
 const char HELP[] =
-    "usage: backend --board DIR [--power-on] [--frames N] [--fast] [--trace FILE] [--log LEVEL | --quiet]\n"
+    "usage: backend --board DIR [--power-on] [--frames N] [--fast] [--trace FILE [--trace-range LO-HI]...]\n"
+    "               [--log LEVEL | --quiet]\n"
     "Runs the back end on the simulated board in DIR (created when missing, not its parents). A new\n"
     "board, or --power-on, takes the cold start; a later start the warm one, with the settings that\n"
     "DIR/nvram.mem has backed up. Console lines are copied to standard output.\n"
@@ -38,13 +45,19 @@ const char HELP[] =
     "  --power-on     clear the volatile memory first, as a power cycle does (nvram.mem stays)\n"
     "  --frames N     end after N frames (N > 0) with exit status 0\n"
     "  --fast         run the board clock as fast as the host can instead of in real time\n"
-    "  --trace FILE   write every register write to FILE: frame stage address value\n"
+    "  --trace FILE   write every register write to FILE: frame stage address value (about 75 KB a\n"
+    "                 frame); stage 1..5 the driver update's timed stages, 6 its untimed tail, 7 the\n"
+    "                 early update, 0 outside the update\n"
+    "  --trace-range LO-HI   trace only writes to addresses LO..HI (hexadecimal); may be repeated\n"
+    "  --trace-addr ADR      trace only writes to ADR (hexadecimal); may be repeated, with ranges too\n"
     "  --log LEVEL    copy only console lines of LEVEL and above: info, warn, err, fatal\n"
     "  --quiet        copy no console lines (the console ring keeps them all)\n"
     "  --help         this text\n"
-    "Exit status: 0 the --frames count was reached; 1 the board could not be opened or faulted (the\n"
-    "reason is printed); 2 usage error; 4 the system halted; 5 the system handed off to another\n"
-    "program. A watchdog restart prints \"board: restart\" and starts the back end again.\n";
+    "SIGINT (Ctrl-C) or SIGTERM stops it within a frame: \"stopped by signal\" on the console, exit 0.\n"
+    "Exit status: 0 the --frames count was reached or a signal stopped it; 1 the board could not be\n"
+    "opened or faulted (the reason is printed); 2 usage error; 4 the system halted; 5 the system\n"
+    "handed off to another program. A watchdog restart prints \"board: restart\" and starts the back\n"
+    "end again. DIR/backend.pid names the running back end; it is removed when the back end ends.\n";
 
 [[noreturn]] void usage(const std::string& problem) {
   std::fprintf(stderr, "backend: %s\nusage: backend --board DIR [options] (backend --help lists them)\n", problem.c_str());
@@ -86,10 +99,37 @@ int levelOf(const std::string& name) {
   return -1;
 }
 
+// Ends the program; the board directory no longer holds a back end.
 [[noreturn]] void finish(int code) {
   std::fflush(stdout);
   platform::boardClose();
+  lock.release();
   std::_Exit(code);
+}
+
+void onSignal(int) { stopSignal = 1; }
+
+// A signal ends the run at the next timer read (at most a frame away): said on the console.
+void signalHook(u64) {
+  if (stopSignal == 0) return;
+  MX_LOG(libmx::INFO, "stopped by signal");
+  finish(0);
+}
+
+// "LO-HI" (a range) or "ADR" (one address), hexadecimal with or without 0x.
+bool traceRange(const std::string& text, bool isRange, std::pair<u32, u32>& out) {
+  auto hex = [](const std::string& word, u32& v) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long x = std::strtoull(word.c_str(), &end, 16);
+    if (word.empty() || *end != '\0' || errno != 0 || x > 0xFFFFFFFFull || word.find('-') != std::string::npos) return false;
+    v = static_cast<u32>(x);
+    return true;
+  };
+  const size_t dash = text.find('-');
+  if (!isRange) return dash == std::string::npos && hex(text, out.first) && hex(text, out.second);
+  return dash != std::string::npos && hex(text.substr(0, dash), out.first) && hex(text.substr(dash + 1), out.second) &&
+         out.first <= out.second;
 }
 
 u64 framesRun() { return firstFrame == ~0ull ? 0 : platform::vsyncCount() - firstFrame; }
@@ -146,7 +186,8 @@ int main(int argc, char** argv) {
   options.clock = platform::ClockMode::RealTime;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    const bool takesValue = a == "--board" || a == "--frames" || a == "--trace" || a == "--log";
+    const bool takesValue =
+        a == "--board" || a == "--frames" || a == "--trace" || a == "--log" || a == "--trace-range" || a == "--trace-addr";
     if (takesValue && i + 1 >= argc) usage(a + " needs a value");
     if (a == "--help" || a == "-h") {
       std::fputs(HELP, stdout);
@@ -163,6 +204,12 @@ int main(int argc, char** argv) {
       options.clock = platform::ClockMode::Fast;
     } else if (a == "--trace") {
       options.traceFile = argv[++i];
+    } else if (a == "--trace-range" || a == "--trace-addr") {
+      std::pair<u32, u32> range;
+      if (!traceRange(argv[++i], a == "--trace-range", range)) {
+        usage(a + (a == "--trace-range" ? " takes LO-HI" : " takes ADR") + " in hexadecimal, not " + argv[i]);
+      }
+      options.traceRanges.push_back(range);
     } else if (a == "--log") {
       echoLevel = levelOf(argv[++i]);
       if (echoLevel < 0) usage(std::string("--log takes info, warn, err or fatal, not ") + argv[i]);
@@ -173,6 +220,7 @@ int main(int argc, char** argv) {
     }
   }
   if (options.dir.empty()) usage("--board DIR is needed");
+  if (!options.traceRanges.empty() && options.traceFile.empty()) usage("--trace-range and --trace-addr need --trace FILE");
 
   std::string error;
   if (!cli::prepareBoardDir(options.dir, error) || !lock.acquire(options.dir, error)) fail(error);
@@ -182,5 +230,13 @@ int main(int argc, char** argv) {
   platform::setEndHandler(onEnd);
   platform::attachBoardModels();
   if (frameLimit > 0) platform::addTimerHook(frameLimitHook);
+  // Handlers of its own: a back end started in the background of a script, where SIGINT is ignored,
+  // still stops on it.
+  struct sigaction action {};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  platform::addTimerHook(signalHook);
   bpMain();
 }

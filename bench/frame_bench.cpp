@@ -65,6 +65,7 @@
 #include "Platform/board_models.h"
 #include "Platform/sdi_inputs.h"
 #include "Platform/vsync.h"
+#include "bench/budget_report.h"
 
 namespace {
 
@@ -83,6 +84,7 @@ BENCHMARK(BM_IdleFrame)->Unit(benchmark::kMicrosecond);
 
 void BM_EarlyUpdate(benchmark::State& state) {
   for (auto _ : state) postVsync(platform::IRQ_EARLY);
+  state.SetLabel(budget(platform::EARLY_LEAD_US, " (its lead on the VSYNC)"));
 }
 BENCHMARK(BM_EarlyUpdate)->Unit(benchmark::kMicrosecond);
 
@@ -99,7 +101,9 @@ void BM_UpdateStages(benchmark::State& state) {
     const u32 start = mxGetTicks();
     for (int stage = 1; stage <= last; ++stage) mxUpdateStage(stage, start);
   }
-  state.SetLabel("stages 1-" + std::to_string(last) + ", " + budget(MX_STAGE_LIMIT_US[last - 1], ""));
+  // Numbered as the console's "update time(k)" warning: k = 0 for stage 1 of the trace.
+  state.SetLabel("update time(" + std::to_string(last - 1) + "), trace stages 1-" + std::to_string(last) + ", " +
+                 budget(MX_STAGE_LIMIT_US[last - 1], ""));
 }
 BENCHMARK(BM_UpdateStages)->DenseRange(1, MX_UPDATE_STAGES)->Unit(benchmark::kMicrosecond);
 
@@ -126,6 +130,7 @@ void BM_FilterAndCbgdFrame(benchmark::State& state) {
     r.wash = 1, r.form = 1, r.rate = 100, r.direction = 450, r.motion = static_cast<u8>(1 + g), r.speed = 300;
   }
   for (auto _ : state) postVsync(platform::IRQ_VSYNC);
+  state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
 }
 BENCHMARK(BM_FilterAndCbgdFrame)->Unit(benchmark::kMicrosecond);
 
@@ -147,6 +152,7 @@ void BM_BlinkingLampsFrame(benchmark::State& state) {
   requestEveryLamp(11);
   for (auto _ : state) postVsync(platform::IRQ_VSYNC);
   requestEveryLamp(0);
+  state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
 }
 BENCHMARK(BM_BlinkingLampsFrame)->Unit(benchmark::kMicrosecond);
 
@@ -181,6 +187,7 @@ void BM_WipeAndDveFrame(benchmark::State& state) {
     postVsync(platform::IRQ_EARLY);
     postVsync(platform::IRQ_VSYNC);
   }
+  state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
 }
 BENCHMARK(BM_WipeAndDveFrame)->Unit(benchmark::kMicrosecond);
 
@@ -297,6 +304,7 @@ BENCHMARK(BM_DveEffectsFrame)->Unit(benchmark::kMicrosecond);
 
 void BM_PatternTableLoad(benchmark::State& state) {
   for (auto _ : state) mxTransLoadPatternTables();
+  state.SetLabel(budget(mxFramePeriodUs(), " (the frame period; part of frame 12)"));
 }
 BENCHMARK(BM_PatternTableLoad)->Unit(benchmark::kMicrosecond);
 
@@ -326,7 +334,8 @@ void BM_ClipFrame(benchmark::State& state) {
   for (auto _ : state) postVsync(platform::IRQ_VSYNC);
   for (int c = 0; c < N_CLIPS; ++c) mxClipRecord(MX_CLIP_1 + 2 * c, 0, 0);
   mxDisplaySetMode(MX_DISPLAY_NONE, 1, 0);
-  state.SetLabel(recording ? "two playing, two recording" : "four playing");
+  state.SetLabel(std::string(recording ? "two playing, two recording, " : "four playing, ") +
+                 budget(mxFramePeriodUs(), " (the frame period)"));
 }
 BENCHMARK(BM_ClipFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
@@ -379,6 +388,7 @@ void BM_KeyedFrame(benchmark::State& state) {
     platform::vsyncPost(platform::IRQ_VSYNC);
     applyKeyScene();
   }
+  state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
 }
 BENCHMARK(BM_KeyedFrame)->Unit(benchmark::kMicrosecond);
 
@@ -692,6 +702,7 @@ void BM_QuadLinkSdiFrame(benchmark::State& state) {
     mxPollInputs();
   }
   restartInBoardMode(0);
+  state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
 }
 BENCHMARK(BM_QuadLinkSdiFrame)->Unit(benchmark::kMicrosecond);
 
@@ -703,6 +714,7 @@ void BM_TestPatternFrame(benchmark::State& state) {
   for (int n = 0; n < 12; ++n) r.values[n] = values[n];
   for (auto _ : state) postVsync(platform::IRQ_VSYNC);
   r.values[0] = 0;
+  state.SetLabel(budget(mxFramePeriodUs(), " (the frame period)"));
 }
 BENCHMARK(BM_TestPatternFrame)->Unit(benchmark::kMicrosecond);
 
@@ -722,7 +734,8 @@ void BM_MultiviewAndGenlockFrame(benchmark::State& state) {
   platform::regPoke(0x40004510, 1);  // the glue field bit on which the genlock runs
   for (auto _ : state) postVsync(platform::IRQ_VSYNC);
   platform::regPoke(0x40004510, 0);
-  state.SetLabel(mxGenlockIsLocked() != 0 ? "genlock locked" : "genlock NOT locked");
+  state.SetLabel(std::string(mxGenlockIsLocked() != 0 ? "genlock locked, " : "genlock NOT locked, ") +
+                 budget(mxFramePeriodUs(), " (the frame period)"));
 }
 BENCHMARK(BM_MultiviewAndGenlockFrame)->Unit(benchmark::kMicrosecond);
 
@@ -751,7 +764,7 @@ void BM_ColorCorrectCurves(benchmark::State& state) {
     state.ResumeTiming();
     cc.refresh();
   }
-  state.SetLabel("main loop, every 30000 us");
+  state.SetLabel(budget(30000, " (the main loop's period)"));
 }
 BENCHMARK(BM_ColorCorrectCurves)->Unit(benchmark::kMicrosecond);
 
@@ -779,7 +792,7 @@ BENCHMARK(BM_FormatChangeFrame)->Unit(benchmark::kMicrosecond);
 // multiview inputs, four DSK stages), which every frame runs.
 void BM_SystemRouting(benchmark::State& state) {
   for (auto _ : state) category::CategorySystem::instance().routeOutputs();
-  state.SetLabel("part of every frame");
+  state.SetLabel(budget(mxFramePeriodUs(), " (the frame period; part of every frame)"));
 }
 BENCHMARK(BM_SystemRouting)->Unit(benchmark::kMicrosecond);
 
@@ -796,7 +809,8 @@ int main(int argc, char** argv) {
   // From here on the benchmarks raise the interrupts themselves.
   platform::vsyncSetAuto(false);
   std::printf("Time and CPU are microseconds per run on this host; each must stay below the budget beside it.\n");
-  benchmark::RunSpecifiedBenchmarks();
+  bench::BudgetReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
-  return 0;
+  return reporter.summarise() ? 0 : 1;
 }

@@ -1,5 +1,6 @@
 #include "Main/bus/bus.h"
 
+#include <array>
 #include <cstring>
 
 #include "Driver/xpt/xpt.h"
@@ -68,12 +69,17 @@ constexpr int LIST_C_LENGTH = 54;
 constexpr s16 LIST_D_TAIL[] = {150, 151, 152, 153, 154, 155, 156, 157, 170, 171, 172,
                                173, 174, 175, 176, 177, 178, 230, 231, 232, 233};
 
-bool inList(const s16* list, int n, int source) {
-  for (int i = 0; i < n; ++i) {
-    if (list[i] == source) return true;
-  }
-  return false;
-}
+// The lists as bits by source, so that a check is one load: every listed source lies below 256.
+enum : u8 { IN_A = 1, IN_C = 2, IN_D = 4 };
+constexpr int N_LISTED = 256;
+constexpr auto LISTS = [] {
+  std::array<u8, N_LISTED> bits{};
+  for (int i = 0; i < static_cast<int>(std::size(LIST_A)); ++i) bits[LIST_A[i]] |= i < LIST_C_LENGTH ? IN_A | IN_C : IN_A;
+  for (s16 s : LIST_D_TAIL) bits[s] |= IN_D;
+  return bits;
+}();
+
+bool inLists(int source, u8 lists) { return 0 <= source && source < N_LISTED && (LISTS[source] & lists) != 0; }
 
 }  // namespace
 
@@ -146,11 +152,11 @@ int CategoryBus::busSource(int entry) {
 
 bool CategoryBus::isSourceAllowed(int entry, int source) {
   if (source == -1) return false;
-  if (0 <= entry && entry <= 11) return inList(LIST_A, 60, source);
+  if (0 <= entry && entry <= 11) return inLists(source, IN_A);
   if (entry == 12) return true;
-  if (16 <= entry && entry <= 23) return source != 151 && source != 155 && inList(LIST_A, 60, source);
-  if (72 <= entry && entry <= 79) return inList(LIST_A, LIST_C_LENGTH, source);
-  return inList(LIST_A, LIST_C_LENGTH, source) || inList(LIST_D_TAIL, 21, source);
+  if (16 <= entry && entry <= 23) return source != 151 && source != 155 && inLists(source, IN_A);
+  if (72 <= entry && entry <= 79) return inLists(source, IN_C);
+  return inLists(source, IN_C | IN_D);
 }
 
 bool CategoryBus::reentryAllows(int entry, int source) const {
@@ -389,6 +395,12 @@ void CategoryBus::update() {
 }
 
 void CategoryBus::followLinks() {
+  const MxifBus& r = record(0);
+  if ((r.entryMask[0] | r.entryMask[1] | r.entryMask[2]) == 0) {
+    // No entry present: none drives its partner.
+    linkSuppressed_ = 0;
+    return;
+  }
   const int d = sourceLinkMode();
   const int limit = repairLimit(me);
   bool found = false;
@@ -418,16 +430,41 @@ void CategoryBus::followLinks() {
 
 void CategoryBus::repair() {
   MxifBus& r = record(0);
-  bool usageChanged = false;
-  for (int e = 0; e <= repairLimit(me); ++e) {
+  const int limit = repairLimit(me);
+  const size_t entryBytes = sizeof(u16) * static_cast<size_t>(limit + 1);
+  // The checks read the ME, each entry's source and the usage table: when they are those of a pass
+  // that replaced nothing, this pass would replace nothing either. A button code's source is looked
+  // up again, as the crosspoint assignment may have changed.
+  if (passed_.me == me && std::memcmp(passed_.entries, r.entries, entryBytes) == 0 &&
+      std::memcmp(passed_.usage, usageTable(), sizeof passed_.usage) == 0) {
+    bool same = true;
+    for (int i = 0; i < passed_.nButtons && same; ++i) {
+      const int e = passed_.buttonEntry[i];
+      same = codeToSource(r.entries[e]) == passed_.buttonSource[i];
+    }
+    if (same) return;
+  }
+  bool usageChanged = false, replaced = false;
+  passed_.nButtons = 0;
+  for (int e = 0; e <= limit; ++e) {
     const int s = busSource(e);
+    if (r.entries[e] < 768) {
+      passed_.buttonEntry[passed_.nButtons] = static_cast<u8>(e);
+      passed_.buttonSource[passed_.nButtons++] = static_cast<s16>(s);
+    }
     // Besides sources not allowed, a bus that would feed its own ME (only a damaged image can hold
     // one) is replaced: the hardware cannot route it.
     if (isSourceAllowed(e, s) && reentryAllows(e, s)) continue;
     r.setEntry(e, REPLACEMENT_CODE);
+    replaced = true;
     usageChanged = usageChanged || e <= 11;
   }
   if (usageChanged) refreshUsage();
+  passed_.me = replaced ? -1 : me;
+  if (!replaced) {
+    std::memcpy(passed_.entries, r.entries, entryBytes);
+    std::memcpy(passed_.usage, usageTable(), sizeof passed_.usage);
+  }
 }
 
 void CategoryBus::followBackground() {

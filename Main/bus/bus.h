@@ -167,6 +167,17 @@ class CategoryBus : public CategoryCommon<MxifBus>,
   static u8 present_[N_PANELS];
   s32 customInfoSource_[N_CUSTOM_INFO] = {};
   u8 pressed_[N_PANELS][N_ENTRIES][N_BUTTONS];
+  // The inputs of the last repair pass that replaced nothing: the ME (-1: none such pass), the
+  // entries up to the ME's limit, the usage table and the sources of the entries that hold button
+  // codes.
+  struct RepairInputs {
+    int me = -1;
+    u16 entries[N_ENTRIES];
+    u8 usage[N_ME][N_ME];
+    int nButtons = 0;
+    u8 buttonEntry[N_ENTRIES];
+    s16 buttonSource[N_ENTRIES];
+  } passed_;
 };
 
 }  // namespace category

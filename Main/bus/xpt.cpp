@@ -163,10 +163,4 @@ bool CategoryXpt::isButtonMasked(int panel, int button, int bits) const {
   return (bits & columnClass_[panel][button % N_COLUMNS]) != 0;
 }
 
-int CategoryXpt::sourceOf(int panel, int button) {
-  if (isButtonMasked(panel, button, 3)) return -1;
-  if (button < 0 || button >= MxifXptAssign::N_BUTTONS) return -1;
-  return record(panel).source[button];
-}
-
 }  // namespace category

@@ -38,8 +38,14 @@ class CategoryXpt : public CategoryCommon<MxifXptAssign> {
 
   // Whether the button (0..95) lies in a column whose class shares a bit with bits.
   bool isButtonMasked(int panel, int button, int bits) const;
-  // Source of the button, -1 when its column is masked or the button is outside 0..191.
-  int sourceOf(int panel, int button);
+  // Source of the button, -1 when its column is masked or the button is outside 0..191. Inline:
+  // the lamps ask it for every button of a row.
+  int sourceOf(int panel, int button) {
+    MX_CHECK(0 <= panel && panel < 3);
+    if (button < 0 || button >= MxifXptAssign::N_BUTTONS) return -1;
+    if (button < N_COLUMN_BUTTONS && columnClass_[panel][button % N_COLUMNS] != 0) return -1;
+    return record(panel).source[button];
+  }
   // Column class of the panel's column: 0 none, 1 a 300 marker, 2 a 301 marker.
   int columnClass(int panel, int column) const;
   // The panel's N_COLUMNS column classes (panel 0..2).

@@ -56,13 +56,24 @@ bool showBackedUp(const std::string& dir, int type, int me, int channel, std::st
     error = std::string(name) + ": the record of this type is not built into this program";
     return false;
   }
+  if (!shape.perMe && me != 0) {
+    error = std::string(name) + " is one record for all MEs: it takes no me=";
+    return false;
+  }
+  if (channel >= shape.channels) {
+    error = std::string(name) + ": no such channel " + std::to_string(channel) + " (channel=0.." +
+            std::to_string(shape.channels - 1) + ")";
+    return false;
+  }
   if (me >= 2) {
-    error = std::string(name) + ": only the records of ME 0 and 1 are backed up";
+    error = std::string(name) + ": ME " + std::to_string(me) + " is not kept in the backup image (only MEs 0 and 1 are)";
     return false;
   }
   const Slot& slot = slotOf(type, me);
-  if (slot.bytes < static_cast<int>(shape.size) * (channel + 1)) {
-    error = std::string(name) + " is not in the backup image";
+  const int needed = static_cast<int>(shape.size) * (channel + 1);
+  if (slot.bytes < needed) {
+    error = std::string(name) + (me > 0 && slotOf(type, 0).bytes >= needed ? ": ME " + std::to_string(me) : "") +
+            " is not kept in the backup image";
     return false;
   }
   const std::string path = dir + "/nvram.mem";
@@ -83,7 +94,7 @@ bool showBackedUp(const std::string& dir, int type, int me, int channel, std::st
             std::to_string(BACKUP_VERSION);
     return false;
   }
-  out = describeStored(type, image.data() + slot.offset + shape.size * channel, shape.perMe ? me : channel);
+  out = describeStored(type, image.data() + slot.offset + shape.size * channel, me, channel);
   return true;
 }
 

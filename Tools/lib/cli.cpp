@@ -106,8 +106,16 @@ bool BackendLock::acquire(const std::string& dir, std::string& error) {
     setenv(LOCK_FD_VARIABLE, std::to_string(fd).c_str(), 1);
   }
   fd_ = fd;
+  path_ = path;
   rewrite(std::to_string(getpid()) + "\n");
   return true;
+}
+
+void BackendLock::release() {
+  if (fd_ < 0) return;
+  unlink(path_.c_str());
+  ::close(fd_);
+  fd_ = -1;
 }
 
 void BackendLock::markStarted() { rewrite(std::to_string(getpid()) + "\n" + STARTED + "\n"); }

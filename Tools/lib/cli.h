@@ -28,10 +28,13 @@ class BackendLock {
   bool acquire(const std::string& dir, std::string& error);
   // Notes in the file that start-up has passed.
   void markStarted();
+  // Removes the file, still holding the lock, and lets the lock go: the back end has ended.
+  void release();
 
  private:
   void rewrite(const std::string& text);
   int fd_ = -1;
+  std::string path_;
 };
 
 enum class Backend { None, Starting, Running };

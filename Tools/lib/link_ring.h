@@ -5,10 +5,12 @@
 //
 // A ring is u32 write index, u32 read index (little-endian words), then LINK_RING_DATA bytes. The
 // front end writes the request ring's write index and the acknowledgement ring's read index only.
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -57,11 +59,11 @@ inline size_t ringWrite(u8* ring, const u8* p, size_t n) {
   if (n > room) n = room;
   u32 w = loadIndex(ring) % LINK_RING_DATA;
   u8* data = ring + 8;
-  for (size_t i = 0; i < n; ++i) {
-    data[w] = p[i];
-    w = (w + 1) % LINK_RING_DATA;
-  }
-  storeIndex(ring, w);
+  // In at most two runs: up to the end of the data, then from its start.
+  const size_t first = std::min<size_t>(n, LINK_RING_DATA - w);
+  std::memcpy(data + w, p, first);
+  std::memcpy(data, p + first, n - first);
+  storeIndex(ring, static_cast<u32>((w + n) % LINK_RING_DATA));
   return n;
 }
 
@@ -70,9 +72,9 @@ inline Bytes ringPeek(const u8* ring) {
   u32 w = loadIndex(ring) % LINK_RING_DATA;
   u32 r = loadIndex(ring + 4) % LINK_RING_DATA;
   const u8* data = ring + 8;
-  Bytes out;
-  out.reserve((w + LINK_RING_DATA - r) % LINK_RING_DATA);
-  for (; r != w; r = (r + 1) % LINK_RING_DATA) out.push_back(data[r]);
+  if (w >= r) return Bytes(data + r, data + w);
+  Bytes out(data + r, data + LINK_RING_DATA);
+  out.insert(out.end(), data, data + w);
   return out;
 }
 
@@ -88,9 +90,11 @@ inline void ringConsume(u8* ring, size_t n) {
 // 0x5A 0x81, u32 body length, u16 type, body (big-endian).
 inline Bytes packetBytes(int type, const u8* body, size_t n) {
   const u32 len = static_cast<u32>(n);
-  Bytes out = {LINK_SYNC0, LINK_SYNC1, static_cast<u8>(len >> 24), static_cast<u8>(len >> 16),
-               static_cast<u8>(len >> 8), static_cast<u8>(len), static_cast<u8>(type >> 8), static_cast<u8>(type)};
-  out.insert(out.end(), body, body + n);
+  const u8 head[8] = {LINK_SYNC0, LINK_SYNC1, static_cast<u8>(len >> 24), static_cast<u8>(len >> 16),
+                      static_cast<u8>(len >> 8), static_cast<u8>(len), static_cast<u8>(type >> 8), static_cast<u8>(type)};
+  Bytes out(8 + n);
+  std::copy(head, head + 8, out.begin());
+  if (n > 0) std::copy(body, body + n, out.begin() + 8);
   return out;
 }
 inline Bytes packetBytes(int type, const Bytes& body) { return packetBytes(type, body.data(), body.size()); }

@@ -19,6 +19,8 @@
 #include "Tools/lib/link_ring.h"
 #include "Tools/lib/scratch_system.h"
 #include "Lib/Include/codec.h"
+#include "Lib/Include/records/dsk.h"
+#include "Lib/Include/records/transstatus.h"
 #include "Lib/Include/data_internal.h"
 #include "Lib/Include/text.h"
 
@@ -213,12 +215,12 @@ class RecordView : public codec::LeafSink {
     return !in.isShort();
   }
 
-  // The carried fields as " name=value" words; the index field is left out.
-  std::string text(const Field* skip) const {
+  // The carried fields as " name=value" words; the index fields are left out.
+  std::string text(const Field* skip, const Field* skip2) const {
     std::string out;
     for (size_t i = 0; i < fields_.size(); ++i) {
       const Field& f = fields_[i];
-      if (&f == skip) continue;
+      if (&f == skip || &f == skip2) continue;
       if (f.textCapacity > 0) {
         const Field& chars = fields_[++i];
         if (!codec::presenceBit(f.leaf.mask, f.leaf.bit)) continue;
@@ -237,7 +239,12 @@ class RecordView : public codec::LeafSink {
         continue;
       }
       std::string lines;
-      codec::appendTextLeaf(f.leaf, lines);
+      codec::Leaf leaf = f.leaf;
+      // An array whose elements are all carried reads as one list, as an array without bits does.
+      bool whole = leaf.perElement && leaf.count > 1;
+      for (int e = 0; whole && e < leaf.count; ++e) whole = codec::presenceBit(leaf.mask, leaf.bit + e);
+      if (whole) leaf.mask = nullptr, leaf.perElement = false;
+      codec::appendTextLeaf(leaf, lines);
       for (size_t start = 0; start < lines.size();) {
         const size_t end = lines.find('\n', start);
         out += ' ';
@@ -329,12 +336,13 @@ std::string joinNames(const std::vector<const Field*>& fields) {
 // ---- Per-type operations ---------------------------------------------------------------------------
 
 struct Ops {
-  bool (*build)(const Assignments& fields, Bytes& body, std::string& error);
+  bool (*build)(const Assignments& fields, Bytes& body, std::string& error, std::string* defaulted);
   std::string (*describe)(const u8* body, size_t size);
   std::string (*fieldList)();
-  std::string (*describeStored)(const u8* record, int index);
+  std::string (*describeStored)(const u8* record, int me, int channel);
   bool (*probe)(const std::string& name, int index, const Assignments& with, std::vector<Interval>& out,
                 std::string& error);
+  bool (*echoRefusals)(const u8* sent, size_t sentSize, const u8* echo, size_t echoSize, std::vector<Refusal>& out);
   RecordShape shape;
 };
 
@@ -342,6 +350,39 @@ struct Ops {
 template <class T>
 int indexLimit() {
   return isPerMe<T>() ? category::N_ME : channelsOf<T>();
+}
+
+// The fields that say which instance a record is for: the ME of a record per ME (the index byte, or
+// a field "me" where the index byte holds the channel) and the channel of a record with several.
+struct IndexFields {
+  Field* me = nullptr;
+  Field* channel = nullptr;
+};
+template <class T>
+IndexFields indexFields(RecordView& view) {
+  IndexFields out;
+  auto named = [&](const char* name) -> Field* {
+    for (Field& f : view.fields()) {
+      if (f.name == name && !f.leaf.isMask && f.leaf.count == 1) return &f;
+    }
+    return nullptr;
+  };
+  if (isPerMe<T>()) {
+    out.me = named("me");
+    if (out.me == nullptr) out.me = view.indexField();
+    if (channelsOf<T>() > 1) out.channel = named("channel");
+  } else if (channelsOf<T>() > 1) {
+    out.channel = view.indexField();
+  }
+  return out;
+}
+
+// " me=M channel=C" as the record holds them.
+std::string indexText(const IndexFields& x) {
+  std::string out;
+  if (x.me != nullptr) out += " me=" + std::to_string(codec::loadElement(x.me->leaf, 0));
+  if (x.channel != nullptr) out += " channel=" + std::to_string(codec::loadElement(x.channel->leaf, 0));
+  return out;
 }
 
 // ---- The values a field's checks take ---------------------------------------------------------------
@@ -501,8 +542,9 @@ bool probeRecord(const std::string& name, int index, const Assignments& with, st
   RecordView view(message);
   int element = -1;
   const Field* field = view.find(name, element);
-  Field* indexField = indexLimit<T>() > 1 ? view.indexField() : nullptr;
-  if (field == nullptr || field->textCapacity > 0 || field == indexField) {
+  const IndexFields indexes = indexFields<T>(view);
+  Field* indexField = isPerMe<T>() ? indexes.me : indexes.channel;
+  if (field == nullptr || field->textCapacity > 0 || field == indexes.me || field == indexes.channel) {
     error = typeName + " has no field " + name + " that takes a number";
     return false;
   }
@@ -569,25 +611,29 @@ bool probeRecord(const std::string& name, int index, const Assignments& with, st
 }
 
 template <class T>
-bool buildRecord(const Assignments& fields, Bytes& body, std::string& error) {
+bool buildRecord(const Assignments& fields, Bytes& body, std::string& error, std::string* defaulted) {
   T r{};
   RecordView view(r);
   const std::string typeName = category::typeNameOf(T::TYPE_INDEX);
-  Field* index = indexLimit<T>() > 1 ? view.indexField() : nullptr;
+  const IndexFields indexes = indexFields<T>(view);
+  bool meGiven = false, channelGiven = false;
   for (const auto& [name, value] : fields) {
-    const bool isIndex = index != nullptr && (name == "me" || name == "channel" || name == index->name);
-    if (isIndex) {
+    const bool isMe = indexes.me != nullptr && name == "me";
+    const bool isChannel = indexes.channel != nullptr && name == "channel";
+    if (isMe || isChannel) {
+      const long limit = isMe ? category::N_ME : channelsOf<T>();
       long v = 0;
-      if (!cli::parseNumber(value, 0, indexLimit<T>() - 1, v)) {
-        error = typeName + ": " + name + "=" + value + ": out of range 0.." + std::to_string(indexLimit<T>() - 1);
+      if (!cli::parseNumber(value, 0, limit - 1, v)) {
+        error = typeName + ": " + name + "=" + value + ": out of range 0.." + std::to_string(limit - 1);
         return false;
       }
-      codec::storeElement(index->leaf, 0, static_cast<u32>(v));
+      codec::storeElement((isMe ? indexes.me : indexes.channel)->leaf, 0, static_cast<u32>(v));
+      (isMe ? meGiven : channelGiven) = true;
       continue;
     }
     int element = -1;
     const Field* f = view.find(name, element);
-    if (f == nullptr) {
+    if (f == nullptr || f == indexes.me || f == indexes.channel) {
       error = typeName + " has no field " + name + "; its fields: " + joinNames(view.settable());
       return false;
     }
@@ -596,6 +642,12 @@ bool buildRecord(const Assignments& fields, Bytes& body, std::string& error) {
       error = typeName + ": " + name + "=" + value + ": " + valueProblem(*f, element, value);
       return false;
     }
+  }
+  if (defaulted != nullptr) {
+    defaulted->clear();
+    if (indexes.me != nullptr && !meGiven) *defaulted += " me=0";
+    if (indexes.channel != nullptr && !channelGiven) *defaulted += " channel=0";
+    if (!defaulted->empty()) defaulted->erase(0, 1);
   }
   body.clear();
   if (view.hasText()) {
@@ -611,34 +663,27 @@ template <class T>
 std::string fieldListOf() {
   T r{};
   RecordView view(r);
-  const Field* index = indexLimit<T>() > 1 ? view.indexField() : nullptr;
+  const IndexFields indexes = indexFields<T>(view);
   std::string out;
   for (const Field* f : view.settable()) {
+    if (f == indexes.me || f == indexes.channel) continue;
     std::string name = f->name;
     if (f->leaf.count > 1 && f->textCapacity == 0) name += "[0.." + std::to_string(f->leaf.count - 1) + "]";
     std::string range = rangeText(*f);
     std::vector<Interval> taken;
     std::string ignored;
-    if (f != index && f->textCapacity == 0 && probeRecord<T>(f->name, 0, {}, taken, ignored)) range = intervalsText(taken);
-    if (f == index) {
-      name = isPerMe<T>() ? "me" : "channel";
-      range = "0.." + std::to_string(indexLimit<T>() - 1);
-    }
+    if (f->textCapacity == 0 && probeRecord<T>(f->name, 0, {}, taken, ignored)) range = intervalsText(taken);
     name.resize(std::max<size_t>(name.size() + 2, 32), ' ');
     out += "  " + name + range + "\n";
   }
   return out;
 }
 
-// The type name, the index for records that have one, then the carried fields.
+// The type name, the indexes of records that have them, then the carried fields.
 template <class T>
 std::string recordText(RecordView& view) {
-  std::string out = category::typeNameOf(T::TYPE_INDEX);
-  Field* index = indexLimit<T>() > 1 ? view.indexField() : nullptr;
-  if (index != nullptr) {
-    out += (isPerMe<T>() ? " me=" : " channel=") + std::to_string(codec::loadElement(index->leaf, 0));
-  }
-  return out + view.text(index);
+  const IndexFields indexes = indexFields<T>(view);
+  return category::typeNameOf(T::TYPE_INDEX) + indexText(indexes) + view.text(indexes.me, indexes.channel);
 }
 
 template <class T>
@@ -652,14 +697,71 @@ std::string describeRecord(const u8* body, size_t size) {
 
 // A record as the back end keeps it: every field, whatever its presence bit says.
 template <class T>
-std::string describeStoredRecord(const u8* record, int index) {
+std::string describeStoredRecord(const u8* record, int me, int channel) {
   T r;
   std::memcpy(static_cast<void*>(&r), record, sizeof r);
   codec::setAllPresence(r);
   RecordView view(r);
-  Field* field = indexLimit<T>() > 1 ? view.indexField() : nullptr;
-  if (field != nullptr) codec::storeElement(field->leaf, 0, static_cast<u32>(index));
+  const IndexFields indexes = indexFields<T>(view);
+  if (indexes.me != nullptr) codec::storeElement(indexes.me->leaf, 0, static_cast<u32>(me));
+  if (indexes.channel != nullptr) codec::storeElement(indexes.channel->leaf, 0, static_cast<u32>(channel));
   return recordText<T>(view);
+}
+
+// The value of one element (or of the whole field, element -1) as the text form writes it.
+std::string valueText(const Field& f, const RecordView& view, int element) {
+  if (f.textCapacity > 0) {
+    const std::string words = " " + view.text(nullptr, nullptr) + " ";
+    const size_t at = words.find(" " + f.name + "=");
+    if (at == std::string::npos) return "";
+    const size_t from = at + f.name.size() + 2;
+    return words.substr(from, words.find("\" ", from) + 1 - from);
+  }
+  codec::Leaf leaf = f.leaf;
+  leaf.mask = nullptr;
+  leaf.perElement = false;
+  if (element >= 0) leaf.data += element * codec::widthOf(leaf.kind), leaf.count = 1;
+  std::string line;
+  codec::appendTextLeaf(leaf, line);
+  return line.substr(line.find('=') + 1, line.size() - line.find('=') - 2);
+}
+
+template <class T>
+bool readBody(RecordView& view, T& r, const u8* body, size_t size) {
+  return view.hasText() ? view.read(body, size) : codec::read(body, size, r);
+}
+
+// Each field carried by the request that its answer does not carry with the same value.
+template <class T>
+bool echoRefusalsOf(const u8* sent, size_t sentSize, const u8* echo, size_t echoSize, std::vector<Refusal>& out) {
+  T asked{}, answered{};
+  RecordView a(asked), b(answered);
+  // Without an answer, every field of the request counts as left out.
+  if (!readBody(a, asked, sent, sentSize) || (echo != nullptr && !readBody(b, answered, echo, echoSize))) return false;
+  const IndexFields ia = indexFields<T>(a), ib = indexFields<T>(b);
+  for (Field* x : {ia.me, ia.channel}) {
+    Field* y = x == ia.me ? ib.me : ib.channel;
+    if (echo != nullptr && x != nullptr && codec::loadElement(x->leaf, 0) != codec::loadElement(y->leaf, 0)) return false;
+  }
+  out.clear();
+  auto& fa = a.fields();
+  auto& fb = b.fields();
+  for (size_t i = 0; i < fa.size(); ++i) {
+    const Field& f = fa[i];
+    const Field& g = fb[i];
+    if (f.leaf.isMask || f.leaf.mask == nullptr || &f == ia.me || &f == ia.channel) continue;
+    const int elements = f.leaf.perElement ? f.leaf.count : 1;
+    for (int e = 0; e < elements; ++e) {
+      const int bit = f.leaf.bit + e;
+      if (!codec::presenceBit(f.leaf.mask, bit)) continue;
+      const int element = f.leaf.perElement ? e : -1;
+      const std::string want = valueText(f, a, element);
+      const std::string got = codec::presenceBit(g.leaf.mask, bit) ? valueText(g, b, element) : "";
+      if (got != want) out.push_back({f.name + (element >= 0 ? "[" + std::to_string(e) + "]" : ""), want, got});
+    }
+    if (f.textCapacity > 0) ++i;
+  }
+  return true;
 }
 
 template <class T>
@@ -670,7 +772,8 @@ constexpr Ops opsOf(int type) {
   } else {
     // A struct of the same name that is not this type's record is not used.
     if (T::TYPE_INDEX != type) return {};
-    return {&buildRecord<T>, &describeRecord<T>, &fieldListOf<T>, &describeStoredRecord<T>, &probeRecord<T>,
+    return {&buildRecord<T>,  &describeRecord<T>, &fieldListOf<T>,
+            &describeStoredRecord<T>, &probeRecord<T>, &echoRefusalsOf<T>,
             {sizeof(T), isPerMe<T>(), channelsOf<T>()}};
   }
 }
@@ -756,7 +859,8 @@ bool fieldList(int type, std::string& out, std::string& error) {
   const RecordShape& shape = ops->shape;
   out = std::string(category::typeNameOf(type)) + ": type " + std::to_string(type);
   if (shape.perMe) out += ", a record per ME (me=0.." + std::to_string(category::N_ME - 1) + ")";
-  if (shape.channels > 1) out += ", " + std::to_string(shape.channels) + " channels";
+  if (shape.channels > 1) out += ", " + std::to_string(shape.channels) + " channels (channel=0.." + std::to_string(shape.channels - 1) + ")";
+  if (type >= category::FIRST_COMMAND_TYPE) out += "; a command keeps no record to read back: the ranges are the fields' widths";
   out += "; an array takes name[i]=v or name=v1,v2,...\n" + ops->fieldList();
   return true;
 }
@@ -768,12 +872,14 @@ bool recordShape(int type, RecordShape& shape) {
   return true;
 }
 
-std::string describeStored(int type, const u8* record, int index) { return opsAt(type)->describeStored(record, index); }
+std::string describeStored(int type, const u8* record, int me, int channel) {
+  return opsAt(type)->describeStored(record, me, channel);
+}
 
-bool buildBody(int type, const Assignments& fields, Bytes& body, std::string& error) {
+bool buildBody(int type, const Assignments& fields, Bytes& body, std::string& error, std::string* defaulted) {
   const Ops* ops = opsAt(type);
   if (ops == nullptr) return notBuilt(type, error);
-  return ops->build(fields, body, error);
+  return ops->build(fields, body, error, defaulted);
 }
 
 std::string describe(int type, const u8* body, size_t size) {
@@ -786,6 +892,17 @@ bool acceptedValues(int type, const std::string& field, int index, const Assignm
   const Ops* ops = opsAt(type);
   if (ops == nullptr) return notBuilt(type, error);
   return ops->probe(field, index, with, out, error);
+}
+
+bool echoRefusals(int type, const Bytes& sent, const linkpeer::Packet& echo, std::vector<Refusal>& out) {
+  const Ops* ops = opsAt(type);
+  if (ops == nullptr || echo.type != type) return false;
+  return ops->echoRefusals(sent.data(), sent.size(), echo.body.data(), echo.body.size(), out);
+}
+
+bool requestFields(int type, const Bytes& sent, std::vector<Refusal>& out) {
+  const Ops* ops = opsAt(type);
+  return ops != nullptr && ops->echoRefusals(sent.data(), sent.size(), nullptr, 0, out);
 }
 
 std::string intervalsText(const std::vector<Interval>& intervals) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Lib/Include/types.h"
+#include "Tools/lib/link_ring.h"
 
 namespace frontend {
 
@@ -40,15 +41,16 @@ struct RecordShape {
 bool recordShape(int type, RecordShape& shape);
 
 // One line for a record in its memory form (as the back end keeps it), with every field, in the
-// form of describe; index is the ME of a per-ME record, else the channel. The record must be built.
-std::string describeStored(int type, const u8* record, int index);
+// form of describe, for ME me and channel channel. The record must be built.
+std::string describeStored(int type, const u8* record, int me, int channel);
 
 // Builds the body of a record or command of the type from assignments. Each name is a field
 // ("format"), an element ("multiviewSource[2]"), a sub-record field ("display.option") or a text
 // (the text as it stands); setting one sets its presence bit. "me" and "channel" set the record's
 // index byte when no field has that name. Returns false with a message for a type whose record is
-// not built, an unknown name or a bad value.
-bool buildBody(int type, const Assignments& fields, Bytes& body, std::string& error);
+// not built, an unknown name or a bad value. *defaulted gets the indexes that were not given and
+// took 0 ("me=0", "me=0 channel=0", "" when none was left out).
+bool buildBody(int type, const Assignments& fields, Bytes& body, std::string& error, std::string* defaulted = nullptr);
 
 // One line: the type name, "me=N" or "channel=N" for records with an index byte, then every field
 // that is carried (whose presence bit is set, or that has none) as name=value, texts quoted.
@@ -72,6 +74,21 @@ struct Interval {
 // no category or no such field.
 bool acceptedValues(int type, const std::string& field, int index, const Assignments& with, std::vector<Interval>& out,
                     std::string& error);
+
+// A field of a request that its answer does not carry as it was sent: its name ("entries[3]"), the
+// value sent and the value answered ("" when the answer leaves the field out).
+struct Refusal {
+  std::string field;
+  std::string sent;
+  std::string answered;
+};
+
+// Whether the packet is the answer of the record instance that the request body is for (same type,
+// ME and channel); if so, the refused fields of the request in out.
+bool echoRefusals(int type, const Bytes& sent, const linkpeer::Packet& echo, std::vector<Refusal>& out);
+// The fields a request body carries, each as a refusal with no answer; false when the type has no
+// field list or the body does not hold the record.
+bool requestFields(int type, const Bytes& sent, std::vector<Refusal>& out);
 
 // "0..4", "0..315, 400..615", "none".
 std::string intervalsText(const std::vector<Interval>& intervals);

@@ -2,9 +2,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
 
 #include "Common/reg.h"
+#include "Platform/dma_engine.h"
 #include "tests/support/board_fixture.h"
 
 using namespace platform;
@@ -43,6 +48,9 @@ TEST_F(MemoryMapTest, RegisterWritesAreTracedWithFrameAndStage) {
   EXPECT_EQ(mxReadReg(0x80000010), 5u);
   regPoke(0x80000010, 9);  // a status set by a test: read back, not traced
   EXPECT_EQ(mxReadReg(0x80000010), 9u);
+  regPoke(NVRAM_BASE + 0x10, 5);  // a register page over the non-volatile window: its memory comes first
+  mxWriteReg(NVRAM_BASE + 0x10, 6);
+  EXPECT_EQ(readMem32(NVRAM_BASE + 0x10), 6u);
   EXPECT_EQ(traceRecent().size(), 2u);
   writeMem32(OCM_BASE, 0x11223344);  // memory words are little-endian
   EXPECT_EQ(memory(OCM_BASE, 4)[0], 0x44);
@@ -56,14 +64,34 @@ struct Device : RegisterDevice {
 };
 
 TEST_F(MemoryMapTest, BoardModelsAnswerTheirRange) {
-  Device d;
+  Device d, e;
   attachDevice(0x40200000, 0x1000, &d);
+  attachDevice(0x40200100, 8, &e);  // inside d's range: d, attached first, answers
   EXPECT_EQ(mxReadReg(0x40200010), 0x40200010u ^ 0xFFFF);
-  mxWriteReg(0x40200020, 77);
-  EXPECT_EQ(d.lastWrite, 77u);
+  mxWriteReg(0x40200104, 77);
+  EXPECT_TRUE(d.lastWrite == 77u && e.lastWrite == 0u);
   EXPECT_EQ(mxReadReg(0x40201000), 0u);  // outside the device
   detachDevice(&d);
-  EXPECT_EQ(mxReadReg(0x40200020), 77u);
+  EXPECT_EQ(mxReadReg(0x40200108), 0u);  // just past e
+  mxWriteReg(0x40200104, 78);
+  EXPECT_EQ(e.lastWrite, 78u);
+  detachDevice(&e);
+  EXPECT_EQ(mxReadReg(0x40200104), 78u);
+}
+
+TEST_F(MemoryMapTest, DmaBurstIntoMemoryStoresEveryBlockThatDiffers) {
+  constexpr u32 LIST = DRAM_BASE, TO = DRAM_BASE + 0x100000, WORDS = 2500;  // two 4 KiB blocks and a part
+  std::vector<u32> list = {TO | 1, 0x80000000u | (4 * WORDS - 1)};
+  for (u32 i = 0; i < WORDS; ++i) list.push_back(i * 2654435761u);
+  list.push_back(0);
+  writeMemory(LIST, list.data(), 4 * static_cast<u32>(list.size()));
+  writeMemory(TO, list.data() + 2, 4 * WORDS);  // the first block holds the burst already
+  for (u32 word : {1500u, WORDS - 1}) writeMem32(TO + 4 * word, 0);
+  dmaEngine();
+  writeReg(DmaEngine::REGS + 8, 4 * static_cast<u32>(list.size()) - 1);
+  writeReg(DmaEngine::REGS, LIST | 0x80000000u);
+  EXPECT_EQ(std::memcmp(memory(TO, 4 * WORDS), list.data() + 2, 4 * WORDS), 0);
+  dmaEngine().detach();
 }
 
 u64 hookSeen = 0;
@@ -82,6 +110,23 @@ TEST(VirtualClock, BusyWaitAdvancesExactlyInSteppedModeAndRunsHooks) {
   clockAdvance(1000);
   EXPECT_EQ(hookSeen, clockNow());
   removeTimerHook(hook);
+}
+
+int hookRuns[3];
+void firstHook(u64) {
+  ++hookRuns[0];
+  removeTimerHook(firstHook);
+}
+void secondHook(u64) { ++hookRuns[1]; }
+void thirdHook(u64) { ++hookRuns[2]; }
+
+TEST(VirtualClock, AHookThatRemovesItselfLeavesTheOthersTheirPass) {
+  for (TimerHook h : {firstHook, secondHook, thirdHook}) addTimerHook(h);
+  timerTicks();
+  timerTicks();
+  EXPECT_TRUE(hookRuns[0] == 1 && hookRuns[1] == 2 && hookRuns[2] == 2) << hookRuns[1] << hookRuns[2];
+  removeTimerHook(secondHook);
+  removeTimerHook(thirdHook);
 }
 
 TEST(Interrupts, OnlyConnectedAndEnabledHandlersRunAndNeverNest) {
@@ -129,6 +174,21 @@ TEST_F(BoardDirectory, SharedFilesSurviveAndPowerOnClearsVolatileOnes) {
     EXPECT_EQ(readMem32(0xFFFFFFF8), powerOn ? 0u : 1u);
     EXPECT_EQ(readMem32(NVRAM_BASE + 0x100), 0xBEEFu);
   }
+}
+
+TEST_F(BoardDirectory, TraceFileHoldsALinePerRegisterWrite) {
+  o.traceFile = (dir / "trace.txt").string();
+  boardOpen(o);
+  traceStage(4294967295u, -2);
+  writeReg(0x8000000C, 0xFFFFFFFF);
+  traceStage(12, 3);
+  std::string wanted = "4294967295 -2 8000000c ffffffff\n";
+  for (int i = 0; i < 3000; ++i, wanted += "12 3 40000abc 0012ab00\n") writeReg(0x40000ABC, 0x12AB00);
+  writeMem32(OCM_BASE, 1);  // memory: no line
+  traceStage(0, 0);
+  boardOpen(saved);
+  std::ifstream in(o.traceFile);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), wanted);
 }
 
 }  // namespace

@@ -12,7 +12,10 @@
 #include <sstream>
 #include <tuple>
 
+#include "Main/framework/bp.h"
+#include "Main/framework/typenames.h"
 #include "Tools/frontend_lib.h"
+#include "Tools/lib/scratch_system.h"
 #include "Lib/Include/data_internal.h"
 #include "Lib/Include/text.h"
 
@@ -107,6 +110,15 @@ TEST(FrontendRecords, TypeNamesAndIndexes) {
   const std::pair<const char*, int> names[] = {{"MxifSystem", 29}, {"waitCmd", 74}, {"MxifLogMessage", 103},
                                                {"103", 103}, {"104", -1}, {"Mxif", -1}, {"", -1}};
   for (const auto& [name, index] : names) EXPECT_EQ(frontend::typeIndexOf(name), index) << name;
+}
+
+// Every record that a category of the back end keeps goes by field names.
+TEST(FrontendRecords, EveryTypeWithACategoryHasItsFieldList) {
+  frontend::useScratchSystem();
+  for (int type = 0; type < category::FIRST_COMMAND_TYPE; ++type) {
+    const bool kept = category::CategoryRegistry::instance().at(type, 0) != nullptr;
+    EXPECT_TRUE(!kept || frontend::isRecordBuilt(type)) << category::typeNameOf(type);
+  }
 }
 
 TEST(FrontendRecords, SystemRecordWithTextsMatchesTheSystemsOwnReader) {
@@ -282,10 +294,12 @@ TEST(FrontendProgram, ShowReadsTheBackupImageOrSaysWhyNot) {
   } cases[] = {
       {0, 0, {"show", "MxifSystem"}, 1, "no backup image in"},
       {0x08765421, 145, {"show", "MxifSystem"}, 1, "is version 145, this program reads 146"},
-      {0x08765421, 146, {"show", "MxifBus", "me=1"}, 0, "MxifBus me=1 entries[0]=0 "},
-      {0x08765421, 146, {"show", "MxifBus", "me=2"}, 1, "only the records of ME 0 and 1 are backed up"},
+      {0x08765421, 146, {"show", "MxifBus", "me=1"}, 0, "MxifBus me=1 entries=0,0,"},
+      {0x08765421, 146, {"show", "MxifBusStatus", "me=1", "channel=2"}, 0, "MxifBusStatus me=1 channel=2 rows=0,"},
+      {0x08765421, 146, {"show", "MxifBus", "me=2"}, 1, "MxifBus: ME 2 is not kept in the backup image"},
+      {0x08765421, 146, {"show", "MxifCbgd", "channel=2"}, 1, "MxifCbgd: no such channel 2 (channel=0..1)"},
       {0x08765421, 146, {"show", "MxifMessageBox"}, 1, "not built into this program"},
-      {0x08765421, 146, {"show", "MxifButtonEvent"}, 1, "MxifButtonEvent is not in the backup image"},
+      {0x08765421, 146, {"show", "MxifButtonEvent"}, 1, "MxifButtonEvent is not kept in the backup image"},
   };
   for (const auto& c : cases) {
     image(c.magic, c.version);
@@ -309,8 +323,14 @@ TEST(FrontendProgram, UsageErrorsAndAMissingBoardNameTheirCause) {
       {board + "raw 5a8", 2, "raw takes hexadecimal bytes"},
       {board + "wait 40000", 2, "wait takes one frame count"},
       {board + "button 1616 held", 2, "press or release"},
-      {board + "fader 0 1 lever=2", 2, "bad word lever=2 (takes panel=0..255)"},
-      {board + "send MxifSystem bad=1", 1, "has no field bad"},
+      {board + "fader 0 1 lever=2", 2, "bad word lever=2 (takes panel=0..2)"},
+      {board + "fader 4 1", 2, "fader takes LEVER (0..3) and VALUE (0..4095)"},
+      {board + "fader 0 4096", 2, "fader takes LEVER (0..3)"},
+      {board + "wait -1", 2, "wait takes one frame count 0..32767"},
+      {board + "send MxifSystem bad=1", 2, "has no field bad"},
+      {board + "send MxifSytem", 2, "unknown type MxifSytem (nearest: MxifSystem)"},
+      {board + "watch --type MxifBus,Lamp", 2, "unknown type Lamp"},
+      {board + "send MxifMessageBox", 1, "not built into this program"},
       {board + "wait 1", 1, "board directory /nonexistent-board: No such file or directory"},
   };
   for (const auto& [line, status, why] : cases) {

@@ -181,7 +181,7 @@ TEST_F(EndToEnd, BootRefusalsAndTheFirstRequest) {
   // What the program refuses writes nothing: the link is still not connected. A watch with
   // nothing to see ends at its time-out with a failure when a count was asked.
   const std::pair<const char*, int> refused[] = {
-      {"send MxifSystem noSuchField=1", 1}, {"send NoSuchType", 1}, {"raw 5a8", 2}, {"watch --count 1 --timeout 0.2", 1}};
+      {"send MxifSystem noSuchField=1", 2}, {"send NoSuchType", 2}, {"raw 5a8", 2}, {"watch --count 1 --timeout 0.2", 1}};
   for (const auto& [args, status] : refused) {
     std::string out;
     EXPECT_EQ(frontend(std::string(args) + " 2>/dev/null", &out), status) << args;
@@ -208,11 +208,17 @@ TEST_F(EndToEnd, SkipsGarbageAndUnknownTypesAndEchoesAcceptedBits) {
   EXPECT_EQ(nextEcho(29), "MxifSystem display.option=1 display.toggle1=0 display.toggle2=0");
   ASSERT_TRUE(waitConsole("receive undefined category MxifMessageBox")) << console_;
   EXPECT_EQ(count(console_, "receive invalid type  : 12 byte"), 1) << console_;
-  // Out of range (-50..49), horizontalPhase is dropped; only what was given comes back.
-  ASSERT_EQ(frontend("send MxifSystem horizontalPhase=200 verticalPhase=-5 secondText=ab"), 0);
+  // Out of range (-50..49), horizontalPhase is dropped: the program says so, and fails; only what
+  // was taken comes back.
   std::string out;
+  ASSERT_EQ(frontend("send MxifSystem horizontalPhase=200 verticalPhase=-5 secondText=ab 2>&1", &out), 1);
+  EXPECT_EQ(out, "frontend: refused: MxifSystem horizontalPhase=200: takes -50..49; kept its value\n");
   ASSERT_EQ(frontend("watch --count 1 --timeout 10", &out), 0);
   EXPECT_EQ(out, "MxifSystem verticalPhase=-5 secondText=\"ab\"\n");
+  // A command answered with a negative reply code is refused too.
+  ASSERT_EQ(frontend("send MxifKeyCmd command=999 2>&1", &out), 1);
+  EXPECT_EQ(out.rfind("frontend: refused: MxifKeyCmd ", 0), 0u) << out;
+  EXPECT_NE(out.find(" reply=-"), std::string::npos) << out;
 }
 
 TEST_F(EndToEnd, SettingIsResumedAfterARestartOnTheSameBoard) {

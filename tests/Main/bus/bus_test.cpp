@@ -302,6 +302,18 @@ TEST_F(BusTest, RepairReplacesEntriesUpToTheLimitOfEachMe) {
   EXPECT_FALSE(CategoryBus::uses(0, 0));
 }
 
+// The usage changes under a repaired ME: its entries are checked again although they did not change.
+TEST_F(BusTest, RepairFollowsTheUsageOfOtherMes) {
+  put(0, 0, D + 154);  // ME 0 shows ME 1's output
+  frame();
+  frame();
+  put(1, 0, D + 150);  // and ME 1, as a damaged image holds it, ME 0's: ME 0 repairs first
+  bus(1).refreshUsage();
+  frame();
+  EXPECT_EQ(std::pair(int(stored[0].entries[0]), int(stored[1].entries[0])),
+            std::pair(CategoryBus::REPLACEMENT_CODE, D + 150));
+}
+
 TEST_F(BusTest, RoutingOfMeZeroReachesBusesAuxBusesAndExternalOutputs) {
   test_categories::RecordOwner<MxifExtendedDisplay> display;
   const struct { int entry, source, offset, value; } routes[] = {
