@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/types.h"
 
 namespace frontend {
@@ -30,6 +31,16 @@ std::vector<std::string> nearestTypeNames(std::string_view name);
 // "name[0..N-1]") and what it takes ("0..255", "text of up to 7 characters"); the index byte as
 // "me" or "channel" with its range. False with a message for a type whose record is not built.
 bool fieldList(int type, std::string& out, std::string& error);
+
+// The fields a front end sets, in wire order, as fieldList names them (the index byte left out):
+// the name, the number of elements, for a text the characters it holds (0 for a number), the kind.
+struct FieldInfo {
+  std::string name;
+  int count = 1;
+  int textCapacity = 0;
+  codec::Kind kind = codec::Kind::U8;
+};
+bool settableFields(int type, std::vector<FieldInfo>& out);
 
 // Size of the record in memory, and whether it has an instance per ME or several channels.
 struct RecordShape {
@@ -69,9 +80,11 @@ struct Interval {
 // that record. Runs on the categories of a system in this program, or
 // of a scratch one (useScratchSystem); the type's stored records are put back, but the offers may
 // reach other categories and leave console lines. False with a message when the type has no record,
-// no category or no such field.
+// no category or no such field. With edgesOnly a few values are offered and the edges between them
+// found: each interval's ends are edges of what the checks take, but a gap or an interval that no
+// offered value falls in may be missed (far fewer offers, for tests that want edges alone).
 bool acceptedValues(int type, const std::string& field, int index, const Assignments& with, std::vector<Interval>& out,
-                    std::string& error);
+                    std::string& error, bool edgesOnly = false);
 
 // "0..4", "0..315, 400..615", "none".
 std::string intervalsText(const std::vector<Interval>& intervals);
