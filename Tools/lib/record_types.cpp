@@ -345,6 +345,7 @@ struct Ops {
   std::string (*fieldList)();
   std::vector<FieldInfo> (*settable)();
   std::string (*describeStored)(const u8* record, int index);
+  bool (*sameStored)(const u8* a, const u8* b);
   bool (*probe)(const std::string& name, int index, const Assignments& with, std::vector<Interval>& out,
                 std::string& error, bool edgesOnly);
   RecordShape shape;
@@ -703,6 +704,22 @@ std::string describeStoredRecord(const u8* record, int index) {
 }
 
 template <class T>
+bool sameStoredRecords(const u8* a, const u8* b) {
+  // The index field, which the record's place names (as describeStored sets it), is not compared.
+  static const size_t indexBytes = [] {
+    T r{};
+    RecordView view(r);
+    const Field* index = indexLimit<T>() > 1 ? view.indexField() : nullptr;
+    return index != nullptr ? static_cast<size_t>(codec::widthOf(index->leaf.kind)) : 0;
+  }();
+  T ra, rb;
+  std::memcpy(static_cast<void*>(&ra), a, sizeof ra);
+  std::memcpy(static_cast<void*>(&rb), b, sizeof rb);
+  std::memcpy(reinterpret_cast<u8*>(&rb) + 4, a + 4, indexBytes);
+  return codec::sameValues(ra, rb);
+}
+
+template <class T>
 constexpr Ops opsOf(int type) {
   if constexpr (std::is_void_v<T>) {
     (void)type;
@@ -710,7 +727,7 @@ constexpr Ops opsOf(int type) {
   } else {
     // A struct of the same name that is not this type's record is not used.
     if (T::TYPE_INDEX != type) return {};
-    return {&buildRecord<T>, &describeRecord<T>, &fieldListOf<T>, &settableOf<T>, &describeStoredRecord<T>, &probeRecord<T>,
+    return {&buildRecord<T>, &describeRecord<T>, &fieldListOf<T>, &settableOf<T>, &describeStoredRecord<T>, &sameStoredRecords<T>, &probeRecord<T>,
             {sizeof(T), isPerMe<T>(), channelsOf<T>()}};
   }
 }
@@ -816,6 +833,8 @@ bool recordShape(int type, RecordShape& shape) {
 }
 
 std::string describeStored(int type, const u8* record, int index) { return opsAt(type)->describeStored(record, index); }
+
+bool sameStoredValues(int type, const u8* a, const u8* b) { return opsAt(type)->sameStored(a, b); }
 
 bool buildBody(int type, const Assignments& fields, Bytes& body, std::string& error) {
   const Ops* ops = opsAt(type);

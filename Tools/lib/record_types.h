@@ -50,6 +50,11 @@ struct RecordShape {
 };
 bool recordShape(int type, RecordShape& shape);
 
+// Whether two records of the type in their memory form hold the same value in every field (presence
+// words and the index field at byte 4, which the record's place names, do not count). The record
+// must be built.
+bool sameStoredValues(int type, const u8* a, const u8* b);
+
 // One line for a record in its memory form (as the back end keeps it), with every field, in the
 // form of describe; index is the ME of a per-ME record, else the channel. The record must be built.
 std::string describeStored(int type, const u8* record, int index);

@@ -13,6 +13,7 @@
 
 #include "Main/bus/faderevent.h"
 #include "Main/key/key.h"
+#include "Tools/lib/backup_image.h"
 #include "Tools/lib/link_ring.h"
 #include "Tools/lib/record_types.h"
 #include "tests/Main/category_fixture.h"
@@ -107,47 +108,6 @@ bool hasField(int type, const std::string& name) {
   return false;
 }
 
-// Fields that a start-up sets anew by design: the key-fader button states start off, text 0 of the
-// mainframe version is this program's own, the alarm texts follow the saved flags and the alarm
-// flags of power units that are not fitted go off.
-constexpr struct {
-  const char* type;
-  const char* field;  // a part of the field name
-} REBUILT[] = {{"MxifControlPanelConfig", "keyFaderStates"},
-               {"MxifMaintenance", "mainframeVersion.text0"},
-               {"MxifMaintenance", "Alarm.text"},
-               {"MxifMaintenance", "mainframeAlarm.flag"}};
-
-// The "name=value" words of a record's text form (a quoted text may hold spaces), those that start-up
-// sets anew left out.
-std::vector<std::string> keptFields(const std::string& line) {
-  std::vector<std::string> out;
-  const std::string type = line.substr(0, line.find(' '));
-  for (size_t at = type.size(); at < line.size();) {
-    const size_t begin = at + 1;
-    const size_t eq = line.find('=', begin);
-    size_t end = line[eq + 1] == '"' ? line.find('"', eq + 2) + 1 : eq + 1;
-    end = std::min(line.find(' ', end), line.size());
-    const std::string word = line.substr(begin, end - begin);
-    bool rebuilt = false;
-    for (const auto& r : REBUILT) rebuilt = rebuilt || (type == r.type && word.find(r.field) < word.find('='));
-    if (!rebuilt) out.push_back(word);
-    at = end;
-  }
-  return out;
-}
-
-// The fields whose value differs, as "name=before -> after".
-std::string changes(const std::string& before, const std::string& after) {
-  const auto a = keptFields(before), b = keptFields(after);
-  if (a.size() != b.size()) return before + " -> " + after;
-  std::string out;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (a[i] != b[i]) out += " " + a[i] + " -> " + b[i].substr(b[i].find('=') + 1);
-  }
-  return out;
-}
-
 class RestartTest : public test_categories::SystemCategoriesTest {
  protected:
   void TearDown() override {
@@ -166,25 +126,6 @@ class RestartTest : public test_categories::SystemCategoriesTest {
       frames(1);
     }
     ASSERT_EQ(peer.write(packet), packet.size());
-  }
-  // Every stored record of ME rows 0 and 1 (the backup image) in its text form.
-  static std::vector<std::string> storedRecords() {
-    std::vector<std::string> out;
-    for (int type = 0; type < category::FIRST_COMMAND_TYPE; ++type) {
-      frontend::RecordShape shape;
-      if (!frontend::recordShape(type, shape)) continue;
-      const int size = static_cast<int>(shape.size);
-      for (int m = 0; m < 2; ++m) {
-        const int bytes = reg().boundBytes(type, m);
-        if (reg().at(type, m) == nullptr || bytes < size * shape.channels) continue;
-        // A category that keeps more than its records (a data block) keeps them last.
-        const u8* first = reg().storageOf(type, m) + (bytes - size * shape.channels) / 4 * 4;
-        for (int c = 0; c < shape.channels; ++c) {
-          out.push_back(frontend::describeStored(type, first + size * c, shape.perMe ? m : c));
-        }
-      }
-    }
-    return out;
   }
 };
 
@@ -225,11 +166,9 @@ TEST_F(RestartTest, EveryRecordAtTheEdgesOfItsRangesComesBack) {
       EXPECT_EQ(faders.transition(AutoTransition::keySlot(0, 0)).state, AutoTransition::RUNNING);
     }
 
-    const auto before = storedRecords();
+    const auto before = frontend::backedUpRecords();
     restart();
-    const auto after = storedRecords();
-    ASSERT_EQ(after.size(), before.size());
-    for (size_t i = 0; i < before.size(); ++i) EXPECT_EQ(changes(before[i], after[i]), "") << before[i];
+    EXPECT_EQ(frontend::restartChanges(before, frontend::backedUpRecords()), "");
     EXPECT_EQ(consoleCount("is broken"), 0) << testing_support::consoleText();
     EXPECT_EQ(consoleCount("Assertion failed"), 0) << testing_support::consoleText();
     testing_support::consoleClear();
@@ -244,10 +183,9 @@ TEST_F(RestartTest, AFollowersCopiedSizeStaysInItsRange) {
            {{"me", "0"}, {"channel", "0"}, {"dveTransOn", "1"}, {"follower", "3"}, {"dveSize", "40000"}});
   frames(3);
   EXPECT_EQ(category::CategoryKey::instance()[0].record(2).dveSize, 10000);
-  const auto before = storedRecords();
+  const auto before = frontend::backedUpRecords();
   restart();
-  const auto after = storedRecords();
-  for (size_t i = 0; i < before.size(); ++i) EXPECT_EQ(changes(before[i], after[i]), "") << before[i];
+  EXPECT_EQ(frontend::restartChanges(before, frontend::backedUpRecords()), "");
   EXPECT_EQ(consoleCount("is broken"), 0) << testing_support::consoleText();
 }
 
