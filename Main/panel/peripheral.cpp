@@ -46,6 +46,7 @@ bool CategoryPeripheral::acceptField(const codec::FieldView& f, const MxifPeriph
 }
 
 void CategoryPeripheral::resume(const void* saved, int flag) {
+  record(0) = MxifPeripheral{};  // a refused field keeps its default
   CategoryCommon::resume(saved, flag);
   // Flag A0, which no request sets, as it was saved.
   MxifPeripheral in;
