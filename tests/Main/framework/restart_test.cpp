@@ -233,6 +233,11 @@ TEST_F(RestartTest, ADamagedFieldAloneIsDropped) {
       {put<MxifColorCorrect>, fieldsText<MxifColorCorrect>, 0, 4, 4, "hue=100", "lumaGain=3000", "lumaGain=0"},
       {put<MxifKeyPreset>, fieldsText<MxifKeyPreset>, 0, 0, 0, "setting9=3", "setting8=9", "setting8=0"},
       {put<MxifKey>, fieldsText<MxifKey>, 1, 2, 2, "softness=102", "mirrorMode=7", "mirrorMode=0"},
+      {put<MxifBkgd>, fieldsText<MxifBkgd>, 1, 0, 0, "softness=500", "trans.rate=1500", "trans.rate=0"},
+      {put<MxifBkgd>, fieldsText<MxifBkgd>, 0, 0, 0, "borderSource=2", "link.selectA=4", "link.selectA=0"},
+      {put<MxifSourceLink>, fieldsText<MxifSourceLink>, 0, 0, 0, "linked[1]=11", "linked[7]=139", "linked[7]=0"},
+      {put<MxifSourceLink>, fieldsText<MxifSourceLink>, 0, 0, 0, "tableMode=1", "linkMode=2", "linkMode=0"},
+      {put<MxifXptAssign>, fieldsText<MxifXptAssign>, 0, 2, 1, "panelFlag=1", "source[191]=5000", "source[191]=302"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.bad);
