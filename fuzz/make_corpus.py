@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of the dispatcher fuzz target (fuzz/corpus/)."""
+"""Writes the seed corpus of the fuzz targets (fuzz/corpus/)."""
 import os
 import struct
 
@@ -349,6 +349,18 @@ def wait(n):
     return packet(74, b"\0" * 6 + struct.pack(">h", n))
 
 
+# Wire offsets of single key fields: (offset, format, presence bit of word 0).
+KEY_SOFTNESS, KEY_DVE_ON, KEY_DVE_SIZE, KEY_FOLLOWER = (68, ">h", 4), (84, ">B", 7), (109, ">i", 13), (163, ">B", 22)
+
+
+def key_with(me, channel, *fields):
+    """A key record carrying only the given fields, each a ((offset, format, bit), value) pair."""
+    body = bytearray(key(me, channel, masks=(sum(1 << f[2] for f, _ in fields), 0)))
+    for (offset, fmt, _), value in fields:
+        struct.pack_into(fmt, body, offset, value)
+    return bytes(body)
+
+
 seeds = {
     "records": b"\x00" + packet(2, record(1)) + packet(6, record(1)) + packet(0, record(3)) + packet(14, record()),
     "bad_values": b"\x00" + packet(2, record(2, mode=7, rate=5000)) + packet(2, record(9)) + packet(6, record(5)),
@@ -369,6 +381,13 @@ seeds = {
     "cbgd_records": b"\x03" + packet(6, cbgd(0)) + packet(6, cbgd(1, motion=2, speed=-500))
     + packet(6, cbgd(1, colors=((3600, 0, 0), (0, 1001, 0)), wash=2, rate=1001, position=-1801, motion=3, speed=501))
     + packet(6, cbgd(2)) + packet(6, cbgd(256)) + packet(6, cbgd(0)[:-1]) + packet(6, cbgd(0, mask=0x30, size=1000)),
+    # Key 1 of ME 0 with the DVE transition on hands its size of 40000 on to its follower, key 3, beside
+    # a softness on key 2; then backgrounds, keys and downstream keys run auto transitions. The restart
+    # after the frames must give every setting back.
+    "restart_key_follower": b"\x03" + packet(0, key_with(0, 1, (KEY_SOFTNESS, 456)))
+    + packet(0, key_with(0, 0, (KEY_DVE_ON, 1), (KEY_FOLLOWER, 3), (KEY_DVE_SIZE, 40000))),
+    "restart_transitions": b"\x02" + packet(2, bkgd(0)) + packet(0, key(0, 0, fill=3)) + packet(5, dsk(0, b"Logo1"))
+    + b"".join(packet(94, button(code)) for code in (3100, 1724, 1725, 1824)),
     "no_reader": b"\x80" + packet(73, struct.pack(">IHI", 7, 7, 7)) * 50 + packet(2, record()) * 20,
     "key_records": b"\x01" + packet(0, key(1, 2, b"Key one", b"ABCDEFGHIJKL")) + packet(0, key(3, 3, fill=7))
     + packet(0, key(0, 1, masks=(0x1, 0))),

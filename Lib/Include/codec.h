@@ -548,6 +548,37 @@ void resume(T& to, const T& saved) {
   setAllPresence(to);
 }
 
+// Clears in r every presence bit that is clear in allowed.
+template <class T>
+void keepPresence(T& r, const T& allowed) {
+  struct S : LeafSink {
+    const u8* base;
+    const u8* other;
+    void leaf(const Leaf& f) override {
+      if (!f.isMask) return;
+      Leaf o = f;
+      o.data = const_cast<u8*>(other) + (f.data - base);
+      for (int i = 0; i < f.count; ++i) storeElement(f, i, loadElement(f, i) & loadElement(o, i));
+    }
+  } s;
+  s.base = reinterpret_cast<const u8*>(&r);
+  s.other = reinterpret_cast<const u8*>(&allowed);
+  walk(r, s);
+}
+
+// A saved record as a resume takes it: every field present that passes check (a range check that
+// builds into its second argument the present fields of its first that it takes, each with its
+// presence bit), with its saved value; every other field absent.
+template <class T, class Check>
+T checkedImage(const T& saved, Check&& check) {
+  T full = saved;
+  setAllPresence(full);
+  T taken{};
+  check(full, taken);
+  keepPresence(full, taken);
+  return full;
+}
+
 // ---- Text form (front-end tool, tests) -----------------------------------------------------------
 // A field is named by its dotted path ("trans.rate"); an element of an array by "edges[2]".
 // Values are decimal or 0x hexadecimal integers (floats for float fields); a whole array takes

@@ -13,6 +13,7 @@
 #include "Lib/Include/records/memory.h"
 #include "Lib/Include/records/clip.h"
 #include "Lib/Include/records/key.h"
+#include "Lib/Include/records/dsk.h"
 #include "Lib/Include/records/usk.h"
 #include "Lib/Include/records/image.h"
 #include "Lib/Include/records/keypreset.h"
@@ -27,3 +28,4 @@
 #include "Lib/Include/records/mainframe.h"
 #include "Lib/Include/records/testpattern.h"
 #include "Lib/Include/records/colorcorrect.h"
+#include "Lib/Include/records/transstatus.h"

@@ -69,28 +69,26 @@ bool isBkgdFieldInRange(const codec::FieldView& f, const MxifBkgd& r) {
   return true;
 }
 
-bool isBkgdImageValid(const MxifBkgd& r) {
+void dropBadBkgdFields(MxifBkgd& r) {
   MxifBkgd all = r;
   codec::setAllPresence(all);
-  bool valid = true;
-  MxifBkgd scratch;
-  codec::merge(scratch, all, [&](const codec::FieldView& f) {
+  MxifBkgd kept;
+  codec::merge(kept, all, [&](const codec::FieldView& f) {
     // A border width never set is 0, which a request cannot set.
-    const bool ok = f.is(all.borderWidth) ? inRange(all.borderWidth, 0, 1000) : isBkgdFieldInRange(f, all);
-    valid = valid && ok;
-    return true;
+    return f.is(all.borderWidth) ? inRange(all.borderWidth, 0, 1000) : isBkgdFieldInRange(f, all);
   });
-  // The groups with merges of their own: every field must pass that merge.
-  MxifBkgd::Selectors link{};
-  MxifBkgd::mergeSelectors(link, all.link);
-  MxifBkgd::Modulation x{}, y{};
-  MxifBkgd::mergeLevels10000(x, all.modulationX);
-  MxifBkgd::mergeLevels10000(y, all.modulationY);
-  MxifModify modify{};
-  MxifBkgd::mergeFlagLevelsAngle(modify, all.modify);
-  return valid && link.mask == all.link.mask && x.mask == all.modulationX.mask && y.mask == all.modulationY.mask &&
-         modify.mask == all.modify.mask && allInRange(r.edges, EDGE_MIN, EDGE_MAX) &&
-         allInRange(r.patFree1.edges, EDGE_MIN, EDGE_MAX) && allInRange(r.patFree2.edges, EDGE_MIN, EDGE_MAX);
+  // The groups with merges of their own take each field through that merge.
+  kept.link = {};
+  kept.modulationX = kept.modulationY = {};
+  kept.modify = {};
+  MxifBkgd::mergeSelectors(kept.link, all.link);
+  MxifBkgd::mergeLevels10000(kept.modulationX, all.modulationX);
+  MxifBkgd::mergeLevels10000(kept.modulationY, all.modulationY);
+  MxifBkgd::mergeFlagLevelsAngle(kept.modify, all.modify);
+  for (auto* edges : {&kept.edges, &kept.patFree1.edges, &kept.patFree2.edges}) {
+    if (!allInRange(*edges, EDGE_MIN, EDGE_MAX)) std::fill(std::begin(*edges), std::end(*edges), s16{0});
+  }
+  r = kept;
 }
 
 }  // namespace libmx
@@ -177,7 +175,7 @@ void CategoryBkgd::resume(const void* saved, int flag) {
   (void)flag;
   MxifBkgd image;
   std::memcpy(static_cast<void*>(&image), saved, sizeof image);
-  MX_CHECK(libmx::isBkgdImageValid(image));
+  libmx::dropBadBkgdFields(image);
   record(0).resumeFrom(image);
   setMe(record(0));
 }

@@ -17,9 +17,9 @@ namespace libmx {
 // and modify groups and the free patterns have merges of their own and are not judged here; the
 // transition value and the status group, which no request sets, pass.
 bool isBkgdFieldInRange(const codec::FieldView& f, const MxifBkgd& r);
-// Whether every field of a saved background lies in the ranges a request may set (or holds the
-// border width 0 of a record never set).
-bool isBkgdImageValid(const MxifBkgd& r);
+// Sets every field of a saved background that lies outside the ranges a request may set to 0 (the
+// border width 0 of a record never set stays): a damaged image loses that field alone.
+void dropBadBkgdFields(MxifBkgd& r);
 
 }  // namespace libmx
 

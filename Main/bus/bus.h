@@ -151,7 +151,7 @@ class CategoryBus : public CategoryCommon<MxifBus>,
   // The lamp work on one panel (buslamps.cpp).
   struct LampPass;
   void delegationLamps(const LampPass& pass, int delegation);
-  int rowSourceState(int entry);
+  int rowSourceState(const LampPass& pass, int entry);
   void abLamp(const LampPass& pass, int row);
   void crosspointRow(const LampPass& pass, int row);
   void rowSettingLamps(const LampPass& pass);

@@ -2,6 +2,7 @@
 // each ME lights them on one present panel, the panels in rotation. A lamp shows 1 for a source on
 // air, 2 for one selected (or a button its column's shift enables), 3 for the special states, and
 // 10 more while the AUX bus shown mixes.
+#include <cstring>
 #include <iterator>
 
 #include "Main/bus/bus.h"
@@ -92,17 +93,74 @@ bool recordedOnProgram(int kind) {
   return false;
 }
 
-// A shift column (source 300 or 301) among the panel's buttons, while the operate record lets it
-// shift (byte 8 or 9 not 1): bit 0 and bit 1.
-int shiftFlags(int panel, const MxifOperate& op) {
-  const MxifXptAssign& xpt = recordOf<MxifXptAssign>(0, panel);
-  int flags = 0;
-  for (s16 source : xpt.source) {
-    if (source == SHIFT_SOURCE_1 && op.busOptionA != 1) flags |= 1;
-    if (source == SHIFT_SOURCE_2 && op.busOptionB != 1) flags |= 2;
+// What the lamps read of one panel's crosspoint assignment, the same for every ME: the shift columns
+// among its buttons and the first button (0..95) that shows each source. Both are found again
+// whenever the assignment or its column classes differ from the copy they were found from, so no
+// path that changes the assignment can leave them stale.
+class PanelButtons {
+ public:
+  // Takes the panel's assignment as it stands (xpt: the assignment category, may be null).
+  void follow(int panel, const CategoryXpt* xpt) {
+    const MxifXptAssign& r = recordOf<MxifXptAssign>(0, panel);
+    const u8* classes = xpt != nullptr ? xpt->columnClasses(panel) : NO_CLASSES;
+    if (known_ && xpt == xpt_ && std::memcmp(r.source, sources_, sizeof sources_) == 0 &&
+        std::memcmp(classes, classes_, sizeof classes_) == 0) {
+      return;
+    }
+    known_ = true;
+    mapped_ = false;
+    xpt_ = xpt;
+    std::memcpy(sources_, r.source, sizeof sources_);
+    std::memcpy(classes_, classes, sizeof classes_);
+    markers_ = 0;
+    for (s16 source : sources_) {
+      if (source == SHIFT_SOURCE_1) markers_ |= 1;
+      if (source == SHIFT_SOURCE_2) markers_ |= 2;
+    }
   }
-  return flags;
-}
+
+  // A shift column (source 300 or 301) among the buttons, while the operate record lets it shift
+  // (byte 8 or 9 not 1): bit 0 and bit 1.
+  int shiftFlags(const MxifOperate& op) const {
+    return ((markers_ & 1) != 0 && op.busOptionA != 1 ? 1 : 0) | ((markers_ & 2) != 0 && op.busOptionB != 1 ? 2 : 0);
+  }
+
+  // The first button 0..95 whose source is `source`, -1 when none.
+  int firstShowing(CategoryXpt& xpt, int panel, int source) {
+    if (source < 0 || source >= N_MAPPED) return search(xpt, panel, source);
+    if (!mapped_) {
+      std::memset(first_, -1, sizeof first_);
+      // Downwards, so that the lowest button showing a source is the one kept.
+      for (int b = CategoryXpt::N_COLUMN_BUTTONS - 1; b >= 0; --b) {
+        const int s = xpt.sourceOf(panel, b);
+        if (0 <= s && s < N_MAPPED) first_[s] = static_cast<s8>(b);
+      }
+      mapped_ = true;
+    }
+    return first_[source];
+  }
+
+ private:
+  static constexpr int N_MAPPED = 512;  // the sources a button can take lie below; others are searched
+  static constexpr u8 NO_CLASSES[CategoryXpt::N_COLUMNS] = {};
+
+  static int search(CategoryXpt& xpt, int panel, int source) {
+    for (int b = 0; b < CategoryXpt::N_COLUMN_BUTTONS; ++b) {
+      if (xpt.sourceOf(panel, b) == source) return b;
+    }
+    return -1;
+  }
+
+  bool known_ = false;
+  bool mapped_ = false;
+  const CategoryXpt* xpt_ = nullptr;
+  s16 sources_[MxifXptAssign::N_BUTTONS] = {};
+  u8 classes_[CategoryXpt::N_COLUMNS] = {};
+  int markers_ = 0;
+  s8 first_[N_MAPPED] = {};
+};
+
+PanelButtons panelButtons[CategoryBus::N_PANELS];
 
 // Whether a button on page `buttonPage` shows on a row set to `page`, with the panel's shift flags.
 bool onPage(int buttonPage, int page, int shift) {
@@ -128,10 +186,13 @@ struct CategoryBus::LampPass {
   CategoryMeLed& meLeds;
   CategoryLed& panelLeds;
   CategoryXpt* xpt;
+  CategoryFaderEvent* faders;
+  PanelButtons& buttons;
   int panel;
   const MxifBusStatus& status;
   int shift;
-  bool idle;  // the background transition rests
+  bool idle;      // the background transition rests
+  bool bySource;  // the control panel configuration lights the buttons by source
 };
 
 bool CategoryBus::panelPresent(int panel) {
@@ -164,13 +225,19 @@ void CategoryBus::updateLamps() {
   if (meLeds == nullptr || panelLeds == nullptr) return;
   const MxifOperate& op = recordOf<MxifOperate>();
   auto* faders = categoryAt<CategoryFaderEvent>(TYPE_FADER_EVENT, 0);
+  auto* xpt = categoryAt<CategoryXpt>(TYPE_XPT_ASSIGN, 0);
+  PanelButtons& buttons = panelButtons[lampPanel_];
+  buttons.follow(lampPanel_, xpt);
   const LampPass pass{*meLeds,
                       *panelLeds,
-                      categoryAt<CategoryXpt>(TYPE_XPT_ASSIGN, 0),
+                      xpt,
+                      faders,
+                      buttons,
                       lampPanel_,
                       recordOf<MxifBusStatus>(me, lampPanel_),
-                      shiftFlags(lampPanel_, op),
-                      faders == nullptr || faders->isTransitionIdle(me) != 0};
+                      buttons.shiftFlags(op),
+                      faders == nullptr || faders->isTransitionIdle(me) != 0,
+                      config.options.lampFlag == 1};
 
   // The last of the panel's delegation bytes that names this ME.
   int delegation = -1;
@@ -180,7 +247,7 @@ void CategoryBus::updateLamps() {
   if (delegation >= 0) delegationLamps(pass, delegation);
   for (int r = 0; r < N_LAMP_ROWS; ++r) {
     const int entry = pass.status.rows[r];
-    if (!specialRow(entry)) meLeds->setLed(lampPanel_, ROW_LAMP[r], rowSourceState(entry));
+    if (!specialRow(entry)) meLeds->setLed(lampPanel_, ROW_LAMP[r], rowSourceState(pass, entry));
   }
   for (int r = 0; r < 2; ++r) abLamp(pass, r);
   for (int r = 0; r < N_LAMP_ROWS; ++r) crosspointRow(pass, r);
@@ -201,9 +268,9 @@ void CategoryBus::delegationLamps(const LampPass& pass, int delegation) {
 }
 
 // The lamp of a bus row by the entry it shows.
-int CategoryBus::rowSourceState(int e) {
+int CategoryBus::rowSourceState(const LampPass& pass, int e) {
   if (e == NO_ENTRY) return OFF;
-  auto* faders = categoryAt<CategoryFaderEvent>(TYPE_FADER_EVENT, 0);
+  CategoryFaderEvent* faders = pass.faders;
   const int state = tallyState(me, e);
   if (FIRST_AUX_MIX <= e && e < FIRST_AUX_MIX + N_AUX_MIX) return aux_.isRunning(e - FIRST_AUX_MIX) ? state + MIXING : state;
   if (2 <= e && e <= 9) {
@@ -241,9 +308,7 @@ int CategoryBus::lampButton(int code, const LampPass& pass, int page) {
     if (b >= N_BUTTONS) return -1;
   } else {
     const int source = codeToSource(code);
-    for (int i = 0; i < CategoryXpt::N_COLUMN_BUTTONS && source != -1 && pass.xpt != nullptr && b < 0; ++i) {
-      if (pass.xpt->sourceOf(pass.panel, i) == source) b = i;
-    }
+    if (source != -1 && pass.xpt != nullptr) b = pass.buttons.firstShowing(*pass.xpt, pass.panel, source);
     if (b < 0) return -1;
   }
   return onPage(b / ROW_BUTTONS, page, pass.shift) ? b % ROW_BUTTONS : -1;
@@ -268,25 +333,27 @@ void CategoryBus::crosspointRow(const LampPass& pass, int row) {
   const int outgoing = mixing ? lampButton(prevCode_[e], pass, page) : -1;
   const int source = entry ? busSource(e) : -1;
   const int outgoingSource = mixing ? codeToSource(prevCode_[e]) : -1;
-  const bool bySource = recordOf<MxifControlPanelConfig>().options.lampFlag == 1 && e != 12;
-  for (int i = 0; i < ROW_BUTTONS; ++i) {
-    const int b = page * ROW_BUTTONS + i;
-    const bool enabled = pass.xpt != nullptr && pass.xpt->isButtonMasked(pass.panel, b, pass.shift);
-    int lamp = enabled ? LIT : OFF;
-    if (bySource) {
-      const int shows = pass.xpt != nullptr ? pass.xpt->sourceOf(pass.panel, b) : -1;
-      if (shows != -1 && shows == source) {
-        lamp = state;
-      } else if (shows != -1 && shows == outgoingSource) {
-        lamp = OFF;
-      }
-    } else if (i == selected) {
-      lamp = state;
-    } else if (i == outgoing) {
-      lamp = SPECIAL;
+  // A button its column's shift enables is lit (without shift flags none is), then the selection.
+  u8 lamps[ROW_BUTTONS] = {};
+  if (pass.shift != 0 && pass.xpt != nullptr) {
+    for (int i = 0; i < ROW_BUTTONS; ++i) {
+      if (pass.xpt->isButtonMasked(pass.panel, page * ROW_BUTTONS + i, pass.shift)) lamps[i] = LIT;
     }
-    pass.meLeds.setLed(pass.panel, BUTTON_LAMP_ROW * row + i, lamp);
   }
+  if (pass.bySource && e != 12) {
+    for (int i = 0; i < ROW_BUTTONS; ++i) {
+      const int shows = pass.xpt != nullptr ? pass.xpt->sourceOf(pass.panel, page * ROW_BUTTONS + i) : -1;
+      if (shows != -1 && shows == source) {
+        lamps[i] = static_cast<u8>(state);
+      } else if (shows != -1 && shows == outgoingSource) {
+        lamps[i] = OFF;
+      }
+    }
+  } else {
+    if (outgoing >= 0) lamps[outgoing] = SPECIAL;
+    if (selected >= 0) lamps[selected] = static_cast<u8>(state);
+  }
+  pass.meLeds.setLeds(pass.panel, BUTTON_LAMP_ROW * row, lamps, ROW_BUTTONS);
 }
 
 // The lamps of the six bus settings stored for this ME: 2 when the panel's four rows show the

@@ -153,10 +153,10 @@ class CategoryFaderEvent : public CategoryWithoutStatus<internal::MxifFaderEvent
   void pressKeyFaderButton(int panel, int kind, int button);
   void pressKeyFaderTransButton(int panel, int kind);
   // The lamp of one key-fader button naming transition t (N = 2: key ch of the ME that selMe
-  // names; N = 16: downstream key ch), on the panel lamp `lamp` of panel; returns what the button
-  // adds to its fader's lamp.
+  // names; N = 16: downstream key ch), put into `lamp`; returns what the button adds to its
+  // fader's lamp.
   template <int N>
-  int onKeyFaderTransLed(const AutoTransition& t, int selMe, int ch, int panel, int lamp);
+  int onKeyFaderTransLed(const AutoTransition& t, int selMe, int ch, u8& lamp);
   // A fader lamp a after one more button that adds r (0, 1, 2, 11, 12) to it.
   static int addToFaderLamp(int a, int r);
 

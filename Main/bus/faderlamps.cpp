@@ -24,7 +24,7 @@ constexpr int LAMP_NAM = 300, LAMP_TYPE0 = 301, LAMP_PARTIAL = 302, LAMP_MACRO =
 constexpr int N_TRANS_TYPES = 3;
 // Lever bar ends that mark the limit window, in the blinking form of 1.
 constexpr u8 LIMIT_MARK = TALLIED + BLINK;
-constexpr int BAR_LAST = CategoryFaderEvent::LEVER_BAR_LAMP + FaderLever::BAR_LAMPS - 1;
+constexpr int BAR_LAST = FaderLever::BAR_LAMPS - 1;  // the bar's last lamp, from its first
 
 // Panel lamps of the downstream keys and of the keys of ME index 2: each key has function lamps
 // (the first of a pair) and on-air lamps (the second).
@@ -124,12 +124,13 @@ void CategoryFaderEvent::meLamps(int me, const MxifOperate& op) {
     const FaderLever& lever = levers_[p * N_PANEL_LEVERS + me];
     u8 bar[FaderLever::BAR_LAMPS];
     lever.bar(bar);
-    for (int i = 0; i < FaderLever::BAR_LAMPS; ++i) leds->setLed(p, LEVER_BAR_LAMP + i, bar[i]);
-    if (!window) continue;
-    const int startLamp = lever.direction == 1 ? LEVER_BAR_LAMP : BAR_LAST;
-    const int endLamp = lever.direction == 1 ? BAR_LAST : LEVER_BAR_LAMP;
-    if (bkgd.trans.limitStart != 0) leds->setLed(p, startLamp, LIMIT_MARK);
-    if (bkgd.trans.limitEnd != 0) leds->setLed(p, endLamp, LIMIT_MARK);
+    if (window) {
+      const int start = lever.direction == 1 ? 0 : BAR_LAST;
+      const int end = lever.direction == 1 ? BAR_LAST : 0;
+      if (bkgd.trans.limitStart != 0) bar[start] = LIMIT_MARK;
+      if (bkgd.trans.limitEnd != 0) bar[end] = LIMIT_MARK;
+    }
+    leds->setLeds(p, LEVER_BAR_LAMP, bar, FaderLever::BAR_LAMPS);
   }
 }
 

@@ -2,6 +2,7 @@
 // drives the transitions of the keys whose buttons are on for its panel, its assignment buttons
 // switch those buttons, its transition button starts or turns the keys, and its button and fader
 // lamps show them.
+#include <bitset>
 #include <cstring>
 
 #include "Lib/Include/records/dsk.h"
@@ -43,18 +44,27 @@ bool readLayer(Config& config, int kind, int b, Layer& layer) {
   return true;
 }
 
-// The layer of button b when the button is on for the panel and names a transition.
-bool drivenLayer(Config& config, int panel, int kind, int b, Layer& layer) {
-  return config.keyFaderButtonState(panel, kind, b) == 1 && readLayer(config, kind, b, layer) && layer.slot >= 0;
+// The layer of button b when the button is on for the panel (`on`: the fader's button states on
+// the panel) and names a transition.
+bool drivenLayer(Config& config, const u8* on, int kind, int b, Layer& layer) {
+  return on[b] == 1 && readLayer(config, kind, b, layer) && layer.slot >= 0;
 }
 
-// Whether a lower-numbered button of the fader that is on names the same layer: each layer is
-// driven and started once per fader.
-bool namedBefore(const Layer& layer, int panel, int kind, int b) {
-  const int found = layer.dsk() ? CategoryKey::findKeyFaderForKey(layer.ch, panel, kind, b)
-                                : CategoryKey::findKeyFaderForKeyRange(layer.me(), layer.ch, panel, kind, b);
-  return found != 0;
-}
+// Each layer is driven and started once per fader, by the lowest of its buttons that is on: a pass
+// over the buttons in order notes the layers driven so far. (A lower button that is on and names
+// the same layer was driven before, and one layer has one transition slot.)
+class DrivenLayers {
+ public:
+  // Whether no lower button drove the layer; it counts as driven from now on.
+  bool first(const Layer& layer) {
+    if (driven_.test(layer.slot)) return false;
+    driven_.set(layer.slot);
+    return true;
+  }
+
+ private:
+  std::bitset<AutoTransition::N_SLOTS> driven_;
+};
 
 }  // namespace
 
@@ -106,9 +116,11 @@ void CategoryFaderEvent::keyFaderUpdate(const FrameStep& frame, const MxifOperat
         continue;
       }
       if (config == nullptr) continue;
+      const u8* on = config->keyFaderButtonStates(p, kind);
+      DrivenLayers driven;
       for (int b = 0; b < keyFaderButtonCount(kind); ++b) {
         Layer layer;
-        if (!drivenLayer(*config, p, kind, b, layer) || namedBefore(layer, p, kind, b)) continue;
+        if (!drivenLayer(*config, on, kind, b, layer) || !driven.first(layer)) continue;
         faders_[layer.slot].update(owner, previous, value, direction);
       }
     }
@@ -140,10 +152,11 @@ void CategoryFaderEvent::keyFaderButtons(const MxifOperate& op) {
 bool CategoryFaderEvent::keyFaderConsistent(int panel, int kind, const MxifOperate& op) {
   Config* config = CategoryKey::controlPanelConfig();
   if (kind >= N_KEY_FADERS || op.keyFaderKind != 0 || config == nullptr) return true;
+  const u8* on = config->keyFaderButtonStates(panel, kind);
   int first = -1;
   for (int b = 0; b < keyFaderButtonCount(kind); ++b) {
     Layer layer;
-    if (!drivenLayer(*config, panel, kind, b, layer)) continue;
+    if (!drivenLayer(*config, on, kind, b, layer)) continue;
     const int reverse = layer.reverse();
     if (first < 0) first = reverse;
     if (reverse != first) return false;
@@ -155,10 +168,13 @@ bool CategoryFaderEvent::keyFaderConsistent(int panel, int kind, const MxifOpera
 // sense, only those whose reverse state fits the fader's last direction.
 void CategoryFaderEvent::startKeyFaderLayers(int panel, int kind, bool consistent) {
   Config* config = CategoryKey::controlPanelConfig();
+  if (config == nullptr) return;
   const int direction = keyFaderDirection_[panel][kind];
-  for (int b = 0; b < keyFaderButtonCount(kind) && config != nullptr; ++b) {
+  const u8* on = config->keyFaderButtonStates(panel, kind);
+  DrivenLayers driven;
+  for (int b = 0; b < keyFaderButtonCount(kind); ++b) {
     Layer layer;
-    if (!drivenLayer(*config, panel, kind, b, layer) || namedBefore(layer, panel, kind, b)) continue;
+    if (!drivenLayer(*config, on, kind, b, layer) || !driven.first(layer)) continue;
     if (!consistent && ((direction == -1 && layer.reverse() != 0) || (direction == 1 && layer.reverse() != 1))) continue;
     AutoTransition& t = transitions_[layer.slot];
     if (layer.dsk()) {
@@ -170,7 +186,7 @@ void CategoryFaderEvent::startKeyFaderLayers(int panel, int kind, bool consisten
 }
 
 template <int N>
-int CategoryFaderEvent::onKeyFaderTransLed(const AutoTransition& t, int selMe, int ch, int panel, int lamp) {
+int CategoryFaderEvent::onKeyFaderTransLed(const AutoTransition& t, int selMe, int ch, u8& lamp) {
   static_assert(N == 2 || N == 16, "keys (2) or downstream keys (16)");
   const float p = programPosition(t);
   int state = selMe != MxifKeyFader::ME_SEL_NONE ? 3 : 0;
@@ -179,14 +195,14 @@ int CategoryFaderEvent::onKeyFaderTransLed(const AutoTransition& t, int selMe, i
         N == 2 ? keyTallied(Config::meIndexOf(selMe), ch) : dskTallied(ch);
     state = tallied ? 1 : 2;
   }
-  if (auto* leds = categoryAt<CategoryLed>(TYPE_LED, 0)) leds->setLed(panel, lamp, state);
+  lamp = static_cast<u8>(state);
   const int lit = state == 1 ? 1 : 2;
   if (LOW <= p && p <= HIGH) return t.flip < 0 ? lit : lit + 10;
   return state == 0 || state == 3 ? 0 : state;
 }
 
-template int CategoryFaderEvent::onKeyFaderTransLed<2>(const AutoTransition&, int, int, int, int);
-template int CategoryFaderEvent::onKeyFaderTransLed<16>(const AutoTransition&, int, int, int, int);
+template int CategoryFaderEvent::onKeyFaderTransLed<2>(const AutoTransition&, int, int, u8&);
+template int CategoryFaderEvent::onKeyFaderTransLed<16>(const AutoTransition&, int, int, u8&);
 
 // The button lamps of each fader that has them, and its fader lamp gathered from its buttons.
 void CategoryFaderEvent::keyFaderLeds(const MxifOperate& op) {
@@ -197,19 +213,18 @@ void CategoryFaderEvent::keyFaderLeds(const MxifOperate& op) {
   for (int p = 0; p < N_PANELS; ++p) {
     for (int kind = 0; kind < N_KEY_FADERS; ++kind) {
       if (BUTTON_LAMP[kind] == 0) continue;
+      const u8* on = config->keyFaderButtonStates(p, kind);
+      u8 lamps[N_KEY_FADER_BUTTONS] = {};
       int a = 0;
       for (int b = 0; b < keyFaderButtonCount(kind); ++b) {
-        const int lamp = BUTTON_LAMP[kind] + b;
         Layer layer;
-        if (!drivenLayer(*config, p, kind, b, layer)) {
-          leds->setLed(p, lamp, 0);
-          continue;
-        }
+        if (!drivenLayer(*config, on, kind, b, layer)) continue;
         const AutoTransition& t = transitions_[layer.slot];
-        const int r = layer.dsk() ? onKeyFaderTransLed<16>(t, layer.selMe, layer.ch, p, lamp)
-                                  : onKeyFaderTransLed<2>(t, layer.selMe, layer.ch, p, lamp);
+        const int r = layer.dsk() ? onKeyFaderTransLed<16>(t, layer.selMe, layer.ch, lamps[b])
+                                  : onKeyFaderTransLed<2>(t, layer.selMe, layer.ch, lamps[b]);
         a = addToFaderLamp(a, r);
       }
+      leds->setLeds(p, BUTTON_LAMP[kind], lamps, keyFaderButtonCount(kind));
       if (plain && (a == 11 || a == 12)) a -= 10;
       leds->setLed(p, FADER_LAMP[kind], a);
     }

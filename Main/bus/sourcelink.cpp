@@ -70,13 +70,14 @@ void CategorySourceLink::resume(const void* saved, int flag) {
   (void)flag;
   MxifSourceLink in;
   std::memcpy(static_cast<void*>(&in), saved, sizeof in);
-  // A damaged image is refused whole (the category is then initialised), before anything is taken.
-  MX_CHECK(in.linkMode < 2 && in.tableMode < 2);
-  for (int i = 0; i < N_SOURCES; ++i) MX_CHECK(in.linked[i] == 0 || tableIndex(in.linked[i]) >= 0);
+  // Each saved value is taken when a request could have set it; a damaged one keeps its default.
   MxifSourceLink& r = record(0);
-  r.linkMode = in.linkMode;
-  r.tableMode = in.tableMode;
-  std::memcpy(r.linked, in.linked, sizeof r.linked);
+  r = MxifSourceLink{};
+  if (in.linkMode < 2) r.linkMode = in.linkMode;
+  if (in.tableMode < 2) r.tableMode = in.tableMode;
+  for (int i = 0; i < N_SOURCES; ++i) {
+    if (in.linked[i] == 0 || tableIndex(in.linked[i]) >= 0) r.linked[i] = in.linked[i];
+  }
   std::memcpy(r.auxBusLink.flags, in.auxBusLink.flags, sizeof r.auxBusLink.flags);
   codec::setAllPresence(r);
 }

@@ -5,6 +5,7 @@
 
 #include "Driver/core/core.h"
 #include "Driver/key/key.h"
+#include "Main/bus/lookup.h"
 #include "Main/bus/tallyresolve.h"
 
 namespace category {

@@ -68,21 +68,18 @@ void CategoryXpt::initData() {
 
 void CategoryXpt::resume(const void* saved, int flag) {
   (void)flag;
-  // A damaged image is refused whole (the category is then initialised), before anything is taken.
-  for (int ch = 0; ch < N_PANELS; ++ch) {
-    MxifXptAssign in;
-    std::memcpy(static_cast<void*>(&in), static_cast<const u8*>(saved) + sizeof(MxifXptAssign) * ch, sizeof in);
-    MX_CHECK(in.panelFlag < 2);
-    for (int b = 0; b < MxifXptAssign::N_BUTTONS; ++b) MX_CHECK(isAssignable(in.source[b]));
-  }
+  // Each saved value is taken when a request could have set it; a damaged one keeps its default.
+  initData();
   for (int ch = 0; ch < N_PANELS; ++ch) {
     MxifXptAssign in;
     std::memcpy(static_cast<void*>(&in), static_cast<const u8*>(saved) + sizeof(MxifXptAssign) * ch, sizeof in);
     MxifXptAssign& r = record(ch);
-    r.panelFlag = in.panelFlag;
-    std::memcpy(r.source, in.source, sizeof r.source);
+    r.panelFlag = in.panelFlag < 2 ? in.panelFlag : 0;
+    for (int b = 0; b < MxifXptAssign::N_BUTTONS; ++b) {
+      if (isAssignable(in.source[b])) r.source[b] = in.source[b];
+      setPresent(r, b);
+    }
     r.mask |= MxifXptAssign::PANEL_FLAG;
-    for (int b = 0; b < MxifXptAssign::N_BUTTONS; ++b) setPresent(r, b);
     r.panel = static_cast<u16>(ch);
     rebuildColumnClasses(ch);
   }

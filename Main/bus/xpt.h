@@ -48,6 +48,8 @@ class CategoryXpt : public CategoryCommon<MxifXptAssign> {
   }
   // Column class of the panel's column: 0 none, 1 a 300 marker, 2 a 301 marker.
   int columnClass(int panel, int column) const;
+  // The panel's N_COLUMNS column classes (panel 0..2).
+  const u8* columnClasses(int panel) const { return columnClass_[panel]; }
 
   // Whether a button may take the source value.
   static bool isAssignable(int source);

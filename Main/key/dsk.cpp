@@ -31,7 +31,7 @@ struct Scalar {
 
 }  // namespace
 
-void acceptDskFields(const D& in, const D& live, D& out) {
+void checkDskRanges(const D& in, D& out) {
   const D& r = in;
   out = D{};
   const Scalar scalars[] = {
@@ -49,6 +49,8 @@ void acceptDskFields(const D& in, const D& live, D& out) {
       {&r.flags.flag[2], r.flags.flag[2], 0, 1},
       {&r.onAir, r.onAir, 0, 1},
       {&r.stopping, r.stopping, 0, 1},
+      {&r.reverse, r.reverse, 0, 1},
+      {&r.inTransition, r.inTransition, 0, 1},
   };
   codec::merge(out, in, [&](const codec::FieldView& f) {
     if (const int keyer = keyerFieldInRange(f, r, 1, 12); keyer >= 0) return keyer == 1;
@@ -63,10 +65,16 @@ void acceptDskFields(const D& in, const D& live, D& out) {
       }
       return true;
     }
-    // The names are taken by their copy rule; the reverse and in-transition bytes never.
+    // The names are taken by their copy rule.
     return f.is(r.channel) || f.is(r.names.name1.count) || f.is(r.names.name1.chars) ||
            f.is(r.names.name2.count) || f.is(r.names.name2.chars);
   });
+}
+
+void acceptDskFields(const D& in, const D& live, D& out) {
+  checkDskRanges(in, out);
+  // The reverse and in-transition bytes are the system's own: never taken from a request.
+  out.mask &= ~(bit(D::W0_REVERSE) | bit(D::W0_IN_TRANSITION));
   if ((out.mask & bit(D::W0_MASK_BOX)) != 0) clampEdges(0, live.maskBox, out.maskBox);
   linkInOut(in, live, out);
 }
@@ -117,10 +125,10 @@ void CategoryDsk::resume(const void* saved, int flag) {
   for (int ch = 0; ch < N_DSK; ++ch) {
     D in;
     std::memcpy(static_cast<void*>(&in), static_cast<const u8*>(saved) + sizeof(D) * ch, sizeof(D));
-    codec::setAllPresence(in);
     D& live = record(ch);
     live = D{};
-    libmx::mergeDsk(live, in);
+    libmx::mergeDsk(live, codec::checkedImage(in, libmx::checkDskRanges));
+    codec::setAllPresence(live);
     live.channel = static_cast<u16>(ch);
   }
   initInternal();

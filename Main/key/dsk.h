@@ -6,10 +6,15 @@
 
 namespace libmx {
 
-// The validated form of a request for a downstream key against the live channel: the fields of in
-// that pass their range checks (groups whole) with their presence bits, the mask box clamped
-// against the live one, without the reverse and in-transition bytes, with the in/out link applied
-// from validated fields only. The priority and the on-air value stay in out for the caller.
+// Builds into out (cleared first) the fields of in that pass their range checks (groups whole),
+// each with its presence bit: every value a request may bring, and the status bytes 0..1. The
+// checks that a saved channel passes too.
+void checkDskRanges(const MxifDsk& in, MxifDsk& out);
+
+// The validated form of a request for a downstream key against the live channel: the range checks,
+// the mask box clamped against the live one, without the reverse and in-transition bytes, with the
+// in/out link applied from validated fields only. The priority and the on-air value stay in out for
+// the caller.
 void acceptDskFields(const MxifDsk& in, const MxifDsk& live, MxifDsk& out);
 
 }  // namespace libmx
@@ -26,7 +31,8 @@ class CategoryDsk : public CategoryCommon<MxifDsk> {
   void initData() override;
   // Dirty bytes and on-air requests to their start state.
   void initInternal() override;
-  // Every saved field with every presence bit, names by the copy rule, the channel index.
+  // Every saved field that passes its range check (the others keep their cleared value), names by
+  // the copy rule, the channel index; every presence bit set.
   void resume(const void* saved, int flag = 0) override;
   // One record; a channel field outside 0..3 drops it.
   void receive(RequestReceiver& rx) override;

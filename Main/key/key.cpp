@@ -1,6 +1,7 @@
 // Key channels: the range checks and merge rules of the key record, and the category of type 0.
 #include "Main/key/key.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "Driver/core/core.h"
@@ -20,6 +21,7 @@ bool inRange(int v, int lo, int hi) { return lo <= v && v <= hi; }
 constexpr int SCALE_FULL = 10000;  // a DVE scale of 0 stands for it
 constexpr int SCALE_MIN = 5000;
 constexpr int N_FIRST_DVE_KEYS = 2;  // keys 1 and 2 have a DVE: their size may reach 40000
+constexpr s32 SIZE_MAX_DVE = 40000, SIZE_MAX_PLAIN = 10000;
 
 // A single field and the range it takes.
 struct Scalar {
@@ -52,18 +54,11 @@ void takeScale(const K::Pair& in, K::Pair& out) {
   out.mask |= in.mask & 3u;
 }
 
-// The twenty presence words of a key record, in field-list order.
-struct PresenceWords : codec::LeafSink {
-  static constexpr int N = 20;
-  u32 words[N] = {};
-  int n = 0;
-  void leaf(const codec::Leaf& f) override {
-    if (!f.isMask) return;
-    for (int i = 0; i < f.count && n < N; ++i) words[n++] = codec::loadElement(f, i);
-  }
-};
-
 }  // namespace
+
+s32 keySizeMax(int channel) { return channel < N_FIRST_DVE_KEYS ? SIZE_MAX_DVE : SIZE_MAX_PLAIN; }
+
+s32 fitKeySize(s32 size, int channel) { return std::clamp(size, 0, keySizeMax(channel)); }
 
 void checkKeyRanges(const K& in, int channel, K& out) {
   const K& r = in;
@@ -78,7 +73,7 @@ void checkKeyRanges(const K& in, int channel, K& out) {
       {&r.dveBorder.width, r.dveBorder.width, 0, 1000},  // a request needs 1..1000
       {&r.dveBorder.softness, r.dveBorder.softness, 0, 1000},
       {&r.dveBorderScale, r.dveBorderScale, 0, 1},
-      {&r.dveSize, r.dveSize, 0, channel < N_FIRST_DVE_KEYS ? 40000 : 10000},
+      {&r.dveSize, r.dveSize, 0, keySizeMax(channel)},
       {&r.dveValue1, r.dveValue1, 0, 10000},
       {&r.dveShape.mode, r.dveShape.mode, 0, 2},
       {&r.dveShape.cropMode, r.dveShape.cropMode, 0, 1},
@@ -188,15 +183,8 @@ void acceptKeyFields(const K& in, const K& live, int channel, K& out) {
   linkInOut(in, live, out);
 }
 
-bool isKeyImageValid(const K& saved, int channel) {
-  K full = saved;
-  codec::setAllPresence(full);
-  K checked;
-  checkKeyRanges(full, channel, checked);
-  PresenceWords want, got;
-  codec::walk(full, want);
-  codec::walk(checked, got);
-  return std::memcmp(want.words, got.words, sizeof want.words) == 0;
+K keyImageFields(const K& saved, int channel) {
+  return codec::checkedImage(saved, [channel](const K& in, K& out) { checkKeyRanges(in, channel, out); });
 }
 
 }  // namespace libmx
@@ -269,14 +257,13 @@ void CategoryKey::initInternal() {
 
 void CategoryKey::resume(const void* saved, int flag) {
   (void)flag;
-  K image[N_CHANNELS];
-  std::memcpy(static_cast<void*>(image), saved, sizeof image);
-  for (int ch = 0; ch < N_CHANNELS; ++ch) MX_CHECK(libmx::isKeyImageValid(image[ch], ch));
   for (int ch = 0; ch < N_CHANNELS; ++ch) {
+    K image;
+    std::memcpy(static_cast<void*>(&image), static_cast<const u8*>(saved) + sizeof(K) * ch, sizeof image);
     K& live = record(ch);
     live = K{};
-    codec::setAllPresence(image[ch]);
-    libmx::mergeTextRecord(live, image[ch]);
+    libmx::mergeTextRecord(live, libmx::keyImageFields(image, ch));
+    codec::setAllPresence(live);
     live.channel = static_cast<u16>(ch);
     live.me = static_cast<u8>(me);
   }

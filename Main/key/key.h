@@ -88,8 +88,15 @@ int keyerFieldInRange(const codec::FieldView& f, const R& r, int keyTypeMax, int
   return -1;
 }
 
-// Whether a saved channel passes checkKeyRanges whole.
-bool isKeyImageValid(const MxifKey& saved, int channel);
+// The largest DVE size that key channel 0..3 takes (10000 = the frame): keys 1 and 2 have a DVE
+// and reach four times the frame, keys 3 and 4 the frame.
+s32 keySizeMax(int channel);
+// A DVE size brought into the range of key channel 0..3 (for a size copied from another key).
+s32 fitKeySize(s32 size, int channel);
+
+// A saved channel as resume takes it: every field whose value passes checkKeyRanges present with
+// its saved value, every other field absent.
+MxifKey keyImageFields(const MxifKey& saved, int channel);
 
 }  // namespace libmx
 
@@ -123,8 +130,8 @@ class CategoryKey : public CategoryCommon<MxifKey> {
   void initData() override;
   // Dirty bytes, parameter views, geometry-changed bytes and on-air requests to their start state.
   void initInternal() override;
-  // Takes the four saved channels whole with every presence bit, then the channel and ME index; a
-  // channel that fails its range checks fails the check here (the registry then initialises).
+  // Takes from the four saved channels every field that passes its range check (the others keep
+  // their cleared value), names by their copy rule, the channel and ME index; every presence bit set.
   void resume(const void* saved, int flag = 0) override;
   // One record: ME at byte 8, channel at bytes 10..11; either outside 0..3 drops it.
   void receive(RequestReceiver& rx) override;

@@ -15,7 +15,6 @@ constexpr int ME_SEL_DSK = MxifKeyFader::ME_SEL_DSK;
 constexpr int N_FADERS = MxifKeyFader::N_FADERS;
 constexpr int SOURCE_KEYS_PER_ME = 8;  // a source code counts 8 keys per ME
 constexpr int N_DVE_KEYS = 2;          // keys 1 and 2 have rotation, scale and perspective
-constexpr s32 SIZE_WITHOUT_DVE = 10000;  // keys 3 and 4 grow no larger than the frame
 constexpr int N_TARGET_MES = 8;          // target MEs a command may name; 4..7 have no keys here
 
 // Key-fader kinds with a lever: 4..11 on levers 0..7 of the panel, 16..23 on levers 8..15.
@@ -41,7 +40,7 @@ void copyDveSettings(const K& src, int srcKey, int j, K& out) {
     if (std::find(std::begin(copied), std::end(copied), f.field) != std::end(copied)) return true;
     return withDve && std::find(std::begin(dveOnly), std::end(dveOnly), f.field) != std::end(dveOnly);
   });
-  if (j >= N_DVE_KEYS) out.dveSize = std::min(out.dveSize, SIZE_WITHOUT_DVE);
+  out.dveSize = libmx::fitKeySize(out.dveSize, j);
 }
 
 // Command 0: every source and the target are checked before any key is read. MEs 4..7 have no key

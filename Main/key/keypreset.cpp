@@ -1,6 +1,7 @@
 #include "Main/key/keypreset.h"
 
 #include "Main/bus/button.h"
+#include "Main/bus/lookup.h"
 #include "Main/memory/shotmem.h"
 #include "Main/panel/led.h"
 
@@ -44,10 +45,12 @@ CategoryMeLed* meLamps(int me) {
 
 // Key-select lamps (2 for the target key) and the four preset lamps of one group on one panel.
 template <class Store>
-void putGroupLamps(Store* store, int panel, int keyCode, int presetCode, int target, const int (&preset)[4]) {
+void putGroupLamps(Store* store, int panel, int keyCode, int presetCode, int target, const u8 (&preset)[4]) {
   if (store == nullptr) return;
-  for (int c = 0; c < CategoryKeyPreset::N_KEYS; ++c) store->setLed(panel, keyCode + c, c == target ? LAMP_ON : LAMP_OFF);
-  for (int j = 0; j < CategoryKeyPreset::N_PRESETS; ++j) store->setLed(panel, presetCode + j, preset[j]);
+  u8 keys[CategoryKeyPreset::N_KEYS];
+  for (int c = 0; c < CategoryKeyPreset::N_KEYS; ++c) keys[c] = c == target ? LAMP_ON : LAMP_OFF;
+  store->setLeds(panel, keyCode, keys, CategoryKeyPreset::N_KEYS);
+  store->setLeds(panel, presetCode, preset, CategoryKeyPreset::N_PRESETS);
 }
 
 bool inRange(int v, int low, int high) { return low <= v && v <= high; }
@@ -252,24 +255,30 @@ void CategoryKeyPreset::updateLamps() {
   }
   const bool clearRule = clearMode_ == 1;
   // The four preset lamp states of a group row on a panel; all off without a target key.
-  auto presets = [&](int panel, int row, int windowGroup, bool clear, int (&out)[N_PRESETS]) {
+  auto presets = [&](int panel, int row, int windowGroup, bool clear, u8 (&out)[N_PRESETS]) {
     const int target = panelTarget(panel, row);
-    for (int j = 0; j < N_PRESETS; ++j) out[j] = target < N_KEYS ? presetLamp(row, target, j, windowGroup, clear) : LAMP_OFF;
+    for (int j = 0; j < N_PRESETS; ++j) {
+      out[j] = static_cast<u8>(target < N_KEYS ? presetLamp(row, target, j, windowGroup, clear) : LAMP_OFF);
+    }
     return target;
   };
   const MxifCustomInfo* info = CategoryRegistry::instance().record<MxifCustomInfo>();
   CategoryLed* leds = panelLamps();
-  int lamps[N_PRESETS];
+  // Each group's lamps: slot word 0, the group's own ME, bank A; v, ME v - 1, bank B.
+  CategoryMeLed* groupLamps[N_ME_GROUPS];
+  int bank[N_ME_GROUPS];
+  for (int g = 0; g < N_ME_GROUPS; ++g) {
+    const u32 slot = info != nullptr ? info->meSlot[g] : 0;
+    bank[g] = slot == 0 ? 0 : 1;
+    groupLamps[g] = meLamps(slot == 0 ? g : static_cast<int>(slot) - 1);
+  }
+  u8 lamps[N_PRESETS];
   for (int p = 0; p < N_PANELS; ++p) {
     int target = presets(p, PANEL_GROUP, PANEL_GROUP, clearRule, lamps);
     putGroupLamps(leds, p, PANEL_KEY_LAMP, PANEL_PRESET_LAMP, target, lamps);
     for (int g = 0; g < N_ME_GROUPS; ++g) {
-      // Slot word 0: the group's own ME, bank A; v: ME v - 1, bank B.
-      const u32 slot = info != nullptr ? info->meSlot[g] : 0;
-      const int bank = slot == 0 ? 0 : 1;
       target = presets(p, g, g, clearRule, lamps);
-      putGroupLamps(meLamps(slot == 0 ? g : static_cast<int>(slot) - 1), p, ME_KEY_LAMP[bank], ME_PRESET_LAMP[bank],
-                    target, lamps);
+      putGroupLamps(groupLamps[g], p, ME_KEY_LAMP[bank[g]], ME_PRESET_LAMP[bank[g]], target, lamps);
     }
     target = presets(p, VIEW_GROUP, SHARED_GROUP, false, lamps);
     putGroupLamps(leds, p, VIEW_KEY_LAMP, VIEW_PRESET_LAMP, target, lamps);

@@ -185,7 +185,7 @@ void writeDskPriority(const u8 rank[4]) {
   mxDskSetPriority(holder[0], holder[1], holder[2]);
 }
 
-bool copyKeyGeometry(const MxifKey& s, MxifKey& t) {
+bool copyKeyGeometry(const MxifKey& s, MxifKey& t, int channel) {
   // Signs of position x, y and rotation x, y, z by mirror mode.
   static constexpr int SIGNS[4][5] = {{1, -1, 1, -1, -1}, {-1, 1, -1, 1, -1}, {-1, -1, -1, -1, -1}, {1, 1, 1, 1, 1}};
   if (s.mirrorMode >= std::size(SIGNS)) return false;
@@ -193,7 +193,7 @@ bool copyKeyGeometry(const MxifKey& s, MxifKey& t) {
   for (int i = 0; i < 2; ++i) t.dvePosition[i] = static_cast<s16>(sign[i] * s.dvePosition[i]);
   for (int i = 0; i < 3; ++i) t.dveRotation[i] = static_cast<s16>(sign[2 + i] * s.dveRotation[i]);
   if (s.mirrorMode == 3) t.dvePosition[2] = s.dvePosition[2];
-  t.dveSize = s.dveSize;
+  t.dveSize = fitKeySize(s.dveSize, channel);
   t.mask |= 1u << MxifKey::W0_DVE_POSITION | 1u << MxifKey::W0_DVE_SIZE | 1u << MxifKey::W0_DVE_ROTATION;
   return true;
 }
@@ -288,7 +288,7 @@ void CategoryKey::followGeometry(int k) {
     const int n = record(s).follower;
     if (n < 1 || n > N_KEYS || visited[n - 1]) return;
     const int t = n - 1;
-    if (!libmx::copyKeyGeometry(record(s), record(t))) {
+    if (!libmx::copyKeyGeometry(record(s), record(t), t)) {
       MX_LOG(libmx::ERR, "key follower: mirror mode %d of ME %d key %d unknown", record(s).mirrorMode, me, s + 1);
       return;
     }

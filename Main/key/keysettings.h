@@ -48,8 +48,9 @@ void writeKeyPriority(const u8 rank[4]);
 // The same for the four downstream keys, from MX_DSK1.
 void writeDskPriority(const u8 rank[4]);
 
-// The follower's position, rotation and size from key s by s's mirror mode, with their presence
-// bits; false, copying nothing, for a mirror mode outside 0..3.
-bool copyKeyGeometry(const MxifKey& s, MxifKey& t);
+// The position, rotation and size of follower t (key channel 0..3, whose range the size is brought
+// into) from key s by s's mirror mode, with their presence bits; false, copying nothing, for a
+// mirror mode outside 0..3.
+bool copyKeyGeometry(const MxifKey& s, MxifKey& t, int channel);
 
 }  // namespace libmx

@@ -1,5 +1,6 @@
 #include "Main/panel/led.h"
 
+#include <bit>
 #include <cstring>
 
 namespace category {
@@ -55,6 +56,7 @@ template <class T>
 void CategoryLedCommon<T>::initInternal() {
   Base::initInternal();
   std::memset(static_cast<void*>(cells_), 0, sizeof cells_);
+  std::memset(active_, 0, sizeof active_);
   for (auto& r : images_) r = T{};
   stamp();
 }
@@ -69,12 +71,17 @@ template <class T>
 void CategoryLedCommon<T>::update() {
   for (int p = 0; p < N_PANELS; ++p) {
     T& image = images_[p];
-    for (int i = 0; i < N_LED; ++i) {
-      LedCell& c = cells_[p][i];
-      if (!c.step()) continue;
-      c.changed = 0;
-      image.lamps[i] = c.output;
-      codec::setPresenceBit(image.lampMask, i);
+    for (int w = 0; w < N_WORDS; ++w) {
+      for (u64 bits = active_[p][w]; bits != 0; bits &= bits - 1) {
+        const int i = w * 64 + std::countr_zero(bits);
+        LedCell& c = cells_[p][i];
+        if (c.step()) {
+          c.changed = 0;
+          image.lamps[i] = c.output;
+          codec::setPresenceBit(image.lampMask, i);
+        }
+        if (c.request < LedCell::BLINK_FIRST || c.request > LedCell::BLINK_LAST) active_[p][w] &= ~(u64{1} << (i % 64));
+      }
     }
   }
 }
@@ -102,19 +109,14 @@ void CategoryLedCommon<T>::assign(const T& in, int panel) {
 }
 
 template <class T>
-LedCell& CategoryLedCommon<T>::cellOf(int panel, int code) {
+void CategoryLedCommon<T>::checkPanel(int panel) {
   MX_CHECK(0 <= panel && panel < N_CHANNELS);
+}
+
+template <class T>
+LedCell& CategoryLedCommon<T>::cellOf(int panel, int code) {
+  checkPanel(panel);
   return cells_[panel][T::lampIndex(code)];
-}
-
-template <class T>
-void CategoryLedCommon<T>::setLed(int panel, int code, int state) {
-  cellOf(panel, code).request = static_cast<u8>(state);
-}
-
-template <class T>
-void CategoryLedCommon<T>::setLedOnAllPanels(int code, int state) {
-  for (int p = 0; p < N_PANELS; ++p) setLed(p, code, state);
 }
 
 template <class T>

@@ -51,8 +51,24 @@ class CategoryLedCommon : public CategoryCommon<T> {
   void assign(const T& in, int panel) override;
 
   // Requests state for the lamp of a button code on panel 0..2 (shown from the next update).
-  void setLed(int panel, int code, int state);
-  void setLedOnAllPanels(int code, int state);
+  void setLed(int panel, int code, int state) {
+    if (static_cast<unsigned>(panel) >= N_PANELS) checkPanel(panel);
+    request(panel, T::lampIndex(code), state);
+  }
+  // The same for button codes code..code + n - 1, states[k] for code + k.
+  void setLeds(int panel, int code, const u8* states, int n) {
+    if (!T::lampsFollow(code, n)) {
+      for (int k = 0; k < n; ++k) setLed(panel, code + k, states[k]);
+      return;
+    }
+    if (static_cast<unsigned>(panel) >= N_PANELS) checkPanel(panel);
+    const int first = T::lampIndex(code);
+    for (int k = 0; k < n; ++k) request(panel, first + k, states[k]);
+  }
+  void setLedOnAllPanels(int code, int state) {
+    const int i = T::lampIndex(code);
+    for (int p = 0; p < N_PANELS; ++p) request(p, i, state);
+  }
   // The request last put for the lamp of a button code on panel 0..2.
   int ledRequest(int panel, int code);
 
@@ -60,11 +76,26 @@ class CategoryLedCommon : public CategoryCommon<T> {
   CategoryLedCommon() = default;
 
  private:
+  static constexpr int N_WORDS = (N_LED + 63) / 64;
+
+  // Fails the panel check (kept out of line: the requests pass it every time).
+  static void checkPanel(int panel);
   void stamp();
   LedCell& cellOf(int panel, int code);
+  // A lamp whose request changes is marked for the next update.
+  void request(int panel, int i, int state) {
+    LedCell& c = cells_[panel][i];
+    const u8 s = static_cast<u8>(state);
+    if (c.request == s) return;
+    c.request = s;
+    active_[panel][i / 64] |= u64{1} << (i % 64);
+  }
 
   T images_[N_PANELS] = {};
   LedCell cells_[N_PANELS][N_LED] = {};
+  // The cells the update must step: a request changed since the last step, or a blinking request.
+  // Every other cell shows its request already and would step to no change.
+  u64 active_[N_PANELS][N_WORDS] = {};
 };
 
 class CategoryLed : public CategoryLedCommon<internal::MxifLed> {

@@ -32,9 +32,9 @@ class CategoryOperate : public CategoryCommon<MxifOperate> {
   // No fade request pending; the key memory's entries stamped, and the key channels and the source
   // link told to report to it.
   void initInternal() override;
-  // The saved record with every presence bit, through the range checks; the fade stopped at the
-  // end the saved target names. A saved ME map entry above 3 fails the check (the registry then
-  // initialises).
+  // The saved record with every presence bit, through the range checks field by field (an ME map
+  // entry above 3 keeps its cleared value, which the first update's map repair resolves); the fade
+  // stopped at the end the saved target names.
   void resume(const void* saved, int flag = 0) override;
   // Fade source and level to the drivers, fade requests, the fade's frame step and status, the ME
   // map repair, the key memory.

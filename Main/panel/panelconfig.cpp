@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "Main/bus/faderevent.h"
+#include "Main/bus/lookup.h"
 #include "Main/io/io.h"
 
 namespace libmx {
@@ -241,10 +242,7 @@ KeyFaderButtonAssign* CategoryControlPanelConfig::assignRow(int fader) {
   return inRange(fader, N_FADERS) ? record(0).keyFaders[fader] : NULL;
 }
 
-KeyFaderButtonStates& CategoryControlPanelConfig::stateEntry(int panel, int fader) {
-  if (!inRange(panel, N_PANELS)) MX_FAIL("NeverReachHere");
-  return record(0).keyFaderStates[panel][inRange(fader, N_FADERS) ? fader : 0];
-}
+void CategoryControlPanelConfig::failPanel() { MX_FAIL("NeverReachHere"); }
 
 int CategoryControlPanelConfig::matchKeyFaderAssign(int fader, int btn, int selMe, int selKeyCh) {
   if (selMe == MxifKeyFader::ME_SEL_NONE || !inRange(fader, N_FADERS)) return 0;
@@ -255,10 +253,6 @@ int CategoryControlPanelConfig::matchKeyFaderAssign(int fader, int btn, int selM
   MX_CHECK(getter != NULL);
   const KeyFaderButtonAssign& e = getter[btn];
   return e.selMe == selMe && e.selKeyCh == selKeyCh ? 1 : 0;
-}
-
-int CategoryControlPanelConfig::keyFaderButtonState(int panel, int fader, int btn) {
-  return stateEntry(panel, fader).state[inRange(btn, N_BUTTONS) ? btn : 0];
 }
 
 void CategoryControlPanelConfig::setKeyFaderButtonState(int panel, int fader, int btn, int value) {

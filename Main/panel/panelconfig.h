@@ -39,8 +39,12 @@ class CategoryControlPanelConfig : public CategoryCommon<MxifControlPanelConfig>
   // for a fader of 8 or more.
   int matchKeyFaderAssign(int fader, int btn, int selMe, int selKeyCh);
   // State of a button on panel 0..2 (a fader of 8 or more reads fader 0, a button of 12 or more
-  // button 0).
-  int keyFaderButtonState(int panel, int fader, int btn);
+  // button 0). Inline: the key faders read every button each frame.
+  int keyFaderButtonState(int panel, int fader, int btn) {
+    return stateEntry(panel, fader).state[0 <= btn && btn < MxifKeyFader::KEY_FADER_BUTTON_NUM ? btn : 0];
+  }
+  // The states of all buttons of a fader on panel 0..2 (read alike), for a loop over its buttons.
+  const u8* keyFaderButtonStates(int panel, int fader) { return stateEntry(panel, fader).state; }
   // Stores value as the button's state; a panel outside 0..2 does nothing, a fader or button out of
   // range stores nothing but still marks the record changed.
   void setKeyFaderButtonState(int panel, int fader, int btn, int value);
@@ -67,7 +71,12 @@ class CategoryControlPanelConfig : public CategoryCommon<MxifControlPanelConfig>
   KeyFaderButtonAssign& assignEntry(int fader, int btn);
   // The button assignments of key fader 0..7; NULL for any other fader.
   KeyFaderButtonAssign* assignRow(int fader);
-  KeyFaderButtonStates& stateEntry(int panel, int fader);
+  KeyFaderButtonStates& stateEntry(int panel, int fader) {
+    if (panel < 0 || panel >= N_PANELS) failPanel();
+    return record(0).keyFaderStates[panel][0 <= fader && fader < MxifKeyFader::N_FADERS ? fader : 0];
+  }
+  // A panel out of range (out of line: the check above passes every frame).
+  static void failPanel();
   bool sendRecord(AcknowledgeSender& tx);
 };
 

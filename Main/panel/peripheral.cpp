@@ -46,10 +46,12 @@ bool CategoryPeripheral::acceptField(const codec::FieldView& f, const MxifPeriph
 }
 
 void CategoryPeripheral::resume(const void* saved, int flag) {
-  (void)flag;
+  record(0) = MxifPeripheral{};  // a refused field keeps its default
+  CategoryCommon::resume(saved, flag);
+  // Flag A0, which no request sets, as it was saved.
   MxifPeripheral in;
   std::memcpy(static_cast<void*>(&in), saved, sizeof in);
-  codec::resume(record(0), in);
+  record(0).flagA0 = in.flagA0;
 }
 
 void CategoryPeripheral::update() {

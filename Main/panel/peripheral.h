@@ -21,8 +21,9 @@ class CategoryPeripheral : public CategoryCommon<MxifPeripheral> {
 
   // Nothing: a fresh record is all zero.
   void initData() override {}
-  // The saved record whole, every field present; nothing checked, not dirty, so the next frames
-  // apply the tally mode and redraw the multiview again, and the next report carries everything.
+  // The saved record through the checks of a request (a field that fails keeps its default), flag
+  // A0 as saved; every field present, not dirty, so the next frames apply the tally mode and
+  // redraw the multiview again, and the next report carries everything.
   void resume(const void* saved, int flag = 0) override;
   // While the tally mode is present: the hardware's tally control (1 unless the mode is 1). While a
   // group field is present: the multiview redraws.

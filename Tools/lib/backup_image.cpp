@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -41,6 +42,42 @@ const Slot& slotOf(int type, int me) {
   return slots[me][type];
 }
 
+// Where channel `channel` of a type's records lies in the bytes a category bound: a category that
+// keeps more than its records (a data block) keeps them last.
+int recordOffset(int bytes, const RecordShape& shape, int channel) {
+  const int records = static_cast<int>(shape.size) * shape.channels;
+  return (bytes - records) / 4 * 4 + static_cast<int>(shape.size) * channel;
+}
+
+// Fields that every start-up sets anew: a part of the field name, by type.
+constexpr struct {
+  const char* type;
+  const char* field;
+} REBUILT[] = {{"MxifControlPanelConfig", "keyFaderStates"},
+               {"MxifMaintenance", "mainframeVersion.text0"},
+               {"MxifMaintenance", "Alarm.text"},
+               {"MxifMaintenance", "mainframeAlarm.flag"}};
+
+// The "name=value" words of a record's text form (a quoted text may hold spaces) but those that a
+// start-up sets anew.
+std::vector<std::string> keptFields(const std::string& line) {
+  std::vector<std::string> out;
+  const std::string type = line.substr(0, line.find(' '));
+  for (size_t at = type.size(); at < line.size();) {
+    const size_t begin = at + 1;
+    const size_t eq = line.find('=', begin);
+    if (eq == std::string::npos) break;
+    size_t end = line[eq + 1] == '"' ? line.find('"', eq + 2) + 1 : eq + 1;
+    end = std::min(line.find(' ', end), line.size());
+    const std::string word = line.substr(begin, end - begin);
+    bool rebuilt = false;
+    for (const auto& r : REBUILT) rebuilt = rebuilt || (type == r.type && word.find(r.field) < word.find('='));
+    if (!rebuilt) out.push_back(word);
+    at = end;
+  }
+  return out;
+}
+
 u32 wordAt(const std::vector<u8>& image, int offset) {
   u32 v = 0;
   for (int i = 3; i >= 0; --i) v = v << 8 | image[offset + i];  // little-endian, as the target keeps it
@@ -70,7 +107,7 @@ bool showBackedUp(const std::string& dir, int type, int me, int channel, std::st
     return false;
   }
   const Slot& slot = slotOf(type, me);
-  const int needed = static_cast<int>(shape.size) * (channel + 1);
+  const int needed = static_cast<int>(shape.size) * shape.channels;
   if (slot.bytes < needed) {
     error = std::string(name) + (me > 0 && slotOf(type, 0).bytes >= needed ? ": ME " + std::to_string(me) : "") +
             " is not kept in the backup image";
@@ -94,8 +131,47 @@ bool showBackedUp(const std::string& dir, int type, int me, int channel, std::st
             std::to_string(BACKUP_VERSION);
     return false;
   }
-  out = describeStored(type, image.data() + slot.offset + shape.size * channel, me, channel);
+  out = describeStored(type, image.data() + slot.offset + recordOffset(slot.bytes, shape, channel), me, channel);
   return true;
+}
+
+std::vector<StoredRecord> backedUpRecords() {
+  const auto& registry = category::CategoryRegistry::instance();
+  std::vector<StoredRecord> out;
+  for (int type = 0; type < category::FIRST_COMMAND_TYPE; ++type) {
+    RecordShape shape;
+    if (!recordShape(type, shape)) continue;
+    for (int me = 0; me < 2; ++me) {
+      const int bytes = registry.at(type, me) != nullptr ? registry.boundBytes(type, me) : 0;
+      if (bytes < static_cast<int>(shape.size) * shape.channels) continue;
+      for (int c = 0; c < shape.channels; ++c) {
+        const u8* record = registry.storageOf(type, me) + recordOffset(bytes, shape, c);
+        out.push_back({type, me, c, std::vector<u8>(record, record + shape.size)});
+      }
+    }
+  }
+  return out;
+}
+
+std::string restartChanges(const std::vector<StoredRecord>& before, const std::vector<StoredRecord>& after) {
+  if (before.size() != after.size()) return "the image holds other records\n";
+  std::string out;
+  for (size_t i = 0; i < before.size(); ++i) {
+    const StoredRecord& x = before[i];
+    const StoredRecord& y = after[i];
+    if (x.type != y.type || x.bytes.size() != y.bytes.size()) return "the image holds other records\n";
+    if (sameStoredValues(x.type, x.bytes.data(), y.bytes.data())) continue;
+    const std::string line = describeStored(x.type, x.bytes.data(), x.me, x.channel);
+    const auto a = keptFields(line), b = keptFields(describeStored(y.type, y.bytes.data(), y.me, y.channel));
+    std::string fields;
+    for (size_t k = 0; k < a.size() && k < b.size(); ++k) {
+      if (a[k] != b[k]) fields += " " + a[k] + " -> " + b[k].substr(b[k].find('=') + 1);
+    }
+    if (a.size() != b.size()) fields += " (other fields)";
+    // The type and the word after it (the ME or channel of a record that has one).
+    if (!fields.empty()) out += line.substr(0, line.find(' ', line.find(' ') + 1)) + ":" + fields + "\n";
+  }
+  return out;
 }
 
 }  // namespace frontend

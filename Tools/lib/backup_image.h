@@ -1,12 +1,35 @@
 #pragma once
 // The backup image in a board directory's nvram.mem, read-only: where each type's records lie (as
-// the back end lays them out at start-up) and one record in the text form of the link.
+// the back end lays them out at start-up) and one record in the text form of the link. And the
+// records of the image of a system in this program, to tell what a restart gave back.
 #include <string>
+#include <vector>
+
+#include "Lib/Include/types.h"
 
 namespace frontend {
 
 // The text of the record of type for ME me (0 or 1) and channel, as the image holds it; false with
 // the reason when the image is missing, of another version, or does not hold that record.
 bool showBackedUp(const std::string& dir, int type, int me, int channel, std::string& out, std::string& error);
+
+// A record of the backup image of the system in this program, as its bytes: type, ME and channel.
+struct StoredRecord {
+  int type = 0;
+  int me = 0;
+  int channel = 0;
+  std::vector<u8> bytes;
+};
+
+// Every record that the ME 0 and ME 1 instances of the system in this program keep in the backup
+// image, type by type.
+std::vector<StoredRecord> backedUpRecords();
+
+// What a restart changed between two lists of backedUpRecords: a line per record that differs, in
+// the text form of describeStored with its fields as "name=before -> after"; empty when they agree.
+// Fields that every start-up sets anew by design are left out: the key-fader button states (off),
+// text 0 of the mainframe version (this program's), the alarm texts (from the saved flags) and the
+// alarm flags of absent power units.
+std::string restartChanges(const std::vector<StoredRecord>& before, const std::vector<StoredRecord>& after);
 
 }  // namespace frontend

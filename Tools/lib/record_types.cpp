@@ -9,6 +9,7 @@
 #include <cstring>
 #include <deque>
 #include <limits>
+#include <map>
 #include <type_traits>
 
 #include "Main/framework/bp.h"
@@ -137,21 +138,25 @@ class RecordView : public codec::LeafSink {
   // The field a name sets ("edges", "edges[2]", a text) and the element it names (-1: all of
   // them); null when the record has none of that name.
   const Field* find(const std::string& name, int& element) const {
-    for (size_t i = 0; i < fields_.size(); ++i) {
-      const Field& f = fields_[i];
-      if (f.textCapacity > 0) ++i;  // the characters go with their count
-      if (f.leaf.isMask || !name.starts_with(f.name)) continue;
-      const std::string rest = name.substr(f.name.size());
-      element = -1;
-      if (rest.empty()) return &f;
-      long e = 0;
-      if (rest.front() == '[' && rest.back() == ']' && f.textCapacity == 0 &&
-          cli::parseNumber(rest.substr(1, rest.size() - 2), 0, 0xFFFF, e)) {
-        element = static_cast<int>(e);
-        return &f;
+    if (byName_.empty()) {
+      for (size_t i = 0; i < fields_.size(); ++i) {
+        const Field& f = fields_[i];
+        if (f.textCapacity > 0) ++i;  // the characters go with their count
+        if (!f.leaf.isMask) byName_.try_emplace(f.name, &f);
       }
     }
-    return nullptr;
+    element = -1;
+    if (auto at = byName_.find(name); at != byName_.end()) return at->second;
+    const size_t open = name.rfind('[');
+    long e = 0;
+    if (open == std::string::npos || name.back() != ']' ||
+        !cli::parseNumber(name.substr(open + 1, name.size() - open - 2), 0, 0xFFFF, e)) {
+      return nullptr;
+    }
+    auto at = byName_.find(name.substr(0, open));
+    if (at == byName_.end() || at->second->textCapacity > 0) return nullptr;
+    element = static_cast<int>(e);
+    return at->second;
   }
 
   // The names a front end sets, presence words and the characters of texts left out.
@@ -165,7 +170,12 @@ class RecordView : public codec::LeafSink {
   }
 
   bool setValue(const std::string& name, const std::string& value) {
-    for (Field& f : fields_) {
+    int element = -1;
+    if (const Field* f = find(name, element)) {
+      bool found = false;
+      return codec::setTextLeaf(f->leaf, name, value, found) && found;
+    }
+    for (Field& f : fields_) {  // a presence word
       bool found = false;
       bool ok = codec::setTextLeaf(f.leaf, name, value, found);
       if (found) return ok;
@@ -258,6 +268,7 @@ class RecordView : public codec::LeafSink {
  private:
   u8* base_;
   std::deque<Field> fields_;
+  mutable std::map<std::string, const Field*> byName_;  // built on the first find
   bool hasText_ = false;
 };
 
@@ -339,9 +350,11 @@ struct Ops {
   bool (*build)(const Assignments& fields, Bytes& body, std::string& error, std::string* defaulted);
   std::string (*describe)(const u8* body, size_t size);
   std::string (*fieldList)();
+  std::vector<FieldInfo> (*settable)();
   std::string (*describeStored)(const u8* record, int me, int channel);
+  bool (*sameStored)(const u8* a, const u8* b);
   bool (*probe)(const std::string& name, int index, const Assignments& with, std::vector<Interval>& out,
-                std::string& error);
+                std::string& error, bool edgesOnly);
   bool (*echoRefusals)(const u8* sent, size_t sentSize, const u8* echo, size_t echoSize, std::vector<Refusal>& out);
   RecordShape shape;
 };
@@ -534,9 +547,23 @@ class FieldProbe {
   size_t at_ = 0;
 };
 
+// Fewer values, for the edges alone: the ends of the kind and a few points between them.
+std::vector<double> edgeCandidates(codec::Kind kind) {
+  if (kind == codec::Kind::F32) return candidateValues(kind);
+  long long lo = 0, hi = 0;
+  codec::kindRange(kind, lo, hi);
+  std::vector<double> out;
+  for (long long v : {lo, -10000LL, -1000LL, -1LL, 0LL, 1LL, 2LL, 10LL, 100LL, 1000LL, 5000LL, 10000LL, hi}) {
+    if (lo <= v && v <= hi) out.push_back(static_cast<double>(v));
+  }
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
+}
+
 template <class T>
 bool probeRecord(const std::string& name, int index, const Assignments& with, std::vector<Interval>& out,
-                 std::string& error) {
+                 std::string& error, bool edgesOnly) {
   const std::string typeName = category::typeNameOf(T::TYPE_INDEX);
   T message{};
   RecordView view(message);
@@ -580,7 +607,8 @@ bool probeRecord(const std::string& name, int index, const Assignments& with, st
   }
   FieldProbe<T> probe(message, view, *field, element, indexField, index, with, reinterpret_cast<T*>(stored)[channel]);
   std::vector<std::pair<double, bool>> seen;
-  for (double v : candidateValues(field->leaf.kind)) seen.emplace_back(v, probe.accepts(v));
+  const auto candidates = edgesOnly ? edgeCandidates(field->leaf.kind) : candidateValues(field->leaf.kind);
+  for (double v : candidates) seen.emplace_back(v, probe.accepts(v));
   // Between two neighbours that the checks tell apart lies an edge: close in on it.
   const bool isFloat = field->leaf.kind == codec::Kind::F32;
   std::vector<std::pair<double, bool>> edges;
@@ -672,9 +700,21 @@ std::string fieldListOf() {
     std::string range = rangeText(*f);
     std::vector<Interval> taken;
     std::string ignored;
-    if (f->textCapacity == 0 && probeRecord<T>(f->name, 0, {}, taken, ignored)) range = intervalsText(taken);
+    if (f->textCapacity == 0 && probeRecord<T>(f->name, 0, {}, taken, ignored, false)) range = intervalsText(taken);
     name.resize(std::max<size_t>(name.size() + 2, 32), ' ');
     out += "  " + name + range + "\n";
+  }
+  return out;
+}
+
+template <class T>
+std::vector<FieldInfo> settableOf() {
+  T r{};
+  RecordView view(r);
+  const IndexFields indexes = indexFields<T>(view);
+  std::vector<FieldInfo> out;
+  for (const Field* f : view.settable()) {
+    if (f != indexes.me && f != indexes.channel) out.push_back({f->name, f->leaf.count, f->textCapacity, f->leaf.kind});
   }
   return out;
 }
@@ -765,6 +805,22 @@ bool echoRefusalsOf(const u8* sent, size_t sentSize, const u8* echo, size_t echo
 }
 
 template <class T>
+bool sameStoredRecords(const u8* a, const u8* b) {
+  // The index field, which the record's place names (as describeStored sets it), is not compared.
+  static const size_t indexBytes = [] {
+    T r{};
+    RecordView view(r);
+    const Field* index = indexLimit<T>() > 1 ? view.indexField() : nullptr;
+    return index != nullptr ? static_cast<size_t>(codec::widthOf(index->leaf.kind)) : 0;
+  }();
+  T ra, rb;
+  std::memcpy(static_cast<void*>(&ra), a, sizeof ra);
+  std::memcpy(static_cast<void*>(&rb), b, sizeof rb);
+  std::memcpy(reinterpret_cast<u8*>(&rb) + 4, a + 4, indexBytes);
+  return codec::sameValues(ra, rb);
+}
+
+template <class T>
 constexpr Ops opsOf(int type) {
   if constexpr (std::is_void_v<T>) {
     (void)type;
@@ -772,8 +828,9 @@ constexpr Ops opsOf(int type) {
   } else {
     // A struct of the same name that is not this type's record is not used.
     if (T::TYPE_INDEX != type) return {};
-    return {&buildRecord<T>,  &describeRecord<T>, &fieldListOf<T>,
-            &describeStoredRecord<T>, &probeRecord<T>, &echoRefusalsOf<T>,
+    return {&buildRecord<T>,       &describeRecord<T>,   &fieldListOf<T>,
+            &settableOf<T>,        &describeStoredRecord<T>, &sameStoredRecords<T>,
+            &probeRecord<T>,       &echoRefusalsOf<T>,
             {sizeof(T), isPerMe<T>(), channelsOf<T>()}};
   }
 }
@@ -865,6 +922,13 @@ bool fieldList(int type, std::string& out, std::string& error) {
   return true;
 }
 
+bool settableFields(int type, std::vector<FieldInfo>& out) {
+  const Ops* ops = opsAt(type);
+  if (ops == nullptr) return false;
+  out = ops->settable();
+  return true;
+}
+
 bool recordShape(int type, RecordShape& shape) {
   const Ops* ops = opsAt(type);
   if (ops == nullptr) return false;
@@ -875,6 +939,8 @@ bool recordShape(int type, RecordShape& shape) {
 std::string describeStored(int type, const u8* record, int me, int channel) {
   return opsAt(type)->describeStored(record, me, channel);
 }
+
+bool sameStoredValues(int type, const u8* a, const u8* b) { return opsAt(type)->sameStored(a, b); }
 
 bool buildBody(int type, const Assignments& fields, Bytes& body, std::string& error, std::string* defaulted) {
   const Ops* ops = opsAt(type);
@@ -888,10 +954,10 @@ std::string describe(int type, const u8* body, size_t size) {
 }
 
 bool acceptedValues(int type, const std::string& field, int index, const Assignments& with, std::vector<Interval>& out,
-                    std::string& error) {
+                    std::string& error, bool edgesOnly) {
   const Ops* ops = opsAt(type);
   if (ops == nullptr) return notBuilt(type, error);
-  return ops->probe(field, index, with, out, error);
+  return ops->probe(field, index, with, out, error, edgesOnly);
 }
 
 bool echoRefusals(int type, const Bytes& sent, const linkpeer::Packet& echo, std::vector<Refusal>& out) {

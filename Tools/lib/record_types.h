@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/types.h"
 #include "Tools/lib/link_ring.h"
 
@@ -32,6 +33,16 @@ std::vector<std::string> nearestTypeNames(std::string_view name);
 // "me" or "channel" with its range. False with a message for a type whose record is not built.
 bool fieldList(int type, std::string& out, std::string& error);
 
+// The fields a front end sets, in wire order, as fieldList names them (the index byte left out):
+// the name, the number of elements, for a text the characters it holds (0 for a number), the kind.
+struct FieldInfo {
+  std::string name;
+  int count = 1;
+  int textCapacity = 0;
+  codec::Kind kind = codec::Kind::U8;
+};
+bool settableFields(int type, std::vector<FieldInfo>& out);
+
 // Size of the record in memory, and whether it has an instance per ME or several channels.
 struct RecordShape {
   size_t size = 0;
@@ -39,6 +50,11 @@ struct RecordShape {
   int channels = 1;
 };
 bool recordShape(int type, RecordShape& shape);
+
+// Whether two records of the type in their memory form hold the same value in every field (presence
+// words and the index field at byte 4, which the record's place names, do not count). The record
+// must be built.
+bool sameStoredValues(int type, const u8* a, const u8* b);
 
 // One line for a record in its memory form (as the back end keeps it), with every field, in the
 // form of describe, for ME me and channel channel. The record must be built.
@@ -71,9 +87,11 @@ struct Interval {
 // that record. Runs on the categories of a system in this program, or
 // of a scratch one (useScratchSystem); the type's stored records are put back, but the offers may
 // reach other categories and leave console lines. False with a message when the type has no record,
-// no category or no such field.
+// no category or no such field. With edgesOnly a few values are offered and the edges between them
+// found: each interval's ends are edges of what the checks take, but a gap or an interval that no
+// offered value falls in may be missed (far fewer offers, for tests that want edges alone).
 bool acceptedValues(int type, const std::string& field, int index, const Assignments& with, std::vector<Interval>& out,
-                    std::string& error);
+                    std::string& error, bool edgesOnly = false);
 
 // A field of a request that its answer does not carry as it was sent: its name ("entries[3]"), the
 // value sent and the value answered ("" when the answer leaves the field out).

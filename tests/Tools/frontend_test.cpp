@@ -183,6 +183,10 @@ TEST(FrontendRecords, PerMeRecordCarriesItsMeInTheIndexByte) {
   ASSERT_GT(assign.size(), 14u);
   EXPECT_EQ(std::tuple(assign[8 + 4], assign[8 + 5]), std::tuple(0, 2));
   EXPECT_EQ(frontend::describe(38, assign.data() + 8, assign.size() - 8), "MxifXptAssign channel=2 source[5]=12");
+  // A record per ME with channels: the ME in the index byte, the channel in its own field.
+  const Bytes chroma = packetOf({"MxifChromaKey", "me=1", "channel=2"});
+  ASSERT_GT(chroma.size(), 15u);
+  EXPECT_EQ(std::tuple(chroma[8 + 4], chroma[8 + 5], chroma[8 + 6]), std::tuple(1, 0, 2));
 }
 
 TEST(FrontendRecords, RefusesWhatTheRecordCannotCarryAndSaysWhy) {

@@ -234,12 +234,49 @@ inline constexpr LampRange BUS_BUTTON_RANGES[] = {
     {450, 453, 211}, {250, 268, 215}, {300, 318, 234}, {350, 381, 253}, {400, 423, 285},
 };
 
+// The same maps as tables by code (-1 outside the map), so that a lamp is found by one load; the
+// ranges stay the reference, and a code outside the map still fails through them. `run` holds, for
+// each code, how many codes from it on have lamps that follow one another (0 outside the map).
+template <std::size_t N>
+constexpr int lampMapSize(const LampRange (&ranges)[N]) {
+  int size = 0;
+  for (const LampRange& r : ranges) size = r.last + 1 > size ? r.last + 1 : size;
+  return size;
+}
+
+template <int SIZE, std::size_t N>
+struct LampMap {
+  s16 index[SIZE];
+  s16 run[SIZE];
+
+  constexpr explicit LampMap(const LampRange (&ranges)[N]) : index(), run() {
+    for (s16& i : index) i = -1;
+    for (const LampRange& r : ranges) {
+      for (int code = r.first; code <= r.last; ++code) {
+        if (index[code] < 0) index[code] = static_cast<s16>(r.index + (code - r.first));
+      }
+    }
+    for (int code = SIZE - 1; code >= 0; --code) {
+      const bool next = code + 1 < SIZE && index[code] >= 0 && index[code + 1] == index[code] + 1;
+      run[code] = static_cast<s16>(index[code] < 0 ? 0 : next ? run[code + 1] + 1 : 1);
+    }
+  }
+  int find(int code) const { return 0 <= code && code < SIZE ? index[code] : -1; }
+  // Whether codes code..code + n - 1 all have lamps, one after another.
+  bool follow(int code, int n) const { return 0 <= code && code < SIZE && run[code] >= n; }
+};
+
+inline constexpr LampMap<lampMapSize(LED_BUTTON_RANGES), std::size(LED_BUTTON_RANGES)> LED_LAMP_MAP{LED_BUTTON_RANGES};
+inline constexpr LampMap<lampMapSize(BUS_BUTTON_RANGES), std::size(BUS_BUTTON_RANGES)> BUS_LAMP_MAP{BUS_BUTTON_RANGES};
+
 inline int ledIndexOfButton(int code) {
-  return lampIndexIn(LED_BUTTON_RANGES, static_cast<int>(std::size(LED_BUTTON_RANGES)), code);
+  const int i = LED_LAMP_MAP.find(code);
+  return i >= 0 ? i : lampIndexIn(LED_BUTTON_RANGES, static_cast<int>(std::size(LED_BUTTON_RANGES)), code);
 }
 
 inline int busButtonIndex(int code) {
-  return lampIndexIn(BUS_BUTTON_RANGES, static_cast<int>(std::size(BUS_BUTTON_RANGES)), code);
+  const int i = BUS_LAMP_MAP.find(code);
+  return i >= 0 ? i : lampIndexIn(BUS_BUTTON_RANGES, static_cast<int>(std::size(BUS_BUTTON_RANGES)), code);
 }
 
 namespace internal {
@@ -256,6 +293,7 @@ struct MxifLed {
   u8 lamps[N_LED] = {};
 
   static int lampIndex(int code) { return ledIndexOfButton(code); }
+  static bool lampsFollow(int code, int n) { return LED_LAMP_MAP.follow(code, n); }
 
   template <class V, class R>
   static void fields(V& v, R& r) {
@@ -279,6 +317,7 @@ struct MxifMeLed {
   u8 lamps[N_LED] = {};
 
   static int lampIndex(int code) { return busButtonIndex(code); }
+  static bool lampsFollow(int code, int n) { return BUS_LAMP_MAP.follow(code, n); }
 
   template <class V, class R>
   static void fields(V& v, R& r) {

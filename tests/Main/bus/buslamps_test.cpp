@@ -98,6 +98,15 @@ TEST_F(BusLampTest, RowAndCrosspointLamps) {
   config().options.lampFlag = 1;
   runFrame(0);
   EXPECT_EQ(row(1, 0), lit({{5, 2}, {9, 2}}));
+
+  // The assignment changes after the passes: an earlier button takes source 12, column 7 shifts.
+  config().options.lampFlag = 0;
+  MxifXptAssign change{};
+  change.source[1] = 12, change.source[7] = 300;
+  change.buttonMask[0] = 1u << 1 | 1u << 7;
+  category::CategoryXpt::instance().assign(change, 0);
+  runFrame(0);
+  EXPECT_EQ(row(1, 2), lit({{1, 2}, {7, 2}}));
 }
 
 TEST_F(BusLampTest, AuxRowDuringAMix) {

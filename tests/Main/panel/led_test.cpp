@@ -129,6 +129,15 @@ TEST_F(LampStoreTest, RequestShowsFromTheNextUpdateAndIsReportedOnce) {
   EXPECT_THROW(rows[0].setLed(0, 424, 1), assert::AssertException);
 }
 
+TEST_F(LampStoreTest, RunOfRequestsIsTakenAsSingleRequests) {
+  const u8 states[] = {1, 2, 13, 3};
+  rows[1].setLeds(2, 400, states, 4);
+  // Codes 46..49 leave the map at 48: the first two are taken, then the request fails.
+  EXPECT_THROW(rows[1].setLeds(2, 46, states, 4), assert::AssertException);
+  const int expected[][2] = {{400, 1}, {401, 2}, {402, 13}, {403, 3}, {404, 0}, {45, 0}, {46, 1}, {47, 2}};
+  for (const auto& e : expected) EXPECT_EQ(rows[1].ledRequest(2, e[0]), e[1]) << e[0];
+}
+
 TEST_F(LampStoreTest, ReceivedRecordAsksForOnePanelImageAgain) {
   panel.setLed(1, 200, 3);
   panel.update();

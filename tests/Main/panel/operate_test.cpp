@@ -363,16 +363,6 @@ TEST_F(OperateTest, RestartReportsTheWholeRecordAndRestsTheFadeAtItsTarget) {
   runFrame(0);
   EXPECT_EQ(mxDskMixer().fadeLevel, 1023u);
   EXPECT_EQ(consoleCount("[ERR]"), 0);
-
-  // A map row on a fifth ME: the record starts from its defaults.
-  Record& image = *reinterpret_cast<Record*>(saved.data() + (reinterpret_cast<const u8*>(&r) - buffer));
-  image.meChangeMain.value[3] = 4;
-  restart();
-  EXPECT_EQ(consoleCount("backup data of MxifOperate is broken, initialized"), 1);
-  EXPECT_EQ(r.ftb.target, 0);
-  EXPECT_EQ(std::vector<u8>(r.meChangeMain.value, r.meChangeMain.value + 4), std::vector<u8>({0, 0, 0, 0}));
-  runFrame(0);
-  EXPECT_EQ(mxDskMixer().fadeLevel, 0u);
 }
 
 }  // namespace
