@@ -67,11 +67,11 @@ u32 wordAt(const u8* base, u16 offset) {
 
 bool anyWord(const u8* base, const u16* offset, int count) {
   const u16* end = offset + count;
-  // Four words a test: records of many sub-records have hundreds.
-  for (; end - offset >= 4; offset += 4) {
-    if ((wordAt(base, offset[0]) | wordAt(base, offset[1]) | wordAt(base, offset[2]) | wordAt(base, offset[3])) != 0) {
-      return true;
-    }
+  // Eight words a test: records of many sub-records have hundreds.
+  for (; end - offset >= 8; offset += 8) {
+    u32 any = 0;
+    for (int i = 0; i < 8; ++i) any |= wordAt(base, offset[i]);
+    if (any != 0) return true;
   }
   for (; offset != end; ++offset) {
     if (wordAt(base, *offset) != 0) return true;

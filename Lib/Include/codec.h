@@ -134,6 +134,7 @@ namespace internal {
 // The dotted path of the sub-record a visitor is in ("" at the top, "trans." inside trans).
 class Prefix {
  public:
+  Prefix() { text_[0] = 0; }
   const char* text() const { return text_; }
   // Goes into sub-record name; returns what leave() takes to come out again.
   size_t enter(const char* name) {
@@ -152,7 +153,7 @@ class Prefix {
   }
 
  private:
-  char text_[64] = {};
+  char text_[64];
   size_t length_ = 0;
 };
 
