@@ -1,7 +1,7 @@
 #include "Main/key/keypreset.h"
 
 #include "Main/bus/button.h"
-#include "Main/bus/lookup.h"
+#include "Main/framework/lookup.h"
 #include "Main/memory/shotmem.h"
 #include "Main/panel/led.h"
 

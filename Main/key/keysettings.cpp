@@ -12,7 +12,7 @@
 #include "Lib/Include/color.h"
 #include "Lib/Include/log.h"
 #include "Main/bus/bus.h"
-#include "Main/bus/faderevent.h"
+#include "Main/fader/faderevent.h"
 #include "Main/io/io.h"
 #include "Main/key/imageflags.h"
 #include "Main/key/key.h"

@@ -8,7 +8,7 @@
 #include "Driver/core/core.h"
 #include "Driver/xpt/xpt.h"
 #include "Lib/Include/text.h"
-#include "Main/bus/bkgdhelpers.h"
+#include "Main/bkgd/bkgdhelpers.h"
 #include "Main/bus/button.h"
 #include "Main/key/keysettings.h"
 

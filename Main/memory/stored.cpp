@@ -1,7 +1,7 @@
 // Stored key and downstream key parameters: captured from the live categories and put back on them.
 #include "Lib/Include/stored.h"
 
-#include "Main/bus/faderevent.h"
+#include "Main/fader/faderevent.h"
 #include "Main/key/chrkey.h"
 #include "Main/key/dsk.h"
 #include "Main/key/key.h"

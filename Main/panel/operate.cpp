@@ -5,7 +5,7 @@
 #include "Driver/xpt/dskmix.h"
 #include "Driver/xpt/xpt.h"
 #include "Lib/Include/log.h"
-#include "Main/bus/faderevent.h"
+#include "Main/fader/faderevent.h"
 #include "Main/bus/sourcelink.h"
 #include "Main/key/key.h"
 

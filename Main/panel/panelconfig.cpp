@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
-#include "Main/bus/faderevent.h"
-#include "Main/bus/lookup.h"
+#include "Main/fader/faderevent.h"
+#include "Main/framework/lookup.h"
 #include "Main/io/io.h"
 
 namespace libmx {

@@ -2,7 +2,7 @@
 #include "Main/transition/status.h"
 
 #include "Main/bus/bus.h"
-#include "Main/bus/faderevent.h"
+#include "Main/fader/faderevent.h"
 
 namespace category {
 

@@ -9,7 +9,7 @@
 #include "Driver/key/key.h"
 #include "Driver/transition/transition.h"
 #include "Lib/Include/log.h"
-#include "Main/bus/tally.h"
+#include "Main/tally/tally.h"
 #include "Main/framework/bp.h"
 #include "Main/system/system.h"
 

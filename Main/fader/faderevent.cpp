@@ -1,4 +1,4 @@
-#include "Main/bus/faderevent.h"
+#include "Main/fader/faderevent.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -6,10 +6,10 @@
 
 #include "Lib/Include/check.h"
 #include "Lib/Include/records/dsk.h"
-#include "Main/bus/bkgd.h"
+#include "Main/bkgd/bkgd.h"
 #include "Main/bus/button.h"
-#include "Main/bus/faderwork.h"
-#include "Main/bus/lookup.h"
+#include "Main/fader/faderwork.h"
+#include "Main/framework/lookup.h"
 #include "Main/key/dsk.h"
 #include "Main/key/key.h"
 #include "Main/media/clip.h"

@@ -1,6 +1,6 @@
-#include "Main/bus/lamptally.h"
+#include "Main/fader/lamptally.h"
 
-#include "Main/bus/tally.h"
+#include "Main/tally/tally.h"
 #include "Main/framework/bp.h"
 
 namespace category {

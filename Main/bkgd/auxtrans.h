@@ -1,6 +1,6 @@
 #pragma once
 // Mix of an AUX output from its previous to its newly selected source, one per AUX bus channel.
-#include "Main/bus/autotrans.h"
+#include "Main/bkgd/autotrans.h"
 #include "Lib/Include/types.h"
 
 class AuxTransition {

@@ -1,8 +1,8 @@
-#include "Main/bus/bkgdwipe.h"
+#include "Main/bkgd/bkgdwipe.h"
 
 #include <cstring>
 
-#include "Main/bus/bkgd.h"
+#include "Main/bkgd/bkgd.h"
 
 namespace category {
 namespace {

@@ -15,9 +15,9 @@
 #include "Driver/filter/regs.h"
 #include "Driver/transition/regs.h"
 #include "Lib/Include/storage.h"
-#include "Main/bus/bkgd.h"
-#include "Main/bus/bkgdwipe.h"
-#include "Main/bus/faderevent.h"
+#include "Main/bkgd/bkgd.h"
+#include "Main/bkgd/bkgdwipe.h"
+#include "Main/fader/faderevent.h"
 #include "Main/key/imageflags.h"
 #include "Main/system/system.h"
 #include "Platform/platform.h"
@@ -128,7 +128,7 @@ TEST_F(BkgdTest, RequestsTakeOnlyValidFieldsAndTheEchoCarriesThem) {
       EXPECT_TRUE(c.holds(echo)) << c.what;
     }
   }
-  EXPECT_EQ(consoleCount("Main/bus/bkgd.cpp("), 2);
+  EXPECT_EQ(consoleCount("Main/bkgd/bkgd.cpp("), 2);
   EXPECT_EQ(consoleCount("BAD Param. TYPE = 3"), 1);
   EXPECT_EQ(consoleCount("BAD Param. Hue = 3600, Sat = 0, Lum = 0"), 1);
   EXPECT_EQ(live().trans.limitStart, 100);

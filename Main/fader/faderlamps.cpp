@@ -1,10 +1,10 @@
 // The transition lamps of the control panels, part of the fader events' frame work: per ME the
 // selection, type, direction, auto and cut lamps, the key lamps and the lever bars on the ME rows;
 // the downstream keys and the keys of ME index 2 on the panel lamps.
-#include "Main/bus/faderevent.h"
-#include "Main/bus/faderwork.h"
-#include "Main/bus/lamptally.h"
-#include "Main/bus/lookup.h"
+#include "Main/fader/faderevent.h"
+#include "Main/fader/faderwork.h"
+#include "Main/fader/lamptally.h"
+#include "Main/framework/lookup.h"
 #include "Main/memory/macro.h"
 #include "Main/panel/led.h"
 

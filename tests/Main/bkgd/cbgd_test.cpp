@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "Driver/cbgd/cbgd.h"
-#include "Main/bus/cbgd.h"
+#include "Main/bkgd/cbgd.h"
 #include "Main/system/system.h"
 #include "tests/Main/category_fixture.h"
 

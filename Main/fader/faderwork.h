@@ -2,7 +2,7 @@
 // What the fader events' frame work (levers and buttons, key faders, lamps) asks of a transition
 // and of a key's transition settings.
 #include "Lib/Include/data_internal.h"
-#include "Main/bus/autotrans.h"
+#include "Main/bkgd/autotrans.h"
 
 namespace category::faderwork {
 

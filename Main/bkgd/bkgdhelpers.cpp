@@ -1,4 +1,4 @@
-#include "Main/bus/bkgdhelpers.h"
+#include "Main/bkgd/bkgdhelpers.h"
 
 #include "Driver/core/core.h"
 

@@ -7,7 +7,7 @@
 // background moves, keys and DSKs away from rest). Each source is followed once per group and
 // frame, which also ends every loop through re-entered outputs.
 #include "Lib/Include/records/dsk.h"
-#include "Main/bus/tally.h"
+#include "Main/tally/tally.h"
 
 class AutoTransition;
 

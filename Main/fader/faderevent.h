@@ -10,8 +10,8 @@
 // panels drive the keys assigned to their buttons; the panels' transition lamps, lever bars and
 // key-fader lamps show every transition's state.
 #include "Lib/Include/data_internal.h"
-#include "Main/bus/autotrans.h"
-#include "Main/bus/faderlever.h"
+#include "Main/bkgd/autotrans.h"
+#include "Main/fader/faderlever.h"
 #include "Main/framework/bp.h"
 #include "Main/system/maintenance.h"
 #include "Main/transition/faderpos.h"

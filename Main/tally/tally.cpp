@@ -1,12 +1,12 @@
-#include "Main/bus/tally.h"
+#include "Main/tally/tally.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "Driver/core/core.h"
 #include "Driver/key/key.h"
-#include "Main/bus/lookup.h"
-#include "Main/bus/tallyresolve.h"
+#include "Main/framework/lookup.h"
+#include "Main/tally/tallyresolve.h"
 
 namespace category {
 

@@ -1,4 +1,4 @@
-#include "Main/bus/auxtrans.h"
+#include "Main/bkgd/auxtrans.h"
 
 #include <algorithm>
 

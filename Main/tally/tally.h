@@ -3,7 +3,7 @@
 // the dual tally, type 54). Once per frame the source tally turns each code of the four tally
 // groups (peripheral record, type 28) into a source and resolves which sources and bus entries
 // feed it: from the hardware tally status, or with the tally mode setting at 0 from the switcher
-// state (Main/bus/tallyresolve.cpp). Changed groups are sent whole; group 0 also sets the bus tally
+// state (Main/tally/tallyresolve.cpp). Changed groups are sent whole; group 0 also sets the bus tally
 // of each ME. Nothing of either is kept in the backup image.
 #include "Lib/Include/data_internal.h"
 #include "Main/framework/services.h"

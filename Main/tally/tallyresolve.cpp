@@ -1,9 +1,9 @@
-#include "Main/bus/tallyresolve.h"
+#include "Main/tally/tallyresolve.h"
 
 #include <cstddef>
 
 #include "Main/bus/bus.h"
-#include "Main/bus/faderevent.h"
+#include "Main/fader/faderevent.h"
 #include "Main/io/io.h"
 #include "Main/key/usk.h"
 #include "Main/media/clip.h"

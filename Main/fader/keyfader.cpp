@@ -6,10 +6,10 @@
 #include <cstring>
 
 #include "Lib/Include/records/dsk.h"
-#include "Main/bus/faderevent.h"
-#include "Main/bus/faderwork.h"
-#include "Main/bus/lamptally.h"
-#include "Main/bus/lookup.h"
+#include "Main/fader/faderevent.h"
+#include "Main/fader/faderwork.h"
+#include "Main/fader/lamptally.h"
+#include "Main/framework/lookup.h"
 #include "Main/key/key.h"
 #include "Main/panel/led.h"
 #include "Main/panel/panelconfig.h"

@@ -1,4 +1,4 @@
-#include "Main/bus/bkgd.h"
+#include "Main/bkgd/bkgd.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,8 +8,8 @@
 #include "Driver/transition/transition.h"
 #include "Lib/Include/color.h"
 #include "Lib/Include/log.h"
-#include "Main/bus/bkgdhelpers.h"
-#include "Main/bus/faderevent.h"
+#include "Main/bkgd/bkgdhelpers.h"
+#include "Main/fader/faderevent.h"
 #include "Main/io/io.h"
 #include "Main/key/imageflags.h"
 

@@ -7,8 +7,8 @@
 #include <tuple>
 #include <vector>
 
-#include "Main/bus/bkgd.h"
-#include "Main/bus/faderevent.h"
+#include "Main/bkgd/bkgd.h"
+#include "Main/fader/faderevent.h"
 #include "Main/key/dsk.h"
 #include "Main/key/key.h"
 #include "Main/memory/macro.h"

@@ -1,4 +1,4 @@
-#include "Main/bus/autotrans.h"
+#include "Main/bkgd/autotrans.h"
 
 #include <algorithm>
 #include <cmath>

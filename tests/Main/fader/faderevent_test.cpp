@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "Lib/Include/text.h"
-#include "Main/bus/bkgd.h"
-#include "Main/bus/faderevent.h"
+#include "Main/bkgd/bkgd.h"
+#include "Main/fader/faderevent.h"
 #include "Main/key/dsk.h"
 #include "Main/key/key.h"
 #include "Main/media/clip.h"

@@ -6,7 +6,7 @@
 #include <tuple>
 
 #include "Driver/core/core.h"
-#include "Main/bus/bkgdhelpers.h"
+#include "Main/bkgd/bkgdhelpers.h"
 
 namespace {
 

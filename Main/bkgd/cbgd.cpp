@@ -1,4 +1,4 @@
-#include "Main/bus/cbgd.h"
+#include "Main/bkgd/cbgd.h"
 
 #include <initializer_list>
 

@@ -1,9 +1,9 @@
-#include "Main/bus/faderlever.h"
+#include "Main/fader/faderlever.h"
 
 #include <algorithm>
 
 #include "Lib/Include/check.h"
-#include "Main/bus/autotrans.h"
+#include "Main/bkgd/autotrans.h"
 
 namespace {
 constexpr int RAW_TOP = 4095;

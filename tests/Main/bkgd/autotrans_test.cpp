@@ -3,8 +3,8 @@
 #include <set>
 #include <tuple>
 
-#include "Main/bus/autotrans.h"
-#include "Main/bus/auxtrans.h"
+#include "Main/bkgd/autotrans.h"
+#include "Main/bkgd/auxtrans.h"
 #include "Main/framework/bp.h"
 #include "Main/system/system.h"
 #include "Main/framework/vsync.h"

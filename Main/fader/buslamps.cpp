@@ -6,10 +6,10 @@
 #include <iterator>
 
 #include "Main/bus/bus.h"
-#include "Main/bus/faderevent.h"
-#include "Main/bus/faderwork.h"
-#include "Main/bus/lamptally.h"
-#include "Main/bus/lookup.h"
+#include "Main/fader/faderevent.h"
+#include "Main/fader/faderwork.h"
+#include "Main/fader/lamptally.h"
+#include "Main/framework/lookup.h"
 #include "Main/media/clip.h"
 #include "Main/media/still.h"
 #include "Main/panel/led.h"

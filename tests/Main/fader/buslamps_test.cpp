@@ -9,7 +9,7 @@
 #include "Lib/Include/text.h"
 #include "Main/bus/bus.h"
 #include "Main/bus/busstatus.h"
-#include "Main/bus/faderevent.h"
+#include "Main/fader/faderevent.h"
 #include "Main/bus/xpt.h"
 #include "Main/panel/led.h"
 #include "Main/panel/operate.h"
