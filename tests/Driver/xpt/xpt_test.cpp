@@ -1,73 +1,49 @@
-#include <gtest/gtest.h>
+// Crosspoint selections, their codes in the crosspoint image and the frame writer's registers.
+#include "Driver/xpt/xpt.h"
 
 #include <cmath>
 #include <functional>
 #include <string>
-#include <vector>
 
-#include "Driver/core/core.h"
 #include "Driver/xpt/dskmix.h"
 #include "Driver/xpt/regs.h"
-#include "Driver/xpt/xpt.h"
-#include "tests/support/board_fixture.h"
-#include "Lib/Include/check.h"
-#include "Lib/Include/storage.h"
+#include "tests/Driver/driver_test.h"
 
 using namespace platform;
-using testing_support::BoardTest;
-using testing_support::consoleCount;
+using namespace driver_test;
 
 namespace {
 
-constexpr u32 NV_MARKER = NON_VOLATILE_BASE + STORAGE_BOARD_MODE_MARKER;
-constexpr u32 NV_MODE = NON_VOLATILE_BASE + STORAGE_BOARD_MODE;
 // Route n of the 4K output group.
 constexpr u32 route(u32 n) { return XPT_4K_ROUTES + XPT_4K_ROUTE_STRIDE * n; }
 
 enum Mode { NORMAL = 0, PAIRED = 1, FOUR_K = 2 };
 
-struct Reg { u32 adr, value; };
 // A selection: a setter with its destination and source.
 struct Set { void (*set)(int, int); int dst, src; };
 
-class XptTest : public BoardTest {
+class XptTest : public testing_support::BoardTest {
  protected:
-  void SetUp() override {
-    BoardTest::SetUp();
-    writeMem32(NV_MARKER, 0);
-    writeMem32(NV_MODE, 0);
-  }
   // A fresh board started in a board mode.
   void boardMode(Mode mode) {
-    XptTest::SetUp();
-    writeMem32(NV_MARKER, mode == NORMAL ? 0 : BOARD_MODE_MARKER);
-    writeMem32(NV_MODE, static_cast<u32>(mode));
-    mxBoardInit();
+    BoardTest::SetUp();
+    startBoard(mode);
     mxSetContext(MX_CONTEXT_ME1);
   }
   static int byteAt(int offset) { return mxXptImage()[offset]; }
   static std::vector<u8> image() { return {mxXptImage(), mxXptImage() + xpt::SIZE}; }
-  static int writes(u32 adr) {
-    int n = 0;
-    for (const auto& e : traceRecent()) n += e.adr == adr ? 1 : 0;
-    return n;
-  }
+  static size_t writes(u32 adr) { return writesTo(adr).size(); }
   static void apply(std::initializer_list<Set> sets) {
     for (auto s : sets) s.set(s.dst, s.src);
-  }
-  static void expectRegs(std::initializer_list<Reg> regs) {
-    for (auto r : regs) EXPECT_EQ(regPeek(r.adr), r.value) << std::hex << r.adr;
   }
 };
 
 TEST_F(XptTest, InputMappingByBoardMode) {
   struct Case { Mode mode; int src, mapped; } cases[] = {
       {NORMAL, MX_IN_20, MX_IN_20},  {NORMAL, MX_STILL_3, MX_STILL_3}, {PAIRED, MX_IN_16, MX_IN_16},
-      {PAIRED, MX_IN_17, MX_BLACK},  {PAIRED, MX_IN_20, MX_BLACK},     {PAIRED, MX_DVI_IN_1, MX_DVI_IN_1},
-      {PAIRED, MX_STILL_2 + 1, MX_STILL_2 + 1}, {PAIRED, MX_STILL_3, MX_BLACK}, {PAIRED, MX_STILL_4 + 1, MX_BLACK},
-      {PAIRED, MX_CLIP_3, MX_BLACK}, {PAIRED, MX_CLIP_4 + 1, MX_BLACK}, {PAIRED, MX_CLIP_2, MX_CLIP_2},
-      {PAIRED, MX_CBGD_1, MX_CBGD_1}, {FOUR_K, MX_IN_1, MX_IN_1},      {FOUR_K, MX_IN_5, MX_IN_2},
-      {FOUR_K, MX_IN_6, MX_BLACK},   {FOUR_K, MX_IN_29, MX_IN_8},      {FOUR_K, MX_IN_32, MX_BLACK},
+      {PAIRED, MX_IN_17, MX_BLACK},  {PAIRED, MX_DVI_IN_1, MX_DVI_IN_1}, {PAIRED, MX_STILL_2 + 1, MX_STILL_2 + 1},
+      {PAIRED, MX_STILL_3, MX_BLACK}, {PAIRED, MX_CLIP_3, MX_BLACK},   {PAIRED, MX_CLIP_2, MX_CLIP_2},
+      {FOUR_K, MX_IN_5, MX_IN_2},    {FOUR_K, MX_IN_6, MX_BLACK},      {FOUR_K, MX_IN_29, MX_IN_8},
       {FOUR_K, MX_CLIP_4, MX_BLACK},
   };
   for (auto c : cases) {
@@ -84,13 +60,11 @@ TEST_F(XptTest, BusSourceCodesMarkersAndFlag) {
       {FOUR_K, MX_CONTEXT_ME1, MX_ABUS, MX_IN_5, 4, 1, 1},   {FOUR_K, MX_CONTEXT_ME1, MX_BBUS, MX_IN_6, 5, 147, 1},
       {NORMAL, MX_CONTEXT_ME2, MX_KEY4_S, MX_IN_3, 4 + 16 + 11, 2, 1},
       {NORMAL, MX_CONTEXT_ME4, MX_UTIL1, MX_BLACK, 4 + 48 + 2, 147, 1},
-      {NORMAL, MX_CONTEXT_ME1B, MX_BBUS, MX_IN_2, 84 + 1, 1, 1},
       {NORMAL, MX_CONTEXT_ME3B, MX_KEY1_F, MX_IN_8, 84 + 32 + 4, 7, 1},
       {NORMAL, MX_CONTEXT_ME1B, MX_UTIL2, MX_IN_2, 84 + 3, 1, 1},
       {NORMAL, MX_CONTEXT_ME1, MX_UTIL2, MX_IN_4, 4 + 3, 3, 0},
       // ME outputs set only the marker.
       {NORMAL, MX_CONTEXT_ME1, MX_ABUS, MX_ME2_PGM + 1, 312, 17, 1},
-      {NORMAL, MX_CONTEXT_ME1, MX_KEY2, MX_ME2_KEYPVW, 312 + 7, 19, 1},
       {NORMAL, MX_CONTEXT_ME3, MX_BBUS, 4512, 312 + 32 + 1, 16, 1},
       {NORMAL, MX_CONTEXT_ME2B, MX_ABUS, 4520, 312 + 16, 24, 1},  // second halves mark the first half
       {NORMAL, MX_CONTEXT_ME1B, MX_UTIL2, 4520, 312 + 3, 24, 0},
@@ -111,45 +85,19 @@ TEST_F(XptTest, BusSourceCodesMarkersAndFlag) {
   EXPECT_EQ(byteAt(4 + 16 + 5), 8);
 }
 
-TEST_F(XptTest, RefusedSelectionsNameTheirConditionAndChangeNothing) {
-  mxSetContext(MX_CONTEXT_ME1);
+TEST_F(XptTest, RefusedSelectionsChangeNothing) {
   mxSetBusSource(MX_ABUS, MX_IN_4);
-  struct Case { std::function<void()> call; const char* text; } cases[] = {
-      {[] { mxSetBusSource(MX_KEY4_S + 1, MX_IN_1); }, "MX_ABUS <= dst && dst <= MX_KEY4_S"},
-      {[] { mxSetBusSource(MX_ABUS, 4500); }, "isInput || isMe"},
-      {[] { mxSetBusSource(MX_ABUS, 4512); }, "MX_ME2_PGM <= src && src <= MX_ME2_KEYPVW"},
-      {[] { mxSetDskSource(4634, MX_IN_1); }, "MX_DSK1_F <= dst && dst <= MX_DSK_BKGD_PGM2"},
-      {[] { mxSetDskSource(MX_DSK_BKGD_PGM2, MX_IN_1); }, "MX_DSK1_F <= dst && dst <= MX_DSK4_S"},
-      {[] { mxSetDskSource(MX_DSK1, 4544); }, "isInput || isMe"},
-      {[] { mxSetUskSource(MX_USK4_S + 1, MX_IN_1); }, "MX_USK1_F <= dst && dst <= MX_USK4_S"},
-      {[] { mxSetUskSource(MX_USK1_F, 4512); }, "MX_IN_1 <= src && src <= MX_BLACK"},
-      {[] { mxSetInputKeyAssign(4500, 1, MX_USK1_S); }, "MX_IN_1 <= target && target <= MX_BLACK"},
-      {[] { mxSetInputKeyAssign(MX_IN_1, 1, 4744); }, "MX_USK1_F <= usk && usk <= MX_USK4_S"},
-      {[] { mxSetDskFillSource(MX_DSK1_F, MX_STILL_1); }, "MX_DSK1 <= dst && dst <= MX_DSK4"},
-      {[] { mxSetDskFillSource(MX_DSK1, MX_BLACK); }, "isVmem || isCbgd"},
-      {[] { mxSetAuxSource(4671, MX_IN_1); }, "isAux || isExt"},
-      {[] { mxSetAuxSource(MX_AUX1, MX_AUX2); }, "isInput || isMe || isAuxSrc || isAuxAssign"},
-      {[] { mxSetAuxSource(MX_EXT_OUT_3, 4687); }, "isInput || isMe || isAuxSrc || isAuxAssign"},
-      {[] { mxSetOutputSource(MX_OUT_MAX + 1, 4512); }, "MX_OUT_1 <= dst && dst <= MX_OUT_MAX"},
-      {[] { mxSetOutputSource(MX_OUT_1, MX_IN_1); }, "isMe || isAuxSrc || isAux"},
-      {[] { mxSetAuxTransition(MX_AUX4 + 1, 0.5f, 0); }, "MX_AUX1 <= ch && ch <= MX_AUX4"},
-      {[] { mxSetAuxTransition(MX_AUX2, 0.5f, 2); }, "anc == 0 || anc == 1"},
-      {[] { mxSetMeOutputSource(5122, MX_ABUS); }, "isAux || isMe"},
-      {[] { mxSetMeOutputSource(MX_ME_OUT_1, MX_UTIL1); },
-       "src == MX_ABUS || src == MX_BBUS || src == MX_BLACK || (MX_KEY1_F <= src && src <= MX_KEY4_S)"},
-      {[] { mxSetMeOutputSource(MX_AUX, MX_ABUS); }, "src == MX_AUX || src == MX_BLACK"},
-      {[] { mxSetDskOutputSource(MX_DSK_PGM1, MX_DSK1_F); }, "MX_DSK1 <= src && src <= MX_DSK4"},
-      {[] { mxSetDskOutputSource(MX_DSK_CLN1, MX_BLACK); }, "NeverReachHere"},  // must not hit stage 4544
-      {[] { mxSetMultiviewSource(MX_MULTI4 + 1, MX_BLACK); }, "MX_MULTI1 <= dst && dst <= MX_MULTI4"},
-      {[] { mxSetLayerContext(5); }, "context == 0 || (MX_CONTEXT_ME1 <= context && context <= MX_CONTEXT_ME4B)"},
+  const std::function<void()> refused[] = {
+      [] { mxSetBusSource(MX_KEY4_S + 1, MX_IN_1); },     [] { mxSetBusSource(MX_ABUS, 4512); },
+      [] { mxSetDskSource(MX_DSK_BKGD_PGM2, MX_IN_1); }, [] { mxSetDskFillSource(MX_DSK1, MX_BLACK); },
+      [] { mxSetAuxSource(MX_AUX1, MX_AUX2); },           [] { mxSetOutputSource(MX_OUT_1, MX_IN_1); },
+      [] { mxSetMeOutputSource(MX_ME_OUT_1, MX_UTIL1); }, [] { mxSetDskOutputSource(MX_DSK_CLN1, MX_BLACK); },
+      [] { mxSetLayerContext(5); },
   };
-  for (auto& c : cases) {
-    testing_support::consoleClear();
-    std::vector<u8> before = image();
-    EXPECT_THROW(c.call(), assert::AssertException) << c.text;
-    EXPECT_EQ(consoleCount("Driver/xpt/xpt.cpp"), 1) << c.text;
-    EXPECT_EQ(consoleCount(c.text), 1) << c.text;
-    EXPECT_TRUE(image() == before) << c.text;
+  for (const auto& call : refused) {
+    const std::vector<u8> before = image();
+    EXPECT_THROW(call(), assert::AssertException);
+    EXPECT_TRUE(image() == before);
   }
 }
 
@@ -159,9 +107,8 @@ TEST_F(XptTest, AuxTransitionWords) {
     float position;
     int anc;
     u32 word;
-  } cases[] = {{MX_AUX1, 0.0f, 0, 1023}, {MX_AUX1, 1.0f, 0, 0}, {MX_AUX2, 0.5f, 0, 512},
-               {MX_AUX3, 0.25f, 1, 0x10000 | 767}, {MX_AUX4, -0.5f, 0, 1023}, {MX_AUX4, 1.5f, 1, 0x10000},
-               {MX_AUX2, std::nanf(""), 0, 0}};
+  } cases[] = {{MX_AUX1, 1.0f, 0, 0}, {MX_AUX2, 0.5f, 0, 512}, {MX_AUX3, 0.25f, 1, 0x10000 | 767},
+               {MX_AUX4, -0.5f, 0, 1023}, {MX_AUX4, 1.5f, 1, 0x10000}, {MX_AUX2, std::nanf(""), 0, 0}};
   for (auto c : cases) {
     mxSetAuxTransition(c.ch, c.position, c.anc);
     EXPECT_EQ(mxXptWord(xpt::AUX_TRANS + 4 * ((c.ch - MX_AUX1) / 2)), c.word) << c.position;
@@ -171,19 +118,15 @@ TEST_F(XptTest, AuxTransitionWords) {
 TEST_F(XptTest, AuxExternalAndProgramOutputCodes) {
   // aux: mxSetAuxSource, else mxSetOutputSource; offset -1: the image does not change.
   struct Case { bool aux; Mode mode; int dst, src, offset, value; } cases[] = {
-      {true, NORMAL, MX_AUX1, MX_IN_3, 244, 2},          {true, NORMAL, MX_AUX1 + 1, MX_ME2_PGM, 245, 152},
-      {true, NORMAL, 4670, 4556, 274, 192},              {true, NORMAL, MX_EXT_OUT_1, MX_DSK_PGM1, 308, 180},
-      {true, NORMAL, MX_EXT_OUT_1 + 1, MX_MULTI3, 309, 190}, {true, NORMAL, MX_EXT_OUT_3, MX_AUX1, 310, 224},
+      {true, NORMAL, MX_AUX1 + 1, MX_ME2_PGM, 245, 152}, {true, NORMAL, 4670, 4556, 274, 192},
+      {true, NORMAL, MX_EXT_OUT_1, MX_DSK_PGM1, 308, 180}, {true, NORMAL, MX_EXT_OUT_1 + 1, MX_MULTI3, 309, 190},
       {true, NORMAL, MX_EXT_OUT_3, MX_AUX4 + 1, 310, 227}, {true, PAIRED, MX_AUX2, MX_IN_20, 246, 147},
-      {true, PAIRED, MX_AUX2, MX_MULTI3, 246, 147},      {true, PAIRED, MX_AUX2, MX_MULTI4, 246, 147},
-      {true, PAIRED, MX_AUX2, MX_MULTI2, 246, 189},      {true, FOUR_K, MX_AUX3, MX_IN_9, 248, 2},
-      {false, NORMAL, MX_OUT_1, MX_ME2_PGM, 164, 4},     {false, NORMAL, MX_OUT_16, MX_DSK_PGM1, 179, 32},
+      {true, PAIRED, MX_AUX2, MX_MULTI3, 246, 147},      {true, PAIRED, MX_AUX2, MX_MULTI2, 246, 189},
+      {true, FOUR_K, MX_AUX3, MX_IN_9, 248, 2},          {false, NORMAL, MX_OUT_16, MX_DSK_PGM1, 179, 32},
       {false, NORMAL, MX_OUT_2, MX_AUX2, 165, 46},       {false, NORMAL, MX_OUT_2, 4670, 165, 60},
       {false, NORMAL, MX_OUT_3, MX_MULTI4, 166, 43},     {false, PAIRED, MX_OUT_3, MX_MULTI4, 166, 77},
-      {false, PAIRED, MX_OUT_3, MX_MULTI2, 166, 41},     {false, FOUR_K, MX_OUT_1, 4517, 164, 5},
-      {false, FOUR_K, MX_OUT_5, 4517, 165, 5},           {false, FOUR_K, MX_OUT_9, 4517, 166, 5},
-      {false, FOUR_K, MX_OUT_13, 4517, 167, 5},          {false, FOUR_K, MX_OUT_15, 4517, 168, 5},
-      {false, FOUR_K, MX_OUT_2, 4517, -1, 0},            {false, FOUR_K, MX_OUT_16, 4517, -1, 0},
+      {false, FOUR_K, MX_OUT_5, 4517, 165, 5},           {false, FOUR_K, MX_OUT_15, 4517, 168, 5},
+      {false, FOUR_K, MX_OUT_2, 4517, -1, 0},
   };
   for (auto c : cases) {
     boardMode(c.mode);
@@ -220,25 +163,22 @@ TEST_F(XptTest, MeOutputTapCodes) {
 TEST_F(XptTest, MultiviewAndMemorySourceCodes) {
   struct Code {
     int src, code;
-  } mv[] = {{MX_BLACK, 18}, {4512, 0}, {4513, 1}, {4516, 2}, {4517, 3}, {4537, 13}, {4541, 15},
-            {MX_DSK_PGM1, 16}, {MX_DSK_PGM2, 17}},
-    mem[] = {{MX_STILL_1, 0}, {MX_STILL_4, 3}, {MX_CLIP_1, 4}, {MX_CLIP_4, 7},
-             {MX_CBGD_1, 8},  {MX_CBGD_2, 9},  {MX_BLACK, 10}, {MX_MEM_BLACK_FADE, 11}};
+  } mv[] = {{MX_BLACK, 18}, {4513, 1}, {4516, 2}, {4537, 13}, {4541, 15}, {MX_DSK_PGM2, 17}},
+    mem[] = {{MX_STILL_4, 3}, {MX_CLIP_1, 4}, {MX_CBGD_2, 9}, {MX_BLACK, 10}, {MX_MEM_BLACK_FADE, 11}};
   for (auto c : mv) {
     mxSetMultiviewSource(MX_MULTI3, c.src);
     EXPECT_EQ(byteAt(610), c.code) << c.src;
   }
-  for (int src : {4514, 4545, static_cast<int>(MX_IN_1)}) {
+  for (int src : {4514, static_cast<int>(MX_IN_1)}) {
     mxSetMultiviewSource(MX_MULTI2, MX_BLACK);
     EXPECT_THROW(mxSetMultiviewSource(MX_MULTI2, src), assert::AssertException);
     EXPECT_EQ(byteAt(609), 0) << src;  // the fallback
   }
-  EXPECT_EQ(consoleCount("NeverReachHere"), 3);
   for (auto c : mem) {
     EXPECT_EQ(mxSelectMemorySource(c.src), c.code) << c.src;
     EXPECT_EQ(byteAt(xpt::MEMORY), c.code) << c.src;
   }
-  for (int src : {MX_STILL_1 + 1, MX_CLIP_4 + 1, 4496, 4501}) {
+  for (int src : {MX_STILL_1 + 1, 4501}) {
     EXPECT_THROW(mxSelectMemorySource(src), assert::AssertException) << src;
     EXPECT_EQ(byteAt(xpt::MEMORY), 0) << src;
     mxSelectMemorySource(MX_BLACK);
@@ -279,15 +219,12 @@ TEST_F(XptTest, DskPriorityStageCodesAndFade) {
     int output, e0, e1, code;
   } cases[] = {
       {MX_DSK4, P1, P1, D1, D2, P1, 1, 1, 10}, {MX_DSK4, P1, P1, D1, D2, P1, 0, 1, 0},  // b 6 (f 3), x 4
-      {D1, P1, P1, D1, D2, P1, 1, 0, 14},      {D2, P1, P1, D1, D2, P1, 1, 0, 14},      // b 10, x 4; b 6, x 8
-      {D2, P2, P2, D1, D2, P1, 1, 0, 2},       {D2, P1, P1, D1, D2, MX_DSK_CLN3, 1, 0, 14},  // ids from 4550 as 4544
-      {D2, P2, P2, D1, D2, P2, 0, 1, 14},      {D1, P2, P2, D1, D2, P2, 0, 1, 14},      // b 6, x 8; b 10, x 4
-      {D1, P1, P1, D1, D2, P2, 0, 1, 2},       {D1, P2, P2, D1, D2, P2, 1, 0, 0},
+      {D1, P1, P1, D1, D2, P1, 1, 0, 14},      {D2, P2, P2, D1, D2, P1, 1, 0, 2},
+      {D2, P1, P1, D1, D2, MX_DSK_CLN3, 1, 0, 14},  // ids from 4550 as 4544
+      {D2, P2, P2, D1, D2, P2, 0, 1, 14},      {D1, P1, P1, D1, D2, P2, 0, 1, 2},  // b 6, x 8
       {D1, P1, P1, D1, D2, MX_DSK_CLN1, 1, 0, 6}, {D1, P1, P2, D1, D2, MX_DSK_CLN1, 1, 0, 2},
-      {D1, P1, P1, D1, D2, MX_DSK_CLN1, 0, 1, 0}, {D1, P1, P1, 5136, D2, MX_DSK_CLN1, 1, 1, 0},
-      {D2, P2, P2, D1, D2, MX_DSK_CLN2, 0, 1, 6}, {D1, P2, P2, D1, D2, MX_DSK_CLN2, 0, 1, 2},
-      {D2, P2, P2, D1, 5139, MX_DSK_CLN2, 1, 1, 0}, {D2, P1, P1, D1, D2, P1 + 1, 1, 1, 0},
-      {D2, P1, P1, D1, D2, P2 + 1, 1, 1, 0},   {D2, P1, P1, D1, D2, 4543, 1, 1, 0},
+      {D1, P1, P1, 5136, D2, MX_DSK_CLN1, 1, 1, 0}, {D2, P2, P2, D1, D2, MX_DSK_CLN2, 0, 1, 6},
+      {D2, P1, P1, D1, D2, P2 + 1, 1, 1, 0},
   };
   for (auto c : cases) {
     mxDskSetPriority(c.first, MX_DSK3, MX_DSK4);
@@ -301,13 +238,10 @@ TEST_F(XptTest, DskPriorityStageCodesAndFade) {
   }
   mxDskSetCleanSource(MX_DSK_CLN4, 5139);
   EXPECT_EQ(mxDskMixer().cleanSource[3], 7u);
-  EXPECT_THROW(mxDskSetOutput(MX_DSK1, MX_DSK_PGM2 + 1), assert::AssertException);
-  EXPECT_EQ(consoleCount("MX_DSK_PGM1 <= output && output <= MX_DSK_PGM2"), 1);
-  EXPECT_THROW(mxDskSetCleanSource(MX_DSK_CLN4 + 1, MX_DSK1), assert::AssertException);
   struct Fade {
     float x;
     u32 level;
-  } fades[] = {{0.5f, 512}, {1.5f, 1023}, {-0.2f, 0}, {0.0f, 0}, {1.0f, 1023}, {0.25f, 256}, {std::nanf(""), 0}};
+  } fades[] = {{0.5f, 512}, {1.5f, 1023}, {-0.2f, 0}, {0.25f, 256}, {std::nanf(""), 0}};
   for (auto f : fades) {
     mxDskSetFadeLevel(f.x);
     EXPECT_EQ(mxDskMixer().fadeLevel, f.level) << f.x;
@@ -324,12 +258,8 @@ TEST_F(XptTest, SelectionOfFrameNReachesTheRegistersInFrameNPlusOne) {
   traceClear();
   mxUpdate();  // frame n + 1
   expectRegs({{XPT_BUS + 0x10, 6}, {XPT_OUTPUT + 84, 1}});
-  ASSERT_EQ(writes(XPT_BUS + 0x10), 1);
-  for (const auto& e : traceRecent()) {
-    if (e.adr == XPT_BUS + 0x10) {
-      EXPECT_EQ(e.stage, 1);
-    }
-  }
+  for (const auto& e : traceRecent()) EXPECT_TRUE(e.adr != XPT_BUS + 0x10 || e.stage == 1);
+  EXPECT_EQ(writes(XPT_BUS + 0x10), 1u);
 }
 
 TEST_F(XptTest, FourCodesPerRegisterFirstByteLowest) {
@@ -362,9 +292,9 @@ TEST_F(XptTest, FourCodesPerRegisterFirstByteLowest) {
   });
   // Every block register is written, and nothing between the blocks.
   for (u32 gap : {XPT_BUS + 0x50, XPT_OUTPUT + 0x94, XPT_INPUT_KEY + 0x94, XPT_INPUT_KEY - 4}) {
-    EXPECT_EQ(writes(gap), 0) << std::hex << gap;
+    EXPECT_EQ(writes(gap), 0u) << std::hex << gap;
   }
-  EXPECT_EQ(writes(XPT_INPUT_KEY + 0x80), 1);
+  EXPECT_EQ(writes(XPT_INPUT_KEY + 0x80), 1u);
 }
 
 TEST_F(XptTest, DskStageWordAuxWordsAndTimingConstants) {
@@ -405,9 +335,9 @@ TEST_F(XptTest, DskStageWordAuxWordsAndTimingConstants) {
     EXPECT_EQ(mxXptWord(xpt::ME2_FLAG), t.key1 == ME2_OUTPUT ? 1u : 0u);
     expectRegs({{XPT_TIMING_0, t.r1240}, {XPT_TIMING_1, t.r1244}, {XPT_TIMING_2, t.r1260}, {XPT_TIMING_3, t.r1264},
                 {XPT_FIXED_0, 0x43}, {XPT_FIXED_1, 0x13F}, {XPT_FIXED_2, 0x186}});
-    EXPECT_EQ(writes(XPT_TIMING_PAIRED), t.r1258 ? 1 : 0);
+    EXPECT_EQ(writes(XPT_TIMING_PAIRED), t.r1258 ? 1u : 0u);
     EXPECT_EQ(regPeek(XPT_TIMING_PAIRED), t.r1258 ? 0xA50067u : 0u);
-    EXPECT_EQ(writes(XPT_4K_ALL_BLACK), 0);  // no 4K block outside 4K mode
+    EXPECT_EQ(writes(XPT_4K_ALL_BLACK), 0u);  // no 4K block outside 4K mode
   }
 }
 
@@ -425,7 +355,7 @@ TEST_F(XptTest, TallySelectorsFollowTheMeOutputTaps) {
     const bool paired = mode == PAIRED;
     expectRegs({{(paired ? MX_ME1_PAIRED_BASE : MX_ME1_BASE) + ME_TALLY, 22u | 2u << 8}, {XPT_TALLY, 5},
                 {(paired ? MX_ME2_PAIRED_BASE : MX_ME2_BASE) + ME_TALLY, 30u << 8}, {XPT_TALLY + 4, 7}});
-    EXPECT_EQ(writes(XPT_TALLY_PAIRED), paired ? 1 : 0);
+    EXPECT_EQ(writes(XPT_TALLY_PAIRED), paired ? 1u : 0u);
     EXPECT_EQ(regPeek(XPT_TALLY_PAIRED), paired ? 30u << 8 : 0u);
   }
 }
