@@ -1,15 +1,14 @@
+// DDR3 bring-up at power-on: calibration, the memory test and its retries, against the board models.
 #include "Driver/ddr3/ddr3.h"
 
-#include <gtest/gtest.h>
-
 #include "Driver/ddr3/regs.h"
+#include "tests/Driver/driver_test.h"
 #include "tests/support/bringup_fixture.h"
 
 using namespace platform;
+using namespace driver_test;
 using testing_support::BoardRestart;
 using testing_support::BringUpTest;
-using testing_support::consoleCount;
-using testing_support::consoleText;
 
 namespace {
 
@@ -62,18 +61,10 @@ TEST_F(Ddr3Test, CompareErrorsRepeatTheWholeSequence) {
   EXPECT_EQ(ddr3TestPasses(1, 1, DDR3_TEST_CLEAR), 1u);
 }
 
-TEST_F(Ddr3Test, FiveFailedAttemptsRestartTheBoard) {
-  ddr3CompareErrors(2, 0, 1, 100);
-  EXPECT_THROW(mxInitDdr3(), BoardRestart);
-  EXPECT_EQ(ddr3CalibrationStarts(2, 0), 5u);
-  EXPECT_EQ(consoleCount("DDR3(84000300) error : 1 count"), 5);
-  EXPECT_EQ(ddr3TestPasses(2, 0, DDR3_TEST_CLEAR), 0u);
-}
-
-TEST_F(Ddr3Test, TimeOutsAndUncalibratedPortsRestartTheBoard) {
+TEST_F(Ddr3Test, FailuresThatLastRestartTheBoard) {
   struct Case {
     void (*fault)();
-    const char* line;
+    const char* line;  // the last line
     const char* more;  // a line that comes `count` times
     int count;
   } cases[] = {
@@ -81,6 +72,8 @@ TEST_F(Ddr3Test, TimeOutsAndUncalibratedPortsRestartTheBoard) {
       {[] { ddr3StuckTestEngine(0, true); }, "[ERR] DDR3(82000300) test write timeout", "[ERR]", 1},
       // Four passes per attempt, five attempts; the uncalibrated port fails its test each time.
       {[] { ddr3FailCalibration(1, 0, -1); }, "Retry(20) DDR3(83000100) Calibration", "DDR3(83000300) error : ", 5},
+      // Five attempts (the last case); the port that never passes its test is never cleared.
+      {[] { ddr3CompareErrors(2, 0, 1, 100); }, "", "DDR3(84000300) error : 1 count", 5},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -89,9 +82,11 @@ TEST_F(Ddr3Test, TimeOutsAndUncalibratedPortsRestartTheBoard) {
     testing_support::consoleClear();
     c.fault();
     EXPECT_THROW(mxInitDdr3(), BoardRestart);
-    EXPECT_EQ(consoleCount(c.line), 1) << consoleText();
+    EXPECT_TRUE(*c.line == 0 || consoleCount(c.line) == 1) << consoleText();
     EXPECT_EQ(consoleCount(c.more), c.count);
   }
+  EXPECT_EQ(ddr3CalibrationStarts(2, 0), 5u);
+  EXPECT_EQ(ddr3TestPasses(2, 0, DDR3_TEST_CLEAR), 0u);
 }
 
 }  // namespace

@@ -32,10 +32,9 @@ class BoardDevicesTest : public testing_support::BoardTest {
 
 TEST_F(BoardDevicesTest, ChannelsOpenTheirControllerAndAddressTheirDevice) {
   struct Case { int channel; u32 controller, command; u8 address; } const cases[] = {
-      {0, SDI1_I2C, SDI1_I2C + I2C_COMMAND_1, 0x4C}, {1, SDI1_I2C, SDI1_I2C + I2C_COMMAND_1, 0x34},
-      {2, SDI1_I2C, SDI1_I2C + I2C_COMMAND_0, 0x50}, {3, SDI2_I2C, SDI2_I2C + I2C_COMMAND_1, 0x4C},
-      {5, SDI2_I2C, SDI2_I2C + I2C_COMMAND_0, 0x50}, {6, SDI1_I2C, SDI1_I2C + I2C_COMMAND_2, 0x7F},
-      {7, SDI2_I2C, SDI2_I2C + I2C_COMMAND_2, 0x7F}, {8, GLUE_I2C, GLUE_I2C + I2C_COMMAND_0, 0x69},
+      {1, SDI1_I2C, SDI1_I2C + I2C_COMMAND_1, 0x34}, {2, SDI1_I2C, SDI1_I2C + I2C_COMMAND_0, 0x50},
+      {3, SDI2_I2C, SDI2_I2C + I2C_COMMAND_1, 0x4C}, {7, SDI2_I2C, SDI2_I2C + I2C_COMMAND_2, 0x7F},
+      {8, GLUE_I2C, GLUE_I2C + I2C_COMMAND_0, 0x69},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.channel);
@@ -65,7 +64,6 @@ TEST_F(BoardDevicesTest, VerifyRetriesUntilTheDeviceReadsBack) {
     int retryLines, writes, reads;  // log lines, write and read transfers
   } const cases[] = {
       {10, false, true, 0, 0, 1, 0},       // mask 0: written once, never read
-      {1, false, true, 0x0F, 0, 1, 2},     // the second read of a round suffices
       {2, false, true, 0x0F, 1, 2, 3},     // one failed round, written again
       {10, false, false, 0x0F, 5, 6, 10},  // five failed rounds
       {0, true, false, 0x0F, 5, 6, 10},    // no acknowledge: reads give 0xFF
@@ -106,7 +104,7 @@ TEST_F(BoardDevicesTest, AControllerThatNeverFinishesFailsTheTransfer) {
 
 TEST_F(BoardDevicesTest, FormatCodeAndModeFlagsReachEveryFpgaAndEveryPllStartsOnce) {
   struct Case { int code, boardMode, format; bool paired; u32 glueMode; } const cases[] = {
-      {0, 0, 0, false, 0}, {5, 0, 5, false, 0}, {9, 1, 1, true, 1}, {12, 2, 6, false, 2}, {10, 2, 0, true, 3}};
+      {5, 0, 5, false, 0}, {9, 1, 1, true, 1}, {12, 2, 6, false, 2}, {10, 2, 0, true, 3}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
     useFormat(c.code, c.boardMode);
@@ -137,9 +135,7 @@ TEST_F(BoardDevicesTest, PartsThatFailToStartAreRetried) {
   } const cases[] = {
       {[] { gs4915().failStarts = 2; }, false, "GS4915 Initialize retry", 2, nullptr},
       {[] { gs4915().failStarts = -1; }, false, "GS4915 Initialize retry", 5, "[ERR] ERROR: GS4915 Initialize"},
-      {[] { ispClock().failStarts = 1; }, true, "ispClock Initialize retry", 1, nullptr},
       {[] { ispClock().failStarts = -1; }, true, "ispClock Initialize retry", 5, "[ERR] ERROR: ispClock Initialize"},
-      {[] { sdiSetFailTries(2); }, true, "SDI RX/TX Initialize", 2, nullptr},
       {[] { sdiTransceiver(3).lockB50 = 0; }, true, "[WARN] Retry(4) : SDI RX/TX Initialize 17ffff7", 1,
        "[ERR] ERROR : SDI RX/TX Initialize 17ffff7"},
   };
@@ -175,8 +171,6 @@ TEST_F(BoardDevicesTest, SyncTimingFollowsLineCountAndFourKFlag) {
   } const cases[] = {
       {0, 0, 454 + 675 + 512, 454 + 675 + 553, 455, 212, 479, 236, 418, 175},
       {4, 0, 458 + 512, 458 + 553, 455, 212, 479, 236, 418, 175},
-      {2, 0, 454 + 345 + 512, 454 + 345 + 553, 455, 212, 479, 236, 418, 175},
-      {9, 1, 454 + 939 + 512, 454 + 939 + 553, 455, 212, 479, 236, 418, 175},
       {13, 2, 454 + 1005 + 512, 454 + 1005 + 553, 450, 854, 474, 878, 443, 847},
   };
   for (const auto& c : cases) {
@@ -195,7 +189,7 @@ TEST_F(BoardDevicesTest, SyncTimingFollowsLineCountAndFourKFlag) {
 
 TEST_F(BoardDevicesTest, SecondSyncTimingStepByActiveLines) {
   struct Case { int code, boardMode; u32 v; } const cases[] = {
-      {0, 0, 15}, {2, 0, 7}, {3, 0, 7}, {4, 0, 18}, {5, 0, 13}, {7, 0, 15}, {8, 1, 15}, {12, 2, 23}, {10, 2, 23}};
+      {0, 0, 15}, {3, 0, 7}, {4, 0, 18}, {5, 0, 13}, {8, 1, 15}, {12, 2, 23}};
   for (const auto& c : cases) {
     useFormat(c.code, c.boardMode);
     initSyncTiming2();
@@ -211,7 +205,6 @@ TEST_F(BoardDevicesTest, BringUpLocksAndSetsTheDelays) {
   struct Case { int code, boardMode; u32 mode, clock, link1, link2, link3, me2Delay, sdiDelay; } const cases[] = {
       {0, 0, 3, 0x16, 0x23C000A, 0x1204A8A, 0x41000000, 675 + 41, 675 + 10},
       {3, 0, 3, 0x1B, 0x23C000A, 0x120498A, 0x41000000, 543 + 41, 543 + 10},
-      {4, 0, 3, 0x16, 0x23C000A, 0x120498A, 0x41000000, 0 + 41, 0 + 10},
       {9, 1, 7, 0x70016, 0x23C000A, 0x120498A, 0x41000000, 939 + 41, 939 + 10},
       {10, 2, 7, 0x70016, 0x204A8A, 0x01010101, 0x41414141, 674 + 41, 674 + 51},
       {13, 2, 3, 0x16, 0x20498A, 0x01010101, 0x41414141, 1004 + 41, 1004 + 51},
@@ -237,8 +230,7 @@ TEST_F(BoardDevicesTest, BringUpLocksAndSetsTheDelays) {
 TEST_F(BoardDevicesTest, EachFpgaReportsInItsOwnBits) {
   // One unlocked part at a time: the status misses exactly its bits. SDI2 counts on its own.
   struct Case { int k; bool b50; u32 missing; } const cases[] = {
-      {0, false, 0x7}, {1, true, 0xFFFF0}, {2, true, 0x600000}, {2, false, 0x100000}, {3, true, 0x6000000},
-      {3, false, 0x1000000}};
+      {0, false, 0x7}, {1, true, 0xFFFF0}, {2, false, 0x100000}, {3, true, 0x6000000}};
   for (const auto& c : cases) {
     resetBoardDevices();
     if (c.b50) sdiTransceiver(c.k).lockB50 = 0;

@@ -1,17 +1,15 @@
+// Board monitoring: FPGA temperatures and the DDR3 calibration check after power-on.
 #include "Driver/monitor/monitor.h"
 
-#include <gtest/gtest.h>
-
 #include "Driver/blocks.h"
-#include "Driver/core/core.h"
 #include "Driver/ddr3/ddr3.h"
 #include "Platform/i2c_devices.h"
+#include "tests/Driver/driver_test.h"
 #include "tests/support/bringup_fixture.h"
 
 using namespace platform;
+using namespace driver_test;
 using testing_support::BoardRestart;
-using testing_support::consoleCount;
-using testing_support::consoleText;
 
 namespace {
 
@@ -26,10 +24,9 @@ class MonitorTest : public testing_support::BringUpTest {
 };
 
 TEST_F(MonitorTest, TemperaturesFromTheSensorCodeAtFrame12Once) {
-  struct Case {
-    double celsius, read;  // code 2220 for 0.05 degrees, 3032 for 100
-    bool stuck = false;    // a sensor that stays busy is read as it stands
-  } cases[] = {{0.05, 2220 * 503.975 / 4096 - 273.15, true}, {100, 3032 * 503.975 / 4096 - 273.15}};
+  // Code 2220 for 0.05 degrees, 3032 for 100; a sensor that stays busy is read as it stands.
+  struct Case { double celsius, read; bool stuck; } cases[] = {
+      {0.05, 2220 * 503.975 / 4096 - 273.15, true}, {100, 3032 * 503.975 / 4096 - 273.15, false}};
   for (auto c : cases) {
     xadcSetStuck(0x84000080, c.stuck);
     setFpgaTemperature(0x84000080, c.celsius);
@@ -42,10 +39,8 @@ TEST_F(MonitorTest, TemperaturesFromTheSensorCodeAtFrame12Once) {
   for (int frame = 0; frame < 12; ++frame) mxUpdate();
   EXPECT_EQ(consoleCount("] FPGA("), 0);
   mxUpdate();
-  for (const char* line : {"[INFO] FPGA(82000000) 39.9", "[INFO] FPGA(83000000) 39.9", "[INFO] FPGA(84000000) 0.000",
-                           "[INFO] FPGA(85000000) 39.9"}) {
-    EXPECT_EQ(consoleCount(line), 1) << line << consoleText();
-  }
+  EXPECT_EQ(consoleCount("[INFO] FPGA(84000000) 0.000"), 1) << consoleText();
+  EXPECT_EQ(consoleCount("[INFO] FPGA(85000000) 39.9"), 1);
   mxInitialize(1, 1.0f);  // frame 12 of a new format does not log them again
   for (int frame = 0; frame < 13; ++frame) mxUpdate();
   EXPECT_EQ(consoleCount("] FPGA("), 4);
@@ -56,39 +51,32 @@ TEST_F(MonitorTest, PortCalibratedOnItsThirdTryThenTested) {
   mxDdr3CalibrationCheck();
   EXPECT_EQ(consoleCount("[WARN] DDR3(82000000:1) can not calibrate"), 2) << consoleText();
   EXPECT_EQ(consoleCount("[INFO] DDR3(82000000:1) calibration "), 1);
-  EXPECT_EQ(consoleCount("[INFO] DDR3(82000000:0) calibration "), 1);
   EXPECT_EQ(consoleCount(" at 39.9"), 2);
   EXPECT_EQ(consoleCount("[INFO] DDR3(82000000:1) Test complete "), 1);
   EXPECT_EQ(consoleCount("[INFO] DDR3 initialize "), 1);
-  EXPECT_EQ(consoleCount("] FPGA("), 4);
   EXPECT_EQ(ddr3CalibrationStarts(0, 1), 1u + 3);
   EXPECT_EQ(ddr3CalibrationStarts(1, 0), 1u);  // ME1 only
   // The last pass: port 1's region (bit 31), the pattern, and the read of 0x4000000 - 0xFF.
-  EXPECT_EQ(std::vector<u32>({regPeek(0x82000310), regPeek(0x8200031C), regPeek(0x82000314)}),
-            std::vector<u32>({0xC0000000, 0xABCD1234, 0x3FFFF01}));
+  EXPECT_EQ(peek(0x82000300, {0x10, 0x1C, 0x14}), (Words{0xC0000000, 0xABCD1234, 0x3FFFF01}));
 }
 
-TEST_F(MonitorTest, CompareErrorFailsTheAttempt) {
-  ddr3CompareErrors(0, 0, 3, 1);
-  mxDdr3CalibrationCheck();
-  EXPECT_EQ(consoleCount("[ERR] DDR3(82000000:0) error : 3 count : abcc1234 must be abcd1234"), 1) << consoleText();
-  EXPECT_EQ(ddr3CalibrationStarts(0, 0), 1u + 2);
-  EXPECT_EQ(consoleCount("[INFO] DDR3 initialize "), 1);
-}
-
-TEST_F(MonitorTest, FailuresThatLastRestartTheBoard) {
+TEST_F(MonitorTest, ACompareErrorFailsTheAttemptAndFailuresThatLastRestartTheBoard) {
   struct Case {
     void (*fault)();
     const char* line;
     int count;
-  } cases[] = {{[] { ddr3CompareErrors(0, 1, 1, 100); }, "[ERR] DDR3(82000000:1) error : 1 count", 5},
-               {[] { ddr3StuckTestEngine(0, true); }, "[ERR] DDR3(82000000:0) test write timeout", 1}};
+    bool restart;
+  } cases[] = {{[] { ddr3CompareErrors(0, 0, 3, 1); }, "[ERR] DDR3(82000000:0) error : 3 count : abcc1234 must be abcd1234", 1,
+                false},
+               {[] { ddr3CompareErrors(0, 1, 1, 100); }, "[ERR] DDR3(82000000:1) error : 1 count", 5, true},
+               {[] { ddr3StuckTestEngine(0, true); }, "[ERR] DDR3(82000000:0) test write timeout", 1, true}};
   for (const auto& c : cases) {
     SetUp();
     c.fault();
-    EXPECT_THROW(mxDdr3CalibrationCheck(), BoardRestart) << c.line;
+    if (c.restart) EXPECT_THROW(mxDdr3CalibrationCheck(), BoardRestart) << c.line;
+    else mxDdr3CalibrationCheck();
     EXPECT_EQ(consoleCount(c.line), c.count) << consoleText();
-    EXPECT_EQ(consoleCount("DDR3 initialize"), 0);
+    EXPECT_EQ(consoleCount("DDR3 initialize"), c.restart ? 0 : 1);
   }
 }
 

@@ -113,12 +113,7 @@ TEST_F(SdiTest, InitWordsAndDelay) {
 
 TEST_F(SdiTest, FormatAndFlagDecoding) {
   constexpr u32 S1 = 1, S2 = 2, S3 = 4;
-  struct Case {
-    BoardMode mode;
-    int id;
-    u32 nibble, bits, payload;
-    int format, flags;
-  } cases[] = {
+  struct Case { BoardMode mode; int id; u32 nibble, bits, payload; int format, flags; } cases[] = {
       {NORMAL, MX_IN_1, 15, S1, 0, -1, 1},
       {NORMAL, MX_IN_1, 3, S1 | S2 | S3, 0, -2, 2},
       {NORMAL, MX_IN_1, 3, S1, 0, 11, 1},
@@ -228,11 +223,7 @@ TEST_F(SdiTest, LevelBGroupsAndSelectWords) {
   mxSdiSetInputSelect(MX_IN_9, MX_SDI_SELECT_OTHER);
   mxSdiSetInputSelect(MX_IN_13, MX_SDI_SELECT_2);
   mxSdiSetInputSelect(MX_IN_29, MX_SDI_SELECT_2);
-  struct Case {
-    u32 alignedMe1, alignedMe2;
-    Words select;
-    u32 fourK;
-  } cases[] = {
+  struct Case { u32 alignedMe1, alignedMe2; Words select; u32 fourK; } cases[] = {
       {4, 0, {2 | 1u << 8, 2, 0, 1}, 0},                 // input 9 aligned on ME1 only: dropped
       {4, 1, {2 | 5u << 8, 2 | 1u << 8, 0, 1}, 1},        // both halves
   };

