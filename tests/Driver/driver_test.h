@@ -1,23 +1,37 @@
 #pragma once
-// Ground shared by the driver tests: the board started in a board mode and a format, and readers of
-// the register file.
+// Ground shared by the driver tests: the headers most of them use, the board started in a board mode
+// and a format, and readers of the register file.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstring>
+#include <functional>
 #include <initializer_list>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "Common/reg.h"
+#include "Driver/blocks.h"
 #include "Driver/core/core.h"
+#include "Driver/core/format.h"
+#include "Driver/core/regs.h"
+#include "Driver/dma/dma.h"
 #include "Driver/resets.h"
+#include "Driver/sdi/sdi.h"
+#include "Driver/transition/transition.h"
+#include "Driver/xpt/dskmix.h"
+#include "Driver/xpt/xpt.h"
 #include "Lib/Include/check.h"
 #include "Lib/Include/memory_map.h"
+#include "Lib/Include/shared.h"
 #include "Lib/Include/storage.h"
 #include "Platform/i2c_devices.h"
 #include "tests/support/board_fixture.h"
 
 namespace driver_test {
 
+using namespace platform;
 using Words = std::vector<u32>;
 using testing_support::consoleCount;
 using testing_support::consoleText;

@@ -1,16 +1,9 @@
 // One call brings every driver block with state back to where it starts.
-#include "Driver/resets.h"
-
-#include <gtest/gtest.h>
-
-#include "Driver/core/core.h"
-#include "Driver/core/format.h"
-#include "Driver/dma/dma.h"
-#include "Driver/xpt/dskmix.h"
-#include "Driver/xpt/xpt.h"
-#include "tests/support/board_fixture.h"
+#include "tests/Driver/driver_test.h"
 
 namespace {
+
+using namespace driver_test;
 
 using ResetsTest = testing_support::BoardTest;
 
@@ -28,7 +21,7 @@ TEST_F(ResetsTest, OneCallResetsEveryBlock) {
   EXPECT_EQ(mxDskMixer().priority[0], 3);
   EXPECT_EQ(dma->cmdPtr, 0);
   mxReportBlockTimes();
-  EXPECT_EQ(testing_support::consoleText(), "");
+  EXPECT_EQ(consoleText(), "");
 }
 
 }  // namespace

@@ -1,12 +1,8 @@
 // Colour background generators: flat, wash and curve modes, the wash geometry and the tables.
 #include "Driver/cbgd/cbgd.h"
 
-#include <array>
-
-#include "Driver/blocks.h"
 #include "tests/Driver/driver_test.h"
 
-using namespace platform;
 using namespace driver_test;
 
 namespace {
@@ -51,11 +47,8 @@ TEST_F(CbgdTest, WriterByMode) {
 }
 
 TEST_F(CbgdTest, WashGeometry) {
-  struct Case {
-    int format;
-    float rate, position, direction;
-    std::array<int, 3> steps;  // horizontal, vertical, phase
-  } cases[] = {
+  // steps: horizontal, vertical, phase.
+  struct Case { int format; float rate, position, direction; std::array<int, 3> steps; } cases[] = {
       {0, 1.0f, 0.0f, 0.0f, {2184, 0, 0}},
       {0, 1.0f, 0.0f, 90.0f, {0, 2184, 14336}},
       {0, 0.0f, 90.0f, 90.0f, {0, 218, -14950}},  // rate raised to 0.1

@@ -9,7 +9,6 @@ namespace {
 
 using namespace cc_regs;
 using namespace driver_test;
-using platform::regPeek;
 
 constexpr u32 IN_25 = 0x84002000, OUT_13 = 0x84002200;  // units 0 and 8
 constexpr u32 at(u32 unit, u32 word) { return unit + 4 * word; }

@@ -2,14 +2,10 @@
 #include "Driver/clip/clip.h"
 
 #include <algorithm>
-#include <functional>
 
-#include "Driver/blocks.h"
-#include "Lib/Include/shared.h"
 #include "Platform/clip_model.h"
 #include "tests/Driver/driver_test.h"
 
-using namespace platform;
 using namespace driver_test;
 
 namespace {
@@ -173,12 +169,8 @@ TEST_F(ClipTest, PlaybackCuesFieldPairsByStageAndSequence) {
 }
 
 TEST_F(ClipTest, OneUnitClipIsCuedWhereUnitsAreFrames) {
-  struct Case {
-    int format;
-    bool paired;
-    u32 units;
-    size_t issued;
-  } cases[] = {{0, false, 1, 0}, {0, false, 2, 2}, {2, false, 1, 2}, {0, true, 1, 2}};
+  struct Case { int format; bool paired; u32 units; size_t issued; } cases[] = {
+      {0, false, 1, 0}, {0, false, 2, 2}, {2, false, 1, 2}, {0, true, 1, 2}};
   for (const auto& c : cases) {
     SetUp();
     if (c.paired) paired();
@@ -196,7 +188,8 @@ TEST_F(ClipTest, OneUnitClipIsCuedWhereUnitsAreFrames) {
 // The decoders of a pair must finish their units within the frame: bytes / 75 us each, at least
 // 6000 us, plus 999 us.
 TEST_F(ClipTest, PairThatCannotFinishSkipsTheNextFrame) {
-  struct Case { u32 bytes1; const char* warn; } cases[] = {{725025, "[WARN] Clip play 15.667000 ms"}, {724950, nullptr}};
+  struct Case { u32 bytes1; const char* warn; } cases[] = {
+      {725025, "[WARN] Clip play 15.667000 ms"}, {724950, nullptr}};
   for (const auto& c : cases) {
     SetUp();
     store(0, 4, 1, 75);
@@ -224,9 +217,10 @@ TEST_F(ClipTest, DecoderErrorsAreLogged) {
 }
 
 TEST_F(ClipTest, PlayRangeAndTrimStayInsideTheClip) {
-  // in0, length0: the play range before
-  struct Case { int format; u32 count; void (*op)(int, int, int); int a, b; u32 in, length, first, kept, in0 = 0, length0 = 0; }
-  const cases[] = {{0, 10, mxClipSetPlayRange, 20, 5, 8, 2, 14, 10}, {2, 10, mxClipSetPlayRange, 20, 5, 9, 1, 14, 10},
+  struct Case {
+    int format; u32 count; void (*op)(int, int, int); int a, b;
+    u32 in, length, first, kept, in0 = 0, length0 = 0;  // in0, length0: the play range before
+  } const cases[] = {{0, 10, mxClipSetPlayRange, 20, 5, 8, 2, 14, 10}, {2, 10, mxClipSetPlayRange, 20, 5, 9, 1, 14, 10},
                    {0, 10, mxClipSetPlayRange, -3, 4, 0, 4, 14, 10},  {0, 1, mxClipSetPlayRange, 5, 5, 0, 1, 14, 1},
                    {0, 10, mxClipTrim, 4, 3, 0, 0, 2, 3},             {0, 10, mxClipTrim, 4, 0, 0, 0, 14, 0},
                    {0, 10, mxClipTrim, 4, 3, 1, 2, 2, 3, 1, 2},       {0, 10, mxClipTrim, 4, 3, 2, 1, 2, 3, 2, 6}};
@@ -306,7 +300,8 @@ TEST_F(ClipTest, ContinuousRecordingKeepsTheNewestUnits) {
 
 TEST_F(ClipTest, RateControlAndActivityChooseTheScale) {
   mxInitialize(2, 1.0f);
-  struct Case { u32 size; std::vector<float> scales; } cases[] = {{100, {0.125f, 0.1f, 0.08f, 0.064f, 0.0625f}}, {1000000, {0.125f, 0.63f, 3.1752f, 15.5f, 15.5f}}};
+  struct Case { u32 size; std::vector<float> scales; } cases[] = {
+      {100, {0.125f, 0.1f, 0.08f, 0.064f, 0.0625f}}, {1000000, {0.125f, 0.63f, 3.1752f, 15.5f, 15.5f}}};
   for (const auto& c : cases) {
     mxClipReset();
     encoded(c.size);
@@ -318,8 +313,9 @@ TEST_F(ClipTest, RateControlAndActivityChooseTheScale) {
   EXPECT_EQ(writesTo(ENC + 0x54).size(), 0u);  // finished: no unit started in the last frame
   // Thresholds T0 500000, T1 300000, T2 100000 (bank A of format 2) against 198413 and 396825 target
   // bytes; all thresholds above the target: 12.
-  struct Estimate { int flags; u32 a[3]; float scale; } estimates[] = {{0, {907888, 504888, 101888}, 0.376984f}, {1, {907888, 504888, 101888}, 0.189484f},
-                   {0, {4000000, 4000000, 4000000}, 12.0f}};
+  struct Estimate { int flags; u32 a[3]; float scale; } estimates[] = {
+      {0, {907888, 504888, 101888}, 0.376984f}, {1, {907888, 504888, 101888}, 0.189484f},
+      {0, {4000000, 4000000, 4000000}, 12.0f}};
   for (const auto& e : estimates) {
     mxClipReset();
     for (u32 k = 0; k < 8; ++k) regPoke(0x82001A20 + 4 * k, k < 3 ? e.a[k] : e.a[2]);
@@ -357,7 +353,8 @@ TEST_F(ClipTest, InterlacedRecordingKeepsFieldOrder) {
 TEST_F(ClipTest, AudioCaptureStoresItsSamplesAndPlaybackFollowsTheUnits) {
   mxInitialize(2, 1.0f);
   // The sample address at the end, and the start stored (0: none).
-  struct Case { u32 pointer; bool wrapped; u32 start; } cases[] = {{10000, false, 8383}, {1000, false, 0}, {1000, true, 4193687}};
+  struct Case { u32 pointer; bool wrapped; u32 start; } cases[] = {
+      {10000, false, 8383}, {1000, false, 0}, {1000, true, 4193687}};
   for (const auto& c : cases) {
     mxClipReset();
     testing_support::consoleClear();

@@ -1,13 +1,8 @@
 // Format timing, clock PLLs and board monitoring, against the board's device models.
-#include "Driver/core/format.h"
 
-#include "Driver/core/regs.h"
-#include "Driver/ddr3/regs.h"
-#include "Platform/i2c_devices.h"
 #include "Platform/watchdog.h"
 #include "tests/Driver/driver_test.h"
 
-using namespace platform;
 using namespace driver_test;
 
 namespace {
@@ -42,8 +37,8 @@ TEST_F(FormatTest, AlarmWordFromTemperaturesPowerStatusAndUnits) {
   }
   setFpgaTemperature(PORTS[3], 70.0);
   struct Case { u32 status, board, word; } const cases[] = {
-      {0x67, 0x60, 0},    {0x01, 0x60, 0x41}, {0x7F, 0x60, 0},  // unit faults without units count for nothing
-      {0x1F, 0x00, 0x1E}, {0x47, 0x40, 0x02}, {0x6F, 0x40, 0x08},  // unit A: bit 5 clear, bit 3 set
+      {0x01, 0x60, 0x41}, {0x7F, 0x60, 0},     // unit faults without units count for nothing
+      {0x47, 0x40, 0x02}, {0x6F, 0x40, 0x08},  // unit A: bit 5 clear, bit 3 set
       {0x77, 0x40, 0},    {0x77, 0x00, 0x10}, {0x27, 0x00, 0x04},  // unit B's bit 4 only when fitted; its bit 6
   };
   for (const auto& c : cases) {
@@ -78,18 +73,12 @@ TEST_F(FormatTest, PowerDownRestartsTheBoard) {
 }
 
 TEST_F(FormatTest, PllRowsKeepTheirMaskByFormat) {
-  struct Row {
-    u32 base;
-    int port;
-    u8 reg;
-    u16 before, value, valueSd;  // expected after, other formats / 480-576 lines
-  } const rows[] = {
+  // value, valueSd: expected after, in other formats / in the 480- and 576-line ones.
+  struct Row { u32 base; int port; u8 reg; u16 before, value, valueSd; } const rows[] = {
       {ME1_PLL, 1, 0x28, 0x1234, 0xFFFF, 0xFFFF},  // keep mask 0: all bits written
       {ME1_PLL, 1, 0x08, 0xFFFF, 0x1208, 0x1596},  // keep 0x1000
       {ME1_PLL, 1, 0x08, 0x0000, 0x0208, 0x0596},  {ME1_PLL, 2, 0x18, 0xFFFF, 0xFD90, 0xFCFA},
-      {ME1_PLL, 3, 0x19, 0x0000, 0x5801, 0x7C01},  {GLUE_PLL, 0, 0x0A, 0x0000, 0x0082, 0x0208},
-      {ME2_PLL, 0, 0x08, 0x0000, 0x0104, 0x0410},  {SDI1_PLL, 0, 0x0A, 0x0000, 0x0041, 0x0104},
-      {SDI2_PLL, 1, 0x14, 0x0000, 0x0208, 0x0820}, {SDI2_PLL, 0, 0x1A, 0x8000, 0xFFE9, 0xFFE9},
+      {GLUE_PLL, 0, 0x0A, 0x0000, 0x0082, 0x0208}, {SDI2_PLL, 0, 0x1A, 0x8000, 0xFFE9, 0xFFE9},
   };
   for (int format : {0, 2, 4, 5, 7}) {
     useFormat(format, 0);
@@ -130,11 +119,9 @@ TEST_F(FormatTest, PllThatDoesNotLockIsRetriedThenLeftAndStuckPortsFailTheCheck)
 }
 
 TEST_F(FormatTest, WindowTimingAndStillWindows) {
-  struct Case {
-    int code, boardMode;
-    u32 width, height, stillWidth, stillHeight;
-  } const cases[] = {{0, 0, 1920, 540, 1919, 546}, {4, 0, 720, 244, 767, 258}, {5, 0, 720, 288, 767, 290},
-                     {3, 0, 1280, 720, 1279, 722}, {9, 1, 1920, 540, 1919, 546}};
+  struct Case { int code, boardMode; u32 width, height, stillWidth, stillHeight; } const cases[] = {
+      {0, 0, 1920, 540, 1919, 546}, {4, 0, 720, 244, 767, 258}, {5, 0, 720, 288, 767, 290},
+      {3, 0, 1280, 720, 1279, 722}, {9, 1, 1920, 540, 1919, 546}};
   auto source = [](u32 window, u32 k) { return window + WINDOW_SOURCES + 4 * k; };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
@@ -143,36 +130,24 @@ TEST_F(FormatTest, WindowTimingAndStillWindows) {
     mxInitWindowTiming();
     mxStillInitialize();
     const bool paired = c.boardMode == 1;
-    const u32 h = c.height;
-    for (u32 f : paired ? Words{MX_ME1_PAIRED_BASE, MX_ME2_PAIRED_BASE} : Words{MX_ME1_BASE, MX_ME2_BASE}) {
-      const u32 w1 = f + ME_MIXER_WINDOW_1, w3 = f + ME_MIXER_WINDOW_3;
-      expectRegs({{source(w1, 0), 0x8C00}, {source(w1, 1), 0x8A00}, {w1 + WINDOW_LAST_PIXEL, c.width - 1},
-                  {f + ME_MIXER_WINDOW_2 + WINDOW_TOPS[0], 2}, {w3 + WINDOW_BOTTOMS[3], h + 2}, {source(w3, 0), 0x9800},
-                  {f + ME_FIELD_BOTTOM, h + 2}});
-    }
-    const u32 player4 = ME1_PLAYER_WINDOWS[3];
-    expectRegs({{(paired ? MX_ME1_BASE : MX_ME1_PAIRED_BASE) + ME_MIXER_WINDOW_1, 0},
-                {source(ME1_PLAYER_WINDOWS[1], 0), 0x9000}, {player4 + WINDOW_TOPS[0], 1},  // line offset -1
-                {player4 + WINDOW_BOTTOMS[3], h + 1}, {source(ME2_OUTPUT_WINDOW_1, 2), 0xB000},
-                {source(ME2_OUTPUT_WINDOW_2, 2), paired ? 0xB000u : 0xB400u},
-                {source(ME2_OUTPUT_WINDOW_2, 3), paired ? 0xB200u : 0xB600u}, {source(ME2_OUTPUT_WINDOW_2, 0), 0xB401},
-                {source(ME2_OUTPUT_WINDOW_3, 0), 0xA201}, {ME2_OUTPUT_WINDOW_3 + WINDOW_BOTTOMS[3], h + 2}});
-    for (u32 p : ME1_STILL_WINDOWS) {
-      expectRegs({{p + STILL_MASK, 0xFFFFFFFF}, {p + STILL_STRIDE, 2048}, {p + STILL_TOP, 2},
-                  {p + STILL_LAST_PIXEL, c.stillWidth}, {p + STILL_BOTTOM, c.stillHeight}});
-    }
+    const u32 h = c.height, me2 = paired ? MX_ME2_PAIRED_BASE : MX_ME2_BASE, w1 = me2 + ME_MIXER_WINDOW_1;
+    const u32 player4 = ME1_PLAYER_WINDOWS[3], still = ME1_STILL_WINDOWS[1];
+    expectRegs({{source(w1, 0), 0x8C00}, {w1 + WINDOW_LAST_PIXEL, c.width - 1}, {me2 + ME_FIELD_BOTTOM, h + 2},
+                {(paired ? MX_ME1_BASE : MX_ME1_PAIRED_BASE) + ME_MIXER_WINDOW_1, 0},
+                {player4 + WINDOW_TOPS[0], 1}, {player4 + WINDOW_BOTTOMS[3], h + 1},  // line offset -1
+                {source(ME2_OUTPUT_WINDOW_2, 2), paired ? 0xB000u : 0xB400u}, {source(ME2_OUTPUT_WINDOW_3, 0), 0xA201},
+                {still + STILL_STRIDE, 2048}, {still + STILL_LAST_PIXEL, c.stillWidth},
+                {still + STILL_BOTTOM, c.stillHeight}});
   }
 }
 
 TEST_F(FormatTest, FormatTimingPresetsAndTheDefault) {
   // preset -1: the default timing of the format, which also clears the timing mode.
   struct Case { int format, preset, flag; Words timing; } const cases[] = {
-      {2, 0, 1, {4, 824, 479, 0, 91}},   {2, 0, 0, {0, 236, 479, 0, 91}},    {3, 1, 1, {3, 824, 420, 0, 106}},
-      {2, 1, 0, {2, 236, 420, 0, 106}},  {2, 2, 1, {1, 282, 544, 245, 213}}, {2, 3, 0, {6, 824, 493, 0, 89}},
-      {2, 9, 1, {0, 236, 479, 0, 91}},   {0, 0, 1, {4, 520, 479, 0, 91}},    {6, 1, 1, {3, 520, 420, 0, 106}},
-      {0, 3, 1, {6, 520, 493, 0, 90}},   {4, 0, 1, {4, 928, 479, 80, 91}},   {5, 1, 0, {2, 336, 420, 16, 106}},
-      {4, 2, 0, {1, 282, 544, 244, 213}}, {5, 3, 0, {6, 928, 493, 80, 89}},  {4, 4, 1, {0, 336, 479, 16, 91}},
-      {3, -1, 0, {0, 236, 479, 0, 91}},  {5, -1, 0, {0, 336, 479, 16, 91}},  {7, -1, 0, {0, 149, 509, 0, 91}},
+      {2, 0, 1, {4, 824, 479, 0, 91}},   {2, 1, 0, {2, 236, 420, 0, 106}},   {2, 2, 1, {1, 282, 544, 245, 213}},
+      {2, 9, 1, {0, 236, 479, 0, 91}},   {0, 3, 1, {6, 520, 493, 0, 90}},    {4, 0, 1, {4, 928, 479, 80, 91}},
+      {4, 2, 0, {1, 282, 544, 244, 213}}, {5, 3, 0, {6, 928, 493, 80, 89}},  {3, -1, 0, {0, 236, 479, 0, 91}},
+      {5, -1, 0, {0, 336, 479, 16, 91}},  {7, -1, 0, {0, 149, 509, 0, 91}},
   };
   for (const auto& c : cases) {
     useFormat(c.format, 0);
@@ -200,25 +175,6 @@ TEST_F(FormatTest, FormatTableIsARisingCurveBetweenItsControlWrites) {
     EXPECT_EQ(traceRecent().front().adr, GLUE_FORMAT_TABLE_CONTROL);
     EXPECT_EQ(traceRecent().back().adr, GLUE_FORMAT_TABLE_CONTROL);
   }
-}
-
-TEST_F(FormatTest, ReportsComeOnceEvery180Frames) {
-  const u32 me1Hp = MX_ME1_BASE + DDR3_PORT_0;
-  regPoke(me1Hp + DDR3_PORT_IDLE_COUNT, 300000000);   // idle cycles over 3 s at 200 MHz: half busy
-  regPoke(me1Hp + DDR3_PORT_TRANSFER_COUNT, 3000000);  // transfers of 256 bytes
-  regPoke(MX_ME2_BASE + ME_BKGD_TIME, 10000);
-  for (int frame = 0; frame < 120; ++frame) mxReportBandwidth(), mxReportBlockTimes();
-  EXPECT_EQ(consoleText(), "");
-  mxReportBandwidth();
-  mxReportBlockTimes();
-  EXPECT_EQ(consoleCount("ME1 HP :  256.0 MB/s at 50.0%"), 1);
-  EXPECT_EQ(consoleCount("SDI HR :"), 2);
-  EXPECT_EQ(consoleCount("ME2 BKGD :  9.60 ms"), 1);
-  EXPECT_EQ(writesTo(me1Hp + DDR3_PORT_COUNT_CONTROL), (Words{1, 0}));
-  for (int frame = 0; frame < 179; ++frame) mxReportBlockTimes();
-  EXPECT_EQ(consoleCount(" ms"), 6);
-  mxReportBlockTimes();
-  EXPECT_EQ(consoleCount(" ms"), 12);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include "tests/Driver/driver_test.h"
 #include "tests/support/bringup_fixture.h"
 
-using namespace platform;
 using namespace driver_test;
 using testing_support::BoardRestart;
 using testing_support::BringUpTest;
@@ -62,12 +61,8 @@ TEST_F(Ddr3Test, CompareErrorsRepeatTheWholeSequence) {
 }
 
 TEST_F(Ddr3Test, FailuresThatLastRestartTheBoard) {
-  struct Case {
-    void (*fault)();
-    const char* line;  // the last line
-    const char* more;  // a line that comes `count` times
-    int count;
-  } cases[] = {
+  // line: the last line; more: a line that comes `count` times.
+  struct Case { void (*fault)(); const char* line; const char* more; int count; } cases[] = {
       {[] { ddr3FailInit(3, 0, true); }, "[ERR] DDR3(85000100) Initialize", "Retry DDR3(85000100) Initialize", 30},
       {[] { ddr3StuckTestEngine(0, true); }, "[ERR] DDR3(82000300) test write timeout", "[ERR]", 1},
       // Four passes per attempt, five attempts; the uncalibrated port fails its test each time.

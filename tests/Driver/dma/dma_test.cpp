@@ -1,12 +1,8 @@
 // DMA command lists: their encodings, the engine running them, and the limits of a list.
-#include "Driver/dma/dma.h"
-
-#include <functional>
 
 #include "Platform/dma_engine.h"
 #include "tests/Driver/driver_test.h"
 
-using namespace platform;
 using namespace driver_test;
 
 namespace {

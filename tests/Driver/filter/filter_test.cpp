@@ -1,14 +1,9 @@
 // Bus, key and output filters: resize, image effects, test effects and the tables they load.
 #include "Driver/filter/filter.h"
 
-#include <functional>
-
-#include "Driver/blocks.h"
 #include "Driver/dve/dve.h"
-#include "Driver/xpt/xpt.h"
 #include "tests/Driver/driver_test.h"
 
-using namespace platform;
 using namespace driver_test;
 
 namespace {
@@ -173,7 +168,8 @@ TEST_F(FilterTest, InitialisationLoadsBanksAndLineWindows) {
   EXPECT_EQ(Words(data.end() - 4, data.end()), (Words{4096, 4096, 4096, 4096}));
   for (u32 me : {ME1, ME2}) {
     expectRegs({{me + 0x5A08, 1927}, {me + 0x5A0C, 544}, {me + 0x4920, 4}, {me + 0x4958, 542}, {me + 0x496C, 270},
-                {me + 0x4A24, 0x200008A}, {me + 0x4B2C, 4096}, {me + 0x4100, 2048 | 0x8000}, {me + 0x43A0, 7168 | 0x8000}});
+                {me + 0x4A24, 0x200008A}, {me + 0x4B2C, 4096}, {me + 0x4100, 2048 | 0x8000},
+                {me + 0x43A0, 7168 | 0x8000}});
   }
   expectRegs({{0x40004200, 15872 | 0x8000}, {0x40004220, 15872 | 0x8000}, {0x82002320, 4864 | 0x8000}});
   mxInitialize(4, 1.0f);  // 480 lines: the height code, and the display scaler's output width

@@ -1,19 +1,12 @@
 // Key parameter blocks, chroma keyers and the key mixer against the register file.
 #include "Driver/key/key.h"
 
-#include <functional>
-
-#include "Driver/blocks.h"
 #include "Driver/filter/regs.h"
 #include "Driver/key/regs.h"
 #include "Driver/transition/regs.h"
-#include "Driver/transition/transition.h"
-#include "Driver/xpt/dskmix.h"
-#include "Driver/xpt/xpt.h"
 #include "tests/Driver/driver_test.h"
 
 using namespace keyreg;
-using namespace platform;
 using namespace driver_test;
 
 namespace {
@@ -157,11 +150,8 @@ TEST_F(KeyTest, SetterValuesAsWritten) {
 }
 
 TEST_F(KeyTest, MixerRanksSourcesAndTaps) {
-  struct Case {
-    int p1, p2, p3;
-    u32 rankWords[4];    // MIX_KEY_RANK of key p
-    u32 sourceWords[4];  // MIX_KEY_SOURCE of key p, without preview
-  } cases[] = {
+  // rankWords: MIX_KEY_RANK of key p; sourceWords: MIX_KEY_SOURCE of key p, without preview.
+  struct Case { int p1, p2, p3; u32 rankWords[4]; u32 sourceWords[4]; } cases[] = {
       {MX_KEY4, MX_KEY3, MX_KEY2, {0, 4, 8, 12}, {0, 0x201, 0x202, 0x203}},
       {MX_KEY2, MX_KEY3, MX_KEY2, {0, 4, 8, 0}, {0, 0x201, 0x202, 0}},   // key 2 takes the later rank 2
       {MX_KEY1, MX_KEY4, MX_KEY3, {12, 0, 4, 8}, {0x203, 0, 0x202, 0x203}},
@@ -286,11 +276,8 @@ TEST_F(KeyTest, TransitionAndFilterDriversReachTheKeys) {
   EXPECT_EQ(peek(box, {0, 4, 8, 12}), (Words{239, 135, 719, 202}));
   const u32 control = MX_ME1_BASE + filter_regs::KEY_FILTER + filter_regs::KEY_STRIDE + filter_regs::FILTER_CONTROL;
   mxKeySetMask(MX_KEY2, 0.0f, 0.0f, 1.0f, 1.0f, 1, 0);
-  struct Pass {
-    int flags;
-    float density;
-    u32 control;
-  } passes[] = {{4, 1.0f, 2}, {3, 1.0f, 0}, {7, 1.0f, 2}, {4, 0.99f, 0}};
+  struct Pass { int flags; float density; u32 control; } passes[] = {
+      {4, 1.0f, 2}, {3, 1.0f, 0}, {7, 1.0f, 2}, {4, 0.99f, 0}};
   for (auto p : passes) {
     mxKeySetClipGain(MX_KEY2, p.flags, 0.0f, 1.0f, 1.0f, p.density);
     mxKeySetClipGain(MX_DSK2, 4, 0.0f, 1.0f, 1.0f, 1.0f);  // DSKs have no key filter

@@ -1,13 +1,10 @@
 // Board monitoring: FPGA temperatures and the DDR3 calibration check after power-on.
 #include "Driver/monitor/monitor.h"
 
-#include "Driver/blocks.h"
 #include "Driver/ddr3/ddr3.h"
-#include "Platform/i2c_devices.h"
 #include "tests/Driver/driver_test.h"
 #include "tests/support/bringup_fixture.h"
 
-using namespace platform;
 using namespace driver_test;
 using testing_support::BoardRestart;
 
@@ -61,15 +58,10 @@ TEST_F(MonitorTest, PortCalibratedOnItsThirdTryThenTested) {
 }
 
 TEST_F(MonitorTest, ACompareErrorFailsTheAttemptAndFailuresThatLastRestartTheBoard) {
-  struct Case {
-    void (*fault)();
-    const char* line;
-    int count;
-    bool restart;
-  } cases[] = {{[] { ddr3CompareErrors(0, 0, 3, 1); }, "[ERR] DDR3(82000000:0) error : 3 count : abcc1234 must be abcd1234", 1,
-                false},
-               {[] { ddr3CompareErrors(0, 1, 1, 100); }, "[ERR] DDR3(82000000:1) error : 1 count", 5, true},
-               {[] { ddr3StuckTestEngine(0, true); }, "[ERR] DDR3(82000000:0) test write timeout", 1, true}};
+  struct Case { void (*fault)(); const char* line; int count; bool restart; } cases[] = {
+      {[] { ddr3CompareErrors(0, 0, 3, 1); }, "[ERR] DDR3(82000000:0) error : 3 count : abcc1234 must be abcd1234", 1, false},
+      {[] { ddr3CompareErrors(0, 1, 1, 100); }, "[ERR] DDR3(82000000:1) error : 1 count", 5, true},
+      {[] { ddr3StuckTestEngine(0, true); }, "[ERR] DDR3(82000000:0) test write timeout", 1, true}};
   for (const auto& c : cases) {
     SetUp();
     c.fault();

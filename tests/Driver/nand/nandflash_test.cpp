@@ -1,14 +1,9 @@
 // NAND flash reads through the sector table, the ECC words, and the reads that must fail.
 #include "Driver/nand/nandflash.h"
 
-#include <cstring>
-#include <string>
-
-#include "Driver/dma/dma.h"
 #include "tests/Driver/driver_test.h"
 #include "tests/support/bringup_fixture.h"
 
-using namespace platform;
 using namespace driver_test;
 using testing_support::BringUpTest;
 

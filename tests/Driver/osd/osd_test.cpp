@@ -1,14 +1,11 @@
 // The OSD renderer: rectangle commands, flushes between targets, blits into ME2 memory.
 #include "Driver/osd/osd.h"
 
-#include <functional>
-
 #include "Main/framework/vsync.h"
 #include "Platform/hw_semaphore.h"
 #include "Platform/osd_engine.h"
 #include "tests/Driver/driver_test.h"
 
-using namespace platform;
 using namespace driver_test;
 
 namespace {

@@ -1,7 +1,6 @@
 // SD down-converters: geometry, filters, modes and the transmitter re-lock, on the register file.
 #include "Driver/outconv/outconv.h"
 
-#include "Driver/blocks.h"
 #include "Driver/outconv/regs.h"
 #include "tests/Driver/driver_test.h"
 
@@ -9,8 +8,6 @@ namespace {
 
 using namespace outconv_regs;
 using namespace driver_test;
-using platform::regPeek;
-using platform::regPoke;
 
 constexpr u32 CONV_14 = MX_SDI1_BASE + CONVERTER, CONV_16 = MX_SDI2_BASE + CONVERTER;
 constexpr u32 TX_14 = MX_SDI1_BASE + TRANSMITTER;

@@ -5,7 +5,6 @@
 #include "tests/Driver/driver_test.h"
 #include "tests/support/bringup_fixture.h"
 
-using namespace platform;
 using namespace driver_test;
 using testing_support::BringUpTest;
 

@@ -2,16 +2,13 @@
 #include "Driver/still/still.h"
 
 #include "Common/shared.h"
-#include "Driver/blocks.h"
 #include "Driver/still/regs.h"
-#include "Lib/Include/shared.h"
 #include "tests/Driver/driver_test.h"
 
 namespace {
 
 using namespace still_regs;
 using namespace driver_test;
-using platform::regPeek;
 
 u32 valid(int still) { return SharedMemory::instance().readWord(static_cast<int>(SMEM_STILL_VALID) + 4 * still); }
 Words capture() { return {regPeek(CAPTURE_CONTROL), regPeek(CAPTURE_STORE), regPeek(CAPTURE_STORE_2)}; }

@@ -1,13 +1,8 @@
 // Background and key transition images, their table addresses and the tables they load.
-#include "Driver/transition/transition.h"
 
-#include <functional>
-
-#include "Driver/blocks.h"
 #include "Platform/hw_semaphore.h"
 #include "tests/Driver/driver_test.h"
 
-using namespace platform;
 using namespace driver_test;
 
 namespace {
@@ -57,11 +52,8 @@ TEST_F(TransTest, TypeGivesSlopeBorderWidthAndTable) {
 }
 
 TEST_F(TransTest, MixImages) {
-  struct Case {
-    int target, type;
-    float position, second, border;
-    Words w;  // words 0, 12, 13, 14, 15, 16, 17, 18
-  } cases[] = {
+  // w: words 0, 12, 13, 14, 15, 16, 17, 18.
+  struct Case { int target, type; float position, second, border; Words w; } cases[] = {
       {MX_BKGD, MX_TRANS_MIX, 0.3f, -1.0f, 0, {0, 0, 0, 0, 716, 0, 0, 0}},
       {MX_BKGD, MX_TRANS_MIX, 0.0f, 1.0f, 0.1f, {0x10, 0, 0, 0, 1023, 0, 0, 0}},
       {MX_BKGD, MX_TRANS_MIX, 0.3f, 0.6f, 0, {0x20, 0, 0, 0, 0, 614, 307, 0xFFFFFFC0}},

@@ -1,13 +1,10 @@
 // The DSK stage: ranks and routes of the four DSKs over the two program outputs, levels, clean feeds.
-#include "Driver/xpt/dskmix.h"
 
 #include "Driver/key/key.h"
 #include "Driver/key/regs.h"
-#include "Driver/xpt/xpt.h"
 #include "tests/Driver/driver_test.h"
 
 using namespace keyreg;
-using namespace platform;
 using namespace driver_test;
 
 namespace {
