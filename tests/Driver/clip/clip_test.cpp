@@ -46,17 +46,13 @@ class ClipTest : public testing_support::BoardTest {
   }
   static Words written(u32 adr, int stage) {
     Words v;
-    for (const auto& e : traceRecent()) {
-      if (e.adr == adr && e.stage == stage) v.push_back(e.value);
-    }
+    for (const auto& e : traceRecent()) if (e.adr == adr && e.stage == stage) v.push_back(e.value);
     return v;
   }
   // Addresses of units the decoder at dec was started on in the last frame.
   static Words issued(u32 dec) {
     Words v;
-    for (u32 w : writesTo(dec + 128)) {
-      if (w & GO) v.push_back(w & ~GO);
-    }
+    for (u32 w : writesTo(dec + 128)) if (w & GO) v.push_back(w & ~GO);
     return v;
   }
   // A completed (or not) unit from the encoder.
@@ -91,26 +87,6 @@ TEST_F(ClipTest, ResetHeaderRenewsTheSequenceAndKeepsReservedWords) {
   paired();  // the board start resets all four with the paired format
   EXPECT_EQ(header(3).format, 8u);
   EXPECT_EQ(header(3).magic, 0xA5F0C302u);
-}
-
-TEST_F(ClipTest, InfoGivesThePictureOfTheStoredFormat) {
-  // info: length, width, height, flag, audio
-  struct Case { u32 format, length, flags, samples; int info[5]; } cases[] = {
-      {3, 4, 3, 9, {4, 1920, 720, 1, 1}}, {4, 0, 2, 0, {10, 720, 256, 0, 0}}, {9, 0, 2, 0, {10, 1920, 544, 0, 0}}};
-  for (const auto& c : cases) {
-    store(1, 10);
-    header(1).format = c.format;
-    header(1).length = c.length;
-    header(1).flags = c.flags;
-    header(1).audioSamples = c.samples;
-    int got[5];
-    mxClipGetInfo(MX_CLIP_2, &got[0], &got[1], &got[2], &got[3], &got[4]);
-    EXPECT_EQ(std::vector<int>(got, got + 5), std::vector<int>(c.info, c.info + 5)) << c.format;
-  }
-  store(1, 0);
-  int got[5] = {1, 1, 1, 1, 1};
-  mxClipGetInfo(MX_CLIP_2, &got[0], &got[1], &got[2], &got[3], &got[4]);
-  EXPECT_EQ(std::vector<int>(got, got + 5), std::vector<int>(5, 0));
 }
 
 // A header the front end damaged is no clip: nothing plays, its length reads 0, and the frame's

@@ -51,15 +51,6 @@ TEST_F(Ddr3Test, PortCalibratedInTheSecondPassIsLeftAlone) {
   EXPECT_EQ(consoleCount("DDR3(82000100) Calibration complete"), 1);
 }
 
-TEST_F(Ddr3Test, CompareErrorsRepeatTheWholeSequence) {
-  ddr3CompareErrors(1, 1, 3, 1);
-  mxInitDdr3();
-  EXPECT_EQ(consoleCount("[ERR] DDR3(83000300) error : 3 count : abcc1234 must be abcd1234"), 1) << consoleText();
-  for (int f = 0; f < DDR3_FPGAS; ++f) EXPECT_EQ(ddr3CalibrationStarts(f, 0), 2u) << f;
-  EXPECT_EQ(consoleCount("[INFO] SDI2: "), 2);
-  EXPECT_EQ(ddr3TestPasses(1, 1, DDR3_TEST_CLEAR), 1u);
-}
-
 TEST_F(Ddr3Test, FailuresThatLastRestartTheBoard) {
   // line: the last line; more: a line that comes `count` times.
   struct Case { void (*fault)(); const char* line; const char* more; int count; } cases[] = {

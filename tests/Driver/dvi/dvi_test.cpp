@@ -48,30 +48,6 @@ TEST_F(DviTest, InitResetsTheReceiversThenWritesTheirTablesInOrder) {
   }
 }
 
-TEST_F(DviTest, DetectorReadingsWithAndWithoutSignal) {
-  // sizes: total width and height, active width and height, interlaced
-  const struct { int channel; Signal signal; std::array<int, 5> sizes; float frequency, fieldRate; } cases[] = {
-      {MX_DVI_IN_1, P720, {1650, 750, 1280, 720, 0}, 59.94f, 0.05994f},
-      {MX_DVI_IN_2, I1080, {2200, 1125, 1920, 1080, 1}, 50.0f, 0.05f},
-      {MX_DVI_IN_1, {2200, INTERLACED | 563, 1920, 540, 0}, {0, 0, 0, 0, 0}, 0.0f, 0.0f}};  // no signal
-  for (const auto& c : cases) {
-    const u32 input = c.channel == MX_DVI_IN_1 ? IN_1 : IN_2;
-    feed(input, c.signal);
-    std::array<int, 5> sizes{};
-    mxDviGetTotalSize(c.channel, &sizes[0], &sizes[1]);
-    mxDviGetActiveSize(c.channel, &sizes[2], &sizes[3]);
-    sizes[4] = mxDviIsInterlaced(c.channel);
-    EXPECT_EQ(sizes, c.sizes) << c.signal[4];
-    EXPECT_NEAR(mxDviGetVerticalFrequency(c.channel), c.frequency, 0.005f);
-    EXPECT_NEAR(mxDviGetFieldRate(c.channel), c.fieldRate, 0.000005f);
-  }
-  mxDviSetOptions(MX_DVI_IN_2, 1, 5);  // the options of input 2 go to the SDI2 FPGA
-  mxDviSetOptions(MX_DVI_IN_2, 0, 5);
-  EXPECT_EQ(writesTo(MX_SDI2_BASE + OPTION_FLAG), (Words{1, 0}));
-  EXPECT_EQ(writesTo(MX_SDI2_BASE + OPTION_ON), (Words{1, 0}));
-  EXPECT_EQ(writesTo(MX_SDI1_BASE + OPTION_ON), Words{});
-}
-
 TEST_F(DviTest, ScalerRatiosPositionsAndFilters) {
   const u32 words[] = {H_MODE,     H_STEP,  H_PHASE,  H_TAP,       H_START, OUT_X,  OUT_WIDTH,
                        H_SOURCE_WIDTH, H_SOURCE_END, V_STEP, V_DOWN_STEP, V_PHASE, V_BASE, V_START,

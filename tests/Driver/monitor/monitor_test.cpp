@@ -43,20 +43,6 @@ TEST_F(MonitorTest, TemperaturesFromTheSensorCodeAtFrame12Once) {
   EXPECT_EQ(consoleCount("] FPGA("), 4);
 }
 
-TEST_F(MonitorTest, PortCalibratedOnItsThirdTryThenTested) {
-  ddr3FailCalibration(0, 1, 2);
-  mxDdr3CalibrationCheck();
-  EXPECT_EQ(consoleCount("[WARN] DDR3(82000000:1) can not calibrate"), 2) << consoleText();
-  EXPECT_EQ(consoleCount("[INFO] DDR3(82000000:1) calibration "), 1);
-  EXPECT_EQ(consoleCount(" at 39.9"), 2);
-  EXPECT_EQ(consoleCount("[INFO] DDR3(82000000:1) Test complete "), 1);
-  EXPECT_EQ(consoleCount("[INFO] DDR3 initialize "), 1);
-  EXPECT_EQ(ddr3CalibrationStarts(0, 1), 1u + 3);
-  EXPECT_EQ(ddr3CalibrationStarts(1, 0), 1u);  // ME1 only
-  // The last pass: port 1's region (bit 31), the pattern, and the read of 0x4000000 - 0xFF.
-  EXPECT_EQ(peek(0x82000300, {0x10, 0x1C, 0x14}), (Words{0xC0000000, 0xABCD1234, 0x3FFFF01}));
-}
-
 TEST_F(MonitorTest, ACompareErrorFailsTheAttemptAndFailuresThatLastRestartTheBoard) {
   struct Case { void (*fault)(); const char* line; int count; bool restart; } cases[] = {
       {[] { ddr3CompareErrors(0, 0, 3, 1); }, "[ERR] DDR3(82000000:0) error : 3 count : abcc1234 must be abcd1234", 1, false},

@@ -57,9 +57,7 @@ TEST_F(OsdTest, ANewTargetIsFlushedToAndItsPlanesSelected) {
   traceClear();
   mxOsdFillRect(MX_MULTI2, 0, 0, 10, 10);
   Words order;
-  for (const TraceEntry& e : traceRecent()) {
-    if (e.adr == 0x83001504 || e.adr == 0x83001500) order.push_back(e.value);
-  }
+  for (const TraceEntry& e : traceRecent()) if (e.adr == 0x83001504 || e.adr == 0x83001500) order.push_back(e.value);
   EXPECT_EQ(order, (Words{2, 0, 0x38003200}));  // flushed before the switch
   EXPECT_EQ(osdEngine().flushes(), std::vector<size_t>{8});
 }

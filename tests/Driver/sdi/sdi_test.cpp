@@ -128,26 +128,6 @@ TEST_F(SdiTest, FormatAndFlagDecoding) {
   }
 }
 
-TEST_F(SdiTest, DualLinkInputsReadTheirFirstChannel) {
-  boardMode(DUAL);
-  sdiSetDetectedFormat(3, 5);   // channel 2: input 2
-  sdiSetDetectedFormat(17, 2);  // channel 16: would be input 9's
-  for (u32 i = 0; i < 16; ++i) sdiReceiver(ME2).words[i][6] = 9;  // ME2 channel 6
-  mxSdiUpdateStatus();
-  for (int poll = 0; poll < 4; ++poll) mxPollInputs();
-  EXPECT_EQ(mxSdiGetFormat(MX_IN_2), 5);
-  EXPECT_EQ(mxSdiGetFormat(MX_IN_9), 2);
-  EXPECT_EQ(mxSdiGetFormat(MX_IN_17), -1);
-  u32 words[16];
-  u8 bytes[16] = {1};
-  mxSdiGetStatusWords(MX_IN_9, words);  // ME2 channels 6 and 7
-  EXPECT_EQ(words[0], 9u);
-  mxSdiGetStatusWords(MX_IN_17, words);
-  mxSdiGetInfoBytes(MX_IN_17, bytes);
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(words[i] + bytes[i], 0u) << i;
-  EXPECT_EQ(mxSdiGetFormatFlags(MX_IN_17), 0);
-}
-
 // Quad-link groups: input 5 (channels 4-7 on ME1) and input 9 (ME1 8-9, ME2 0-1).
 TEST_F(SdiTest, QuadLinkAlignment) {
   constexpr u32 LIMIT = 6673333 - 1000;  // 1080-line 59.94 Hz
