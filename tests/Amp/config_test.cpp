@@ -46,12 +46,10 @@ TEST_F(ConfigTest, ColdConfigurationOfAllSevenFpgas) {
     EXPECT_TRUE(configPortDone(i));
     // Each port got exactly its image, in order, even where the streams interleave.
     const u32 words = static_cast<u32>(mxFpgaImageSize(i)) / 4;
-    EXPECT_EQ(configPortWords(i), words);
-    EXPECT_EQ(configPortChecksum(i), configChecksum(imageWords(i), words));
-    EXPECT_EQ(configPortReceived(i), words + 1);  // the image, then one clock until DONE
+    EXPECT_EQ(std::tuple(configPortWords(i), configPortChecksum(i), configPortReceived(i)),
+              std::tuple(words, configChecksum(imageWords(i), words), words + 1));  // then one clock until DONE
   }
-  EXPECT_EQ(mxFpgaImageSize(6), mxFpgaImageSize(5));  // sdi2 shares sdi1's image
-  EXPECT_EQ(configPortMode(0), 0x100u);
+  EXPECT_EQ(std::tuple(mxFpgaImageSize(6), configPortMode(0)), std::tuple(mxFpgaImageSize(5), 0x100u));  // sdi2: sdi1's image
   EXPECT_EQ(std::tuple(consoleCount("me2 2026/12/06 12:00:00 "), consoleCount("sdi 2026/12/06 12:00:00 "),
                        consoleCount("[INFO] me1: INIT_B time "), consoleCount("[ERR]")),
             std::tuple(1, 2, 1, 0)) << consoleText();
@@ -122,8 +120,8 @@ TEST_F(ConfigTest, MissingImageEndsStartUp) {
   std::vector<u8> zero(64, 0);
   nandWriteLogical(nandFlash(), 0x08C00000, zero.data(), 64);  // me2, second bank
   EXPECT_THROW(mxLoadFpgaImages(1), assert::AssertException);
-  EXPECT_EQ(consoleCount("[ERR] cannot load me2 FPGA config data"), 1) << consoleText();
-  EXPECT_EQ(consoleCount("NeverReachHere"), 1);
+  EXPECT_EQ(std::tuple(consoleCount("[ERR] cannot load me2 FPGA config data"), consoleCount("NeverReachHere")),
+            std::tuple(1, 1)) << consoleText();
 }
 
 TEST_F(ConfigTest, NandImageIsLoadedBehindItsLengthWordAndAShortOneRestarts) {

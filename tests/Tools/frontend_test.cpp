@@ -123,34 +123,8 @@ TEST(FrontendRecords, EveryTypeWithACategoryHasItsFieldList) {
   }
 }
 
-TEST(FrontendRecords, SystemRecordWithTextsMatchesTheSystemsOwnReader) {
-  const Bytes packet = packetOf({"MxifSystem", "verticalPhase=-7", "secondText=a\\\"b", "ancillary.meKeySelect[2]=4",
-                                 "addressTexts.text4=12345678901234567", "display.option=1"});
-  ASSERT_GE(packet.size(), 8u);
-  const u32 length = u32{packet[2]} << 24 | u32{packet[3]} << 16 | u32{packet[4]} << 8 | packet[5];
-  ASSERT_EQ(std::tuple(packet[6] << 8 | packet[7], length), std::tuple(29, packet.size() - 8));
-
-  MxifSystem r{};
-  libmx::WireIn in(packet.data() + 8, length);
-  ASSERT_TRUE(libmx::readTextRecord(in, r));
-  EXPECT_EQ(std::tuple(in.position(), libmx::textRecordWireLength(r)), std::tuple(length, length));
-  const s64 fields[][2] = {
-      {r.phaseMask, MxifSystem::VERTICAL_PHASE}, {r.verticalPhase, -7},
-      {r.secondMask, MxifSystem::SECOND_TEXT},   {r.secondText.count, 4},
-      {r.ancillary.meKeySelectMask, 1u << 2},    {r.ancillary.meKeySelect[2], 4},
-      {r.addressTexts.mask, 1u << 3},            {r.addressTexts.text4.count, 17},
-      {r.display.mask, MxifSystemDisplay::OPTION}, {r.mask | r.videoMask | r.genlockMask | r.multiviewMask, 0},
-  };
-  for (const auto& f : fields) EXPECT_EQ(f[0], f[1]) << "field " << (&f - fields);
-  EXPECT_STREQ(reinterpret_cast<const char*>(r.secondText.chars), "a\\\"b");
-  // Decoding the system's own wire form shows what is carried, and only that.
-  EXPECT_EQ(frontend::describe(category::TYPE_SYSTEM, packet.data() + 8, length),
-            "MxifSystem verticalPhase=-7 secondText=\"a\\\"b\" ancillary.meKeySelect[2]=4 "
-            "addressTexts.text4=\"12345678901234567\" display.option=1");
-  EXPECT_EQ(frontend::describe(category::TYPE_SYSTEM, packet.data() + 8, 20).rfind("MxifSystem (20 bytes, short)", 0),
-            0u);
-}
-
+// A record with texts by field names is the system's own wire form (its texts go as they stand);
+// the frontend reads it back, and says when a body is short.
 TEST(FrontendRecords, KeyRecordByFieldNamesIsTheSystemsOwnWireForm) {
   const Bytes packet = packetOf({"MxifKey", "me=1", "channel=2", "matteColor=1,2,3", "names.name1=Key one",
                                  "transIn.value=500", "priority=3", "dveSettings.flag[2]=4"});
@@ -171,6 +145,7 @@ TEST(FrontendRecords, KeyRecordByFieldNamesIsTheSystemsOwnWireForm) {
   EXPECT_EQ(frontend::describe(0, body.data(), body.size()),
             "MxifKey me=1 channel=2 matteColor=1,2,3 transIn.value=500 priority=3 names.name1=\"Key one\" "
             "dveSettings.flag[2]=4");
+  EXPECT_EQ(frontend::describe(0, body.data(), 20).rfind("MxifKey (20 bytes, short)", 0), 0u);
 }
 
 TEST(FrontendRecords, PerMeRecordCarriesItsMeInTheIndexByte) {
@@ -195,13 +170,7 @@ TEST(FrontendRecords, PanelEventBodiesFollowTheirFieldTables) {
   EXPECT_EQ(frontend::buttonEventBody(3000, false, 0, 0, 0)[10], 0);
   const Bytes fader = frontend::faderEventBody(3, 4095, 2);
   EXPECT_EQ(fader, (Bytes{0, 0, 0, 0, 0, 3, 0x0F, 0xFF, 0, 0, 2, 0, 0}));
-  // The back end reads the same body as its record.
-  internal::MxifFaderEvent lever{};
-  ASSERT_TRUE(codec::read(fader.data(), fader.size(), lever));
-  EXPECT_EQ(std::tuple(lever.lever, lever.value, lever.panel), std::tuple(3, 4095, 2));
   EXPECT_EQ(frontend::waitBody(-2), (Bytes{0, 0, 0, 0, 0, 0, 0xFF, 0xFE}));
-  EXPECT_EQ(frontend::describe(category::TYPE_BUTTON_EVENT, button.data(), button.size()),
-            "MxifButtonEvent word1=0 flag1=0 word2=0 panel=1 me=2 index=88 code=1616 state=1 flag2=0");
 }
 
 TEST(FrontendRecords, MainframeConfigurationAndSystemInitialiseByFieldNames) {
@@ -228,23 +197,18 @@ TEST(FrontendProgram, TypesAndFieldsListWhatSendTakes) {
 
 // The values a field takes are what the category's own checks take, for the channel asked about.
 TEST(FrontendRecords, AcceptedValuesComeFromTheCategorysChecks) {
-  const struct {
-    const char* type;
-    const char* field;
-    frontend::Assignments with;
-    const char* taken;
-  } cases[] = {
+  const std::tuple<const char*, const char*, frontend::Assignments, const char*> cases[] = {  // type, field, with, taken
       {"MxifGpiInOut", "entry0.code", {}, "0..245"},
       {"MxifGpiInOut", "entry135.code", {},
        "0..315, 400..615, 700..915, 1000..1215, 1300..1319, 1400..1479, 1500..1511, 1600..1611, 1700..1711, 1800..1811"},
       {"MxifKey", "dveSize", {{"channel", "0"}}, "0..40000"},
       {"MxifKey", "dveSize", {{"channel", "2"}}, "0..10000"},
   };
-  for (const auto& c : cases) {
-    std::vector<frontend::Interval> taken;
+  for (const auto& [type, field, with, taken] : cases) {
+    std::vector<frontend::Interval> values;
     std::string error;
-    ASSERT_TRUE(frontend::acceptedValues(frontend::typeIndexOf(c.type), c.field, 0, c.with, taken, error)) << error;
-    EXPECT_EQ(frontend::intervalsText(taken), c.taken) << c.type << " " << c.field;
+    ASSERT_TRUE(frontend::acceptedValues(frontend::typeIndexOf(type), field, 0, with, values, error)) << error;
+    EXPECT_EQ(frontend::intervalsText(values), taken) << type << " " << field;
   }
 }
 
@@ -256,28 +220,22 @@ TEST(FrontendProgram, ShowReadsTheBackupImageOrSaysWhyNot) {
     std::memcpy(nvram.data(), &magic, 4), std::memcpy(nvram.data() + 4, &version, 4);
     std::ofstream(dir + "/nvram.mem", std::ios::binary).write(reinterpret_cast<const char*>(nvram.data()), nvram.size());
   };
-  const struct {
-    u32 magic, version;
-    std::vector<std::string> args;
-    int status;
-    const char* shown;
-  } cases[] = {
-      {0, 0, {"show", "MxifSystem"}, 1, "no backup image in"},
-      {0x08765421, 145, {"show", "MxifSystem"}, 1, "is version 145, this program reads 146"},
-      {0x08765421, 146, {"show", "MxifBus", "me=1"}, 0, "MxifBus me=1 entries=0,0,"},
-      {0x08765421, 146, {"show", "MxifBusStatus", "me=1", "channel=2"}, 0, "MxifBusStatus me=1 channel=2 rows=0,"},
-      {0x08765421, 146, {"show", "MxifBus", "me=2"}, 1, "MxifBus: ME 2 is not kept in the backup image"},
-      {0x08765421, 146, {"show", "MxifCbgd", "channel=2"}, 1, "MxifCbgd: no such channel 2 (channel=0..1)"},
-      {0x08765421, 146, {"show", "MxifMessageBox"}, 1, "not built into this program"},
-      {0x08765421, 146, {"show", "MxifButtonEvent"}, 1, "MxifButtonEvent is not kept in the backup image"},
+  const std::tuple<u32, u32, std::string, int, const char*> cases[] = {  // magic, version, show ..., status, shown
+      {0, 0, "MxifSystem", 1, "no backup image in"},
+      {0x08765421, 145, "MxifSystem", 1, "is version 145, this program reads 146"},
+      {0x08765421, 146, "MxifBus me=1", 0, "MxifBus me=1 entries=0,0,"},
+      {0x08765421, 146, "MxifBusStatus me=1 channel=2", 0, "MxifBusStatus me=1 channel=2 rows=0,"},
+      {0x08765421, 146, "MxifBus me=2", 1, "MxifBus: ME 2 is not kept in the backup image"},
+      {0x08765421, 146, "MxifCbgd channel=2", 1, "MxifCbgd: no such channel 2 (channel=0..1)"},
+      {0x08765421, 146, "MxifMessageBox", 1, "not built into this program"},
+      {0x08765421, 146, "MxifButtonEvent", 1, "MxifButtonEvent is not kept in the backup image"},
   };
-  for (const auto& c : cases) {
-    image(c.magic, c.version);
-    std::vector<std::string> args = {"--board", dir};
-    args.insert(args.end(), c.args.begin(), c.args.end());
+  for (const auto& [magic, version, line, status, shown] : cases) {
+    image(magic, version);
+    std::istringstream words("--board " + dir + " show " + line);
     std::ostringstream out, err;
-    EXPECT_EQ(frontend::run(args, out, err), c.status) << c.shown;
-    EXPECT_NE((out.str() + err.str()).find(c.shown), std::string::npos) << out.str() << err.str();
+    EXPECT_EQ(frontend::run({std::istream_iterator<std::string>(words), {}}, out, err), status) << shown;
+    EXPECT_NE((out.str() + err.str()).find(shown), std::string::npos) << out.str() << err.str();
   }
   std::filesystem::remove_all(dir);
 }
