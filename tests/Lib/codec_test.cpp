@@ -23,10 +23,7 @@ struct Timing {
 // sub-records (the same form twice), a float, a mask array, and a head bit behind sub-records.
 struct Sample {
   u32 mask;
-  u8 me;
-  u8 mode;
-  u8 pairA;
-  u8 pairB;
+  u8 me, mode, pairA, pairB;
   s16 edges[4];
   u32 keyMask;
   u8 key[4];
@@ -58,23 +55,10 @@ struct Sample {
 constexpr size_t SAMPLE_WIRE = 4 + 4 + 8 + 4 + 4 + 7 + 4 + 8 + 80 + 7 + 1;
 
 Sample filled() {
-  Sample s{};
-  s.mask = 0x1F;
-  s.me = 2;
-  s.mode = 7;
-  s.pairA = 1;
-  s.pairB = 2;
-  s.edges[0] = -2;
-  s.edges[3] = 0x1234;
-  s.keyMask = 0x5;
-  s.key[0] = 9;
-  s.key[2] = 8;
-  s.trans = {0x3, 1, -300};
-  s.level = 1.5f;
-  s.tallyMask[1] = 0x8;  // tally[35]
-  s.tally[35] = 0xBEEF;
-  s.other = {0x2, 0, 77};
-  s.status = -5;
+  Sample s{.mask = 0x1F, .me = 2, .mode = 7, .pairA = 1, .pairB = 2, .edges = {-2, 0, 0, 0x1234}, .keyMask = 0x5,
+           .key = {9, 0, 8, 0}, .trans = {0x3, 1, -300}, .level = 1.5f, .tallyMask = {0, 0x8}, .tally = {},
+           .other = {0x2, 0, 77}, .status = -5};
+  s.tally[35] = 0xBEEF;  // the bit 3 of tallyMask[1]
   return s;
 }
 
@@ -114,23 +98,11 @@ TEST(CodecWire, WritesEveryFieldBigEndianInDeclarationOrderAndReadsItBack) {
 
 TEST(CodecMerge, CopiesOnlyFieldsWhosePresenceBitIsSet) {
   Sample live = filled();
-  live.mask = 0;
-  live.keyMask = 0;
-  live.trans.mask = 0;
-  live.tallyMask[1] = 0;
-  Sample in{};
-  in.me = 3;           // no presence bit: always taken
-  in.mask = 0x2;       // pairA and pairB travel together
-  in.pairA = 5;
-  in.pairB = 6;
-  in.mode = 99;        // bit 0 clear: ignored
-  in.keyMask = 0x2;    // only key[1]
-  in.key[0] = 50;
-  in.key[1] = 51;
-  in.trans.mask = 0x2;
-  in.trans.rate = 25;
-  in.trans.flag = 0;
-  in.tallyMask[1] = 0x1;  // tally[32]
+  live.mask = live.keyMask = live.trans.mask = live.tallyMask[1] = 0;
+  // me has no presence bit: always taken; pairA and pairB travel together; mode's bit is clear;
+  // only key[1] and tally[32] are present.
+  Sample in{.mask = 0x2, .me = 3, .mode = 99, .pairA = 5, .pairB = 6, .edges = {}, .keyMask = 0x2, .key = {50, 51},
+            .trans = {0x2, 0, 25}, .level = 0, .tallyMask = {0, 0x1}, .tally = {}, .other = {}, .status = 0};
   in.tally[32] = 321;
   in.tally[35] = 1;
   codec::merge(live, in);
@@ -156,8 +128,7 @@ TEST(CodecMerge, ValidationHookDropsFieldsAndLeavesTheirBitsClear) {
   });
   EXPECT_EQ(std::vector<int>({live.trans.rate, live.trans.flag, live.key[0], live.key[2]}),
             std::vector<int>({0, 1, 9, 0}));
-  EXPECT_EQ(live.trans.mask, 0x1u);
-  EXPECT_EQ(live.keyMask, 0x1u);
+  EXPECT_EQ(std::tuple(live.trans.mask, live.keyMask), std::tuple(0x1u, 0x1u));
   std::vector<std::string> expected = {"mode",      "pairA",      "pairB", "edges",      "key[0]",
                                        "key[2]",    "trans.flag", "trans.rate", "level", "tally[35]",
                                        "other.rate", "status"};
@@ -177,12 +148,11 @@ TEST(CodecPresence, ResumeSetsEveryDeclaredBitAndClearEmptiesEveryWord) {
             std::vector<u32>({0x1F, 0xF, 0x3, 0x3, 0xFFFFFFFF, 0xFF}));
   EXPECT_TRUE(codec::hasAny(live));
   codec::clearPresence(live);
-  EXPECT_FALSE(codec::hasAny(live));
-  EXPECT_EQ(live.tally[35], 0xBEEF);
-  live.other.mask = 4;
+  EXPECT_EQ(std::tuple(codec::hasAny(live), live.tally[35]), std::tuple(false, 0xBEEF));
+  live.other.mask = 4;  // a sub-record's word, then the last bit of a mask array's second word
   EXPECT_TRUE(codec::hasAny(live));
   live.other.mask = 0;
-  live.tallyMask[1] = 0x80000000;  // the last bit of a mask array's second word
+  live.tallyMask[1] = 0x80000000;
   EXPECT_TRUE(codec::hasAny(live));
 }
 

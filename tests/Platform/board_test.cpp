@@ -96,37 +96,29 @@ TEST_F(MemoryMapTest, DmaBurstIntoMemoryStoresEveryBlockThatDiffers) {
   dmaEngine().detach();
 }
 
+int hookRuns[3], irqCalls = 0;
 u64 hookSeen = 0;
-int irqCalls = 0;
+void firstHook(u64) {
+  ++hookRuns[0];
+  removeTimerHook(firstHook);
+}
+void secondHook(u64 now) { ++hookRuns[1], hookSeen = now; }
+void thirdHook(u64) { ++hookRuns[2]; }
 
+// Every timer read and advance runs the hooks; a hook that removes itself leaves the others their pass.
 TEST(VirtualClock, BusyWaitAdvancesExactlyInSteppedModeAndRunsHooks) {
   clockSetMode(ClockMode::Stepped);
   u32 before = static_cast<u32>(clockNow());
   mxWaitUs(30000);
   // The start and final reads take one step each; the wait ends on the first read past 30000 us.
   EXPECT_EQ(static_cast<u32>(clockNow()) - before, 30001u * 333u);
-  auto hook = [](u64 now) { hookSeen = now; };
-  addTimerHook(hook);
-  u32 t = timerTicks();
-  EXPECT_EQ(static_cast<u32>(hookSeen), t);
-  clockAdvance(1000);
-  EXPECT_EQ(hookSeen, clockNow());
-  removeTimerHook(hook);
-}
-
-int hookRuns[3];
-void firstHook(u64) {
-  ++hookRuns[0];
-  removeTimerHook(firstHook);
-}
-void secondHook(u64) { ++hookRuns[1]; }
-void thirdHook(u64) { ++hookRuns[2]; }
-
-TEST(VirtualClock, AHookThatRemovesItselfLeavesTheOthersTheirPass) {
   for (TimerHook h : {firstHook, secondHook, thirdHook}) addTimerHook(h);
-  timerTicks();
+  const u32 t = timerTicks();
+  EXPECT_EQ(static_cast<u32>(hookSeen), t);
   timerTicks();
   EXPECT_TRUE(hookRuns[0] == 1 && hookRuns[1] == 2 && hookRuns[2] == 2) << hookRuns[1] << hookRuns[2];
+  clockAdvance(1000);
+  EXPECT_EQ(hookSeen, clockNow());
   removeTimerHook(secondHook);
   removeTimerHook(thirdHook);
 }
