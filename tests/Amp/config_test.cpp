@@ -139,20 +139,14 @@ TEST_F(ConfigTest, NandImageIsLoadedBehindItsLengthWordAndAShortOneRestarts) {
   }
 }
 
-class ColdStartTest : public BringUpTest {
- protected:
-  void SetUp() override {
-    BringUpTest::SetUp();
-    bpReset();
-  }
-  // The start-up lock that a run took is given back while its lock word is still there.
-  void TearDown() override {
-    bpReset();
-    BringUpTest::TearDown();
-  }
+// A power-on sequence: the start-up lock that it takes is given back while its lock word is still there.
+struct StartUpLock {
+  StartUpLock() { bpReset(); }
+  ~StartUpLock() { bpReset(); }
 };
 
-TEST_F(ColdStartTest, FailedConfigurationIsLoggedAndStartUpGoesOn) {
+TEST_F(ConfigTest, FailedConfigurationIsLoggedAndThePowerOnSequenceGoesOn) {
+  StartUpLock lock;
   configPortSetFault(6, ConfigFault::NoDone);
   powerOnSequence();
   const std::string text = consoleText();
@@ -164,7 +158,8 @@ TEST_F(ColdStartTest, FailedConfigurationIsLoggedAndStartUpGoesOn) {
   EXPECT_EQ(consoleCount("[ERR]"), 1);
 }
 
-TEST_F(ColdStartTest, DdrThatNeverPassesItsTestRestartsTheBoard) {
+TEST_F(ConfigTest, DdrThatNeverPassesItsTestRestartsTheBoard) {
+  StartUpLock lock;
   ddr3CompareErrors(0, 1, 2, 100);
   EXPECT_THROW(powerOnSequence(), BoardRestart);
   EXPECT_EQ(consoleCount("[ERR] DDR3(82000300) error : 2 count"), 5) << consoleText();
