@@ -58,25 +58,21 @@ TEST_F(ConfigTest, ColdConfigurationOfAllSevenFpgas) {
 }
 
 TEST_F(ConfigTest, BankAndVariantChooseTheAddresses) {
-  struct {
-    bool firstBank;
-    int variant;  // -1: no board mode marker
-    u32 me1, me2, sdi;
-  } const cases[] = {
+  const std::tuple<bool, int, u32, u32, u32> cases[] = {  // first bank, variant (-1: no marker), me1, me2, sdi
       {true, -1, 0x00100000, 0x00C00000, 0x01700000},
       {false, 1, 0x08100000, 0x0D600000, 0x09700000},  // only me2 has a variant 1
       {true, 2, 0x0E400000, 0x0EF00000, 0x0FA00000},
       {false, 3, 0x08100000, 0x08C00000, 0x09700000},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.variant);
+  for (const auto& [firstBank, variant, me1, me2, sdi] : cases) {
+    SCOPED_TRACE(variant);
     testing_support::consoleClear();
-    writeMem32(OCM_BOOT_MODE, c.firstBank ? BOOT_MODE_NO_BACKUP : 0);
-    writeMem32(NV_MARKER, c.variant < 0 ? 0 : BOARD_MODE_MARKER);
-    writeMem32(NV_MODE, c.variant < 0 ? 2 : static_cast<u32>(c.variant) | 0x100);
+    writeMem32(OCM_BOOT_MODE, firstBank ? BOOT_MODE_NO_BACKUP : 0);
+    writeMem32(NV_MARKER, variant < 0 ? 0 : BOARD_MODE_MARKER);
+    writeMem32(NV_MODE, variant < 0 ? 2 : static_cast<u32>(variant) | 0x100);
     mxLoadFpgaImages(0);
-    EXPECT_TRUE(nandReadLine(c.firstBank ? 0x000C0000 : 0x080C0000)) << consoleText();  // the glue image has no variant
-    EXPECT_TRUE(nandReadLine(c.me1) && nandReadLine(c.me2) && nandReadLine(c.sdi));
+    EXPECT_TRUE(nandReadLine(firstBank ? 0x000C0000 : 0x080C0000)) << consoleText();  // the glue image has no variant
+    EXPECT_TRUE(nandReadLine(me1) && nandReadLine(me2) && nandReadLine(sdi));
     EXPECT_EQ(consoleCount("NAND Flash: Read "), 6);
   }
   writeMem32(NV_MARKER, 0);

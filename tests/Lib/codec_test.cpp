@@ -180,9 +180,7 @@ struct Wide {
   u32 u;
   s32 s;
   template <class V, class R>
-  static void fields(V& v, R& r) {
-    v.field("u32", r.u), v.field("s32", r.s);
-  }
+  static void fields(V& v, R& r) { v.field("u32", r.u), v.field("s32", r.s); }
 };
 
 TEST(CodecText, WideKindsTakeTheirWholeRangeAndNoMore) {

@@ -52,7 +52,6 @@ TEST_F(LogTest, FailedChecksLogTheirTextAndThrowWithFileAndLine) {
   } catch (const assert::AssertException& e) {
     EXPECT_EQ(std::tuple(std::string(e.file()), e.line()), std::tuple("tests/Lib/log_test.cpp", line));
   }
-  EXPECT_NO_THROW(MX_CHECK(true));
   EXPECT_THROW(assert::checkValue("Main/bp.cpp", 102, "me", 5, "N_ME", 4), assert::AssertException);
   EXPECT_NO_THROW(assert::checkValue("f", 1, "x", 4, "4", 4));
   EXPECT_EQ(consoleText(), "\x1b[ERR] Assertion failed: tests/Lib/log_test.cpp(" + std::to_string(line) +

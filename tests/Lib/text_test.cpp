@@ -43,13 +43,7 @@ TEST(EscapedText, Validity) {
 // The count is kept as received; bytes 0..capacity are stored, the rest skipped, never past the body.
 TEST(EscapedText, ReadStoresCapacityPlusOneBytesAndKeepsTheCount) {
   using namespace std::string_literals;
-  const struct {
-    std::string body;
-    s16 count;
-    std::string stored;  // chars[0..] after the read
-    size_t consumed;
-    bool isShort;
-  } cases[] = {
+  const std::tuple<std::string, s16, std::string, size_t, bool> cases[] = {  // body, count, chars, consumed, short
       {"\x00\x03" "abc\0X"s, 3, "abc\0"s, 6, false},  // count 3: four bytes
       {"\xFF\xFF" "X"s, -1, "", 2, false},            // negative: nothing
       {"\x80\x00" "X"s, -32768, "", 2, false},
@@ -58,12 +52,12 @@ TEST(EscapedText, ReadStoresCapacityPlusOneBytesAndKeepsTheCount) {
       {"\x7F\xFF" "ab"s, 0x7FFF, "ab\0"s, 4, true},                                // the body ends first
       {"\x00\x28"s + std::string(20, 'x'), 40, std::string(16, 'x'), 22, true},
   };
-  for (const auto& c : cases) {
-    libmx::WireIn in(reinterpret_cast<const u8*>(c.body.data()), c.body.size());
+  for (const auto& [body, count, stored, consumed, isShort] : cases) {
+    libmx::WireIn in(reinterpret_cast<const u8*>(body.data()), body.size());
     TextField<15> t{};
     readText(in, t);
-    EXPECT_EQ(std::tuple(t.count, in.position(), in.isShort()), std::tuple(c.count, c.consumed, c.isShort)) << c.count;
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(t.chars), c.stored.size()), c.stored);
+    EXPECT_EQ(std::tuple(t.count, in.position(), in.isShort()), std::tuple(count, consumed, isShort)) << count;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(t.chars), stored.size()), stored);
   }
 }
 
