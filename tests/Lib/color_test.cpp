@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <tuple>
 
 #include "Lib/Include/color.h"
 
@@ -15,11 +16,7 @@ Codes convert(int format, int hue, int sat, int lum) {
 }
 
 TEST(ColorConversion, WorkedCodesOfBothSets) {
-  struct Case {
-    const char* what;
-    int hue, sat, lum;
-    Codes bt601, bt709;
-  } cases[] = {
+  const std::tuple<const char*, int, int, int, Codes, Codes> cases[] = {  // what, hue, sat, lum, bt601, bt709
       {"black", 1234, 700, 0, {64, 512, 512}, {64, 512, 512}},
       {"white", 0, 0, 1000, {940, 512, 512}, {940, 512, 512}},
       {"sat 1", 0, 1, 1000, {941, 512, 512}, {941, 512, 512}},
@@ -35,16 +32,11 @@ TEST(ColorConversion, WorkedCodesOfBothSets) {
       {"hue 3600", 3600, 1000, 1000, {326, 361, 960}, {250, 409, 960}},
       {"hue -600", -600, 1000, 1000, {842, 64, 585}, {879, 64, 553}},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(convert(6, c.hue, c.sat, c.lum), c.bt601) << c.what;
-    EXPECT_EQ(convert(0, c.hue, c.sat, c.lum), c.bt709) << c.what;
-  }
-}
-
-TEST(ColorConversion, FormatPicksTheSet) {
-  const Codes bt601 = {326, 361, 960}, bt709 = {250, 409, 960};  // red
-  for (int format = 0; format <= 11; ++format) {
-    EXPECT_EQ(convert(format, 0, 1000, 1000), format == 6 || format == 7 ? bt601 : bt709) << format;
+  // Formats 6 and 7 (480 and 576 lines) take the first set, every other format the second.
+  for (const auto& [what, hue, sat, lum, bt601, bt709] : cases) {
+    for (int format = 0; format <= 11; ++format) {
+      EXPECT_EQ(convert(format, hue, sat, lum), format == 6 || format == 7 ? bt601 : bt709) << what << format;
+    }
   }
 }
 

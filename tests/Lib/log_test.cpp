@@ -2,32 +2,28 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 
 #include "tests/support/board_fixture.h"
 #include "Lib/Include/check.h"
 #include "Lib/Include/log.h"
 
-using testing_support::BoardTest;
 using testing_support::consoleText;
 
 namespace {
 
-class LogTest : public BoardTest {};
+using LogTest = testing_support::BoardTest;
 
 TEST_F(LogTest, LineFormAndLevelNames) {
-  struct Case {
-    int level;
-    const char* message;
-    const char* expected;
-  } cases[] = {
+  const std::tuple<int, const char*, const char*> cases[] = {
       {0, "hello", "\x1b[INFO] hello\n"}, {1, "w", "\x1b[WARN] w\n"}, {2, "e", "\x1b[ERR] e\n"},
       {3, "f", "\x1b[FATAL] f\n"},        {7, "seven", "\x1b[INFO] seven\n"}, {-1, "neg", "\x1b[INFO] neg\n"},
       {0, "one\n", "\x1b[INFO] one\n"}, {0, "two\n\n", "\x1b[INFO] two\n\n"},  // only the last newline is dropped
   };
-  for (auto c : cases) {
+  for (auto [level, message, expected] : cases) {
     testing_support::consoleClear();
-    libmx::LogInstance::instance().printf(c.level, "%s", c.message);
-    EXPECT_EQ(consoleText(), c.expected) << c.message;
+    libmx::LogInstance::instance().printf(level, "%s", message);
+    EXPECT_EQ(consoleText(), expected) << message;
   }
 }
 
@@ -43,57 +39,30 @@ TEST_F(LogTest, ConsoleRingWrapsAfterItsLastIndex) {
   platform::writeMem32(platform::LINK_BASE, 0x7FFDE);
   consoleWrite("xyz", 3);
   const u8* data = platform::memory(platform::LINK_BASE + 8, 0x7FFE0);
-  EXPECT_EQ(data[0x7FFDE], 'x');
-  EXPECT_EQ(data[0x7FFDF], 'y');
-  EXPECT_EQ(data[0], 'z');
-  EXPECT_EQ(platform::readMem32(platform::LINK_BASE), 1u);
+  EXPECT_EQ(std::tuple(data[0x7FFDE], data[0x7FFDF], data[0], platform::readMem32(platform::LINK_BASE)),
+            std::tuple('x', 'y', 'z', 1u));
 }
 
-class CheckTest : public BoardTest {};
-
-TEST_F(CheckTest, FailedChecksLogTheirTextAndThrowWithFileAndLine) {
+TEST_F(LogTest, FailedChecksLogTheirTextAndThrowWithFileAndLine) {
   int line = 0;
   try {
     line = __LINE__ + 1;
     MX_CHECK(0 <= 5 && 5 < 4);
     FAIL();
   } catch (const assert::AssertException& e) {
-    EXPECT_STREQ(e.file(), "tests/Lib/log_test.cpp");
-    EXPECT_EQ(e.line(), line);
+    EXPECT_EQ(std::tuple(std::string(e.file()), e.line()), std::tuple("tests/Lib/log_test.cpp", line));
   }
+  EXPECT_THROW(assert::checkValue("Main/bp.cpp", 102, "me", 5, "N_ME", 4), assert::AssertException);
+  EXPECT_NO_THROW(assert::checkValue("f", 1, "x", 4, "4", 4));
   EXPECT_EQ(consoleText(), "\x1b[ERR] Assertion failed: tests/Lib/log_test.cpp(" + std::to_string(line) +
-                               ") 0 <= 5 && 5 < 4\n");
-
-  testing_support::consoleClear();
-  int me = 5;
-  EXPECT_THROW(assert::checkValue("Main/bp.cpp", 102, "me", me, "N_ME", 4), assert::AssertException);
-  EXPECT_EQ(consoleText(), "\x1b[ERR] Assertion failed: Main/bp.cpp(102) me is 5 must be N_ME\n");
-
+                               ") 0 <= 5 && 5 < 4\n\x1b[ERR] Assertion failed: Main/bp.cpp(102) me is 5 must be N_ME\n");
+  // A float check passes within 1e-5 of its value, in single precision.
   testing_support::consoleClear();
   EXPECT_THROW(assert::checkFloatValue("Main/x.cpp", 9, "pos", 0.5f, "1.0", 1.0f), assert::AssertException);
   EXPECT_EQ(consoleText(), "\x1b[ERR] Assertion failed: Main/x.cpp(9) pos is 0.500000 must be 1.0\n");
-
-  EXPECT_NO_THROW(MX_CHECK(true));
-  EXPECT_NO_THROW(assert::checkValue("f", 1, "x", 4, "4", 4));
-  EXPECT_THROW(assert::throwAssertException("f", 2), assert::AssertException);
-}
-
-TEST_F(CheckTest, FloatCheckBoundsInSinglePrecision) {
-  struct Case {
-    float value;
-    bool passes;
-  } cases[] = {{1.00001f, true},  {0.99999f, true},  {1.0001f, false}, {0.9999f, false}, {1.0f, true},
-               // the bounds themselves pass, the next float beyond them fails
-               {1.0f + 1e-5f, true}, {1.0f - 1e-5f, true},
-               {std::nextafter(1.0f + 1e-5f, 2.0f), false}, {std::nextafter(1.0f - 1e-5f, 0.0f), false}};
-  for (auto c : cases) {
-    bool threw = false;
-    try {
-      assert::checkFloatValue("f", 1, "v", c.value, "1.0", 1.0f);
-    } catch (const assert::AssertException&) {
-      threw = true;
-    }
-    EXPECT_EQ(!threw, c.passes) << c.value;
+  for (float v : {1.0f, 1.0f + 1e-5f, 1.0f - 1e-5f}) EXPECT_NO_THROW(assert::checkFloatValue("f", 1, "v", v, "1", 1.0f));
+  for (float v : {1.0001f, std::nextafter(1.0f + 1e-5f, 2.0f), std::nextafter(1.0f - 1e-5f, 0.0f)}) {
+    EXPECT_THROW(assert::checkFloatValue("f", 1, "v", v, "1", 1.0f), assert::AssertException) << v;
   }
 }
 

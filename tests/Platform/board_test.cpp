@@ -6,11 +6,15 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "Common/reg.h"
 #include "Platform/dma_engine.h"
 #include "tests/support/board_fixture.h"
+#include "Platform/vsync.h"
+#include "Platform/watchdog.h"
 
 using namespace platform;
 using testing_support::BoardFault;
@@ -44,16 +48,12 @@ TEST_F(MemoryMapTest, RegisterWritesAreTracedWithFrameAndStage) {
   auto t = traceRecent();
   ASSERT_EQ(t.size(), 2u);
   EXPECT_TRUE(t[0].frame == 7 && t[0].stage == 3 && t[0].adr == 0x40001234 && t[0].value == 0xABCD);
-  EXPECT_EQ(t[1].adr, 0x80000010u);
-  EXPECT_EQ(mxReadReg(0x80000010), 5u);
+  EXPECT_EQ(std::tuple(t[1].adr, mxReadReg(0x80000010)), std::tuple(0x80000010u, 5u));
   regPoke(0x80000010, 9);  // a status set by a test: read back, not traced
   EXPECT_EQ(mxReadReg(0x80000010), 9u);
   regPoke(NVRAM_BASE + 0x10, 5);  // a register page over the non-volatile window: its memory comes first
   mxWriteReg(NVRAM_BASE + 0x10, 6);
-  EXPECT_EQ(readMem32(NVRAM_BASE + 0x10), 6u);
-  EXPECT_EQ(traceRecent().size(), 2u);
-  writeMem32(OCM_BASE, 0x11223344);  // memory words are little-endian
-  EXPECT_EQ(memory(OCM_BASE, 4)[0], 0x44);
+  EXPECT_EQ(std::tuple(readMem32(NVRAM_BASE + 0x10), traceRecent().size()), std::tuple(6u, 2u));
   EXPECT_EQ(readReg(0xFFFFFFF8), readMem32(0xFFFFFFF8));  // on-chip words reachable as registers
 }
 
@@ -94,37 +94,29 @@ TEST_F(MemoryMapTest, DmaBurstIntoMemoryStoresEveryBlockThatDiffers) {
   dmaEngine().detach();
 }
 
+int hookRuns[3], irqCalls = 0;
 u64 hookSeen = 0;
-int irqCalls = 0;
+void firstHook(u64) {
+  ++hookRuns[0];
+  removeTimerHook(firstHook);
+}
+void secondHook(u64 now) { ++hookRuns[1], hookSeen = now; }
+void thirdHook(u64) { ++hookRuns[2]; }
 
+// Every timer read and advance runs the hooks; a hook that removes itself leaves the others their pass.
 TEST(VirtualClock, BusyWaitAdvancesExactlyInSteppedModeAndRunsHooks) {
   clockSetMode(ClockMode::Stepped);
   u32 before = static_cast<u32>(clockNow());
   mxWaitUs(30000);
   // The start and final reads take one step each; the wait ends on the first read past 30000 us.
   EXPECT_EQ(static_cast<u32>(clockNow()) - before, 30001u * 333u);
-  auto hook = [](u64 now) { hookSeen = now; };
-  addTimerHook(hook);
-  u32 t = timerTicks();
-  EXPECT_EQ(static_cast<u32>(hookSeen), t);
-  clockAdvance(1000);
-  EXPECT_EQ(hookSeen, clockNow());
-  removeTimerHook(hook);
-}
-
-int hookRuns[3];
-void firstHook(u64) {
-  ++hookRuns[0];
-  removeTimerHook(firstHook);
-}
-void secondHook(u64) { ++hookRuns[1]; }
-void thirdHook(u64) { ++hookRuns[2]; }
-
-TEST(VirtualClock, AHookThatRemovesItselfLeavesTheOthersTheirPass) {
   for (TimerHook h : {firstHook, secondHook, thirdHook}) addTimerHook(h);
-  timerTicks();
+  const u32 t = timerTicks();
+  EXPECT_EQ(static_cast<u32>(hookSeen), t);
   timerTicks();
   EXPECT_TRUE(hookRuns[0] == 1 && hookRuns[1] == 2 && hookRuns[2] == 2) << hookRuns[1] << hookRuns[2];
+  clockAdvance(1000);
+  EXPECT_EQ(hookSeen, clockNow());
   removeTimerHook(secondHook);
   removeTimerHook(thirdHook);
 }
@@ -146,38 +138,14 @@ TEST(Interrupts, OnlyConnectedAndEnabledHandlersRunAndNeverNest) {
   EXPECT_FALSE(irqRaise(id));
 }
 
-// Opens a fresh board directory for the test and the saved board again after it.
-struct BoardDirectory : ::testing::Test {
-  fs::path dir = fs::temp_directory_path() / ("board-test-" + std::to_string(::getpid()));
-  BoardOptions saved = boardOptions(), o;
-  void SetUp() override {
-    fs::remove_all(dir);
-    o.dir = dir.string();
-    boardOpen(o);
-  }
-  void TearDown() override {
-    boardOpen(saved);
-    fs::remove_all(dir);
-  }
-};
-
-TEST_F(BoardDirectory, SharedFilesSurviveAndPowerOnClearsVolatileOnes) {
-  writeMem32(0x3FFA0000, 0x1234);
-  writeMem32(NVRAM_BASE + 0x100, 0xBEEF);
-  writeMem32(OCM_BASE + 0xFFF8, 1);
-  for (const char* f : {"link.mem", "shared.mem", "nvram.mem", "ocm.mem"}) EXPECT_TRUE(fs::exists(dir / f)) << f;
-  EXPECT_EQ(fs::file_size(dir / "link.mem"), LINK_SIZE);
-  for (bool powerOn : {false, true}) {  // a restart maps the files again; a power-on clears all but nvram
-    o.powerOn = powerOn;
-    boardOpen(o);
-    EXPECT_EQ(readMem32(0x3FFA0000), powerOn ? 0u : 0x1234u);
-    EXPECT_EQ(readMem32(0xFFFFFFF8), powerOn ? 0u : 1u);
-    EXPECT_EQ(readMem32(NVRAM_BASE + 0x100), 0xBEEFu);
-  }
-}
-
-TEST_F(BoardDirectory, TraceFileHoldsALinePerRegisterWrite) {
+// A board directory of its own with a trace file: a line per register write, none for memory.
+TEST(BoardDirectory, TraceFileHoldsALinePerRegisterWrite) {
+  const fs::path dir = fs::temp_directory_path() / ("board-test-" + std::to_string(::getpid()));
+  const BoardOptions saved = boardOptions();
+  BoardOptions o;
+  o.dir = dir.string();
   o.traceFile = (dir / "trace.txt").string();
+  fs::remove_all(dir);
   boardOpen(o);
   traceStage(4294967295u, -2);
   writeReg(0x8000000C, 0xFFFFFFFF);
@@ -189,6 +157,82 @@ TEST_F(BoardDirectory, TraceFileHoldsALinePerRegisterWrite) {
   boardOpen(saved);
   std::ifstream in(o.traceFile);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), wanted);
+  fs::remove_all(dir);
+}
+
+std::vector<std::pair<u64, u32>> seen;  // tick and status of each handler call
+struct RunEnded {};
+
+// Takes every pending status bit, as the system's handler does.
+void handler(void*) {
+  u32 s = mxReadReg(IRQ_STATUS);
+  seen.emplace_back(clockNow(), s);
+  mxWriteReg(IRQ_STATUS, s & 7);
+}
+
+class InterruptModelTest : public testing_support::BoardTest {
+ protected:
+  void SetUp() override {
+    BoardTest::SetUp();
+    seen.clear();
+    vsyncAttach();
+    watchdogAttach();
+    irqConnect(VSYNC_IRQ, handler, nullptr);
+    irqEnable(VSYNC_IRQ);
+    setEndHandler([](EndReason, u32) { throw RunEnded{}; });
+  }
+  void TearDown() override {
+    irqDisable(VSYNC_IRQ);
+    irqDisconnect(VSYNC_IRQ);
+    vsyncDetach();
+    watchdogDetach();
+    setEndHandler(nullptr);
+  }
+};
+
+TEST_F(InterruptModelTest, EarlyThenVsyncAtTheFramePeriodWithAlternatingField) {
+  mxWriteReg(IRQ_PERIOD, 50 * 20000 - 50000);  // 50 Hz
+  mxWriteReg(IRQ_ENABLE, 7);
+  vsyncSetAuto(false);
+  vsyncSetAuto(true);  // the next VSYNC one period from now
+  u64 start = clockNow();
+  mxWaitUs(3 * 20000 + 10);
+  ASSERT_EQ(seen.size(), 6u);
+  for (size_t i = 0; i < seen.size(); i += 2) {
+    u64 frameEnd = start + (i / 2 + 1) * 20000ull * TICKS_PER_US;
+    EXPECT_TRUE(seen[i].second == IRQ_EARLY && seen[i].first < frameEnd &&
+                seen[i].first + EARLY_LEAD_US * TICKS_PER_US >= frameEnd) << i;
+    EXPECT_TRUE((seen[i + 1].second & IRQ_VSYNC) && seen[i + 1].first >= frameEnd) << i;
+  }
+  EXPECT_NE(seen[1].second & IRQ_FIELD, seen[3].second & IRQ_FIELD);
+  EXPECT_EQ(seen[1].second & IRQ_FIELD, seen[5].second & IRQ_FIELD);
+  EXPECT_EQ(vsyncPeriodUs(), 20000u);
+}
+
+TEST_F(InterruptModelTest, StatusIsWriteOneToClearAndWaitsForTheEnable) {
+  vsyncSetAuto(false);
+  mxWriteReg(IRQ_ENABLE, 0);
+  vsyncPost(IRQ_VSYNC | IRQ_FIELD);
+  EXPECT_TRUE(seen.empty());
+  mxWriteReg(IRQ_STATUS, IRQ_FIELD);
+  EXPECT_EQ(mxReadReg(IRQ_STATUS), IRQ_VSYNC);
+  mxWriteReg(IRQ_ENABLE, 7);
+  mxGetTicks();  // delivered from the next timer read
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(std::tuple(seen[0].second, mxReadReg(IRQ_STATUS)), std::tuple(IRQ_VSYNC, 0u));
+}
+
+TEST_F(InterruptModelTest, WatchdogRestartsWhenNotKicked) {
+  vsyncSetAuto(false);
+  mxWriteReg(WDT_CONTROL, 0x5AF0 + 2);
+  clockAdvance(1500000ull * TICKS_PER_US);
+  mxWriteReg(WDT_KICK, 0xA5F0);
+  clockAdvance(1500000ull * TICKS_PER_US);  // 1.5 s since the kick
+  EXPECT_THROW(clockAdvance(600000ull * TICKS_PER_US), RunEnded);
+  EXPECT_THROW(mxGetTicks(), RunEnded);  // it stays expired
+  watchdogAttach();
+  mxWriteReg(WDT_CONTROL, 0x5AF0);  // disarmed: nothing happens
+  EXPECT_NO_THROW(clockAdvance(20000000ull * TICKS_PER_US));
 }
 
 }  // namespace
