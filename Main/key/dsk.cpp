@@ -44,9 +44,6 @@ void checkDskRanges(const D& in, D& out) {
       {&r.inOutLink, r.inOutLink, 0, 1},
       {&r.priority, r.priority, 0, 3},
       {&r.group, r.group, 0, 1},
-      {&r.flags.flag[0], r.flags.flag[0], 0, 1},
-      {&r.flags.flag[1], r.flags.flag[1], 0, 1},
-      {&r.flags.flag[2], r.flags.flag[2], 0, 1},
       {&r.onAir, r.onAir, 0, 1},
       {&r.stopping, r.stopping, 0, 1},
       {&r.reverse, r.reverse, 0, 1},
@@ -54,6 +51,8 @@ void checkDskRanges(const D& in, D& out) {
   };
   codec::merge(out, in, [&](const codec::FieldView& f) {
     if (const int keyer = keyerFieldInRange(f, r, 1, 12); keyer >= 0) return keyer == 1;
+    // The three flags have a bit each: the merge offers them element by element.
+    if (f.is(r.flags.flag)) return r.flags.flag[f.index] <= 1;
     for (const Scalar& s : scalars) {
       if (f.field == s.field) return inRange(s.value, s.lo, s.hi);
     }

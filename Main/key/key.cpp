@@ -80,9 +80,6 @@ void checkKeyRanges(const K& in, int channel, K& out) {
       {&r.dvePerspective, r.dvePerspective, -5000, 5000},
       {&r.follower, r.follower, 0, 4},
       {&r.mirrorMode, r.mirrorMode, 0, 3},
-      {&r.dveSettings.flag[0], r.dveSettings.flag[0], 0, 1},
-      {&r.dveSettings.flag[1], r.dveSettings.flag[1], 0, 1},
-      {&r.dveSettings.flag[2], r.dveSettings.flag[2], 0, 4},
       {&r.effectSize, r.effectSize, 0, 40000},
       {&r.dvePair.first, r.dvePair.first, -999, 999},
       {&r.dvePair.second, r.dvePair.second, -999, 999},
@@ -102,9 +99,6 @@ void checkKeyRanges(const K& in, int channel, K& out) {
       {&r.priority, r.priority, 0, 3},
       {&r.group, r.group, 0, 1},
       {&r.keySetting, r.keySetting, 0, 32},
-      {&r.flags.flag[0], r.flags.flag[0], 0, 1},
-      {&r.flags.flag[1], r.flags.flag[1], 0, 1},
-      {&r.flags.flag[2], r.flags.flag[2], 0, 1},
       {&r.onAir, r.onAir, 0, 1},
       {&r.statusFlag, r.statusFlag, 0, 1},
       {&r.stopping, r.stopping, 0, 1},
@@ -138,6 +132,9 @@ void checkKeyRanges(const K& in, int channel, K& out) {
 
   codec::merge(out, in, [&](const codec::FieldView& f) {
     if (const int keyer = keyerFieldInRange(f, r, 3, 2); keyer >= 0) return keyer == 1;
+    // Flag arrays with a bit per flag: the merge offers them element by element.
+    if (f.is(r.flags.flag)) return r.flags.flag[f.index] <= 1;
+    if (f.is(r.dveSettings.flag)) return r.dveSettings.flag[f.index] <= (f.index == 2 ? 4 : 1);
     for (const Scalar& s : scalars) {
       if (f.field == s.field) return inRange(s.value, s.lo, s.hi);
     }

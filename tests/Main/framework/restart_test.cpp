@@ -17,11 +17,14 @@
 #include "Tools/lib/link_ring.h"
 #include "Tools/lib/record_types.h"
 #include "tests/Main/category_fixture.h"
+#include "tests/support/live_records.h"
 
 namespace {
 
 using category::CategoryFaderEvent;
 using testing_support::consoleCount;
+using testing_support::fieldsText;
+using testing_support::put;
 
 std::string numberText(double v) {
   char b[40];
@@ -187,24 +190,6 @@ TEST_F(RestartTest, AFollowersCopiedSizeStaysInItsRange) {
   restart();
   EXPECT_EQ(frontend::restartChanges(before, frontend::backedUpRecords()), "");
   EXPECT_EQ(consoleCount("is broken"), 0) << testing_support::consoleText();
-}
-
-// The live record of a category of record type R, which for ME rows 0 and 1 lies in the image.
-template <class R>
-R& live(int me, int ch) {
-  return static_cast<category::CategoryCommon<R>*>(category::CategoryRegistry::instance().at(R::TYPE_INDEX, me))->record(ch);
-}
-template <class R>
-void put(int me, int ch, const std::string& assignment) {
-  const size_t eq = assignment.find('=');
-  ASSERT_TRUE(codec::setText(live<R>(me, ch), assignment.substr(0, eq), assignment.substr(eq + 1))) << assignment;
-}
-// Every field of the live record as "\nname=value" lines.
-template <class R>
-std::string fieldsText(int me, int ch) {
-  R r = live<R>(me, ch);
-  codec::setAllPresence(r);
-  return "\n" + codec::toText(r);
 }
 
 // A damaged image: one saved field out of its range. After the restart that field holds what its

@@ -1,0 +1,619 @@
+// The harness of the record conformance tables (conformance.h): each row through the link, as the
+// front end sends it, and through the backup image.
+#include "tests/Main/conformance/conformance.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <set>
+#include <utility>
+
+#include "Tools/lib/backup_image.h"
+#include "Tools/lib/link_ring.h"
+#include "Tools/lib/record_types.h"
+
+namespace conformance {
+namespace {
+
+using testing_support::consoleCount;
+using Fields = frontend::Assignments;
+using Words = std::map<std::string, u32>;
+using Record = std::vector<u8>;
+
+struct Interval {
+  long long lo, hi;
+};
+
+long long number(const std::string& s) { return std::strtoll(s.c_str(), nullptr, 0); }
+
+std::string trim(const std::string& s) {
+  const size_t a = s.find_first_not_of(' ');
+  return a == std::string::npos ? "" : s.substr(a, s.find_last_not_of(' ') + 1 - a);
+}
+
+std::vector<std::string> split(const std::string& s, char at) {
+  std::vector<std::string> out;
+  for (size_t start = 0; start <= s.size();) {
+    const size_t end = std::min(s.find(at, start), s.size());
+    if (const std::string item = trim(s.substr(start, end - start)); !item.empty()) out.push_back(item);
+    start = end + 1;
+  }
+  return out;
+}
+
+// "lo..hi, v, ..."; a leading "N+" adds N to each.
+std::vector<Interval> intervals(const std::string& text) {
+  std::string list = text;
+  long long offset = 0;
+  if (const size_t plus = list.find('+'); plus != std::string::npos) {
+    offset = number(list.substr(0, plus));
+    list = list.substr(plus + 1);
+  }
+  std::vector<Interval> out;
+  for (const std::string& item : split(list, ',')) {
+    const size_t dots = item.find("..", 1);
+    const long long lo = number(item.substr(0, dots));
+    const long long hi = dots == std::string::npos ? lo : number(item.substr(dots + 2));
+    out.push_back({lo + offset, hi + offset});
+  }
+  return out;
+}
+
+bool inside(const std::vector<Interval>& set, long long v) {
+  return std::any_of(set.begin(), set.end(), [v](const Interval& i) { return i.lo <= v && v <= i.hi; });
+}
+
+// "name=value" words (a bare name has an empty value).
+std::vector<std::pair<std::string, std::string>> assignments(const std::string& text) {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const std::string& word : split(text, ' ')) {
+    const size_t eq = word.find('=');
+    out.emplace_back(word.substr(0, eq), eq == std::string::npos ? "" : word.substr(eq + 1));
+  }
+  return out;
+}
+
+// A clause of a row's `more` ("refuse: 65535; on: 0"), empty when it has none.
+std::string clause(const Row& row, const std::string& key) {
+  for (const std::string& c : split(row.more, ';')) {
+    if (c.compare(0, key.size() + 1, key + ":") == 0) return trim(c.substr(key.size() + 1));
+  }
+  return "";
+}
+
+std::string baseName(const std::string& name) {
+  return name.back() == ']' ? name.substr(0, name.rfind('[')) : name;
+}
+
+// A text of n characters, A..Z over and over.
+std::string fullText(int n) {
+  std::string s;
+  for (int i = 0; i < n; ++i) s += static_cast<char>('A' + i % 26);
+  return s;
+}
+std::string quoted(const std::string& s) { return "\"" + s + "\""; }
+
+// One field of a row, with its presence bit.
+struct Concrete {
+  std::string name;
+  std::string word;
+  int bit = 0;
+  const Row* row = nullptr;
+};
+
+// The fields of a row: every one, or (ends) the first and the last of each run of its name.
+std::vector<Concrete> expand(const Row& row, bool ends) {
+  struct Run {
+    char open;
+    long long lo, hi;
+  };
+  std::vector<std::string> literals(1);
+  std::vector<Run> runs;
+  for (const char* p = row.field; *p != 0; ++p) {
+    if (*p != '{' && *p != '[') {
+      literals.back() += *p;
+      continue;
+    }
+    const char* close = std::strchr(p, *p == '{' ? '}' : ']');
+    const auto span = intervals(std::string(p + 1, close));
+    runs.push_back({*p, span[0].lo, span[0].hi});
+    literals.emplace_back();
+    p = close;
+  }
+  const std::string presence = row.presence;
+  const size_t colon = presence.find(':');
+  const auto bits = intervals(presence.substr(colon + 1));
+  std::vector<Concrete> out;
+  std::vector<long long> at(runs.size());
+  std::function<void(size_t)> walk = [&](size_t r) {
+    if (r < runs.size()) {
+      std::vector<long long> choices;
+      for (long long v = runs[r].lo; v <= runs[r].hi; ++v) {
+        if (!ends || v == runs[r].lo || v == runs[r].hi) choices.push_back(v);
+      }
+      for (long long v : choices) at[r] = v, walk(r + 1);
+      return;
+    }
+    Concrete c;
+    c.row = &row;
+    c.word = presence.substr(0, colon);
+    long long element = 0;
+    for (size_t i = 0; i < runs.size(); ++i) {
+      c.name += literals[i] + (runs[i].open == '[' ? "[" + std::to_string(at[i]) + "]" : std::to_string(at[i]));
+      if (runs[i].open == '[') element = at[i];
+      if (const size_t slot = c.word.find("{}"); runs[i].open == '{' && slot != std::string::npos) {
+        c.word.replace(slot, 2, std::to_string(at[i]));
+      }
+    }
+    c.name += literals.back();
+    c.bit = static_cast<int>(bits[0].lo + (bits[0].hi > bits[0].lo ? element : 0));
+    out.push_back(c);
+  };
+  walk(0);
+  return out;
+}
+
+// A record type's fields by name, read and written in records in memory.
+class Layout {
+ public:
+  explicit Layout(const Access& access) : fields_(access.fields()) {
+    for (const Field& f : fields_) {
+      if (f.isMask) continue;
+      byName_.try_emplace(f.name, Entry{&f, nullptr});
+      // A text: its count, then its characters "<name>.chars".
+      const size_t dot = f.name.rfind(".chars");
+      if (dot != std::string::npos && dot + 6 == f.name.size()) {
+        if (auto text = byName_.find(f.name.substr(0, dot)); text != byName_.end()) text->second.chars = &f;
+      }
+      if (f.offset == 4 && f.count == 1 && codec::widthOf(f.kind) <= 2) index_ = &f;
+    }
+  }
+
+  // The value leaf of a field's base name ("entries", a text's count "name1"); null when none.
+  const Field* find(const std::string& base) const {
+    auto at = byName_.find(base);
+    return at == byName_.end() ? nullptr : at->second.value;
+  }
+  // The characters a text holds; 0 when the field is no text.
+  int textCapacity(const std::string& base) const {
+    auto at = byName_.find(base);
+    return at == byName_.end() || at->second.chars == nullptr ? 0 : at->second.chars->count - 1;
+  }
+  const Field* indexField() const { return index_; }
+
+  // A field ("rate", "edges[2]", a text) as the text form writes it: "12", "-5", "\"ABC\"".
+  std::string value(const u8* record, const std::string& name) const {
+    const std::string base = baseName(name);
+    auto at = byName_.find(base);
+    if (at == byName_.end()) return "(no field)";
+    if (const Field* chars = at->second.chars) {
+      const char* text = reinterpret_cast<const char*>(record + chars->offset);
+      return quoted(std::string(text, strnlen(text, static_cast<size_t>(chars->count))));
+    }
+    const Field& f = *at->second.value;
+    codec::Leaf leaf = leafOf(f, record);
+    if (base != name) leaf.data += number(name.substr(base.size() + 1)) * codec::widthOf(f.kind), leaf.count = 1;
+    leaf.mask = nullptr;
+    leaf.perElement = false;
+    std::string line;
+    codec::appendTextLeaf(leaf, line);
+    return line.substr(line.find('=') + 1, line.size() - line.find('=') - 2);
+  }
+
+  // Sets a field from its text form and its presence bit.
+  bool set(u8* record, const std::string& name, const std::string& value) const {
+    const std::string base = baseName(name);
+    auto at = byName_.find(base);
+    if (at == byName_.end()) return false;
+    const codec::Leaf leaf = leafOf(*at->second.value, record);
+    if (const Field* chars = at->second.chars) {
+      if (value.size() + 1 > static_cast<size_t>(chars->count)) return false;
+      std::memset(record + chars->offset, 0, static_cast<size_t>(chars->count));
+      std::memcpy(record + chars->offset, value.data(), value.size());
+      codec::storeElement(leaf, 0, static_cast<u32>(value.size()));
+      codec::setPresenceBit(leaf.mask, leaf.bit);
+      return true;
+    }
+    bool found = false;
+    return codec::setTextLeaf(leaf, name, value, found) && found;
+  }
+
+  // Every presence word: "mask", "group0.mask", "entryMask[1]".
+  Words words(const u8* record) const {
+    Words out;
+    for (const Field& f : fields_) {
+      if (!f.isMask) continue;
+      const codec::Leaf leaf = leafOf(f, record);
+      for (int i = 0; i < f.count; ++i) {
+        out[f.count > 1 ? f.name + "[" + std::to_string(i) + "]" : f.name] = codec::loadElement(leaf, i);
+      }
+    }
+    return out;
+  }
+
+ private:
+  static codec::Leaf leafOf(const Field& f, const u8* record) {
+    u8* base = const_cast<u8*>(record);
+    u32* mask = f.maskOffset >= 0 ? reinterpret_cast<u32*>(base + f.maskOffset) : nullptr;
+    return {"", f.name.c_str(), base + f.offset, f.kind, f.count, mask, f.bit, f.perElement, f.isMask};
+  }
+
+  struct Entry {
+    const Field* value;
+    const Field* chars;  // a text's characters
+  };
+  std::vector<Field> fields_;
+  std::map<std::string, Entry> byName_;
+  const Field* index_ = nullptr;
+};
+
+class Harness {
+ public:
+  Harness(const Table& table, testing_support::FrontendPeer& peer, std::function<void()> restart)
+      : t_(table), a_(table.access), layout_(table.access), peer_(peer), restart_(std::move(restart)) {
+    name_ = category::typeNameOf(a_.type);
+    const auto address = split(table.addressing, ' ');
+    if (!address.empty()) {
+      index_ = address[0];
+      count_ = static_cast<int>(intervals(address[1])[0].hi) + 1;
+    }
+    frontend::RecordShape shape;
+    if (!frontend::recordShape(a_.type, shape)) fail(name_, "no record of this type is built");
+    if (shape.perMe != (index_ == "me") || shape.channels != (index_ == "channel" ? count_ : 1)) {
+      fail(name_ + " addressing", "the record is " + std::string(shape.perMe ? "per ME" : "single") + " with " +
+                                      std::to_string(shape.channels) + " channels");
+    }
+    for (const Row& row : t_.rows) {
+      for (const Concrete& c : expand(row, false)) all_.try_emplace(c.name, c);
+      const std::string base = baseName(expand(row, true)[0].name);
+      if (layout_.find(base) == nullptr) {
+        fail(name_ + " " + row.field, "the record has no such field");
+      } else if ((row.kind & TEXT) != 0 && layout_.textCapacity(base) != number(row.values)) {
+        fail(name_ + " " + row.field, "holds " + std::to_string(layout_.textCapacity(base)) + " characters");
+      }
+    }
+    for (int i = 0; i < count_; ++i) fresh_.push_back(copy(i));
+  }
+
+  void runAll() {
+    const std::vector<int> ends = count_ > 1 ? std::vector<int>{0, count_ - 1} : std::vector<int>{0};
+    for (int index : ends) emptyRequest(index, index == ends[0]);
+    if (count_ > 1) beyondLast();
+    for (int index : ends) {
+      for (const Row& row : t_.rows) {
+        if (!holdsFor(row, index)) continue;
+        for (const Concrete& c : expand(row, true)) {
+          accept(c, index);
+          refuse(c, index);
+        }
+      }
+    }
+    restartWhole();
+    for (int pass = 0; pass < 2; ++pass) damage(pass);
+  }
+
+ private:
+  struct Answer {
+    bool found = false;
+    Record record;
+    size_t size = 0;
+  };
+
+  std::string where(int index, const std::string& what) const {
+    std::string at = index_.empty() ? "" : " " + index_ + " " + std::to_string(index);
+    return name_ + at + ", " + what;
+  }
+  void fail(const std::string& at, const std::string& problem) {
+    if (++failures_ <= 40) ADD_FAILURE() << at << ": " << problem;
+  }
+
+  int meOf(int index) const { return index_ == "me" ? index : 0; }
+  int channelOf(int index) const { return index_ == "channel" ? index : 0; }
+  const u8* live(int index) const { return a_.live(meOf(index), channelOf(index)); }
+  Record copy(int index) const { return Record(live(index), live(index) + a_.size); }
+  std::string stored(int index, const std::string& name) const { return layout_.value(live(index), name); }
+
+  // What a status pass of every instance of the type sends.
+  std::vector<testing_support::AckPacket> statusPass() {
+    for (int m = 0; m < category::N_ME; ++m) {
+      if (auto* cat = category::CategoryRegistry::instance().at(a_.type, m)) cat->sendStatus(AcknowledgeSender::instance());
+    }
+    AcknowledgeSender::instance().flush();
+    return peer_.readPackets();
+  }
+
+  // Sends a request body; the answer for the instance is the packet of the type that names it.
+  Answer exchange(const Record& body, int index) {
+    peer_.write(linkpeer::packetBytes(a_.type, body));
+    category::CategoryRegistry::instance().receiveAll();
+    Answer a;
+    for (const auto& p : statusPass()) {
+      Record r(a_.size);
+      if (p.type != a_.type || !a_.decode(p.body, r.data()) || (!index_.empty() && r[4] != index)) continue;
+      a = {true, r, p.body.size()};
+    }
+    return a;
+  }
+
+  // A request for the instance with these fields (each with its presence bit), the others 0.
+  Record request(int index, const Fields& fields, const std::string& at) {
+    Record r(a_.size);
+    for (const auto& [name, value] : fields) {
+      if (!layout_.set(r.data(), name, value)) fail(at, "cannot set " + name + "=" + value + " in a request");
+    }
+    if (const Field* i = layout_.indexField(); i != nullptr && !index_.empty()) r[i->offset] = static_cast<u8>(index);
+    return a_.encode(r.data());
+  }
+
+  Answer send(int index, const Fields& fields, const std::string& at) {
+    Answer a = exchange(request(index, fields, at), index);
+    if (!a.found) fail(at, "no answer");
+    return a;
+  }
+
+  // The answer carries exactly the presence bits of these fields.
+  void expectBits(const Answer& a, const std::vector<const Concrete*>& carried, const std::string& at) {
+    if (!a.found) return;
+    const Words words = layout_.words(a.record.data());
+    Words want;
+    for (const Concrete* c : carried) {
+      std::string key = c->word;
+      if (words.count(key) == 0) key += "[" + std::to_string(c->bit / 32) + "]";
+      if (words.count(key) == 0) {
+        fail(at, "the answer has no presence word " + c->word);
+        continue;
+      }
+      want[key] |= 1u << (c->bit % 32);
+    }
+    std::string wrong;
+    for (const auto& [word, bits] : words) {
+      const u32 expected = want.count(word) != 0 ? want[word] : 0;
+      if (bits != expected) wrong += " " + word + "=" + hex(bits) + " (not " + hex(expected) + ")";
+    }
+    if (!wrong.empty()) fail(at, "answered with" + wrong);
+  }
+  static std::string hex(u32 v) {
+    char b[16];
+    std::snprintf(b, sizeof b, "0x%X", v);
+    return b;
+  }
+
+  void expectValue(const u8* record, const std::string& field, const std::string& want, const std::string& at,
+                   const char* what) {
+    const std::string got = layout_.value(record, field);
+    if (got != want) fail(at, std::string(what) + " " + field + "=" + got + ", not " + want);
+  }
+
+  const Concrete* concrete(const std::string& field, const std::string& at) {
+    auto found = all_.find(field);
+    if (found != all_.end()) return &found->second;
+    fail(at, "the table has no row for " + field);
+    return nullptr;
+  }
+
+  bool holdsFor(const Row& row, int index) const {
+    const std::string on = clause(row, "on");
+    return on.empty() || inside(intervals(on), index);
+  }
+
+  // The values to send as taken (each bound of each run), as text.
+  std::vector<std::string> bounds(const Row& row) const {
+    std::vector<std::string> out;
+    if ((row.kind & TEXT) != 0) {
+      if ((row.kind & NEVER) == 0) out.push_back("");
+      out.push_back(fullText(static_cast<int>(number(row.values))));
+      return out;
+    }
+    for (const Interval& i : intervals(row.values)) {
+      out.push_back(std::to_string(i.lo));
+      if (i.hi != i.lo) out.push_back(std::to_string(i.hi));
+    }
+    return out;
+  }
+  std::string highest(const Row& row) const { return bounds(row).back(); }
+
+  // The values refused: the neighbours of the runs that the field's width holds, then `refuse`.
+  std::vector<std::string> refusals(const Concrete& c) const {
+    const Row& row = *c.row;
+    if ((row.kind & TEXT) != 0) return split(clause(row, "refuse"), '|');
+    const Field* f = layout_.find(baseName(c.name));
+    if (f == nullptr) return {};
+    long long lo = 0, hi = 0;
+    codec::kindRange(f->kind, lo, hi);
+    const auto taken = intervals(row.values);
+    std::vector<long long> candidates;
+    for (const Interval& i : taken) candidates.insert(candidates.end(), {i.lo - 1, i.hi + 1});
+    if ((row.kind & TRUTH) != 0) candidates.push_back(hi);
+    for (const Interval& i : intervals(clause(row, "refuse"))) {
+      for (long long v = i.lo; v <= i.hi; ++v) candidates.push_back(v);
+    }
+    std::vector<std::string> out;
+    for (long long v : candidates) {
+      const std::string s = std::to_string(v);
+      if (lo <= v && v <= hi && !inside(taken, v) && std::find(out.begin(), out.end(), s) == out.end()) out.push_back(s);
+    }
+    return out;
+  }
+
+  std::string shown(const Row& row, const std::string& v) const { return (row.kind & TEXT) != 0 ? quoted(v) : v; }
+
+  void emptyRequest(int index, bool first) {
+    const std::string at = where(index, "an empty request (step 0)");
+    std::vector<const Concrete*> kept;
+    for (const auto& [name, c] : all_) {
+      if (first && (c.row->kind & FIRST_KEPT) != 0) kept.push_back(&c);
+    }
+    // Built by the front end's own builder, as its tool sends it.
+    Fields fields;
+    if (!index_.empty()) fields.emplace_back(index_, std::to_string(index));
+    frontend::Bytes b;
+    std::string error;
+    if (!frontend::buildBody(a_.type, fields, b, error)) return fail(at, "the front end builds no body: " + error);
+    if (b.size() != t_.wireSize) fail(at, "the front end's body is " + std::to_string(b.size()) + " bytes");
+    const Answer a = exchange(b, index);
+    if (!a.found) fail(at, "no answer");
+    if (a.found && a.size != t_.wireSize) fail(at, "answered with " + std::to_string(a.size) + " bytes");
+    expectBits(a, kept, at);
+  }
+
+  // A request for the instance after the last is dropped.
+  void beyondLast() {
+    const std::string at = where(count_, "a request beyond the last (step 0)");
+    peer_.write(linkpeer::packetBytes(a_.type, request(count_, {}, at)));
+    category::CategoryRegistry::instance().receiveAll();
+    if (!statusPass().empty()) fail(at, "answered");
+  }
+
+  void accept(const Concrete& c, int index) {
+    const Row& row = *c.row;
+    const std::string top = highest(row);
+    for (const std::string& v : bounds(row)) {
+      const std::string at = where(index, c.name + "=" + shown(row, v) + " (step 1)");
+      const std::string before = stored(index, c.name);
+      Fields fields = {{c.name, v}};
+      std::vector<const Concrete*> carried;
+      auto context = v == top ? assignments(clause(row, "with")) : Fields{};
+      auto then = v == top ? assignments(clause(row, "then")) : Fields{};
+      for (const auto& [name, value] : context) fields.emplace_back(name, value);
+      for (const auto* list : {&context, &then}) {
+        for (const auto& [name, value] : *list) {
+          if (const Concrete* x = concrete(name, at)) carried.push_back(x);
+        }
+      }
+      const bool taken = (row.kind & NEVER) == 0 && !((row.kind & NEW_ONLY) != 0 && before == v);
+      const std::string want = !taken ? before
+                               : (row.kind & TRUTH) != 0 ? (number(v) != 0 ? "1" : "0")
+                                                         : shown(row, v);
+      if (taken) carried.push_back(&c);
+      const Answer a = send(index, fields, at);
+      expectValue(live(index), c.name, want, at, "stored");
+      if (taken && a.found) expectValue(a.record.data(), c.name, want, at, "answered");
+      for (const auto* list : {&context, &then}) {
+        for (const auto& [name, value] : *list) {
+          if (!value.empty()) expectValue(live(index), name, value, at, "stored");
+        }
+      }
+      expectBits(a, carried, at);
+    }
+  }
+
+  void refuse(const Concrete& c, int index) {
+    const Row& row = *c.row;
+    if ((row.kind & NEVER) != 0) return;
+    const Concrete* witness = nullptr;
+    std::string witnessValue;
+    for (const auto& [name, value] : assignments(t_.witnesses)) {
+      const Concrete* w = concrete(name, name_ + " witness");
+      if (w != nullptr && (w->word != c.word || w->bit != c.bit)) {
+        witness = w, witnessValue = value;
+        break;
+      }
+    }
+    if (witness == nullptr) return;
+    auto values = (row.kind & NEW_ONLY) != 0 ? std::vector<std::string>{stored(index, c.name)} : refusals(c);
+    for (const std::string& v : values) {
+      const std::string at = where(index, c.name + "=" + shown(row, v) + " beside " + witness->name + " (step 2)");
+      const std::string before = stored(index, c.name);
+      const Answer a = send(index, {{c.name, v}, {witness->name, witnessValue}}, at);
+      std::vector<const Concrete*> carried = {witness};
+      if ((row.kind & (ANSWERED | TRUTH)) != 0) carried.push_back(&c);
+      const std::string want = (row.kind & TRUTH) != 0 ? "1" : before;
+      expectValue(live(index), c.name, want, at, "stored");
+      if ((row.kind & (ANSWERED | TRUTH)) != 0 && a.found) expectValue(a.record.data(), c.name, want, at, "answered");
+      expectValue(live(index), witness->name, witnessValue, at, "stored");
+      expectBits(a, carried, at);
+    }
+  }
+
+  // The instances whose records lie in the backup image: MEs 0 and 1, every channel.
+  std::vector<int> imageIndexes() const {
+    std::vector<int> out;
+    for (int i = 0; i < (index_ == "me" ? 2 : count_); ++i) out.push_back(i);
+    return out;
+  }
+
+  void restartWhole() {
+    for (int index : imageIndexes()) {
+      Fields fields;
+      for (const auto& [name, c] : all_) {
+        if ((c.row->kind & NEVER) == 0 && holdsFor(*c.row, index)) fields.emplace_back(name, highest(*c.row));
+      }
+      send(index, fields, where(index, "every field at its highest (step 3)"));
+    }
+    const auto before = frontend::backedUpRecords();
+    testing_support::consoleClear();
+    restart_();
+    const std::string changes = frontend::restartChanges(before, frontend::backedUpRecords());
+    if (!changes.empty()) fail(name_ + ", a restart (step 3)", "changed\n" + changes);
+    expectClean(name_ + ", a restart (step 3)");
+  }
+
+  void expectClean(const std::string& at) {
+    for (const char* line : {"is broken", "Assertion failed"}) {
+      if (consoleCount(line) != 0) fail(at, "logged " + testing_support::consoleText());
+    }
+  }
+
+  // Damages every other row that has a refused value (pass 0 the first, pass 1 the second) at its
+  // first field in each record of the image, and restarts.
+  void damage(int pass) {
+    std::set<std::pair<int, std::pair<std::string, int>>> dropped;  // index, word and bit
+    int ordinal = 0;
+    for (const Row& row : t_.rows) {
+      if ((row.kind & (ANSWERED | NEVER | NEW_ONLY | TRUTH)) != 0 || (ordinal++ % 2) != pass) continue;
+      const Concrete c = expand(row, false)[0];
+      const auto values = refusals(c);
+      if (values.empty()) continue;
+      for (int index : imageIndexes()) {
+        if (!holdsFor(row, index)) continue;
+        if (!layout_.set(a_.live(meOf(index), channelOf(index)), c.name, values[0])) {
+          fail(where(index, c.name + " (step 4)"), "cannot write " + values[0] + " into the image");
+        }
+        dropped.insert({index, {c.word, c.bit}});
+      }
+    }
+    std::map<int, Record> before;
+    for (int index : imageIndexes()) before[index] = copy(index);
+    testing_support::consoleClear();
+    restart_();
+    const std::string at = "a restart with a damaged image (step 4)";
+    for (int index : imageIndexes()) {
+      for (const auto& [name, c] : all_) {
+        if ((c.row->kind & NEVER) != 0 || !holdsFor(*c.row, index)) continue;
+        const bool gone = dropped.count({index, {c.word, c.bit}}) != 0;
+        const Record& want = gone ? fresh_[index] : before[index];
+        expectValue(live(index), name, layout_.value(want.data(), name), where(index, at),
+                    gone ? "damaged, resumed as" : "resumed as");
+      }
+    }
+    expectClean(name_ + ", " + at);
+  }
+
+  const Table& t_;
+  const Access& a_;
+  Layout layout_;
+  testing_support::FrontendPeer& peer_;
+  std::function<void()> restart_;
+  std::string name_;
+  std::string index_;  // "me", "channel" or "" for a record without index
+  int count_ = 1;
+  std::map<std::string, Concrete> all_;
+  std::vector<Record> fresh_;
+  int failures_ = 0;
+};
+
+}  // namespace
+
+void ConformanceTest::TearDown() {
+  platform::writeMem32(NON_VOLATILE_BASE, 0);  // no image for the tests that follow
+  SystemCategoriesTest::TearDown();
+}
+
+void ConformanceTest::run(const Table& table) {
+  Harness(table, peer, [] { restart(); }).runAll();
+}
+
+}  // namespace conformance
