@@ -3,6 +3,8 @@
 // top of them, the request receiver and the acknowledgement sender.
 //
 // Packet (both directions): 0x5A 0x81, u32 body length, u16 type index, the body; big-endian.
+#include <cstring>
+
 #include "Main/framework/typenames.h"
 #include "Lib/Include/codec.h"
 #include "Lib/Include/memory_map.h"
@@ -95,13 +97,19 @@ class BufferedInStream {
     return b;
   }
 
-  // Takes n buffered bytes into dst (null: discards them).
+  // Takes n buffered bytes (at most those buffered) into dst (null: discards them), in at most two
+  // runs across the wrap.
   void take(u8* dst, int n) {
-    for (int i = 0; i < n && count_ > 0; ++i) {
-      u8 b = data_[read_];
-      if (dst != nullptr) dst[i] = b;
-      read_ = (read_ + 1) % N;
-      --count_;
+    if (n > count_) n = count_;
+    while (n > 0) {
+      const int run = n < N - read_ ? n : N - read_;
+      if (dst != nullptr) {
+        std::memcpy(dst, data_ + read_, static_cast<size_t>(run));
+        dst += run;
+      }
+      read_ = (read_ + run) % N;
+      count_ -= run;
+      n -= run;
     }
   }
 
@@ -195,9 +203,25 @@ class RequestReceiver {
   // Body of the packet being dispatched. Reading past its end yields 0 and marks it short.
   int remaining() const { return bodySize_ - pos_; }
   bool isShort() const { return short_; }
-  u8 readU8();
-  u16 readU16();
-  u32 readU32();
+  u8 readU8() { return pos_ < bodySize_ ? body_[pos_++] : readPastEnd(); }
+  u16 readU16() {
+    if (bodySize_ - pos_ < 2) {
+      const u16 hi = readU8();
+      return static_cast<u16>(hi << 8 | readU8());
+    }
+    const u16 v = static_cast<u16>(body_[pos_] << 8 | body_[pos_ + 1]);
+    pos_ += 2;
+    return v;
+  }
+  u32 readU32() {
+    if (bodySize_ - pos_ < 4) {
+      const u32 hi = readU16();
+      return hi << 16 | readU16();
+    }
+    const u8* p = body_ + pos_;
+    pos_ += 4;
+    return u32{p[0]} << 24 | u32{p[1]} << 16 | u32{p[2]} << 8 | p[3];
+  }
   s8 readS8() { return static_cast<s8>(readU8()); }
   s16 readS16() { return static_cast<s16>(readU16()); }
   s32 readS32() { return static_cast<s32>(readU32()); }
@@ -234,6 +258,8 @@ class RequestReceiver {
   bool bodyBuffered();
   // Takes the body of the packet in hand out of the stream (it is buffered whole).
   void takeBody();
+  // A read past the end of the body: marks it short and yields 0.
+  u8 readPastEnd();
 
   InStream stream_;
   bool headerValid_ = false;
