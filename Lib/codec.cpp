@@ -49,53 +49,34 @@ void storeElement(const Leaf& f, int i, u32 bits) {
   }
 }
 
-void decodeLeaf(const Leaf& f, const u8*& p) {
-  int w = widthOf(f.kind);
-  for (int i = 0; i < f.count; ++i) {
-    u32 v = 0;
-    for (int b = 0; b < w; ++b) v = (v << 8) | *p++;
-    storeElement(f, i, v);
-  }
-}
-
 void setAllPresence(const Leaf& f) {
   if (f.mask == nullptr) return;
   int n = f.perElement ? f.count : 1;
   for (int i = 0; i < n; ++i) setPresenceBit(f.mask, f.bit + i);
 }
 
-void clearPresence(const Leaf& f) {
-  if (f.isMask) std::memset(f.data, 0, 4u * f.count);
+namespace {
+
+u32 wordAt(const u8* base, u16 offset) {
+  u32 w;
+  std::memcpy(&w, base + offset, 4);
+  return w;
 }
 
-bool anyPresence(const Leaf& f) {
-  if (!f.isMask) return false;
-  for (int i = 0; i < f.count; ++i) {
-    if (loadElement(f, i) != 0) return true;
+}  // namespace
+
+bool anyWord(const u8* base, const u16* offset, int count) {
+  const u16* end = offset + count;
+  // Eight words a test: records of many sub-records have hundreds.
+  for (; end - offset >= 8; offset += 8) {
+    u32 any = 0;
+    for (int i = 0; i < 8; ++i) any |= wordAt(base, offset[i]);
+    if (any != 0) return true;
+  }
+  for (; offset != end; ++offset) {
+    if (wordAt(base, *offset) != 0) return true;
   }
   return false;
-}
-
-void mergeLeaf(const Leaf& from, const u8* fromBase, u8* toBase, AcceptFn accept, void* context) {
-  if (from.isMask) return;
-  size_t width = static_cast<size_t>(widthOf(from.kind));
-  u8* to = toBase + (from.data - fromBase);
-  if (from.mask == nullptr) {
-    std::memcpy(to, from.data, width * from.count);
-    return;
-  }
-  u32* toMask = reinterpret_cast<u32*>(toBase + (reinterpret_cast<const u8*>(from.mask) - fromBase));
-  if (from.perElement) {
-    for (int i = 0; i < from.count; ++i) {
-      if (!presenceBit(from.mask, from.bit + i)) continue;
-      if (!accept(context, {from.prefix, from.name, from.data, i})) continue;
-      std::memcpy(to + width * i, from.data + width * i, width);
-      setPresenceBit(toMask, from.bit + i);
-    }
-  } else if (presenceBit(from.mask, from.bit) && accept(context, {from.prefix, from.name, from.data, -1})) {
-    std::memcpy(to, from.data, width * from.count);
-    setPresenceBit(toMask, from.bit);
-  }
 }
 
 void kindRange(Kind kind, long long& lo, long long& hi) {

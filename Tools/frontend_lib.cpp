@@ -13,8 +13,8 @@
 #include <ostream>
 #include <thread>
 
-#include "Main/bus/bkgd.h"
-#include "Main/bus/faderevent.h"
+#include "Main/bkgd/bkgd.h"
+#include "Main/fader/faderevent.h"
 #include "Main/framework/typenames.h"
 #include "Main/key/usk.h"
 #include "Platform/board.h"

@@ -9,7 +9,7 @@
 #include "Driver/core/format.h"
 #include "Lib/Include/check.h"
 #include "Lib/Include/fixedpoint.h"
-#include "Main/framework/vsync.h"
+#include "Common/vsyncguard.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "Lib/Include/log.h"
 #include "Lib/Include/shared.h"
 #include "Lib/Include/storage.h"
-#include "Main/framework/vsync.h"
+#include "Common/vsyncguard.h"
 #include "Platform/platform.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "Driver/osd/regs.h"
 #include "Lib/Include/check.h"
 #include "Lib/Include/log.h"
-#include "Main/framework/vsync.h"
+#include "Common/vsyncguard.h"
 
 namespace {
 

@@ -16,11 +16,31 @@ class AssertException {
   int line_;
 };
 
-void check(const char* file, int line, const char* exprText, bool cond);
-void checkValue(const char* file, int line, const char* exprText, int value, const char* expectedText, int expected);
-void checkFloatValue(const char* file, int line, const char* exprText, float value, const char* expectedText,
-                     float expected);
+// The failure paths, out of line: log the condition and throw.
+[[noreturn]] void checkFailed(const char* file, int line, const char* exprText);
+[[noreturn]] void checkValueFailed(const char* file, int line, const char* exprText, int value,
+                                   const char* expectedText);
+[[noreturn]] void checkFloatValueFailed(const char* file, int line, const char* exprText, float value,
+                                        const char* expectedText);
 [[noreturn]] void throwAssertException(const char* file, int line);
+
+// The tests are inline so that a check that holds costs no call.
+inline void check(const char* file, int line, const char* exprText, bool cond) {
+  if (!cond) [[unlikely]] checkFailed(file, line, exprText);
+}
+
+inline void checkValue(const char* file, int line, const char* exprText, int value, const char* expectedText,
+                       int expected) {
+  if (value != expected) [[unlikely]] checkValueFailed(file, line, exprText, value, expectedText);
+}
+
+inline void checkFloatValue(const char* file, int line, const char* exprText, float value, const char* expectedText,
+                            float expected) {
+  // The bounds are computed in single precision, as the target does.
+  const float low = expected - 1e-5f;
+  const float high = expected + 1e-5f;
+  if (!(value >= low && value <= high)) [[unlikely]] checkFloatValueFailed(file, line, exprText, value, expectedText);
+}
 
 }  // namespace assert
 

@@ -129,16 +129,54 @@ u32* maskWords(M& m, int& words) {
 
 }  // namespace internal
 
+namespace internal {
+
+// The dotted path of the sub-record a visitor is in ("" at the top, "trans." inside trans).
+class Prefix {
+ public:
+  Prefix() { text_[0] = 0; }
+  const char* text() const { return text_; }
+  // Goes into sub-record name; returns what leave() takes to come out again.
+  size_t enter(const char* name) {
+    const size_t keep = length_;
+    const size_t n = std::strlen(name);
+    MX_CHECK(keep + n + 2 <= sizeof(text_));
+    std::memcpy(text_ + keep, name, n);
+    text_[keep + n] = '.';
+    text_[keep + n + 1] = 0;
+    length_ = keep + n + 1;
+    return keep;
+  }
+  void leave(size_t keep) {
+    length_ = keep;
+    text_[keep] = 0;
+  }
+
+ private:
+  char text_[64];
+  size_t length_ = 0;
+};
+
+// A field that a presence bit governs, checked against its presence words (a mistake in a field
+// list fails here).
+template <class X>
+void checkBits(int words, int bit, bool perElement) {
+  const int last = bit + (perElement ? Shape<std::remove_cv_t<X>>::count - 1 : 0);
+  MX_CHECK(0 <= bit && last < 32 * words);
+}
+
+}  // namespace internal
+
 // The visitor handed to a record's `fields`; it turns every declaration into a Leaf.
 class Walker {
  public:
-  explicit Walker(LeafSink& sink) : sink_(sink) { prefix_[0] = 0; }
+  explicit Walker(LeafSink& sink) : sink_(sink) {}
 
   template <class M>
   void mask(const char* name, M& m) {
     int words = 0;
     u32* w = internal::maskWords(m, words);
-    sink_.leaf({prefix_, name, reinterpret_cast<u8*>(w), Kind::U32, words, nullptr, 0, false, true});
+    sink_.leaf({prefix_.text(), name, reinterpret_cast<u8*>(w), Kind::U32, words, nullptr, 0, false, true});
   }
 
   template <class X>
@@ -163,14 +201,9 @@ class Walker {
 
   template <class S>
   void sub(const char* name, S& s) {
-    size_t keep = std::strlen(prefix_);
-    size_t n = std::strlen(name);
-    MX_CHECK(keep + n + 2 <= sizeof(prefix_));
-    std::memcpy(prefix_ + keep, name, n);
-    prefix_[keep + n] = '.';
-    prefix_[keep + n + 1] = 0;
+    const size_t keep = prefix_.enter(name);
     std::remove_const_t<S>::fields(*this, s);
-    prefix_[keep] = 0;
+    prefix_.leave(keep);
   }
 
  private:
@@ -178,13 +211,12 @@ class Walker {
   void emit(const char* name, X& x, u32* mask, int words, int bit, bool perElement) {
     using S = internal::Shape<std::remove_cv_t<X>>;
     constexpr Kind kind = internal::kindOf<typename S::Elem>();
-    int last = bit + (perElement ? S::count - 1 : 0);
-    MX_CHECK(mask == nullptr || (0 <= bit && last < 32 * words));
-    sink_.leaf({prefix_, name, internal::bytesOf(x), kind, S::count, mask, bit, perElement, false});
+    if (mask != nullptr) internal::checkBits<X>(words, bit, perElement);
+    sink_.leaf({prefix_.text(), name, internal::bytesOf(x), kind, S::count, mask, bit, perElement, false});
   }
 
   LeafSink& sink_;
-  char prefix_[64];
+  internal::Prefix prefix_;
 };
 
 // Walks every leaf of a record (leaf data points into r).
@@ -218,21 +250,79 @@ size_t wireSize() {
   return size;
 }
 
-// Writes the record's wire form, byte by byte, to anything with write(u8).
+// A visitor of a record's field list, inlined where it is used, that hands every field and presence
+// word (an array whole) to Derived::value in the list's order, sub-records through their own lists.
+template <class Derived>
+class EachValue {
+ public:
+  template <class M>
+  void mask(const char*, M& m) { self().value(m); }
+  template <class X>
+  void field(const char*, X& x) { self().value(x); }
+  template <class X, class M>
+  void field(const char*, X& x, M&, int) { self().value(x); }
+  template <class X, class M>
+  void each(const char*, X& x, M&, int) { self().value(x); }
+  template <class S>
+  void sub(const char*, S& s) { std::remove_const_t<S>::fields(self(), s); }
+
+ private:
+  Derived& self() { return static_cast<Derived&>(*this); }
+};
+
+namespace internal {
+
+// Unsigned integer of a field's width.
+template <size_t N>
+using WireWord = std::conditional_t<N == 1, u8, std::conditional_t<N == 2, u16, u32>>;
+
+// The wire form written and read straight through a record's field list: every field big-endian
+// at its width, in the order of the list (the order of the leaves of walk()).
+class Encoder : public EachValue<Encoder> {
+ public:
+  explicit Encoder(u8* out) : p(out) {}
+  template <class X>
+  void value(const X& x) {
+    if constexpr (std::is_array_v<X>) {
+      for (const auto& e : x) value(e);
+    } else {
+      static_assert(sizeof(X) == 1 || sizeof(X) == 2 || sizeof(X) == 4, "record fields are 1, 2 or 4 bytes");
+      WireWord<sizeof(X)> v;
+      std::memcpy(&v, &x, sizeof v);
+      for (int b = static_cast<int>(sizeof v) - 1; b >= 0; --b) *p++ = static_cast<u8>(v >> (8 * b));
+    }
+  }
+  u8* p;
+};
+
+class Decoder : public EachValue<Decoder> {
+ public:
+  explicit Decoder(const u8* in) : p(in) {}
+  template <class X>
+  void value(X& x) {
+    if constexpr (std::is_array_v<X>) {
+      for (auto& e : x) value(e);
+    } else {
+      static_assert(sizeof(X) == 1 || sizeof(X) == 2 || sizeof(X) == 4, "record fields are 1, 2 or 4 bytes");
+      WireWord<sizeof(X)> v = 0;
+      for (size_t b = 0; b < sizeof v; ++b) v = static_cast<WireWord<sizeof(X)>>(v << 8 | *p++);
+      std::memcpy(&x, &v, sizeof v);
+    }
+  }
+  const u8* p;
+};
+
+}  // namespace internal
+
+// Writes the record's wire form to anything with write(const u8*, int), in one piece.
 template <class T, class Out>
 void write(const T& r, Out& out) {
-  struct Writer : LeafSink {
-    explicit Writer(Out& o) : out(o) {}
-    Out& out;
-    void leaf(const Leaf& f) override {
-      int w = widthOf(f.kind);
-      for (int i = 0; i < f.count; ++i) {
-        u32 v = loadElement(f, i);
-        for (int b = w - 1; b >= 0; --b) out.write(static_cast<u8>(v >> (8 * b)));
-      }
-    }
-  } writer(out);
-  walk(r, writer);
+  u8 bytes[sizeof(T)];
+  const size_t n = wireSize<T>();
+  MX_CHECK(n <= sizeof bytes);  // every field once, without the padding
+  internal::Encoder e(bytes);
+  T::fields(e, r);
+  out.write(bytes, static_cast<int>(n));
 }
 
 // Writes the wire form into out; returns the bytes written, 0 when cap is too small.
@@ -240,26 +330,18 @@ template <class T>
 size_t encode(const T& r, u8* out, size_t cap) {
   size_t n = wireSize<T>();
   if (cap < n) return 0;
-  struct Span {
-    u8* p;
-    void write(u8 b) { *p++ = b; }
-  } span{out};
-  write(r, span);
+  internal::Encoder e(out);
+  T::fields(e, r);
   return n;
 }
 
 // Reads the record from exactly the first wireSize<T>() bytes of data. Returns false, leaving r
 // as it was, when size is shorter than that.
-void decodeLeaf(const Leaf& f, const u8*& p);
 template <class T>
 bool read(const u8* data, size_t size, T& r) {
   if (size < wireSize<T>()) return false;
-  struct Reader : LeafSink {
-    const u8* p;
-    void leaf(const Leaf& f) override { decodeLeaf(f, p); }
-  } reader;
-  reader.p = data;
-  walk(r, reader);
+  internal::Decoder d(data);
+  T::fields(d, r);
   return true;
 }
 
@@ -289,10 +371,6 @@ inline void acceptIf(u32 in, u32& out, u32 bit, bool cond) {
   if ((in & bit) && cond) out |= bit;
 }
 void setAllPresence(const Leaf& f);
-void clearPresence(const Leaf& f);
-bool anyPresence(const Leaf& f);
-using AcceptFn = bool (*)(void* context, const FieldView& view);
-void mergeLeaf(const Leaf& from, const u8* fromBase, u8* toBase, AcceptFn accept, void* context);
 
 template <class T>
 void setAllPresence(T& r) {
@@ -302,22 +380,69 @@ void setAllPresence(T& r) {
   walk(r, s);
 }
 
+// Where the presence words of a record type lie, found once from its field list: the byte offset
+// of each. The status pass asks every record every frame whether anything is present, so that
+// answer reads these words rather than walking the field list.
+template <class T>
+struct PresenceWords {
+  static constexpr int CAPACITY = static_cast<int>(sizeof(T) / 4) + 1;
+  static_assert(sizeof(T) <= 0x10000, "offsets are 16 bits");
+  u16 offset[CAPACITY];
+  int count;
+};
+
+template <class T>
+[[gnu::noinline]] PresenceWords<T> findPresenceWords() {
+  struct S : LeafSink {
+    const u8* base = nullptr;
+    PresenceWords<T> words{};
+    void leaf(const Leaf& f) override {
+      if (!f.isMask) return;
+      for (int i = 0; i < f.count; ++i) {
+        MX_CHECK(words.count < PresenceWords<T>::CAPACITY);
+        words.offset[words.count++] = static_cast<u16>(f.data + 4 * i - base);
+      }
+    }
+  } s;
+  const T r{};
+  s.base = reinterpret_cast<const u8*>(&r);
+  walk(r, s);
+  return s.words;
+}
+
+template <class T>
+const PresenceWords<T>& presenceWords() {
+  static const PresenceWords<T> words = findPresenceWords<T>();
+  return words;
+}
+
 template <class T>
 void clearPresence(T& r) {
-  struct S : LeafSink {
-    void leaf(const Leaf& f) override { clearPresence(f); }
-  } s;
-  walk(r, s);
+  const PresenceWords<T>& p = presenceWords<T>();
+  u8* base = reinterpret_cast<u8*>(&r);
+  for (int i = 0; i < p.count; ++i) std::memset(base + p.offset[i], 0, 4);
+}
+
+// Whether any of count words at the given byte offsets from base is non-zero.
+bool anyWord(const u8* base, const u16* offset, int count);
+
+// With the type's presence words at hand (a pass over many records of one type).
+template <class T>
+bool hasAny(const T& r, const PresenceWords<T>& p) {
+  const u8* base = reinterpret_cast<const u8*>(&r);
+  // Most records have a few presence words: those are read here, inline.
+  if (p.count > 4) return anyWord(base, p.offset, p.count);
+  for (int i = 0; i < p.count; ++i) {
+    u32 w;
+    std::memcpy(&w, base + p.offset[i], 4);
+    if (w != 0) return true;
+  }
+  return false;
 }
 
 template <class T>
 bool hasAny(const T& r) {
-  struct S : LeafSink {
-    bool any = false;
-    void leaf(const Leaf& f) override { any = any || anyPresence(f); }
-  } s;
-  walk(r, s);
-  return s.any;
+  return hasAny(r, presenceWords<T>());
 }
 
 // Whether two records hold the same value in every field; presence words and padding do not count.
@@ -339,22 +464,77 @@ bool sameValues(const T& a, const T& b) {
   return s.same;
 }
 
+namespace internal {
+
+// The merge, straight through the incoming record's field list (inlined); a field's place in `to`
+// is its offset in the incoming record. The accept function is called through a pointer: one
+// instance of each field list serves every merge, and a whole field's index (-1) is not followed
+// into checks that only elements reach.
+class Merger {
+ public:
+  using AcceptFn = bool (*)(void* context, const FieldView& view);
+  Merger(u8* to, const u8* from, AcceptFn accept, void* context)
+      : toBase(to), fromBase(from), fn(accept), context(context) {}
+  template <class M>
+  void mask(const char*, const M&) {}
+  template <class X>
+  void field(const char*, const X& x) {
+    std::memcpy(target(&x), &x, sizeof x);
+  }
+  template <class X, class M>
+  void field(const char* name, const X& x, const M& m, int bit) {
+    int words = 0;
+    const u32* w = maskWords(m, words);
+    checkBits<X>(words, bit, false);
+    if (!presenceBit(w, bit) || !offer(FieldView{prefix.text(), name, &x, -1})) return;
+    std::memcpy(target(&x), &x, sizeof x);
+    setPresenceBit(target(w), bit);
+  }
+  template <class X, class M>
+  void each(const char* name, const X& x, const M& m, int bit) {
+    static_assert(std::is_array_v<X>, "each() takes an array");
+    int words = 0;
+    const u32* w = maskWords(m, words);
+    checkBits<X>(words, bit, true);
+    for (int i = 0; i < static_cast<int>(std::extent_v<X>); ++i) {
+      if (!presenceBit(w, bit + i) || !offer(FieldView{prefix.text(), name, &x, i})) continue;
+      std::memcpy(target(&x[i]), &x[i], sizeof x[i]);
+      setPresenceBit(target(w), bit + i);
+    }
+  }
+  template <class S>
+  void sub(const char* name, const S& s) {
+    const size_t keep = prefix.enter(name);
+    S::fields(*this, s);
+    prefix.leave(keep);
+  }
+
+ private:
+  bool offer(const FieldView& view) { return fn(context, view); }
+  template <class X>
+  X* target(const X* inFrom) {
+    return reinterpret_cast<X*>(toBase + (reinterpret_cast<const u8*>(inFrom) - fromBase));
+  }
+  u8* toBase;
+  const u8* fromBase;
+  AcceptFn fn;
+  void* context;
+  Prefix prefix;
+};
+
+}  // namespace internal
+
 // Copies into `to` every field whose presence bit is set in `from` and for which accept(view)
 // returns true, and sets that bit in `to`. Fields without presence bit are always copied;
 // presence words themselves are only ever OR-ed through their fields.
 template <class T, class Accept>
 void merge(T& to, const T& from, Accept&& accept) {
-  struct S : LeafSink {
-    const u8* fromBase;
-    u8* toBase;
-    std::remove_reference_t<Accept>* fn;
-    static bool call(void* ctx, const FieldView& v) { return (*static_cast<std::remove_reference_t<Accept>*>(ctx))(v); }
-    void leaf(const Leaf& f) override { mergeLeaf(f, fromBase, toBase, &S::call, fn); }
-  } s;
-  s.fromBase = reinterpret_cast<const u8*>(&from);
-  s.toBase = reinterpret_cast<u8*>(&to);
-  s.fn = &accept;
-  walk(from, s);
+  static_assert(std::is_trivially_copyable_v<T>, "records are plain structures");
+  using Fn = std::remove_reference_t<Accept>;
+  auto call = [](void* context, const FieldView& view) -> bool { return (*static_cast<Fn*>(context))(view); };
+  internal::Merger m(reinterpret_cast<u8*>(&to), reinterpret_cast<const u8*>(&from), call,
+                     const_cast<void*>(static_cast<const void*>(&accept)));
+  T::fields(m, from);
 }
 
 template <class T>

@@ -173,12 +173,13 @@ namespace libmx {
 // Wire form of a record whose field list (T::fields, as for the record codec) holds texts: every
 // field big-endian at its width without padding, presence words as u32, texts in their wire form.
 template <class In>
-struct TextRecordReader {
+struct TextRecordReader : codec::EachValue<TextRecordReader<In>> {
+  explicit TextRecordReader(In& i) : in(i) {}
   In& in;
   template <class X>
-  void get(X& x) {
+  void value(X& x) {
     if constexpr (std::is_array_v<X>) {
-      for (auto& e : x) get(e);
+      for (auto& e : x) value(e);
     } else if constexpr (sizeof(X) == 1) {
       x = static_cast<X>(in.readU8());
     } else if constexpr (sizeof(X) == 2) {
@@ -188,27 +189,18 @@ struct TextRecordReader {
       x = static_cast<X>(in.readU32());
     }
   }
-  template <class M>
-  void mask(const char*, M& m) { get(m); }
-  template <class X>
-  void field(const char*, X& x) { get(x); }
-  template <class X, class M>
-  void field(const char*, X& x, M&, int) { get(x); }
-  template <class X, class M>
-  void each(const char*, X& x, M&, int) { get(x); }
-  template <class S>
-  void sub(const char*, S& s) { S::fields(*this, s); }
   template <int C, class M>
   void text(const char*, TextField<C>& t, M&, int) { readText(in, t); }
 };
 
 template <class Out>
-struct TextRecordWriter {
+struct TextRecordWriter : codec::EachValue<TextRecordWriter<Out>> {
+  explicit TextRecordWriter(Out& o) : out(o) {}
   Out& out;
   template <class X>
-  void put(const X& x) {
+  void value(const X& x) {
     if constexpr (std::is_array_v<X>) {
-      for (const auto& e : x) put(e);
+      for (const auto& e : x) value(e);
     } else if constexpr (sizeof(X) == 1) {
       out.write(static_cast<u8>(x));
     } else if constexpr (sizeof(X) == 2) {
@@ -218,32 +210,14 @@ struct TextRecordWriter {
       writeU32(out, static_cast<u32>(x));
     }
   }
-  template <class M>
-  void mask(const char*, const M& m) { put(m); }
-  template <class X>
-  void field(const char*, const X& x) { put(x); }
-  template <class X, class M>
-  void field(const char*, const X& x, const M&, int) { put(x); }
-  template <class X, class M>
-  void each(const char*, const X& x, const M&, int) { put(x); }
-  template <class S>
-  void sub(const char*, const S& s) { S::fields(*this, s); }
   template <int C, class M>
   void text(const char*, const TextField<C>& t, const M&, int) { writeText(out, t); }
 };
 
-struct TextRecordCounter {
+struct TextRecordCounter : codec::EachValue<TextRecordCounter> {
   u32 n = 0;
-  template <class M>
-  void mask(const char*, const M& m) { n += sizeof m; }
   template <class X>
-  void field(const char*, const X& x) { n += sizeof x; }
-  template <class X, class M>
-  void field(const char*, const X& x, const M&, int) { n += sizeof x; }
-  template <class X, class M>
-  void each(const char*, const X& x, const M&, int) { n += sizeof x; }
-  template <class S>
-  void sub(const char*, const S& s) { S::fields(*this, s); }
+  void value(const X& x) { n += sizeof x; }
   template <int C, class M>
   void text(const char*, const TextField<C>& t, const M&, int) { n += textWireLength(t.count); }
 };

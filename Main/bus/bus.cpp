@@ -19,10 +19,10 @@ const MxifOperate& operate() {
   return r != nullptr ? *r : absent;
 }
 
-CategoryXpt* xptAssign() { return dynamic_cast<CategoryXpt*>(CategoryRegistry::instance().get(TYPE_XPT_ASSIGN, 0)); }
+CategoryXpt* xptAssign() { return CategoryRegistry::instance().find<CategoryXpt>(TYPE_XPT_ASSIGN, 0); }
 
 CategorySourceLink* sourceLink() {
-  return dynamic_cast<CategorySourceLink*>(CategoryRegistry::instance().get(TYPE_SOURCE_LINK, 0));
+  return CategoryRegistry::instance().find<CategorySourceLink>(TYPE_SOURCE_LINK, 0);
 }
 
 // The source the crosspoint assignment gives a panel button, -1 when none.
@@ -256,7 +256,7 @@ void CategoryBus::assign(const MxifBus& in, int ch) {
   // against this one.
   refreshUsage();
   if (me == 0) {
-    auto* usk = dynamic_cast<UskAssignTarget*>(CategoryRegistry::instance().get(TYPE_UP_STREAM_KEY_ASSIGN, 0));
+    auto* usk = CategoryRegistry::instance().find<UskAssignTarget>(TYPE_UP_STREAM_KEY_ASSIGN, 0);
     for (int e = 72; e <= 79; ++e) {
       if (work.hasEntry(e) && usk != nullptr) usk->setAssignment(busSource(e), e - 72);
     }
@@ -321,7 +321,7 @@ void CategoryBus::select(int entry, int source) {
     const int old = r.entries[entry];
     r.setEntry(entry, source + DIRECT);
     if (72 <= entry && entry <= 79) {
-      auto* usk = dynamic_cast<UskAssignTarget*>(CategoryRegistry::instance().get(TYPE_UP_STREAM_KEY_ASSIGN, 0));
+      auto* usk = CategoryRegistry::instance().find<UskAssignTarget>(TYPE_UP_STREAM_KEY_ASSIGN, 0);
       if (usk != nullptr) usk->setAssignment(source, entry - 72);
     }
     refreshUsage();
@@ -468,7 +468,7 @@ void CategoryBus::repair() {
 }
 
 void CategoryBus::followBackground() {
-  auto* bkgd = dynamic_cast<BusBackgroundLink*>(CategoryRegistry::instance().get(TYPE_BKGD, me));
+  auto* bkgd = CategoryRegistry::instance().find<BusBackgroundLink>(TYPE_BKGD, me);
   if (bkgd == nullptr) return;
   const int v = bkgd->programFlip() < 0 ? 1 : 0;
   if (v != record(0).programBus) {

@@ -11,7 +11,7 @@
 // mixed), 72..79 up-stream key assignment slots, 80..88 further entries.
 // Crosspoint code of an entry: 0..767 panel x 256 + button (resolved through the crosspoint
 // assignment), 1024 + source a direct source.
-#include "Main/bus/auxtrans.h"
+#include "Main/bkgd/auxtrans.h"
 #include "Main/framework/bp.h"
 #include "Main/io/io.h"
 #include "Main/system/system.h"

@@ -30,7 +30,7 @@ void setPresent(MxifXptAssign& r, int button) { r.buttonMask[button / 32] |= 1u 
 
 // The bus category of the ME (the ME 0 instance where that ME has none); null before it exists.
 XptReselectTarget* busOf(int me) {
-  return dynamic_cast<XptReselectTarget*>(CategoryRegistry::instance().get(TYPE_BUS, me));
+  return CategoryRegistry::instance().find<XptReselectTarget>(TYPE_BUS, me);
 }
 
 }  // namespace

@@ -134,11 +134,7 @@ void CategoryRegistry::initAfterResume() {
 void CategoryRegistry::backup() {
   // The boot mode word read at start-up decides, not its value now.
   if (state.bootMode & BOOT_MODE_NO_BACKUP) return;
-  for (int id = 0; id < N_TYPES; ++id) {
-    for (int m = 0; m < N_ME; ++m) {
-      if (categories[m][id] != nullptr) categories[m][id]->storeBackup();
-    }
-  }
+  for (int i = 0; i < listed; ++i) instances[i]->storeBackup();
   backupCopy();
 }
 

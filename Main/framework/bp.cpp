@@ -20,12 +20,12 @@ constexpr Priority PRIORITIES[] = {
 };
 constexpr int DEFAULT_PRIORITY = 9;
 
-void checkSlot(int id, int me) {
+}  // namespace
+
+void CategoryRegistry::checkSlot(int id, int me) {
   MX_CHECK(0 <= me && me < N_ME);
   MX_CHECK(0 <= id && id < N_TYPES);
 }
-
-}  // namespace
 
 void CategoryInterface::receiveCommand(int type, RequestReceiver& rx) {
   (void)type;
@@ -33,12 +33,8 @@ void CategoryInterface::receiveCommand(int type, RequestReceiver& rx) {
   MX_FAIL("NeverReachHere");
 }
 
-CategoryRegistry& CategoryRegistry::instance() {
-  static CategoryRegistry registry;
-  return registry;
-}
-
 void CategoryRegistry::reset() {
+  ++generation;
   for (int m = 0; m < N_ME; ++m) {
     for (int id = 0; id < N_TYPES; ++id) {
       categories[m][id] = nullptr;
@@ -54,6 +50,7 @@ void CategoryRegistry::reset() {
     updateMaxUs[id] = 0;
   }
   for (const auto& p : PRIORITIES) updatePriority[p.type] = p.priority;
+  listInstances();
   resetLinkState();
   profileFrames = 0;
 }
@@ -73,17 +70,23 @@ void CategoryRegistry::add(int id, CategoryInterface* cat) {
   MX_CHECK(me == 0 || ref->ownedByME());
   count[id] += 1;
   categories[me][id] = cat;
+  ++generation;
+  listInstances();
 }
 
-CategoryInterface* CategoryRegistry::get(int id, int me) {
-  checkSlot(id, me);
-  CategoryInterface* cat = categories[me][id];
-  return cat != nullptr ? cat : categories[0][id];
-}
-
-CategoryInterface* CategoryRegistry::at(int id, int me) const {
-  checkSlot(id, me);
-  return categories[me][id];
+void CategoryRegistry::listInstances() {
+  listed = 0;
+  for (int id = 0; id < N_TYPES; ++id) {
+    for (int m = 0; m < N_ME; ++m) {
+      if (categories[m][id] != nullptr) instances[listed++] = categories[m][id];
+    }
+  }
+  updateCount = 0;
+  for (int p = 1; p <= 10; ++p) {
+    for (int id = 0; id < N_TYPES; ++id) {
+      if (updatePriority[id] == p && count[id] > 0) updateOrder[updateCount++] = id;
+    }
+  }
 }
 
 int CategoryRegistry::instanceCount(int id) const {
@@ -128,16 +131,12 @@ int CategoryRegistry::bindInstance(int me, int id, u8* area) {
 void registerCategory(CategoryInterface* cat, int id) { CategoryRegistry::instance().add(id, cat); }
 
 void CategoryRegistry::refreshAll() {
-  for (int id = 0; id < N_TYPES; ++id) {
-    for (int m = 0; m < N_ME; ++m) {
-      if (categories[m][id] != nullptr) categories[m][id]->refresh();
-    }
-  }
+  for (int i = 0; i < listed; ++i) instances[i]->refresh();
 }
 
 void CategoryRegistry::process() {
   for (int id : {TYPE_BUTTON_EVENT, TYPE_SWITCHING_CMD}) {
-    if (auto* queue = dynamic_cast<FrameQueue*>(categories[0][id])) queue->runQueue();
+    if (auto* queue = as<FrameQueue>(categories[0][id])) queue->runQueue();
   }
   if (waitFrames >= 1) {
     --waitFrames;
@@ -151,15 +150,13 @@ void CategoryRegistry::process() {
 }
 
 void CategoryRegistry::updatePass() {
-  for (int p = 1; p <= 10; ++p) {
-    for (int id = 0; id < N_TYPES; ++id) {
-      if (updatePriority[id] != p || count[id] == 0) continue;
-      u32 start = mxGetTicks();
-      for (int m = 0; m < N_ME; ++m) {
-        if (categories[m][id] != nullptr) categories[m][id]->update();
-      }
-      updateUs[id] = mxElapsedUs(start, mxGetTicks());
+  for (int i = 0; i < updateCount; ++i) {
+    const int id = updateOrder[i];
+    u32 start = mxGetTicks();
+    for (int m = 0; m < N_ME; ++m) {
+      if (categories[m][id] != nullptr) categories[m][id]->update();
     }
+    updateUs[id] = mxElapsedUs(start, mxGetTicks());
   }
 }
 
@@ -186,11 +183,7 @@ bool CategoryRegistry::rotatesStatus() const {
 void CategoryRegistry::sendAll(AcknowledgeSender& tx) {
   if (sendEnabled == 1) {
     if (!rotatesStatus()) {
-      for (int id = 0; id < N_TYPES; ++id) {
-        for (int m = 0; m < N_ME; ++m) {
-          if (categories[m][id] != nullptr) categories[m][id]->sendStatus(tx);
-        }
-      }
+      for (int i = 0; i < listed; ++i) instances[i]->sendStatus(tx);
     } else {
       phase = (phase + 1) % 16;
       int meRow = phase / 4;

@@ -106,16 +106,63 @@ class FrameQueue {
 
 class CategoryRegistry {
  public:
-  static CategoryRegistry& instance();
+  static CategoryRegistry& instance() {
+    static CategoryRegistry registry;
+    return registry;
+  }
 
   // Enters cat under type id in the next free ME row and tells it that row.
   void add(int id, CategoryInterface* cat);
   // The instance of type id for ME me; the ME 0 instance when that ME has none (may be null).
-  CategoryInterface* get(int id, int me);
+  CategoryInterface* get(int id, int me) {
+    if (!isSlot(id, me)) checkSlot(id, me);
+    CategoryInterface* cat = categories[me][id];
+    return cat != nullptr ? cat : categories[0][id];
+  }
   // The instance in ME row me of type id exactly (null when that row is empty).
-  CategoryInterface* at(int id, int me) const;
+  CategoryInterface* at(int id, int me) const {
+    if (!isSlot(id, me)) checkSlot(id, me);
+    return categories[me][id];
+  }
   // Makes owner (a type index) the handler of command type type.
   void setCommandOwner(int type, int owner);
+
+  // The instance of type id for ME me (as get) as category class C; null when there is none or it
+  // is of another class.
+  template <class C>
+  C* find(int id, int me = 0) {
+    return as<C>(get(id, me));
+  }
+  // The instance in ME row me of type id exactly (as at) as category class C, or null.
+  template <class C>
+  C* findAt(int id, int me) const {
+    return as<C>(at(id, me));
+  }
+  // cat as category class C; null when cat is null or of another class. The frame asks the same
+  // instances every frame, so the casts found are kept, the last two per class and ME row, until
+  // the tables next change (a registration or a reset).
+  template <class C>
+  C* as(CategoryInterface* cat) const {
+    struct Found {
+      const CategoryInterface* from;
+      C* to;
+      u32 generation;
+    };
+    static Found found[N_ME][2];
+    if (cat == nullptr) return nullptr;
+    Found* row = found[cat->meIndex()];
+    for (int i = 0; i < 2; ++i) {
+      if (row[i].from == cat && row[i].generation == generation) return row[i].to;
+    }
+    C* to = dynamic_cast<C*>(cat);
+    // Only a cast that succeeded is kept: one asked while the instance is still being built may
+    // fail and later succeed.
+    if (to != nullptr) {
+      row[1] = row[0];
+      row[0] = {cat, to, generation};
+    }
+    return to;
+  }
 
   // The stored record of another category, read as its structure R (type R::TYPE_INDEX): channel
   // channel of the ME me instance (the ME 0 instance when that ME has none). Null while that
@@ -173,7 +220,12 @@ class CategoryRegistry {
 
  private:
   CategoryRegistry() { reset(); }
+  static bool isSlot(int id, int me) { return 0 <= me && me < N_ME && 0 <= id && id < N_TYPES; }
+  // The checks of a table slot (ME row and type index); they log and throw for one outside.
+  static void checkSlot(int id, int me);
   void updatePass();
+  // Lists the instances and the update order again from the tables (after each change to them).
+  void listInstances();
   void profile();
   // Whether the event memory record asks for the 16-phase status rotation.
   bool rotatesStatus() const;
@@ -191,6 +243,14 @@ class CategoryRegistry {
   s32 count[N_TYPES];
   s32 commandOwner[N_TYPES];
   s32 updatePriority[N_TYPES];
+  // Every instance by type index, then ME row: the order of the status, backup and refresh passes.
+  CategoryInterface* instances[N_ME * N_TYPES];
+  s32 listed;
+  // The type indexes that have instances, in update order (priority 1 to 10, then type index).
+  s32 updateOrder[N_TYPES];
+  s32 updateCount;
+  // Bumped whenever the tables of instances change (the casts kept by as() are then stale).
+  u32 generation = 0;
   s32 waitFrames;
   u8 sendEnabled;
   s32 phase;
@@ -269,8 +329,8 @@ class CategoryCommon : public CategoryInterface {
   }
 
   void sendStatus(AcknowledgeSender& tx) override {
-    for (int ch = 0; ch < N_CHANNELS; ++ch) {
-      if (!sendChannel(tx, ch)) break;
+    for (int ch = nextChanged(0); ch < N_CHANNELS; ch = nextChanged(ch + 1)) {
+      if (!writeChannel(tx, ch)) break;
     }
   }
   void send(AcknowledgeSender& tx, int part) override { sendChannel(tx, part); }
@@ -303,9 +363,24 @@ class CategoryCommon : public CategoryInterface {
   // Writes the channel when it changed. Returns false (channel kept) when more than half the
   // output stream is pending.
   bool sendChannel(AcknowledgeSender& tx, int ch) {
-    T& r = record(ch);
-    if (dirty[ch] == 0 && !anyPresence(r)) return true;
+    if (dirty[ch] == 0 && !codec::hasAny(record(ch))) return true;
+    return writeChannel(tx, ch);
+  }
+
+  // The first channel from ch on that changed (N_CHANNELS when none did).
+  int nextChanged(int ch) const {
+    MX_CHECK(records != nullptr);  // bound at start-up
+    const codec::PresenceWords<T>& presence = codec::presenceWords<T>();
+    while (ch < N_CHANNELS && dirty[ch] == 0 && !codec::hasAny(records[ch], presence)) ++ch;
+    return ch;
+  }
+
+ private:
+  // The part of sendChannel that writes, out of line: the status pass skips unchanged channels in
+  // a short loop.
+  [[gnu::noinline]] bool writeChannel(AcknowledgeSender& tx, int ch) {
     if (tx.pending() > SEND_PENDING_LIMIT) return false;
+    T& r = record(ch);
     setMe(r);
     if (!writePacket(tx, r)) reportSendBufferFull();
     dirty[ch] = 0;
@@ -313,16 +388,7 @@ class CategoryCommon : public CategoryInterface {
     return true;
   }
 
-  // Whether any presence word of the record is set. A record of many sub-records answers it
-  // itself (T::anyPresence) rather than through a walk of its field list.
-  static bool anyPresence(const T& r) {
-    if constexpr (requires { T::anyPresence(r); }) {
-      return T::anyPresence(r);
-    } else {
-      return codec::hasAny(r);
-    }
-  }
-
+ protected:
   // Reads a record from the packet body; false (logged when short) when it must be dropped.
   static bool readBody(RequestReceiver& rx, T& in) {
     if constexpr (RecordInfo<T>::HAS_TEXTS) {

@@ -125,7 +125,7 @@ bool RequestReceiver::readHeader() {
     stream_.take(bytes, 2);
     if (bytes[0] != LINK_SYNC0 || bytes[1] != LINK_SYNC1) continue;
     stream_.take(bytes + 2, LINK_HEADER_BYTES - 2);
-    LinkHeader header;
+    LinkHeader header{};
     codec::read(bytes, sizeof bytes, header);
     type_ = static_cast<s16>(header.type);
     if (header.bodyLength > static_cast<u32>(MAX_BODY)) {
@@ -194,9 +194,7 @@ void AcknowledgeSender::writeU32(u32 v) {
   writeU16(static_cast<u16>(v));
 }
 
-void AcknowledgeSender::writeBytes(const u8* p, int n) {
-  for (int i = 0; i < n; ++i) stream_.write(p[i]);
-}
+void AcknowledgeSender::writeBytes(const u8* p, int n) { stream_.write(p, n); }
 
 void reportSendBufferFull() { MX_LOG(libmx::ERR, "send buffer full"); }
 

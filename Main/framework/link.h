@@ -139,6 +139,24 @@ class BufferedOutStream {
     --free_;
   }
 
+  // Stores n bytes as n calls of write(u8) would, a run at a time.
+  void write(const u8* p, int n) {
+    while (n > 0) {
+      if (free_ == 0) flush();
+      if (free_ == 0) {
+        ++p, --n;  // dropped, as write(u8) drops it
+        continue;
+      }
+      int run = n < free_ ? n : free_;
+      if (run > N - write_) run = N - write_;
+      std::memcpy(data_ + write_, p, static_cast<size_t>(run));
+      write_ = (write_ + run) % N;
+      free_ -= run;
+      p += run;
+      n -= run;
+    }
+  }
+
   // Hands the pending bytes to the channel once (in at most two pieces across the wrap).
   void flush() {
     if (write_ < read_) {

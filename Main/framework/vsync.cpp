@@ -71,11 +71,6 @@ float toMs(u32 us) { return static_cast<float>(us) / 1000.0f; }
 
 }  // namespace
 
-VsyncGuard& vsyncGuard() {
-  static VsyncGuard guard;
-  return guard;
-}
-
 int vsyncFieldBit() { return handler().field; }
 void vsyncSetFrameWork(FrameWork work) { frameWork = work != nullptr ? work : registryProcess; }
 
@@ -160,32 +155,8 @@ void onVsyncFrame(VsyncGuard& guard, int arg) {
   handler().field = arg;  // the system category's phase predicates read it (vsyncFieldBit)
   if (guard.busy != 0) {
     guard.pending = 1;
+    vsyncSetDeferredFrame([] { contained(runFrame); });
   } else if (guard.pending == 0) {
     runFrame();
   }
-}
-
-void beginVsyncDefer() {
-  VsyncGuard& guard = vsyncGuard();
-  ++guard.depth;
-  guard.busy = 1;
-}
-
-void endVsyncDefer() {
-  VsyncGuard& guard = vsyncGuard();
-  if (guard.depth > 1) {  // an inner stretch: the outer one still runs
-    --guard.depth;
-    return;
-  }
-  // pending is cleared before the frame runs, and the frame is contained like any other, so a frame
-  // that fails cannot leave pending set and stop the frames for good. busy stays set (and the
-  // stretch open) while it runs: a VSYNC arriving meanwhile is deferred again and run here in turn,
-  // and a stretch inside the frame runs none, instead of nesting.
-  guard.depth = 1;
-  while (guard.pending != 0) {
-    guard.pending = 0;
-    contained(runFrame);
-  }
-  guard.depth = 0;
-  guard.busy = 0;
 }

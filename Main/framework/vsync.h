@@ -1,16 +1,8 @@
 #pragma once
 // The VSYNC side: interrupt set-up, the handler with its period and run-time checks, the frame
 // callback, and the guard that defers frames while the main loop changes video formats.
+#include "Common/vsyncguard.h"
 #include "Lib/Include/types.h"
-
-// Defers the frame work: `busy` while the main loop is inside a deferring stretch, `pending` when a
-// frame arrived meanwhile. Stretches nest: `depth` counts the open ones.
-struct VsyncGuard {
-  u8 busy = 0;
-  u8 pending = 0;
-  u32 depth = 0;
-};
-VsyncGuard& vsyncGuard();
 
 using VsyncCallback = void (*)(int arg);
 
@@ -25,10 +17,6 @@ void vsyncHandler(void* descriptor);
 // field bit of the frame.
 void onVsync(int arg);
 void onVsyncFrame(VsyncGuard& guard, int arg);
-// A deferring stretch of the main loop; only the end of the outermost one runs a deferred frame.
-void beginVsyncDefer();
-void endVsyncDefer();
-
 // The field bit of the current frame (0 or 1), stored by the frame callback before the frame work
 // for the system category's phase predicates.
 int vsyncFieldBit();

@@ -31,7 +31,7 @@ CategoryCustomInfo& CategoryCustomInfo::instance() {
 
 void CategoryCustomInfo::assign(const MxifCustomInfo& in, int idx) {
   CategoryCommon::assign(in, idx);
-  auto* bus = dynamic_cast<CustomInfoSourceTarget*>(CategoryRegistry::instance().get(TYPE_BUS, 0));
+  auto* bus = CategoryRegistry::instance().find<CustomInfoSourceTarget>(TYPE_BUS, 0);
   if (bus == nullptr) return;
   for (int c = 0; c < MxifCustomInfo::N_SOURCES; ++c) {
     if (codec::presenceBit(in.sourceMask, c)) bus->setCustomInfoSource(c, record(idx).source[c]);

@@ -105,7 +105,7 @@ const MxifMainframeConfig& mainframeConfig() {
   return r != nullptr ? *r : absent;
 }
 
-CategoryKey* keyCategoryOf(int me) { return dynamic_cast<CategoryKey*>(CategoryRegistry::instance().get(TYPE_KEY, me)); }
+CategoryKey* keyCategoryOf(int me) { return CategoryRegistry::instance().find<CategoryKey>(TYPE_KEY, me); }
 
 int keyTypeOf(CategoryKey* keys, int ch) { return keys != nullptr ? keys->keyType(ch) : 0; }
 

@@ -50,7 +50,7 @@ struct FrameDeferral {
 
 // The system category's flag of a format applied this frame; none while it is absent.
 bool formatApplied() {
-  auto* system = dynamic_cast<CategorySystem*>(CategoryRegistry::instance().get(TYPE_SYSTEM, 0));
+  auto* system = CategoryRegistry::instance().find<CategorySystem>(TYPE_SYSTEM, 0);
   return system != nullptr && system->formatChanged() != 0;
 }
 

@@ -6,9 +6,9 @@
 #include "Driver/core/core.h"
 #include "Driver/key/key.h"
 #include "Lib/Include/text.h"
-#include "Main/bus/bkgdhelpers.h"
+#include "Main/bkgd/bkgdhelpers.h"
 #include "Main/bus/bus.h"
-#include "Main/bus/faderevent.h"
+#include "Main/fader/faderevent.h"
 #include "Main/key/key.h"
 #include "Main/key/keysettings.h"
 #include "Main/panel/operate.h"
@@ -178,7 +178,7 @@ void CategoryDsk::update() {
   u8 rank[N_DSK];
   for (int j = 0; j < N_DSK; ++j) rank[j] = record(j).priority;
   libmx::writeDskPriority(rank);
-  auto* bus = dynamic_cast<CategoryBus*>(CategoryRegistry::instance().get(TYPE_BUS, 1));
+  auto* bus = CategoryRegistry::instance().find<CategoryBus>(TYPE_BUS, 1);
   CategoryFaderEvent& faders = CategoryFaderEvent::instance();
   for (int j = 0; j < N_DSK; ++j) {
     D& r = record(j);

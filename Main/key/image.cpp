@@ -115,7 +115,7 @@ void CategoryImage::update() {
   applyTarget(r.imageKey[0], MX_KEY1, format);
   applyTarget(r.imageKey[1], MX_KEY1 + 2, format);
 
-  auto* leds = dynamic_cast<CategoryMeLed*>(CategoryRegistry::instance().get(TYPE_ME_LED, me));
+  auto* leds = CategoryRegistry::instance().find<CategoryMeLed>(TYPE_ME_LED, me);
   if (leds == nullptr) return;
   const bool swap = swapAB();
   leds->setLedOnAllPanels(swap ? LAMP_B : LAMP_A, r.imageA.enable == 1 ? 2 : 0);

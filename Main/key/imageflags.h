@@ -20,7 +20,7 @@ class ImageFlags {
 // The flag of ME me's image record (the ME 0 instance where the ME has none); 0 while type 3 is
 // absent.
 inline u8 imageFlag(int me, ImageFlags::Flag flag) {
-  const auto* image = dynamic_cast<const ImageFlags*>(CategoryRegistry::instance().get(TYPE_IMAGE, me));
+  const auto* image = CategoryRegistry::instance().find<const ImageFlags>(TYPE_IMAGE, me);
   return image != nullptr ? image->imageFlag(flag) : 0;
 }
 

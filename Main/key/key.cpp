@@ -6,8 +6,8 @@
 
 #include "Driver/core/core.h"
 #include "Lib/Include/text.h"
-#include "Main/bus/bkgdhelpers.h"
-#include "Main/bus/faderevent.h"
+#include "Main/bkgd/bkgdhelpers.h"
+#include "Main/fader/faderevent.h"
 
 namespace libmx {
 namespace {

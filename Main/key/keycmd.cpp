@@ -1,7 +1,7 @@
 // The key command (type 75), the key accessors of the fader events and the key-fader lookups.
 #include <algorithm>
 
-#include "Main/bus/faderevent.h"
+#include "Main/fader/faderevent.h"
 #include "Main/key/key.h"
 #include "Main/panel/panelconfig.h"
 #include "Main/system/maintenance.h"

@@ -10,7 +10,7 @@ namespace {
 using Header = KeySourceHeader;
 
 category::CategoryBus* busOf(int me) {
-  return dynamic_cast<category::CategoryBus*>(category::CategoryRegistry::instance().get(category::TYPE_BUS, me));
+  return category::CategoryRegistry::instance().find<category::CategoryBus>(category::TYPE_BUS, me);
 }
 
 bool enabledBit(const Header& header, int refIdx) {

@@ -1,7 +1,7 @@
 #include "Main/key/keypreset.h"
 
 #include "Main/bus/button.h"
-#include "Main/bus/lookup.h"
+#include "Main/framework/lookup.h"
 #include "Main/memory/shotmem.h"
 #include "Main/panel/led.h"
 
@@ -32,15 +32,15 @@ int presetRegister(int group, int key, int preset) {
 }
 
 bool isStored(int r) {
-  auto* status = dynamic_cast<CategoryShotMemoryStatus*>(CategoryRegistry::instance().get(TYPE_SHOT_MEMORY_STATUS, 0));
+  auto* status = CategoryRegistry::instance().find<CategoryShotMemoryStatus>(TYPE_SHOT_MEMORY_STATUS, 0);
   return status != nullptr && status->isStored(r) == 1;
 }
 
-CategoryLed* panelLamps() { return categoryAs<CategoryLed>(CategoryRegistry::instance().get(TYPE_LED, 0)); }
+CategoryLed* panelLamps() { return CategoryRegistry::instance().find<CategoryLed>(TYPE_LED, 0); }
 
 // The ME lamp store of ME me (ME 0's where that ME has none).
 CategoryMeLed* meLamps(int me) {
-  return categoryAs<CategoryMeLed>(CategoryRegistry::instance().get(TYPE_ME_LED, 0 <= me && me < N_ME ? me : 0));
+  return CategoryRegistry::instance().find<CategoryMeLed>(TYPE_ME_LED, 0 <= me && me < N_ME ? me : 0);
 }
 
 // Key-select lamps (2 for the target key) and the four preset lamps of one group on one panel.

@@ -12,7 +12,7 @@
 #include "Lib/Include/color.h"
 #include "Lib/Include/log.h"
 #include "Main/bus/bus.h"
-#include "Main/bus/faderevent.h"
+#include "Main/fader/faderevent.h"
 #include "Main/io/io.h"
 #include "Main/key/imageflags.h"
 #include "Main/key/key.h"
@@ -208,7 +208,7 @@ void CategoryKey::update() {
   for (int k = 0; k < N_KEYS; ++k) rank[k] = record(k).priority;
   libmx::writeKeyPriority(rank);
   auto& reg = CategoryRegistry::instance();
-  auto* bus = dynamic_cast<CategoryBus*>(reg.get(TYPE_BUS, me));
+  auto* bus = reg.find<CategoryBus>(TYPE_BUS, me);
   const MxifSystem& sys = CategorySystem::instance().record(0);
   CategoryFaderEvent& faders = CategoryFaderEvent::instance();
   for (int k = 0; k < N_KEYS; ++k) {
@@ -261,7 +261,7 @@ void CategoryKey::update() {
 
 u8 CategoryKey::insetFlag(CategoryBus* bus, int format, int k) {
   if (bus == nullptr || !(format == 0 || format == 1 || format == 8 || format == 9)) return 0;
-  auto* inputs = dynamic_cast<CategoryInputVideo*>(CategoryRegistry::instance().get(TYPE_INPUT_VIDEO, 0));
+  auto* inputs = CategoryRegistry::instance().find<CategoryInputVideo>(TYPE_INPUT_VIDEO, 0);
   return inputs != nullptr && inputs->isChannelMode3(bus->busSource(2 * (k + 1))) == 1 ? 1 : 0;
 }
 

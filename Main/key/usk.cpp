@@ -8,7 +8,7 @@
 #include "Driver/core/core.h"
 #include "Driver/xpt/xpt.h"
 #include "Lib/Include/text.h"
-#include "Main/bus/bkgdhelpers.h"
+#include "Main/bkgd/bkgdhelpers.h"
 #include "Main/bus/button.h"
 #include "Main/key/keysettings.h"
 
@@ -176,7 +176,7 @@ void CategoryUpStreamKeyAssign::assign(const A& in, int ch) {
   codec::merge(record(ch), taken);
   dirty[ch] = 1;
   // The bus follows; its change calls setAssignment back, which finds the slot equal and stops.
-  auto* bus = dynamic_cast<CategoryBus*>(CategoryRegistry::instance().get(TYPE_BUS, 0));
+  auto* bus = CategoryRegistry::instance().find<CategoryBus>(TYPE_BUS, 0);
   if (bus == nullptr) return;
   for (int s = 0; s < A::N_SLOTS; ++s) {
     if ((taken.sourceMask >> s & 1u) != 0) bus->assignSource(taken.source[s], s);

@@ -20,7 +20,7 @@ CategoryShotMemory::KeyPreset CategoryShotMemory::decodeKeyPreset(int r) {
 
 void CategoryShotMemory::selectKeyPreset(int r, u8 window, u8 set) {
   const KeyPreset k = decodeKeyPreset(r);
-  auto* presets = dynamic_cast<CategoryKeyPreset*>(CategoryRegistry::instance().get(TYPE_KEY_PRESET, 0));
+  auto* presets = CategoryRegistry::instance().find<CategoryKeyPreset>(TYPE_KEY_PRESET, 0);
   if (presets != nullptr) presets->selectPreset(k.group, k.key, k.preset, window, set);
 }
 

@@ -1,7 +1,7 @@
 // Stored key and downstream key parameters: captured from the live categories and put back on them.
 #include "Lib/Include/stored.h"
 
-#include "Main/bus/faderevent.h"
+#include "Main/fader/faderevent.h"
 #include "Main/key/chrkey.h"
 #include "Main/key/dsk.h"
 #include "Main/key/key.h"
@@ -24,7 +24,7 @@ constexpr int DSK_BUS_ENTRY = 16;    // fill of DSK c at 16 + 2c, key at 17 + 2c
 
 template <class C>
 C* registered(int type, int me) {
-  return dynamic_cast<C*>(CategoryRegistry::instance().get(type, me));
+  return CategoryRegistry::instance().find<C>(type, me);
 }
 
 // Bus codes of entries first and first + 1 of ME me's bus record (0 while there is none).

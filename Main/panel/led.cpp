@@ -94,7 +94,7 @@ void CategoryLedCommon<T>::receive(RequestReceiver& rx) {
   if (in.panel >= N_PANELS) return;
   if constexpr (RecordInfo<T>::PER_ME) {
     if (in.me >= N_ME) return;
-    auto* target = dynamic_cast<CategoryLedCommon<T>*>(CategoryRegistry::instance().get(T::TYPE_INDEX, in.me));
+    auto* target = CategoryRegistry::instance().find<CategoryLedCommon<T>>(T::TYPE_INDEX, in.me);
     if (target != nullptr) target->assign(in, in.panel);
   } else {
     assign(in, in.panel);

@@ -5,7 +5,7 @@
 #include "Driver/xpt/dskmix.h"
 #include "Driver/xpt/xpt.h"
 #include "Lib/Include/log.h"
-#include "Main/bus/faderevent.h"
+#include "Main/fader/faderevent.h"
 #include "Main/bus/sourcelink.h"
 #include "Main/key/key.h"
 
@@ -101,7 +101,7 @@ constexpr int FADER_MODE_ME_LINE = 573;
 constexpr const char* PANEL_NAMES[Record::N_PANELS] = {"Main", "Sub1", "Sub2"};
 
 CategoryFaderEvent* faderEvent() {
-  return dynamic_cast<CategoryFaderEvent*>(CategoryRegistry::instance().get(TYPE_FADER_EVENT, 0));
+  return CategoryRegistry::instance().find<CategoryFaderEvent>(TYPE_FADER_EVENT, 0);
 }
 
 // The driver source of the fade: stills 1..4, clips 1..4, colour backgrounds 1 and 2, memory
@@ -154,7 +154,7 @@ void CategoryOperate::initInternal() {
 }
 
 KeyMemory* CategoryOperate::registeredKeyMemory() {
-  auto* operate = dynamic_cast<CategoryOperate*>(CategoryRegistry::instance().get(TYPE_OPERATE, 0));
+  auto* operate = CategoryRegistry::instance().find<CategoryOperate>(TYPE_OPERATE, 0);
   return operate != nullptr ? &operate->keyMemory() : nullptr;
 }
 

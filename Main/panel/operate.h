@@ -3,7 +3,7 @@
 // panels drives, kept a permutation every frame; fade to black, run frame by frame to the DSK fade
 // level with its on-air state reported; the stored bus settings; and the key source memory.
 #include "Lib/Include/data_internal.h"
-#include "Main/bus/autotrans.h"
+#include "Main/bkgd/autotrans.h"
 #include "Main/framework/bp.h"
 #include "Main/key/keymem.h"
 

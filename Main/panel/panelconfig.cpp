@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
-#include "Main/bus/faderevent.h"
-#include "Main/bus/lookup.h"
+#include "Main/fader/faderevent.h"
+#include "Main/framework/lookup.h"
 #include "Main/io/io.h"
 
 namespace libmx {
@@ -119,8 +119,7 @@ void clearPendingChange(Record& r) {
 // Lets go of the tracker an assignment that is being replaced drove, so that no lever keeps it.
 void releaseTracker(int selMe, int selKeyCh) {
   const int slot = CategoryControlPanelConfig::transitionSlotOf(selMe, selKeyCh);
-  auto* faders = dynamic_cast<CategoryFaderEvent*>(
-      CategoryRegistry::instance().get(internal::MxifFaderEvent::TYPE_INDEX, 0));
+  auto* faders = CategoryRegistry::instance().find<CategoryFaderEvent>(internal::MxifFaderEvent::TYPE_INDEX, 0);
   if (slot >= 0 && faders != nullptr) faders->fader(slot).ownerFader = TransitionFader::NO_OWNER;
 }
 
@@ -279,7 +278,7 @@ bool CategoryControlPanelConfig::keyFaderAssign(int fader, int btn, int& selMe, 
   const KeyFaderButtonAssign& e = assignEntry(fader, btn);
   selMe = e.selMe;
   selKeyCh = e.selKeyCh;
-  auto* info = categoryAs<CategoryCustomInfo>(CategoryRegistry::instance().get(MxifCustomInfo::TYPE_INDEX, 0));
+  auto* info = CategoryRegistry::instance().find<CategoryCustomInfo>(MxifCustomInfo::TYPE_INDEX, 0);
   if (info == nullptr || info->record(0).enable == 0 || customInfoAllows(*info, selMe, selKeyCh)) {
     return selMe != MxifKeyFader::ME_SEL_NONE;
   }

@@ -60,7 +60,7 @@ void CategoryPeripheral::update() {
   bool groupChanged = false;
   for (const TallyGroup& g : r.groups) groupChanged = groupChanged || (g.mask & GROUP_FIELDS) != 0;
   if (!groupChanged) return;
-  if (auto* multiview = dynamic_cast<CategoryMultiView*>(CategoryRegistry::instance().get(TYPE_MULTI_VIEW, 0))) {
+  if (auto* multiview = CategoryRegistry::instance().find<CategoryMultiView>(TYPE_MULTI_VIEW, 0)) {
     multiview->markAllChanged();
   }
 }

@@ -45,7 +45,7 @@ bool isValidStamp(const s16 (&s)[R::N_STAMP]) {
 }
 
 const CategoryCustomInfo* customInfo() {
-  return dynamic_cast<const CategoryCustomInfo*>(CategoryRegistry::instance().get(TYPE_CUSTOM_INFO, 0));
+  return CategoryRegistry::instance().find<const CategoryCustomInfo>(TYPE_CUSTOM_INFO, 0);
 }
 
 // Partner v of custom-information item i: items whose mode is 0 or 1 take no entry; 0 (no partner)
@@ -299,7 +299,7 @@ void CategoryMaintenance::setStatus(int byte, int value, FirstTime first) {
 }
 
 void CategoryMaintenance::resetCalibrations(int panel) {
-  auto* target = dynamic_cast<LeverCalibrationTarget*>(CategoryRegistry::instance().get(TYPE_FADER_EVENT, 0));
+  auto* target = CategoryRegistry::instance().find<LeverCalibrationTarget>(TYPE_FADER_EVENT, 0);
   if (target != nullptr) target->resetCalibration(panel);
 }
 

@@ -33,7 +33,7 @@ const T& storedRecord(int me, int channel = 0) {
 
 template <class C>
 C* categoryOf(int type, int me) {
-  return dynamic_cast<C*>(CategoryRegistry::instance().get(type, me));
+  return CategoryRegistry::instance().find<C>(type, me);
 }
 
 int keyTypeOf(int me, int ch) {
@@ -301,7 +301,7 @@ s16 CategoryInitialize::perform(int mode) {
     for (int c = 0; c < N_DSK; ++c) rest(AutoTransition::dskSlot(c));
   }
   for (int me = 0; me < 2; ++me) {
-    auto* chroma = dynamic_cast<CategoryChromaKey*>(CategoryRegistry::instance().at(TYPE_CHROMA_KEY, me));
+    auto* chroma = CategoryRegistry::instance().findAt<CategoryChromaKey>(TYPE_CHROMA_KEY, me);
     if (chroma == nullptr) continue;
     for (int ch = 0; ch < CategoryChromaKey::N_KEYS; ++ch) chroma->reloadChannel(ch);
   }

@@ -8,7 +8,7 @@
 // every ME and DSK transition back to rest, the chroma keys of ME 0 and ME 1 reloaded from their
 // units, the key presets, the key source memory and the key-fader button states cleared.
 #include "Lib/Include/data_internal.h"
-#include "Main/bus/faderevent.h"
+#include "Main/fader/faderevent.h"
 #include "Main/framework/bp.h"
 
 namespace category {

@@ -174,7 +174,7 @@ void storeSystemMode(u8 mode) { Storage::instance().writeBoardMode(mode + 256u);
 
 template <class C>
 C* registered(int type) {
-  return dynamic_cast<C*>(CategoryRegistry::instance().get(type, 0));
+  return CategoryRegistry::instance().find<C>(type, 0);
 }
 
 // The genlock reference and setup that the format allows.
@@ -333,7 +333,7 @@ void CategorySystem::assign(const MxifSystem& in, int idx) {
   videoPending_ |= accepted.videoMask & VIDEO_FIELDS;
   if ((accepted.mask & MxifSystem::BUS_REFRESH) && accepted.busRefresh == 1) {
     for (int me = 0; me < N_ME; ++me) {
-      auto* bus = dynamic_cast<BusRefreshTarget*>(CategoryRegistry::instance().get(TYPE_BUS, me));
+      auto* bus = CategoryRegistry::instance().find<BusRefreshTarget>(TYPE_BUS, me);
       if (bus != nullptr) bus->requestRefresh();
     }
   }

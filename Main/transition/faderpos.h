@@ -1,7 +1,7 @@
 #pragma once
 // The tracker beside each transition that decides when a fader lever owns it: a lever picks the
 // transition up only when it reaches or crosses the transition's position, so nothing jumps.
-#include "Main/bus/autotrans.h"
+#include "Main/bkgd/autotrans.h"
 #include "Lib/Include/types.h"
 
 class TransitionFader {

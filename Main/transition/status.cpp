@@ -2,7 +2,7 @@
 #include "Main/transition/status.h"
 
 #include "Main/bus/bus.h"
-#include "Main/bus/faderevent.h"
+#include "Main/fader/faderevent.h"
 
 namespace category {
 
@@ -61,7 +61,7 @@ void CategoryTransitionStatus::update() {
     }
   }
   for (int d = 0; d < S::N_ENTRIES; ++d) note(20 + d, S::DSK, d, state(AutoTransition::dskSlot(d)));
-  const auto* bus = dynamic_cast<const CategoryBus*>(CategoryRegistry::instance().get(TYPE_BUS, 0));
+  const auto* bus = CategoryRegistry::instance().find<const CategoryBus>(TYPE_BUS, 0);
   for (int a = 0; a < S::N_ENTRIES; ++a) {
     const u8 mix = bus == nullptr ? 0 : bus->isMixRunning(a) != 0 ? 1 : bus->isMixHeld(a) != 0 ? 2 : 0;
     note(24 + a, S::AUX, a, mix);

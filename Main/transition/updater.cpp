@@ -9,7 +9,7 @@
 #include "Driver/key/key.h"
 #include "Driver/transition/transition.h"
 #include "Lib/Include/log.h"
-#include "Main/bus/tally.h"
+#include "Main/tally/tally.h"
 #include "Main/framework/bp.h"
 #include "Main/system/system.h"
 
@@ -554,7 +554,6 @@ void TransitionUpdater::markRunningBkgdDve(float p) const {
 }
 
 void markBkgdDveTransition() {
-  auto* tally = dynamic_cast<category::CategorySourceTally*>(
-      category::CategoryRegistry::instance().get(category::TYPE_SOURCE_TALLY, 0));
+  auto* tally = category::CategoryRegistry::instance().find<category::CategorySourceTally>(category::TYPE_SOURCE_TALLY, 0);
   if (tally != nullptr) tally->markBkgdDveTransition();
 }

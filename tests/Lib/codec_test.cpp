@@ -190,6 +190,9 @@ TEST(CodecPresence, ResumeSetsEveryDeclaredBitAndClearEmptiesEveryWord) {
   EXPECT_EQ(live.tally[35], 0xBEEF);
   live.other.mask = 4;
   EXPECT_TRUE(codec::hasAny(live));
+  live.other.mask = 0;
+  live.tallyMask[1] = 0x80000000;  // the last bit of a mask array's second word
+  EXPECT_TRUE(codec::hasAny(live));
 }
 
 TEST(CodecText, SetsFieldsByNameAndListsWhatIsCarried) {

@@ -101,13 +101,6 @@ struct MxifColorCorrect {
     v.field("resetTarget", r.resetTarget, r.mask, 8);
     v.field("auxSelection", r.auxSelection, r.mask, 9);
   }
-  static bool anyPresence(const MxifColorCorrect& r) {
-    if (r.mask != 0 || r.matrix6.mask != 0 || anyEntryPresence(r.curvePoint) || anyEntryPresence(r.sector)) return true;
-    for (const ColorOptionGroup& g : r.optionGroup) {
-      if (g.a.mask != 0 || g.b.mask != 0) return true;
-    }
-    return false;
-  }
 };
 static_assert(sizeof(MxifColorCorrect) == 244);
 static_assert(offsetof(MxifColorCorrect, channel) == 4);

@@ -30,15 +30,6 @@ class ElementName {
   char text_[LAST + 1];
 };
 
-// Whether any entry of an array of sub-records has a presence bit set.
-template <class E, int N>
-bool anyEntryPresence(const E (&entries)[N]) {
-  for (const E& e : entries) {
-    if (e.mask != 0) return true;
-  }
-  return false;
-}
-
 // One GPI port: its code (by the rule of its group) and its mode.
 struct GpiEntry {
   u32 mask = 0;
@@ -70,7 +61,6 @@ struct MxifGpiInOut {
     v.mask("mask", r.mask);
     for (int k = 0; k < N_ENTRIES; ++k) v.sub(ElementName("entry", k), r.entries[k]);
   }
-  static bool anyPresence(const MxifGpiInOut& r) { return r.mask != 0 || anyEntryPresence(r.entries); }
 };
 static_assert(sizeof(MxifGpiInOut) == 1092);
 
@@ -111,7 +101,6 @@ struct MxifButtonInhibit {
     v.field("flag", r.flag, r.mask, 0);
     for (int k = 0; k < N_ENTRIES; ++k) v.sub(ElementName("entry", k), r.entries[k]);
   }
-  static bool anyPresence(const MxifButtonInhibit& r) { return r.mask != 0 || anyEntryPresence(r.entries); }
 };
 static_assert(sizeof(MxifButtonInhibit) == 1872);
 static_assert(offsetof(MxifButtonInhibit, panel) == 4 && offsetof(MxifButtonInhibit, flag) == 6);

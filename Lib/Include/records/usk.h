@@ -103,9 +103,6 @@ struct MxifUpStreamKeyAssign {
     v.mask("onOffMask", r.onOffMask);
     v.each("onOff", r.onOff, r.onOffMask, 0);
   }
-  static bool anyPresence(const MxifUpStreamKeyAssign& r) {
-    return r.mask != 0 || r.sourceMask != 0 || anyEntryPresence(r.entries) || r.onOffMask != 0;
-  }
 };
 
 static_assert(sizeof(MxifUpStreamKeyAssign) == 1224);

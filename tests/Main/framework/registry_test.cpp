@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <optional>
+#include <variant>
 
 #include "Main/framework/bp.h"
 #include "Lib/Include/records/memory.h"
@@ -75,6 +76,19 @@ TEST_F(RegistryTest, MeRowsRegistrationFailuresAndGet) {
   EXPECT_EQ(reg().get(TYPE_KEY, 3), &key[0]);
   expectCheck([&] { reg().get(TYPE_BKGD, 4); }, "0 <= me && me < N_ME");
   for (int t : {104, -1}) expectCheck([&] { reg().get(t, 0); }, "0 <= id && id < N_TYPES", t == 104 ? 1 : 2);
+}
+
+TEST_F(RegistryTest, TypedLookupAnswersForTheInstanceRegisteredNow) {
+  using One = TestCategory<Cbgd>;
+  using Two = TestCategory<Rec<TYPE_CBGD, false, 3>>;
+  std::variant<std::monostate, One, Two> slot;  // both classes built at the same address
+  slot.emplace<One>();
+  EXPECT_EQ(reg().find<One>(TYPE_CBGD), &std::get<One>(slot));
+  EXPECT_EQ(reg().find<Two>(TYPE_CBGD), nullptr);
+  reg().reset();
+  slot.emplace<Two>();
+  EXPECT_EQ(reg().find<One>(TYPE_CBGD), nullptr);
+  EXPECT_EQ(reg().find<Two>(TYPE_CBGD), &std::get<Two>(slot));
 }
 
 TEST_F(RegistryTest, TypeNamesAndPriorities) {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "Main/bus/faderevent.h"
+#include "Main/fader/faderevent.h"
 #include "Main/key/key.h"
 #include "Tools/lib/backup_image.h"
 #include "Tools/lib/link_ring.h"

@@ -6,7 +6,7 @@
 
 #include "Driver/core/core.h"
 #include "Main/bus/bus.h"
-#include "Main/bus/faderevent.h"
+#include "Main/fader/faderevent.h"
 #include "Main/key/dsk.h"
 #include "tests/Main/category_fixture.h"
 #include "tests/Main/transition/engine_fixture.h"

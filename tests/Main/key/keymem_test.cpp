@@ -6,7 +6,7 @@
 
 #include "Common/shared.h"
 #include "Main/bus/bus.h"
-#include "Main/bus/faderevent.h"
+#include "Main/fader/faderevent.h"
 #include "Main/key/chrkey.h"
 #include "Main/key/dsk.h"
 #include "Main/key/key.h"

@@ -10,7 +10,7 @@
 #include "Driver/sdi/sdi.h"
 #include "Driver/transition/regs.h"
 #include "Main/bus/bus.h"
-#include "Main/bus/faderevent.h"
+#include "Main/fader/faderevent.h"
 #include "Main/io/io.h"
 #include "Main/key/imageflags.h"
 #include "Main/key/key.h"

@@ -8,7 +8,7 @@
 #include "Driver/xpt/xpt.h"
 #include "Lib/Include/storage.h"
 #include "Main/bus/bus.h"
-#include "Main/bus/faderevent.h"
+#include "Main/fader/faderevent.h"
 #include "Main/panel/operate.h"
 #include "Main/system/system.h"
 #include "Platform/platform.h"

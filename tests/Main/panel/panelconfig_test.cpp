@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "Lib/Include/storage.h"
-#include "Main/bus/faderevent.h"
+#include "Main/fader/faderevent.h"
 #include "Main/io/io.h"
 #include "Main/panel/panelconfig.h"
 #include "Platform/platform.h"

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "Driver/core/core.h"
-#include "Main/bus/bkgd.h"
-#include "Main/bus/faderevent.h"
-#include "Main/bus/tally.h"
+#include "Main/bkgd/bkgd.h"
+#include "Main/fader/faderevent.h"
+#include "Main/tally/tally.h"
 #include "Main/key/key.h"
 #include "Main/system/system.h"
 #include "tests/Main/category_fixture.h"

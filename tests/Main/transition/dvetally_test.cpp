@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "Driver/core/core.h"
-#include "Main/bus/tally.h"
+#include "Main/tally/tally.h"
 #include "Main/transition/updater.h"
 #include "tests/Main/category_fixture.h"
 

@@ -2,7 +2,7 @@
 
 #include <tuple>
 
-#include "Main/bus/autotrans.h"
+#include "Main/bkgd/autotrans.h"
 #include "Main/transition/faderpos.h"
 #include "tests/support/board_fixture.h"
 #include "Lib/Include/check.h"

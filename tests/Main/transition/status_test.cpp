@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "Main/bus/bus.h"
-#include "Main/bus/faderevent.h"
+#include "Main/fader/faderevent.h"
 #include "Main/transition/status.h"
 #include "tests/Main/category_fixture.h"
 

@@ -1,0 +1,155 @@
+// The colour backgrounds through the request ring, in the categories that start-up creates, down
+// to the generator registers.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <vector>
+
+#include "Driver/cbgd/cbgd.h"
+#include "Main/bkgd/cbgd.h"
+#include "Main/system/system.h"
+#include "tests/Main/category_fixture.h"
+
+namespace {
+
+using category::CategoryCbgd;
+using Steps = std::array<int, 3>;  // horizontal step, vertical step, phase of a generator
+
+constexpr u32 G1 = 0x83001440, G2 = 0x83001480;
+
+u32 bit(int b) { return 1u << b; }
+
+class CbgdCategoryTest : public test_categories::StartedSystemTest {
+ protected:
+  void SetUp() override {
+    mxCoreReset();
+    mxCbgdReset();
+    StartedSystemTest::SetUp();
+    peer.readPackets();
+  }
+  // One frame; returns the type 6 packets sent.
+  std::vector<MxifCbgd> frame(int field = 0) {
+    runFrame(field);
+    std::vector<MxifCbgd> echoes;
+    for (const auto& p : peer.readPackets()) {
+      if (p.type == MxifCbgd::TYPE_INDEX) echoes.push_back(p.as<MxifCbgd>());
+    }
+    return echoes;
+  }
+  std::vector<MxifCbgd> send(const MxifCbgd& r) {
+    peer.send(r);
+    return frame();
+  }
+  static Steps steps(u32 g) {
+    return {static_cast<int>(platform::regPeek(g + 4)), static_cast<int>(platform::regPeek(g + 8)),
+            static_cast<int>(platform::regPeek(g + 12))};
+  }
+  static MxifCbgd& live(int ch) { return CategoryCbgd::instance().record(ch); }
+};
+
+TEST_F(CbgdCategoryTest, EchoesExactlyTheAcceptedFields) {
+  EXPECT_EQ(codec::wireSize<MxifCbgd>(), 34u);
+  MxifCbgd r{};
+  r.channel = 1;
+  r.mask = bit(MxifCbgd::BIT_COLOR1) | bit(MxifCbgd::BIT_COLOR2) | bit(MxifCbgd::BIT_WASH) |
+           bit(MxifCbgd::BIT_SIZE) | bit(MxifCbgd::BIT_RATE) | bit(MxifCbgd::BIT_MOTION) | bit(MxifCbgd::BIT_SPEED);
+  r.color1[0] = 3600;  // out of range: the whole triple is dropped
+  r.color2[0] = 1200, r.color2[1] = 500, r.color2[2] = 800;
+  r.wash = 1, r.size = 500, r.rate = 2000, r.motion = 2, r.speed = -600;
+  auto echoes = send(r);
+  ASSERT_EQ(echoes.size(), 1u);
+  EXPECT_EQ(echoes[0].channel, 1);
+  EXPECT_EQ(echoes[0].mask, bit(MxifCbgd::BIT_COLOR2) | bit(MxifCbgd::BIT_WASH) | bit(MxifCbgd::BIT_SIZE) |
+                                bit(MxifCbgd::BIT_MOTION));
+  EXPECT_EQ((std::array<s16, 3>{live(1).color1[0], live(1).color1[1], live(1).color1[2]}),
+            (std::array<s16, 3>{0, 1000, 1000}));  // the default red stays
+  EXPECT_EQ(live(1).color2[1], 500);
+  EXPECT_EQ(live(1).rate, 0);
+  // Channels above 1 are dropped, also where the index byte alone would name channel 0.
+  for (u16 channel : {2, 256}) {
+    r.channel = channel;
+    EXPECT_TRUE(send(r).empty()) << channel;
+  }
+  EXPECT_EQ(live(0).wash, 0);
+}
+
+TEST_F(CbgdCategoryTest, ResumeTakesCheckedFieldsWithEveryBit) {
+  MxifCbgd saved[2] = {};
+  saved[0].channel = 7, saved[1].channel = 9;  // damaged channel numbers are put right
+  saved[0].rate = 600, saved[0].speed = 900;   // the speed is out of range and keeps its default
+  saved[1].color1[0] = 3600;                   // so is this colour: channel 1 keeps its red
+  CategoryCbgd::instance().resume(saved);
+  EXPECT_EQ(live(0).channel, 0);
+  EXPECT_EQ(live(1).channel, 1);
+  EXPECT_EQ(live(0).mask, 0xFFFu);
+  EXPECT_EQ(live(0).rate, 600);
+  EXPECT_EQ(live(0).speed, 0);
+  EXPECT_EQ(live(1).color1[0], 0);
+  EXPECT_EQ(live(1).color1[1], 1000);
+}
+
+TEST_F(CbgdCategoryTest, GeneratorRegistersAfterTheNextDriverUpdate) {
+  MxifCbgd r{};
+  r.mask = bit(MxifCbgd::BIT_COLOR1) | bit(MxifCbgd::BIT_COLOR2) | bit(MxifCbgd::BIT_WASH) |
+           bit(MxifCbgd::BIT_FORM) | bit(MxifCbgd::BIT_RATE) | bit(MxifCbgd::BIT_DIRECTION);
+  r.color1[1] = 1000, r.color1[2] = 1000;                       // red
+  r.color2[0] = 2400, r.color2[1] = 1000, r.color2[2] = 1000;  // green
+  r.wash = 1, r.form = 1, r.rate = 25, r.direction = 900;       // rate 1.0 at 90 degrees
+  send(r);
+  auto words = [] {
+    std::vector<u32> w;
+    for (u32 off : {0, 32, 36, 40, 48, 52, 56}) w.push_back(platform::regPeek(G1 + off));
+    return w;
+  };
+  frame();
+  EXPECT_EQ(words(), (std::vector<u32>{1, 250, 409, 960, 442, u32(166 - 409), u32(104 - 960)}));
+  EXPECT_EQ(steps(G1), (Steps{0, 2184, 14336}));
+  // The second generator shows its default: flat red.
+  EXPECT_EQ(platform::regPeek(G2 + 32), 250u);
+  // Standard-definition system formats take the BT.601 set: the colours are applied again in the
+  // frame that applies the format.
+  MxifSystem sd{};
+  sd.videoMask = MxifSystem::FORMAT;
+  sd.format = 6;
+  category::CategorySystem::instance().assign(sd, 0);
+  frame();
+  frame();
+  EXPECT_EQ(words(), (std::vector<u32>{1, 326, 361, 960, 579 - 326, u32(215 - 361), u32(136 - 960)}));
+}
+
+TEST_F(CbgdCategoryTest, RateAndMotionPerFrame) {
+  struct Case {
+    const char* what;
+    int rate, motion, speed, systemFormat;
+    int skip;                     // frames run before the checked ones
+    std::vector<int> fields;      // field bit of each checked frame
+    std::vector<Steps> expected;  // what each checked frame set, seen after the next driver update
+  } cases[] = {
+      {"rate 0", 0, 0, 0, 0, 0, {0}, {{1092, 0, 0}}},
+      {"rate 1000", 1000, 0, 0, 0, 0, {0}, {{44782, 0, 0}}},
+      {"scroll by 125", 25, 1, 500, 0, 0, {0, 0}, {{2184, 0, -22755}, {2184, 0, -45511}}},
+      {"scroll wraps at 1800", 25, 1, 400, 0, 16, {0, 0}, {{2184, 0, -309475}, {2184, 0, 327680}}},
+      {"rotate by -25 from 0", 25, 2, -500, 0, 0, {0, 0}, {{1963, -957, 11396}, {1374, -1697, 26470}}},
+      // rate 0.5 from the start-up frame until the first field-phase frame
+      {"scroll at field rate", 25, 1, 500, 2, 0, {0, 1, 0, 1},
+       {{1092, 0, 0}, {2184, 0, -22755}, {2184, 0, -22755}, {2184, 0, -45511}}},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    category::CategorySystem::instance().record(0).format = static_cast<u8>(c.systemFormat);
+    MxifCbgd r{};
+    r.channel = 1;
+    r.mask = bit(MxifCbgd::BIT_RATE) | bit(MxifCbgd::BIT_MOTION) | bit(MxifCbgd::BIT_SPEED);
+    r.rate = static_cast<s16>(c.rate), r.motion = static_cast<u8>(c.motion), r.speed = static_cast<s16>(c.speed);
+    peer.send(r);
+    const int n = c.skip + static_cast<int>(c.fields.size());
+    for (int i = 0; i <= n; ++i) {
+      frame(i >= c.skip && i < n ? c.fields[i - c.skip] : 0);
+      if (i > c.skip) {
+        EXPECT_EQ(steps(G2), c.expected[i - 1 - c.skip]) << c.what << " " << i;
+      }
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,542 @@
+// Fader events among the categories that start-up creates: lever values through the request ring,
+// the levers' strokes and pick-up, the transition buttons, the key-fader levers, the calibration
+// in the backup image and the layer status the records report.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "Lib/Include/text.h"
+#include "Main/bkgd/bkgd.h"
+#include "Main/fader/faderevent.h"
+#include "Main/key/dsk.h"
+#include "Main/key/key.h"
+#include "Main/media/clip.h"
+#include "Main/memory/eventmem.h"
+#include "Main/panel/operate.h"
+#include "Main/system/maintenance.h"
+#include "Main/system/mfconfig.h"
+#include "Main/system/system.h"
+#include "tests/Main/category_fixture.h"
+
+namespace {
+
+using category::CategoryFaderEvent;
+using Event = internal::MxifButtonEvent;
+using testing_support::consoleCount;
+
+class FaderEventTest : public test_categories::StartedSystemTest {
+ protected:
+  CategoryFaderEvent& faders = CategoryFaderEvent::instance();
+
+  static MxifBkgd& bkgd(int me = 0) { return category::CategoryBkgd::instance()[me].record(0); }
+  static MxifKey& key(int me, int k) { return category::CategoryKey::instance()[me].record(k); }
+  static MxifDsk& dsk(int c) { return category::CategoryDsk::instance().record(c); }
+  static MxifOperate& operate() { return category::CategoryOperate::instance().record(0); }
+  AutoTransition& bkgdT() { return faders.transition(0); }
+  AutoTransition& keyT(int k) { return faders.transition(AutoTransition::keySlot(0, k)); }
+
+  void lever(int raw, int lever = 0, int panel = 0) {
+    internal::MxifFaderEvent r{};
+    r.lever = static_cast<u8>(lever), r.value = static_cast<u16>(raw), r.panel = static_cast<u8>(panel);
+    peer.send(r);
+  }
+  // The raw value that reads v with the initial calibration (1833 reads 0, 2255 reads 1).
+  static int raw(float v) { return 1833 + static_cast<int>(v * 422.0f + 0.5f); }
+  // Lever 0 of panel 0 primed at v by its five start-up inputs, then one frame.
+  void prime(float v) {
+    for (int i = 0; i < 5; ++i) lever(raw(v));
+    runFrame(0);
+  }
+  // Lever 0 of panel 0 at v for n frames (the three-sample mean follows in three).
+  void hold(float v, int frames = 1) {
+    for (int i = 0; i < frames; ++i) {
+      lever(raw(v));
+      runFrame(0);
+    }
+  }
+  void send(const std::vector<int>& codes, int me = 0, int panel = 0, u8 state = Event::PRESSED) {
+    for (int code : codes) {
+      Event ev{};
+      ev.code = static_cast<u16>(code), ev.me = static_cast<u8>(me), ev.panel = static_cast<u8>(panel);
+      ev.state = state;
+      peer.send(ev);
+    }
+  }
+  void press(const std::vector<int>& codes, int me = 0, int panel = 0, u8 state = Event::PRESSED) {
+    send(codes, me, panel, state);
+    runFrame(0);
+  }
+  // Lets the trackers see the transitions as they stand now.
+  void settleTrackers() {
+    for (int k = 0; k < CategoryFaderEvent::N_SLOTS; ++k) faders.fader(k).advance(), faders.fader(k).advance();
+  }
+};
+
+TEST_F(FaderEventTest, RegisteredWithItsCalibrationInTheBackupImageAndTrackerKOnSlotK) {
+  EXPECT_EQ(reg().at(95, 0), &faders);
+  EXPECT_EQ(reg().commandOwnerOf(95), 95);
+  EXPECT_EQ(reg().updatePriorityOf(95), 3);
+  EXPECT_STREQ(faders.typeName(), "MxifFaderEvent");
+  EXPECT_EQ(reg().boundBytes(95, 0), 48);
+  for (int k = 0; k < CategoryFaderEvent::N_SLOTS; ++k) EXPECT_EQ(faders.fader(k).transition, &faders.transition(k)) << k;
+  EXPECT_THROW(faders.transition(84), assert::AssertException);
+  EXPECT_THROW(faders.keyFaderLever(0, 16), assert::AssertException);
+  EXPECT_EQ(consoleCount("0 <= kind && kind < N_KEY_FADER_PANEL"), 1);
+}
+
+TEST_F(FaderEventTest, FrameLoopRunsATransitionToItsEnd) {
+  category::CategorySystem::instance().record(0).format = 4;
+  AutoTransition& t = faders.transition(6);
+  faders.fader(6).ownerFader = 2;
+  t.start(10, 1);
+  for (int frame = 1; frame <= 10; ++frame) {
+    reg().process();
+    EXPECT_EQ(t.state, frame < 10 ? AutoTransition::RUNNING : AutoTransition::IDLE) << frame;
+  }
+  EXPECT_EQ(t.flip, -1);
+  EXPECT_EQ(t.positionA, 0.0f);
+  EXPECT_EQ(faders.fader(6).ownerFader, -1);  // a running transition is no lever's
+  EXPECT_EQ(faders.transition(0).state, AutoTransition::IDLE);
+}
+
+// Each packet: the raw value, then what lever 0 of panel 0 reads and its calibration. The fifth
+// input primes the position; the four before it leave it at 0.5.
+TEST_F(FaderEventTest, LeverPacketsWidenTheCalibrationAndPrimeThePositionAtTheFifth) {
+  struct Case { int raw; float value; int max, min; float position; } cases[] = {
+      {1833, 0.0f, 2555, 1533, 0.5f}, {2255, 1.0f, 2555, 1533, 0.5f}, {2044, 0.5f, 2555, 1533, 0.5f},
+      {3000, 1.0f, 3000, 1533, 0.5f}, {2000, 167.0f / 867, 3000, 1533, 167.0f / 867},
+      {4095, 1.0f, 4000, 1533, 167.0f / 867}, {100, 0.0f, 4000, 350, 167.0f / 867},
+  };
+  for (const Case& c : cases) {
+    lever(c.raw);
+    reg().receiveAll();
+    const FaderLever& l = faders.lever(0);
+    EXPECT_EQ(std::tuple(l.value, l.calibration->max, l.calibration->min, l.position),
+              std::tuple(c.value, c.max, c.min, c.position)) << c.raw;
+  }
+  // Panel 3 and lever 4 address no lever; the stream stays in step.
+  lever(4095, 4, 0);
+  lever(4095, 0, 3);
+  lever(2255, 3, 2);
+  reg().receiveAll();
+  EXPECT_EQ(peer.requestPending(), 0u);
+  for (int i = 1; i < CategoryFaderEvent::N_LEVERS; ++i) {
+    EXPECT_EQ(std::tuple(faders.lever(i).value, faders.calibration(i).max), std::tuple(i == 11 ? 1.0f : 0.0f, 2555)) << i;
+  }
+  EXPECT_EQ(consoleCount("[ERR]"), 0);
+}
+
+// Three samples make the mean; at the far end the lever turns and reads 0: the next stroke back
+// starts from 0 again.
+TEST_F(FaderEventTest, LeverAveragesThreeSamplesAndTurnsAtItsFarEnd) {
+  prime(0.0f);
+  std::vector<std::tuple<float, int, int>> seen;
+  for (int frame = 0; frame < 4; ++frame) {
+    hold(1.0f);
+    const FaderLever& l = faders.lever(0);
+    seen.emplace_back(l.position, l.direction, l.endFlag);
+  }
+  EXPECT_EQ(seen, (std::vector<std::tuple<float, int, int>>{
+                      {0.33333334f, 1, 0}, {0.6666667f, 1, 0}, {0.0f, -1, 1}, {0.0f, -1, 0}}));
+}
+
+TEST_F(FaderEventTest, FieldRateFormatsAverageOnlyOnFieldPhaseFrames) {
+  for (int format : {0, 2, 3, 4, 8, 9}) {
+    category::CategorySystem::instance().record(0).format = static_cast<u8>(format);
+    faders.initInternal();
+    prime(0.0f);
+    lever(raw(1.0f));
+    runFrame(0);
+    const float afterField0 = faders.lever(0).position;
+    lever(raw(1.0f));
+    runFrame(1);
+    const bool fieldRate = format == 2 || format == 3 || format == 8 || format == 9;
+    EXPECT_EQ(afterField0, fieldRate ? 0.0f : 0.33333334f) << format;
+    EXPECT_EQ(faders.lever(0).position, 0.6666667f) << format;
+  }
+}
+
+// The lever starts out against the transition's sense: its first stroke takes nothing, the stroke
+// back drives the transition from 0 to 1, and the end of that stroke completes it.
+TEST_F(FaderEventTest, StrokeBackDrivesTheBackgroundFromZeroToOne) {
+  bkgd().nextBkgd = 1;
+  prime(0.0f);
+  hold(1.0f, 4);
+  EXPECT_EQ(std::tuple(bkgdT().positionA, bkgdT().flip), std::tuple(0.0f, 1));
+  std::vector<float> positions;
+  for (int frame = 0; frame < 3; ++frame) {
+    hold(0.0f);
+    positions.push_back(bkgdT().positionA);
+  }
+  EXPECT_EQ(positions, (std::vector<float>{0.33333331f, 0.6666666f, 0.0f}));
+  EXPECT_EQ(std::tuple(bkgdT().flip, faders.fader(0).ownerFader), std::tuple(-1, 0));
+  hold(0.0f);
+  EXPECT_EQ(bkgdT().positionA, 0.0f);
+}
+
+// Transition at 0.4, the lever away from it (without lever direction): below it the machine says 2,
+// above it 3; the lever takes the transition only where it crosses it, then drives it.
+TEST_F(FaderEventTest, PickUpWaitsUntilTheLeverCrossesTheTransition) {
+  operate().faderMode = 1;
+  bkgd().nextBkgd = 1;
+  struct Case { float from, to; int waiting; float taken; } cases[] = {{0.1f, 0.7f, 2, 0.5f}, {0.7f, 0.1f, 3, 0.3f}};
+  for (const Case& c : cases) {
+    faders.initInternal();
+    bkgdT().positionA = 0.4f;
+    settleTrackers();
+    prime(c.from);
+    EXPECT_EQ(faders.lever(0).pickState, c.waiting) << c.from;
+    hold(c.to);
+    EXPECT_EQ(std::tuple(bkgdT().positionA, faders.lever(0).pickState), std::tuple(0.4f, c.waiting)) << c.from;
+    hold(c.to);
+    EXPECT_NEAR(bkgdT().positionA, c.taken, 1e-3) << c.from;
+    EXPECT_EQ(faders.lever(0).pickState, FaderLever::PICK_DRIVEN);
+    hold(c.to);
+    EXPECT_NEAR(bkgdT().positionA, c.to, 1e-3) << c.from;
+  }
+}
+
+TEST_F(FaderEventTest, AfterAnMeChangeThePanelsLeverWaitsSixteenFrames) {
+  operate().faderMode = 1;
+  bkgd().nextBkgd = 1;
+  prime(0.0f);
+  hold(0.5f, 3);
+  ASSERT_EQ(faders.fader(0).ownerFader, 0);
+  faders.releaseMeFaders(0, 0);
+  MxifEventMemory& events = category::CategoryEventMemory::instance().record(0);
+  events.enable = 1, events.linkedMe = 1;  // the linked event memory does not wait
+  faders.transition(40).positionA = 0.5f;
+  settleTrackers();
+  hold(0.8f, 3);
+  hold(0.2f, 3);  // crossing 0.5 both ways
+  EXPECT_EQ(std::tuple(bkgdT().positionA, faders.fader(0).ownerFader), std::tuple(0.5f, -1));
+  EXPECT_NEAR(faders.transition(40).positionA, 0.2f, 1e-3);
+  for (int frame = 6; frame < 15; ++frame) runFrame(0);
+  EXPECT_EQ(faders.meChangeCountdown(0, 0), 1);
+  hold(0.8f, 3);
+  EXPECT_NEAR(bkgdT().positionA, 0.8f, 1e-3);
+  EXPECT_EQ(faders.meChangeCountdown(0, 0), 0);
+}
+
+// The background rests at 0, or at an end reached but not yet returned to 0 (exactly 1.0 is a
+// held transition at its end); with mode 1 both positions must rest.
+TEST_F(FaderEventTest, TransitionIdleByMode) {
+  struct Case { u8 mode; float a, b; int idle; } cases[] = {
+      {0, 0.0f, 0.5f, 1},       {0, 0.5f, 0.0f, 0},       {0, 1.0f, 0.0f, 0},     {0, 0.999995f, 0.5f, 1},
+      {1, 0.0f, 0.0f, 1},       {1, 0.0f, 0.5f, 0},       {1, 1.0f, 1.0f, 0},     {1, 1.0f, 0.999995f, 1},
+      {1, 0.999995f, 0.0f, 0},
+  };
+  for (const Case& c : cases) {
+    bkgdT().setMode(c.mode);
+    bkgdT().positionA = c.a, bkgdT().positionB = c.b;
+    EXPECT_EQ(faders.isTransitionIdle(0), c.idle) << int(c.mode) << " " << c.a << " " << c.b;
+  }
+}
+
+// Auto starts, pauses where the run stands and resumes from there; the background status bytes
+// 268..271 follow the selected layers and the background.
+TEST_F(FaderEventTest, AutoStartsPausesAndResumesTheSelectedBackground) {
+  bkgd().nextBkgd = 1;
+  bkgd().trans.rate = 10;  // 0.05 a frame in format 0
+  auto status = [] { return std::vector<u8>(bkgd().status, bkgd().status + 4); };
+  press({1616});
+  runFrame(0);
+  EXPECT_EQ(std::tuple(bkgdT().state, bkgdT().positionA), std::tuple(AutoTransition::RUNNING, 0.1f));
+  EXPECT_EQ(status(), (std::vector<u8>{1, 0, 1, 0}));
+  press({1616});
+  runFrame(0);
+  EXPECT_EQ(std::tuple(bkgdT().state, bkgdT().positionA), std::tuple(AutoTransition::PAUSED, 0.1f));
+  EXPECT_EQ(status(), (std::vector<u8>{1, 0, 1, 0}));
+  press({1616});
+  EXPECT_EQ(std::tuple(bkgdT().state, bkgdT().positionA), std::tuple(AutoTransition::RUNNING, 0.15f));
+  for (int frame = 0; frame < 19; ++frame) runFrame(0);
+  EXPECT_EQ(std::tuple(bkgdT().state, bkgdT().flip, bkgdT().positionA), std::tuple(AutoTransition::IDLE, -1, 0.0f));
+  EXPECT_EQ(status(), (std::vector<u8>{0, 0, 0, 0}));
+  // A cut of a selected key alone: the selected layers stop, the background does not.
+  bkgd().nextKey[1] = 1;
+  press({1617});
+  EXPECT_EQ(status(), (std::vector<u8>{0, 1, 0, 1}));
+  bkgd().nextBkgd = 0;
+  press({1617});
+  EXPECT_EQ(status(), (std::vector<u8>{0, 1, 0, 0}));
+  EXPECT_EQ(keyT(1).flip, 1);  // cut twice: on and off again
+}
+
+// The first pressed of cut 1617, auto 1616, 3100 and 3101 acts (3100 and 3101 on the background
+// whether selected or not); a cut completes the transition at once (its flip turns).
+TEST_F(FaderEventTest, CutAutoAndTheBackgroundButtonsFirstPressedWins) {
+  struct Case { std::vector<int> codes; bool selected; int state; bool cut; } cases[] = {
+      {{1616, 1617}, true, AutoTransition::IDLE, true}, {{1616}, true, AutoTransition::RUNNING, false},
+      {{1616}, false, AutoTransition::IDLE, false},     {{3101, 3100}, false, AutoTransition::RUNNING, false},
+      {{3101}, false, AutoTransition::IDLE, true},
+  };
+  bkgd().trans.rate = 10;
+  for (const Case& c : cases) {
+    faders.initInternal();
+    bkgd().nextBkgd = c.selected ? 1 : 0;
+    const int flip = bkgdT().flip;
+    press(c.codes);
+    EXPECT_EQ(std::tuple(bkgdT().state, bkgdT().flip), std::tuple(c.state, c.cut ? -flip : flip)) << c.codes[0];
+  }
+}
+
+TEST_F(FaderEventTest, CutCompletesAHeldBackgroundToItsEndInItsDirection) {
+  bkgd().nextBkgd = 1;
+  bkgd().partialOn = 1, bkgd().partialPosition = 5000;  // held at half
+  runFrame(0), runFrame(0);
+  ASSERT_EQ(std::tuple(bkgdT().hold, bkgdT().state), std::tuple(u8{1}, AutoTransition::IDLE));
+  press({1617});
+  EXPECT_EQ(std::tuple(bkgdT().positionA, bkgdT().direction, faders.bkgdPosition(0, 0)), std::tuple(1.0f, -1, 0.5f));
+  press({1617});
+  EXPECT_EQ(std::tuple(bkgdT().positionA, bkgdT().direction, faders.bkgdPosition(0, 0)), std::tuple(0.0f, 1, 0.0f));
+  EXPECT_EQ(bkgdT().flip, 1);
+}
+
+// 1613..1615: the selected background takes the type (echoed with its bit), the selected keys the
+// mix or wipe mode (never type 2).
+TEST_F(FaderEventTest, TypeButtonsSetTheSelectedLayersTypes) {
+  bkgd().nextBkgd = 1;
+  bkgd().nextKey[1] = 1;
+  for (auto [code, type, keyMode] : {std::tuple(1614, 1, 1), std::tuple(1615, 2, 1), std::tuple(1613, 0, 0)}) {
+    send({code});
+    MxifBkgd echo{};
+    for (const auto& p : frameSends(MxifBkgd::TYPE_INDEX)) {
+      if (p.as<MxifBkgd>().me == 0) echo = p.as<MxifBkgd>();
+    }
+    EXPECT_EQ(std::tuple(echo.mixMask & 1u, echo.type, key(0, 1).transIn.mode, key(0, 0).transIn.mode),
+              std::tuple(1u, type, keyMode, 0)) << code;
+  }
+}
+
+// Key auto on a running key reverses it and every linked key that runs the same way in the same
+// sense; at rest, the linked keys start with it (a key whose transition is off completes at once).
+TEST_F(FaderEventTest, KeyAutoReversesOrStartsTheLinkedKeys) {
+  for (int k = 0; k < 4; ++k) key(0, k).group = k < 3 ? 1 : 0;
+  for (int k = 0; k < 4; ++k) keyT(k).start(50, 1);
+  keyT(2).flip = -1;
+  for (int frame = 0; frame < 10; ++frame) runFrame(0);
+  press({1724});
+  auto directions = [&] { return std::vector<int>{keyT(0).direction, keyT(1).direction, keyT(2).direction, keyT(3).direction}; };
+  EXPECT_EQ(directions(), (std::vector<int>{-1, -1, 1, 1}));
+  press({1725});
+  EXPECT_EQ(directions(), (std::vector<int>{1, 1, 1, 1}));
+
+  faders.initInternal();
+  for (int k = 0; k < 4; ++k) key(0, k).reverse = 0;  // as the next key update would leave them
+  key(0, 0).transIn.on = 1, key(0, 0).transIn.value = 10;
+  key(0, 2).transIn.on = 1, key(0, 2).transIn.value = 10;
+  key(0, 3).transIn.on = 1, key(0, 3).transIn.value = 10;
+  key(0, 3).group = 0;
+  press({1725});  // key 1: its transition is off
+  EXPECT_EQ(std::tuple(keyT(0).state, keyT(1).state, keyT(1).flip, keyT(2).state, keyT(3).state),
+            std::tuple(AutoTransition::RUNNING, AutoTransition::IDLE, -1, AutoTransition::RUNNING, AutoTransition::IDLE));
+  // Downstream keys the same way, on their own buttons.
+  dsk(1).transIn.on = 1, dsk(1).transIn.value = 10;
+  press({1825});
+  EXPECT_EQ(faders.transition(21).state, AutoTransition::RUNNING);
+  press({1833});
+  EXPECT_EQ(std::tuple(faders.transition(21).state, faders.transition(21).flip), std::tuple(AutoTransition::IDLE, -1));
+}
+
+TEST_F(FaderEventTest, LinkedClipStartsOnlyWhenItsStatusSaysReady) {
+  MxifClipPlay& clip = category::CategoryClipPlay::instance().record(2);
+  clip.mode = MxifClipPlay::MODE_TRANSITION, clip.linkedMe = 1;
+  MxifEventMemory& events = category::CategoryEventMemory::instance().record(0);
+  events.enable = 1, events.linkedMe = 2;
+  bkgd(1).trans.rate = 10;
+  AutoTransition& clipT = faders.transition(AutoTransition::clipSlot(1, 2));
+  AutoTransition& eventT = faders.transition(AutoTransition::eventMemorySlot(1));
+  press({1616}, 1);
+  EXPECT_EQ(std::tuple(clipT.state, eventT.state), std::tuple(AutoTransition::IDLE, AutoTransition::RUNNING));
+  category::CategoryClipStatus::instance().record(category::CategoryClipStatus::statusIndex(2)).ready = 1;
+  press({1616}, 1);
+  EXPECT_EQ(std::tuple(clipT.state, eventT.state), std::tuple(AutoTransition::RUNNING, AutoTransition::PAUSED));
+  // Unlinked, a running clip transition pauses.
+  clip.linkedMe = 0;
+  runFrame(0);
+  EXPECT_EQ(clipT.state, AutoTransition::PAUSED);
+}
+
+// The fader-select buttons reach the mainframe configuration while it enables them.
+TEST_F(FaderEventTest, FaderSelectButtonsSetTheMainframeConfigurationWhileEnabled) {
+  auto& config = category::CategoryMainframeConfig::instance();
+  peer.readPackets();
+  for (auto [enable, code, me, reported] : {std::tuple(0, 1701, 2, -1), std::tuple(1, 1701, 2, 9),
+                                            std::tuple(1, 1802, 0, 18), std::tuple(1, 2103, 1, 11)}) {
+    config.record(0).faderSelectEnable = static_cast<u8>(enable);
+    press({code}, me);
+    auto sent = peer.readPackets();
+    int got = -1;
+    for (const auto& p : sent) {
+      const auto r = p.as<MxifMainframeConfig>();
+      if (p.type == MxifMainframeConfig::TYPE_INDEX && (r.mask & MxifMainframeConfig::FADER_SELECT) != 0) got = r.faderSelect;
+    }
+    EXPECT_EQ(got, reported) << code;
+  }
+  EXPECT_EQ(consoleCount("[ERR]"), 0);
+}
+
+TEST_F(FaderEventTest, KeyAndDownstreamKeyButtonsHeldPerPanel) {
+  press({1717, 1818, 2119}, 3, 2);
+  EXPECT_EQ(std::tuple(faders.keyButtonHeld(2, 3, 1), faders.dskButtonHeld(2, 2), faders.me2KeyButtonHeld(2, 3)),
+            std::tuple(true, true, true));
+  press({1717, 1818}, 3, 2, 2);  // state 2 leaves them
+  press({2119}, 3, 2, Event::RELEASED);
+  EXPECT_EQ(std::tuple(faders.keyButtonHeld(2, 3, 1), faders.dskButtonHeld(2, 2), faders.me2KeyButtonHeld(2, 3)),
+            std::tuple(true, true, false));
+  Event ev{};
+  ev.code = 1717, ev.me = 4, ev.panel = 2;  // no ME 4
+  faders.onButtonStatus(&ev);
+  ev.me = 3, ev.panel = 3;  // no panel 3
+  faders.onButtonStatus(&ev);
+  EXPECT_TRUE(faders.keyButtonHeld(2, 3, 1));
+  EXPECT_THROW(faders.onButtonStatus(nullptr), assert::AssertException);
+  EXPECT_EQ(consoleCount("NULL != btnStatus"), 1);
+}
+
+// Kinds 4..11 feed levers 0..7 of the panel, kinds 16..23 levers 8..15; the others nothing.
+TEST_F(FaderEventTest, KeyFaderLeverInputByKind) {
+  for (int panel : {1, 2}) {
+    for (int kind = 0; kind <= 24; ++kind) {
+      faders.initInternal();
+      category::CategoryKey::keyFaderLeverInput(faders, panel, 2255, kind);
+      int moved = -1;
+      for (int p = 0; p < 3; ++p) {
+        for (int k = 0; k < CategoryFaderEvent::N_KEY_FADER_PANEL; ++k) {
+          if (faders.keyFaderLever(p, k).value == 1.0f) moved = 16 * p + k;
+        }
+      }
+      const int expected = kind >= 4 && kind <= 11 ? 16 * panel + kind - 4 : kind >= 16 && kind <= 23 ? 16 * panel + kind - 8 : -1;
+      EXPECT_EQ(moved, expected) << panel << " " << kind;
+    }
+  }
+}
+
+// A running tracker turns to faderSign; an idle one starts as syncKeyTransition starts it, with the
+// rate of the setting in force, or completes when that setting is off.
+TEST_F(FaderEventTest, KeyFaderTrackersTurnOrStart) {
+  struct Case { int state, flip; float position; u8 mode933, on; int endState, direction, rate; } cases[] = {
+      {AutoTransition::RUNNING, 1, 0.3f, 0, 1, AutoTransition::RUNNING, -1, 1},
+      {AutoTransition::RUNNING, 1, 0.3f, 1, 1, AutoTransition::RUNNING, -1, 1},
+      {AutoTransition::RUNNING, -1, 0.3f, 1, 1, AutoTransition::RUNNING, 1, 1},
+      {AutoTransition::IDLE, 1, 0.0f, 0, 1, AutoTransition::RUNNING, 1, 20},
+      {AutoTransition::IDLE, 1, 0.3f, 1, 1, AutoTransition::RUNNING, -1, 20},
+      {AutoTransition::PAUSED, 1, 0.3f, 1, 1, AutoTransition::RUNNING, -1, 20},
+      {AutoTransition::IDLE, 1, 0.0f, 0, 0, AutoTransition::STOP_REQUEST, 1, 1},
+  };
+  key(2, 3).transOut = {1, 1, 0, 20}, key(2, 3).reverse = 1;  // reversed: setting B in force
+  dsk(3).transIn = {1, 1, 0, 20};
+  for (const Case& c : cases) {
+    operate().faderDirectionMode = c.mode933;
+    key(2, 3).transOut.on = c.on;
+    dsk(3).transIn.on = c.on;
+    for (bool downstream : {false, true}) {
+      AutoTransition t;
+      t.state = c.state, t.flip = c.flip, t.positionA = c.position;
+      downstream ? faders.syncKeyFaderTracker2(t, 3) : faders.syncKeyFaderTracker(t, 2, 3);
+      EXPECT_EQ(std::tuple(t.state, t.direction, t.rate), std::tuple(c.endState, c.direction, c.rate))
+          << c.state << " " << c.flip << " " << int(c.mode933) << " " << downstream;
+    }
+  }
+}
+
+TEST_F(FaderEventTest, CalibrationIsCheckedAtResumeKeptOverARestartAndResetPerPanel) {
+  category::FaderCalibration saved;
+  const LeverCalibration entries[] = {{2554, 1533}, {4001, 1000}, {4000, 350}, {3000, 349}, {3000, 1534}, {2555, 1533}};
+  for (int i = 0; i < 6; ++i) saved.entries[i] = entries[i];
+  faders.resume(&saved);
+  const int kept[6][2] = {{2555, 1533}, {2555, 1533}, {4000, 350}, {2555, 1533}, {2555, 1533}, {2555, 1533}};
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(std::tuple(faders.calibration(i).max, faders.calibration(i).min), std::tuple(kept[i][0], kept[i][1])) << i;
+  }
+
+  faders.initData();
+  lever(3000);
+  lever(3500, 1, 1);
+  runFrame(0);
+  restart();
+  EXPECT_EQ(std::tuple(faders.calibration(0).max, faders.calibration(5).max), std::tuple(3000, 3500));
+  faders.resetCalibration(1);
+  EXPECT_EQ(std::tuple(faders.calibration(0).max, faders.calibration(5).max), std::tuple(3000, 2555));
+  EXPECT_THROW(faders.resetCalibration(3), assert::AssertException);
+}
+
+// The maintenance record bounds the key-fader levers' calibration (the lowest minimum and the margin
+// below the raw top), and its command code 5 resets panel 1's main levers.
+TEST_F(FaderEventTest, MaintenanceBoundsKeyFaderLeversAndResetsAPanel) {
+  auto widen = [&] {
+    faders.initInternal();
+    for (int raw : {100, 4095}) category::CategoryKey::keyFaderLeverInput(faders, 1, raw, 4);
+    const LeverCalibration& c = *faders.keyFaderLever(1, 0).calibration;
+    return std::tuple(c.min, c.max);
+  };
+  EXPECT_EQ(widen(), std::tuple(100, 4095));  // no limits yet
+  MxifMaintenance m{};
+  m.mask = MxifMaintenance::LEVER_PARAM3 | MxifMaintenance::LEVER_PARAM4;
+  m.leverParam3 = 400, m.leverParam4 = 95;
+  peer.sendPacket(MxifMaintenance::TYPE_INDEX, testing_support::textRecordBytes(m));
+  runFrame(0);
+  EXPECT_EQ(widen(), std::tuple(400, 4000));
+
+  lever(3500, 1, 1);
+  runFrame(0);
+  ASSERT_EQ(faders.calibration(5).max, 3500);
+  MxifMaintenanceCmd cmd{};
+  cmd.code = 5;
+  peer.send(cmd);
+  runFrame(0);
+  EXPECT_EQ(faders.calibration(5).max, 2555);
+}
+
+// Key 0 of ME 0 taken on air by its auto button at rate 4 (eight frames in format 0), then cut off:
+// per frame, the status bytes 380, 383 and 382 as the key record sends them (-1: not sent).
+TEST_F(FaderEventTest, KeyAndDownstreamKeyReportOnAirMovingAndStopping) {
+  key(0, 0).transIn = {1, 1, 0, 4};
+  dsk(2).transIn = {1, 1, 0, 4};
+  using Sent = std::tuple<int, int, int>;
+  auto keySent = [](const std::vector<testing_support::AckPacket>& packets) {
+    Sent s{-1, -1, -1};
+    for (const auto& p : packets) {
+      MxifKey r;
+      libmx::WireIn in(p.body.data(), p.body.size());
+      if (!libmx::readTextRecord(in, r) || r.me != 0 || r.channel != 0) continue;
+      if (r.mask1 & 1u << MxifKey::W1_ON_AIR) std::get<0>(s) = r.onAir;
+      if (r.mask1 & 1u << MxifKey::W1_IN_TRANSITION) std::get<1>(s) = r.inTransition;
+      if (r.mask1 & 1u << MxifKey::W1_STOPPING) std::get<2>(s) = r.stopping;
+    }
+    return s;
+  };
+  auto dskSent = [](const std::vector<testing_support::AckPacket>& packets) {
+    Sent s{-1, -1, -1};
+    for (const auto& p : packets) {
+      MxifDsk r;
+      libmx::WireIn in(p.body.data(), p.body.size());
+      if (!libmx::readTextRecord(in, r) || r.channel != 2) continue;
+      if (r.mask & 1u << MxifDsk::W0_ON_AIR) std::get<0>(s) = r.onAir;
+      if (r.mask & 1u << MxifDsk::W0_IN_TRANSITION) std::get<1>(s) = r.inTransition;
+      if (r.mask & 1u << MxifDsk::W0_STOPPING) std::get<2>(s) = r.stopping;
+    }
+    return s;
+  };
+  framePackets();
+  std::vector<Sent> keys, dsks;
+  for (int frame = 0; frame < 12; ++frame) {
+    if (frame == 0) send({1724, 1826});
+    if (frame == 10) send({1732, 1834});
+    auto packets = framePackets();
+    keys.push_back(keySent(packets[MxifKey::TYPE_INDEX]));
+    dsks.push_back(dskSent(packets[MxifDsk::TYPE_INDEX]));
+  }
+  const Sent none{-1, -1, -1};
+  const std::vector<Sent> expected = {{-1, 1, -1}, {1, -1, -1}, none, none, none, none,
+                                      none,        none,        {-1, 0, -1}, none, {-1, -1, 1}, {0, -1, 0}};
+  EXPECT_EQ(keys, expected);
+  EXPECT_EQ(dsks, expected);
+  auto quiet = framePackets();
+  EXPECT_EQ(std::tuple(quiet.count(MxifKey::TYPE_INDEX), quiet.count(MxifDsk::TYPE_INDEX), quiet.count(MxifBkgd::TYPE_INDEX)),
+            std::tuple(0u, 0u, 0u));
+}
+
+}  // namespace

@@ -1,0 +1,453 @@
+// Source and bus tally among the categories that start-up creates: the tally status registers are
+// set per frame, the switcher state and the tally groups arrive through the request ring, and ME 0's
+// block of the mainframe configuration is written into its stored record.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "Driver/core/core.h"
+#include "Driver/key/regs.h"
+#include "Main/bus/bus.h"
+#include "Main/fader/faderevent.h"
+#include "Main/tally/tally.h"
+#include "Main/panel/peripheral.h"
+#include "Main/system/mfconfig.h"
+#include "Platform/board.h"
+#include "tests/Main/category_fixture.h"
+
+namespace {
+
+using category::CategoryBusTally;
+using category::CategorySourceTally;
+using category::tallyIndexOf;
+using V = std::vector<int>;
+
+constexpr int HARDWARE = 1, TRANSITION = 0;  // tally mode settings
+
+TEST(TallyMaps, CodesAndSourcesToTallyIndexes) {
+  const V outputs = {150, 151, 152, 154, 155, 156, 158, 159, 160, 162, 163, 164, 170, 171, 172, 173, 174, 175, 176, 177};
+  for (int code = 1; code <= 20; ++code) EXPECT_EQ(category::tallyCodeSource(code), outputs[code - 1]) << code;
+  for (int code : {21, 44, 68}) EXPECT_EQ(category::tallyCodeSource(code), code + 219);
+  for (int code : {0, 69, 0x7FFF, 0xFFFF, -1}) EXPECT_EQ(category::tallyCodeSource(code), -1) << code;
+  const std::pair<int, int> indexes[] = {{10, 0},    {137, 127}, {140, 128}, {141, 129}, {150, 130}, {165, 145},
+                                         {170, 146}, {178, 154}, {180, 155}, {181, 155}, {182, 156}, {191, 162},
+                                         {200, 163}, {211, 170}, {220, 171}, {223, 174}, {237, 182}, {240, 183},
+                                         {287, 230}, {314, 231}, {329, 246}, {9, -1},    {139, -1},  {179, -1},
+                                         {238, -1},  {288, -1},  {330, -1}};
+  for (const auto& [source, index] : indexes) EXPECT_EQ(tallyIndexOf(source), index) << source;
+}
+
+class TallyTest : public test_categories::StartedSystemTest {
+ protected:
+  void SetUp() override {
+    StartedSystemTest::SetUp();
+    status(0);
+  }
+
+  static CategorySourceTally& tally() { return CategorySourceTally::instance(); }
+  static AutoTransition& transition(int slot) { return category::CategoryFaderEvent::instance().transition(slot); }
+
+  // Tally mode and the codes of group g (the others unchanged), through the request ring.
+  void group(int g, V codes, int mode = HARDWARE) {
+    MxifPeripheral r;
+    r.tallyMode = static_cast<u8>(mode), r.maskA = MxifPeripheral::TALLY_MODE;
+    codes.resize(TallyGroup::N_ENTRIES, 0);
+    for (int i = 0; i < TallyGroup::N_ENTRIES; ++i) r.groups[g].entries[i] = static_cast<u16>(codes[i]);
+    r.groups[g].mask = 0xFF;
+    peer.send(r);
+  }
+  // Sources on bus entries of an ME, as {entry, source} pairs.
+  void select(int me, std::vector<std::pair<int, int>> entries) {
+    MxifBus r;
+    r.me = static_cast<u8>(me);
+    for (auto [e, s] : entries) r.setEntry(e, category::CategoryBus::DIRECT + s);
+    peer.send(r);
+  }
+  // ME 0's block of the stored mainframe configuration, written as it stands (the tally also gives
+  // meanings to values the front end cannot set).
+  static MainframeMeConfig& me0Config() { return category::CategoryMainframeConfig::instance().record(0).meConfig[0]; }
+  // The tally status words of ME 1, ME 2, the DSK program and the DSK clean outputs.
+  static void status(u32 me1, u32 me2 = 0, u32 pgm = 0, u32 cln = 0) {
+    platform::regPoke(MX_ME1_BASE + keyreg::MIXER_A + keyreg::TALLY_STATUS, me1);
+    platform::regPoke(MX_ME2_BASE + keyreg::MIXER_A + keyreg::TALLY_STATUS, me2);
+    platform::regPoke(keyreg::DSK_TALLY_PGM1, pgm);
+    platform::regPoke(keyreg::DSK_TALLY_CLN1, cln);
+  }
+  // Frames for a status word to settle (each flag is the OR of two frames); the packets of the last.
+  std::map<int, std::vector<testing_support::AckPacket>> frames(int n = 2) {
+    for (int i = 1; i < n; ++i) framePackets();
+    return framePackets();
+  }
+  // Which of the sources group g flags, and which of the entries ME me's bus tally flags.
+  static V tallied(int g, V sources) {
+    V out;
+    for (int s : sources) {
+      if (tally().lastComputed(g).tally[tallyIndexOf(s)] != 0) out.push_back(s);
+    }
+    return out;
+  }
+  static V busTallied(int me, V entries) {
+    V out;
+    for (int e : entries) {
+      if (CategoryBusTally::entryTally(me, e) != 0) out.push_back(e);
+    }
+    return out;
+  }
+  static int flagCount(const MxifSourceTally& r) {
+    int n = 0;
+    for (u8 t : r.tally) n += t;
+    return n;
+  }
+};
+
+// ---- hardware-status mode ------------------------------------------------------------------------------
+
+// ME 1 program with flag bits 1 and 3: source 150, background entries 0 and 1 and key 0's fill
+// entry of ME 0, and the sources on entries 0 and 2, where ME 2's program (flag bit 1) brings in
+// ME 2's entry 0; never the sources on entry 1.
+TEST_F(TallyTest, MeProgramFollowsItsFlagBitsIntoBusesAndReenteredMes) {
+  group(0, {1});
+  select(1, {{0, 25}, {1, 26}, {2, 27}});
+  select(0, {{0, 20}, {1, 21}, {2, 154}});
+  status(0x0A, 0x02);
+  frames();
+  EXPECT_EQ(tallied(0, {150, 20, 21, 154, 25, 26, 27}), V({150, 20, 154, 25}));
+  EXPECT_EQ(busTallied(0, {0, 1, 2, 3, 10, 11}), V({0, 1, 2}));
+  EXPECT_EQ(busTallied(1, {0, 1, 2}), V({0, 1}));
+}
+
+// A recording still store tallies its video source through record input entry 13; ME 1's program
+// on that entry leads back into ME 1, where the resolution ends at the source already flagged.
+TEST_F(TallyTest, LoopThroughAReenteredOutputEndsAtTheFirstFlaggedSource) {
+  MxifStillMemory still{};
+  still.store = 0, still.capturing = 1, still.mask = 0x5;
+  peer.send(still);
+  group(0, {1});
+  select(0, {{0, 181}, {13, 150}});
+  status(0x02);
+  frames();
+  EXPECT_EQ(tallied(0, {150, 181, 182}), V({150, 181}));
+  for (int me = 0; me < category::N_ME; ++me) EXPECT_EQ(busTallied(me, {13, 14}), V({13})) << me;
+}
+
+// A DSK program output flags its DSKs' buses on every ME; faded to black it flags nothing.
+TEST_F(TallyTest, DskProgramOutputFlagsNothingWhileFadedToBlack) {
+  group(0, {13});
+  select(1, {{16, 40}});
+  status(0, 0, 0x02);
+  frames();
+  EXPECT_EQ(tallied(0, {170, 40}), V({170, 40}));
+  for (int me = 0; me < category::N_ME; ++me) EXPECT_EQ(busTallied(me, {16, 17}), V({16})) << me;
+  // Program 2 (code 14) reads byte 2 of the status word, preview 1 (code 15, a preview group's)
+  // byte 1; their bit 0 brings in the background feed, here ME 1's program.
+  for (auto [g, code, output, pgm] : {std::tuple(0, 14, 171, 0x030000u), std::tuple(1, 15, 172, 0x0300u)}) {
+    group(g, {code});
+    status(0, 0, pgm);
+    frames(3);
+    EXPECT_EQ(tallied(g, {170, 171, 172, 173, 40, 150}), V({output, 40, 150})) << output;
+  }
+  group(0, {13});
+  MxifOperate fade{};
+  fade.ftb.target = 1, fade.ftb.rate = 0;
+  fade.ftb.mask = MxifOperate::FadeToBlack::TARGET | MxifOperate::FadeToBlack::RATE;
+  peer.send(fade);
+  frames(3);
+  EXPECT_EQ(flagCount(tally().lastComputed(0)), 0);
+}
+
+// An input whose input-video record leaves it out (record 0 also for the DVI input 140) is not
+// flagged, nor is the up-stream key laid over it followed.
+TEST_F(TallyTest, InputLeftOutIsNeitherFlaggedNorFollowed) {
+  MxifUpStreamKeyAssign usk{};
+  usk.source[0] = 30, usk.sourceMask = 1;
+  usk.entries[10].value = 5, usk.entries[10].mask = 1;  // source 20 keyed by key 1, always
+  peer.send(usk);
+  group(0, {1});
+  select(0, {{0, 20}, {1, 140}});
+  status(0x06);
+  frames();
+  EXPECT_EQ(tallied(0, {20, 140, 30}), V({20, 140, 30}));
+  EXPECT_EQ(busTallied(0, {72, 73}), V({72}));
+  for (int record : {10, 0}) {
+    MxifInputVideo in{};
+    in.input = static_cast<u8>(record), in.tallyOff = 1, in.mask = 1u << 1;
+    peer.send(in);
+  }
+  frames();
+  EXPECT_EQ(tallied(0, {150, 20, 140, 30}), V({150}));
+  EXPECT_EQ(busTallied(0, {0, 1, 72}), V({0, 1}));
+}
+
+// ME 3's program (code 7, as a resumed record may hold it) is flagged but not followed; bus output
+// 241 (code 22) flags entry 25 of all four MEs and follows ME 0's; codes 0 and 69 add nothing.
+TEST_F(TallyTest, BusOutputFlagsItsEntryOnEveryMeAndOuterOutputsStop) {
+  select(0, {{25, 30}});
+  select(1, {{25, 31}});
+  select(2, {{0, 32}});
+  runFrame(0);
+  const u16 codes[] = {7, 22, 0, 69};
+  TallyGroup& g = category::CategoryPeripheral::instance().record(0).groups[0];
+  std::copy(std::begin(codes), std::end(codes), g.entries);
+  category::CategoryPeripheral::instance().record(0).tallyMode = HARDWARE;
+  frames(1);
+  EXPECT_EQ(tallied(0, {158, 241, 30, 31, 32}), V({158, 241, 30}));
+  EXPECT_EQ(flagCount(tally().lastComputed(0)), 3);
+  for (int me = 0; me < category::N_ME; ++me) EXPECT_EQ(busTallied(me, {0, 24, 25}), V({25})) << me;
+}
+
+// ---- transition mode -----------------------------------------------------------------------------------
+
+// At rest program shows entry a only, preview too unless the preview background setting shows entry
+// b; half-way both background entries are on program. After a completed transition the program bus
+// is B and only B is on program.
+TEST_F(TallyTest, BackgroundEntriesFollowTheTransition) {
+  group(0, {1}, TRANSITION);
+  group(1, {2}, TRANSITION);
+  select(0, {{0, 20}, {1, 21}});
+  AutoTransition& t = transition(AutoTransition::bkgdSlot(0));
+  const struct {
+    int previewSetting;
+    int flip;
+    float position;
+    V program, preview;
+  } cases[] = {{0, 1, 0.0f, {150, 20}, {151, 20}},
+               {1, 1, 0.0f, {150, 20}, {151, 21}},
+               {0, 1, 0.5f, {150, 20, 21}, {151, 20, 21}},
+               {0, -1, 0.0f, {150, 21}, {151, 21}}};
+  for (const auto& c : cases) {
+    me0Config().meOption = static_cast<u8>(c.previewSetting);
+    t.flip = c.flip, t.positionA = c.position;
+    frames();  // the bus follows the flip in the first
+    EXPECT_EQ(tallied(0, {150, 20, 21}), c.program) << c.flip << " " << c.position;
+    EXPECT_EQ(tallied(1, {151, 20, 21}), c.preview) << c.previewSetting << " " << c.position;
+  }
+}
+
+// The whole road through the ring: ME 0's clean feed taken at key 3's source (clean tap mode 1,
+// clean key 2) and group 0 watching code 3 (152): while key 3 of ME 0 moves, the clean output and
+// the input on key 3's key-source bus (entry 7) are on air; back at 0, the clean output alone.
+TEST_F(TallyTest, CleanFeedAtAKeySourceThroughTheMainframeConfiguration) {
+  MxifMainframeConfig config;
+  config.meConfig[0].mask = MainframeMeConfig::CLEAN_KEY | MainframeMeConfig::CLEAN_TAP_MODE;
+  config.meConfig[0].cleanKey = 2, config.meConfig[0].cleanTapMode = 1;
+  peer.send(config);
+  group(0, {3}, TRANSITION);
+  select(0, {{6, 21}, {7, 22}});
+  AutoTransition& t = transition(AutoTransition::keySlot(0, 2));
+  for (const auto& [position, want] : {std::pair{0.5f, V({152, 22})}, std::pair{0.0f, V({152})}}) {
+    t.flip = 1, t.positionA = position;
+    frames(1);
+    EXPECT_EQ(tallied(0, {152, 21, 22}), want) << position;
+  }
+}
+
+// A key counts on program while its position is above 0; on preview by its setting: 1 while at
+// most 0.99999, 2 always, any other never.
+TEST_F(TallyTest, KeysCountByPositionAndPreviewSetting) {
+  group(0, {1}, TRANSITION);
+  group(1, {2}, TRANSITION);
+  select(0, {{0, 20}, {2, 22}});
+  AutoTransition& t = transition(AutoTransition::keySlot(0, 0));
+  const struct {
+    int setting, flip;
+    float position;
+    bool program, preview;
+  } cases[] = {{1, 1, 0.0f, false, true}, {0, 1, 0.5f, true, false}, {1, 1, 0.5f, true, true},
+               {1, -1, 0.0f, true, false}, {2, -1, 0.0f, true, true}, {3, 1, 0.5f, true, false}};
+  for (const auto& c : cases) {
+    me0Config().tapAKeys[0] = static_cast<u8>(c.setting);
+    t.flip = c.flip, t.positionA = c.position;
+    frames(1);
+    EXPECT_EQ(tallied(0, {22}).size(), c.program ? 1u : 0u) << c.setting << " " << c.flip << " " << c.position;
+    EXPECT_EQ(tallied(1, {22}).size(), c.preview ? 1u : 0u) << c.setting << " " << c.flip << " " << c.position;
+  }
+  EXPECT_EQ(busTallied(0, {2, 3}), V({2}));
+}
+
+// A DSK program output counts a DSK by its own position, whatever the hardware reports.
+TEST_F(TallyTest, DskProgramOutputCountsDsksByTheirPositions) {
+  group(0, {13}, TRANSITION);
+  select(1, {{16, 40}});
+  AutoTransition& t = transition(AutoTransition::dskSlot(0));
+  const struct { u32 status; float position; bool counted; } cases[] = {
+      {0x02, 0.0f, false}, {0x02, 0.00001f, false}, {0, 0.5f, true}};
+  for (const auto& c : cases) {
+    status(0, 0, c.status);
+    t.positionA = c.position;
+    frames();
+    EXPECT_EQ(tallied(0, {170, 40}), c.counted ? V({170, 40}) : V({170})) << c.position;
+  }
+}
+
+// During ME 1's transition ME 2's program on its B bus brings in ME 2's background and keys.
+TEST_F(TallyTest, ReenteredMeDuringATransitionBringsItsBackgroundAndKeys) {
+  group(0, {1}, TRANSITION);
+  select(1, {{0, 25}, {1, 26}, {2, 27}});
+  select(0, {{0, 20}, {1, 154}});
+  transition(AutoTransition::bkgdSlot(0)).positionA = 0.5f;
+  transition(AutoTransition::keySlot(1, 0)).positionA = 0.5f;
+  frames(1);
+  EXPECT_EQ(tallied(0, {150, 20, 154, 25, 26, 27}), V({150, 20, 154, 25, 27}));
+  EXPECT_EQ(busTallied(1, {0, 1, 2}), V({0, 1, 2}));
+}
+
+// ---- what is sent --------------------------------------------------------------------------------------
+
+// A status bit set for one frame stays in the flags of the next; the group is sent whole when it
+// changes, to all zero as well, and not while it stays as it is.
+TEST_F(TallyTest, ChangedGroupIsSentWholeOnceAndFlagsOutliveTheirFrame) {
+  group(0, {1});
+  select(0, {{0, 20}});
+  EXPECT_TRUE(frames(3)[category::TYPE_SOURCE_TALLY].empty());
+  const struct { u32 status; bool sent; V flagged; } steps[] = {
+      {0x02, true, {150, 20}}, {0, false, {150, 20}}, {0, true, {150}}, {0, false, {150}}};
+  for (const auto& s : steps) {
+    status(s.status);
+    auto packets = framePackets();
+    EXPECT_EQ(tallied(0, {150, 20}), s.flagged) << s.status;
+    ASSERT_EQ(packets[category::TYPE_SOURCE_TALLY].size(), s.sent ? 1u : 0u);
+    ASSERT_EQ(packets[category::TYPE_DUAL_SOURCE_TALLY].size(), s.sent ? 1u : 0u);
+    if (!s.sent) continue;
+    const auto r = packets[category::TYPE_SOURCE_TALLY][0].as<MxifSourceTally>();
+    EXPECT_EQ(std::vector<u32>(r.presence, r.presence + 8),
+              std::vector<u32>({~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u, (1u << 23) - 1}));
+    EXPECT_EQ(r.tally[tallyIndexOf(20)], s.flagged.size() > 1 ? 1 : 0);
+    EXPECT_EQ(packets[category::TYPE_DUAL_SOURCE_TALLY][0].as<MxifDualSourceTally>().local.tally[tallyIndexOf(20)],
+              r.tally[tallyIndexOf(20)]);
+  }
+  // A group that watches nothing any more is sent once, all zero with every presence bit.
+  group(0, {});
+  auto cleared = frameSends(category::TYPE_SOURCE_TALLY);
+  ASSERT_EQ(cleared.size(), 1u);
+  EXPECT_EQ(flagCount(cleared[0].as<MxifSourceTally>()), 0);
+  EXPECT_EQ(cleared[0].as<MxifSourceTally>().presence[7], (1u << 23) - 1);
+  EXPECT_TRUE(frameSends(category::TYPE_SOURCE_TALLY).empty());
+}
+
+// Only group 0 sets the bus tally. A bus tally record from the front end changes no flag; the stored
+// record answers it.
+TEST_F(TallyTest, OnlyGroupZeroSetsTheBusTallyWhichAnswersItsRecord) {
+  group(1, {1});
+  select(0, {{0, 20}});
+  status(0x02);
+  auto packets = frames();
+  EXPECT_EQ(tallied(1, {150, 20}), V({150, 20}));
+  EXPECT_TRUE(packets[category::TYPE_BUS_TALLY].empty());
+  group(0, {1});
+  packets = frames(1);
+  ASSERT_EQ(packets[category::TYPE_BUS_TALLY].size(), 1u);
+  auto sent = packets[category::TYPE_BUS_TALLY][0].as<MxifBusTally>();
+  EXPECT_EQ(std::tuple(sent.me, sent.tally[0], sent.tally[1], sent.presence[0]), std::tuple(0, 1, 1, 0x3u));
+
+  MxifBusTally zero{};
+  zero.me = 0, zero.presence[0] = zero.presence[1] = ~0u;
+  peer.send(zero);
+  packets = frames(1);
+  ASSERT_EQ(packets[category::TYPE_BUS_TALLY].size(), 1u);
+  sent = packets[category::TYPE_BUS_TALLY][0].as<MxifBusTally>();
+  EXPECT_EQ(std::tuple(sent.me, sent.tally[0], sent.tally[1], sent.presence[0]), std::tuple(0, 1, 1, 0u));
+  EXPECT_EQ(busTallied(0, {0, 1}), V({0, 1}));
+}
+
+// With the external setting the front end's records are the source tally and are echoed; side A of
+// the dual tally still carries what this system computes. An index above 3 is dropped.
+TEST_F(TallyTest, ExternalSourceTallyIsEchoedBesideTheLocalOne) {
+  MxifPeripheral external;
+  external.reportForm = 1, external.maskA = MxifPeripheral::REPORT_FORM;
+  peer.send(external);
+  group(0, {1});
+  select(0, {{0, 20}});
+  status(0x02);
+  frames();
+  MxifSourceTally in;
+  in.tally[5] = 7, in.presence[0] = 1u << 5;
+  in.index = 4;
+  peer.send(in);
+  in.index = 0;
+  peer.send(in);
+  auto packets = framePackets();
+  ASSERT_EQ(packets[category::TYPE_SOURCE_TALLY].size(), 1u);
+  const auto echo = packets[category::TYPE_SOURCE_TALLY][0].as<MxifSourceTally>();
+  EXPECT_EQ(std::tuple(echo.index, echo.tally[5], echo.presence[0], echo.tally[tallyIndexOf(150)]),
+            std::tuple(0, 1, 1u << 5, 0));
+  ASSERT_EQ(packets[category::TYPE_DUAL_SOURCE_TALLY].size(), 1u);
+  const auto dual = packets[category::TYPE_DUAL_SOURCE_TALLY][0].as<MxifDualSourceTally>();
+  EXPECT_EQ(std::tuple(dual.channel, dual.local.tally[tallyIndexOf(150)], dual.received.tally[5]), std::tuple(0, 1, 1));
+}
+
+// A background DVE mark widens the background bits (1 and 2, 17 and 18) of its ME's status word in
+// the update that reads its slot, three frames after the one in which it was set.
+TEST_F(TallyTest, BackgroundDveMarkWidensTheStatusThreeFramesLater) {
+  group(0, {1});
+  select(0, {{0, 20}, {1, 21}});
+  status(0x20002);
+  frames();
+  mxSetContext(MX_CONTEXT_ME1);
+  tally().markBkgdDveTransition();
+  EXPECT_EQ(tally().bkgdDveMark(0), 1);
+  for (int frame = 1; frame <= 3; ++frame) {
+    runFrame(0);
+    EXPECT_EQ(tally().flagWord(CategorySourceTally::FLAG_ME1), 0x20002u) << frame;
+  }
+  runFrame(0);
+  EXPECT_EQ(tally().flagWord(CategorySourceTally::FLAG_ME1), 0x60006u);
+  EXPECT_EQ(tallied(0, {20, 21}), V({20, 21}));
+}
+
+// A dual tally the output stream cannot take even after a flush keeps its marks and goes out once
+// the stream has room.
+TEST_F(TallyTest, UnsentTallyKeepsItsMarksForTheNextTurn) {
+  group(0, {1});
+  select(0, {{0, 20}});
+  status(0x02);
+  frames();
+  peer.readPackets();
+  status(0);
+  tally().update();
+  tally().update();  // both history rows clear: the group changed
+  AcknowledgeSender& tx = AcknowledgeSender::instance();
+  for (int fill = 0; fill < 2; ++fill) {  // the stream and the ring full
+    while (tx.stream().freeCount() > 0) tx.stream().write(0);
+    tx.flush();
+  }
+  tally().sendStatus(tx);
+  EXPECT_TRUE(codec::hasAny(tally().dual(0)));
+  EXPECT_TRUE(codec::hasAny(tally().lastComputed(0)));
+  while (!tx.stream().empty()) {
+    peer.readBytes();
+    tx.flush();
+  }
+  peer.readBytes();
+  tally().sendStatus(tx);
+  tx.flush();
+  const auto packets = peer.readPackets();
+  ASSERT_EQ(packets.size(), 2u);
+  EXPECT_EQ(std::pair(packets[0].type, packets[1].type),
+            std::pair(category::TYPE_DUAL_SOURCE_TALLY, category::TYPE_SOURCE_TALLY));
+  EXPECT_EQ(packets[0].as<MxifDualSourceTally>().local.presence[0], ~0u);
+  EXPECT_EQ(packets[1].as<MxifSourceTally>().tally[tallyIndexOf(20)], 0);
+}
+
+// ---- the whole system ----------------------------------------------------------------------------------
+
+// Without a mainframe configuration and with the peripheral record of a fresh start the frames run
+// and send no tally; a group set through type 28 is the group the source tally reports.
+class TallyFreshStartTest : public test_categories::StartedSystemTest {};
+
+TEST_F(TallyFreshStartTest, FreshSystemSendsNoTallyUntilAGroupIsSet) {
+  for (int frame = 0; frame < 6; ++frame) {
+    auto packets = framePackets();
+    for (int type : {category::TYPE_BUS_TALLY, category::TYPE_SOURCE_TALLY, category::TYPE_DUAL_SOURCE_TALLY}) {
+      EXPECT_TRUE(packets[type].empty()) << type;
+    }
+  }
+  MxifPeripheral r;
+  r.groups[2].entries[0] = 1, r.groups[2].mask = 1;
+  peer.send(r);
+  const auto sent = frameSends(category::TYPE_SOURCE_TALLY);
+  ASSERT_EQ(sent.size(), 1u);
+  const auto tally = sent[0].as<MxifSourceTally>();
+  EXPECT_EQ(std::tuple(tally.index, tally.tally[tallyIndexOf(150)]), std::tuple(2, 1));
+}
+
+}  // namespace
