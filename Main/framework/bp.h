@@ -263,6 +263,27 @@ class CategoryRegistry {
 
 void registerCategory(CategoryInterface* cat, int id);
 
+// Writes the packet of a record with texts; false when it does not fit. The wire form is built in
+// one piece and stored in the output stream as one run (a record whose texts hold more than their
+// capacity would not fit that piece, and goes byte by byte).
+template <class T>
+bool writeTextPacket(AcknowledgeSender& tx, int type, const T& r) {
+  const u32 n = libmx::textRecordWireLength(r);
+  if (!tx.beginPacket(type, n)) return false;
+  u8 bytes[AcknowledgeSender::PACKET_RESERVE];
+  if (n > sizeof bytes) {
+    libmx::writeTextRecord(tx.stream(), r);
+    return true;
+  }
+  struct Span {
+    u8* p;
+    void write(u8 b) { *p++ = b; }
+  } span{bytes};
+  libmx::writeTextRecord(span, r);
+  tx.stream().write(bytes, static_cast<int>(n));
+  return true;
+}
+
 // A category that owns a record type T with N_CHANNELS channels.
 template <class T>
 class CategoryCommon : public CategoryInterface {
@@ -403,9 +424,7 @@ class CategoryCommon : public CategoryInterface {
   // Writes the record's packet; false when it does not fit.
   static bool writePacket(AcknowledgeSender& tx, const T& r) {
     if constexpr (RecordInfo<T>::HAS_TEXTS) {
-      if (!tx.beginPacket(TYPE_INDEX, libmx::textRecordWireLength(r))) return false;
-      libmx::writeTextRecord(tx.stream(), r);
-      return true;
+      return writeTextPacket(tx, TYPE_INDEX, r);
     } else {
       return tx.writeRecord(TYPE_INDEX, r);
     }
