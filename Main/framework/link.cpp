@@ -152,15 +152,6 @@ void RequestReceiver::takeBody() {
   headerValid_ = false;
 }
 
-u8 RequestReceiver::readPastEnd() {
-  short_ = true;
-  return 0;
-}
-
-void RequestReceiver::skip(int n) {
-  for (int i = 0; i < n; ++i) readU8();
-}
-
 void RequestReceiver::reportShort() {
   short_ = true;
   if (shortReported_) return;
