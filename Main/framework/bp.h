@@ -224,8 +224,12 @@ class CategoryRegistry {
   // The checks of a table slot (ME row and type index); they log and throw for one outside.
   static void checkSlot(int id, int me);
   void updatePass();
-  // Lists the instances and the update order again from the tables (after each change to them).
+  // Lists the instances and the update order again from the tables; the passes that go over the
+  // lists do it first when the tables changed since (registrations come one by one at start-up).
   void listInstances();
+  void listIfStale() {
+    if (listStale) listInstances();
+  }
   void profile();
   // Whether the event memory record asks for the 16-phase status rotation.
   bool rotatesStatus() const;
@@ -249,6 +253,7 @@ class CategoryRegistry {
   // The type indexes that have instances, in update order (priority 1 to 10, then type index).
   s32 updateOrder[N_TYPES];
   s32 updateCount;
+  bool listStale = true;
   // Bumped whenever the tables of instances change (the casts kept by as() are then stale).
   u32 generation = 0;
   s32 waitFrames;
