@@ -23,6 +23,7 @@ u32 mxGetTicks(u32* out) {
 
 void mxWaitUs(u32 us) {
   u32 start = mxGetTicks();
+  platform::timerWaitHint(start + us * platform::TICKS_PER_US);
   while (mxElapsedUs(start, mxGetTicks()) < us) {
   }
 }

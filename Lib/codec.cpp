@@ -49,6 +49,24 @@ void storeElement(const Leaf& f, int i, u32 bits) {
   }
 }
 
+namespace internal {
+
+const char* Prefix::build() {
+  size_t n = 0;
+  for (int d = 0; d < depth_; ++d) {
+    const size_t k = std::strlen(names_[d]);
+    MX_CHECK(n + k + 2 <= sizeof(text_));
+    std::memcpy(text_ + n, names_[d], k);
+    text_[n + k] = '.';
+    n += k + 1;
+  }
+  text_[n] = 0;
+  built_ = true;
+  return text_;
+}
+
+}  // namespace internal
+
 void setAllPresence(const Leaf& f) {
   if (f.mask == nullptr) return;
   int n = f.perElement ? f.count : 1;

@@ -240,26 +240,32 @@ TimerHook passCopy[MAX_HOOKS];
 // IDLE_SPIN_US of such reads, each further read first sleeps for as long as the run has lasted, at
 // most IDLE_SLEEP_MAX_US and never past the next event a board model announced (clockWakeBy). The
 // clock still follows the host clock, so waits end and interrupts come at the same ticks; a wait
-// only ends up to one sleep later. The main loop's wait between its passes is the idle one: frames
-// come at their events, and the wait itself sleeps a few times per frame.
+// only ends up to one sleep later. A wait whose end the code announced (timerWaitHint, the main
+// loop's wait between its passes) sleeps at once until that end or the next event, whichever
+// comes first: frames come at their events and the wait ends on time.
 constexpr u64 IDLE_SPIN_US = 50;
 constexpr u64 IDLE_SLEEP_MAX_US = 4000;
 bool timerRun = false;  // the last accesses were timer reads only
 u64 timerRunStart = 0;  // tick of the first read of the run
 u64 wakeTick = ~0ull;   // earliest event announced by the hooks at their last run
+bool waitHinted = false;  // the run is a wait that ends at waitEnd
+u64 waitEnd = 0;
 
-inline void noteAccess() { timerRun = false; }
+inline void noteAccess() { timerRun = waitHinted = false; }
 
 void idleSleep() {
   if (mode != ClockMode::RealTime || inHooks) return;
   if (!timerRun) {
     timerRun = true;
     timerRunStart = ticks;
-    return;
+    if (!waitHinted) return;
   }
-  const u64 run = ticks - timerRunStart;
-  if (run < IDLE_SPIN_US * TICKS_PER_US) return;
-  u64 until = ticks + std::min(run, IDLE_SLEEP_MAX_US * TICKS_PER_US);
+  u64 until = waitEnd;
+  if (!waitHinted) {
+    const u64 run = ticks - timerRunStart;
+    if (run < IDLE_SPIN_US * TICKS_PER_US) return;
+    until = ticks + std::min(run, IDLE_SLEEP_MAX_US * TICKS_PER_US);
+  }
   if (wakeTick < until) until = wakeTick;
   if (until <= ticks) return;
   const auto at = realStart + std::chrono::microseconds((until - realOffset) / TICKS_PER_US);
@@ -274,10 +280,14 @@ void runHooks() {
   struct Leave {
     bool run = timerRun;
     u64 runStart = timerRunStart;
+    bool hinted = waitHinted;
+    u64 end = waitEnd;
     ~Leave() {
       inHooks = false;
       timerRun = run;
       timerRunStart = runStart;
+      waitHinted = hinted;
+      waitEnd = end;
     }
   } leave;
   passHooks = hooks.data();
@@ -579,6 +589,12 @@ u32 timerTicks() {
   u64 now = readClock();
   runHooks();
   return static_cast<u32>(now);
+}
+
+void timerWaitHint(u32 untilTicks) {
+  // The end as a tick of the 64-bit clock: the first at or after now whose low 32 bits match.
+  waitEnd = ticks + static_cast<u32>(untilTicks - static_cast<u32>(ticks));
+  waitHinted = true;
 }
 
 void clockSetMode(ClockMode m) {

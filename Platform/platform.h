@@ -23,6 +23,9 @@ void writeMemory(u32 adr, const void* data, u32 size);
 // Global timer, low 32 bits, 333 ticks per microsecond.
 constexpr u32 TICKS_PER_US = 333;
 u32 timerTicks();
+// Says that the running code now reads the timer in a busy wait until its low 32 bits reach
+// untilTicks. The target ignores it; a host board may sleep through the wait.
+void timerWaitHint(u32 untilTicks);
 
 // Generic interrupt controller: connect and enable one handler per interrupt id.
 using IrqHandler = void (*)(void* context);

@@ -134,27 +134,27 @@ namespace internal {
 // The dotted path of the sub-record a visitor is in ("" at the top, "trans." inside trans).
 class Prefix {
  public:
-  Prefix() { text_[0] = 0; }
-  const char* text() const { return text_; }
-  // Goes into sub-record name; returns what leave() takes to come out again.
-  size_t enter(const char* name) {
-    const size_t keep = length_;
-    const size_t n = std::strlen(name);
-    MX_CHECK(keep + n + 2 <= sizeof(text_));
-    std::memcpy(text_ + keep, name, n);
-    text_[keep + n] = '.';
-    text_[keep + n + 1] = 0;
-    length_ = keep + n + 1;
-    return keep;
+  const char* text() { return built_ ? text_ : build(); }
+  // Goes into sub-record name; returns what leave() takes to come out again. The text is made
+  // only when asked for: a merge asks only for the fields it offers.
+  int enter(const char* name) {
+    MX_CHECK(depth_ < MAX_DEPTH);
+    names_[depth_] = name;
+    built_ = false;
+    return depth_++;
   }
-  void leave(size_t keep) {
-    length_ = keep;
-    text_[keep] = 0;
+  void leave(int keep) {
+    depth_ = keep;
+    built_ = false;
   }
 
  private:
+  static constexpr int MAX_DEPTH = 8;
+  const char* build();
+  const char* names_[MAX_DEPTH] = {};
+  int depth_ = 0;
+  bool built_ = false;
   char text_[64];
-  size_t length_ = 0;
 };
 
 // A field that a presence bit governs, checked against its presence words (a mistake in a field
@@ -201,7 +201,7 @@ class Walker {
 
   template <class S>
   void sub(const char* name, S& s) {
-    const size_t keep = prefix_.enter(name);
+    const int keep = prefix_.enter(name);
     std::remove_const_t<S>::fields(*this, s);
     prefix_.leave(keep);
   }
@@ -372,14 +372,6 @@ inline void acceptIf(u32 in, u32& out, u32 bit, bool cond) {
 }
 void setAllPresence(const Leaf& f);
 
-template <class T>
-void setAllPresence(T& r) {
-  struct S : LeafSink {
-    void leaf(const Leaf& f) override { setAllPresence(f); }
-  } s;
-  walk(r, s);
-}
-
 // Where the presence words of a record type lie, found once from its field list: the byte offset
 // of each. The status pass asks every record every frame whether anything is present, so that
 // answer reads these words rather than walking the field list.
@@ -423,6 +415,40 @@ void clearPresence(T& r) {
   for (int i = 0; i < p.count; ++i) std::memset(base + p.offset[i], 0, 4);
 }
 
+// Every presence bit that a record type declares, word by word in the order of presenceWords<T>().
+template <class T>
+struct DeclaredBits {
+  u32 bits[PresenceWords<T>::CAPACITY];
+};
+
+template <class T>
+[[gnu::noinline]] DeclaredBits<T> findDeclaredBits() {
+  struct S : LeafSink {
+    void leaf(const Leaf& f) override { setAllPresence(f); }
+  } s;
+  T r{};
+  clearPresence(r);
+  walk(r, s);
+  const PresenceWords<T>& p = presenceWords<T>();
+  DeclaredBits<T> d{};
+  for (int i = 0; i < p.count; ++i) std::memcpy(&d.bits[i], reinterpret_cast<const u8*>(&r) + p.offset[i], 4);
+  return d;
+}
+
+// Sets every declared presence bit.
+template <class T>
+void setAllPresence(T& r) {
+  static const DeclaredBits<T> declared = findDeclaredBits<T>();
+  const PresenceWords<T>& p = presenceWords<T>();
+  u8* base = reinterpret_cast<u8*>(&r);
+  for (int i = 0; i < p.count; ++i) {
+    u32 w;
+    std::memcpy(&w, base + p.offset[i], 4);
+    w |= declared.bits[i];
+    std::memcpy(base + p.offset[i], &w, 4);
+  }
+}
+
 // Whether any of count words at the given byte offsets from base is non-zero.
 bool anyWord(const u8* base, const u16* offset, int count);
 
@@ -445,23 +471,45 @@ bool hasAny(const T& r) {
   return hasAny(r, presenceWords<T>());
 }
 
+namespace internal {
+
+// Compares every field of the record visited with the same field of the record at other.
+class SameValues {
+ public:
+  SameValues(const u8* base, const u8* other) : base_(base), other_(other) {}
+  bool same = true;
+  template <class M>
+  void mask(const char*, const M&) {}
+  template <class X>
+  void field(const char*, const X& x) {
+    same = same && std::memcmp(&x, other_ + (reinterpret_cast<const u8*>(&x) - base_), sizeof x) == 0;
+  }
+  template <class X, class M>
+  void field(const char* name, const X& x, const M&, int) {
+    field(name, x);
+  }
+  template <class X, class M>
+  void each(const char* name, const X& x, const M&, int) {
+    field(name, x);
+  }
+  template <class S>
+  void sub(const char*, const S& s) {
+    S::fields(*this, s);
+  }
+
+ private:
+  const u8* base_;
+  const u8* other_;
+};
+
+}  // namespace internal
+
 // Whether two records hold the same value in every field; presence words and padding do not count.
 template <class T>
 bool sameValues(const T& a, const T& b) {
-  struct S : LeafSink {
-    const u8* aBase;
-    const u8* bBase;
-    bool same = true;
-    void leaf(const Leaf& f) override {
-      if (!same || f.isMask) return;
-      const u8* other = bBase + (f.data - aBase);
-      same = std::memcmp(f.data, other, static_cast<size_t>(widthOf(f.kind) * f.count)) == 0;
-    }
-  } s;
-  s.aBase = reinterpret_cast<const u8*>(&a);
-  s.bBase = reinterpret_cast<const u8*>(&b);
-  walk(a, s);
-  return s.same;
+  internal::SameValues v(reinterpret_cast<const u8*>(&a), reinterpret_cast<const u8*>(&b));
+  T::fields(v, a);
+  return v.same;
 }
 
 namespace internal {
@@ -481,36 +529,40 @@ class Merger {
   void field(const char*, const X& x) {
     std::memcpy(target(&x), &x, sizeof x);
   }
+  // The bit tests are inlined in each record's field list (most fields are absent); a present
+  // field is taken out of line.
   template <class X, class M>
-  void field(const char* name, const X& x, const M& m, int bit) {
+  [[gnu::always_inline]] void field(const char* name, const X& x, const M& m, int bit) {
     int words = 0;
     const u32* w = maskWords(m, words);
     checkBits<X>(words, bit, false);
-    if (!presenceBit(w, bit) || !offer(FieldView{prefix.text(), name, &x, -1})) return;
-    std::memcpy(target(&x), &x, sizeof x);
-    setPresenceBit(target(w), bit);
+    if (presenceBit(w, bit)) take(name, &x, -1, &x, sizeof x, w, bit);
   }
   template <class X, class M>
-  void each(const char* name, const X& x, const M& m, int bit) {
+  [[gnu::always_inline]] void each(const char* name, const X& x, const M& m, int bit) {
     static_assert(std::is_array_v<X>, "each() takes an array");
     int words = 0;
     const u32* w = maskWords(m, words);
     checkBits<X>(words, bit, true);
     for (int i = 0; i < static_cast<int>(std::extent_v<X>); ++i) {
-      if (!presenceBit(w, bit + i) || !offer(FieldView{prefix.text(), name, &x, i})) continue;
-      std::memcpy(target(&x[i]), &x[i], sizeof x[i]);
-      setPresenceBit(target(w), bit + i);
+      if (presenceBit(w, bit + i)) take(name, &x, i, &x[i], sizeof x[i], w, bit + i);
     }
   }
   template <class S>
   void sub(const char* name, const S& s) {
-    const size_t keep = prefix.enter(name);
+    const int keep = prefix.enter(name);
     S::fields(*this, s);
     prefix.leave(keep);
   }
 
  private:
-  bool offer(const FieldView& view) { return fn(context, view); }
+  // Offers the present field (or element index of it) and copies size bytes from at with its bit.
+  [[gnu::noinline]] void take(const char* name, const void* field, int index, const void* at, size_t size,
+                              const u32* mask, int bit) {
+    if (!fn(context, FieldView{prefix.text(), name, field, index})) return;
+    std::memcpy(target(static_cast<const u8*>(at)), at, size);
+    setPresenceBit(target(mask), bit);
+  }
   template <class X>
   X* target(const X* inFrom) {
     return reinterpret_cast<X*>(toBase + (reinterpret_cast<const u8*>(inFrom) - fromBase));
@@ -552,19 +604,16 @@ void resume(T& to, const T& saved) {
 // Clears in r every presence bit that is clear in allowed.
 template <class T>
 void keepPresence(T& r, const T& allowed) {
-  struct S : LeafSink {
-    const u8* base;
-    const u8* other;
-    void leaf(const Leaf& f) override {
-      if (!f.isMask) return;
-      Leaf o = f;
-      o.data = const_cast<u8*>(other) + (f.data - base);
-      for (int i = 0; i < f.count; ++i) storeElement(f, i, loadElement(f, i) & loadElement(o, i));
-    }
-  } s;
-  s.base = reinterpret_cast<const u8*>(&r);
-  s.other = reinterpret_cast<const u8*>(&allowed);
-  walk(r, s);
+  const PresenceWords<T>& p = presenceWords<T>();
+  u8* base = reinterpret_cast<u8*>(&r);
+  const u8* kept = reinterpret_cast<const u8*>(&allowed);
+  for (int i = 0; i < p.count; ++i) {
+    u32 w, k;
+    std::memcpy(&w, base + p.offset[i], 4);
+    std::memcpy(&k, kept + p.offset[i], 4);
+    w &= k;
+    std::memcpy(base + p.offset[i], &w, 4);
+  }
 }
 
 // A saved record as a resume takes it: every field present that passes check (a range check that

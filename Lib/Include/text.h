@@ -179,7 +179,7 @@ struct TextRecordReader : codec::EachValue<TextRecordReader<In>> {
   template <class X>
   void value(X& x) {
     if constexpr (std::is_array_v<X>) {
-      for (auto& e : x) value(e);
+      for (size_t i = 0; i < std::extent_v<X>; ++i) value(x[i]);
     } else if constexpr (sizeof(X) == 1) {
       x = static_cast<X>(in.readU8());
     } else if constexpr (sizeof(X) == 2) {
@@ -258,8 +258,16 @@ void mergeTextRecord(T& to, const T& from) {
 // Reads the record from a packet body (In as for readText); false when the body was too short.
 template <class T, class In>
 bool readTextRecord(In& in, T& r) {
-  TextRecordReader<In> v{in};
-  T::fields(v, r);
+  if constexpr (requires { in.finish(in.cursor()); }) {
+    // Through a cursor kept in locals: the record's byte stores cannot alias it.
+    auto c = in.cursor();
+    TextRecordReader<decltype(c)> v{c};
+    T::fields(v, r);
+    in.finish(c);
+  } else {
+    TextRecordReader<In> v{in};
+    T::fields(v, r);
+  }
   return !in.isShort();
 }
 

@@ -134,6 +134,7 @@ void CategoryRegistry::initAfterResume() {
 void CategoryRegistry::backup() {
   // The boot mode word read at start-up decides, not its value now.
   if (state.bootMode & BOOT_MODE_NO_BACKUP) return;
+  listIfStale();
   for (int i = 0; i < listed; ++i) instances[i]->storeBackup();
   backupCopy();
 }

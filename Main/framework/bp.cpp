@@ -71,10 +71,11 @@ void CategoryRegistry::add(int id, CategoryInterface* cat) {
   count[id] += 1;
   categories[me][id] = cat;
   ++generation;
-  listInstances();
+  listStale = true;
 }
 
 void CategoryRegistry::listInstances() {
+  listStale = false;
   listed = 0;
   for (int id = 0; id < N_TYPES; ++id) {
     for (int m = 0; m < N_ME; ++m) {
@@ -131,6 +132,7 @@ int CategoryRegistry::bindInstance(int me, int id, u8* area) {
 void registerCategory(CategoryInterface* cat, int id) { CategoryRegistry::instance().add(id, cat); }
 
 void CategoryRegistry::refreshAll() {
+  listIfStale();
   for (int i = 0; i < listed; ++i) instances[i]->refresh();
 }
 
@@ -150,6 +152,7 @@ void CategoryRegistry::process() {
 }
 
 void CategoryRegistry::updatePass() {
+  listIfStale();
   for (int i = 0; i < updateCount; ++i) {
     const int id = updateOrder[i];
     u32 start = mxGetTicks();
@@ -183,6 +186,7 @@ bool CategoryRegistry::rotatesStatus() const {
 void CategoryRegistry::sendAll(AcknowledgeSender& tx) {
   if (sendEnabled == 1) {
     if (!rotatesStatus()) {
+      listIfStale();
       for (int i = 0; i < listed; ++i) instances[i]->sendStatus(tx);
     } else {
       phase = (phase + 1) % 16;

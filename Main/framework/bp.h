@@ -224,8 +224,12 @@ class CategoryRegistry {
   // The checks of a table slot (ME row and type index); they log and throw for one outside.
   static void checkSlot(int id, int me);
   void updatePass();
-  // Lists the instances and the update order again from the tables (after each change to them).
+  // Lists the instances and the update order again from the tables; the passes that go over the
+  // lists do it first when the tables changed since (registrations come one by one at start-up).
   void listInstances();
+  void listIfStale() {
+    if (listStale) listInstances();
+  }
   void profile();
   // Whether the event memory record asks for the 16-phase status rotation.
   bool rotatesStatus() const;
@@ -249,6 +253,7 @@ class CategoryRegistry {
   // The type indexes that have instances, in update order (priority 1 to 10, then type index).
   s32 updateOrder[N_TYPES];
   s32 updateCount;
+  bool listStale = true;
   // Bumped whenever the tables of instances change (the casts kept by as() are then stale).
   u32 generation = 0;
   s32 waitFrames;
@@ -262,6 +267,27 @@ class CategoryRegistry {
 };
 
 void registerCategory(CategoryInterface* cat, int id);
+
+// Writes the packet of a record with texts; false when it does not fit. The wire form is built in
+// one piece and stored in the output stream as one run (a record whose texts hold more than their
+// capacity would not fit that piece, and goes byte by byte).
+template <class T>
+bool writeTextPacket(AcknowledgeSender& tx, int type, const T& r) {
+  const u32 n = libmx::textRecordWireLength(r);
+  if (!tx.beginPacket(type, n)) return false;
+  u8 bytes[AcknowledgeSender::PACKET_RESERVE];
+  if (n > sizeof bytes) {
+    libmx::writeTextRecord(tx.stream(), r);
+    return true;
+  }
+  struct Span {
+    u8* p;
+    void write(u8 b) { *p++ = b; }
+  } span{bytes};
+  libmx::writeTextRecord(span, r);
+  tx.stream().write(bytes, static_cast<int>(n));
+  return true;
+}
 
 // A category that owns a record type T with N_CHANNELS channels.
 template <class T>
@@ -403,9 +429,7 @@ class CategoryCommon : public CategoryInterface {
   // Writes the record's packet; false when it does not fit.
   static bool writePacket(AcknowledgeSender& tx, const T& r) {
     if constexpr (RecordInfo<T>::HAS_TEXTS) {
-      if (!tx.beginPacket(TYPE_INDEX, libmx::textRecordWireLength(r))) return false;
-      libmx::writeTextRecord(tx.stream(), r);
-      return true;
+      return writeTextPacket(tx, TYPE_INDEX, r);
     } else {
       return tx.writeRecord(TYPE_INDEX, r);
     }

@@ -152,28 +152,6 @@ void RequestReceiver::takeBody() {
   headerValid_ = false;
 }
 
-u8 RequestReceiver::readU8() {
-  if (pos_ >= bodySize_) {
-    short_ = true;
-    return 0;
-  }
-  return body_[pos_++];
-}
-
-u16 RequestReceiver::readU16() {
-  u16 hi = readU8();
-  return static_cast<u16>((hi << 8) | readU8());
-}
-
-u32 RequestReceiver::readU32() {
-  u32 hi = readU16();
-  return (hi << 16) | readU16();
-}
-
-void RequestReceiver::skip(int n) {
-  for (int i = 0; i < n; ++i) readU8();
-}
-
 void RequestReceiver::reportShort() {
   short_ = true;
   if (shortReported_) return;

@@ -3,6 +3,9 @@
 // top of them, the request receiver and the acknowledgement sender.
 //
 // Packet (both directions): 0x5A 0x81, u32 body length, u16 type index, the body; big-endian.
+#include <cstring>
+#include <type_traits>
+
 #include "Main/framework/typenames.h"
 #include "Lib/Include/codec.h"
 #include "Lib/Include/memory_map.h"
@@ -95,13 +98,19 @@ class BufferedInStream {
     return b;
   }
 
-  // Takes n buffered bytes into dst (null: discards them).
+  // Takes n buffered bytes (at most those buffered) into dst (null: discards them), in at most two
+  // runs across the wrap.
   void take(u8* dst, int n) {
-    for (int i = 0; i < n && count_ > 0; ++i) {
-      u8 b = data_[read_];
-      if (dst != nullptr) dst[i] = b;
-      read_ = (read_ + 1) % N;
-      --count_;
+    if (n > count_) n = count_;
+    while (n > 0) {
+      const int run = n < N - read_ ? n : N - read_;
+      if (dst != nullptr) {
+        std::memcpy(dst, data_ + read_, static_cast<size_t>(run));
+        dst += run;
+      }
+      read_ = (read_ + run) % N;
+      count_ -= run;
+      n -= run;
     }
   }
 
@@ -191,6 +200,52 @@ namespace category {
 class CategoryRegistry;
 }
 
+// A packet body read through a cursor that a record reader keeps in locals: big-endian words; a
+// read past the end yields 0 and marks the body short.
+class BodyCursor {
+ public:
+  BodyCursor(const u8* p, const u8* end) : p_(p), end_(end) {}
+  u8 readU8() {
+    if (p_ < end_) return *p_++;
+    short_ = true;
+    return 0;
+  }
+  u16 readU16() {
+    if (end_ - p_ < 2) {
+      const u16 hi = readU8();
+      return static_cast<u16>(hi << 8 | readU8());
+    }
+    const u16 v = static_cast<u16>(p_[0] << 8 | p_[1]);
+    p_ += 2;
+    return v;
+  }
+  u32 readU32() {
+    if (end_ - p_ < 4) {
+      const u32 hi = readU16();
+      return hi << 16 | readU16();
+    }
+    const u32 v = u32{p_[0]} << 24 | u32{p_[1]} << 16 | u32{p_[2]} << 8 | p_[3];
+    p_ += 4;
+    return v;
+  }
+  void skip(int n) {
+    if (n <= 0) return;
+    if (n <= end_ - p_) {
+      p_ += n;
+      return;
+    }
+    p_ = end_;
+    short_ = true;
+  }
+  bool isShort() const { return short_; }
+  const u8* position() const { return p_; }
+
+ private:
+  const u8* p_;
+  const u8* end_;
+  bool short_ = false;
+};
+
 // The request side: the input stream and the packet being dispatched. A handler reads the body
 // of its packet through the read functions below, which never go past the body; the dispatcher
 // has taken the whole body out of the stream before it calls the handler, so bytes a handler
@@ -213,13 +268,25 @@ class RequestReceiver {
   // Body of the packet being dispatched. Reading past its end yields 0 and marks it short.
   int remaining() const { return bodySize_ - pos_; }
   bool isShort() const { return short_; }
-  u8 readU8();
-  u16 readU16();
-  u32 readU32();
+  u8 readU8() { return read([](BodyCursor& c) { return c.readU8(); }); }
+  u16 readU16() { return read([](BodyCursor& c) { return c.readU16(); }); }
+  u32 readU32() { return read([](BodyCursor& c) { return c.readU32(); }); }
   s8 readS8() { return static_cast<s8>(readU8()); }
   s16 readS16() { return static_cast<s16>(readU16()); }
   s32 readS32() { return static_cast<s32>(readU32()); }
-  void skip(int n);
+  void skip(int n) {
+    read([n](BodyCursor& c) {
+      c.skip(n);
+      return 0;
+    });
+  }
+  // The unread part of the body, for a reader that keeps its place in locals; finish() takes the
+  // place it reached.
+  BodyCursor cursor() const { return {body_ + pos_, body_ + bodySize_}; }
+  void finish(const BodyCursor& c) {
+    pos_ = static_cast<int>(c.position() - body_);
+    short_ = short_ || c.isShort();
+  }
 
   // Reads a record's wire form from the body. When the body is shorter than the record, logs
   // "receive short record %s : %d byte" and returns false; the record must then be dropped.
@@ -252,6 +319,13 @@ class RequestReceiver {
   bool bodyBuffered();
   // Takes the body of the packet in hand out of the stream (it is buffered whole).
   void takeBody();
+  template <class Read>
+  std::invoke_result_t<Read, BodyCursor&> read(Read&& r) {
+    BodyCursor c = cursor();
+    const auto v = r(c);
+    finish(c);
+    return v;
+  }
 
   InStream stream_;
   bool headerValid_ = false;

@@ -319,11 +319,7 @@ bool CategoryKey::sendKeyChannel(AcknowledgeSender& tx, int ch) {
   if (dirty[ch] == 0 && !codec::hasAny(r)) return true;
   if (tx.pending() > SEND_PENDING_LIMIT) return false;
   r.me = static_cast<u8>(me);
-  if (tx.beginPacket(TYPE_INDEX, libmx::textRecordWireLength(r))) {
-    libmx::writeTextRecord(tx.stream(), r);
-  } else {
-    reportSendBufferFull();
-  }
+  if (!writeTextPacket(tx, TYPE_INDEX, r)) reportSendBufferFull();
   dirty[ch] = 0;
   codec::clearPresence(r);
   return true;

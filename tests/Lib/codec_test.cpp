@@ -147,6 +147,17 @@ TEST(CodecPresence, ResumeSetsEveryDeclaredBitAndClearEmptiesEveryWord) {
                               live.tallyMask[1]}),
             std::vector<u32>({0x1F, 0xF, 0x3, 0x3, 0xFFFFFFFF, 0xFF}));
   EXPECT_TRUE(codec::hasAny(live));
+  Sample allowed{};
+  allowed.keyMask = 0x4;
+  allowed.tallyMask[1] = 0x8;
+  Sample kept = live;
+  codec::keepPresence(kept, allowed);
+  EXPECT_EQ(std::vector<u32>({kept.mask, kept.keyMask, kept.trans.mask, kept.tallyMask[0], kept.tallyMask[1]}),
+            std::vector<u32>({0, 0x4, 0, 0, 0x8}));
+  // Presence words do not count in sameValues; a field of a sub-record does.
+  EXPECT_TRUE(codec::sameValues(live, kept));
+  kept.other.rate = 78;
+  EXPECT_FALSE(codec::sameValues(live, kept));
   codec::clearPresence(live);
   EXPECT_EQ(std::tuple(codec::hasAny(live), live.tally[35]), std::tuple(false, 0xBEEF));
   live.other.mask = 4;  // a sub-record's word, then the last bit of a mask array's second word
