@@ -272,6 +272,18 @@ void idleSleep() {
   std::this_thread::sleep_until(at);
 }
 
+// Stepped and fast mode: in a wait whose end the code announced, with nothing but timer reads since,
+// the clock moves straight to the last step before that end or before the next event a board model
+// announced, so the next read lands on the very tick that stepping a microsecond a read would have
+// reached first: the same ticks and events, without the reads between.
+void skipHintedWait() {
+  if (mode == ClockMode::RealTime || !waitHinted || inHooks) return;
+  const u64 until = std::min(waitEnd, wakeTick);
+  if (until <= ticks + TICKS_PER_US) return;
+  const u64 steps = (until - ticks + TICKS_PER_US - 1) / TICKS_PER_US;
+  ticks += (steps - 1) * TICKS_PER_US;
+}
+
 void runHooks() {
   if (inHooks) return;
   inHooks = true;
@@ -586,6 +598,7 @@ void traceStage(u32 frame, int stage) {
 // ---- clock ----------------------------------------------------------------------------------------
 u32 timerTicks() {
   idleSleep();
+  skipHintedWait();
   u64 now = readClock();
   runHooks();
   return static_cast<u32>(now);

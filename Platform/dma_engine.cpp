@@ -121,6 +121,8 @@ void DmaEngine::service() {
   for (auto& c : channels_) {
     progress(c);
     any = any || c.running;
+    // The clock may skip ahead in a wait, but not past the start of a run or a poll that goes on.
+    if (c.running && !c.stuck) clockWakeBy(std::max(c.startTick + static_cast<u64>(c.latencyUs) * TICKS_PER_US, clockNow()));
   }
   if (!any) removeTimerHook(timerHook);
 }

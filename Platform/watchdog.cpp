@@ -29,6 +29,7 @@ bool attached = false;
 
 void onTime(u64 now) {
   if (now >= dog.expiry) dog.expired = true;
+  clockWakeBy(dog.expiry);
   if (dog.expired) endRun(EndReason::Restart, dog.seconds);
 }
 

@@ -121,6 +121,25 @@ TEST(VirtualClock, BusyWaitAdvancesExactlyInSteppedModeAndRunsHooks) {
   removeTimerHook(thirdHook);
 }
 
+u64 eventTick = 0;
+u64 eventSeen = 0;
+void eventHook(u64 now) {
+  if (eventSeen == 0 && now >= eventTick) eventSeen = now;
+  if (eventSeen == 0) clockWakeBy(eventTick);
+}
+
+// A wait whose end is announced skips its reads, yet meets an announced event on the very step that
+// reading every microsecond would have met it, and ends on the same tick.
+TEST(VirtualClock, HintedWaitMeetsAnnouncedEventsOnTheirStep) {
+  clockSetMode(ClockMode::Stepped);
+  const u64 start = clockNow();
+  eventTick = start + 5000 * 333 + 100;
+  addTimerHook(eventHook);
+  mxWaitUs(20000);
+  removeTimerHook(eventHook);
+  EXPECT_EQ(std::tuple(eventSeen - start, clockNow() - start), std::tuple(5001u * 333, 20001u * 333));
+}
+
 TEST(Interrupts, OnlyConnectedAndEnabledHandlersRunAndNeverNest) {
   int id = 31;
   irqCalls = 0;
