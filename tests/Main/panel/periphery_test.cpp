@@ -1,9 +1,8 @@
-// The panel periphery records through the request ring, in the categories that start-up creates.
+// The recent colours through the request ring, in the categories that start-up creates.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
-#include <string>
 #include <vector>
 
 #include "Lib/Include/data_internal.h"
@@ -15,17 +14,13 @@ using namespace category;
 
 class PeripheryTest : public test_categories::StartedSystemTest {
  protected:
-  // Runs a frame; returns the packets of record T that it sent.
-  template <class T>
-  std::vector<T> frame() {
-    std::vector<T> out;
-    for (const auto& p : frameSends(T::TYPE_INDEX)) out.push_back(p.template as<T>());
-    return out;
-  }
+  // Sends the record and runs a frame; returns the records of its type that the frame sent.
   template <class T>
   std::vector<T> send(const T& r) {
     peer.send(r);
-    return frame<T>();
+    std::vector<T> out;
+    for (const auto& p : frameSends(T::TYPE_INDEX)) out.push_back(p.template as<T>());
+    return out;
   }
 };
 
@@ -63,23 +58,6 @@ TEST_F(PeripheryTest, RecentColoursKeepTheListMostRecentFirst) {
     for (int i = 0; i < 8; ++i) std::copy(echoes[0].colors[i], echoes[0].colors[i] + 3, got[i].begin());
     EXPECT_EQ(got, s.expected);
   }
-}
-
-TEST_F(PeripheryTest, GpiAndPlugInTypesWithoutCategoryAreSkipped) {
-  const int types[] = {TYPE_PLUGIN_STORAGE, TYPE_GPI_IN_STATUS, TYPE_PLUGIN_CMD, TYPE_GPI_CMD, TYPE_PLUGIN_ACTION_CMD};
-  for (int type : types) peer.sendPacket(type, testing_support::Bytes(12, 0x5A));
-  MxifGpiInOut next{};
-  next.entries[0] = {1, 7, 0, 0};
-  peer.send(next);
-  testing_support::consoleClear();
-  auto sent = framePackets();
-  for (int type : types) EXPECT_EQ(sent.count(type), 0u) << type;  // no answer
-  ASSERT_EQ(sent[TYPE_GPI_IN_OUT].size(), 1u);
-  EXPECT_EQ(sent[TYPE_GPI_IN_OUT][0].as<MxifGpiInOut>().entries[0].code, 7);
-  std::string lines;
-  for (const char* name : {"MxifPluginStorage", "MxifGpiInStatus", "MxifPluginCmd", "MxifGpiCmd", "MxifPluginActionCmd"})
-    lines += std::string("\x1b[ERR] receive undefined category ") + name + "\n";
-  EXPECT_EQ(testing_support::consoleText(), lines);
 }
 
 }  // namespace
