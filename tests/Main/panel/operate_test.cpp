@@ -31,7 +31,6 @@ class OperateTest : public test_categories::SystemCategoriesTest {
   CategoryOperate& op = CategoryOperate::instance();
   CategoryFaderEvent& faders = CategoryFaderEvent::instance();
   Record& live() { return op.record(0); }
-  void setFormat(int format) { category::CategorySystem::instance().record(0).format = static_cast<u8>(format); }
   void ownAll(int owner) {
     for (int k = 0; k < CategoryFaderEvent::N_SLOTS; ++k) faders.fader(k).ownerFader = owner;
   }
@@ -66,8 +65,7 @@ TEST_F(OperateTest, BadFaderModesAreLoggedWithTheirLineAndValue) {
 
 TEST_F(OperateTest, KeyMemorySwitchesHoldOrEmptyTheMemory) {
   struct {
-    u8 busy, enable;
-    u8 busyAfter, storedEnable;
+    u8 busy, enable, busyAfter, storedEnable;
     bool emptied;
   } cases[] = {{0, 2, 1, 0, false}, {1, 3, 0, 0, false}, {0, 1, 0, 1, true}, {1, 1, 1, 1, false}, {0, 0, 0, 0, false}};
   for (auto c : cases) {
@@ -103,9 +101,8 @@ TEST_F(OperateTest, MainRowTakingAnotherMeFreesBothMesForSixteenFrames) {
   req.meChangeMain = {1, {1}};
   op.assign(req, 0);
   EXPECT_EQ(released(), std::vector<int>({0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
-  EXPECT_EQ(faders.meChangeCountdown(0, 1), 16);
-  EXPECT_EQ(faders.meChangeCountdown(0, 0), 16);
-  EXPECT_EQ(faders.meChangeCountdown(1, 0), 0);
+  EXPECT_EQ(std::vector<int>({faders.meChangeCountdown(0, 1), faders.meChangeCountdown(0, 0), faders.meChangeCountdown(1, 0)}),
+            std::vector<int>({16, 16, 0}));
   runFrame(1);
   EXPECT_EQ(faders.meChangeCountdown(0, 1), 15);
   EXPECT_EQ(std::vector<u8>(live().meChangeMain.value, live().meChangeMain.value + 4), std::vector<u8>({1, 0, 2, 3}));
@@ -139,9 +136,7 @@ TEST_F(OperateTest, MeMapsAreRepairedIntoPermutations) {
     EXPECT_EQ(std::vector<u8>(map.value, map.value + 4), c.map);
     EXPECT_EQ(map.mask, c.mask);
     EXPECT_EQ(consoleCount("[ERR]"), c.log ? 1 : 0);
-    if (c.log) {
-      EXPECT_EQ(consoleCount(c.log), 1);
-    }
+    EXPECT_EQ(c.log ? consoleCount(c.log) : 1, 1);
     map = {0, {0, 1, 2, 3}};
   }
 }
@@ -152,19 +147,19 @@ TEST_F(OperateTest, FadeToBlackRunsToTheDskFadeLevel) {
   };
   struct {
     const char* what;
-    int format, rate;
+    int rate;
     std::vector<Request> requests;
     std::vector<u32> levels;  // DSK fade level in frames 1, 2, ...
   } cases[] = {
-      {"fade at rate 10", 4, 10, {{1, 1}}, {0, 102, 205, 307, 409, 512, 614, 716, 818, 921, 1023, 1023}},
-      {"reversed in frame 4", 4, 10, {{1, 1}, {4, 0}}, {0, 102, 205, 307, 205, 102, 0, 0}},
-      {"target 1 then 0 in one frame, then 1 while faded", 4, 2, {{1, 1}, {1, 0}, {4, 1}}, {0, 512, 1023, 1023, 1023}},
-      {"clear again", 4, 2, {{1, 1}, {4, 0}}, {0, 512, 1023, 1023, 512, 0, 0}},
+      {"fade at rate 10", 10, {{1, 1}}, {0, 102, 205, 307, 409, 512, 614, 716, 818, 921, 1023, 1023}},
+      {"reversed in frame 4", 10, {{1, 1}, {4, 0}}, {0, 102, 205, 307, 205, 102, 0, 0}},
+      {"target 1 then 0 in one frame, then 1 while faded", 2, {{1, 1}, {1, 0}, {4, 1}}, {0, 512, 1023, 1023, 1023}},
+      {"clear again", 2, {{1, 1}, {4, 0}}, {0, 512, 1023, 1023, 512, 0, 0}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     reg().initializeAll();
-    setFormat(c.format);
+    category::CategorySystem::instance().record(0).format = 4;
     std::vector<u32> levels;
     for (int f = 1; f <= static_cast<int>(c.levels.size()); ++f) {
       for (auto r : c.requests) {
