@@ -565,7 +565,11 @@ class Harness {
     for (const Row& row : t_.rows) {
       if ((row.kind & (ANSWERED | NEVER | NEW_ONLY | TRUTH)) != 0 || (ordinal++ % 2) != pass) continue;
       const Concrete c = expand(row, false)[0];
-      const auto values = refusals(c);
+      auto values = refusals(c);
+      const auto kept = intervals(clause(row, "image"));
+      values.erase(std::remove_if(values.begin(), values.end(),
+                                  [&kept](const std::string& v) { return inside(kept, number(v)); }),
+                   values.end());
       if (values.empty()) continue;
       for (int index : imageIndexes()) {
         if (!holdsFor(row, index)) continue;

@@ -27,6 +27,8 @@
 //     with:   "name=value" words sent beside the field's highest value in step 1;
 //     then:   fields that this request (highest value, `with`) also changes: "name=value" (stored
 //             and answered so) or "name" (answered).
+//     image:  values that a restart takes from the backup image besides `values` (step 4 damages the
+//             field with a refused value outside them, and skips it when there is none).
 //
 // Steps, for the first and the last instance of the addressing:
 //   0. an empty request is answered with nothing carried (but FIRST_KEPT rows); the answer's body

@@ -1,7 +1,9 @@
-// The peripheral tally groups (type 28) among the categories that start-up creates: what a record
-// may set, the tally control it writes, the multiview redraw, the report and the resume.
+// The peripheral tally groups (type 28) and the recent colours (type 51) among the categories that
+// start-up creates: the tally control, the multiview redraw and the colour list.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <vector>
 
 #include "Driver/key/regs.h"
@@ -25,39 +27,18 @@ class PeripheralTest : public test_categories::StartedSystemTest {
     peer.send(r);
     reg().receiveAll();
   }
-  // The report of one status pass, all zero when none went.
-  R report() {
-    const auto packets = sendPass(cat());
-    return packets.empty() ? R{} : packets.back().as<R>();
-  }
+  // One status pass, which clears the changes it reports.
+  void report() { sendPass(cat()); }
   static u32 control() { return platform::regPeek(keyreg::DSK_TALLY_CONTROL); }
-  static void setEntry(R& r, int g, int i, int code) {
-    r.groups[g].entries[i] = static_cast<u16>(code);
-    r.groups[g].mask |= 1u << i;
+  // Sends a record and runs a frame; returns the records of its type that the frame sent.
+  template <class T>
+  std::vector<T> send(const T& r) {
+    peer.send(r);
+    std::vector<T> out;
+    for (const auto& p : frameSends(T::TYPE_INDEX)) out.push_back(p.template as<T>());
+    return out;
   }
 };
-
-// Group 0 takes no preview output (code 2) where group 1 does; code 0 is taken everywhere; codes
-// outside the table, a colour of 4 and flags of 2 are dropped; the exclusion flag 5 is a 1; flag A0
-// never changes.
-TEST_F(PeripheralTest, EachFieldIsTakenByItsGroupsTable) {
-  R r;
-  setEntry(r, 0, 0, 2), setEntry(r, 0, 1, 0), setEntry(r, 0, 2, 36), setEntry(r, 0, 3, 7), setEntry(r, 0, 4, 0x8001);
-  setEntry(r, 1, 0, 2), setEntry(r, 1, 1, 0), setEntry(r, 3, 7, 16);
-  r.groups[2].exclusion = 5, r.groups[2].mask |= 1u << TallyGroup::EXCLUSION_BIT;
-  r.groups[3].color = 4, r.groups[3].mask |= 1u << TallyGroup::COLOR_BIT;
-  r.flagA0 = 1, r.reportForm = 2, r.option = 1;
-  r.maskA = R::FLAG_A0 | R::REPORT_FORM, r.maskB = R::OPTION;
-  receive(r);
-  const R out = report();
-  EXPECT_EQ(std::vector<u32>({out.maskA, out.maskB, out.groups[0].mask, out.groups[1].mask, out.groups[2].mask,
-                              out.groups[3].mask}),
-            std::vector<u32>({0, R::OPTION, 0x6, 0x3, 1u << TallyGroup::EXCLUSION_BIT, 0x80}));
-  EXPECT_EQ(std::vector<int>({out.groups[0].entries[0], out.groups[0].entries[2], out.groups[1].entries[0],
-                              out.groups[3].entries[7], out.groups[2].exclusion, out.flagA0, out.option}),
-            std::vector<int>({0, 36, 2, 16, 1, 0, 1}));
-  EXPECT_EQ(cat().record(0).groups[2].exclusion, 1);
-}
 
 // A tally mode of 1 writes 0 to the tally control, 0 writes 1, in every update until the report;
 // a mode of 2 is dropped and writes nothing.
@@ -79,9 +60,8 @@ TEST_F(PeripheralTest, TallyModeReachesTheTallyControlUntilReported) {
   }
 }
 
-// A changed group has every multiview channel redrawn; the tally mode alone does not. A change of
-// group 3's colour alone is reported with bit 8 of group 3 and nothing else.
-TEST_F(PeripheralTest, GroupChangeRedrawsTheMultiviewAndReportsItsBitsAlone) {
+// A changed group has every multiview channel redrawn; the tally mode alone does not.
+TEST_F(PeripheralTest, GroupChangeRedrawsTheMultiview) {
   auto& multiview = category::CategoryMultiView::instance();
   R mode;
   mode.maskA = R::TALLY_MODE;
@@ -94,31 +74,54 @@ TEST_F(PeripheralTest, GroupChangeRedrawsTheMultiviewAndReportsItsBitsAlone) {
   receive(colour);
   cat().update();
   for (int ch = 0; ch < MxifMultiView::N_CHANNELS; ++ch) EXPECT_TRUE(multiview.needsRedraw(ch)) << ch;
-  const R out = report();
-  EXPECT_EQ(std::vector<u32>({out.maskA, out.maskB, out.groups[0].mask, out.groups[1].mask, out.groups[2].mask,
-                              out.groups[3].mask}),
-            std::vector<u32>({0, 0, 0, 0, 0, 1u << TallyGroup::COLOR_BIT}));
-  EXPECT_EQ(out.groups[3].color, 2);
 }
 
-// After a restart the record comes back whole: the tally mode is written again and every field is
-// reported present.
-TEST_F(PeripheralTest, ResumeWritesTheTallyModeAndReportsEverything) {
+// After a restart the tally mode is written again.
+TEST_F(PeripheralTest, ResumeWritesTheTallyMode) {
   R r;
-  r.tallyMode = 1, r.reportForm = 1, r.maskA = R::TALLY_MODE | R::REPORT_FORM;
-  setEntry(r, 2, 5, 20);
+  r.tallyMode = 1, r.maskA = R::TALLY_MODE;
   peer.send(r);
   runFrame(0);
-  peer.readPackets();
   restart();
   platform::regPoke(keyreg::DSK_TALLY_CONTROL, UNTOUCHED);
-  const auto packets = frameSends(category::TYPE_PERIPHERAL);
-  ASSERT_EQ(packets.size(), 1u);
-  const R out = packets[0].as<R>();
+  runFrame(0);
   EXPECT_EQ(control(), 0u);
-  EXPECT_EQ(std::vector<u32>({out.maskA, out.maskB, out.groups[0].mask, out.groups[3].mask}),
-            std::vector<u32>({0x7, 0x1, TallyGroup::ALL, TallyGroup::ALL}));
-  EXPECT_EQ(std::vector<int>({out.tallyMode, out.reportForm, out.groups[2].entries[5]}), std::vector<int>({1, 1, 20}));
+}
+
+TEST_F(PeripheralTest, RecentColoursKeepTheListMostRecentFirst) {
+  using Color = std::array<s16, 3>;
+  using List = std::array<Color, 8>;
+  const Color z{0, 0, 0}, a{1, 2, 3}, a2{1, 2, 4}, n{9, 9, 9};
+  const List full{{{10, 0, 0}, {11, 0, 0}, {12, 0, 0}, {13, 0, 0}, {14, 0, 0}, {15, 0, 0}, {16, 0, 0}, {17, 0, 0}}};
+  struct Step {
+    const char* what;
+    u32 mask;
+    List colors;
+    List expected;
+    u32 reported;  // colour mask of the echo
+  } steps[] = {
+      {"black matches the empty list", 0x01, {z}, {z, z, z, z, z, z, z, z}, 0},
+      {"a colour used", 0x01, {a}, {a, z, z, z, z, z, z, z}, 0xFF},
+      {"third value differs", 0x05, {a2, z, n}, {a2, a, z, z, z, z, z, z}, 0xFF},
+      {"a whole list", 0xFF, full, full, 0xFF},
+      {"held at position 5", 0x01, {full[5]}, full, 0},
+      {"new to a full list", 0x01, {n}, {n, full[0], full[1], full[2], full[3], full[4], full[5], full[6]}, 0xFF},
+      {"bit 0 clear", 0xFE, full, {n, full[0], full[1], full[2], full[3], full[4], full[5], full[6]}, 0},
+      {"bit 7 clear", 0x7F, full, {n, full[0], full[1], full[2], full[3], full[4], full[5], full[6]}, 0},
+      {"bit 2 clear", 0x03, {a, a2}, {n, full[0], full[1], full[2], full[3], full[4], full[5], full[6]}, 0},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.what);
+    MxifRecentColor r{};
+    r.colorMask = s.mask;
+    for (int i = 0; i < 8; ++i) std::copy(s.colors[i].begin(), s.colors[i].end(), r.colors[i]);
+    const auto echoes = send(r);
+    ASSERT_EQ(echoes.size(), 1u);
+    EXPECT_EQ(echoes[0].colorMask, s.reported);
+    List got;
+    for (int i = 0; i < 8; ++i) std::copy(echoes[0].colors[i], echoes[0].colors[i] + 3, got[i].begin());
+    EXPECT_EQ(got, s.expected);
+  }
 }
 
 }  // namespace
