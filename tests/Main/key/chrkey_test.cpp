@@ -1,5 +1,5 @@
-// Chroma keys: records and commands through the link, the per-frame writes, the sample box, the
-// ready-word hand-shake and the restart.
+// Chroma keys: the per-frame writes, the shared fields, the sample box, the commands, the
+// ready-word hand-shake and the blocks through a restart.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -53,37 +53,17 @@ class ChromaTest : public test_categories::SystemCategoriesTest {
   }
 };
 
-TEST_F(ChromaTest, RecordsThroughTheRing) {
-  EXPECT_EQ(codec::wireSize<C>(), 25u);
-  EXPECT_EQ(codec::wireSize<MxifChromaKeyCmd>(), 11u);
+// The range width reaches the keyer divided by 5.
+TEST_F(ChromaTest, RangeWidthReachesTheKeyerInFifths) {
+  C r = request(1, 2);
+  r.mask = bit(C::RANGE_WIDTH), r.rangeWidth = -40;
+  peer.send(r);
   runFrame(0);
-  peer.readPackets();
-  struct Case {
-    int width, size, keyerWidth, storedSize;
-  } cases[] = {{-3, 99, 0, 0}, {-40, 100, -8, 100}, {41, 10001, -8, 100}};
-  for (const Case& c : cases) {
-    C r = request(1, 2);
-    r.mask = bit(C::RANGE_WIDTH) | bit(C::SAMPLE_SIZE), r.rangeWidth = static_cast<s16>(c.width);
-    r.sampleSize = static_cast<s16>(c.size);
-    peer.send(r);
-    calllog::clear();
-    auto sent = framePackets()[C::TYPE_INDEX];
-    const C& live = chroma(1).record(2);
-    EXPECT_EQ(live.sampleSize, c.storedSize) << c.size;
-    std::vector<float> widths;
-    for (const auto& call : calls("mxChromaKeySetRange")) {
-      if (call.context == MX_CONTEXT_ME1 + 1 && call.target == MX_KEY1 + 4) widths.push_back(call.args[1]);
-    }
-    EXPECT_EQ(widths, std::vector<float>{static_cast<float>(c.keyerWidth)}) << c.width;
-    ASSERT_FALSE(sent.empty());
-    EXPECT_EQ(sent[0].body.size(), 25u);
+  std::vector<float> widths;
+  for (const auto& call : calls("mxChromaKeySetRange")) {
+    if (call.context == MX_CONTEXT_ME1 + 1 && call.target == MX_KEY1 + 4) widths.push_back(call.args[1]);
   }
-  // A record for ME 4 or channel 4 is dropped.
-  for (C r : {request(4, 0), request(0, 4)}) {
-    r.mask = bit(C::RANGE_BASE), r.rangeBase = 1;
-    peer.send(r);
-    EXPECT_TRUE(framePackets()[C::TYPE_INDEX].empty());
-  }
+  EXPECT_EQ(widths, std::vector<float>{-8});
 }
 
 TEST_F(ChromaTest, SharedFieldsReachEveryChannelAndChooseTheMode) {
@@ -243,14 +223,11 @@ TEST_F(ChromaTest, OutputTapsFollowTheSampleAndTheMainframeConfiguration) {
   EXPECT_EQ(taps(1), (std::vector<int>{0, 0, 0}));
 }
 
-TEST_F(ChromaTest, RestartBringsBackBlocksAndRecords) {
+TEST_F(ChromaTest, RestartBringsBackTheBackedUpPartOfTheBlocks) {
   writeBlock(5, 123);  // ME 1, channel 1
   MxifChromaKeyCmd cmd;
   cmd.me = 1, cmd.channel = 1;
   peer.send(cmd);
-  C r = request(1, 3);
-  r.mask = bit(C::RANGE_BASE) | bit(C::EXTRA + 2), r.rangeBase = 2, r.extra[2] = -1000;
-  peer.send(r);
   runFrame(0);
   ASSERT_EQ(chroma(1).workingBlock(1).frontEnd[818], 9);
   peer.readPackets();
@@ -258,10 +235,6 @@ TEST_F(ChromaTest, RestartBringsBackBlocksAndRecords) {
   EXPECT_EQ(chroma(1).workingBlock(1).colorA[0], 123);
   EXPECT_EQ(chroma(1).workingBlock(1).table[0], 77);
   EXPECT_EQ(chroma(1).workingBlock(1).frontEnd[818], 0);  // beyond the backed-up part
-  EXPECT_EQ(std::tuple(int{chroma(1).record(3).rangeBase}, chroma(1).record(3).extra[2]), std::tuple(2, -1000));
-  auto sent = framePackets()[C::TYPE_INDEX];
-  EXPECT_EQ(sent.size(), 16u);  // every record once
-  EXPECT_TRUE(framePackets()[C::TYPE_INDEX].empty());
 }
 
 }  // namespace

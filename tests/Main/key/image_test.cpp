@@ -1,5 +1,4 @@
-// Image effects: the record's wire form, the field checks, the filter calls of MEs 0 and 1, the
-// image buttons with swapAB, the lamps and the restart.
+// Image effects: the filter calls of MEs 0 and 1, the image buttons with swapAB, and the lamps.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -19,18 +18,6 @@ namespace {
 using category::CategoryImage;
 using I = MxifImage;
 using transition_test::expectArgs;
-
-TEST(ImageWire, BodyLengthAndFieldOrder) {
-  I r{};
-  r.me = 2, r.recordFlag = 1, r.imageKey[0].saturation = 0x0102, r.imageKey[0].effectType = 2;
-  r.bkgdDveA.steps = 0x0304, r.bkgdDveA.flagC = 1;
-  u8 out[148];
-  ASSERT_EQ(codec::encode(r, out, sizeof out), 148u);
-  // Key target 1 from byte 5: saturation at 20 before the effect type; recordFlag after "imageB";
-  // DVE A from 126: steps before flagC.
-  EXPECT_EQ(std::vector<int>({out[4], out[20], out[21], out[22], out[125], out[132], out[133], out[134]}),
-            std::vector<int>({2, 1, 2, 2, 1, 3, 4, 1}));
-}
 
 class ImageTest : public test_categories::StartedSystemTest {
  protected:
@@ -70,31 +57,6 @@ class ImageTest : public test_categories::StartedSystemTest {
     reg().receiveAll();
   }
 };
-
-TEST_F(ImageTest, OutOfRangeFieldsAreDropped) {
-  struct Case {
-    std::function<void(I::Target&)> set;
-    int bit;
-    bool taken;
-  };
-  const Case cases[] = {
-      {[](I::Target& t) { t.effectType = 3; }, 9, false},  {[](I::Target& t) { t.effectType = 2; }, 9, true},
-      {[](I::Target& t) { t.level = 1001; }, 10, false},   {[](I::Target& t) { t.level = 1000; }, 10, true},
-      {[](I::Target& t) { t.hue = 3600; }, 7, false},      {[](I::Target& t) { t.hue = 3599; }, 7, true},
-      {[](I::Target& t) { t.posterizeC = -1; }, 3, false},
-  };
-  for (const auto& c : cases) {
-    const auto echo = request(1, [&](I& r) {
-      r.imageKey[3].mask = 1u | 1u << c.bit, r.imageKey[3].enable = 1;
-      c.set(r.imageKey[3]);
-    });
-    ASSERT_EQ(echo.size(), 1u);
-    EXPECT_EQ(echo[0].imageKey[3].mask, c.taken ? 1u | 1u << c.bit : 1u) << c.bit;
-  }
-  const auto echo = request(1, [](I& r) { r.mask = 1, r.recordFlag = 2, r.bkgdDveB.mask = 0x14, r.bkgdDveB.amount = 1000, r.bkgdDveB.steps = 61; });
-  ASSERT_EQ(echo.size(), 1u);
-  EXPECT_EQ(std::vector<u32>({echo[0].mask, echo[0].bkgdDveB.mask}), std::vector<u32>({0, 0x10}));
-}
 
 TEST_F(ImageTest, TargetsOfMesZeroAndOneReachTheFilter) {
   request(0, [](I& r) {
@@ -173,17 +135,6 @@ TEST_F(ImageTest, ImageButtonsToggleTheirTargetAndLightTheLamps) {
     auto& leds = category::CategoryMeLed::instance()[0];
     EXPECT_EQ(std::pair(leds.ledRequest(panel, 227), leds.ledRequest(panel, 228)), std::pair(0, 2)) << panel;
   }
-}
-
-TEST_F(ImageTest, RestartTakesTheRecordBackThroughTheFieldChecks) {
-  I::Target& a = image(1).record(0).imageA;
-  a.hue = 3000, a.saturation = 5000, a.enable = 1;
-  restart();
-  const auto echo = sendPass(image(1));
-  ASSERT_EQ(echo.size(), 1u);
-  const I r = echo[0].as<I>();
-  EXPECT_EQ(std::vector<int>({r.me, r.imageA.hue, r.imageA.saturation, r.imageA.enable}), std::vector<int>({1, 3000, 0, 1}));
-  EXPECT_EQ(r.imageA.mask, 0x7FFu);  // reported whole
 }
 
 }  // namespace
