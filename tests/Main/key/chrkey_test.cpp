@@ -8,8 +8,7 @@
 #include "Driver/core/core.h"
 #include "Main/key/chrkey.h"
 #include "Main/key/key.h"
-#include "tests/Main/category_fixture.h"
-#include "tests/Main/transition/engine_fixture.h"
+#include "tests/Main/key/key_fixture.h"
 
 namespace {
 
@@ -17,18 +16,10 @@ using category::CategoryChromaKey;
 using C = MxifChromaKey;
 using transition_test::calls;
 
-constexpr u32 bit(int b) { return 1u << b; }
+using key_test::bit;
 
-class ChromaTest : public test_categories::SystemCategoriesTest {
+class ChromaTest : public key_test::LoggedTest<> {
  protected:
-  void SetUp() override {
-    SystemCategoriesTest::SetUp();
-    calllog::enable(true);
-  }
-  void TearDown() override {
-    calllog::enable(false);
-    SystemCategoriesTest::TearDown();
-  }
   static CategoryChromaKey& chroma(int me) { return CategoryChromaKey::instance()[me]; }
   static void setKeyType(int me, int ch, int type) {
     category::CategoryKey::keyCategory(me).record(ch).style.keyType = static_cast<u8>(type);
@@ -53,17 +44,23 @@ class ChromaTest : public test_categories::SystemCategoriesTest {
   }
 };
 
-// The range width reaches the keyer divided by 5.
-TEST_F(ChromaTest, RangeWidthReachesTheKeyerInFifths) {
-  C r = request(1, 2);
-  r.mask = bit(C::RANGE_WIDTH), r.rangeWidth = -40;
+// The range width reaches the keyer divided by 5; the box of the sample key's channel, a chroma
+// key, reaches the sample area.
+TEST_F(ChromaTest, RangeAndSampleBoxReachTheDriver) {
+  setKeyType(0, 1, 2);
+  C r = request(0, 1);
+  r.mask = bit(C::RANGE_WIDTH) | bit(C::SAMPLE_KEY) | bit(C::SAMPLE_CENTRE) | bit(C::SAMPLE_SIZE);
+  r.rangeWidth = -40, r.sampleKey = 2, r.sampleX = 10000, r.sampleSize = 10000;
   peer.send(r);
   runFrame(0);
   std::vector<float> widths;
-  for (const auto& call : calls("mxChromaKeySetRange")) {
-    if (call.context == MX_CONTEXT_ME1 + 1 && call.target == MX_KEY1 + 4) widths.push_back(call.args[1]);
+  for (const auto& c : key_test::callsFor("mxChromaKeySetRange", MX_KEY2)) {
+    if (c.context == MX_CONTEXT_ME1) widths.push_back(c.args[1]);
   }
   EXPECT_EQ(widths, std::vector<float>{-8});
+  const auto area = calls("mxChromaKeySetSampleArea");
+  ASSERT_EQ(area.size(), 1u);
+  transition_test::expectArgs(area[0], {1918, 0, 0, 539});
 }
 
 TEST_F(ChromaTest, SharedFieldsReachEveryChannelAndChooseTheMode) {
@@ -115,18 +112,6 @@ TEST(ChromaSampleBox, RastersAndClamps) {
               std::tuple(c.want.start, c.want.top, c.want.width, c.want.height))
         << c.format << " " << c.x << " " << c.s;
   }
-}
-
-TEST_F(ChromaTest, SampleBoxOfTheSampleKeyReachesTheDriver) {
-  setKeyType(0, 1, 2);
-  C r = request(0, 0);
-  r.mask = bit(C::SAMPLE_KEY) | bit(C::SAMPLE_CENTRE) | bit(C::SAMPLE_SIZE);
-  r.sampleKey = 2, r.sampleX = 10000, r.sampleSize = 10000;
-  peer.send(r);
-  runFrame(0);
-  const auto area = calls("mxChromaKeySetSampleArea");
-  ASSERT_EQ(area.size(), 1u);  // channel 1 only: the sample key's channel, a chroma key
-  transition_test::expectArgs(area[0], {1918, 0, 0, 539});
 }
 
 TEST_F(ChromaTest, OnlyReadyChannelsLoad) {

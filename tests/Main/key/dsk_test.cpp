@@ -5,25 +5,19 @@
 #include "Main/bus/bus.h"
 #include "Main/fader/faderevent.h"
 #include "Main/key/dsk.h"
-#include "tests/Main/category_fixture.h"
-#include "tests/Main/transition/engine_fixture.h"
+#include "tests/Main/key/key_fixture.h"
 
 namespace {
 
 using category::CategoryDsk;
 using D = MxifDsk;
+using key_test::bit;
 
-constexpr u32 bit(int b) { return 1u << b; }
-
-class DskTest : public test_categories::SystemCategoriesTest {
+class DskTest : public key_test::LoggedTest<> {
  protected:
   void SetUp() override {
-    SystemCategoriesTest::SetUp();
+    LoggedTest::SetUp();
     sendPass(dsk());  // the start-up report
-  }
-  void TearDown() override {
-    calllog::enable(false);
-    SystemCategoriesTest::TearDown();
   }
   static CategoryDsk& dsk() { return CategoryDsk::instance(); }
   static AutoTransition& autoOf(int j) {
@@ -58,7 +52,6 @@ TEST_F(DskTest, LinkCopiesTheValidFieldsOfSettingA) {
 }
 
 TEST_F(DskTest, RerankAndStackingOrder) {
-  calllog::enable(true);
   dsk().update();
   transition_test::expectArgs(transition_test::last("mxDskSetPriority"), {4631, 4627, 4629});
   for (int j = 0; j < 4; ++j) dsk().record(j).priority = static_cast<u8>(j);
@@ -74,7 +67,6 @@ TEST_F(DskTest, RerankAndStackingOrder) {
 }
 
 TEST_F(DskTest, LevelReverseOnAirRequestAndToggle) {
-  calllog::enable(true);
   autoOf(2).flip = -1, autoOf(2).positionA = 0.25f;
   dsk().update();
   for (const auto& c : transition_test::calls("mxKeySetLevel")) {
@@ -122,7 +114,6 @@ TEST_F(DskTest, LevelReverseOnAirRequestAndToggle) {
 // The fill takes bus entry 16 + 2j of ME 1's bus, the key entry 17 + 2j only with key type and
 // key-source flag both set; ME 0's bus is never read.
 TEST_F(DskTest, CrosspointsFromMe1sBusWithTheKeyEntryOnlyForAKeySource) {
-  calllog::enable(true);
   auto bus = [](int me) { return dynamic_cast<category::CategoryBus*>(reg().get(category::TYPE_BUS, me)); };
   ASSERT_NE(bus(1), nullptr);
   constexpr int DIRECT = category::CategoryBus::DIRECT;

@@ -10,8 +10,7 @@
 #include "Main/panel/led.h"
 #include "Main/panel/operate.h"
 #include "Main/system/system.h"
-#include "tests/Main/category_fixture.h"
-#include "tests/Main/transition/engine_fixture.h"
+#include "tests/Main/key/key_fixture.h"
 
 namespace {
 
@@ -19,16 +18,11 @@ using category::CategoryImage;
 using I = MxifImage;
 using transition_test::expectArgs;
 
-class ImageTest : public test_categories::StartedSystemTest {
+class ImageTest : public key_test::LoggedTest<test_categories::StartedSystemTest> {
  protected:
   void SetUp() override {
-    StartedSystemTest::SetUp();
+    LoggedTest::SetUp();
     peer.readPackets();
-    calllog::enable(true);
-  }
-  void TearDown() override {
-    calllog::enable(false);
-    StartedSystemTest::TearDown();
   }
   static CategoryImage& image(int me) { return CategoryImage::instance()[me]; }
   // Sends a record for ME me; returns what that ME's next status pass reports.
@@ -40,14 +34,6 @@ class ImageTest : public test_categories::StartedSystemTest {
     reg().receiveAll();
     std::vector<I> out;
     for (const auto& p : sendPass(image(me))) out.push_back(p.as<I>());
-    return out;
-  }
-  // The calls of a setter for one filter target.
-  static std::vector<calllog::Call> callsOf(const char* name, int target) {
-    std::vector<calllog::Call> out;
-    for (const auto& c : transition_test::calls(name)) {
-      if (c.target == target) out.push_back(c);
-    }
     return out;
   }
   void press(int code, int me = 0) {
@@ -75,16 +61,16 @@ TEST_F(ImageTest, TargetsOfMesZeroAndOneReachTheFilter) {
   for (int i = 0; i < 4; ++i) EXPECT_EQ(std::pair(modes[i].target, modes[i].context), std::pair(targets[i], +MX_CONTEXT_ME1));
   expectArgs(modes[0], {5888, 50.0f});
   expectArgs(modes[1], {0, 0});
-  expectArgs(callsOf("mxFilterSetPosterize", MX_BBUS).at(0), {0, 0, 0});
-  expectArgs(callsOf("mxFilterSetColorize", MX_BBUS).at(0), {0, 512, 512});
-  expectArgs(callsOf("mxFilterSetPosterize", MX_KEY1).at(0), {1, 3, 5});
-  expectArgs(callsOf("mxFilterSetColorize", MX_KEY1).at(0), {1, 409, 960});  // BT.709 red
-  EXPECT_EQ(callsOf("mxFilterSetImageMode", MX_KEY3).size() + callsOf("mxFilterSetColorize", MX_KEY3).size(), 0u);
+  expectArgs(key_test::callsFor("mxFilterSetPosterize", MX_BBUS).at(0), {0, 0, 0});
+  expectArgs(key_test::callsFor("mxFilterSetColorize", MX_BBUS).at(0), {0, 512, 512});
+  expectArgs(key_test::callsFor("mxFilterSetPosterize", MX_KEY1).at(0), {1, 3, 5});
+  expectArgs(key_test::callsFor("mxFilterSetColorize", MX_KEY1).at(0), {1, 409, 960});  // BT.709 red
+  EXPECT_EQ(key_test::callsFor("mxFilterSetImageMode", MX_KEY3).size() + key_test::callsFor("mxFilterSetColorize", MX_KEY3).size(), 0u);
 
   category::CategorySystem::instance().record(0).format = 6;
   calllog::clear();
   image(0).update();
-  expectArgs(callsOf("mxFilterSetColorize", MX_KEY1).at(0), {1, 361, 960});  // BT.601 red
+  expectArgs(key_test::callsFor("mxFilterSetColorize", MX_KEY1).at(0), {1, 361, 960});  // BT.601 red
 
   // ME 2 keeps and reports its record but writes nothing.
   EXPECT_EQ(request(2, [](I& r) { r.imageA.mask = 1, r.imageA.enable = 1; }).size(), 1u);

@@ -16,36 +16,19 @@
 #include "Main/key/key.h"
 #include "Main/key/keysettings.h"
 #include "Main/system/system.h"
-#include "Main/transition/status.h"
 #include "Platform/board.h"
 #include "Platform/sdi_inputs.h"
-#include "tests/Main/category_fixture.h"
-#include "tests/Main/transition/engine_fixture.h"
+#include "tests/Main/key/key_fixture.h"
 
 namespace {
 
 using category::CategoryKey;
 using category::CategorySystem;
+using key_test::bit;
+using key_test::callsFor;
+using key_test::expectCall;
 using transition_test::expectArgs;
 using K = MxifKey;
-
-constexpr u32 bit(int b) { return 1u << b; }
-
-// The calls of one setter for one target.
-std::vector<calllog::Call> callsFor(const char* name, int target) {
-  std::vector<calllog::Call> out;
-  for (const calllog::Call& c : transition_test::calls(name)) {
-    if (c.target == target) out.push_back(c);
-  }
-  return out;
-}
-
-// The one call of a setter for a target, checked against its arguments.
-void expectOnly(const char* name, int target, std::vector<float> args, float tolerance = 1e-5f) {
-  const auto all = callsFor(name, target);
-  ASSERT_EQ(all.size(), 1u) << name << " " << target;
-  expectArgs(all[0], args, tolerance);
-}
 
 // Key k of ME me: its auto transition and the tracker beside it.
 AutoTransition& autoOf(int me, int k) {
@@ -54,18 +37,9 @@ AutoTransition& autoOf(int me, int k) {
 TransitionFader& trackerOf(int me, int k) {
   return category::CategoryFaderEvent::instance().fader(AutoTransition::keySlot(me, k));
 }
-int countFor(const char* name, int target) { return static_cast<int>(callsFor(name, target).size()); }
 
-class KeySettingsTest : public test_categories::SystemCategoriesTest {
+class KeySettingsTest : public key_test::LoggedTest<> {
  protected:
-  void SetUp() override {
-    SystemCategoriesTest::SetUp();
-    calllog::enable(true);
-  }
-  void TearDown() override {
-    calllog::enable(false);
-    SystemCategoriesTest::TearDown();
-  }
   static CategoryKey& key(int me) { return CategoryKey::instance()[me]; }
   // One key update of ME me, its calls alone in the log.
   static void update(int me = 0) {
@@ -87,7 +61,7 @@ TEST_F(KeySettingsTest, ColoursByFormatAndTheDveBorderPath) {
     const std::vector<float> want = format == 6 || format == 7 ? std::vector<float>{326, 361, 960}
                                                                : std::vector<float>{250, 409, 960};
     for (int target : {+MX_COLOR_KEY1_MATTE, +MX_COLOR_KEY1_SECOND, +MX_COLOR_KEY1_THIRD, MX_COLOR_KEY1_BORDER + 1}) {
-      expectOnly("mxSetColor", target, want);
+      expectCall("mxSetColor", target, want);
     }
     const auto& v = key(0).paramView(0);
     EXPECT_EQ(std::vector<float>(v.matte, v.matte + 3), want);
@@ -120,8 +94,8 @@ TEST_F(KeySettingsTest, KeyProcessingByKeyType) {
     SCOPED_TRACE(&c - cases);
     key(0).record(2).style = c.style, key(0).record(2).adjust = c.adjust;
     update();
-    expectOnly("mxKeySetClipGain", MX_KEY3, c.clipGain, 0.005f);
-    expectOnly("mxKeySetOptionFlag", MX_KEY3, {c.option});
+    expectCall("mxKeySetClipGain", MX_KEY3, c.clipGain, 0.005f);
+    expectCall("mxKeySetOptionFlag", MX_KEY3, {c.option});
   }
   // Key type 0 takes no key-source flag (cleared and reported); type 1 keeps it.
   key(0).record(1).style = {0, 0, 0, 0, 1, 0};
@@ -149,7 +123,7 @@ TEST_F(KeySettingsTest, BoxMaskAndSoftWindow) {
     r.maskSet = c.set;
     std::copy(c.box.begin(), c.box.end(), r.maskBox);
     update(1);
-    expectOnly("mxKeySetMask", MX_KEY1, c.mask);
+    expectCall("mxKeySetMask", MX_KEY1, c.mask);
   }
   struct Window {
     std::vector<s16> window;  // x, y, width, height
@@ -166,7 +140,7 @@ TEST_F(KeySettingsTest, BoxMaskAndSoftWindow) {
     std::copy(w.window.begin(), w.window.end(), r.window);
     r.softness = static_cast<s16>(w.softness), r.softOn = static_cast<u8>(w.softOn);
     update(1);
-    expectOnly("mxKeySetSoftMask", MX_KEY4, w.soft);
+    expectCall("mxKeySetSoftMask", MX_KEY4, w.soft);
   }
 }
 
@@ -188,7 +162,7 @@ TEST_F(KeySettingsTest, EdgeKindsFillsAndWhenTheEdgeIsWritten) {
     SCOPED_TRACE(&c - cases);
     calllog::clear();
     libmx::writeKeyEdgeIfChanged(c.edge, c.target);
-    expectOnly("mxKeySetEdge", c.target, c.edgeArgs);
+    expectCall("mxKeySetEdge", c.target, c.edgeArgs);
     const auto fills = callsFor("mxKeySetEdgeFill", c.target);
     ASSERT_EQ(fills.size(), c.fill != 0 ? 1u : 0u);
     if (c.fill != 0) expectArgs(fills[0], {static_cast<float>(c.fill)});
@@ -335,9 +309,9 @@ TEST_F(KeySettingsTest, DveKeysTakeTheKeyDveWithTheInsetFlagByFormat) {
     update();
     EXPECT_EQ(key(0).keyDve(0).inset, inset) << format;
     // The DVE key is placed by the key DVE, the others mix through their transition updater.
-    EXPECT_EQ(countFor("mxTransSetKeyPositionXY", MX_KEY1), 1);
-    EXPECT_EQ(countFor("mxTransSetKeyPositionXY", MX_KEY2), 0);
-    EXPECT_EQ(countFor("mxTransSetKeyPosition", MX_KEY2), 1);
+    EXPECT_EQ(callsFor("mxTransSetKeyPositionXY", MX_KEY1).size(), 1);
+    EXPECT_EQ(callsFor("mxTransSetKeyPositionXY", MX_KEY2).size(), 0u);
+    EXPECT_EQ(callsFor("mxTransSetKeyPosition", MX_KEY2).size(), 1u);
   }
 }
 
@@ -383,36 +357,6 @@ TEST_F(KeySettingsTest, OnAirRequestsStopGroupedKeysInTheSameState) {
     for (int k = 0; k < 4; ++k) {
       EXPECT_EQ(autoOf(2, k).state, c.stopped[k] ? AutoTransition::STOP_REQUEST : AutoTransition::RUNNING) << k;
       EXPECT_EQ(trackerOf(2, k).ownerFader, c.stopped[k] ? -1 : 1) << k;
-    }
-  }
-}
-
-// Rate 10 is ten frames: ten VSYNCs in format 4, twenty in format 0.
-TEST_F(KeySettingsTest, StartedKeyRunsFromZeroToOneInItsRate) {
-  for (const auto& [format, vsyncs] : {std::pair{4, 10}, std::pair{0, 20}}) {
-    CategorySystem::instance().record(0).format = static_cast<u8>(format);
-    autoOf(0, 0) = AutoTransition{};  // off air, at 0
-    autoOf(0, 0).start(10, 1);
-    std::vector<float> seen;
-    std::vector<int> reported;  // key 1 of ME 0 in the transition status
-    for (int frame = 0; frame < vsyncs + 2; ++frame) {
-      calllog::clear();
-      runFrame(frame % 2);
-      for (const calllog::Call& c : callsFor("mxTransSetKeyPosition", MX_KEY1)) {
-        if (c.context == MX_CONTEXT_ME1) seen.push_back(c.args[0]);
-      }
-      // A mix key is shown whole; its position does the mixing.
-      for (const calllog::Call& c : callsFor("mxKeySetLevel", MX_KEY1)) {
-        if (c.context == MX_CONTEXT_ME1) {
-          EXPECT_EQ(c.args[0], 1.0f) << format << " " << frame;
-        }
-      }
-      reported.push_back(category::CategoryTransitionStatus::instance().record(0).group[1].state[0]);
-    }
-    ASSERT_EQ(seen.size(), static_cast<size_t>(vsyncs + 2)) << format;
-    for (int i = 0; i < vsyncs + 2; ++i) {
-      EXPECT_NEAR(seen[i], std::min(1.0f, static_cast<float>(i + 1) / vsyncs), 1e-4f) << format << " " << i;
-      EXPECT_EQ(reported[i], i < vsyncs - 1 ? 1 : 0) << format << " " << i;
     }
   }
 }

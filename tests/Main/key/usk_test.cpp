@@ -2,7 +2,6 @@
 // frame, the panel buttons and the mirror with the bus of ME 0.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -11,8 +10,7 @@
 #include "Main/bus/bus.h"
 #include "Main/key/usk.h"
 #include "Main/system/system.h"
-#include "tests/Main/category_fixture.h"
-#include "tests/Main/transition/engine_fixture.h"
+#include "tests/Main/key/key_fixture.h"
 
 namespace {
 
@@ -23,7 +21,8 @@ using transition_test::expectArgs;
 using U = MxifUpStreamKey;
 using A = MxifUpStreamKeyAssign;
 
-constexpr u32 bit(int b) { return 1u << b; }
+using key_test::bit;
+using key_test::expectCall;
 
 void setText(TextField<12>& t, int count, const char* chars) {
   t.count = static_cast<s16>(count);
@@ -41,15 +40,6 @@ U uskOf(const testing_support::AckPacket& p) {
   return r;
 }
 
-// The last call of a setter for a target.
-calllog::Call lastFor(const char* name, int target) {
-  calllog::Call found{name, 0, -1, 0, {}};
-  for (const auto& c : transition_test::calls(name)) {
-    if (c.target == target) found = c;
-  }
-  EXPECT_EQ(found.target, target) << name;
-  return found;
-}
 
 TEST(UskMaps, SlotSourcesAndEntries) {
   // SDI inputs end at 41: 42..137 would name the DVI inputs and nothing beyond them.
@@ -61,16 +51,11 @@ TEST(UskMaps, SlotSourcesAndEntries) {
   for (auto [entry, id] : entries) EXPECT_EQ(libmx::uskEntrySourceId(entry), id) << entry;
 }
 
-class UskTest : public test_categories::StartedSystemTest {
+class UskTest : public key_test::LoggedTest<test_categories::StartedSystemTest> {
  protected:
   void SetUp() override {
-    StartedSystemTest::SetUp();
+    LoggedTest::SetUp();
     framePackets();  // the start-up reports
-    calllog::enable(true);
-  }
-  void TearDown() override {
-    calllog::enable(false);
-    StartedSystemTest::TearDown();
   }
   static CategoryUpStreamKey& usk() { return CategoryUpStreamKey::instance(); }
   static CategoryUpStreamKeyAssign& assignment() { return CategoryUpStreamKeyAssign::instance(); }
@@ -135,7 +120,7 @@ TEST_F(UskTest, KeyParametersEveryFrame) {
   auto packets = frame();
   ASSERT_EQ(packets[U::TYPE_INDEX].size(), 1u);
   const U echo = uskOf(packets[U::TYPE_INDEX][0]);
-  expectArgs(lastFor("mxSetColor", MX_COLOR_USK1_MATTE + 2), {250, 409, 960});
+  expectCall("mxSetColor", MX_COLOR_USK1_MATTE + 2, {250, 409, 960}, 1e-5f, false);
   EXPECT_EQ(std::tuple(echo.channel, echo.style.mask, echo.style.keySource), std::tuple(0, bit(3), 0));
 
   // Flags, clip, gain, second level, density; the option flag.
@@ -146,13 +131,11 @@ TEST_F(UskTest, KeyParametersEveryFrame) {
     if (n == 1) {
       EXPECT_TRUE(frame()[U::TYPE_INDEX].empty());
     }
-    const auto gains = transition_test::calls("mxKeySetClipGain");
     for (int k = 0; k < 4; ++k) {
       SCOPED_TRACE(k);
       const int target = MX_USK1_S + 2 * k;
-      EXPECT_EQ(std::count_if(gains.begin(), gains.end(), [&](const auto& c) { return c.target == target; }), 1);
-      expectArgs(lastFor("mxKeySetClipGain", target), clipGain[k], 0.005f);
-      expectArgs(lastFor("mxKeySetOptionFlag", target), {option[k]});
+      expectCall("mxKeySetClipGain", target, clipGain[k], 0.005f);
+      expectCall("mxKeySetOptionFlag", target, {option[k]}, 1e-5f, false);
     }
   }
 }
@@ -162,20 +145,20 @@ TEST_F(UskTest, MaskModesAndTheFormatChangeFrame) {
   r.maskSet = {0, 2, 1, 1};  // flag A (the sense) 1, flag B (the enable) 1
   setBox(r.maskBox, -2000, 3000, -1000, 2000);
   frame();
-  expectArgs(lastFor("mxKeySetMask", MX_USK4_S), {0.3f, 0.2f, 0.4f, 0.4f, 1, 0}, 1e-5f);
+  expectCall("mxKeySetMask", MX_USK4_S, {0.3f, 0.2f, 0.4f, 0.4f, 1, 0}, 1e-5f, false);
   r.maskSet = {0, 1, 0, 1};
   frame();
-  expectArgs(lastFor("mxKeySetMask", MX_USK4_S), {0.1354f, 0.01107f, 0.7292f, 0.9788f, 1, 1}, 1e-5f);
+  expectCall("mxKeySetMask", MX_USK4_S, {0.1354f, 0.01107f, 0.7292f, 0.9788f, 1, 1}, 1e-5f, false);
   MxifSystem sys{};
   sys.videoMask = MxifSystem::FORMAT, sys.format = 4;
   peer.sendPacket(MxifSystem::TYPE_INDEX, testing_support::textRecordBytes(sys));
   for (int n = 0; n < 2; ++n) {  // the frame that takes the format, and the next
     frame();
-    expectArgs(lastFor("mxKeySetMask", MX_USK4_S), {0.1354f, 0.01111f, 0.7292f, 0.97931f, 1, 1}, 1e-5f);
+    expectCall("mxKeySetMask", MX_USK4_S, {0.1354f, 0.01111f, 0.7292f, 0.97931f, 1, 1}, 1e-5f, false);
   }
   r.maskSet = {0, 0, 1, 1};
   frame();
-  expectArgs(lastFor("mxKeySetMask", MX_USK4_S), {0, 0, 1, 1, 0, 0});
+  expectCall("mxKeySetMask", MX_USK4_S, {0, 0, 1, 1, 0, 0}, 1e-5f, false);
 }
 
 TEST_F(UskTest, SlotSourcesOnTheCrosspoint) {
@@ -218,9 +201,9 @@ TEST_F(UskTest, AttachmentsAndTheOnOffButtons) {
   EXPECT_EQ(std::tuple(echo.entries[0].mask, echo.entries[40].mask, echo.entries[40].value, echo.entries[149].mask),
             std::tuple(1u, 1u, 5, 0u));
   EXPECT_EQ(transition_test::calls("mxSetInputKeyAssign").size(), 54u);  // entries 32..127 write nothing
-  expectArgs(lastFor("mxSetInputKeyAssign", MX_IN_1), {0, MX_USK3_S});
-  expectArgs(lastFor("mxSetInputKeyAssign", MX_IN_32), {1, MX_USK3_S});
-  expectArgs(lastFor("mxSetInputKeyAssign", MX_BLACK), {0, MX_USK1_S});
+  expectCall("mxSetInputKeyAssign", MX_IN_1, {0, MX_USK3_S}, 1e-5f, false);
+  expectCall("mxSetInputKeyAssign", MX_IN_32, {1, MX_USK3_S}, 1e-5f, false);
+  expectCall("mxSetInputKeyAssign", MX_BLACK, {0, MX_USK1_S}, 1e-5f, false);
   EXPECT_EQ(mxXptImage()[xpt::INPUT_KEY], 4);
 
   // Button 2051 toggles key 2's flag, 2052 key 3's; each press is reported.
@@ -237,7 +220,7 @@ TEST_F(UskTest, AttachmentsAndTheOnOffButtons) {
     EXPECT_EQ(sent[0].as<A>().onOffMask, bit(s[0] - 2050));
     EXPECT_EQ(std::tuple(assignment().record(0).onOff[1], assignment().record(0).onOff[2]), std::tuple(s[1], s[2]));
   }
-  expectArgs(lastFor("mxSetInputKeyAssign", MX_IN_1), {1, MX_USK3_S});
+  expectCall("mxSetInputKeyAssign", MX_IN_1, {1, MX_USK3_S}, 1e-5f, false);
   EXPECT_EQ(mxXptImage()[xpt::INPUT_KEY], 2);
 }
 
