@@ -21,7 +21,8 @@ inline std::vector<calllog::Call> callsFor(const char* name, int target) {
 
 // The last call of a setter for a target, checked against its arguments (and, with `only`, that it
 // is the one call).
-inline void expectCall(const char* name, int target, std::vector<float> args, float tolerance = 1e-5f, bool only = true) {
+inline void expectCall(const char* name, int target, std::vector<float> args, float tolerance = 1e-5f,
+                       bool only = true) {
   const auto all = callsFor(name, target);
   ASSERT_FALSE(all.empty()) << name << " " << target;
   if (only) {

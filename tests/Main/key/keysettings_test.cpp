@@ -106,41 +106,31 @@ TEST_F(KeySettingsTest, KeyProcessingByKeyType) {
 }
 
 TEST_F(KeySettingsTest, BoxMaskAndSoftWindow) {
-  struct Case {
-    int format;
-    K::MaskSet set;  // mask, mode, sense, enable
-    std::vector<s16> box;
-    std::vector<float> mask;  // x, y, width, height, enable, sense flag
-  };
-  const Case cases[] = {
+  // Format, mask set (mask, mode, sense, enable), box; mask x, y, width, height, enable, sense flag.
+  const std::tuple<u8, K::MaskSet, std::vector<s16>, std::vector<float>> masks[] = {
       {6, {0, 0, 1, 1}, {-100, 100, -100, 100}, {0, 0, 1, 1, 0, 0}},
       {6, {0, 1, 1, 1}, {}, {0.02049f, 0.02243f, 0.95777f, 0.95524f, 1, 0}},
       {0, {0, 2, 0, 1}, {2000, -1000, 3000, -2000}, {0.3f, 0.2f, 0.4f, 0.4f, 1, 1}},  // edges swapped
   };
-  for (const Case& c : cases) {
-    CategorySystem::instance().record(0).format = static_cast<u8>(c.format);
-    K& r = key(1).record(0);
-    r.maskSet = c.set;
-    std::copy(c.box.begin(), c.box.end(), r.maskBox);
+  for (const auto& [format, set, box, mask] : masks) {
+    CategorySystem::instance().record(0).format = format;
+    key(1).record(0).maskSet = set;
+    std::copy(box.begin(), box.end(), key(1).record(0).maskBox);
     update(1);
-    expectCall("mxKeySetMask", MX_KEY1, c.mask);
+    expectCall("mxKeySetMask", MX_KEY1, mask);
   }
-  struct Window {
-    std::vector<s16> window;  // x, y, width, height
-    int softness, softOn;
-    std::vector<float> soft;
-  };
-  const Window windows[] = {
+  // Window x, y, width, height, softness, soft on; the soft mask.
+  const std::tuple<std::vector<s16>, s16, u8, std::vector<float>> windows[] = {
       {{2500, 0, 10000, 5000}, 500, 1, {0.25f, 0.25f, 0.75f, 0.5f, 0.5f}},
       {{0, 0, 20000, 12000}, 500, 0, {0, 0, 1, 1, 0}},  // wider and taller than the frame
       {{-4000, 4000, 4000, 4000}, 1000, 1, {0, 0, 0.3f, 0.3f, 1}},
   };
-  for (const Window& w : windows) {
+  for (const auto& [window, softness, softOn, soft] : windows) {
     K& r = key(1).record(3);
-    std::copy(w.window.begin(), w.window.end(), r.window);
-    r.softness = static_cast<s16>(w.softness), r.softOn = static_cast<u8>(w.softOn);
+    std::copy(window.begin(), window.end(), r.window);
+    r.softness = softness, r.softOn = softOn;
     update(1);
-    expectCall("mxKeySetSoftMask", MX_KEY4, w.soft);
+    expectCall("mxKeySetSoftMask", MX_KEY4, soft);
   }
 }
 
@@ -196,15 +186,8 @@ TEST_F(KeySettingsTest, StackingOrder) {
 }
 
 TEST_F(KeySettingsTest, GeometryFollowerByMirrorMode) {
-  struct Case {
-    std::vector<int> position, rotation;
-  };
-  const Case cases[] = {
-      {{100, -200, 7}, {10, -20, -30}},
-      {{-100, 200, 7}, {-10, 20, -30}},
-      {{-100, -200, 7}, {-10, -20, -30}},
-      {{100, 200, 300}, {10, 20, 30}},
-  };
+  const std::vector<int> positions[] = {{100, -200, 7}, {-100, 200, 7}, {-100, -200, 7}, {100, 200, 300}};
+  const std::vector<int> rotations[] = {{10, -20, -30}, {-10, 20, -30}, {-10, -20, -30}, {10, 20, 30}};
   for (int mode = 0; mode < 4; ++mode) {
     SCOPED_TRACE(mode);
     key(1).initialize();
@@ -218,8 +201,8 @@ TEST_F(KeySettingsTest, GeometryFollowerByMirrorMode) {
     key(1).assign(in, 1);  // the geometry changed
     sendPass(key(1));
     update(1);
-    EXPECT_EQ(std::vector<int>(t.dvePosition, t.dvePosition + 3), cases[mode].position);
-    EXPECT_EQ(std::vector<int>(t.dveRotation, t.dveRotation + 3), cases[mode].rotation);
+    EXPECT_EQ(std::vector<int>(t.dvePosition, t.dvePosition + 3), positions[mode]);
+    EXPECT_EQ(std::vector<int>(t.dveRotation, t.dveRotation + 3), rotations[mode]);
     EXPECT_EQ(std::vector<u32>({static_cast<u32>(t.dveSize), t.mask, key(1).geometryChanged(1)}),
               std::vector<u32>({5000, bit(K::W0_DVE_POSITION) | bit(K::W0_DVE_SIZE) | bit(K::W0_DVE_ROTATION), 0}));
     EXPECT_EQ(sendPass(key(1)).size(), 1u);  // the follower
@@ -274,23 +257,17 @@ TEST_F(KeySettingsTest, KeyerChangesReachTheirParameterBlocks) {
 }
 
 TEST_F(KeySettingsTest, PositionAndReverseFollowTheDirection) {
-  struct Case {
-    int flip;
-    float a, p;
-    u8 reverse;
-  } cases[] = {{1, 0.25f, 0.25f, 0}, {-1, 0.25f, 0.75f, 1}, {-1, 1.0f, 0.0f, 1}, {1, 0.6f, 0.6f, 0}};
+  // Flip, position A; the key position, the reverse byte (bit 29 reports a change only).
+  const std::tuple<int, float, float, u8> cases[] = {
+      {1, 0.25f, 0.25f, 0}, {-1, 0.25f, 0.75f, 1}, {-1, 1.0f, 0.0f, 1}, {1, 0.6f, 0.6f, 0}};
   K& r = key(1).record(2);
-  for (const Case& c : cases) {
-    autoOf(1, 2).flip = c.flip, autoOf(1, 2).positionA = c.a;
+  for (const auto& [flip, a, p, reverse] : cases) {
+    autoOf(1, 2).flip = flip, autoOf(1, 2).positionA = a;
     const u8 before = r.reverse;
     r.mask = 0;
     update(1);
-    const auto at = callsFor("mxTransSetKeyPosition", MX_KEY1 + 4);
-    ASSERT_EQ(at.size(), 1u);
-    transition_test::expectArgs(at[0], {c.p, 0});
-    EXPECT_EQ(r.reverse, c.reverse);
-    // Bit 29 reports a change only.
-    EXPECT_EQ((r.mask >> K::W0_REVERSE) & 1, before != c.reverse ? 1u : 0u) << c.flip << " " << c.a;
+    expectCall("mxTransSetKeyPosition", MX_KEY1 + 4, {p, 0});
+    EXPECT_EQ(std::pair(r.reverse, (r.mask >> K::W0_REVERSE) & 1), std::pair(reverse, before != reverse ? 1u : 0u));
   }
 }
 
@@ -324,11 +301,11 @@ TEST_F(KeySettingsTest, ImageFlagsForKeysOneAndTwoOnly) {
   reg().receiveAll();
   for (int k = 0; k < 4; ++k) key(1).keyTransition(k).imageOnA = 0, key(1).keyTransition(k).imageOnB = 1;
   update(1);
-  const u8 want[4][2] = {{1, 0}, {0, 0}, {0, 1}, {0, 1}};  // keys 3 and 4 keep what they had
+  std::vector<int> seen;  // A and B of each key; keys 3 and 4 keep what they had
   for (int k = 0; k < 4; ++k) {
-    EXPECT_EQ(key(1).keyTransition(k).imageOnA, want[k][0]) << k;
-    EXPECT_EQ(key(1).keyTransition(k).imageOnB, want[k][1]) << k;
+    seen.insert(seen.end(), {key(1).keyTransition(k).imageOnA, key(1).keyTransition(k).imageOnB});
   }
+  EXPECT_EQ(seen, std::vector<int>({1, 0, 0, 0, 0, 1, 0, 1}));
 }
 
 TEST_F(KeySettingsTest, OnAirRequestsStopGroupedKeysInTheSameState) {
@@ -355,8 +332,8 @@ TEST_F(KeySettingsTest, OnAirRequestsStopGroupedKeysInTheSameState) {
     update(2);
     EXPECT_EQ(key(2).onAirRequest(0), -1);
     for (int k = 0; k < 4; ++k) {
-      EXPECT_EQ(autoOf(2, k).state, c.stopped[k] ? AutoTransition::STOP_REQUEST : AutoTransition::RUNNING) << k;
-      EXPECT_EQ(trackerOf(2, k).ownerFader, c.stopped[k] ? -1 : 1) << k;
+      EXPECT_EQ(std::pair(int{autoOf(2, k).state}, trackerOf(2, k).ownerFader),
+                std::pair(int{c.stopped[k] ? AutoTransition::STOP_REQUEST : AutoTransition::RUNNING}, c.stopped[k] ? -1 : 1));
     }
   }
 }
