@@ -8,6 +8,7 @@
 #include "Driver/core/core.h"
 #include "Main/key/chrkey.h"
 #include "Main/key/key.h"
+#include "Main/system/system.h"
 #include "tests/Main/key/key_fixture.h"
 
 namespace {
@@ -50,8 +51,9 @@ TEST_F(ChromaTest, RangeAndSampleBoxReachTheDriver) {
   setKeyType(0, 1, 2);
   C r = request(0, 1);
   r.mask = bit(C::RANGE_WIDTH) | bit(C::SAMPLE_KEY) | bit(C::SAMPLE_CENTRE) | bit(C::SAMPLE_SIZE);
-  r.rangeWidth = -40, r.sampleKey = 2, r.sampleX = 10000, r.sampleSize = 10000;
+  r.rangeWidth = -40, r.sampleKey = 2, r.sampleX = -2500, r.sampleY = -2500, r.sampleSize = 125;  // y upwards
   peer.send(r);
+  category::CategorySystem::instance().record(0).format = 6;
   runFrame(0);
   std::vector<float> widths;
   for (const auto& c : key_test::callsFor("mxChromaKeySetRange", MX_KEY2)) {
@@ -60,7 +62,7 @@ TEST_F(ChromaTest, RangeAndSampleBoxReachTheDriver) {
   EXPECT_EQ(widths, std::vector<float>{-8});
   const auto area = calls("mxChromaKeySetSampleArea");
   ASSERT_EQ(area.size(), 1u);
-  transition_test::expectArgs(area[0], {1918, 0, 0, 539});
+  transition_test::expectArgs(area[0], {176, 181, 8, 3});
 }
 
 TEST_F(ChromaTest, SharedFieldsReachEveryChannelAndChooseTheMode) {
