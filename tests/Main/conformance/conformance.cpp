@@ -147,6 +147,9 @@ std::vector<Concrete> expand(const Row& row, bool ends) {
       if (const size_t slot = c.word.find("{}"); runs[i].open == '{' && slot != std::string::npos) {
         c.word.replace(slot, 2, std::to_string(at[i]));
       }
+      if (const size_t slot = c.word.find("[]"); runs[i].open == '[' && slot != std::string::npos) {
+        c.word.replace(slot, 2, "[" + std::to_string(at[i]) + "]");
+      }
     }
     c.name += literals.back();
     c.bit = static_cast<int>(bits[0].lo + (bits[0].hi > bits[0].lo ? element : 0));
@@ -260,9 +263,13 @@ class Harness {
       index_ = address[0];
       count_ = static_cast<int>(intervals(address[1])[0].hi) + 1;
     }
+    if (address.size() == 4) {  // "me 0..3 channel 0..3": instance i is channel i % channels of ME i / channels
+      channels_ = static_cast<int>(intervals(address[3])[0].hi) + 1;
+      count_ *= channels_;
+    }
     frontend::RecordShape shape;
     if (!frontend::recordShape(a_.type, shape)) fail(name_, "no record of this type is built");
-    if (shape.perMe != (index_ == "me") || shape.channels != (index_ == "channel" ? count_ : 1)) {
+    if (shape.perMe != (index_ == "me") || shape.channels != (index_ == "channel" ? count_ : channels_)) {
       fail(name_ + " addressing", "the record is " + std::string(shape.perMe ? "per ME" : "single") + " with " +
                                       std::to_string(shape.channels) + " channels");
     }
@@ -303,15 +310,29 @@ class Harness {
   };
 
   std::string where(int index, const std::string& what) const {
-    std::string at = index_.empty() ? "" : " " + index_ + " " + std::to_string(index);
+    std::string at = index_.empty() ? "" : " " + index_ + " " + std::to_string(channels_ > 1 ? meOf(index) : index);
+    if (channels_ > 1) at += " channel " + std::to_string(channelOf(index));
     return name_ + at + ", " + what;
   }
   void fail(const std::string& at, const std::string& problem) {
     if (++failures_ <= 40) ADD_FAILURE() << at << ": " << problem;
   }
 
-  int meOf(int index) const { return index_ == "me" ? index : 0; }
-  int channelOf(int index) const { return index_ == "channel" ? index : 0; }
+  int meOf(int index) const { return index_ == "me" ? index / channels_ : 0; }
+  int channelOf(int index) const { return index_ == "channel" ? index : index % channels_; }
+  // The fields that address an instance in a request.
+  Fields address(int index) const {
+    if (channels_ > 1) return {{"me", std::to_string(meOf(index))}, {"channel", std::to_string(channelOf(index))}};
+    return index_.empty() ? Fields{} : Fields{{index_, std::to_string(index)}};
+  }
+  // Whether a record names this instance.
+  bool names(const Record& r, int index) const {
+    if (channels_ > 1) {
+      return layout_.value(r.data(), "me") == std::to_string(meOf(index)) &&
+             layout_.value(r.data(), "channel") == std::to_string(channelOf(index));
+    }
+    return index_.empty() || r[4] == index;
+  }
   const u8* live(int index) const { return a_.live(meOf(index), channelOf(index)); }
   Record copy(int index) const { return Record(live(index), live(index) + a_.size); }
   std::string stored(int index, const std::string& name) const { return layout_.value(live(index), name); }
@@ -332,7 +353,7 @@ class Harness {
     Answer a;
     for (const auto& p : statusPass()) {
       Record r(a_.size);
-      if (p.type != a_.type || !a_.decode(p.body, r.data()) || (!index_.empty() && r[4] != index)) continue;
+      if (p.type != a_.type || !a_.decode(p.body, r.data()) || !names(r, index)) continue;
       a = {true, r, p.body.size()};
     }
     return a;
@@ -344,7 +365,11 @@ class Harness {
     for (const auto& [name, value] : fields) {
       if (!layout_.set(r.data(), name, value)) fail(at, "cannot set " + name + "=" + value + " in a request");
     }
-    if (const Field* i = layout_.indexField(); i != nullptr && !index_.empty()) r[i->offset] = static_cast<u8>(index);
+    if (channels_ > 1) {
+      for (const auto& [name, value] : address(index)) layout_.set(r.data(), name, value);
+    } else if (const Field* i = layout_.indexField(); i != nullptr && !index_.empty()) {
+      r[i->offset] = static_cast<u8>(index);
+    }
     return a_.encode(r.data());
   }
 
@@ -396,7 +421,7 @@ class Harness {
 
   bool holdsFor(const Row& row, int index) const {
     const std::string on = clause(row, "on");
-    return on.empty() || inside(intervals(on), index);
+    return on.empty() || inside(intervals(on), channels_ > 1 ? channelOf(index) : index);
   }
 
   // The values to send as taken (each bound of each run), as text.
@@ -447,8 +472,7 @@ class Harness {
       if (first && (c.row->kind & FIRST_KEPT) != 0) kept.push_back(&c);
     }
     // Built by the front end's own builder, as its tool sends it.
-    Fields fields;
-    if (!index_.empty()) fields.emplace_back(index_, std::to_string(index));
+    Fields fields = address(index);
     frontend::Bytes b;
     std::string error;
     if (!frontend::buildBody(a_.type, fields, b, error)) return fail(at, "the front end builds no body: " + error);
@@ -531,7 +555,7 @@ class Harness {
   // The instances whose records lie in the backup image: MEs 0 and 1, every channel.
   std::vector<int> imageIndexes() const {
     std::vector<int> out;
-    for (int i = 0; i < (index_ == "me" ? 2 : count_); ++i) out.push_back(i);
+    for (int i = 0; i < (index_ == "me" ? 2 * channels_ : count_); ++i) out.push_back(i);
     return out;
   }
 
@@ -604,6 +628,7 @@ class Harness {
   std::string name_;
   std::string index_;  // "me", "channel" or "" for a record without index
   int count_ = 1;
+  int channels_ = 1;  // channels of each ME, for records addressed by ME and channel
   std::map<std::string, Concrete> all_;
   std::vector<Record> fresh_;
   int failures_ = 0;

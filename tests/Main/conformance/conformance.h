@@ -3,7 +3,7 @@
 // field by field, and one harness runs every row through the link as the front end would.
 //
 // A table gives the type (through record<R>()), the body length of a whole record on the wire
-// (texts empty), the addressing ("me 0..3", "channel 0..3" or "" for one record), witnesses
+// (texts empty), the addressing ("me 0..3", "channel 0..3", "me 0..3 channel 0..3" or "" for one record), witnesses
 // ("name=value" words: good values of other fields, the first one that is not the row's own field is
 // sent beside each refused value), and a row per field:
 //
@@ -15,7 +15,7 @@
 //   values    what is taken: "lo..hi" and single values, comma-separated; "1024+ ..." adds 1024 to
 //             every listed value (bus codes by source). For a TEXT row: its capacity.
 //   presence  "word:bit": the presence word (by its text-form name; "{}" stands for the sub-record's
-//             number) and its bit; "word:a..b" one bit per array element, from bit a; bit n of a row
+//             number, "[]" for the element of the field's first array run) and its bit; "word:a..b" one bit per array element, from bit a; bit n of a row
 //             of words is bit n % 32 of word n / 32.
 //   kind      PLAIN, or: ANSWERED (a refused value is answered with the unchanged one, bit set),
 //             NEVER (no request sets it; values are what is tried), NEW_ONLY (a value equal to the
@@ -23,7 +23,8 @@
 //             capacity), FIRST_KEPT (the first request after a start answers it unchanged, bit set).
 //   more      further clauses, "; " between them:
 //     refuse: values refused besides the neighbours of `values` (same form), or texts ('|' between);
-//     on:     the instances (MEs or channels) the row holds for, as "0" or "2..3" (default: all);
+//     on:     the instances (MEs or channels; channels where both address) the row holds for, as "0" or "2..3"
+//             (default: all);
 //     with:   "name=value" words sent beside the field's highest value in step 1;
 //     then:   fields that this request (highest value, `with`) also changes: "name=value" (stored
 //             and answered so) or "name" (answered).

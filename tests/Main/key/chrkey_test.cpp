@@ -1,5 +1,5 @@
-// Chroma keys: records and commands through the link, the per-frame writes, the sample box, the
-// ready-word hand-shake and the restart.
+// Chroma keys: the per-frame writes, the shared fields, the sample box, the commands, the
+// ready-word hand-shake and the blocks through a restart.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,8 +8,8 @@
 #include "Driver/core/core.h"
 #include "Main/key/chrkey.h"
 #include "Main/key/key.h"
-#include "tests/Main/category_fixture.h"
-#include "tests/Main/transition/engine_fixture.h"
+#include "Main/system/system.h"
+#include "tests/Main/key/key_fixture.h"
 
 namespace {
 
@@ -17,18 +17,10 @@ using category::CategoryChromaKey;
 using C = MxifChromaKey;
 using transition_test::calls;
 
-constexpr u32 bit(int b) { return 1u << b; }
+using key_test::bit;
 
-class ChromaTest : public test_categories::SystemCategoriesTest {
+class ChromaTest : public key_test::LoggedTest<> {
  protected:
-  void SetUp() override {
-    SystemCategoriesTest::SetUp();
-    calllog::enable(true);
-  }
-  void TearDown() override {
-    calllog::enable(false);
-    SystemCategoriesTest::TearDown();
-  }
   static CategoryChromaKey& chroma(int me) { return CategoryChromaKey::instance()[me]; }
   static void setKeyType(int me, int ch, int type) {
     category::CategoryKey::keyCategory(me).record(ch).style.keyType = static_cast<u8>(type);
@@ -53,37 +45,24 @@ class ChromaTest : public test_categories::SystemCategoriesTest {
   }
 };
 
-TEST_F(ChromaTest, RecordsThroughTheRing) {
-  EXPECT_EQ(codec::wireSize<C>(), 25u);
-  EXPECT_EQ(codec::wireSize<MxifChromaKeyCmd>(), 11u);
+// The range width reaches the keyer divided by 5; the box of the sample key's channel, a chroma
+// key, reaches the sample area.
+TEST_F(ChromaTest, RangeAndSampleBoxReachTheDriver) {
+  setKeyType(0, 1, 2);
+  C r = request(0, 1);
+  r.mask = bit(C::RANGE_WIDTH) | bit(C::SAMPLE_KEY) | bit(C::SAMPLE_CENTRE) | bit(C::SAMPLE_SIZE);
+  r.rangeWidth = -40, r.sampleKey = 2, r.sampleX = -2500, r.sampleY = -2500, r.sampleSize = 125;  // y upwards
+  peer.send(r);
+  category::CategorySystem::instance().record(0).format = 6;
   runFrame(0);
-  peer.readPackets();
-  struct Case {
-    int width, size, keyerWidth, storedSize;
-  } cases[] = {{-3, 99, 0, 0}, {-40, 100, -8, 100}, {41, 10001, -8, 100}};
-  for (const Case& c : cases) {
-    C r = request(1, 2);
-    r.mask = bit(C::RANGE_WIDTH) | bit(C::SAMPLE_SIZE), r.rangeWidth = static_cast<s16>(c.width);
-    r.sampleSize = static_cast<s16>(c.size);
-    peer.send(r);
-    calllog::clear();
-    auto sent = framePackets()[C::TYPE_INDEX];
-    const C& live = chroma(1).record(2);
-    EXPECT_EQ(live.sampleSize, c.storedSize) << c.size;
-    std::vector<float> widths;
-    for (const auto& call : calls("mxChromaKeySetRange")) {
-      if (call.context == MX_CONTEXT_ME1 + 1 && call.target == MX_KEY1 + 4) widths.push_back(call.args[1]);
-    }
-    EXPECT_EQ(widths, std::vector<float>{static_cast<float>(c.keyerWidth)}) << c.width;
-    ASSERT_FALSE(sent.empty());
-    EXPECT_EQ(sent[0].body.size(), 25u);
+  std::vector<float> widths;
+  for (const auto& c : key_test::callsFor("mxChromaKeySetRange", MX_KEY2)) {
+    if (c.context == MX_CONTEXT_ME1) widths.push_back(c.args[1]);
   }
-  // A record for ME 4 or channel 4 is dropped.
-  for (C r : {request(4, 0), request(0, 4)}) {
-    r.mask = bit(C::RANGE_BASE), r.rangeBase = 1;
-    peer.send(r);
-    EXPECT_TRUE(framePackets()[C::TYPE_INDEX].empty());
-  }
+  EXPECT_EQ(widths, std::vector<float>{-8});
+  const auto area = calls("mxChromaKeySetSampleArea");
+  ASSERT_EQ(area.size(), 1u);
+  transition_test::expectArgs(area[0], {176, 181, 8, 3});
 }
 
 TEST_F(ChromaTest, SharedFieldsReachEveryChannelAndChooseTheMode) {
@@ -135,18 +114,6 @@ TEST(ChromaSampleBox, RastersAndClamps) {
               std::tuple(c.want.start, c.want.top, c.want.width, c.want.height))
         << c.format << " " << c.x << " " << c.s;
   }
-}
-
-TEST_F(ChromaTest, SampleBoxOfTheSampleKeyReachesTheDriver) {
-  setKeyType(0, 1, 2);
-  C r = request(0, 0);
-  r.mask = bit(C::SAMPLE_KEY) | bit(C::SAMPLE_CENTRE) | bit(C::SAMPLE_SIZE);
-  r.sampleKey = 2, r.sampleX = 10000, r.sampleSize = 10000;
-  peer.send(r);
-  runFrame(0);
-  const auto area = calls("mxChromaKeySetSampleArea");
-  ASSERT_EQ(area.size(), 1u);  // channel 1 only: the sample key's channel, a chroma key
-  transition_test::expectArgs(area[0], {1918, 0, 0, 539});
 }
 
 TEST_F(ChromaTest, OnlyReadyChannelsLoad) {
@@ -243,14 +210,11 @@ TEST_F(ChromaTest, OutputTapsFollowTheSampleAndTheMainframeConfiguration) {
   EXPECT_EQ(taps(1), (std::vector<int>{0, 0, 0}));
 }
 
-TEST_F(ChromaTest, RestartBringsBackBlocksAndRecords) {
+TEST_F(ChromaTest, RestartBringsBackTheBackedUpPartOfTheBlocks) {
   writeBlock(5, 123);  // ME 1, channel 1
   MxifChromaKeyCmd cmd;
   cmd.me = 1, cmd.channel = 1;
   peer.send(cmd);
-  C r = request(1, 3);
-  r.mask = bit(C::RANGE_BASE) | bit(C::EXTRA + 2), r.rangeBase = 2, r.extra[2] = -1000;
-  peer.send(r);
   runFrame(0);
   ASSERT_EQ(chroma(1).workingBlock(1).frontEnd[818], 9);
   peer.readPackets();
@@ -258,10 +222,6 @@ TEST_F(ChromaTest, RestartBringsBackBlocksAndRecords) {
   EXPECT_EQ(chroma(1).workingBlock(1).colorA[0], 123);
   EXPECT_EQ(chroma(1).workingBlock(1).table[0], 77);
   EXPECT_EQ(chroma(1).workingBlock(1).frontEnd[818], 0);  // beyond the backed-up part
-  EXPECT_EQ(std::tuple(int{chroma(1).record(3).rangeBase}, chroma(1).record(3).extra[2]), std::tuple(2, -1000));
-  auto sent = framePackets()[C::TYPE_INDEX];
-  EXPECT_EQ(sent.size(), 16u);  // every record once
-  EXPECT_TRUE(framePackets()[C::TYPE_INDEX].empty());
 }
 
 }  // namespace

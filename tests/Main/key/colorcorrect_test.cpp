@@ -1,5 +1,5 @@
-// The colour correction records and command through the request ring, and their application to the
-// twelve units: driver calls, registers and the table port's stream.
+// The colour correction command, and the records' application to the twelve units: driver calls,
+// registers and the table port's stream.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -72,36 +72,6 @@ class ColorCorrectTest : public test_categories::RecordCategoryTest<TestColorCor
   }
   test_categories::RecordOwner<MxifSystem> system;
 };
-
-TEST_F(ColorCorrectTest, RecordsTakeTheirFieldsInRangeAndDropTheRest) {
-  R r{};
-  r.channel = 4, r.mask = R::HUE, r.hue = 100;
-  roundTrip(r);
-  r.hue = 3600;  // alone and out of range: the channel is reported all the same
-  auto echo = roundTrip(r);
-  ASSERT_EQ(echo.size(), 1u);
-  EXPECT_EQ(std::pair(echo[0].as<R>().mask, cat.record(4).hue), std::pair(0u, s16(100)));
-
-  r.mask = R::CURVE_LIMIT | R::LUMA_GAIN | R::PEDESTAL | R::RESET_TARGET | R::AUX_SELECTION;
-  r.curveLimit = 4, r.lumaGain = 2001, r.pedestal = -200, r.resetTarget = 5, r.auxSelection = 27;
-  r.curvePoint[0] = {7, {-101, 1080, 0}}, r.matrix6 = {3, {60, -61}}, r.sector[2] = {3, {250, 301}};
-  r.optionGroup[1] = {0xFFFF, {0xF, {255, 1, 2, 3}}, {0x2, {0, 9}}};  // unchecked; the group word ignored
-  echo = roundTrip(r);
-  ASSERT_EQ(echo.size(), 1u);
-  ASSERT_EQ(echo[0].body.size(), 232u);
-  EXPECT_EQ(Ints(echo[0].body.begin() + 78, echo[0].body.begin() + 82), Ints({0, 0, 0, 0}));
-  const R got = echo[0].as<R>();
-  const ColorOptionGroup& g = got.optionGroup[1];
-  EXPECT_EQ(Ints({int(got.mask), got.pedestal, got.auxSelection, int(got.curvePoint[0].mask),
-                  got.curvePoint[0].value[1], int(got.matrix6.mask), got.matrix6.value[0], int(got.sector[2].mask),
-                  got.sector[2].value[0], int(g.a.mask), g.a.value[0], int(g.b.mask), g.b.value[1]}),
-            Ints({R::PEDESTAL | R::AUX_SELECTION, -200, 27, 6, 1080, 1, 60, 1, 250, 0xF, 255, 0x2, 9}));
-
-  r.channel = 12;  // dropped without a reply or a line
-  testing_support::consoleClear();
-  EXPECT_TRUE(roundTrip(r).empty());
-  EXPECT_EQ(testing_support::consoleText(), "");
-}
 
 TEST_F(ColorCorrectTest, ResetRestoresWhatTheStoredTargetSelects) {
   const struct {

@@ -1,55 +1,23 @@
-// Downstream keys: the record's wire form, the validated merge through the request ring, the
-// re-rank, the frames and the restart.
+// Downstream keys: the link rule, the re-rank, levels, on-air requests, toggles and crosspoints.
 #include <gtest/gtest.h>
-
-#include <cstring>
 
 #include "Driver/core/core.h"
 #include "Main/bus/bus.h"
 #include "Main/fader/faderevent.h"
 #include "Main/key/dsk.h"
-#include "tests/Main/category_fixture.h"
-#include "tests/Main/transition/engine_fixture.h"
+#include "tests/Main/key/key_fixture.h"
 
 namespace {
 
 using category::CategoryDsk;
 using D = MxifDsk;
+using key_test::bit;
 
-constexpr u32 bit(int b) { return 1u << b; }
-
-struct Bytes {
-  std::vector<u8> b;
-  void write(u8 x) { b.push_back(x); }
-};
-
-TEST(DskWire, BodyLengthOffsetsAndRoundTrip) {
-  D r;
-  r.mask = D::W0_ALL, r.channel = 3, r.transOut.value = 0x1234, r.priority = 2, r.inTransition = 1;
-  r.names.mask = 3, r.names.name1.count = 5;
-  std::memcpy(r.names.name1.chars, "Logo1", 6);
-  EXPECT_EQ(libmx::textRecordWireLength(r), 107u);
-  Bytes out;
-  libmx::writeTextRecord(out, r);
-  ASSERT_EQ(out.b.size(), 107u);
-  // The channel after word 0; setting B's rate after 4 + 2 + 9 + 11 + 6 + 9 + 6 + 7 + 8 + 8 + 6 bytes.
-  EXPECT_EQ(std::vector<u8>(out.b.begin() + 4, out.b.begin() + 6), (std::vector<u8>{0, 3}));
-  EXPECT_EQ(std::vector<u8>(out.b.begin() + 76, out.b.begin() + 78), (std::vector<u8>{0x12, 0x34}));
-  libmx::WireIn in(out.b.data(), out.b.size());
-  D back;
-  ASSERT_TRUE(libmx::readTextRecord(in, back));
-  EXPECT_EQ(std::memcmp(&back, &r, sizeof r), 0);
-}
-
-class DskTest : public test_categories::SystemCategoriesTest {
+class DskTest : public key_test::LoggedTest<> {
  protected:
   void SetUp() override {
-    SystemCategoriesTest::SetUp();
+    LoggedTest::SetUp();
     sendPass(dsk());  // the start-up report
-  }
-  void TearDown() override {
-    calllog::enable(false);
-    SystemCategoriesTest::TearDown();
   }
   static CategoryDsk& dsk() { return CategoryDsk::instance(); }
   static AutoTransition& autoOf(int j) {
@@ -57,9 +25,7 @@ class DskTest : public test_categories::SystemCategoriesTest {
   }
   // Sends r through the request ring; returns the records the next status pass reports.
   std::vector<D> request(const D& r) {
-    Bytes body;
-    libmx::writeTextRecord(body, r);
-    peer.sendPacket(D::TYPE_INDEX, body.b);
+    peer.sendPacket(D::TYPE_INDEX, testing_support::textRecordBytes(r));
     reg().receiveAll();
     std::vector<D> out;
     for (const auto& p : sendPass(dsk())) {
@@ -72,38 +38,20 @@ class DskTest : public test_categories::SystemCategoriesTest {
   }
 };
 
-TEST_F(DskTest, RequestRules) {
+// The link set to 1 copies setting A into setting B: the request's valid fields, else the channel's.
+TEST_F(DskTest, LinkCopiesTheValidFieldsOfSettingA) {
   D& live = dsk().record(1);
-  live.transIn.value = 30;
+  live.transIn.value = 30, live.transOut.on = 1;
   D r;
-  r.channel = 1;
-  r.mask = bit(D::W0_MATTE_COLOR), r.matteColor[0] = 3600;
-  auto echo = request(r);
-  ASSERT_EQ(echo.size(), 1u);  // nothing taken, sent back all the same
-  EXPECT_EQ(std::tuple(echo[0].mask, echo[0].matteColor[0]), std::tuple(0u, 0));
-
-  r.mask = bit(D::W0_REVERSE), r.reverse = 1, r.transIn.mask = 3, r.transIn.on = 1, r.transIn.mode = 1;
-  request(r);
-  EXPECT_EQ(std::tuple(live.reverse, live.transIn.on, live.transIn.mode), std::tuple(0, 1, 0));
-  r.transIn.mode = 0;
-  echo = request(r);
-  EXPECT_EQ(echo[0].transIn.mask, 3u);
-
-  // The link to 1 copies setting A into setting B: the request's valid fields, else the channel's.
-  r.mask = bit(D::W0_IN_OUT_LINK), r.inOutLink = 1;
+  r.channel = 1, r.mask = bit(D::W0_IN_OUT_LINK), r.inOutLink = 1;
   r.transIn.mask = 5, r.transIn.on = 0, r.transIn.value = 5000;  // the rate fails its check
-  echo = request(r);
+  const auto echo = request(r);
   EXPECT_EQ(std::tuple(live.transOut.on, live.transOut.mode, live.transOut.value, live.transIn.value),
             std::tuple(0, 0, 30, 30));
   EXPECT_EQ(echo[0].transOut.mask, 7u);
-
-  r = D{};
-  r.channel = 4, r.mask = bit(D::W0_GROUP), r.group = 1;
-  EXPECT_TRUE(request(r).empty());
 }
 
 TEST_F(DskTest, RerankAndStackingOrder) {
-  calllog::enable(true);
   dsk().update();
   transition_test::expectArgs(transition_test::last("mxDskSetPriority"), {4631, 4627, 4629});
   for (int j = 0; j < 4; ++j) dsk().record(j).priority = static_cast<u8>(j);
@@ -119,7 +67,6 @@ TEST_F(DskTest, RerankAndStackingOrder) {
 }
 
 TEST_F(DskTest, LevelReverseOnAirRequestAndToggle) {
-  calllog::enable(true);
   autoOf(2).flip = -1, autoOf(2).positionA = 0.25f;
   dsk().update();
   for (const auto& c : transition_test::calls("mxKeySetLevel")) {
@@ -167,7 +114,6 @@ TEST_F(DskTest, LevelReverseOnAirRequestAndToggle) {
 // The fill takes bus entry 16 + 2j of ME 1's bus, the key entry 17 + 2j only with key type and
 // key-source flag both set; ME 0's bus is never read.
 TEST_F(DskTest, CrosspointsFromMe1sBusWithTheKeyEntryOnlyForAKeySource) {
-  calllog::enable(true);
   auto bus = [](int me) { return dynamic_cast<category::CategoryBus*>(reg().get(category::TYPE_BUS, me)); };
   ASSERT_NE(bus(1), nullptr);
   constexpr int DIRECT = category::CategoryBus::DIRECT;
@@ -189,22 +135,6 @@ TEST_F(DskTest, CrosspointsFromMe1sBusWithTheKeyEntryOnlyForAKeySource) {
           << j << " " << int{type} << int{source};
     }
   }
-}
-
-TEST_F(DskTest, RestartSendsEveryChannelOnceWithAllPresenceBits) {
-  D image[4];
-  for (int j = 0; j < 4; ++j) image[j].group = 1, image[j].edge.width = static_cast<u8>(j);
-  dsk().resume(image);
-  const auto first = sendPass(dsk());
-  ASSERT_EQ(first.size(), 4u);
-  for (int j = 0; j < 4; ++j) {
-    D echo;
-    libmx::WireIn in(first[j].body.data(), first[j].body.size());
-    ASSERT_TRUE(libmx::readTextRecord(in, echo));
-    EXPECT_EQ(std::tuple(echo.channel, echo.mask, echo.edge.mask, echo.names.mask, echo.edge.width),
-              std::tuple(j, D::W0_ALL, 0x1Fu, 3u, j));
-  }
-  EXPECT_TRUE(sendPass(dsk()).empty());
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// Image effects: the record's wire form, the field checks, the filter calls of MEs 0 and 1, the
-// image buttons with swapAB, the lamps and the restart.
+// Image effects: the filter calls of MEs 0 and 1, the image buttons with swapAB, and the lamps.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -11,8 +10,7 @@
 #include "Main/panel/led.h"
 #include "Main/panel/operate.h"
 #include "Main/system/system.h"
-#include "tests/Main/category_fixture.h"
-#include "tests/Main/transition/engine_fixture.h"
+#include "tests/Main/key/key_fixture.h"
 
 namespace {
 
@@ -20,28 +18,11 @@ using category::CategoryImage;
 using I = MxifImage;
 using transition_test::expectArgs;
 
-TEST(ImageWire, BodyLengthAndFieldOrder) {
-  I r{};
-  r.me = 2, r.recordFlag = 1, r.imageKey[0].saturation = 0x0102, r.imageKey[0].effectType = 2;
-  r.bkgdDveA.steps = 0x0304, r.bkgdDveA.flagC = 1;
-  u8 out[148];
-  ASSERT_EQ(codec::encode(r, out, sizeof out), 148u);
-  // Key target 1 from byte 5: saturation at 20 before the effect type; recordFlag after "imageB";
-  // DVE A from 126: steps before flagC.
-  EXPECT_EQ(std::vector<int>({out[4], out[20], out[21], out[22], out[125], out[132], out[133], out[134]}),
-            std::vector<int>({2, 1, 2, 2, 1, 3, 4, 1}));
-}
-
-class ImageTest : public test_categories::StartedSystemTest {
+class ImageTest : public key_test::LoggedTest<test_categories::StartedSystemTest> {
  protected:
   void SetUp() override {
-    StartedSystemTest::SetUp();
+    LoggedTest::SetUp();
     peer.readPackets();
-    calllog::enable(true);
-  }
-  void TearDown() override {
-    calllog::enable(false);
-    StartedSystemTest::TearDown();
   }
   static CategoryImage& image(int me) { return CategoryImage::instance()[me]; }
   // Sends a record for ME me; returns what that ME's next status pass reports.
@@ -55,14 +36,6 @@ class ImageTest : public test_categories::StartedSystemTest {
     for (const auto& p : sendPass(image(me))) out.push_back(p.as<I>());
     return out;
   }
-  // The calls of a setter for one filter target.
-  static std::vector<calllog::Call> callsOf(const char* name, int target) {
-    std::vector<calllog::Call> out;
-    for (const auto& c : transition_test::calls(name)) {
-      if (c.target == target) out.push_back(c);
-    }
-    return out;
-  }
   void press(int code, int me = 0) {
     internal::MxifButtonEvent ev;
     ev.me = static_cast<u8>(me), ev.code = static_cast<u16>(code), ev.state = 1;
@@ -70,31 +43,6 @@ class ImageTest : public test_categories::StartedSystemTest {
     reg().receiveAll();
   }
 };
-
-TEST_F(ImageTest, OutOfRangeFieldsAreDropped) {
-  struct Case {
-    std::function<void(I::Target&)> set;
-    int bit;
-    bool taken;
-  };
-  const Case cases[] = {
-      {[](I::Target& t) { t.effectType = 3; }, 9, false},  {[](I::Target& t) { t.effectType = 2; }, 9, true},
-      {[](I::Target& t) { t.level = 1001; }, 10, false},   {[](I::Target& t) { t.level = 1000; }, 10, true},
-      {[](I::Target& t) { t.hue = 3600; }, 7, false},      {[](I::Target& t) { t.hue = 3599; }, 7, true},
-      {[](I::Target& t) { t.posterizeC = -1; }, 3, false},
-  };
-  for (const auto& c : cases) {
-    const auto echo = request(1, [&](I& r) {
-      r.imageKey[3].mask = 1u | 1u << c.bit, r.imageKey[3].enable = 1;
-      c.set(r.imageKey[3]);
-    });
-    ASSERT_EQ(echo.size(), 1u);
-    EXPECT_EQ(echo[0].imageKey[3].mask, c.taken ? 1u | 1u << c.bit : 1u) << c.bit;
-  }
-  const auto echo = request(1, [](I& r) { r.mask = 1, r.recordFlag = 2, r.bkgdDveB.mask = 0x14, r.bkgdDveB.amount = 1000, r.bkgdDveB.steps = 61; });
-  ASSERT_EQ(echo.size(), 1u);
-  EXPECT_EQ(std::vector<u32>({echo[0].mask, echo[0].bkgdDveB.mask}), std::vector<u32>({0, 0x10}));
-}
 
 TEST_F(ImageTest, TargetsOfMesZeroAndOneReachTheFilter) {
   request(0, [](I& r) {
@@ -113,16 +61,16 @@ TEST_F(ImageTest, TargetsOfMesZeroAndOneReachTheFilter) {
   for (int i = 0; i < 4; ++i) EXPECT_EQ(std::pair(modes[i].target, modes[i].context), std::pair(targets[i], +MX_CONTEXT_ME1));
   expectArgs(modes[0], {5888, 50.0f});
   expectArgs(modes[1], {0, 0});
-  expectArgs(callsOf("mxFilterSetPosterize", MX_BBUS).at(0), {0, 0, 0});
-  expectArgs(callsOf("mxFilterSetColorize", MX_BBUS).at(0), {0, 512, 512});
-  expectArgs(callsOf("mxFilterSetPosterize", MX_KEY1).at(0), {1, 3, 5});
-  expectArgs(callsOf("mxFilterSetColorize", MX_KEY1).at(0), {1, 409, 960});  // BT.709 red
-  EXPECT_EQ(callsOf("mxFilterSetImageMode", MX_KEY3).size() + callsOf("mxFilterSetColorize", MX_KEY3).size(), 0u);
+  expectArgs(key_test::callsFor("mxFilterSetPosterize", MX_BBUS).at(0), {0, 0, 0});
+  expectArgs(key_test::callsFor("mxFilterSetColorize", MX_BBUS).at(0), {0, 512, 512});
+  expectArgs(key_test::callsFor("mxFilterSetPosterize", MX_KEY1).at(0), {1, 3, 5});
+  expectArgs(key_test::callsFor("mxFilterSetColorize", MX_KEY1).at(0), {1, 409, 960});  // BT.709 red
+  EXPECT_EQ(key_test::callsFor("mxFilterSetImageMode", MX_KEY3).size() + key_test::callsFor("mxFilterSetColorize", MX_KEY3).size(), 0u);
 
   category::CategorySystem::instance().record(0).format = 6;
   calllog::clear();
   image(0).update();
-  expectArgs(callsOf("mxFilterSetColorize", MX_KEY1).at(0), {1, 361, 960});  // BT.601 red
+  expectArgs(key_test::callsFor("mxFilterSetColorize", MX_KEY1).at(0), {1, 361, 960});  // BT.601 red
 
   // ME 2 keeps and reports its record but writes nothing.
   EXPECT_EQ(request(2, [](I& r) { r.imageA.mask = 1, r.imageA.enable = 1; }).size(), 1u);
@@ -173,17 +121,6 @@ TEST_F(ImageTest, ImageButtonsToggleTheirTargetAndLightTheLamps) {
     auto& leds = category::CategoryMeLed::instance()[0];
     EXPECT_EQ(std::pair(leds.ledRequest(panel, 227), leds.ledRequest(panel, 228)), std::pair(0, 2)) << panel;
   }
-}
-
-TEST_F(ImageTest, RestartTakesTheRecordBackThroughTheFieldChecks) {
-  I::Target& a = image(1).record(0).imageA;
-  a.hue = 3000, a.saturation = 5000, a.enable = 1;
-  restart();
-  const auto echo = sendPass(image(1));
-  ASSERT_EQ(echo.size(), 1u);
-  const I r = echo[0].as<I>();
-  EXPECT_EQ(std::vector<int>({r.me, r.imageA.hue, r.imageA.saturation, r.imageA.enable}), std::vector<int>({1, 3000, 0, 1}));
-  EXPECT_EQ(r.imageA.mask, 0x7FFu);  // reported whole
 }
 
 }  // namespace

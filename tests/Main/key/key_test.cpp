@@ -1,138 +1,30 @@
-// Key channels: the record's wire form, the validated merge, the senders and the backup image.
+// Key channels: the special rules of the validated merge, the unchecked merge, re-ranking, the
+// on-air request, the key-changed hook, the sender's wait, the key command, the accessors and the
+// key-fader lookups.
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
-#include <string>
 #include <vector>
 
-#include "Lib/Include/storage.h"
 #include "Main/key/key.h"
-#include "Platform/platform.h"
-#include "tests/support/board_fixture.h"
-#include "tests/support/frontend_peer.h"
+#include "Main/panel/panelconfig.h"
+#include "tests/Main/key/key_fixture.h"
 
 namespace {
 
 using category::CategoryKey;
-using category::CategoryRegistry;
+using key_test::bit;
 using testing_support::AckPacket;
 using K = MxifKey;
+using Cmd = MxifKeyCmd;
 
-constexpr u32 bit(int b) { return 1u << b; }
-
-struct Bytes {
-  std::vector<u8> b;
-  void write(u8 x) { b.push_back(x); }
-  void u16(int v) { libmx::writeU16(*this, static_cast<::u16>(v)); }
-  void u32(u32 v) { libmx::writeU32(*this, v); }
-  void u8s(std::initializer_list<int> v) {
-    for (int x : v) write(static_cast<::u8>(x));
-  }
-  void u16s(std::initializer_list<int> v) {
-    for (int x : v) u16(x);
-  }
-  void text(const char* s, int n) {
-    u16(n);
-    for (int i = 0; i <= n; ++i) write(i < n ? static_cast<::u8>(s[i]) : 0);
-  }
-};
-
-// A full record in wire order, laid out by hand, with values at the ends of their ranges.
-Bytes handBody() {
-  Bytes w;
-  w.u32(0xFFFFFFFF), w.u32(0xFFFFF), w.write(1), w.u16(2);
-  w.u32(0x1F), w.u8s({3, 1, 1, 1, 1});
-  w.u32(0xF), w.u16s({1080, 2000, 1000}), w.write(1);
-  w.u16s({3599, 1000, 1080});
-  w.u32(0x1F), w.u8s({4, 4, 7, 3, 2});
-  w.u16s({1, 2, 3});
-  w.u32(7), w.u8s({2, 1, 1});
-  w.u16s({-5000, 5000, -5000, 5000}), w.write(1), w.u16(1000), w.u16s({4, 5, 6}), w.u16s({-1, 2, 300, 400});
-  w.u8s({1, 1, 4}), w.u32(7), w.write(1), w.u16(1000), w.u16(999), w.write(1);
-  w.u16s({7, 8, 9}), w.u16s({-10000, 10000, 5}), w.u32(40000), w.u16s({-5000, 0, 5000}), w.u32(10000);
-  w.u16s({-28800, 0, 28800});
-  w.u32(3), w.u16s({5000, 10000}), w.u16s({1, 2, 3}), w.u16(-100), w.u16(65);
-  w.u32(3), w.u8s({2, 1}), w.u16(-5000), w.u16s({-10, 20, -30, 40}), w.u8s({4, 3});
-  w.u16s({10, 20, 30}), w.u32(40000), w.u16s({-720, 0, 720}), w.u32(3), w.u16s({-999, 999}), w.u16s({1, 1, 1});
-  w.u32(7), w.u8s({1, 1}), w.u16(999), w.u32(7), w.u8s({0, 1}), w.u16(500);
-  w.u8s({1, 1, 5, 1, 3, 0, 1, 2}), w.u16s({-10000, 10000, 1, 2}), w.write(1), w.u16s({3, 4, 5, 6}), w.write(1);
-  w.u16s({-40, 0, 40});
-  w.u32(0xF), w.write(1), w.u16s({1000, 0, -45});
-  w.u16s({1, 2, 3}), w.u16s({4, 5, 6}), w.write(1), w.u16s({-500, 0, 500});
-  w.u32(0xF), w.write(9), w.u16(0x1234), w.u8s({8, 7});
-  w.u32(7), w.u8s({3, 3, 1});
-  w.u32(0xF), w.write(1), w.u16s({10000, 0, -50}), w.u32(0xF), w.write(0), w.u16s({0, 10000, 50});
-  w.u8s({3, 1, 32}), w.u32(7), w.u8s({1, 1, 1}), w.u8s({1, 1, 1, 1});
-  w.u32(3), w.text("Key one", 7), w.text("ABCDEFGHIJKL", 12);
-  w.u32(7), w.u8s({1, 1, 4});
-  return w;
-}
-
-TEST(KeyWire, ReadsTheHandLaidBodyAndWritesItBack) {
-  const Bytes body = handBody();
-  ASSERT_EQ(body.b.size(), 342u + 7 + 12);
-  libmx::WireIn in(body.b.data(), body.b.size());
-  K r;
-  ASSERT_TRUE(libmx::readTextRecord(in, r));
-  EXPECT_EQ(in.position(), body.b.size());
-  // Bytes at the offsets other areas read.
-  const u8* mem = reinterpret_cast<const u8*>(&r);
-  auto s16At = [&](int at) { s16 v; std::memcpy(&v, mem + at, 2); return int{v}; };
-  auto s32At = [&](int at) { s32 v; std::memcpy(&v, mem + at, 4); return int{v}; };
-  const std::pair<int, int> bytes[] = {{8, 1}, {16, 3}, {52, 2}, {100, 4}, {181, 1}, {194, 4}, {195, 3}, {202, 4},
-                                       {259, 1}, {263, 2}, {342, 1}, {348, 1}, {368, 3}, {370, 32}, {383, 1}};
-  for (auto [at, v] : bytes) EXPECT_EQ(mem[at], v) << at;
-  const std::pair<int, int> words[] = {{10, 2}, {28, 1080}, {72, -5000}, {126, 10000}, {152, 28800}, {162, 10000},
-                                       {170, -100}, {186, -10}, {230, 999}, {254, 500}, {302, -45}, {330, 0x1234},
-                                       {366, 50}, {388, 7}, {404, 12}};
-  for (auto [at, v] : words) EXPECT_EQ(s16At(at), v) << at;
-  EXPECT_EQ(s32At(132), 40000);
-  EXPECT_EQ(s32At(212), 40000);
-  EXPECT_STREQ(reinterpret_cast<const char*>(mem + 390), "Key one");
-
-  EXPECT_EQ(libmx::textRecordWireLength(r), body.b.size());
-  Bytes out;
-  libmx::writeTextRecord(out, r);
-  EXPECT_EQ(out.b, body.b);
-  // Every value lies at the end of its range: a request takes all of it but the status bytes.
-  K accepted;
-  libmx::acceptKeyFields(r, K{}, 1, accepted);
-  EXPECT_EQ(accepted.mask, 0xFFFFFFFFu & ~bit(K::W0_REVERSE));
-  EXPECT_EQ(accepted.mask1, 0xFFFFFu & ~bit(K::W1_IN_TRANSITION));
-  EXPECT_EQ(accepted.dveSettings.mask | accepted.shift.mask | accepted.modulationY.mask | accepted.pageTurn.mask, 0xFu);
-}
-
-struct TestKey : CategoryKey {};
-
-class KeyTest : public testing_support::BoardTest {
+class KeyTest : public test_categories::SystemCategoriesTest {
  protected:
-  void SetUp() override {
-    BoardTest::SetUp();
-    reg().reset();
-    peer.reset();
-    AcknowledgeSender::instance().reset();
-    keys = std::make_unique<TestKey[]>(category::N_ME);
-    for (int me = 0; me < category::N_ME; ++me) {
-      keys[me].bindStorage(stored[me]);
-      keys[me].initialize();
-    }
-    peer.write({0, 0});  // connects the link
+  static CategoryKey& key(int me) { return CategoryKey::instance()[me]; }
+  // What the front end reads after a receive pass and a status pass of the four key categories.
+  std::vector<AckPacket> exchange() {
     reg().receiveAll();
-  }
-  void TearDown() override {
-    CategoryKey::setKeyChangedHook(nullptr);
-    BoardTest::TearDown();
-  }
-  static CategoryRegistry& reg() { return CategoryRegistry::instance(); }
-
-  void request(const K& r) {
-    Bytes body;
-    libmx::writeTextRecord(body, r);
-    peer.sendPacket(K::TYPE_INDEX, body.b);
-  }
-  std::vector<AckPacket> sendPass() {
-    for (int me = 0; me < category::N_ME; ++me) keys[me].sendStatus(AcknowledgeSender::instance());
+    for (int me = 0; me < category::N_ME; ++me) key(me).sendStatus(AcknowledgeSender::instance());
     AcknowledgeSender::instance().flush();
     return peer.readPackets();
   }
@@ -140,57 +32,9 @@ class KeyTest : public testing_support::BoardTest {
     K r;
     libmx::WireIn in(p.body.data(), p.body.size());
     EXPECT_TRUE(libmx::readTextRecord(in, r));
-    EXPECT_EQ(in.position(), p.body.size());
     return r;
   }
-
-  testing_support::FrontendPeer peer;
-  std::unique_ptr<TestKey[]> keys;
-  K stored[category::N_ME][K::N_CHANNELS];
 };
-
-TEST_F(KeyTest, RequestIsEchoedWithTheAcceptedFieldsAndBadAddressesAreDropped) {
-  K r;
-  r.me = 1, r.channel = 2;
-  r.mask = bit(K::W0_MATTE_COLOR) | bit(K::W0_EDGE_COLOR) | bit(K::W0_SOFTNESS) | bit(K::W0_DVE_SIZE) |
-           bit(K::W0_REVERSE);
-  r.matteColor[0] = 100, r.edgeColor[0] = 3600, r.softness = 1001, r.dveSize = 10000, r.reverse = 1;
-  r.style.mask = 3, r.style.keyType = 2, r.style.secondLevel = 2;
-  r.mask1 = bit(K::W1_KEY_SETTING), r.keySetting = 33;
-  r.names.mask = 1, r.names.name1.count = 3;
-  std::memcpy(r.names.name1.chars, "Key", 3);
-  request(r);
-  reg().receiveAll();
-  auto packets = sendPass();
-  ASSERT_EQ(packets.size(), 1u);
-  EXPECT_EQ(packets[0].type, 0);
-  EXPECT_EQ(packets[0].body.size(), 342u + 3 + 0);
-  const K echo = decode(packets[0]);
-  EXPECT_EQ(std::vector<u32>({echo.me, echo.channel, echo.mask, echo.mask1, echo.style.mask, echo.names.mask}),
-            std::vector<u32>({1, 2, bit(K::W0_MATTE_COLOR) | bit(K::W0_DVE_SIZE), 0, 1, 1}));
-  EXPECT_EQ(stored[1][2].matteColor[0], 100);
-  EXPECT_EQ(stored[1][2].softness, 0);
-  EXPECT_EQ(stored[1][2].reverse, 0);
-  EXPECT_STREQ(reinterpret_cast<const char*>(stored[1][2].names.name1.chars), "Key");
-
-  // ME 4, channel 4 and a short body change nothing and are not answered; the next packet is taken.
-  K bad = r;
-  bad.me = 4, bad.channel = 0;
-  request(bad);
-  bad.me = 0, bad.channel = 4;
-  request(bad);
-  peer.sendPacket(K::TYPE_INDEX, {0, 0, 0, 1});
-  K good;
-  good.me = 3, good.channel = 3, good.mask = bit(K::W0_SOFT_ON), good.softOn = 1;
-  request(good);
-  reg().receiveAll();
-  EXPECT_EQ(testing_support::consoleCount("receive short record MxifKey"), 1);
-  packets = sendPass();
-  ASSERT_EQ(packets.size(), 1u);
-  EXPECT_EQ(std::vector<int>({decode(packets[0]).me, decode(packets[0]).channel}), std::vector<int>({3, 3}));
-  EXPECT_EQ(stored[3][3].softOn, 1);
-  EXPECT_EQ(stored[0][0].matteColor[0], 0);
-}
 
 TEST_F(KeyTest, FieldRules) {
   struct Case {
@@ -201,9 +45,6 @@ TEST_F(KeyTest, FieldRules) {
     void (*check)(const K&);
   };
   const Case cases[] = {
-      {"matte hue 3600", 0, [](K& l) { l.matteColor[0] = 10; },
-       [](K& r) { r.mask = bit(K::W0_MATTE_COLOR), r.matteColor[0] = 3600; },
-       [](const K& l) { EXPECT_EQ(l.matteColor[0], 10); }},
       {"scale 0, 0", 0, [](K&) {}, [](K& r) { r.dveScale.mask = 3; },
        [](const K& l) { EXPECT_EQ(std::vector<int>({l.dveScale.first, l.dveScale.second}), std::vector<int>({10000, 10000})); }},
       {"scale 4999, 10000", 0, [](K& l) { l.dveScale = {0, 6000, 7000}; },
@@ -213,18 +54,8 @@ TEST_F(KeyTest, FieldRules) {
        [](const K& l) { EXPECT_EQ(l.effectA[0], 0); }},
       {"key 1 effect 5/1", 0, [](K&) {}, [](K& r) { r.mask = bit(K::W0_EFFECT_A), r.effectA[0] = 5, r.effectA[1] = 1; },
        [](const K& l) { EXPECT_EQ(l.effectA[1], 1); }},
-      {"border width 0", 0, [](K& l) { l.dveBorder.width = 5; }, [](K& r) { r.dveBorder = {6, 0, 0, 7}; },
-       [](const K& l) { EXPECT_EQ(std::vector<int>({l.dveBorder.width, l.dveBorder.softness}), std::vector<int>({5, 7})); }},
-      {"DVE size 20000 on key 2", 1, [](K&) {}, [](K& r) { r.mask = bit(K::W0_DVE_SIZE), r.dveSize = 20000; },
-       [](const K& l) { EXPECT_EQ(l.dveSize, 20000); }},
-      {"scale x 0 alone: x full, y kept", 0, [](K& l) { l.dveScale = {0, 6000, 7000}; }, [](K& r) { r.dveScale.mask = 1; },
-       [](const K& l) { EXPECT_EQ(std::vector<int>({l.dveScale.first, l.dveScale.second}), std::vector<int>({10000, 7000})); }},
       {"DVE size 20000 on key 3", 2, [](K&) {}, [](K& r) { r.mask = bit(K::W0_DVE_SIZE), r.dveSize = 20000; },
        [](const K& l) { EXPECT_EQ(l.dveSize, 0); }},
-      {"DVE size 20000 on key 4", 3, [](K&) {}, [](K& r) { r.mask = bit(K::W0_DVE_SIZE), r.dveSize = 20000; },
-       [](const K& l) { EXPECT_EQ(l.dveSize, 0); }},
-      {"170 without 164", 0, [](K&) {}, [](K& r) { r.mask = bit(K::W0_DVE_VALUE2), r.dveValue2 = 50; },
-       [](const K& l) { EXPECT_EQ(l.dveValue2, 0); }},
       {"170 and 172 with 164 alone", 0, [](K&) {},
        [](K& r) { r.mask = bit(K::W0_DVE_TRIPLE2), r.dveValue2 = 50, r.dveValue3 = 66; },
        [](const K& l) {
@@ -247,42 +78,21 @@ TEST_F(KeyTest, FieldRules) {
          EXPECT_EQ(std::vector<int>({l.transIn.on, l.transIn.value, l.transOut.on, l.transOut.value}), std::vector<int>({1, 200, 1, 200}));
          EXPECT_EQ(l.transIn.mode | l.transOut.mode, 0);
        }},
-      {"left edge right of the right edge", 0, [](K& l) { l.maskBox[0] = -100, l.maskBox[3] = 100; },
-       [](K& r) { r.mask = bit(K::W0_MASK_BOX), r.maskBox[0] = 200, r.maskBox[3] = 100; },
-       [](const K& l) { EXPECT_EQ(std::vector<int>(l.maskBox, l.maskBox + 4), std::vector<int>({200, 0, 0, 200})); }},
-      {"edge 5001 refuses the box", 0, [](K& l) { l.maskBox[1] = 7; },
-       [](K& r) { r.mask = bit(K::W0_MASK_BOX), r.maskBox[0] = -20, r.maskBox[2] = 5001; },
-       [](const K& l) { EXPECT_EQ(std::vector<int>(l.maskBox, l.maskBox + 4), std::vector<int>({0, 7, 0, 0})); }},
       {"crop in the channel's mode 1", 0, [](K& l) { l.dveShape.cropMode = 1; },
        [](K& r) { r.mask = bit(K::W0_DVE_CROP), r.dveCrop[0] = -300, r.dveShape = {2, 0, 0}; },
        [](const K& l) { EXPECT_EQ(std::vector<int>(l.dveCrop, l.dveCrop + 4), std::vector<int>({-300, 0, 0, 300})); }},
-      {"crop in the channel's mode 0", 0, [](K&) {},
-       [](K& r) { r.mask = bit(K::W0_DVE_CROP), r.dveCrop[0] = -300, r.dveShape = {2, 0, 1}; },
-       [](const K& l) { EXPECT_EQ(std::vector<int>(l.dveCrop, l.dveCrop + 4), std::vector<int>({-300, 0, 0, 0})); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    K& live = stored[0][c.channel];
-    keys[0].initData();
+    K& live = key(0).record(c.channel);
+    key(0).initData();
     c.live(live);
     K r;
     r.channel = static_cast<u16>(c.channel);
     c.in(r);
-    keys[0].assign(r, c.channel);
+    key(0).assign(r, c.channel);
     c.check(live);
   }
-}
-
-TEST_F(KeyTest, RefusedRequestStillSendsTheChannelWithNoPresenceBits) {
-  stored[2][1].matteColor[0] = 10;
-  K r;
-  r.mask = bit(K::W0_MATTE_COLOR), r.matteColor[0] = 3600;
-  keys[2].assign(r, 1);
-  const auto packets = sendPass();
-  ASSERT_EQ(packets.size(), 1u);
-  EXPECT_EQ(decode(packets[0]).matteColor[0], 10);
-  EXPECT_FALSE(codec::hasAny(decode(packets[0])));
-  EXPECT_TRUE(sendPass().empty());
 }
 
 // Records built inside the system are merged as they are, names by their copy rule.
@@ -291,19 +101,19 @@ TEST_F(KeyTest, UncheckedMergeTakesWhatARequestCannot) {
   r.channel = 0, r.mask = bit(K::W0_DVE_SIZE) | bit(K::W0_MIRROR_MODE), r.dveSize = 20000, r.mirrorMode = 7;
   r.names.mask = 1, r.names.name1.count = 20;
   std::memset(r.names.name1.chars, 'n', sizeof r.names.name1.chars);
-  keys[2].assignUnchecked(r, 3);
-  const K& live = stored[2][3];
+  key(2).assignUnchecked(r, 3);
+  const K& live = key(2).record(3);
   EXPECT_EQ(std::vector<int>({live.dveSize, live.mirrorMode, live.names.name1.count, live.names.name1.chars[12], live.me,
                               live.channel}),
             std::vector<int>({20000, 7, 12, 0, 2, 3}));
 }
 
 TEST_F(KeyTest, PriorityReRanksAllFourKeys) {
-  for (int k = 0; k < 4; ++k) stored[1][k].priority = static_cast<u8>(k);
+  for (int k = 0; k < 4; ++k) key(1).record(k).priority = static_cast<u8>(k);
   K r;
   r.mask1 = bit(K::W1_PRIORITY), r.priority = 2;
-  keys[1].assign(r, 0);
-  const auto packets = sendPass();
+  key(1).assign(r, 0);
+  const auto packets = exchange();
   ASSERT_EQ(packets.size(), 4u);
   const int want[4] = {2, 0, 1, 3};
   for (int k = 0; k < 4; ++k) {
@@ -318,10 +128,10 @@ TEST_F(KeyTest, OnAirRequestAndGeometryChange) {
   K r;
   r.mask = bit(K::W0_MIRROR_MODE), r.mirrorMode = 2;
   r.mask1 = bit(K::W1_ON_AIR) | bit(K::W1_IN_TRANSITION), r.onAir = 1, r.inTransition = 1;
-  keys[0].assign(r, 3);
+  key(0).assign(r, 3);
   // The on-air byte is taken and kept as a request; the in-transition byte is never taken.
-  EXPECT_EQ(std::vector<int>({keys[0].onAirRequest(3), keys[0].onAirRequest(2), keys[0].geometryChanged(3),
-                              keys[0].geometryChanged(2), stored[0][3].onAir, stored[0][3].inTransition}),
+  EXPECT_EQ(std::vector<int>({key(0).onAirRequest(3), key(0).onAirRequest(2), key(0).geometryChanged(3),
+                              key(0).geometryChanged(2), key(0).record(3).onAir, key(0).record(3).inTransition}),
             std::vector<int>({1, -1, 1, 0, 1, 0}));
 }
 
@@ -343,58 +153,154 @@ TEST_F(KeyTest, KeyChangedHookForKeySettingsOnly) {
     told.clear();
     K r;
     c.in(r);
-    keys[1].assign(r, 2);
+    key(1).assign(r, 2);
     EXPECT_EQ(told, c.told ? std::vector<int>{12} : std::vector<int>{}) << (&c - cases);
   }
 }
 
 TEST_F(KeyTest, SendStatusWaitsWhileMoreThanHalfTheOutputStreamIsPending) {
   K r;
-  keys[0].assign(r, 1);
-  keys[0].assign(r, 3);
+  key(0).assign(r, 1);
+  key(0).assign(r, 3);
   auto& out = AcknowledgeSender::instance().stream();
   for (int i = 0; i <= 0x20000; ++i) out.write(0);
-  keys[0].sendStatus(AcknowledgeSender::instance());
+  key(0).sendStatus(AcknowledgeSender::instance());
   EXPECT_EQ(out.pending(), 0x20001);
   out.reset();
-  const auto packets = sendPass();
+  const auto packets = exchange();
   ASSERT_EQ(packets.size(), 2u);
   EXPECT_EQ(std::vector<int>({decode(packets[0]).channel, decode(packets[1]).channel}), std::vector<int>({1, 3}));
 }
 
-TEST_F(KeyTest, RestartResumesMe0AndMe1) {
-  platform::writeMem32(NON_VOLATILE_BASE, 0);  // no image yet: a cold start
-  reg().initialize();
-  for (int me = 0; me < category::N_ME; ++me) {
-    for (int ch = 0; ch < 4; ++ch) {
-      K r;
-      r.mask = bit(K::W0_SOFTNESS), r.softness = static_cast<s16>(100 * me + ch);
-      r.names.mask = 1, r.names.name1.count = 2, r.names.name1.chars[0] = 'k', r.names.name1.chars[1] = '0' + ch;
-      keys[me].assign(r, ch);
-    }
+TEST_F(KeyTest, CopyOfKeyDveSettings) {
+  K& src = key(0).record(0);
+  src.dveSize = 30000, src.dvePerspective = 40, src.dveRotation[0] = 100, src.dvePosition[1] = 2, src.dveCrop[3] = 40;
+  src.dveBorder = {0, 1, 50, 60}, src.dveScale = {0, 6000, 7000}, src.matteColor[0] = 1200;
+  K& third = key(0).record(2);
+  third.dveSize = 8000, third.dveRotation[0] = 55, third.dvePosition[1] = 6;
+  for (int me = 0; me < 2; ++me) {
+    for (int k = 1; k < 3; ++k) key(me).record(k).dveRotation[0] = 9, key(me).record(k).dveScale = {0, 8000, 8000};
   }
-  sendPass();
-  const u32 imageBytes = BACKUP_HEADER_BYTES + 2 * sizeof stored[0];
-  auto restart = [&] {
-    std::memcpy(platform::memory(NON_VOLATILE_BASE, imageBytes), platform::memory(BACKUP_BUFFER_ADR, imageBytes), imageBytes);
-    testing_support::consoleClear();
-    reg().initialize();
+  const u32 copied = 0x2EFF80;  // word 0 bits 7..15, 17..19, 21: all but rotation and perspective
+  const u32 dve = bit(K::W0_DVE_ROTATION) | bit(K::W0_DVE_PERSPECTIVE);
+  struct Case {
+    Cmd cmd;  // first, second, command, reply, target ME, mask, sources
+    s16 reply;
+    int me, channel;       // the changed key, -1 for none
+    std::vector<int> got;  // size, rotation x, scale x, perspective, position y, crop right, border width
+    u32 mask;
   };
-  restart();
-  auto packets = sendPass();
-  ASSERT_EQ(packets.size(), 8u);
-  for (const auto& p : packets) {
-    const K echo = decode(p);
-    SCOPED_TRACE(testing::Message() << "me " << int(echo.me) << " channel " << echo.channel);
-    ASSERT_LT(echo.me, 2);
-    EXPECT_EQ(echo.softness, 100 * echo.me + echo.channel);
-    EXPECT_EQ(echo.names.name1.chars[1], '0' + echo.channel);
-    EXPECT_EQ(std::vector<u32>({echo.mask, echo.mask1, echo.dveSettings.mask, echo.pageTurn.mask, echo.names.mask}),
-              std::vector<u32>({0xFFFFFFFF, 0xFFFFF, 7, 0xF, 3}));
+  const Case cases[] = {
+      {{1, 2, 0, 0, 1, 0xF, {0, 0, 0, 0}}, 0, -1, -1, {}, 0},
+      {{0, 0, 0, 0, 1, 0, {0, 0, 1, 0}}, 0, 1, 2, {10000, 9, 8000, 0, 2, 40, 50}, copied},
+      {{0, 0, 0, 0, 0, 0, {0, 1, 0, 0}}, 0, 0, 1, {30000, 100, 6000, 40, 2, 40, 50}, copied | dve},
+      {{0, 0, 0, 0, 1, 0, {0, 3, 0, 0}}, 0, 1, 1, {8000, 9, 8000, 0, 6, 0, 0}, copied},
+      {{0, 0, 0, 0, 9, 0, {1, 1, 1, 1}}, 0, -1, -1, {}, 0},
+      {{0, 0, 0, 0, 5, 0, {1, 1, 1, 1}}, -2, -1, -1, {}, 0},   // an ME without keys is refused
+      {{0, 0, 0, 0, 1, 0, {1, 13, 0, 0}}, -2, -1, -1, {}, 0},  // ME 1 key 5: refused before any copy
+      {{0, 0, 0, 0, 1, 0, {0, 0, 0, 33}}, -2, -1, -1, {}, 0},  // ME 4
+      {{0, 0, 1, 0, 1, 0, {1, 1, 1, 1}}, -2, -1, -1, {}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    peer.send(c.cmd);
+    const auto packets = exchange();
+    ASSERT_EQ(packets.size(), c.me < 0 ? 1u : 2u);
+    Cmd want = c.cmd;
+    want.reply = c.reply;
+    EXPECT_EQ(packets[0].type, Cmd::TYPE_INDEX);
+    EXPECT_EQ(packets[0].body, testing_support::recordBytes(want));
+    if (c.me < 0) continue;
+    const K& t = key(c.me).record(c.channel);
+    EXPECT_EQ(std::vector<int>({t.dveSize, t.dveRotation[0], t.dveScale.first, t.dvePerspective, t.dvePosition[1],
+                                t.dveCrop[3], t.dveBorder.width}),
+              c.got);
+    const K echo = decode(packets[1]);
+    EXPECT_EQ(std::vector<u32>({echo.me, echo.channel, echo.mask, echo.dveBorder.mask, echo.dveShape.mask}),
+              std::vector<u32>({static_cast<u32>(c.me), static_cast<u32>(c.channel), c.mask, 7, 3}));
   }
-  EXPECT_EQ(keys[2].record(1).softness, 0);  // MEs 2 and 3 are not kept
-  EXPECT_EQ(keys[3].record(3).me, 3);
-  EXPECT_TRUE(sendPass().empty());
+  // The reply as it travels: header, then the request's bytes with the code 0xFFFE.
+  peer.send(Cmd{7, 8, 1, 0, 0, 0, {}});
+  reg().receiveAll();
+  AcknowledgeSender::instance().flush();
+  const std::vector<u8> reply = {0x5A, 0x81, 0, 0, 0, 15, 0, 75, 7, 8, 0, 1, 0xFF, 0xFE, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(peer.readBytes(), reply);
+}
+
+TEST_F(KeyTest, TransitionModeAccessors) {
+  struct Case {
+    u8 link, reverse;
+    bool a, b;  // the settings in force: A (240), B (248)
+  };
+  for (const Case& c : {Case{1, 1, true, true}, Case{0, 1, false, true}, Case{0, 0, true, false}}) {
+    key(2).initialize();
+    K& r = key(2).record(1);
+    r.inOutLink = c.link, r.reverse = c.reverse, r.transIn.mode = 1;
+    EXPECT_EQ(key(2).keyTransMode(1), c.a ? 1 : 0);
+    key(2).setKeyTransMode(0, 1);
+    EXPECT_EQ(std::vector<u32>({r.transIn.mask, r.transOut.mask}), std::vector<u32>({c.a ? 2u : 0u, c.b ? 2u : 0u}));
+    r.transOut.mode = 1;
+    EXPECT_EQ(key(2).keyTransMode(1), c.a ? 0 : 1);
+
+    // The toggle steps (on 1, mode 1) to (0, 0), (1, 0), (1, 1); linked, setting A leads.
+    key(2).initialize();
+    r.inOutLink = c.link, r.reverse = c.reverse;
+    r.transIn = {0, 1, 1, 0}, r.transOut = {0, static_cast<u8>(c.link == 1 ? 0 : 1), 1, 0};
+    std::vector<int> seen;
+    for (int step = 0; step < 3; ++step) {
+      key(2).toggleKeyTransMode(1);
+      for (const K::Trans* t : {&r.transIn, &r.transOut}) seen.push_back(t->mask == 3 ? 10 * t->on + t->mode : -1);
+    }
+    std::vector<int> want;
+    for (int v : {0, 10, 11}) want.insert(want.end(), {c.a ? v : -1, c.b ? v : -1});
+    EXPECT_EQ(seen, want);
+    EXPECT_EQ(exchange().size(), 1u);
+  }
+}
+
+TEST_F(KeyTest, StatusSettersAndToggles) {
+  CategoryKey& k = key(1);
+  K& r = k.record(2);
+  k.setKeyOnAir(2, 1), k.setKeyTransState3(2, 1), k.setKeyInTransition(2, 1), k.setKeyFlag(2, 1, 2);
+  EXPECT_EQ(std::vector<u32>({r.onAir, r.stopping, r.inTransition, r.statusFlag, r.flags.flag[2], r.flags.mask, r.mask1}),
+            std::vector<u32>({1, 1, 1, 0, 1, bit(2), bit(16) | bit(18) | bit(19)}));
+  std::vector<int> dve;
+  for (u8 start : {1, 0, 2}) {
+    r.dveTransOn = start;
+    k.toggleKeyTransDve(2);
+    dve.push_back(r.dveTransOn);
+  }
+  EXPECT_EQ(dve, std::vector<int>({0, 1, 1}));
+  EXPECT_EQ(r.mask, bit(K::W0_DVE_TRANS_ON));
+  EXPECT_EQ(exchange().size(), 1u);
+}
+
+TEST_F(KeyTest, KeyFaderLookupsOverThePanelConfiguration) {
+  MxifControlPanelConfig cfg;
+  auto assign = [&](int fader, int btn, int selMe, int selKey, int panel, int state) {
+    cfg.keyFaders[fader][btn] = {3, static_cast<u8>(selMe), static_cast<u8>(selKey)};
+    cfg.keyFaderStates[panel][fader].mask |= 1u << btn;
+    cfg.keyFaderStates[panel][fader].state[btn] = static_cast<u8>(state);
+  };
+  assign(2, 1, 5, 1, 1, 0);  // assigned, not lit
+  assign(2, 3, 5, 1, 1, 1);
+  assign(2, 4, 5, 2, 1, 1);
+  const int meSelects[] = {1, 4, 6, 9};
+  for (int b = 0; b < 4; ++b) assign(4, b, meSelects[b], 3, 0, 1);
+  peer.sendPacket(MxifControlPanelConfig::TYPE_INDEX, testing_support::textRecordBytes(cfg));
+  reg().receiveAll();
+
+  struct Case {
+    int key, panel, fader, buttons, found;
+  };
+  for (const Case& c : {Case{1, 1, 2, 12, 1}, Case{1, 1, 2, 3, 0}, Case{1, 0, 2, 12, 0}, Case{2, 1, 2, 5, 1},
+                        Case{3, 1, 2, 12, 0}, Case{1, 1, 8, 12, 0}, Case{0, 0, 4, 13, 0}}) {
+    EXPECT_EQ(CategoryKey::findKeyFaderForKey(c.key, c.panel, c.fader, c.buttons), c.found)
+        << c.key << " " << c.panel << " " << c.fader << " " << c.buttons;
+  }
+  std::vector<int> kinds;
+  for (int kind = 0; kind < 9; ++kind) kinds.push_back(CategoryKey::findKeyFaderForKeyRange(kind, 3, 0, 4, 12));
+  EXPECT_EQ(kinds, std::vector<int>({1, 0, 0, 1, 1, 0, 0, 1, 0}));
 }
 
 }  // namespace

@@ -16,36 +16,19 @@
 #include "Main/key/key.h"
 #include "Main/key/keysettings.h"
 #include "Main/system/system.h"
-#include "Main/transition/status.h"
 #include "Platform/board.h"
 #include "Platform/sdi_inputs.h"
-#include "tests/Main/category_fixture.h"
-#include "tests/Main/transition/engine_fixture.h"
+#include "tests/Main/key/key_fixture.h"
 
 namespace {
 
 using category::CategoryKey;
 using category::CategorySystem;
+using key_test::bit;
+using key_test::callsFor;
+using key_test::expectCall;
 using transition_test::expectArgs;
 using K = MxifKey;
-
-constexpr u32 bit(int b) { return 1u << b; }
-
-// The calls of one setter for one target.
-std::vector<calllog::Call> callsFor(const char* name, int target) {
-  std::vector<calllog::Call> out;
-  for (const calllog::Call& c : transition_test::calls(name)) {
-    if (c.target == target) out.push_back(c);
-  }
-  return out;
-}
-
-// The one call of a setter for a target, checked against its arguments.
-void expectOnly(const char* name, int target, std::vector<float> args, float tolerance = 1e-5f) {
-  const auto all = callsFor(name, target);
-  ASSERT_EQ(all.size(), 1u) << name << " " << target;
-  expectArgs(all[0], args, tolerance);
-}
 
 // Key k of ME me: its auto transition and the tracker beside it.
 AutoTransition& autoOf(int me, int k) {
@@ -54,18 +37,9 @@ AutoTransition& autoOf(int me, int k) {
 TransitionFader& trackerOf(int me, int k) {
   return category::CategoryFaderEvent::instance().fader(AutoTransition::keySlot(me, k));
 }
-int countFor(const char* name, int target) { return static_cast<int>(callsFor(name, target).size()); }
 
-class KeySettingsTest : public test_categories::SystemCategoriesTest {
+class KeySettingsTest : public key_test::LoggedTest<> {
  protected:
-  void SetUp() override {
-    SystemCategoriesTest::SetUp();
-    calllog::enable(true);
-  }
-  void TearDown() override {
-    calllog::enable(false);
-    SystemCategoriesTest::TearDown();
-  }
   static CategoryKey& key(int me) { return CategoryKey::instance()[me]; }
   // One key update of ME me, its calls alone in the log.
   static void update(int me = 0) {
@@ -87,7 +61,7 @@ TEST_F(KeySettingsTest, ColoursByFormatAndTheDveBorderPath) {
     const std::vector<float> want = format == 6 || format == 7 ? std::vector<float>{326, 361, 960}
                                                                : std::vector<float>{250, 409, 960};
     for (int target : {+MX_COLOR_KEY1_MATTE, +MX_COLOR_KEY1_SECOND, +MX_COLOR_KEY1_THIRD, MX_COLOR_KEY1_BORDER + 1}) {
-      expectOnly("mxSetColor", target, want);
+      expectCall("mxSetColor", target, want);
     }
     const auto& v = key(0).paramView(0);
     EXPECT_EQ(std::vector<float>(v.matte, v.matte + 3), want);
@@ -120,8 +94,8 @@ TEST_F(KeySettingsTest, KeyProcessingByKeyType) {
     SCOPED_TRACE(&c - cases);
     key(0).record(2).style = c.style, key(0).record(2).adjust = c.adjust;
     update();
-    expectOnly("mxKeySetClipGain", MX_KEY3, c.clipGain, 0.005f);
-    expectOnly("mxKeySetOptionFlag", MX_KEY3, {c.option});
+    expectCall("mxKeySetClipGain", MX_KEY3, c.clipGain, 0.005f);
+    expectCall("mxKeySetOptionFlag", MX_KEY3, {c.option});
   }
   // Key type 0 takes no key-source flag (cleared and reported); type 1 keeps it.
   key(0).record(1).style = {0, 0, 0, 0, 1, 0};
@@ -132,41 +106,31 @@ TEST_F(KeySettingsTest, KeyProcessingByKeyType) {
 }
 
 TEST_F(KeySettingsTest, BoxMaskAndSoftWindow) {
-  struct Case {
-    int format;
-    K::MaskSet set;  // mask, mode, sense, enable
-    std::vector<s16> box;
-    std::vector<float> mask;  // x, y, width, height, enable, sense flag
-  };
-  const Case cases[] = {
+  // Format, mask set (mask, mode, sense, enable), box; mask x, y, width, height, enable, sense flag.
+  const std::tuple<u8, K::MaskSet, std::vector<s16>, std::vector<float>> masks[] = {
       {6, {0, 0, 1, 1}, {-100, 100, -100, 100}, {0, 0, 1, 1, 0, 0}},
       {6, {0, 1, 1, 1}, {}, {0.02049f, 0.02243f, 0.95777f, 0.95524f, 1, 0}},
       {0, {0, 2, 0, 1}, {2000, -1000, 3000, -2000}, {0.3f, 0.2f, 0.4f, 0.4f, 1, 1}},  // edges swapped
   };
-  for (const Case& c : cases) {
-    CategorySystem::instance().record(0).format = static_cast<u8>(c.format);
-    K& r = key(1).record(0);
-    r.maskSet = c.set;
-    std::copy(c.box.begin(), c.box.end(), r.maskBox);
+  for (const auto& [format, set, box, mask] : masks) {
+    CategorySystem::instance().record(0).format = format;
+    key(1).record(0).maskSet = set;
+    std::copy(box.begin(), box.end(), key(1).record(0).maskBox);
     update(1);
-    expectOnly("mxKeySetMask", MX_KEY1, c.mask);
+    expectCall("mxKeySetMask", MX_KEY1, mask);
   }
-  struct Window {
-    std::vector<s16> window;  // x, y, width, height
-    int softness, softOn;
-    std::vector<float> soft;
-  };
-  const Window windows[] = {
+  // Window x, y, width, height, softness, soft on; the soft mask.
+  const std::tuple<std::vector<s16>, s16, u8, std::vector<float>> windows[] = {
       {{2500, 0, 10000, 5000}, 500, 1, {0.25f, 0.25f, 0.75f, 0.5f, 0.5f}},
       {{0, 0, 20000, 12000}, 500, 0, {0, 0, 1, 1, 0}},  // wider and taller than the frame
       {{-4000, 4000, 4000, 4000}, 1000, 1, {0, 0, 0.3f, 0.3f, 1}},
   };
-  for (const Window& w : windows) {
+  for (const auto& [window, softness, softOn, soft] : windows) {
     K& r = key(1).record(3);
-    std::copy(w.window.begin(), w.window.end(), r.window);
-    r.softness = static_cast<s16>(w.softness), r.softOn = static_cast<u8>(w.softOn);
+    std::copy(window.begin(), window.end(), r.window);
+    r.softness = softness, r.softOn = softOn;
     update(1);
-    expectOnly("mxKeySetSoftMask", MX_KEY4, w.soft);
+    expectCall("mxKeySetSoftMask", MX_KEY4, soft);
   }
 }
 
@@ -188,7 +152,7 @@ TEST_F(KeySettingsTest, EdgeKindsFillsAndWhenTheEdgeIsWritten) {
     SCOPED_TRACE(&c - cases);
     calllog::clear();
     libmx::writeKeyEdgeIfChanged(c.edge, c.target);
-    expectOnly("mxKeySetEdge", c.target, c.edgeArgs);
+    expectCall("mxKeySetEdge", c.target, c.edgeArgs);
     const auto fills = callsFor("mxKeySetEdgeFill", c.target);
     ASSERT_EQ(fills.size(), c.fill != 0 ? 1u : 0u);
     if (c.fill != 0) expectArgs(fills[0], {static_cast<float>(c.fill)});
@@ -222,15 +186,8 @@ TEST_F(KeySettingsTest, StackingOrder) {
 }
 
 TEST_F(KeySettingsTest, GeometryFollowerByMirrorMode) {
-  struct Case {
-    std::vector<int> position, rotation;
-  };
-  const Case cases[] = {
-      {{100, -200, 7}, {10, -20, -30}},
-      {{-100, 200, 7}, {-10, 20, -30}},
-      {{-100, -200, 7}, {-10, -20, -30}},
-      {{100, 200, 300}, {10, 20, 30}},
-  };
+  const std::vector<int> positions[] = {{100, -200, 7}, {-100, 200, 7}, {-100, -200, 7}, {100, 200, 300}};
+  const std::vector<int> rotations[] = {{10, -20, -30}, {-10, 20, -30}, {-10, -20, -30}, {10, 20, 30}};
   for (int mode = 0; mode < 4; ++mode) {
     SCOPED_TRACE(mode);
     key(1).initialize();
@@ -244,8 +201,8 @@ TEST_F(KeySettingsTest, GeometryFollowerByMirrorMode) {
     key(1).assign(in, 1);  // the geometry changed
     sendPass(key(1));
     update(1);
-    EXPECT_EQ(std::vector<int>(t.dvePosition, t.dvePosition + 3), cases[mode].position);
-    EXPECT_EQ(std::vector<int>(t.dveRotation, t.dveRotation + 3), cases[mode].rotation);
+    EXPECT_EQ(std::vector<int>(t.dvePosition, t.dvePosition + 3), positions[mode]);
+    EXPECT_EQ(std::vector<int>(t.dveRotation, t.dveRotation + 3), rotations[mode]);
     EXPECT_EQ(std::vector<u32>({static_cast<u32>(t.dveSize), t.mask, key(1).geometryChanged(1)}),
               std::vector<u32>({5000, bit(K::W0_DVE_POSITION) | bit(K::W0_DVE_SIZE) | bit(K::W0_DVE_ROTATION), 0}));
     EXPECT_EQ(sendPass(key(1)).size(), 1u);  // the follower
@@ -300,23 +257,17 @@ TEST_F(KeySettingsTest, KeyerChangesReachTheirParameterBlocks) {
 }
 
 TEST_F(KeySettingsTest, PositionAndReverseFollowTheDirection) {
-  struct Case {
-    int flip;
-    float a, p;
-    u8 reverse;
-  } cases[] = {{1, 0.25f, 0.25f, 0}, {-1, 0.25f, 0.75f, 1}, {-1, 1.0f, 0.0f, 1}, {1, 0.6f, 0.6f, 0}};
+  // Flip, position A; the key position, the reverse byte (bit 29 reports a change only).
+  const std::tuple<int, float, float, u8> cases[] = {
+      {1, 0.25f, 0.25f, 0}, {-1, 0.25f, 0.75f, 1}, {-1, 1.0f, 0.0f, 1}, {1, 0.6f, 0.6f, 0}};
   K& r = key(1).record(2);
-  for (const Case& c : cases) {
-    autoOf(1, 2).flip = c.flip, autoOf(1, 2).positionA = c.a;
+  for (const auto& [flip, a, p, reverse] : cases) {
+    autoOf(1, 2).flip = flip, autoOf(1, 2).positionA = a;
     const u8 before = r.reverse;
     r.mask = 0;
     update(1);
-    const auto at = callsFor("mxTransSetKeyPosition", MX_KEY1 + 4);
-    ASSERT_EQ(at.size(), 1u);
-    transition_test::expectArgs(at[0], {c.p, 0});
-    EXPECT_EQ(r.reverse, c.reverse);
-    // Bit 29 reports a change only.
-    EXPECT_EQ((r.mask >> K::W0_REVERSE) & 1, before != c.reverse ? 1u : 0u) << c.flip << " " << c.a;
+    expectCall("mxTransSetKeyPosition", MX_KEY1 + 4, {p, 0});
+    EXPECT_EQ(std::pair(r.reverse, (r.mask >> K::W0_REVERSE) & 1), std::pair(reverse, before != reverse ? 1u : 0u));
   }
 }
 
@@ -335,9 +286,9 @@ TEST_F(KeySettingsTest, DveKeysTakeTheKeyDveWithTheInsetFlagByFormat) {
     update();
     EXPECT_EQ(key(0).keyDve(0).inset, inset) << format;
     // The DVE key is placed by the key DVE, the others mix through their transition updater.
-    EXPECT_EQ(countFor("mxTransSetKeyPositionXY", MX_KEY1), 1);
-    EXPECT_EQ(countFor("mxTransSetKeyPositionXY", MX_KEY2), 0);
-    EXPECT_EQ(countFor("mxTransSetKeyPosition", MX_KEY2), 1);
+    EXPECT_EQ(callsFor("mxTransSetKeyPositionXY", MX_KEY1).size(), 1);
+    EXPECT_EQ(callsFor("mxTransSetKeyPositionXY", MX_KEY2).size(), 0u);
+    EXPECT_EQ(callsFor("mxTransSetKeyPosition", MX_KEY2).size(), 1u);
   }
 }
 
@@ -350,11 +301,11 @@ TEST_F(KeySettingsTest, ImageFlagsForKeysOneAndTwoOnly) {
   reg().receiveAll();
   for (int k = 0; k < 4; ++k) key(1).keyTransition(k).imageOnA = 0, key(1).keyTransition(k).imageOnB = 1;
   update(1);
-  const u8 want[4][2] = {{1, 0}, {0, 0}, {0, 1}, {0, 1}};  // keys 3 and 4 keep what they had
+  std::vector<int> seen;  // A and B of each key; keys 3 and 4 keep what they had
   for (int k = 0; k < 4; ++k) {
-    EXPECT_EQ(key(1).keyTransition(k).imageOnA, want[k][0]) << k;
-    EXPECT_EQ(key(1).keyTransition(k).imageOnB, want[k][1]) << k;
+    seen.insert(seen.end(), {key(1).keyTransition(k).imageOnA, key(1).keyTransition(k).imageOnB});
   }
+  EXPECT_EQ(seen, std::vector<int>({1, 0, 0, 0, 0, 1, 0, 1}));
 }
 
 TEST_F(KeySettingsTest, OnAirRequestsStopGroupedKeysInTheSameState) {
@@ -381,38 +332,8 @@ TEST_F(KeySettingsTest, OnAirRequestsStopGroupedKeysInTheSameState) {
     update(2);
     EXPECT_EQ(key(2).onAirRequest(0), -1);
     for (int k = 0; k < 4; ++k) {
-      EXPECT_EQ(autoOf(2, k).state, c.stopped[k] ? AutoTransition::STOP_REQUEST : AutoTransition::RUNNING) << k;
-      EXPECT_EQ(trackerOf(2, k).ownerFader, c.stopped[k] ? -1 : 1) << k;
-    }
-  }
-}
-
-// Rate 10 is ten frames: ten VSYNCs in format 4, twenty in format 0.
-TEST_F(KeySettingsTest, StartedKeyRunsFromZeroToOneInItsRate) {
-  for (const auto& [format, vsyncs] : {std::pair{4, 10}, std::pair{0, 20}}) {
-    CategorySystem::instance().record(0).format = static_cast<u8>(format);
-    autoOf(0, 0) = AutoTransition{};  // off air, at 0
-    autoOf(0, 0).start(10, 1);
-    std::vector<float> seen;
-    std::vector<int> reported;  // key 1 of ME 0 in the transition status
-    for (int frame = 0; frame < vsyncs + 2; ++frame) {
-      calllog::clear();
-      runFrame(frame % 2);
-      for (const calllog::Call& c : callsFor("mxTransSetKeyPosition", MX_KEY1)) {
-        if (c.context == MX_CONTEXT_ME1) seen.push_back(c.args[0]);
-      }
-      // A mix key is shown whole; its position does the mixing.
-      for (const calllog::Call& c : callsFor("mxKeySetLevel", MX_KEY1)) {
-        if (c.context == MX_CONTEXT_ME1) {
-          EXPECT_EQ(c.args[0], 1.0f) << format << " " << frame;
-        }
-      }
-      reported.push_back(category::CategoryTransitionStatus::instance().record(0).group[1].state[0]);
-    }
-    ASSERT_EQ(seen.size(), static_cast<size_t>(vsyncs + 2)) << format;
-    for (int i = 0; i < vsyncs + 2; ++i) {
-      EXPECT_NEAR(seen[i], std::min(1.0f, static_cast<float>(i + 1) / vsyncs), 1e-4f) << format << " " << i;
-      EXPECT_EQ(reported[i], i < vsyncs - 1 ? 1 : 0) << format << " " << i;
+      EXPECT_EQ(std::pair(int{autoOf(2, k).state}, trackerOf(2, k).ownerFader),
+                std::pair(int{c.stopped[k] ? AutoTransition::STOP_REQUEST : AutoTransition::RUNNING}, c.stopped[k] ? -1 : 1));
     }
   }
 }
