@@ -52,11 +52,7 @@ const std::vector<float> UNIT = {1, 0, 0, 0, 1, 0};
 // Effects 16 and 18 squeeze sideways: the entering picture (0 of 16, 1 of 18) widens from the left
 // edge in its own window.
 TEST_F(EffectsTest, WorkedFrames) {
-  struct Case {
-    u8 kind, effect;
-    float p;
-    std::vector<Last> calls;
-  } cases[] = {
+  struct Case { u8 kind, effect; float p; std::vector<Last> calls; } cases[] = {
       {2, 0, 0.0f, {{"mxFilterSetParameters", {-1.0010417f, -1.0018519f, 1, 1}},
                     {"mxDveSetWindow", {-2881.0f, -1621.0f, 0.00001f, 0, 2, 0}, 2e-3f}, {"mxDveSetMatrix", UNIT}}},
       {2, 0, 0.5f, {{"mxFilterSetParameters", {-0.4995964f, -0.5f, 1, 1}},

@@ -40,9 +40,8 @@ TEST(PatternMatrixTest, ProductsAndBuilders) {
 }
 
 TEST(PatternMatrixTest, SpinStepAndRotationModes) {
-  struct Phase {
-    float value, acc, after;
-  } phases[] = {{40, 0, 0}, {20, 0, 0.5f}, {-20, 0, -0.5f}, {20, 0.6f, 0.1f}, {1e-7f, 0.3f, 0}};
+  struct Phase { float value, acc, after; };
+  Phase phases[] = {{40, 0, 0}, {20, 0, 0.5f}, {-20, 0, -0.5f}, {20, 0.6f, 0.1f}, {1e-7f, 0.3f, 0}};
   for (const Phase& c : phases) {
     float v = c.value, acc = c.acc;
     advancePhase(v, acc);
@@ -50,10 +49,8 @@ TEST(PatternMatrixTest, SpinStepAndRotationModes) {
     EXPECT_NEAR(acc, c.after, 1e-6f) << c.value;
   }
 
-  struct Mode {
-    u8 mode;
-    float angle, size, border;
-  } modes[] = {{0, 0, 1, 0.21f}, {1, 0.1f, 2.1f, 0.1f}, {2, 0.005f, 2.1f, 0.1f}, {3, 0.2f, 2.1f, 0.1f}};
+  struct Mode { u8 mode; float angle, size, border; };
+  Mode modes[] = {{0, 0, 1, 0.21f}, {1, 0.1f, 2.1f, 0.1f}, {2, 0.005f, 2.1f, 0.1f}, {3, 0.2f, 2.1f, 0.1f}};
   BkgdTransition u;
   for (const Mode& c : modes) {
     u.rotationMode = c.mode, u.border = 0.21f, u.spinAccumulator[2] = 0;
@@ -119,10 +116,7 @@ TEST_F(AreaTest, RectangleBuilders) {
 }
 
 TEST_F(AreaTest, WindowsAndTheirDriverCalls) {
-  struct Case {
-    float border, soft, aspect, width;
-    std::vector<float> window;
-  } cases[] = {
+  struct Case { float border, soft, aspect, width; std::vector<float> window; } cases[] = {
       {2, 2, 0.5f, 100, {8, 16, 104, 58}},
       {0, 4, 2, 100, {12, 21, 96, 48}},
       {0, 4, 2, 3, {12, 21, 0.00001f, 48}},

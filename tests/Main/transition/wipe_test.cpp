@@ -61,10 +61,8 @@ TEST_F(WipeTest, WipePositionsByFamily) {
   sys.sdScale = 0;
   // Keys: D13 and D14 by their types at half way (format 6 without the 16:9 flag), W4 past the end.
   sys.format = 6;
-  struct KeyCase {
-    u8 pattern;
-    float p, w;
-  } keys[] = {{13, 0.5f, 0.5855f}, {14, 0.5f, 0.46f}, {11, 1.0f, 1.5f}, {8, 0.5f, 0.501f}};
+  struct KeyCase { u8 pattern; float p, w; };
+  KeyCase keys[] = {{13, 0.5f, 0.5855f}, {14, 0.5f, 0.46f}, {11, 1.0f, 1.5f}, {8, 0.5f, 0.501f}};
   for (const KeyCase& k : keys) {
     keyWipe(k.pattern, k.p);
     expectArgs(last("mxTransSetKeyPosition"), {k.w, 0}, 2e-6f);
@@ -78,11 +76,8 @@ TEST_F(WipeTest, ShiftsAndInvertFlag) {
   wipe(4, 0.9999f);  // the shift counts hold only between the ends
   expectArgs(last("mxTransSetPatternSize"), {1, 1, 0, 0});
 
-  struct Case {
-    u8 reverse;
-    unsigned ab;
-    float invert;
-  } cases[] = {{0, 0, 1}, {0, 1, 0}, {0, 2, 0}, {1, 0, 0}, {1, 1, 1}};
+  struct Case { u8 reverse; unsigned ab; float invert; };
+  Case cases[] = {{0, 0, 1}, {0, 1, 0}, {0, 2, 0}, {1, 0, 0}, {1, 1, 1}};
   for (const Case& c : cases) {
     wipe(8, 0.5f, c.reverse, c.ab);
     EXPECT_EQ(last("mxTransSetBkgdPosition").args[1], c.invert) << int(c.reverse) << c.ab;
@@ -120,13 +115,8 @@ TEST_F(WipeTest, PatternTransform) {
   const s16 centre[2] = {2000, 1000};
   rec.setCenter(centre);
   rec.borderOn = 1, rec.borderWidth = 70;  // border 0.01 + 2 x 0.002
-  struct Case {
-    u8 rotationMode;
-    s16 aspect, angle;
-    std::vector<float> m;
-    float border;
-    u8 format = 0, wide = 0;
-  } cases[] = {
+  struct Case { u8 rotationMode; s16 aspect, angle; std::vector<float> m; float border; u8 format = 0, wide = 0; };
+  Case cases[] = {
       {0, 0, 250, {1, 0, 1152, 0, 1, 486}, 0.014f},
       {0, 1000, 0, {0.625f, 0, 720, 0, 1, 486}, 0.014f},
       {1, 0, 250, {0.336718f, 0.336718f, 551.5433f, -0.336718f, 0.336718f, -224.2539f}, 0.0066667f},
