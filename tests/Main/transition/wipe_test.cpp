@@ -37,12 +37,8 @@ TEST_F(WipeTest, PatternTypes) {
 }
 
 TEST_F(WipeTest, WipePositionsByFamily) {
-  struct Case {
-    u8 pattern, reverse;
-    float p, w;
-    u8 format = 0, wide = 0;  // the 16:9 flag of formats 6 and 7
-    s16 softness = 0;
-  } cases[] = {
+  // wide: the 16:9 flag of formats 6 and 7.
+  struct Case { u8 pattern, reverse; float p, w; u8 format = 0, wide = 0; s16 softness = 0; } cases[] = {
       {4, 0, 0.0f, -0.00811108f},  // span 0.004 / 0.5625 + 1.002
       {4, 1, 0.0f, 1.00455553f},   {0, 0, 0.5f, 0.50108333f}, {0, 1, 0.5f, 0.49869444f},
       {9, 0, 0.5f, 0.49857778f},   {10, 0, 0.3f, 0.2991f},    {13, 0, 0.5f, 0.654f},
@@ -128,8 +124,7 @@ TEST_F(WipeTest, PatternTransform) {
     sys.format = c.format, sys.sdScale = c.wide;
     rec.option150 = c.rotationMode, rec.option152 = c.aspect, rec.spin.value3 = c.angle;
     wipe(10, 0.5f);
-    expectArgs(last("mxTransSetPatternMatrix"), c.m, 2e-3f);
-    expectArgs(last("mxTransSetPatternPosition"), {0, 0});
+    expectLast({{"mxTransSetPatternMatrix", c.m, 2e-3f}, {"mxTransSetPatternPosition", {0, 0}}});
     EXPECT_NEAR(last("mxTransSetType").args[1], c.border, 1e-6f);
   }
 }
