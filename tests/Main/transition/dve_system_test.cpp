@@ -1,13 +1,10 @@
-// DVE effects among the categories that start-up creates: which effects mark the source tally, a
-// background push that ME 1's auto button starts, and a key zoom through the key update.
+// DVE effects among the categories that start-up creates: which effects mark the source tally, and
+// a key zoom through the key update.
 #include <gtest/gtest.h>
-
-#include <string>
 
 #include "Driver/core/core.h"
 #include "Main/fader/faderevent.h"
 #include "Main/key/key.h"
-#include "Main/system/system.h"
 #include "Main/tally/tally.h"
 #include "tests/Main/category_fixture.h"
 #include "tests/Main/transition/engine_fixture.h"
@@ -82,36 +79,6 @@ TEST_F(DveSystemTest, BackgroundEffectsMarkTheSelectedMeKeysNever) {
   EXPECT_TRUE(marks(23, 3, 0.5f));
   EXPECT_TRUE(marks(23, 3, 0.00011f));
   EXPECT_FALSE(marks(22, 3, 0.5f));
-}
-
-// ME 1's auto button (type 94) starts its selected background at rate 2, a quarter a frame in
-// format 0: three frames of the push in the DVE's two windows on ME 1, each marked in the source
-// tally, its end drawn at 1 and once more as the position returns to 0, then the mix; ME 0's
-// background mixes throughout.
-TEST_F(DveSystemTest, BackgroundPushOfMeOneRunsEveryFrameThenMixes) {
-  MxifBkgd r;
-  r.me = 1, r.mixMask = 1, r.type = 1;
-  r.setPattern(8, 2);
-  r.nextMask = 1, r.nextBkgd = 1;
-  r.trans.mask = 1u << 2, r.trans.rate = 2;
-  peer.send(r);
-  runFrame(0);
-  category::CategorySystem::instance().record(0).bkgdLatency = 1;
-  internal::MxifButtonEvent press{};
-  press.code = 1616, press.me = 1, press.state = internal::MxifButtonEvent::PRESSED;
-  peer.send(press);  // taken at once in the next frame: the switching gate is open in format 0
-  const std::string drawn[] = {"push", "push", "push", "end", "end", "mix"};
-  for (int frame = 0; frame < 6; ++frame) {
-    calllog::clear();
-    runFrame(0);
-    const std::string what = !of("mxDveSetDualWindow", MX_BKGD, 1).empty() ? "push"
-                             : !of("mxDveSetMatrix", MX_BKGD, 1).empty()    ? "end"
-                             : !of("mxDveReset", MX_BKGD, 1).empty()        ? "mix"
-                                                                             : "nothing";
-    EXPECT_EQ(what, drawn[frame]) << frame;
-    EXPECT_TRUE(of("mxDveSetWindow", MX_BKGD, 0).empty()) << frame;
-    EXPECT_EQ(std::pair(tally().bkgdDveMark(1), tally().bkgdDveMark(0)), std::pair(u8(what == "push"), u8{0}));
-  }
 }
 
 // Kind 1 effect 0: a key without softness grows from the top-left corner with its position, p of

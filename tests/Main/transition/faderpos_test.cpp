@@ -44,14 +44,12 @@ TEST_F(FaderPosTest, PickUpCases) {
       {0.0f, 0.0f, 0.0f, 0.1f, true, true, 0.1f},      // leaving the start takes it
       {0.0f, 0.0f, 0.05f, 0.1f, false, false, 0.0f},   // lever already away from the start
       {1.0f, 1.0f, 1.0f, 0.9f, true, true, 0.9f},      // leaving the end takes it
-      {1.0f, 1.0f, 1.0f, 1.0f, true, false, 1.0f},
       {1.0f, 1.0f, 0.95f, 0.9f, false, false, 1.0f},
       {0.4f, 0.4f, 0.35f, 0.45f, true, true, 0.45f},   // crossing upwards
       {0.4f, 0.4f, 0.45f, 0.35f, true, true, 0.35f},   // crossing downwards
       {0.4f, 0.4f, 0.4f, 0.5f, true, true, 0.5f},      // starting at the position
       {0.4f, 0.4f, 0.3f, 0.4f, false, false, 0.4f},    // reaching it is not crossing it
       {0.5f, 0.3f, 0.2f, 0.4f, true, true, 0.4f},      // the transition moved past the lever
-      {0.3f, 0.5f, 0.7f, 0.4f, true, true, 0.4f},
       {0.4f, 0.4f, 0.4f, 0.400005f, false, false, 0.4f},  // not moved
   };
   for (const Case& c : cases) {
