@@ -44,6 +44,26 @@ inline void expectArgs(const calllog::Call& c, std::vector<float> expected, floa
   for (size_t i = 0; i < expected.size(); ++i) EXPECT_NEAR(c.args[i], expected[i], tolerance) << c.function << " arg " << i;
 }
 
+// The same setters called in the same order with the same arguments.
+inline void expectSameCalls(const std::vector<calllog::Call>& want, const std::vector<calllog::Call>& got,
+                            float tolerance = 0) {
+  ASSERT_EQ(got.size(), want.size());
+  for (size_t i = 0; i < want.size(); ++i) {
+    ASSERT_STREQ(got[i].function, want[i].function);
+    expectArgs(got[i], {want[i].args, want[i].args + want[i].count}, tolerance);
+  }
+}
+
+// The last call of a setter with its arguments.
+struct Last {
+  const char* setter;
+  std::vector<float> args;
+  float tolerance = 1e-6f;
+};
+inline void expectLast(const std::vector<Last>& calls) {
+  for (const Last& c : calls) expectArgs(last(c.setter), c.args, c.tolerance);
+}
+
 // Board reset, ME 1's context selected and the call log on.
 class EngineTest : public testing_support::BoardTest {
  protected:

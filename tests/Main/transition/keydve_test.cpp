@@ -17,6 +17,12 @@ class KeyDveTest : public EngineTest {
     rec.adjust.density = 1000;
   }
   void load(float p = 1.0f, u8 inset = 0) { loadKeyDveSettings(s, rec, sys, inset, p); }
+  // The key's writer over freshly loaded settings.
+  void draw(u8 inset = 0) {
+    load(1.0f, inset);
+    calllog::clear();
+    applyKeyDve(s, 1.0f);
+  }
   void shaped(u8 type) { rec.dveShapeOn = type != 0, rec.dveShapeType = type; }
   void expectCrop(std::vector<float> edges) {
     for (size_t i = 0; i < 4; ++i) EXPECT_NEAR(s.crop[i], edges[i], 1e-6f) << "edge " << i;
@@ -27,26 +33,16 @@ class KeyDveTest : public EngineTest {
 };
 
 TEST_F(KeyDveTest, KindBySizeScaleRotationAndChannel) {
-  struct Case {
-    u16 channel;
-    s32 size;
-    s16 scaleX, rotation[3];
-    u8 shapeType;  // 0: plain
-    u8 inset;
-    u8 kind;
-    float sizeAfter;
-  } cases[] = {
-      {0, 10000, 0, {0, 0, 0}, 0, 0, 0, 1.0f},           // at rest
-      {0, 10000, 0, {3600, 0, 0}, 0, 0, 0, 1.0f},        // whole turns about any axis
-      {1, 10000, 0, {0, -7200, 0}, 0, 0, 0, 1.0f},
-      {0, 10000, 0, {0, 0, -3600}, 0, 0, 0, 1.0f},
-      {0, 10000, 0, {0, 0, 3599}, 0, 0, 2, 1.0f},
-      {0, 10000, 9000, {0, 0, 0}, 0, 0, 2, 1.0f},        // scaled
-      {0, 20000, 0, {0, 0, 0}, 0, 0, 2, 2.0f},           // larger than the frame
-      {2, 20000, 9000, {0, 0, 450}, 0, 0, 0, 1.0f},      // keys 3 and 4: plain, at most full size
-      {0, 20000, 0, {0, 0, 0}, 2, 0, 1, 1.0f},           // shaped: 2-D, at most full size
-      {1, 10, 0, {0, 0, 0}, 1, 0, 1, 0.004f},
-      {0, 5000, 9000, {0, 0, 450}, 0, 1, 0, 1.0f},       // a 4:3 inset stays plain and whole
+  // Whole turns, keys 3 and 4 and a 4:3 inset stay plain (kind 0); a shaped key (shapeType) is 2-D
+  // and a scaled, turned or larger one 3-D; only a 3-D key grows past full size.
+  struct Case { u16 channel; s32 size; s16 scaleX, rotation[3]; u8 shapeType, inset, kind; float sizeAfter; };
+  const Case cases[] = {
+      {0, 10000, 0, {0, 0, 0}, 0, 0, 0, 1.0f},     {0, 10000, 0, {3600, 0, 0}, 0, 0, 0, 1.0f},
+      {1, 10000, 0, {0, -7200, 0}, 0, 0, 0, 1.0f}, {0, 10000, 0, {0, 0, -3600}, 0, 0, 0, 1.0f},
+      {0, 10000, 0, {0, 0, 3599}, 0, 0, 2, 1.0f},  {0, 10000, 9000, {0, 0, 0}, 0, 0, 2, 1.0f},
+      {0, 20000, 0, {0, 0, 0}, 0, 0, 2, 2.0f},     {2, 20000, 9000, {0, 0, 450}, 0, 0, 0, 1.0f},
+      {0, 20000, 0, {0, 0, 0}, 2, 0, 1, 1.0f},     {1, 10, 0, {0, 0, 0}, 1, 0, 1, 0.004f},
+      {0, 5000, 9000, {0, 0, 450}, 0, 1, 0, 1.0f},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.channel << " " << c.size << " " << c.rotation[2]);
@@ -61,13 +57,8 @@ TEST_F(KeyDveTest, KindBySizeScaleRotationAndChannel) {
   const s16 r[3] = {100, 200, 300};
   std::copy_n(r, 3, rec.dveRotation);
   load();
-  EXPECT_FLOAT_EQ(s.rotation[0], -0.34906584f);
-  EXPECT_FLOAT_EQ(s.rotation[1], -0.17453292f);
-  EXPECT_FLOAT_EQ(s.rotation[2], 0.52359876f);
-  for (const float whole : {0.0f, 3600.0f, -3600.0f, 7200.0f, -7200.0f}) {
-    EXPECT_EQ(isFractionalTurn(whole * 0.0017453292f), 0) << whole;
-  }
-  EXPECT_EQ(isFractionalTurn(3599 * 0.0017453292f), 1);
+  const float radians[3] = {-0.34906584f, -0.17453292f, 0.52359876f};
+  for (int i = 0; i < 3; ++i) EXPECT_FLOAT_EQ(s.rotation[i], radians[i]);
 }
 
 TEST_F(KeyDveTest, TravelMovesAndGrowsTheKeyAndHoldsItsLevel) {
@@ -95,24 +86,18 @@ TEST_F(KeyDveTest, TravelMovesAndGrowsTheKeyAndHoldsItsLevel) {
 }
 
 TEST_F(KeyDveTest, CropsByModeTypeAndInset) {
-  struct Case {
-    u32 format;
-    u8 shapeType, cropMode, inset;
-    std::vector<float> crop;  // left, right, top, bottom
-  } cases[] = {
-      // The 4:3 crop of the format.
+  // Crop edges left, right, top, bottom: the 4:3 crop of the format (mode 1); shaped, half width by
+  // format class and top by type; in the inset, class 6 and a = 0.8888889 for format 0, then mapped
+  // into the inset.
+  struct Case { u32 format; u8 shapeType, cropMode, inset; std::vector<float> crop; } cases[] = {
       {0, 0, 1, 0, {-0.3646f, 0.3646f, -0.48892796f, 0.48987296f}},
       {4, 0, 1, 0, {-0.3646f, 0.3646f, -0.4888889f, 0.49041888f}},
       {6, 0, 1, 0, {-0.47951388f, 0.47826388f, -0.47756934f, 0.47767434f}},
       {7, 0, 1, 0, {-0.48186168f, 0.48061165f, -0.48273277f, 0.48451278f}},
-      // Shaped: half width by format class, top by type.
-      {0, 1, 0, 0, {-0.28f, 0.28f, -0.5f, 0.5f}},
-      {6, 2, 0, 0, {-0.2671f, 0.2671f, -0.4488f, 0.5f}},
+      {0, 1, 0, 0, {-0.28f, 0.28f, -0.5f, 0.5f}}, {6, 2, 0, 0, {-0.2671f, 0.2671f, -0.4488f, 0.5f}},
       {7, 4, 0, 0, {-0.205f, 0.205f, -0.3868f, 0.5f}},
-      // In the inset: class 6 and a = 0.8888889 for format 0, then mapped into the inset.
       {0, 3, 0, 1, {-0.39902656f, -0.22597344f, -0.47551471f, -0.04907407f}},
-      {1, 0, 0, 1, {-0.5f, -0.125f, -0.5f, 0.03333335f}},
-      {0, 0, 1, 1, {-0.5f, -0.125f, -0.5f, -0.04907407f}},
+      {1, 0, 0, 1, {-0.5f, -0.125f, -0.5f, 0.03333335f}}, {0, 0, 1, 1, {-0.5f, -0.125f, -0.5f, -0.04907407f}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.format << " type " << int(c.shapeType) << " mode " << int(c.cropMode));
@@ -127,11 +112,7 @@ TEST_F(KeyDveTest, CropsByModeTypeAndInset) {
 
 TEST_F(KeyDveTest, BorderSoftnessAndTheFrameEdges) {
   rec.dveBorder.softness = 40;  // 0.005
-  struct Case {
-    s16 x, y, rotation;
-    u8 format, scaled;
-    float border, softness;
-  } cases[] = {
+  struct Case { s16 x, y, rotation; u8 format, scaled; float border, softness; } cases[] = {
       {0, 0, 0, 0, 0, 0, 0.007f},              // centre (0.5, 0.5): grown
       {100, 0, 0, 6, 0, 0, 0.009f},
       {-5000, 5000, 0, 0, 0, 0, 0.005f},       // centre (0, 0), whole, uncropped: as loaded
@@ -192,27 +173,17 @@ TEST_F(KeyDveTest, CommonAndPlainWriters) {
   // Plain, half size at x 1000; then as a 4:3 inset of format 0.
   rec.dveShapeOn = 0;
   rec.dveSize = 5000, rec.dvePosition[0] = 1000;
-  load();
+  draw();
   ASSERT_EQ(s.kind, 0);
-  calllog::clear();
-  applyKeyDve(s, 1.0f);
-  expectArgs(last("mxFilterSetParameters"), {0.35f, 0.25f, 0.5f, 0.5f});
-  expectArgs(last("mxTransSetPatternPosition"), {0.6f, 0.5f});
-  expectArgs(last("mxTransSetKeyPositionXY"), {0.5f, 0.5f});
-  expectArgs(last("mxFilterSetKeyDveFlag"), {0});
-  EXPECT_EQ(calls("mxDveReset").size(), 1u);
-  EXPECT_EQ(calls("mxDveSetMatrix").size(), 1u);
+  expectLast({{"mxFilterSetParameters", {0.35f, 0.25f, 0.5f, 0.5f}}, {"mxTransSetPatternPosition", {0.6f, 0.5f}},
+              {"mxTransSetKeyPositionXY", {0.5f, 0.5f}}, {"mxFilterSetKeyDveFlag", {0}}});
+  EXPECT_EQ(std::pair(calls("mxDveReset").size(), calls("mxDveSetMatrix").size()), std::pair(1ul, 1ul));
   rec.dvePosition[0] = 0;
-  load(1.0f, 1);
-  calllog::clear();
-  applyKeyDve(s, 1.0f);
-  expectArgs(last("mxFilterSetParameters"), {0.33333334f, 0.27453703f, 0.8888889f, 1});
-  expectArgs(last("mxFilterSetKeyDveFlag"), {1});
+  draw(1);
+  expectLast({{"mxFilterSetParameters", {0.33333334f, 0.27453703f, 0.8888889f, 1}}, {"mxFilterSetKeyDveFlag", {1}}});
   // Keys 3 and 4 have no DVE transform.
   rec.channel = 2;
-  load();
-  calllog::clear();
-  applyKeyDve(s, 1.0f);
+  draw();
   EXPECT_TRUE(calls("mxDveSetMatrix").empty());
   EXPECT_EQ(last("mxDveSetEnable").target, MX_KEY3);
 }
@@ -221,39 +192,27 @@ TEST_F(KeyDveTest, ShapedAnd3DKeysThroughTheProjection) {
   // Shaped type 5391 at full size, no rotation: a shift of the pattern to the frame centre, and
   // the safe window one pixel in at the right and the top.
   shaped(1);
-  load();
+  draw();
   ASSERT_EQ(s.kind, 1);
-  applyKeyDve(s, 1.0f);
-  EXPECT_EQ(sequence(),
-            "mxTransSetPatternPosition\nmxFilterSetKeyDveFlag\nmxTransSetKeyPosition\nmxTransSetKeyPositionXY\n"
-            "mxDveSetMatrixFloat\nmxFilterSetParameters\nmxDveSetAspect\nmxTransSetPatternMatrix\nmxKeySetLevel\n"
-            "mxKeySetPreview\nmxDveSetEnable\nmxTransSetLatency\nmxTransSetType\nmxTransSetLevel\n"
-            "mxTransSetPatternSize\nmxTransSetModulation\nmxTransSetModulation\nmxKeySetClipGain\nmxKeySetMask\n"
-            "mxDveSetWindow\n");
-  expectArgs(last("mxTransSetPatternMatrix"), {1, 0, 960, 0, 1, 540}, 1e-3f);
-  expectArgs(last("mxTransSetType"), {5391, 0, 0.004f});  // cropped, plus the area's 0.002
-  expectArgs(last("mxDveSetWindow"), {0, 1, 1919, 1079, 0, 0}, 1e-3f);
+  // Softness 0.004: cropped, plus the area's 0.002.
+  expectLast({{"mxTransSetPatternMatrix", {1, 0, 960, 0, 1, 540}, 1e-3f}, {"mxTransSetType", {5391, 0, 0.004f}},
+              {"mxDveSetWindow", {0, 1, 1919, 1079, 0, 0}, 1e-3f}});
   EXPECT_EQ(s.softness, 0.0f);
 
   // 3-D, turned a quarter about z: the projected frame fills the frame, the softness of 0.004
   // (0.002 off the frame's centre, 0.002 of the area) shrinks the window by 0.004 in width and
   // 0.004 x 1920 in height.
-  calllog::clear();
   shaped(0);
   rec.dveRotation[2] = 900;
-  load();
+  draw();
   ASSERT_EQ(s.kind, 2);
-  applyKeyDve(s, 1.0f);
-  expectArgs(last("mxDveSetAspect"), {1});
-  expectArgs(last("mxDveSetWindow"), {0.002f, 4.84f, 1918.996f, 1071.32f, 0.004f, 0}, 2e-3f);
+  expectLast({{"mxDveSetAspect", {1}}, {"mxDveSetWindow", {0.002f, 4.84f, 1918.996f, 1071.32f, 0.004f, 0}, 2e-3f}});
   EXPECT_EQ(s.type, MX_TRANS_MIX);  // kept for the next frame
   EXPECT_STREQ(calls().back().function, "mxTransSetModulation");
 
   // Seen edge-on: an empty window and nothing more.
-  calllog::clear();
   rec.dveRotation[2] = 0, rec.dveRotation[0] = 900;
-  load();
-  applyKeyDve(s, 1.0f);
+  draw();
   EXPECT_STREQ(calls().back().function, "mxDveSetWindow");
   expectArgs(last("mxDveSetWindow"), {-960, -540, 0, 0, 0, 0});
   EXPECT_TRUE(calls("mxKeySetLevel").empty());
