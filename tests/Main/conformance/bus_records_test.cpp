@@ -170,6 +170,21 @@ const Table BUS_STATUS = {
         {"value37", "0..47", "maskA:4"},
     }};
 
+// The source link table: an entry links to a source of the table. A link mode equal to the live
+// one is no change.
+#define SOURCE_TABLE                                                                                   \
+  "10..137, 140..141, 150..165, 170..178, 181..182, 184..185, 187..188, 190..191, 201..202, 204..205, " \
+  "207..208, 210..211, 220..223, 230..233, 314..329"
+const Table SOURCE_LINK = {
+    record<MxifSourceLink>(), 456, "", "auxBusLink.flags[3]=1 tableMode=1",
+    {
+        {"linked[0..194]", SOURCE_TABLE, "entryMask:0..194"},
+        {"linkMode", "0..1", "mask:0", NEW_ONLY},
+        {"auxBusLink.flags[0..23]", "0..1", "auxBusLink.mask:0..23"},
+        {"tableMode", "0..1", "mask:1"},
+    }};
+#undef SOURCE_TABLE
+
 // Crosspoint button assignment, one channel per panel. Only the outputs of MEs 1 and 2 are taken.
 const Table XPT_ASSIGN = {
     record<MxifXptAssign>(), 415, "channel 0..2", "panelFlag=1 source[100]=20",
@@ -189,6 +204,7 @@ TEST_F(ConformanceTest, MxifBkgd) { run(BKGD); }
 TEST_F(ConformanceTest, MxifBkgdWipe) { run(BKGD_WIPE); }
 TEST_F(ConformanceTest, MxifCbgd) { run(CBGD); }
 TEST_F(ConformanceTest, MxifBusStatus) { run(BUS_STATUS); }
+TEST_F(ConformanceTest, MxifSourceLink) { run(SOURCE_LINK); }
 TEST_F(ConformanceTest, MxifXptAssign) { run(XPT_ASSIGN); }
 TEST_F(ConformanceTest, MxifBusTally) { run(BUS_TALLY); }
 TEST_F(ConformanceTest, MxifSourceTally) { run(SOURCE_TALLY); }
