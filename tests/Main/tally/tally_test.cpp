@@ -9,6 +9,7 @@
 #include "Driver/key/regs.h"
 #include "Main/bus/bus.h"
 #include "Main/fader/faderevent.h"
+#include "Main/key/key.h"
 #include "Main/tally/tally.h"
 #include "Main/panel/peripheral.h"
 #include "Main/system/mfconfig.h"
@@ -239,6 +240,17 @@ TEST_F(TallyTest, CleanFeedAtAKeySourceThroughTheMainframeConfiguration) {
     frames(1);
     EXPECT_EQ(tallied(0, {152, 21, 22}), want) << position;
   }
+  // Mode 0: the keys on air that rank above the clean key (key 0 above key 2, key 1 below it).
+  config.meConfig[0].cleanTapMode = 0;
+  peer.send(config);
+  for (auto [k, rank] : {std::pair{0, 3}, {1, 0}, {2, 1}}) category::CategoryKey::instance()[0].record(k).priority = u8(rank);
+  select(0, {{2, 23}, {4, 25}});
+  for (int k : {0, 1}) {
+    AutoTransition& key = transition(AutoTransition::keySlot(0, k));
+    key.flip = 1, key.positionA = 0.5f;
+  }
+  frames(1);
+  EXPECT_EQ(tallied(0, {23, 25}), V({23}));
 }
 
 // A key counts on program while its position is above 0; on preview by its setting: 1 while at
