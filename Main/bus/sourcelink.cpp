@@ -78,7 +78,9 @@ void CategorySourceLink::resume(const void* saved, int flag) {
   for (int i = 0; i < N_SOURCES; ++i) {
     if (in.linked[i] == 0 || tableIndex(in.linked[i]) >= 0) r.linked[i] = in.linked[i];
   }
-  std::memcpy(r.auxBusLink.flags, in.auxBusLink.flags, sizeof r.auxBusLink.flags);
+  for (int p = 0; p < MxifAuxBusLink::N_PAIRS; ++p) {
+    if (in.auxBusLink.flags[p] < 2) r.auxBusLink.flags[p] = in.auxBusLink.flags[p];
+  }
   codec::setAllPresence(r);
 }
 

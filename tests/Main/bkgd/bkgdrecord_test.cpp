@@ -4,7 +4,6 @@
 #include <tuple>
 #include <vector>
 
-#include "Lib/Include/codec.h"
 #include "Lib/Include/records/bkgd.h"
 
 namespace {
@@ -103,20 +102,6 @@ TEST(BkgdRecordTest, WireRoundTripIsByteExact) {
   EXPECT_EQ(MxifBkgd::write(r, out.data(), 238), 0u);
 }
 
-TEST(BkgdRecordTest, ReaderNormalisesOption148AndRefusesShortBodies) {
-  std::vector<u8> wire = kWire;
-  MxifBkgd r;
-  for (u8 v : {7, 0}) {
-    wire[123] = v;
-    ASSERT_TRUE(MxifBkgd::read(wire.data(), wire.size(), r));
-    EXPECT_EQ(r.option148, v ? 1 : 0);
-  }
-  MxifBkgd untouched;
-  untouched.size1 = 77;
-  EXPECT_FALSE(MxifBkgd::read(kWire.data(), 238, untouched));
-  EXPECT_EQ(std::tuple(untouched.size1, untouched.mask), std::tuple(s16{77}, 0u));
-}
-
 TEST(BkgdRecordTest, MergeCopiesPresentFieldsOnly) {
   MxifBkgd live;
   ASSERT_TRUE(MxifBkgd::read(kWire.data(), kWire.size(), live));
@@ -151,99 +136,6 @@ TEST(BkgdRecordTest, MergeCopiesPresentFieldsOnly) {
   MxifBkgd::PatFree pf{};
   MxifBkgd::PatFree::merge(pf, in.patFree1);
   EXPECT_EQ(std::tuple(pf.size, pf.edges[2], pf.mask), std::tuple(4242u, s16{-7}, in.patFree1.mask));
-}
-
-TEST(BkgdRecordTest, ResumeSetsEveryPresenceBitAndClearEmptiesThem) {
-  MxifBkgd saved;
-  saved.trans.rate = 25;
-  saved.patFree2.edgeSymmetry = 1;
-  saved.status[3] = 1;
-  MxifBkgd r;
-  EXPECT_FALSE(r.hasAny());
-  r.resumeFrom(saved);
-  EXPECT_EQ(std::tuple(r.trans.rate, r.patFree2.edgeSymmetry, r.status[3]), std::tuple(saved.trans.rate, u8{1}, u8{1}));
-  const u32 words[][2] = {
-      {r.mask, 0x01FFFFFF}, {r.nextMask, 0x1},    {r.nextKeyMask, 0xF},      {r.mixMask, 0x7},
-      {r.trans.mask, 0x1F}, {r.positionMask, 0x7}, {r.borderMask, 0x7},       {r.dustMask, 0xF},
-      {r.link.mask, 0x7},   {r.modulationX.mask, 0xF}, {r.modulationY.mask, 0xF}, {r.spin.mask, 0xF},
-      {r.modify.mask, 0xF}, {r.statusMask, 0x7},  {r.patFree1.mask, 0x7FF},  {r.patFree2.mask, 0x7FF}};
-  for (const auto& w : words) EXPECT_EQ(w[0], w[1]) << "presence word " << (&w - words);
-  // A resumed record writes every field as it stands.
-  std::vector<u8> out(239);
-  ASSERT_EQ(MxifBkgd::write(r, out.data(), out.size()), 239u);
-  EXPECT_EQ(std::tuple(out[41], out[42]), std::tuple(u8{0}, u8{25}));
-
-  r.clearPresence();
-  EXPECT_FALSE(r.hasAny());
-  EXPECT_EQ(r.trans.rate, 25);
-  // Any one presence word of the field list counts.
-  struct Presence : codec::LeafSink {
-    std::vector<u32*> words;
-    void leaf(const codec::Leaf& f) override {
-      if (f.isMask) words.push_back(reinterpret_cast<u32*>(f.data));
-    }
-  } presence;
-  codec::walk(r, presence);
-  ASSERT_EQ(presence.words.size(), 16u);
-  for (u32* w : presence.words) {
-    *w = 1;
-    EXPECT_TRUE(r.hasAny()) << "presence word " << (w - &r.mask);
-    *w = 0;
-  }
-}
-
-TEST(BkgdRecordTest, HeadSettersSetTheirBit) {
-  MxifBkgd r;
-  const s16 edges[4] = {-1, 2, -3, 4};
-  r.setDirection(1);
-  r.setEdges(edges);
-  r.setOption152(-5);
-  r.setOffsets(edges);
-  r.setStatus3(1);
-  EXPECT_EQ(r.mask, (1u << 0) | (1u << 6) | (1u << 14) | (1u << 20) | (1u << 24));
-  EXPECT_EQ(std::tuple(r.getEdges()[2], r.getOffsets()[2], r.getOption152(), r.status[3], r.status[2]),
-            std::tuple(-3, -3, -5, 1, 0));
-}
-
-TEST(BkgdRecordTest, SelectorMergeChecksRanges) {
-  // A field is taken when its bit is given and its value is in range.
-  struct Case { u32 given; u8 a, b, link; u32 bits; } cases[] = {
-      {7, 3, 3, 1, 0x7}, {7, 4, 0, 0, 0x6}, {7, 0, 4, 2, 0x1}, {7, 255, 255, 1, 0x4}, {2, 1, 2, 1, 0x2},
-  };
-  for (const Case& c : cases) {
-    MxifBkgd::Selectors to{};
-    to.selectA = to.selectB = 9;
-    MxifBkgd::mergeSelectors(to, MxifBkgd::Selectors{c.given, c.a, c.b, c.link});
-    EXPECT_EQ(to.mask, c.bits);
-    EXPECT_EQ(to.selectA, (c.bits & 1) ? c.a : 9);
-    EXPECT_EQ(to.selectB, (c.bits & 2) ? c.b : 9);
-  }
-}
-
-TEST(BkgdRecordTest, ModulationAndModifyMergesCheckRanges) {
-  struct ModCase { u8 waveform; s16 amplitude, frequency, phaseSpeed; u32 bits; } mods[] = {
-      {1, 10000, 0, -50, 0xF}, {2, 10001, -1, 51, 0x0}, {0, 0, 10000, 50, 0xF}, {1, -1, 5, -51, 0x5},
-  };
-  for (const ModCase& c : mods) {
-    MxifBkgd::Modulation to{};
-    MxifBkgd::mergeLevels10000(to, MxifBkgd::Modulation{0xF, c.waveform, c.amplitude, c.frequency, c.phaseSpeed});
-    EXPECT_EQ(to.mask, c.bits) << c.amplitude << " " << c.frequency << " " << c.phaseSpeed;
-  }
-  struct ModifyCase { u8 on; s16 v1, v2, v3; u32 bits; } modifies[] = {
-      {1, 1000, 0, -45, 0xF}, {2, 1001, -1, 46, 0x0}, {0, 0, 1000, 45, 0xF}, {1, 500, 1001, -46, 0x3},
-  };
-  for (const ModifyCase& c : modifies) {
-    MxifModify to{};
-    MxifBkgd::mergeFlagLevelsAngle(to, MxifModify{0xF, c.on, c.v1, c.v2, c.v3});
-    EXPECT_EQ(to.mask, c.bits) << c.v1 << " " << c.v2 << " " << c.v3;
-    EXPECT_EQ(to.value1, (c.bits & 0x2) ? c.v1 : 0);
-  }
-}
-
-TEST(BkgdRecordTest, ColourRanges) {
-  struct Case { s16 hls[3]; bool valid; } cases[] = {
-      {{3599, 1000, 1080}, true}, {{3600, 0, 0}, false}, {{0, -1, 0}, false}, {{0, 0, 1081}, false}};
-  for (const Case& c : cases) EXPECT_EQ(MxifBkgd::isColorValid(c.hls), c.valid) << c.hls[0];
 }
 
 }  // namespace

@@ -44,49 +44,7 @@ class CbgdCategoryTest : public test_categories::StartedSystemTest {
     return {static_cast<int>(platform::regPeek(g + 4)), static_cast<int>(platform::regPeek(g + 8)),
             static_cast<int>(platform::regPeek(g + 12))};
   }
-  static MxifCbgd& live(int ch) { return CategoryCbgd::instance().record(ch); }
 };
-
-TEST_F(CbgdCategoryTest, EchoesExactlyTheAcceptedFields) {
-  EXPECT_EQ(codec::wireSize<MxifCbgd>(), 34u);
-  MxifCbgd r{};
-  r.channel = 1;
-  r.mask = bit(MxifCbgd::BIT_COLOR1) | bit(MxifCbgd::BIT_COLOR2) | bit(MxifCbgd::BIT_WASH) |
-           bit(MxifCbgd::BIT_SIZE) | bit(MxifCbgd::BIT_RATE) | bit(MxifCbgd::BIT_MOTION) | bit(MxifCbgd::BIT_SPEED);
-  r.color1[0] = 3600;  // out of range: the whole triple is dropped
-  r.color2[0] = 1200, r.color2[1] = 500, r.color2[2] = 800;
-  r.wash = 1, r.size = 500, r.rate = 2000, r.motion = 2, r.speed = -600;
-  auto echoes = send(r);
-  ASSERT_EQ(echoes.size(), 1u);
-  EXPECT_EQ(echoes[0].channel, 1);
-  EXPECT_EQ(echoes[0].mask, bit(MxifCbgd::BIT_COLOR2) | bit(MxifCbgd::BIT_WASH) | bit(MxifCbgd::BIT_SIZE) |
-                                bit(MxifCbgd::BIT_MOTION));
-  EXPECT_EQ((std::array<s16, 3>{live(1).color1[0], live(1).color1[1], live(1).color1[2]}),
-            (std::array<s16, 3>{0, 1000, 1000}));  // the default red stays
-  EXPECT_EQ(live(1).color2[1], 500);
-  EXPECT_EQ(live(1).rate, 0);
-  // Channels above 1 are dropped, also where the index byte alone would name channel 0.
-  for (u16 channel : {2, 256}) {
-    r.channel = channel;
-    EXPECT_TRUE(send(r).empty()) << channel;
-  }
-  EXPECT_EQ(live(0).wash, 0);
-}
-
-TEST_F(CbgdCategoryTest, ResumeTakesCheckedFieldsWithEveryBit) {
-  MxifCbgd saved[2] = {};
-  saved[0].channel = 7, saved[1].channel = 9;  // damaged channel numbers are put right
-  saved[0].rate = 600, saved[0].speed = 900;   // the speed is out of range and keeps its default
-  saved[1].color1[0] = 3600;                   // so is this colour: channel 1 keeps its red
-  CategoryCbgd::instance().resume(saved);
-  EXPECT_EQ(live(0).channel, 0);
-  EXPECT_EQ(live(1).channel, 1);
-  EXPECT_EQ(live(0).mask, 0xFFFu);
-  EXPECT_EQ(live(0).rate, 600);
-  EXPECT_EQ(live(0).speed, 0);
-  EXPECT_EQ(live(1).color1[0], 0);
-  EXPECT_EQ(live(1).color1[1], 1000);
-}
 
 TEST_F(CbgdCategoryTest, GeneratorRegistersAfterTheNextDriverUpdate) {
   MxifCbgd r{};

@@ -269,7 +269,9 @@ class Harness {
     }
     frontend::RecordShape shape;
     if (!frontend::recordShape(a_.type, shape)) fail(name_, "no record of this type is built");
-    if (shape.perMe != (index_ == "me") || shape.channels != (index_ == "channel" ? count_ : channels_)) {
+    // A per-ME record with channels may also be addressed by channel alone, on ME 0.
+    const bool meChannels = shape.perMe && index_ == "channel" && shape.channels == count_;
+    if (!meChannels && (shape.perMe != (index_ == "me") || shape.channels != (index_ == "channel" ? count_ : channels_))) {
       fail(name_ + " addressing", "the record is " + std::string(shape.perMe ? "per ME" : "single") + " with " +
                                       std::to_string(shape.channels) + " channels");
     }
@@ -501,8 +503,9 @@ class Harness {
       std::vector<const Concrete*> carried;
       auto context = v == top ? assignments(clause(row, "with")) : Fields{};
       auto then = v == top ? assignments(clause(row, "then")) : Fields{};
+      auto also = assignments(clause(row, "also"));
       for (const auto& [name, value] : context) fields.emplace_back(name, value);
-      for (const auto* list : {&context, &then}) {
+      for (const auto* list : {&context, &then, &also}) {
         for (const auto& [name, value] : *list) {
           if (const Concrete* x = concrete(name, at)) carried.push_back(x);
         }
@@ -601,6 +604,9 @@ class Harness {
           fail(where(index, c.name + " (step 4)"), "cannot write " + values[0] + " into the image");
         }
         dropped.insert({index, {c.word, c.bit}});
+        for (const auto& [name, value] : assignments(clause(row, "also"))) {
+          if (auto x = all_.find(name); x != all_.end()) dropped.insert({index, {x->second.word, x->second.bit}});
+        }
       }
     }
     std::map<int, Record> before;

@@ -3,7 +3,8 @@
 // field by field, and one harness runs every row through the link as the front end would.
 //
 // A table gives the type (through record<R>()), the body length of a whole record on the wire
-// (texts empty), the addressing ("me 0..3", "channel 0..3", "me 0..3 channel 0..3" or "" for one record), witnesses
+// (texts empty), the addressing ("me 0..3", "channel 0..3" (of a per-ME record with channels: ME 0's),
+// "me 0..3 channel 0..3" or "" for one record), witnesses
 // ("name=value" words: good values of other fields, the first one that is not the row's own field is
 // sent beside each refused value), and a row per field:
 //
@@ -27,9 +28,11 @@
 //             (default: all);
 //     with:   "name=value" words sent beside the field's highest value in step 1;
 //     then:   fields that this request (highest value, `with`) also changes: "name=value" (stored
-//             and answered so) or "name" (answered).
+//             and answered so) or "name" (answered);
 //     image:  values that a restart takes from the backup image besides `values` (step 4 damages the
-//             field with a refused value outside them, and skips it when there is none).
+//             field with a refused value outside them, and skips it when there is none);
+//     also:   fields answered (their presence bits set) beside every value taken in step 1, and
+//             taken back to their fresh values with the row's field in step 4.
 //
 // Steps, for the first and the last instance of the addressing:
 //   0. an empty request is answered with nothing carried (but FIRST_KEPT rows); the answer's body

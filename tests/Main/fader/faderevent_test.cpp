@@ -74,18 +74,6 @@ class FaderEventTest : public test_categories::StartedSystemTest {
   }
 };
 
-TEST_F(FaderEventTest, RegisteredWithItsCalibrationInTheBackupImageAndTrackerKOnSlotK) {
-  EXPECT_EQ(reg().at(95, 0), &faders);
-  EXPECT_EQ(reg().commandOwnerOf(95), 95);
-  EXPECT_EQ(reg().updatePriorityOf(95), 3);
-  EXPECT_STREQ(faders.typeName(), "MxifFaderEvent");
-  EXPECT_EQ(reg().boundBytes(95, 0), 48);
-  for (int k = 0; k < CategoryFaderEvent::N_SLOTS; ++k) EXPECT_EQ(faders.fader(k).transition, &faders.transition(k)) << k;
-  EXPECT_THROW(faders.transition(84), assert::AssertException);
-  EXPECT_THROW(faders.keyFaderLever(0, 16), assert::AssertException);
-  EXPECT_EQ(consoleCount("0 <= kind && kind < N_KEY_FADER_PANEL"), 1);
-}
-
 TEST_F(FaderEventTest, FrameLoopRunsATransitionToItsEnd) {
   category::CategorySystem::instance().record(0).format = 4;
   AutoTransition& t = faders.transition(6);
