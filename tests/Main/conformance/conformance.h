@@ -3,7 +3,8 @@
 // field by field, and one harness runs every row through the link as the front end would.
 //
 // A table gives the type (through record<R>()), the body length of a whole record on the wire
-// (texts empty), the addressing ("me 0..3", "channel 0..3" or "" for one record), witnesses
+// (texts empty), the addressing ("me 0..3", "channel 0..3" or "" for one record; "me 0..3 channels 16"
+// addresses channel 0 of a per-ME record with channels), witnesses
 // ("name=value" words: good values of other fields, the first one that is not the row's own field is
 // sent beside each refused value), and a row per field:
 //
@@ -20,11 +21,14 @@
 //   kind      PLAIN, or: ANSWERED (a refused value is answered with the unchanged one, bit set),
 //             NEVER (no request sets it; values are what is tried), NEW_ONLY (a value equal to the
 //             live one is not taken), TRUTH (any value is taken as 0 or 1), TEXT (values is the
-//             capacity), FIRST_KEPT (the first request after a start answers it unchanged, bit set).
+//             capacity), FIRST_KEPT (the first request after a start answers it unchanged, bit set;
+//             a kept text adds its characters to the answer's wire size).
 //   more      further clauses, "; " between them:
 //     refuse: values refused besides the neighbours of `values` (same form), or texts ('|' between);
 //     on:     the instances (MEs or channels) the row holds for, as "0" or "2..3" (default: all);
 //     with:   "name=value" words sent beside the field's highest value in step 1;
+//     beside: "name=value" words sent beside each of its values in steps 1 and 2 (fields that are
+//             taken only together with the row's);
 //     then:   fields that this request (highest value, `with`) also changes: "name=value" (stored
 //             and answered so) or "name" (answered).
 //
