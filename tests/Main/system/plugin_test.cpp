@@ -31,42 +31,6 @@ class PluginTest : public test_categories::StartedSystemTest {
   void sendSlot(const S& r) { peer.sendPacket(S::TYPE_INDEX, testing_support::textRecordBytes(r)); }
 };
 
-TEST_F(PluginTest, TextsAreCutTo32Characters) {
-  S r{};
-  r.slot = 29, r.mask = S::TEXT1 | S::TEXT2, r.text1.count = 40;
-  testing_support::Bytes body = testing_support::textRecordBytes(r);
-  ASSERT_EQ(body.size(), 23u + 40);
-  std::fill(body.begin() + 8, body.begin() + 48, 'x');  // 40 characters
-  peer.sendPacket(S::TYPE_INDEX, body);
-  const auto packets = frameSends(S::TYPE_INDEX);
-  ASSERT_EQ(packets.size(), 1u);
-  const testing_support::Bytes& b = packets[0].body;
-  ASSERT_EQ(b.size(), 23u + 32);  // L1 = 32 with 33 bytes, L2 = 0 with its zero byte
-  testing_support::Bytes expected{0, 32};
-  expected.insert(expected.end(), 32, 'x');
-  expected.insert(expected.end(), {0, 0, 0, 0});
-  EXPECT_EQ(testing_support::Bytes(b.begin() + 6, b.begin() + 44), expected);
-  EXPECT_EQ(slotOf(packets[0]).mask, S::TEXT1 | S::TEXT2);
-}
-
-TEST_F(PluginTest, SlotsLeftWhileTheStreamIsHalfFullComeLaterInOrder) {
-  for (int slot = 0; slot < S::N_CHANNELS; ++slot) CategoryPluginStatus::instance().assign(S{}, slot);
-  auto& tx = AcknowledgeSender::instance();
-  for (int i = 0; i < SEND_PENDING_LIMIT - 40; ++i) tx.stream().write(0);
-  CategoryPluginStatus::instance().sendStatus(tx);  // two packets of 31 bytes, then over half
-  EXPECT_EQ(tx.pending(), SEND_PENDING_LIMIT - 40 + 2 * 31);
-  tx.reset();
-  CategoryPluginStatus::instance().sendStatus(tx);
-  tx.flush();
-  std::vector<int> slots;
-  for (const auto& p : peer.readPackets()) {
-    if (p.type == S::TYPE_INDEX) slots.push_back(slotOf(p).slot);
-  }
-  std::vector<int> expected;
-  for (int slot = 2; slot < S::N_CHANNELS; ++slot) expected.push_back(slot);
-  EXPECT_EQ(slots, expected);
-}
-
 TEST_F(PluginTest, InitialStatus1LastsOneTurn) {
   Initial r{};
   r.mask = 0x11, r.status1 = 7, r.status5 = 1;

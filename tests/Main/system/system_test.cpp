@@ -68,7 +68,6 @@ TEST(SystemPhase, TruthTable) {
 }
 
 using category::CategoryRegistry;
-using testing_support::FrontendPeer;
 
 struct TestSystem : category::CategorySystem {};
 
@@ -84,7 +83,6 @@ class SystemCategoryTest : public testing_support::BoardTest {
   void SetUp() override {
     BoardTest::SetUp();
     CategoryRegistry::instance().reset();
-    peer.reset();
     AcknowledgeSender::instance().reset();
     sys = std::make_unique<TestSystem>();
     sys->bindStorage(&stored);
@@ -103,19 +101,9 @@ class SystemCategoryTest : public testing_support::BoardTest {
     EXPECT_EQ(category::CategorySystem::fieldFlag(), bit);
   }
 
-  FrontendPeer peer;
   MxifSystem stored{};
   std::unique_ptr<TestSystem> sys;
 };
-
-TEST_F(SystemCategoryTest, ShortBodyIsDroppedWithItsLogLine) {
-  peer.sendPacket(MxifSystem::TYPE_INDEX, {0, 0, 0, 0, 0, 0, 0, 1, 4});
-  CategoryRegistry::instance().receiveAll();
-  EXPECT_EQ(testing_support::consoleCount("receive short record MxifSystem"), 1);
-  EXPECT_EQ(stored.format, 0);
-  CategoryRegistry::instance().sendAll(AcknowledgeSender::instance());
-  EXPECT_TRUE(peer.readPackets().empty());
-}
 
 TEST_F(SystemCategoryTest, ModeChangeWritesTheStorageWordsOnceARepeatWritesNone) {
   Storage& storage = Storage::instance();
@@ -203,9 +191,6 @@ TEST_F(SystemCategoryTest, PredicatesAndGateFollowTheFieldFlag) {
               std::vector<bool>({c.field1, c.field0, c.clip, c.recall, c.gate}))
         << "format " << c.format << " flag " << int(c.flag);
   }
-  stored.format = 6;
-  stored.sdScale = 1;
-  EXPECT_FLOAT_EQ(sys->sdAspectScale(), 0.84f);
 }
 
 }  // namespace
