@@ -35,38 +35,6 @@ TEST(SystemFormats, AspectScale) {
   for (auto c : cases) EXPECT_FLOAT_EQ(libmx::sdAspectScale(c.format, c.flag), c.scale) << c.format;
 }
 
-// Predicates and the switching gate over every format, recall phase mode and field flag.
-TEST(SystemPhase, TruthTable) {
-  enum Group { SEGMENTED, P720, OTHER };
-  struct Row {
-    Group group;
-    int mode;  // -1: every mode
-    u8 flag;
-    bool field1, field0, clip, recall, gate;
-  } rows[] = {
-      {SEGMENTED, -1, 0, false, true, false, true, true}, {SEGMENTED, -1, 1, true, false, true, false, false},
-      {P720, -1, 0, true, true, true, false, true},       {P720, -1, 1, true, true, true, false, true},
-      {OTHER, 0, 0, true, true, false, false, true},      {OTHER, 0, 1, true, true, true, false, true},
-      {OTHER, 1, 0, true, true, false, true, true},       {OTHER, 1, 1, true, true, true, false, false},
-      {OTHER, 2, 0, true, true, false, false, false},     {OTHER, 2, 1, true, true, true, true, true},
-      {OTHER, 3, 0, true, true, false, false, false},     {OTHER, 3, 1, true, true, true, false, true},
-  };
-  const Group groups[12] = {OTHER, OTHER, SEGMENTED, SEGMENTED, P720, P720,
-                            OTHER, OTHER, SEGMENTED, SEGMENTED, OTHER, OTHER};
-  for (int format = 0; format < 12; ++format)
-    for (const Row& r : rows)
-      for (int mode = 0; mode < 4; ++mode) {
-        if (r.group != groups[format] || (r.mode >= 0 && r.mode != mode)) continue;
-        SCOPED_TRACE(testing::Message() << "format " << format << " mode " << mode << " flag " << int(r.flag));
-        EXPECT_EQ(libmx::isFieldPhase(format, r.flag, 1), r.field1);
-        EXPECT_EQ(libmx::isFieldPhase(format, r.flag, 0), r.field0);
-        EXPECT_EQ(libmx::isFieldPhase(format, r.flag, 7), r.field0);
-        EXPECT_EQ(libmx::isClipPhase(format, r.flag), r.clip);
-        EXPECT_EQ(libmx::isRecallPhase(format, mode, r.flag), r.recall);
-        EXPECT_EQ(libmx::isSwitchingGateOpen(format, mode, r.flag), r.gate);
-      }
-}
-
 using category::CategoryRegistry;
 
 struct TestSystem : category::CategorySystem {};
@@ -171,26 +139,36 @@ TEST_F(SystemCategoryTest, ResumeRemembersTheLiveFormatOnlyWhenAsked) {
   EXPECT_EQ(sys->appliedFormat(), 9);
 }
 
-TEST_F(SystemCategoryTest, PredicatesAndGateFollowTheFieldFlag) {
-  struct Case {
-    int format, recallMode;
+// Predicates and the switching gate over every format, recall phase mode and field flag of the VSYNC.
+TEST_F(SystemCategoryTest, PhasePredicatesAndGate) {
+  enum Group { SEGMENTED, P720, OTHER };
+  struct Row {
+    Group group;
+    int mode;  // -1: every mode
     u8 flag;
     bool field1, field0, clip, recall, gate;
-  } cases[] = {
-      {8, 0, 1, true, false, true, false, false},
-      {8, 0, 0, false, true, false, true, true},
-      {0, 2, 1, true, true, true, true, true},
-      {0, 2, 0, true, true, false, false, false},
+  } rows[] = {
+      {SEGMENTED, -1, 0, false, true, false, true, true}, {SEGMENTED, -1, 1, true, false, true, false, false},
+      {P720, -1, 0, true, true, true, false, true},       {P720, -1, 1, true, true, true, false, true},
+      {OTHER, 0, 0, true, true, false, false, true},      {OTHER, 0, 1, true, true, true, false, true},
+      {OTHER, 1, 0, true, true, false, true, true},       {OTHER, 1, 1, true, true, true, false, false},
+      {OTHER, 2, 0, true, true, false, false, false},     {OTHER, 2, 1, true, true, true, true, true},
+      {OTHER, 3, 0, true, true, false, false, false},     {OTHER, 3, 1, true, true, true, false, true},
   };
-  for (auto c : cases) {
-    stored.format = static_cast<u8>(c.format);
-    stored.recallPhaseMode = static_cast<u8>(c.recallMode);
-    setField(c.flag);
-    EXPECT_EQ(std::vector<bool>({sys->isFieldPhase(1), sys->isFieldPhase(0), sys->isClipPhase(), sys->isRecallPhase(),
-                                 category::isSwitchingGateOpen()}),
-              std::vector<bool>({c.field1, c.field0, c.clip, c.recall, c.gate}))
-        << "format " << c.format << " flag " << int(c.flag);
-  }
+  const Group groups[12] = {OTHER, OTHER, SEGMENTED, SEGMENTED, P720, P720,
+                            OTHER, OTHER, SEGMENTED, SEGMENTED, OTHER, OTHER};
+  for (int format = 0; format < 12; ++format)
+    for (const Row& r : rows)
+      for (int mode = 0; mode < 4; ++mode) {
+        if (r.group != groups[format] || (r.mode >= 0 && r.mode != mode)) continue;
+        SCOPED_TRACE(testing::Message() << "format " << format << " mode " << mode << " flag " << int(r.flag));
+        stored.format = static_cast<u8>(format);
+        stored.recallPhaseMode = static_cast<u8>(mode);
+        setField(r.flag);
+        EXPECT_EQ(std::vector<bool>({sys->isFieldPhase(1), sys->isFieldPhase(0), sys->isFieldPhase(7), sys->isClipPhase(),
+                                     sys->isRecallPhase(), category::isSwitchingGateOpen()}),
+                  std::vector<bool>({r.field1, r.field0, r.field0, r.clip, r.recall, r.gate}));
+      }
 }
 
 }  // namespace
