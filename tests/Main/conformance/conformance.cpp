@@ -259,19 +259,24 @@ class Harness {
       : t_(table), a_(table.access), layout_(table.access), peer_(peer), restart_(std::move(restart)) {
     name_ = category::typeNameOf(a_.type);
     const auto address = split(table.addressing, ' ');
+    int channels = 1;
     if (!address.empty()) {
       index_ = address[0];
       count_ = static_cast<int>(intervals(address[1])[0].hi) + 1;
+      if (index_ == "channel") channels = count_;
+      // "me 0..3 channels 16": per ME, with channels of which the table addresses channel 0.
+      if (address.size() > 3 && address[2] == "channels") channels = static_cast<int>(number(address[3]));
     }
-    if (address.size() == 4) {  // "me 0..3 channel 0..3": instance i is channel i % channels of ME i / channels
-      channels_ = static_cast<int>(intervals(address[3])[0].hi) + 1;
+    if (address.size() == 4 && address[2] == "channel") {  // "me 0..3 channel 0..3": instance i is channel
+      channels_ = static_cast<int>(intervals(address[3])[0].hi) + 1;  // i % channels of ME i / channels
       count_ *= channels_;
+      channels = channels_;
     }
     frontend::RecordShape shape;
     if (!frontend::recordShape(a_.type, shape)) fail(name_, "no record of this type is built");
     // A per-ME record with channels may also be addressed by channel alone, on ME 0.
     const bool meChannels = shape.perMe && index_ == "channel" && shape.channels == count_;
-    if (!meChannels && (shape.perMe != (index_ == "me") || shape.channels != (index_ == "channel" ? count_ : channels_))) {
+    if (!meChannels && (shape.perMe != (index_ == "me") || shape.channels != channels)) {
       fail(name_ + " addressing", "the record is " + std::string(shape.perMe ? "per ME" : "single") + " with " +
                                       std::to_string(shape.channels) + " channels");
     }
@@ -481,7 +486,10 @@ class Harness {
     if (b.size() != t_.wireSize) fail(at, "the front end's body is " + std::to_string(b.size()) + " bytes");
     const Answer a = exchange(b, index);
     if (!a.found) fail(at, "no answer");
-    if (a.found && a.size != t_.wireSize) fail(at, "answered with " + std::to_string(a.size) + " bytes");
+    // A kept text is answered with its characters.
+    size_t size = t_.wireSize;
+    for (const Concrete* c : kept) size += (c->row->kind & TEXT) != 0 ? stored(index, c->name).size() - 2 : 0;
+    if (a.found && a.size != size) fail(at, "answered with " + std::to_string(a.size) + " bytes");
     expectBits(a, kept, at);
   }
 
@@ -502,6 +510,7 @@ class Harness {
       Fields fields = {{c.name, v}};
       std::vector<const Concrete*> carried;
       auto context = v == top ? assignments(clause(row, "with")) : Fields{};
+      for (const auto& word : assignments(clause(row, "beside"))) context.push_back(word);
       auto then = v == top ? assignments(clause(row, "then")) : Fields{};
       auto also = assignments(clause(row, "also"));
       for (const auto& [name, value] : context) fields.emplace_back(name, value);
@@ -544,7 +553,9 @@ class Harness {
     for (const std::string& v : values) {
       const std::string at = where(index, c.name + "=" + shown(row, v) + " beside " + witness->name + " (step 2)");
       const std::string before = stored(index, c.name);
-      const Answer a = send(index, {{c.name, v}, {witness->name, witnessValue}}, at);
+      Fields fields = {{c.name, v}, {witness->name, witnessValue}};
+      for (const auto& word : assignments(clause(row, "beside"))) fields.push_back(word);
+      const Answer a = send(index, fields, at);
       std::vector<const Concrete*> carried = {witness};
       if ((row.kind & (ANSWERED | TRUTH)) != 0) carried.push_back(&c);
       const std::string want = (row.kind & TRUTH) != 0 ? "1" : before;

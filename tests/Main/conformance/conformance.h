@@ -4,7 +4,7 @@
 //
 // A table gives the type (through record<R>()), the body length of a whole record on the wire
 // (texts empty), the addressing ("me 0..3", "channel 0..3" (of a per-ME record with channels: ME 0's),
-// "me 0..3 channel 0..3" or "" for one record), witnesses
+// "me 0..3 channel 0..3", "me 0..3 channels 16" (channel 0 of each ME) or "" for one record), witnesses
 // ("name=value" words: good values of other fields, the first one that is not the row's own field is
 // sent beside each refused value), and a row per field:
 //
@@ -21,12 +21,15 @@
 //   kind      PLAIN, or: ANSWERED (a refused value is answered with the unchanged one, bit set),
 //             NEVER (no request sets it; values are what is tried), NEW_ONLY (a value equal to the
 //             live one is not taken), TRUTH (any value is taken as 0 or 1), TEXT (values is the
-//             capacity), FIRST_KEPT (the first request after a start answers it unchanged, bit set).
+//             capacity), FIRST_KEPT (the first request after a start answers it unchanged, bit set;
+//             a kept text adds its characters to the answer's wire size).
 //   more      further clauses, "; " between them:
 //     refuse: values refused besides the neighbours of `values` (same form), or texts ('|' between);
 //     on:     the instances (MEs or channels; channels where both address) the row holds for, as "0" or "2..3"
 //             (default: all);
 //     with:   "name=value" words sent beside the field's highest value in step 1;
+//     beside: "name=value" words sent beside each of its values in steps 1 and 2 (fields that are
+//             taken only together with the row's);
 //     then:   fields that this request (highest value, `with`) also changes: "name=value" (stored
 //             and answered so) or "name" (answered);
 //     image:  values that a restart takes from the backup image besides `values` (step 4 damages the

@@ -198,7 +198,8 @@ TEST_F(SystemUpdateTest, LockStateIsReportedAndLoggedOnChangeOnly) {
 }
 
 TEST_F(SystemUpdateTest, PhaseInSamplesOfTheFormatsLine) {
-  const int cases[][4] = {{0, -25, -550, 3}, {6, 1, 9, 3}};  // format, percent, samples, lines
+  // Format, percent, samples (rounded half away from zero: 16.5 is 17), lines.
+  const int cases[][4] = {{0, -25, -550, 3}, {6, 1, 9, 3}, {4, 1, 17, 3}};
   for (const auto& c : cases) {
     S r = format(c[0]);
     r.phaseMask = S::HORIZONTAL_PHASE | S::VERTICAL_OFFSET | S::VERTICAL_PHASE;
