@@ -42,13 +42,6 @@ const Slot& slotOf(int type, int me) {
   return slots[me][type];
 }
 
-// Where channel `channel` of a type's records lies in the bytes a category bound: a category that
-// keeps more than its records (a data block) keeps them last.
-int recordOffset(int bytes, const RecordShape& shape, int channel) {
-  const int records = static_cast<int>(shape.size) * shape.channels;
-  return (bytes - records) / 4 * 4 + static_cast<int>(shape.size) * channel;
-}
-
 // Fields that every start-up sets anew: a part of the field name, by type.
 constexpr struct {
   const char* type;

@@ -605,7 +605,9 @@ bool probeRecord(const std::string& name, int index, const Assignments& with, st
     error = typeName + " is kept by no category of the back end";
     return false;
   }
-  FieldProbe<T> probe(message, view, *field, element, indexField, index, with, reinterpret_cast<T*>(stored)[channel]);
+  const RecordShape shape{sizeof(T), isPerMe<T>(), channelsOf<T>()};
+  T& live = *reinterpret_cast<T*>(stored + recordOffset(registry.boundBytes(T::TYPE_INDEX, row), shape, channel));
+  FieldProbe<T> probe(message, view, *field, element, indexField, index, with, live);
   std::vector<std::pair<double, bool>> seen;
   const auto candidates = edgesOnly ? edgeCandidates(field->leaf.kind) : candidateValues(field->leaf.kind);
   for (double v : candidates) seen.emplace_back(v, probe.accepts(v));
@@ -693,16 +695,37 @@ std::string fieldListOf() {
   RecordView view(r);
   const IndexFields indexes = indexFields<T>(view);
   std::string out;
-  for (const Field* f : view.settable()) {
-    if (f == indexes.me || f == indexes.channel) continue;
-    std::string name = f->name;
-    if (f->leaf.count > 1 && f->textCapacity == 0) name += "[0.." + std::to_string(f->leaf.count - 1) + "]";
-    std::string range = rangeText(*f);
-    std::vector<Interval> taken;
-    std::string ignored;
-    if (f->textCapacity == 0 && probeRecord<T>(f->name, 0, {}, taken, ignored, false)) range = intervalsText(taken);
+  auto line = [&out](std::string name, const std::string& range) {
     name.resize(std::max<size_t>(name.size() + 2, 32), ' ');
     out += "  " + name + range + "\n";
+  };
+  for (const Field* f : view.settable()) {
+    if (f == indexes.me || f == indexes.channel) continue;
+    const int count = f->textCapacity == 0 ? f->leaf.count : 1;
+    if (f->textCapacity > 0) {
+      line(f->name, rangeText(*f));
+      continue;
+    }
+    // Each element of a short array is probed: elements may take different ranges. A run of
+    // elements that take the same values is one line.
+    const int probed = count <= 16 ? count : 1;
+    std::vector<std::string> ranges;
+    for (int e = 0; e < probed; ++e) {
+      std::vector<Interval> taken;
+      std::string ignored;
+      const std::string element = count > 1 ? f->name + "[" + std::to_string(e) + "]" : f->name;
+      ranges.push_back(probeRecord<T>(element, 0, {}, taken, ignored, false) ? intervalsText(taken) : rangeText(*f));
+    }
+    for (int e = 0; e < probed;) {
+      int last = e;
+      while (last + 1 < probed && ranges[last + 1] == ranges[e]) ++last;
+      if (probed < count) last = count - 1;
+      const bool whole = e == 0 && last == count - 1;
+      std::string name = f->name;
+      if (count > 1) name += whole || e != last ? "[" + std::to_string(e) + ".." + std::to_string(last) + "]" : "[" + std::to_string(e) + "]";
+      line(name, ranges[e]);
+      e = last + 1;
+    }
   }
   return out;
 }
@@ -927,6 +950,11 @@ bool settableFields(int type, std::vector<FieldInfo>& out) {
   if (ops == nullptr) return false;
   out = ops->settable();
   return true;
+}
+
+int recordOffset(int bytes, const RecordShape& shape, int channel) {
+  const int records = static_cast<int>(shape.size) * shape.channels;
+  return (bytes - records) / 4 * 4 + static_cast<int>(shape.size) * channel;
 }
 
 bool recordShape(int type, RecordShape& shape) {

@@ -50,6 +50,9 @@ struct RecordShape {
   int channels = 1;
 };
 bool recordShape(int type, RecordShape& shape);
+// Where channel `channel` of a type's records lies in the bytes a category bound: a category that
+// keeps more than its records (a data block) keeps them last.
+int recordOffset(int bytes, const RecordShape& shape, int channel);
 
 // Whether two records of the type in their memory form hold the same value in every field (presence
 // words and the index field at byte 4, which the record's place names, do not count). The record

@@ -175,10 +175,12 @@ TEST(FrontendProgram, TypesAndFieldsListWhatSendTakes) {
   std::ostringstream types, fields, err;
   ASSERT_EQ(frontend::run({"types"}, types, err), 0);
   ASSERT_EQ(frontend::run({"fields", "MxifBus"}, fields, err), 0) << err.str();
+  ASSERT_EQ(frontend::run({"fields", "MxifKey"}, fields, err), 0) << err.str();
   const std::string listed = types.str();
   EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 104);
   for (const char* line : {"\n 29 MxifSystem\n", "\n 47 MxifBus\n", "\n 74 waitCmd  (frontend wait)\n",
-                           "\n101 MxifMessageBox  (bytes only: frontend raw)\n", "\n  programBus                      0..1\n"}) {
+                           "\n101 MxifMessageBox  (bytes only: frontend raw)\n", "\n  programBus                      0..1\n",
+                           "\n  window[0..1]                    -5000..5000\n  window[2..3]                    0..10000\n"}) {
     EXPECT_NE((listed + fields.str()).find(line), std::string::npos) << line;
   }
 }
@@ -191,6 +193,7 @@ TEST(FrontendRecords, AcceptedValuesComeFromTheCategorysChecks) {
        "0..315, 400..615, 700..915, 1000..1215, 1300..1319, 1400..1479, 1500..1511, 1600..1611, 1700..1711, 1800..1811"},
       {"MxifKey", "dveSize", {{"channel", "0"}}, "0..40000"},
       {"MxifKey", "dveSize", {{"channel", "2"}}, "0..10000"},
+      {"MxifChromaKey", "sampleSize", {{"channel", "3"}}, "100..10000"},  // records behind a data block
   };
   for (const auto& [type, field, with, taken] : cases) {
     std::vector<frontend::Interval> values;
