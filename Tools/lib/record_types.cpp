@@ -383,7 +383,8 @@ IndexFields indexFields(RecordView& view) {
   if (isPerMe<T>()) {
     out.me = named("me");
     if (out.me == nullptr) out.me = view.indexField();
-    if (channelsOf<T>() > 1) out.channel = named("channel");
+    // A per-ME record names its channel "channel", or "panel" where its channels are the panels.
+    if (channelsOf<T>() > 1) out.channel = named("channel") != nullptr ? named("channel") : named("panel");
   } else if (channelsOf<T>() > 1) {
     out.channel = view.indexField();
   }
@@ -582,16 +583,16 @@ bool probeRecord(const std::string& name, int index, const Assignments& with, st
   }
   useScratchSystem();
   auto& registry = category::CategoryRegistry::instance();
-  // A record per ME with channels names its channel in a field of that name.
+  // A record per ME with channels takes its channel as "channel", whatever its field's name.
   for (const auto& [field, value] : with) {
-    if (!view.setValue(field, value)) {
+    const bool isChannel = field == "channel" && isPerMe<T>() && indexes.channel != nullptr;
+    if (!view.setValue(isChannel ? indexes.channel->name : field, value)) {
       error = typeName + ": cannot set " + field + "=" + value;
       return false;
     }
   }
   int channel = isPerMe<T>() ? 0 : index;
-  int ignoredElement = 0;
-  if (const Field* c = isPerMe<T>() && channelsOf<T>() > 1 ? view.find("channel", ignoredElement) : nullptr) {
+  if (const Field* c = isPerMe<T>() ? indexes.channel : nullptr) {
     channel = static_cast<int>(codec::loadElement(c->leaf, 0));
     if (channel >= channelsOf<T>()) {
       error = typeName + ": no channel " + std::to_string(channel);

@@ -267,8 +267,9 @@ class Harness {
       // "me 0..3 channels 16": per ME, with channels of which the table addresses channel 0.
       if (address.size() > 3 && address[2] == "channels") channels = static_cast<int>(number(address[3]));
     }
-    if (address.size() == 4 && address[2] == "channel") {  // "me 0..3 channel 0..3": instance i is channel
-      channels_ = static_cast<int>(intervals(address[3])[0].hi) + 1;  // i % channels of ME i / channels
+    if (address.size() == 4 && address[2] != "channels") {  // "me 0..3 channel 0..3": instance i is channel
+      channelField_ = address[2];                                   // i % channels of ME i / channels
+      channels_ = static_cast<int>(intervals(address[3])[0].hi) + 1;
       count_ *= channels_;
       channels = channels_;
     }
@@ -329,14 +330,14 @@ class Harness {
   int channelOf(int index) const { return index_ == "channel" ? index : index % channels_; }
   // The fields that address an instance in a request.
   Fields address(int index) const {
-    if (channels_ > 1) return {{"me", std::to_string(meOf(index))}, {"channel", std::to_string(channelOf(index))}};
+    if (channels_ > 1) return {{"me", std::to_string(meOf(index))}, {channelField_, std::to_string(channelOf(index))}};
     return index_.empty() ? Fields{} : Fields{{index_, std::to_string(index)}};
   }
   // Whether a record names this instance.
   bool names(const Record& r, int index) const {
     if (channels_ > 1) {
       return layout_.value(r.data(), "me") == std::to_string(meOf(index)) &&
-             layout_.value(r.data(), "channel") == std::to_string(channelOf(index));
+             layout_.value(r.data(), channelField_) == std::to_string(channelOf(index));
     }
     return index_.empty() || r[4] == index;
   }
@@ -478,8 +479,9 @@ class Harness {
     for (const auto& [name, c] : all_) {
       if (first && (c.row->kind & FIRST_KEPT) != 0) kept.push_back(&c);
     }
-    // Built by the front end's own builder, as its tool sends it.
+    // Built by the front end's own builder, as its tool sends it (which names any channel "channel").
     Fields fields = address(index);
+    for (auto& [name, value] : fields) name = name == channelField_ ? "channel" : name;
     frontend::Bytes b;
     std::string error;
     if (!frontend::buildBody(a_.type, fields, b, error)) return fail(at, "the front end builds no body: " + error);
@@ -646,6 +648,7 @@ class Harness {
   std::string index_;  // "me", "channel" or "" for a record without index
   int count_ = 1;
   int channels_ = 1;  // channels of each ME, for records addressed by ME and channel
+  std::string channelField_ = "channel";  // the field that names the channel
   std::map<std::string, Concrete> all_;
   std::vector<Record> fresh_;
   int failures_ = 0;

@@ -4,7 +4,7 @@
 //
 // A table gives the type (through record<R>()), the body length of a whole record on the wire
 // (texts empty), the addressing ("me 0..3", "channel 0..3" (of a per-ME record with channels: ME 0's),
-// "me 0..3 channel 0..3", "me 0..3 channels 16" (channel 0 of each ME) or "" for one record), witnesses
+// "me 0..3 channel 0..3" (or "me 0..3 panel 0..2": the word names the channel's field), "me 0..3 channels 16" (channel 0 of each ME) or "" for one record), witnesses
 // ("name=value" words: good values of other fields, the first one that is not the row's own field is
 // sent beside each refused value), and a row per field:
 //

@@ -57,8 +57,9 @@ const Table RECENT_COLOR = {record<MxifRecentColor>(), 56, "", "",
                             }};
 
 // Lamp images, one per panel: a received record only asks for the panel's image again.
-// (MxifMeLed: an ME's record has three panel channels, which a table's one addressing cannot name.)
 const Table LED = {record<internal::MxifLed>(), 400, "channel 0..2", "", {{"lamps[0..349]", "255", "lampMask:0..349", NEVER}}};
+const Table ME_LED = {
+    record<internal::MxifMeLed>(), 356, "me 0..3 panel 0..2", "", {{"lamps[0..308]", "255", "lampMask:0..308", NEVER}}};
 
 // Control panel configuration. Sub panels take wider levels; code entries 4..7 and texts 2..4 are
 // never taken. (An assignment of selMe 0 also switches the button off on the three panels, and the
@@ -154,6 +155,7 @@ TEST_F(ConformanceTest, MxifSystemMenuLock) { run(SYSTEM_MENU_LOCK); }
 TEST_F(ConformanceTest, MxifConfigMenuLock) { run(CONFIG_MENU_LOCK); }
 TEST_F(ConformanceTest, MxifRecentColor) { run(RECENT_COLOR); }
 TEST_F(ConformanceTest, MxifLed) { run(LED); }
+TEST_F(ConformanceTest, MxifMeLed) { run(ME_LED); }
 TEST_F(ConformanceTest, MxifControlPanelConfig) { run(CONTROL_PANEL_CONFIG); }
 TEST_F(ConformanceTest, MxifOperate) { run(OPERATE); }
 
