@@ -24,13 +24,8 @@ constexpr u32 mixKey(u32 word, u32 k) { return MIX1 + word + MIX_KEY_STRIDE * k;
 
 using Reg = std::pair<u32, u32>;
 
-class KeyTest : public testing_support::BoardTest {
+class KeyTest : public DriverTest {
  protected:
-  void boardMode(int mode) {
-    SetUp();
-    startBoard(mode);
-    mxSetContext(MX_CONTEXT_ME1);
-  }
   // The register writes of the key writers (early update, mixer) from a clean trace.
   static std::vector<Reg> keyWrites() {
     traceClear();
