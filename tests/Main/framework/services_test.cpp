@@ -8,7 +8,6 @@
 #include "Driver/clip/clip.h"
 #include "Driver/xpt/xpt.h"
 #include "Lib/Include/shared.h"
-#include "Main/framework/bp.h"
 #include "Main/bus/button.h"
 #include "Main/bus/bus.h"
 #include "Main/media/clip.h"
@@ -16,12 +15,8 @@
 #include "Main/io/io.h"
 #include "Main/memory/macro.h"
 #include "Main/memory/shotmem.h"
-#include "Main/framework/startup.h"
 #include "Main/media/still.h"
-#include "tests/support/board_fixture.h"
-#include "tests/support/frontend_peer.h"
-#include "Platform/platform.h"
-#include "tests/Main/test_categories.h"
+#include "tests/Main/category_fixture.h"
 
 namespace {
 
@@ -29,22 +24,13 @@ using namespace category;
 using internal::MxifButtonEvent;
 using testing_support::AckPacket;
 using testing_support::Bytes;
-using testing_support::FrontendPeer;
 
-class ServicesTest : public testing_support::BoardTest {
+class ServicesTest : public test_categories::SystemCategoriesTest {
  protected:
   void SetUp() override {
-    BoardTest::SetUp();
-    reg().reset();
-    peer.reset();
-    AcknowledgeSender::instance().reset();
-    createCategories();
-    reg().initialize();
-    testing_support::consoleClear();
+    SystemCategoriesTest::SetUp();
+    sendPass(0);  // the statuses of the start
   }
-
-  static CategoryRegistry& reg() { return CategoryRegistry::instance(); }
-
   // Status packets of type `type` that one status pass sends.
   std::vector<AckPacket> sendPass(int type) {
     reg().sendAll(AcknowledgeSender::instance());
@@ -54,16 +40,6 @@ class ServicesTest : public testing_support::BoardTest {
     }
     return out;
   }
-
-  // Connects the link (the first request byte) with a record no test looks at.
-  void connect() {
-    peer.send(MxifShotMemoryStatus{});
-    reg().receiveAll();
-    reg().sendAll(AcknowledgeSender::instance());
-    peer.readPackets();
-  }
-
-  FrontendPeer peer;
 };
 
 // The command types the service categories own reach them: none is logged as undefined.
@@ -99,7 +75,6 @@ MxifButtonEvent button(u16 code, u8 state, u8 panel, u8 index) {
 }
 
 TEST_F(ServicesTest, MacroAttachButtonTogglesItsFlag) {
-  connect();
   auto& macro = CategoryMacro::instance();
   macro.onAttachButton(button(1603, 1, 1, 3));
   auto sent = sendPass(20);
@@ -128,7 +103,6 @@ TEST_F(ServicesTest, ClipPlayTransitionLink) {
 // The trigger button (through the button dispatch) arms a player until the next update; a reset
 // request, acted on by the next update, stops the players' audio and reports the four entries unready.
 TEST_F(ServicesTest, ClipStatusTriggerAndReset) {
-  connect();
   auto& status = CategoryClipStatus::instance();
   for (auto e : {button(1616, 0, 0, 1), button(1616, 1, 0, 4), button(1617, 1, 0, 1)}) status.onButtonEvent(e);
   for (int c = 0; c < 4; ++c) EXPECT_FALSE(status.isTriggerPending(c));
@@ -177,7 +151,6 @@ TEST_F(ServicesTest, StillAndClipSources) {
 }
 
 TEST_F(ServicesTest, ClearStillsResetsAndSendsTheFourStatuses) {
-  connect();
   auto& status = CategoryStillStatus::instance();
   auto valid = [](int s) { return static_cast<int>(SMEM_STILL_VALID) + 4 * s; };
   for (int s = 0; s < 4; ++s) status.record(s).data[3] = 9, SharedMemory::instance().writeWord(valid(s), 1);
@@ -203,7 +176,6 @@ TEST_F(ServicesTest, InputVideoChannelWordAndByte16) {
 }
 
 TEST_F(ServicesTest, MultiViewLayoutAndRedraw) {
-  connect();
   auto& mv = CategoryMultiView::instance();
   mv.setVideoFormat(3, 1, 5);
   mv.setVideoFormat(4, 0, 8);  // no such channel
