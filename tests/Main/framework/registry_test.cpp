@@ -25,12 +25,6 @@ using Bkgd = Rec<TYPE_BKGD, true>;      // per ME, one channel
 using Cbgd = Rec<TYPE_CBGD, false, 2>;  // one instance, two channels
 using Key = Rec<TYPE_KEY, true, 4>;     // per ME, four channels
 
-template <class R>
-R rec(u8 me, u32 mask, u8 a, s16 b, u32 subMask = 0, u16 c = 0) {
-  R r{};
-  r.me = me, r.mask = mask, r.a = a, r.b = b, r.subMask = subMask, r.c = c;
-  return r;
-}
 
 class RegistryTest : public testing_support::BoardTest {
  protected:
@@ -117,58 +111,6 @@ TEST_F(RegistryTest, TypedReadsFindTheBoundRecordOrNothing) {
   EXPECT_EQ(reg().record<Bkgd>(1), &bkgd[1].record(0));
   EXPECT_EQ(reg().record<Bkgd>(3), &bkgd[0].record(0));
   EXPECT_EQ(reg().record<Key>(), nullptr);  // no such category
-}
-
-TEST_F(RegistryTest, ReceivedRecordsAreMergedIntoTheAddressedInstanceAndEchoed) {
-  TestCategory<Bkgd> bkgd[2];
-  TestCategory<Cbgd> cbgd;
-  reg().initialize();
-  peer.send(rec<Bkgd>(1, 0x2, 5, -7));  // a: bit clear, not taken
-  peer.send(rec<Bkgd>(4, 0x2, 5, 1));   // no such ME: dropped
-  peer.send(rec<Cbgd>(1, 0, 0, 0, 1, 0x1234));  // channel 1 of the single instance
-  peer.send(rec<Cbgd>(2, 0, 0, 0, 1, 0x1234));  // no such channel: dropped
-  frame();
-  EXPECT_EQ((std::vector<int>{bkgd[1].record(0).b, bkgd[1].record(0).a, bkgd[0].record(0).b, cbgd.record(1).c,
-                              cbgd.record(0).c}),
-            (std::vector<int>{-7, 0, 0, 0x1234, 0}));
-  auto packets = peer.readPackets();
-  ASSERT_EQ(packets.size(), 2u);
-  EXPECT_EQ(packets[0].type, TYPE_BKGD);
-  EXPECT_EQ(packets[0].body.size(), static_cast<size_t>(test_categories::REC_WIRE));
-  auto echo = packets[0].as<Bkgd>();
-  EXPECT_EQ((std::vector<int>{echo.me, static_cast<int>(echo.mask), echo.b}), (std::vector<int>{1, 2, -7}));
-  EXPECT_EQ((std::pair{packets[1].as<Cbgd>().me, packets[1].as<Cbgd>().c}), (std::pair<u8, u16>{1, 0x1234}));
-  EXPECT_EQ(bkgd[1].record(0).mask, 0u);  // cleared after the send
-  EXPECT_FALSE(bkgd[1].isDirty(0));
-
-  peer.send(Bkgd{});  // no presence bit: still sent back, with empty masks
-  frame();
-  packets = peer.readPackets();
-  ASSERT_EQ(packets.size(), 1u);
-  echo = packets[0].as<Bkgd>();
-  EXPECT_EQ((std::vector<u32>{echo.me, echo.mask, echo.subMask}), (std::vector<u32>{0, 0, 0}));
-  frame();
-  EXPECT_TRUE(peer.readPackets().empty());
-}
-
-TEST_F(RegistryTest, ValidationHookDropsFieldsInAssignAndResume) {
-  struct Checked : TestCategory<Bkgd> {  // refuses b outside 0..100
-    bool acceptField(const codec::FieldView& f, const Bkgd& in, int) override {
-      return !f.is(in.b) || (0 <= in.b && in.b <= 100);
-    }
-  } bkgd;
-  reg().initialize();
-  auto in = rec<Bkgd>(0, 0x3, 9, 500);
-  bkgd.assign(in, 0);
-  auto& r = bkgd.record(0);
-  EXPECT_EQ((std::vector<u32>{r.a, static_cast<u32>(r.b), r.mask}), (std::vector<u32>{9, 0, 0x1}));
-  EXPECT_THROW(bkgd.assign(in, 1), assert::AssertException);
-
-  // Resume takes every saved field through the same checks and marks the record whole.
-  auto saved = rec<Bkgd>(3, 0, 4, 101, 0, 8);
-  bkgd.resume(&saved);
-  EXPECT_EQ((std::vector<u32>{r.a, static_cast<u32>(r.b), r.c, r.me, r.mask, r.subMask}),
-            (std::vector<u32>{4, 0, 8, 0, 0x3, 0x1}));
 }
 
 TEST_F(RegistryTest, StatusWaitsWhileTheStreamIsHalfFullOrAFlushLeftBytes) {
