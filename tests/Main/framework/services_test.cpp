@@ -82,11 +82,13 @@ TEST_F(ServicesTest, MacroAttachButtonTogglesItsFlag) {
   MxifMacro echo = sent[0].as<MxifMacro>();
   EXPECT_EQ(std::tuple(echo.attach[0].mask, echo.attach[1].mask, echo.attach[1].flag[3]), std::tuple(0u, 1u << 3, 1));
   macro.onAttachButton(button(1603, 1, 1, 3));
+  EXPECT_EQ(macro.record(0).attach[1].flag[3], 0);
   // Ignored: a release, group 3, index 8.
   for (auto e : {button(1603, 0, 0, 0), button(1603, 1, 3, 0), button(1603, 1, 0, 8)}) macro.onAttachButton(e);
   for (const auto& g : macro.record(0).attach) {
     for (u8 a : g.flag) EXPECT_EQ(a, 0);
   }
+  EXPECT_EQ(macro.record(0).attach[1].mask, 1u << 3);
 }
 
 TEST_F(ServicesTest, ClipPlayTransitionLink) {
