@@ -106,6 +106,7 @@ TEST_F(NandTest, ReadNeverWritesPastTheCallersSize) {
   EXPECT_EQ(buf[64], 0xDEADBEEFu);
   // An odd size that holds the whole image works, and the word after it stays untouched.
   EXPECT_EQ(read(GLUE, static_cast<int>(len) + 1), static_cast<int>(len));
+  EXPECT_EQ(read(GLUE, static_cast<int>(len)), static_cast<int>(len));  // room for exactly the image
   EXPECT_EQ(buf[(len + 4) / 4], 0xDEADBEEFu);
   EXPECT_EQ(read(GLUE, 3), -1);
 }
