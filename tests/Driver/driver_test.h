@@ -58,6 +58,16 @@ inline void useFormat(int code, int boardMode) {
   testing_support::consoleClear();
 }
 
+// A test on the board that can start it afresh in a board mode, in the ME1 context.
+class DriverTest : public testing_support::BoardTest {
+ protected:
+  void boardMode(int mode) {
+    BoardTest::SetUp();
+    startBoard(mode);
+    mxSetContext(MX_CONTEXT_ME1);
+  }
+};
+
 // The registers at base + each offset.
 inline Words peek(u32 base, std::initializer_list<u32> offsets) {
   Words out;

@@ -60,11 +60,10 @@ class TestCategory : public category::CategoryCommon<R> {
  public:
   using Base = category::CategoryCommon<R>;
   bool logSends = false;
-  bool logUpdates = true;
   bool markDirtyEachUpdate = false;
 
   void update() override {
-    if (logUpdates) calls().push_back(call("update", R::TYPE_INDEX, this->me));
+    calls().push_back(call("update", R::TYPE_INDEX, this->me));
     if (markDirtyEachUpdate) {
       for (auto& d : this->dirty) d = 1;
     }

@@ -142,6 +142,13 @@ TEST_F(ClipTest, PlaybackCuesFieldPairsByStageAndSequence) {
   frame();
   for (u32 u : issued(DEC0)) units.push_back(u);
   EXPECT_EQ(units, Words{0x20000000});
+  // A clip whose first unit lies further on in its ring starts there.
+  SetUp();
+  store(0, 4);
+  header(0).first = 3;
+  frame();
+  frame();
+  EXPECT_EQ(issued(DEC0), Words{0x20030000});
 }
 
 TEST_F(ClipTest, OneUnitClipIsCuedWhereUnitsAreFrames) {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <tuple>
 
+#include "Driver/genlock/genlock.h"
 #include "Platform/watchdog.h"
 #include "tests/Driver/driver_test.h"
 
@@ -220,6 +221,14 @@ TEST_F(CoreTest, UpdateDmaStagesAndFieldBits) {
   mxInitialize(2, 1.0f);
   mxUpdate();
   EXPECT_EQ(mxGlueFieldBit(), 1);  // bit 1 for 720-line codes
+  // The genlock runs in the frames of field 1 only (internal mode: each run sets the oscillator word).
+  mxGenlockSetMode(MX_GENLOCK_INTERNAL, MX_GENLOCK_BBST, MX_GENLOCK_NO_SETUP);
+  for (u32 field : {0u, 1u}) {
+    regPoke(ME1_GENLOCK_DAC, 0);
+    regPoke(GLUE_FIELD, 2 * field);
+    mxUpdate();
+    EXPECT_EQ(regPeek(ME1_GENLOCK_DAC) != 0, field == 1) << field;
+  }
 }
 
 }  // namespace

@@ -24,13 +24,8 @@ constexpr u32 mixKey(u32 word, u32 k) { return MIX1 + word + MIX_KEY_STRIDE * k;
 
 using Reg = std::pair<u32, u32>;
 
-class KeyTest : public testing_support::BoardTest {
+class KeyTest : public DriverTest {
  protected:
-  void boardMode(int mode) {
-    SetUp();
-    startBoard(mode);
-    mxSetContext(MX_CONTEXT_ME1);
-  }
   // The register writes of the key writers (early update, mixer) from a clean trace.
   static std::vector<Reg> keyWrites() {
     traceClear();
@@ -86,7 +81,8 @@ TEST_F(KeyTest, EarlyUpdateWritesAnMeKeyItsChromaKeyerAndADsk) {
   EXPECT_EQ(regPeek(meKey(MX_ME1_PAIRED_BASE, 0) + MATTE), 0x12C32064u);
 }
 
-TEST_F(KeyTest, ContextsWithoutHardwareTakeEverySetterAndWriteNothing) {
+// Contexts without hardware take every setter and write nothing; refused calls change nothing either.
+TEST_F(KeyTest, ContextsWithoutHardwareAndRefusedCallsWriteNothing) {
   const std::vector<Reg> before = keyWrites();
   static u16 table[N_CHROMA_TABLE] = {};
   for (int c = MX_CONTEXT_ME3; c <= MX_CONTEXT_ME4B; ++c) {
@@ -102,7 +98,19 @@ TEST_F(KeyTest, ContextsWithoutHardwareTakeEverySetterAndWriteNothing) {
     mxSetTallyControl(c, 1);
     EXPECT_TRUE(traceRecent().empty()) << c;
   }
+  mxSetContext(MX_CONTEXT_ME1);
+  const std::function<void()> refused[] = {
+      [] { mxKeySetPriority(MX_KEY1, MX_KEY1_F, MX_KEY2); }, [] { mxKeySetLayerSource(0, MX_KEY1, 1); },
+      [] { mxKeySetLevel(MX_USK1_S, 1.0f); },               [] { mxKeySetEdge(MX_DSK1, MX_KEY_EDGE_1, 1, 360, 0); },
+      [] { mxKeySetEdgeFill(MX_KEY1, MX_CBGD_1); },          [] { mxKeySetMatteColor(MX_KEY1, 0, 1024, 0); },
+      [] { mxChromaKeySetColorA(MX_DSK1, 0, 0, 0); },
+  };
+  for (const auto& call : refused) EXPECT_THROW(call(), assert::AssertException);
   EXPECT_TRUE(keyWrites() == before);
+  // A bad tap still sets the first tap flag.
+  EXPECT_THROW(mxKeySetTapFlag(MX_CLEAN_POINT, 1), assert::AssertException);
+  mxKeyUpdateMixer();
+  EXPECT_EQ(regPeek(MIX1_B + TAP_A), 8u);
 }
 
 TEST_F(KeyTest, SetterValuesAsWritten) {
@@ -274,22 +282,6 @@ TEST_F(KeyTest, TransitionAndFilterDriversReachTheKeys) {
     mxFilterUpdate();
     EXPECT_EQ(regPeek(control), p.control) << p.flags << " " << p.density;
   }
-}
-
-TEST_F(KeyTest, RefusedCallsChangeNothing) {
-  const std::vector<Reg> before = keyWrites();
-  const std::function<void()> refused[] = {
-      [] { mxKeySetPriority(MX_KEY1, MX_KEY1_F, MX_KEY2); }, [] { mxKeySetLayerSource(0, MX_KEY1, 1); },
-      [] { mxKeySetLevel(MX_USK1_S, 1.0f); },               [] { mxKeySetEdge(MX_DSK1, MX_KEY_EDGE_1, 1, 360, 0); },
-      [] { mxKeySetEdgeFill(MX_KEY1, MX_CBGD_1); },          [] { mxKeySetMatteColor(MX_KEY1, 0, 1024, 0); },
-      [] { mxChromaKeySetColorA(MX_DSK1, 0, 0, 0); },
-  };
-  for (const auto& call : refused) EXPECT_THROW(call(), assert::AssertException);
-  EXPECT_TRUE(keyWrites() == before);
-  // A bad tap still sets the first tap flag.
-  EXPECT_THROW(mxKeySetTapFlag(MX_CLEAN_POINT, 1), assert::AssertException);
-  mxKeyUpdateMixer();
-  EXPECT_EQ(regPeek(MIX1_B + TAP_A), 8u);
 }
 
 TEST_F(KeyTest, ChromaColoursAndTableBanks) {

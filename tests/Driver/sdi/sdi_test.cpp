@@ -12,12 +12,11 @@ namespace {
 
 enum BoardMode { NORMAL = 0, DUAL = 1, QUAD = 2 };
 
-class SdiTest : public testing_support::BoardTest {
+class SdiTest : public DriverTest {
  protected:
   void SetUp() override { boardMode(NORMAL); }
-  void boardMode(BoardMode mode) {
-    BoardTest::SetUp();
-    startBoard(mode);
+  void boardMode(int mode) {
+    DriverTest::boardMode(mode);
     traceClear();
   }
   // A register of each FPGA.

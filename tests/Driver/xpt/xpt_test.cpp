@@ -17,14 +17,8 @@ enum Mode { NORMAL = 0, PAIRED = 1, FOUR_K = 2 };
 // A selection: a setter with its destination and source.
 struct Set { void (*set)(int, int); int dst, src; };
 
-class XptTest : public testing_support::BoardTest {
+class XptTest : public DriverTest {
  protected:
-  // A fresh board started in a board mode.
-  void boardMode(Mode mode) {
-    BoardTest::SetUp();
-    startBoard(mode);
-    mxSetContext(MX_CONTEXT_ME1);
-  }
   static int byteAt(int offset) { return mxXptImage()[offset]; }
   static std::vector<u8> image() { return {mxXptImage(), mxXptImage() + xpt::SIZE}; }
   static size_t writes(u32 adr) { return writesTo(adr).size(); }
