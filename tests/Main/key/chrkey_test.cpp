@@ -1,5 +1,4 @@
-// Chroma keys: the per-frame writes, the shared fields, the sample box, the commands, the
-// ready-word hand-shake and the blocks through a restart.
+// Chroma keys: the per-frame writes, the sample box, the ready words and the blocks through a restart.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -65,25 +64,11 @@ TEST_F(ChromaTest, RangeAndSampleBoxReachTheDriver) {
   transition_test::expectArgs(area[0], {176, 181, 8, 3});
 }
 
-TEST_F(ChromaTest, SharedFieldsReachEveryChannelAndChooseTheMode) {
-  runFrame(0);
-  peer.readPackets();
-  C r = request(1, 2);
-  r.mask = bit(C::SAMPLE_KEY), r.sampleKey = 3;
-  peer.send(r);
-  auto sent = framePackets()[C::TYPE_INDEX];
-  ASSERT_EQ(sent.size(), 4u);
-  for (int ch = 0; ch < 4; ++ch) {
-    const C echo = sent[ch].as<C>();
-    EXPECT_EQ(std::tuple(int{echo.me}, int{echo.channel}, int{echo.sampleKey}, echo.mask & bit(C::SAMPLE_KEY)),
-              std::tuple(1, ch, 3, bit(C::SAMPLE_KEY)));
-    EXPECT_EQ(reinterpret_cast<const u8*>(&chroma(1).record(ch))[12], 3);
-  }
-
+TEST_F(ChromaTest, ModeSelectChoosesTheKeyersMode) {
   setKeyType(0, 0, 2);
   const std::pair<int, int> modes[] = {{0, 8212}, {1, 8212}, {2, 8211}, {3, 8210}};
   for (auto [select, modeB] : modes) {
-    r = request(0, 3);
+    C r = request(0, 3);
     r.mask = bit(C::MODE_SELECT), r.modeSelect = static_cast<u8>(select);
     peer.send(r);
     calllog::clear();
@@ -91,28 +76,6 @@ TEST_F(ChromaTest, SharedFieldsReachEveryChannelAndChooseTheMode) {
     const auto set = calls("mxChromaKeySetMode");
     ASSERT_FALSE(set.empty());
     transition_test::expectArgs(set[0], {1, 1, 8208, static_cast<float>(modeB)});
-  }
-}
-
-TEST(ChromaSampleBox, RastersAndClamps) {
-  struct Case {
-    int format;
-    float x, y, s;
-    libmx::SampleBox want;
-  } cases[] = {
-      {0, 1.0f, 0.0f, 1.0f, {1918, 0, 0, 539}},
-      {4, 1.0f, 0.0f, 0.01f, {1278, 356, 0, 7}},
-      {0, 0.0f, 0.0f, 1.0f, {0, 0, 1918, 539}},
-      {7, 0.0f, 0.0f, 1.0f, {0, 0, 718, 288}},
-      {6, 0.0f, 0.0f, 1.0f, {0, 0, 718, 243}},
-      {6, -0.25f, 0.25f, 0.0125f, {176, 181, 8, 3}},  // left 175: format 6 rounds the start up
-      {0, -1.0f, -1.0f, 0.5f, {0, 0, 0, 0}},
-  };
-  for (const Case& c : cases) {
-    const libmx::SampleBox b = libmx::chromaSampleBox(c.format, c.x, c.y, c.s);
-    EXPECT_EQ(std::tuple(b.start, b.top, b.width, b.height),
-              std::tuple(c.want.start, c.want.top, c.want.width, c.want.height))
-        << c.format << " " << c.x << " " << c.s;
   }
 }
 
@@ -142,34 +105,6 @@ TEST_F(ChromaTest, OnlyReadyChannelsLoad) {
   runFrame(0);
   runFrame(0);
   EXPECT_TRUE(calls("mxChromaKeyWriteTable").empty());  // channel 2 was refused for good
-
-  // A command re-reads the unit and loads the keyer in the same frame; kind 4 and a channel outside
-  // 0..3 are refused, ME 5 gets no answer.
-  writeBlock(1, 300);
-  writeBlock(2, 400);
-  struct Cmd {
-    int me, kind, channel, reply;
-  } cmds[] = {{0, 4, 2, -2}, {0, 0, 4, -2}, {5, 0, 1, 99}, {0, 3, 1, 0}};
-  for (const Cmd& c : cmds) {
-    MxifChromaKeyCmd cmd;
-    cmd.first = 7, cmd.kind = static_cast<s16>(c.kind), cmd.reply = 55, cmd.me = static_cast<u8>(c.me);
-    cmd.channel = static_cast<s16>(c.channel), cmd.trailing[1] = 8;
-    peer.send(cmd);
-    calllog::clear();
-    auto replies = framePackets()[MxifChromaKeyCmd::TYPE_INDEX];
-    if (c.reply == 99) {
-      EXPECT_TRUE(replies.empty());
-      continue;
-    }
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0].body.size(), 11u);
-    const auto back = replies[0].as<MxifChromaKeyCmd>();
-    EXPECT_EQ(std::tuple(back.reply, int{back.first}, int{back.trailing[1]}, back.kind), std::tuple(c.reply, 7, 8, c.kind));
-  }
-  EXPECT_EQ(chroma(0).workingBlock(2).colorA[0], 0);  // kind 4 did not touch channel 2
-  EXPECT_EQ(std::tuple(chroma(0).workingBlock(1).colorA[0], int{chroma(0).workingBlock(1).frontEnd[818]}), std::tuple(300, 9));
-  EXPECT_EQ(targets("mxChromaKeyWriteTable"), (std::vector<std::pair<int, int>>{{0, MX_KEY1 + 2}}));
-  EXPECT_EQ(calls("mxChromaKeySetColorA").back().args[0], 300);
 }
 
 // Types 1 and 26 through the ring: the sample of ME 0 drives taps 5121 and 5127 unless the

@@ -1,4 +1,4 @@
-// Downstream keys: the link rule, the re-rank, levels, on-air requests, toggles and crosspoints.
+// Downstream keys: the re-rank, levels, on-air requests, toggles and crosspoints.
 #include <gtest/gtest.h>
 
 #include "Driver/core/core.h"
@@ -28,28 +28,10 @@ class DskTest : public key_test::LoggedTest<> {
     peer.sendPacket(D::TYPE_INDEX, testing_support::textRecordBytes(r));
     reg().receiveAll();
     std::vector<D> out;
-    for (const auto& p : sendPass(dsk())) {
-      D echo;
-      libmx::WireIn in(p.body.data(), p.body.size());
-      EXPECT_TRUE(libmx::readTextRecord(in, echo));
-      out.push_back(echo);
-    }
+    for (const auto& p : sendPass(dsk())) out.push_back(key_test::textRecordOf<D>(p));
     return out;
   }
 };
-
-// The link set to 1 copies setting A into setting B: the request's valid fields, else the channel's.
-TEST_F(DskTest, LinkCopiesTheValidFieldsOfSettingA) {
-  D& live = dsk().record(1);
-  live.transIn.value = 30, live.transOut.on = 1;
-  D r;
-  r.channel = 1, r.mask = bit(D::W0_IN_OUT_LINK), r.inOutLink = 1;
-  r.transIn.mask = 5, r.transIn.on = 0, r.transIn.value = 5000;  // the rate fails its check
-  const auto echo = request(r);
-  EXPECT_EQ(std::tuple(live.transOut.on, live.transOut.mode, live.transOut.value, live.transIn.value),
-            std::tuple(0, 0, 30, 30));
-  EXPECT_EQ(echo[0].transOut.mask, 7u);
-}
 
 TEST_F(DskTest, RerankAndStackingOrder) {
   dsk().update();

@@ -1,5 +1,4 @@
-// Key presets: selections through the shot memory's register decoder, the
-// lamp window, the panels' key-select buttons, the entries and clearAll.
+// Key presets: selections through the shot memory's registers, the lamp window, the key-select buttons.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -39,10 +38,6 @@ class KeyPresetTest : public test_categories::StartedSystemTest {
     for (const auto& p : packets) out.push_back(p.as<P>());
     return out;
   }
-  static bool wholeRecord(const P& r) {
-    return r.mask0 == 3 && r.mask1 == 3 && r.recallMask == 7 && r.entryMask[2] == 0xFFFF &&
-           r.panel[2].targetMask == 0x1F && r.panel[2].extraMask == 0xF && r.panel[2].group9Mask == 1;
-  }
   static void pressOn(int panel, int me, int code) {
     internal::MxifButtonEvent ev;
     ev.panel = static_cast<u8>(panel), ev.me = static_cast<u8>(me), ev.code = static_cast<u16>(code), ev.state = 1;
@@ -81,8 +76,6 @@ TEST_F(KeyPresetTest, StoresRecallsAndTheClearForm) {
   EXPECT_EQ(presets().sharedSelection(0), 1);  // presets 1..3 only go to the shared selection
   EXPECT_EQ(std::vector<s32>({presets().lastGroup(), presets().countdown()}), std::vector<s32>({-1, -1}));
 
-  const auto last = CategoryShotMemory::decodeKeyPreset(160);
-  EXPECT_EQ(std::vector<int>({last.group, last.key, last.preset}), std::vector<int>({4, 3, 3}));
   shots().keyPresetRecalled(81);  // group 0, key 0, preset 0
   shots().keyPresetStored(91);    // key 2 of group 0, preset 2
   EXPECT_EQ(row(0), (std::vector<s32>{-1, -1, 2, -1, -1, -1, -1, -1}));
@@ -91,8 +84,6 @@ TEST_F(KeyPresetTest, StoresRecallsAndTheClearForm) {
   // window: the cleared preset's lamp shows 1 for four frames, then 0; the selected one shows 2.
   shots().keyPresetRecalled(118);
   live().panel[0].target[2] = 1;
-  shots().keyPresetCommandDone(3, 119);  // a command that tells nothing
-  EXPECT_EQ(presets().clearMode(), 0);
   shots().keyPresetCommandDone(2, 119);
   EXPECT_EQ(std::vector<s32>({row(2)[1], presets().sharedSelection(1), presets().clearMode(), presets().lastCleared(),
                               presets().countdown()}),
@@ -118,20 +109,6 @@ TEST_F(KeyPresetTest, NoTargetSwitchesTheGroupsLampsOff) {
   EXPECT_EQ(std::vector<int>({panelLamp(1, 2200), panelLamp(1, 2208), panelLamp(0, 2208)}), std::vector<int>({0, 0, 2}));
 }
 
-// An entry the front end sets goes back to the selection table's value at the next frame.
-TEST_F(KeyPresetTest, EntriesFollowTheSelectionTable) {
-  frameReports();  // the start-up report of every entry
-  shots().keyPresetStored(82);  // row 0: preset 1 of key 0
-  P in{};
-  codec::setPresenceBit(in.entryMask, 5);
-  in.entry[5] = 2;
-  peer.send(in);
-  const auto reports = frameReports();
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].entryMask[0], 0x21u);
-  EXPECT_EQ(std::vector<int>({reports[0].entry[0], reports[0].entry[5]}), std::vector<int>({1, -1}));
-}
-
 TEST_F(KeyPresetTest, KeySelectButtonsChooseTheTargets) {
   frameReports();
   internal::MxifButtonEvent ev;
@@ -140,48 +117,13 @@ TEST_F(KeyPresetTest, KeySelectButtonsChooseTheTargets) {
   const auto reports = frameReports();
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].panel[1].target[2], 1);
-  EXPECT_TRUE(wholeRecord(reports[0]));
   EXPECT_EQ(presets().panelTarget(1, 2), 1);
 
-  pressOn(0, 0, 1805);  // no key 6
-  pressOn(3, 0, 1701);  // no panel 3
-  pressOn(0, 4, 1702);  // no ME 4
-  EXPECT_TRUE(frameReports().empty());
   pressOn(2, 3, 1803);
   pressOn(2, 3, 2102);
   runFrame(0);
   EXPECT_EQ(std::vector<int>({presets().panelTarget(2, 4), presets().panelTarget(2, 9), presets().panelTarget(2, 3)}),
             std::vector<int>({3, 2, 0}));
-}
-
-TEST_F(KeyPresetTest, CustomInformationSlotsChooseTheMeLampsOfAGroup) {
-  auto& info = category::CategoryCustomInfo::instance().record(0);
-  info.meSlot[1] = 3;  // group 1 on ME 2's bank B
-  live().panel[0].target[1] = 2;
-  live().panel[0].target[0] = 1;
-  runFrame(0);
-  EXPECT_EQ(std::vector<int>({meLamp(2, 0, 356), meLamp(2, 0, 352), meLamp(0, 0, 351)}), std::vector<int>({2, 0, 2}));
-}
-
-TEST_F(KeyPresetTest, ClearAllEmptiesTheSelectionsAndResetsTheTargets) {
-  shots().keyPresetRecalled(118);
-  for (auto& panel : live().panel) panel.target[3] = 2, panel.extra[1] = 3, panel.group9 = 1;
-  runFrame(0);
-  peer.readPackets();
-  category::CategoryLed::instance().setLed(2, 2215, 2);
-  category::CategoryLed::instance().setLed(1, 3134, 1);
-  category::CategoryMeLed::instance()[3].setLed(1, 365, 2);
-  presets().clearAll();
-  EXPECT_EQ(std::vector<int>({panelLamp(2, 2215), panelLamp(1, 3134), meLamp(3, 1, 365), presets().sharedSelection(1),
-                              presets().lastGroup()}),
-            std::vector<int>({0, 0, 0, -1, -1}));
-  const auto reports = frameReports();
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_TRUE(wholeRecord(reports[0]));
-  for (const auto& panel : reports[0].panel) {
-    EXPECT_EQ(std::vector<int>({panel.target[3], panel.extra[1], panel.group9}), std::vector<int>({0, 0, 0}));
-  }
-  EXPECT_EQ(std::vector<s32>(reports[0].entry, reports[0].entry + 80), std::vector<s32>(80, -1));
 }
 
 }  // namespace

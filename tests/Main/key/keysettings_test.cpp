@@ -63,9 +63,6 @@ TEST_F(KeySettingsTest, ColoursByFormatAndTheDveBorderPath) {
     for (int target : {+MX_COLOR_KEY1_MATTE, +MX_COLOR_KEY1_SECOND, +MX_COLOR_KEY1_THIRD, MX_COLOR_KEY1_BORDER + 1}) {
       expectCall("mxSetColor", target, want);
     }
-    const auto& v = key(0).paramView(0);
-    EXPECT_EQ(std::vector<float>(v.matte, v.matte + 3), want);
-    EXPECT_EQ(std::vector<float>(v.edge, v.edge + 3), want);
   }
   // The border path writes no matte or edge of key 2 (its parameters come from the key DVE), but
   // its third colour and window, and corrects its key-source flag.
@@ -97,12 +94,6 @@ TEST_F(KeySettingsTest, KeyProcessingByKeyType) {
     expectCall("mxKeySetClipGain", MX_KEY3, c.clipGain, 0.005f);
     expectCall("mxKeySetOptionFlag", MX_KEY3, {c.option});
   }
-  // Key type 0 takes no key-source flag (cleared and reported); type 1 keeps it.
-  key(0).record(1).style = {0, 0, 0, 0, 1, 0};
-  key(0).record(3).style = {0, 1, 0, 0, 1, 0};
-  update();
-  const KeyStyle &type0 = key(0).record(1).style, &type1 = key(0).record(3).style;
-  EXPECT_EQ(std::vector<u32>({type0.keySource, type0.mask, type1.keySource}), std::vector<u32>({0, bit(3), 1}));
 }
 
 TEST_F(KeySettingsTest, BoxMaskAndSoftWindow) {
@@ -167,9 +158,6 @@ TEST_F(KeySettingsTest, EdgeKindsFillsAndWhenTheEdgeIsWritten) {
   update();
   EXPECT_EQ(transition_test::calls("mxKeySetEdge").size(), 1u);
   EXPECT_EQ(callsFor("mxKeySetEdge", MX_KEY3).size(), 1u);
-  CategorySystem::instance().setFormatChangedForTest(1);
-  update(2);
-  EXPECT_EQ(transition_test::last("mxKeySetEdge").context, MX_CONTEXT_ME3);
 }
 
 TEST_F(KeySettingsTest, StackingOrder) {
@@ -209,7 +197,7 @@ TEST_F(KeySettingsTest, GeometryFollowerByMirrorMode) {
   }
 }
 
-TEST_F(KeySettingsTest, FollowerChainStopsAtAVisitedKeyAndAnUnknownModeOnce) {
+TEST_F(KeySettingsTest, FollowerChainStopsAtAVisitedKey) {
   // 1 -> 2 -> 3 -> 4 -> 1, mirroring y but for key 4: the chain follows, key 1 keeps its own.
   for (int k = 0; k < 4; ++k) {
     K& r = key(0).record(k);
@@ -222,16 +210,6 @@ TEST_F(KeySettingsTest, FollowerChainStopsAtAVisitedKeyAndAnUnknownModeOnce) {
   std::vector<int> y;
   for (int k = 0; k < 4; ++k) y.push_back(key(0).record(k).dvePosition[1]);
   EXPECT_EQ(y, std::vector<int>({300, -300, 300, -300}));
-
-  // A mirror mode only the unchecked merge lets in: one ERR line, nothing copied, frames run on.
-  K bad;
-  bad.mask = bit(K::W0_MIRROR_MODE) | bit(K::W0_DVE_POSITION), bad.mirrorMode = 7, bad.dvePosition[1] = 50;
-  key(0).assignUnchecked(bad, 1);
-  key(0).assign(bad, 1);  // marks the geometry changed (the mode itself is refused here)
-  testing_support::consoleClear();
-  for (int frame = 0; frame < 3; ++frame) EXPECT_NO_THROW(runFrame(frame & 1));
-  EXPECT_EQ(testing_support::consoleCount("key follower: mirror mode 7 of ME 0 key 2 unknown"), 1);
-  EXPECT_EQ(key(0).record(2).dvePosition[1], 300);
 }
 
 // A request changing key 2's clip on ME 1 reaches ME 1's key block at the next driver update; one
@@ -271,43 +249,6 @@ TEST_F(KeySettingsTest, PositionAndReverseFollowTheDirection) {
   }
 }
 
-TEST_F(KeySettingsTest, DveKeysTakeTheKeyDveWithTheInsetFlagByFormat) {
-  MxifBus bus{};
-  bus.setEntry(2, category::CategoryBus::DIRECT + 10);  // key 1's entry: input 0
-  peer.send(bus);
-  reg().receiveAll();
-  category::CategoryInputVideo::instance().record(0).state = 3;
-  platform::sdiSetDetectedFormat(1, 4);
-  mxSdiUpdateStatus();
-  key(0).record(0).dveTransOn = 1;
-  const std::pair<int, u8> cases[] = {{0, 1}, {1, 1}, {8, 1}, {9, 1}, {2, 0}, {4, 0}, {11, 0}};
-  for (const auto& [format, inset] : cases) {
-    CategorySystem::instance().record(0).format = static_cast<u8>(format);
-    update();
-    EXPECT_EQ(key(0).keyDve(0).inset, inset) << format;
-    // The DVE key is placed by the key DVE, the others mix through their transition updater.
-    EXPECT_EQ(callsFor("mxTransSetKeyPositionXY", MX_KEY1).size(), 1);
-    EXPECT_EQ(callsFor("mxTransSetKeyPositionXY", MX_KEY2).size(), 0u);
-    EXPECT_EQ(callsFor("mxTransSetKeyPosition", MX_KEY2).size(), 1u);
-  }
-}
-
-// Through ME 1's image record: the enable bytes of key targets 1 and 3 (bytes 12 and 52).
-TEST_F(KeySettingsTest, ImageFlagsForKeysOneAndTwoOnly) {
-  MxifImage image{};
-  image.me = 1;
-  for (int k : {0, 2}) image.imageKey[k].mask = 1, image.imageKey[k].enable = 1;
-  peer.send(image);
-  reg().receiveAll();
-  for (int k = 0; k < 4; ++k) key(1).keyTransition(k).imageOnA = 0, key(1).keyTransition(k).imageOnB = 1;
-  update(1);
-  std::vector<int> seen;  // A and B of each key; keys 3 and 4 keep what they had
-  for (int k = 0; k < 4; ++k) {
-    seen.insert(seen.end(), {key(1).keyTransition(k).imageOnA, key(1).keyTransition(k).imageOnB});
-  }
-  EXPECT_EQ(seen, std::vector<int>({1, 0, 0, 0, 0, 1, 0, 1}));
-}
-
 TEST_F(KeySettingsTest, OnAirRequestsStopGroupedKeysInTheSameState) {
   struct Case {
     int request;
@@ -336,30 +277,6 @@ TEST_F(KeySettingsTest, OnAirRequestsStopGroupedKeysInTheSameState) {
                 std::pair(int{c.stopped[k] ? AutoTransition::STOP_REQUEST : AutoTransition::RUNNING}, c.stopped[k] ? -1 : 1));
     }
   }
-}
-
-// At the registers: key 2 of ME 1 running from 0 with flip -1 in format 4 is mixed at 1 - A in its
-// own block of ME 1's transition registers. With the key latency option 0 (latency 1) the image of a
-// frame reaches the block two frames later, matching the key's delayed video; with option 1 at once.
-TEST_F(KeySettingsTest, RunningKeyWithNegativeFlipReachesTheMixRegisters) {
-  const u32 mix = mxMeBase(1) + trans::KEY_BLOCK + trans::KEY_STRIDE + trans::MIX_LEVEL;
-  for (const auto& [option, want] : {std::pair<u8, std::vector<u32>>{0, {0, 0, 767, 512, 256, 0}},
-                                     std::pair<u8, std::vector<u32>>{1, {767, 512, 256, 0, 0, 0}}}) {
-    CategorySystem::instance().record(0).format = 4;
-    CategorySystem::instance().record(0).keyLatency = option;
-    autoOf(1, 1) = AutoTransition{};
-    autoOf(1, 1).flip = -1;
-    autoOf(1, 1).start(4, 1);
-    std::vector<u32> seen;
-    for (int frame = 0; frame < 6; ++frame) {
-      runFrame(0);
-      mxUpdateEarly();
-      seen.push_back(platform::regPeek(mix));
-    }
-    // A = 0.25, 0.5, 0.75, 1.0: p = 0.75, 0.5, 0.25, 0 as 10-bit levels.
-    EXPECT_EQ(seen, want) << int(option);
-  }
-  EXPECT_EQ(platform::regPeek(mxMeBase(0) + trans::KEY_BLOCK + trans::KEY_STRIDE + trans::MIX_LEVEL), 0u);
 }
 
 }  // namespace
