@@ -1,43 +1,291 @@
+// The system settings: format tables, the category alone and its update among the categories that
+// start-up creates (formats, genlock, phase, routing); the initial status; the test patterns.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <sstream>
 #include <memory>
+#include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
+#include "Common/reg.h"
 #include "Common/storage.h"
+#include "Driver/calllog.h"
+#include "Driver/core/core.h"
+#include "Driver/filter/filter.h"
+#include "Driver/filter/regs.h"
+#include "Driver/genlock/genlock.h"
+#include "Driver/key/regs.h"
+#include "Lib/Include/data_internal.h"
+#include "Main/bus/bus.h"
+#include "Main/key/dsk.h"
+#include "Main/key/key.h"
+#include "Main/memory/eventmem.h"
+#include "Main/panel/led.h"
 #include "Main/system/system.h"
+#include "Main/system/testpattern.h"
+#include "Platform/board.h"
+#include "Platform/genlock_model.h"
+#include "Platform/vsync.h"
 #include "tests/Main/category_fixture.h"
+#include "tests/Main/system/system_fixture.h"
+#include "tests/Main/transition/engine_fixture.h"
+#include "tests/support/board_fixture.h"
 
 namespace {
 
+using category::CategorySystem;
+using transition_test::calls;
+using transition_test::expectArgs;
+using transition_test::last;
+using S = MxifSystem;
 
-TEST(SystemFormats, DriverCodesAndLineLengths) {
-  struct Case {
-    int format, code, codeMode2, lineLength;
-  } cases[] = {
-      {0, 0, 10, 2200}, {1, 1, 11, 2640}, {2, 7, 13, 2750}, {3, 6, 12, 2750},
-      {4, 2, 10, 1650}, {5, 3, 11, 1980}, {6, 4, 10, 858},  {7, 5, 11, 864},
-      {8, 0, 14, 2200}, {9, 1, 15, 2640}, {10, 8, 10, 2200}, {11, 9, 11, 2640},
-      {12, -1, -1, -1}, {-1, -1, -1, -1},
-  };
-  for (auto c : cases) {
-    EXPECT_EQ(libmx::systemDriverFormatCode(c.format, 0), c.code) << c.format;
-    EXPECT_EQ(libmx::systemDriverFormatCode(c.format, 1), c.code) << c.format;
-    EXPECT_EQ(libmx::systemDriverFormatCode(c.format, 2), c.codeMode2) << c.format;
-    EXPECT_EQ(libmx::systemLineLength(c.format), c.lineLength) << c.format;
+class SystemUpdateTest : public test_categories::StartedSystemTest {
+ protected:
+  void SetUp() override {
+    StartedSystemTest::SetUp();
+    peer.readPackets();
+  }
+  system_test::CallLog log;
+  static CategorySystem& sys() { return CategorySystem::instance(); }
+  static S& live() { return sys().record(0); }
+
+  // Sends the request through the ring; the next frame takes and applies it. Returns what that
+  // frame reported of the system record.
+  std::vector<S> request(const S& r) {
+    peer.sendPacket(S::TYPE_INDEX, testing_support::textRecordBytes(r));
+    return frame();
+  }
+  std::vector<S> frame() {
+    calllog::clear();
+    std::vector<S> out;
+    for (const auto& p : frameSends(S::TYPE_INDEX)) out.push_back(system_test::textRecord<S>(p));
+    return out;
+  }
+  static S format(int f, int sdScale = -1) {
+    S r{};
+    r.videoMask = S::FORMAT, r.format = static_cast<u8>(f);
+    if (sdScale >= 0) r.videoMask |= S::SD_SCALE, r.sdScale = static_cast<u8>(sdScale);
+    return r;
+  }
+  static size_t count(const char* setter) { return calls(setter).size(); }
+  // Runs the routing step; the target and source of each call of the setter.
+  static std::vector<std::pair<int, int>> route(const char* setter) {
+    calllog::clear();
+    sys().routeOutputs();
+    std::vector<std::pair<int, int>> out;
+    for (const auto& c : calls(setter)) out.emplace_back(c.target, static_cast<int>(c.args[0]));
+    return out;
+  }
+};
+
+TEST_F(SystemUpdateTest, FormatChangeByFamily) {
+  struct Case { int to, sdScale, code; float scale; size_t stillClears; u32 period; } cases[] = {
+      {8, -1, 0, 1.0f, 0, 16666},  // same family: the clips reset, the stills kept
+      {4, -1, 2, 1.0f, 1, 16666}, {6, 1, 4, 0.75f, 1, 16666}, {1, -1, 1, 1.0f, 0, 20000}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.to);
+    request(format(0, 0));
+    request(format(c.to, c.sdScale));
+    ASSERT_EQ(count("mxSetVideoFormat"), 1u);
+    EXPECT_EQ(last("mxSetVideoFormat").target, c.code);
+    expectArgs(last("mxSetVideoFormat"), {c.scale});
+    EXPECT_EQ(std::tuple(count("mxFrameClearStills"), count("mxClipStop"), platform::regPeek(0x40000014),
+                         platform::vsyncPeriodUs(), sys().formatChanged()),
+              std::tuple(c.stillClears, 4u, 50 * c.period - 50000, c.period, 1));
+    frame();
+    EXPECT_EQ(std::tuple(sys().formatChanged(), count("mxSetVideoFormat")), std::tuple(0, 0u));
   }
 }
 
-TEST(SystemFormats, AspectScale) {
-  struct Case {
-    int format, flag;
-    float scale;
-  } cases[] = {{6, 1, 0.84f}, {7, 1, 0.76f}, {6, 0, 1.0f}, {7, 0, 1.0f}, {0, 1, 1.0f}, {6, 2, 1.0f}};
-  for (auto c : cases) EXPECT_FLOAT_EQ(libmx::sdAspectScale(c.format, c.flag), c.scale) << c.format;
+TEST_F(SystemUpdateTest, ModeChangeIsStoredAtOnceAndAppliedByTheNextUpdate) {
+  Storage& storage = Storage::instance();
+  request(format(3));
+  S mode{};
+  mode.videoMask = S::MODE, mode.mode = 2;
+  peer.sendPacket(S::TYPE_INDEX, testing_support::textRecordBytes(mode));
+  reg().receiveAll();
+  EXPECT_EQ(storage.readWord(STORAGE_BOARD_MODE), 258u);
+  frame();  // format 3's code 6 stays until the next start
+  EXPECT_EQ(std::tuple(last("mxSetVideoFormat").target, testing_support::consoleCount("Invalid Video format 12 in 0 mode"), mxVideoFormat()),
+            std::tuple(12, 1, 6));
+  storage.writeWord(STORAGE_BOARD_MODE_MARKER, 0);
+  storage.writeWord(STORAGE_BOARD_MODE, 0);
+}
+
+// A presented format is applied by one update, however long its report waits: under the 16-phase
+// rotation of the event memory, and while the output stream does not drain.
+TEST_F(SystemUpdateTest, PresentedFormatIsAppliedOnceWhileItsReportWaits) {
+  MxifEventMemory& events = category::CategoryEventMemory::instance().record(0);
+  for (bool rotation : {true, false}) {
+    SCOPED_TRACE(rotation ? "rotation" : "held back");
+    request(format(0));
+    events.enable = events.linkedMe = rotation ? 1 : 0;
+    for (u32 i = 0; !rotation && i < 0x30000; ++i) AcknowledgeSender::instance().stream().write(0);
+    peer.sendPacket(S::TYPE_INDEX, testing_support::textRecordBytes(format(8)));
+    calllog::clear();
+    for (int n = 0; n < 6; ++n) runFrame(0);
+    EXPECT_EQ(std::tuple(count("mxSetVideoFormat"), count("mxClipStop"), sys().formatChanged()), std::tuple(1u, 4u, 0));
+    events.enable = events.linkedMe = 0;
+    AcknowledgeSender::instance().reset(), peer.reset(), reg().resetLinkState();
+  }
+}
+
+TEST_F(SystemUpdateTest, GenlockReferenceAndSetupByFormat) {
+  // corrected: the presence bits of what the format corrected.
+  struct Case { int format, reference, setup; u32 corrected; int wantReference, wantSetup, sync; } cases[] = {
+      {2, 1, 1, 3, 2, 0, MX_GENLOCK_TRI}, {6, 1, 1, 1, 0, 1, MX_GENLOCK_BBST}, {0, 1, 0, 0, 1, 0, MX_GENLOCK_BBST2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.format);
+    live().genlockReference = static_cast<u8>(c.reference), live().genlockSetup = static_cast<u8>(c.setup);
+    const auto reports = request(format(c.format));
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(std::tuple(reports[0].genlockMask & 3u, int{reports[0].genlockReference}, int{reports[0].genlockSetup}),
+              std::tuple(c.corrected, c.wantReference, c.wantSetup));
+    EXPECT_EQ(last("mxGenlockSetMode").target, MX_GENLOCK_EXTERNAL);
+    expectArgs(last("mxGenlockSetMode"), {static_cast<float>(c.sync), MX_GENLOCK_NO_SETUP});
+  }
+}
+
+TEST_F(SystemUpdateTest, LockStateIsReportedAndLoggedOnChangeOnly) {
+  testing_support::consoleClear();
+  mxGenlockReset();  // the detector set up for black burst in format 0, as a start leaves it
+  for (int n = 0; n < 1000 && mxGenlockIsLocked() == 0; ++n) mxGenlockUpdate(1);
+  ASSERT_EQ(mxGenlockIsLocked(), 1);
+  // Reference present, the report (null: none), the lines logged so far.
+  struct Step { bool present; const char* report; int locks, unlocks; } steps[] = {{true, "Locked", 1, 0}, {true, nullptr, 1, 0}, {false, "Unlocked", 1, 1}, {false, nullptr, 1, 1}};
+  for (const Step& s : steps) {
+    platform::genlockReference().setPresent(s.present);
+    mxGenlockUpdate(1);
+    const auto reports = frame();
+    ASSERT_EQ(reports.size(), s.report != nullptr ? 1u : 0u);
+    if (s.report != nullptr) { EXPECT_STREQ(reinterpret_cast<const char*>(reports[0].genlockStatus.chars), s.report); }
+    EXPECT_EQ(std::tuple(testing_support::consoleCount("[WARN] GenLock:LOCK"), testing_support::consoleCount("[WARN] GenLock:UNLOCK")),
+              std::tuple(s.locks, s.unlocks));
+  }
+}
+
+TEST_F(SystemUpdateTest, PhaseInSamplesOfTheFormatsLine) {
+  // Format, percent, samples (rounded half away from zero: 16.5 is 17), lines.
+  const int cases[][4] = {{0, -25, -550, 3}, {6, 1, 9, 3}, {4, 1, 17, 3}};
+  for (const auto& c : cases) {
+    S r = format(c[0]);
+    r.phaseMask = S::HORIZONTAL_PHASE | S::VERTICAL_OFFSET | S::VERTICAL_PHASE;
+    r.horizontalPhase = static_cast<s16>(c[1]), r.verticalOffset = 1, r.verticalPhase = 2;
+    request(r);
+    expectArgs(last("mxGenlockSetPhase"), {static_cast<float>(c[2]), static_cast<float>(c[3])});
+  }
+}
+
+// The colour backgrounds and the key and DSK edges re-apply everything only in the frame that
+// applies a format; otherwise a colour background applies what its request carried.
+TEST_F(SystemUpdateTest, ChangeFlagReappliesFormatDependentSettings) {
+  frame();
+  EXPECT_EQ(count("mxCbgdSetColors") + count("mxCbgdSetMode") + count("mxKeySetEdge"), 0u);
+  MxifCbgd colour{};
+  colour.mask = 1u << MxifCbgd::BIT_COLOR1, colour.color1[1] = 500;
+  peer.send(colour);
+  frame();
+  EXPECT_EQ(std::pair(count("mxCbgdSetColors"), count("mxCbgdSetMode") + count("mxCbgdSetWashRange") + count("mxKeySetEdge")), std::pair(size_t{1}, size_t{0}));
+  request(format(8));
+  EXPECT_EQ(std::tuple(count("mxCbgdSetColors"), count("mxCbgdSetMode"), count("mxCbgdSetWashRange")), std::tuple(2u, 2u, 2u));
+  const auto edges = calls("mxKeySetEdge");  // 16 keys, 4 DSKs
+  EXPECT_EQ(std::count_if(edges.begin(), edges.end(), [](const calllog::Call& c) { return c.target >= MX_DSK1; }), 4);
+  EXPECT_EQ(edges.size(), 20u);
+  frame();
+  EXPECT_EQ(count("mxCbgdSetColors") + count("mxKeySetEdge"), 0u);
+}
+
+// The toggles themselves are the button tests'; here the lamp of the main panel.
+TEST_F(SystemUpdateTest, OptionButtonsLightTheMainPanelLamp) {
+  auto button = [&](int code, int panel, int state) {
+    internal::MxifButtonEvent ev{};
+    ev.code = static_cast<u16>(code), ev.panel = static_cast<u8>(panel), ev.me = 4, ev.state = static_cast<u8>(state);
+    peer.send(ev);
+    frame();
+  };
+  auto lamp = [](int code) { return category::CategoryLed::instance().ledRequest(0, code); };
+  live().display.toggle1 = 0;
+  button(2006, 1, 1);  // another panel: no lamp
+  EXPECT_EQ(lamp(2906), 0);
+  button(2006, 1, 0), button(2006, 0, 1), frame();
+  EXPECT_EQ(lamp(2906), 2);
+  button(2006, 0, 0), button(2013, 0, 1);
+  EXPECT_EQ(std::pair(lamp(2913), lamp(2906)), std::pair(2, 0));
+}
+
+using Routes = std::vector<std::pair<int, int>>;
+
+TEST_F(SystemUpdateTest, MultiviewInputs) {
+  const int want[] = {4499, 4512, 4516, 4520, 4524, 4513, 4517, 4521, 4525, 4544, 4546};
+  for (int v = 0; v <= 10; ++v) {
+    live().multiviewSource[3] = static_cast<u8>(v);
+    EXPECT_EQ(route("mxSetMultiviewSource").at(3), std::make_pair(static_cast<int>(MX_MULTI4), want[v])) << v;
+  }
+}
+
+TEST_F(SystemUpdateTest, MeOutputsByRoutingModeKeySelectAndOnAir) {
+  struct Case { int mode, keySelect, onAir, programBus; int output1, output2; } cases[] = {
+      {2, 2, 1, 0, MX_KEY2, MX_KEY2}, {2, 2, 0, 0, MX_BLACK, MX_BLACK}, {1, 2, 0, 0, MX_KEY2, MX_KEY2},
+      {1, 0, 0, 0, MX_ABUS, MX_BBUS}, {2, 0, 0, 1, MX_BBUS, MX_ABUS},   {0, 2, 1, 0, MX_BLACK, MX_BLACK},
+  };
+  MxifSystemAncillary& a = live().ancillary;
+  a.perMeKeySelect = 1;
+  for (const Case& c : cases) {
+    a.meOutput1Mode = a.meOutput2Mode = static_cast<u8>(c.mode);
+    a.meKeySelect[1] = static_cast<u8>(c.keySelect);
+    category::CategoryKey::instance()[1].record(1).onAir = static_cast<u8>(c.onAir);
+    category::CategoryBus::instance()[1].record(0).programBus = static_cast<u8>(c.programBus);
+    const Routes all = route("mxSetMeOutputSource");  // AUX 1, then two outputs of each ME
+    ASSERT_EQ(all.size(), 9u);
+    EXPECT_EQ(Routes(all.begin() + 3, all.begin() + 5), (Routes{{5120, c.output1}, {5121, c.output2}})) << &c - cases;
+    EXPECT_EQ(calls("mxSetMeOutputSource")[3].context, MX_CONTEXT_ME2);
+  }
+}
+
+TEST_F(SystemUpdateTest, DskStagesByModeAndOnAir) {
+  const int cases[][4] = {  // mode, DSK 2 on air, stages from sources 2 and 0
+      {1, 0, MX_DSK2, MX_BKGD}, {2, 1, MX_DSK2, MX_BKGD}, {2, 0, MX_BLACK, MX_BKGD}, {0, 1, MX_BLACK, MX_BLACK}};
+  live().ancillary.dskStageSource[0] = 2;
+  for (const auto& c : cases) {
+    live().ancillary.dskStageMode = static_cast<u8>(c[0]);
+    category::CategoryDsk::instance().record(1).onAir = static_cast<u8>(c[1]);
+    EXPECT_EQ(route("mxSetDskOutputSource"), (Routes{{4544, c[2]}, {4546, c[3]}, {4545, c[2]}, {4547, c[3]}})) << c[0];
+  }
+}
+
+// Initial status 1 lasts one status turn: the next message reports it cleared.
+TEST_F(SystemUpdateTest, InitialStatus1LastsOneTurn) {
+  using Initial = internal::MxifInitialStatus;
+  Initial r{};
+  r.mask = 0x11, r.status1 = 7, r.status5 = 1;
+  peer.send(r);
+  ASSERT_EQ(frameSends(Initial::TYPE_INDEX).size(), 1u);
+  EXPECT_TRUE(frameSends(Initial::TYPE_INDEX).empty());  // nothing further without a message
+  peer.send(Initial{});
+  const auto sent = frameSends(Initial::TYPE_INDEX);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(std::tuple(sent[0].as<Initial>().status1, sent[0].as<Initial>().status5), std::tuple(0, 1));
+}
+
+TEST(SystemFormats, DriverCodesAndLineLengths) {
+  struct Case { int format, code, codeMode2, lineLength; } cases[] = {
+      {0, 0, 10, 2200}, {1, 1, 11, 2640}, {2, 7, 13, 2750}, {3, 6, 12, 2750},
+      {4, 2, 10, 1650}, {5, 3, 11, 1980}, {6, 4, 10, 858},  {7, 5, 11, 864},
+      {8, 0, 14, 2200}, {9, 1, 15, 2640}, {10, 8, 10, 2200}, {11, 9, 11, 2640}, {12, -1, -1, -1}, {-1, -1, -1, -1}};
+  for (auto c : cases)
+    EXPECT_EQ(std::tuple(libmx::systemDriverFormatCode(c.format, 0), libmx::systemDriverFormatCode(c.format, 1),
+                         libmx::systemDriverFormatCode(c.format, 2), libmx::systemLineLength(c.format)),
+              std::tuple(c.code, c.code, c.codeMode2, c.lineLength))
+        << c.format;
 }
 
 using category::CategoryRegistry;
 
-struct TestSystem : category::CategorySystem {};
+struct TestSystem : category::CategorySystem {};  // a fresh instance per test
 
 // Stands in for the bus category of one ME: counts refresh requests.
 struct FakeBus : test_categories::StubCategory, category::BusRefreshTarget {
@@ -66,7 +314,6 @@ class SystemCategoryTest : public testing_support::BoardTest {
     vsyncSetFrameWork([] {});
     onVsyncFrame(vsyncGuard(), bit);
     vsyncSetFrameWork(nullptr);
-    EXPECT_EQ(category::CategorySystem::fieldFlag(), bit);
   }
 
   MxifSystem stored{};
@@ -75,79 +322,51 @@ class SystemCategoryTest : public testing_support::BoardTest {
 
 TEST_F(SystemCategoryTest, ModeChangeWritesTheStorageWordsOnceARepeatWritesNone) {
   Storage& storage = Storage::instance();
-  struct Step {
-    int mode;
-    bool written;
-  } steps[] = {{2, true}, {2, false}, {0, true}, {0, false}, {7, true}};
-  for (auto step : steps) {
+  const std::pair<int, bool> steps[] = {{2, true}, {2, false}, {0, true}, {0, false}, {7, true}};  // mode, written
+  for (auto [mode, written] : steps) {
     storage.writeWord(STORAGE_BOARD_MODE_MARKER, 0);
     storage.writeWord(STORAGE_BOARD_MODE, 0);
     MxifSystem req{};
-    req.videoMask = MxifSystem::MODE;
-    req.mode = static_cast<u8>(step.mode);
+    req.videoMask = MxifSystem::MODE, req.mode = static_cast<u8>(mode);
     sys->assign(req, 0);
-    EXPECT_EQ(storage.readWord(STORAGE_BOARD_MODE_MARKER), step.written ? BOARD_MODE_MARKER : 0u) << step.mode;
-    EXPECT_EQ(storage.readWord(STORAGE_BOARD_MODE), step.written ? step.mode + 256u : 0u) << step.mode;
-    EXPECT_EQ(stored.mode, step.mode);
+    EXPECT_EQ(std::tuple(storage.readWord(STORAGE_BOARD_MODE_MARKER), storage.readWord(STORAGE_BOARD_MODE), int{stored.mode}),
+              std::tuple(written ? BOARD_MODE_MARKER : 0u, written ? mode + 256u : 0u, mode))
+        << mode;
   }
-  EXPECT_EQ(storage.boardMode(), 7);
 }
 
 TEST_F(SystemCategoryTest, AppliedAndPreviousFormat) {
-  struct Step {
-    int format;
-    s8 applied, previous;
-  } steps[] = {{4, 4, 0}, {8, 8, 0}, {12, 8, 0}, {6, 6, 0}};
-  for (auto step : steps) {
+  // Requested, then applied; the previous format stays the one before the first change.
+  const int steps[][2] = {{4, 4}, {8, 8}, {12, 8}, {6, 6}};
+  for (auto [format, applied] : steps) {
     MxifSystem req{};
-    req.videoMask = MxifSystem::FORMAT;
-    req.format = static_cast<u8>(step.format);
-    req.phaseMask = MxifSystem::VERTICAL_OFFSET;
-    req.verticalOffset = 1;
+    req.videoMask = MxifSystem::FORMAT, req.format = static_cast<u8>(format);
+    req.phaseMask = MxifSystem::VERTICAL_OFFSET, req.verticalOffset = 1;  // still lands beside a refused format
     sys->assign(req, 0);
-    EXPECT_EQ(sys->appliedFormat(), step.applied) << step.format;
-    EXPECT_EQ(sys->previousFormat(), step.previous) << step.format;
-    EXPECT_EQ(stored.format, step.applied) << step.format;
-    EXPECT_EQ(stored.verticalOffset, 1);  // the other fields still land
+    EXPECT_EQ(std::tuple(int{sys->appliedFormat()}, int{sys->previousFormat()}, int{stored.format}, int{stored.verticalOffset}),
+              std::tuple(applied, 0, applied, 1))
+        << format;
   }
   EXPECT_EQ(sys->formatChanged(), 1);
 }
 
 TEST_F(SystemCategoryTest, BusRefreshReachesEveryMe) {
   FakeBus me0, me1;  // MEs 2 and 3 have no instance: the ME 0 one stands in
-  struct Case {
-    int value;
-    int me0, me1;
-  } cases[] = {{0, 0, 0}, {1, 3, 1}, {2, 0, 0}};
-  for (auto c : cases) {
+  const int cases[][3] = {{0, 0, 0}, {1, 3, 1}, {2, 0, 0}};  // value, requests of ME 0 and ME 1
+  for (auto [value, req0, req1] : cases) {
     me0.refreshRequests = me1.refreshRequests = 0;
     MxifSystem req{};
-    req.mask = MxifSystem::BUS_REFRESH;
-    req.busRefresh = static_cast<u8>(c.value);
+    req.mask = MxifSystem::BUS_REFRESH, req.busRefresh = static_cast<u8>(value);
     sys->assign(req, 0);
-    EXPECT_EQ(me0.refreshRequests, c.me0) << c.value;
-    EXPECT_EQ(me1.refreshRequests, c.me1) << c.value;
+    EXPECT_EQ(std::pair(me0.refreshRequests, me1.refreshRequests), std::pair(req0, req1)) << value;
   }
-}
-
-TEST_F(SystemCategoryTest, ResumeRemembersTheLiveFormatOnlyWhenAsked) {
-  MxifSystem saved{};
-  saved.format = 9;
-  sys->resume(&saved, 0);
-  EXPECT_EQ(sys->appliedFormat(), -1);
-  sys->resume(&saved, 1);
-  EXPECT_EQ(sys->appliedFormat(), 9);
 }
 
 // Predicates and the switching gate over every format, recall phase mode and field flag of the VSYNC.
 TEST_F(SystemCategoryTest, PhasePredicatesAndGate) {
   enum Group { SEGMENTED, P720, OTHER };
-  struct Row {
-    Group group;
-    int mode;  // -1: every mode
-    u8 flag;
-    bool field1, field0, clip, recall, gate;
-  } rows[] = {
+  // mode -1: every mode.
+  struct Row { Group group; int mode; u8 flag; bool field1, field0, clip, recall, gate; } rows[] = {
       {SEGMENTED, -1, 0, false, true, false, true, true}, {SEGMENTED, -1, 1, true, false, true, false, false},
       {P720, -1, 0, true, true, true, false, true},       {P720, -1, 1, true, true, true, false, true},
       {OTHER, 0, 0, true, true, false, false, true},      {OTHER, 0, 1, true, true, true, false, true},
@@ -155,15 +374,13 @@ TEST_F(SystemCategoryTest, PhasePredicatesAndGate) {
       {OTHER, 2, 0, true, true, false, false, false},     {OTHER, 2, 1, true, true, true, true, true},
       {OTHER, 3, 0, true, true, false, false, false},     {OTHER, 3, 1, true, true, true, false, true},
   };
-  const Group groups[12] = {OTHER, OTHER, SEGMENTED, SEGMENTED, P720, P720,
-                            OTHER, OTHER, SEGMENTED, SEGMENTED, OTHER, OTHER};
+  const Group groups[12] = {OTHER, OTHER, SEGMENTED, SEGMENTED, P720, P720, OTHER, OTHER, SEGMENTED, SEGMENTED, OTHER, OTHER};
   for (int format = 0; format < 12; ++format)
     for (const Row& r : rows)
       for (int mode = 0; mode < 4; ++mode) {
         if (r.group != groups[format] || (r.mode >= 0 && r.mode != mode)) continue;
         SCOPED_TRACE(testing::Message() << "format " << format << " mode " << mode << " flag " << int(r.flag));
-        stored.format = static_cast<u8>(format);
-        stored.recallPhaseMode = static_cast<u8>(mode);
+        stored.format = static_cast<u8>(format), stored.recallPhaseMode = static_cast<u8>(mode);
         setField(r.flag);
         EXPECT_EQ(std::vector<bool>({sys->isFieldPhase(1), sys->isFieldPhase(0), sys->isFieldPhase(7), sys->isClipPhase(),
                                      sys->isRecallPhase(), category::isSwitchingGateOpen()}),
@@ -171,4 +388,114 @@ TEST_F(SystemCategoryTest, PhasePredicatesAndGate) {
       }
 }
 
+namespace patterns {
+
+using namespace category;
+
+// The calls of the test patterns' setters in the driver call log, as "name context target arguments".
+// The backgrounds update first and note their own dust calls every frame: the list starts at the
+// test's first setter on ME 1's context.
+std::vector<std::string> calls() {
+  static const std::map<std::string, std::string> NAMES{
+      {"mxTransSetPatternSize", "size"},  {"mxTransSetModulation", "mod"}, {"mxTransSetModulationPattern", "pattern"},
+      {"mxKeySetSoftMask", "soft"},       {"mxFilterSetDust", "dust"},     {"mxFilterSetBusGain", "gain"},
+      {"mxFilterSetBusMode", "busMode"}};
+  std::vector<std::string> out;
+  for (const calllog::Call& c : transition_test::calls()) {
+    if (NAMES.count(c.function) == 0) continue;
+    std::ostringstream s;
+    s << NAMES.at(c.function) << ' ' << c.context << ' ' << c.target;
+    for (int a = 0; a < c.count; ++a) s << ' ' << c.args[a];
+    const std::string line = s.str();
+    if (!out.empty() || line.rfind("size 12816 5632 ", 0) == 0 || line.rfind("pattern 12816 4613 ", 0) == 0) out.push_back(line);
+  }
+  return out;
+}
+
+class TestPatternTest : public test_categories::StartedSystemTest {
+ protected:
+  void SetUp() override {
+    mxFilterReset();
+    StartedSystemTest::SetUp();
+  }
+  system_test::CallLog log;
+  // Sends entries 0.. of a channel of an ME and runs a frame.
+  void sendValues(int me, int channel, std::vector<int> values) {
+    MxifTest r{};
+    r.me = static_cast<u8>(me), r.channel = static_cast<u16>(channel);
+    for (size_t n = 0; n < values.size(); ++n) r.values[n] = static_cast<s16>(values[n]), r.valueMask |= 1u << n;
+    peer.send(r);
+    runFrame(0);
+  }
+  // The noted calls of one setter on ME 1's context.
+  static std::vector<std::string> callsOf(const std::string& fn) {
+    std::vector<std::string> out;
+    for (const auto& c : calls())
+      if (c.rfind(fn + " 12816 ", 0) == 0) out.push_back(c.substr(fn.size() + 7));
+    return out;
+  }
+};
+
+TEST_F(TestPatternTest, OnlyChannel0OfMe1SetsEveryMeWithValuesInTheDriversRanges) {
+  for (int me : {0, 2, 3}) sendValues(me, 0, {1});
+  sendValues(1, 5, {1});
+  EXPECT_TRUE(calls().empty());  // only channel 0 of ME 1 counts
+  sendValues(1, 0, {1});
+  const auto all = calls();
+  ASSERT_EQ(all.size(), 4u * 15);  // per ME: 5 sizes, 2 dusts, 2 gains, 4 soft masks, 2 bus modes
+  for (int me = 0; me < 4; ++me) EXPECT_EQ(all[15 * me].substr(0, 10), "size " + std::to_string(12816 + me));
+  // The values sent, the setter, the target and arguments of its first calls on ME 1's context, its calls there.
+  struct Case { std::vector<int> values; const char* fn; std::vector<std::string> expected; size_t count; } cases[] = {
+      {{1, 7}, "size", {"5632 0.125 0.125 3 3", "4613 0.125 0.125 3 3"}, 5},  // size 7: the largest, 3
+      {{1, -2}, "size", {"5632 1 1 0 0"}, 5},
+      {{1, 0, 0, 9}, "dust", {"5632 0 0 9", "4613 0 0 9"}, 2},
+      {{1, 0, 25, 3}, "dust", {"5632 1 0.25 3", "4613 1 0.25 3"}, 2},
+      {{1, 0, 150, 20}, "dust", {"5632 1 1 15"}, 2},
+      {{1, 0, 0, 0, 50}, "gain", {"4608 1 0.5", "4609 1 0.5"}, 2},
+      {{1, 0, 0, 0, 0, 10, 20, 30, 40, 25}, "soft", {"4613 0.1 0.2 0.3 0.4 0.25", "4615 0.1 0.2 0.3 0.4 0.25"}, 4},
+      {{1, 0, 0, 0, 0, 150, -5, 100, 0, 0}, "soft", {"4613 1 0 1 0 0"}, 4},
+      {{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 2}, "busMode", {"4608 1 1", "4609 1 0"}, 2},
+      {{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1}, "busMode", {"4608 0 0", "4609 1 1"}, 2},
+      {{2, 20, 30, 50, 7, 0, 1, 25, 100}, "mod", {"4613 5408 0.2 50 0.25", "4613 5409 0.3 7 1"}, 10},
+      {{2, 80, -10, 150, -3, 0, 0, 120, -1}, "mod", {"4613 5408 0.5 100 1", "4613 5409 0 0 0"}, 10},
+      {{2, 0, 0, 0, 0, 5, 0}, "pattern", {"4613 5408 5411", "4613 5409 5410", "4615 5408 5411"}, 10},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.fn << " " << c.values[1]);
+    calllog::clear();
+    sendValues(1, 0, c.values);
+    const auto got = callsOf(c.fn);
+    ASSERT_EQ(got.size(), c.count);
+    EXPECT_EQ(std::vector<std::string>(got.begin(), got.begin() + c.expected.size()), c.expected);
+  }
+  // The background comes last in the wipe-modulation mode; leaving a mode writes nothing.
+  EXPECT_EQ(callsOf("pattern").back(), "5632 5409 5410");
+  calllog::clear();
+  sendValues(1, 0, {0});
+  EXPECT_TRUE(calls().empty());
+}
+
+// Over the real drivers: the filter and key registers of ME 2 after the next driver updates; values
+// far out of range are clamped.
+TEST_F(TestPatternTest, Me2RegistersAndOutOfRangeValues) {
+  using namespace filter_regs;
+  const u32 me2 = mxMeBase(1);
+  sendValues(1, 0, {1, 7, 50, 3, 0, 10, 20, 30, 40, 25, 3});
+  for (int f = 0; f < 5; ++f) runFrame(0);
+  mxUpdateEarly();  // the early interrupt writes the transition and key registers
+  // Key 2's soft box: pixels 192 to 768, lines 216 to 648; softness sqrt(0.25) x 1023, rounded.
+  const u32 key2 = me2 + keyreg::KEY_BLOCK + keyreg::KEY_STRIDE;
+  // Key 1's dust: the background's own update switches the background's dust off every frame.
+  std::vector<u32> got;
+  for (u32 reg : {key2 + keyreg::SOFT_BOX, key2 + keyreg::SOFT_BOX + 4, key2 + keyreg::SOFT_BOX + 8, key2 + keyreg::SOFT_BOX + 12,
+                  key2 + keyreg::SOFTNESS, me2 + DUST_VALUE[1], me2 + DUST_CONTROL1[1], me2 + BUS_VALUE, me2 + BUS_CONTROL2})
+    got.push_back(platform::regPeek(reg));
+  EXPECT_EQ(got, (std::vector<u32>{192, 216, 768, 648, 512, GAIN_BASE + 511 + (3u << DUST_SHIFT), ACTIVE + DUST_CODE + 1,
+                                   BUS_RUN, ACTIVE + BUS_MODE_CODE - BUS_MODE1_CLEAR}));
+  sendValues(1, 0, {1, 7, 150, 20, 150, 150, 150, 150, 150, 150, 1});  // far out of range
+  runFrame(0);
+  EXPECT_EQ(platform::regPeek(me2 + DUST_VALUE[1]), GAIN_BASE + 1023 + (15u << DUST_SHIFT));
+}
+
+}  // namespace patterns
 }  // namespace
