@@ -75,39 +75,4 @@ TEST_F(CbgdCategoryTest, GeneratorRegistersAfterTheNextDriverUpdate) {
   EXPECT_EQ(words(), (std::vector<u32>{1, 326, 361, 960, 579 - 326, u32(215 - 361), u32(136 - 960)}));
 }
 
-TEST_F(CbgdCategoryTest, RateAndMotionPerFrame) {
-  struct Case {
-    const char* what;
-    int rate, motion, speed, systemFormat;
-    int skip;                     // frames run before the checked ones
-    std::vector<int> fields;      // field bit of each checked frame
-    std::vector<Steps> expected;  // what each checked frame set, seen after the next driver update
-  } cases[] = {
-      {"rate 0", 0, 0, 0, 0, 0, {0}, {{1092, 0, 0}}},
-      {"rate 1000", 1000, 0, 0, 0, 0, {0}, {{44782, 0, 0}}},
-      {"scroll by 125", 25, 1, 500, 0, 0, {0, 0}, {{2184, 0, -22755}, {2184, 0, -45511}}},
-      {"scroll wraps at 1800", 25, 1, 400, 0, 16, {0, 0}, {{2184, 0, -309475}, {2184, 0, 327680}}},
-      {"rotate by -25 from 0", 25, 2, -500, 0, 0, {0, 0}, {{1963, -957, 11396}, {1374, -1697, 26470}}},
-      // rate 0.5 from the start-up frame until the first field-phase frame
-      {"scroll at field rate", 25, 1, 500, 2, 0, {0, 1, 0, 1},
-       {{1092, 0, 0}, {2184, 0, -22755}, {2184, 0, -22755}, {2184, 0, -45511}}},
-  };
-  for (const auto& c : cases) {
-    SetUp();
-    category::CategorySystem::instance().record(0).format = static_cast<u8>(c.systemFormat);
-    MxifCbgd r{};
-    r.channel = 1;
-    r.mask = bit(MxifCbgd::BIT_RATE) | bit(MxifCbgd::BIT_MOTION) | bit(MxifCbgd::BIT_SPEED);
-    r.rate = static_cast<s16>(c.rate), r.motion = static_cast<u8>(c.motion), r.speed = static_cast<s16>(c.speed);
-    peer.send(r);
-    const int n = c.skip + static_cast<int>(c.fields.size());
-    for (int i = 0; i <= n; ++i) {
-      frame(i >= c.skip && i < n ? c.fields[i - c.skip] : 0);
-      if (i > c.skip) {
-        EXPECT_EQ(steps(G2), c.expected[i - 1 - c.skip]) << c.what << " " << i;
-      }
-    }
-  }
-}
-
 }  // namespace
