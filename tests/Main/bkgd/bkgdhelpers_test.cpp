@@ -1,8 +1,6 @@
-// The box-edge rule and the wipe pattern check.
 #include <gtest/gtest.h>
 
 #include <array>
-#include <tuple>
 
 #include "Driver/core/core.h"
 #include "Main/bkgd/bkgdhelpers.h"

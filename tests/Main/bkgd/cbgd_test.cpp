@@ -2,7 +2,6 @@
 // to the generator registers.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <vector>
 
 #include "Driver/cbgd/cbgd.h"
@@ -13,7 +12,6 @@
 namespace {
 
 using category::CategoryCbgd;
-using Steps = std::array<int, 3>;  // horizontal step, vertical step, phase of a generator
 
 constexpr u32 G1 = 0x83001440, G2 = 0x83001480;
 
@@ -40,10 +38,6 @@ class CbgdCategoryTest : public test_categories::StartedSystemTest {
     peer.send(r);
     return frame();
   }
-  static Steps steps(u32 g) {
-    return {static_cast<int>(platform::regPeek(g + 4)), static_cast<int>(platform::regPeek(g + 8)),
-            static_cast<int>(platform::regPeek(g + 12))};
-  }
 };
 
 TEST_F(CbgdCategoryTest, GeneratorRegistersAfterTheNextDriverUpdate) {
@@ -61,7 +55,8 @@ TEST_F(CbgdCategoryTest, GeneratorRegistersAfterTheNextDriverUpdate) {
   };
   frame();
   EXPECT_EQ(words(), (std::vector<u32>{1, 250, 409, 960, 442, u32(166 - 409), u32(104 - 960)}));
-  EXPECT_EQ(steps(G1), (Steps{0, 2184, 14336}));
+  EXPECT_EQ(std::vector<u32>({platform::regPeek(G1 + 4), platform::regPeek(G1 + 8), platform::regPeek(G1 + 12)}),
+            (std::vector<u32>{0, 2184, 14336}));  // horizontal step, vertical step, phase
   // The second generator shows its default: flat red.
   EXPECT_EQ(platform::regPeek(G2 + 32), 250u);
   // Standard-definition system formats take the BT.601 set: the colours are applied again in the

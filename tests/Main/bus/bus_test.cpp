@@ -2,7 +2,6 @@
 
 #include <initializer_list>
 #include <memory>
-#include <tuple>
 #include <utility>
 #include <vector>
 

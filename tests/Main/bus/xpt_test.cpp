@@ -86,4 +86,20 @@ TEST_F(XptTest, BusesHearThePreviousSourceBeforeTheButtonChanges) {
   EXPECT_EQ(notices(), expected);
 }
 
+TEST_F(XptTest, ResumeTakesAWholeImage) {
+  X saved[3] = {};
+  for (int p = 0; p < 3; ++p) {
+    std::fill(std::begin(saved[p].source), std::end(saved[p].source), static_cast<s16>(10 + p));
+    saved[p].panel = 7;  // damaged: the channel wins
+  }
+  saved[1].source[24 + 4] = 301;
+  xpt.resume(saved, 0);
+  xpt.initInternal();
+  for (auto [p, b, s] : {std::tuple{1, 4, -1}, {1, 76, -1}, {1, 5, 11}, {0, 4, 10}}) {
+    EXPECT_EQ(xpt.sourceOf(p, b), s) << b;
+  }
+  xpt.initialize();  // forgets the marker and its mask
+  EXPECT_EQ(std::pair(xpt.sourceOf(1, 4), xpt.columnClass(1, 4)), std::pair(302, 0));
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 // block of the mainframe configuration is written into its stored record.
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <vector>
 
 #include "Driver/core/core.h"
@@ -85,17 +86,13 @@ class TallyTest : public test_categories::StartedSystemTest {
     }
     return out;
   }
+  static int flagCount(const MxifSourceTally& r) { return std::accumulate(std::begin(r.tally), std::end(r.tally), 0); }
   static V busTallied(int me, V entries) {
     V out;
     for (int e : entries) {
       if (CategoryBusTally::entryTally(me, e) != 0) out.push_back(e);
     }
     return out;
-  }
-  static int flagCount(const MxifSourceTally& r) {
-    int n = 0;
-    for (u8 t : r.tally) n += t;
-    return n;
   }
 };
 
