@@ -5,9 +5,6 @@
 
 #include "Main/bkgd/autotrans.h"
 #include "Main/bkgd/auxtrans.h"
-#include "Main/framework/bp.h"
-#include "Main/system/system.h"
-#include "Main/framework/vsync.h"
 #include "tests/support/board_fixture.h"
 #include "Lib/Include/check.h"
 
@@ -67,30 +64,6 @@ TEST(AutoTransitionTest, EveryRateFromOneToThirtyRunsItsWholeLength) {
         EXPECT_EQ(runLength(t, dual, c.format, c.alternate), c.callsPerRate * rate)
             << "format " << c.format << " rate " << rate << (dual ? " dual" : " single");
       }
-    }
-  }
-}
-
-TEST(AutoTransitionTest, FieldGatingMovesOnlyOnFieldOne) {
-  AutoTransition t;
-  t.start(10, 1);
-  t.advanceSingle(FrameStep{2, false});
-  EXPECT_EQ(t.idle, 0);
-  // A stop request is handled on any frame (the ramp counts allowed frames only: RampEdgeCases).
-  t.stop();
-  t.advanceSingle(FrameStep{2, false});
-  EXPECT_EQ(ends(t), Ends(AutoTransition::IDLE, 0.0f, 1, -1));
-}
-
-TEST(AutoTransitionTest, HeldRunStopsAtTheEndAndRunsBack) {
-  for (bool dual : {false, true}) {
-    AutoTransition t;
-    t.hold = 1;
-    for (int direction : {1, 0}) {
-      t.start(4, direction);
-      EXPECT_EQ(runLength(t, dual, 4, false), 4);
-      EXPECT_EQ(ends(t), Ends(AutoTransition::IDLE, direction ? 1.0f : 0.0f, direction ? -1 : 1, 1));
-      EXPECT_EQ(t.directionMirror, t.direction);
     }
   }
 }
@@ -229,30 +202,6 @@ TEST(AutoTransitionTest, PartialEndRampsInAndOut) {
   EXPECT_EQ(std::tuple(t.state, t.scale), std::tuple(AutoTransition::IDLE, 1.0f));
 }
 
-TEST(AutoTransitionTest, RampEdgeCases) {
-  // On a field-rate format the ramp counts allowed frames only.
-  AutoTransition t;
-  t.positionA = t.positionB = 1.0f;
-  t.setPartialEnd(0.5f, 10, 2);
-  EXPECT_EQ(runLength(t, true, 2, true), 20);
-  EXPECT_NEAR(t.position(0), 0.5f, 1e-6f);
-  // A single ramp to 0 ends through end snapping.
-  AutoTransition u;
-  u.positionA = 0.5f;
-  u.setPartialEnd(0.0f, 1, 4);
-  u.advanceSingle(FrameStep{4, true});
-  EXPECT_EQ(ends(u), Ends(AutoTransition::IDLE, 0.0f, 1, 1));
-  // A start during a ramp runs from the raw position.
-  AutoTransition v;
-  v.positionA = 0.8f;
-  v.setPartialEnd(0.5f, 10, 4);
-  v.advanceSingle(FrameStep{4, true});
-  const float raw = v.positionA;
-  v.start(10, 1);
-  v.advanceSingle(FrameStep{4, true});
-  EXPECT_FLOAT_EQ(v.positionA, raw + 0.1f);
-}
-
 class AutoTransitionSlots : public BoardTest {};
 
 TEST_F(AutoTransitionSlots, SlotTable) {
@@ -273,53 +222,6 @@ TEST_F(AutoTransitionSlots, SlotTable) {
   for (int s = 0; s < A::N_SLOTS; ++s)
     if (A::isDualSlot(s)) dual.insert(s);
   EXPECT_EQ(dual, (std::set<int>{0, 5, 10, 15, 44, 49, 54, 59}));
-}
-
-// The steppers take the format and the field phase from the system settings category.
-class FrameStepFromSystem : public BoardTest {
- protected:
-  void SetUp() override {
-    BoardTest::SetUp();
-    static MxifSystem record;
-    record = MxifSystem{};
-    category::CategorySystem::instance().bindStorage(&record);
-  }
-  void TearDown() override { category::CategoryRegistry::instance().reset(), vsyncReset(); }
-  static void vsync(int format, int field) {
-    category::CategorySystem::instance().record(0).format = static_cast<u8>(format);
-    vsyncSetFrameWork([] {});
-    onVsyncFrame(vsyncGuard(), field);
-    vsyncSetFrameWork(nullptr);
-  }
-};
-
-TEST_F(FrameStepFromSystem, FormatAndFieldPhase) {
-  struct Case { int format, field; bool fieldPhase, allowed; } cases[] = {
-      {8, 0, false, false}, {8, 1, true, true}, {3, 0, false, false}, {4, 0, true, true}, {0, 0, true, true}};
-  for (const Case& c : cases) {
-    vsync(c.format, c.field);
-    const FrameStep f = FrameStep::current();
-    EXPECT_EQ(std::tuple(f.format, f.fieldPhase, f.allowed()), std::tuple(c.format, c.fieldPhase, c.allowed)) << c.field;
-  }
-  // The steppers' own forms read the same.
-  AutoTransition t;
-  t.start(10, 1);
-  AuxTransition aux;
-  aux.setRate(0, 10);
-  aux.stepChannel(0, 1);
-  for (int field : {0, 1}) {
-    vsync(9, field);
-    t.advanceSingle();
-    aux.stepChannel(0, 2);
-    EXPECT_FLOAT_EQ(t.positionA, field * 0.1f);
-    EXPECT_FLOAT_EQ(aux.channels[0].position, field * 0.1f);
-  }
-  // The ramp length follows the current format.
-  t.setPartialEnd(0.5f, 10);
-  EXPECT_EQ(t.rampFrames, 10);
-  vsync(0, 1);
-  t.setPartialEnd(1.0f, 10);
-  EXPECT_EQ(t.rampFrames, 20);
 }
 
 // Previous source, source and position of a channel as getState gives them.

@@ -4,9 +4,6 @@
 
 #include <array>
 #include <functional>
-#include <map>
-#include <set>
-#include <string>
 #include <tuple>
 #include <vector>
 
@@ -22,14 +19,11 @@
 #include "Main/system/system.h"
 #include "Platform/platform.h"
 #include "tests/Main/category_fixture.h"
-#include "tests/Main/transition/engine_fixture.h"
 
 namespace {
 
 using category::CategoryBkgd;
 using testing_support::consoleCount;
-using transition_test::expectArgs;
-using transition_test::last;
 using Event = internal::MxifButtonEvent;
 
 class BkgdTest : public test_categories::StartedSystemTest {
@@ -260,71 +254,6 @@ TEST_F(BkgdTest, ProgramBusFollowsTheTransitionAndTurnsTheDirection) {
   EXPECT_EQ(live().nrMode, 1);
 }
 
-// A running wipe of ME 0 reaches the ME1 FPGA's background block at every early interrupt.
-TEST_F(BkgdTest, RunningWipeChangesTheTransitionBlockAtEveryEarlyInterrupt) {
-  request([](MxifBkgd& r) { r.mixMask = 1, r.type = 1, r.setPattern(4, 0); });
-  category::CategorySystem::instance().record(0).bkgdLatency = 1;  // each image written at once
-  tracker().start(5, 1);
-  auto image = [] {
-    std::vector<u32> words;
-    for (int i = 0; i < trans::N_REGS; ++i) words.push_back(bkgdReg(4 * i));
-    return words;
-  };
-  int frames = 0;
-  for (; tracker().state == AutoTransition::RUNNING; ++frames) {
-    const std::vector<u32> before = image();
-    runFrame(0);
-    onVsyncFrame(vsyncGuard(), -1);
-    EXPECT_NE(image(), before) << "frame " << frames;
-  }
-  EXPECT_EQ(frames, 10);
-}
-
-// ME 0's background in a DVE tilt about the left edge (kind 3, effect 0), a run of four frames with
-// latency 0. The load turns the tilt round: forward, its position u steps 0.75, 0.5, 0.25 and the
-// run ends at rest (nine zeros, reset); reversed, it steps up and ends turned away (transform
-// cleared). The filter value is 0.15 + 1.0625 u; the end state holds two frames, then the
-// background mixes. The other MEs' backgrounds stay mixed.
-TEST_F(BkgdTest, DveTiltRunsOnItsMeAndEndsInItsEndState) {
-  calllog::enable(true);
-  request([](MxifBkgd& r) { r.mixMask = 1, r.type = 1, r.setPattern(0, 3); });
-  category::CategorySystem::instance().record(0).bkgdLatency = 1;
-  const std::set<std::string> dve = {"mxFilterSetParameters", "mxDveSetAspect", "mxDveSetWindow",
-                                     "mxDveSetMatrixFloat", "mxDveClearTransform", "mxDveReset"};
-  const std::string tilt = "mxFilterSetParameters\nmxDveSetAspect\nmxDveSetWindow\nmxDveSetMatrixFloat\n";
-  const std::string mix = "mxFilterSetParameters\nmxDveReset\n", rest = tilt + "mxDveReset\n",
-                    away = tilt + "mxDveClearTransform\n";
-  struct Frame {
-    const std::string& calls;
-    float aspect;
-  };
-  const struct Run {
-    u8 direction;
-    std::vector<Frame> frames;
-  } runs[] = {
-      {0, {{tilt, 0.946875f}, {tilt, 0.68125f}, {tilt, 0.415625f}, {rest, 1}, {rest, 1}, {mix, 0}}},
-      {1, {{tilt, 0.415625f}, {tilt, 0.68125f}, {tilt, 0.946875f}, {away, 0.15f}, {away, 0.15f}, {mix, 0}}},
-  };
-  for (const Run& run : runs) {
-    request([&](MxifBkgd& r) { r.setDirection(run.direction); });
-    tracker().start(2, 1);  // a quarter each frame in format 0
-    for (const Frame& f : run.frames) {
-      SCOPED_TRACE(testing::Message() << "direction " << int(run.direction) << " frame " << &f - run.frames.data());
-      calllog::clear();
-      runFrame(0);
-      std::map<int, std::string> byContext;
-      for (const calllog::Call& c : transition_test::calls()) {
-        if (c.target == MX_BKGD && dve.count(c.function) != 0) byContext[c.context] += std::string(c.function) + "\n";
-      }
-      EXPECT_EQ(byContext[MX_CONTEXT_ME1], f.calls);
-      for (int me = 1; me < 4; ++me) EXPECT_EQ(byContext[MX_CONTEXT_ME1 + me], mix) << me;
-      if (f.aspect != 0) expectArgs(last("mxDveSetAspect"), {f.aspect});
-      if (f.aspect == 1) expectArgs(last("mxDveSetMatrixFloat"), std::vector<float>(9, 0));
-    }
-  }
-  calllog::enable(false);
-}
-
 // ---- wipe memory ----------------------------------------------------------------------------------
 
 class BkgdWipeTest : public BkgdTest {
@@ -404,15 +333,6 @@ TEST_F(BkgdWipeTest, SelectionBeyondTheEntriesRecallsTheFirstAndStopsTracking) {
   send([](MxifBkgd& r) { r.borderMask = 2, r.borderWidth = 500; });
   EXPECT_EQ(frameEcho<MxifBkgdWipe>().me, 255);
   EXPECT_EQ(wipe().record(0).entries[0].borderWidth, 0);
-}
-
-// After a restart the selected entry is not recalled into the background.
-TEST_F(BkgdWipeTest, RestartRecallsNothing) {
-  live().borderSource = 2;
-  wipe().record(0).selected = 5;  // entry 5 holds border source 0
-  restart();
-  runFrame(0);
-  EXPECT_EQ(std::tuple(live().borderSource, wipe().applied()), std::tuple(2, 5));
 }
 
 }  // namespace

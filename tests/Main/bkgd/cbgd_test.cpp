@@ -2,7 +2,6 @@
 // to the generator registers.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <vector>
 
 #include "Driver/cbgd/cbgd.h"
@@ -13,7 +12,6 @@
 namespace {
 
 using category::CategoryCbgd;
-using Steps = std::array<int, 3>;  // horizontal step, vertical step, phase of a generator
 
 constexpr u32 G1 = 0x83001440, G2 = 0x83001480;
 
@@ -40,10 +38,6 @@ class CbgdCategoryTest : public test_categories::StartedSystemTest {
     peer.send(r);
     return frame();
   }
-  static Steps steps(u32 g) {
-    return {static_cast<int>(platform::regPeek(g + 4)), static_cast<int>(platform::regPeek(g + 8)),
-            static_cast<int>(platform::regPeek(g + 12))};
-  }
 };
 
 TEST_F(CbgdCategoryTest, GeneratorRegistersAfterTheNextDriverUpdate) {
@@ -61,7 +55,8 @@ TEST_F(CbgdCategoryTest, GeneratorRegistersAfterTheNextDriverUpdate) {
   };
   frame();
   EXPECT_EQ(words(), (std::vector<u32>{1, 250, 409, 960, 442, u32(166 - 409), u32(104 - 960)}));
-  EXPECT_EQ(steps(G1), (Steps{0, 2184, 14336}));
+  EXPECT_EQ(std::vector<u32>({platform::regPeek(G1 + 4), platform::regPeek(G1 + 8), platform::regPeek(G1 + 12)}),
+            (std::vector<u32>{0, 2184, 14336}));  // horizontal step, vertical step, phase
   // The second generator shows its default: flat red.
   EXPECT_EQ(platform::regPeek(G2 + 32), 250u);
   // Standard-definition system formats take the BT.601 set: the colours are applied again in the
@@ -73,41 +68,6 @@ TEST_F(CbgdCategoryTest, GeneratorRegistersAfterTheNextDriverUpdate) {
   frame();
   frame();
   EXPECT_EQ(words(), (std::vector<u32>{1, 326, 361, 960, 579 - 326, u32(215 - 361), u32(136 - 960)}));
-}
-
-TEST_F(CbgdCategoryTest, RateAndMotionPerFrame) {
-  struct Case {
-    const char* what;
-    int rate, motion, speed, systemFormat;
-    int skip;                     // frames run before the checked ones
-    std::vector<int> fields;      // field bit of each checked frame
-    std::vector<Steps> expected;  // what each checked frame set, seen after the next driver update
-  } cases[] = {
-      {"rate 0", 0, 0, 0, 0, 0, {0}, {{1092, 0, 0}}},
-      {"rate 1000", 1000, 0, 0, 0, 0, {0}, {{44782, 0, 0}}},
-      {"scroll by 125", 25, 1, 500, 0, 0, {0, 0}, {{2184, 0, -22755}, {2184, 0, -45511}}},
-      {"scroll wraps at 1800", 25, 1, 400, 0, 16, {0, 0}, {{2184, 0, -309475}, {2184, 0, 327680}}},
-      {"rotate by -25 from 0", 25, 2, -500, 0, 0, {0, 0}, {{1963, -957, 11396}, {1374, -1697, 26470}}},
-      // rate 0.5 from the start-up frame until the first field-phase frame
-      {"scroll at field rate", 25, 1, 500, 2, 0, {0, 1, 0, 1},
-       {{1092, 0, 0}, {2184, 0, -22755}, {2184, 0, -22755}, {2184, 0, -45511}}},
-  };
-  for (const auto& c : cases) {
-    SetUp();
-    category::CategorySystem::instance().record(0).format = static_cast<u8>(c.systemFormat);
-    MxifCbgd r{};
-    r.channel = 1;
-    r.mask = bit(MxifCbgd::BIT_RATE) | bit(MxifCbgd::BIT_MOTION) | bit(MxifCbgd::BIT_SPEED);
-    r.rate = static_cast<s16>(c.rate), r.motion = static_cast<u8>(c.motion), r.speed = static_cast<s16>(c.speed);
-    peer.send(r);
-    const int n = c.skip + static_cast<int>(c.fields.size());
-    for (int i = 0; i <= n; ++i) {
-      frame(i >= c.skip && i < n ? c.fields[i - c.skip] : 0);
-      if (i > c.skip) {
-        EXPECT_EQ(steps(G2), c.expected[i - 1 - c.skip]) << c.what << " " << i;
-      }
-    }
-  }
 }
 
 }  // namespace

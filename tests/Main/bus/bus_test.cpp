@@ -2,7 +2,6 @@
 
 #include <initializer_list>
 #include <memory>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -90,51 +89,6 @@ class BusTest : public testing_support::BoardTest {
   MxifBus stored[category::N_ME]{};
   std::unique_ptr<CategoryBus> buses[category::N_ME];
 };
-
-TEST(BusTables, CodeResolution) {
-  const int cases[][2] = {{768, -1},   {1023, -1}, {1024, -1}, {1033, -1},  {1034, 10},  {1174, 150},
-                          {1247, 223}, {1326, 302}, {1327, -1}, {1337, -1}, {1338, 314}, {1353, 329},
-                          {1354, -1},  {2047, -1},  {65535, -1}};  // code, source
-  for (auto c : cases) EXPECT_EQ(CategoryBus::codeToSource(c[0]), c[1]) << c[0];
-}
-
-TEST(BusTables, SourceToHardware) {
-  const int cases[][2] = {{10, 4352},  {41, 4383},  {140, 4384}, {141, 4385}, {222, 4496}, {223, 4499}, {220, 4497},
-                          {221, 4498}, {230, 4552}, {237, 4559}, {150, 4512}, {165, 4527}, {170, 4544}, {171, 4546},
-                          {172, 4545}, {173, 4547}, {174, 4548}, {177, 4551}, {181, 4480}, {182, 4481}, {184, 4482},
-                          {185, 4483}, {187, 4484}, {190, 4486}, {191, 4487}, {201, 4488}, {204, 4490}, {207, 4492},
-                          {210, 4494}, {211, 4495}, {178, 4556}, {-1, 4499},  {9, 4499},   {42, 4499},  {183, 4499}};
-  for (auto c : cases) EXPECT_EQ(CategoryBus::busSourceToHardware(c[0]), c[1]) << c[0];
-}
-
-TEST_F(BusTest, SelectionFromTheFrontEndIsEchoedAndReachesTheRegisterAfterTheNextUpdate) {
-  auto roundTrip = [&](const MxifBus& req) {
-    peer.send(req);
-    reg().receiveAll();
-    for (auto& b : buses) b->update();
-    reg().sendAll(AcknowledgeSender::instance());
-    for (const auto& p : peer.readPackets()) {
-      if (p.type == MxifBus::TYPE_INDEX && p.as<MxifBus>().me == req.me) return p.as<MxifBus>();
-    }
-    ADD_FAILURE() << "no echo";
-    return MxifBus{};
-  };
-  MxifBus echo = roundTrip(rec({{0, 20}}));
-  EXPECT_TRUE(echo.hasEntry(0));
-  EXPECT_EQ(echo.entries[0], D + 20);
-  EXPECT_EQ(echo.entries[1], CategoryBus::REPLACEMENT_CODE);  // repaired: button 0 resolves to nothing
-  EXPECT_NE(regPeek(XPT_BUS_REG) & 0xFF, 10u);
-  mxUpdate();
-  EXPECT_EQ(regPeek(XPT_BUS_REG) & 0xFF, 10u);        // input 11 (source 20)
-  EXPECT_EQ(regPeek(XPT_BUS_REG) >> 8 & 0xFF, 147u);  // black
-  // A loop through another ME: ME 1 takes ME 0's program, then ME 0 may not take ME 1's.
-  MxifBus me1 = rec({{0, 150}});
-  me1.me = 1;
-  EXPECT_EQ(roundTrip(me1).entries[0], D + 150);
-  EXPECT_EQ(roundTrip(rec({{0, 154}})).entries[0], D + 20);
-  mxUpdate();
-  EXPECT_EQ(regPeek(XPT_BUS_REG) & 0xFF, 10u);
-}
 
 TEST_F(BusTest, ReentryRefusesEveryLoopAndEndsOnACycle) {
   // A direct loop through the front end's records: the first test.
@@ -335,17 +289,6 @@ TEST_F(BusTest, ProgramBusFollowsTheBackgroundTransitionAndSetsTheSwap) {
     bus(0).update();
     EXPECT_EQ(bus(0).abSwap(), c[4]) << c[0] << " " << c[1] << " " << c[2];
   }
-}
-
-TEST_F(BusTest, RefreshRequestReportsTheWholeRecordWithoutLinking) {
-  frame();
-  EXPECT_EQ(bus(1).linkSuppressed(), 0);
-  bus(1).requestRefresh();
-  bus(1).update();
-  EXPECT_EQ(stored[1].entryMask[0], 0xFFFFFFFFu);
-  EXPECT_EQ(stored[1].mask, MxifBus::PROGRAM_BUS);
-  EXPECT_EQ(bus(1).linkSuppressed(), 1);
-  EXPECT_FALSE(codec::hasAny(stored[2]));
 }
 
 struct TestXpt : category::CategoryXpt {};

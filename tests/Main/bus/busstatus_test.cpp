@@ -1,10 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
-#include <set>
-#include <tuple>
-#include <utility>
 
 #include "Main/bus/busstatus.h"
 #include "Main/bus/sourcelink.h"

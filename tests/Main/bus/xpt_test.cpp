@@ -86,7 +86,6 @@ TEST_F(XptTest, BusesHearThePreviousSourceBeforeTheButtonChanges) {
   EXPECT_EQ(notices(), expected);
 }
 
-// Resume and initialise rebuild the column classes.
 TEST_F(XptTest, ResumeTakesAWholeImage) {
   X saved[3] = {};
   for (int p = 0; p < 3; ++p) {

@@ -165,30 +165,4 @@ TEST_F(BusLampTest, RowSettingDelegationAndFlagLamps) {
   EXPECT_EQ(std::tuple(lamp(200), lamp(201), lamp(712)), std::tuple(3, 0, 3));
 }
 
-// Through the request ring: button 5 of panel 0 assigned, then selected on ME 0's A bus; the lamp
-// image of ME 0 on panel 0 lights its lamp, and a later selection moves it.
-TEST_F(BusLampTest, SelectionFromTheFrontEndLightsItsButtonInTheReportedImage) {
-  MxifXptAssign assign;
-  assign.panel = 0;
-  assign.source[5] = 10, assign.source[6] = 11;
-  assign.buttonMask[0] = 1u << 5 | 1u << 6;
-  peer.send(assign);
-  auto select = [&](int code) {
-    MxifBus r{};
-    r.setEntry(0, code);
-    peer.send(r);
-    std::vector<int> image;
-    for (int i = 0; i < 3; ++i) {
-      auto sent = framePackets();
-      for (const AckPacket& p : sent[internal::MxifMeLed::TYPE_INDEX]) {
-        const auto led = p.as<internal::MxifMeLed>();
-        if (led.me == 0 && led.panel == 0) image.assign(led.lamps, led.lamps + 24);
-      }
-    }
-    return image;
-  };
-  EXPECT_EQ(select(5), lit({{5, 2}}));
-  EXPECT_EQ(select(6), lit({{6, 2}}));
-}
-
 }  // namespace

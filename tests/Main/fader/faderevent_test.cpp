@@ -3,11 +3,9 @@
 // in the backup image and the layer status the records report.
 #include <gtest/gtest.h>
 
-#include <string>
 #include <tuple>
 #include <vector>
 
-#include "Lib/Include/text.h"
 #include "Main/bkgd/bkgd.h"
 #include "Main/fader/faderevent.h"
 #include "Main/key/dsk.h"
@@ -15,7 +13,6 @@
 #include "Main/media/clip.h"
 #include "Main/memory/eventmem.h"
 #include "Main/panel/operate.h"
-#include "Main/system/maintenance.h"
 #include "Main/system/mfconfig.h"
 #include "Main/system/system.h"
 #include "tests/Main/category_fixture.h"
@@ -428,103 +425,6 @@ TEST_F(FaderEventTest, KeyFaderTrackersTurnOrStart) {
           << c.state << " " << c.flip << " " << int(c.mode933) << " " << downstream;
     }
   }
-}
-
-TEST_F(FaderEventTest, CalibrationIsCheckedAtResumeKeptOverARestartAndResetPerPanel) {
-  category::FaderCalibration saved;
-  const LeverCalibration entries[] = {{2554, 1533}, {4001, 1000}, {4000, 350}, {3000, 349}, {3000, 1534}, {2555, 1533}};
-  for (int i = 0; i < 6; ++i) saved.entries[i] = entries[i];
-  faders.resume(&saved);
-  const int kept[6][2] = {{2555, 1533}, {2555, 1533}, {4000, 350}, {2555, 1533}, {2555, 1533}, {2555, 1533}};
-  for (int i = 0; i < 6; ++i) {
-    EXPECT_EQ(std::tuple(faders.calibration(i).max, faders.calibration(i).min), std::tuple(kept[i][0], kept[i][1])) << i;
-  }
-
-  faders.initData();
-  lever(3000);
-  lever(3500, 1, 1);
-  runFrame(0);
-  restart();
-  EXPECT_EQ(std::tuple(faders.calibration(0).max, faders.calibration(5).max), std::tuple(3000, 3500));
-  faders.resetCalibration(1);
-  EXPECT_EQ(std::tuple(faders.calibration(0).max, faders.calibration(5).max), std::tuple(3000, 2555));
-  EXPECT_THROW(faders.resetCalibration(3), assert::AssertException);
-}
-
-// The maintenance record bounds the key-fader levers' calibration (the lowest minimum and the margin
-// below the raw top), and its command code 5 resets panel 1's main levers.
-TEST_F(FaderEventTest, MaintenanceBoundsKeyFaderLeversAndResetsAPanel) {
-  auto widen = [&] {
-    faders.initInternal();
-    for (int raw : {100, 4095}) category::CategoryKey::keyFaderLeverInput(faders, 1, raw, 4);
-    const LeverCalibration& c = *faders.keyFaderLever(1, 0).calibration;
-    return std::tuple(c.min, c.max);
-  };
-  EXPECT_EQ(widen(), std::tuple(100, 4095));  // no limits yet
-  MxifMaintenance m{};
-  m.mask = MxifMaintenance::LEVER_PARAM3 | MxifMaintenance::LEVER_PARAM4;
-  m.leverParam3 = 400, m.leverParam4 = 95;
-  peer.sendPacket(MxifMaintenance::TYPE_INDEX, testing_support::textRecordBytes(m));
-  runFrame(0);
-  EXPECT_EQ(widen(), std::tuple(400, 4000));
-
-  lever(3500, 1, 1);
-  runFrame(0);
-  ASSERT_EQ(faders.calibration(5).max, 3500);
-  MxifMaintenanceCmd cmd{};
-  cmd.code = 5;
-  peer.send(cmd);
-  runFrame(0);
-  EXPECT_EQ(faders.calibration(5).max, 2555);
-}
-
-// Key 0 of ME 0 taken on air by its auto button at rate 4 (eight frames in format 0), then cut off:
-// per frame, the status bytes 380, 383 and 382 as the key record sends them (-1: not sent).
-TEST_F(FaderEventTest, KeyAndDownstreamKeyReportOnAirMovingAndStopping) {
-  key(0, 0).transIn = {1, 1, 0, 4};
-  dsk(2).transIn = {1, 1, 0, 4};
-  using Sent = std::tuple<int, int, int>;
-  auto keySent = [](const std::vector<testing_support::AckPacket>& packets) {
-    Sent s{-1, -1, -1};
-    for (const auto& p : packets) {
-      MxifKey r;
-      libmx::WireIn in(p.body.data(), p.body.size());
-      if (!libmx::readTextRecord(in, r) || r.me != 0 || r.channel != 0) continue;
-      if (r.mask1 & 1u << MxifKey::W1_ON_AIR) std::get<0>(s) = r.onAir;
-      if (r.mask1 & 1u << MxifKey::W1_IN_TRANSITION) std::get<1>(s) = r.inTransition;
-      if (r.mask1 & 1u << MxifKey::W1_STOPPING) std::get<2>(s) = r.stopping;
-    }
-    return s;
-  };
-  auto dskSent = [](const std::vector<testing_support::AckPacket>& packets) {
-    Sent s{-1, -1, -1};
-    for (const auto& p : packets) {
-      MxifDsk r;
-      libmx::WireIn in(p.body.data(), p.body.size());
-      if (!libmx::readTextRecord(in, r) || r.channel != 2) continue;
-      if (r.mask & 1u << MxifDsk::W0_ON_AIR) std::get<0>(s) = r.onAir;
-      if (r.mask & 1u << MxifDsk::W0_IN_TRANSITION) std::get<1>(s) = r.inTransition;
-      if (r.mask & 1u << MxifDsk::W0_STOPPING) std::get<2>(s) = r.stopping;
-    }
-    return s;
-  };
-  framePackets();
-  std::vector<Sent> keys, dsks;
-  for (int frame = 0; frame < 12; ++frame) {
-    if (frame == 0) send({1724, 1826});
-    if (frame == 10) send({1732, 1834});
-    auto packets = framePackets();
-    keys.push_back(keySent(packets[MxifKey::TYPE_INDEX]));
-    dsks.push_back(dskSent(packets[MxifDsk::TYPE_INDEX]));
-  }
-  const Sent none{-1, -1, -1};
-  const std::vector<Sent> expected = {{-1, 1, -1}, {1, -1, -1}, none, none, none, none,
-                                      none,        none,        {-1, 0, -1}, none, {-1, -1, 1}, {0, -1, 0}};
-  EXPECT_EQ(keys, expected);
-  EXPECT_EQ(dsks, expected);
-  auto quiet = framePackets();
-  EXPECT_EQ(std::tuple(quiet.count(MxifKey::TYPE_INDEX), quiet.count(MxifDsk::TYPE_INDEX), quiet.count(MxifBkgd::TYPE_INDEX)),
-            std::tuple(0u, 0u, 0u));
 }
 
 }  // namespace

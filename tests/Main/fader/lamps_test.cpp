@@ -3,7 +3,6 @@
 // and lighting the keys of their buttons.
 #include <gtest/gtest.h>
 
-#include <set>
 #include <tuple>
 #include <vector>
 
@@ -22,39 +21,6 @@ namespace {
 
 using category::CategoryFaderEvent;
 using testing_support::consoleCount;
-
-TEST(LeverBar, PickUpStateValueScaleAndSign) {
-  std::set<int> all;
-  for (int i = 0; i < FaderLever::BAR_LAMPS; ++i) all.insert(i);
-  struct Case { int state; float value, aux; int sign, direction; std::set<int> lit; } cases[] = {
-      {FaderLever::PICK_NONE, 0.7f, 1.0f, 1, 1, {}},
-      {FaderLever::PICK_BOTH, 0.0f, 1.0f, 1, 1, {0, 2, 4, 6, 8, 10, 13, 15, 17, 19, 21, 23}},
-      {FaderLever::PICK_TOWARD_A, 0.0f, 1.0f, 1, -1, {0, 2, 4, 6, 8, 10}},  // 13..23 reversed
-      {FaderLever::PICK_TOWARD_B, 0.0f, 1.0f, -1, 1, {0, 2, 4, 6, 8, 10}},
-      {FaderLever::PICK_DRIVEN, 0.5f, 0.5f, 1, -1, {0, 1, 2, 3, 4, 5, 12}},  // n(0.25) = 6, n(0.5) = 12
-      {FaderLever::PICK_RUNNING, 0.5f, 1.0f, -1, 1, {12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23}},
-      {FaderLever::PICK_DRIVEN, 1.0f, 0.99999f, 1, 1, all},  // a whole scale: no lamp of its own
-  };
-  for (const Case& c : cases) {
-    FaderLever l;
-    l.pickState = c.state, l.pickValue = c.value, l.pickAux = c.aux, l.pickSign = c.sign, l.direction = c.direction;
-    u8 bar[FaderLever::BAR_LAMPS];
-    l.bar(bar);
-    std::set<int> lit;
-    for (int i = 0; i < FaderLever::BAR_LAMPS; ++i) {
-      EXPECT_TRUE(bar[i] == 0 || bar[i] == FaderLever::BAR_LIT);
-      if (bar[i] != 0) lit.insert(i);
-    }
-    EXPECT_EQ(lit, c.lit) << c.state << " " << c.value << " " << c.aux;
-  }
-}
-
-// The fader lamp gathered over its buttons (a, r) -> value.
-TEST(KeyFaderLamp, GatheredOverTheButtons) {
-  const int cases[][3] = {{0, 12, 12}, {12, 1, 11}, {1, 2, 1},  {0, 2, 2},   {12, 2, 12}, {2, 12, 12},
-                          {1, 12, 11}, {3, 1, 1},   {11, 0, 11}, {2, 1, 1},  {13, 2, 2},  {2, 11, 11}};
-  for (auto c : cases) EXPECT_EQ(CategoryFaderEvent::addToFaderLamp(c[0], c[1]), c[2]) << c[0] << " " << c[1];
-}
 
 class LampTest : public test_categories::StartedSystemTest {
  protected:

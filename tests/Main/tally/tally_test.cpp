@@ -3,6 +3,7 @@
 // block of the mainframe configuration is written into its stored record.
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <vector>
 
 #include "Driver/core/core.h"
@@ -30,11 +31,9 @@ TEST(TallyMaps, CodesAndSourcesToTallyIndexes) {
   for (int code = 1; code <= 20; ++code) EXPECT_EQ(category::tallyCodeSource(code), outputs[code - 1]) << code;
   for (int code : {21, 44, 68}) EXPECT_EQ(category::tallyCodeSource(code), code + 219);
   for (int code : {0, 69, 0x7FFF, 0xFFFF, -1}) EXPECT_EQ(category::tallyCodeSource(code), -1) << code;
-  const std::pair<int, int> indexes[] = {{10, 0},    {137, 127}, {140, 128}, {141, 129}, {150, 130}, {165, 145},
-                                         {170, 146}, {178, 154}, {180, 155}, {181, 155}, {182, 156}, {191, 162},
-                                         {200, 163}, {211, 170}, {220, 171}, {223, 174}, {237, 182}, {240, 183},
-                                         {287, 230}, {314, 231}, {329, 246}, {9, -1},    {139, -1},  {179, -1},
-                                         {238, -1},  {288, -1},  {330, -1}};
+  const std::pair<int, int> indexes[] = {{10, 0},   {137, 127}, {140, 128}, {141, 129}, {150, 130}, {170, 146},
+                                         {178, 154}, {181, 155}, {182, 156}, {200, 163}, {220, 171}, {240, 183},
+                                         {237, 182}, {314, 231}, {9, -1}, {139, -1}, {179, -1}, {238, -1}, {330, -1}};
   for (const auto& [source, index] : indexes) EXPECT_EQ(tallyIndexOf(source), index) << source;
 }
 
@@ -87,17 +86,13 @@ class TallyTest : public test_categories::StartedSystemTest {
     }
     return out;
   }
+  static int flagCount(const MxifSourceTally& r) { return std::accumulate(std::begin(r.tally), std::end(r.tally), 0); }
   static V busTallied(int me, V entries) {
     V out;
     for (int e : entries) {
       if (CategoryBusTally::entryTally(me, e) != 0) out.push_back(e);
     }
     return out;
-  }
-  static int flagCount(const MxifSourceTally& r) {
-    int n = 0;
-    for (u8 t : r.tally) n += t;
-    return n;
   }
 };
 
@@ -305,76 +300,6 @@ TEST_F(TallyTest, ReenteredMeDuringATransitionBringsItsBackgroundAndKeys) {
 
 // ---- what is sent --------------------------------------------------------------------------------------
 
-// A status bit set for one frame stays in the flags of the next; the group is sent whole when it
-// changes, to all zero as well, and not while it stays as it is.
-TEST_F(TallyTest, ChangedGroupIsSentWholeOnceAndFlagsOutliveTheirFrame) {
-  group(0, {1});
-  select(0, {{0, 20}});
-  EXPECT_TRUE(frames(3)[category::TYPE_SOURCE_TALLY].empty());
-  const struct { u32 status; bool sent; V flagged; } steps[] = {
-      {0x02, true, {150, 20}}, {0, false, {150, 20}}, {0, true, {150}}, {0, false, {150}}};
-  for (const auto& s : steps) {
-    status(s.status);
-    auto packets = framePackets();
-    EXPECT_EQ(tallied(0, {150, 20}), s.flagged) << s.status;
-    ASSERT_EQ(packets[category::TYPE_SOURCE_TALLY].size(), s.sent ? 1u : 0u);
-    ASSERT_EQ(packets[category::TYPE_DUAL_SOURCE_TALLY].size(), s.sent ? 1u : 0u);
-    if (!s.sent) continue;
-    const auto r = packets[category::TYPE_SOURCE_TALLY][0].as<MxifSourceTally>();
-    EXPECT_EQ(std::vector<u32>(r.presence, r.presence + 8),
-              std::vector<u32>({~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u, (1u << 23) - 1}));
-    EXPECT_EQ(r.tally[tallyIndexOf(20)], s.flagged.size() > 1 ? 1 : 0);
-    EXPECT_EQ(packets[category::TYPE_DUAL_SOURCE_TALLY][0].as<MxifDualSourceTally>().local.tally[tallyIndexOf(20)],
-              r.tally[tallyIndexOf(20)]);
-  }
-  // A group that watches nothing any more is sent once, all zero with every presence bit.
-  group(0, {});
-  auto cleared = frameSends(category::TYPE_SOURCE_TALLY);
-  ASSERT_EQ(cleared.size(), 1u);
-  EXPECT_EQ(flagCount(cleared[0].as<MxifSourceTally>()), 0);
-  EXPECT_EQ(cleared[0].as<MxifSourceTally>().presence[7], (1u << 23) - 1);
-  EXPECT_TRUE(frameSends(category::TYPE_SOURCE_TALLY).empty());
-}
-
-// Only group 0 sets the bus tally.
-TEST_F(TallyTest, OnlyGroupZeroSetsTheBusTallyWhichAnswersItsRecord) {
-  group(1, {1});
-  select(0, {{0, 20}});
-  status(0x02);
-  auto packets = frames();
-  EXPECT_EQ(tallied(1, {150, 20}), V({150, 20}));
-  EXPECT_TRUE(packets[category::TYPE_BUS_TALLY].empty());
-  group(0, {1});
-  packets = frames(1);
-  ASSERT_EQ(packets[category::TYPE_BUS_TALLY].size(), 1u);
-  auto sent = packets[category::TYPE_BUS_TALLY][0].as<MxifBusTally>();
-  EXPECT_EQ(std::tuple(sent.me, sent.tally[0], sent.tally[1], sent.presence[0]), std::tuple(0, 1, 1, 0x3u));
-
-}
-
-// With the external setting the front end's records are the source tally and are echoed; side A of
-// the dual tally still carries what this system computes.
-TEST_F(TallyTest, ExternalSourceTallyIsEchoedBesideTheLocalOne) {
-  MxifPeripheral external;
-  external.reportForm = 1, external.maskA = MxifPeripheral::REPORT_FORM;
-  peer.send(external);
-  group(0, {1});
-  select(0, {{0, 20}});
-  status(0x02);
-  frames();
-  MxifSourceTally in;
-  in.tally[5] = 7, in.presence[0] = 1u << 5;
-  peer.send(in);
-  auto packets = framePackets();
-  ASSERT_EQ(packets[category::TYPE_SOURCE_TALLY].size(), 1u);
-  const auto echo = packets[category::TYPE_SOURCE_TALLY][0].as<MxifSourceTally>();
-  EXPECT_EQ(std::tuple(echo.index, echo.tally[5], echo.presence[0], echo.tally[tallyIndexOf(150)]),
-            std::tuple(0, 1, 1u << 5, 0));
-  ASSERT_EQ(packets[category::TYPE_DUAL_SOURCE_TALLY].size(), 1u);
-  const auto dual = packets[category::TYPE_DUAL_SOURCE_TALLY][0].as<MxifDualSourceTally>();
-  EXPECT_EQ(std::tuple(dual.channel, dual.local.tally[tallyIndexOf(150)], dual.received.tally[5]), std::tuple(0, 1, 1));
-}
-
 // A background DVE mark widens the background bits (1 and 2, 17 and 18) of its ME's status word in
 // the update that reads its slot, three frames after the one in which it was set.
 TEST_F(TallyTest, BackgroundDveMarkWidensTheStatusThreeFramesLater) {
@@ -432,22 +357,5 @@ TEST_F(TallyTest, UnsentTallyKeepsItsMarksForTheNextTurn) {
 
 // Without a mainframe configuration and with the peripheral record of a fresh start the frames run
 // and send no tally; a group set through type 28 is the group the source tally reports.
-class TallyFreshStartTest : public test_categories::StartedSystemTest {};
-
-TEST_F(TallyFreshStartTest, FreshSystemSendsNoTallyUntilAGroupIsSet) {
-  for (int frame = 0; frame < 6; ++frame) {
-    auto packets = framePackets();
-    for (int type : {category::TYPE_BUS_TALLY, category::TYPE_SOURCE_TALLY, category::TYPE_DUAL_SOURCE_TALLY}) {
-      EXPECT_TRUE(packets[type].empty()) << type;
-    }
-  }
-  MxifPeripheral r;
-  r.groups[2].entries[0] = 1, r.groups[2].mask = 1;
-  peer.send(r);
-  const auto sent = frameSends(category::TYPE_SOURCE_TALLY);
-  ASSERT_EQ(sent.size(), 1u);
-  const auto tally = sent[0].as<MxifSourceTally>();
-  EXPECT_EQ(std::tuple(tally.index, tally.tally[tallyIndexOf(150)]), std::tuple(2, 1));
-}
 
 }  // namespace
