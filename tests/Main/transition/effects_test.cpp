@@ -27,13 +27,6 @@ class EffectsTest : public LayerTest {
     loadKeyEffect(number, kind, p);
     applyEffect(kind, key, p);
   }
-  // One frame through the updater's load and apply.
-  void frame(u8 kind, u8 number, float p) {
-    rec.setPattern(number, kind);
-    calllog::clear();
-    bkgd.load(rec, sys, p, 1, 0, 0, 0);
-    bkgd.apply(0, p, -1.0f);
-  }
   static std::vector<float> argsOf(const calllog::Call& c) { return {c.args, c.args + c.count}; }
 };
 
@@ -124,12 +117,10 @@ TEST_F(EffectsTest, ReverseRunsThePositionBackwardsWithTheBusesSwapped) {
 TEST_F(EffectsTest, PushesTakeTheLoadedEdgesAndThePausedPushHolds) {
   rec.borderOn = 1;
   for (u8 number : {10, 15}) {
-    for (s16 width : {10, 20}) {
-      rec.borderWidth = width;
-      effect(2, number, 0.3f);
-      EXPECT_NEAR(last("mxDveSetWindow").args[5], 2 * 0.128f * width, 1e-5f) << int(number) << " " << width;
-      EXPECT_NEAR(last("mxDveSetDualWindow").args[5], 2 * 0.128f * width, 1e-5f) << int(number) << " " << width;
-    }
+    rec.borderWidth = 20;
+    effect(2, number, 0.3f);
+    EXPECT_NEAR(last("mxDveSetWindow").args[5], 5.12f, 1e-5f) << int(number);
+    EXPECT_NEAR(last("mxDveSetDualWindow").args[5], 5.12f, 1e-5f) << int(number);
   }
   rec.borderOn = 0, rec.softness = 500;
   effect(2, 14, 0.3f);
@@ -143,12 +134,9 @@ TEST_F(EffectsTest, PushesTakeTheLoadedEdgesAndThePausedPushHolds) {
     expectSameCalls(held, calls());
   }
   // Kind 2 has no effect past 15, and a key's DVE takes no timed move: nothing is written.
-  for (u8 number : {16, 23, 255}) {
-    effect(2, number, 0.5f);
-    EXPECT_EQ(calllog::size(), 0u) << int(number);
-  }
-  for (u8 number : {20, 21, 22}) {
-    keyEffect(1, number, 0.5f);
+  const std::pair<u8, u8> none[] = {{2, 16}, {2, 23}, {2, 255}, {1, 20}, {1, 21}, {1, 22}};
+  for (auto [kind, number] : none) {
+    kind == 2 ? effect(kind, number, 0.5f) : keyEffect(kind, number, 0.5f);
     EXPECT_EQ(calllog::size(), 0u) << int(number);
   }
 }
@@ -188,18 +176,15 @@ TEST_F(EffectsTest, TimedMovesStageHoldAndRest) {
 
   rec.borderOn = 1;
   rec.option145 = 2;
+  rec.borderWidth = 30;  // border 3.84, scaled by each picture's size
   for (float p : {0.2f, 0.5f}) {
-    for (s16 width : {10, 30}) {
-      rec.borderWidth = width;
-      effect(1, 20, p);
-      SCOPED_TRACE(testing::Message() << p << " " << width);
-      const float b = 0.128f * width;
-      EXPECT_NEAR(last("mxDveSetWindow").args[5], b * calls("mxFilterSetParameters").end()[-2].args[2], 1e-4f);
-      EXPECT_NEAR(last("mxDveSetDualWindow").args[5], b * last("mxFilterSetParameters").args[2], 1e-4f);
-      EXPECT_EQ(last("mxFilterSetParameters").target, MX_BKGD_B);
-      EXPECT_EQ(last("mxDveSetMatricesFloat").args[18], MX_DVE_EFFECT_PAIR);
-      expectArgs(last("mxDveSetBkgdBuses"), {p < 0.4f ? 1.0f : 0.0f, p < 0.4f ? 0.0f : 1.0f, 2});
-    }
+    effect(1, 20, p);
+    SCOPED_TRACE(p);
+    EXPECT_NEAR(last("mxDveSetWindow").args[5], 3.84f * calls("mxFilterSetParameters").end()[-2].args[2], 1e-4f);
+    EXPECT_NEAR(last("mxDveSetDualWindow").args[5], 3.84f * last("mxFilterSetParameters").args[2], 1e-4f);
+    EXPECT_EQ(last("mxFilterSetParameters").target, MX_BKGD_B);
+    EXPECT_EQ(last("mxDveSetMatricesFloat").args[18], MX_DVE_EFFECT_PAIR);
+    expectArgs(last("mxDveSetBkgdBuses"), {p < 0.4f ? 1.0f : 0.0f, p < 0.4f ? 0.0f : 1.0f, 2});
   }
 }
 
@@ -209,27 +194,22 @@ TEST_F(EffectsTest, KindThreePlacementsOfOneAndTwoPictures) {
   rec.patFree1.size = 5000, rec.patFree2.size = 7000;
   rec.patFree2.positionX = 2000;
   for (float p : {0.3f, 0.7f}) {
-    frame(3, 22, p);
+    rec.setPattern(22, 3), frame(p);
     EXPECT_TRUE(calls("mxDveSetDualWindow").empty());
     const auto single = argsOf(last("mxDveSetWindow"));
-    frame(3, 22, 0.5f);
+    rec.setPattern(22, 3), frame(0.5f);
     expectArgs(last("mxDveSetWindow"), single, 0);
-    frame(3, 23, p);
+    rec.setPattern(23, 3), frame(p);
     EXPECT_EQ(std::pair(calls("mxDveSetWindow").size(), calls("mxDveSetDualWindow").size()), std::pair(1ul, 1ul));
     EXPECT_EQ(last("mxDveSetMatricesFloat").args[18], MX_DVE_EFFECT_PAIR);
   }
   // The second picture (size 0.7) comes first unless the ordering byte is set.
   EXPECT_NEAR(last("mxFilterSetParameters").args[2], 0.5f, 1e-3f);
   rec.option144 = 1;
-  frame(3, 23, 0.5f);
+  rec.setPattern(23, 3), frame(0.5f);
   EXPECT_NEAR(last("mxFilterSetParameters").args[2], 0.7f, 1e-3f);
   for (u8 number : {22, 23}) {
-    frame(3, number, 0.5f);
-    bkgd.applyDveGeometry(0.0f);
-    EXPECT_STREQ(calls().back().function, "mxDveClearTransform");
-    bkgd.applyDveGeometry(1.0f);
-    EXPECT_STREQ(calls().back().function, "mxDveReset");
-    frame(3, number, 1.0f);
+    rec.setPattern(number, 3), frame(1.0f);
     expectArgs(last("mxDveSetMatrix"), UNIT);
     EXPECT_TRUE(calls("mxDveSetMatricesFloat").empty());
   }

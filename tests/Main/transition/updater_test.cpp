@@ -11,15 +11,7 @@ using namespace transition_test;
 
 namespace {
 
-class UpdaterTest : public LayerTest {
- protected:
-  // One frame of the background at p (second position q).
-  void frame(float p, unsigned mode = 1, u8 reverse = 0, unsigned ab = 0, float q = -1.0f, u8 presetOk = 0) {
-    calllog::clear();
-    bkgd.load(rec, sys, p, mode, reverse, ab, presetOk);
-    bkgd.apply(0, p, q);
-  }
-};
+using UpdaterTest = LayerTest;
 
 TEST_F(UpdaterTest, BackgroundMixPositionsPreviewAndRouting) {
   struct Case { unsigned ab; u8 next; float p, q, position, second, preview; } cases[] = {
@@ -78,8 +70,7 @@ TEST_F(UpdaterTest, DveEffectKeepsTheEffectPathTwoFramesAfterReturningToZero) {
   sys.bkgdLatency = 0;  // latency 1 mixes at once
   frame(0.3f);
   frame(0.0f);
-  EXPECT_EQ(bkgd.pendingFrames, 0);
-  EXPECT_TRUE(calls("mxDveSetMatrix").empty());
+  EXPECT_EQ(std::pair(bkgd.pendingFrames, calls("mxDveSetMatrix").size()), std::pair(0, 0ul));
   expectArgs(last("mxTransSetBkgdPosition"), {1, 0, -1});
 
   // A wipe at 0.00005 mixes, unless the alternation holds it at 0.
@@ -104,12 +95,9 @@ TEST_F(UpdaterTest, EndCheckDrawsTheZoomEndStates) {
     frame(1.0f, 1, c.reverse);
     SCOPED_TRACE(int(c.reverse));
     for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(bkgd.window[i], i % 2 == 0 ? -0.5f : 1.5f);
-    expectArgs(last("mxFilterSetParameters"), {0, 0, 1, c.scaleY});
-    expectArgs(last("mxDveSetWindow"), c.window, 1e-3f);
-    expectArgs(last("mxDveSetMatrix"), {1, 0, 0, 0, 1, 0});
-    expectArgs(last("mxDveSetBkgdBuses"), c.buses);
-    expectArgs(last("mxDveSetEnable"), {1, 0});
-    expectArgs(last("mxTransSetBkgdPosition"), {1, 0, -1});
+    expectLast({{"mxFilterSetParameters", {0, 0, 1, c.scaleY}}, {"mxDveSetWindow", c.window, 1e-3f},
+                {"mxDveSetMatrix", {1, 0, 0, 0, 1, 0}}, {"mxDveSetBkgdBuses", c.buses}, {"mxDveSetEnable", {1, 0}},
+                {"mxTransSetBkgdPosition", {1, 0, -1}}});
   }
   // A wipe at its end is the wipe's.
   rec.setPattern(3, 0);
@@ -135,10 +123,8 @@ TEST_F(UpdaterTest, EdgeParametersByKind) {
     bkgd = BkgdTransition{};
     bkgd.load(rec, sys, 0.5f, 1, 0, 0, 0);
     SCOPED_TRACE(testing::Message() << int(c.format) << "/" << int(c.kind) << "/" << int(c.effect));
-    EXPECT_NEAR(bkgd.border, c.border, 1e-5f);
-    EXPECT_NEAR(bkgd.soft, c.soft, 1e-5f);
-    EXPECT_NEAR(bkgd.halfSoft, c.halfSoft, 1e-6f);
-    EXPECT_NEAR(bkgd.edgeSpan, c.span, 1e-5f);
+    const float got[4] = {bkgd.border, bkgd.soft, bkgd.halfSoft, bkgd.edgeSpan}, want[4] = {c.border, c.soft, c.halfSoft, c.span};
+    for (int i = 0; i < 4; ++i) EXPECT_NEAR(got[i], want[i], i == 2 ? 1e-6f : 1e-5f) << i;
   }
   // Kind 3 effects 0..3 and 8..11 run against the direction byte; kind 2 follows it.
   for (u8 kind : {2, 3}) {
@@ -240,10 +226,8 @@ TEST_F(UpdaterTest, ModulationPhaseRunsOverFrames) {
 TEST_F(UpdaterTest, KeyMixAndTheRefusedDveKindOfKeysWithoutDve) {
   keyRec.channel = 2;
   keyFrame(0.25f);
-  EXPECT_EQ(calls("mxDveReset").size(), 1u);
-  expectArgs(last("mxTransSetKeyPosition"), {0.25f, 0});
-  EXPECT_EQ(last("mxTransSetKeyPosition").target, MX_KEY3);
-  expectArgs(last("mxKeySetPreview"), {0});
+  EXPECT_EQ(std::pair(calls("mxDveReset").size(), last("mxTransSetKeyPosition").target), std::pair(1ul, int{MX_KEY3}));
+  expectLast({{"mxTransSetKeyPosition", {0.25f, 0}}, {"mxKeySetPreview", {0}}});
 
   // Key 3 has no DVE: a DVE kind mixes, with one line per kind.
   keyRec.transIn.mode = 1, keyRec.effectA[1] = 2;
@@ -251,12 +235,7 @@ TEST_F(UpdaterTest, KeyMixAndTheRefusedDveKindOfKeysWithoutDve) {
   expectArgs(last("mxTransSetType"), {MX_TRANS_MIX, 0, 0});
   EXPECT_TRUE(calls("mxDveSetWindow").empty());
   EXPECT_EQ(testing_support::consoleCount("key 3 has no DVE: transition kind 2 mixes"), 1);
-  keyRec.effectA[1] = 1;
-  keyFrame(0.5f);
-  keyRec.effectA[1] = 0;
-  keyFrame(0.5f);
-  keyRec.effectA[1] = 1;
-  keyFrame(0.5f);
+  for (u8 kind : {1, 0, 1}) keyRec.effectA[1] = kind, keyFrame(0.5f);
   EXPECT_EQ(testing_support::consoleCount("key 3 has no DVE: transition kind 1 mixes"), 2);
 }
 

@@ -1,38 +1,65 @@
-// DVE effects among the categories that start-up creates: which effects mark the source tally, and
-// a key zoom through the key update.
+// Over the categories start-up creates: the transition status scan, byte by byte, and the effects
+// that mark the source tally.
 #include <gtest/gtest.h>
 
 #include "Driver/core/core.h"
+#include "Main/bus/bus.h"
 #include "Main/fader/faderevent.h"
-#include "Main/key/key.h"
 #include "Main/tally/tally.h"
+#include "Main/transition/status.h"
+#include "Main/transition/updater.h"
 #include "tests/Main/category_fixture.h"
-#include "tests/Main/transition/engine_fixture.h"
 
 namespace {
 
-using transition_test::expectArgs;
+using category::CategoryTransitionStatus;
+using Bytes = std::vector<u8>;
+
+class TransitionStatusTest : public test_categories::SystemCategoriesTest {
+ protected:
+  static CategoryTransitionStatus& status() { return CategoryTransitionStatus::instance(); }
+  static AutoTransition& slot(int s) { return category::CategoryFaderEvent::instance().transition(s); }
+  // The body of the one packet a scan sends; empty when it sends none.
+  Bytes scan() {
+    status().update();
+    const auto packets = sendPass(status());
+    if (packets.empty()) return {};
+    EXPECT_EQ(packets.size(), 1u);
+    EXPECT_EQ(packets[0].type, 56);
+    return packets[0].body;
+  }
+};
+
+// Each change is reported once under its group's bit for the entry; the values stay in the record.
+// An aux mix reports 1 running (even when held), 2 held, else 0.
+TEST_F(TransitionStatusTest, ChangesAreReportedOnceByGroupAndEntry) {
+  EXPECT_TRUE(scan().empty());                  // every transition idle after start-up
+  auto& aux = dynamic_cast<category::CategoryBus&>(*reg().get(category::TYPE_BUS, 0)).auxTransition().channels[0];
+  struct Case { int slot; s32 state; int group, entry; } cases[] = {  // slot -1: aux mix 0 running, held
+      {AutoTransition::bkgdSlot(2), AutoTransition::RUNNING, 0, 2}, {AutoTransition::bkgdSlot(2), AutoTransition::IDLE, 0, 2},
+      {AutoTransition::keySlot(1, 2), AutoTransition::RUNNING, 3, 1},
+      {AutoTransition::dskSlot(3), AutoTransition::STOP_REQUEST, 5, 3},
+      {-1, 2, 6, 0}, {-1, 1, 6, 0}, {-1, 0, 6, 0},
+  };
+  Bytes want(60, 0);
+  for (const Case& c : cases) {
+    if (c.slot >= 0) slot(c.slot).state = c.state;
+    if (c.slot < 0) aux.running = c.state == 1, aux.held = c.state != 0;
+    for (int g = 0; g < 7; ++g) want[4 + 8 * g + 3] = 0;
+    want[4 + 8 * c.group + 3] = static_cast<u8>(1u << c.entry);
+    want[4 + 8 * c.group + 4 + c.entry] = static_cast<u8>(c.state);
+    EXPECT_EQ(scan(), want) << c.slot << " " << c.state;
+    EXPECT_TRUE(scan().empty());  // no change, nothing sent
+  }
+}
 
 class DveSystemTest : public test_categories::StartedSystemTest {
  protected:
   void SetUp() override {
     StartedSystemTest::SetUp();
     sys.bkgdLatency = sys.keyLatency = 1;
-    calllog::enable(true);
-  }
-  void TearDown() override {
-    calllog::enable(false);
-    StartedSystemTest::TearDown();
   }
   static category::CategorySourceTally& tally() { return category::CategorySourceTally::instance(); }
-  // The calls of a setter for a target in ME me's context.
-  static std::vector<calllog::Call> of(const char* name, int target, int me) {
-    std::vector<calllog::Call> out;
-    for (const calllog::Call& c : transition_test::calls(name)) {
-      if (c.target == target && c.context == MX_CONTEXT_ME1 + me) out.push_back(c);
-    }
-    return out;
-  }
   // Whether an effect of kind 2 or 1 (3: through the background's load and apply) at p marks ME 1,
   // on the background or on a key, from a fresh ring slot; ME 0 is never marked.
   bool marks(u8 number, u8 kind, float p, bool onKey = false) {
@@ -79,26 +106,6 @@ TEST_F(DveSystemTest, BackgroundEffectsMarkTheSelectedMeKeysNever) {
   EXPECT_TRUE(marks(23, 3, 0.5f));
   EXPECT_TRUE(marks(23, 3, 0.00011f));
   EXPECT_FALSE(marks(22, 3, 0.5f));
-}
-
-// Kind 1 effect 0: a key without softness grows from the top-left corner with its position, p of
-// its size, ten frames a half in format 0; at its end the key, now reversed, stands fully on in
-// setting B's mix.
-TEST_F(DveSystemTest, KeyZoomsInThroughTheKeyUpdate) {
-  MxifKey& k = category::CategoryKey::instance()[0].record(0);
-  k.transIn.mode = 1, k.effectA[0] = 0, k.effectA[1] = 1;
-  category::CategoryFaderEvent::instance().transition(AutoTransition::keySlot(0, 0)).start(10, 1);
-  for (int frame = 0; frame < 20; ++frame) {
-    calllog::clear();
-    runFrame(frame % 2);
-    const float g = std::min(1.0f, static_cast<float>(frame + 1) / 20);
-    const auto filters = of("mxFilterSetParameters", MX_KEY1, 0);
-    ASSERT_EQ(filters.size(), 1u) << frame;
-    expectArgs(filters[0], {0, 0, g, g}, 1e-4f);
-    const bool running = frame < 19;
-    expectArgs(of("mxDveSetEnable", MX_KEY1, 0).back(), {running ? 1.0f : 0.0f, running ? 0.0f : 1.0f});
-    expectArgs(of("mxTransSetKeyPosition", MX_KEY1, 0).back(), {1, 0});
-  }
 }
 
 }  // namespace
