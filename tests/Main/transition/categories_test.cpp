@@ -44,7 +44,7 @@ TEST_F(TransitionStatusTest, ChangesAreReportedOnceByGroupAndEntry) {
   Bytes want(60, 0);
   for (const Case& c : cases) {
     if (c.slot >= 0) slot(c.slot).state = c.state;
-    if (c.slot < 0) aux.running = c.state == 1, aux.held = c.state != 0;
+    else aux.running = c.state == 1, aux.held = c.state != 0;
     for (int g = 0; g < 7; ++g) want[4 + 8 * g + 3] = 0;
     want[4 + 8 * c.group + 3] = static_cast<u8>(1u << c.entry);
     want[4 + 8 * c.group + 4 + c.entry] = static_cast<u8>(c.state);
@@ -55,16 +55,13 @@ TEST_F(TransitionStatusTest, ChangesAreReportedOnceByGroupAndEntry) {
 
 class DveSystemTest : public test_categories::StartedSystemTest {
  protected:
-  void SetUp() override {
-    StartedSystemTest::SetUp();
-    sys.bkgdLatency = sys.keyLatency = 1;
-  }
   static category::CategorySourceTally& tally() { return category::CategorySourceTally::instance(); }
   // Whether an effect of kind 2 or 1 (3: through the background's load and apply) at p marks ME 1,
   // on the background or on a key, from a fresh ring slot; ME 0 is never marked.
   bool marks(u8 number, u8 kind, float p, bool onKey = false) {
     mxSetContext(MX_CONTEXT_ME1 + 1);
     tally().update();
+    sys.bkgdLatency = sys.keyLatency = 1;
     rec.setPattern(number, kind);
     bkgd.load(rec, sys, p, 1, 0, 0, 0);
     keyRec.transIn.mode = 1, keyRec.effectA[0] = number, keyRec.effectA[1] = kind;
@@ -98,14 +95,10 @@ TEST_F(DveSystemTest, BackgroundEffectsMarkTheSelectedMeKeysNever) {
     EXPECT_EQ(marks(n, 1, 0.5f), (11 <= n && n <= 14) || n >= 16) << "kind 1 effect " << int(n);
     EXPECT_FALSE(marks(n, 1, 0.5f, true)) << "kind 1 effect " << int(n) << " on a key";
   }
-  for (float p : {0.0001f, 0.9999f}) {
-    EXPECT_FALSE(marks(8, 2, p)) << p;
-    EXPECT_FALSE(marks(16, 1, p)) << p;
-    EXPECT_FALSE(marks(23, 3, p)) << p;
-  }
-  EXPECT_TRUE(marks(23, 3, 0.5f));
-  EXPECT_TRUE(marks(23, 3, 0.00011f));
-  EXPECT_FALSE(marks(22, 3, 0.5f));
+  struct Case { u8 number, kind; float p; bool marked; } cases[] = {
+      {8, 2, 0.0001f, false}, {16, 1, 0.0001f, false}, {23, 3, 0.0001f, false}, {8, 2, 0.9999f, false},
+      {16, 1, 0.9999f, false}, {23, 3, 0.9999f, false}, {23, 3, 0.5f, true}, {23, 3, 0.00011f, true}, {22, 3, 0.5f, false}};
+  for (const Case& c : cases) EXPECT_EQ(marks(c.number, c.kind, c.p), c.marked) << int(c.number) << " at " << c.p;
 }
 
 }  // namespace

@@ -24,7 +24,9 @@ class EffectsTest : public LayerTest {
     applyEffect(kind, bkgd, p);
   }
   void keyEffect(u8 kind, u8 number, float p) {
-    loadKeyEffect(number, kind, p);
+    keyRec.transIn.mode = 1, keyRec.effectA[0] = number, keyRec.effectA[1] = kind;
+    key.load(keyRec, sys, p);
+    calllog::clear();
     applyEffect(kind, key, p);
   }
   static std::vector<float> argsOf(const calllog::Call& c) { return {c.args, c.args + c.count}; }
@@ -82,11 +84,6 @@ TEST_F(EffectsTest, WorkedFrames) {
   EXPECT_EQ(last("mxFilterSetParameters").args[2], 0.0030055556f);  // not the float 0.0030055554
   effect(2, 8, 0.5f);
   EXPECT_EQ(last("mxFilterSetParameters").target, MX_BKGD_B);
-  // A key's DVE takes the same pictures of the push (a key loads no softness).
-  keyEffect(2, 8, 0.5f);
-  EXPECT_EQ(last("mxDveSetWindow").target, MX_KEY1);
-  expectLast({{"mxDveSetWindow", {-1917.5936f, -540, 2877.1423f, 2160, 0, 0}, 2e-3f},
-              {"mxDveSetDualWindow", {959.5488f, -540, 2878.0447f, 2160, 0, 0}, 2e-3f}});
   // Effect 10 flies the background in 3-D; a key zooms about its pattern position (0.6, 0.45 at 0.5
   // for a travel of (2000, 1000)), half size there.
   effect(1, 10, 0.5f);
@@ -225,10 +222,6 @@ class WipeTest : public LayerTest {
     bkgd.load(rec, sys, p, 1, reverse, ab, 0);
     bkgd.applyWipe(p);
   }
-  void keyWipe(u8 pattern, float p) {
-    keyRec.transIn.mode = 1, keyRec.effectA[0] = pattern;
-    keyFrame(p);
-  }
 };
 
 TEST_F(WipeTest, PatternTypes) {
@@ -246,8 +239,7 @@ TEST_F(WipeTest, PatternTypes) {
 }
 
 TEST_F(WipeTest, WipePositionsByFamily) {
-  // wide: the 16:9 flag of formats 6 and 7.
-  struct Case { u8 pattern, reverse; float p, w; u8 format = 0, wide = 0; s16 softness = 0; } cases[] = {
+  struct Case { u8 pattern, reverse; float p, w; u8 format = 0, wide = 0; s16 softness = 0; } cases[] = {  // wide: 16:9
       {4, 0, 0.0f, -0.00811108f},  // span 0.004 / 0.5625 + 1.002
       {4, 1, 0.0f, 1.00455553f},   {0, 0, 0.5f, 0.50108333f}, {0, 1, 0.5f, 0.49869444f},
       {9, 0, 0.5f, 0.49857778f},   {10, 0, 0.3f, 0.2991f},    {13, 0, 0.5f, 0.654f},
@@ -266,10 +258,10 @@ TEST_F(WipeTest, WipePositionsByFamily) {
   sys.sdScale = 0;
   // Keys: D13 and D14 by their types at half way (format 6 without the 16:9 flag), W4 past the end.
   sys.format = 6;
-  struct KeyCase { u8 pattern; float p, w; };
-  KeyCase keys[] = {{13, 0.5f, 0.5855f}, {14, 0.5f, 0.46f}, {11, 1.0f, 1.5f}, {8, 0.5f, 0.501f}};
+  struct KeyCase { u8 pattern; float p, w; } keys[] = {{13, 0.5f, 0.5855f}, {14, 0.5f, 0.46f}, {11, 1.0f, 1.5f}, {8, 0.5f, 0.501f}};
   for (const KeyCase& k : keys) {
-    keyWipe(k.pattern, k.p);
+    keyRec.transIn.mode = 1, keyRec.effectA[0] = k.pattern;
+    keyFrame(k.p);
     expectArgs(last("mxTransSetKeyPosition"), {k.w, 0}, 2e-6f);
   }
 }
@@ -281,8 +273,7 @@ TEST_F(WipeTest, ShiftsAndInvertFlag) {
   wipe(4, 0.9999f);  // the shift counts hold only between the ends
   expectArgs(last("mxTransSetPatternSize"), {1, 1, 0, 0});
 
-  struct Case { u8 reverse; unsigned ab; float invert; };
-  Case cases[] = {{0, 0, 1}, {0, 1, 0}, {0, 2, 0}, {1, 0, 0}, {1, 1, 1}};
+  struct Case { u8 reverse; unsigned ab; float invert; } cases[] = {{0, 0, 1}, {0, 1, 0}, {0, 2, 0}, {1, 0, 0}, {1, 1, 1}};
   for (const Case& c : cases) {
     wipe(8, 0.5f, c.reverse, c.ab);
     EXPECT_EQ(last("mxTransSetBkgdPosition").args[1], c.invert) << int(c.reverse) << c.ab;
@@ -315,8 +306,7 @@ TEST_F(WipeTest, PatternTransform) {
   const s16 centre[2] = {2000, 1000};
   rec.setCenter(centre);
   rec.borderOn = 1, rec.borderWidth = 70;  // border 0.01 + 2 x 0.002
-  struct Case { u8 rotationMode; s16 aspect, angle; std::vector<float> m; float border; u8 format = 0, wide = 0; };
-  Case cases[] = {
+  struct Case { u8 rotationMode; s16 aspect, angle; std::vector<float> m; float border; u8 format = 0, wide = 0; } cases[] = {
       {0, 0, 250, {1, 0, 1152, 0, 1, 486}, 0.014f},
       {0, 1000, 0, {0.625f, 0, 720, 0, 1, 486}, 0.014f},
       {1, 0, 250, {0.336718f, 0.336718f, 551.5433f, -0.336718f, 0.336718f, -224.2539f}, 0.0066667f},

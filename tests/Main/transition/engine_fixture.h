@@ -90,12 +90,6 @@ class LayerTest : public EngineTest {
     key.load(keyRec, sys, p);
     key.apply(0, p, -1.0f);
   }
-  // Loads the key for an effect of a kind at p (setting A) and empties the log.
-  void loadKeyEffect(u8 number, u8 kind, float p) {
-    keyRec.transIn.mode = 1, keyRec.effectA[0] = number, keyRec.effectA[1] = kind;
-    key.load(keyRec, sys, p);
-    calllog::clear();
-  }
   MxifBkgd rec;
   MxifSystem sys;
   MxifKey keyRec;

@@ -78,12 +78,10 @@ TEST_F(FaderPosTest, AnotherOwnerAndRampsKeepTheLeverOff) {
   EXPECT_EQ(update(2, 0.7f, 0.8f), Took(false, false, 1, 0.5f));
   // A ramp under way: even the owner does not move it.
   t.state = AutoTransition::RAMP;
-  EXPECT_EQ(update(1, 0.5f, 0.6f), Took(false, false, 1, 0.5f));
-  EXPECT_EQ(t.state, AutoTransition::RAMP);
+  EXPECT_EQ(std::tuple(update(1, 0.5f, 0.6f), t.state), std::tuple(Took(false, false, 1, 0.5f), AutoTransition::RAMP));
   // A take stops whatever ran.
   t.state = AutoTransition::RUNNING;
-  EXPECT_TRUE(std::get<0>(update(1, 0.5f, 0.6f)));
-  EXPECT_EQ(t.state, AutoTransition::IDLE);
+  EXPECT_EQ(std::tuple(std::get<0>(update(1, 0.5f, 0.6f)), t.state), std::tuple(true, AutoTransition::IDLE));
 }
 
 TEST_F(FaderPosTest, LeverValuesAreInvertedToMatchTheDirection) {
@@ -115,21 +113,14 @@ TEST_F(FaderPosTest, ReleaseIfMovedThresholds) {
   }
 }
 
-TEST_F(FaderPosTest, SetPositionAndState) {
-  // setPosition snaps the ends (1.0 goes back to 0 in the other A/B sense).
-  struct Case { int direction; float position, aux, endA, endB; int endDirection, startState; } cases[] = {
-      {1, 1.0f, 0.7f, 0.0f, 0.0f, -1, AutoTransition::RUNNING}, {1, 0.0f, -1.0f, 0.0f, -1.0f, 1, AutoTransition::IDLE},
-  };
-  for (const Case& c : cases) {
-    restAt(0.5f);
-    f.ownerFader = 3;
-    t.state = c.startState;
-    t.flip = -c.endDirection;
-    f.setPosition(c.direction, c.position, c.aux);
-    EXPECT_EQ(std::tuple(t.positionA, t.positionB, t.flip, t.state, f.ownerFader),
-              std::tuple(c.endA, c.endB, c.endDirection, AutoTransition::IDLE, -1))
-        << c.position;
-  }
+// A lever set to the end goes back to 0 in the other A/B sense, idle and without owner.
+TEST_F(FaderPosTest, SetPositionSnapsTheEnd) {
+  restAt(0.5f);
+  f.ownerFader = 3;
+  t.state = AutoTransition::RUNNING, t.flip = 1;
+  f.setPosition(1, 1.0f, 0.7f);
+  EXPECT_EQ(std::tuple(t.positionA, t.positionB, t.flip, t.state, f.ownerFader),
+            std::tuple(0.0f, 0.0f, -1, AutoTransition::IDLE, -1));
 }
 
 }  // namespace

@@ -62,11 +62,8 @@ TEST_F(KeyDveTest, KindBySizeScaleRotationAndChannel) {
 }
 
 TEST_F(KeyDveTest, TravelMovesAndGrowsTheKeyAndHoldsItsLevel) {
-  rec.travelOn = 1;
-  rec.transIn.mode = 1;
-  rec.dvePosition[0] = 5000;
-  rec.travel12[0] = -5000;
-  rec.travel12Rev[0] = 2000;
+  rec.travelOn = 1, rec.transIn.mode = 1;
+  rec.dvePosition[0] = 5000, rec.travel12[0] = -5000, rec.travel12Rev[0] = 2000;
   load(0.5f);
   EXPECT_EQ(std::pair(s.centreX, s.sizeX), std::pair(0.5f, 0.5f));
   float p = 0.5f;
@@ -102,8 +99,7 @@ TEST_F(KeyDveTest, CropsByModeTypeAndInset) {
     SCOPED_TRACE(testing::Message() << c.format << " type " << int(c.shapeType) << " mode " << int(c.cropMode));
     sys.format = static_cast<u8>(c.format);
     rec.dveShapeOn = c.shapeType != 0 || c.cropMode != 0;
-    rec.dveShapeType = c.shapeType;
-    rec.dveShape.mode = c.cropMode;
+    rec.dveShapeType = c.shapeType, rec.dveShape.mode = c.cropMode;
     load(1.0f, c.inset);
     expectCrop(c.crop);
   }
