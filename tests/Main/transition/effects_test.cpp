@@ -24,15 +24,10 @@ class EffectsTest : public LayerTest {
     applyEffect(kind, bkgd, p);
   }
   void keyEffect(u8 kind, u8 number, float p) {
-    loadKeyEffect(number, kind, p);
-    applyEffect(kind, key, p);
-  }
-  // One frame through the updater's load and apply.
-  void frame(u8 kind, u8 number, float p) {
-    rec.setPattern(number, kind);
+    keyRec.transIn.mode = 1, keyRec.effectA[0] = number, keyRec.effectA[1] = kind;
+    key.load(keyRec, sys, p);
     calllog::clear();
-    bkgd.load(rec, sys, p, 1, 0, 0, 0);
-    bkgd.apply(0, p, -1.0f);
+    applyEffect(kind, key, p);
   }
   static std::vector<float> argsOf(const calllog::Call& c) { return {c.args, c.args + c.count}; }
 };
@@ -89,11 +84,6 @@ TEST_F(EffectsTest, WorkedFrames) {
   EXPECT_EQ(last("mxFilterSetParameters").args[2], 0.0030055556f);  // not the float 0.0030055554
   effect(2, 8, 0.5f);
   EXPECT_EQ(last("mxFilterSetParameters").target, MX_BKGD_B);
-  // A key's DVE takes the same pictures of the push (a key loads no softness).
-  keyEffect(2, 8, 0.5f);
-  EXPECT_EQ(last("mxDveSetWindow").target, MX_KEY1);
-  expectLast({{"mxDveSetWindow", {-1917.5936f, -540, 2877.1423f, 2160, 0, 0}, 2e-3f},
-              {"mxDveSetDualWindow", {959.5488f, -540, 2878.0447f, 2160, 0, 0}, 2e-3f}});
   // Effect 10 flies the background in 3-D; a key zooms about its pattern position (0.6, 0.45 at 0.5
   // for a travel of (2000, 1000)), half size there.
   effect(1, 10, 0.5f);
@@ -124,12 +114,10 @@ TEST_F(EffectsTest, ReverseRunsThePositionBackwardsWithTheBusesSwapped) {
 TEST_F(EffectsTest, PushesTakeTheLoadedEdgesAndThePausedPushHolds) {
   rec.borderOn = 1;
   for (u8 number : {10, 15}) {
-    for (s16 width : {10, 20}) {
-      rec.borderWidth = width;
-      effect(2, number, 0.3f);
-      EXPECT_NEAR(last("mxDveSetWindow").args[5], 2 * 0.128f * width, 1e-5f) << int(number) << " " << width;
-      EXPECT_NEAR(last("mxDveSetDualWindow").args[5], 2 * 0.128f * width, 1e-5f) << int(number) << " " << width;
-    }
+    rec.borderWidth = 20;
+    effect(2, number, 0.3f);
+    EXPECT_NEAR(last("mxDveSetWindow").args[5], 5.12f, 1e-5f) << int(number);
+    EXPECT_NEAR(last("mxDveSetDualWindow").args[5], 5.12f, 1e-5f) << int(number);
   }
   rec.borderOn = 0, rec.softness = 500;
   effect(2, 14, 0.3f);
@@ -143,12 +131,9 @@ TEST_F(EffectsTest, PushesTakeTheLoadedEdgesAndThePausedPushHolds) {
     expectSameCalls(held, calls());
   }
   // Kind 2 has no effect past 15, and a key's DVE takes no timed move: nothing is written.
-  for (u8 number : {16, 23, 255}) {
-    effect(2, number, 0.5f);
-    EXPECT_EQ(calllog::size(), 0u) << int(number);
-  }
-  for (u8 number : {20, 21, 22}) {
-    keyEffect(1, number, 0.5f);
+  const std::pair<u8, u8> none[] = {{2, 16}, {2, 23}, {2, 255}, {1, 20}, {1, 21}, {1, 22}};
+  for (auto [kind, number] : none) {
+    kind == 2 ? effect(kind, number, 0.5f) : keyEffect(kind, number, 0.5f);
     EXPECT_EQ(calllog::size(), 0u) << int(number);
   }
 }
@@ -188,18 +173,15 @@ TEST_F(EffectsTest, TimedMovesStageHoldAndRest) {
 
   rec.borderOn = 1;
   rec.option145 = 2;
+  rec.borderWidth = 30;  // border 3.84, scaled by each picture's size
   for (float p : {0.2f, 0.5f}) {
-    for (s16 width : {10, 30}) {
-      rec.borderWidth = width;
-      effect(1, 20, p);
-      SCOPED_TRACE(testing::Message() << p << " " << width);
-      const float b = 0.128f * width;
-      EXPECT_NEAR(last("mxDveSetWindow").args[5], b * calls("mxFilterSetParameters").end()[-2].args[2], 1e-4f);
-      EXPECT_NEAR(last("mxDveSetDualWindow").args[5], b * last("mxFilterSetParameters").args[2], 1e-4f);
-      EXPECT_EQ(last("mxFilterSetParameters").target, MX_BKGD_B);
-      EXPECT_EQ(last("mxDveSetMatricesFloat").args[18], MX_DVE_EFFECT_PAIR);
-      expectArgs(last("mxDveSetBkgdBuses"), {p < 0.4f ? 1.0f : 0.0f, p < 0.4f ? 0.0f : 1.0f, 2});
-    }
+    effect(1, 20, p);
+    SCOPED_TRACE(p);
+    EXPECT_NEAR(last("mxDveSetWindow").args[5], 3.84f * calls("mxFilterSetParameters").end()[-2].args[2], 1e-4f);
+    EXPECT_NEAR(last("mxDveSetDualWindow").args[5], 3.84f * last("mxFilterSetParameters").args[2], 1e-4f);
+    EXPECT_EQ(last("mxFilterSetParameters").target, MX_BKGD_B);
+    EXPECT_EQ(last("mxDveSetMatricesFloat").args[18], MX_DVE_EFFECT_PAIR);
+    expectArgs(last("mxDveSetBkgdBuses"), {p < 0.4f ? 1.0f : 0.0f, p < 0.4f ? 0.0f : 1.0f, 2});
   }
 }
 
@@ -209,27 +191,22 @@ TEST_F(EffectsTest, KindThreePlacementsOfOneAndTwoPictures) {
   rec.patFree1.size = 5000, rec.patFree2.size = 7000;
   rec.patFree2.positionX = 2000;
   for (float p : {0.3f, 0.7f}) {
-    frame(3, 22, p);
+    rec.setPattern(22, 3), frame(p);
     EXPECT_TRUE(calls("mxDveSetDualWindow").empty());
     const auto single = argsOf(last("mxDveSetWindow"));
-    frame(3, 22, 0.5f);
+    rec.setPattern(22, 3), frame(0.5f);
     expectArgs(last("mxDveSetWindow"), single, 0);
-    frame(3, 23, p);
+    rec.setPattern(23, 3), frame(p);
     EXPECT_EQ(std::pair(calls("mxDveSetWindow").size(), calls("mxDveSetDualWindow").size()), std::pair(1ul, 1ul));
     EXPECT_EQ(last("mxDveSetMatricesFloat").args[18], MX_DVE_EFFECT_PAIR);
   }
   // The second picture (size 0.7) comes first unless the ordering byte is set.
   EXPECT_NEAR(last("mxFilterSetParameters").args[2], 0.5f, 1e-3f);
   rec.option144 = 1;
-  frame(3, 23, 0.5f);
+  rec.setPattern(23, 3), frame(0.5f);
   EXPECT_NEAR(last("mxFilterSetParameters").args[2], 0.7f, 1e-3f);
   for (u8 number : {22, 23}) {
-    frame(3, number, 0.5f);
-    bkgd.applyDveGeometry(0.0f);
-    EXPECT_STREQ(calls().back().function, "mxDveClearTransform");
-    bkgd.applyDveGeometry(1.0f);
-    EXPECT_STREQ(calls().back().function, "mxDveReset");
-    frame(3, number, 1.0f);
+    rec.setPattern(number, 3), frame(1.0f);
     expectArgs(last("mxDveSetMatrix"), UNIT);
     EXPECT_TRUE(calls("mxDveSetMatricesFloat").empty());
   }
@@ -244,10 +221,6 @@ class WipeTest : public LayerTest {
     calllog::clear();
     bkgd.load(rec, sys, p, 1, reverse, ab, 0);
     bkgd.applyWipe(p);
-  }
-  void keyWipe(u8 pattern, float p) {
-    keyRec.transIn.mode = 1, keyRec.effectA[0] = pattern;
-    keyFrame(p);
   }
 };
 
@@ -266,8 +239,7 @@ TEST_F(WipeTest, PatternTypes) {
 }
 
 TEST_F(WipeTest, WipePositionsByFamily) {
-  // wide: the 16:9 flag of formats 6 and 7.
-  struct Case { u8 pattern, reverse; float p, w; u8 format = 0, wide = 0; s16 softness = 0; } cases[] = {
+  struct Case { u8 pattern, reverse; float p, w; u8 format = 0, wide = 0; s16 softness = 0; } cases[] = {  // wide: 16:9
       {4, 0, 0.0f, -0.00811108f},  // span 0.004 / 0.5625 + 1.002
       {4, 1, 0.0f, 1.00455553f},   {0, 0, 0.5f, 0.50108333f}, {0, 1, 0.5f, 0.49869444f},
       {9, 0, 0.5f, 0.49857778f},   {10, 0, 0.3f, 0.2991f},    {13, 0, 0.5f, 0.654f},
@@ -286,10 +258,10 @@ TEST_F(WipeTest, WipePositionsByFamily) {
   sys.sdScale = 0;
   // Keys: D13 and D14 by their types at half way (format 6 without the 16:9 flag), W4 past the end.
   sys.format = 6;
-  struct KeyCase { u8 pattern; float p, w; };
-  KeyCase keys[] = {{13, 0.5f, 0.5855f}, {14, 0.5f, 0.46f}, {11, 1.0f, 1.5f}, {8, 0.5f, 0.501f}};
+  struct KeyCase { u8 pattern; float p, w; } keys[] = {{13, 0.5f, 0.5855f}, {14, 0.5f, 0.46f}, {11, 1.0f, 1.5f}, {8, 0.5f, 0.501f}};
   for (const KeyCase& k : keys) {
-    keyWipe(k.pattern, k.p);
+    keyRec.transIn.mode = 1, keyRec.effectA[0] = k.pattern;
+    keyFrame(k.p);
     expectArgs(last("mxTransSetKeyPosition"), {k.w, 0}, 2e-6f);
   }
 }
@@ -301,8 +273,7 @@ TEST_F(WipeTest, ShiftsAndInvertFlag) {
   wipe(4, 0.9999f);  // the shift counts hold only between the ends
   expectArgs(last("mxTransSetPatternSize"), {1, 1, 0, 0});
 
-  struct Case { u8 reverse; unsigned ab; float invert; };
-  Case cases[] = {{0, 0, 1}, {0, 1, 0}, {0, 2, 0}, {1, 0, 0}, {1, 1, 1}};
+  struct Case { u8 reverse; unsigned ab; float invert; } cases[] = {{0, 0, 1}, {0, 1, 0}, {0, 2, 0}, {1, 0, 0}, {1, 1, 1}};
   for (const Case& c : cases) {
     wipe(8, 0.5f, c.reverse, c.ab);
     EXPECT_EQ(last("mxTransSetBkgdPosition").args[1], c.invert) << int(c.reverse) << c.ab;
@@ -335,8 +306,7 @@ TEST_F(WipeTest, PatternTransform) {
   const s16 centre[2] = {2000, 1000};
   rec.setCenter(centre);
   rec.borderOn = 1, rec.borderWidth = 70;  // border 0.01 + 2 x 0.002
-  struct Case { u8 rotationMode; s16 aspect, angle; std::vector<float> m; float border; u8 format = 0, wide = 0; };
-  Case cases[] = {
+  struct Case { u8 rotationMode; s16 aspect, angle; std::vector<float> m; float border; u8 format = 0, wide = 0; } cases[] = {
       {0, 0, 250, {1, 0, 1152, 0, 1, 486}, 0.014f},
       {0, 1000, 0, {0.625f, 0, 720, 0, 1, 486}, 0.014f},
       {1, 0, 250, {0.336718f, 0.336718f, 551.5433f, -0.336718f, 0.336718f, -224.2539f}, 0.0066667f},

@@ -22,13 +22,6 @@ inline std::vector<calllog::Call> calls(const char* name = nullptr) {
   return out;
 }
 
-// The setter names in call order, one per line.
-inline std::string sequence() {
-  std::string s;
-  for (const calllog::Call& c : calls()) s += std::string(c.function) + "\n";
-  return s;
-}
-
 // The last call of a setter; fails the test when there is none.
 inline calllog::Call last(const char* name) {
   auto all = calls(name);
@@ -85,17 +78,17 @@ class LayerTest : public EngineTest {
     EngineTest::SetUp();
     sys.bkgdLatency = sys.keyLatency = 1;
   }
+  // One background frame at p (second position q) through load and apply.
+  void frame(float p, unsigned mode = 1, u8 reverse = 0, unsigned ab = 0, float q = -1.0f, u8 presetOk = 0) {
+    calllog::clear();
+    bkgd.load(rec, sys, p, mode, reverse, ab, presetOk);
+    bkgd.apply(0, p, q);
+  }
   // One key frame at p through load and apply.
   void keyFrame(float p) {
     calllog::clear();
     key.load(keyRec, sys, p);
     key.apply(0, p, -1.0f);
-  }
-  // Loads the key for an effect of a kind at p (setting A) and empties the log.
-  void loadKeyEffect(u8 number, u8 kind, float p) {
-    keyRec.transIn.mode = 1, keyRec.effectA[0] = number, keyRec.effectA[1] = kind;
-    key.load(keyRec, sys, p);
-    calllog::clear();
   }
   MxifBkgd rec;
   MxifSystem sys;

@@ -5,7 +5,6 @@
 #include "Main/bkgd/autotrans.h"
 #include "Main/transition/faderpos.h"
 #include "tests/support/board_fixture.h"
-#include "Lib/Include/check.h"
 
 using testing_support::BoardTest;
 
@@ -79,12 +78,10 @@ TEST_F(FaderPosTest, AnotherOwnerAndRampsKeepTheLeverOff) {
   EXPECT_EQ(update(2, 0.7f, 0.8f), Took(false, false, 1, 0.5f));
   // A ramp under way: even the owner does not move it.
   t.state = AutoTransition::RAMP;
-  EXPECT_EQ(update(1, 0.5f, 0.6f), Took(false, false, 1, 0.5f));
-  EXPECT_EQ(t.state, AutoTransition::RAMP);
+  EXPECT_EQ(std::tuple(update(1, 0.5f, 0.6f), t.state), std::tuple(Took(false, false, 1, 0.5f), AutoTransition::RAMP));
   // A take stops whatever ran.
   t.state = AutoTransition::RUNNING;
-  EXPECT_TRUE(std::get<0>(update(1, 0.5f, 0.6f)));
-  EXPECT_EQ(t.state, AutoTransition::IDLE);
+  EXPECT_EQ(std::tuple(std::get<0>(update(1, 0.5f, 0.6f)), t.state), std::tuple(true, AutoTransition::IDLE));
 }
 
 TEST_F(FaderPosTest, LeverValuesAreInvertedToMatchTheDirection) {
@@ -92,32 +89,16 @@ TEST_F(FaderPosTest, LeverValuesAreInvertedToMatchTheDirection) {
   restAt(0.25f);
   t.hold = 1;
   t.directionMirror = -1;
-  EXPECT_TRUE(std::get<0>(update(0, 0.9f, 0.7f)));
-  EXPECT_FLOAT_EQ(t.positionA, 0.3f);
+  EXPECT_EQ(update(0, 0.9f, 0.7f), Took(true, true, 0, 0.3f));
   // A lever direction equal to the transition's flip inverts; a differing one does not, whatever
   // the run's direction.
   restAt(0.4f);
   t.direction = -1;
-  EXPECT_TRUE(std::get<0>(update(0, 0.7f, 0.5f, 1)));
-  EXPECT_FLOAT_EQ(t.positionA, 0.5f);
-  EXPECT_TRUE(std::get<0>(update(0, 0.5f, 0.7f, -1)));
-  EXPECT_FLOAT_EQ(t.positionA, 0.7f);
+  EXPECT_EQ(update(0, 0.7f, 0.5f, 1), Took(true, true, 0, 0.5f));
+  EXPECT_EQ(update(0, 0.5f, 0.7f, -1), Took(true, true, 0, 0.7f));
   // The stroke at -1 ends (the lever's direction turned to +1): it completes the transition.
   EXPECT_TRUE(std::get<0>(update(0, 1.0f, 1.0f, 1)));
   EXPECT_EQ(std::tuple(t.positionA, t.flip), std::tuple(0.0f, -1));
-}
-
-TEST_F(FaderPosTest, AdvanceReleasesWhenTheTransitionRuns) {
-  restAt(0.4f);
-  ASSERT_TRUE(std::get<0>(update(0, 0.3f, 0.5f)));
-  t.advanceSingle(FrameStep{4, true});
-  f.advance();
-  EXPECT_EQ(std::tuple(f.ownerFader, f.lastPosition, f.currentPosition), std::tuple(0, 0.4f, 0.5f));
-  t.start(10, 1);
-  t.advanceSingle(FrameStep{4, true});
-  f.advance();
-  EXPECT_EQ(f.ownerFader, -1);
-  EXPECT_FLOAT_EQ(f.currentPosition, 0.6f);
 }
 
 TEST_F(FaderPosTest, ReleaseIfMovedThresholds) {
@@ -132,30 +113,14 @@ TEST_F(FaderPosTest, ReleaseIfMovedThresholds) {
   }
 }
 
-TEST_F(FaderPosTest, SetPositionAndState) {
-  // setPosition snaps the ends (1.0 goes back to 0 in the other A/B sense); setState stores the
-  // values as they stand.
-  struct Case { bool state; int direction; float position, aux, endA, endB; int endDirection, startState; } cases[] = {
-      {false, 1, 1.0f, 0.7f, 0.0f, 0.0f, -1, AutoTransition::RUNNING},
-      {false, 1, 0.0f, -1.0f, 0.0f, -1.0f, 1, AutoTransition::IDLE},
-      {true, -1, 1.0f, 0.25f, 1.0f, 0.25f, -1, AutoTransition::RAMP},
-  };
-  for (const Case& c : cases) {
-    restAt(0.5f);
-    f.ownerFader = 3;
-    t.state = c.startState;
-    t.flip = -c.endDirection;
-    c.state ? f.setState(c.direction, c.position, c.aux) : f.setPosition(c.direction, c.position, c.aux);
-    EXPECT_EQ(std::tuple(t.positionA, t.positionB, t.flip, t.state, f.ownerFader),
-              std::tuple(c.endA, c.endB, c.endDirection, AutoTransition::IDLE, -1))
-        << c.position;
-  }
-}
-
-TEST_F(FaderPosTest, NegativeFaderFailsTheCheck) {
-  restAt(0.4f);
-  EXPECT_THROW(f.update(-1, 0.3f, 0.5f, 0), assert::AssertException);
-  EXPECT_EQ(t.positionA, 0.4f);
+// A lever set to the end goes back to 0 in the other A/B sense, idle and without owner.
+TEST_F(FaderPosTest, SetPositionSnapsTheEnd) {
+  restAt(0.5f);
+  f.ownerFader = 3;
+  t.state = AutoTransition::RUNNING, t.flip = 1;
+  f.setPosition(1, 1.0f, 0.7f);
+  EXPECT_EQ(std::tuple(t.positionA, t.positionB, t.flip, t.state, f.ownerFader),
+            std::tuple(0.0f, 0.0f, -1, AutoTransition::IDLE, -1));
 }
 
 }  // namespace

@@ -1,16 +1,15 @@
-// The matrix helpers, the projection of a picture and the kind-3 geometry families.
+// The pattern and projection matrices and the kind-3 geometry families.
 #include "Main/transition/dvegeo.h"
+#include "Main/transition/pattern.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 #include <numbers>
-#include <string>
 #include <tuple>
 #include <vector>
 
-#include "Lib/Include/check.h"
 #include "Main/transition/updater.h"
 #include "tests/Main/transition/engine_fixture.h"
 
@@ -20,73 +19,33 @@ namespace {
 
 constexpr float PI = std::numbers::pi_v<float>;
 
-void expectNear(const float* m, std::vector<float> expected, float tolerance = 1e-5f) {
-  for (size_t i = 0; i < expected.size(); ++i) EXPECT_NEAR(m[i], expected[i], tolerance) << "element " << i;
+TEST(PatternMatrixTest, CentredAndHalfBuilders) {
+  PatternMatrix centred, half;
+  buildPatternMatrixCentred(centred, 2, 1, 0, 1920, 1080, 1, 1);
+  buildPatternMatrixHalf(half, 2, 1, 0, 1920, 1080, 1, 2);
+  const float want[2][6] = {{0.5f, 0, -480, 0, 1, 0}, {0.5f, 0, 480, 0, 1, 1080}};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(std::pair(centred.m[i], half.m[i]), std::pair(want[0][i], want[1][i])) << i;
 }
 
-TEST(MatrixTest, InverseAndProducts) {
-  Matrix3 out = {7, 7, 7, 7, 7, 7, 7, 7, 7};
-  const Matrix3 nearlySingular = {5e-7f, 0, 0, 0, 1, 0, 0, 0, 1}, small = {2e-6f, 0, 0, 0, 1, 0, 0, 0, 1};
-  EXPECT_EQ(invertMatrix3(out, nearlySingular), -1);
-  expectNear(out, std::vector<float>(9, 7.0f));
-  EXPECT_EQ(invertMatrix3(out, small), 0);
-  EXPECT_NEAR(out[0], 5e5f, 1.0f);
-  // det = -3; every cofactor differs, so a misplaced one shows.
-  const Matrix3 a = {2, 1, 0, 1, 3, 1, 0, 1, 1}, b = {1, 2, 0, 0, 1, 0, 3, 0, 1};
-  Matrix3 m = {2, 1, 0, 1, 3, 1, 0, 1, 1};
-  EXPECT_EQ(invertMatrix3InPlace(m), 0);
-  expectNear(m, {2.0f / 3, -1.0f / 3, 1.0f / 3, -1.0f / 3, 2.0f / 3, -2.0f / 3, 1.0f / 3, -2.0f / 3, 5.0f / 3});
-  multiplyMatrix3(out, a, b);
-  expectNear(out, {2, 5, 0, 4, 5, 1, 3, 1, 1});
-  std::copy_n(a, 9, m);
-  postMultiplyMatrix3(m, b);
-  expectNear(m, {2, 5, 0, 4, 5, 1, 3, 1, 1});
-  std::copy_n(a, 9, m);
-  preMultiplyMatrix3(m, b);  // b * a
-  expectNear(m, {4, 7, 2, 1, 3, 1, 6, 4, 1});
-  EXPECT_THROW(multiplyMatrix3(m, m, b), assert::AssertException);
-}
-
-// The row-vector builders against column-vector elementary rotations applied in the order named:
-// the transpose of their product taken in reverse.
-TEST(MatrixTest, EulerOrdersAgainstColumnVectorRotations) {
-  const char* orders[15] = {"x", "y", "z", "xy", "xz", "yz", "yx", "zx", "zy", "xyz", "xzy", "yzx", "yxz", "zxy", "zyx"};
-  const double angle[3] = {0.3, -0.7, 1.1};
-  for (int order = 0; order < 15; ++order) {
-    SCOPED_TRACE(orders[order]);
-    double ref[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-    for (const char* a = orders[order]; *a != 0; ++a) {
-      const double c = std::cos(angle[*a - 'x']), s = std::sin(angle[*a - 'x']);
-      const double e[3][9] = {{1, 0, 0, 0, c, -s, 0, s, c}, {c, 0, s, 0, 1, 0, -s, 0, c}, {c, -s, 0, s, c, 0, 0, 0, 1}};
-      double n[9];
-      for (int i = 0; i < 9; ++i) {
-        n[i] = 0;
-        for (int k = 0; k < 3; ++k) n[i] += e[*a - 'x'][3 * (i / 3) + k] * ref[3 * k + i % 3];
-      }
-      std::copy_n(n, 9, ref);
-    }
-    AffineMatrix m;
-    std::fill_n(m, 12, 9.0f);
-    rotationAffine(m, order, 0.3f, -0.7f, 1.1f);
-    for (int i = 0; i < 9; ++i) {
-      EXPECT_NEAR(m[i], ref[3 * (i % 3) + i / 3], 1e-6);
-    }
-    expectNear(m + 9, {0, 0, 0}, 0);
+TEST(PatternMatrixTest, SpinStepAndAccumulatorPerAxis) {
+  struct Phase { float value, acc, after; } phases[] = {{40, 0, 0}, {20, 0, 0.5f}, {-20, 0, -0.5f}, {20, 0.6f, 0.1f}, {1e-7f, 0.3f, 0}};
+  for (const Phase& c : phases) {
+    float v = c.value, acc = c.acc;
+    advancePhase(v, acc);
+    EXPECT_NEAR(v, c.after, 1e-6f) << c.value;
+    EXPECT_NEAR(acc, c.after, 1e-6f) << c.value;
   }
-  AffineMatrix kept = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-  rotationAffine(kept, 15, 1, 1, 1);
-  expectNear(kept, {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0}, 0);
-}
-
-// Scale then turn: (1, 0, 0) goes to (0, 2, 0) and the translation follows the turn.
-TEST(MatrixTest, AffineProducts) {
-  AffineMatrix a, b;
-  scaleAffine(a, 2, 2, 2);
-  a[9] = 1, a[10] = 2, a[11] = 3;
-  rotationAffine(b, EULER_Z, 0, 0, PI / 2);
-  b[9] = 10;
-  postMultiplyAffine(a, b);
-  expectNear(a, {0, 2, 0, -2, 0, 0, 0, 0, 2, 8, 1, 3});
+  // Rotation mode 2 turns by the spin step, draws the pattern 2.1 times larger and thins the border.
+  BkgdTransition u;
+  u.rotationMode = 2, u.border = 0.21f;
+  float angle = 0.2f, a = 1, b = 1;
+  applyRotationMode(u, angle, a, b, 0.5f);
+  u.spinAccumulator[0] = 0.5f, u.spinAccumulator[1] = 0, u.spinAccumulator[2] = 0.2f;
+  float x = 4, y = 20, z = 40;
+  applyRotationMode3(u, x, y, z, 0.5f);  // one accumulator per axis
+  const std::pair<float, float> worked[] = {{angle, 0.005f}, {a, 2.1f}, {b, 2.1f}, {u.border, 0.1f},
+                                            {x, 0.6f},       {y, 0.5f}, {z, 0.2f}};
+  for (auto [got, want] : worked) EXPECT_NEAR(got, want, 1e-6f) << want;
 }
 
 // A column-vector mapping takes output pixel (x, y) to source pixel (u, v) after dehomogenising.
@@ -96,26 +55,14 @@ void expectMaps(const float* m, double x, double y, double u, double v, double t
   EXPECT_NEAR((m[3] * x + m[4] * y + m[5]) / w, v, tolerance) << "x " << x << " y " << y;
 }
 
-TEST(ProjectQuadTest, RestSizeAndEdgeOn) {
-  QuadProjection q;
-  ASSERT_EQ(projectQuad(q, 1, 1, 0, 0, 0, 0, 0, 1920, 1080), 1);
-  EXPECT_EQ(std::tuple(q.areaRatio, q.filterX, q.filterY), std::tuple(1.0f, 1.0f, 1.0f));
-  expectMaps(q.matrix, 0, 0, 0, 0, 1e-3);
-  expectMaps(q.matrix, 1920, 1080, 1920, 1080, 1e-2);
-  EXPECT_EQ(projectQuad(q, 1, 1, 0, PI / 2, 0, 0, 0, 1920, 1080), 0);
-  std::fill_n(q.matrix, 9, 7.0f);
-  EXPECT_EQ(projectQuad(q, 0.0001f, 0.0001f, 0, 0, 0, 0, 0, 720, 488), 0);
-  EXPECT_EQ(std::tuple(q.matrix[4], q.filterX), std::tuple(7.0f, 1.0f));  // not projected
-  for (auto [size, filter] : {std::pair(0.5f, 0.5f), std::pair(0.01f, 0.05f)}) {
-    ASSERT_EQ(projectQuad(q, size, size, 0, 0, 0, 0, 0, 1920, 1080), 1) << size;
-    EXPECT_EQ(std::tuple(q.filterX, q.filterY), std::tuple(filter, filter));
-  }
-}
-
 // Visible poses: the pre-filter factors and the mapping (scaled to m8 = 1), the homography of the
-// projected corners onto the shrunk source.
+// projected corners onto the shrunk source. At rest the mapping is the identity; a flat picture of
+// size 0.5 is pre-filtered by 0.5, one of 0.04 by no less than 0.05. Edge-on or tiny: not projected.
 TEST(ProjectQuadTest, PosesMapTheirCornersOntoTheShrunkSource) {
   struct Pose { float sx, sy, rx, ry, rz, tx, ty, w, h, fx, fy; float m[8]; } poses[] = {
+      {1, 1, 0, 0, 0, 0, 0, 1920, 1080, 1, 1, {1, 0, 0, 0, 1, 0, 0, 0}},
+      {0.5f, 0.5f, 0, 0, 0, 0, 0, 1920, 1080, 0.5f, 0.5f, {1, 0, -480, 0, 1, -270, 0, 0}},
+      {0.04f, 0.04f, 0, 0, 0, 0, 0, 1920, 1080, 0.05f, 0.05f, {1.25f, 0, -1152, 0, 1.25f, -648, 0, 0}},
       {0.8f, 0.6f, 0.3f, -0.5f, 0.7f, 0.1f, -0.2f, 1920, 1080, 0.5415432f, 0.4415366f,
        {0.4885866f, 0.5346382f, -235.3381f, -0.4819427f, 0.5545019f, 605.1887f, -1.668087e-05f, -5.435046e-05f}},
       // Corner 3 at 20.59 degrees: both factors times 20.59 / 35.
@@ -130,6 +77,11 @@ TEST(ProjectQuadTest, PosesMapTheirCornersOntoTheShrunkSource) {
     EXPECT_NEAR(q.filterY, p.fy, 1e-4f);
     for (int i = 0; i < 8; ++i) EXPECT_NEAR(q.matrix[i] / q.matrix[8], p.m[i], 1e-4 * (1 + std::fabs(p.m[i]))) << i;
   }
+  QuadProjection q;
+  EXPECT_EQ(projectQuad(q, 1, 1, 0, PI / 2, 0, 0, 0, 1920, 1080), 0);
+  std::fill_n(q.matrix, 9, 7.0f);
+  EXPECT_EQ(projectQuad(q, 0.0001f, 0.0001f, 0, 0, 0, 0, 0, 720, 488), 0);
+  EXPECT_EQ(std::tuple(q.matrix[4], q.filterX), std::tuple(7.0f, 1.0f));  // left as it was
 }
 
 // A background updater of kind 3 over format 0: full area, stored softness 2, no border.
@@ -143,8 +95,7 @@ class DveGeometryTest : public EngineTest {
   }
   void frame(u8 effect, float p) {
     u.effect = effect;
-    const float full[4] = {0, 1, 0, 1};
-    std::copy_n(full, 4, u.window);
+    u.window[0] = 0, u.window[1] = 1, u.window[2] = 0, u.window[3] = 1;  // the full area
     calllog::clear();
     u.applyDveGeometry(p);
   }
@@ -157,11 +108,12 @@ TEST_F(DveGeometryTest, FamiliesAndTheEndStatesOfOtherEffects) {
       {3, 0.5f, "mxDveSetMatrixFloat"}, {5, 0.5f, "mxDveSetMatrixFloat"}, {7, 0.5f, "mxDveSetMatricesFloat"},
       {10, 0.5f, "mxDveSetRotation"},   {4, 1.0f, "mxDveReset"},          {4, 0.0f, "mxDveClearTransform"},
       {12, 0.5f, ""}, {15, 0.0f, "mxDveClearTransform"}, {21, 1.0f, "mxDveReset"},
+      {22, 0.0f, "mxDveClearTransform"}, {23, 1.0f, "mxDveReset"},
   };
   for (const Case& c : cases) {
     frame(c.effect, c.p);
     EXPECT_STREQ(calllog::size() == 0 ? "" : calls().back().function, c.last) << int(c.effect) << " at " << c.p;
-    EXPECT_EQ(calls("mxDveSetWindow").size(), c.effect < 12 ? 1u : 0u) << int(c.effect);
+    EXPECT_EQ(calls("mxDveSetWindow").size(), c.effect < 12 || c.effect > 21 ? 1u : 0u) << int(c.effect);
     for (const calllog::Call& call : calls()) EXPECT_EQ(call.context, MX_CONTEXT_ME1);
   }
   // Past its end the flip sends nine zeros (the unit transform) before the reset.

@@ -11,15 +11,7 @@ using namespace transition_test;
 
 namespace {
 
-class UpdaterTest : public LayerTest {
- protected:
-  // One frame of the background at p (second position q).
-  void frame(float p, unsigned mode = 1, u8 reverse = 0, unsigned ab = 0, float q = -1.0f, u8 presetOk = 0) {
-    calllog::clear();
-    bkgd.load(rec, sys, p, mode, reverse, ab, presetOk);
-    bkgd.apply(0, p, q);
-  }
-};
+using UpdaterTest = LayerTest;
 
 TEST_F(UpdaterTest, BackgroundMixPositionsPreviewAndRouting) {
   struct Case { unsigned ab; u8 next; float p, q, position, second, preview; } cases[] = {
@@ -34,8 +26,7 @@ TEST_F(UpdaterTest, BackgroundMixPositionsPreviewAndRouting) {
                 {"mxTransSetBkgdPreview", {c.preview}}});
   }
   // Latency, or an image effect on a bus, routes the mix through the DVE with one frame of delay.
-  struct Route { u8 latencyOption, imageA, imageB; float e; };
-  Route routes[] = {{0, 0, 0, 1}, {1, 0, 0, 0}, {1, 1, 0, 1}, {1, 0, 1, 1}};
+  struct Route { u8 latencyOption, imageA, imageB; float e; } routes[] = {{0, 0, 0, 1}, {1, 0, 0, 0}, {1, 1, 0, 1}, {1, 0, 1, 1}};
   for (const Route& r : routes) {
     sys.bkgdLatency = r.latencyOption;
     calllog::clear();
@@ -50,8 +41,7 @@ TEST_F(UpdaterTest, NamAndCmixFollowTheLiveRecordWhileRunning) {
   test_categories::TestCategory<MxifBkgd> owner;
   MxifBkgd live[1];
   category::CategoryRegistry::instance().bindInstance(0, category::TYPE_BKGD, reinterpret_cast<u8*>(live));
-  // type 0: no type call.
-  struct Case { float p, q; u8 namCmix; int type; u8 namAfter; } cases[] = {
+  struct Case { float p, q; u8 namCmix; int type; u8 namAfter; } cases[] = {  // type 0: no type call
       {0.0f, -1.0f, 1, 5376, 0}, {0.5f, -1.0f, 1, 5378, 1}, {0.5f, -1.0f, 0, 5377, 1}, {0.5f, -1.0f, 2, 0, 1},
       {0.0f, 1.0f, 0, 5376, 0},  {0.0f, 0.5f, 0, 5377, 1},
   };
@@ -67,19 +57,17 @@ TEST_F(UpdaterTest, NamAndCmixFollowTheLiveRecordWhileRunning) {
 
 TEST_F(UpdaterTest, DveEffectKeepsTheEffectPathTwoFramesAfterReturningToZero) {
   rec.setPattern(0, 2);
-  // effect: the slide, or at 0 the end state of the effect, is drawn (else a mix).
-  struct Step { float p; int pending; bool effect, mix; } steps[] = {{0.3f, 0, true, false}, {0.0f, 2, true, false}, {0.0f, 1, true, false}, {0.0f, 0, false, true}};
+  // effect: the slide, or at 0 the end state of the effect, is drawn (else a mix); one position each frame.
+  struct Step { float p; int pending; size_t effect; } steps[] = {{0.3f, 0, 1}, {0.0f, 2, 1}, {0.0f, 1, 1}, {0.0f, 0, 0}};
   for (const Step& s : steps) {
     frame(s.p);
-    EXPECT_EQ(bkgd.pendingFrames, s.pending) << s.p;
-    EXPECT_EQ(calls("mxDveSetMatrix").size(), s.effect ? 1u : 0u) << s.pending;
-    EXPECT_EQ(calls("mxTransSetBkgdPosition").size(), s.mix || s.effect ? 1u : 0u) << s.pending;
+    EXPECT_EQ(std::tuple(bkgd.pendingFrames, calls("mxDveSetMatrix").size(), calls("mxTransSetBkgdPosition").size()),
+              std::tuple(s.pending, s.effect, 1ul)) << s.p;
   }
   sys.bkgdLatency = 0;  // latency 1 mixes at once
   frame(0.3f);
   frame(0.0f);
-  EXPECT_EQ(bkgd.pendingFrames, 0);
-  EXPECT_TRUE(calls("mxDveSetMatrix").empty());
+  EXPECT_EQ(std::pair(bkgd.pendingFrames, calls("mxDveSetMatrix").size()), std::pair(0, 0ul));
   expectArgs(last("mxTransSetBkgdPosition"), {1, 0, -1});
 
   // A wipe at 0.00005 mixes, unless the alternation holds it at 0.
@@ -104,12 +92,9 @@ TEST_F(UpdaterTest, EndCheckDrawsTheZoomEndStates) {
     frame(1.0f, 1, c.reverse);
     SCOPED_TRACE(int(c.reverse));
     for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(bkgd.window[i], i % 2 == 0 ? -0.5f : 1.5f);
-    expectArgs(last("mxFilterSetParameters"), {0, 0, 1, c.scaleY});
-    expectArgs(last("mxDveSetWindow"), c.window, 1e-3f);
-    expectArgs(last("mxDveSetMatrix"), {1, 0, 0, 0, 1, 0});
-    expectArgs(last("mxDveSetBkgdBuses"), c.buses);
-    expectArgs(last("mxDveSetEnable"), {1, 0});
-    expectArgs(last("mxTransSetBkgdPosition"), {1, 0, -1});
+    expectLast({{"mxFilterSetParameters", {0, 0, 1, c.scaleY}}, {"mxDveSetWindow", c.window, 1e-3f},
+                {"mxDveSetMatrix", {1, 0, 0, 0, 1, 0}}, {"mxDveSetBkgdBuses", c.buses}, {"mxDveSetEnable", {1, 0}},
+                {"mxTransSetBkgdPosition", {1, 0, -1}}});
   }
   // A wipe at its end is the wipe's.
   rec.setPattern(3, 0);
@@ -135,10 +120,9 @@ TEST_F(UpdaterTest, EdgeParametersByKind) {
     bkgd = BkgdTransition{};
     bkgd.load(rec, sys, 0.5f, 1, 0, 0, 0);
     SCOPED_TRACE(testing::Message() << int(c.format) << "/" << int(c.kind) << "/" << int(c.effect));
-    EXPECT_NEAR(bkgd.border, c.border, 1e-5f);
-    EXPECT_NEAR(bkgd.soft, c.soft, 1e-5f);
-    EXPECT_NEAR(bkgd.halfSoft, c.halfSoft, 1e-6f);
-    EXPECT_NEAR(bkgd.edgeSpan, c.span, 1e-5f);
+    const float got[4] = {bkgd.border, bkgd.soft, bkgd.halfSoft, bkgd.edgeSpan};
+    const float want[4] = {c.border, c.soft, c.halfSoft, c.span};
+    for (int i = 0; i < 4; ++i) EXPECT_NEAR(got[i], want[i], i == 2 ? 1e-6f : 1e-5f) << i;
   }
   // Kind 3 effects 0..3 and 8..11 run against the direction byte; kind 2 follows it.
   for (u8 kind : {2, 3}) {
@@ -183,9 +167,8 @@ TEST_F(UpdaterTest, KeySettingsWindowAndPositionByChannel) {
   // Setting A: mode 1, effect 4, kind 0; setting B: mode 0, effect 9, kind 1.
   keyRec.transIn.mode = 1, keyRec.effectA[0] = 4, keyRec.effectA[1] = 0;
   keyRec.transOut.mode = 0, keyRec.effectB[0] = 9, keyRec.effectB[1] = 1;
-  struct Select { u8 link, reverse, both; u32 mode; u8 effect, kind; };
-  Select selects[] = {{1, 0, 0, 1, 4, 0}, {1, 1, 0, 1, 9, 1}, {1, 1, 1, 1, 4, 0},
-                 {0, 0, 0, 1, 4, 0}, {0, 1, 0, 0, 9, 1}, {0, 1, 1, 0, 4, 0}};
+  struct Select { u8 link, reverse, both; u32 mode; u8 effect, kind; } selects[] = {{1, 0, 0, 1, 4, 0},
+      {1, 1, 0, 1, 9, 1}, {1, 1, 1, 1, 4, 0}, {0, 0, 0, 1, 4, 0}, {0, 1, 0, 0, 9, 1}, {0, 1, 1, 0, 4, 0}};
   for (const Select& s : selects) {
     keyRec.inOutLink = s.link, keyRec.reverse = s.reverse, keyRec.effectBoth = s.both;
     key.load(keyRec, sys, 0.5f);
@@ -194,12 +177,10 @@ TEST_F(UpdaterTest, KeySettingsWindowAndPositionByChannel) {
   }
 
   keyRec.inOutLink = 1, keyRec.reverse = 0;
-  const s16 t12[2] = {100, 200}, t12r[2] = {300, 400}, t34[2] = {500, 600}, t34r[2] = {700, 800};
-  std::copy_n(t12, 2, keyRec.travel12), std::copy_n(t12r, 2, keyRec.travel12Rev);
-  std::copy_n(t34, 2, keyRec.travel34), std::copy_n(t34r, 2, keyRec.travel34Rev);
-  struct Position { u16 channel; u8 reverse, both; float x, y; };
-  Position positions[] = {{0, 0, 0, 0.01f, -0.02f}, {1, 1, 0, 0.03f, -0.04f}, {2, 0, 0, 0.05f, -0.06f},
-                   {3, 1, 0, 0.07f, -0.08f}, {2, 1, 1, 0.05f, -0.06f}};
+  keyRec.travel12[0] = 100, keyRec.travel12[1] = 200, keyRec.travel12Rev[0] = 300, keyRec.travel12Rev[1] = 400;
+  keyRec.travel34[0] = 500, keyRec.travel34[1] = 600, keyRec.travel34Rev[0] = 700, keyRec.travel34Rev[1] = 800;
+  struct Position { u16 channel; u8 reverse, both; float x, y; } positions[] = {{0, 0, 0, 0.01f, -0.02f},
+      {1, 1, 0, 0.03f, -0.04f}, {2, 0, 0, 0.05f, -0.06f}, {3, 1, 0, 0.07f, -0.08f}, {2, 1, 1, 0.05f, -0.06f}};
   for (const Position& c : positions) {
     keyRec.channel = c.channel, keyRec.reverse = c.reverse, keyRec.travel12Both = keyRec.travel34Both = c.both;
     keyRec.effectB[0] = 4, keyRec.effectB[1] = 0;
@@ -240,10 +221,8 @@ TEST_F(UpdaterTest, ModulationPhaseRunsOverFrames) {
 TEST_F(UpdaterTest, KeyMixAndTheRefusedDveKindOfKeysWithoutDve) {
   keyRec.channel = 2;
   keyFrame(0.25f);
-  EXPECT_EQ(calls("mxDveReset").size(), 1u);
-  expectArgs(last("mxTransSetKeyPosition"), {0.25f, 0});
-  EXPECT_EQ(last("mxTransSetKeyPosition").target, MX_KEY3);
-  expectArgs(last("mxKeySetPreview"), {0});
+  EXPECT_EQ(std::pair(calls("mxDveReset").size(), last("mxTransSetKeyPosition").target), std::pair(1ul, int{MX_KEY3}));
+  expectLast({{"mxTransSetKeyPosition", {0.25f, 0}}, {"mxKeySetPreview", {0}}});
 
   // Key 3 has no DVE: a DVE kind mixes, with one line per kind.
   keyRec.transIn.mode = 1, keyRec.effectA[1] = 2;
@@ -251,12 +230,7 @@ TEST_F(UpdaterTest, KeyMixAndTheRefusedDveKindOfKeysWithoutDve) {
   expectArgs(last("mxTransSetType"), {MX_TRANS_MIX, 0, 0});
   EXPECT_TRUE(calls("mxDveSetWindow").empty());
   EXPECT_EQ(testing_support::consoleCount("key 3 has no DVE: transition kind 2 mixes"), 1);
-  keyRec.effectA[1] = 1;
-  keyFrame(0.5f);
-  keyRec.effectA[1] = 0;
-  keyFrame(0.5f);
-  keyRec.effectA[1] = 1;
-  keyFrame(0.5f);
+  for (u8 kind : {1, 0, 1}) keyRec.effectA[1] = kind, keyFrame(0.5f);
   EXPECT_EQ(testing_support::consoleCount("key 3 has no DVE: transition kind 1 mixes"), 2);
 }
 
