@@ -1,56 +1,28 @@
 #pragma once
-// Record conformance: a table per record type says what its category must take from the front end,
-// field by field, and one harness runs every row through the link as the front end would.
+// Record conformance: a table per record type says what its category takes from the front end,
+// field by field; the harness runs each row through the link and the backup image.
 //
-// A table gives the type (through record<R>()), the body length of a whole record on the wire
-// (texts empty), the addressing ("me 0..3", "channel 0..3" (of a per-ME record with channels: ME 0's),
-// "me 0..3 channel 0..3" (or "me 0..3 panel 0..2": the word names the channel's field), "me 0..3 channels 16" (channel 0 of each ME) or "" for one record), witnesses
-// ("name=value" words: good values of other fields, the first one that is not the row's own field is
-// sent beside each refused value), and a row per field:
-//
-//   {"adjust.gain", "0..2000", "adjust.mask:1"}
+// Table: record<R>(), wire body size (texts empty), addressing ("me 0..3", "channel 0..3",
+// "me 0..3 channel 0..3" / "me 0..3 panel 0..2" (the word names the channel field), "me 0..3
+// channels 16" (channel 0 of each ME), "" for one record), witnesses ("name=value": the first whose
+// bit differs from the row's is sent beside each refused value), rows:
 //   {"group{1..3}.entries[0..7]", "0..6, 13..36", "group{}.mask:0..7", PLAIN, "refuse: 65535"}
-//
-//   field     the text-form name; "{a..b}" a run of numbered sub-records, "[a..b]" array elements.
-//             The harness takes the first and the last of each run.
-//   values    what is taken: "lo..hi" and single values, comma-separated; "1024+ ..." adds 1024 to
-//             every listed value (bus codes by source). For a TEXT row: its capacity.
-//   presence  "word:bit": the presence word (by its text-form name; "{}" stands for the sub-record's
-//             number, "[]" for the element of the field's first array run) and its bit; "word:a..b" one bit per array element, from bit a; bit n of a row
-//             of words is bit n % 32 of word n / 32.
-//   kind      PLAIN, or: ANSWERED (a refused value is answered with the unchanged one, bit set),
-//             NEVER (no request sets it; values are what is tried), NEW_ONLY (a value equal to the
-//             live one is not taken), TRUTH (any value is taken as 0 or 1), TEXT (values is the
-//             capacity), FIRST_KEPT (the first request after a start answers it unchanged, bit set;
-//             a kept text adds its characters to the answer's wire size).
-//   more      further clauses, "; " between them:
-//     refuse: values refused besides the neighbours of `values` (same form), or texts ('|' between);
-//     on:     the instances (MEs or channels; channels where both address) the row holds for, as "0" or "2..3"
-//             (default: all);
-//     with:   "name=value" words sent beside the field's highest value in step 1;
-//     beside: "name=value" words sent beside each of its values in steps 1 and 2 (fields that are
-//             taken only together with the row's);
-//     then:   fields that this request (highest value, `with`) also changes: "name=value" (stored
-//             and answered so) or "name" (answered);
-//     image:  values that a restart takes from the backup image besides `values` (step 4 damages the
-//             field with a refused value outside them, and skips it when there is none);
-//     also:   fields answered (their presence bits set) beside every value taken in step 1, and
-//             taken back to their fresh values with the row's field in step 4.
-//
-// Steps, for the first and the last instance of the addressing:
-//   0. an empty request is answered with nothing carried (but FIRST_KEPT rows); the answer's body
-//      and the front end's request body have the table's wire size; a request for the instance
-//      after the last is dropped without an answer;
-//   1. each bound of each run of values, sent alone (the highest with the row's `with`): stored,
-//      and answered with its value and exactly its presence bit (and those of `with` and `then`);
-//   2. each value just outside (where the field's width holds it) and each `refuse` value, sent
-//      with a witness: the field keeps its value, the witness is taken, and the answer carries the
-//      witness's bit alone (and, ANSWERED, the field's unchanged value with its bit);
-//   3. every field of the instances in the backup image at its highest value, a warm restart:
-//      every record of the image comes back, and nothing is reported broken;
-//   4. half of the rows damaged in the image (a refused value written into the stored record), a
-//      restart: each damaged field (and those under the same presence bit) takes its fresh value,
-//      the others come back; then the other half.
+// field: "{a..b}" numbered sub-records, "[a..b]" elements (first and last of each run are tried).
+// values: "lo..hi, v", "1024+ ..." offsets each; a TEXT row's capacity.
+// presence: "word:bit" ("{}"/"[]" take the run's number); "word:a..b" a bit per element from a;
+//   bit n of a word array is bit n % 32 of word n / 32.
+// kind: ANSWERED (refused value answered unchanged, bit set), NEVER (never taken), NEW_ONLY (the
+//   live value is not taken), TRUTH (taken as 0/1), TEXT, FIRST_KEPT (first request after a start
+//   answers it unchanged, bit set; a kept text adds its characters to the wire size).
+// more ("; " between): refuse: more refused values (texts '|'-separated); on: instances it holds
+//   for; with: sent beside the highest value; beside: sent beside every value; then: fields the
+//   highest value also changes ("name=value" stored, "name" answered); image: values a restart also
+//   takes; also: fields answered beside every value and reset with the row's field on damage.
+// Steps, first and last instance: 0 empty request (answer empty but FIRST_KEPT, sizes match; the
+// instance after the last gets no answer); 1 each bound taken, stored and answered with exactly its
+// bits; 2 each neighbour outside and `refuse` value with a witness: field kept, witness taken;
+// 3 every field at its highest, restart: all comes back, nothing broken; 4 half the rows damaged in
+// the image, restart: damaged fields (and those under their bit) fresh, others kept; other half.
 #include <cstring>
 #include <string>
 #include <vector>

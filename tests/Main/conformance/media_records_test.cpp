@@ -10,16 +10,13 @@ namespace {
 const Table CLIP_PLAY = {
     record<MxifClipPlay>(), 24, "channel 0..3", "",
     {
-        {"body[0..14]", "0..255", "mask:0"},
-        {"mode", "0..255", "mask:1"},
-        {"linkedMe", "0..255", "mask:2"},
+        {"body[0..14]", "0..255", "mask:0"}, {"mode", "0..255", "mask:1"}, {"linkedMe", "0..255", "mask:2"},
     }};
 
 const Table CLIP_REC = {
     record<MxifClipRec>(), 16, "", "",
     {
-        {"channel", "0..255", "mask:0"},
-        {"recording", "0..255", "mask:2"},
+        {"channel", "0..255", "mask:0"}, {"recording", "0..255", "mask:2"},
     }};
 
 const Table CLIP_REGISTER = {record<MxifClipRegister>(), 16, "", "", {{"data[0..10]", "0..255", "mask:0"}}};
@@ -27,15 +24,13 @@ const Table CLIP_REGISTER = {record<MxifClipRegister>(), 16, "", "", {{"data[0..
 const Table CLIP_STATUS = {
     record<MxifClipStatus>(), 44, "channel 0..84", "",
     {
-        {"body[0..36]", "0..255", "mask:0"},
-        {"ready", "0..255", "mask:1"},
+        {"body[0..36]", "0..255", "mask:0"}, {"ready", "0..255", "mask:1"},
     }};
 
 const Table STILL_MEMORY = {
     record<MxifStillMemory>(), 16, "", "",
     {
-        {"store", "0..255", "mask:0"},
-        {"capturing", "0..255", "mask:2"},
+        {"store", "0..255", "mask:0"}, {"capturing", "0..255", "mask:2"},
     }};
 
 const Table STILL_STATUS = {record<MxifStillStatus>(), 16, "channel 0..3", "", {{"data[0..10]", "0..255", "mask:0"}}};

@@ -8,10 +8,8 @@ namespace {
 // Event memory: byte 4 enables the link to an ME, byte 12 names it.
 const Table EVENT_MEMORY = {record<MxifEventMemory>(), 16, "", "",
                             {
-                                {"enable", "0..255", "mask:0"},
-                                {"body[0..6]", "0..255", "mask:1"},
-                                {"linkedMe", "0..255", "mask:2"},
-                                {"tail[0..2]", "0..255", "mask:1"},
+                                {"enable", "0..255", "mask:0"}, {"body[0..6]", "0..255", "mask:1"},
+                                {"linkedMe", "0..255", "mask:2"}, {"tail[0..2]", "0..255", "mask:1"},
                             }};
 
 // Macros: the attach flags of panel group g lie at bytes 36 + 12 g.

@@ -22,14 +22,11 @@ const Table GPI_IN_OUT = {
 const Table PERIPHERAL = {
     record<MxifPeripheral>(), 100, "", "group2.color=3 option=1",
     {
-        {"option", "0..1", "maskB:0"},
-        {"flagA0", "1", "maskA:0", NEVER},
-        {"reportForm", "0..1", "maskA:1"},
+        {"option", "0..1", "maskB:0"}, {"flagA0", "1", "maskA:0", NEVER}, {"reportForm", "0..1", "maskA:1"},
         {"tallyMode", "0..1", "maskA:2"},
         {"group0.entries[0..7]", "0..1, 3..4, 6, 13..14, 17..36", "group0.mask:0..7", PLAIN, "refuse: 65535"},
         {"group{1..3}.entries[0..7]", "0..6, 13..36", "group{}.mask:0..7", PLAIN, "refuse: 65535"},
-        {"group{0..3}.color", "0..3", "group{}.mask:8"},
-        {"group{0..3}.exclusion", "0..1", "group{}.mask:9", TRUTH},
+        {"group{0..3}.color", "0..3", "group{}.mask:8"}, {"group{0..3}.exclusion", "0..1", "group{}.mask:9", TRUTH},
     }};
 
 // Button inhibit tables, one per control panel.
@@ -37,8 +34,7 @@ const Table BUTTON_INHIBIT = {
     record<MxifButtonInhibit>(), 1638, "channel 0..2", "entry5.select=7 flag=1",
     {
         {"flag", "0..1", "mask:0"},
-        {"entry{0..232}.code", "0..224", "entry{}.mask:0"},
-        {"entry{0..232}.select", "0..10", "entry{}.mask:1"},
+        {"entry{0..232}.code", "0..224", "entry{}.mask:0"}, {"entry{0..232}.select", "0..10", "entry{}.mask:1"},
         {"entry{0..232}.mode", "0..3", "entry{}.mask:2"},
     }};
 
@@ -88,19 +84,16 @@ const Table CONTROL_PANEL_CONFIG = {
         {"textBlock{1..2}.text1", "15", "textBlock{}.mask:0", TEXT, R"(refuse: x"y|\|a\n)"},
         {"textBlock{1..2}.text2", "15", "textBlock{}.mask:1", TEXT | NEVER},
         {"textBlock{1..2}.text4", "17", "textBlock{}.mask:3", TEXT | NEVER},
-        {"options.value[0..2]", "1..12", "options.mask:0..2"},
-        {"options.lampFlag", "0..1", "options.mask:3"},
+        {"options.value[0..2]", "1..12", "options.mask:0..2"}, {"options.lampFlag", "0..1", "options.mask:3"},
         {"codeEntries[0].code[0]", "0, 5..12", "codeEntries[0].mask:0"},
         {"codeEntries[0].code[1..3]", "5..12", "codeEntries[0].mask:0..3"},
         {"codeEntries[3].code[0]", "0, 5..12", "codeEntries[3].mask:0"},
         {"codeEntries[3].code[1..3]", "5..12", "codeEntries[3].mask:0..3"},
         {"codeEntries[4].code[0..3]", "5..12", "codeEntries[4].mask:0..3", NEVER},
         {"codeEntries[7].code[0..3]", "5..12", "codeEntries[7].mask:0..3", NEVER},
-        {"codeGroup.code[0]", "0, 5..12", "codeGroup.mask:0"},
-        {"codeGroup.code[1]", "5..13", "codeGroup.mask:1"},
+        {"codeGroup.code[0]", "0, 5..12", "codeGroup.mask:0"}, {"codeGroup.code[1]", "5..13", "codeGroup.mask:1"},
         {"codeGroup.code[2..3]", "5..12", "codeGroup.mask:0..3"},
-        {"triples[0][0..2]", "0..15", "tripleMask:0"},
-        {"triples[7][0..2]", "0..15", "tripleMask:7"},
+        {"triples[0][0..2]", "0..15", "tripleMask:0"}, {"triples[7][0..2]", "0..15", "tripleMask:7"},
         {"keyFaders[0][0].selKeyCh", "0..7", "keyFaders[0][0].mask:1"},
         {"keyFaders[7][11].selKeyCh", "0..7", "keyFaders[7][11].mask:1"},
     }};
@@ -111,24 +104,18 @@ const Table CONTROL_PANEL_CONFIG = {
 const Table OPERATE = {
     record<MxifOperate>(), 774, "", "busSelectSub2.value[7]=4 wipeFlag=1",
     {
-        {"busOptionA", "0..1", "mask2:0"},
-        {"busOptionB", "0..1", "mask2:1"},
-        {"faderMode", "0..2", "mask:0"},
-        {"keyFaderKind", "0..1", "mask:1"},
-        {"faderModeSelect", "0..1", "mask:2"},
+        {"busOptionA", "0..1", "mask2:0"}, {"busOptionB", "0..1", "mask2:1"}, {"faderMode", "0..2", "mask:0"},
+        {"keyFaderKind", "0..1", "mask:1"}, {"faderModeSelect", "0..1", "mask:2"},
         {"faderModePerMe.value[0..3]", "0..2", "faderModePerMe.mask:0..3"},
         {"faderModePerMe.value[4..7]", "0..2", "faderModePerMe.mask:0..7", NEVER},
         {"optionLevel.value", "50..100", "optionLevel.mask:0"},
         {"optionFlag", "0..1", "mask:3"},
-        {"ftb.target", "0..1", "ftb.mask:0"},
-        {"ftb.source", "0..11", "ftb.mask:1"},
-        {"ftb.rate", "0..999", "ftb.mask:2"},
-        {"ftb.onAir", "0..1", "ftb.mask:3"},
+        {"ftb.target", "0..1", "ftb.mask:0"}, {"ftb.source", "0..11", "ftb.mask:1"},
+        {"ftb.rate", "0..999", "ftb.mask:2"}, {"ftb.onAir", "0..1", "ftb.mask:3"},
         {"ftb.transitioning", "0..1", "ftb.mask:4"},
         {"auxTransEnable.value[0..7]", "0..1", "auxTransEnable.mask:0..7"},
         {"auxTransRate.value[0..7]", "0..999", "auxTransRate.mask:0..7"},
-        {"wipeFlag", "0..1", "mask:4"},
-        {"faderEventFlag", "0..1", "mask:5"},
+        {"wipeFlag", "0..1", "mask:4"}, {"faderEventFlag", "0..1", "mask:5"},
         {"meChangeMain.value[0..1]", "0..1", "meChangeMain.mask:0..1", PLAIN, "refuse: 4; image: 0..3"},
         {"meChangeSub1.value[0..1]", "0..1", "meChangeSub1.mask:0..1", PLAIN, "refuse: 4; image: 0..3"},
         {"meChangeSub2.value[0..1]", "0..1", "meChangeSub2.mask:0..1", PLAIN, "refuse: 4; image: 0..3"},
@@ -144,8 +131,7 @@ const Table OPERATE = {
         {"busSelectMain.value[0..7]", "0..5", "busSelectMain.mask:0..7"},
         {"busSelectSub1.value[0..7]", "0..5", "busSelectSub1.mask:0..7"},
         {"busSelectSub2.value[0..7]", "0..5", "busSelectSub2.mask:0..7"},
-        {"faderFlag", "0..1", "mask:6"},
-        {"faderDirectionMode", "0..1", "mask:7"},
+        {"faderFlag", "0..1", "mask:6"}, {"faderDirectionMode", "0..1", "mask:7"},
     }};
 
 TEST_F(ConformanceTest, MxifGpiInOut) { run(GPI_IN_OUT); }
