@@ -345,8 +345,10 @@ class Harness {
   Record copy(int index) const { return Record(live(index), live(index) + a_.size); }
   std::string stored(int index, const std::string& name) const { return layout_.value(live(index), name); }
 
-  // What a status pass of every instance of the type sends.
-  std::vector<testing_support::AckPacket> statusPass() {
+  // Delivers a request body; what a status pass of every instance of the type then sends.
+  std::vector<testing_support::AckPacket> deliver(const Record& body) {
+    peer_.write(linkpeer::packetBytes(a_.type, body));
+    category::CategoryRegistry::instance().receiveAll();
     for (int m = 0; m < category::N_ME; ++m) {
       if (auto* cat = category::CategoryRegistry::instance().at(a_.type, m)) cat->sendStatus(AcknowledgeSender::instance());
     }
@@ -356,10 +358,8 @@ class Harness {
 
   // Sends a request body; the answer for the instance is the packet of the type that names it.
   Answer exchange(const Record& body, int index) {
-    peer_.write(linkpeer::packetBytes(a_.type, body));
-    category::CategoryRegistry::instance().receiveAll();
     Answer a;
-    for (const auto& p : statusPass()) {
+    for (const auto& p : deliver(body)) {
       Record r(a_.size);
       if (p.type != a_.type || !a_.decode(p.body, r.data()) || !names(r, index)) continue;
       a = {true, r, p.body.size()};
@@ -404,14 +404,11 @@ class Harness {
     std::string wrong;
     for (const auto& [word, bits] : words) {
       const u32 expected = want.count(word) != 0 ? want[word] : 0;
-      if (bits != expected) wrong += " " + word + "=" + hex(bits) + " (not " + hex(expected) + ")";
+      char b[64];
+      std::snprintf(b, sizeof b, "=0x%X (not 0x%X)", bits, expected);
+      if (bits != expected) wrong += " " + word + b;
     }
     if (!wrong.empty()) fail(at, "answered with" + wrong);
-  }
-  static std::string hex(u32 v) {
-    char b[16];
-    std::snprintf(b, sizeof b, "0x%X", v);
-    return b;
   }
 
   void expectValue(const u8* record, const std::string& field, const std::string& want, const std::string& at,
@@ -498,9 +495,8 @@ class Harness {
   // A request for the instance after the last is dropped.
   void beyondLast() {
     const std::string at = where(count_, "a request beyond the last (step 0)");
-    peer_.write(linkpeer::packetBytes(a_.type, request(count_, {}, at)));
-    category::CategoryRegistry::instance().receiveAll();
-    if (!statusPass().empty()) fail(at, "answered");
+    const Record body = request(count_, {}, at);
+    if (!deliver(body).empty()) fail(at, "answered");
   }
 
   void accept(const Concrete& c, int index) {
@@ -514,10 +510,9 @@ class Harness {
       auto context = v == top ? assignments(clause(row, "with")) : Fields{};
       for (const auto& word : assignments(clause(row, "beside"))) context.push_back(word);
       auto then = v == top ? assignments(clause(row, "then")) : Fields{};
-      auto also = assignments(clause(row, "also"));
-      for (const auto& [name, value] : context) fields.emplace_back(name, value);
-      for (const auto* list : {&context, &then, &also}) {
-        for (const auto& [name, value] : *list) {
+      fields.insert(fields.end(), context.begin(), context.end());
+      for (const auto& list : {context, then, assignments(clause(row, "also"))}) {
+        for (const auto& [name, value] : list) {
           if (const Concrete* x = concrete(name, at)) carried.push_back(x);
         }
       }
