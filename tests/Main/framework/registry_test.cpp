@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <tuple>
 #include <variant>
 
 #include "Main/framework/bp.h"
@@ -43,26 +44,19 @@ class RegistryTest : public testing_support::BoardTest {
 
 TEST_F(RegistryTest, MeRowsRegistrationFailuresAndGet) {
   TestCategory<Bkgd> bkgd[4];
-  for (int m = 0; m < 4; ++m) {
-    EXPECT_EQ(bkgd[m].meIndex(), m);
-    EXPECT_EQ(reg().at(TYPE_BKGD, m), &bkgd[m]);
-  }
-  EXPECT_EQ(reg().instanceCount(TYPE_BKGD), 4);
   EXPECT_THROW(TestCategory<Bkgd>{}, assert::AssertException);  // a fifth ME
   TestCategory<Cbgd> cbgd;
-  EXPECT_EQ(cbgd.ownedByME(), 0);
-  EXPECT_EQ(bkgd[0].ownedByME(), 1);
   EXPECT_THROW(TestCategory<Cbgd>{}, assert::AssertException);  // a second single instance
-  EXPECT_EQ(reg().instanceCount(TYPE_CBGD), 1);
-
-  EXPECT_EQ(reg().get(TYPE_CBGD, 2), &cbgd);
-  EXPECT_EQ(reg().at(TYPE_CBGD, 2), nullptr);
-  EXPECT_EQ(reg().get(TYPE_BKGD, 1), &bkgd[1]);
-  EXPECT_EQ(reg().get(TYPE_UP_STREAM_KEY, 0), nullptr);
   TestCategory<Key> key[3];  // ME row 3 empty: ME 3 gets the ME 0 instance
-  EXPECT_EQ(reg().get(TYPE_KEY, 3), &key[0]);
-  EXPECT_THROW(reg().get(TYPE_BKGD, 4), assert::AssertException);
-  for (int t : {104, -1}) EXPECT_THROW(reg().get(t, 0), assert::AssertException);
+  EXPECT_EQ((std::vector<const void*>{reg().at(TYPE_BKGD, 3), reg().get(TYPE_CBGD, 2), reg().at(TYPE_CBGD, 2),
+                                      reg().get(TYPE_BKGD, 1), reg().get(TYPE_UP_STREAM_KEY, 0), reg().get(TYPE_KEY, 3)}),
+            (std::vector<const void*>{&bkgd[3], &cbgd, nullptr, &bkgd[1], nullptr, &key[0]}));
+  EXPECT_EQ(std::tuple(bkgd[3].meIndex(), reg().instanceCount(TYPE_BKGD), reg().instanceCount(TYPE_CBGD),
+                       cbgd.ownedByME(), bkgd[0].ownedByME()),
+            std::tuple(3, 4, 1, 0, 1));
+  for (auto [t, me] : {std::pair{int(TYPE_BKGD), 4}, {104, 0}, {-1, 0}}) {
+    EXPECT_THROW(reg().get(t, me), assert::AssertException) << t;
+  }
 }
 
 TEST_F(RegistryTest, TypedLookupAnswersForTheInstanceRegisteredNow) {
@@ -105,12 +99,11 @@ TEST_F(RegistryTest, TypedReadsFindTheBoundRecordOrNothing) {
   TestCategory<Cbgd> cbgd;
   EXPECT_EQ(reg().record<Cbgd>(), nullptr);  // not bound yet
   reg().initialize();
-  EXPECT_EQ(reg().record<Cbgd>(0, 1), &cbgd.record(1));
-  EXPECT_EQ(reg().record<Cbgd>(3), &cbgd.record(0));  // one instance answers for every ME
-  EXPECT_EQ(reg().record<Cbgd>(0, 2), nullptr);       // past the bound channels
-  EXPECT_EQ(reg().record<Bkgd>(1), &bkgd[1].record(0));
-  EXPECT_EQ(reg().record<Bkgd>(3), &bkgd[0].record(0));
-  EXPECT_EQ(reg().record<Key>(), nullptr);  // no such category
+  // One instance answers for every ME; nothing past the bound channels, nor for a type without category.
+  EXPECT_EQ((std::vector<const void*>{reg().record<Cbgd>(0, 1), reg().record<Cbgd>(3), reg().record<Cbgd>(0, 2),
+                                      reg().record<Bkgd>(1), reg().record<Bkgd>(3), reg().record<Key>()}),
+            (std::vector<const void*>{&cbgd.record(1), &cbgd.record(0), nullptr, &bkgd[1].record(0),
+                                      &bkgd[0].record(0), nullptr}));
 }
 
 TEST_F(RegistryTest, StatusWaitsWhileTheStreamIsHalfFullOrAFlushLeftBytes) {
