@@ -191,26 +191,6 @@ TEST_F(LinkTest, ReadersGetExactlyTheirBodyAndAFailingHandlerDoesNotWedgeRecepti
   EXPECT_EQ(consoleCount("failFirst == false"), 1);
 }
 
-TEST_F(LinkTest, CommandTypesGoToTheirOwners) {
-  struct EventMemory : test_categories::TestCategory<Rec<TYPE_EVENT_MEMORY>> {  // also owns types 65 and 15
-    Ints commands;
-    EventMemory() {
-      reg().setCommandOwner(TYPE_EVENT_MEMORY_CMD, TYPE_EVENT_MEMORY),
-          reg().setCommandOwner(TYPE_EVENT_MEMORY_EDIT_POINT, TYPE_EVENT_MEMORY);
-    }
-    void receiveCommand(int type, RequestReceiver& rx) override { commands.push_back(type * 1000 + rx.remaining()); }
-  } event;
-  reg().initialize();
-  peer.write(join(
-      {packetBytes(TYPE_EVENT_MEMORY_CMD, Bytes(3, 0)), packetBytes(TYPE_EVENT_MEMORY_EDIT_POINT, Bytes(5, 0)),
-       packetBytes(TYPE_SYSTEM_INITIAL_CMD, {0, 9, 1}),
-       packetBytes(TYPE_EVENT_MEMORY, recordBytes(Rec<TYPE_EVENT_MEMORY>{})), packetBytes(TYPE_SHOT_MEMORY_CMD, {})}));
-  frame();
-  EXPECT_EQ(event.commands, (Ints{65003, 15005}));
-  EXPECT_EQ(init.seen, Strings{"73:9:1:0 short"});
-  EXPECT_EQ(consoleCount("receive undefined category MxifShotMemoryCmd"), 1);
-}
-
 TEST_F(LinkTest, StreamsAndRingsWrap) {
   // Ring indexes near the end of the data area; the input stream's buffer wraps several times.
   for (u32 ring : {LINK_REQUEST_RING, LINK_ACK_RING}) {

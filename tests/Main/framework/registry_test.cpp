@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
 #include <tuple>
 #include <variant>
@@ -167,27 +169,25 @@ TEST_F(RegistryTest, SixteenPhasesSpreadTheKeysAndSingleInstances) {
   peer.write({0});  // connects the link
   u8 byte = 0;
   mxFifoReceive(&byte, 1);
-  auto setEventBytes = [&](int enable, int linkedMe) {
+  // The sends of a frame run with event-memory bytes 4 and 12 (enable, linked ME) as given.
+  auto sends = [&](int enable, int linkedMe) {
     event.record(0).enable = static_cast<u8>(enable);
     event.record(0).linkedMe = static_cast<u8>(linkedMe);
     calls().clear();
-  };
-  auto sends = [] {
+    frame();
     std::vector<std::string> out;
-    for (const auto& c : calls())
-      if (c.rfind("send", 0) == 0) out.push_back(c);
-    calls().clear();
+    std::copy_if(calls().begin(), calls().end(), std::back_inserter(out),
+                 [](const std::string& c) { return c.rfind("send", 0) == 0; });
     return out;
   };
-  setEventBytes(1, 1);
   for (int f = 1; f <= 17; ++f) {
-    frame();
+    const auto got = sends(1, 1);
     int phase = f % 16, row = phase / 4, part = phase % 4;
     EXPECT_EQ(reg().statusPhase(), phase);
     std::vector<std::string> expected = {call("send", 0, row, part), call("send", 1, row, part)};
     if (part == 0) expected.push_back("sendStatus 6/0");
     for (int m = 0; m < 4; ++m) expected.push_back(call("sendStatus", 47, m));
-    EXPECT_EQ(sends(), expected) << "frame " << f;
+    EXPECT_EQ(got, expected) << "frame " << f;
   }
   // One key channel, four buses every frame; both channels of the single instance every 4th.
   EXPECT_EQ(peer.readPackets().size(), 17u + 17u * 4u + 4u * 2u);
@@ -196,9 +196,7 @@ TEST_F(RegistryTest, SixteenPhasesSpreadTheKeysAndSingleInstances) {
   for (int t : {0, 1, 6, 47})
     for (int m = 0; m < (t == 6 ? 1 : 4); ++m) everything.push_back(call("sendStatus", t, m));
   for (auto [b4, b12] : {std::pair{0, 1}, std::pair{1, 0}}) {  // either event-memory byte 0
-    setEventBytes(b4, b12);
-    frame();
-    EXPECT_EQ(sends(), everything) << b4;
+    EXPECT_EQ(sends(b4, b12), everything) << b4;
     EXPECT_EQ(reg().statusPhase(), 1);  // not advanced
   }
 }
