@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
+#include <tuple>
 #include <variant>
 
 #include "Main/framework/bp.h"
@@ -43,26 +46,19 @@ class RegistryTest : public testing_support::BoardTest {
 
 TEST_F(RegistryTest, MeRowsRegistrationFailuresAndGet) {
   TestCategory<Bkgd> bkgd[4];
-  for (int m = 0; m < 4; ++m) {
-    EXPECT_EQ(bkgd[m].meIndex(), m);
-    EXPECT_EQ(reg().at(TYPE_BKGD, m), &bkgd[m]);
-  }
-  EXPECT_EQ(reg().instanceCount(TYPE_BKGD), 4);
   EXPECT_THROW(TestCategory<Bkgd>{}, assert::AssertException);  // a fifth ME
   TestCategory<Cbgd> cbgd;
-  EXPECT_EQ(cbgd.ownedByME(), 0);
-  EXPECT_EQ(bkgd[0].ownedByME(), 1);
   EXPECT_THROW(TestCategory<Cbgd>{}, assert::AssertException);  // a second single instance
-  EXPECT_EQ(reg().instanceCount(TYPE_CBGD), 1);
-
-  EXPECT_EQ(reg().get(TYPE_CBGD, 2), &cbgd);
-  EXPECT_EQ(reg().at(TYPE_CBGD, 2), nullptr);
-  EXPECT_EQ(reg().get(TYPE_BKGD, 1), &bkgd[1]);
-  EXPECT_EQ(reg().get(TYPE_UP_STREAM_KEY, 0), nullptr);
   TestCategory<Key> key[3];  // ME row 3 empty: ME 3 gets the ME 0 instance
-  EXPECT_EQ(reg().get(TYPE_KEY, 3), &key[0]);
-  EXPECT_THROW(reg().get(TYPE_BKGD, 4), assert::AssertException);
-  for (int t : {104, -1}) EXPECT_THROW(reg().get(t, 0), assert::AssertException);
+  EXPECT_EQ((std::vector<const void*>{reg().at(TYPE_BKGD, 3), reg().get(TYPE_CBGD, 2), reg().at(TYPE_CBGD, 2),
+                                      reg().get(TYPE_BKGD, 1), reg().get(TYPE_UP_STREAM_KEY, 0), reg().get(TYPE_KEY, 3)}),
+            (std::vector<const void*>{&bkgd[3], &cbgd, nullptr, &bkgd[1], nullptr, &key[0]}));
+  EXPECT_EQ(std::tuple(bkgd[3].meIndex(), reg().instanceCount(TYPE_BKGD), reg().instanceCount(TYPE_CBGD),
+                       cbgd.ownedByME(), bkgd[0].ownedByME()),
+            std::tuple(3, 4, 1, 0, 1));
+  for (auto [t, me] : {std::pair{int(TYPE_BKGD), 4}, {104, 0}, {-1, 0}}) {
+    EXPECT_THROW(reg().get(t, me), assert::AssertException) << t;
+  }
 }
 
 TEST_F(RegistryTest, TypedLookupAnswersForTheInstanceRegisteredNow) {
@@ -105,12 +101,11 @@ TEST_F(RegistryTest, TypedReadsFindTheBoundRecordOrNothing) {
   TestCategory<Cbgd> cbgd;
   EXPECT_EQ(reg().record<Cbgd>(), nullptr);  // not bound yet
   reg().initialize();
-  EXPECT_EQ(reg().record<Cbgd>(0, 1), &cbgd.record(1));
-  EXPECT_EQ(reg().record<Cbgd>(3), &cbgd.record(0));  // one instance answers for every ME
-  EXPECT_EQ(reg().record<Cbgd>(0, 2), nullptr);       // past the bound channels
-  EXPECT_EQ(reg().record<Bkgd>(1), &bkgd[1].record(0));
-  EXPECT_EQ(reg().record<Bkgd>(3), &bkgd[0].record(0));
-  EXPECT_EQ(reg().record<Key>(), nullptr);  // no such category
+  // One instance answers for every ME; nothing past the bound channels, nor for a type without category.
+  EXPECT_EQ((std::vector<const void*>{reg().record<Cbgd>(0, 1), reg().record<Cbgd>(3), reg().record<Cbgd>(0, 2),
+                                      reg().record<Bkgd>(1), reg().record<Bkgd>(3), reg().record<Key>()}),
+            (std::vector<const void*>{&cbgd.record(1), &cbgd.record(0), nullptr, &bkgd[1].record(0),
+                                      &bkgd[0].record(0), nullptr}));
 }
 
 TEST_F(RegistryTest, StatusWaitsWhileTheStreamIsHalfFullOrAFlushLeftBytes) {
@@ -174,27 +169,25 @@ TEST_F(RegistryTest, SixteenPhasesSpreadTheKeysAndSingleInstances) {
   peer.write({0});  // connects the link
   u8 byte = 0;
   mxFifoReceive(&byte, 1);
-  auto setEventBytes = [&](int enable, int linkedMe) {
+  // The sends of a frame run with event-memory bytes 4 and 12 (enable, linked ME) as given.
+  auto sends = [&](int enable, int linkedMe) {
     event.record(0).enable = static_cast<u8>(enable);
     event.record(0).linkedMe = static_cast<u8>(linkedMe);
     calls().clear();
-  };
-  auto sends = [] {
+    frame();
     std::vector<std::string> out;
-    for (const auto& c : calls())
-      if (c.rfind("send", 0) == 0) out.push_back(c);
-    calls().clear();
+    std::copy_if(calls().begin(), calls().end(), std::back_inserter(out),
+                 [](const std::string& c) { return c.rfind("send", 0) == 0; });
     return out;
   };
-  setEventBytes(1, 1);
   for (int f = 1; f <= 17; ++f) {
-    frame();
+    const auto got = sends(1, 1);
     int phase = f % 16, row = phase / 4, part = phase % 4;
     EXPECT_EQ(reg().statusPhase(), phase);
     std::vector<std::string> expected = {call("send", 0, row, part), call("send", 1, row, part)};
     if (part == 0) expected.push_back("sendStatus 6/0");
     for (int m = 0; m < 4; ++m) expected.push_back(call("sendStatus", 47, m));
-    EXPECT_EQ(sends(), expected) << "frame " << f;
+    EXPECT_EQ(got, expected) << "frame " << f;
   }
   // One key channel, four buses every frame; both channels of the single instance every 4th.
   EXPECT_EQ(peer.readPackets().size(), 17u + 17u * 4u + 4u * 2u);
@@ -203,9 +196,7 @@ TEST_F(RegistryTest, SixteenPhasesSpreadTheKeysAndSingleInstances) {
   for (int t : {0, 1, 6, 47})
     for (int m = 0; m < (t == 6 ? 1 : 4); ++m) everything.push_back(call("sendStatus", t, m));
   for (auto [b4, b12] : {std::pair{0, 1}, std::pair{1, 0}}) {  // either event-memory byte 0
-    setEventBytes(b4, b12);
-    frame();
-    EXPECT_EQ(sends(), everything) << b4;
+    EXPECT_EQ(sends(b4, b12), everything) << b4;
     EXPECT_EQ(reg().statusPhase(), 1);  // not advanced
   }
 }
