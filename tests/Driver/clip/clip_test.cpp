@@ -63,14 +63,6 @@ class ClipTest : public testing_support::BoardTest {
   int field = 0;
 };
 
-TEST_F(ClipTest, LayoutOfHeadersAndFrameRecords) {
-  EXPECT_EQ(SHARED + smemClipHeader(3), 0x330100C0u);
-  EXPECT_EQ(SHARED + smemClipFrame(0, 0), 0x33010400u);
-  EXPECT_EQ(SHARED + smemClipFrame(3, 3603), 0x330488F0u);
-  EXPECT_THROW(smemClipFrame(0, 3604), assert::AssertException);
-  EXPECT_THROW(smemClipFrame(4, 0), assert::AssertException);
-}
-
 TEST_F(ClipTest, ResetHeaderRenewsTheSequenceAndKeepsReservedWords) {
   store(0, 5, 0xFF);
   header(0).reserved[2] = 7;
@@ -391,7 +383,6 @@ TEST_F(ClipTest, TablesOfTheEncoders) {
 
 // The cadence spreads the samples of a VSYNC over the table's nibbles.
 TEST_F(ClipTest, InitLoadsTheCadenceAndStatisticsOfTheFormat) {
-  // The cadence spreads the samples of a VSYNC over the table's nibbles.
   struct Case { int format; size_t words; u32 sum, first; } cases[] = {
       {0, 704, 800, 0x10000000}, {5, 79, 960, 0x21212121}, {7, 141, 1000, 0}};  // first 0: not checked
   for (const auto& c : cases) {

@@ -31,11 +31,6 @@ class GenlockTest : public testing_support::BoardTest {
   static void steps(int n) {
     for (int k = 0; k < n; ++k) mxGenlockUpdate(1);
   }
-  // Fine tuning entered and settled: the next step is a fine step.
-  static void reachFine() {
-    ASSERT_TRUE(stepUntil("Goto fine tuning: "));
-    steps(4);
-  }
 };
 
 TEST_F(GenlockTest, FormatClockAndReferenceOutput) {
@@ -159,7 +154,8 @@ TEST_F(GenlockTest, OscillatorValueStaysInRange) {
 }
 
 TEST_F(GenlockTest, APhaseStepOfZeroKeepsTheLastDirection) {
-  reachFine();
+  ASSERT_TRUE(stepUntil("Goto fine tuning: "));
+  steps(4);  // settled: the next step is a fine one
   GenlockReference& ref = genlockReference();
   ref.hold(true);
   ref.setPhase(-1.5);

@@ -97,17 +97,6 @@ TEST_F(OsdTest, BlitLinesLandInMe2MemoryInWholeBlocks) {
   EXPECT_EQ(mem.word(ME2, line3 + 260), 0u);
 }
 
-TEST_F(OsdTest, RefusedCallsWriteNothing) {
-  static const u16 pixels[256] = {};
-  const std::function<void()> refused[] = {
-      [] { mxOsdBlit(64, 0, 1, 1, pixels); },        [] { mxOsdBlit(3968, 0, 256, 1, pixels); },
-      [] { mxOsdBlit(0, 2047, 1, 2, pixels); },      [] { mxOsdFillRect(MX_MULTI_GUI, 0, 0, 1, 1); },
-      [] { mxOsdFillRect(MX_MULTI1, 0, 0, 2048, 1); }, [] { mxOsdFillRect(MX_MULTI1, 0, 5, 1, 4); },
-  };
-  for (const auto& call : refused) EXPECT_THROW(call(), assert::AssertException);
-  EXPECT_EQ(traceWriteCount(), 0u);
-}
-
 // A frame that comes while a line goes out waits for the line: the category work runs after it, and
 // the wipe pattern load due in that frame (through the same port) follows in the next one.
 TEST_F(OsdTest, AFrameDuringALineWaitsForIt) {
