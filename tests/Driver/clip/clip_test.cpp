@@ -108,10 +108,8 @@ TEST_F(ClipTest, PlaybackCuesFieldPairsByStageAndSequence) {
   EXPECT_EQ(written(0x82001300, 2), Words{0x1414});
   EXPECT_TRUE(issued(DEC0).empty());
   frame();
-  EXPECT_EQ(written(DEC0 + 16, 5), Words{0x1414});
-  EXPECT_EQ(written(DEC0 + 132, 5), Words{3 * 256 + 3});
-  EXPECT_EQ(issued(DEC0), Words{0x20000000});
-  EXPECT_EQ(written(DEC0, 5), (Words{0, 0, 1}));
+  EXPECT_EQ((std::vector<Words>{written(DEC0 + 16, 5), written(DEC0 + 132, 5), issued(DEC0), written(DEC0, 5)}),
+            (std::vector<Words>{{0x1414}, {3 * 256 + 3}, {0x20000000}, {0, 0, 1}}));
   frame();
   EXPECT_EQ(written(0x82001300, 2), Words{0x9414});
   EXPECT_EQ(writesTo(DEC0 + 16), Words{0x1494});
