@@ -131,10 +131,8 @@ TEST_F(GenlockTest, SyncIsAPeriodWithinNineOfTheExpectedOne) {
 }
 
 TEST_F(GenlockTest, BlackBurstLocksFromCoarseToFineAndReportsTheLossOfTheReference) {
-  EXPECT_TRUE(stepUntil("Goto fine tuning: "));
-  EXPECT_EQ(mxGenlockIsLocked(), 0);
-  EXPECT_TRUE(stepUntil("[INFO] Locked: "));
-  EXPECT_EQ(mxGenlockIsLocked(), 1);
+  EXPECT_TRUE(stepUntil("Goto fine tuning: ") && mxGenlockIsLocked() == 0);
+  EXPECT_TRUE(stepUntil("[INFO] Locked: ") && mxGenlockIsLocked() == 1);
   EXPECT_EQ(regPeek(0x82000A24), 93u);  // slice level between the sync tip (16) and blanking (64)
   EXPECT_NEAR(static_cast<double>(regPeek(DAC)), GenlockReference::DEFAULT_LOCK, 16);
 
