@@ -8,6 +8,7 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -68,10 +69,26 @@ class DriverTest : public testing_support::BoardTest {
   }
 };
 
+// A test on a board started afresh in format 0.
+class FreshBoardTest : public testing_support::BoardTest {
+ protected:
+  void SetUp() override {
+    BoardTest::SetUp();
+    useFormat(0, 0);
+  }
+};
+
 // The registers at base + each offset.
 inline Words peek(u32 base, std::initializer_list<u32> offsets) {
   Words out;
   for (u32 offset : offsets) out.push_back(platform::regPeek(base + offset));
+  return out;
+}
+
+// How often each text stands on the console.
+inline std::vector<int> consoleCounts(std::initializer_list<const char*> texts) {
+  std::vector<int> out;
+  for (const char* text : texts) out.push_back(consoleCount(text));
   return out;
 }
 

@@ -16,10 +16,8 @@ TEST_F(ResetsTest, OneCallResetsEveryBlock) {
   for (int frame = 0; frame < 120; ++frame) mxReportBlockTimes();  // the next one reports
 
   mxResetAllBlocks();
-  EXPECT_EQ(mxCurrentContext(), MX_CONTEXT_ME1);
-  EXPECT_EQ(mxXptImage()[xpt::BUS + 32], 0);
-  EXPECT_EQ(mxDskMixer().priority[0], 3);
-  EXPECT_EQ(dma->cmdPtr, 0);
+  EXPECT_EQ(std::make_tuple(mxCurrentContext(), int{mxXptImage()[xpt::BUS + 32]}, int{mxDskMixer().priority[0]}, dma->cmdPtr),
+            std::make_tuple(int{MX_CONTEXT_ME1}, 0, 3, 0));
   mxReportBlockTimes();
   EXPECT_EQ(consoleText(), "");
 }

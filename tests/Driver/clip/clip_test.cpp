@@ -63,14 +63,6 @@ class ClipTest : public testing_support::BoardTest {
   int field = 0;
 };
 
-TEST_F(ClipTest, LayoutOfHeadersAndFrameRecords) {
-  EXPECT_EQ(SHARED + smemClipHeader(3), 0x330100C0u);
-  EXPECT_EQ(SHARED + smemClipFrame(0, 0), 0x33010400u);
-  EXPECT_EQ(SHARED + smemClipFrame(3, 3603), 0x330488F0u);
-  EXPECT_THROW(smemClipFrame(0, 3604), assert::AssertException);
-  EXPECT_THROW(smemClipFrame(4, 0), assert::AssertException);
-}
-
 TEST_F(ClipTest, ResetHeaderRenewsTheSequenceAndKeepsReservedWords) {
   store(0, 5, 0xFF);
   header(0).reserved[2] = 7;
@@ -104,10 +96,8 @@ TEST_F(ClipTest, DamagedHeaderIsNoClip) {
     d(header(0));
     frame();
     EXPECT_NO_THROW(frame());
-    EXPECT_TRUE(issued(DEC0).empty());
-    EXPECT_EQ(issued(DEC1).size(), 1u);
-    EXPECT_EQ(mxClipGetLength(MX_CLIP_1), 0);
-    EXPECT_EQ(mxClipGetLength(MX_CLIP_2), 10);
+    EXPECT_EQ(std::make_tuple(issued(DEC0).size(), issued(DEC1).size(), mxClipGetLength(MX_CLIP_1), mxClipGetLength(MX_CLIP_2)),
+              std::make_tuple(size_t{0}, size_t{1}, 0, 10));
   }
 }
 
@@ -118,10 +108,8 @@ TEST_F(ClipTest, PlaybackCuesFieldPairsByStageAndSequence) {
   EXPECT_EQ(written(0x82001300, 2), Words{0x1414});
   EXPECT_TRUE(issued(DEC0).empty());
   frame();
-  EXPECT_EQ(written(DEC0 + 16, 5), Words{0x1414});
-  EXPECT_EQ(written(DEC0 + 132, 5), Words{3 * 256 + 3});
-  EXPECT_EQ(issued(DEC0), Words{0x20000000});
-  EXPECT_EQ(written(DEC0, 5), (Words{0, 0, 1}));
+  EXPECT_EQ((std::vector<Words>{written(DEC0 + 16, 5), written(DEC0 + 132, 5), issued(DEC0), written(DEC0, 5)}),
+            (std::vector<Words>{{0x1414}, {3 * 256 + 3}, {0x20000000}, {0, 0, 1}}));
   frame();
   EXPECT_EQ(written(0x82001300, 2), Words{0x9414});
   EXPECT_EQ(writesTo(DEC0 + 16), Words{0x1494});
@@ -391,7 +379,6 @@ TEST_F(ClipTest, TablesOfTheEncoders) {
 
 // The cadence spreads the samples of a VSYNC over the table's nibbles.
 TEST_F(ClipTest, InitLoadsTheCadenceAndStatisticsOfTheFormat) {
-  // The cadence spreads the samples of a VSYNC over the table's nibbles.
   struct Case { int format; size_t words; u32 sum, first; } cases[] = {
       {0, 704, 800, 0x10000000}, {5, 79, 960, 0x21212121}, {7, 141, 1000, 0}};  // first 0: not checked
   for (const auto& c : cases) {

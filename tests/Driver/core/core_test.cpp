@@ -46,19 +46,6 @@ class CoreTest : public testing_support::BoardTest {
   SlowFieldRead slow;
 };
 
-TEST_F(CoreTest, WatchdogWordsAndRefusedCallsThatKeepTheState) {
-  mxSetContext(MX_CONTEXT_ME3);
-  mxWatchdogEnable(1, 15);
-  EXPECT_EQ(peek(0, {GLUE_WDT_CONTROL, GLUE_WDT_KICK}), (Words{0x5AF0u + 15, 0xA5F0u}));
-  mxWatchdogEnable(0, 3);
-  EXPECT_THROW(mxSetContext(MX_CONTEXT_ME4B + 1), assert::AssertException);
-  EXPECT_THROW(mxSetColor(MX_COLOR_USK4_MATTE + 1, 64, 512, 512), assert::AssertException);
-  EXPECT_THROW(mxWatchdogEnable(1, 16), assert::AssertException);
-  EXPECT_THROW(mxFormatInfo(8), assert::AssertException);
-  EXPECT_EQ(mxCurrentContext(), MX_CONTEXT_ME3);
-  EXPECT_EQ(regPeek(GLUE_WDT_CONTROL), 0x5AF0u);
-}
-
 TEST_F(CoreTest, FormatTableGivesFrameSizePeriodAndLineOffset) {
   struct Case { MxFormat f; int lineOffset; } cases[] = {
       {{1920, 540, 16666}, 675}, {{1920, 540, 20000}, 939}, {{1280, 720, 16666}, 345},

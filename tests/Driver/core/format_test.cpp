@@ -7,13 +7,7 @@ using namespace driver_test;
 
 namespace {
 
-class FormatTest : public testing_support::BoardTest {
- protected:
-  void SetUp() override {
-    BoardTest::SetUp();
-    useFormat(0, 0);
-  }
-};
+using FormatTest = FreshBoardTest;
 
 // Temperature ports: glue, ME1, ME2, SDI1, SDI2.
 constexpr u32 PORTS[5] = {GLUE_XADC, MX_ME1_BASE + FPGA_XADC, MX_ME2_BASE + FPGA_XADC, MX_SDI1_BASE + FPGA_XADC,
@@ -23,9 +17,10 @@ constexpr u32 ME2_PLL = MX_ME2_BASE + FPGA_PLL, SDI1_PLL = MX_SDI1_BASE + FPGA_P
 TEST_F(FormatTest, AlarmWordFromTemperaturesPowerStatusAndUnits) {
   mxSetTemperatureAlarm(PORTS[0], 90);
   for (int i = 1; i < 5; ++i) mxSetTemperatureAlarm(PORTS[i], 100);
-  EXPECT_EQ(xadcRegister(PORTS[2], XADC_UPPER_THRESHOLD), 48783u);  // code(102)
-  EXPECT_EQ(xadcRegister(PORTS[2], XADC_LOWER_THRESHOLD), 47223u);  // code(90)
-  EXPECT_EQ(xadcRegister(PORTS[0], XADC_UPPER_THRESHOLD), 47483u);  // code(92)
+  // code(102), code(90) of ME2; code(92) of the glue.
+  EXPECT_EQ((Words{xadcRegister(PORTS[2], XADC_UPPER_THRESHOLD), xadcRegister(PORTS[2], XADC_LOWER_THRESHOLD),
+                   xadcRegister(PORTS[0], XADC_UPPER_THRESHOLD)}),
+            (Words{48783, 47223, 47483}));
   struct Step { int fpga; double celsius; u32 word; } const steps[] = {
       {2, 101.9, 0}, {2, 102.0, (1u << 9) | 0x20},                        // ME2 over its upper threshold
       {0, 92.0, (1u << 7) | (1u << 9) | 0x20}, {2, 95.0, (1u << 7) | (1u << 9) | 0x20},  // held until below
@@ -103,12 +98,11 @@ TEST_F(FormatTest, PllRowsKeepTheirMaskByFormat) {
 TEST_F(FormatTest, PllThatDoesNotLockIsRetriedThenLeftAndStuckPortsFailTheCheck) {
   pll(ME2_PLL, 0).failLocks = 2;
   EXPECT_EQ(mxPllInitialize(ME2_PLL, 0), 0);
-  EXPECT_EQ(consoleCount("[WARN] Retry(1): PLL(83000400:0) Initialize"), 1);
-  EXPECT_EQ(consoleCount("PLL("), 2);
   pll(ME1_PLL, 3).failLocks = -1;
   EXPECT_EQ(mxPllInitialize(ME1_PLL, 3), -1);
-  EXPECT_EQ(consoleCount("Retry(4): PLL(82000400:3)"), 1);
-  EXPECT_EQ(consoleCount("[ERR] PLL(82000400:3) Initialize"), 1);
+  EXPECT_EQ(consoleCounts({"[WARN] Retry(1): PLL(83000400:0) Initialize", "PLL(83000400", "Retry(4): PLL(82000400:3)",
+                           "[ERR] PLL(82000400:3) Initialize"}),
+            (std::vector<int>{1, 2, 1, 1}));
   EXPECT_EQ(pll(ME1_PLL, 3).releases, 5);
 
   xadcSetStuck(PORTS[3], true);
@@ -156,8 +150,7 @@ TEST_F(FormatTest, FormatTimingPresetsAndTheDefault) {
     else mxSetFormatTiming(c.preset, c.flag);
     Words timing = peek(GLUE_TIMING_VALUES, {0, 4, 8, 12});
     timing.insert(timing.begin(), regPeek(GLUE_TIMING_MODE));
-    EXPECT_EQ(timing, c.timing)
-        << c.format << " " << c.preset << " " << c.flag;
+    EXPECT_EQ(timing, c.timing) << c.format << " " << c.preset << " " << c.flag;
   }
   EXPECT_EQ(regPeek(GLUE_TIMING_CONTROL), 0x3E000440u);
 }
@@ -172,8 +165,7 @@ TEST_F(FormatTest, FormatTableIsARisingCurveBetweenItsControlWrites) {
     EXPECT_EQ(words[255], 255u);
     for (size_t i = 1; i < words.size(); ++i) EXPECT_GE(words[i], words[i - 1]);
     EXPECT_EQ(writesTo(GLUE_FORMAT_TABLE_CONTROL), (Words{3, 0}));
-    EXPECT_EQ(traceRecent().front().adr, GLUE_FORMAT_TABLE_CONTROL);
-    EXPECT_EQ(traceRecent().back().adr, GLUE_FORMAT_TABLE_CONTROL);
+    EXPECT_EQ((Words{traceRecent().front().adr, traceRecent().back().adr}), Words(2, GLUE_FORMAT_TABLE_CONTROL));
   }
 }
 

@@ -21,23 +21,18 @@ TEST_F(Ddr3Test, HealthyBoardCalibratesTestsAndClearsEveryPort) {
     for (int port = 0; port < 2; ++port) {
       SCOPED_TRACE(f * 10 + port);
       const u32 n = port < PORTS[f] ? 1 : 0;  // SDI FPGAs have no port 1: no test, no clear
-      EXPECT_EQ(ddr3CalibrationStarts(f, port), n);
-      EXPECT_EQ(ddr3TestPasses(f, port, DDR3_TEST_WRITE), n);
-      EXPECT_EQ(ddr3TestPasses(f, port, DDR3_TEST_READ), n);
-      EXPECT_EQ(ddr3TestPasses(f, port, DDR3_TEST_CLEAR), n);
+      EXPECT_EQ((Words{ddr3CalibrationStarts(f, port), ddr3TestPasses(f, port, DDR3_TEST_WRITE),
+                       ddr3TestPasses(f, port, DDR3_TEST_READ), ddr3TestPasses(f, port, DDR3_TEST_CLEAR)}),
+                Words(4, n));
     }
     EXPECT_EQ(regPeek(DDR3_BASE[f] + DDR3_CALIBRATED), 1u);
   }
-  EXPECT_EQ(consoleCount("Calibration complete: waiting"), 6) << consoleText();
-  EXPECT_EQ(consoleCount("DDR3(82000300) Test complete"), 2);
-  EXPECT_EQ(consoleCount("DDR3(84000300) Test complete"), 1);
-  EXPECT_EQ(consoleCount("[INFO] 80: "), 6);
-  EXPECT_EQ(consoleCount("[INFO] ME1: "), 1);
-  EXPECT_EQ(consoleCount("[INFO] MAIN: "), 1);
-  EXPECT_EQ(consoleCount("[ERR]") + consoleCount("[WARN]"), 0);
+  EXPECT_EQ(consoleCounts({"Calibration complete: waiting", "DDR3(82000300) Test complete", "DDR3(84000300) Test complete",
+                           "[INFO] 80: ", "[INFO] ME1: ", "[INFO] MAIN: ", "[ERR]", "[WARN]"}),
+            (std::vector<int>{6, 2, 1, 6, 1, 1, 0, 0}))
+      << consoleText();
   // Mode 3 for the 40 parameter, 1 otherwise; reset bits and ME bit 3 cleared.
-  EXPECT_EQ(regPeek(MX_ME1_BASE + DDR3_PORT_0 + DDR3_PORT_MODE), 3u);
-  EXPECT_EQ(regPeek(MX_ME1_BASE + DDR3_PORT_1 + DDR3_PORT_MODE), 1u);
+  EXPECT_EQ(peek(MX_ME1_BASE, {DDR3_PORT_0 + DDR3_PORT_MODE, DDR3_PORT_1 + DDR3_PORT_MODE}), (Words{3, 1}));
   EXPECT_EQ(regPeek(MX_ME1_BASE + DDR3_CONTROL) & 0xF, 0u);
 }
 
@@ -45,10 +40,10 @@ TEST_F(Ddr3Test, PortCalibratedInTheSecondPassIsLeftAlone) {
   ddr3FailCalibration(0, 1, 1);
   mxInitDdr3();
   EXPECT_EQ(ddr3CalibrationStarts(0, 1), 2u);
-  EXPECT_EQ(consoleCount("[WARN] DDR3(82000200) Calibration error: 00000f01"), 1) << consoleText();
-  EXPECT_EQ(consoleCount("[WARN] Retry(1) DDR3(82000200) Calibration"), 1);
-  EXPECT_EQ(consoleCount("DDR3(82000200) Calibration complete"), 1);
-  EXPECT_EQ(consoleCount("DDR3(82000100) Calibration complete"), 1);
+  EXPECT_EQ(consoleCounts({"[WARN] DDR3(82000200) Calibration error: 00000f01", "[WARN] Retry(1) DDR3(82000200) Calibration",
+                           "DDR3(82000200) Calibration complete", "DDR3(82000100) Calibration complete"}),
+            (std::vector<int>{1, 1, 1, 1}))
+      << consoleText();
 }
 
 TEST_F(Ddr3Test, FailuresThatLastRestartTheBoard) {

@@ -194,18 +194,4 @@ TEST_F(DveTest, SetColorReachesBothDrivers) {
   EXPECT_EQ((Words{image(ME1_BKGD, 53), image(ME1_KEY2, 53)}), (Words{0x12C32064, 0x200803AC}));
 }
 
-TEST_F(DveTest, KeysWithoutADveTakeOnlyTheirStateSetters) {
-  const float unit[] = {1, 0, 0, 0, 1, 0};
-  const std::function<void()> refused[] = {
-      [] { mxDveSetWindow(MX_KEY3, 0, 0, 10, 10, 1, 0); }, [&] { mxDveSetMatrix(MX_KEY4, unit); },
-      [] { mxDveSetEnable(MX_ABUS, 0, 1); }, [] { mxDveSetColor(MX_KEY1, 64, 1024, 512); },
-      [] { mxDveSetImageEffect(MX_CONTEXT_ME2, MX_KEY2_F, 0, 1, 0); },
-  };
-  for (const auto& call : refused) EXPECT_THROW(call(), assert::AssertException);
-  EXPECT_NO_THROW(mxDveSetEnable(MX_KEY3, 1, 1));
-  EXPECT_NO_THROW(mxDveSetAspect(MX_KEY3, 1));
-  EXPECT_NO_THROW(mxDveReset(MX_KEY4));
-  EXPECT_NO_THROW(mxDveSetColor(MX_KEY4, 64, 512, 512));
-}
-
 }  // namespace

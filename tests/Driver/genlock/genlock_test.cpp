@@ -31,11 +31,6 @@ class GenlockTest : public testing_support::BoardTest {
   static void steps(int n) {
     for (int k = 0; k < n; ++k) mxGenlockUpdate(1);
   }
-  // Fine tuning entered and settled: the next step is a fine step.
-  static void reachFine() {
-    ASSERT_TRUE(stepUntil("Goto fine tuning: "));
-    steps(4);
-  }
 };
 
 TEST_F(GenlockTest, FormatClockAndReferenceOutput) {
@@ -136,10 +131,8 @@ TEST_F(GenlockTest, SyncIsAPeriodWithinNineOfTheExpectedOne) {
 }
 
 TEST_F(GenlockTest, BlackBurstLocksFromCoarseToFineAndReportsTheLossOfTheReference) {
-  EXPECT_TRUE(stepUntil("Goto fine tuning: "));
-  EXPECT_EQ(mxGenlockIsLocked(), 0);
-  EXPECT_TRUE(stepUntil("[INFO] Locked: "));
-  EXPECT_EQ(mxGenlockIsLocked(), 1);
+  EXPECT_TRUE(stepUntil("Goto fine tuning: ") && mxGenlockIsLocked() == 0);
+  EXPECT_TRUE(stepUntil("[INFO] Locked: ") && mxGenlockIsLocked() == 1);
   EXPECT_EQ(regPeek(0x82000A24), 93u);  // slice level between the sync tip (16) and blanking (64)
   EXPECT_NEAR(static_cast<double>(regPeek(DAC)), GenlockReference::DEFAULT_LOCK, 16);
 
@@ -159,7 +152,8 @@ TEST_F(GenlockTest, OscillatorValueStaysInRange) {
 }
 
 TEST_F(GenlockTest, APhaseStepOfZeroKeepsTheLastDirection) {
-  reachFine();
+  ASSERT_TRUE(stepUntil("Goto fine tuning: "));
+  steps(4);  // settled: the next step is a fine one
   GenlockReference& ref = genlockReference();
   ref.hold(true);
   ref.setPhase(-1.5);

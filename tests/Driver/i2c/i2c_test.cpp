@@ -1,8 +1,6 @@
 // I2C channels and the board device bring-up, against the board's device models.
 #include "Driver/i2c/i2c.h"
 
-#include <climits>
-
 #include "Driver/i2c/regs.h"
 #include "tests/Driver/driver_test.h"
 
@@ -17,13 +15,7 @@ constexpr u32 PLLS[4] = {MX_ME2_BASE + FPGA_PLL, GLUE_PLL, MX_SDI1_BASE + FPGA_P
 constexpr u32 sync(u32 fpga, u32 k) { return fpga + FPGA_SYNC_TIMING + 4 * k; }
 constexpr u32 sync2(u32 fpga, u32 k) { return fpga + FPGA_SYNC_TIMING_2 + 4 * k; }
 
-class BoardDevicesTest : public testing_support::BoardTest {
- protected:
-  void SetUp() override {
-    BoardTest::SetUp();
-    useFormat(0, 0);
-  }
-};
+using BoardDevicesTest = FreshBoardTest;
 
 TEST_F(BoardDevicesTest, ChannelsOpenTheirControllerAndAddressTheirDevice) {
   struct Case { int channel; u32 controller, command; u8 address; } const cases[] = {
@@ -131,9 +123,9 @@ TEST_F(BoardDevicesTest, PartsThatFailToStartAreRetried) {
     c.fault();
     if (c.sdi) initSdiTransceivers();
     else EXPECT_EQ(initDevices(), c.error ? -1 : 1000);
-    EXPECT_EQ(consoleCount(c.retry), c.retries) << consoleText();
-    EXPECT_EQ(consoleCount("[ERR]"), c.error ? 1 : 0);
-    EXPECT_EQ(consoleCount(c.error ? c.error : "[ERR]"), c.error ? 1 : 0);
+    EXPECT_EQ(consoleCounts({c.retry, "[ERR]", c.error ? c.error : "[ERR]"}),
+              (std::vector<int>{c.retries, c.error ? 1 : 0, c.error ? 1 : 0}))
+        << consoleText();
   }
   EXPECT_EQ(sdiTries(), 5);
   useFormat(0, 0);
@@ -194,17 +186,6 @@ TEST_F(BoardDevicesTest, BringUpLocksAndSetsTheDelays) {
   // One try: receivers 15, 13, 8, 0; transmitters 15, 7, 3, 1, 0.
   EXPECT_EQ(writesTo(MX_SDI2_BASE + XCVR_RX_CONTROL), (Words{15, 13, 8, 0}));
   EXPECT_EQ(writesTo(MX_SDI2_BASE + XCVR_TX_CONTROL), (Words{15, 7, 3, 1, 0}));
-}
-
-TEST_F(BoardDevicesTest, SerdesDelayRefusesNumbersThatAreNoLinkAndNamesTheLink) {
-  for (int link : {-1, INT_MIN, 7, INT_MAX}) {
-    traceClear();
-    EXPECT_EQ(adjustSerdesDelay(link, 3), -1) << link;
-    EXPECT_EQ(traceWriteCount(), 0u);
-  }
-  EXPECT_EQ(consoleText(), "");
-  EXPECT_EQ(adjustSerdesDelay(6, -2), 0);
-  EXPECT_EQ(consoleCount("Serdes delay adjust ME1->CPU : -2"), 1);
 }
 
 TEST_F(BoardDevicesTest, FormatInitialisationAndTenthFrameRunTheBringUp) {

@@ -23,19 +23,7 @@ constexpr u32 MIX1 = MX_ME1_BASE + MIXER_A, MIX1_B = MX_ME1_BASE + MIXER_B;
 constexpr u32 mixKey(u32 word, u32 k) { return MIX1 + word + MIX_KEY_STRIDE * k; }
 
 using Reg = std::pair<u32, u32>;
-
-class KeyTest : public DriverTest {
- protected:
-  // The register writes of the key writers (early update, mixer) from a clean trace.
-  static std::vector<Reg> keyWrites() {
-    traceClear();
-    mxKeyWriteParams();
-    mxKeyUpdateMixer();
-    std::vector<Reg> out;
-    for (const auto& e : traceRecent()) out.push_back({e.adr, e.value});
-    return out;
-  }
-};
+using KeyTest = DriverTest;
 
 TEST_F(KeyTest, EarlyUpdateWritesAnMeKeyItsChromaKeyerAndADsk) {
   for (int mode : {0, 1}) {
@@ -81,9 +69,8 @@ TEST_F(KeyTest, EarlyUpdateWritesAnMeKeyItsChromaKeyerAndADsk) {
   EXPECT_EQ(regPeek(meKey(MX_ME1_PAIRED_BASE, 0) + MATTE), 0x12C32064u);
 }
 
-// Contexts without hardware take every setter and write nothing; refused calls change nothing either.
-TEST_F(KeyTest, ContextsWithoutHardwareAndRefusedCallsWriteNothing) {
-  const std::vector<Reg> before = keyWrites();
+// Contexts without hardware take every setter and write nothing.
+TEST_F(KeyTest, ContextsWithoutHardwareWriteNothing) {
   static u16 table[N_CHROMA_TABLE] = {};
   for (int c = MX_CONTEXT_ME3; c <= MX_CONTEXT_ME4B; ++c) {
     mxSetContext(c);
@@ -99,14 +86,6 @@ TEST_F(KeyTest, ContextsWithoutHardwareAndRefusedCallsWriteNothing) {
     EXPECT_TRUE(traceRecent().empty()) << c;
   }
   mxSetContext(MX_CONTEXT_ME1);
-  const std::function<void()> refused[] = {
-      [] { mxKeySetPriority(MX_KEY1, MX_KEY1_F, MX_KEY2); }, [] { mxKeySetLayerSource(0, MX_KEY1, 1); },
-      [] { mxKeySetLevel(MX_USK1_S, 1.0f); },               [] { mxKeySetEdge(MX_DSK1, MX_KEY_EDGE_1, 1, 360, 0); },
-      [] { mxKeySetEdgeFill(MX_KEY1, MX_CBGD_1); },          [] { mxKeySetMatteColor(MX_KEY1, 0, 1024, 0); },
-      [] { mxChromaKeySetColorA(MX_DSK1, 0, 0, 0); },
-  };
-  for (const auto& call : refused) EXPECT_THROW(call(), assert::AssertException);
-  EXPECT_TRUE(keyWrites() == before);
   // A bad tap still sets the first tap flag.
   EXPECT_THROW(mxKeySetTapFlag(MX_CLEAN_POINT, 1), assert::AssertException);
   mxKeyUpdateMixer();

@@ -77,11 +77,11 @@ TEST_F(OsdTest, AnEngineThatStaysBusyIsResetAfterFourSecondsAndTheRectangleDropp
   const u64 start = clockNow();
   mxOsdFillRect(MX_MULTI1, 0, 20, 10, 30);
   const u64 us = (clockNow() - start) / TICKS_PER_US;
-  EXPECT_GT(us, 4000000u);
-  EXPECT_LT(us, 4000300u);
-  EXPECT_EQ(consoleCount("[ERR] OSD rendering timeout : 1c!!!"), 1);  // busy, FIFO full, one pending
-  EXPECT_EQ(osdEngine().resets(), 1);
-  EXPECT_EQ(osdEngine().commands().size(), 4u);
+  EXPECT_TRUE(us > 4000000u && us < 4000300u) << us;
+  // Busy, FIFO full, one pending; the engine reset once and the rectangle dropped.
+  EXPECT_EQ(std::make_tuple(consoleCount("[ERR] OSD rendering timeout : 1c!!!"), osdEngine().resets(),
+                            osdEngine().commands().size()),
+            std::make_tuple(1, 1, size_t{4}));
 }
 
 TEST_F(OsdTest, BlitLinesLandInMe2MemoryInWholeBlocks) {
@@ -90,22 +90,10 @@ TEST_F(OsdTest, BlitLinesLandInMe2MemoryInWholeBlocks) {
   mxOsdBlit(128, 3, 130, 2, pixels.data());
   const MemoryPorts& mem = memoryPorts();
   const u32 line3 = OSD + 8192 * 3 + 256, line4 = line3 + 8192;
-  EXPECT_EQ(mem.word(ME2, line3), 0x01010100u);
-  EXPECT_EQ(mem.word(ME2, line3 + 256), 0x01810180u);  // pixels 128, 129
-  EXPECT_EQ(mem.word(ME2, line4), 0x01830182u);          // the second line starts at pixel 130
-  EXPECT_EQ(writesTo(0x83000308).size(), 2u * 128);       // 260 bytes go as 512
-  EXPECT_EQ(mem.word(ME2, line3 + 260), 0u);
-}
-
-TEST_F(OsdTest, RefusedCallsWriteNothing) {
-  static const u16 pixels[256] = {};
-  const std::function<void()> refused[] = {
-      [] { mxOsdBlit(64, 0, 1, 1, pixels); },        [] { mxOsdBlit(3968, 0, 256, 1, pixels); },
-      [] { mxOsdBlit(0, 2047, 1, 2, pixels); },      [] { mxOsdFillRect(MX_MULTI_GUI, 0, 0, 1, 1); },
-      [] { mxOsdFillRect(MX_MULTI1, 0, 0, 2048, 1); }, [] { mxOsdFillRect(MX_MULTI1, 0, 5, 1, 4); },
-  };
-  for (const auto& call : refused) EXPECT_THROW(call(), assert::AssertException);
-  EXPECT_EQ(traceWriteCount(), 0u);
+  // Pixels 128 and 129 at line3 + 256; the second line starts at pixel 130; 260 bytes go as 512.
+  EXPECT_EQ((Words{mem.word(ME2, line3), mem.word(ME2, line3 + 256), mem.word(ME2, line4), mem.word(ME2, line3 + 260)}),
+            (Words{0x01010100, 0x01810180, 0x01830182, 0}));
+  EXPECT_EQ(writesTo(0x83000308).size(), 2u * 128);
 }
 
 // A frame that comes while a line goes out waits for the line: the category work runs after it, and

@@ -72,9 +72,8 @@ TEST_F(OutConvTest, AspectGeometryByFormatAndMode) {
     mxOutConvSetAspectMode(MX_OUT_16, c.mode);
     EXPECT_EQ(peek(CONV_16, {PROGRESSIVE, H_RATIO, LINE_END, V_RATIO, LINES, H_CROP, V_OFFSET, H_PHASE, V_PHASE}),
               c.conv);
-    EXPECT_EQ(regPeek(MX_SDI2_BASE + COEFFS + V_WINDOW_FIRST), c.first);
-    EXPECT_EQ(regPeek(MX_SDI2_BASE + COEFFS + V_WINDOW_LAST), c.last);
-    EXPECT_EQ(regPeek(MX_SDI2_BASE + SD_TX_TIMING), c.txTiming);
+    EXPECT_EQ(peek(MX_SDI2_BASE, {COEFFS + V_WINDOW_FIRST, COEFFS + V_WINDOW_LAST, SD_TX_TIMING}),
+              (Words{c.first, c.last, c.txTiming}));
     EXPECT_EQ(writesTo(CONV_16 + TABLE_DATA).size(), 3u * 2048);
   }
   useFormat(4, 0);  // the 480/576-line formats have no down-conversion

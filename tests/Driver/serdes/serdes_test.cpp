@@ -1,6 +1,8 @@
 // Serdes links: delay training, its failures and retries, and the shift of a trained link.
 #include "Driver/serdes/serdes.h"
 
+#include <climits>
+
 #include "Driver/i2c/i2c.h"
 #include "tests/Driver/driver_test.h"
 #include "tests/support/bringup_fixture.h"
@@ -27,12 +29,10 @@ TEST_F(SerdesTest, DelaysGoHalfABitBeyondTheWindow) {
   serdesSetWindow(LINK, 1, 5, 24);   // 24 + 6
   serdesSetWindow(LINK, 2, 3, 26);   // 26 + 6 = 32: still accepted
   ASSERT_EQ(mxSerdesTrain(link()), 0) << consoleText();
-  EXPECT_EQ(serdesTap(LINK, 0), 26);
-  EXPECT_EQ(mxSerdesHalfWidth(0), 10);
-  EXPECT_EQ(serdesTap(LINK, 1), 30);
-  EXPECT_EQ(mxSerdesHalfWidth(1), 9);
-  EXPECT_EQ(mxSerdesDelay(2), 32);
-  EXPECT_EQ(serdesTap(LINK, 2), 31);  // the line has 32 taps
+  // Taps and half widths of channels 0 and 1; channel 2's delay of 32 on a line of 32 taps.
+  EXPECT_EQ((std::vector<int>{serdesTap(LINK, 0), mxSerdesHalfWidth(0), serdesTap(LINK, 1), mxSerdesHalfWidth(1),
+                              mxSerdesDelay(2), serdesTap(LINK, 2)}),
+            (std::vector<int>{26, 10, 30, 9, 32, 31}));
   for (int c = 0; c < SERDES_LINK[LINK].channels; ++c) EXPECT_EQ(serdesSlips(LINK, c), c % 8) << c;
   EXPECT_EQ(consoleCount("[ERR]"), 0);
   EXPECT_EQ(regPeek(SERDES_LINK[LINK].control), 0u);
@@ -59,9 +59,7 @@ TEST_F(SerdesTest, TrainingFailures) {
     EXPECT_EQ(consoleCount(c.line), 1) << consoleText();
   }
   // The last case: a bitslip failure lists every channel.
-  EXPECT_EQ(consoleCount("[ERR] Bitslip 5:2"), 1) << consoleText();
-  EXPECT_EQ(consoleCount("[ERR] Bitslip 4:1"), 1);
-  EXPECT_EQ(consoleCount("[ERR] Bitslip "), 20);
+  EXPECT_EQ(consoleCounts({"[ERR] Bitslip 5:2", "[ERR] Bitslip 4:1", "[ERR] Bitslip "}), (std::vector<int>{1, 1, 20}));
 }
 
 TEST_F(SerdesTest, RetryRunsUpToThreeTimes) {
@@ -78,11 +76,9 @@ TEST_F(SerdesTest, ShiftDelay) {
   ASSERT_EQ(mxSerdesTrain(link()), 0);
   const int before1 = serdesTap(LINK, 1), before2 = serdesTap(LINK, 2);
   mxSerdesShiftDelay(link(), -2, 1);
-  EXPECT_EQ(serdesTap(LINK, 1), before1 - 2);
-  EXPECT_EQ(serdesTap(LINK, 2), before2);
+  EXPECT_EQ(std::make_pair(serdesTap(LINK, 1), serdesTap(LINK, 2)), std::make_pair(before1 - 2, before2));
   mxSerdesShiftDelay(link(), 1, -1);
-  EXPECT_EQ(serdesTap(LINK, 1), before1 - 1);
-  EXPECT_EQ(serdesTap(LINK, 2), before2 + 1);
+  EXPECT_EQ(std::make_pair(serdesTap(LINK, 1), serdesTap(LINK, 2)), std::make_pair(before1 - 1, before2 + 1));
   EXPECT_THROW(mxSerdesShiftDelay(link(), 1, 20), assert::AssertException);
 }
 
@@ -94,7 +90,9 @@ TEST_F(SerdesTest, EveryBoardLinkTrainsAndShifts) {
     EXPECT_EQ(serdesTap(l, 0), l == 6 ? 21 : 16);
   }
   EXPECT_EQ(consoleCount("[ERR]"), 0);
+  for (int bad : {-1, INT_MIN, 7, INT_MAX}) EXPECT_EQ(adjustSerdesDelay(bad, 3), -1) << bad;  // no link
   EXPECT_EQ(adjustSerdesDelay(6, -2), 0);
+  EXPECT_EQ(consoleCount("Serdes delay adjust ME1->CPU : -2"), 1);
   EXPECT_EQ(serdesTap(6, 0), 19);
   EXPECT_EQ(serdesTap(6, 2), 23 - 2);  // window 4..12: 12 + 6 + 5
 }

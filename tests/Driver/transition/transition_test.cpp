@@ -215,23 +215,4 @@ TEST_F(TransTest, FrameTwelveLoadsThePatternTablesIntoBothMes) {
   }
 }
 
-TEST_F(TransTest, RefusedCallsChangeNothing) {
-  mxTransSetType(MX_BKGD, FREE_WIPE, 0.1f, 0.01f);
-  mxTransSetModulation(MX_BKGD, MX_TRANS_MOD_X, 0.25f, 10, 0.5f);
-  mxTransUpdate();
-  const Words before = words(ME1_BKGD, {0, 2, 4, 7, 10, 11, 12, 13, 14, 19, 24, 25, 26});
-  const std::function<void()> refused[] = {
-      [] { mxTransSetModulation(MX_BKGD, MX_TRANS_MOD_X, 0.6f, 20, 0.1f); },
-      [] { mxTransSetModulationPattern(MX_BKGD, 5408, 5412); },
-      [] { mxTransSetType(MX_BKGD, 5397, 0, 0); },
-      [] { mxTransSetPatternSize(MX_BKGD, 1.5f, 1, 0, 0); },
-      [] { mxTransSetBorderSource(MX_BKGD, MX_ABUS); },
-      [] { mxTransSetLatency(MX_BKGD, 2); },
-      [] { mxSetColor(MX_COLOR_BKGD_BORDER, 1024, 512, 512); },
-  };
-  for (const auto& call : refused) EXPECT_THROW(call(), assert::AssertException);
-  mxTransUpdate();
-  EXPECT_EQ(words(ME1_BKGD, {0, 2, 4, 7, 10, 11, 12, 13, 14, 19, 24, 25, 26}), before);
-}
-
 }  // namespace

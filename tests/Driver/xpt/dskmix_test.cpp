@@ -59,26 +59,20 @@ TEST_F(DskStageTest, LevelsCleanFeedsLayerFadeAndOutputSources) {
   regPoke(DSK_FADE_MODE, 7);
   mxDskWriteStage();
   // Default ranks: DSK 4 0, DSK 3 1, DSK 2 2, DSK 1 3.
-  expectRegs({
-      {DSK_LEVEL, 1024}, {DSK_LEVEL + DSK_STRIDE, 512 | 1 << 16}, {DSK_LEVEL + 2 * DSK_STRIDE, 0},
-      {DSK_LEVEL + 3 * DSK_STRIDE, 1 << 16},
-      {DSK_ROUTE + 3 * DSK_STRIDE, 3},  // option 0
-      {DSK_CLEAN_RANK, 11}, {DSK_CLEAN, 2}, {DSK_CLEAN_RANK + DSK_CLEAN_STRIDE, 15}, {DSK_CLEAN + DSK_CLEAN_STRIDE, 5},
-      {DSK_LAYER_RANK, 13}, {DSK_LAYER, 1}, {DSK_LAYER_FLAG, 0x10000},
-      {DSK_FADE, 512}, {DSK_FADE_MODE, 0},
-      {DSK_OUT_TOP, 1 | 0x1100}, {DSK_OUT_INDEX, 3 | 2 << 8}, {DSK_OUT_TOP + DSK_OUT_STRIDE, 17 | 17 << 8},
-      {DSK_OUT_INDEX + DSK_OUT_STRIDE, 4},
-  });
+  // DSK 4's route: option 0; no 4K levels outside 4K mode.
+  expectRegs({{DSK_LEVEL, 1024}, {DSK_LEVEL + DSK_STRIDE, 512 | 1 << 16}, {DSK_LEVEL + 2 * DSK_STRIDE, 0},
+              {DSK_LEVEL + 3 * DSK_STRIDE, 1 << 16}, {DSK_ROUTE + 3 * DSK_STRIDE, 3}, {DSK_CLEAN_RANK, 11},
+              {DSK_CLEAN, 2}, {DSK_CLEAN_RANK + DSK_CLEAN_STRIDE, 15}, {DSK_CLEAN + DSK_CLEAN_STRIDE, 5},
+              {DSK_LAYER_RANK, 13}, {DSK_LAYER, 1}, {DSK_LAYER_FLAG, 0x10000}, {DSK_FADE, 512}, {DSK_FADE_MODE, 0},
+              {DSK_OUT_TOP, 1 | 0x1100}, {DSK_OUT_INDEX, 3 | 2 << 8}, {DSK_OUT_TOP + DSK_OUT_STRIDE, 17 | 17 << 8},
+              {DSK_OUT_INDEX + DSK_OUT_STRIDE, 4}, {DSK_LEVELS_4K, 0}});
   EXPECT_EQ(mxXptImage()[xpt::LAYER_CONTEXT], 4);
-  EXPECT_EQ(regPeek(DSK_LEVELS_4K), 0u);  // 4K mode only
 
   mxKeySetLayerSource(0, MX_DSK3, 0);
   EXPECT_THROW(mxDskSetOutputSource(P2, MX_DSK_CLEAN_POINT_1), assert::AssertException);
   mxDskWriteStage();
-  EXPECT_EQ(regPeek(DSK_LAYER_FLAG), 1u);
-  EXPECT_EQ(regPeek(DSK_OUT_TOP), 1u | 1 << 8);  // output 4545 took the failed source: code 4
-  EXPECT_EQ(regPeek(DSK_OUT_INDEX), 3u | 4 << 8);
-  EXPECT_EQ(regPeek(DSK_ROUTE), 0x100u);
+  // Output 4545 took the failed source: code 4.
+  EXPECT_EQ(peek(0, {DSK_LAYER_FLAG, DSK_OUT_TOP, DSK_OUT_INDEX, DSK_ROUTE}), (Words{1, 1 | 1 << 8, 3 | 4 << 8, 0x100}));
 }
 
 TEST_F(DskStageTest, FourKModeWritesTheFirstTwoLevelsTogether) {

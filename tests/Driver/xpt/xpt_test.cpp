@@ -72,22 +72,6 @@ TEST_F(XptTest, BusSourceCodesMarkersAndFlag) {
   EXPECT_EQ(byteAt(4 + 16 + 5), 8);
 }
 
-TEST_F(XptTest, RefusedSelectionsChangeNothing) {
-  mxSetBusSource(MX_ABUS, MX_IN_4);
-  const std::function<void()> refused[] = {
-      [] { mxSetBusSource(MX_KEY4_S + 1, MX_IN_1); },     [] { mxSetBusSource(MX_ABUS, 4512); },
-      [] { mxSetDskSource(MX_DSK_BKGD_PGM2, MX_IN_1); }, [] { mxSetDskFillSource(MX_DSK1, MX_BLACK); },
-      [] { mxSetAuxSource(MX_AUX1, MX_AUX2); },           [] { mxSetOutputSource(MX_OUT_1, MX_IN_1); },
-      [] { mxSetMeOutputSource(MX_ME_OUT_1, MX_UTIL1); }, [] { mxSetDskOutputSource(MX_DSK_CLN1, MX_BLACK); },
-      [] { mxSetLayerContext(5); },
-  };
-  for (const auto& call : refused) {
-    const std::vector<u8> before = image();
-    EXPECT_THROW(call(), assert::AssertException);
-    EXPECT_TRUE(image() == before);
-  }
-}
-
 TEST_F(XptTest, AuxExternalAndProgramOutputCodes) {
   // aux: mxSetAuxSource, else mxSetOutputSource; offset -1: the image does not change.
   struct Case { bool aux; Mode mode; int dst, src, offset, value; } cases[] = {
