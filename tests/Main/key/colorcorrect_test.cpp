@@ -7,8 +7,7 @@
 #include "Driver/blocks.h"
 #include "Main/key/colorcorrect.h"
 #include "Main/system/system.h"
-#include "tests/Main/category_fixture.h"
-#include "tests/Main/transition/engine_fixture.h"
+#include "tests/Main/key/key_fixture.h"
 
 namespace {
 
@@ -27,16 +26,8 @@ Ints targetsOf(const char* setter) {
   return out;
 }
 
-class ColorCorrectTest : public test_categories::RecordCategoryTest<TestColorCorrect, R, R::N_CHANNELS> {
+class ColorCorrectTest : public key_test::LoggedTest<test_categories::RecordCategoryTest<TestColorCorrect, R, R::N_CHANNELS>> {
  protected:
-  void SetUp() override {
-    RecordCategoryTest::SetUp();
-    calllog::enable(true);
-  }
-  void TearDown() override {
-    calllog::enable(false);
-    RecordCategoryTest::TearDown();
-  }
   // The reply's result (-1 without one).
   int command(const Cmd& c) {
     peer.send(c);
@@ -50,22 +41,13 @@ class ColorCorrectTest : public test_categories::RecordCategoryTest<TestColorCor
     for (const auto& p : sendPass()) out.push_back(p.as<R>());
     return out;
   }
-  // The first frame (every unit reset) and the curve upload behind it; the log emptied.
-  void settle() {
-    cat.update();
-    cat.refresh();
-    sendPass();
-    calllog::clear();
-  }
   test_categories::RecordOwner<MxifSystem> system;
 };
 
 TEST_F(ColorCorrectTest, ResetRestoresWhatTheStoredTargetSelects) {
-  const struct {
-    int target;
-    Ints masks;   // first word, curve point 4, matrix6, sector 1
-    Ints values;  // enable, curveLimit, lumaGain, hue, link, point 2 and 4, matrix6, sector, aux
-  } cases[] = {
+  // Masks: first word, curve point 4, matrix6, sector 1; values: enable, curveLimit, lumaGain, hue, link,
+  // point 2 and 4, matrix6, sector, aux.
+  const struct { int target; Ints masks, values; } cases[] = {
       {0, {0x07C, 0, 0, 0}, {1, 2, 1000, 0, 1, 111, 111, 11, 22, 7}},
       {1, {0x080, 7, 0, 0}, {1, 2, 500, 900, 0, 333, 1000, 11, 22, 7}},
       {2, {0x000, 0, 0x3F, 0}, {1, 2, 500, 900, 1, 111, 111, 0, 22, 7}},
@@ -111,15 +93,12 @@ TEST_F(ColorCorrectTest, StartResetsEveryUnitThenCurvesFollowAtRefresh) {
 }
 
 TEST_F(ColorCorrectTest, EnabledUnitGetsLevelOneHueMatrixForEverySectorAndCoefficients) {
-  const struct {
-    s16 luma, pedestal, chroma, hue, coeff;
-    std::vector<float> level;
-    float m[4], gain;
-  } cases[] = {
+  const struct { s16 luma, pedestal, chroma, hue, coeff; std::vector<float> level; float m[4], gain; } cases[] = {
       {1000, 0, 1000, 0, 60, {1.0f, 0.0f}, {1, 0, 0, 1}, 0.6f},
       {500, -200, 500, 900, -60, {0.5f, -0.2f}, {0, -0.5f, 0.5f, 0}, -0.6f},  // 90 degrees
   };
-  settle();
+  cat.update(), cat.refresh(), sendPass();  // the first frame (every unit reset) and the curve upload behind it
+  calllog::clear();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.hue);
     R& r = cat.record(10);

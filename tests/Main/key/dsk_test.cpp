@@ -39,13 +39,11 @@ TEST_F(DskTest, RerankAndStackingOrder) {
   for (int j = 0; j < 4; ++j) dsk().record(j).priority = static_cast<u8>(j);
   D r;
   r.mask = bit(D::W0_PRIORITY), r.priority = 2;
-  const auto echo = request(r);
-  ASSERT_EQ(echo.size(), 4u);
-  const int want[4] = {2, 0, 1, 3};
-  for (int j = 0; j < 4; ++j) {
-    EXPECT_EQ(echo[j].priority, want[j]) << j;
-    EXPECT_EQ(echo[j].mask, bit(D::W0_PRIORITY)) << j;
-  }
+  std::vector<std::pair<int, u32>> echo;
+  for (const D& e : request(r)) echo.emplace_back(e.priority, e.mask);
+  const u32 m = bit(D::W0_PRIORITY);
+  EXPECT_EQ(echo, (std::vector<std::pair<int, u32>>{{2, m}, {0, m}, {1, m}, {3, m}}));
+
 }
 
 TEST_F(DskTest, LevelReverseOnAirRequestAndToggle) {
@@ -57,11 +55,7 @@ TEST_F(DskTest, LevelReverseOnAirRequestAndToggle) {
   EXPECT_EQ(dsk().record(2).reverse, 1);
   EXPECT_NE(dsk().record(2).mask & bit(D::W0_REVERSE), 0u);
 
-  struct Case {
-    int request;
-    u8 onAir[4], group[4];
-    bool stopped[4];
-  } cases[] = {
+  struct Case { int request; u8 onAir[4], group[4]; bool stopped[4]; } cases[] = {
       {0, {1, 1, 1, 0}, {1, 0, 1, 1}, {true, false, true, false}},
       {1, {1, 1, 1, 0}, {1, 0, 1, 1}, {false, false, false, false}},
   };

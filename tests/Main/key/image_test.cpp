@@ -81,10 +81,7 @@ TEST_F(ImageTest, TargetsOfMesZeroAndOneReachTheFilter) {
 }
 
 TEST_F(ImageTest, SwapABByTheOperateModeAndTheProgramBus) {
-  struct Case {
-    u8 select, mode, perMe, program;
-    bool swap;
-  };
+  struct Case { u8 select, mode, perMe, program; bool swap; };
   const Case cases[] = {{0, 0, 0, 1, false}, {0, 1, 0, 0, false}, {0, 1, 0, 1, true}, {0, 2, 0, 0, true},
                         {0, 2, 0, 1, false}, {1, 0, 1, 1, true},  {1, 2, 0, 1, false}, {2, 0, 0, 0, true}};
   MxifOperate& op = category::CategoryOperate::instance().record(0);

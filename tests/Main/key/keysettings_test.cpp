@@ -250,11 +250,7 @@ TEST_F(KeySettingsTest, PositionAndReverseFollowTheDirection) {
 }
 
 TEST_F(KeySettingsTest, OnAirRequestsStopGroupedKeysInTheSameState) {
-  struct Case {
-    int request;
-    u8 onAir[4], group[4];
-    bool stopped[4];
-  } cases[] = {
+  struct Case { int request; u8 onAir[4], group[4]; bool stopped[4]; } cases[] = {
       {0, {1, 1, 1, 0}, {1, 0, 1, 1}, {true, false, true, false}},   // key 4 grouped but off air
       {1, {1, 1, 1, 0}, {1, 0, 1, 1}, {false, false, false, false}},  // equal to the on-air byte
       {1, {0, 1, 1, 0}, {0, 0, 0, 1}, {true, false, false, false}},   // not grouped: itself only
