@@ -1,14 +1,12 @@
 // Colour correction: the reset command and the records' driver calls on the twelve units.
 #include <gtest/gtest.h>
 
-#include <string>
 #include <vector>
 
 #include "Driver/blocks.h"
 #include "Main/key/colorcorrect.h"
 #include "Main/system/system.h"
-#include "tests/Main/category_fixture.h"
-#include "tests/Main/transition/engine_fixture.h"
+#include "tests/Main/key/key_fixture.h"
 
 namespace {
 
@@ -27,45 +25,15 @@ Ints targetsOf(const char* setter) {
   return out;
 }
 
-class ColorCorrectTest : public test_categories::RecordCategoryTest<TestColorCorrect, R, R::N_CHANNELS> {
+class ColorCorrectTest : public key_test::LoggedTest<test_categories::RecordCategoryTest<TestColorCorrect, R, R::N_CHANNELS>> {
  protected:
-  void SetUp() override {
-    RecordCategoryTest::SetUp();
-    calllog::enable(true);
-  }
-  void TearDown() override {
-    calllog::enable(false);
-    RecordCategoryTest::TearDown();
-  }
-  // The reply's result (-1 without one).
-  int command(const Cmd& c) {
-    peer.send(c);
-    category::CategoryRegistry::instance().receiveAll();
-    AcknowledgeSender::instance().flush();
-    const auto replies = peer.readPackets();
-    return replies.size() == 1 && replies[0].body.size() == 10 ? replies[0].body[4] << 8 | replies[0].body[5] : -1;
-  }
-  std::vector<R> reports() {
-    std::vector<R> out;
-    for (const auto& p : sendPass()) out.push_back(p.as<R>());
-    return out;
-  }
-  // The first frame (every unit reset) and the curve upload behind it; the log emptied.
-  void settle() {
-    cat.update();
-    cat.refresh();
-    sendPass();
-    calllog::clear();
-  }
   test_categories::RecordOwner<MxifSystem> system;
 };
 
 TEST_F(ColorCorrectTest, ResetRestoresWhatTheStoredTargetSelects) {
-  const struct {
-    int target;
-    Ints masks;   // first word, curve point 4, matrix6, sector 1
-    Ints values;  // enable, curveLimit, lumaGain, hue, link, point 2 and 4, matrix6, sector, aux
-  } cases[] = {
+  // Masks: first word, curve point 4, matrix6, sector 1; values: enable, curveLimit, lumaGain, hue, link,
+  // point 2 and 4, matrix6, sector, aux.
+  const struct { int target; Ints masks, values; } cases[] = {
       {0, {0x07C, 0, 0, 0}, {1, 2, 1000, 0, 1, 111, 111, 11, 22, 7}},
       {1, {0x080, 7, 0, 0}, {1, 2, 500, 900, 0, 333, 1000, 11, 22, 7}},
       {2, {0x000, 0, 0x3F, 0}, {1, 2, 500, 900, 1, 111, 111, 0, 22, 7}},
@@ -79,10 +47,15 @@ TEST_F(ColorCorrectTest, ResetRestoresWhatTheStoredTargetSelects) {
     live.resetTarget = static_cast<u8>(c.target), live.auxSelection = 7, live.matrix6 = {0, {11, 11, 11, 11, 11, 11}};
     for (auto& p : live.curvePoint) p = {0, {111, 111, 111}};
     for (auto& s : live.sector) s = {0, {22, 22}};
-    EXPECT_EQ(command({1, 2, Cmd::RESET, 0, 5, 0}), 0);
-    const auto sent = reports();
+    peer.send(Cmd{1, 2, Cmd::RESET, 0, 5, 0});
+    category::CategoryRegistry::instance().receiveAll();
+    AcknowledgeSender::instance().flush();
+    const auto replies = peer.readPackets();  // one reply, result 0
+    EXPECT_TRUE(replies.size() == 1 && replies[0].body.size() == 10 && (replies[0].body[4] | replies[0].body[5]) == 0);
+    const auto sent = sendPass();
     ASSERT_EQ(sent.size(), 1u);
-    const R& r = sent[0];
+    const R r = sent[0].as<R>();
+
     EXPECT_EQ(Ints({int(r.mask), int(r.curvePoint[3].mask), int(r.matrix6.mask), int(r.sector[0].mask)}), c.masks);
     EXPECT_EQ(Ints({r.enable, r.curveLimit, r.lumaGain, r.hue, r.linkComponents, r.curvePoint[1].value[2],
                     r.curvePoint[3].value[0], r.matrix6.value[5], r.sector[11].value[1], r.auxSelection}),
@@ -98,11 +71,10 @@ TEST_F(ColorCorrectTest, StartResetsEveryUnitThenCurvesFollowAtRefresh) {
   for (int pass = 0; pass < 2; ++pass) {
     SCOPED_TRACE(pass);
     cat.update();
-    EXPECT_EQ(targetsOf("mxColorCorrectReset"), pass == 0 ? units : Ints{});
-    EXPECT_EQ(targetsOf("mxColorCorrectSetMatrixMode"), units);
-    EXPECT_EQ(targetsOf("mxColorCorrectSetEnable"), units);
-    EXPECT_EQ(calls("mxColorCorrectSetEnable")[2].args[0], 2.0f);
-    EXPECT_EQ(calllog::size(), pass == 0 ? 36u : 24u);
+    EXPECT_EQ(std::tuple(targetsOf("mxColorCorrectReset"), targetsOf("mxColorCorrectSetMatrixMode"),
+                         targetsOf("mxColorCorrectSetEnable"), calls("mxColorCorrectSetEnable")[2].args[0], calllog::size()),
+              std::tuple(pass == 0 ? units : Ints{}, units, units, 2.0f, pass == 0 ? 36u : 24u));
+
     calllog::clear();
     cat.refresh();
     EXPECT_EQ(targetsOf("mxColorCorrectSetCurves"), pass == 0 ? units : Ints{});
@@ -111,15 +83,12 @@ TEST_F(ColorCorrectTest, StartResetsEveryUnitThenCurvesFollowAtRefresh) {
 }
 
 TEST_F(ColorCorrectTest, EnabledUnitGetsLevelOneHueMatrixForEverySectorAndCoefficients) {
-  const struct {
-    s16 luma, pedestal, chroma, hue, coeff;
-    std::vector<float> level;
-    float m[4], gain;
-  } cases[] = {
+  const struct { s16 luma, pedestal, chroma, hue, coeff; std::vector<float> level; float m[4], gain; } cases[] = {
       {1000, 0, 1000, 0, 60, {1.0f, 0.0f}, {1, 0, 0, 1}, 0.6f},
       {500, -200, 500, 900, -60, {0.5f, -0.2f}, {0, -0.5f, 0.5f, 0}, -0.6f},  // 90 degrees
   };
-  settle();
+  cat.update(), cat.refresh(), sendPass();  // the first frame (every unit reset) and the curve upload behind it
+  calllog::clear();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.hue);
     R& r = cat.record(10);
@@ -140,9 +109,8 @@ TEST_F(ColorCorrectTest, EnabledUnitGetsLevelOneHueMatrixForEverySectorAndCoeffi
 TEST_F(ColorCorrectTest, CurvesThroughTheirPointsWithinTheirLimit) {
   R r{};
   const s16 points[3][4] = {{0, 333, 666, 1000}, {0, 0, 1000, 1000}, {-100, 500, 1080, 1080}};
-  for (int k = 0; k < 4; ++k) {
-    for (int c = 0; c < 3; ++c) r.curvePoint[k].value[c] = points[c][k];
-  }
+  for (int k = 0; k < 4; ++k) for (int c = 0; c < 3; ++c) r.curvePoint[k].value[c] = points[c][k];
+
   float curves[3][CC_CURVE_ENTRIES];
   category::buildColorCorrectCurves(r, curves);
   const struct { int curve, entry; float value; } values[] = {

@@ -1,7 +1,6 @@
 // Downstream keys: the re-rank, levels, on-air requests, toggles and crosspoints.
 #include <gtest/gtest.h>
 
-#include "Driver/core/core.h"
 #include "Main/bus/bus.h"
 #include "Main/fader/faderevent.h"
 #include "Main/key/dsk.h"
@@ -20,17 +19,8 @@ class DskTest : public key_test::LoggedTest<> {
     sendPass(dsk());  // the start-up report
   }
   static CategoryDsk& dsk() { return CategoryDsk::instance(); }
-  static AutoTransition& autoOf(int j) {
-    return category::CategoryFaderEvent::instance().transition(AutoTransition::dskSlot(j));
-  }
-  // Sends r through the request ring; returns the records the next status pass reports.
-  std::vector<D> request(const D& r) {
-    peer.sendPacket(D::TYPE_INDEX, testing_support::textRecordBytes(r));
-    reg().receiveAll();
-    std::vector<D> out;
-    for (const auto& p : sendPass(dsk())) out.push_back(key_test::textRecordOf<D>(p));
-    return out;
-  }
+  static AutoTransition& autoOf(int j) { return category::CategoryFaderEvent::instance().transition(AutoTransition::dskSlot(j)); }
+
 };
 
 TEST_F(DskTest, RerankAndStackingOrder) {
@@ -39,29 +29,23 @@ TEST_F(DskTest, RerankAndStackingOrder) {
   for (int j = 0; j < 4; ++j) dsk().record(j).priority = static_cast<u8>(j);
   D r;
   r.mask = bit(D::W0_PRIORITY), r.priority = 2;
-  const auto echo = request(r);
-  ASSERT_EQ(echo.size(), 4u);
-  const int want[4] = {2, 0, 1, 3};
-  for (int j = 0; j < 4; ++j) {
-    EXPECT_EQ(echo[j].priority, want[j]) << j;
-    EXPECT_EQ(echo[j].mask, bit(D::W0_PRIORITY)) << j;
-  }
+  peer.sendPacket(D::TYPE_INDEX, testing_support::textRecordBytes(r));
+  reg().receiveAll();
+  std::vector<std::pair<int, u32>> echo;
+  for (const auto& p : sendPass(dsk())) echo.emplace_back(key_test::textRecordOf<D>(p).priority, key_test::textRecordOf<D>(p).mask);
+  const u32 m = bit(D::W0_PRIORITY);
+  EXPECT_EQ(echo, (std::vector<std::pair<int, u32>>{{2, m}, {0, m}, {1, m}, {3, m}}));
+
 }
 
 TEST_F(DskTest, LevelReverseOnAirRequestAndToggle) {
   autoOf(2).flip = -1, autoOf(2).positionA = 0.25f;
   dsk().update();
-  for (const auto& c : transition_test::calls("mxKeySetLevel")) {
-    if (c.target == MX_DSK1 + 4) transition_test::expectArgs(c, {0.75f});
-  }
-  EXPECT_EQ(dsk().record(2).reverse, 1);
-  EXPECT_NE(dsk().record(2).mask & bit(D::W0_REVERSE), 0u);
+  for (const auto& c : transition_test::calls("mxKeySetLevel")) if (c.target == MX_DSK1 + 4) transition_test::expectArgs(c, {0.75f});
+  EXPECT_EQ(std::tuple(dsk().record(2).reverse, dsk().record(2).mask & bit(D::W0_REVERSE)), std::tuple(1, bit(D::W0_REVERSE)));
 
-  struct Case {
-    int request;
-    u8 onAir[4], group[4];
-    bool stopped[4];
-  } cases[] = {
+
+  struct Case { int request; u8 onAir[4], group[4]; bool stopped[4]; } cases[] = {
       {0, {1, 1, 1, 0}, {1, 0, 1, 1}, {true, false, true, false}},
       {1, {1, 1, 1, 0}, {1, 0, 1, 1}, {false, false, false, false}},
   };

@@ -4,7 +4,6 @@
 #include <functional>
 #include <vector>
 
-#include "Driver/core/core.h"
 #include "Main/bus/bus.h"
 #include "Main/key/image.h"
 #include "Main/panel/led.h"
@@ -30,8 +29,7 @@ class ImageTest : public key_test::LoggedTest<test_categories::StartedSystemTest
     I r{};
     r.me = static_cast<u8>(me);
     set(r);
-    peer.send(r);
-    reg().receiveAll();
+    peer.send(r), reg().receiveAll();
     std::vector<I> out;
     for (const auto& p : sendPass(image(me))) out.push_back(p.as<I>());
     return out;
@@ -39,8 +37,7 @@ class ImageTest : public key_test::LoggedTest<test_categories::StartedSystemTest
   void press(int code, int me = 0) {
     internal::MxifButtonEvent ev;
     ev.me = static_cast<u8>(me), ev.code = static_cast<u16>(code), ev.state = 1;
-    peer.send(ev);
-    reg().receiveAll();
+    peer.send(ev), reg().receiveAll();
   }
 };
 
@@ -81,10 +78,7 @@ TEST_F(ImageTest, TargetsOfMesZeroAndOneReachTheFilter) {
 }
 
 TEST_F(ImageTest, SwapABByTheOperateModeAndTheProgramBus) {
-  struct Case {
-    u8 select, mode, perMe, program;
-    bool swap;
-  };
+  struct Case { u8 select, mode, perMe, program; bool swap; };
   const Case cases[] = {{0, 0, 0, 1, false}, {0, 1, 0, 0, false}, {0, 1, 0, 1, true}, {0, 2, 0, 0, true},
                         {0, 2, 0, 1, false}, {1, 0, 1, 1, true},  {1, 2, 0, 1, false}, {2, 0, 0, 0, true}};
   MxifOperate& op = category::CategoryOperate::instance().record(0);

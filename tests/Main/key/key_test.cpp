@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "Main/key/key.h"
-#include "Main/panel/panelconfig.h"
 #include "tests/Main/key/key_fixture.h"
 
 namespace {
@@ -28,13 +27,7 @@ class KeyTest : public test_categories::SystemCategoriesTest {
 };
 
 TEST_F(KeyTest, FieldRules) {
-  struct Case {
-    const char* what;
-    int channel;
-    void (*live)(K&);
-    void (*in)(K&);
-    void (*check)(const K&);
-  };
+  struct Case { const char* what; int channel; void (*live)(K&); void (*in)(K&); void (*check)(const K&); };
   const Case cases[] = {
       {"scale 0, 0", 0, [](K&) {}, [](K& r) { r.dveScale.mask = 3; },
        [](const K& l) { EXPECT_EQ(std::vector<int>({l.dveScale.first, l.dveScale.second}), std::vector<int>({10000, 10000})); }},
@@ -90,18 +83,13 @@ TEST_F(KeyTest, CopyOfKeyDveSettings) {
   src.dveBorder = {0, 1, 50, 60}, src.dveScale = {0, 6000, 7000}, src.matteColor[0] = 1200;
   K& third = key(0).record(2);
   third.dveSize = 8000, third.dveRotation[0] = 55, third.dvePosition[1] = 6;
-  for (int me = 0; me < 2; ++me) {
-    for (int k = 1; k < 3; ++k) key(me).record(k).dveRotation[0] = 9, key(me).record(k).dveScale = {0, 8000, 8000};
-  }
+  for (int me = 0; me < 2; ++me) for (int k = 1; k < 3; ++k) key(me).record(k).dveRotation[0] = 9, key(me).record(k).dveScale = {0, 8000, 8000};
+
   const u32 copied = 0x2EFF80;  // word 0 bits 7..15, 17..19, 21: all but rotation and perspective
   const u32 dve = bit(K::W0_DVE_ROTATION) | bit(K::W0_DVE_PERSPECTIVE);
-  struct Case {
-    Cmd cmd;  // first, second, command, reply, target ME, mask, sources
-    s16 reply;
-    int me, channel;       // the changed key, -1 for none
-    std::vector<int> got;  // size, rotation x, scale x, perspective, position y, crop right, border width
-    u32 mask;
-  };
+  // The command (first, second, command, reply, target ME, mask, sources), its reply, the changed key
+  // (-1 for none): size, rotation x, scale x, perspective, position y, crop right, border width; its mask.
+  struct Case { Cmd cmd; s16 reply; int me, channel; std::vector<int> got; u32 mask; };
   const Case cases[] = {
       {{1, 2, 0, 0, 1, 0xF, {0, 0, 0, 0}}, 0, -1, -1, {}, 0},
       {{0, 0, 0, 0, 1, 0, {0, 0, 1, 0}}, 0, 1, 2, {10000, 9, 8000, 0, 2, 40, 50}, copied},
@@ -120,13 +108,12 @@ TEST_F(KeyTest, CopyOfKeyDveSettings) {
     ASSERT_EQ(packets.size(), c.me < 0 ? 1u : 2u);
     Cmd want = c.cmd;
     want.reply = c.reply;
-    EXPECT_EQ(packets[0].type, Cmd::TYPE_INDEX);
-    EXPECT_EQ(packets[0].body, testing_support::recordBytes(want));
+    EXPECT_EQ(std::tuple(packets[0].type, packets[0].body), std::tuple(Cmd::TYPE_INDEX, testing_support::recordBytes(want)));
+
     if (c.me < 0) continue;
     const K& t = key(c.me).record(c.channel);
     EXPECT_EQ(std::vector<int>({t.dveSize, t.dveRotation[0], t.dveScale.first, t.dvePerspective, t.dvePosition[1],
-                                t.dveCrop[3], t.dveBorder.width}),
-              c.got);
+                                t.dveCrop[3], t.dveBorder.width}), c.got);
     const K echo = key_test::textRecordOf<K>(packets[1]);
     EXPECT_EQ(std::vector<u32>({echo.me, echo.channel, echo.mask, echo.dveBorder.mask, echo.dveShape.mask}),
               std::vector<u32>({static_cast<u32>(c.me), static_cast<u32>(c.channel), c.mask, 7, 3}));
@@ -134,10 +121,7 @@ TEST_F(KeyTest, CopyOfKeyDveSettings) {
 }
 
 TEST_F(KeyTest, TransitionModeToggle) {
-  struct Case {
-    u8 link, reverse;
-    bool a, b;  // the settings in force: A (240), B (248)
-  };
+  struct Case { u8 link, reverse; bool a, b; };  // a, b: the settings in force: A (240), B (248)
   for (const Case& c : {Case{1, 1, true, true}, Case{0, 1, false, true}, Case{0, 0, true, false}}) {
     key(2).initialize();
     K& r = key(2).record(1);

@@ -3,7 +3,6 @@
 
 #include <vector>
 
-#include "Main/io/io.h"
 #include "Main/key/keypreset.h"
 #include "Main/memory/shotmem.h"
 #include "Main/panel/led.h"
@@ -32,10 +31,10 @@ class KeyPresetTest : public test_categories::StartedSystemTest {
     return out;
   }
   // The key preset records one frame reports.
-  std::vector<P> frameReports() { return decoded(framePackets()[P::TYPE_INDEX]); }
-  static std::vector<P> decoded(const std::vector<testing_support::AckPacket>& packets) {
+  std::vector<P> frameReports() {
     std::vector<P> out;
-    for (const auto& p : packets) out.push_back(p.as<P>());
+    auto packets = framePackets();
+    for (const auto& p : packets[P::TYPE_INDEX]) out.push_back(p.as<P>());
     return out;
   }
   static void pressOn(int panel, int me, int code) {
@@ -52,8 +51,7 @@ TEST_F(KeyPresetTest, RecallOfRegister118AndItsLampWindow) {
   live().panel[2].group9 = 3;     // panel 2 shows key 3 in group 9
   shots().keyPresetRecalled(118);
   EXPECT_EQ(row(2), (std::vector<s32>{-1, 1, -1, -1, -1, -1, -1, -1}));
-  EXPECT_EQ(row(9), row(2));
-  EXPECT_EQ(presets().sharedSelection(1), 1);
+  EXPECT_EQ(std::tuple(row(9), presets().sharedSelection(1)), std::tuple(row(2), 1));
   for (int frame = 1; frame <= 6; ++frame) {
     SCOPED_TRACE(frame);
     const int want = frame <= 4 ? 1 : 2;
@@ -72,8 +70,8 @@ TEST_F(KeyPresetTest, RecallOfRegister118AndItsLampWindow) {
 TEST_F(KeyPresetTest, StoresRecallsAndTheClearForm) {
   shots().keyPresetRecalled(114);  // group 2, key 0, preset 1
   shots().keyPresetStored(116);    // preset 3 into key 0 of group 2
-  EXPECT_EQ(row(2)[0], 3);
-  EXPECT_EQ(presets().sharedSelection(0), 1);  // presets 1..3 only go to the shared selection
+  EXPECT_EQ(std::tuple(row(2)[0], presets().sharedSelection(0)), std::tuple(3, 1));  // 1..3 only go to the shared one
+
   EXPECT_EQ(std::vector<s32>({presets().lastGroup(), presets().countdown()}), std::vector<s32>({-1, -1}));
 
   shots().keyPresetRecalled(81);  // group 0, key 0, preset 0
@@ -116,8 +114,7 @@ TEST_F(KeyPresetTest, KeySelectButtonsChooseTheTargets) {
   peer.send(ev);
   const auto reports = frameReports();
   ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].panel[1].target[2], 1);
-  EXPECT_EQ(presets().panelTarget(1, 2), 1);
+  EXPECT_EQ(std::tuple(reports[0].panel[1].target[2], presets().panelTarget(1, 2)), std::tuple(1, 1));
 
   pressOn(2, 3, 1803);
   pressOn(2, 3, 2102);

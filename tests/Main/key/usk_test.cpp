@@ -1,12 +1,9 @@
 // Up-stream keys and their assignment: key parameters and crosspoints of each frame, panel buttons.
 #include <gtest/gtest.h>
 
-
-#include "Driver/core/core.h"
 #include "Driver/xpt/xpt.h"
 #include "Main/bus/bus.h"
 #include "Main/key/usk.h"
-#include "Main/system/system.h"
 #include "tests/Main/key/key_fixture.h"
 
 namespace {
@@ -38,14 +35,7 @@ class UskTest : public key_test::LoggedTest<test_categories::StartedSystemTest> 
   }
   static CategoryUpStreamKey& usk() { return CategoryUpStreamKey::instance(); }
   static CategoryUpStreamKeyAssign& assignment() { return CategoryUpStreamKeyAssign::instance(); }
-  // Sends r through the request ring; returns the up-stream key records the status pass reports.
-  std::vector<U> request(const U& r) {
-    peer.sendPacket(U::TYPE_INDEX, testing_support::textRecordBytes(r));
-    reg().receiveAll();
-    std::vector<U> out;
-    for (const auto& p : sendPass(usk())) out.push_back(key_test::textRecordOf<U>(p));
-    return out;
-  }
+
   // A frame with only its own calls in the log.
   std::map<int, std::vector<testing_support::AckPacket>> frame() {
     calllog::clear();
@@ -61,12 +51,13 @@ class UskTest : public key_test::LoggedTest<test_categories::StartedSystemTest> 
 TEST_F(UskTest, KeyParametersEveryFrame) {
   for (int k = 0; k < 4; ++k) {
     U& r = usk().record(k);
-    r.style = {0, static_cast<u8>(k), 1, 1, 0, 1};
-    r.adjust = {0, 500, 1000, 800, 1};
+    r.style = {0, static_cast<u8>(k), 1, 1, 0, 1}, r.adjust = {0, 500, 1000, 800, 1};
   }
   U r;
   r.channel = 0, r.style.mask = bit(3), r.style.keySource = 1;
-  request(r);
+  peer.sendPacket(U::TYPE_INDEX, testing_support::textRecordBytes(r));
+  reg().receiveAll();
+  sendPass(usk());
   const s16 red[3] = {0, 1000, 1000};
   std::copy(red, red + 3, usk().record(2).matteColor);
   auto packets = frame();
@@ -80,9 +71,7 @@ TEST_F(UskTest, KeyParametersEveryFrame) {
       {3, 502, 1.16895f, 1, 0.8f}, {3, 502, 1.16895f, 0, 0.8f}, {3, 0, 1, 0, 0.8f}, {7, -1023, 1, 0, 0.8f}};
   const float option[4] = {1, 1, 0, 1};
   for (int n = 0; n < 2; ++n) {  // the second frame finds no channel dirty and writes all four again
-    if (n == 1) {
-      EXPECT_TRUE(frame()[U::TYPE_INDEX].empty());
-    }
+    EXPECT_TRUE(n == 0 || frame()[U::TYPE_INDEX].empty());
     for (int k = 0; k < 4; ++k) {
       expectCall("mxKeySetClipGain", MX_USK1_S + 2 * k, clipGain[k], 0.005f);
       expectCall("mxKeySetOptionFlag", MX_USK1_S + 2 * k, {option[k]}, 1e-5f, false);
@@ -96,14 +85,13 @@ TEST_F(UskTest, SlotSourcesOnTheCrosspoint) {
   peer.send(r);
   frame();
   // Key 1 has key type 0: its key crosspoint takes the fill's source, not slot 1's.
-  EXPECT_EQ(uskByte(MX_USK1_S), 4362 - MX_IN_1);
-  EXPECT_EQ(uskByte(MX_USK2_S), 4480 - MX_IN_1);
+  EXPECT_EQ(std::tuple(uskByte(MX_USK1_S), uskByte(MX_USK2_S)), std::tuple(4362 - MX_IN_1, 4480 - MX_IN_1));
   usk().record(0).style.keyType = 1, usk().record(0).style.keySource = 1;
   usk().record(1).style.keyType = 3, usk().record(1).style.keySource = 1;
   frame();
-  EXPECT_EQ(uskByte(MX_USK1_F), 4362 - MX_IN_1);
-  EXPECT_EQ(uskByte(MX_USK1_S), 4354 - MX_IN_1);
-  EXPECT_EQ(uskByte(MX_USK2_S), 4487 - MX_IN_1);
+  EXPECT_EQ(std::tuple(uskByte(MX_USK1_F), uskByte(MX_USK1_S), uskByte(MX_USK2_S)),
+            std::tuple(4362 - MX_IN_1, 4354 - MX_IN_1, 4487 - MX_IN_1));
+
   // A slot source that names no crosspoint source writes nothing: the crosspoint keeps its source.
   A& live = assignment().record(0);
   for (u8 source : {11, 42, 138}) {  // 11 is input 1

@@ -11,10 +11,7 @@ using internal::MxifLed;
 using internal::MxifMeLed;
 
 TEST(LampMaps, CodesAtTheEndsOfTheirRuns) {
-  struct Case {
-    int (*map)(int);
-    int code, index;  // index -1: outside the map
-  } cases[] = {
+  struct { int (*map)(int); int code, index; } cases[] = {  // index -1: outside the map
       {ledIndexOfButton, 200, 0},    {ledIndexOfButton, 2450, 180}, {ledIndexOfButton, 2804, 212},
       {ledIndexOfButton, 3000, 227}, {ledIndexOfButton, 700, 246},  {ledIndexOfButton, 3351, 349},
       {ledIndexOfButton, 208, -1},   {ledIndexOfButton, 2411, -1},  {ledIndexOfButton, 3018, 245},
@@ -24,35 +21,25 @@ TEST(LampMaps, CodesAtTheEndsOfTheirRuns) {
   };
   for (const auto& c : cases) {
     testing_support::consoleClear();
-    if (c.index < 0) {
-      EXPECT_THROW(c.map(c.code), assert::AssertException) << c.code;
-      EXPECT_EQ(testing_support::consoleCount("NeverReachHere"), 1);
-    } else {
-      EXPECT_EQ(c.map(c.code), c.index) << c.code;
-    }
+    if (c.index < 0) { EXPECT_THROW(c.map(c.code), assert::AssertException) << c.code; }
+    EXPECT_EQ(c.index < 0 ? testing_support::consoleCount("NeverReachHere") : c.map(c.code), c.index < 0 ? 1 : c.index) << c.code;
+
   }
 }
 
 TEST(LampCell, BlinkPhaseAndSteadyRequests) {
   category::LedCell cell;
-  // Frame by frame: the request put before the frame, and whether it reports and what it shows.
-  struct Frame {
-    int frames;  // repeated this often
-    u8 request;
-    bool reported;
-    u8 output;
-  } frames[] = {
-      {1, 11, true, 1},  {19, 11, false, 1}, {1, 11, true, 0},  {9, 11, false, 0}, {1, 11, true, 1},
-      {5, 11, false, 1}, {1, 12, true, 2},   {19, 12, false, 2}, {1, 12, true, 0}, {1, 13, true, 3},
-      {19, 13, false, 3}, {1, 13, true, 0},  {1, 0, true, 0},
-      {3, 0, false, 0},  {1, 2, true, 2},    {4, 2, false, 2},  {1, 14, true, 14}, {2, 14, false, 14},
+  // Frame by frame: repeated this often, the request put before the frame, and whether it reports and what it shows.
+  struct { int frames; u8 request; bool reported; u8 output; } frames[] = {
+      {1, 11, true, 1},  {19, 11, false, 1}, {1, 11, true, 0},  {9, 11, false, 0}, {1, 11, true, 1},  {5, 11, false, 1},
+      {1, 12, true, 2},  {19, 12, false, 2}, {1, 12, true, 0},  {1, 13, true, 3},  {19, 13, false, 3}, {1, 13, true, 0},
+      {1, 0, true, 0},   {3, 0, false, 0},   {1, 2, true, 2},   {4, 2, false, 2},  {1, 14, true, 14}, {2, 14, false, 14},
   };
   int n = 0;
   for (const auto& f : frames) {
     for (int i = 0; i < f.frames; ++i, ++n) {
       cell.request = f.request;
-      EXPECT_EQ(cell.step(), f.reported) << "frame " << n;
-      EXPECT_EQ(cell.output, f.output) << "frame " << n;
+      EXPECT_EQ(std::tuple(cell.step(), cell.output), std::tuple(f.reported, f.output)) << "frame " << n;
       cell.changed = 0;
     }
   }
@@ -69,10 +56,9 @@ TEST_F(LampStoreTest, RequestShowsFromTheNextUpdateAndIsReportedOnce) {
   rows[2].setLedOnAllPanels(453, 11);
   EXPECT_TRUE(sendPass(panel).empty());  // nothing until the store's update
   for (int frame = 0; frame < 2; ++frame) {  // the same requests again: nothing more to send
-    panel.update();
-    rows[2].update();
-    const auto packets = sendPass(panel);
-    const auto rowPackets = sendPass(rows[2]);
+    panel.update(), rows[2].update();
+    const auto packets = sendPass(panel), rowPackets = sendPass(rows[2]);
+
     ASSERT_EQ(packets.size() + rowPackets.size(), frame == 0 ? 4u : 0u);
     if (frame > 0) break;
     const auto image = packets[0].as<MxifLed>();
@@ -83,9 +69,7 @@ TEST_F(LampStoreTest, RequestShowsFromTheNextUpdateAndIsReportedOnce) {
     }
   }
   EXPECT_THROW(panel.setLed(3, 2450, 1), assert::AssertException);
-}
-
-TEST_F(LampStoreTest, RunOfRequestsIsTakenAsSingleRequests) {
+  // A run of requests is taken as single requests.
   const u8 states[] = {1, 2, 13, 3};
   rows[1].setLeds(2, 400, states, 4);
   // Codes 46..49 leave the map at 48: the first two are taken, then the request fails.
@@ -96,19 +80,14 @@ TEST_F(LampStoreTest, RunOfRequestsIsTakenAsSingleRequests) {
 
 TEST_F(LampStoreTest, ReceivedRowRecordAsksItsMeForOnePanelImageAgain) {
   MxifMeLed row{};
-  row.me = 4;
-  peer.send(row);
-  row.me = 2;
-  peer.send(row);
+  for (u8 me : {4, 2}) row.me = me, peer.send(row);
   reg().receiveAll();
   for (int me = 0; me < category::N_ME; ++me) EXPECT_EQ(sendPass(rows[me]).size(), me == 2 ? 1u : 0u) << me;
 }
 
 TEST_F(LampStoreTest, RestartLeavesEveryLampOff) {
-  panel.setLed(0, 3300, 13);
-  rows[3].setLed(1, 400, 2);
-  panel.update();
-  rows[3].update();
+  panel.setLed(0, 3300, 13), rows[3].setLed(1, 400, 2);
+  panel.update(), rows[3].update();
   restart();
   EXPECT_EQ(panel.ledRequest(0, 3300), 0);
   EXPECT_TRUE(rows[3].record(1).lamps[285] == 0 && rows[3].record(1).me == 3 && rows[3].record(1).panel == 1);

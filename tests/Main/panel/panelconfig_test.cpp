@@ -31,8 +31,7 @@ TEST_F(PanelConfigTest, ButtonAccessors) {
   EXPECT_THROW(cfg.matchKeyFaderAssign(4, 12, 2, 1), assert::AssertException);
 
   live().keyFaderStates[0][0].state[3] = 1;
-  EXPECT_EQ(cfg.keyFaderButtonState(0, 9, 3), 1);
-  EXPECT_EQ(cfg.keyFaderButtonState(0, 0, 15), 0);
+  EXPECT_EQ(std::tuple(cfg.keyFaderButtonState(0, 9, 3), cfg.keyFaderButtonState(0, 0, 15)), std::tuple(1, 0));
   EXPECT_THROW(cfg.keyFaderButtonState(3, 0, 3), assert::AssertException);
   const std::pair<u8, u8> toggles[] = {{2, 1}, {1, 0}, {0, 1}};
   for (auto [from, to] : toggles) {
@@ -51,8 +50,7 @@ TEST_F(PanelConfigTest, ButtonAssignedToNothingGoesOffUnlessTheRecordCarriesItsS
   for (auto& row : live().keyFaderStates) row[3].state[4] = row[3].state[5] = 1;
   Record req{};
   req.keyFaders[3][4] = {Assign::SEL_ME, 0, 0};
-  req.keyFaderStates[1][3].mask = 1u << 4;
-  req.keyFaderStates[1][3].state[4] = 1;
+  req.keyFaderStates[1][3].mask = 1u << 4, req.keyFaderStates[1][3].state[4] = 1;
   cfg.assign(req, 0);
   std::vector<int> states;
   for (auto& row : live().keyFaderStates) states.insert(states.end(), {row[3].state[4], row[3].state[5]});
@@ -60,20 +58,14 @@ TEST_F(PanelConfigTest, ButtonAssignedToNothingGoesOffUnlessTheRecordCarriesItsS
 }
 
 TEST_F(PanelConfigTest, ReplacedAssignmentReleasesTheTrackerItDrove) {
-  struct Case {
-    u8 liveMe, liveKey, newMe, newKey;
-    u32 bits;
-    int released;
-  } cases[] = {
+  struct Case { u8 liveMe, liveKey, newMe, newKey; u32 bits; int released; } cases[] = {
       {2, 1, 3, 1, Assign::SEL_ME, 7},
       {5, 2, 1, 0, Assign::SEL_ME | Assign::SEL_KEY_CH, 22},
       {2, 1, 12, 1, Assign::SEL_ME, 7},  // invalid: releases all the same, the assignment stays
       {2, 1, 2, 1, Assign::SEL_ME, -1},  // the same assignment
       {2, 1, 3, 1, 0, -1},               // not carried
       // Assignments that name no tracker of this system: ME 1 B side, key 6, downstream key 5.
-      {6, 0, 1, 0, Assign::SEL_ME, -1},
-      {2, 5, 1, 0, Assign::SEL_ME, -1},
-      {5, 4, 1, 0, Assign::SEL_ME, -1},
+      {6, 0, 1, 0, Assign::SEL_ME, -1}, {2, 5, 1, 0, Assign::SEL_ME, -1}, {5, 4, 1, 0, Assign::SEL_ME, -1},
   };
   auto& faders = CategoryFaderEvent::instance();
   for (const auto& c : cases) {
@@ -90,10 +82,8 @@ TEST_F(PanelConfigTest, ReplacedAssignmentReleasesTheTrackerItDrove) {
 
 TEST_F(PanelConfigTest, CustomInformationDecidesWhichAssignmentsAreUsable) {
   category::CategoryCustomInfo::instance().record(0).enable = 1;
-  struct Case {
-    u8 me, key;
-    bool usable;
-  } cases[] = {{0, 0, false}, {1, 3, true}, {1, 4, false}, {6, 3, true}, {9, 0, true}, {5, 3, true}, {5, 4, false}, {10, 0, false}};
+  struct { u8 me, key; bool usable; } cases[] = {
+      {0, 0, false}, {1, 3, true}, {1, 4, false}, {6, 3, true}, {9, 0, true}, {5, 3, true}, {5, 4, false}, {10, 0, false}};
   for (const auto& c : cases) {
     live().keyFaders[2][9] = {0, c.me, c.key};
     for (auto& row : live().keyFaderStates) row[2].state[9] = 1;
@@ -111,14 +101,11 @@ TEST_F(PanelConfigTest, CustomInformationDecidesWhichAssignmentsAreUsable) {
 
 TEST_F(PanelConfigTest, RestartKeepsTheAssignmentsWithEveryButtonOffAndReported) {
   live().keyFaders[7][11] = {0, 9, 7};
-  for (auto& row : live().keyFaderStates) {
-    for (auto& e : row) std::memset(e.state, 1, sizeof e.state);
-  }
+  for (auto& row : live().keyFaderStates) for (auto& e : row) std::memset(e.state, 1, sizeof e.state);
   restart();
   EXPECT_EQ(live().keyFaders[7][11].selMe, 9);
-  for (const auto& row : live().keyFaderStates) {
-    for (const auto& e : row) EXPECT_TRUE(e.mask == 0xFFF && std::count(e.state, e.state + 12, 0) == 12);
-  }
+  for (const auto& row : live().keyFaderStates) for (const auto& e : row) EXPECT_TRUE(e.mask == 0xFFF && std::count(e.state, e.state + 12, 0) == 12);
+
 }
 
 }  // namespace

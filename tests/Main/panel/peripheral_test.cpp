@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <vector>
-
 #include "Driver/key/regs.h"
 #include "Main/io/io.h"
 #include "Main/panel/peripheral.h"
@@ -27,17 +25,7 @@ class PeripheralTest : public test_categories::StartedSystemTest {
     peer.send(r);
     reg().receiveAll();
   }
-  // One status pass, which clears the changes it reports.
-  void report() { sendPass(cat()); }
   static u32 control() { return platform::regPeek(keyreg::DSK_TALLY_CONTROL); }
-  // Sends a record and runs a frame; returns the records of its type that the frame sent.
-  template <class T>
-  std::vector<T> send(const T& r) {
-    peer.send(r);
-    std::vector<T> out;
-    for (const auto& p : frameSends(T::TYPE_INDEX)) out.push_back(p.template as<T>());
-    return out;
-  }
 };
 
 // A tally mode of 1 writes 0 to the tally control, 0 writes 1, in every update until the report;
@@ -53,11 +41,17 @@ TEST_F(PeripheralTest, TallyModeReachesTheTallyControlUntilReported) {
       cat().update();
       EXPECT_EQ(control(), c.written) << int(c.mode) << " pass " << pass;
     }
-    report();
+    sendPass(cat());  // the report clears the change
     platform::regPoke(keyreg::DSK_TALLY_CONTROL, UNTOUCHED);
     cat().update();
     EXPECT_EQ(control(), UNTOUCHED) << int(c.mode);
   }
+  // After a restart the tally mode (0, the last one taken) is written again.
+  runFrame(0);
+  restart();
+  platform::regPoke(keyreg::DSK_TALLY_CONTROL, UNTOUCHED);
+  runFrame(0);
+  EXPECT_EQ(control(), 1u);
 }
 
 // A changed group has every multiview channel redrawn; the tally mode alone does not.
@@ -67,7 +61,7 @@ TEST_F(PeripheralTest, GroupChangeRedrawsTheMultiview) {
   mode.maskA = R::TALLY_MODE;
   receive(mode);
   cat().update();
-  report();
+  sendPass(cat());
   EXPECT_FALSE(multiview.needsRedraw(0));
   R colour;
   colour.groups[3].color = 2, colour.groups[3].mask = 1u << TallyGroup::COLOR_BIT;
@@ -76,30 +70,13 @@ TEST_F(PeripheralTest, GroupChangeRedrawsTheMultiview) {
   for (int ch = 0; ch < MxifMultiView::N_CHANNELS; ++ch) EXPECT_TRUE(multiview.needsRedraw(ch)) << ch;
 }
 
-// After a restart the tally mode is written again.
-TEST_F(PeripheralTest, ResumeWritesTheTallyMode) {
-  R r;
-  r.tallyMode = 1, r.maskA = R::TALLY_MODE;
-  peer.send(r);
-  runFrame(0);
-  restart();
-  platform::regPoke(keyreg::DSK_TALLY_CONTROL, UNTOUCHED);
-  runFrame(0);
-  EXPECT_EQ(control(), 0u);
-}
-
 TEST_F(PeripheralTest, RecentColoursKeepTheListMostRecentFirst) {
   using Color = std::array<s16, 3>;
   using List = std::array<Color, 8>;
   const Color z{0, 0, 0}, a{1, 2, 3}, a2{1, 2, 4}, n{9, 9, 9};
   const List full{{{10, 0, 0}, {11, 0, 0}, {12, 0, 0}, {13, 0, 0}, {14, 0, 0}, {15, 0, 0}, {16, 0, 0}, {17, 0, 0}}};
-  struct Step {
-    const char* what;
-    u32 mask;
-    List colors;
-    List expected;
-    u32 reported;  // colour mask of the echo
-  } steps[] = {
+  // The request's colour mask and colours; the list after it, and the colour mask of the echo.
+  struct { const char* what; u32 mask; List colors, expected; u32 reported; } steps[] = {
       {"black matches the empty list", 0x01, {z}, {z, z, z, z, z, z, z, z}, 0},
       {"a colour used", 0x01, {a}, {a, z, z, z, z, z, z, z}, 0xFF},
       {"third value differs", 0x05, {a2, z, n}, {a2, a, z, z, z, z, z, z}, 0xFF},
@@ -115,11 +92,13 @@ TEST_F(PeripheralTest, RecentColoursKeepTheListMostRecentFirst) {
     MxifRecentColor r{};
     r.colorMask = s.mask;
     for (int i = 0; i < 8; ++i) std::copy(s.colors[i].begin(), s.colors[i].end(), r.colors[i]);
-    const auto echoes = send(r);
+    peer.send(r);
+    const auto echoes = frameSends(MxifRecentColor::TYPE_INDEX);
     ASSERT_EQ(echoes.size(), 1u);
-    EXPECT_EQ(echoes[0].colorMask, s.reported);
+    const auto echo = echoes[0].as<MxifRecentColor>();
+    EXPECT_EQ(echo.colorMask, s.reported);
     List got;
-    for (int i = 0; i < 8; ++i) std::copy(echoes[0].colors[i], echoes[0].colors[i] + 3, got[i].begin());
+    for (int i = 0; i < 8; ++i) std::copy(echo.colors[i], echo.colors[i] + 3, got[i].begin());
     EXPECT_EQ(got, s.expected);
   }
 }

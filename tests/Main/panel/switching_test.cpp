@@ -23,15 +23,13 @@ class SwitchingTest : public test_categories::SystemCategoriesTest {
   static u16 entry0(int me) { return category::CategoryBus::instance()[me].record(0).entries[0]; }
   static void setSystem(int format, int recallPhaseMode) {
     MxifSystem& r = category::CategorySystem::instance().record(0);
-    r.format = static_cast<u8>(format);
-    r.recallPhaseMode = static_cast<u8>(recallPhaseMode);
+    r.format = static_cast<u8>(format), r.recallPhaseMode = static_cast<u8>(recallPhaseMode);
   }
 
   // A bus command selecting code on entry 0 of an ME; command byte 1 tells commands apart.
   static Cmd busCommand(int me, u16 code, u8 tag = 0) {
     Cmd c;
-    c.command1 = tag;
-    c.bus.me = static_cast<u8>(me);
+    c.command1 = tag, c.bus.me = static_cast<u8>(me);
     c.bus.setEntry(0, code);
     return c;
   }
@@ -44,9 +42,7 @@ class SwitchingTest : public test_categories::SystemCategoriesTest {
   std::vector<AckPacket> frame(int field = 0) {
     runFrame(field);
     std::vector<AckPacket> out;
-    for (auto& p : peer.readPackets()) {
-      if (p.type == Cmd::TYPE_INDEX) out.push_back(p);
-    }
+    for (auto& p : peer.readPackets()) if (p.type == Cmd::TYPE_INDEX) out.push_back(p);
     return out;
   }
 };
@@ -58,13 +54,10 @@ TEST_F(SwitchingTest, GateOfTheFieldFlagOneFrameLate) {
   EXPECT_TRUE(frame().empty());
   EXPECT_EQ(frame().size(), 1u);
   EXPECT_EQ(entry0(0), SDI3);
-  struct Case {
-    int format, mode, field;  // field of the frame before the command's
-    bool atOnce;
-  } cases[] = {
+
+  struct Case { int format, mode, field; bool atOnce; } cases[] = {  // field of the frame before the command's
       {8, 0, 1, false}, {8, 0, 0, true}, {4, 0, 1, true}, {4, 2, 0, true},
-      {0, 0, 1, true},  {0, 1, 1, false}, {0, 2, 0, false}, {0, 2, 1, true},
-  };
+      {0, 0, 1, true},  {0, 1, 1, false}, {0, 2, 0, false}, {0, 2, 1, true}};
   u8 tag = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "format " << c.format << " mode " << c.mode << " field " << c.field);
@@ -74,8 +67,7 @@ TEST_F(SwitchingTest, GateOfTheFieldFlagOneFrameLate) {
     send(busCommand(0, static_cast<u16>(SDI3 + tag % 2), tag));
     // The command's frame has the other field, which opens the gate for the frame after it.
     auto answers = frame(1 - c.field);
-    EXPECT_EQ(answers.size(), c.atOnce ? 1u : 0u);
-    EXPECT_EQ(queue().queued(), c.atOnce ? 0u : 1u);
+    EXPECT_EQ(std::tuple(answers.size(), queue().queued()), std::tuple(c.atOnce ? 1u : 0u, c.atOnce ? 0u : 1u));
     if (!c.atOnce) answers = frame();
     ASSERT_EQ(answers.size(), 1u);
     EXPECT_EQ(answers[0].as<Cmd>().command1, tag);
@@ -101,23 +93,16 @@ TEST_F(SwitchingTest, TenthCommandOnAClosedGateRunsTheNineQueuedFirst) {
 // Refused commands are answered -3 and change nothing; a body is read as long as it is, whatever
 // its no-record flag says, and one too short for its flag is dropped. Only the first is applied.
 TEST_F(SwitchingTest, AnswersAndRefusals) {
-  struct Case {
-    s16 kind;
-    u8 noRecord, me;
-    size_t bytes;   // body sent
-    size_t answer;  // body answered (0: none)
-    s16 reply;
-  } cases[] = {
-      {0, 0, 2, 203, 203, 0},   {1, 1, 0, 7, 7, -3},      {1, 0, 0, 203, 203, -3}, {0, 0, 4, 203, 203, -3},
-      {0, 0, 12, 203, 203, -3}, {0, 1, 0, 203, 7, -3}, {0, 0, 0, 7, 0, 0},
-  };
+  // Kind, no-record flag, ME, body sent, body answered (0: none), reply.
+  struct Case { s16 kind; u8 noRecord, me; size_t bytes, answer; s16 reply; } cases[] = {
+      {0, 0, 2, 203, 203, 0},   {1, 1, 0, 7, 7, -3},   {1, 0, 0, 203, 203, -3}, {0, 0, 4, 203, 203, -3},
+      {0, 0, 12, 203, 203, -3}, {0, 1, 0, 203, 7, -3}, {0, 0, 0, 7, 0, 0}};
   runFrame(0);  // the gate opens in format 0
   for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
     testing_support::consoleClear();
     Cmd cmd = busCommand(c.me, SDI3, 5);
-    cmd.kind = c.kind;
-    cmd.noRecord = c.noRecord;
+    cmd.kind = c.kind, cmd.noRecord = c.noRecord;
     send(cmd, c.bytes);
     const auto answers = frame();
     ASSERT_EQ(answers.size(), c.answer != 0 ? 1u : 0u);
