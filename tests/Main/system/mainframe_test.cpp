@@ -47,10 +47,7 @@ class MainframeConfigTest : public test_categories::SystemCategoriesTest {
   static MxifChromaKey& chroma(int me, int ch) { return category::CategoryChromaKey::instance()[me].record(ch); }
 
   // The category's update alone, with the log cleared first.
-  void apply() {
-    calllog::clear();
-    cat.update();
-  }
+  void apply() { calllog::clear(), cat.update(); }
   // Each call of a setter as {ME context index (with context), target, arguments...}.
   static Calls made(const char* name, bool context = false) {
     Calls out;
@@ -79,14 +76,12 @@ TEST_F(MainframeConfigTest, AllZeroWiringAndTheForcedTopOptionOnTheFirstFrame) {
 TEST_F(MainframeConfigTest, CompanionOutputBackgroundsAndCleanPoints) {
   const int companion[] = {4547, 5136, 5137, 5138, 5139, 5141};
   for (int v = 0; v <= 5; ++v) {
-    live().dskConfig.dskOutput2Source = static_cast<u8>(v);
-    apply();
+    live().dskConfig.dskOutput2Source = static_cast<u8>(v), apply();
     EXPECT_EQ(made("mxDskSetOutputSource"), (Calls{{4547, companion[v]}})) << v;
   }
   MainframeDskConfig& d = live().dskConfig;
   d.dskBackground1 = 9, d.dskBackground2 = 7, d.dskBackground2Own = 1, d.dskCleanAlt[2] = 1;
-  live().meConfig[1].cleanTapMode = 1, live().meConfig[1].cleanKey = 2, live().meConfig[2].cleanTapMode = 2;
-  apply();
+  live().meConfig[1].cleanTapMode = 1, live().meConfig[1].cleanKey = 2, live().meConfig[2].cleanTapMode = 2, apply();
   EXPECT_EQ(made("mxSetDskSource"), (Calls{{4632, 4518}, {4633, 4540}}));
   EXPECT_EQ(made("mxDskSetCleanSource")[2], (std::vector<int>{4550, 5138}));
   EXPECT_EQ(made("mxKeySetCleanTap", true), (Calls{{0, MX_KEY1}, {1, 5124}, {2, 5126}, {3, MX_KEY1}}));
@@ -99,11 +94,9 @@ TEST_F(MainframeConfigTest, OutputPointAFollowsTheNextTransition) {
   c.tapAKeys[0] = c.tapAKeys[1] = c.tapAKeys[2] = 1;
   MxifBkgd& bkgd = category::CategoryBkgd::instance()[0].record(0);
   bkgd.nextKey[1] = bkgd.nextKey[3] = 1, bkgd.nextBkgd = 1;
-  key(0, 0).reverse = 1, key(0, 3).reverse = 0;
-  apply();
+  key(0, 0).reverse = 1, key(0, 3).reverse = 0, apply();
   EXPECT_EQ(made("mxKeySetOutputTapA", true)[0], (std::vector<int>{0, 5121, 0x3}));
-  bkgd.nextBkgd = 0, bkgd.nextKey[1] = 2;  // a selection of 2 leaves the key out
-  apply();
+  bkgd.nextBkgd = 0, bkgd.nextKey[1] = 2, apply();  // a selection of 2 leaves the key out
   EXPECT_EQ(made("mxKeySetOutputTapA", true)[0], (std::vector<int>{0, 5120, 0x1}));
 }
 
@@ -116,14 +109,10 @@ TEST_F(MainframeConfigTest, ChromaKeyTakesTheOutputPoints) {
       {2, 2, 1, 1, 5120, 0x9}, {0, 2, 0, 1, 5120, 0x9}, {5, 2, 0, 1, 5120, 0x9}};
   MainframeMeConfig& c = live().meConfig[1];
   c.tapAKeys[0] = c.tapAKeys[3] = c.tapBKeys[0] = c.tapBKeys[3] = 1;
-  category::CategoryBkgd::instance()[1].record(0).nextKey[3] = 1;
-  key(1, 0).reverse = 1;
+  category::CategoryBkgd::instance()[1].record(0).nextKey[3] = 1, key(1, 0).reverse = 1;
   for (const Case& k : cases) {
-    chroma(1, 0).sampleKey = static_cast<u8>(k.assigned);
-    key(1, 1).style.keyType = static_cast<u8>(k.keyType);
-    chroma(1, 1).outputPoint = static_cast<u8>(k.flag);
-    c.tapAIgnoreChroma = c.tapBIgnoreChroma = static_cast<u8>(k.ignore);
-    apply();
+    chroma(1, 0).sampleKey = static_cast<u8>(k.assigned), key(1, 1).style.keyType = static_cast<u8>(k.keyType);
+    chroma(1, 1).outputPoint = static_cast<u8>(k.flag), c.tapAIgnoreChroma = c.tapBIgnoreChroma = static_cast<u8>(k.ignore), apply();
     const std::vector<int> expected{1, k.source, k.mask};
     EXPECT_EQ(Calls({made("mxKeySetOutputTapA", true)[1], made("mxKeySetOutputTapB", true)[1]}), Calls({expected, expected}))
         << k.assigned << k.keyType << k.ignore << k.flag;
@@ -139,8 +128,7 @@ TEST_F(MainframeConfigTest, DskOptionsByOrderOnEachProgramOutput) {
   MainframeDskConfig& d = live().dskConfig;
   d.dskOption = 1, d.dskTopOption = 1, d.dskFlag[0] = d.dskFlag[2] = 1;
   for (const Case& c : cases) {
-    std::copy(c.program, c.program + 4, d.dskProgram);
-    apply();
+    std::copy(c.program, c.program + 4, d.dskProgram), apply();
     std::vector<int> options;
     for (const auto& call : made("mxDskSetOutputOption")) options.push_back(call[1]);
     EXPECT_EQ(options, c.options);
@@ -154,14 +142,11 @@ TEST_F(MainframeConfigTest, KeyFaderLayerFollowsTheFaderSelection) {
       {2, 0, 1, {MX_CONTEXT_ME1, 4617, 1}}, {2, 2, 1, {MX_CONTEXT_ME1, 5124, 1}},  // a chroma key, its flag set
       {17, 0, 0, {0, 4627, 1}}, {3, 0, 0, {0, MX_DSK1, 0}}};  // key 3 is not listed
   for (const Case& c : cases) {
-    live().faderSelect = static_cast<u8>(c.select);
-    key(0, 2).style.keyType = static_cast<u8>(c.keyType);
-    chroma(0, 2).outputPoint = static_cast<u8>(c.flag);
-    apply();
+    live().faderSelect = static_cast<u8>(c.select), key(0, 2).style.keyType = static_cast<u8>(c.keyType);
+    chroma(0, 2).outputPoint = static_cast<u8>(c.flag), apply();
     EXPECT_EQ(made("mxKeySetLayerSource"), Calls{c.layer}) << c.select;
   }
-  framePackets();
-  cat.setFaderSelect(7);
+  framePackets(), cat.setFaderSelect(7);
   auto sent = frameSends(R::TYPE_INDEX);
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(std::tuple(sent[0].as<R>().mask, sent[0].as<R>().faderSelect), std::tuple(R::FADER_SELECT, 7));
@@ -169,20 +154,14 @@ TEST_F(MainframeConfigTest, KeyFaderLayerFollowsTheFaderSelection) {
 
 class InitializeTest : public MainframeConfigTest {
  protected:
-  void SetUp() override {
-    MainframeConfigTest::SetUp();
-    runFrame(0);
-    peer.readPackets();
-  }
+  void SetUp() override { MainframeConfigTest::SetUp(), runFrame(0), peer.readPackets(); }
   category::CategoryFaderEvent& faders = category::CategoryFaderEvent::instance();
   category::CategoryEventMemory& events = category::CategoryEventMemory::instance();
 
   static Cmd command(int mode) { return Cmd{0x11, 0x22, static_cast<u16>(mode), 77, {2024, 2, 29, 23, 59, 58}, 0x33}; }
   // Sends the command, dispatches it and returns the answer's body.
   testing_support::Bytes initialise(int mode) {
-    peer.send(command(mode));
-    reg().receiveAll();
-    AcknowledgeSender::instance().flush();
+    peer.send(command(mode)), reg().receiveAll(), AcknowledgeSender::instance().flush();
     auto packets = peer.readPackets();
     return packets.size() == 1 && packets[0].type == Cmd::TYPE_INDEX ? packets[0].body : testing_support::Bytes{};
   }
@@ -202,9 +181,7 @@ TEST_F(InitializeTest, RefusedWhileAnEventMemoryPlaysOrForAModeAbove2) {
       {3, P::STATUS_IDLE, P::STATUS_IDLE, -2}, {3, P::STATUS_RUNNING, P::STATUS_IDLE, -16},
       {0, P::STATUS_IDLE, P::STATUS_RUNNING, -16}, {2, P::STATUS_PAUSE, P::STATUS_PAUSE, 0}, {1, P::STATUS_IDLE, P::STATUS_IDLE, 0}};
   for (const Case& c : cases) {
-    disturb();
-    events.registerPlayer(8).status = c.registerStatus;
-    events.workPlayer().status = c.workStatus;
+    disturb(), events.registerPlayer(8).status = c.registerStatus, events.workPlayer().status = c.workStatus;
     const auto body = initialise(c.mode);
     Cmd expected = command(c.mode);
     expected.result = static_cast<s16>(c.result);
@@ -225,8 +202,7 @@ TEST_F(InitializeTest, ResetsTransitionsChromaKeysPresetsKeyMemoryAndKeyFaderBut
   header.enabled.word[0] = 0xFF;
   SharedMemory::instance().writeKeySourceMemory(0, 0, &header, sizeof header);
   category::CategoryControlPanelConfig::instance().setKeyFaderButtonState(1, 3, 4, 1);
-  framePackets();
-  disturb();
+  framePackets(), disturb();
 
   ASSERT_EQ(initialise(0).size(), 19u);
   for (int k = 0; k < 24; ++k) {
@@ -265,10 +241,7 @@ Texts texts(const MaintenanceAlarm& a) { return {str(a.text[0]), str(a.text[1]),
 
 class MaintenanceTest : public test_categories::SystemCategoriesTest {
  protected:
-  void receive(const R& r) {
-    peer.sendPacket(R::TYPE_INDEX, testing_support::textRecordBytes(r));
-    reg().receiveAll();
-  }
+  void receive(const R& r) { peer.sendPacket(R::TYPE_INDEX, testing_support::textRecordBytes(r)), reg().receiveAll(); }
   // A record carrying the four flags of the mainframe alarm.
   static R mainframeFlags(u8 f0, u8 f1, u8 f2) {
     R r{};
@@ -282,10 +255,7 @@ class MaintenanceTest : public test_categories::SystemCategoriesTest {
   }
   // Sends the command and returns the raw reply packet.
   Bytes command(s16 code, Cmd c = {}) {
-    c.code = code, c.result = 77;
-    peer.send(c);
-    reg().receiveAll();
-    AcknowledgeSender::instance().flush();
+    c.code = code, c.result = 77, peer.send(c), reg().receiveAll(), AcknowledgeSender::instance().flush();
     return peer.readBytes();
   }
   CategoryMaintenance& cat = CategoryMaintenance::instance();
@@ -302,8 +272,7 @@ TEST_F(MaintenanceTest, TimeStampsAreCalendarTimesStoredWithoutReport) {
   for (const Case& c : cases) {
     reports();
     R r{};
-    r.mask = c.bit;
-    std::copy(c.values.begin(), c.values.end(), c.bit == R::MV_TIME ? r.mvTime : r.mvLtc);
+    r.mask = c.bit, std::copy(c.values.begin(), c.values.end(), c.bit == R::MV_TIME ? r.mvTime : r.mvLtc);
     const R before = stored();
     receive(r);
     EXPECT_EQ(std::tuple(std::memcmp(&before, &stored(), sizeof(R)) != 0, reports().size()), std::tuple(c.taken, c.taken ? 0u : 1u))
@@ -313,8 +282,7 @@ TEST_F(MaintenanceTest, TimeStampsAreCalendarTimesStoredWithoutReport) {
 }
 
 TEST_F(MaintenanceTest, GracePeriodShowsNoAlarmsThenTheFirstPollReportsThem) {
-  regPoke(BOARD_STRAPS, 0x40);         // unit A fitted, unit B not
-  regPoke(BOARD_POWER_STATUS, 0x6F);   // unit A: status bit 3 set
+  regPoke(BOARD_STRAPS, 0x40), regPoke(BOARD_POWER_STATUS, 0x6F);  // unit A fitted (status bit 3 set), unit B not
   receive(mainframeFlags(1, 1, 1));
   for (int frame = 1; frame < CategoryMaintenance::GRACE_FRAMES; ++frame) cat.update();
   framePackets();  // frame 3600
@@ -334,17 +302,13 @@ TEST_F(MaintenanceTest, OnlyTheFlagOfAnAbsentUnitAOrOfBBesideAFittedAIsCleared) 
   const std::pair<u32, std::vector<int>> cases[] = {
       {0x60, {0, 1}}, {0x20, {0, 1}}, {0x40, {1, 0}}, {0x00, {1, 1}}};
   for (const auto& [word, flags] : cases) {
-    SCOPED_TRACE(word);
-    regPoke(BOARD_STRAPS, word);
-    receive(mainframeFlags(1, 1, 0));
-    runFrame(0);
-    EXPECT_EQ(std::vector<int>({stored().mainframeAlarm.flag[0], stored().mainframeAlarm.flag[1]}), flags);
+    regPoke(BOARD_STRAPS, word), receive(mainframeFlags(1, 1, 0)), runFrame(0);
+    EXPECT_EQ(std::vector<int>({stored().mainframeAlarm.flag[0], stored().mainframeAlarm.flag[1]}), flags) << word;
   }
 }
 
 TEST_F(MaintenanceTest, TemperatureAlarmIsLoggedOnTheFirstPollThenEvery3601Polls) {
-  mxSetTemperatureAlarm(GLUE_XADC, 90);
-  platform::setFpgaTemperature(GLUE_XADC, 95.0);
+  mxSetTemperatureAlarm(GLUE_XADC, 90), platform::setFpgaTemperature(GLUE_XADC, 95.0);
   // The updates run directly past the grace period (frames would cost far more).
   for (int f = 0; f <= CategoryMaintenance::GRACE_FRAMES; ++f) cat.update();
   EXPECT_EQ(consoleCount("[ERR] Temperature alarm: 1 times, 0xa0"), 1);
@@ -370,9 +334,7 @@ TEST_F(MaintenanceTest, CommandAnswersAndResetsTheAlarmTexts) {
   // The panel step puts back the held texts ("Fan" for a monitored item) or "-".
   R r{};
   r.subControlPanel1Alarm.mask = 0x11, r.subControlPanel1Alarm.flag[0] = 1, r.subControlPanel1Alarm.text[0] = {3, {'F', 'a', 'n'}};
-  receive(r);
-  command(0);
-  runFrame(0);
+  receive(r), command(0), runFrame(0);
   EXPECT_EQ(texts(stored().subControlPanel1Alarm), Texts({"Fan", "-", "-", "-"}));
 }
 
@@ -393,10 +355,8 @@ TEST_F(MaintenanceTest, RestartRebuildsTheAlarmTextsFromTheFlags) {
   r.mask = R::LEVER_PARAM3 | R::LEVER_PARAM4, r.leverParam3 = 400, r.leverParam4 = 95;
   r.mainframeAlarm.mask = 0xF0, r.mainframeAlarm.flag[0] = r.mainframeAlarm.flag[1] = r.mainframeAlarm.flag[2] = 1;
   r.controlPanelAlarm.mask = 0x21, r.controlPanelAlarm.flag[1] = 1, r.controlPanelAlarm.text[0] = {3, {'F', 'a', 'n'}};
-  receive(r);
-  runFrame(0);  // stored, then copied into the backup image
-  regPoke(BOARD_STRAPS, 0x40);  // after the restart unit A is fitted, unit B not
-  restart();
+  receive(r), runFrame(0);  // stored, then copied into the backup image
+  regPoke(BOARD_STRAPS, 0x40), restart();  // after the restart unit A is fitted, unit B not
   EXPECT_EQ(std::pair(texts(stored().mainframeAlarm), texts(stored().controlPanelAlarm)),
             std::pair(Texts({"-", "No Alarm", "No Alarm", "-"}), Texts({"-", "No Alarm", "-", "-"})));
   for (int p = 0; p < R::N_PANELS; ++p) EXPECT_EQ(texts(cat.heldPanelAlarm(p)), Texts(4, "No Alarm"));
@@ -420,16 +380,11 @@ TEST_F(MaintenanceLeverTest, LeverParametersResetEveryPanelUntilReportedAndComma
   using V = std::vector<int>;
   R r{};
   r.mask = R::LEVER_PARAM1 | R::LEVER_PARAM3 | R::LEVER_PARAM4, r.leverParam3 = 400, r.leverParam4 = 95;
-  peer.sendPacket(R::TYPE_INDEX, testing_support::textRecordBytes(r));
-  CategoryRegistry::instance().receiveAll();
-  cat.update();
+  peer.sendPacket(R::TYPE_INDEX, testing_support::textRecordBytes(r)), CategoryRegistry::instance().receiveAll(), cat.update();
   EXPECT_EQ(faders.resets, V({0, 1, 2, 0, 1, 2}));
-  sendPass();
-  cat.update();  // reported: no more resets
+  sendPass(), cat.update();  // reported: no more resets
   Cmd c{};
-  c.code = 5;  // resets panel 1
-  peer.send(c);
-  CategoryRegistry::instance().receiveAll();
+  c.code = 5, peer.send(c), CategoryRegistry::instance().receiveAll();  // resets panel 1
   EXPECT_EQ(faders.resets, V({0, 1, 2, 0, 1, 2, 1}));
   CategoryRegistry::instance().reset();  // no maintenance record: the lever input gets 0, 0
   EXPECT_EQ(std::pair(CategoryMaintenance::leverLimits().floor, CategoryMaintenance::leverLimits().topMargin), std::pair(0, 0));
@@ -437,10 +392,8 @@ TEST_F(MaintenanceLeverTest, LeverParametersResetEveryPanelUntilReportedAndComma
 
 // A sensor stuck in alarm: its count stops at the largest count instead of overflowing.
 TEST_F(MaintenanceLeverTest, StuckTemperatureAlarmCountStopsAtItsLimit) {
-  mxSetTemperatureAlarm(GLUE_XADC, 90);
-  platform::setFpgaTemperature(GLUE_XADC, 95.0);
-  cat.temperatureAlarms_ = INT32_MAX;
-  cat.pollAlarms();
+  mxSetTemperatureAlarm(GLUE_XADC, 90), platform::setFpgaTemperature(GLUE_XADC, 95.0);
+  cat.temperatureAlarms_ = INT32_MAX, cat.pollAlarms();
   EXPECT_EQ(consoleCount("[ERR] Temperature alarm: 2147483647 times, 0xa0"), 1);
 }
 

@@ -9,10 +9,7 @@
 namespace system_test {
 
 // Notes the driver calls while it lives (the log starts empty).
-struct CallLog {
-  CallLog() { calllog::enable(true); }
-  ~CallLog() { calllog::enable(false); }
-};
+struct CallLog { CallLog() { calllog::enable(true); } ~CallLog() { calllog::enable(false); } };
 
 // A reported packet decoded as text record T; the whole body is used.
 template <class T>

@@ -45,10 +45,7 @@ using S = MxifSystem;
 
 class SystemUpdateTest : public test_categories::StartedSystemTest {
  protected:
-  void SetUp() override {
-    StartedSystemTest::SetUp();
-    peer.readPackets();
-  }
+  void SetUp() override { StartedSystemTest::SetUp(), peer.readPackets(); }
   system_test::CallLog log;
   static CategorySystem& sys() { return CategorySystem::instance(); }
   static S& live() { return sys().record(0); }
@@ -74,8 +71,7 @@ class SystemUpdateTest : public test_categories::StartedSystemTest {
   static size_t count(const char* setter) { return calls(setter).size(); }
   // Runs the routing step; the target and source of each call of the setter.
   static std::vector<std::pair<int, int>> route(const char* setter) {
-    calllog::clear();
-    sys().routeOutputs();
+    calllog::clear(), sys().routeOutputs();
     std::vector<std::pair<int, int>> out;
     for (const auto& c : calls(setter)) out.emplace_back(c.target, static_cast<int>(c.args[0]));
     return out;
@@ -105,15 +101,12 @@ TEST_F(SystemUpdateTest, ModeChangeIsStoredAtOnceAndAppliedByTheNextUpdate) {
   Storage& storage = Storage::instance();
   request(format(3));
   S mode{};
-  mode.videoMask = S::MODE, mode.mode = 2;
-  peer.sendPacket(S::TYPE_INDEX, testing_support::textRecordBytes(mode));
-  reg().receiveAll();
+  mode.videoMask = S::MODE, mode.mode = 2, peer.sendPacket(S::TYPE_INDEX, testing_support::textRecordBytes(mode)), reg().receiveAll();
   EXPECT_EQ(storage.readWord(STORAGE_BOARD_MODE), 258u);
   frame();  // format 3's code 6 stays until the next start
   EXPECT_EQ(std::tuple(last("mxSetVideoFormat").target, testing_support::consoleCount("Invalid Video format 12 in 0 mode"), mxVideoFormat()),
             std::tuple(12, 1, 6));
-  storage.writeWord(STORAGE_BOARD_MODE_MARKER, 0);
-  storage.writeWord(STORAGE_BOARD_MODE, 0);
+  storage.writeWord(STORAGE_BOARD_MODE_MARKER, 0), storage.writeWord(STORAGE_BOARD_MODE, 0);
 }
 
 // A presented format is applied by one update, however long its report waits: under the 16-phase
@@ -129,8 +122,7 @@ TEST_F(SystemUpdateTest, PresentedFormatIsAppliedOnceWhileItsReportWaits) {
     calllog::clear();
     for (int n = 0; n < 6; ++n) runFrame(0);
     EXPECT_EQ(std::tuple(count("mxSetVideoFormat"), count("mxClipStop"), sys().formatChanged()), std::tuple(1u, 4u, 0));
-    events.enable = events.linkedMe = 0;
-    AcknowledgeSender::instance().reset(), peer.reset(), reg().resetLinkState();
+    events.enable = events.linkedMe = 0, AcknowledgeSender::instance().reset(), peer.reset(), reg().resetLinkState();
   }
 }
 
@@ -186,15 +178,13 @@ TEST_F(SystemUpdateTest, ChangeFlagReappliesFormatDependentSettings) {
   frame();
   EXPECT_EQ(count("mxCbgdSetColors") + count("mxCbgdSetMode") + count("mxKeySetEdge"), 0u);
   MxifCbgd colour{};
-  colour.mask = 1u << MxifCbgd::BIT_COLOR1, colour.color1[1] = 500;
-  peer.send(colour);
-  frame();
+  colour.mask = 1u << MxifCbgd::BIT_COLOR1, colour.color1[1] = 500, peer.send(colour), frame();
   EXPECT_EQ(std::pair(count("mxCbgdSetColors"), count("mxCbgdSetMode") + count("mxCbgdSetWashRange") + count("mxKeySetEdge")), std::pair(size_t{1}, size_t{0}));
   request(format(8));
   EXPECT_EQ(std::tuple(count("mxCbgdSetColors"), count("mxCbgdSetMode"), count("mxCbgdSetWashRange")), std::tuple(2u, 2u, 2u));
   const auto edges = calls("mxKeySetEdge");  // 16 keys, 4 DSKs
-  EXPECT_EQ(std::count_if(edges.begin(), edges.end(), [](const calllog::Call& c) { return c.target >= MX_DSK1; }), 4);
-  EXPECT_EQ(edges.size(), 20u);
+  EXPECT_EQ(std::pair(std::count_if(edges.begin(), edges.end(), [](const calllog::Call& c) { return c.target >= MX_DSK1; }), edges.size()),
+            std::pair(4l, 20ul));
   frame();
   EXPECT_EQ(count("mxCbgdSetColors") + count("mxKeySetEdge"), 0u);
 }
@@ -204,12 +194,10 @@ TEST_F(SystemUpdateTest, OptionButtonsLightTheMainPanelLamp) {
   auto button = [&](int code, int panel, int state) {
     internal::MxifButtonEvent ev{};
     ev.code = static_cast<u16>(code), ev.panel = static_cast<u8>(panel), ev.me = 4, ev.state = static_cast<u8>(state);
-    peer.send(ev);
-    frame();
+    peer.send(ev), frame();
   };
   auto lamp = [](int code) { return category::CategoryLed::instance().ledRequest(0, code); };
-  live().display.toggle1 = 0;
-  button(2006, 1, 1);  // another panel: no lamp
+  live().display.toggle1 = 0, button(2006, 1, 1);  // another panel: no lamp
   EXPECT_EQ(lamp(2906), 0);
   button(2006, 1, 0), button(2006, 0, 1), frame();
   EXPECT_EQ(lamp(2906), 2);
@@ -230,13 +218,11 @@ TEST_F(SystemUpdateTest, MultiviewInputs) {
 TEST_F(SystemUpdateTest, MeOutputsByRoutingModeKeySelectAndOnAir) {
   struct Case { int mode, keySelect, onAir, programBus; int output1, output2; } cases[] = {
       {2, 2, 1, 0, MX_KEY2, MX_KEY2}, {2, 2, 0, 0, MX_BLACK, MX_BLACK}, {1, 2, 0, 0, MX_KEY2, MX_KEY2},
-      {1, 0, 0, 0, MX_ABUS, MX_BBUS}, {2, 0, 0, 1, MX_BBUS, MX_ABUS},   {0, 2, 1, 0, MX_BLACK, MX_BLACK},
-  };
+      {1, 0, 0, 0, MX_ABUS, MX_BBUS}, {2, 0, 0, 1, MX_BBUS, MX_ABUS},   {0, 2, 1, 0, MX_BLACK, MX_BLACK}};
   MxifSystemAncillary& a = live().ancillary;
   a.perMeKeySelect = 1;
   for (const Case& c : cases) {
-    a.meOutput1Mode = a.meOutput2Mode = static_cast<u8>(c.mode);
-    a.meKeySelect[1] = static_cast<u8>(c.keySelect);
+    a.meOutput1Mode = a.meOutput2Mode = static_cast<u8>(c.mode), a.meKeySelect[1] = static_cast<u8>(c.keySelect);
     category::CategoryKey::instance()[1].record(1).onAir = static_cast<u8>(c.onAir);
     category::CategoryBus::instance()[1].record(0).programBus = static_cast<u8>(c.programBus);
     const Routes all = route("mxSetMeOutputSource");  // AUX 1, then two outputs of each ME
@@ -261,8 +247,7 @@ TEST_F(SystemUpdateTest, DskStagesByModeAndOnAir) {
 TEST_F(SystemUpdateTest, InitialStatus1LastsOneTurn) {
   using Initial = internal::MxifInitialStatus;
   Initial r{};
-  r.mask = 0x11, r.status1 = 7, r.status5 = 1;
-  peer.send(r);
+  r.mask = 0x11, r.status1 = 7, r.status5 = 1, peer.send(r);
   ASSERT_EQ(frameSends(Initial::TYPE_INDEX).size(), 1u);
   EXPECT_TRUE(frameSends(Initial::TYPE_INDEX).empty());  // nothing further without a message
   peer.send(Initial{});
@@ -273,9 +258,8 @@ TEST_F(SystemUpdateTest, InitialStatus1LastsOneTurn) {
 
 TEST(SystemFormats, DriverCodesAndLineLengths) {
   struct Case { int format, code, codeMode2, lineLength; } cases[] = {
-      {0, 0, 10, 2200}, {1, 1, 11, 2640}, {2, 7, 13, 2750}, {3, 6, 12, 2750},
-      {4, 2, 10, 1650}, {5, 3, 11, 1980}, {6, 4, 10, 858},  {7, 5, 11, 864},
-      {8, 0, 14, 2200}, {9, 1, 15, 2640}, {10, 8, 10, 2200}, {11, 9, 11, 2640}, {12, -1, -1, -1}, {-1, -1, -1, -1}};
+      {0, 0, 10, 2200}, {1, 1, 11, 2640}, {2, 7, 13, 2750}, {3, 6, 12, 2750}, {4, 2, 10, 1650}, {5, 3, 11, 1980}, {6, 4, 10, 858},
+      {7, 5, 11, 864}, {8, 0, 14, 2200}, {9, 1, 15, 2640}, {10, 8, 10, 2200}, {11, 9, 11, 2640}, {12, -1, -1, -1}, {-1, -1, -1, -1}};
   for (auto c : cases)
     EXPECT_EQ(std::tuple(libmx::systemDriverFormatCode(c.format, 0), libmx::systemDriverFormatCode(c.format, 1),
                          libmx::systemDriverFormatCode(c.format, 2), libmx::systemLineLength(c.format)),
@@ -297,23 +281,20 @@ struct FakeBus : test_categories::StubCategory, category::BusRefreshTarget {
 class SystemCategoryTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
-    BoardTest::SetUp();
-    CategoryRegistry::instance().reset();
-    AcknowledgeSender::instance().reset();
-    sys = std::make_unique<TestSystem>();
-    sys->bindStorage(&stored);
-    sys->initialize();
+    BoardTest::SetUp(), CategoryRegistry::instance().reset(), AcknowledgeSender::instance().reset();
+    sys = std::make_unique<TestSystem>(), sys->bindStorage(&stored), sys->initialize();
   }
-  void TearDown() override {
-    CategoryRegistry::instance().reset();
-    vsyncReset();
+  void TearDown() override { CategoryRegistry::instance().reset(), vsyncReset(); }
+  // Assigns a request with the given fields set.
+  template <class Fill>
+  void assign(Fill fill) {
+    MxifSystem req{};
+    fill(req), sys->assign(req, 0);
   }
 
   // A VSYNC through the frame callback, with the field bit given and no frame work.
   static void setField(u8 bit) {
-    vsyncSetFrameWork([] {});
-    onVsyncFrame(vsyncGuard(), bit);
-    vsyncSetFrameWork(nullptr);
+    vsyncSetFrameWork([] {}), onVsyncFrame(vsyncGuard(), bit), vsyncSetFrameWork(nullptr);
   }
 
   MxifSystem stored{};
@@ -324,11 +305,8 @@ TEST_F(SystemCategoryTest, ModeChangeWritesTheStorageWordsOnceARepeatWritesNone)
   Storage& storage = Storage::instance();
   const std::pair<int, bool> steps[] = {{2, true}, {2, false}, {0, true}, {0, false}, {7, true}};  // mode, written
   for (auto [mode, written] : steps) {
-    storage.writeWord(STORAGE_BOARD_MODE_MARKER, 0);
-    storage.writeWord(STORAGE_BOARD_MODE, 0);
-    MxifSystem req{};
-    req.videoMask = MxifSystem::MODE, req.mode = static_cast<u8>(mode);
-    sys->assign(req, 0);
+    storage.writeWord(STORAGE_BOARD_MODE_MARKER, 0), storage.writeWord(STORAGE_BOARD_MODE, 0);
+    assign([m = mode](MxifSystem& r) { r.videoMask = MxifSystem::MODE, r.mode = static_cast<u8>(m); });
     EXPECT_EQ(std::tuple(storage.readWord(STORAGE_BOARD_MODE_MARKER), storage.readWord(STORAGE_BOARD_MODE), int{stored.mode}),
               std::tuple(written ? BOARD_MODE_MARKER : 0u, written ? mode + 256u : 0u, mode))
         << mode;
@@ -339,10 +317,9 @@ TEST_F(SystemCategoryTest, AppliedAndPreviousFormat) {
   // Requested, then applied; the previous format stays the one before the first change.
   const int steps[][2] = {{4, 4}, {8, 8}, {12, 8}, {6, 6}};
   for (auto [format, applied] : steps) {
-    MxifSystem req{};
-    req.videoMask = MxifSystem::FORMAT, req.format = static_cast<u8>(format);
-    req.phaseMask = MxifSystem::VERTICAL_OFFSET, req.verticalOffset = 1;  // still lands beside a refused format
-    sys->assign(req, 0);
+    assign([f = format](MxifSystem& r) {  // the offset still lands beside a refused format
+      r.videoMask = MxifSystem::FORMAT, r.format = static_cast<u8>(f), r.phaseMask = MxifSystem::VERTICAL_OFFSET, r.verticalOffset = 1;
+    });
     EXPECT_EQ(std::tuple(int{sys->appliedFormat()}, int{sys->previousFormat()}, int{stored.format}, int{stored.verticalOffset}),
               std::tuple(applied, 0, applied, 1))
         << format;
@@ -355,9 +332,7 @@ TEST_F(SystemCategoryTest, BusRefreshReachesEveryMe) {
   const int cases[][3] = {{0, 0, 0}, {1, 3, 1}, {2, 0, 0}};  // value, requests of ME 0 and ME 1
   for (auto [value, req0, req1] : cases) {
     me0.refreshRequests = me1.refreshRequests = 0;
-    MxifSystem req{};
-    req.mask = MxifSystem::BUS_REFRESH, req.busRefresh = static_cast<u8>(value);
-    sys->assign(req, 0);
+    assign([v = value](MxifSystem& r) { r.mask = MxifSystem::BUS_REFRESH, r.busRefresh = static_cast<u8>(v); });
     EXPECT_EQ(std::pair(me0.refreshRequests, me1.refreshRequests), std::pair(req0, req1)) << value;
   }
 }
@@ -368,20 +343,17 @@ TEST_F(SystemCategoryTest, PhasePredicatesAndGate) {
   // mode -1: every mode.
   struct Row { Group group; int mode; u8 flag; bool field1, field0, clip, recall, gate; } rows[] = {
       {SEGMENTED, -1, 0, false, true, false, true, true}, {SEGMENTED, -1, 1, true, false, true, false, false},
-      {P720, -1, 0, true, true, true, false, true},       {P720, -1, 1, true, true, true, false, true},
-      {OTHER, 0, 0, true, true, false, false, true},      {OTHER, 0, 1, true, true, true, false, true},
-      {OTHER, 1, 0, true, true, false, true, true},       {OTHER, 1, 1, true, true, true, false, false},
-      {OTHER, 2, 0, true, true, false, false, false},     {OTHER, 2, 1, true, true, true, true, true},
-      {OTHER, 3, 0, true, true, false, false, false},     {OTHER, 3, 1, true, true, true, false, true},
-  };
+      {P720, -1, 0, true, true, true, false, true}, {P720, -1, 1, true, true, true, false, true}, {OTHER, 0, 0, true, true, false, false, true},
+      {OTHER, 0, 1, true, true, true, false, true}, {OTHER, 1, 0, true, true, false, true, true}, {OTHER, 1, 1, true, true, true, false, false},
+      {OTHER, 2, 0, true, true, false, false, false}, {OTHER, 2, 1, true, true, true, true, true}, {OTHER, 3, 0, true, true, false, false, false},
+      {OTHER, 3, 1, true, true, true, false, true}};
   const Group groups[12] = {OTHER, OTHER, SEGMENTED, SEGMENTED, P720, P720, OTHER, OTHER, SEGMENTED, SEGMENTED, OTHER, OTHER};
   for (int format = 0; format < 12; ++format)
     for (const Row& r : rows)
       for (int mode = 0; mode < 4; ++mode) {
         if (r.group != groups[format] || (r.mode >= 0 && r.mode != mode)) continue;
         SCOPED_TRACE(testing::Message() << "format " << format << " mode " << mode << " flag " << int(r.flag));
-        stored.format = static_cast<u8>(format), stored.recallPhaseMode = static_cast<u8>(mode);
-        setField(r.flag);
+        stored.format = static_cast<u8>(format), stored.recallPhaseMode = static_cast<u8>(mode), setField(r.flag);
         EXPECT_EQ(std::vector<bool>({sys->isFieldPhase(1), sys->isFieldPhase(0), sys->isFieldPhase(7), sys->isClipPhase(),
                                      sys->isRecallPhase(), category::isSwitchingGateOpen()}),
                   std::vector<bool>({r.field1, r.field0, r.field0, r.clip, r.recall, r.gate}));
@@ -414,18 +386,14 @@ std::vector<std::string> calls() {
 
 class TestPatternTest : public test_categories::StartedSystemTest {
  protected:
-  void SetUp() override {
-    mxFilterReset();
-    StartedSystemTest::SetUp();
-  }
+  void SetUp() override { mxFilterReset(), StartedSystemTest::SetUp(); }
   system_test::CallLog log;
   // Sends entries 0.. of a channel of an ME and runs a frame.
   void sendValues(int me, int channel, std::vector<int> values) {
     MxifTest r{};
     r.me = static_cast<u8>(me), r.channel = static_cast<u16>(channel);
     for (size_t n = 0; n < values.size(); ++n) r.values[n] = static_cast<s16>(values[n]), r.valueMask |= 1u << n;
-    peer.send(r);
-    runFrame(0);
+    peer.send(r), runFrame(0);
   }
   // The noted calls of one setter on ME 1's context.
   static std::vector<std::string> callsOf(const std::string& fn) {
@@ -462,16 +430,14 @@ TEST_F(TestPatternTest, OnlyChannel0OfMe1SetsEveryMeWithValuesInTheDriversRanges
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.fn << " " << c.values[1]);
-    calllog::clear();
-    sendValues(1, 0, c.values);
+    calllog::clear(), sendValues(1, 0, c.values);
     const auto got = callsOf(c.fn);
     ASSERT_EQ(got.size(), c.count);
     EXPECT_EQ(std::vector<std::string>(got.begin(), got.begin() + c.expected.size()), c.expected);
   }
   // The background comes last in the wipe-modulation mode; leaving a mode writes nothing.
   EXPECT_EQ(callsOf("pattern").back(), "5632 5409 5410");
-  calllog::clear();
-  sendValues(1, 0, {0});
+  calllog::clear(), sendValues(1, 0, {0});
   EXPECT_TRUE(calls().empty());
 }
 

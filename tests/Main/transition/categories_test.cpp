@@ -37,10 +37,8 @@ TEST_F(TransitionStatusTest, ChangesAreReportedOnceByGroupAndEntry) {
   auto& aux = dynamic_cast<category::CategoryBus&>(*reg().get(category::TYPE_BUS, 0)).auxTransition().channels[0];
   struct Case { int slot; s32 state; int group, entry; } cases[] = {  // slot -1: aux mix 0 running, held
       {AutoTransition::bkgdSlot(2), AutoTransition::RUNNING, 0, 2}, {AutoTransition::bkgdSlot(2), AutoTransition::IDLE, 0, 2},
-      {AutoTransition::keySlot(1, 2), AutoTransition::RUNNING, 3, 1},
-      {AutoTransition::dskSlot(3), AutoTransition::STOP_REQUEST, 5, 3},
-      {-1, 2, 6, 0}, {-1, 1, 6, 0}, {-1, 0, 6, 0},
-  };
+      {AutoTransition::keySlot(1, 2), AutoTransition::RUNNING, 3, 1}, {AutoTransition::dskSlot(3), AutoTransition::STOP_REQUEST, 5, 3},
+      {-1, 2, 6, 0}, {-1, 1, 6, 0}, {-1, 0, 6, 0}};
   Bytes want(60, 0);
   for (const Case& c : cases) {
     if (c.slot >= 0) slot(c.slot).state = c.state;
@@ -67,13 +65,7 @@ class DveSystemTest : public test_categories::StartedSystemTest {
     keyRec.transIn.mode = 1, keyRec.effectA[0] = number, keyRec.effectA[1] = kind;
     key.load(keyRec, sys, p);
     TransitionUpdater& u = onKey ? static_cast<TransitionUpdater&>(key) : bkgd;
-    if (kind == 3) {
-      bkgd.apply(1, p, -1.0f);
-    } else if (kind == 2) {
-      BkgdTransition::applyEffect(u, p);
-    } else {
-      KeyTransition::applyEffect(u, p);
-    }
+    kind == 3 ? bkgd.apply(1, p, -1.0f) : kind == 2 ? BkgdTransition::applyEffect(u, p) : KeyTransition::applyEffect(u, p);
     EXPECT_EQ(tally().bkgdDveMark(0), 0);
     return tally().bkgdDveMark(1) != 0;
   }
@@ -87,13 +79,9 @@ class DveSystemTest : public test_categories::StartedSystemTest {
 // The background's pushes, paused pushes, shaped zooms, squeeze pushes, timed moves and its
 // two-picture placement mark, strictly between the ends; a key's never.
 TEST_F(DveSystemTest, BackgroundEffectsMarkTheSelectedMeKeysNever) {
-  for (u8 n = 0; n <= 16; ++n) {
-    EXPECT_EQ(marks(n, 2, 0.5f), 8 <= n && n <= 15) << "kind 2 effect " << int(n);
-    EXPECT_FALSE(marks(n, 2, 0.5f, true)) << "kind 2 effect " << int(n) << " on a key";
-  }
-  for (u8 n = 0; n <= 23; ++n) {
-    EXPECT_EQ(marks(n, 1, 0.5f), (11 <= n && n <= 14) || n >= 16) << "kind 1 effect " << int(n);
-    EXPECT_FALSE(marks(n, 1, 0.5f, true)) << "kind 1 effect " << int(n) << " on a key";
+  for (u8 n = 0; n <= 23; ++n) {  // kind 2, then kind 1; on the background, then on a key
+    EXPECT_EQ(std::tuple(marks(n, 2, 0.5f), marks(n, 2, 0.5f, true), marks(n, 1, 0.5f), marks(n, 1, 0.5f, true)),
+              std::tuple(8 <= n && n <= 15, false, (11 <= n && n <= 14) || n >= 16, false)) << int(n);
   }
   struct Case { u8 number, kind; float p; bool marked; } cases[] = {
       {8, 2, 0.0001f, false}, {16, 1, 0.0001f, false}, {23, 3, 0.0001f, false}, {8, 2, 0.9999f, false},

@@ -100,11 +100,9 @@ TEST_F(EffectsTest, ReverseRunsThePositionBackwardsWithTheBusesSwapped) {
   for (u8 number : {2, 9, 13}) {
     effect(2, number, 0.7f);
     auto forwards = calls();
-    for (auto& c : forwards) {
+    for (auto& c : forwards)
       if (std::string(c.function) == "mxDveSetBkgdBuses") std::swap(c.args[0], c.args[1]);
-    }
     effect(2, number, 0.3f, 1);
-    SCOPED_TRACE(int(number));
     expectSameCalls(forwards, calls(), 1e-6f);
   }
 }
@@ -112,9 +110,8 @@ TEST_F(EffectsTest, ReverseRunsThePositionBackwardsWithTheBusesSwapped) {
 // Both pictures of a push take the frame's loaded border; without a border only picture 0 is
 // hard-edged and picture 1 has the record's softness.
 TEST_F(EffectsTest, PushesTakeTheLoadedEdgesAndThePausedPushHolds) {
-  rec.borderOn = 1;
+  rec.borderOn = 1, rec.borderWidth = 20;
   for (u8 number : {10, 15}) {
-    rec.borderWidth = 20;
     effect(2, number, 0.3f);
     EXPECT_NEAR(last("mxDveSetWindow").args[5], 5.12f, 1e-5f) << int(number);
     EXPECT_NEAR(last("mxDveSetDualWindow").args[5], 5.12f, 1e-5f) << int(number);
@@ -171,9 +168,7 @@ TEST_F(EffectsTest, TimedMovesStageHoldAndRest) {
   effect(1, 23, 1.0f);
   expectLast({{"mxFilterSetParameters", {0, 0, 1, 1}}, {"mxDveSetMatrixFloat", {1, 0, 0, 0, 1, 0, 0, 0, 1}}});
 
-  rec.borderOn = 1;
-  rec.option145 = 2;
-  rec.borderWidth = 30;  // border 3.84, scaled by each picture's size
+  rec.borderOn = 1, rec.option145 = 2, rec.borderWidth = 30;  // border 3.84, scaled by each picture's size
   for (float p : {0.2f, 0.5f}) {
     effect(1, 20, p);
     SCOPED_TRACE(p);
@@ -188,8 +183,7 @@ TEST_F(EffectsTest, TimedMovesStageHoldAndRest) {
 // Kind 3: effect 22 places one picture, effect 23 two (in the DVE's two windows), at 0.5 whatever
 // the position; the ends keep their end states, and through apply the end check finishes both.
 TEST_F(EffectsTest, KindThreePlacementsOfOneAndTwoPictures) {
-  rec.patFree1.size = 5000, rec.patFree2.size = 7000;
-  rec.patFree2.positionX = 2000;
+  rec.patFree1.size = 5000, rec.patFree2.size = 7000, rec.patFree2.positionX = 2000;
   for (float p : {0.3f, 0.7f}) {
     rec.setPattern(22, 3), frame(p);
     EXPECT_TRUE(calls("mxDveSetDualWindow").empty());
@@ -225,25 +219,19 @@ class WipeTest : public LayerTest {
 };
 
 TEST_F(WipeTest, PatternTypes) {
-  const int types[32] = {5383, 5384, 5386, 5385, 5379, 5381, 5380, 5382, 5388, 5389, 5387,
-                         5391, 5392, 5394, 5393, 0,    5390, 0,    0,    0,    0,    0,
-                         0,    5387, 0,    0,    0,    0,    0,    0,    0,    0};
+  const int types[32] = {5383, 5384, 5386, 5385, 5379, 5381, 5380, 5382, 5388, 5389, 5387, 5391, 5392, 5394, 5393, 0, 5390,
+                         0, 0, 0, 0, 0, 0, 5387};  // 0: nothing written, the drivers keep the previous frame's state
   for (u8 n = 0; n < 32; ++n) {
     wipe(n, 0.5f);
-    if (types[n] == 0) {
-      EXPECT_EQ(calllog::size(), 0u) << int(n);  // the drivers keep the previous frame's state
-    } else {
-      EXPECT_EQ(last("mxTransSetType").args[0], static_cast<float>(types[n])) << int(n);
-    }
+    EXPECT_EQ(types[n] == 0 ? calllog::size() : size_t(last("mxTransSetType").args[0]), size_t(types[n])) << int(n);
   }
 }
 
 TEST_F(WipeTest, WipePositionsByFamily) {
   struct Case { u8 pattern, reverse; float p, w; u8 format = 0, wide = 0; s16 softness = 0; } cases[] = {  // wide: 16:9
       {4, 0, 0.0f, -0.00811108f},  // span 0.004 / 0.5625 + 1.002
-      {4, 1, 0.0f, 1.00455553f},   {0, 0, 0.5f, 0.50108333f}, {0, 1, 0.5f, 0.49869444f},
-      {9, 0, 0.5f, 0.49857778f},   {10, 0, 0.3f, 0.2991f},    {13, 0, 0.5f, 0.654f},
-      {13, 1, 0.5f, 0.654f},
+      {4, 1, 0.0f, 1.00455553f}, {0, 0, 0.5f, 0.50108333f}, {0, 1, 0.5f, 0.49869444f}, {9, 0, 0.5f, 0.49857778f},
+      {10, 0, 0.3f, 0.2991f}, {13, 0, 0.5f, 0.654f}, {13, 1, 0.5f, 0.654f},
       // Softness 0.004 + 0.01: format 6 widens its half softness by 1.25 and its border by 1.11
       // over a 4:3 picture (ratio 0.75); with the 16:9 flag its reversed W1 divides by 0.5625 x 1.1.
       {0, 0, 0.5f, 0.49852083f, 6, 0, 100}, {0, 1, 0.5f, 0.49622917f, 6, 0, 100},
@@ -255,9 +243,7 @@ TEST_F(WipeTest, WipePositionsByFamily) {
     wipe(c.pattern, c.p, c.reverse);
     expectArgs(last("mxTransSetBkgdPosition"), {c.w, c.reverse != 0 ? 0.0f : 1.0f, -1.0f}, 2e-6f);
   }
-  sys.sdScale = 0;
-  // Keys: D13 and D14 by their types at half way (format 6 without the 16:9 flag), W4 past the end.
-  sys.format = 6;
+  sys.sdScale = 0, sys.format = 6;  // keys: D13 and D14 by their types at half way, W4 past the end
   struct KeyCase { u8 pattern; float p, w; } keys[] = {{13, 0.5f, 0.5855f}, {14, 0.5f, 0.46f}, {11, 1.0f, 1.5f}, {8, 0.5f, 0.501f}};
   for (const KeyCase& k : keys) {
     keyRec.transIn.mode = 1, keyRec.effectA[0] = k.pattern;
@@ -281,8 +267,7 @@ TEST_F(WipeTest, ShiftsAndInvertFlag) {
 }
 
 TEST_F(WipeTest, FreePatternDrawsAtItsSizeAndAtTheEndsAsPatternTen) {
-  rec.patFree1.size = 3000;
-  rec.patFree1.positionX = 2000;
+  rec.patFree1.size = 3000, rec.patFree1.positionX = 2000;
   const s16 centre[2] = {2000, 0};  // pattern 10 at the same place
   rec.setCenter(centre);
   for (float p : {0.0f, 1.0f}) {

@@ -25,11 +25,8 @@ inline std::vector<calllog::Call> calls(const char* name = nullptr) {
 // The last call of a setter; fails the test when there is none.
 inline calllog::Call last(const char* name) {
   auto all = calls(name);
-  if (all.empty()) {
-    ADD_FAILURE() << "no call of " << name;
-    return calllog::Call{name, 0, 0, 0, {}};
-  }
-  return all.back();
+  if (all.empty()) ADD_FAILURE() << "no call of " << name;
+  return all.empty() ? calllog::Call{name, 0, 0, 0, {}} : all.back();
 }
 
 inline void expectArgs(const calllog::Call& c, std::vector<float> expected, float tolerance = 1e-6f) {
@@ -38,8 +35,7 @@ inline void expectArgs(const calllog::Call& c, std::vector<float> expected, floa
 }
 
 // The same setters called in the same order with the same arguments.
-inline void expectSameCalls(const std::vector<calllog::Call>& want, const std::vector<calllog::Call>& got,
-                            float tolerance = 0) {
+inline void expectSameCalls(const std::vector<calllog::Call>& want, const std::vector<calllog::Call>& got, float tolerance = 0) {
   ASSERT_EQ(got.size(), want.size());
   for (size_t i = 0; i < want.size(); ++i) {
     ASSERT_STREQ(got[i].function, want[i].function);
@@ -48,11 +44,7 @@ inline void expectSameCalls(const std::vector<calllog::Call>& want, const std::v
 }
 
 // The last call of a setter with its arguments.
-struct Last {
-  const char* setter;
-  std::vector<float> args;
-  float tolerance = 1e-6f;
-};
+struct Last { const char* setter; std::vector<float> args; float tolerance = 1e-6f; };
 inline void expectLast(const std::vector<Last>& calls) {
   for (const Last& c : calls) expectArgs(last(c.setter), c.args, c.tolerance);
 }
@@ -60,24 +52,14 @@ inline void expectLast(const std::vector<Last>& calls) {
 // Board reset, ME 1's context selected and the call log on.
 class EngineTest : public testing_support::BoardTest {
  protected:
-  void SetUp() override {
-    BoardTest::SetUp();
-    mxSetContext(MX_CONTEXT_ME1);
-    calllog::enable(true);
-  }
-  void TearDown() override {
-    calllog::enable(false);
-    BoardTest::TearDown();
-  }
+  void SetUp() override { BoardTest::SetUp(), mxSetContext(MX_CONTEXT_ME1), calllog::enable(true); }
+  void TearDown() override { calllog::enable(false), BoardTest::TearDown(); }
 };
 
 // A background and a key updater over format 0 with latency 0 (no DVE routing unless asked).
 class LayerTest : public EngineTest {
  protected:
-  void SetUp() override {
-    EngineTest::SetUp();
-    sys.bkgdLatency = sys.keyLatency = 1;
-  }
+  void SetUp() override { EngineTest::SetUp(), sys.bkgdLatency = sys.keyLatency = 1; }
   // One background frame at p (second position q) through load and apply.
   void frame(float p, unsigned mode = 1, u8 reverse = 0, unsigned ab = 0, float q = -1.0f, u8 presetOk = 0) {
     calllog::clear();
@@ -85,11 +67,7 @@ class LayerTest : public EngineTest {
     bkgd.apply(0, p, q);
   }
   // One key frame at p through load and apply.
-  void keyFrame(float p) {
-    calllog::clear();
-    key.load(keyRec, sys, p);
-    key.apply(0, p, -1.0f);
-  }
+  void keyFrame(float p) { calllog::clear(), key.load(keyRec, sys, p), key.apply(0, p, -1.0f); }
   MxifBkgd rec;
   MxifSystem sys;
   MxifKey keyRec;

@@ -17,14 +17,9 @@ class FaderPosTest : public BoardTest {
  protected:
   // A fresh transition in pick-up mode, seen by the tracker at `last` and then at `now`.
   void restAt(float now, float last = -1.0f) {
-    t = AutoTransition{};
-    f = TransitionFader{};
-    f.bind(&t);
-    t.positionA = last < 0 ? now : last;
-    f.advance();
-    t.positionA = now;
-    f.advance();
-    taken = true;
+    t = AutoTransition{}, f = TransitionFader{}, f.bind(&t);
+    t.positionA = last < 0 ? now : last, f.advance();
+    t.positionA = now, f.advance(), taken = true;
   }
   // The flag starts true and keeps its last value, so both its clearing and its setting show.
   Took update(int fader, float previous, float current, int direction = 0) {
@@ -61,9 +56,7 @@ TEST_F(FaderPosTest, PickUpCases) {
 TEST_F(FaderPosTest, MatchModeRightAfterARamp) {
   // Within 0.0005 of the position (and not beyond 0.001) the lever takes it without crossing.
   for (float lever : {0.5004f, 0.5009f, 0.4991f, 0.502f, 0.4985f}) {
-    restAt(0.5f);
-    t.rampFrames = 0;
-    f.advance();
+    restAt(0.5f), t.rampFrames = 0, f.advance();
     const bool taken = lever > 0.499f && lever < 0.501f;
     EXPECT_EQ(update(0, lever, lever), Took(taken, taken, taken ? 0 : -1, taken ? lever : 0.5f)) << lever;
   }
@@ -86,14 +79,11 @@ TEST_F(FaderPosTest, AnotherOwnerAndRampsKeepTheLeverOff) {
 
 TEST_F(FaderPosTest, LeverValuesAreInvertedToMatchTheDirection) {
   // Held transition on its way back (mirror -1), no direction passed: lever 0.7 means 0.3.
-  restAt(0.25f);
-  t.hold = 1;
-  t.directionMirror = -1;
+  restAt(0.25f), t.hold = 1, t.directionMirror = -1;
   EXPECT_EQ(update(0, 0.9f, 0.7f), Took(true, true, 0, 0.3f));
   // A lever direction equal to the transition's flip inverts; a differing one does not, whatever
   // the run's direction.
-  restAt(0.4f);
-  t.direction = -1;
+  restAt(0.4f), t.direction = -1;
   EXPECT_EQ(update(0, 0.7f, 0.5f, 1), Took(true, true, 0, 0.5f));
   EXPECT_EQ(update(0, 0.5f, 0.7f, -1), Took(true, true, 0, 0.7f));
   // The stroke at -1 ends (the lever's direction turned to +1): it completes the transition.
@@ -103,21 +93,17 @@ TEST_F(FaderPosTest, LeverValuesAreInvertedToMatchTheDirection) {
 
 TEST_F(FaderPosTest, ReleaseIfMovedThresholds) {
   struct Case { int fader; float previous, current; int owner; } cases[] = {
-      {0, 0.5f, 0.500005f, 0}, {0, 0.5f, 0.51f, -1},          {0, 0.5f, 0.49f, -1},
-      {0, 0.0f, 0.000005f, -1}, {0, 0.999995f, 0.999995f, -1}, {1, 0.5f, 0.9f, 0},
-  };
+      {0, 0.5f, 0.500005f, 0}, {0, 0.5f, 0.51f, -1}, {0, 0.5f, 0.49f, -1}, {0, 0.0f, 0.000005f, -1},
+      {0, 0.999995f, 0.999995f, -1}, {1, 0.5f, 0.9f, 0}};
   for (const Case& c : cases) {
-    f.ownerFader = 0;
-    f.releaseIfMoved(c.fader, c.previous, c.current);
+    f.ownerFader = 0, f.releaseIfMoved(c.fader, c.previous, c.current);
     EXPECT_EQ(f.ownerFader, c.owner) << c.previous << "->" << c.current;
   }
 }
 
 // A lever set to the end goes back to 0 in the other A/B sense, idle and without owner.
 TEST_F(FaderPosTest, SetPositionSnapsTheEnd) {
-  restAt(0.5f);
-  f.ownerFader = 3;
-  t.state = AutoTransition::RUNNING, t.flip = 1;
+  restAt(0.5f), f.ownerFader = 3, t.state = AutoTransition::RUNNING, t.flip = 1;
   f.setPosition(1, 1.0f, 0.7f);
   EXPECT_EQ(std::tuple(t.positionA, t.positionB, t.flip, t.state, f.ownerFader),
             std::tuple(0.0f, 0.0f, -1, AutoTransition::IDLE, -1));
