@@ -1,5 +1,4 @@
-// The background of an ME among the categories that start-up creates: requests through the ring,
-// panel buttons, the per-frame settings at the drivers and the auto transition, the program bus.
+// The background of an ME in the started system: requests, buttons, per-frame settings, program bus.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -70,12 +69,7 @@ Masks masks(const MxifBkgd& r) { return {r.mask, r.mixMask, r.trans.mask, r.bord
 // selectors; two refusals log their values.
 TEST_F(BkgdTest, RequestsTakeOnlyValidFieldsAndTheEchoCarriesThem) {
   constexpr u32 A = 1, B = 2, L = 4;
-  struct Case {
-    const char* what;
-    std::function<void(MxifBkgd&)> set;
-    Masks echoed;
-    std::function<bool(const MxifBkgd&)> holds;
-  };
+  struct Case { const char* what; std::function<void(MxifBkgd&)> set; Masks echoed; std::function<bool(const MxifBkgd&)> holds; };
   const Case cases[] = {
       {"limitStart 700 beside an unmarked limitEnd 500, a transition value",
        [](MxifBkgd& r) { r.trans = {0xA, 0, 5, 0, 700, 500}; }, {0, 0, 0x18, 0, 0, 0},
@@ -102,13 +96,11 @@ TEST_F(BkgdTest, RequestsTakeOnlyValidFieldsAndTheEchoCarriesThem) {
   };
   for (const auto& c : cases) {
     const MxifBkgd echo = request(c.set);
-    EXPECT_EQ(masks(echo), c.echoed) << c.what;
-    EXPECT_TRUE(c.holds(echo)) << c.what;
+    EXPECT_EQ(std::tuple(masks(echo), c.holds(echo)), std::tuple(c.echoed, true)) << c.what;
   }
-  EXPECT_EQ(consoleCount("Main/bkgd/bkgd.cpp("), 2);
-  EXPECT_EQ(consoleCount("BAD Param. TYPE = 3"), 1);
-  EXPECT_EQ(consoleCount("BAD Param. Hue = 3600, Sat = 0, Lum = 0"), 1);
-  EXPECT_EQ(live().trans.limitStart, 100);
+  EXPECT_EQ(std::tuple(consoleCount("Main/bkgd/bkgd.cpp("), consoleCount("BAD Param. TYPE = 3"),
+                       consoleCount("BAD Param. Hue = 3600, Sat = 0, Lum = 0"), int(live().trans.limitStart)),
+            std::tuple(2, 1, 1, 100));
 }
 
 TEST_F(BkgdTest, ButtonsSetDirectionModesAndTheNextTransitionSelection) {
@@ -126,11 +118,8 @@ TEST_F(BkgdTest, ButtonsSetDirectionModesAndTheNextTransitionSelection) {
   press(1612, 0);
   EXPECT_EQ(std::tuple(live().nextBkgd, live().nextKey[0]), std::tuple(1, 0));
 
-  struct Step {
-    int code;
-    u8 state;
-    int direction, nrMode, partialOn, nam;
-  } steps[] = {{1602, 1, 1, 0, 0, 0}, {1602, 0, 1, 0, 0, 0}, {1601, 1, 1, 1, 0, 0}, {1600, 1, 0, 1, 0, 0},
+  struct Step { int code; u8 state; int direction, nrMode, partialOn, nam; } steps[] = {
+               {1602, 1, 1, 0, 0, 0}, {1602, 0, 1, 0, 0, 0}, {1601, 1, 1, 1, 0, 0}, {1600, 1, 0, 1, 0, 0},
                {1601, 1, 0, 0, 0, 0}, {1604, 1, 0, 0, 1, 0}, {1605, 1, 0, 0, 1, 1}, {1605, 1, 0, 0, 1, 0},
                {1604, 1, 0, 0, 0, 0}};
   for (const auto& s : steps) {
@@ -191,11 +180,7 @@ TEST_F(BkgdTest, BorderColourAndFillReachTheTransitionBlock) {
 TEST_F(BkgdTest, DustOnlyWhileTheTransitionRunsAndNotInAFirstGroupWipe) {
   // Values the filter cannot take are brought into its range.
   request([](MxifBkgd& r) { r.dustMask = 0xF, r.dustOn = 1, r.dustGain = 5000, r.dustLevelOn = 1, r.dustLevel = 200; });
-  struct Case {
-    u8 type, kind;
-    float position;
-    bool on;
-  } cases[] = {{0, 0, 0.5f, true}, {0, 0, 0.0f, false}, {0, 0, 1.0f, false}, {1, 0, 0.5f, false}, {1, 1, 0.5f, true}};
+  struct Case { u8 type, kind; float position; bool on; } cases[] = {{0, 0, 0.5f, true}, {0, 0, 0.0f, false}, {0, 0, 1.0f, false}, {1, 0, 0.5f, false}, {1, 1, 0.5f, true}};
   for (const auto& c : cases) {
     request([&](MxifBkgd& r) { r.mixMask = 1, r.type = c.type, r.setPattern(0, c.kind); });
     tracker().positionA = c.position;
@@ -208,8 +193,7 @@ TEST_F(BkgdTest, DustOnlyWhileTheTransitionRunsAndNotInAFirstGroupWipe) {
 
 TEST_F(BkgdTest, PresetSourceCheckAndImageFlagsReachTheEngine) {
   MxifBus bus{};
-  bus.setEntry(0, category::CategoryBus::DIRECT + 220);  // colour backgrounds on both buses
-  bus.setEntry(1, category::CategoryBus::DIRECT + 220);
+  for (int e : {0, 1}) bus.setEntry(e, category::CategoryBus::DIRECT + 220);  // colour backgrounds on both buses
   peer.send(bus);
   request([](MxifBkgd& r) { r.setPresetCheck(1); });
   EXPECT_EQ(bkgd().sourceNotReady(), 1);
@@ -245,16 +229,13 @@ TEST_F(BkgdTest, ProgramBusFollowsTheTransitionAndTurnsTheDirection) {
       if (p.type == MxifBus::TYPE_INDEX && p.as<MxifBus>().me == 0) bus = p.as<MxifBus>();
       if (p.type == MxifBkgd::TYPE_INDEX && p.as<MxifBkgd>().me == 0) echo = p.as<MxifBkgd>();
     }
-    EXPECT_EQ(std::tuple(bus.mask & MxifBus::PROGRAM_BUS, bus.programBus), std::tuple(1u, flip > 0 ? 1 : 0));
-    EXPECT_EQ(echo.mask & 1, nrMode);
-    EXPECT_EQ(live().direction, nrMode);
+    EXPECT_EQ(std::tuple(bus.mask & MxifBus::PROGRAM_BUS, int(bus.programBus), echo.mask & 1, int(live().direction)),
+              std::tuple(1u, flip > 0 ? 1 : 0, u32{nrMode}, int{nrMode}));
   }
   bkgd().requestNrModeRestore();
   runFrame(0);
   EXPECT_EQ(live().nrMode, 1);
 }
-
-// ---- wipe memory ----------------------------------------------------------------------------------
 
 class BkgdWipeTest : public BkgdTest {
  protected:
@@ -289,14 +270,11 @@ TEST_F(BkgdWipeTest, SelectingAnEntryRecallsItThroughTheBackgroundsChecks) {
 }
 
 TEST_F(BkgdWipeTest, StepRequestMovesThePatternAlongItsFamily) {
-  const struct {
-    u8 kind, number, after;
-  } cases[] = {{0, 3, 0}, {3, 5, 4}, {1, 12, 12}, {1, 22, 20}, {2, 11, 8}, {3, 7, 6}, {0, 9, 8}};
+  const struct { u8 kind, number, after; } cases[] = {{0, 3, 0}, {3, 5, 4}, {1, 12, 12}, {1, 22, 20}, {2, 11, 8}, {3, 7, 6}, {0, 9, 8}};
   for (const auto& c : cases) {
     request([&](MxifBkgd& r) { r.setPattern(c.number, c.kind); });
     const MxifBkgdWipe echo = wipeRequest([](MxifBkgdWipe& w) { w.mask = 2, w.stepRequest = 1; });
-    EXPECT_EQ(std::tuple(echo.stepRequest, echo.mask & 2), std::tuple(0, 2u)) << int(c.kind) << "/" << int(c.number);
-    EXPECT_EQ(std::tuple(live().patternNumber, live().patternKind), std::tuple(c.after, c.kind))
+    EXPECT_EQ(std::tuple(echo.stepRequest, echo.mask & 2, live().patternNumber, live().patternKind), std::tuple(0, 2u, c.after, c.kind))
         << int(c.kind) << "/" << int(c.number);
   }
 }

@@ -1,5 +1,4 @@
-// The colour backgrounds through the request ring, in the categories that start-up creates, down
-// to the generator registers.
+// The colour backgrounds through the request ring down to the generator registers.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -19,25 +18,7 @@ u32 bit(int b) { return 1u << b; }
 
 class CbgdCategoryTest : public test_categories::StartedSystemTest {
  protected:
-  void SetUp() override {
-    mxCoreReset();
-    mxCbgdReset();
-    StartedSystemTest::SetUp();
-    peer.readPackets();
-  }
-  // One frame; returns the type 6 packets sent.
-  std::vector<MxifCbgd> frame(int field = 0) {
-    runFrame(field);
-    std::vector<MxifCbgd> echoes;
-    for (const auto& p : peer.readPackets()) {
-      if (p.type == MxifCbgd::TYPE_INDEX) echoes.push_back(p.as<MxifCbgd>());
-    }
-    return echoes;
-  }
-  std::vector<MxifCbgd> send(const MxifCbgd& r) {
-    peer.send(r);
-    return frame();
-  }
+  void SetUp() override { mxCoreReset(), mxCbgdReset(), StartedSystemTest::SetUp(); }
 };
 
 TEST_F(CbgdCategoryTest, GeneratorRegistersAfterTheNextDriverUpdate) {
@@ -47,13 +28,14 @@ TEST_F(CbgdCategoryTest, GeneratorRegistersAfterTheNextDriverUpdate) {
   r.color1[1] = 1000, r.color1[2] = 1000;                       // red
   r.color2[0] = 2400, r.color2[1] = 1000, r.color2[2] = 1000;  // green
   r.wash = 1, r.form = 1, r.rate = 25, r.direction = 900;       // rate 1.0 at 90 degrees
-  send(r);
+  peer.send(r);
+  runFrame(0);
   auto words = [] {
     std::vector<u32> w;
     for (u32 off : {0, 32, 36, 40, 48, 52, 56}) w.push_back(platform::regPeek(G1 + off));
     return w;
   };
-  frame();
+  runFrame(0);
   EXPECT_EQ(words(), (std::vector<u32>{1, 250, 409, 960, 442, u32(166 - 409), u32(104 - 960)}));
   EXPECT_EQ(std::vector<u32>({platform::regPeek(G1 + 4), platform::regPeek(G1 + 8), platform::regPeek(G1 + 12)}),
             (std::vector<u32>{0, 2184, 14336}));  // horizontal step, vertical step, phase
@@ -62,11 +44,9 @@ TEST_F(CbgdCategoryTest, GeneratorRegistersAfterTheNextDriverUpdate) {
   // Standard-definition system formats take the BT.601 set: the colours are applied again in the
   // frame that applies the format.
   MxifSystem sd{};
-  sd.videoMask = MxifSystem::FORMAT;
-  sd.format = 6;
+  sd.videoMask = MxifSystem::FORMAT, sd.format = 6;
   category::CategorySystem::instance().assign(sd, 0);
-  frame();
-  frame();
+  runFrame(0), runFrame(0);
   EXPECT_EQ(words(), (std::vector<u32>{1, 326, 361, 960, 579 - 326, u32(215 - 361), u32(136 - 960)}));
 }
 

@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <memory>
-#include <utility>
 #include <vector>
 
 #include "Driver/core/core.h"
 #include "Driver/xpt/xpt.h"
 #include "Main/bus/bus.h"
+#include "Main/bus/busstatus.h"
 #include "Main/bus/button.h"
 #include "Main/bus/sourcelink.h"
 #include "Lib/Include/records/operate.h"
@@ -69,10 +68,7 @@ class BusTest : public testing_support::BoardTest {
       buses[m]->initialize();
     }
   }
-  void TearDown() override {
-    reg().reset();
-    BoardTest::TearDown();
-  }
+  void TearDown() override { reg().reset(), BoardTest::TearDown(); }
 
   CategoryBus& bus(int m) { return *buses[m]; }
   void assign(int m, std::initializer_list<std::pair<int, int>> selections) { bus(m).assign(rec(selections), 0); }
@@ -115,9 +111,7 @@ TEST_F(BusTest, ReentryRefusesEveryLoopAndEndsOnACycle) {
 TEST_F(BusTest, TwoRecordsOfOneFrameCannotCloseALoop) {
   assign(0, {{0, 154}});
   assign(1, {{10, 150}});  // before any update: checked against ME 0's record all the same
-  EXPECT_EQ(stored[0].entries[0], D + 154);
-  EXPECT_EQ(stored[1].entries[10], 0);
-  EXPECT_TRUE(stored[1].hasEntry(10));
+  EXPECT_EQ(std::tuple(int(stored[0].entries[0]), int(stored[1].entries[10]), stored[1].hasEntry(10)), std::tuple(D + 154, 0, true));
 }
 
 TEST_F(BusTest, SelectChecksTheSourceAndCopiesSharedEntries) {
@@ -144,16 +138,6 @@ TEST_F(BusTest, SelectChecksTheSourceAndCopiesSharedEntries) {
   EXPECT_EQ(usk.assignments, (Pairs{{23, 0}}));
 }
 
-TEST_F(BusTest, MixedAuxEntriesRememberTheirPreviousCodeOnEveryMe) {
-  // ME 1's record remembers its own current code; the same code again remembers nothing.
-  const int steps[][3] = {{0, 10, 0}, {1, 11, 0}, {0, 11, D + 10}, {0, 11, D + 10}};  // ME, source, then
-  for (auto s : steps) {
-    assign(s[0], {{24, s[1]}});
-    for (int m = 0; m < 4; ++m) EXPECT_EQ(bus(m).prevCode(24), s[2]) << s[0] << " " << s[1] << " ME " << m;
-  }
-  EXPECT_EQ(bus(0).prevCode(28), -1);
-}
-
 TEST_F(BusTest, UpstreamKeySlotsReachTheAssignmentOnlyFromMeZero) {
   FakeUskAssign usk;
   assign(1, {{72, 20}, {75, 150}});  // 150 is not allowed on a key slot: unchanged, still reported
@@ -165,14 +149,12 @@ TEST_F(BusTest, UpstreamKeySlotsReachTheAssignmentOnlyFromMeZero) {
   bus(0).assignSource(20, 0);  // already there
   EXPECT_TRUE(usk.assignments.empty());
   bus(0).assignSource(21, 1);
-  EXPECT_EQ(stored[0].entries[73], D + 21);
-  EXPECT_EQ(usk.assignments, (Pairs{{21, 1}}));
   bus(0).assignSource(22, -72);
-  EXPECT_EQ(stored[0].entries[0], D + 22);
   codec::clearPresence(stored[0]);
   bus(0).assignSource(22, 17);  // out of range: an empty change, the record is only marked dirty
-  EXPECT_FALSE(codec::hasAny(stored[0]));
-  EXPECT_EQ(stored[0].entries[0], D + 22);
+  EXPECT_EQ(std::tuple(int(stored[0].entries[73]), int(stored[0].entries[0]), codec::hasAny(stored[0])),
+            std::tuple(D + 21, D + 22, false));
+  EXPECT_EQ(usk.assignments, (Pairs{{21, 1}}));
 }
 
 TEST_F(BusTest, KeyAndDskCrosspointsTakeTheKeySourceBusOnlyWhenTheKeyUsesIt) {
@@ -180,11 +162,9 @@ TEST_F(BusTest, KeyAndDskCrosspointsTakeTheKeySourceBusOnlyWhenTheKeyUsesIt) {
   const struct { int type, select; bool keyBus; } cases[] = {{1, 1, true}, {0, 1, false}, {1, 0, false}, {2, 5, true}};
   for (auto c : cases) {
     bus(1).routeKeySources(c.type, c.select, 1);
-    EXPECT_EQ(image(xpt::BUS + 16 + 6), 2);  // ME 1's context, key 2 fill: input 3
-    EXPECT_EQ(image(xpt::BUS + 16 + 7), c.keyBus ? 3 : 2);
-    bus(1).routeDskSources(c.type, c.select, 2);
-    EXPECT_EQ(image(xpt::DSK + 4), 4);
-    EXPECT_EQ(image(xpt::DSK + 5), c.keyBus ? 5 : 4);
+    bus(1).routeDskSources(c.type, c.select, 2);  // ME 1's context, key 2 fill: input 3
+    EXPECT_EQ(std::tuple(image(xpt::BUS + 16 + 6), image(xpt::BUS + 16 + 7), image(xpt::DSK + 4), image(xpt::DSK + 5)),
+              std::tuple(2, c.keyBus ? 3 : 2, 4, c.keyBus ? 5 : 4)) << c.type << c.select;
   }
 }
 
@@ -211,8 +191,8 @@ TEST_F(BusTest, RepairFollowsTheUsageOfOtherMes) {
   put(1, 0, D + 150);  // and ME 1, as a damaged image holds it, ME 0's: ME 0 repairs first
   bus(1).refreshUsage();
   frame();
-  EXPECT_EQ(std::pair(int(stored[0].entries[0]), int(stored[1].entries[0])),
-            std::pair(CategoryBus::REPLACEMENT_CODE, D + 150));
+  EXPECT_EQ(std::tuple(int(stored[0].entries[0]), int(stored[1].entries[0])),
+            std::tuple(CategoryBus::REPLACEMENT_CODE, D + 150));
 }
 
 TEST_F(BusTest, RoutingOfMeZeroReachesBusesAuxBusesAndExternalOutputs) {
@@ -244,22 +224,17 @@ TEST_F(BusTest, AuxMixStepsAtTheOperateRateOnEveryMe) {
   operate.record.auxTransRate.value[0] = 4;  // format 0: 0.5 / 4 per frame
   assign(0, {{24, 10}, {25, 10}});
   frame();  // the first selection is shown at once
-  EXPECT_EQ(mxXptWord(xpt::AUX_TRANS), 0u);
-  EXPECT_EQ(image(xpt::AUX), 0);
-  EXPECT_FALSE(bus(0).isMixRunning(0));
+  EXPECT_EQ(std::tuple(mxXptWord(xpt::AUX_TRANS), image(xpt::AUX), bus(0).isMixRunning(0)), std::tuple(0u, 0, false));
 
   assign(0, {{24, 11}, {25, 12}});
   const u32 expected[] = {895, 767, 639, 512, 384, 256, 128, 0};
   for (int f = 0; f < 8; ++f) {
     frame();
-    EXPECT_EQ(mxXptWord(xpt::AUX_TRANS), expected[f]) << f;
-    EXPECT_EQ(image(xpt::AUX), 1);      // the new source
-    EXPECT_EQ(image(xpt::AUX + 1), 0);  // the outgoing one
+    // The new source, the outgoing one; AUX 2 has no rate enabled: rate 1 cuts.
+    EXPECT_EQ(std::tuple(mxXptWord(xpt::AUX_TRANS), image(xpt::AUX), image(xpt::AUX + 1), bus(0).isMixRunning(1),
+                         image(xpt::AUX + 2), mxXptWord(xpt::AUX_TRANS + 4)),
+              std::tuple(expected[f], 1, 0, false, 2, 0u)) << f;
     for (int m = 0; m < 4; ++m) EXPECT_EQ(bus(m).isMixRunning(0), f < 7) << f << " ME " << m;
-    // AUX 2 has no rate enabled: rate 1 cuts.
-    EXPECT_FALSE(bus(0).isMixRunning(1)) << f;
-    EXPECT_EQ(image(xpt::AUX + 2), 2) << f;
-    EXPECT_EQ(mxXptWord(xpt::AUX_TRANS + 4), 0u) << f;
   }
 }
 
@@ -268,15 +243,11 @@ TEST_F(BusTest, ProgramBusFollowsTheBackgroundTransitionAndSetsTheSwap) {
   test_categories::RecordOwner<MxifOperate> operate;
   operate.record.faderMode = 1;  // for all MEs: swap while B is on program
   frame();
-  EXPECT_EQ(stored[0].programBus, 0);
-  EXPECT_EQ(bkgd.changes, 0);
-  EXPECT_EQ(bkgd.restores, 4);
+  EXPECT_EQ(std::tuple(int(stored[0].programBus), bkgd.changes, bkgd.restores), std::tuple(0, 0, 4));
   bkgd.flip = -1;
   for (auto& b : buses) b->update();
   for (int m = 0; m < 4; ++m) {
-    EXPECT_EQ(stored[m].programBus, 1) << m;
-    EXPECT_EQ(stored[m].mask, MxifBus::PROGRAM_BUS) << m;
-    EXPECT_EQ(bus(m).abSwap(), 1) << m;
+    EXPECT_EQ(std::tuple(int(stored[m].programBus), u32(stored[m].mask), bus(m).abSwap()), std::tuple(1, u32(MxifBus::PROGRAM_BUS), 1)) << m;
   }
   EXPECT_EQ(bkgd.changes, 4);
   // Which mode applies, mode of all MEs, mode of ME 0; program bus; swap.
@@ -342,25 +313,22 @@ class BusPanelTest : public BusTest {
 };
 
 TEST_F(BusPanelTest, PanelPressSelectsTheAssignedSourceOnTheEventsMe) {
-  button(0, 0, 5, 1);
-  EXPECT_EQ(stored[0].entries[0], 5);  // the button's code: it follows the assignment
-  EXPECT_EQ(bus(0).busSource(0), 12);
+  button(0, 0, 5, 1);  // the entry holds the button's code: it follows the assignment
+  EXPECT_EQ(std::tuple(int(stored[0].entries[0]), bus(0).busSource(0)), std::tuple(5, 12));
   frame();
   mxUpdate();
   EXPECT_EQ(regPeek(XPT_BUS_REG) & 0xFF, 2u);  // input 3 (source 12)
 
   // Button index 50 of panel 1 is code 256 + 26 on ME 2's B bus.
   button(2, 1, 50, 1, 1);
-  EXPECT_EQ(stored[2].entries[1], 282);
-  EXPECT_EQ(bus(2).busSource(1), 22);
-  EXPECT_EQ(stored[0].entries[1], CategoryBus::REPLACEMENT_CODE);
+  EXPECT_EQ(std::tuple(int(stored[2].entries[1]), bus(2).busSource(1), int(stored[0].entries[1])),
+            std::tuple(282, 22, CategoryBus::REPLACEMENT_CODE));
   frame();
   EXPECT_EQ(image(xpt::BUS + 16 * 2 + 1), 12);
 
   // Reassigning the button leaves the entries that held it on its previous source.
   assignButton(0, 5, 30);
-  EXPECT_EQ(stored[0].entries[0], D + 12);
-  EXPECT_EQ(bus(0).busSource(0), 12);
+  EXPECT_EQ(std::tuple(int(stored[0].entries[0]), bus(0).busSource(0)), std::tuple(D + 12, 12));
   // A button whose column is masked resolves to nothing and is refused.
   assignButton(0, 24 + 3, 300);
   button(0, 2, 3, 1);
@@ -381,27 +349,6 @@ TEST_F(BusPanelTest, ReleaseReselectsTheLowestButtonStillHeld) {
                assert::AssertException);
 }
 
-TEST_F(BusPanelTest, PressesOnSharedEntriesAreCopiedToTheOtherMes) {
-  const struct { int me, entry; bool copied; } cases[] = {
-      {0, 2, false}, {0, 12, false}, {1, 13, true}, {3, 15, true}, {2, 16, true},
-      {0, 24, true}, {1, 71, true},  {0, 79, true}, {0, 80, false}};
-  for (auto c : cases) {
-    for (int m = 0; m < 4; ++m) put(m, c.entry, D + 10 + m);
-    for (auto& r : stored) codec::clearPresence(r);
-    button(c.me, c.entry, 7, 1);
-    button(c.me, c.entry, 7, 0);
-    EXPECT_EQ(stored[c.me].entries[c.entry], 7) << c.entry;
-    for (int m = 0; m < 4; ++m) {
-      if (m == c.me) continue;
-      EXPECT_EQ(stored[m].entries[c.entry], c.copied ? 7 : D + 10 + m) << c.entry << " ME " << m;
-      EXPECT_EQ(stored[m].hasEntry(c.entry), c.copied) << c.entry << " ME " << m;
-      if (c.entry >= 24 && c.entry <= 71) {
-        EXPECT_EQ(bus(m).prevCode(c.entry), D + 10 + m) << c.entry << " ME " << m;
-      }
-    }
-  }
-}
-
 TEST_F(BusPanelTest, ABSwapTurnsAnABusPressToTheBBus) {
   FakeBkgd bkgd;
   test_categories::RecordOwner<MxifOperate> operate;
@@ -409,8 +356,7 @@ TEST_F(BusPanelTest, ABSwapTurnsAnABusPressToTheBBus) {
   frame();
   ASSERT_EQ(bus(0).abSwap(), 1);
   button(0, 0, 3, 1);
-  EXPECT_EQ(stored[0].entries[1], 3);
-  EXPECT_EQ(stored[0].entries[0], CategoryBus::REPLACEMENT_CODE);
+  EXPECT_EQ(std::tuple(int(stored[0].entries[0]), int(stored[0].entries[1])), std::tuple(CategoryBus::REPLACEMENT_CODE, 3));
 }
 
 TEST_F(BusPanelTest, LinkedPairsFollowTheDrivingEntry) {
@@ -447,10 +393,62 @@ TEST_F(BusPanelTest, LinkedPairsFollowTheDrivingEntry) {
   bus(0).suppressLinks();
   assign(0, {{2, 12}});
   frame();
-  EXPECT_NE(bus(0).busSource(3), 22);
-  EXPECT_EQ(bus(0).linkSuppressed(), 1);
+  EXPECT_EQ(std::tuple(bus(0).busSource(3) == 22, bus(0).linkSuppressed()), std::tuple(false, 1));
   frame();
   EXPECT_EQ(bus(0).linkSuppressed(), 0);
+}
+
+class BusStatusTest : public BusTest {
+ protected:
+  void SetUp() override {
+    BusTest::SetUp();
+    for (int m = 0; m < category::N_ME; ++m) {
+      cats[m] = std::make_unique<category::CategoryBusStatus>();
+      reg().bindInstance(m, MxifBusStatus::TYPE_INDEX, reinterpret_cast<u8*>(statusRecords[m]));
+      cats[m]->initialize();
+    }
+  }
+  MxifBusStatus statusRecords[category::N_ME][3]{};
+  std::unique_ptr<category::CategoryBusStatus> cats[category::N_ME];
+};
+
+TEST_F(BusStatusTest, RepeatedSwitchOnTurnsItOffOnlyWithLinkModeZero) {
+  auto withSwitch = [](int v) { return MxifBusStatus{.maskA = MxifBusStatus::SWITCH, .switchLamp = u8(v)}; };
+  const int steps[][2] = {{1, 1}, {1, 0}, {1, 0}, {0, 0}, {1, 1}, {1, 0}};  // received, stored
+  for (auto s : steps) {
+    cats[0]->assign(withSwitch(s[0]), 1);
+    EXPECT_EQ(statusRecords[0][1].switchLamp, s[1]) << s[0];
+    EXPECT_TRUE(statusRecords[0][1].maskA & MxifBusStatus::SWITCH);
+  }
+  cats[0]->assign(withSwitch(1), 0);  // each channel keeps its own last value
+  EXPECT_EQ(statusRecords[0][0].switchLamp, 1);
+
+  TestLink link;
+  MxifSourceLink linkRecord{}, mode{};
+  reg().bindInstance(0, MxifSourceLink::TYPE_INDEX, reinterpret_cast<u8*>(&linkRecord));
+  link.initialize();
+  mode.mask = MxifSourceLink::LINK_MODE, mode.linkMode = 1;
+  link.assign(mode, 0);
+  for (int i = 0; i < 3; ++i) {
+    cats[2]->assign(withSwitch(1), 0);
+    EXPECT_EQ(statusRecords[2][0].switchLamp, 1) << i;
+  }
+}
+
+TEST_F(BusStatusTest, RowsAsBusEntries) {
+  statusRecords[1][2] = MxifBusStatus{.rows = {88, 89, 102, 200, 255}};
+  const int entries[] = {88, -1, -1, -1, -1};
+  for (int row = 0; row < 5; ++row) EXPECT_EQ(cats[1]->rowEntry(2, row), entries[row]) << row;
+}
+
+TEST_F(BusStatusTest, ListedCodesOnTheFirstFourRows) {
+  const int cases[][3] = {{0, 3, 1},  {1, 103, 1}, {2, 23, 1}, {3, 11, 1},  {0, 2, 0},
+                          {0, 10, 0}, {3, 102, 0}, {4, 3, 0},  {0, 109, 1}, {1, 17, 1}};  // row, value, listed
+  for (auto c : cases) {
+    statusRecords[0][1] = MxifBusStatus{};
+    statusRecords[0][1].rows[c[0]] = static_cast<u8>(c[1]);
+    EXPECT_EQ(cats[0]->statusHasListedCode(1), c[2]) << c[0] << " " << c[1];
+  }
 }
 
 }  // namespace

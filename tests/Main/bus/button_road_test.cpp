@@ -1,5 +1,4 @@
-// The road of a panel press through the categories that start-up creates: button events from the
-// request ring, resolved by the bus through the crosspoint assignment.
+// A panel press from the request ring, resolved by the bus through the crosspoint assignment.
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -40,12 +39,10 @@ TEST_F(ButtonRoadTest, CrosspointPressSelectsTheAssignedSourceAndKeepsItOnReassi
   auto& bus = CategoryBus::instance()[1];
   assignButton5(20);
   press(1105, 1, 0, 1);  // panel 0, B bus of ME 1
-  EXPECT_EQ(bus.busSource(1), 20);
-  EXPECT_EQ(bus.record(0).entries[1], 5);  // held as panel 0, button 5
+  EXPECT_EQ(std::tuple(bus.busSource(1), int(bus.record(0).entries[1])), std::tuple(20, 5));  // held as panel 0, button 5
   assignButton5(21);  // the bus keeps the source it showed, as a direct source
-  EXPECT_EQ(category::CategoryXpt::instance().sourceOf(0, 5), 21);
-  EXPECT_EQ(bus.busSource(1), 20);
-  EXPECT_EQ(bus.record(0).entries[1], CategoryBus::DIRECT + 20);
+  EXPECT_EQ(std::tuple(category::CategoryXpt::instance().sourceOf(0, 5), bus.busSource(1), int(bus.record(0).entries[1])),
+            std::tuple(21, 20, CategoryBus::DIRECT + 20));
 }
 
 // The button's source changes without a notice to the buses (the assignment initialised): the
@@ -66,14 +63,12 @@ TEST_F(ButtonRoadTest, AttachPressReachesTheMacros) {
 
 TEST_F(ButtonRoadTest, PanelOptionPressesToggleTheSystemDisplayOptions) {
   const MxifSystemDisplay& d = category::CategorySystem::instance().system().display;
-  struct Step {
-    int code, me, panel;
-    u8 toggle1, toggle2;  // after the press
-  } steps[] = {{2006, 4, 0, 1, 0}, {2013, 9, 2, 1, 1}, {2006, 4, 0, 0, 1},
+  struct Step { int code, me, panel; u8 toggle1, toggle2; } steps[] = {  // toggles after the press
+               {2006, 4, 0, 1, 0}, {2013, 9, 2, 1, 1}, {2006, 4, 0, 0, 1},
                {2006, 3, 0, 0, 1}, {2013, 4, 3, 0, 1}};  // a press naming an ME or from panel 3: nothing
   for (const auto& s : steps) {
     press(s.code, s.me, s.panel, 0);
-    EXPECT_EQ(std::pair(d.toggle1, d.toggle2), std::pair(s.toggle1, s.toggle2)) << s.code << " ME " << s.me;
+    EXPECT_EQ(std::tuple(d.toggle1, d.toggle2), std::tuple(s.toggle1, s.toggle2)) << s.code << " ME " << s.me;
   }
 }
 

@@ -24,10 +24,7 @@ L with(L r, int entry, int value) {
   return r;
 }
 
-std::vector<L>& hookChanges() {
-  static std::vector<L> log;
-  return log;
-}
+std::vector<L>& hookChanges() { static std::vector<L> log; return log; }
 
 class SourceLinkTest : public test_categories::RecordCategoryTest<TestSourceLink, L> {
  protected:
@@ -36,10 +33,7 @@ class SourceLinkTest : public test_categories::RecordCategoryTest<TestSourceLink
     CategorySourceLink::setAssignHook([](const L& change) { hookChanges().push_back(change); });
     RecordCategoryTest::SetUp();
   }
-  void TearDown() override {
-    CategorySourceLink::setAssignHook(nullptr);
-    RecordCategoryTest::TearDown();
-  }
+  void TearDown() override { CategorySourceLink::setAssignHook(nullptr), RecordCategoryTest::TearDown(); }
   L echo(const L& r) { return roundTrip(r).at(0).as<L>(); }
   TestSourceLink& link = cat;
   L& live = stored[0];
@@ -51,37 +45,27 @@ class SourceLinkTest : public test_categories::RecordCategoryTest<TestSourceLink
 TEST_F(SourceLinkTest, ModeRecordsReachTheOnlyChannelAndTableModeLinksEachEntryToItself) {
   sendPass();
   EXPECT_EQ(echo(modes(L::LINK_MODE | L::TABLE_MODE, 1, 1)).mask, L::LINK_MODE | L::TABLE_MODE);
-  EXPECT_EQ(link.linkMode(), 1);
   EXPECT_EQ(echo(modes(L::TABLE_MODE, 0, 2)).mask, 0u);  // refused
-  EXPECT_EQ(link.tableMode(), 1);
+  EXPECT_EQ(std::tuple(link.linkMode(), link.tableMode()), std::tuple(1, 1));
 
   link.initialize();
   roundTrip(with(modes(L::TABLE_MODE, 0, 1), 0, 20));
   EXPECT_EQ(live.linked[0], 20);
   roundTrip(with({}, 0, 20));
-  EXPECT_EQ(live.linked[0], 10);
   roundTrip(with({}, 130, 138));
-  EXPECT_EQ(live.linked[130], 150);
-  EXPECT_EQ(link.findLinkedSource(150), 150);
+  EXPECT_EQ(std::tuple(int(live.linked[0]), int(live.linked[130]), link.findLinkedSource(150)), std::tuple(10, 150, 150));
 }
 
 // The hook hears of a link mode change before the entries are looked at.
 TEST_F(SourceLinkTest, KeyMemoryHearsOfANewLinkModeBeforeTheEntries) {
-  struct Step {
-    u8 linkMode;
-    u32 heardMask;
-    int modeAfter;
-  } steps[] = {{0, 0, 0}, {1, L::LINK_MODE, 1}, {2, 0, 1}};  // the current mode; a change; refused
+  struct Step { u8 linkMode; u32 heardMask; int modeAfter; } steps[] = {{0, 0, 0}, {1, L::LINK_MODE, 1}, {2, 0, 1}};  // the current mode; a change; refused
   for (const auto& s : steps) {
     roundTrip(with(modes(L::LINK_MODE, s.linkMode, 0), 3, 20));
     const L& heard = hookChanges().back();
-    EXPECT_EQ(heard.mask, s.heardMask) << int(s.linkMode);
-    EXPECT_EQ(heard.entryMask[0], 0u);
-    EXPECT_TRUE(!s.heardMask || heard.linkMode == s.linkMode);
-    EXPECT_EQ(link.linkMode(), s.modeAfter);
+    EXPECT_EQ(std::tuple(heard.mask, heard.entryMask[0], !s.heardMask || heard.linkMode == s.linkMode, link.linkMode()),
+              std::tuple(s.heardMask, 0u, true, s.modeAfter)) << int(s.linkMode);
   }
-  EXPECT_EQ(hookChanges().size(), 3u);
-  EXPECT_EQ(live.linked[3], 20);
+  EXPECT_EQ(std::tuple(hookChanges().size(), int(live.linked[3])), std::tuple(size_t{3}, 20));
 }
 
 TEST_F(SourceLinkTest, AuxPairFlagsAndLookups) {
@@ -95,12 +79,9 @@ TEST_F(SourceLinkTest, AuxPairFlagsAndLookups) {
   EXPECT_THROW(link.isAuxLinked(24), assert::AssertException);
 
   roundTrip(with(with({}, 194, 10), 128, 11));
-  struct Case {
-    int source, linked;
-  } cases[] = {{329, 10}, {140, 11}, {139, -1}, {9, -1}, {330, -1}, {-5, -1}, {1000, -1}, {10, 0}};
+  struct Case { int source, linked; } cases[] = {{329, 10}, {140, 11}, {139, -1}, {9, -1}, {330, -1}, {-5, -1}, {1000, -1}, {10, 0}};
   for (auto c : cases) EXPECT_EQ(link.findLinkedSource(c.source), c.linked) << c.source;
-  EXPECT_EQ(CategorySourceLink::tableSource(128), 140);
-  EXPECT_EQ(CategorySourceLink::tableIndex(314), 179);
+  EXPECT_EQ(std::tuple(CategorySourceLink::tableSource(128), CategorySourceLink::tableIndex(314)), std::tuple(140, 179));
   EXPECT_EQ(&CategorySourceLink::registered(), &link);
 }
 

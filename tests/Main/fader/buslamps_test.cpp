@@ -1,6 +1,4 @@
-// The bus-row and crosspoint lamps among the categories that start-up creates: the panel rotation
-// with the sub panels' requests, the row and button lamps as the lamp stores hold them, and a
-// selection through the request ring lighting its button in the reported lamp image.
+// Bus-row and crosspoint lamps, and the panel rotation with the sub panels' requests.
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -36,8 +34,8 @@ class BusLampTest : public test_categories::StartedSystemTest {
   }
   // The 24 crosspoint lamps of a row.
   static std::vector<int> row(int me, int r) {
-    std::vector<int> v;
-    for (int i = 0; i < 24; ++i) v.push_back(meLamp(me, 50 * r + i));
+    std::vector<int> v(24);
+    for (int i = 0; i < 24; ++i) v[i] = meLamp(me, 50 * r + i);
     return v;
   }
   static std::vector<int> lit(std::vector<std::pair<int, int>> buttons) {
@@ -88,10 +86,7 @@ TEST_F(BusLampTest, RowAndCrosspointLamps) {
   runFrame(0);
   // Row codes 451, 452, 450, 453; the B bus rests off program.
   EXPECT_EQ(std::vector<int>({meLamp(1, 451), meLamp(1, 452), meLamp(1, 450), meLamp(1, 453)}), std::vector<int>({2, 0, 2, 2}));
-  EXPECT_EQ(row(1, 0), lit({{5, 2}}));
-  EXPECT_EQ(row(1, 1), lit({{2, 3}}));
-  EXPECT_EQ(row(1, 2), lit({{2, 2}}));
-  EXPECT_EQ(row(1, 3), lit({{5, 2}}));
+  EXPECT_EQ(std::tuple(row(1, 0), row(1, 1), row(1, 2), row(1, 3)), std::tuple(lit({{5, 2}}), lit({{2, 3}}), lit({{2, 2}}), lit({{5, 2}})));
 
   // Byte 291: every button of the row that carries the source.
   xpt().source[9] = 10;
@@ -151,8 +146,8 @@ TEST_F(BusLampTest, RowSettingDelegationAndFlagLamps) {
   status(0).switchLamp = 1, status(0).flag36 = 1, status(0).pages[4] = 2;
   runFrame(0);
   EXPECT_EQ(std::vector<int>({meLamp(0, 208), meLamp(0, 209), meLamp(0, 210), meLamp(0, 211)}), std::vector<int>({2, 2, 0, 0}));
-  EXPECT_EQ(std::vector<int>({meLamp(0, 222), meLamp(0, 224), meLamp(0, 229), meLamp(0, 230)}), std::vector<int>({3, 1, 0, 2}));
-  EXPECT_EQ(std::tuple(meLamp(0, 220), lamp(212)), std::tuple(0, 0));
+  EXPECT_EQ(std::vector<int>({meLamp(0, 222), meLamp(0, 224), meLamp(0, 229), meLamp(0, 230), meLamp(0, 220), lamp(212)}),
+            std::vector<int>({3, 1, 0, 2, 0, 0}));
 
   // Row 2 on the pair partner of its entry: near. Row 2 on entry 25 lights the panel lamp of AUX 1's
   // pair with 3; ME 1 (delegation index 1) lights the lamps of panel table 1.

@@ -1,6 +1,4 @@
-// Fader events among the categories that start-up creates: lever values through the request ring,
-// the levers' strokes and pick-up, the transition buttons, the key-fader levers, the calibration
-// in the backup image and the layer status the records report.
+// Fader events in the started system: levers, strokes and pick-up, transition buttons, key faders.
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -48,16 +46,12 @@ class FaderEventTest : public test_categories::StartedSystemTest {
   }
   // Lever 0 of panel 0 at v for n frames (the three-sample mean follows in three).
   void hold(float v, int frames = 1) {
-    for (int i = 0; i < frames; ++i) {
-      lever(raw(v));
-      runFrame(0);
-    }
+    for (int i = 0; i < frames; ++i) lever(raw(v)), runFrame(0);
   }
   void send(const std::vector<int>& codes, int me = 0, int panel = 0, u8 state = Event::PRESSED) {
     for (int code : codes) {
       Event ev{};
-      ev.code = static_cast<u16>(code), ev.me = static_cast<u8>(me), ev.panel = static_cast<u8>(panel);
-      ev.state = state;
+      ev.code = static_cast<u16>(code), ev.me = static_cast<u8>(me), ev.panel = static_cast<u8>(panel), ev.state = state;
       peer.send(ev);
     }
   }
@@ -70,21 +64,6 @@ class FaderEventTest : public test_categories::StartedSystemTest {
     for (int k = 0; k < CategoryFaderEvent::N_SLOTS; ++k) faders.fader(k).advance(), faders.fader(k).advance();
   }
 };
-
-TEST_F(FaderEventTest, FrameLoopRunsATransitionToItsEnd) {
-  category::CategorySystem::instance().record(0).format = 4;
-  AutoTransition& t = faders.transition(6);
-  faders.fader(6).ownerFader = 2;
-  t.start(10, 1);
-  for (int frame = 1; frame <= 10; ++frame) {
-    reg().process();
-    EXPECT_EQ(t.state, frame < 10 ? AutoTransition::RUNNING : AutoTransition::IDLE) << frame;
-  }
-  EXPECT_EQ(t.flip, -1);
-  EXPECT_EQ(t.positionA, 0.0f);
-  EXPECT_EQ(faders.fader(6).ownerFader, -1);  // a running transition is no lever's
-  EXPECT_EQ(faders.transition(0).state, AutoTransition::IDLE);
-}
 
 // Each packet: the raw value, then what lever 0 of panel 0 reads and its calibration. The fifth
 // input primes the position; the four before it leave it at 0.5.
@@ -310,9 +289,7 @@ TEST_F(FaderEventTest, KeyAutoReversesOrStartsTheLinkedKeys) {
 
   faders.initInternal();
   for (int k = 0; k < 4; ++k) key(0, k).reverse = 0;  // as the next key update would leave them
-  key(0, 0).transIn.on = 1, key(0, 0).transIn.value = 10;
-  key(0, 2).transIn.on = 1, key(0, 2).transIn.value = 10;
-  key(0, 3).transIn.on = 1, key(0, 3).transIn.value = 10;
+  for (int k : {0, 2, 3}) key(0, k).transIn.on = 1, key(0, k).transIn.value = 10;
   key(0, 3).group = 0;
   press({1725});  // key 1: its transition is off
   EXPECT_EQ(std::tuple(keyT(0).state, keyT(1).state, keyT(1).flip, keyT(2).state, keyT(3).state),
@@ -365,12 +342,11 @@ TEST_F(FaderEventTest, FaderSelectButtonsSetTheMainframeConfigurationWhileEnable
 
 TEST_F(FaderEventTest, KeyAndDownstreamKeyButtonsHeldPerPanel) {
   press({1717, 1818, 2119}, 3, 2);
-  EXPECT_EQ(std::tuple(faders.keyButtonHeld(2, 3, 1), faders.dskButtonHeld(2, 2), faders.me2KeyButtonHeld(2, 3)),
-            std::tuple(true, true, true));
+  auto held = [&] { return std::tuple(faders.keyButtonHeld(2, 3, 1), faders.dskButtonHeld(2, 2), faders.me2KeyButtonHeld(2, 3)); };
+  EXPECT_EQ(held(), std::tuple(true, true, true));
   press({1717, 1818}, 3, 2, 2);  // state 2 leaves them
   press({2119}, 3, 2, Event::RELEASED);
-  EXPECT_EQ(std::tuple(faders.keyButtonHeld(2, 3, 1), faders.dskButtonHeld(2, 2), faders.me2KeyButtonHeld(2, 3)),
-            std::tuple(true, true, false));
+  EXPECT_EQ(held(), std::tuple(true, true, false));
   Event ev{};
   ev.code = 1717, ev.me = 4, ev.panel = 2;  // no ME 4
   faders.onButtonStatus(&ev);
@@ -388,10 +364,8 @@ TEST_F(FaderEventTest, KeyFaderLeverInputByKind) {
       faders.initInternal();
       category::CategoryKey::keyFaderLeverInput(faders, panel, 2255, kind);
       int moved = -1;
-      for (int p = 0; p < 3; ++p) {
-        for (int k = 0; k < CategoryFaderEvent::N_KEY_FADER_PANEL; ++k) {
-          if (faders.keyFaderLever(p, k).value == 1.0f) moved = 16 * p + k;
-        }
+      for (int i = 0; i < 3 * CategoryFaderEvent::N_KEY_FADER_PANEL; ++i) {
+        if (faders.keyFaderLever(i / 16, i % 16).value == 1.0f) moved = i;
       }
       const int expected = kind >= 4 && kind <= 11 ? 16 * panel + kind - 4 : kind >= 16 && kind <= 23 ? 16 * panel + kind - 8 : -1;
       EXPECT_EQ(moved, expected) << panel << " " << kind;
@@ -402,14 +376,12 @@ TEST_F(FaderEventTest, KeyFaderLeverInputByKind) {
 // A running tracker turns to faderSign; an idle one starts as syncKeyTransition starts it, with the
 // rate of the setting in force, or completes when that setting is off.
 TEST_F(FaderEventTest, KeyFaderTrackersTurnOrStart) {
+  using A = AutoTransition;
   struct Case { int state, flip; float position; u8 mode933, on; int endState, direction, rate; } cases[] = {
-      {AutoTransition::RUNNING, 1, 0.3f, 0, 1, AutoTransition::RUNNING, -1, 1},
-      {AutoTransition::RUNNING, 1, 0.3f, 1, 1, AutoTransition::RUNNING, -1, 1},
-      {AutoTransition::RUNNING, -1, 0.3f, 1, 1, AutoTransition::RUNNING, 1, 1},
-      {AutoTransition::IDLE, 1, 0.0f, 0, 1, AutoTransition::RUNNING, 1, 20},
-      {AutoTransition::IDLE, 1, 0.3f, 1, 1, AutoTransition::RUNNING, -1, 20},
-      {AutoTransition::PAUSED, 1, 0.3f, 1, 1, AutoTransition::RUNNING, -1, 20},
-      {AutoTransition::IDLE, 1, 0.0f, 0, 0, AutoTransition::STOP_REQUEST, 1, 1},
+      {A::RUNNING, 1, 0.3f, 0, 1, A::RUNNING, -1, 1}, {A::RUNNING, 1, 0.3f, 1, 1, A::RUNNING, -1, 1},
+      {A::RUNNING, -1, 0.3f, 1, 1, A::RUNNING, 1, 1},  {A::IDLE, 1, 0.0f, 0, 1, A::RUNNING, 1, 20},
+      {A::IDLE, 1, 0.3f, 1, 1, A::RUNNING, -1, 20},    {A::PAUSED, 1, 0.3f, 1, 1, A::RUNNING, -1, 20},
+      {A::IDLE, 1, 0.0f, 0, 0, A::STOP_REQUEST, 1, 1},
   };
   key(2, 3).transOut = {1, 1, 0, 20}, key(2, 3).reverse = 1;  // reversed: setting B in force
   dsk(3).transIn = {1, 1, 0, 20};

@@ -1,6 +1,4 @@
-// The fader events' lamps and key faders among the categories that start-up creates: the lever bar,
-// the transition and key lamps as the lamp stores hold them, and the key faders driving, starting
-// and lighting the keys of their buttons.
+// Transition, key and lever-bar lamps, and key faders driving, starting and lighting their keys.
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -36,13 +34,10 @@ class LampTest : public test_categories::StartedSystemTest {
   static void place(AutoTransition& t, float position, int flip) { t.positionA = position, t.flip = flip; }
   void hold(int me, int code, int panel) {
     internal::MxifButtonEvent ev{};
-    ev.code = static_cast<u16>(code), ev.me = static_cast<u8>(me), ev.panel = static_cast<u8>(panel);
-    ev.state = internal::MxifButtonEvent::PRESSED;
+    ev.code = static_cast<u16>(code), ev.me = static_cast<u8>(me), ev.panel = static_cast<u8>(panel), ev.state = internal::MxifButtonEvent::PRESSED;
     faders.onButtonStatus(&ev);
   }
-  static void frames(int n) {
-    for (int i = 0; i < n; ++i) runFrame(0);
-  }
+  static void frames(int n) { for (int i = 0; i < n; ++i) runFrame(0); }
 
   // Key faders: button b of kind on the panel names (selMe, key).
   static void button(int kind, int b, int selMe, int key, u8 on = 1, int panel = 0) {
@@ -116,11 +111,11 @@ TEST_F(LampTest, SelectionTypeDirectionAutoAndCutLamps) {
   EXPECT_EQ(std::tuple(meLamp(0, 0, 304), meLamp(0, 1, 304)), std::tuple(0, 2));
 
   faders.transition(0).state = AutoTransition::PAUSED;
-  runFrame(0);
-  EXPECT_EQ(std::tuple(meLamp(0, 0, 308), meLamp(0, 0, 307)), std::tuple(3, 0));
-  keyT(0, 2).stop();
-  runFrame(0);
-  EXPECT_EQ(std::tuple(meLamp(0, 0, 308), meLamp(0, 0, 307)), std::tuple(3, 2));
+  for (int stopped : {0, 2}) {  // then key 2 stopped as well
+    if (stopped) keyT(0, 2).stop();
+    runFrame(0);
+    EXPECT_EQ(std::tuple(meLamp(0, 0, 308), meLamp(0, 0, 307)), std::tuple(3, stopped));
+  }
 }
 
 // Downstream key 1 and key 0 of ME index 2 on the panel lamps.
@@ -149,8 +144,8 @@ TEST_F(LampTest, DownstreamKeysAndTheKeysOfMeTwoOnThePanelLamps) {
 // 13..23); its limit window marks the ends while the background is selected.
 TEST_F(LampTest, LeverBarOnThePanelsMarksTheLimitWindow) {
   auto bar = [&] {
-    std::vector<int> v;
-    for (int i = 0; i < 24; ++i) v.push_back(meLamp(0, 0, 400 + i));
+    std::vector<int> v(24);
+    for (int i = 0; i < 24; ++i) v[i] = meLamp(0, 0, 400 + i);
     return v;
   };
   const std::vector<int> up = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 2, 0, 2, 0, 2, 0, 2};
@@ -223,8 +218,7 @@ TEST_F(LampTest, KindsFourAndSixDriveAndSwitchButLightNothing) {
     keyLever(kind, 0.0f, 1, true);
     keyLever(kind, 0.5f, 3);
   }
-  EXPECT_GT(keyT(1, 0).positionA, 0.4f);
-  EXPECT_GT(faders.transition(AutoTransition::dskSlot(3)).positionA, 0.4f);
+  EXPECT_GT(std::min(keyT(1, 0).positionA, faders.transition(AutoTransition::dskSlot(3)).positionA), 0.4f);
   for (auto [first, last] : {std::pair(2500, 2508), {2600, 2608}, {2700, 2708}, {3101, 3127}}) {
     for (int code = first; code <= last; ++code) EXPECT_EQ(lamp(0, code), 0) << code;
   }
@@ -263,11 +257,10 @@ TEST_F(LampTest, ButtonsWithoutATransitionAreOnlySwitched) {
   faders.pressKeyFaderTransButton(0, 0);
   faders.pressKeyFaderButton(0, 0, 0);
   runFrame(0);
-  EXPECT_EQ(keyT(0, 1).state, AutoTransition::RUNNING);
   EXPECT_GT(faders.transition(0).positionA, 0.15f);
-  EXPECT_EQ(config().keyFaderStates[0][0].state[0], 0);
+  EXPECT_EQ(std::tuple(keyT(0, 1).state, int(config().keyFaderStates[0][0].state[0]), consoleCount("[ERR]")),
+            std::tuple(AutoTransition::RUNNING, 0, 0));
   EXPECT_EQ(std::vector<int>({lamp(0, 2500), lamp(0, 2501), lamp(0, 2502), lamp(0, 2503)}), std::vector<int>({0, 0, 0, 2}));
-  EXPECT_EQ(consoleCount("[ERR]"), 0);
 }
 
 }  // namespace
