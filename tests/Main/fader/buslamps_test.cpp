@@ -48,26 +48,21 @@ class BusLampTest : public test_categories::StartedSystemTest {
 TEST_F(BusLampTest, PanelsTakeTurnsOnceTheSubPanelsAskedForTheirLamps) {
   auto sequence = [&](int frames) {
     std::vector<int> seen;
-    for (int i = 0; i < frames; ++i) {
-      runFrame(0);
-      seen.push_back(bus(i % 4).lampPanel());
-    }
+    for (int i = 0; i < frames; ++i) runFrame(0), seen.push_back(bus(i % 4).lampPanel());
     return seen;
   };
   EXPECT_EQ(sequence(3), (std::vector<int>{0, 0, 0}));
 
   MxifControlPanelConfig request;
-  request.subControlPanel1.mask = MxifControlPanelConfig::Panel::REQUEST;
-  request.subControlPanel1.request = 1;
+  request.subControlPanel1.mask = MxifControlPanelConfig::Panel::REQUEST, request.subControlPanel1.request = 1;
   peer.sendPacket(MxifControlPanelConfig::TYPE_INDEX, testing_support::textRecordBytes(request));
   const std::vector<AckPacket> sent = framePackets()[MxifControlPanelConfig::TYPE_INDEX];
   ASSERT_EQ(sent.size(), 1u);
   MxifControlPanelConfig echo;
   libmx::WireIn in(sent[0].body.data(), sent[0].body.size());
   ASSERT_TRUE(libmx::readTextRecord(in, echo));
-  EXPECT_EQ(std::tuple(echo.subControlPanel1.mask, echo.subControlPanel1.request),
-            std::tuple(MxifControlPanelConfig::Panel::REQUEST, u8{0}));
-  EXPECT_TRUE(CategoryBus::panelPresent(1));
+  EXPECT_EQ(std::tuple(echo.subControlPanel1.mask, echo.subControlPanel1.request, CategoryBus::panelPresent(1)),
+            std::tuple(MxifControlPanelConfig::Panel::REQUEST, u8{0}, true));
   EXPECT_EQ(sequence(4), (std::vector<int>{0, 1, 0, 1}));
 
   config().subControlPanel2.request = 1;
@@ -80,8 +75,7 @@ TEST_F(BusLampTest, PanelsTakeTurnsOnceTheSubPanelsAskedForTheirLamps) {
 TEST_F(BusLampTest, RowAndCrosspointLamps) {
   xpt().source[2] = 12, xpt().source[5] = 10;
   put(1, 0, 5), put(1, 1, 2);
-  put(1, 40, CategoryBus::DIRECT + 12);  // a direct source lights the first button that carries it
-  put(1, 41, CategoryBus::DIRECT + 10);
+  put(1, 40, CategoryBus::DIRECT + 12), put(1, 41, CategoryBus::DIRECT + 10);  // lights the first button carrying it
   rows(1, {0, 1, 40, 41});
   runFrame(0);
   // Row codes 451, 452, 450, 453; the B bus rests off program.
@@ -126,8 +120,7 @@ TEST_F(BusLampTest, KeyAndDownstreamKeyRowsFollowTheirLayer) {
   struct Case { int entry, slot; float position; int flip, lamp; } cases[] = {
       {2, AutoTransition::keySlot(0, 0), 0.0f, 1, 0},  {2, AutoTransition::keySlot(0, 0), 0.5f, 1, 2},
       {4, AutoTransition::keySlot(0, 1), 0.0f, -1, 2}, {4, AutoTransition::keySlot(0, 1), 1.0f, -1, 0},
-      {18, AutoTransition::dskSlot(1), 0.0f, 1, 0},   {19, AutoTransition::dskSlot(1), 0.0f, -1, 2},
-  };
+      {18, AutoTransition::dskSlot(1), 0.0f, 1, 0},   {19, AutoTransition::dskSlot(1), 0.0f, -1, 2}};
   for (const Case& c : cases) {
     AutoTransition& t = faders.transition(c.slot);
     t.positionA = c.position, t.flip = c.flip;
@@ -151,8 +144,7 @@ TEST_F(BusLampTest, RowSettingDelegationAndFlagLamps) {
 
   // Row 2 on the pair partner of its entry: near. Row 2 on entry 25 lights the panel lamp of AUX 1's
   // pair with 3; ME 1 (delegation index 1) lights the lamps of panel table 1.
-  status(0).rows[2] = 3;
-  status(1).rows[2] = 17;
+  status(0).rows[2] = 3, status(1).rows[2] = 17;
   runFrame(0);
   EXPECT_EQ(std::tuple(meLamp(0, 208), meLamp(0, 209)), std::tuple(3, 3));
   status(0).rows[2] = 25;

@@ -1,6 +1,7 @@
 // Transition, key and lever-bar lamps, and key faders driving, starting and lighting their keys.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <tuple>
 #include <vector>
 
@@ -61,15 +62,13 @@ TEST_F(LampTest, KeyOnAirAndFunctionLamps) {
   runFrame(0);
   EXPECT_EQ(meLamp(1, 0, 376), 0);
   struct Case { float position; int flip; u8 plain, function, dve; int onAir, fn0, fn1; } cases[] = {
-      {0.0f, 1, 0, 1, 0, 0, 0, 0},   {0.0f, -1, 0, 1, 0, 2, 2, 2},  {0.4f, 1, 0, 1, 0, 12, 0, 0},
-      {0.4f, 1, 1, 1, 0, 2, 0, 0},   {0.4f, -1, 0, 1, 0, 2, 2, 2},  {0.4f, 1, 1, 2, 0, 2, 0, 2},
-      {0.4f, 1, 1, 3, 1, 2, 2, 2},   {0.4f, -1, 1, 4, 1, 2, 0, 0},
-  };
+      {0.0f, 1, 0, 1, 0, 0, 0, 0}, {0.0f, -1, 0, 1, 0, 2, 2, 2}, {0.4f, 1, 0, 1, 0, 12, 0, 0},
+      {0.4f, 1, 1, 1, 0, 2, 0, 0}, {0.4f, -1, 0, 1, 0, 2, 2, 2}, {0.4f, 1, 1, 2, 0, 2, 0, 2},
+      {0.4f, 1, 1, 3, 1, 2, 2, 2}, {0.4f, -1, 1, 4, 1, 2, 0, 0}};
   hold(1, CategoryFaderEvent::BTN_KEY_TRANS + 2, 1);
   for (const Case& c : cases) {
     place(keyT(1, 2), c.position, c.flip);
-    operate().faderFlag = c.plain, operate().keyFaderButton.mode = c.function;
-    key(1, 2).dveTransOn = c.dve;
+    operate().faderFlag = c.plain, operate().keyFaderButton.mode = c.function, key(1, 2).dveTransOn = c.dve;
     frames(2);
     EXPECT_EQ(std::tuple(meLamp(1, 2, 376), meLamp(1, 0, 368), meLamp(1, 1, 368)), std::tuple(c.onAir, c.fn0, c.fn1))
         << c.position << " " << c.flip << " " << int(c.plain) << " " << int(c.function);
@@ -125,16 +124,17 @@ TEST_F(LampTest, DownstreamKeysAndTheKeysOfMeTwoOnThePanelLamps) {
   operate().keyFaderButton = {3, 1, 1};
   frames(2);
   EXPECT_EQ(std::tuple(lamp(0, 2217), lamp(1, 2225)), std::tuple(2, 2));
-  for (int code : {3140, 3305, 3333, 3114, 3100}) EXPECT_EQ(lamp(2, code), 12) << code;
-  for (int code : {3136, 3304, 3332}) EXPECT_EQ(lamp(0, code), 0) << code;
+  for (int code : {3140, 3305, 3333, 3114, 3100, -3136, -3304, -3332}) {
+    EXPECT_EQ(lamp(code > 0 ? 2 : 0, std::abs(code)), code > 0 ? 12 : 0) << code;
+  }
 
   // Buttons that toggle the mode: each panel's own button; the other first lamps the main panel's.
   operate().keyFaderButton = {3, 2, 2};
   hold(2, CategoryFaderEvent::BTN_ME2_KEY_TRANS, 1);
   hold(0, CategoryFaderEvent::BTN_DSK_TRANS + 1, 2);
   runFrame(0);
-  EXPECT_EQ(std::tuple(lamp(0, 3136), lamp(1, 3136), lamp(0, 3304), lamp(1, 3304)), std::tuple(0, 2, 0, 0));
-  EXPECT_EQ(std::tuple(lamp(0, 2217), lamp(2, 2217)), std::tuple(0, 2));
+  EXPECT_EQ(std::tuple(lamp(0, 3136), lamp(1, 3136), lamp(0, 3304), lamp(1, 3304), lamp(0, 2217), lamp(2, 2217)),
+            std::tuple(0, 2, 0, 0, 0, 2));
   hold(2, CategoryFaderEvent::BTN_ME2_KEY_TRANS, 0);
   runFrame(0);
   EXPECT_EQ(std::tuple(lamp(0, 3304), lamp(0, 3338), lamp(1, 3304)), std::tuple(2, 0, 0));
@@ -148,29 +148,23 @@ TEST_F(LampTest, LeverBarOnThePanelsMarksTheLimitWindow) {
     for (int i = 0; i < 24; ++i) v[i] = meLamp(0, 0, 400 + i);
     return v;
   };
-  const std::vector<int> up = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 2, 0, 2, 0, 2, 0, 2};
   runFrame(0);
   EXPECT_EQ(bar(), std::vector<int>(24, 0));
   bkgd().nextBkgd = 1, bkgd().trans.limitStart = 100;
   runFrame(0);
-  std::vector<int> expected = up;
-  expected[0] = 11;
+  std::vector<int> expected = {11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 2, 0, 2, 0, 2, 0, 2};
   EXPECT_EQ(bar(), expected);
   bkgd().trans.limitEnd = 50;
   faders.lever(0).direction = -1;  // the transition now lies the other way: written in reverse
   runFrame(0);
-  expected[23] = 11;  // the way down, reversed, lights the same lamps
-  EXPECT_EQ(bar(), expected);
-  EXPECT_EQ(meLamp(0, 1, 400), 11);  // every panel's lever of the ME
+  expected[23] = 11;  // the way down, reversed, lights the same lamps; so does every panel's lever of the ME
+  EXPECT_EQ(std::tuple(bar(), meLamp(0, 1, 400)), std::tuple(expected, 11));
 }
 
 // Kind 0: a button naming nothing, one naming a key at 0, one a key on its way, one a key at its
 // end, one switched off.
 TEST_F(LampTest, KeyFaderButtonAndFaderLamps) {
-  button(0, 0, 0, 0);
-  button(0, 1, 1, 1);  // ME 0 key 1
-  button(0, 2, 2, 0);  // ME 1 key 0
-  button(0, 3, 5, 2, 0);
+  button(0, 0, 0, 0), button(0, 1, 1, 1), button(0, 2, 2, 0), button(0, 3, 5, 2, 0);  // ME 0 key 1, ME 1 key 0
   place(keyT(1, 0), 0.0f, -1);  // at its end, on air
   runFrame(0);
   EXPECT_EQ(std::vector<int>({lamp(0, 2500), lamp(0, 2501), lamp(0, 2502), lamp(0, 2503), lamp(0, 2508)}),
@@ -191,8 +185,7 @@ TEST_F(LampTest, KeyFaderButtonAndFaderLamps) {
 // Buttons 2 and 5 of kind 1 name key 3 of ME 0: the lever's stroke takes it on air once (twice
 // would turn it back), and the transition button starts it once (twice would turn it around).
 TEST_F(LampTest, TwoButtonsNamingOneKeyDriveAndStartItOnce) {
-  button(1, 2, 1, 3);
-  button(1, 5, 1, 3);
+  button(1, 2, 1, 3), button(1, 5, 1, 3);
   operate().keyFaderKind = 1;
   keyLever(1, 0.0f, 1, true);
   keyLever(1, 0.5f, 3);
@@ -202,22 +195,15 @@ TEST_F(LampTest, TwoButtonsNamingOneKeyDriveAndStartItOnce) {
 
   key(0, 3).transIn = key(0, 3).transOut = {3, 1, 0, 20};
   place(keyT(0, 3), 0.0f, 1);
-  faders.pressKeyFaderTransButton(0, 1);
-  runFrame(0);
+  faders.pressKeyFaderTransButton(0, 1), runFrame(0);
   EXPECT_EQ(std::tuple(keyT(0, 3).state, keyT(0, 3).direction), std::tuple(int(AutoTransition::RUNNING), 1));
 }
 
 TEST_F(LampTest, KindsFourAndSixDriveAndSwitchButLightNothing) {
-  button(4, 10, 2, 0, 0);  // ME 1 key 0
-  button(6, 11, 5, 3, 0);  // downstream key 3
-  faders.pressKeyFaderButton(0, 4, 10);
-  faders.pressKeyFaderButton(0, 6, 11);
-  runFrame(0);
+  button(4, 10, 2, 0, 0), button(6, 11, 5, 3, 0);  // ME 1 key 0, downstream key 3
+  faders.pressKeyFaderButton(0, 4, 10), faders.pressKeyFaderButton(0, 6, 11), runFrame(0);
   EXPECT_EQ(std::tuple(config().keyFaderStates[0][4].state[10], config().keyFaderStates[0][6].state[11]), std::tuple(1, 1));
-  for (int kind : {4, 6}) {
-    keyLever(kind, 0.0f, 1, true);
-    keyLever(kind, 0.5f, 3);
-  }
+  for (int kind : {4, 6}) keyLever(kind, 0.0f, 1, true), keyLever(kind, 0.5f, 3);
   EXPECT_GT(std::min(keyT(1, 0).positionA, faders.transition(AutoTransition::dskSlot(3)).positionA), 0.4f);
   for (auto [first, last] : {std::pair(2500, 2508), {2600, 2608}, {2700, 2708}, {3101, 3127}}) {
     for (int code = first; code <= last; ++code) EXPECT_EQ(lamp(0, code), 0) << code;
@@ -245,18 +231,14 @@ TEST_F(LampTest, MainLeversDoNotTakeWhatAKeyFaderOwns) {
 // Buttons naming a layer that has no transition here (an ME identifier 4..7, key channels 4..7)
 // switch but drive, start and light nothing; the frame's work goes on.
 TEST_F(LampTest, ButtonsWithoutATransitionAreOnlySwitched) {
-  button(0, 0, 6, 0);  // ME index 4
-  button(0, 1, 1, 5);  // key channel 5
-  button(0, 2, 5, 6);  // downstream key 6
-  button(0, 3, 1, 1);  // ME 0 key 1
+  // ME index 4, key channel 5, downstream key 6, ME 0 key 1.
+  button(0, 0, 6, 0), button(0, 1, 1, 5), button(0, 2, 5, 6), button(0, 3, 1, 1);
   key(0, 1).transIn = {3, 1, 0, 20};
   faders.transition(0).start(10, 1);
   keyLever(0, 0.0f, 1, true);
   keyLever(0, 0.5f, 3);
   EXPECT_NEAR(keyT(0, 1).positionA, 0.5f, 1e-6f);
-  faders.pressKeyFaderTransButton(0, 0);
-  faders.pressKeyFaderButton(0, 0, 0);
-  runFrame(0);
+  faders.pressKeyFaderTransButton(0, 0), faders.pressKeyFaderButton(0, 0, 0), runFrame(0);
   EXPECT_GT(faders.transition(0).positionA, 0.15f);
   EXPECT_EQ(std::tuple(keyT(0, 1).state, int(config().keyFaderStates[0][0].state[0]), consoleCount("[ERR]")),
             std::tuple(AutoTransition::RUNNING, 0, 0));

@@ -62,34 +62,24 @@ bool windowHoldsImage(int n) {
   return std::memcmp(platform::memory(NV, n), platform::memory(BACKUP_BUFFER_ADR, n), n) == 0;
 }
 
-struct Program {  // the categories of one run of the program
-  StartCategory<PerMe> perMe[4];
-  StartCategory<Single> single;
-};
+struct Program { StartCategory<PerMe> perMe[4]; StartCategory<Single> single; };  // one run of the program
 
 class BackupTest : public testing_support::BoardTest {
  protected:
   void SetUp() override { BoardTest::SetUp(), clean(); }
   // The non-volatile window survives the fixture's reset: leave no image, and no engine that would write one.
   void TearDown() override {
-    run.reset();
-    clean();
-    platform::dmaEngine().detach();
-    BoardTest::TearDown();
+    run.reset(), clean(), platform::dmaEngine().detach(), BoardTest::TearDown();
   }
   static void clean() {
-    platform::dmaEngine().reset();
-    reg().reset();
-    testing_support::FrontendPeer().reset();
+    platform::dmaEngine().reset(), reg().reset(), testing_support::FrontendPeer().reset();
     std::memset(platform::memory(NV, 0x20000), 0, 0x20000);
     platform::writeMem32(BOOT_MODE, 0);
     calls().clear();
   }
   void start() {  // a new run of the program on the same window
-    run.reset();
-    reg().reset();
-    run = std::make_unique<Program>();
-    reg().initialize();
+    run.reset(), reg().reset();
+    run = std::make_unique<Program>(), reg().initialize();
   }
   std::unique_ptr<Program> run;
 };
@@ -110,12 +100,12 @@ TEST_F(BackupTest, LayoutFollowsTheRecordSizes) {
   EXPECT_EQ((std::vector<const u8*>{s(TYPE_BKGD, 0), s(TYPE_BKGD, 1), s(TYPE_MAINTENANCE_CMD, 0),
                                     s(TYPE_COLOR_CORRECT_CMD, 0)}),
             (std::vector<const u8*>{image + 8, image + 24, image + 40, image + 80}));
-  EXPECT_EQ(s(TYPE_BKGD, 2) + 16, s(TYPE_BKGD, 3));
-  EXPECT_EQ(s(TYPE_BKGD_COLOR_CORRECT_CMD, 0), nullptr);
+  EXPECT_EQ(std::tuple(s(TYPE_BKGD, 2) + 16, s(TYPE_BKGD_COLOR_CORRECT_CMD, 0)),
+            std::tuple(s(TYPE_BKGD, 3), static_cast<const u8*>(nullptr)));
   EXPECT_EQ((std::vector<u32>{platform::readMem32(BACKUP_BUFFER_ADR), platform::readMem32(BACKUP_BUFFER_ADR + 4)}),
             (std::vector<u32>{0x08765421, 146}));
-  EXPECT_EQ(consoleCount("[INFO] Number of registered categories: 4/104 65"), 1);
-  EXPECT_EQ(consoleCount("[INFO] Backup buffer size: 120 bytes"), 1);
+  EXPECT_EQ(std::tuple(consoleCount("[INFO] Number of registered categories: 4/104 65"),
+                       consoleCount("[INFO] Backup buffer size: 120 bytes")), std::tuple(1, 1));
 
   reg().reset();
   Sized<TYPE_MAINTENANCE_CMD> big(BUF_SIZE * 4 - 8);
@@ -126,11 +116,7 @@ TEST_F(BackupTest, LayoutFollowsTheRecordSizes) {
 }
 
 TEST_F(BackupTest, StartUpBranches) {
-  struct {
-    u32 bootMode, magic, version;
-    const char* line;
-    bool resumed, reset;
-  } cases[] = {
+  struct { u32 bootMode, magic, version; const char* line; bool resumed, reset; } cases[] = {
       {0, 0x08765421, 146, "[INFO] backup data resume", true, false},
       {0x4000, 0x08765421, 146, "[INFO] initializeAll()", false, false},
       {0, 0x08765421, 145, "[INFO] no backup data", false, true},
@@ -168,11 +154,9 @@ TEST_F(BackupTest, ResumeTakesMe0And1InitialisesMe2And3AndDamagedRecords) {
   EXPECT_EQ((std::vector<int>{consoleCount("backup data resume"), a(0), a(1), a(2), run->single.record(1).c,
                               run->perMe[0].record(0).me, run->perMe[1].record(0).me, run->perMe[0].record(0).mask != 0}),
             (std::vector<int>{1, 5, 6, 0, 99, 0, 1, 1}));
-  const std::vector<std::string> expected = {"resume 2/0",       "resume 2/1",       "resume 6/0",
-                                             "initInternal 2/0", "initInternal 2/1", "initialize 2/2",
-                                             "initInternal 2/2", "initialize 2/3",   "initInternal 2/3",
-                                             "initInternal 6/0"};
-  EXPECT_EQ(calls(), expected);
+  EXPECT_EQ(calls(), (std::vector<std::string>{"resume 2/0", "resume 2/1", "resume 6/0", "initInternal 2/0",
+                                                "initInternal 2/1", "initialize 2/2", "initInternal 2/2",
+                                                "initialize 2/3", "initInternal 2/3", "initInternal 6/0"}));
 
   platform::memory(NV + 8 + 16 + 5, 1)[0] = 200;  // ME 1's `a` out of range
   platform::memory(NV + 8 + 5, 1)[0] = 0xEE;      // ME 0's record fails its resume check
@@ -201,22 +185,18 @@ TEST_F(BackupTest, EveryFrameCopiesTheImageToTheWindow) {
   const auto before = window();
   reg().process();
   reg().process();
-  EXPECT_EQ(window(), before);
-  EXPECT_EQ(platform::dmaEngine().completedRuns(3), 2);
-  EXPECT_EQ(count("store 2/0"), 0);
+  EXPECT_EQ(std::tuple(window(), platform::dmaEngine().completedRuns(3), count("store 2/0")), std::tuple(before, 2, 0));
 }
 
 TEST_F(BackupTest, SlowAndHungCopies) {
   auto& dma = platform::dmaEngine();
   start();
   dma.setLatencyUs(3, 50000);  // longer than a frame: waited for, that frame copies nothing
-  reg().backupCopy();
-  reg().backupCopy();
+  reg().backupCopy(), reg().backupCopy();
   EXPECT_EQ(dma.completedRuns(3), 0);
   platform::clockAdvance(50000 * platform::TICKS_PER_US);
   reg().backupCopy();
-  EXPECT_EQ(dma.completedRuns(3), 1);
-  EXPECT_EQ(consoleCount("DMA too slow"), 0);
+  EXPECT_EQ(std::tuple(dma.completedRuns(3), consoleCount("DMA too slow")), std::tuple(1, 0));
 
   // A channel kept busy, even by a stop, is reported every 15 frames; after 60 it is stopped and a
   // new copy starts anyway, so the time-out comes once per 60 frames. Once it frees, copies run.
@@ -224,21 +204,18 @@ TEST_F(BackupTest, SlowAndHungCopies) {
   dma.detach();
   platform::regPoke(STATUS, 0x80000000);
   testing_support::consoleClear();
-  const struct {
-    int frame, timeouts, slow60;
-  } marks[] = {{60, 0, 1}, {61, 1, 2}, {120, 1, 3}, {121, 2, 4}};
+  const struct { int frame, timeouts, slow60; } marks[] = {{60, 0, 1}, {61, 1, 2}, {120, 1, 3}, {121, 2, 4}};
   int frame = 1;  // the copy of frame 1 is running
   for (auto m : marks) {
     while (frame < m.frame) reg().backupCopy(), ++frame;
-    EXPECT_EQ(consoleCount("[ERR] DMA timeout"), m.timeouts) << m.frame;
-    EXPECT_EQ(consoleCount("[WARN] DMA too slow 60"), m.slow60) << m.frame;
+    EXPECT_EQ(std::tuple(consoleCount("[ERR] DMA timeout"), consoleCount("[WARN] DMA too slow 60")),
+              std::tuple(m.timeouts, m.slow60)) << m.frame;
   }
   for (int n : {15, 30, 45}) EXPECT_EQ(consoleCount("[WARN] DMA too slow " + std::to_string(n)), 2) << n;
   EXPECT_NE(platform::regPeek(LIST) & 0x80000000, 0u);  // the copy of frame 121 was started
   platform::dmaEngine();  // the channel frees: the next frame copies the image
   reg().backupCopy();
-  EXPECT_EQ(platform::dmaEngine().completedRuns(3), 1);
-  EXPECT_TRUE(windowHoldsImage(8 + 64));
+  EXPECT_EQ(std::tuple(platform::dmaEngine().completedRuns(3), windowHoldsImage(8 + 64)), std::tuple(1, true));
 }
 
 }  // namespace

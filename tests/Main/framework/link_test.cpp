@@ -52,8 +52,7 @@ class InitCategory : public category::CategoryWithoutStatus<InitCmd> {
 
 Bkgd withB(s16 b) {
   Bkgd r{};
-  r.mask = 0x2;
-  r.b = b;
+  r.mask = 0x2, r.b = b;
   return r;
 }
 Bytes pkt(int b) { return packetBytes(TYPE_BKGD, recordBytes(withB(static_cast<s16>(b)))); }
@@ -66,27 +65,20 @@ Bytes join(std::initializer_list<Bytes> parts) {
 
 class LinkTest : public testing_support::BoardTest {
  protected:
-  struct Fresh {
-    Fresh() { CategoryRegistry::instance().reset(); }
-  } fresh;  // before the members register
+  struct Fresh { Fresh() { CategoryRegistry::instance().reset(); } } fresh;  // before the members register
   CountingBkgd bkgd;
   InitCategory init;
   testing_support::FrontendPeer peer;
 
   void SetUp() override {
-    BoardTest::SetUp();
-    peer.reset();
-    reg().initialize();
+    BoardTest::SetUp(), peer.reset(), reg().initialize();
   }
   void TearDown() override { reg().reset(); }
   static CategoryRegistry& reg() { return CategoryRegistry::instance(); }
   static void frame() { reg().process(); }
   static RequestReceiver& rx() { return RequestReceiver::instance(); }
   static AcknowledgeSender& tx() { return AcknowledgeSender::instance(); }
-  void connect() {
-    peer.write({0, 0});
-    frame();
-  }
+  void connect() { peer.write({0, 0}), frame(); }
 };
 
 TEST_F(LinkTest, NothingReachesTheAcknowledgementRingBeforeTheFirstRequestByte) {
@@ -115,9 +107,8 @@ TEST_F(LinkTest, PacketsInChunksWaitForTheirLastByteAndTheHuntKeepsToEvenOffsets
   for (auto c : chunks) {  // seven bytes are no header yet; the body waits for its last byte
     peer.write(Bytes(p.begin() + c.from, p.begin() + c.to));
     frame();
-    EXPECT_EQ(rx().bodyLength(), c.bodyLength) << c.to;
-    EXPECT_EQ(rx().isHeaderValid(), c.header) << c.to;
-    EXPECT_EQ(bkgd.values.size(), c.got) << c.to;
+    EXPECT_EQ(std::tuple(rx().bodyLength(), rx().isHeaderValid(), bkgd.values.size()),
+              std::tuple(c.bodyLength, c.header, c.got)) << c.to;
   }
   // The sync hunt advances two bytes at a time.
   peer.write(join({{0x00}, pkt(1), {0x00}, pkt(2)}));  // the first at an odd offset is never seen
@@ -131,11 +122,8 @@ Bytes waitBody(s16 n) { return {1, 2, 3, 4, 5, 6, static_cast<u8>(n >> 8), stati
 
 TEST_F(LinkTest, WaitCommandsSuspendReceptionAndTypesWithoutHandlerAreSkippedByTheirLength) {
   struct { int type; Bytes body; int idleFrames; const char* line; } cases[] = {
-      {TYPE_WAIT_CMD, waitBody(3), 3, ""},
-      {TYPE_WAIT_CMD, waitBody(1), 1, ""},
-      {TYPE_WAIT_CMD, waitBody(0), 0, ""},
-      {TYPE_WAIT_CMD, waitBody(-1), 0, ""},
-      {TYPE_DUAL_SOURCE_TALLY, Bytes(6, 0x5A), 0, ""},
+      {TYPE_WAIT_CMD, waitBody(3), 3, ""}, {TYPE_WAIT_CMD, waitBody(1), 1, ""}, {TYPE_WAIT_CMD, waitBody(0), 0, ""},
+      {TYPE_WAIT_CMD, waitBody(-1), 0, ""}, {TYPE_DUAL_SOURCE_TALLY, Bytes(6, 0x5A), 0, ""},
       {200, Bytes(12, 0x81), 0, "\x1b[ERR] receive invalid type  : 12 byte\n"},
       {0x8000, {}, 0, "\x1b[ERR] receive invalid type  : 0 byte\n"},
       {TYPE_PLUGIN_CMD, Bytes(3, 0), 0, "\x1b[ERR] receive undefined category MxifPluginCmd\n"},
@@ -151,9 +139,8 @@ TEST_F(LinkTest, WaitCommandsSuspendReceptionAndTypesWithoutHandlerAreSkippedByT
       EXPECT_TRUE(bkgd.values.empty()) << "frame " << f;
     }
     frame();
-    EXPECT_EQ(testing_support::consoleText(), c.line);
-    EXPECT_EQ(bkgd.values, Ints{7});
-    EXPECT_EQ(reg().waitFramesLeft(), 0);
+    EXPECT_EQ(std::tuple(testing_support::consoleText(), bkgd.values, reg().waitFramesLeft()),
+              std::tuple(std::string(c.line), Ints{7}, 0));
   }
 }
 
@@ -176,27 +163,24 @@ TEST_F(LinkTest, ReadersGetExactlyTheirBodyAndAFailingHandlerDoesNotWedgeRecepti
                    packetBytes(TYPE_SYSTEM_INITIAL_CMD, {0x12, 0x34, 0x56}),
                    packetBytes(TYPE_SYSTEM_INITIAL_CMD, {0x01}), packetBytes(TYPE_WAIT_CMD, Bytes(7, 0)), pkt(5)}));
   frame();
-  EXPECT_EQ(consoleCount("\x1b[ERR] receive short record MxifBkgd : 13 byte"), 1);
-  EXPECT_EQ(consoleCount("receive short record waitCmd : 7 byte"), 1);
-  EXPECT_EQ(bkgd.values, (Ints{2, 3, 5}));
-  EXPECT_EQ(init.seen, (Strings{"73:4660:86:0 short", "73:256:0:0 short"}));
+  EXPECT_EQ(std::tuple(consoleCount("\x1b[ERR] receive short record MxifBkgd : 13 byte"),
+                       consoleCount("receive short record waitCmd : 7 byte"), bkgd.values, init.seen),
+            std::tuple(1, 1, Ints{2, 3, 5}, Strings{"73:4660:86:0 short", "73:256:0:0 short"}));
 
   init.failFirst = true;
   peer.write(join({packetBytes(TYPE_SYSTEM_INITIAL_CMD, {0, 1, 2}), packetBytes(TYPE_SYSTEM_INITIAL_CMD, {0, 3, 4})}));
   EXPECT_THROW(frame(), assert::AssertException);
   EXPECT_FALSE(rx().isHeaderValid());
   frame();
-  EXPECT_EQ(init.seen.back(), "73:3:4:0 short");
-  EXPECT_EQ(init.seen.size(), 3u);
-  EXPECT_EQ(consoleCount("failFirst == false"), 1);
+  EXPECT_EQ(std::tuple(init.seen.back(), init.seen.size(), consoleCount("failFirst == false")),
+            std::tuple(std::string("73:3:4:0 short"), 3u, 1));
 }
 
 TEST_F(LinkTest, StreamsAndRingsWrap) {
   // Ring indexes near the end of the data area; the input stream's buffer wraps several times.
   for (u32 ring : {LINK_REQUEST_RING, LINK_ACK_RING}) {
     u32 at = LINK_RING_DATA - (ring == LINK_ACK_RING ? 7 : 5);
-    platform::writeMem32(ring, at);
-    platform::writeMem32(ring + 4, at);
+    platform::writeMem32(ring, at), platform::writeMem32(ring + 4, at);
   }
   int n = 0;
   for (int f = 0; f < 30; ++f) {
@@ -209,8 +193,7 @@ TEST_F(LinkTest, StreamsAndRingsWrap) {
   for (int i = 0; i < 3001; ++i) ASSERT_EQ(bkgd.values[i], i);
   auto packets = peer.readPackets();
   ASSERT_EQ(packets.size(), 31u);  // one echo per frame: the last value of the frame
-  EXPECT_EQ(packets.back().as<Bkgd>().b, 3000);
-  EXPECT_EQ(peer.garbage(), 0u);
+  EXPECT_EQ(std::tuple(packets.back().as<Bkgd>().b, peer.garbage()), std::tuple(s16{3000}, 0u));
 }
 
 TEST_F(LinkTest, AcknowledgementRingStopsSixteenBytesShortOfTheReader) {
@@ -224,8 +207,7 @@ TEST_F(LinkTest, AcknowledgementRingStopsSixteenBytesShortOfTheReader) {
   for (u32 index : {LINK_RING_DATA, LINK_RING_DATA + 100, 0x7FFFFFFFu}) {
     platform::writeMem32(LINK_ACK_RING, index);
     EXPECT_EQ(mxFifoSend(data.data(), 5), 0) << index;
-    platform::writeMem32(LINK_REQUEST_RING, index);
-    platform::writeMem32(LINK_REQUEST_RING + 4, 0);
+    platform::writeMem32(LINK_REQUEST_RING, index), platform::writeMem32(LINK_REQUEST_RING + 4, 0);
     EXPECT_EQ(mxFifoReceive(data.data(), 4), 0) << index;
   }
 }

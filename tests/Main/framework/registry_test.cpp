@@ -32,10 +32,7 @@ using Key = Rec<TYPE_KEY, true, 4>;     // per ME, four channels
 class RegistryTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
-    BoardTest::SetUp();
-    reg().reset();
-    peer.reset();
-    calls().clear();
+    BoardTest::SetUp(), reg().reset(), peer.reset(), calls().clear();
   }
   // The test's categories go away with it: leave no pointer to them behind.
   void TearDown() override { reg().reset(); }
@@ -66,12 +63,12 @@ TEST_F(RegistryTest, TypedLookupAnswersForTheInstanceRegisteredNow) {
   using Two = TestCategory<Rec<TYPE_CBGD, false, 3>>;
   std::variant<std::monostate, One, Two> slot;  // both classes built at the same address
   slot.emplace<One>();
-  EXPECT_EQ(reg().find<One>(TYPE_CBGD), &std::get<One>(slot));
-  EXPECT_EQ(reg().find<Two>(TYPE_CBGD), nullptr);
+  EXPECT_EQ(std::tuple(reg().find<One>(TYPE_CBGD), reg().find<Two>(TYPE_CBGD)),
+            std::tuple(&std::get<One>(slot), static_cast<Two*>(nullptr)));
   reg().reset();
   slot.emplace<Two>();
-  EXPECT_EQ(reg().find<One>(TYPE_CBGD), nullptr);
-  EXPECT_EQ(reg().find<Two>(TYPE_CBGD), &std::get<Two>(slot));
+  EXPECT_EQ(std::tuple(reg().find<One>(TYPE_CBGD), reg().find<Two>(TYPE_CBGD)),
+            std::tuple(static_cast<One*>(nullptr), &std::get<Two>(slot)));
 }
 
 TEST_F(RegistryTest, UpdatesRunByPriorityThenTypeIndexThenMe) {
@@ -82,9 +79,9 @@ TEST_F(RegistryTest, UpdatesRunByPriorityThenTypeIndexThenMe) {
   TestCategory<Rec<TYPE_SYSTEM>> system;
   reg().initialize();
   frame();
-  std::vector<std::string> expected = {"update 29/0", "update 1/0", "update 9/0", "update 2/0",
-                                       "update 2/1",  "update 5/0", "store 1/0",  "store 2/0",
-                                       "store 2/1",   "store 5/0",  "store 9/0",  "store 29/0"};
+  std::vector<std::string> expected = {"update 29/0", "update 1/0", "update 9/0", "update 2/0", "update 2/1",
+                                       "update 5/0", "store 1/0", "store 2/0", "store 2/1", "store 5/0",
+                                       "store 9/0", "store 29/0"};
   EXPECT_EQ(calls(), expected);
   calls().clear();
   platform::writeMem32(0xFFFF0000, 0x4000);  // the boot mode read at start-up still holds
@@ -116,15 +113,12 @@ TEST_F(RegistryTest, StatusWaitsWhileTheStreamIsHalfFullOrAFlushLeftBytes) {
   cbgd.markDirty(0);
   cbgd.record(1).subMask = 1;
   cbgd.sendStatus(tx);
-  EXPECT_EQ(tx.pending(), 0x20001);
-  EXPECT_TRUE(cbgd.isDirty(0));
-  EXPECT_EQ(cbgd.record(1).subMask, 1u);
+  EXPECT_EQ(std::tuple(tx.pending(), cbgd.isDirty(0), cbgd.record(1).subMask), std::tuple(0x20001, true, 1u));
   tx.reset();
   for (int i = 0; i < 0x20000; ++i) tx.writeU8(0);
   cbgd.sendStatus(tx);  // channel 0 goes out and passes the half mark: channel 1 waits
-  EXPECT_EQ(tx.pending(), 0x20000 + 8 + test_categories::REC_WIRE);
-  EXPECT_FALSE(cbgd.isDirty(0));
-  EXPECT_EQ(cbgd.record(1).subMask, 1u);
+  EXPECT_EQ(std::tuple(tx.pending(), cbgd.isDirty(0), cbgd.record(1).subMask),
+            std::tuple(0x20000 + 8 + test_categories::REC_WIRE, false, 1u));
 
   // No status in the frame after a flush that left bytes.
   tx.reset();
@@ -134,18 +128,15 @@ TEST_F(RegistryTest, StatusWaitsWhileTheStreamIsHalfFullOrAFlushLeftBytes) {
   for (u32 i = 0; i < LINK_RING_DATA - LINK_RING_RESERVE - 10; ++i) tx.writeU8(0);
   cbgd.markDirty(0);
   frame();  // sends the record, the flush leaves bytes behind
-  EXPECT_FALSE(reg().isSendEnabled());
-  EXPECT_FALSE(cbgd.isDirty(0));
+  EXPECT_EQ(std::tuple(reg().isSendEnabled(), cbgd.isDirty(0)), std::tuple(false, false));
   int pending = tx.pending();
   EXPECT_GT(pending, 0);
   cbgd.markDirty(0);
   frame();  // only flushes
-  EXPECT_EQ(tx.pending(), pending);
-  EXPECT_TRUE(cbgd.isDirty(0));
+  EXPECT_EQ(std::tuple(tx.pending(), cbgd.isDirty(0)), std::tuple(pending, true));
   peer.readBytes();
   frame();  // flush empties the stream; still nothing sent this frame
-  EXPECT_TRUE(cbgd.isDirty(0));
-  EXPECT_TRUE(reg().isSendEnabled());
+  EXPECT_TRUE(cbgd.isDirty(0) && reg().isSendEnabled());
   frame();
   EXPECT_FALSE(cbgd.isDirty(0));
   auto packets = peer.readPackets();
@@ -171,8 +162,7 @@ TEST_F(RegistryTest, SixteenPhasesSpreadTheKeysAndSingleInstances) {
   mxFifoReceive(&byte, 1);
   // The sends of a frame run with event-memory bytes 4 and 12 (enable, linked ME) as given.
   auto sends = [&](int enable, int linkedMe) {
-    event.record(0).enable = static_cast<u8>(enable);
-    event.record(0).linkedMe = static_cast<u8>(linkedMe);
+    event.record(0).enable = static_cast<u8>(enable), event.record(0).linkedMe = static_cast<u8>(linkedMe);
     calls().clear();
     frame();
     std::vector<std::string> out;
@@ -196,19 +186,15 @@ TEST_F(RegistryTest, SixteenPhasesSpreadTheKeysAndSingleInstances) {
   for (int t : {0, 1, 6, 47})
     for (int m = 0; m < (t == 6 ? 1 : 4); ++m) everything.push_back(call("sendStatus", t, m));
   for (auto [b4, b12] : {std::pair{0, 1}, std::pair{1, 0}}) {  // either event-memory byte 0
-    EXPECT_EQ(sends(b4, b12), everything) << b4;
-    EXPECT_EQ(reg().statusPhase(), 1);  // not advanced
+    const auto got = sends(b4, b12);
+    EXPECT_EQ(std::tuple(got, reg().statusPhase()), std::tuple(everything, 1)) << b4;  // the phase not advanced
   }
 }
 
 TEST_F(RegistryTest, ProfilingReportsEvery300FramesWhileSwitchedOn) {
-  struct Slow : TestCategory<Bkgd> {
-    void update() override { mxWaitUs(100); }
-  } slow;
+  struct Slow : TestCategory<Bkgd> { void update() override { mxWaitUs(100); } } slow;
   reg().initialize();
-  auto frames = [](int n) {
-    for (int i = 0; i < n; ++i) frame();
-  };
+  auto frames = [](int n) { for (int i = 0; i < n; ++i) frame(); };
   frames(100);
   platform::writeMem32(0xFFFF0010, 1);  // switched on
   for (auto [n, reports] : {std::pair{59, 0}, {1, 1}, {299, 1}, {1, 2}}) {

@@ -25,17 +25,12 @@ using testing_support::Bytes;
 
 class ServicesTest : public test_categories::SystemCategoriesTest {
  protected:
-  void SetUp() override {
-    SystemCategoriesTest::SetUp();
-    sendPass(0);  // the statuses of the start
-  }
+  void SetUp() override { SystemCategoriesTest::SetUp(), sendPass(0); }  // the statuses of the start
   // Status packets of type `type` that one status pass sends.
   std::vector<AckPacket> sendPass(int type) {
     reg().sendAll(AcknowledgeSender::instance());
     std::vector<AckPacket> out;
-    for (auto& p : peer.readPackets()) {
-      if (p.type == type) out.push_back(p);
-    }
+    for (auto& p : peer.readPackets()) if (p.type == type) out.push_back(p);
     return out;
   }
 };
@@ -46,8 +41,8 @@ TEST_F(ServicesTest, OwnedCommandsAreTaken) {
     peer.sendPacket(type, Bytes(7, 0x5A));  // sync-like bytes inside the body
     peer.send(MxifShotMemory{});
     reg().receiveAll();
-    EXPECT_EQ(testing_support::consoleCount("receive undefined category"), 0) << type;
-    EXPECT_EQ(sendPass(21).size(), 1u) << type;
+    const int undefined = testing_support::consoleCount("receive undefined category");
+    EXPECT_EQ(std::tuple(undefined, sendPass(21).size()), std::tuple(0, 1u)) << type;
   }
 }
 
@@ -68,9 +63,7 @@ TEST_F(ServicesTest, MacroAttachButtonTogglesItsFlag) {
   for (auto e : {button(1603, 1, 1, 3), button(1603, 0, 0, 0), button(1603, 1, 3, 0), button(1603, 1, 0, 8)}) {
     macro.onAttachButton(e);
   }
-  for (const auto& g : macro.record(0).attach) {
-    for (u8 a : g.flag) EXPECT_EQ(a, 0);
-  }
+  for (const auto& g : macro.record(0).attach) for (u8 a : g.flag) EXPECT_EQ(a, 0);
   EXPECT_EQ(macro.record(0).attach[1].mask, 1u << 3);
 }
 
@@ -96,8 +89,8 @@ TEST_F(ServicesTest, ClipStatusTriggerAndReset) {
   for (const auto& e : platform::traceRecent()) {
     if ((e.adr & ~0x30u) == 0x82001904 && e.value == 1) stopped.push_back(e.adr);
   }
-  EXPECT_EQ(stopped, (std::vector<u32>{0x82001904, 0x82001914, 0x82001924, 0x82001934}));
-  EXPECT_EQ(status.record(80).ready, 1);
+  EXPECT_EQ(std::tuple(stopped, status.record(80).ready),
+            std::tuple(std::vector<u32>{0x82001904, 0x82001914, 0x82001924, 0x82001934}, 1));
   auto sent = sendPass(13);
   ASSERT_EQ(sent.size(), 4u);
   for (int c = 0; c < 4; ++c) {
@@ -122,8 +115,7 @@ TEST_F(ServicesTest, ClearStillsResetsAndSendsTheFourStatuses) {
 
 TEST_F(ServicesTest, MultiViewLayoutAndRedraw) {
   auto& mv = CategoryMultiView::instance();
-  mv.setVideoFormat(3, 1, 5);
-  mv.setVideoFormat(4, 0, 8);  // no such channel
+  mv.setVideoFormat(3, 1, 5), mv.setVideoFormat(4, 0, 8);  // no such channel 8
   EXPECT_EQ(std::pair(mv.needsRedraw(5), mv.needsRedraw(4)), std::pair(true, false));
   auto sent = sendPass(40);
   ASSERT_EQ(sent.size(), 1u);
@@ -146,17 +138,13 @@ TEST_F(ServicesTest, ExtendedDisplayAndOutputsRouteAuxBuses) {
   auto& ext = CategoryExtendedDisplay::instance();
   auto& out = CategoryOutput::instance();
   mxXptReset();
-  ext.record(0).aux = 3;
-  out.record(0).source[5] = 17;  // AUX 17 does not feed outputs: left alone
-  out.record(0).source[6] = 25;  // no such AUX bus
-  ext.update();
-  out.update();
+  // AUX 17 does not feed outputs: left alone; there is no AUX bus 25.
+  ext.record(0).aux = 3, out.record(0).source[5] = 17, out.record(0).source[6] = 25;
+  ext.update(), out.update();
   EXPECT_EQ(image(), empty);  // display off, no output code set
 
-  ext.record(0).display = 1;
-  out.record(0).source[3] = 5;
-  ext.update();
-  out.update();
+  ext.record(0).display = 1, out.record(0).source[3] = 5;
+  ext.update(), out.update();
   EXPECT_EQ(image(), routed);
   ext.record(0).aux = 20;  // no such AUX bus: external output 3 keeps AUX 3
   ext.update();

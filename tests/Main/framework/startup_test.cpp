@@ -35,10 +35,7 @@ constexpr u32 LOCK95 = 0x33000600 + 8 * 95;
 constexpr u32 WARM_FLAG = 0xFFFFFFF8;
 constexpr u32 HANDOFF = 0xFFFFFFF0;
 
-struct RunEnded {
-  EndReason reason;
-  u32 arg;
-};
+struct RunEnded { EndReason reason; u32 arg; };
 
 // How f ended the run, or nothing if it returned.
 std::optional<RunEnded> endOf(const std::function<void()>& f) {
@@ -71,21 +68,13 @@ class StartupTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
-    category::CategoryRegistry::instance().reset();
-    bpReset();
+    category::CategoryRegistry::instance().reset(), bpReset();
     frames = FrameLog{};
-    vsyncSetFrameWork(recordFrame);
-    dmaEngine().reset();
-    vsyncAttach();
-    watchdogAttach();
+    vsyncSetFrameWork(recordFrame), dmaEngine().reset(), vsyncAttach(), watchdogAttach();
     setEndHandler([](EndReason reason, u32 arg) { throw RunEnded{reason, arg}; });
   }
   void TearDown() override {
-    shutdownInterrupts();
-    vsyncDetach();
-    watchdogDetach();
-    dmaEngine().detach();
-    setEndHandler(nullptr);
+    shutdownInterrupts(), vsyncDetach(), watchdogDetach(), dmaEngine().detach(), setEndHandler(nullptr);
     BoardTest::TearDown();
   }
 };
@@ -94,14 +83,8 @@ class StartupTest : public testing_support::BoardTest {
 // the start-up lock until the driver's frame 12; the warm path clears 0x6000000 bytes (a lock left
 // by the previous run lies in them), resets the link rings and does not wait.
 TEST_F(StartupTest, ColdAndWarmPathsClearTheirSizesAndLogInOrder) {
-  struct Word {
-    u32 adr, before, after;
-  };
-  struct Case {
-    bool warm;
-    std::vector<Word> words;
-    std::vector<std::string> order;
-  } cases[] = {
+  struct Word { u32 adr, before, after; };
+  struct Case { bool warm; std::vector<Word> words; std::vector<std::string> order; } cases[] = {
       {false,
        {{0x3DFFFFFC, 0xAA, 0}, {0x3F000000, 0xBB, 0xBB}, {0x3AFFFFFC, 0xCC, 0}, {0x81800004, 146, 146},
         {0x81814008, 0, 146}, {LOCK95, 0, 0}, {WARM_FLAG, 0, 1}, {0xFFFFFFE0, 0, 1}},
@@ -124,8 +107,8 @@ TEST_F(StartupTest, ColdAndWarmPathsClearTheirSizesAndLogInOrder) {
       last = text.find(line, last);
       ASSERT_NE(last, std::string::npos) << line;
     }
-    EXPECT_EQ(consoleCount("start power on sequence"), c.warm ? 0 : 1);
-    EXPECT_EQ(consoleCount("Start Timer task"), 1);
+    EXPECT_EQ(std::tuple(consoleCount("start power on sequence"), consoleCount("Start Timer task")),
+              std::tuple(c.warm ? 0 : 1, 1));
     for (size_t i = 0; i < frames.frameCount.size(); ++i) {
       EXPECT_EQ(frames.lockWord[i], !c.warm && frames.frameCount[i] <= 12 ? 64u : 0u) << i;
     }
@@ -143,20 +126,16 @@ TEST_F(StartupTest, WrongBoardHaltsUntilTheWatchdogRestarts) {
   regPoke(0x81000020, 0);
   auto end = endOf(bpStart);
   ASSERT_TRUE(end.has_value());
-  EXPECT_EQ(end->reason, EndReason::Restart);
-  EXPECT_EQ(consoleCount("halt on not ORV21"), 1);
-  EXPECT_EQ(consoleCount("Start ORVEX-21"), 0);
-  EXPECT_EQ(regPeek(0x40001908), 0u);
+  EXPECT_EQ(std::tuple(end->reason, consoleCount("halt on not ORV21"), consoleCount("Start ORVEX-21"),
+                       regPeek(0x40001908)),
+            std::tuple(EndReason::Restart, 1, 0, 0u));
 }
 
 class VsyncTest : public StartupTest {
  protected:
   void SetUp() override {
     StartupTest::SetUp();
-    vsyncSetAuto(false);
-    mxBoardInit();
-    setupInterrupts(onVsync);
-    traceClear();
+    vsyncSetAuto(false), mxBoardInit(), setupInterrupts(onVsync), traceClear();
   }
   void vsync(u32 afterUs) {
     clockAdvance(static_cast<u64>(afterUs) * TICKS_PER_US);
@@ -188,11 +167,8 @@ TEST_F(VsyncTest, EarlyInterruptRunsOnlyTheEarlyUpdate) {
 
 TEST_F(VsyncTest, PeriodAndRunTimeChecks) {
   const u32 P = 16666;
-  struct Step {
-    u32 gapUs;      // time before this VSYNC
-    u64 stretchUs;  // frame work time
-    int lost, late;  // "Lost VSYNC" and "executes for" lines so far
-  } steps[] = {
+  // Time before this VSYNC, frame work time, "Lost VSYNC" and "executes for" lines so far.
+  struct Step { u32 gapUs; u64 stretchUs; int lost, late; } steps[] = {
       {30000, 0, 0, 0},  // first VSYNC: no period check
       {P, 0, 0, 0},        {P + 2000, 0, 1, 0}, {P - 1500, 0, 2, 0},
       {P, 17000, 2, 1},  // a late frame
@@ -202,8 +178,8 @@ TEST_F(VsyncTest, PeriodAndRunTimeChecks) {
   for (auto& s : steps) {
     frames.stretchUs = s.stretchUs;
     vsync(s.gapUs);
-    EXPECT_EQ(consoleCount("Lost VSYNC "), s.lost) << s.gapUs;
-    EXPECT_EQ(consoleCount("VSYNC handler executes for "), s.late) << s.gapUs;
+    EXPECT_EQ(std::tuple(consoleCount("Lost VSYNC "), consoleCount("VSYNC handler executes for ")),
+              std::tuple(s.lost, s.late)) << s.gapUs;
   }
   EXPECT_EQ(consoleCount("Lost VSYNC 18.6"), 1);
 }
@@ -230,11 +206,7 @@ TEST_F(VsyncTest, LostVsyncToleranceIsExactlyOneMillisecond) {
 }
 
 TEST_F(VsyncTest, RunTimeStatisticsEveryHundredTwentyVsyncs) {
-  struct Step {
-    int vsyncs;
-    u32 statistics;
-    int lines;
-  } steps[] = {{130, 0, 0}, {119, 1, 0}, {1, 1, 1}, {120, 1, 2}};
+  struct Step { int vsyncs; u32 statistics; int lines; } steps[] = {{130, 0, 0}, {119, 1, 0}, {1, 1, 1}, {120, 1, 2}};
   for (auto s : steps) {
     writeMem32(0xFFFF0004, s.statistics);
     for (int i = 0; i < s.vsyncs; ++i) vsync(16666);
@@ -245,17 +217,14 @@ TEST_F(VsyncTest, RunTimeStatisticsEveryHundredTwentyVsyncs) {
 TEST_F(VsyncTest, DeferredFrameRunsOnceAtEndEvenWhenItFails) {
   beginVsyncDefer();
   for (int i = 0; i < 3; ++i) vsync(16666);
-  EXPECT_TRUE(frames.frameCount.empty());
-  EXPECT_EQ(mxFrameCount(), 3u);  // the driver update still runs every frame
-  EXPECT_EQ(vsyncGuard().pending, 1);
+  // The driver update still runs every frame.
+  EXPECT_EQ(std::tuple(frames.frameCount.size(), mxFrameCount(), vsyncGuard().pending), std::tuple(size_t{0}, 3u, 1));
   endVsyncDefer();
   EXPECT_EQ(frames.frameCount.size(), 1u);
   endVsyncDefer();
   EXPECT_EQ(frames.frameCount.size(), 1u);
 
-  beginVsyncDefer();  // nested stretches: the frame runs at the outermost end only
-  beginVsyncDefer();
-  vsync(16666);
+  beginVsyncDefer(), beginVsyncDefer(), vsync(16666);  // nested stretches: the frame runs at the outermost end only
   endVsyncDefer();
   EXPECT_EQ(frames.frameCount.size(), 1u);
   endVsyncDefer();
@@ -266,8 +235,7 @@ TEST_F(VsyncTest, DeferredFrameRunsOnceAtEndEvenWhenItFails) {
   beginVsyncDefer();
   vsync(16666);
   EXPECT_NO_THROW(endVsyncDefer());
-  EXPECT_EQ(consoleCount("Assertion failed"), 1);
-  EXPECT_TRUE(vsyncGuard().pending == 0 && vsyncGuard().busy == 0);
+  EXPECT_EQ(std::tuple(consoleCount("Assertion failed"), vsyncGuard().pending, vsyncGuard().busy), std::tuple(1, 0, 0));
   frames.failAt = 5;  // a failing frame outside a stretch: swallowed, interrupts stay on, the next runs
   for (int i = 0; i < 3; ++i) vsync(16666);
   EXPECT_EQ(std::tuple(frames.frameCount.size(), consoleCount("Assertion failed"), regPeek(0x40000018), mxMainLoop()),
@@ -277,14 +245,11 @@ TEST_F(VsyncTest, DeferredFrameRunsOnceAtEndEvenWhenItFails) {
 TEST_F(StartupTest, HandOffBounds) {
   for (u32 address : {0x3FF00000u, 0x3FFFFFFCu, 0x3FFFFFFFu, 0x3FEFFFFCu, 0x3FEFFFFFu, 0x40000000u, 0u}) {
     const bool taken = address >= 0x3FF00000 && address < 0x40000000;
-    bpReset();
-    setupInterrupts(onVsync);
-    writeMem32(HANDOFF, address);
-    regPoke(0x40004200, 0);
+    bpReset(), setupInterrupts(onVsync), writeMem32(HANDOFF, address), regPoke(0x40004200, 0);
     auto end = endOf(checkHandOff);
-    EXPECT_EQ(end && end->reason == EndReason::HandOff && end->arg == address, taken) << std::hex << address;
-    EXPECT_EQ(regPeek(0x40004200), taken ? 0x3E00u : 0u);
-    EXPECT_EQ(irqIsEnabled(VSYNC_IRQ), !taken);
+    EXPECT_EQ(std::tuple(end && end->reason == EndReason::HandOff && end->arg == address, regPeek(0x40004200),
+                         irqIsEnabled(VSYNC_IRQ)),
+              std::tuple(taken, taken ? 0x3E00u : 0u, !taken)) << std::hex << address;
   }
   EXPECT_EQ(consoleCount("return 3ff00000"), 1);
 }
@@ -305,7 +270,7 @@ TEST_F(StartupTest, HaltWithoutWatchdogEndsTheRun) {
   mxWatchdogEnable(0, 1);
   auto halt = endOf(mxHalt);
   EXPECT_TRUE(halt && halt->reason == EndReason::Halt);
-  u64 start = clockNow();
+  const u64 start = clockNow();
   auto end = endOf(mxRestart);  // arms 1 s and spins
   EXPECT_TRUE(end && end->reason == EndReason::Restart && end->arg == 1u);
   EXPECT_GE(clockNow() - start, 1000000u * TICKS_PER_US);
@@ -325,17 +290,16 @@ TEST_F(StartupTest, FailedCheckInARefreshEndsOnlyThatPass) {
   test_categories::calls().clear();
   FailingRefresh<category::TYPE_PLUGIN_STORAGE> first;
   FailingRefresh<category::TYPE_GPI_IN_STATUS> second;
-  first.failFrom = 2;
-  first.failTo = 3;
-  second.failFrom = 100;
+  first.failFrom = 2, first.failTo = 3, second.failFrom = 100;
   bpStart();
   for (int pass = 0; pass < 5; ++pass) {
     ASSERT_NO_THROW(bpMainLoopPass()) << pass;
     EXPECT_EQ(mxMainLoop(), 0);
   }
-  EXPECT_EQ(first.passes, 5);
-  EXPECT_EQ(second.passes, 3);  // not reached in the two passes that failed before it
-  EXPECT_EQ(consoleCount("refresh stopped at tests/Main/framework/startup_test.cpp"), 2);
+  // The second is not reached in the two passes that failed before it.
+  EXPECT_EQ(std::tuple(first.passes, second.passes,
+                       consoleCount("refresh stopped at tests/Main/framework/startup_test.cpp")),
+            std::tuple(5, 3, 2));
   const auto& calls = test_categories::calls();
   EXPECT_GE(std::count(calls.begin(), calls.end(), "update 61/0"), 5);
 }
@@ -345,8 +309,7 @@ struct Kept : TestCategory<Rec<category::TYPE_PLUGIN_STORAGE>> {
 };
 
 TEST_F(StartupTest, RestartAndPowerOnResumeTheBackupImage) {
-  writeMem32(0x81800000, 0);  // no image in the window yet
-  writeMem32(0x81800004, 0);
+  writeMem32(0x81800000, 0), writeMem32(0x81800004, 0);  // no image in the window yet
   Kept cat;
   vsyncSetFrameWork(nullptr);  // the registry's process with its backup copy
   bpStart();
@@ -360,9 +323,8 @@ TEST_F(StartupTest, RestartAndPowerOnResumeTheBackupImage) {
     testing_support::consoleClear();
     cat.a() = 0;
     bpStart();
-    EXPECT_EQ(consoleCount("start power on sequence"), powerCycle ? 1 : 0);
-    EXPECT_EQ(consoleCount("backup data resume"), 1);
-    EXPECT_EQ(cat.a(), 77);
+    EXPECT_EQ(std::tuple(consoleCount("start power on sequence"), consoleCount("backup data resume"), cat.a()),
+              std::tuple(powerCycle ? 1 : 0, 1, 77));
   }
 }
 
@@ -382,8 +344,7 @@ TEST_F(StartupTest, RestartAppliesTheFormatOfItsImageInTheFirstFrame) {
     SCOPED_TRACE(restart ? "restart" : "new board");
     if (restart) {
       MxifSystem format1{};
-      format1.videoMask = MxifSystem::FORMAT;
-      format1.format = 1;
+      format1.videoMask = MxifSystem::FORMAT, format1.format = 1;
       category::CategorySystem::instance().assign(format1, 0);
       for (int pass = 0; pass < 3; ++pass) bpMainLoopPass();  // applied, and copied to the window
       bpReset();
@@ -392,11 +353,9 @@ TEST_F(StartupTest, RestartAppliesTheFormatOfItsImageInTheFirstFrame) {
     calllog::clear();
     bpStart();
     for (int pass = 0; pass < 2; ++pass) bpMainLoopPass();
-    EXPECT_EQ(consoleCount("Start Timer task"), 1);
-    EXPECT_EQ(consoleCount("mxInitialize: "), restart ? 2 : 1);
-    EXPECT_EQ(regPeek(0x40000014), restart ? 950000u : 783300u);
-    EXPECT_EQ(calls("mxFrameClearStills"), restart ? 1 : 0);
-    EXPECT_EQ(calls("mxClipStop"), restart ? 4 : 0);
+    EXPECT_EQ(std::tuple(consoleCount("Start Timer task"), consoleCount("mxInitialize: "), regPeek(0x40000014),
+                         calls("mxFrameClearStills"), calls("mxClipStop")),
+              std::tuple(1, restart ? 2 : 1, restart ? 950000u : 783300u, restart ? 1 : 0, restart ? 4 : 0));
   }
   calllog::enable(false);
 }
