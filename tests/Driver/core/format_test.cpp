@@ -19,8 +19,7 @@ TEST_F(FormatTest, AlarmWordFromTemperaturesPowerStatusAndUnits) {
   for (int i = 1; i < 5; ++i) mxSetTemperatureAlarm(PORTS[i], 100);
   // code(102), code(90) of ME2; code(92) of the glue.
   EXPECT_EQ((Words{xadcRegister(PORTS[2], XADC_UPPER_THRESHOLD), xadcRegister(PORTS[2], XADC_LOWER_THRESHOLD),
-                   xadcRegister(PORTS[0], XADC_UPPER_THRESHOLD)}),
-            (Words{48783, 47223, 47483}));
+                   xadcRegister(PORTS[0], XADC_UPPER_THRESHOLD)}), (Words{48783, 47223, 47483}));
   struct Step { int fpga; double celsius; u32 word; } const steps[] = {
       {2, 101.9, 0}, {2, 102.0, (1u << 9) | 0x20},                        // ME2 over its upper threshold
       {0, 92.0, (1u << 7) | (1u << 9) | 0x20}, {2, 95.0, (1u << 7) | (1u << 9) | 0x20},  // held until below
@@ -101,8 +100,7 @@ TEST_F(FormatTest, PllThatDoesNotLockIsRetriedThenLeftAndStuckPortsFailTheCheck)
   pll(ME1_PLL, 3).failLocks = -1;
   EXPECT_EQ(mxPllInitialize(ME1_PLL, 3), -1);
   EXPECT_EQ(consoleCounts({"[WARN] Retry(1): PLL(83000400:0) Initialize", "PLL(83000400", "Retry(4): PLL(82000400:3)",
-                           "[ERR] PLL(82000400:3) Initialize"}),
-            (std::vector<int>{1, 2, 1, 1}));
+                           "[ERR] PLL(82000400:3) Initialize"}), (std::vector<int>{1, 2, 1, 1}));
   EXPECT_EQ(pll(ME1_PLL, 3).releases, 5);
 
   xadcSetStuck(PORTS[3], true);

@@ -81,8 +81,7 @@ TEST_F(DviTest, ScalerRatiosPositionsAndFilters) {
     mxDviSetScaler(c.channel, c.x, c.y, c.sx, c.sy);
     Words regs;
     for (u32 word : words) regs.push_back(regPeek(input + word));
-    EXPECT_EQ(regs, c.regs);
-    EXPECT_EQ(writesTo(input + APPLY), (Words{2, 0}));
+    EXPECT_EQ(std::make_tuple(regs, writesTo(input + APPLY)), std::make_tuple(c.regs, (Words{2, 0})));
     const Words table = writesTo(input + TABLE_DATA);
     for (auto [entry, value] : c.table) EXPECT_EQ(table.at(entry), value) << entry;
   }
@@ -112,8 +111,7 @@ TEST_F(DviTest, SyncOffsetWrapsInsideTheTotals) {
   mxDviSetSyncOffset(MX_DVI_IN_1, 0, 0);
   feed(IN_1, NONE);
   mxDviSetSyncOffset(MX_DVI_IN_1, 10, 3);
-  EXPECT_EQ(writesTo(IN_1 + SYNC_ON), (Words{0, 0}));
-  EXPECT_EQ(platform::traceWriteCount(), 2u);
+  EXPECT_EQ(std::make_tuple(writesTo(IN_1 + SYNC_ON), platform::traceWriteCount()), std::make_tuple((Words{0, 0}), 2u));
 }
 
 TEST_F(DviTest, EdidIsWrittenThenVerifiedUpToTheFirstWrongByte) {

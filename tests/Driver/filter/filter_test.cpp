@@ -80,12 +80,10 @@ TEST_F(FilterTest, BusImageEffectReachesTheBBlockOneFrameLate) {
   mxFilterSetColorize(MX_BBUS, 1, 100, 200);
   mxFilterUpdate();
   expectRegs({{ME1 + 0x4700, 1}, {ME1 + 0x4710, 21845}, {ME1 + 0x4714, 43690}, {ME1 + 0x4718, 21845},
-              {ME1 + 0x471C, 21845}, {ME1 + 0x4720, 0x53}},
-             "second frame ");
+              {ME1 + 0x471C, 21845}, {ME1 + 0x4720, 0x53}}, "second frame ");
   mxFilterUpdate();
   expectRegs({{ME1 + 0x4700, 3}, {ME1 + 0x4710, 32768}, {ME1 + 0x4714, 65535}, {ME1 + 0x4718, 0},
-              {ME1 + 0x4720, 200u << 20 | 100u << 10 | 128 | 0x53}},
-             "third frame ");
+              {ME1 + 0x4720, 200u << 20 | 100u << 10 | 128 | 0x53}}, "third frame ");
 }
 
 TEST_F(FilterTest, DveBusFlagsSwapTheBackgroundEffects) {

@@ -46,9 +46,8 @@ TEST_F(GenlockTest, FormatClockAndReferenceOutput) {
     traceClear();
     mxGenlockSetFormatClock();
     mxGenlockSetMode(MX_GENLOCK_EXTERNAL, MX_GENLOCK_BBST, c.setup);
-    EXPECT_EQ(peek(0x82000E14, {0, 4}), (Words{c.clock, c.clock24}));
-    EXPECT_EQ(writesTo(0x82000E10), (Words{0, 1}));
-    EXPECT_EQ(peek(0x82000E00, {0, 4, 8}), c.out);
+    EXPECT_EQ(std::make_tuple(peek(0x82000E14, {0, 4}), writesTo(0x82000E10), peek(0x82000E00, {0, 4, 8})),
+              std::make_tuple((Words{c.clock, c.clock24}), (Words{0, 1}), c.out));
   }
 }
 
@@ -138,8 +137,7 @@ TEST_F(GenlockTest, BlackBurstLocksFromCoarseToFineAndReportsTheLossOfTheReferen
 
   genlockReference().setPresent(false);
   steps(5);
-  EXPECT_EQ(consoleCount("[INFO] Unlocked: no sync"), 1);
-  EXPECT_EQ(mxGenlockIsLocked(), 0);
+  EXPECT_EQ(std::make_tuple(consoleCount("[INFO] Unlocked: no sync"), mxGenlockIsLocked()), std::make_tuple(1, 0));
 }
 
 TEST_F(GenlockTest, OscillatorValueStaysInRange) {

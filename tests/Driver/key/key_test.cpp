@@ -98,8 +98,7 @@ TEST_F(KeyTest, SetterValuesAsWritten) {
        {{mixKey(MIX_KEY_LEVEL, 0), 1024 | 0x40000}}},  // key 1 is the default clean tap
       {"soft mask softness 1.0", [] { mxKeySetSoftMask(MX_KEY1, 0, 0, 1, 1, 1.0f); }, {{me1Key(0) + SOFTNESS, 1023}}},
       {"edge 8193 at 90 degrees, width 2", [] { mxKeySetEdge(MX_KEY1, 8193, 2, 90, 1.0f); },
-       {{me1Key(0) + EDGE_TYPE, 28 | 8 << 6}, {me1Key(0) + EDGE_CONTROL, 0x440},
-        {me1Key(0) + EDGE_LEVEL, 1024}}},
+       {{me1Key(0) + EDGE_TYPE, 28 | 8 << 6}, {me1Key(0) + EDGE_CONTROL, 0x440}, {me1Key(0) + EDGE_LEVEL, 1024}}},
       {"edge 8196 forces width 0", [] { mxKeySetEdge(MX_KEY3, 8196, 3, 0, 0.25f); },
        {{me1Key(2) + EDGE_TYPE, 8 << 6}, {me1Key(2) + EDGE_CONTROL, 0}, {me1Key(2) + EDGE_LEVEL, 256}}},
       {"edge 8194 at 315 degrees, width 4", [] { mxKeySetEdge(MX_DSK4, 8194, 4, 315, 0.0f); },
@@ -276,8 +275,7 @@ TEST_F(KeyTest, ChromaColoursAndTableBanks) {
     mxKeyWriteParams();
     const u32 key4 = chroma(MX_ME1_BASE, 3);
     EXPECT_EQ(peek(key4, {CHROMA_COLOR_A, CHROMA_COLOR_A + 4, CHROMA_COLOR_A + 8, CHROMA_COLOR_B, CHROMA_COLOR_B + 4,
-                          CHROMA_COLOR_B + 8}),
-              (Words{c.y, c.cb, c.cr, c.y, c.cb, c.cr}))
+                          CHROMA_COLOR_B + 8}), (Words{c.y, c.cb, c.cr, c.y, c.cb, c.cr}))
         << c.format << " " << c.r;
   }
   static u16 table[N_CHROMA_TABLE];

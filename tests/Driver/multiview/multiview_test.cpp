@@ -130,8 +130,7 @@ TEST_F(MvTest, PairedModeMirrorsOutputsZeroAndOneAndBlacksWhatTheSecondFpgaLacks
   EXPECT_EQ(regPeek(K0), 0xB001u);
   // Output 2's control block holds output 0's mirror, the control word with 1024; none of its own.
   EXPECT_EQ(regs(K0 + 0x80, 4), (Words{0xB401, 99, 0x07800800, 270u << 16}));
-  EXPECT_EQ(regs(0x83001A80 + 16, 4),
-            (Words{147u << 16, 192 | 15u << 16, 384 | 147u << 16, 576 | 147u << 16}));
+  EXPECT_EQ(regs(0x83001A80 + 16, 4), (Words{147u << 16, 192 | 15u << 16, 384 | 147u << 16, 576 | 147u << 16}));
 
   startBoard(2);  // 4K: input 4n + 1 is input n + 1, the others black
   const int quad[2] = {4356, 4354};

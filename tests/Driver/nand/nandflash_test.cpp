@@ -76,8 +76,7 @@ TEST_F(NandTest, SingleBitErrorsAreCorrectedAndReportedThreeTimes) {
   std::snprintf(line, sizeof line, "NAND Flash: ECC corrected %08x(021) ", GLUE + 2 * 64 + 4);
   // The fifth correction says nothing; the data is right all the same.
   EXPECT_EQ(consoleCounts({line, "[WARN] NAND Flash: ECC corrected ", "[ERR] NAND Flash: ECC corrected more than 3 times",
-                           "ECC corrected"}),
-            (std::vector<int>{1, 3, 1, 4}))
+                           "ECC corrected"}), (std::vector<int>{1, 3, 1, 4}))
       << consoleText();
   // The count starts again with the next read.
   testing_support::consoleClear();

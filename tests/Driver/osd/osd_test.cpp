@@ -80,8 +80,7 @@ TEST_F(OsdTest, AnEngineThatStaysBusyIsResetAfterFourSecondsAndTheRectangleDropp
   EXPECT_TRUE(us > 4000000u && us < 4000300u) << us;
   // Busy, FIFO full, one pending; the engine reset once and the rectangle dropped.
   EXPECT_EQ(std::make_tuple(consoleCount("[ERR] OSD rendering timeout : 1c!!!"), osdEngine().resets(),
-                            osdEngine().commands().size()),
-            std::make_tuple(1, 1, size_t{4}));
+                            osdEngine().commands().size()), std::make_tuple(1, 1, size_t{4}));
 }
 
 TEST_F(OsdTest, BlitLinesLandInMe2MemoryInWholeBlocks) {
@@ -119,9 +118,8 @@ TEST_F(OsdTest, AFrameDuringALineWaitsForIt) {
 
   const MemoryPorts& mem = memoryPorts();
   EXPECT_EQ(mem.word(ME2, OSD + 8192 * 5 + 40), 0x00150014u);  // the words after the frame
-  EXPECT_EQ(mem.word(ME2, OSD + 8192 * 5 + 8188), 0x0FFF0FFEu);
-  EXPECT_EQ(frameWork, 1);
-  EXPECT_EQ(mem.word(ME2, 0x80000000), 0u);
+  EXPECT_EQ(std::make_tuple(mem.word(ME2, OSD + 8192 * 5 + 8188), frameWork, mem.word(ME2, 0x80000000)),
+            std::make_tuple(0x0FFF0FFEu, 1, 0u));
   mxUpdate();
   EXPECT_NE(mem.word(ME2, 0x80000000), 0u);
 }

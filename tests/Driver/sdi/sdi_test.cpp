@@ -92,9 +92,8 @@ TEST_F(SdiTest, InitWordsAndDelay) {
   EXPECT_EQ(perFpga(DELAY), (Words{0, 0, 0, 0}));
   boardMode(QUAD);
   mxSdiUpdateControl();
-  EXPECT_EQ(perFpga(LINK1), (Words{7, 0xF, 1, 1}));
-  EXPECT_EQ(peek(FPGA[ME2] + QUAD_WINDOW, {0, 4, 8, 12}), (Words{35840, 36352, 1024, 1536}));
-  EXPECT_EQ(perFpga(QUAD_ROUTE_1), (Words{0, 34816, 0, 0}));
+  EXPECT_EQ(std::make_tuple(perFpga(LINK1), peek(FPGA[ME2] + QUAD_WINDOW, {0, 4, 8, 12}), perFpga(QUAD_ROUTE_1)),
+            std::make_tuple((Words{7, 0xF, 1, 1}), (Words{35840, 36352, 1024, 1536}), (Words{0, 34816, 0, 0})));
   EXPECT_EQ(perFpga(QUAD_TIMING_0), (Words{110, 110, 110, 110}));
   mxSdiSetDelay(2);
   EXPECT_EQ(perFpga(DELAY), (Words{2, 2, 2, 2}));
@@ -104,8 +103,7 @@ TEST_F(SdiTest, FormatAndFlagDecoding) {
   constexpr u32 S1 = 1, S2 = 2, S3 = 4;
   struct Case { BoardMode mode; int id; u32 nibble, bits, payload; int format, flags; } cases[] = {
       {NORMAL, MX_IN_1, 15, S1, 0, -1, 1}, {NORMAL, MX_IN_1, 3, S1 | S2 | S3, 0, -2, 2},
-      {NORMAL, MX_IN_1, 3, S1, 0, 11, 1},
-      {NORMAL, MX_IN_1, 3, S1 | S3, 151u | 0xF0000000u, 11, 1 + 16 + 12},
+      {NORMAL, MX_IN_1, 3, S1, 0, 11, 1}, {NORMAL, MX_IN_1, 3, S1 | S3, 151u | 0xF0000000u, 11, 1 + 16 + 12},
       {NORMAL, MX_IN_1, 3, S1 | S2, 0x50000098u, 11, 2 + 16 + 4},  // payload 152
       {NORMAL, MX_IN_20, 6, S1, 0, 14, 1},  // ME2 channel 9: second nibble word, payload from + 0xB88
       {NORMAL, MX_IN_1, 4, S2, 151, 4, 0}, {QUAD, MX_IN_1, 4, 0, 0, 4, 1}, {QUAD, MX_IN_1, 4, S2, 0, 4, 0},
@@ -122,8 +120,7 @@ TEST_F(SdiTest, FormatAndFlagDecoding) {
     regPoke(B + STATUS_S3, ((c.bits & S3) >> 2) << (16 + ch));
     regPoke(B + (f == ME2 ? PAYLOAD_ME2 : PAYLOAD) + 4 * static_cast<u32>(ch), c.payload);
     mxSdiUpdateStatus();
-    EXPECT_EQ(mxSdiGetFormat(c.id), c.format);
-    EXPECT_EQ(mxSdiGetFormatFlags(c.id), c.flags);
+    EXPECT_EQ(std::make_tuple(mxSdiGetFormat(c.id), mxSdiGetFormatFlags(c.id)), std::make_tuple(c.format, c.flags));
   }
 }
 
@@ -182,8 +179,7 @@ TEST_F(SdiTest, LevelBGroupsAndSelectWords) {
     regPoke(FPGA[ME1] + ALIGNED, c.alignedMe1);
     regPoke(FPGA[ME2] + ALIGNED, c.alignedMe2);
     mxSdiUpdateStatus();
-    EXPECT_EQ(perFpga(SELECT), c.select);
-    EXPECT_EQ(regPeek(FOUR_K_SELECT), c.fourK);
+    EXPECT_EQ(std::make_tuple(perFpga(SELECT), regPeek(FOUR_K_SELECT)), std::make_tuple(c.select, c.fourK));
   }
   mxSdiUpdateControl();
   EXPECT_EQ(regPeek(FPGA[ME1] + LINK2), 3u | 2u << 8);  // input 5's group is not level A
@@ -217,9 +213,8 @@ TEST_F(SdiTest, PollReadsOneGroupPerPass) {
       ASSERT_EQ(words[0], pass < c.pass ? 0u : 3u) << pass;
     }
     mxSdiGetInfoBytes(c.id, bytes);
-    EXPECT_EQ(words[1], 0x7FFFF5u);
-    EXPECT_EQ(words[15], 0x123u);
-    EXPECT_EQ(std::vector<int>({bytes[0], bytes[1], bytes[14], bytes[15]}), (std::vector<int>{1, 0, 0, 1}));
+    EXPECT_EQ(std::make_tuple(words[1], words[15], std::vector<int>({bytes[0], bytes[1], bytes[14], bytes[15]})),
+              std::make_tuple(0x7FFFF5u, 0x123u, (std::vector<int>{1, 0, 0, 1})));
   }
   // Quad-link: channels between the groups' first ones are cleared.
   sdiReceiver(ME1).words[0][1] = 7;
