@@ -35,8 +35,7 @@ class ClipTest : public testing_support::BoardTest {
     header(c).flags = 2;
     for (u32 i = 0; i < count; ++i) unit(c, static_cast<int>(i)) = {0x20000000 + 0x10000 * i, 4, bytes, 0.5f};
   }
-  // One driver update on the given field (bit 0 and bit 1 of the field registers); the next call
-  // takes the other field.
+  // One driver update on the given field (bit 0 and bit 1 of the field registers); the next call takes the other field.
   void frame() {
     regPoke(0x82000510, field ? 3 : 0);
     regPoke(0x40004510, field ? 3 : 0);
@@ -101,8 +100,7 @@ TEST_F(ClipTest, DamagedHeaderIsNoClip) {
 TEST_F(ClipTest, PlaybackCuesFieldPairsByStageAndSequence) {
   store(0, 4);
   frame();  // field 0: cued on frame 0, which waits for field 1
-  EXPECT_EQ(written(0x82001300, 2), Words{0x1414});
-  EXPECT_TRUE(issued(DEC0).empty());
+  EXPECT_EQ(std::make_tuple(written(0x82001300, 2), issued(DEC0).empty()), std::make_tuple(Words{0x1414}, true));
   frame();
   EXPECT_EQ((std::vector<Words>{written(DEC0 + 16, 5), written(DEC0 + 132, 5), issued(DEC0), written(DEC0, 5)}),
             (std::vector<Words>{{0x1414}, {3 * 256 + 3}, {0x20000000}, {0, 0, 1}}));
@@ -151,8 +149,7 @@ TEST_F(ClipTest, OneUnitClipIsCuedWhereUnitsAreFrames) {
   }
 }
 
-// The decoders of a pair must finish their units within the frame: bytes / 75 us each, at least
-// 6000 us, plus 999 us.
+// The decoders of a pair must finish their units within the frame: bytes / 75 us each, at least 6000 us, plus 999 us.
 TEST_F(ClipTest, PairThatCannotFinishSkipsTheNextFrame) {
   struct Case { u32 bytes1; const char* warn; } cases[] = {
       {725025, "[WARN] Clip play 15.667000 ms"}, {724950, nullptr}};
@@ -335,8 +332,7 @@ TEST_F(ClipTest, AudioCaptureStoresItsSamplesAndPlaybackFollowsTheUnits) {
     EXPECT_EQ(Words({header(0).audioStart, header(0).audioSamples}), Words({c.start, c.start != 0 ? 1617u : 0u}));
     EXPECT_EQ(consoleCount("[WARN] invalid audio samples 1000 != 1617"), c.start == 0 ? 1 : 0) << consoleText();
   }
-  // Playback of a 720-line clip with audio from sample 100: the first unit sets the address, the
-  // following ones run on.
+  // Playback of a 720-line clip with audio from sample 100: the first unit sets the address, the following ones run on.
   store(0, 4);
   header(0).audioStart = 100;
   header(0).audioSamples = 4000;

@@ -1,7 +1,6 @@
 // The driver core: formats, board modes, the frame counter's events and the update's stage budgets.
 
 #include <cstdlib>
-#include <tuple>
 
 #include "Driver/genlock/genlock.h"
 #include "Platform/watchdog.h"
@@ -151,9 +150,8 @@ TEST_F(CoreTest, FrameCounterEventsAndStartupLockRelease) {
   EXPECT_EQ(readMem32(OCM_STARTUP_DONE), 0u);
 }
 
-// Each stage's budget is its exact limit: a stage that takes the limit is logged, one that takes a
-// microsecond less is not, and a second overrunning frame in a row is silent. The stages' own time is
-// learned first from the logged times.
+// Each stage's budget is its exact limit: a stage that takes the limit is logged, one that takes a microsecond less is
+// not, and a second overrunning frame in a row is silent. The stages' own time is learned first from the logged times.
 TEST_F(CoreTest, StageBudgetsAreExactLimits) {
   mxBoardInit();
   for (int frame = 0; frame < 61; ++frame) mxUpdate();  // past the frame-counter events

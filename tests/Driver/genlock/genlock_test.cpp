@@ -183,8 +183,7 @@ TEST_F(GenlockTest, LockedValueIsAveragedIntoStorageAndStartsTheNextRun) {
   steps(64);
   EXPECT_EQ(readMem32(NV_START), 0x81000u);
 
-  // A restart starts from the start value, in internal mode every frame; without the magic from
-  // the centre.
+  // A restart starts from the start value, in internal mode every frame; without the magic from the centre.
   for (u32 magic : {0x2A551234u, 0u}) {
     writeMem32(NV_MAGIC, magic);
     mxResetAllBlocks();

@@ -58,8 +58,7 @@ TEST_F(DskStageTest, LevelsCleanFeedsLayerFadeAndOutputSources) {
   mxDskSetOutputSource(MX_DSK_PGM1 + 1, MX_DSK_OUT_POINT_1);
   regPoke(DSK_FADE_MODE, 7);
   mxDskWriteStage();
-  // Default ranks: DSK 4 0, DSK 3 1, DSK 2 2, DSK 1 3.
-  // DSK 4's route: option 0; no 4K levels outside 4K mode.
+  // Default ranks: DSK 4 0, DSK 3 1, DSK 2 2, DSK 1 3. DSK 4's route: option 0; no 4K levels outside 4K mode.
   expectRegs({{DSK_LEVEL, 1024}, {DSK_LEVEL + DSK_STRIDE, 512 | 1 << 16}, {DSK_LEVEL + 2 * DSK_STRIDE, 0},
               {DSK_LEVEL + 3 * DSK_STRIDE, 1 << 16}, {DSK_ROUTE + 3 * DSK_STRIDE, 3}, {DSK_CLEAN_RANK, 11},
               {DSK_CLEAN, 2}, {DSK_CLEAN_RANK + DSK_CLEAN_STRIDE, 15}, {DSK_CLEAN + DSK_CLEAN_STRIDE, 5},

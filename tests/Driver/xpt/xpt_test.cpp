@@ -42,8 +42,7 @@ TEST_F(XptTest, InputMappingByBoardMode) {
 }
 
 TEST_F(XptTest, BusSourceCodesMarkersAndFlag) {
-  // flag: the ME2 flag after ME1's utility bus 2 first took an ME2 output; it stays while an ME1 bus
-  // shows one.
+  // flag: the ME2 flag after ME1's utility bus 2 first took an ME2 output; it stays while an ME1 bus shows one.
   struct Case { Mode mode; int context, dst, src, offset, value; u32 flag; } cases[] = {
       {NORMAL, MX_CONTEXT_ME1, MX_ABUS, MX_IN_20, 4, 19, 1}, {PAIRED, MX_CONTEXT_ME1, MX_ABUS, MX_IN_20, 4, 147, 1},
       {FOUR_K, MX_CONTEXT_ME1, MX_ABUS, MX_IN_5, 4, 1, 1},   {NORMAL, MX_CONTEXT_ME2, MX_KEY4_S, MX_IN_3,
