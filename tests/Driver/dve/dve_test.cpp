@@ -53,9 +53,7 @@ TEST_F(DveTest, InitialisationAndResetDefaultsByFormat) {
   for (const auto& c : cases) {
     format(c.format);
     const u32 bkgd = c.me1 + 0x5C00, key4 = c.me2 + 0x7D00;
-    for (u32 block : {bkgd, key4}) {
-      EXPECT_EQ(peek(block, {8, 12, 16}), c.setup) << c.format;
-    }
+    for (u32 block : {bkgd, key4}) EXPECT_EQ(peek(block, {8, 12, 16}), c.setup) << c.format;
     EXPECT_EQ((Words{regPeek(bkgd), regPeek(bkgd + 4), regPeek(key4), regPeek(key4 + 4)}),
               (Words{0x0A008800, 0x8C00, 0x9C00, 0x9C00}));
     mxDveSetWindow(MX_BKGD, 0, 0, 100, 100, 1, 0);
