@@ -146,9 +146,8 @@ TEST_F(DmaTest, FullListsAppendNothing) {
 }
 
 TEST_F(DmaTest, PollHoldsTheListUntilTheRegisterAnswers) {
-  struct Case {
-    u32 before, flag, mask, after;
-  } cases[] = {{0, 1, 1, 3}, {2, 0, 2, 1}};  // wait for bit 0 set, then for bit 1 clear
+  struct Case { u32 before, flag, mask, after; } cases[] = {
+      {0, 1, 1, 3}, {2, 0, 2, 1}};  // wait for bit 0 set, then for bit 1 clear
   for (auto c : cases) {
     regPoke(POLLED, c.before);
     regPoke(WRITTEN, 0);

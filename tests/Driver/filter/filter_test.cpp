@@ -57,12 +57,9 @@ TEST_F(FilterTest, ResizeOfEachKindOfSlot) {
 }
 
 TEST_F(FilterTest, DefocusScalesTheBusFilterAndBoostsFromLevel205) {
-  struct Case {
-    float level;
-    u32 hstep, vstep, boost;
-    int format = 0;
-  } cases[] = {{2.0f, 6570, 13167, 0}, {2.05f, 8581, 17189, 1},  // s = 0.2 and 0.2 x 1.333 / 1.02
-               {2.0f, 6579, 6599, 0, 2}};                         // 720 lines: d = 1 / 720 + 0.2
+  struct Case { float level; u32 hstep, vstep, boost; int format = 0; } cases[] = {
+      {2.0f, 6570, 13167, 0}, {2.05f, 8581, 17189, 1},  // s = 0.2 and 0.2 x 1.333 / 1.02
+      {2.0f, 6579, 6599, 0, 2}};                         // 720 lines: d = 1 / 720 + 0.2
   for (auto c : cases) {
     if (c.format != 0) mxInitialize(c.format, 1.0f);
     mxFilterSetImageMode(MX_ABUS, MX_IMAGE_DEFOCUS, c.level);
@@ -99,12 +96,8 @@ TEST_F(FilterTest, DveBusFlagsSwapTheBackgroundEffects) {
 
 TEST_F(FilterTest, TestEffectsAndDustByFrame) {
   struct Frame { u32 value, first, second; };
-  struct Case {
-    const char* what;
-    std::function<void()> set;
-    u32 value, first, second;
-    std::vector<Frame> frames;
-  } cases[] = {
+  struct Case { const char* what; std::function<void()> set; u32 value, first, second; std::vector<Frame> frames; }
+  cases[] = {
       {"gain A", [] { mxFilterSetBusGain(MX_ABUS, 1, 0.5f); }, ME1 + 0x4900, ME1 + 0x4980, ME1 + 0x4940,
        {{0, 36388, 36388}, {0, 36388, 36388}, {0x101FF, 36388, 36388}}},
       {"mode 1 A", [] { mxFilterSetBusMode(MX_ABUS, 1, 1); }, ME1 + 0x4900, ME1 + 0x4980, ME1 + 0x4940,
