@@ -10,11 +10,7 @@ using namespace driver_test;
 
 namespace {
 
-struct FilterCall {
-  int target;
-  float a, b, c, d;
-  bool operator==(const FilterCall&) const = default;
-};
+struct FilterCall { int target; float a, b, c, d; bool operator==(const FilterCall&) const = default; };
 std::vector<FilterCall> filterCalls;
 
 class DisplayTest : public testing_support::BoardTest {
