@@ -30,8 +30,7 @@ TEST_F(CbgdTest, WriterByMode) {
       // the centre is kept inside the frame: 0.8 -> 0.5 at size 1, 0.1 -> 0.25 at size 0.5
       {MX_CBGD_2, MX_CBGD_CURVE, 1.0f, 0.8f, G2, {2, 64, 64, 64, 876, 896, 896}},
       {MX_CBGD_1, MX_CBGD_CURVE, 0.5f, 0.1f, G1, {2, 64, 288, 288, 438, 448, 448}},
-      {MX_CBGD_1, MX_CBGD_CURVE, 0.5f, 0.5f, G1, {2, 283, 288, 288, 438, 448, 448}},
-  };
+      {MX_CBGD_1, MX_CBGD_CURVE, 0.5f, 0.5f, G1, {2, 283, 288, 288, 438, 448, 448}}};
   for (const auto& c : cases) {
     mxCbgdSetColors(c.target, 100, 200, 300, 400, 400, 400);
     mxCbgdSetWashRange(c.target, c.size, c.centre);

@@ -72,8 +72,7 @@ TEST_F(FormatTest, PllRowsKeepTheirMaskByFormat) {
       {ME1_PLL, 1, 0x28, 0x1234, 0xFFFF, 0xFFFF},  // keep mask 0: all bits written
       {ME1_PLL, 1, 0x08, 0xFFFF, 0x1208, 0x1596},  // keep 0x1000
       {ME1_PLL, 1, 0x08, 0x0000, 0x0208, 0x0596},  {ME1_PLL, 2, 0x18, 0xFFFF, 0xFD90, 0xFCFA},
-      {GLUE_PLL, 0, 0x0A, 0x0000, 0x0082, 0x0208}, {SDI2_PLL, 0, 0x1A, 0x8000, 0xFFE9, 0xFFE9},
-  };
+      {GLUE_PLL, 0, 0x0A, 0x0000, 0x0082, 0x0208}, {SDI2_PLL, 0, 0x1A, 0x8000, 0xFFE9, 0xFFE9}};
   for (int format : {0, 2, 4, 5, 7}) {
     useFormat(format, 0);
     for (const auto& r : rows) {
@@ -139,8 +138,7 @@ TEST_F(FormatTest, FormatTimingPresetsAndTheDefault) {
       {2, 0, 1, {4, 824, 479, 0, 91}},   {2, 1, 0, {2, 236, 420, 0, 106}},   {2, 2, 1, {1, 282, 544, 245, 213}},
       {2, 9, 1, {0, 236, 479, 0, 91}},   {0, 3, 1, {6, 520, 493, 0, 90}},    {4, 0, 1, {4, 928, 479, 80, 91}},
       {4, 2, 0, {1, 282, 544, 244, 213}}, {5, 3, 0, {6, 928, 493, 80, 89}},  {3, -1, 0, {0, 236, 479, 0, 91}},
-      {5, -1, 0, {0, 336, 479, 16, 91}},  {7, -1, 0, {0, 149, 509, 0, 91}},
-  };
+      {5, -1, 0, {0, 336, 479, 16, 91}},  {7, -1, 0, {0, 149, 509, 0, 91}}};
   for (const auto& c : cases) {
     useFormat(c.format, 0);
     mxWriteReg(GLUE_TIMING_MODE, 9);

@@ -44,8 +44,7 @@ TEST_F(FilterTest, ResizeOfEachKindOfSlot) {
       {MX_CONTEXT_ME1, MX_EXT_OUT_3, 0.0f, 0.0f, 1.0f, 1.0f,
        {{0x40004200 + 28, 545}, {0x40004200 + 40, 542}, {0x40004200 + 60, 361}, {0x40004200 + 56, 1930}}},
       {MX_CONTEXT_ME1, MX_DISPLAY_FILTER, 0.0f, 0.0f, 1.0f, 0.5f,
-       {{0x82002324, 640}, {0x82002300 + 40, 0xFFFFFFFE}, {0x82002300 + 60, 274}, {0x82002220 + 4, 16384}}},
-  };
+       {{0x82002324, 640}, {0x82002300 + 40, 0xFFFFFFFE}, {0x82002300 + 60, 274}, {0x82002220 + 4, 16384}}}};
   for (const auto& c : cases) {
     SetUp();
     mxSetContext(c.context);
@@ -109,8 +108,7 @@ TEST_F(FilterTest, TestEffectsAndDustByFrame) {
         {0x10000 + 511 + (3 << 12), 36484, 36484}}},
       {"dust of key 1", [] { mxFilterSetDust(MX_KEY1, 1, 0.0f, 15); }, ME1 + 0x494C, ME1 + 0x49E0, ME1 + 0x4A04,
        {{0x10000, 36485, 36485}, {0x10000, 36485, 36485}, {0x10000, 36485, 36485}, {0x10000, 36485, 36485},
-        {0x10000 + (15 << 12), 36485, 36485}}},
-  };
+        {0x10000 + (15 << 12), 36485, 36485}}}};
   for (const auto& c : cases) {
     SetUp();
     c.set();

@@ -38,8 +38,7 @@ TEST_F(GenlockTest, FormatClockAndReferenceOutput) {
   struct Case { int format, setup; u32 clock, clock24; Words out; } cases[] = {
       {0, MX_GENLOCK_SETUP, 897497, 0, {0, 1, 0}}, {1, MX_GENLOCK_SETUP, 2098, 0, {1, 0, 0}},
       {5, MX_GENLOCK_NO_SETUP, 5628, 0, {1, 0, 0}}, {6, MX_GENLOCK_NO_SETUP, 1123159, 1, {0, 0, 1}},
-      {7, MX_GENLOCK_SETUP, 1, 0, {1, 0, 0}},
-  };
+      {7, MX_GENLOCK_SETUP, 1, 0, {1, 0, 0}}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.format);
     mxInitialize(c.format, 1.0f);
@@ -56,8 +55,7 @@ TEST_F(GenlockTest, DetectorSetUpByReferenceAndFormat) {
       {6, MX_GENLOCK_EXTERNAL, MX_GENLOCK_BBST, 63, 20, 65999, 6, 18},
       {5, MX_GENLOCK_EXTERNAL, MX_GENLOCK_BBST, 87, 28, 6911, 0, 0},
       {7, MX_GENLOCK_EXTERNAL, MX_GENLOCK_TRI, 63, 20, 5499, 0, 0},
-      {6, MX_GENLOCK_INTERNAL, MX_GENLOCK_BBST, 63, 20, 0xFFFFFFFF, 0, 17},
-  };
+      {6, MX_GENLOCK_INTERNAL, MX_GENLOCK_BBST, 63, 20, 0xFFFFFFFF, 0, 17}};
   traceClear();  // refused modes write nothing
   EXPECT_THROW(mxGenlockSetMode(13058, MX_GENLOCK_BBST, MX_GENLOCK_SETUP), assert::AssertException);
   EXPECT_THROW(mxGenlockSetMode(MX_GENLOCK_EXTERNAL, 13061, MX_GENLOCK_SETUP), assert::AssertException);
@@ -88,8 +86,7 @@ TEST_F(GenlockTest, OutputPhaseByFormatReferenceAndDelay) {
       {0, 0, 0, 0, 4949331},  // internal: 6 - 675 into 0 .. F-1
       {0, MX_GENLOCK_BBST, 100, 2, 4825807}, {4, MX_GENLOCK_TRI, 0, 0, 877621}, {6, MX_GENLOCK_TRI, -3, 0, 6135843},
       // The second black-burst reference: 180 lines earlier in formats 0 and 5, 150 in format 1.
-      {0, MX_GENLOCK_BBST2, 0, 0, 4420807}, {1, MX_GENLOCK_BBST2, 0, 0, 5464825}, {5, MX_GENLOCK_BBST2, 0, 0, 906245},
-  };
+      {0, MX_GENLOCK_BBST2, 0, 0, 4420807}, {1, MX_GENLOCK_BBST2, 0, 0, 5464825}, {5, MX_GENLOCK_BBST2, 0, 0, 906245}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.format);
     mxInitialize(c.format, 1.0f);

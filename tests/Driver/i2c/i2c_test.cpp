@@ -21,8 +21,7 @@ TEST_F(BoardDevicesTest, ChannelsOpenTheirControllerAndAddressTheirDevice) {
   struct Case { int channel; u32 controller, command; u8 address; } const cases[] = {
       {1, SDI1_I2C, SDI1_I2C + I2C_COMMAND_1, 0x34}, {2, SDI1_I2C, SDI1_I2C + I2C_COMMAND_0, 0x50},
       {3, SDI2_I2C, SDI2_I2C + I2C_COMMAND_1, 0x4C}, {7, SDI2_I2C, SDI2_I2C + I2C_COMMAND_2, 0x7F},
-      {8, GLUE_I2C, GLUE_I2C + I2C_COMMAND_0, 0x69},
-  };
+      {8, GLUE_I2C, GLUE_I2C + I2C_COMMAND_0, 0x69}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.channel);
     traceClear();
@@ -144,8 +143,7 @@ TEST_F(BoardDevicesTest, SyncTimingFollowsLineCountAndFourKFlag) {
   struct Case { int code, boardMode; u32 me2Lines, sdiLines, me1_1, me1_2, me2_2, me2_3, sdi_2, sdi_3; } const cases[] = {
       {0, 0, 454 + 675 + 512, 454 + 675 + 553, 455, 212, 479, 236, 418, 175},
       {4, 0, 458 + 512, 458 + 553, 455, 212, 479, 236, 418, 175},
-      {13, 2, 454 + 1005 + 512, 454 + 1005 + 553, 450, 854, 474, 878, 443, 847},
-  };
+      {13, 2, 454 + 1005 + 512, 454 + 1005 + 553, 450, 854, 474, 878, 443, 847}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
     useFormat(c.code, c.boardMode);
@@ -166,8 +164,7 @@ TEST_F(BoardDevicesTest, BringUpLocksAndSetsTheDelays) {
       {0, 0, 3, 0x16, 0x23C000A, 0x1204A8A, 0x41000000, 675 + 41, 675 + 10},
       {9, 1, 7, 0x70016, 0x23C000A, 0x120498A, 0x41000000, 939 + 41, 939 + 10},
       {10, 2, 7, 0x70016, 0x204A8A, 0x01010101, 0x41414141, 674 + 41, 674 + 51},
-      {13, 2, 3, 0x16, 0x20498A, 0x01010101, 0x41414141, 1004 + 41, 1004 + 51},
-  };
+      {13, 2, 3, 0x16, 0x20498A, 0x01010101, 0x41414141, 1004 + 41, 1004 + 51}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
     useFormat(c.code, c.boardMode);

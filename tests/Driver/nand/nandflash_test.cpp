@@ -129,8 +129,7 @@ TEST_F(NandTest, SectorTableChoice) {
       {"wrong version", [] { nandFlash()[4] = 2; }, false, "NAND Flash: Invalid sector table"},
       {"count too small", [] { nandWriteTable(nandFlash(), 0, 3843); }, false, "NAND Flash: Incorrect sector table"},
       {"copy in block 2", [] { std::memset(nandFlash(), 0, NAND_BLOCK); nandWriteTable(nandFlash(), 2); }, true, ""},
-      {"unreadable first copy", [] { nandWriteTable(nandFlash(), 1); nandInjectEcc(3, 7, 0x0006); }, true, ""},
-  };
+      {"unreadable first copy", [] { nandWriteTable(nandFlash(), 1); nandInjectEcc(3, 7, 0x0006); }, true, ""}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     nandReset(true);

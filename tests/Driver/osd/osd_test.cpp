@@ -39,8 +39,7 @@ TEST_F(OsdTest, RectangleCommandsFromTheDrawingState) {
        {0x200A2000, 255 | 110u << 16, 0xEB8080FF, 0xFEB9FF00}},
       // A copy from OSD memory in the copy colour of level 0.5, alpha 1.
       {[] { mxOsdSetSourcePosition(128, 64), mxOsdSetLevel(0.5f, 1.0f); }, 16, 32, 47, 63,
-       {0x10202010, 47 | 63u << 16, 0x7F8080FF, 128 | 64u << 16}},
-  };
+       {0x10202010, 47 | 63u << 16, 0x7F8080FF, 128 | 64u << 16}}};
   for (const Case& c : cases) {
     c.attributes();
     mxOsdFillRect(MX_MULTI1, c.x1, c.y1, c.x2, c.y2);

@@ -42,8 +42,7 @@ TEST_F(SdiTest, EnableAndLinkWordsByBoardMode) {
       // quad-link: link 3 as a nibble per group; ME2's first nibble is input 9's two channels
       {QUAD, MX_IN_5, -1, LINK3, {0xF0, 0, 0, 0}},             {QUAD, MX_IN_9, 3, LINK2, {4, 1, 0, 0}},
       {QUAD, MX_IN_9, 3, LINK3, {0xF00, 3, 0, 0}},             {QUAD, MX_IN_21, 3, LINK1, {0, 8, 0, 0}},
-      {QUAD, MX_IN_21, 3, LINK3, {0, 0xF000, 0, 0}},
-  };
+      {QUAD, MX_IN_21, 3, LINK3, {0, 0xF000, 0, 0}}};
   for (const auto& c : cases) {
     boardMode(c.mode);
     for (int k = 0; k < 32; ++k) mxSdiSetLinkMode(MX_IN_1 + k, 0);
@@ -106,8 +105,7 @@ TEST_F(SdiTest, FormatAndFlagDecoding) {
       {NORMAL, MX_IN_1, 3, S1, 0, 11, 1}, {NORMAL, MX_IN_1, 3, S1 | S3, 151u | 0xF0000000u, 11, 1 + 16 + 12},
       {NORMAL, MX_IN_1, 3, S1 | S2, 0x50000098u, 11, 2 + 16 + 4},  // payload 152
       {NORMAL, MX_IN_20, 6, S1, 0, 14, 1},  // ME2 channel 9: second nibble word, payload from + 0xB88
-      {NORMAL, MX_IN_1, 4, S2, 151, 4, 0}, {QUAD, MX_IN_1, 4, 0, 0, 4, 1}, {QUAD, MX_IN_1, 4, S2, 0, 4, 0},
-  };
+      {NORMAL, MX_IN_1, 4, S2, 151, 4, 0}, {QUAD, MX_IN_1, 4, 0, 0, 4, 1}, {QUAD, MX_IN_1, 4, S2, 0, 4, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.nibble * 10 + c.bits);
     boardMode(c.mode);
@@ -138,8 +136,7 @@ TEST_F(SdiTest, QuadLinkAlignment) {
       {"format differs", 5, {0, 2, 0, 0}, {1000, 5000, 1000, 1000}, -1, true},
       {"bad link", 5, {0, -2, 0, 0}, {1000, 1000, 1000, 1000}, -1, true},
       {"ME2 half out", 9, {8, 8, 8, 8}, {1000, 1000, 968, 800}, 11, true},
-      {"input 9 link missing", 9, {8, 8, -1, 8}, {1000, 1000, 968, 968}, -1, true},
-  };
+      {"input 9 link missing", 9, {8, 8, -1, 8}, {1000, 1000, 968, 968}, -1, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     boardMode(QUAD);
@@ -196,8 +193,7 @@ TEST_F(SdiTest, PollReadsOneGroupPerPass) {
   // pass: the pass (0..3) that reads it.
   struct Case { BoardMode mode; int id, fpga, slot, pass; } cases[] = {
       {NORMAL, MX_IN_24, ME2, 13, 1}, {NORMAL, MX_IN_32, SDI2, 3, 3}, {QUAD, MX_IN_9, ME1, 2, 0},
-      {QUAD, MX_IN_21, ME2, 2, 1},
-  };
+      {QUAD, MX_IN_21, ME2, 2, 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.id);
     boardMode(c.mode);
@@ -259,8 +255,7 @@ TEST_F(SdiTest, StalledTicoDecoderRestarts) {
 TEST_F(SdiTest, FourKHoldFollowsInputStatus) {
   // formats: inputs 5-8.
   struct Case { int formats[4]; bool selected; int held; } cases[] = {
-      {{3, -1, -1, -1}, false, 9}, {{-1, 8, 15, -1}, false, 5}, {{8, 8, 8, 8}, true, 100},
-  };
+      {{3, -1, -1, -1}, false, 9}, {{-1, 8, 15, -1}, false, 5}, {{8, 8, 8, 8}, true, 100}};
   for (const auto& c : cases) {
     boardMode(QUAD);
     for (int j = 0; j < 4; ++j) sdiSetDetectedFormat(5 + j, c.formats[j]);

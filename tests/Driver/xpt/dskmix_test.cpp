@@ -25,8 +25,7 @@ TEST_F(DskStageTest, RanksAcrossTheTwoProgramOutputs) {
       {"one against three", MX_DSK2, MX_DSK1, MX_DSK3, {P1, P2, P2, P2},
        {0x1000, 0x808, 0xC04, 0x1000}, {0x100, 0x106, 0x107, 0x104}, {0xD0D, 0x505}, {0, 1}},
       {"one DSK named twice", MX_DSK1, MX_DSK1, MX_DSK1, {P1, P2, P2, P2},
-       {0x1000, 0x1000, 0x1000, 0x1000}, {0x100, 0x104, 0x104, 0x104}, {0xD0D, 0xD0D}, {0, 1}},
-  };
+       {0x1000, 0x1000, 0x1000, 0x1000}, {0x100, 0x104, 0x104, 0x104}, {0xD0D, 0xD0D}, {0, 1}}};
   for (auto& c : cases) {
     SetUp();
     mxDskSetPriority(c.first, c.second, c.third);

@@ -33,8 +33,7 @@ TEST_F(XptTest, InputMappingByBoardMode) {
       {PAIRED, MX_IN_17, MX_BLACK},  {PAIRED, MX_DVI_IN_1, MX_DVI_IN_1}, {PAIRED, MX_STILL_2 + 1, MX_STILL_2 + 1},
       {PAIRED, MX_STILL_3, MX_BLACK}, {PAIRED, MX_CLIP_3, MX_BLACK},   {PAIRED, MX_CLIP_2, MX_CLIP_2},
       {FOUR_K, MX_IN_5, MX_IN_2},    {FOUR_K, MX_IN_6, MX_BLACK},      {FOUR_K, MX_IN_29, MX_IN_8},
-      {FOUR_K, MX_CLIP_4, MX_BLACK},
-  };
+      {FOUR_K, MX_CLIP_4, MX_BLACK}};
   for (auto c : cases) {
     boardMode(c.mode);
     EXPECT_EQ(mxMapSource(c.src), c.mapped) << c.mode << " " << c.src;
@@ -52,8 +51,7 @@ TEST_F(XptTest, BusSourceCodesMarkersAndFlag) {
       {NORMAL, MX_CONTEXT_ME1, MX_ABUS, MX_ME2_PGM + 1, 312, 17, 1},
       {NORMAL, MX_CONTEXT_ME3, MX_BBUS, 4512, 312 + 32 + 1, 16, 1},
       {NORMAL, MX_CONTEXT_ME2B, MX_ABUS, 4520, 312 + 16, 24, 1},  // second halves mark the first half
-      {NORMAL, MX_CONTEXT_ME1B, MX_UTIL2, 4520, 312 + 3, 24, 0},
-  };
+      {NORMAL, MX_CONTEXT_ME1B, MX_UTIL2, 4520, 312 + 3, 24, 0}};
   for (auto c : cases) {
     boardMode(c.mode);
     mxSetBusSource(MX_UTIL2, MX_ME2_PGM);
@@ -80,8 +78,7 @@ TEST_F(XptTest, AuxExternalAndProgramOutputCodes) {
       {false, NORMAL, MX_OUT_2, MX_AUX2, 165, 46},       {false, NORMAL, MX_OUT_2, 4670, 165, 60},
       {false, NORMAL, MX_OUT_3, MX_MULTI4, 166, 43},     {false, PAIRED, MX_OUT_3, MX_MULTI4, 166, 77},
       {false, FOUR_K, MX_OUT_5, 4517, 165, 5},           {false, FOUR_K, MX_OUT_15, 4517, 168, 5},
-      {false, FOUR_K, MX_OUT_2, 4517, -1, 0},
-  };
+      {false, FOUR_K, MX_OUT_2, 4517, -1, 0}};
   for (auto c : cases) {
     boardMode(c.mode);
     std::vector<u8> before = image();
@@ -98,8 +95,7 @@ TEST_F(XptTest, AuxExternalAndProgramOutputCodes) {
 TEST_F(XptTest, MeOutputTapCodes) {
   struct Case { int context, dst, src, word; u32 code; } cases[] = {
       {MX_CONTEXT_ME1, MX_ME_OUT_2, MX_BBUS, 159, 3},    {MX_CONTEXT_ME2, MX_ME_OUT_1, MX_KEY1_F, 160, 18},
-      {MX_CONTEXT_ME3, MX_ME_OUT_1, MX_BLACK, 162, 0},   {MX_CONTEXT_ME4B, MX_ME_OUT_2, MX_KEY4_F, 173, 30},
-  };
+      {MX_CONTEXT_ME3, MX_ME_OUT_1, MX_BLACK, 162, 0},   {MX_CONTEXT_ME4B, MX_ME_OUT_2, MX_KEY4_F, 173, 30}};
   for (auto c : cases) {
     mxXptReset();
     mxSetContext(c.context);
@@ -162,8 +158,7 @@ TEST_F(XptTest, DskPriorityStageCodesAndFade) {
       {D2, P2, P2, D1, D2, P2, 0, 1, 14},      {D1, P1, P1, D1, D2, P2, 0, 1, 2},  // b 6, x 8
       {D1, P1, P1, D1, D2, MX_DSK_CLN1, 1, 0, 6}, {D1, P1, P2, D1, D2, MX_DSK_CLN1, 1, 0, 2},
       {D1, P1, P1, 5136, D2, MX_DSK_CLN1, 1, 1, 0}, {D2, P2, P2, D1, D2, MX_DSK_CLN2, 0, 1, 6},
-      {D2, P1, P1, D1, D2, P2 + 1, 1, 1, 0},
-  };
+      {D2, P1, P1, D1, D2, P2 + 1, 1, 1, 0}};
   for (auto c : cases) {
     mxDskSetPriority(c.first, MX_DSK3, MX_DSK4);
     mxDskSetOutput(MX_DSK1, c.out1);
