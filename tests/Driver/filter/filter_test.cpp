@@ -96,8 +96,7 @@ TEST_F(FilterTest, DveBusFlagsSwapTheBackgroundEffects) {
 TEST_F(FilterTest, TestEffectsAndDustByFrame) {
   struct Frame { u32 value, first, second; };
   struct Case { const char* what; std::function<void()> set; u32 value, first, second; std::vector<Frame> frames; }
-  cases[] = {
-      {"gain A", [] { mxFilterSetBusGain(MX_ABUS, 1, 0.5f); }, ME1 + 0x4900, ME1 + 0x4980, ME1 + 0x4940,
+  cases[] = {{"gain A", [] { mxFilterSetBusGain(MX_ABUS, 1, 0.5f); }, ME1 + 0x4900, ME1 + 0x4980, ME1 + 0x4940,
        {{0, 36388, 36388}, {0, 36388, 36388}, {0x101FF, 36388, 36388}}},
       {"mode 1 A", [] { mxFilterSetBusMode(MX_ABUS, 1, 1); }, ME1 + 0x4900, ME1 + 0x4980, ME1 + 0x4940,
        {{0x20000, 36356, 3584}, {0x20000, 36356, 3584}, {0x40000, 3588, 36352}}},

@@ -154,8 +154,7 @@ TEST_F(GenlockTest, APhaseStepOfZeroKeepsTheLastDirection) {
   ref.setPhase(-1.5);
   mxGenlockUpdate(1);
   // change: of the oscillator value.
-  struct Step { double phase; int change; } stepsOf[] = {
-      {-1.0, 0},    // rising towards the target (-0.35): left alone
+  struct Step { double phase; int change; } stepsOf[] = {{-1.0, 0},    // rising towards the target (-0.35): left alone
       {-1.0, 0},    // no step: still rising
       {-1.2, 100},  // falling away: pushed up, at most 100
   };

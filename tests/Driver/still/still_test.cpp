@@ -18,8 +18,7 @@ using StillTest = testing_support::BoardTest;
 TEST_F(StillTest, CaptureCountsDownThenStoresAndMarksTheStillValid) {
   // valid0, valid1: after a request for still 2 while still 1's capture runs
   struct Case { int code, boardMode, mode, frames; u32 control, runningStore2, idleStore, idleStore2, valid0, valid1; }
-  const cases[] = {
-      {0, 0, 0, 4, 0, 4116, 35348, 2580, 0, 1},  // 1080 lines, display off: four frames; a restart
+  const cases[] = {{0, 0, 0, 4, 0, 4116, 35348, 2580, 0, 1},  // 1080 lines, display off: four frames; a restart
       {2, 0, 0, 3, 0, 4116, 35336, 2568, 0, 1},  // 720 lines: three
       // paired FPGAs: the second request is dropped whole
       {8, 1, 3, 4, 1, 4116 | 0x8000, 35336, 2568 | 0x8000, 1, 0}};

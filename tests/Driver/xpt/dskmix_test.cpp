@@ -17,8 +17,7 @@ TEST_F(DskStageTest, RanksAcrossTheTwoProgramOutputs) {
   // first..third: priority; out: program output of DSK 1..4; rank, route: DSK_RANK, DSK_ROUTE of DSK n;
   // top, index: DSK_OUT_TOP, DSK_OUT_INDEX of output o
   struct Case { const char* what; int first, second, third, out[4]; u32 rank[4], route[4], top[2], index[2]; }
-  cases[] = {
-      {"default priority, one output", MX_DSK4, MX_DSK3, MX_DSK2, {P1, P1, P1, P1},
+  cases[] = {{"default priority, one output", MX_DSK4, MX_DSK3, MX_DSK2, {P1, P1, P1, P1},
        {0x1000, 0xC04, 0x808, 0x40C}, {0x100, 0x101, 0x102, 0x103}, {0x101, 0x1111}, {3, 4}},
       {"two on each output", MX_DSK4, MX_DSK3, MX_DSK2, {P1, P1, P2, P2},
        {0x1000, 0xC04, 0x1000, 0xC04}, {0x100, 0x101, 0x104, 0x107}, {0x909, 0x909}, {1, 3}},
