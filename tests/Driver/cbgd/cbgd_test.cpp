@@ -51,8 +51,7 @@ TEST_F(CbgdTest, WashGeometry) {
       {0, 1.0f, 0.0f, 0.0f, {2184, 0, 0}}, {0, 1.0f, 0.0f, 90.0f, {0, 2184, 14336}},
       {0, 0.0f, 90.0f, 90.0f, {0, 218, -14950}},  // rate raised to 0.1
       {0, 2.0f, -45.0f, 180.0f, {-4369, 0, 139264}},
-      {4, 1.0f, 0.0f, 90.0f, {0, 6553, 8192}},  // 720 pixels, F = 1.125, aspect 0.75
-  };
+      {4, 1.0f, 0.0f, 90.0f, {0, 6553, 8192}}};  // 720 pixels, F = 1.125, aspect 0.75
   for (const auto& c : cases) {
     mxInitialize(c.format, 1.0f);
     mxCbgdSetWash(MX_CBGD_2, c.rate, c.position, c.direction);

@@ -25,8 +25,7 @@ TEST_F(CcTest, TargetsMapToTheirUnitsAndOthersWriteNothing) {
   const struct { int boardMode, code, target; u32 unit; } cases[] = {
       {0, 0, MX_IN_29, 0x85002000}, {0, 0, MX_IN_32, 0x850020C0}, {0, 0, MX_OUT_16, 0x85002240},
       {1, 8, MX_IN_27, 0x85002000}, {1, 8, MX_OUT_14, 0x85002200},  // paired FPGAs: units 4 and 10
-      {1, 8, MX_IN_30, 0x85002240},                                 // unlisted: unit 11
-  };
+      {1, 8, MX_IN_30, 0x85002240}};                                 // unlisted: unit 11
   for (const auto& c : cases) {
     SCOPED_TRACE(c.target);
     useFormat(c.code, c.boardMode);

@@ -23,8 +23,7 @@ TEST_F(FormatTest, AlarmWordFromTemperaturesPowerStatusAndUnits) {
   struct Step { int fpga; double celsius; u32 word; } const steps[] = {
       {2, 101.9, 0}, {2, 102.0, (1u << 9) | 0x20},                        // ME2 over its upper threshold
       {0, 92.0, (1u << 7) | (1u << 9) | 0x20}, {2, 95.0, (1u << 7) | (1u << 9) | 0x20},  // held until below
-      {2, 89.9, (1u << 7) | 0x20}, {0, 70.0, 0}, {3, 105.0, (1u << 10) | 0x20},          // the lower one
-  };
+      {2, 89.9, (1u << 7) | 0x20}, {0, 70.0, 0}, {3, 105.0, (1u << 10) | 0x20}};          // the lower one
   for (const auto& s : steps) {
     setFpgaTemperature(PORTS[s.fpga], s.celsius);
     EXPECT_EQ(mxGetAlarmStatus(), s.word) << s.celsius;
@@ -33,8 +32,7 @@ TEST_F(FormatTest, AlarmWordFromTemperaturesPowerStatusAndUnits) {
   struct Case { u32 status, board, word; } const cases[] = {
       {0x01, 0x60, 0x41}, {0x7F, 0x60, 0},     // unit faults without units count for nothing
       {0x47, 0x40, 0x02}, {0x6F, 0x40, 0x08},  // unit A: bit 5 clear, bit 3 set
-      {0x77, 0x40, 0},    {0x77, 0x00, 0x10}, {0x27, 0x00, 0x04},  // unit B's bit 4 only when fitted; its bit 6
-  };
+      {0x77, 0x40, 0},    {0x77, 0x00, 0x10}, {0x27, 0x00, 0x04}};  // unit B's bit 4 only when fitted; its bit 6
   for (const auto& c : cases) {
     regPoke(BOARD_POWER_STATUS, c.status);
     regPoke(BOARD_STRAPS, c.board);

@@ -156,8 +156,7 @@ TEST_F(GenlockTest, APhaseStepOfZeroKeepsTheLastDirection) {
   // change: of the oscillator value.
   struct Step { double phase; int change; } stepsOf[] = {{-1.0, 0},    // rising towards the target (-0.35): left alone
       {-1.0, 0},    // no step: still rising
-      {-1.2, 100},  // falling away: pushed up, at most 100
-  };
+      {-1.2, 100}};  // falling away: pushed up, at most 100
   for (const Step& s : stepsOf) {
     ref.setPhase(s.phase);
     const int before = static_cast<int>(regPeek(DAC));
@@ -198,8 +197,7 @@ TEST_F(GenlockTest, LevelHistogramSetsTheSliceOrRunsFree) {
   struct Case { std::vector<std::pair<int, u32>> bins; u32 level; } cases[] = {
       {{{16, 1000}, {64, 3000}, {100, 3000}}, 93},   // the higher later peak, ties to the earlier
       {{{16, 1000}, {40, 500}, {200, 2000}}, 253},   // limited
-      {{{16, 1000}, {64, 3}}, 0},                    // 64 is below 1/200 of the total: one peak
-  };
+      {{{16, 1000}, {64, 3}}, 0}};                    // 64 is below 1/200 of the total: one peak
   for (const Case& c : cases) {
     GenlockReference::Histogram h{};
     for (auto [bin, count] : c.bins) h[static_cast<size_t>(bin)] = count;

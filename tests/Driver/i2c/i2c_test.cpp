@@ -48,8 +48,7 @@ TEST_F(BoardDevicesTest, VerifyRetriesUntilTheDeviceReadsBack) {
       {10, false, true, 0, 0, 1, 0},       // mask 0: written once, never read
       {2, false, true, 0x0F, 1, 2, 3},     // one failed round, written again
       {10, false, false, 0x0F, 5, 6, 10},  // five failed rounds
-      {0, true, false, 0x0F, 5, 6, 10},    // no acknowledge: reads give 0xFF
-  };
+      {0, true, false, 0x0F, 5, 6, 10}};    // no acknowledge: reads give 0xFF
   I2cChannel ch = i2cOpen(3);
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.wrongReads << " " << int{c.mask});

@@ -36,8 +36,7 @@ TEST(NandEcc, StatusWordsAsTheTableClassifiesThem) {
       {0x0006, MxNandEcc::Uncorrectable1, 0},  // bit 0 clear, position bits set
       {0x0043, MxNandEcc::Uncorrectable2, 0},  // bit 11 not the parity of bits 0-10
       {0x0843, MxNandEcc::Corrected, 33},     {0x03FF, MxNandEcc::Corrected, 511},
-      {0x0401, MxNandEcc::Uncorrectable3, 0}, {0x0C03, MxNandEcc::Uncorrectable3, 0},  // positions 512, 513
-  };
+      {0x0401, MxNandEcc::Uncorrectable3, 0}, {0x0C03, MxNandEcc::Uncorrectable3, 0}};  // positions 512, 513
   for (const Case& c : cases) {
     u32 p = 0;
     EXPECT_EQ(mxNandCheckEcc(c.e, &p), c.result) << std::hex << c.e;

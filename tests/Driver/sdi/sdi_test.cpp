@@ -170,8 +170,7 @@ TEST_F(SdiTest, LevelBGroupsAndSelectWords) {
   mxSdiSetInputSelect(MX_IN_29, MX_SDI_SELECT_2);
   struct Case { u32 alignedMe1, alignedMe2; Words select; u32 fourK; } cases[] = {
       {4, 0, {2 | 1u << 8, 2, 0, 1}, 0},                 // input 9 aligned on ME1 only: dropped
-      {4, 1, {2 | 5u << 8, 2 | 1u << 8, 0, 1}, 1},        // both halves
-  };
+      {4, 1, {2 | 5u << 8, 2 | 1u << 8, 0, 1}, 1}};        // both halves
   for (const auto& c : cases) {
     regPoke(FPGA[ME1] + ALIGNED, c.alignedMe1);
     regPoke(FPGA[ME2] + ALIGNED, c.alignedMe2);

@@ -162,8 +162,7 @@ TEST_F(TransTest, TableAddressPairsByModeAndAspect) {
       {0, 4, 0.8f, MX_CONTEXT_ME1, MX_KEY4, 0x82000360, 0x8000D003, 0x82007C78},
       {1, 8, 1.0f, MX_CONTEXT_ME1, MX_KEY1, 0x86000348, 0x8000C003, 0x86006478},
       {1, 8, 1.0f, MX_CONTEXT_ME2, MX_BKGD, 0x83000368, 0x8000C003, 0x83003178},
-      {1, 8, 1.0f, MX_CONTEXT_ME2, MX_KEY1, 0x83000348, 0, 0},  // ME2 keys have no pair
-  };
+      {1, 8, 1.0f, MX_CONTEXT_ME2, MX_KEY1, 0x83000348, 0, 0}};  // ME2 keys have no pair
   for (auto c : cases) {
     start(c.mode, c.format, c.scale);
     mxSetContext(c.context);

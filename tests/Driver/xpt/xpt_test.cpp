@@ -332,8 +332,7 @@ TEST_F(FourKTest, ZeroClassesTakeTheirStepAndLock) {
       {{4517, 0, 0}, 3u | 1u << 8 | 0u << 16, 1u | 0u << 8},                   // L1 0; step 2 finds L0 -1: L0 1
       {{0, 4516, 0}, 0u | 2u << 8 | 1u << 16, 0u | 1u << 8},                   // L0 0 from step 0; L1 1 at step 2
       {{4517, 4516, 0}, 3u | 2u << 8 | 0u << 16, 1u | 0xFFFFFFu << 8},         // L0 -1 -> 1, class 2 0
-      {{MX_DSK_PGM2, 4518, 4519}, 0u | 2u << 8 | 2u << 16, 0u | 0xFFFFFFu << 8},  // stage 0 (disabled)
-  };
+      {{MX_DSK_PGM2, 4518, 4519}, 0u | 2u << 8 | 2u << 16, 0u | 0xFFFFFFu << 8}};  // stage 0 (disabled)
   for (auto c : cases) {
     SetUp();
     const int ids[3] = {MX_OUT_1, MX_OUT_5, MX_OUT_9};
