@@ -30,8 +30,7 @@ TEST_F(CbgdTest, WriterByMode) {
       // the centre is kept inside the frame: 0.8 -> 0.5 at size 1, 0.1 -> 0.25 at size 0.5
       {MX_CBGD_2, MX_CBGD_CURVE, 1.0f, 0.8f, G2, {2, 64, 64, 64, 876, 896, 896}},
       {MX_CBGD_1, MX_CBGD_CURVE, 0.5f, 0.1f, G1, {2, 64, 288, 288, 438, 448, 448}},
-      {MX_CBGD_1, MX_CBGD_CURVE, 0.5f, 0.5f, G1, {2, 283, 288, 288, 438, 448, 448}},
-  };
+      {MX_CBGD_1, MX_CBGD_CURVE, 0.5f, 0.5f, G1, {2, 283, 288, 288, 438, 448, 448}}};
   for (const auto& c : cases) {
     mxCbgdSetColors(c.target, 100, 200, 300, 400, 400, 400);
     mxCbgdSetWashRange(c.target, c.size, c.centre);
@@ -49,12 +48,10 @@ TEST_F(CbgdTest, WriterByMode) {
 TEST_F(CbgdTest, WashGeometry) {
   // steps: horizontal, vertical, phase.
   struct Case { int format; float rate, position, direction; std::array<int, 3> steps; } cases[] = {
-      {0, 1.0f, 0.0f, 0.0f, {2184, 0, 0}},
-      {0, 1.0f, 0.0f, 90.0f, {0, 2184, 14336}},
+      {0, 1.0f, 0.0f, 0.0f, {2184, 0, 0}}, {0, 1.0f, 0.0f, 90.0f, {0, 2184, 14336}},
       {0, 0.0f, 90.0f, 90.0f, {0, 218, -14950}},  // rate raised to 0.1
       {0, 2.0f, -45.0f, 180.0f, {-4369, 0, 139264}},
-      {4, 1.0f, 0.0f, 90.0f, {0, 6553, 8192}},  // 720 pixels, F = 1.125, aspect 0.75
-  };
+      {4, 1.0f, 0.0f, 90.0f, {0, 6553, 8192}}};  // 720 pixels, F = 1.125, aspect 0.75
   for (const auto& c : cases) {
     mxInitialize(c.format, 1.0f);
     mxCbgdSetWash(MX_CBGD_2, c.rate, c.position, c.direction);

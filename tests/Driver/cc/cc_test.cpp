@@ -25,8 +25,7 @@ TEST_F(CcTest, TargetsMapToTheirUnitsAndOthersWriteNothing) {
   const struct { int boardMode, code, target; u32 unit; } cases[] = {
       {0, 0, MX_IN_29, 0x85002000}, {0, 0, MX_IN_32, 0x850020C0}, {0, 0, MX_OUT_16, 0x85002240},
       {1, 8, MX_IN_27, 0x85002000}, {1, 8, MX_OUT_14, 0x85002200},  // paired FPGAs: units 4 and 10
-      {1, 8, MX_IN_30, 0x85002240},                                 // unlisted: unit 11
-  };
+      {1, 8, MX_IN_30, 0x85002240}};                                 // unlisted: unit 11
   for (const auto& c : cases) {
     SCOPED_TRACE(c.target);
     useFormat(c.code, c.boardMode);
@@ -53,9 +52,7 @@ TEST_F(CcTest, CurvesGoOutAsARingInsideADeferringStretch) {
   mxColorCorrectSetEnable(MX_OUT_13, 5);
   mxColorCorrectSetCurves(MX_OUT_13, c0, c1, c2);
   platform::detachDevice(&probe);
-  EXPECT_EQ(probe.writes, 3 * 512);
-  EXPECT_EQ(probe.undeferred, 0);
-  EXPECT_EQ(vsyncGuard().busy, 0);
+  EXPECT_EQ(std::make_tuple(probe.writes, probe.undeferred, vsyncGuard().busy), std::make_tuple(3 * 512, 0, 0));
 
   EXPECT_EQ(writesTo(at(OUT_13, TABLE_ADDRESS)), (Words{0, 512, 1024}));
   const Words data = writesTo(at(OUT_13, TABLE_DATA));
@@ -86,8 +83,7 @@ TEST_F(CcTest, GainsLevelsAndSectorMatrices) {
 
   const float m[4] = {0.5f, -0.25f, 3.0f, 0.125f};  // 2048, -1024, 8191 (limited), 512
   const struct { int sector; u32 address; Words values; } sectors[] = {  // slot 1 writes its four twice
-      {4, 1556, {w(-2048), 1024, 8191, 512, w(-2048), 1024, 8191, 512}},
-      {8, 1580, {2048, w(-1024), w(-8191), w(-512)}},
+      {4, 1556, {w(-2048), 1024, 8191, 512, w(-2048), 1024, 8191, 512}}, {8, 1580, {2048, w(-1024), w(-8191), w(-512)}},
       {10, 1588, {w(-2048), 1024, w(-8191), w(-512), w(-2048), 1024, w(-8191), w(-512)}}};
   for (const auto& s : sectors) {
     platform::traceClear();

@@ -35,8 +35,7 @@ class ClipTest : public testing_support::BoardTest {
     header(c).flags = 2;
     for (u32 i = 0; i < count; ++i) unit(c, static_cast<int>(i)) = {0x20000000 + 0x10000 * i, 4, bytes, 0.5f};
   }
-  // One driver update on the given field (bit 0 and bit 1 of the field registers); the next call
-  // takes the other field.
+  // One driver update on the given field (bit 0 and bit 1 of the field registers); the next call takes the other field.
   void frame() {
     regPoke(0x82000510, field ? 3 : 0);
     regPoke(0x40004510, field ? 3 : 0);
@@ -69,16 +68,12 @@ TEST_F(ClipTest, ResetHeaderRenewsTheSequenceAndKeepsReservedWords) {
   header(2).magic = 0x12345677;
   mxClipResetHeader(-1);
   const ClipHeader& h = header(0);
-  EXPECT_EQ(Words(&h.magic, &h.magic + 11),
-            (Words{0xA5F0C300, 0, 0, 0, 16, 2, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(h.reserved[2], 7u);
-  EXPECT_EQ(header(2).magic, 0xA5F0C378u);
+  EXPECT_EQ(Words(&h.magic, &h.magic + 11), (Words{0xA5F0C300, 0, 0, 0, 16, 2, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(std::make_tuple(h.reserved[2], header(2).magic), std::make_tuple(7u, 0xA5F0C378u));
   mxClipResetHeader(MX_CLIP_2);
-  EXPECT_EQ(header(1).magic, 0xA5F0C302u);
-  EXPECT_EQ(header(0).magic, 0xA5F0C300u);
+  EXPECT_EQ(std::make_tuple(header(1).magic, header(0).magic), std::make_tuple(0xA5F0C302u, 0xA5F0C300u));
   paired();  // the board start resets all four with the paired format
-  EXPECT_EQ(header(3).format, 8u);
-  EXPECT_EQ(header(3).magic, 0xA5F0C302u);
+  EXPECT_EQ(std::make_tuple(header(3).format, header(3).magic), std::make_tuple(8u, 0xA5F0C302u));
 }
 
 // A header the front end damaged is no clip: nothing plays, its length reads 0, and the frame's
@@ -105,15 +100,13 @@ TEST_F(ClipTest, DamagedHeaderIsNoClip) {
 TEST_F(ClipTest, PlaybackCuesFieldPairsByStageAndSequence) {
   store(0, 4);
   frame();  // field 0: cued on frame 0, which waits for field 1
-  EXPECT_EQ(written(0x82001300, 2), Words{0x1414});
-  EXPECT_TRUE(issued(DEC0).empty());
+  EXPECT_EQ(std::make_tuple(written(0x82001300, 2), issued(DEC0).empty()), std::make_tuple(Words{0x1414}, true));
   frame();
   EXPECT_EQ((std::vector<Words>{written(DEC0 + 16, 5), written(DEC0 + 132, 5), issued(DEC0), written(DEC0, 5)}),
             (std::vector<Words>{{0x1414}, {3 * 256 + 3}, {0x20000000}, {0, 0, 1}}));
   frame();
-  EXPECT_EQ(written(0x82001300, 2), Words{0x9414});
-  EXPECT_EQ(writesTo(DEC0 + 16), Words{0x1494});
-  EXPECT_EQ(issued(DEC0), Words{0x20010000});
+  EXPECT_EQ(std::make_tuple(written(0x82001300, 2), writesTo(DEC0 + 16), issued(DEC0)),
+            std::make_tuple(Words{0x9414}, Words{0x1494}, Words{0x20010000}));
   frame();
   EXPECT_TRUE(issued(DEC0).empty());  // the pair is shown; the player holds
   header(0).magic = ClipHeader::MAGIC | 2;  // a new clip: frame 0 again
@@ -156,8 +149,7 @@ TEST_F(ClipTest, OneUnitClipIsCuedWhereUnitsAreFrames) {
   }
 }
 
-// The decoders of a pair must finish their units within the frame: bytes / 75 us each, at least
-// 6000 us, plus 999 us.
+// The decoders of a pair must finish their units within the frame: bytes / 75 us each, at least 6000 us, plus 999 us.
 TEST_F(ClipTest, PairThatCannotFinishSkipsTheNextFrame) {
   struct Case { u32 bytes1; const char* warn; } cases[] = {
       {725025, "[WARN] Clip play 15.667000 ms"}, {724950, nullptr}};
@@ -213,8 +205,7 @@ TEST_F(ClipTest, PlayRangeAndTrimStayInsideTheClip) {
   header(0).audioStart = 100;
   header(0).audioSamples = 8008;
   mxClipTrim(MX_CLIP_1, 4, 3);
-  EXPECT_EQ(header(0).audioStart, 100u + 3203);
-  EXPECT_EQ(header(0).audioSamples, 2402u);
+  EXPECT_EQ(std::make_tuple(header(0).audioStart, header(0).audioSamples), std::make_tuple(100u + 3203, 2402u));
 }
 
 // Recording on 720-line frames: sizes to blocks, placeholders, the wrap of clip memory.
@@ -338,12 +329,10 @@ TEST_F(ClipTest, AudioCaptureStoresItsSamplesAndPlaybackFollowsTheUnits) {
     regPoke(0x82001804, (3u << 24) | (c.pointer << 2));
     frame();  // the second unit ends the recording and the capture
     ASSERT_EQ(mxClipGetStatus(MX_CLIP_1), 0);
-    EXPECT_EQ(Words({header(0).audioStart, header(0).audioSamples}),
-              Words({c.start, c.start != 0 ? 1617u : 0u}));
+    EXPECT_EQ(Words({header(0).audioStart, header(0).audioSamples}), Words({c.start, c.start != 0 ? 1617u : 0u}));
     EXPECT_EQ(consoleCount("[WARN] invalid audio samples 1000 != 1617"), c.start == 0 ? 1 : 0) << consoleText();
   }
-  // Playback of a 720-line clip with audio from sample 100: the first unit sets the address, the
-  // following ones run on.
+  // Playback of a 720-line clip with audio from sample 100: the first unit sets the address, the following ones run on.
   store(0, 4);
   header(0).audioStart = 100;
   header(0).audioSamples = 4000;

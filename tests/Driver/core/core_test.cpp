@@ -1,7 +1,6 @@
 // The driver core: formats, board modes, the frame counter's events and the update's stage budgets.
 
 #include <cstdlib>
-#include <tuple>
 
 #include "Driver/genlock/genlock.h"
 #include "Platform/watchdog.h"
@@ -61,14 +60,9 @@ TEST_F(CoreTest, FormatTableGivesFrameSizePeriodAndLineOffset) {
 }
 
 TEST_F(CoreTest, FormatFoldingFollowsTheBoardMode) {
-  struct Case {
-    int boardMode;  // -1: no marker
-    int code;
-    bool refused;
-    int format;
-    bool paired;
-  } cases[] = {  // refused: a paired or 4K code on a normal board, a normal code on a paired board,
-                 // a code below 10 in 4K mode
+  // boardMode -1: no marker; refused: a paired or 4K code on a normal board, a normal code on a paired board,
+  // a code below 10 in 4K mode
+  struct Case { int boardMode, code; bool refused; int format; bool paired; } cases[] = {
       {-1, 9, true, 0, false}, {-1, 10, true, 0, false}, {-1, 7, false, 7, false}, {1, 9, false, 1, true},
       {1, 3, true, 0, true},    {2, 11, false, 1, true},  {2, 12, false, 6, false}, {2, 14, false, 0, false},
       {2, 9, true, 0, true}};
@@ -151,9 +145,8 @@ TEST_F(CoreTest, FrameCounterEventsAndStartupLockRelease) {
   EXPECT_EQ(readMem32(OCM_STARTUP_DONE), 0u);
 }
 
-// Each stage's budget is its exact limit: a stage that takes the limit is logged, one that takes a
-// microsecond less is not, and a second overrunning frame in a row is silent. The stages' own time is
-// learned first from the logged times.
+// Each stage's budget is its exact limit: a stage that takes the limit is logged, one that takes a microsecond less is
+// not, and a second overrunning frame in a row is silent. The stages' own time is learned first from the logged times.
 TEST_F(CoreTest, StageBudgetsAreExactLimits) {
   mxBoardInit();
   for (int frame = 0; frame < 61; ++frame) mxUpdate();  // past the frame-counter events

@@ -19,13 +19,11 @@ TEST_F(FormatTest, AlarmWordFromTemperaturesPowerStatusAndUnits) {
   for (int i = 1; i < 5; ++i) mxSetTemperatureAlarm(PORTS[i], 100);
   // code(102), code(90) of ME2; code(92) of the glue.
   EXPECT_EQ((Words{xadcRegister(PORTS[2], XADC_UPPER_THRESHOLD), xadcRegister(PORTS[2], XADC_LOWER_THRESHOLD),
-                   xadcRegister(PORTS[0], XADC_UPPER_THRESHOLD)}),
-            (Words{48783, 47223, 47483}));
+                   xadcRegister(PORTS[0], XADC_UPPER_THRESHOLD)}), (Words{48783, 47223, 47483}));
   struct Step { int fpga; double celsius; u32 word; } const steps[] = {
       {2, 101.9, 0}, {2, 102.0, (1u << 9) | 0x20},                        // ME2 over its upper threshold
       {0, 92.0, (1u << 7) | (1u << 9) | 0x20}, {2, 95.0, (1u << 7) | (1u << 9) | 0x20},  // held until below
-      {2, 89.9, (1u << 7) | 0x20}, {0, 70.0, 0}, {3, 105.0, (1u << 10) | 0x20},          // the lower one
-  };
+      {2, 89.9, (1u << 7) | 0x20}, {0, 70.0, 0}, {3, 105.0, (1u << 10) | 0x20}};          // the lower one
   for (const auto& s : steps) {
     setFpgaTemperature(PORTS[s.fpga], s.celsius);
     EXPECT_EQ(mxGetAlarmStatus(), s.word) << s.celsius;
@@ -34,8 +32,7 @@ TEST_F(FormatTest, AlarmWordFromTemperaturesPowerStatusAndUnits) {
   struct Case { u32 status, board, word; } const cases[] = {
       {0x01, 0x60, 0x41}, {0x7F, 0x60, 0},     // unit faults without units count for nothing
       {0x47, 0x40, 0x02}, {0x6F, 0x40, 0x08},  // unit A: bit 5 clear, bit 3 set
-      {0x77, 0x40, 0},    {0x77, 0x00, 0x10}, {0x27, 0x00, 0x04},  // unit B's bit 4 only when fitted; its bit 6
-  };
+      {0x77, 0x40, 0},    {0x77, 0x00, 0x10}, {0x27, 0x00, 0x04}};  // unit B's bit 4 only when fitted; its bit 6
   for (const auto& c : cases) {
     regPoke(BOARD_POWER_STATUS, c.status);
     regPoke(BOARD_STRAPS, c.board);
@@ -73,8 +70,7 @@ TEST_F(FormatTest, PllRowsKeepTheirMaskByFormat) {
       {ME1_PLL, 1, 0x28, 0x1234, 0xFFFF, 0xFFFF},  // keep mask 0: all bits written
       {ME1_PLL, 1, 0x08, 0xFFFF, 0x1208, 0x1596},  // keep 0x1000
       {ME1_PLL, 1, 0x08, 0x0000, 0x0208, 0x0596},  {ME1_PLL, 2, 0x18, 0xFFFF, 0xFD90, 0xFCFA},
-      {GLUE_PLL, 0, 0x0A, 0x0000, 0x0082, 0x0208}, {SDI2_PLL, 0, 0x1A, 0x8000, 0xFFE9, 0xFFE9},
-  };
+      {GLUE_PLL, 0, 0x0A, 0x0000, 0x0082, 0x0208}, {SDI2_PLL, 0, 0x1A, 0x8000, 0xFFE9, 0xFFE9}};
   for (int format : {0, 2, 4, 5, 7}) {
     useFormat(format, 0);
     for (const auto& r : rows) {
@@ -101,8 +97,7 @@ TEST_F(FormatTest, PllThatDoesNotLockIsRetriedThenLeftAndStuckPortsFailTheCheck)
   pll(ME1_PLL, 3).failLocks = -1;
   EXPECT_EQ(mxPllInitialize(ME1_PLL, 3), -1);
   EXPECT_EQ(consoleCounts({"[WARN] Retry(1): PLL(83000400:0) Initialize", "PLL(83000400", "Retry(4): PLL(82000400:3)",
-                           "[ERR] PLL(82000400:3) Initialize"}),
-            (std::vector<int>{1, 2, 1, 1}));
+                           "[ERR] PLL(82000400:3) Initialize"}), (std::vector<int>{1, 2, 1, 1}));
   EXPECT_EQ(pll(ME1_PLL, 3).releases, 5);
 
   xadcSetStuck(PORTS[3], true);
@@ -141,8 +136,7 @@ TEST_F(FormatTest, FormatTimingPresetsAndTheDefault) {
       {2, 0, 1, {4, 824, 479, 0, 91}},   {2, 1, 0, {2, 236, 420, 0, 106}},   {2, 2, 1, {1, 282, 544, 245, 213}},
       {2, 9, 1, {0, 236, 479, 0, 91}},   {0, 3, 1, {6, 520, 493, 0, 90}},    {4, 0, 1, {4, 928, 479, 80, 91}},
       {4, 2, 0, {1, 282, 544, 244, 213}}, {5, 3, 0, {6, 928, 493, 80, 89}},  {3, -1, 0, {0, 236, 479, 0, 91}},
-      {5, -1, 0, {0, 336, 479, 16, 91}},  {7, -1, 0, {0, 149, 509, 0, 91}},
-  };
+      {5, -1, 0, {0, 336, 479, 16, 91}},  {7, -1, 0, {0, 149, 509, 0, 91}}};
   for (const auto& c : cases) {
     useFormat(c.format, 0);
     mxWriteReg(GLUE_TIMING_MODE, 9);

@@ -54,8 +54,7 @@ TEST_F(Ddr3Test, FailuresThatLastRestartTheBoard) {
       // Four passes per attempt, five attempts; the uncalibrated port fails its test each time.
       {[] { ddr3FailCalibration(1, 0, -1); }, "Retry(20) DDR3(83000100) Calibration", "DDR3(83000300) error : ", 5},
       // Five attempts (the last case); the port that never passes its test is never cleared.
-      {[] { ddr3CompareErrors(2, 0, 1, 100); }, "", "DDR3(84000300) error : 1 count", 5},
-  };
+      {[] { ddr3CompareErrors(2, 0, 1, 100); }, "", "DDR3(84000300) error : 1 count", 5}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
     ddr3Reset();

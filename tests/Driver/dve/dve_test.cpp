@@ -48,14 +48,11 @@ TEST_F(DveTest, InitialisationAndResetDefaultsByFormat) {
   struct Case { int format; u32 me1, me2; Words setup; u32 word80; } cases[] = {
       {0, 0x82000000, 0x83000000, {1919, 543, 5}, 0xFFFFFFC0},
       {2, 0x82000000, 0x83000000, {1279, 735, 0}, 0x10000000}, {5, 0x82000000, 0x83000000, {767, 287, 5}, 0xFFFFFFC0},
-      {8, 0x86000000, 0x87000000, {1919, 543, 5}, 0xFFFFFFC0},
-  };
+      {8, 0x86000000, 0x87000000, {1919, 543, 5}, 0xFFFFFFC0}};
   for (const auto& c : cases) {
     format(c.format);
     const u32 bkgd = c.me1 + 0x5C00, key4 = c.me2 + 0x7D00;
-    for (u32 block : {bkgd, key4}) {
-      EXPECT_EQ(peek(block, {8, 12, 16}), c.setup) << c.format;
-    }
+    for (u32 block : {bkgd, key4}) EXPECT_EQ(peek(block, {8, 12, 16}), c.setup) << c.format;
     EXPECT_EQ((Words{regPeek(bkgd), regPeek(bkgd + 4), regPeek(key4), regPeek(key4 + 4)}),
               (Words{0x0A008800, 0x8C00, 0x9C00, 0x9C00}));
     mxDveSetWindow(MX_BKGD, 0, 0, 100, 100, 1, 0);
@@ -74,8 +71,7 @@ TEST_F(DveTest, WindowWords) {
       {0, 1, -1200, 100, 2000, 400, 1, 0, {28800, 3200, 8192, 16384, 0xFCF03E80, 0}},
       {0, 0.25f, 0, 0, 1920, 1080, 0.5f, 0.01f, {30720, 8640, 16384, 8192, 0x00100000, 522}},
       {0, 1, 100, -1500, 3000, 2000, 2, 0, {46400, 12000, 8192, 16384, 0x1F50F9C0, 0}},
-      {2, 1, 0, 10, 1280, 720, 0.5f, 0.5f, {20480, 11520, 16384, 16384, 0xFF700000, 1024}},
-  };
+      {2, 1, 0, 10, 1280, 720, 0.5f, 0.5f, {20480, 11520, 16384, 16384, 0xFF700000, 1024}}};
   for (const auto& c : cases) {
     format(c.format);
     mxDveSetAspect(MX_BKGD, c.aspect);
@@ -116,8 +112,7 @@ TEST_F(DveTest, TransformWords) {
       {[&] { mxDveClearTransform(MX_BKGD); }, 0, CLEARED, NONE},
       {[&] { mxDveSetMatrixFloat(MX_BKGD, flat); }, 0, {0x2000, 0x100000, 0x10000000, 0xFFFFFFC0, 0, 0x20000}, NONE},
       {[&] { mxDveSetMatricesFloat(MX_BKGD, deep, wide, MX_DVE_EFFECT_DUAL); }, 17,
-       {7782, 0, 3891u << 16, 0, 0, 249037}, {32700, 0, 2044u << 16, 0, 0, 65400}},
-  };
+       {7782, 0, 3891u << 16, 0, 0, 249037}, {32700, 0, 2044u << 16, 0, 0, 65400}}};
   for (const auto& c : cases) {
     c.set();
     frames();
@@ -137,8 +132,7 @@ TEST_F(DveTest, EnableReachesTheControlWordsTwoFramesLater) {
   mxDveSetBkgdBuses(MX_BKGD, 1, 0, 1);
   struct Step { int mode, on; Words bkgd; u32 key3; } steps[] = {
       {0, 1, {0, 5}, 0}, {0, 1, {0, 5}, 0}, {0, 1, {7, 1}, 1}, {0, 1, {7, 1}, 1},
-      {2, 1, {7, 1}, 1}, {2, 1, {7, 1}, 1}, {2, 1, {5, 9}, 1}, {0, 0, {0, 5}, 0},
-  };
+      {2, 1, {7, 1}, 1}, {2, 1, {7, 1}, 1}, {2, 1, {5, 9}, 1}, {0, 0, {0, 5}, 0}};
   for (const auto& s : steps) {
     mxDveSetEnable(MX_BKGD, s.mode, s.on);
     mxDveSetEnable(MX_KEY3, s.mode, s.on);

@@ -71,8 +71,7 @@ TEST_F(DviTest, ScalerRatiosPositionsAndFilters) {
        {3, 21845, 26214, 2, 0, 0, 1280, 1940, 1920, 21845, 32768, 43690, 32768, 0, 0, 362, 2}, {}},
       // an extreme enlargement: the first tap 5 r saturates at the largest int
       {0, MX_DVI_IN_1, P1080, 0, 0, 1e9f, 1,
-       {0, 0, 93471, 0x7FFFFFFF, 0, 0, 1920, 20, 0, 16384, 32768, 32768, 49152, 0, 1, 542, 0}, {}},
-  };
+       {0, 0, 93471, 0x7FFFFFFF, 0, 0, 1920, 20, 0, 16384, 32768, 32768, 49152, 0, 1, 542, 0}, {}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.code << " " << c.sx);
     useFormat(c.code, 0);
@@ -81,8 +80,7 @@ TEST_F(DviTest, ScalerRatiosPositionsAndFilters) {
     mxDviSetScaler(c.channel, c.x, c.y, c.sx, c.sy);
     Words regs;
     for (u32 word : words) regs.push_back(regPeek(input + word));
-    EXPECT_EQ(regs, c.regs);
-    EXPECT_EQ(writesTo(input + APPLY), (Words{2, 0}));
+    EXPECT_EQ(std::make_tuple(regs, writesTo(input + APPLY)), std::make_tuple(c.regs, (Words{2, 0})));
     const Words table = writesTo(input + TABLE_DATA);
     for (auto [entry, value] : c.table) EXPECT_EQ(table.at(entry), value) << entry;
   }
@@ -100,8 +98,7 @@ TEST_F(DviTest, SyncOffsetWrapsInsideTheTotals) {
   const struct { Signal signal; int h, v; Words regs; } cases[] = {
       {P720, 10, 5, {1634, 1264, 744 | 744 << 16, 714 | 714 << 16, 1}},
       {P720, 1700, -20, {1594, 1224, 19 | 19 << 16, 739 | 739 << 16, 1}},  // both wrap
-      {I1080, 0, -3, {2194, 1914, 2 | 565 << 16, 542 | (1105u << 16), 1}},
-  };
+      {I1080, 0, -3, {2194, 1914, 2 | 565 << 16, 542 | (1105u << 16), 1}}};
   for (const auto& c : cases) {
     feed(IN_1, c.signal);
     mxDviSetSyncOffset(MX_DVI_IN_1, c.h, c.v);
@@ -112,8 +109,7 @@ TEST_F(DviTest, SyncOffsetWrapsInsideTheTotals) {
   mxDviSetSyncOffset(MX_DVI_IN_1, 0, 0);
   feed(IN_1, NONE);
   mxDviSetSyncOffset(MX_DVI_IN_1, 10, 3);
-  EXPECT_EQ(writesTo(IN_1 + SYNC_ON), (Words{0, 0}));
-  EXPECT_EQ(platform::traceWriteCount(), 2u);
+  EXPECT_EQ(std::make_tuple(writesTo(IN_1 + SYNC_ON), platform::traceWriteCount()), std::make_tuple((Words{0, 0}), 2u));
 }
 
 TEST_F(DviTest, EdidIsWrittenThenVerifiedUpToTheFirstWrongByte) {

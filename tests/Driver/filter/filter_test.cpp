@@ -44,8 +44,7 @@ TEST_F(FilterTest, ResizeOfEachKindOfSlot) {
       {MX_CONTEXT_ME1, MX_EXT_OUT_3, 0.0f, 0.0f, 1.0f, 1.0f,
        {{0x40004200 + 28, 545}, {0x40004200 + 40, 542}, {0x40004200 + 60, 361}, {0x40004200 + 56, 1930}}},
       {MX_CONTEXT_ME1, MX_DISPLAY_FILTER, 0.0f, 0.0f, 1.0f, 0.5f,
-       {{0x82002324, 640}, {0x82002300 + 40, 0xFFFFFFFE}, {0x82002300 + 60, 274}, {0x82002220 + 4, 16384}}},
-  };
+       {{0x82002324, 640}, {0x82002300 + 40, 0xFFFFFFFE}, {0x82002300 + 60, 274}, {0x82002220 + 4, 16384}}}};
   for (const auto& c : cases) {
     SetUp();
     mxSetContext(c.context);
@@ -57,12 +56,9 @@ TEST_F(FilterTest, ResizeOfEachKindOfSlot) {
 }
 
 TEST_F(FilterTest, DefocusScalesTheBusFilterAndBoostsFromLevel205) {
-  struct Case {
-    float level;
-    u32 hstep, vstep, boost;
-    int format = 0;
-  } cases[] = {{2.0f, 6570, 13167, 0}, {2.05f, 8581, 17189, 1},  // s = 0.2 and 0.2 x 1.333 / 1.02
-               {2.0f, 6579, 6599, 0, 2}};                         // 720 lines: d = 1 / 720 + 0.2
+  struct Case { float level; u32 hstep, vstep, boost; int format = 0; } cases[] = {
+      {2.0f, 6570, 13167, 0}, {2.05f, 8581, 17189, 1},  // s = 0.2 and 0.2 x 1.333 / 1.02
+      {2.0f, 6579, 6599, 0, 2}};                         // 720 lines: d = 1 / 720 + 0.2
   for (auto c : cases) {
     if (c.format != 0) mxInitialize(c.format, 1.0f);
     mxFilterSetImageMode(MX_ABUS, MX_IMAGE_DEFOCUS, c.level);
@@ -80,12 +76,10 @@ TEST_F(FilterTest, BusImageEffectReachesTheBBlockOneFrameLate) {
   mxFilterSetColorize(MX_BBUS, 1, 100, 200);
   mxFilterUpdate();
   expectRegs({{ME1 + 0x4700, 1}, {ME1 + 0x4710, 21845}, {ME1 + 0x4714, 43690}, {ME1 + 0x4718, 21845},
-              {ME1 + 0x471C, 21845}, {ME1 + 0x4720, 0x53}},
-             "second frame ");
+              {ME1 + 0x471C, 21845}, {ME1 + 0x4720, 0x53}}, "second frame ");
   mxFilterUpdate();
   expectRegs({{ME1 + 0x4700, 3}, {ME1 + 0x4710, 32768}, {ME1 + 0x4714, 65535}, {ME1 + 0x4718, 0},
-              {ME1 + 0x4720, 200u << 20 | 100u << 10 | 128 | 0x53}},
-             "third frame ");
+              {ME1 + 0x4720, 200u << 20 | 100u << 10 | 128 | 0x53}}, "third frame ");
 }
 
 TEST_F(FilterTest, DveBusFlagsSwapTheBackgroundEffects) {
@@ -101,13 +95,8 @@ TEST_F(FilterTest, DveBusFlagsSwapTheBackgroundEffects) {
 
 TEST_F(FilterTest, TestEffectsAndDustByFrame) {
   struct Frame { u32 value, first, second; };
-  struct Case {
-    const char* what;
-    std::function<void()> set;
-    u32 value, first, second;
-    std::vector<Frame> frames;
-  } cases[] = {
-      {"gain A", [] { mxFilterSetBusGain(MX_ABUS, 1, 0.5f); }, ME1 + 0x4900, ME1 + 0x4980, ME1 + 0x4940,
+  struct Case { const char* what; std::function<void()> set; u32 value, first, second; std::vector<Frame> frames; }
+  cases[] = {{"gain A", [] { mxFilterSetBusGain(MX_ABUS, 1, 0.5f); }, ME1 + 0x4900, ME1 + 0x4980, ME1 + 0x4940,
        {{0, 36388, 36388}, {0, 36388, 36388}, {0x101FF, 36388, 36388}}},
       {"mode 1 A", [] { mxFilterSetBusMode(MX_ABUS, 1, 1); }, ME1 + 0x4900, ME1 + 0x4980, ME1 + 0x4940,
        {{0x20000, 36356, 3584}, {0x20000, 36356, 3584}, {0x40000, 3588, 36352}}},
@@ -118,8 +107,7 @@ TEST_F(FilterTest, TestEffectsAndDustByFrame) {
         {0x10000 + 511 + (3 << 12), 36484, 36484}}},
       {"dust of key 1", [] { mxFilterSetDust(MX_KEY1, 1, 0.0f, 15); }, ME1 + 0x494C, ME1 + 0x49E0, ME1 + 0x4A04,
        {{0x10000, 36485, 36485}, {0x10000, 36485, 36485}, {0x10000, 36485, 36485}, {0x10000, 36485, 36485},
-        {0x10000 + (15 << 12), 36485, 36485}}},
-  };
+        {0x10000 + (15 << 12), 36485, 36485}}}};
   for (const auto& c : cases) {
     SetUp();
     c.set();

@@ -98,8 +98,7 @@ TEST_F(KeyTest, SetterValuesAsWritten) {
        {{mixKey(MIX_KEY_LEVEL, 0), 1024 | 0x40000}}},  // key 1 is the default clean tap
       {"soft mask softness 1.0", [] { mxKeySetSoftMask(MX_KEY1, 0, 0, 1, 1, 1.0f); }, {{me1Key(0) + SOFTNESS, 1023}}},
       {"edge 8193 at 90 degrees, width 2", [] { mxKeySetEdge(MX_KEY1, 8193, 2, 90, 1.0f); },
-       {{me1Key(0) + EDGE_TYPE, 28 | 8 << 6}, {me1Key(0) + EDGE_CONTROL, 0x440},
-        {me1Key(0) + EDGE_LEVEL, 1024}}},
+       {{me1Key(0) + EDGE_TYPE, 28 | 8 << 6}, {me1Key(0) + EDGE_CONTROL, 0x440}, {me1Key(0) + EDGE_LEVEL, 1024}}},
       {"edge 8196 forces width 0", [] { mxKeySetEdge(MX_KEY3, 8196, 3, 0, 0.25f); },
        {{me1Key(2) + EDGE_TYPE, 8 << 6}, {me1Key(2) + EDGE_CONTROL, 0}, {me1Key(2) + EDGE_LEVEL, 256}}},
       {"edge 8194 at 315 degrees, width 4", [] { mxKeySetEdge(MX_DSK4, 8194, 4, 315, 0.0f); },
@@ -112,8 +111,7 @@ TEST_F(KeyTest, SetterValuesAsWritten) {
       {"mixer constant and tap flags", [] { mxKeySetOutputTapA(MX_ME_OUT_2, 5); mxKeySetTapFlag(MX_ME_OUT_2, 1); },
        {{MIX1_B + MIX_CONSTANT, 0x3506CCCC}, {MIX1_B + TAP_A, 9}, {mixKey(MIX_KEY_SOURCE, 0), 1 << 9}}},
       {"sample width 1 at x 0, height 1", [] { mxChromaKeySetSampleArea(0, 10, 1, 1); },
-       {{MIX1_B + SAMPLE_BOX, 2}, {MIX1_B + SAMPLE_BOX + 8, 2}, {MIX1_B + SAMPLE_BOX + 12, 12}}},
-  };
+       {{MIX1_B + SAMPLE_BOX, 2}, {MIX1_B + SAMPLE_BOX + 8, 2}, {MIX1_B + SAMPLE_BOX + 12, 12}}}};
   for (auto& c : cases) {
     SetUp();
     c.set();
@@ -133,8 +131,7 @@ TEST_F(KeyTest, MixerRanksSourcesAndTaps) {
   struct Case { int p1, p2, p3; Words rankWords, sourceWords; } cases[] = {
       {MX_KEY4, MX_KEY3, MX_KEY2, {0, 4, 8, 12}, {0, 0x201, 0x202, 0x203}},
       {MX_KEY2, MX_KEY3, MX_KEY2, {0, 4, 8, 0}, {0, 0x201, 0x202, 0}},   // key 2 takes the later rank 2
-      {MX_KEY1, MX_KEY4, MX_KEY3, {12, 0, 4, 8}, {0x203, 0, 0x202, 0x203}},
-  };
+      {MX_KEY1, MX_KEY4, MX_KEY3, {12, 0, 4, 8}, {0x203, 0, 0x202, 0x203}}};
   for (auto c : cases) {
     SetUp();
     mxKeySetPriority(c.p1, c.p2, c.p3);
@@ -199,8 +196,7 @@ TEST_F(KeyTest, ChangedSettingsAgainstTheLatch) {
       {[] { mxKeySetClipGain(MX_KEY2, 1, 0, 0, 0, 0); }, 1},
       {[] { mxKeySetClipGain(MX_KEY2, 1, 0, 0, 0, 1.0f); }, 0},  // density is not watched
       {[] { mxKeySetMask(MX_KEY2, 0, 0.5f, 0, 0, 0, 1); }, 1},
-      {[] { mxKeySetEdge(MX_KEY2, MX_KEY_EDGE_1, 4, 0, 1.0f); }, 0},
-  };
+      {[] { mxKeySetEdge(MX_KEY2, MX_KEY_EDGE_1, 4, 0, 1.0f); }, 0}};
   for (auto& s : steps) {
     s.set();
     EXPECT_EQ(mxKeyParamsChanged(MX_CONTEXT_ME2, MX_KEY2), s.changed);
@@ -225,8 +221,7 @@ TEST_F(KeyTest, TransitionAndFilterDriversReachTheKeys) {
   enum Image { CLEARED, KEPT, IMAGE };
   struct Frame { int latency; bool change; Image words; u32 level; } frames[] = {
       {1, true, CLEARED, 0}, {1, false, KEPT, 0},     {1, true, IMAGE, 512},
-      {0, true, IMAGE, 512}, {1, true, CLEARED, 512}, {1, false, KEPT, 512},
-  };
+      {0, true, IMAGE, 512}, {1, true, CLEARED, 512}, {1, false, KEPT, 512}};
   mxTransSetType(MX_KEY2, 5380, 0.1f, 0.1f);
   mxKeySetLevel(MX_KEY2, 0.5f);
   for (int f = 0; f < 6; ++f) {
@@ -267,8 +262,7 @@ TEST_F(KeyTest, ChromaColoursAndTableBanks) {
   struct Case { int format, r, g, b; u32 y, cb, cr; } cases[] = {
       {0, 4095, 4095, 4095, 939, 512, 512}, {0, 4095, 0, 0, 250, 410, 959}, {4, 4095, 0, 0, 325, 361, 959},
       {1, 1000, 2000, 3000, 461, 646, 393}, {5, 1000, 2000, 3000, 452, 658, 385},
-      {0, -4095, -4095, -4095, 0, 512, 512}, {0, 32767, 32767, 32767, 1023, 512, 512},
-  };
+      {0, -4095, -4095, -4095, 0, 512, 512}, {0, 32767, 32767, 32767, 1023, 512, 512}};
   for (auto c : cases) {
     mxInitialize(c.format, 1.0f);
     mxChromaKeySetColorA(MX_KEY4, c.r, c.g, c.b);
@@ -276,8 +270,7 @@ TEST_F(KeyTest, ChromaColoursAndTableBanks) {
     mxKeyWriteParams();
     const u32 key4 = chroma(MX_ME1_BASE, 3);
     EXPECT_EQ(peek(key4, {CHROMA_COLOR_A, CHROMA_COLOR_A + 4, CHROMA_COLOR_A + 8, CHROMA_COLOR_B, CHROMA_COLOR_B + 4,
-                          CHROMA_COLOR_B + 8}),
-              (Words{c.y, c.cb, c.cr, c.y, c.cb, c.cr}))
+                          CHROMA_COLOR_B + 8}), (Words{c.y, c.cb, c.cr, c.y, c.cb, c.cr}))
         << c.format << " " << c.r;
   }
   static u16 table[N_CHROMA_TABLE];

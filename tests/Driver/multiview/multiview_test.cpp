@@ -56,8 +56,7 @@ TEST_F(MvTest, WindowSizeLayoutAndLimitsBySizeCode) {
       {0, 8512, 3, 270, 0x201, 0x30176}, {0, 8515, 3, 108, 0x207, 0x300D4}, {0, 8516, 3, 240, 0x209, 0x30158},
       {0, 8517, 3, 154, 0x20B, 0x30102},
       {0, 8518, 5, 108, 0x415, 0x300D4}, {0, 8523, 3, 90, 0x217, 0x300C2},  {2, 8513, 3, 240, 0x203, 0x30158},
-      {0, 8512, 0, 270, 0, 0x303FF},
-  };
+      {0, 8512, 0, 270, 0, 0x303FF}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.size);
     mxInitialize(c.format, 1.0f);
@@ -130,8 +129,7 @@ TEST_F(MvTest, PairedModeMirrorsOutputsZeroAndOneAndBlacksWhatTheSecondFpgaLacks
   EXPECT_EQ(regPeek(K0), 0xB001u);
   // Output 2's control block holds output 0's mirror, the control word with 1024; none of its own.
   EXPECT_EQ(regs(K0 + 0x80, 4), (Words{0xB401, 99, 0x07800800, 270u << 16}));
-  EXPECT_EQ(regs(0x83001A80 + 16, 4),
-            (Words{147u << 16, 192 | 15u << 16, 384 | 147u << 16, 576 | 147u << 16}));
+  EXPECT_EQ(regs(0x83001A80 + 16, 4), (Words{147u << 16, 192 | 15u << 16, 384 | 147u << 16, 576 | 147u << 16}));
 
   startBoard(2);  // 4K: input 4n + 1 is input n + 1, the others black
   const int quad[2] = {4356, 4354};

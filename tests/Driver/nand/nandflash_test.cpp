@@ -36,8 +36,7 @@ TEST(NandEcc, StatusWordsAsTheTableClassifiesThem) {
       {0x0006, MxNandEcc::Uncorrectable1, 0},  // bit 0 clear, position bits set
       {0x0043, MxNandEcc::Uncorrectable2, 0},  // bit 11 not the parity of bits 0-10
       {0x0843, MxNandEcc::Corrected, 33},     {0x03FF, MxNandEcc::Corrected, 511},
-      {0x0401, MxNandEcc::Uncorrectable3, 0}, {0x0C03, MxNandEcc::Uncorrectable3, 0},  // positions 512, 513
-  };
+      {0x0401, MxNandEcc::Uncorrectable3, 0}, {0x0C03, MxNandEcc::Uncorrectable3, 0}};  // positions 512, 513
   for (const Case& c : cases) {
     u32 p = 0;
     EXPECT_EQ(mxNandCheckEcc(c.e, &p), c.result) << std::hex << c.e;
@@ -76,8 +75,7 @@ TEST_F(NandTest, SingleBitErrorsAreCorrectedAndReportedThreeTimes) {
   std::snprintf(line, sizeof line, "NAND Flash: ECC corrected %08x(021) ", GLUE + 2 * 64 + 4);
   // The fifth correction says nothing; the data is right all the same.
   EXPECT_EQ(consoleCounts({line, "[WARN] NAND Flash: ECC corrected ", "[ERR] NAND Flash: ECC corrected more than 3 times",
-                           "ECC corrected"}),
-            (std::vector<int>{1, 3, 1, 4}))
+                           "ECC corrected"}), (std::vector<int>{1, 3, 1, 4}))
       << consoleText();
   // The count starts again with the next read.
   testing_support::consoleClear();
@@ -130,8 +128,7 @@ TEST_F(NandTest, SectorTableChoice) {
       {"wrong version", [] { nandFlash()[4] = 2; }, false, "NAND Flash: Invalid sector table"},
       {"count too small", [] { nandWriteTable(nandFlash(), 0, 3843); }, false, "NAND Flash: Incorrect sector table"},
       {"copy in block 2", [] { std::memset(nandFlash(), 0, NAND_BLOCK); nandWriteTable(nandFlash(), 2); }, true, ""},
-      {"unreadable first copy", [] { nandWriteTable(nandFlash(), 1); nandInjectEcc(3, 7, 0x0006); }, true, ""},
-  };
+      {"unreadable first copy", [] { nandWriteTable(nandFlash(), 1); nandInjectEcc(3, 7, 0x0006); }, true, ""}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     nandReset(true);

@@ -39,8 +39,7 @@ TEST_F(OsdTest, RectangleCommandsFromTheDrawingState) {
        {0x200A2000, 255 | 110u << 16, 0xEB8080FF, 0xFEB9FF00}},
       // A copy from OSD memory in the copy colour of level 0.5, alpha 1.
       {[] { mxOsdSetSourcePosition(128, 64), mxOsdSetLevel(0.5f, 1.0f); }, 16, 32, 47, 63,
-       {0x10202010, 47 | 63u << 16, 0x7F8080FF, 128 | 64u << 16}},
-  };
+       {0x10202010, 47 | 63u << 16, 0x7F8080FF, 128 | 64u << 16}}};
   for (const Case& c : cases) {
     c.attributes();
     mxOsdFillRect(MX_MULTI1, c.x1, c.y1, c.x2, c.y2);
@@ -80,8 +79,7 @@ TEST_F(OsdTest, AnEngineThatStaysBusyIsResetAfterFourSecondsAndTheRectangleDropp
   EXPECT_TRUE(us > 4000000u && us < 4000300u) << us;
   // Busy, FIFO full, one pending; the engine reset once and the rectangle dropped.
   EXPECT_EQ(std::make_tuple(consoleCount("[ERR] OSD rendering timeout : 1c!!!"), osdEngine().resets(),
-                            osdEngine().commands().size()),
-            std::make_tuple(1, 1, size_t{4}));
+                            osdEngine().commands().size()), std::make_tuple(1, 1, size_t{4}));
 }
 
 TEST_F(OsdTest, BlitLinesLandInMe2MemoryInWholeBlocks) {
@@ -119,9 +117,8 @@ TEST_F(OsdTest, AFrameDuringALineWaitsForIt) {
 
   const MemoryPorts& mem = memoryPorts();
   EXPECT_EQ(mem.word(ME2, OSD + 8192 * 5 + 40), 0x00150014u);  // the words after the frame
-  EXPECT_EQ(mem.word(ME2, OSD + 8192 * 5 + 8188), 0x0FFF0FFEu);
-  EXPECT_EQ(frameWork, 1);
-  EXPECT_EQ(mem.word(ME2, 0x80000000), 0u);
+  EXPECT_EQ(std::make_tuple(mem.word(ME2, OSD + 8192 * 5 + 8188), frameWork, mem.word(ME2, 0x80000000)),
+            std::make_tuple(0x0FFF0FFEu, 1, 0u));
   mxUpdate();
   EXPECT_NE(mem.word(ME2, 0x80000000), 0u);
 }

@@ -64,8 +64,7 @@ TEST_F(OutConvTest, AspectGeometryByFormatAndMode) {
       {0, MX_OUTCONV_LETTERBOX, {0, 12288, 1926, 11044, 547, w(-1), w(-1), 32768, w(-16384)}, 31, 213, 42},  // y -1.5
       {2, MX_OUTCONV_SIDE_CROP, {1, 24576, 1286, 11063, 727, 159, 0, 0, 3932}, 0, 244, 40},
       {3, MX_OUTCONV_LETTERBOX, {1, 18432, 1286, 9830, 727, w(-1), 0, 32768, 0}, 36, 253, 40},
-      {3, 13080, {1, 18432, 1286, 13107, 727, w(-1), 0, 32768, 0}, 0, 290, 42},  // acts as squeeze
-  };
+      {3, 13080, {1, 18432, 1286, 13107, 727, w(-1), 0, 32768, 0}, 0, 290, 42}};  // acts as squeeze
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.code << " " << c.mode);
     useFormat(c.code, 0);
@@ -107,8 +106,7 @@ TEST_F(OutConvTest, EnableRelocksTheTransmitter) {
       {0, 0, 1, 7, 0, 5, 0},
       {0, 0, 0, 1, 3, 5, 0},   // converter bit 0 with the transmitter's two bits
       {0, 0, 1, 3, 1, 25, 1},  // bit 2 missing
-      {10, 2, 1, 0, 0, 0, 0},  // 4K: no re-lock
-  };
+      {10, 2, 1, 0, 0, 0, 0}};  // 4K: no re-lock
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.convLock << " " << c.txLock << " " << c.boardMode);
     useFormat(c.code, c.boardMode);

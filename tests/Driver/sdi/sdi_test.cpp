@@ -42,8 +42,7 @@ TEST_F(SdiTest, EnableAndLinkWordsByBoardMode) {
       // quad-link: link 3 as a nibble per group; ME2's first nibble is input 9's two channels
       {QUAD, MX_IN_5, -1, LINK3, {0xF0, 0, 0, 0}},             {QUAD, MX_IN_9, 3, LINK2, {4, 1, 0, 0}},
       {QUAD, MX_IN_9, 3, LINK3, {0xF00, 3, 0, 0}},             {QUAD, MX_IN_21, 3, LINK1, {0, 8, 0, 0}},
-      {QUAD, MX_IN_21, 3, LINK3, {0, 0xF000, 0, 0}},
-  };
+      {QUAD, MX_IN_21, 3, LINK3, {0, 0xF000, 0, 0}}};
   for (const auto& c : cases) {
     boardMode(c.mode);
     for (int k = 0; k < 32; ++k) mxSdiSetLinkMode(MX_IN_1 + k, 0);
@@ -92,9 +91,8 @@ TEST_F(SdiTest, InitWordsAndDelay) {
   EXPECT_EQ(perFpga(DELAY), (Words{0, 0, 0, 0}));
   boardMode(QUAD);
   mxSdiUpdateControl();
-  EXPECT_EQ(perFpga(LINK1), (Words{7, 0xF, 1, 1}));
-  EXPECT_EQ(peek(FPGA[ME2] + QUAD_WINDOW, {0, 4, 8, 12}), (Words{35840, 36352, 1024, 1536}));
-  EXPECT_EQ(perFpga(QUAD_ROUTE_1), (Words{0, 34816, 0, 0}));
+  EXPECT_EQ(std::make_tuple(perFpga(LINK1), peek(FPGA[ME2] + QUAD_WINDOW, {0, 4, 8, 12}), perFpga(QUAD_ROUTE_1)),
+            std::make_tuple((Words{7, 0xF, 1, 1}), (Words{35840, 36352, 1024, 1536}), (Words{0, 34816, 0, 0})));
   EXPECT_EQ(perFpga(QUAD_TIMING_0), (Words{110, 110, 110, 110}));
   mxSdiSetDelay(2);
   EXPECT_EQ(perFpga(DELAY), (Words{2, 2, 2, 2}));
@@ -104,12 +102,10 @@ TEST_F(SdiTest, FormatAndFlagDecoding) {
   constexpr u32 S1 = 1, S2 = 2, S3 = 4;
   struct Case { BoardMode mode; int id; u32 nibble, bits, payload; int format, flags; } cases[] = {
       {NORMAL, MX_IN_1, 15, S1, 0, -1, 1}, {NORMAL, MX_IN_1, 3, S1 | S2 | S3, 0, -2, 2},
-      {NORMAL, MX_IN_1, 3, S1, 0, 11, 1},
-      {NORMAL, MX_IN_1, 3, S1 | S3, 151u | 0xF0000000u, 11, 1 + 16 + 12},
+      {NORMAL, MX_IN_1, 3, S1, 0, 11, 1}, {NORMAL, MX_IN_1, 3, S1 | S3, 151u | 0xF0000000u, 11, 1 + 16 + 12},
       {NORMAL, MX_IN_1, 3, S1 | S2, 0x50000098u, 11, 2 + 16 + 4},  // payload 152
       {NORMAL, MX_IN_20, 6, S1, 0, 14, 1},  // ME2 channel 9: second nibble word, payload from + 0xB88
-      {NORMAL, MX_IN_1, 4, S2, 151, 4, 0}, {QUAD, MX_IN_1, 4, 0, 0, 4, 1}, {QUAD, MX_IN_1, 4, S2, 0, 4, 0},
-  };
+      {NORMAL, MX_IN_1, 4, S2, 151, 4, 0}, {QUAD, MX_IN_1, 4, 0, 0, 4, 1}, {QUAD, MX_IN_1, 4, S2, 0, 4, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.nibble * 10 + c.bits);
     boardMode(c.mode);
@@ -122,8 +118,7 @@ TEST_F(SdiTest, FormatAndFlagDecoding) {
     regPoke(B + STATUS_S3, ((c.bits & S3) >> 2) << (16 + ch));
     regPoke(B + (f == ME2 ? PAYLOAD_ME2 : PAYLOAD) + 4 * static_cast<u32>(ch), c.payload);
     mxSdiUpdateStatus();
-    EXPECT_EQ(mxSdiGetFormat(c.id), c.format);
-    EXPECT_EQ(mxSdiGetFormatFlags(c.id), c.flags);
+    EXPECT_EQ(std::make_tuple(mxSdiGetFormat(c.id), mxSdiGetFormatFlags(c.id)), std::make_tuple(c.format, c.flags));
   }
 }
 
@@ -141,8 +136,7 @@ TEST_F(SdiTest, QuadLinkAlignment) {
       {"format differs", 5, {0, 2, 0, 0}, {1000, 5000, 1000, 1000}, -1, true},
       {"bad link", 5, {0, -2, 0, 0}, {1000, 1000, 1000, 1000}, -1, true},
       {"ME2 half out", 9, {8, 8, 8, 8}, {1000, 1000, 968, 800}, 11, true},
-      {"input 9 link missing", 9, {8, 8, -1, 8}, {1000, 1000, 968, 968}, -1, true},
-  };
+      {"input 9 link missing", 9, {8, 8, -1, 8}, {1000, 1000, 968, 968}, -1, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     boardMode(QUAD);
@@ -176,14 +170,12 @@ TEST_F(SdiTest, LevelBGroupsAndSelectWords) {
   mxSdiSetInputSelect(MX_IN_29, MX_SDI_SELECT_2);
   struct Case { u32 alignedMe1, alignedMe2; Words select; u32 fourK; } cases[] = {
       {4, 0, {2 | 1u << 8, 2, 0, 1}, 0},                 // input 9 aligned on ME1 only: dropped
-      {4, 1, {2 | 5u << 8, 2 | 1u << 8, 0, 1}, 1},        // both halves
-  };
+      {4, 1, {2 | 5u << 8, 2 | 1u << 8, 0, 1}, 1}};        // both halves
   for (const auto& c : cases) {
     regPoke(FPGA[ME1] + ALIGNED, c.alignedMe1);
     regPoke(FPGA[ME2] + ALIGNED, c.alignedMe2);
     mxSdiUpdateStatus();
-    EXPECT_EQ(perFpga(SELECT), c.select);
-    EXPECT_EQ(regPeek(FOUR_K_SELECT), c.fourK);
+    EXPECT_EQ(std::make_tuple(perFpga(SELECT), regPeek(FOUR_K_SELECT)), std::make_tuple(c.select, c.fourK));
   }
   mxSdiUpdateControl();
   EXPECT_EQ(regPeek(FPGA[ME1] + LINK2), 3u | 2u << 8);  // input 5's group is not level A
@@ -200,8 +192,7 @@ TEST_F(SdiTest, PollReadsOneGroupPerPass) {
   // pass: the pass (0..3) that reads it.
   struct Case { BoardMode mode; int id, fpga, slot, pass; } cases[] = {
       {NORMAL, MX_IN_24, ME2, 13, 1}, {NORMAL, MX_IN_32, SDI2, 3, 3}, {QUAD, MX_IN_9, ME1, 2, 0},
-      {QUAD, MX_IN_21, ME2, 2, 1},
-  };
+      {QUAD, MX_IN_21, ME2, 2, 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.id);
     boardMode(c.mode);
@@ -217,9 +208,8 @@ TEST_F(SdiTest, PollReadsOneGroupPerPass) {
       ASSERT_EQ(words[0], pass < c.pass ? 0u : 3u) << pass;
     }
     mxSdiGetInfoBytes(c.id, bytes);
-    EXPECT_EQ(words[1], 0x7FFFF5u);
-    EXPECT_EQ(words[15], 0x123u);
-    EXPECT_EQ(std::vector<int>({bytes[0], bytes[1], bytes[14], bytes[15]}), (std::vector<int>{1, 0, 0, 1}));
+    EXPECT_EQ(std::make_tuple(words[1], words[15], std::vector<int>({bytes[0], bytes[1], bytes[14], bytes[15]})),
+              std::make_tuple(0x7FFFF5u, 0x123u, (std::vector<int>{1, 0, 0, 1})));
   }
   // Quad-link: channels between the groups' first ones are cleared.
   sdiReceiver(ME1).words[0][1] = 7;
@@ -264,8 +254,7 @@ TEST_F(SdiTest, StalledTicoDecoderRestarts) {
 TEST_F(SdiTest, FourKHoldFollowsInputStatus) {
   // formats: inputs 5-8.
   struct Case { int formats[4]; bool selected; int held; } cases[] = {
-      {{3, -1, -1, -1}, false, 9}, {{-1, 8, 15, -1}, false, 5}, {{8, 8, 8, 8}, true, 100},
-  };
+      {{3, -1, -1, -1}, false, 9}, {{-1, 8, 15, -1}, false, 5}, {{8, 8, 8, 8}, true, 100}};
   for (const auto& c : cases) {
     boardMode(QUAD);
     for (int j = 0; j < 4; ++j) sdiSetDetectedFormat(5 + j, c.formats[j]);

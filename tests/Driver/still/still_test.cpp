@@ -16,16 +16,12 @@ Words capture() { return {regPeek(CAPTURE_CONTROL), regPeek(CAPTURE_STORE), regP
 using StillTest = testing_support::BoardTest;
 
 TEST_F(StillTest, CaptureCountsDownThenStoresAndMarksTheStillValid) {
-  struct Case {
-    int code, boardMode, mode, frames;
-    u32 control, runningStore2, idleStore, idleStore2;
-    u32 valid0, valid1;  // after a request for still 2 while still 1's capture runs
-  } const cases[] = {
-      {0, 0, 0, 4, 0, 4116, 35348, 2580, 0, 1},  // 1080 lines, display off: four frames; a restart
+  // valid0, valid1: after a request for still 2 while still 1's capture runs
+  struct Case { int code, boardMode, mode, frames; u32 control, runningStore2, idleStore, idleStore2, valid0, valid1; }
+  const cases[] = {{0, 0, 0, 4, 0, 4116, 35348, 2580, 0, 1},  // 1080 lines, display off: four frames; a restart
       {2, 0, 0, 3, 0, 4116, 35336, 2568, 0, 1},  // 720 lines: three
       // paired FPGAs: the second request is dropped whole
-      {8, 1, 3, 4, 1, 4116 | 0x8000, 35336, 2568 | 0x8000, 1, 0},
-  };
+      {8, 1, 3, 4, 1, 4116 | 0x8000, 35336, 2568 | 0x8000, 1, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
     useFormat(c.code, c.boardMode);
@@ -60,8 +56,7 @@ TEST_F(StillTest, PlayersShowTheirStoreOrTheEnabledWord) {
       {0, 0, {3092 + 0x8000, 3604, (4116 + 0x8000) & ~0xCu, 0x8A14}},
       {2, 0, {3092 + 0x8000, 3604, 4116 + 0x8000, 0x8A08}},
       // paired: still 1 and still 2 (enabled), each on two words
-      {8, 1, {3092 + 0x8000, 3092 + 0x8000, 0x8A08, 0x8A08}},
-  };
+      {8, 1, {3092 + 0x8000, 3092 + 0x8000, 0x8A08, 0x8A08}}};
   for (const auto& c : cases) {
     useFormat(c.code, c.boardMode);
     for (int still = 0; still < 4; ++still) {

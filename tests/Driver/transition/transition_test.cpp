@@ -40,8 +40,7 @@ TEST_F(TransTest, TypeGivesSlopeBorderWidthAndTable) {
       {5379, 0.1f, 0.0001f, 65535, 432, 0x80000003}, {5379, 0.0f, 0.1f, 606, 0, 0x80009003},
       {5379, 0.0f, 0.2f, 303, 0, 0x8000A803},        {SHAPE_WIPE, 0.0f, 0.2f, 303, 0, 0x8000C003},
       {5379, 0.0f, 0.014814f, 4096, 0, 0x80001803},  // a slope of 4096 is not above it: table 1
-      {5396, 0.0f, 0.0f, 32768, 0, 0x80013803},    {5379, -0.1f, -0.1f, 32768, 0, 0x80000003},
-  };
+      {5396, 0.0f, 0.0f, 32768, 0, 0x80013803},    {5379, -0.1f, -0.1f, 32768, 0, 0x80000003}};
   for (auto c : cases) {
     mxTransSetType(MX_BKGD, c.type, c.border, c.softness);
     mxTransUpdate();
@@ -59,8 +58,7 @@ TEST_F(TransTest, MixImages) {
       {MX_BKGD, MX_TRANS_MIX, 0.3f, 0.6f, 0, {0x20, 0, 0, 0, 0, 614, 307, 0xFFFFFFC0}},
       {MX_KEY2, MX_TRANS_MIX, 0.3f, 0.6f, 0, {0, 0, 0, 0, 307, 0, 0, 0}},
       {MX_BKGD, 5377, 0.2f, -1.0f, 0, {2, 0, 0, 0, 0, 0x4000, 7281, 0}},
-      {MX_BKGD, 5378, 0.25f, -1.0f, 0, {1, 512, 0x100, 0x800, 0, 0, 0, 0}},
-  };
+      {MX_BKGD, 5378, 0.25f, -1.0f, 0, {1, 512, 0x100, 0x800, 0, 0, 0, 0}}};
   for (const auto& c : cases) {
     mxTransSetType(c.target, c.type, c.border, 0.01f);
     if (c.target == MX_BKGD) {
@@ -93,8 +91,7 @@ TEST_F(TransTest, WipeOriginOffsetsAndEdgeByFormat) {
       {2, 1.0f, REVERSED_WIPE, {1, -5116, -5756, 2764, 3084, -204, 0x059F04FF}},
       {4, 1.0f, FREE_WIPE, {0, -2876, -1948, -1325, -861, -115, 0x01E702CF}},
       {4, 1.0f, SHAPE_WIPE, {0, -2876, -1948, 0, 0, -1440, 0x01E702CF}},
-      {4, 0.75f, FREE_WIPE, {0, -2876, -1948, -1325, -822, -115, 0x01E702CF}},
-  };
+      {4, 0.75f, FREE_WIPE, {0, -2876, -1948, -1325, -822, -115, 0x01E702CF}}};
   int format = -1;
   float scale = 0;
   for (const auto& c : cases) {
@@ -165,8 +162,7 @@ TEST_F(TransTest, TableAddressPairsByModeAndAspect) {
       {0, 4, 0.8f, MX_CONTEXT_ME1, MX_KEY4, 0x82000360, 0x8000D003, 0x82007C78},
       {1, 8, 1.0f, MX_CONTEXT_ME1, MX_KEY1, 0x86000348, 0x8000C003, 0x86006478},
       {1, 8, 1.0f, MX_CONTEXT_ME2, MX_BKGD, 0x83000368, 0x8000C003, 0x83003178},
-      {1, 8, 1.0f, MX_CONTEXT_ME2, MX_KEY1, 0x83000348, 0, 0},  // ME2 keys have no pair
-  };
+      {1, 8, 1.0f, MX_CONTEXT_ME2, MX_KEY1, 0x83000348, 0, 0}};  // ME2 keys have no pair
   for (auto c : cases) {
     start(c.mode, c.format, c.scale);
     mxSetContext(c.context);
@@ -206,9 +202,7 @@ TEST_F(TransTest, FrameTwelveLoadsThePatternTablesIntoBothMes) {
   const struct { int table, section, q; std::vector<int> radii; } rows[] = {
       {8, 1, 0, {32768, 36635}},  {8, 1, 1, {16384, 36635}},  {12, 0, 0, {16384, 32767}},
       {0, 0, 0, {32768, 32918}},  {7, 0, 2, {32768, 33436}},  {9, 0, 2, {27415, 29308}},
-      {9, 1, 1, {13707, 35519}},  {10, 0, 3, {20164, 37072}}, {11, 0, 1, {40960, 33312}},
-      {13, 0, 0, {37837, 51686}},
-  };
+      {9, 1, 1, {13707, 35519}},  {10, 0, 3, {20164, 37072}}, {11, 0, 1, {40960, 33312}}, {13, 0, 0, {37837, 51686}}};
   for (u32 fpga : {0x82000000u, 0x83000000u}) {
     for (int q = 0; q < 4; ++q) EXPECT_EQ(quadrant(fpga, 8, 0, q), (std::vector<int>{32768, 46340})) << q;
     for (const auto& r : rows) EXPECT_EQ(quadrant(fpga, r.table, r.section, r.q), r.radii) << r.table << " " << r.q;

@@ -14,23 +14,17 @@ constexpr int P1 = MX_DSK_PGM1, P2 = MX_DSK_PGM2;
 using DskStageTest = testing_support::BoardTest;
 
 TEST_F(DskStageTest, RanksAcrossTheTwoProgramOutputs) {
-  struct Case {
-    const char* what;
-    int first, second, third;   // priority
-    int out[4];                 // program output of DSK 1..4
-    u32 rank[4];                // DSK_RANK of DSK n
-    u32 route[4];               // DSK_ROUTE of DSK n
-    u32 top[2], index[2];       // DSK_OUT_TOP, DSK_OUT_INDEX of output o
-  } cases[] = {
-      {"default priority, one output", MX_DSK4, MX_DSK3, MX_DSK2, {P1, P1, P1, P1},
+  // first..third: priority; out: program output of DSK 1..4; rank, route: DSK_RANK, DSK_ROUTE of DSK n;
+  // top, index: DSK_OUT_TOP, DSK_OUT_INDEX of output o
+  struct Case { const char* what; int first, second, third, out[4]; u32 rank[4], route[4], top[2], index[2]; }
+  cases[] = {{"default priority, one output", MX_DSK4, MX_DSK3, MX_DSK2, {P1, P1, P1, P1},
        {0x1000, 0xC04, 0x808, 0x40C}, {0x100, 0x101, 0x102, 0x103}, {0x101, 0x1111}, {3, 4}},
       {"two on each output", MX_DSK4, MX_DSK3, MX_DSK2, {P1, P1, P2, P2},
        {0x1000, 0xC04, 0x1000, 0xC04}, {0x100, 0x101, 0x104, 0x107}, {0x909, 0x909}, {1, 3}},
       {"one against three", MX_DSK2, MX_DSK1, MX_DSK3, {P1, P2, P2, P2},
        {0x1000, 0x808, 0xC04, 0x1000}, {0x100, 0x106, 0x107, 0x104}, {0xD0D, 0x505}, {0, 1}},
       {"one DSK named twice", MX_DSK1, MX_DSK1, MX_DSK1, {P1, P2, P2, P2},
-       {0x1000, 0x1000, 0x1000, 0x1000}, {0x100, 0x104, 0x104, 0x104}, {0xD0D, 0xD0D}, {0, 1}},
-  };
+       {0x1000, 0x1000, 0x1000, 0x1000}, {0x100, 0x104, 0x104, 0x104}, {0xD0D, 0xD0D}, {0, 1}}};
   for (auto& c : cases) {
     SetUp();
     mxDskSetPriority(c.first, c.second, c.third);
@@ -58,8 +52,7 @@ TEST_F(DskStageTest, LevelsCleanFeedsLayerFadeAndOutputSources) {
   mxDskSetOutputSource(MX_DSK_PGM1 + 1, MX_DSK_OUT_POINT_1);
   regPoke(DSK_FADE_MODE, 7);
   mxDskWriteStage();
-  // Default ranks: DSK 4 0, DSK 3 1, DSK 2 2, DSK 1 3.
-  // DSK 4's route: option 0; no 4K levels outside 4K mode.
+  // Default ranks: DSK 4 0, DSK 3 1, DSK 2 2, DSK 1 3. DSK 4's route: option 0; no 4K levels outside 4K mode.
   expectRegs({{DSK_LEVEL, 1024}, {DSK_LEVEL + DSK_STRIDE, 512 | 1 << 16}, {DSK_LEVEL + 2 * DSK_STRIDE, 0},
               {DSK_LEVEL + 3 * DSK_STRIDE, 1 << 16}, {DSK_ROUTE + 3 * DSK_STRIDE, 3}, {DSK_CLEAN_RANK, 11},
               {DSK_CLEAN, 2}, {DSK_CLEAN_RANK + DSK_CLEAN_STRIDE, 15}, {DSK_CLEAN + DSK_CLEAN_STRIDE, 5},
