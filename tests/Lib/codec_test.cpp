@@ -66,10 +66,7 @@ TEST(CodecWire, WritesEveryFieldBigEndianInDeclarationOrderAndReadsItBack) {
   EXPECT_EQ(codec::wireSize<Sample>(), SAMPLE_WIRE);
   std::vector<u8> out(SAMPLE_WIRE + 4, 0xCC);
   ASSERT_EQ(codec::encode(filled(), out.data(), out.size()), SAMPLE_WIRE);
-  struct Expect {
-    size_t at;
-    std::vector<u8> bytes;
-  } expects[] = {
+  struct Expect { size_t at; std::vector<u8> bytes; } expects[] = {
       {0, {0, 0, 0, 0x1F}},         // mask
       {4, {2, 7, 1, 2}},            // me, mode, pairA, pairB
       {8, {0xFF, 0xFE, 0, 0}},      // edges[0] = -2

@@ -97,19 +97,11 @@ std::string fullText(int n) {
 std::string quoted(const std::string& s) { return "\"" + s + "\""; }
 
 // One field of a row, with its presence bit.
-struct Concrete {
-  std::string name;
-  std::string word;
-  int bit = 0;
-  const Row* row = nullptr;
-};
+struct Concrete { std::string name; std::string word; int bit = 0; const Row* row = nullptr; };
 
 // The fields of a row: every one, or (ends) the first and the last of each run of its name.
 std::vector<Concrete> expand(const Row& row, bool ends) {
-  struct Run {
-    char open;
-    long long lo, hi;
-  };
+  struct Run { char open; long long lo, hi; };
   std::vector<std::string> literals(1);
   std::vector<Run> runs;
   for (const char* p = row.field; *p != 0; ++p) {
@@ -311,11 +303,7 @@ class Harness {
   }
 
  private:
-  struct Answer {
-    bool found = false;
-    Record record;
-    size_t size = 0;
-  };
+  struct Answer { bool found = false; Record record; size_t size = 0; };
 
   std::string where(int index, const std::string& what) const {
     std::string at = index_.empty() ? "" : " " + index_ + " " + std::to_string(channels_ > 1 ? meOf(index) : index);

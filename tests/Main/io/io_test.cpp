@@ -27,8 +27,7 @@ TEST_F(InputVideoTest, ChannelMode3NeedsAnSdFormatAndStateThree) {
   }
   // Sources past the 32 inputs have no detected format; non-SDI sources none at all.
   in.record(32).state = 3;
-  EXPECT_EQ(in.isChannelMode3(42), 0);
-  EXPECT_EQ(in.isChannelMode3(140), 0);
+  EXPECT_EQ(std::pair(in.isChannelMode3(42), in.isChannelMode3(140)), std::pair(0, 0));
   in.initData();
 }
 
