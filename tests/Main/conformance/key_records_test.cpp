@@ -40,6 +40,15 @@ const Table DSK = {
 
 TEST_F(ConformanceTest, MxifDsk) { run(DSK); }
 
+// The key style, adjustment and matte colour, which a key channel and an up-stream key share.
+#define KEY_STYLE_ADJUST_MATTE_ROWS                                                                    \
+  {"style.keyType", "0..3", "style.mask:0"}, {"style.secondLevel", "0..1", "style.mask:1"},            \
+      {"style.option", "0..1", "style.mask:2"}, {"style.keySource", "0..1", "style.mask:3"},           \
+      {"style.secondMode", "0..1", "style.mask:4"}, {"adjust.clip", "0..1080", "adjust.mask:0"},       \
+      {"adjust.gain", "0..2000", "adjust.mask:1"}, {"adjust.density", "0..1000", "adjust.mask:2"},     \
+      {"adjust.modeFlag", "0..1", "adjust.mask:3"}, {"matteColor[0]", "0..3599", "mask:0"},            \
+      {"matteColor[1]", "0..1000", "mask:0"}, {"matteColor[2]", "0..1080", "mask:0"}
+
 // Key channels. Colours and boxes are taken only whole; the mask box and the crop edges are clamped
 // against the live edges. The DVE size of keys 3 and 4 stops at 10000. The two values under bits 18
 // and 19 are taken only beside the triple of bit 17. Linking the shift selectors copies A into B.
@@ -48,13 +57,7 @@ TEST_F(ConformanceTest, MxifDsk) { run(DSK); }
 const Table KEY = {
     record<MxifKey>(), 342, "me 0..3 channel 0..3", "adjust.gain=1500 edge.width=2",
     {
-        {"style.keyType", "0..3", "style.mask:0"}, {"style.secondLevel", "0..1", "style.mask:1"},
-        {"style.option", "0..1", "style.mask:2"}, {"style.keySource", "0..1", "style.mask:3"},
-        {"style.secondMode", "0..1", "style.mask:4"},
-        {"adjust.clip", "0..1080", "adjust.mask:0"}, {"adjust.gain", "0..2000", "adjust.mask:1"},
-        {"adjust.density", "0..1000", "adjust.mask:2"}, {"adjust.modeFlag", "0..1", "adjust.mask:3"},
-        {"matteColor[0]", "0..3599", "mask:0"}, {"matteColor[1]", "0..1000", "mask:0"},
-        {"matteColor[2]", "0..1080", "mask:0"},
+        KEY_STYLE_ADJUST_MATTE_ROWS,
         {"edge.type", "0..4", "edge.mask:0"}, {"edge.width", "0..4", "edge.mask:1"},
         {"edge.direction", "0..7", "edge.mask:2"}, {"edge.level", "0..3", "edge.mask:3"},
         {"edge.fill", "0..2", "edge.mask:4"},
@@ -199,13 +202,7 @@ TEST_F(ConformanceTest, MxifKeyPreset) { run(KEY_PRESET); }
 const Table UP_STREAM_KEY = {
     record<MxifUpStreamKey>(), 57, "channel 0..3", "adjust.gain=1500 maskSet.mode=2",
     {
-        {"style.keyType", "0..3", "style.mask:0"}, {"style.secondLevel", "0..1", "style.mask:1"},
-        {"style.option", "0..1", "style.mask:2"}, {"style.keySource", "0..1", "style.mask:3"},
-        {"style.secondMode", "0..1", "style.mask:4"},
-        {"matteColor[0]", "0..3599", "mask:0"}, {"matteColor[1]", "0..1000", "mask:0"},
-        {"matteColor[2]", "0..1080", "mask:0"},
-        {"adjust.clip", "0..1080", "adjust.mask:0"}, {"adjust.gain", "0..2000", "adjust.mask:1"},
-        {"adjust.density", "0..1000", "adjust.mask:2"}, {"adjust.modeFlag", "0..1", "adjust.mask:3"},
+        KEY_STYLE_ADJUST_MATTE_ROWS,
         {"maskSet.mode", "0..2", "maskSet.mask:0"}, {"maskSet.sense", "0..1", "maskSet.mask:1"},
         {"maskSet.enable", "0..1", "maskSet.mask:2"},
         {"maskBox[0]", "-5000..5000", "mask:1", PLAIN, "then: maskBox[3]=5000"},
@@ -213,6 +210,7 @@ const Table UP_STREAM_KEY = {
         {"texts.name1", "12", "texts.mask:0", TEXT, R"(refuse: x"y|\|a\n)"},
         {"texts.name2", "12", "texts.mask:1", TEXT, R"(refuse: x"y|\|a\n)"},
     }};
+#undef KEY_STYLE_ADJUST_MATTE_ROWS
 
 TEST_F(ConformanceTest, MxifUpStreamKey) { run(UP_STREAM_KEY); }
 
