@@ -1,5 +1,7 @@
 #include "Driver/dma/dma.h"
 
+#include <cstring>
+
 #include "Common/reg.h"
 #include "Lib/Include/check.h"
 #include "Lib/Include/log.h"
@@ -90,10 +92,8 @@ void mxDmaWriteBlock(MxDmaChannel* dma, const u32* data, int nbyte) {
   checkBlock(nbyte);
   const int len = nbyte / 4;
   if (len == 0) return;
-  u32* w = reserve(dma, len);
   // The backup image, some 54 KB, goes through here every frame.
-#pragma GCC unroll 4
-  for (int i = 0; i < len; ++i) w[i] = data[i];
+  std::memcpy(reserve(dma, len), data, 4 * static_cast<size_t>(len));
 }
 
 void mxDmaWriteBurst(MxDmaChannel* dma, u32 adr, const u32* data, int nbyte) {
