@@ -24,7 +24,6 @@ constexpr int MIXING = 10;  // added while the AUX bus shown mixes
 
 constexpr int N_LAMP_ROWS = 4;
 constexpr int ROW_BUTTONS = CategoryXpt::N_COLUMNS;
-constexpr int N_PAGES = CategoryXpt::N_ROWS;
 constexpr int ROW_LAMP[N_LAMP_ROWS] = {451, 452, 450, 453};
 constexpr int BUTTON_LAMP_ROW = 50;  // crosspoint lamp of button i of row r: 50 r + i
 constexpr int NO_ENTRY = 255;

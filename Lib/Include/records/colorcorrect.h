@@ -9,7 +9,7 @@
 // category's assign), copy all (codec::resume), clear presence and has presence.
 #include <cstddef>
 
-#include "Lib/Include/records/periphery.h"
+#include "Lib/Include/records/names.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -84,6 +84,9 @@ struct MxifColorCorrect {
 
   template <class V, class R>
   static void fields(V& v, R& r) {
+    static const auto pointNames = ElementNames<N_POINTS>::numbered("curvePoint", 1);
+    static const auto groupNames = ElementNames<N_GROUPS>::numbered("optionGroup", 1);
+    static const auto sectorNames = ElementNames<N_SECTORS>::numbered("sector", 1);
     v.mask("mask", r.mask);
     v.field("channel", r.channel);
     v.field("enable", r.enable, r.mask, 0);
@@ -94,10 +97,10 @@ struct MxifColorCorrect {
     v.field("hue", r.hue, r.mask, 5);
     v.field("fixedMatrixMode", r.fixedMatrixMode, r.mask, 6);
     v.field("linkComponents", r.linkComponents, r.mask, 7);
-    for (int k = 0; k < N_POINTS; ++k) v.sub(ElementName("curvePoint", k + 1), r.curvePoint[k]);
-    for (int k = 0; k < N_GROUPS; ++k) v.sub(ElementName("optionGroup", k + 1), r.optionGroup[k]);
+    for (int k = 0; k < N_POINTS; ++k) v.sub(pointNames(k), r.curvePoint[k]);
+    for (int k = 0; k < N_GROUPS; ++k) v.sub(groupNames(k), r.optionGroup[k]);
     v.sub("matrix6", r.matrix6);
-    for (int k = 0; k < N_SECTORS; ++k) v.sub(ElementName("sector", k + 1), r.sector[k]);
+    for (int k = 0; k < N_SECTORS; ++k) v.sub(sectorNames(k), r.sector[k]);
     v.field("resetTarget", r.resetTarget, r.mask, 8);
     v.field("auxSelection", r.auxSelection, r.mask, 9);
   }

@@ -8,7 +8,7 @@
 // the order of `fields` without gaps (348 bytes).
 #include <cstddef>
 
-#include "Lib/Include/records/periphery.h"
+#include "Lib/Include/records/names.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -136,10 +136,12 @@ struct MxifMainframeConfig {
 
   template <class V, class R>
   static void fields(V& v, R& r) {
+    static const auto meConfigNames = ElementNames<N_ROWS>::numbered("meConfig");
+    static const auto faderKeyNames = ElementNames<N_ROWS>::numbered("faderKeys");
     v.mask("mask", r.mask);
-    for (int m = 0; m < N_ROWS; ++m) v.sub(ElementName("meConfig", m), r.meConfig[m]);
+    for (int m = 0; m < N_ROWS; ++m) v.sub(meConfigNames(m), r.meConfig[m]);
     v.sub("dskConfig", r.dskConfig);
-    for (int m = 0; m < N_ROWS; ++m) v.sub(ElementName("faderKeys", m), r.faderKeys[m]);
+    for (int m = 0; m < N_ROWS; ++m) v.sub(faderKeyNames(m), r.faderKeys[m]);
     v.sub("faderDsks", r.faderDsks);
     v.field("faderSelect", r.faderSelect, r.mask, 0);
     v.field("faderSelectEnable", r.faderSelectEnable, r.mask, 1);

@@ -3,32 +3,13 @@
 // lamp images of the panel-wide buttons (type 49) and of the ME rows (type 50), and the lever
 // command of the transition faders (type 95).
 #include <cstddef>
-#include <cstdio>
 #include <iterator>
 
 #include "Lib/Include/check.h"
+#include "Lib/Include/records/names.h"
 #include "Lib/Include/text.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
-
-// Names "base[i]" or "base[i][j]" of the elements of an array of sub-records, for field lists.
-template <int ROWS, int COLS = 1>
-class ElementNames {
- public:
-  explicit ElementNames(const char* base) {
-    for (int i = 0; i < ROWS * COLS; ++i) {
-      if (COLS == 1) {
-        std::snprintf(names_[i], sizeof names_[i], "%s[%d]", base, i);
-      } else {
-        std::snprintf(names_[i], sizeof names_[i], "%s[%d][%d]", base, i / COLS, i % COLS);
-      }
-    }
-  }
-  const char* operator()(int i, int j = 0) const { return names_[i * COLS + j]; }
-
- private:
-  char names_[ROWS * COLS][32];
-};
 
 // ---- Key faders ------------------------------------------------------------------------------------
 

@@ -4,31 +4,9 @@
 // and configuration menu locks (types 30 and 35) and the recently used colours (type 51).
 #include <cstddef>
 
+#include "Lib/Include/records/names.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
-
-// The name of element k of an array of sub-records in a field list ("entry12"). It lives only for
-// the call: visitors copy the prefixes they keep.
-class ElementName {
- public:
-  ElementName(const char* base, int k) {
-    int n = 0;
-    while (base[n] != 0 && n < LAST - 4) text_[n] = base[n], ++n;
-    char digits[4];
-    int d = 0;
-    do {
-      digits[d++] = static_cast<char>('0' + k % 10);
-      k /= 10;
-    } while (k > 0 && d < 4);
-    while (d > 0) text_[n++] = digits[--d];
-    text_[n] = 0;
-  }
-  operator const char*() const { return text_; }
-
- private:
-  static constexpr int LAST = 23;
-  char text_[LAST + 1];
-};
 
 // One GPI port: its code (by the rule of its group) and its mode.
 struct GpiEntry {
@@ -58,8 +36,9 @@ struct MxifGpiInOut {
 
   template <class V, class R>
   static void fields(V& v, R& r) {
+    static const auto entryNames = ElementNames<N_ENTRIES>::numbered("entry");
     v.mask("mask", r.mask);
-    for (int k = 0; k < N_ENTRIES; ++k) v.sub(ElementName("entry", k), r.entries[k]);
+    for (int k = 0; k < N_ENTRIES; ++k) v.sub(entryNames(k), r.entries[k]);
   }
 };
 static_assert(sizeof(MxifGpiInOut) == 1092);
@@ -96,10 +75,11 @@ struct MxifButtonInhibit {
 
   template <class V, class R>
   static void fields(V& v, R& r) {
+    static const auto entryNames = ElementNames<N_ENTRIES>::numbered("entry");
     v.mask("mask", r.mask);
     v.field("panel", r.panel);
     v.field("flag", r.flag, r.mask, 0);
-    for (int k = 0; k < N_ENTRIES; ++k) v.sub(ElementName("entry", k), r.entries[k]);
+    for (int k = 0; k < N_ENTRIES; ++k) v.sub(entryNames(k), r.entries[k]);
   }
 };
 static_assert(sizeof(MxifButtonInhibit) == 1872);

@@ -8,7 +8,7 @@
 #include <cstddef>
 
 #include "Lib/Include/records/key.h"
-#include "Lib/Include/records/periphery.h"
+#include "Lib/Include/records/names.h"
 #include "Lib/Include/text.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -96,10 +96,11 @@ struct MxifUpStreamKeyAssign {
 
   template <class V, class R>
   static void fields(V& v, R& r) {
+    static const auto entryNames = ElementNames<N_ENTRIES>::numbered("entry");
     v.mask("mask", r.mask);
     v.mask("sourceMask", r.sourceMask);
     v.each("source", r.source, r.sourceMask, 0);
-    for (int e = 0; e < N_ENTRIES; ++e) v.sub(ElementName("entry", e), r.entries[e]);
+    for (int e = 0; e < N_ENTRIES; ++e) v.sub(entryNames(e), r.entries[e]);
     v.mask("onOffMask", r.onOffMask);
     v.each("onOff", r.onOff, r.onOffMask, 0);
   }
