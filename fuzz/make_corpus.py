@@ -282,14 +282,16 @@ def switching(me=0, entries=((0, 1036), (1, 1037)), kind=0, no_record=0, tag=1, 
 
 
 def system(fmt=0, mode=0, scale=0, phase=(1, -25, 3), genlock=(1, 1), routing=(1, 2, 1, 2, 1, 2), dsk=(2, 0),
-           keys=(2,) * 8, multiview=tuple(range(8)), recall=1, display=(1, 2, 1, 1, 1)):
-    """A system record (type 29) with every field but the texts present; 106 bytes with empty texts."""
+           keys=(2,) * 8, multiview=tuple(range(8)), recall=1, display=(1, 2, 1, 1, 1), texts=None):
+    """A system record (type 29) with every field but the address texts present (texts: their mask and
+    four wire texts); 106 bytes with empty texts."""
     body = struct.pack(">IIBBB", 0x1, 0x7, fmt, mode, scale) + struct.pack(">IBhh", 0x7, *phase)
     body += struct.pack(">IBB", 0x3, *genlock) + text(b"") + struct.pack(">IBB", 0xB, 0, 0) + text(b"") + b"\x01"
     body += struct.pack(">I6B", 0x3F, *routing) + struct.pack(">I2B", 0x3, *dsk) + struct.pack(">I8B", 0xFF, *keys)
-    body += struct.pack(">I8B", 0xFF, *multiview) + bytes((recall,)) + struct.pack(">I", 0) + text(b"") * 4
+    body += struct.pack(">I8B", 0xFF, *multiview) + bytes((recall,))
+    body += struct.pack(">I", 0) + text(b"") * 4 if texts is None else struct.pack(">I", texts[0]) + b"".join(texts[1])
     body += struct.pack(">I5B", 0x1F, *display) + b"\x00"
-    assert len(body) == 106
+    assert len(body) == 106 or texts is not None
     return body
 def chroma(me, channel, mask=0x3FF, base=1, width=-23, sample_key=2, mode=3, point=1, centre=(5000, -5000), size=100,
            extra=(1000, -1000, 0)):
@@ -482,6 +484,9 @@ seeds = {
     "system_settings": b"\x05" + packet(29, system(6, scale=1)) + packet(29, system(8, mode=2, genlock=(3, 1)))
     + packet(29, system(12, 0, 2, (2, 50, 101), (4, 2), (2, 3, 3, 5, 2, 3), (5, 9), (5,) * 8, (11,) * 8, 3, (2, 3, 2, 2, 2)))
     + packet(29, system(2, genlock=(1, 1), routing=(0, 1, 2, 0, 0, 1))) + packet(29, system()[:50]),
+    # Address texts: a valid one, and texts whose zero byte comes after their count (not taken).
+    "system_texts": b"\x01" + packet(29, system(texts=(0xF, (text(b"10.0.0.1"), text(b"\x03", 0), text(b"ab", 1),
+                                                             text(b"x"))))),
     # Switching commands over a gate that opens every other frame (format 8): applied, queued, a
     # full ring; refused kinds and MEs, bodies of both lengths, one too short for its flag.
     "switching_commands": b"\x02" + packet(29, system(8, recall=2)) + packet(76, switching())

@@ -79,6 +79,14 @@ bool isValidEscapedText(const TextField<C>& t) {
   return libmx::isValidEscapedText(t.count, t.chars, C);
 }
 
+// Whether a received text that the copy rule (copyText) stores may be taken: its count characters
+// are a valid escaped text and the copy keeps exactly those, a zero byte following them or the
+// field full. A zero byte further on would store characters that were never checked.
+template <int C>
+bool isReceivedTextValid(const TextField<C>& t) {
+  return isValidEscapedText(t) && (t.count == C || t.chars[t.count] == 0);
+}
+
 // Copy rule of a merge: target takes source's characters up to its zero byte or the capacity.
 template <int C>
 void copyText(TextField<C>& target, const TextField<C>& source) {

@@ -72,7 +72,7 @@ void checkPanelConfigRanges(const Record& r, Record& out, bool fromImage) {
 
   for (auto block : {&Record::textBlock1, &Record::textBlock2}) {
     const TextBlock& t = r.*block;
-    acceptIf(t.mask, (out.*block).mask, 1u << 0, isValidEscapedText(t.text1));
+    acceptIf(t.mask, (out.*block).mask, 1u << 0, isReceivedTextValid(t.text1));
     if (fromImage) (out.*block).mask |= t.mask & 0xEu;
   }
 

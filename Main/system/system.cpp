@@ -126,10 +126,10 @@ void checkSystemRanges(const MxifSystem& request, MxifSystem& out) {
   acceptIf(r.mask, out.mask, MxifSystem::RECALL_PHASE_MODE, r.recallPhaseMode < 3);
 
   const TextBlock& t = r.addressTexts;
-  acceptIf(t.mask, out.addressTexts.mask, 1u << 0, isValidEscapedText(t.text1));
-  acceptIf(t.mask, out.addressTexts.mask, 1u << 1, isValidEscapedText(t.text2));
-  acceptIf(t.mask, out.addressTexts.mask, 1u << 2, isValidEscapedText(t.text3));
-  acceptIf(t.mask, out.addressTexts.mask, 1u << 3, isValidEscapedText(t.text4));
+  acceptIf(t.mask, out.addressTexts.mask, 1u << 0, isReceivedTextValid(t.text1));
+  acceptIf(t.mask, out.addressTexts.mask, 1u << 1, isReceivedTextValid(t.text2));
+  acceptIf(t.mask, out.addressTexts.mask, 1u << 2, isReceivedTextValid(t.text3));
+  acceptIf(t.mask, out.addressTexts.mask, 1u << 3, isReceivedTextValid(t.text4));
 
   const MxifSystemDisplay& d = r.display;
   MxifSystemDisplay& od = out.display;

@@ -40,6 +40,17 @@ TEST(EscapedText, Validity) {
   EXPECT_FALSE(libmx::isValidEscapedText(18, text<17>("12345678901234567").chars, 17));
 }
 
+// A received text is taken only when the copy keeps exactly the characters that were checked.
+TEST(EscapedText, ReceivedTextKeepsOnlyCheckedCharacters) {
+  const std::tuple<std::string, int, bool> cases[] = {  // chars, count, taken
+      {"abc", 3, true}, {"", 0, true}, {"123456789012345", 15, true},
+      {"abc", 2, false}, {"\x03", 0, false}, {"a\x01", 1, false},  // the copy would run past the count
+  };
+  for (const auto& [chars, count, taken] : cases) {
+    EXPECT_EQ(isReceivedTextValid(text<15>(chars, count)), taken) << '"' << chars << "\" count " << count;
+  }
+}
+
 // The count is kept as received; bytes 0..capacity are stored, the rest skipped, never past the body.
 TEST(EscapedText, ReadStoresCapacityPlusOneBytesAndKeepsTheCount) {
   using namespace std::string_literals;
