@@ -92,8 +92,14 @@ void mxDmaWriteBlock(MxDmaChannel* dma, const u32* data, int nbyte) {
   checkBlock(nbyte);
   const int len = nbyte / 4;
   if (len == 0) return;
-  // The backup image, some 54 KB, goes through here every frame.
-  std::memcpy(reserve(dma, len), data, 4 * static_cast<size_t>(len));
+  // The backup image, some 54 KB, goes through here every frame: copied 64 bytes a step, which
+  // compiles to a few vector moves a step (and to one range check a step under the sanitizers).
+  u8* to = reinterpret_cast<u8*>(reserve(dma, len));
+  const u8* from = reinterpret_cast<const u8*>(data);
+  const size_t bytes = 4 * static_cast<size_t>(len);
+  size_t i = 0;
+  for (; i + 64 <= bytes; i += 64) std::memcpy(to + i, from + i, 64);
+  std::memcpy(to + i, from + i, bytes - i);
 }
 
 void mxDmaWriteBurst(MxDmaChannel* dma, u32 adr, const u32* data, int nbyte) {
