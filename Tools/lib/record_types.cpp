@@ -384,7 +384,10 @@ IndexFields indexFields(RecordView& view) {
     out.me = named("me");
     if (out.me == nullptr) out.me = view.indexField();
     // A per-ME record names its channel "channel", or "panel" where its channels are the panels.
-    if (channelsOf<T>() > 1) out.channel = named("channel") != nullptr ? named("channel") : named("panel");
+    if (channelsOf<T>() > 1) {
+      out.channel = named("channel");
+      if (out.channel == nullptr) out.channel = named("panel");
+    }
   } else if (channelsOf<T>() > 1) {
     out.channel = view.indexField();
   }
