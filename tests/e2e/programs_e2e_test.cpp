@@ -407,7 +407,12 @@ TEST_F(EndToEnd, TheReadmesOperatingStepsDoWhatItSays) {
       {"Cut", {"MxifBus me=0 programBus=1\n"}},
       {"Auto mix", {"bkgd.state[0]=1\n", "bkgd.state[0]=0\n", "programBus=0\n"}},
       {"Wipe", {"bkgd.state[0]=1\n", "bkgd.state[0]=0\n", "programBus=1\n"}},
+      {"Lever", {"MxifBus me=0 programBus=0\n"}},
       {"Key", {"MxifKey me=0 channel=0 onAir=1"}},
+      {"Chroma key",
+       {"MxifKey me=0 channel=1 style.keyType=2\n",
+        "MxifChromaKey me=0 channel=1 rangeBase=1 rangeWidth=20 sampleKey=2 sampleSize=1000\n",
+        "MxifKey me=0 channel=1 onAir=1"}},
       {"Downstream key", {"MxifDsk channel=0 onAir=1"}},
       {"Fade to black", {"ftb.onAir=1", "ftb.transitioning=0"}},
       {"Format", {"MxifSystem format=5"}},
@@ -418,17 +423,24 @@ TEST_F(EndToEnd, TheReadmesOperatingStepsDoWhatItSays) {
     const std::string shown = r.out.substr(from, r.out.find("@@", from + 3) - from);
     for (const char* text : texts) EXPECT_NE(shown.find(text), std::string::npos) << text << "\n" << shown;
   }
-  // Per register: its last value, and the values other than 0 and 3ff that it took.
+  // Per register: its last value, and the values other than 0 and 3ff that it took; and the frames in
+  // which the background's mix level stood halfway.
   std::map<unsigned, std::pair<unsigned, std::set<unsigned>>> written;
+  int halfway = 0;
   std::ifstream trace(dir_ + "/trace.txt");
   for (unsigned frame = 0, stage = 0, adr = 0, value = 0; trace >> std::dec >> frame >> stage >> std::hex >> adr >> value;) {
     written[adr].first = value;
     if (value != 0 && value != 0x3FF) written[adr].second.insert(value);
+    if (adr == 0x82005B3C && value == 0x1FF) ++halfway;
   }
   EXPECT_EQ(written[0x83001100].first & 0xFFFF, 0x0200u);  // A bus SDI 1, B bus SDI 3
-  EXPECT_GE(written[0x82005B3C].second.size(), 5u);         // the mix level climbed
+  EXPECT_GE(written[0x82005B3C].second.size(), 5u);         // the mix level moved
   EXPECT_GE(written[0x82005B28].second.size(), 5u);         // the wipe moved
+  EXPECT_GE(halfway, 10);                                   // the lever held the mix halfway (an auto passes once)
   EXPECT_EQ(written[0x8200643C].first, 0x3FFu);             // key 1 on air
+  EXPECT_EQ(written[0x82006C3C].first, 0x3FFu);             // key 2 on air
+  EXPECT_EQ(written[0x82006900].first, 0xD53u);             // key 2's chroma keyer on, with its range
+  EXPECT_EQ(written[0x83001104].first >> 16, 0x0101u);      // key 2's fill and key: SDI 2
   EXPECT_EQ(written[0x83002020].first, 0x3FFu);             // faded to black
   EXPECT_EQ(written[0x40000014].first, 50u * 20000 - 50000);  // the frame period of format 5
 }
