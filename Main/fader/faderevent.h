@@ -85,7 +85,8 @@ class CategoryFaderEvent : public CategoryWithoutStatus<internal::MxifFaderEvent
   // Every calibration entry {2555, 1533}.
   void initData() override;
   // Levers at their start state; every transition at its start, every tracker unowned and bound to
-  // its transition, and the backgrounds whose program bus is B turned over once; no countdown, no
+  // its transition, the backgrounds whose program bus is B turned over once, and the keys and
+  // downstream keys whose records are on air put on air as a cut leaves them; no countdown, no
   // button pressed.
   void initInternal() override;
   // The saved calibration, each entry out of range (max 2555..4000, min 350..1533) reset.

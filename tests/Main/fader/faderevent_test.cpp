@@ -5,15 +5,24 @@
 #include <tuple>
 #include <vector>
 
+#include "Driver/core/core.h"
+#include "Driver/key/regs.h"
+#include "Driver/transition/regs.h"
+#include "Lib/Include/memory_map.h"
 #include "Main/bkgd/bkgd.h"
+#include "Main/bus/bus.h"
 #include "Main/fader/faderevent.h"
 #include "Main/key/dsk.h"
 #include "Main/key/key.h"
 #include "Main/media/clip.h"
 #include "Main/memory/eventmem.h"
+#include "Main/panel/led.h"
 #include "Main/panel/operate.h"
+#include "Main/panel/peripheral.h"
 #include "Main/system/mfconfig.h"
 #include "Main/system/system.h"
+#include "Main/tally/tally.h"
+#include "Platform/board.h"
 #include "tests/Main/category_fixture.h"
 
 namespace {
@@ -265,8 +274,8 @@ TEST_F(FaderEventTest, KeyAutoReversesOrStartsTheLinkedKeys) {
   press({1725});
   EXPECT_EQ(directions(), (std::vector<int>{1, 1, 1, 1}));
 
+  for (int k = 0; k < 4; ++k) key(0, k).reverse = 0, key(0, k).onAir = 0;  // the keys at rest, off air
   faders.initInternal();
-  for (int k = 0; k < 4; ++k) key(0, k).reverse = 0;  // as the next key update would leave them
   for (int k : {0, 2, 3}) key(0, k).transIn.on = 1, key(0, k).transIn.value = 10;
   key(0, 3).group = 0;
   press({1725});  // key 1: its transition is off
@@ -278,6 +287,54 @@ TEST_F(FaderEventTest, KeyAutoReversesOrStartsTheLinkedKeys) {
   EXPECT_EQ(faders.transition(21).state, AutoTransition::RUNNING);
   press({1833});
   EXPECT_EQ(std::tuple(faders.transition(21).state, faders.transition(21).flip), std::tuple(AutoTransition::IDLE, -1));
+}
+
+// Key 1 of ME 0 and downstream key 1 cut on air come back on air after a warm restart: levels,
+// on-air and reverse bytes, lamps and tally as the cut left them within three frames, and the next
+// cut takes them off. A cold start brings nothing on air.
+TEST_F(FaderEventTest, LayersOnAirComeBackOnAirAfterAWarmRestart) {
+  MxifPeripheral tally;  // group 0 follows the transitions and watches ME 0's program
+  tally.maskA = MxifPeripheral::TALLY_MODE, tally.tallyMode = 0;
+  tally.groups[0].mask = 0x3FF, tally.groups[0].entries[0] = 1;
+  peer.send(tally);
+  MxifBus bus;
+  bus.setEntry(2, category::CategoryBus::DIRECT + 22);  // key 1's fill
+  peer.send(bus);
+  operate().faderFlag = 1;
+  auto layers = [&] {
+    return std::tuple(platform::regPeek(MX_ME1_BASE + trans::KEY_BLOCK + trans::MIX_LEVEL) & 0xFFFF,
+                      platform::regPeek(keyreg::DSK_LEVEL) & 0xFFFF, key(0, 0).onAir, dsk(0).onAir, key(0, 0).reverse,
+                      dsk(0).reverse, category::CategoryMeLed::instance()[0].ledRequest(0, 374),
+                      category::CategoryLed::instance().ledRequest(0, 2224));
+  };
+  auto tallies = [] {  // the bus tally of ME 0 and 1
+    std::vector<u8> out;
+    for (int e = 0; e < 2 * MxifBusTally::N_ENTRIES; ++e) {
+      out.push_back(category::CategoryBusTally::entryTally(e / MxifBusTally::N_ENTRIES, e % MxifBusTally::N_ENTRIES));
+    }
+    return out;
+  };
+  // Three frames, each with the early interrupt that writes the key transition registers.
+  auto frames = [] { for (int f = 0; f < 3; ++f) runFrame(0), mxUpdateEarly(); };
+  const auto off = std::tuple(0u, 0u, u8{0}, u8{0}, u8{0}, u8{0}, 0, 0);
+  press({CategoryFaderEvent::BTN_KEY_CUT, CategoryFaderEvent::BTN_DSK_CUT});
+  frames();
+  const auto cut = layers();
+  const auto cutTally = tallies();
+  ASSERT_EQ(std::tuple(cut, cutTally[2]),
+            std::tuple(std::tuple(0x3FFu, 0x400u, u8{1}, u8{1}, u8{1}, u8{1}, 1, 2), u8{1}));
+
+  restart();
+  frames();
+  EXPECT_EQ(std::tuple(layers(), tallies()), std::tuple(cut, cutTally));
+  press({CategoryFaderEvent::BTN_KEY_CUT, CategoryFaderEvent::BTN_DSK_CUT});
+  frames();
+  EXPECT_EQ(std::tuple(layers(), tallies()[2]), std::tuple(off, u8{0}));
+
+  press({CategoryFaderEvent::BTN_KEY_CUT, CategoryFaderEvent::BTN_DSK_CUT});
+  platform::writeMem32(NON_VOLATILE_BASE, 0), reg().initialize();  // a start without an image
+  frames();
+  EXPECT_EQ(layers(), off);
 }
 
 TEST_F(FaderEventTest, LinkedClipStartsOnlyWhenItsStatusSaysReady) {
