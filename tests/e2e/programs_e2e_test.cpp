@@ -43,6 +43,12 @@ int count(const std::string& text, const std::string& what) {
   return n;
 }
 
+std::string fileText(const std::string& path) {
+  std::stringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
 struct Outcome {
   int status = -1;  // exit status; -1 when the program did not exit (a signal, an abort)
   std::string out, err;
@@ -130,9 +136,7 @@ class EndToEnd : public ::testing::Test {
     for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
     const int status = pclose(p);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::stringstream text;
-    text << std::ifstream(err).rdbuf();
-    r.err = text.str();
+    r.err = fileText(err);
     return r;
   }
   Outcome frontend(const std::string& args) { return run(std::string(MX_FRONTEND_PATH) + " --board " + board_ + " " + args); }
@@ -152,7 +156,11 @@ class EndToEnd : public ::testing::Test {
 };
 
 TEST_F(EndToEnd, BootRefusalsAndTheFirstRequests) {
-  boot();
+  // The trace file gets each frame's lines as the frame ends: the frame timing word that start-up
+  // wrote is there while the back end runs.
+  const std::string trace = dir_ + "/trace.txt";
+  boot({"--trace", trace, "--trace-addr", "40000014"});
+  EXPECT_TRUE(poll([&] { return fileText(trace).starts_with("0 0 40000014 "); })) << fileText(trace);
   // The power-on start of a new board, in order, before the main loop.
   size_t at = 0;
   for (const char* line : {"[INFO] start power on sequence", "[INFO] no backup data", "Start Timer task"}) {
