@@ -293,12 +293,18 @@ TEST_F(EndToEnd, SwitchingCommandAndLeverSweepReachTheirRegisters) {
     ASSERT_TRUE(link_.write(linkpeer::packetBytes(category::TYPE_WAIT_CMD, frontend::waitBody(3)), WAIT_SECONDS));
     ASSERT_EQ(frontend("fader 0 " + std::to_string(raw) + " panel=0").status, 0);
   }
-  // At the end of the transition B is on air. Some frames on (a request answered after a wait), the
-  // back end stops on SIGINT, writing out its trace.
+  // At the end of the transition B is on air.
   EXPECT_TRUE(poll([&] { return frontend("watch --count 1 --type MxifBus").out == "MxifBus me=0 programBus=1\n"; }));
   ASSERT_EQ(frontend("wait 5").status, 0);
   ASSERT_EQ(frontend("send MxifBkgd me=0 softness=1").status, 0);
-  kill(pid_, SIGINT);
+  // Console followers in a script's background (where SIGINT is ignored): the first ends on SIGINT,
+  // the second when the back end, stopped by SIGINT, has ended.
+  const std::string follow = std::string(MX_FRONTEND_PATH) + " --board " + board_ + " console --follow";
+  const std::string ended = "; for i in $(seq 100); do kill -0 $f 2>/dev/null && sleep 0.1; done; kill -9 $f 2>/dev/null; wait $f; echo $?\n";
+  const Outcome followed = run("(" + follow + " >/dev/null & f=$!; sleep 0.2; kill -INT $f" + ended + follow + " & f=$!; sleep 0.2; kill -INT " +
+                               std::to_string(pid_) + ended + ")");
+  EXPECT_TRUE(followed.out.starts_with("0\n") && followed.out.ends_with("[INFO] stopped by signal\n0\n")) << followed.out;
+  EXPECT_EQ(followed.err, "frontend: the back end on " + board_ + " has ended\n");
   ASSERT_TRUE(poll([&] { return waitpid(pid_, nullptr, WNOHANG) == pid_; }));
   pid_ = -1;
   // The A bus's crosspoint words, and the mix levels that the early update wrote, each new value once.
