@@ -327,12 +327,15 @@ TEST_F(EndToEnd, HelpAndRefusalsOfBothPrograms) {
   const std::tuple<const char*, std::string, int, std::string> cases[] = {
       {MX_FRONTEND_PATH, "--help", 0, "fields TYPE"},
       {MX_BACKEND_PATH, "--help", 0, "--quiet"},
+      {MX_FRONTEND_PATH, "--version", 0, "frontend 6.22-00-0.00 (backup image version 146)\n"},
+      {MX_BACKEND_PATH, "--version", 0, "backend 6.22-00-0.00 (backup image version 146)\n"},
+      {MX_FRONTEND_PATH, board + " watch", 1, "frontend: no back end is running on " + board_ + "\n"},
       {MX_FRONTEND_PATH, board + " send MxifSystem secondText=abc", 1, "frontend: no back end is running on " + board_ + "\n"},
       {MX_BACKEND_PATH, "--board " + missing, 1,
        "backend: cannot create board directory " + missing + ": No such file or directory\n"},
       {MX_BACKEND_PATH, board + " --trace " + dir_ + "/missing/trace", 1, "missing/trace: No such file or directory"},
       {MX_BACKEND_PATH, "--fast", 2, "--board DIR is needed"},
-      {MX_BACKEND_PATH, board + " --frames 0", 2, "--frames takes a count above 0, not 0"},
+      {MX_BACKEND_PATH, "--board=" + board_ + " --frames=0", 2, "--frames takes a count above 0, not 0"},
       {MX_BACKEND_PATH, board + " --frames", 2, "--frames needs a value"},
       {MX_BACKEND_PATH, board + " --log loud", 2, "--log takes info, warn, err or fatal"},
   };
@@ -342,6 +345,7 @@ TEST_F(EndToEnd, HelpAndRefusalsOfBothPrograms) {
     EXPECT_NE((status == 0 ? r.out : r.err).find(text), std::string::npos) << r.out << r.err;
     EXPECT_EQ(status == 0 ? r.err : r.out, "") << args;
   }
+  EXPECT_FALSE(fs::exists(board_ + "/backend.pid"));  // not left by a back end that could not open the board
 }
 
 // Runs of 20 frames on one board: the first starts cold; the next warm, and its first frame repairs
@@ -369,18 +373,24 @@ TEST_F(EndToEnd, RunsOnOneBoardStartColdThenWarm) {
 }
 
 // A flash without sector table or FPGA images fails the start-up of every run; the watchdog armed
-// by the power-on sequence restarts the board each time, and --frames 2 (a restart counts as a
-// frame) ends the process normally after the second restart.
+// by the power-on sequence restarts the board each time, after its 10 s (600 frame periods). The
+// frame limit counts them: --frames 700 ends the run after the second restart, with status 3 and
+// the reason, and without backend.pid.
 TEST_F(EndToEnd, FailedStartUpRestartsThroughTheWatchdogUntilTheFrameLimit) {
   const std::string nand = board_ + "/nand.img";
   std::fclose(std::fopen(nand.c_str(), "w"));
   fs::resize_file(nand, platform::NAND_BYTES);
-  const Outcome r = run(std::string(MX_BACKEND_PATH) + " --board " + board_ + " --fast --power-on --frames 2");
+  const Outcome r = run(std::string(MX_BACKEND_PATH) + " --board " + board_ + " --fast --power-on --frames 700");
   const std::string text = r.out + r.err;
   EXPECT_EQ(std::tuple(r.status, count(text, "[INFO] start power on sequence"), count(text, "[ERR] cannot load glue FPGA config data"),
                        count(text, "board: restart"), count(text, "Start ORVEX-21")),
-            std::tuple(0, 2, 2, 2, 0))
+            std::tuple(3, 2, 2, 2, 0))
       << text;
+  EXPECT_NE(r.err.find("backend: --frames 700 ran out after 2 restarts by the watchdog: no frame ran; last console error: "
+                       "[ERR] Assertion failed: Amp/config.cpp(108) NeverReachHere\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(fs::exists(board_ + "/backend.pid"));
 }
 
 // The "Operating it" block of README.md as it stands, with this test's programs and board in place of
