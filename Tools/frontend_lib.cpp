@@ -1,11 +1,10 @@
 #include "Tools/frontend_lib.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <signal.h>
 
 #include <algorithm>
 #include <chrono>
@@ -557,10 +556,11 @@ int watchOptions(const std::vector<std::string>& a, WatchOptions& o, std::ostrea
   for (size_t i = 0; i < a.size(); ++i) {
     cli::OptionWord w;
     std::string error;
-    if (!cli::readOption(a, i, spec, w, error)) return usage(err, "watch takes --count N (N > 0), --timeout S and --type NAME[,NAME]");
-    if (w.name == "--type") {
+    if (cli::readOption(a, i, spec, w, error) && w.name == "--type") {
       if (!typeFilter(w.value, o.types, err)) return 2;
-    } else if (!(w.name == "--count" ? parseNumber(w.value, 1, 1000000, o.count) : parseSeconds(w.value, o.timeout))) {
+    } else if (error.empty() && (w.name == "--count" ? parseNumber(w.value, 1, 1000000, o.count) : parseSeconds(w.value, o.timeout))) {
+      continue;
+    } else {
       return usage(err, "watch takes --count N (N > 0), --timeout S and --type NAME[,NAME]");
     }
   }

@@ -298,7 +298,7 @@ TEST_F(EndToEnd, SwitchingCommandAndLeverSweepReachTheirRegisters) {
   ASSERT_EQ(frontend("wait 5").status, 0);
   ASSERT_EQ(frontend("send MxifBkgd me=0 softness=1").status, 0);
   // Console followers in a script's background (where SIGINT is ignored): the first ends on SIGINT,
-  // the second when the back end, stopped by SIGINT, has ended.
+  // the second when the back end, stopped by SIGINT some frames on, has ended (writing out its trace).
   const std::string follow = std::string(MX_FRONTEND_PATH) + " --board " + board_ + " console --follow";
   const std::string ended = "; for i in $(seq 100); do kill -0 $f 2>/dev/null && sleep 0.1; done; kill -9 $f 2>/dev/null; wait $f; echo $?\n";
   const Outcome followed = run("(" + follow + " >/dev/null & f=$!; sleep 0.2; kill -INT $f" + ended + follow + " & f=$!; sleep 0.2; kill -INT " +
