@@ -183,7 +183,8 @@ u32 traceFrame = 0;
 int traceStageNo = 0;
 
 // The trace file's lines ("frame stage address value", hex address and value) are formatted here
-// and written in large blocks; the "frame stage " prefix is kept from traceStage.
+// and written in large blocks, and at the end of every interrupt; the "frame stage " prefix is kept
+// from traceStage.
 char traceBuffer[1 << 16];
 size_t traceUsed = 0;
 char tracePrefix[32] = "0 0 ";
@@ -670,6 +671,8 @@ bool irqRaise(int id) {
     ~Done() { i->running = false; }
   } done{i};
   i->handler(i->context);
+  // A frame's lines reach the trace file as its interrupt ends: a running back end's file can be read.
+  traceFlush();
   return true;
 }
 

@@ -2,10 +2,12 @@
 // main again on the same board directory (without --power-on); a halt and a hand-off end the
 // program.
 // --frames N bounds the whole run, restarts included: frames count once interrupts are on, and a
-// restart counts as one frame, so a board whose start-up keeps failing restarts at most N times.
+// run that the watchdog ends counts the frame periods it spent after its last frame (a start-up that
+// keeps failing, all of its time), so a board that never reaches a frame ends too, with its reason.
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -29,6 +31,18 @@ namespace {
 std::vector<std::string> arguments;
 u64 frameLimit = 0;
 u64 firstFrame = ~0ull;  // VSYNC count at the first frame of this run
+u64 framesSeen = 0;      // frames of this run when the frame hook last looked
+u64 lastFrameTick = 0;   // board tick of this run's last frame (0: none ran)
+
+// What the runs before this one left, passed on through the environment of the program started
+// again (with this process's id, so that a value inherited from elsewhere is not taken).
+constexpr const char* RUN_VARIABLE = "MX_BACKEND_RUN";
+struct RunState {
+  u64 used = 0;       // of the frame limit
+  u64 framesRan = 0;  // frames that ran
+  unsigned restarts = 0;
+  std::string lastError;  // the last console line of level ERR or above
+} run;
 cli::BackendLock lock;
 int echoLevel = libmx::INFO;  // console lines below it are not copied to standard output
 constexpr int ECHO_NONE = libmx::FATAL + 1;
@@ -38,37 +52,48 @@ volatile sig_atomic_t stopSignal = 0;  // SIGINT or SIGTERM received, handled at
 const char HELP[] =
     "usage: backend --board DIR [--power-on] [--frames N] [--fast] [--trace FILE [--trace-range LO-HI]...]\n"
     "               [--log LEVEL | --quiet]\n"
+    "An option's value may also follow it after '=': --board=DIR.\n"
     "Runs the back end on the simulated board in DIR (created when missing, not its parents). A new\n"
     "board, or --power-on, takes the cold start; a later start the warm one, with the settings that\n"
     "DIR/nvram.mem has backed up. Console lines are copied to standard output.\n"
     "  --board DIR    board directory: memory files, NAND image, backend.pid while running\n"
     "  --power-on     clear the volatile memory first, as a power cycle does (nvram.mem stays)\n"
-    "  --frames N     end after N frames (N > 0) with exit status 0\n"
+    "  --frames N     end after N frames (N > 0), counted across watchdog restarts: frames count once\n"
+    "                 interrupts are on, and a run that the watchdog ends adds the frame periods it\n"
+    "                 spent after its last frame (a failed start-up all of its time: about 600)\n"
     "  --fast         run the board clock as fast as the host can instead of in real time\n"
     "  --trace FILE   write every register write to FILE: frame stage address value (about 75 KB a\n"
-    "                 frame); stage 1..5 the driver update's timed stages, 6 its untimed tail, 7 the\n"
-    "                 early update, 0 outside the update\n"
+    "                 frame), each frame's lines as it ends; stage 1..5 the driver update's timed\n"
+    "                 stages, 6 its untimed tail, 7 the early update, 0 outside the update\n"
     "  --trace-range LO-HI   trace only writes to addresses LO..HI (hexadecimal); may be repeated\n"
     "  --trace-addr ADR      trace only writes to ADR (hexadecimal); may be repeated, with ranges too\n"
     "  --log LEVEL    copy only console lines of LEVEL and above: info, warn, err, fatal\n"
     "  --quiet        copy no console lines (the console ring keeps them all)\n"
     "  --help         this text\n"
+    "  --version      the version of the system and of its backup image\n"
     "SIGINT (Ctrl-C) or SIGTERM stops it within a frame: \"stopped by signal\" on the console, exit 0.\n"
-    "Exit status: 0 the --frames count was reached or a signal stopped it; 1 the board could not be\n"
-    "opened or faulted (the reason is printed); 2 usage error; 4 the system halted; 5 the system\n"
-    "handed off to another program. A watchdog restart prints \"board: restart\" and starts the back\n"
-    "end again. DIR/backend.pid names the running back end; it is removed when the back end ends.\n";
+    "Exit status: 0 the --frames count was reached with frames running, or a signal stopped it; 1 the\n"
+    "board could not be opened or faulted (the reason is printed); 2 usage error; 3 the --frames count\n"
+    "ran out while the board restarted and its start-up never reached a frame (the restarts and the\n"
+    "last console error are printed); 4 the system halted; 5 the system handed off to another program.\n"
+    "A watchdog restart prints \"board: restart\" and starts the back end again. DIR/backend.pid names\n"
+    "the running back end; it is removed when the back end ends.\n";
 
 [[noreturn]] void usage(const std::string& problem) {
   std::fprintf(stderr, "backend: %s\nusage: backend --board DIR [options] (backend --help lists them)\n", problem.c_str());
   std::exit(2);
 }
 
-[[noreturn]] void fail(const std::string& problem) {
+// Ends the program, saying why when there is a reason; the board directory no longer holds a back end.
+[[noreturn]] void finish(int code, const std::string& reason = {}) {
   std::fflush(stdout);
-  std::fprintf(stderr, "backend: %s\n", problem.c_str());
-  std::_Exit(1);
+  if (!reason.empty()) std::fprintf(stderr, "backend: %s\n", reason.c_str());
+  platform::boardClose();
+  lock.release();
+  std::_Exit(code);
 }
+
+[[noreturn]] void fail(const std::string& problem) { finish(1, problem); }
 
 void boardFault(const char* message) { fail(message); }
 
@@ -79,7 +104,9 @@ void echo(const char* data, size_t n) {
   for (size_t i = 0; i < n; ++i) {
     line += data[i];
     if (data[i] != '\n') continue;
-    if (cli::lineLevel(line) >= echoLevel) std::fputs(cli::withoutEsc(line).c_str(), stdout);
+    const int level = cli::lineLevel(line);
+    if (level >= echoLevel) std::fputs(cli::withoutEsc(line).c_str(), stdout);
+    if (level >= libmx::ERR) run.lastError = cli::withoutEsc(line.substr(0, line.size() - 1));
     if (line.find("Start Timer task") != std::string::npos) {
       std::fflush(stdout);
       platform::boardReleaseZeroPages();
@@ -97,14 +124,6 @@ int levelOf(const std::string& name) {
     if (name == known) return level;
   }
   return -1;
-}
-
-// Ends the program; the board directory no longer holds a back end.
-[[noreturn]] void finish(int code) {
-  std::fflush(stdout);
-  platform::boardClose();
-  lock.release();
-  std::_Exit(code);
 }
 
 void onSignal(int) { stopSignal = 1; }
@@ -134,16 +153,47 @@ bool traceRange(const std::string& text, bool isRange, std::pair<u32, u32>& out)
 
 u64 framesRun() { return firstFrame == ~0ull ? 0 : platform::vsyncCount() - firstFrame; }
 
-// Starts this program again on the same board directory, as the board does after a restart, with
-// what is left of the frame limit.
-[[noreturn]] void restart() {
-  if (frameLimit > 0) {
-    u64 used = framesRun() + 1;
-    if (used >= frameLimit) finish(0);
-    for (size_t i = 0; i + 1 < arguments.size(); ++i) {
-      if (arguments[i] == "--frames") arguments[i + 1] = std::to_string(frameLimit - used);
-    }
+void loadRunState() {
+  const char* text = std::getenv(RUN_VARIABLE);
+  unsigned long long pid = 0, used = 0, ran = 0;
+  unsigned restarts = 0;
+  int errorAt = 0;
+  if (text == nullptr || std::sscanf(text, "%llu %llu %llu %u %n", &pid, &used, &ran, &restarts, &errorAt) < 4 ||
+      pid != static_cast<unsigned long long>(getpid())) {
+    return;
   }
+  run.used = used, run.framesRan = ran, run.restarts = restarts, run.lastError = text + errorAt;
+}
+
+void saveRunState() {
+  const std::string text = std::to_string(getpid()) + " " + std::to_string(run.used) + " " + std::to_string(run.framesRan) +
+                           " " + std::to_string(run.restarts) + " " + run.lastError;
+  setenv(RUN_VARIABLE, text.c_str(), 1);
+}
+
+// A run that the watchdog ended: its frames and the frame periods since its last one (all of its
+// time when none ran) count against the limit. The limit reached when frames ran ends the program
+// normally; reached while start-ups keep failing, it ends it with the reason.
+void countRestart() {
+  const u64 ran = framesRun();
+  const u64 period = static_cast<u64>(platform::vsyncPeriodUs()) * platform::TICKS_PER_US;
+  const u64 idle = (platform::clockNow() - lastFrameTick) / period;
+  run.used += ran + std::max<u64>(idle, 1);
+  run.framesRan += ran;
+  ++run.restarts;
+  if (frameLimit == 0 || run.used < frameLimit) return;
+  if (ran > 0) finish(0);
+  std::string why = "--frames " + std::to_string(frameLimit) + " ran out after " + std::to_string(run.restarts) +
+                    (run.restarts == 1 ? " restart" : " restarts") + " by the watchdog: ";
+  why += run.framesRan == 0 ? "no frame ran" : "its last start-up reached no frame (" + std::to_string(run.framesRan) + " ran before)";
+  why += run.lastError.empty() ? "" : "; last console error: " + run.lastError;
+  finish(3, why);
+}
+
+// Starts this program again on the same board directory, as the board does after a restart.
+[[noreturn]] void restart() {
+  countRestart();
+  saveRunState();
   std::vector<char*> argv;
   for (auto& a : arguments) {
     if (a != "--power-on") argv.push_back(a.data());
@@ -152,8 +202,7 @@ u64 framesRun() { return firstFrame == ~0ull ? 0 : platform::vsyncCount() - firs
   std::fflush(stdout);
   platform::boardClose();
   execv("/proc/self/exe", argv.data());
-  std::perror("backend: restart");
-  std::_Exit(1);
+  fail(std::string("cannot start again: ") + std::strerror(errno));
 }
 
 void onEnd(platform::EndReason reason, u32 arg) {
@@ -172,51 +221,57 @@ void onEnd(platform::EndReason reason, u32 arg) {
 
 // Frames are counted once interrupts are on: a cold start spends its first 0.6 s of board time
 // configuring FPGAs before any frame runs.
-void frameLimitHook(u64) {
+void frameLimitHook(u64 now) {
   if (!platform::irqIsEnabled(platform::VSYNC_IRQ)) return;
   if (firstFrame == ~0ull) firstFrame = platform::vsyncCount();
-  if (framesRun() >= frameLimit) finish(0);
+  const u64 ran = framesRun();
+  if (ran != framesSeen) framesSeen = ran, lastFrameTick = now;
+  if (run.used + ran >= frameLimit) finish(0);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   arguments.assign(argv, argv + argc);
+  loadRunState();
   platform::BoardOptions options;
   options.clock = platform::ClockMode::RealTime;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    const bool takesValue =
-        a == "--board" || a == "--frames" || a == "--trace" || a == "--log" || a == "--trace-range" || a == "--trace-addr";
-    if (takesValue && i + 1 >= argc) usage(a + " needs a value");
+  const cli::OptionSpec spec{{"--board", "--frames", "--trace", "--trace-range", "--trace-addr", "--log"},
+                             {"--power-on", "--fast", "--quiet", "--help", "-h", "--version"}};
+  for (size_t i = 1; i < arguments.size(); ++i) {
+    cli::OptionWord o;
+    std::string error;
+    if (!cli::readOption(arguments, i, spec, o, error)) usage(error);
+    const std::string& a = o.name;
     if (a == "--help" || a == "-h") {
       std::fputs(HELP, stdout);
       return 0;
+    } else if (a == "--version") {
+      std::puts(cli::versionLine("backend").c_str());
+      return 0;
     } else if (a == "--board") {
-      options.dir = argv[++i];
+      options.dir = o.value;
     } else if (a == "--power-on") {
       options.powerOn = true;
     } else if (a == "--frames") {
       long n = 0;
-      if (!cli::parseNumber(argv[++i], 1, 0x7FFFFFFF, n)) usage(std::string("--frames takes a count above 0, not ") + argv[i]);
+      if (!cli::parseNumber(o.value, 1, 0x7FFFFFFF, n)) usage("--frames takes a count above 0, not " + o.value);
       frameLimit = static_cast<u64>(n);
     } else if (a == "--fast") {
       options.clock = platform::ClockMode::Fast;
     } else if (a == "--trace") {
-      options.traceFile = argv[++i];
+      options.traceFile = o.value;
     } else if (a == "--trace-range" || a == "--trace-addr") {
       std::pair<u32, u32> range;
-      if (!traceRange(argv[++i], a == "--trace-range", range)) {
-        usage(a + (a == "--trace-range" ? " takes LO-HI" : " takes ADR") + " in hexadecimal, not " + argv[i]);
+      if (!traceRange(o.value, a == "--trace-range", range)) {
+        usage(a + (a == "--trace-range" ? " takes LO-HI" : " takes ADR") + " in hexadecimal, not " + o.value);
       }
       options.traceRanges.push_back(range);
     } else if (a == "--log") {
-      echoLevel = levelOf(argv[++i]);
-      if (echoLevel < 0) usage(std::string("--log takes info, warn, err or fatal, not ") + argv[i]);
-    } else if (a == "--quiet") {
-      echoLevel = ECHO_NONE;
+      echoLevel = levelOf(o.value);
+      if (echoLevel < 0) usage("--log takes info, warn, err or fatal, not " + o.value);
     } else {
-      usage("unknown option " + a);
+      echoLevel = ECHO_NONE;  // --quiet
     }
   }
   if (options.dir.empty()) usage("--board DIR is needed");

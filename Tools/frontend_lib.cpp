@@ -1,6 +1,7 @@
 #include "Tools/frontend_lib.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -65,7 +66,7 @@ bool shortOptions(const std::vector<std::string>& words, size_t first, const cha
     if (!ok || k == n || !parseNumber(value, 0, max[k], values[k])) {
       std::string known;
       for (int j = 0; j < n; ++j) known += std::string(j ? ", " : "") + names[j] + "=0.." + std::to_string(max[j]);
-      error = "bad word " + words[i] + " (takes " + known + ")";
+      error = "bad word " + words[i] + (n == 0 ? " (takes none)" : " (takes " + known + ")");
       return false;
     }
   }
@@ -212,21 +213,25 @@ namespace {
 const char HELP[] =
     "usage: frontend [--board DIR] [--timeout S] COMMAND ...\n"
     "The front-end processor's side of the link to the back end running on board directory DIR.\n"
+    "An option's value may also follow it after '=': --board=DIR.\n"
     "  --board DIR     board directory of the back end (every command but types, fields and buttons)\n"
     "  --timeout S     upper bound of every wait, in seconds (default 2)\n"
     "  --help          this text\n"
+    "  --version       the version of the system and of the backup image it reads\n"
     "Commands that write a request wait for the back end's start-up to pass:\n"
     "  send TYPE [me=N] [channel=N] field=value ...  a record or command by type name; a record's\n"
     "                                               answer is checked: each field the back end\n"
     "                                               refused is named with what it takes (status 1)\n"
     "  raw HEX...                                   bytes as they stand, e.g. 5a81 00000000 0049\n"
     "  wait N                                       the back end reads no request for N frames (0..32767)\n"
-    "  button CODE press|release [me=N] [panel=N] [index=N]   a button event (codes: frontend buttons)\n"
+    "  button CODE press|release [me=N] [panel=N] [index=N]   a button event (codes: frontend buttons):\n"
+    "                                               me 0..3, panel 0..2, index 0..255\n"
     "  fader LEVER VALUE [panel=N]                  a fader event: lever 0..3, raw value 0..4095, panel 0..2\n"
     "Commands that read:\n"
     "  watch [--count N] [--timeout S] [--type NAME[,NAME]]   reports and answers, a line each; with\n"
     "                                               --type only those types (and --count counts them)\n"
-    "  console [--follow]                           new console lines (--follow: until interrupted)\n"
+    "  console [--follow]                           new console lines (--follow: until interrupted or\n"
+    "                                               the back end has ended)\n"
     "  show TYPE [me=N] [channel=N]                 a record as last backed up in DIR/nvram.mem\n"
     "  types                                        type names with their indexes\n"
     "  fields TYPE                                  a record's fields with the values its checks take\n"
@@ -345,7 +350,7 @@ int requestPacket(const std::string& command, const std::vector<std::string>& a,
       return error = "button takes CODE (0..65535, frontend buttons lists them) and press or release", 2;
     }
     static const char* const names[] = {"me", "panel", "index"};
-    static const long max[] = {0xFF, 0xFF, 0xFF};
+    static const long max[] = {category::N_ME - 1, Fader::N_PANELS - 1, 0xFF};
     long v[] = {0, 0, 0};
     if (!shortOptions(a, 2, names, v, max, 3, error)) return 2;
     packet = linkpeer::packetBytes(category::TYPE_BUTTON_EVENT,
@@ -547,12 +552,15 @@ struct WatchOptions {
 
 // 0, or 2 with a usage error written.
 int watchOptions(const std::vector<std::string>& a, WatchOptions& o, std::ostream& err) {
+  const cli::OptionSpec spec{{"--count", "--timeout", "--type"}, {}};
   for (size_t i = 0; i < a.size(); ++i) {
-    if (a[i] == "--count" && i + 1 < a.size() && parseNumber(a[i + 1], 1, 1000000, o.count)) {
-      ++i;
-    } else if (a[i] == "--type" && i + 1 < a.size()) {
-      if (!typeFilter(a[++i], o.types, err)) return 2;
-    } else if (!(a[i] == "--timeout" && i + 1 < a.size() && parseSeconds(a[++i], o.timeout))) {
+    cli::OptionWord w;
+    std::string error;
+    if (cli::readOption(a, i, spec, w, error) && w.name == "--type") {
+      if (!typeFilter(w.value, o.types, err)) return 2;
+    } else if (error.empty() && (w.name == "--count" ? parseNumber(w.value, 1, 1000000, o.count) : parseSeconds(w.value, o.timeout))) {
+      continue;
+    } else {
       return usage(err, "watch takes --count N (N > 0), --timeout S and --type NAME[,NAME]");
     }
   }
@@ -589,39 +597,98 @@ int watch(Link& link, const WatchOptions& o, std::ostream& out, std::ostream& er
   return 1;
 }
 
+volatile sig_atomic_t interrupted = 0;
+
+void onInterrupt(int) { interrupted = 1; }
+
+// SIGINT and SIGTERM end a follow for as long as this lives, the previous handlers back after: a
+// job in a script's background ignores SIGINT, which would leave it running.
+class InterruptHandlers {
+ public:
+  InterruptHandlers() {
+    interrupted = 0;
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &previous_[0]);
+    sigaction(SIGTERM, &action, &previous_[1]);
+  }
+  ~InterruptHandlers() {
+    sigaction(SIGINT, &previous_[0], nullptr);
+    sigaction(SIGTERM, &previous_[1], nullptr);
+  }
+  InterruptHandlers(const InterruptHandlers&) = delete;
+  InterruptHandlers& operator=(const InterruptHandlers&) = delete;
+
+ private:
+  struct sigaction previous_[2] = {};
+};
+
+// Prints the console lines; a follow goes on until interrupted or until the back end has ended
+// (after its last lines).
 int console(const std::string& board, const std::vector<std::string>& a, double timeout, std::ostream& out,
             std::ostream& err) {
   bool follow = false;
+  const cli::OptionSpec spec{{"--timeout"}, {"--follow"}};
   for (size_t i = 0; i < a.size(); ++i) {
-    if (a[i] == "--follow") {
-      follow = true;
-    } else if (!(a[i] == "--timeout" && i + 1 < a.size() && parseSeconds(a[++i], timeout))) {
-      return usage(err, "console takes --follow");
+    cli::OptionWord w;
+    std::string error;
+    if (!cli::readOption(a, i, spec, w, error) || (w.name == "--timeout" && !parseSeconds(w.value, timeout))) {
+      return usage(err, "console takes --follow and --timeout S");
     }
+    follow = follow || w.name == "--follow";
   }
   const bool running = cli::backendOn(board) != cli::Backend::None;
   if (!running) err << "frontend: no back end is running on " << board << "; its console ring holds:\n";
   Link link;
   std::string error;
   if (!link.open(board, running ? timeout : 0, error)) return refuse(err, error);
+  std::optional<InterruptHandlers> handlers;
+  if (follow) handlers.emplace();
   for (;;) {
+    const bool ended = cli::backendOn(board) == cli::Backend::None;  // before the take: its last lines come
     out << cli::withoutEsc(link.takeConsole());
     out.flush();
-    if (!follow) return 0;
+    if (!follow || interrupted) return 0;
+    if (ended) {
+      if (running) err << "frontend: the back end on " << board << " has ended\n";
+      return 0;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
 }
 
-int show(const std::string& board, const std::vector<std::string>& a, std::ostream& out, std::ostream& err) {
+struct ShowWhat {
+  int type = -1;
+  long me = 0, channel = 0;
+};
+
+// The record that show names; 0, or 2 with a usage error written. The instance words are those the
+// record has, within their ranges, as send takes them.
+int showArguments(const std::vector<std::string>& a, ShowWhat& what, std::ostream& err) {
   if (a.empty()) return usage(err, "show takes TYPE [me=N] [channel=N]");
-  const int type = typeArgument(a[0], err);
-  if (type < 0) return 2;
-  static const char* const names[] = {"me", "channel"};
-  static const long max[] = {category::N_ME - 1, 0xFF};
-  long v[] = {0, 0};
+  what.type = typeArgument(a[0], err);
+  if (what.type < 0) return 2;
+  RecordShape shape;
+  if (!recordShape(what.type, shape)) return 0;  // not built: show says so
+  const char* names[2];
+  long max[2];
+  long* values[2];
+  int n = 0;
+  if (shape.perMe) names[n] = "me", max[n] = category::N_ME - 1, values[n++] = &what.me;
+  if (shape.channels > 1) names[n] = "channel", max[n] = shape.channels - 1, values[n++] = &what.channel;
+  long v[2] = {0, 0};
+  std::string error;
+  if (!shortOptions(a, 1, names, v, max, n, error)) return usage(err, "show " + a[0] + ": " + error);
+  for (int k = 0; k < n; ++k) *values[k] = v[k];
+  return 0;
+}
+
+int show(const std::string& board, const ShowWhat& what, std::ostream& out, std::ostream& err) {
   std::string text, error;
-  if (!shortOptions(a, 1, names, v, max, 2, error)) return usage(err, "show: " + error);
-  if (!showBackedUp(board, type, static_cast<int>(v[0]), static_cast<int>(v[1]), text, error)) return refuse(err, error);
+  if (!showBackedUp(board, what.type, static_cast<int>(what.me), static_cast<int>(what.channel), text, error)) {
+    return refuse(err, error);
+  }
   out << text << "\n";
   return 0;
 }
@@ -660,17 +727,22 @@ int fields(const std::vector<std::string>& a, std::ostream& out, std::ostream& e
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::string board;
   double timeout = DEFAULT_TIMEOUT;
+  const cli::OptionSpec spec{{"--board", "--timeout"}, {"--help", "-h", "--version"}};
   size_t i = 0;
   for (; i < args.size() && args[i].starts_with("-"); ++i) {
-    if (args[i] == "--help" || args[i] == "-h") {
+    cli::OptionWord o;
+    std::string error;
+    if (!cli::readOption(args, i, spec, o, error)) return usage(err, error);
+    if (o.name == "--help" || o.name == "-h") {
       out << HELP;
       return 0;
-    } else if (args[i] == "--board" && i + 1 < args.size()) {
-      board = args[++i];
-    } else if (args[i] == "--timeout" && i + 1 < args.size()) {
-      if (!parseSeconds(args[++i], timeout)) return usage(err, "--timeout takes seconds from 0 to 3600");
-    } else {
-      return usage(err, "unknown option " + args[i]);
+    } else if (o.name == "--version") {
+      out << cli::versionLine("frontend") << "\n";
+      return 0;
+    } else if (o.name == "--board") {
+      board = o.value;
+    } else if (!parseSeconds(o.value, timeout)) {
+      return usage(err, "--timeout takes seconds from 0 to 3600");
     }
   }
   if (i >= args.size()) return usage(err, "a command is needed");
@@ -691,12 +763,14 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   WatchOptions watching;
   watching.timeout = timeout;
   if (command == "watch" && watchOptions(rest, watching, err) != 0) return 2;
-  if (command == "show" && !rest.empty() && typeArgument(rest[0], err) < 0) return 2;
+  ShowWhat shown;
+  if (command == "show" && showArguments(rest, shown, err) != 0) return 2;
   if (board.empty()) return usage(err, "--board DIR is needed");
   if (!cli::checkBoardDir(board, error)) return refuse(err, error);
-  if (command == "show") return show(board, rest, out, err);
+  if (command == "show") return show(board, shown, out, err);
   if (command == "console") return console(board, rest, timeout, out, err);
   if (writes && !waitForStartUp(board, timeout, error)) return refuse(err, error);
+  if (command == "watch" && cli::backendOn(board) == cli::Backend::None) return refuse(err, "no back end is running on " + board);
   Link link;
   if (!link.open(board, timeout, error)) return refuse(err, error);
   if (command == "watch") return watch(link, watching, out, err);

@@ -4,9 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "Lib/Include/storage.h"
+#include "Main/system/maintenance.h"
 
 namespace cli {
 namespace {
@@ -42,6 +46,42 @@ struct flock wholeFile(short type) {
 }
 
 }  // namespace
+
+bool readOption(const std::vector<std::string>& args, size_t& i, const OptionSpec& spec, OptionWord& out,
+                std::string& error) {
+  const std::string& word = args[i];
+  const size_t eq = word.starts_with("--") ? word.find('=') : std::string::npos;
+  out.name = word.substr(0, eq);
+  out.value.clear();
+  auto known = [&](const std::vector<std::string>& names) {
+    return std::find(names.begin(), names.end(), out.name) != names.end();
+  };
+  if (known(spec.valued)) {
+    if (eq != std::string::npos) {
+      out.value = word.substr(eq + 1);
+    } else if (i + 1 < args.size()) {
+      out.value = args[++i];
+    } else {
+      error = out.name + " needs a value";
+      return false;
+    }
+    return true;
+  }
+  if (!known(spec.flags)) {
+    error = "unknown option " + out.name;
+    return false;
+  }
+  if (eq != std::string::npos) {
+    error = out.name + " takes no value";
+    return false;
+  }
+  return true;
+}
+
+std::string versionLine(const std::string& program) {
+  return program + " " + category::CategoryMaintenance::VERSION_TEXT + " (backup image version " +
+         std::to_string(BACKUP_VERSION) + ")";
+}
 
 bool parseNumber(const std::string& s, long min, long max, long& out) {
   if (s.empty()) return false;

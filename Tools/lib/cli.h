@@ -1,14 +1,35 @@
 #pragma once
-// Pieces the host programs share: number words, the board directory, and the lock file that a
-// running back end holds in it.
+// Pieces the host programs share: option and number words, the version line, the board directory,
+// and the lock file that a running back end holds in it.
 //
 // The lock file DIR/backend.pid holds the back end's process id, and a second line "started" once
 // its start-up has passed (the system has said "Start Timer task"). The back end holds a lock on
 // the file for as long as it runs, across its own restarts, so a front end can tell whether a back
 // end is there and a second back end on the same directory is refused.
 #include <string>
+#include <vector>
 
 namespace cli {
+
+// The options a command line takes: those that take a value ("--board DIR" or "--board=DIR") and
+// those that stand alone ("--fast").
+struct OptionSpec {
+  std::vector<std::string> valued;
+  std::vector<std::string> flags;
+};
+struct OptionWord {
+  std::string name;  // as the spec names it: "--board"
+  std::string value;  // empty for a flag
+};
+// Reads the option word at args[i], and its value from the next word when it is not given with '=';
+// i is left on the last word read. False with the reason: an unknown option, a value missing or given
+// to a flag.
+bool readOption(const std::vector<std::string>& args, size_t& i, const OptionSpec& spec, OptionWord& out,
+                std::string& error);
+
+// "PROGRAM VERSION (backup image version N)": the system's version text, and the version of the
+// backup image this build writes and reads.
+std::string versionLine(const std::string& program);
 
 // A whole decimal (or 0x hexadecimal) number within min..max.
 bool parseNumber(const std::string& s, long min, long max, long& out);

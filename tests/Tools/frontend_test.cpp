@@ -217,7 +217,8 @@ TEST(FrontendProgram, ShowReadsTheBackupImageOrSaysWhyNot) {
       {0x08765421, 146, "MxifBus me=1", 0, "MxifBus me=1 entries=0,0,"},
       {0x08765421, 146, "MxifBusStatus me=1 channel=2", 0, "MxifBusStatus me=1 channel=2 rows=0,"},
       {0x08765421, 146, "MxifBus me=2", 1, "MxifBus: ME 2 is not kept in the backup image"},
-      {0x08765421, 146, "MxifCbgd channel=2", 1, "MxifCbgd: no such channel 2 (channel=0..1)"},
+      {0x08765421, 146, "MxifCbgd channel=2", 2, "show MxifCbgd: bad word channel=2 (takes channel=0..1)"},
+      {0x08765421, 146, "MxifSystem me=1", 2, "show MxifSystem: bad word me=1 (takes none)"},
       {0x08765421, 146, "MxifMessageBox", 1, "not built into this program"},
       {0x08765421, 146, "MxifButtonEvent", 1, "MxifButtonEvent is not kept in the backup image"},
   };
@@ -243,6 +244,7 @@ TEST(FrontendProgram, UsageErrorsAndRefusalsNameTheirCause) {
       {board + "raw 5a8", 2, "raw takes hexadecimal bytes"},
       {board + "wait -1", 2, "wait takes one frame count 0..32767"},
       {board + "button 1616 held", 2, "press or release"},
+      {board + "button 1616 press me=4", 2, "bad word me=4 (takes me=0..3, panel=0..2, index=0..255)"},
       {board + "fader 0 1 lever=2", 2, "bad word lever=2 (takes panel=0..2)"},
       {board + "fader 4 1", 2, "fader takes LEVER (0..3) and VALUE (0..4095)"},
       {board + "fader 0 4096", 2, "fader takes LEVER (0..3)"},
@@ -261,7 +263,8 @@ TEST(FrontendProgram, UsageErrorsAndRefusalsNameTheirCause) {
       {board + "send waitCmd", 1, "frontend wait N"},
       {board + "watch --type MxifBus,Lamp", 2, "unknown type Lamp"},
       {board + "send MxifMessageBox", 1, "MxifMessageBox: the record of this type is not built into this program"},
-      {board + "wait 1", 1, "board directory /nonexistent-board: No such file or directory"},
+      {"--board=/nonexistent-board wait 1", 1, "board directory /nonexistent-board: No such file or directory"},
+      {board + "--help=1 types", 2, "--help takes no value"},
   };
   for (const auto& [line, status, why] : cases) {
     std::istringstream words(line);

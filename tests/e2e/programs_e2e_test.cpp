@@ -43,6 +43,12 @@ int count(const std::string& text, const std::string& what) {
   return n;
 }
 
+std::string fileText(const std::string& path) {
+  std::stringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
 struct Outcome {
   int status = -1;  // exit status; -1 when the program did not exit (a signal, an abort)
   std::string out, err;
@@ -130,9 +136,7 @@ class EndToEnd : public ::testing::Test {
     for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
     const int status = pclose(p);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::stringstream text;
-    text << std::ifstream(err).rdbuf();
-    r.err = text.str();
+    r.err = fileText(err);
     return r;
   }
   Outcome frontend(const std::string& args) { return run(std::string(MX_FRONTEND_PATH) + " --board " + board_ + " " + args); }
@@ -152,7 +156,11 @@ class EndToEnd : public ::testing::Test {
 };
 
 TEST_F(EndToEnd, BootRefusalsAndTheFirstRequests) {
-  boot();
+  // The trace file gets each frame's lines as the frame ends: the frame timing word that start-up
+  // wrote is there while the back end runs.
+  const std::string trace = dir_ + "/trace.txt";
+  boot({"--trace", trace, "--trace-addr", "40000014"});
+  EXPECT_TRUE(poll([&] { return fileText(trace).starts_with("0 0 40000014 "); })) << fileText(trace);
   // The power-on start of a new board, in order, before the main loop.
   size_t at = 0;
   for (const char* line : {"[INFO] start power on sequence", "[INFO] no backup data", "Start Timer task"}) {
@@ -285,12 +293,18 @@ TEST_F(EndToEnd, SwitchingCommandAndLeverSweepReachTheirRegisters) {
     ASSERT_TRUE(link_.write(linkpeer::packetBytes(category::TYPE_WAIT_CMD, frontend::waitBody(3)), WAIT_SECONDS));
     ASSERT_EQ(frontend("fader 0 " + std::to_string(raw) + " panel=0").status, 0);
   }
-  // At the end of the transition B is on air. Some frames on (a request answered after a wait), the
-  // back end stops on SIGINT, writing out its trace.
+  // At the end of the transition B is on air.
   EXPECT_TRUE(poll([&] { return frontend("watch --count 1 --type MxifBus").out == "MxifBus me=0 programBus=1\n"; }));
   ASSERT_EQ(frontend("wait 5").status, 0);
   ASSERT_EQ(frontend("send MxifBkgd me=0 softness=1").status, 0);
-  kill(pid_, SIGINT);
+  // Console followers in a script's background (where SIGINT is ignored): the first ends on SIGINT,
+  // the second when the back end, stopped by SIGINT some frames on, has ended (writing out its trace).
+  const std::string follow = std::string(MX_FRONTEND_PATH) + " --board " + board_ + " console --follow";
+  const std::string ended = "; for i in $(seq 100); do kill -0 $f 2>/dev/null && sleep 0.1; done; kill -9 $f 2>/dev/null; wait $f; echo $?\n";
+  const Outcome followed = run("(" + follow + " >/dev/null & f=$!; sleep 0.2; kill -INT $f" + ended + follow + " & f=$!; sleep 0.2; kill -INT " +
+                               std::to_string(pid_) + ended + ")");
+  EXPECT_TRUE(followed.out.starts_with("0\n") && followed.out.ends_with("[INFO] stopped by signal\n0\n")) << followed.out;
+  EXPECT_EQ(followed.err, "frontend: the back end on " + board_ + " has ended\n");
   ASSERT_TRUE(poll([&] { return waitpid(pid_, nullptr, WNOHANG) == pid_; }));
   pid_ = -1;
   // The A bus's crosspoint words, and the mix levels that the early update wrote, each new value once.
@@ -313,12 +327,15 @@ TEST_F(EndToEnd, HelpAndRefusalsOfBothPrograms) {
   const std::tuple<const char*, std::string, int, std::string> cases[] = {
       {MX_FRONTEND_PATH, "--help", 0, "fields TYPE"},
       {MX_BACKEND_PATH, "--help", 0, "--quiet"},
+      {MX_FRONTEND_PATH, "--version", 0, "frontend 6.22-00-0.00 (backup image version 146)\n"},
+      {MX_BACKEND_PATH, "--version", 0, "backend 6.22-00-0.00 (backup image version 146)\n"},
+      {MX_FRONTEND_PATH, board + " watch", 1, "frontend: no back end is running on " + board_ + "\n"},
       {MX_FRONTEND_PATH, board + " send MxifSystem secondText=abc", 1, "frontend: no back end is running on " + board_ + "\n"},
       {MX_BACKEND_PATH, "--board " + missing, 1,
        "backend: cannot create board directory " + missing + ": No such file or directory\n"},
       {MX_BACKEND_PATH, board + " --trace " + dir_ + "/missing/trace", 1, "missing/trace: No such file or directory"},
       {MX_BACKEND_PATH, "--fast", 2, "--board DIR is needed"},
-      {MX_BACKEND_PATH, board + " --frames 0", 2, "--frames takes a count above 0, not 0"},
+      {MX_BACKEND_PATH, "--board=" + board_ + " --frames=0", 2, "--frames takes a count above 0, not 0"},
       {MX_BACKEND_PATH, board + " --frames", 2, "--frames needs a value"},
       {MX_BACKEND_PATH, board + " --log loud", 2, "--log takes info, warn, err or fatal"},
   };
@@ -328,6 +345,7 @@ TEST_F(EndToEnd, HelpAndRefusalsOfBothPrograms) {
     EXPECT_NE((status == 0 ? r.out : r.err).find(text), std::string::npos) << r.out << r.err;
     EXPECT_EQ(status == 0 ? r.err : r.out, "") << args;
   }
+  EXPECT_FALSE(fs::exists(board_ + "/backend.pid"));  // not left by a back end that could not open the board
 }
 
 // Runs of 20 frames on one board: the first starts cold; the next warm, and its first frame repairs
@@ -355,18 +373,24 @@ TEST_F(EndToEnd, RunsOnOneBoardStartColdThenWarm) {
 }
 
 // A flash without sector table or FPGA images fails the start-up of every run; the watchdog armed
-// by the power-on sequence restarts the board each time, and --frames 2 (a restart counts as a
-// frame) ends the process normally after the second restart.
+// by the power-on sequence restarts the board each time, after its 10 s (600 frame periods). The
+// frame limit counts them: --frames 700 ends the run after the second restart, with status 3 and
+// the reason, and without backend.pid.
 TEST_F(EndToEnd, FailedStartUpRestartsThroughTheWatchdogUntilTheFrameLimit) {
   const std::string nand = board_ + "/nand.img";
   std::fclose(std::fopen(nand.c_str(), "w"));
   fs::resize_file(nand, platform::NAND_BYTES);
-  const Outcome r = run(std::string(MX_BACKEND_PATH) + " --board " + board_ + " --fast --power-on --frames 2");
+  const Outcome r = run(std::string(MX_BACKEND_PATH) + " --board " + board_ + " --fast --power-on --frames 700");
   const std::string text = r.out + r.err;
   EXPECT_EQ(std::tuple(r.status, count(text, "[INFO] start power on sequence"), count(text, "[ERR] cannot load glue FPGA config data"),
                        count(text, "board: restart"), count(text, "Start ORVEX-21")),
-            std::tuple(0, 2, 2, 2, 0))
+            std::tuple(3, 2, 2, 2, 0))
       << text;
+  EXPECT_NE(r.err.find("backend: --frames 700 ran out after 2 restarts by the watchdog: no frame ran; last console error: "
+                       "[ERR] Assertion failed: Amp/config.cpp(108) NeverReachHere\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(fs::exists(board_ + "/backend.pid"));
 }
 
 // The "Operating it" block of README.md as it stands, with this test's programs and board in place of
