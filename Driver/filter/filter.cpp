@@ -52,8 +52,8 @@ struct Slot {
   int mode = 0;
   float gain = 0.0f;
   u32 modeFrames = 0, gainFrames = 0;
-  // Dust of the background and the keys.
-  bool dustOn = false;
+  // Dust of the background and the keys; dustShown: on in the last frame written.
+  bool dustOn = false, dustShown = false;
   float dustGain = 0.0f;
   int dust = 0;
   u32 dustFrames = 0;
@@ -263,9 +263,13 @@ void writeBusTest(u32 base, Slot& s, int bus) {
   mxWriteReg(base + BUS_CONTROL2 + BUS_CONTROL2_STRIDE * bus, second);
 }
 
-// Dust of the background (unit 0) or key 1 (unit 1).
+// Dust of the background (unit 0) or key 1 (unit 1). It starts over when the last frame written had
+// it off: one switched off and on again between two frames (the background at rest, then the test
+// pattern) keeps running.
 void writeDust(u32 base, Slot& s, int unit) {
   u32 value = 0, control = DUST_CODE + unit;
+  if (s.dustOn && !s.dustShown) s.dustFrames = 0;
+  s.dustShown = s.dustOn;
   if (s.dustOn) {
     value = s.dustFrames < DUST_START_FRAMES ? GAIN_BASE
                                               : gainValue(s.dustGain) + (static_cast<u32>(s.dust) << DUST_SHIFT);
@@ -485,7 +489,6 @@ void mxFilterSetDust(int target, int on, float gain, int dust) {
   MX_CHECK(0.0f <= gain && gain <= 1.0f);
   MX_CHECK(0 <= dust && dust <= 15);
   Slot& s = target == MX_BKGD ? contextSlots()[SLOT_A] : contextSlots()[SLOT_KEY1 + keyIndex(target)];
-  if (on != 0 && !s.dustOn) s.dustFrames = 0;
   s.dustOn = on != 0;
   s.dustGain = gain;
   s.dust = dust;

@@ -25,7 +25,8 @@ void mxFilterSetColorize(int target, int on, int cb, int cr);
 // Switching on (on = 2: always) restarts the effect.
 void mxFilterSetBusMode(int bus, int on, int mode);
 void mxFilterSetBusGain(int bus, int on, float gain);
-// Dust of MX_BKGD or a key: gain 0..1, dust 0..15; switching on restarts it.
+// Dust of MX_BKGD or a key: gain 0..1, dust 0..15; it restarts in the first frame written on after
+// one written off (switched off and on again between two frames, it runs on).
 void mxFilterSetDust(int target, int on, float gain, int dust);
 
 // Test support: the slots as at program start.

@@ -121,6 +121,11 @@ TEST_F(DveTest, TransformWords) {
     EXPECT_EQ(slot(ME1_BKGD, 85), c.slot1) << c.mode;
   }
   EXPECT_EQ(image(ME1_BKGD, 62), 1022u);  // rotation level 0.9999 x 1023, truncated
+  for (auto [level, word] : {std::pair(1.5f, 1023u), {-0.5f, 0u}}) {  // clamped to 0..1023
+    mxDveSetRotation(MX_BKGD, 0, 0, level, 1);
+    frames();
+    EXPECT_EQ(image(ME1_BKGD, 62), word) << level;
+  }
   format(2);
   mxDveSetMatrix(MX_KEY2, unit);
   frames();

@@ -107,29 +107,28 @@ TEST_F(FilterTest, TestEffectsAndDustByFrame) {
         {0x10000 + 511 + (3 << 12), 36484, 36484}}},
       {"dust of key 1", [] { mxFilterSetDust(MX_KEY1, 1, 0.0f, 15); }, ME1 + 0x494C, ME1 + 0x49E0, ME1 + 0x4A04,
        {{0x10000, 36485, 36485}, {0x10000, 36485, 36485}, {0x10000, 36485, 36485}, {0x10000, 36485, 36485},
-        {0x10000 + (15 << 12), 36485, 36485}}}};
+        {0x10000 + (15 << 12), 36485, 36485}}},
+      // the background at rest turns it off, the test pattern on again, in every frame: it runs on
+      {"dust off and on in each frame",
+       [] { mxFilterSetDust(MX_BKGD, 0, 0.0f, 0), mxFilterSetDust(MX_BKGD, 1, 0.5f, 3); }, ME1 + 0x4948, ME1 + 0x49C0, ME1 + 0x4A00,
+       {{0x10000, 36484, 36484}, {0x10000, 36484, 36484}, {0x10000, 36484, 36484}, {0x10000, 36484, 36484},
+        {0x10000 + 511 + (3 << 12), 36484, 36484}, {0x10000 + 511 + (3 << 12), 36484, 36484}}}};
   for (const auto& c : cases) {
     SetUp();
-    c.set();
     for (size_t f = 0; f < c.frames.size(); ++f) {
+      c.set();  // as the categories set them, every frame
       mxFilterUpdate();
       const Frame& e = c.frames[f];
       expectRegs({{c.value, e.value}, {c.first, e.first}, {c.second, e.second}}, c.what);
     }
   }
-  // Switched off and on again, the dust starts over.
-  mxFilterSetDust(MX_KEY1, 0, 0.0f, 15);
+  // Off for a frame and on again, the dust starts over.
+  mxFilterSetDust(MX_BKGD, 0, 0.0f, 3);
   mxFilterUpdate();
-  expectRegs({{ME1 + 0x494C, 0}, {ME1 + 0x49E0, 3717}});
-  mxFilterSetDust(MX_KEY1, 1, 0.0f, 15);
+  expectRegs({{ME1 + 0x4948, 0}, {ME1 + 0x49C0, 3716}});
+  mxFilterSetDust(MX_BKGD, 1, 0.5f, 3);
   mxFilterUpdate();
-  expectRegs({{ME1 + 0x494C, 0x10000}});
-  // Off and on again within one frame restarts it as well.
-  for (int f = 0; f < 4; ++f) mxFilterUpdate();
-  mxFilterSetDust(MX_KEY1, 0, 0.0f, 15);
-  mxFilterSetDust(MX_KEY1, 1, 0.0f, 15);
-  mxFilterUpdate();
-  expectRegs({{ME1 + 0x494C, 0x10000}});
+  expectRegs({{ME1 + 0x4948, 0x10000}});
 }
 
 TEST_F(FilterTest, RefusedValuesChangeNothing) {

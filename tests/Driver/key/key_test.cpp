@@ -111,7 +111,9 @@ TEST_F(KeyTest, SetterValuesAsWritten) {
       {"mixer constant and tap flags", [] { mxKeySetOutputTapA(MX_ME_OUT_2, 5); mxKeySetTapFlag(MX_ME_OUT_2, 1); },
        {{MIX1_B + MIX_CONSTANT, 0x3506CCCC}, {MIX1_B + TAP_A, 9}, {mixKey(MIX_KEY_SOURCE, 0), 1 << 9}}},
       {"sample width 1 at x 0, height 1", [] { mxChromaKeySetSampleArea(0, 10, 1, 1); },
-       {{MIX1_B + SAMPLE_BOX, 2}, {MIX1_B + SAMPLE_BOX + 8, 2}, {MIX1_B + SAMPLE_BOX + 12, 12}}}};
+       {{MIX1_B + SAMPLE_BOX, 2}, {MIX1_B + SAMPLE_BOX + 8, 2}, {MIX1_B + SAMPLE_BOX + 12, 12}}},
+      {"sample width 0 at the right edge: 4 from 1916", [] { mxChromaKeySetSampleArea(1918, 10, 0, 2); },
+       {{MIX1_B + SAMPLE_BOX, 1918}, {MIX1_B + SAMPLE_BOX + 8, 1918}}}};
   for (auto& c : cases) {
     SetUp();
     c.set();
@@ -120,10 +122,12 @@ TEST_F(KeyTest, SetterValuesAsWritten) {
     for (auto [adr, value] : c.regs) EXPECT_EQ(regPeek(adr), value) << c.what << " " << std::hex << adr;
   }
   // The 720-line formats keep odd lines.
-  mxInitialize(2, 1.0f);
-  mxKeySetMask(MX_KEY1, 0.5f, 0.105f, 0.25f, 0.2f, 1, 0);
-  mxKeyWriteParams();
-  EXPECT_EQ(peek(me1Key(0) + BOX, {0, 4, 8, 12}), (Words{639, 151, 959, 439}));
+  for (int format : {2, 3}) {
+    mxInitialize(format, 1.0f);
+    mxKeySetMask(MX_KEY1, 0.5f, 0.105f, 0.25f, 0.2f, 1, 0);
+    mxKeyWriteParams();
+    EXPECT_EQ(peek(me1Key(0) + BOX, {0, 4, 8, 12}), (Words{639, 151, 959, 439})) << format;
+  }
 }
 
 TEST_F(KeyTest, MixerRanksSourcesAndTaps) {

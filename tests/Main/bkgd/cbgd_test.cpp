@@ -50,4 +50,24 @@ TEST_F(CbgdCategoryTest, GeneratorRegistersAfterTheNextDriverUpdate) {
   EXPECT_EQ(words(), (std::vector<u32>{1, 326, 361, 960, 579 - 326, u32(215 - 361), u32(136 - 960)}));
 }
 
+// The wash's steps and phase (registers 4, 8, 12) after n frames of motion: rate 0 and 1000 give
+// 0.5 and 20.5; a scroll of 45 a frame reaches 1800 in the fortieth and wraps to -1800; a rotation
+// of -25 a frame wraps below 0 by adding 359, one of 25 above 360 by taking 359 off.
+TEST_F(CbgdCategoryTest, MotionRateWrapsAndTurns) {
+  struct Case { s16 rate; u8 motion; s16 speed; int frames; std::vector<u32> words; } cases[] = {
+      {0, MxifCbgd::STILL, 0, 1, {1092, 0, 0}}, {1000, MxifCbgd::STILL, 0, 1, {44782, 0, 0}},
+      {25, MxifCbgd::SCROLL, 180, 39, {2184, 0, u32(-319488)}}, {25, MxifCbgd::SCROLL, 180, 40, {2184, 0, 327680}},
+      {25, MxifCbgd::ROTATE, -500, 1, {1963, u32(-957), 11396}}, {25, MxifCbgd::ROTATE, 500, 15, {2099, 602, u32(-3811)}}};
+  for (const Case& c : cases) {
+    SetUp();
+    MxifCbgd r{};
+    r.mask = bit(MxifCbgd::BIT_RATE) | bit(MxifCbgd::BIT_MOTION) | bit(MxifCbgd::BIT_SPEED);
+    r.rate = c.rate, r.motion = c.motion, r.speed = c.speed;
+    peer.send(r);
+    for (int f = 0; f <= c.frames; ++f) runFrame(0);  // the registers show the frame before
+    EXPECT_EQ(std::vector<u32>({platform::regPeek(G1 + 4), platform::regPeek(G1 + 8), platform::regPeek(G1 + 12)}), c.words)
+        << c.rate << " " << int(c.motion) << " " << c.speed << " " << c.frames;
+  }
+}
+
 }  // namespace

@@ -409,21 +409,22 @@ TEST_F(FaderEventTest, KeyFaderLeverInputByKind) {
 }
 
 // A running tracker turns to faderSign; an idle one starts as syncKeyTransition starts it, with the
-// rate of the setting in force, or completes when that setting is off.
+// rate of the setting in force (a paused one the way it went, but under direction mode 1), or
+// completes when that setting is off.
 TEST_F(FaderEventTest, KeyFaderTrackersTurnOrStart) {
   using A = AutoTransition;
-  struct Case { int state, flip; float position; u8 mode933, on; int endState, direction, rate; } cases[] = {
+  struct Case { int state, flip; float position; u8 mode933, on; int endState, direction, rate, from = 1; } cases[] = {
       {A::RUNNING, 1, 0.3f, 0, 1, A::RUNNING, -1, 1}, {A::RUNNING, 1, 0.3f, 1, 1, A::RUNNING, -1, 1},
       {A::RUNNING, -1, 0.3f, 1, 1, A::RUNNING, 1, 1}, {A::IDLE, 1, 0.0f, 0, 1, A::RUNNING, 1, 20},
       {A::IDLE, 1, 0.3f, 1, 1, A::RUNNING, -1, 20}, {A::PAUSED, 1, 0.3f, 1, 1, A::RUNNING, -1, 20},
-      {A::IDLE, 1, 0.0f, 0, 0, A::STOP_REQUEST, 1, 1}};
+      {A::IDLE, 1, 0.0f, 0, 0, A::STOP_REQUEST, 1, 1}, {A::PAUSED, -1, 0.3f, 0, 1, A::RUNNING, -1, 20, -1}};
   key(2, 3).transOut = {1, 1, 0, 20}, key(2, 3).reverse = 1;  // reversed: setting B in force
   dsk(3).transIn = {1, 1, 0, 20};
   for (const Case& c : cases) {
     operate().faderDirectionMode = c.mode933, key(2, 3).transOut.on = c.on, dsk(3).transIn.on = c.on;
     for (bool downstream : {false, true}) {
       AutoTransition t;
-      t.state = c.state, t.flip = c.flip, t.positionA = c.position;
+      t.state = c.state, t.flip = c.flip, t.positionA = c.position, t.direction = c.from;
       downstream ? faders.syncKeyFaderTracker2(t, 3) : faders.syncKeyFaderTracker(t, 2, 3);
       EXPECT_EQ(std::tuple(t.state, t.direction, t.rate), std::tuple(c.endState, c.direction, c.rate))
           << c.state << " " << c.flip << " " << int(c.mode933) << " " << downstream;

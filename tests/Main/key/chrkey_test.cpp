@@ -57,6 +57,17 @@ TEST_F(ChromaTest, RangeAndSampleBoxReachTheDriver) {
 
 }
 
+// Boxes at the frame edges: centred on the right edge, the box starts on the last even pixel
+// with no width (beyond the edge too); one pixel left of the whole frame, it ends a pixel short.
+TEST(ChromaSampleBoxTest, FrameEdges) {
+  struct Case { int format; float x, s; std::tuple<int, int, int, int> box; } cases[] = {
+      {0, 1.0f, 1.0f, {1918, 0, 0, 539}}, {4, 1.0f, 0.01f, {1278, 356, 0, 7}}, {0, -0.0003f, 1.0f, {0, 0, 1918, 539}}};
+  for (const Case& c : cases) {
+    const libmx::SampleBox b = libmx::chromaSampleBox(c.format, c.x, 0.0f, c.s);
+    EXPECT_EQ(std::tuple(b.start, b.top, b.width, b.height), c.box) << c.format << " " << c.x;
+  }
+}
+
 TEST_F(ChromaTest, ModeSelectChoosesTheKeyersMode) {
   setKeyType(0, 0, 2);
   const std::pair<int, int> modes[] = {{0, 8212}, {1, 8212}, {2, 8211}, {3, 8210}};

@@ -7,6 +7,7 @@
 #include "Driver/key/key.h"
 #include "Driver/key/regs.h"
 #include "Main/fader/faderevent.h"
+#include "Main/key/dsk.h"
 #include "Main/key/key.h"
 #include "Main/key/keysettings.h"
 #include "Main/system/system.h"
@@ -227,6 +228,18 @@ TEST_F(KeySettingsTest, PositionAndReverseFollowTheDirection) {
     expectCall("mxTransSetKeyPosition", MX_KEY1 + 4, {p, 0});
     EXPECT_EQ(std::pair(r.reverse, (r.mask >> K::W0_REVERSE) & 1), std::pair(reverse, before != reverse ? 1u : 0u));
   }
+  // Half-way, after the fader pass: the key and downstream key 1 on air and in transition, at 0.5.
+  category::CategoryFaderEvent& faders = category::CategoryFaderEvent::instance();
+  AutoTransition& dskAuto = faders.transition(AutoTransition::dskSlot(1));
+  autoOf(1, 2).flip = dskAuto.flip = 1, autoOf(1, 2).positionA = dskAuto.positionA = 0.5f;
+  faders.update();
+  update(1);
+  category::CategoryDsk::instance().update();
+  expectCall("mxTransSetKeyPosition", MX_KEY1 + 4, {0.5f, 0});
+  expectCall("mxKeySetLevel", MX_DSK1 + 2, {0.5f});
+  const MxifDsk& d = category::CategoryDsk::instance().record(1);
+  EXPECT_EQ(std::tuple(r.onAir, r.inTransition, r.stopping, d.onAir, d.inTransition, d.stopping),
+            std::tuple(1, 1, 0, 1, 1, 0));
 }
 
 TEST_F(KeySettingsTest, OnAirRequestsStopGroupedKeysInTheSameState) {

@@ -97,6 +97,12 @@ TEST_F(TallyTest, MeProgramFollowsItsFlagBitsIntoBusesAndReenteredMes) {
   frames();
   EXPECT_EQ(std::tuple(tallied(0, {150, 20, 21, 154, 25, 26, 27}), busTallied(0, {0, 1, 2, 3, 10, 11}), busTallied(1, {0, 1, 2})),
             std::tuple(V({150, 20, 154, 25}), V({0, 1, 2}), V({0, 1})));
+  // The hardware drops the bits: the flags hold for one frame more.
+  status(0);
+  frames(1);
+  const V held = tallied(0, {20, 154, 25});
+  frames(1);
+  EXPECT_EQ(std::tuple(held, tallied(0, {20, 154, 25})), std::tuple(V({20, 154, 25}), V()));
 }
 
 // A recording still store tallies its video source through record input entry 13; ME 1's program

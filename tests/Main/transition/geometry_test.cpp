@@ -46,6 +46,26 @@ TEST(PatternMatrixTest, SpinStepAndAccumulatorPerAxis) {
   for (auto [got, want] : worked) EXPECT_NEAR(got, want, 1e-6f) << want;
 }
 
+// A determinant within 1e-6 of 0 inverts nothing and leaves the output alone; an axis is
+// normalised in place, and one of almost no length gives the identity.
+TEST(MatrixTest, SingularBoundAndAxisNormalisation) {
+  for (auto [det, inverted] : {std::pair(5e-7f, false), {-5e-7f, false}, {2e-6f, true}}) {
+    const Matrix3 m = {det, 0, 0, 0, 1, 0, 0, 0, 1};
+    Matrix3 out = {7, 7, 7, 7, 7, 7, 7, 7, 7};
+    EXPECT_EQ(invertMatrix3(out, m), inverted ? 0 : -1) << det;
+    EXPECT_NEAR(inverted ? out[0] * det : out[0], inverted ? 1.0f : 7.0f, 1e-6f) << det;
+  }
+  struct Axis { float axis[3], unit[3], rows[9]; } axes[] = {
+      {{0, 0, 2}, {0, 0, 1}, {0, 1, 0, -1, 0, 0, 0, 0, 1}}, {{0, 0, 0}, {0, 0, 0}, {1, 0, 0, 0, 1, 0, 0, 0, 1}}};
+  for (Axis& c : axes) {
+    AffineMatrix r;
+    std::fill_n(r, 12, 5.0f);
+    axisRotationAffine(r, c.axis, PI / 2);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(c.axis[i], c.unit[i]) << i;
+    for (int i = 0; i < 12; ++i) EXPECT_NEAR(r[i], i < 9 ? c.rows[i] : 0.0f, 1e-6f) << c.unit[2] << " " << i;
+  }
+}
+
 // A column-vector mapping takes output pixel (x, y) to source pixel (u, v) after dehomogenising.
 void expectMaps(const float* m, double x, double y, double u, double v, double tolerance) {
   const double w = m[6] * x + m[7] * y + m[8];
