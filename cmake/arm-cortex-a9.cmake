@@ -1,7 +1,6 @@
 # The target processor: the second core of a dual-core 32-bit ARM Cortex-A9 (hard float, VFPv3,
 # unsigned char, 32-bit long and pointers), with Debian's cross compiler (g++-arm-linux-gnueabihf).
-# The programs built with it run on this machine under qemu-arm (qemu-user) with
-# QEMU_LD_PREFIX=/usr/arm-linux-gnueabihf.
+# `make cross` uses it; the programs it builds run here under qemu-arm (see `make cross-check`).
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 set(CMAKE_CXX_COMPILER arm-linux-gnueabihf-g++)
@@ -11,4 +10,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/arm-linux-gnueabihf)
