@@ -54,5 +54,6 @@ struct MxifButtonEvent {
     v.field("flag2", r.flag2);
   }
 };
+static_assert(sizeof(MxifButtonEvent) == 14);
 
 }  // namespace internal

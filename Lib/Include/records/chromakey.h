@@ -82,3 +82,4 @@ struct MxifChromaKeyCmd {
     v.field("trailing", r.trailing);
   }
 };
+static_assert(sizeof(MxifChromaKeyCmd) == 12);

@@ -55,6 +55,7 @@ static_assert(sizeof(MxifClipRec) == 16);
 static_assert(offsetof(MxifClipRec, recording) == 13);
 
 struct MxifClipRegister : MxifPlainRecord<category::TYPE_CLIP_REGISTER, 1, 16> {};
+static_assert(sizeof(MxifClipRegister) == 16);
 
 // Clip status entries 0..84 (byte 4 the entry); entry 81 + c belongs to clip player c, whose byte
 // 42 tells that the player is ready for a linked transition.
@@ -103,3 +104,4 @@ static_assert(offsetof(MxifStillMemory, capturing) == 14);
 
 // Still status, one channel per still store 0..3.
 struct MxifStillStatus : MxifPlainRecord<category::TYPE_STILL_STATUS, 4, 16> {};
+static_assert(sizeof(MxifStillStatus) == 16);

@@ -56,6 +56,7 @@ static_assert(sizeof(MxifCustomInfo) == 88);
 static_assert(offsetof(MxifCustomInfo, slotMask) == 52 && offsetof(MxifCustomInfo, meSlot) == 56);
 
 struct MxifSourceName : MxifPlainRecord<category::TYPE_SOURCE_NAME, 1, 16> {};
+static_assert(sizeof(MxifSourceName) == 16);
 
 // Multiview, one channel per multiview window 0..7 (byte 4). Presence bit 7 carries the labels,
 // so setting it re-sends what the window shows.
@@ -84,6 +85,7 @@ static_assert(sizeof(MxifMultiView) == 16);
 
 // DVI inputs 0 and 1 (sources 140 and 141).
 struct MxifInputDvi : MxifPlainRecord<category::TYPE_INPUT_DVI, 2, 16> {};
+static_assert(sizeof(MxifInputDvi) == 16);
 
 // Video inputs, one record per SDI input 0..127 (source 10 + n, byte 4). Byte 9 = 1 leaves the
 // input out of tally; `state` is the input's state word.

@@ -463,3 +463,4 @@ struct MxifKeyCmd {
     v.field("source", r.source);
   }
 };
+static_assert(sizeof(MxifKeyCmd) == 16);

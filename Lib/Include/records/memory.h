@@ -30,6 +30,7 @@ static_assert(offsetof(MxifEventMemory, enable) == 4);
 static_assert(offsetof(MxifEventMemory, linkedMe) == 12);
 
 struct MxifEventMemoryStatus : MxifPlainRecord<category::TYPE_EVENT_MEMORY_STATUS, 1, 16> {};
+static_assert(sizeof(MxifEventMemoryStatus) == 16);
 
 // Macros (single). Each panel group 0..2 has a sub-record of macro attach flags with one presence
 // bit per flag; flag i of group g lies at byte 36 + 12 g + i (the transition macro lamp of ME m on
@@ -70,4 +71,6 @@ static_assert(offsetof(MxifMacro, attach) + sizeof(MxifMacro::Attach) + offsetof
 static_assert(offsetof(MxifMacro, attach) + 2 * sizeof(MxifMacro::Attach) + offsetof(MxifMacro::Attach, flag) == 60);
 
 struct MxifShotMemory : MxifPlainRecord<category::TYPE_SHOT_MEMORY, 1, 16> {};
+static_assert(sizeof(MxifShotMemory) == 16);
 struct MxifShotMemoryStatus : MxifPlainRecord<category::TYPE_SHOT_MEMORY_STATUS, 1, 16> {};
+static_assert(sizeof(MxifShotMemoryStatus) == 16);

@@ -284,6 +284,7 @@ struct MxifLed {
     v.each("lamps", r.lamps, r.lampMask, 0);
   }
 };
+static_assert(sizeof(MxifLed) == 404);
 
 // The lamps of one ME row as one panel shows them; one instance per ME, channel = panel 0..2.
 struct MxifMeLed {
@@ -310,6 +311,7 @@ struct MxifMeLed {
   }
 };
 static_assert(offsetof(MxifMeLed, me) == 4);
+static_assert(sizeof(MxifMeLed) == 360);
 
 // A transition lever's raw value from a control panel (command type 95), 13 bytes big-endian.
 struct MxifFaderEvent {
@@ -337,5 +339,6 @@ struct MxifFaderEvent {
     v.field("byte2", r.byte2);
   }
 };
+static_assert(sizeof(MxifFaderEvent) == 16);
 
 }  // namespace internal

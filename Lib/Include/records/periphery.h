@@ -101,7 +101,9 @@ struct MenuLockRecord {
   }
 };
 struct MxifSystemMenuLock : MenuLockRecord<category::TYPE_SYSTEM_MENU_LOCK, 6> {};
+static_assert(sizeof(MxifSystemMenuLock) == 12);
 struct MxifConfigMenuLock : MenuLockRecord<category::TYPE_CONFIG_MENU_LOCK, 5> {};
+static_assert(sizeof(MxifConfigMenuLock) == 12);
 
 // The eight most recently used colours, colour 0 the most recent.
 struct MxifRecentColor {

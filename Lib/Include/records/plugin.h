@@ -68,6 +68,7 @@ struct MxifPluginStatus {
   }
 };
 static_assert(offsetof(MxifPluginStatus, slot) == 4);
+static_assert(sizeof(MxifPluginStatus) == 92);
 
 namespace internal {
 
@@ -97,5 +98,6 @@ struct MxifInitialStatus {
   static void afterRead(MxifInitialStatus& r) { r.status5 = r.status5 != 0 ? 1 : 0; }
 };
 static_assert(offsetof(MxifInitialStatus, status4Words) == 8 && offsetof(MxifInitialStatus, status5) == 18);
+static_assert(sizeof(MxifInitialStatus) == 20);
 
 }  // namespace internal
