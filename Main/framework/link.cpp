@@ -119,32 +119,34 @@ void RequestReceiver::reset() {
 // itself. The bytes skipped are logged in one line when the sync is found again, however many
 // frames the hunt took.
 bool RequestReceiver::readHeader() {
-  while (!headerValid_) {
+  if (headerValid_) return true;
+  do {
     if (stream_.count() < LINK_HEADER_BYTES) stream_.refill();
     if (stream_.count() < LINK_HEADER_BYTES) {
       bodyLength_ = 0;
       return false;
     }
     skipped_ += static_cast<u32>(stream_.skipToPair(LINK_SYNC0, LINK_SYNC1, LINK_HEADER_BYTES));
-    if (stream_.count() < LINK_HEADER_BYTES) continue;
-    reportSkipped();
-    u8 bytes[LINK_HEADER_BYTES];
-    stream_.peek(bytes, LINK_HEADER_BYTES);
-    LinkHeader header{};
-    codec::read(bytes, sizeof bytes, header);
-    type_ = static_cast<s16>(header.type);
-    if (header.bodyLength > static_cast<u32>(MAX_BODY)) {
-      // No packet: the hunt goes on from the byte after this sync.
-      MX_LOG(libmx::ERR, "receive invalid length %s : %u byte", category::TypeLabel(header.type).text(),
-             header.bodyLength);
-      stream_.take(nullptr, 1);
-      bodyLength_ = 0;
-      continue;
-    }
-    stream_.take(nullptr, LINK_HEADER_BYTES);
-    bodyLength_ = static_cast<s32>(header.bodyLength);
-    headerValid_ = true;
+  } while (stream_.count() < LINK_HEADER_BYTES);
+  reportSkipped();
+  u8 bytes[LINK_HEADER_BYTES];
+  stream_.peek(bytes, LINK_HEADER_BYTES);
+  LinkHeader header{};
+  codec::read(bytes, sizeof bytes, header);
+  type_ = static_cast<s16>(header.type);
+  if (header.bodyLength > static_cast<u32>(MAX_BODY)) {
+    // No packet: the header is dropped up to a sync byte inside it, where the hunt goes on.
+    MX_LOG(libmx::ERR, "receive invalid length %s : %u byte", category::TypeLabel(header.type).text(),
+           header.bodyLength);
+    int drop = 1;
+    while (drop < LINK_HEADER_BYTES && bytes[drop] != LINK_SYNC0) ++drop;
+    stream_.take(nullptr, drop);
+    bodyLength_ = 0;
+    return true;
   }
+  stream_.take(nullptr, LINK_HEADER_BYTES);
+  bodyLength_ = static_cast<s32>(header.bodyLength);
+  headerValid_ = true;
   return true;
 }
 
@@ -228,7 +230,9 @@ struct WaitCommand {
 void CategoryRegistry::receiveAll() {
   RequestReceiver& rx = RequestReceiver::instance();
   for (int messages = 0; messages < MAX_MESSAGES_PER_FRAME; ++messages) {
-    if (!rx.readHeader() || !rx.bodyBuffered()) return;
+    if (!rx.readHeader()) return;
+    if (!rx.isHeaderValid()) continue;  // a header that was dropped counts as a message
+    if (!rx.bodyBuffered()) return;
     // The body is consumed and the header cleared before any handler runs, so whatever a
     // handler reads or throws, the next packet starts at the right byte.
     rx.takeBody();

@@ -329,8 +329,8 @@ class RequestReceiver {
   friend class category::CategoryRegistry;
   RequestReceiver() = default;
   // Unless a header is in hand, hunts for the sync bytes (a byte at a time) and reads the next
-  // header; one whose body could never be buffered is logged and dropped. False while fewer bytes
-  // than a header are buffered.
+  // header; one whose body could never be buffered is logged and dropped (no header is then in
+  // hand). False while fewer bytes than a header are buffered.
   bool readHeader();
   // Logs the bytes the hunt skipped before the sync it has just found, if any.
   void reportSkipped();
