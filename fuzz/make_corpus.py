@@ -373,6 +373,12 @@ seeds = {
     + packet(2, record()),
     "garbage": b"\x00" + b"\x00\x5a\x81\x00\x11\x22\x5a" + packet(2, record()) + b"\x5a\x81\xff\xff\xff\xff\x00\x02",
     "long_length": b"\x00" + b"\x5a\x81\x00\x00\x40\x00\x00\x02" + packet(2, record()),
+    # A stray byte before twenty colour backgrounds, which are all taken after it.
+    "stray_byte": b"\x01" + b"\x00" + b"".join(packet(6, cbgd(n % 2, size=100 + n)) for n in range(20)),
+    # A header of the longest body there can be, without its body: the 391 colour backgrounds behind
+    # it make that body, the rest are taken.
+    "long_body": b"\x01" + b"\x5a\x81\x00\x00\x3f\xff\x00\x02"
+    + b"".join(packet(6, cbgd(n % 2, size=n % 1001)) for n in range(400)),
     "short_and_long": b"\x00" + packet(2, record()[:-1]) + packet(2, record() + packet(2, record())) + wait(5)[:-1],
     "panel_records": b"\x02" + packet(25, panel_config()) + packet(49, lamps(panel_=1)) + packet(50, lamps(2, 0))
     + packet(49, lamps(panel_=3)) + packet(50, lamps(4, 1)),

@@ -38,6 +38,7 @@
 // that lies behind a sub-record), and several fields may share one bit (they travel together).
 // On the wire every field is written big-endian at its own width, presence words as u32, without
 // padding; float as its IEEE-754 bit pattern.
+#include <bit>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -627,6 +628,93 @@ T checkedImage(const T& saved, Check&& check) {
   check(full, taken);
   keepPresence(full, taken);
   return full;
+}
+
+// Whether the byte at at lies inside member (a field, an array or a sub-record).
+template <class X>
+bool isWithin(const void* at, const X& member) {
+  const u8* p = static_cast<const u8*>(at);
+  const u8* first = reinterpret_cast<const u8*>(&member);
+  return first <= p && p < first + sizeof member;
+}
+
+namespace internal {
+
+// Marks in the presence words of a scratch record (seen, laid out as the record visited) the bit of
+// every field that holds another value than the same field of the record at other.
+template <class Skip>
+class ChangedBits {
+ public:
+  ChangedBits(const u8* base, const u8* other, u8* seen, Skip& skip)
+      : base_(base), other_(other), seen_(seen), skip_(skip) {}
+  template <class M>
+  void mask(const char*, const M&) {}
+  // A field without presence bit is an index byte: not counted.
+  template <class X>
+  void field(const char*, const X&) {}
+  template <class X, class M>
+  void field(const char*, const X& x, const M& m, int bit) {
+    note(&x, sizeof x, m, bit);
+  }
+  template <class X, class M>
+  void each(const char*, const X& x, const M& m, int bit) {
+    for (int i = 0; i < static_cast<int>(std::extent_v<X>); ++i) note(&x[i], sizeof x[i], m, bit + i);
+  }
+  template <class S>
+  void sub(const char*, const S& s) {
+    S::fields(*this, s);
+  }
+  // A text is its count and that many characters; what lies behind them is not the text.
+  template <class Text, class M>
+  void text(const char*, const Text& t, const M& m, int bit) {
+    const Text& o = *reinterpret_cast<const Text*>(other_ + (reinterpret_cast<const u8*>(&t) - base_));
+    constexpr int CAPACITY = static_cast<int>(sizeof t.chars) - 1;
+    const int n = t.count < 0 ? 0 : t.count > CAPACITY ? CAPACITY : t.count;
+    if (t.count == o.count && std::memcmp(t.chars, o.chars, static_cast<size_t>(n)) == 0) return;
+    if (!skip_(static_cast<const void*>(&t))) mark(m, bit);
+  }
+
+ private:
+  template <class M>
+  void note(const void* at, size_t size, const M& m, int bit) {
+    const u8* p = static_cast<const u8*>(at);
+    if (std::memcmp(p, other_ + (p - base_), size) == 0 || skip_(at)) return;
+    mark(m, bit);
+  }
+  template <class M>
+  void mark(const M& m, int bit) {
+    int words = 0;
+    const u32* w = maskWords(m, words);
+    setPresenceBit(reinterpret_cast<u32*>(seen_ + (reinterpret_cast<const u8*>(w) - base_)), bit);
+  }
+  const u8* base_;
+  const u8* other_;
+  u8* seen_;
+  Skip& skip_;
+};
+
+}  // namespace internal
+
+// How many presence bits of r govern a field that holds another value than in other (a record of
+// the same type): fields that share a bit count once together, an element with a bit of its own
+// once, a text by its count and characters; fields without a presence bit (index bytes) do not
+// count, nor a field, element or text for which skip(its address in r) is true.
+template <class T, class Skip>
+int countChangedFields(const T& r, const T& other, Skip&& skip) {
+  T seen;
+  clearPresence(seen);
+  internal::ChangedBits<std::remove_reference_t<Skip>> v(reinterpret_cast<const u8*>(&r),
+                                                          reinterpret_cast<const u8*>(&other),
+                                                          reinterpret_cast<u8*>(&seen), skip);
+  T::fields(v, r);
+  const PresenceWords<T>& p = presenceWords<T>();
+  int changed = 0;
+  for (int i = 0; i < p.count; ++i) {
+    u32 w;
+    std::memcpy(&w, reinterpret_cast<const u8*>(&seen) + p.offset[i], 4);
+    changed += std::popcount(w);
+  }
+  return changed;
 }
 
 // ---- Text form (front-end tool, tests) -----------------------------------------------------------

@@ -102,11 +102,13 @@ void CategoryRegistry::initializeAll() {
 void CategoryRegistry::resumeAll(const void* image) {
   const u8* records = static_cast<const u8*>(image);
   for (int id = 0; id < N_TYPES; ++id) {
+    int reset = 0;  // saved values that the checks of the resume refused
     for (int m = 0; m < 2; ++m) {
       CategoryInterface* cat = categories[m][id];
       if (cat == nullptr) continue;
       try {
         cat->resume(records, 0);
+        reset += cat->resumeChanges(records, storage[m][id], recordBytes[m][id]);
       } catch (const assert::AssertException&) {
         // A damaged record fails its checks: the category starts from its defaults instead.
         MX_LOG(libmx::ERR, "backup data of %s is broken, initialized", cat->typeName());
@@ -114,6 +116,7 @@ void CategoryRegistry::resumeAll(const void* image) {
       }
       records += recordBytes[m][id];
     }
+    if (reset > 0) MX_LOG(libmx::WARN, "backup data of %s: %d fields out of range, reset", typeNameOf(id), reset);
   }
 }
 

@@ -83,6 +83,14 @@ class CategoryInterface {
   virtual void sendStatus(AcknowledgeSender& tx) = 0;
   virtual void send(AcknowledgeSender& tx, int part) = 0;
   virtual void receiveCommand(int type, RequestReceiver& rx);
+  // After resume(saved): how many fields of the records bound at bound (bytes long) hold another
+  // value than the image at saved held, i.e. the saved values that the resume did not take.
+  virtual int resumeChanges(const void* saved, const u8* bound, int bytes) const {
+    (void)saved;
+    (void)bound;
+    (void)bytes;
+    return 0;
+  }
 
   // The ME row this instance was registered under.
   int meIndex() const { return me; }
@@ -334,6 +342,20 @@ class CategoryCommon : public CategoryInterface {
       setMe(record(ch));
     }
   }
+  // Counted field by field over the channels' records where they lie in the bound block (a category
+  // that saves other data there counts nothing).
+  int resumeChanges(const void* saved, const u8* bound, int bytes) const override {
+    const u8* live = reinterpret_cast<const u8*>(records);
+    if (live == nullptr || bound == nullptr || live < bound || live + sizeof(T) * N_CHANNELS > bound + bytes) return 0;
+    int changed = 0;
+    for (int ch = 0; ch < N_CHANNELS; ++ch) {
+      T image;
+      std::memcpy(static_cast<void*>(&image), static_cast<const u8*>(saved) + (live - bound) + sizeof(T) * ch,
+                  sizeof(T));
+      changed += codec::countChangedFields(records[ch], image, [this](const void* f) { return setAnewByResume(f); });
+    }
+    return changed;
+  }
 
   // Reads one record and hands it to the instance and channel that byte 4 names (dropped when
   // out of range).
@@ -384,6 +406,14 @@ class CategoryCommon : public CategoryInterface {
     (void)in;
     (void)idx;
     return true;
+  }
+
+  // Whether resume gives the field (or array element) at field, an address in a live record, a
+  // value of its own at every start whatever the image holds. Such a field coming back changed is
+  // no setting lost: it is not counted among the fields a resume reset.
+  virtual bool setAnewByResume(const void* field) const {
+    (void)field;
+    return false;
   }
 
   // Writes the channel when it changed. Returns false (channel kept) when more than half the

@@ -112,31 +112,48 @@ void RequestReceiver::reset() {
   type_ = -1;
   bodySize_ = pos_ = 0;
   short_ = shortReported_ = false;
+  skipped_ = 0;
 }
 
+// Bytes that do not start with the sync pair are skipped one at a time, so a stray byte costs only
+// itself. The bytes skipped are logged in one line when the sync is found again, however many
+// frames the hunt took.
 bool RequestReceiver::readHeader() {
-  while (!headerValid_) {
+  if (headerValid_) return true;
+  do {
     if (stream_.count() < LINK_HEADER_BYTES) stream_.refill();
     if (stream_.count() < LINK_HEADER_BYTES) {
       bodyLength_ = 0;
       return false;
     }
-    u8 bytes[LINK_HEADER_BYTES];
-    stream_.take(bytes, 2);
-    if (bytes[0] != LINK_SYNC0 || bytes[1] != LINK_SYNC1) continue;
-    stream_.take(bytes + 2, LINK_HEADER_BYTES - 2);
-    LinkHeader header{};
-    codec::read(bytes, sizeof bytes, header);
-    type_ = static_cast<s16>(header.type);
-    if (header.bodyLength > static_cast<u32>(MAX_BODY)) {
-      MX_LOG(libmx::ERR, "receive invalid length %s : %u byte", category::typeNameOf(type_), header.bodyLength);
-      bodyLength_ = 0;
-      continue;
-    }
-    bodyLength_ = static_cast<s32>(header.bodyLength);
-    headerValid_ = true;
+    skipped_ += static_cast<u32>(stream_.skipToPair(LINK_SYNC0, LINK_SYNC1, LINK_HEADER_BYTES));
+  } while (stream_.count() < LINK_HEADER_BYTES);
+  reportSkipped();
+  u8 bytes[LINK_HEADER_BYTES];
+  stream_.peek(bytes, LINK_HEADER_BYTES);
+  LinkHeader header{};
+  codec::read(bytes, sizeof bytes, header);
+  type_ = static_cast<s16>(header.type);
+  if (header.bodyLength > static_cast<u32>(MAX_BODY)) {
+    // No packet: the header is dropped up to a sync byte inside it, where the hunt goes on.
+    MX_LOG(libmx::ERR, "receive invalid length %s : %u byte", category::TypeLabel(header.type).text(),
+           header.bodyLength);
+    int drop = 1;
+    while (drop < LINK_HEADER_BYTES && bytes[drop] != LINK_SYNC0) ++drop;
+    stream_.take(nullptr, drop);
+    bodyLength_ = 0;
+    return true;
   }
+  stream_.take(nullptr, LINK_HEADER_BYTES);
+  bodyLength_ = static_cast<s32>(header.bodyLength);
+  headerValid_ = true;
   return true;
+}
+
+void RequestReceiver::reportSkipped() {
+  if (skipped_ == 0) return;
+  MX_LOG(libmx::ERR, "receive out of sync : %u byte skipped", skipped_);
+  skipped_ = 0;
 }
 
 bool RequestReceiver::bodyBuffered() {
@@ -156,7 +173,8 @@ void RequestReceiver::reportShort() {
   short_ = true;
   if (shortReported_) return;
   shortReported_ = true;
-  MX_LOG(libmx::ERR, "receive short record %s : %d byte", category::typeNameOf(type_), bodyLength_);
+  MX_LOG(libmx::ERR, "receive short record %s : %d byte", category::TypeLabel(static_cast<u16>(type_)).text(),
+         bodyLength_);
 }
 
 // ---- Acknowledgement sender ----------------------------------------------------------------------
@@ -212,7 +230,9 @@ struct WaitCommand {
 void CategoryRegistry::receiveAll() {
   RequestReceiver& rx = RequestReceiver::instance();
   for (int messages = 0; messages < MAX_MESSAGES_PER_FRAME; ++messages) {
-    if (!rx.readHeader() || !rx.bodyBuffered()) return;
+    if (!rx.readHeader()) return;
+    if (!rx.isHeaderValid()) continue;  // a header that was dropped counts as a message
+    if (!rx.bodyBuffered()) return;
     // The body is consumed and the header cleared before any handler runs, so whatever a
     // handler reads or throws, the next packet starts at the right byte.
     rx.takeBody();
@@ -235,7 +255,7 @@ bool CategoryRegistry::receiveWait(RequestReceiver& rx) {
 void CategoryRegistry::dispatch(RequestReceiver& rx) {
   const int type = rx.type();
   if (type < 0 || type >= N_TYPES) {
-    MX_LOG(libmx::ERR, "receive invalid type %s : %d byte", typeNameOf(type), rx.bodyLength());
+    MX_LOG(libmx::ERR, "receive invalid type %s : %d byte", TypeLabel(static_cast<u16>(type)).text(), rx.bodyLength());
     return;
   }
   if (type < FIRST_COMMAND_TYPE && categories[0][type] != nullptr) {
@@ -247,7 +267,7 @@ void CategoryRegistry::dispatch(RequestReceiver& rx) {
     categories[0][owner]->receiveCommand(type, rx);
     return;
   }
-  if (type != TYPE_DUAL_SOURCE_TALLY) MX_LOG(libmx::ERR, "receive undefined category %s", typeNameOf(type));
+  if (type != TYPE_DUAL_SOURCE_TALLY) MX_LOG(libmx::ERR, "receive undefined category %s", TypeLabel(type).text());
 }
 
 }  // namespace category

@@ -114,6 +114,23 @@ class BufferedInStream {
     }
   }
 
+  // Copies the first n buffered bytes (n <= count()) into dst, leaving them buffered.
+  void peek(u8* dst, int n) const {
+    for (int i = 0; i < n; ++i) dst[i] = data_[(read_ + i) % N];
+  }
+
+  // Discards bytes from the front while at least keep (>= 2) are buffered and they do not start
+  // with the pair a b; returns how many were discarded.
+  int skipToPair(u8 a, u8 b, int keep) {
+    int skipped = 0;
+    while (count_ >= keep && !(data_[read_] == a && data_[(read_ + 1) % N] == b)) {
+      read_ = (read_ + 1) % N;
+      --count_;
+      ++skipped;
+    }
+    return skipped;
+  }
+
   void reset() { write_ = read_ = count_ = 0; }
 
  private:
@@ -311,10 +328,12 @@ class RequestReceiver {
  private:
   friend class category::CategoryRegistry;
   RequestReceiver() = default;
-  // Unless a header is in hand, hunts for the sync bytes (two bytes at a time) and reads the next
-  // header; one whose body could never be buffered is logged and dropped. False while fewer bytes
-  // than a header are buffered.
+  // Unless a header is in hand, hunts for the sync bytes (a byte at a time) and reads the next
+  // header; one whose body could never be buffered is logged and dropped (no header is then in
+  // hand). False while fewer bytes than a header are buffered.
   bool readHeader();
+  // Logs the bytes the hunt skipped before the sync it has just found, if any.
+  void reportSkipped();
   // Whether the whole body of the packet in hand is buffered (refilling once when not).
   bool bodyBuffered();
   // Takes the body of the packet in hand out of the stream (it is buffered whole).
@@ -333,6 +352,7 @@ class RequestReceiver {
   s16 type_ = -1;
   bool short_ = false;
   bool shortReported_ = false;
+  u32 skipped_ = 0;  // bytes the sync hunt discarded, not yet logged
   int bodySize_ = 0;
   int pos_ = 0;
   u8 body_[MAX_BODY] = {};

@@ -1,5 +1,7 @@
 #include "Main/framework/typenames.h"
 
+#include <cstdio>
+
 namespace category {
 namespace {
 
@@ -72,5 +74,11 @@ static_assert(inIndexOrder(), "the name table lists every type index once, in or
 }  // namespace
 
 const char* typeNameOf(int type) { return (0 <= type && type < N_TYPES) ? TYPE_NAMES[type].name : ""; }
+
+TypeLabel::TypeLabel(int type) : text_(typeNameOf(type)) {
+  if (*text_ != '\0') return;
+  std::snprintf(number_, sizeof number_, "%d", type);
+  text_ = number_;
+}
 
 }  // namespace category

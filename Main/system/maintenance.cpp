@@ -158,6 +158,16 @@ void CategoryMaintenance::initInternal() {
   for (u8& f : firstTime_) f = 1;
 }
 
+bool CategoryMaintenance::setAnewByResume(const void* field) const {
+  R& live = records[0];
+  for (int p = -1; p < R::N_PANELS; ++p) {
+    if (codec::isWithin(field, (p < 0 ? live.mainframeAlarm : live.panelAlarm(p)).text)) return true;
+  }
+  int unitA = 0, unitB = 0;
+  mxReadPowerUnitFlags(&unitA, &unitB);
+  return (!unitA && field == &live.mainframeAlarm.flag[0]) || (!unitB && field == &live.mainframeAlarm.flag[1]);
+}
+
 void CategoryMaintenance::resume(const void* saved, int flag) {
   (void)flag;
   R in;

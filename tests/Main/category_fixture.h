@@ -57,7 +57,7 @@ class RecordCategoryTest : public testing_support::BoardTest {
     AcknowledgeSender::instance().reset();
     ASSERT_EQ(cat.bindStorage(stored), static_cast<int>(sizeof stored));
     cat.initialize();
-    peer.write({0, 0});  // the front end's first bytes connect the link
+    peer.sendPacket(category::TYPE_DUAL_SOURCE_TALLY, {});  // a first packet, which nothing answers, connects the link
     category::CategoryRegistry::instance().receiveAll();
   }
 
@@ -90,7 +90,7 @@ class SystemCategoriesTest : public testing_support::BoardTest {
     AcknowledgeSender::instance().reset();
     createCategories();
     reg().initialize();
-    peer.write({0, 0});  // the front end's first bytes connect the link
+    peer.sendPacket(category::TYPE_DUAL_SOURCE_TALLY, {});  // a first packet, which nothing answers, connects the link
     reg().receiveAll();
     testing_support::consoleClear();
   }

@@ -192,7 +192,7 @@ TEST_F(EndToEnd, BootRefusalsAndTheFirstRequests) {
   EXPECT_EQ(frontend("watch --count 1 --type MxifSystem --timeout 10").out,
             "MxifSystem display.option=1 display.toggle1=0 display.toggle2=0\n");
   ASSERT_TRUE(waitConsole("receive undefined category MxifMessageBox")) << console_;
-  EXPECT_EQ(count(console_, "receive invalid type  : 12 byte"), 1) << console_;
+  EXPECT_EQ(count(console_, "receive invalid type 200 : 12 byte"), 1) << console_;
   // Out of range (-50..49), horizontalPhase is dropped: the program says so, and fails; only what
   // was taken comes back.
   Outcome r = frontend("send MxifSystem horizontalPhase=200 verticalPhase=-5 secondText=ab");

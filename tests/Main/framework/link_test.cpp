@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <tuple>
 
 #include "Main/framework/bp.h"
@@ -78,7 +79,8 @@ class LinkTest : public testing_support::BoardTest {
   static void frame() { reg().process(); }
   static RequestReceiver& rx() { return RequestReceiver::instance(); }
   static AcknowledgeSender& tx() { return AcknowledgeSender::instance(); }
-  void connect() { peer.write({0, 0}), frame(); }
+  // A packet that nothing answers (the type without handler that is skipped silently).
+  void connect() { peer.sendPacket(TYPE_DUAL_SOURCE_TALLY, {}), frame(); }
 };
 
 TEST_F(LinkTest, NothingReachesTheAcknowledgementRingBeforeTheFirstRequestByte) {
@@ -99,7 +101,7 @@ TEST_F(LinkTest, NothingReachesTheAcknowledgementRingBeforeTheFirstRequestByte) 
   EXPECT_EQ(consoleCount("Connected from System Manager"), 1);
 }
 
-TEST_F(LinkTest, PacketsInChunksWaitForTheirLastByteAndTheHuntKeepsToEvenOffsets) {
+TEST_F(LinkTest, PacketsInChunksWaitForTheirLastByte) {
   const Bytes p = pkt(5);
   const int n = static_cast<int>(p.size()), W = test_categories::REC_WIRE;
   struct { int from, to, bodyLength; bool header; size_t got; } chunks[] = {
@@ -110,12 +112,41 @@ TEST_F(LinkTest, PacketsInChunksWaitForTheirLastByteAndTheHuntKeepsToEvenOffsets
     EXPECT_EQ(std::tuple(rx().bodyLength(), rx().isHeaderValid(), bkgd.values.size()),
               std::tuple(c.bodyLength, c.header, c.got)) << c.to;
   }
-  // The sync hunt advances two bytes at a time.
-  peer.write(join({{0x00}, pkt(1), {0x00}, pkt(2)}));  // the first at an odd offset is never seen
-  frame();
-  peer.write(join({{0x00, 0x5A, 0x81, 0x00, 0x11, 0x22}, pkt(3)}));
-  frame();
-  EXPECT_EQ(bkgd.values, (Ints{5, 2, 3}));
+  EXPECT_EQ(bkgd.values, (Ints{5}));
+}
+
+// Whatever comes before them, the requests behind it are taken: the sync hunt moves a byte at a
+// time and logs once what it skipped, though the bytes come a few a frame. Packets of 22 bytes; a
+// body of 16383 bytes takes 744 of them and 15 bytes of the next, whose other 7 bytes are skipped.
+TEST_F(LinkTest, TheHuntLosesOnlyTheBytesBeforeTheNextSync) {
+  const Bytes longHeader{0x5A, 0x81, 0x00, 0x00, 0x3F, 0xFF, 0x00, 0xC8};  // type 200, 16383 bytes
+  struct {
+    Bytes before;
+    int packets, firstTaken;
+    const char* lines;
+  } cases[] = {
+      {{0x00}, 20, 0, "\x1b[ERR] receive out of sync : 1 byte skipped\n"},
+      {longHeader, 760, 745,
+       "\x1b[ERR] receive invalid type 200 : 16383 byte\n\x1b[ERR] receive out of sync : 7 byte skipped\n"},
+      // A false sync: its length cannot be, and the sync inside its header is the packet's.
+      {{0x00, 0x5A, 0x81, 0x00, 0x11, 0x22}, 1, 0,
+       "\x1b[ERR] receive out of sync : 1 byte skipped\n\x1b[ERR] receive invalid length 33024 : 1122906 byte\n"},
+  };
+  connect();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.lines);
+    testing_support::consoleClear();
+    bkgd.values.clear();
+    Bytes stream = c.before;
+    for (int i = 0; i < c.packets; ++i) stream = join({stream, pkt(i)});
+    for (size_t at = 0; at < stream.size(); at += 5) {
+      peer.write(Bytes(stream.begin() + at, stream.begin() + std::min(at + 5, stream.size())));
+      frame();
+    }
+    Ints taken;
+    for (int i = c.firstTaken; i < c.packets; ++i) taken.push_back(i);
+    EXPECT_EQ(std::tuple(testing_support::consoleText(), bkgd.values), std::tuple(std::string(c.lines), taken));
+  }
 }
 
 Bytes waitBody(s16 n) { return {1, 2, 3, 4, 5, 6, static_cast<u8>(n >> 8), static_cast<u8>(n)}; }
@@ -124,8 +155,8 @@ TEST_F(LinkTest, WaitCommandsSuspendReceptionAndTypesWithoutHandlerAreSkippedByT
   struct { int type; Bytes body; int idleFrames; const char* line; } cases[] = {
       {TYPE_WAIT_CMD, waitBody(3), 3, ""}, {TYPE_WAIT_CMD, waitBody(1), 1, ""}, {TYPE_WAIT_CMD, waitBody(0), 0, ""},
       {TYPE_WAIT_CMD, waitBody(-1), 0, ""}, {TYPE_DUAL_SOURCE_TALLY, Bytes(6, 0x5A), 0, ""},
-      {200, Bytes(12, 0x81), 0, "\x1b[ERR] receive invalid type  : 12 byte\n"},
-      {0x8000, {}, 0, "\x1b[ERR] receive invalid type  : 0 byte\n"},
+      {200, Bytes(12, 0x81), 0, "\x1b[ERR] receive invalid type 200 : 12 byte\n"},
+      {0x8000, {}, 0, "\x1b[ERR] receive invalid type 32768 : 0 byte\n"},
       {TYPE_PLUGIN_CMD, Bytes(3, 0), 0, "\x1b[ERR] receive undefined category MxifPluginCmd\n"},
   };
   connect();
@@ -145,9 +176,16 @@ TEST_F(LinkTest, WaitCommandsSuspendReceptionAndTypesWithoutHandlerAreSkippedByT
 }
 
 TEST_F(LinkTest, ABodyLongerThanTheInputStreamIsDroppedAndTheHuntGoesOn) {
-  peer.write(join({{0x5A, 0x81, 0x00, 0x00, 0x40, 0x00, 0x00, 0x02}, pkt(4)}));  // 16384 bytes, type 2
-  frame();
-  EXPECT_EQ(consoleCount("\x1b[ERR] receive invalid length MxifBkgd : 16384 byte"), 1);
+  // Each such header counts as a message: a hundred a frame.
+  const Bytes header{0x5A, 0x81, 0x00, 0x00, 0x40, 0x00, 0x00, 0x02};  // 16384 bytes, type 2
+  Bytes stream;
+  for (int i = 0; i < 150; ++i) stream = join({stream, header});
+  peer.write(join({stream, pkt(4)}));
+  for (int f : {100, 150}) {
+    frame();
+    EXPECT_EQ(std::tuple(consoleCount("\x1b[ERR] receive invalid length MxifBkgd : 16384 byte"), bkgd.values.size()),
+              std::tuple(f, f == 150 ? 1u : 0u));
+  }
   Bytes body = recordBytes(withB(6));
   body.resize(16383, 0x5A);  // the longest body that fits is still received
   peer.write(packetBytes(TYPE_BKGD, body));

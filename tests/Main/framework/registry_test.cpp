@@ -122,7 +122,7 @@ TEST_F(RegistryTest, StatusWaitsWhileTheStreamIsHalfFullOrAFlushLeftBytes) {
 
   // No status in the frame after a flush that left bytes.
   tx.reset();
-  peer.write({0, 0});  // connects the link
+  peer.sendPacket(TYPE_DUAL_SOURCE_TALLY, {});  // connects the link
   frame();
   peer.readBytes();  // the front end does not read from here on: its ring nearly full
   for (u32 i = 0; i < LINK_RING_DATA - LINK_RING_RESERVE - 10; ++i) tx.writeU8(0);
