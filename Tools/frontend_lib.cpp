@@ -375,15 +375,15 @@ int requestPacket(const std::string& command, const std::vector<std::string>& a,
   return error = "unknown command " + command, 2;
 }
 
-// Bytes that are not whole packets put the back end's sync search out of step.
+// Bytes that are not whole packets are skipped by the back end's sync hunt.
 void warnStrayBytes(const Bytes& bytes, std::ostream& err) {
   std::vector<Packet> packets;
   size_t garbage = 0;
   const size_t used = linkpeer::parsePackets(bytes, packets, garbage);
   const size_t stray = garbage + bytes.size() - used;
   if (stray == 0) return;
-  err << "frontend: warning: " << stray << " of the bytes are not part of a whole packet; the back end skips them, "
-      << "and an odd count puts its sync search out of step until the next odd count\n";
+  err << "frontend: warning: " << stray << " of the bytes are not part of a whole packet; the back end skips them "
+      << "up to the next sync pair and says how many on its console (\"receive out of sync\")\n";
 }
 
 // Waits until the back end holding dir has passed its start-up (its rings are reset until then).
