@@ -1,11 +1,13 @@
 #include "Tools/frontend_lib.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <optional>
 #include <cstdio>
@@ -81,16 +83,17 @@ bool Link::open(const std::string& dir, double timeout, std::string& error) {
   const std::string path = dir + "/link.mem";
   const auto until = deadline(timeout);
   for (;;) {
-    const int fd = ::open(path.c_str(), O_RDWR);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     struct stat st = {};
     if (fd >= 0 && fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(platform::LINK_SIZE)) {
       void* p = mmap(nullptr, platform::LINK_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-      ::close(fd);
       if (p == MAP_FAILED) {
+        ::close(fd);
         error = "cannot map " + path;
         return false;
       }
       base_ = static_cast<u8*>(p);
+      fd_ = fd;
       return true;
     }
     if (fd >= 0) ::close(fd);
@@ -104,17 +107,26 @@ bool Link::open(const std::string& dir, double timeout, std::string& error) {
 
 void Link::close() {
   if (base_ != nullptr) munmap(base_, platform::LINK_SIZE);
+  if (fd_ >= 0) ::close(fd_);
   base_ = nullptr;
+  fd_ = -1;
 }
 
-bool Link::write(const Bytes& bytes, double timeout) {
+bool Link::write(const Bytes& bytes, double timeout, u32* end) {
   if (bytes.size() > LINK_RING_DATA - LINK_RING_RESERVE) return false;
   const auto until = deadline(timeout);
-  while (linkpeer::ringRoom(requestRing()) < bytes.size()) {
+  for (;;) {
+    // The ring's write index is read, the bytes copied and the index moved by one writer at a time.
+    while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    const bool fits = linkpeer::ringRoom(requestRing()) >= bytes.size();
+    if (fits) linkpeer::ringWrite(requestRing(), bytes.data(), bytes.size());
+    if (fits && end != nullptr) *end = linkpeer::loadIndex(requestRing()) % LINK_RING_DATA;
+    flock(fd_, LOCK_UN);
+    if (fits) return true;
     if (Clock::now() >= until) return false;
     std::this_thread::sleep_for(POLL);
   }
-  return linkpeer::ringWrite(requestRing(), bytes.data(), bytes.size()) == bytes.size();
 }
 
 std::vector<Packet> Link::takePackets(size_t max) {
