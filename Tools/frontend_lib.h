@@ -65,7 +65,7 @@ bool parseHex(const std::vector<std::string>& words, Bytes& bytes);
 std::string describe(const Packet& p);
 
 // Runs the program: args without the program name. Returns the exit status (0 success, 1 no back
-// end, a refused request or a time-out, 2 a usage error).
+// end, a refused request or a time-out, 2 a usage error, 3 a request sent whose answer was not seen).
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace frontend
