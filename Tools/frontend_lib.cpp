@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <optional>
 #include <cstdio>
@@ -18,6 +20,7 @@
 #include "Main/fader/faderevent.h"
 #include "Main/framework/typenames.h"
 #include "Main/key/usk.h"
+#include "Main/system/system.h"
 #include "Platform/board.h"
 #include "Lib/Include/data_internal.h"
 #include "Tools/lib/backup_image.h"
@@ -33,9 +36,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr double DEFAULT_TIMEOUT = 2.0;
 constexpr auto POLL = std::chrono::milliseconds(1);
-// How long after the back end has read a record request its answer may still come: the status
-// sender takes the categories in turn over sixteen frames.
-constexpr int ANSWER_MS = 600;
 
 Clock::time_point deadline(double seconds) {
   return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
@@ -82,16 +82,17 @@ bool Link::open(const std::string& dir, double timeout, std::string& error) {
   const std::string path = dir + "/link.mem";
   const auto until = deadline(timeout);
   for (;;) {
-    const int fd = ::open(path.c_str(), O_RDWR);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     struct stat st = {};
     if (fd >= 0 && fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(platform::LINK_SIZE)) {
       void* p = mmap(nullptr, platform::LINK_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-      ::close(fd);
       if (p == MAP_FAILED) {
+        ::close(fd);
         error = "cannot map " + path;
         return false;
       }
       base_ = static_cast<u8*>(p);
+      fd_ = fd;
       return true;
     }
     if (fd >= 0) ::close(fd);
@@ -105,17 +106,26 @@ bool Link::open(const std::string& dir, double timeout, std::string& error) {
 
 void Link::close() {
   if (base_ != nullptr) munmap(base_, platform::LINK_SIZE);
+  if (fd_ >= 0) ::close(fd_);
   base_ = nullptr;
+  fd_ = -1;
 }
 
-bool Link::write(const Bytes& bytes, double timeout) {
+bool Link::write(const Bytes& bytes, double timeout, u32* end) {
   if (bytes.size() > LINK_RING_DATA - LINK_RING_RESERVE) return false;
   const auto until = deadline(timeout);
-  while (linkpeer::ringRoom(requestRing()) < bytes.size()) {
+  for (;;) {
+    // The ring's write index is read, the bytes copied and the index moved by one writer at a time.
+    while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    const bool fits = linkpeer::ringRoom(requestRing()) >= bytes.size();
+    if (fits) linkpeer::ringWrite(requestRing(), bytes.data(), bytes.size());
+    if (fits && end != nullptr) *end = linkpeer::loadIndex(requestRing()) % LINK_RING_DATA;
+    flock(fd_, LOCK_UN);
+    if (fits) return true;
     if (Clock::now() >= until) return false;
     std::this_thread::sleep_for(POLL);
   }
-  return linkpeer::ringWrite(requestRing(), bytes.data(), bytes.size()) == bytes.size();
 }
 
 std::vector<Packet> Link::takePackets(size_t max) {
@@ -221,7 +231,9 @@ const char HELP[] =
     "Commands that write a request wait for the back end's start-up to pass:\n"
     "  send TYPE [me=N] [channel=N] field=value ...  a record or command by type name; a record's\n"
     "                                               answer is checked: each field the back end\n"
-    "                                               refused is named with what it takes (status 1)\n"
+    "                                               refused is named with what it takes, a format\n"
+    "                                               the board cannot run as not applied (status 1);\n"
+    "                                               no answer seen: the reason (status 3)\n"
     "  raw HEX...                                   bytes as they stand, e.g. 5a81 00000000 0049\n"
     "  wait N                                       the back end reads no request for N frames (0..32767)\n"
     "  button CODE press|release [me=N] [panel=N] [index=N]   a button event (codes: frontend buttons):\n"
@@ -237,7 +249,8 @@ const char HELP[] =
     "  fields TYPE                                  a record's fields with the values its checks take\n"
     "  buttons                                      the button codes of the panels by name\n"
     "Exit status: 0 done; 1 failed (no back end, a refused request, a time-out); 2 usage error\n"
-    "(unknown command, option, type or field name, or a value the field cannot hold).\n";
+    "(unknown command, option, type or field name, or a value the field cannot hold); 3 a request\n"
+    "sent whose answer was not seen (a wait holds requests back, or the acknowledgement ring is full).\n";
 
 int usage(std::ostream& err, const std::string& problem) {
   err << "frontend: " << problem << "\nusage: frontend --board DIR [--timeout S] COMMAND ... (frontend --help lists them)\n";
@@ -404,28 +417,6 @@ bool waitForStartUp(const std::string& dir, double timeout, std::string& error) 
   }
 }
 
-// The packets of the acknowledgement ring that start at or after offset `from` of its unread bytes,
-// without taking them (a watch still sees them).
-std::vector<Packet> packetsFrom(u8* ring, u32 fromIndex) {
-  const Bytes unread = linkpeer::ringPeek(ring);
-  const u32 read = linkpeer::loadIndex(ring + 4) % LINK_RING_DATA;
-  const size_t skip = (fromIndex + LINK_RING_DATA - read) % LINK_RING_DATA;
-  std::vector<Packet> out;
-  if (skip > unread.size()) return out;  // a reader took them meanwhile: start where it stopped
-  size_t at = 0, garbage = 0;
-  while (at < unread.size()) {
-    std::vector<Packet> one;
-    const Bytes rest(unread.begin() + static_cast<std::ptrdiff_t>(at), unread.end());
-    const size_t before = garbage;
-    const size_t used = linkpeer::parsePackets(rest, one, garbage, 1);
-    if (one.empty()) break;
-    const size_t start = at + (garbage - before);
-    if (start >= skip) out.push_back(std::move(one.front()));
-    at += used;
-  }
-  return out;
-}
-
 // The head of a request's text form: "MxifKey me=1 channel=2"; the ME and channel in me, channel.
 std::string instanceOf(int type, const Bytes& body, int& me, int& channel) {
   const std::string text = describe(type, body.data(), body.size());
@@ -448,77 +439,206 @@ std::string instanceOf(int type, const Bytes& body, int& me, int& channel) {
   return head;
 }
 
-// Whether the back end has read the request ring past requestEnd.
-bool readPast(Link& link, u32 requestEnd) {
+// ---- The answer to a request ---------------------------------------------------------------------------
+//
+// The back end answers a record request with one report of the record instance, sent in the frame
+// that takes the request: a field it takes keeps its presence bit until that report goes out, so one
+// report answers every request of the instance in a frame. `send` follows its request with a wait of
+// one frame, so no later request shares that frame, and once the back end has read both it writes a
+// wait of no frames: the back end reads that in a later frame only, after the one that took the
+// request has sent its reports. The answer is then among the reports of the instance written since
+// the request; a field that none of them carries as sent was not taken.
+
+Bytes waitPacket(s16 frames) { return linkpeer::packetBytes(category::TYPE_WAIT_CMD, waitBody(frames)); }
+
+// A packet of the acknowledgement ring, and where it starts: bytes after the write index that the
+// sender saw before writing its request.
+struct Report {
+  size_t at;
+  Packet packet;
+};
+
+// The packets written to the acknowledgement ring since this was made, read by ring position: a
+// watch that takes them meanwhile does not hide them.
+class AckReports {
+ public:
+  explicit AckReports(const u8* ring) : ring_(ring), follower_(ring) {}
+  // Takes in what was written since the last call; returns the bytes written since the start.
+  size_t poll() {
+    const Bytes& bytes = follower_.follow();
+    Packet p;
+    size_t start = 0;
+    while (linkpeer::nextPacket(bytes, parsed_, p, garbage_, &start)) reports_.push_back({start, std::move(p)});
+    full_ = full_ || linkpeer::ringRoom(ring_) == 0;
+    return bytes.size();
+  }
+  const std::vector<Report>& reports() const { return reports_; }
+  // Whether the ring was seen full: the back end then holds its reports back until a reader takes some.
+  bool wasFull() const { return full_; }
+
+ private:
+  const u8* ring_;
+  linkpeer::RingFollower follower_;
+  std::vector<Report> reports_;
+  size_t parsed_ = 0, garbage_ = 0;
+  bool full_ = false;
+};
+
+// Whether the back end has read the request ring past index end (into its receive buffer; it acts on
+// what it read in that frame unless a wait holds it back).
+bool readPast(Link& link, u32 end) {
   const u32 at = linkpeer::loadIndex(link.requestRing() + 4) % LINK_RING_DATA;
-  const u32 toEnd = (requestEnd + LINK_RING_DATA - at) % LINK_RING_DATA;
+  const u32 toEnd = (end + LINK_RING_DATA - at) % LINK_RING_DATA;
   const u32 toWrite = (linkpeer::loadIndex(link.requestRing()) + LINK_RING_DATA - at) % LINK_RING_DATA;
   return toEnd == 0 || toEnd > toWrite;
 }
 
-// A command whose answer carries a reply code: a negative one is a refusal. A command that is not
-// answered in time counts as taken (not every command answers).
-int checkReply(Link& link, u32 ackFrom, u32 requestEnd, int type, const Bytes& body, double timeout, std::ostream& err) {
-  if (describe(type, body.data(), body.size()).find(" reply=") == std::string::npos) return 0;
+// "sent; no answer seen": the request went out, and what became of it is not known (status 3). With
+// a time-out, after waiting that long; without, as soon as no answer can come.
+int unanswered(std::ostream& err, const std::string& request, const std::string& why, double timeout = -1) {
+  char within[48] = "";
+  if (timeout >= 0) std::snprintf(within, sizeof within, " within %g s", timeout);
+  err << "frontend: sent " << request << "; no answer seen" << within << ": " << why << "\n";
+  return 3;
+}
+
+std::string whyUnseen(Link& link, const AckReports& acks, u32 requestEnd) {
+  if (acks.wasFull()) return "the acknowledgement ring is full (frontend watch reads it)";
+  if (!readPast(link, requestEnd)) return "the back end has not read the request (--timeout S waits longer)";
+  return "the back end has not acted on it yet (a wait holds requests back; --timeout S waits longer)";
+}
+
+// A command whose answer carries a reply code: a negative one is a refusal.
+int checkReply(Link& link, AckReports& acks, u32 requestEnd, int type, const Bytes& body, double timeout,
+               std::ostream& err) {
+  const std::string request = describe(type, body.data(), body.size());
+  if (request.find(" reply=") == std::string::npos) return 0;
   const auto until = deadline(timeout);
-  std::optional<Clock::time_point> read;
-  while (!(read && Clock::now() - *read > std::chrono::milliseconds(ANSWER_MS)) && Clock::now() < until) {
-    for (const Packet& p : packetsFrom(link.ackRing(), ackFrom)) {
-      if (p.type != type) continue;
-      const std::string answer = describe(p);
+  for (;;) {
+    acks.poll();
+    for (const Report& r : acks.reports()) {
+      if (r.packet.type != type) continue;
+      const std::string answer = describe(r.packet);
       const size_t at = answer.find(" reply=");
       if (at == std::string::npos || std::atol(answer.c_str() + at + 7) >= 0) return 0;
       return refuse(err, "refused: " + answer);
     }
-    if (!read && readPast(link, requestEnd)) read = Clock::now();
+    if (Clock::now() >= until) return unanswered(err, category::typeNameOf(type), whyUnseen(link, acks, requestEnd), timeout);
     std::this_thread::sleep_for(POLL);
   }
-  return 0;
 }
 
-size_t carried(const std::vector<Refusal>& refused, size_t asked) {
-  return asked - static_cast<size_t>(std::count_if(refused.begin(), refused.end(), [](const Refusal& r) {
-           return r.answered.empty();
-         }));
+// Whether the back end sends its status reports in turns over sixteen frames (the event memory
+// linked to an ME, as the backup image holds it).
+bool reportsInTurns(const std::string& board) {
+  std::string text, error;
+  if (!showBackedUp(board, category::TYPE_EVENT_MEMORY, 0, 0, text, error)) return false;
+  text += " ";
+  const auto value = [&](const std::string& name) {
+    const size_t at = text.find(" " + name + "=");
+    return at == std::string::npos ? 0 : std::atol(text.c_str() + at + name.size() + 2);
+  };
+  return value("enable") != 0 && value("linkedMe") != 0;
+}
+
+// A system format that the record took but the board cannot run: the driver says so on the console
+// ("Invalid Video format CODE in PAIRED mode") when it is applied, in the frame that took it. The
+// reason for the user, or "" when no such line for this format was written since consoleFrom.
+std::string formatNotRun(Link& link, u32 consoleFrom, long format) {
+  const std::string text = linkpeer::consoleSince(link.console(), consoleFrom);
+  const std::string head = "Invalid Video format ";
+  for (size_t at = text.find(head); at != std::string::npos; at = text.find(head, at + 1)) {
+    int code = -1, paired = -1;
+    if (std::sscanf(text.c_str() + at + head.size(), "%d in %d mode", &code, &paired) != 2) continue;
+    // The driver code of the format, for a board mode other than 2 and for mode 2.
+    if (code != libmx::systemDriverFormatCode(static_cast<int>(format), 0) &&
+        code != libmx::systemDriverFormatCode(static_cast<int>(format), 2)) {
+      continue;
+    }
+    const std::string line = text.substr(at, text.find('\n', at) - at);
+    if (paired == 1) return "this board has the paired FPGA, which runs formats 10 and 11 only (its console: " + line + ")";
+    if (format >= 10) return "formats 10 and 11 need the paired-FPGA board, and this board has none (its console: " + line + ")";
+    return "the board cannot run it (its console: " + line + ")";
+  }
+  return "";
 }
 
 // After a record request: finds the back end's answer for the same record instance and names each
-// field that it did not take as sent, with the values its checks take. 0 when all were taken (or
-// the request is a command or sets no field); 1 when some were refused or the answer cannot be read.
-int checkAnswer(Link& link, u32 ackFrom, u32 requestEnd, const Bytes& packet, double timeout, std::ostream& err) {
-  const int type = packet[6] << 8 | packet[7];
-  const Bytes body(packet.begin() + 8, packet.end());
-  if (type >= category::FIRST_COMMAND_TYPE) return checkReply(link, ackFrom, requestEnd, type, body, timeout, err);
-  std::vector<Refusal> refused;
-  if (!requestFields(type, body, refused) || refused.empty()) return 0;
-  // Until an answer comes, every field counts as left out of it.
-  const size_t asked = refused.size();
-  size_t best = 0;
-  const auto until = deadline(timeout);
-  std::optional<Clock::time_point> read;  // when the back end had read past the request
-  while (best < asked) {
-    for (const Packet& p : packetsFrom(link.ackRing(), ackFrom)) {
-      std::vector<Refusal> r;
-      if (!echoRefusals(type, body, p, r) || carried(r, asked) <= best) continue;
-      refused = r, best = carried(r, asked);
-    }
-    if (!read && readPast(link, requestEnd)) read = Clock::now();
-    if ((read && Clock::now() - *read > std::chrono::milliseconds(ANSWER_MS)) || Clock::now() >= until) break;
-    std::this_thread::sleep_for(POLL);
-  }
-  const std::string name = category::typeNameOf(type);
-  if (!read) return refuse(err, name + ": the back end did not read the request in time");
-  if (best == 0 && linkpeer::ringRoom(link.ackRing()) < LINK_RING_DATA / 4) {
-    return refuse(err, name + ": cannot check the answer: the acknowledgement ring is full (frontend watch reads it)");
-  }
-  if (refused.empty()) return 0;
+// field that it did not take as sent, with the values its checks take. 0 when all were taken; 1 when
+// some were refused, or when a system format was taken that the board cannot run; 3 when no answer
+// could be seen.
+int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requestEnd, u32 consoleFrom, int type,
+                const Bytes& body, double timeout, std::ostream& err) {
+  std::vector<Refusal> asked;
+  requestFields(type, body, asked);
   int me = 0, channel = 0;
   const std::string instance = instanceOf(type, body, me, channel);
+  // Frames after the one that takes the request that must have ended before the answer is known to
+  // be out: one, or sixteen while the reports go out in turns.
+  const int frames = reportsInTurns(board) ? 16 : 1;
+  const auto until = deadline(timeout);
+  int waits = 0;              // waits written after the request
+  u32 awaited = requestEnd;   // the end of what the back end is to read next
+  size_t before = 0;          // reports that start before this went out before the back end read the request
+  std::optional<size_t> out;  // the answer starts before this
+  // The reports of this record instance: where each starts, and the fields of the request that it
+  // leaves out or holds otherwise.
+  std::vector<std::pair<size_t, std::vector<Refusal>>> seen;
+  std::vector<bool> taken(asked.size(), false);
+  const auto leaves = [](const std::vector<Refusal>& refused, const std::string& field) {
+    return std::any_of(refused.begin(), refused.end(), [&](const Refusal& r) { return r.field == field; });
+  };
+  // A system format taken that the board cannot run is not applied.
+  const auto formatRuns = [&] {
+    for (size_t i = 0; i < asked.size(); ++i) {
+      long format = 0;
+      if (type != category::TYPE_SYSTEM || asked[i].field != "format" || !taken[i]) continue;
+      const std::string why = parseNumber(asked[i].sent, 0, 255, format) ? formatNotRun(link, consoleFrom, format) : "";
+      if (why.empty()) continue;
+      return refuse(err, "not applied: " + instance + " format=" + asked[i].sent + ": " + why + "; the record keeps it");
+    }
+    return 0;
+  };
+  size_t examined = 0;
+  for (;;) {
+    const size_t written = acks.poll();
+    if (!readPast(link, awaited)) {
+      if (waits == 0) before = written;
+    } else if (waits < frames) {
+      u32 end = 0;
+      if (link.write(waitPacket(waits + 1 < frames ? 1 : 0), 0, &end)) awaited = end, ++waits;
+    } else if (!out) {
+      out = acks.poll();
+    }
+    for (; examined < acks.reports().size(); ++examined) {
+      std::vector<Refusal> refused;
+      if (!echoRefusals(type, body, acks.reports()[examined].packet, refused)) continue;
+      for (size_t i = 0; i < asked.size(); ++i) taken[i] = taken[i] || !leaves(refused, asked[i].field);
+      seen.emplace_back(acks.reports()[examined].at, std::move(refused));
+    }
+    if (std::all_of(taken.begin(), taken.end(), [](bool t) { return t; })) return formatRuns();
+    if (out && acks.wasFull()) return unanswered(err, instance, whyUnseen(link, acks, requestEnd));
+    if (out) break;
+    if (Clock::now() >= until) return unanswered(err, instance, whyUnseen(link, acks, requestEnd), timeout);
+    std::this_thread::sleep_for(POLL);
+  }
+  // The answer went out after the back end read the request and before `out`: the first report there
+  // that carries a field as sent, or else the first report there.
+  const std::vector<Refusal>* answer = nullptr;
+  for (const auto& [at, refused] : seen) {
+    if (at < before || at >= *out) continue;
+    if (answer == nullptr || refused.size() < asked.size()) answer = &refused;
+    if (refused.size() < asked.size()) break;
+  }
+  if (answer == nullptr) return unanswered(err, instance, "the back end sent no report of the record for it");
   RecordShape shape;
   recordShape(type, shape);
   Assignments with;
   if (shape.perMe && shape.channels > 1) with.emplace_back("channel", std::to_string(channel));
-  for (const Refusal& r : refused) {
+  for (const Refusal& r : *answer) {
+    const size_t i = static_cast<size_t>(
+        std::find_if(asked.begin(), asked.end(), [&](const Refusal& a) { return a.field == r.field; }) - asked.begin());
+    if (i < taken.size() && taken[i]) continue;  // another report carries it as sent
     std::vector<Interval> takes;
     std::string range, ignored;
     if (acceptedValues(type, r.field, shape.perMe ? me : channel, with, takes, ignored)) range = intervalsText(takes);
@@ -529,7 +649,33 @@ int checkAnswer(Link& link, u32 ackFrom, u32 requestEnd, const Bytes& packet, do
       err << "it holds " << r.answered << (range.empty() ? "" : " (takes " + range + ")") << "\n";
     }
   }
+  formatRuns();
   return 1;
+}
+
+const char NO_ROOM[] = "the request ring has no room: the back end has not read it in time";
+
+// Writes a send request and checks the back end's answer to it.
+int sendRequest(Link& link, const std::string& board, const Bytes& packet, double timeout, std::ostream& err) {
+  const int type = packet[6] << 8 | packet[7];
+  const Bytes body(packet.begin() + 8, packet.end());
+  AckReports acks(link.ackRing());
+  const u32 consoleFrom = linkpeer::consoleWriteIndex(link.console());
+  std::vector<Refusal> fields;
+  const bool record = type < category::FIRST_COMMAND_TYPE;
+  if (record && (!requestFields(type, body, fields) || fields.empty())) {
+    return link.write(packet, timeout) ? 0 : refuse(err, NO_ROOM);
+  }
+  // A record request is followed by a wait of one frame (see above).
+  Bytes bytes = packet;
+  if (record) {
+    const Bytes wait = waitPacket(1);
+    bytes.insert(bytes.end(), wait.begin(), wait.end());
+  }
+  u32 end = 0;
+  if (!link.write(bytes, timeout, &end)) return refuse(err, NO_ROOM);
+  if (!record) return checkReply(link, acks, end, type, body, timeout, err);
+  return checkAnswer(link, board, acks, end, consoleFrom, type, body, timeout, err);
 }
 
 // The type names of --type NAME[,NAME]; false with a usage error written.
@@ -776,11 +922,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   if (command == "watch") return watch(link, watching, out, err);
   if (command == "raw") warnStrayBytes(packet, err);
   if (!note.empty()) err << "frontend: " << note << "\n";
-  const u32 ackFrom = linkpeer::loadIndex(link.ackRing()) % LINK_RING_DATA;
-  if (!link.write(packet, timeout)) return refuse(err, "the request ring has no room: the back end has not read it in time");
-  if (command != "send") return 0;
-  const u32 requestEnd = linkpeer::loadIndex(link.requestRing()) % LINK_RING_DATA;
-  return checkAnswer(link, ackFrom, requestEnd, packet, timeout, err);
+  if (command == "send") return sendRequest(link, board, packet, timeout, err);
+  if (!link.write(packet, timeout)) return refuse(err, NO_ROOM);
+  return 0;
 }
 
 }  // namespace frontend

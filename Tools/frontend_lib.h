@@ -32,8 +32,9 @@ class Link {
   u8* console() { return base_ + linkpeer::CONSOLE_OFFSET; }
 
   // Writes the bytes whole, waiting up to timeout seconds for room; false (nothing written)
-  // when they do not fit in time.
-  bool write(const Bytes& bytes, double timeout);
+  // when they do not fit in time. Front ends on the same link take turns (a lock on link.mem), so
+  // two requests never land on the same bytes. *end gets the ring index just past the bytes.
+  bool write(const Bytes& bytes, double timeout, u32* end = nullptr);
   // Takes up to max complete packets from the acknowledgement ring; bytes that start no packet
   // are skipped and counted in garbage().
   std::vector<Packet> takePackets(size_t max = SIZE_MAX);
@@ -43,6 +44,7 @@ class Link {
 
  private:
   u8* base_ = nullptr;
+  int fd_ = -1;  // link.mem, kept open for the writers' lock
   size_t garbage_ = 0;
 };
 
@@ -63,7 +65,7 @@ bool parseHex(const std::vector<std::string>& words, Bytes& bytes);
 std::string describe(const Packet& p);
 
 // Runs the program: args without the program name. Returns the exit status (0 success, 1 no back
-// end, a refused request or a time-out, 2 a usage error).
+// end, a refused request or a time-out, 2 a usage error, 3 a request sent whose answer was not seen).
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace frontend

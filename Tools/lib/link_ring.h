@@ -67,16 +67,41 @@ inline size_t ringWrite(u8* ring, const u8* p, size_t n) {
   return n;
 }
 
-// The unread bytes, without taking them.
-inline Bytes ringPeek(const u8* ring) {
-  u32 w = loadIndex(ring) % LINK_RING_DATA;
-  u32 r = loadIndex(ring + 4) % LINK_RING_DATA;
+// The bytes from index `from` up to index `to`, in at most two runs across the wrap.
+inline Bytes ringBytes(const u8* ring, u32 from, u32 to) {
   const u8* data = ring + 8;
-  if (w >= r) return Bytes(data + r, data + w);
-  Bytes out(data + r, data + LINK_RING_DATA);
-  out.insert(out.end(), data, data + w);
+  if (to >= from) return Bytes(data + from, data + to);
+  Bytes out(data + from, data + LINK_RING_DATA);
+  out.insert(out.end(), data, data + to);
   return out;
 }
+
+// The unread bytes, without taking them.
+inline Bytes ringPeek(const u8* ring) {
+  return ringBytes(ring, loadIndex(ring + 4) % LINK_RING_DATA, loadIndex(ring) % LINK_RING_DATA);
+}
+
+// What the writer of a ring adds from the moment this is made on, by position: the bytes stay here
+// whatever a reader takes from the ring meanwhile, as long as the writer does not go round the whole
+// ring between two calls of follow().
+class RingFollower {
+ public:
+  explicit RingFollower(const u8* ring) : ring_(ring), at_(loadIndex(ring) % LINK_RING_DATA) {}
+  // Copies what was written since the last call; returns every byte written since the start.
+  const Bytes& follow() {
+    const u32 w = loadIndex(ring_) % LINK_RING_DATA;
+    const Bytes added = ringBytes(ring_, at_, w);
+    bytes_.insert(bytes_.end(), added.begin(), added.end());
+    at_ = w;
+    return bytes_;
+  }
+  const Bytes& bytes() const { return bytes_; }
+
+ private:
+  const u8* ring_;
+  u32 at_;
+  Bytes bytes_;
+};
 
 // Takes n bytes (at most what is unread) by advancing the read index.
 inline void ringConsume(u8* ring, size_t n) {
@@ -104,40 +129,55 @@ struct Packet {
   Bytes body;
 };
 
-// Splits the complete packets at the front of buf (up to max of them) into out. Bytes before a
-// sync pair are skipped one at a time and counted in garbage. Returns the bytes used up: the
-// packets and the garbage before them; a partial packet at the end is left.
-inline size_t parsePackets(const Bytes& buf, std::vector<Packet>& out, size_t& garbage, size_t max = SIZE_MAX) {
-  size_t pos = 0;
-  size_t taken = 0;
-  while (taken < max && buf.size() - pos >= static_cast<size_t>(LINK_HEADER_BYTES)) {
+// The first complete packet from byte pos of buf on: bytes before a sync pair are skipped one at a
+// time and counted in garbage; *start gets where the packet begins, and pos moves past it. False
+// when no complete packet follows (pos then stays past the bytes skipped).
+inline bool nextPacket(const Bytes& buf, size_t& pos, Packet& p, size_t& garbage, size_t* start = nullptr) {
+  while (buf.size() - pos >= static_cast<size_t>(LINK_HEADER_BYTES)) {
     if (buf[pos] != LINK_SYNC0 || buf[pos + 1] != LINK_SYNC1) {
       ++garbage;
       ++pos;
       continue;
     }
     const u32 n = (u32{buf[pos + 2]} << 24) | (u32{buf[pos + 3]} << 16) | (u32{buf[pos + 4]} << 8) | buf[pos + 5];
-    if (buf.size() - pos - LINK_HEADER_BYTES < n) break;
-    Packet p;
+    if (buf.size() - pos - LINK_HEADER_BYTES < n) return false;
     p.type = (buf[pos + 6] << 8) | buf[pos + 7];
     const auto first = buf.begin() + static_cast<std::ptrdiff_t>(pos + LINK_HEADER_BYTES);
     p.body.assign(first, first + static_cast<std::ptrdiff_t>(n));
-    out.push_back(std::move(p));
+    if (start != nullptr) *start = pos;
     pos += LINK_HEADER_BYTES + n;
-    ++taken;
+    return true;
   }
+  return false;
+}
+
+// Splits the complete packets at the front of buf (up to max of them) into out, as nextPacket
+// finds them. Returns the bytes used up: the packets and the garbage before them; a partial packet
+// at the end is left.
+inline size_t parsePackets(const Bytes& buf, std::vector<Packet>& out, size_t& garbage, size_t max = SIZE_MAX) {
+  size_t pos = 0;
+  Packet p;
+  for (size_t taken = 0; taken < max && nextPacket(buf, pos, p, garbage); ++taken) out.push_back(std::move(p));
   return pos;
 }
 
 // ---- Console ring -------------------------------------------------------------------------------------
+inline u32 consoleWriteIndex(const u8* console) { return loadIndex(console) % CONSOLE_DATA; }
+
+// What the system wrote from index `from` on, without moving the front end's read index.
+inline std::string consoleSince(const u8* console, u32 from) {
+  const u32 w = consoleWriteIndex(console);
+  const u8* data = console + 8;
+  std::string text;
+  for (u32 i = from % CONSOLE_DATA; i != w; i = (i + 1) % CONSOLE_DATA) text.push_back(static_cast<char>(data[i]));
+  return text;
+}
+
 // The complete lines written since the front end's read index, which moves past them; a line still
 // being written stays for the next call.
 inline std::string consoleTake(u8* console) {
-  const u32 w = loadIndex(console) % CONSOLE_DATA;
-  u32 r = loadIndex(console + 4) % CONSOLE_DATA;
-  const u8* data = console + 8;
-  std::string text;
-  for (u32 i = r; i != w; i = (i + 1) % CONSOLE_DATA) text.push_back(static_cast<char>(data[i]));
+  const u32 r = loadIndex(console + 4) % CONSOLE_DATA;
+  std::string text = consoleSince(console, r);
   const size_t end = text.rfind('\n');
   if (end == std::string::npos) return {};
   text.resize(end + 1);

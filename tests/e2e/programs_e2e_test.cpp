@@ -469,4 +469,77 @@ TEST_F(EndToEnd, TheReadmesOperatingStepsDoWhatItSays) {
   EXPECT_EQ(written[0x40000014].first, 50u * 20000 - 50000);  // the frame period of format 5
 }
 
+// ---- send: a refusal only when the answer proves it ----------------------------------------------------
+
+// Four senders at once, with a watch beside them taking every packet: each request gets an answer of
+// its own that the watch does not hide and no other request changes, and none is lost on the way.
+TEST_F(EndToEnd, ConcurrentSendersAndAWatchEachSeeTheirOwnAnswer) {
+  boot();
+  const std::string f = std::string(MX_FRONTEND_PATH) + " --board " + board_ + " --timeout 10";
+  std::string script = f + " watch --timeout 30 > " + dir_ + "/watch.txt & W=$!\n";
+  for (int k = 0; k < 4; ++k) {
+    script += "(for i in 0 1 2 3 4 5 6 7 8 9; do " + f + " send MxifSystem horizontalPhase=$((" + std::to_string(10 * k - 20) +
+              " + i)); echo $?; done) & P=\"$P $!\"\n";
+  }
+  std::ofstream(dir_ + "/send.sh") << script << "wait $P; kill $W\n";
+  const Outcome r = run("sh " + dir_ + "/send.sh");
+  EXPECT_EQ(std::tuple(count(r.out, "0\n"), r.err), std::tuple(40, "")) << r.out;
+  std::stringstream watched;
+  watched << std::ifstream(dir_ + "/watch.txt").rdbuf();
+  const std::string text = watched.str();
+  std::set<int> values;
+  for (size_t at = 0; (at = text.find(" horizontalPhase=", at)) != std::string::npos; ++at) values.insert(std::atoi(&text[at + 17]));
+  EXPECT_EQ(std::tuple(values.size(), *values.begin(), *values.rbegin()), std::tuple(40u, -20, 19)) << text;
+}
+
+// Real time, where 60 frames last a second: a wait holds the request back longer than the back end
+// takes to answer, and send waits for the answer up to --timeout; when the time-out comes first it
+// says that it saw no answer (status 3), and the request is still applied.
+TEST_F(EndToEnd, SendWaitsForItsAnswerUpToTheTimeOut) {
+  run(std::string(MX_BACKEND_PATH) + " --board " + board_ + " --quiet > " + dir_ + "/backend.log 2>&1 &");
+  ASSERT_TRUE(poll([&] { return cli::backendOn(board_) == cli::Backend::Running; }));
+  ASSERT_EQ(frontend("--timeout 10 wait 60").status, 0);
+  Outcome r = frontend("--timeout 10 send MxifSystem horizontalPhase=7");
+  EXPECT_EQ(std::tuple(r.status, r.err), std::tuple(0, ""));
+  ASSERT_EQ(frontend("wait 120").status, 0);
+  r = frontend("--timeout 0.5 send MxifSystem horizontalPhase=8");
+  EXPECT_TRUE(r.status == 3 && r.err.starts_with("frontend: sent MxifSystem; no answer seen within 0.5 s: the back end has not "))
+      << r.status << r.err;
+  EXPECT_TRUE(poll([&] { return frontend("show MxifSystem").out.find(" horizontalPhase=8 ") != std::string::npos; }));
+}
+
+// Formats 10 and 11 need the paired-FPGA board, which runs only those two: elsewhere the record takes
+// the format and the video keeps its own, and send says it was not applied. The board mode stored by
+// the mode field makes the next start a paired-FPGA board. With nothing reading the acknowledgement
+// ring, it fills and the back end holds its answers back: send says so, though the request is applied.
+TEST_F(EndToEnd, FormatsTheBoardCannotRunAndAFullAcknowledgementRing) {
+  boot();
+  Outcome r = frontend("send MxifSystem format=11");
+  EXPECT_EQ(std::tuple(r.status, r.err),
+            std::tuple(1, "frontend: not applied: MxifSystem format=11: formats 10 and 11 need the paired-FPGA board, and this "
+                          "board has none (its console: Invalid Video format 9 in 0 mode); the record keeps it\n"));
+  EXPECT_NE(frontend("show MxifSystem").out.find(" format=11 "), std::string::npos);
+  ASSERT_EQ(frontend("send MxifSystem mode=1").status, 0);
+  stopBackend();
+  boot();
+  const std::pair<const char*, int> formats[] = {{"format=10", 0}, {"format=4", 1}};
+  for (const auto& [format, status] : formats) {
+    r = frontend(std::string("send MxifSystem ") + format);
+    EXPECT_EQ(std::tuple(r.status, r.err.find("which runs formats 10 and 11 only") != std::string::npos), std::tuple(status, status == 1))
+        << format << r.err;
+  }
+
+  frontend::Bytes request;
+  std::string error;
+  for (int i = 0; i < 100000 && linkpeer::ringRoom(link_.ackRing()) > 0; ++i) {
+    ASSERT_TRUE(frontend::sendPacket({"MxifSystem", "addressTexts.text1=" + std::to_string(i % 2) + "23456789abcdef"}, request, error));
+    ASSERT_TRUE(link_.write(request, WAIT_SECONDS)) << i;
+  }
+  ASSERT_EQ(linkpeer::ringRoom(link_.ackRing()), 0u);
+  r = frontend("send MxifSystem horizontalPhase=9");
+  EXPECT_EQ(std::tuple(r.status, r.err),
+            std::tuple(3, "frontend: sent MxifSystem; no answer seen: the acknowledgement ring is full (frontend watch reads it)\n"));
+  EXPECT_TRUE(poll([&] { return frontend("show MxifSystem").out.find(" horizontalPhase=9 ") != std::string::npos; }));
+}
+
 }  // namespace
