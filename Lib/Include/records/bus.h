@@ -31,7 +31,7 @@ struct MxifBus {
   }
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("me", r.me);
     v.mask("entryMask", r.entryMask);
@@ -77,7 +77,7 @@ struct MxifBusStatus {
   u8 reserved38[2] = {};
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("maskA", r.maskA);
     v.field("me", r.me);
     v.field("channel", r.channel);

@@ -42,7 +42,7 @@ struct MxifButtonEvent {
   bool getFlag2() const { return flag2 != 0; }
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.field("word1", r.word1);
     v.field("flag1", r.flag1);
     v.field("word2", r.word2);

@@ -36,7 +36,7 @@ struct MxifCbgd {
   s16 speed = 0;       // -500..500
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("channel", r.channel);
     v.field("color1", r.color1, r.mask, BIT_COLOR1);

@@ -34,7 +34,7 @@ struct MxifChromaKey {
   s16 extra[3] = {};    // carried for the front end, -1000..1000
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("me", r.me);
     v.field("channel", r.channel);
@@ -72,7 +72,7 @@ struct MxifChromaKeyCmd {
   u8 trailing[2] = {};  // echoed
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.field("first", r.first);
     v.field("second", r.second);
     v.field("kind", r.kind);

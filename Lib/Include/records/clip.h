@@ -20,7 +20,7 @@ struct MxifClipPlay {
   u8 tail[2];    // bit 0
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("channel", r.channel);
     v.field("body", r.body, r.mask, 0);
@@ -43,7 +43,7 @@ struct MxifClipRec {
   u8 tail[2];    // bit 1
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("channel", r.channel, r.mask, 0);
     v.field("body", r.body, r.mask, 1);
@@ -70,7 +70,7 @@ struct MxifClipStatus {
   u8 tail;      // bit 0
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("entry", r.entry);
     v.field("body", r.body, r.mask, 0);
@@ -91,7 +91,7 @@ struct MxifStillMemory {
   u8 tail;       // bit 1
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("store", r.store, r.mask, 0);
     v.field("body", r.body, r.mask, 1);

@@ -56,7 +56,7 @@ struct MxifDsk {
   Names names;
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("channel", r.channel);
     keyerFieldList(v, r);

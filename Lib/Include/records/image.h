@@ -38,7 +38,7 @@ struct MxifImage {
     s16 level = 0;        // bit 10: mosaic or defocus level in tenths, 0..1000
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("enable", r.enable, r.mask, 0);
       v.field("posterize", r.posterize, r.mask, 1);
@@ -65,7 +65,7 @@ struct MxifImage {
     s16 steps = 0;    // bit 2: 0..60
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("flagA", r.flagA, r.mask, 0);
       v.field("flagB", r.flagB, r.mask, 1);
@@ -85,12 +85,13 @@ struct MxifImage {
   Dve bkgdDveA;
   Dve bkgdDveB;
 
+  static constexpr ElementNames<N_KEYS> KEY_NAMES{"imageKey"};
+
   template <class V, class R>
-  static void fields(V& v, R& r) {
-    static const ElementNames<N_KEYS> keyNames("imageKey");
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("me", r.me);
-    for (int k = 0; k < N_KEYS; ++k) v.sub(keyNames(k), r.imageKey[k]);
+    for (int k = 0; k < N_KEYS; ++k) v.sub(KEY_NAMES(k), r.imageKey[k]);
     v.sub("imageA", r.imageA);
     v.sub("imageB", r.imageB);
     v.field("recordFlag", r.recordFlag, r.mask, 0);

@@ -16,7 +16,7 @@ struct MxifExtendedDisplay {
   u8 body[10];  // bit 2
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("display", r.display, r.mask, 0);
     v.field("aux", r.aux, r.mask, 1);
@@ -42,7 +42,7 @@ struct MxifCustomInfo {
   u32 meSlot[N_SLOTS];   // slotMask bit s
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("enable", r.enable, r.mask, 0);
     v.field("body", r.body, r.mask, 1);
@@ -72,7 +72,7 @@ struct MxifMultiView {
   u8 labels[8];   // bit 7
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("channel", r.channel);
     v.field("format", r.format, r.mask, 0);
@@ -102,7 +102,7 @@ struct MxifInputVideo {
   u8 tail[51];    // bit 0
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("input", r.input);
     v.field("body", r.body, r.mask, 0);
@@ -129,7 +129,7 @@ struct MxifOutput {
   u8 source[N_OUTPUTS];  // sourceMask bit n
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("index", r.index);
     v.field("body", r.body, r.mask, 0);

@@ -23,7 +23,7 @@ struct KeyStyle {
   u8 secondMode = 0;   // bit 4
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("keyType", r.keyType, r.mask, 0);
     v.field("secondLevel", r.secondLevel, r.mask, 1);
@@ -42,7 +42,7 @@ struct KeyAdjust {
   u8 modeFlag = 0;  // bit 3
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("clip", r.clip, r.mask, 0);
     v.field("gain", r.gain, r.mask, 1);
@@ -61,7 +61,7 @@ struct KeyEdge {
   u8 fill = 0;       // bit 4
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("type", r.type, r.mask, 0);
     v.field("width", r.width, r.mask, 1);
@@ -77,7 +77,7 @@ static_assert(sizeof(KeyStyle) == 12 && sizeof(KeyAdjust) == 12 && sizeof(KeyEdg
 // "adjust", the matte colour, "edge", the edge colour, the mask sub-record and the mask box, the
 // colours and box under bits 0..2 of word 0.
 template <class V, class R>
-void keyerFieldList(V& v, R& r) {
+constexpr void keyerFieldList(V& v, R& r) {
   v.sub("style", r.style);
   v.sub("adjust", r.adjust);
   v.field("matteColor", r.matteColor, r.mask, R::W0_MATTE_COLOR);
@@ -120,7 +120,7 @@ struct MxifKey {
     u8 sense = 0;   // bit 1
     u8 enable = 0;  // bit 2
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("mode", r.mode, r.mask, 0);
       v.field("sense", r.sense, r.mask, 1);
@@ -133,7 +133,7 @@ struct MxifKey {
     s16 width = 0;     // bit 1
     s16 softness = 0;  // bit 2
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("on", r.on, r.mask, 0);
       v.field("width", r.width, r.mask, 1);
@@ -146,7 +146,7 @@ struct MxifKey {
     s16 first = 0;   // bit 0
     s16 second = 0;  // bit 1
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("first", r.first, r.mask, 0);
       v.field("second", r.second, r.mask, 1);
@@ -158,7 +158,7 @@ struct MxifKey {
     u8 mode = 0;      // bit 0
     u8 cropMode = 0;  // bit 1
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("mode", r.mode, r.mask, 0);
       v.field("cropMode", r.cropMode, r.mask, 1);
@@ -169,7 +169,7 @@ struct MxifKey {
     u32 mask = 0;
     u8 flag[3] = {};
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.each("flag", r.flag, r.mask, 0);
     }
@@ -181,7 +181,7 @@ struct MxifKey {
     u8 mode = 0;    // bit 1
     u16 value = 0;  // bit 2
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("on", r.on, r.mask, 0);
       v.field("mode", r.mode, r.mask, 1);
@@ -195,7 +195,7 @@ struct MxifKey {
     u8 setting3 = 0;   // bit 2
     u8 setting4 = 0;   // bit 3
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("setting1", r.setting1, r.mask, 0);
       v.field("setting2", r.setting2, r.mask, 1);
@@ -208,7 +208,7 @@ struct MxifKey {
     TextField<NAME_CAPACITY> name1 = {};  // bit 0
     TextField<NAME_CAPACITY> name2 = {};  // bit 1
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       MX_TEXT_FIELD(v, r, name1, mask, 0);
       MX_TEXT_FIELD(v, r, name2, mask, 1);
@@ -292,7 +292,7 @@ struct MxifKey {
 
   // Fields in wire order (the "dveSettings" sub-record travels last).
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.mask("mask1", r.mask1);
     v.field("me", r.me);
@@ -453,7 +453,7 @@ struct MxifKeyCmd {
   u8 source[4] = {};  // per target key: 0 leaves it, else 8 x ME + key + 1 of the source key
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.field("first", r.first);
     v.field("second", r.second);
     v.field("command", r.command);

@@ -34,7 +34,7 @@ struct MxifKeyPreset {
     u8 pad2[3] = {};
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.mask("targetMask", r.targetMask);
       v.each("target", r.target, r.targetMask, 0);
@@ -61,9 +61,10 @@ struct MxifKeyPreset {
   u32 entryMask[3] = {};  // bit e: entry[e]
   s32 entry[N_ENTRIES] = {};  // -1..3
 
+  static constexpr ElementNames<N_PANELS> PANEL_NAMES{"panel"};
+
   template <class V, class R>
-  static void fields(V& v, R& r) {
-    static const ElementNames<N_PANELS> panelNames("panel");
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask0", r.mask0);
     v.mask("mask1", r.mask1);
     v.field("setting8", r.setting8, r.mask1, 0);
@@ -71,7 +72,7 @@ struct MxifKeyPreset {
     v.field("setting12", r.setting12, r.mask0, 0);
     v.mask("recallMask", r.recallMask);
     v.each("recall", r.recall, r.recallMask, 0);
-    for (int p = 0; p < N_PANELS; ++p) v.sub(panelNames(p), r.panel[p]);
+    for (int p = 0; p < N_PANELS; ++p) v.sub(PANEL_NAMES(p), r.panel[p]);
     v.field("setting120", r.setting120, r.mask0, 1);
     v.mask("entryMask", r.entryMask);
     v.each("entry", r.entry, r.entryMask, 0);

@@ -17,7 +17,7 @@ struct MxifEventMemory {
   u8 tail[3];     // bit 1
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("enable", r.enable, r.mask, 0);
     v.field("body", r.body, r.mask, 1);
@@ -44,7 +44,7 @@ struct MxifMacro {
     u8 flag[N_ATTACH];  // mask bit i
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.each("flag", r.flag, r.mask, 0);
     }
@@ -55,7 +55,7 @@ struct MxifMacro {
   Attach attach[N_GROUPS];
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("index", r.index);
     v.field("body", r.body, r.mask, 0);

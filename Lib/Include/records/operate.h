@@ -29,7 +29,7 @@ struct MxifOperate {
     u8 value[N];
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.each("value", r.value, r.mask, 0);
     }
@@ -41,7 +41,7 @@ struct MxifOperate {
     u16 value[8];
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.each("value", r.value, r.mask, 0);
     }
@@ -51,7 +51,7 @@ struct MxifOperate {
     u16 value;
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("value", r.value, r.mask, 0);
     }
@@ -67,7 +67,7 @@ struct MxifOperate {
     u8 transitioning;  // status: the fade runs
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("target", r.target, r.mask, 0);
       v.field("source", r.source, r.mask, 1);
@@ -83,7 +83,7 @@ struct MxifOperate {
     u8 share;
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("enable", r.enable, r.mask, 0);
       v.field("share", r.share, r.mask, 1);
@@ -95,7 +95,7 @@ struct MxifOperate {
     u8 mode2;
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("mode", r.mode, r.mask, 0);
       v.field("mode2", r.mode2, r.mask, 1);
@@ -108,7 +108,7 @@ struct MxifOperate {
     u8 flag;
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.mask("codeMask", r.codeMask);
       v.each("code", r.code, r.codeMask, 0);
@@ -156,9 +156,10 @@ struct MxifOperate {
   }
 
   // Fields in wire order; the bus settings group by group.
+  static constexpr ElementNames<N_GROUPS, N_SETTINGS> SETTING_NAMES{"busSettings"};
+
   template <class V, class R>
-  static void fields(V& v, R& r) {
-    static const ElementNames<N_GROUPS, N_SETTINGS> settingNames("busSettings");
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.mask("mask2", r.mask2);
     v.field("busOptionA", r.busOptionA, r.mask2, 0);
@@ -180,7 +181,7 @@ struct MxifOperate {
     v.sub("keyMemory", r.keyMemory);
     v.sub("keyFaderButton", r.keyFaderButton);
     for (int g = 0; g < N_GROUPS; ++g) {
-      for (int e = 0; e < N_SETTINGS; ++e) v.sub(settingNames(g, e), r.busSettings[g][e]);
+      for (int e = 0; e < N_SETTINGS; ++e) v.sub(SETTING_NAMES(g, e), r.busSettings[g][e]);
     }
     v.sub("busSelectMain", r.busSelectMain);
     v.sub("busSelectSub1", r.busSelectSub1);

@@ -22,7 +22,7 @@ struct TallyGroup {
   u8 reserved[2] = {};
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.each("entries", r.entries, r.mask, 0);
     v.field("color", r.color, r.mask, COLOR_BIT);
@@ -49,15 +49,16 @@ struct MxifPeripheral {
   u8 reserved15 = 0;
   TallyGroup groups[N_GROUPS];
 
+  static constexpr const char* NAMES[N_GROUPS] = {"group0", "group1", "group2", "group3"};
+
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("maskA", r.maskA);
     v.mask("maskB", r.maskB);
     v.field("option", r.option, r.maskB, 0);
     v.field("flagA0", r.flagA0, r.maskA, 0);
     v.field("reportForm", r.reportForm, r.maskA, 1);
     v.field("tallyMode", r.tallyMode, r.maskA, 2);
-    static constexpr const char* NAMES[N_GROUPS] = {"group0", "group1", "group2", "group3"};
     for (int g = 0; g < N_GROUPS; ++g) v.sub(NAMES[g], r.groups[g]);
   }
   // A received exclusion flag is a truth value.

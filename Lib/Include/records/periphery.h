@@ -16,7 +16,7 @@ struct GpiEntry {
   u8 reserved = 0;
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("code", r.code, r.mask, 0);
     v.field("mode", r.mode, r.mask, 1);
@@ -34,11 +34,12 @@ struct MxifGpiInOut {
   u32 mask = 0;  // names no field: always reported as 0
   GpiEntry entries[N_ENTRIES];
 
+  static constexpr auto ENTRY_NAMES = ElementNames<N_ENTRIES>::numbered("entry");
+
   template <class V, class R>
-  static void fields(V& v, R& r) {
-    static const auto entryNames = ElementNames<N_ENTRIES>::numbered("entry");
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    for (int k = 0; k < N_ENTRIES; ++k) v.sub(entryNames(k), r.entries[k]);
+    for (int k = 0; k < N_ENTRIES; ++k) v.sub(ENTRY_NAMES(k), r.entries[k]);
   }
 };
 static_assert(sizeof(MxifGpiInOut) == 1092);
@@ -52,7 +53,7 @@ struct InhibitEntry {
   u8 reserved = 0;
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("code", r.code, r.mask, 0);
     v.field("select", r.select, r.mask, 1);
@@ -73,13 +74,14 @@ struct MxifButtonInhibit {
   u8 reserved = 0;
   InhibitEntry entries[N_ENTRIES];
 
+  static constexpr auto ENTRY_NAMES = ElementNames<N_ENTRIES>::numbered("entry");
+
   template <class V, class R>
-  static void fields(V& v, R& r) {
-    static const auto entryNames = ElementNames<N_ENTRIES>::numbered("entry");
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("panel", r.panel);
     v.field("flag", r.flag, r.mask, 0);
-    for (int k = 0; k < N_ENTRIES; ++k) v.sub(entryNames(k), r.entries[k]);
+    for (int k = 0; k < N_ENTRIES; ++k) v.sub(ENTRY_NAMES(k), r.entries[k]);
   }
 };
 static_assert(sizeof(MxifButtonInhibit) == 1872);
@@ -95,7 +97,7 @@ struct MenuLockRecord {
   u8 flags[N] = {};
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.each("flags", r.flags, r.mask, 0);
   }
@@ -114,12 +116,13 @@ struct MxifRecentColor {
   u32 colorMask = 0;  // bit n: colour n
   s16 colors[N_COLORS][3] = {};  // three values, compared only for equality
 
+  static constexpr const char* NAMES[N_COLORS] = {"color0", "color1", "color2", "color3",
+                                                  "color4", "color5", "color6", "color7"};
+
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.mask("colorMask", r.colorMask);
-    static constexpr const char* NAMES[N_COLORS] = {"color0", "color1", "color2", "color3",
-                                                    "color4", "color5", "color6", "color7"};
     for (int n = 0; n < N_COLORS; ++n) v.field(NAMES[n], r.colors[n], r.colorMask, n);
   }
 };

@@ -18,7 +18,7 @@ struct MxifPlugin {
   u32 setting4 = 0;  // bit 3
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("setting1", r.setting1, r.mask, 0);
     v.field("setting2", r.setting2, r.mask, 1);
@@ -55,7 +55,7 @@ struct MxifPluginStatus {
   u8 value4 = 0;  // 0 or 1
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("slot", r.slot);
     MX_TEXT_FIELD(v, r, text1, mask, 0);
@@ -85,7 +85,7 @@ struct MxifInitialStatus {
   u8 status5 = 0;          // bit 4: 0 or 1
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("status1", r.status1, r.mask, 0);
     v.field("status2", r.status2, r.mask, 1);

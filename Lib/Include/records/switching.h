@@ -25,7 +25,7 @@ struct MxifSwitchingCmd {
 
   // The wire form with the bus record (203 bytes); without it the body ends after noRecord.
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.field("command1", r.command1);
     v.field("command2", r.command2);
     v.field("kind", r.kind);

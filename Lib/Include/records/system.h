@@ -35,7 +35,7 @@ struct MxifSystemAncillary {
   u8 meKeySelect[N_ME_KEY_SELECTS] = {};  // 0..4 each; entries 0..3 for ME 1..4
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("aux1Follows", r.aux1Follows, r.mask, 0);
     v.field("meOutput1Mode", r.meOutput1Mode, r.mask, 1);
@@ -66,7 +66,7 @@ struct MxifSystemDisplay {
   u8 toggle2 = 0;       // 0..1, panel button 2013
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("timingFlag", r.timingFlag, r.mask, 0);
     v.field("timingSelect", r.timingSelect, r.mask, 1);
@@ -132,7 +132,7 @@ struct MxifSystem {
   // Fields in wire order. The texts make the wire form variable in length: it is read and written
   // by libmx::readTextRecord / writeTextRecord (text.h), not by the fixed-size record codec.
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.mask("videoMask", r.videoMask);
     v.field("format", r.format, r.videoMask, 0);

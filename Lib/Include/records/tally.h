@@ -19,7 +19,7 @@ struct MxifBusTally {
   u8 tally[N_ENTRIES] = {};  // 1: the selection of bus entry e is on air
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("me", r.me);
     v.mask("presence", r.presence);
@@ -40,7 +40,7 @@ struct MxifSourceTally {
   u8 tally[N_INDEXES] = {};  // 1: the source of tally index i is on an output the group watches
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("index", r.index);
     v.mask("presence", r.presence);
@@ -63,7 +63,7 @@ struct MxifDualSourceTally {
   MxifSourceTally received;  // side B: as the front end last sent it
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("channel", r.channel);
     v.sub("local", r.local);

@@ -23,7 +23,7 @@ struct MxifTest {
   s16 values[N_VALUES] = {};
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("me", r.me);
     v.field("channel", r.channel);

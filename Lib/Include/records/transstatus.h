@@ -20,7 +20,7 @@ struct MxifTransitionStatus {
     u32 mask = 0;
     u8 state[N_ENTRIES] = {};
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.each("state", r.state, r.mask, 0);
     }
@@ -30,7 +30,7 @@ struct MxifTransitionStatus {
   Entries group[N_GROUPS];
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.sub("bkgd", r.group[0]);
     v.sub("key1", r.group[1]);

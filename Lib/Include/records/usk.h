@@ -40,7 +40,7 @@ struct MxifUpStreamKey {
   Texts texts;
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("channel", r.channel);
     v.sub("style", r.style);
@@ -73,7 +73,7 @@ struct UskAttachment {
   u8 reserved[3] = {};
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("value", r.value, r.mask, 0);
   }
@@ -94,13 +94,14 @@ struct MxifUpStreamKeyAssign {
   u32 onOffMask = 0;  // bit k: key k + 1
   u8 onOff[N_KEYS] = {};
 
+  static constexpr auto ENTRY_NAMES = ElementNames<N_ENTRIES>::numbered("entry");
+
   template <class V, class R>
-  static void fields(V& v, R& r) {
-    static const auto entryNames = ElementNames<N_ENTRIES>::numbered("entry");
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.mask("sourceMask", r.sourceMask);
     v.each("source", r.source, r.sourceMask, 0);
-    for (int e = 0; e < N_ENTRIES; ++e) v.sub(entryNames(e), r.entries[e]);
+    for (int e = 0; e < N_ENTRIES; ++e) v.sub(ENTRY_NAMES(e), r.entries[e]);
     v.mask("onOffMask", r.onOffMask);
     v.each("onOff", r.onOff, r.onOffMask, 0);
   }

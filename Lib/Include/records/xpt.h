@@ -25,7 +25,7 @@ struct MxifXptAssign {
   u8 panelFlag = 0;                       // 0..1, kept for the front end
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("panel", r.panel);
     v.mask("buttonMask", r.buttonMask);
@@ -41,7 +41,7 @@ struct MxifAuxBusLink {
   u8 flags[N_PAIRS] = {};  // 0..1: AUX bus entries 24 + 2p and 25 + 2p are linked
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.each("flags", r.flags, r.mask, 0);
   }
@@ -67,7 +67,7 @@ struct MxifSourceLink {
   MxifAuxBusLink auxBusLink;
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.field("reserved", r.reserved);
     v.mask("mask", r.mask);
     v.mask("entryMask", r.entryMask);
