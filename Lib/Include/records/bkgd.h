@@ -11,6 +11,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -356,6 +357,7 @@ static_assert(sizeof(MxifBkgd::PatFree) == 28);
 static_assert(offsetof(MxifBkgd::PatFree, edges) == 18);
 static_assert(offsetof(MxifBkgd::PatFree, edgeSymmetry) == 26);
 static_assert(sizeof(MxifBkgd) == 272);
+static_assert(codec::wireSize<MxifBkgd>() == 239);
 static_assert(offsetof(MxifBkgd, me) == 4);
 static_assert(offsetof(MxifBkgd, nextMask) == 8);
 static_assert(offsetof(MxifBkgd, nextBkgd) == 12);
@@ -463,6 +465,7 @@ struct MxifBkgdWipe {
 };
 
 static_assert(sizeof(MxifBkgdWipe) == 3276);
+static_assert(codec::wireSize<MxifBkgdWipe>() == 2875);
 static_assert(offsetof(MxifBkgdWipe, selected) == 5);
 static_assert(offsetof(MxifBkgdWipe, entries) == 8);
 static_assert(offsetof(MxifBkgdWipe, stepRequest) == 3272);

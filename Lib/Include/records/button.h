@@ -1,5 +1,6 @@
 #pragma once
 // Control-panel button event (command type 94): one press or release of one panel button.
+#include "Lib/Include/codec.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -55,5 +56,6 @@ struct MxifButtonEvent {
   }
 };
 static_assert(sizeof(MxifButtonEvent) == 14);
+static_assert(codec::wireSize<MxifButtonEvent>() == 12);
 
 }  // namespace internal

@@ -4,6 +4,7 @@
 // rate, position and direction, and a motion that scrolls or rotates the wash.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -54,6 +55,7 @@ struct MxifCbgd {
   }
 };
 static_assert(sizeof(MxifCbgd) == 36);
+static_assert(codec::wireSize<MxifCbgd>() == 34);
 static_assert(offsetof(MxifCbgd, channel) == 4);
 static_assert(offsetof(MxifCbgd, color1) == 6);
 static_assert(offsetof(MxifCbgd, color2) == 12);

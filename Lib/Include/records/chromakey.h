@@ -5,6 +5,7 @@
 // On the wire both are big-endian without padding: the record's body is 25 bytes, the command's 11.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -51,6 +52,7 @@ struct MxifChromaKey {
 };
 
 static_assert(sizeof(MxifChromaKey) == 28);
+static_assert(codec::wireSize<MxifChromaKey>() == 25);
 static_assert(offsetof(MxifChromaKey, me) == 4 && offsetof(MxifChromaKey, channel) == 6);
 static_assert(offsetof(MxifChromaKey, rangeBase) == 8 && offsetof(MxifChromaKey, rangeWidth) == 10);
 static_assert(offsetof(MxifChromaKey, sampleKey) == 12 && offsetof(MxifChromaKey, modeSelect) == 13);
@@ -83,3 +85,4 @@ struct MxifChromaKeyCmd {
   }
 };
 static_assert(sizeof(MxifChromaKeyCmd) == 12);
+static_assert(codec::wireSize<MxifChromaKeyCmd>() == 11);

@@ -9,6 +9,7 @@
 // category's assign), copy all (codec::resume), clear presence and has presence.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/records/names.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -107,6 +108,7 @@ struct MxifColorCorrect {
   }
 };
 static_assert(sizeof(MxifColorCorrect) == 244);
+static_assert(codec::wireSize<MxifColorCorrect>() == 232);
 static_assert(offsetof(MxifColorCorrect, channel) == 4);
 static_assert(offsetof(MxifColorCorrect, enable) == 6 && offsetof(MxifColorCorrect, curveLimit) == 7);
 static_assert(offsetof(MxifColorCorrect, lumaGain) == 8 && offsetof(MxifColorCorrect, pedestal) == 10);
@@ -141,3 +143,4 @@ struct MxifColorCorrectCmd {
   }
 };
 static_assert(sizeof(MxifColorCorrectCmd) == 10);
+static_assert(codec::wireSize<MxifColorCorrectCmd>() == 10);

@@ -8,6 +8,7 @@
 // without the padding byte of the DVE sub-records: 148 bytes.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/records/panel.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -101,6 +102,7 @@ struct MxifImage {
 };
 static_assert(sizeof(MxifImage::Target) == 20 && sizeof(MxifImage::Dve) == 12);
 static_assert(sizeof(MxifImage) == 152);
+static_assert(codec::wireSize<MxifImage>() == 148);
 static_assert(offsetof(MxifImage, me) == 4 && offsetof(MxifImage, recordFlag) == 5);
 // The enable bytes that the key and background layers read.
 static_assert(offsetof(MxifImage, imageKey[0].enable) == 12 && offsetof(MxifImage, imageKey[1].enable) == 32);

@@ -8,6 +8,7 @@
 // names in their text form, so a body is 342 bytes plus the two name lengths.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/records/bkgd.h"
 #include "Lib/Include/text.h"
 #include "Lib/Include/type_index.h"
@@ -365,6 +366,7 @@ struct MxifKey {
 };
 
 static_assert(sizeof(MxifKey) == 420);
+static_assert(codec::wireSize<MxifKey>() == 366);
 static_assert(offsetof(MxifKey, mask1) == 4);
 static_assert(offsetof(MxifKey, me) == 8);
 static_assert(offsetof(MxifKey, channel) == 10);
@@ -464,3 +466,4 @@ struct MxifKeyCmd {
   }
 };
 static_assert(sizeof(MxifKeyCmd) == 16);
+static_assert(codec::wireSize<MxifKeyCmd>() == 15);

@@ -7,6 +7,7 @@
 // `fields`, big-endian, without the bytes that hold no field: 429 bytes.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/records/panel.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -79,6 +80,7 @@ struct MxifKeyPreset {
   }
 };
 static_assert(sizeof(MxifKeyPreset::Panel) == 32 && sizeof(MxifKeyPreset) == 456);
+static_assert(codec::wireSize<MxifKeyPreset>() == 429);
 static_assert(offsetof(MxifKeyPreset, setting8) == 8 && offsetof(MxifKeyPreset, setting12) == 12);
 static_assert(offsetof(MxifKeyPreset, recall) == 20 && offsetof(MxifKeyPreset, panel) == 24);
 static_assert(offsetof(MxifKeyPreset, setting120) == 120 && offsetof(MxifKeyPreset, entryMask) == 124);

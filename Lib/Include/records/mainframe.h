@@ -8,6 +8,7 @@
 // the order of `fields` without gaps (348 bytes).
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/records/names.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -165,6 +166,7 @@ static_assert(offsetof(MxifMainframeConfig, faderKeys) == 304 && sizeof(MxifMain
 static_assert(offsetof(MxifMainframeConfig, faderDsks) == 400);
 static_assert(offsetof(MxifMainframeConfig, faderSelect) == 412 && offsetof(MxifMainframeConfig, faderSelectEnable) == 413);
 static_assert(sizeof(MxifMainframeConfig) == 416);
+static_assert(codec::wireSize<MxifMainframeConfig>() == 348);
 
 namespace internal {
 
@@ -192,5 +194,6 @@ struct SystemInitialCmd {
   }
 };
 static_assert(sizeof(SystemInitialCmd) == 20);
+static_assert(codec::wireSize<SystemInitialCmd>() == 19);
 
 }  // namespace internal

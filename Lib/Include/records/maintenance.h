@@ -4,6 +4,7 @@
 // maintenance command (type 70). One channel, one instance.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/text.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -265,6 +266,7 @@ static_assert(offsetof(MxifMaintenance, mvTime) == 1604 && offsetof(MxifMaintena
 static_assert(offsetof(MxifMaintenance, hourMeter) == 1712);
 static_assert(offsetof(MxifMaintenance, leverParam3) == 1860 && offsetof(MxifMaintenance, leverParam4) == 1862);
 static_assert(sizeof(MxifMaintenance) == 1864);
+static_assert(codec::wireSize<MxifMaintenance>() == 1746);
 
 // Maintenance command (type 70): answered with the same body and its result set.
 struct MxifMaintenanceCmd {
@@ -297,3 +299,4 @@ struct MxifMaintenanceCmd {
   }
 };
 static_assert(sizeof(MxifMaintenanceCmd) == 20);
+static_assert(codec::wireSize<MxifMaintenanceCmd>() == 20);

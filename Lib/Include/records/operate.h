@@ -4,6 +4,7 @@
 // bus, fader-event, key and wipe code read through the registry.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/records/panel.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -192,6 +193,7 @@ struct MxifOperate {
 };
 // Byte offsets that the bus, fader-event, key and tally code read.
 static_assert(sizeof(MxifOperate) == 936 && sizeof(MxifOperate::BusSetting) == 16);
+static_assert(codec::wireSize<MxifOperate>() == 774);
 static_assert(offsetof(MxifOperate, busOptionA) == 8 && offsetof(MxifOperate, busOptionB) == 9);
 static_assert(offsetof(MxifOperate, faderMode) == 12 && offsetof(MxifOperate, keyFaderKind) == 13);
 static_assert(offsetof(MxifOperate, faderModeSelect) == 14);

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "Lib/Include/check.h"
+#include "Lib/Include/codec.h"
 #include "Lib/Include/records/names.h"
 #include "Lib/Include/text.h"
 #include "Lib/Include/type_index.h"
@@ -186,6 +187,7 @@ static_assert(offsetof(MxifControlPanelConfig, subControlPanel2) + offsetof(Mxif
 static_assert(offsetof(MxifControlPanelConfig, options) + offsetof(MxifControlPanelConfig::Options, lampFlag) == 291);
 static_assert(offsetof(MxifControlPanelConfig, keyFaders) == 416);
 static_assert(sizeof(MxifControlPanelConfig) == 1664);
+static_assert(codec::wireSize<MxifControlPanelConfig>() == 1363);
 
 // ---- Lamp images (types 49 and 50) -----------------------------------------------------------------
 
@@ -286,6 +288,7 @@ struct MxifLed {
   }
 };
 static_assert(sizeof(MxifLed) == 404);
+static_assert(codec::wireSize<MxifLed>() == 400);
 
 // The lamps of one ME row as one panel shows them; one instance per ME, channel = panel 0..2.
 struct MxifMeLed {
@@ -313,6 +316,7 @@ struct MxifMeLed {
 };
 static_assert(offsetof(MxifMeLed, me) == 4);
 static_assert(sizeof(MxifMeLed) == 360);
+static_assert(codec::wireSize<MxifMeLed>() == 356);
 
 // A transition lever's raw value from a control panel (command type 95), 13 bytes big-endian.
 struct MxifFaderEvent {
@@ -341,5 +345,6 @@ struct MxifFaderEvent {
   }
 };
 static_assert(sizeof(MxifFaderEvent) == 16);
+static_assert(codec::wireSize<MxifFaderEvent>() == 13);
 
 }  // namespace internal

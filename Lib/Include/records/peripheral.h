@@ -6,6 +6,7 @@
 // option flag. 112 bytes in memory, 100 on the wire.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -67,6 +68,7 @@ struct MxifPeripheral {
   }
 };
 static_assert(sizeof(MxifPeripheral) == 112);
+static_assert(codec::wireSize<MxifPeripheral>() == 100);
 static_assert(offsetof(MxifPeripheral, flagA0) == 12 && offsetof(MxifPeripheral, reportForm) == 13);
 static_assert(offsetof(MxifPeripheral, tallyMode) == 14 && offsetof(MxifPeripheral, groups) == 16);
 static_assert(offsetof(MxifPeripheral, groups) + offsetof(TallyGroup, entries) == 20);

@@ -4,6 +4,7 @@
 // and configuration menu locks (types 30 and 35) and the recently used colours (type 51).
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/records/names.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -43,6 +44,7 @@ struct MxifGpiInOut {
   }
 };
 static_assert(sizeof(MxifGpiInOut) == 1092);
+static_assert(codec::wireSize<MxifGpiInOut>() == 956);
 
 // One entry of a panel's button inhibit table.
 struct InhibitEntry {
@@ -85,6 +87,7 @@ struct MxifButtonInhibit {
   }
 };
 static_assert(sizeof(MxifButtonInhibit) == 1872);
+static_assert(codec::wireSize<MxifButtonInhibit>() == 1638);
 static_assert(offsetof(MxifButtonInhibit, panel) == 4 && offsetof(MxifButtonInhibit, flag) == 6);
 
 // Menu lock flags (0 unlocked, 1 locked), flag n under bit n.
@@ -104,8 +107,10 @@ struct MenuLockRecord {
 };
 struct MxifSystemMenuLock : MenuLockRecord<category::TYPE_SYSTEM_MENU_LOCK, 6> {};
 static_assert(sizeof(MxifSystemMenuLock) == 12);
+static_assert(codec::wireSize<MxifSystemMenuLock>() == 10);
 struct MxifConfigMenuLock : MenuLockRecord<category::TYPE_CONFIG_MENU_LOCK, 5> {};
 static_assert(sizeof(MxifConfigMenuLock) == 12);
+static_assert(codec::wireSize<MxifConfigMenuLock>() == 9);
 
 // The eight most recently used colours, colour 0 the most recent.
 struct MxifRecentColor {
@@ -127,3 +132,4 @@ struct MxifRecentColor {
   }
 };
 static_assert(sizeof(MxifRecentColor) == 56);
+static_assert(codec::wireSize<MxifRecentColor>() == 56);

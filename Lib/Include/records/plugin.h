@@ -3,6 +3,7 @@
 // the 30 plug-in status slots (type 45) and the initial status (type 55).
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/text.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -27,6 +28,7 @@ struct MxifPlugin {
   }
 };
 static_assert(sizeof(MxifPlugin) == 20);
+static_assert(codec::wireSize<MxifPlugin>() == 20);
 
 // One plug-in status slot (channel = slot 0..29). On the wire its length is 23 plus the two text
 // lengths.
@@ -69,6 +71,7 @@ struct MxifPluginStatus {
 };
 static_assert(offsetof(MxifPluginStatus, slot) == 4);
 static_assert(sizeof(MxifPluginStatus) == 92);
+static_assert(codec::wireSize<MxifPluginStatus>() == 87);
 
 namespace internal {
 
@@ -99,5 +102,6 @@ struct MxifInitialStatus {
 };
 static_assert(offsetof(MxifInitialStatus, status4Words) == 8 && offsetof(MxifInitialStatus, status5) == 18);
 static_assert(sizeof(MxifInitialStatus) == 20);
+static_assert(codec::wireSize<MxifInitialStatus>() == 19);
 
 }  // namespace internal

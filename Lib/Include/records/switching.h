@@ -3,6 +3,7 @@
 // at a picture boundary, answered with the same body and a reply code.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/records/bus.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -36,3 +37,4 @@ struct MxifSwitchingCmd {
 };
 static_assert(offsetof(MxifSwitchingCmd, noRecord) == 6 && offsetof(MxifSwitchingCmd, bus) == 8);
 static_assert(sizeof(MxifSwitchingCmd) == 212);
+static_assert(codec::wireSize<MxifSwitchingCmd>() == 203);

@@ -3,6 +3,7 @@
 // output routing, display options and a few stored texts. One channel, one instance.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/text.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -180,3 +181,4 @@ static_assert(offsetof(MxifSystem, display) + offsetof(MxifSystemDisplay, toggle
 static_assert(offsetof(MxifSystem, display) + offsetof(MxifSystemDisplay, toggle2) == 200);
 static_assert(offsetof(MxifSystem, busRefresh) == 204);
 static_assert(sizeof(MxifSystem) == 208);
+static_assert(codec::wireSize<MxifSystem>() == 184);

@@ -5,6 +5,7 @@
 // computed source tally beside the one last received from the front end. None is backed up.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -27,6 +28,7 @@ struct MxifBusTally {
   }
 };
 static_assert(sizeof(MxifBusTally) == 112);
+static_assert(codec::wireSize<MxifBusTally>() == 106);
 static_assert(offsetof(MxifBusTally, presence) == 8 && offsetof(MxifBusTally, tally) == 20);
 
 struct MxifSourceTally {
@@ -52,6 +54,7 @@ struct MxifSourceTally {
   }
 };
 static_assert(sizeof(MxifSourceTally) == 288);
+static_assert(codec::wireSize<MxifSourceTally>() == 285);
 static_assert(offsetof(MxifSourceTally, presence) == 8 && offsetof(MxifSourceTally, tally) == 40);
 
 struct MxifDualSourceTally {
@@ -71,3 +74,4 @@ struct MxifDualSourceTally {
   }
 };
 static_assert(sizeof(MxifDualSourceTally) == 584);
+static_assert(codec::wireSize<MxifDualSourceTally>() == 576);

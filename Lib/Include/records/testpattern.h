@@ -3,6 +3,7 @@
 // instance selects a hardware test mode on every ME; everything else is only kept and reported.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -32,3 +33,4 @@ struct MxifTest {
   }
 };
 static_assert(offsetof(MxifTest, me) == 4 && offsetof(MxifTest, values) == 12 && sizeof(MxifTest) == 52);
+static_assert(codec::wireSize<MxifTest>() == 51);

@@ -3,6 +3,7 @@
 // transition of the switcher as the front end last heard it.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -43,4 +44,5 @@ struct MxifTransitionStatus {
 };
 
 static_assert(sizeof(MxifTransitionStatus) == 60);
+static_assert(codec::wireSize<MxifTransitionStatus>() == 60);
 static_assert(offsetof(MxifTransitionStatus, group) == 4);

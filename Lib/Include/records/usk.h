@@ -7,6 +7,7 @@
 // on the wire the fields follow in the order of `fields`, big-endian, without padding.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/records/key.h"
 #include "Lib/Include/records/names.h"
 #include "Lib/Include/text.h"
@@ -53,6 +54,7 @@ struct MxifUpStreamKey {
 };
 
 static_assert(sizeof(MxifUpStreamKey) == 92);
+static_assert(codec::wireSize<MxifUpStreamKey>() == 81);
 static_assert(offsetof(MxifUpStreamKey, channel) == 4 && offsetof(MxifUpStreamKey, style) == 8);
 static_assert(offsetof(MxifUpStreamKey, style) + offsetof(KeyStyle, keyType) == 12);
 static_assert(offsetof(MxifUpStreamKey, style) + offsetof(KeyStyle, keySource) == 15);
@@ -108,6 +110,7 @@ struct MxifUpStreamKeyAssign {
 };
 
 static_assert(sizeof(MxifUpStreamKeyAssign) == 1224);
+static_assert(codec::wireSize<MxifUpStreamKeyAssign>() == 774);
 static_assert(offsetof(MxifUpStreamKeyAssign, sourceMask) == 4 && offsetof(MxifUpStreamKeyAssign, source) == 8);
 static_assert(offsetof(MxifUpStreamKeyAssign, entries) == 16 && offsetof(MxifUpStreamKeyAssign, onOffMask) == 1216);
 static_assert(offsetof(MxifUpStreamKeyAssign, entries) + offsetof(UskAttachment, value) == 20);

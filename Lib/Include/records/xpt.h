@@ -2,6 +2,7 @@
 // Crosspoint button assignment (type 38) and source link table (type 37).
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -34,6 +35,7 @@ struct MxifXptAssign {
   }
 };
 static_assert(sizeof(MxifXptAssign) == 420);
+static_assert(codec::wireSize<MxifXptAssign>() == 415);
 
 struct MxifAuxBusLink {
   static constexpr int N_PAIRS = 24;
@@ -80,3 +82,4 @@ struct MxifSourceLink {
 static_assert(offsetof(MxifSourceLink, linkMode) == 428);
 static_assert(offsetof(MxifSourceLink, auxBusLink) == 432);
 static_assert(sizeof(MxifSourceLink) == 460);
+static_assert(codec::wireSize<MxifSourceLink>() == 456);
