@@ -97,6 +97,8 @@ constexpr Kind kindOf() {
     return Kind::F32;
   } else {
     static_assert(std::is_integral_v<T> && sizeof(T) <= 4, "record fields are 1, 2 or 4 byte integers or float");
+    // Plain char (and wchar_t) is signed on one processor and unsigned on the other.
+    static_assert(!std::is_same_v<T, char> && !std::is_same_v<T, wchar_t>, "record fields are s8 or u8, not char");
     if constexpr (sizeof(T) == 1) return std::is_signed_v<T> ? Kind::S8 : Kind::U8;
     if constexpr (sizeof(T) == 2) return std::is_signed_v<T> ? Kind::S16 : Kind::U16;
     return std::is_signed_v<T> ? Kind::S32 : Kind::U32;
