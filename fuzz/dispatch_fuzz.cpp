@@ -16,7 +16,7 @@ struct Timing {
   u8 flag;
   s16 rate;
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("flag", r.flag, r.mask, 0);
     v.field("rate", r.rate, r.mask, 1);
@@ -39,7 +39,7 @@ struct Record {
   u16 tally[40];
   u8 status;
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("me", r.me);
     v.field("mode", r.mode, r.mask, 0);
@@ -81,7 +81,7 @@ struct InitCmd {
   u32 code;
   u16 arg;
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.field("code", r.code);
     v.field("arg", r.arg);
   }
@@ -109,7 +109,7 @@ struct ButtonEvent {
   u8 code;
   u8 state;
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.field("code", r.code);
     v.field("state", r.state);
   }

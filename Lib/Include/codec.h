@@ -5,7 +5,8 @@
 // and the name-based text form used by the front-end tool.
 //
 // A record declares its fields in a static member template `fields`, called with a visitor and
-// the record (const or not):
+// the record (const or not). The template is constexpr: the wire size is counted from it at compile
+// time (so the names of array elements come from constant tables, records/names.h):
 //
 //   struct MxifExample {
 //     u32 mask;         // presence word of the head group
@@ -15,7 +16,7 @@
 //     u32 keyMask;      // presence word with one bit per element of `key`
 //     u8 key[4];        // keyMask bits 0..3
 //     Timing trans;     // sub-record: starts with its own presence word
-//     template <class V, class R> static void fields(V& v, R& r) {
+//     template <class V, class R> static constexpr void fields(V& v, R& r) {
 //       v.mask("mask", r.mask);
 //       v.field("me", r.me);
 //       v.field("mode", r.mode, r.mask, 0);
@@ -51,7 +52,7 @@ namespace codec {
 
 enum class Kind : u8 { U8, S8, U16, S16, U32, S32, F32 };
 
-inline int widthOf(Kind k) {
+constexpr int widthOf(Kind k) {
   switch (k) {
     case Kind::U8:
     case Kind::S8:
@@ -97,6 +98,8 @@ constexpr Kind kindOf() {
     return Kind::F32;
   } else {
     static_assert(std::is_integral_v<T> && sizeof(T) <= 4, "record fields are 1, 2 or 4 byte integers or float");
+    // Plain char (and wchar_t) is signed on one processor and unsigned on the other.
+    static_assert(!std::is_same_v<T, char> && !std::is_same_v<T, wchar_t>, "record fields are s8 or u8, not char");
     if constexpr (sizeof(T) == 1) return std::is_signed_v<T> ? Kind::S8 : Kind::U8;
     if constexpr (sizeof(T) == 2) return std::is_signed_v<T> ? Kind::S16 : Kind::U16;
     return std::is_signed_v<T> ? Kind::S32 : Kind::U32;
@@ -235,41 +238,57 @@ void storeElement(const Leaf& f, int i, u32 bits);
 inline bool presenceBit(const u32* mask, int bit) { return (mask[bit / 32] >> (bit % 32)) & 1u; }
 inline void setPresenceBit(u32* mask, int bit) { mask[bit / 32] |= 1u << (bit % 32); }
 
-// Bytes of the record on the wire.
-template <class T>
-size_t wireSize() {
-  struct Count : LeafSink {
-    size_t n = 0;
-    void leaf(const Leaf& f) override { n += static_cast<size_t>(widthOf(f.kind)) * f.count; }
-  };
-  static const size_t size = [] {
-    T t{};
-    Count c;
-    walk(t, c);
-    return c.n;
-  }();
-  return size;
-}
-
 // A visitor of a record's field list, inlined where it is used, that hands every field and presence
 // word (an array whole) to Derived::value in the list's order, sub-records through their own lists.
 template <class Derived>
 class EachValue {
  public:
   template <class M>
-  void mask(const char*, M& m) { self().value(m); }
+  constexpr void mask(const char*, M& m) { self().value(m); }
   template <class X>
-  void field(const char*, X& x) { self().value(x); }
+  constexpr void field(const char*, X& x) { self().value(x); }
   template <class X, class M>
-  void field(const char*, X& x, M&, int) { self().value(x); }
+  constexpr void field(const char*, X& x, M&, int) { self().value(x); }
   template <class X, class M>
-  void each(const char*, X& x, M&, int) { self().value(x); }
+  constexpr void each(const char*, X& x, M&, int) { self().value(x); }
   template <class S>
-  void sub(const char*, S& s) { std::remove_const_t<S>::fields(self(), s); }
+  constexpr void sub(const char*, S& s) { std::remove_const_t<S>::fields(self(), s); }
 
  private:
-  Derived& self() { return static_cast<Derived&>(*this); }
+  constexpr Derived& self() { return static_cast<Derived&>(*this); }
 };
+
+namespace internal {
+
+// Adds up the wire bytes of a field list; the lists are constexpr, so this runs at compile time.
+class WireCount : public EachValue<WireCount> {
+ public:
+  template <class X>
+  constexpr void value(const X&) {
+    using S = Shape<std::remove_cv_t<X>>;
+    bytes += static_cast<size_t>(widthOf(kindOf<typename S::Elem>())) * S::count;
+  }
+  size_t bytes = 0;
+};
+
+template <class T>
+constexpr size_t countWireBytes() {
+  T r{};
+  WireCount c;
+  T::fields(c, r);
+  return c.bytes;
+}
+
+template <class T>
+inline constexpr size_t WIRE_BYTES = countWireBytes<T>();
+
+}  // namespace internal
+
+// Bytes of the record on the wire (a constant: usable in static_assert beside the record).
+template <class T>
+constexpr size_t wireSize() {
+  return internal::WIRE_BYTES<T>;
+}
 
 namespace internal {
 

@@ -22,7 +22,7 @@ struct TextField {
 // share the text's presence bit (its fixed-size wire form is not the text's, so records with texts
 // are read and written by the visitors below).
 template <class V, class T, class M>
-void textField(V& v, const char* name, const char* charsName, T& t, M& mask, int bit) {
+constexpr void textField(V& v, const char* name, const char* charsName, T& t, M& mask, int bit) {
   if constexpr (requires { v.text(name, t, mask, bit); }) {
     v.text(name, t, mask, bit);
   } else {
@@ -43,7 +43,7 @@ struct TextBlock {
   TextField<17> text4 = {};
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     MX_TEXT_FIELD(v, r, text1, mask, 0);
     MX_TEXT_FIELD(v, r, text2, mask, 1);

@@ -219,7 +219,7 @@ struct WaitCommand {
   s16 frames;
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.field("unused", r.unused);
     v.field("frames", r.frames);
   }

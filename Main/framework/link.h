@@ -29,7 +29,7 @@ struct LinkHeader {
   u16 type;
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.field("sync", r.sync);
     v.field("bodyLength", r.bodyLength);
     v.field("type", r.type);

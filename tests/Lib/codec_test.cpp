@@ -12,7 +12,7 @@ struct Timing {
   u8 flag;   // bit 0
   s16 rate;  // bit 1
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("flag", r.flag, r.mask, 0);
     v.field("rate", r.rate, r.mask, 1);
@@ -34,7 +34,7 @@ struct Sample {
   Timing other;
   s8 status;
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("me", r.me);
     v.field("mode", r.mode, r.mask, 0);
@@ -188,7 +188,7 @@ struct Wide {
   u32 u;
   s32 s;
   template <class V, class R>
-  static void fields(V& v, R& r) { v.field("u32", r.u), v.field("s32", r.s); }
+  static constexpr void fields(V& v, R& r) { v.field("u32", r.u), v.field("s32", r.s); }
 };
 
 TEST(CodecText, WideKindsTakeTheirWholeRangeAndNoMore) {

@@ -21,7 +21,7 @@ struct Rec {
   u32 subMask;
   u16 c;
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("me", r.me);
     v.field("a", r.a, r.mask, 0);
@@ -38,7 +38,7 @@ struct InitCmd {
   u32 code;
   u32 arg;
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.field("code", r.code);
     v.field("arg", r.arg);
   }

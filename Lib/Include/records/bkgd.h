@@ -9,7 +9,9 @@
 // lie behind the groups.
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -23,7 +25,7 @@ struct MxifModify {
   s16 value3;  // bit 3
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("on", r.on, r.mask, 0);
     v.field("value1", r.value1, r.mask, 1);
@@ -48,7 +50,7 @@ struct MxifBkgd {
     s16 limitEnd;    // bit 4, 1/1000 (the window ends at 1 - limitEnd)
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("flag", r.flag, r.mask, 0);
       v.field("value", r.value, r.mask, 1);
@@ -66,7 +68,7 @@ struct MxifBkgd {
     u8 selectLink;  // bit 2, 0..1
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("selectA", r.selectA, r.mask, 0);
       v.field("selectB", r.selectB, r.mask, 1);
@@ -83,7 +85,7 @@ struct MxifBkgd {
     s16 phaseSpeed;  // bit 3, -50..50
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("waveform", r.waveform, r.mask, 0);
       v.field("amplitude", r.amplitude, r.mask, 1);
@@ -105,7 +107,7 @@ struct MxifBkgd {
     u8 edgeSymmetry;   // bit 10
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("size", r.size, r.mask, 0);
       v.field("positionX", r.positionX, r.mask, 1);
@@ -191,7 +193,7 @@ struct MxifBkgd {
   u8 status[4];         // head bits 21..24
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("me", r.me);
     v.field("direction", r.direction, r.mask, BIT_DIRECTION);
@@ -252,8 +254,11 @@ struct MxifBkgd {
     v.each("status", r.status, r.mask, BIT_STATUS0);
   }
 
-  // Every field and presence word 0.
-  MxifBkgd() { std::memset(static_cast<void*>(this), 0, sizeof(*this)); }
+  // Every field and presence word 0, and the padding too (the backup image copies records whole).
+  // A record made at compile time (the wire size count) only names its fields.
+  constexpr MxifBkgd() {
+    if (!std::is_constant_evaluated()) std::memset(static_cast<void*>(this), 0, sizeof(*this));
+  }
 
   // --- record helpers ---
 
@@ -352,6 +357,7 @@ static_assert(sizeof(MxifBkgd::PatFree) == 28);
 static_assert(offsetof(MxifBkgd::PatFree, edges) == 18);
 static_assert(offsetof(MxifBkgd::PatFree, edgeSymmetry) == 26);
 static_assert(sizeof(MxifBkgd) == 272);
+static_assert(codec::wireSize<MxifBkgd>() == 239);
 static_assert(offsetof(MxifBkgd, me) == 4);
 static_assert(offsetof(MxifBkgd, nextMask) == 8);
 static_assert(offsetof(MxifBkgd, nextBkgd) == 12);
@@ -435,11 +441,12 @@ struct MxifBkgdWipe {
   u8 stepRequest;   // bit 1: 1 asks for a pattern step
   u8 pad3273[3];
 
+  static constexpr const char* NAMES[N_ENTRIES] = {"bkgd[0]", "bkgd[1]", "bkgd[2]", "bkgd[3]",
+                                                   "bkgd[4]", "bkgd[5]", "bkgd[6]", "bkgd[7]",
+                                                   "bkgd[8]", "bkgd[9]", "bkgd[10]", "bkgd[11]"};
+
   template <class V, class R>
-  static void fields(V& v, R& r) {
-    static constexpr const char* NAMES[N_ENTRIES] = {"bkgd[0]", "bkgd[1]", "bkgd[2]", "bkgd[3]",
-                                                     "bkgd[4]", "bkgd[5]", "bkgd[6]", "bkgd[7]",
-                                                     "bkgd[8]", "bkgd[9]", "bkgd[10]", "bkgd[11]"};
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("me", r.me);
     v.field("selected", r.selected, r.mask, BIT_SELECTED);
@@ -447,8 +454,10 @@ struct MxifBkgdWipe {
     v.field("stepRequest", r.stepRequest, r.mask, BIT_STEP_REQUEST);
   }
 
-  // Every field and presence word 0.
-  MxifBkgdWipe() { std::memset(static_cast<void*>(this), 0, sizeof(*this)); }
+  // Every field and presence word 0, as MxifBkgd().
+  constexpr MxifBkgdWipe() {
+    if (!std::is_constant_evaluated()) std::memset(static_cast<void*>(this), 0, sizeof(*this));
+  }
   // Each entry is read with the background's normalisation.
   static void afterRead(MxifBkgdWipe& r) {
     for (MxifBkgd& e : r.entries) MxifBkgd::afterRead(e);
@@ -456,6 +465,7 @@ struct MxifBkgdWipe {
 };
 
 static_assert(sizeof(MxifBkgdWipe) == 3276);
+static_assert(codec::wireSize<MxifBkgdWipe>() == 2875);
 static_assert(offsetof(MxifBkgdWipe, selected) == 5);
 static_assert(offsetof(MxifBkgdWipe, entries) == 8);
 static_assert(offsetof(MxifBkgdWipe, stepRequest) == 3272);

@@ -4,6 +4,7 @@
 // bus rows of the ME shows, and the panel-side switches.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -31,7 +32,7 @@ struct MxifBus {
   }
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("me", r.me);
     v.mask("entryMask", r.entryMask);
@@ -40,6 +41,7 @@ struct MxifBus {
   }
 };
 static_assert(sizeof(MxifBus) == 204);
+static_assert(codec::wireSize<MxifBus>() == 196);
 static_assert(offsetof(MxifBus, entryMask) == 8);
 static_assert(offsetof(MxifBus, entries) == 20);
 static_assert(offsetof(MxifBus, programBus) == 200);
@@ -77,7 +79,7 @@ struct MxifBusStatus {
   u8 reserved38[2] = {};
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("maskA", r.maskA);
     v.field("me", r.me);
     v.field("channel", r.channel);
@@ -93,6 +95,7 @@ struct MxifBusStatus {
   }
 };
 static_assert(sizeof(MxifBusStatus) == 40);
+static_assert(codec::wireSize<MxifBusStatus>() == 32);
 static_assert(offsetof(MxifBusStatus, channel) == 4);
 static_assert(offsetof(MxifBusStatus, me) == 6);
 static_assert(offsetof(MxifBusStatus, rows) == 12);

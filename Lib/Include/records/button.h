@@ -1,5 +1,6 @@
 #pragma once
 // Control-panel button event (command type 94): one press or release of one panel button.
+#include "Lib/Include/codec.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -42,7 +43,7 @@ struct MxifButtonEvent {
   bool getFlag2() const { return flag2 != 0; }
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.field("word1", r.word1);
     v.field("flag1", r.flag1);
     v.field("word2", r.word2);
@@ -55,5 +56,6 @@ struct MxifButtonEvent {
   }
 };
 static_assert(sizeof(MxifButtonEvent) == 14);
+static_assert(codec::wireSize<MxifButtonEvent>() == 12);
 
 }  // namespace internal

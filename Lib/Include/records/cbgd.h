@@ -4,6 +4,7 @@
 // rate, position and direction, and a motion that scrolls or rotates the wash.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -36,7 +37,7 @@ struct MxifCbgd {
   s16 speed = 0;       // -500..500
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("channel", r.channel);
     v.field("color1", r.color1, r.mask, BIT_COLOR1);
@@ -54,6 +55,7 @@ struct MxifCbgd {
   }
 };
 static_assert(sizeof(MxifCbgd) == 36);
+static_assert(codec::wireSize<MxifCbgd>() == 34);
 static_assert(offsetof(MxifCbgd, channel) == 4);
 static_assert(offsetof(MxifCbgd, color1) == 6);
 static_assert(offsetof(MxifCbgd, color2) == 12);

@@ -5,6 +5,7 @@
 // On the wire both are big-endian without padding: the record's body is 25 bytes, the command's 11.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -34,7 +35,7 @@ struct MxifChromaKey {
   s16 extra[3] = {};    // carried for the front end, -1000..1000
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("me", r.me);
     v.field("channel", r.channel);
@@ -51,6 +52,7 @@ struct MxifChromaKey {
 };
 
 static_assert(sizeof(MxifChromaKey) == 28);
+static_assert(codec::wireSize<MxifChromaKey>() == 25);
 static_assert(offsetof(MxifChromaKey, me) == 4 && offsetof(MxifChromaKey, channel) == 6);
 static_assert(offsetof(MxifChromaKey, rangeBase) == 8 && offsetof(MxifChromaKey, rangeWidth) == 10);
 static_assert(offsetof(MxifChromaKey, sampleKey) == 12 && offsetof(MxifChromaKey, modeSelect) == 13);
@@ -72,7 +74,7 @@ struct MxifChromaKeyCmd {
   u8 trailing[2] = {};  // echoed
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.field("first", r.first);
     v.field("second", r.second);
     v.field("kind", r.kind);
@@ -83,3 +85,4 @@ struct MxifChromaKeyCmd {
   }
 };
 static_assert(sizeof(MxifChromaKeyCmd) == 12);
+static_assert(codec::wireSize<MxifChromaKeyCmd>() == 11);

@@ -2,6 +2,7 @@
 // Records of the stills and clips: clip play (type 10), clip record (11), clip register (12), clip
 // status (13), still memory (23) and still status (24). Each is laid out so that a byte's offset
 // in memory is its offset on the wire (a presence word, then bytes only).
+#include "Lib/Include/codec.h"
 #include "Lib/Include/records/plain.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -20,7 +21,7 @@ struct MxifClipPlay {
   u8 tail[2];    // bit 0
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("channel", r.channel);
     v.field("body", r.body, r.mask, 0);
@@ -30,6 +31,7 @@ struct MxifClipPlay {
   }
 };
 static_assert(sizeof(MxifClipPlay) == 24);
+static_assert(codec::wireSize<MxifClipPlay>() == 24);
 static_assert(offsetof(MxifClipPlay, mode) == 20);
 static_assert(offsetof(MxifClipPlay, linkedMe) == 21);
 
@@ -43,7 +45,7 @@ struct MxifClipRec {
   u8 tail[2];    // bit 1
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("channel", r.channel, r.mask, 0);
     v.field("body", r.body, r.mask, 1);
@@ -52,10 +54,12 @@ struct MxifClipRec {
   }
 };
 static_assert(sizeof(MxifClipRec) == 16);
+static_assert(codec::wireSize<MxifClipRec>() == 16);
 static_assert(offsetof(MxifClipRec, recording) == 13);
 
 struct MxifClipRegister : MxifPlainRecord<category::TYPE_CLIP_REGISTER, 1, 16> {};
 static_assert(sizeof(MxifClipRegister) == 16);
+static_assert(codec::wireSize<MxifClipRegister>() == 16);
 
 // Clip status entries 0..84 (byte 4 the entry); entry 81 + c belongs to clip player c, whose byte
 // 42 tells that the player is ready for a linked transition.
@@ -70,7 +74,7 @@ struct MxifClipStatus {
   u8 tail;      // bit 0
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("entry", r.entry);
     v.field("body", r.body, r.mask, 0);
@@ -79,6 +83,7 @@ struct MxifClipStatus {
   }
 };
 static_assert(sizeof(MxifClipStatus) == 44);
+static_assert(codec::wireSize<MxifClipStatus>() == 44);
 static_assert(offsetof(MxifClipStatus, ready) == 42);
 
 // Still memory (single): byte 4 the still store 0..3, byte 14 = 1 while it captures.
@@ -91,7 +96,7 @@ struct MxifStillMemory {
   u8 tail;       // bit 1
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("store", r.store, r.mask, 0);
     v.field("body", r.body, r.mask, 1);
@@ -100,8 +105,10 @@ struct MxifStillMemory {
   }
 };
 static_assert(sizeof(MxifStillMemory) == 16);
+static_assert(codec::wireSize<MxifStillMemory>() == 16);
 static_assert(offsetof(MxifStillMemory, capturing) == 14);
 
 // Still status, one channel per still store 0..3.
 struct MxifStillStatus : MxifPlainRecord<category::TYPE_STILL_STATUS, 4, 16> {};
 static_assert(sizeof(MxifStillStatus) == 16);
+static_assert(codec::wireSize<MxifStillStatus>() == 16);

@@ -9,6 +9,7 @@
 // category's assign), copy all (codec::resume), clear presence and has presence.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/records/names.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -20,7 +21,7 @@ struct ColorValues {
   X value[N] = {};
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.each("value", r.value, r.mask, 0);
   }
@@ -43,7 +44,7 @@ struct ColorOptionGroup {
   ColorOptions a, b;
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("group", r.group);
     v.sub("a", r.a);
     v.sub("b", r.b);
@@ -82,11 +83,12 @@ struct MxifColorCorrect {
   u8 auxSelection = 0;  // 0..27, kept for the front end
   u8 reserved242[2] = {};
 
+  static constexpr auto POINT_NAMES = ElementNames<N_POINTS>::numbered("curvePoint", 1);
+  static constexpr auto GROUP_NAMES = ElementNames<N_GROUPS>::numbered("optionGroup", 1);
+  static constexpr auto SECTOR_NAMES = ElementNames<N_SECTORS>::numbered("sector", 1);
+
   template <class V, class R>
-  static void fields(V& v, R& r) {
-    static const auto pointNames = ElementNames<N_POINTS>::numbered("curvePoint", 1);
-    static const auto groupNames = ElementNames<N_GROUPS>::numbered("optionGroup", 1);
-    static const auto sectorNames = ElementNames<N_SECTORS>::numbered("sector", 1);
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("channel", r.channel);
     v.field("enable", r.enable, r.mask, 0);
@@ -97,15 +99,16 @@ struct MxifColorCorrect {
     v.field("hue", r.hue, r.mask, 5);
     v.field("fixedMatrixMode", r.fixedMatrixMode, r.mask, 6);
     v.field("linkComponents", r.linkComponents, r.mask, 7);
-    for (int k = 0; k < N_POINTS; ++k) v.sub(pointNames(k), r.curvePoint[k]);
-    for (int k = 0; k < N_GROUPS; ++k) v.sub(groupNames(k), r.optionGroup[k]);
+    for (int k = 0; k < N_POINTS; ++k) v.sub(POINT_NAMES(k), r.curvePoint[k]);
+    for (int k = 0; k < N_GROUPS; ++k) v.sub(GROUP_NAMES(k), r.optionGroup[k]);
     v.sub("matrix6", r.matrix6);
-    for (int k = 0; k < N_SECTORS; ++k) v.sub(sectorNames(k), r.sector[k]);
+    for (int k = 0; k < N_SECTORS; ++k) v.sub(SECTOR_NAMES(k), r.sector[k]);
     v.field("resetTarget", r.resetTarget, r.mask, 8);
     v.field("auxSelection", r.auxSelection, r.mask, 9);
   }
 };
 static_assert(sizeof(MxifColorCorrect) == 244);
+static_assert(codec::wireSize<MxifColorCorrect>() == 232);
 static_assert(offsetof(MxifColorCorrect, channel) == 4);
 static_assert(offsetof(MxifColorCorrect, enable) == 6 && offsetof(MxifColorCorrect, curveLimit) == 7);
 static_assert(offsetof(MxifColorCorrect, lumaGain) == 8 && offsetof(MxifColorCorrect, pedestal) == 10);
@@ -130,7 +133,7 @@ struct MxifColorCorrectCmd {
   u16 source = 0;   // the copy's source
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.field("first", r.first);
     v.field("second", r.second);
     v.field("kind", r.kind);
@@ -140,3 +143,4 @@ struct MxifColorCorrectCmd {
   }
 };
 static_assert(sizeof(MxifColorCorrectCmd) == 10);
+static_assert(codec::wireSize<MxifColorCorrectCmd>() == 10);

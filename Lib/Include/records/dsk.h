@@ -56,7 +56,7 @@ struct MxifDsk {
   Names names;
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("channel", r.channel);
     keyerFieldList(v, r);
@@ -75,6 +75,7 @@ struct MxifDsk {
 };
 
 static_assert(sizeof(MxifDsk) == 144);
+static_assert(codec::wireSize<MxifDsk>() == 126);
 static_assert(offsetof(MxifDsk, channel) == 4 && offsetof(MxifDsk, style) == 8 && offsetof(MxifDsk, adjust) == 20);
 static_assert(offsetof(MxifDsk, matteColor) == 32 && offsetof(MxifDsk, edge) == 40);
 static_assert(offsetof(MxifDsk, edgeColor) == 52 && offsetof(MxifDsk, maskSet) == 60 && offsetof(MxifDsk, maskBox) == 68);

@@ -8,6 +8,7 @@
 // without the padding byte of the DVE sub-records: 148 bytes.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/records/panel.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -38,7 +39,7 @@ struct MxifImage {
     s16 level = 0;        // bit 10: mosaic or defocus level in tenths, 0..1000
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("enable", r.enable, r.mask, 0);
       v.field("posterize", r.posterize, r.mask, 1);
@@ -65,7 +66,7 @@ struct MxifImage {
     s16 steps = 0;    // bit 2: 0..60
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("flagA", r.flagA, r.mask, 0);
       v.field("flagB", r.flagB, r.mask, 1);
@@ -85,12 +86,13 @@ struct MxifImage {
   Dve bkgdDveA;
   Dve bkgdDveB;
 
+  static constexpr ElementNames<N_KEYS> KEY_NAMES{"imageKey"};
+
   template <class V, class R>
-  static void fields(V& v, R& r) {
-    static const ElementNames<N_KEYS> keyNames("imageKey");
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("me", r.me);
-    for (int k = 0; k < N_KEYS; ++k) v.sub(keyNames(k), r.imageKey[k]);
+    for (int k = 0; k < N_KEYS; ++k) v.sub(KEY_NAMES(k), r.imageKey[k]);
     v.sub("imageA", r.imageA);
     v.sub("imageB", r.imageB);
     v.field("recordFlag", r.recordFlag, r.mask, 0);
@@ -100,6 +102,7 @@ struct MxifImage {
 };
 static_assert(sizeof(MxifImage::Target) == 20 && sizeof(MxifImage::Dve) == 12);
 static_assert(sizeof(MxifImage) == 152);
+static_assert(codec::wireSize<MxifImage>() == 148);
 static_assert(offsetof(MxifImage, me) == 4 && offsetof(MxifImage, recordFlag) == 5);
 // The enable bytes that the key and background layers read.
 static_assert(offsetof(MxifImage, imageKey[0].enable) == 12 && offsetof(MxifImage, imageKey[1].enable) == 32);

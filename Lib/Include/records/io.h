@@ -2,6 +2,7 @@
 // Records of the video inputs, outputs and multiview: extended display (type 32), custom
 // information (33), source names (39), multiview (40), DVI inputs (41), video inputs (42) and
 // outputs (43). Each is laid out so that a byte's offset in memory is its offset on the wire.
+#include "Lib/Include/codec.h"
 #include "Lib/Include/records/plain.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -16,7 +17,7 @@ struct MxifExtendedDisplay {
   u8 body[10];  // bit 2
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("display", r.display, r.mask, 0);
     v.field("aux", r.aux, r.mask, 1);
@@ -24,6 +25,7 @@ struct MxifExtendedDisplay {
   }
 };
 static_assert(sizeof(MxifExtendedDisplay) == 16);
+static_assert(codec::wireSize<MxifExtendedDisplay>() == 16);
 static_assert(offsetof(MxifExtendedDisplay, display) == 4);
 
 // Custom information (single): byte 4 enables it; one source per custom-information channel; eight
@@ -42,7 +44,7 @@ struct MxifCustomInfo {
   u32 meSlot[N_SLOTS];   // slotMask bit s
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("enable", r.enable, r.mask, 0);
     v.field("body", r.body, r.mask, 1);
@@ -53,10 +55,12 @@ struct MxifCustomInfo {
   }
 };
 static_assert(sizeof(MxifCustomInfo) == 88);
+static_assert(codec::wireSize<MxifCustomInfo>() == 88);
 static_assert(offsetof(MxifCustomInfo, slotMask) == 52 && offsetof(MxifCustomInfo, meSlot) == 56);
 
 struct MxifSourceName : MxifPlainRecord<category::TYPE_SOURCE_NAME, 1, 16> {};
 static_assert(sizeof(MxifSourceName) == 16);
+static_assert(codec::wireSize<MxifSourceName>() == 16);
 
 // Multiview, one channel per multiview window 0..7 (byte 4). Presence bit 7 carries the labels,
 // so setting it re-sends what the window shows.
@@ -72,7 +76,7 @@ struct MxifMultiView {
   u8 labels[8];   // bit 7
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("channel", r.channel);
     v.field("format", r.format, r.mask, 0);
@@ -82,10 +86,12 @@ struct MxifMultiView {
   }
 };
 static_assert(sizeof(MxifMultiView) == 16);
+static_assert(codec::wireSize<MxifMultiView>() == 16);
 
 // DVI inputs 0 and 1 (sources 140 and 141).
 struct MxifInputDvi : MxifPlainRecord<category::TYPE_INPUT_DVI, 2, 16> {};
 static_assert(sizeof(MxifInputDvi) == 16);
+static_assert(codec::wireSize<MxifInputDvi>() == 16);
 
 // Video inputs, one record per SDI input 0..127 (source 10 + n, byte 4). Byte 9 = 1 leaves the
 // input out of tally; `state` is the input's state word.
@@ -102,7 +108,7 @@ struct MxifInputVideo {
   u8 tail[51];    // bit 0
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("input", r.input);
     v.field("body", r.body, r.mask, 0);
@@ -114,6 +120,7 @@ struct MxifInputVideo {
   }
 };
 static_assert(sizeof(MxifInputVideo) == 68);
+static_assert(codec::wireSize<MxifInputVideo>() == 68);
 static_assert(offsetof(MxifInputVideo, tallyOff) == 9);
 static_assert(offsetof(MxifInputVideo, byte16) == 16);
 
@@ -129,7 +136,7 @@ struct MxifOutput {
   u8 source[N_OUTPUTS];  // sourceMask bit n
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("index", r.index);
     v.field("body", r.body, r.mask, 0);
@@ -138,3 +145,4 @@ struct MxifOutput {
   }
 };
 static_assert(sizeof(MxifOutput) == 28);
+static_assert(codec::wireSize<MxifOutput>() == 28);

@@ -8,6 +8,7 @@
 // names in their text form, so a body is 342 bytes plus the two name lengths.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/records/bkgd.h"
 #include "Lib/Include/text.h"
 #include "Lib/Include/type_index.h"
@@ -23,7 +24,7 @@ struct KeyStyle {
   u8 secondMode = 0;   // bit 4
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("keyType", r.keyType, r.mask, 0);
     v.field("secondLevel", r.secondLevel, r.mask, 1);
@@ -42,7 +43,7 @@ struct KeyAdjust {
   u8 modeFlag = 0;  // bit 3
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("clip", r.clip, r.mask, 0);
     v.field("gain", r.gain, r.mask, 1);
@@ -61,7 +62,7 @@ struct KeyEdge {
   u8 fill = 0;       // bit 4
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("type", r.type, r.mask, 0);
     v.field("width", r.width, r.mask, 1);
@@ -77,7 +78,7 @@ static_assert(sizeof(KeyStyle) == 12 && sizeof(KeyAdjust) == 12 && sizeof(KeyEdg
 // "adjust", the matte colour, "edge", the edge colour, the mask sub-record and the mask box, the
 // colours and box under bits 0..2 of word 0.
 template <class V, class R>
-void keyerFieldList(V& v, R& r) {
+constexpr void keyerFieldList(V& v, R& r) {
   v.sub("style", r.style);
   v.sub("adjust", r.adjust);
   v.field("matteColor", r.matteColor, r.mask, R::W0_MATTE_COLOR);
@@ -120,7 +121,7 @@ struct MxifKey {
     u8 sense = 0;   // bit 1
     u8 enable = 0;  // bit 2
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("mode", r.mode, r.mask, 0);
       v.field("sense", r.sense, r.mask, 1);
@@ -133,7 +134,7 @@ struct MxifKey {
     s16 width = 0;     // bit 1
     s16 softness = 0;  // bit 2
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("on", r.on, r.mask, 0);
       v.field("width", r.width, r.mask, 1);
@@ -146,7 +147,7 @@ struct MxifKey {
     s16 first = 0;   // bit 0
     s16 second = 0;  // bit 1
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("first", r.first, r.mask, 0);
       v.field("second", r.second, r.mask, 1);
@@ -158,7 +159,7 @@ struct MxifKey {
     u8 mode = 0;      // bit 0
     u8 cropMode = 0;  // bit 1
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("mode", r.mode, r.mask, 0);
       v.field("cropMode", r.cropMode, r.mask, 1);
@@ -169,7 +170,7 @@ struct MxifKey {
     u32 mask = 0;
     u8 flag[3] = {};
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.each("flag", r.flag, r.mask, 0);
     }
@@ -181,7 +182,7 @@ struct MxifKey {
     u8 mode = 0;    // bit 1
     u16 value = 0;  // bit 2
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("on", r.on, r.mask, 0);
       v.field("mode", r.mode, r.mask, 1);
@@ -195,7 +196,7 @@ struct MxifKey {
     u8 setting3 = 0;   // bit 2
     u8 setting4 = 0;   // bit 3
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("setting1", r.setting1, r.mask, 0);
       v.field("setting2", r.setting2, r.mask, 1);
@@ -208,7 +209,7 @@ struct MxifKey {
     TextField<NAME_CAPACITY> name1 = {};  // bit 0
     TextField<NAME_CAPACITY> name2 = {};  // bit 1
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       MX_TEXT_FIELD(v, r, name1, mask, 0);
       MX_TEXT_FIELD(v, r, name2, mask, 1);
@@ -292,7 +293,7 @@ struct MxifKey {
 
   // Fields in wire order (the "dveSettings" sub-record travels last).
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.mask("mask1", r.mask1);
     v.field("me", r.me);
@@ -365,6 +366,7 @@ struct MxifKey {
 };
 
 static_assert(sizeof(MxifKey) == 420);
+static_assert(codec::wireSize<MxifKey>() == 366);
 static_assert(offsetof(MxifKey, mask1) == 4);
 static_assert(offsetof(MxifKey, me) == 8);
 static_assert(offsetof(MxifKey, channel) == 10);
@@ -453,7 +455,7 @@ struct MxifKeyCmd {
   u8 source[4] = {};  // per target key: 0 leaves it, else 8 x ME + key + 1 of the source key
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.field("first", r.first);
     v.field("second", r.second);
     v.field("command", r.command);
@@ -464,3 +466,4 @@ struct MxifKeyCmd {
   }
 };
 static_assert(sizeof(MxifKeyCmd) == 16);
+static_assert(codec::wireSize<MxifKeyCmd>() == 15);

@@ -7,6 +7,7 @@
 // `fields`, big-endian, without the bytes that hold no field: 429 bytes.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/records/panel.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -34,7 +35,7 @@ struct MxifKeyPreset {
     u8 pad2[3] = {};
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.mask("targetMask", r.targetMask);
       v.each("target", r.target, r.targetMask, 0);
@@ -61,9 +62,10 @@ struct MxifKeyPreset {
   u32 entryMask[3] = {};  // bit e: entry[e]
   s32 entry[N_ENTRIES] = {};  // -1..3
 
+  static constexpr ElementNames<N_PANELS> PANEL_NAMES{"panel"};
+
   template <class V, class R>
-  static void fields(V& v, R& r) {
-    static const ElementNames<N_PANELS> panelNames("panel");
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask0", r.mask0);
     v.mask("mask1", r.mask1);
     v.field("setting8", r.setting8, r.mask1, 0);
@@ -71,13 +73,14 @@ struct MxifKeyPreset {
     v.field("setting12", r.setting12, r.mask0, 0);
     v.mask("recallMask", r.recallMask);
     v.each("recall", r.recall, r.recallMask, 0);
-    for (int p = 0; p < N_PANELS; ++p) v.sub(panelNames(p), r.panel[p]);
+    for (int p = 0; p < N_PANELS; ++p) v.sub(PANEL_NAMES(p), r.panel[p]);
     v.field("setting120", r.setting120, r.mask0, 1);
     v.mask("entryMask", r.entryMask);
     v.each("entry", r.entry, r.entryMask, 0);
   }
 };
 static_assert(sizeof(MxifKeyPreset::Panel) == 32 && sizeof(MxifKeyPreset) == 456);
+static_assert(codec::wireSize<MxifKeyPreset>() == 429);
 static_assert(offsetof(MxifKeyPreset, setting8) == 8 && offsetof(MxifKeyPreset, setting12) == 12);
 static_assert(offsetof(MxifKeyPreset, recall) == 20 && offsetof(MxifKeyPreset, panel) == 24);
 static_assert(offsetof(MxifKeyPreset, setting120) == 120 && offsetof(MxifKeyPreset, entryMask) == 124);

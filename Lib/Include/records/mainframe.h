@@ -8,6 +8,7 @@
 // the order of `fields` without gaps (348 bytes).
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/records/names.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -34,7 +35,7 @@ struct MainframeMeConfig {
   u8 tapAIgnoreChroma = 0;    // 0..1
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("cleanKey", r.cleanKey, r.mask, 0);
     v.field("cleanTapMode", r.cleanTapMode, r.mask, 1);
@@ -78,7 +79,7 @@ struct MainframeDskConfig {
   u8 dskOutput2Source = 0;     // 0..5: source of program output 2's companion output
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("dskBackground1", r.dskBackground1, r.mask, 0);
     v.field("dskBackground2", r.dskBackground2, r.mask, 1);
@@ -105,7 +106,7 @@ struct MainframeFaderList {
   u8 entries[N_ENTRIES] = {};
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.mask("entryMask", r.entryMask);
     v.each("entries", r.entries, r.entryMask, 0);
@@ -134,14 +135,15 @@ struct MxifMainframeConfig {
   u8 faderSelect = 0;
   u8 faderSelectEnable = 0;  // 0 or 1: the fader-select buttons write faderSelect
 
+  static constexpr auto ME_CONFIG_NAMES = ElementNames<N_ROWS>::numbered("meConfig");
+  static constexpr auto FADER_KEY_NAMES = ElementNames<N_ROWS>::numbered("faderKeys");
+
   template <class V, class R>
-  static void fields(V& v, R& r) {
-    static const auto meConfigNames = ElementNames<N_ROWS>::numbered("meConfig");
-    static const auto faderKeyNames = ElementNames<N_ROWS>::numbered("faderKeys");
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    for (int m = 0; m < N_ROWS; ++m) v.sub(meConfigNames(m), r.meConfig[m]);
+    for (int m = 0; m < N_ROWS; ++m) v.sub(ME_CONFIG_NAMES(m), r.meConfig[m]);
     v.sub("dskConfig", r.dskConfig);
-    for (int m = 0; m < N_ROWS; ++m) v.sub(faderKeyNames(m), r.faderKeys[m]);
+    for (int m = 0; m < N_ROWS; ++m) v.sub(FADER_KEY_NAMES(m), r.faderKeys[m]);
     v.sub("faderDsks", r.faderDsks);
     v.field("faderSelect", r.faderSelect, r.mask, 0);
     v.field("faderSelectEnable", r.faderSelectEnable, r.mask, 1);
@@ -164,6 +166,7 @@ static_assert(offsetof(MxifMainframeConfig, faderKeys) == 304 && sizeof(MxifMain
 static_assert(offsetof(MxifMainframeConfig, faderDsks) == 400);
 static_assert(offsetof(MxifMainframeConfig, faderSelect) == 412 && offsetof(MxifMainframeConfig, faderSelectEnable) == 413);
 static_assert(sizeof(MxifMainframeConfig) == 416);
+static_assert(codec::wireSize<MxifMainframeConfig>() == 348);
 
 namespace internal {
 
@@ -181,7 +184,7 @@ struct SystemInitialCmd {
   u8 option3 = 0;
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.field("option1", r.option1);
     v.field("option2", r.option2);
     v.field("mode", r.mode);
@@ -191,5 +194,6 @@ struct SystemInitialCmd {
   }
 };
 static_assert(sizeof(SystemInitialCmd) == 20);
+static_assert(codec::wireSize<SystemInitialCmd>() == 19);
 
 }  // namespace internal

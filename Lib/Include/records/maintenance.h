@@ -4,6 +4,7 @@
 // maintenance command (type 70). One channel, one instance.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/text.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -20,7 +21,7 @@ inline constexpr const char* CHARS[] = {
 
 // Texts 0..N-1 of an array, text k under bit k of mask.
 template <class V, class T, size_t N, class M>
-void texts(V& v, T (&text)[N], M& mask) {
+constexpr void texts(V& v, T (&text)[N], M& mask) {
   static_assert(N <= sizeof TEXT / sizeof TEXT[0]);
   for (size_t k = 0; k < N; ++k) textField(v, TEXT[k], CHARS[k], text[k], mask, static_cast<int>(k));
 }
@@ -33,7 +34,7 @@ struct MaintenanceVersion {
   TextField<12> text[N_TEXTS] = {};
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     maintenance_names::texts(v, r.text, r.mask);
   }
@@ -50,7 +51,7 @@ struct MaintenanceAlarm {
   u8 flag[N_ITEMS] = {};  // 0..1: item monitored
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     maintenance_names::texts(v, r.text, r.mask);
     v.each("flag", r.flag, r.mask, FLAG_BIT);
@@ -69,7 +70,7 @@ struct MaintenanceHourMeter {
   u8 status[N_STATUS] = {};
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     maintenance_names::texts(v, r.text, r.mask);
     v.each("status", r.status, r.mask, STATUS_BIT);
@@ -82,7 +83,7 @@ struct MaintenanceFlag {
   u8 flag = 0;  // 0..1
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("flag", r.flag, r.mask, 0);
   }
@@ -95,7 +96,7 @@ struct MaintenancePairTable {
   u8 partner[N_ITEMS] = {};
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.each("partner", r.partner, r.mask, 0);
   }
@@ -108,7 +109,7 @@ struct MaintenanceOptionText {
   TextField<32> text = {};
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("flag", r.flag, r.mask, 0);
     v.field("value", r.value, r.mask, 1);
@@ -122,7 +123,7 @@ struct MaintenanceTextSet {
   TextField<10> text[N] = {};
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     maintenance_names::texts(v, r.text, r.mask);
   }
@@ -135,7 +136,7 @@ struct MaintenanceFlaggedTexts {
   TextField<15> text[N_TEXTS] = {};  // bits 1..3
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("flag", r.flag, r.mask, 0);
     for (int k = 0; k < N_TEXTS; ++k) {
@@ -151,7 +152,7 @@ struct MaintenanceModeText {
   TextField<15> text = {};
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("flag", r.flag, r.mask, 0);
     v.field("mode", r.mode, r.mask, 1);
@@ -225,7 +226,7 @@ struct MxifMaintenance {
   // Fields in wire order; texts make the wire form variable in length (libmx::readTextRecord,
   // writeTextRecord): 494 bytes plus the lengths of the 109 texts.
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     MX_TEXT_FIELD(v, r, label1, mask, 0);
     v.sub("mainframeVersion", r.mainframeVersion);
@@ -265,6 +266,7 @@ static_assert(offsetof(MxifMaintenance, mvTime) == 1604 && offsetof(MxifMaintena
 static_assert(offsetof(MxifMaintenance, hourMeter) == 1712);
 static_assert(offsetof(MxifMaintenance, leverParam3) == 1860 && offsetof(MxifMaintenance, leverParam4) == 1862);
 static_assert(sizeof(MxifMaintenance) == 1864);
+static_assert(codec::wireSize<MxifMaintenance>() == 1746);
 
 // Maintenance command (type 70): answered with the same body and its result set.
 struct MxifMaintenanceCmd {
@@ -285,7 +287,7 @@ struct MxifMaintenanceCmd {
   s16 time[3] = {};
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.field("byte1", r.byte1);
     v.field("byte2", r.byte2);
     v.field("code", r.code);
@@ -297,3 +299,4 @@ struct MxifMaintenanceCmd {
   }
 };
 static_assert(sizeof(MxifMaintenanceCmd) == 20);
+static_assert(codec::wireSize<MxifMaintenanceCmd>() == 20);

@@ -2,6 +2,7 @@
 // Records of the memories: event memory (type 14) with its status (16), macros (20), shot memory
 // (21) with its status (22). Each is laid out so that a byte's offset in memory is its offset on
 // the wire (a presence word, then bytes only).
+#include "Lib/Include/codec.h"
 #include "Lib/Include/records/plain.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -17,7 +18,7 @@ struct MxifEventMemory {
   u8 tail[3];     // bit 1
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("enable", r.enable, r.mask, 0);
     v.field("body", r.body, r.mask, 1);
@@ -26,11 +27,13 @@ struct MxifEventMemory {
   }
 };
 static_assert(sizeof(MxifEventMemory) == 16);
+static_assert(codec::wireSize<MxifEventMemory>() == 16);
 static_assert(offsetof(MxifEventMemory, enable) == 4);
 static_assert(offsetof(MxifEventMemory, linkedMe) == 12);
 
 struct MxifEventMemoryStatus : MxifPlainRecord<category::TYPE_EVENT_MEMORY_STATUS, 1, 16> {};
 static_assert(sizeof(MxifEventMemoryStatus) == 16);
+static_assert(codec::wireSize<MxifEventMemoryStatus>() == 16);
 
 // Macros (single). Each panel group 0..2 has a sub-record of macro attach flags with one presence
 // bit per flag; flag i of group g lies at byte 36 + 12 g + i (the transition macro lamp of ME m on
@@ -44,7 +47,7 @@ struct MxifMacro {
     u8 flag[N_ATTACH];  // mask bit i
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.each("flag", r.flag, r.mask, 0);
     }
@@ -55,7 +58,7 @@ struct MxifMacro {
   Attach attach[N_GROUPS];
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("index", r.index);
     v.field("body", r.body, r.mask, 0);
@@ -66,11 +69,14 @@ struct MxifMacro {
 };
 static_assert(sizeof(MxifMacro::Attach) == 12);
 static_assert(sizeof(MxifMacro) == 68);
+static_assert(codec::wireSize<MxifMacro>() == 68);
 static_assert(offsetof(MxifMacro, attach) + offsetof(MxifMacro::Attach, flag) == 36);
 static_assert(offsetof(MxifMacro, attach) + sizeof(MxifMacro::Attach) + offsetof(MxifMacro::Attach, flag) == 48);
 static_assert(offsetof(MxifMacro, attach) + 2 * sizeof(MxifMacro::Attach) + offsetof(MxifMacro::Attach, flag) == 60);
 
 struct MxifShotMemory : MxifPlainRecord<category::TYPE_SHOT_MEMORY, 1, 16> {};
 static_assert(sizeof(MxifShotMemory) == 16);
+static_assert(codec::wireSize<MxifShotMemory>() == 16);
 struct MxifShotMemoryStatus : MxifPlainRecord<category::TYPE_SHOT_MEMORY_STATUS, 1, 16> {};
 static_assert(sizeof(MxifShotMemoryStatus) == 16);
+static_assert(codec::wireSize<MxifShotMemoryStatus>() == 16);

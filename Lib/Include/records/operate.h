@@ -4,6 +4,7 @@
 // bus, fader-event, key and wipe code read through the registry.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/records/panel.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -29,7 +30,7 @@ struct MxifOperate {
     u8 value[N];
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.each("value", r.value, r.mask, 0);
     }
@@ -41,7 +42,7 @@ struct MxifOperate {
     u16 value[8];
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.each("value", r.value, r.mask, 0);
     }
@@ -51,7 +52,7 @@ struct MxifOperate {
     u16 value;
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("value", r.value, r.mask, 0);
     }
@@ -67,7 +68,7 @@ struct MxifOperate {
     u8 transitioning;  // status: the fade runs
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("target", r.target, r.mask, 0);
       v.field("source", r.source, r.mask, 1);
@@ -83,7 +84,7 @@ struct MxifOperate {
     u8 share;
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("enable", r.enable, r.mask, 0);
       v.field("share", r.share, r.mask, 1);
@@ -95,7 +96,7 @@ struct MxifOperate {
     u8 mode2;
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.field("mode", r.mode, r.mask, 0);
       v.field("mode2", r.mode2, r.mask, 1);
@@ -108,7 +109,7 @@ struct MxifOperate {
     u8 flag;
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.mask("codeMask", r.codeMask);
       v.each("code", r.code, r.codeMask, 0);
@@ -156,9 +157,10 @@ struct MxifOperate {
   }
 
   // Fields in wire order; the bus settings group by group.
+  static constexpr ElementNames<N_GROUPS, N_SETTINGS> SETTING_NAMES{"busSettings"};
+
   template <class V, class R>
-  static void fields(V& v, R& r) {
-    static const ElementNames<N_GROUPS, N_SETTINGS> settingNames("busSettings");
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.mask("mask2", r.mask2);
     v.field("busOptionA", r.busOptionA, r.mask2, 0);
@@ -180,7 +182,7 @@ struct MxifOperate {
     v.sub("keyMemory", r.keyMemory);
     v.sub("keyFaderButton", r.keyFaderButton);
     for (int g = 0; g < N_GROUPS; ++g) {
-      for (int e = 0; e < N_SETTINGS; ++e) v.sub(settingNames(g, e), r.busSettings[g][e]);
+      for (int e = 0; e < N_SETTINGS; ++e) v.sub(SETTING_NAMES(g, e), r.busSettings[g][e]);
     }
     v.sub("busSelectMain", r.busSelectMain);
     v.sub("busSelectSub1", r.busSelectSub1);
@@ -191,6 +193,7 @@ struct MxifOperate {
 };
 // Byte offsets that the bus, fader-event, key and tally code read.
 static_assert(sizeof(MxifOperate) == 936 && sizeof(MxifOperate::BusSetting) == 16);
+static_assert(codec::wireSize<MxifOperate>() == 774);
 static_assert(offsetof(MxifOperate, busOptionA) == 8 && offsetof(MxifOperate, busOptionB) == 9);
 static_assert(offsetof(MxifOperate, faderMode) == 12 && offsetof(MxifOperate, keyFaderKind) == 13);
 static_assert(offsetof(MxifOperate, faderModeSelect) == 14);

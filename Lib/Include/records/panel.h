@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "Lib/Include/check.h"
+#include "Lib/Include/codec.h"
 #include "Lib/Include/records/names.h"
 #include "Lib/Include/text.h"
 #include "Lib/Include/type_index.h"
@@ -33,7 +34,7 @@ struct KeyFaderButtonAssign {
   u8 selKeyCh = 0;
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("selMe", r.selMe, r.mask, 0);
     v.field("selKeyCh", r.selKeyCh, r.mask, 1);
@@ -50,7 +51,7 @@ struct KeyFaderButtonStates {
   u8 state[MxifKeyFader::KEY_FADER_BUTTON_NUM] = {};
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.each("state", r.state, r.mask, 0);
   }
@@ -90,7 +91,7 @@ struct MxifControlPanelConfig {
     u8 groupB[N_GROUP] = {};
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.each("switches", r.switches, r.mask, SWITCH_BIT);
       v.field("selector", r.selector, r.mask, 6);
@@ -112,7 +113,7 @@ struct MxifControlPanelConfig {
     u8 lampFlag = 0;
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.each("value", r.value, r.mask, 0);
       v.field("lampFlag", r.lampFlag, r.mask, 3);
@@ -125,7 +126,7 @@ struct MxifControlPanelConfig {
     u8 code[4] = {};
 
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.each("code", r.code, r.mask, 0);
     }
@@ -150,12 +151,13 @@ struct MxifControlPanelConfig {
 
   // Fields in wire order. The texts make the wire form variable in length: it is read and written
   // by libmx::readTextRecord / writeTextRecord (text.h).
+  static constexpr ElementNames<N_CODE_ENTRIES> CODE_NAMES{"codeEntries"};
+  static constexpr ElementNames<N_TRIPLES> TRIPLE_NAMES{"triples"};
+  static constexpr ElementNames<MxifKeyFader::N_FADERS, MxifKeyFader::KEY_FADER_BUTTON_NUM> FADER_NAMES{"keyFaders"};
+  static constexpr ElementNames<N_PANELS, MxifKeyFader::N_FADERS> STATE_NAMES{"keyFaderStates"};
+
   template <class V, class R>
-  static void fields(V& v, R& r) {
-    static const ElementNames<N_CODE_ENTRIES> codeNames("codeEntries");
-    static const ElementNames<N_TRIPLES> tripleNames("triples");
-    static const ElementNames<MxifKeyFader::N_FADERS, MxifKeyFader::KEY_FADER_BUTTON_NUM> faderNames("keyFaders");
-    static const ElementNames<N_PANELS, MxifKeyFader::N_FADERS> stateNames("keyFaderStates");
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.sub("controlPanel", r.controlPanel);
     v.sub("subControlPanel1", r.subControlPanel1);
@@ -163,15 +165,15 @@ struct MxifControlPanelConfig {
     v.sub("subControlPanel2", r.subControlPanel2);
     v.sub("textBlock2", r.textBlock2);
     v.sub("options", r.options);
-    for (int n = 0; n < N_CODE_ENTRIES; ++n) v.sub(codeNames(n), r.codeEntries[n]);
+    for (int n = 0; n < N_CODE_ENTRIES; ++n) v.sub(CODE_NAMES(n), r.codeEntries[n]);
     v.sub("codeGroup", r.codeGroup);
     v.mask("tripleMask", r.tripleMask);
-    for (int n = 0; n < N_TRIPLES; ++n) v.field(tripleNames(n), r.triples[n], r.tripleMask, n);
+    for (int n = 0; n < N_TRIPLES; ++n) v.field(TRIPLE_NAMES(n), r.triples[n], r.tripleMask, n);
     for (int f = 0; f < MxifKeyFader::N_FADERS; ++f) {
-      for (int b = 0; b < MxifKeyFader::KEY_FADER_BUTTON_NUM; ++b) v.sub(faderNames(f, b), r.keyFaders[f][b]);
+      for (int b = 0; b < MxifKeyFader::KEY_FADER_BUTTON_NUM; ++b) v.sub(FADER_NAMES(f, b), r.keyFaders[f][b]);
     }
     for (int p = 0; p < N_PANELS; ++p) {
-      for (int f = 0; f < MxifKeyFader::N_FADERS; ++f) v.sub(stateNames(p, f), r.keyFaderStates[p][f]);
+      for (int f = 0; f < MxifKeyFader::N_FADERS; ++f) v.sub(STATE_NAMES(p, f), r.keyFaderStates[p][f]);
     }
   }
 };
@@ -185,6 +187,7 @@ static_assert(offsetof(MxifControlPanelConfig, subControlPanel2) + offsetof(Mxif
 static_assert(offsetof(MxifControlPanelConfig, options) + offsetof(MxifControlPanelConfig::Options, lampFlag) == 291);
 static_assert(offsetof(MxifControlPanelConfig, keyFaders) == 416);
 static_assert(sizeof(MxifControlPanelConfig) == 1664);
+static_assert(codec::wireSize<MxifControlPanelConfig>() == 1363);
 
 // ---- Lamp images (types 49 and 50) -----------------------------------------------------------------
 
@@ -277,7 +280,7 @@ struct MxifLed {
   static bool lampsFollow(int code, int n) { return LED_LAMP_MAP.follow(code, n); }
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("panel", r.panel);
     v.mask("lampMask", r.lampMask);
@@ -285,6 +288,7 @@ struct MxifLed {
   }
 };
 static_assert(sizeof(MxifLed) == 404);
+static_assert(codec::wireSize<MxifLed>() == 400);
 
 // The lamps of one ME row as one panel shows them; one instance per ME, channel = panel 0..2.
 struct MxifMeLed {
@@ -302,7 +306,7 @@ struct MxifMeLed {
   static bool lampsFollow(int code, int n) { return BUS_LAMP_MAP.follow(code, n); }
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("me", r.me);
     v.field("panel", r.panel);
@@ -312,6 +316,7 @@ struct MxifMeLed {
 };
 static_assert(offsetof(MxifMeLed, me) == 4);
 static_assert(sizeof(MxifMeLed) == 360);
+static_assert(codec::wireSize<MxifMeLed>() == 356);
 
 // A transition lever's raw value from a control panel (command type 95), 13 bytes big-endian.
 struct MxifFaderEvent {
@@ -327,7 +332,7 @@ struct MxifFaderEvent {
   u8 byte2 = 0;
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.field("word1", r.word1);
     v.field("flag", r.flag);
     v.field("word2", r.word2);
@@ -340,5 +345,6 @@ struct MxifFaderEvent {
   }
 };
 static_assert(sizeof(MxifFaderEvent) == 16);
+static_assert(codec::wireSize<MxifFaderEvent>() == 13);
 
 }  // namespace internal

@@ -6,6 +6,7 @@
 // option flag. 112 bytes in memory, 100 on the wire.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -22,7 +23,7 @@ struct TallyGroup {
   u8 reserved[2] = {};
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.each("entries", r.entries, r.mask, 0);
     v.field("color", r.color, r.mask, COLOR_BIT);
@@ -49,15 +50,16 @@ struct MxifPeripheral {
   u8 reserved15 = 0;
   TallyGroup groups[N_GROUPS];
 
+  static constexpr const char* NAMES[N_GROUPS] = {"group0", "group1", "group2", "group3"};
+
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("maskA", r.maskA);
     v.mask("maskB", r.maskB);
     v.field("option", r.option, r.maskB, 0);
     v.field("flagA0", r.flagA0, r.maskA, 0);
     v.field("reportForm", r.reportForm, r.maskA, 1);
     v.field("tallyMode", r.tallyMode, r.maskA, 2);
-    static constexpr const char* NAMES[N_GROUPS] = {"group0", "group1", "group2", "group3"};
     for (int g = 0; g < N_GROUPS; ++g) v.sub(NAMES[g], r.groups[g]);
   }
   // A received exclusion flag is a truth value.
@@ -66,6 +68,7 @@ struct MxifPeripheral {
   }
 };
 static_assert(sizeof(MxifPeripheral) == 112);
+static_assert(codec::wireSize<MxifPeripheral>() == 100);
 static_assert(offsetof(MxifPeripheral, flagA0) == 12 && offsetof(MxifPeripheral, reportForm) == 13);
 static_assert(offsetof(MxifPeripheral, tallyMode) == 14 && offsetof(MxifPeripheral, groups) == 16);
 static_assert(offsetof(MxifPeripheral, groups) + offsetof(TallyGroup, entries) == 20);

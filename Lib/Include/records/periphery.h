@@ -4,6 +4,7 @@
 // and configuration menu locks (types 30 and 35) and the recently used colours (type 51).
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/records/names.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -16,7 +17,7 @@ struct GpiEntry {
   u8 reserved = 0;
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("code", r.code, r.mask, 0);
     v.field("mode", r.mode, r.mask, 1);
@@ -34,14 +35,16 @@ struct MxifGpiInOut {
   u32 mask = 0;  // names no field: always reported as 0
   GpiEntry entries[N_ENTRIES];
 
+  static constexpr auto ENTRY_NAMES = ElementNames<N_ENTRIES>::numbered("entry");
+
   template <class V, class R>
-  static void fields(V& v, R& r) {
-    static const auto entryNames = ElementNames<N_ENTRIES>::numbered("entry");
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    for (int k = 0; k < N_ENTRIES; ++k) v.sub(entryNames(k), r.entries[k]);
+    for (int k = 0; k < N_ENTRIES; ++k) v.sub(ENTRY_NAMES(k), r.entries[k]);
   }
 };
 static_assert(sizeof(MxifGpiInOut) == 1092);
+static_assert(codec::wireSize<MxifGpiInOut>() == 956);
 
 // One entry of a panel's button inhibit table.
 struct InhibitEntry {
@@ -52,7 +55,7 @@ struct InhibitEntry {
   u8 reserved = 0;
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("code", r.code, r.mask, 0);
     v.field("select", r.select, r.mask, 1);
@@ -73,16 +76,18 @@ struct MxifButtonInhibit {
   u8 reserved = 0;
   InhibitEntry entries[N_ENTRIES];
 
+  static constexpr auto ENTRY_NAMES = ElementNames<N_ENTRIES>::numbered("entry");
+
   template <class V, class R>
-  static void fields(V& v, R& r) {
-    static const auto entryNames = ElementNames<N_ENTRIES>::numbered("entry");
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("panel", r.panel);
     v.field("flag", r.flag, r.mask, 0);
-    for (int k = 0; k < N_ENTRIES; ++k) v.sub(entryNames(k), r.entries[k]);
+    for (int k = 0; k < N_ENTRIES; ++k) v.sub(ENTRY_NAMES(k), r.entries[k]);
   }
 };
 static_assert(sizeof(MxifButtonInhibit) == 1872);
+static_assert(codec::wireSize<MxifButtonInhibit>() == 1638);
 static_assert(offsetof(MxifButtonInhibit, panel) == 4 && offsetof(MxifButtonInhibit, flag) == 6);
 
 // Menu lock flags (0 unlocked, 1 locked), flag n under bit n.
@@ -95,15 +100,17 @@ struct MenuLockRecord {
   u8 flags[N] = {};
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.each("flags", r.flags, r.mask, 0);
   }
 };
 struct MxifSystemMenuLock : MenuLockRecord<category::TYPE_SYSTEM_MENU_LOCK, 6> {};
 static_assert(sizeof(MxifSystemMenuLock) == 12);
+static_assert(codec::wireSize<MxifSystemMenuLock>() == 10);
 struct MxifConfigMenuLock : MenuLockRecord<category::TYPE_CONFIG_MENU_LOCK, 5> {};
 static_assert(sizeof(MxifConfigMenuLock) == 12);
+static_assert(codec::wireSize<MxifConfigMenuLock>() == 9);
 
 // The eight most recently used colours, colour 0 the most recent.
 struct MxifRecentColor {
@@ -114,13 +121,15 @@ struct MxifRecentColor {
   u32 colorMask = 0;  // bit n: colour n
   s16 colors[N_COLORS][3] = {};  // three values, compared only for equality
 
+  static constexpr const char* NAMES[N_COLORS] = {"color0", "color1", "color2", "color3",
+                                                  "color4", "color5", "color6", "color7"};
+
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.mask("colorMask", r.colorMask);
-    static constexpr const char* NAMES[N_COLORS] = {"color0", "color1", "color2", "color3",
-                                                    "color4", "color5", "color6", "color7"};
     for (int n = 0; n < N_COLORS; ++n) v.field(NAMES[n], r.colors[n], r.colorMask, n);
   }
 };
 static_assert(sizeof(MxifRecentColor) == 56);
+static_assert(codec::wireSize<MxifRecentColor>() == 56);

@@ -15,7 +15,7 @@ struct MxifPlainRecord {
   u8 data[SIZE - 5];
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("index", r.index);
     v.field("data", r.data, r.mask, 0);

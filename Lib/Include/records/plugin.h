@@ -3,6 +3,7 @@
 // the 30 plug-in status slots (type 45) and the initial status (type 55).
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/text.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -18,7 +19,7 @@ struct MxifPlugin {
   u32 setting4 = 0;  // bit 3
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("setting1", r.setting1, r.mask, 0);
     v.field("setting2", r.setting2, r.mask, 1);
@@ -27,6 +28,7 @@ struct MxifPlugin {
   }
 };
 static_assert(sizeof(MxifPlugin) == 20);
+static_assert(codec::wireSize<MxifPlugin>() == 20);
 
 // One plug-in status slot (channel = slot 0..29). On the wire its length is 23 plus the two text
 // lengths.
@@ -55,7 +57,7 @@ struct MxifPluginStatus {
   u8 value4 = 0;  // 0 or 1
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("slot", r.slot);
     MX_TEXT_FIELD(v, r, text1, mask, 0);
@@ -69,6 +71,7 @@ struct MxifPluginStatus {
 };
 static_assert(offsetof(MxifPluginStatus, slot) == 4);
 static_assert(sizeof(MxifPluginStatus) == 92);
+static_assert(codec::wireSize<MxifPluginStatus>() == 87);
 
 namespace internal {
 
@@ -85,7 +88,7 @@ struct MxifInitialStatus {
   u8 status5 = 0;          // bit 4: 0 or 1
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("status1", r.status1, r.mask, 0);
     v.field("status2", r.status2, r.mask, 1);
@@ -99,5 +102,6 @@ struct MxifInitialStatus {
 };
 static_assert(offsetof(MxifInitialStatus, status4Words) == 8 && offsetof(MxifInitialStatus, status5) == 18);
 static_assert(sizeof(MxifInitialStatus) == 20);
+static_assert(codec::wireSize<MxifInitialStatus>() == 19);
 
 }  // namespace internal

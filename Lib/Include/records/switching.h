@@ -3,6 +3,7 @@
 // at a picture boundary, answered with the same body and a reply code.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/records/bus.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -25,7 +26,7 @@ struct MxifSwitchingCmd {
 
   // The wire form with the bus record (203 bytes); without it the body ends after noRecord.
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.field("command1", r.command1);
     v.field("command2", r.command2);
     v.field("kind", r.kind);
@@ -36,3 +37,4 @@ struct MxifSwitchingCmd {
 };
 static_assert(offsetof(MxifSwitchingCmd, noRecord) == 6 && offsetof(MxifSwitchingCmd, bus) == 8);
 static_assert(sizeof(MxifSwitchingCmd) == 212);
+static_assert(codec::wireSize<MxifSwitchingCmd>() == 203);

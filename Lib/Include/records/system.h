@@ -3,6 +3,7 @@
 // output routing, display options and a few stored texts. One channel, one instance.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/text.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -35,7 +36,7 @@ struct MxifSystemAncillary {
   u8 meKeySelect[N_ME_KEY_SELECTS] = {};  // 0..4 each; entries 0..3 for ME 1..4
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("aux1Follows", r.aux1Follows, r.mask, 0);
     v.field("meOutput1Mode", r.meOutput1Mode, r.mask, 1);
@@ -66,7 +67,7 @@ struct MxifSystemDisplay {
   u8 toggle2 = 0;       // 0..1, panel button 2013
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("timingFlag", r.timingFlag, r.mask, 0);
     v.field("timingSelect", r.timingSelect, r.mask, 1);
@@ -132,7 +133,7 @@ struct MxifSystem {
   // Fields in wire order. The texts make the wire form variable in length: it is read and written
   // by libmx::readTextRecord / writeTextRecord (text.h), not by the fixed-size record codec.
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.mask("videoMask", r.videoMask);
     v.field("format", r.format, r.videoMask, 0);
@@ -180,3 +181,4 @@ static_assert(offsetof(MxifSystem, display) + offsetof(MxifSystemDisplay, toggle
 static_assert(offsetof(MxifSystem, display) + offsetof(MxifSystemDisplay, toggle2) == 200);
 static_assert(offsetof(MxifSystem, busRefresh) == 204);
 static_assert(sizeof(MxifSystem) == 208);
+static_assert(codec::wireSize<MxifSystem>() == 184);

@@ -5,6 +5,7 @@
 // computed source tally beside the one last received from the front end. None is backed up.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -19,7 +20,7 @@ struct MxifBusTally {
   u8 tally[N_ENTRIES] = {};  // 1: the selection of bus entry e is on air
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("me", r.me);
     v.mask("presence", r.presence);
@@ -27,6 +28,7 @@ struct MxifBusTally {
   }
 };
 static_assert(sizeof(MxifBusTally) == 112);
+static_assert(codec::wireSize<MxifBusTally>() == 106);
 static_assert(offsetof(MxifBusTally, presence) == 8 && offsetof(MxifBusTally, tally) == 20);
 
 struct MxifSourceTally {
@@ -40,7 +42,7 @@ struct MxifSourceTally {
   u8 tally[N_INDEXES] = {};  // 1: the source of tally index i is on an output the group watches
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("index", r.index);
     v.mask("presence", r.presence);
@@ -52,6 +54,7 @@ struct MxifSourceTally {
   }
 };
 static_assert(sizeof(MxifSourceTally) == 288);
+static_assert(codec::wireSize<MxifSourceTally>() == 285);
 static_assert(offsetof(MxifSourceTally, presence) == 8 && offsetof(MxifSourceTally, tally) == 40);
 
 struct MxifDualSourceTally {
@@ -63,7 +66,7 @@ struct MxifDualSourceTally {
   MxifSourceTally received;  // side B: as the front end last sent it
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("channel", r.channel);
     v.sub("local", r.local);
@@ -71,3 +74,4 @@ struct MxifDualSourceTally {
   }
 };
 static_assert(sizeof(MxifDualSourceTally) == 584);
+static_assert(codec::wireSize<MxifDualSourceTally>() == 576);

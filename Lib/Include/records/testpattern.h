@@ -3,6 +3,7 @@
 // instance selects a hardware test mode on every ME; everything else is only kept and reported.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -23,7 +24,7 @@ struct MxifTest {
   s16 values[N_VALUES] = {};
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("me", r.me);
     v.field("channel", r.channel);
@@ -32,3 +33,4 @@ struct MxifTest {
   }
 };
 static_assert(offsetof(MxifTest, me) == 4 && offsetof(MxifTest, values) == 12 && sizeof(MxifTest) == 52);
+static_assert(codec::wireSize<MxifTest>() == 51);

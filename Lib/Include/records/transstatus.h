@@ -3,6 +3,7 @@
 // transition of the switcher as the front end last heard it.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -20,7 +21,7 @@ struct MxifTransitionStatus {
     u32 mask = 0;
     u8 state[N_ENTRIES] = {};
     template <class V, class R>
-    static void fields(V& v, R& r) {
+    static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.each("state", r.state, r.mask, 0);
     }
@@ -30,7 +31,7 @@ struct MxifTransitionStatus {
   Entries group[N_GROUPS];
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.sub("bkgd", r.group[0]);
     v.sub("key1", r.group[1]);
@@ -43,4 +44,5 @@ struct MxifTransitionStatus {
 };
 
 static_assert(sizeof(MxifTransitionStatus) == 60);
+static_assert(codec::wireSize<MxifTransitionStatus>() == 60);
 static_assert(offsetof(MxifTransitionStatus, group) == 4);

@@ -7,6 +7,7 @@
 // on the wire the fields follow in the order of `fields`, big-endian, without padding.
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/records/key.h"
 #include "Lib/Include/records/names.h"
 #include "Lib/Include/text.h"
@@ -40,7 +41,7 @@ struct MxifUpStreamKey {
   Texts texts;
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("channel", r.channel);
     v.sub("style", r.style);
@@ -53,6 +54,7 @@ struct MxifUpStreamKey {
 };
 
 static_assert(sizeof(MxifUpStreamKey) == 92);
+static_assert(codec::wireSize<MxifUpStreamKey>() == 81);
 static_assert(offsetof(MxifUpStreamKey, channel) == 4 && offsetof(MxifUpStreamKey, style) == 8);
 static_assert(offsetof(MxifUpStreamKey, style) + offsetof(KeyStyle, keyType) == 12);
 static_assert(offsetof(MxifUpStreamKey, style) + offsetof(KeyStyle, keySource) == 15);
@@ -73,7 +75,7 @@ struct UskAttachment {
   u8 reserved[3] = {};
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("value", r.value, r.mask, 0);
   }
@@ -94,19 +96,21 @@ struct MxifUpStreamKeyAssign {
   u32 onOffMask = 0;  // bit k: key k + 1
   u8 onOff[N_KEYS] = {};
 
+  static constexpr auto ENTRY_NAMES = ElementNames<N_ENTRIES>::numbered("entry");
+
   template <class V, class R>
-  static void fields(V& v, R& r) {
-    static const auto entryNames = ElementNames<N_ENTRIES>::numbered("entry");
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.mask("sourceMask", r.sourceMask);
     v.each("source", r.source, r.sourceMask, 0);
-    for (int e = 0; e < N_ENTRIES; ++e) v.sub(entryNames(e), r.entries[e]);
+    for (int e = 0; e < N_ENTRIES; ++e) v.sub(ENTRY_NAMES(e), r.entries[e]);
     v.mask("onOffMask", r.onOffMask);
     v.each("onOff", r.onOff, r.onOffMask, 0);
   }
 };
 
 static_assert(sizeof(MxifUpStreamKeyAssign) == 1224);
+static_assert(codec::wireSize<MxifUpStreamKeyAssign>() == 774);
 static_assert(offsetof(MxifUpStreamKeyAssign, sourceMask) == 4 && offsetof(MxifUpStreamKeyAssign, source) == 8);
 static_assert(offsetof(MxifUpStreamKeyAssign, entries) == 16 && offsetof(MxifUpStreamKeyAssign, onOffMask) == 1216);
 static_assert(offsetof(MxifUpStreamKeyAssign, entries) + offsetof(UskAttachment, value) == 20);

@@ -2,6 +2,7 @@
 // Crosspoint button assignment (type 38) and source link table (type 37).
 #include <cstddef>
 
+#include "Lib/Include/codec.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -25,7 +26,7 @@ struct MxifXptAssign {
   u8 panelFlag = 0;                       // 0..1, kept for the front end
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("panel", r.panel);
     v.mask("buttonMask", r.buttonMask);
@@ -34,6 +35,7 @@ struct MxifXptAssign {
   }
 };
 static_assert(sizeof(MxifXptAssign) == 420);
+static_assert(codec::wireSize<MxifXptAssign>() == 415);
 
 struct MxifAuxBusLink {
   static constexpr int N_PAIRS = 24;
@@ -41,7 +43,7 @@ struct MxifAuxBusLink {
   u8 flags[N_PAIRS] = {};  // 0..1: AUX bus entries 24 + 2p and 25 + 2p are linked
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.each("flags", r.flags, r.mask, 0);
   }
@@ -67,7 +69,7 @@ struct MxifSourceLink {
   MxifAuxBusLink auxBusLink;
 
   template <class V, class R>
-  static void fields(V& v, R& r) {
+  static constexpr void fields(V& v, R& r) {
     v.field("reserved", r.reserved);
     v.mask("mask", r.mask);
     v.mask("entryMask", r.entryMask);
@@ -80,3 +82,4 @@ struct MxifSourceLink {
 static_assert(offsetof(MxifSourceLink, linkMode) == 428);
 static_assert(offsetof(MxifSourceLink, auxBusLink) == 432);
 static_assert(sizeof(MxifSourceLink) == 460);
+static_assert(codec::wireSize<MxifSourceLink>() == 456);
