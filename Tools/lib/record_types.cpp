@@ -18,8 +18,8 @@
 #include "Main/fader/lamptally.h"
 #include "Main/framework/bp.h"
 #include "Main/framework/link.h"
-#include "Main/system/mfconfig.h"
 #include "Main/framework/typenames.h"
+#include "Main/system/mfconfig.h"
 #include "Platform/platform.h"
 #include "Tools/lib/cli.h"
 #include "Tools/lib/link_ring.h"
@@ -689,6 +689,12 @@ class Probe {
       }
       partners_.push_back(std::move(partners));
     }
+    bits_.resize(targets_.size());
+    for (const Target& t : targets_) {
+      long long lo = 0, hi = 0;
+      codec::kindRange(t.field->leaf.kind, lo, hi);
+      ranges_.push_back({static_cast<double>(lo), static_cast<double>(hi)});
+    }
   }
   ~Probe() { restore(); }
   size_t size() const { return targets_.size(); }
@@ -700,38 +706,52 @@ class Probe {
   // The stored value of target i.
   double before(size_t i) const { return numberOf(live_[i].kind, before_[i]); }
 
-  // Offers the value to every target; taken[i]: target i keeps it.
+  // Offers the value to every target whose kind holds it (the others get their stored value);
+  // taken[i]: 1 target i keeps it, 0 it does not, NOT_OFFERED.
+  static constexpr char NOT_OFFERED = 2;
   void offer(double value, std::vector<char>& taken) {
-    const u32 bits = bitsOf(value);
-    taken.assign(targets_.size(), 0);
-    if (deliver(bits)) {
+    taken.assign(targets_.size(), NOT_OFFERED);
+    for (size_t i = 0; i < targets_.size(); ++i) bits_[i] = holds(i, value) ? bitsOf(i, value) : before_[i];
+    if (deliver()) {
       for (size_t i = 0; i < targets_.size(); ++i) {
+        if (!holds(i, value)) continue;
         const u32 now = codec::loadElement(live_[i], targets_[i].element);
         const auto bit = presenceOf(live_[i], targets_[i].element);
-        taken[i] = now == expected(i, bits) && (now != before_[i] || bit.first == nullptr || ((*bit.first >> bit.second) & 1u));
+        taken[i] = now == expected(i, bits_[i]) &&
+                   (now != before_[i] || bit.first == nullptr || ((*bit.first >> bit.second) & 1u));
       }
+    } else {
+      for (size_t i = 0; i < targets_.size(); ++i) taken[i] = holds(i, value) ? 0 : NOT_OFFERED;
     }
     restore();
+  }
+
+  // Whether target i's kind holds the value.
+  bool holds(size_t i, double value) const {
+    return targets_[i].field->leaf.kind == codec::Kind::F32 ||
+           (value == std::floor(value) && ranges_[i].lo <= value && value <= ranges_[i].hi);
   }
 
   // Whether the one target keeps `value` offered after `first` (a value it keeps): a category may
   // drop a value equal to the stored one as no change, which does not make the value refused.
   bool keepsAfter(double first, double value) {
-    const u32 a = bitsOf(first), b = bitsOf(value);
-    const bool kept = deliver(a) && codec::loadElement(live_[0], targets_[0].element) == expected(0, a) && deliver(b) &&
-                      codec::loadElement(live_[0], targets_[0].element) == expected(0, b);
+    const u32 a = bitsOf(0, first), b = bitsOf(0, value);
+    bits_[0] = a;
+    bool kept = deliver() && codec::loadElement(live_[0], targets_[0].element) == expected(0, a);
+    bits_[0] = b;
+    kept = kept && deliver() && codec::loadElement(live_[0], targets_[0].element) == expected(0, b);
     restore();
     return kept;
   }
 
  private:
-  // Writes the request with the bits in every target and lets the category read it; false when a
-  // check failed on it.
-  bool deliver(u32 bits) {
+  // Writes the request with bits_ in the targets and lets the category read it; false when a check
+  // failed on it.
+  bool deliver() {
     if (packet_.empty()) prepare();
     for (size_t i = 0; i < targets_.size(); ++i) {
       const int width = codec::widthOf(targets_[i].field->leaf.kind);
-      for (int b = 0; b < width; ++b) packet_[at_[i] + b] = static_cast<u8>(bits >> (8 * (width - 1 - b)));
+      for (int b = 0; b < width; ++b) packet_[at_[i] + b] = static_cast<u8>(bits_[i] >> (8 * (width - 1 - b)));
     }
     linkpeer::ringWrite(platform::memory(LINK_REQUEST_RING, 8 + LINK_RING_DATA), packet_.data(), packet_.size());
     try {
@@ -782,8 +802,8 @@ class Probe {
     return linkpeer::packetBytes(T::TYPE_INDEX, body);
   }
 
-  u32 bitsOf(double value) const {
-    if (targets_[0].field->leaf.kind == codec::Kind::F32) {
+  u32 bitsOf(size_t i, double value) const {
+    if (targets_[i].field->leaf.kind == codec::Kind::F32) {
       const float f = static_cast<float>(value);
       u32 b;
       std::memcpy(&b, &f, 4);
@@ -799,6 +819,8 @@ class Probe {
   std::vector<Target> targets_;
   std::vector<codec::Leaf> live_;
   std::vector<u32> before_;
+  std::vector<u32> bits_;
+  std::vector<Interval> ranges_;  // of each target's kind
   std::vector<std::vector<const Field*>> partners_;
   bool livePartners_;
   std::vector<std::pair<u8*, Bytes>> saved_;
@@ -810,6 +832,7 @@ class Probe {
 template <class T>
 class Answers {
  public:
+  static constexpr char NOT_OFFERED = Probe<T>::NOT_OFFERED;
   explicit Answers(Probe<T>& probe) : probe_(probe) {}
 
   const std::vector<char>& at(double v) {
@@ -817,25 +840,31 @@ class Answers {
     if (fresh) probe_.offer(v, it->second);
     return it->second;
   }
-  void set(double v, size_t t, bool taken) { seen_.at(v)[t] = taken; }
-  bool has(double v) const { return seen_.count(v) != 0; }
+  // Whether target t was offered v and refused it.
+  bool refused(double v, size_t t) const {
+    const auto at = seen_.find(v);
+    return at != seen_.end() && at->second[t] == 0;
+  }
+  void take(double v, size_t t) { seen_.at(v)[t] = 1; }
 
-  // Closes in on every edge of what target t takes between neighbouring values offered so far.
+  // Closes in on every edge of what target t takes between neighbouring values offered to it.
   void bisect(size_t t, bool isFloat) {
     std::vector<std::pair<double, bool>> points;
-    for (const auto& [v, taken] : seen_) points.emplace_back(v, taken[t] != 0);
+    for (const auto& [v, taken] : seen_) {
+      if (taken[t] != NOT_OFFERED) points.emplace_back(v, taken[t] != 0);
+    }
     for (size_t i = 0; i + 1 < points.size(); ++i) {
       if (points[i].second == points[i + 1].second) continue;
       double a = points[i].first, b = points[i + 1].first;
       for (int step = 0; step < 64; ++step) {
         const double mid = isFloat ? static_cast<double>(static_cast<float>((a + b) / 2)) : std::floor((a + b) / 2);
         if (mid <= a || mid >= b) break;
-        ((at(mid)[t] != 0) == points[i].second ? a : b) = mid;
+        ((at(mid)[t] == 1) == points[i].second ? a : b) = mid;
       }
     }
   }
 
-  // Each target's runs of values offered that it keeps, or does not keep, in order.
+  // Each target's runs of values offered to it that it keeps, or does not keep, in order.
   struct Run {
     Interval values;
     bool taken;
@@ -844,6 +873,7 @@ class Answers {
     std::vector<std::vector<Run>> out(probe_.size());
     for (const auto& [v, answers] : seen_) {
       for (size_t t = 0; t < out.size(); ++t) {
+        if (answers[t] == NOT_OFFERED) continue;
         const bool taken = answers[t] != 0;
         if (!out[t].empty() && out[t].back().taken == taken) {
           out[t].back().values.hi = v;
@@ -864,11 +894,10 @@ class Answers {
   // The first value that target t keeps; false when it keeps none.
   bool anyTaken(size_t t, double& v) const {
     for (const auto& [x, answers] : seen_) {
-      if (answers[t] != 0) return v = x, true;
+      if (answers[t] == 1) return v = x, true;
     }
     return false;
   }
-  bool taken(double v, size_t t) const { return seen_.at(v)[t] != 0; }
 
  private:
   Probe<T>& probe_;
@@ -884,49 +913,66 @@ std::vector<double> everyValue(codec::Kind kind) {
   return out;
 }
 
-// What each target (all of one kind) takes, as intervals: the candidates offered to every target
-// together and each edge closed in on; a value equal to the stored one offered again after another;
-// for a 16-bit field that takes anything but one interval, every value (a list of codes has isolated
-// ones). Several targets' answers are checked one target at a time at the ends of their runs (a
-// check may read two targets together), and a target whose answers differ there is probed alone.
-// A target under one bit with other fields that takes nothing with their stored values (which
-// then fail the checks together) is probed with the record's defaults in them.
+// What each target takes, as intervals. The candidates of the targets' kinds are offered to every
+// target together and each edge closed in on; a value equal to the stored one is offered again after
+// another; a 16-bit target that takes more than one run is offered every value (a list of codes
+// has isolated ones). Several targets' answers are checked one target at a time at the ends of
+// their runs (a check may read two targets together), and a target whose answers differ there is
+// probed alone. A target under one bit with other fields that takes nothing with their stored
+// values (which then fail the checks together) is probed with the record's defaults in them.
 template <class T>
 std::vector<std::vector<Interval>> probeTargets(ProbeSite<T>& site, const std::vector<Target>& targets, bool edgesOnly,
                                                 bool livePartners = true) {
-  const codec::Kind kind = targets[0].field->leaf.kind;
-  std::vector<std::vector<Interval>> out(targets.size());
-  const bool isFloat = kind == codec::Kind::F32;
-  std::vector<char> keptAfter(targets.size(), 0);
+  const size_t n = targets.size();
+  auto kindOf = [&](size_t t) { return targets[t].field->leaf.kind; };
+  std::vector<std::vector<Interval>> out(n);
+  std::vector<char> keptAfter(n, 0), done(n, 0);
   Probe<T> probe(site, targets, livePartners);
   Answers<T> answers(probe);
   auto storedValues = [&] {
-    for (size_t t = 0; t < targets.size(); ++t) {
+    for (size_t t = 0; t < n; ++t) {
       const double stored = probe.before(t);
       double other = 0;
-      if (keptAfter[t] || !answers.has(stored) || answers.taken(stored, t) || !answers.anyTaken(t, other)) continue;
+      if (keptAfter[t] || !answers.refused(stored, t) || !answers.anyTaken(t, other)) continue;
       Probe<T> alone(site, {targets[t]}, livePartners);
       if (!alone.keepsAfter(other, stored)) continue;
-      answers.set(stored, t, true);
+      answers.take(stored, t);
       keptAfter[t] = 1;
-      answers.bisect(t, isFloat);
+      answers.bisect(t, kindOf(t) == codec::Kind::F32);
     }
   };
-  for (double v : edgesOnly ? edgeCandidates(kind) : candidateValues(kind)) answers.at(v);
-  for (size_t t = 0; t < targets.size(); ++t) answers.bisect(t, isFloat);
+  std::set<codec::Kind> kinds;
+  for (size_t t = 0; t < n; ++t) kinds.insert(kindOf(t));
+  for (codec::Kind kind : kinds) {
+    for (double v : edgesOnly ? edgeCandidates(kind) : candidateValues(kind)) answers.at(v);
+  }
+  for (size_t t = 0; t < n; ++t) answers.bisect(t, kindOf(t) == codec::Kind::F32);
   storedValues();
   auto runs = answers.runs();
-  const bool scattered = std::any_of(runs.begin(), runs.end(), [](const auto& r) { return Answers<T>::takenOf(r).size() > 1; });
-  if (!edgesOnly && scattered && codec::widthOf(kind) == 2) {
-    for (double v : everyValue(kind)) answers.at(v);
+  // The scattered 16-bit targets, by kind: offered every value here when they are all the targets,
+  // else by a probe of their own.
+  std::map<codec::Kind, std::vector<size_t>> scattered;
+  for (size_t t = 0; t < n; ++t) {
+    if (!edgesOnly && codec::widthOf(kindOf(t)) == 2 && Answers<T>::takenOf(runs[t]).size() > 1) scattered[kindOf(t)].push_back(t);
+  }
+  if (scattered.size() == 1 && scattered.begin()->second.size() == n) {
+    for (double v : everyValue(kindOf(0))) answers.at(v);
     storedValues();
     runs = answers.runs();
+  } else {
+    for (const auto& [kind, of] : scattered) {
+      std::vector<Target> some;
+      for (size_t t : of) some.push_back(targets[t]);
+      const auto results = probeTargets(site, some, edgesOnly, livePartners);
+      for (size_t i = 0; i < of.size(); ++i) out[of[i]] = results[i], done[of[i]] = 1;
+    }
   }
   std::vector<char> one;
-  for (size_t t = 0; t < targets.size(); ++t) {
+  for (size_t t = 0; t < n; ++t) {
+    if (done[t]) continue;
     out[t] = Answers<T>::takenOf(runs[t]);
     if (out[t].empty() && livePartners && probe.hasPartners(t)) out[t] = probeTargets(site, {targets[t]}, edgesOnly, false)[0];
-    if (targets.size() == 1) continue;
+    if (n == 1) continue;
     Probe<T> alone(site, {targets[t]}, livePartners);
     bool same = true;
     for (const auto& run : runs[t]) {
@@ -1106,22 +1152,22 @@ std::string shapeOf(const std::string& name) {
   return out;
 }
 
-// The numeric elements of a record in groups that each value is offered to together: the elements
-// of an array with a bit per element, and one field (or element) of numbered sub-records; an element
-// of an array under one bit goes alone. Status fields and the index fields are left out.
+// The numeric elements of a record in groups that each value is offered to together: as few as
+// hold every element once with no two under one presence bit (an array under one bit, or fields
+// that share one, spread over as many groups). Status fields and the index fields are left out.
 std::vector<std::vector<Target>> targetGroups(RecordView& view, const IndexFields& indexes, int type) {
-  std::map<std::string, size_t> byShape;
   std::vector<std::vector<Target>> groups;
+  std::vector<std::set<std::pair<const u32*, int>>> bits;
   for (const Field* f : view.settable()) {
     if (f == indexes.me || f == indexes.channel || f->textCapacity > 0) continue;
-    const bool alone = f->leaf.mask != nullptr && !f->leaf.perElement && f->leaf.count > 1;
     for (int e = 0; e < f->leaf.count; ++e) {
       if (statusSetter(type, f->name, e) != nullptr) continue;
-      const std::string key = shapeOf(f->name) + "/" + std::to_string(static_cast<int>(f->leaf.kind)) +
-                              (alone ? "[" + std::to_string(e) + "]" : "");
-      const auto [at, fresh] = byShape.try_emplace(key, groups.size());
-      if (fresh) groups.emplace_back();
-      groups[at->second].push_back({f, e});
+      const auto bit = presenceOf(f->leaf, e);
+      size_t g = 0;
+      while (g < groups.size() && bit.first != nullptr && bits[g].count(bit) != 0) ++g;
+      if (g == groups.size()) groups.emplace_back(), bits.emplace_back();
+      groups[g].push_back({f, e});
+      if (bit.first != nullptr) bits[g].insert(bit);
     }
   }
   return groups;

@@ -29,9 +29,13 @@ bool isRecordBuilt(int type);
 // Up to three type names nearest to a name that is none, nearest first (for an error line).
 std::vector<std::string> nearestTypeNames(std::string_view name);
 
-// A header line, then a line per field that a front end sets: its name (an array as
-// "name[0..N-1]") and what it takes ("0..255", "text of up to 7 characters"); the index byte as
-// "me" or "channel" with its range. False with a message for a type whose record is not built.
+// A header line (the type, its instances, what the words below mean), a line for each sub-record
+// that is a record of a type of its own, then a line per field, or run of elements, that a front
+// end sets: its name ("name[0..N-1]"; a field alike in numbered sub-records as "bkgd[0..11].rate")
+// and what the back end's checks take ("0..255", "text of up to 7 characters", "status, set by
+// ..."), instance by instance where they differ ("0..40000 on channel=0..1; 0..10000 on
+// channel=2..3"), with the names of its values after it where the code has them. False with a
+// message for a type whose record is not built.
 bool fieldList(int type, std::string& out, std::string& error);
 
 // The fields a front end sets, in wire order, as fieldList names them (the index byte left out):
