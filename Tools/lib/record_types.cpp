@@ -1632,19 +1632,6 @@ bool fieldList(int type, std::string& out, std::string& error) {
   return true;
 }
 
-std::string statusOf(int type, const std::string& field) {
-  const Ops* ops = opsAt(type);
-  if (ops == nullptr) return "";
-  const size_t open = field.rfind('[');
-  long element = -1;
-  if (open == std::string::npos || field.back() != ']' ||
-      !cli::parseNumber(field.substr(open + 1, field.size() - open - 2), 0, 0xFFFF, element)) {
-    element = -1;
-  }
-  const char* setBy = statusSetter(type, element < 0 ? field : field.substr(0, open), static_cast<int>(element));
-  return setBy != nullptr ? setBy : "";
-}
-
 bool settableFields(int type, std::vector<FieldInfo>& out) {
   const Ops* ops = opsAt(type);
   if (ops == nullptr) return false;

@@ -73,7 +73,7 @@ struct RequestContext {
   // The record of an instance in its memory form as the back end holds it now; false with the
   // reason when that is not known. Empty: never known.
   std::function<bool(int me, int channel, Bytes& record, std::string& why)> current;
-  // Whether a field that the back end sets itself (statusOf) is refused.
+  // Whether a field that the back end sets itself every frame (a status field) is refused.
   bool refuseStatus = false;
   // Out: the indexes that were not given and took 0 ("me=0", "me=0 channel=0", "" when none).
   std::string defaulted;
@@ -90,10 +90,6 @@ struct RequestContext {
 // values (RequestContext::current), or the request is refused. Returns false with a message for a
 // type whose record is not built, an unknown name, a bad value or such a refusal.
 bool buildBody(int type, const Assignments& fields, Bytes& body, std::string& error, RequestContext* context = nullptr);
-
-// What sets a field or element ("onAir", "hourMeter.status[8]"; a whole array when any of its
-// elements) that the back end keeps itself, every frame, whatever a request says; "" for others.
-std::string statusOf(int type, const std::string& field);
 
 // One line: the type name, "me=N" or "channel=N" for records with an index byte, then every field
 // that is carried (whose presence bit is set, or that has none) as name=value, texts quoted.
@@ -116,7 +112,7 @@ struct Interval {
 // (useScratchSystem); the type's stored records are put back, but the offers may reach other
 // categories and leave console lines. False with a message when the type has no record (a command),
 // no category or no such field. Between the values offered the edges are found by bisection; a
-// 16-bit field whose values are not one interval is offered every value (a list of codes has
+// 16-bit field that takes more than one interval of them is offered every value (a list of codes has
 // isolated ones). With edgesOnly a few values are offered and the edges between them found: each
 // interval's ends are edges of what the checks take, but a gap or an interval that no offered value
 // falls in may be missed (far fewer offers, for tests that want edges alone).
