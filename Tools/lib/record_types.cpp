@@ -699,7 +699,9 @@ class Probe {
   ~Probe() { restore(); }
   size_t size() const { return targets_.size(); }
   // Whether other fields or elements go under target i's bit.
-  bool hasPartners(size_t i) const { return partners_[i].size() > 1 || (!partners_[i].empty() && targets_[i].field->leaf.count > 1); }
+  bool hasPartners(size_t i) const {
+    return partners_[i].size() > 1 || (!partners_[i].empty() && targets_[i].field->leaf.count > 1);
+  }
   Probe(const Probe&) = delete;
   Probe& operator=(const Probe&) = delete;
 
@@ -953,7 +955,9 @@ std::vector<std::vector<Interval>> probeTargets(ProbeSite<T>& site, const std::v
   // else by a probe of their own.
   std::map<codec::Kind, std::vector<size_t>> scattered;
   for (size_t t = 0; t < n; ++t) {
-    if (!edgesOnly && codec::widthOf(kindOf(t)) == 2 && Answers<T>::takenOf(runs[t]).size() > 1) scattered[kindOf(t)].push_back(t);
+    if (!edgesOnly && codec::widthOf(kindOf(t)) == 2 && Answers<T>::takenOf(runs[t]).size() > 1) {
+      scattered[kindOf(t)].push_back(t);
+    }
   }
   if (scattered.size() == 1 && scattered.begin()->second.size() == n) {
     for (double v : everyValue(kindOf(0))) answers.at(v);
@@ -971,7 +975,9 @@ std::vector<std::vector<Interval>> probeTargets(ProbeSite<T>& site, const std::v
   for (size_t t = 0; t < n; ++t) {
     if (done[t]) continue;
     out[t] = Answers<T>::takenOf(runs[t]);
-    if (out[t].empty() && livePartners && probe.hasPartners(t)) out[t] = probeTargets(site, {targets[t]}, edgesOnly, false)[0];
+    if (out[t].empty() && livePartners && probe.hasPartners(t)) {
+      out[t] = probeTargets(site, {targets[t]}, edgesOnly, false)[0];
+    }
     if (n == 1) continue;
     Probe<T> alone(site, {targets[t]}, livePartners);
     bool same = true;
@@ -1024,7 +1030,8 @@ bool completeBitGroups(T& r, RecordView& view, const IndexFields& indexes,
   // Texts are left out: none shares its bit.
   std::map<std::pair<const u32*, int>, std::vector<const Field*>> groups;
   for (const Field* f : view.settable()) {
-    if (f->leaf.mask != nullptr && !f->leaf.perElement && f->textCapacity == 0) groups[presenceOf(f->leaf, 0)].push_back(f);
+    if (f->leaf.mask == nullptr || f->leaf.perElement || f->textCapacity > 0) continue;
+    groups[presenceOf(f->leaf, 0)].push_back(f);
   }
   Bytes current;
   std::string why = "no back end state is read here";
@@ -1056,7 +1063,8 @@ bool completeBitGroups(T& r, RecordView& view, const IndexFields& indexes,
       looked = known ? 1 : -1;
     }
     if (looked < 0) {
-      error = std::string(category::typeNameOf(T::TYPE_INDEX)) + ": " + asked + " share" + (asked.find(',') != std::string::npos ? "" : "s") +
+      const bool several = asked.find(',') != std::string::npos;
+      error = std::string(category::typeNameOf(T::TYPE_INDEX)) + ": " + asked + (several ? " share" : " shares") +
               " one presence bit with " + left + ", which the back end then takes too, and their values are not known (" +
               why + "): give them all:" + whole;
       return false;
@@ -1228,7 +1236,9 @@ std::string perInstanceText(const std::vector<std::string>& texts, const std::ve
     of.push_back(instances[i]);
   }
   std::string out;
-  for (const std::string& t : order) out += (out.empty() ? "" : "; ") + t + " on " + instancesText(instances, by[t], perMe, channels);
+  for (const std::string& t : order) {
+    out += (out.empty() ? "" : "; ") + t + " on " + instancesText(instances, by[t], perMe, channels);
+  }
   return out;
 }
 
