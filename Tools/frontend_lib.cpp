@@ -177,7 +177,7 @@ std::string unknownType(const std::string& name) {
   return error + (near.empty() ? "" : ")") + "; frontend types lists them all";
 }
 
-bool sendPacket(const std::vector<std::string>& words, Bytes& packet, std::string& error, std::string* defaulted) {
+bool sendPacket(const std::vector<std::string>& words, Bytes& packet, std::string& error, RequestContext* context) {
   if (words.empty()) {
     error = "send: a type name is needed";
     return false;
@@ -197,7 +197,7 @@ bool sendPacket(const std::vector<std::string>& words, Bytes& packet, std::strin
     fields.emplace_back(name, value);
   }
   Bytes body;
-  if (!buildBody(type, fields, body, error, defaulted)) return false;
+  if (!buildBody(type, fields, body, error, context)) return false;
   packet = linkpeer::packetBytes(type, body);
   return true;
 }
@@ -335,16 +335,25 @@ int typeArgument(const std::string& name, std::ostream& err) {
 }
 
 // Builds the request packet of a writing command; 2 for a usage error, 1 when refused, 0 done.
-// note gets what the request took for indexes left out.
-int requestPacket(const std::string& command, const std::vector<std::string>& a, Bytes& packet, std::string& error,
-                  std::string& note) {
+// note gets what the request took for indexes left out, and for the elements that go with a given
+// one: their values in the backup image of the board directory.
+int requestPacket(const std::string& command, const std::vector<std::string>& a, const std::string& board, Bytes& packet,
+                  std::string& error, std::string& note) {
   if (command == "send") {
-    std::string defaulted;
-    if (!sendPacket(a, packet, error, &defaulted)) {
+    RequestContext context;
+    context.refuseStatus = true;
+    context.current = [&](int me, int channel, Bytes& record, std::string& why) {
+      if (board.empty()) return why = "no --board DIR given to read them from", false;
+      return backedUpRecord(board, typeIndexOf(a[0]), me, channel, record, why);
+    };
+    if (!sendPacket(a, packet, error, &context)) {
       const int type = a.empty() ? -1 : typeIndexOf(a[0]);
       return type >= 0 && !isRecordBuilt(type) ? 1 : 2;  // no field list: not a usage error
     }
-    if (!defaulted.empty()) note = a[0] + ": sent to " + defaulted + " (none given)";
+    if (!context.defaulted.empty()) note = a[0] + ": sent to " + context.defaulted + " (none given)";
+    if (!context.filled.empty()) {
+      note += (note.empty() ? "" : "\nfrontend: ") + a[0] + ": sent as last backed up: " + context.filled;
+    }
     return 0;
   }
   if (command == "raw") {
@@ -902,7 +911,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   std::string error, note;
   const bool writes = command != "watch" && command != "console" && command != "show";
   if (writes) {
-    const int status = requestPacket(command, rest, packet, error, note);
+    const int status = requestPacket(command, rest, board, packet, error, note);
     if (status == 2) return usage(err, error);
     if (status != 0) return refuse(err, error);
   }

@@ -54,10 +54,10 @@ Bytes buttonEventBody(u16 code, bool pressed, u8 me, u8 panel, u8 index);
 Bytes faderEventBody(u8 lever, u16 value, u8 panel);
 Bytes waitBody(s16 frames);
 
-// Parses "send" words (TYPE field=value ...) into a packet; false with a message. *defaulted gets
-// the indexes left out that took 0 (buildBody).
+// Parses "send" words (TYPE field=value ...) into a packet; false with a message. The context, if
+// any, is buildBody's.
 bool sendPacket(const std::vector<std::string>& words, Bytes& packet, std::string& error,
-                std::string* defaulted = nullptr);
+                RequestContext* context = nullptr);
 // Parses hexadecimal words into bytes (spaces between bytes optional); false on a bad digit.
 bool parseHex(const std::vector<std::string>& words, Bytes& bytes);
 

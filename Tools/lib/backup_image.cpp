@@ -79,7 +79,7 @@ u32 wordAt(const std::vector<u8>& image, int offset) {
 
 }  // namespace
 
-bool showBackedUp(const std::string& dir, int type, int me, int channel, std::string& out, std::string& error) {
+bool backedUpRecord(const std::string& dir, int type, int me, int channel, std::vector<u8>& record, std::string& error) {
   const char* name = category::typeNameOf(type);
   RecordShape shape;
   if (!recordShape(type, shape)) {
@@ -124,7 +124,15 @@ bool showBackedUp(const std::string& dir, int type, int me, int channel, std::st
             std::to_string(BACKUP_VERSION);
     return false;
   }
-  out = describeStored(type, image.data() + slot.offset + recordOffset(slot.bytes, shape, channel), me, channel);
+  const u8* at = image.data() + slot.offset + recordOffset(slot.bytes, shape, channel);
+  record.assign(at, at + shape.size);
+  return true;
+}
+
+bool showBackedUp(const std::string& dir, int type, int me, int channel, std::string& out, std::string& error) {
+  std::vector<u8> record;
+  if (!backedUpRecord(dir, type, me, channel, record, error)) return false;
+  out = describeStored(type, record.data(), me, channel);
   return true;
 }
 

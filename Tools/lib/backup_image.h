@@ -9,8 +9,12 @@
 
 namespace frontend {
 
-// The text of the record of type for ME me (0 or 1) and channel, as the image holds it; false with
-// the reason when the image is missing, of another version, or does not hold that record.
+// The record of type for ME me (0 or 1) and channel in its memory form, as the image in a board
+// directory holds it; false with the reason when the image is missing, of another version, or does
+// not hold that record.
+bool backedUpRecord(const std::string& dir, int type, int me, int channel, std::vector<u8>& record, std::string& error);
+
+// The same record in its text form.
 bool showBackedUp(const std::string& dir, int type, int me, int channel, std::string& out, std::string& error);
 
 // A record of the backup image of the system in this program, as its bytes: type, ME and channel.

@@ -2,6 +2,7 @@
 // Records and commands of the link by type name, in their text form: building a request body from
 // "field=value" words, and describing a received body as one line. Every record that this program
 // is built with (data_internal.h) is known by its field list; other types are known by name only.
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -28,9 +29,13 @@ bool isRecordBuilt(int type);
 // Up to three type names nearest to a name that is none, nearest first (for an error line).
 std::vector<std::string> nearestTypeNames(std::string_view name);
 
-// A header line, then a line per field that a front end sets: its name (an array as
-// "name[0..N-1]") and what it takes ("0..255", "text of up to 7 characters"); the index byte as
-// "me" or "channel" with its range. False with a message for a type whose record is not built.
+// A header line (the type, its instances, what the words below mean), a line for each sub-record
+// that is a record of a type of its own, then a line per field, or run of elements, that a front
+// end sets: its name ("name[0..N-1]"; a field alike in numbered sub-records as "bkgd[0..11].rate")
+// and what the back end's checks take ("0..255", "text of up to 7 characters", "status, set by
+// ..."), instance by instance where they differ ("0..40000 on channel=0..1; 0..10000 on
+// channel=2..3"), with the names of its values after it where the code has them. False with a
+// message for a type whose record is not built.
 bool fieldList(int type, std::string& out, std::string& error);
 
 // The fields a front end sets, in wire order, as fieldList names them (the index byte left out):
@@ -63,13 +68,28 @@ bool sameStoredValues(int type, const u8* a, const u8* b);
 // form of describe, for ME me and channel channel. The record must be built.
 std::string describeStored(int type, const u8* record, int me, int channel);
 
+// What a request that a person gives may rely on, and what building it tells back.
+struct RequestContext {
+  // The record of an instance in its memory form as the back end holds it now; false with the
+  // reason when that is not known. Empty: never known.
+  std::function<bool(int me, int channel, Bytes& record, std::string& why)> current;
+  // Whether a field that the back end sets itself every frame (a status field) is refused.
+  bool refuseStatus = false;
+  // Out: the indexes that were not given and took 0 ("me=0", "me=0 channel=0", "" when none).
+  std::string defaulted;
+  // Out: the elements sent with their current values, because they share a presence bit with one
+  // that was given ("matteColor[0]=365 matteColor[2]=0", "" when none).
+  std::string filled;
+};
+
 // Builds the body of a record or command of the type from assignments. Each name is a field
 // ("format"), an element ("multiviewSource[2]"), a sub-record field ("display.option") or a text
 // (the text as it stands); setting one sets its presence bit. "me" and "channel" set the record's
-// index byte when no field has that name. Returns false with a message for a type whose record is
-// not built, an unknown name or a bad value. *defaulted gets the indexes that were not given and
-// took 0 ("me=0", "me=0 channel=0", "" when none was left out).
-bool buildBody(int type, const Assignments& fields, Bytes& body, std::string& error, std::string* defaulted = nullptr);
+// index byte when no field has that name. Fields and elements under the presence bit of one that
+// is given go with it: the back end takes them all. Those not given are sent with their current
+// values (RequestContext::current), or the request is refused. Returns false with a message for a
+// type whose record is not built, an unknown name, a bad value or such a refusal.
+bool buildBody(int type, const Assignments& fields, Bytes& body, std::string& error, RequestContext* context = nullptr);
 
 // One line: the type name, "me=N" or "channel=N" for records with an index byte, then every field
 // that is carried (whose presence bit is set, or that has none) as name=value, texts quoted.
@@ -86,13 +106,16 @@ struct Interval {
 // array's element 0 when no element is named) of the record of ME or channel `index`, as intervals:
 // each value is offered to its category as a request with that field and the fields of `with`
 // ("channel" of a record per ME that has channels), and a value counts as taken when the category
-// stores it. The other fields stay as the record holds them, so a check that reads them answers for
-// that record. Runs on the categories of a system in this program, or
-// of a scratch one (useScratchSystem); the type's stored records are put back, but the offers may
-// reach other categories and leave console lines. False with a message when the type has no record,
-// no category or no such field. With edgesOnly a few values are offered and the edges between them
-// found: each interval's ends are edges of what the checks take, but a gap or an interval that no
-// offered value falls in may be missed (far fewer offers, for tests that want edges alone).
+// stores it. The other fields stay as the record holds them (those under the field's presence bit
+// go with the request, as buildBody sends them), so a check that reads them answers for that
+// record. Runs on the categories of a system in this program, or of a scratch one
+// (useScratchSystem); the type's stored records are put back, but the offers may reach other
+// categories and leave console lines. False with a message when the type has no record (a command),
+// no category or no such field. Between the values offered the edges are found by bisection; a
+// 16-bit field that takes more than one interval of them is offered every value (a list of codes has
+// isolated ones). With edgesOnly a few values are offered and the edges between them found: each
+// interval's ends are edges of what the checks take, but a gap or an interval that no offered value
+// falls in may be missed (far fewer offers, for tests that want edges alone).
 bool acceptedValues(int type, const std::string& field, int index, const Assignments& with, std::vector<Interval>& out,
                     std::string& error, bool edgesOnly = false);
 
@@ -111,7 +134,7 @@ bool echoRefusals(int type, const Bytes& sent, const linkpeer::Packet& echo, std
 // field list or the body does not hold the record.
 bool requestFields(int type, const Bytes& sent, std::vector<Refusal>& out);
 
-// "0..4", "0..315, 400..615", "none".
+// "0..4", "0..315, 400..615", "none"; whole numbers as integers.
 std::string intervalsText(const std::vector<Interval>& intervals);
 
 }  // namespace frontend

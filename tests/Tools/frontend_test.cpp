@@ -171,18 +171,40 @@ TEST(FrontendRecords, SystemInitialiseCommandByFieldNames) {
   EXPECT_EQ(init, (Bytes{0x5A, 0x81, 0, 0, 0, 19, 0, 73, 0, 0, 0, 2, 0, 0, 0x07, 0xE8, 0, 2, 0, 29, 0, 23, 0, 59, 0, 58, 9}));
 }
 
+// What differs by instance is given by instance; status fields say what sets them; integer bounds
+// read as integers.
 TEST(FrontendProgram, TypesAndFieldsListWhatSendTakes) {
   std::ostringstream types, fields, err;
   ASSERT_EQ(frontend::run({"types"}, types, err), 0);
-  ASSERT_EQ(frontend::run({"fields", "MxifBus"}, fields, err), 0) << err.str();
+  ASSERT_EQ(frontend::run({"fields", "MxifPlugin"}, fields, err), 0) << err.str();
   ASSERT_EQ(frontend::run({"fields", "MxifKey"}, fields, err), 0) << err.str();
   const std::string listed = types.str();
   EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 104);
   for (const char* line : {"\n 29 MxifSystem\n", "\n 47 MxifBus\n", "\n 74 waitCmd  (frontend wait)\n",
-                           "\n101 MxifMessageBox  (bytes only: frontend raw)\n", "\n  programBus                      0..1\n",
-                           "\n  window[0..1]                    -5000..5000\n  window[2..3]                    0..10000\n"}) {
+                           "\n101 MxifMessageBox  (bytes only: frontend raw)\n", "\n  setting1                        0..4294967295\n",
+                           "\n  window[0..1]                    -5000..5000\n  window[2..3]                    0..10000\n",
+                           "\n  dveSize                         0..40000 on channel=0..1; 0..10000 on channel=2..3\n",
+                           "\n  onAir                           status, set by the key's transition (buttons key-cut,",
+                           "\n  dveBorder.width                 1..1000 (0 at start)\n"}) {
     EXPECT_NE((listed + fields.str()).find(line), std::string::npos) << line;
   }
+}
+
+// An element sent alone takes the other elements under its presence bit as the back end holds them.
+TEST(FrontendRecords, AnElementGoesWithTheOthersUnderItsBitAsTheyAre) {
+  MxifDsk held{};
+  held.matteColor[0] = 365, held.matteColor[2] = 800;
+  frontend::RequestContext context;
+  context.current = [&](int me, int channel, Bytes& record, std::string&) {
+    const auto* bytes = reinterpret_cast<const u8*>(&held);
+    record.assign(bytes, bytes + sizeof held);
+    return me == 0 && channel == 2;
+  };
+  Bytes packet;
+  std::string error;
+  ASSERT_TRUE(frontend::sendPacket({"MxifDsk", "channel=2", "matteColor[1]=933"}, packet, error, &context)) << error;
+  EXPECT_EQ(frontend::describe(MxifDsk::TYPE_INDEX, packet.data() + 8, packet.size() - 8), "MxifDsk channel=2 matteColor=365,933,800");
+  EXPECT_EQ(context.filled, "matteColor[0]=365 matteColor[2]=800");
 }
 
 // The values a field takes are what the category's own checks take, for the channel asked about.
@@ -194,6 +216,10 @@ TEST(FrontendRecords, AcceptedValuesComeFromTheCategorysChecks) {
       {"MxifKey", "dveSize", {{"channel", "0"}}, "0..40000"},
       {"MxifKey", "dveSize", {{"channel", "2"}}, "0..10000"},
       {"MxifChromaKey", "sampleSize", {{"channel", "3"}}, "100..10000"},  // records behind a data block
+      {"MxifSystem", "mode", {}, "0..255"},  // the stored 0 again is no change, but taken
+      {"MxifBus", "entries[0]", {},  // codes of sources in a list: isolated ones among them
+       "0, 1034..1065, 1164..1165, 1178..1180, 1205..1206, 1208..1209, 1211..1212, 1214..1215, 1225..1226, 1228..1229, "
+       "1231..1232, 1234..1235, 1244..1247"},
   };
   for (const auto& [type, field, with, taken] : cases) {
     std::vector<frontend::Interval> values;
@@ -256,6 +282,8 @@ TEST(FrontendProgram, UsageErrorsAndRefusalsNameTheirCause) {
       {board + "send MxifSystem secondText=12345678", 2, "longer than 7 characters"},
       {board + "send MxifSystem multiviewSource[8]=1", 2, "no element 8 (0..7)"},
       {board + "send MxifSystem me=1", 2, "has no field me"},  // byte 4 is a presence word
+      {board + "send MxifDsk channel=2 matteColor[1]=933", 2, "nvram.mem: No such file or directory): give them all: matteColor=v1,v2,v3"},
+      {board + "send MxifKey onAir=1", 2, "MxifKey: onAir is status: the back end sets it from the key's transition"},
       {board + "send MxifBus me=4", 2, "me=4: out of range 0..3"},
       {board + "send MxifXptAssign channel=3", 2, "channel=3: out of range 0..2"},
       {board + "send MxifSystem format", 2, "expected field=value"},

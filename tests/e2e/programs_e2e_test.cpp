@@ -259,6 +259,23 @@ TEST_F(EndToEnd, ARequestDuringStartUpIsAnsweredAndSettingsSurviveARestart) {
   EXPECT_EQ(std::tuple(bkgd.softness, wipe.selected), std::tuple(300, 12));
 }
 
+// An element of a field whose elements share one presence bit goes with the others as last backed
+// up; a status field is a usage error that names what sets it.
+TEST_F(EndToEnd, AnElementKeepsTheOthersOfItsFieldAndAStatusFieldIsRefused) {
+  boot();
+  const auto shown = [&](const char* text) {
+    return poll([&] { return frontend("show MxifDsk channel=2").out.find(text) != std::string::npos; });
+  };
+  ASSERT_EQ(frontend("send MxifDsk channel=2 'matteColor[1]=933'").status, 0);
+  ASSERT_TRUE(shown(" matteColor=0,933,0 "));
+  const Outcome r = frontend("send MxifDsk channel=2 'matteColor[0]=365'");
+  EXPECT_EQ(std::tuple(r.status, r.err), std::tuple(0, "frontend: MxifDsk: sent as last backed up: matteColor[1]=933 matteColor[2]=0\n"));
+  EXPECT_TRUE(shown(" matteColor=365,933,0 "));
+  const Outcome status = frontend("send MxifKey me=0 channel=0 onAir=1");
+  EXPECT_TRUE(status.status == 2 && status.err.starts_with("frontend: MxifKey: onAir is status: the back end sets it from the key's"))
+      << status.err;
+}
+
 // A switching command is answered 0, shows in ME 0's bus report and reaches its A bus's crosspoint
 // word. The lever of ME 0, primed at the top of its travel and swept down by `frontend fader`, takes
 // ME 0's background from 0 to 1, which the early update writes into its transition's mix level.
