@@ -1,5 +1,5 @@
 #pragma once
-// Pieces the host programs share: option and number words, the version line, the board directory,
+// What the host programs share: option and number words, the version line, the board directory,
 // and the lock file that a running back end holds in it.
 //
 // The lock file DIR/backend.pid holds the back end's process id, and a second line "started" once
@@ -18,7 +18,7 @@ struct OptionSpec {
   std::vector<std::string> flags;
 };
 struct OptionWord {
-  std::string name;  // as the spec names it: "--board"
+  std::string name;  // as OptionSpec names it: "--board"
   std::string value;  // empty for a flag
 };
 // Reads the option word at args[i], and its value from the next word when it is not given with '=';
