@@ -1074,8 +1074,10 @@ bool completeBitGroups(T& r, RecordView& view, const IndexFields& indexes,
       const size_t width = static_cast<size_t>(codec::widthOf(m.field->leaf.kind));
       const size_t at = m.field->offset + width * static_cast<size_t>(m.element);
       std::memcpy(bytes + at, current.data() + at, width);
-      context->filled += (context->filled.empty() ? "" : " ") + elementName(*m.field, m.element) + "=" +
-                         numberText(numberOf(m.field->leaf.kind, codec::loadElement(m.field->leaf, m.element)));
+      if (!context->filled.empty()) context->filled += ' ';
+      context->filled += elementName(*m.field, m.element);
+      context->filled += '=';
+      context->filled += numberText(numberOf(m.field->leaf.kind, codec::loadElement(m.field->leaf, m.element)));
     }
   }
   return true;
