@@ -1,6 +1,7 @@
 #include "Tools/lib/record_types.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <deque>
 #include <limits>
 #include <map>
+#include <new>
 #include <set>
 #include <type_traits>
 
@@ -75,6 +77,51 @@ constexpr bool isComplete<T, std::void_t<decltype(sizeof(T))>> = true;
 template <class A, class B>
 using Defined = std::conditional_t<isComplete<A>, A, std::conditional_t<isComplete<B>, B, void>>;
 
+// ---- A record type ---------------------------------------------------------------------------------
+
+// What the code here needs of a record type that only the type itself knows; everything else works
+// on the record's bytes through its field list.
+struct RecordType {
+  int index = 0;  // the type index
+  RecordShape shape;
+  // Makes a record of the type at `record` (shape.size bytes, aligned for it) as it starts.
+  void (*make)(u8* record) = nullptr;
+  // Hands every leaf of the record at `record` to the sink, in wire order.
+  void (*walk)(u8* record, codec::LeafSink& sink) = nullptr;
+  // The sub-records of the field list that are records of a type of their own: name and type.
+  std::vector<std::pair<std::string, int>> (*mirrors)() = nullptr;
+};
+
+// The bytes of a record, aligned for any record.
+class RecordBytes {
+ public:
+  // A record as it starts, or a copy of one in its memory form.
+  explicit RecordBytes(const RecordType& type, const u8* from = nullptr) : words_((type.shape.size + 7) / 8) {
+    type.make(data());
+    if (from != nullptr) std::memcpy(data(), from, type.shape.size);
+  }
+  u8* data() { return reinterpret_cast<u8*>(words_.data()); }
+
+ private:
+  std::vector<u64> words_;
+};
+
+// Calls fn with every leaf of the record at `record`, in wire order.
+template <class Fn>
+void forEachLeaf(const RecordType& type, u8* record, Fn&& fn) {
+  struct Sink final : codec::LeafSink {
+    explicit Sink(Fn& f) : fn(f) {}
+    void leaf(const codec::Leaf& f) override { fn(f); }
+    Fn& fn;
+  } sink(fn);
+  type.walk(record, sink);
+}
+
+// Sets every presence bit that the type declares.
+void setAllPresence(const RecordType& type, u8* record) {
+  forEachLeaf(type, record, [](const codec::Leaf& f) { codec::setAllPresence(f); });
+}
+
 // ---- A record seen through its field list -----------------------------------------------------------
 
 struct Field {
@@ -85,17 +132,20 @@ struct Field {
   int textCapacity;    // > 0: this is a text's count and the next field its characters
 };
 
-// The fields of a record in wire order. Leaves point into the record.
-class RecordView : public codec::LeafSink {
+// A record of a type, which it holds, and its fields in wire order. Leaves point into the record.
+class RecordView final : public codec::LeafSink {
  public:
-  template <class T>
-  explicit RecordView(T& r) : base_(reinterpret_cast<u8*>(&r)) {
-    codec::walk(r, *this);
+  // A record as it starts, or a copy of one in its memory form.
+  explicit RecordView(const RecordType& type, const u8* from = nullptr) : type_(type), record_(type, from) {
+    type.walk(record_.data(), *this);
   }
+  RecordView(const RecordView&) = delete;
+  RecordView& operator=(const RecordView&) = delete;
+
   void leaf(const codec::Leaf& f) override {
     Field& x = fields_.emplace_back(Field{f, f.prefix, std::string(f.prefix) + f.name, 0, 0});
     x.leaf.prefix = x.prefix.c_str();
-    x.offset = static_cast<size_t>(f.data - base_);
+    x.offset = static_cast<size_t>(f.data - record_.data());
     // A text is listed as its count and then "<name>.chars", both under the text's presence bit.
     if (fields_.size() >= 2) {
       Field& count = fields_[fields_.size() - 2];
@@ -106,6 +156,12 @@ class RecordView : public codec::LeafSink {
       }
     }
   }
+
+  const RecordType& type() const { return type_; }
+  const RecordShape& shape() const { return type_.shape; }
+  u8* bytes() { return record_.data(); }
+  // Every field back to its start value (the fields keep their places).
+  void reset() { type_.make(record_.data()); }
 
   std::deque<Field>& fields() { return fields_; }
   bool hasText() const { return hasText_; }
@@ -188,9 +244,8 @@ class RecordView : public codec::LeafSink {
     return false;
   }
 
-  // Wire form of a record with texts: every field big-endian at its width, a text as its u16
-  // count and then count + 1 characters (zero beyond the capacity), nothing more when the count
-  // is negative.
+  // Wire form: every field big-endian at its width, a text as its u16 count and then count + 1
+  // characters (zero beyond the capacity), nothing more when the count is negative.
   void write(Bytes& out) const {
     for (size_t i = 0; i < fields_.size(); ++i) {
       const Field& f = fields_[i];
@@ -207,7 +262,7 @@ class RecordView : public codec::LeafSink {
     }
   }
 
-  // Reads the wire form above; false when the body is too short.
+  // Reads the wire form above; false (the record partly read) when the body is too short.
   bool read(const u8* data, size_t size) {
     libmx::WireIn in(data, size);
     for (size_t i = 0; i < fields_.size(); ++i) {
@@ -271,22 +326,12 @@ class RecordView : public codec::LeafSink {
   }
 
  private:
-  u8* base_;
+  const RecordType& type_;
+  RecordBytes record_;
   std::deque<Field> fields_;
   mutable std::map<std::string, const Field*> byName_;  // built on the first find
   bool hasText_ = false;
 };
-
-template <class T>
-constexpr bool isPerMe() {
-  if constexpr (requires { T::PER_ME; }) return T::PER_ME;
-  return false;
-}
-template <class T>
-constexpr int channelsOf() {
-  if constexpr (requires { T::N_CHANNELS; }) return T::N_CHANNELS;
-  return 1;
-}
 
 std::string hexText(const u8* body, size_t size) {
   std::string out;
@@ -360,26 +405,10 @@ std::string joinNames(const std::vector<const Field*>& fields) {
   return out;
 }
 
-// ---- Per-type operations ---------------------------------------------------------------------------
-
-struct Ops {
-  bool (*build)(const Assignments& fields, Bytes& body, std::string& error, RequestContext* context);
-  std::string (*describe)(const u8* body, size_t size);
-  std::string (*fieldList)();
-  std::vector<FieldInfo> (*settable)();
-  std::string (*describeStored)(const u8* record, int me, int channel);
-  bool (*sameStored)(const u8* a, const u8* b);
-  bool (*probe)(const std::string& name, int index, const Assignments& with, std::vector<Interval>& out,
-                std::string& error, bool edgesOnly);
-  bool (*echoRefusals)(const u8* sent, size_t sentSize, const u8* echo, size_t echoSize, std::vector<Refusal>& out);
-  RecordShape shape;
-};
+// ---- Instances --------------------------------------------------------------------------------------
 
 // Records with an index byte take "me=N" (per ME) or "channel=N"; the limit of that index.
-template <class T>
-int indexLimit() {
-  return isPerMe<T>() ? category::N_ME : channelsOf<T>();
-}
+int indexLimit(const RecordShape& shape) { return shape.perMe ? category::N_ME : shape.channels; }
 
 // The fields that say which instance a record is for: the ME of a record per ME (the index byte, or
 // a field "me" where the index byte holds the channel) and the channel of a record with several.
@@ -387,8 +416,8 @@ struct IndexFields {
   Field* me = nullptr;
   Field* channel = nullptr;
 };
-template <class T>
 IndexFields indexFields(RecordView& view) {
+  const RecordShape& shape = view.shape();
   IndexFields out;
   auto named = [&](const char* name) -> Field* {
     for (Field& f : view.fields()) {
@@ -396,15 +425,15 @@ IndexFields indexFields(RecordView& view) {
     }
     return nullptr;
   };
-  if (isPerMe<T>()) {
+  if (shape.perMe) {
     out.me = named("me");
     if (out.me == nullptr) out.me = view.indexField();
     // A per-ME record names its channel "channel", or "panel" where its channels are the panels.
-    if (channelsOf<T>() > 1) {
+    if (shape.channels > 1) {
       out.channel = named("channel");
       if (out.channel == nullptr) out.channel = named("panel");
     }
-  } else if (channelsOf<T>() > 1) {
+  } else if (shape.channels > 1) {
     out.channel = view.indexField();
   }
   return out;
@@ -595,47 +624,48 @@ double numberOf(codec::Kind kind, u32 bits) {
 // A record instance that values are offered to: the request's index (ME or channel), the fields of
 // `with` ("channel" of a record per ME with channels, by whatever name the record gives it) and the
 // instance's stored record.
-template <class T>
 class ProbeSite {
  public:
-  ProbeSite() : view(message), indexes(indexFields<T>(view)) {}
+  explicit ProbeSite(const RecordType& type) : view(type), indexes(indexFields(view)) {}
   ProbeSite(const ProbeSite&) = delete;
   ProbeSite& operator=(const ProbeSite&) = delete;
 
   // False with a message when no category keeps the instance.
   bool open(int instance, const Assignments& fields, std::string& error) {
-    const std::string typeName = category::typeNameOf(T::TYPE_INDEX);
-    if (T::TYPE_INDEX >= category::FIRST_COMMAND_TYPE) {
+    const int type = view.type().index;
+    const RecordShape& shape = view.shape();
+    const std::string typeName = category::typeNameOf(type);
+    if (type >= category::FIRST_COMMAND_TYPE) {
       error = typeName + " is a command: it keeps no record to read values back from";
       return false;
     }
     useScratchSystem();
     for (auto [field, value] : fields) {
-      if (field == "channel" && isPerMe<T>() && indexes.channel != nullptr) field = indexes.channel->name;
+      if (field == "channel" && shape.perMe && indexes.channel != nullptr) field = indexes.channel->name;
       if (!view.setValue(field, value)) {
         error = typeName + ": cannot set " + field + "=" + value;
         return false;
       }
       with.emplace_back(field, value);
     }
-    int channel = isPerMe<T>() ? 0 : instance;
-    if (const Field* c = isPerMe<T>() ? indexes.channel : nullptr) channel = static_cast<int>(codec::loadElement(c->leaf, 0));
-    if (instance < 0 || instance >= indexLimit<T>() || channel >= channelsOf<T>()) {
-      error = typeName + ": no " + (isPerMe<T>() ? "ME " + std::to_string(instance) + " or " : "") + "channel " +
+    int channel = shape.perMe ? 0 : instance;
+    if (const Field* c = shape.perMe ? indexes.channel : nullptr) channel = static_cast<int>(codec::loadElement(c->leaf, 0));
+    if (instance < 0 || instance >= indexLimit(shape) || channel >= shape.channels) {
+      error = typeName + ": no " + (shape.perMe ? "ME " + std::to_string(instance) + " or " : "") + "channel " +
               std::to_string(channel);
       return false;
     }
     auto& registry = category::CategoryRegistry::instance();
-    const int me = isPerMe<T>() ? instance : 0;
-    const int row = registry.at(T::TYPE_INDEX, me) != nullptr ? me : 0;
-    u8* stored = registry.at(T::TYPE_INDEX, row) != nullptr ? registry.storageOf(T::TYPE_INDEX, row) : nullptr;
-    const int bytes = stored != nullptr ? registry.boundBytes(T::TYPE_INDEX, row) : 0;
-    if (bytes < static_cast<int>(sizeof(T)) * (channel + 1)) {
+    const int me = shape.perMe ? instance : 0;
+    const int row = registry.at(type, me) != nullptr ? me : 0;
+    u8* stored = registry.at(type, row) != nullptr ? registry.storageOf(type, row) : nullptr;
+    const int bytes = stored != nullptr ? registry.boundBytes(type, row) : 0;
+    if (bytes < static_cast<int>(shape.size) * (channel + 1)) {
       error = typeName + " is kept by no category of the back end";
       return false;
     }
-    live = reinterpret_cast<T*>(stored + recordOffset(bytes, RecordShape{sizeof(T), isPerMe<T>(), channelsOf<T>()}, channel));
-    index = isPerMe<T>() ? indexes.me : indexes.channel;
+    live = stored + recordOffset(bytes, shape, channel);
+    index = shape.perMe ? indexes.me : indexes.channel;
     indexValue = instance;
     return true;
   }
@@ -643,37 +673,36 @@ class ProbeSite {
   // A target's value in the stored record.
   double stored(const Target& t) const {
     codec::Leaf leaf = t.field->leaf;
-    leaf.data = reinterpret_cast<u8*>(live) + t.field->offset;
+    leaf.data = live + t.field->offset;
     return numberOf(leaf.kind, codec::loadElement(leaf, t.element));
   }
 
-  T message{};
-  RecordView view;
+  RecordView view;  // the request
   IndexFields indexes;
   const Field* index = nullptr;
   int indexValue = 0;
   Assignments with;
-  T* live = nullptr;
+  u8* live = nullptr;  // the instance's stored record
 };
 
 // Offers values to targets of an open site through the request ring, to the back end's category of
-// T, and says which targets the category keeps a value in: the stored element equals it, and its
-// presence bit is set where the value was already there. Every stored record of the type is put back
+// the type, and says which targets the category keeps a value in: the stored element equals it, and
+// its presence bit is set where the value was already there. Every stored record of the type is put back
 // after each offer. Each target has a presence bit of its own, so that one request offers a value to
 // all of them; the other fields under a target's bit go with their stored values, as buildBody
 // sends them, or (livePartners false) with the record's defaults.
-template <class T>
 class Probe {
  public:
-  Probe(ProbeSite<T>& site, std::vector<Target> targets, bool livePartners = true)
+  Probe(ProbeSite& site, std::vector<Target> targets, bool livePartners = true)
       : site_(site), targets_(std::move(targets)), livePartners_(livePartners) {
     auto& registry = category::CategoryRegistry::instance();
+    const int type = site.view.type().index;
     for (int m = 0; m < category::N_ME; ++m) {
-      u8* area = registry.at(T::TYPE_INDEX, m) != nullptr ? registry.storageOf(T::TYPE_INDEX, m) : nullptr;
-      if (area != nullptr) saved_.push_back({area, Bytes(area, area + registry.boundBytes(T::TYPE_INDEX, m))});
+      u8* area = registry.at(type, m) != nullptr ? registry.storageOf(type, m) : nullptr;
+      if (area != nullptr) saved_.push_back({area, Bytes(area, area + registry.boundBytes(type, m))});
     }
-    u8* const base = reinterpret_cast<u8*>(&site.message);
-    u8* const live = reinterpret_cast<u8*>(site.live);
+    u8* const base = site.view.bytes();
+    u8* const live = site.live;
     for (const Target& t : targets_) {
       codec::Leaf leaf = t.field->leaf;
       leaf.data = live + t.field->offset;
@@ -780,12 +809,12 @@ class Probe {
     }
   }
   Bytes packetWith(int ones) {
-    T& message = site_.message;
-    message = T{};
-    for (const auto& [name, value] : site_.with) site_.view.setValue(name, value);
+    RecordView& message = site_.view;
+    message.reset();
+    for (const auto& [name, value] : site_.with) message.setValue(name, value);
     if (site_.index != nullptr) codec::storeElement(site_.index->leaf, 0, static_cast<u32>(site_.indexValue));
-    u8* const base = reinterpret_cast<u8*>(&message);
-    const u8* const live = reinterpret_cast<const u8*>(site_.live);
+    u8* const base = message.bytes();
+    const u8* const live = site_.live;
     for (size_t i = 0; i < targets_.size(); ++i) {
       const codec::Leaf& leaf = targets_[i].field->leaf;
       for (const Field* g : livePartners_ ? partners_[i] : std::vector<const Field*>{}) {
@@ -795,13 +824,8 @@ class Probe {
       if (leaf.mask != nullptr) codec::setPresenceBit(leaf.mask, leaf.bit + (leaf.perElement ? targets_[i].element : 0));
     }
     Bytes body;
-    if (site_.view.hasText()) {
-      site_.view.write(body);
-    } else {
-      body.resize(codec::wireSize<T>());
-      codec::encode(message, body.data(), body.size());
-    }
-    return linkpeer::packetBytes(T::TYPE_INDEX, body);
+    message.write(body);
+    return linkpeer::packetBytes(message.type().index, body);
   }
 
   u32 bitsOf(size_t i, double value) const {
@@ -817,7 +841,7 @@ class Probe {
     for (auto& [area, bytes] : saved_) std::memcpy(area, bytes.data(), bytes.size());
   }
 
-  ProbeSite<T>& site_;
+  ProbeSite& site_;
   std::vector<Target> targets_;
   std::vector<codec::Leaf> live_;
   std::vector<u32> before_;
@@ -831,11 +855,10 @@ class Probe {
 };
 
 // What a probe's targets take, value by value: each value offered once, to every target.
-template <class T>
 class Answers {
  public:
-  static constexpr char NOT_OFFERED = Probe<T>::NOT_OFFERED;
-  explicit Answers(Probe<T>& probe) : probe_(probe) {}
+  static constexpr char NOT_OFFERED = Probe::NOT_OFFERED;
+  explicit Answers(Probe& probe) : probe_(probe) {}
 
   const std::vector<char>& at(double v) {
     auto [it, fresh] = seen_.try_emplace(v);
@@ -902,7 +925,7 @@ class Answers {
   }
 
  private:
-  Probe<T>& probe_;
+  Probe& probe_;
   std::map<double, std::vector<char>> seen_;
 };
 
@@ -922,21 +945,20 @@ std::vector<double> everyValue(codec::Kind kind) {
 // their runs (a check may read two targets together), and a target whose answers differ there is
 // probed alone. A target under one bit with other fields that takes nothing with their stored
 // values (which then fail the checks together) is probed with the record's defaults in them.
-template <class T>
-std::vector<std::vector<Interval>> probeTargets(ProbeSite<T>& site, const std::vector<Target>& targets, bool edgesOnly,
+std::vector<std::vector<Interval>> probeTargets(ProbeSite& site, const std::vector<Target>& targets, bool edgesOnly,
                                                 bool livePartners = true) {
   const size_t n = targets.size();
   auto kindOf = [&](size_t t) { return targets[t].field->leaf.kind; };
   std::vector<std::vector<Interval>> out(n);
   std::vector<char> keptAfter(n, 0), done(n, 0);
-  Probe<T> probe(site, targets, livePartners);
-  Answers<T> answers(probe);
+  Probe probe(site, targets, livePartners);
+  Answers answers(probe);
   auto storedValues = [&] {
     for (size_t t = 0; t < n; ++t) {
       const double stored = probe.before(t);
       double other = 0;
       if (keptAfter[t] || !answers.refused(stored, t) || !answers.anyTaken(t, other)) continue;
-      Probe<T> alone(site, {targets[t]}, livePartners);
+      Probe alone(site, {targets[t]}, livePartners);
       if (!alone.keepsAfter(other, stored)) continue;
       answers.take(stored, t);
       keptAfter[t] = 1;
@@ -955,7 +977,7 @@ std::vector<std::vector<Interval>> probeTargets(ProbeSite<T>& site, const std::v
   // else by a probe of their own.
   std::map<codec::Kind, std::vector<size_t>> scattered;
   for (size_t t = 0; t < n; ++t) {
-    if (!edgesOnly && codec::widthOf(kindOf(t)) == 2 && Answers<T>::takenOf(runs[t]).size() > 1) {
+    if (!edgesOnly && codec::widthOf(kindOf(t)) == 2 && Answers::takenOf(runs[t]).size() > 1) {
       scattered[kindOf(t)].push_back(t);
     }
   }
@@ -974,12 +996,12 @@ std::vector<std::vector<Interval>> probeTargets(ProbeSite<T>& site, const std::v
   std::vector<char> one;
   for (size_t t = 0; t < n; ++t) {
     if (done[t]) continue;
-    out[t] = Answers<T>::takenOf(runs[t]);
+    out[t] = Answers::takenOf(runs[t]);
     if (out[t].empty() && livePartners && probe.hasPartners(t)) {
       out[t] = probeTargets(site, {targets[t]}, edgesOnly, false)[0];
     }
     if (n == 1) continue;
-    Probe<T> alone(site, {targets[t]}, livePartners);
+    Probe alone(site, {targets[t]}, livePartners);
     bool same = true;
     for (const auto& run : runs[t]) {
       for (double v : {run.values.lo, run.values.hi}) {
@@ -993,18 +1015,17 @@ std::vector<std::vector<Interval>> probeTargets(ProbeSite<T>& site, const std::v
   return out;
 }
 
-template <class T>
-bool probeRecord(const std::string& name, int index, const Assignments& with, std::vector<Interval>& out,
-                 std::string& error, bool edgesOnly) {
-  ProbeSite<T> site;
+bool probeRecord(const RecordType& type, const std::string& name, int index, const Assignments& with,
+                 std::vector<Interval>& out, std::string& error, bool edgesOnly) {
+  ProbeSite site(type);
   int element = -1;
   const Field* field = site.view.find(name, element);
   if (field == nullptr || field->textCapacity > 0 || field == site.indexes.me || field == site.indexes.channel) {
-    error = std::string(category::typeNameOf(T::TYPE_INDEX)) + " has no field " + name + " that takes a number";
+    error = std::string(category::typeNameOf(type.index)) + " has no field " + name + " that takes a number";
     return false;
   }
   if (element >= field->leaf.count) {
-    error = std::string(category::typeNameOf(T::TYPE_INDEX)) + ": no element " + name;
+    error = std::string(category::typeNameOf(type.index)) + ": no element " + name;
     return false;
   }
   if (!site.open(index, with, error)) return false;
@@ -1023,10 +1044,9 @@ std::string elementName(const Field& f, int element) {
 // share one) of which a request gives some: the back end takes them all, so the others go with
 // their current values, as context->current gives them, or the request is refused. given: the
 // elements given, by field.
-template <class T>
-bool completeBitGroups(T& r, RecordView& view, const IndexFields& indexes,
-                       const std::map<const Field*, std::vector<char>>& given, RequestContext* context,
-                       std::string& error) {
+bool completeBitGroups(RecordView& view, const IndexFields& indexes, const std::map<const Field*, std::vector<char>>& given,
+                       RequestContext* context, std::string& error) {
+  const int type = view.type().index;
   // Texts are left out: none shares its bit.
   std::map<std::pair<const u32*, int>, std::vector<const Field*>> groups;
   for (const Field* f : view.settable()) {
@@ -1059,17 +1079,17 @@ bool completeBitGroups(T& r, RecordView& view, const IndexFields& indexes,
       const int me = indexes.me != nullptr ? static_cast<int>(codec::loadElement(indexes.me->leaf, 0)) : 0;
       const int channel = indexes.channel != nullptr ? static_cast<int>(codec::loadElement(indexes.channel->leaf, 0)) : 0;
       const bool known = context != nullptr && context->current && context->current(me, channel, current, why) &&
-                         current.size() >= sizeof(T);
+                         current.size() >= view.shape().size;
       looked = known ? 1 : -1;
     }
     if (looked < 0) {
       const bool several = asked.find(',') != std::string::npos;
-      error = std::string(category::typeNameOf(T::TYPE_INDEX)) + ": " + asked + (several ? " share" : " shares") +
+      error = std::string(category::typeNameOf(type)) + ": " + asked + (several ? " share" : " shares") +
               " one presence bit with " + left + ", which the back end then takes too, and their values are not known (" +
               why + "): give them all:" + whole;
       return false;
     }
-    u8* const bytes = reinterpret_cast<u8*>(&r);
+    u8* const bytes = view.bytes();
     for (const Target& m : missing) {
       const size_t width = static_cast<size_t>(codec::widthOf(m.field->leaf.kind));
       const size_t at = m.field->offset + width * static_cast<size_t>(m.element);
@@ -1083,19 +1103,18 @@ bool completeBitGroups(T& r, RecordView& view, const IndexFields& indexes,
   return true;
 }
 
-template <class T>
-bool buildRecord(const Assignments& fields, Bytes& body, std::string& error, RequestContext* context) {
-  T r{};
-  RecordView view(r);
-  const std::string typeName = category::typeNameOf(T::TYPE_INDEX);
-  const IndexFields indexes = indexFields<T>(view);
+bool buildRecord(const RecordType& type, const Assignments& fields, Bytes& body, std::string& error,
+                 RequestContext* context) {
+  RecordView view(type);
+  const std::string typeName = category::typeNameOf(type.index);
+  const IndexFields indexes = indexFields(view);
   bool meGiven = false, channelGiven = false;
   std::map<const Field*, std::vector<char>> given;
   for (const auto& [name, value] : fields) {
     const bool isMe = indexes.me != nullptr && name == "me";
     const bool isChannel = indexes.channel != nullptr && name == "channel";
     if (isMe || isChannel) {
-      const long limit = isMe ? category::N_ME : channelsOf<T>();
+      const long limit = isMe ? category::N_ME : type.shape.channels;
       long v = 0;
       if (!cli::parseNumber(value, 0, limit - 1, v)) {
         error = typeName + ": " + name + "=" + value + ": out of range 0.." + std::to_string(limit - 1);
@@ -1111,8 +1130,8 @@ bool buildRecord(const Assignments& fields, Bytes& body, std::string& error, Req
       error = typeName + " has no field " + name + "; its fields: " + joinNames(view.settable());
       return false;
     }
-    if (const char* setBy = statusSetter(T::TYPE_INDEX, f->name, element); setBy != nullptr && context != nullptr &&
-                                                                            context->refuseStatus) {
+    if (const char* setBy = statusSetter(type.index, f->name, element); setBy != nullptr && context != nullptr &&
+                                                                         context->refuseStatus) {
       error = typeName + ": " + name + " is status: the back end sets it from " + setBy + ", not from a request";
       return false;
     }
@@ -1125,7 +1144,7 @@ bool buildRecord(const Assignments& fields, Bytes& body, std::string& error, Req
     elements.resize(static_cast<size_t>(f->leaf.count));
     for (int e = 0; e < f->leaf.count; ++e) elements[e] = elements[e] || element < 0 || element == e;
   }
-  if (!completeBitGroups(r, view, indexes, given, context, error)) return false;
+  if (!completeBitGroups(view, indexes, given, context, error)) return false;
   if (context != nullptr) {
     std::string& defaulted = context->defaulted;
     defaulted.clear();
@@ -1134,12 +1153,7 @@ bool buildRecord(const Assignments& fields, Bytes& body, std::string& error, Req
     if (!defaulted.empty()) defaulted.erase(0, 1);
   }
   body.clear();
-  if (view.hasText()) {
-    view.write(body);
-  } else {
-    body.resize(codec::wireSize<T>());
-    codec::encode(r, body.data(), body.size());
-  }
+  view.write(body);
   return true;
 }
 
@@ -1295,47 +1309,28 @@ std::vector<Line> collapseRepeats(const std::vector<Line>& lines) {
   return out;
 }
 
-// The sub-records in a record's field list that are records of a type of their own ("bkgd[3]" of
-// the background wipe memory holds a background record), with that type.
-struct MirrorFinder {
-  std::vector<std::pair<std::string, int>> found;
-  template <class M>
-  void mask(const char*, M&) {}
-  template <class X>
-  void field(const char*, X&) {}
-  template <class X, class M>
-  void field(const char*, X&, M&, int) {}
-  template <class X, class M>
-  void each(const char*, X&, M&, int) {}
-  template <class S>
-  void sub(const char* name, S&) {
-    if constexpr (requires { S::TYPE_INDEX; }) found.emplace_back(name, S::TYPE_INDEX);
-  }
-};
-
 // The header line, then a line per field, or per run of its elements, that a front end sets, with
 // what the back end's checks take for each instance (ME, channel) of the record.
-template <class T>
-std::string fieldListOf() {
-  constexpr int TYPE = T::TYPE_INDEX;
+std::string fieldListOf(const RecordType& type) {
+  const int TYPE = type.index;
+  const RecordShape& shape = type.shape;
   const bool command = TYPE >= category::FIRST_COMMAND_TYPE;
-  T r{};
-  RecordView view(r);
-  const IndexFields indexes = indexFields<T>(view);
-  const bool channels = isPerMe<T>() ? indexes.channel != nullptr : channelsOf<T>() > 1;
+  RecordView view(type);
+  const IndexFields indexes = indexFields(view);
+  const bool channels = shape.perMe ? indexes.channel != nullptr : shape.channels > 1;
   std::vector<Instance> instances;
-  for (int m = 0; m < (isPerMe<T>() ? category::N_ME : 1); ++m) {
-    for (int c = 0; c < (channels ? channelsOf<T>() : 1); ++c) instances.push_back({m, c});
+  for (int m = 0; m < (shape.perMe ? category::N_ME : 1); ++m) {
+    for (int c = 0; c < (channels ? shape.channels : 1); ++c) instances.push_back({m, c});
   }
   // What each element takes, instance by instance ("" where no category keeps the instance).
   std::map<std::pair<std::string, int>, std::vector<std::string>> taken;
   bool probed = false, startsOutside = false;
   for (size_t i = 0; i < instances.size() && !command; ++i) {
-    ProbeSite<T> site;
+    ProbeSite site(type);
     Assignments with;
-    if (isPerMe<T>() && channels) with.emplace_back("channel", std::to_string(instances[i].channel));
+    if (shape.perMe && channels) with.emplace_back("channel", std::to_string(instances[i].channel));
     std::string ignored;
-    if (!site.open(isPerMe<T>() ? instances[i].me : instances[i].channel, with, ignored)) continue;
+    if (!site.open(shape.perMe ? instances[i].me : instances[i].channel, with, ignored)) continue;
     probed = true;
     for (const auto& group : targetGroups(site.view, site.indexes, TYPE)) {
       const auto results = probeTargets(site, group, false);
@@ -1371,7 +1366,7 @@ std::string fieldListOf() {
       for (std::string& x : each) {
         if (x.empty()) x = rangeText(*f);
       }
-      texts.push_back(each.empty() ? rangeText(*f) : perInstanceText(each, instances, isPerMe<T>(), channels));
+      texts.push_back(each.empty() ? rangeText(*f) : perInstanceText(each, instances, shape.perMe, channels));
       none = none || texts.back().find("none") != std::string::npos;
     }
     // A run of elements that take the same values is one line.
@@ -1386,9 +1381,9 @@ std::string fieldListOf() {
     lines.back().note = noteOf(TYPE, f->name);
   }
   std::string out = std::string(category::typeNameOf(TYPE)) + ": type " + std::to_string(TYPE);
-  if (isPerMe<T>()) out += ", a record per ME (me=0.." + std::to_string(category::N_ME - 1) + ")";
-  if (channelsOf<T>() > 1) {
-    out += ", " + std::to_string(channelsOf<T>()) + " channels (channel=0.." + std::to_string(channelsOf<T>() - 1) + ")";
+  if (shape.perMe) out += ", a record per ME (me=0.." + std::to_string(category::N_ME - 1) + ")";
+  if (shape.channels > 1) {
+    out += ", " + std::to_string(shape.channels) + " channels (channel=0.." + std::to_string(shape.channels - 1) + ")";
   }
   if (command) {
     out += "; a command keeps no record to read back: the ranges are the fields' widths";
@@ -1400,15 +1395,14 @@ std::string fieldListOf() {
   if (status) out += "; status: the back end sets the field itself, a request does not";
   if (startsOutside) out += "; (N at start): the value the back end starts with, which a request does not set";
   out += "\n";
-  MirrorFinder mirrors;
-  T::fields(mirrors, r);
+  const std::vector<std::pair<std::string, int>> mirrors = type.mirrors();
   std::set<std::string> mirrored;
-  for (const auto& [name, type] : mirrors.found) {
+  for (const auto& [name, of] : mirrors) {
     const std::string group = shapeOf(std::string(name) + ".");
-    if (type == TYPE || !mirrored.insert(group).second) continue;
-    const int n = static_cast<int>(std::count_if(mirrors.found.begin(), mirrors.found.end(),
-                                                 [&](const auto& m) { return shapeOf(m.first + ".") == group; }));
-    const std::string typeName = category::typeNameOf(type);
+    if (of == TYPE || !mirrored.insert(group).second) continue;
+    const int n = static_cast<int>(
+        std::count_if(mirrors.begin(), mirrors.end(), [&](const auto& m) { return shapeOf(m.first + ".") == group; }));
+    const std::string typeName = category::typeNameOf(of);
     std::string head = n > 1 ? group.substr(0, group.size() - 1) : name;
     if (n > 1) head.replace(head.find('#'), 1, "0.." + std::to_string(n - 1));
     out += "  " + head + ": " + (n > 1 ? "each " : "") + "a " + typeName + " record (frontend fields " + typeName +
@@ -1429,11 +1423,9 @@ std::string fieldListOf() {
   return out;
 }
 
-template <class T>
-std::vector<FieldInfo> settableOf() {
-  T r{};
-  RecordView view(r);
-  const IndexFields indexes = indexFields<T>(view);
+std::vector<FieldInfo> settableOf(const RecordType& type) {
+  RecordView view(type);
+  const IndexFields indexes = indexFields(view);
   std::vector<FieldInfo> out;
   for (const Field* f : view.settable()) {
     if (f != indexes.me && f != indexes.channel) out.push_back({f->name, f->leaf.count, f->textCapacity, f->leaf.kind});
@@ -1442,32 +1434,25 @@ std::vector<FieldInfo> settableOf() {
 }
 
 // The type name, the indexes of records that have them, then the carried fields.
-template <class T>
 std::string recordText(RecordView& view) {
-  const IndexFields indexes = indexFields<T>(view);
-  return category::typeNameOf(T::TYPE_INDEX) + indexText(indexes) + view.text(indexes.me, indexes.channel);
+  const IndexFields indexes = indexFields(view);
+  return category::typeNameOf(view.type().index) + indexText(indexes) + view.text(indexes.me, indexes.channel);
 }
 
-template <class T>
-std::string describeRecord(const u8* body, size_t size) {
-  T r{};
-  RecordView view(r);
-  const bool ok = view.hasText() ? view.read(body, size) : codec::read(body, size, r);
-  if (!ok) return unknownText(T::TYPE_INDEX, body, size, ", short");
-  return recordText<T>(view);
+std::string describeRecord(const RecordType& type, const u8* body, size_t size) {
+  RecordView view(type);
+  if (!view.read(body, size)) return unknownText(type.index, body, size, ", short");
+  return recordText(view);
 }
 
 // A record as the back end keeps it: every field, whatever its presence bit says.
-template <class T>
-std::string describeStoredRecord(const u8* record, int me, int channel) {
-  T r;
-  std::memcpy(static_cast<void*>(&r), record, sizeof r);
-  codec::setAllPresence(r);
-  RecordView view(r);
-  const IndexFields indexes = indexFields<T>(view);
+std::string describeStoredRecord(const RecordType& type, const u8* record, int me, int channel) {
+  RecordView view(type, record);
+  setAllPresence(type, view.bytes());
+  const IndexFields indexes = indexFields(view);
   if (indexes.me != nullptr) codec::storeElement(indexes.me->leaf, 0, static_cast<u32>(me));
   if (indexes.channel != nullptr) codec::storeElement(indexes.channel->leaf, 0, static_cast<u32>(channel));
-  return recordText<T>(view);
+  return recordText(view);
 }
 
 // The value of one element (or of the whole field, element -1) as the text form writes it.
@@ -1488,19 +1473,13 @@ std::string valueText(const Field& f, const RecordView& view, int element) {
   return line.substr(line.find('=') + 1, line.size() - line.find('=') - 2);
 }
 
-template <class T>
-bool readBody(RecordView& view, T& r, const u8* body, size_t size) {
-  return view.hasText() ? view.read(body, size) : codec::read(body, size, r);
-}
-
 // Each field carried by the request that its answer does not carry with the same value.
-template <class T>
-bool echoRefusalsOf(const u8* sent, size_t sentSize, const u8* echo, size_t echoSize, std::vector<Refusal>& out) {
-  T asked{}, answered{};
-  RecordView a(asked), b(answered);
+bool echoRefusalsOf(const RecordType& type, const u8* sent, size_t sentSize, const u8* echo, size_t echoSize,
+                    std::vector<Refusal>& out) {
+  RecordView a(type), b(type);
   // Without an answer, every field of the request counts as left out.
-  if (!readBody(a, asked, sent, sentSize) || (echo != nullptr && !readBody(b, answered, echo, echoSize))) return false;
-  const IndexFields ia = indexFields<T>(a), ib = indexFields<T>(b);
+  if (!a.read(sent, sentSize) || (echo != nullptr && !b.read(echo, echoSize))) return false;
+  const IndexFields ia = indexFields(a), ib = indexFields(b);
   for (Field* x : {ia.me, ia.channel}) {
     Field* y = x == ia.me ? ib.me : ib.channel;
     if (echo != nullptr && x != nullptr && codec::loadElement(x->leaf, 0) != codec::loadElement(y->leaf, 0)) return false;
@@ -1526,53 +1505,114 @@ bool echoRefusalsOf(const u8* sent, size_t sentSize, const u8* echo, size_t echo
   return true;
 }
 
-template <class T>
-bool sameStoredRecords(const u8* a, const u8* b) {
-  // The index field, which the record's place names (as describeStored sets it), is not compared.
-  static const size_t indexBytes = [] {
-    T r{};
-    RecordView view(r);
-    const Field* index = indexLimit<T>() > 1 ? view.indexField() : nullptr;
-    return index != nullptr ? static_cast<size_t>(codec::widthOf(index->leaf.kind)) : 0;
-  }();
-  T ra, rb;
-  std::memcpy(static_cast<void*>(&ra), a, sizeof ra);
-  std::memcpy(static_cast<void*>(&rb), b, sizeof rb);
-  std::memcpy(reinterpret_cast<u8*>(&rb) + 4, a + 4, indexBytes);
+// The bytes of the index field at byte 4 of the type's records (0: none), which the record's place
+// names (as describeStored sets it).
+size_t indexBytesOf(const RecordType& type);
+
+bool sameStoredRecords(const RecordType& type, const u8* a, const u8* b) {
+  RecordBytes ra(type, a), rb(type, b);
+  std::memcpy(rb.data() + 4, a + 4, indexBytesOf(type));
   // Most records compare equal byte for byte once their presence bits agree; the field walk,
-  // which leaves padding out, is for the others.
-  codec::setAllPresence(ra);
-  codec::setAllPresence(rb);
-  if (std::memcmp(&ra, &rb, sizeof ra) == 0) return true;
-  return codec::sameValues(ra, rb);
+  // which leaves padding and presence words out, is for the others.
+  setAllPresence(type, ra.data());
+  setAllPresence(type, rb.data());
+  if (std::memcmp(ra.data(), rb.data(), type.shape.size) == 0) return true;
+  bool same = true;
+  const u8* const base = ra.data();
+  const u8* const other = rb.data();
+  forEachLeaf(type, ra.data(), [&](const codec::Leaf& f) {
+    const size_t bytes = static_cast<size_t>(codec::widthOf(f.kind) * f.count);
+    if (!f.isMask) same = same && std::memcmp(f.data, other + (f.data - base), bytes) == 0;
+  });
+  return same;
+}
+
+// ---- The record types built here --------------------------------------------------------------------
+
+template <class T>
+void makeRecord(u8* record) {
+  new (record) T{};
 }
 
 template <class T>
-constexpr Ops opsOf(int type) {
+void walkRecord(u8* record, codec::LeafSink& sink) {
+  codec::walk(*std::launder(reinterpret_cast<T*>(record)), sink);
+}
+
+// The sub-records in a record's field list that are records of a type of their own ("bkgd[3]" of
+// the background wipe memory holds a background record), with that type.
+struct MirrorFinder {
+  std::vector<std::pair<std::string, int>> found;
+  template <class M>
+  void mask(const char*, M&) {}
+  template <class X>
+  void field(const char*, X&) {}
+  template <class X, class M>
+  void field(const char*, X&, M&, int) {}
+  template <class X, class M>
+  void each(const char*, X&, M&, int) {}
+  template <class S>
+  void sub(const char* name, S&) {
+    if constexpr (requires { S::TYPE_INDEX; }) found.emplace_back(name, S::TYPE_INDEX);
+  }
+};
+
+template <class T>
+std::vector<std::pair<std::string, int>> mirrorsOf() {
+  MirrorFinder mirrors;
+  T r{};
+  T::fields(mirrors, r);
+  return mirrors.found;
+}
+
+template <class T>
+constexpr bool isPerMe() {
+  if constexpr (requires { T::PER_ME; }) return T::PER_ME;
+  return false;
+}
+template <class T>
+constexpr int channelsOf() {
+  if constexpr (requires { T::N_CHANNELS; }) return T::N_CHANNELS;
+  return 1;
+}
+
+template <class T>
+constexpr RecordType recordTypeOf(int type) {
   if constexpr (std::is_void_v<T>) {
     (void)type;
     return {};
   } else {
     // A struct of the same name that is not this type's record is not used.
     if (T::TYPE_INDEX != type) return {};
-    return {&buildRecord<T>,       &describeRecord<T>,   &fieldListOf<T>,
-            &settableOf<T>,        &describeStoredRecord<T>, &sameStoredRecords<T>,
-            &probeRecord<T>,       &echoRefusalsOf<T>,
-            {sizeof(T), isPerMe<T>(), channelsOf<T>()}};
+    return {type, {sizeof(T), isPerMe<T>(), channelsOf<T>()}, &makeRecord<T>, &walkRecord<T>, &mirrorsOf<T>};
   }
 }
 
-#define MX_OPS(name) opsOf<Defined<::name, ::internal::name>>(__COUNTER__ - FIRST_COUNTER - 1),
+#define MX_RECORD_TYPE(name) recordTypeOf<Defined<::name, ::internal::name>>(__COUNTER__ - FIRST_COUNTER - 1),
 constexpr int FIRST_COUNTER = __COUNTER__;
-constexpr Ops OPS[] = {MX_LINK_TYPES(MX_OPS)};
-#undef MX_OPS
-static_assert(sizeof OPS / sizeof OPS[0] == category::N_TYPES);
+constexpr RecordType RECORD_TYPES[] = {MX_LINK_TYPES(MX_RECORD_TYPE)};
+#undef MX_RECORD_TYPE
+static_assert(sizeof RECORD_TYPES / sizeof RECORD_TYPES[0] == category::N_TYPES);
 
-const Ops* opsAt(int type) {
-  if (type < 0 || type >= category::N_TYPES || OPS[type].build == nullptr) return nullptr;
-  return &OPS[type];
+// The type's record; null for a type whose record is not built here.
+const RecordType* recordTypeAt(int type) {
+  if (type < 0 || type >= category::N_TYPES || RECORD_TYPES[type].make == nullptr) return nullptr;
+  return &RECORD_TYPES[type];
 }
 
+size_t indexBytesOf(const RecordType& type) {
+  static const std::array<u8, category::N_TYPES> bytes = [] {
+    std::array<u8, category::N_TYPES> out{};
+    for (int t = 0; t < category::N_TYPES; ++t) {
+      if (recordTypeAt(t) == nullptr || indexLimit(RECORD_TYPES[t].shape) <= 1) continue;
+      RecordView view(RECORD_TYPES[t]);
+      const Field* index = view.indexField();
+      if (index != nullptr) out[static_cast<size_t>(t)] = static_cast<u8>(codec::widthOf(index->leaf.kind));
+    }
+    return out;
+  }();
+  return bytes[static_cast<size_t>(type.index)];
+}
 
 // Types that have a command of their own, and the others whose record is not built here.
 bool notBuilt(int type, std::string& error) {
@@ -1603,7 +1643,7 @@ int typeIndexOf(std::string_view name) {
   return v < category::N_TYPES ? v : -1;
 }
 
-bool isRecordBuilt(int type) { return opsAt(type) != nullptr; }
+bool isRecordBuilt(int type) { return recordTypeAt(type) != nullptr; }
 
 std::vector<std::string> nearestTypeNames(std::string_view name) {
   auto lower = [](std::string_view s) {
@@ -1638,16 +1678,16 @@ std::vector<std::string> nearestTypeNames(std::string_view name) {
 }
 
 bool fieldList(int type, std::string& out, std::string& error) {
-  const Ops* ops = opsAt(type);
-  if (ops == nullptr) return notBuilt(type, error);
-  out = ops->fieldList();
+  const RecordType* record = recordTypeAt(type);
+  if (record == nullptr) return notBuilt(type, error);
+  out = fieldListOf(*record);
   return true;
 }
 
 bool settableFields(int type, std::vector<FieldInfo>& out) {
-  const Ops* ops = opsAt(type);
-  if (ops == nullptr) return false;
-  out = ops->settable();
+  const RecordType* record = recordTypeAt(type);
+  if (record == nullptr) return false;
+  out = settableOf(*record);
   return true;
 }
 
@@ -1657,45 +1697,45 @@ int recordOffset(int bytes, const RecordShape& shape, int channel) {
 }
 
 bool recordShape(int type, RecordShape& shape) {
-  const Ops* ops = opsAt(type);
-  if (ops == nullptr) return false;
-  shape = ops->shape;
+  const RecordType* record = recordTypeAt(type);
+  if (record == nullptr) return false;
+  shape = record->shape;
   return true;
 }
 
 std::string describeStored(int type, const u8* record, int me, int channel) {
-  return opsAt(type)->describeStored(record, me, channel);
+  return describeStoredRecord(*recordTypeAt(type), record, me, channel);
 }
 
-bool sameStoredValues(int type, const u8* a, const u8* b) { return opsAt(type)->sameStored(a, b); }
+bool sameStoredValues(int type, const u8* a, const u8* b) { return sameStoredRecords(*recordTypeAt(type), a, b); }
 
 bool buildBody(int type, const Assignments& fields, Bytes& body, std::string& error, RequestContext* context) {
-  const Ops* ops = opsAt(type);
-  if (ops == nullptr) return notBuilt(type, error);
-  return ops->build(fields, body, error, context);
+  const RecordType* record = recordTypeAt(type);
+  if (record == nullptr) return notBuilt(type, error);
+  return buildRecord(*record, fields, body, error, context);
 }
 
 std::string describe(int type, const u8* body, size_t size) {
-  const Ops* ops = opsAt(type);
-  return ops != nullptr ? ops->describe(body, size) : unknownText(type, body, size, "");
+  const RecordType* record = recordTypeAt(type);
+  return record != nullptr ? describeRecord(*record, body, size) : unknownText(type, body, size, "");
 }
 
 bool acceptedValues(int type, const std::string& field, int index, const Assignments& with, std::vector<Interval>& out,
                     std::string& error, bool edgesOnly) {
-  const Ops* ops = opsAt(type);
-  if (ops == nullptr) return notBuilt(type, error);
-  return ops->probe(field, index, with, out, error, edgesOnly);
+  const RecordType* record = recordTypeAt(type);
+  if (record == nullptr) return notBuilt(type, error);
+  return probeRecord(*record, field, index, with, out, error, edgesOnly);
 }
 
 bool echoRefusals(int type, const Bytes& sent, const linkpeer::Packet& echo, std::vector<Refusal>& out) {
-  const Ops* ops = opsAt(type);
-  if (ops == nullptr || echo.type != type) return false;
-  return ops->echoRefusals(sent.data(), sent.size(), echo.body.data(), echo.body.size(), out);
+  const RecordType* record = recordTypeAt(type);
+  if (record == nullptr || echo.type != type) return false;
+  return echoRefusalsOf(*record, sent.data(), sent.size(), echo.body.data(), echo.body.size(), out);
 }
 
 bool requestFields(int type, const Bytes& sent, std::vector<Refusal>& out) {
-  const Ops* ops = opsAt(type);
-  return ops != nullptr && ops->echoRefusals(sent.data(), sent.size(), nullptr, 0, out);
+  const RecordType* record = recordTypeAt(type);
+  return record != nullptr && echoRefusalsOf(*record, sent.data(), sent.size(), nullptr, 0, out);
 }
 
 std::string intervalsText(const std::vector<Interval>& intervals) {
