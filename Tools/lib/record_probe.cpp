@@ -359,16 +359,9 @@ class Probe {
     return codec::loadElement(targets_[i].field->leaf, targets_[i].element);
   }
 
-  // The request, and where each target's bytes lie in it (found by writing it with the target at
-  // all ones).
+  // The request, and where each target's bytes lie in it: behind the packet's head, where the
+  // record's wire form puts them.
   void prepare() {
-    packet_ = packetWith(-1);
-    for (size_t i = 0; i < targets_.size(); ++i) {
-      const Bytes other = packetWith(static_cast<int>(i));
-      at_.push_back(static_cast<size_t>(std::mismatch(packet_.begin(), packet_.end(), other.begin()).first - packet_.begin()));
-    }
-  }
-  Bytes packetWith(int ones) {
     RecordView& message = site_.view;
     message.reset();
     for (const auto& [name, value] : site_.with) message.setValue(name, value);
@@ -377,15 +370,18 @@ class Probe {
     const u8* const live = site_.live;
     for (size_t i = 0; i < targets_.size(); ++i) {
       const codec::Leaf& leaf = targets_[i].field->leaf;
-      for (const Field* g : livePartners_ ? partners_[i] : std::vector<const Field*>{}) {
-        std::memcpy(base + g->offset, live + g->offset, static_cast<size_t>(codec::widthOf(g->leaf.kind) * g->leaf.count));
+      for (size_t p = 0; livePartners_ && p < partners_[i].size(); ++p) {
+        const Field& g = *partners_[i][p];
+        std::memcpy(base + g.offset, live + g.offset, static_cast<size_t>(codec::widthOf(g.leaf.kind) * g.leaf.count));
       }
-      codec::storeElement(leaf, targets_[i].element, static_cast<int>(i) == ones ? 0xFFFFFFFFu : 0);
+      codec::storeElement(leaf, targets_[i].element, 0);
       if (leaf.mask != nullptr) codec::setPresenceBit(leaf.mask, leaf.bit + (leaf.perElement ? targets_[i].element : 0));
     }
     Bytes body;
     message.write(body);
-    return linkpeer::packetBytes(message.type().index, body);
+    packet_ = linkpeer::packetBytes(message.type().index, body);
+    const size_t head = packet_.size() - body.size();
+    for (const Target& t : targets_) at_.push_back(head + message.wireOffset(*t.field, t.element));
   }
 
   u32 bitsOf(size_t i, double value) const {

@@ -119,6 +119,19 @@ void RecordView::write(Bytes& out) const {
   }
 }
 
+size_t RecordView::wireOffset(const Field& field, int element) const {
+  size_t at = 0;
+  for (size_t i = 0; i < fields_.size() && &fields_[i] != &field; ++i) {
+    const Field& f = fields_[i];
+    at += static_cast<size_t>(codec::widthOf(f.leaf.kind) * f.leaf.count);
+    if (f.textCapacity <= 0) continue;
+    const int count = static_cast<s16>(codec::loadElement(f.leaf, 0));
+    at += count >= 0 ? static_cast<size_t>(count) + 1 : 0;
+    ++i;  // the characters
+  }
+  return at + static_cast<size_t>(codec::widthOf(field.leaf.kind) * element);
+}
+
 bool RecordView::read(const u8* data, size_t size) {
   libmx::WireIn in(data, size);
   for (size_t i = 0; i < fields_.size(); ++i) {

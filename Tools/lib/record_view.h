@@ -100,6 +100,8 @@ class RecordView final : public codec::LeafSink {
   // Wire form: every field big-endian at its width, a text as its u16 count and then count + 1
   // characters (zero beyond the capacity), nothing more when the count is negative.
   void write(Bytes& out) const;
+  // Where element `element` of a field starts in the wire form of the record as it is.
+  size_t wireOffset(const Field& field, int element) const;
 
   // Reads the wire form above; false (the record partly read) when the body is too short.
   bool read(const u8* data, size_t size);
