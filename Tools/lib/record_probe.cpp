@@ -1,0 +1,869 @@
+// The values that a record's fields take, found by offering values to the back end's categories,
+// and the field list of a type that shows them.
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <set>
+
+#include "Lib/Include/data_internal.h"
+#include "Lib/Include/records/dsk.h"
+#include "Main/bus/bus.h"
+#include "Main/fader/faderevent.h"
+#include "Main/fader/lamptally.h"
+#include "Main/framework/bp.h"
+#include "Main/framework/typenames.h"
+#include "Main/system/mfconfig.h"
+#include "Platform/platform.h"
+#include "Tools/lib/cli.h"
+#include "Tools/lib/link_ring.h"
+#include "Tools/lib/record_view.h"
+#include "Tools/lib/scratch_system.h"
+
+namespace frontend::records {
+
+// ---- Fields the back end sets itself, and names of values -------------------------------------------
+
+namespace {
+
+// Fields (or one element of a field) that the back end sets itself every frame, whatever a request
+// says, and what a front end does to change them.
+struct StatusField {
+  int type;
+  const char* field;
+  int element;  // -1: every element
+  const char* setBy;
+};
+constexpr const char* KEY_TRANSITION = "the key's transition (buttons key-cut, key-auto, key-trans: frontend buttons)";
+constexpr const char* DSK_TRANSITION =
+    "the downstream key's transition (buttons dsk-cut, dsk-auto, dsk-trans: frontend buttons)";
+constexpr const char* FADE = "the fade to black, which ftb.target starts";
+constexpr const char* POWER_UNITS = "the power units fitted";
+constexpr const char* ALARMS = "the board's alarm inputs";
+using HourMeter = MaintenanceHourMeter;
+const StatusField STATUS_FIELDS[] = {
+    {MxifKey::TYPE_INDEX, "onAir", -1, KEY_TRANSITION},
+    {MxifKey::TYPE_INDEX, "stopping", -1, KEY_TRANSITION},
+    {MxifKey::TYPE_INDEX, "inTransition", -1, KEY_TRANSITION},
+    {MxifKey::TYPE_INDEX, "reverse", -1, KEY_TRANSITION},
+    {MxifDsk::TYPE_INDEX, "onAir", -1, DSK_TRANSITION},
+    {MxifDsk::TYPE_INDEX, "stopping", -1, DSK_TRANSITION},
+    {MxifDsk::TYPE_INDEX, "inTransition", -1, DSK_TRANSITION},
+    {MxifDsk::TYPE_INDEX, "reverse", -1, DSK_TRANSITION},
+    {MxifBkgd::TYPE_INDEX, "status", -1, "the transitions of the ME's background and keys"},
+    {MxifOperate::TYPE_INDEX, "ftb.onAir", -1, FADE},
+    {MxifOperate::TYPE_INDEX, "ftb.transitioning", -1, FADE},
+    {MxifMaintenance::TYPE_INDEX, "hourMeter.status", HourMeter::UNIT_A_FITTED, POWER_UNITS},
+    {MxifMaintenance::TYPE_INDEX, "hourMeter.status", HourMeter::UNIT_B_FITTED, POWER_UNITS},
+    {MxifMaintenance::TYPE_INDEX, "hourMeter.status", HourMeter::UNIT_A_ALARM, ALARMS},
+    {MxifMaintenance::TYPE_INDEX, "hourMeter.status", HourMeter::UNIT_B_ALARM, ALARMS},
+    {MxifMaintenance::TYPE_INDEX, "hourMeter.status", HourMeter::INPUT_ALARM, ALARMS},
+    {MxifSystem::TYPE_INDEX, "genlockStatus", -1, "the genlock's lock on its reference"},
+};
+
+}  // namespace
+
+const char* statusSetter(int type, const std::string& field, int element) {
+  for (const StatusField& s : STATUS_FIELDS) {
+    if (s.type == type && field == s.field && (s.element < 0 || element < 0 || s.element == element)) return s.setBy;
+  }
+  return nullptr;
+}
+
+namespace {
+
+// The bus entries' roles and the crosspoint codes, from the constants the bus and lamp code uses.
+std::string busEntriesNote() {
+  using Fader = category::CategoryFaderEvent;
+  using Bus = category::CategoryBus;
+  auto plus = [](int base, const char* term) { return base == 0 ? std::string(term) : std::to_string(base) + " + " + term; };
+  auto pairs = [&](int first, int n, const std::string& what) {
+    return std::to_string(first) + ".." + std::to_string(first + 2 * n - 1) + " " + what + "s 1.." + std::to_string(n) +
+           ", " + what + " k's fill " + plus(first - 2, "2k") + " and source " + plus(first - 1, "2k");
+  };
+  const int background = category::KEY_FILL_ENTRY - 2;
+  const int aux = category::DSK_FILL_ENTRY + 2 * Fader::N_DSK;
+  return "entries " + std::to_string(background) + ", " + std::to_string(background + 1) + " background A and B; " +
+         pairs(category::KEY_FILL_ENTRY, Fader::N_KEYS, "key") + "; " + pairs(category::DSK_FILL_ENTRY, Fader::N_DSK, "DSK") +
+         "; " + std::to_string(aux) + ".. AUX buses, AUX n at " + plus(aux - 1, "n") + " (AUX 1.." +
+         std::to_string(Bus::N_AUX_MIX) + " mix). A code is panel x 256 + button (0.." +
+         std::to_string(Bus::N_PANELS * 256 - 1) + "; the button's source is in MxifXptAssign) or " +
+         std::to_string(Bus::DIRECT) + " + source; " + std::to_string(Bus::REPLACEMENT_CODE) +
+         " is black, which replaces a code that an entry does not take";
+}
+std::string keyTypeNote() {
+  return std::to_string(category::CategoryMainframeConfig::CHROMA_KEY_TYPE) +
+         " chroma key (its settings: MxifChromaKey); with a key type other than 0, style.keySource=1 takes the key "
+         "signal from the key's source bus entry (frontend fields MxifBus)";
+}
+// The pattern kinds as the transition code tells them apart (it has no names for them).
+std::string patternKindNote() { return "kinds: 0 wipe, 1 and 2 the DVE effect families, 3 3-D DVE"; }
+std::string effectNote() { return "[0] the effect (pattern) number, [1] its kind: as MxifBkgd patternKind"; }
+
+// Names of a field's values, for a front end to set it without reading the code.
+struct FieldNote {
+  int type;
+  const char* field;
+  std::string (*text)();
+};
+const FieldNote FIELD_NOTES[] = {
+    {MxifBus::TYPE_INDEX, "entries", busEntriesNote},
+    {MxifSwitchingCmd::TYPE_INDEX, "bus.entries", busEntriesNote},
+    {MxifKey::TYPE_INDEX, "style.keyType", keyTypeNote},
+    {MxifBkgd::TYPE_INDEX, "patternKind", patternKindNote},
+    {MxifKey::TYPE_INDEX, "effectA", effectNote},
+    {MxifKey::TYPE_INDEX, "effectB", effectNote},
+};
+
+std::string noteOf(int type, const std::string& field) {
+  for (const FieldNote& n : FIELD_NOTES) {
+    if (n.type == type && field == n.field) return n.text();
+  }
+  return "";
+}
+
+}  // namespace
+
+// ---- The values a field's checks take ---------------------------------------------------------------
+
+namespace {
+
+// Values worth offering to a field of kind k: every value of a byte; otherwise the small ones, round
+// numbers, powers of two and their neighbours, and a coarse grid over the whole width. The edges
+// between them are then found by bisection.
+std::vector<double> candidateValues(codec::Kind kind) {
+  std::vector<double> out;
+  if (kind == codec::Kind::F32) {
+    for (double m : {0.0, 1e-6, 1e-5, 1e-4, 1e-3, 0.01, 0.1, 0.25, 0.5, 1.0, 1.5, 2.0, 4.0, 10.0, 100.0, 1e3, 1e4, 1e5, 1e6,
+                     1e9, 1e20, static_cast<double>(std::numeric_limits<float>::max())}) {
+      out.push_back(m);
+      out.push_back(-m);
+    }
+  } else {
+    long long lo = 0, hi = 0;
+    codec::kindRange(kind, lo, hi);
+    auto add = [&](long long v) {
+      if (lo <= v && v <= hi) out.push_back(static_cast<double>(v));
+    };
+    if (hi - lo <= 0xFF) {
+      for (long long v = lo; v <= hi; ++v) add(v);
+    } else {
+      for (long long v = -32; v <= 32; ++v) add(v);
+      for (long long v = -1000; v <= 5000; v += 20) add(v);
+      for (long long p = 1; p <= (1LL << 32); p *= 2) {
+        for (long long v : {p - 1, p, p + 1}) add(v), add(-v);
+      }
+      for (long long p = 10; p <= 10000000000LL; p *= 10) {
+        for (long long v : {p - 1, p, p + 1}) add(v), add(-v);
+      }
+      for (long long i = 0; i <= 64; ++i) add(lo + (hi - lo) / 64 * i);
+      add(hi);
+    }
+  }
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
+}
+
+// Fewer values, for the edges alone: the ends of the kind and a few points between them.
+std::vector<double> edgeCandidates(codec::Kind kind) {
+  if (kind == codec::Kind::F32) return candidateValues(kind);
+  long long lo = 0, hi = 0;
+  codec::kindRange(kind, lo, hi);
+  std::vector<double> out;
+  for (long long v : {lo, -10000LL, -1000LL, -1LL, 0LL, 1LL, 2LL, 10LL, 100LL, 1000LL, 5000LL, 10000LL, hi}) {
+    if (lo <= v && v <= hi) out.push_back(static_cast<double>(v));
+  }
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
+}
+
+// A record instance that values are offered to: the request's index (ME or channel), the fields of
+// `with` ("channel" of a record per ME with channels, by whatever name the record gives it) and the
+// instance's stored record.
+class ProbeSite {
+ public:
+  explicit ProbeSite(const RecordType& type) : view(type), indexes(indexFields(view)) {}
+  ProbeSite(const ProbeSite&) = delete;
+  ProbeSite& operator=(const ProbeSite&) = delete;
+
+  // False with a message when no category keeps the instance.
+  bool open(int instance, const Assignments& fields, std::string& error) {
+    const int type = view.type().index;
+    const RecordShape& shape = view.shape();
+    const std::string typeName = category::typeNameOf(type);
+    if (type >= category::FIRST_COMMAND_TYPE) {
+      error = typeName + " is a command: it keeps no record to read values back from";
+      return false;
+    }
+    useScratchSystem();
+    for (auto [field, value] : fields) {
+      if (field == "channel" && shape.perMe && indexes.channel != nullptr) field = indexes.channel->name;
+      if (!view.setValue(field, value)) {
+        error = typeName + ": cannot set " + field + "=" + value;
+        return false;
+      }
+      with.emplace_back(field, value);
+    }
+    int channel = shape.perMe ? 0 : instance;
+    if (const Field* c = shape.perMe ? indexes.channel : nullptr) channel = static_cast<int>(codec::loadElement(c->leaf, 0));
+    if (instance < 0 || instance >= indexLimit(shape) || channel >= shape.channels) {
+      error = typeName + ": no " + (shape.perMe ? "ME " + std::to_string(instance) + " or " : "") + "channel " +
+              std::to_string(channel);
+      return false;
+    }
+    auto& registry = category::CategoryRegistry::instance();
+    const int me = shape.perMe ? instance : 0;
+    const int row = registry.at(type, me) != nullptr ? me : 0;
+    u8* stored = registry.at(type, row) != nullptr ? registry.storageOf(type, row) : nullptr;
+    const int bytes = stored != nullptr ? registry.boundBytes(type, row) : 0;
+    if (bytes < static_cast<int>(shape.size) * (channel + 1)) {
+      error = typeName + " is kept by no category of the back end";
+      return false;
+    }
+    live = stored + recordOffset(bytes, shape, channel);
+    index = shape.perMe ? indexes.me : indexes.channel;
+    indexValue = instance;
+    return true;
+  }
+
+  // A target's value in the stored record.
+  double stored(const Target& t) const {
+    codec::Leaf leaf = t.field->leaf;
+    leaf.data = live + t.field->offset;
+    return numberOf(leaf.kind, codec::loadElement(leaf, t.element));
+  }
+
+  RecordView view;  // the request
+  IndexFields indexes;
+  const Field* index = nullptr;
+  int indexValue = 0;
+  Assignments with;
+  u8* live = nullptr;  // the instance's stored record
+};
+
+// Offers values to targets of an open site through the request ring, to the back end's category of
+// the type, and says which targets the category keeps a value in: the stored element equals it, and
+// its presence bit is set where the value was already there. Every stored record of the type is put back
+// after each offer. Each target has a presence bit of its own, so that one request offers a value to
+// all of them; the other fields under a target's bit go with their stored values, as buildBody
+// sends them, or (livePartners false) with the record's defaults.
+class Probe {
+ public:
+  Probe(ProbeSite& site, std::vector<Target> targets, bool livePartners = true)
+      : site_(site), targets_(std::move(targets)), livePartners_(livePartners) {
+    auto& registry = category::CategoryRegistry::instance();
+    const int type = site.view.type().index;
+    for (int m = 0; m < category::N_ME; ++m) {
+      u8* area = registry.at(type, m) != nullptr ? registry.storageOf(type, m) : nullptr;
+      if (area != nullptr) saved_.push_back({area, Bytes(area, area + registry.boundBytes(type, m))});
+    }
+    u8* const base = site.view.bytes();
+    u8* const live = site.live;
+    for (const Target& t : targets_) {
+      codec::Leaf leaf = t.field->leaf;
+      leaf.data = live + t.field->offset;
+      if (leaf.mask != nullptr) leaf.mask = reinterpret_cast<u32*>(live + (reinterpret_cast<u8*>(leaf.mask) - base));
+      live_.push_back(leaf);
+      before_.push_back(codec::loadElement(leaf, t.element));
+      std::vector<const Field*> partners;
+      const auto bit = presenceOf(t.field->leaf, t.element);
+      if (bit.first != nullptr && !t.field->leaf.perElement) {
+        for (const Field& g : site.view.fields()) {
+          if (!g.leaf.isMask && !g.leaf.perElement && presenceOf(g.leaf, 0) == bit) partners.push_back(&g);
+        }
+      }
+      partners_.push_back(std::move(partners));
+    }
+    bits_.resize(targets_.size());
+    for (const Target& t : targets_) {
+      long long lo = 0, hi = 0;
+      codec::kindRange(t.field->leaf.kind, lo, hi);
+      ranges_.push_back({static_cast<double>(lo), static_cast<double>(hi)});
+    }
+  }
+  ~Probe() { restore(); }
+  size_t size() const { return targets_.size(); }
+  // Whether other fields or elements go under target i's bit.
+  bool hasPartners(size_t i) const {
+    return partners_[i].size() > 1 || (!partners_[i].empty() && targets_[i].field->leaf.count > 1);
+  }
+  Probe(const Probe&) = delete;
+  Probe& operator=(const Probe&) = delete;
+
+  // The stored value of target i.
+  double before(size_t i) const { return numberOf(live_[i].kind, before_[i]); }
+
+  // Offers the value to every target whose kind holds it (the others get their stored value);
+  // taken[i]: 1 target i keeps it, 0 it does not, NOT_OFFERED.
+  static constexpr char NOT_OFFERED = 2;
+  void offer(double value, std::vector<char>& taken) {
+    taken.assign(targets_.size(), NOT_OFFERED);
+    for (size_t i = 0; i < targets_.size(); ++i) bits_[i] = holds(i, value) ? bitsOf(i, value) : before_[i];
+    if (deliver()) {
+      for (size_t i = 0; i < targets_.size(); ++i) {
+        if (!holds(i, value)) continue;
+        const u32 now = codec::loadElement(live_[i], targets_[i].element);
+        const auto bit = presenceOf(live_[i], targets_[i].element);
+        taken[i] = now == expected(i, bits_[i]) &&
+                   (now != before_[i] || bit.first == nullptr || ((*bit.first >> bit.second) & 1u));
+      }
+    } else {
+      for (size_t i = 0; i < targets_.size(); ++i) taken[i] = holds(i, value) ? 0 : NOT_OFFERED;
+    }
+    restore();
+  }
+
+  // Whether target i's kind holds the value.
+  bool holds(size_t i, double value) const {
+    return targets_[i].field->leaf.kind == codec::Kind::F32 ||
+           (value == std::floor(value) && ranges_[i].lo <= value && value <= ranges_[i].hi);
+  }
+
+  // Whether the one target keeps `value` offered after `first` (a value it keeps): a category may
+  // drop a value equal to the stored one as no change, which does not make the value refused.
+  bool keepsAfter(double first, double value) {
+    const u32 a = bitsOf(0, first), b = bitsOf(0, value);
+    bits_[0] = a;
+    bool kept = deliver() && codec::loadElement(live_[0], targets_[0].element) == expected(0, a);
+    bits_[0] = b;
+    kept = kept && deliver() && codec::loadElement(live_[0], targets_[0].element) == expected(0, b);
+    restore();
+    return kept;
+  }
+
+ private:
+  // Writes the request with bits_ in the targets and lets the category read it; false when a check
+  // failed on it.
+  bool deliver() {
+    if (packet_.empty()) prepare();
+    for (size_t i = 0; i < targets_.size(); ++i) {
+      const int width = codec::widthOf(targets_[i].field->leaf.kind);
+      for (int b = 0; b < width; ++b) packet_[at_[i] + b] = static_cast<u8>(bits_[i] >> (8 * (width - 1 - b)));
+    }
+    linkpeer::ringWrite(platform::memory(LINK_REQUEST_RING, 8 + LINK_RING_DATA), packet_.data(), packet_.size());
+    try {
+      category::CategoryRegistry::instance().receiveAll();
+    } catch (const assert::AssertException&) {
+      return false;  // a failed check refuses the value
+    }
+    return true;
+  }
+
+  // Target i's element holding the bits, as the record reads it back (a signed kind sign-extended).
+  u32 expected(size_t i, u32 bits) {
+    codec::storeElement(targets_[i].field->leaf, targets_[i].element, bits);
+    return codec::loadElement(targets_[i].field->leaf, targets_[i].element);
+  }
+
+  // The request, and where each target's bytes lie in it: behind the packet's head, where the
+  // record's wire form puts them.
+  void prepare() {
+    RecordView& message = site_.view;
+    message.reset();
+    for (const auto& [name, value] : site_.with) message.setValue(name, value);
+    if (site_.index != nullptr) codec::storeElement(site_.index->leaf, 0, static_cast<u32>(site_.indexValue));
+    u8* const base = message.bytes();
+    const u8* const live = site_.live;
+    for (size_t i = 0; i < targets_.size(); ++i) {
+      const codec::Leaf& leaf = targets_[i].field->leaf;
+      for (size_t p = 0; livePartners_ && p < partners_[i].size(); ++p) {
+        const Field& g = *partners_[i][p];
+        std::memcpy(base + g.offset, live + g.offset, static_cast<size_t>(codec::widthOf(g.leaf.kind) * g.leaf.count));
+      }
+      codec::storeElement(leaf, targets_[i].element, 0);
+      if (leaf.mask != nullptr) codec::setPresenceBit(leaf.mask, leaf.bit + (leaf.perElement ? targets_[i].element : 0));
+    }
+    Bytes body;
+    message.write(body);
+    packet_ = linkpeer::packetBytes(message.type().index, body);
+    const size_t head = packet_.size() - body.size();
+    for (const Target& t : targets_) at_.push_back(head + message.wireOffset(*t.field, t.element));
+  }
+
+  u32 bitsOf(size_t i, double value) const {
+    if (targets_[i].field->leaf.kind == codec::Kind::F32) {
+      const float f = static_cast<float>(value);
+      u32 b;
+      std::memcpy(&b, &f, 4);
+      return b;
+    }
+    return static_cast<u32>(static_cast<long long>(value));
+  }
+  void restore() {
+    for (auto& [area, bytes] : saved_) std::memcpy(area, bytes.data(), bytes.size());
+  }
+
+  ProbeSite& site_;
+  std::vector<Target> targets_;
+  std::vector<codec::Leaf> live_;
+  std::vector<u32> before_;
+  std::vector<u32> bits_;
+  std::vector<Interval> ranges_;  // of each target's kind
+  std::vector<std::vector<const Field*>> partners_;
+  bool livePartners_;
+  std::vector<std::pair<u8*, Bytes>> saved_;
+  Bytes packet_;
+  std::vector<size_t> at_;
+};
+
+// What a probe's targets take, value by value: each value offered once, to every target.
+class Answers {
+ public:
+  static constexpr char NOT_OFFERED = Probe::NOT_OFFERED;
+  explicit Answers(Probe& probe) : probe_(probe) {}
+
+  const std::vector<char>& at(double v) {
+    auto [it, fresh] = seen_.try_emplace(v);
+    if (fresh) probe_.offer(v, it->second);
+    return it->second;
+  }
+  // Whether target t was offered v and refused it.
+  bool refused(double v, size_t t) const {
+    const auto at = seen_.find(v);
+    return at != seen_.end() && at->second[t] == 0;
+  }
+  void take(double v, size_t t) { seen_.at(v)[t] = 1; }
+
+  // Closes in on every edge of what target t takes between neighbouring values offered to it.
+  void bisect(size_t t, bool isFloat) {
+    std::vector<std::pair<double, bool>> points;
+    for (const auto& [v, taken] : seen_) {
+      if (taken[t] != NOT_OFFERED) points.emplace_back(v, taken[t] != 0);
+    }
+    for (size_t i = 0; i + 1 < points.size(); ++i) {
+      if (points[i].second == points[i + 1].second) continue;
+      double a = points[i].first, b = points[i + 1].first;
+      for (int step = 0; step < 64; ++step) {
+        const double mid = isFloat ? static_cast<double>(static_cast<float>((a + b) / 2)) : std::floor((a + b) / 2);
+        if (mid <= a || mid >= b) break;
+        ((at(mid)[t] == 1) == points[i].second ? a : b) = mid;
+      }
+    }
+  }
+
+  // Each target's runs of values offered to it that it keeps, or does not keep, in order.
+  struct Run {
+    Interval values;
+    bool taken;
+  };
+  std::vector<std::vector<Run>> runs() const {
+    std::vector<std::vector<Run>> out(probe_.size());
+    for (const auto& [v, answers] : seen_) {
+      for (size_t t = 0; t < out.size(); ++t) {
+        if (answers[t] == NOT_OFFERED) continue;
+        const bool taken = answers[t] != 0;
+        if (!out[t].empty() && out[t].back().taken == taken) {
+          out[t].back().values.hi = v;
+        } else {
+          out[t].push_back({{v, v}, taken});
+        }
+      }
+    }
+    return out;
+  }
+  static std::vector<Interval> takenOf(const std::vector<Run>& runs) {
+    std::vector<Interval> out;
+    for (const Run& r : runs) {
+      if (r.taken) out.push_back(r.values);
+    }
+    return out;
+  }
+  // The first value that target t keeps; false when it keeps none.
+  bool anyTaken(size_t t, double& v) const {
+    for (const auto& [x, answers] : seen_) {
+      if (answers[t] == 1) return v = x, true;
+    }
+    return false;
+  }
+
+ private:
+  Probe& probe_;
+  std::map<double, std::vector<char>> seen_;
+};
+
+// Every value of a 16-bit kind.
+std::vector<double> everyValue(codec::Kind kind) {
+  long long lo = 0, hi = 0;
+  codec::kindRange(kind, lo, hi);
+  std::vector<double> out;
+  for (long long v = lo; v <= hi; ++v) out.push_back(static_cast<double>(v));
+  return out;
+}
+
+// What each target takes, as intervals. The candidates of the targets' kinds are offered to every
+// target together and each edge closed in on; a value equal to the stored one is offered again after
+// another; a 16-bit target that takes more than one run is offered every value (a list of codes
+// has isolated ones). Several targets' answers are checked one target at a time at the ends of
+// their runs (a check may read two targets together), and a target whose answers differ there is
+// probed alone. A target under one bit with other fields that takes nothing with their stored
+// values (which then fail the checks together) is probed with the record's defaults in them.
+std::vector<std::vector<Interval>> probeTargets(ProbeSite& site, const std::vector<Target>& targets, bool edgesOnly,
+                                                bool livePartners = true) {
+  const size_t n = targets.size();
+  auto kindOf = [&](size_t t) { return targets[t].field->leaf.kind; };
+  std::vector<std::vector<Interval>> out(n);
+  std::vector<char> keptAfter(n, 0), done(n, 0);
+  Probe probe(site, targets, livePartners);
+  Answers answers(probe);
+  auto storedValues = [&] {
+    for (size_t t = 0; t < n; ++t) {
+      const double stored = probe.before(t);
+      double other = 0;
+      if (keptAfter[t] || !answers.refused(stored, t) || !answers.anyTaken(t, other)) continue;
+      Probe alone(site, {targets[t]}, livePartners);
+      if (!alone.keepsAfter(other, stored)) continue;
+      answers.take(stored, t);
+      keptAfter[t] = 1;
+      answers.bisect(t, kindOf(t) == codec::Kind::F32);
+    }
+  };
+  std::set<codec::Kind> kinds;
+  for (size_t t = 0; t < n; ++t) kinds.insert(kindOf(t));
+  for (codec::Kind kind : kinds) {
+    for (double v : edgesOnly ? edgeCandidates(kind) : candidateValues(kind)) answers.at(v);
+  }
+  for (size_t t = 0; t < n; ++t) answers.bisect(t, kindOf(t) == codec::Kind::F32);
+  storedValues();
+  auto runs = answers.runs();
+  // The scattered 16-bit targets, by kind: offered every value here when they are all the targets,
+  // else by a probe of their own.
+  std::map<codec::Kind, std::vector<size_t>> scattered;
+  for (size_t t = 0; t < n; ++t) {
+    if (!edgesOnly && codec::widthOf(kindOf(t)) == 2 && Answers::takenOf(runs[t]).size() > 1) {
+      scattered[kindOf(t)].push_back(t);
+    }
+  }
+  if (scattered.size() == 1 && scattered.begin()->second.size() == n) {
+    for (double v : everyValue(kindOf(0))) answers.at(v);
+    storedValues();
+    runs = answers.runs();
+  } else {
+    for (const auto& [kind, of] : scattered) {
+      std::vector<Target> some;
+      for (size_t t : of) some.push_back(targets[t]);
+      const auto results = probeTargets(site, some, edgesOnly, livePartners);
+      for (size_t i = 0; i < of.size(); ++i) out[of[i]] = results[i], done[of[i]] = 1;
+    }
+  }
+  std::vector<char> one;
+  for (size_t t = 0; t < n; ++t) {
+    if (done[t]) continue;
+    out[t] = Answers::takenOf(runs[t]);
+    if (out[t].empty() && livePartners && probe.hasPartners(t)) {
+      out[t] = probeTargets(site, {targets[t]}, edgesOnly, false)[0];
+    }
+    if (n == 1) continue;
+    Probe alone(site, {targets[t]}, livePartners);
+    bool same = true;
+    for (const auto& run : runs[t]) {
+      for (double v : {run.values.lo, run.values.hi}) {
+        if (!same || (keptAfter[t] && v == probe.before(t))) continue;
+        alone.offer(v, one);
+        same = (one[0] != 0) == run.taken;
+      }
+    }
+    if (!same) out[t] = probeTargets(site, {targets[t]}, edgesOnly, livePartners)[0];
+  }
+  return out;
+}
+
+}  // namespace
+
+bool probeRecord(const RecordType& type, const std::string& name, int index, const Assignments& with,
+                 std::vector<Interval>& out, std::string& error, bool edgesOnly) {
+  ProbeSite site(type);
+  int element = -1;
+  const Field* field = site.view.find(name, element);
+  if (field == nullptr || field->textCapacity > 0 || field == site.indexes.me || field == site.indexes.channel) {
+    error = std::string(category::typeNameOf(type.index)) + " has no field " + name + " that takes a number";
+    return false;
+  }
+  if (element >= field->leaf.count) {
+    error = std::string(category::typeNameOf(type.index)) + ": no element " + name;
+    return false;
+  }
+  if (!site.open(index, with, error)) return false;
+  out = probeTargets(site, {{field, std::max(element, 0)}}, edgesOnly)[0];
+  return true;
+}
+
+// ---- The field list ---------------------------------------------------------------------------------
+
+namespace {
+
+// A field name with the number of each numbered sub-record as '#' ("entry#.code", "bkgd[#].rate"):
+// the same field in every sub-record of a repeated group.
+std::string shapeOf(const std::string& name) {
+  std::string out;
+  for (size_t i = 0; i < name.size(); ++i) {
+    size_t end = i;
+    while (end < name.size() && std::isdigit(static_cast<unsigned char>(name[end]))) ++end;
+    if (end > i && end < name.size() && (name[end] == '.' || name.compare(end, 2, "].") == 0)) {
+      out += '#';
+      i = end - 1;
+    } else {
+      out += name[i];
+    }
+  }
+  return out;
+}
+
+// The numeric elements of a record in groups that each value is offered to together: as few as
+// hold every element once with no two under one presence bit (an array under one bit, or fields
+// that share one, spread over as many groups). Status fields and the index fields are left out.
+std::vector<std::vector<Target>> targetGroups(RecordView& view, const IndexFields& indexes, int type) {
+  std::vector<std::vector<Target>> groups;
+  std::vector<std::set<std::pair<const u32*, int>>> bits;
+  for (const Field* f : view.settable()) {
+    if (f == indexes.me || f == indexes.channel || f->textCapacity > 0) continue;
+    for (int e = 0; e < f->leaf.count; ++e) {
+      if (statusSetter(type, f->name, e) != nullptr) continue;
+      const auto bit = presenceOf(f->leaf, e);
+      size_t g = 0;
+      while (g < groups.size() && bit.first != nullptr && bits[g].count(bit) != 0) ++g;
+      if (g == groups.size()) groups.emplace_back(), bits.emplace_back();
+      groups[g].push_back({f, e});
+      if (bit.first != nullptr) bits[g].insert(bit);
+    }
+  }
+  return groups;
+}
+
+// An instance of a record: its ME and channel.
+struct Instance {
+  int me = 0;
+  int channel = 0;
+};
+
+// "0..1, 3".
+std::string numbersText(const std::set<int>& numbers) {
+  std::string out;
+  for (auto i = numbers.begin(); i != numbers.end();) {
+    auto last = i;
+    while (std::next(last) != numbers.end() && *std::next(last) == *last + 1) ++last;
+    out += (out.empty() ? "" : ", ") + std::to_string(*i) + (last == i ? "" : ".." + std::to_string(*last));
+    i = std::next(last);
+  }
+  return out;
+}
+
+// Instances as what they have in common ("channel=2..3", "me=1 channel=0"), ME by ME when they are
+// not every pairing of their MEs and channels.
+std::string instancesText(const std::vector<Instance>& all, const std::vector<Instance>& some, bool perMe, bool channels) {
+  std::set<int> allMes, allChannels, mes, chs;
+  for (const Instance& i : all) allMes.insert(i.me), allChannels.insert(i.channel);
+  for (const Instance& i : some) mes.insert(i.me), chs.insert(i.channel);
+  if (!perMe) return "channel=" + numbersText(chs);
+  if (!channels) return "me=" + numbersText(mes);
+  if (mes.size() * chs.size() == some.size()) {
+    const std::string me = mes == allMes ? "" : "me=" + numbersText(mes);
+    const std::string ch = chs == allChannels ? "" : "channel=" + numbersText(chs);
+    return me + (me.empty() || ch.empty() ? "" : " ") + ch;
+  }
+  std::string out;
+  for (int m : mes) {
+    std::set<int> of;
+    for (const Instance& i : some) {
+      if (i.me == m) of.insert(i.channel);
+    }
+    out += (out.empty() ? "" : ", ") + ("me=" + std::to_string(m)) + " channel=" + numbersText(of);
+  }
+  return out;
+}
+
+// One text per instance as one: the text when all agree, else each text with its instances
+// ("0..40000 on channel=0..1; 0..10000 on channel=2..3").
+std::string perInstanceText(const std::vector<std::string>& texts, const std::vector<Instance>& instances, bool perMe,
+                            bool channels) {
+  if (std::all_of(texts.begin(), texts.end(), [&](const std::string& t) { return t == texts[0]; })) return texts[0];
+  std::vector<std::string> order;
+  std::map<std::string, std::vector<Instance>> by;
+  for (size_t i = 0; i < texts.size(); ++i) {
+    auto& of = by[texts[i]];
+    if (of.empty()) order.push_back(texts[i]);
+    of.push_back(instances[i]);
+  }
+  std::string out;
+  for (const std::string& t : order) {
+    out += (out.empty() ? "" : "; ") + t + " on " + instancesText(instances, by[t], perMe, channels);
+  }
+  return out;
+}
+
+// A line of the list: a field (or a run of its elements), what it takes, and the names of its values.
+struct Line {
+  std::string name;
+  std::string takes;
+  std::string note;
+  bool operator==(const Line&) const = default;
+};
+
+// The lines of fields in numbered sub-records ("bkgd[3].rate") that read the same in every
+// sub-record of the group, as one line each ("bkgd[0..11].rate").
+std::vector<Line> collapseRepeats(const std::vector<Line>& lines) {
+  // The group ("bkgd") and the number of a line in a bracketed sub-record, -1 for other lines.
+  auto split = [](const std::string& name, std::string& group, std::string& rest) {
+    const size_t close = name.find("].");
+    const size_t open = close == std::string::npos ? close : name.rfind('[', close);
+    long k = -1;
+    if (open == std::string::npos || !cli::parseNumber(name.substr(open + 1, close - open - 1), 0, 0xFFFF, k)) return -1;
+    group = name.substr(0, open);
+    rest = name.substr(close + 1);
+    return static_cast<int>(k);
+  };
+  std::vector<Line> out;
+  std::set<std::string> done;
+  for (const Line& line : lines) {
+    std::string group, rest;
+    if (split(line.name, group, rest) < 0) {
+      out.push_back(line);
+      continue;
+    }
+    if (!done.insert(group).second) continue;
+    std::map<int, std::vector<Line>> subs;
+    std::vector<Line> all;
+    for (const Line& l : lines) {
+      std::string g, r;
+      const int k = split(l.name, g, r);
+      if (k < 0 || g != group) continue;
+      all.push_back(l);
+      subs[k].push_back({r, l.takes, l.note});
+    }
+    bool same = true;
+    for (const auto& [k, sub] : subs) same = same && sub == subs.begin()->second;
+    if (!same) {
+      out.insert(out.end(), all.begin(), all.end());
+      continue;
+    }
+    const std::string head = group + "[" + std::to_string(subs.begin()->first) + ".." + std::to_string(subs.rbegin()->first) + "]";
+    for (const Line& l : subs.begin()->second) out.push_back({head + l.name, l.takes, l.note});
+  }
+  return out;
+}
+
+}  // namespace
+
+// The header line, then a line per field, or per run of its elements, that a front end sets, with
+// what the back end's checks take for each instance (ME, channel) of the record.
+std::string fieldListOf(const RecordType& type) {
+  const int TYPE = type.index;
+  const RecordShape& shape = type.shape;
+  const bool command = TYPE >= category::FIRST_COMMAND_TYPE;
+  RecordView view(type);
+  const IndexFields indexes = indexFields(view);
+  const bool channels = shape.perMe ? indexes.channel != nullptr : shape.channels > 1;
+  std::vector<Instance> instances;
+  for (int m = 0; m < (shape.perMe ? category::N_ME : 1); ++m) {
+    for (int c = 0; c < (channels ? shape.channels : 1); ++c) instances.push_back({m, c});
+  }
+  // What each element takes, instance by instance ("" where no category keeps the instance).
+  std::map<std::pair<std::string, int>, std::vector<std::string>> taken;
+  bool probed = false, startsOutside = false;
+  for (size_t i = 0; i < instances.size() && !command; ++i) {
+    ProbeSite site(type);
+    Assignments with;
+    if (shape.perMe && channels) with.emplace_back("channel", std::to_string(instances[i].channel));
+    std::string ignored;
+    if (!site.open(shape.perMe ? instances[i].me : instances[i].channel, with, ignored)) continue;
+    probed = true;
+    for (const auto& group : targetGroups(site.view, site.indexes, TYPE)) {
+      const auto results = probeTargets(site, group, false);
+      for (size_t t = 0; t < group.size(); ++t) {
+        auto& texts = taken[{group[t].field->name, group[t].element}];
+        texts.resize(instances.size());
+        texts[i] = intervalsText(results[t]);
+        // A start value that no request can set, as a field that a front end must set first.
+        const double start = site.stored(group[t]);
+        if (!results[t].empty() && std::none_of(results[t].begin(), results[t].end(), [&](const Interval& v) {
+              return v.lo <= start && start <= v.hi;
+            })) {
+          texts[i] += " (" + numberText(start) + " at start)";
+          startsOutside = true;
+        }
+      }
+    }
+  }
+  std::vector<Line> lines;
+  bool none = false, status = false;
+  for (const Field* f : view.settable()) {
+    if (f == indexes.me || f == indexes.channel) continue;
+    const int count = f->textCapacity > 0 ? 1 : f->leaf.count;
+    std::vector<std::string> texts;
+    for (int e = 0; e < count; ++e) {
+      if (const char* setBy = statusSetter(TYPE, f->name, e)) {
+        texts.push_back(std::string("status, set by ") + setBy);
+        status = true;
+        continue;
+      }
+      auto at = taken.find({f->name, e});
+      std::vector<std::string> each = at != taken.end() ? at->second : std::vector<std::string>{};
+      for (std::string& x : each) {
+        if (x.empty()) x = rangeText(*f);
+      }
+      texts.push_back(each.empty() ? rangeText(*f) : perInstanceText(each, instances, shape.perMe, channels));
+      none = none || texts.back().find("none") != std::string::npos;
+    }
+    // A run of elements that take the same values is one line.
+    for (int e = 0; e < count;) {
+      int last = e;
+      while (last + 1 < count && texts[last + 1] == texts[e]) ++last;
+      std::string name = f->name;
+      // Appended in steps: GCC 12 at -O3 takes the one expression for an overlapping copy.
+      if (count > 1) {
+        name.append("[").append(std::to_string(e));
+        if (e != last) name.append("..").append(std::to_string(last));
+        name.append("]");
+      }
+      lines.push_back({name, texts[e], ""});
+      e = last + 1;
+    }
+    lines.back().note = noteOf(TYPE, f->name);
+  }
+  std::string out = std::string(category::typeNameOf(TYPE)) + ": type " + std::to_string(TYPE);
+  if (shape.perMe) out += ", a record per ME (me=0.." + std::to_string(category::N_ME - 1) + ")";
+  if (shape.channels > 1) {
+    out += ", " + std::to_string(shape.channels) + " channels (channel=0.." + std::to_string(shape.channels - 1) + ")";
+  }
+  if (command) {
+    out += "; a command keeps no record to read back: the ranges are the fields' widths";
+  } else if (!probed) {
+    out += "; the back end keeps no record of it to read values back from: the ranges are the fields' widths";
+  }
+  out += "; an array takes name[i]=v or name=v1,v2,...";
+  if (none) out += "; none: the back end takes no value of the field from a request";
+  if (status) out += "; status: the back end sets the field itself, a request does not";
+  if (startsOutside) out += "; (N at start): the value the back end starts with, which a request does not set";
+  out += "\n";
+  const std::vector<std::pair<std::string, int>> mirrors = type.mirrors();
+  std::set<std::string> mirrored;
+  for (const auto& [name, of] : mirrors) {
+    const std::string group = shapeOf(std::string(name) + ".");
+    if (of == TYPE || !mirrored.insert(group).second) continue;
+    const int n = static_cast<int>(
+        std::count_if(mirrors.begin(), mirrors.end(), [&](const auto& m) { return shapeOf(m.first + ".") == group; }));
+    const std::string typeName = category::typeNameOf(of);
+    std::string head = n > 1 ? group.substr(0, group.size() - 1) : name;
+    if (n > 1) head.replace(head.find('#'), 1, "0.." + std::to_string(n - 1));
+    out += "  " + head + ": " + (n > 1 ? "each " : "") + "a " + typeName + " record (frontend fields " + typeName +
+           " lists what the back end takes for " + typeName + " itself)\n";
+  }
+  for (const Line& line : collapseRepeats(lines)) {
+    std::string name = line.name;
+    name.resize(std::max<size_t>(name.size() + 2, 32), ' ');
+    out += "  " + name + line.takes + "\n";
+    // The names, in lines of up to 100 characters.
+    for (size_t at = 0; at < line.note.size();) {
+      size_t end = line.note.size();
+      if (end - at > 94) end = std::max(line.note.rfind(' ', at + 94), at + 1);
+      out += "      " + line.note.substr(at, end - at) + "\n";
+      at = end + 1;
+    }
+  }
+  return out;
+}
+
+}  // namespace frontend::records

@@ -1,0 +1,263 @@
+#include "Tools/lib/record_view.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "Lib/Include/text.h"
+#include "Main/framework/typenames.h"
+#include "Tools/lib/cli.h"
+
+namespace frontend::records {
+
+RecordBytes::RecordBytes(const RecordType& type, const u8* from) : words_((type.shape.size + 7) / 8) {
+  type.make(data());
+  if (from != nullptr) std::memcpy(data(), from, type.shape.size);
+}
+
+void setAllPresence(const RecordType& type, u8* record) {
+  forEachLeaf(type, record, [](const codec::Leaf& f) { codec::setAllPresence(f); });
+}
+
+RecordView::RecordView(const RecordType& type, const u8* from) : type_(type), record_(type, from) {
+  type.walk(record_.data(), *this);
+}
+
+void RecordView::leaf(const codec::Leaf& f) {
+  Field& x = fields_.emplace_back(Field{f, f.prefix, std::string(f.prefix) + f.name, 0, 0});
+  x.leaf.prefix = x.prefix.c_str();
+  x.offset = static_cast<size_t>(f.data - record_.data());
+  // A text is listed as its count and then "<name>.chars", both under the text's presence bit.
+  if (fields_.size() >= 2) {
+    Field& count = fields_[fields_.size() - 2];
+    if (x.name == count.name + ".chars" && count.leaf.kind == codec::Kind::S16 && count.leaf.count == 1 &&
+        x.leaf.kind == codec::Kind::U8 && count.leaf.mask == x.leaf.mask && count.leaf.bit == x.leaf.bit) {
+      count.textCapacity = x.leaf.count - 1;
+    }
+  }
+}
+
+Field* RecordView::indexField() {
+  for (Field& f : fields_) {
+    if (f.offset == 4 && !f.leaf.isMask && f.leaf.count == 1 && codec::widthOf(f.leaf.kind) <= 2) return &f;
+  }
+  return nullptr;
+}
+
+bool RecordView::setText(const std::string& name, const std::string& value) {
+  for (size_t i = 0; i + 1 < fields_.size(); ++i) {
+    Field& f = fields_[i];
+    if (f.textCapacity <= 0 || f.name != name) continue;
+    if (value.size() > static_cast<size_t>(f.textCapacity)) return false;
+    const codec::Leaf& chars = fields_[i + 1].leaf;
+    std::memset(chars.data, 0, static_cast<size_t>(chars.count));
+    std::memcpy(chars.data, value.data(), value.size());
+    codec::storeElement(f.leaf, 0, static_cast<u32>(value.size()));
+    codec::setPresenceBit(f.leaf.mask, f.leaf.bit);
+    return true;
+  }
+  return false;
+}
+const Field* RecordView::find(const std::string& name, int& element) const {
+  if (byName_.empty()) {
+    for (size_t i = 0; i < fields_.size(); ++i) {
+      const Field& f = fields_[i];
+      if (f.textCapacity > 0) ++i;  // the characters go with their count
+      if (!f.leaf.isMask) byName_.try_emplace(f.name, &f);
+    }
+  }
+  element = -1;
+  if (auto at = byName_.find(name); at != byName_.end()) return at->second;
+  const size_t open = name.rfind('[');
+  long e = 0;
+  if (open == std::string::npos || name.back() != ']' ||
+      !cli::parseNumber(name.substr(open + 1, name.size() - open - 2), 0, 0xFFFF, e)) {
+    return nullptr;
+  }
+  auto at = byName_.find(name.substr(0, open));
+  if (at == byName_.end() || at->second->textCapacity > 0) return nullptr;
+  element = static_cast<int>(e);
+  return at->second;
+}
+
+std::vector<const Field*> RecordView::settable() const {
+  std::vector<const Field*> out;
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    if (!fields_[i].leaf.isMask) out.push_back(&fields_[i]);
+    if (fields_[i].textCapacity > 0) ++i;
+  }
+  return out;
+}
+
+bool RecordView::setValue(const std::string& name, const std::string& value) {
+  int element = -1;
+  if (const Field* f = find(name, element)) {
+    bool found = false;
+    return codec::setTextLeaf(f->leaf, name, value, found) && found;
+  }
+  for (Field& f : fields_) {  // a presence word
+    bool found = false;
+    bool ok = codec::setTextLeaf(f.leaf, name, value, found);
+    if (found) return ok;
+  }
+  return false;
+}
+
+void RecordView::write(Bytes& out) const {
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    const Field& f = fields_[i];
+    const int width = codec::widthOf(f.leaf.kind);
+    for (int e = 0; e < f.leaf.count; ++e) {
+      const u32 v = codec::loadElement(f.leaf, e);
+      for (int b = width - 1; b >= 0; --b) out.push_back(static_cast<u8>(v >> (8 * b)));
+    }
+    if (f.textCapacity > 0) {
+      const int count = static_cast<s16>(codec::loadElement(f.leaf, 0));
+      const u8* chars = fields_[++i].leaf.data;
+      for (int c = 0; c <= count; ++c) out.push_back(c <= f.textCapacity ? chars[c] : 0);
+    }
+  }
+}
+
+size_t RecordView::wireOffset(const Field& field, int element) const {
+  size_t at = 0;
+  for (size_t i = 0; i < fields_.size() && &fields_[i] != &field; ++i) {
+    const Field& f = fields_[i];
+    at += static_cast<size_t>(codec::widthOf(f.leaf.kind) * f.leaf.count);
+    if (f.textCapacity <= 0) continue;
+    const int count = static_cast<s16>(codec::loadElement(f.leaf, 0));
+    at += count >= 0 ? static_cast<size_t>(count) + 1 : 0;
+    ++i;  // the characters
+  }
+  return at + static_cast<size_t>(codec::widthOf(field.leaf.kind) * element);
+}
+
+bool RecordView::read(const u8* data, size_t size) {
+  libmx::WireIn in(data, size);
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    const Field& f = fields_[i];
+    const int width = codec::widthOf(f.leaf.kind);
+    for (int e = 0; e < f.leaf.count; ++e) {
+      u32 v = 0;
+      for (int b = 0; b < width; ++b) v = (v << 8) | in.readU8();
+      codec::storeElement(f.leaf, e, v);
+    }
+    if (f.textCapacity > 0) {
+      const u16 n = static_cast<u16>(codec::loadElement(f.leaf, 0));
+      u8* chars = fields_[++i].leaf.data;
+      if (n & 0x8000u) continue;
+      const int stored = n < f.textCapacity ? n + 1 : f.textCapacity + 1;
+      for (int c = 0; c < stored; ++c) chars[c] = in.readU8();
+      in.skip(n + 1 - stored);
+    }
+  }
+  return !in.isShort();
+}
+
+std::string RecordView::text(const Field* skip, const Field* skip2) const {
+  std::string out;
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    const Field& f = fields_[i];
+    if (&f == skip || &f == skip2) continue;
+    if (f.textCapacity > 0) {
+      const Field& chars = fields_[++i];
+      if (!codec::presenceBit(f.leaf.mask, f.leaf.bit)) continue;
+      out += " " + f.name + "=\"";
+      for (int c = 0; c <= f.textCapacity && chars.leaf.data[c] != 0; ++c) {
+        const u8 ch = chars.leaf.data[c];
+        if (ch >= 0x20 && ch < 0x7F) {
+          out += static_cast<char>(ch);
+        } else {
+          char hex[8];
+          std::snprintf(hex, sizeof hex, "\\x%02x", ch);
+          out += hex;
+        }
+      }
+      out += "\"";
+      continue;
+    }
+    std::string lines;
+    codec::Leaf leaf = f.leaf;
+    // An array whose elements are all carried reads as one list, as an array without bits does.
+    bool whole = leaf.perElement && leaf.count > 1;
+    for (int e = 0; whole && e < leaf.count; ++e) whole = codec::presenceBit(leaf.mask, leaf.bit + e);
+    if (whole) leaf.mask = nullptr, leaf.perElement = false;
+    codec::appendTextLeaf(leaf, lines);
+    for (size_t start = 0; start < lines.size();) {
+      const size_t end = lines.find('\n', start);
+      out += ' ';
+      out.append(lines, start, end - start);
+      start = end + 1;
+    }
+  }
+  return out;
+}
+
+int indexLimit(const RecordShape& shape) { return shape.perMe ? category::N_ME : shape.channels; }
+
+IndexFields indexFields(RecordView& view) {
+  const RecordShape& shape = view.shape();
+  IndexFields out;
+  auto named = [&](const char* name) -> Field* {
+    for (Field& f : view.fields()) {
+      if (f.name == name && !f.leaf.isMask && f.leaf.count == 1) return &f;
+    }
+    return nullptr;
+  };
+  if (shape.perMe) {
+    out.me = named("me");
+    if (out.me == nullptr) out.me = view.indexField();
+    // A per-ME record names its channel "channel", or "panel" where its channels are the panels.
+    if (shape.channels > 1) {
+      out.channel = named("channel");
+      if (out.channel == nullptr) out.channel = named("panel");
+    }
+  } else if (shape.channels > 1) {
+    out.channel = view.indexField();
+  }
+  return out;
+}
+
+std::string indexText(const IndexFields& x) {
+  std::string out;
+  if (x.me != nullptr) out += " me=" + std::to_string(codec::loadElement(x.me->leaf, 0));
+  if (x.channel != nullptr) out += " channel=" + std::to_string(codec::loadElement(x.channel->leaf, 0));
+  return out;
+}
+
+std::pair<const u32*, int> presenceOf(const codec::Leaf& leaf, int element) {
+  if (leaf.mask == nullptr) return {nullptr, 0};
+  const int bit = leaf.bit + (leaf.perElement ? element : 0);
+  return {leaf.mask + bit / 32, bit % 32};
+}
+
+double numberOf(codec::Kind kind, u32 bits) {
+  if (kind == codec::Kind::F32) {
+    float f;
+    std::memcpy(&f, &bits, 4);
+    return f;
+  }
+  long long lo = 0, hi = 0;
+  codec::kindRange(kind, lo, hi);
+  return lo < 0 ? static_cast<double>(static_cast<s32>(bits)) : static_cast<double>(bits);
+}
+
+std::string numberText(double v) {
+  char b[40];
+  if (v == std::floor(v) && std::fabs(v) < 9007199254740992.0) {
+    std::snprintf(b, sizeof b, "%lld", static_cast<long long>(v));
+  } else {
+    std::snprintf(b, sizeof b, "%.9g", v);
+  }
+  return b;
+}
+
+std::string rangeText(const Field& f) {
+  if (f.textCapacity > 0) return "text of up to " + std::to_string(f.textCapacity) + " characters";
+  if (f.leaf.kind == codec::Kind::F32) return "a number";
+  long long lo = 0, hi = 0;
+  codec::kindRange(f.leaf.kind, lo, hi);
+  return std::to_string(lo) + ".." + std::to_string(hi);
+}
+
+}  // namespace frontend::records

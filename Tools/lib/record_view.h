@@ -1,0 +1,168 @@
+#pragma once
+// What the parts of the record-type library share: a record type as they need it, a record of a
+// type held with its fields in wire order (its wire form and text form, its fields by name), the
+// fields that name its instance, and a few texts. Only the library's own sources include this.
+#include <deque>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Lib/Include/codec.h"
+#include "Lib/Include/types.h"
+#include "Tools/lib/record_types.h"
+
+namespace frontend::records {
+
+// ---- A record type ---------------------------------------------------------------------------------
+
+// What the code needs of a record type that only the type itself knows; everything else works on
+// the record's bytes through its field list.
+struct RecordType {
+  int index = 0;  // the type index
+  RecordShape shape;
+  // Makes a record of the type at `record` (shape.size bytes, aligned for it) as it starts.
+  void (*make)(u8* record) = nullptr;
+  // Hands every leaf of the record at `record` to the sink, in wire order.
+  void (*walk)(u8* record, codec::LeafSink& sink) = nullptr;
+  // The sub-records of the field list that are records of a type of their own: name and type.
+  std::vector<std::pair<std::string, int>> (*mirrors)() = nullptr;
+};
+
+// The bytes of a record, aligned for any record.
+class RecordBytes {
+ public:
+  // A record as it starts, or a copy of one in its memory form.
+  explicit RecordBytes(const RecordType& type, const u8* from = nullptr);
+  u8* data() { return reinterpret_cast<u8*>(words_.data()); }
+
+ private:
+  std::vector<u64> words_;
+};
+
+// Calls fn with every leaf of the record at `record`, in wire order.
+template <class Fn>
+void forEachLeaf(const RecordType& type, u8* record, Fn&& fn) {
+  struct Sink final : codec::LeafSink {
+    explicit Sink(Fn& f) : fn(f) {}
+    void leaf(const codec::Leaf& f) override { fn(f); }
+    Fn& fn;
+  } sink(fn);
+  type.walk(record, sink);
+}
+
+// Sets every presence bit that the type declares.
+void setAllPresence(const RecordType& type, u8* record);
+
+// ---- A record seen through its field list -----------------------------------------------------------
+
+struct Field {
+  codec::Leaf leaf;
+  std::string prefix;  // the walker's prefix buffer changes as it goes; each leaf keeps a copy
+  std::string name;    // full dotted name
+  size_t offset;       // of the field in the record
+  int textCapacity;    // > 0: this is a text's count and the next field its characters
+};
+
+// A record of a type, which it holds, and its fields in wire order. Leaves point into the record.
+class RecordView final : public codec::LeafSink {
+ public:
+  // A record as it starts, or a copy of one in its memory form.
+  explicit RecordView(const RecordType& type, const u8* from = nullptr);
+  RecordView(const RecordView&) = delete;
+  RecordView& operator=(const RecordView&) = delete;
+
+  void leaf(const codec::Leaf& f) override;
+
+  const RecordType& type() const { return type_; }
+  const RecordShape& shape() const { return type_.shape; }
+  u8* bytes() { return record_.data(); }
+  // Every field back to its start value (the fields keep their places).
+  void reset() { type_.make(record_.data()); }
+
+  std::deque<Field>& fields() { return fields_; }
+
+  // The index (ME or channel) at byte 4, if the record has one there: a byte, or a u16 whose low
+  // byte the back end reads there.
+  Field* indexField();
+
+  bool setText(const std::string& name, const std::string& value);
+
+  // The field a name sets ("edges", "edges[2]", a text) and the element it names (-1: all of
+  // them); null when the record has none of that name.
+  const Field* find(const std::string& name, int& element) const;
+
+  // The names a front end sets, presence words and the characters of texts left out.
+  std::vector<const Field*> settable() const;
+
+  bool setValue(const std::string& name, const std::string& value);
+
+  // Wire form: every field big-endian at its width, a text as its u16 count and then count + 1
+  // characters (zero beyond the capacity), nothing more when the count is negative.
+  void write(Bytes& out) const;
+  // Where element `element` of a field starts in the wire form of the record as it is.
+  size_t wireOffset(const Field& field, int element) const;
+
+  // Reads the wire form above; false (the record partly read) when the body is too short.
+  bool read(const u8* data, size_t size);
+
+  // The carried fields as " name=value" words; the index fields are left out.
+  std::string text(const Field* skip, const Field* skip2) const;
+
+ private:
+  const RecordType& type_;
+  RecordBytes record_;
+  std::deque<Field> fields_;
+  mutable std::map<std::string, const Field*> byName_;  // built on the first find
+};
+
+// ---- Instances --------------------------------------------------------------------------------------
+
+// Records with an index byte take "me=N" (per ME) or "channel=N"; the limit of that index.
+int indexLimit(const RecordShape& shape);
+
+// The fields that say which instance a record is for: the ME of a record per ME (the index byte, or
+// a field "me" where the index byte holds the channel) and the channel of a record with several.
+struct IndexFields {
+  Field* me = nullptr;
+  Field* channel = nullptr;
+};
+IndexFields indexFields(RecordView& view);
+
+// " me=M channel=C" as the record holds them.
+std::string indexText(const IndexFields& x);
+
+// ---- Elements and values ----------------------------------------------------------------------------
+
+// An element of a field, as values are offered to it.
+struct Target {
+  const Field* field;
+  int element;
+};
+
+// The presence word and bit of an element ({null, 0}: it has none).
+std::pair<const u32*, int> presenceOf(const codec::Leaf& leaf, int element);
+
+// The number that an element's bits (as loadElement gives them) hold.
+double numberOf(codec::Kind kind, u32 bits);
+
+// A number as send takes it back: a whole number as an integer ("4294967295", not "4.2949673e+09").
+std::string numberText(double v);
+
+// "0..255", or what else the field takes.
+std::string rangeText(const Field& f);
+
+// ---- The values the back end takes (record_probe.cpp) -------------------------------------------
+
+// What sets element `element` of a field (-1: any of its elements) that the back end keeps itself;
+// null for others.
+const char* statusSetter(int type, const std::string& field, int element);
+
+// acceptedValues for a type whose record is built.
+bool probeRecord(const RecordType& type, const std::string& name, int index, const Assignments& with,
+                 std::vector<Interval>& out, std::string& error, bool edgesOnly);
+
+// fieldList for a type whose record is built.
+std::string fieldListOf(const RecordType& type);
+
+}  // namespace frontend::records
