@@ -217,6 +217,7 @@ TEST(FrontendRecords, AcceptedValuesComeFromTheCategorysChecks) {
       {"MxifKey", "dveSize", {{"channel", "2"}}, "0..10000"},
       {"MxifChromaKey", "sampleSize", {{"channel", "3"}}, "100..10000"},  // records behind a data block
       {"MxifSystem", "mode", {}, "0..255"},  // the stored 0 again is no change, but taken
+      {"MxifSystem", "bkgdLatency", {}, "0..1"},  // behind a text, which the request carries
       {"MxifBus", "entries[0]", {},  // codes of sources in a list: isolated ones among them
        "0, 1034..1065, 1164..1165, 1178..1180, 1205..1206, 1208..1209, 1211..1212, 1214..1215, 1225..1226, 1228..1229, "
        "1231..1232, 1234..1235, 1244..1247"},
