@@ -236,12 +236,12 @@ int main(int argc, char** argv) {
   loadRunState();
   platform::BoardOptions options;
   options.clock = platform::ClockMode::RealTime;
-  const cli::OptionSpec spec{{"--board", "--frames", "--trace", "--trace-range", "--trace-addr", "--log"},
+  const cli::OptionNames accepted{{"--board", "--frames", "--trace", "--trace-range", "--trace-addr", "--log"},
                              {"--power-on", "--fast", "--quiet", "--help", "-h", "--version"}};
   for (size_t i = 1; i < arguments.size(); ++i) {
     cli::OptionWord o;
     std::string error;
-    if (!cli::readOption(arguments, i, spec, o, error)) usage(error);
+    if (!cli::readOption(arguments, i, accepted, o, error)) usage(error);
     const std::string& a = o.name;
     if (a == "--help" || a == "-h") {
       std::fputs(HELP, stdout);

@@ -721,11 +721,11 @@ struct WatchOptions {
 
 // 0, or 2 with a usage error written.
 int watchOptions(const std::vector<std::string>& a, WatchOptions& o, std::ostream& err) {
-  const cli::OptionSpec spec{{"--count", "--timeout", "--type"}, {}};
+  const cli::OptionNames accepted{{"--count", "--timeout", "--type"}, {}};
   for (size_t i = 0; i < a.size(); ++i) {
     cli::OptionWord w;
     std::string error;
-    if (cli::readOption(a, i, spec, w, error) && w.name == "--type") {
+    if (cli::readOption(a, i, accepted, w, error) && w.name == "--type") {
       if (!typeFilter(w.value, o.types, err)) return 2;
     } else if (error.empty() && (w.name == "--count" ? parseNumber(w.value, 1, 1000000, o.count) : parseSeconds(w.value, o.timeout))) {
       continue;
@@ -798,11 +798,11 @@ class InterruptHandlers {
 int console(const std::string& board, const std::vector<std::string>& a, double timeout, std::ostream& out,
             std::ostream& err) {
   bool follow = false;
-  const cli::OptionSpec spec{{"--timeout"}, {"--follow"}};
+  const cli::OptionNames accepted{{"--timeout"}, {"--follow"}};
   for (size_t i = 0; i < a.size(); ++i) {
     cli::OptionWord w;
     std::string error;
-    if (!cli::readOption(a, i, spec, w, error) || (w.name == "--timeout" && !parseSeconds(w.value, timeout))) {
+    if (!cli::readOption(a, i, accepted, w, error) || (w.name == "--timeout" && !parseSeconds(w.value, timeout))) {
       return usage(err, "console takes --follow and --timeout S");
     }
     follow = follow || w.name == "--follow";
@@ -896,12 +896,12 @@ int fields(const std::vector<std::string>& a, std::ostream& out, std::ostream& e
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::string board;
   double timeout = DEFAULT_TIMEOUT;
-  const cli::OptionSpec spec{{"--board", "--timeout"}, {"--help", "-h", "--version"}};
+  const cli::OptionNames accepted{{"--board", "--timeout"}, {"--help", "-h", "--version"}};
   size_t i = 0;
   for (; i < args.size() && args[i].starts_with("-"); ++i) {
     cli::OptionWord o;
     std::string error;
-    if (!cli::readOption(args, i, spec, o, error)) return usage(err, error);
+    if (!cli::readOption(args, i, accepted, o, error)) return usage(err, error);
     if (o.name == "--help" || o.name == "-h") {
       out << HELP;
       return 0;

@@ -47,7 +47,7 @@ struct flock wholeFile(short type) {
 
 }  // namespace
 
-bool readOption(const std::vector<std::string>& args, size_t& i, const OptionSpec& spec, OptionWord& out,
+bool readOption(const std::vector<std::string>& args, size_t& i, const OptionNames& accepted, OptionWord& out,
                 std::string& error) {
   const std::string& word = args[i];
   const size_t eq = word.starts_with("--") ? word.find('=') : std::string::npos;
@@ -56,7 +56,7 @@ bool readOption(const std::vector<std::string>& args, size_t& i, const OptionSpe
   auto known = [&](const std::vector<std::string>& names) {
     return std::find(names.begin(), names.end(), out.name) != names.end();
   };
-  if (known(spec.valued)) {
+  if (known(accepted.valued)) {
     if (eq != std::string::npos) {
       out.value = word.substr(eq + 1);
     } else if (i + 1 < args.size()) {
@@ -67,7 +67,7 @@ bool readOption(const std::vector<std::string>& args, size_t& i, const OptionSpe
     }
     return true;
   }
-  if (!known(spec.flags)) {
+  if (!known(accepted.flags)) {
     error = "unknown option " + out.name;
     return false;
   }

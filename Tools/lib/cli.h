@@ -13,18 +13,18 @@ namespace cli {
 
 // The options a command line takes: those that take a value ("--board DIR" or "--board=DIR") and
 // those that stand alone ("--fast").
-struct OptionSpec {
+struct OptionNames {
   std::vector<std::string> valued;
   std::vector<std::string> flags;
 };
 struct OptionWord {
-  std::string name;  // as OptionSpec names it: "--board"
+  std::string name;  // as OptionNames lists it: "--board"
   std::string value;  // empty for a flag
 };
 // Reads the option word at args[i], and its value from the next word when it is not given with '=';
 // i is left on the last word read. False with the reason: an unknown option, a value missing or given
 // to a flag.
-bool readOption(const std::vector<std::string>& args, size_t& i, const OptionSpec& spec, OptionWord& out,
+bool readOption(const std::vector<std::string>& args, size_t& i, const OptionNames& accepted, OptionWord& out,
                 std::string& error);
 
 // "PROGRAM VERSION (backup image version N)": the system's version text, and the version of the
