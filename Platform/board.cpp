@@ -44,6 +44,7 @@ std::array<Region, 9> regions{{
 
 BoardOptions options;
 bool open = false;
+std::vector<std::string> notices;  // boardNote's lines since the board was opened
 
 struct WriteLog {
   bool on = false;
@@ -345,6 +346,7 @@ Irq* irq(int id) { return (id >= 0 && id < static_cast<int>(irqs.size())) ? &irq
 void boardOpen(const BoardOptions& opts) {
   boardClose();
   options = opts;
+  notices.clear();
   if (!opts.dir.empty()) mkdir(opts.dir.c_str(), 0755);
   for (auto& r : regions) mapRegion(r, opts.dir, opts.powerOn && r.volatileOnPowerOn);
   if (!opts.traceFile.empty()) {
@@ -382,6 +384,7 @@ void boardClose() {
 }
 
 bool boardIsOpen() { return open; }
+void boardNote(const std::string& line) { notices.push_back(line); }
 const BoardOptions& boardOptions() { return options; }
 
 void boardClearVolatile() {
@@ -689,6 +692,10 @@ bool irqIsConnected(int id) {
 // ---- caches, MMU, console ------------------------------------------------------------------------
 void mmuSetSection(u32, u32) {}
 void cacheInvalidateAll() {}
+
+const char* boardNotice(int i) {
+  return i >= 0 && static_cast<size_t>(i) < notices.size() ? notices[static_cast<size_t>(i)].c_str() : nullptr;
+}
 
 void setDebugEcho(bool on) { debugEcho = on; }
 void setDebugSink(DebugSink sink) { debugSink = sink; }

@@ -45,6 +45,9 @@ void boardClose();
 bool boardIsOpen();
 const BoardOptions& boardOptions();
 
+// Adds a line for the start-up to log at WARN (platform::boardNotice); boardOpen forgets them.
+void boardNote(const std::string& line);
+
 // Zeroes every volatile region (tests; a power cycle).
 void boardClearVolatile();
 // Gives back the disk of the shared window file's all-zero pages (a start-up clears most of it);

@@ -44,6 +44,12 @@ void traceStage(u32 frame, int stage);
 // Host mirror of console output (the console ring is the real sink).
 void debugOut(const char* data, size_t n);
 
+// What the board has to say of its stored contents when it powers up, for start-up to log at WARN:
+// the i-th line (from 0), or null past the last. None on the target; a host board reports a board
+// file that it could not take as it stood (another size, contents it cannot read) and where it
+// kept it.
+const char* boardNotice(int i);
+
 // The end of a run of main: a watchdog restart, a halt, or a jump to a hand-off address.
 enum class EndReason { Restart, Halt, HandOff };
 [[noreturn]] void endRun(EndReason reason, u32 arg);

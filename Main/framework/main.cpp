@@ -32,12 +32,18 @@ constexpr int WATCHDOG_SECONDS = 10;
 
 void clearMemory(u32 base, u32 size) { std::memset(platform::memory(base, size), 0, size); }
 
+// What the board found wrong with its stored contents (flash, backup image) as it powered up.
+void logBoardNotices() {
+  for (int i = 0; const char* line = platform::boardNotice(i); ++i) MX_LOG(libmx::WARN, "%s", line);
+}
+
 void coldPath() {
   // Keep the other core out while shared resources are set up.
   mxHardLock(MX_HARD_LOCK_2);
   mxWriteReg(LINK_CONSOLE_RING, 0);
   mxWriteReg(LINK_CONSOLE_RING + 4, 0);
   MX_LOG(libmx::INFO, "start power on sequence");
+  logBoardNotices();
   u32 start = mxGetTicks();
   stopwatch(start, 0);
   // A wrong board halts; the armed watchdog restarts it.
@@ -96,6 +102,7 @@ void powerOnSequence() {
   setSectionAttributes(0, LOW_MEMORY_END, 0);
 
   if (mxReadReg(OCM_WARM_START) != 0) {
+    logBoardNotices();
     mxFifoReset();
     clearMemory(SHARED_WINDOW_BASE, WARM_CLEAR);
   } else {

@@ -1,25 +1,10 @@
 // The whole system as separate processes: `backend` on a board directory of the test, driven by the
 // `frontend` program (and by the same code as a library) as the front-end processor would.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
-#include <string>
-#include <thread>
 #include <tuple>
 #include <utility>
-#include <vector>
 
 #include "Driver/core/core.h"
 #include "Driver/transition/regs.h"
@@ -27,133 +12,11 @@
 #include "Lib/Include/codec.h"
 #include "Lib/Include/data_internal.h"
 #include "Platform/nand_device.h"
-#include "Tools/frontend_lib.h"
-#include "Tools/lib/cli.h"
+#include "tests/e2e/e2e_fixture.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-constexpr double WAIT_SECONDS = 10.0;  // upper bound of any one wait; a sound run takes far less
-
-int count(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
-  return n;
-}
-
-std::string fileText(const std::string& path) {
-  std::stringstream text;
-  text << std::ifstream(path).rdbuf();
-  return text.str();
-}
-
-struct Outcome {
-  int status = -1;  // exit status; -1 when the program did not exit (a signal, an abort)
-  std::string out, err;
-};
-
-class EndToEnd : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char name[] = "/tmp/mx_e2e_XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    dir_ = name;
-    board_ = dir_ + "/board";
-    fs::create_directory(board_);
-  }
-  void TearDown() override {
-    stopBackend();
-    // One that a script started and left running.
-    int pid = 0;
-    if (cli::backendOn(board_) != cli::Backend::None && (std::ifstream(board_ + "/backend.pid") >> pid) && pid > 0) {
-      kill(pid, SIGKILL);
-    }
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-
-  // Starts the back end in fast mode (its output in backend.log) and returns once it holds the board;
-  // when started, once its main loop runs and the genlock has locked (whose report, before the front
-  // end connects, then joins no echo that a test looks at).
-  void boot(std::vector<std::string> args = {}, bool started = true) {
-    args.insert(args.begin(), {"backend", "--board", board_, "--fast"});
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const std::string log = dir_ + "/backend.log";
-    pid_ = fork();
-    ASSERT_GE(pid_, 0);
-    if (pid_ == 0) {
-      prctl(PR_SET_PDEATHSIG, SIGKILL);  // it never outlives this test program
-      const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-      if (fd >= 0) dup2(fd, 1), dup2(fd, 2);
-      execv(MX_BACKEND_PATH, argv.data());
-      _exit(127);
-    }
-    ASSERT_TRUE(poll([&] { return cli::backendOn(board_) != cli::Backend::None; }));
-    if (!started) return;
-    std::string error;
-    ASSERT_TRUE(link_.open(board_, WAIT_SECONDS, error)) << error;
-    console_.clear();
-    ASSERT_TRUE(waitConsole("Start Timer task")) << console_;
-    ASSERT_TRUE(waitConsole("GenLock:LOCK")) << console_;
-  }
-
-  void stopBackend() {
-    if (pid_ > 0) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-    link_.close();
-  }
-
-  // Polls until ready() holds; false after the time bound.
-  template <class F>
-  static bool poll(F ready) {
-    const auto until = Clock::now() + std::chrono::duration<double>(WAIT_SECONDS);
-    while (!ready()) {
-      if (Clock::now() >= until) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-  }
-
-  // Collects console lines until text has appeared n times.
-  bool waitConsole(const std::string& text, int n = 1) {
-    return poll([&] {
-      console_ += link_.takeConsole();
-      return count(console_, text) >= n;
-    });
-  }
-
-  // Runs a shell command to its end with its two output streams.
-  Outcome run(const std::string& command) {
-    const std::string err = dir_ + "/stderr.txt";
-    FILE* p = popen((command + " 2>" + err).c_str(), "r");
-    Outcome r;
-    if (p == nullptr) return r;
-    char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
-    const int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.err = fileText(err);
-    return r;
-  }
-  Outcome frontend(const std::string& args) { return run(std::string(MX_FRONTEND_PATH) + " --board " + board_ + " " + args); }
-
-  // Console lines printed by the program (they are taken from the ring, so kept in console_ too).
-  std::string programConsole() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const Outcome r = frontend("console");
-    EXPECT_EQ(r.status, 0);
-    return console_ += r.out, r.out;
-  }
-
-  std::string dir_, board_;
-  pid_t pid_ = -1;
-  frontend::Link link_;
-  std::string console_;
-};
+using namespace e2e;
 
 TEST_F(EndToEnd, BootRefusalsAndTheFirstRequests) {
   // The trace file gets each frame's lines as the frame ends: the frame timing word that start-up
