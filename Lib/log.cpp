@@ -22,9 +22,46 @@ void consoleOutByte(u8 byte) {
   platform::writeMem32(CONSOLE_BASE, index);
 }
 
-void consoleWrite(const char* data, size_t n) {
+namespace {
+
+void writeOut(const char* data, size_t n) {
   for (size_t i = 0; i < n; ++i) consoleOutByte(static_cast<u8>(data[i]));
   platform::debugOut(data, n);
+}
+
+// A log line is "ESC[LEVEL] message": at most 9 + 255 characters.
+constexpr size_t LINE_MAX = 300;
+
+// Writes a log line (without its newline) that stands for count equal lines.
+void writeLine(const char* line, size_t length, u32 count) {
+  char out[LINE_MAX + 32];
+  std::memcpy(out, line, length);
+  const int tail = count > 1 ? std::snprintf(out + length, sizeof out - length, " (%u times)\n", count)
+                             : std::snprintf(out + length, sizeof out - length, "\n");
+  writeOut(out, length + static_cast<size_t>(tail));
+}
+
+// The run of equal lines held while a LogRuns lives (count 0: none yet).
+struct HeldRun {
+  bool holding = false;
+  char line[LINE_MAX];
+  size_t length = 0;
+  u32 count = 0;
+};
+HeldRun held;
+
+void flushHeld() {
+  if (held.count == 0) return;
+  const u32 count = held.count;
+  held.count = 0;
+  writeLine(held.line, held.length, count);
+}
+
+}  // namespace
+
+void consoleWrite(const char* data, size_t n) {
+  flushHeld();
+  writeOut(data, n);
 }
 
 void consolePrintf(const char* format, ...) {
@@ -60,9 +97,28 @@ void LogInstance::vprintf(int level, const char* format, va_list ap) {
   size_t len = std::strlen(message);
   bool truncated = n >= static_cast<int>(sizeof message);
   if (!truncated && len > 0 && message[len - 1] == '\n') message[--len] = '\0';
-  char line[300];
-  int m = std::snprintf(line, sizeof line, "\x1b[%s] %s\n", levelName(level), message);
-  consoleWrite(line, static_cast<size_t>(m < static_cast<int>(sizeof line) ? m : sizeof line - 1));
+  char line[LINE_MAX];
+  const int m = std::snprintf(line, sizeof line, "\x1b[%s] %s", levelName(level), message);
+  const size_t length = m < static_cast<int>(sizeof line) ? static_cast<size_t>(m) : sizeof line - 1;
+  if (!held.holding) {
+    writeLine(line, length, 1);
+    return;
+  }
+  if (held.count > 0 && length == held.length && std::memcmp(line, held.line, length) == 0) {
+    ++held.count;
+    return;
+  }
+  flushHeld();
+  std::memcpy(held.line, line, length);
+  held.length = length;
+  held.count = 1;
+}
+
+LogRuns::LogRuns() { held.holding = true; }
+
+LogRuns::~LogRuns() {
+  flushHeld();
+  held.holding = false;
 }
 
 void LogInstance::printf(int level, const char* format, ...) {

@@ -26,6 +26,7 @@
 #include "Tools/lib/backup_image.h"
 #include "Tools/lib/cli.h"
 #include "Tools/lib/console_lines.h"
+#include "Tools/lib/scratch_system.h"
 
 namespace frontend {
 namespace {
@@ -397,15 +398,68 @@ int requestPacket(const std::string& command, const std::vector<std::string>& a,
   return error = "unknown command " + command, 2;
 }
 
-// Bytes that are not whole packets are skipped by the back end's sync hunt.
+// What the back end's receiver does with the bytes that are not whole packets it takes (when it holds
+// no unfinished packet of earlier bytes): bytes before a sync pair are skipped; a header that
+// promises more than its type's reader takes (the back end's own categories, in this program, say
+// how much) is dropped with its ERR line; a body or header that the bytes leave unfinished is
+// finished by the bytes written next.
 void warnStrayBytes(const Bytes& bytes, std::ostream& err) {
-  std::vector<Packet> packets;
-  size_t garbage = 0;
-  const size_t used = linkpeer::parsePackets(bytes, packets, garbage);
-  const size_t stray = garbage + bytes.size() - used;
-  if (stray == 0) return;
-  err << "frontend: warning: " << stray << " of the bytes are not part of a whole packet; the back end skips them "
-      << "up to the next sync pair and says how many on its console (\"receive out of sync\")\n";
+  useScratchSystem();
+  const auto& registry = category::CategoryRegistry::instance();
+  size_t pos = 0, stray = 0, dropped = 0;
+  std::string firstDropped, unfinished;
+  while (pos < bytes.size()) {
+    const size_t left = bytes.size() - pos;
+    const bool sync = bytes[pos] == LINK_SYNC0 && (left == 1 || bytes[pos + 1] == LINK_SYNC1);
+    if (!sync) {
+      ++stray, ++pos;
+      continue;
+    }
+    if (left < static_cast<size_t>(LINK_HEADER_BYTES)) {
+      unfinished = left == 1 ? "the last byte may begin a header"
+                             : "the last " + std::to_string(left) + " bytes begin a header";
+      break;
+    }
+    const u32 length =
+        u32{bytes[pos + 2]} << 24 | u32{bytes[pos + 3]} << 16 | u32{bytes[pos + 4]} << 8 | bytes[pos + 5];
+    const int type = bytes[pos + 6] << 8 | bytes[pos + 7];
+    const char* known = category::typeNameOf(type);
+    const std::string name = *known != 0 ? known : "type " + std::to_string(type);
+    const u32 largest = static_cast<u32>(registry.largestBody(type));
+    if (length > largest) {
+      const bool unheld = length > static_cast<u32>(RequestReceiver::MAX_BODY);
+      if (dropped++ == 0) {
+        firstDropped = "the " + name + " header promises " + std::to_string(length) + " bytes, more than " +
+                       (unheld ? "the back end can hold (" : "its type takes (") +
+                       std::to_string(unheld ? RequestReceiver::MAX_BODY : largest) + ")";
+      }
+      // Past the header; one that promises more than can be held, up to a sync byte inside it.
+      size_t drop = unheld ? 1 : LINK_HEADER_BYTES;
+      while (drop < static_cast<size_t>(LINK_HEADER_BYTES) && bytes[pos + drop] != LINK_SYNC0) ++drop;
+      pos += drop;
+      continue;
+    }
+    if (left - LINK_HEADER_BYTES < length) {
+      unfinished = "the " + name + " packet promises " + std::to_string(length) + " bytes and " +
+                   std::to_string(left - LINK_HEADER_BYTES) + " follow";
+      break;
+    }
+    pos += LINK_HEADER_BYTES + length;
+  }
+  if (stray > 0) {
+    err << "frontend: warning: " << stray << " of the bytes are not part of a packet; the back end skips them up "
+        << "to the next sync pair and says how many on its console (\"receive out of sync\")\n";
+  }
+  if (dropped > 0) {
+    err << "frontend: warning: " << firstDropped;
+    if (dropped > 1) err << ", and " << dropped - 1 << " more headers promise too much";
+    err << "; the back end drops " << (dropped == 1 ? "it" : "each") << " at once (\"receive invalid length\" on its "
+        << "console) and hunts on\n";
+  }
+  if (!unfinished.empty()) {
+    err << "frontend: warning: " << unfinished << "; the back end waits for the rest and takes the bytes written "
+        << "next for it\n";
+  }
 }
 
 // Waits until the back end holding dir has passed its start-up (its rings are reset until then).

@@ -90,6 +90,8 @@ struct InitCmd {
 // Reads a record, then hand-reads further bytes; replies with a packet; fails on code 0xDEAD.
 class InitCategory : public category::CategoryWithoutStatus<InitCmd> {
  public:
+  // The record and the word read by hand.
+  int largestBody(int type) const override { return CategoryWithoutStatus::largestBody(type) + 4; }
   void receiveCommand(int type, RequestReceiver& rx) override {
     InitCmd cmd{};
     if (!rx.readRecord(cmd)) return;

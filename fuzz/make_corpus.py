@@ -375,10 +375,18 @@ seeds = {
     "long_length": b"\x00" + b"\x5a\x81\x00\x00\x40\x00\x00\x02" + packet(2, record()),
     # A stray byte before twenty colour backgrounds, which are all taken after it.
     "stray_byte": b"\x01" + b"\x00" + b"".join(packet(6, cbgd(n % 2, size=100 + n)) for n in range(20)),
-    # A header of the longest body there can be, without its body: the 391 colour backgrounds behind
-    # it make that body, the rest are taken.
-    "long_body": b"\x01" + b"\x5a\x81\x00\x00\x3f\xff\x00\x02"
+    # A header of the longest body there can be, of a type that no category reads (so no form of its
+    # own limits it), without its body: the 391 colour backgrounds behind it make that body, the
+    # rest are taken.
+    "long_body": b"\x01" + b"\x5a\x81\x00\x00\x3f\xff\x00\x4e"
     + b"".join(packet(6, cbgd(n % 2, size=n % 1001)) for n in range(400)),
+    # Headers that promise more than their type's form (backgrounds, system settings, a wait): each is
+    # dropped at once and the colour backgrounds behind it are taken; then a run of one malformed
+    # packet, logged once a frame.
+    "over_long": b"\x01" + b"\x5a\x81\x00\x00\x3e\x80\x00\x02"
+    + b"".join(packet(6, cbgd(n % 2, size=200 + n)) for n in range(6)) + b"\x5a\x81\x00\x00\x01\x2c\x00\x1d"
+    + b"".join(packet(6, cbgd(n % 2, size=300 + n)) for n in range(6)) + packet(74, b"\0" * 9)
+    + packet(200, b"\0\0") * 150 + packet(6, cbgd(1, size=999)),
     "short_and_long": b"\x00" + packet(2, record()[:-1]) + packet(2, record() + packet(2, record())) + wait(5)[:-1],
     "panel_records": b"\x02" + packet(25, panel_config()) + packet(49, lamps(panel_=1)) + packet(50, lamps(2, 0))
     + packet(49, lamps(panel_=3)) + packet(50, lamps(4, 1)),
@@ -412,7 +420,7 @@ seeds = {
     + packet(9, bkgd_wipe(1, 12, 1, [bkgd(1, pattern=(15, 1), dust=(1, -9000, 1, 255))] * 12))
     + packet(9, bkgd_wipe(2, 255)) + packet(9, bkgd_wipe(5)) + packet(9, bkgd_wipe(0)[:1000]),
     # Key commands: copies within and across MEs, targets without keys, bad sources and commands,
-    # a short and a long body.
+    # a short body and a long one (dropped with its header).
     "key_commands": b"\x02" + packet(0, key(0, 0, fill=3)) + packet(75, key_cmd(1, (1, 2, 3, 4)))
     + packet(75, key_cmd(0, (0, 9, 0, 26))) + packet(75, key_cmd(5, (1, 1, 1, 1))) + packet(75, key_cmd(9, (0, 0, 0, 0)))
     + packet(75, key_cmd(1, (13, 0, 0, 0))) + packet(75, key_cmd(1, (255, 0, 0, 0))) + packet(75, key_cmd(0, (1, 0, 0, 0), 1))
@@ -475,8 +483,9 @@ seeds = {
     + packet(19, key_preset()[:300]) + packet(94, button(1701, me=2, panel=1)) + packet(94, button(1805))
     + packet(94, button(2103, me=3, panel=2)) + packet(94, button(1800, panel=7)) + packet(94, button(1702, me=9)),
     # Levers: ME 0's lever primed at the top and swept down over its selected background, levers and
-    # panels that do not exist, raw values beyond 4095, short and long bodies; then the transition,
-    # key, downstream-key and fader-select buttons, a press for no ME and a state the tables ignore.
+    # panels that do not exist, raw values beyond 4095, a short body and a long one (dropped with its
+    # header); then the transition, key, downstream-key and fader-select buttons, a press for no ME
+    # and a state the tables ignore.
     "fader_events": b"\x07" + packet(2, bkgd(0, trans=(1, 0, 10, 0, 0))) + packet(95, fader(0, 2255)) * 5
     + b"".join(packet(95, fader(0, v)) for v in (2200, 2100, 2000, 1900, 1833, 1833))
     + packet(95, fader(4, 100)) + packet(95, fader(0, 100, 3)) + packet(95, fader(3, 65535, 2))

@@ -27,6 +27,18 @@ class LogInstance {
   [[maybe_unused]] u32 reserved_[2] = {0, 0};  // two further words of the log object, zero
 };
 
+// While a LogRuns lives, a line equal to the line before it is counted instead of written: a run of
+// equal lines is written once, when another line or other console output comes or the LogRuns
+// ends, with " (N times)" before its newline when N > 1. The request dispatcher keeps one over its
+// pass of a frame, so a flood of one malformed packet costs one line a frame. Not nested.
+class LogRuns {
+ public:
+  LogRuns();
+  ~LogRuns();
+  LogRuns(const LogRuns&) = delete;
+  LogRuns& operator=(const LogRuns&) = delete;
+};
+
 // Shorthand used throughout the system.
 #define MX_LOG(level, ...) ::libmx::LogInstance::instance().printf(level, __VA_ARGS__)
 

@@ -70,9 +70,14 @@ bool isValidEscapedText(int count, const u8* chars, int capacity);
 void copyTextChars(s16& targetCount, u8* target, const u8* source, int capacity);
 
 // Bytes a text takes on the wire: the u16 count, then count + 1 bytes unless the count is negative.
-inline u32 textWireLength(int count) { return 2u + (count < 0 ? 0u : static_cast<u32>(count) + 1u); }
+constexpr u32 textWireLength(int count) { return 2u + (count < 0 ? 0u : static_cast<u32>(count) + 1u); }
 
 }  // namespace libmx
+
+// A text's fixed-size form (its count and characters) is its wire form at its capacity, so the wire
+// size of a record with texts (codec::wireSize) is the record's largest wire form; a longer text
+// would be refused.
+static_assert(libmx::textWireLength(15) == sizeof(TextField<15>::count) + sizeof(TextField<15>::chars));
 
 template <int C>
 bool isValidEscapedText(const TextField<C>& t) {

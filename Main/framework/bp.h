@@ -60,6 +60,17 @@ struct RecordInfo {
   }();
 };
 
+// The largest packet body that a reader of the forms Forms (record or command structures) takes for
+// type: the wire form of the one whose TYPE_INDEX it is (a record's texts at their capacity,
+// Lib/Include/text.h). A type that none of them has has no form here: RequestReceiver::MAX_BODY.
+template <class... Forms>
+constexpr int largestBodyOf(int type) {
+  static_assert(sizeof...(Forms) > 0);
+  int largest = RequestReceiver::MAX_BODY;
+  ((type == Forms::TYPE_INDEX ? (largest = static_cast<int>(codec::wireSize<Forms>())) : 0), ...);
+  return largest;
+}
+
 class CategoryInterface {
  public:
   virtual ~CategoryInterface() = default;
@@ -83,6 +94,12 @@ class CategoryInterface {
   virtual void sendStatus(AcknowledgeSender& tx) = 0;
   virtual void send(AcknowledgeSender& tx, int part) = 0;
   virtual void receiveCommand(int type, RequestReceiver& rx);
+  // The largest body its readers take for a type it owns (largestBodyOf the forms they read). A
+  // longer one is dropped with its header before it is waited for.
+  virtual int largestBody(int type) const {
+    (void)type;
+    return RequestReceiver::MAX_BODY;
+  }
   // After resume(saved): how many fields of the records bound at bound (bytes long) hold another
   // value than the image at saved held, i.e. the saved values that the resume did not take.
   virtual int resumeChanges(const void* saved, const u8* bound, int bytes) const {
@@ -196,6 +213,9 @@ class CategoryRegistry {
   void sendAll(AcknowledgeSender& tx);
   // The request dispatcher (Main/framework/link.cpp).
   void receiveAll();
+  // The largest body of packet type type that its reader takes; a longer one is dropped with its
+  // header. RequestReceiver::MAX_BODY for a type without a form of its own (no reader).
+  int largestBody(int type) const;
 
   // Start-up (Main/framework/backup.cpp): binds the storage of every instance, then initialises or resumes.
   void initialize();
@@ -245,6 +265,9 @@ class CategoryRegistry {
   // now to be waited), and any other packet handed to its category.
   bool receiveWait(RequestReceiver& rx);
   void dispatch(RequestReceiver& rx);
+  // The category that takes packets of type (a record type's own, else the command owner's); null
+  // when none does.
+  CategoryInterface* handlerOf(int type) const;
 
   // Tables, by ME row and type index.
   CategoryInterface* categories[N_ME][N_TYPES];
@@ -382,6 +405,7 @@ class CategoryCommon : public CategoryInterface {
     }
   }
   void send(AcknowledgeSender& tx, int part) override { sendChannel(tx, part); }
+  int largestBody(int type) const override { return largestBodyOf<T>(type); }
 
   // Merges the fields whose presence bits are set (and that acceptField lets through) into the
   // channel and marks it dirty.
@@ -509,6 +533,7 @@ class CategoryWithoutStatus : public CategoryInterface {
     (void)flag;
   }
   void receive(RequestReceiver& rx) override { (void)rx; }
+  int largestBody(int type) const override { return largestBodyOf<T>(type); }
   void sendStatus(AcknowledgeSender& tx) override { (void)tx; }
   void send(AcknowledgeSender& tx, int part) override {
     (void)tx;

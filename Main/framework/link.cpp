@@ -136,8 +136,7 @@ bool RequestReceiver::readHeader() {
   type_ = static_cast<s16>(header.type);
   if (header.bodyLength > static_cast<u32>(MAX_BODY)) {
     // No packet: the header is dropped up to a sync byte inside it, where the hunt goes on.
-    MX_LOG(libmx::ERR, "receive invalid length %s : %u byte", category::TypeLabel(header.type).text(),
-           header.bodyLength);
+    reportInvalidLength(header.type, header.bodyLength);
     int drop = 1;
     while (drop < LINK_HEADER_BYTES && bytes[drop] != LINK_SYNC0) ++drop;
     stream_.take(nullptr, drop);
@@ -148,6 +147,16 @@ bool RequestReceiver::readHeader() {
   bodyLength_ = static_cast<s32>(header.bodyLength);
   headerValid_ = true;
   return true;
+}
+
+void RequestReceiver::reportInvalidLength(u16 type, u32 length) {
+  MX_LOG(libmx::ERR, "receive invalid length %s : %u byte", category::TypeLabel(type).text(), length);
+}
+
+void RequestReceiver::dropHeader() {
+  reportInvalidLength(static_cast<u16>(type_), static_cast<u32>(bodyLength_));
+  headerValid_ = false;
+  bodyLength_ = 0;
 }
 
 void RequestReceiver::reportSkipped() {
@@ -227,11 +236,20 @@ struct WaitCommand {
 
 }  // namespace
 
+// A run of equal console lines within the pass (one malformed packet sent again and again) is
+// logged once with its count.
 void CategoryRegistry::receiveAll() {
   RequestReceiver& rx = RequestReceiver::instance();
+  libmx::LogRuns runs;
   for (int messages = 0; messages < MAX_MESSAGES_PER_FRAME; ++messages) {
     if (!rx.readHeader()) return;
     if (!rx.isHeaderValid()) continue;  // a header that was dropped counts as a message
+    // A header that promises more than its type's reader takes is dropped at once, before its
+    // body is waited for: the requests behind it are not taken for its body.
+    if (rx.bodyLength() > largestBody(rx.type())) {
+      rx.dropHeader();
+      continue;
+    }
     if (!rx.bodyBuffered()) return;
     // The body is consumed and the header cleared before any handler runs, so whatever a
     // handler reads or throws, the next packet starts at the right byte.
@@ -252,22 +270,33 @@ bool CategoryRegistry::receiveWait(RequestReceiver& rx) {
   return true;
 }
 
+CategoryInterface* CategoryRegistry::handlerOf(int type) const {
+  if (type < 0 || type >= N_TYPES) return nullptr;
+  if (type < FIRST_COMMAND_TYPE && categories[0][type] != nullptr) return categories[0][type];
+  const int owner = commandOwner[type];
+  return owner >= 0 && owner < N_TYPES ? categories[0][owner] : nullptr;
+}
+
+int CategoryRegistry::largestBody(int type) const {
+  if (type == TYPE_WAIT_CMD) return static_cast<int>(codec::wireSize<WaitCommand>());
+  const CategoryInterface* cat = handlerOf(type);
+  return cat != nullptr ? cat->largestBody(type) : RequestReceiver::MAX_BODY;
+}
+
 void CategoryRegistry::dispatch(RequestReceiver& rx) {
   const int type = rx.type();
   if (type < 0 || type >= N_TYPES) {
     MX_LOG(libmx::ERR, "receive invalid type %s : %d byte", TypeLabel(static_cast<u16>(type)).text(), rx.bodyLength());
     return;
   }
-  if (type < FIRST_COMMAND_TYPE && categories[0][type] != nullptr) {
-    categories[0][type]->receive(rx);
-    return;
+  CategoryInterface* cat = handlerOf(type);
+  if (cat == nullptr) {
+    if (type != TYPE_DUAL_SOURCE_TALLY) MX_LOG(libmx::ERR, "receive undefined category %s", TypeLabel(type).text());
+  } else if (type < FIRST_COMMAND_TYPE && cat == categories[0][type]) {
+    cat->receive(rx);
+  } else {
+    cat->receiveCommand(type, rx);
   }
-  const int owner = commandOwner[type];
-  if (owner >= 0 && owner < N_TYPES && categories[0][owner] != nullptr) {
-    categories[0][owner]->receiveCommand(type, rx);
-    return;
-  }
-  if (type != TYPE_DUAL_SOURCE_TALLY) MX_LOG(libmx::ERR, "receive undefined category %s", TypeLabel(type).text());
 }
 
 }  // namespace category

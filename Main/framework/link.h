@@ -334,6 +334,11 @@ class RequestReceiver {
   bool readHeader();
   // Logs the bytes the hunt skipped before the sync it has just found, if any.
   void reportSkipped();
+  // Logs "receive invalid length %s : %u byte": a header whose body is not waited for.
+  static void reportInvalidLength(u16 type, u32 length);
+  // Drops the header in hand, whose body is longer than its type's reader takes (logged); the hunt
+  // goes on after it.
+  void dropHeader();
   // Whether the whole body of the packet in hand is buffered (refilling once when not).
   bool bodyBuffered();
   // Takes the body of the packet in hand out of the stream (it is buffered whole).

@@ -41,6 +41,7 @@ class CategoryChromaKey : public CategoryCommon<MxifChromaKey> {
   void update() override;
   // MxifChromaKeyCmd: re-reads a channel's block from shared memory and loads it into the keyer.
   void receiveCommand(int id, RequestReceiver& rx) override;
+  int largestBody(int type) const override { return largestBodyOf<MxifChromaKey, MxifChromaKeyCmd>(type); }
 
   // The stored frames' and the key source memory's access to a channel's data block.
   void copyChannelData(int ch, ChromaKeyBlock& out);

@@ -34,6 +34,7 @@ class CategoryColorCorrect : public CategoryCommon<MxifColorCorrect> {
   void receive(RequestReceiver& rx) override;
   // Reset or copy; the reply is the request with its result.
   void receiveCommand(int type, RequestReceiver& rx) override;
+  int largestBody(int type) const override { return largestBodyOf<MxifColorCorrect, MxifColorCorrectCmd>(type); }
   void update() override;
   // Builds and uploads the curves of each flagged channel; a frame arriving meanwhile runs after the
   // channel's upload.

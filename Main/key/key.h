@@ -154,6 +154,7 @@ class CategoryKey : public CategoryCommon<MxifKey> {
   void update() override;
   // MxifKeyCmd: copies key DVE settings onto the keys of an ME and replies with the command.
   void receiveCommand(int id, RequestReceiver& rx) override;
+  int largestBody(int type) const override { return largestBodyOf<MxifKey, MxifKeyCmd>(type); }
 
   // Accessors of key channel 0..3 for the fader events and the key-fader code.
   int keyType(int ch);

@@ -62,6 +62,7 @@ class CategoryMaintenance : public CategoryCommon<MxifMaintenance> {
   void update() override;
   // The maintenance command: answers with the body and its result.
   void receiveCommand(int type, RequestReceiver& rx) override;
+  int largestBody(int type) const override { return largestBodyOf<MxifMaintenance, MxifMaintenanceCmd>(type); }
 
   // Reads the alarm word into the mainframe alarm texts and hour-meter status bytes 8..10; logs
   // temperature alarms (at most one line every 3601 polls).

@@ -35,6 +35,19 @@ TEST_F(LogTest, LongMessagesAreCutAt255Characters) {
   EXPECT_EQ(consoleText(), "\x1b[WARN] " + msg.substr(0, 255) + "\n");
 }
 
+TEST_F(LogTest, HeldRunsAreWrittenInTheirPlaceWithTheirCount) {
+  {
+    libmx::LogRuns runs;
+    for (const char* m : {"a", "a", "b", "a", "a", "a"}) MX_LOG(libmx::ERR, "%s", m);
+    consolePrintf("x\n");  // other output comes after the run before it
+    MX_LOG(libmx::WARN, "a");
+  }
+  MX_LOG(libmx::WARN, "a");
+  MX_LOG(libmx::WARN, "a");
+  EXPECT_EQ(consoleText(), "\x1b[ERR] a (2 times)\n\x1b[ERR] b\n\x1b[ERR] a (3 times)\nx\n\x1b[WARN] a\n\x1b[WARN] a\n"
+                           "\x1b[WARN] a\n");
+}
+
 TEST_F(LogTest, ConsoleRingWrapsAfterItsLastIndex) {
   platform::writeMem32(platform::LINK_BASE, 0x7FFDE);
   consoleWrite("xyz", 3);

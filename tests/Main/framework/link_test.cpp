@@ -8,6 +8,7 @@
 #include "Platform/board.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/frontend_peer.h"
+#include "tests/Main/category_fixture.h"
 #include "tests/Main/test_categories.h"
 
 using category::CategoryRegistry;
@@ -175,35 +176,85 @@ TEST_F(LinkTest, WaitCommandsSuspendReceptionAndTypesWithoutHandlerAreSkippedByT
   }
 }
 
-TEST_F(LinkTest, ABodyLongerThanTheInputStreamIsDroppedAndTheHuntGoesOn) {
-  // Each such header counts as a message: a hundred a frame.
-  const Bytes header{0x5A, 0x81, 0x00, 0x00, 0x40, 0x00, 0x00, 0x02};  // 16384 bytes, type 2
-  Bytes stream;
-  for (int i = 0; i < 150; ++i) stream = join({stream, header});
-  peer.write(join({stream, pkt(4)}));
-  for (int f : {100, 150}) {
+// A header that promises more than its type's reader takes (the record's or command's form; for a
+// type without one, what the input stream holds) is dropped at once with one line, and the requests
+// behind it are taken; a promise within it is waited for across frames.
+TEST_F(LinkTest, AHeaderIsDroppedAtOnceWhenItPromisesMoreThanItsTypeTakes) {
+  const int W = test_categories::REC_WIRE;
+  struct {
+    int type;
+    u32 length;
+    const char* line;  // empty: the body is waited for
+  } cases[] = {
+      {TYPE_BKGD, 16000, "\x1b[ERR] receive invalid length MxifBkgd : 16000 byte\n"},
+      {TYPE_BKGD, W + 1u, "\x1b[ERR] receive invalid length MxifBkgd : 15 byte\n"},
+      {TYPE_BKGD, W, ""},
+      {TYPE_SYSTEM_INITIAL_CMD, 9, "\x1b[ERR] receive invalid length SystemInitialCmd : 9 byte\n"},
+      {TYPE_SYSTEM_INITIAL_CMD, 8, ""},
+      {TYPE_WAIT_CMD, 9, "\x1b[ERR] receive invalid length waitCmd : 9 byte\n"},
+      {TYPE_PLUGIN_CMD, 16383, "\x1b[ERR] receive undefined category MxifPluginCmd\n"},
+      {TYPE_PLUGIN_CMD, 16384, "\x1b[ERR] receive invalid length MxifPluginCmd : 16384 byte\n"},
+  };
+  connect();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "type " << c.type << ", " << c.length << " bytes");
+    testing_support::consoleClear();
+    bkgd.values.clear();
+    const bool waited = c.line[0] == 0 || c.length == 16383;
+    Bytes header = packetBytes(c.type, {});
+    header[2] = static_cast<u8>(c.length >> 24), header[3] = static_cast<u8>(c.length >> 16);
+    header[4] = static_cast<u8>(c.length >> 8), header[5] = static_cast<u8>(c.length);
+    peer.write(header);
     frame();
-    EXPECT_EQ(std::tuple(consoleCount("\x1b[ERR] receive invalid length MxifBkgd : 16384 byte"), bkgd.values.size()),
-              std::tuple(f, f == 150 ? 1u : 0u));
+    EXPECT_EQ(rx().isHeaderValid(), waited);
+    peer.write(join({waited ? Bytes(c.length, 0) : Bytes{}, pkt(1), pkt(2), pkt(3), pkt(4), pkt(5), pkt(6)}));
+    frame();
+    const Ints taken = c.type == TYPE_BKGD && waited ? Ints{0, 1, 2, 3, 4, 5, 6} : Ints{1, 2, 3, 4, 5, 6};
+    EXPECT_EQ(std::tuple(testing_support::consoleText(), bkgd.values), std::tuple(std::string(c.line), taken));
   }
-  Bytes body = recordBytes(withB(6));
-  body.resize(16383, 0x5A);  // the longest body that fits is still received
-  peer.write(packetBytes(TYPE_BKGD, body));
-  for (int f = 0; f < 3 && bkgd.values.size() < 2; ++f) frame();
-  EXPECT_EQ(bkgd.values, (Ints{4, 6}));
+}
+
+// Within a frame a run of one line is logged once with its count; a dropped header counts as a
+// message (a hundred a frame).
+TEST_F(LinkTest, ARunOfOneLineInAFrameIsLoggedOnceWithItsCount) {
+  const Bytes unheld{0x5A, 0x81, 0x00, 0x00, 0x40, 0x00, 0x00, 0x02};  // 16384 bytes, type 2
+  const Bytes invalid = packetBytes(200, {0, 0}), undefined = packetBytes(TYPE_PLUGIN_CMD, {});
+  Bytes flood;
+  for (int i = 0; i < 150; ++i) flood = join({flood, unheld});
+  const std::string length = "\x1b[ERR] receive invalid length MxifBkgd : 16384 byte";
+  const std::string type = "\x1b[ERR] receive invalid type 200 : 2 byte";
+  struct {
+    Bytes written;
+    std::string lines;
+  } frames[] = {
+      {join({flood, pkt(4)}), length + " (100 times)\n"},
+      {{}, length + " (50 times)\n"},
+      {join({invalid, invalid, pkt(5), invalid, undefined, invalid}),
+       type + " (3 times)\n\x1b[ERR] receive undefined category MxifPluginCmd\n" + type + "\n"},
+      {invalid, type + "\n"},
+  };
+  connect();
+  for (const auto& f : frames) {
+    testing_support::consoleClear();
+    if (!f.written.empty()) peer.write(f.written);
+    frame();
+    EXPECT_EQ(testing_support::consoleText(), f.lines);
+  }
+  EXPECT_EQ(bkgd.values, (Ints{4, 5}));
 }
 
 TEST_F(LinkTest, ReadersGetExactlyTheirBodyAndAFailingHandlerDoesNotWedgeReception) {
-  // Short: logged and dropped. Long: the rest is skipped, even when it looks like a packet.
-  Bytes shortBody = recordBytes(withB(1)), longBody = join({recordBytes(withB(2)), pkt(99)});
+  // Short: logged and dropped. Left unread: skipped, even when it begins like a packet.
+  Bytes shortBody = recordBytes(withB(1));
   shortBody.resize(test_categories::REC_WIRE - 1);
-  peer.write(join({packetBytes(TYPE_BKGD, shortBody), packetBytes(TYPE_BKGD, longBody), pkt(3),
+  peer.write(join({packetBytes(TYPE_BKGD, shortBody), pkt(3),
+                   packetBytes(TYPE_SYSTEM_INITIAL_CMD, {0x12, 0x34, 0x56, 0x78, 0x5A, 0x81, 0x00, 0x00}),
                    packetBytes(TYPE_SYSTEM_INITIAL_CMD, {0x12, 0x34, 0x56}),
                    packetBytes(TYPE_SYSTEM_INITIAL_CMD, {0x01}), packetBytes(TYPE_WAIT_CMD, Bytes(7, 0)), pkt(5)}));
   frame();
   EXPECT_EQ(std::tuple(consoleCount("\x1b[ERR] receive short record MxifBkgd : 13 byte"),
                        consoleCount("receive short record waitCmd : 7 byte"), bkgd.values, init.seen),
-            std::tuple(1, 1, Ints{2, 3, 5}, Strings{"73:4660:86:0 short", "73:256:0:0 short"}));
+            std::tuple(1, 1, Ints{3, 5}, Strings{"73:4660:86:120", "73:4660:86:0 short", "73:256:0:0 short"}));
 
   init.failFirst = true;
   peer.write(join({packetBytes(TYPE_SYSTEM_INITIAL_CMD, {0, 1, 2}), packetBytes(TYPE_SYSTEM_INITIAL_CMD, {0, 3, 4})}));
@@ -211,7 +262,7 @@ TEST_F(LinkTest, ReadersGetExactlyTheirBodyAndAFailingHandlerDoesNotWedgeRecepti
   EXPECT_FALSE(rx().isHeaderValid());
   frame();
   EXPECT_EQ(std::tuple(init.seen.back(), init.seen.size(), consoleCount("failFirst == false")),
-            std::tuple(std::string("73:3:4:0 short"), 3u, 1));
+            std::tuple(std::string("73:3:4:0 short"), 4u, 1));
 }
 
 TEST_F(LinkTest, StreamsAndRingsWrap) {
@@ -273,6 +324,28 @@ TEST_F(LinkTest, PacketsAreWrittenWholeOrNotAtAll) {
   EXPECT_TRUE(tx().writeRecord(TYPE_BKGD, withB(1)));
   reportSendBufferFull();
   EXPECT_EQ(consoleCount("\x1b[ERR] send buffer full"), 1);
+}
+
+}  // namespace
+
+namespace {
+
+using SystemLinkTest = test_categories::SystemCategoriesTest;
+
+// What the system's readers take: a record's wire form with its texts at their capacity, a
+// command's form where its owner reads one, what the input stream holds where nothing reads a form.
+TEST_F(SystemLinkTest, EachTypeTakesTheLargestBodyItsReaderReads) {
+  const std::pair<int, int> cases[] = {
+      {TYPE_SYSTEM, 184},          {TYPE_KEY, 366},
+      {TYPE_KEY_CMD, 15},          {TYPE_CHROMA_KEY_CMD, 11},
+      {TYPE_COLOR_CORRECT_CMD, 10}, {TYPE_MAINTENANCE_CMD, 20},
+      {TYPE_SWITCHING_CMD, 203},   {TYPE_SYSTEM_INITIAL_CMD, 19},
+      {TYPE_BUTTON_EVENT, 12},     {TYPE_FADER_EVENT, 13},
+      {TYPE_WAIT_CMD, 8},          {TYPE_EVENT_MEMORY_CMD, 16383},  // taken whole, not read
+      {TYPE_EVENT_MEMORY_HISTORY, 16383}, {TYPE_PLUGIN_CMD, 16383},  // no owner
+      {TYPE_DUAL_SOURCE_TALLY, 16383},    {200, 16383},
+  };
+  for (auto [type, largest] : cases) EXPECT_EQ(reg().largestBody(type), largest) << type;
 }
 
 }  // namespace
