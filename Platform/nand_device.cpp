@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -185,38 +186,72 @@ const FactoryImage FACTORY[] = {
 };
 constexpr u32 SECOND_BANK = 0x8000000;
 
+// Renames a flash file of the wrong size to a name that gives its size (a free one) and notes it.
+void keepAside(const std::string& path, off_t size) {
+  const std::string base = path + "." + std::to_string(size) + "-bytes";
+  std::string aside = base;
+  for (int n = 2; access(aside.c_str(), F_OK) == 0; ++n) aside = base + "." + std::to_string(n);
+  if (rename(path.c_str(), aside.c_str()) != 0) fault("nand: cannot keep %s aside: %s", path.c_str(), std::strerror(errno));
+  const std::string file = path.substr(path.rfind('/') + 1);
+  boardNote("NAND flash: " + file + " had " + std::to_string(size) + " bytes, not " + std::to_string(NAND_BYTES) + ": kept as " +
+            aside.substr(aside.rfind('/') + 1) + ", factory contents written anew");
+}
+
 }  // namespace
 
 void nandAttach() {
   if (attached) nandDetach();
   const std::string& dir = boardOptions().dir;
-  bool fresh = true;
   void* p = MAP_FAILED;
   if (dir.empty()) {
     p = mmap(nullptr, NAND_BYTES, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    nand.fileBacked = false;
+    if (p != MAP_FAILED) nandProgramFactory(static_cast<u8*>(p));
   } else {
-    std::string path = dir + "/nand.img";
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0644);
-    if (fd < 0) fault("nand: cannot open %s", path.c_str());
+    // A new board's flash comes programmed from the factory; a file of another size is no flash of
+    // this board and is kept, not overwritten.
+    const std::string path = dir + "/nand.img";
     struct stat st {};
-    fstat(fd, &st);
-    fresh = st.st_size != static_cast<off_t>(NAND_BYTES);
-    if (fresh && (ftruncate(fd, 0) != 0 || ftruncate(fd, NAND_BYTES) != 0)) fault("nand: cannot size %s", path.c_str());
+    if (stat(path.c_str(), &st) == 0 && st.st_size != static_cast<off_t>(NAND_BYTES)) keepAside(path, st.st_size);
+    std::string error;
+    if (access(path.c_str(), F_OK) != 0 && !nandWriteFactoryFile(path, error)) fault("nand: %s", error.c_str());
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) fault("nand: cannot open %s: %s", path.c_str(), std::strerror(errno));
     p = mmap(nullptr, NAND_BYTES, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_NORESERVE, fd, 0);
     ::close(fd);
-    nand.fileBacked = true;
   }
   if (p == MAP_FAILED) fault("nand: cannot map the flash");
-  u8* flash = static_cast<u8*>(p);
   nand = Nand{};
-  nand.flash = flash;
+  nand.flash = static_cast<u8*>(p);
   nand.fileBacked = !dir.empty();
-  // A new board's flash comes programmed from the factory.
-  if (fresh) nandProgramFactory(flash);
   attachDevice(PORT_STATUS - 0x100, 0x200, &gluePorts);
   attachDevice(PAGE_BUFFERS, 2 * NAND_PAGE, &pageBuffers);
   attached = true;
+}
+
+bool nandWriteFactoryFile(const std::string& path, std::string& error) {
+  const std::string partial = path + ".partial";
+  auto failed = [&](const std::string& what) {
+    error = what + ": " + std::strerror(errno);
+    unlink(partial.c_str());
+    return false;
+  };
+  unlink(partial.c_str());  // what an interrupted write left
+  const int fd = ::open(partial.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) return failed("cannot create " + partial);
+  void* p = MAP_FAILED;
+  if (ftruncate(fd, NAND_BYTES) == 0) p = mmap(nullptr, NAND_BYTES, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_NORESERVE, fd, 0);
+  if (p == MAP_FAILED) return ::close(fd), failed("cannot size " + partial);
+  nandProgramFactory(static_cast<u8*>(p));
+  const bool synced = msync(p, NAND_BYTES, MS_SYNC) == 0 && fsync(fd) == 0;
+  munmap(p, NAND_BYTES);
+  ::close(fd);
+  if (!synced) return failed("cannot write " + partial);
+  if (rename(partial.c_str(), path.c_str()) != 0) return failed("cannot rename " + partial + " to " + path);
+  // The rename itself reaches the disk with the directory.
+  const size_t slash = path.rfind('/');
+  const int dirFd = ::open(slash == std::string::npos ? "." : path.substr(0, slash + 1).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) fsync(dirFd), ::close(dirFd);
+  return true;
 }
 
 void nandDetach() {

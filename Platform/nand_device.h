@@ -2,8 +2,11 @@
 // Board model of the NAND flash behind the glue FPGA's command port: command and address latches,
 // the page transfer into two 2048-byte page buffers, and the 32 ECC status words of a transfer.
 // The flash contents are the board directory's nand.img (anonymous memory when the board has no
-// directory); a new nand.img is programmed with the factory contents (nandProgramFactory).
-// Host only: tests and the host programs use it.
+// directory). A board without nand.img gets one with the factory contents (nandWriteFactoryFile);
+// a nand.img of another size is kept aside first, under a name that gives its size, with a board
+// note. Host only: tests and the host programs use it.
+#include <string>
+
 #include "Platform/platform.h"
 
 namespace platform {
@@ -41,6 +44,10 @@ u32 nandMakeImage(u8* out, const char* design, u32 payloadBytes, u32 seed);
 // Factory contents: the sector table, every FPGA image in both banks and their variants, and the
 // length-prefixed boot data at 0x4A00000 and 0xCA00000.
 void nandProgramFactory(u8* flash);
+// Writes a flash file with the factory contents at path, so that an interruption at any moment
+// leaves either no file there or a whole one: written to path.partial (replacing what an earlier
+// interrupted write left), synced, then renamed into place. False with the reason.
+bool nandWriteFactoryFile(const std::string& path, std::string& error);
 
 // ---- faults --------------------------------------------------------------------------------------
 // A single-bit error at a physical byte address (word aligned): the data read shows the bit flipped

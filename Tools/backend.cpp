@@ -41,13 +41,13 @@ struct RunState {
   u64 used = 0;       // of the frame limit
   u64 framesRan = 0;  // frames that ran
   unsigned restarts = 0;
-  std::string lastError;  // the last console line of level ERR or above
 } run;
+std::string firstError;  // this run's first console line of level ERR or above
 cli::BackendLock lock;
 int echoLevel = libmx::INFO;  // console lines below it are not copied to standard output
 constexpr int ECHO_NONE = libmx::FATAL + 1;
 
-volatile sig_atomic_t stopSignal = 0;  // SIGINT or SIGTERM received, handled at the next timer read
+volatile sig_atomic_t stopSignal = 0;  // SIGINT or SIGTERM received: the run ends at the next check
 
 const char HELP[] =
     "usage: backend --board DIR [--power-on] [--frames N] [--fast] [--trace FILE [--trace-range LO-HI]...]\n"
@@ -71,11 +71,12 @@ const char HELP[] =
     "  --quiet        copy no console lines (the console ring keeps them all)\n"
     "  --help         this text\n"
     "  --version      the version of the system and of its backup image\n"
-    "SIGINT (Ctrl-C) or SIGTERM stops it within a frame: \"stopped by signal\" on the console, exit 0.\n"
+    "SIGINT (Ctrl-C) or SIGTERM stops it within a frame, also during start-up: \"stopped by signal\" on the\n"
+    "console (on standard output before the board is open), exit 0.\n"
     "Exit status: 0 the --frames count was reached with frames running, or a signal stopped it; 1 the\n"
     "board could not be opened or faulted (the reason is printed); 2 usage error; 3 the --frames count\n"
     "ran out while the board restarted and its start-up never reached a frame (the restarts and the\n"
-    "last console error are printed); 4 the system halted; 5 the system handed off to another program.\n"
+    "first console error of the last start-up, its cause, are printed); 4 the system halted; 5 the system handed off to another program.\n"
     "A watchdog restart prints \"board: restart\" and starts the back end again. DIR/backend.pid names\n"
     "the running back end; it is removed when the back end ends.\n";
 
@@ -106,7 +107,7 @@ void echo(const char* data, size_t n) {
     if (data[i] != '\n') continue;
     const int level = cli::lineLevel(line);
     if (level >= echoLevel) std::fputs(cli::withoutEsc(line).c_str(), stdout);
-    if (level >= libmx::ERR) run.lastError = cli::withoutEsc(line.substr(0, line.size() - 1));
+    if (level >= libmx::ERR && firstError.empty()) firstError = cli::withoutEsc(line.substr(0, line.size() - 1));
     if (line.find("Start Timer task") != std::string::npos) {
       std::fflush(stdout);
       platform::boardReleaseZeroPages();
@@ -128,11 +129,39 @@ int levelOf(const std::string& name) {
 
 void onSignal(int) { stopSignal = 1; }
 
-// A signal ends the run at the next timer read (at most a frame away): said on the console.
-void signalHook(u64) {
+// A signal ends the run: said on the console, or on standard output before the board (and its
+// console) is open. Checked between the steps of the program's start and at every timer read.
+void stopIfSignalled() {
   if (stopSignal == 0) return;
-  MX_LOG(libmx::INFO, "stopped by signal");
+  if (platform::boardIsOpen()) {
+    MX_LOG(libmx::INFO, "stopped by signal");
+  } else {
+    std::puts("[INFO] stopped by signal");
+  }
   finish(0);
+}
+
+void signalHook(u64) { stopIfSignalled(); }
+
+// Blocks (SIG_BLOCK) or lets in (SIG_UNBLOCK) the signals that stop the run.
+void maskStopSignals(int how) {
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  sigprocmask(how, &stops, nullptr);
+}
+
+// The handlers are in place before any static object is built, so a signal at any moment of the
+// start only notes the stop (also one whose SIGINT the shell ignored, in the background of a
+// script). A restart blocks the two signals across the exec; they are let in here again.
+[[gnu::constructor(101)]] void catchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  maskStopSignals(SIG_UNBLOCK);
 }
 
 // "LO-HI" (a range) or "ADR" (one address), hexadecimal with or without 0x.
@@ -157,23 +186,23 @@ void loadRunState() {
   const char* text = std::getenv(RUN_VARIABLE);
   unsigned long long pid = 0, used = 0, ran = 0;
   unsigned restarts = 0;
-  int errorAt = 0;
-  if (text == nullptr || std::sscanf(text, "%llu %llu %llu %u %n", &pid, &used, &ran, &restarts, &errorAt) < 4 ||
+  if (text == nullptr || std::sscanf(text, "%llu %llu %llu %u", &pid, &used, &ran, &restarts) < 4 ||
       pid != static_cast<unsigned long long>(getpid())) {
     return;
   }
-  run.used = used, run.framesRan = ran, run.restarts = restarts, run.lastError = text + errorAt;
+  run.used = used, run.framesRan = ran, run.restarts = restarts;
 }
 
 void saveRunState() {
   const std::string text = std::to_string(getpid()) + " " + std::to_string(run.used) + " " + std::to_string(run.framesRan) +
-                           " " + std::to_string(run.restarts) + " " + run.lastError;
+                           " " + std::to_string(run.restarts);
   setenv(RUN_VARIABLE, text.c_str(), 1);
 }
 
 // A run that the watchdog ended: its frames and the frame periods since its last one (all of its
 // time when none ran) count against the limit. The limit reached when frames ran ends the program
-// normally; reached while start-ups keep failing, it ends it with the reason.
+// normally; reached while start-ups keep failing, it ends it with the reason: the first error of
+// the last start-up names its cause (what follows it is its consequence).
 void countRestart() {
   const u64 ran = framesRun();
   const u64 period = static_cast<u64>(platform::vsyncPeriodUs()) * platform::TICKS_PER_US;
@@ -186,14 +215,16 @@ void countRestart() {
   std::string why = "--frames " + std::to_string(frameLimit) + " ran out after " + std::to_string(run.restarts) +
                     (run.restarts == 1 ? " restart" : " restarts") + " by the watchdog: ";
   why += run.framesRan == 0 ? "no frame ran" : "its last start-up reached no frame (" + std::to_string(run.framesRan) + " ran before)";
-  why += run.lastError.empty() ? "" : "; last console error: " + run.lastError;
+  why += firstError.empty() ? "" : "; first console error of the last start-up: " + firstError;
   finish(3, why);
 }
 
 // Starts this program again on the same board directory, as the board does after a restart.
 [[noreturn]] void restart() {
+  stopIfSignalled();
   countRestart();
   saveRunState();
+  maskStopSignals(SIG_BLOCK);
   std::vector<char*> argv;
   for (auto& a : arguments) {
     if (a != "--power-on") argv.push_back(a.data());
@@ -279,19 +310,15 @@ int main(int argc, char** argv) {
 
   std::string error;
   if (!cli::prepareBoardDir(options.dir, error) || !lock.acquire(options.dir, error)) fail(error);
+  stopIfSignalled();
   platform::setFaultHandler(boardFault);
   platform::boardOpen(options);
   platform::setDebugSink(echo);
   platform::setEndHandler(onEnd);
+  // A new board's flash is written here: a signal meanwhile lets it finish, then stops the run.
   platform::attachBoardModels();
+  stopIfSignalled();
   if (frameLimit > 0) platform::addTimerHook(frameLimitHook);
-  // Handlers of its own: a back end started in the background of a script, where SIGINT is ignored,
-  // still stops on it.
-  struct sigaction action {};
-  action.sa_handler = onSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
   platform::addTimerHook(signalHook);
   bpMain();
 }

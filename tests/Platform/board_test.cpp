@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +14,7 @@
 
 #include "Common/reg.h"
 #include "Platform/dma_engine.h"
+#include "Platform/nand_device.h"
 #include "tests/support/board_fixture.h"
 #include "Platform/vsync.h"
 #include "Platform/watchdog.h"
@@ -176,6 +179,57 @@ TEST(BoardDirectory, TraceFileHoldsALinePerRegisterWrite) {
   boardOpen(saved);
   std::ifstream in(o.traceFile);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), wanted);
+  fs::remove_all(dir);
+}
+
+// The flash file of a board directory. A missing one is written whole with the factory contents
+// (what an interrupted write left is replaced); one of the right size is taken as it is (zeroes: a
+// programmed but empty flash); one of another size is kept aside under a name that gives its size,
+// never over an earlier one, with a note for the start-up to log. Files as "name size first-byte"
+// (0x34: the first byte of the sector table).
+TEST(BoardDirectory, FlashFileIsWrittenWholeAndOneOfAnotherSizeKeptAside) {
+  const fs::path dir = fs::temp_directory_path() / ("board-test-" + std::to_string(::getpid()));
+  const BoardOptions saved = boardOptions();
+  const std::string kept = "NAND flash: nand.img had 4096 bytes, not 536870912: kept as nand.img.4096-bytes";
+  const std::string anew = ", factory contents written anew", programmed = "nand.img 536870912 34";
+  struct Row {
+    std::vector<std::pair<std::string, u32>> files;  // name and size, filled with 0xEE (the full size: zeroes)
+    std::vector<std::string> after;
+    std::string note;
+  };
+  const Row rows[] = {
+      {{}, {programmed}, ""},
+      {{{"nand.img.partial", 4096}}, {programmed}, ""},
+      {{{"nand.img", NAND_BYTES}}, {"nand.img 536870912 0"}, ""},
+      {{{"nand.img", 4096}}, {programmed, "nand.img.4096-bytes 4096 ee"}, kept + anew},
+      {{{"nand.img", 4096}, {"nand.img.4096-bytes", 100}},
+       {programmed, "nand.img.4096-bytes 100 ee", "nand.img.4096-bytes.2 4096 ee"},
+       kept + ".2" + anew},
+  };
+  for (const Row& row : rows) {
+    fs::remove_all(dir);
+    fs::create_directory(dir);
+    for (const auto& [name, size] : row.files) {
+      std::ofstream(dir / name) << std::string(size == NAND_BYTES ? 0 : size, '\xEE');
+      fs::resize_file(dir / name, size);
+    }
+    BoardOptions o;
+    o.dir = dir.string();
+    boardOpen(o);
+    nandAttach();
+    std::vector<std::string> files;
+    for (const auto& e : fs::directory_iterator(dir)) {
+      if (!e.path().filename().string().starts_with("nand.img")) continue;
+      char line[96];
+      std::snprintf(line, sizeof line, "%s %ju %x", e.path().filename().c_str(), static_cast<uintmax_t>(e.file_size()),
+                    static_cast<unsigned char>(std::ifstream(e.path()).get()));
+      files.push_back(line);
+    }
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(std::tuple(files, std::string(boardNotice(0) ? boardNotice(0) : "")), std::tuple(row.after, row.note));
+  }
+  boardOpen(saved);
+  nandAttach();
   fs::remove_all(dir);
 }
 

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "Tools/frontend_lib.h"
@@ -68,6 +69,18 @@ class EndToEnd : public ::testing::Test {
   // when started, once its main loop runs and the genlock has locked (whose report, before the front
   // end connects, then joins no echo that a test looks at).
   void boot(std::vector<std::string> args = {}, bool started = true) {
+    launch(std::move(args));
+    ASSERT_TRUE(poll([&] { return cli::backendOn(board_) != cli::Backend::None; }));
+    if (!started) return;
+    std::string error;
+    ASSERT_TRUE(link_.open(board_, WAIT_SECONDS, error)) << error;
+    console_.clear();
+    ASSERT_TRUE(waitConsole("Start Timer task")) << console_;
+    ASSERT_TRUE(waitConsole("GenLock:LOCK")) << console_;
+  }
+
+  // Starts the back end in fast mode (its output in backend.log) and returns at once.
+  void launch(std::vector<std::string> args) {
     args.insert(args.begin(), {"backend", "--board", board_, "--fast"});
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
@@ -82,13 +95,6 @@ class EndToEnd : public ::testing::Test {
       execv(MX_BACKEND_PATH, argv.data());
       _exit(127);
     }
-    ASSERT_TRUE(poll([&] { return cli::backendOn(board_) != cli::Backend::None; }));
-    if (!started) return;
-    std::string error;
-    ASSERT_TRUE(link_.open(board_, WAIT_SECONDS, error)) << error;
-    console_.clear();
-    ASSERT_TRUE(waitConsole("Start Timer task")) << console_;
-    ASSERT_TRUE(waitConsole("GenLock:LOCK")) << console_;
   }
 
   void stopBackend() {

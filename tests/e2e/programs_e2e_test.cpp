@@ -11,7 +11,6 @@
 #include "Driver/xpt/regs.h"
 #include "Lib/Include/codec.h"
 #include "Lib/Include/data_internal.h"
-#include "Platform/nand_device.h"
 #include "tests/e2e/e2e_fixture.h"
 
 namespace {
@@ -253,27 +252,6 @@ TEST_F(EndToEnd, RunsOnOneBoardStartColdThenWarm) {
   EXPECT_EQ(std::tuple(count(console.out, "start power on sequence"), count(console.out, "\n[INFO] Start Timer task\n")),
             std::tuple(1, 2))
       << console.out;
-}
-
-// A flash without sector table or FPGA images fails the start-up of every run; the watchdog armed
-// by the power-on sequence restarts the board each time, after its 10 s (600 frame periods). The
-// frame limit counts them: --frames 700 ends the run after the second restart, with status 3 and
-// the reason, and without backend.pid.
-TEST_F(EndToEnd, FailedStartUpRestartsThroughTheWatchdogUntilTheFrameLimit) {
-  const std::string nand = board_ + "/nand.img";
-  std::fclose(std::fopen(nand.c_str(), "w"));
-  fs::resize_file(nand, platform::NAND_BYTES);
-  const Outcome r = run(std::string(MX_BACKEND_PATH) + " --board " + board_ + " --fast --power-on --frames 700");
-  const std::string text = r.out + r.err;
-  EXPECT_EQ(std::tuple(r.status, count(text, "[INFO] start power on sequence"), count(text, "[ERR] cannot load glue FPGA config data"),
-                       count(text, "board: restart"), count(text, "Start ORVEX-21")),
-            std::tuple(3, 2, 2, 2, 0))
-      << text;
-  EXPECT_NE(r.err.find("backend: --frames 700 ran out after 2 restarts by the watchdog: no frame ran; last console error: "
-                       "[ERR] Assertion failed: Amp/config.cpp(108) NeverReachHere\n"),
-            std::string::npos)
-      << r.err;
-  EXPECT_FALSE(fs::exists(board_ + "/backend.pid"));
 }
 
 // The "Operating it" block of README.md as it stands, with this test's programs and board in place of

@@ -1,0 +1,160 @@
+// The start of a board from outside: a first start interrupted at any moment leaves a board that
+// the next start runs; SIGINT and SIGTERM stop a start cleanly from its first steps on; watchdog
+// restarts count against --frames, and a board that no longer starts ends with the cause.
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstring>
+#include <tuple>
+
+#include "Platform/board.h"
+#include "Platform/nand_device.h"
+#include "tests/e2e/e2e_fixture.h"
+
+namespace e2e {
+namespace {
+
+class StartUp : public EndToEnd {
+ protected:
+  // Waits for the back end that launch started to end (killing it after the time bound): its exit
+  // status, or -1 when a signal ended it.
+  int ended() {
+    int status = 0;
+    if (!poll([&] { return waitpid(pid_, &status, WNOHANG) == pid_; })) kill(pid_, SIGKILL), waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  // The flash files of board_: nand.img and what is left or kept beside it.
+  std::vector<std::string> flashFiles() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(board_)) {
+      if (e.path().filename().string().starts_with("nand.img")) names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  // Writes a word of board_'s on-chip memory file (created zeroed when missing) at its target address.
+  void putOnChip(u32 adr, u32 value) const {
+    const std::string path = board_ + "/ocm.mem";
+    if (!fs::exists(path)) std::ofstream(path) << std::string(platform::OCM_SIZE, '\0');
+    std::fstream(path, std::ios::in | std::ios::out | std::ios::binary).seekp(adr - ON_CHIP_BASE).write(
+        reinterpret_cast<const char*>(&value), 4);
+  }
+
+  bool handlersIn() const {
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.starts_with("SigCgt:")) return (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1) & 1) != 0;
+    }
+    return false;
+  }
+};
+
+// A first start on a new board, started as a script's `&` starts it (SIGINT ignored), is stopped at
+// a moment of its start: as soon as its signal handlers are in (before it opens the board), once it
+// holds the board (the lock file; its flash is then written) or some milliseconds later, or once
+// its flash file has appeared. SIGKILL, a power cut, leaves no flash or a whole one; SIGINT and
+// SIGTERM let the flash be finished and end the run with status 0, "stopped by signal", and no
+// backend.pid. Every board then starts and runs frames.
+TEST_F(StartUp, AnInterruptedFirstStartLeavesABoardThatStarts) {
+  enum class Moment { HandlersIn, HoldsBoard, FlashAppears };
+  struct Row {
+    int signal;
+    Moment moment;
+    int laterMs;
+  };
+  const Row rows[] = {{SIGKILL, Moment::FlashAppears, 0}, {SIGKILL, Moment::HoldsBoard, 5},   {SIGKILL, Moment::HoldsBoard, 20},
+                      {SIGINT, Moment::HandlersIn, 0},    {SIGINT, Moment::FlashAppears, 0},  {SIGTERM, Moment::HoldsBoard, 0},
+                      {SIGTERM, Moment::FlashAppears, 0}};
+  std::vector<std::string> boards;
+  for (const Row& row : rows) {
+    const char* const moments[] = {"as its handlers are in", "once it holds the board", "once its flash file appears"};
+    const std::string name = std::string(strsignal(row.signal)) + " " + moments[static_cast<int>(row.moment)] + " +" +
+                             std::to_string(row.laterMs) + " ms";
+    board_ = dir_ + "/board" + std::to_string(boards.size());
+    boards.push_back(board_);
+    fs::create_directory(board_);
+    fs::remove(dir_ + "/backend.log");
+    const auto interrupt = signal(SIGINT, SIG_IGN);
+    launch({});
+    signal(SIGINT, interrupt);
+    EXPECT_TRUE(poll([&] {
+      if (row.moment == Moment::HandlersIn) return handlersIn();
+      if (row.moment == Moment::HoldsBoard) return cli::backendOn(board_) != cli::Backend::None;
+      return !flashFiles().empty();
+    })) << name;
+    std::this_thread::sleep_for(std::chrono::milliseconds(row.laterMs));
+    kill(pid_, row.signal);
+    const int status = ended();
+    if (row.signal != SIGKILL) {
+      const std::string log = fileText(dir_ + "/backend.log");
+      EXPECT_EQ(std::tuple(status, count(log, "stopped by signal"), fs::exists(board_ + "/backend.pid")), std::tuple(0, 1, false))
+          << name << "\n" << log;
+    }
+  }
+  // The next starts, side by side.
+  std::vector<FILE*> starts;
+  for (const std::string& board : boards) {
+    starts.push_back(popen((std::string(MX_BACKEND_PATH) + " --board " + board + " --fast --frames 1 --quiet 2>&1").c_str(), "r"));
+  }
+  for (size_t i = 0; i < boards.size(); ++i) {
+    std::string out;
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, starts[i])) > 0;) out.append(buf, n);
+    const int status = pclose(starts[i]);
+    board_ = boards[i];
+    EXPECT_EQ(std::tuple(WIFEXITED(status) ? WEXITSTATUS(status) : -1, flashFiles()), std::tuple(0, std::vector<std::string>{"nand.img"}))
+        << "row " << i << "\n" << out;
+  }
+}
+
+// Watchdog restarts count against --frames. A start-up that never reaches a frame (a flash that is
+// programmed but empty: no sector table, no FPGA images) is restarted by the watchdog that the
+// power-on sequence armed, after its 10 s (600 frame periods); --frames 700 ends the run after the
+// second restart with status 3, the restarts and the cause: the first error of the last start-up.
+// A board whose boot mode keeps the watchdog armed restarts after frames have run: the frames of
+// both runs count (the statistics line every 120 frames shows how many ran). When its flash is
+// emptied and its warm start forgotten while it runs, the restarts that follow fail: status 3
+// still, though frames ran before.
+TEST_F(StartUp, WatchdogRestartsCountAgainstTheFrameLimit) {
+  const std::string cause = "; first console error of the last start-up: [ERR] NAND Flash: Invalid sector table\n";
+  const std::string ranOut = "backend: --frames 700 ran out after 2 restarts by the watchdog: ";
+  struct Row {
+    bool emptyFlash, keepWatchdog, emptiedWhileRunning;
+    int status, restarts, statistics;
+    std::string reason;  // the frames that ran before as N
+  };
+  const Row rows[] = {{true, false, false, 3, 2, 0, ranOut + "no frame ran" + cause},
+                      {false, true, false, 0, 1, 5, ""},
+                      {false, true, true, 3, 2, 5, ranOut + "its last start-up reached no frame (N ran before)" + cause}};
+  for (const Row& row : rows) {
+    board_ = dir_ + "/board" + std::to_string(&row - rows);
+    fs::create_directory(board_);
+    fs::remove(dir_ + "/backend.log");
+    const std::string nand = board_ + "/nand.img";
+    if (row.emptyFlash) std::ofstream{nand}, fs::resize_file(nand, platform::NAND_BYTES);
+    if (row.keepWatchdog) putOnChip(OCM_BOOT_MODE, BOOT_MODE_KEEP_WATCHDOG), putOnChip(OCM_STAT_TIMING, 1);
+    launch({"--frames", "700"});
+    if (row.emptiedWhileRunning) {
+      EXPECT_TRUE(poll([&] { return cli::backendOn(board_) == cli::Backend::Running; }));
+      std::fstream(nand, std::ios::in | std::ios::out | std::ios::binary).write(std::string(platform::NAND_PAGE, '\0').data(),
+                                                                              platform::NAND_PAGE);
+      putOnChip(OCM_WARM_START, 0);
+    }
+    const int status = ended();
+    const std::string log = fileText(dir_ + "/backend.log");
+    std::string reason = log.substr(std::min(log.find("backend: --frames"), log.size()));
+    const size_t ran = reason.find(" ran before)");
+    if (ran != std::string::npos) reason.replace(reason.rfind('(', ran) + 1, ran - reason.rfind('(', ran) - 1, "N");
+    EXPECT_EQ(std::tuple(status, count(log, "board: restart"), count(log, "executes time "), reason),
+              std::tuple(row.status, row.restarts, row.statistics, row.reason))
+        << log;
+    EXPECT_FALSE(fs::exists(board_ + "/backend.pid"));
+  }
+}
+
+}  // namespace
+}  // namespace e2e
