@@ -175,8 +175,39 @@ def bkgd_wipe(me=0, selected=0, step=0, entries=None):
     return struct.pack(">IBB", 3, me, selected) + b"".join(entries) + bytes((step,))
 
 
-def button(code, me=0, panel=0, state=1):
-    return struct.pack(">HBHBBBHBB", 0, 0, 0, panel, me, 0, code, state, 0)
+def button(code, me=0, panel=0, state=1, entry=0):
+    return struct.pack(">HBHBBBHBB", 0, 0, 0, panel, me, entry, code, state, 0)
+
+
+def xpt_assign(panel, sources):
+    """A crosspoint assignment (type 38, 415 bytes): buttons 0.. of the panel carry the sources."""
+    masks = [0] * 6
+    for b in range(len(sources)):
+        masks[b // 32] |= 1 << (b % 32)
+    body = struct.pack(">IH6I192hB", 0, panel, *masks, *(list(sources) + [0] * (192 - len(sources))), 0)
+    assert len(body) == 415
+    return body
+
+
+def bus(me, codes, program=0):
+    """A bus record (type 47, 196 bytes): entries 0.. set to the codes, and the program bus."""
+    masks = [0, 0, 0]
+    for e in range(len(codes)):
+        masks[e // 32] |= 1 << (e % 32)
+    body = struct.pack(">IB3I89HB", 1, me, *masks, *(list(codes) + [0] * (89 - len(codes))), program)
+    assert len(body) == 196
+    return body
+
+
+def bus_status(me, rows, panel=0):
+    """A bus status record (type 48, 32 bytes): the entries the panel's rows 0..3 show, on page 0."""
+    body = struct.pack(">IBHI5B3BI7BBB", 0, me, panel, 0xF, *rows, 0, 0, 0, 0, 0, *[0] * 7, 0, 0)
+    assert len(body) == 32
+    return body
+
+
+# Sources 10..33 (SDI inputs 1..24) on the first row of buttons of panel 0.
+XPT_SOURCES = list(range(10, 34))
 
 
 def fader(lever, value, panel=0):
@@ -538,6 +569,19 @@ seeds = {
                                   (5, 0, 0, 1), 71, 9, (0xFFFFFFFF,) * 3))
     + packet(26, mainframe_config()[:200]) + packet(73, initial_cmd(0)) + packet(73, initial_cmd(2))
     + packet(73, initial_cmd(3)) + packet(73, initial_cmd(1)[:18]),
+    # Every ME: its A, B, key and utility buses from the sources of the first button row (another
+    # set per ME, the program on A or B), its rows showing A, B, a key fill and a utility bus, so
+    # that the crosspoint words of every ME and the row and crosspoint lamps of every ME change.
+    "xpt_buses_every_me": b"\x03" + packet(38, xpt_assign(0, XPT_SOURCES))
+    + b"".join(packet(47, bus(me, [1024 + 10 + (5 * me + e) % 24 for e in range(12)], me % 2))
+               + packet(48, bus_status(me, (0, 1, 2 + 2 * me, 10 + me % 2))) for me in range(4)),
+    # Every ME: crosspoint buttons of the first row pressed on the A, B and key 1 fill buses (then
+    # released), with the rows showing them, so that the button path sets the crosspoints and lights
+    # the lamps of every ME.
+    "xpt_buttons_every_me": b"\x03" + packet(38, xpt_assign(0, XPT_SOURCES))
+    + b"".join(packet(48, bus_status(me, (0, 1, 2, 3))) for me in range(4))
+    + b"".join(packet(94, button(1100 + (7 * me + 3 * e + 1) % 24, me, entry=e)) for me in range(4) for e in range(3))
+    + b"".join(packet(94, button(1100 + (7 * me + 3 * e + 1) % 24, me, state=0, entry=e)) for me in range(4) for e in range(3)),
 }
 
 out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")

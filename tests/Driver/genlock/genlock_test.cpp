@@ -197,7 +197,9 @@ TEST_F(GenlockTest, LevelHistogramSetsTheSliceOrRunsFree) {
   struct Case { std::vector<std::pair<int, u32>> bins; u32 level; } cases[] = {
       {{{16, 1000}, {64, 3000}, {100, 3000}}, 93},   // the higher later peak, ties to the earlier
       {{{16, 1000}, {40, 500}, {200, 2000}}, 253},   // limited
-      {{{16, 1000}, {64, 3}}, 0}};                    // 64 is below 1/200 of the total: one peak
+      {{{16, 1000}, {64, 3}}, 0},                     // 64 is below 1/200 of the total: one peak
+      {{{100, 1000}, {104, 1000}}, 107},              // four bins apart: two peaks
+      {{{100, 1000}, {103, 1000}}, 0}};               // three apart: flat, the clock runs free
   for (const Case& c : cases) {
     GenlockReference::Histogram h{};
     for (auto [bin, count] : c.bins) h[static_cast<size_t>(bin)] = count;
@@ -206,9 +208,11 @@ TEST_F(GenlockTest, LevelHistogramSetsTheSliceOrRunsFree) {
     steps(5);
     EXPECT_EQ(regPeek(0x82000A24), c.level) << c.bins.size();
   }
+  EXPECT_EQ(consoleCount("[INFO] Free run"), 1);
+  mxGenlockReset();
   genlockReference().flattenHistogram();
   steps(10);
-  EXPECT_EQ(consoleCount("[INFO] Free run"), 1);
+  EXPECT_EQ(consoleCount("[INFO] Free run"), 2);
   genlockReference().reset();
   steps(45);
   EXPECT_EQ(consoleCount("[INFO] Lock to B.B."), 0);

@@ -289,9 +289,11 @@ TEST_F(FaderEventTest, KeyAutoReversesOrStartsTheLinkedKeys) {
   EXPECT_EQ(std::tuple(faders.transition(21).state, faders.transition(21).flip), std::tuple(AutoTransition::IDLE, -1));
 }
 
-// Key 1 of ME 0 and downstream key 1 cut on air come back on air after a warm restart: levels,
-// on-air and reverse bytes, lamps and tally as the cut left them within three frames, and the next
-// cut takes them off. A cold start brings nothing on air.
+// Key 1 of ME 0, key 4 of ME 1, keys 2 and 3 of ME 2 and 3 and downstream keys 1 and 4, cut on air,
+// come back after a warm restart where the image keeps them (ME 0 and 1, the downstream keys):
+// levels, on-air and reverse bytes, lamps and tally as the cut left them within three frames, and
+// the next cut takes them off. The keys of ME 2 and 3, not kept, come back off air, as every layer
+// does after a cold start.
 TEST_F(FaderEventTest, LayersOnAirComeBackOnAirAfterAWarmRestart) {
   MxifPeripheral tally;  // group 0 follows the transitions and watches ME 0's program
   tally.maskA = MxifPeripheral::TALLY_MODE, tally.tallyMode = 0;
@@ -301,11 +303,24 @@ TEST_F(FaderEventTest, LayersOnAirComeBackOnAirAfterAWarmRestart) {
   bus.setEntry(2, category::CategoryBus::DIRECT + 22);  // key 1's fill
   peer.send(bus);
   operate().faderFlag = 1;
-  auto layers = [&] {
-    return std::tuple(platform::regPeek(MX_ME1_BASE + trans::KEY_BLOCK + trans::MIX_LEVEL) & 0xFFFF,
-                      platform::regPeek(keyreg::DSK_LEVEL) & 0xFFFF, key(0, 0).onAir, dsk(0).onAir, key(0, 0).reverse,
-                      dsk(0).reverse, category::CategoryMeLed::instance()[0].ledRequest(0, 374),
-                      category::CategoryLed::instance().ledRequest(0, 2224));
+  using Layer = std::tuple<int, int, int>;  // on-air byte, reverse byte, on-air lamp
+  auto layers = [&] {  // every key of every ME, then every downstream key
+    std::vector<Layer> out;
+    for (int m = 0; m < 4; ++m) {
+      for (int k = 0; k < 4; ++k) {
+        out.emplace_back(key(m, k).onAir, key(m, k).reverse, category::CategoryMeLed::instance()[m].ledRequest(0, 374 + k));
+      }
+    }
+    for (int c = 0; c < 4; ++c) {
+      out.emplace_back(dsk(c).onAir, dsk(c).reverse, category::CategoryLed::instance().ledRequest(0, 2224 + c));
+    }
+    return out;
+  };
+  auto levels = [] {  // key 1 of ME 0, key 4 of ME 1, downstream keys 1 and 4
+    auto level = [](u32 adr) { return platform::regPeek(adr) & 0xFFFF; };
+    return std::vector<u32>{level(MX_ME1_BASE + trans::KEY_BLOCK + trans::MIX_LEVEL),
+                            level(MX_ME2_BASE + trans::KEY_BLOCK + 3 * trans::KEY_STRIDE + trans::MIX_LEVEL),
+                            level(keyreg::DSK_LEVEL), level(keyreg::DSK_LEVEL + 3 * keyreg::DSK_STRIDE)};
   };
   auto tallies = [] {  // the bus tally of ME 0 and 1
     std::vector<u8> out;
@@ -316,25 +331,33 @@ TEST_F(FaderEventTest, LayersOnAirComeBackOnAirAfterAWarmRestart) {
   };
   // Three frames, each with the early interrupt that writes the key transition registers.
   auto frames = [] { for (int f = 0; f < 3; ++f) runFrame(0), mxUpdateEarly(); };
-  const auto off = std::tuple(0u, 0u, u8{0}, u8{0}, u8{0}, u8{0}, 0, 0);
-  press({CategoryFaderEvent::BTN_KEY_CUT, CategoryFaderEvent::BTN_DSK_CUT});
-  frames();
-  const auto cut = layers();
+  auto cut = [&](bool keysOfMe2And3) {
+    const int keyCut = CategoryFaderEvent::BTN_KEY_CUT, dskCut = CategoryFaderEvent::BTN_DSK_CUT;
+    send({keyCut}, 0), send({keyCut + 3}, 1), send({dskCut, dskCut + 3});
+    if (keysOfMe2And3) send({keyCut + 1}, 2), send({keyCut + 2}, 3);
+    runFrame(0), frames();
+  };
+  // Layers by index: 4 x ME + key, then 16 + downstream key. Key 1 of ME 0 is tallied.
+  const Layer on{1, 1, 2};
+  const std::vector<Layer> none(20, Layer{0, 0, 0});
+  std::vector<Layer> kept = none, all;
+  kept[0] = {1, 1, 1}, kept[7] = on, kept[16] = on, kept[19] = on;
+  all = kept, all[9] = on, all[14] = on;
+  const std::vector<u32> up{0x3FF, 0x3FF, 0x400, 0x400}, down(4, 0);
+  cut(true);
   const auto cutTally = tallies();
-  ASSERT_EQ(std::tuple(cut, cutTally[2]),
-            std::tuple(std::tuple(0x3FFu, 0x400u, u8{1}, u8{1}, u8{1}, u8{1}, 1, 2), u8{1}));
+  ASSERT_EQ(std::tuple(layers(), levels(), cutTally[2]), std::tuple(all, up, u8{1}));
 
   restart();
   frames();
-  EXPECT_EQ(std::tuple(layers(), tallies()), std::tuple(cut, cutTally));
-  press({CategoryFaderEvent::BTN_KEY_CUT, CategoryFaderEvent::BTN_DSK_CUT});
-  frames();
-  EXPECT_EQ(std::tuple(layers(), tallies()[2]), std::tuple(off, u8{0}));
+  EXPECT_EQ(std::tuple(layers(), levels(), tallies()), std::tuple(kept, up, cutTally));
+  cut(false);
+  EXPECT_EQ(std::tuple(layers(), levels(), tallies()[2]), std::tuple(none, down, u8{0}));
 
-  press({CategoryFaderEvent::BTN_KEY_CUT, CategoryFaderEvent::BTN_DSK_CUT});
+  cut(true);
   platform::writeMem32(NON_VOLATILE_BASE, 0), reg().initialize();  // a start without an image
   frames();
-  EXPECT_EQ(layers(), off);
+  EXPECT_EQ(layers(), none);
 }
 
 TEST_F(FaderEventTest, LinkedClipStartsOnlyWhenItsStatusSaysReady) {

@@ -6,6 +6,7 @@
 #include "Driver/blocks.h"
 #include "Main/key/colorcorrect.h"
 #include "Main/system/system.h"
+#include "Platform/sdi_inputs.h"
 #include "tests/Main/key/key_fixture.h"
 
 namespace {
@@ -30,24 +31,31 @@ class ColorCorrectTest : public key_test::LoggedTest<test_categories::RecordCate
   test_categories::RecordOwner<MxifSystem> system;
 };
 
-TEST_F(ColorCorrectTest, ResetRestoresWhatTheStoredTargetSelects) {
+// A reset restores what channel 5's stored target selects; a copy (source >= 0) takes the source's
+// whole record but keeps the destination's own reset target and AUX selection.
+TEST_F(ColorCorrectTest, ResetRestoresWhatTheStoredTargetSelectsACopyKeepsIt) {
   // Masks: first word, curve point 4, matrix6, sector 1; values: enable, curveLimit, lumaGain, hue, link,
   // point 2 and 4, matrix6, sector, aux.
-  const struct { int target; Ints masks, values; } cases[] = {
+  const struct { int target; Ints masks, values; int source = -1; } cases[] = {
       {0, {0x07C, 0, 0, 0}, {1, 2, 1000, 0, 1, 111, 111, 11, 22, 7}},
       {1, {0x080, 7, 0, 0}, {1, 2, 500, 900, 0, 333, 1000, 11, 22, 7}},
       {2, {0x000, 0, 0x3F, 0}, {1, 2, 500, 900, 1, 111, 111, 0, 22, 7}},
       {3, {0x000, 0, 0, 3}, {1, 2, 500, 900, 1, 111, 111, 11, 0, 7}},
       {4, {0x3FF, 7, 0x3F, 3}, {0, 0, 1000, 0, 0, 333, 1000, 0, 0, 0}},
+      {1, {0x3FF, 7, 0x3F, 3}, {0, 3, 1500, 100, 0, 222, 222, 33, 44, 7}, 3},
   };
+  R& source = cat.record(3);
+  source.curveLimit = 3, source.lumaGain = 1500, source.hue = 100, source.resetTarget = 2, source.auxSelection = 9;
+  source.matrix6.value[5] = 33, source.sector[11].value[1] = 44;
+  for (auto& p : source.curvePoint) p.value[0] = p.value[2] = 222;
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.target);
+    SCOPED_TRACE(c.target * 10 + c.source);
     R& live = cat.record(5);
     live.enable = 1, live.curveLimit = 2, live.lumaGain = 500, live.hue = 900, live.linkComponents = 1;
     live.resetTarget = static_cast<u8>(c.target), live.auxSelection = 7, live.matrix6 = {0, {11, 11, 11, 11, 11, 11}};
     for (auto& p : live.curvePoint) p = {0, {111, 111, 111}};
     for (auto& s : live.sector) s = {0, {22, 22}};
-    peer.send(Cmd{1, 2, Cmd::RESET, 0, 5, 0});
+    peer.send(Cmd{1, 2, c.source < 0 ? Cmd::RESET : Cmd::COPY, 0, 5, static_cast<u16>(c.source < 0 ? 0 : c.source)});
     category::CategoryRegistry::instance().receiveAll();
     AcknowledgeSender::instance().flush();
     const auto replies = peer.readPackets();  // one reply, result 0
@@ -79,6 +87,23 @@ TEST_F(ColorCorrectTest, StartResetsEveryUnitThenCurvesFollowAtRefresh) {
     cat.refresh();
     EXPECT_EQ(targetsOf("mxColorCorrectSetCurves"), pass == 0 ? units : Ints{});
     calllog::clear();
+  }
+}
+
+// Input channel 7 (SDI input 32): a 480/576-line input takes the SD matrix on an HD system unless
+// its record fixes the mode.
+TEST_F(ColorCorrectTest, SdMatrixForAnSdInputOnAnHdSystemUnlessTheRecordFixesIt) {
+  const struct { int inputFormat, systemFormat, fixed, mode; } cases[] = {
+      {4, 0, 0, MX_CC_MATRIX_SD}, {5, 1, 1, MX_CC_MATRIX_NORMAL}, {0, 0, 0, MX_CC_MATRIX_NORMAL},
+      {5, 6, 0, MX_CC_MATRIX_NORMAL}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.inputFormat * 100 + c.systemFormat * 10 + c.fixed);
+    platform::sdiSetDetectedFormat(32, c.inputFormat);
+    mxSdiUpdateStatus();
+    system.record.format = static_cast<u8>(c.systemFormat), cat.record(7).fixedMatrixMode = static_cast<u8>(c.fixed);
+    calllog::clear();
+    cat.update();
+    key_test::expectCall("mxColorCorrectSetMatrixMode", MX_IN_32, {float(c.mode)});
   }
 }
 
