@@ -869,7 +869,7 @@ int types(std::ostream& out) {
     out << line;
     if (type == category::TYPE_WAIT_CMD) {
       out << "  (frontend wait)";
-    } else if (type == TYPE_FADER_EVENT) {
+    } else if (type == category::TYPE_FADER_EVENT) {
       out << "  (frontend fader)";
     } else if (type == category::TYPE_BUTTON_EVENT) {
       out << "  (frontend button)";

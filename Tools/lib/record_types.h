@@ -17,9 +17,6 @@ namespace frontend {
 using Bytes = std::vector<u8>;
 using Assignments = std::vector<std::pair<std::string, std::string>>;
 
-// The fader event, whose record is not built here (the program writes its body byte by byte).
-constexpr int TYPE_FADER_EVENT = 95;
-
 // Type index of a name ("MxifSystem", "waitCmd", ...), or of a decimal index 0..103; -1 if none.
 int typeIndexOf(std::string_view name);
 
@@ -60,8 +57,8 @@ bool recordShape(int type, RecordShape& shape);
 int recordOffset(int bytes, const RecordShape& shape, int channel);
 
 // Whether two records of the type in their memory form hold the same value in every field (presence
-// words and the index field at byte 4, which the record's place names, do not count). The record
-// must be built.
+// words and the fields that name the instance, which the record's place names, do not count). The
+// record must be built.
 bool sameStoredValues(int type, const u8* a, const u8* b);
 
 // One line for a record in its memory form (as the back end keeps it), with every field, in the

@@ -82,10 +82,6 @@ class RecordView final : public codec::LeafSink {
 
   std::deque<Field>& fields() { return fields_; }
 
-  // The index (ME or channel) at byte 4, if the record has one there: a byte, or a u16 whose low
-  // byte the back end reads there.
-  Field* indexField();
-
   bool setText(const std::string& name, const std::string& value);
 
   // The field a name sets ("edges", "edges[2]", a text) and the element it names (-1: all of
@@ -121,8 +117,8 @@ class RecordView final : public codec::LeafSink {
 // Records with an index byte take "me=N" (per ME) or "channel=N"; the limit of that index.
 int indexLimit(const RecordShape& shape);
 
-// The fields that say which instance a record is for: the ME of a record per ME (the index byte, or
-// a field "me" where the index byte holds the channel) and the channel of a record with several.
+// The fields that say which instance a record is for, as its field list declares them: the ME of a
+// record per ME and the channel of a record with several.
 struct IndexFields {
   Field* me = nullptr;
   Field* channel = nullptr;
