@@ -157,13 +157,6 @@ std::string joinNames(const std::vector<const Field*>& fields) {
   return out;
 }
 
-// "name[e]" of an array's element, "name" of a single field.
-std::string elementName(const Field& f, int element) {
-  std::string out = f.name;
-  if (f.leaf.count > 1) out.append("[").append(std::to_string(element)).append("]");
-  return out;
-}
-
 // Completes the fields under one presence bit (an array without a bit per element, or fields that
 // share one) of which a request gives some: the back end takes them all, so the others go with
 // their current values, as context->current gives them, or the request is refused. given: the
@@ -227,6 +220,19 @@ bool completeBitGroups(RecordView& view, const IndexFields& indexes, const std::
   return true;
 }
 
+// Why a record of the type takes no me= (it is not kept per ME) or channel= (it has one channel).
+std::string instancesProblem(const RecordType& type, const std::string& index) {
+  const RecordShape& shape = type.shape;
+  const std::string name = category::typeNameOf(type.index);
+  const std::string me = "me=0.." + std::to_string(category::N_ME - 1);
+  const std::string channels = "channel=0.." + std::to_string(shape.channels - 1);
+  if (index == "me") {
+    return name + " is not kept per ME: " + (shape.channels > 1 ? "its channels (" + channels + ")" : "one record") +
+           " serve" + (shape.channels > 1 ? "" : "s") + " every ME; leave me= out";
+  }
+  return name + " has one channel" + (shape.perMe ? ", a record per ME (" + me + ")" : "") + "; leave channel= out";
+}
+
 bool buildRecord(const RecordType& type, const Assignments& fields, Bytes& body, std::string& error,
                  RequestContext* context) {
   RecordView view(type);
@@ -250,6 +256,10 @@ bool buildRecord(const RecordType& type, const Assignments& fields, Bytes& body,
     }
     int element = -1;
     const Field* f = view.find(name, element);
+    if (f == nullptr && (name == "me" || name == "channel")) {
+      error = instancesProblem(type, name);
+      return false;
+    }
     if (f == nullptr || f == indexes.me || f == indexes.channel) {
       error = typeName + " has no field " + name + "; its fields: " + joinNames(view.settable());
       return false;
@@ -539,6 +549,14 @@ bool echoRefusals(int type, const Bytes& sent, const linkpeer::Packet& echo, std
 bool requestFields(int type, const Bytes& sent, std::vector<Refusal>& out) {
   const RecordType* record = recordTypeAt(type);
   return record != nullptr && echoRefusalsOf(*record, sent.data(), sent.size(), nullptr, 0, out);
+}
+
+std::vector<std::string> refusalTexts(int type, const Bytes& sent, const std::vector<Refusal>& refused) {
+  const RecordType* record = recordTypeAt(type);
+  if (record != nullptr) return refusalTextsOf(*record, sent, refused);
+  std::vector<std::string> out;
+  for (const Refusal& r : refused) out.push_back(r.field + "=" + r.sent + ": kept its value");
+  return out;
 }
 
 std::string intervalsText(const std::vector<Interval>& intervals) {

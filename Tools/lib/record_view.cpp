@@ -196,6 +196,12 @@ std::string indexText(const IndexFields& x) {
   return out;
 }
 
+std::string elementName(const Field& f, int element) {
+  std::string out = f.name;
+  if (f.leaf.count > 1) out.append("[").append(std::to_string(element)).append("]");
+  return out;
+}
+
 std::pair<const u32*, int> presenceOf(const codec::Leaf& leaf, int element) {
   if (leaf.mask == nullptr) return {nullptr, 0};
   const int bit = leaf.bit + (leaf.perElement ? element : 0);

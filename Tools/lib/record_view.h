@@ -81,6 +81,7 @@ class RecordView final : public codec::LeafSink {
   void reset() { type_.make(record_.data()); }
 
   std::deque<Field>& fields() { return fields_; }
+  const std::deque<Field>& fields() const { return fields_; }
 
   bool setText(const std::string& name, const std::string& value);
 
@@ -136,6 +137,9 @@ struct Target {
   int element;
 };
 
+// "name[e]" of an array's element, "name" of a single field.
+std::string elementName(const Field& f, int element);
+
 // The presence word and bit of an element ({null, 0}: it has none).
 std::pair<const u32*, int> presenceOf(const codec::Leaf& leaf, int element);
 
@@ -157,6 +161,9 @@ const char* statusSetter(int type, const std::string& field, int element);
 // acceptedValues for a type whose record is built.
 bool probeRecord(const RecordType& type, const std::string& name, int index, const Assignments& with,
                  std::vector<Interval>& out, std::string& error, bool edgesOnly);
+
+// refusalTexts for a type whose record is built.
+std::vector<std::string> refusalTextsOf(const RecordType& type, const Bytes& sent, const std::vector<Refusal>& refused);
 
 // fieldList for a type whose record is built.
 std::string fieldListOf(const RecordType& type);
