@@ -703,29 +703,17 @@ int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requ
     if (refused.size() < asked.size()) break;
   }
   if (answer == nullptr) return unanswered(err, instance, "the back end sent no report of the record for it");
-  RecordShape shape;
-  recordShape(type, shape);
-  Assignments with;
-  if (shape.perMe && shape.channels > 1) with.emplace_back("channel", std::to_string(channel));
-  int refusals = 0;
+  std::vector<Refusal> refusals;
   for (const Refusal& r : *answer) {
     const size_t i = static_cast<size_t>(
         std::find_if(asked.begin(), asked.end(), [&](const Refusal& a) { return a.field == r.field; }) - asked.begin());
     if (i < taken.size() && taken[i]) continue;  // another report carries it as sent
     // A category may leave out of its answer a field sent with the value it already holds.
     if (r.answered.empty() && holdsAsSent(board, type, me, channel, r)) continue;
-    ++refusals;
-    std::vector<Interval> takes;
-    std::string range, ignored;
-    if (acceptedValues(type, r.field, shape.perMe ? me : channel, with, takes, ignored)) range = intervalsText(takes);
-    err << "frontend: refused: " << instance << " " << r.field << "=" << r.sent << ": ";
-    if (r.answered.empty()) {
-      err << (range.empty() ? "" : "takes " + range + "; ") << "kept its value\n";
-    } else {
-      err << "it holds " << r.answered << (range.empty() ? "" : " (takes " + range + ")") << "\n";
-    }
+    refusals.push_back(r);
   }
-  if (refusals == 0) return formatRuns();
+  for (const std::string& line : refusalTexts(type, body, refusals)) err << "frontend: refused: " << instance << " " << line << "\n";
+  if (refusals.empty()) return formatRuns();
   formatRuns();
   return 1;
 }
@@ -923,7 +911,7 @@ int types(std::ostream& out) {
     out << line;
     if (type == category::TYPE_WAIT_CMD) {
       out << "  (frontend wait)";
-    } else if (type == TYPE_FADER_EVENT) {
+    } else if (type == category::TYPE_FADER_EVENT) {
       out << "  (frontend fader)";
     } else if (type == category::TYPE_BUTTON_EVENT) {
       out << "  (frontend button)";

@@ -30,6 +30,8 @@
 // Visitor calls:
 //   mask(name, w)                   a presence word (u32), or an array of them (u32[N])
 //   field(name, x)                  a field without presence bit: always carried, always merged
+//   meField(v, name, x)             such a field that names the record's ME, in a record kept per
+//   channelField(v, name, x)        ME; or its channel, in a record kept in several channels
 //   field(name, x, mask, bit)       a scalar or array field; one bit covers the whole field
 //   each(name, array, mask, bit)    an array with one bit per element (bit, bit + 1, ...); with a
 //                                   mask array, bit 32 is bit 0 of its second word and so on
@@ -37,6 +39,7 @@
 // Fields are u8, s8, u16, s16, u32, s32 (or enums and bools of those widths), float, and fixed
 // arrays of them; a field may name any presence word of the record (a head bit may govern a field
 // that lies behind a sub-record), and several fields may share one bit (they travel together).
+// Texts are declared with textField (Lib/Include/text.h).
 // On the wire every field is written big-endian at its own width, presence words as u32, without
 // padding; float as its IEEE-754 bit pattern.
 #include <bit>
@@ -51,6 +54,9 @@
 namespace codec {
 
 enum class Kind : u8 { U8, S8, U16, S16, U32, S32, F32 };
+
+// What a field without presence bit says of the record: which instance of its type it is.
+enum class Instance : u8 { NONE, ME, CHANNEL };
 
 constexpr int widthOf(Kind k) {
   switch (k) {
@@ -76,6 +82,8 @@ struct Leaf {
   int bit;             // bit in mask (may exceed 31 with a mask array)
   bool perElement;     // bit + i governs element i
   bool isMask;         // this leaf is a presence word (or array of them)
+  Instance instance = Instance::NONE;  // the ME or channel of the record (meField, channelField)
+  int textCapacity = 0;  // > 0: a text's count, and the next leaf its characters (textField)
 };
 
 // Receives every leaf of a record in wire order.
@@ -151,6 +159,7 @@ class Prefix {
     depth_ = keep;
     built_ = false;
   }
+  bool atTop() const { return depth_ == 0; }
 
  private:
   static constexpr int MAX_DEPTH = 8;
@@ -210,18 +219,57 @@ class Walker {
     prefix_.leave(keep);
   }
 
+  // A field that names the record's instance (meField, channelField); in a sub-record that is a
+  // record of its own, it names none of this one.
+  template <class X>
+  void instance(const char* name, X& x, Instance which) {
+    emit(name, x, nullptr, 0, 0, false, prefix_.atTop() ? which : Instance::NONE);
+  }
+
+  // A text (textField): its count, which carries the capacity, then its characters, both under
+  // the text's bit.
+  template <class T, class M>
+  void text(const char* name, const char* charsName, T& t, M& m, int bit) {
+    int words = 0;
+    u32* w = internal::maskWords(m, words);
+    emit(name, t.count, w, words, bit, false, Instance::NONE, std::remove_const_t<T>::capacity);
+    emit(charsName, t.chars, w, words, bit, false);
+  }
+
  private:
   template <class X>
-  void emit(const char* name, X& x, u32* mask, int words, int bit, bool perElement) {
+  void emit(const char* name, X& x, u32* mask, int words, int bit, bool perElement,
+            Instance instance = Instance::NONE, int textCapacity = 0) {
     using S = internal::Shape<std::remove_cv_t<X>>;
     constexpr Kind kind = internal::kindOf<typename S::Elem>();
     if (mask != nullptr) internal::checkBits<X>(words, bit, perElement);
-    sink_.leaf({prefix_.text(), name, internal::bytesOf(x), kind, S::count, mask, bit, perElement, false});
+    sink_.leaf({prefix_.text(), name, internal::bytesOf(x), kind, S::count, mask, bit, perElement, false, instance,
+                textCapacity});
   }
 
   LeafSink& sink_;
   internal::Prefix prefix_;
 };
+
+// Declares a field without presence bit that names the record's instance: its ME (a record kept per
+// ME) or its channel (a record kept in several channels). Visitors without instance() take it as
+// field(name, x).
+template <class V, class X>
+constexpr void instanceField(V& v, const char* name, X& x, Instance which) {
+  if constexpr (requires { v.instance(name, x, which); }) {
+    v.instance(name, x, which);
+  } else {
+    v.field(name, x);
+  }
+}
+template <class V, class X>
+constexpr void meField(V& v, const char* name, X& x) {
+  instanceField(v, name, x, Instance::ME);
+}
+template <class V, class X>
+constexpr void channelField(V& v, const char* name, X& x) {
+  instanceField(v, name, x, Instance::CHANNEL);
+}
 
 // Walks every leaf of a record (leaf data points into r).
 template <class T>
@@ -288,6 +336,43 @@ inline constexpr size_t WIRE_BYTES = countWireBytes<T>();
 template <class T>
 constexpr size_t wireSize() {
   return internal::WIRE_BYTES<T>;
+}
+
+namespace internal {
+
+// Counts the fields of a list that name an instance of the given kind; the lists are constexpr.
+class InstanceCount : public EachValue<InstanceCount> {
+ public:
+  explicit constexpr InstanceCount(Instance which) : which_(which) {}
+  template <class X>
+  constexpr void value(const X&) {}
+  template <class X>
+  constexpr void instance(const char*, const X&, Instance which) {
+    count += depth_ == 0 && which == which_ ? 1 : 0;
+  }
+  // A sub-record that is a record of its own names no instance of this one.
+  template <class S>
+  constexpr void sub(const char*, S& s) {
+    ++depth_;
+    std::remove_const_t<S>::fields(*this, s);
+    --depth_;
+  }
+  int count = 0;
+
+ private:
+  Instance which_;
+  int depth_ = 0;
+};
+
+}  // namespace internal
+
+// How many fields of the record's list name its ME (Instance::ME) or its channel.
+template <class T>
+constexpr int instanceFields(Instance which) {
+  T r{};
+  internal::InstanceCount c(which);
+  T::fields(c, r);
+  return c.count;
 }
 
 namespace internal {

@@ -20,11 +20,14 @@ struct TextField {
 // Declares a text in a record's field list. The wire visitors of records with texts (below) take it
 // whole through text(); the record codec sees its count and its characters as two fields that
 // share the text's presence bit (its fixed-size wire form is not the text's, so records with texts
-// are read and written by the visitors below).
+// are read and written by the visitors below), and its walk (codec::Walker) marks the count with
+// the text's capacity.
 template <class V, class T, class M>
 constexpr void textField(V& v, const char* name, const char* charsName, T& t, M& mask, int bit) {
   if constexpr (requires { v.text(name, t, mask, bit); }) {
     v.text(name, t, mask, bit);
+  } else if constexpr (requires { v.text(name, charsName, t, mask, bit); }) {
+    v.text(name, charsName, t, mask, bit);
   } else {
     v.field(name, t.count, mask, bit);
     v.field(charsName, t.chars, mask, bit);

@@ -4,9 +4,11 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "Lib/Include/data_internal.h"
 #include "Lib/Include/records/dsk.h"
@@ -130,6 +132,18 @@ std::string noteOf(int type, const std::string& field) {
 
 namespace {
 
+// "0..1, 3".
+std::string numbersText(const std::set<int>& numbers) {
+  std::string out;
+  for (auto i = numbers.begin(); i != numbers.end();) {
+    auto last = i;
+    while (std::next(last) != numbers.end() && *std::next(last) == *last + 1) ++last;
+    out += (out.empty() ? "" : ", ") + std::to_string(*i) + (last == i ? "" : ".." + std::to_string(*last));
+    i = std::next(last);
+  }
+  return out;
+}
+
 // Values worth offering to a field of kind k: every value of a byte; otherwise the small ones, round
 // numbers, powers of two and their neighbours, and a coarse grid over the whole width. The edges
 // between them are then found by bisection.
@@ -179,6 +193,17 @@ std::vector<double> edgeCandidates(codec::Kind kind) {
   std::sort(out.begin(), out.end());
   out.erase(std::unique(out.begin(), out.end()), out.end());
   return out;
+}
+
+// A value in the bits of an element of the kind.
+u32 bitsOf(codec::Kind kind, double value) {
+  if (kind == codec::Kind::F32) {
+    const float f = static_cast<float>(value);
+    u32 b;
+    std::memcpy(&b, &f, 4);
+    return b;
+  }
+  return static_cast<u32>(static_cast<long long>(value));
 }
 
 // A record instance that values are offered to: the request's index (ME or channel), the fields of
@@ -243,7 +268,66 @@ class ProbeSite {
   int indexValue = 0;
   Assignments with;
   u8* live = nullptr;  // the instance's stored record
+  // Elements that every request holds at these values (the element another's values depend on).
+  std::vector<std::pair<Target, double>> fixed;
 };
+
+// The fields under the presence bit of a field's element that the back end takes with it (fields
+// that share the bit, the field itself when one bit covers all of its elements); none when the
+// element has a bit of its own or none.
+std::vector<const Field*> fieldsUnderBit(const RecordView& view, const Field& field, int element) {
+  std::vector<const Field*> out;
+  const auto bit = presenceOf(field.leaf, element);
+  if (bit.first == nullptr || field.leaf.perElement) return out;
+  for (const Field& g : view.fields()) {
+    if (!g.leaf.isMask && !g.leaf.perElement && g.textCapacity == 0 && presenceOf(g.leaf, 0) == bit) out.push_back(&g);
+  }
+  return out;
+}
+
+// The other elements under a target's presence bit, in wire order.
+std::vector<Target> bitPartners(const RecordView& view, const Target& t) {
+  std::vector<Target> out;
+  for (const Field* g : fieldsUnderBit(view, *t.field, t.element)) {
+    for (int e = 0; e < g->leaf.count; ++e) {
+      if (g != t.field || e != t.element) out.push_back({g, e});
+    }
+  }
+  return out;
+}
+
+// The records of a type as its categories keep them, put back when this ends.
+class KeptRecords {
+ public:
+  explicit KeptRecords(int type) {
+    auto& registry = category::CategoryRegistry::instance();
+    for (int m = 0; m < category::N_ME; ++m) {
+      u8* area = registry.at(type, m) != nullptr ? registry.storageOf(type, m) : nullptr;
+      if (area != nullptr) saved_.push_back({area, Bytes(area, area + registry.boundBytes(type, m))});
+    }
+  }
+  ~KeptRecords() { restore(); }
+  KeptRecords(const KeptRecords&) = delete;
+  KeptRecords& operator=(const KeptRecords&) = delete;
+  void restore() {
+    for (auto& [area, bytes] : saved_) std::memcpy(area, bytes.data(), bytes.size());
+  }
+
+ private:
+  std::vector<std::pair<u8*, Bytes>> saved_;
+};
+
+// Writes a packet into the request ring and lets the categories read it; false when a check failed
+// on it.
+bool deliver(const Bytes& packet) {
+  linkpeer::ringWrite(platform::memory(LINK_REQUEST_RING, 8 + LINK_RING_DATA), packet.data(), packet.size());
+  try {
+    category::CategoryRegistry::instance().receiveAll();
+  } catch (const assert::AssertException&) {
+    return false;  // a failed check refuses the value
+  }
+  return true;
+}
 
 // Offers values to targets of an open site through the request ring, to the back end's category of
 // the type, and says which targets the category keeps a value in: the stored element equals it, and
@@ -254,13 +338,7 @@ class ProbeSite {
 class Probe {
  public:
   Probe(ProbeSite& site, std::vector<Target> targets, bool livePartners = true)
-      : site_(site), targets_(std::move(targets)), livePartners_(livePartners) {
-    auto& registry = category::CategoryRegistry::instance();
-    const int type = site.view.type().index;
-    for (int m = 0; m < category::N_ME; ++m) {
-      u8* area = registry.at(type, m) != nullptr ? registry.storageOf(type, m) : nullptr;
-      if (area != nullptr) saved_.push_back({area, Bytes(area, area + registry.boundBytes(type, m))});
-    }
+      : site_(site), targets_(std::move(targets)), livePartners_(livePartners), kept_(site.view.type().index) {
     u8* const base = site.view.bytes();
     u8* const live = site.live;
     for (const Target& t : targets_) {
@@ -269,14 +347,7 @@ class Probe {
       if (leaf.mask != nullptr) leaf.mask = reinterpret_cast<u32*>(live + (reinterpret_cast<u8*>(leaf.mask) - base));
       live_.push_back(leaf);
       before_.push_back(codec::loadElement(leaf, t.element));
-      std::vector<const Field*> partners;
-      const auto bit = presenceOf(t.field->leaf, t.element);
-      if (bit.first != nullptr && !t.field->leaf.perElement) {
-        for (const Field& g : site.view.fields()) {
-          if (!g.leaf.isMask && !g.leaf.perElement && presenceOf(g.leaf, 0) == bit) partners.push_back(&g);
-        }
-      }
-      partners_.push_back(std::move(partners));
+      partners_.push_back(fieldsUnderBit(site.view, *t.field, t.element));
     }
     bits_.resize(targets_.size());
     for (const Target& t : targets_) {
@@ -285,7 +356,6 @@ class Probe {
       ranges_.push_back({static_cast<double>(lo), static_cast<double>(hi)});
     }
   }
-  ~Probe() { restore(); }
   size_t size() const { return targets_.size(); }
   // Whether other fields or elements go under target i's bit.
   bool hasPartners(size_t i) const {
@@ -344,13 +414,7 @@ class Probe {
       const int width = codec::widthOf(targets_[i].field->leaf.kind);
       for (int b = 0; b < width; ++b) packet_[at_[i] + b] = static_cast<u8>(bits_[i] >> (8 * (width - 1 - b)));
     }
-    linkpeer::ringWrite(platform::memory(LINK_REQUEST_RING, 8 + LINK_RING_DATA), packet_.data(), packet_.size());
-    try {
-      category::CategoryRegistry::instance().receiveAll();
-    } catch (const assert::AssertException&) {
-      return false;  // a failed check refuses the value
-    }
-    return true;
+    return records::deliver(packet_);
   }
 
   // Target i's element holding the bits, as the record reads it back (a signed kind sign-extended).
@@ -377,6 +441,7 @@ class Probe {
       codec::storeElement(leaf, targets_[i].element, 0);
       if (leaf.mask != nullptr) codec::setPresenceBit(leaf.mask, leaf.bit + (leaf.perElement ? targets_[i].element : 0));
     }
+    for (const auto& [t, value] : site_.fixed) codec::storeElement(t.field->leaf, t.element, records::bitsOf(t.field->leaf.kind, value));
     Bytes body;
     message.write(body);
     packet_ = linkpeer::packetBytes(message.type().index, body);
@@ -384,18 +449,8 @@ class Probe {
     for (const Target& t : targets_) at_.push_back(head + message.wireOffset(*t.field, t.element));
   }
 
-  u32 bitsOf(size_t i, double value) const {
-    if (targets_[i].field->leaf.kind == codec::Kind::F32) {
-      const float f = static_cast<float>(value);
-      u32 b;
-      std::memcpy(&b, &f, 4);
-      return b;
-    }
-    return static_cast<u32>(static_cast<long long>(value));
-  }
-  void restore() {
-    for (auto& [area, bytes] : saved_) std::memcpy(area, bytes.data(), bytes.size());
-  }
+  u32 bitsOf(size_t i, double value) const { return records::bitsOf(targets_[i].field->leaf.kind, value); }
+  void restore() { kept_.restore(); }
 
   ProbeSite& site_;
   std::vector<Target> targets_;
@@ -405,7 +460,7 @@ class Probe {
   std::vector<Interval> ranges_;  // of each target's kind
   std::vector<std::vector<const Field*>> partners_;
   bool livePartners_;
-  std::vector<std::pair<u8*, Bytes>> saved_;
+  KeptRecords kept_;
   Bytes packet_;
   std::vector<size_t> at_;
 };
@@ -571,6 +626,99 @@ std::vector<std::vector<Interval>> probeTargets(ProbeSite& site, const std::vect
   return out;
 }
 
+// What each element takes with the others as the record holds them.
+struct PlainSets : std::map<std::pair<const Field*, int>, std::vector<Interval>> {
+  std::function<const std::vector<Interval>*(const Target&)> lookup() const {
+    return [this](const Target& t) {
+      const auto at = find({t.field, t.element});
+      return at != end() ? &at->second : nullptr;
+    };
+  }
+};
+
+// An element whose values are each offered with another element's values, to find whether what that
+// element takes depends on it (a kind, a mode), takes at most this many.
+constexpr long long MAX_SELECTOR_VALUES = 16;
+
+// The whole numbers in intervals; -1 when there are more than MAX_SELECTOR_VALUES.
+long long selectorValues(const std::vector<Interval>& takes) {
+  long long n = 0;
+  for (const Interval& i : takes) {
+    if (i.lo != std::floor(i.lo) || i.hi != std::floor(i.hi)) return -1;
+    n += static_cast<long long>(i.hi - i.lo) + 1;
+    if (n > MAX_SELECTOR_VALUES) return -1;
+  }
+  return n;
+}
+
+// What an element takes for each value of another element under its presence bit (`on`), where
+// that differs from value to value; `on.field` null where it does not.
+struct Dependence {
+  Target on{nullptr, 0};
+  std::vector<std::pair<double, std::vector<Interval>>> sets;
+  // The set for a value of `on`; null for a value it does not take.
+  const std::vector<Interval>* setFor(double value) const {
+    for (const auto& [v, set] : sets) {
+      if (v == value) return &set;
+    }
+    return nullptr;
+  }
+};
+
+// The element under the target's presence bit whose values change what the target takes: of those
+// that take at most MAX_SELECTOR_VALUES values, fewer than the target (or as many and earlier in
+// wire order), the first with the fewest whose values give different sets. takesOf: what an
+// element takes with the others as the record holds them (null: not known).
+Dependence dependenceOf(ProbeSite& site, const Target& target, const std::vector<Interval>& takes,
+                        const std::function<const std::vector<Interval>*(const Target&)>& takesOf) {
+  struct Candidate {
+    Target element;
+    long long values;
+    size_t at;
+  };
+  const long long own = selectorValues(takes);
+  const size_t targetAt = site.view.wireOffset(*target.field, target.element);
+  std::vector<Candidate> candidates;
+  for (const Target& p : bitPartners(site.view, target)) {
+    const std::vector<Interval>* of = takesOf(p);
+    const long long n = of != nullptr ? selectorValues(*of) : -1;
+    const size_t at = site.view.wireOffset(*p.field, p.element);
+    if (n > 1 && (own < 0 || n < own || (n == own && at < targetAt))) candidates.push_back({p, n, at});
+  }
+  std::stable_sort(candidates.begin(), candidates.end(),
+                   [](const Candidate& a, const Candidate& b) { return std::tie(a.values, a.at) < std::tie(b.values, b.at); });
+  for (const Candidate& c : candidates) {
+    Dependence d{c.element, {}};
+    for (const Interval& i : *takesOf(c.element)) {
+      for (double v = i.lo; v <= i.hi; ++v) {
+        site.fixed = {{c.element, v}};
+        d.sets.emplace_back(v, probeTargets(site, {target}, false)[0]);
+      }
+    }
+    site.fixed.clear();
+    for (const auto& [v, set] : d.sets) {
+      if (set != d.sets.front().second) return d;
+    }
+  }
+  return {};
+}
+
+// "with effectA[1]=0: 0..14, 16" a line for each set, with the values that give it.
+std::string dependenceText(const Dependence& d) {
+  std::vector<std::pair<std::vector<Interval>, std::set<int>>> lines;
+  for (const auto& [v, set] : d.sets) {
+    auto at = std::find_if(lines.begin(), lines.end(), [&](const auto& l) { return l.first == set; });
+    if (at == lines.end()) at = lines.insert(lines.end(), {set, {}});
+    at->second.insert(static_cast<int>(v));
+  }
+  std::string out;
+  for (const auto& [set, values] : lines) {
+    out += (out.empty() ? "with " : "\nwith ") + elementName(*d.on.field, d.on.element) + "=" + numbersText(values) +
+           ": " + intervalsText(set);
+  }
+  return out;
+}
+
 }  // namespace
 
 bool probeRecord(const RecordType& type, const std::string& name, int index, const Assignments& with,
@@ -589,6 +737,248 @@ bool probeRecord(const RecordType& type, const std::string& name, int index, con
   if (!site.open(index, with, error)) return false;
   out = probeTargets(site, {{field, std::max(element, 0)}}, edgesOnly)[0];
   return true;
+}
+
+// ---- What a refusal says ----------------------------------------------------------------------------
+
+namespace {
+
+bool holds(const std::vector<Interval>& takes, double v) {
+  return std::any_of(takes.begin(), takes.end(), [&](const Interval& i) { return i.lo <= v && v <= i.hi; });
+}
+
+// The elements of a request that its answer left out or holds otherwise, judged at an open site as
+// the field list finds what they take: an element is at fault when what it takes, with the element
+// it depends on as sent, does not hold its value; one that depends on an element at fault goes with
+// that element. Probes are made once for all the refusals of an answer.
+class Judge {
+ public:
+  Judge(ProbeSite& site, const Bytes& body) : site_(site), sent_(site.view.type()) { read_ = sent_.read(body.data(), body.size()); }
+  bool readable() const { return read_; }
+
+  struct Verdict {
+    std::vector<Interval> takes;
+    std::string with;                  // " with patternKind=2": the element it depends on as sent
+    Target keptWith{nullptr, 0};       // the element at fault that it depends on
+    bool atFault = false;
+  };
+
+  const Verdict& verdict(const Target& t) {
+    if (const auto at = verdicts_.find(key(t)); at != verdicts_.end()) return at->second;
+    Verdict v;
+    v.takes = plain(t);
+    const Dependence& d = dependence(t);
+    if (d.on.field != nullptr) {
+      const double by = sent(d.on);
+      if (verdict(d.on).atFault) {
+        v.keptWith = d.on;
+      } else if (const std::vector<Interval>* set = d.setFor(by)) {
+        v.takes = *set;
+        v.with = " with " + elementName(*d.on.field, d.on.element) + "=" + numberText(by);
+      }
+    }
+    v.atFault = v.keptWith.field == nullptr && !holds(v.takes, sent(t));
+    return verdicts_[key(t)] = v;
+  }
+
+  // The value of the element in the request.
+  double sent(const Target& t) {
+    int ignored = 0;
+    const Field* f = sent_.find(t.field->name, ignored);
+    return numberOf(f->leaf.kind, codec::loadElement(f->leaf, t.element));
+  }
+  std::string sentText(const Target& t) { return elementName(*t.field, t.element) + "=" + numberText(sent(t)); }
+
+  // What the elements take, as one text: "0..10000", or "window[0..1] -5000..5000, window[2..3] 0..10000".
+  std::string takesText(const std::vector<Target>& elements) {
+    std::string out;
+    for (size_t i = 0; i < elements.size();) {
+      const Verdict& v = verdict(elements[i]);
+      size_t last = i;
+      while (last + 1 < elements.size() && verdict(elements[last + 1]).takes == v.takes &&
+             verdict(elements[last + 1]).with == v.with) {
+        ++last;
+      }
+      const std::string set = intervalsText(v.takes) + v.with;
+      if (i == 0 && last + 1 == elements.size()) return set;
+      const Field& f = *elements[i].field;
+      out += (out.empty() ? "" : ", ") + f.name + "[" + std::to_string(elements[i].element) +
+             (last == i ? "" : ".." + std::to_string(elements[last].element)) + "] " + set;
+      i = last + 1;
+    }
+    return out;
+  }
+
+  // The element whose value makes the back end change the target after taking it (its frame update
+  // sets the target from it): first of those the request carries, then of those it leaves as the
+  // record holds them (carried false); a null element when none is found. False when the update
+  // keeps the target as sent.
+  bool changedByUpdate(const Target& t, Target& by, bool& carried) {
+    by = {nullptr, 0};
+    double now = 0;
+    if (!afterUpdate(sent_, t, now) || now == sent(t)) return false;
+    const int type = site_.view.type().index;
+    for (const bool inRequest : {true, false}) {
+      for (const Field* f : site_.view.settable()) {
+        if (f->leaf.mask == nullptr || f->textCapacity > 0 || f == t.field) continue;
+        for (int e = 0; e < f->leaf.count; ++e) {
+          const Target c{f, e};
+          if (sentBit(presenceOf(f->leaf, e)) != inRequest || statusSetter(type, f->name, e) != nullptr) continue;
+          double other = 0;
+          if (!(inRequest ? otherValue(c, other) : nextValue(c, other))) continue;
+          RecordView changed(site_.view.type(), sent_.bytes());
+          int ignored = 0;
+          const codec::Leaf& leaf = changed.find(f->name, ignored)->leaf;
+          if (!inRequest) {  // sent with the elements under its bit as the record holds them
+            for (const Field* g : fieldsUnderBit(site_.view, *f, e)) {
+              std::memcpy(changed.bytes() + g->offset, site_.live + g->offset,
+                          static_cast<size_t>(codec::widthOf(g->leaf.kind) * g->leaf.count));
+            }
+            codec::setPresenceBit(leaf.mask, leaf.bit + (leaf.perElement ? e : 0));
+          }
+          codec::storeElement(leaf, e, bitsOf(leaf.kind, other));
+          if (afterUpdate(changed, t, now) && now == sent(t)) return by = c, carried = inRequest, true;
+        }
+      }
+    }
+    return true;
+  }
+
+ private:
+  static std::pair<const Field*, int> key(const Target& t) { return {t.field, t.element}; }
+
+  const std::vector<Interval>& plain(const Target& t) {
+    auto at = plain_.find(key(t));
+    if (at == plain_.end()) at = plain_.emplace(key(t), probeTargets(site_, {t}, false)[0]).first;
+    return at->second;
+  }
+  const Dependence& dependence(const Target& t) {
+    auto at = dependences_.find(key(t));
+    if (at != dependences_.end()) return at->second;
+    const std::vector<Interval> takes = plain(t);
+    const auto lookup = [this](const Target& p) { return &plain(p); };
+    return dependences_[key(t)] = dependenceOf(site_, t, takes, lookup);
+  }
+
+  // Whether the request sets the presence bit (at the same place in the request's record).
+  bool sentBit(std::pair<const u32*, int> bit) {
+    if (bit.first == nullptr) return false;
+    const u8* word = sent_.bytes() + (reinterpret_cast<const u8*>(bit.first) - site_.view.bytes());
+    u32 w;
+    std::memcpy(&w, word, 4);
+    return (w >> bit.second) & 1u;
+  }
+
+  // A value next to the one the record holds, which the element's kind holds.
+  bool nextValue(const Target& c, double& out) const {
+    if (c.field->leaf.kind == codec::Kind::F32) return false;
+    long long lo = 0, hi = 0;
+    codec::kindRange(c.field->leaf.kind, lo, hi);
+    const double v = site_.stored(c);
+    out = v + 1 <= static_cast<double>(hi) ? v + 1 : v - 1;
+    return true;
+  }
+
+  // The value nearest to the one sent that the element takes besides it.
+  bool otherValue(const Target& c, double& out) {
+    const double v = sent(c);
+    bool found = false;
+    for (const Interval& i : plain(c)) {
+      for (double x : {i.lo, i.hi, std::floor(v) - 1, std::floor(v) + 1}) {
+        if (x == v || x < i.lo || x > i.hi || (found && std::fabs(x - v) >= std::fabs(out - v))) continue;
+        out = x, found = true;
+      }
+    }
+    return found;
+  }
+
+  // The target's stored value after the category took the request and ran its frame update.
+  bool afterUpdate(const RecordView& request, const Target& t, double& out) {
+    const int type = site_.view.type().index;
+    KeptRecords kept(type);
+    Bytes body;
+    request.write(body);
+    if (!deliver(linkpeer::packetBytes(type, body))) return false;
+    auto& registry = category::CategoryRegistry::instance();
+    const int me = site_.view.shape().perMe ? site_.indexValue : 0;
+    category::CategoryInterface* owner = registry.at(type, registry.at(type, me) != nullptr ? me : 0);
+    try {
+      owner->update();
+    } catch (const assert::AssertException&) {
+      return false;
+    }
+    out = site_.stored(t);
+    return true;
+  }
+
+  ProbeSite& site_;
+  RecordView sent_;
+  bool read_ = false;
+  std::map<std::pair<const Field*, int>, std::vector<Interval>> plain_;
+  std::map<std::pair<const Field*, int>, Dependence> dependences_;
+  std::map<std::pair<const Field*, int>, Verdict> verdicts_;
+};
+
+// What a refusal says after the field and the value sent.
+std::string refusalText(Judge& judge, const RecordView& view, const Refusal& r) {
+  int element = -1;
+  const Field* f = view.find(r.field, element);
+  const std::string head = r.field + "=" + r.sent + ": ";
+  if (f == nullptr || f->textCapacity > 0 || !judge.readable()) {
+    return head + (r.answered.empty() ? "kept its value" : "it holds " + r.answered);
+  }
+  std::vector<Target> elements;
+  for (int e = 0; e < f->leaf.count; ++e) {
+    if (element < 0 || e == element) elements.push_back({f, e});
+  }
+  const bool whole = elements.size() > 1;
+  if (!r.answered.empty()) {
+    std::string out = head + "it holds " + r.answered + " (takes " + judge.takesText(elements) + ")";
+    Target by{nullptr, 0};
+    bool carried = false;
+    const Target& t = elements[0];
+    if (whole || judge.verdict(t).atFault || !judge.changedByUpdate(t, by, carried)) return out;
+    if (by.field == nullptr) return out + ": the back end sets it from the record's other fields";
+    if (!carried) return out + ": " + elementName(*by.field, by.element) + ", as the back end holds it, sets it so";
+    return out + ": " + judge.sentText(by) + " sets it so";
+  }
+  std::string faults;
+  Target with{nullptr, 0};
+  for (const Target& t : elements) {
+    const Judge::Verdict& v = judge.verdict(t);
+    if (v.atFault) faults += (whole ? judge.sentText(t) + ": " : head) + "takes " + intervalsText(v.takes) + v.with + "; ";
+    if (v.keptWith.field != nullptr && v.keptWith.field != f) with = v.keptWith;
+  }
+  if (!faults.empty()) return faults + (whole ? f->name + " kept its value" : "kept its value");
+  if (with.field == nullptr) {
+    for (const Target& p : bitPartners(view, elements[0])) {
+      if (p.field != f && judge.verdict(p).atFault) {
+        with = p;
+        break;
+      }
+    }
+  }
+  if (with.field != nullptr) return head + "kept its value with " + judge.sentText(with) + ", which shares its presence bit";
+  return head + "takes " + judge.takesText(elements) + "; kept its value";
+}
+
+}  // namespace
+
+std::vector<std::string> refusalTextsOf(const RecordType& type, const Bytes& sent, const std::vector<Refusal>& refused) {
+  ProbeSite site(type);
+  RecordView request(type);
+  request.read(sent.data(), sent.size());
+  const IndexFields x = indexFields(request);
+  const int me = x.me != nullptr ? static_cast<int>(codec::loadElement(x.me->leaf, 0)) : 0;
+  const int channel = x.channel != nullptr ? static_cast<int>(codec::loadElement(x.channel->leaf, 0)) : 0;
+  Assignments with;
+  if (type.shape.perMe && x.channel != nullptr) with.emplace_back("channel", std::to_string(channel));
+  std::string ignored;
+  const bool open = site.open(type.shape.perMe ? me : channel, with, ignored);
+  Judge judge(site, open ? sent : Bytes{});
+  std::vector<std::string> out;
+  for (const Refusal& r : refused) out.push_back(refusalText(judge, site.view, r));
+  return out;
 }
 
 // ---- The field list ---------------------------------------------------------------------------------
@@ -639,18 +1029,6 @@ struct Instance {
   int channel = 0;
 };
 
-// "0..1, 3".
-std::string numbersText(const std::set<int>& numbers) {
-  std::string out;
-  for (auto i = numbers.begin(); i != numbers.end();) {
-    auto last = i;
-    while (std::next(last) != numbers.end() && *std::next(last) == *last + 1) ++last;
-    out += (out.empty() ? "" : ", ") + std::to_string(*i) + (last == i ? "" : ".." + std::to_string(*last));
-    i = std::next(last);
-  }
-  return out;
-}
-
 // Instances as what they have in common ("channel=2..3", "me=1 channel=0"), ME by ME when they are
 // not every pairing of their MEs and channels.
 std::string instancesText(const std::vector<Instance>& all, const std::vector<Instance>& some, bool perMe, bool channels) {
@@ -688,8 +1066,23 @@ std::string perInstanceText(const std::vector<std::string>& texts, const std::ve
     of.push_back(instances[i]);
   }
   std::string out;
+  // Texts of several lines (a field whose values depend on another's) give each line its instances.
+  const bool lines = std::any_of(texts.begin(), texts.end(), [](const std::string& t) { return t.find('\n') != t.npos; });
   for (const std::string& t : order) {
-    out += (out.empty() ? "" : "; ") + t + " on " + instancesText(instances, by[t], perMe, channels);
+    const std::string on = "on " + instancesText(instances, by[t], perMe, channels);
+    if (!lines) {
+      out += (out.empty() ? "" : "; ") + t + " " + on;
+      continue;
+    }
+    if (t.find('\n') == t.npos) {
+      out += (out.empty() ? "" : "\n") + on + ": " + t;
+      continue;
+    }
+    for (size_t at = 0; at < t.size();) {
+      const size_t end = std::min(t.find('\n', at), t.size());
+      out += (out.empty() ? "" : "\n") + on + " " + t.substr(at, end - at);
+      at = end + 1;
+    }
   }
   return out;
 }
@@ -770,15 +1163,25 @@ std::string fieldListOf(const RecordType& type) {
     std::string ignored;
     if (!site.open(shape.perMe ? instances[i].me : instances[i].channel, with, ignored)) continue;
     probed = true;
-    for (const auto& group : targetGroups(site.view, site.indexes, TYPE)) {
+    PlainSets plain;
+    const auto groups = targetGroups(site.view, site.indexes, TYPE);
+    for (const auto& group : groups) {
       const auto results = probeTargets(site, group, false);
-      for (size_t t = 0; t < group.size(); ++t) {
-        auto& texts = taken[{group[t].field->name, group[t].element}];
+      for (size_t t = 0; t < group.size(); ++t) plain[{group[t].field, group[t].element}] = results[t];
+    }
+    for (const auto& group : groups) {
+      for (const Target& target : group) {
+        const std::vector<Interval>& takes = plain[{target.field, target.element}];
+        auto& texts = taken[{target.field->name, target.element}];
         texts.resize(instances.size());
-        texts[i] = intervalsText(results[t]);
+        if (const Dependence d = dependenceOf(site, target, takes, plain.lookup()); d.on.field != nullptr) {
+          texts[i] = dependenceText(d);
+          continue;
+        }
+        texts[i] = intervalsText(takes);
         // A start value that no request can set, as a field that a front end must set first.
-        const double start = site.stored(group[t]);
-        if (!results[t].empty() && std::none_of(results[t].begin(), results[t].end(), [&](const Interval& v) {
+        const double start = site.stored(target);
+        if (!takes.empty() && std::none_of(takes.begin(), takes.end(), [&](const Interval& v) {
               return v.lo <= start && start <= v.hi;
             })) {
           texts[i] += " (" + numberText(start) + " at start)";
@@ -854,7 +1257,10 @@ std::string fieldListOf(const RecordType& type) {
   for (const Line& line : collapseRepeats(lines)) {
     std::string name = line.name;
     name.resize(std::max<size_t>(name.size() + 2, 32), ' ');
-    out += "  " + name + line.takes + "\n";
+    // The lines of what a field takes for each value of another stand under each other.
+    std::string takes = line.takes;
+    for (size_t at = takes.find('\n'); at != takes.npos; at = takes.find('\n', at + 1)) takes.insert(at + 1, 34, ' ');
+    out += "  " + name + takes + "\n";
     // The names, in lines of up to 100 characters.
     for (size_t at = 0; at < line.note.size();) {
       size_t end = line.note.size();

@@ -20,34 +20,10 @@
 #include "Tools/lib/link_ring.h"
 #include "Tools/lib/record_view.h"
 
-// Every type name of the link, in index order.
-#define MX_LINK_TYPES(X)                                                                                   \
-  X(MxifKey) X(MxifChromaKey) X(MxifBkgd) X(MxifImage) X(MxifBkgdColorCorrect) X(MxifDsk) X(MxifCbgd)      \
-  X(MxifUpStreamKey) X(MxifUpStreamKeyAssign) X(MxifBkgdWipe) X(MxifClipPlay) X(MxifClipRec)              \
-  X(MxifClipRegister) X(MxifClipStatus) X(MxifEventMemory) X(MxifEventMemoryEditPoint)                    \
-  X(MxifEventMemoryStatus) X(MxifEventMemoryHistory) X(MxifDataHeaderN) X(MxifKeyPreset) X(MxifMacro)     \
-  X(MxifShotMemory) X(MxifShotMemoryStatus) X(MxifStillMemory) X(MxifStillStatus)                         \
-  X(MxifControlPanelConfig) X(MxifMainframeConfig) X(MxifMaintenance) X(MxifPeripheral) X(MxifSystem)     \
-  X(MxifSystemMenuLock) X(MxifGpiInOut) X(MxifExtendedDisplay) X(MxifCustomInfo) X(MxifButtonInhibit)     \
-  X(MxifConfigMenuLock) X(MxifOperate) X(MxifSourceLink) X(MxifXptAssign) X(MxifSourceName)               \
-  X(MxifMultiView) X(MxifInputDvi) X(MxifInputVideo) X(MxifOutput) X(MxifPlugin) X(MxifPluginStatus)      \
-  X(MxifColorCorrect) X(MxifBus) X(MxifBusStatus) X(MxifLed) X(MxifMeLed) X(MxifRecentColor)              \
-  X(MxifBusTally) X(MxifSourceTally) X(MxifDualSourceTally) X(MxifInitialStatus) X(MxifTransitionStatus)  \
-  X(MxifTest) X(MxifEventMemoryAttr) X(MxifStorage) X(MxifMacroStatus) X(MxifPluginStorage)               \
-  X(MxifGpiInStatus) X(MxifSystemInfomation) X(MxifPositionerBlock) X(MxifEventMemoryCmd)                 \
-  X(MxifShotMemoryCmd) X(MxifStillMemoryCmd) X(MxifClipPlayCmd) X(MxifClipRecCmd) X(MxifMaintenanceCmd)   \
-  X(MxifColorCorrectCmd) X(MxifBkgdColorCorrectCmd) X(SystemInitialCmd) X(waitCmd) X(MxifKeyCmd)          \
-  X(MxifSwitchingCmd) X(MxifChromaKeyCmd) X(MxifPluginCmd) X(MxifStorageCmd) X(MxifThumbnailCmd)          \
-  X(MxifClipRegisterCmd) X(MxifMacroCmd) X(MxifGpiCmd) X(MxifSourceNameCmd) X(initialCmd)                 \
-  X(ackReceiveCmd) X(loadSetupCmd) X(MxifTransitionCmd) X(MxifXptAssignCmd) X(MxifPluginActionCmd)        \
-  X(MxifBkgdCmd) X(MxifSelectEvent) X(MxifDefaultSettingEvent) X(MxifButtonEvent) X(MxifFaderEvent)       \
-  X(MxifMenu) X(MxifMenuWidget) X(MxifMenuValue) X(MxifSelectMenu) X(MxifSelectError) X(MxifMessageBox)   \
-  X(MxifDelegationEvent) X(MxifLogMessage)
-
 // Records live at the top level or in namespace internal. Declaring every name in both places lets
 // the table below pick whichever of them the headers define; a name left incomplete is a type whose
 // record this program is not built with.
-#define MX_DECLARE(name) struct name;
+#define MX_DECLARE(index, constant, name) struct name;
 MX_LINK_TYPES(MX_DECLARE)
 namespace internal {
 MX_LINK_TYPES(MX_DECLARE)
@@ -117,20 +93,22 @@ constexpr int channelsOf() {
   return 1;
 }
 
-template <class T>
-constexpr RecordType recordTypeOf(int type) {
+template <class T, int TYPE>
+constexpr RecordType recordTypeOf() {
   if constexpr (std::is_void_v<T>) {
-    (void)type;
     return {};
   } else {
-    // A struct of the same name that is not this type's record is not used.
-    if (T::TYPE_INDEX != type) return {};
-    return {type, {sizeof(T), isPerMe<T>(), channelsOf<T>()}, &makeRecord<T>, &walkRecord<T>, &mirrorsOf<T>};
+    static_assert(T::TYPE_INDEX == TYPE, "a record structure has its type's name");
+    // The fields that name a record's instance are declared in its field list (codec::meField,
+    // codec::channelField): one ME field in a record kept per ME, one channel field in a record
+    // with several channels, none otherwise.
+    static_assert(codec::instanceFields<T>(codec::Instance::ME) == (isPerMe<T>() ? 1 : 0));
+    static_assert(codec::instanceFields<T>(codec::Instance::CHANNEL) == (channelsOf<T>() > 1 ? 1 : 0));
+    return {TYPE, {sizeof(T), isPerMe<T>(), channelsOf<T>()}, &makeRecord<T>, &walkRecord<T>, &mirrorsOf<T>};
   }
 }
 
-#define MX_RECORD_TYPE(name) recordTypeOf<Defined<::name, ::internal::name>>(__COUNTER__ - FIRST_COUNTER - 1),
-constexpr int FIRST_COUNTER = __COUNTER__;
+#define MX_RECORD_TYPE(index, constant, name) recordTypeOf<Defined<::name, ::internal::name>, index>(),
 constexpr RecordType RECORD_TYPES[] = {MX_LINK_TYPES(MX_RECORD_TYPE)};
 #undef MX_RECORD_TYPE
 static_assert(sizeof RECORD_TYPES / sizeof RECORD_TYPES[0] == category::N_TYPES);
@@ -176,13 +154,6 @@ std::string valueProblem(const Field& f, int element, const std::string& value) 
 std::string joinNames(const std::vector<const Field*>& fields) {
   std::string out;
   for (const Field* f : fields) out += (out.empty() ? "" : ", ") + f->name;
-  return out;
-}
-
-// "name[e]" of an array's element, "name" of a single field.
-std::string elementName(const Field& f, int element) {
-  std::string out = f.name;
-  if (f.leaf.count > 1) out.append("[").append(std::to_string(element)).append("]");
   return out;
 }
 
@@ -249,6 +220,19 @@ bool completeBitGroups(RecordView& view, const IndexFields& indexes, const std::
   return true;
 }
 
+// Why a record of the type takes no me= (it is not kept per ME) or channel= (it has one channel).
+std::string instancesProblem(const RecordType& type, const std::string& index) {
+  const RecordShape& shape = type.shape;
+  const std::string name = category::typeNameOf(type.index);
+  const std::string me = "me=0.." + std::to_string(category::N_ME - 1);
+  const std::string channels = "channel=0.." + std::to_string(shape.channels - 1);
+  if (index == "me") {
+    return name + " is not kept per ME: " + (shape.channels > 1 ? "its channels (" + channels + ")" : "one record") +
+           " serve" + (shape.channels > 1 ? "" : "s") + " every ME; leave me= out";
+  }
+  return name + " has one channel" + (shape.perMe ? ", a record per ME (" + me + ")" : "") + "; leave channel= out";
+}
+
 bool buildRecord(const RecordType& type, const Assignments& fields, Bytes& body, std::string& error,
                  RequestContext* context) {
   RecordView view(type);
@@ -272,6 +256,10 @@ bool buildRecord(const RecordType& type, const Assignments& fields, Bytes& body,
     }
     int element = -1;
     const Field* f = view.find(name, element);
+    if (f == nullptr && (name == "me" || name == "channel")) {
+      error = instancesProblem(type, name);
+      return false;
+    }
     if (f == nullptr || f == indexes.me || f == indexes.channel) {
       error = typeName + " has no field " + name + "; its fields: " + joinNames(view.settable());
       return false;
@@ -403,25 +391,27 @@ bool echoRefusalsOf(const RecordType& type, const u8* sent, size_t sentSize, con
   return true;
 }
 
-// The bytes of the index field at byte 4 of the type's records (0: none), which the record's place
-// names (as describeStored sets it).
-size_t indexBytesOf(const RecordType& type) {
-  static const std::array<u8, category::N_TYPES> bytes = [] {
-    std::array<u8, category::N_TYPES> out{};
+// Where the fields that name the instance lie in the type's records (offset, bytes), which the
+// record's place names (as describeStored sets them).
+const std::vector<std::pair<size_t, size_t>>& instanceBytesOf(const RecordType& type) {
+  static const auto places = [] {
+    std::array<std::vector<std::pair<size_t, size_t>>, category::N_TYPES> out;
     for (int t = 0; t < category::N_TYPES; ++t) {
-      if (recordTypeAt(t) == nullptr || indexLimit(RECORD_TYPES[t].shape) <= 1) continue;
+      if (recordTypeAt(t) == nullptr) continue;
       RecordView view(RECORD_TYPES[t]);
-      const Field* index = view.indexField();
-      if (index != nullptr) out[static_cast<size_t>(t)] = static_cast<u8>(codec::widthOf(index->leaf.kind));
+      const IndexFields x = indexFields(view);
+      for (const Field* f : {x.me, x.channel}) {
+        if (f != nullptr) out[static_cast<size_t>(t)].emplace_back(f->offset, codec::widthOf(f->leaf.kind));
+      }
     }
     return out;
   }();
-  return bytes[static_cast<size_t>(type.index)];
+  return places[static_cast<size_t>(type.index)];
 }
 
 bool sameStoredRecords(const RecordType& type, const u8* a, const u8* b) {
   RecordBytes ra(type, a), rb(type, b);
-  std::memcpy(rb.data() + 4, a + 4, indexBytesOf(type));
+  for (const auto& [at, bytes] : instanceBytesOf(type)) std::memcpy(rb.data() + at, a + at, bytes);
   // Most records compare equal byte for byte once their presence bits agree; the field walk,
   // which leaves padding and presence words out, is for the others.
   setAllPresence(type, ra.data());
@@ -442,7 +432,7 @@ bool notBuilt(int type, std::string& error) {
   const char* name = category::typeNameOf(type);
   if (type == category::TYPE_WAIT_CMD) {
     error = std::string(name) + " is sent with: frontend wait N";
-  } else if (type == TYPE_FADER_EVENT) {
+  } else if (type == category::TYPE_FADER_EVENT) {
     error = std::string(name) + " is sent with: frontend fader LEVER VALUE [panel=N]";
   } else {
     error = std::string(*name ? name : "type " + std::to_string(type)) +
@@ -559,6 +549,14 @@ bool echoRefusals(int type, const Bytes& sent, const linkpeer::Packet& echo, std
 bool requestFields(int type, const Bytes& sent, std::vector<Refusal>& out) {
   const RecordType* record = recordTypeAt(type);
   return record != nullptr && echoRefusalsOf(*record, sent.data(), sent.size(), nullptr, 0, out);
+}
+
+std::vector<std::string> refusalTexts(int type, const Bytes& sent, const std::vector<Refusal>& refused) {
+  const RecordType* record = recordTypeAt(type);
+  if (record != nullptr) return refusalTextsOf(*record, sent, refused);
+  std::vector<std::string> out;
+  for (const Refusal& r : refused) out.push_back(r.field + "=" + r.sent + ": kept its value");
+  return out;
 }
 
 std::string intervalsText(const std::vector<Interval>& intervals) {

@@ -17,9 +17,6 @@ namespace frontend {
 using Bytes = std::vector<u8>;
 using Assignments = std::vector<std::pair<std::string, std::string>>;
 
-// The fader event, whose record is not built here (the program writes its body byte by byte).
-constexpr int TYPE_FADER_EVENT = 95;
-
 // Type index of a name ("MxifSystem", "waitCmd", ...), or of a decimal index 0..103; -1 if none.
 int typeIndexOf(std::string_view name);
 
@@ -60,8 +57,8 @@ bool recordShape(int type, RecordShape& shape);
 int recordOffset(int bytes, const RecordShape& shape, int channel);
 
 // Whether two records of the type in their memory form hold the same value in every field (presence
-// words and the index field at byte 4, which the record's place names, do not count). The record
-// must be built.
+// words and the fields that name the instance, which the record's place names, do not count). The
+// record must be built.
 bool sameStoredValues(int type, const u8* a, const u8* b);
 
 // One line for a record in its memory form (as the back end keeps it), with every field, in the
@@ -100,6 +97,7 @@ std::string describe(int type, const u8* body, size_t size);
 struct Interval {
   double lo = 0;
   double hi = 0;
+  bool operator==(const Interval&) const = default;
 };
 
 // The values that the back end's own checks take for a field ("gain", "edges[2]", "trans.rate"; an
@@ -133,6 +131,17 @@ bool echoRefusals(int type, const Bytes& sent, const linkpeer::Packet& echo, std
 // The fields a request body carries, each as a refusal with no answer; false when the type has no
 // field list or the body does not hold the record.
 bool requestFields(int type, const Bytes& sent, std::vector<Refusal>& out);
+
+// What send says of each refusal of the answer to a request body (in their order), after the
+// record's instance: the field and the value sent, then what the back end's checks take, found as
+// acceptedValues finds it. An element that the checks do not take is named with what it takes ("with
+// patternKind=2" where that depends on another element as sent: "patternNumber=17: takes 0..15 with
+// patternKind=2; kept its value", "window[2]=-1: takes 0..10000; window kept its value"); one that
+// they take is named as kept with the one at fault under its presence bit ("patternKind=2: kept its
+// value with patternNumber=17, which shares its presence bit"); a value that the answer holds
+// otherwise, with what changes it where the back end's frame update does ("style.keySource=1: it
+// holds 0 (takes 0..1): style.keyType=0 sets it so").
+std::vector<std::string> refusalTexts(int type, const Bytes& sent, const std::vector<Refusal>& refused);
 
 // "0..4", "0..315, 400..615", "none"; whole numbers as integers.
 std::string intervalsText(const std::vector<Interval>& intervals);

@@ -24,24 +24,9 @@ RecordView::RecordView(const RecordType& type, const u8* from) : type_(type), re
 }
 
 void RecordView::leaf(const codec::Leaf& f) {
-  Field& x = fields_.emplace_back(Field{f, f.prefix, std::string(f.prefix) + f.name, 0, 0});
+  Field& x = fields_.emplace_back(Field{f, f.prefix, std::string(f.prefix) + f.name, 0, f.textCapacity});
   x.leaf.prefix = x.prefix.c_str();
   x.offset = static_cast<size_t>(f.data - record_.data());
-  // A text is listed as its count and then "<name>.chars", both under the text's presence bit.
-  if (fields_.size() >= 2) {
-    Field& count = fields_[fields_.size() - 2];
-    if (x.name == count.name + ".chars" && count.leaf.kind == codec::Kind::S16 && count.leaf.count == 1 &&
-        x.leaf.kind == codec::Kind::U8 && count.leaf.mask == x.leaf.mask && count.leaf.bit == x.leaf.bit) {
-      count.textCapacity = x.leaf.count - 1;
-    }
-  }
-}
-
-Field* RecordView::indexField() {
-  for (Field& f : fields_) {
-    if (f.offset == 4 && !f.leaf.isMask && f.leaf.count == 1 && codec::widthOf(f.leaf.kind) <= 2) return &f;
-  }
-  return nullptr;
 }
 
 bool RecordView::setText(const std::string& name, const std::string& value) {
@@ -196,24 +181,10 @@ std::string RecordView::text(const Field* skip, const Field* skip2) const {
 int indexLimit(const RecordShape& shape) { return shape.perMe ? category::N_ME : shape.channels; }
 
 IndexFields indexFields(RecordView& view) {
-  const RecordShape& shape = view.shape();
   IndexFields out;
-  auto named = [&](const char* name) -> Field* {
-    for (Field& f : view.fields()) {
-      if (f.name == name && !f.leaf.isMask && f.leaf.count == 1) return &f;
-    }
-    return nullptr;
-  };
-  if (shape.perMe) {
-    out.me = named("me");
-    if (out.me == nullptr) out.me = view.indexField();
-    // A per-ME record names its channel "channel", or "panel" where its channels are the panels.
-    if (shape.channels > 1) {
-      out.channel = named("channel");
-      if (out.channel == nullptr) out.channel = named("panel");
-    }
-  } else if (shape.channels > 1) {
-    out.channel = view.indexField();
+  for (Field& f : view.fields()) {
+    if (f.leaf.instance == codec::Instance::ME) out.me = &f;
+    if (f.leaf.instance == codec::Instance::CHANNEL) out.channel = &f;
   }
   return out;
 }
@@ -222,6 +193,12 @@ std::string indexText(const IndexFields& x) {
   std::string out;
   if (x.me != nullptr) out += " me=" + std::to_string(codec::loadElement(x.me->leaf, 0));
   if (x.channel != nullptr) out += " channel=" + std::to_string(codec::loadElement(x.channel->leaf, 0));
+  return out;
+}
+
+std::string elementName(const Field& f, int element) {
+  std::string out = f.name;
+  if (f.leaf.count > 1) out.append("[").append(std::to_string(element)).append("]");
   return out;
 }
 

@@ -81,10 +81,7 @@ class RecordView final : public codec::LeafSink {
   void reset() { type_.make(record_.data()); }
 
   std::deque<Field>& fields() { return fields_; }
-
-  // The index (ME or channel) at byte 4, if the record has one there: a byte, or a u16 whose low
-  // byte the back end reads there.
-  Field* indexField();
+  const std::deque<Field>& fields() const { return fields_; }
 
   bool setText(const std::string& name, const std::string& value);
 
@@ -121,8 +118,8 @@ class RecordView final : public codec::LeafSink {
 // Records with an index byte take "me=N" (per ME) or "channel=N"; the limit of that index.
 int indexLimit(const RecordShape& shape);
 
-// The fields that say which instance a record is for: the ME of a record per ME (the index byte, or
-// a field "me" where the index byte holds the channel) and the channel of a record with several.
+// The fields that say which instance a record is for, as its field list declares them: the ME of a
+// record per ME and the channel of a record with several.
 struct IndexFields {
   Field* me = nullptr;
   Field* channel = nullptr;
@@ -139,6 +136,9 @@ struct Target {
   const Field* field;
   int element;
 };
+
+// "name[e]" of an array's element, "name" of a single field.
+std::string elementName(const Field& f, int element);
 
 // The presence word and bit of an element ({null, 0}: it has none).
 std::pair<const u32*, int> presenceOf(const codec::Leaf& leaf, int element);
@@ -161,6 +161,9 @@ const char* statusSetter(int type, const std::string& field, int element);
 // acceptedValues for a type whose record is built.
 bool probeRecord(const RecordType& type, const std::string& name, int index, const Assignments& with,
                  std::vector<Interval>& out, std::string& error, bool edgesOnly);
+
+// refusalTexts for a type whose record is built.
+std::vector<std::string> refusalTextsOf(const RecordType& type, const Bytes& sent, const std::vector<Refusal>& refused);
 
 // fieldList for a type whose record is built.
 std::string fieldListOf(const RecordType& type);

@@ -178,6 +178,7 @@ TEST(FrontendProgram, TypesAndFieldsListWhatSendTakes) {
   ASSERT_EQ(frontend::run({"types"}, types, err), 0);
   ASSERT_EQ(frontend::run({"fields", "MxifPlugin"}, fields, err), 0) << err.str();
   ASSERT_EQ(frontend::run({"fields", "MxifKey"}, fields, err), 0) << err.str();
+  ASSERT_EQ(frontend::run({"fields", "MxifBkgd"}, fields, err), 0) << err.str();
   const std::string listed = types.str();
   EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 104);
   for (const char* line : {"\n 29 MxifSystem\n", "\n 47 MxifBus\n", "\n 74 waitCmd  (frontend wait)\n",
@@ -185,7 +186,17 @@ TEST(FrontendProgram, TypesAndFieldsListWhatSendTakes) {
                            "\n  window[0..1]                    -5000..5000\n  window[2..3]                    0..10000\n",
                            "\n  dveSize                         0..40000 on channel=0..1; 0..10000 on channel=2..3\n",
                            "\n  onAir                           status, set by the key's transition (buttons key-cut,",
-                           "\n  dveBorder.width                 1..1000 (0 at start)\n"}) {
+                           "\n  dveBorder.width                 1..1000 (0 at start)\n",
+                           // A field whose values depend on another's under its presence bit, value by value.
+                           "\n  patternNumber                   with patternKind=0: 0..14, 16, 23\n"
+                           "                                  with patternKind=1: 0..14, 16..23\n"
+                           "                                  with patternKind=2: 0..15\n"
+                           "                                  with patternKind=3: 0..16, 22..23\n  patternKind ",
+                           "\n  effectA[0]                      on channel=0..1 with effectA[1]=0: 0..14, 16\n"
+                           "                                  on channel=0..1 with effectA[1]=1: 0..19, 23\n"
+                           "                                  on channel=0..1 with effectA[1]=2: 0..15\n"
+                           "                                  on channel=0..1 with effectA[1]=3: 0..11\n"
+                           "                                  on channel=2..3: 0..14, 16\n  effectA[1] "}) {
     EXPECT_NE((listed + fields.str()).find(line), std::string::npos) << line;
   }
 }
@@ -227,6 +238,32 @@ TEST(FrontendRecords, AcceptedValuesComeFromTheCategorysChecks) {
     std::string error;
     ASSERT_TRUE(frontend::acceptedValues(frontend::typeIndexOf(type), field, 0, with, values, error)) << error;
     EXPECT_EQ(frontend::intervalsText(values), taken) << type << " " << field;
+  }
+}
+
+// A refusal names the element at fault with what it takes (with the element it depends on as sent),
+// one refused only with it as kept with it, and a value that the back end's frame update changes
+// with the element that makes it change.
+TEST(FrontendRecords, RefusalsNameTheElementAtFaultAndWhy) {
+  using R = frontend::Refusal;
+  const std::tuple<std::vector<std::string>, std::vector<R>, std::vector<std::string>> cases[] = {
+      {{"MxifBkgd", "patternNumber=17", "patternKind=2"},
+       {{"patternNumber", "17", ""}, {"patternKind", "2", ""}},
+       {"patternNumber=17: takes 0..15 with patternKind=2; kept its value",
+        "patternKind=2: kept its value with patternNumber=17, which shares its presence bit"}},
+      {{"MxifKey", "window=0,0,-1,0"}, {{"window", "0,0,-1,0", ""}}, {"window[2]=-1: takes 0..10000; window kept its value"}},
+      {{"MxifKey", "channel=2", "effectA=0,1"}, {{"effectA", "0,1", ""}}, {"effectA[1]=1: takes 0; effectA kept its value"}},
+      {{"MxifKey", "effectA=17,5"}, {{"effectA", "17,5", ""}}, {"effectA[1]=5: takes 0..3; effectA kept its value"}},
+      {{"MxifKey", "style.keyType=0", "style.keySource=1"}, {{"style.keySource", "1", "0"}},
+       {"style.keySource=1: it holds 0 (takes 0..1): style.keyType=0 sets it so"}},
+      {{"MxifKey", "channel=1", "style.keySource=1"}, {{"style.keySource", "1", "0"}},
+       {"style.keySource=1: it holds 0 (takes 0..1): style.keyType, as the back end holds it, sets it so"}},
+      {{"MxifSystem", "horizontalPhase=200"}, {{"horizontalPhase", "200", ""}}, {"horizontalPhase=200: takes -50..49; kept its value"}},
+  };
+  for (const auto& [words, refused, said] : cases) {
+    const Bytes packet = packetOf(words);
+    EXPECT_EQ(frontend::refusalTexts(frontend::typeIndexOf(words[0]), Bytes(packet.begin() + 8, packet.end()), refused), said)
+        << words[1];
   }
 }
 
@@ -282,7 +319,8 @@ TEST(FrontendProgram, UsageErrorsAndRefusalsNameTheirCause) {
       {board + "send MxifSystem multiviewSource=1,x", 2, "x is not a number"},
       {board + "send MxifSystem secondText=12345678", 2, "longer than 7 characters"},
       {board + "send MxifSystem multiviewSource[8]=1", 2, "no element 8 (0..7)"},
-      {board + "send MxifSystem me=1", 2, "has no field me"},  // byte 4 is a presence word
+      {board + "send MxifSystem me=1", 2, "MxifSystem is not kept per ME: one record serves every ME; leave me= out"},
+      {board + "send MxifBkgd channel=1", 2, "MxifBkgd has one channel, a record per ME (me=0..3); leave channel= out"},
       {board + "send MxifDsk channel=2 matteColor[1]=933", 2, "nvram.mem: No such file or directory): give them all: matteColor=v1,v2,v3"},
       {board + "send MxifKey onAir=1", 2, "MxifKey: onAir is status: the back end sets it from the key's transition"},
       {board + "send MxifBus me=4", 2, "me=4: out of range 0..3"},

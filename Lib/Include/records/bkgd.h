@@ -195,7 +195,7 @@ struct MxifBkgd {
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    v.field("me", r.me);
+    codec::meField(v, "me", r.me);
     v.field("direction", r.direction, r.mask, BIT_DIRECTION);
     v.field("nrMode", r.nrMode, r.mask, BIT_NR_MODE);
     v.field("borderSource", r.borderSource, r.mask, BIT_BORDER_SOURCE);
@@ -448,7 +448,7 @@ struct MxifBkgdWipe {
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    v.field("me", r.me);
+    codec::meField(v, "me", r.me);
     v.field("selected", r.selected, r.mask, BIT_SELECTED);
     for (int i = 0; i < N_ENTRIES; ++i) v.sub(NAMES[i], r.entries[i]);
     v.field("stepRequest", r.stepRequest, r.mask, BIT_STEP_REQUEST);

@@ -34,7 +34,7 @@ struct MxifBus {
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    v.field("me", r.me);
+    codec::meField(v, "me", r.me);
     v.mask("entryMask", r.entryMask);
     v.each("entries", r.entries, r.entryMask, 0);
     v.field("programBus", r.programBus, r.mask, 0);
@@ -81,8 +81,8 @@ struct MxifBusStatus {
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("maskA", r.maskA);
-    v.field("me", r.me);
-    v.field("channel", r.channel);
+    codec::meField(v, "me", r.me);
+    codec::channelField(v, "channel", r.channel);
     v.mask("maskB", r.maskB);
     v.each("rows", r.rows, r.maskB, 0);
     v.field("switchLamp", r.switchLamp, r.maskA, 0);

@@ -39,7 +39,7 @@ struct MxifCbgd {
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    v.field("channel", r.channel);
+    codec::channelField(v, "channel", r.channel);
     v.field("color1", r.color1, r.mask, BIT_COLOR1);
     v.field("color2", r.color2, r.mask, BIT_COLOR2);
     v.field("wash", r.wash, r.mask, BIT_WASH);

@@ -37,8 +37,8 @@ struct MxifChromaKey {
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    v.field("me", r.me);
-    v.field("channel", r.channel);
+    codec::meField(v, "me", r.me);
+    codec::channelField(v, "channel", r.channel);
     v.field("rangeBase", r.rangeBase, r.mask, RANGE_BASE);
     v.field("rangeWidth", r.rangeWidth, r.mask, RANGE_WIDTH);
     v.field("sampleKey", r.sampleKey, r.mask, SAMPLE_KEY);

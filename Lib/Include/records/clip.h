@@ -23,7 +23,7 @@ struct MxifClipPlay {
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    v.field("channel", r.channel);
+    codec::channelField(v, "channel", r.channel);
     v.field("body", r.body, r.mask, 0);
     v.field("mode", r.mode, r.mask, 1);
     v.field("linkedMe", r.linkedMe, r.mask, 2);
@@ -76,7 +76,7 @@ struct MxifClipStatus {
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    v.field("entry", r.entry);
+    codec::channelField(v, "entry", r.entry);
     v.field("body", r.body, r.mask, 0);
     v.field("ready", r.ready, r.mask, 1);
     v.field("tail", r.tail, r.mask, 0);

@@ -90,7 +90,7 @@ struct MxifColorCorrect {
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    v.field("channel", r.channel);
+    codec::channelField(v, "channel", r.channel);
     v.field("enable", r.enable, r.mask, 0);
     v.field("curveLimit", r.curveLimit, r.mask, 1);
     v.field("lumaGain", r.lumaGain, r.mask, 2);

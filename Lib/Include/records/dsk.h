@@ -58,7 +58,7 @@ struct MxifDsk {
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    v.field("channel", r.channel);
+    codec::channelField(v, "channel", r.channel);
     keyerFieldList(v, r);
     v.sub("transIn", r.transIn);
     v.sub("transOut", r.transOut);

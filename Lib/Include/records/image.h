@@ -91,7 +91,7 @@ struct MxifImage {
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    v.field("me", r.me);
+    codec::meField(v, "me", r.me);
     for (int k = 0; k < N_KEYS; ++k) v.sub(KEY_NAMES(k), r.imageKey[k]);
     v.sub("imageA", r.imageA);
     v.sub("imageB", r.imageB);

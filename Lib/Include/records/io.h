@@ -78,7 +78,7 @@ struct MxifMultiView {
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    v.field("channel", r.channel);
+    codec::channelField(v, "channel", r.channel);
     v.field("format", r.format, r.mask, 0);
     v.field("formatFlag", r.formatFlag, r.mask, 0);
     v.field("body", r.body, r.mask, 1);
@@ -110,7 +110,7 @@ struct MxifInputVideo {
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    v.field("input", r.input);
+    codec::channelField(v, "input", r.input);
     v.field("body", r.body, r.mask, 0);
     v.field("tallyOff", r.tallyOff, r.mask, 1);
     v.field("pad", r.pad, r.mask, 0);

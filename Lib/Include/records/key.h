@@ -296,8 +296,8 @@ struct MxifKey {
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.mask("mask1", r.mask1);
-    v.field("me", r.me);
-    v.field("channel", r.channel);
+    codec::meField(v, "me", r.me);
+    codec::channelField(v, "channel", r.channel);
     keyerFieldList(v, r);
     v.field("softOn", r.softOn, r.mask, W0_SOFT_ON);
     v.field("softness", r.softness, r.mask, W0_SOFTNESS);

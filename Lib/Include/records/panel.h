@@ -282,7 +282,7 @@ struct MxifLed {
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    v.field("panel", r.panel);
+    codec::channelField(v, "panel", r.panel);
     v.mask("lampMask", r.lampMask);
     v.each("lamps", r.lamps, r.lampMask, 0);
   }
@@ -308,8 +308,8 @@ struct MxifMeLed {
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    v.field("me", r.me);
-    v.field("panel", r.panel);
+    codec::meField(v, "me", r.me);
+    codec::channelField(v, "panel", r.panel);
     v.mask("lampMask", r.lampMask);
     v.each("lamps", r.lamps, r.lampMask, 0);
   }

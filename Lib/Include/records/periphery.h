@@ -81,7 +81,7 @@ struct MxifButtonInhibit {
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    v.field("panel", r.panel);
+    codec::channelField(v, "panel", r.panel);
     v.field("flag", r.flag, r.mask, 0);
     for (int k = 0; k < N_ENTRIES; ++k) v.sub(ENTRY_NAMES(k), r.entries[k]);
   }

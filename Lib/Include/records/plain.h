@@ -2,6 +2,7 @@
 // A record whose content this system keeps and echoes without reading it: the presence word, the
 // index byte (byte 4: the channel of a record with several channels) and the body bytes under
 // presence bit 0. SIZE is the record's size in memory and on the wire.
+#include "Lib/Include/codec.h"
 #include "Lib/Include/types.h"
 
 template <int TYPE, int CHANNELS, int SIZE>
@@ -17,7 +18,11 @@ struct MxifPlainRecord {
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    v.field("index", r.index);
+    if constexpr (CHANNELS > 1) {
+      codec::channelField(v, "index", r.index);
+    } else {
+      v.field("index", r.index);
+    }
     v.field("data", r.data, r.mask, 0);
   }
 };

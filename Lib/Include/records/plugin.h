@@ -59,7 +59,7 @@ struct MxifPluginStatus {
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    v.field("slot", r.slot);
+    codec::channelField(v, "slot", r.slot);
     MX_TEXT_FIELD(v, r, text1, mask, 0);
     MX_TEXT_FIELD(v, r, text2, mask, 1);
     v.field("state", r.state, r.mask, 2);

@@ -22,7 +22,7 @@ struct MxifBusTally {
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    v.field("me", r.me);
+    codec::meField(v, "me", r.me);
     v.mask("presence", r.presence);
     v.each("tally", r.tally, r.presence, 0);
   }
@@ -44,7 +44,7 @@ struct MxifSourceTally {
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    v.field("index", r.index);
+    codec::channelField(v, "index", r.index);
     v.mask("presence", r.presence);
     v.each("tally", r.tally, r.presence, 0);
   }

@@ -26,8 +26,8 @@ struct MxifTest {
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    v.field("me", r.me);
-    v.field("channel", r.channel);
+    codec::meField(v, "me", r.me);
+    codec::channelField(v, "channel", r.channel);
     v.mask("valueMask", r.valueMask);
     v.each("values", r.values, r.valueMask, 0);
   }

@@ -43,7 +43,7 @@ struct MxifUpStreamKey {
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    v.field("channel", r.channel);
+    codec::channelField(v, "channel", r.channel);
     v.sub("style", r.style);
     v.field("matteColor", r.matteColor, r.mask, W0_MATTE_COLOR);
     v.sub("adjust", r.adjust);

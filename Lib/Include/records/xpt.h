@@ -28,7 +28,7 @@ struct MxifXptAssign {
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
-    v.field("panel", r.panel);
+    codec::channelField(v, "panel", r.panel);
     v.mask("buttonMask", r.buttonMask);
     v.each("source", r.source, r.buttonMask, 0);
     v.field("panelFlag", r.panelFlag, r.mask, 0);
