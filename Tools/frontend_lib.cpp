@@ -78,6 +78,17 @@ bool shortOptions(const std::vector<std::string>& words, size_t first, const cha
 
 // ---- Link ----------------------------------------------------------------------------------------------
 
+namespace {
+
+// The largest body that the back end's reader of a packet type takes (its own categories, in this
+// program, say).
+int largestBody(int type) {
+  useScratchSystem();
+  return category::CategoryRegistry::instance().largestBody(type);
+}
+
+}  // namespace
+
 bool Link::open(const std::string& dir, double timeout, std::string& error) {
   close();
   const std::string path = dir + "/link.mem";
@@ -126,7 +137,7 @@ bool Link::write(const Bytes& bytes, double timeout, u32* end, bool* unfinished)
       if (end != nullptr) *end = linkpeer::loadIndex(requestRing()) % LINK_RING_DATA;
       linkpeer::withTable(dir_, ackRing(), [&](linkpeer::LinkTable& t) {
         if (unfinished != nullptr) *unfinished = t.live && !t.requests.atPacket();
-        if (t.live) t.requests.add(bytes.data(), bytes.size());
+        if (t.live) t.requests.add(bytes.data(), bytes.size(), largestBody);
       });
     }
     flock(fd_, LOCK_UN);

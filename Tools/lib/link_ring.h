@@ -135,13 +135,15 @@ inline bool nextPacket(const Bytes& buf, size_t& pos, Packet& p, size_t& garbage
 // How the back end's receiver splits the request stream, followed over the bytes written into it:
 // whether the next byte starts a packet, or goes into one that earlier bytes left unfinished (a header
 // whose body is still to come, or the start of a header). The receiver's rules: bytes before a sync
-// pair are skipped; a header whose body could never be buffered is dropped up to a sync byte in it.
+// pair are skipped; a header whose body could never be buffered is dropped up to a sync byte in it,
+// one that promises more than largest(type), the largest body its type's reader takes, at once.
 struct RequestStream {
   u32 owed = 0;  // body bytes of the last header still to come
   Bytes head;    // the start of a header: a sync byte, then up to six more
 
   bool atPacket() const { return owed == 0 && head.empty(); }
-  void add(const u8* p, size_t n) {
+  template <class Largest>
+  void add(const u8* p, size_t n, Largest&& largest) {
     const auto hunt = [&] {
       while (!head.empty() && (head[0] != LINK_SYNC0 || (head.size() > 1 && head[1] != LINK_SYNC1))) head.erase(head.begin());
     };
@@ -156,15 +158,15 @@ struct RequestStream {
       hunt();
       if (head.size() < static_cast<size_t>(LINK_HEADER_BYTES)) continue;
       const u32 length = (u32{head[2]} << 24) | (u32{head[3]} << 16) | (u32{head[4]} << 8) | head[5];
-      if (length <= static_cast<u32>(RequestReceiver::MAX_BODY)) {
-        owed = length;
-        head.clear();
+      if (length > static_cast<u32>(RequestReceiver::MAX_BODY)) {
+        size_t drop = 1;
+        while (drop < head.size() && head[drop] != LINK_SYNC0) ++drop;
+        head.erase(head.begin(), head.begin() + static_cast<std::ptrdiff_t>(drop));
+        hunt();
         continue;
       }
-      size_t drop = 1;
-      while (drop < head.size() && head[drop] != LINK_SYNC0) ++drop;
-      head.erase(head.begin(), head.begin() + static_cast<std::ptrdiff_t>(drop));
-      hunt();
+      if (length <= static_cast<u32>(largest(head[6] << 8 | head[7]))) owed = length;
+      head.clear();
     }
   }
 };

@@ -89,11 +89,15 @@ TEST(FrontendRing, ReaderTakesWholePacketsAndSkipsGarbage) {
 
 // Whether the next byte written starts a packet, as the back end's receiver splits the stream: after
 // the bytes, and after a wait packet written next (which completes or is swallowed by what they left).
+// Here type 29 takes bodies of up to 184 bytes, others any that can be buffered.
 TEST(FrontendRing, RequestStreamFollowsWhereThePacketsEnd) {
   const Bytes wait = linkpeer::packetBytes(category::TYPE_WAIT_CMD, frontend::waitBody(1));
+  const auto largest = [](int type) { return type == 29 ? 184 : RequestReceiver::MAX_BODY; };
   const std::tuple<Bytes, u32, size_t, bool> cases[] = {  // bytes, body bytes owed, header bytes held, then
       {wait, 0, 0, true},
       {{0x5A, 0x81, 0, 0, 0x01, 0x58, 0, 0}, 0x158, 0, false},             // a header alone: its body is owed
+      {{0x5A, 0x81, 0, 0, 0, 184, 0, 29}, 184, 0, false},
+      {{0x5A, 0x81, 0, 0, 0, 185, 0, 29}, 0, 0, true},                     // more than its type takes: dropped
       {{0x11, 0x5A, 0x5A, 0x81, 0, 0, 0, 3, 0, 0, 9}, 2, 0, true},         // skipped to the sync pair
       {{0x5A, 0x81, 0, 0}, 0, 4, true},                                    // half a header
       {{0x5A, 0x81, 0, 0, 0x40, 0, 0x5A, 0x81, 0, 0, 0, 0}, 0, 6, true},   // too long to buffer: dropped to its next sync
@@ -101,9 +105,9 @@ TEST(FrontendRing, RequestStreamFollowsWhereThePacketsEnd) {
   };
   for (const auto& [bytes, owed, held, then] : cases) {
     linkpeer::RequestStream stream;
-    stream.add(bytes.data(), bytes.size());
+    stream.add(bytes.data(), bytes.size(), largest);
     EXPECT_EQ(std::tuple(stream.owed, stream.head.size(), stream.atPacket()), std::tuple(owed, held, owed == 0 && held == 0));
-    stream.add(wait.data(), wait.size());
+    stream.add(wait.data(), wait.size(), largest);
     EXPECT_EQ(stream.atPacket(), then) << owed << " " << held;
   }
 }
