@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <sstream>
 
 #include "Tools/lib/cli.h"
@@ -50,7 +51,7 @@ LinkTable parsed(const std::string& text) {
       std::string head;
       words >> t.requests.owed >> head;
       for (size_t i = 0; i + 1 < head.size() && head != "-"; i += 2) {
-        t.requests.head.push_back(static_cast<u8>(std::stoul(head.substr(i, 2), nullptr, 16)));
+        t.requests.head.push_back(static_cast<u8>(std::strtoul(head.substr(i, 2).c_str(), nullptr, 16)));
       }
     } else if (LinkTable::Reader r; word == "reader" && words >> r.pid >> r.serial >> r.at) {
       t.readers.push_back(r);
