@@ -78,6 +78,17 @@ bool shortOptions(const std::vector<std::string>& words, size_t first, const cha
 
 // ---- Link ----------------------------------------------------------------------------------------------
 
+namespace {
+
+// The largest body that the back end's reader of a packet type takes (its own categories, in this
+// program, say).
+int largestBody(int type) {
+  useScratchSystem();
+  return category::CategoryRegistry::instance().largestBody(type);
+}
+
+}  // namespace
+
 bool Link::open(const std::string& dir, double timeout, std::string& error) {
   close();
   const std::string path = dir + "/link.mem";
@@ -94,6 +105,7 @@ bool Link::open(const std::string& dir, double timeout, std::string& error) {
       }
       base_ = static_cast<u8*>(p);
       fd_ = fd;
+      dir_ = dir;
       return true;
     }
     if (fd >= 0) ::close(fd);
@@ -112,7 +124,7 @@ void Link::close() {
   fd_ = -1;
 }
 
-bool Link::write(const Bytes& bytes, double timeout, u32* end) {
+bool Link::write(const Bytes& bytes, double timeout, u32* end, bool* unfinished) {
   if (bytes.size() > LINK_RING_DATA - LINK_RING_RESERVE) return false;
   const auto until = deadline(timeout);
   for (;;) {
@@ -120,8 +132,14 @@ bool Link::write(const Bytes& bytes, double timeout, u32* end) {
     while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
     }
     const bool fits = linkpeer::ringRoom(requestRing()) >= bytes.size();
-    if (fits) linkpeer::ringWrite(requestRing(), bytes.data(), bytes.size());
-    if (fits && end != nullptr) *end = linkpeer::loadIndex(requestRing()) % LINK_RING_DATA;
+    if (fits) {
+      linkpeer::ringWrite(requestRing(), bytes.data(), bytes.size());
+      if (end != nullptr) *end = linkpeer::loadIndex(requestRing()) % LINK_RING_DATA;
+      linkpeer::withTable(dir_, ackRing(), [&](linkpeer::LinkTable& t) {
+        if (unfinished != nullptr) *unfinished = t.live && !t.requests.atPacket();
+        if (t.live) t.requests.add(bytes.data(), bytes.size(), largestBody);
+      });
+    }
     flock(fd_, LOCK_UN);
     if (fits) return true;
     if (Clock::now() >= until) return false;
@@ -131,8 +149,11 @@ bool Link::write(const Bytes& bytes, double timeout, u32* end) {
 
 std::vector<Packet> Link::takePackets(size_t max) {
   std::vector<Packet> packets;
-  const Bytes unread = linkpeer::ringPeek(ackRing());
-  linkpeer::ringConsume(ackRing(), linkpeer::parsePackets(unread, packets, garbage_, max));
+  linkpeer::withTable(dir_, ackRing(), [&](linkpeer::LinkTable& t) {
+    if (!t.live) return;
+    const Bytes waiting = linkpeer::ringBytes(ackRing(), t.waiting, t.write);
+    t.waiting = static_cast<u32>((t.waiting + linkpeer::parsePackets(waiting, packets, garbage_, max)) % LINK_RING_DATA);
+  });
   return packets;
 }
 
@@ -229,20 +250,25 @@ const char HELP[] =
     "  --timeout S     upper bound of every wait, in seconds (default 2)\n"
     "  --help          this text\n"
     "  --version       the version of the system and of the backup image it reads\n"
-    "Commands that write a request wait for the back end's start-up to pass:\n"
-    "  send TYPE [me=N] [channel=N] field=value ...  a record or command by type name; a record's\n"
-    "                                               answer is checked: each field the back end\n"
-    "                                               refused is named with what it takes, a format\n"
-    "                                               the board cannot run as not applied (status 1);\n"
-    "                                               no answer seen: the reason (status 3)\n"
+    "Commands that write a request, and watch, wait for a back end on DIR and its start-up to pass:\n"
+    "  send TYPE [me=N] [channel=N] field=value ...  a record or command by type name; its answer\n"
+    "                                               is checked: each field of a record that the back\n"
+    "                                               end refused is named with what it takes, a format\n"
+    "                                               the board cannot run as not applied, a command's\n"
+    "                                               negative reply code as refused (status 1); no\n"
+    "                                               answer seen: the reason (status 3)\n"
     "  raw HEX...                                   bytes as they stand, e.g. 5a81 00000000 0049\n"
     "  wait N                                       the back end reads no request for N frames (0..32767)\n"
     "  button CODE press|release [me=N] [panel=N] [index=N]   a button event (codes: frontend buttons):\n"
     "                                               me 0..3, panel 0..2, index 0..255\n"
     "  fader LEVER VALUE [panel=N]                  a fader event: lever 0..3, raw value 0..4095, panel 0..2\n"
     "Commands that read:\n"
-    "  watch [--count N] [--timeout S] [--type NAME[,NAME]]   reports and answers, a line each; with\n"
-    "                                               --type only those types (and --count counts them)\n"
+    "  watch [--count N] [--timeout S] [--type NAME[,NAME]] [--waiting]   reports and answers that\n"
+    "                                               arrive while it runs, a line each (watches side by\n"
+    "                                               side each see all); --type prints only those types\n"
+    "                                               (and --count counts them); --waiting: first those\n"
+    "                                               waiting, which no watch --waiting has read yet\n"
+    "                                               (the last 64 KB at most), and it takes them\n"
     "  console [--follow]                           new console lines (--follow: until interrupted or\n"
     "                                               the back end has ended)\n"
     "  show TYPE [me=N] [channel=N]                 a record as last backed up in DIR/nvram.mem\n"
@@ -251,7 +277,8 @@ const char HELP[] =
     "  buttons                                      the button codes of the panels by name\n"
     "Exit status: 0 done; 1 failed (no back end, a refused request, a time-out); 2 usage error\n"
     "(unknown command, option, type or field name, or a value the field cannot hold); 3 a request\n"
-    "sent whose answer was not seen (a wait holds requests back, or the acknowledgement ring is full).\n";
+    "sent whose answer was not seen (a wait holds requests back, a watch that reads no more holds the\n"
+    "acknowledgement ring full, or bytes written before left a packet unfinished).\n";
 
 int usage(std::ostream& err, const std::string& problem) {
   err << "frontend: " << problem << "\nusage: frontend --board DIR [--timeout S] COMMAND ... (frontend --help lists them)\n";
@@ -462,18 +489,20 @@ void warnStrayBytes(const Bytes& bytes, std::ostream& err) {
   }
 }
 
-// Waits until the back end holding dir has passed its start-up (its rings are reset until then).
+// Waits until a back end holding dir has passed its start-up (its rings are reset until then). A back
+// end started a moment ago may not have made the directory or taken its lock yet: both are awaited
+// too, so that only at the time-out is there no back end.
 bool waitForStartUp(const std::string& dir, double timeout, std::string& error) {
   const auto until = deadline(timeout);
   for (;;) {
     const cli::Backend state = cli::backendOn(dir);
     if (state == cli::Backend::Running) return true;
-    if (state == cli::Backend::None) {
-      error = "no back end is running on " + dir;
-      return false;
-    }
     if (Clock::now() >= until) {
-      error = "the back end on " + dir + " has not passed its start-up in time (--timeout S waits longer)";
+      if (state == cli::Backend::Starting) {
+        error = "the back end on " + dir + " has not passed its start-up in time (--timeout S waits longer)";
+      } else if (cli::checkBoardDir(dir, error)) {
+        error = "no back end is running on " + dir;
+      }
       return false;
     }
     std::this_thread::sleep_for(POLL);
@@ -521,30 +550,42 @@ struct Report {
   Packet packet;
 };
 
-// The packets written to the acknowledgement ring since this was made, read by ring position: a
-// watch that takes them meanwhile does not hide them.
+// The packets written to the acknowledgement ring since this was made, read by ring position as a
+// running reader of the tools' table: a watch beside it sees them too, and the ring keeps them until
+// they are read.
 class AckReports {
+  using Follow = linkpeer::AckReader::Follow;
+
  public:
-  explicit AckReports(const u8* ring) : ring_(ring), follower_(ring) {}
+  explicit AckReports(Link& link) : ring_(link.ackRing()), reader_(link.dir(), link.ackRing(), linkpeer::AckReader::From::Now) {}
   // Takes in what was written since the last call; returns the bytes written since the start.
   size_t poll() {
-    const Bytes& bytes = follower_.follow();
+    const Follow followed = reader_.follow();
+    if (lost_ == Follow::Copied) lost_ = followed;  // the answer may be among what went
+    full_ = full_ || linkpeer::ringRoom(ring_) == 0;
+    if (lost()) return 0;
+    const Bytes& bytes = reader_.bytes();
     Packet p;
     size_t start = 0;
     while (linkpeer::nextPacket(bytes, parsed_, p, garbage_, &start)) reports_.push_back({start, std::move(p)});
-    full_ = full_ || linkpeer::ringRoom(ring_) == 0;
     return bytes.size();
   }
   const std::vector<Report>& reports() const { return reports_; }
   // Whether the ring was seen full: the back end then holds its reports back until a reader takes some.
   bool wasFull() const { return full_; }
+  // Whether reports went before they were read, and why: the back end started again (resetting its
+  // rings), or a reader outside the tools' table took them.
+  bool lost() const { return lost_ != Follow::Copied; }
+  bool restarted() const { return lost_ == Follow::Restarted; }
+  std::string holders() { return reader_.holders(); }
 
  private:
   const u8* ring_;
-  linkpeer::RingFollower follower_;
+  linkpeer::AckReader reader_;
   std::vector<Report> reports_;
   size_t parsed_ = 0, garbage_ = 0;
   bool full_ = false;
+  Follow lost_ = Follow::Copied;
 };
 
 // Whether the back end has read the request ring past index end (into its receive buffer; it acts on
@@ -565,28 +606,64 @@ int unanswered(std::ostream& err, const std::string& request, const std::string&
   return 3;
 }
 
-std::string whyUnseen(Link& link, const AckReports& acks, u32 requestEnd) {
-  if (acks.wasFull()) return "the acknowledgement ring is full (frontend watch reads it)";
+std::string whyUnseen(Link& link, AckReports& acks, u32 requestEnd) {
+  if (acks.lost()) {
+    return acks.restarted() ? "the back end started again, resetting its rings"
+                            : "a reader outside these tools took the reports before they were read";
+  }
+  if (acks.wasFull()) {
+    const std::string holders = acks.holders();
+    return "the acknowledgement ring is full: " +
+           (holders.empty() ? std::string("a reader outside these tools holds it") : "a reader that reads no more holds it (" + holders + ")");
+  }
   if (!readPast(link, requestEnd)) return "the back end has not read the request (--timeout S waits longer)";
   return "the back end has not acted on it yet (a wait holds requests back; --timeout S waits longer)";
 }
 
-// A command whose answer carries a reply code: a negative one is a refusal.
+// The bytes written before a request left a packet unfinished, so the back end took the request into
+// that packet: its answer, if any, cannot be told from the answer to those bytes.
+const char INTO_UNFINISHED[] =
+    "the back end took it into the body of a packet that bytes written before left unfinished (frontend raw)";
+
+// Where a command carries its reply code (a 16-bit "reply" or "result", its answer's; a negative one
+// is a refusal): the byte offset in its body, or -1 when it has none.
+int replyOffset(int type) {
+  std::vector<FieldInfo> fields;
+  if (!settableFields(type, fields)) return -1;
+  int at = 0;
+  for (const FieldInfo& f : fields) {
+    if (f.textCapacity > 0) return -1;
+    if (f.name == "reply" || f.name == "result") return f.kind == codec::Kind::S16 && f.count == 1 ? at : -1;
+    at += codec::widthOf(f.kind) * f.count;
+  }
+  return -1;
+}
+
+// A command whose answer carries a reply code: the answer is the request as sent (as far as the
+// answer goes) with the code filled in; a negative code is a refusal.
 int checkReply(Link& link, AckReports& acks, u32 requestEnd, int type, const Bytes& body, double timeout,
                std::ostream& err) {
-  const std::string request = describe(type, body.data(), body.size());
-  if (request.find(" reply=") == std::string::npos) return 0;
+  const int at = replyOffset(type);
+  if (at < 0) return 0;
+  const size_t code = static_cast<size_t>(at);
+  const auto answers = [&](const Packet& p) {
+    if (p.type != type || p.body.size() < code + 2) return false;
+    for (size_t i = 0; i < std::min(p.body.size(), body.size()); ++i) {
+      if ((i < code || i > code + 1) && p.body[i] != body[i]) return false;
+    }
+    return true;
+  };
   const auto until = deadline(timeout);
   for (;;) {
     acks.poll();
     for (const Report& r : acks.reports()) {
-      if (r.packet.type != type) continue;
-      const std::string answer = describe(r.packet);
-      const size_t at = answer.find(" reply=");
-      if (at == std::string::npos || std::atol(answer.c_str() + at + 7) >= 0) return 0;
-      return refuse(err, "refused: " + answer);
+      if (!answers(r.packet)) continue;
+      if (static_cast<s16>(r.packet.body[code] << 8 | r.packet.body[code + 1]) >= 0) return 0;
+      return refuse(err, "refused: " + describe(r.packet));
     }
-    if (Clock::now() >= until) return unanswered(err, category::typeNameOf(type), whyUnseen(link, acks, requestEnd), timeout);
+    if (acks.lost() || Clock::now() >= until) {
+      return unanswered(err, category::typeNameOf(type), whyUnseen(link, acks, requestEnd), acks.lost() ? -1 : timeout);
+    }
     std::this_thread::sleep_for(POLL);
   }
 }
@@ -646,8 +723,9 @@ int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requ
   int me = 0, channel = 0;
   const std::string instance = instanceOf(type, body, me, channel);
   // Frames after the one that takes the request that must have ended before the answer is known to
-  // be out: one, or sixteen while the reports go out in turns.
-  const int frames = reportsInTurns(board) ? 16 : 1;
+  // be out: one, or sixteen while the reports go out in turns (which an event memory request may
+  // turn on in the frame that takes it).
+  int frames = type == category::TYPE_EVENT_MEMORY || reportsInTurns(board) ? 16 : 1;
   const auto until = deadline(timeout);
   int waits = 0;              // waits written after the request
   u32 awaited = requestEnd;   // the end of what the back end is to read next
@@ -679,6 +757,8 @@ int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requ
     } else if (waits < frames) {
       u32 end = 0;
       if (link.write(waitPacket(waits + 1 < frames ? 1 : 0), 0, &end)) awaited = end, ++waits;
+    } else if (frames < 16 && reportsInTurns(board)) {
+      frames = 16;  // turned on meanwhile by another request: the backup image shows it by now
     } else if (!out) {
       out = acks.poll();
     }
@@ -689,7 +769,7 @@ int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requ
       seen.emplace_back(acks.reports()[examined].at, std::move(refused));
     }
     if (std::all_of(taken.begin(), taken.end(), [](bool t) { return t; })) return formatRuns();
-    if (out && acks.wasFull()) return unanswered(err, instance, whyUnseen(link, acks, requestEnd));
+    if ((out && acks.wasFull()) || acks.lost()) return unanswered(err, instance, whyUnseen(link, acks, requestEnd));
     if (out) break;
     if (Clock::now() >= until) return unanswered(err, instance, whyUnseen(link, acks, requestEnd), timeout);
     std::this_thread::sleep_for(POLL);
@@ -724,21 +804,22 @@ const char NO_ROOM[] = "the request ring has no room: the back end has not read 
 int sendRequest(Link& link, const std::string& board, const Bytes& packet, double timeout, std::ostream& err) {
   const int type = packet[6] << 8 | packet[7];
   const Bytes body(packet.begin() + 8, packet.end());
-  AckReports acks(link.ackRing());
+  AckReports acks(link);
   const u32 consoleFrom = linkpeer::consoleWriteIndex(link.console());
   std::vector<Refusal> fields;
   const bool record = type < category::FIRST_COMMAND_TYPE;
-  if (record && (!requestFields(type, body, fields) || fields.empty())) {
-    return link.write(packet, timeout) ? 0 : refuse(err, NO_ROOM);
-  }
+  const bool checked = !record || (requestFields(type, body, fields) && !fields.empty());
   // A record request is followed by a wait of one frame (see above).
   Bytes bytes = packet;
-  if (record) {
+  if (record && checked) {
     const Bytes wait = waitPacket(1);
     bytes.insert(bytes.end(), wait.begin(), wait.end());
   }
   u32 end = 0;
-  if (!link.write(bytes, timeout, &end)) return refuse(err, NO_ROOM);
+  bool unfinished = false;
+  if (!link.write(bytes, timeout, &end, &unfinished)) return refuse(err, NO_ROOM);
+  if (unfinished) return unanswered(err, category::typeNameOf(type), INTO_UNFINISHED);
+  if (!checked) return 0;
   if (!record) return checkReply(link, acks, end, type, body, timeout, err);
   return checkAnswer(link, board, acks, end, consoleFrom, type, body, timeout, err);
 }
@@ -759,52 +840,62 @@ struct WatchOptions {
   long count = -1;
   std::vector<int> types;
   double timeout = 0;
+  bool waiting = false;
 };
 
 // 0, or 2 with a usage error written.
 int watchOptions(const std::vector<std::string>& a, WatchOptions& o, std::ostream& err) {
-  const cli::OptionNames accepted{{"--count", "--timeout", "--type"}, {}};
+  const cli::OptionNames accepted{{"--count", "--timeout", "--type"}, {"--waiting"}};
   for (size_t i = 0; i < a.size(); ++i) {
     cli::OptionWord w;
     std::string error;
     if (cli::readOption(a, i, accepted, w, error) && w.name == "--type") {
       if (!typeFilter(w.value, o.types, err)) return 2;
+    } else if (error.empty() && w.name == "--waiting") {
+      o.waiting = true;
     } else if (error.empty() && (w.name == "--count" ? parseNumber(w.value, 1, 1000000, o.count) : parseSeconds(w.value, o.timeout))) {
       continue;
     } else {
-      return usage(err, "watch takes --count N (N > 0), --timeout S and --type NAME[,NAME]");
+      return usage(err, "watch takes --count N (N > 0), --timeout S, --type NAME[,NAME] and --waiting");
     }
   }
   return 0;
 }
 
-int watch(Link& link, const WatchOptions& o, std::ostream& out, std::ostream& err) {
-  const long count = o.count;
-  const std::vector<int>& types = o.types;
-  const double timeout = o.timeout;
-  const auto until = deadline(timeout);
+// Prints the reports that the back end writes while it runs (after those waiting, with --waiting),
+// as a running reader of the tools' table: watches side by side each see every report.
+int watch(Link& link, const WatchOptions& o, const Clock::time_point until, std::ostream& out, std::ostream& err) {
+  using linkpeer::AckReader;
+  AckReader reader(link.dir(), link.ackRing(), o.waiting ? AckReader::From::Waiting : AckReader::From::Now);
   long seen = 0;
-  size_t garbage = link.garbage();
+  size_t parsed = 0, garbage = 0;
+  const auto counted = [&] { return o.count >= 0 && seen >= o.count; };
   for (;;) {
-    // Without a filter, only as many packets as are still to be counted are taken from the ring.
-    const size_t max = count < 0 || !types.empty() ? SIZE_MAX : static_cast<size_t>(count - seen);
-    for (const Packet& p : link.takePackets(max)) {
-      if (count >= 0 && seen >= count) break;
-      if (!types.empty() && std::find(types.begin(), types.end(), p.type) == types.end()) continue;
+    const AckReader::Follow followed = reader.follow();
+    if (followed != AckReader::Follow::Copied) {
+      parsed = 0;
+      out << (followed == AckReader::Follow::Restarted ? "(the back end started again: what follows is from its new start)\n"
+                                                       : "(reports are missing here: a reader outside these tools took them)\n");
+    }
+    Packet p;
+    for (size_t skipped = garbage; !counted() && linkpeer::nextPacket(reader.bytes(), parsed, p, garbage);) {
+      if (garbage != skipped) out << "(" << garbage - skipped << " bytes skipped before a packet)\n";
+      skipped = garbage;
+      if (!o.types.empty() && std::find(o.types.begin(), o.types.end(), p.type) == o.types.end()) continue;
       out << describe(p) << "\n";
       ++seen;
     }
-    if (link.garbage() != garbage) {
-      out << "(" << link.garbage() - garbage << " bytes skipped before a packet)\n";
-      garbage = link.garbage();
-    }
     out.flush();
-    if (count >= 0 && seen >= count) return 0;
+    // What was read (up to the last packet counted) no longer waits.
+    if (o.waiting && parsed > 0) reader.take(parsed);
+    reader.drop(parsed);
+    parsed = 0;
+    if (counted()) return 0;
     if (Clock::now() >= until) break;
     std::this_thread::sleep_for(POLL);
   }
-  if (count < 0) return 0;
-  err << "frontend: watch: " << seen << " of " << count << " packets before the time-out\n";
+  if (o.count < 0) return 0;
+  err << "frontend: watch: " << seen << " of " << o.count << " packets before the time-out\n";
   return 1;
 }
 
@@ -977,14 +1068,17 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   ShowWhat shown;
   if (command == "show" && showArguments(rest, shown, err) != 0) return 2;
   if (board.empty()) return usage(err, "--board DIR is needed");
-  if (!cli::checkBoardDir(board, error)) return refuse(err, error);
-  if (command == "show") return show(board, shown, out, err);
-  if (command == "console") return console(board, rest, timeout, out, err);
-  if (writes && !waitForStartUp(board, timeout, error)) return refuse(err, error);
-  if (command == "watch" && cli::backendOn(board) == cli::Backend::None) return refuse(err, "no back end is running on " + board);
+  if (command == "show" || command == "console") {
+    if (!cli::checkBoardDir(board, error)) return refuse(err, error);
+    return command == "show" ? show(board, shown, out, err) : console(board, rest, timeout, out, err);
+  }
+  // A watch waits for the back end within its own time-out, and watches until its end.
+  const double waitFor = command == "watch" ? watching.timeout : timeout;
+  const auto until = deadline(waitFor);
+  if (!waitForStartUp(board, waitFor, error)) return refuse(err, error);
   Link link;
   if (!link.open(board, timeout, error)) return refuse(err, error);
-  if (command == "watch") return watch(link, watching, out, err);
+  if (command == "watch") return watch(link, watching, until, out, err);
   if (command == "raw") warnStrayBytes(packet, err);
   if (!note.empty()) err << "frontend: " << note << "\n";
   if (command == "send") return sendRequest(link, board, packet, timeout, err);

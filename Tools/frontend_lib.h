@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Tools/lib/link_ring.h"
+#include "Tools/lib/link_table.h"
 #include "Tools/lib/record_types.h"
 
 namespace frontend {
@@ -14,7 +15,8 @@ namespace frontend {
 using linkpeer::Packet;
 
 // link.mem of a board directory, mapped shared. Only this file is touched; the front end writes
-// the request ring's write index and the read indexes of the acknowledgement and console rings.
+// the request ring's write index and the read indexes of the acknowledgement and console rings. The
+// acknowledgement ring's read index is shared through the tools' table (Tools/lib/link_table.h).
 class Link {
  public:
   Link() = default;
@@ -26,6 +28,7 @@ class Link {
   bool open(const std::string& dir, double timeout, std::string& error);
   void close();
   bool isOpen() const { return base_ != nullptr; }
+  const std::string& dir() const { return dir_; }
 
   u8* requestRing() { return base_ + linkpeer::REQUEST_RING_OFFSET; }
   u8* ackRing() { return base_ + linkpeer::ACK_RING_OFFSET; }
@@ -33,10 +36,12 @@ class Link {
 
   // Writes the bytes whole, waiting up to timeout seconds for room; false (nothing written)
   // when they do not fit in time. Front ends on the same link take turns (a lock on link.mem), so
-  // two requests never land on the same bytes. *end gets the ring index just past the bytes.
-  bool write(const Bytes& bytes, double timeout, u32* end = nullptr);
-  // Takes up to max complete packets from the acknowledgement ring; bytes that start no packet
-  // are skipped and counted in garbage().
+  // two requests never land on the same bytes. *end gets the ring index just past the bytes;
+  // *unfinished whether the back end takes them into a packet that bytes written before left
+  // unfinished (a header whose body is still to come), as far as the tools wrote those.
+  bool write(const Bytes& bytes, double timeout, u32* end = nullptr, bool* unfinished = nullptr);
+  // Takes up to max complete packets of those waiting in the acknowledgement ring (as
+  // `watch --waiting` shows them); bytes that start no packet are skipped and counted in garbage().
   std::vector<Packet> takePackets(size_t max = SIZE_MAX);
   size_t garbage() const { return garbage_; }
   // The console ring's complete lines since the last call (or since any front end last read it).
@@ -45,6 +50,7 @@ class Link {
  private:
   u8* base_ = nullptr;
   int fd_ = -1;  // link.mem, kept open for the writers' lock
+  std::string dir_;
   size_t garbage_ = 0;
 };
 

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "Lib/Include/storage.h"
 #include "Main/system/maintenance.h"
@@ -158,7 +159,13 @@ void BackendLock::release() {
   fd_ = -1;
 }
 
-void BackendLock::markStarted() { rewrite(std::to_string(getpid()) + "\n" + STARTED + "\n"); }
+void BackendLock::markStarted() {
+  // The process id stays across a restart (exec); the time of the start tells the starts apart.
+  timespec now {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const std::string stamp = std::to_string(getpid()) + "." + std::to_string(now.tv_sec) + "." + std::to_string(now.tv_nsec);
+  rewrite(std::to_string(getpid()) + "\n" + STARTED + " " + stamp + "\n");
+}
 
 void BackendLock::rewrite(const std::string& text) {
   if (fd_ < 0) return;
@@ -166,13 +173,17 @@ void BackendLock::rewrite(const std::string& text) {
   if (ftruncate(fd_, 0) != 0 || pwrite(fd_, text.data(), text.size(), 0) < 0) return;
 }
 
-Backend backendOn(const std::string& dir) {
+Backend backendOn(const std::string& dir, std::string* start) {
+  if (start != nullptr) start->clear();
   const int fd = ::open((dir + LOCK_FILE).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return Backend::None;
   struct flock f = wholeFile(F_WRLCK);
   Backend state = Backend::None;
   if (fcntl(fd, F_OFD_GETLK, &f) == 0 && f.l_type != F_UNLCK) {
-    state = contents(fd).find(STARTED) != std::string::npos ? Backend::Running : Backend::Starting;
+    const std::string text = contents(fd);
+    const size_t at = text.find(STARTED);
+    state = at != std::string::npos ? Backend::Running : Backend::Starting;
+    if (start != nullptr && at != std::string::npos) *start = text.substr(at, text.find('\n', at) - at);
   }
   ::close(fd);
   return state;

@@ -2,10 +2,11 @@
 // What the host programs share: option and number words, the version line, the board directory,
 // and the lock file that a running back end holds in it.
 //
-// The lock file DIR/backend.pid holds the back end's process id, and a second line "started" once
-// its start-up has passed (the system has said "Start Timer task"). The back end holds a lock on
-// the file for as long as it runs, across its own restarts, so a front end can tell whether a back
-// end is there and a second back end on the same directory is refused.
+// The lock file DIR/backend.pid holds the back end's process id, and a second line "started STAMP"
+// once its start-up has passed (the system has said "Start Timer task"); STAMP differs at every
+// start, restarts included. The back end holds a lock on the file for as long as it runs, across its
+// own restarts, so a front end can tell whether a back end is there and a second back end on the
+// same directory is refused.
 #include <string>
 #include <vector>
 
@@ -47,7 +48,7 @@ class BackendLock {
   // Takes the lock (or keeps the one this process held before it started itself again); false
   // with the reason when another back end holds it or the file cannot be created.
   bool acquire(const std::string& dir, std::string& error);
-  // Notes in the file that start-up has passed.
+  // Notes in the file that start-up has passed, with a stamp of this start.
   void markStarted();
   // Removes the file, still holding the lock, and lets the lock go: the back end has ended.
   void release();
@@ -59,7 +60,8 @@ class BackendLock {
 };
 
 enum class Backend { None, Starting, Running };
-// Whether a back end holds the board directory, and whether its start-up has passed.
-Backend backendOn(const std::string& dir);
+// Whether a back end holds the board directory, and whether its start-up has passed; *start gets
+// the stamp of that start ("" unless Running). The back end resets the link's rings at every start.
+Backend backendOn(const std::string& dir, std::string* start = nullptr);
 
 }  // namespace cli

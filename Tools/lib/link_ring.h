@@ -76,32 +76,13 @@ inline Bytes ringBytes(const u8* ring, u32 from, u32 to) {
   return out;
 }
 
+// The bytes from index `from` on to index `to`, going round the ring.
+inline u32 ringAhead(u32 from, u32 to) { return (to + LINK_RING_DATA - from) % LINK_RING_DATA; }
+
 // The unread bytes, without taking them.
 inline Bytes ringPeek(const u8* ring) {
   return ringBytes(ring, loadIndex(ring + 4) % LINK_RING_DATA, loadIndex(ring) % LINK_RING_DATA);
 }
-
-// What the writer of a ring adds from the moment this is made on, by position: the bytes stay here
-// whatever a reader takes from the ring meanwhile, as long as the writer does not go round the whole
-// ring between two calls of follow().
-class RingFollower {
- public:
-  explicit RingFollower(const u8* ring) : ring_(ring), at_(loadIndex(ring) % LINK_RING_DATA) {}
-  // Copies what was written since the last call; returns every byte written since the start.
-  const Bytes& follow() {
-    const u32 w = loadIndex(ring_) % LINK_RING_DATA;
-    const Bytes added = ringBytes(ring_, at_, w);
-    bytes_.insert(bytes_.end(), added.begin(), added.end());
-    at_ = w;
-    return bytes_;
-  }
-  const Bytes& bytes() const { return bytes_; }
-
- private:
-  const u8* ring_;
-  u32 at_;
-  Bytes bytes_;
-};
 
 // Takes n bytes (at most what is unread) by advancing the read index.
 inline void ringConsume(u8* ring, size_t n) {
@@ -150,6 +131,45 @@ inline bool nextPacket(const Bytes& buf, size_t& pos, Packet& p, size_t& garbage
   }
   return false;
 }
+
+// How the back end's receiver splits the request stream, followed over the bytes written into it:
+// whether the next byte starts a packet, or goes into one that earlier bytes left unfinished (a header
+// whose body is still to come, or the start of a header). The receiver's rules: bytes before a sync
+// pair are skipped; a header whose body could never be buffered is dropped up to a sync byte in it,
+// one that promises more than largest(type), the largest body its type's reader takes, at once.
+struct RequestStream {
+  u32 owed = 0;  // body bytes of the last header still to come
+  Bytes head;    // the start of a header: a sync byte, then up to six more
+
+  bool atPacket() const { return owed == 0 && head.empty(); }
+  template <class Largest>
+  void add(const u8* p, size_t n, Largest&& largest) {
+    const auto hunt = [&] {
+      while (!head.empty() && (head[0] != LINK_SYNC0 || (head.size() > 1 && head[1] != LINK_SYNC1))) head.erase(head.begin());
+    };
+    for (size_t i = 0; i < n; ++i) {
+      if (owed > 0) {
+        const size_t run = std::min<size_t>(owed, n - i);
+        owed -= static_cast<u32>(run);
+        i += run - 1;
+        continue;
+      }
+      head.push_back(p[i]);
+      hunt();
+      if (head.size() < static_cast<size_t>(LINK_HEADER_BYTES)) continue;
+      const u32 length = (u32{head[2]} << 24) | (u32{head[3]} << 16) | (u32{head[4]} << 8) | head[5];
+      if (length > static_cast<u32>(RequestReceiver::MAX_BODY)) {
+        size_t drop = 1;
+        while (drop < head.size() && head[drop] != LINK_SYNC0) ++drop;
+        head.erase(head.begin(), head.begin() + static_cast<std::ptrdiff_t>(drop));
+        hunt();
+        continue;
+      }
+      if (length <= static_cast<u32>(largest(head[6] << 8 | head[7]))) owed = length;
+      head.clear();
+    }
+  }
+};
 
 // Splits the complete packets at the front of buf (up to max of them) into out, as nextPacket
 // finds them. Returns the bytes used up: the packets and the garbage before them; a partial packet

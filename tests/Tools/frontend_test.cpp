@@ -6,15 +6,20 @@
 
 #include <algorithm>
 #include <cstring>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <sstream>
+#include <thread>
 #include <tuple>
 
 #include "Main/framework/bp.h"
 #include "Main/framework/typenames.h"
+#include "Platform/board.h"
 #include "Tools/frontend_lib.h"
+#include "Tools/lib/cli.h"
 #include "Tools/lib/scratch_system.h"
 #include "Lib/Include/data_internal.h"
 #include "Lib/Include/text.h"
@@ -80,6 +85,31 @@ TEST(FrontendRing, ReaderTakesWholePacketsAndSkipsGarbage) {
   linkpeer::ringConsume(r.p(), used);
   EXPECT_EQ(std::tuple(linkpeer::ringUsed(r.p()), r.word(0)),
             std::tuple(partial.size() - 1, (LINK_RING_DATA - 5 + bytes.size()) % LINK_RING_DATA));
+}
+
+// Whether the next byte written starts a packet, as the back end's receiver splits the stream: after
+// the bytes, and after a wait packet written next (which completes or is swallowed by what they left).
+// Here type 29 takes bodies of up to 184 bytes, others any that can be buffered.
+TEST(FrontendRing, RequestStreamFollowsWhereThePacketsEnd) {
+  const Bytes wait = linkpeer::packetBytes(category::TYPE_WAIT_CMD, frontend::waitBody(1));
+  const auto largest = [](int type) { return type == 29 ? 184 : RequestReceiver::MAX_BODY; };
+  const std::tuple<Bytes, u32, size_t, bool> cases[] = {  // bytes, body bytes owed, header bytes held, then
+      {wait, 0, 0, true},
+      {{0x5A, 0x81, 0, 0, 0x01, 0x58, 0, 0}, 0x158, 0, false},             // a header alone: its body is owed
+      {{0x5A, 0x81, 0, 0, 0, 184, 0, 29}, 184, 0, false},
+      {{0x5A, 0x81, 0, 0, 0, 185, 0, 29}, 0, 0, true},                     // more than its type takes: dropped
+      {{0x11, 0x5A, 0x5A, 0x81, 0, 0, 0, 3, 0, 0, 9}, 2, 0, true},         // skipped to the sync pair
+      {{0x5A, 0x81, 0, 0}, 0, 4, true},                                    // half a header
+      {{0x5A, 0x81, 0, 0, 0x40, 0, 0x5A, 0x81, 0, 0, 0, 0}, 0, 6, true},   // too long to buffer: dropped to its next sync
+      {{0x00, 0x5A}, 0, 1, true},
+  };
+  for (const auto& [bytes, owed, held, then] : cases) {
+    linkpeer::RequestStream stream;
+    stream.add(bytes.data(), bytes.size(), largest);
+    EXPECT_EQ(std::tuple(stream.owed, stream.head.size(), stream.atPacket()), std::tuple(owed, held, owed == 0 && held == 0));
+    stream.add(wait.data(), wait.size(), largest);
+    EXPECT_EQ(stream.atPacket(), then) << owed << " " << held;
+  }
 }
 
 TEST(FrontendRing, ConsoleGivesCompleteLinesAcrossTheWrap) {
@@ -296,6 +326,73 @@ TEST(FrontendProgram, ShowReadsTheBackupImageOrSaysWhyNot) {
   std::filesystem::remove_all(dir);
 }
 
+// A board directory with a back end that the test plays: its lock taken and its start-up passed, its
+// link.mem mapped.
+struct ScriptedBackEnd {
+  ScriptedBackEnd() {
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/link.mem").close();
+    std::filesystem::resize_file(dir + "/link.mem", platform::LINK_SIZE);
+    std::string error;
+    EXPECT_TRUE(lock.acquire(dir, error) && link.open(dir, 0, error)) << error;
+    lock.markStarted();
+  }
+  ~ScriptedBackEnd() {
+    link.close();
+    lock.release();
+    std::filesystem::remove_all(dir);
+  }
+  void readRequests() { linkpeer::ringConsume(link.requestRing(), linkpeer::ringUsed(link.requestRing())); }
+  void report(const std::vector<std::string>& words) {
+    const Bytes p = packetOf(words);
+    linkpeer::ringWrite(link.ackRing(), p.data(), p.size());
+  }
+  std::string dir = testing::TempDir() + "frontend_scripted_" + std::to_string(getpid());
+  cli::BackendLock lock;
+  frontend::Link link;
+};
+
+// The answer to a request is among the reports of its instance that the back end writes once it has
+// read the request. A field that a report carried as sent before (the answer to another request, sent
+// before this one was read) stays taken though the answer leaves it out, as the back end leaves out a
+// value that it holds already.
+TEST(FrontendProgram, AFieldTakenInAnEarlierReportStaysTaken) {
+  frontend::useScratchSystem();
+  const std::tuple<bool, int, std::string> cases[] = {  // an earlier report carries horizontalPhase=5
+      {true, 0, ""},
+      {false, 1, "frontend: refused: MxifSystem horizontalPhase=5: takes -50..49; kept its value\n"},
+  };
+  for (const auto& [earlier, status, refusal] : cases) {
+    ScriptedBackEnd backEnd;
+    const std::vector<std::string> words = {"MxifSystem", "horizontalPhase=5", "secondText=ab"};
+    auto sent = std::async(std::launch::async, [&] {
+      std::vector<std::string> args = {"--board", backEnd.dir, "--timeout", "5", "send"};
+      args.insert(args.end(), words.begin(), words.end());
+      std::ostringstream out, err;
+      const int s = frontend::run(args, out, err);
+      return std::pair(s, err.str());
+    });
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    const auto await = [&](auto ready) {
+      while (!ready() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    // The request, and the wait of a frame after it; the earlier report, which send has read (as its
+    // place in the tools' table shows) before its request is read.
+    await([&] { return linkpeer::ringUsed(backEnd.link.requestRing()) >= packetOf(words).size() + 16; });
+    if (earlier) backEnd.report({"MxifSystem", "horizontalPhase=5"});
+    await([&] {
+      std::vector<u32> at;
+      linkpeer::withTable(backEnd.dir, nullptr, [&](linkpeer::LinkTable& t) { at.push_back(t.readers.empty() ? 0 : t.readers[0].at); });
+      return at == std::vector<u32>{linkpeer::loadIndex(backEnd.link.ackRing())};
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    backEnd.readRequests();
+    backEnd.report({"MxifSystem", "secondText=ab"});
+    while (sent.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) backEnd.readRequests();  // the waits after it
+    EXPECT_EQ(sent.get(), std::pair(status, refusal)) << earlier;
+  }
+}
+
 // A usage error (2) names the word at fault and what it would take; a record that is not built
 // here or a board that is not there: 1. Nothing goes to standard output.
 TEST(FrontendProgram, UsageErrorsAndRefusalsNameTheirCause) {
@@ -330,7 +427,7 @@ TEST(FrontendProgram, UsageErrorsAndRefusalsNameTheirCause) {
       {board + "send waitCmd", 1, "frontend wait N"},
       {board + "watch --type MxifBus,Lamp", 2, "unknown type Lamp"},
       {board + "send MxifMessageBox", 1, "MxifMessageBox: the record of this type is not built into this program"},
-      {"--board=/nonexistent-board wait 1", 1, "board directory /nonexistent-board: No such file or directory"},
+      {"--board=/nonexistent-board --timeout 0 wait 1", 1, "board directory /nonexistent-board: No such file or directory"},
       {board + "--help=1 types", 2, "--help takes no value"},
   };
   for (const auto& [line, status, why] : cases) {

@@ -2,6 +2,7 @@
 // `frontend` program (and by the same code as a library) as the front-end processor would.
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <set>
 #include <tuple>
 #include <utility>
@@ -51,7 +52,7 @@ TEST_F(EndToEnd, BootRefusalsAndTheFirstRequests) {
   const char* garbage = "raw 00112233 5a00 00000008 00c8 5a81 0000000c 00c8 a5a5a5a5a5a5a5a5a5a5a5a5 5a81 00000003 0065 5a5a5a";
   ASSERT_EQ(frontend(garbage).status, 0);
   ASSERT_EQ(frontend("send MxifSystem display.option=1").status, 0);
-  EXPECT_EQ(frontend("watch --count 1 --type MxifSystem --timeout 10").out,
+  EXPECT_EQ(frontend("watch --waiting --count 1 --type MxifSystem --timeout 10").out,
             "MxifSystem display.option=1 display.toggle1=0 display.toggle2=0\n");
   ASSERT_TRUE(waitConsole("receive undefined category MxifMessageBox")) << console_;
   EXPECT_EQ(count(console_, "receive invalid type 200 : 12 byte"), 1) << console_;
@@ -60,7 +61,7 @@ TEST_F(EndToEnd, BootRefusalsAndTheFirstRequests) {
   Outcome r = frontend("send MxifSystem horizontalPhase=200 verticalPhase=-5 secondText=ab");
   EXPECT_EQ(std::tuple(r.status, r.err),
             std::tuple(1, "frontend: refused: MxifSystem horizontalPhase=200: takes -50..49; kept its value\n"));
-  r = frontend("watch --count 1 --timeout 10");
+  r = frontend("watch --waiting --count 1 --timeout 10");
   EXPECT_EQ(std::tuple(r.status, r.out), std::tuple(0, "MxifSystem verticalPhase=-5 secondText=\"ab\"\n"));
   // The live mode sent again is left out of the answer: it holds as sent, no refusal.
   r = frontend("send MxifSystem mode=0");
@@ -176,7 +177,7 @@ TEST_F(EndToEnd, SwitchingCommandAndLeverSweepReachTheirRegisters) {
     ASSERT_EQ(frontend("fader 0 " + std::to_string(raw) + " panel=0").status, 0);
   }
   // At the end of the transition B is on air.
-  EXPECT_TRUE(poll([&] { return frontend("watch --count 1 --type MxifBus").out == "MxifBus me=0 programBus=1\n"; }));
+  EXPECT_TRUE(poll([&] { return frontend("watch --waiting --count 1 --type MxifBus").out == "MxifBus me=0 programBus=1\n"; }));
   ASSERT_EQ(frontend("wait 5").status, 0);
   ASSERT_EQ(frontend("send MxifBkgd me=0 softness=1").status, 0);
   // Console followers in a script's background (where SIGINT is ignored): the first ends on SIGINT,
@@ -211,8 +212,8 @@ TEST_F(EndToEnd, HelpAndRefusalsOfBothPrograms) {
       {MX_BACKEND_PATH, "--help", 0, "--quiet"},
       {MX_FRONTEND_PATH, "--version", 0, "frontend 6.22-00-0.00 (backup image version 146)\n"},
       {MX_BACKEND_PATH, "--version", 0, "backend 6.22-00-0.00 (backup image version 146)\n"},
-      {MX_FRONTEND_PATH, board + " watch", 1, "frontend: no back end is running on " + board_ + "\n"},
-      {MX_FRONTEND_PATH, board + " send MxifSystem secondText=abc", 1, "frontend: no back end is running on " + board_ + "\n"},
+      {MX_FRONTEND_PATH, board + " --timeout 0.2 watch", 1, "frontend: no back end is running on " + board_ + "\n"},
+      {MX_FRONTEND_PATH, board + " --timeout 0.2 send MxifSystem secondText=abc", 1, "frontend: no back end is running on " + board_ + "\n"},
       {MX_BACKEND_PATH, "--board " + missing, 1,
        "backend: cannot create board directory " + missing + ": No such file or directory\n"},
       {MX_BACKEND_PATH, board + " --trace " + dir_ + "/missing/trace", 1, "missing/trace: No such file or directory"},
@@ -332,12 +333,13 @@ TEST_F(EndToEnd, TheReadmesOperatingStepsDoWhatItSays) {
 
 // ---- send: a refusal only when the answer proves it ----------------------------------------------------
 
-// Four senders at once, with a watch beside them taking every packet: each request gets an answer of
-// its own that the watch does not hide and no other request changes, and none is lost on the way.
+// Four senders at once, with a watch beside them that started first: each request gets an answer of
+// its own that no other request changes, and the watch sees every one.
 TEST_F(EndToEnd, ConcurrentSendersAndAWatchEachSeeTheirOwnAnswer) {
   boot();
   const std::string f = std::string(MX_FRONTEND_PATH) + " --board " + board_ + " --timeout 10";
-  std::string script = f + " watch --timeout 30 > " + dir_ + "/watch.txt & W=$!\n";
+  std::string script = f + " watch --timeout 30 > " + dir_ + "/watch.txt & W=$!\n" +
+                       "until grep -qs '^reader' " + board_ + "/frontend.link; do sleep 0.01; done\n";
   for (int k = 0; k < 4; ++k) {
     script += "(for i in 0 1 2 3 4 5 6 7 8 9; do " + f + " send MxifSystem horizontalPhase=$((" + std::to_string(10 * k - 20) +
               " + i)); echo $?; done) & P=\"$P $!\"\n";
@@ -371,8 +373,9 @@ TEST_F(EndToEnd, SendWaitsForItsAnswerUpToTheTimeOut) {
 
 // Formats 10 and 11 need the paired-FPGA board, which runs only those two: elsewhere the record takes
 // the format and the video keeps its own, and send says it was not applied. The board mode stored by
-// the mode field makes the next start a paired-FPGA board. With nothing reading the acknowledgement
-// ring, it fills and the back end holds its answers back: send says so, though the request is applied.
+// the mode field makes the next start a paired-FPGA board. A reader that reads no more (here one of
+// this test) holds the acknowledgement ring: it fills and the back end holds its answers back; send
+// says so, though the request is applied. Once that reader is gone, the answers come again.
 TEST_F(EndToEnd, FormatsTheBoardCannotRunAndAFullAcknowledgementRing) {
   boot();
   Outcome r = frontend("send MxifSystem format=11");
@@ -390,6 +393,7 @@ TEST_F(EndToEnd, FormatsTheBoardCannotRunAndAFullAcknowledgementRing) {
         << format << r.err;
   }
 
+  auto stuck = std::make_unique<linkpeer::AckReader>(board_, link_.ackRing(), linkpeer::AckReader::From::Now);
   frontend::Bytes request;
   std::string error;
   for (int i = 0; i < 100000 && linkpeer::ringRoom(link_.ackRing()) > 0; ++i) {
@@ -399,8 +403,12 @@ TEST_F(EndToEnd, FormatsTheBoardCannotRunAndAFullAcknowledgementRing) {
   ASSERT_EQ(linkpeer::ringRoom(link_.ackRing()), 0u);
   r = frontend("send MxifSystem horizontalPhase=9");
   EXPECT_EQ(std::tuple(r.status, r.err),
-            std::tuple(3, "frontend: sent MxifSystem; no answer seen: the acknowledgement ring is full (frontend watch reads it)\n"));
+            std::tuple(3, "frontend: sent MxifSystem; no answer seen: the acknowledgement ring is full: a reader that "
+                          "reads no more holds it (process " + std::to_string(getpid()) + ")\n"));
   EXPECT_TRUE(poll([&] { return frontend("show MxifSystem").out.find(" horizontalPhase=9 ") != std::string::npos; }));
+  stuck.reset();
+  r = frontend("send MxifSystem horizontalPhase=10");
+  EXPECT_EQ(std::tuple(r.status, r.err), std::tuple(0, ""));
 }
 
 }  // namespace

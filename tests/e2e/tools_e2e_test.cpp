@@ -1,0 +1,158 @@
+// The tools side by side on one board: a send the moment a back end is started, sends alone going
+// round the acknowledgement ring, watches beside each other and across a restart of the back end, and
+// the answers that send can and cannot tell apart.
+#include <signal.h>
+
+#include <tuple>
+
+#include "tests/e2e/e2e_fixture.h"
+
+namespace {
+
+using namespace e2e;
+
+class ToolsEndToEnd : public EndToEnd {
+ protected:
+  struct Expected {
+    std::string args;
+    int status;
+    const char* err;  // how standard error begins; "" nothing there; null not looked at
+  };
+  void expectOutcomes(const std::vector<Expected>& cases) {
+    for (const Expected& c : cases) {
+      const Outcome r = frontend(c.args);
+      EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+      EXPECT_TRUE(c.err == nullptr || (*c.err == 0 ? r.err.empty() : r.err.starts_with(c.err))) << c.args << "\n" << r.err;
+    }
+  }
+};
+
+std::string lines(const std::string& text, const std::string& head) {
+  std::string out;
+  for (size_t at = text.find(head); at != std::string::npos; at = text.find(head, at + 1)) {
+    out += text.substr(at, text.find_first_of(" \n", at + head.size()) - at) + "\n";
+  }
+  return out;
+}
+
+// A send issued at once after a back end is started on a board directory that is not there yet waits
+// for the directory, the back end's lock and its start-up, and is answered.
+TEST_F(EndToEnd, ASendAtOnceAfterABackgroundStartIsTaken) {
+  fs::remove(board_);
+  const Outcome r = run(std::string(MX_BACKEND_PATH) + " --board " + board_ + " --fast --quiet >/dev/null 2>&1 & " +
+                        MX_FRONTEND_PATH + " --board " + board_ + " --timeout 20 send MxifSystem secondText=x");
+  EXPECT_EQ(std::tuple(r.status, r.err), std::tuple(0, ""));
+}
+
+// Sends alone, with nothing else reading, go round the acknowledgement ring and each gets its own
+// answer: every tenth value out of range is refused, every other taken.
+TEST_F(EndToEnd, SendsAloneGoRoundTheAcknowledgementRing) {
+  boot();
+  const auto written = [&] { return linkpeer::loadIndex(link_.ackRing()) % LINK_RING_DATA; };
+  ASSERT_EQ(frontend("send MxifBkgd me=0 softness=1").status, 0);  // the first after the start reports more
+  const u32 from = written();
+  ASSERT_EQ(frontend("send MxifBkgd me=0 softness=2").status, 0);
+  constexpr u32 SENDS = 45;
+  ASSERT_GT(linkpeer::ringAhead(from, written()) * SENDS, LINK_RING_DATA);
+  std::string statuses, refusals;
+  for (u32 i = 1; i <= SENDS; ++i) {
+    statuses += i % 10 == 0 ? "1\n" : "0\n";
+    if (i % 10 == 0) refusals += "frontend: refused: MxifBkgd me=0 softness=" + std::to_string(1000 + i) + ": takes 0..1000; kept its value\n";
+  }
+  const Outcome r = run("for i in $(seq " + std::to_string(SENDS) + "); do v=$((i + 2)); [ $((i % 10)) = 0 ] && v=$((1000 + i)); " +
+                        MX_FRONTEND_PATH + " --board " + board_ + " --timeout 10 send MxifBkgd me=0 softness=$v; echo $?; done");
+  EXPECT_EQ(std::tuple(r.out, r.err), std::tuple(statuses, refusals));
+}
+
+// Watches side by side each see every report that arrives while they run; --type filters only what
+// a watch prints. What they saw still waits for a watch --waiting, which takes it.
+TEST_F(EndToEnd, WatchesSideBySideEachSeeEveryReport) {
+  boot();
+  const std::string f = std::string(MX_FRONTEND_PATH) + " --board " + board_ + " --timeout 30";
+  for (const char* name : {"a", "b"}) run(f + " watch --type MxifSystem --count 100 >" + dir_ + "/" + name + ".txt 2>&1 &");
+  run(f + " watch --type MxifBus --count 10 >" + dir_ + "/c.txt 2>&1 &");
+  ASSERT_TRUE(poll([&] { return linkpeer::tableReaders(board_).size() == 3; }));
+  // A request a frame (a wait of one frame after each), so that each has a report of its own.
+  const frontend::Bytes wait = linkpeer::packetBytes(category::TYPE_WAIT_CMD, frontend::waitBody(1));
+  for (int i = 1; i <= 100; ++i) {
+    frontend::Bytes request, bus;
+    std::string error;
+    ASSERT_TRUE(frontend::sendPacket({"MxifSystem", "horizontalPhase=" + std::to_string(i - 51)}, request, error));
+    ASSERT_TRUE(frontend::sendPacket({"MxifBus", "me=0", "entries[0]=" + std::to_string(1033 + i / 10)}, bus, error));
+    request.insert(request.end(), wait.begin(), wait.end());
+    if (i % 10 == 0) request.insert(request.end(), bus.begin(), bus.end());
+    ASSERT_TRUE(link_.write(request, WAIT_SECONDS));
+  }
+  EXPECT_TRUE(poll([&] { return linkpeer::tableReaders(board_).empty(); }));  // each has counted its own
+  std::string phases, entries;
+  for (int i = 1; i <= 100; ++i) phases += "MxifSystem horizontalPhase=" + std::to_string(i - 51) + "\n";
+  for (int i = 1; i <= 10; ++i) entries += "MxifBus me=0 entries[0]=" + std::to_string(1033 + i) + "\n";
+  const std::string a = fileText(dir_ + "/a.txt"), b = fileText(dir_ + "/b.txt"), c = fileText(dir_ + "/c.txt");
+  EXPECT_EQ(std::tuple(lines(a, "MxifSystem horizontalPhase="), lines(b, "MxifSystem horizontalPhase=")), std::tuple(phases, phases));
+  EXPECT_EQ(std::tuple(count(a + b, "\n"), c), std::tuple(200, entries));
+  EXPECT_EQ(lines(frontend("watch --waiting --type MxifSystem --count 100 --timeout 5").out, "MxifSystem horizontalPhase="), phases);
+  EXPECT_EQ(frontend("watch --waiting --type MxifSystem --timeout 0.2").out, "");
+}
+
+// A watch goes on across a restart of the back end, which resets the rings, from the new start; a
+// reader whose process is gone is dropped from the table.
+TEST_F(EndToEnd, AWatchGoesOnAcrossARestartAndOneGoneIsDropped) {
+  boot();
+  const std::string w = dir_ + "/w.txt";
+  const pid_t watch = std::atoi(frontend("--timeout 60 watch --type MxifSystem >" + w + " 2>&1 & echo $!").out.c_str());
+  ASSERT_TRUE(poll([&] { return linkpeer::tableReaders(board_) == std::vector<long>{watch}; }));
+  ASSERT_EQ(frontend("send MxifSystem horizontalPhase=1").status, 0);
+  stopBackend();
+  boot();
+  ASSERT_EQ(frontend("send MxifSystem horizontalPhase=2").status, 0);
+  EXPECT_TRUE(poll([&] { return fileText(w).find(" horizontalPhase=2") != std::string::npos; })) << fileText(w);
+  kill(watch, SIGKILL);
+  EXPECT_TRUE(poll([&] { return linkpeer::tableReaders(board_).empty(); }));
+  const std::string text = fileText(w);
+  const size_t restart = text.find("(the back end started again: what follows is from its new start)\n");
+  EXPECT_TRUE(text.find(" horizontalPhase=1") < restart && restart < text.find(" horizontalPhase=2")) << text;
+}
+
+// A command answered with its refusal code fails, whatever the field that carries the code. A request
+// that bytes written before leave inside an unfinished packet (a header promising 344 bytes) becomes
+// that packet's body: no answer seen, and the next, once those bytes are made up, is answered again; a
+// header that the back end drops at once leaves the next request its own answer.
+TEST_F(ToolsEndToEnd, RefusalCodesAndARequestInsideAnUnfinishedPacket) {
+  boot();
+  expectOutcomes({
+      {"send MxifMaintenanceCmd code=999", 1, "frontend: refused: MxifMaintenanceCmd byte1=0 byte2=0 code=999 result=-2 "},
+      {"send MxifMaintenanceCmd code=0", 0, ""},
+      {"send MxifChromaKeyCmd kind=99", 1, "frontend: refused: MxifChromaKeyCmd first=0 second=0 kind=99 reply=-2 "},
+      {"send MxifSwitchingCmd command1=7 noRecord=1", 1, "frontend: refused: MxifSwitchingCmd (7 bytes, short) 07 00 00 00 ff fd 01"},
+      {"send SystemInitialCmd mode=99", 1, "frontend: refused: SystemInitialCmd option1=0 option2=0 mode=99 result=-2 "},
+      {"raw 5a81 00000158 0000", 0, nullptr},
+      {"send MxifKey me=0 channel=0 adjust.clip=5", 3,
+       "frontend: sent MxifKey; no answer seen: the back end took it into the body of a packet that bytes written before "
+       "left unfinished (frontend raw)\n"},
+      {"send MxifKey me=0 channel=0 adjust.clip=6", 0, ""},
+      {"raw 5a81 0000012c 001d", 0, nullptr},  // more than MxifSystem takes: the back end drops it at once
+      {"send MxifSystem horizontalPhase=200", 1, "frontend: refused: MxifSystem horizontalPhase=200: takes -50..49; kept its value\n"},
+  });
+}
+
+// Real time, with the status reports going out in turns over sixteen frames (an event memory linked
+// to an ME): every answer is awaited that long, that of the request turning them on included, so each
+// send tells taken from refused.
+TEST_F(ToolsEndToEnd, AnswersWhileReportsGoOutInTurns) {
+  run(std::string(MX_BACKEND_PATH) + " --board " + board_ + " --quiet > " + dir_ + "/backend.log 2>&1 &");
+  ASSERT_TRUE(poll([&] { return cli::backendOn(board_) == cli::Backend::Running; }));
+  expectOutcomes({
+      {"--timeout 10 send MxifEventMemory enable=1 linkedMe=1", 0, ""},
+      {"--timeout 10 send MxifEventMemory enable=0", 0, ""},
+      {"--timeout 10 send MxifEventMemory enable=1", 0, ""},
+      {"--timeout 10 send MxifEventMemory enable=0", 0, ""},
+      {"--timeout 10 send MxifEventMemory enable=1", 0, ""},
+      {"--timeout 10 send MxifKey me=1 channel=2 adjust.clip=7", 0, ""},
+      {"--timeout 10 send MxifKey me=1 channel=2 adjust.clip=5000", 1,
+       "frontend: refused: MxifKey me=1 channel=2 adjust.clip=5000: takes 0..1080; kept its value\n"},
+      {"--timeout 10 send MxifKey me=3 channel=3 adjust.clip=9", 0, ""},
+      {"--timeout 10 send MxifSystem horizontalPhase=3", 0, ""},
+  });
+}
+
+}  // namespace
