@@ -49,34 +49,20 @@ constexpr int ECHO_NONE = libmx::FATAL + 1;
 
 volatile sig_atomic_t stopSignal = 0;  // SIGINT or SIGTERM received: the run ends at the next check
 
-const char HELP[] =
-    "usage: backend --board DIR [--power-on] [--frames N] [--fast] [--trace FILE [--trace-range LO-HI]...]\n"
-    "               [--log LEVEL | --quiet]\n"
+const char ABOUT[] =
     "An option's value may also follow it after '=': --board=DIR.\n"
     "Runs the back end on the simulated board in DIR (created when missing, not its parents). A new\n"
     "board, or --power-on, takes the cold start; a later start the warm one, with the settings that\n"
-    "DIR/nvram.mem has backed up. Console lines are copied to standard output.\n"
-    "  --board DIR    board directory: memory files, NAND image, backend.pid while running\n"
-    "  --power-on     clear the volatile memory first, as a power cycle does (nvram.mem stays)\n"
-    "  --frames N     end after N frames (N > 0), counted across watchdog restarts: frames count once\n"
-    "                 interrupts are on, and a run that the watchdog ends adds the frame periods it\n"
-    "                 spent after its last frame (a failed start-up all of its time: about 600)\n"
-    "  --fast         run the board clock as fast as the host can instead of in real time\n"
-    "  --trace FILE   write every register write to FILE: frame stage address value (about 75 KB a\n"
-    "                 frame), each frame's lines as it ends; stage 1..5 the driver update's timed\n"
-    "                 stages, 6 its untimed tail, 7 the early update, 0 outside the update\n"
-    "  --trace-range LO-HI   trace only writes to addresses LO..HI (hexadecimal); may be repeated\n"
-    "  --trace-addr ADR      trace only writes to ADR (hexadecimal); may be repeated, with ranges too\n"
-    "  --log LEVEL    copy only console lines of LEVEL and above: info, warn, err, fatal\n"
-    "  --quiet        copy no console lines (the console ring keeps them all)\n"
-    "  --help         this text\n"
-    "  --version      the version of the system and of its backup image\n"
-    "SIGINT (Ctrl-C) or SIGTERM stops it within a frame, also during start-up: \"stopped by signal\" on the\n"
-    "console (on standard output before the board is open), exit 0.\n"
+    "DIR/nvram.mem has backed up. Console lines are copied to standard output.\n";
+
+const char AFTER[] =
+    "SIGINT (Ctrl-C) or SIGTERM stops it within a frame, also during start-up: \"stopped by signal\" on\n"
+    "the console (on standard output before the board is open), exit 0.\n"
     "Exit status: 0 the --frames count was reached with frames running, or a signal stopped it; 1 the\n"
     "board could not be opened or faulted (the reason is printed); 2 usage error; 3 the --frames count\n"
     "ran out while the board restarted and its start-up never reached a frame (the restarts and the\n"
-    "first console error of the last start-up, its cause, are printed); 4 the system halted; 5 the system handed off to another program.\n"
+    "first console error of the last start-up, its cause, are printed); 4 the system halted; 5 the\n"
+    "system handed off to another program.\n"
     "A watchdog restart prints \"board: restart\" and starts the back end again. DIR/backend.pid names\n"
     "the running back end; it is removed when the back end ends.\n";
 
@@ -180,6 +166,18 @@ bool traceRange(const std::string& text, bool isRange, std::pair<u32, u32>& out)
          out.first <= out.second;
 }
 
+// --trace-range LO-HI or --trace-addr ADR: one more range of addresses that the trace keeps.
+bool traceOption(const std::string& name, const std::string& value, platform::BoardOptions& options, std::string& error) {
+  const bool isRange = name == "--trace-range";
+  std::pair<u32, u32> range;
+  if (!traceRange(value, isRange, range)) {
+    error = name + (isRange ? " takes LO-HI" : " takes ADR") + " in hexadecimal, not " + value;
+    return false;
+  }
+  options.traceRanges.push_back(range);
+  return true;
+}
+
 u64 framesRun() { return firstFrame == ~0ull ? 0 : platform::vsyncCount() - firstFrame; }
 
 void loadRunState() {
@@ -267,42 +265,69 @@ int main(int argc, char** argv) {
   loadRunState();
   platform::BoardOptions options;
   options.clock = platform::ClockMode::RealTime;
-  const cli::OptionNames accepted{{"--board", "--frames", "--trace", "--trace-range", "--trace-addr", "--log"},
-                             {"--power-on", "--fast", "--quiet", "--help", "-h", "--version"}};
+  bool help = false, version = false;
+  const auto set = [](auto& target, auto value) {
+    return [&target, value](const std::string&, std::string&) {
+      target = value;
+      return true;
+    };
+  };
+  const cli::Options table = {
+      {"--board", "DIR", "board directory: memory files, NAND image, backend.pid while running",
+       [&](const std::string& v, std::string&) {
+         options.dir = v;
+         return true;
+       },
+       nullptr, true},
+      {"--power-on", nullptr, "clear the volatile memory first, as a power cycle does (nvram.mem stays)",
+       set(options.powerOn, true)},
+      {"--frames", "N",
+       "end after N frames (N > 0), counted across watchdog restarts: frames count once\n"
+       "interrupts are on, and a run that the watchdog ends adds the frame periods it\n"
+       "spent after its last frame (a failed start-up all of its time: about 600)",
+       [](const std::string& v, std::string& error) {
+         long n = 0;
+         if (!cli::parseNumber(v, 1, 0x7FFFFFFF, n)) return error = "--frames takes a count above 0, not " + v, false;
+         frameLimit = static_cast<u64>(n);
+         return true;
+       }},
+      {"--fast", nullptr, "run the board clock as fast as the host can instead of in real time",
+       set(options.clock, platform::ClockMode::Fast)},
+      {"--trace", "FILE",
+       "write every register write to FILE: frame stage address value (about 75 KB a\n"
+       "frame), each frame's lines as it ends; stage 1..5 the driver update's timed\n"
+       "stages, 6 its untimed tail, 7 the early update, 0 outside the update",
+       [&](const std::string& v, std::string&) {
+         options.traceFile = v;
+         return true;
+       }},
+      {"--trace-range", "LO-HI", "trace only writes to addresses LO..HI (hexadecimal); may be repeated",
+       [&](const std::string& v, std::string& error) { return traceOption("--trace-range", v, options, error); },
+       nullptr, false, true},
+      {"--trace-addr", "ADR", "trace only writes to ADR (hexadecimal); may be repeated, with ranges too",
+       [&](const std::string& v, std::string& error) { return traceOption("--trace-addr", v, options, error); },
+       nullptr, false, true},
+      {"--log", "LEVEL", "copy only console lines of LEVEL and above: info, warn, err, fatal",
+       [](const std::string& v, std::string& error) {
+         echoLevel = levelOf(v);
+         if (echoLevel < 0) return error = "--log takes info, warn, err or fatal, not " + v, false;
+         return true;
+       }},
+      {"--quiet", nullptr, "copy no console lines (the console ring keeps them all)", set(echoLevel, ECHO_NONE)},
+      {"--help", nullptr, "this text", set(help, true), "-h"},
+      {"--version", nullptr, "the version of the system and of its backup image", set(version, true)},
+  };
   for (size_t i = 1; i < arguments.size(); ++i) {
-    cli::OptionWord o;
     std::string error;
-    if (!cli::readOption(arguments, i, accepted, o, error)) usage(error);
-    const std::string& a = o.name;
-    if (a == "--help" || a == "-h") {
-      std::fputs(HELP, stdout);
+    if (!cli::readOption(arguments, i, table, error)) usage(error);
+    if (help) {
+      std::printf("usage: backend %s\n%s%s%s", cli::optionSynopsis(table, 15).c_str(), ABOUT,
+                  cli::optionHelp(table, 17).c_str(), AFTER);
       return 0;
-    } else if (a == "--version") {
+    }
+    if (version) {
       std::puts(cli::versionLine("backend").c_str());
       return 0;
-    } else if (a == "--board") {
-      options.dir = o.value;
-    } else if (a == "--power-on") {
-      options.powerOn = true;
-    } else if (a == "--frames") {
-      long n = 0;
-      if (!cli::parseNumber(o.value, 1, 0x7FFFFFFF, n)) usage("--frames takes a count above 0, not " + o.value);
-      frameLimit = static_cast<u64>(n);
-    } else if (a == "--fast") {
-      options.clock = platform::ClockMode::Fast;
-    } else if (a == "--trace") {
-      options.traceFile = o.value;
-    } else if (a == "--trace-range" || a == "--trace-addr") {
-      std::pair<u32, u32> range;
-      if (!traceRange(o.value, a == "--trace-range", range)) {
-        usage(a + (a == "--trace-range" ? " takes LO-HI" : " takes ADR") + " in hexadecimal, not " + o.value);
-      }
-      options.traceRanges.push_back(range);
-    } else if (a == "--log") {
-      echoLevel = levelOf(o.value);
-      if (echoLevel < 0) usage("--log takes info, warn, err or fatal, not " + o.value);
-    } else {
-      echoLevel = ECHO_NONE;  // --quiet
     }
   }
   if (options.dir.empty()) usage("--board DIR is needed");

@@ -242,14 +242,11 @@ std::string describe(const Packet& p) { return frontend::describe(p.type, p.body
 
 namespace {
 
-const char HELP[] =
-    "usage: frontend [--board DIR] [--timeout S] COMMAND ...\n"
+const char ABOUT[] =
     "The front-end processor's side of the link to the back end running on board directory DIR.\n"
-    "An option's value may also follow it after '=': --board=DIR.\n"
-    "  --board DIR     board directory of the back end (every command but types, fields and buttons)\n"
-    "  --timeout S     upper bound of every wait, in seconds (default 2)\n"
-    "  --help          this text\n"
-    "  --version       the version of the system and of the backup image it reads\n"
+    "An option's value may also follow it after '=': --board=DIR.\n";
+
+const char WRITING[] =
     "Commands that write a request, and watch, wait for a back end on DIR and its start-up to pass:\n"
     "  send TYPE [me=N] [channel=N] field=value ...  a record or command by type name; its answer\n"
     "                                               is checked: each field of a record that the back\n"
@@ -262,13 +259,18 @@ const char HELP[] =
     "  button CODE press|release [me=N] [panel=N] [index=N]   a button event (codes: frontend buttons):\n"
     "                                               me 0..3, panel 0..2, index 0..255\n"
     "  fader LEVER VALUE [panel=N]                  a fader event: lever 0..3, raw value 0..4095, panel 0..2\n"
-    "Commands that read:\n"
-    "  watch [--count N] [--timeout S] [--type NAME[,NAME]] [--waiting]   reports and answers that\n"
+    "Commands that read:\n";
+
+// Follows watch's synopsis.
+const char WATCHING[] =
+    "   reports and answers that\n"
     "                                               arrive while it runs, a line each (watches side by\n"
     "                                               side each see all); --type prints only those types\n"
     "                                               (and --count counts them); --waiting: first those\n"
     "                                               waiting, which no watch --waiting has read yet\n"
-    "                                               (the last 64 KB at most), and it takes them\n"
+    "                                               (the last 64 KB at most), and it takes them\n";
+
+const char READING[] =
     "  console [--follow]                           new console lines (--follow: until interrupted or\n"
     "                                               the back end has ended)\n"
     "  show TYPE [me=N] [channel=N]                 a record as last backed up in DIR/nvram.mem\n"
@@ -843,21 +845,38 @@ struct WatchOptions {
   bool waiting = false;
 };
 
+// A timeout option (--timeout S) that sets seconds.
+cli::Option timeoutOption(double& seconds, const char* help) {
+  return {"--timeout", "S", help, [&seconds](const std::string& v, std::string& error) {
+            if (!parseSeconds(v, seconds)) return error = "--timeout takes seconds from 0 to 3600, not " + v, false;
+            return true;
+          }};
+}
+
+// watch's options, setting o; a type name that --type does not know is written to err.
+cli::Options watchOptionTable(WatchOptions& o, std::ostream& err) {
+  return {
+      {"--count", "N", "stop after N reports",
+       [&o](const std::string& v, std::string& error) {
+         if (!parseNumber(v, 1, 1000000, o.count)) return error = "--count takes a count from 1 to 1000000, not " + v, false;
+         return true;
+       }},
+      timeoutOption(o.timeout, "stop after S seconds"),
+      {"--type", "NAME[,NAME]", "print only those types",
+       [&o, &err](const std::string& v, std::string&) { return typeFilter(v, o.types, err); }},
+      {"--waiting", nullptr, "first what is waiting",
+       [&o](const std::string&, std::string&) { return o.waiting = true; }},
+  };
+}
+
 // 0, or 2 with a usage error written.
 int watchOptions(const std::vector<std::string>& a, WatchOptions& o, std::ostream& err) {
-  const cli::OptionNames accepted{{"--count", "--timeout", "--type"}, {"--waiting"}};
+  const cli::Options table = watchOptionTable(o, err);
   for (size_t i = 0; i < a.size(); ++i) {
-    cli::OptionWord w;
     std::string error;
-    if (cli::readOption(a, i, accepted, w, error) && w.name == "--type") {
-      if (!typeFilter(w.value, o.types, err)) return 2;
-    } else if (error.empty() && w.name == "--waiting") {
-      o.waiting = true;
-    } else if (error.empty() && (w.name == "--count" ? parseNumber(w.value, 1, 1000000, o.count) : parseSeconds(w.value, o.timeout))) {
-      continue;
-    } else {
-      return usage(err, "watch takes --count N (N > 0), --timeout S, --type NAME[,NAME] and --waiting");
-    }
+    if (cli::readOption(a, i, table, error)) continue;
+    // A type name that --type does not know has been said already.
+    return error.empty() ? 2 : usage(err, "watch: " + error + "; it takes " + cli::optionSynopsis(table, 0, 1000));
   }
   return 0;
 }
@@ -928,18 +947,28 @@ class InterruptHandlers {
 
 // Prints the console lines; a follow goes on until interrupted or until the back end has ended
 // (after its last lines).
-int console(const std::string& board, const std::vector<std::string>& a, double timeout, std::ostream& out,
-            std::ostream& err) {
+struct ConsoleOptions {
   bool follow = false;
-  const cli::OptionNames accepted{{"--timeout"}, {"--follow"}};
+  double timeout = 0;
+};
+
+// 0, or 2 with a usage error written.
+int consoleOptions(const std::vector<std::string>& a, ConsoleOptions& o, std::ostream& err) {
+  const cli::Options table = {timeoutOption(o.timeout, "stop waiting after S seconds"),
+                              {"--follow", nullptr, "until interrupted or the back end has ended",
+                               [&o](const std::string&, std::string&) { return o.follow = true; }}};
   for (size_t i = 0; i < a.size(); ++i) {
-    cli::OptionWord w;
     std::string error;
-    if (!cli::readOption(a, i, accepted, w, error) || (w.name == "--timeout" && !parseSeconds(w.value, timeout))) {
-      return usage(err, "console takes --follow and --timeout S");
+    if (!cli::readOption(a, i, table, error)) {
+      return usage(err, "console: " + error + "; it takes " + cli::optionSynopsis(table, 0, 1000));
     }
-    follow = follow || w.name == "--follow";
   }
+  return 0;
+}
+
+int console(const std::string& board, const ConsoleOptions& o, std::ostream& out, std::ostream& err) {
+  const bool follow = o.follow;
+  const double timeout = o.timeout;
   const bool running = cli::backendOn(board) != cli::Backend::None;
   if (!running) err << "frontend: no back end is running on " << board << "; its console ring holds:\n";
   Link link;
@@ -1029,22 +1058,32 @@ int fields(const std::vector<std::string>& a, std::ostream& out, std::ostream& e
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::string board;
   double timeout = DEFAULT_TIMEOUT;
-  const cli::OptionNames accepted{{"--board", "--timeout"}, {"--help", "-h", "--version"}};
+  bool help = false, version = false;
+  const cli::Options table = {
+      {"--board", "DIR", "board directory of the back end (every command but types, fields and buttons)",
+       [&board](const std::string& v, std::string&) {
+         board = v;
+         return true;
+       }},
+      timeoutOption(timeout, "upper bound of every wait, in seconds (default 2)"),
+      {"--help", nullptr, "this text", [&help](const std::string&, std::string&) { return help = true; }, "-h"},
+      {"--version", nullptr, "the version of the system and of the backup image it reads",
+       [&version](const std::string&, std::string&) { return version = true; }},
+  };
   size_t i = 0;
   for (; i < args.size() && args[i].starts_with("-"); ++i) {
-    cli::OptionWord o;
     std::string error;
-    if (!cli::readOption(args, i, accepted, o, error)) return usage(err, error);
-    if (o.name == "--help" || o.name == "-h") {
-      out << HELP;
+    if (!cli::readOption(args, i, table, error)) return usage(err, error);
+    if (help) {
+      WatchOptions unused;
+      out << "usage: frontend " << cli::optionSynopsis(table, 16) << " COMMAND ...\n"
+          << ABOUT << cli::optionHelp(table, 18) << WRITING << "  watch "
+          << cli::optionSynopsis(watchOptionTable(unused, err), 0, 1000) << WATCHING << READING;
       return 0;
-    } else if (o.name == "--version") {
+    }
+    if (version) {
       out << cli::versionLine("frontend") << "\n";
       return 0;
-    } else if (o.name == "--board") {
-      board = o.value;
-    } else if (!parseSeconds(o.value, timeout)) {
-      return usage(err, "--timeout takes seconds from 0 to 3600");
     }
   }
   if (i >= args.size()) return usage(err, "a command is needed");
@@ -1065,12 +1104,15 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   WatchOptions watching;
   watching.timeout = timeout;
   if (command == "watch" && watchOptions(rest, watching, err) != 0) return 2;
+  ConsoleOptions consoling;
+  consoling.timeout = timeout;
+  if (command == "console" && consoleOptions(rest, consoling, err) != 0) return 2;
   ShowWhat shown;
   if (command == "show" && showArguments(rest, shown, err) != 0) return 2;
   if (board.empty()) return usage(err, "--board DIR is needed");
   if (command == "show" || command == "console") {
     if (!cli::checkBoardDir(board, error)) return refuse(err, error);
-    return command == "show" ? show(board, shown, out, err) : console(board, rest, timeout, out, err);
+    return command == "show" ? show(board, shown, out, err) : console(board, consoling, out, err);
   }
   // A watch waits for the back end within its own time-out, and watches until its end.
   const double waitFor = command == "watch" ? watching.timeout : timeout;

@@ -48,35 +48,63 @@ struct flock wholeFile(short type) {
 
 }  // namespace
 
-bool readOption(const std::vector<std::string>& args, size_t& i, const OptionNames& accepted, OptionWord& out,
-                std::string& error) {
+bool readOption(const std::vector<std::string>& args, size_t& i, const Options& options, std::string& error) {
   const std::string& word = args[i];
   const size_t eq = word.starts_with("--") ? word.find('=') : std::string::npos;
-  out.name = word.substr(0, eq);
-  out.value.clear();
-  auto known = [&](const std::vector<std::string>& names) {
-    return std::find(names.begin(), names.end(), out.name) != names.end();
-  };
-  if (known(accepted.valued)) {
+  const std::string name = word.substr(0, eq);
+  const auto option = std::find_if(options.begin(), options.end(), [&](const Option& o) {
+    return name == o.name || (o.alias != nullptr && name == o.alias);
+  });
+  if (option == options.end()) {
+    error = "unknown option " + name;
+    return false;
+  }
+  std::string value;
+  if (option->value == nullptr) {
     if (eq != std::string::npos) {
-      out.value = word.substr(eq + 1);
-    } else if (i + 1 < args.size()) {
-      out.value = args[++i];
-    } else {
-      error = out.name + " needs a value";
+      error = name + " takes no value";
       return false;
     }
-    return true;
-  }
-  if (!known(accepted.flags)) {
-    error = "unknown option " + out.name;
+  } else if (eq != std::string::npos) {
+    value = word.substr(eq + 1);
+  } else if (i + 1 < args.size()) {
+    value = args[++i];
+  } else {
+    error = name + " needs a value";
     return false;
   }
-  if (eq != std::string::npos) {
-    error = out.name + " takes no value";
-    return false;
+  return option->take(value, error);
+}
+
+std::string optionSynopsis(const Options& options, size_t indent, size_t width) {
+  std::string text, line;
+  for (const Option& o : options) {
+    std::string word = o.name;
+    if (o.value != nullptr) word += std::string(" ") + o.value;
+    if (!o.needed) word = "[" + word + "]";
+    if (o.repeats) word += "...";
+    if (!line.empty() && indent + line.size() + 1 + word.size() > width) {
+      text += line + "\n" + std::string(indent, ' ');
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
   }
-  return true;
+  return text + line;
+}
+
+std::string optionHelp(const Options& options, size_t column) {
+  std::string text;
+  for (const Option& o : options) {
+    std::string head = std::string("  ") + o.name + (o.value != nullptr ? std::string(" ") + o.value : "");
+    head += head.size() + 2 <= column ? std::string(column - head.size(), ' ') : "  ";
+    const std::string indent(column, ' ');
+    std::string help = o.help;
+    for (size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at + 1 + indent.size())) {
+      help.insert(at + 1, indent);
+    }
+    text += head + help + "\n";
+  }
+  return text;
 }
 
 std::string versionLine(const std::string& program) {

@@ -7,26 +7,37 @@
 // start, restarts included. The back end holds a lock on the file for as long as it runs, across its
 // own restarts, so a front end can tell whether a back end is there and a second back end on the
 // same directory is refused.
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace cli {
 
-// The options a command line takes: those that take a value ("--board DIR" or "--board=DIR") and
-// those that stand alone ("--fast").
-struct OptionNames {
-  std::vector<std::string> valued;
-  std::vector<std::string> flags;
+// One option of a program. A program's table of them serves both the reading of its command line
+// and its --help, so the two cannot disagree.
+struct Option {
+  const char* name;   // "--board"
+  const char* value;  // the value's name in the help ("DIR"), or null: the option takes none
+  const char* help;   // what it does, for --help; '\n' starts a further line
+  // Takes the option's value (empty for one that takes none); false with the reason when the value
+  // is not one it takes.
+  std::function<bool(const std::string& value, std::string& error)> take;
+  const char* alias = nullptr;  // another spelling ("-h")
+  bool needed = false;          // the program does not run without it
+  bool repeats = false;         // may be given more than once
 };
-struct OptionWord {
-  std::string name;  // as OptionNames lists it: "--board"
-  std::string value;  // empty for a flag
-};
-// Reads the option word at args[i], and its value from the next word when it is not given with '=';
-// i is left on the last word read. False with the reason: an unknown option, a value missing or given
-// to a flag.
-bool readOption(const std::vector<std::string>& args, size_t& i, const OptionNames& accepted, OptionWord& out,
-                std::string& error);
+using Options = std::vector<Option>;
+
+// Reads the option word at args[i] (and its value, after '=' or from the next word), finds it in
+// options and lets it take its value; i is left on the last word read. False with the reason: an
+// unknown option, a value missing or given to an option that takes none, or one the option refuses.
+bool readOption(const std::vector<std::string>& args, size_t& i, const Options& options, std::string& error);
+// Every option for a usage line: "--board DIR [--fast] [--trace-range LO-HI]...", broken into lines
+// of at most width characters, the further ones indented by indent spaces.
+std::string optionSynopsis(const Options& options, size_t indent, size_t width = 100);
+// The options' lines of --help: "  --board DIR    what it does", the help from column `column` (two
+// spaces after a longer name), its further lines there too.
+std::string optionHelp(const Options& options, size_t column);
 
 // "PROGRAM VERSION (backup image version N)": the system's version text, and the version of the
 // backup image this build writes and reads.

@@ -426,6 +426,8 @@ TEST(FrontendProgram, UsageErrorsAndRefusalsNameTheirCause) {
       {board + "send MxifSytem", 2, "unknown type MxifSytem (nearest: MxifSystem)"},
       {board + "send waitCmd", 1, "frontend wait N"},
       {board + "watch --type MxifBus,Lamp", 2, "unknown type Lamp"},
+      {board + "watch --count 0", 2, "watch: --count takes a count from 1 to 1000000, not 0; it takes [--count N]"},
+      {board + "console --follow=1", 2, "console: --follow takes no value"},
       {board + "send MxifMessageBox", 1, "MxifMessageBox: the record of this type is not built into this program"},
       {"--board=/nonexistent-board --timeout 0 wait 1", 1, "board directory /nonexistent-board: No such file or directory"},
       {board + "--help=1 types", 2, "--help takes no value"},

@@ -210,6 +210,8 @@ TEST_F(EndToEnd, HelpAndRefusalsOfBothPrograms) {
   const std::tuple<const char*, std::string, int, std::string> cases[] = {
       {MX_FRONTEND_PATH, "--help", 0, "fields TYPE"},
       {MX_BACKEND_PATH, "--help", 0, "--quiet"},
+      // The usage line names every option of the table that also reads the command line.
+      {MX_BACKEND_PATH, "-h", 0, "[--trace-range LO-HI]... [--trace-addr ADR]... [--log LEVEL] [--quiet] [--help]\n"},
       {MX_FRONTEND_PATH, "--version", 0, "frontend 6.22-00-0.00 (backup image version 146)\n"},
       {MX_BACKEND_PATH, "--version", 0, "backend 6.22-00-0.00 (backup image version 146)\n"},
       {MX_FRONTEND_PATH, board + " --timeout 0.2 watch", 1, "frontend: no back end is running on " + board_ + "\n"},
