@@ -185,9 +185,9 @@ bool CategoryBus::reentryAllows(int entry, int source) const {
 int CategoryBus::busSourceToHardware(int s) {
   if (10 <= s && s <= 41) return s + 4342;
   if (s == 140 || s == 141) return s + 4244;
-  if (s == 222) return 4496;
-  if (s == 223) return MX_BLACK;
-  if (s == 220 || s == 221) return s + 4277;
+  if (s == SOURCE_BARS) return 4496;
+  if (s == SOURCE_BLACK) return MX_BLACK;
+  if (s == SOURCE_COLOR_BACKGROUND || s == SOURCE_COLOR_BACKGROUND + 1) return s + 4277;
   if (230 <= s && s <= 237) return s + 4322;
   if (150 <= s && s <= 165) return s + 4362;
   if (s == 170) return 4544;

@@ -58,7 +58,9 @@ class CategoryBus : public CategoryCommon<MxifBus>,
   static constexpr int N_PANELS = 3;
   static constexpr int N_BUTTONS = 192;
   static constexpr int DIRECT = 1024;             // code of a direct source: DIRECT + source
-  static constexpr int REPLACEMENT_CODE = 1247;   // black, written over an entry not allowed
+  // Sources of the switcher's own: colour backgrounds 1 and 2 (220, 221), colour bars, black.
+  static constexpr int SOURCE_COLOR_BACKGROUND = 220, SOURCE_BARS = 222, SOURCE_BLACK = 223;
+  static constexpr int REPLACEMENT_CODE = DIRECT + SOURCE_BLACK;  // black, written over an entry not allowed
   static constexpr int BUTTON_FIRST = 1100;       // crosspoint button codes 1100..1291
   static constexpr int BUTTON_LAST = 1291;
   static constexpr int ALL_RELEASED = 3000;

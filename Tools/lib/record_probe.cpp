@@ -92,8 +92,10 @@ std::string busEntriesNote() {
          "; " + std::to_string(aux) + ".. AUX buses, AUX n at " + plus(aux - 1, "n") + " (AUX 1.." +
          std::to_string(Bus::N_AUX_MIX) + " mix). A code is panel x 256 + button (0.." +
          std::to_string(Bus::N_PANELS * 256 - 1) + "; the button's source is in MxifXptAssign) or " +
-         std::to_string(Bus::DIRECT) + " + source; " + std::to_string(Bus::REPLACEMENT_CODE) +
-         " is black, which replaces a code that an entry does not take";
+         std::to_string(Bus::DIRECT) + " + source; " + std::to_string(Bus::DIRECT + Bus::SOURCE_COLOR_BACKGROUND) + " and " +
+         std::to_string(Bus::DIRECT + Bus::SOURCE_COLOR_BACKGROUND + 1) + " are the colour backgrounds 1 and 2, " +
+         std::to_string(Bus::DIRECT + Bus::SOURCE_BARS) + " colour bars, " + std::to_string(Bus::REPLACEMENT_CODE) +
+         " black, which replaces a code that an entry does not take";
 }
 std::string keyTypeNote() {
   return std::to_string(category::CategoryMainframeConfig::CHROMA_KEY_TYPE) +

@@ -293,6 +293,7 @@ TEST_F(EndToEnd, TheReadmesOperatingStepsDoWhatItSays) {
       {"Buses", {"MxifBus me=0 entries[0]=1034 entries[1]=1036\n"}},
       {"Buttons", {"MxifBus me=0 entries[1]=2\n"}},
       {"Cut", {"MxifBus me=0 programBus=1\n"}},
+      {"Tally", {"MxifSourceTally channel=0 tally=0,0,1,0,"}},
       {"Auto mix", {"bkgd.state[0]=1\n", "bkgd.state[0]=0\n", "programBus=0\n"}},
       {"Wipe", {"bkgd.state[0]=1\n", "bkgd.state[0]=0\n", "programBus=1\n"}},
       {"Lever", {"MxifBus me=0 programBus=0\n"}},
@@ -330,6 +331,8 @@ TEST_F(EndToEnd, TheReadmesOperatingStepsDoWhatItSays) {
   EXPECT_EQ(written[0x82006900].first, 0xD53u);             // key 2's chroma keyer on, with its range
   EXPECT_EQ(written[0x83001104].first >> 16, 0x0101u);      // key 2's fill and key: SDI 2
   EXPECT_EQ(written[0x83002020].first, 0x3FFu);             // faded to black
+  EXPECT_EQ(written[0x82004948].second, (std::set<unsigned>{0x10000, 0x131FF}));  // the test pattern's dust, then none
+  EXPECT_EQ(written[0x82004948].first, 0u);
   EXPECT_EQ(written[0x40000014].first, 50u * 20000 - 50000);  // the frame period of format 5
 }
 
