@@ -47,6 +47,10 @@ const BoardOptions& boardOptions();
 
 // Adds a line for the start-up to log at WARN (platform::boardNotice); boardOpen forgets them.
 void boardNote(const std::string& line);
+// Writes bytes as a new file FILE.REASON-N in the board directory, N the first number whose name is
+// free, so that no copy kept earlier is overwritten. Returns the new file's name; empty without a
+// board directory, or when it could not be written (said on standard error).
+std::string boardKeepAside(const std::string& file, const std::string& reason, const std::vector<u8>& bytes);
 
 // Zeroes every volatile region (tests; a power cycle).
 void boardClearVolatile();
