@@ -82,7 +82,9 @@ void CategorySourceLink::resume(const void* saved, int flag) {
   };
   take(r.linkMode, in.linkMode, in.linkMode < 2);
   take(r.tableMode, in.tableMode, in.tableMode < 2);
-  for (int i = 0; i < N_SOURCES; ++i) take(r.linked[i], in.linked[i], in.linked[i] == 0 || tableIndex(in.linked[i]) >= 0);
+  for (int i = 0; i < N_SOURCES; ++i) {
+    take(r.linked[i], in.linked[i], in.linked[i] == 0 || tableIndex(in.linked[i]) >= 0);
+  }
   for (int p = 0; p < MxifAuxBusLink::N_PAIRS; ++p) {
     take(r.auxBusLink.flags[p], in.auxBusLink.flags[p], in.auxBusLink.flags[p] < 2);
   }

@@ -104,19 +104,17 @@ class CategoryInterface {
 
   // The ME row this instance was registered under.
   int meIndex() const { return me; }
-  // How many saved fields the last resume that the registry ran refused.
-  int refusedByResume() const { return refused; }
 
  protected:
-  // A resume notes the saved fields that its checks refused: one per presence bit (fields that
-  // share a bit count once together); index bytes do not count, nor a field that the resume gives a
-  // value of its own whatever the image holds.
+  // A resume notes the saved values that its checks refused: one per presence bit (fields that
+  // share a bit count once together). Index bytes do not count, nor a refused value that equals what
+  // the field keeps (a field never set), nor a field that the resume sets anew whatever was saved.
   void refuseSaved(int fields) { refused += fields; }
 
   int me = 0;
 
  private:
-  int refused = 0;
+  int refused = 0;  // by the last resume that the registry ran
   friend class CategoryRegistry;
 };
 
@@ -355,7 +353,7 @@ class CategoryCommon : public CategoryInterface {
     for (auto& d : dirty) d = 0;
   }
   // Takes every saved field through the same checks as assign (a field that fails keeps its
-  // default), then sets every presence bit so the first status sends each record whole.
+  // default, and is noted), then sets every presence bit so the first status sends each record whole.
   void resume(const void* saved, int flag = 0) override {
     (void)flag;
     initData();
@@ -363,7 +361,8 @@ class CategoryCommon : public CategoryInterface {
       T in;
       std::memcpy(static_cast<void*>(&in), static_cast<const u8*>(saved) + sizeof(T) * ch, sizeof(T));
       codec::setAllPresence(in);
-      refuseSaved(codec::mergeCountRefused(record(ch), in, [&](const codec::FieldView& f) { return acceptField(f, in, ch); }));
+      const auto accept = [&](const codec::FieldView& f) { return acceptField(f, in, ch); };
+      refuseSaved(codec::mergeCountRefused(record(ch), in, accept));
       codec::setAllPresence(record(ch));
       setMe(record(ch));
     }

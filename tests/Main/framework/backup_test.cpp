@@ -124,16 +124,19 @@ TEST_F(BackupTest, StartUpBranches) {
   struct { u32 bootMode, magic, version, a; const char* line; bool resumed, reset; } cases[] = {
       {0, 0x08765421, 146, 7, "[INFO] backup data resume", true, false},
       {0x4000, 0x08765421, 146, 7, "[INFO] initializeAll()", false, false},
-      {0, 0x08765421, 145, 7, "[WARN] backup data unreadable (magic 0x08765421, version 145): settings start from defaults\n", false, true},
-      {0, 0x08765420, 146, 7, "[WARN] backup data unreadable (magic 0x08765420, version 146): settings start from defaults\n", false, true},
-      {0, 0, 0, 7, "[WARN] backup data unreadable (magic 0x00000000, version 0): settings start from defaults\n", false, true},
+      {0, 0x08765421, 145, 7, "[WARN] backup data unreadable (magic 0x08765421, version 145): settings start from defaults\n",
+       false, true},
+      {0, 0x08765420, 146, 7, "[WARN] backup data unreadable (magic 0x08765420, version 146): settings start from defaults\n",
+       false, true},
+      {0, 0, 0, 7, "[WARN] backup data unreadable (magic 0x00000000, version 0): settings start from defaults\n", false,
+       true},  // records behind no header
       {0, 0, 0, 0, "[INFO] no backup data", false, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
     testing_support::consoleClear();
     calls().clear();
-    for (auto [adr, v] : {std::pair{NV, c.magic}, {NV + 4, c.version}, {NV + 8, c.a != 0 ? 0x0001u : 0u} /* ME 0's mask: a */,
+    for (auto [adr, v] : {std::pair{NV, c.magic}, {NV + 4, c.version}, {NV + 8, c.a != 0 ? 1u : 0u} /* ME 0's mask: a */,
                           {NV + 12, c.a << 8} /* me 0, a */, {NV + 0x14028, 0u}, {BOOT_MODE, c.bootMode}})
       platform::writeMem32(adr, v);
     start();
@@ -171,24 +174,28 @@ TEST_F(BackupTest, ResumeTakesMe0And1InitialisesMe2And3AndDamagedRecords) {
   testing_support::consoleClear();
   start();
   EXPECT_EQ(std::tuple(consoleCount("[ERR] backup data of MxifBkgd is broken, initialized"),
-                       consoleCount("[WARN] backup data of MxifBkgd: 1 fields out of range, reset"), consoleCount("[WARN]")),
+                       consoleCount("[WARN] backup data of MxifBkgd: 1 fields out of range, reset"),
+                       consoleCount("[WARN]")),
             std::tuple(1, 1, 1));
   EXPECT_EQ((std::vector<int>{a(0), run->perMe[0].record(0).c, a(1), run->single.record(1).c}),
             (std::vector<int>{0, 0, 0, 99}));  // the whole category from defaults; the others as saved
 }
 
 // Of an image stored only in part, the records wholly inside the stored part resume; the others
-// start from their defaults, not from the zeroes behind it.
+// are initialised, not resumed from the zeroes behind it.
 TEST_F(BackupTest, ResumeTakesOnlyTheRecordsWhollyStored) {
   start();
   run->perMe[0].record(0).a = 5, run->perMe[1].record(0).a = 6, run->single.record(1).c = 99;
   reg().backupCopy();
   const struct { int held; std::vector<int> values; } cases[] = {
-      {15, {0, 0, 0}}, {16, {5, 0, 0}}, {31, {5, 0, 0}}, {32, {5, 6, 0}}, {63, {5, 6, 0}}, {64, {5, 6, 99}}};
+      {15, {0, 0, 0, 0}}, {16, {5, 0, 0, 1}}, {31, {5, 0, 0, 1}},
+      {32, {5, 6, 0, 2}}, {63, {5, 6, 0, 2}}, {64, {5, 6, 99, 3}}};
   for (const auto& c : cases) {
-    run->single.record(1).c = 7;  // what a resume does not reach keeps no value of before
+    calls().clear();
     reg().resumeAll(platform::memory(NV + 8, 64), c.held);
-    EXPECT_EQ((std::vector<int>{run->perMe[0].record(0).a, run->perMe[1].record(0).a, run->single.record(1).c}), c.values)
+    EXPECT_EQ((std::vector<int>{run->perMe[0].record(0).a, run->perMe[1].record(0).a, run->single.record(1).c,
+                                count("resume 2/0") + count("resume 2/1") + count("resume 6/0")}),
+              c.values)
         << c.held;
   }
 }
