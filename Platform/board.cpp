@@ -427,13 +427,19 @@ void boardClose() {
 bool boardIsOpen() { return open; }
 void boardNote(const std::string& line) { notices.push_back(line); }
 
+std::string boardFreeName(const std::string& path) {
+  std::string name = path;
+  for (int n = 2; access(name.c_str(), F_OK) == 0; ++n) name = path + "." + std::to_string(n);
+  return name;
+}
+
 std::string boardKeepAside(const std::string& file, const std::string& reason, const std::vector<u8>& bytes) {
   if (options.dir.empty()) return {};
-  for (int n = 1;; ++n) {
-    const std::string name = file + "." + reason + "-" + std::to_string(n);
-    const std::string path = options.dir + "/" + name;
+  for (;;) {
+    const std::string path = boardFreeName(options.dir + "/" + file + "." + reason);
+    const std::string name = path.substr(options.dir.size() + 1);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0 && errno == EEXIST) continue;  // taken meanwhile
     size_t done = 0;
     while (fd >= 0 && done < bytes.size()) {
       const ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -449,6 +455,7 @@ std::string boardKeepAside(const std::string& file, const std::string& reason, c
     return {};
   }
 }
+
 const BoardOptions& boardOptions() { return options; }
 
 void boardClearVolatile() {

@@ -277,9 +277,9 @@ TEST(BoardDirectory, TheNonVolatileFileIsTakenAsItStands) {
       writeMem32(NVRAM_BASE, 0x04030201);  // the window written before the copies are kept: they hold what was found
       const std::string first = keepNonVolatile("unreadable");
       EXPECT_EQ(std::tuple(first, std::string(keepNonVolatile("unreadable"))),
-                std::tuple("nvram.mem.unreadable-1", "nvram.mem.unreadable-2"));
+                std::tuple("nvram.mem.unreadable", "nvram.mem.unreadable.2"));
       boardOpen(saved);
-      EXPECT_EQ(std::tuple(fileBytes(dir / "nvram.mem.unreadable-1"), fileBytes(dir / "nvram.mem.unreadable-2")),
+      EXPECT_EQ(std::tuple(fileBytes(dir / "nvram.mem.unreadable"), fileBytes(dir / "nvram.mem.unreadable.2")),
                 std::tuple(found, found));
       std::vector<u8> file = window;
       for (u8 i = 0; i < 4; ++i) file[i] = static_cast<u8>(i + 1);
