@@ -46,6 +46,15 @@ BoardOptions options;
 bool open = false;
 std::vector<std::string> notices;  // boardNote's lines since the board was opened
 
+// The non-volatile window's file as the board found it when it was opened.
+struct StoredWindow {
+  u32 storedBytes = NVRAM_SIZE;  // of the window that held stored contents (all without a directory)
+  std::string file;              // its name in the board directory (empty: none)
+  std::vector<u8> found;         // its contents then (empty: a new board, or no directory)
+  std::string kept;              // name of the last copy keepNonVolatile wrote
+};
+StoredWindow storedWindow;
+
 struct WriteLog {
   bool on = false;
   u32 base = 0;
@@ -71,6 +80,34 @@ void defaultEnd(EndReason reason, u32 arg) {
 }
 EndHandler endHandler = defaultEnd;
 
+// The file of the non-volatile window is taken as it stands, never cut or zeroed: a shorter one is
+// lengthened to the window with its bytes kept (the rest reads zero and counts as not stored); of
+// a longer one the window maps the start, and the rest stays in the file. The board says so, and
+// keeps what it found for keepNonVolatile.
+void takeStoredWindow(const Region& r, const std::string& path, off_t size) {
+  StoredWindow& w = storedWindow;
+  w.file = r.file;
+  w.found.resize(static_cast<size_t>(size));
+  for (off_t at = 0; at < size;) {
+    const ssize_t n = pread(r.fd, w.found.data() + at, static_cast<size_t>(size - at), at);
+    if (n <= 0) fault("board: cannot read %s: %s", path.c_str(), n < 0 ? std::strerror(errno) : "shorter than it was");
+    at += n;
+  }
+  w.storedBytes = static_cast<u32>(std::min<off_t>(size, r.size));
+  if (size == 0 || size == static_cast<off_t>(r.size)) {
+    // A new board's file, or one of the window's size.
+  } else if (size < static_cast<off_t>(r.size)) {
+    boardNote(std::string(r.file) + " holds " + std::to_string(size) + " bytes, not " + std::to_string(r.size) +
+              ": taken as far as it goes, the rest of the window holds nothing stored");
+  } else {
+    boardNote(std::string(r.file) + " holds " + std::to_string(size) + " bytes, not " + std::to_string(r.size) +
+              ": its first " + std::to_string(r.size) + " taken, the rest left in the file as it is");
+  }
+  if (size < static_cast<off_t>(r.size) && ftruncate(r.fd, r.size) != 0) {
+    fault("board: cannot size %s: %s", path.c_str(), std::strerror(errno));
+  }
+}
+
 void mapRegion(Region& r, const std::string& dir, bool clear) {
   void* p = MAP_FAILED;
   if (r.file == nullptr || dir.empty()) {
@@ -81,8 +118,11 @@ void mapRegion(Region& r, const std::string& dir, bool clear) {
     if (r.fd < 0) fault("board: cannot open %s: %s", path.c_str(), std::strerror(errno));
     struct stat st {};
     fstat(r.fd, &st);
-    if (clear || st.st_size != static_cast<off_t>(r.size)) {
-      // A new or resized file, or a power cycle: start from zeroes (a sparse file, no disk used).
+    if (r.base == NVRAM_BASE) {
+      takeStoredWindow(r, path, st.st_size);
+    } else if (clear || st.st_size != static_cast<off_t>(r.size)) {
+      // A volatile region's new or resized file, or a power cycle: start from zeroes (a sparse
+      // file, no disk used).
       if (ftruncate(r.fd, 0) != 0 || ftruncate(r.fd, r.size) != 0) {
         fault("board: cannot size %s: %s", path.c_str(), std::strerror(errno));
       }
@@ -347,6 +387,7 @@ void boardOpen(const BoardOptions& opts) {
   boardClose();
   options = opts;
   notices.clear();
+  storedWindow = StoredWindow{};
   if (!opts.dir.empty()) mkdir(opts.dir.c_str(), 0755);
   for (auto& r : regions) mapRegion(r, opts.dir, opts.powerOn && r.volatileOnPowerOn);
   if (!opts.traceFile.empty()) {
@@ -385,6 +426,36 @@ void boardClose() {
 
 bool boardIsOpen() { return open; }
 void boardNote(const std::string& line) { notices.push_back(line); }
+
+std::string boardFreeName(const std::string& path) {
+  std::string name = path;
+  for (int n = 2; access(name.c_str(), F_OK) == 0; ++n) name = path + "." + std::to_string(n);
+  return name;
+}
+
+std::string boardKeepAside(const std::string& file, const std::string& reason, const std::vector<u8>& bytes) {
+  if (options.dir.empty()) return {};
+  for (;;) {
+    const std::string path = boardFreeName(options.dir + "/" + file + "." + reason);
+    const std::string name = path.substr(options.dir.size() + 1);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0 && errno == EEXIST) continue;  // taken meanwhile
+    size_t done = 0;
+    while (fd >= 0 && done < bytes.size()) {
+      const ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
+      if (w <= 0) break;
+      done += static_cast<size_t>(w);
+    }
+    const bool written = fd >= 0 && done == bytes.size() && fsync(fd) == 0;
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    if (written) return name;
+    if (fd >= 0) unlink(path.c_str());
+    std::fprintf(stderr, "board: cannot keep %s as %s: %s\n", file.c_str(), name.c_str(), std::strerror(error));
+    return {};
+  }
+}
+
 const BoardOptions& boardOptions() { return options; }
 
 void boardClearVolatile() {
@@ -692,6 +763,14 @@ bool irqIsConnected(int id) {
 // ---- caches, MMU, console ------------------------------------------------------------------------
 void mmuSetSection(u32, u32) {}
 void cacheInvalidateAll() {}
+
+u32 nonVolatileStoredBytes() { return storedWindow.storedBytes; }
+
+const char* keepNonVolatile(const char* reason) {
+  if (storedWindow.file.empty()) return nullptr;
+  storedWindow.kept = boardKeepAside(storedWindow.file, reason, storedWindow.found);
+  return storedWindow.kept.empty() ? nullptr : storedWindow.kept.c_str();
+}
 
 const char* boardNotice(int i) {
   return i >= 0 && static_cast<size_t>(i) < notices.size() ? notices[static_cast<size_t>(i)].c_str() : nullptr;

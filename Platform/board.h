@@ -47,6 +47,13 @@ const BoardOptions& boardOptions();
 
 // Adds a line for the start-up to log at WARN (platform::boardNotice); boardOpen forgets them.
 void boardNote(const std::string& line);
+// A name for a copy kept aside: path when no file has it, else the first of path.2, path.3, ... that
+// none has, so that no copy kept earlier is replaced.
+std::string boardFreeName(const std::string& path);
+// Writes bytes as a new file FILE.REASON in the board directory, under its free name (above).
+// Returns the new file's name; empty without a board directory, or when it could not be written
+// (said on standard error).
+std::string boardKeepAside(const std::string& file, const std::string& reason, const std::vector<u8>& bytes);
 
 // Zeroes every volatile region (tests; a power cycle).
 void boardClearVolatile();

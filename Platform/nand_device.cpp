@@ -188,9 +188,7 @@ constexpr u32 SECOND_BANK = 0x8000000;
 
 // Renames a flash file of the wrong size to a name that gives its size (a free one) and notes it.
 void keepAside(const std::string& path, off_t size) {
-  const std::string base = path + "." + std::to_string(size) + "-bytes";
-  std::string aside = base;
-  for (int n = 2; access(aside.c_str(), F_OK) == 0; ++n) aside = base + "." + std::to_string(n);
+  const std::string aside = boardFreeName(path + "." + std::to_string(size) + "-bytes");
   if (rename(path.c_str(), aside.c_str()) != 0) fault("nand: cannot keep %s aside: %s", path.c_str(), std::strerror(errno));
   const std::string file = path.substr(path.rfind('/') + 1);
   boardNote("NAND flash: " + file + " had " + std::to_string(size) + " bytes, not " + std::to_string(NAND_BYTES) + ": kept as " +

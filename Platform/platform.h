@@ -50,6 +50,15 @@ void debugOut(const char* data, size_t n);
 // kept it.
 const char* boardNotice(int i);
 
+// The non-volatile window as the board found it when it powered up: how many bytes from its start
+// held stored contents. All of them on the target; fewer where a host board's store was shorter,
+// and the rest of the window then reads zero and holds nothing stored.
+u32 nonVolatileStoredBytes();
+// Keeps a copy of the window's contents as found at power-up where nothing overwrites it, before
+// the system writes anew over contents that it cannot read; reason is one word for the copy's name.
+// Returns the name of the copy, or null when the board has nowhere to keep one (the target).
+const char* keepNonVolatile(const char* reason);
+
 // The end of a run of main: a watchdog restart, a halt, or a jump to a hand-off address.
 enum class EndReason { Restart, Halt, HandOff };
 [[noreturn]] void endRun(EndReason reason, u32 arg);

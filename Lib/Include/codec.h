@@ -554,6 +554,19 @@ void setAllPresence(T& r) {
   }
 }
 
+// How many presence bits are set in r.
+template <class T>
+int presentBits(const T& r) {
+  const PresenceWords<T>& p = presenceWords<T>();
+  int present = 0;
+  for (int i = 0; i < p.count; ++i) {
+    u32 w;
+    std::memcpy(&w, reinterpret_cast<const u8*>(&r) + p.offset[i], 4);
+    present += std::popcount(w);
+  }
+  return present;
+}
+
 // Whether any of count words at the given byte offsets from base is non-zero.
 bool anyWord(const u8* base, const u16* offset, int count);
 
@@ -626,8 +639,10 @@ namespace internal {
 class Merger {
  public:
   using AcceptFn = bool (*)(void* context, const FieldView& view);
-  Merger(u8* to, const u8* from, AcceptFn accept, void* context)
-      : toBase(to), fromBase(from), fn(accept), context(context) {}
+  // refused, when not null, is laid out as the record: a refused field that holds another value
+  // than `to` sets its bit there.
+  Merger(u8* to, const u8* from, AcceptFn accept, void* context, u8* refused = nullptr)
+      : toBase(to), fromBase(from), fn(accept), context(context), refused(refused) {}
   template <class M>
   void mask(const char*, const M&) {}
   template <class X>
@@ -664,7 +679,12 @@ class Merger {
   // Offers the present field (or element index of it) and copies size bytes from at with its bit.
   [[gnu::noinline]] void take(const char* name, const void* field, int index, const void* at, size_t size,
                               const u32* mask, int bit) {
-    if (!fn(context, FieldView{prefix.text(), name, field, index})) return;
+    if (!fn(context, FieldView{prefix.text(), name, field, index})) {
+      if (refused != nullptr && std::memcmp(target(static_cast<const u8*>(at)), at, size) != 0) {
+        setPresenceBit(reinterpret_cast<u32*>(refused + (reinterpret_cast<const u8*>(mask) - fromBase)), bit);
+      }
+      return;
+    }
     std::memcpy(target(static_cast<const u8*>(at)), at, size);
     setPresenceBit(target(mask), bit);
   }
@@ -676,8 +696,19 @@ class Merger {
   const u8* fromBase;
   AcceptFn fn;
   void* context;
+  u8* refused;
   Prefix prefix;
 };
+
+template <class T, class Accept>
+void merge(T& to, const T& from, Accept& accept, u8* refused) {
+  static_assert(std::is_trivially_copyable_v<T>, "records are plain structures");
+  using Fn = std::remove_reference_t<Accept>;
+  auto call = [](void* context, const FieldView& view) -> bool { return (*static_cast<Fn*>(context))(view); };
+  Merger m(reinterpret_cast<u8*>(&to), reinterpret_cast<const u8*>(&from), call,
+           const_cast<void*>(static_cast<const void*>(&accept)), refused);
+  T::fields(m, from);
+}
 
 }  // namespace internal
 
@@ -686,12 +717,18 @@ class Merger {
 // presence words themselves are only ever OR-ed through their fields.
 template <class T, class Accept>
 void merge(T& to, const T& from, Accept&& accept) {
-  static_assert(std::is_trivially_copyable_v<T>, "records are plain structures");
-  using Fn = std::remove_reference_t<Accept>;
-  auto call = [](void* context, const FieldView& view) -> bool { return (*static_cast<Fn*>(context))(view); };
-  internal::Merger m(reinterpret_cast<u8*>(&to), reinterpret_cast<const u8*>(&from), call,
-                     const_cast<void*>(static_cast<const void*>(&accept)));
-  T::fields(m, from);
+  internal::merge(to, from, accept, nullptr);
+}
+
+// The same, and returns how many presence bits govern a present field (or element) that accept
+// refused while it held another value than `to` keeps: the values of `from` lost. Fields that share
+// a bit count once together.
+template <class T, class Accept>
+int mergeCountRefused(T& to, const T& from, Accept&& accept) {
+  T refused;
+  clearPresence(refused);
+  internal::merge(to, from, accept, reinterpret_cast<u8*>(&refused));
+  return presentBits(refused);
 }
 
 template <class T>
@@ -734,23 +771,14 @@ T checkedImage(const T& saved, Check&& check) {
   return full;
 }
 
-// Whether the byte at at lies inside member (a field, an array or a sub-record).
-template <class X>
-bool isWithin(const void* at, const X& member) {
-  const u8* p = static_cast<const u8*>(at);
-  const u8* first = reinterpret_cast<const u8*>(&member);
-  return first <= p && p < first + sizeof member;
-}
-
 namespace internal {
 
-// Marks in the presence words of a scratch record (seen, laid out as the record visited) the bit of
-// every field that holds another value than the same field of the record at other.
-template <class Skip>
-class ChangedBits {
+// Marks in the presence words of a scratch record (marks, laid out as the record visited: image)
+// the bit of every field that is clear in taken and that holds another value in image than in kept.
+class RefusedBits {
  public:
-  ChangedBits(const u8* base, const u8* other, u8* seen, Skip& skip)
-      : base_(base), other_(other), seen_(seen), skip_(skip) {}
+  RefusedBits(const u8* image, const u8* taken, const u8* kept, u8* marks)
+      : image_(image), taken_(taken), kept_(kept), marks_(marks) {}
   template <class M>
   void mask(const char*, const M&) {}
   // A field without presence bit is an index byte: not counted.
@@ -768,57 +796,37 @@ class ChangedBits {
   void sub(const char*, const S& s) {
     S::fields(*this, s);
   }
-  // A text is its count and that many characters; what lies behind them is not the text.
-  template <class Text, class M>
-  void text(const char*, const Text& t, const M& m, int bit) {
-    const Text& o = *reinterpret_cast<const Text*>(other_ + (reinterpret_cast<const u8*>(&t) - base_));
-    constexpr int CAPACITY = static_cast<int>(sizeof t.chars) - 1;
-    const int n = t.count < 0 ? 0 : t.count > CAPACITY ? CAPACITY : t.count;
-    if (t.count == o.count && std::memcmp(t.chars, o.chars, static_cast<size_t>(n)) == 0) return;
-    if (!skip_(static_cast<const void*>(&t))) mark(m, bit);
-  }
 
  private:
   template <class M>
   void note(const void* at, size_t size, const M& m, int bit) {
-    const u8* p = static_cast<const u8*>(at);
-    if (std::memcmp(p, other_ + (p - base_), size) == 0 || skip_(at)) return;
-    mark(m, bit);
-  }
-  template <class M>
-  void mark(const M& m, int bit) {
     int words = 0;
-    const u32* w = maskWords(m, words);
-    setPresenceBit(reinterpret_cast<u32*>(seen_ + (reinterpret_cast<const u8*>(w) - base_)), bit);
+    const size_t field = static_cast<size_t>(static_cast<const u8*>(at) - image_);
+    const size_t mask = static_cast<size_t>(reinterpret_cast<const u8*>(maskWords(m, words)) - image_);
+    if (presenceBit(reinterpret_cast<const u32*>(taken_ + mask), bit)) return;
+    if (std::memcmp(image_ + field, kept_ + field, size) == 0) return;
+    setPresenceBit(reinterpret_cast<u32*>(marks_ + mask), bit);
   }
-  const u8* base_;
-  const u8* other_;
-  u8* seen_;
-  Skip& skip_;
+  const u8* image_;
+  const u8* taken_;
+  const u8* kept_;
+  u8* marks_;
 };
 
 }  // namespace internal
 
-// How many presence bits of r govern a field that holds another value than in other (a record of
-// the same type): fields that share a bit count once together, an element with a bit of its own
-// once, a text by its count and characters; fields without a presence bit (index bytes) do not
-// count, nor a field, element or text for which skip(its address in r) is true.
-template <class T, class Skip>
-int countChangedFields(const T& r, const T& other, Skip&& skip) {
-  T seen;
-  clearPresence(seen);
-  internal::ChangedBits<std::remove_reference_t<Skip>> v(reinterpret_cast<const u8*>(&r),
-                                                          reinterpret_cast<const u8*>(&other),
-                                                          reinterpret_cast<u8*>(&seen), skip);
-  T::fields(v, r);
-  const PresenceWords<T>& p = presenceWords<T>();
-  int changed = 0;
-  for (int i = 0; i < p.count; ++i) {
-    u32 w;
-    std::memcpy(&w, reinterpret_cast<const u8*>(&seen) + p.offset[i], 4);
-    changed += std::popcount(w);
-  }
-  return changed;
+// The saved values that a range check refused: how many presence bits govern a field of image that
+// taken (image as the check took it: the bits of the fields it took) leaves out and that holds
+// another value in image than in kept (what the field holds instead). Fields that share a bit count
+// once together; fields without presence bit (index bytes) do not count.
+template <class T>
+int refusedFields(const T& image, const T& taken, const T& kept) {
+  T marks;
+  clearPresence(marks);
+  internal::RefusedBits v(reinterpret_cast<const u8*>(&image), reinterpret_cast<const u8*>(&taken),
+                          reinterpret_cast<const u8*>(&kept), reinterpret_cast<u8*>(&marks));
+  T::fields(v, image);
+  return presentBits(marks);
 }
 
 // ---- Text form (front-end tool, tests) -----------------------------------------------------------

@@ -69,7 +69,7 @@ bool isBkgdFieldInRange(const codec::FieldView& f, const MxifBkgd& r) {
   return true;
 }
 
-void dropBadBkgdFields(MxifBkgd& r) {
+int dropBadBkgdFields(MxifBkgd& r) {
   MxifBkgd all = r;
   codec::setAllPresence(all);
   MxifBkgd kept;
@@ -85,10 +85,22 @@ void dropBadBkgdFields(MxifBkgd& r) {
   MxifBkgd::mergeLevels10000(kept.modulationX, all.modulationX);
   MxifBkgd::mergeLevels10000(kept.modulationY, all.modulationY);
   MxifBkgd::mergeFlagLevelsAngle(kept.modify, all.modify);
-  for (auto* edges : {&kept.edges, &kept.patFree1.edges, &kept.patFree2.edges}) {
-    if (!allInRange(*edges, EDGE_MIN, EDGE_MAX)) std::fill(std::begin(*edges), std::end(*edges), s16{0});
+  // Edges are taken as a group: one out of range drops all of them (their bits go, as refused).
+  const struct {
+    s16 (*edges)[4];
+    u32* mask;
+    u32 bits;
+  } groups[] = {{&kept.edges, &kept.mask, 1u << MxifBkgd::BIT_EDGES},
+                {&kept.patFree1.edges, &kept.patFree1.mask, 0xFu << 6},
+                {&kept.patFree2.edges, &kept.patFree2.mask, 0xFu << 6}};
+  for (const auto& g : groups) {
+    if (allInRange(*g.edges, EDGE_MIN, EDGE_MAX)) continue;
+    std::fill(std::begin(*g.edges), std::end(*g.edges), s16{0});
+    *g.mask &= ~g.bits;
   }
+  const int refused = codec::refusedFields(all, kept, MxifBkgd{});
   r = kept;
+  return refused;
 }
 
 }  // namespace libmx
@@ -175,7 +187,7 @@ void CategoryBkgd::resume(const void* saved, int flag) {
   (void)flag;
   MxifBkgd image;
   std::memcpy(static_cast<void*>(&image), saved, sizeof image);
-  libmx::dropBadBkgdFields(image);
+  refuseSaved(libmx::dropBadBkgdFields(image));
   record(0).resumeFrom(image);
   setMe(record(0));
 }

@@ -18,8 +18,9 @@ namespace libmx {
 // transition value and the status group, which no request sets, pass.
 bool isBkgdFieldInRange(const codec::FieldView& f, const MxifBkgd& r);
 // Sets every field of a saved background that lies outside the ranges a request may set to 0 (the
-// border width 0 of a record never set stays): a damaged image loses that field alone.
-void dropBadBkgdFields(MxifBkgd& r);
+// border width 0 of a record never set stays): a damaged image loses that field alone. Returns how
+// many fields it dropped (one per presence bit).
+int dropBadBkgdFields(MxifBkgd& r);
 
 }  // namespace libmx
 

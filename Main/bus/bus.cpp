@@ -125,6 +125,7 @@ void CategoryBus::resume(const void* saved, int flag) {
   r = MxifBus{};
   std::memcpy(r.entries, in.entries, sizeof r.entries);
   r.programBus = in.programBus < 2 ? in.programBus : 0;
+  if (in.programBus >= 2) refuseSaved(1);
   codec::setAllPresence(r);
   setMe(r);
 }

@@ -73,13 +73,20 @@ void CategorySourceLink::resume(const void* saved, int flag) {
   // Each saved value is taken when a request could have set it; a damaged one keeps its default.
   MxifSourceLink& r = record(0);
   r = MxifSourceLink{};
-  if (in.linkMode < 2) r.linkMode = in.linkMode;
-  if (in.tableMode < 2) r.tableMode = in.tableMode;
+  const auto take = [this](auto& to, auto from, bool valid) {
+    if (valid) {
+      to = from;
+    } else if (from != to) {
+      refuseSaved(1);
+    }
+  };
+  take(r.linkMode, in.linkMode, in.linkMode < 2);
+  take(r.tableMode, in.tableMode, in.tableMode < 2);
   for (int i = 0; i < N_SOURCES; ++i) {
-    if (in.linked[i] == 0 || tableIndex(in.linked[i]) >= 0) r.linked[i] = in.linked[i];
+    take(r.linked[i], in.linked[i], in.linked[i] == 0 || tableIndex(in.linked[i]) >= 0);
   }
   for (int p = 0; p < MxifAuxBusLink::N_PAIRS; ++p) {
-    if (in.auxBusLink.flags[p] < 2) r.auxBusLink.flags[p] = in.auxBusLink.flags[p];
+    take(r.auxBusLink.flags[p], in.auxBusLink.flags[p], in.auxBusLink.flags[p] < 2);
   }
   codec::setAllPresence(r);
 }

@@ -75,8 +75,13 @@ void CategoryXpt::resume(const void* saved, int flag) {
     std::memcpy(static_cast<void*>(&in), static_cast<const u8*>(saved) + sizeof(MxifXptAssign) * ch, sizeof in);
     MxifXptAssign& r = record(ch);
     r.panelFlag = in.panelFlag < 2 ? in.panelFlag : 0;
+    if (in.panelFlag >= 2) refuseSaved(1);
     for (int b = 0; b < MxifXptAssign::N_BUTTONS; ++b) {
-      if (isAssignable(in.source[b])) r.source[b] = in.source[b];
+      if (isAssignable(in.source[b])) {
+        r.source[b] = in.source[b];
+      } else if (in.source[b] != r.source[b]) {
+        refuseSaved(1);
+      }
       setPresent(r, b);
     }
     r.mask |= MxifXptAssign::PANEL_FLAG;

@@ -107,8 +107,11 @@ void CategoryFaderEvent::initData() {
 void CategoryFaderEvent::resume(const void* saved, int flag) {
   (void)flag;
   std::memcpy(calibration_, saved, sizeof(FaderCalibration));
+  // A lever's calibration is taken whole, or refused whole.
   for (LeverCalibration& e : calibration_->entries) {
-    if (!isValid(e)) e = LeverCalibration{};
+    if (isValid(e)) continue;
+    e = LeverCalibration{};
+    refuseSaved(1);
   }
 }
 

@@ -4,6 +4,7 @@
 // Image: magic, version, then for type 0 to 103 the records of the ME 0 instance and of the ME 1
 // instance, each block rounded up to 4 bytes. The ME 2 and ME 3 records lie in a volatile buffer
 // laid out the same way and are not saved.
+#include <algorithm>
 #include <cstring>
 
 #include "Common/memory.h"
@@ -79,14 +80,30 @@ void CategoryRegistry::initialize() {
     return;
   }
   Storage& nv = Storage::instance();
-  if (nv.readWord(0) == BACKUP_MAGIC && nv.readWord(4) == BACKUP_VERSION) {
+  // The part of the image that the window held stored (a shorter store holds the image's start).
+  const int held = static_cast<int>(std::min<u32>(platform::nonVolatileStoredBytes(), static_cast<u32>(backupByte)));
+  const u32 magic = nv.readWord(0);
+  const u32 version = nv.readWord(4);
+  mxReadNonVolatile(0, resumeBuffer, backupByte);
+  if (held >= BACKUP_HEADER_BYTES && magic == BACKUP_MAGIC && version == BACKUP_VERSION) {
     MX_LOG(libmx::INFO, "backup data resume");
-    mxReadNonVolatile(0, resumeBuffer, backupByte);
-    resumeAll(resumeBuffer + BACKUP_HEADER_BYTES);
+    if (held < backupByte) {
+      MX_LOG(libmx::WARN, "backup data holds %d of %d bytes: the records past it start from their defaults", held,
+             backupByte);
+    }
+    resumeAll(resumeBuffer + BACKUP_HEADER_BYTES, held - BACKUP_HEADER_BYTES);
     initAfterResume();
     return;
   }
-  MX_LOG(libmx::INFO, "no backup data");
+  if (std::all_of(resumeBuffer, resumeBuffer + held, [](u8 b) { return b == 0; })) {
+    // No image was ever stored: a new board, or a first start cut short before its first copy.
+    MX_LOG(libmx::INFO, "no backup data");
+  } else {
+    // Kept before the first copy of this start writes the new image over it.
+    const char* kept = platform::keepNonVolatile("unreadable");
+    MX_LOG(libmx::WARN, "backup data unreadable (magic 0x%08x, version %u): settings start from defaults%s%s", magic,
+           version, kept != nullptr ? "; the image is kept as " : "", kept != nullptr ? kept : "");
+  }
   initializeAll();
   nv.writeBoardMode(0);
 }
@@ -99,22 +116,28 @@ void CategoryRegistry::initializeAll() {
   }
 }
 
-void CategoryRegistry::resumeAll(const void* image) {
+void CategoryRegistry::resumeAll(const void* image, int heldBytes) {
   const u8* records = static_cast<const u8*>(image);
+  int at = 0;
   for (int id = 0; id < N_TYPES; ++id) {
-    int reset = 0;  // saved values that the checks of the resume refused
+    int reset = 0;  // saved fields that the checks of the resumes refused
     for (int m = 0; m < 2; ++m) {
       CategoryInterface* cat = categories[m][id];
       if (cat == nullptr) continue;
-      try {
-        cat->resume(records, 0);
-        reset += cat->resumeChanges(records, storage[m][id], recordBytes[m][id]);
-      } catch (const assert::AssertException&) {
-        // A damaged record fails its checks: the category starts from its defaults instead.
-        MX_LOG(libmx::ERR, "backup data of %s is broken, initialized", cat->typeName());
-        cat->initialize();
+      cat->refused = 0;
+      if (at + recordBytes[m][id] > heldBytes) {
+        cat->initialize();  // nothing stored for it
+      } else {
+        try {
+          cat->resume(records + at, 0);
+          reset += cat->refused;
+        } catch (const assert::AssertException&) {
+          // A damaged record fails its checks: the category starts from its defaults instead.
+          MX_LOG(libmx::ERR, "backup data of %s is broken, initialized", cat->typeName());
+          cat->initialize();
+        }
       }
-      records += recordBytes[m][id];
+      at += recordBytes[m][id];
     }
     if (reset > 0) MX_LOG(libmx::WARN, "backup data of %s: %d fields out of range, reset", typeNameOf(id), reset);
   }

@@ -82,7 +82,8 @@ class CategoryInterface {
   virtual void initialize() = 0;
   virtual void initData() = 0;
   virtual void initInternal() = 0;
-  // Takes the records saved in the backup image (flag 0 at every start).
+  // Takes the records saved in the backup image (flag 0 at every start); a saved field that fails
+  // its checks keeps its default and is noted with refuseSaved.
   virtual void resume(const void* saved, int flag = 0) = 0;
   // Per frame, before the backup copy.
   virtual void storeBackup() {}
@@ -100,22 +101,20 @@ class CategoryInterface {
     (void)type;
     return RequestReceiver::MAX_BODY;
   }
-  // After resume(saved): how many fields of the records bound at bound (bytes long) hold another
-  // value than the image at saved held, i.e. the saved values that the resume did not take.
-  virtual int resumeChanges(const void* saved, const u8* bound, int bytes) const {
-    (void)saved;
-    (void)bound;
-    (void)bytes;
-    return 0;
-  }
 
   // The ME row this instance was registered under.
   int meIndex() const { return me; }
 
  protected:
+  // A resume notes the saved values that its checks refused: one per presence bit (fields that
+  // share a bit count once together). Index bytes do not count, nor a refused value that equals what
+  // the field keeps (a field never set), nor a field that the resume sets anew whatever was saved.
+  void refuseSaved(int fields) { refused += fields; }
+
   int me = 0;
 
  private:
+  int refused = 0;  // by the last resume that the registry ran
   friend class CategoryRegistry;
 };
 
@@ -220,7 +219,9 @@ class CategoryRegistry {
   // Start-up (Main/framework/backup.cpp): binds the storage of every instance, then initialises or resumes.
   void initialize();
   void initializeAll();
-  void resumeAll(const void* image);
+  // Resumes each instance of ME rows 0 and 1 from its records in image, when they lie wholly within
+  // its first heldBytes (the part that was stored); the others start from their defaults.
+  void resumeAll(const void* image, int heldBytes);
   void initAfterResume();
   // Per frame, unless the boot mode read at start-up keeps no backup: every instance's storeBackup,
   // then backupCopy.
@@ -352,7 +353,7 @@ class CategoryCommon : public CategoryInterface {
     for (auto& d : dirty) d = 0;
   }
   // Takes every saved field through the same checks as assign (a field that fails keeps its
-  // default), then sets every presence bit so the first status sends each record whole.
+  // default, and is noted), then sets every presence bit so the first status sends each record whole.
   void resume(const void* saved, int flag = 0) override {
     (void)flag;
     initData();
@@ -360,24 +361,11 @@ class CategoryCommon : public CategoryInterface {
       T in;
       std::memcpy(static_cast<void*>(&in), static_cast<const u8*>(saved) + sizeof(T) * ch, sizeof(T));
       codec::setAllPresence(in);
-      codec::merge(record(ch), in, [&](const codec::FieldView& f) { return acceptField(f, in, ch); });
+      const auto accept = [&](const codec::FieldView& f) { return acceptField(f, in, ch); };
+      refuseSaved(codec::mergeCountRefused(record(ch), in, accept));
       codec::setAllPresence(record(ch));
       setMe(record(ch));
     }
-  }
-  // Counted field by field over the channels' records where they lie in the bound block (a category
-  // that saves other data there counts nothing).
-  int resumeChanges(const void* saved, const u8* bound, int bytes) const override {
-    const u8* live = reinterpret_cast<const u8*>(records);
-    if (live == nullptr || bound == nullptr || live < bound || live + sizeof(T) * N_CHANNELS > bound + bytes) return 0;
-    int changed = 0;
-    for (int ch = 0; ch < N_CHANNELS; ++ch) {
-      T image;
-      std::memcpy(static_cast<void*>(&image), static_cast<const u8*>(saved) + (live - bound) + sizeof(T) * ch,
-                  sizeof(T));
-      changed += codec::countChangedFields(records[ch], image, [this](const void* f) { return setAnewByResume(f); });
-    }
-    return changed;
   }
 
   // Reads one record and hands it to the instance and channel that byte 4 names (dropped when
@@ -430,14 +418,6 @@ class CategoryCommon : public CategoryInterface {
     (void)in;
     (void)idx;
     return true;
-  }
-
-  // Whether resume gives the field (or array element) at field, an address in a live record, a
-  // value of its own at every start whatever the image holds. Such a field coming back changed is
-  // no setting lost: it is not counted among the fields a resume reset.
-  virtual bool setAnewByResume(const void* field) const {
-    (void)field;
-    return false;
   }
 
   // Writes the channel when it changed. Returns false (channel kept) when more than half the

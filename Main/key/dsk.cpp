@@ -126,7 +126,9 @@ void CategoryDsk::resume(const void* saved, int flag) {
     std::memcpy(static_cast<void*>(&in), static_cast<const u8*>(saved) + sizeof(D) * ch, sizeof(D));
     D& live = record(ch);
     live = D{};
-    libmx::mergeDsk(live, codec::checkedImage(in, libmx::checkDskRanges));
+    const D taken = codec::checkedImage(in, libmx::checkDskRanges);
+    refuseSaved(codec::refusedFields(taken, taken, live));
+    libmx::mergeDsk(live, taken);
     codec::setAllPresence(live);
     live.channel = static_cast<u16>(ch);
   }

@@ -259,7 +259,9 @@ void CategoryKey::resume(const void* saved, int flag) {
     std::memcpy(static_cast<void*>(&image), static_cast<const u8*>(saved) + sizeof(K) * ch, sizeof image);
     K& live = record(ch);
     live = K{};
-    libmx::mergeTextRecord(live, libmx::keyImageFields(image, ch));
+    const K taken = libmx::keyImageFields(image, ch);
+    refuseSaved(codec::refusedFields(taken, taken, live));
+    libmx::mergeTextRecord(live, taken);
     codec::setAllPresence(live);
     live.channel = static_cast<u16>(ch);
     live.me = static_cast<u8>(me);

@@ -168,6 +168,7 @@ void CategoryOperate::resume(const void* saved, int flag) {
   libmx::checkOperateRanges(in, accepted, true);
   Record& live = record(0);
   live = Record{};
+  refuseSaved(codec::refusedFields(in, accepted, live));
   codec::merge(live, accepted);
   codec::setAllPresence(live);
   // The fade rests at the end the target names: faded with the direction word negative.

@@ -196,6 +196,10 @@ void CategoryControlPanelConfig::resume(const void* saved, int flag) {
   libmx::checkPanelConfigRanges(in, accepted, true);
   Record& live = record(0);
   live = Record{};
+  // The button states are not the checks' to judge: every resume turns them off.
+  Record kept = live;
+  std::memcpy(kept.keyFaderStates, in.keyFaderStates, sizeof kept.keyFaderStates);
+  refuseSaved(codec::refusedFields(in, accepted, kept));
   libmx::mergeTextRecord(live, accepted);
   codec::setAllPresence(live);
   clearKeyFaderStates();

@@ -66,10 +66,6 @@ class CategoryControlPanelConfig : public CategoryCommon<MxifControlPanelConfig>
 
  protected:
   CategoryControlPanelConfig() = default;
-  // The button states: every resume turns them off.
-  bool setAnewByResume(const void* field) const override {
-    return codec::isWithin(field, records[0].keyFaderStates);
-  }
 
  private:
   KeyFaderButtonAssign& assignEntry(int fader, int btn);

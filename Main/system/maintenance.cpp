@@ -158,16 +158,6 @@ void CategoryMaintenance::initInternal() {
   for (u8& f : firstTime_) f = 1;
 }
 
-bool CategoryMaintenance::setAnewByResume(const void* field) const {
-  R& live = records[0];
-  for (int p = -1; p < R::N_PANELS; ++p) {
-    if (codec::isWithin(field, (p < 0 ? live.mainframeAlarm : live.panelAlarm(p)).text)) return true;
-  }
-  int unitA = 0, unitB = 0;
-  mxReadPowerUnitFlags(&unitA, &unitB);
-  return (!unitA && field == &live.mainframeAlarm.flag[0]) || (!unitB && field == &live.mainframeAlarm.flag[1]);
-}
-
 void CategoryMaintenance::resume(const void* saved, int flag) {
   (void)flag;
   R in;
@@ -176,6 +166,7 @@ void CategoryMaintenance::resume(const void* saved, int flag) {
   R& live = record(0);
   std::memset(static_cast<void*>(&live), 0, sizeof live);
   dropRefused(in, live);
+  refuseSaved(codec::refusedFields(in, in, live));
   libmx::mergeTextRecord(live, in);
   codec::setAllPresence(live);
 

@@ -73,9 +73,6 @@ class CategoryMaintenance : public CategoryCommon<MxifMaintenance> {
 
  protected:
   CategoryMaintenance();
-  // The alarm texts (resume writes them from the flags) and the flags of the power units that are
-  // not fitted (resume clears them).
-  bool setAnewByResume(const void* field) const override;
 
   s32 temperatureAlarms_ = 0;  // polls that found the temperature alarm, up to INT32_MAX
 

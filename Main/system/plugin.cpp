@@ -34,6 +34,7 @@ void CategoryPluginStatus::resume(const void* saved, int flag) {
     S& r = record(i);
     r.slot = static_cast<s16>(i);
     r.state = states[i] <= 1 ? states[i] : 0;  // a damaged byte is no state
+    if (states[i] > 1) refuseSaved(1);
     r.mask |= S::STATE;
   }
 }

@@ -303,6 +303,7 @@ void CategorySystem::resume(const void* saved, int flag) {
   accepted.genlockMask |= MxifSystem::GENLOCK_STATUS;
   MxifSystem& live = record(0);
   live = MxifSystem{};
+  refuseSaved(codec::refusedFields(in, accepted, live));
   libmx::mergeTextRecord(live, accepted);
   codec::setAllPresence(live);
   appliedFormat_ = flag == 1 ? liveFormat : -1;

@@ -551,6 +551,13 @@ class Harness {
     }
   }
 
+  // Whether the records lie in the backup image (a category may keep them and save other bytes).
+  bool inImage() const {
+    const u8* image = platform::memory(BACKUP_BUFFER_ADR, BUF_SIZE * 4);
+    const u8* record = a_.live(0, 0);
+    return image <= record && record < image + BUF_SIZE * 4;
+  }
+
   // The instances whose records lie in the backup image: MEs 0 and 1, every channel.
   std::vector<int> imageIndexes() const {
     std::vector<int> out;
@@ -584,6 +591,7 @@ class Harness {
   // first field in each record of the image, and restarts.
   void damage(int pass) {
     std::set<std::pair<int, std::pair<std::string, int>>> dropped;  // index, word and bit
+    std::set<std::pair<int, std::pair<std::string, int>>> lost;     // dropped, and saved unlike the fresh value
     int ordinal = 0;
     for (const Row& row : t_.rows) {
       if ((row.kind & (ANSWERED | NEVER | NEW_ONLY | TRUTH)) != 0 || (ordinal++ % 2) != pass) continue;
@@ -600,6 +608,7 @@ class Harness {
           fail(where(index, c.name + " (step 4)"), "cannot write " + values[0] + " into the image");
         }
         dropped.insert({index, {c.word, c.bit}});
+        if (values[0] != layout_.value(fresh_[index].data(), c.name)) lost.insert({index, {c.word, c.bit}});
         for (const auto& [name, value] : assignments(clause(row, "also"))) {
           if (auto x = all_.find(name); x != all_.end()) dropped.insert({index, {x->second.word, x->second.bit}});
         }
@@ -617,9 +626,21 @@ class Harness {
         const Record& want = gone ? fresh_[index] : before[index];
         expectValue(live(index), name, layout_.value(want.data(), name), where(index, at),
                     gone ? "damaged, resumed as" : "resumed as");
+        if (gone && layout_.value(before[index].data(), name) != layout_.value(want.data(), name)) {
+          lost.insert({index, {c.word, c.bit}});
+        }
       }
     }
     expectClean(name_ + ", " + at);
+    // One line for the type counts the saved values lost: each presence bit once, over every instance.
+    // Records kept outside the image (in the category) are not saved: their damage is lost anyway.
+    if (!inImage()) lost.clear();
+    const std::string line = "backup data of " + name_ + ": " + std::to_string(lost.size()) + " fields out of range";
+    const int lines = consoleCount("backup data of " + name_ + ":");
+    if (lost.empty() ? lines != 0 : lines != 1 || consoleCount(line) != 1) {
+      fail(name_ + ", " + at, "expected " + (lost.empty() ? "no line" : "\"" + line + "\"") + ", logged\n" +
+                                  testing_support::consoleText());
+    }
   }
 
   const Table& t_;

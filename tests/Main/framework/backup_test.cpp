@@ -28,6 +28,7 @@ using PerMe = test_categories::Rec<TYPE_BKGD, true>;       // 16 bytes per insta
 using Single = test_categories::Rec<TYPE_CBGD, false, 2>;  // 32 bytes, one instance
 
 // Logs its start-up calls; field `a` must stay below 100, and a saved `a` of 0xEE fails resume's check.
+// Field `b` must not be 0, its default: a saved 0 is refused but loses nothing (a field never set).
 template <class R>
 class StartCategory : public test_categories::TestCategory<R> {
   using Base = test_categories::TestCategory<R>;
@@ -43,7 +44,9 @@ class StartCategory : public test_categories::TestCategory<R> {
   void log(const char* what) { calls().push_back(test_categories::call(what, R::TYPE_INDEX, this->me)); }
 
  protected:
-  bool acceptField(const codec::FieldView& f, const R& in, int) override { return !f.is(in.a) || in.a < 100; }
+  bool acceptField(const codec::FieldView& f, const R& in, int) override {
+    return f.is(in.a) ? in.a < 100 : !f.is(in.b) || in.b != 0;
+  }
 };
 
 // Binds a fixed number of bytes without a record.
@@ -115,27 +118,35 @@ TEST_F(BackupTest, LayoutFollowsTheRecordSizes) {
   EXPECT_NO_THROW(reg().initialize());
 }
 
+// An image of another magic or version cannot be read: one WARN line; a window with nothing stored
+// (a new board, or a first start cut short before its first copy) is no loss: INFO.
 TEST_F(BackupTest, StartUpBranches) {
-  struct { u32 bootMode, magic, version; const char* line; bool resumed, reset; } cases[] = {
-      {0, 0x08765421, 146, "[INFO] backup data resume", true, false},
-      {0x4000, 0x08765421, 146, "[INFO] initializeAll()", false, false},
-      {0, 0x08765421, 145, "[INFO] no backup data", false, true},
-      {0, 0x08765420, 146, "[INFO] no backup data", false, true},
+  struct { u32 bootMode, magic, version, a; const char* line; bool resumed, reset; } cases[] = {
+      {0, 0x08765421, 146, 7, "[INFO] backup data resume", true, false},
+      {0x4000, 0x08765421, 146, 7, "[INFO] initializeAll()", false, false},
+      {0, 0x08765421, 145, 7, "[WARN] backup data unreadable (magic 0x08765421, version 145): settings start from defaults\n",
+       false, true},
+      {0, 0x08765420, 146, 7, "[WARN] backup data unreadable (magic 0x08765420, version 146): settings start from defaults\n",
+       false, true},
+      {0, 0, 0, 7, "[WARN] backup data unreadable (magic 0x00000000, version 0): settings start from defaults\n", false,
+       true},  // records behind no header
+      {0, 0, 0, 0, "[INFO] no backup data", false, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
     testing_support::consoleClear();
     calls().clear();
-    for (auto [adr, v] : {std::pair{NV, c.magic}, {NV + 4, c.version}, {NV + 8, 0x0001u} /* ME 0's mask: a */,
-                          {NV + 12, 0x0700u} /* me 0, a = 7 */, {NV + 0x14028, 0u}, {BOOT_MODE, c.bootMode}})
+    for (auto [adr, v] : {std::pair{NV, c.magic}, {NV + 4, c.version}, {NV + 8, c.a != 0 ? 1u : 0u} /* ME 0's mask: a */,
+                          {NV + 12, c.a << 8} /* me 0, a */, {NV + 0x14028, 0u}, {BOOT_MODE, c.bootMode}})
       platform::writeMem32(adr, v);
     start();
     char mode[32];
     std::snprintf(mode, sizeof mode, "[INFO] bootMode = 0x%x", c.bootMode);
     // ME 2 and 3 are initialised every time.
-    EXPECT_EQ(std::tuple(consoleCount(mode), consoleCount(c.line), count("resume 2/0"), count("initialize 2/0"),
-                         count("initialize 2/2") + count("initialize 2/3"), int(run->perMe[0].record(0).a)),
-              std::tuple(1, 1, int(c.resumed), int(!c.resumed), 2, c.resumed ? 7 : 0));
+    EXPECT_EQ(std::tuple(consoleCount(mode), consoleCount(c.line), consoleCount("[WARN]"), count("resume 2/0"),
+                         count("initialize 2/0"), count("initialize 2/2") + count("initialize 2/3"),
+                         int(run->perMe[0].record(0).a)),
+              std::tuple(1, 1, c.line[1] == 'W' ? 1 : 0, int(c.resumed), int(!c.resumed), 2, c.resumed ? 7 : 0));
     EXPECT_EQ(std::pair(platform::readMem32(NV + 0x14028), platform::readMem32(NV + 0x1402C)),
               std::pair(c.reset ? 0x54AA1234u : 0u, 0u));
   }
@@ -158,12 +169,35 @@ TEST_F(BackupTest, ResumeTakesMe0And1InitialisesMe2And3AndDamagedRecords) {
                                                 "initInternal 2/1", "initialize 2/2", "initInternal 2/2",
                                                 "initialize 2/3", "initInternal 2/3", "initInternal 6/0"}));
 
-  platform::memory(NV + 8 + 16 + 5, 1)[0] = 200;  // ME 1's `a` out of range
+  platform::memory(NV + 8 + 16 + 5, 1)[0] = 200;  // ME 1's `a` out of range (its `b`, 0, refused but not lost)
   platform::memory(NV + 8 + 5, 1)[0] = 0xEE;      // ME 0's record fails its resume check
+  testing_support::consoleClear();
   start();
-  EXPECT_EQ(consoleCount("[ERR] backup data of MxifBkgd is broken, initialized"), 1);
+  EXPECT_EQ(std::tuple(consoleCount("[ERR] backup data of MxifBkgd is broken, initialized"),
+                       consoleCount("[WARN] backup data of MxifBkgd: 1 fields out of range, reset"),
+                       consoleCount("[WARN]")),
+            std::tuple(1, 1, 1));
   EXPECT_EQ((std::vector<int>{a(0), run->perMe[0].record(0).c, a(1), run->single.record(1).c}),
             (std::vector<int>{0, 0, 0, 99}));  // the whole category from defaults; the others as saved
+}
+
+// Of an image stored only in part, the records wholly inside the stored part resume; the others
+// are initialised, not resumed from the zeroes behind it.
+TEST_F(BackupTest, ResumeTakesOnlyTheRecordsWhollyStored) {
+  start();
+  run->perMe[0].record(0).a = 5, run->perMe[1].record(0).a = 6, run->single.record(1).c = 99;
+  reg().backupCopy();
+  const struct { int held; std::vector<int> values; } cases[] = {
+      {15, {0, 0, 0, 0}}, {16, {5, 0, 0, 1}}, {31, {5, 0, 0, 1}},
+      {32, {5, 6, 0, 2}}, {63, {5, 6, 0, 2}}, {64, {5, 6, 99, 3}}};
+  for (const auto& c : cases) {
+    calls().clear();
+    reg().resumeAll(platform::memory(NV + 8, 64), c.held);
+    EXPECT_EQ((std::vector<int>{run->perMe[0].record(0).a, run->perMe[1].record(0).a, run->single.record(1).c,
+                                count("resume 2/0") + count("resume 2/1") + count("resume 6/0")}),
+              c.values)
+        << c.held;
+  }
 }
 
 TEST_F(BackupTest, EveryFrameCopiesTheImageToTheWindow) {

@@ -184,7 +184,7 @@ TEST_F(RestartTest, AFollowersCopiedSizeStaysInItsRange) {
 
 // A damaged image: saved fields out of their range. After the restart each holds what its category
 // starts with, a good neighbour comes back, nothing is reported broken, and one line per record type
-// says how many fields were reset (the plug-in states are saved as bytes, not as records: no line).
+// says how many fields were reset (the plug-in states are saved as bytes, and count as well).
 TEST_F(RestartTest, ADamagedFieldAloneIsDropped) {
   const struct {
     void (*put)(int me, int ch, const std::string& assignment);
@@ -192,7 +192,8 @@ TEST_F(RestartTest, ADamagedFieldAloneIsDropped) {
     int me, goodChannel, badChannel;
     const char *good, *bad, *dropped, *line;
   } rows[] = {
-      {put<MxifPluginStatus>, fieldsText<MxifPluginStatus>, 0, 1, 2, "state=1", "state=5", "state=0", ""},
+      {put<MxifPluginStatus>, fieldsText<MxifPluginStatus>, 0, 1, 2, "state=1", "state=5", "state=0",
+       "\x1b[WARN] backup data of MxifPluginStatus: 1 fields out of range, reset\n"},
       {put<MxifKey>, fieldsText<MxifKey>, 1, 2, 2, "softness=102", "mirrorMode=7", "mirrorMode=0",
        "\x1b[WARN] backup data of MxifKey: 1 fields out of range, reset\n"},
       {put<MxifBkgd>, fieldsText<MxifBkgd>, 1, 0, 0, "softness=500", "trans.rate=1500", "trans.rate=0",
