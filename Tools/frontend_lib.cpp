@@ -433,47 +433,26 @@ int requestPacket(const std::string& command, const std::vector<std::string>& a,
 // how much) is dropped with its ERR line; a body or header that the bytes leave unfinished is
 // finished by the bytes written next.
 void warnStrayBytes(const Bytes& bytes, std::ostream& err) {
-  useScratchSystem();
-  const auto& registry = category::CategoryRegistry::instance();
-  size_t pos = 0, stray = 0, dropped = 0;
-  std::string firstDropped, unfinished;
-  while (pos < bytes.size()) {
-    const size_t left = bytes.size() - pos;
-    const bool sync = bytes[pos] == LINK_SYNC0 && (left == 1 || bytes[pos + 1] == LINK_SYNC1);
-    if (!sync) {
-      ++stray, ++pos;
-      continue;
-    }
-    if (left < static_cast<size_t>(LINK_HEADER_BYTES)) {
-      unfinished = left == 1 ? "the last byte may begin a header"
-                             : "the last " + std::to_string(left) + " bytes begin a header";
-      break;
-    }
-    const u32 length =
-        u32{bytes[pos + 2]} << 24 | u32{bytes[pos + 3]} << 16 | u32{bytes[pos + 4]} << 8 | bytes[pos + 5];
-    const int type = bytes[pos + 6] << 8 | bytes[pos + 7];
+  linkpeer::RequestStream stream;
+  linkpeer::RequestStream::Seen seen;
+  stream.add(bytes.data(), bytes.size(), largestBody, &seen);
+  const auto name = [](int type) {
     const char* known = category::typeNameOf(type);
-    const std::string name = *known != 0 ? known : "type " + std::to_string(type);
-    const u32 largest = static_cast<u32>(registry.largestBody(type));
-    if (length > largest) {
-      const bool unheld = length > static_cast<u32>(RequestReceiver::MAX_BODY);
-      if (dropped++ == 0) {
-        firstDropped = "the " + name + " header promises " + std::to_string(length) + " bytes, more than " +
-                       (unheld ? "the back end can hold (" : "its type takes (") +
-                       std::to_string(unheld ? RequestReceiver::MAX_BODY : largest) + ")";
-      }
-      // Past the header; one that promises more than can be held, up to a sync byte inside it.
-      size_t drop = unheld ? 1 : LINK_HEADER_BYTES;
-      while (drop < static_cast<size_t>(LINK_HEADER_BYTES) && bytes[pos + drop] != LINK_SYNC0) ++drop;
-      pos += drop;
-      continue;
-    }
-    if (left - LINK_HEADER_BYTES < length) {
-      unfinished = "the " + name + " packet promises " + std::to_string(length) + " bytes and " +
-                   std::to_string(left - LINK_HEADER_BYTES) + " follow";
-      break;
-    }
-    pos += LINK_HEADER_BYTES + length;
+    return *known != 0 ? std::string(known) : "type " + std::to_string(type);
+  };
+  const size_t stray = seen.stray, dropped = seen.dropped;
+  std::string firstDropped, unfinished;
+  if (dropped > 0) {
+    firstDropped = "the " + name(seen.droppedType) + " header promises " + std::to_string(seen.droppedLength) +
+                   " bytes, more than " + (seen.unheld ? "the back end can hold (" : "its type takes (") +
+                   std::to_string(seen.unheld ? RequestReceiver::MAX_BODY : largestBody(seen.droppedType)) + ")";
+  }
+  if (stream.owed > 0) {
+    unfinished = "the " + name(seen.type) + " packet promises " + std::to_string(seen.length) + " bytes and " +
+                 std::to_string(seen.length - stream.owed) + " follow";
+  } else if (!stream.head.empty()) {
+    unfinished = stream.head.size() == 1 ? "the last byte may begin a header"
+                                         : "the last " + std::to_string(stream.head.size()) + " bytes begin a header";
   }
   if (stray > 0) {
     err << "frontend: warning: " << stray << " of the bytes are not part of a packet; the back end skips them up "

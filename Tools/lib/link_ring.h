@@ -141,11 +141,31 @@ struct RequestStream {
   u32 owed = 0;  // body bytes of the last header still to come
   Bytes head;    // the start of a header: a sync byte, then up to six more
 
+  // What the receiver does with bytes added: skips them (stray), drops headers (the first one's
+  // type and length, and whether no body that long could be buffered at all), and the last header
+  // whose body it takes.
+  struct Seen {
+    size_t stray = 0, dropped = 0;
+    int droppedType = -1;
+    u32 droppedLength = 0;
+    bool unheld = false;
+    int type = -1;
+    u32 length = 0;
+  };
+
   bool atPacket() const { return owed == 0 && head.empty(); }
   template <class Largest>
-  void add(const u8* p, size_t n, Largest&& largest) {
+  void add(const u8* p, size_t n, Largest&& largest, Seen* seen = nullptr) {
+    Seen unused;
+    Seen& s = seen != nullptr ? *seen : unused;
     const auto hunt = [&] {
-      while (!head.empty() && (head[0] != LINK_SYNC0 || (head.size() > 1 && head[1] != LINK_SYNC1))) head.erase(head.begin());
+      while (!head.empty() && (head[0] != LINK_SYNC0 || (head.size() > 1 && head[1] != LINK_SYNC1))) {
+        head.erase(head.begin());
+        ++s.stray;
+      }
+    };
+    const auto drop = [&](int type, u32 length, bool unheld) {
+      if (s.dropped++ == 0) s.droppedType = type, s.droppedLength = length, s.unheld = unheld;
     };
     for (size_t i = 0; i < n; ++i) {
       if (owed > 0) {
@@ -158,14 +178,21 @@ struct RequestStream {
       hunt();
       if (head.size() < static_cast<size_t>(LINK_HEADER_BYTES)) continue;
       const u32 length = (u32{head[2]} << 24) | (u32{head[3]} << 16) | (u32{head[4]} << 8) | head[5];
+      const int type = head[6] << 8 | head[7];
       if (length > static_cast<u32>(RequestReceiver::MAX_BODY)) {
-        size_t drop = 1;
-        while (drop < head.size() && head[drop] != LINK_SYNC0) ++drop;
-        head.erase(head.begin(), head.begin() + static_cast<std::ptrdiff_t>(drop));
+        drop(type, length, true);
+        size_t at = 1;
+        while (at < head.size() && head[at] != LINK_SYNC0) ++at;
+        head.erase(head.begin(), head.begin() + static_cast<std::ptrdiff_t>(at));
         hunt();
         continue;
       }
-      if (length <= static_cast<u32>(largest(head[6] << 8 | head[7]))) owed = length;
+      if (length <= static_cast<u32>(largest(type))) {
+        owed = length;
+        s.type = type, s.length = length;
+      } else {
+        drop(type, length, false);
+      }
       head.clear();
     }
   }
