@@ -29,22 +29,23 @@ void writeOut(const char* data, size_t n) {
   platform::debugOut(data, n);
 }
 
-// A log line is "ESC[LEVEL] message": at most 9 + 255 characters.
+// A log line is "ESC[LEVEL] message": at most 9 + 255 characters. Its buffer keeps room behind it
+// for the count of a run and the newline.
 constexpr size_t LINE_MAX = 300;
+constexpr size_t LINE_ROOM = LINE_MAX + 32;
 
-// Writes a log line (without its newline) that stands for count equal lines.
-void writeLine(const char* line, size_t length, u32 count) {
-  char out[LINE_MAX + 32];
-  std::memcpy(out, line, length);
-  const int tail = count > 1 ? std::snprintf(out + length, sizeof out - length, " (%u times)\n", count)
-                             : std::snprintf(out + length, sizeof out - length, "\n");
-  writeOut(out, length + static_cast<size_t>(tail));
+// Ends a log line (length characters in its buffer, without its newline) that stands for count equal
+// lines, and writes it.
+void writeLine(char* line, size_t length, u32 count) {
+  if (count > 1) length += static_cast<size_t>(std::snprintf(line + length, LINE_ROOM - length, " (%u times)", count));
+  line[length++] = '\n';
+  writeOut(line, length);
 }
 
 // The run of equal lines held while a LogRuns lives (count 0: none yet).
 struct HeldRun {
   bool holding = false;
-  char line[LINE_MAX];
+  char line[LINE_ROOM];
   size_t length = 0;
   u32 count = 0;
 };
@@ -97,9 +98,9 @@ void LogInstance::vprintf(int level, const char* format, va_list ap) {
   size_t len = std::strlen(message);
   bool truncated = n >= static_cast<int>(sizeof message);
   if (!truncated && len > 0 && message[len - 1] == '\n') message[--len] = '\0';
-  char line[LINE_MAX];
-  const int m = std::snprintf(line, sizeof line, "\x1b[%s] %s", levelName(level), message);
-  const size_t length = m < static_cast<int>(sizeof line) ? static_cast<size_t>(m) : sizeof line - 1;
+  char line[LINE_ROOM];
+  const int m = std::snprintf(line, LINE_MAX, "\x1b[%s] %s", levelName(level), message);
+  const size_t length = m < static_cast<int>(LINE_MAX) ? static_cast<size_t>(m) : LINE_MAX - 1;
   if (!held.holding) {
     writeLine(line, length, 1);
     return;

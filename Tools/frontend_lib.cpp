@@ -440,34 +440,29 @@ void warnStrayBytes(const Bytes& bytes, std::ostream& err) {
     const char* known = category::typeNameOf(type);
     return *known != 0 ? std::string(known) : "type " + std::to_string(type);
   };
-  const size_t stray = seen.stray, dropped = seen.dropped;
-  std::string firstDropped, unfinished;
-  if (dropped > 0) {
-    firstDropped = "the " + name(seen.droppedType) + " header promises " + std::to_string(seen.droppedLength) +
-                   " bytes, more than " + (seen.unheld ? "the back end can hold (" : "its type takes (") +
-                   std::to_string(seen.unheld ? RequestReceiver::MAX_BODY : largestBody(seen.droppedType)) + ")";
+  if (seen.stray > 0) {
+    err << "frontend: warning: " << seen.stray << " of the bytes are not part of a packet; the back end skips them "
+        << "up to the next sync pair and says how many on its console (\"receive out of sync\")\n";
   }
+  if (seen.dropped > 0) {
+    err << "frontend: warning: the " << name(seen.droppedType) << " header promises " << seen.droppedLength
+        << " bytes, more than " << (seen.unheld ? "the back end can hold (" : "its type takes (")
+        << (seen.unheld ? RequestReceiver::MAX_BODY : largestBody(seen.droppedType)) << ")";
+    if (seen.dropped > 1) err << ", and " << seen.dropped - 1 << " more headers promise too much";
+    err << "; the back end drops " << (seen.dropped == 1 ? "it" : "each") << " at once (\"receive invalid length\" on "
+        << "its console) and hunts on\n";
+  }
+  if (stream.atPacket()) return;
+  err << "frontend: warning: ";
   if (stream.owed > 0) {
-    unfinished = "the " + name(seen.type) + " packet promises " + std::to_string(seen.length) + " bytes and " +
-                 std::to_string(seen.length - stream.owed) + " follow";
-  } else if (!stream.head.empty()) {
-    unfinished = stream.head.size() == 1 ? "the last byte may begin a header"
-                                         : "the last " + std::to_string(stream.head.size()) + " bytes begin a header";
+    err << "the " << name(seen.type) << " packet promises " << seen.length << " bytes and " << seen.length - stream.owed
+        << " follow";
+  } else if (stream.head.size() == 1) {
+    err << "the last byte may begin a header";
+  } else {
+    err << "the last " << stream.head.size() << " bytes begin a header";
   }
-  if (stray > 0) {
-    err << "frontend: warning: " << stray << " of the bytes are not part of a packet; the back end skips them up "
-        << "to the next sync pair and says how many on its console (\"receive out of sync\")\n";
-  }
-  if (dropped > 0) {
-    err << "frontend: warning: " << firstDropped;
-    if (dropped > 1) err << ", and " << dropped - 1 << " more headers promise too much";
-    err << "; the back end drops " << (dropped == 1 ? "it" : "each") << " at once (\"receive invalid length\" on its "
-        << "console) and hunts on\n";
-  }
-  if (!unfinished.empty()) {
-    err << "frontend: warning: " << unfinished << "; the back end waits for the rest and takes the bytes written "
-        << "next for it\n";
-  }
+  err << "; the back end waits for the rest and takes the bytes written next for it\n";
 }
 
 // Waits until a back end holding dir has passed its start-up (its rings are reset until then). A back
