@@ -69,7 +69,7 @@
 #include "Platform/board_models.h"
 #include "Platform/sdi_inputs.h"
 #include "Platform/vsync.h"
-#include "Tools/frontend_lib.h"
+#include "Tools/lib/frontend.h"
 #include "bench/budget_report.h"
 
 namespace {

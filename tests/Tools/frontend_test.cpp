@@ -18,7 +18,7 @@
 #include "Main/framework/bp.h"
 #include "Main/framework/typenames.h"
 #include "Platform/board.h"
-#include "Tools/frontend_lib.h"
+#include "Tools/lib/frontend.h"
 #include "Tools/lib/cli.h"
 #include "Tools/lib/scratch_system.h"
 #include "Lib/Include/data_internal.h"

@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "Tools/frontend_lib.h"
+#include "Tools/lib/frontend.h"
 #include "Tools/lib/cli.h"
 
 namespace e2e {

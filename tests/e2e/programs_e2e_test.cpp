@@ -209,6 +209,9 @@ TEST_F(EndToEnd, HelpAndRefusalsOfBothPrograms) {
   const std::string missing = dir_ + "/missing/board", board = "--board " + board_;
   const std::tuple<const char*, std::string, int, std::string> cases[] = {
       {MX_FRONTEND_PATH, "--help", 0, "fields TYPE"},
+      // Each command's help is its line of the table, with its own options.
+      {MX_FRONTEND_PATH, "send --help", 0, "frontend [--board DIR] [--timeout S] [--help] [--version] send TYPE [me=N]"},
+      {MX_FRONTEND_PATH, "watch -h", 0, "Its options:\n  --count N       stop after N reports\n"},
       {MX_BACKEND_PATH, "--help", 0, "--quiet"},
       // The usage line names every option of the table that also reads the command line.
       {MX_BACKEND_PATH, "-h", 0, "[--trace-range LO-HI]... [--trace-addr ADR]... [--log LEVEL] [--quiet] [--help]\n"},

@@ -1,0 +1,300 @@
+// The commands that write a request (send, raw, wait, button, fader): their packets, what raw's
+// bytes do to the back end's receiver, and the button codes.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ostream>
+
+#include "Main/bkgd/bkgd.h"
+#include "Main/fader/faderevent.h"
+#include "Main/framework/typenames.h"
+#include "Main/key/usk.h"
+#include "Lib/Include/data_internal.h"
+#include "Tools/lib/backup_image.h"
+#include "Tools/lib/commands.h"
+
+namespace frontend {
+
+using cli::parseNumber;
+
+namespace {
+
+void putU16(Bytes& b, u16 v) {
+  b.push_back(static_cast<u8>(v >> 8));
+  b.push_back(static_cast<u8>(v));
+}
+
+}  // namespace
+
+Bytes buttonEventBody(u16 code, bool pressed, u8 me, u8 panel, u8 index) {
+  internal::MxifButtonEvent event;
+  event.panel = panel;
+  event.me = me;
+  event.index = index;
+  event.code = code;
+  event.state = pressed ? internal::MxifButtonEvent::PRESSED : internal::MxifButtonEvent::RELEASED;
+  Bytes b(codec::wireSize<internal::MxifButtonEvent>());
+  codec::encode(event, b.data(), b.size());
+  return b;
+}
+
+Bytes faderEventBody(u8 lever, u16 value, u8 panel) {
+  // u16, flag, u16, lever, raw value, u16, panel, two bytes; only lever, value and panel are used.
+  Bytes b;
+  putU16(b, 0);
+  b.push_back(0);
+  putU16(b, 0);
+  b.push_back(lever);
+  putU16(b, value);
+  putU16(b, 0);
+  b.push_back(panel);
+  b.push_back(0);
+  b.push_back(0);
+  return b;
+}
+
+Bytes waitBody(s16 frames) {
+  Bytes b(6, 0);
+  putU16(b, static_cast<u16>(frames));
+  return b;
+}
+
+std::string unknownType(const std::string& name) {
+  std::string error = "unknown type " + name;
+  const std::vector<std::string> near = nearestTypeNames(name);
+  for (size_t i = 0; i < near.size(); ++i) error += (i == 0 ? " (nearest: " : ", ") + near[i];
+  return error + (near.empty() ? "" : ")") + "; frontend types lists them all";
+}
+
+bool sendPacket(const std::vector<std::string>& words, Bytes& packet, std::string& error, RequestContext* context) {
+  if (words.empty()) {
+    error = "send: a type name is needed";
+    return false;
+  }
+  const int type = typeIndexOf(words[0]);
+  if (type < 0) {
+    error = unknownType(words[0]);
+    return false;
+  }
+  Assignments fields;
+  for (size_t i = 1; i < words.size(); ++i) {
+    std::string name, value;
+    if (!splitAssignment(words[i], name, value)) {
+      error = "send: expected field=value: " + words[i];
+      return false;
+    }
+    fields.emplace_back(name, value);
+  }
+  Bytes body;
+  if (!buildBody(type, fields, body, error, context)) return false;
+  packet = linkpeer::packetBytes(type, body);
+  return true;
+}
+
+bool parseHex(const std::vector<std::string>& words, Bytes& bytes) {
+  bytes.clear();
+  for (const std::string& w : words) {
+    if (w.size() % 2 != 0) return false;
+    if (w.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
+    for (size_t i = 0; i < w.size(); i += 2) {
+      bytes.push_back(static_cast<u8>(std::strtol(w.substr(i, 2).c_str(), nullptr, 16)));
+    }
+  }
+  return true;
+}
+
+std::string describe(const Packet& p) { return frontend::describe(p.type, p.body.data(), p.body.size()); }
+
+namespace {
+
+
+// The button codes by name, from the constants the back end dispatches on.
+struct ButtonName {
+  const char* name;
+  int first, last;
+  const char* what;
+};
+using Fader = category::CategoryFaderEvent;
+using Bkgd = category::CategoryBkgd;
+using Event = internal::MxifButtonEvent;
+constexpr ButtonName BUTTONS[] = {
+    {"crosspoint", Event::BTN_XPT_FIRST, Event::BTN_XPT_LAST,
+     "crosspoint button 0..191 of a bus row (code = first + button); index=ENTRY names the bus entry\n"
+     "                          (0 A bus, 1 B bus, 2..9 key fill/source, 16..23 DSK fill/source, 24.. AUX)"},
+    {"cut", Fader::BTN_CUT, Fader::BTN_CUT, "cut of the layers selected for the next transition (me=ME)"},
+    {"auto", Fader::BTN_AUTO, Fader::BTN_AUTO, "auto transition of the selected layers (me=ME)"},
+    {"bkgd-auto", Fader::BTN_BKGD_AUTO, Fader::BTN_BKGD_AUTO, "auto transition of the background alone (me=ME)"},
+    {"bkgd-cut", Fader::BTN_BKGD_CUT, Fader::BTN_BKGD_CUT, "cut of the background alone (me=ME)"},
+    {"trans-type", Fader::BTN_TYPE0, Fader::BTN_TYPE0 + 2, "transition type 0..2 of the selected layers (background: 0 mix, 1 wipe)"},
+    {"next-bkgd", Bkgd::BTN_NEXT_BKGD, Bkgd::BTN_NEXT_BKGD, "selects the background for the next transition"},
+    {"next-key", Bkgd::BTN_NEXT_KEY1, Bkgd::BTN_NEXT_KEY1 + 3, "selects key 1..4 for the next transition"},
+    {"dir-normal", Bkgd::BTN_DIR_NORMAL, Bkgd::BTN_DIR_NORMAL, "background direction normal"},
+    {"nr-toggle", Bkgd::BTN_NR_TOGGLE, Bkgd::BTN_NR_TOGGLE, "normal/reverse alternation on/off"},
+    {"dir-reverse", Bkgd::BTN_DIR_REVERSE, Bkgd::BTN_DIR_REVERSE, "background direction reverse"},
+    {"partial", Bkgd::BTN_PARTIAL_TOGGLE, Bkgd::BTN_PARTIAL_TOGGLE, "partial transition on/off"},
+    {"nam", Bkgd::BTN_NAM_TOGGLE, Bkgd::BTN_NAM_TOGGLE, "non-additive mix on/off"},
+    {"key-trans", Fader::BTN_KEY_TRANS, Fader::BTN_KEY_TRANS + Fader::N_KEYS - 1,
+     "transition button of key 1..4 (what it does: MxifOperate keyFaderButton.mode)"},
+    {"key-auto", Fader::BTN_KEY_AUTO, Fader::BTN_KEY_AUTO + Fader::N_KEYS - 1, "auto transition of key 1..4 (me=ME)"},
+    {"key-cut", Fader::BTN_KEY_CUT, Fader::BTN_KEY_CUT + Fader::N_KEYS - 1, "cut of key 1..4 (me=ME)"},
+    {"dsk-trans", Fader::BTN_DSK_TRANS, Fader::BTN_DSK_TRANS + Fader::N_DSK - 1,
+     "transition button of downstream key 1..4 (keyFaderButton.mode2)"},
+    {"dsk-auto", Fader::BTN_DSK_AUTO, Fader::BTN_DSK_AUTO + Fader::N_DSK - 1,
+     "auto transition of downstream key 1..4 (any me=0..3)"},
+    {"dsk-cut", Fader::BTN_DSK_CUT, Fader::BTN_DSK_CUT + Fader::N_DSK - 1, "cut of downstream key 1..4 (any me=0..3)"},
+    {"fader-select", Fader::BTN_ME_BLOCK, Fader::BTN_ME_BLOCK + 3, "fader selection 4 x ME + 0..3"},
+    {"fader-select-dsk", Fader::BTN_DSK_BLOCK, Fader::BTN_DSK_BLOCK + 3, "fader selection 16..19"},
+    {"fader-select-me2", Fader::BTN_ME2_BLOCK, Fader::BTN_ME2_BLOCK + 3, "fader selection 8..11"},
+    {"key-on", category::CategoryUpStreamKeyAssign::FIRST_BUTTON, category::CategoryUpStreamKeyAssign::FIRST_BUTTON + 3,
+     "on/off of up-stream key 1..4"},
+    {"image", Event::BTN_IMAGE_FIRST, Event::BTN_IMAGE_LAST, "image effect targets"},
+    {"macro-attach", Event::BTN_TR_MACRO_ATTCH, Event::BTN_TR_MACRO_ATTCH, "attaches a macro to the transition"},
+    {"panel-option", Event::BTN_PANEL_OPTION1, Event::BTN_PANEL_OPTION1, "toggles the display's first option (any me)"},
+    {"panel-option", Event::BTN_PANEL_OPTION2, Event::BTN_PANEL_OPTION2, "toggles the display's second option (any me)"},
+    {"all-released", Event::BTN_ALL_RELEASED, Event::BTN_ALL_RELEASED, "every button released, on every ME"},
+};
+
+int listButtons(std::ostream& out) {
+  out << "Button codes for: frontend button CODE press|release [me=N] [panel=N] [index=N]\n"
+         "A button acts on ME me=N (0..3) unless said otherwise; a press acts, a release only ends a hold.\n";
+  for (const ButtonName& b : BUTTONS) {
+    char line[64];
+    if (b.first == b.last) {
+      std::snprintf(line, sizeof line, "  %-18s %d", b.name, b.first);
+    } else {
+      std::snprintf(line, sizeof line, "  %-18s %d..%d", b.name, b.first, b.last);
+    }
+    std::string text = line;
+    text.resize(std::max<size_t>(text.size() + 1, 36), ' ');
+    out << text << b.what << "\n";
+  }
+  out << "Fade to black has no button code: send MxifOperate ftb.target=1 (0 clears it); its state\n"
+         "comes back as ftb.onAir and ftb.transitioning.\n";
+  return 0;
+}
+
+// Builds the request packet of a writing command; 2 for a usage error, 1 when refused, 0 done.
+// note gets what the request took for indexes left out, and for the elements that go with a given
+// one: their values in the backup image of the board directory.
+int requestPacket(const std::string& command, const std::vector<std::string>& a, const std::string& board, Bytes& packet,
+                  std::string& error, std::string& note) {
+  if (command == "send") {
+    RequestContext context;
+    context.refuseStatus = true;
+    context.current = [&](int me, int channel, Bytes& record, std::string& why) {
+      if (board.empty()) return why = "no --board DIR given to read them from", false;
+      return backedUpRecord(board, typeIndexOf(a[0]), me, channel, record, why);
+    };
+    if (!sendPacket(a, packet, error, &context)) {
+      const int type = a.empty() ? -1 : typeIndexOf(a[0]);
+      return type >= 0 && !isRecordBuilt(type) ? 1 : 2;  // no field list: not a usage error
+    }
+    if (!context.defaulted.empty()) note = a[0] + ": sent to " + context.defaulted + " (none given)";
+    if (!context.filled.empty()) {
+      note += (note.empty() ? "" : "\nfrontend: ") + a[0] + ": sent as last backed up: " + context.filled;
+    }
+    return 0;
+  }
+  if (command == "raw") {
+    if (a.empty() || !parseHex(a, packet)) return error = "raw takes hexadecimal bytes, two digits each", 2;
+    return 0;
+  }
+  if (command == "wait") {
+    long n = 0;
+    if (a.size() != 1 || !parseNumber(a[0], 0, 32767, n)) return error = "wait takes one frame count 0..32767", 2;
+    packet = linkpeer::packetBytes(category::TYPE_WAIT_CMD, waitBody(static_cast<s16>(n)));
+    return 0;
+  }
+  if (command == "button") {
+    long code = 0;
+    if (a.size() < 2 || !parseNumber(a[0], 0, 0xFFFF, code) || (a[1] != "press" && a[1] != "release")) {
+      return error = "button takes CODE (0..65535, frontend buttons lists them) and press or release", 2;
+    }
+    static const char* const names[] = {"me", "panel", "index"};
+    static const long max[] = {category::N_ME - 1, Fader::N_PANELS - 1, 0xFF};
+    long v[] = {0, 0, 0};
+    if (!shortOptions(a, 2, names, v, max, 3, error)) return 2;
+    packet = linkpeer::packetBytes(category::TYPE_BUTTON_EVENT,
+                                   buttonEventBody(static_cast<u16>(code), a[1] == "press", static_cast<u8>(v[0]),
+                                                   static_cast<u8>(v[1]), static_cast<u8>(v[2])));
+    return 0;
+  }
+  if (command == "fader") {
+    long lever = 0, value = 0;
+    if (a.size() < 2 || !parseNumber(a[0], 0, Fader::N_PANEL_LEVERS - 1, lever) || !parseNumber(a[1], 0, 4095, value)) {
+      return error = "fader takes LEVER (0..3) and VALUE (0..4095)", 2;
+    }
+    static const char* const names[] = {"panel"};
+    static const long max[] = {Fader::N_PANELS - 1};
+    long v[] = {0};
+    if (!shortOptions(a, 2, names, v, max, 1, error)) return 2;
+    packet = linkpeer::packetBytes(
+        category::TYPE_FADER_EVENT,
+        faderEventBody(static_cast<u8>(lever), static_cast<u16>(value), static_cast<u8>(v[0])));
+    return 0;
+  }
+  return error = "unknown command " + command, 2;
+}
+
+// What the back end's receiver does with the bytes that are not whole packets it takes (when it holds
+// no unfinished packet of earlier bytes): bytes before a sync pair are skipped; a header that
+// promises more than its type's reader takes (the back end's own categories, in this program, say
+// how much) is dropped with its ERR line; a body or header that the bytes leave unfinished is
+// finished by the bytes written next.
+void warnStrayBytes(const Bytes& bytes, std::ostream& err) {
+  linkpeer::RequestStream stream;
+  linkpeer::RequestStream::Seen seen;
+  stream.add(bytes.data(), bytes.size(), largestBody, &seen);
+  const auto name = [](int type) {
+    const char* known = category::typeNameOf(type);
+    return *known != 0 ? std::string(known) : "type " + std::to_string(type);
+  };
+  if (seen.stray > 0) {
+    err << "frontend: warning: " << seen.stray << " of the bytes are not part of a packet; the back end skips them "
+        << "up to the next sync pair and says how many on its console (\"receive out of sync\")\n";
+  }
+  if (seen.dropped > 0) {
+    err << "frontend: warning: the " << name(seen.droppedType) << " header promises " << seen.droppedLength
+        << " bytes, more than " << (seen.unheld ? "the back end can hold (" : "its type takes (")
+        << (seen.unheld ? RequestReceiver::MAX_BODY : largestBody(seen.droppedType)) << ")";
+    if (seen.dropped > 1) err << ", and " << seen.dropped - 1 << " more headers promise too much";
+    err << "; the back end drops " << (seen.dropped == 1 ? "it" : "each") << " at once (\"receive invalid length\" on "
+        << "its console) and hunts on\n";
+  }
+  if (stream.atPacket()) return;
+  err << "frontend: warning: ";
+  if (stream.owed > 0) {
+    err << "the " << name(seen.type) << " packet promises " << seen.length << " bytes and " << seen.length - stream.owed
+        << " follow";
+  } else if (stream.head.size() == 1) {
+    err << "the last byte may begin a header";
+  } else {
+    err << "the last " << stream.head.size() << " bytes begin a header";
+  }
+  err << "; the back end waits for the rest and takes the bytes written next for it\n";
+}
+
+
+}  // namespace
+
+int runButtons(Invocation& in) { return listButtons(in.out); }
+
+// Builds the packet, waits for the back end's start-up and writes it; send then checks its answer.
+int runWriting(Invocation& in) {
+  Bytes packet;
+  std::string error, note;
+  const int status = requestPacket(in.command, in.args, in.board, packet, error, note);
+  if (status == 2) return usage(in.err, error);
+  if (status != 0) return refuse(in.err, error);
+  if (in.board.empty()) return usage(in.err, "--board DIR is needed");
+  if (!waitForStartUp(in.board, in.timeout, error)) return refuse(in.err, error);
+  Link link;
+  if (!link.open(in.board, in.timeout, error)) return refuse(in.err, error);
+  if (in.command == "raw") warnStrayBytes(packet, in.err);
+  if (!note.empty()) in.err << "frontend: " << note << "\n";
+  if (in.command == "send") return sendRequest(link, in.board, packet, in.timeout, in.err);
+  if (!link.write(packet, in.timeout)) return refuse(in.err, NO_ROOM);
+  return 0;
+}
+
+}  // namespace frontend

@@ -1,0 +1,338 @@
+// send's check of the back end's answer to its request.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <ostream>
+#include <thread>
+
+#include "Main/framework/typenames.h"
+#include "Main/system/system.h"
+#include "Lib/Include/data_internal.h"
+#include "Tools/lib/backup_image.h"
+#include "Tools/lib/commands.h"
+
+namespace frontend {
+
+using cli::parseNumber;
+
+namespace {
+
+// The head of a request's text form: "MxifKey me=1 channel=2"; the ME and channel in me, channel.
+std::string instanceOf(int type, const Bytes& body, int& me, int& channel) {
+  const std::string text = describe(type, body.data(), body.size());
+  std::string head = text.substr(0, text.find(' '));
+  me = channel = 0;
+  for (size_t at = head.size(); at < text.size();) {
+    const size_t end = std::min(text.find(' ', at + 1), text.size());
+    const std::string word = text.substr(at + 1, end - at - 1);
+    long v = 0;
+    if (word.starts_with("me=") && parseNumber(word.substr(3), 0, 255, v)) {
+      me = static_cast<int>(v);
+    } else if (word.starts_with("channel=") && parseNumber(word.substr(8), 0, 0xFFFF, v)) {
+      channel = static_cast<int>(v);
+    } else {
+      break;
+    }
+    head += " " + word;
+    at = end;
+  }
+  return head;
+}
+
+// ---- The answer to a request ---------------------------------------------------------------------------
+//
+// The back end answers a record request with one report of the record instance, sent in the frame
+// that takes the request: a field it takes keeps its presence bit until that report goes out, so one
+// report answers every request of the instance in a frame. `send` follows its request with a wait of
+// one frame, so no later request shares that frame, and once the back end has read both it writes a
+// wait of no frames: the back end reads that in a later frame only, after the one that took the
+// request has sent its reports. The answer is then among the reports of the instance written since
+// the request; a field that none of them carries as sent was not taken.
+
+Bytes waitPacket(s16 frames) { return linkpeer::packetBytes(category::TYPE_WAIT_CMD, waitBody(frames)); }
+
+// A packet of the acknowledgement ring, and where it starts: bytes after the write index that the
+// sender saw before writing its request.
+struct Report {
+  size_t at;
+  Packet packet;
+};
+
+// The packets written to the acknowledgement ring since this was made, read by ring position as a
+// running reader of the tools' table: a watch beside it sees them too, and the ring keeps them until
+// they are read.
+class AckReports {
+  using Follow = linkpeer::AckReader::Follow;
+
+ public:
+  explicit AckReports(Link& link) : ring_(link.ackRing()), reader_(link.dir(), link.ackRing(), linkpeer::AckReader::From::Now) {}
+  // Takes in what was written since the last call; returns the bytes written since the start.
+  size_t poll() {
+    const Follow followed = reader_.follow();
+    if (lost_ == Follow::Copied) lost_ = followed;  // the answer may be among what went
+    full_ = full_ || linkpeer::ringRoom(ring_) == 0;
+    if (lost()) return 0;
+    const Bytes& bytes = reader_.bytes();
+    Packet p;
+    size_t start = 0;
+    while (linkpeer::nextPacket(bytes, parsed_, p, garbage_, &start)) reports_.push_back({start, std::move(p)});
+    return bytes.size();
+  }
+  const std::vector<Report>& reports() const { return reports_; }
+  // Whether the ring was seen full: the back end then holds its reports back until a reader takes some.
+  bool wasFull() const { return full_; }
+  // Whether reports went before they were read, and why: the back end started again (resetting its
+  // rings), or a reader outside the tools' table took them.
+  bool lost() const { return lost_ != Follow::Copied; }
+  bool restarted() const { return lost_ == Follow::Restarted; }
+  std::string holders() { return reader_.holders(); }
+
+ private:
+  const u8* ring_;
+  linkpeer::AckReader reader_;
+  std::vector<Report> reports_;
+  size_t parsed_ = 0, garbage_ = 0;
+  bool full_ = false;
+  Follow lost_ = Follow::Copied;
+};
+
+// Whether the back end has read the request ring past index end (into its receive buffer; it acts on
+// what it read in that frame unless a wait holds it back).
+bool readPast(Link& link, u32 end) {
+  const u32 at = linkpeer::loadIndex(link.requestRing() + 4) % LINK_RING_DATA;
+  const u32 toEnd = (end + LINK_RING_DATA - at) % LINK_RING_DATA;
+  const u32 toWrite = (linkpeer::loadIndex(link.requestRing()) + LINK_RING_DATA - at) % LINK_RING_DATA;
+  return toEnd == 0 || toEnd > toWrite;
+}
+
+// "sent; no answer seen": the request went out, and what became of it is not known (status 3). With
+// a time-out, after waiting that long; without, as soon as no answer can come.
+int unanswered(std::ostream& err, const std::string& request, const std::string& why, double timeout = -1) {
+  char within[48] = "";
+  if (timeout >= 0) std::snprintf(within, sizeof within, " within %g s", timeout);
+  err << "frontend: sent " << request << "; no answer seen" << within << ": " << why << "\n";
+  return 3;
+}
+
+std::string whyUnseen(Link& link, AckReports& acks, u32 requestEnd) {
+  if (acks.lost()) {
+    return acks.restarted() ? "the back end started again, resetting its rings"
+                            : "a reader outside these tools took the reports before they were read";
+  }
+  if (acks.wasFull()) {
+    const std::string holders = acks.holders();
+    return "the acknowledgement ring is full: " +
+           (holders.empty() ? std::string("a reader outside these tools holds it") : "a reader that reads no more holds it (" + holders + ")");
+  }
+  if (!readPast(link, requestEnd)) return "the back end has not read the request (--timeout S waits longer)";
+  return "the back end has not acted on it yet (a wait holds requests back; --timeout S waits longer)";
+}
+
+// The bytes written before a request left a packet unfinished, so the back end took the request into
+// that packet: its answer, if any, cannot be told from the answer to those bytes.
+const char INTO_UNFINISHED[] =
+    "the back end took it into the body of a packet that bytes written before left unfinished (frontend raw)";
+
+// Where a command carries its reply code (a 16-bit "reply" or "result", its answer's; a negative one
+// is a refusal): the byte offset in its body, or -1 when it has none.
+int replyOffset(int type) {
+  std::vector<FieldInfo> fields;
+  if (!settableFields(type, fields)) return -1;
+  int at = 0;
+  for (const FieldInfo& f : fields) {
+    if (f.textCapacity > 0) return -1;
+    if (f.name == "reply" || f.name == "result") return f.kind == codec::Kind::S16 && f.count == 1 ? at : -1;
+    at += codec::widthOf(f.kind) * f.count;
+  }
+  return -1;
+}
+
+// A command whose answer carries a reply code: the answer is the request as sent (as far as the
+// answer goes) with the code filled in; a negative code is a refusal.
+int checkReply(Link& link, AckReports& acks, u32 requestEnd, int type, const Bytes& body, double timeout,
+               std::ostream& err) {
+  const int at = replyOffset(type);
+  if (at < 0) return 0;
+  const size_t code = static_cast<size_t>(at);
+  const auto answers = [&](const Packet& p) {
+    if (p.type != type || p.body.size() < code + 2) return false;
+    for (size_t i = 0; i < std::min(p.body.size(), body.size()); ++i) {
+      if ((i < code || i > code + 1) && p.body[i] != body[i]) return false;
+    }
+    return true;
+  };
+  const auto until = deadline(timeout);
+  for (;;) {
+    acks.poll();
+    for (const Report& r : acks.reports()) {
+      if (!answers(r.packet)) continue;
+      if (static_cast<s16>(r.packet.body[code] << 8 | r.packet.body[code + 1]) >= 0) return 0;
+      return refuse(err, "refused: " + describe(r.packet));
+    }
+    if (acks.lost() || Clock::now() >= until) {
+      return unanswered(err, category::typeNameOf(type), whyUnseen(link, acks, requestEnd), acks.lost() ? -1 : timeout);
+    }
+    std::this_thread::sleep_for(POLL);
+  }
+}
+
+// Whether the back end sends its status reports in turns over sixteen frames (the event memory
+// linked to an ME, as the backup image holds it).
+bool reportsInTurns(const std::string& board) {
+  std::string text, error;
+  if (!showBackedUp(board, category::TYPE_EVENT_MEMORY, 0, 0, text, error)) return false;
+  text += " ";
+  const auto value = [&](const std::string& name) {
+    const size_t at = text.find(" " + name + "=");
+    return at == std::string::npos ? 0 : std::atol(text.c_str() + at + name.size() + 2);
+  };
+  return value("enable") != 0 && value("linkedMe") != 0;
+}
+
+// A system format that the record took but the board cannot run: the driver says so on the console
+// ("Invalid Video format CODE in PAIRED mode") when it is applied, in the frame that took it. The
+// reason for the user, or "" when no such line for this format was written since consoleFrom.
+std::string formatNotRun(Link& link, u32 consoleFrom, long format) {
+  const std::string text = linkpeer::consoleSince(link.console(), consoleFrom);
+  const std::string head = "Invalid Video format ";
+  for (size_t at = text.find(head); at != std::string::npos; at = text.find(head, at + 1)) {
+    int code = -1, paired = -1;
+    if (std::sscanf(text.c_str() + at + head.size(), "%d in %d mode", &code, &paired) != 2) continue;
+    // The driver code of the format, for a board mode other than 2 and for mode 2.
+    if (code != libmx::systemDriverFormatCode(static_cast<int>(format), 0) &&
+        code != libmx::systemDriverFormatCode(static_cast<int>(format), 2)) {
+      continue;
+    }
+    const std::string line = text.substr(at, text.find('\n', at) - at);
+    if (paired == 1) return "this board has the paired FPGA, which runs formats 10 and 11 only (its console: " + line + ")";
+    if (format >= 10) return "formats 10 and 11 need the paired-FPGA board, and this board has none (its console: " + line + ")";
+    return "the board cannot run it (its console: " + line + ")";
+  }
+  return "";
+}
+
+// Whether the record instance as last backed up holds the field with the value sent.
+bool holdsAsSent(const std::string& board, int type, int me, int channel, const Refusal& r) {
+  Bytes record;
+  std::string why;
+  if (!backedUpRecord(board, type, me, channel, record, why)) return false;
+  const std::string text = describeStored(type, record.data(), me, channel) + " ";
+  return text.find(" " + r.field + "=" + r.sent + " ") != std::string::npos;
+}
+
+// After a record request: finds the back end's answer for the same record instance and names each
+// field that it did not take as sent, with the values its checks take. 0 when all were taken; 1 when
+// some were refused, or when a system format was taken that the board cannot run; 3 when no answer
+// could be seen.
+int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requestEnd, u32 consoleFrom, int type,
+                const Bytes& body, double timeout, std::ostream& err) {
+  std::vector<Refusal> asked;
+  requestFields(type, body, asked);
+  int me = 0, channel = 0;
+  const std::string instance = instanceOf(type, body, me, channel);
+  // Frames after the one that takes the request that must have ended before the answer is known to
+  // be out: one, or sixteen while the reports go out in turns (which an event memory request may
+  // turn on in the frame that takes it).
+  int frames = type == category::TYPE_EVENT_MEMORY || reportsInTurns(board) ? 16 : 1;
+  const auto until = deadline(timeout);
+  int waits = 0;              // waits written after the request
+  u32 awaited = requestEnd;   // the end of what the back end is to read next
+  size_t before = 0;          // reports that start before this went out before the back end read the request
+  std::optional<size_t> out;  // the answer starts before this
+  // The reports of this record instance: where each starts, and the fields of the request that it
+  // leaves out or holds otherwise.
+  std::vector<std::pair<size_t, std::vector<Refusal>>> seen;
+  std::vector<bool> taken(asked.size(), false);
+  const auto leaves = [](const std::vector<Refusal>& refused, const std::string& field) {
+    return std::any_of(refused.begin(), refused.end(), [&](const Refusal& r) { return r.field == field; });
+  };
+  // A system format taken that the board cannot run is not applied.
+  const auto formatRuns = [&] {
+    for (size_t i = 0; i < asked.size(); ++i) {
+      long format = 0;
+      if (type != category::TYPE_SYSTEM || asked[i].field != "format" || !taken[i]) continue;
+      const std::string why = parseNumber(asked[i].sent, 0, 255, format) ? formatNotRun(link, consoleFrom, format) : "";
+      if (why.empty()) continue;
+      return refuse(err, "not applied: " + instance + " format=" + asked[i].sent + ": " + why + "; the record keeps it");
+    }
+    return 0;
+  };
+  size_t examined = 0;
+  for (;;) {
+    const size_t written = acks.poll();
+    if (!readPast(link, awaited)) {
+      if (waits == 0) before = written;
+    } else if (waits < frames) {
+      u32 end = 0;
+      if (link.write(waitPacket(waits + 1 < frames ? 1 : 0), 0, &end)) awaited = end, ++waits;
+    } else if (frames < 16 && reportsInTurns(board)) {
+      frames = 16;  // turned on meanwhile by another request: the backup image shows it by now
+    } else if (!out) {
+      out = acks.poll();
+    }
+    for (; examined < acks.reports().size(); ++examined) {
+      std::vector<Refusal> refused;
+      if (!echoRefusals(type, body, acks.reports()[examined].packet, refused)) continue;
+      for (size_t i = 0; i < asked.size(); ++i) taken[i] = taken[i] || !leaves(refused, asked[i].field);
+      seen.emplace_back(acks.reports()[examined].at, std::move(refused));
+    }
+    if (std::all_of(taken.begin(), taken.end(), [](bool t) { return t; })) return formatRuns();
+    if ((out && acks.wasFull()) || acks.lost()) return unanswered(err, instance, whyUnseen(link, acks, requestEnd));
+    if (out) break;
+    if (Clock::now() >= until) return unanswered(err, instance, whyUnseen(link, acks, requestEnd), timeout);
+    std::this_thread::sleep_for(POLL);
+  }
+  // The answer went out after the back end read the request and before `out`: the first report there
+  // that carries a field as sent, or else the first report there.
+  const std::vector<Refusal>* answer = nullptr;
+  for (const auto& [at, refused] : seen) {
+    if (at < before || at >= *out) continue;
+    if (answer == nullptr || refused.size() < asked.size()) answer = &refused;
+    if (refused.size() < asked.size()) break;
+  }
+  if (answer == nullptr) return unanswered(err, instance, "the back end sent no report of the record for it");
+  std::vector<Refusal> refusals;
+  for (const Refusal& r : *answer) {
+    const size_t i = static_cast<size_t>(
+        std::find_if(asked.begin(), asked.end(), [&](const Refusal& a) { return a.field == r.field; }) - asked.begin());
+    if (i < taken.size() && taken[i]) continue;  // another report carries it as sent
+    // A category may leave out of its answer a field sent with the value it already holds.
+    if (r.answered.empty() && holdsAsSent(board, type, me, channel, r)) continue;
+    refusals.push_back(r);
+  }
+  for (const std::string& line : refusalTexts(type, body, refusals)) err << "frontend: refused: " << instance << " " << line << "\n";
+  if (refusals.empty()) return formatRuns();
+  formatRuns();
+  return 1;
+}
+
+}  // namespace
+
+const char NO_ROOM[] = "the request ring has no room: the back end has not read it in time";
+
+// Writes a send request and checks the back end's answer to it.
+int sendRequest(Link& link, const std::string& board, const Bytes& packet, double timeout, std::ostream& err) {
+  const int type = packet[6] << 8 | packet[7];
+  const Bytes body(packet.begin() + 8, packet.end());
+  AckReports acks(link);
+  const u32 consoleFrom = linkpeer::consoleWriteIndex(link.console());
+  std::vector<Refusal> fields;
+  const bool record = type < category::FIRST_COMMAND_TYPE;
+  const bool checked = !record || (requestFields(type, body, fields) && !fields.empty());
+  // A record request is followed by a wait of one frame (see above).
+  Bytes bytes = packet;
+  if (record && checked) {
+    const Bytes wait = waitPacket(1);
+    bytes.insert(bytes.end(), wait.begin(), wait.end());
+  }
+  u32 end = 0;
+  bool unfinished = false;
+  if (!link.write(bytes, timeout, &end, &unfinished)) return refuse(err, NO_ROOM);
+  if (unfinished) return unanswered(err, category::typeNameOf(type), INTO_UNFINISHED);
+  if (!checked) return 0;
+  if (!record) return checkReply(link, acks, end, type, body, timeout, err);
+  return checkAnswer(link, board, acks, end, consoleFrom, type, body, timeout, err);
+}
+
+}  // namespace frontend

@@ -1,0 +1,121 @@
+// watch: the reports the back end writes while it runs.
+#include <algorithm>
+#include <ostream>
+#include <sstream>
+#include <thread>
+
+#include "Tools/lib/commands.h"
+
+namespace frontend {
+
+using cli::parseNumber;
+
+namespace {
+
+// The type names of --type NAME[,NAME]; false with a usage error written.
+bool typeFilter(const std::string& list, std::vector<int>& types, std::ostream& err) {
+  for (size_t start = 0; start <= list.size();) {
+    const size_t comma = std::min(list.find(',', start), list.size());
+    const int type = typeArgument(list.substr(start, comma - start), err);
+    if (type < 0) return false;
+    types.push_back(type);
+    start = comma + 1;
+  }
+  return true;
+}
+
+struct WatchOptions {
+  long count = -1;
+  std::vector<int> types;
+  double timeout = 0;
+  bool waiting = false;
+};
+
+// watch's options, setting o; a type name that --type does not know is written to err.
+cli::Options watchOptionTable(WatchOptions& o, std::ostream& err) {
+  return {
+      {"--count", "N", "stop after N reports",
+       [&o](const std::string& v, std::string& error) {
+         if (!parseNumber(v, 1, 1000000, o.count)) return error = "--count takes a count from 1 to 1000000, not " + v, false;
+         return true;
+       }},
+      timeoutOption(o.timeout, "stop after S seconds"),
+      {"--type", "NAME[,NAME]", "print only those types",
+       [&o, &err](const std::string& v, std::string&) { return typeFilter(v, o.types, err); }},
+      {"--waiting", nullptr, "first what is waiting",
+       [&o](const std::string&, std::string&) { return o.waiting = true; }},
+  };
+}
+
+// 0, or 2 with a usage error written.
+int watchOptions(const std::vector<std::string>& a, WatchOptions& o, std::ostream& err) {
+  const cli::Options table = watchOptionTable(o, err);
+  for (size_t i = 0; i < a.size(); ++i) {
+    std::string error;
+    if (cli::readOption(a, i, table, error)) continue;
+    // A type name that --type does not know has been said already.
+    return error.empty() ? 2 : usage(err, "watch: " + error + "; it takes " + cli::optionSynopsis(table, 0, 1000));
+  }
+  return 0;
+}
+
+// Prints the reports that the back end writes while it runs (after those waiting, with --waiting),
+// as a running reader of the tools' table: watches side by side each see every report.
+int watch(Link& link, const WatchOptions& o, const Clock::time_point until, std::ostream& out, std::ostream& err) {
+  using linkpeer::AckReader;
+  AckReader reader(link.dir(), link.ackRing(), o.waiting ? AckReader::From::Waiting : AckReader::From::Now);
+  long seen = 0;
+  size_t parsed = 0, garbage = 0;
+  const auto counted = [&] { return o.count >= 0 && seen >= o.count; };
+  for (;;) {
+    const AckReader::Follow followed = reader.follow();
+    if (followed != AckReader::Follow::Copied) {
+      parsed = 0;
+      out << (followed == AckReader::Follow::Restarted ? "(the back end started again: what follows is from its new start)\n"
+                                                       : "(reports are missing here: a reader outside these tools took them)\n");
+    }
+    Packet p;
+    for (size_t skipped = garbage; !counted() && linkpeer::nextPacket(reader.bytes(), parsed, p, garbage);) {
+      if (garbage != skipped) out << "(" << garbage - skipped << " bytes skipped before a packet)\n";
+      skipped = garbage;
+      if (!o.types.empty() && std::find(o.types.begin(), o.types.end(), p.type) == o.types.end()) continue;
+      out << describe(p) << "\n";
+      ++seen;
+    }
+    out.flush();
+    // What was read (up to the last packet counted) no longer waits.
+    if (o.waiting && parsed > 0) reader.take(parsed);
+    reader.drop(parsed);
+    parsed = 0;
+    if (counted()) return 0;
+    if (Clock::now() >= until) break;
+    std::this_thread::sleep_for(POLL);
+  }
+  if (o.count < 0) return 0;
+  err << "frontend: watch: " << seen << " of " << o.count << " packets before the time-out\n";
+  return 1;
+}
+
+}  // namespace
+
+cli::Options watchOptionHelp() {
+  static WatchOptions unused;
+  static std::ostringstream discard;
+  return watchOptionTable(unused, discard);
+}
+
+int runWatch(Invocation& in) {
+  WatchOptions o;
+  o.timeout = in.timeout;
+  if (watchOptions(in.args, o, in.err) != 0) return 2;
+  if (in.board.empty()) return usage(in.err, "--board DIR is needed");
+  // A watch waits for the back end within its own time-out, and watches until its end.
+  const auto until = deadline(o.timeout);
+  std::string error;
+  if (!waitForStartUp(in.board, o.timeout, error)) return refuse(in.err, error);
+  Link link;
+  if (!link.open(in.board, in.timeout, error)) return refuse(in.err, error);
+  return watch(link, o, until, in.out, in.err);
+}
+
+}  // namespace frontend

@@ -1,0 +1,231 @@
+// The frontend program: its options, the table of its commands, and what they share.
+#include <ostream>
+#include <thread>
+
+#include "Main/framework/typenames.h"
+#include "Tools/lib/commands.h"
+#include "Tools/lib/record_types.h"
+
+namespace frontend {
+
+using cli::parseNumber;
+using cli::parseSeconds;
+
+// "name=value" into its two parts; false without '='.
+bool splitAssignment(const std::string& word, std::string& name, std::string& value) {
+  const size_t eq = word.find('=');
+  if (eq == std::string::npos || eq == 0) return false;
+  name = word.substr(0, eq);
+  value = word.substr(eq + 1);
+  return true;
+}
+
+// Options "name=N" of the short forms, each within 0..max.
+bool shortOptions(const std::vector<std::string>& words, size_t first, const char* const* names, long* values,
+                  const long* max, int n, std::string& error) {
+  for (size_t i = first; i < words.size(); ++i) {
+    std::string name, value;
+    bool ok = splitAssignment(words[i], name, value);
+    int k = 0;
+    while (ok && k < n && name != names[k]) ++k;
+    if (!ok || k == n || !parseNumber(value, 0, max[k], values[k])) {
+      std::string known;
+      for (int j = 0; j < n; ++j) known += std::string(j ? ", " : "") + names[j] + "=0.." + std::to_string(max[j]);
+      error = "bad word " + words[i] + (n == 0 ? " (takes none)" : " (takes " + known + ")");
+      return false;
+    }
+  }
+  return true;
+}
+
+int usage(std::ostream& err, const std::string& problem) {
+  err << "frontend: " << problem << "\nusage: frontend --board DIR [--timeout S] COMMAND ... (frontend --help lists them)\n";
+  return 2;
+}
+
+int refuse(std::ostream& err, const std::string& message) {
+  err << "frontend: " << message << "\n";
+  return 1;
+}
+
+int typeArgument(const std::string& name, std::ostream& err) {
+  const int type = typeIndexOf(name);
+  if (type < 0) usage(err, unknownType(name));
+  return type;
+}
+
+// A timeout option (--timeout S) that sets seconds.
+cli::Option timeoutOption(double& seconds, const char* help) {
+  return {"--timeout", "S", help, [&seconds](const std::string& v, std::string& error) {
+            if (!parseSeconds(v, seconds)) return error = "--timeout takes seconds from 0 to 3600, not " + v, false;
+            return true;
+          }};
+}
+
+// Waits until a back end holding dir has passed its start-up (its rings are reset until then). A back
+// end started a moment ago may not have made the directory or taken its lock yet: both are awaited
+// too, so that only at the time-out is there no back end.
+bool waitForStartUp(const std::string& dir, double timeout, std::string& error) {
+  const auto until = deadline(timeout);
+  for (;;) {
+    const cli::Backend state = cli::backendOn(dir);
+    if (state == cli::Backend::Running) return true;
+    if (Clock::now() >= until) {
+      if (state == cli::Backend::Starting) {
+        error = "the back end on " + dir + " has not passed its start-up in time (--timeout S waits longer)";
+      } else if (cli::checkBoardDir(dir, error)) {
+        error = "no back end is running on " + dir;
+      }
+      return false;
+    }
+    std::this_thread::sleep_for(POLL);
+  }
+}
+
+
+namespace {
+
+volatile sig_atomic_t interruptSeen = 0;
+
+void onInterrupt(int) { interruptSeen = 1; }
+
+}  // namespace
+
+InterruptHandlers::InterruptHandlers() {
+  interruptSeen = 0;
+  struct sigaction action {};
+  action.sa_handler = onInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, &previous_[0]);
+  sigaction(SIGTERM, &action, &previous_[1]);
+}
+
+InterruptHandlers::~InterruptHandlers() {
+  sigaction(SIGINT, &previous_[0], nullptr);
+  sigaction(SIGTERM, &previous_[1], nullptr);
+}
+
+bool InterruptHandlers::interrupted() { return interruptSeen != 0; }
+
+namespace {
+
+const char ABOUT[] =
+    "The front-end processor's side of the link to the back end running on board directory DIR.\n"
+    "An option's value may also follow it after '=': --board=DIR. frontend COMMAND --help tells of one.\n";
+
+const char WRITES[] =
+    "Commands that write a request, and watch, wait for a back end on DIR and its start-up to pass:\n";
+const char READS[] = "Commands that read:\n";
+
+const char STATUS[] =
+    "Exit status: 0 done; 1 failed (no back end, a refused request, a time-out); 2 usage error\n"
+    "(unknown command, option, type or field name, or a value the field cannot hold); 3 a request\n"
+    "sent whose answer was not seen (a wait holds requests back, a watch that reads no more holds the\n"
+    "acknowledgement ring full, or bytes written before left a packet unfinished).\n";
+
+const Command COMMANDS[] = {
+    {"send", "TYPE [me=N] [channel=N] field=value ...",
+     "a record or command by type name; its answer\n"
+     "is checked: each field of a record that the back\n"
+     "end refused is named with what it takes, a format\n"
+     "the board cannot run as not applied, a command's\n"
+     "negative reply code as refused (status 1); no\n"
+     "answer seen: the reason (status 3)",
+     Command::Writes, runWriting},
+    {"raw", "HEX...", "bytes as they stand, e.g. 5a81 00000000 0049", Command::Writes, runWriting},
+    {"wait", "N", "the back end reads no request for N frames (0..32767)", Command::Writes, runWriting},
+    {"button", "CODE press|release [me=N] [panel=N] [index=N]",
+     "a button event (codes: frontend buttons):\n"
+     "me 0..3, panel 0..2, index 0..255",
+     Command::Writes, runWriting},
+    {"fader", "LEVER VALUE [panel=N]", "a fader event: lever 0..3, raw value 0..4095, panel 0..2", Command::Writes,
+     runWriting},
+    {"watch", "[--count N] [--timeout S] [--type NAME[,NAME]] [--waiting]",
+     "reports and answers that arrive while it runs, a\n"
+     "line each (watches side by side each see all);\n"
+     "--type prints only those types (and --count counts\n"
+     "them); --waiting: first those waiting, which no\n"
+     "watch --waiting has read yet (the last 64 KB at\n"
+     "most), and it takes them",
+     Command::Writes, runWatch, watchOptionHelp},
+    {"console", "[--follow] [--timeout S]",
+     "new console lines (--follow: until interrupted or\n"
+     "the back end has ended)",
+     Command::Reads, runConsole, consoleOptionHelp},
+    {"show", "TYPE [me=N] [channel=N]", "a record as last backed up in DIR/nvram.mem", Command::Reads, runShow},
+    {"types", "", "type names with their indexes", Command::Reads, runTypes},
+    {"fields", "TYPE", "a record's fields with the values its checks take", Command::Reads, runFields},
+    {"buttons", "", "the button codes of the panels by name", Command::Reads, runButtons},
+};
+
+const Command* commandNamed(const std::string& name) {
+  for (const Command& c : COMMANDS) {
+    if (name == c.name) return &c;
+  }
+  return nullptr;
+}
+
+// The help lines of a command: its synopsis, then its help from column `column`.
+std::string commandHelp(const Command& c, size_t column) {
+  std::string text = std::string("  ") + c.name + (*c.synopsis != 0 ? " " : "") + c.synopsis;
+  text += text.size() + 1 > column ? "\n" + std::string(column, ' ') : std::string(column - text.size(), ' ');
+  for (const char* p = c.help; *p != 0; ++p) {
+    text += *p;
+    if (*p == '\n') text += std::string(column, ' ');
+  }
+  return text + "\n";
+}
+
+constexpr size_t HELP_COLUMN = 47;
+
+}  // namespace
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  Invocation in{"", "", DEFAULT_TIMEOUT, {}, out, err};
+  bool help = false, version = false;
+  const cli::Options table = {
+      {"--board", "DIR", "board directory of the back end (every command but types, fields and buttons)",
+       [&in](const std::string& v, std::string&) {
+         in.board = v;
+         return true;
+       }},
+      timeoutOption(in.timeout, "upper bound of every wait, in seconds (default 2)"),
+      {"--help", nullptr, "this text", [&help](const std::string&, std::string&) { return help = true; }, "-h"},
+      {"--version", nullptr, "the version of the system and of the backup image it reads",
+       [&version](const std::string&, std::string&) { return version = true; }},
+  };
+  size_t i = 0;
+  for (; i < args.size() && args[i].starts_with("-"); ++i) {
+    std::string error;
+    if (!cli::readOption(args, i, table, error)) return usage(err, error);
+    if (help) {
+      out << "usage: frontend " << cli::optionSynopsis(table, 16) << " COMMAND ...\n"
+          << ABOUT << cli::optionHelp(table, 18);
+      for (const Command& c : COMMANDS) {
+        if (&c == COMMANDS || c.group != (&c)[-1].group) out << (c.group == Command::Writes ? WRITES : READS);
+        out << commandHelp(c, HELP_COLUMN);
+      }
+      out << STATUS;
+      return 0;
+    }
+    if (version) {
+      out << cli::versionLine("frontend") << "\n";
+      return 0;
+    }
+  }
+  if (i >= args.size()) return usage(err, "a command is needed");
+  const Command* command = commandNamed(args[i]);
+  if (command == nullptr) return usage(err, "unknown command " + args[i]);
+  in.command = args[i];
+  in.args.assign(args.begin() + static_cast<std::ptrdiff_t>(i + 1), args.end());
+  if (in.args.size() == 1 && (in.args[0] == "--help" || in.args[0] == "-h")) {
+    out << "usage: frontend " << cli::optionSynopsis(table, 16) << " " << command->name
+        << (*command->synopsis != 0 ? " " : "") << command->synopsis << "\n"
+        << commandHelp(*command, HELP_COLUMN);
+    if (command->options != nullptr) out << "Its options:\n" << cli::optionHelp(command->options(), 18);
+    return 0;
+  }
+  return command->run(in);
+}
+
+}  // namespace frontend

@@ -1,0 +1,100 @@
+#pragma once
+// What the frontend's commands share: the table of commands that `run` dispatches on and that
+// writes the help, the waits and their bounds, and the words of the short options.
+#include <signal.h>
+
+#include <chrono>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "Tools/lib/cli.h"
+#include "Tools/lib/frontend.h"
+
+namespace frontend {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr double DEFAULT_TIMEOUT = 2.0;
+constexpr auto POLL = std::chrono::milliseconds(1);
+
+inline Clock::time_point deadline(double seconds) {
+  return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+// A command as run: the words after its name and the program's options.
+struct Invocation {
+  std::string command;
+  std::string board;  // empty when no --board was given
+  double timeout = DEFAULT_TIMEOUT;
+  std::vector<std::string> args;
+  std::ostream& out;
+  std::ostream& err;
+};
+
+// One command of the program. The table of them serves dispatch, `frontend --help` and
+// `frontend COMMAND --help`, so the three cannot disagree.
+struct Command {
+  const char* name;
+  const char* synopsis;  // the words after the name
+  const char* help;      // what it does; '\n' starts a further line
+  enum Group { Writes, Reads } group;
+  int (*run)(Invocation&);
+  cli::Options (*options)() = nullptr;  // its own options, for its help (their values unused)
+};
+
+// The writing commands (send, raw, wait, button, fader), the reading ones.
+int runWriting(Invocation& in);
+int runWatch(Invocation& in);
+int runConsole(Invocation& in);
+int runShow(Invocation& in);
+int runTypes(Invocation& in);
+int runFields(Invocation& in);
+int runButtons(Invocation& in);
+cli::Options watchOptionHelp();
+cli::Options consoleOptionHelp();
+
+// "frontend: PROBLEM" and the usage line; returns 2.
+int usage(std::ostream& err, const std::string& problem);
+// "frontend: MESSAGE"; returns 1.
+int refuse(std::ostream& err, const std::string& message);
+
+// "name=value" into its two parts; false without '='.
+bool splitAssignment(const std::string& word, std::string& name, std::string& value);
+// Options "name=N" of the short forms from words[first] on, each within 0..max.
+bool shortOptions(const std::vector<std::string>& words, size_t first, const char* const* names, long* values,
+                  const long* max, int n, std::string& error);
+// "unknown type NAME (nearest: ...); frontend types lists them all".
+std::string unknownType(const std::string& name);
+// A type name that must name a type: its index, or -1 with a usage error written.
+int typeArgument(const std::string& name, std::ostream& err);
+// A timeout option (--timeout S) that sets seconds.
+cli::Option timeoutOption(double& seconds, const char* help);
+
+// The largest body that the back end's reader of a packet type takes (its own categories, in this
+// program, say).
+int largestBody(int type);
+
+// Waits until a back end holding dir has passed its start-up; false with the reason.
+bool waitForStartUp(const std::string& dir, double timeout, std::string& error);
+
+// Writes a send request and checks the back end's answer to it (command_send.cpp).
+int sendRequest(Link& link, const std::string& board, const Bytes& packet, double timeout, std::ostream& err);
+
+extern const char NO_ROOM[];
+
+// SIGINT and SIGTERM end a follow for as long as this lives, the previous handlers back after: a
+// job in a script's background ignores SIGINT, which would leave it running.
+class InterruptHandlers {
+ public:
+  InterruptHandlers();
+  ~InterruptHandlers();
+  InterruptHandlers(const InterruptHandlers&) = delete;
+  InterruptHandlers& operator=(const InterruptHandlers&) = delete;
+  static bool interrupted();
+
+ private:
+  struct sigaction previous_[2] = {};
+};
+
+}  // namespace frontend

@@ -1,0 +1,92 @@
+// The frontend's access to a board's link memory: mapping link.mem, writing the request ring in
+// turn with the other tools, taking the reports that wait in the acknowledgement ring.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <thread>
+
+#include "Main/framework/bp.h"
+#include "Platform/board.h"
+#include "Tools/lib/commands.h"
+#include "Tools/lib/scratch_system.h"
+
+namespace frontend {
+
+int largestBody(int type) {
+  useScratchSystem();
+  return category::CategoryRegistry::instance().largestBody(type);
+}
+
+bool Link::open(const std::string& dir, double timeout, std::string& error) {
+  close();
+  const std::string path = dir + "/link.mem";
+  const auto until = deadline(timeout);
+  for (;;) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    struct stat st = {};
+    if (fd >= 0 && fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(platform::LINK_SIZE)) {
+      void* p = mmap(nullptr, platform::LINK_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+      if (p == MAP_FAILED) {
+        ::close(fd);
+        error = "cannot map " + path;
+        return false;
+      }
+      base_ = static_cast<u8*>(p);
+      fd_ = fd;
+      dir_ = dir;
+      return true;
+    }
+    if (fd >= 0) ::close(fd);
+    if (Clock::now() >= until) {
+      error = "no link memory at " + path + " (is the back end running on this board directory?)";
+      return false;
+    }
+    std::this_thread::sleep_for(POLL);
+  }
+}
+
+void Link::close() {
+  if (base_ != nullptr) munmap(base_, platform::LINK_SIZE);
+  if (fd_ >= 0) ::close(fd_);
+  base_ = nullptr;
+  fd_ = -1;
+}
+
+bool Link::write(const Bytes& bytes, double timeout, u32* end, bool* unfinished) {
+  if (bytes.size() > LINK_RING_DATA - LINK_RING_RESERVE) return false;
+  const auto until = deadline(timeout);
+  for (;;) {
+    // The ring's write index is read, the bytes copied and the index moved by one writer at a time.
+    while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    const bool fits = linkpeer::ringRoom(requestRing()) >= bytes.size();
+    if (fits) {
+      linkpeer::ringWrite(requestRing(), bytes.data(), bytes.size());
+      if (end != nullptr) *end = linkpeer::loadIndex(requestRing()) % LINK_RING_DATA;
+      linkpeer::withTable(dir_, ackRing(), [&](linkpeer::LinkTable& t) {
+        if (unfinished != nullptr) *unfinished = t.live && !t.requests.atPacket();
+        if (t.live) t.requests.add(bytes.data(), bytes.size(), largestBody);
+      });
+    }
+    flock(fd_, LOCK_UN);
+    if (fits) return true;
+    if (Clock::now() >= until) return false;
+    std::this_thread::sleep_for(POLL);
+  }
+}
+
+std::vector<Packet> Link::takePackets(size_t max) {
+  std::vector<Packet> packets;
+  linkpeer::withTable(dir_, ackRing(), [&](linkpeer::LinkTable& t) {
+    if (!t.live) return;
+    const Bytes waiting = linkpeer::ringBytes(ackRing(), t.waiting, t.write);
+    t.waiting = static_cast<u32>((t.waiting + linkpeer::parsePackets(waiting, packets, garbage_, max)) % LINK_RING_DATA);
+  });
+  return packets;
+}
+
+}  // namespace frontend
