@@ -29,7 +29,8 @@ test: debug
 	  ctest --output-on-failure -j $(JOBS)
 
 # Each benchmark ends with a line per budget, "within" or "over"; a case over its budget fails. With
-# valgrind on the machine the heavy frame's instructions are counted too and set against theirs.
+# valgrind on the machine the heavy frame's instructions are counted too (a fixed run of frames, so
+# the figure does not follow the host's speed) and set against theirs.
 bench:
 	cmake -S . -B build/bench $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DMX_TESTS=OFF -DMX_BENCH=ON
 	cmake --build build/bench -j $(JOBS)

@@ -20,6 +20,7 @@
 
 #include <cstdio>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -651,6 +652,19 @@ void BM_HeavyFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_HeavyFrame)->Unit(benchmark::kMicrosecond);
 
+// The heavy scene for a given number of frames, outside the benchmarks: bench/heavy-frame-cost counts
+// the instructions of two such runs, so that the figure does not depend on how many frames a
+// benchmark chose to run. Not inlined: the count starts at its entry.
+[[gnu::noinline]] int runHeavyFrames(int frames) {
+  HeavyScene scene;
+  if (const std::string missing = scene.checkedFrame(); !missing.empty()) {
+    std::fprintf(stderr, "the heavy frame fell short:%s\n", missing.c_str());
+    return 1;
+  }
+  for (int f = 1; f < frames; ++f) scene.frame();
+  return 0;
+}
+
 // Stages 1..N of the driver update over the settings a heavy frame left (the frame itself untimed).
 void BM_HeavyFrameStages(benchmark::State& state) {
   const int last = static_cast<int>(state.range(0));
@@ -963,11 +977,13 @@ BENCHMARK(BM_SystemRouting)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 // --no-budget: the budget lines do not set the exit status (a run under callgrind, many times slower).
+// --heavy-frames N: no benchmark, N frames of the heavy scene.
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   const bool budgets = !(argc == 2 && std::strcmp(argv[1], "--no-budget") == 0);
-  if (argc > (budgets ? 1 : 2)) {
-    std::fprintf(stderr, "usage: %s [benchmark options] [--no-budget]\n", argv[0]);
+  const int heavyFrames = argc == 3 && std::strcmp(argv[1], "--heavy-frames") == 0 ? std::atoi(argv[2]) : 0;
+  if (heavyFrames <= 0 && argc > (budgets ? 1 : 2)) {
+    std::fprintf(stderr, "usage: %s [benchmark options] [--no-budget] | --heavy-frames N\n", argv[0]);
     return 2;
   }
   platform::BoardOptions options;
@@ -978,6 +994,7 @@ int main(int argc, char** argv) {
   bpStart();
   // From here on the benchmarks raise the interrupts themselves.
   platform::vsyncSetAuto(false);
+  if (heavyFrames > 0) return runHeavyFrames(heavyFrames);
   std::printf("Time and CPU are microseconds per run on this host; each must stay below the budget beside it.\n");
   bench::BudgetReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -70,7 +70,7 @@ void mxJpegQuantTables(u32* table, float quality) {
 
 void mxDctCoefficients(u32* out) {
   constexpr double PI = 3.14159265358979323846;
-  auto basis = [PI](int u, int x) {
+  auto basis = [](int u, int x) {
     const double norm = u == 0 ? 1.0 / (2.0 * std::sqrt(2.0)) : 0.5;
     const long v = std::lround(norm * std::cos((2 * x + 1) * u * PI / 16.0) * 16384.0);
     return static_cast<u32>(static_cast<u16>(static_cast<s16>(v)));

@@ -709,7 +709,7 @@ Dependence dependenceOf(ProbeSite& site, const Target& target, const std::vector
 std::string dependenceText(const Dependence& d) {
   std::vector<std::pair<std::vector<Interval>, std::set<int>>> lines;
   for (const auto& [v, set] : d.sets) {
-    auto at = std::find_if(lines.begin(), lines.end(), [&](const auto& l) { return l.first == set; });
+    auto at = std::find_if(lines.begin(), lines.end(), [&s = set](const auto& l) { return l.first == s; });
     if (at == lines.end()) at = lines.insert(lines.end(), {set, {}});
     at->second.insert(static_cast<int>(v));
   }
