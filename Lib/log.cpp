@@ -1,5 +1,6 @@
 #include "Lib/Include/log.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -42,12 +43,16 @@ void writeLine(char* line, size_t length, u32 count) {
   writeOut(line, length);
 }
 
-// The run of equal lines held while a LogRuns lives (count 0: none yet).
+// The run of equal lines held while a LogRuns lives (count 0: none yet), and its cap: how many of
+// the capped kinds' lines have begun a run, and those left unsaid, by kind.
 struct HeldRun {
   bool holding = false;
   char line[LINE_ROOM];
   size_t length = 0;
   u32 count = 0;
+  libmx::LogCap cap{};
+  int begun = 0;
+  u32 unsaid[libmx::LogCap::MAX_KINDS] = {};
 };
 HeldRun held;
 
@@ -56,6 +61,69 @@ void flushHeld() {
   const u32 count = held.count;
   held.count = 0;
   writeLine(held.line, held.length, count);
+}
+
+// "ESC[LEVEL] message" into line (LINE_MAX bytes); returns its length.
+size_t formatLine(char* line, int level, const char* format, va_list ap) {
+  char message[256];
+  int n = std::vsnprintf(message, sizeof message, format, ap);
+  if (n < 0) n = 0;
+  size_t len = std::strlen(message);
+  bool truncated = n >= static_cast<int>(sizeof message);
+  if (!truncated && len > 0 && message[len - 1] == '\n') message[--len] = '\0';
+  const int m = std::snprintf(line, LINE_MAX, "\x1b[%s] %s", libmx::LogInstance::levelName(level), message);
+  return m < static_cast<int>(LINE_MAX) ? static_cast<size_t>(m) : LINE_MAX - 1;
+}
+
+// A line of the cap's kind `kind` (-1: of none) while a LogRuns lives, else written at once.
+void logLine(int kind, int level, const char* format, va_list ap) {
+  char line[LINE_ROOM];
+  const size_t length = formatLine(line, level, format, ap);
+  if (!held.holding) {
+    writeLine(line, length, 1);
+    return;
+  }
+  if (held.count > 0 && length == held.length && std::memcmp(line, held.line, length) == 0) {
+    ++held.count;
+    return;
+  }
+  flushHeld();
+  if (kind >= 0 && kind < held.cap.kindCount) {
+    // Past the cap the line is counted, not held: a later equal line does not join the run before.
+    if (held.begun >= held.cap.lines) {
+      ++held.unsaid[kind];
+      return;
+    }
+    ++held.begun;
+  }
+  std::memcpy(held.line, line, length);
+  held.length = length;
+  held.count = 1;
+}
+
+// "ESC[ERR] SUBJECT: N more lines not written this frame (a KIND, b KIND)" when lines were left
+// unsaid; clears the counts.
+void writeUnsaid() {
+  u32 total = 0;
+  for (int k = 0; k < held.cap.kindCount; ++k) total += held.unsaid[k];
+  if (total == 0) return;
+  char line[LINE_ROOM];
+  // Each piece is cut to leave room for the closing parenthesis.
+  size_t length = 0;
+  const auto advance = [&length](int n) {
+    if (n > 0) length = std::min(length + static_cast<size_t>(n), LINE_MAX - 2);
+  };
+  advance(std::snprintf(line, LINE_MAX, "\x1b[ERR] %s: %u more lines not written this frame (", held.cap.subject,
+                        total));
+  const char* separator = "";
+  for (int k = 0; k < held.cap.kindCount; ++k) {
+    if (held.unsaid[k] == 0) continue;
+    advance(std::snprintf(line + length, LINE_MAX - length, "%s%u %s", separator, held.unsaid[k], held.cap.kinds[k]));
+    separator = ", ";
+    held.unsaid[k] = 0;
+  }
+  line[length++] = ')';
+  writeLine(line, length, 1);
 }
 
 }  // namespace
@@ -91,35 +159,28 @@ const char* LogInstance::levelName(int level) {
   }
 }
 
-void LogInstance::vprintf(int level, const char* format, va_list ap) {
-  char message[256];
-  int n = std::vsnprintf(message, sizeof message, format, ap);
-  if (n < 0) n = 0;
-  size_t len = std::strlen(message);
-  bool truncated = n >= static_cast<int>(sizeof message);
-  if (!truncated && len > 0 && message[len - 1] == '\n') message[--len] = '\0';
-  char line[LINE_ROOM];
-  const int m = std::snprintf(line, LINE_MAX, "\x1b[%s] %s", levelName(level), message);
-  const size_t length = m < static_cast<int>(LINE_MAX) ? static_cast<size_t>(m) : LINE_MAX - 1;
-  if (!held.holding) {
-    writeLine(line, length, 1);
-    return;
-  }
-  if (held.count > 0 && length == held.length && std::memcmp(line, held.line, length) == 0) {
-    ++held.count;
-    return;
-  }
-  flushHeld();
-  std::memcpy(held.line, line, length);
-  held.length = length;
-  held.count = 1;
-}
+void LogInstance::vprintf(int level, const char* format, va_list ap) { logLine(-1, level, format, ap); }
 
 LogRuns::LogRuns() { held.holding = true; }
 
+LogRuns::LogRuns(const LogCap& cap) : LogRuns() {
+  held.cap = cap;
+  if (held.cap.kindCount > LogCap::MAX_KINDS) held.cap.kindCount = LogCap::MAX_KINDS;
+  held.begun = 0;
+}
+
 LogRuns::~LogRuns() {
   flushHeld();
+  writeUnsaid();
   held.holding = false;
+  held.cap = LogCap{};
+}
+
+void LogRuns::logKind(int kind, int level, const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  logLine(kind, level, format, ap);
+  va_end(ap);
 }
 
 void LogInstance::printf(int level, const char* format, ...) {

@@ -1,6 +1,7 @@
 #include "Main/framework/link.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "Driver/core/core.h"
 #include "Main/framework/bp.h"
@@ -10,6 +11,15 @@
 namespace {
 
 constexpr int MAX_MESSAGES_PER_FRAME = 100;
+
+// The link's error lines, by kind. Past a few a frame the rest are counted, by these names, in one
+// line (Lib/Include/log.h); a handler's own lines are not among them.
+enum LinkLine { LINE_INVALID_TYPE, LINE_INVALID_LENGTH, LINE_SHORT_RECORD, LINE_OUT_OF_SYNC, LINE_UNDEFINED_CATEGORY };
+constexpr const char* LINK_LINE_KINDS[] = {"invalid type", "invalid length", "short record", "out of sync",
+                                           "undefined category"};
+constexpr int LINK_LINES_PER_FRAME = 4;
+constexpr libmx::LogCap LINK_LINE_CAP{"receive", LINK_LINE_KINDS, static_cast<int>(std::size(LINK_LINE_KINDS)),
+                                      LINK_LINES_PER_FRAME};
 
 bool connected = false;
 
@@ -150,7 +160,8 @@ bool RequestReceiver::readHeader() {
 }
 
 void RequestReceiver::reportInvalidLength(u16 type, u32 length) {
-  MX_LOG(libmx::ERR, "receive invalid length %s : %u byte", category::TypeLabel(type).text(), length);
+  libmx::LogRuns::logKind(LINE_INVALID_LENGTH, libmx::ERR, "receive invalid length %s : %u byte",
+                          category::TypeLabel(type).text(), length);
 }
 
 void RequestReceiver::dropHeader() {
@@ -161,7 +172,7 @@ void RequestReceiver::dropHeader() {
 
 void RequestReceiver::reportSkipped() {
   if (skipped_ == 0) return;
-  MX_LOG(libmx::ERR, "receive out of sync : %u byte skipped", skipped_);
+  libmx::LogRuns::logKind(LINE_OUT_OF_SYNC, libmx::ERR, "receive out of sync : %u byte skipped", skipped_);
   skipped_ = 0;
 }
 
@@ -182,8 +193,8 @@ void RequestReceiver::reportShort() {
   short_ = true;
   if (shortReported_) return;
   shortReported_ = true;
-  MX_LOG(libmx::ERR, "receive short record %s : %d byte", category::TypeLabel(static_cast<u16>(type_)).text(),
-         bodyLength_);
+  libmx::LogRuns::logKind(LINE_SHORT_RECORD, libmx::ERR, "receive short record %s : %d byte",
+                          category::TypeLabel(static_cast<u16>(type_)).text(), bodyLength_);
 }
 
 // ---- Acknowledgement sender ----------------------------------------------------------------------
@@ -237,10 +248,13 @@ struct WaitCommand {
 }  // namespace
 
 // A run of equal console lines within the pass (one malformed packet sent again and again) is
-// logged once with its count.
+// logged once with its count, and past LINK_LINES_PER_FRAME of the link's error lines the rest are
+// counted in one line, so a flood of garbage costs a few lines a frame and the console ring keeps
+// what came before it. A handler's own lines are written as they come: they say what became of a
+// request that arrived whole, at most a hundred a frame.
 void CategoryRegistry::receiveAll() {
   RequestReceiver& rx = RequestReceiver::instance();
-  libmx::LogRuns runs;
+  libmx::LogRuns runs(LINK_LINE_CAP);
   for (int messages = 0; messages < MAX_MESSAGES_PER_FRAME; ++messages) {
     if (!rx.readHeader()) return;
     if (!rx.isHeaderValid()) continue;  // a header that was dropped counts as a message
@@ -286,12 +300,16 @@ int CategoryRegistry::largestBody(int type) const {
 void CategoryRegistry::dispatch(RequestReceiver& rx) {
   const int type = rx.type();
   if (type < 0 || type >= N_TYPES) {
-    MX_LOG(libmx::ERR, "receive invalid type %s : %d byte", TypeLabel(static_cast<u16>(type)).text(), rx.bodyLength());
+    libmx::LogRuns::logKind(LINE_INVALID_TYPE, libmx::ERR, "receive invalid type %s : %d byte",
+                            TypeLabel(static_cast<u16>(type)).text(), rx.bodyLength());
     return;
   }
   CategoryInterface* cat = handlerOf(type);
   if (cat == nullptr) {
-    if (type != TYPE_DUAL_SOURCE_TALLY) MX_LOG(libmx::ERR, "receive undefined category %s", TypeLabel(type).text());
+    if (type != TYPE_DUAL_SOURCE_TALLY) {
+      libmx::LogRuns::logKind(LINE_UNDEFINED_CATEGORY, libmx::ERR, "receive undefined category %s",
+                              TypeLabel(type).text());
+    }
   } else if (type < FIRST_COMMAND_TYPE && cat == categories[0][type]) {
     cat->receive(rx);
   } else {

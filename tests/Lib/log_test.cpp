@@ -3,6 +3,8 @@
 #include <cmath>
 #include <string>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "tests/support/board_fixture.h"
 #include "Lib/Include/check.h"
@@ -46,6 +48,36 @@ TEST_F(LogTest, HeldRunsAreWrittenInTheirPlaceWithTheirCount) {
   MX_LOG(libmx::WARN, "a");
   EXPECT_EQ(consoleText(), "\x1b[ERR] a (2 times)\n\x1b[ERR] b\n\x1b[ERR] a (3 times)\nx\n\x1b[WARN] a\n\x1b[WARN] a\n"
                            "\x1b[WARN] a\n");
+}
+
+// Only equal lines join a run (not one that begins the other). Past the cap, its kinds' lines are
+// counted by kind, not held, and said in one line at the end; other lines are neither.
+TEST_F(LogTest, HeldRunsJoinEqualLinesOnlyAndACapCountsTheRestByKind) {
+  const char* const kinds[] = {"x", "y"};
+  const char* const type = "receive invalid type 200 : 2 byte";
+  const std::string err = "\x1b[ERR] ", info = "\x1b[INFO] ";
+  struct {
+    std::vector<std::pair<int, const char*>> lines;  // kind (-1: none), text
+    std::string console;
+  } cases[] = {
+      {{{-1, type}, {-1, "receive invalid type 200 : 2 byte2"}, {-1, type}},
+       info + type + "\n" + info + type + "2\n" + info + type + "\n"},
+      {{{-1, "receive invalid type 200 : 2 byte2"}, {-1, type}}, info + type + "2\n" + info + type + "\n"},
+      {{{0, "a"}, {0, "a"}, {-1, "p"}, {1, "b"}, {0, "c"}, {1, "d"}, {1, "d"}, {-1, "q"}, {-1, "q"}},
+       err + "a (2 times)\n" + info + "p\n" + err + "b\n" + info + "q (2 times)\n" + err +
+           "rx: 3 more lines not written this frame (1 x, 2 y)\n"},
+  };
+  for (const auto& c : cases) {
+    testing_support::consoleClear();
+    {
+      libmx::LogRuns runs({"rx", kinds, 2, 2});
+      for (auto [kind, text] : c.lines) {
+        if (kind < 0) MX_LOG(libmx::INFO, "%s", text);
+        else libmx::LogRuns::logKind(kind, libmx::ERR, "%s", text);
+      }
+    }
+    EXPECT_EQ(consoleText(), c.console);
+  }
 }
 
 TEST_F(LogTest, ConsoleRingWrapsAfterItsLastIndex) {

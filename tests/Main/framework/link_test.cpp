@@ -214,13 +214,21 @@ TEST_F(LinkTest, AHeaderIsDroppedAtOnceWhenItPromisesMoreThanItsTypeTakes) {
   }
 }
 
-// Within a frame a run of one line is logged once with its count; a dropped header counts as a
-// message (a hundred a frame).
-TEST_F(LinkTest, ARunOfOneLineInAFrameIsLoggedOnceWithItsCount) {
+// Within a frame a run of one line is logged once with its count, and four of the link's error
+// lines at most, the rest counted by kind in one line; a dropped header counts as a message (a
+// hundred a frame). A mixed flood: 25 times an invalid type, an over-long header, a short record, a
+// stray byte and a type without handler, each but the last unlike the one before.
+TEST_F(LinkTest, AFrameLogsARunOfOneLineOnceAndAFewOfTheLinksErrorLines) {
   const Bytes unheld{0x5A, 0x81, 0x00, 0x00, 0x40, 0x00, 0x00, 0x02};  // 16384 bytes, type 2
   const Bytes invalid = packetBytes(200, {0, 0}), undefined = packetBytes(TYPE_PLUGIN_CMD, {});
-  Bytes flood;
+  Bytes flood, mixed;
   for (int i = 0; i < 150; ++i) flood = join({flood, unheld});
+  for (int i = 0; i < 25; ++i) {
+    Bytes overLong = unheld;
+    overLong[5] = static_cast<u8>(i);
+    mixed = join({mixed, packetBytes(200, Bytes(1 + i % 2)), overLong, packetBytes(TYPE_BKGD, Bytes(1 + i % 5)),
+                  {0x00}, undefined});
+  }
   const std::string length = "\x1b[ERR] receive invalid length MxifBkgd : 16384 byte";
   const std::string type = "\x1b[ERR] receive invalid type 200 : 2 byte";
   struct {
@@ -232,6 +240,12 @@ TEST_F(LinkTest, ARunOfOneLineInAFrameIsLoggedOnceWithItsCount) {
       {join({invalid, invalid, pkt(5), invalid, undefined, invalid}),
        type + " (3 times)\n\x1b[ERR] receive undefined category MxifPluginCmd\n" + type + "\n"},
       {invalid, type + "\n"},
+      {join({mixed, pkt(6)}),
+       "\x1b[ERR] receive invalid type 200 : 1 byte\n\x1b[ERR] receive invalid length MxifBkgd : 16384 byte\n"
+       "\x1b[ERR] receive short record MxifBkgd : 1 byte\n\x1b[ERR] receive out of sync : 1 byte skipped\n"
+       "\x1b[ERR] receive: 121 more lines not written this frame (24 invalid type, 24 invalid length, 24 short "
+       "record, 24 out of sync, 25 undefined category)\n"},
+      {{}, ""},  // the request behind the flood, the frame's 101st
   };
   connect();
   for (const auto& f : frames) {
@@ -240,7 +254,7 @@ TEST_F(LinkTest, ARunOfOneLineInAFrameIsLoggedOnceWithItsCount) {
     frame();
     EXPECT_EQ(testing_support::consoleText(), f.lines);
   }
-  EXPECT_EQ(bkgd.values, (Ints{4, 5}));
+  EXPECT_EQ(bkgd.values, (Ints{4, 5, 6}));
 }
 
 TEST_F(LinkTest, ReadersGetExactlyTheirBodyAndAFailingHandlerDoesNotWedgeReception) {
