@@ -18,28 +18,6 @@ using cli::parseNumber;
 
 namespace {
 
-// The head of a request's text form: "MxifKey me=1 channel=2"; the ME and channel in me, channel.
-std::string instanceOf(int type, const Bytes& body, int& me, int& channel) {
-  const std::string text = describe(type, body.data(), body.size());
-  std::string head = text.substr(0, text.find(' '));
-  me = channel = 0;
-  for (size_t at = head.size(); at < text.size();) {
-    const size_t end = std::min(text.find(' ', at + 1), text.size());
-    const std::string word = text.substr(at + 1, end - at - 1);
-    long v = 0;
-    if (word.starts_with("me=") && parseNumber(word.substr(3), 0, 255, v)) {
-      me = static_cast<int>(v);
-    } else if (word.starts_with("channel=") && parseNumber(word.substr(8), 0, 0xFFFF, v)) {
-      channel = static_cast<int>(v);
-    } else {
-      break;
-    }
-    head += " " + word;
-    at = end;
-  }
-  return head;
-}
-
 // ---- The answer to a request ---------------------------------------------------------------------------
 //
 // The back end answers a record request with one report of the record instance, sent in the frame
@@ -180,45 +158,56 @@ int checkReply(Link& link, AckReports& acks, u32 requestEnd, int type, const Byt
 // Whether the back end sends its status reports in turns over sixteen frames (the event memory
 // linked to an ME, as the backup image holds it).
 bool reportsInTurns(const std::string& board) {
-  std::string text, error;
-  if (!showBackedUp(board, category::TYPE_EVENT_MEMORY, 0, 0, text, error)) return false;
-  text += " ";
-  const auto value = [&](const std::string& name) {
-    const size_t at = text.find(" " + name + "=");
-    return at == std::string::npos ? 0 : std::atol(text.c_str() + at + name.size() + 2);
-  };
-  return value("enable") != 0 && value("linkedMe") != 0;
+  Bytes record;
+  std::string why;
+  if (!backedUpRecord(board, category::TYPE_EVENT_MEMORY, 0, 0, record, why)) return false;
+  double enable = 0, linkedMe = 0;
+  return storedNumber(category::TYPE_EVENT_MEMORY, record.data(), "enable", 0, enable) &&
+         storedNumber(category::TYPE_EVENT_MEMORY, record.data(), "linkedMe", 0, linkedMe) && enable != 0 && linkedMe != 0;
 }
 
 // A system format that the record took but the board cannot run: the driver says so on the console
 // ("Invalid Video format CODE in PAIRED mode") when it is applied, in the frame that took it. The
-// reason for the user, or "" when no such line for this format was written since consoleFrom.
+// reason for the user, or "" when no such line for this format was written since consoleFrom. The
+// console's lines are read one by one: the head, the code, "in", the board mode, "mode".
 std::string formatNotRun(Link& link, u32 consoleFrom, long format) {
   const std::string text = linkpeer::consoleSince(link.console(), consoleFrom);
   const std::string head = "Invalid Video format ";
-  for (size_t at = text.find(head); at != std::string::npos; at = text.find(head, at + 1)) {
-    int code = -1, paired = -1;
-    if (std::sscanf(text.c_str() + at + head.size(), "%d in %d mode", &code, &paired) != 2) continue;
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = std::min(text.find('\n', at), text.size());
+    const std::string line = text.substr(at, end - at);
+    at = end + 1;
+    const size_t from = line.find(head);
+    if (from == std::string::npos) continue;
+    std::string words = line.substr(from + head.size());
+    while (!words.empty() && (words.back() == '\r' || words.back() == ' ')) words.pop_back();
+    const size_t in = words.find(" in ");
+    const size_t mode = in == std::string::npos ? in : words.find(" mode", in);
+    long code = -1, paired = -1;
+    // After "mode" only the count of a run of equal lines may follow (" (3 times)").
+    if (mode == std::string::npos || (mode + 5 != words.size() && words.compare(mode + 5, 2, " (") != 0) ||
+        !parseNumber(words.substr(0, in), -1, 0xFFFF, code) ||
+        !parseNumber(words.substr(in + 4, mode - in - 4), 0, 255, paired)) {
+      continue;
+    }
     // The driver code of the format, for a board mode other than 2 and for mode 2.
     if (code != libmx::systemDriverFormatCode(static_cast<int>(format), 0) &&
         code != libmx::systemDriverFormatCode(static_cast<int>(format), 2)) {
       continue;
     }
-    const std::string line = text.substr(at, text.find('\n', at) - at);
-    if (paired == 1) return "this board has the paired FPGA, which runs formats 10 and 11 only (its console: " + line + ")";
-    if (format >= 10) return "formats 10 and 11 need the paired-FPGA board, and this board has none (its console: " + line + ")";
-    return "the board cannot run it (its console: " + line + ")";
+    const std::string said = line.substr(from);
+    if (paired == 1) return "this board has the paired FPGA, which runs formats 10 and 11 only (its console: " + said + ")";
+    if (format >= 10) return "formats 10 and 11 need the paired-FPGA board, and this board has none (its console: " + said + ")";
+    return "the board cannot run it (its console: " + said + ")";
   }
   return "";
 }
 
 // Whether the record instance as last backed up holds the field with the value sent.
-bool holdsAsSent(const std::string& board, int type, int me, int channel, const Refusal& r) {
+bool holdsAsSent(const std::string& board, int type, int me, int channel, const Bytes& body, const Refusal& r) {
   Bytes record;
   std::string why;
-  if (!backedUpRecord(board, type, me, channel, record, why)) return false;
-  const std::string text = describeStored(type, record.data(), me, channel) + " ";
-  return text.find(" " + r.field + "=" + r.sent + " ") != std::string::npos;
+  return backedUpRecord(board, type, me, channel, record, why) && storedHolds(type, record.data(), body, r.field);
 }
 
 // After a record request: finds the back end's answer for the same record instance and names each
@@ -230,7 +219,7 @@ int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requ
   std::vector<Refusal> asked;
   requestFields(type, body, asked);
   int me = 0, channel = 0;
-  const std::string instance = instanceOf(type, body, me, channel);
+  const std::string instance = requestInstance(type, body, me, channel);
   // Frames after the one that takes the request that must have ended before the answer is known to
   // be out: one, or sixteen while the reports go out in turns (which an event memory request may
   // turn on in the frame that takes it).
@@ -298,10 +287,14 @@ int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requ
         std::find_if(asked.begin(), asked.end(), [&](const Refusal& a) { return a.field == r.field; }) - asked.begin());
     if (i < taken.size() && taken[i]) continue;  // another report carries it as sent
     // A category may leave out of its answer a field sent with the value it already holds.
-    if (r.answered.empty() && holdsAsSent(board, type, me, channel, r)) continue;
+    if (r.answered.empty() && holdsAsSent(board, type, me, channel, body, r)) continue;
     refusals.push_back(r);
   }
-  for (const std::string& line : refusalTexts(type, body, refusals)) err << "frontend: refused: " << instance << " " << line << "\n";
+  const HeldRecords held = [&](int t, int m, int c, Bytes& record) {
+    std::string why;
+    return backedUpRecord(board, t, m, c, record, why);
+  };
+  for (const std::string& line : refusalTexts(type, body, refusals, held)) err << "frontend: refused: " << instance << " " << line << "\n";
   if (refusals.empty()) return formatRuns();
   formatRuns();
   return 1;

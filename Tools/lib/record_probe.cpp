@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <map>
 #include <set>
 #include <tuple>
@@ -121,11 +123,13 @@ const FieldNote FIELD_NOTES[] = {
     {MxifKey::TYPE_INDEX, "effectB", effectNote},
 };
 
+std::string edgeRuleNoteOf(int type, const std::string& field);
+
 std::string noteOf(int type, const std::string& field) {
   for (const FieldNote& n : FIELD_NOTES) {
     if (n.type == type && field == n.field) return n.text();
   }
-  return "";
+  return edgeRuleNoteOf(type, field);
 }
 
 }  // namespace
@@ -755,8 +759,30 @@ bool holds(const std::vector<Interval>& takes, double v) {
 // that element. Probes are made once for all the refusals of an answer.
 class Judge {
  public:
-  Judge(ProbeSite& site, const Bytes& body) : site_(site), sent_(site.view.type()) { read_ = sent_.read(body.data(), body.size()); }
+  // held: the instance's record as the back end holds it (memory form), empty when not known.
+  Judge(ProbeSite& site, const Bytes& body, const Bytes& held) : site_(site), sent_(site.view.type()) {
+    read_ = sent_.read(body.data(), body.size());
+    if (held.size() >= site.view.shape().size) held_ = std::make_unique<RecordView>(site.view.type(), held.data());
+  }
   bool readable() const { return read_; }
+  const RecordView& request() const { return sent_; }
+
+  // The value of an element (or of the field of that name) in the record the back end holds; false
+  // when that is not known.
+  bool heldValue(const Target& t, double& out) const {
+    if (held_ == nullptr) return false;
+    int ignored = 0;
+    const Field* f = held_->find(t.field->name, ignored);
+    if (f == nullptr || f->textCapacity > 0) return false;
+    out = numberOf(f->leaf.kind, codec::loadElement(f->leaf, t.element));
+    return true;
+  }
+  // The value of an element as the back end takes it with this request: as sent when the request
+  // carries it, else as the back end holds it; false when that is not known.
+  bool valueWith(const Target& t, double& out) {
+    if (sentBit(presenceOf(t.field->leaf, t.element))) return out = sent(t), true;
+    return heldValue(t, out);
+  }
 
   struct Verdict {
     std::vector<Interval> takes;
@@ -815,10 +841,15 @@ class Judge {
   // sets the target from it): first of those the request carries, then of those it leaves as the
   // record holds them (carried false); a null element when none is found. False when the update
   // keeps the target as sent.
-  bool changedByUpdate(const Target& t, Target& by, bool& carried) {
+  // Here the records are this program's, not the board's: where the update keeps the target as sent
+  // here, an element that the request leaves out is tried with the value the back end holds (held
+  // true, by set); false when none changes it either.
+  bool changedByUpdate(const Target& t, Target& by, bool& carried, bool& held) {
     by = {nullptr, 0};
+    held = false;
     double now = 0;
-    if (!afterUpdate(sent_, t, now) || now == sent(t)) return false;
+    if (!afterUpdate(sent_, t, now)) return false;
+    if (now == sent(t)) return (held = carried = heldChanges(t, by), held);
     const int type = site_.view.type().index;
     for (const bool inRequest : {true, false}) {
       for (const Field* f : site_.view.settable()) {
@@ -894,6 +925,47 @@ class Judge {
     return found;
   }
 
+  // An element that the request leaves out, whose value as the back end holds it (other than this
+  // program's) makes the frame update change the target.
+  bool heldChanges(const Target& t, Target& by) {
+    const RecordType& type = site_.view.type();
+    for (const Field* f : site_.view.settable()) {
+      if (f->leaf.mask == nullptr || f->textCapacity > 0 || f == t.field) continue;
+      for (int e = 0; e < f->leaf.count; ++e) {
+        const Target c{f, e};
+        double value = 0, now = 0;
+        if (sentBit(presenceOf(f->leaf, e)) || statusSetter(type.index, f->name, e) != nullptr || !heldValue(c, value) ||
+            value == site_.stored(c)) {
+          continue;
+        }
+        const bool changes = afterUpdate(withElement(sent_, c, value), t, now) && now != sent(t);
+        // The categories keep more than their records (an applied format): the element goes back.
+        RecordView back(type);
+        for (const Field* x : {site_.indexes.me, site_.indexes.channel}) {
+          if (x != nullptr) std::memcpy(back.bytes() + x->offset, sent_.bytes() + x->offset, static_cast<size_t>(codec::widthOf(x->leaf.kind)));
+        }
+        afterUpdate(withElement(back, c, site_.stored(c)), t, now);
+        if (changes) return by = c, true;
+      }
+    }
+    return false;
+  }
+
+  // A copy of a request that carries element c with the value (the elements under its bit as the
+  // record here holds them).
+  std::unique_ptr<RecordView> withElement(const RecordView& request, const Target& c, double value) {
+    auto out = std::make_unique<RecordView>(site_.view.type(), request.bytes());
+    for (const Field* g : fieldsUnderBit(site_.view, *c.field, c.element)) {
+      std::memcpy(out->bytes() + g->offset, site_.live + g->offset, static_cast<size_t>(codec::widthOf(g->leaf.kind) * g->leaf.count));
+    }
+    int ignored = 0;
+    const codec::Leaf& leaf = out->find(c.field->name, ignored)->leaf;
+    codec::setPresenceBit(leaf.mask, leaf.bit + (leaf.perElement ? c.element : 0));
+    codec::storeElement(leaf, c.element, bitsOf(leaf.kind, value));
+    return out;
+  }
+  bool afterUpdate(const std::unique_ptr<RecordView>& request, const Target& t, double& out) { return afterUpdate(*request, t, out); }
+
   // The target's stored value after the category took the request and ran its frame update.
   bool afterUpdate(const RecordView& request, const Target& t, double& out) {
     const int type = site_.view.type().index;
@@ -915,14 +987,214 @@ class Judge {
 
   ProbeSite& site_;
   RecordView sent_;
+  std::unique_ptr<RecordView> held_;
   bool read_ = false;
   std::map<std::pair<const Field*, int>, std::vector<Interval>> plain_;
   std::map<std::pair<const Field*, int>, Dependence> dependences_;
   std::map<std::pair<const Field*, int>, Verdict> verdicts_;
 };
 
-// What a refusal says after the field and the value sent.
-std::string refusalText(Judge& judge, const RecordView& view, const Refusal& r) {
+// The numbers of a refusal's elements, sent or answered, from its text form where the refusal
+// carries no numbers (one built by hand).
+std::vector<double> numbersOf(const std::vector<double>& values, const std::string& text) {
+  if (!values.empty() || text.empty()) return values;
+  std::vector<double> out;
+  for (size_t at = 0; at <= text.size();) {
+    const size_t comma = std::min(text.find(',', at), text.size());
+    out.push_back(std::strtod(text.substr(at, comma - at).c_str(), nullptr));
+    at = comma + 1;
+  }
+  return out;
+}
+
+// ---- Rules on other fields and records -------------------------------------------------------------
+
+// Fields of four edges that the back end's edge rule (libmx::clampEdges) keeps in order when a request
+// changes some: the element of each edge of the rule (left, top, bottom, right) and the field that
+// makes the edges symmetric (null: none), at 1 or at any value other than 0.
+struct EdgeRule {
+  int type;
+  const char* field;
+  int element[4];
+  const char* symmetry;
+  bool symmetricIfNonZero;
+};
+constexpr const char* EDGE_NAMES[4] = {"left", "top", "bottom", "right"};
+const EdgeRule EDGE_RULES[] = {
+    {MxifKey::TYPE_INDEX, "maskBox", {0, 1, 2, 3}, nullptr, false},
+    {MxifKey::TYPE_INDEX, "dveCrop", {0, 1, 2, 3}, "dveShape.cropMode", false},
+    {MxifDsk::TYPE_INDEX, "maskBox", {0, 1, 2, 3}, nullptr, false},
+    {MxifUpStreamKey::TYPE_INDEX, "maskBox", {0, 1, 2, 3}, nullptr, false},
+    {MxifBkgd::TYPE_INDEX, "edges", {0, 1, 2, 3}, "edgeSymmetry", false},
+    {MxifBkgd::TYPE_INDEX, "patFree1.edges", {0, 3, 2, 1}, "patFree1.edgeSymmetry", true},
+    {MxifBkgd::TYPE_INDEX, "patFree2.edges", {0, 3, 2, 1}, "patFree2.edgeSymmetry", true},
+};
+
+const EdgeRule* edgeRuleOf(int type, const std::string& field) {
+  for (const EdgeRule& r : EDGE_RULES) {
+    if (r.type == type && field == r.field) return &r;
+  }
+  return nullptr;
+}
+
+// The edge of the rule at an element of the field.
+int edgeAt(const EdgeRule& rule, int element) {
+  return static_cast<int>(std::find(rule.element, rule.element + 4, element) - rule.element);
+}
+
+// "left, top, bottom, right; a changed edge pushes its opposite: right is kept at least left, top at
+// least bottom; with dveShape.cropMode=1 ...": the field list's note of an edge field.
+std::string edgeRuleNote(const EdgeRule& rule) {
+  std::string names;
+  for (int e = 0; e < 4; ++e) names += (e == 0 ? "" : ", ") + std::string(EDGE_NAMES[edgeAt(rule, e)]);
+  std::string out = names + "; a changed edge pushes its opposite: right is kept at least left, top at least bottom";
+  if (rule.symmetry != nullptr) {
+    out += std::string("; with ") + rule.symmetry + (rule.symmetricIfNonZero ? " other than 0" : "=1") +
+           " the edges are symmetric: a changed edge sets its opposite to minus it, and left and bottom are kept at most "
+           "0, top and right at least 0";
+  }
+  return out;
+}
+
+// Why the edge rule holds an edge field otherwise than sent: each element it moved, and the part of
+// the rule that moved it. symmetric: 1, 0, or -1 when not known (then whichever part fits).
+std::string edgeRuleText(const EdgeRule& rule, const std::string& field, int element, const std::vector<double>& sent,
+                         const std::vector<double>& held, int symmetric, double symmetryValue) {
+  const bool whole = element < 0 && sent.size() == 4 && held.size() == 4;
+  std::string out;
+  for (size_t k = 0; k < held.size() && k < sent.size(); ++k) {
+    if (held[k] == sent[k]) continue;
+    const int x = whole ? static_cast<int>(k) : element;
+    const int edge = edgeAt(rule, x);
+    if (edge > 3) continue;
+    const int partner = rule.element[3 - edge];
+    const bool upper = edge == 1 || edge == 3;  // top and right are kept above their opposites
+    const std::string name = EDGE_NAMES[edge], opposite = EDGE_NAMES[3 - edge];
+    const std::string symmetryText = rule.symmetry == nullptr ? "" : std::string(rule.symmetry) + "=" + numberText(symmetryValue);
+    std::string why;
+    if (whole && symmetric != 1 && held[k] == sent[static_cast<size_t>(partner)]) {
+      why = name + " is kept at " + (upper ? "least " : "most ") + opposite + ", " + field + "[" + std::to_string(partner) +
+            "]=" + numberText(sent[static_cast<size_t>(partner)]);
+    } else if (symmetric != 0 && held[k] == 0) {
+      why = (symmetric == 1 ? "with " + symmetryText + " the edges are symmetric and " : "") + name + " is kept at " +
+            (upper ? "least" : "most") + " 0";
+    } else if (whole && symmetric != 0 && held[k] == -sent[static_cast<size_t>(partner)]) {
+      why = (symmetric == 1 ? "with " + symmetryText + " the edges are symmetric: " : "") + name + " is set to minus " +
+            opposite + ", " + field + "[" + std::to_string(partner) + "]=" + numberText(sent[static_cast<size_t>(partner)]);
+    } else {
+      why = "the rule moved it with the other edges as the back end holds them";
+    }
+    out += (out.empty() ? "" : "; ") + field + "[" + std::to_string(x) + "] (" + name + ") from " + numberText(sent[k]) +
+           " to " + numberText(held[k]) + ": " + why;
+  }
+  if (out.empty()) return "";
+  std::string names;
+  for (int e = 0; e < 4; ++e) names += (e == 0 ? "" : ", ") + std::string(EDGE_NAMES[edgeAt(rule, e)]);
+  return "the edge rule moved " + out + " (" + field + ": " + names + "; every value sent is in range)";
+}
+
+// A bus source on entries 0..11 that is an ME's output is refused where it would close a loop: that
+// ME takes this ME's output, directly or through another ME (the bus category's reentry check). With
+// the bus records the back end holds in the buses here, the MEs that take this ME's output and the
+// entries where they do; "" when those records do not refuse the source.
+std::string busLoopText(const RecordView& request, int me, int entry, const HeldRecords& held) {
+  using Bus = category::CategoryBus;
+  constexpr int LOOP_ENTRIES = 12;
+  if (entry >= LOOP_ENTRIES || !held) return "";
+  auto& registry = category::CategoryRegistry::instance();
+  const auto busOf = [&](int m) { return dynamic_cast<Bus*>(registry.at(MxifBus::TYPE_INDEX, m)); };
+  const auto entriesOf = [&](int m) {
+    return reinterpret_cast<MxifBus*>(registry.storageOf(MxifBus::TYPE_INDEX, m) +
+                                      recordOffset(registry.boundBytes(MxifBus::TYPE_INDEX, m), {sizeof(MxifBus), true, 1}, 0))
+        ->entries;
+  };
+  std::string out;
+  {
+    KeptRecords kept(MxifBus::TYPE_INDEX);
+    std::vector<int> loaded;
+    for (int m = 0; m < category::N_ME; ++m) {
+      Bytes record;
+      if (busOf(m) == nullptr || !held(MxifBus::TYPE_INDEX, m, 0, record) || record.size() < sizeof(MxifBus)) continue;
+      std::memcpy(entriesOf(m), reinterpret_cast<const MxifBus*>(record.data())->entries, sizeof MxifBus::entries);
+      busOf(m)->refreshUsage();
+      loaded.push_back(m);
+    }
+    u16* const entries = entriesOf(me);
+    int ignored = 0;
+    const u16 code = static_cast<u16>(codec::loadElement(request.find("entries", ignored)->leaf, entry));
+    const u16 before = entries[entry];
+    Bytes body;
+    request.write(body);
+    // The request offered to the buses as the back end holds them: refused there too?
+    const bool refused = deliver(linkpeer::packetBytes(MxifBus::TYPE_INDEX, body)) && entries[entry] != code;
+    entries[entry] = before;
+    busOf(me)->refreshUsage();
+    for (int m : refused ? loaded : std::vector<int>{}) {
+      if (m == me || !Bus::uses(m, me)) continue;
+      u16* const of = entriesOf(m);
+      std::string where;
+      for (int e = 0; e < LOOP_ENTRIES; ++e) {
+        const u16 was = of[e];
+        of[e] = static_cast<u16>(Bus::REPLACEMENT_CODE);
+        busOf(m)->refreshUsage();
+        if (!Bus::uses(m, me)) where += (where.empty() ? "" : " ") + ("entries[" + std::to_string(e) + "]=" + std::to_string(was));
+        of[e] = was;
+        busOf(m)->refreshUsage();
+      }
+      out += (out.empty() ? "" : ", ") + ("ME " + std::to_string(m) + " takes ME " + std::to_string(me) + "'s output") +
+             (where.empty() ? "" : " (MxifBus me=" + std::to_string(m) + " " + where + ", as the back end holds it)");
+    }
+    if (refused && out.empty()) out = "another ME takes ME " + std::to_string(me) + "'s output through a third";
+  }
+  for (int m = 0; m < category::N_ME; ++m) {
+    if (busOf(m) != nullptr) busOf(m)->refreshUsage();
+  }
+  if (out.empty()) return "";
+  return out + ": entries 0..11 take no output of an ME that takes this ME's output, directly or through another ME "
+               "(a loop)";
+}
+
+// Why a field whose values sent are all ones its checks take is held otherwise: a rule on the
+// record's other fields (the edge rule, the frame update) or on other records (a bus loop).
+std::string otherReason(Judge& judge, const RecordView& view, const Refusal& r, const std::vector<Target>& elements,
+                        const HeldRecords& held, int me) {
+  const Field* f = elements[0].field;
+  const int type = view.type().index;
+  const int element = elements.size() > 1 ? -1 : elements[0].element;
+  const std::vector<double> sent = numbersOf(r.sentValues, r.sent), answered = numbersOf(r.answeredValues, r.answered);
+  if (const EdgeRule* rule = edgeRuleOf(type, f->name); rule != nullptr && !answered.empty()) {
+    int symmetric = rule->symmetry == nullptr ? 0 : -1;
+    double value = 0;
+    int ignored = 0;
+    const Field* symmetry = rule->symmetry != nullptr ? view.find(rule->symmetry, ignored) : nullptr;
+    if (symmetry != nullptr && judge.valueWith({symmetry, 0}, value)) {
+      symmetric = (rule->symmetricIfNonZero ? value != 0 : value == 1) ? 1 : 0;
+    }
+    const std::string text = edgeRuleText(*rule, f->name, element < 0 || f->leaf.count == 1 ? -1 : element, sent,
+                                          answered, symmetric, value);
+    if (!text.empty()) return text;
+  }
+  Target by{nullptr, 0};
+  bool carried = false, fromHeld = false;
+  if (!answered.empty() && elements.size() == 1 && judge.changedByUpdate(elements[0], by, carried, fromHeld)) {
+    double value = 0;
+    if (by.field == nullptr) return "the back end sets it from the record's other fields";
+    if (fromHeld && judge.heldValue(by, value)) {
+      return elementName(*by.field, by.element) + "=" + numberText(value) + ", as the back end holds it, sets it so";
+    }
+    if (!carried) return elementName(*by.field, by.element) + ", as the back end holds it, sets it so";
+    return judge.sentText(by) + " sets it so";
+  }
+  if (type == MxifBus::TYPE_INDEX && f->name == "entries" && element >= 0) {
+    const std::string loop = busLoopText(judge.request(), me, element, held);
+    if (!loop.empty()) return loop;
+  }
+  return "its checks take it with the fields sent, so a rule on fields or records that the request leaves out decided it";
+}
+
+// What a refusal says after the field and the value sent. A set of values is quoted only where it
+// does not hold a value sent.
+std::string refusalText(Judge& judge, const RecordView& view, const Refusal& r, const HeldRecords& held, int me) {
   int element = -1;
   const Field* f = view.find(r.field, element);
   const std::string head = r.field + "=" + r.sent + ": ";
@@ -934,15 +1206,11 @@ std::string refusalText(Judge& judge, const RecordView& view, const Refusal& r) 
     if (element < 0 || e == element) elements.push_back({f, e});
   }
   const bool whole = elements.size() > 1;
+  const bool atFault = std::any_of(elements.begin(), elements.end(), [&](const Target& t) { return judge.verdict(t).atFault; });
   if (!r.answered.empty()) {
-    std::string out = head + "it holds " + r.answered + " (takes " + judge.takesText(elements) + ")";
-    Target by{nullptr, 0};
-    bool carried = false;
-    const Target& t = elements[0];
-    if (whole || judge.verdict(t).atFault || !judge.changedByUpdate(t, by, carried)) return out;
-    if (by.field == nullptr) return out + ": the back end sets it from the record's other fields";
-    if (!carried) return out + ": " + elementName(*by.field, by.element) + ", as the back end holds it, sets it so";
-    return out + ": " + judge.sentText(by) + " sets it so";
+    const std::string out = head + "it holds " + r.answered;
+    if (atFault) return out + " (takes " + judge.takesText(elements) + ")";
+    return out + ": " + otherReason(judge, view, r, elements, held, me);
   }
   std::string faults;
   Target with{nullptr, 0};
@@ -961,12 +1229,13 @@ std::string refusalText(Judge& judge, const RecordView& view, const Refusal& r) 
     }
   }
   if (with.field != nullptr) return head + "kept its value with " + judge.sentText(with) + ", which shares its presence bit";
-  return head + "takes " + judge.takesText(elements) + "; kept its value";
+  return head + "kept its value: " + otherReason(judge, view, r, elements, held, me);
 }
 
 }  // namespace
 
-std::vector<std::string> refusalTextsOf(const RecordType& type, const Bytes& sent, const std::vector<Refusal>& refused) {
+std::vector<std::string> refusalTextsOf(const RecordType& type, const Bytes& sent, const std::vector<Refusal>& refused,
+                                        const HeldRecords& held) {
   ProbeSite site(type);
   RecordView request(type);
   request.read(sent.data(), sent.size());
@@ -977,15 +1246,22 @@ std::vector<std::string> refusalTextsOf(const RecordType& type, const Bytes& sen
   if (type.shape.perMe && x.channel != nullptr) with.emplace_back("channel", std::to_string(channel));
   std::string ignored;
   const bool open = site.open(type.shape.perMe ? me : channel, with, ignored);
-  Judge judge(site, open ? sent : Bytes{});
+  Bytes record;
+  if (!held || !held(type.index, me, channel, record)) record.clear();
+  Judge judge(site, open ? sent : Bytes{}, record);
   std::vector<std::string> out;
-  for (const Refusal& r : refused) out.push_back(refusalText(judge, site.view, r));
+  for (const Refusal& r : refused) out.push_back(refusalText(judge, site.view, r, held, me));
   return out;
 }
 
 // ---- The field list ---------------------------------------------------------------------------------
 
 namespace {
+
+std::string edgeRuleNoteOf(int type, const std::string& field) {
+  const EdgeRule* rule = edgeRuleOf(type, field);
+  return rule != nullptr ? edgeRuleNote(*rule) : "";
+}
 
 // A field name with the number of each numbered sub-record as '#' ("entry#.code", "bkgd[#].rate"):
 // the same field in every sub-record of a repeated group.

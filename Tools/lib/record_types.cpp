@@ -359,7 +359,32 @@ std::string valueText(const Field& f, const RecordView& view, int element) {
   return line.substr(line.find('=') + 1, line.size() - line.find('=') - 2);
 }
 
-// Each field carried by the request that its answer does not carry with the same value.
+// The elements that a presence bit of a field covers: element `element`, or all of them (-1).
+std::pair<int, int> coveredElements(const Field& f, int element) {
+  return element >= 0 ? std::pair(element, element + 1) : std::pair(0, f.textCapacity > 0 ? 1 : f.leaf.count);
+}
+
+// Whether two records hold the field (of the same place in their field lists) alike, element by
+// element; a text by its count and characters. chars, chars2: the text's characters.
+bool sameElements(const Field& f, const Field& g, int element, const Field* chars, const Field* chars2) {
+  const auto [from, to] = coveredElements(f, element);
+  for (int e = from; e < to; ++e) {
+    if (codec::loadElement(f.leaf, e) != codec::loadElement(g.leaf, e)) return false;
+  }
+  if (f.textCapacity <= 0) return true;
+  const int count = static_cast<s16>(codec::loadElement(f.leaf, 0));
+  return count < 0 || std::memcmp(chars->leaf.data, chars2->leaf.data, static_cast<size_t>(std::min(count, f.textCapacity) + 1)) == 0;
+}
+
+std::vector<double> numbersOf(const Field& f, int element) {
+  std::vector<double> out;
+  if (f.textCapacity > 0) return out;
+  const auto [from, to] = coveredElements(f, element);
+  for (int e = from; e < to; ++e) out.push_back(numberOf(f.leaf.kind, codec::loadElement(f.leaf, e)));
+  return out;
+}
+
+// Each field carried by the request that its answer does not carry with the same elements.
 bool echoRefusalsOf(const RecordType& type, const u8* sent, size_t sentSize, const u8* echo, size_t echoSize,
                     std::vector<Refusal>& out) {
   RecordView a(type), b(type);
@@ -376,17 +401,23 @@ bool echoRefusalsOf(const RecordType& type, const u8* sent, size_t sentSize, con
   for (size_t i = 0; i < fa.size(); ++i) {
     const Field& f = fa[i];
     const Field& g = fb[i];
-    if (f.leaf.isMask || f.leaf.mask == nullptr || &f == ia.me || &f == ia.channel) continue;
+    const bool text = f.textCapacity > 0;
+    if (f.leaf.isMask || f.leaf.mask == nullptr || &f == ia.me || &f == ia.channel) {
+      if (text) ++i;
+      continue;
+    }
     const int elements = f.leaf.perElement ? f.leaf.count : 1;
     for (int e = 0; e < elements; ++e) {
       const int bit = f.leaf.bit + e;
       if (!codec::presenceBit(f.leaf.mask, bit)) continue;
       const int element = f.leaf.perElement ? e : -1;
-      const std::string want = valueText(f, a, element);
-      const std::string got = codec::presenceBit(g.leaf.mask, bit) ? valueText(g, b, element) : "";
-      if (got != want) out.push_back({f.name + (element >= 0 ? "[" + std::to_string(e) + "]" : ""), want, got});
+      const bool answered = codec::presenceBit(g.leaf.mask, bit);
+      if (answered && sameElements(f, g, element, text ? &fa[i + 1] : nullptr, text ? &fb[i + 1] : nullptr)) continue;
+      out.push_back({f.name + (element >= 0 ? "[" + std::to_string(e) + "]" : ""), valueText(f, a, element),
+                     answered ? valueText(g, b, element) : "", numbersOf(f, element),
+                     answered ? numbersOf(g, element) : std::vector<double>{}});
     }
-    if (f.textCapacity > 0) ++i;
+    if (text) ++i;
   }
   return true;
 }
@@ -551,9 +582,50 @@ bool requestFields(int type, const Bytes& sent, std::vector<Refusal>& out) {
   return record != nullptr && echoRefusalsOf(*record, sent.data(), sent.size(), nullptr, 0, out);
 }
 
-std::vector<std::string> refusalTexts(int type, const Bytes& sent, const std::vector<Refusal>& refused) {
+std::string requestInstance(int type, const Bytes& body, int& me, int& channel) {
+  me = channel = 0;
   const RecordType* record = recordTypeAt(type);
-  if (record != nullptr) return refusalTextsOf(*record, sent, refused);
+  if (record == nullptr) return category::typeNameOf(type);
+  RecordView view(*record);
+  view.read(body.data(), body.size());
+  const IndexFields x = indexFields(view);
+  if (x.me != nullptr) me = static_cast<int>(codec::loadElement(x.me->leaf, 0));
+  if (x.channel != nullptr) channel = static_cast<int>(codec::loadElement(x.channel->leaf, 0));
+  return category::typeNameOf(type) + indexText(x);
+}
+
+bool storedHolds(int type, const u8* record, const Bytes& sent, const std::string& field) {
+  const RecordType& t = *recordTypeAt(type);
+  RecordView request(t), stored(t, record);
+  if (!request.read(sent.data(), sent.size())) return false;
+  int element = -1;
+  const Field* f = request.find(field, element);
+  const Field* g = stored.find(field, element);
+  if (f == nullptr || g == nullptr) return false;
+  // A text's characters follow its count in the field list.
+  const auto charsOf = [](const std::deque<Field>& all, const Field* x) -> const Field* {
+    if (x->textCapacity <= 0) return nullptr;
+    const auto at = std::find_if(all.begin(), all.end(), [&](const Field& y) { return &y == x; });
+    return &*std::next(at);
+  };
+  return sameElements(*f, *g, element, charsOf(request.fields(), f), charsOf(stored.fields(), g));
+}
+
+bool storedNumber(int type, const u8* record, const std::string& field, int element, double& out) {
+  const RecordType* t = recordTypeAt(type);
+  if (t == nullptr) return false;
+  RecordView stored(*t, record);
+  int ignored = -1;
+  const Field* f = stored.find(field, ignored);
+  if (f == nullptr || f->textCapacity > 0 || element < 0 || element >= f->leaf.count) return false;
+  out = numberOf(f->leaf.kind, codec::loadElement(f->leaf, element));
+  return true;
+}
+
+std::vector<std::string> refusalTexts(int type, const Bytes& sent, const std::vector<Refusal>& refused,
+                                      const HeldRecords& held) {
+  const RecordType* record = recordTypeAt(type);
+  if (record != nullptr) return refusalTextsOf(*record, sent, refused, held);
   std::vector<std::string> out;
   for (const Refusal& r : refused) out.push_back(r.field + "=" + r.sent + ": kept its value");
   return out;

@@ -118,19 +118,38 @@ bool acceptedValues(int type, const std::string& field, int index, const Assignm
                     std::string& error, bool edgesOnly = false);
 
 // A field of a request that its answer does not carry as it was sent: its name ("entries[3]"), the
-// value sent and the value answered ("" when the answer leaves the field out).
+// value sent and the value answered in the text form ("" when the answer leaves the field out), and
+// the number of each element sent and answered (empty for a text, and answered when left out).
 struct Refusal {
   std::string field;
   std::string sent;
   std::string answered;
+  std::vector<double> sentValues = {};
+  std::vector<double> answeredValues = {};
 };
 
 // Whether the packet is the answer of the record instance that the request body is for (same type,
-// ME and channel); if so, the refused fields of the request in out.
+// ME and channel); if so, the refused fields of the request in out: those whose elements, compared
+// one by one through the record's field list, the answer leaves out or holds otherwise.
 bool echoRefusals(int type, const Bytes& sent, const linkpeer::Packet& echo, std::vector<Refusal>& out);
 // The fields a request body carries, each as a refusal with no answer; false when the type has no
 // field list or the body does not hold the record.
 bool requestFields(int type, const Bytes& sent, std::vector<Refusal>& out);
+
+// The head of a request's text form, "MxifKey me=1 channel=2" (the type name and the record's
+// instance as its declared ME and channel fields hold it), and that ME and channel (0 where the
+// record has none).
+std::string requestInstance(int type, const Bytes& body, int& me, int& channel);
+// Whether a record in its memory form holds a field that a request body carries ("maskBox",
+// "entries[3]") with every element as sent. The record must be built.
+bool storedHolds(int type, const u8* record, const Bytes& sent, const std::string& field);
+// The number that element `element` of a field holds in a record in its memory form; false when
+// the record is not built or has no such numeric field.
+bool storedNumber(int type, const u8* record, const std::string& field, int element, double& out);
+
+// The records that the back end holds, as far as they are known (the backup image): the record of
+// a type's instance in its memory form; false when not known.
+using HeldRecords = std::function<bool(int type, int me, int channel, Bytes& record)>;
 
 // What send says of each refusal of the answer to a request body (in their order), after the
 // record's instance: the field and the value sent, then what the back end's checks take, found as
@@ -140,8 +159,12 @@ bool requestFields(int type, const Bytes& sent, std::vector<Refusal>& out);
 // they take is named as kept with the one at fault under its presence bit ("patternKind=2: kept its
 // value with patternNumber=17, which shares its presence bit"); a value that the answer holds
 // otherwise, with what changes it where the back end's frame update does ("style.keySource=1: it
-// holds 0 (takes 0..1): style.keyType=0 sets it so").
-std::vector<std::string> refusalTexts(int type, const Bytes& sent, const std::vector<Refusal>& refused);
+// holds 0: style.keyType=0 sets it so"). A set that holds the value sent is never given as the
+// reason: the reason is then a rule on other fields or records, named where it is found (an edge
+// that the record's edge rule moved, a field that the back end holds which fixes the value, a bus
+// source that would close a loop of ME outputs) from the records the back end holds (held).
+std::vector<std::string> refusalTexts(int type, const Bytes& sent, const std::vector<Refusal>& refused,
+                                      const HeldRecords& held = {});
 
 // "0..4", "0..315, 400..615", "none"; whole numbers as integers.
 std::string intervalsText(const std::vector<Interval>& intervals);

@@ -77,6 +77,7 @@ class RecordView final : public codec::LeafSink {
   const RecordType& type() const { return type_; }
   const RecordShape& shape() const { return type_.shape; }
   u8* bytes() { return record_.data(); }
+  const u8* bytes() const { return const_cast<RecordBytes&>(record_).data(); }
   // Every field back to its start value (the fields keep their places).
   void reset() { type_.make(record_.data()); }
 
@@ -163,7 +164,8 @@ bool probeRecord(const RecordType& type, const std::string& name, int index, con
                  std::vector<Interval>& out, std::string& error, bool edgesOnly);
 
 // refusalTexts for a type whose record is built.
-std::vector<std::string> refusalTextsOf(const RecordType& type, const Bytes& sent, const std::vector<Refusal>& refused);
+std::vector<std::string> refusalTextsOf(const RecordType& type, const Bytes& sent, const std::vector<Refusal>& refused,
+                                        const HeldRecords& held);
 
 // fieldList for a type whose record is built.
 std::string fieldListOf(const RecordType& type);
