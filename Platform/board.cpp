@@ -3,6 +3,7 @@
 #include "Platform/board.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,6 +30,47 @@ struct Region {
   u8* host = nullptr;
   int fd = -1;  // the board directory file, kept open for releaseZeroPages
 };
+// Board files up to this size have every block allocated when they are mapped, so that no store
+// into them (the backup image, the rings) can find the disk full. The shared window stays sparse.
+constexpr u32 ALLOCATED_WHOLE = 0x100000;
+// What a board directory takes at its peak: the small files whole, the flash's programmed blocks
+// and the pages of the shared window that the system writes.
+constexpr const char* BOARD_DISK_NEEDED = "3 MB";
+
+// ---- board files mapped into memory ------------------------------------------------------------
+// A store into a page of a mapped file that its file system cannot back (the disk is full, or the
+// file was cut) raises SIGBUS. The handler turns one in a board file into a fault that names the
+// file; the table is fixed so that the handler needs no allocation.
+struct MappedFile {
+  uintptr_t begin = 0, end = 0;
+  char path[512] = {};
+};
+std::array<MappedFile, 8> mappedFiles;
+struct sigaction earlierBusAction;
+
+void onBusError(int signal, siginfo_t* info, void* context) {
+  const uintptr_t at = reinterpret_cast<uintptr_t>(info->si_addr);
+  for (const MappedFile& m : mappedFiles) {
+    if (at < m.begin || at >= m.end) continue;
+    const unsigned long offset = (at - m.begin) & ~0xFFFul;
+    struct stat st {};
+    char message[768];
+    if (stat(m.path, &st) == 0 && static_cast<unsigned long>(st.st_size) <= offset) {
+      std::snprintf(message, sizeof message, "board: %s was cut to %ld bytes while mapped: no page at offset 0x%lx", m.path,
+                    static_cast<long>(st.st_size), offset);
+    } else {
+      std::snprintf(message, sizeof message,
+                    "board: no room on the file system of %s for its page at offset 0x%lx: a board directory needs about %s "
+                    "of free disk at its peak",
+                    m.path, offset, BOARD_DISK_NEEDED);
+    }
+    fault("%s", message);
+  }
+  // Not a board file: as before this handler, which the repeated access then meets.
+  sigaction(SIGBUS, &earlierBusAction, nullptr);
+  (void)signal, (void)context;
+}
+
 
 std::array<Region, 9> regions{{
     {"link.mem", LINK_BASE, LINK_SIZE, true},
@@ -104,7 +146,7 @@ void takeStoredWindow(const Region& r, const std::string& path, off_t size) {
               ": its first " + std::to_string(r.size) + " taken, the rest left in the file as it is");
   }
   if (size < static_cast<off_t>(r.size) && ftruncate(r.fd, r.size) != 0) {
-    fault("board: cannot size %s: %s", path.c_str(), std::strerror(errno));
+    fault("board: cannot make %s %u bytes long: %s", path.c_str(), r.size, std::strerror(errno));
   }
 }
 
@@ -124,13 +166,35 @@ void mapRegion(Region& r, const std::string& dir, bool clear) {
       // A volatile region's new or resized file, or a power cycle: start from zeroes (a sparse
       // file, no disk used).
       if (ftruncate(r.fd, 0) != 0 || ftruncate(r.fd, r.size) != 0) {
-        fault("board: cannot size %s: %s", path.c_str(), std::strerror(errno));
+        fault("board: cannot make %s %u bytes long: %s", path.c_str(), r.size, std::strerror(errno));
+      }
+    }
+    if (r.size <= ALLOCATED_WHOLE) {
+      const int error = posix_fallocate(r.fd, 0, r.size);
+      if (error != 0) {
+        fault("board: no room for %s (%u bytes): %s; a board directory needs about %s of free disk at its peak", path.c_str(),
+              r.size, std::strerror(error), BOARD_DISK_NEEDED);
       }
     }
     p = mmap(nullptr, r.size, PROT_READ | PROT_WRITE, MAP_SHARED, r.fd, 0);
+    if (p != MAP_FAILED) boardFileMapped(p, r.size, path);
   }
   if (p == MAP_FAILED) fault("board: cannot map 0x%08x: %s", r.base, std::strerror(errno));
   r.host = static_cast<u8*>(p);
+}
+
+// Zeroes [p, p + size): its whole pages are given back (a board file's blocks to its file system,
+// anonymous memory to the host), and read zero; the bytes of a page it holds in part are stored.
+void zeroBytes(u8* p, size_t size) {
+  constexpr uintptr_t PAGE = 4096;
+  const uintptr_t begin = reinterpret_cast<uintptr_t>(p), end = begin + size;
+  const uintptr_t first = (begin + PAGE - 1) & ~(PAGE - 1), last = end & ~(PAGE - 1);
+  if (first < last && madvise(reinterpret_cast<void*>(first), last - first, MADV_REMOVE) == 0) {
+    std::memset(p, 0, first - begin);
+    std::memset(reinterpret_cast<void*>(last), 0, end - last);
+  } else {
+    std::memset(p, 0, size);
+  }
 }
 
 Region* findRegion(u32 adr, u32 size) {
@@ -409,7 +473,7 @@ void boardOpen(const BoardOptions& opts) {
 
 void boardClose() {
   for (auto& r : regions) {
-    if (r.host != nullptr) munmap(r.host, r.size);
+    if (r.host != nullptr) boardFileUnmapped(r.host), munmap(r.host, r.size);
     if (r.fd >= 0) ::close(r.fd);
     r.host = nullptr;
     r.fd = -1;
@@ -460,29 +524,62 @@ const BoardOptions& boardOptions() { return options; }
 
 void boardClearVolatile() {
   for (auto& r : regions) {
-    if (r.host != nullptr && r.volatileOnPowerOn) {
-      // Give the pages back rather than touching every byte of the large windows.
-      if (madvise(r.host, r.size, MADV_REMOVE) != 0) std::memset(r.host, 0, r.size);
-    }
+    if (r.host == nullptr || !r.volatileOnPowerOn) continue;
+    zeroBytes(r.host, r.size);
+    // The small files keep every block (mapRegion).
+    if (r.fd >= 0 && r.size <= ALLOCATED_WHOLE) (void)posix_fallocate(r.fd, 0, r.size);
   }
 }
 
 void boardReleaseZeroPages() {
-  constexpr size_t PAGE = 4096;
+  constexpr off_t PAGE = 4096;
   static const u8 zero[PAGE] = {};
   for (auto& r : regions) {
     if (r.fd < 0 || r.base != SHARED_BASE) continue;
-    for (size_t at = 0; at < r.size; at += PAGE) {
-      if (std::memcmp(r.host + at, zero, PAGE) != 0) continue;
-      size_t end = at + PAGE;
-      while (end < r.size && std::memcmp(r.host + end, zero, PAGE) == 0) end += PAGE;
-      // Best effort: a file system without holes keeps the pages.
-      (void)fallocate(r.fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(at),
-                      static_cast<off_t>(end - at));
-      at = end;
+    // Only the pages that hold data are read: on some file systems (tmpfs) reading a hole through
+    // the mapping would take a page for it.
+    const off_t size = r.size;
+    for (off_t data = lseek(r.fd, 0, SEEK_DATA); data >= 0 && data < size; data = lseek(r.fd, data, SEEK_DATA)) {
+      const off_t hole = std::min(lseek(r.fd, data, SEEK_HOLE), size);
+      for (off_t at = data & ~(PAGE - 1); at < hole; at += PAGE) {
+        if (std::memcmp(r.host + at, zero, PAGE) != 0) continue;
+        off_t end = at + PAGE;
+        while (end < hole && std::memcmp(r.host + end, zero, PAGE) == 0) end += PAGE;
+        // Best effort: a file system without holes keeps the pages.
+        (void)fallocate(r.fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, at, end - at);
+        at = end;
+      }
+      data = hole;
     }
   }
 }
+
+void boardFileMapped(const void* at, size_t size, const std::string& path) {
+  static const bool handled = [] {
+    struct sigaction action {};
+    action.sa_sigaction = onBusError;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    return sigaction(SIGBUS, &action, &earlierBusAction) == 0;
+  }();
+  (void)handled;
+  for (MappedFile& m : mappedFiles) {
+    if (m.begin != 0) continue;
+    std::snprintf(m.path, sizeof m.path, "%s", path.c_str());
+    m.end = reinterpret_cast<uintptr_t>(at) + size;
+    m.begin = reinterpret_cast<uintptr_t>(at);
+    return;
+  }
+  fault("board: too many files mapped at once (%s)", path.c_str());
+}
+
+void boardFileUnmapped(const void* at) {
+  for (MappedFile& m : mappedFiles) {
+    if (m.begin == reinterpret_cast<uintptr_t>(at)) m = MappedFile{};
+  }
+}
+
+void clearMemory(u32 adr, u32 size) { zeroBytes(memory(adr, size), size); }
 
 void setFaultHandler(FaultHandler handler) { faultHandler = handler ? handler : defaultFault; }
 

@@ -55,11 +55,16 @@ std::string boardFreeName(const std::string& path);
 // (said on standard error).
 std::string boardKeepAside(const std::string& file, const std::string& reason, const std::vector<u8>& bytes);
 
-// Zeroes every volatile region (tests; a power cycle).
+// Zeroes every volatile region (tests; a power cycle), giving their whole pages back.
 void boardClearVolatile();
 // Gives back the disk of the shared window file's all-zero pages (a start-up clears most of it);
 // they read as zero as before. Nothing but this process may write the window meanwhile.
 void boardReleaseZeroPages();
+
+// A board file mapped at [at, at + size): a store there that its file system cannot back (the disk
+// full, the file cut) faults naming the file (instead of SIGBUS). boardOpen notes its own files.
+void boardFileMapped(const void* at, size_t size, const std::string& path);
+void boardFileUnmapped(const void* at);
 
 // ---- Faults -------------------------------------------------------------------------------------
 // An access outside every mapped range calls this handler with a message naming the address.

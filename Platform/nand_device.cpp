@@ -216,6 +216,7 @@ void nandAttach() {
     if (fd < 0) fault("nand: cannot open %s: %s", path.c_str(), std::strerror(errno));
     p = mmap(nullptr, NAND_BYTES, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_NORESERVE, fd, 0);
     ::close(fd);
+    if (p != MAP_FAILED) boardFileMapped(p, NAND_BYTES, path);
   }
   if (p == MAP_FAILED) fault("nand: cannot map the flash");
   nand = Nand{};
@@ -238,9 +239,11 @@ bool nandWriteFactoryFile(const std::string& path, std::string& error) {
   if (fd < 0) return failed("cannot create " + partial);
   void* p = MAP_FAILED;
   if (ftruncate(fd, NAND_BYTES) == 0) p = mmap(nullptr, NAND_BYTES, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_NORESERVE, fd, 0);
-  if (p == MAP_FAILED) return ::close(fd), failed("cannot size " + partial);
+  if (p == MAP_FAILED) return ::close(fd), failed("cannot make " + partial + " " + std::to_string(NAND_BYTES) + " bytes long");
+  boardFileMapped(p, NAND_BYTES, partial);
   nandProgramFactory(static_cast<u8*>(p));
   const bool synced = msync(p, NAND_BYTES, MS_SYNC) == 0 && fsync(fd) == 0;
+  boardFileUnmapped(p);
   munmap(p, NAND_BYTES);
   ::close(fd);
   if (!synced) return failed("cannot write " + partial);
@@ -254,6 +257,7 @@ bool nandWriteFactoryFile(const std::string& path, std::string& error) {
 
 void nandDetach() {
   if (!attached) return;
+  boardFileUnmapped(nand.flash);
   munmap(nand.flash, NAND_BYTES);
   nand = Nand{};
   detachDevice(&pageBuffers);

@@ -19,6 +19,9 @@ u32 readMem32(u32 adr);
 void writeMem32(u32 adr, u32 value);
 // Copies size bytes into mapped memory at adr, as one store after another.
 void writeMemory(u32 adr, const void* data, u32 size);
+// Sets size bytes of mapped memory at adr to zero. The target stores zeroes; a host board gives the
+// whole pages of a board file back to its file system instead, so clearing a window takes no disk.
+void clearMemory(u32 adr, u32 size);
 
 // Global timer, low 32 bits, 333 ticks per microsecond.
 constexpr u32 TICKS_PER_US = 333;

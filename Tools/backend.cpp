@@ -59,10 +59,11 @@ const char AFTER[] =
     "SIGINT (Ctrl-C) or SIGTERM stops it within a frame, also during start-up: \"stopped by signal\" on\n"
     "the console (on standard output before the board is open), exit 0.\n"
     "Exit status: 0 the --frames count was reached with frames running, or a signal stopped it; 1 the\n"
-    "board could not be opened or faulted (the reason is printed); 2 usage error; 3 the --frames count\n"
-    "ran out while the board restarted and its start-up never reached a frame (the restarts and the\n"
-    "first console error of the last start-up, its cause, are printed); 4 the system halted; 5 the\n"
-    "system handed off to another program.\n"
+    "board could not be opened or faulted, its disk full among the reasons (the reason is printed,\n"
+    "with the file); 2 usage error; 3 the --frames count ran out while the board restarted and its\n"
+    "start-up never reached a frame (the restarts and the first console error of the last start-up,\n"
+    "its cause, are printed, and for a broken flash how to recover); 4 the system halted; 5 the system\n"
+    "handed off to another program.\n"
     "A watchdog restart prints \"board: restart\" and starts the back end again. DIR/backend.pid names\n"
     "the running back end; it is removed when the back end ends.\n";
 
@@ -138,17 +139,22 @@ void maskStopSignals(int how) {
   sigprocmask(how, &stops, nullptr);
 }
 
-// The handlers are in place before any static object is built, so a signal at any moment of the
-// start only notes the stop (also one whose SIGINT the shell ignored, in the background of a
-// script). A restart blocks the two signals across the exec; they are let in here again.
-[[gnu::constructor(101)]] void catchStopSignals() {
+// The handlers are put in place from the program's pre-initialisation array, as soon as the system
+// has loaded and linked it: before the shared libraries' initialisers and any static object, so a
+// signal from then on only notes the stop. SIGINT is taken even when the shell started the program
+// with it ignored (a script's background job). A restart blocks the two signals across the exec;
+// they are let in here again. A file that may not grow (RLIMIT_FSIZE) fails the write, which the
+// board names, instead of ending the program by SIGXFSZ.
+void catchStopSignals() {
   struct sigaction action {};
   action.sa_handler = onSignal;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   maskStopSignals(SIG_UNBLOCK);
+  signal(SIGXFSZ, SIG_IGN);
 }
+[[gnu::used, gnu::section(".preinit_array")]] void (*const catchStopSignalsFirst)() = catchStopSignals;
 
 // "LO-HI" (a range) or "ADR" (one address), hexadecimal with or without 0x.
 bool traceRange(const std::string& text, bool isRange, std::pair<u32, u32>& out) {
@@ -214,6 +220,10 @@ void countRestart() {
                     (run.restarts == 1 ? " restart" : " restarts") + " by the watchdog: ";
   why += run.framesRan == 0 ? "no frame ran" : "its last start-up reached no frame (" + std::to_string(run.framesRan) + " ran before)";
   why += firstError.empty() ? "" : "; first console error of the last start-up: " + firstError;
+  if (firstError.find("NAND") != std::string::npos || firstError.find("FPGA config data") != std::string::npos) {
+    why += "; the flash " + platform::boardOptions().dir + "/nand.img cannot start the board: removed or moved aside, it is "
+           "programmed anew at the next start (the settings in nvram.mem stay)";
+  }
   finish(3, why);
 }
 

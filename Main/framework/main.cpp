@@ -1,6 +1,4 @@
 // Program entry: power-on sequence, category start-up, interrupts, and the 30 ms main loop.
-#include <cstring>
-
 #include "Amp/config.h"
 #include "Common/lock.h"
 #include "Common/memory.h"
@@ -30,8 +28,6 @@ constexpr int STARTUP_RESOURCE = 95;
 constexpr u32 LOOP_US = 30000;
 constexpr int WATCHDOG_SECONDS = 10;
 
-void clearMemory(u32 base, u32 size) { std::memset(platform::memory(base, size), 0, size); }
-
 // What the board found wrong with its stored contents (flash, backup image) as it powered up.
 void logBoardNotices() {
   for (int i = 0; const char* line = platform::boardNotice(i); ++i) MX_LOG(libmx::WARN, "%s", line);
@@ -60,7 +56,7 @@ void coldPath() {
   stopwatch(start, 0);
   // Link rings, shared memory, the start-up lock and the version copy.
   mxFifoReset();
-  clearMemory(SHARED_WINDOW_BASE, COLD_CLEAR);
+  platform::clearMemory(SHARED_WINDOW_BASE, COLD_CLEAR);
   mxAcquireStartupLock();
   mxWriteReg(NON_VOLATILE_BASE + STORAGE_VERSION_COPY, mxReadReg(NON_VOLATILE_BASE + NV_VERSION));
   mxHardUnlock(MX_HARD_LOCK_2);
@@ -71,7 +67,7 @@ void coldPath() {
   mxWatchdogKick();
   // DDR3 work area and bring-up.
   setSectionAttributes(WORK_AREA_BASE, WORK_AREA_END, SHARED_ATTRIBUTES);
-  clearMemory(WORK_AREA_BASE, WORK_CLEAR);
+  platform::clearMemory(WORK_AREA_BASE, WORK_CLEAR);
   mxInitDdr3();
   stopwatch(start, 0);
   mxWatchdogKick();
@@ -104,7 +100,7 @@ void powerOnSequence() {
   if (mxReadReg(OCM_WARM_START) != 0) {
     logBoardNotices();
     mxFifoReset();
-    clearMemory(SHARED_WINDOW_BASE, WARM_CLEAR);
+    platform::clearMemory(SHARED_WINDOW_BASE, WARM_CLEAR);
   } else {
     coldPath();
   }

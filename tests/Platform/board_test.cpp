@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -231,6 +234,59 @@ TEST(BoardDirectory, FlashFileIsWrittenWholeAndOneOfAnotherSizeKeptAside) {
   }
   boardOpen(saved);
   nandAttach();
+  fs::remove_all(dir);
+}
+
+// Board files and their disk. Clearing memory gives a board file's whole pages back (the bytes of a
+// page cleared in part are stored), so a window cleared takes no disk. A store into a page that the
+// file system cannot back (the file cut under the board, or the disk full: where a small file system
+// can be mounted) ends the program with the fault handler's message naming the file, not SIGBUS.
+TEST(BoardDirectory, ClearedPagesTakeNoDiskAndAStoreWithoutRoomFaultsNamingTheFile) {
+  const fs::path dir = fs::temp_directory_path() / ("board-disk-" + std::to_string(::getpid()));
+  const BoardOptions saved = boardOptions();
+  fs::remove_all(dir);
+  BoardOptions o;
+  o.dir = dir.string();
+  boardOpen(o);
+  const auto blocks = [&] {
+    struct stat st {};
+    stat((dir / "shared.mem").c_str(), &st);
+    return st.st_blocks;
+  };
+  for (u32 at = 0; at < 0x100000; at += 0x1000) writeMem32(SHARED_BASE + at, 0xA5A5A5A5);
+  writeMem32(SHARED_BASE + 0x100000 - 4, 0xA5A5A5A5);
+  const auto written = blocks();
+  clearMemory(SHARED_BASE + 2, 0x100000 - 4);
+  EXPECT_EQ(std::tuple(readMem32(SHARED_BASE), readMem32(SHARED_BASE + 0x80000), readMem32(SHARED_BASE + 0xFF000),
+                       readMem32(SHARED_BASE + 0x100000 - 4)),
+            std::tuple(0xA5A5u, 0u, 0u, 0xA5A50000u));
+  EXPECT_LT(blocks(), written / 16);
+
+  const std::string shared = (dir / "shared.mem").string();
+  const auto storeWithoutRoom = [&](bool full) {
+    setFaultHandler([](const char* message) {
+      std::fprintf(stderr, "%s\n", message);
+      std::_Exit(1);
+    });
+    if (full && (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                 mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=2m") != 0)) {
+      std::_Exit(2);
+    }
+    boardOpen(o);
+    if (full) {
+      std::ofstream fill(dir / "fill");
+      for (int i = 0; i < 4096 && fill; ++i) fill << std::string(4096, 'x') << std::flush;
+    } else if (truncate(shared.c_str(), 0x1000) != 0) {
+      std::_Exit(2);
+    }
+    writeMem32(SHARED_BASE + 0x200000, 1);
+    std::_Exit(0);
+  };
+  EXPECT_EXIT(storeWithoutRoom(false), testing::ExitedWithCode(1), shared + " was cut to 4096 bytes while mapped: no page at offset 0x200000");
+  if (std::system("unshare --mount true >/dev/null 2>&1") == 0) {
+    EXPECT_EXIT(storeWithoutRoom(true), testing::ExitedWithCode(1), "no room on the file system of " + shared + " for its page at offset 0x200000");
+  }
+  boardOpen(saved);
   fs::remove_all(dir);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <regex>
 #include <set>
 #include <tuple>
 #include <utility>
@@ -272,12 +273,13 @@ TEST_F(EndToEnd, TheReadmesOperatingStepsDoWhatItSays) {
   const std::pair<std::string, std::string> names[] = {
       {"build/frontend", MX_FRONTEND_PATH}, {"build/backend", MX_BACKEND_PATH},   {"build/board", board_},
       {"build/trace.txt", dir_ + "/trace.txt"}, {"--quiet", "--quiet --fast"}, {"--timeout 2", "--timeout 1"}};
-  std::string script, line;
+  std::string script, line, tallyCodes;
   bool inBlock = false;
   while (std::getline(readme, line)) {
     if (line.starts_with("## ")) inBlock = line == "## Operating it";
     if (!inBlock || !line.starts_with("    ")) continue;
     line.erase(0, 4);
+    if (line.starts_with("# Tally:")) tallyCodes = line;
     for (const auto& [name, path] : names) {
       for (size_t at = 0; (at = line.find(name, at)) != std::string::npos; at += path.size()) line.replace(at, name.size(), path);
     }
@@ -337,6 +339,30 @@ TEST_F(EndToEnd, TheReadmesOperatingStepsDoWhatItSays) {
   EXPECT_EQ(written[0x82004948].second, (std::set<unsigned>{0x10000, 0x131FF}));  // the test pattern's dust, then none
   EXPECT_EQ(written[0x82004948].first, 0u);
   EXPECT_EQ(written[0x40000014].first, 50u * 20000 - 50000);  // the frame period of format 5
+
+  // The tally codes that the Tally step names (its ranges, 0 for none, and the codes that group 0
+  // refuses) are those that the back end takes, as fields lists them for groups 0 and 1.
+  const auto codes = [](const std::string& text, const std::regex& item) {
+    std::set<int> out;
+    for (std::sregex_iterator m(text.begin(), text.end(), item), end; m != end; ++m) {
+      for (int c = std::stoi((*m)[1]); c <= std::stoi((*m)[(*m)[2].matched ? 2 : 1]); ++c) out.insert(c);
+    }
+    return out;
+  };
+  std::set<int> named = codes(tallyCodes, std::regex("(\\d+)\\.\\.(\\d+)")), refused;
+  named.insert(0);
+  const size_t refuses = tallyCodes.find("refuses");
+  if (refuses != std::string::npos) {
+    refused = codes(tallyCodes.substr(refuses, tallyCodes.find(';', refuses) - refuses), std::regex("(\\d+)"));
+  }
+  std::set<int> group0 = named;
+  for (int c : refused) group0.erase(c);
+  const std::string fields = frontend("fields MxifPeripheral").out;
+  const auto listed = [&](const std::string& field) {
+    const size_t at = fields.find(field);
+    return codes(fields.substr(at, fields.find('\n', at) - at).substr(field.size()), std::regex("(\\d+)(?:\\.\\.(\\d+))?"));
+  };
+  EXPECT_EQ(std::tuple(listed("group0.entries[0..7]"), listed("group1.entries[0..7]")), std::tuple(group0, named)) << tallyCodes;
 }
 
 // ---- send: a refusal only when the answer proves it ----------------------------------------------------
