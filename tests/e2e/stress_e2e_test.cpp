@@ -137,7 +137,8 @@ TEST_F(Stress, ToolsStayTruthfulThroughKillsRestartsAndStops) {
   std::vector<Sent> sent, probes, continued;  // the senders' (checked at the end too), the probes, those stopped
   std::vector<Window> windows;
   std::atomic<bool> sending{true}, killing{true};
-  int killed = 0, stopped = 0;
+  std::atomic<int> killed{0};
+  int stopped = 0;
 
   // Four senders, each of a pool of its own (ME 0 and 1, whose records the backup image keeps), one
   // send at a time with a generous time-out.
@@ -153,30 +154,37 @@ TEST_F(Stress, ToolsStayTruthfulThroughKillsRestartsAndStops) {
       }
     });
   }
-  // Tools killed at a random moment of a send's life (as long as one send takes here, measured first:
-  // 60 ms or so in a release build): a third watches, the others sends to ME 2.
-  threads.emplace_back([&] {
-    std::mt19937 rng(seed + 1);
-    int n = 0;
-    Sent first;
-    nextOf(2, FIRST_AUX, AUX_ENTRIES, n, first);
-    first = send(first, 10);
-    const int span = std::max(10, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(first.to - first.from).count()));
-    while (killing) {
-      Sent one;
-      std::vector<std::string> words = {"--timeout", "10", "watch"};
-      if (rng() % 3 != 0 && nextOf(2, FIRST_AUX, AUX_ENTRIES, n, one)) {
-        words = {"--timeout", "10", "send", "MxifBus", "me=2", "entries[" + std::to_string(one.entry) + "]=" + std::to_string(one.value)};
+  // Tools killed at a random moment of the part of a send's life that reads and writes the link (a
+  // send's time less that of a program that only starts, both measured first: 0-60 ms or so in a
+  // release build), by two killers: a third watches, the others sends to ME 2 (a half of its entries
+  // each).
+  for (int k = 0; k < 2; ++k) {
+    threads.emplace_back([&, k] {
+      std::mt19937 rng(seed + 1 + k);
+      int n = 0;
+      Sent first;
+      nextOf(2, FIRST_AUX + AUX_ENTRIES / 2 * k, AUX_ENTRIES / 2, n, first);
+      first = send(first, 10);
+      const auto started = Clock::now();
+      reap(spawn({"--version"}, "/dev/null", "/dev/null"));
+      const auto ms = [](Clock::duration d) { return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count()); };
+      const int from = ms(Clock::now() - started), span = std::max(10, ms(first.to - first.from) - from);
+      while (killing) {
+        Sent one;
+        std::vector<std::string> words = {"--timeout", "10", "watch"};
+        if (rng() % 3 != 0 && nextOf(2, FIRST_AUX + AUX_ENTRIES / 2 * k, AUX_ENTRIES / 2, n, one)) {
+          words = {"--timeout", "10", "send", "MxifBus", "me=2", "entries[" + std::to_string(one.entry) + "]=" + std::to_string(one.value)};
+        }
+        const std::string err = errFile();
+        const pid_t pid = spawn(words, "/dev/null", err);
+        std::this_thread::sleep_for(std::chrono::milliseconds(from + static_cast<int>(rng() % span)));
+        kill(pid, rng() % 2 ? SIGKILL : SIGINT);
+        reap(pid);
+        fs::remove(err);
+        ++killed;
       }
-      const std::string err = errFile();
-      const pid_t pid = spawn(words, "/dev/null", err);
-      std::this_thread::sleep_for(std::chrono::milliseconds(rng() % span));
-      kill(pid, rng() % 2 ? SIGKILL : SIGINT);
-      reap(pid);
-      fs::remove(err);
-      ++killed;
-    }
-  });
+    });
+  }
 
   std::mt19937 rng(seed);
   const auto pause = [&](double lo, double hi) {
@@ -184,20 +192,19 @@ TEST_F(Stress, ToolsStayTruthfulThroughKillsRestartsAndStops) {
   };
   // Kills alone, then restarts beside them (the back end and the tools stopped below are this
   // thread's children).
-  pause(0.4 * seconds, 0.4 * seconds);
-  for (int r = std::max(2, static_cast<int>(seconds / 6)); r > 0; --r) {
+  pause(0.3 * seconds, 0.3 * seconds);
+  for (int r = std::max(3, static_cast<int>(seconds / 4)); r > 0; --r) {
     pause(0.5, 1.5);
     restart(windows);
   }
   pause(0.5, 1);
   killing = false;
-  threads.back().join();
-  threads.pop_back();
+  for (int k = 0; k < 2; ++k) threads.back().join(), threads.pop_back();
 
   // Tools stopped at a random moment once they read the link, each beside a send --timeout 2 (to ME
   // 3), then continued; a continued send is judged as the others.
   int n = 0;
-  for (int trials = std::max(4, static_cast<int>(seconds / 3)); trials > 0; --trials) {
+  for (int trials = std::max(6, static_cast<int>(seconds / 2)); trials > 0; --trials) {
     Sent victim;
     const bool isSend = rng() % 2 == 0 && nextOf(3, FIRST_AUX, AUX_ENTRIES, n, victim);
     const std::string err = errFile();
@@ -351,7 +358,7 @@ TEST_F(Stress, ToolsStayTruthfulThroughKillsRestartsAndStops) {
   int ok = 0;
   for (const Sent& r : sent) ok += r.status == 0;
   const std::string summary = std::to_string(sent.size()) + " sends (" + std::to_string(ok) + " exit 0), " +
-                              std::to_string(killed) + " tools killed, " + std::to_string(windows.size() - stopped) +
+                              std::to_string(killed.load()) + " tools killed, " + std::to_string(windows.size() - stopped) +
                               " restarts, " + std::to_string(stopped) + " tools stopped; " + rerun;
   std::cout << "stress: " << summary << "\n";
   std::string listed;
