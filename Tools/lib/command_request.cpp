@@ -60,10 +60,7 @@ Bytes waitBody(s16 frames) {
 }
 
 std::string unknownType(const std::string& name) {
-  std::string error = "unknown type " + name;
-  const std::vector<std::string> near = nearestTypeNames(name);
-  for (size_t i = 0; i < near.size(); ++i) error += (i == 0 ? " (nearest: " : ", ") + near[i];
-  return error + (near.empty() ? "" : ")") + "; frontend types lists them all";
+  return "unknown type " + name + nearestNote(name, typeNames()) + "; frontend types lists them all";
 }
 
 bool sendPacket(const std::vector<std::string>& words, Bytes& packet, std::string& error, RequestContext* context) {
@@ -189,6 +186,14 @@ int requestPacket(const std::string& command, const std::vector<std::string>& a,
       const int type = a.empty() ? -1 : typeIndexOf(a[0]);
       return type >= 0 && !isRecordBuilt(type) ? 1 : 2;  // no field list: not a usage error
     }
+    // A record with no field given would change nothing (the back end only echoes it); a command
+    // may take none.
+    const auto isField = [](const std::string& w) { return !w.starts_with("me=") && !w.starts_with("channel="); };
+    if (typeIndexOf(a[0]) < category::FIRST_COMMAND_TYPE && std::none_of(a.begin() + 1, a.end(), isField)) {
+      return error = a[0] + ": no field=value given, so nothing to change: nothing sent (frontend fields " + a[0] +
+                     " lists them)",
+             2;
+    }
     if (!context.defaulted.empty()) note = a[0] + ": sent to " + context.defaulted + " (none given)";
     if (!context.filled.empty()) {
       note += (note.empty() ? "" : "\nfrontend: ") + a[0] + ": sent as last backed up: " + context.filled;
@@ -287,7 +292,7 @@ int runWriting(Invocation& in) {
   if (status == 2) return usage(in.err, error);
   if (status != 0) return refuse(in.err, error);
   if (in.board.empty()) return usage(in.err, "--board DIR is needed");
-  if (!waitForStartUp(in.board, in.timeout, error)) return refuse(in.err, error);
+  if (!waitForStartUp(in.board, in.timeout, in.startTimeout, error)) return refuse(in.err, error);
   Link link;
   if (!link.open(in.board, in.timeout, error)) return refuse(in.err, error);
   if (in.command == "raw") warnStrayBytes(packet, in.err);

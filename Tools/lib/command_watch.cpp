@@ -112,7 +112,7 @@ int runWatch(Invocation& in) {
   // A watch waits for the back end within its own time-out, and watches until its end.
   const auto until = deadline(o.timeout);
   std::string error;
-  if (!waitForStartUp(in.board, o.timeout, error)) return refuse(in.err, error);
+  if (!waitForStartUp(in.board, o.timeout, in.startTimeout, error)) return refuse(in.err, error);
   Link link;
   if (!link.open(in.board, in.timeout, error)) return refuse(in.err, error);
   return watch(link, o, until, in.out, in.err);

@@ -1,4 +1,5 @@
 // The frontend program: its options, the table of its commands, and what they share.
+#include <algorithm>
 #include <ostream>
 #include <thread>
 
@@ -54,25 +55,26 @@ int typeArgument(const std::string& name, std::ostream& err) {
   return type;
 }
 
-// A timeout option (--timeout S) that sets seconds.
-cli::Option timeoutOption(double& seconds, const char* help) {
-  return {"--timeout", "S", help, [&seconds](const std::string& v, std::string& error) {
-            if (!parseSeconds(v, seconds)) return error = "--timeout takes seconds from 0 to 3600, not " + v, false;
+// A time-out option (--timeout S, or the name given) that sets seconds.
+cli::Option timeoutOption(double& seconds, const char* help, const char* name) {
+  return {name, "S", help, [&seconds, name](const std::string& v, std::string& error) {
+            if (!parseSeconds(v, seconds)) return error = std::string(name) + " takes seconds from 0 to 3600, not " + v, false;
             return true;
           }};
 }
 
 // Waits until a back end holding dir has passed its start-up (its rings are reset until then). A back
 // end started a moment ago may not have made the directory or taken its lock yet: both are awaited
-// too, so that only at the time-out is there no back end.
-bool waitForStartUp(const std::string& dir, double timeout, std::string& error) {
-  const auto until = deadline(timeout);
+// too, so that only at the time-out is there no back end. A start-up under way is awaited longer: a new
+// board's takes seconds, more on a loaded host.
+bool waitForStartUp(const std::string& dir, double timeout, double startTimeout, std::string& error) {
+  const auto until = deadline(timeout), startUntil = deadline(std::max(timeout, startTimeout));
   for (;;) {
     const cli::Backend state = cli::backendOn(dir);
     if (state == cli::Backend::Running) return true;
-    if (Clock::now() >= until) {
+    if (Clock::now() >= (state == cli::Backend::Starting ? startUntil : until)) {
       if (state == cli::Backend::Starting) {
-        error = "the back end on " + dir + " has not passed its start-up in time (--timeout S waits longer)";
+        error = "the back end on " + dir + " has not passed its start-up in time (--start-timeout S waits longer)";
       } else if (cli::checkBoardDir(dir, error)) {
         error = "no back end is running on " + dir;
       }
@@ -119,9 +121,10 @@ const char READS[] = "Commands that read:\n";
 
 const char STATUS[] =
     "Exit status: 0 done; 1 failed (no back end, a refused request, a time-out); 2 usage error\n"
-    "(unknown command, option, type or field name, or a value the field cannot hold); 3 a request\n"
-    "sent whose answer was not seen (a wait holds requests back, a watch that reads no more holds the\n"
-    "acknowledgement ring full, or bytes written before left a packet unfinished).\n";
+    "(unknown command, option, type or field name, a value the field cannot hold, or a record with\n"
+    "no field given, which would change nothing); 3 a request sent whose answer was not seen (a wait\n"
+    "holds requests back, a watch that reads no more holds the acknowledgement ring full, or bytes\n"
+    "written before left a packet unfinished).\n";
 
 const Command COMMANDS[] = {
     {"send", "TYPE [me=N] [channel=N] field=value ...",
@@ -181,7 +184,7 @@ constexpr size_t HELP_COLUMN = 47;
 }  // namespace
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  Invocation in{"", "", DEFAULT_TIMEOUT, {}, out, err};
+  Invocation in{"", "", DEFAULT_TIMEOUT, START_TIMEOUT, {}, out, err};
   bool help = false, version = false;
   const cli::Options table = {
       {"--board", "DIR", "board directory of the back end (every command but types, fields and buttons)",
@@ -189,7 +192,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
          in.board = v;
          return true;
        }},
-      timeoutOption(in.timeout, "upper bound of every wait, in seconds (default 2)"),
+      timeoutOption(in.timeout, "upper bound of every wait but the one below, in seconds (default 2)"),
+      timeoutOption(in.startTimeout, "upper bound of the wait for a back end's start-up under way (default 30)",
+                    "--start-timeout"),
       {"--help", nullptr, "this text", [&help](const std::string&, std::string&) { return help = true; }, "-h"},
       {"--version", nullptr, "the version of the system and of the backup image it reads",
        [&version](const std::string&, std::string&) { return version = true; }},
@@ -200,7 +205,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (!cli::readOption(args, i, table, error)) return usage(err, error);
     if (help) {
       out << "usage: frontend " << cli::optionSynopsis(table, 16) << " COMMAND ...\n"
-          << ABOUT << cli::optionHelp(table, 18);
+          << ABOUT << cli::optionHelp(table, 21);
       for (const Command& c : COMMANDS) {
         if (&c == COMMANDS || c.group != (&c)[-1].group) out << (c.group == Command::Writes ? WRITES : READS);
         out << commandHelp(c, HELP_COLUMN);

@@ -16,6 +16,7 @@ namespace frontend {
 using Clock = std::chrono::steady_clock;
 
 constexpr double DEFAULT_TIMEOUT = 2.0;
+constexpr double START_TIMEOUT = 30.0;  // a back end's start-up under way
 constexpr auto POLL = std::chrono::milliseconds(1);
 
 inline Clock::time_point deadline(double seconds) {
@@ -27,6 +28,7 @@ struct Invocation {
   std::string command;
   std::string board;  // empty when no --board was given
   double timeout = DEFAULT_TIMEOUT;
+  double startTimeout = START_TIMEOUT;
   std::vector<std::string> args;
   std::ostream& out;
   std::ostream& err;
@@ -68,15 +70,16 @@ bool shortOptions(const std::vector<std::string>& words, size_t first, const cha
 std::string unknownType(const std::string& name);
 // A type name that must name a type: its index, or -1 with a usage error written.
 int typeArgument(const std::string& name, std::ostream& err);
-// A timeout option (--timeout S) that sets seconds.
-cli::Option timeoutOption(double& seconds, const char* help);
+// A time-out option (--timeout S, or the name given) that sets seconds.
+cli::Option timeoutOption(double& seconds, const char* help, const char* name = "--timeout");
 
 // The largest body that the back end's reader of a packet type takes (its own categories, in this
 // program, say).
 int largestBody(int type);
 
-// Waits until a back end holding dir has passed its start-up; false with the reason.
-bool waitForStartUp(const std::string& dir, double timeout, std::string& error);
+// Waits until a back end holding dir has passed its start-up, up to timeout for one to hold dir and
+// startTimeout for its start-up under way; false with the reason.
+bool waitForStartUp(const std::string& dir, double timeout, double startTimeout, std::string& error);
 
 // Writes a send request and checks the back end's answer to it (command_send.cpp).
 int sendRequest(Link& link, const std::string& board, const Bytes& packet, double timeout, std::ostream& err);

@@ -261,7 +261,11 @@ bool buildRecord(const RecordType& type, const Assignments& fields, Bytes& body,
       return false;
     }
     if (f == nullptr || f == indexes.me || f == indexes.channel) {
-      error = typeName + " has no field " + name + "; its fields: " + joinNames(view.settable());
+      // The nearest field names to the one given, an element's index left aside.
+      std::vector<std::string> names;
+      for (const Field* settable : view.settable()) names.emplace_back(settable->name);
+      error = typeName + " has no field " + name + nearestNote(name.substr(0, name.find('[')), names) +
+              "; its fields: " + joinNames(view.settable());
       return false;
     }
     if (const char* setBy = statusSetter(type.index, f->name, element); setBy != nullptr && context != nullptr &&
@@ -489,7 +493,7 @@ int typeIndexOf(std::string_view name) {
 
 bool isRecordBuilt(int type) { return recordTypeAt(type) != nullptr; }
 
-std::vector<std::string> nearestTypeNames(std::string_view name) {
+std::vector<std::string> nearestNames(std::string_view name, const std::vector<std::string>& names) {
   auto lower = [](std::string_view s) {
     std::string out(s);
     for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -498,8 +502,8 @@ std::vector<std::string> nearestTypeNames(std::string_view name) {
   // Edit distance, case ignored; a name that contains the word counts as one edit away.
   const std::string word = lower(name);
   std::vector<std::pair<size_t, std::string>> ranked;
-  for (int i = 0; i < category::N_TYPES; ++i) {
-    const std::string candidate = lower(category::typeNameOf(i));
+  for (const std::string& known : names) {
+    const std::string candidate = lower(known);
     std::vector<size_t> row(candidate.size() + 1);
     for (size_t j = 0; j < row.size(); ++j) row[j] = j;
     for (size_t a = 1; a <= word.size(); ++a) {
@@ -513,12 +517,24 @@ std::vector<std::string> nearestTypeNames(std::string_view name) {
     }
     size_t distance = row.back();
     if (word.size() >= 3 && candidate.find(word) != std::string::npos) distance = 1;
-    if (distance <= std::max<size_t>(2, word.size() / 3)) ranked.emplace_back(distance, category::typeNameOf(i));
+    if (distance <= std::max<size_t>(2, word.size() / 3)) ranked.emplace_back(distance, known);
   }
   std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<std::string> out;
   for (size_t i = 0; i < ranked.size() && i < 3; ++i) out.push_back(ranked[i].second);
   return out;
+}
+
+std::string nearestNote(std::string_view name, const std::vector<std::string>& names) {
+  std::string note;
+  for (const std::string& near : nearestNames(name, names)) note += (note.empty() ? " (nearest: " : ", ") + near;
+  return note.empty() ? note : note + ")";
+}
+
+std::vector<std::string> typeNames() {
+  std::vector<std::string> names;
+  for (int i = 0; i < category::N_TYPES; ++i) names.emplace_back(category::typeNameOf(i));
+  return names;
 }
 
 bool fieldList(int type, std::string& out, std::string& error) {

@@ -438,7 +438,7 @@ TEST(FrontendProgram, UsageErrorsAndRefusalsNameTheirCause) {
   const std::string board = "--board /nonexistent-board ";
   const std::tuple<std::string, int, const char*> cases[] = {
       {"", 2, "a command is needed"},
-      {"send MxifSystem", 2, "--board DIR is needed"},
+      {"send MxifSystem format=1", 2, "--board DIR is needed"},
       {"--timeout x console", 2, "--timeout takes seconds"},
       {board + "frobnicate", 2, "unknown command frobnicate"},
       {board + "raw 5a8", 2, "raw takes hexadecimal bytes"},
@@ -450,6 +450,12 @@ TEST(FrontendProgram, UsageErrorsAndRefusalsNameTheirCause) {
       {board + "fader 0 4096", 2, "fader takes LEVER (0..3)"},
       {board + "send", 2, "a type name is needed"},
       {board + "send MxifSystem bad=1", 2, "has no field bad; its fields: format, mode,"},
+      {board + "send MxifSystem vertcalPhase=1", 2, "MxifSystem has no field vertcalPhase (nearest: verticalPhase); its fields"},
+      {board + "send MxifBus entrys[2]=1034", 2, "MxifBus has no field entrys[2] (nearest: entries);"},
+      {board + "send MxifSystem", 2, "MxifSystem: no field=value given, so nothing to change: nothing sent"},
+      {board + "send MxifBus me=1", 2, "MxifBus: no field=value given"},
+      {board + "send MxifMaintenanceCmd", 1, "board directory /nonexistent-board: No such file"},  // a command may take none
+      {board + "--start-timeout -1 send MxifSystem format=1", 2, "--start-timeout takes seconds from 0 to 3600, not -1"},
       {board + "send MxifSystem format=256", 2, "format=256: out of range 0..255"},
       {board + "send MxifSystem verticalPhase=1,2", 2, "takes at most 1 values"},
       {board + "send MxifSystem multiviewSource=1,x", 2, "x is not a number"},

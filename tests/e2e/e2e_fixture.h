@@ -65,7 +65,7 @@ class EndToEnd : public ::testing::Test {
     fs::remove_all(dir_, ec);
   }
 
-  // Starts the back end in fast mode (its output in backend.log) and returns once it holds the board;
+  // Starts the back end (see launch) and returns once it holds the board;
   // when started, once its main loop runs and the genlock has locked (whose report, before the front
   // end connects, then joins no echo that a test looks at).
   void boot(std::vector<std::string> args = {}, bool started = true) {
@@ -79,9 +79,11 @@ class EndToEnd : public ::testing::Test {
     ASSERT_TRUE(waitConsole("GenLock:LOCK")) << console_;
   }
 
-  // Starts the back end in fast mode (its output in backend.log) and returns at once.
+  // Starts the back end (in fast mode unless fast_ is cleared; its output in backend.log) and returns
+  // at once.
   void launch(std::vector<std::string> args) {
-    args.insert(args.begin(), {"backend", "--board", board_, "--fast"});
+    args.insert(args.begin(), {"backend", "--board", board_});
+    if (fast_) args.insert(args.begin() + 3, "--fast");
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -146,6 +148,7 @@ class EndToEnd : public ::testing::Test {
   }
 
   std::string dir_, board_;
+  bool fast_ = true;
   pid_t pid_ = -1;
   frontend::Link link_;
   std::string console_;
