@@ -196,6 +196,7 @@ TEST(BoardDirectory, FlashFileIsWrittenWholeAndOneOfAnotherSizeKeptAside) {
   const BoardOptions saved = boardOptions();
   const std::string kept = "NAND flash: nand.img had 4096 bytes, not 536870912: kept as nand.img.4096-bytes";
   const std::string anew = ", factory contents written anew", programmed = "nand.img 536870912 34";
+  const std::string longer = std::to_string(NAND_BYTES + 4096);
   struct Row {
     std::vector<std::pair<std::string, u32>> files;  // name and size, filled with 0xEE (the full size: zeroes)
     std::vector<std::string> after;
@@ -209,12 +210,15 @@ TEST(BoardDirectory, FlashFileIsWrittenWholeAndOneOfAnotherSizeKeptAside) {
       {{{"nand.img", 4096}, {"nand.img.4096-bytes", 100}},
        {programmed, "nand.img.4096-bytes 100 ee", "nand.img.4096-bytes.2 4096 ee"},
        kept + ".2" + anew},
+      {{{"nand.img", NAND_BYTES + 4096}},
+       {programmed, "nand.img." + longer + "-bytes " + longer + " ee"},
+       "NAND flash: nand.img had " + longer + " bytes, not 536870912: kept as nand.img." + longer + "-bytes" + anew},
   };
   for (const Row& row : rows) {
     fs::remove_all(dir);
     fs::create_directory(dir);
     for (const auto& [name, size] : row.files) {
-      std::ofstream(dir / name) << std::string(size == NAND_BYTES ? 0 : size, '\xEE');
+      std::ofstream(dir / name) << std::string(size == NAND_BYTES ? 0 : std::min<u32>(size, 4096), '\xEE');
       fs::resize_file(dir / name, size);
     }
     BoardOptions o;

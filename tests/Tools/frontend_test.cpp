@@ -18,6 +18,7 @@
 #include "Main/framework/bp.h"
 #include "Main/framework/typenames.h"
 #include "Platform/board.h"
+#include "Tools/lib/backup_image.h"
 #include "Tools/lib/frontend.h"
 #include "Tools/lib/cli.h"
 #include "Tools/lib/scratch_system.h"
@@ -360,6 +361,11 @@ TEST(FrontendProgram, ShowReadsTheBackupImageOrSaysWhyNot) {
     EXPECT_EQ(frontend::run({std::istream_iterator<std::string>(words), {}}, out, err), status) << shown;
     EXPECT_NE((out.str() + err.str()).find(shown), std::string::npos) << out.str() << err.str();
   }
+  // The reader itself refuses a channel one past the last, as the program does before it.
+  Bytes record;
+  std::string error;
+  EXPECT_FALSE(frontend::backedUpRecord(dir, category::TYPE_CBGD, 0, 2, record, error));
+  EXPECT_EQ(error, "MxifCbgd: no such channel 2 (channel=0..1)");
   std::filesystem::remove_all(dir);
 }
 

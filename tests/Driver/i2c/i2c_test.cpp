@@ -44,27 +44,28 @@ TEST_F(BoardDevicesTest, ChannelsOpenTheirControllerAndAddressTheirDevice) {
 
 TEST_F(BoardDevicesTest, VerifyRetriesUntilTheDeviceReadsBack) {
   // retryLines, writes, reads: log lines, write and read transfers.
-  struct Case { int wrongReads; bool noAck, verified; u8 mask; int retryLines, writes, reads; } const cases[] = {
-      {10, false, true, 0, 0, 1, 0},       // mask 0: written once, never read
-      {2, false, true, 0x0F, 1, 2, 3},     // one failed round, written again
-      {10, false, false, 0x0F, 5, 6, 10},  // five failed rounds
-      {0, true, false, 0x0F, 5, 6, 10}};    // no acknowledge: reads give 0xFF
+  struct Case { int wrongReads; bool noAck, verified; u8 value, mask; int retryLines, writes, reads; } const cases[] = {
+      {10, false, true, 0x5A, 0, 0, 1, 0},       // mask 0: written once, never read
+      {2, false, true, 0x5A, 0x0F, 1, 2, 3},     // one failed round, written again
+      {10, false, false, 0x5A, 0x0F, 5, 6, 10},  // five failed rounds
+      {0, false, true, 0x00, 0xFF, 0, 1, 1},     // a read of 0 is a value like any other
+      {0, true, false, 0x5A, 0x0F, 5, 6, 10}};   // no acknowledge: reads give 0xFF
   I2cChannel ch = i2cOpen(3);
   for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.wrongReads << " " << int{c.mask});
+    SCOPED_TRACE(::testing::Message() << c.wrongReads << " " << int{c.value} << " " << int{c.mask});
     resetBoardDevices();
     testing_support::consoleClear();
     i2cDevice(SDI2_I2C + I2C_COMMAND_1, 0x4C).wrongReads = c.wrongReads;
     i2cDevice(SDI2_I2C + I2C_COMMAND_1, 0x4C).noAck = c.noAck;
     traceClear();
-    EXPECT_EQ(i2cWriteVerify(ch, 0x07, 0x5A, c.mask), c.verified);
+    EXPECT_EQ(i2cWriteVerify(ch, 0x07, c.value, c.mask), c.verified);
     EXPECT_EQ(consoleCount("I2C(3) write error retry("), c.retryLines);
     int writes = 0, reads = 0;
-    for (u32 w : writesTo(SDI2_I2C + I2C_COMMAND_1)) writes += w == 0x35A, reads += w == 0x3FF;
+    for (u32 w : writesTo(SDI2_I2C + I2C_COMMAND_1)) writes += w == (0x300u | c.value), reads += w == 0x3FF;
     EXPECT_EQ(writes * 100 + reads, c.writes * 100 + c.reads);
   }
-  // The log line gives round, register, the read value and the value under the mask: 0xC3 read
-  // inverted is 0x3C, under the mask 0x30 against 0xC0.
+  // The log line gives round, register, the read value and the value under the mask (the last case's
+  // 0xFF against 0x5A); 0xC3 read inverted is 0x3C, under the mask 0x30 against 0xC0.
   EXPECT_EQ(consoleCount("[ERR] I2C(3) write error retry(4): adr:07 data:0f must be 0a"), 1);
   i2cDevice(GLUE_I2C + I2C_COMMAND_0, 0x69).wrongReads = 2;
   EXPECT_TRUE(i2cWriteVerify(i2cOpen(8), 0x31, 0xC3, 0xF0));

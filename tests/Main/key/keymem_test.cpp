@@ -71,30 +71,39 @@ class KeyMemoryTest : public test_categories::StartedSystemTest {
     platform::memoryLogStop();
     return platform::memoryLog();
   }
-  static u16 slotU16(int unit, int offset) { return static_cast<u16>(platform::readMem32(unitAt(unit) + offset)); }
+  static u32 slotU32(int unit, int offset) { return platform::readMem32(unitAt(unit) + offset); }
+  static u16 slotU16(int unit, int offset) { return static_cast<u16>(slotU32(unit, offset)); }
+  // Two bus entries' codes as a slot holds them: sources a and b.
+  static constexpr u32 busCodes(int a, int b) {
+    return static_cast<u32>(category::CategoryBus::DIRECT + a) | static_cast<u32>(category::CategoryBus::DIRECT + b) << 16;
+  }
 };
 
 TEST_F(KeyMemoryTest, ChangedKeysAndDsksStoreOnceIntoTheirSlots) {
   switches(1, 0);  // the memory switched on empties every unit
   EXPECT_EQ(platform::readMem32(unitAt(2) + 12), 0x1001u);
   setSource(1, 6, 12);  // key 3 of ME 1 on source 12: unit 2, key slot 6
+  setSource(1, 7, 40);
   runFrame(0);
   changeClip(1, 2, 600);
   runFrame(0);
   EXPECT_EQ(std::tuple(header(2).enabled.word[0], header(2).sequence, header(2).modified), std::tuple(1u << 6, 0x1002u, 3u));
-  EXPECT_EQ(slotU16(2, keySlot(6) + 28), 600);  // the key record's clip
+  // The key record's clip, and the codes of the key's bus entries 6 and 7.
+  EXPECT_EQ(std::tuple(slotU16(2, keySlot(6) + 28), slotU32(2, keySlot(6) + 420)), std::tuple(600, busCodes(12, 40)));
   changeClip(1, 2, 600);
   EXPECT_TRUE(frameWrites().empty());  // the same parameters again: nothing written
 
   // A DSK on ME 1's bus entry 18 is DSK channel 1: reference index 17, DSK slot 1.
   setSource(1, 18, 12);
+  setSource(1, 19, 41);
   runFrame(0);
   MxifDsk d;
   d.channel = 1, d.mask = 1u << MxifDsk::W0_MATTE_COLOR, d.matteColor[0] = 1234;
   peer.sendPacket(MxifDsk::TYPE_INDEX, textRecordBytes(d));
   runFrame(0);
   EXPECT_EQ(header(2).enabled.word[0], 1u << 6 | 1u << 17);
-  EXPECT_EQ(slotU16(2, dskSlot(1) + 32), 1234);  // the DSK record's matte hue
+  // The DSK record's matte hue, and the codes of ME 1's bus entries 18 and 19.
+  EXPECT_EQ(std::tuple(slotU16(2, dskSlot(1) + 32), slotU32(2, dskSlot(1) + 144)), std::tuple(1234, busCodes(12, 41)));
 }
 
 TEST_F(KeyMemoryTest, ASourceChangeRecallsTheUnitsSlot) {

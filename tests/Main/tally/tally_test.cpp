@@ -105,18 +105,26 @@ TEST_F(TallyTest, MeProgramFollowsItsFlagBitsIntoBusesAndReenteredMes) {
   EXPECT_EQ(std::tuple(held, tallied(0, {20, 154, 25})), std::tuple(V({20, 154, 25}), V()));
 }
 
-// A recording still store tallies its video source through record input entry 13; ME 1's program
-// on that entry leads back into ME 1, where the resolution ends at the source already flagged.
+// A recording still store or clip player tallies its video or key source through record input
+// entry 13 or 14; ME 1's program on that entry leads back into ME 1, where the resolution ends at the
+// source already flagged.
 TEST_F(TallyTest, LoopThroughAReenteredOutputEndsAtTheFirstFlaggedSource) {
-  MxifStillMemory still{};
-  still.store = 0, still.capturing = 1, still.mask = 0x5;
-  peer.send(still);
+  // unit: the store or player that records; source: on ME 0's entry 0, `other` the unit's other one.
+  struct Case { bool clip; u8 unit; int source, other, entry; } const cases[] = {
+      {false, 0, 181, 182, 13}, {true, 1, 205, 204, 14}, {true, 3, 210, 211, 13}};
   group(0, {1});
-  select(0, {{0, 181}, {13, 150}});
   status(0x02);
-  frames();
-  EXPECT_EQ(tallied(0, {150, 181, 182}), V({150, 181}));
-  for (int me = 0; me < category::N_ME; ++me) EXPECT_EQ(busTallied(me, {13, 14}), V({13})) << me;
+  for (const auto& c : cases) {
+    MxifStillMemory still{};
+    still.store = c.unit, still.capturing = !c.clip, still.mask = 0x5;
+    MxifClipRec clip{};
+    clip.channel = c.unit, clip.recording = c.clip, clip.mask = 0x5;
+    peer.send(still), peer.send(clip);
+    select(0, {{0, c.source}, {13, 150}, {14, 150}});
+    frames(3);
+    EXPECT_EQ(tallied(0, {150, c.source, c.other}), V({150, c.source})) << c.source;
+    for (int me = 0; me < category::N_ME; ++me) EXPECT_EQ(busTallied(me, {13, 14}), V({c.entry})) << me;
+  }
 }
 
 // A DSK program output flags its DSKs' buses on every ME; faded to black it flags nothing.
