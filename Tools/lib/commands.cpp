@@ -70,6 +70,7 @@ bool waitForStartUp(const std::string& dir, double timeout, std::string& error) 
   for (;;) {
     const cli::Backend state = cli::backendOn(dir);
     if (state == cli::Backend::Running) return true;
+    if (InterruptHandlers::interrupted()) return error = "stopped by a signal", false;
     if (Clock::now() >= until) {
       if (state == cli::Backend::Starting) {
         error = "the back end on " + dir + " has not passed its start-up in time (--timeout S waits longer)";
@@ -86,23 +87,37 @@ bool waitForStartUp(const std::string& dir, double timeout, std::string& error) 
 namespace {
 
 volatile sig_atomic_t interruptSeen = 0;
+constexpr int INTERRUPTS[2] = {SIGINT, SIGTERM};
 
-void onInterrupt(int) { interruptSeen = 1; }
+void onInterrupt(int signal) { interruptSeen = signal; }
 
 }  // namespace
 
-InterruptHandlers::InterruptHandlers() {
+InterruptHandlers::InterruptHandlers(Mode mode) {
   interruptSeen = 0;
   struct sigaction action {};
   action.sa_handler = onInterrupt;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, &previous_[0]);
-  sigaction(SIGTERM, &action, &previous_[1]);
+  for (int i = 0; i < 2; ++i) {
+    sigaction(INTERRUPTS[i], nullptr, &previous_[i]);
+    caught_[i] = mode == Stop || previous_[i].sa_handler != SIG_IGN;
+    if (caught_[i]) sigaction(INTERRUPTS[i], &action, nullptr);
+  }
 }
 
-InterruptHandlers::~InterruptHandlers() {
-  sigaction(SIGINT, &previous_[0], nullptr);
-  sigaction(SIGTERM, &previous_[1], nullptr);
+InterruptHandlers::~InterruptHandlers() { restore(); }
+
+void InterruptHandlers::restore() {
+  for (int i = 0; i < 2; ++i) {
+    if (caught_[i]) sigaction(INTERRUPTS[i], &previous_[i], nullptr);
+    caught_[i] = false;
+  }
+}
+
+void InterruptHandlers::raiseAgain() {
+  const int signal = interruptSeen;
+  restore();
+  if (signal != 0) raise(signal);
 }
 
 bool InterruptHandlers::interrupted() { return interruptSeen != 0; }
