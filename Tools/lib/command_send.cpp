@@ -68,7 +68,7 @@ class AckReports {
  public:
   explicit AckReports(Link& link)
       : dir_(link.dir()), ring_(link.ackRing()), reader_(link.dir(), link.ackRing(), linkpeer::AckReader::From::Now, link.timeout()) {
-    if (reader_.follow() == Follow::Failed) lost_ = Follow::Failed;
+    if (!reader_.error().empty()) lost_ = Follow::Failed;  // its first follow
   }
   // The request went out into the rings of that start of the back end ("" none ran throughout).
   void sent(const std::string& start) { sentUnder_ = start; }

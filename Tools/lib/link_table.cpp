@@ -387,7 +387,10 @@ AckReader::Follow AckReader::follow() {
     bytes_.insert(bytes_.end(), added.begin(), added.end());
     me.at = at_ = t.write;
   });
-  if (!error_.empty()) return Follow::Failed;
+  if (!error_.empty()) {
+    timeout_ = 0;  // it has waited its time for the lock: leaving the table waits no more
+    return Follow::Failed;
+  }
   visited_ = time;
   // A back end that started again while this copied: what was copied may be of either start.
   if (ran && runningStart(dir_) != start_) {
