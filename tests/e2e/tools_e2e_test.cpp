@@ -67,7 +67,7 @@ TEST_F(EndToEnd, SendsAloneGoRoundTheAcknowledgementRing) {
 }
 
 // Watches side by side each see every report that arrives while they run; --type filters only what
-// a watch prints. What they saw still waits for a watch --waiting, which takes it.
+// a watch prints. What they saw still waits for a watch --waiting, which takes what it prints.
 TEST_F(EndToEnd, WatchesSideBySideEachSeeEveryReport) {
   boot();
   const std::string f = std::string(MX_FRONTEND_PATH) + " --board " + board_ + " --timeout 30";
@@ -94,6 +94,8 @@ TEST_F(EndToEnd, WatchesSideBySideEachSeeEveryReport) {
   EXPECT_EQ(std::tuple(count(a + b, "\n"), c), std::tuple(200, entries));
   EXPECT_EQ(lines(frontend("watch --waiting --type MxifSystem --count 100 --timeout 5").out, "MxifSystem horizontalPhase="), phases);
   EXPECT_EQ(frontend("watch --waiting --type MxifSystem --timeout 0.2").out, "");
+  // The other types stay waiting for the next watch --waiting.
+  EXPECT_EQ(lines(frontend("watch --waiting --type MxifBus --timeout 0.2").out, "MxifBus me=0 entries[0]="), entries);
 }
 
 // A watch goes on across a restart of the back end, which resets the rings, from the new start; a
