@@ -160,8 +160,9 @@ const Command COMMANDS[] = {
      "line each (watches side by side each see all);\n"
      "--type prints only those types (and --count counts\n"
      "them); --waiting: first those waiting, which no\n"
-     "watch --waiting has read yet (the last 64 KB at\n"
-     "most), and it takes them",
+     "watch --waiting has taken yet (the last 64 KB at\n"
+     "most), and it takes those it prints; SIGINT or\n"
+     "SIGTERM ends it",
      Command::Writes, runWatch, watchOptionHelp},
     {"console", "[--follow] [--timeout S]",
      "new console lines (--follow: until interrupted or\n"
