@@ -142,6 +142,7 @@ int unanswered(std::ostream& err, const std::string& request, const std::string&
 
 std::string whyUnseen(Link& link, AckReports& acks, u32 requestEnd) {
   if (acks.lost()) return acks.lostWhy();
+  if (InterruptHandlers::interrupted()) return "stopped by a signal before it was seen";
   if (acks.wasFull()) {
     const std::string holders = acks.holders();
     return "the acknowledgement ring is full: " +
@@ -193,7 +194,8 @@ int checkReply(Link& link, AckReports& acks, u32 requestEnd, int type, const Byt
       return refuse(err, "refused: " + describe(r.packet));
     }
     if (acks.lost() || Clock::now() >= until || InterruptHandlers::interrupted()) {
-      return unanswered(err, category::typeNameOf(type), whyUnseen(link, acks, requestEnd), acks.lost() ? -1 : timeout);
+      return unanswered(err, category::typeNameOf(type), whyUnseen(link, acks, requestEnd),
+                        acks.lost() || InterruptHandlers::interrupted() ? -1 : timeout);
     }
     std::this_thread::sleep_for(POLL);
   }
@@ -303,7 +305,7 @@ int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requ
     if ((out && acks.wasFull()) || acks.lost()) return unanswered(err, instance, whyUnseen(link, acks, requestEnd));
     if (out) break;
     if (Clock::now() >= until || InterruptHandlers::interrupted()) {
-      return unanswered(err, instance, whyUnseen(link, acks, requestEnd), timeout);
+      return unanswered(err, instance, whyUnseen(link, acks, requestEnd), InterruptHandlers::interrupted() ? -1 : timeout);
     }
     std::this_thread::sleep_for(POLL);
   }
