@@ -298,6 +298,8 @@ bool withTable(const std::string& dir, u8* ackRing, const std::function<void(Lin
   return ok;
 }
 
+bool readTable(const std::string& dir, LinkTable& t) { return parsed(contentsOf(dir + TABLE_FILE), t); }
+
 std::vector<long> tableReaders(const std::string& dir) {
   std::vector<long> pids;
   withTable(dir, nullptr, [&](LinkTable& t) {

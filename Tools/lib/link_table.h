@@ -59,6 +59,9 @@ struct LinkTable {
 bool withTable(const std::string& dir, u8* ackRing, const std::function<void(LinkTable&)>& change,
                double timeout = LOCK_TIMEOUT, std::string* error = nullptr);
 
+// Reads dir's table as it stands, without the lock; false when it is not whole.
+bool readTable(const std::string& dir, LinkTable& t);
+
 // The process ids of the running readers of dir's acknowledgement ring.
 std::vector<long> tableReaders(const std::string& dir);
 
