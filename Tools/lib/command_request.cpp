@@ -284,8 +284,10 @@ void warnStrayBytes(const Bytes& bytes, std::ostream& err) {
 
 int runButtons(Invocation& in) { return listButtons(in.out); }
 
+namespace {
+
 // Builds the packet, waits for the back end's start-up and writes it; send then checks its answer.
-int runWriting(Invocation& in) {
+int writeRequest(Invocation& in) {
   Bytes packet;
   std::string error, note;
   const int status = requestPacket(in.command, in.args, in.board, packet, error, note);
@@ -298,8 +300,20 @@ int runWriting(Invocation& in) {
   if (in.command == "raw") warnStrayBytes(packet, in.err);
   if (!note.empty()) in.err << "frontend: " << note << "\n";
   if (in.command == "send") return sendRequest(link, in.board, packet, in.timeout, in.err);
-  if (!link.write(packet, in.timeout)) return refuse(in.err, NO_ROOM);
+  if (!link.write(packet, in.timeout)) return refuse(in.err, link.error());
   return 0;
+}
+
+}  // namespace
+
+// SIGINT or SIGTERM ends the command once it has left the tools' table, as the signal would have.
+int runWriting(Invocation& in) {
+  InterruptHandlers handlers(InterruptHandlers::Leave);
+  const int status = writeRequest(in);
+  in.out.flush();
+  in.err.flush();
+  handlers.raiseAgain();
+  return status;
 }
 
 }  // namespace frontend

@@ -39,16 +39,30 @@ struct Report {
 
 // The packets written to the acknowledgement ring since this was made, read by ring position as a
 // running reader of the tools' table: a watch beside it sees them too, and the ring keeps them until
-// they are read.
+// they are read. Only reports of the back end's start whose ring took the request answer it.
 class AckReports {
   using Follow = linkpeer::AckReader::Follow;
 
  public:
-  explicit AckReports(Link& link) : ring_(link.ackRing()), reader_(link.dir(), link.ackRing(), linkpeer::AckReader::From::Now) {}
+  explicit AckReports(Link& link)
+      : dir_(link.dir()), ring_(link.ackRing()), reader_(link.dir(), link.ackRing(), linkpeer::AckReader::From::Now, link.timeout()) {
+    if (!reader_.error().empty()) lost_ = Follow::Failed;  // its first follow
+  }
+  // The request went out into the rings of that start of the back end ("" none ran throughout).
+  void sent(const std::string& start) { sentUnder_ = start; }
   // Takes in what was written since the last call; returns the bytes written since the start.
   size_t poll() {
     const Follow followed = reader_.follow();
     if (lost_ == Follow::Copied) lost_ = followed;  // the answer may be among what went
+    // Reports of another start than the request's cannot answer it, whichever tool saw the restart
+    // first; nor can a start that has ended (a new one resets the ring indexes that tell whether the
+    // request was read).
+    std::string now;
+    if (lost_ == Follow::Copied && sentUnder_ &&
+        (cli::backendOn(dir_, &now) != cli::Backend::Running || now != *sentUnder_ ||
+         (!reader_.start().empty() && reader_.start() != *sentUnder_))) {
+      lost_ = Follow::Restarted;
+    }
     full_ = full_ || linkpeer::ringRoom(ring_) == 0;
     if (lost()) return 0;
     const Bytes& bytes = reader_.bytes();
@@ -60,15 +74,26 @@ class AckReports {
   const std::vector<Report>& reports() const { return reports_; }
   // Whether the ring was seen full: the back end then holds its reports back until a reader takes some.
   bool wasFull() const { return full_; }
-  // Whether reports went before they were read, and why: the back end started again (resetting its
-  // rings), or a reader outside the tools' table took them.
+  // Whether reports went before they were read, or could not be read, and why.
   bool lost() const { return lost_ != Follow::Copied; }
-  bool restarted() const { return lost_ == Follow::Restarted; }
+  std::string lostWhy() const {
+    switch (lost_) {
+      case Follow::Restarted:
+        return std::string(cli::backendOn(dir_) != cli::Backend::None ? "the back end started again" : "the back end stopped") +
+               ", resetting its rings (the request may have gone with them)";
+      case Follow::TableLost: return "the tools' table frontend.link was lost while this read, and the reports went before they were read";
+      case Follow::Failed: return reader_.error();
+      default: return "a reader outside these tools took the reports before they were read";
+    }
+  }
+  bool failed() const { return lost_ == Follow::Failed; }
   std::string holders() { return reader_.holders(); }
 
  private:
+  std::string dir_;
   const u8* ring_;
   linkpeer::AckReader reader_;
+  std::optional<std::string> sentUnder_;
   std::vector<Report> reports_;
   size_t parsed_ = 0, garbage_ = 0;
   bool full_ = false;
@@ -94,10 +119,8 @@ int unanswered(std::ostream& err, const std::string& request, const std::string&
 }
 
 std::string whyUnseen(Link& link, AckReports& acks, u32 requestEnd) {
-  if (acks.lost()) {
-    return acks.restarted() ? "the back end started again, resetting its rings"
-                            : "a reader outside these tools took the reports before they were read";
-  }
+  if (acks.lost()) return acks.lostWhy();
+  if (InterruptHandlers::interrupted()) return "stopped by a signal before it was seen";
   if (acks.wasFull()) {
     const std::string holders = acks.holders();
     return "the acknowledgement ring is full: " +
@@ -148,8 +171,9 @@ int checkReply(Link& link, AckReports& acks, u32 requestEnd, int type, const Byt
       if (static_cast<s16>(r.packet.body[code] << 8 | r.packet.body[code + 1]) >= 0) return 0;
       return refuse(err, "refused: " + describe(r.packet));
     }
-    if (acks.lost() || Clock::now() >= until) {
-      return unanswered(err, category::typeNameOf(type), whyUnseen(link, acks, requestEnd), acks.lost() ? -1 : timeout);
+    if (acks.lost() || Clock::now() >= until || InterruptHandlers::interrupted()) {
+      return unanswered(err, category::typeNameOf(type), whyUnseen(link, acks, requestEnd),
+                        acks.lost() || InterruptHandlers::interrupted() ? -1 : timeout);
     }
     std::this_thread::sleep_for(POLL);
   }
@@ -253,8 +277,8 @@ int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requ
     if (!readPast(link, awaited)) {
       if (waits == 0) before = written;
     } else if (waits < frames) {
-      u32 end = 0;
-      if (link.write(waitPacket(waits + 1 < frames ? 1 : 0), 0, &end)) awaited = end, ++waits;
+      Link::Written wait;
+      if (link.write(waitPacket(waits + 1 < frames ? 1 : 0), 0.1, &wait)) awaited = wait.end, ++waits;
     } else if (frames < 16 && reportsInTurns(board)) {
       frames = 16;  // turned on meanwhile by another request: the backup image shows it by now
     } else if (!out) {
@@ -269,7 +293,9 @@ int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requ
     if (std::all_of(taken.begin(), taken.end(), [](bool t) { return t; })) return formatRuns();
     if ((out && acks.wasFull()) || acks.lost()) return unanswered(err, instance, whyUnseen(link, acks, requestEnd));
     if (out) break;
-    if (Clock::now() >= until) return unanswered(err, instance, whyUnseen(link, acks, requestEnd), timeout);
+    if (Clock::now() >= until || InterruptHandlers::interrupted()) {
+      return unanswered(err, instance, whyUnseen(link, acks, requestEnd), InterruptHandlers::interrupted() ? -1 : timeout);
+    }
     std::this_thread::sleep_for(POLL);
   }
   // The answer went out after the back end read the request and before `out`: the first report there
@@ -319,13 +345,14 @@ int sendRequest(Link& link, const std::string& board, const Bytes& packet, doubl
     const Bytes wait = waitPacket(1);
     bytes.insert(bytes.end(), wait.begin(), wait.end());
   }
-  u32 end = 0;
-  bool unfinished = false;
-  if (!link.write(bytes, timeout, &end, &unfinished)) return refuse(err, NO_ROOM);
-  if (unfinished) return unanswered(err, category::typeNameOf(type), INTO_UNFINISHED);
+  if (acks.failed()) return refuse(err, acks.lostWhy());
+  Link::Written written;
+  if (!link.write(bytes, timeout, &written)) return refuse(err, link.error());
+  acks.sent(written.start);
+  if (written.unfinished) return unanswered(err, category::typeNameOf(type), INTO_UNFINISHED);
   if (!checked) return 0;
-  if (!record) return checkReply(link, acks, end, type, body, timeout, err);
-  return checkAnswer(link, board, acks, end, consoleFrom, type, body, timeout, err);
+  if (!record) return checkReply(link, acks, written.end, type, body, timeout, err);
+  return checkAnswer(link, board, acks, written.end, consoleFrom, type, body, timeout, err);
 }
 
 }  // namespace frontend

@@ -60,39 +60,53 @@ int watchOptions(const std::vector<std::string>& a, WatchOptions& o, std::ostrea
 }
 
 // Prints the reports that the back end writes while it runs (after those waiting, with --waiting),
-// as a running reader of the tools' table: watches side by side each see every report.
+// as a running reader of the tools' table: watches side by side each see every report. With
+// --waiting it takes the reports it prints; the others stay waiting. SIGINT and SIGTERM end it as
+// its time-out does, leaving the table without it.
 int watch(Link& link, const WatchOptions& o, const Clock::time_point until, std::ostream& out, std::ostream& err) {
   using linkpeer::AckReader;
-  AckReader reader(link.dir(), link.ackRing(), o.waiting ? AckReader::From::Waiting : AckReader::From::Now);
+  AckReader reader(link.dir(), link.ackRing(), o.waiting ? AckReader::From::Waiting : AckReader::From::Now, link.timeout());
+  if (reader.droppedBefore() > 0) {
+    out << "(" << reader.droppedBefore() << " older waiting reports were dropped for room: the tools keep the last "
+        << linkpeer::WAITING_KEPT / 1024 << " KB of them)\n";
+  }
   long seen = 0;
   size_t parsed = 0, garbage = 0;
   const auto counted = [&] { return o.count >= 0 && seen >= o.count; };
   for (;;) {
     const AckReader::Follow followed = reader.follow();
+    if (followed == AckReader::Follow::Failed) return refuse(err, "watch: " + reader.error());
     if (followed != AckReader::Follow::Copied) {
       parsed = 0;
       out << (followed == AckReader::Follow::Restarted ? "(the back end started again: what follows is from its new start)\n"
-                                                       : "(reports are missing here: a reader outside these tools took them)\n");
+              : followed == AckReader::Follow::TableLost
+                  ? "(reports are missing here: the tools' table frontend.link was lost and they went before this watch read them)\n"
+                  : "(reports are missing here: a reader outside these tools took them)\n");
     }
     Packet p;
-    for (size_t skipped = garbage; !counted() && linkpeer::nextPacket(reader.bytes(), parsed, p, garbage);) {
+    std::vector<size_t> printed;
+    size_t start = 0;
+    for (size_t skipped = garbage; !counted() && linkpeer::nextPacket(reader.bytes(), parsed, p, garbage, &start);) {
       if (garbage != skipped) out << "(" << garbage - skipped << " bytes skipped before a packet)\n";
       skipped = garbage;
+      if (o.waiting && reader.wasTaken(start)) continue;
       if (!o.types.empty() && std::find(o.types.begin(), o.types.end(), p.type) == o.types.end()) continue;
       out << describe(p) << "\n";
+      printed.push_back(start);
       ++seen;
     }
     out.flush();
-    // What was read (up to the last packet counted) no longer waits.
-    if (o.waiting && parsed > 0) reader.take(parsed);
+    // What was printed no longer waits.
+    if (o.waiting) reader.take(printed);
     reader.drop(parsed);
     parsed = 0;
     if (counted()) return 0;
-    if (Clock::now() >= until) break;
+    if (Clock::now() >= until || InterruptHandlers::interrupted()) break;
     std::this_thread::sleep_for(POLL);
   }
   if (o.count < 0) return 0;
-  err << "frontend: watch: " << seen << " of " << o.count << " packets before the time-out\n";
+  err << "frontend: watch: " << seen << " of " << o.count << " packets before "
+      << (InterruptHandlers::interrupted() ? "it was stopped" : "the time-out") << "\n";
   return 1;
 }
 
@@ -109,6 +123,7 @@ int runWatch(Invocation& in) {
   o.timeout = in.timeout;
   if (watchOptions(in.args, o, in.err) != 0) return 2;
   if (in.board.empty()) return usage(in.err, "--board DIR is needed");
+  InterruptHandlers handlers;
   // A watch waits for the back end within its own time-out, and watches until its end.
   const auto until = deadline(o.timeout);
   std::string error;

@@ -72,6 +72,7 @@ bool waitForStartUp(const std::string& dir, double timeout, double startTimeout,
   for (;;) {
     const cli::Backend state = cli::backendOn(dir);
     if (state == cli::Backend::Running) return true;
+    if (InterruptHandlers::interrupted()) return error = "stopped by a signal", false;
     if (Clock::now() >= (state == cli::Backend::Starting ? startUntil : until)) {
       if (state == cli::Backend::Starting) {
         error = "the back end on " + dir + " has not passed its start-up in time (--start-timeout S waits longer)";
@@ -88,23 +89,37 @@ bool waitForStartUp(const std::string& dir, double timeout, double startTimeout,
 namespace {
 
 volatile sig_atomic_t interruptSeen = 0;
+constexpr int INTERRUPTS[2] = {SIGINT, SIGTERM};
 
-void onInterrupt(int) { interruptSeen = 1; }
+void onInterrupt(int signal) { interruptSeen = signal; }
 
 }  // namespace
 
-InterruptHandlers::InterruptHandlers() {
+InterruptHandlers::InterruptHandlers(Mode mode) {
   interruptSeen = 0;
   struct sigaction action {};
   action.sa_handler = onInterrupt;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, &previous_[0]);
-  sigaction(SIGTERM, &action, &previous_[1]);
+  for (int i = 0; i < 2; ++i) {
+    sigaction(INTERRUPTS[i], nullptr, &previous_[i]);
+    caught_[i] = mode == Stop || previous_[i].sa_handler != SIG_IGN;
+    if (caught_[i]) sigaction(INTERRUPTS[i], &action, nullptr);
+  }
 }
 
-InterruptHandlers::~InterruptHandlers() {
-  sigaction(SIGINT, &previous_[0], nullptr);
-  sigaction(SIGTERM, &previous_[1], nullptr);
+InterruptHandlers::~InterruptHandlers() { restore(); }
+
+void InterruptHandlers::restore() {
+  for (int i = 0; i < 2; ++i) {
+    if (caught_[i]) sigaction(INTERRUPTS[i], &previous_[i], nullptr);
+    caught_[i] = false;
+  }
+}
+
+void InterruptHandlers::raiseAgain() {
+  const int signal = interruptSeen;
+  restore();
+  if (signal != 0) raise(signal);
 }
 
 bool InterruptHandlers::interrupted() { return interruptSeen != 0; }
@@ -148,8 +163,9 @@ const Command COMMANDS[] = {
      "line each (watches side by side each see all);\n"
      "--type prints only those types (and --count counts\n"
      "them); --waiting: first those waiting, which no\n"
-     "watch --waiting has read yet (the last 64 KB at\n"
-     "most), and it takes them",
+     "watch --waiting has taken yet (the last 64 KB at\n"
+     "most), and it takes those it prints; SIGINT or\n"
+     "SIGTERM ends it",
      Command::Writes, runWatch, watchOptionHelp},
     {"console", "[--follow] [--timeout S]",
      "new console lines (--follow: until interrupted or\n"

@@ -86,18 +86,25 @@ int sendRequest(Link& link, const std::string& board, const Bytes& packet, doubl
 
 extern const char NO_ROOM[];
 
-// SIGINT and SIGTERM end a follow for as long as this lives, the previous handlers back after: a
-// job in a script's background ignores SIGINT, which would leave it running.
+// SIGINT and SIGTERM, for as long as this lives (the previous actions back after), end the command's
+// waits (interrupted() holds) rather than the process at once, so that it leaves the tools' table
+// without it. Stop: a follow (watch, console --follow) ends as at its time-out, even when started in
+// a script's background, which ignores SIGINT. Leave: a signal the process ignores stays ignored,
+// and once the command has left, raiseAgain() ends the process by the signal as it would have ended.
 class InterruptHandlers {
  public:
-  InterruptHandlers();
+  enum Mode { Stop, Leave };
+  explicit InterruptHandlers(Mode mode = Stop);
   ~InterruptHandlers();
   InterruptHandlers(const InterruptHandlers&) = delete;
   InterruptHandlers& operator=(const InterruptHandlers&) = delete;
   static bool interrupted();
+  void raiseAgain();
 
  private:
+  void restore();
   struct sigaction previous_[2] = {};
+  bool caught_[2] = {};
 };
 
 }  // namespace frontend

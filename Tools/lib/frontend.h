@@ -24,22 +24,31 @@ class Link {
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
 
-  // Maps DIR/link.mem, waiting up to timeout seconds for the back end to create it.
+  // Maps DIR/link.mem, waiting up to timeout seconds for the back end to create it (not when it is
+  // there but cannot be opened: the system's reason then, at once). The timeout also bounds the
+  // waits for the tools' locks.
   bool open(const std::string& dir, double timeout, std::string& error);
   void close();
   bool isOpen() const { return base_ != nullptr; }
   const std::string& dir() const { return dir_; }
+  double timeout() const { return timeout_; }
 
   u8* requestRing() { return base_ + linkpeer::REQUEST_RING_OFFSET; }
   u8* ackRing() { return base_ + linkpeer::ACK_RING_OFFSET; }
   u8* console() { return base_ + linkpeer::CONSOLE_OFFSET; }
 
-  // Writes the bytes whole, waiting up to timeout seconds for room; false (nothing written)
-  // when they do not fit in time. Front ends on the same link take turns (a lock on link.mem), so
-  // two requests never land on the same bytes. *end gets the ring index just past the bytes;
-  // *unfinished whether the back end takes them into a packet that bytes written before left
-  // unfinished (a header whose body is still to come), as far as the tools wrote those.
-  bool write(const Bytes& bytes, double timeout, u32* end = nullptr, bool* unfinished = nullptr);
+  // Writes the bytes whole, waiting up to timeout seconds for room and for the locks; false (nothing
+  // written) when they do not fit in time or a lock is not let go, error() then saying why. Front ends
+  // on the same link take turns (a lock on link.mem), so two requests never land on the same bytes.
+  struct Written {
+    u32 end = 0;              // the ring index just past the bytes
+    bool unfinished = false;  // the back end takes them into a packet that bytes written before left
+                              // unfinished (a header whose body is still to come), as far as the tools
+                              // wrote those
+    std::string start;        // the back end's start that ran throughout the write ("" if none did)
+  };
+  bool write(const Bytes& bytes, double timeout, Written* written = nullptr);
+  const std::string& error() const { return error_; }
   // Takes up to max complete packets of those waiting in the acknowledgement ring (as
   // `watch --waiting` shows them); bytes that start no packet are skipped and counted in garbage().
   std::vector<Packet> takePackets(size_t max = SIZE_MAX);
@@ -51,7 +60,9 @@ class Link {
   u8* base_ = nullptr;
   int fd_ = -1;  // link.mem, kept open for the writers' lock
   std::string dir_;
+  double timeout_ = 0;
   size_t garbage_ = 0;
+  std::string error_;
 };
 
 // Bodies of the panel events in their wire form: the button event through its record, the fader

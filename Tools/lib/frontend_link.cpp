@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <thread>
 
 #include "Main/framework/bp.h"
@@ -27,6 +28,10 @@ bool Link::open(const std::string& dir, double timeout, std::string& error) {
   const auto until = deadline(timeout);
   for (;;) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 && errno != ENOENT) {
+      error = path + ": " + std::strerror(errno);
+      return false;
+    }
     struct stat st = {};
     if (fd >= 0 && fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(platform::LINK_SIZE)) {
       void* p = mmap(nullptr, platform::LINK_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -38,10 +43,11 @@ bool Link::open(const std::string& dir, double timeout, std::string& error) {
       base_ = static_cast<u8*>(p);
       fd_ = fd;
       dir_ = dir;
+      timeout_ = timeout;
       return true;
     }
     if (fd >= 0) ::close(fd);
-    if (Clock::now() >= until) {
+    if (Clock::now() >= until || InterruptHandlers::interrupted()) {
       error = "no link memory at " + path + " (is the back end running on this board directory?)";
       return false;
     }
@@ -56,25 +62,36 @@ void Link::close() {
   fd_ = -1;
 }
 
-bool Link::write(const Bytes& bytes, double timeout, u32* end, bool* unfinished) {
+bool Link::write(const Bytes& bytes, double timeout, Written* written) {
+  error_ = NO_ROOM;
   if (bytes.size() > LINK_RING_DATA - LINK_RING_RESERVE) return false;
   const auto until = deadline(timeout);
+  const auto start = [&] {
+    std::string stamp;
+    return cli::backendOn(dir_, &stamp) == cli::Backend::Running ? stamp : std::string();
+  };
   for (;;) {
     // The ring's write index is read, the bytes copied and the index moved by one writer at a time.
-    while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-    }
+    if (!linkpeer::lockWithin(fd_, until, "the request ring of " + dir_ + "/link.mem", error_)) return false;
     const bool fits = linkpeer::ringRoom(requestRing()) >= bytes.size();
+    bool ok = true;
     if (fits) {
-      linkpeer::ringWrite(requestRing(), bytes.data(), bytes.size());
-      if (end != nullptr) *end = linkpeer::loadIndex(requestRing()) % LINK_RING_DATA;
-      linkpeer::withTable(dir_, ackRing(), [&](linkpeer::LinkTable& t) {
-        if (unfinished != nullptr) *unfinished = t.live && !t.requests.atPacket();
+      const std::string before = start();
+      const double left = std::max(0.0, std::chrono::duration<double>(until - Clock::now()).count());
+      ok = linkpeer::withTable(dir_, ackRing(), [&](linkpeer::LinkTable& t) {
+        linkpeer::ringWrite(requestRing(), bytes.data(), bytes.size());
+        if (written != nullptr) {
+          written->end = linkpeer::loadIndex(requestRing()) % LINK_RING_DATA;
+          written->unfinished = t.live && !t.requests.atPacket();
+        }
         if (t.live) t.requests.add(bytes.data(), bytes.size(), largestBody);
-      });
+      }, left, &error_);
+      if (written != nullptr) written->start = before == start() ? before : "";
     }
     flock(fd_, LOCK_UN);
+    if (!ok) return false;
     if (fits) return true;
-    if (Clock::now() >= until) return false;
+    if (Clock::now() >= until || InterruptHandlers::interrupted()) return false;
     std::this_thread::sleep_for(POLL);
   }
 }
@@ -83,9 +100,10 @@ std::vector<Packet> Link::takePackets(size_t max) {
   std::vector<Packet> packets;
   linkpeer::withTable(dir_, ackRing(), [&](linkpeer::LinkTable& t) {
     if (!t.live) return;
+    t.taken.clear();
     const Bytes waiting = linkpeer::ringBytes(ackRing(), t.waiting, t.write);
     t.waiting = static_cast<u32>((t.waiting + linkpeer::parsePackets(waiting, packets, garbage_, max)) % LINK_RING_DATA);
-  });
+  }, timeout_);
   return packets;
 }
 

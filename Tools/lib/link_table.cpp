@@ -4,20 +4,30 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
+#include <thread>
 
 #include "Tools/lib/cli.h"
 
 namespace linkpeer {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr const char* TABLE_FILE = "/frontend.link";
+constexpr const char* NEW_FILE = "/frontend.link.new";
+// A reader with nothing new to copy still visits the table this often, so that one made anew has
+// it back well within REBUILD_GRACE.
+constexpr auto REVISIT = REBUILD_GRACE / 10;
 
 std::string contents(int fd) {
   std::string text;
@@ -34,40 +44,87 @@ std::string contentsOf(const std::string& path) {
   return text;
 }
 
-// Lines "start STAMP", "waiting AT", "request OWED HEAD", "reader PID SERIAL AT"; what does not read
-// as one of them is left out.
-LinkTable parsed(const std::string& text) {
-  LinkTable t;
-  std::istringstream lines(text);
+std::string reason(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+std::string checksum(const std::string& text) {
+  u64 h = 0xcbf29ce484222325ull;  // FNV-1a
+  for (char c : text) h = (h ^ static_cast<u8>(c)) * 0x100000001b3ull;
+  std::ostringstream out;
+  out << std::hex << h;
+  return out.str();
+}
+
+// The request stream's stored state: the words after "request" (body bytes owed, the header begun).
+void putRequests(std::ostream& out, const RequestStream& s) {
+  static const char digits[] = "0123456789abcdef";
+  out << s.owed << " ";
+  for (u8 b : s.head) out << digits[b >> 4] << digits[b & 15];
+  out << (s.head.empty() ? "-" : "");
+}
+void getRequests(std::istream& words, RequestStream& s) {
+  std::string head;
+  words >> s.owed >> head;
+  for (size_t i = 0; i + 1 < head.size() && head != "-"; i += 2) {
+    s.head.push_back(static_cast<u8>(std::strtoul(head.substr(i, 2).c_str(), nullptr, 16)));
+  }
+}
+
+// Lines "table MADE", "start STAMP", "waiting AT DROPPED", "taken AT...", "request OWED HEAD",
+// "reader PID SERIAL AT", then "sum CHECKSUM" of all before it. False when the text is not a whole
+// table (missing, cut, or changed by anything but the tools).
+bool parsed(const std::string& text, LinkTable& t) {
+  const size_t sum = text.rfind("sum ");
+  if (sum == std::string::npos || (sum > 0 && text[sum - 1] != '\n') || text.back() != '\n' ||
+      text.substr(sum + 4, text.size() - sum - 5) != checksum(text.substr(0, sum))) {
+    return false;
+  }
+  std::istringstream lines(text.substr(0, sum));
   for (std::string line; std::getline(lines, line);) {
     std::istringstream words(line);
     std::string word;
     words >> word;
-    if (word == "start") {
-      t.start = line.substr(std::min(line.size(), word.size() + 1));
+    const std::string rest = line.substr(std::min(line.size(), word.size() + 1));
+    if (word == "table") {
+      t.made = rest;
+    } else if (word == "start") {
+      t.start = rest;
     } else if (word == "waiting") {
-      words >> t.waiting;
+      words >> t.waiting >> t.dropped;
+    } else if (word == "taken") {
+      for (u32 at = 0; words >> at;) t.taken.insert(at % LINK_RING_DATA);
     } else if (word == "request") {
-      std::string head;
-      words >> t.requests.owed >> head;
-      for (size_t i = 0; i + 1 < head.size() && head != "-"; i += 2) {
-        t.requests.head.push_back(static_cast<u8>(std::strtoul(head.substr(i, 2).c_str(), nullptr, 16)));
-      }
+      getRequests(words, t.requests);
     } else if (LinkTable::Reader r; word == "reader" && words >> r.pid >> r.serial >> r.at) {
       t.readers.push_back(r);
     }
   }
-  return t;
+  return !t.made.empty();
 }
 
 std::string printed(const LinkTable& t) {
   std::ostringstream out;
-  out << "start " << t.start << "\nwaiting " << t.waiting << "\nrequest " << t.requests.owed << " ";
-  static const char digits[] = "0123456789abcdef";
-  for (u8 b : t.requests.head) out << digits[b >> 4] << digits[b & 15];
-  out << (t.requests.head.empty() ? "-" : "") << "\n";
+  out << "table " << t.made << "\nstart " << t.start << "\nwaiting " << t.waiting << " " << t.dropped << "\ntaken";
+  for (u32 at : t.taken) out << " " << at;
+  out << "\nrequest ";
+  putRequests(out, t.requests);
+  out << "\n";
   for (const LinkTable::Reader& r : t.readers) out << "reader " << r.pid << " " << r.serial << " " << r.at << "\n";
-  return out.str();
+  const std::string text = out.str();
+  return text + "sum " + checksum(text) + "\n";
+}
+
+long long monotonicNs() {
+  timespec now {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000000000ll + now.tv_nsec;
+}
+
+// Whether the table was made anew within REBUILD_GRACE.
+bool inGrace(const std::string& made) {
+  const size_t dot = made.find('.');
+  const long long at = dot == std::string::npos ? 0 : std::atoll(made.c_str() + dot + 1);
+  const long long age = monotonicNs() - at;
+  return age >= 0 && age < std::chrono::nanoseconds(REBUILD_GRACE).count();
 }
 
 // A process that has ended, whether or not its parent has collected it yet.
@@ -78,40 +135,134 @@ bool gone(long pid) {
   return name != std::string::npos && name + 2 < stat.size() && (stat[name + 2] == 'Z' || stat[name + 2] == 'X');
 }
 
-// Where the waiting reports from `from` to `to` are to start so that at most WAITING_KEPT bytes of
-// them stay: the first packet from which that many remain.
-u32 keptFrom(const u8* ring, u32 from, u32 to) {
-  const Bytes bytes = ringBytes(ring, from, to);
+// "process 123 (frontend, stopped)": the holder of a lock as the user can find it.
+std::string processName(long pid) {
+  const std::string stat = contentsOf("/proc/" + std::to_string(pid) + "/stat");
+  const size_t open = stat.find('('), close = stat.rfind(')');
+  std::string text = "process " + std::to_string(pid);
+  if (open == std::string::npos || close == std::string::npos || close < open) return text;
+  text += " (" + stat.substr(open + 1, close - open - 1);
+  if (close + 2 < stat.size() && (stat[close + 2] == 'T' || stat[close + 2] == 't')) text += ", stopped";
+  return text + ")";
+}
+
+// The process holding a flock on fd's file, from /proc/locks ("1: FLOCK ADVISORY WRITE PID
+// MAJ:MIN:INODE 0 EOF"); 0 when none is named there.
+long lockHolder(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return 0;
+  char file[64];
+  std::snprintf(file, sizeof file, "%02x:%02x:%llu", major(st.st_dev), minor(st.st_dev),
+                static_cast<unsigned long long>(st.st_ino));
+  std::istringstream lines(contentsOf("/proc/locks"));
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    std::string number, kind, advisory, mode, where;
+    long pid = 0;
+    if (line.find("->") == std::string::npos && words >> number >> kind >> advisory >> mode >> pid >> where &&
+        kind == "FLOCK" && where == file) {
+      return pid;
+    }
+  }
+  return 0;
+}
+
+// Where the waiting reports from t.waiting are to start so that at most WAITING_KEPT bytes of them
+// stay: the first report from which that many remain. Those dropped that no one took are counted.
+void keepWaiting(const u8* ring, LinkTable& t) {
+  if (ringAhead(t.waiting, t.write) <= WAITING_KEPT) return;
+  const Bytes bytes = ringBytes(ring, t.waiting, t.write);
   size_t pos = 0, garbage = 0, start = 0;
   Packet p;
+  u32 to = t.write;
   while (nextPacket(bytes, pos, p, garbage, &start)) {
-    if (bytes.size() - start <= WAITING_KEPT) return static_cast<u32>((from + start) % LINK_RING_DATA);
+    const u32 at = static_cast<u32>((t.waiting + start) % LINK_RING_DATA);
+    if (bytes.size() - start <= WAITING_KEPT) {
+      to = at;
+      break;
+    }
+    t.dropped += t.taken.erase(at) == 0 ? 1 : 0;
   }
-  return to;
+  t.waiting = to;
+}
+
+// Moves the start of what waits past the reports taken there.
+void passTaken(const u8* ring, LinkTable& t) {
+  const Bytes bytes = ringBytes(ring, t.waiting, t.write);
+  size_t pos = 0, garbage = 0, start = 0;
+  Packet p;
+  const u32 from = t.waiting;
+  while (nextPacket(bytes, pos, p, garbage, &start) && t.taken.erase(static_cast<u32>((from + start) % LINK_RING_DATA)) != 0) {
+    t.waiting = static_cast<u32>((from + pos) % LINK_RING_DATA);
+  }
+}
+
+// Of the reports taken, only those after the start of what waits and written still count.
+void pruneTaken(LinkTable& t) {
+  const u32 waits = ringAhead(t.waiting, t.write);
+  std::erase_if(t.taken, [&](u32 at) { return ringAhead(t.waiting, at) >= waits; });
+}
+
+std::string runningStart(const std::string& dir) {
+  std::string start;
+  return cli::backendOn(dir, &start) == cli::Backend::Running ? start : std::string();
 }
 
 }  // namespace
 
-bool withTable(const std::string& dir, u8* ackRing, const std::function<void(LinkTable&)>& change) {
-  const int fd = ::open((dir + TABLE_FILE).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+bool lockWithin(int fd, Clock::time_point until, const std::string& what, std::string& error) {
+  for (;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return error = reason(what), false;
+    if (Clock::now() >= until) {
+      const long pid = lockHolder(fd);
+      error = what + " is held by " + (pid > 0 ? processName(pid) : std::string("another process")) +
+              ", which has not let it go within the time-out";
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+bool withTable(const std::string& dir, u8* ackRing, const std::function<void(LinkTable&)>& change, double timeout,
+               std::string* error) {
+  std::string unused;
+  std::string& why = error != nullptr ? *error : unused;
+  const std::string path = dir + TABLE_FILE;
+  // The lock is on the directory: the table itself is replaced at every change.
+  const int lock = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (lock < 0) return why = reason(dir), false;
+  if (faccessat(AT_FDCWD, dir.c_str(), W_OK, AT_EACCESS) != 0) {
+    why = reason(path);
+    ::close(lock);
+    return false;
+  }
   // A stop from the terminal (Ctrl-Z) waits until the lock is let go: the other tools would wait on it.
   sigset_t stops, before;
   sigemptyset(&stops);
   for (int s : {SIGTSTP, SIGTTIN, SIGTTOU}) sigaddset(&stops, s);
   pthread_sigmask(SIG_BLOCK, &stops, &before);
-  while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+  const auto until = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout));
+  bool ok = lockWithin(lock, until, "the tools' table " + path, why);
+  const int fd = ok ? ::open(path.c_str(), O_RDONLY | O_CLOEXEC) : -1;
+  if (ok && fd < 0 && errno != ENOENT) ok = (why = reason(path), false);
+  LinkTable t;
+  if (ok && (fd < 0 || !parsed(contents(fd), t))) {
+    t = {};
+    t.made = std::to_string(getpid()) + "." + std::to_string(monotonicNs());
+    t.rebuilt = true;
   }
-  LinkTable t = parsed(contents(fd));
+  if (fd >= 0) ::close(fd);
   std::string start;
-  t.live = ackRing != nullptr && cli::backendOn(dir, &start) == cli::Backend::Running;
+  t.live = ok && ackRing != nullptr && cli::backendOn(dir, &start) == cli::Backend::Running;
   std::erase_if(t.readers, [](const LinkTable::Reader& r) { return gone(r.pid); });
   // A position counts from the read index; one past the write index is no longer in the ring.
   const auto distance = [&](u32 at) { return ringAhead(t.read, at); };
   if (t.live) {
     if (t.start != start) {
       t.start = start;
-      t.waiting = 0;
+      t.waiting = t.dropped = 0;
+      t.taken.clear();
       t.requests = {};
       for (LinkTable::Reader& r : t.readers) r.at = 0;
     }
@@ -119,24 +270,35 @@ bool withTable(const std::string& dir, u8* ackRing, const std::function<void(Lin
     t.write = loadIndex(ackRing) % LINK_RING_DATA;
     const u32 used = distance(t.write);
     if (distance(t.waiting) > used) t.waiting = t.read;
+    pruneTaken(t);
     for (LinkTable::Reader& r : t.readers) r.at = distance(r.at) > used ? t.read : r.at;
   }
-  change(t);
-  if (t.live) {
-    if (ringAhead(t.waiting, t.write) > WAITING_KEPT) t.waiting = keptFrom(ackRing, t.waiting, t.write);
+  if (ok) change(t);
+  // The read index stays while readers of a table made anew come back into it, and is not written
+  // into the rings of another start (one that began during this visit).
+  if (t.live && runningStart(dir) == t.start) {
+    keepWaiting(ackRing, t);
+    pruneTaken(t);
     u32 oldest = t.waiting;
     for (const LinkTable::Reader& r : t.readers) oldest = distance(r.at) < distance(oldest) ? r.at : oldest;
-    if (oldest != t.read) storeIndex(ackRing + 4, oldest);
+    if (oldest != t.read && !inGrace(t.made)) storeIndex(ackRing + 4, oldest);
   }
-  const std::string text = printed(t);
-  if (ftruncate(fd, 0) != 0 || pwrite(fd, text.data(), text.size(), 0) < 0) {
-    // The next one to lock it reads what is there.
+  if (ok) {
+    // Written whole to a new file, then put in place: a tool ended at any instant leaves the old table
+    // or the new one.
+    const std::string text = printed(t), fresh = dir + NEW_FILE;
+    const int out = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const bool written = out >= 0 && write(out, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (!written || rename(fresh.c_str(), path.c_str()) != 0) ok = (why = reason(path), false);
+    if (out >= 0) ::close(out);
   }
-  flock(fd, LOCK_UN);
-  ::close(fd);
+  flock(lock, LOCK_UN);
+  ::close(lock);
   pthread_sigmask(SIG_SETMASK, &before, nullptr);
-  return true;
+  return ok;
 }
+
+bool readTable(const std::string& dir, LinkTable& t) { return parsed(contentsOf(dir + TABLE_FILE), t); }
 
 std::vector<long> tableReaders(const std::string& dir) {
   std::vector<long> pids;
@@ -152,51 +314,91 @@ namespace {
 std::atomic<unsigned> serials{0};
 }
 
-AckReader::AckReader(const std::string& dir, u8* ackRing, From from)
-    : dir_(dir), ring_(ackRing), from_(from), serial_(++serials) {
+AckReader::AckReader(const std::string& dir, u8* ackRing, From from, double timeout)
+    : dir_(dir), ring_(ackRing), from_(from), timeout_(timeout), serial_(++serials) {
   follow();
 }
 
 AckReader::~AckReader() {
   withTable(dir_, ring_, [&](LinkTable& t) {
     std::erase_if(t.readers, [&](const LinkTable::Reader& r) { return r.pid == getpid() && r.serial == serial_; });
-  });
+  }, timeout_);
 }
 
-bool AckReader::update(const std::function<void(LinkTable&, LinkTable::Reader&)>& f) {
+bool AckReader::visit(const std::function<void(LinkTable&, LinkTable::Reader&)>& f) {
   bool done = false;
-  withTable(dir_, ring_, [&](LinkTable& t) {
+  const bool ok = withTable(dir_, ring_, [&](LinkTable& t) {
     if (!t.live) return;
     auto me = std::find_if(t.readers.begin(), t.readers.end(),
                            [&](const LinkTable::Reader& r) { return r.pid == getpid() && r.serial == serial_; });
-    if (me == t.readers.end()) {
-      // At first from now or from what is waiting; an entry lost since, from what the ring holds.
-      const u32 at = registered_ ? t.read : from_ == From::Now ? t.write : t.waiting;
-      t.readers.push_back({getpid(), serial_, at});
-      me = t.readers.end() - 1;
-      if (!registered_) start_ = t.start, first_ = at_ = at;
+    // At first from now or from what is waiting; then from where it stands (in its own memory, the
+    // table being rebuilt from the readers if it was lost). An entry of a process gone that had this
+    // one's id and serial is taken over.
+    if (!registered_) {
+      start_ = t.start;
+      first_ = at_ = from_ == From::Now ? t.write : t.waiting;
+      if (from_ == From::Waiting) {
+        for (u32 taken : t.taken) skip_.insert(ringAhead(at_, taken));
+        droppedBefore_ = t.dropped;
+        t.dropped = 0;
+      }
+      made_ = t.made;
       registered_ = true;
+      if (me != t.readers.end()) me->at = at_;
+    }
+    if (me == t.readers.end()) {
+      t.readers.push_back({getpid(), serial_, at_});
+      me = t.readers.end() - 1;
     }
     f(t, *me);
     done = true;
-  });
-  return done;
+  }, timeout_, &error_);
+  return ok && done;
 }
 
 AckReader::Follow AckReader::follow() {
-  if (registered_ && loadIndex(ring_) % LINK_RING_DATA == at_) return Follow::Copied;
+  const std::string now = runningStart(dir_);
+  if (now.empty()) return Follow::Copied;  // nothing to copy until a back end runs
+  const auto time = Clock::now();
+  if (registered_ && now == start_ && loadIndex(ring_) % LINK_RING_DATA == at_ && time - visited_ < REVISIT) {
+    return Follow::Copied;
+  }
   Follow result = Follow::Copied;
-  update([&](LinkTable& t, LinkTable::Reader& me) {
-    result = t.start != start_ ? Follow::Restarted : me.at != at_ ? Follow::Taken : Follow::Copied;
-    if (result != Follow::Copied) {
-      start_ = t.start;
-      bytes_.clear();
-      first_ = me.at;
+  const auto restart = [&](const std::string& start) {
+    start_ = start;
+    bytes_.clear();
+    skip_.clear();
+    first_ = at_ = 0;
+  };
+  error_.clear();
+  const bool ran = visit([&](LinkTable& t, LinkTable::Reader& me) {
+    if (t.start != start_) {
+      // An empty start_: this reader has said so already, when it saw the back end go.
+      result = start_.empty() ? Follow::Copied : Follow::Restarted;
+      restart(t.start);
     }
-    const Bytes added = ringBytes(ring_, me.at, t.write);
+    if (ringAhead(t.read, at_) > ringAhead(t.read, t.write)) {
+      // The read index passed this reader: while the table was lost, or by a reader outside the tools.
+      if (result == Follow::Copied) result = t.made != made_ ? Follow::TableLost : Follow::Taken;
+      bytes_.clear();
+      skip_.clear();
+      first_ = at_ = t.read;
+    }
+    made_ = t.made;
+    const Bytes added = ringBytes(ring_, at_, t.write);
     bytes_.insert(bytes_.end(), added.begin(), added.end());
     me.at = at_ = t.write;
   });
+  if (!error_.empty()) {
+    timeout_ = 0;  // it has waited its time for the lock: leaving the table waits no more
+    return Follow::Failed;
+  }
+  visited_ = time;
+  // A back end that started again while this copied: what was copied may be of either start.
+  if (ran && runningStart(dir_) != start_) {
+    restart("");
+    return Follow::Restarted;
+  }
   return result;
 }
 
@@ -204,19 +406,26 @@ void AckReader::drop(size_t n) {
   n = std::min(n, bytes_.size());
   bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(n));
   first_ = static_cast<u32>((first_ + n) % LINK_RING_DATA);
+  consumed_ += n;
+  std::erase_if(skip_, [&](size_t at) { return at < consumed_; });
 }
 
-void AckReader::take(size_t end) {
-  const u32 to = static_cast<u32>((first_ + std::min(end, bytes_.size())) % LINK_RING_DATA);
-  update([&](LinkTable& t, LinkTable::Reader&) {
-    const u32 at = ringAhead(t.read, to);
-    if (t.start == start_ && at <= ringAhead(t.read, t.write) && at > ringAhead(t.read, t.waiting)) t.waiting = to;
+void AckReader::take(const std::vector<size_t>& starts) {
+  if (starts.empty()) return;
+  visit([&](LinkTable& t, LinkTable::Reader&) {
+    if (t.start != start_) return;
+    const u32 waits = ringAhead(t.waiting, t.write);
+    for (size_t start : starts) {
+      const u32 at = static_cast<u32>((first_ + start) % LINK_RING_DATA);
+      if (ringAhead(t.waiting, at) < waits) t.taken.insert(at);
+    }
+    passTaken(ring_, t);
   });
 }
 
 std::string AckReader::holders() {
   std::string names;
-  update([&](LinkTable& t, LinkTable::Reader& me) {
+  visit([&](LinkTable& t, LinkTable::Reader& me) {
     for (const LinkTable::Reader& r : t.readers) {
       if (&r != &me && r.at == t.read) names += (names.empty() ? "process " : ", process ") + std::to_string(r.pid);
     }

@@ -3,6 +3,8 @@
 // the answers that send can and cannot tell apart.
 #include <signal.h>
 
+#include <functional>
+#include <random>
 #include <tuple>
 
 #include "tests/e2e/e2e_fixture.h"
@@ -66,7 +68,7 @@ TEST_F(EndToEnd, SendsAloneGoRoundTheAcknowledgementRing) {
 }
 
 // Watches side by side each see every report that arrives while they run; --type filters only what
-// a watch prints. What they saw still waits for a watch --waiting, which takes it.
+// a watch prints. What they saw still waits for a watch --waiting, which takes what it prints.
 TEST_F(EndToEnd, WatchesSideBySideEachSeeEveryReport) {
   boot();
   const std::string f = std::string(MX_FRONTEND_PATH) + " --board " + board_ + " --timeout 30";
@@ -93,6 +95,8 @@ TEST_F(EndToEnd, WatchesSideBySideEachSeeEveryReport) {
   EXPECT_EQ(std::tuple(count(a + b, "\n"), c), std::tuple(200, entries));
   EXPECT_EQ(lines(frontend("watch --waiting --type MxifSystem --count 100 --timeout 5").out, "MxifSystem horizontalPhase="), phases);
   EXPECT_EQ(frontend("watch --waiting --type MxifSystem --timeout 0.2").out, "");
+  // The other types stay waiting for the next watch --waiting.
+  EXPECT_EQ(lines(frontend("watch --waiting --type MxifBus --timeout 0.2").out, "MxifBus me=0 entries[0]="), entries);
 }
 
 // A watch goes on across a restart of the back end, which resets the rings, from the new start; a
@@ -112,6 +116,107 @@ TEST_F(EndToEnd, AWatchGoesOnAcrossARestartAndOneGoneIsDropped) {
   const std::string text = fileText(w);
   const size_t restart = text.find("(the back end started again: what follows is from its new start)\n");
   EXPECT_TRUE(text.find(" horizontalPhase=1") < restart && restart < text.find(" horizontalPhase=2")) << text;
+}
+
+// Whether a process has ended (a zombie too).
+bool ended(pid_t pid) {
+  const std::string stat = fileText("/proc/" + std::to_string(pid) + "/stat");
+  return stat.empty() || stat.find(") Z") != std::string::npos;
+}
+
+// The tools' table, damaged by anything between two polls of a running watch (cut, emptied, deleted,
+// filled with garbage), is rebuilt from the readers still running: the watch shows every report once
+// and no note of reports missing. SIGINT ends the watch though a script's background ignores it.
+TEST_F(EndToEnd, ATableDamagedBetweenPollsIsRebuiltFromTheReaders) {
+  boot();
+  const std::string table = board_ + "/frontend.link", w = dir_ + "/w.txt";
+  const pid_t watch = std::atoi(frontend("--timeout 60 watch --type MxifSystem >" + w + " 2>&1 & echo $!").out.c_str());
+  ASSERT_TRUE(poll([&] { return linkpeer::tableReaders(board_) == std::vector<long>{watch}; }));
+  const std::function<void()> damages[] = {
+      [&] { fs::resize_file(table, fs::file_size(table) / 2); },
+      [&] { fs::resize_file(table, 0); },
+      [&] { fs::remove(table); },
+      [&] { std::ofstream(table) << "reader 1 1 0\nwaiting 1000 0\nsum 0\n"; },
+  };
+  std::string sent;
+  for (int i = 0; i < 12; ++i) {
+    ASSERT_EQ(frontend("send MxifSystem secondText=d" + std::to_string(i)).status, 0) << i;
+    sent += "MxifSystem secondText=\"d" + std::to_string(i) + "\"\n";
+    damages[i % 4]();
+  }
+  EXPECT_TRUE(poll([&] { return fileText(w).find("secondText=\"d11\"") != std::string::npos; }));
+  kill(watch, SIGINT);
+  EXPECT_TRUE(poll([&] { return ended(watch); }));
+  EXPECT_TRUE(linkpeer::tableReaders(board_).empty());
+  EXPECT_EQ(lines(fileText(w), "MxifSystem secondText="), sent);
+  EXPECT_EQ(count(fileText(w), "(reports are missing"), 0) << fileText(w);
+}
+
+// A tool stopped or killed at any instant (SIGSTOP, SIGKILL, SIGINT) leaves the table whole: stopped
+// at a thousand instants of its work a watch leaves it whole each time, and tools killed beside it
+// never have it made anew; the sends beside them are answered.
+TEST_F(EndToEnd, ToolsStoppedOrKilledAtAnyInstantLeaveTheTableWhole) {
+  boot();
+  const pid_t watch = std::atoi(frontend("--timeout 60 watch >/dev/null 2>&1 & echo $!").out.c_str());
+  ASSERT_TRUE(poll([&] { return linkpeer::tableReaders(board_) == std::vector<long>{watch}; }));
+  linkpeer::LinkTable first;
+  ASSERT_TRUE(linkpeer::readTable(board_, first));
+  frontend::Bytes request;
+  std::string error;
+  ASSERT_TRUE(frontend::sendPacket({"MxifSystem", "horizontalPhase=1"}, request, error));
+  std::mt19937 random(7);
+  int cut = 0;
+  for (int i = 0; i < 1000; ++i) {
+    link_.write(request, 0);  // a report for the watch to copy, and so a change of the table
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 2000));
+    kill(watch, SIGSTOP);
+    poll([&] { return fileText("/proc/" + std::to_string(watch) + "/stat").find(") T") != std::string::npos; });
+    linkpeer::LinkTable t;
+    cut += linkpeer::readTable(board_, t) ? 0 : 1;
+    kill(watch, SIGCONT);
+  }
+  EXPECT_EQ(cut, 0);
+  std::string tools;
+  for (int i = 0; i < 40; ++i) {
+    tools += std::string(MX_FRONTEND_PATH) + " --board " + board_ + (i % 2 ? " send MxifBkgd me=1 softness=" + std::to_string(i) : " watch") +
+             " >/dev/null 2>&1 & p=$!; sleep 0.0" + std::to_string(random() % 60 + 100).substr(1) + "; kill -" +
+             (i % 3 ? "KILL" : "INT") + " $p;\n";
+  }
+  run(tools);
+  EXPECT_EQ(frontend("send MxifSystem secondText=k").status, 0);
+  linkpeer::LinkTable last;
+  EXPECT_TRUE(linkpeer::readTable(board_, last) && last.made == first.made);
+  kill(watch, SIGKILL);
+}
+
+// A lock that a process holds and does not let go (here flock(1) holding it; a stopped tool alike)
+// keeps no tool past its time-out, and the reason names the holder; a board directory that the user
+// cannot write is said at once, with the system's reason.
+TEST_F(ToolsEndToEnd, ALockHeldOrABoardNotWritableEndsWithTheReason) {
+  boot();
+  for (const char* locked : {"", "/link.mem"}) {
+    const std::string holder = run("flock -o " + board_ + locked + " sleep 3 >/dev/null 2>&1 & echo $!").out;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const Outcome r = frontend("--timeout 0.3 send MxifSystem horizontalPhase=1");
+    EXPECT_EQ(r.status, 1) << locked;
+    EXPECT_NE(r.err.find("is held by process " + holder.substr(0, holder.size() - 1) + " (flock)"), std::string::npos) << r.err;
+    kill(std::atoi(holder.c_str()), SIGKILL);
+  }
+  // As root, as a user who is not; else with the files and the directory made read-only.
+  const bool root = geteuid() == 0;
+  const std::string user = root ? "setpriv --reuid=nobody --regid=nogroup --clear-groups " : "";
+  fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  const std::tuple<fs::perms, fs::perms, const char*> cases[] = {  // link.mem, board directory, the reason
+      {root ? fs::perms(0644) : fs::perms(0444), fs::perms(0755), "/link.mem: Permission denied\n"},
+      {fs::perms(0666), root ? fs::perms(0755) : fs::perms(0555), "/frontend.link: Permission denied\n"},
+  };
+  for (const auto& [mem, board, why] : cases) {
+    fs::permissions(board_ + "/link.mem", mem);
+    fs::permissions(board_, board);
+    const Outcome r = run(user + MX_FRONTEND_PATH + " --board " + board_ + " --timeout 5 send MxifSystem horizontalPhase=2");
+    EXPECT_EQ(std::tuple(r.status, r.err), std::tuple(1, "frontend: " + board_ + why));
+  }
+  fs::permissions(board_, fs::perms(0755));
 }
 
 // A command answered with its refusal code fails, whatever the field that carries the code. A request
