@@ -37,8 +37,9 @@ class Link {
   // Writes the bytes whole, waiting up to timeout seconds for room; false (nothing written)
   // when they do not fit in time. Front ends on the same link take turns (a lock on link.mem), so
   // two requests never land on the same bytes. *end gets the ring index just past the bytes;
-  // *unfinished whether the back end takes them into a packet that bytes written before left
-  // unfinished (a header whose body is still to come), as far as the tools wrote those.
+  // *unfinished whether the back end's framing does not begin a header at their first byte (bytes
+  // written before left a header or a body unfinished that takes them), as far as the tools wrote
+  // those.
   bool write(const Bytes& bytes, double timeout, u32* end = nullptr, bool* unfinished = nullptr);
   // Takes up to max complete packets of those waiting in the acknowledgement ring (as
   // `watch --waiting` shows them); bytes that start no packet are skipped and counted in garbage().

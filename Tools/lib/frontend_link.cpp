@@ -68,8 +68,8 @@ bool Link::write(const Bytes& bytes, double timeout, u32* end, bool* unfinished)
       linkpeer::ringWrite(requestRing(), bytes.data(), bytes.size());
       if (end != nullptr) *end = linkpeer::loadIndex(requestRing()) % LINK_RING_DATA;
       linkpeer::withTable(dir_, ackRing(), [&](linkpeer::LinkTable& t) {
-        if (unfinished != nullptr) *unfinished = t.live && !t.requests.atPacket();
-        if (t.live) t.requests.add(bytes.data(), bytes.size(), largestBody);
+        const bool begins = !t.live || linkpeer::follow(t.requests, bytes.data(), bytes.size(), largestBody).headerAtStart;
+        if (unfinished != nullptr) *unfinished = !begins;
       });
     }
     flock(fd_, LOCK_UN);

@@ -49,10 +49,13 @@ LinkTable parsed(const std::string& text) {
       words >> t.waiting;
     } else if (word == "request") {
       std::string head;
-      words >> t.requests.owed >> head;
+      u32 owed = 0;
+      Bytes held;
+      words >> owed >> head;
       for (size_t i = 0; i + 1 < head.size() && head != "-"; i += 2) {
-        t.requests.head.push_back(static_cast<u8>(std::strtoul(head.substr(i, 2).c_str(), nullptr, 16)));
+        held.push_back(static_cast<u8>(std::strtoul(head.substr(i, 2).c_str(), nullptr, 16)));
       }
+      t.requests.resume(owed, held.data(), static_cast<int>(held.size()));
     } else if (LinkTable::Reader r; word == "reader" && words >> r.pid >> r.serial >> r.at) {
       t.readers.push_back(r);
     }
@@ -62,10 +65,11 @@ LinkTable parsed(const std::string& text) {
 
 std::string printed(const LinkTable& t) {
   std::ostringstream out;
-  out << "start " << t.start << "\nwaiting " << t.waiting << "\nrequest " << t.requests.owed << " ";
+  out << "start " << t.start << "\nwaiting " << t.waiting << "\nrequest " << t.requests.owed() << " ";
   static const char digits[] = "0123456789abcdef";
-  for (u8 b : t.requests.head) out << digits[b >> 4] << digits[b & 15];
-  out << (t.requests.head.empty() ? "-" : "") << "\n";
+  const u8* held = t.requests.heldBytes();
+  for (int i = 0; i < t.requests.held(); ++i) out << digits[held[i] >> 4] << digits[held[i] & 15];
+  out << (t.requests.held() == 0 ? "-" : "") << "\n";
   for (const LinkTable::Reader& r : t.readers) out << "reader " << r.pid << " " << r.serial << " " << r.at << "\n";
   return out.str();
 }

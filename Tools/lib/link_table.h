@@ -27,7 +27,7 @@ struct LinkTable {
   };
   std::string start;       // the back end's start that the positions belong to
   u32 waiting = 0;         // where the reports still waiting begin
-  RequestStream requests;  // the request stream as the tools wrote it
+  RequestFraming requests;  // the request stream as the tools wrote it
   std::vector<Reader> readers;
   // Not kept: whether a back end that has passed its start-up holds the link (otherwise its rings
   // are not touched), and the ring's indexes as they stood when the table was read.
