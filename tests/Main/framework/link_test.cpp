@@ -222,11 +222,11 @@ TEST_F(LinkTest, TheToolsFollowTheStreamAsTheReceiverSplitsIt) {
         }
         for (unsigned long i = 0; i < times && !event.empty(); ++i) lines += (lines.empty() ? "" : ", ") + event;
       }
-      EXPECT_EQ(std::tuple(lines, waits, bkgd.values == Ints{99}), std::tuple(std::string(c.lines), std::string(c.waits), c.nextTaken))
-          << "split " << split;
-      EXPECT_EQ(std::tuple(skipped, dropped, taken), std::tuple(seen.stray + then.stray + after.stray, seen.dropped + then.dropped + after.dropped,
-                                                           seen.taken + then.taken + after.taken))
-          << "split " << split;
+      EXPECT_EQ(std::tuple(lines, waits, bkgd.values == Ints{99}),
+                std::tuple(std::string(c.lines), std::string(c.waits), c.nextTaken)) << "split " << split;
+      EXPECT_EQ(std::tuple(skipped, dropped, taken),
+                std::tuple(seen.stray + then.stray + after.stray, seen.dropped + then.dropped + after.dropped,
+                           seen.taken + then.taken + after.taken)) << "split " << split;
     }
   }
 }
