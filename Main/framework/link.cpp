@@ -122,39 +122,29 @@ void RequestReceiver::reset() {
   type_ = -1;
   bodySize_ = pos_ = 0;
   short_ = shortReported_ = false;
-  skipped_ = 0;
+  framing_.reset();
 }
 
-// Bytes that do not start with the sync pair are skipped one at a time, so a stray byte costs only
-// itself. The bytes skipped are logged in one line when the sync is found again, however many
-// frames the hunt took.
-bool RequestReceiver::readHeader() {
+// The skipped bytes are logged in one line when the sync is found again, however many frames the
+// hunt took, before anything about the header found.
+bool RequestReceiver::readHeader(const category::CategoryRegistry& registry) {
   if (headerValid_) return true;
-  do {
-    if (stream_.count() < LINK_HEADER_BYTES) stream_.refill();
-    if (stream_.count() < LINK_HEADER_BYTES) {
+  RequestFraming::Step step = RequestFraming::Step::Taken;
+  while (step == RequestFraming::Step::Taken) {
+    if (stream_.count() == 0 && stream_.refill() == 0) {
       bodyLength_ = 0;
       return false;
     }
-    skipped_ += static_cast<u32>(stream_.skipToPair(LINK_SYNC0, LINK_SYNC1, LINK_HEADER_BYTES));
-  } while (stream_.count() < LINK_HEADER_BYTES);
+    step = framing_.add(stream_.read(), [&registry](int type) { return registry.largestBody(type); });
+  }
   reportSkipped();
-  u8 bytes[LINK_HEADER_BYTES];
-  stream_.peek(bytes, LINK_HEADER_BYTES);
-  LinkHeader header{};
-  codec::read(bytes, sizeof bytes, header);
-  type_ = static_cast<s16>(header.type);
-  if (header.bodyLength > static_cast<u32>(MAX_BODY)) {
-    // No packet: the header is dropped up to a sync byte inside it, where the hunt goes on.
-    reportInvalidLength(header.type, header.bodyLength);
-    int drop = 1;
-    while (drop < LINK_HEADER_BYTES && bytes[drop] != LINK_SYNC0) ++drop;
-    stream_.take(nullptr, drop);
+  type_ = static_cast<s16>(framing_.type());
+  if (step != RequestFraming::Step::Header) {
+    reportInvalidLength(framing_.type(), framing_.length());
     bodyLength_ = 0;
     return true;
   }
-  stream_.take(nullptr, LINK_HEADER_BYTES);
-  bodyLength_ = static_cast<s32>(header.bodyLength);
+  bodyLength_ = static_cast<s32>(framing_.length());
   headerValid_ = true;
   return true;
 }
@@ -164,16 +154,10 @@ void RequestReceiver::reportInvalidLength(u16 type, u32 length) {
                           category::TypeLabel(type).text(), length);
 }
 
-void RequestReceiver::dropHeader() {
-  reportInvalidLength(static_cast<u16>(type_), static_cast<u32>(bodyLength_));
-  headerValid_ = false;
-  bodyLength_ = 0;
-}
-
 void RequestReceiver::reportSkipped() {
-  if (skipped_ == 0) return;
-  libmx::LogRuns::logKind(LINE_OUT_OF_SYNC, libmx::ERR, "receive out of sync : %u byte skipped", skipped_);
-  skipped_ = 0;
+  const u32 skipped = framing_.takeSkipped();
+  if (skipped == 0) return;
+  libmx::LogRuns::logKind(LINE_OUT_OF_SYNC, libmx::ERR, "receive out of sync : %u byte skipped", skipped);
 }
 
 bool RequestReceiver::bodyBuffered() {
@@ -186,6 +170,7 @@ void RequestReceiver::takeBody() {
   pos_ = 0;
   short_ = shortReported_ = false;
   stream_.take(body_, bodySize_);
+  framing_.takeBody(static_cast<u32>(bodySize_));
   headerValid_ = false;
 }
 
@@ -256,14 +241,10 @@ void CategoryRegistry::receiveAll() {
   RequestReceiver& rx = RequestReceiver::instance();
   libmx::LogRuns runs(LINK_LINE_CAP);
   for (int messages = 0; messages < MAX_MESSAGES_PER_FRAME; ++messages) {
-    if (!rx.readHeader()) return;
-    if (!rx.isHeaderValid()) continue;  // a header that was dropped counts as a message
     // A header that promises more than its type's reader takes is dropped at once, before its
     // body is waited for: the requests behind it are not taken for its body.
-    if (rx.bodyLength() > largestBody(rx.type())) {
-      rx.dropHeader();
-      continue;
-    }
+    if (!rx.readHeader(*this)) return;
+    if (!rx.isHeaderValid()) continue;  // a header that was dropped counts as a message
     if (!rx.bodyBuffered()) return;
     // The body is consumed and the header cleared before any handler runs, so whatever a
     // handler reads or throws, the next packet starts at the right byte.

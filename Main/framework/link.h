@@ -6,6 +6,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "Main/framework/framing.h"
 #include "Main/framework/typenames.h"
 #include "Lib/Include/codec.h"
 #include "Lib/Include/memory_map.h"
@@ -17,10 +18,6 @@
 // The rings lie at LINK_ACK_RING and LINK_REQUEST_RING (Lib/Include/memory_map.h).
 constexpr u32 LINK_RING_DATA = 0x1FFF8;
 constexpr u32 LINK_RING_RESERVE = 16;
-
-constexpr u8 LINK_SYNC0 = 0x5A;
-constexpr u8 LINK_SYNC1 = 0x81;
-constexpr int LINK_HEADER_BYTES = 8;
 
 // The packet header, read and written through the codec.
 struct LinkHeader {
@@ -112,23 +109,6 @@ class BufferedInStream {
       count_ -= run;
       n -= run;
     }
-  }
-
-  // Copies the first n buffered bytes (n <= count()) into dst, leaving them buffered.
-  void peek(u8* dst, int n) const {
-    for (int i = 0; i < n; ++i) dst[i] = data_[(read_ + i) % N];
-  }
-
-  // Discards bytes from the front while at least keep (>= 2) are buffered and they do not start
-  // with the pair a b; returns how many were discarded.
-  int skipToPair(u8 a, u8 b, int keep) {
-    int skipped = 0;
-    while (count_ >= keep && !(data_[read_] == a && data_[(read_ + 1) % N] == b)) {
-      read_ = (read_ + 1) % N;
-      --count_;
-      ++skipped;
-    }
-    return skipped;
   }
 
   void reset() { write_ = read_ = count_ = 0; }
@@ -263,14 +243,15 @@ class BodyCursor {
   bool short_ = false;
 };
 
-// The request side: the input stream and the packet being dispatched. A handler reads the body
-// of its packet through the read functions below, which never go past the body; the dispatcher
-// has taken the whole body out of the stream before it calls the handler, so bytes a handler
-// leaves unread are skipped and a handler that fails cannot stall reception.
+// The request side: the input stream, split into packets by the request framing, and the packet
+// being dispatched. A handler reads the body of its packet through the read functions below, which
+// never go past the body; the dispatcher has taken the whole body out of the stream before it calls
+// the handler, so bytes a handler leaves unread are skipped and a handler that fails cannot stall
+// reception.
 class RequestReceiver {
  public:
   using InStream = typelist::BufferedInStream<BpInStream, 16384>;
-  static constexpr int MAX_BODY = 16384 - 1;  // what the input stream can hold
+  static constexpr int MAX_BODY = static_cast<int>(RequestFraming::MAX_BODY);  // what the input stream can hold
 
   static RequestReceiver& instance();
 
@@ -328,17 +309,15 @@ class RequestReceiver {
  private:
   friend class category::CategoryRegistry;
   RequestReceiver() = default;
-  // Unless a header is in hand, hunts for the sync bytes (a byte at a time) and reads the next
-  // header; one whose body could never be buffered is logged and dropped (no header is then in
-  // hand). False while fewer bytes than a header are buffered.
-  bool readHeader();
+  // Unless a header is in hand, feeds the buffered bytes to the framing until it completes the next
+  // header; one that it drops (a body that could never be buffered, or longer than the registry's
+  // largestBody for its type) is logged, and no header is then in hand. False when the bytes run
+  // out first.
+  bool readHeader(const category::CategoryRegistry& registry);
   // Logs the bytes the hunt skipped before the sync it has just found, if any.
   void reportSkipped();
   // Logs "receive invalid length %s : %u byte": a header whose body is not waited for.
   static void reportInvalidLength(u16 type, u32 length);
-  // Drops the header in hand, whose body is longer than its type's reader takes (logged); the hunt
-  // goes on after it.
-  void dropHeader();
   // Whether the whole body of the packet in hand is buffered (refilling once when not).
   bool bodyBuffered();
   // Takes the body of the packet in hand out of the stream (it is buffered whole).
@@ -352,12 +331,12 @@ class RequestReceiver {
   }
 
   InStream stream_;
+  RequestFraming framing_;
   bool headerValid_ = false;
   s32 bodyLength_ = 0;
   s16 type_ = -1;
   bool short_ = false;
   bool shortReported_ = false;
-  u32 skipped_ = 0;  // bytes the sync hunt discarded, not yet logged
   int bodySize_ = 0;
   int pos_ = 0;
   u8 body_[MAX_BODY] = {};

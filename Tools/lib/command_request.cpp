@@ -242,14 +242,14 @@ int requestPacket(const std::string& command, const std::vector<std::string>& a,
 }
 
 // What the back end's receiver does with the bytes that are not whole packets it takes (when it holds
-// no unfinished packet of earlier bytes): bytes before a sync pair are skipped; a header that
-// promises more than its type's reader takes (the back end's own categories, in this program, say
-// how much) is dropped with its ERR line; a body or header that the bytes leave unfinished is
-// finished by the bytes written next.
+// no unfinished packet of earlier bytes), as its framing splits them: bytes before a sync pair are
+// skipped; a header that promises more than its type's reader takes (the back end's own categories,
+// in this program, say how much) is dropped with its ERR line; a body owed is finished by the bytes
+// written next. The start of a header left at the end is held until more come: what then becomes of
+// it is what the framing makes of it when a packet follows.
 void warnStrayBytes(const Bytes& bytes, std::ostream& err) {
-  linkpeer::RequestStream stream;
-  linkpeer::RequestStream::Seen seen;
-  stream.add(bytes.data(), bytes.size(), largestBody, &seen);
+  RequestFraming framing;
+  const linkpeer::StreamSeen seen = linkpeer::follow(framing, bytes.data(), bytes.size(), largestBody);
   const auto name = [](int type) {
     const char* known = category::typeNameOf(type);
     return *known != 0 ? std::string(known) : "type " + std::to_string(type);
@@ -266,19 +266,27 @@ void warnStrayBytes(const Bytes& bytes, std::ostream& err) {
     err << "; the back end drops " << (seen.dropped == 1 ? "it" : "each") << " at once (\"receive invalid length\" on "
         << "its console) and hunts on\n";
   }
-  if (stream.atPacket()) return;
+  if (framing.atPacket()) return;
   err << "frontend: warning: ";
-  if (stream.owed > 0) {
-    err << "the " << name(seen.type) << " packet promises " << seen.length << " bytes and " << seen.length - stream.owed
-        << " follow";
-  } else if (stream.head.size() == 1) {
-    err << "the last byte may begin a header";
-  } else {
-    err << "the last " << stream.head.size() << " bytes begin a header";
+  if (framing.owed() > 0) {
+    err << "the " << name(seen.type) << " packet promises " << seen.length << " bytes and " << seen.length - framing.owed()
+        << " follow; the back end waits for the rest and takes the bytes written next for it\n";
+    return;
   }
-  err << "; the back end waits for the rest and takes the bytes written next for it\n";
+  const int held = framing.held();
+  err << (held == 1 ? "the last byte may begin a header" : "the last " + std::to_string(held) + " bytes begin a header")
+      << "; the back end holds " << (held == 1 ? "it" : "them") << " until more come";
+  // Any packet the tools write begins 5A 81 00 00 (no body reaches 64 KB), and those bytes decide it.
+  const Bytes next = linkpeer::packetBytes(category::TYPE_WAIT_CMD, waitBody(0));
+  const linkpeer::StreamSeen then = linkpeer::follow(framing, next.data(), next.size(), largestBody);
+  if (!then.headerAtStart) {
+    err << " and takes the bytes written next for it\n";
+  } else if (then.dropped > 0) {
+    err << ", then drops the header they make with the next packet (\"receive invalid length\") and takes that packet\n";
+  } else {
+    err << ", then skips " << (held == 1 ? "it" : "them") << " before the next packet (\"receive out of sync\")\n";
+  }
 }
-
 
 }  // namespace
 

@@ -42,9 +42,9 @@ class Link {
   // on the same link take turns (a lock on link.mem), so two requests never land on the same bytes.
   struct Written {
     u32 end = 0;              // the ring index just past the bytes
-    bool unfinished = false;  // the back end takes them into a packet that bytes written before left
-                              // unfinished (a header whose body is still to come), as far as the tools
-                              // wrote those
+    bool unfinished = false;  // the back end's framing begins no header at their first byte: bytes
+                              // written before left a header or a body unfinished that takes them,
+                              // as far as the tools wrote those
     std::string start;        // the back end's start that ran throughout the write ("" if none did)
   };
   bool write(const Bytes& bytes, double timeout, Written* written = nullptr);

@@ -80,11 +80,11 @@ bool Link::write(const Bytes& bytes, double timeout, Written* written) {
       const double left = std::max(0.0, std::chrono::duration<double>(until - Clock::now()).count());
       ok = linkpeer::withTable(dir_, ackRing(), [&](linkpeer::LinkTable& t) {
         linkpeer::ringWrite(requestRing(), bytes.data(), bytes.size());
+        const bool begins = !t.live || linkpeer::follow(t.requests, bytes.data(), bytes.size(), largestBody).headerAtStart;
         if (written != nullptr) {
           written->end = linkpeer::loadIndex(requestRing()) % LINK_RING_DATA;
-          written->unfinished = t.live && !t.requests.atPacket();
+          written->unfinished = !begins;
         }
-        if (t.live) t.requests.add(bytes.data(), bytes.size(), largestBody);
       }, left, &error_);
       if (written != nullptr) written->start = before == start() ? before : "";
     }

@@ -132,71 +132,45 @@ inline bool nextPacket(const Bytes& buf, size_t& pos, Packet& p, size_t& garbage
   return false;
 }
 
-// How the back end's receiver splits the request stream, followed over the bytes written into it:
-// whether the next byte starts a packet, or goes into one that earlier bytes left unfinished (a header
-// whose body is still to come, or the start of a header). The receiver's rules: bytes before a sync
-// pair are skipped; a header whose body could never be buffered is dropped up to a sync byte in it,
-// one that promises more than largest(type), the largest body its type's reader takes, at once.
-struct RequestStream {
-  u32 owed = 0;  // body bytes of the last header still to come
-  Bytes head;    // the start of a header: a sync byte, then up to six more
+// What the back end's receiver makes of bytes added to the request stream, as the framing it splits
+// the stream with (which holds what came before) takes them: the bytes it skips, the headers it drops
+// (the first one's type and length, and whether no body that long could be held at all), the headers
+// whose body it takes (the last one's type and length), and whether the first byte added begins a
+// header.
+struct StreamSeen {
+  size_t stray = 0, dropped = 0, taken = 0;
+  int droppedType = -1;
+  u32 droppedLength = 0;
+  bool unheld = false;
+  int type = -1;
+  u32 length = 0;
+  bool headerAtStart = false;
+};
 
-  // What the receiver does with bytes added: skips them (stray), drops headers (the first one's
-  // type and length, and whether no body that long could be buffered at all), and the last header
-  // whose body it takes.
-  struct Seen {
-    size_t stray = 0, dropped = 0;
-    int droppedType = -1;
-    u32 droppedLength = 0;
-    bool unheld = false;
-    int type = -1;
-    u32 length = 0;
-  };
-
-  bool atPacket() const { return owed == 0 && head.empty(); }
-  template <class Largest>
-  void add(const u8* p, size_t n, Largest&& largest, Seen* seen = nullptr) {
-    Seen unused;
-    Seen& s = seen != nullptr ? *seen : unused;
-    const auto hunt = [&] {
-      while (!head.empty() && (head[0] != LINK_SYNC0 || (head.size() > 1 && head[1] != LINK_SYNC1))) {
-        head.erase(head.begin());
-        ++s.stray;
-      }
-    };
-    const auto drop = [&](int type, u32 length, bool unheld) {
-      if (s.dropped++ == 0) s.droppedType = type, s.droppedLength = length, s.unheld = unheld;
-    };
-    for (size_t i = 0; i < n; ++i) {
-      if (owed > 0) {
-        const size_t run = std::min<size_t>(owed, n - i);
-        owed -= static_cast<u32>(run);
-        i += run - 1;
-        continue;
-      }
-      head.push_back(p[i]);
-      hunt();
-      if (head.size() < static_cast<size_t>(LINK_HEADER_BYTES)) continue;
-      const u32 length = (u32{head[2]} << 24) | (u32{head[3]} << 16) | (u32{head[4]} << 8) | head[5];
-      const int type = head[6] << 8 | head[7];
-      if (length > static_cast<u32>(RequestReceiver::MAX_BODY)) {
-        drop(type, length, true);
-        size_t at = 1;
-        while (at < head.size() && head[at] != LINK_SYNC0) ++at;
-        head.erase(head.begin(), head.begin() + static_cast<std::ptrdiff_t>(at));
-        hunt();
-        continue;
-      }
-      if (length <= static_cast<u32>(largest(type))) {
-        owed = length;
-        s.type = type, s.length = length;
-      } else {
-        drop(type, length, false);
-      }
-      head.clear();
+template <class Largest>
+StreamSeen follow(RequestFraming& framing, const u8* p, size_t n, Largest&& largest) {
+  using Step = RequestFraming::Step;
+  StreamSeen s;
+  const u32 skipped = framing.skipped();
+  for (size_t i = 0; i < n; ++i) {
+    if (framing.owed() > 0) {  // a body's bytes, a run at a time
+      const u32 run = static_cast<u32>(std::min<size_t>(framing.owed(), n - i));
+      framing.takeBody(run);
+      i += run - 1;
+      continue;
+    }
+    const Step step = framing.add(p[i], largest);
+    if (step == Step::Taken) continue;
+    if (i + 1 == static_cast<size_t>(LINK_HEADER_BYTES)) s.headerAtStart = true;
+    if (step == Step::Header) {
+      ++s.taken, s.type = framing.type(), s.length = framing.length();
+    } else if (s.dropped++ == 0) {
+      s.droppedType = framing.type(), s.droppedLength = framing.length(), s.unheld = step == Step::Unheld;
     }
   }
-};
+  s.stray = framing.skipped() - skipped;
+  return s;
+}
 
 // Splits the complete packets at the front of buf (up to max of them) into out, as nextPacket
 // finds them. Returns the bytes used up: the packets and the garbage before them; a partial packet

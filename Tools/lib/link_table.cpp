@@ -55,18 +55,22 @@ std::string checksum(const std::string& text) {
 }
 
 // The request stream's stored state: the words after "request" (body bytes owed, the header begun).
-void putRequests(std::ostream& out, const RequestStream& s) {
+void putRequests(std::ostream& out, const RequestFraming& s) {
   static const char digits[] = "0123456789abcdef";
-  out << s.owed << " ";
-  for (u8 b : s.head) out << digits[b >> 4] << digits[b & 15];
-  out << (s.head.empty() ? "-" : "");
+  out << s.owed() << " ";
+  const u8* held = s.heldBytes();
+  for (int i = 0; i < s.held(); ++i) out << digits[held[i] >> 4] << digits[held[i] & 15];
+  out << (s.held() == 0 ? "-" : "");
 }
-void getRequests(std::istream& words, RequestStream& s) {
+void getRequests(std::istream& words, RequestFraming& s) {
   std::string head;
-  words >> s.owed >> head;
+  u32 owed = 0;
+  Bytes held;
+  words >> owed >> head;
   for (size_t i = 0; i + 1 < head.size() && head != "-"; i += 2) {
-    s.head.push_back(static_cast<u8>(std::strtoul(head.substr(i, 2).c_str(), nullptr, 16)));
+    held.push_back(static_cast<u8>(std::strtoul(head.substr(i, 2).c_str(), nullptr, 16)));
   }
+  s.resume(owed, held.data(), static_cast<int>(held.size()));
 }
 
 // Lines "table MADE", "start STAMP", "waiting AT DROPPED", "taken AT...", "request OWED HEAD",

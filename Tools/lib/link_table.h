@@ -41,7 +41,7 @@ struct LinkTable {
   u32 waiting = 0;         // where the oldest report still waiting begins
   std::set<u32> taken;     // starts of later reports that a `watch --waiting --type` took
   u32 dropped = 0;         // waiting reports dropped for room since a `watch --waiting` said so
-  RequestStream requests;  // the request stream as the tools wrote it
+  RequestFraming requests;  // the request stream as the tools wrote it
   std::vector<Reader> readers;
   // Not kept: whether a back end that has passed its start-up holds the link (otherwise its rings
   // are not touched), the ring's indexes as they stood when the table was read, and whether the

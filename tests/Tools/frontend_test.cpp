@@ -88,31 +88,6 @@ TEST(FrontendRing, ReaderTakesWholePacketsAndSkipsGarbage) {
             std::tuple(partial.size() - 1, (LINK_RING_DATA - 5 + bytes.size()) % LINK_RING_DATA));
 }
 
-// Whether the next byte written starts a packet, as the back end's receiver splits the stream: after
-// the bytes, and after a wait packet written next (which completes or is swallowed by what they left).
-// Here type 29 takes bodies of up to 184 bytes, others any that can be buffered.
-TEST(FrontendRing, RequestStreamFollowsWhereThePacketsEnd) {
-  const Bytes wait = linkpeer::packetBytes(category::TYPE_WAIT_CMD, frontend::waitBody(1));
-  const auto largest = [](int type) { return type == 29 ? 184 : RequestReceiver::MAX_BODY; };
-  const std::tuple<Bytes, u32, size_t, bool> cases[] = {  // bytes, body bytes owed, header bytes held, then
-      {wait, 0, 0, true},
-      {{0x5A, 0x81, 0, 0, 0x01, 0x58, 0, 0}, 0x158, 0, false},             // a header alone: its body is owed
-      {{0x5A, 0x81, 0, 0, 0, 184, 0, 29}, 184, 0, false},
-      {{0x5A, 0x81, 0, 0, 0, 185, 0, 29}, 0, 0, true},                     // more than its type takes: dropped
-      {{0x11, 0x5A, 0x5A, 0x81, 0, 0, 0, 3, 0, 0, 9}, 2, 0, true},         // skipped to the sync pair
-      {{0x5A, 0x81, 0, 0}, 0, 4, true},                                    // half a header
-      {{0x5A, 0x81, 0, 0, 0x40, 0, 0x5A, 0x81, 0, 0, 0, 0}, 0, 6, true},   // too long to buffer: dropped to its next sync
-      {{0x00, 0x5A}, 0, 1, true},
-  };
-  for (const auto& [bytes, owed, held, then] : cases) {
-    linkpeer::RequestStream stream;
-    stream.add(bytes.data(), bytes.size(), largest);
-    EXPECT_EQ(std::tuple(stream.owed, stream.head.size(), stream.atPacket()), std::tuple(owed, held, owed == 0 && held == 0));
-    stream.add(wait.data(), wait.size(), largest);
-    EXPECT_EQ(stream.atPacket(), then) << owed << " " << held;
-  }
-}
-
 TEST(FrontendRing, ConsoleGivesCompleteLinesAcrossTheWrap) {
   Bytes mem(8 + linkpeer::CONSOLE_DATA, 0);
   auto put = [&](u32& index, const std::string& s) {
@@ -455,6 +430,39 @@ TEST(FrontendProgram, AFieldTakenInAnEarlierReportStaysTaken) {
     backEnd.report({"MxifSystem", "secondText=ab"});
     while (sent.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) backEnd.readRequests();  // the waits after it
     EXPECT_EQ(sent.get(), std::pair(status, refusal)) << earlier;
+  }
+}
+
+// What raw warns is what the receiver's framing makes of the bytes (from a packet's start): those it
+// skips, a header it drops, a body it waits for, and the start of a header left at the end, which the
+// next packet the tools write either makes whole or shows up as stray.
+TEST(FrontendProgram, RawWarnsWhatTheReceiverMakesOfTheBytes) {
+  frontend::useScratchSystem();
+  ScriptedBackEnd backEnd;
+  const std::string warning = "frontend: warning: ", skipsLast = " until more come, then skips it before the next packet (\"receive out of sync\")\n";
+  const auto skipped = [&](int n) {
+    return warning + std::to_string(n) + " of the bytes are not part of a packet; the back end skips them up to the next sync "
+           "pair and says how many on its console (\"receive out of sync\")\n";
+  };
+  const std::pair<std::string, std::string> cases[] = {
+      {"5a81 00000002 00c8 0102", ""},
+      {"5a", warning + "the last byte may begin a header; the back end holds it" + skipsLast},
+      {"5a5a5a", skipped(2) + warning + "the last byte may begin a header; the back end holds it" + skipsLast},
+      {"5a8100", warning + "the last 3 bytes begin a header; the back end holds them until more come, then drops the header "
+                           "they make with the next packet (\"receive invalid length\") and takes that packet\n"},
+      {"5a81000000", warning + "the last 5 bytes begin a header; the back end holds them until more come and takes the bytes "
+                               "written next for it\n"},
+      {"0011 5a81 00000003 00c8 01", skipped(2) + warning + "the type 200 packet promises 3 bytes and 1 follow; the back end "
+                                                           "waits for the rest and takes the bytes written next for it\n"},
+      {"5a81 0000012c 001d", warning + "the MxifSystem header promises 300 bytes, more than its type takes (184); the back end "
+                                       "drops it at once (\"receive invalid length\" on its console) and hunts on\n"},
+  };
+  for (const auto& [bytes, warned] : cases) {
+    std::istringstream words("--board " + backEnd.dir + " raw " + bytes);
+    std::ostringstream out, err;
+    EXPECT_EQ(frontend::run({std::istream_iterator<std::string>(words), {}}, out, err), 0) << bytes;
+    EXPECT_EQ(err.str(), warned) << bytes;
+    backEnd.readRequests();
   }
 }
 

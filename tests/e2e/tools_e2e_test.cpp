@@ -222,7 +222,8 @@ TEST_F(ToolsEndToEnd, ALockHeldOrABoardNotWritableEndsWithTheReason) {
 // A command answered with its refusal code fails, whatever the field that carries the code. A request
 // that bytes written before leave inside an unfinished packet (a header promising 344 bytes) becomes
 // that packet's body: no answer seen, and the next, once those bytes are made up, is answered again; a
-// header that the back end drops at once leaves the next request its own answer.
+// header that the back end drops at once, and bytes that it skips or drops once the next request comes,
+// leave that request its own answer.
 TEST_F(ToolsEndToEnd, RefusalCodesAndARequestInsideAnUnfinishedPacket) {
   boot();
   expectOutcomes({
@@ -238,6 +239,8 @@ TEST_F(ToolsEndToEnd, RefusalCodesAndARequestInsideAnUnfinishedPacket) {
       {"send MxifKey me=0 channel=0 adjust.clip=6", 0, ""},
       {"raw 5a81 0000012c 001d", 0, nullptr},  // more than MxifSystem takes: the back end drops it at once
       {"send MxifSystem horizontalPhase=200", 1, "frontend: refused: MxifSystem horizontalPhase=200: takes -50..49; kept its value\n"},
+      {"raw 5a5a8100", 0, nullptr},  // a byte skipped, and a header cut short that the next makes whole and too long
+      {"send MxifSystem verticalPhase=3", 0, ""},
   });
 }
 

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 #include <tuple>
 
 #include "Main/framework/bp.h"
 #include "Main/framework/link.h"
 #include "Platform/board.h"
+#include "Tools/lib/link_ring.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/frontend_peer.h"
 #include "tests/Main/category_fixture.h"
@@ -147,6 +149,85 @@ TEST_F(LinkTest, TheHuntLosesOnlyTheBytesBeforeTheNextSync) {
     Ints taken;
     for (int i = c.firstTaken; i < c.packets; ++i) taken.push_back(i);
     EXPECT_EQ(std::tuple(testing_support::consoleText(), bkgd.values), std::tuple(std::string(c.lines), taken));
+  }
+}
+
+// The tools follow the request stream with the receiver's own framing. For the same bytes, however
+// they come over frames (at once, a byte a frame, three a frame), the back end logs what the row says;
+// it skips, drops and takes as many headers as the tools' model counts and waits for the same body;
+// and the packet written next (a record, 99) is the back end's exactly when the model says a header
+// begins at its first byte. A packet of type 202 follows it, so that bytes skipped last are logged.
+TEST_F(LinkTest, TheToolsFollowTheStreamAsTheReceiverSplitsIt) {
+  const auto header = [](int type, u32 length) {
+    Bytes h = packetBytes(type, {});
+    for (int i = 0; i < 4; ++i) h[2 + i] = static_cast<u8>(length >> (24 - 8 * i));
+    return h;
+  };
+  const Bytes a = packetBytes(200, {1, 2}), b = packetBytes(201, {1, 2, 3}), next = pkt(99), last = packetBytes(202, {});
+  struct {
+    Bytes bytes;
+    const char* lines;  // the back end's: skipped, dropped (length), taken without a reader (type:length)
+    const char* waits;  // the body the back end waits for after the bytes (type:length)
+    bool nextTaken;
+  } cases[] = {
+      {{0x5A}, "skip 1, take 202:0", "", true},
+      {{0x5A, 0x5A, 0x5A}, "skip 3, take 202:0", "", true},
+      {{0x5A, 0x81, 0x00}, "drop 5931264, take 202:0", "", true},  // a header cut short, made whole by the next
+      {{0x5A, 0x81, 0x5A, 0x81, 0x5A, 0x81}, "drop 1518426753, drop 1518426753, drop 1518403584, take 202:0", "", true},
+      {join({a, {0x5A}, b}), "take 200:2, skip 1, take 201:3, take 202:0", "", true},
+      {join({{0x5A, 0x81, 0x00}, a, {0x5A, 0x5A, 0x5A}, b, {0x5A, 0x81, 0x5A, 0x81}, a}),
+       "drop 5931264, take 200:2, skip 3, take 201:3, drop 1518426753, drop 1518403584, take 200:2, take 202:0", "", true},
+      {join({header(200, 16384), a}), "drop 16384, take 200:2, take 202:0", "", true},  // more than can be held
+      {join({{0x00, 0x5A, 0x81, 0x00, 0x11, 0x22}, a}), "skip 1, drop 1122906, take 200:2, take 202:0", "", true},
+      {join({header(TYPE_BKGD, 15), a}), "drop 15, take 200:2, take 202:0", "", true},  // more than its type takes
+      {header(TYPE_BKGD, 14), "skip 8, take 202:0", "2:14", false},
+      {header(TYPE_SYSTEM_INITIAL_CMD, 8), "skip 14, take 202:0", "73:8", false},
+      {join({header(200, 300), Bytes(10, 0x5A)}), "", "200:300", false},  // a type without a form: any length
+      {{0x5A, 0x81, 0x00, 0x00, 0x00, 0x05}, "take 23169:5, skip 15, take 202:0", "", false},
+      {{0x5A, 0x81, 0x00, 0x00, 0x00}, "", "", false},  // with the next: 90 bytes of type 33024
+  };
+  const auto largest = [](int type) { return reg().largestBody(type); };
+  const auto waiting = [](bool waits, int type, u32 length) {
+    return waits ? std::to_string(type) + ":" + std::to_string(length) : std::string();
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.lines);
+    RequestFraming model;
+    const linkpeer::StreamSeen seen = linkpeer::follow(model, c.bytes.data(), c.bytes.size(), largest);
+    const std::string modelWaits = waiting(model.owed() > 0, model.type(), model.length());
+    const linkpeer::StreamSeen then = linkpeer::follow(model, next.data(), next.size(), largest);
+    const linkpeer::StreamSeen after = linkpeer::follow(model, last.data(), last.size(), largest);
+    EXPECT_EQ(std::tuple(modelWaits, then.headerAtStart), std::tuple(std::string(c.waits), c.nextTaken));
+    for (size_t split : {c.bytes.size(), size_t{1}, size_t{3}}) {
+      peer.reset(), connect(), testing_support::consoleClear(), bkgd.values.clear(), init.seen.clear();
+      for (size_t at = 0; at < c.bytes.size(); at += split) {
+        peer.write(Bytes(c.bytes.begin() + at, c.bytes.begin() + std::min(at + split, c.bytes.size()))), frame();
+      }
+      const std::string waits = waiting(rx().isHeaderValid(), rx().type(), static_cast<u32>(rx().bodyLength()));
+      peer.write(next), frame(), peer.write(last), frame();
+      // The lines as events; a run of one line logged with its count stands for that many.
+      std::istringstream text(testing_support::consoleText());
+      std::string lines;
+      size_t skipped = 0, dropped = 0, taken = bkgd.values.size() + init.seen.size() + rx().isHeaderValid();
+      for (std::string line; std::getline(text, line);) {
+        unsigned long n = 0, length = 0, times = 1;
+        std::string event;
+        if (std::sscanf(line.c_str(), "\x1b[ERR] receive out of sync : %lu byte skipped (%lu times)", &n, &times) >= 1) {
+          event = "skip " + std::to_string(n), skipped += n * times;
+        } else if (std::sscanf(line.c_str(), "\x1b[ERR] receive invalid type %lu : %lu byte (%lu times)", &n, &length, &times) >= 2) {
+          event = "take " + std::to_string(n) + ":" + std::to_string(length), taken += times;
+        } else if (const size_t at = line.find("receive invalid length "); at != std::string::npos) {
+          std::sscanf(line.c_str() + line.find(" : ", at), " : %lu byte (%lu times)", &length, &times);
+          event = "drop " + std::to_string(length), dropped += times;
+        }
+        for (unsigned long i = 0; i < times && !event.empty(); ++i) lines += (lines.empty() ? "" : ", ") + event;
+      }
+      EXPECT_EQ(std::tuple(lines, waits, bkgd.values == Ints{99}),
+                std::tuple(std::string(c.lines), std::string(c.waits), c.nextTaken)) << "split " << split;
+      EXPECT_EQ(std::tuple(skipped, dropped, taken),
+                std::tuple(seen.stray + then.stray + after.stray, seen.dropped + then.dropped + after.dropped,
+                           seen.taken + then.taken + after.taken)) << "split " << split;
+    }
   }
 }
 
