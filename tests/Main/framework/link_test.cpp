@@ -175,8 +175,11 @@ TEST_F(LinkTest, TheToolsFollowTheStreamAsTheReceiverSplitsIt) {
       {{0x5A, 0x81, 0x00}, "drop 5931264, take 202:0", "", true},  // a header cut short, made whole by the next
       {{0x5A, 0x81, 0x5A, 0x81, 0x5A, 0x81}, "drop 1518426753, drop 1518426753, drop 1518403584, take 202:0", "", true},
       {join({a, {0x5A}, b}), "take 200:2, skip 1, take 201:3, take 202:0", "", true},
-      {join({{0x5A, 0x81, 0x00}, a, {0x5A, 0x5A, 0x5A}, b, {0x5A, 0x81, 0x5A, 0x81}, a}),
-       "drop 5931264, take 200:2, skip 3, take 201:3, drop 1518426753, drop 1518403584, take 200:2, take 202:0", "", true},
+      // Interleaved with packets (at most four of the link's lines a frame: more would be counted).
+      {join({{0x5A, 0x81, 0x00}, a, {0x5A, 0x5A, 0x5A}, b}), "drop 5931264, take 200:2, skip 3, take 201:3, take 202:0", "",
+       true},
+      {join({b, {0x5A, 0x81, 0x5A, 0x81}, a}), "take 201:3, drop 1518426753, drop 1518403584, take 200:2, take 202:0", "",
+       true},
       {join({header(200, 16384), a}), "drop 16384, take 200:2, take 202:0", "", true},  // more than can be held
       {join({{0x00, 0x5A, 0x81, 0x00, 0x11, 0x22}, a}), "skip 1, drop 1122906, take 200:2, take 202:0", "", true},
       {join({header(TYPE_BKGD, 15), a}), "drop 15, take 200:2, take 202:0", "", true},  // more than its type takes
