@@ -33,7 +33,7 @@ class RequestFraming {
       return Step::Taken;
     }
     head_[held_++] = b;
-    hunt();
+    if (held_ <= 2) hunt();  // past two bytes held, they begin with the sync pair already
     if (held_ < LINK_HEADER_BYTES) return Step::Taken;
     length_ = u32{head_[2]} << 24 | u32{head_[3]} << 16 | u32{head_[4]} << 8 | head_[5];
     type_ = static_cast<u16>(head_[6] << 8 | head_[7]);
@@ -97,6 +97,7 @@ class RequestFraming {
     shift(skip);
   }
   void shift(int n) {
+    if (n == 0) return;
     for (int i = n; i < held_; ++i) head_[i - n] = head_[i];
     held_ -= n;
   }
