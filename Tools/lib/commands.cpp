@@ -158,7 +158,7 @@ const Command COMMANDS[] = {
      Command::Writes, runWriting},
     {"fader", "LEVER VALUE [panel=N]", "a fader event: lever 0..3, raw value 0..4095, panel 0..2", Command::Writes,
      runWriting},
-    {"watch", "[--count N] [--timeout S] [--type NAME[,NAME]] [--waiting]",
+    {"watch", nullptr,
      "reports and answers that arrive while it runs, a\n"
      "line each (watches side by side each see all);\n"
      "--type prints only those types (and --count counts\n"
@@ -167,7 +167,7 @@ const Command COMMANDS[] = {
      "most), and it takes those it prints; SIGINT or\n"
      "SIGTERM ends it",
      Command::Writes, runWatch, watchOptionHelp},
-    {"console", "[--follow] [--timeout S]",
+    {"console", nullptr,
      "new console lines (--follow: until interrupted or\n"
      "the back end has ended)",
      Command::Reads, runConsole, consoleOptionHelp},
@@ -184,9 +184,15 @@ const Command* commandNamed(const std::string& name) {
   return nullptr;
 }
 
+// "NAME WORDS...": a command with options of its own names them from their table.
+std::string commandLine(const Command& c) {
+  const std::string words = c.options != nullptr ? cli::optionSynopsis(c.options(), 0, 1000) : c.synopsis;
+  return c.name + (words.empty() ? "" : " " + words);
+}
+
 // The help lines of a command: its synopsis, then its help from column `column`.
 std::string commandHelp(const Command& c, size_t column) {
-  std::string text = std::string("  ") + c.name + (*c.synopsis != 0 ? " " : "") + c.synopsis;
+  std::string text = "  " + commandLine(c);
   text += text.size() + 1 > column ? "\n" + std::string(column, ' ') : std::string(column - text.size(), ' ');
   for (const char* p = c.help; *p != 0; ++p) {
     text += *p;
@@ -240,8 +246,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   in.command = args[i];
   in.args.assign(args.begin() + static_cast<std::ptrdiff_t>(i + 1), args.end());
   if (in.args.size() == 1 && (in.args[0] == "--help" || in.args[0] == "-h")) {
-    out << "usage: frontend " << cli::optionSynopsis(table, 16) << " " << command->name
-        << (*command->synopsis != 0 ? " " : "") << command->synopsis << "\n"
+    out << "usage: frontend " << cli::optionSynopsis(table, 16) << " " << commandLine(*command) << "\n"
         << commandHelp(*command, HELP_COLUMN);
     if (command->options != nullptr) out << "Its options:\n" << cli::optionHelp(command->options(), 18);
     return 0;

@@ -38,7 +38,7 @@ struct Invocation {
 // `frontend COMMAND --help`, so the three cannot disagree.
 struct Command {
   const char* name;
-  const char* synopsis;  // the words after the name
+  const char* synopsis;  // the words after the name (null: those of its options)
   const char* help;      // what it does; '\n' starts a further line
   enum Group { Writes, Reads } group;
   int (*run)(Invocation&);
