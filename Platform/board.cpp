@@ -71,7 +71,6 @@ void onBusError(int signal, siginfo_t* info, void* context) {
   (void)signal, (void)context;
 }
 
-
 std::array<Region, 9> regions{{
     {"link.mem", LINK_BASE, LINK_SIZE, true},
     {"shared.mem", SHARED_BASE, SHARED_SIZE, true},
