@@ -22,6 +22,14 @@ void note(const Rule& rule, int type, const void* record, const void* field, siz
   ++r.written;
 }
 
+void input(int type, const void* record, const void* field, size_t size, int me, int channel) {
+  Ring& r = ring();
+  const auto at = static_cast<const u8*>(field) - static_cast<const u8*>(record);
+  r.notes[r.written % RING] = {nullptr, type, static_cast<u16>(at), static_cast<u16>(size), static_cast<s8>(me),
+                               static_cast<s8>(channel)};
+  ++r.written;
+}
+
 int count() { return ring().written < RING ? static_cast<int>(ring().written) : RING; }
 
 const Note& noteAt(int i) {

@@ -25,12 +25,16 @@ struct Rule {
   const char* text;  // what the rule does, in the words of the fields it reads
 };
 
-// A rule that decided bytes [at, at + size) of a record of type `type`, in its memory form.
+// A rule that decided bytes [at, at + size) of a record of type `type`, in its memory form; or,
+// with no rule, a value that the rule noted last read to decide so: bytes of the record of ME me
+// and channel `channel` (-1 and -1: the instance that the rule decided).
 struct Note {
   const Rule* rule;
   int type;
   u16 at;
   u16 size;
+  s8 me = -1;
+  s8 channel = -1;
 };
 
 // Notes the rule for the bytes of `field`, which lies within `record`.
@@ -38,6 +42,13 @@ void note(const Rule& rule, int type, const void* record, const void* field, siz
 template <class R, class F>
 void note(const Rule& rule, const R& record, const F& field) {
   note(rule, R::TYPE_INDEX, &record, &field, sizeof field);
+}
+
+// Notes that the rule noted last read `field` of the record of the instance to decide.
+void input(int type, const void* record, const void* field, size_t size, int me, int channel);
+template <class R, class F>
+void input(const R& record, const F& field, int me = -1, int channel = -1) {
+  input(R::TYPE_INDEX, &record, &field, sizeof field, me, channel);
 }
 
 // The notes since the last clear, oldest first (the last RING of them).

@@ -260,6 +260,10 @@ void CategoryBus::assign(const MxifBus& in, int ch) {
     const bool listed = isSourceAllowed(e, s);
     if (listed && reentryAllows(e, s)) continue;
     rules::note(listed ? NO_LOOP : SOURCE_NOT_LISTED, in, in.entries[e]);
+    // A panel button's code stands for the source that the crosspoint assignment gives the button.
+    const int code = work.entries[e];
+    const MxifXptAssign* buttons = code < 768 ? CategoryRegistry::instance().record<MxifXptAssign>(0, code / 256) : nullptr;
+    if (buttons != nullptr && code % 256 < N_BUTTONS) rules::input(*buttons, buttons->source[code % 256], 0, code / 256);
     work.entries[e] = live.entries[e];
   }
   for (int e = 24; e < 24 + N_AUX_MIX; ++e) {

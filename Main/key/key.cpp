@@ -65,7 +65,10 @@ void takeScale(const K& request, K::Pair& out) {
   const int y = in.second == 0 ? SCALE_FULL : in.second;
   const bool okX = !has(in.mask, 0) || inRange(x, SCALE_MIN, SCALE_FULL);
   const bool okY = !has(in.mask, 1) || inRange(y, SCALE_MIN, SCALE_FULL);
-  if (!okX || !okY) return rules::note(SCALE_TOGETHER, request, in);
+  if (!okX || !okY) {
+    if ((in.mask & 3u) == 3u) rules::note(SCALE_TOGETHER, request, in);
+    return;
+  }
   if (has(in.mask, 0)) out.first = static_cast<s16>(x);
   if (has(in.mask, 1)) out.second = static_cast<s16>(y);
   out.mask |= in.mask & 3u;
@@ -201,6 +204,7 @@ void acceptKeyFields(const K& in, const K& live, int channel, K& out) {
   }
   if (has(out.mask, K::W0_DVE_CROP) && clampEdges(live.dveShape.cropMode, live.dveCrop, out.dveCrop) == EDGES_MOVED) {
     rules::note(live.dveShape.cropMode == 1 ? CROP_SYMMETRIC : CROP_IN_ORDER, in, in.dveCrop);
+    rules::input(live, live.dveShape.cropMode);
   }
   linkPairKey(in, live, out);
   linkInOut(in, live, out);

@@ -214,6 +214,7 @@ void CategoryUpStreamKeyAssign::setAssignment(int source, int slot) {
   MX_CHECK(0 <= slot && slot < A::N_SLOTS);
   if (record(0).source[slot] == source) return;
   rules::note(FOLLOWS_BUS, record(0), record(0).source[slot]);
+  if (const MxifBus* bus = CategoryRegistry::instance().record<MxifBus>(0)) rules::input(*bus, bus->entries[72 + slot], 0, 0);
   A change{};
   // A source beyond a byte would wrap to another one: it goes as 0, which assign refuses.
   change.source[slot] = static_cast<u8>(0 <= source && source <= 0xFF ? source : 0);

@@ -463,6 +463,7 @@ void CategorySystem::applyDisplay() {
         rules::Effect::MOVES, "while the extended display is on (MxifExtendedDisplay display=1) it takes the output of "
                               "display option 1: display.toggle1 is set to 0"};
     rules::note(EXTENDED_TAKES_OUTPUT, record(0), d.toggle1);
+    rules::input(*extended, extended->display, 0, 0);
     d.toggle1 = 0;
     d.mask |= MxifSystemDisplay::TOGGLE1;
   }

@@ -268,7 +268,7 @@ bool buildRecord(const RecordType& type, const Assignments& fields, Bytes& body,
               "; its fields: " + joinNames(view.settable());
       return false;
     }
-    if (const char* setBy = statusSetter(type.index, f->name, element); setBy != nullptr && context != nullptr &&
+    if (const char* setBy = statusSetter(*f, element); setBy != nullptr && context != nullptr &&
                                                                          context->refuseStatus) {
       error = typeName + ": " + name + " is status: the back end sets it from " + setBy + ", not from a request";
       return false;
@@ -281,6 +281,14 @@ bool buildRecord(const RecordType& type, const Assignments& fields, Bytes& body,
     std::vector<char>& elements = given[f];
     elements.resize(static_cast<size_t>(f->leaf.count));
     for (int e = 0; e < f->leaf.count; ++e) elements[e] = elements[e] || element < 0 || element == e;
+  }
+  if (context != nullptr) {
+    context->typed.clear();
+    for (const auto& [f, elements] : given) {
+      for (int e = 0; e < f->leaf.count; ++e) {
+        if (elements[static_cast<size_t>(e)]) context->typed.insert(f->textCapacity > 0 ? f->name : elementName(*f, e));
+      }
+    }
   }
   if (!completeBitGroups(view, indexes, given, context, error)) return false;
   if (context != nullptr) {
@@ -318,7 +326,7 @@ std::vector<FieldInfo> settableOf(const RecordType& type) {
   const IndexFields indexes = indexFields(view);
   std::vector<FieldInfo> out;
   for (const Field* f : view.settable()) {
-    if (f != indexes.me && f != indexes.channel) out.push_back({f->name, f->leaf.count, f->textCapacity, f->leaf.kind});
+    if (f != indexes.me && f != indexes.channel) out.push_back({f->name, f->leaf.count, f->textCapacity, f->leaf.kind, f->leaf.tag.role});
   }
   return out;
 }
@@ -556,6 +564,16 @@ int recordOffset(int bytes, const RecordShape& shape, int channel) {
   return (bytes - records) / 4 * 4 + static_cast<int>(shape.size) * channel;
 }
 
+int replyOffset(int type) {
+  const RecordType* record = recordTypeAt(type);
+  if (record == nullptr) return -1;
+  RecordView view(*record);
+  for (const Field* f : view.settable()) {
+    if (f->leaf.tag.role == codec::Role::REPLY) return static_cast<int>(view.wireOffset(*f, 0));
+  }
+  return -1;
+}
+
 bool recordShape(int type, RecordShape& shape) {
   const RecordType* record = recordTypeAt(type);
   if (record == nullptr) return false;
@@ -638,14 +656,18 @@ bool storedNumber(int type, const u8* record, const std::string& field, int elem
   return true;
 }
 
-std::vector<std::string> refusalTexts(int type, const Bytes& sent, const std::vector<Refusal>& refused,
-                                      const HeldRecords& held) {
+Verdict judgeAnswer(int type, const Bytes& sent, const std::set<std::string>& typed, const std::vector<Refusal>& refused,
+                    const Bytes& before, const Bytes& heldAfter) {
   const RecordType* record = recordTypeAt(type);
-  if (record != nullptr) return refusalTextsOf(*record, sent, refused, held);
-  std::vector<std::string> out;
-  for (const Refusal& r : refused) out.push_back(r.field + "=" + r.sent + ": kept its value");
+  if (record != nullptr) return judgeAnswerOf(*record, sent, typed, refused, before, heldAfter);
+  Verdict out;
+  for (const Refusal& r : refused) out.refused.push_back(r.field + "=" + r.sent + ": kept its value");
   return out;
 }
+
+namespace records {
+const RecordType* recordTypeOf(int type) { return recordTypeAt(type); }
+}  // namespace records
 
 std::string intervalsText(const std::vector<Interval>& intervals) {
   if (intervals.empty()) return "none";

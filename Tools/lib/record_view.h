@@ -153,19 +153,22 @@ std::string numberText(double v);
 // "0..255", or what else the field takes.
 std::string rangeText(const Field& f);
 
-// ---- The values the back end takes (record_probe.cpp) -------------------------------------------
+// What sets element `element` of a field (-1: any of its elements) that the back end keeps itself,
+// as the record's field list declares it; null for others.
+const char* statusSetter(const Field& f, int element);
 
-// What sets element `element` of a field (-1: any of its elements) that the back end keeps itself;
-// null for others.
-const char* statusSetter(int type, const std::string& field, int element);
+// ---- The values the back end takes (record_probe.cpp) -------------------------------------------
 
 // acceptedValues for a type whose record is built.
 bool probeRecord(const RecordType& type, const std::string& name, int index, const Assignments& with,
                  std::vector<Interval>& out, std::string& error, bool edgesOnly);
 
-// refusalTexts for a type whose record is built.
-std::vector<std::string> refusalTextsOf(const RecordType& type, const Bytes& sent, const std::vector<Refusal>& refused,
-                                        const HeldRecords& held);
+// judgeAnswer for a type whose record is built (record_verdict.cpp).
+Verdict judgeAnswerOf(const RecordType& type, const Bytes& sent, const std::set<std::string>& typed,
+                      const std::vector<Refusal>& refused, const Bytes& before, const Bytes& heldAfter);
+
+// The record type of a type index; null when its record is not built here (record_types.cpp).
+const RecordType* recordTypeOf(int type);
 
 // fieldList for a type whose record is built.
 std::string fieldListOf(const RecordType& type);

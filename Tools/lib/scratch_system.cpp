@@ -1,5 +1,8 @@
 #include "Tools/lib/scratch_system.h"
 
+#include <cstring>
+
+#include "Lib/Include/rules.h"
 #include "Lib/Include/storage.h"
 #include "Main/framework/bp.h"
 #include "Main/framework/link.h"
@@ -7,6 +10,44 @@
 #include "Platform/board.h"
 
 namespace frontend {
+namespace {
+
+struct Scratch {
+  bool own = false;
+  std::vector<u8> image;  // the last image loaded (empty: the defaults)
+};
+
+Scratch& scratch() {
+  static Scratch s;
+  return s;
+}
+
+u32 wordAt(const std::vector<u8>& image, size_t offset) {
+  u32 v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | image[offset + static_cast<size_t>(i)];  // little-endian, as the target keeps it
+  return v;
+}
+
+// The state of the image (or of the defaults), and a frame after it, as a start gives them.
+void restart() {
+  auto& registry = category::CategoryRegistry::instance();
+  const std::vector<u8>& image = scratch().image;
+  if (image.empty()) {
+    registry.initializeAll();
+  } else {
+    registry.resumeAll(image.data() + BACKUP_HEADER_BYTES, static_cast<int>(image.size()) - BACKUP_HEADER_BYTES);
+    registry.initAfterResume();
+  }
+  RequestReceiver::instance().reset();
+  try {
+    registry.updatePass();
+  } catch (const assert::AssertException&) {
+    // A check that fails on the state restored leaves the rest of the frame; the records stand.
+  }
+  rules::clear();
+}
+
+}  // namespace
 
 bool useScratchSystem() {
   if (!platform::boardIsOpen()) {
@@ -29,7 +70,26 @@ bool useScratchSystem() {
   }
   registry.initializeAll();
   RequestReceiver::instance().reset();
+  scratch().own = true;
   return true;
+}
+
+bool scratchIsOwn() {
+  useScratchSystem();
+  return scratch().own;
+}
+
+bool loadScratchImage(const std::vector<u8>& nvram) {
+  if (!scratchIsOwn()) return false;
+  const bool readable = nvram.size() >= static_cast<size_t>(BACKUP_HEADER_BYTES) && wordAt(nvram, 0) == BACKUP_MAGIC &&
+                        wordAt(nvram, 4) == BACKUP_VERSION;
+  scratch().image = readable ? nvram : std::vector<u8>{};
+  restart();
+  return readable;
+}
+
+void resetScratch() {
+  if (scratchIsOwn()) restart();
 }
 
 }  // namespace frontend
