@@ -413,11 +413,13 @@ void CategorySystem::applyGenlock() {
     const u8 setup = allowedSetup(format, r.genlockSetup);
     if (reference != r.genlockReference) {
       rules::note(REFERENCE_OF_FORMAT, r, r.genlockReference);
+      rules::input(r, r.format);
       r.genlockReference = reference;
       r.genlockMask |= MxifSystem::GENLOCK_REFERENCE;
     }
     if (setup != r.genlockSetup) {
       rules::note(SETUP_OF_FORMAT, r, r.genlockSetup);
+      rules::input(r, r.format);
       r.genlockSetup = setup;
       r.genlockMask |= MxifSystem::GENLOCK_SETUP;
     }

@@ -144,6 +144,9 @@ int checkReply(Link& link, AckReports& acks, u32 requestEnd, int type, const Byt
                std::ostream& err) {
   const int at = replyOffset(type);
   if (at < 0) return 0;
+  if (std::string why; !commandAnswers(type, body, why)) {
+    return unanswered(err, category::typeNameOf(type), why);
+  }
   const size_t code = static_cast<size_t>(at);
   const auto answers = [&](const Packet& p) {
     if (p.type != type || p.body.size() < code + 2) return false;

@@ -9,9 +9,11 @@
 #include <set>
 #include <tuple>
 
+#include "Lib/Include/memory_map.h"
 #include "Lib/Include/storage.h"
 #include "Main/framework/bp.h"
 #include "Main/framework/typenames.h"
+#include "Platform/platform.h"
 #include "Tools/lib/link_ring.h"
 #include "Tools/lib/record_probe.h"
 #include "Tools/lib/scratch_system.h"
@@ -423,8 +425,17 @@ class Judge {
       leaveOut(without, y.t);
       if (settles(runs.run(without))) return "decided by " + y.name + "=" + y.sentText + ", sent with it";
     }
+    // A value sent with it that, left out, makes the element settle otherwise (where none lets it be
+    // held as sent: another value of that field may decide as this one does).
+    for (const Element& y : carried()) {
+      if (rangeFault || !y.typed || (y.t.field == x.t.field && y.t.element == x.t.element)) continue;
+      RecordView without(site_.view.type(), sent_.bytes());
+      leaveOut(without, y.t);
+      const Outcome o = runs.run(without);
+      if (bitsIn(o.record.data(), *x.t.field, x.t.element) != was) return "decided by " + y.name + "=" + y.sentText + ", sent with it";
+    }
     // The values that the rule itself says it read.
-    if (const std::string read = inputsOf(x); !read.empty()) return "decided by " + read + ", as the back end holds it";
+    if (const std::string read = inputsOf(x); !read.empty()) return "decided by " + read;
     // The elements of the record that the back end holds otherwise than it starts, set to their
     // start (in the request where it carries them), halves at a time.
     std::vector<Target> held;
@@ -494,11 +505,17 @@ class Judge {
       for (const Field* f : held.settable()) {
         const size_t width = static_cast<size_t>(codec::widthOf(f->leaf.kind));
         if (f->textCapacity > 0 || n.at < f->offset || n.at >= f->offset + width * static_cast<size_t>(f->leaf.count)) continue;
+        const int e = static_cast<int>((n.at - f->offset) / width);
         const bool own = n.me < 0 && n.type == type;
+        // A value of the request's own record that the request carries is the one it read.
+        if (own && sentBit(*f, e)) {
+          out += (out.empty() ? "" : " and ") + elementName(*f, e) + "=" + numberText(sent({f, e})) + ", sent with it";
+          break;
+        }
         std::string head = own ? "" : category::typeNameOf(n.type);
         if (!own && rt->shape.perMe) head += " me=" + std::to_string(me);
         if (!own && rt->shape.channels > 1) head += " channel=" + std::to_string(channel);
-        out += (out.empty() ? "" : " and ") + heldText({{f, static_cast<int>((n.at - f->offset) / width)}}, held.bytes(), head);
+        out += (out.empty() ? "" : " and ") + heldText({{f, e}}, held.bytes(), head) + ", as the back end holds it";
         break;
       }
     }
@@ -658,6 +675,55 @@ class Judge {
 };
 
 }  // namespace
+
+namespace {
+
+// Whether the categories here answer the command: it is run through a frame (two, for one that
+// waits its turn), and an answer of its type is looked for in the acknowledgement ring.
+bool answered(const Bytes& packet, int type) {
+  resetScratch();
+  u8* const ack = platform::memory(LINK_ACK_RING, 8 + LINK_RING_DATA);
+  linkpeer::ringConsume(ack, linkpeer::ringUsed(ack));
+  linkpeer::ringWrite(platform::memory(LINK_REQUEST_RING, 8 + LINK_RING_DATA), packet.data(), packet.size());
+  auto& registry = category::CategoryRegistry::instance();
+  for (int frame = 0; frame < 2; ++frame) {
+    try {
+      registry.process();
+    } catch (const assert::AssertException&) {
+    }
+  }
+  std::vector<linkpeer::Packet> out;
+  size_t garbage = 0;
+  linkpeer::parsePackets(linkpeer::ringPeek(ack), out, garbage);
+  linkpeer::ringConsume(ack, linkpeer::ringUsed(ack));
+  return std::any_of(out.begin(), out.end(), [&](const linkpeer::Packet& p) { return p.type == type; });
+}
+
+}  // namespace
+
+bool commandAnswersOf(const RecordType& type, const Bytes& body, std::string& why) {
+  RecordView request(type);
+  if (type.index < category::FIRST_COMMAND_TYPE || !request.read(body.data(), body.size()) || !scratchIsOwn()) return true;
+  if (answered(packetOf(request), type.index)) return true;
+  // The field whose value, set to 0, gets an answer.
+  why = "the back end's code answers none such";
+  for (const Field* f : request.settable()) {
+    if (f->textCapacity > 0 || f->leaf.tag.role == codec::Role::REPLY) continue;
+    for (int e = 0; e < f->leaf.count; ++e) {
+      const u32 was = codec::loadElement(f->leaf, e);
+      if (was == 0) continue;
+      codec::storeElement(f->leaf, e, 0);
+      const bool then = answered(packetOf(request), type.index);
+      codec::storeElement(f->leaf, e, was);
+      if (then) {
+        why = "the back end's code answers none with " + elementName(*f, e) + "=" + numberText(numberOf(f->leaf.kind, was)) +
+              " (it does with " + elementName(*f, e) + "=0)";
+        return false;
+      }
+    }
+  }
+  return false;
+}
 
 Verdict judgeAnswerOf(const RecordType& type, const Bytes& sent, const std::set<std::string>& typed,
                       const std::vector<Refusal>& refused, const Bytes& before, const Bytes& heldAfter) {

@@ -167,6 +167,9 @@ bool probeRecord(const RecordType& type, const std::string& name, int index, con
 Verdict judgeAnswerOf(const RecordType& type, const Bytes& sent, const std::set<std::string>& typed,
                       const std::vector<Refusal>& refused, const Bytes& before, const Bytes& heldAfter);
 
+// commandAnswers for a type whose record is built (record_verdict.cpp).
+bool commandAnswersOf(const RecordType& type, const Bytes& body, std::string& why);
+
 // The record type of a type index; null when its record is not built here (record_types.cpp).
 const RecordType* recordTypeOf(int type);
 
