@@ -51,8 +51,9 @@ void input(const R& record, const F& field, int me = -1, int channel = -1) {
   input(R::TYPE_INDEX, &record, &field, sizeof field, me, channel);
 }
 
-// The notes since the last clear, oldest first (the last RING of them).
-constexpr int RING = 32;
+// The notes since the last clear, oldest first (the last RING of them: enough for a request that
+// offers a value to every element of any record at once).
+constexpr int RING = 256;
 int count();
 const Note& noteAt(int i);
 void clear();

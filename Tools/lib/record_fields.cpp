@@ -78,10 +78,10 @@ const FieldNote FIELD_NOTES[] = {
 
 // The names of a field's values, and the rules that decided values offered to it while the list
 // was made (the back end's own, as noted where they are applied).
-std::string noteOf(int type, const std::string& field) {
+std::string noteOf(int type, const Field& field) {
   std::string out;
   for (const FieldNote& n : FIELD_NOTES) {
-    if (n.type == type && field == n.field) out = n.text();
+    if (n.type == type && field.name == n.field) out = n.text();
   }
   for (const std::string& rule : probedRules(type, field)) out += (out.empty() ? "" : "; ") + ("rule: " + rule);
   return out;
@@ -327,7 +327,7 @@ std::string fieldListOf(const RecordType& type) {
       lines.push_back({name, texts[e], ""});
       e = last + 1;
     }
-    lines.back().note = noteOf(TYPE, f->name);
+    lines.back().note = noteOf(TYPE, *f);
   }
   std::string out = std::string(category::typeNameOf(TYPE)) + ": type " + std::to_string(TYPE);
   if (shape.perMe) out += ", a record per ME (me=0.." + std::to_string(category::N_ME - 1) + ")";

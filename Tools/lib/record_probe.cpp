@@ -149,16 +149,29 @@ bool deliver(const Bytes& packet) {
   return true;
 }
 
-std::vector<const rules::Rule*> rulesOn(int type, const Field& field, int element, const std::vector<rules::Note>& notes) {
+namespace {
+
+// Whether a note says that its rule decided element `element` of a field (all of them: -1) of a
+// record of the type.
+bool decides(const rules::Note& n, int type, const Field& field, int element) {
   const size_t width = static_cast<size_t>(codec::widthOf(field.leaf.kind));
   const size_t from = field.offset + (element < 0 ? 0 : width * static_cast<size_t>(element));
   const size_t to = element < 0 ? field.offset + width * static_cast<size_t>(field.leaf.count) : from + width;
+  return n.rule != nullptr && n.type == type && n.at < to && from < static_cast<size_t>(n.at) + n.size;
+}
+
+// The rules noted on fields while they were probed: the type, the field's offset, the rule.
+std::vector<std::tuple<int, size_t, const rules::Rule*>>& probedRuleTable() {
+  static std::vector<std::tuple<int, size_t, const rules::Rule*>> table;
+  return table;
+}
+
+}  // namespace
+
+std::vector<const rules::Rule*> rulesOn(int type, const Field& field, int element, const std::vector<rules::Note>& notes) {
   std::vector<const rules::Rule*> out;
   for (const rules::Note& n : notes) {
-    if (n.rule != nullptr && n.type == type && n.at < to && from < static_cast<size_t>(n.at) + n.size &&
-        std::find(out.begin(), out.end(), n.rule) == out.end()) {
-      out.push_back(n.rule);
-    }
+    if (decides(n, type, field, element) && std::find(out.begin(), out.end(), n.rule) == out.end()) out.push_back(n.rule);
   }
   return out;
 }
@@ -169,26 +182,10 @@ std::vector<const rules::Rule*> rulesOn(int type, const Field& field, int elemen
   return rulesOn(type, field, element, notes);
 }
 
-namespace {
-
-// The rules noted on fields while they were probed, by type and field name, in the order first seen.
-std::map<std::pair<int, std::string>, std::vector<const rules::Rule*>>& probedRuleTable() {
-  static std::map<std::pair<int, std::string>, std::vector<const rules::Rule*>> table;
-  return table;
-}
-
-void rememberProbedRule(int type, const std::string& field, const rules::Rule* rule) {
-  auto& of = probedRuleTable()[{type, field}];
-  if (std::find(of.begin(), of.end(), rule) == of.end()) of.push_back(rule);
-}
-
-}  // namespace
-
-std::vector<std::string> probedRules(int type, const std::string& field) {
+std::vector<std::string> probedRules(int type, const Field& field) {
   std::vector<std::string> out;
-  const auto at = probedRuleTable().find({type, field});
-  if (at != probedRuleTable().end()) {
-    for (const rules::Rule* r : at->second) out.emplace_back(r->text);
+  for (const auto& [t, at, rule] : probedRuleTable()) {
+    if (t == type && at == field.offset) out.emplace_back(rule->text);
   }
   return out;
 }
@@ -291,18 +288,14 @@ class Probe {
     taken.assign(targets_.size(), NOT_OFFERED);
     for (size_t i = 0; i < targets_.size(); ++i) bits_[i] = holds(i, value) ? bitsOf(i, value) : before_[i];
     if (deliver()) {
-      const int type = site_.view.type().index;
       for (size_t i = 0; i < targets_.size(); ++i) {
         if (!holds(i, value)) continue;
         const u32 now = codec::loadElement(live_[i], targets_[i].element);
         const auto bit = presenceOf(live_[i], targets_[i].element);
         // A rule that refused the value leaves the field as it was, which may be the value; one that
         // takes it in another form takes it.
-        bool refused = false, same = false;
-        for (const rules::Rule* r : rulesOn(type, *targets_[i].field, targets_[i].element)) {
-          refused = refused || r->effect == rules::Effect::REFUSES;
-          same = same || r->effect == rules::Effect::SAME;
-        }
+        const bool refused = effects_[i] & 1u << static_cast<int>(rules::Effect::REFUSES);
+        const bool same = effects_[i] & 1u << static_cast<int>(rules::Effect::SAME);
         const bool looksTaken = now == expected(i, bits_[i]) &&
                                 (now != before_[i] || bit.first == nullptr || ((*bit.first >> bit.second) & 1u));
         taken[i] = same || (!refused && looksTaken);
@@ -352,10 +345,31 @@ class Probe {
   }
 
   // Keeps the rules noted on the targets' fields, for the field list.
+  // Each note goes to the targets whose bytes it covers (a byte map of the record, made once).
   void noteProbedRules() {
     const int type = site_.view.type().index;
-    for (const Target& t : targets_) {
-      for (const rules::Rule* r : rulesOn(type, *t.field, t.element)) rememberProbedRule(type, t.field->name, r);
+    if (targetAt_.empty()) {
+      targetAt_.assign(site_.view.shape().size, -1);
+      for (size_t i = 0; i < targets_.size(); ++i) {
+        const size_t width = static_cast<size_t>(codec::widthOf(targets_[i].field->leaf.kind));
+        const size_t from = targets_[i].field->offset + width * static_cast<size_t>(targets_[i].element);
+        for (size_t b = from; b < from + width && b < targetAt_.size(); ++b) targetAt_[b] = static_cast<int>(i);
+      }
+    }
+    std::fill(effects_.begin(), effects_.end(), 0);
+    auto& table = probedRuleTable();
+    for (int k = 0; k < rules::count(); ++k) {
+      const rules::Note& n = rules::noteAt(k);
+      if (n.rule == nullptr || n.type != type) continue;
+      int last = -1;
+      for (size_t b = n.at; b < static_cast<size_t>(n.at) + n.size && b < targetAt_.size(); ++b) {
+        const int i = targetAt_[b];
+        if (i < 0 || i == last) continue;
+        last = i;
+        effects_[static_cast<size_t>(i)] |= static_cast<u8>(1u << static_cast<int>(n.rule->effect));
+        const auto entry = std::tuple(type, targets_[static_cast<size_t>(i)].field->offset, n.rule);
+        if (std::find(table.begin(), table.end(), entry) == table.end()) table.push_back(entry);
+      }
     }
   }
 
@@ -403,6 +417,8 @@ class Probe {
   std::vector<std::vector<const Field*>> partners_;
   bool livePartners_;
   std::vector<char> ruleRefused_ = std::vector<char>(targets_.size(), 0);
+  std::vector<u8> effects_ = std::vector<u8>(targets_.size(), 0);  // the rules' effects on each target, by the last delivery
+  std::vector<int> targetAt_;  // the target whose bytes lie at each byte of the record, -1 none
   KeptRecords kept_;
   Bytes packet_;
   std::vector<size_t> at_;

@@ -123,6 +123,6 @@ std::string dependenceText(const Dependence& d);
 
 // The texts of the rules that decided the values offered to a field's element while it was probed
 // (since the probes of the program began), in the order first noted.
-std::vector<std::string> probedRules(int type, const std::string& field);
+std::vector<std::string> probedRules(int type, const Field& field);
 
 }  // namespace frontend::records

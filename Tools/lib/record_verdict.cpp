@@ -606,9 +606,11 @@ class Judge {
   // "format=1" or "MxifXptAssign channel=0 source[7]=150" of elements in a record.
   static std::string heldText(const std::vector<Target>& elements, const u8* record, const std::string& head) {
     std::string out = head;
+    // Appended in steps: GCC 12 at -O3 takes the one expression for an overlapping copy.
     for (const Target& t : elements) {
-      out += (out.empty() ? "" : " ") + elementName(*t.field, t.element) + "=" +
-             numberText(numberOf(t.field->leaf.kind, bitsIn(record, *t.field, t.element)));
+      if (!out.empty()) out.append(" ");
+      out.append(elementName(*t.field, t.element)).append("=");
+      out.append(numberText(numberOf(t.field->leaf.kind, bitsIn(record, *t.field, t.element))));
     }
     return out;
   }
