@@ -268,6 +268,11 @@ class Judge {
       category::CategoryRegistry::instance().updatePass();
     } catch (const assert::AssertException&) {
     }
+    // No field counts as sent yet: a value offered that equals the one held is taken only where the
+    // category marks it so.
+    for (const Field& f : site_.view.fields()) {
+      if (f.leaf.isMask) std::memset(site_.live + f.offset, 0, static_cast<size_t>(4 * f.leaf.count));
+    }
   }
 
   const std::vector<Interval>& plain(const Target& t) {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "Driver/resets.h"
 #include "Lib/Include/rules.h"
 #include "Lib/Include/storage.h"
 #include "Main/framework/bp.h"
@@ -15,6 +16,10 @@ namespace {
 struct Scratch {
   bool own = false;
   std::vector<u8> image;  // the last image loaded (empty: the defaults)
+  u8* backup = nullptr;   // the records of ME 0 and 1 as bound, behind the image's header
+  int backupBytes = 0;
+  u8* volatileRecords = nullptr;  // those of ME 2 and 3
+  int volatileBytes = 0;
 };
 
 Scratch& scratch() {
@@ -32,6 +37,11 @@ u32 wordAt(const std::vector<u8>& image, size_t offset) {
 void restart() {
   auto& registry = category::CategoryRegistry::instance();
   const std::vector<u8>& image = scratch().image;
+  // The drivers and the records start anew, as in a new process (whose start clears memory): only
+  // what the image holds comes back.
+  mxResetAllBlocks();
+  std::memset(scratch().backup, 0, static_cast<size_t>(scratch().backupBytes));
+  std::memset(scratch().volatileRecords, 0, static_cast<size_t>(scratch().volatileBytes));
   if (image.empty()) {
     registry.initializeAll();
   } else {
@@ -39,6 +49,7 @@ void restart() {
     registry.initAfterResume();
   }
   RequestReceiver::instance().reset();
+  AcknowledgeSender::instance().reset();
   try {
     registry.updatePass();
   } catch (const assert::AssertException&) {
@@ -71,6 +82,10 @@ bool useScratchSystem() {
   registry.initializeAll();
   RequestReceiver::instance().reset();
   scratch().own = true;
+  scratch().backup = area[0];
+  scratch().backupBytes = used[0];
+  scratch().volatileRecords = area[1];
+  scratch().volatileBytes = used[1];
   return true;
 }
 
@@ -90,6 +105,18 @@ bool loadScratchImage(const std::vector<u8>& nvram) {
 
 void resetScratch() {
   if (scratchIsOwn()) restart();
+}
+
+std::vector<u8> scratchImage() {
+  std::vector<u8> image(NON_VOLATILE_SIZE, 0);
+  if (!scratchIsOwn()) return image;
+  category::CategoryRegistry::instance().backup();  // each instance's storeBackup
+  std::memcpy(image.data(), scratch().backup, static_cast<size_t>(scratch().backupBytes));
+  for (int i = 0; i < 4; ++i) {  // magic and version, little-endian as the target keeps them
+    image[static_cast<size_t>(i)] = static_cast<u8>(BACKUP_MAGIC >> (8 * i));
+    image[static_cast<size_t>(4 + i)] = static_cast<u8>(BACKUP_VERSION >> (8 * i));
+  }
+  return image;
 }
 
 }  // namespace frontend

@@ -29,4 +29,7 @@ bool loadScratchImage(const std::vector<u8>& nvram);
 // defaults when none did); the rules noted meanwhile are cleared.
 void resetScratch();
 
+// The tools' own categories as a board's nvram.mem would hold them: their backup image.
+std::vector<u8> scratchImage();
+
 }  // namespace frontend
