@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Lib/Include/codec.h"
+#include "Lib/Include/rules.h"
 #include "Lib/Include/types.h"
 #include "Tools/lib/link_ring.h"
 
@@ -182,6 +183,8 @@ bool storedNumber(int type, const u8* record, const std::string& field, int elem
 struct Verdict {
   std::vector<std::string> refused;
   std::vector<std::string> notes;
+  // Each rule that a line names, with the element it names it for ("maskBox[3]").
+  std::vector<std::pair<std::string, const rules::Rule*>> rules;
 };
 Verdict judgeAnswer(int type, const Bytes& sent, const std::set<std::string>& typed, const std::vector<Refusal>& refused,
                     const Bytes& before, const Bytes& heldAfter = {});

@@ -155,8 +155,9 @@ struct Instance {
 
 class Judge {
  public:
-  Judge(ProbeSite& site, const Bytes& body, const std::set<std::string>& typed, bool known)
-      : site_(site), sent_(site.view.type()), typed_(typed), known_(known) {
+  Judge(ProbeSite& site, const Bytes& body, const std::set<std::string>& typed, bool known,
+        std::vector<std::pair<std::string, const rules::Rule*>>& named)
+      : site_(site), sent_(site.view.type()), typed_(typed), known_(known), named_(named) {
     read_ = sent_.read(body.data(), body.size());
     const IndexFields x = indexFields(sent_);
     me_ = site.view.shape().perMe && x.me != nullptr ? static_cast<int>(codec::loadElement(x.me->leaf, 0)) : 0;
@@ -198,8 +199,8 @@ class Judge {
           x.held = bitsIn(heldAfter.data(), *f, e);
           x.heldKnown = true;
         }
-        // An element of a field held otherwise that the answer still carries as sent is no matter.
-        if (!r.answered.empty() && !text && x.heldKnown && x.held == x.sent) continue;
+        // An element of a field held otherwise that the record still holds as sent is no matter.
+        if (!text && x.heldKnown && x.held == x.sent) continue;
         out.push_back(x);
       }
     }
@@ -310,14 +311,24 @@ class Judge {
     return verdicts_[key(t)] = v;
   }
 
-  // "window[2]=-1: takes 0..10000; window kept its value" for every element of a field at fault.
+  // "window[2]=-1: takes 0..10000; window kept its value" for every element of a field at fault,
+  // those typed first.
   std::string wholeFieldFaults(const Field& f) {
     std::string out;
-    for (int e = 0; e < f.leaf.count; ++e) {
-      const Verdict_& v = verdictOf({&f, e});
-      if (v.atFault) out += sentText({&f, e}) + ": takes " + intervalsText(v.takes) + v.with + "; ";
+    for (const bool typedOnes : {true, false}) {
+      for (int e = 0; e < f.leaf.count; ++e) {
+        const Verdict_& v = verdictOf({&f, e});
+        if (v.atFault && typed(f, e) == typedOnes) out += faultText({&f, e}) + "; ";
+      }
     }
     return out + f.name + " kept its value";
+  }
+
+  // "window[2]=-1: takes 0..10000", of an element at fault; one the tool filled in says so.
+  std::string faultText(const Target& t) {
+    const Verdict_& v = verdictOf(t);
+    return sentText(t) + (typed(*t.field, t.element) ? "" : " (sent as last backed up)") + ": takes " +
+           intervalsText(v.takes) + v.with;
   }
 
   // ---- The state before the request, as the categories here take it --------------------------------
@@ -349,9 +360,12 @@ class Judge {
     if (!baseline_) return {};
     return rulesOn(site_.view.type().index, *x.t.field, x.t.element, baseline_->notes);
   }
-  std::string rulesText(const Element& x) const {
+  std::string rulesText(const Element& x) {
     std::string out;
-    for (const rules::Rule* r : rulesOf(x)) out += (out.empty() ? "" : "; ") + std::string(r->text);
+    for (const rules::Rule* r : rulesOf(x)) {
+      out += (out.empty() ? "" : "; ") + std::string(r->text);
+      named_.emplace_back(x.name, r);
+    }
     return out;
   }
   bool sameMeaning(const Element& x) const {
@@ -383,9 +397,9 @@ class Judge {
     }
     if (x.heldText.empty() && !v.atFault) {
       for (const Target& p : bitPartners(site_.view, x.t)) {
-        if (p.field != x.t.field && verdictOf(p).atFault) {
-          return head + "kept its value with " + sentText(p) + ", which shares its presence bit";
-        }
+        if (!verdictOf(p).atFault) continue;
+        if (typed(*p.field, p.element)) return head + "kept its value with " + sentText(p) + ", which shares its presence bit";
+        return head + "kept its value with " + faultText(p) + ", which shares its presence bit";
       }
     }
     std::string out = head + (x.heldText.empty() ? (v.atFault ? "" : "kept its value") : "it holds " + x.heldText);
@@ -672,6 +686,7 @@ class Judge {
   bool read_ = false;
   int me_ = 0, channel_ = 0;
   std::vector<Element> elements_;
+  std::vector<std::pair<std::string, const rules::Rule*>>& named_;
   std::optional<Outcome> baseline_;
   bool warm_ = true;
   bool ran_ = true;  // runs changed the state since the probes' state was set
@@ -750,7 +765,7 @@ Verdict judgeAnswerOf(const RecordType& type, const Bytes& sent, const std::set<
     for (const Refusal& r : refused) out.refused.push_back(r.field + "=" + r.sent + ": kept its value");
     return out;
   }
-  Judge judge(site, sent, typed, known);
+  Judge judge(site, sent, typed, known, out.rules);
   judge.judge(judge.elementsOf(refused, heldAfter), out);
   resetScratch();
   return out;

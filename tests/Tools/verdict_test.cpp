@@ -3,6 +3,8 @@
 // backup image they held before it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <random>
 #include <set>
 #include <tuple>
@@ -12,6 +14,7 @@
 #include "Lib/Include/rules.h"
 #include "Main/framework/bp.h"
 #include "Main/framework/link.h"
+#include "Main/framework/typenames.h"
 #include "Platform/platform.h"
 #include "Tools/lib/frontend.h"
 #include "Tools/lib/scratch_system.h"
@@ -164,6 +167,105 @@ TEST_F(Verdicts, EachLineIsTheRuleThatDecidedWithTheValueThatMadeIt) {
     for (size_t i = 0; i < c.refused.size(); ++i) EXPECT_EQ(s.verdict.refused[i].rfind(c.refused[i], 0), 0u) << s.verdict.refused[i];
     for (size_t i = 0; i < c.notes.size(); ++i) EXPECT_EQ(s.verdict.notes[i].rfind(c.notes[i], 0), 0u) << s.verdict.notes[i];
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The elements of a record that a front end sets with a number, as the field list names them.
+struct Settable {
+  std::string name;
+  int count;
+  codec::Kind kind;
+};
+std::vector<Settable> numericFields(int type) {
+  std::vector<frontend::FieldInfo> fields;
+  std::vector<Settable> out;
+  if (!frontend::settableFields(type, fields)) return out;
+  for (const auto& f : fields) {
+    if (f.textCapacity == 0 && f.role == codec::Role::SETTING) out.push_back({f.name, f.count, f.kind});
+  }
+  return out;
+}
+
+// Random sends over every record type, each judged as send judges it: the verdict refuses exactly
+// the typed values that the back end does not hold as typed (a value it takes in another form is a
+// note), and every rule a line names was noted by the back end for that element while it took the
+// request. MX_VERDICT_SENDS and MX_VERDICT_SEED run it longer or again.
+TEST_F(Verdicts, RandomSendsAreJudgedAsTheBackEndTookThem) {
+  const char* count = std::getenv("MX_VERDICT_SENDS");
+  const char* seed = std::getenv("MX_VERDICT_SEED");
+  const int sends = count != nullptr ? std::atoi(count) : 60;
+  std::mt19937 random(seed != nullptr ? static_cast<unsigned>(std::atol(seed)) : 7u);
+  std::vector<int> types;
+  for (int t = 0; t < category::FIRST_COMMAND_TYPE; ++t) {
+    frontend::RecordShape shape;
+    if (frontend::recordShape(t, shape) && !numericFields(t).empty() && !heldRecord(t, 0, 0).empty()) types.push_back(t);
+  }
+  const auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  int judged = 0;
+  for (int i = 0; i < sends; ++i) {
+    const int type = types[static_cast<size_t>(pick(static_cast<int>(types.size())))];
+    frontend::RecordShape shape;
+    frontend::recordShape(type, shape);
+    std::vector<std::string> words = {category::typeNameOf(type)};
+    if (shape.perMe) words.push_back("me=" + std::to_string(pick(2)));
+    if (shape.channels > 1) words.push_back("channel=" + std::to_string(pick(shape.channels)));
+    const auto fields = numericFields(type);
+    for (int k = 1 + pick(3); k > 0; --k) {
+      const Settable& f = fields[static_cast<size_t>(pick(static_cast<int>(fields.size())))];
+      long long lo = 0, hi = 0;
+      codec::kindRange(f.kind, lo, hi);
+      long long v = 0;
+      switch (pick(4)) {
+        case 0: v = pick(3) - 1; break;
+        case 1: v = pick(12001) - 6000; break;
+        case 2: v = lo + static_cast<long long>(random() % static_cast<unsigned long long>(hi - lo + 1)); break;
+        default: v = pick(256); break;
+      }
+      v = std::clamp(v, lo, hi);
+      words.push_back(f.name + (f.count > 1 ? "[" + std::to_string(pick(f.count)) + "]" : "") + "=" + std::to_string(v));
+    }
+    const Sent s = send(words);
+    if (!s.built) continue;  // a usage error: nothing sent
+    ++judged;
+    const std::string sent = testing::PrintToString(words);
+    // Each typed element that the record does not hold as typed (nor in another form) is refused.
+    std::set<std::string> moved;
+    for (const frontend::Refusal& r : s.refusals) {
+      for (size_t e = 0; e < r.sentValues.size(); ++e) {
+        const std::string name = r.sentValues.size() > 1 ? r.field + "[" + std::to_string(e) + "]" : r.field;
+        double held = 0;
+        const std::string base = r.field.substr(0, r.field.find('['));
+        const int element = r.sentValues.size() > 1 ? static_cast<int>(e) : r.field.find('[') == std::string::npos ? 0 : std::stoi(r.field.substr(r.field.find('[') + 1));
+        if (!s.typed.count(name) && !s.typed.count(base)) continue;
+        if (frontend::storedNumber(s.type, s.after.data(), base, element, held) && held == r.sentValues[e]) continue;
+        moved.insert(name);
+      }
+    }
+    // A line refuses the element it begins with, and those at fault that it lists whole.
+    std::set<std::string> refused;
+    for (const std::string& line : s.verdict.refused) {
+      refused.insert(line.substr(0, line.find('=')));
+      if (!line.ends_with(" kept its value")) continue;
+      for (size_t at = line.find("; "); at != std::string::npos; at = line.find("; ", at + 2)) {
+        refused.insert(line.substr(at + 2, line.find('=', at) - at - 2));
+      }
+    }
+    for (const std::string& line : s.verdict.notes) moved.erase(line.substr(0, line.find_first_of("= ")));  // another form
+    for (const std::string& name : moved) EXPECT_TRUE(refused.count(name)) << sent << ": " << name << " is not held as typed but not refused";
+    for (const std::string& line : s.verdict.refused) {
+      const std::string name = line.substr(0, line.find('='));
+      EXPECT_TRUE(moved.count(name)) << sent << ": " << name << " is refused but held as typed: " << line;
+    }
+    // Every rule named was noted by the back end for that element.
+    for (const auto& [element, rule] : s.verdict.rules) {
+      const bool noted = std::any_of(s.notes.begin(), s.notes.end(), [&, element = element, rule = rule](const rules::Note& n) { return n.rule == rule; });
+      EXPECT_TRUE(noted) << sent << ": " << element << " names a rule the back end did not apply: " << rule->text;
+    }
+  }
+  EXPECT_GT(judged, sends / 2);
 }
 
 }  // namespace
