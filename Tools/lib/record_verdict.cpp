@@ -225,6 +225,11 @@ class Judge {
         if (!x.heldText.empty()) verdict.notes.push_back(noteText(x));
         continue;
       }
+      // An on-air request is answered by the state the layer's transition reached.
+      if (const codec::Tag& tag = x.t.field->leaf.tag; tag.role == codec::Role::ON_AIR_REQUEST) {
+        verdict.refused.push_back(x.name + "=" + x.sentText + ": " + keptOrHeld(x) + tag.setBy);
+        continue;
+      }
       if (sameMeaning(x)) {
         verdict.notes.push_back(x.name + "=" + x.sentText + ": it holds " + x.heldText + ": " + rulesText(x));
         continue;
