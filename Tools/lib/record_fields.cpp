@@ -328,6 +328,10 @@ std::string fieldListOf(const RecordType& type) {
       e = last + 1;
     }
     lines.back().note = noteOf(TYPE, *f);
+    if (command && f->leaf.tag.role != codec::Role::REPLY) {
+      const std::string none = unansweredValues(type, *f);
+      if (!none.empty()) lines.back().note += (lines.back().note.empty() ? "" : "; ") + none;
+    }
   }
   std::string out = std::string(category::typeNameOf(TYPE)) + ": type " + std::to_string(TYPE);
   if (shape.perMe) out += ", a record per ME (me=0.." + std::to_string(category::N_ME - 1) + ")";

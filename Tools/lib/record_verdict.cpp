@@ -703,8 +703,6 @@ class Judge {
 
 }  // namespace
 
-namespace {
-
 // Whether the categories here answer the command: it is run through a frame (two, for one that
 // waits its turn), and an answer of its type is looked for in the acknowledgement ring.
 bool answered(const Bytes& packet, int type) {
@@ -726,7 +724,21 @@ bool answered(const Bytes& packet, int type) {
   return std::any_of(out.begin(), out.end(), [&](const linkpeer::Packet& p) { return p.type == type; });
 }
 
-}  // namespace
+std::string unansweredValues(const RecordType& type, const Field& field) {
+  RecordView request(type);
+  int ignored = 0;
+  const Field& f = *request.find(field.name, ignored);
+  long long lo = 0, hi = 0;
+  codec::kindRange(f.leaf.kind, lo, hi);
+  if (f.textCapacity > 0 || f.leaf.count != 1 || hi - lo > 0xFF || !scratchIsOwn()) return "";
+  std::set<int> none;
+  for (long long v = lo; v <= hi; ++v) {
+    codec::storeElement(f.leaf, 0, static_cast<u32>(v));
+    if (!answered(packetOf(request), type.index)) none.insert(static_cast<int>(v));
+  }
+  resetScratch();
+  return none.empty() || static_cast<long long>(none.size()) == hi - lo + 1 ? "" : "no answer with " + field.name + "=" + numbersText(none);
+}
 
 bool commandAnswersOf(const RecordType& type, const Bytes& body, std::string& why) {
   RecordView request(type);

@@ -169,6 +169,11 @@ Verdict judgeAnswerOf(const RecordType& type, const Bytes& sent, const std::set<
 
 // commandAnswers for a type whose record is built (record_verdict.cpp).
 bool commandAnswersOf(const RecordType& type, const Bytes& body, std::string& why);
+// Whether the back end's categories here answer a command packet of the type.
+bool answered(const Bytes& packet, int type);
+// "no answer with me=4..255": the values of a command's byte field (the others 0) that the back end
+// answers none of; "" when it answers every value, or none.
+std::string unansweredValues(const RecordType& type, const Field& field);
 
 // The record type of a type index; null when its record is not built here (record_types.cpp).
 const RecordType* recordTypeOf(int type);
