@@ -94,8 +94,7 @@ bool parsed(const std::string& text, LinkTable& t) {
       t.start = rest;
     } else if (word == "waiting") {
       words >> t.waiting;
-      for (int type = 0; words >> type && words.get() == ':' && words >> t.dropped[type];) {
-      }
+      for (int type = 0; words >> type && words.get() == ':';) words >> t.dropped[type];
     } else if (word == "taken") {
       for (u32 at = 0; words >> at;) t.taken.insert(at % LINK_RING_DATA);
     } else if (word == "request") {
