@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -56,7 +59,9 @@ bool readOption(const std::vector<std::string>& args, size_t& i, const Options& 
     return name == o.name || (o.alias != nullptr && name == o.alias);
   });
   if (option == options.end()) {
-    error = "unknown option " + name;
+    std::vector<std::string> names;
+    for (const Option& o : options) names.emplace_back(o.name);
+    error = "unknown option " + name + nearestNote(name, names);
     return false;
   }
   std::string value;
@@ -74,6 +79,44 @@ bool readOption(const std::vector<std::string>& args, size_t& i, const Options& 
     return false;
   }
   return option->take(value, error);
+}
+
+std::vector<std::string> nearestNames(std::string_view name, const std::vector<std::string>& names) {
+  auto lower = [](std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+  };
+  // Edit distance, case ignored; a name that contains the word counts as one edit away.
+  const std::string word = lower(name);
+  std::vector<std::pair<size_t, std::string>> ranked;
+  for (const std::string& known : names) {
+    const std::string candidate = lower(known);
+    std::vector<size_t> row(candidate.size() + 1);
+    for (size_t j = 0; j < row.size(); ++j) row[j] = j;
+    for (size_t a = 1; a <= word.size(); ++a) {
+      size_t diagonal = row[0];
+      row[0] = a;
+      for (size_t b = 1; b <= candidate.size(); ++b) {
+        const size_t next = std::min({row[b] + 1, row[b - 1] + 1, diagonal + (word[a - 1] == candidate[b - 1] ? 0 : 1)});
+        diagonal = row[b];
+        row[b] = next;
+      }
+    }
+    size_t distance = row.back();
+    if (word.size() >= 3 && candidate.find(word) != std::string::npos) distance = 1;
+    if (distance <= std::max<size_t>(2, word.size() / 3)) ranked.emplace_back(distance, known);
+  }
+  std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::string> out;
+  for (size_t i = 0; i < ranked.size() && i < 3; ++i) out.push_back(ranked[i].second);
+  return out;
+}
+
+std::string nearestNote(std::string_view name, const std::vector<std::string>& names) {
+  std::string note;
+  for (const std::string& near : nearestNames(name, names)) note += (note.empty() ? " (nearest: " : ", ") + near;
+  return note.empty() ? note : note + ")";
 }
 
 std::string optionSynopsis(const Options& options, size_t indent, size_t width) {
@@ -112,20 +155,47 @@ std::string versionLine(const std::string& program) {
          std::to_string(BACKUP_VERSION) + ")";
 }
 
-bool parseNumber(const std::string& s, long min, long max, long& out) {
+bool parseWhole(std::string_view s, long long& out) {
+  const bool negative = !s.empty() && s[0] == '-';
+  if (!s.empty() && (s[0] == '-' || s[0] == '+')) s.remove_prefix(1);
   if (s.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  const long v = std::strtol(s.c_str(), &end, 0);
-  if (*end != '\0' || errno != 0 || v < min || v > max) return false;
-  out = v;
+  long long v = 0;
+  for (const char c : s) {
+    if (c < '0' || c > '9' || v > (LLONG_MAX - (c - '0')) / 10) return false;
+    v = v * 10 + (c - '0');
+  }
+  out = negative ? -v : v;
+  return true;
+}
+
+bool parseDecimal(std::string_view s, double& out) {
+  // Digits with at most one point among them, then perhaps an exponent as a whole number.
+  constexpr auto none = std::string_view::npos;
+  const size_t e = s.find_first_of("eE");
+  std::string_view mantissa = s.substr(0, e);
+  if (!mantissa.empty() && (mantissa[0] == '-' || mantissa[0] == '+')) mantissa.remove_prefix(1);
+  const size_t point = mantissa.find('.');
+  const std::string_view whole = mantissa.substr(0, point), fraction = point == none ? "" : mantissa.substr(point + 1);
+  const auto digits = [](std::string_view d) { return d.find_first_not_of("0123456789") == none; };
+  long long exponent = 0;
+  if (!digits(whole) || !digits(fraction) || whole.size() + fraction.size() == 0 ||
+      (e != none && !parseWhole(s.substr(e + 1), exponent))) {
+    return false;
+  }
+  out = std::strtod(std::string(s).c_str(), nullptr);
+  return std::isfinite(out);
+}
+
+bool parseNumber(const std::string& s, long min, long max, long& out) {
+  long long v = 0;
+  if (!parseWhole(s, v) || v < min || v > max) return false;
+  out = static_cast<long>(v);
   return true;
 }
 
 bool parseSeconds(const std::string& s, double& out) {
-  char* end = nullptr;
-  const double v = std::strtod(s.c_str(), &end);
-  if (s.empty() || *end != '\0' || !(v >= 0 && v <= 3600)) return false;
+  double v = 0;
+  if (!parseDecimal(s, v) || !(v >= 0 && v <= 3600)) return false;
   out = v;
   return true;
 }

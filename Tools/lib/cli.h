@@ -9,6 +9,7 @@
 // same directory is refused.
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cli {
@@ -30,7 +31,8 @@ using Options = std::vector<Option>;
 
 // Reads the option word at args[i] (and its value, after '=' or from the next word), finds it in
 // options and lets it take its value; i is left on the last word read. False with the reason: an
-// unknown option, a value missing or given to an option that takes none, or one the option refuses.
+// unknown option (with the nearest names), a value missing or given to an option that takes none, or
+// one the option refuses.
 bool readOption(const std::vector<std::string>& args, size_t& i, const Options& options, std::string& error);
 // Every option for a usage line: "--board DIR [--fast] [--trace-range LO-HI]...", broken into lines
 // of at most width characters, the further ones indented by indent spaces.
@@ -39,11 +41,22 @@ std::string optionSynopsis(const Options& options, size_t indent, size_t width =
 // spaces after a longer name), its further lines there too.
 std::string optionHelp(const Options& options, size_t column);
 
+// Up to three of names nearest to a name that is none of them, nearest first (for an error line).
+std::vector<std::string> nearestNames(std::string_view name, const std::vector<std::string>& names);
+// " (nearest: a, b)" of those, or "" when none is near.
+std::string nearestNote(std::string_view name, const std::vector<std::string>& names);
+
 // "PROGRAM VERSION (backup image version N)": the system's version text, and the version of the
 // backup image this build writes and reads.
 std::string versionLine(const std::string& program);
 
-// A whole decimal (or 0x hexadecimal) number within min..max.
+// Numbers are read as an operator reads them: decimal digits after an optional sign, leading zeroes
+// counting for nothing ("010" is 10); no other base, no blanks.
+// A whole number; false for any other form or one beyond the range of long long.
+bool parseWhole(std::string_view s, long long& out);
+// A number with a fraction or an exponent too ("2.5", "-1e3"), as a float field takes it.
+bool parseDecimal(std::string_view s, double& out);
+// A whole number within min..max.
 bool parseNumber(const std::string& s, long min, long max, long& out);
 // Seconds from 0 to 3600, fractions allowed.
 bool parseSeconds(const std::string& s, double& out);

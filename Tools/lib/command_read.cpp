@@ -48,7 +48,10 @@ int console(const std::string& board, const ConsoleOptions& o, std::ostream& out
   if (!running) err << "frontend: no back end is running on " << board << "; its console ring holds:\n";
   Link link;
   std::string error;
-  if (!link.open(board, running ? timeout : 0, error)) return refuse(err, error);
+  if (!link.open(board, running ? timeout : 0, error, true)) return refuse(err, error);
+  if (link.readOnly()) {
+    err << "frontend: " << board << "/link.mem cannot be written here: the lines are shown, and stay new for the next console\n";
+  }
   std::optional<InterruptHandlers> handlers;
   if (follow) handlers.emplace();
   for (;;) {

@@ -60,7 +60,7 @@ Bytes waitBody(s16 frames) {
 }
 
 std::string unknownType(const std::string& name) {
-  return "unknown type " + name + nearestNote(name, typeNames()) + "; frontend types lists them all";
+  return "unknown type " + name + cli::nearestNote(name, typeNames()) + "; frontend types lists them all";
 }
 
 bool sendPacket(const std::vector<std::string>& words, Bytes& packet, std::string& error, RequestContext* context) {
@@ -257,7 +257,7 @@ void warnStrayBytes(const Bytes& bytes, std::ostream& err) {
   };
   if (seen.stray > 0) {
     err << "frontend: warning: " << seen.stray << " of the bytes are not part of a packet; the back end skips them "
-        << "up to the next sync pair and says how many on its console (\"receive out of sync\")\n";
+        << "up to the next sync pair (\"receive out of sync\" on its console)\n";
   }
   if (seen.dropped > 0) {
     err << "frontend: warning: the " << name(seen.droppedType) << " header promises " << seen.droppedLength
@@ -266,6 +266,10 @@ void warnStrayBytes(const Bytes& bytes, std::ostream& err) {
     if (seen.dropped > 1) err << ", and " << seen.dropped - 1 << " more headers promise too much";
     err << "; the back end drops " << (seen.dropped == 1 ? "it" : "each") << " at once (\"receive invalid length\" on "
         << "its console) and hunts on\n";
+  }
+  if (seen.lines > 1) {
+    err << "frontend: warning: of those lines the console writes a run of equal ones once, with its count, and past a "
+        << "few a frame counts the rest in one (\"receive: N more lines not written this frame\")\n";
   }
   if (framing.atPacket()) return;
   err << "frontend: warning: ";
@@ -310,8 +314,8 @@ int writeRequest(Invocation& in) {
   if (in.command == "raw") warnStrayBytes(packet, in.err);
   if (!note.empty()) in.err << "frontend: " << note << "\n";
   if (in.command == "send") return sendRequest(link, in.board, packet, typed, in.timeout, in.err);
-  if (!link.write(packet, in.timeout)) return refuse(in.err, link.error());
-  return 0;
+  return writeOnly(link, in.command == "raw" ? "the bytes" : category::typeNameOf(packet[6] << 8 | packet[7]), packet,
+                   in.timeout, in.err);
 }
 
 }  // namespace

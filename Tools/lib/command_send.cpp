@@ -66,7 +66,9 @@ class AckReports {
          (!reader_.start().empty() && reader_.start() != *sentUnder_))) {
       lost_ = Follow::Restarted;
     }
-    full_ = full_ || linkpeer::ringRoom(ring_) == 0;
+    // The readers that hold a full ring are named as they stand when it is seen full, under the
+    // table's lock: a stopped one that is continued moves on at once.
+    if (!full_ && linkpeer::ringRoom(ring_) == 0) full_ = reader_.fullHeldBy(holders_);
     if (lost()) return 0;
     const Bytes& bytes = reader_.bytes();
     Packet p;
@@ -90,7 +92,7 @@ class AckReports {
     }
   }
   bool failed() const { return lost_ == Follow::Failed; }
-  std::string holders() { return reader_.holders(); }
+  const std::string& holders() const { return holders_; }
 
  private:
   std::string dir_;
@@ -100,6 +102,7 @@ class AckReports {
   std::vector<Report> reports_;
   size_t parsed_ = 0, garbage_ = 0;
   bool full_ = false;
+  std::string holders_;  // of the full ring
   Follow lost_ = Follow::Copied;
 };
 
@@ -125,9 +128,9 @@ std::string whyUnseen(Link& link, AckReports& acks, u32 requestEnd) {
   if (acks.lost()) return acks.lostWhy();
   if (InterruptHandlers::interrupted()) return "stopped by a signal before it was seen";
   if (acks.wasFull()) {
-    const std::string holders = acks.holders();
-    return "the acknowledgement ring is full: " +
-           (holders.empty() ? std::string("a reader outside these tools holds it") : "a reader that reads no more holds it (" + holders + ")");
+    const std::string& holders = acks.holders();
+    return "the acknowledgement ring was full: " +
+           (holders.empty() ? std::string("a reader outside these tools held it") : "a reader that read no more held it (" + holders + ")");
   }
   if (!readPast(link, requestEnd)) return "the back end has not read the request (--timeout S waits longer)";
   return "the back end has not acted on it yet (a wait holds requests back; --timeout S waits longer)";
@@ -380,6 +383,15 @@ int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requ
 
 }  // namespace
 
+int writeOnly(Link& link, const std::string& request, const Bytes& packet, double timeout, std::ostream& err,
+              Link::Written* written) {
+  if (!link.write(packet, timeout, written)) return refuse(err, "not sent: " + link.error());
+  if (link.error().empty()) return 0;
+  err << "frontend: sent " << request << "; its answer cannot be followed: the tools' table could not be written after it "
+      << "went out (" << link.error() << ")\n";
+  return 3;
+}
+
 const char NO_ROOM[] = "the request ring has no room: the back end has not read it in time";
 
 // Writes a send request and checks the back end's answer to it.
@@ -398,13 +410,13 @@ int sendRequest(Link& link, const std::string& board, const Bytes& packet, const
     const Bytes wait = waitPacket(1);
     bytes.insert(bytes.end(), wait.begin(), wait.end());
   }
-  if (acks.failed()) return refuse(err, acks.lostWhy());
+  if (acks.failed()) return refuse(err, "not sent: " + acks.lostWhy());
   // The backup image before the request: the state it is judged against.
   Bytes image;
   std::string unread;
   if (record && checked && !readBackupImage(board, image, unread)) image.clear();
   Link::Written written;
-  if (!link.write(bytes, timeout, &written)) return refuse(err, link.error());
+  if (const int status = writeOnly(link, category::typeNameOf(type), bytes, timeout, err, &written); status != 0) return status;
   acks.sent(written.start);
   if (written.unfinished) return unanswered(err, category::typeNameOf(type), INTO_UNFINISHED);
   if (!checked) return 0;

@@ -4,6 +4,7 @@
 #include <sstream>
 #include <thread>
 
+#include "Main/framework/typenames.h"
 #include "Tools/lib/commands.h"
 
 namespace frontend {
@@ -66,9 +67,15 @@ int watchOptions(const std::vector<std::string>& a, WatchOptions& o, std::ostrea
 int watch(Link& link, const WatchOptions& o, const Clock::time_point until, std::ostream& out, std::ostream& err) {
   using linkpeer::AckReader;
   AckReader reader(link.dir(), link.ackRing(), o.waiting ? AckReader::From::Waiting : AckReader::From::Now, link.timeout());
-  if (reader.droppedBefore() > 0) {
-    out << "(" << reader.droppedBefore() << " older waiting reports were dropped for room: the tools keep the last "
-        << linkpeer::WAITING_KEPT / 1024 << " KB of them)\n";
+  if (!reader.droppedBefore().empty()) {
+    u32 all = 0;
+    std::string types;
+    for (const auto& [type, count] : reader.droppedBefore()) {
+      all += count;
+      types += (types.empty() ? "" : ", ") + std::to_string(count) + " " + category::typeNameOf(type);
+    }
+    out << "(" << all << " older waiting reports that no watch --waiting took were dropped for room, as the tools keep the "
+        << "last " << WAITING_KB << " KB of them: " << types << ")\n";
   }
   long seen = 0;
   size_t parsed = 0, garbage = 0;

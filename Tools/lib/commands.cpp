@@ -135,11 +135,13 @@ const char WRITES[] =
 const char READS[] = "Commands that read:\n";
 
 const char STATUS[] =
-    "Exit status: 0 done; 1 failed (no back end, a refused request, a time-out); 2 usage error\n"
-    "(unknown command, option, type or field name, a value the field cannot hold, or a record with\n"
-    "no field given, which would change nothing); 3 a request sent whose answer was not seen (a wait\n"
-    "holds requests back, a watch that reads no more holds the acknowledgement ring full, or bytes\n"
-    "written before left a packet unfinished).\n";
+    "Numbers are decimal as written (010 is 10).\n"
+    "Exit status: 0 done; 1 failed (no back end, a refused request, a time-out, a request not sent);\n"
+    "2 usage error (unknown command, option, type or field name, a value the field cannot hold, or a\n"
+    "record with no field given, which would change nothing); 3 a request sent whose answer was not\n"
+    "seen (a wait holds requests back, a watch that reads no more holds the acknowledgement ring full,\n"
+    "bytes written before left a packet unfinished) or cannot be followed (the tools' table could not\n"
+    "be written after it went out).\n";
 
 const Command COMMANDS[] = {
     {"send", "TYPE [me=N] [channel=N] field=value ...",
@@ -242,7 +244,11 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   }
   if (i >= args.size()) return usage(err, "a command is needed");
   const Command* command = commandNamed(args[i]);
-  if (command == nullptr) return usage(err, "unknown command " + args[i]);
+  if (command == nullptr) {
+    std::vector<std::string> names;
+    for (const Command& c : COMMANDS) names.emplace_back(c.name);
+    return usage(err, "unknown command " + args[i] + cli::nearestNote(args[i], names));
+  }
   in.command = args[i];
   in.args.assign(args.begin() + static_cast<std::ptrdiff_t>(i + 1), args.end());
   if (in.args.size() == 1 && (in.args[0] == "--help" || in.args[0] == "-h")) {

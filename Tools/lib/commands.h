@@ -19,6 +19,9 @@ using Clock = std::chrono::steady_clock;
 constexpr double DEFAULT_TIMEOUT = 2.0;
 constexpr double START_TIMEOUT = 30.0;  // a back end's start-up under way
 constexpr auto POLL = std::chrono::milliseconds(1);
+// The waiting reports that the tools keep, as watch's help and its note of those dropped say it.
+constexpr u32 WAITING_KB = (linkpeer::WAITING_KEPT + 512) / 1024;
+static_assert(WAITING_KB == 64, "watch's help says 64 KB");
 
 inline Clock::time_point deadline(double seconds) {
   return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
@@ -86,6 +89,10 @@ bool waitForStartUp(const std::string& dir, double timeout, double startTimeout,
 // typed: the elements that the operator gave (RequestContext::typed).
 int sendRequest(Link& link, const std::string& board, const Bytes& packet, const std::set<std::string>& typed, double timeout,
                 std::ostream& err);
+// Writes the packet of a writing command: 0 sent; 1, with the reason, when nothing was sent; 3 when it
+// went out but the tools' table could not be written after it, so that its answer cannot be followed.
+int writeOnly(Link& link, const std::string& request, const Bytes& packet, double timeout, std::ostream& err,
+              Link::Written* written = nullptr);
 
 extern const char NO_ROOM[];
 

@@ -26,8 +26,10 @@ class Link {
 
   // Maps DIR/link.mem, waiting up to timeout seconds for the back end to create it (not when it is
   // there but cannot be opened: the system's reason then, at once). The timeout also bounds the
-  // waits for the tools' locks.
-  bool open(const std::string& dir, double timeout, std::string& error);
+  // waits for the tools' locks. readOnly: a file this process may not write is mapped to be read
+  // only (readOnly() then holds), for the console's lines; nothing is written into it then.
+  bool open(const std::string& dir, double timeout, std::string& error, bool readOnly = false);
+  bool readOnly() const { return readOnly_; }
   void close();
   bool isOpen() const { return base_ != nullptr; }
   const std::string& dir() const { return dir_; }
@@ -38,8 +40,11 @@ class Link {
   u8* console() { return base_ + linkpeer::CONSOLE_OFFSET; }
 
   // Writes the bytes whole, waiting up to timeout seconds for room and for the locks; false (nothing
-  // written) when they do not fit in time or a lock is not let go, error() then saying why. Front ends
-  // on the same link take turns (a lock on link.mem), so two requests never land on the same bytes.
+  // written) when they do not fit in time, a lock is not let go or the tools' table cannot be read or
+  // written, error() then saying why. True once the bytes are out (the store of the ring's write
+  // index); error() is then empty, or says why the tools' table could not be written after that, so
+  // that what becomes of the bytes cannot be followed. Front ends on the same link take turns (a lock
+  // on link.mem), so two requests never land on the same bytes.
   struct Written {
     u32 end = 0;              // the ring index just past the bytes
     bool unfinished = false;  // the back end's framing begins no header at their first byte: bytes
@@ -54,13 +59,17 @@ class Link {
   std::vector<Packet> takePackets(size_t max = SIZE_MAX);
   size_t garbage() const { return garbage_; }
   // The console ring's complete lines since the last call (or since any front end last read it).
-  std::string takeConsole() { return linkpeer::consoleTake(console()); }
+  // Mapped read only, the front end's read index stays where it is, and lines are taken from a
+  // place of this process's own.
+  std::string takeConsole() { return readOnly_ ? linkpeer::consoleLines(console(), consoleFrom_) : linkpeer::consoleTake(console()); }
 
  private:
   u8* base_ = nullptr;
   int fd_ = -1;  // link.mem, kept open for the writers' lock
   std::string dir_;
   double timeout_ = 0;
+  bool readOnly_ = false;
+  u32 consoleFrom_ = 0;  // mapped read only: where the console's next lines start
   size_t garbage_ = 0;
   std::string error_;
 };
@@ -82,7 +91,8 @@ bool parseHex(const std::vector<std::string>& words, Bytes& bytes);
 std::string describe(const Packet& p);
 
 // Runs the program: args without the program name. Returns the exit status (0 success, 1 no back
-// end, a refused request or a time-out, 2 a usage error, 3 a request sent whose answer was not seen).
+// end, a refused request, a time-out or a request not sent, 2 a usage error, 3 a request sent whose
+// answer was not seen or cannot be followed).
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace frontend

@@ -22,25 +22,28 @@ int largestBody(int type) {
   return category::CategoryRegistry::instance().largestBody(type);
 }
 
-bool Link::open(const std::string& dir, double timeout, std::string& error) {
+bool Link::open(const std::string& dir, double timeout, std::string& error, bool readOnly) {
   close();
   const std::string path = dir + "/link.mem";
   const auto until = deadline(timeout);
   for (;;) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    readOnly_ = fd < 0 && readOnly && (errno == EACCES || errno == EROFS);
+    if (readOnly_) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 && errno != ENOENT) {
       error = path + ": " + std::strerror(errno);
       return false;
     }
     struct stat st = {};
     if (fd >= 0 && fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(platform::LINK_SIZE)) {
-      void* p = mmap(nullptr, platform::LINK_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+      void* p = mmap(nullptr, platform::LINK_SIZE, readOnly_ ? PROT_READ : PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
       if (p == MAP_FAILED) {
         ::close(fd);
         error = "cannot map " + path;
         return false;
       }
       base_ = static_cast<u8*>(p);
+      consoleFrom_ = linkpeer::loadIndex(console() + 4) % linkpeer::CONSOLE_DATA;
       fd_ = fd;
       dir_ = dir;
       timeout_ = timeout;
@@ -74,12 +77,14 @@ bool Link::write(const Bytes& bytes, double timeout, Written* written) {
     // The ring's write index is read, the bytes copied and the index moved by one writer at a time.
     if (!linkpeer::lockWithin(fd_, until, "the request ring of " + dir_ + "/link.mem", error_)) return false;
     const bool fits = linkpeer::ringRoom(requestRing()) >= bytes.size();
-    bool ok = true;
+    bool ok = true, sent = false;
     if (fits) {
       const std::string before = start();
       const double left = std::max(0.0, std::chrono::duration<double>(until - Clock::now()).count());
       ok = linkpeer::withTable(dir_, ackRing(), [&](linkpeer::LinkTable& t) {
+        // The store of the write index sends the bytes: whatever fails after it, they are out.
         linkpeer::ringWrite(requestRing(), bytes.data(), bytes.size());
+        sent = true;
         const bool begins = !t.live || linkpeer::follow(t.requests, bytes.data(), bytes.size(), largestBody).headerAtStart;
         if (written != nullptr) {
           written->end = linkpeer::loadIndex(requestRing()) % LINK_RING_DATA;
@@ -89,8 +94,11 @@ bool Link::write(const Bytes& bytes, double timeout, Written* written) {
       if (written != nullptr) written->start = before == start() ? before : "";
     }
     flock(fd_, LOCK_UN);
+    if (sent) {
+      if (ok) error_.clear();
+      return true;
+    }
     if (!ok) return false;
-    if (fits) return true;
     if (Clock::now() >= until || InterruptHandlers::interrupted()) return false;
     std::this_thread::sleep_for(POLL);
   }

@@ -139,6 +139,7 @@ inline bool nextPacket(const Bytes& buf, size_t& pos, Packet& p, size_t& garbage
 // header.
 struct StreamSeen {
   size_t stray = 0, dropped = 0, taken = 0;
+  size_t lines = 0;  // of the receiver's console: one for the bytes skipped before a header, one a header dropped
   int droppedType = -1;
   u32 droppedLength = 0;
   bool unheld = false;
@@ -152,6 +153,7 @@ StreamSeen follow(RequestFraming& framing, const u8* p, size_t n, Largest&& larg
   using Step = RequestFraming::Step;
   StreamSeen s;
   const u32 skipped = framing.skipped();
+  u32 reported = skipped;
   for (size_t i = 0; i < n; ++i) {
     if (framing.owed() > 0) {  // a body's bytes, a run at a time
       const u32 run = static_cast<u32>(std::min<size_t>(framing.owed(), n - i));
@@ -162,6 +164,8 @@ StreamSeen follow(RequestFraming& framing, const u8* p, size_t n, Largest&& larg
     const Step step = framing.add(p[i], largest);
     if (step == Step::Taken) continue;
     if (i + 1 == static_cast<size_t>(LINK_HEADER_BYTES)) s.headerAtStart = true;
+    s.lines += (framing.skipped() > reported ? 1 : 0) + (step == Step::Header ? 0 : 1);
+    reported = framing.skipped();
     if (step == Step::Header) {
       ++s.taken, s.type = framing.type(), s.length = framing.length();
     } else if (s.dropped++ == 0) {
@@ -194,15 +198,22 @@ inline std::string consoleSince(const u8* console, u32 from) {
   return text;
 }
 
-// The complete lines written since the front end's read index, which moves past them; a line still
-// being written stays for the next call.
-inline std::string consoleTake(u8* console) {
-  const u32 r = loadIndex(console + 4) % CONSOLE_DATA;
-  std::string text = consoleSince(console, r);
+// The complete lines written since index `from`, which moves past them; a line still being written
+// stays for the next call.
+inline std::string consoleLines(const u8* console, u32& from) {
+  std::string text = consoleSince(console, from);
   const size_t end = text.rfind('\n');
   if (end == std::string::npos) return {};
   text.resize(end + 1);
-  storeIndex(console + 4, static_cast<u32>((r + text.size()) % CONSOLE_DATA));
+  from = static_cast<u32>((from + text.size()) % CONSOLE_DATA);
+  return text;
+}
+
+// The complete lines written since the front end's read index, which moves past them.
+inline std::string consoleTake(u8* console) {
+  u32 r = loadIndex(console + 4) % CONSOLE_DATA;
+  std::string text = consoleLines(console, r);
+  if (!text.empty()) storeIndex(console + 4, r);
   return text;
 }
 

@@ -73,7 +73,7 @@ void getRequests(std::istream& words, RequestFraming& s) {
   s.resume(owed, held.data(), static_cast<int>(held.size()));
 }
 
-// Lines "table MADE", "start STAMP", "waiting AT DROPPED", "taken AT...", "request OWED HEAD",
+// Lines "table MADE", "start STAMP", "waiting AT TYPE:DROPPED...", "taken AT...", "request OWED HEAD",
 // "reader PID SERIAL AT", then "sum CHECKSUM" of all before it. False when the text is not a whole
 // table (missing, cut, or changed by anything but the tools).
 bool parsed(const std::string& text, LinkTable& t) {
@@ -93,7 +93,8 @@ bool parsed(const std::string& text, LinkTable& t) {
     } else if (word == "start") {
       t.start = rest;
     } else if (word == "waiting") {
-      words >> t.waiting >> t.dropped;
+      words >> t.waiting;
+      for (int type = 0; words >> type && words.get() == ':';) words >> t.dropped[type];
     } else if (word == "taken") {
       for (u32 at = 0; words >> at;) t.taken.insert(at % LINK_RING_DATA);
     } else if (word == "request") {
@@ -107,7 +108,9 @@ bool parsed(const std::string& text, LinkTable& t) {
 
 std::string printed(const LinkTable& t) {
   std::ostringstream out;
-  out << "table " << t.made << "\nstart " << t.start << "\nwaiting " << t.waiting << " " << t.dropped << "\ntaken";
+  out << "table " << t.made << "\nstart " << t.start << "\nwaiting " << t.waiting;
+  for (const auto& [type, count] : t.dropped) out << " " << type << ":" << count;
+  out << "\ntaken";
   for (u32 at : t.taken) out << " " << at;
   out << "\nrequest ";
   putRequests(out, t.requests);
@@ -185,7 +188,7 @@ void keepWaiting(const u8* ring, LinkTable& t) {
       to = at;
       break;
     }
-    t.dropped += t.taken.erase(at) == 0 ? 1 : 0;
+    if (t.taken.erase(at) == 0) ++t.dropped[p.type];
   }
   t.waiting = to;
 }
@@ -265,7 +268,8 @@ bool withTable(const std::string& dir, u8* ackRing, const std::function<void(Lin
   if (t.live) {
     if (t.start != start) {
       t.start = start;
-      t.waiting = t.dropped = 0;
+      t.waiting = 0;
+      t.dropped.clear();
       t.taken.clear();
       t.requests = {};
       for (LinkTable::Reader& r : t.readers) r.at = 0;
@@ -292,8 +296,11 @@ bool withTable(const std::string& dir, u8* ackRing, const std::function<void(Lin
     // or the new one.
     const std::string text = printed(t), fresh = dir + NEW_FILE;
     const int out = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const bool written = out >= 0 && write(out, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    if (!written || rename(fresh.c_str(), path.c_str()) != 0) ok = (why = reason(path), false);
+    if (out < 0 || write(out, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+      ok = (why = reason(fresh), false);
+    } else if (rename(fresh.c_str(), path.c_str()) != 0) {
+      ok = (why = reason("cannot put " + fresh + " in place of " + path), false);
+    }
     if (out >= 0) ::close(out);
   }
   flock(lock, LOCK_UN);
@@ -344,7 +351,7 @@ bool AckReader::visit(const std::function<void(LinkTable&, LinkTable::Reader&)>&
       if (from_ == From::Waiting) {
         for (u32 taken : t.taken) skip_.insert(ringAhead(at_, taken));
         droppedBefore_ = t.dropped;
-        t.dropped = 0;
+        t.dropped.clear();
       }
       made_ = t.made;
       registered_ = true;
@@ -427,14 +434,17 @@ void AckReader::take(const std::vector<size_t>& starts) {
   });
 }
 
-std::string AckReader::holders() {
-  std::string names;
+bool AckReader::fullHeldBy(std::string& names) {
+  bool full = false;
   visit([&](LinkTable& t, LinkTable::Reader& me) {
+    if (!t.live || ringRoom(ring_) != 0) return;
+    full = true;
+    names.clear();
     for (const LinkTable::Reader& r : t.readers) {
-      if (&r != &me && r.at == t.read) names += (names.empty() ? "process " : ", process ") + std::to_string(r.pid);
+      if (&r != &me && r.at == t.read) names += (names.empty() ? "" : ", ") + processName(r.pid);
     }
   });
-  return names;
+  return full;
 }
 
 }  // namespace linkpeer

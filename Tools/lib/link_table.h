@@ -18,6 +18,7 @@
 // every position goes back to the new start.
 #include <chrono>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -40,7 +41,7 @@ struct LinkTable {
   std::string start;       // the back end's start that the positions belong to
   u32 waiting = 0;         // where the oldest report still waiting begins
   std::set<u32> taken;     // starts of later reports that a `watch --waiting --type` took
-  u32 dropped = 0;         // waiting reports dropped for room since a `watch --waiting` said so
+  std::map<int, u32> dropped;  // waiting reports dropped for room since a `watch --waiting` said so, by type
   RequestFraming requests;  // the request stream as the tools wrote it
   std::vector<Reader> readers;
   // Not kept: whether a back end that has passed its start-up holds the link (otherwise its rings
@@ -97,11 +98,12 @@ class AckReader {
   bool wasTaken(size_t offset) const { return skip_.count(consumed_ + offset) != 0; }
   // The reports starting at these offsets of bytes() are no longer waiting.
   void take(const std::vector<size_t>& starts);
-  // How many older waiting reports the tools had dropped for room when this reader started
-  // (From::Waiting only; it says so, so the count starts again).
-  u32 droppedBefore() const { return droppedBefore_; }
-  // The readers other than this one that hold the ring's read index: "process 123, process 456".
-  std::string holders();
+  // How many older waiting reports of each type the tools had dropped for room when this reader
+  // started (From::Waiting only; it says so, so the count starts again).
+  const std::map<int, u32>& droppedBefore() const { return droppedBefore_; }
+  // Whether the ring is full as the table's lock is held; if so, names the readers other than this
+  // one that hold its read index then ("process 123 (frontend, stopped)", "" when none does).
+  bool fullHeldBy(std::string& names);
 
  private:
   bool visit(const std::function<void(LinkTable&, LinkTable::Reader&)>& f);
@@ -119,7 +121,7 @@ class AckReader {
   Bytes bytes_;
   std::set<size_t> skip_;  // reports taken before this reader started, by bytes read since then
   size_t consumed_ = 0;    // bytes dropped since it started
-  u32 droppedBefore_ = 0;
+  std::map<int, u32> droppedBefore_;
   std::string error_;
 };
 

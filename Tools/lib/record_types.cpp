@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -121,10 +120,13 @@ const RecordType* recordTypeAt(int type) {
 
 // ---- Requests -------------------------------------------------------------------------------------
 
-// Why a value cannot be set into the field (element -1: the whole field, comma-separated).
-std::string valueProblem(const Field& f, int element, const std::string& value) {
+// Why a value cannot be set into the field (element -1: the whole field, comma-separated). takes:
+// what the back end's checks take for an element, named for a number beyond what the field holds.
+std::string valueProblem(const Field& f, int element, const std::string& value,
+                         const std::function<std::string(int element)>& takes) {
   if (f.textCapacity > 0) return "longer than " + std::to_string(f.textCapacity) + " characters";
-  if (element >= f.leaf.count) return "no element " + std::to_string(element) + " (0.." + std::to_string(f.leaf.count - 1) + ")";
+  const int count = f.leaf.count;
+  if (element >= count) return "no element " + std::to_string(element) + " (0.." + std::to_string(count - 1) + ")";
   std::vector<std::string> items;
   for (size_t start = 0;;) {
     const size_t comma = element < 0 ? value.find(',', start) : std::string::npos;
@@ -132,21 +134,20 @@ std::string valueProblem(const Field& f, int element, const std::string& value) 
     if (comma == std::string::npos) break;
     start = comma + 1;
   }
-  if (static_cast<int>(items.size()) > f.leaf.count) return "takes at most " + std::to_string(f.leaf.count) + " values";
+  if (static_cast<int>(items.size()) > count) {
+    return count == 1 ? "takes a single value" : "takes at most " + std::to_string(count) + " values";
+  }
   long long lo = 0, hi = 0;
   codec::kindRange(f.leaf.kind, lo, hi);
-  for (const std::string& item : items) {
-    char* end = nullptr;
-    errno = 0;
+  const bool real = f.leaf.kind == codec::Kind::F32;
+  for (size_t k = 0; k < items.size(); ++k) {
     long long v = 0;
-    if (f.leaf.kind == codec::Kind::F32) {
-      std::strtof(item.c_str(), &end);
-    } else {
-      v = std::strtoll(item.c_str(), &end, 0);
+    double x = 0;
+    const std::string what = items.size() > 1 ? items[k] + " is " : "";
+    if (real ? !cli::parseDecimal(items[k], x) : !cli::parseWhole(items[k], v)) {
+      return what + (real ? "not a decimal number" : "not a whole decimal number");
     }
-    const std::string what = items.size() > 1 ? item + " is " : "";
-    if (item.empty() || *end != '\0') return what + "not a number";
-    if (errno != 0 || v < lo || v > hi) return what + "out of range " + rangeText(f);
+    if (!real && (v < lo || v > hi)) return what + "out of range: " + takes(element >= 0 ? element : static_cast<int>(k));
   }
   return "not accepted";
 }
@@ -238,22 +239,37 @@ bool buildRecord(const RecordType& type, const Assignments& fields, Bytes& body,
   RecordView view(type);
   const std::string typeName = category::typeNameOf(type.index);
   const IndexFields indexes = indexFields(view);
+  // The instance first, wherever its words stand: a value's problem may depend on it.
   bool meGiven = false, channelGiven = false;
-  std::map<const Field*, std::vector<char>> given;
   for (const auto& [name, value] : fields) {
     const bool isMe = indexes.me != nullptr && name == "me";
-    const bool isChannel = indexes.channel != nullptr && name == "channel";
-    if (isMe || isChannel) {
-      const long limit = isMe ? category::N_ME : type.shape.channels;
-      long v = 0;
-      if (!cli::parseNumber(value, 0, limit - 1, v)) {
-        error = typeName + ": " + name + "=" + value + ": out of range 0.." + std::to_string(limit - 1);
-        return false;
-      }
-      codec::storeElement((isMe ? indexes.me : indexes.channel)->leaf, 0, static_cast<u32>(v));
-      (isMe ? meGiven : channelGiven) = true;
-      continue;
+    if (!isMe && (indexes.channel == nullptr || name != "channel")) continue;
+    const long limit = isMe ? category::N_ME : type.shape.channels;
+    long v = 0;
+    if (!cli::parseNumber(value, 0, limit - 1, v)) {
+      error = typeName + ": " + name + "=" + value + ": out of range 0.." + std::to_string(limit - 1);
+      return false;
     }
+    codec::storeElement((isMe ? indexes.me : indexes.channel)->leaf, 0, static_cast<u32>(v));
+    (isMe ? meGiven : channelGiven) = true;
+  }
+  const auto instanceOf = [&](const Field* f) { return f != nullptr ? static_cast<int>(codec::loadElement(f->leaf, 0)) : 0; };
+  // What an element takes, as the back end's checks take it for this instance.
+  const auto takes = [&](const Field& f, int element) {
+    std::vector<Interval> values;
+    std::string unused;
+    const Assignments with = type.shape.perMe && indexes.channel != nullptr
+                                 ? Assignments{{"channel", std::to_string(instanceOf(indexes.channel))}}
+                                 : Assignments{};
+    if (!probeRecord(type, elementName(f, element), instanceOf(type.shape.perMe ? indexes.me : indexes.channel), with, values,
+                     unused, false)) {
+      return "the field holds " + rangeText(f);
+    }
+    return elementName(f, element) + " takes " + intervalsText(values);
+  };
+  std::map<const Field*, std::vector<char>> given;
+  for (const auto& [name, value] : fields) {
+    if ((indexes.me != nullptr && name == "me") || (indexes.channel != nullptr && name == "channel")) continue;
     int element = -1;
     const Field* f = view.find(name, element);
     if (f == nullptr && (name == "me" || name == "channel")) {
@@ -264,7 +280,7 @@ bool buildRecord(const RecordType& type, const Assignments& fields, Bytes& body,
       // The nearest field names to the one given, an element's index left aside.
       std::vector<std::string> names;
       for (const Field* settable : view.settable()) names.emplace_back(settable->name);
-      error = typeName + " has no field " + name + nearestNote(name.substr(0, name.find('[')), names) +
+      error = typeName + " has no field " + name + cli::nearestNote(name.substr(0, name.find('[')), names) +
               "; its fields: " + joinNames(view.settable());
       return false;
     }
@@ -275,12 +291,16 @@ bool buildRecord(const RecordType& type, const Assignments& fields, Bytes& body,
     }
     const bool ok = f->textCapacity > 0 ? view.setText(name, value) : view.setValue(name, value);
     if (!ok) {
-      error = typeName + ": " + name + "=" + value + ": " + valueProblem(*f, element, value);
+      error = typeName + ": " + name + "=" + value + ": " +
+              valueProblem(*f, element, value, [&](int e) { return takes(*f, e); });
       return false;
     }
+    // A list sets the elements from the first, as many as it has.
+    const int listed = element >= 0 || f->textCapacity > 0 ? f->leaf.count
+                                                            : static_cast<int>(std::count(value.begin(), value.end(), ',')) + 1;
     std::vector<char>& elements = given[f];
     elements.resize(static_cast<size_t>(f->leaf.count));
-    for (int e = 0; e < f->leaf.count; ++e) elements[e] = elements[e] || element < 0 || element == e;
+    for (int e = 0; e < f->leaf.count; ++e) elements[e] = elements[e] || (element < 0 ? e < listed : element == e);
   }
   if (context != nullptr) {
     context->typed.clear();
@@ -500,44 +520,6 @@ int typeIndexOf(std::string_view name) {
 }
 
 bool isRecordBuilt(int type) { return recordTypeAt(type) != nullptr; }
-
-std::vector<std::string> nearestNames(std::string_view name, const std::vector<std::string>& names) {
-  auto lower = [](std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-  };
-  // Edit distance, case ignored; a name that contains the word counts as one edit away.
-  const std::string word = lower(name);
-  std::vector<std::pair<size_t, std::string>> ranked;
-  for (const std::string& known : names) {
-    const std::string candidate = lower(known);
-    std::vector<size_t> row(candidate.size() + 1);
-    for (size_t j = 0; j < row.size(); ++j) row[j] = j;
-    for (size_t a = 1; a <= word.size(); ++a) {
-      size_t diagonal = row[0];
-      row[0] = a;
-      for (size_t b = 1; b <= candidate.size(); ++b) {
-        const size_t next = std::min({row[b] + 1, row[b - 1] + 1, diagonal + (word[a - 1] == candidate[b - 1] ? 0 : 1)});
-        diagonal = row[b];
-        row[b] = next;
-      }
-    }
-    size_t distance = row.back();
-    if (word.size() >= 3 && candidate.find(word) != std::string::npos) distance = 1;
-    if (distance <= std::max<size_t>(2, word.size() / 3)) ranked.emplace_back(distance, known);
-  }
-  std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-  std::vector<std::string> out;
-  for (size_t i = 0; i < ranked.size() && i < 3; ++i) out.push_back(ranked[i].second);
-  return out;
-}
-
-std::string nearestNote(std::string_view name, const std::vector<std::string>& names) {
-  std::string note;
-  for (const std::string& near : nearestNames(name, names)) note += (note.empty() ? " (nearest: " : ", ") + near;
-  return note.empty() ? note : note + ")";
-}
 
 std::vector<std::string> typeNames() {
   std::vector<std::string> names;

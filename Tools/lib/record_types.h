@@ -25,10 +25,6 @@ int typeIndexOf(std::string_view name);
 // Whether the record of the type is built into this program.
 bool isRecordBuilt(int type);
 
-// Up to three of names nearest to a name that is none of them, nearest first (for an error line).
-std::vector<std::string> nearestNames(std::string_view name, const std::vector<std::string>& names);
-// " (nearest: a, b)" of those, or "" when none is near.
-std::string nearestNote(std::string_view name, const std::vector<std::string>& names);
 // Every type name, by index.
 std::vector<std::string> typeNames();
 

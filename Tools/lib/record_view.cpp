@@ -74,18 +74,34 @@ std::vector<const Field*> RecordView::settable() const {
   return out;
 }
 
+namespace {
+
+// The values as the codec reads them, each as the operator wrote it in decimal (an integer rewritten
+// without its leading zeroes, which the codec would read as octal); false for any other form.
+bool decimalValues(codec::Kind kind, const std::string& value, std::string& out) {
+  out.clear();
+  for (size_t start = 0;;) {
+    const size_t comma = value.find(',', start);
+    const std::string item = value.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    long long whole = 0;
+    double number = 0;
+    if (kind == codec::Kind::F32 ? !cli::parseDecimal(item, number) : !cli::parseWhole(item, whole)) return false;
+    out += (start == 0 ? "" : ",") + (kind == codec::Kind::F32 ? item : std::to_string(whole));
+    if (comma == std::string::npos) return true;
+    start = comma + 1;
+  }
+}
+
+}  // namespace
+
 bool RecordView::setValue(const std::string& name, const std::string& value) {
   int element = -1;
-  if (const Field* f = find(name, element)) {
-    bool found = false;
-    return codec::setTextLeaf(f->leaf, name, value, found) && found;
-  }
-  for (Field& f : fields_) {  // a presence word
-    bool found = false;
-    bool ok = codec::setTextLeaf(f.leaf, name, value, found);
-    if (found) return ok;
-  }
-  return false;
+  const Field* f = find(name, element);
+  std::string values;
+  if (f == nullptr || !decimalValues(f->leaf.kind, value, values)) return false;
+  bool found = false;
+  const std::string named = element >= 0 ? f->name + "[" + std::to_string(element) + "]" : f->name;
+  return codec::setTextLeaf(f->leaf, named, values, found) && found;
 }
 
 void RecordView::write(Bytes& out) const {

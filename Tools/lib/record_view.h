@@ -93,6 +93,8 @@ class RecordView final : public codec::LeafSink {
   // The names a front end sets, presence words and the characters of texts left out.
   std::vector<const Field*> settable() const;
 
+  // Sets a field, an element or (a comma-separated list) the first elements of an array, and their
+  // presence bits, from decimal numbers; false for an unknown name or another form of value.
   bool setValue(const std::string& name, const std::string& value);
 
   // Wire form: every field big-endian at its width, a text as its u16 count and then count + 1

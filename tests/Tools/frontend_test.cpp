@@ -2,6 +2,8 @@
 // their text form, the panel event bodies and the program's refusals; show reading a backup image.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -125,11 +127,12 @@ TEST(FrontendRecords, EveryTypeWithACategoryHasItsFieldList) {
   }
 }
 
-// A record with texts by field names is the system's own wire form (its texts go as they stand);
-// the frontend reads it back, and says when a body is short.
+// A record with texts by field names is the system's own wire form (its texts go as they stand,
+// numbers as an operator reads them: "0500" is 500); the frontend reads it back, and says when a
+// body is short.
 TEST(FrontendRecords, KeyRecordByFieldNamesIsTheSystemsOwnWireForm) {
-  const Bytes packet = packetOf({"MxifKey", "me=1", "channel=2", "matteColor=1,2,3", "names.name1=Key one",
-                                 "transIn.value=500", "priority=3", "dveSettings.flag[2]=4"});
+  const Bytes packet = packetOf({"MxifKey", "me=01", "channel=2", "matteColor=1,2,3", "names.name1=Key one",
+                                 "transIn.value=0500", "priority=+3", "dveSettings.flag[2]=4"});
   MxifKey r;
   r.me = 1, r.channel = 2, r.mask = 1, r.matteColor[0] = 1, r.matteColor[1] = 2, r.matteColor[2] = 3;
   r.names.mask = 1, r.names.name1.count = 7;
@@ -153,10 +156,10 @@ TEST(FrontendRecords, KeyRecordByFieldNamesIsTheSystemsOwnWireForm) {
 // A record per ME carries its ME in byte 4 of the body (the end-to-end requests show it); a channel
 // record its channel as a u16 there; a record per ME with channels the channel in its own field.
 TEST(FrontendRecords, ChannelRecordsCarryTheirChannelsWhereTheSystemReadsThem) {
-  const Bytes assign = packetOf({"MxifXptAssign", "channel=2", "source[5]=12"});
+  const Bytes assign = packetOf({"MxifXptAssign", "channel=2", "source[010]=012"});
   ASSERT_GT(assign.size(), 14u);
   EXPECT_EQ(std::tuple(assign[8 + 4], assign[8 + 5]), std::tuple(0, 2));
-  EXPECT_EQ(frontend::describe(MxifXptAssign::TYPE_INDEX, assign.data() + 8, assign.size() - 8), "MxifXptAssign channel=2 source[5]=12");
+  EXPECT_EQ(frontend::describe(MxifXptAssign::TYPE_INDEX, assign.data() + 8, assign.size() - 8), "MxifXptAssign channel=2 source[10]=12");
   const Bytes chroma = packetOf({"MxifChromaKey", "me=1", "channel=2"});
   ASSERT_GT(chroma.size(), 15u);
   EXPECT_EQ(std::tuple(chroma[8 + 4], chroma[8 + 5], chroma[8 + 6]), std::tuple(1, 0, 2));
@@ -191,7 +194,7 @@ TEST(FrontendProgram, TypesAndFieldsListWhatSendTakes) {
                            "\n101 MxifMessageBox  (bytes only: frontend raw)\n", "\n  setting1                        0..4294967295\n",
                            "\n  window[0..1]                    -5000..5000\n  window[2..3]                    0..10000\n",
                            "\n  dveSize                         0..40000 on channel=0..1; 0..10000 on channel=2..3\n",
-                           "\n  onAir                           status, set by the key's transition (buttons key-cut,",
+                           "\n  stopping                        status, set by the key's transition (buttons key-cut,",
                            "\n  dveBorder.width                 1..1000 (0 at start)\n",
                            // A field whose values depend on another's under its presence bit, value by value.
                            "\n  patternNumber                   with patternKind=0: 0..14, 16, 23\n"
@@ -207,8 +210,9 @@ TEST(FrontendProgram, TypesAndFieldsListWhatSendTakes) {
   }
 }
 
-// An element sent alone takes the other elements under its presence bit as the back end holds them.
-TEST(FrontendRecords, AnElementGoesWithTheOthersUnderItsBitAsTheyAre) {
+// Elements under one presence bit with those given, an element alone or the first ones of a list, go
+// as the back end holds them; a list for an array with a bit for each element sets only those bits.
+TEST(FrontendRecords, ElementsLeftOutGoAsTheBackEndHoldsThem) {
   MxifDsk held{};
   held.matteColor[0] = 365, held.matteColor[2] = 800;
   frontend::RequestContext context;
@@ -217,11 +221,19 @@ TEST(FrontendRecords, AnElementGoesWithTheOthersUnderItsBitAsTheyAre) {
     record.assign(bytes, bytes + sizeof held);
     return me == 0 && channel == 2;
   };
-  Bytes packet;
-  std::string error;
-  ASSERT_TRUE(frontend::sendPacket({"MxifDsk", "channel=2", "matteColor[1]=933"}, packet, error, &context)) << error;
-  EXPECT_EQ(frontend::describe(MxifDsk::TYPE_INDEX, packet.data() + 8, packet.size() - 8), "MxifDsk channel=2 matteColor=365,933,800");
-  EXPECT_EQ(context.filled, "matteColor[0]=365 matteColor[2]=800");
+  const std::tuple<std::vector<std::string>, const char*, const char*> cases[] = {  // words, sent, filled
+      {{"MxifDsk", "channel=2", "matteColor[1]=933"}, "MxifDsk channel=2 matteColor=365,933,800", "matteColor[0]=365 matteColor[2]=800"},
+      {{"MxifDsk", "channel=2", "matteColor=7,8"}, "MxifDsk channel=2 matteColor=7,8,800", "matteColor[2]=800"},
+      {{"MxifXptAssign", "channel=1", "source=12,13"}, "MxifXptAssign channel=1 source[0]=12 source[1]=13", ""},
+  };
+  for (const auto& [words, sent, filled] : cases) {
+    Bytes packet;
+    std::string error;
+    ASSERT_TRUE(frontend::sendPacket(words, packet, error, &context)) << error;
+    EXPECT_EQ(frontend::describe(frontend::typeIndexOf(words[0]), packet.data() + 8, packet.size() - 8), sent);
+    EXPECT_EQ(context.filled, filled);
+    context.filled.clear();
+  }
 }
 
 // The values a field takes are what the category's own checks take, for the channel asked about.
@@ -236,7 +248,7 @@ TEST(FrontendRecords, AcceptedValuesComeFromTheCategorysChecks) {
       {"MxifSystem", "mode", {}, "0..255"},  // the stored 0 again is no change, but taken
       {"MxifSystem", "bkgdLatency", {}, "0..1"},  // behind a text, which the request carries
       {"MxifBus", "entries[0]", {},  // codes of sources in a list: isolated ones among them
-       "0, 1034..1065, 1164..1165, 1178..1180, 1205..1206, 1208..1209, 1211..1212, 1214..1215, 1225..1226, 1228..1229, "
+       "1034..1065, 1164..1165, 1178..1180, 1205..1206, 1208..1209, 1211..1212, 1214..1215, 1225..1226, 1228..1229, "
        "1231..1232, 1234..1235, 1244..1247"},
   };
   for (const auto& [type, field, with, taken] : cases) {
@@ -312,9 +324,45 @@ struct ScriptedBackEnd {
     lock.markStarted();
     linkpeer::withTable(dir, link.ackRing(), [](linkpeer::LinkTable&) {});
   }
+  // Runs the program on this board (another thread for start): its status, then its standard output
+  // and error.
+  std::future<std::pair<int, std::string>> start(const std::string& line) {
+    return std::async(std::launch::async, [this, line] { return run(line); });
+  }
+  std::pair<int, std::string> run(const std::string& line) {
+    std::istringstream words("--board " + dir + " " + line);
+    std::ostringstream out, err;
+    const int status = frontend::run({std::istream_iterator<std::string>(words), {}}, out, err);
+    return {status, out.str() + err.str()};
+  }
+  // Whether the tools' table has readers, and each has read all the acknowledgement ring holds.
+  bool readersAtEnd(size_t readers = 1) {
+    bool at = false;
+    linkpeer::withTable(dir, nullptr, [&](linkpeer::LinkTable& t) {
+      at = t.readers.size() == readers && std::all_of(t.readers.begin(), t.readers.end(), [&](const auto& r) {
+             return r.at == linkpeer::loadIndex(link.ackRing()) % LINK_RING_DATA;
+           });
+    });
+    return at;
+  }
   std::string dir = testing::TempDir() + "frontend_scripted_" + std::to_string(getpid());
   cli::BackendLock lock;
   frontend::Link link;
+};
+
+// Waits up to five seconds for ready() to hold.
+template <class F>
+void await(F ready) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!ready() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+// Holds a lock as a tool does while it lives: the tools' table's (on the board directory), or the
+// request ring's (on link.mem).
+struct Held {
+  explicit Held(const std::string& path) : fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) { flock(fd, LOCK_EX); }
+  ~Held() { ::close(fd); }
+  int fd;
 };
 
 // The answer to a request is among the reports of its instance that the back end writes once it has
@@ -328,8 +376,8 @@ TEST(FrontendProgram, AFieldTakenInAnEarlierReportStaysTaken) {
   const std::tuple<bool, int, std::string> cases[] = {  // an earlier report carries horizontalPhase=5
       {true, 0, ""},
       {false, 1,
-       "frontend: refused: MxifSystem horizontalPhase=5: kept its value: its checks take it with the fields sent, so a rule "
-       "on fields or records that the request leaves out decided it\n"},
+       "frontend: refused: MxifSystem horizontalPhase=5: kept its value: the back end's state before the request is not known "
+       "here (no backup image was read)\n"},
       {false, 3, "frontend: sent MxifSystem; no answer seen: the back end started again, resetting its rings (the request "
                  "may have gone with them)\n"},
   };
@@ -379,7 +427,7 @@ TEST(FrontendProgram, RawWarnsWhatTheReceiverMakesOfTheBytes) {
   const std::string warning = "frontend: warning: ", skipsLast = " until more come, then skips it before the next packet (\"receive out of sync\")\n";
   const auto skipped = [&](int n) {
     return warning + std::to_string(n) + " of the bytes are not part of a packet; the back end skips them up to the next sync "
-           "pair and says how many on its console (\"receive out of sync\")\n";
+           "pair (\"receive out of sync\" on its console)\n";
   };
   const std::pair<std::string, std::string> cases[] = {
       {"5a81 00000002 00c8 0102", ""},
@@ -393,6 +441,10 @@ TEST(FrontendProgram, RawWarnsWhatTheReceiverMakesOfTheBytes) {
                                                            "waits for the rest and takes the bytes written next for it\n"},
       {"5a81 0000012c 001d", warning + "the MxifSystem header promises 300 bytes, more than its type takes (184); the back end "
                                        "drops it at once (\"receive invalid length\" on its console) and hunts on\n"},
+      {"00 5a81 0000012c 001d", skipped(1) + warning + "the MxifSystem header promises 300 bytes, more than its type takes (184); "
+       "the back end drops it at once (\"receive invalid length\" on its console) and hunts on\n" + warning + "of those lines "
+       "the console writes a run of equal ones once, with its count, and past a few a frame counts the rest in one (\"receive: "
+       "N more lines not written this frame\")\n"},
   };
   for (const auto& [bytes, warned] : cases) {
     std::istringstream words("--board " + backEnd.dir + " raw " + bytes);
@@ -403,15 +455,27 @@ TEST(FrontendProgram, RawWarnsWhatTheReceiverMakesOfTheBytes) {
   }
 }
 
-// A usage error (2) names the word at fault and what it would take; a record that is not built
-// here or a board that is not there: 1. Nothing goes to standard output.
+// Help and the version go to standard output. A usage error (2) names the word at fault and what it
+// would take (numbers in decimal as written); a record that is not built here or a board without a
+// back end: 1. Either goes to standard error alone.
 TEST(FrontendProgram, UsageErrorsAndRefusalsNameTheirCause) {
-  const std::string board = "--board /nonexistent-board ";
-  const std::tuple<std::string, int, const char*> cases[] = {
+  const std::string board = "--board /nonexistent-board ", empty = "--board " + testing::TempDir() + " --timeout 0.2 ";
+  const std::tuple<std::string, int, std::string> cases[] = {
+      {"--help", 0, "fields TYPE"},
+      // Each command's help is its line of the table, with its own options.
+      {"send --help", 0, "frontend [--board DIR] [--timeout S] [--start-timeout S] [--help] [--version] send TYPE"},
+      {"watch -h", 0, "Its options:\n  --count N       stop after N reports\n"},
+      {"--version", 0, "frontend 6.22-00-0.00 (backup image version 146)\n"},
+      {empty + "watch", 1, "frontend: no back end is running on " + testing::TempDir() + "\n"},
+      {empty + "send MxifSystem secondText=abc", 1, "frontend: no back end is running on "},
       {"", 2, "a command is needed"},
       {"send MxifSystem format=1", 2, "--board DIR is needed"},
-      {"--timeout x console", 2, "--timeout takes seconds"},
-      {board + "frobnicate", 2, "unknown command frobnicate"},
+      {"--timeout 0x1 console", 2, "--timeout takes seconds"},
+      {board + "sned", 2, "unknown command sned (nearest: send)"},
+      {board + "--timout 3 types", 2, "unknown option --timout (nearest: --timeout)"},
+      {board + "watch --cuont 3", 2, "unknown option --cuont (nearest: --count)"},
+      {board + "wait 0x10", 2, "wait takes one frame count 0..32767"},
+      {board + "button 0x650 press", 2, "button takes CODE (0..65535"},
       {board + "raw 5a8", 2, "raw takes hexadecimal bytes"},
       {board + "wait -1", 2, "wait takes one frame count 0..32767"},
       {board + "button 1616 held", 2, "press or release"},
@@ -425,17 +489,21 @@ TEST(FrontendProgram, UsageErrorsAndRefusalsNameTheirCause) {
       {board + "send MxifBus entrys[2]=1034", 2, "MxifBus has no field entrys[2] (nearest: entries);"},
       {board + "send MxifSystem", 2, "MxifSystem: no field=value given, so nothing to change: nothing sent"},
       {board + "send MxifBus me=1", 2, "MxifBus: no field=value given"},
+      {board + "send MxifKey me=1 channel=2", 2, "MxifKey: no field=value given"},
       {board + "send MxifMaintenanceCmd", 1, "board directory /nonexistent-board: No such file"},  // a command may take none
       {board + "--start-timeout -1 send MxifSystem format=1", 2, "--start-timeout takes seconds from 0 to 3600, not -1"},
-      {board + "send MxifSystem format=256", 2, "format=256: out of range 0..255"},
-      {board + "send MxifSystem verticalPhase=1,2", 2, "takes at most 1 values"},
-      {board + "send MxifSystem multiviewSource=1,x", 2, "x is not a number"},
+      {board + "send MxifSystem format=256", 2, "format=256: out of range: format takes 0..11"},
+      {board + "send MxifKey channel=1 adjust.gain=70000", 2, "adjust.gain=70000: out of range: adjust.gain takes 0..2000"},
+      {board + "send MxifKey adjust.gain=0x20", 2, "MxifKey: adjust.gain=0x20: not a whole decimal number"},
+      {board + "send MxifSystem verticalPhase=1,2", 2, "verticalPhase=1,2: takes a single value"},
+      {board + "send MxifSystem multiviewSource=1,x", 2, "x is not a whole decimal number"},
       {board + "send MxifSystem secondText=12345678", 2, "longer than 7 characters"},
       {board + "send MxifSystem multiviewSource[8]=1", 2, "no element 8 (0..7)"},
       {board + "send MxifSystem me=1", 2, "MxifSystem is not kept per ME: one record serves every ME; leave me= out"},
       {board + "send MxifBkgd channel=1", 2, "MxifBkgd has one channel, a record per ME (me=0..3); leave channel= out"},
       {board + "send MxifDsk channel=2 matteColor[1]=933", 2, "nvram.mem: No such file or directory): give them all: matteColor=v1,v2,v3"},
-      {board + "send MxifKey onAir=1", 2, "MxifKey: onAir is status: the back end sets it from the key's transition"},
+      {board + "send MxifKey me=0 channel=3 window=1,2", 2, "window[0], window[1] share one presence bit with window[2], window[3]"},
+      {board + "send MxifKey stopping=1", 2, "MxifKey: stopping is status: the back end sets it from the key's transition"},
       {board + "send MxifBus me=4", 2, "me=4: out of range 0..3"},
       {board + "send MxifXptAssign channel=3", 2, "channel=3: out of range 0..2"},
       {board + "send MxifSystem format", 2, "expected field=value"},
@@ -452,9 +520,155 @@ TEST(FrontendProgram, UsageErrorsAndRefusalsNameTheirCause) {
     std::istringstream words(line);
     std::ostringstream out, err;
     EXPECT_EQ(frontend::run({std::istream_iterator<std::string>(words), {}}, out, err), status) << line;
-    EXPECT_EQ(out.str(), "");
-    EXPECT_NE(err.str().find(why), std::string::npos) << err.str();
+    EXPECT_EQ((status == 0 ? err : out).str(), "") << line;
+    EXPECT_NE((status == 0 ? out : err).str().find(why), std::string::npos) << out.str() << err.str();
   }
+}
+
+// ---- The link beside the tools, with a back end that the test plays ---------------------------------
+
+// The store of the request ring's write index sends a request: a tools' table that cannot be written
+// before it leaves the request unsent (status 1, the file named); after it, the request is out and
+// its answer cannot be followed (status 3).
+TEST(FrontendProgram, ARequestThatWentOutIsNeverReportedAsNotSent) {
+  ScriptedBackEnd backEnd;
+  std::filesystem::create_directory(backEnd.dir + "/frontend.link.new");
+  const std::string table = backEnd.dir + "/frontend.link.new: Is a directory";
+  const std::string unfollowed = "; its answer cannot be followed: the tools' table could not be written after it went out (";
+  const std::tuple<std::string, int, std::string> cases[] = {
+      {"raw 5a81 00000000 00c8", 3, "frontend: sent the bytes" + unfollowed + table + ")\n"},
+      {"wait 1", 3, "frontend: sent waitCmd" + unfollowed + table + ")\n"},
+      {"send MxifSystem horizontalPhase=1", 1, "frontend: not sent: " + table + "\n"},
+  };
+  for (const auto& [line, status, said] : cases) {
+    const u32 before = linkpeer::loadIndex(backEnd.link.requestRing());
+    EXPECT_EQ(backEnd.run(line), std::pair(status, said));
+    EXPECT_EQ(linkpeer::loadIndex(backEnd.link.requestRing()) != before, status == 3) << line;
+  }
+}
+
+// With no answer seen, send says why (status 3): the back end has not read the request, or has read
+// it and not acted on it yet; or it started again after send began to follow its reports (here while
+// send waited for the request ring), which leaves the answer unknown though the request went into the
+// rings of the new start, where nothing looks amiss; or a reader that reads no more (a stopped watch)
+// held the acknowledgement ring full, named as it stood when send saw that, though it has moved on.
+TEST(FrontendProgram, NoAnswerSeenSaysWhy) {
+  const std::string sent = "frontend: sent MxifSystem; no answer seen", within = sent + " within 0.5 s: ";
+  const std::pair<int, std::string> cases[] = {  // what the back end and the other tools do, what send says
+      {0, within + "the back end has not read the request (--timeout S waits longer)\n"},
+      {1, within + "the back end has not acted on it yet (a wait holds requests back; --timeout S waits longer)\n"},
+      {2, sent + ": the back end started again, resetting its rings (the request may have gone with them)\n"},
+      {3, within + "the acknowledgement ring was full: a reader that read no more held it (process " + std::to_string(getpid()) +
+              " (test_Tools))\n"},
+  };
+  for (const auto& [script, said] : cases) {
+    ScriptedBackEnd backEnd;
+    u8* const ring = backEnd.link.requestRing();
+    auto held = std::make_unique<Held>(backEnd.dir + "/link.mem");
+    if (script != 2) held.reset();
+    auto stuck = std::make_unique<linkpeer::AckReader>(backEnd.dir, backEnd.link.ackRing(), linkpeer::AckReader::From::Now);
+    const Bytes request = packetOf({"MxifSystem", "horizontalPhase=5"});
+    while (script == 3 && linkpeer::ringRoom(backEnd.link.ackRing()) > 0) {
+      linkpeer::ringWrite(backEnd.link.ackRing(), request.data(), request.size());
+    }
+    auto sent = backEnd.start(std::string("--timeout ") + (script == 2 ? "5" : "0.5") + " send MxifSystem horizontalPhase=5");
+    const size_t read = request.size() + frontend::waitBody(1).size() + LINK_HEADER_BYTES;  // and the wait after it
+    await([&] { return script == 2 ? linkpeer::tableReaders(backEnd.dir).size() == 2 : linkpeer::ringUsed(ring) >= read; });
+    if (script == 1) linkpeer::ringConsume(ring, read);
+    if (script == 2) backEnd.restart(), held.reset();
+    if (script == 3) std::this_thread::sleep_for(std::chrono::milliseconds(200)), stuck->follow();  // seen full meanwhile
+    EXPECT_EQ(sent.get(), std::pair(3, said));
+  }
+}
+
+// The table ends in a checksum of all before it: a table edited or cut but left with its old sum is
+// not taken (a visit makes it anew), the table as written is.
+TEST(FrontendTable, ATableIsTakenOnlyWithItsOwnSum) {
+  ScriptedBackEnd backEnd;
+  const std::string table = backEnd.dir + "/frontend.link";
+  linkpeer::withTable(backEnd.dir, nullptr, [](linkpeer::LinkTable& t) { t.readers.push_back({getpid(), 1, 100}), t.taken = {5}; });
+  std::stringstream whole;
+  whole << std::ifstream(table).rdbuf();
+  const std::pair<std::string, std::string> edits[] = {{"", ""}, {" 1 100\n", " 1 101\n"}, {"\ntaken 5", "\ntaken"}};
+  for (const auto& [from, to] : edits) {
+    std::string text = whole.str();
+    if (!from.empty()) text.replace(text.find(from), from.size(), to);
+    std::ofstream(table) << text;
+    linkpeer::LinkTable t;
+    EXPECT_EQ(linkpeer::readTable(backEnd.dir, t), from.empty()) << text;
+  }
+}
+
+// A table made anew holds the read index for a while, so that a reader that was not visiting it (a
+// stopped watch) is back in it before it moves: reports that a watch --waiting took meanwhile stay
+// for that reader. A reader that the read index passed says whether the table was lost then, or a
+// reader outside the tools took the reports.
+TEST(FrontendTable, AReaderOfALostTableKeepsItsReportsOrSaysWhyNot) {
+  using Follow = linkpeer::AckReader::Follow;
+  ScriptedBackEnd backEnd;
+  u8* const ring = backEnd.link.ackRing();
+  // The table lost and its reports taken by a watch --waiting within the hold, the same past it (a
+  // table made long ago), or the ring read by another.
+  for (const Follow followed : {Follow::Copied, Follow::TableLost, Follow::Taken}) {
+    linkpeer::AckReader reader(backEnd.dir, ring, linkpeer::AckReader::From::Now);
+    backEnd.report({"MxifSystem", "horizontalPhase=1"});
+    if (followed != Follow::Taken) {
+      std::filesystem::remove(backEnd.dir + "/frontend.link");
+      backEnd.run("watch --waiting --timeout 0");
+    }
+    if (followed == Follow::TableLost) linkpeer::withTable(backEnd.dir, ring, [](linkpeer::LinkTable& t) { t.made = "1.0"; });
+    if (followed == Follow::Taken) linkpeer::ringConsume(ring, linkpeer::ringUsed(ring));
+    EXPECT_EQ(reader.follow(), followed);
+    EXPECT_EQ(reader.bytes().empty(), followed != Follow::Copied);
+  }
+}
+
+// A watch says what it could not show: a new start of the back end, reports that a reader outside the
+// tools took, reports that went while the tools' table was lost. A table damaged between its visits
+// (deleted, cut, emptied, filled with garbage) is rebuilt from the readers: nothing is missing.
+TEST(FrontendTable, AWatchSaysWhyReportsAreMissing) {
+  ScriptedBackEnd backEnd;
+  u8* const ring = backEnd.link.ackRing();
+  const std::string table = backEnd.dir + "/frontend.link";
+  auto watch = backEnd.start("--timeout 10 watch --count 6");
+  await([&] { return backEnd.readersAtEnd(); });
+  std::string shown;
+  for (int step = 1; step <= 8; ++step) {
+    if (step == 2) backEnd.restart();
+    {
+      Held held(backEnd.dir);  // what is done here is done before the watch reads the report
+      backEnd.report({"MxifSystem", "horizontalPhase=" + std::to_string(step)});
+      if (step == 4 || step == 5) std::filesystem::remove(table);
+      if (step == 6 || step == 7) std::filesystem::resize_file(table, std::filesystem::file_size(table) / 2 * (step - 6));
+      if (step == 8) std::ofstream(table) << "reader 1 1 0\nwaiting 1000\nsum 0\n";
+      if (step == 3 || step == 4) linkpeer::ringConsume(ring, linkpeer::ringUsed(ring));
+    }
+    if (step < 8) await([&] { return backEnd.readersAtEnd(); });  // the watch ends with the last
+    if (step != 3 && step != 4) shown += "MxifSystem horizontalPhase=" + std::to_string(step) + "\n";
+    if (step == 1) shown += "(the back end started again: what follows is from its new start)\n";
+    if (step == 2) shown += "(reports are missing here: a reader outside these tools took them)\n";
+    if (step == 3) {
+      shown += "(reports are missing here: the tools' table frontend.link was lost and they went before this watch read them)\n";
+    }
+  }
+  EXPECT_EQ(watch.get(), std::pair(0, shown));
+}
+
+// Of the reports waiting for a watch --waiting the tools keep the last 64 KB: older ones are dropped
+// for room, and the next watch --waiting says how many of each type, leaving out those that a watch
+// --waiting --type took.
+TEST(FrontendTable, WaitingReportsDroppedForRoomAreCountedByType) {
+  ScriptedBackEnd backEnd;
+  u8* const ring = backEnd.link.ackRing();
+  backEnd.report({"MxifSystem", "horizontalPhase=1"});
+  for (int i = 0; i < 3; ++i) backEnd.report({"MxifBus", "me=0", "entries[0]=1034"});
+  EXPECT_EQ(backEnd.run("watch --waiting --type MxifBus --timeout 0").first, 0);
+  const Bytes large = linkpeer::packetBytes(category::TYPE_MESSAGE_BOX, Bytes(1000, 0));
+  for (int i = 0; i < 100; ++i) linkpeer::ringWrite(ring, large.data(), large.size());
+  linkpeer::withTable(backEnd.dir, ring, [](linkpeer::LinkTable&) {});
+  EXPECT_EQ(backEnd.run("watch --waiting --type MxifBus --timeout 0"),
+            std::pair(0, std::string("(36 older waiting reports that no watch --waiting took were dropped for room, as the "
+                                     "tools keep the last 64 KB of them: 1 MxifSystem, 35 MxifMessageBox)\n")));
 }
 
 }  // namespace

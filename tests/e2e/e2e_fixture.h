@@ -79,11 +79,9 @@ class EndToEnd : public ::testing::Test {
     ASSERT_TRUE(waitConsole("GenLock:LOCK")) << console_;
   }
 
-  // Starts the back end (in fast mode unless fast_ is cleared; its output in backend.log) and returns
-  // at once.
+  // Starts the back end in fast mode (its output in backend.log) and returns at once.
   void launch(std::vector<std::string> args) {
-    args.insert(args.begin(), {"backend", "--board", board_});
-    if (fast_) args.insert(args.begin() + 3, "--fast");
+    args.insert(args.begin(), {"backend", "--board", board_, "--fast"});
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -148,7 +146,6 @@ class EndToEnd : public ::testing::Test {
   }
 
   std::string dir_, board_;
-  bool fast_ = true;
   pid_t pid_ = -1;
   frontend::Link link_;
   std::string console_;

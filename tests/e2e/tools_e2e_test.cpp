@@ -1,9 +1,8 @@
 // The tools side by side on one board: a send the moment a back end is started, sends alone going
-// round the acknowledgement ring, watches beside each other and across a restart of the back end, and
-// the answers that send can and cannot tell apart.
+// round the acknowledgement ring, tools stopped or killed at any instant, locks held, a board the user
+// cannot write, and the answers that send can and cannot tell apart.
 #include <signal.h>
 
-#include <functional>
 #include <random>
 #include <tuple>
 
@@ -28,14 +27,6 @@ class ToolsEndToEnd : public EndToEnd {
     }
   }
 };
-
-std::string lines(const std::string& text, const std::string& head) {
-  std::string out;
-  for (size_t at = text.find(head); at != std::string::npos; at = text.find(head, at + 1)) {
-    out += text.substr(at, text.find_first_of(" \n", at + head.size()) - at) + "\n";
-  }
-  return out;
-}
 
 // A send issued at once after a back end is started on a board directory that is not there yet waits
 // for the directory, the back end's lock and its start-up, which takes a new board in real time
@@ -67,94 +58,9 @@ TEST_F(EndToEnd, SendsAloneGoRoundTheAcknowledgementRing) {
   EXPECT_EQ(std::tuple(r.out, r.err), std::tuple(statuses, refusals));
 }
 
-// Watches side by side each see every report that arrives while they run; --type filters only what
-// a watch prints. What they saw still waits for a watch --waiting, which takes what it prints.
-TEST_F(EndToEnd, WatchesSideBySideEachSeeEveryReport) {
-  boot();
-  const std::string f = std::string(MX_FRONTEND_PATH) + " --board " + board_ + " --timeout 30";
-  for (const char* name : {"a", "b"}) run(f + " watch --type MxifSystem --count 100 >" + dir_ + "/" + name + ".txt 2>&1 &");
-  run(f + " watch --type MxifBus --count 10 >" + dir_ + "/c.txt 2>&1 &");
-  ASSERT_TRUE(poll([&] { return linkpeer::tableReaders(board_).size() == 3; }));
-  // A request a frame (a wait of one frame after each), so that each has a report of its own.
-  const frontend::Bytes wait = linkpeer::packetBytes(category::TYPE_WAIT_CMD, frontend::waitBody(1));
-  for (int i = 1; i <= 100; ++i) {
-    frontend::Bytes request, bus;
-    std::string error;
-    ASSERT_TRUE(frontend::sendPacket({"MxifSystem", "horizontalPhase=" + std::to_string(i - 51)}, request, error));
-    ASSERT_TRUE(frontend::sendPacket({"MxifBus", "me=0", "entries[0]=" + std::to_string(1033 + i / 10)}, bus, error));
-    request.insert(request.end(), wait.begin(), wait.end());
-    if (i % 10 == 0) request.insert(request.end(), bus.begin(), bus.end());
-    ASSERT_TRUE(link_.write(request, WAIT_SECONDS));
-  }
-  EXPECT_TRUE(poll([&] { return linkpeer::tableReaders(board_).empty(); }));  // each has counted its own
-  std::string phases, entries;
-  for (int i = 1; i <= 100; ++i) phases += "MxifSystem horizontalPhase=" + std::to_string(i - 51) + "\n";
-  for (int i = 1; i <= 10; ++i) entries += "MxifBus me=0 entries[0]=" + std::to_string(1033 + i) + "\n";
-  const std::string a = fileText(dir_ + "/a.txt"), b = fileText(dir_ + "/b.txt"), c = fileText(dir_ + "/c.txt");
-  EXPECT_EQ(std::tuple(lines(a, "MxifSystem horizontalPhase="), lines(b, "MxifSystem horizontalPhase=")), std::tuple(phases, phases));
-  EXPECT_EQ(std::tuple(count(a + b, "\n"), c), std::tuple(200, entries));
-  EXPECT_EQ(lines(frontend("watch --waiting --type MxifSystem --count 100 --timeout 5").out, "MxifSystem horizontalPhase="), phases);
-  EXPECT_EQ(frontend("watch --waiting --type MxifSystem --timeout 0.2").out, "");
-  // The other types stay waiting for the next watch --waiting.
-  EXPECT_EQ(lines(frontend("watch --waiting --type MxifBus --timeout 0.2").out, "MxifBus me=0 entries[0]="), entries);
-}
-
-// A watch goes on across a restart of the back end, which resets the rings, from the new start; a
-// reader whose process is gone is dropped from the table.
-TEST_F(EndToEnd, AWatchGoesOnAcrossARestartAndOneGoneIsDropped) {
-  boot();
-  const std::string w = dir_ + "/w.txt";
-  const pid_t watch = std::atoi(frontend("--timeout 60 watch --type MxifSystem >" + w + " 2>&1 & echo $!").out.c_str());
-  ASSERT_TRUE(poll([&] { return linkpeer::tableReaders(board_) == std::vector<long>{watch}; }));
-  ASSERT_EQ(frontend("send MxifSystem horizontalPhase=1").status, 0);
-  stopBackend();
-  boot();
-  ASSERT_EQ(frontend("send MxifSystem horizontalPhase=2").status, 0);
-  EXPECT_TRUE(poll([&] { return fileText(w).find(" horizontalPhase=2") != std::string::npos; })) << fileText(w);
-  kill(watch, SIGKILL);
-  EXPECT_TRUE(poll([&] { return linkpeer::tableReaders(board_).empty(); }));
-  const std::string text = fileText(w);
-  const size_t restart = text.find("(the back end started again: what follows is from its new start)\n");
-  EXPECT_TRUE(text.find(" horizontalPhase=1") < restart && restart < text.find(" horizontalPhase=2")) << text;
-}
-
-// Whether a process has ended (a zombie too).
-bool ended(pid_t pid) {
-  const std::string stat = fileText("/proc/" + std::to_string(pid) + "/stat");
-  return stat.empty() || stat.find(") Z") != std::string::npos;
-}
-
-// The tools' table, damaged by anything between two polls of a running watch (cut, emptied, deleted,
-// filled with garbage), is rebuilt from the readers still running: the watch shows every report once
-// and no note of reports missing. SIGINT ends the watch though a script's background ignores it.
-TEST_F(EndToEnd, ATableDamagedBetweenPollsIsRebuiltFromTheReaders) {
-  boot();
-  const std::string table = board_ + "/frontend.link", w = dir_ + "/w.txt";
-  const pid_t watch = std::atoi(frontend("--timeout 60 watch --type MxifSystem >" + w + " 2>&1 & echo $!").out.c_str());
-  ASSERT_TRUE(poll([&] { return linkpeer::tableReaders(board_) == std::vector<long>{watch}; }));
-  const std::function<void()> damages[] = {
-      [&] { fs::resize_file(table, fs::file_size(table) / 2); },
-      [&] { fs::resize_file(table, 0); },
-      [&] { fs::remove(table); },
-      [&] { std::ofstream(table) << "reader 1 1 0\nwaiting 1000 0\nsum 0\n"; },
-  };
-  std::string sent;
-  for (int i = 0; i < 12; ++i) {
-    ASSERT_EQ(frontend("send MxifSystem secondText=d" + std::to_string(i)).status, 0) << i;
-    sent += "MxifSystem secondText=\"d" + std::to_string(i) + "\"\n";
-    damages[i % 4]();
-  }
-  EXPECT_TRUE(poll([&] { return fileText(w).find("secondText=\"d11\"") != std::string::npos; }));
-  kill(watch, SIGINT);
-  EXPECT_TRUE(poll([&] { return ended(watch); }));
-  EXPECT_TRUE(linkpeer::tableReaders(board_).empty());
-  EXPECT_EQ(lines(fileText(w), "MxifSystem secondText="), sent);
-  EXPECT_EQ(count(fileText(w), "(reports are missing"), 0) << fileText(w);
-}
-
 // A tool stopped or killed at any instant (SIGSTOP, SIGKILL, SIGINT) leaves the table whole: stopped
 // at a thousand instants of its work a watch leaves it whole each time, and tools killed beside it
-// never have it made anew; the sends beside them are answered.
+// never have it made anew; the sends beside them are answered. A reader gone leaves the table.
 TEST_F(EndToEnd, ToolsStoppedOrKilledAtAnyInstantLeaveTheTableWhole) {
   boot();
   const pid_t watch = std::atoi(frontend("--timeout 60 watch >/dev/null 2>&1 & echo $!").out.c_str());
@@ -187,11 +93,12 @@ TEST_F(EndToEnd, ToolsStoppedOrKilledAtAnyInstantLeaveTheTableWhole) {
   linkpeer::LinkTable last;
   EXPECT_TRUE(linkpeer::readTable(board_, last) && last.made == first.made);
   kill(watch, SIGKILL);
+  EXPECT_TRUE(poll([&] { return linkpeer::tableReaders(board_).empty(); }));  // a reader gone is dropped
 }
 
 // A lock that a process holds and does not let go (here flock(1) holding it; a stopped tool alike)
 // keeps no tool past its time-out, and the reason names the holder; a board directory that the user
-// cannot write is said at once, with the system's reason.
+// cannot write is said at once, with the system's reason, and console, which only reads, still runs.
 TEST_F(ToolsEndToEnd, ALockHeldOrABoardNotWritableEndsWithTheReason) {
   boot();
   for (const char* locked : {"", "/link.mem"}) {
@@ -206,15 +113,19 @@ TEST_F(ToolsEndToEnd, ALockHeldOrABoardNotWritableEndsWithTheReason) {
   const bool root = geteuid() == 0;
   const std::string user = root ? "setpriv --reuid=nobody --regid=nogroup --clear-groups " : "";
   fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
-  const std::tuple<fs::perms, fs::perms, const char*> cases[] = {  // link.mem, board directory, the reason
-      {root ? fs::perms(0644) : fs::perms(0444), fs::perms(0755), "/link.mem: Permission denied\n"},
-      {fs::perms(0666), root ? fs::perms(0755) : fs::perms(0555), "/frontend.link: Permission denied\n"},
+  const std::tuple<fs::perms, fs::perms, std::string, std::string> cases[] = {  // link.mem, board directory, send's and console's
+      {root ? fs::perms(0644) : fs::perms(0444), fs::perms(0755), "frontend: " + board_ + "/link.mem: Permission denied\n",
+       "frontend: " + board_ + "/link.mem cannot be written here: the lines are shown, and stay new for the next console\n"},
+      {fs::perms(0666), root ? fs::perms(0755) : fs::perms(0555), "frontend: not sent: " + board_ + "/frontend.link: Permission denied\n", ""},
   };
-  for (const auto& [mem, board, why] : cases) {
+  for (const auto& [mem, board, sent, console] : cases) {
     fs::permissions(board_ + "/link.mem", mem);
     fs::permissions(board_, board);
-    const Outcome r = run(user + MX_FRONTEND_PATH + " --board " + board_ + " --timeout 5 send MxifSystem horizontalPhase=2");
-    EXPECT_EQ(std::tuple(r.status, r.err), std::tuple(1, "frontend: " + board_ + why));
+    const std::string f = user + MX_FRONTEND_PATH + " --board " + board_ + " --timeout 5 ";
+    Outcome r = run(f + "send MxifSystem horizontalPhase=2");
+    EXPECT_EQ(std::tuple(r.status, r.err), std::tuple(1, sent));
+    r = run(f + "console");
+    EXPECT_EQ(std::tuple(r.status, r.err), std::tuple(0, console));
   }
   fs::permissions(board_, fs::perms(0755));
 }
