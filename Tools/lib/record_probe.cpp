@@ -299,6 +299,7 @@ class Probe {
         const bool looksTaken = now == expected(i, bits_[i]) &&
                                 (now != before_[i] || bit.first == nullptr || ((*bit.first >> bit.second) & 1u));
         taken[i] = same || (!refused && looksTaken);
+        if (same && !looksTaken) sameValues_[i].insert(value);
         if (refused) ruleRefused_[i] = 1;
       }
     } else {
@@ -306,6 +307,10 @@ class Probe {
     }
     restore();
   }
+
+  // The values that target i takes only in another form that means the same (0 for the full scale):
+  // isolated values that say nothing of the values around them.
+  const std::set<double>& sameValues(size_t i) const { return sameValues_[i]; }
 
   // Whether a rule refused a value offered to target i (which may then depend on more than the
   // value's range: the values around it say nothing of it).
@@ -417,7 +422,8 @@ class Probe {
   std::vector<std::vector<const Field*>> partners_;
   bool livePartners_;
   std::vector<char> ruleRefused_ = std::vector<char>(targets_.size(), 0);
-  std::vector<u8> effects_ = std::vector<u8>(targets_.size(), 0);  // the rules' effects on each target, by the last delivery
+  std::vector<u8> effects_ = std::vector<u8>(targets_.size(), 0);
+  std::vector<std::set<double>> sameValues_ = std::vector<std::set<double>>(targets_.size());  // the rules' effects on each target, by the last delivery
   std::vector<int> targetAt_;  // the target whose bytes lie at each byte of the record, -1 none
   KeptRecords kept_;
   Bytes packet_;
@@ -499,6 +505,13 @@ class Answers {
   std::map<double, std::vector<char>> seen_;
 };
 
+// The runs of taken values that hold any but the given isolated ones.
+size_t runsBesides(const std::vector<Interval>& taken, const std::set<double>& isolated) {
+  return static_cast<size_t>(std::count_if(taken.begin(), taken.end(), [&](const Interval& i) {
+    return !(i.lo == i.hi && isolated.count(i.lo) != 0);
+  }));
+}
+
 // Every value of a 16-bit kind.
 std::vector<double> everyValue(codec::Kind kind) {
   long long lo = 0, hi = 0;
@@ -549,7 +562,7 @@ std::vector<std::vector<Interval>> probeTargets(ProbeSite& site, const std::vect
   // else by a probe of their own.
   std::map<codec::Kind, std::vector<size_t>> scattered;
   for (size_t t = 0; t < n; ++t) {
-    if (!edgesOnly && codec::widthOf(kindOf(t)) == 2 && (Answers::takenOf(runs[t]).size() > 1 || probe.refusedByRule(t))) {
+    if (!edgesOnly && codec::widthOf(kindOf(t)) == 2 && (runsBesides(Answers::takenOf(runs[t]), probe.sameValues(t)) > 1 || (site.thorough && probe.refusedByRule(t)))) {
       scattered[kindOf(t)].push_back(t);
     }
   }

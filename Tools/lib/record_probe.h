@@ -49,6 +49,9 @@ class ProbeSite {
   u8* live = nullptr;  // the instance's stored record
   // Elements that every request holds at these values (the element another's values depend on).
   std::vector<std::pair<Target, double>> fixed;
+  // Every value is offered to a 16-bit element that a rule refused a value of: the values around
+  // one that a rule refused (a bus source that would close a loop) say nothing of it.
+  bool thorough = false;
 };
 
 // The fields under the presence bit of a field's element that the back end takes with it (fields

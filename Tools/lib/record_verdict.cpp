@@ -782,6 +782,7 @@ Verdict judgeAnswerOf(const RecordType& type, const Bytes& sent, const std::set<
     for (const Refusal& r : refused) out.refused.push_back(r.field + "=" + r.sent + ": kept its value");
     return out;
   }
+  site.thorough = true;
   Judge judge(site, sent, typed, known, out.rules);
   judge.judge(judge.elementsOf(refused, heldAfter), out);
   resetScratch();
