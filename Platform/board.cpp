@@ -124,8 +124,9 @@ EndHandler endHandler = defaultEnd;
 // The file of the non-volatile window is taken as it stands, never cut or zeroed: a shorter one is
 // lengthened to the window with its bytes kept (the rest reads zero and counts as not stored); of
 // a longer one the window maps the start, and the rest stays in the file. The board says so, and
-// keeps what it found for keepNonVolatile.
-void takeStoredWindow(const Region& r, const std::string& path, off_t size) {
+// keeps what it found for keepNonVolatile. A new board (the file empty or missing, the flash not
+// yet programmed) has stored nothing and lost nothing: its whole window counts as stored, zero.
+void takeStoredWindow(const Region& r, const std::string& dir, const std::string& path, off_t size) {
   StoredWindow& w = storedWindow;
   w.file = r.file;
   w.found.resize(static_cast<size_t>(size));
@@ -134,8 +135,9 @@ void takeStoredWindow(const Region& r, const std::string& path, off_t size) {
     if (n <= 0) fault("board: cannot read %s: %s", path.c_str(), n < 0 ? std::strerror(errno) : "shorter than it was");
     at += n;
   }
-  w.storedBytes = static_cast<u32>(std::min<off_t>(size, r.size));
-  if (size == 0 || size == static_cast<off_t>(r.size)) {
+  const bool newBoard = size == 0 && access((dir + "/" + FLASH_FILE).c_str(), F_OK) != 0;
+  w.storedBytes = newBoard ? r.size : static_cast<u32>(std::min<off_t>(size, r.size));
+  if (newBoard || size == static_cast<off_t>(r.size)) {
     // A new board's file, or one of the window's size.
   } else if (size < static_cast<off_t>(r.size)) {
     boardNote(std::string(r.file) + " holds " + std::to_string(size) + " bytes, not " + std::to_string(r.size) +
@@ -160,7 +162,7 @@ void mapRegion(Region& r, const std::string& dir, bool clear) {
     struct stat st {};
     fstat(r.fd, &st);
     if (r.base == NVRAM_BASE) {
-      takeStoredWindow(r, path, st.st_size);
+      takeStoredWindow(r, dir, path, st.st_size);
     } else if (clear || st.st_size != static_cast<off_t>(r.size)) {
       // A volatile region's new or resized file, or a power cycle: start from zeroes (a sparse
       // file, no disk used).

@@ -221,6 +221,7 @@ TEST(BoardDirectory, FlashFileIsWrittenWholeAndOneOfAnotherSizeKeptAside) {
       std::ofstream(dir / name) << std::string(size == NAND_BYTES ? 0 : std::min<u32>(size, 4096), '\xEE');
       fs::resize_file(dir / name, size);
     }
+    std::ofstream(dir / "nvram.mem"), fs::resize_file(dir / "nvram.mem", NVRAM_SIZE);  // a whole store: no note of it
     BoardOptions o;
     o.dir = dir.string();
     boardOpen(o);
@@ -306,18 +307,20 @@ std::vector<u8> fileBytes(const fs::path& path) {
 TEST(BoardDirectory, TheNonVolatileFileIsTakenAsItStands) {
   const fs::path dir = fs::temp_directory_path() / ("board-nvram-" + std::to_string(::getpid()));
   const BoardOptions saved = boardOptions();
-  const struct { long size; u32 stored; const char* note; } cases[] = {
-      {-1, 0, nullptr},  // no file: a new board
-      {0, 0, nullptr},
-      {30000, 30000,
+  const struct { long size; bool flash; u32 stored; const char* note; } cases[] = {
+      {-1, false, 0x20000, nullptr},  // no file, no flash: a new board, all zero
+      {0, false, 0x20000, nullptr},
+      {0, true, 0,  // on a board started before, an empty file lost what it held
+       "nvram.mem holds 0 bytes, not 131072: taken as far as it goes, the rest of the window holds nothing stored"},
+      {30000, false, 30000,
        "nvram.mem holds 30000 bytes, not 131072: taken as far as it goes, the rest of the window holds nothing stored"},
-      {0x20000, 0x20000, nullptr},
-      {0x21000, 0x20000,
+      {0x20000, false, 0x20000, nullptr},
+      {0x21000, false, 0x20000,
        "nvram.mem holds 135168 bytes, not 131072: its first 131072 taken, the rest left in the file as it is"},
   };
   for (bool powerOn : {false, true}) {
     for (const auto& c : cases) {
-      SCOPED_TRACE(std::to_string(c.size) + (powerOn ? " power-on" : ""));
+      SCOPED_TRACE(std::to_string(c.size) + (c.flash ? " flash" : "") + (powerOn ? " power-on" : ""));
       fs::remove_all(dir);
       fs::create_directory(dir);
       std::vector<u8> found(static_cast<size_t>(std::max(c.size, 0L)));
@@ -325,6 +328,7 @@ TEST(BoardDirectory, TheNonVolatileFileIsTakenAsItStands) {
       if (c.size >= 0) {
         std::ofstream(dir / "nvram.mem", std::ios::binary).write(reinterpret_cast<const char*>(found.data()), c.size);
       }
+      if (c.flash) std::ofstream(dir / FLASH_FILE).put('\0');
       BoardOptions o;
       o.dir = dir.string();
       o.powerOn = powerOn;

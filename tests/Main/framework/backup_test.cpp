@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -150,6 +154,28 @@ TEST_F(BackupTest, StartUpBranches) {
     EXPECT_EQ(std::pair(platform::readMem32(NV + 0x14028), platform::readMem32(NV + 0x1402C)),
               std::pair(c.reset ? 0x54AA1234u : 0u, 0u));
   }
+}
+
+// An empty nvram.mem is a new board's when its flash is not yet there, and says nothing was lost;
+// on a board started before (nand.img there) it lost the image, which a WARN says.
+TEST_F(BackupTest, AnEmptyStoreIsALossOnlyOnABoardStartedBefore) {
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("backup-" + std::to_string(::getpid()));
+  const platform::BoardOptions saved = platform::boardOptions();
+  for (bool started : {false, true}) {
+    std::filesystem::remove_all(dir), std::filesystem::create_directory(dir);
+    if (started) std::ofstream(dir / platform::FLASH_FILE).put('\0');
+    platform::BoardOptions o;
+    o.dir = dir.string();
+    platform::boardOpen(o);
+    start();
+    const std::string text = testing_support::consoleText();
+    platform::boardOpen(saved);
+    EXPECT_NE(text.find(started ? "\x1b[WARN] backup data holds 0 of 72 bytes: settings start from defaults\n"
+                                : "\x1b[INFO] no backup data\n"),
+              std::string::npos)
+        << text;
+  }
+  std::filesystem::remove_all(dir);
 }
 
 TEST_F(BackupTest, ResumeTakesMe0And1InitialisesMe2And3AndDamagedRecords) {
