@@ -182,6 +182,8 @@ TEST_F(LinkTest, TheToolsFollowTheStreamAsTheReceiverSplitsIt) {
        true},
       {join({header(200, 16384), a}), "drop 16384, take 200:2, take 202:0", "", true},  // more than can be held
       {join({{0x00, 0x5A, 0x81, 0x00, 0x11, 0x22}, a}), "skip 1, drop 1122906, take 200:2, take 202:0", "", true},
+      // The bytes skipped after the sync byte inside a header dropped come after its line.
+      {{0x5A, 0x81, 0x00, 0xFF, 0x5A, 0x00, 0x00, 0x06}, "drop 16734720, skip 4, take 202:0", "", true},
       {join({header(TYPE_BKGD, 15), a}), "drop 15, take 200:2, take 202:0", "", true},  // more than its type takes
       {header(TYPE_BKGD, 14), "skip 8, take 202:0", "2:14", false},
       {header(TYPE_SYSTEM_INITIAL_CMD, 8), "skip 14, take 202:0", "73:8", false},
