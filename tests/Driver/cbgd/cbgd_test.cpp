@@ -89,12 +89,4 @@ TEST_F(CbgdTest, TablesOfTheFormat) {
   }
 }
 
-TEST_F(CbgdTest, RefusedTargetsAndModes) {
-  EXPECT_THROW(mxCbgdSetMode(MX_BLACK, MX_CBGD_FLAT), assert::AssertException);
-  EXPECT_THROW(mxCbgdSetColors(MX_CBGD_1, 1024, 512, 512, 64, 512, 512), assert::AssertException);
-  EXPECT_THROW(mxCbgdSetWashRange(MX_CBGD_1, 1.5f, 0.5f), assert::AssertException);
-  mxCbgdUpdate();
-  EXPECT_EQ(levels(G1), (Levels{0, 64, 512, 512, 0, 0, 0}));
-}
-
 }  // namespace

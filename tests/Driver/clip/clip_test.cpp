@@ -168,17 +168,6 @@ TEST_F(ClipTest, PairThatCannotFinishSkipsTheNextFrame) {
   }
 }
 
-TEST_F(ClipTest, DecoderErrorsAreLogged) {
-  store(0, 4);
-  clipSetDecoderErrors(DEC0, 0x02050000);
-  frame();
-  frame();
-  clipSetDecoderErrors(DEC0, 0x00070000);
-  frame();
-  EXPECT_EQ(consoleCount("[ERR] Clip1: uncorrectable error 2 times : corrected 5 times"), 1) << consoleText();
-  EXPECT_EQ(consoleCount("[ERR] Clip1: error corrected 7 times"), 1);
-}
-
 TEST_F(ClipTest, PlayRangeAndTrimStayInsideTheClip) {
   struct Case {
     int format; u32 count; void (*op)(int, int, int); int a, b;

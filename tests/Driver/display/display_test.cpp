@@ -127,17 +127,4 @@ TEST_F(DisplayTest, JpegPicturesWithinTheirBudget) {
   EXPECT_EQ(mxDisplayState(), 2);
 }
 
-TEST_F(DisplayTest, DisplayMemoryIsClearedOneMegabyteAFrame) {
-  const u32 black = 0x10801080;
-  for (int f = 0; f < 9; ++f) frame();
-  EXPECT_EQ(readMem32(0x3E000000), 0u);
-  frame();
-  EXPECT_EQ(Words({readMem32(0x3E000000), readMem32(0x3E0FFFFC), readMem32(0x3E100000)}), Words({black, black, 0}));
-  for (int f = 10; f < 25; ++f) frame();
-  EXPECT_EQ(readMem32(0x3EFFFFFC), black);
-  writeMem32(0x3E000000, 0);
-  for (int f = 0; f < 20; ++f) frame();
-  EXPECT_EQ(readMem32(0x3E000000), 0u);  // once after a set-up
-}
-
 }  // namespace

@@ -128,23 +128,6 @@ TEST_F(DmaTest, DoubleExecuteAndEmptyList) {
   EXPECT_EQ(mxDmaSync(dma), 1);                       // nothing outstanding
 }
 
-TEST_F(DmaTest, FullListsAppendNothing) {
-  // 32736 writes fill the list to 65472 words, below its margin; the next one does not fit.
-  for (int i = 0; i < 32736; ++i) mxDmaWrite(dma, WRITTEN, static_cast<u32>(i));
-  EXPECT_THROW(mxDmaWrite(dma, WRITTEN, 0), assert::AssertException);
-  dma->cmdPtr = 65400;
-  static u32 block[100];
-  EXPECT_THROW(mxDmaWriteBurst(dma, NON_VOLATILE_BASE, block, 400), assert::AssertException);
-  EXPECT_EQ(dma->cmdPtr, 65400);  // the header was not left without its block
-  dma->cmdPtr = 0;
-
-  // Reads of one list fill at most the 1 MiB read buffer.
-  mxDmaRead(dma, BLOCK, 1024 * 1024);
-  mxDmaReadFixed(dma, BLOCK, 4);
-  EXPECT_THROW(mxDmaExecute(dma), assert::AssertException);
-  EXPECT_FALSE(dma->exec);
-}
-
 TEST_F(DmaTest, PollHoldsTheListUntilTheRegisterAnswers) {
   struct Case { u32 before, flag, mask, after; } cases[] = {
       {0, 1, 1, 3}, {2, 0, 2, 1}};  // wait for bit 0 set, then for bit 1 clear

@@ -169,20 +169,6 @@ TEST_F(DveTest, ImageEffectsOfBothBuses) {
   }
 }
 
-TEST_F(DveTest, FalloffTableFollowsTheOnChipWords) {
-  writeMem32(0xFFFF004C, 16);
-  writeMem32(0xFFFF0050, 256);
-  writeMem32(0xFFFF0054, 128);
-  mxDveUpdateTail();
-  traceClear();
-  mxDveUpdate();
-  for (u32 block : {ME1_BKGD, 0x83005C00u}) {
-    const Words table = writesTo(block + 0xC8);
-    ASSERT_EQ(table.size(), 256u);
-    EXPECT_EQ((Words{table[0], table[127], table[255]}), (Words{0x8100C000, 0x0200FFFA, 0x0080FF80}));
-  }
-}
-
 TEST_F(DveTest, SetColorReachesBothDrivers) {
   mxSetColor(MX_COLOR_BKGD_BORDER, 100, 200, 300);
   mxSetColor(MX_COLOR_KEY1_BORDER + 1, 940, 512, 512);

@@ -91,7 +91,6 @@ TEST_F(DviTest, ScalerRatiosPositionsAndFilters) {
   EXPECT_EQ(platform::traceWriteCount(), 0u);
   mxDviApplyScaler(MX_DVI_IN_1);
   EXPECT_EQ(writesTo(IN_1 + APPLY), (Words{1, 0}));
-  EXPECT_THROW(mxDviSetScaler(MX_DVI_IN_1, 0, 0, 0, 1), assert::AssertException);
 }
 
 TEST_F(DviTest, SyncOffsetWrapsInsideTheTotals) {
@@ -125,8 +124,6 @@ TEST_F(DviTest, EdidIsWrittenThenVerifiedUpToTheFirstWrongByte) {
   EXPECT_EQ(consoleCount("EDID:"), 1);
   EXPECT_EQ(memory.wrongReads, 2);  // verification stopped at the first
   EXPECT_EQ(mxDviWriteEdid(MX_DVI_IN_2, nullptr), -1);
-  EXPECT_THROW(mxDviWriteEdid(MX_DVI_IN_2 + 1, edid), assert::AssertException);
-  EXPECT_EQ(consoleCount("MX_DVI_IN_1 <= channel && channel <= MX_DVI_IN_2"), 1);
 }
 
 }  // namespace

@@ -131,18 +131,6 @@ TEST_F(FilterTest, TestEffectsAndDustByFrame) {
   expectRegs({{ME1 + 0x4948, 0x10000}});
 }
 
-TEST_F(FilterTest, RefusedValuesChangeNothing) {
-  mxFilterSetImageMode(MX_ABUS, MX_IMAGE_DEFOCUS, 2.0f);
-  const std::function<void()> refused[] = {
-      [] { mxFilterSetParameters(MX_KEY1_F, 0, 0, 1, 1); }, [] { mxFilterSetImageMode(MX_ABUS, 0, -0.5f); },
-      [] { mxFilterSetBusGain(MX_ABUS, 1, 1.5f); },         [] { mxFilterSetDust(MX_BKGD, 1, 0.5f, 16); },
-  };
-  for (const auto& call : refused) EXPECT_THROW(call(), assert::AssertException);
-  EXPECT_EQ(testing_support::consoleCount(") isBkgd || isKey\n"), 1);
-  mxFilterUpdate();
-  expectRegs({{FILTER_A, 6570}, {FILTER_A + 28, 1}, {ME1 + 0x4900, 0}, {ME1 + 0x4948, 0}});
-}
-
 TEST_F(FilterTest, InitialisationLoadsBanksAndLineWindows) {
   traceClear();
   mxFilterInitialize();

@@ -61,15 +61,6 @@ TEST_F(OsdTest, ANewTargetIsFlushedToAndItsPlanesSelected) {
   EXPECT_EQ(osdEngine().flushes(), std::vector<size_t>{8});
 }
 
-TEST_F(OsdTest, BoardStartClearsTheFourOverlays) {
-  mxBoardInit();
-  const Words rectangle = {0x20000000, 1930 | 1090u << 16, 0x10808000, 0};
-  Words all;
-  for (int k = 0; k < 4; ++k) all.insert(all.end(), rectangle.begin(), rectangle.end());
-  EXPECT_EQ(osdEngine().commands(), all);
-  EXPECT_EQ(osdEngine().flushes(), (std::vector<size_t>{4, 8, 12, 16}));
-}
-
 TEST_F(OsdTest, AnEngineThatStaysBusyIsResetAfterFourSecondsAndTheRectangleDropped) {
   mxOsdFillRect(MX_MULTI1, 0, 0, 10, 10);
   osdEngine().setStuck(true);

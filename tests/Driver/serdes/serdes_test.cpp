@@ -70,16 +70,6 @@ TEST_F(SerdesTest, RetryRunsUpToThreeTimes) {
   EXPECT_EQ(consoleCount("[ERR]"), 0);
 }
 
-TEST_F(SerdesTest, ShiftDelay) {
-  ASSERT_EQ(mxSerdesTrain(link()), 0);
-  const int before1 = serdesTap(LINK, 1), before2 = serdesTap(LINK, 2);
-  mxSerdesShiftDelay(link(), -2, 1);
-  EXPECT_EQ(std::make_pair(serdesTap(LINK, 1), serdesTap(LINK, 2)), std::make_pair(before1 - 2, before2));
-  mxSerdesShiftDelay(link(), 1, -1);
-  EXPECT_EQ(std::make_pair(serdesTap(LINK, 1), serdesTap(LINK, 2)), std::make_pair(before1 - 1, before2 + 1));
-  EXPECT_THROW(mxSerdesShiftDelay(link(), 1, 20), assert::AssertException);
-}
-
 TEST_F(SerdesTest, EveryBoardLinkTrainsAndShifts) {
   for (int l = 0; l < SERDES_LINKS; ++l) {
     SCOPED_TRACE(SERDES_LINK[l].name);

@@ -128,9 +128,6 @@ TEST_F(BkgdTest, ButtonsSetDirectionModesAndTheNextTransitionSelection) {
               std::vector<int>({s.direction, s.nrMode, s.partialOn, s.nam}))
         << s.code << " state " << int(s.state);
   }
-  Event other{};
-  std::tie(other.code, other.me, other.state) = std::tuple(1600, 1, 1);
-  EXPECT_THROW(bkgd(0).onButton(other), assert::AssertException);
 }
 
 TEST_F(BkgdTest, EveryFrameSetsTheLimitsAndPartialEndOfTheAutoTransition) {

@@ -45,22 +45,6 @@ TEST_F(ButtonRoadTest, CrosspointPressSelectsTheAssignedSourceAndKeepsItOnReassi
             std::tuple(21, 20, CategoryBus::DIRECT + 20));
 }
 
-// The button's source changes without a notice to the buses (the assignment initialised): the
-// entry that holds the button is checked again and replaced.
-TEST_F(ButtonRoadTest, EntryHoldingAButtonIsRepairedWhenTheButtonChangesUnnoticed) {
-  assignButton5(20);
-  press(1105, 1, 0, 1);
-  frame();
-  category::CategoryXpt::instance().initData();  // source 302, not allowed on the B bus
-  frame();
-  EXPECT_EQ(CategoryBus::instance()[1].record(0).entries[1], CategoryBus::REPLACEMENT_CODE);
-}
-
-TEST_F(ButtonRoadTest, AttachPressReachesTheMacros) {
-  press(Event::BTN_TR_MACRO_ATTCH, 0, 1, 2);
-  EXPECT_EQ(category::CategoryMacro::instance().record(0).attach[1].flag[2], 1);
-}
-
 TEST_F(ButtonRoadTest, PanelOptionPressesToggleTheSystemDisplayOptions) {
   const MxifSystemDisplay& d = category::CategorySystem::instance().system().display;
   struct Step { int code, me, panel; u8 toggle1, toggle2; } steps[] = {  // toggles after the press

@@ -55,7 +55,7 @@ TEST_F(BusLampTest, PanelsTakeTurnsOnceTheSubPanelsAskedForTheirLamps) {
 
   MxifControlPanelConfig request;
   request.subControlPanel1.mask = MxifControlPanelConfig::Panel::REQUEST, request.subControlPanel1.request = 1;
-  peer.sendPacket(MxifControlPanelConfig::TYPE_INDEX, testing_support::textRecordBytes(request));
+  peer.sendText(request);
   const std::vector<AckPacket> sent = framePackets()[MxifControlPanelConfig::TYPE_INDEX];
   ASSERT_EQ(sent.size(), 1u);
   MxifControlPanelConfig echo;

@@ -55,14 +55,14 @@ TEST_F(UskTest, KeyParametersEveryFrame) {
   }
   U r;
   r.channel = 0, r.style.mask = bit(3), r.style.keySource = 1;
-  peer.sendPacket(U::TYPE_INDEX, testing_support::textRecordBytes(r));
+  peer.sendText(r);
   reg().receiveAll();
   sendPass(usk());
   const s16 red[3] = {0, 1000, 1000};
   std::copy(red, red + 3, usk().record(2).matteColor);
   auto packets = frame();
   ASSERT_EQ(packets[U::TYPE_INDEX].size(), 1u);
-  const U echo = key_test::textRecordOf<U>(packets[U::TYPE_INDEX][0]);
+  const U echo = packets[U::TYPE_INDEX][0].asText<U>();
   expectCall("mxSetColor", MX_COLOR_USK1_MATTE + 2, {250, 409, 960}, 1e-5f, false);
   EXPECT_EQ(std::tuple(echo.channel, echo.style.mask, echo.style.keySource), std::tuple(0, bit(3), 0));
 

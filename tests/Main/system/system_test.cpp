@@ -31,7 +31,6 @@
 #include "Platform/genlock_model.h"
 #include "Platform/vsync.h"
 #include "tests/Main/category_fixture.h"
-#include "tests/Main/system/system_fixture.h"
 #include "tests/Main/transition/engine_fixture.h"
 #include "tests/support/board_fixture.h"
 
@@ -46,20 +45,20 @@ using S = MxifSystem;
 class SystemUpdateTest : public test_categories::StartedSystemTest {
  protected:
   void SetUp() override { StartedSystemTest::SetUp(), peer.readPackets(); }
-  system_test::CallLog log;
+  transition_test::CallLog log;
   static CategorySystem& sys() { return CategorySystem::instance(); }
   static S& live() { return sys().record(0); }
 
   // Sends the request through the ring; the next frame takes and applies it. Returns what that
   // frame reported of the system record.
   std::vector<S> request(const S& r) {
-    peer.sendPacket(S::TYPE_INDEX, testing_support::textRecordBytes(r));
+    peer.sendText(r);
     return frame();
   }
   std::vector<S> frame() {
     calllog::clear();
     std::vector<S> out;
-    for (const auto& p : frameSends(S::TYPE_INDEX)) out.push_back(system_test::textRecord<S>(p));
+    for (const auto& p : frameSends(S::TYPE_INDEX)) out.push_back(p.asText<S>());
     return out;
   }
   static S format(int f, int sdScale = -1) {
@@ -101,7 +100,7 @@ TEST_F(SystemUpdateTest, ModeChangeIsStoredAtOnceAndAppliedByTheNextUpdate) {
   Storage& storage = Storage::instance();
   request(format(3));
   S mode{};
-  mode.videoMask = S::MODE, mode.mode = 2, peer.sendPacket(S::TYPE_INDEX, testing_support::textRecordBytes(mode)), reg().receiveAll();
+  mode.videoMask = S::MODE, mode.mode = 2, peer.sendText(mode), reg().receiveAll();
   EXPECT_EQ(storage.readWord(STORAGE_BOARD_MODE), 258u);
   frame();  // format 3's code 6 stays until the next start
   EXPECT_EQ(std::tuple(last("mxSetVideoFormat").target, testing_support::consoleCount("Invalid Video format 12 in 0 mode"), mxVideoFormat()),
@@ -118,7 +117,7 @@ TEST_F(SystemUpdateTest, PresentedFormatIsAppliedOnceWhileItsReportWaits) {
     request(format(0));
     events.enable = events.linkedMe = rotation ? 1 : 0;
     for (u32 i = 0; !rotation && i < 0x30000; ++i) AcknowledgeSender::instance().stream().write(0);
-    peer.sendPacket(S::TYPE_INDEX, testing_support::textRecordBytes(format(8)));
+    peer.sendText(format(8));
     calllog::clear();
     for (int n = 0; n < 6; ++n) runFrame(0);
     EXPECT_EQ(std::tuple(count("mxSetVideoFormat"), count("mxClipStop"), sys().formatChanged()), std::tuple(1u, 4u, 0));
@@ -387,7 +386,7 @@ std::vector<std::string> calls() {
 class TestPatternTest : public test_categories::StartedSystemTest {
  protected:
   void SetUp() override { mxFilterReset(), StartedSystemTest::SetUp(); }
-  system_test::CallLog log;
+  transition_test::CallLog log;
   // Sends entries 0.. of a channel of an ME and runs a frame.
   void sendValues(int me, int channel, std::vector<int> values) {
     MxifTest r{};
@@ -439,28 +438,6 @@ TEST_F(TestPatternTest, OnlyChannel0OfMe1SetsEveryMeWithValuesInTheDriversRanges
   EXPECT_EQ(callsOf("pattern").back(), "5632 5409 5410");
   calllog::clear(), sendValues(1, 0, {0});
   EXPECT_TRUE(calls().empty());
-}
-
-// Over the real drivers: the filter and key registers of ME 2 after the next driver updates; values
-// far out of range are clamped.
-TEST_F(TestPatternTest, Me2RegistersAndOutOfRangeValues) {
-  using namespace filter_regs;
-  const u32 me2 = mxMeBase(1);
-  sendValues(1, 0, {1, 7, 50, 3, 0, 10, 20, 30, 40, 25, 3});
-  for (int f = 0; f < 5; ++f) runFrame(0);
-  mxUpdateEarly();  // the early interrupt writes the transition and key registers
-  // Key 2's soft box: pixels 192 to 768, lines 216 to 648; softness sqrt(0.25) x 1023, rounded.
-  const u32 key2 = me2 + keyreg::KEY_BLOCK + keyreg::KEY_STRIDE;
-  // Key 1's dust: the background's own update switches the background's dust off every frame.
-  std::vector<u32> got;
-  for (u32 reg : {key2 + keyreg::SOFT_BOX, key2 + keyreg::SOFT_BOX + 4, key2 + keyreg::SOFT_BOX + 8, key2 + keyreg::SOFT_BOX + 12,
-                  key2 + keyreg::SOFTNESS, me2 + DUST_VALUE[1], me2 + DUST_CONTROL1[1], me2 + BUS_VALUE, me2 + BUS_CONTROL2})
-    got.push_back(platform::regPeek(reg));
-  EXPECT_EQ(got, (std::vector<u32>{192, 216, 768, 648, 512, GAIN_BASE + 511 + (3u << DUST_SHIFT), ACTIVE + DUST_CODE + 1,
-                                   BUS_RUN, ACTIVE + BUS_MODE_CODE - BUS_MODE1_CLEAR}));
-  sendValues(1, 0, {1, 7, 150, 20, 150, 150, 150, 150, 150, 150, 1});  // far out of range
-  runFrame(0);
-  EXPECT_EQ(platform::regPeek(me2 + DUST_VALUE[1]), GAIN_BASE + 1023 + (15u << DUST_SHIFT));
 }
 
 }  // namespace patterns
