@@ -48,20 +48,6 @@ class OperateTest : public test_categories::SystemCategoriesTest {
   }
 };
 
-TEST_F(OperateTest, KeyMemorySwitchesHoldOrEmptyTheMemory) {
-  struct { int busy, enable, busyAfter, storedEnable, changedAfter; } cases[] = {
-      {0, 2, 1, 0, 1}, {1, 3, 0, 0, 1}, {0, 1, 0, 1, 0}, {1, 1, 1, 1, 1}, {0, 0, 0, 0, 1}};
-  for (auto c : cases) {
-    live().keyMemory.enable = 0;
-    op.keyMemory().busy = static_cast<u8>(c.busy), op.keyMemory().keys[3][2].changed = 1;
-    Record req{};
-    req.keyMemory = {Record::KeyMemorySwitches::ENABLE, static_cast<u8>(c.enable), 0};
-    op.assign(req, 0);
-    EXPECT_EQ(std::tuple(int{op.keyMemory().busy}, int{live().keyMemory.enable}, int{op.keyMemory().keys[3][2].changed}),
-              std::tuple(c.busyAfter, c.storedEnable, c.changedAfter)) << c.busy << c.enable;
-  }
-}
-
 TEST_F(OperateTest, KeyFaderKindChangeFreesTheKeyTransitions) {
   ownAll(1);
   Record req{};
