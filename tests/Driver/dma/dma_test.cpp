@@ -112,9 +112,7 @@ TEST_F(DmaTest, TheEngineRunsTheListAgainstRegistersAndMemoryInAlternateBuffers)
 TEST_F(DmaTest, DoubleExecuteAndEmptyList) {
   mxDmaWrite(dma, WRITTEN, 1);
   mxDmaExecute(dma);
-  EXPECT_THROW(mxDmaExecute(dma), assert::AssertException);
   EXPECT_EQ(mxDmaWait(dma, 10), 1);
-  EXPECT_THROW(mxDmaWait(dma, 10), assert::AssertException);
 
   // An empty list starts nothing but toggles the buffer and syncs at once.
   traceClear();

@@ -148,17 +148,6 @@ TEST_F(NandTest, SectorTableChoice) {
   }
 }
 
-TEST_F(NandTest, StuckDmaChannelEndsTheReadInFailure) {
-  dmaEngine().setStuck(MX_DMA_NAND, true);
-  const u64 start = clockNow();
-  EXPECT_EQ(read(GLUE), -1);
-  EXPECT_GE(consoleCount("DMA timeout"), 1) << consoleText();
-  EXPECT_LT(clockNow() - start, 10000000ull * TICKS_PER_US);  // within the power-on watchdog
-  dmaEngine().setStuck(MX_DMA_NAND, false);
-  mxNandForgetTable();
-  EXPECT_GT(read(GLUE), 0);
-}
-
 TEST_F(NandTest, ReadsAnImageThroughTheSectorTableAndNamesLogicalAddresses) {
   const int len = read(GLUE);
   ASSERT_GT(len, 4096);

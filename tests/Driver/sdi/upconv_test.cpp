@@ -64,15 +64,4 @@ TEST_F(UpConverterTest, FullFrameWindowInFormat0) {
   EXPECT_EQ(taps, (Words{401, minus2225, 10017, 10017, minus2225, 401, 0}));
 }
 
-TEST_F(UpConverterTest, EnhancementOffZeroFillsTheThirdTable) {
-  mxSdiSetUpConverterOption(MX_IN_32, 1);
-  mxSdiSetUpConverterMode(MX_IN_32, 5);
-  const u32 B32 = UPCONV[3];
-  EXPECT_EQ(writesTo(B32 + UC_TABLE_ADDRESS), (Words{0, 4096}));
-  const Words data = writesTo(B32 + UC_TABLE_DATA);
-  ASSERT_EQ(data.size(), 8192u);
-  EXPECT_EQ(Words(data.end() - 2048, data.end()), Words(2048, 0));
-  EXPECT_NE(Words(data.end() - 4096, data.end() - 2048), Words(2048, 0));
-}
-
 }  // namespace

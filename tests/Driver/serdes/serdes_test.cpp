@@ -60,16 +60,6 @@ TEST_F(SerdesTest, TrainingFailures) {
   EXPECT_EQ(consoleCounts({"[ERR] Bitslip 5:2", "[ERR] Bitslip 4:1", "[ERR] Bitslip "}), (std::vector<int>{1, 1, 20}));
 }
 
-TEST_F(SerdesTest, RetryRunsUpToThreeTimes) {
-  serdesSetWindow(LINK, 0, -1, 0);
-  EXPECT_EQ(mxSerdesTrainRetry(link()), -1);
-  EXPECT_EQ(consoleCount("delay margin"), 3);
-  serdesReset();
-  testing_support::consoleClear();
-  EXPECT_EQ(mxSerdesTrainRetry(link()), 0);
-  EXPECT_EQ(consoleCount("[ERR]"), 0);
-}
-
 TEST_F(SerdesTest, EveryBoardLinkTrainsAndShifts) {
   for (int l = 0; l < SERDES_LINKS; ++l) {
     SCOPED_TRACE(SERDES_LINK[l].name);

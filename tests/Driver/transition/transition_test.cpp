@@ -177,15 +177,6 @@ TEST_F(TransTest, TableAddressPairsByModeAndAspect) {
   EXPECT_EQ((Words{regPeek(0x87005804), regPeek(0x83003004)}), (Words{0, 0}));
 }
 
-TEST_F(TransTest, InitialisationLoadsTheReciprocalTableIntoBothBanks) {
-  traceClear();
-  mxTransInitialize(1.0f);
-  EXPECT_EQ(writesTo(ME1_KEY2 + 0x7C), (Words{0, 1}));
-  const Words table = writesTo(ME1_KEY2 + 0x74);
-  ASSERT_EQ(table.size(), 512u);
-  EXPECT_EQ((Words{table[0], table[255], table[256]}), (Words{0xFF808000, 0xFFE04020, 0xFF808000}));
-}
-
 TEST_F(TransTest, FrameTwelveLoadsThePatternTablesIntoBothMes) {
   mxInitialize(0, 1.0f);
   const MemoryPorts& mem = memoryPorts();

@@ -21,9 +21,7 @@ class ButtonRoadTest : public test_categories::StartedSystemTest {
  protected:
   static void frame() { runFrame(0); }
   void press(int code, int me, int panel, int index) {
-    Event ev{};
-    std::tie(ev.code, ev.me, ev.state, ev.panel, ev.index) = std::tuple(code, me, 1, panel, index);
-    peer.send(ev);
+    peer.send(test_categories::buttonEvent(code, me, 1, panel, index));
     frame();
   }
   void assignButton5(int source) {  // panel 0

@@ -114,9 +114,7 @@ TEST_F(UskTest, AttachmentsAndTheOnOffButtons) {
 
   // Button 2051 toggles key 2's flag, 2052 key 3's; each press is reported.
   auto press = [&](int code) {
-    internal::MxifButtonEvent ev{};
-    ev.code = static_cast<u16>(code), ev.state = 1;
-    peer.send(ev);
+    peer.send(test_categories::buttonEvent(code));
     return frame()[A::TYPE_INDEX];
   };
   const int steps[][3] = {{2051, 1, 0}, {2052, 1, 1}, {2051, 0, 1}};  // code, key 2's flag, key 3's flag

@@ -306,18 +306,6 @@ TEST_F(MaintenanceTest, OnlyTheFlagOfAnAbsentUnitAOrOfBBesideAFittedAIsCleared) 
   }
 }
 
-TEST_F(MaintenanceTest, TemperatureAlarmIsLoggedOnTheFirstPollThenEvery3601Polls) {
-  mxSetTemperatureAlarm(GLUE_XADC, 90), platform::setFpgaTemperature(GLUE_XADC, 95.0);
-  // The updates run directly past the grace period (frames would cost far more).
-  for (int f = 0; f <= CategoryMaintenance::GRACE_FRAMES; ++f) cat.update();
-  EXPECT_EQ(consoleCount("[ERR] Temperature alarm: 1 times, 0xa0"), 1);
-  for (int poll = 2; poll <= 3601; ++poll) cat.update();
-  EXPECT_EQ(consoleCount("Temperature alarm"), 1);
-  cat.update();
-  EXPECT_EQ(consoleCount("[ERR] Temperature alarm: 3602 times, 0xa0"), 1);
-  EXPECT_EQ(texts(stored().mainframeAlarm), Texts({"-", "-", "-", "-"}));  // no item monitored
-}
-
 TEST_F(MaintenanceTest, CommandAnswersAndResetsTheAlarmTexts) {
   Cmd c{};
   c.byte1 = 1, c.byte2 = 2, c.byte3 = 3, c.byte4 = 4, c.time[2] = 59;

@@ -191,9 +191,7 @@ TEST_F(SystemUpdateTest, ChangeFlagReappliesFormatDependentSettings) {
 // The toggles themselves are the button tests'; here the lamp of the main panel.
 TEST_F(SystemUpdateTest, OptionButtonsLightTheMainPanelLamp) {
   auto button = [&](int code, int panel, int state) {
-    internal::MxifButtonEvent ev{};
-    ev.code = static_cast<u16>(code), ev.panel = static_cast<u8>(panel), ev.me = 4, ev.state = static_cast<u8>(state);
-    peer.send(ev), frame();
+    peer.send(test_categories::buttonEvent(code, 4, state, panel)), frame();
   };
   auto lamp = [](int code) { return category::CategoryLed::instance().ledRequest(0, code); };
   live().display.toggle1 = 0, button(2006, 1, 1);  // another panel: no lamp
