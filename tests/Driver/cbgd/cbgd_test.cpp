@@ -18,7 +18,6 @@ class CbgdTest : public testing_support::BoardTest {
   void SetUp() override {
     BoardTest::SetUp();
     mxCoreReset();  // format 0: 1920 pixels
-    mxCbgdReset();
   }
 };
 

@@ -18,8 +18,6 @@ class ClipTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
-    mxCoreReset();
-    mxClipReset();
     field = 0;
     mxInitialize(0, 1.0f);
   }

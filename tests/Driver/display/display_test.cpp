@@ -17,9 +17,6 @@ class DisplayTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
-    mxCoreReset();
-    mxClipReset();
-    mxDisplayReset();
     mxDisplaySetFilterSetter([](int t, float a, float b, float c, float d) { filterCalls.push_back({t, a, b, c, d}); });
     filterCalls.clear();
     mxInitialize(0, 1.0f);

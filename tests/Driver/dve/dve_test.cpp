@@ -27,9 +27,6 @@ class DveTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
-    mxCoreReset();
-    mxTransReset();
-    mxDveResetDriver();
     mxDveInitialize(1.0f);
     mxSetContext(MX_CONTEXT_ME1);
   }

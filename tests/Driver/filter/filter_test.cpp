@@ -18,7 +18,6 @@ class FilterTest : public testing_support::BoardTest {
   void SetUp() override {
     BoardTest::SetUp();
     mxCoreReset();  // format 0: 1920 x 540
-    mxFilterReset();
     mxSetContext(MX_CONTEXT_ME1);
   }
   static void expectRegs(std::initializer_list<Reg> regs, const char* what = "") {

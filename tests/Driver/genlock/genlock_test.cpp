@@ -17,7 +17,6 @@ class GenlockTest : public testing_support::BoardTest {
   void SetUp() override {
     BoardTest::SetUp();
     for (u32 adr : {NV_MAGIC, NV_START, NV_AVERAGE}) writeMem32(adr, 0);  // they outlive a test
-    mxCoreReset();
     mxInitialize(0, 1.0f);
   }
   // Lock steps until the console shows text; false after max steps.

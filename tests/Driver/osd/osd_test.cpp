@@ -14,10 +14,6 @@ constexpr u32 ME2 = 0x83000000, OSD = 0xB8000000;
 
 class OsdTest : public testing_support::BoardTest {
  protected:
-  void SetUp() override {
-    BoardTest::SetUp();
-    mxCoreReset();
-  }
   void TearDown() override {
     attachDevice(0x83000300, 12, &memoryPorts());
     vsyncReset();

@@ -13,7 +13,6 @@ class UpConverterTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
-    mxCoreReset();  // format 0: 1920 x 540, 59.94 Hz
     mxSdiUpConverterInit();
     traceClear();
   }

@@ -21,8 +21,6 @@ class TransTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
-    mxCoreReset();
-    mxTransReset();
     mxSetContext(MX_CONTEXT_ME1);
   }
   // A fresh board in a board mode (0 normal, 1 paired-FPGA) and format.

@@ -4,7 +4,6 @@
 #include <tuple>
 #include <vector>
 
-#include "Lib/Include/text.h"
 #include "Main/bus/bus.h"
 #include "Main/bus/busstatus.h"
 #include "Main/fader/faderevent.h"

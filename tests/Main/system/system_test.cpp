@@ -383,7 +383,6 @@ std::vector<std::string> calls() {
 
 class TestPatternTest : public test_categories::StartedSystemTest {
  protected:
-  void SetUp() override { mxFilterReset(), StartedSystemTest::SetUp(); }
   transition_test::CallLog log;
   // Sends entries 0.. of a channel of an ME and runs a frame.
   void sendValues(int me, int channel, std::vector<int> values) {
