@@ -189,12 +189,21 @@ TEST_F(SystemUpdateTest, ChangeFlagReappliesFormatDependentSettings) {
 }
 
 // The toggles themselves are the button tests'; here the lamp of the main panel.
-TEST_F(SystemUpdateTest, OptionButtonsLightTheMainPanelLamp) {
-  auto button = [&](int code, int panel, int state) {
-    peer.send(test_categories::buttonEvent(code, 4, state, panel)), frame();
+TEST_F(SystemUpdateTest, OptionButtonsToggleTheDisplayOptionsAndLightTheMainPanelLamp) {
+  auto button = [&](int code, int panel, int state, int me = 4) {
+    peer.send(test_categories::buttonEvent(code, me, state, panel)), frame();
   };
+  const MxifSystemDisplay& d = live().display;
+  struct Step { int code, me, panel; u8 toggle1, toggle2; } steps[] = {  // toggles after the press
+      {2006, 4, 0, 1, 0}, {2013, 9, 2, 1, 1}, {2006, 4, 0, 0, 1},
+      {2006, 3, 0, 0, 1}, {2013, 4, 3, 0, 1}};  // a press naming an ME or from panel 3: nothing
+  for (const auto& s : steps) {
+    button(s.code, s.panel, 1, s.me);
+    EXPECT_EQ(std::tuple(d.toggle1, d.toggle2), std::tuple(s.toggle1, s.toggle2)) << s.code << " ME " << s.me;
+  }
   auto lamp = [](int code) { return category::CategoryLed::instance().ledRequest(0, code); };
-  live().display.toggle1 = 0, button(2006, 1, 1);  // another panel: no lamp
+  button(2006, 0, 0);
+  live().display.toggle1 = live().display.toggle2 = 0, button(2006, 1, 1);  // another panel: no lamp
   EXPECT_EQ(lamp(2906), 0);
   button(2006, 1, 0), button(2006, 0, 1), frame();
   EXPECT_EQ(lamp(2906), 2);
