@@ -1,6 +1,5 @@
 // The driver core: formats, board modes, the frame counter's events and the update's stage budgets.
 
-#include <cstdlib>
 
 #include "Driver/genlock/genlock.h"
 #include "Platform/watchdog.h"

@@ -3,7 +3,6 @@
 
 #include <bit>
 
-#include "Driver/clip/clip.h"
 #include "tests/Driver/driver_test.h"
 
 using namespace driver_test;

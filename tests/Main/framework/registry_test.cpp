@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
-#include <optional>
 #include <tuple>
-#include <variant>
 
 #include "Main/framework/bp.h"
 #include "Lib/Include/records/memory.h"
@@ -18,7 +16,6 @@ using category::CategoryRegistry;
 using test_categories::calls;
 using test_categories::Rec;
 using test_categories::TestCategory;
-using testing_support::consoleCount;
 
 namespace {
 

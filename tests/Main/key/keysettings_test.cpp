@@ -5,13 +5,11 @@
 #include <algorithm>
 
 #include "Driver/key/key.h"
-#include "Driver/key/regs.h"
 #include "Main/fader/faderevent.h"
 #include "Main/key/dsk.h"
 #include "Main/key/key.h"
 #include "Main/key/keysettings.h"
 #include "Main/system/system.h"
-#include "Platform/board.h"
 #include "tests/Main/key/key_fixture.h"
 
 namespace {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -25,7 +24,6 @@
 #include "Main/panel/panelconfig.h"
 #include "Main/system/maintenance.h"
 #include "Main/system/mfconfig.h"
-#include "Platform/i2c_devices.h"
 #include "tests/Main/category_fixture.h"
 #include "tests/Main/transition/engine_fixture.h"
 
@@ -227,7 +225,6 @@ using namespace category;
 using testing_support::AckPacket;
 using testing_support::Bytes;
 using platform::regPoke;
-using testing_support::consoleCount;
 using R = MxifMaintenance;
 using Cmd = MxifMaintenanceCmd;
 using Texts = std::vector<std::string>;
