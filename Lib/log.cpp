@@ -44,7 +44,8 @@ void writeLine(char* line, size_t length, u32 count) {
 }
 
 // The run of equal lines held while a LogRuns lives (count 0: none yet), and its cap: how many of
-// the capped kinds' lines have begun a run, and those left unsaid, by kind.
+// the capped kinds' lines have begun a run, and those left unsaid, by kind, with the first of them
+// and whether all were equal to it.
 struct HeldRun {
   bool holding = false;
   char line[LINE_ROOM];
@@ -53,6 +54,10 @@ struct HeldRun {
   libmx::LogCap cap{};
   int begun = 0;
   u32 unsaid[libmx::LogCap::MAX_KINDS] = {};
+  u32 unsaidTotal = 0;
+  char firstUnsaid[LINE_ROOM];
+  size_t firstUnsaidLength = 0;
+  bool unsaidAlike = false;
 };
 HeldRun held;
 
@@ -91,6 +96,13 @@ void logLine(int kind, int level, const char* format, va_list ap) {
   if (kind >= 0 && kind < held.cap.kindCount) {
     // Past the cap the line is counted, not held: a later equal line does not join the run before.
     if (held.begun >= held.cap.lines) {
+      if (held.unsaidTotal++ == 0) {
+        std::memcpy(held.firstUnsaid, line, length);
+        held.firstUnsaidLength = length;
+        held.unsaidAlike = true;
+      } else if (length != held.firstUnsaidLength || std::memcmp(line, held.firstUnsaid, length) != 0) {
+        held.unsaidAlike = false;
+      }
       ++held.unsaid[kind];
       return;
     }
@@ -102,11 +114,17 @@ void logLine(int kind, int level, const char* format, va_list ap) {
 }
 
 // "ESC[ERR] SUBJECT: N more lines not written this frame (a KIND, b KIND)" when lines were left
-// unsaid; clears the counts.
+// unsaid; when they were all one line, that line with its count instead, which says more in as few
+// lines. Clears the counts.
 void writeUnsaid() {
-  u32 total = 0;
-  for (int k = 0; k < held.cap.kindCount; ++k) total += held.unsaid[k];
+  const u32 total = held.unsaidTotal;
+  held.unsaidTotal = 0;
   if (total == 0) return;
+  if (held.unsaidAlike) {
+    for (u32& n : held.unsaid) n = 0;
+    writeLine(held.firstUnsaid, held.firstUnsaidLength, total);
+    return;
+  }
   char line[LINE_ROOM];
   // Each piece is cut to leave room for the closing parenthesis.
   size_t length = 0;

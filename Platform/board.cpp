@@ -10,8 +10,9 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -40,13 +41,38 @@ constexpr const char* BOARD_DISK_NEEDED = "3 MB";
 // ---- board files mapped into memory ------------------------------------------------------------
 // A store into a page of a mapped file that its file system cannot back (the disk is full, or the
 // file was cut) raises SIGBUS. The handler turns one in a board file into a fault that names the
-// file; the table is fixed so that the handler needs no allocation.
+// file. It runs in a signal handler: the table is fixed, and the message is built by copies and
+// digits of its own, whole whatever the path (no path longer than PATH_MAX can be opened).
 struct MappedFile {
   uintptr_t begin = 0, end = 0;
-  char path[512] = {};
+  char path[PATH_MAX] = {};
 };
 std::array<MappedFile, 8> mappedFiles;
 struct sigaction earlierBusAction;
+
+// Text that a signal handler builds: nothing allocates, locks or formats through stdio.
+struct SignalText {
+  char text[PATH_MAX + 256] = {};
+  size_t length = 0;
+
+  SignalText& operator<<(const char* s) {
+    while (*s != 0 && length + 1 < sizeof text) text[length++] = *s++;
+    return *this;
+  }
+  // v in base 10 or 16 (lower-case digits, no prefix).
+  SignalText& number(unsigned long v, unsigned base = 10) {
+    char digits[24];
+    int n = 0;
+    do {
+      digits[n++] = "0123456789abcdef"[v % base];
+      v /= base;
+    } while (v != 0);
+    while (n > 0 && length + 1 < sizeof text) text[length++] = digits[--n];
+    return *this;
+  }
+};
+
+[[noreturn]] void endWithFault(const char* message);
 
 void onBusError(int signal, siginfo_t* info, void* context) {
   const uintptr_t at = reinterpret_cast<uintptr_t>(info->si_addr);
@@ -54,17 +80,17 @@ void onBusError(int signal, siginfo_t* info, void* context) {
     if (at < m.begin || at >= m.end) continue;
     const unsigned long offset = (at - m.begin) & ~0xFFFul;
     struct stat st {};
-    char message[768];
+    SignalText message;
     if (stat(m.path, &st) == 0 && static_cast<unsigned long>(st.st_size) <= offset) {
-      std::snprintf(message, sizeof message, "board: %s was cut to %ld bytes while mapped: no page at offset 0x%lx", m.path,
-                    static_cast<long>(st.st_size), offset);
+      message << "board: " << m.path << " was cut to ";
+      message.number(static_cast<unsigned long>(st.st_size)) << " bytes while mapped: no page at offset 0x";
+      message.number(offset, 16);
     } else {
-      std::snprintf(message, sizeof message,
-                    "board: no room on the file system of %s for its page at offset 0x%lx: a board directory needs about %s "
-                    "of free disk at its peak",
-                    m.path, offset, BOARD_DISK_NEEDED);
+      message << "board: no room on the file system of " << m.path << " for its page at offset 0x";
+      message.number(offset, 16) << ": a board directory needs about " << BOARD_DISK_NEEDED
+                                 << " of free disk at its peak";
     }
-    fault("%s", message);
+    endWithFault(message.text);
   }
   // Not a board file: as before this handler, which the repeated access then meets.
   sigaction(SIGBUS, &earlierBusAction, nullptr);
@@ -103,13 +129,14 @@ struct WriteLog {
   std::vector<MemoryWrite> writes;
 };
 WriteLog writeLog;
-FILE* traceFile = nullptr;
+int traceFd = -1;  // the trace file, written with write(2) alone: a fault in a signal handler flushes it
 bool debugEcho = true;
 DebugSink debugSink = nullptr;
 
+// Safe in a signal handler, as endWithFault is.
 void defaultFault(const char* message) {
-  std::fprintf(stderr, "%s\n", message);
-  std::fflush(stderr);
+  (void)!::write(STDERR_FILENO, message, std::strlen(message));
+  (void)!::write(STDERR_FILENO, "\n", 1);
   std::abort();
 }
 FaultHandler faultHandler = defaultFault;
@@ -124,8 +151,9 @@ EndHandler endHandler = defaultEnd;
 // The file of the non-volatile window is taken as it stands, never cut or zeroed: a shorter one is
 // lengthened to the window with its bytes kept (the rest reads zero and counts as not stored); of
 // a longer one the window maps the start, and the rest stays in the file. The board says so, and
-// keeps what it found for keepNonVolatile.
-void takeStoredWindow(const Region& r, const std::string& path, off_t size) {
+// keeps what it found for keepNonVolatile. A new board (the file empty or missing, the flash not
+// yet programmed) has stored nothing and lost nothing: its whole window counts as stored, zero.
+void takeStoredWindow(const Region& r, const std::string& dir, const std::string& path, off_t size) {
   StoredWindow& w = storedWindow;
   w.file = r.file;
   w.found.resize(static_cast<size_t>(size));
@@ -134,8 +162,9 @@ void takeStoredWindow(const Region& r, const std::string& path, off_t size) {
     if (n <= 0) fault("board: cannot read %s: %s", path.c_str(), n < 0 ? std::strerror(errno) : "shorter than it was");
     at += n;
   }
-  w.storedBytes = static_cast<u32>(std::min<off_t>(size, r.size));
-  if (size == 0 || size == static_cast<off_t>(r.size)) {
+  const bool newBoard = size == 0 && access((dir + "/" + FLASH_FILE).c_str(), F_OK) != 0;
+  w.storedBytes = newBoard ? r.size : static_cast<u32>(std::min<off_t>(size, r.size));
+  if (newBoard || size == static_cast<off_t>(r.size)) {
     // A new board's file, or one of the window's size.
   } else if (size < static_cast<off_t>(r.size)) {
     boardNote(std::string(r.file) + " holds " + std::to_string(size) + " bytes, not " + std::to_string(r.size) +
@@ -160,7 +189,7 @@ void mapRegion(Region& r, const std::string& dir, bool clear) {
     struct stat st {};
     fstat(r.fd, &st);
     if (r.base == NVRAM_BASE) {
-      takeStoredWindow(r, path, st.st_size);
+      takeStoredWindow(r, dir, path, st.st_size);
     } else if (clear || st.st_size != static_cast<off_t>(r.size)) {
       // A volatile region's new or resized file, or a power cycle: start from zeroes (a sparse
       // file, no disk used).
@@ -295,7 +324,11 @@ char tracePrefix[32] = "0 0 ";
 size_t tracePrefixLength = 4;
 
 void traceFlush() {
-  if (traceFile != nullptr && traceUsed > 0) std::fwrite(traceBuffer, 1, traceUsed, traceFile);
+  for (size_t done = 0; traceFd >= 0 && done < traceUsed;) {
+    const ssize_t n = ::write(traceFd, traceBuffer + done, traceUsed - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
   traceUsed = 0;
 }
 
@@ -454,9 +487,8 @@ void boardOpen(const BoardOptions& opts) {
   if (!opts.dir.empty()) mkdir(opts.dir.c_str(), 0755);
   for (auto& r : regions) mapRegion(r, opts.dir, opts.powerOn && r.volatileOnPowerOn);
   if (!opts.traceFile.empty()) {
-    traceFile = std::fopen(opts.traceFile.c_str(), "w");
-    if (traceFile == nullptr) fault("board: cannot write %s: %s", opts.traceFile.c_str(), std::strerror(errno));
-    std::setvbuf(traceFile, nullptr, _IONBF, 0);  // the lines are gathered in traceBuffer
+    traceFd = ::open(opts.traceFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (traceFd < 0) fault("board: cannot write %s: %s", opts.traceFile.c_str(), std::strerror(errno));
     // A program that ends without closing the board still writes its last lines.
     static const bool flushAtExit = [] { return std::atexit([] { traceFlush(); }) == 0; }();
     (void)flushAtExit;
@@ -477,11 +509,11 @@ void boardClose() {
     r.host = nullptr;
     r.fd = -1;
   }
-  if (traceFile != nullptr) {
+  if (traceFd >= 0) {
     traceFlush();
-    std::fclose(traceFile);
+    ::close(traceFd);
   }
-  traceFile = nullptr;
+  traceFd = -1;
   keepPass();
   hooks.clear();
   open = false;
@@ -564,7 +596,8 @@ void boardFileMapped(const void* at, size_t size, const std::string& path) {
   (void)handled;
   for (MappedFile& m : mappedFiles) {
     if (m.begin != 0) continue;
-    std::snprintf(m.path, sizeof m.path, "%s", path.c_str());
+    if (path.size() >= sizeof m.path) fault("board: %s: path too long", path.c_str());
+    std::memcpy(m.path, path.c_str(), path.size() + 1);
     m.end = reinterpret_cast<uintptr_t>(at) + size;
     m.begin = reinterpret_cast<uintptr_t>(at);
     return;
@@ -583,15 +616,23 @@ void clearMemory(u32 adr, u32 size) { zeroBytes(memory(adr, size), size); }
 void setFaultHandler(FaultHandler handler) { faultHandler = handler ? handler : defaultFault; }
 
 void fault(const char* format, ...) {
-  char message[256];
+  char message[PATH_MAX + 256];  // room for a board path whole
   va_list ap;
   va_start(ap, format);
   std::vsnprintf(message, sizeof message, format, ap);
   va_end(ap);
+  endWithFault(message);
+}
+
+namespace {
+
+void endWithFault(const char* message) {
   traceFlush();  // the writes up to the fault
   faultHandler(message);
   std::abort();  // a fault handler must not return
 }
+
+}  // namespace
 
 void setEndHandler(EndHandler handler) { endHandler = handler ? handler : defaultEnd; }
 
@@ -667,7 +708,7 @@ inline void commitWrite(Page* p, u32 adr, u32 value) {
   p->words[w] = value;
   traceRing[traceCount % TRACE_KEEP] = TraceEntry{traceFrame, traceStageNo, adr, value};
   ++traceCount;
-  if (traceFile != nullptr) [[unlikely]] return traceAndNotify(p, adr, value);
+  if (traceFd >= 0) [[unlikely]] return traceAndNotify(p, adr, value);
   if (RegisterDevice* d = p->deviceAt(w)) d->write(adr, value);
 }
 

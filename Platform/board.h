@@ -28,6 +28,10 @@ constexpr u32 PROGRAM_BASE = BACKUP_BUFFER_ADR, PROGRAM_SIZE = 0x100000;
 // Working memory that receives the length-prefixed image read from NAND at power-on (0x31FFFFFC).
 constexpr u32 IMAGE_RAM_BASE = 0x31F00000, IMAGE_RAM_SIZE = 0x500000;
 
+// The flash's file in the board directory: there once the board has been started (a new board's is
+// written with the factory contents).
+constexpr const char* FLASH_FILE = "nand.img";
+
 enum class ClockMode { RealTime, Stepped, Fast };
 
 struct BoardOptions {

@@ -207,7 +207,7 @@ void nandAttach() {
   } else {
     // A new board's flash comes programmed from the factory; a file of another size is no flash of
     // this board and is kept, not overwritten.
-    const std::string path = dir + "/nand.img";
+    const std::string path = dir + "/" + FLASH_FILE;
     struct stat st {};
     if (stat(path.c_str(), &st) == 0 && st.st_size != static_cast<off_t>(NAND_BYTES)) keepAside(path, st.st_size);
     std::string error;

@@ -54,8 +54,9 @@ void debugOut(const char* data, size_t n);
 const char* boardNotice(int i);
 
 // The non-volatile window as the board found it when it powered up: how many bytes from its start
-// held stored contents. All of them on the target; fewer where a host board's store was shorter,
-// and the rest of the window then reads zero and holds nothing stored.
+// held stored contents. All of them on the target, and on a new host board (nothing stored, all
+// zero); fewer where a host board's store was shorter, an empty one on a board started before
+// among them, and the rest of the window then reads zero and holds nothing stored.
 u32 nonVolatileStoredBytes();
 // Keeps a copy of the window's contents as found at power-up where nothing overwrites it, before
 // the system writes anew over contents that it cannot read; reason is one word for the copy's name.

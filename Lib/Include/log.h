@@ -43,8 +43,9 @@ struct LogCap {
 // pass of a frame, so a flood of one malformed packet costs one line a frame. Not nested.
 // Given a cap, the lines logged through logKind are bounded too: once cap.lines of them have begun
 // a run, one that would begin another is not written but counted under its kind, and the LogRuns
-// ends with "[ERR] SUBJECT: N more lines not written this frame (a KIND, b KIND)". Other lines are
-// neither counted nor held back.
+// ends with "[ERR] SUBJECT: N more lines not written this frame (a KIND, b KIND)"; or, when the lines
+// not written were all one line, with that line and its count (" (N times)" when N > 1), which
+// takes no more room. Other lines are neither counted nor held back.
 class LogRuns {
  public:
   LogRuns();

@@ -143,16 +143,19 @@ void CategoryFaderEvent::initInternal() {
   for (int m = 0; m < N_ME; ++m) {
     if (recordOf<MxifBus>(m).programBus == 1) transitions_[AutoTransition::bkgdSlot(m)].setPosition(1.0f);
   }
-  // Keys and downstream keys whose records say they were on air (a resume; a cold start has none)
-  // come back on air at the end of their transition, as a cut leaves them, so a restart neither
-  // takes them off program nor turns the next cut round.
+  // Keys and downstream keys whose records say they were on air or in transition (a resume; a cold
+  // start has none) come back on air at the end of their transition, as a cut leaves them, so a
+  // restart neither takes them off program nor turns the next cut round. The record keeps no run
+  // direction: one caught in its first frames on (its on-air byte still 0) comes back as one on its
+  // way off does.
+  const auto onAirOrMoving = [](const auto& r) { return r.onAir == 1 || r.inTransition == 1; };
   for (int m = 0; m < N_ME; ++m) {
     for (int k = 0; k < N_KEYS; ++k) {
-      if (recordOf<MxifKey>(m, k).onAir == 1) transitions_[AutoTransition::keySlot(m, k)].setPosition(1.0f);
+      if (onAirOrMoving(recordOf<MxifKey>(m, k))) transitions_[AutoTransition::keySlot(m, k)].setPosition(1.0f);
     }
   }
   for (int c = 0; c < N_DSK; ++c) {
-    if (recordOf<MxifDsk>(0, c).onAir == 1) transitions_[AutoTransition::dskSlot(c)].setPosition(1.0f);
+    if (onAirOrMoving(recordOf<MxifDsk>(0, c))) transitions_[AutoTransition::dskSlot(c)].setPosition(1.0f);
   }
   lastFaderEventFlag_ = 0;
 }

@@ -96,8 +96,14 @@ void CategoryRegistry::initialize() {
     return;
   }
   if (std::all_of(resumeBuffer, resumeBuffer + held, [](u8 b) { return b == 0; })) {
-    // No image was ever stored: a new board, or a first start cut short before its first copy.
-    MX_LOG(libmx::INFO, "no backup data");
+    if (held < backupByte) {
+      // A store shorter than the image (an empty one on a board started before): the settings
+      // that the rest held are not there.
+      MX_LOG(libmx::WARN, "backup data holds %d of %d bytes: settings start from defaults", held, backupByte);
+    } else {
+      // No image was ever stored: a new board, or a first start cut short before its first copy.
+      MX_LOG(libmx::INFO, "no backup data");
+    }
   } else {
     // Kept before the first copy of this start writes the new image over it.
     const char* kept = platform::keepNonVolatile("unreadable");

@@ -4,8 +4,10 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "Lib/Include/records/button.h"
 #include "Lib/Include/storage.h"
 #include "Main/framework/bp.h"
 #include "Main/framework/startup.h"
@@ -15,6 +17,13 @@
 #include "tests/support/frontend_peer.h"
 
 namespace test_categories {
+
+// A panel button event.
+inline internal::MxifButtonEvent buttonEvent(int code, int me = 0, int state = 1, int panel = 0, int index = 0) {
+  internal::MxifButtonEvent ev{};
+  std::tie(ev.code, ev.me, ev.state, ev.panel, ev.index) = std::tuple(code, me, state, panel, index);
+  return ev;
+}
 
 // A category that keeps nothing, registered under a type index (several take ME rows 0, 1, ...).
 struct StubCategory : category::CategoryInterface {

@@ -221,6 +221,7 @@ TEST(BoardDirectory, FlashFileIsWrittenWholeAndOneOfAnotherSizeKeptAside) {
       std::ofstream(dir / name) << std::string(size == NAND_BYTES ? 0 : std::min<u32>(size, 4096), '\xEE');
       fs::resize_file(dir / name, size);
     }
+    std::ofstream(dir / "nvram.mem"), fs::resize_file(dir / "nvram.mem", NVRAM_SIZE);  // a whole store: no note of it
     BoardOptions o;
     o.dir = dir.string();
     boardOpen(o);
@@ -243,12 +244,15 @@ TEST(BoardDirectory, FlashFileIsWrittenWholeAndOneOfAnotherSizeKeptAside) {
 
 // Board files and their disk. Clearing memory gives a board file's whole pages back (the bytes of a
 // page cleared in part are stored), so a window cleared takes no disk. A store into a page that the
-// file system cannot back (the file cut under the board, or the disk full: where a small file system
-// can be mounted) ends the program with the fault handler's message naming the file, not SIGBUS.
+// file system cannot back (the file cut under the board, before that page or at it, or the disk
+// full: where a small file system can be mounted) ends the program with the fault handler's message
+// naming the file, however long its path, not SIGBUS.
 TEST(BoardDirectory, ClearedPagesTakeNoDiskAndAStoreWithoutRoomFaultsNamingTheFile) {
-  const fs::path dir = fs::temp_directory_path() / ("board-disk-" + std::to_string(::getpid()));
+  const fs::path top = fs::temp_directory_path() / ("board-disk-" + std::to_string(::getpid()));
+  const fs::path dir = top / std::string(240, 'd');
   const BoardOptions saved = boardOptions();
-  fs::remove_all(dir);
+  fs::remove_all(top);
+  fs::create_directories(dir);
   BoardOptions o;
   o.dir = dir.string();
   boardOpen(o);
@@ -267,7 +271,7 @@ TEST(BoardDirectory, ClearedPagesTakeNoDiskAndAStoreWithoutRoomFaultsNamingTheFi
   EXPECT_LT(blocks(), written / 16);
 
   const std::string shared = (dir / "shared.mem").string();
-  const auto storeWithoutRoom = [&](bool full) {
+  const auto storeWithoutRoom = [&](bool full, off_t cut) {
     setFaultHandler([](const char* message) {
       std::fprintf(stderr, "%s\n", message);
       std::_Exit(1);
@@ -280,18 +284,23 @@ TEST(BoardDirectory, ClearedPagesTakeNoDiskAndAStoreWithoutRoomFaultsNamingTheFi
     if (full) {
       std::ofstream fill(dir / "fill");
       for (int i = 0; i < 4096 && fill; ++i) fill << std::string(4096, 'x') << std::flush;
-    } else if (truncate(shared.c_str(), 0x1000) != 0) {
+    } else if (truncate(shared.c_str(), cut) != 0) {
       std::_Exit(2);
     }
     writeMem32(SHARED_BASE + 0x200000, 1);
     std::_Exit(0);
   };
-  EXPECT_EXIT(storeWithoutRoom(false), testing::ExitedWithCode(1), shared + " was cut to 4096 bytes while mapped: no page at offset 0x200000");
+  for (off_t cut : {0x1000, 0x200000}) {
+    EXPECT_EXIT(storeWithoutRoom(false, cut), testing::ExitedWithCode(1),
+                shared + " was cut to " + std::to_string(cut) + " bytes while mapped: no page at offset 0x200000");
+  }
   if (std::system("unshare --mount true >/dev/null 2>&1") == 0) {
-    EXPECT_EXIT(storeWithoutRoom(true), testing::ExitedWithCode(1), "no room on the file system of " + shared + " for its page at offset 0x200000");
+    EXPECT_EXIT(storeWithoutRoom(true, 0), testing::ExitedWithCode(1),
+                "no room on the file system of " + shared + " for its page at offset 0x200000: a board directory "
+                "needs about 3 MB of free disk at its peak");
   }
   boardOpen(saved);
-  fs::remove_all(dir);
+  fs::remove_all(top);
 }
 
 std::vector<u8> fileBytes(const fs::path& path) {
@@ -306,18 +315,20 @@ std::vector<u8> fileBytes(const fs::path& path) {
 TEST(BoardDirectory, TheNonVolatileFileIsTakenAsItStands) {
   const fs::path dir = fs::temp_directory_path() / ("board-nvram-" + std::to_string(::getpid()));
   const BoardOptions saved = boardOptions();
-  const struct { long size; u32 stored; const char* note; } cases[] = {
-      {-1, 0, nullptr},  // no file: a new board
-      {0, 0, nullptr},
-      {30000, 30000,
+  const struct { long size; bool flash; u32 stored; const char* note; } cases[] = {
+      {-1, false, 0x20000, nullptr},  // no file, no flash: a new board, all zero
+      {0, false, 0x20000, nullptr},
+      {0, true, 0,  // on a board started before, an empty file lost what it held
+       "nvram.mem holds 0 bytes, not 131072: taken as far as it goes, the rest of the window holds nothing stored"},
+      {30000, false, 30000,
        "nvram.mem holds 30000 bytes, not 131072: taken as far as it goes, the rest of the window holds nothing stored"},
-      {0x20000, 0x20000, nullptr},
-      {0x21000, 0x20000,
+      {0x20000, false, 0x20000, nullptr},
+      {0x21000, false, 0x20000,
        "nvram.mem holds 135168 bytes, not 131072: its first 131072 taken, the rest left in the file as it is"},
   };
   for (bool powerOn : {false, true}) {
     for (const auto& c : cases) {
-      SCOPED_TRACE(std::to_string(c.size) + (powerOn ? " power-on" : ""));
+      SCOPED_TRACE(std::to_string(c.size) + (c.flash ? " flash" : "") + (powerOn ? " power-on" : ""));
       fs::remove_all(dir);
       fs::create_directory(dir);
       std::vector<u8> found(static_cast<size_t>(std::max(c.size, 0L)));
@@ -325,6 +336,7 @@ TEST(BoardDirectory, TheNonVolatileFileIsTakenAsItStands) {
       if (c.size >= 0) {
         std::ofstream(dir / "nvram.mem", std::ios::binary).write(reinterpret_cast<const char*>(found.data()), c.size);
       }
+      if (c.flash) std::ofstream(dir / FLASH_FILE).put('\0');
       BoardOptions o;
       o.dir = dir.string();
       o.powerOn = powerOn;

@@ -1,6 +1,8 @@
 #pragma once
 // The front end's side of the link for tests: writes request packets into the request ring and
 // reads and parses the acknowledgement ring.
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -43,6 +45,15 @@ struct AckPacket {
     codec::read(body.data(), body.size(), r);
     return r;
   }
+  // The body decoded as text record T, read whole.
+  template <class T>
+  T asText() const {
+    T r{};
+    libmx::WireIn in(body.data(), body.size());
+    EXPECT_TRUE(libmx::readTextRecord(in, r));
+    EXPECT_EQ(in.position(), body.size());
+    return r;
+  }
 };
 
 class FrontendPeer {
@@ -56,6 +67,11 @@ class FrontendPeer {
   template <class T>
   void send(const T& r, int type = T::TYPE_INDEX) {
     sendPacket(type, recordBytes(r));
+  }
+  // A record whose field list holds texts, in its wire form.
+  template <class T>
+  void sendText(const T& r) {
+    sendPacket(T::TYPE_INDEX, textRecordBytes(r));
   }
   // Request bytes the system has not taken yet.
   u32 requestPending() const;

@@ -18,7 +18,6 @@ class CbgdTest : public testing_support::BoardTest {
   void SetUp() override {
     BoardTest::SetUp();
     mxCoreReset();  // format 0: 1920 pixels
-    mxCbgdReset();
   }
 };
 
@@ -87,14 +86,6 @@ TEST_F(CbgdTest, TablesOfTheFormat) {
     // 1023 x c(1.5): 162 on the high-definition curve, 291 on the standard-definition one
     EXPECT_EQ(hue[0] & 1023, format == 0 ? 162u : 291u);
   }
-}
-
-TEST_F(CbgdTest, RefusedTargetsAndModes) {
-  EXPECT_THROW(mxCbgdSetMode(MX_BLACK, MX_CBGD_FLAT), assert::AssertException);
-  EXPECT_THROW(mxCbgdSetColors(MX_CBGD_1, 1024, 512, 512, 64, 512, 512), assert::AssertException);
-  EXPECT_THROW(mxCbgdSetWashRange(MX_CBGD_1, 1.5f, 0.5f), assert::AssertException);
-  mxCbgdUpdate();
-  EXPECT_EQ(levels(G1), (Levels{0, 64, 512, 512, 0, 0, 0}));
 }
 
 }  // namespace

@@ -18,8 +18,6 @@ class ClipTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
-    mxCoreReset();
-    mxClipReset();
     field = 0;
     mxInitialize(0, 1.0f);
   }
@@ -166,17 +164,6 @@ TEST_F(ClipTest, PairThatCannotFinishSkipsTheNextFrame) {
     EXPECT_EQ(issued(DEC0).size() + issued(DEC1).size(), c.warn ? 0u : 2u);
     EXPECT_EQ(writesTo(DEC0 + 128).size(), c.warn ? 0u : 2u);  // not even cleared
   }
-}
-
-TEST_F(ClipTest, DecoderErrorsAreLogged) {
-  store(0, 4);
-  clipSetDecoderErrors(DEC0, 0x02050000);
-  frame();
-  frame();
-  clipSetDecoderErrors(DEC0, 0x00070000);
-  frame();
-  EXPECT_EQ(consoleCount("[ERR] Clip1: uncorrectable error 2 times : corrected 5 times"), 1) << consoleText();
-  EXPECT_EQ(consoleCount("[ERR] Clip1: error corrected 7 times"), 1);
 }
 
 TEST_F(ClipTest, PlayRangeAndTrimStayInsideTheClip) {

@@ -149,18 +149,4 @@ TEST_F(FormatTest, FormatTimingPresetsAndTheDefault) {
   EXPECT_EQ(regPeek(GLUE_TIMING_CONTROL), 0x3E000440u);
 }
 
-TEST_F(FormatTest, FormatTableIsARisingCurveBetweenItsControlWrites) {
-  for (int format : {4, 0}) {
-    useFormat(format, 0);
-    mxLoadFormatTable();
-    const Words words = writesTo(GLUE_FORMAT_TABLE_DATA);
-    ASSERT_EQ(words.size(), 256u);
-    EXPECT_EQ(Words(words.begin(), words.begin() + 4), format == 4 ? (Words{0, 48, 59, 67}) : (Words{0, 27, 36, 43}));
-    EXPECT_EQ(words[255], 255u);
-    for (size_t i = 1; i < words.size(); ++i) EXPECT_GE(words[i], words[i - 1]);
-    EXPECT_EQ(writesTo(GLUE_FORMAT_TABLE_CONTROL), (Words{3, 0}));
-    EXPECT_EQ((Words{traceRecent().front().adr, traceRecent().back().adr}), Words(2, GLUE_FORMAT_TABLE_CONTROL));
-  }
-}
-
 }  // namespace

@@ -48,14 +48,15 @@ TEST_F(Ddr3Test, PortCalibratedInTheSecondPassIsLeftAlone) {
 
 TEST_F(Ddr3Test, FailuresThatLastRestartTheBoard) {
   // line: the last line; more: a line that comes `count` times; passed: the port tests that passed
-  // (a port that fails its test leaves the other memories' tests of that attempt to be checked).
-  struct Case { void (*fault)(); const char* line; const char* more; int count, passed; } cases[] = {
-      {[] { ddr3FailInit(3, 0, true); }, "[ERR] DDR3(85000100) Initialize", "Retry DDR3(85000100) Initialize", 30, 0},
-      {[] { ddr3StuckTestEngine(0, true); }, "[ERR] DDR3(82000300) test write timeout", "[ERR]", 1, 0},
+  // (a port that fails its test leaves the other memories' tests of that attempt to be checked);
+  // calibrated: the ports calibrated, anew in each attempt (one that never is leaves the others to be).
+  struct Case { void (*fault)(); const char* line; const char* more; int count, passed, calibrated; } cases[] = {
+      {[] { ddr3FailInit(3, 0, true); }, "[ERR] DDR3(85000100) Initialize", "Retry DDR3(85000100) Initialize", 30, 0, 0},
+      {[] { ddr3StuckTestEngine(0, true); }, "[ERR] DDR3(82000300) test write timeout", "[ERR]", 1, 0, 6},
       // Four passes per attempt, five attempts; the uncalibrated port fails its test each time.
-      {[] { ddr3FailCalibration(1, 0, -1); }, "Retry(20) DDR3(83000100) Calibration", "DDR3(83000300) error : ", 5, 15},
+      {[] { ddr3FailCalibration(1, 0, -1); }, "Retry(20) DDR3(83000100) Calibration", "DDR3(83000300) error : ", 5, 15, 25},
       // Five attempts (the last case); the port that never passes its test is never cleared.
-      {[] { ddr3CompareErrors(2, 0, 1, 100); }, "", "DDR3(84000300) error : 1 count", 5, 15}};
+      {[] { ddr3CompareErrors(2, 0, 1, 100); }, "", "DDR3(84000300) error : 1 count", 5, 15, 30}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
     ddr3Reset();
@@ -64,7 +65,8 @@ TEST_F(Ddr3Test, FailuresThatLastRestartTheBoard) {
     c.fault();
     EXPECT_THROW(mxInitDdr3(), BoardRestart);
     EXPECT_TRUE(*c.line == 0 || consoleCount(c.line) == 1) << consoleText();
-    EXPECT_EQ(std::tuple(consoleCount(c.more), consoleCount("Test complete")), std::tuple(c.count, c.passed));
+    EXPECT_EQ(std::tuple(consoleCount(c.more), consoleCount("Test complete"), consoleCount("Calibration complete")),
+              std::tuple(c.count, c.passed, c.calibrated));
   }
   EXPECT_EQ(ddr3CalibrationStarts(2, 0), 5u);
   EXPECT_EQ(ddr3TestPasses(2, 0, DDR3_TEST_CLEAR), 0u);

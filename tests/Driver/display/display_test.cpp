@@ -3,7 +3,6 @@
 
 #include <bit>
 
-#include "Driver/clip/clip.h"
 #include "tests/Driver/driver_test.h"
 
 using namespace driver_test;
@@ -17,9 +16,6 @@ class DisplayTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
-    mxCoreReset();
-    mxClipReset();
-    mxDisplayReset();
     mxDisplaySetFilterSetter([](int t, float a, float b, float c, float d) { filterCalls.push_back({t, a, b, c, d}); });
     filterCalls.clear();
     mxInitialize(0, 1.0f);
@@ -125,19 +121,6 @@ TEST_F(DisplayTest, JpegPicturesWithinTheirBudget) {
     EXPECT_EQ(std::make_tuple(status().size, status().parameter), std::make_tuple(0u, 129u));
   }
   EXPECT_EQ(mxDisplayState(), 2);
-}
-
-TEST_F(DisplayTest, DisplayMemoryIsClearedOneMegabyteAFrame) {
-  const u32 black = 0x10801080;
-  for (int f = 0; f < 9; ++f) frame();
-  EXPECT_EQ(readMem32(0x3E000000), 0u);
-  frame();
-  EXPECT_EQ(Words({readMem32(0x3E000000), readMem32(0x3E0FFFFC), readMem32(0x3E100000)}), Words({black, black, 0}));
-  for (int f = 10; f < 25; ++f) frame();
-  EXPECT_EQ(readMem32(0x3EFFFFFC), black);
-  writeMem32(0x3E000000, 0);
-  for (int f = 0; f < 20; ++f) frame();
-  EXPECT_EQ(readMem32(0x3E000000), 0u);  // once after a set-up
 }
 
 }  // namespace

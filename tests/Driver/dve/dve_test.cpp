@@ -27,9 +27,6 @@ class DveTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
-    mxCoreReset();
-    mxTransReset();
-    mxDveResetDriver();
     mxDveInitialize(1.0f);
     mxSetContext(MX_CONTEXT_ME1);
   }
@@ -166,20 +163,6 @@ TEST_F(DveTest, ImageEffectsOfBothBuses) {
   for (const auto& expected : regs) {
     mxDveSetImageEffect(MX_CONTEXT_ME1, MX_BKGD_B, 0, 0.6f, 0x56);
     EXPECT_EQ(peek(0x82004700, {0, 0x10, 0x14, 0x18, 0x1C, 0x20}), expected);
-  }
-}
-
-TEST_F(DveTest, FalloffTableFollowsTheOnChipWords) {
-  writeMem32(0xFFFF004C, 16);
-  writeMem32(0xFFFF0050, 256);
-  writeMem32(0xFFFF0054, 128);
-  mxDveUpdateTail();
-  traceClear();
-  mxDveUpdate();
-  for (u32 block : {ME1_BKGD, 0x83005C00u}) {
-    const Words table = writesTo(block + 0xC8);
-    ASSERT_EQ(table.size(), 256u);
-    EXPECT_EQ((Words{table[0], table[127], table[255]}), (Words{0x8100C000, 0x0200FFFA, 0x0080FF80}));
   }
 }
 

@@ -39,7 +39,6 @@ TEST_F(BoardDevicesTest, ChannelsOpenTheirControllerAndAddressTheirDevice) {
   // Channels sharing a command register reach only their own device.
   i2cDevice(SDI1_I2C + I2C_COMMAND_1, 0x4C).regs[0x41] = 7;
   EXPECT_EQ(i2cRead(i2cOpen(1), 0x41), 0);
-  EXPECT_THROW(i2cOpen(I2C_ID_MAX), assert::AssertException);
 }
 
 TEST_F(BoardDevicesTest, VerifyRetriesUntilTheDeviceReadsBack) {
@@ -70,18 +69,6 @@ TEST_F(BoardDevicesTest, VerifyRetriesUntilTheDeviceReadsBack) {
   i2cDevice(GLUE_I2C + I2C_COMMAND_0, 0x69).wrongReads = 2;
   EXPECT_TRUE(i2cWriteVerify(i2cOpen(8), 0x31, 0xC3, 0xF0));
   EXPECT_EQ(consoleCount("I2C(8) write error retry(0): adr:31 data:30 must be c0"), 1);
-}
-
-TEST_F(BoardDevicesTest, AControllerThatNeverFinishesFailsTheTransfer) {
-  I2cChannel ch = i2cOpen(0);
-  i2cSetHung(SDI1_I2C + I2C_COMMAND_1, true);
-  u64 before = clockNow();
-  EXPECT_EQ(i2cRead(ch, 0x01), -1);
-  EXPECT_FALSE(i2cWrite(ch, 0x01, 2));
-  EXPECT_LT(clockNow() - before, 3ull * I2C_TIMEOUT_US * TICKS_PER_US);
-  EXPECT_EQ(consoleCount("[ERR] I2C(0) timeout: cmd:198"), 2);
-  i2cDevice(SDI2_I2C + I2C_COMMAND_1, 0x4C).regs[1] = 9;  // the other controllers are unaffected
-  EXPECT_EQ(i2cRead(i2cOpen(3), 0x01), 9);
 }
 
 TEST_F(BoardDevicesTest, FormatCodeAndModeFlagsReachEveryFpgaAndEveryPllStartsOnce) {

@@ -69,29 +69,6 @@ TEST_F(KeyTest, EarlyUpdateWritesAnMeKeyItsChromaKeyerAndADsk) {
   EXPECT_EQ(regPeek(meKey(MX_ME1_PAIRED_BASE, 0) + MATTE), 0x12C32064u);
 }
 
-// Contexts without hardware take every setter and write nothing.
-TEST_F(KeyTest, ContextsWithoutHardwareWriteNothing) {
-  static u16 table[N_CHROMA_TABLE] = {};
-  for (int c = MX_CONTEXT_ME3; c <= MX_CONTEXT_ME4B; ++c) {
-    mxSetContext(c);
-    mxKeySetPriority(MX_KEY2, MX_KEY3, MX_KEY4);
-    mxKeySetLayerSource(c, MX_KEY2, 1);
-    mxKeySetCleanTap(MX_CLEAN_POINT);
-    mxKeySetLevel(MX_KEY1, 1.0f);
-    mxKeySetClipGain(MX_KEY1, 7, 10.0f, 1.0f, 1.0f, 1.0f);
-    mxKeySetMatteColor(MX_KEY1, 1, 2, 3);
-    traceClear();
-    mxChromaKeyWriteTable(MX_KEY1, table);
-    mxSetTallyControl(c, 1);
-    EXPECT_TRUE(traceRecent().empty()) << c;
-  }
-  mxSetContext(MX_CONTEXT_ME1);
-  // A bad tap still sets the first tap flag.
-  EXPECT_THROW(mxKeySetTapFlag(MX_CLEAN_POINT, 1), assert::AssertException);
-  mxKeyUpdateMixer();
-  EXPECT_EQ(regPeek(MIX1_B + TAP_A), 8u);
-}
-
 TEST_F(KeyTest, SetterValuesAsWritten) {
   struct Case { const char* what; std::function<void()> set; std::vector<Reg> regs; } cases[] = {
       {"level 1.0, then -1 keeps it", [] { mxKeySetLevel(MX_KEY1, 1.0f); mxKeySetLevel(MX_KEY1, -1.0f); },
@@ -191,28 +168,6 @@ TEST_F(KeyTest, LevelAndLayerRingsOfThree) {
     EXPECT_EQ(regPeek(MIX1 + MIX_LAYER_FLAG), 0u) << f;
     EXPECT_EQ(regPeek(mixKey(MIX_KEY_LEVEL, 0)) & 0xFFFF, 105u) << f;
   }
-}
-
-TEST_F(KeyTest, ChangedSettingsAgainstTheLatch) {
-  EXPECT_EQ(mxKeyParamsChanged(MX_CONTEXT_ME2, MX_KEY2), 0);
-  mxSetContext(MX_CONTEXT_ME2);
-  struct Step { std::function<void()> set; int changed; } steps[] = {
-      {[] { mxKeySetClipGain(MX_KEY2, 1, 0, 0, 0, 0); }, 1},
-      {[] { mxKeySetClipGain(MX_KEY2, 1, 0, 0, 0, 1.0f); }, 0},  // density is not watched
-      {[] { mxKeySetMask(MX_KEY2, 0, 0.5f, 0, 0, 0, 1); }, 1},
-      {[] { mxKeySetEdge(MX_KEY2, MX_KEY_EDGE_1, 4, 0, 1.0f); }, 0}};
-  for (auto& s : steps) {
-    s.set();
-    EXPECT_EQ(mxKeyParamsChanged(MX_CONTEXT_ME2, MX_KEY2), s.changed);
-    EXPECT_EQ(mxKeyParamsChanged(MX_CONTEXT_ME1, MX_KEY2), 0);
-    mxKeyLatchParams();
-    EXPECT_EQ(mxKeyParamsChanged(MX_CONTEXT_ME2, MX_KEY2), 0);
-  }
-  // Contexts without hardware are never latched.
-  mxSetContext(MX_CONTEXT_ME3);
-  mxKeySetClipGain(MX_KEY2, 1, 0, 0, 0, 0);
-  mxKeyLatchParams();
-  EXPECT_EQ(mxKeyParamsChanged(MX_CONTEXT_ME3, MX_KEY2), 1);
 }
 
 TEST_F(KeyTest, TransitionAndFilterDriversReachTheKeys) {

@@ -26,7 +26,6 @@ class MvTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
-    mxCoreReset();
     mxInitialize(0, 1.0f);
     passBlank();
   }

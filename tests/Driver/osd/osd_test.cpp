@@ -14,10 +14,6 @@ constexpr u32 ME2 = 0x83000000, OSD = 0xB8000000;
 
 class OsdTest : public testing_support::BoardTest {
  protected:
-  void SetUp() override {
-    BoardTest::SetUp();
-    mxCoreReset();
-  }
   void TearDown() override {
     attachDevice(0x83000300, 12, &memoryPorts());
     vsyncReset();
@@ -59,15 +55,6 @@ TEST_F(OsdTest, ANewTargetIsFlushedToAndItsPlanesSelected) {
   for (const TraceEntry& e : traceRecent()) if (e.adr == 0x83001504 || e.adr == 0x83001500) order.push_back(e.value);
   EXPECT_EQ(order, (Words{2, 0, 0x38003200}));  // flushed before the switch
   EXPECT_EQ(osdEngine().flushes(), std::vector<size_t>{8});
-}
-
-TEST_F(OsdTest, BoardStartClearsTheFourOverlays) {
-  mxBoardInit();
-  const Words rectangle = {0x20000000, 1930 | 1090u << 16, 0x10808000, 0};
-  Words all;
-  for (int k = 0; k < 4; ++k) all.insert(all.end(), rectangle.begin(), rectangle.end());
-  EXPECT_EQ(osdEngine().commands(), all);
-  EXPECT_EQ(osdEngine().flushes(), (std::vector<size_t>{4, 8, 12, 16}));
 }
 
 TEST_F(OsdTest, AnEngineThatStaysBusyIsResetAfterFourSecondsAndTheRectangleDropped) {

@@ -13,7 +13,6 @@ class UpConverterTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
-    mxCoreReset();  // format 0: 1920 x 540, 59.94 Hz
     mxSdiUpConverterInit();
     traceClear();
   }
@@ -62,17 +61,6 @@ TEST_F(UpConverterTest, FullFrameWindowInFormat0) {
   const Words taps = {p[1280], p[1536], p[1792], p[0], p[256], p[512], p[768]};
   const u32 minus2225 = static_cast<u16>(-2225);
   EXPECT_EQ(taps, (Words{401, minus2225, 10017, 10017, minus2225, 401, 0}));
-}
-
-TEST_F(UpConverterTest, EnhancementOffZeroFillsTheThirdTable) {
-  mxSdiSetUpConverterOption(MX_IN_32, 1);
-  mxSdiSetUpConverterMode(MX_IN_32, 5);
-  const u32 B32 = UPCONV[3];
-  EXPECT_EQ(writesTo(B32 + UC_TABLE_ADDRESS), (Words{0, 4096}));
-  const Words data = writesTo(B32 + UC_TABLE_DATA);
-  ASSERT_EQ(data.size(), 8192u);
-  EXPECT_EQ(Words(data.end() - 2048, data.end()), Words(2048, 0));
-  EXPECT_NE(Words(data.end() - 4096, data.end() - 2048), Words(2048, 0));
 }
 
 }  // namespace

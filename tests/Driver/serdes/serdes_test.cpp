@@ -60,26 +60,6 @@ TEST_F(SerdesTest, TrainingFailures) {
   EXPECT_EQ(consoleCounts({"[ERR] Bitslip 5:2", "[ERR] Bitslip 4:1", "[ERR] Bitslip "}), (std::vector<int>{1, 1, 20}));
 }
 
-TEST_F(SerdesTest, RetryRunsUpToThreeTimes) {
-  serdesSetWindow(LINK, 0, -1, 0);
-  EXPECT_EQ(mxSerdesTrainRetry(link()), -1);
-  EXPECT_EQ(consoleCount("delay margin"), 3);
-  serdesReset();
-  testing_support::consoleClear();
-  EXPECT_EQ(mxSerdesTrainRetry(link()), 0);
-  EXPECT_EQ(consoleCount("[ERR]"), 0);
-}
-
-TEST_F(SerdesTest, ShiftDelay) {
-  ASSERT_EQ(mxSerdesTrain(link()), 0);
-  const int before1 = serdesTap(LINK, 1), before2 = serdesTap(LINK, 2);
-  mxSerdesShiftDelay(link(), -2, 1);
-  EXPECT_EQ(std::make_pair(serdesTap(LINK, 1), serdesTap(LINK, 2)), std::make_pair(before1 - 2, before2));
-  mxSerdesShiftDelay(link(), 1, -1);
-  EXPECT_EQ(std::make_pair(serdesTap(LINK, 1), serdesTap(LINK, 2)), std::make_pair(before1 - 1, before2 + 1));
-  EXPECT_THROW(mxSerdesShiftDelay(link(), 1, 20), assert::AssertException);
-}
-
 TEST_F(SerdesTest, EveryBoardLinkTrainsAndShifts) {
   for (int l = 0; l < SERDES_LINKS; ++l) {
     SCOPED_TRACE(SERDES_LINK[l].name);

@@ -21,8 +21,6 @@ class TransTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
     BoardTest::SetUp();
-    mxCoreReset();
-    mxTransReset();
     mxSetContext(MX_CONTEXT_ME1);
   }
   // A fresh board in a board mode (0 normal, 1 paired-FPGA) and format.
@@ -175,15 +173,6 @@ TEST_F(TransTest, TableAddressPairsByModeAndAspect) {
   mxTransSetBkgdPreview(1);
   mxTransUpdate();
   EXPECT_EQ((Words{regPeek(0x87005804), regPeek(0x83003004)}), (Words{0, 0}));
-}
-
-TEST_F(TransTest, InitialisationLoadsTheReciprocalTableIntoBothBanks) {
-  traceClear();
-  mxTransInitialize(1.0f);
-  EXPECT_EQ(writesTo(ME1_KEY2 + 0x7C), (Words{0, 1}));
-  const Words table = writesTo(ME1_KEY2 + 0x74);
-  ASSERT_EQ(table.size(), 512u);
-  EXPECT_EQ((Words{table[0], table[255], table[256]}), (Words{0xFF808000, 0xFFE04020, 0xFF808000}));
 }
 
 TEST_F(TransTest, FrameTwelveLoadsThePatternTablesIntoBothMes) {

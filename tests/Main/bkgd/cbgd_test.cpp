@@ -3,7 +3,6 @@
 
 #include <vector>
 
-#include "Driver/cbgd/cbgd.h"
 #include "Main/bkgd/cbgd.h"
 #include "Main/system/system.h"
 #include "tests/Main/category_fixture.h"
@@ -16,10 +15,7 @@ constexpr u32 G1 = 0x83001440, G2 = 0x83001480;
 
 u32 bit(int b) { return 1u << b; }
 
-class CbgdCategoryTest : public test_categories::StartedSystemTest {
- protected:
-  void SetUp() override { mxCoreReset(), mxCbgdReset(), StartedSystemTest::SetUp(); }
-};
+using CbgdCategoryTest = test_categories::StartedSystemTest;
 
 TEST_F(CbgdCategoryTest, GeneratorRegistersAfterTheNextDriverUpdate) {
   MxifCbgd r{};

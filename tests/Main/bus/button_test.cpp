@@ -22,11 +22,7 @@ constexpr int N_RECEIVERS = static_cast<int>(ButtonReceiver::COUNT);
 V& received() { static V log; return log; }
 V take() { return std::exchange(received(), {}); }
 
-Event event(int code, int me, int state = 1, int panel = 0) {
-  Event ev{};
-  std::tie(ev.code, ev.me, ev.state, ev.panel) = std::tuple(code, me, state, panel);
-  return ev;
-}
+using test_categories::buttonEvent;
 
 struct TestSystem : category::CategorySystem {
   void update() override {}  // the format stays as the test sets it
@@ -94,12 +90,12 @@ TEST_F(ButtonEventTest, CodesReachEveryMatchingRowInTableOrder) {
     V expected;
     std::istringstream in(c.receivers);
     for (std::string r; in >> r;) expected.push_back(r + " " + std::to_string(c.code));
-    buttons.dispatch(event(c.code, c.me));
+    buttons.dispatch(buttonEvent(c.code, c.me));
     EXPECT_EQ(take(), expected) << "code " << c.code << " ME " << c.me;
   }
   // A receiver without hook (its category not built) gets nothing; the others still do.
   CategoryButtonEvent::setHook(ButtonReceiver::CLIP_STATUS, nullptr);
-  buttons.dispatch(event(1616, 0));
+  buttons.dispatch(buttonEvent(1616, 0));
   EXPECT_EQ(take(), (V{"bkgd/0 1616", "fader/0 1616"}));
 }
 
@@ -109,14 +105,14 @@ TEST_F(ButtonEventTest, CodesReachEveryMatchingRowInTableOrder) {
 TEST_F(ButtonEventTest, QueueWaitsForAnOpenFrameAndOverflowsOnce) {
   setGate(8, 0);  // open only after a frame with field bit 0
   frame(1);
-  peer.send(event(1101, 0));
-  peer.send(event(1102, 0));
+  peer.send(buttonEvent(1101, 0));
+  peer.send(buttonEvent(1102, 0));
   frame(0);  // closed while receiving; its end opens the gate
   EXPECT_EQ(std::tuple(take(), buttons.pending()), std::tuple(V{}, 2));
-  peer.send(event(1103, 0));
+  peer.send(buttonEvent(1103, 0));
   frame(1);
   EXPECT_EQ(take(), (V{"bus/0 1101", "bus/0 1102", "bus/0 1103"}));
-  peer.send(event(1104, 0));
+  peer.send(buttonEvent(1104, 0));
   frame(1);
   EXPECT_EQ(std::tuple(take(), buttons.pending()), std::tuple(V{}, 1));
   buttons.initInternal();
@@ -127,7 +123,7 @@ TEST_F(ButtonEventTest, QueueWaitsForAnOpenFrameAndOverflowsOnce) {
 
   setGate(2, 0);
   frame(1);  // closed from here on
-  for (int i = 0; i < 61; ++i) peer.send(event(1100 + i, 0));
+  for (int i = 0; i < 61; ++i) peer.send(buttonEvent(1100 + i, 0));
   frame(1);
   V expected;
   for (int i = 0; i < 60; ++i) expected.push_back("bus/0 " + std::to_string(1100 + i));

@@ -45,6 +45,15 @@ enum Kind : unsigned {
   FIRST_KEPT = 1u << 5,
 };
 
+// The rows of a colour (hue, saturation, luminance), taken only whole under one presence bit.
+#define COLOR_ROWS(FIELD, PRESENCE) \
+  {FIELD "[0]", "0..3599", PRESENCE}, {FIELD "[1]", "0..1000", PRESENCE}, {FIELD "[2]", "0..1080", PRESENCE}
+
+// The rows of a modulation axis.
+#define MODULATION_ROWS(AXIS)                                                                          \
+  {AXIS ".waveform", "0..1", AXIS ".mask:0"}, {AXIS ".amplitude", "0..10000", AXIS ".mask:1"},         \
+      {AXIS ".frequency", "0..10000", AXIS ".mask:2"}, {AXIS ".phaseSpeed", "-50..50", AXIS ".mask:3"}
+
 struct Row {
   const char* field;
   const char* values;

@@ -4,6 +4,29 @@
 namespace conformance {
 namespace {
 
+// The rows a downstream key, a key channel and an up-stream key share: the style (key types TYPES),
+// adjustment and matte colour; the mask set and its box under BOX; the edge (fill codes FILLS) and
+// its colour; the in and out transitions (modes MODES) and their link under LINK.
+#define KEY_STYLE_ADJUST_MATTE_ROWS(TYPES)                                                             \
+  {"style.keyType", TYPES, "style.mask:0"}, {"style.secondLevel", "0..1", "style.mask:1"},             \
+      {"style.option", "0..1", "style.mask:2"}, {"style.keySource", "0..1", "style.mask:3"},           \
+      {"style.secondMode", "0..1", "style.mask:4"}, {"adjust.clip", "0..1080", "adjust.mask:0"},       \
+      {"adjust.gain", "0..2000", "adjust.mask:1"}, {"adjust.density", "0..1000", "adjust.mask:2"},     \
+      {"adjust.modeFlag", "0..1", "adjust.mask:3"}, COLOR_ROWS("matteColor", "mask:0")
+#define KEY_MASK_ROWS(BOX)                                                                             \
+  {"maskSet.mode", "0..2", "maskSet.mask:0"}, {"maskSet.sense", "0..1", "maskSet.mask:1"},             \
+      {"maskSet.enable", "0..1", "maskSet.mask:2"},                                                    \
+      {"maskBox[0]", "-5000..5000", BOX, PLAIN, "then: maskBox[3]=5000"}, {"maskBox[1..3]", "-5000..5000", BOX}
+#define KEY_EDGE_ROWS(FILLS)                                                                           \
+  {"edge.type", "0..4", "edge.mask:0"}, {"edge.width", "0..4", "edge.mask:1"},                         \
+      {"edge.direction", "0..7", "edge.mask:2"}, {"edge.level", "0..3", "edge.mask:3"},                \
+      {"edge.fill", FILLS, "edge.mask:4"}, COLOR_ROWS("edgeColor", "mask:1")
+#define KEY_TRANS_ROWS(MODES, LINK)                                                                    \
+  {"transIn.on", "0..1", "transIn.mask:0"}, {"transIn.mode", MODES, "transIn.mask:1"},                 \
+      {"transIn.value", "0..999", "transIn.mask:2"}, {"transOut.on", "0..1", "transOut.mask:0"},       \
+      {"transOut.mode", MODES, "transOut.mask:1"}, {"transOut.value", "0..999", "transOut.mask:2"},    \
+      {"inOutLink", "0..1", LINK, PLAIN, "with: transIn.value=5; then: transOut.on transOut.mode transOut.value=5"}
+
 // Downstream keys. A colour and the mask box are taken only whole; the box edges are clamped
 // against the live box (a left edge moved past the right one pulls it along). The link byte set
 // to 1 copies the in-transition into the out-transition. Reverse and in-transition are the
@@ -11,27 +34,7 @@ namespace {
 const Table DSK = {
     record<MxifDsk>(), 102, "channel 0..3", "adjust.gain=1500 edge.width=2",
     {
-        {"style.keyType", "0..1", "style.mask:0"}, {"style.secondLevel", "0..1", "style.mask:1"},
-        {"style.option", "0..1", "style.mask:2"}, {"style.keySource", "0..1", "style.mask:3"},
-        {"style.secondMode", "0..1", "style.mask:4"},
-        {"adjust.clip", "0..1080", "adjust.mask:0"}, {"adjust.gain", "0..2000", "adjust.mask:1"},
-        {"adjust.density", "0..1000", "adjust.mask:2"}, {"adjust.modeFlag", "0..1", "adjust.mask:3"},
-        {"matteColor[0]", "0..3599", "mask:0"}, {"matteColor[1]", "0..1000", "mask:0"},
-        {"matteColor[2]", "0..1080", "mask:0"},
-        {"edge.type", "0..4", "edge.mask:0"}, {"edge.width", "0..4", "edge.mask:1"},
-        {"edge.direction", "0..7", "edge.mask:2"}, {"edge.level", "0..3", "edge.mask:3"},
-        {"edge.fill", "0..12", "edge.mask:4"},
-        {"edgeColor[0]", "0..3599", "mask:1"}, {"edgeColor[1]", "0..1000", "mask:1"},
-        {"edgeColor[2]", "0..1080", "mask:1"},
-        {"maskSet.mode", "0..2", "maskSet.mask:0"}, {"maskSet.sense", "0..1", "maskSet.mask:1"},
-        {"maskSet.enable", "0..1", "maskSet.mask:2"},
-        {"maskBox[0]", "-5000..5000", "mask:2", PLAIN, "then: maskBox[3]=5000"},
-        {"maskBox[1..3]", "-5000..5000", "mask:2"},
-        {"transIn.on", "0..1", "transIn.mask:0"}, {"transIn.mode", "0", "transIn.mask:1"},
-        {"transIn.value", "0..999", "transIn.mask:2"},
-        {"transOut.on", "0..1", "transOut.mask:0"}, {"transOut.mode", "0", "transOut.mask:1"},
-        {"transOut.value", "0..999", "transOut.mask:2"},
-        {"inOutLink", "0..1", "mask:3", PLAIN, "with: transIn.value=5; then: transOut.on transOut.mode transOut.value=5"},
+        KEY_STYLE_ADJUST_MATTE_ROWS("0..1"), KEY_EDGE_ROWS("0..12"), KEY_MASK_ROWS("mask:2"), KEY_TRANS_ROWS("0", "mask:3"),
         {"reverse", "1", "mask:4", NEVER}, {"priority", "0..3", "mask:5"}, {"group", "0..1", "mask:6"},
         {"flags.flag[0..2]", "0..1", "flags.mask:0..2"},
         {"onAir", "0..1", "mask:7"}, {"stopping", "0..1", "mask:8"}, {"inTransition", "1", "mask:9", NEVER},
@@ -39,15 +42,6 @@ const Table DSK = {
     }};
 
 TEST_F(ConformanceTest, MxifDsk) { run(DSK); }
-
-// The key style, adjustment and matte colour, which a key channel and an up-stream key share.
-#define KEY_STYLE_ADJUST_MATTE_ROWS                                                                    \
-  {"style.keyType", "0..3", "style.mask:0"}, {"style.secondLevel", "0..1", "style.mask:1"},            \
-      {"style.option", "0..1", "style.mask:2"}, {"style.keySource", "0..1", "style.mask:3"},           \
-      {"style.secondMode", "0..1", "style.mask:4"}, {"adjust.clip", "0..1080", "adjust.mask:0"},       \
-      {"adjust.gain", "0..2000", "adjust.mask:1"}, {"adjust.density", "0..1000", "adjust.mask:2"},     \
-      {"adjust.modeFlag", "0..1", "adjust.mask:3"}, {"matteColor[0]", "0..3599", "mask:0"},            \
-      {"matteColor[1]", "0..1000", "mask:0"}, {"matteColor[2]", "0..1080", "mask:0"}
 
 // Key channels. Colours and boxes are taken only whole; the mask box and the crop edges are clamped
 // against the live edges. The DVE size of keys 3 and 4 stops at 10000. The two values under bits 18
@@ -57,24 +51,14 @@ TEST_F(ConformanceTest, MxifDsk) { run(DSK); }
 const Table KEY = {
     record<MxifKey>(), 342, "me 0..3 channel 0..3", "adjust.gain=1500 edge.width=2",
     {
-        KEY_STYLE_ADJUST_MATTE_ROWS,
-        {"edge.type", "0..4", "edge.mask:0"}, {"edge.width", "0..4", "edge.mask:1"},
-        {"edge.direction", "0..7", "edge.mask:2"}, {"edge.level", "0..3", "edge.mask:3"},
-        {"edge.fill", "0..2", "edge.mask:4"},
-        {"edgeColor[0]", "0..3599", "mask:1"}, {"edgeColor[1]", "0..1000", "mask:1"},
-        {"edgeColor[2]", "0..1080", "mask:1"},
-        {"maskSet.mode", "0..2", "maskSet.mask:0"}, {"maskSet.sense", "0..1", "maskSet.mask:1"},
-        {"maskSet.enable", "0..1", "maskSet.mask:2"},
-        {"maskBox[0]", "-5000..5000", "mask:2", PLAIN, "then: maskBox[3]=5000"},
-        {"maskBox[1..3]", "-5000..5000", "mask:2"}, {"softOn", "0..1", "mask:3"}, {"softness", "0..1000", "mask:4"},
-        {"thirdColor[0]", "0..3599", "mask:5"}, {"thirdColor[1]", "0..1000", "mask:5"},
-        {"thirdColor[2]", "0..1080", "mask:5"}, {"window[0..1]", "-5000..5000", "mask:6"},
+        KEY_STYLE_ADJUST_MATTE_ROWS("0..3"), KEY_EDGE_ROWS("0..2"), KEY_MASK_ROWS("mask:2"),
+        {"softOn", "0..1", "mask:3"}, {"softness", "0..1000", "mask:4"},
+        COLOR_ROWS("thirdColor", "mask:5"), {"window[0..1]", "-5000..5000", "mask:6"},
         {"window[2..3]", "0..10000", "mask:6"}, {"dveTransOn", "0..1", "mask:7"}, {"dveShapeOn", "0..1", "mask:8"},
         {"dveShapeType", "0..4", "mask:9"},
         {"dveBorder.on", "0..1", "dveBorder.mask:0"}, {"dveBorder.width", "1..1000", "dveBorder.mask:1"},
         {"dveBorder.softness", "0..1000", "dveBorder.mask:2"},
-        {"dveBorderScale", "0..1", "mask:10"}, {"dveBorderColor[0]", "0..3599", "mask:11"},
-        {"dveBorderColor[1]", "0..1000", "mask:11"}, {"dveBorderColor[2]", "0..1080", "mask:11"},
+        {"dveBorderScale", "0..1", "mask:10"}, COLOR_ROWS("dveBorderColor", "mask:11"),
         {"dvePosition[0..2]", "-10000..10000", "mask:12"}, {"dveSize", "0..40000", "mask:13", PLAIN, "on: 0..1"},
         {"dveSize", "0..10000", "mask:13", PLAIN, "on: 2..3"}, {"dveTriple1[0..2]", "-5000..5000", "mask:14"},
         {"dveValue1", "0..10000", "mask:15"},
@@ -96,11 +80,7 @@ const Table KEY = {
         {"dveAngles[0..2]", "-720..720", "mask:26"},
         {"dvePair.first", "-999..999", "dvePair.mask:0"}, {"dvePair.second", "-999..999", "dvePair.mask:1"},
         {"dveTriple3[0..2]", "-5000..5000", "mask:27"},
-        {"transIn.on", "0..1", "transIn.mask:0"}, {"transIn.mode", "0..1", "transIn.mask:1"},
-        {"transIn.value", "0..999", "transIn.mask:2"},
-        {"transOut.on", "0..1", "transOut.mask:0"}, {"transOut.mode", "0..1", "transOut.mask:1"},
-        {"transOut.value", "0..999", "transOut.mask:2"},
-        {"inOutLink", "0..1", "mask:28", PLAIN, "with: transIn.value=5; then: transOut.on transOut.mode transOut.value=5"},
+        KEY_TRANS_ROWS("0..1", "mask:28"),
         {"reverse", "1", "mask:29", NEVER}, {"effectBoth", "0..1", "mask1:0"}, {"travelOn", "0..2", "mask1:1"},
         {"travel34[0..1]", "-10000..10000", "mask1:2"}, {"travel34Rev[0..1]", "-10000..10000", "mask1:3"},
         {"travel34Both", "0..1", "mask1:4"}, {"travel12[0..1]", "-10000..10000", "mask1:5"},
@@ -116,14 +96,7 @@ const Table KEY = {
         {"transSettings.setting4", "0..255", "transSettings.mask:3"},
         {"shift.selectA", "0..3", "shift.mask:0"}, {"shift.selectB", "0..3", "shift.mask:1"},
         {"shift.selectLink", "0..1", "shift.mask:2", PLAIN, "then: shift.selectB"},
-        {"modulationX.waveform", "0..1", "modulationX.mask:0"},
-        {"modulationX.amplitude", "0..10000", "modulationX.mask:1"},
-        {"modulationX.frequency", "0..10000", "modulationX.mask:2"},
-        {"modulationX.phaseSpeed", "-50..50", "modulationX.mask:3"},
-        {"modulationY.waveform", "0..1", "modulationY.mask:0"},
-        {"modulationY.amplitude", "0..10000", "modulationY.mask:1"},
-        {"modulationY.frequency", "0..10000", "modulationY.mask:2"},
-        {"modulationY.phaseSpeed", "-50..50", "modulationY.mask:3"},
+        MODULATION_ROWS("modulationX"), MODULATION_ROWS("modulationY"),
         {"priority", "0..3", "mask1:13"}, {"group", "0..1", "mask1:14"}, {"keySetting", "0..32", "mask1:15"},
         {"flags.flag[0..2]", "0..1", "flags.mask:0..2"},
         {"onAir", "0..1", "mask1:16"}, {"statusFlag", "0..1", "mask1:17"}, {"stopping", "0..1", "mask1:18"},
@@ -147,40 +120,23 @@ const Table CHROMA_KEY = {
 TEST_F(ConformanceTest, MxifChromaKey) { run(CHROMA_KEY); }
 
 // Image effects of one ME: four key targets, the A and B buses, the background DVE pair.
+#define IMAGE_ROWS(F, M)                                                                                \
+  {F ".enable", "0..1", M ":0"}, {F ".posterize", "0..1", M ":1"}, {F ".posterizeY", "0..7", M ":2"},     \
+      {F ".posterizeC", "0..7", M ":3"}, {F ".option1", "0..1", M ":4"}, {F ".option2", "0..1", M ":5"},  \
+      {F ".colorize", "0..1", M ":6"}, {F ".hue", "0..3599", M ":7"}, {F ".saturation", "0..1000", M ":8"}, \
+      {F ".effectType", "0..2", M ":9"}, {F ".level", "0..1000", M ":10"}
+#define BKGD_DVE_ROWS(F)                                                                                \
+  {F ".flagA", "0..1", F ".mask:0"}, {F ".flagB", "0..1", F ".mask:1"}, {F ".steps", "0..60", F ".mask:2"}, \
+      {F ".flagC", "0..1", F ".mask:3"}, {F ".amount", "0..1000", F ".mask:4"}
 const Table IMAGE = {
     record<MxifImage>(), 148, "me 0..3", "imageA.hue=100 imageB.level=5",
     {
-        {"imageKey[0..3].enable", "0..1", "imageKey[].mask:0"},
-        {"imageKey[0..3].posterize", "0..1", "imageKey[].mask:1"},
-        {"imageKey[0..3].posterizeY", "0..7", "imageKey[].mask:2"},
-        {"imageKey[0..3].posterizeC", "0..7", "imageKey[].mask:3"},
-        {"imageKey[0..3].option1", "0..1", "imageKey[].mask:4"},
-        {"imageKey[0..3].option2", "0..1", "imageKey[].mask:5"},
-        {"imageKey[0..3].colorize", "0..1", "imageKey[].mask:6"},
-        {"imageKey[0..3].hue", "0..3599", "imageKey[].mask:7"},
-        {"imageKey[0..3].saturation", "0..1000", "imageKey[].mask:8"},
-        {"imageKey[0..3].effectType", "0..2", "imageKey[].mask:9"},
-        {"imageKey[0..3].level", "0..1000", "imageKey[].mask:10"},
-        {"imageA.enable", "0..1", "imageA.mask:0"}, {"imageA.posterize", "0..1", "imageA.mask:1"},
-        {"imageA.posterizeY", "0..7", "imageA.mask:2"}, {"imageA.posterizeC", "0..7", "imageA.mask:3"},
-        {"imageA.option1", "0..1", "imageA.mask:4"}, {"imageA.option2", "0..1", "imageA.mask:5"},
-        {"imageA.colorize", "0..1", "imageA.mask:6"}, {"imageA.hue", "0..3599", "imageA.mask:7"},
-        {"imageA.saturation", "0..1000", "imageA.mask:8"}, {"imageA.effectType", "0..2", "imageA.mask:9"},
-        {"imageA.level", "0..1000", "imageA.mask:10"},
-        {"imageB.enable", "0..1", "imageB.mask:0"}, {"imageB.posterize", "0..1", "imageB.mask:1"},
-        {"imageB.posterizeY", "0..7", "imageB.mask:2"}, {"imageB.posterizeC", "0..7", "imageB.mask:3"},
-        {"imageB.option1", "0..1", "imageB.mask:4"}, {"imageB.option2", "0..1", "imageB.mask:5"},
-        {"imageB.colorize", "0..1", "imageB.mask:6"}, {"imageB.hue", "0..3599", "imageB.mask:7"},
-        {"imageB.saturation", "0..1000", "imageB.mask:8"}, {"imageB.effectType", "0..2", "imageB.mask:9"},
-        {"imageB.level", "0..1000", "imageB.mask:10"},
-        {"recordFlag", "0..1", "mask:0"},
-        {"bkgdDveA.flagA", "0..1", "bkgdDveA.mask:0"}, {"bkgdDveA.flagB", "0..1", "bkgdDveA.mask:1"},
-        {"bkgdDveA.steps", "0..60", "bkgdDveA.mask:2"}, {"bkgdDveA.flagC", "0..1", "bkgdDveA.mask:3"},
-        {"bkgdDveA.amount", "0..1000", "bkgdDveA.mask:4"},
-        {"bkgdDveB.flagA", "0..1", "bkgdDveB.mask:0"}, {"bkgdDveB.flagB", "0..1", "bkgdDveB.mask:1"},
-        {"bkgdDveB.steps", "0..60", "bkgdDveB.mask:2"}, {"bkgdDveB.flagC", "0..1", "bkgdDveB.mask:3"},
-        {"bkgdDveB.amount", "0..1000", "bkgdDveB.mask:4"},
+        IMAGE_ROWS("imageKey[0..3]", "imageKey[].mask"), IMAGE_ROWS("imageA", "imageA.mask"),
+        IMAGE_ROWS("imageB", "imageB.mask"), {"recordFlag", "0..1", "mask:0"}, BKGD_DVE_ROWS("bkgdDveA"),
+        BKGD_DVE_ROWS("bkgdDveB"),
     }};
+#undef IMAGE_ROWS
+#undef BKGD_DVE_ROWS
 
 TEST_F(ConformanceTest, MxifImage) { run(IMAGE); }
 
@@ -202,15 +158,14 @@ TEST_F(ConformanceTest, MxifKeyPreset) { run(KEY_PRESET); }
 const Table UP_STREAM_KEY = {
     record<MxifUpStreamKey>(), 57, "channel 0..3", "adjust.gain=1500 maskSet.mode=2",
     {
-        KEY_STYLE_ADJUST_MATTE_ROWS,
-        {"maskSet.mode", "0..2", "maskSet.mask:0"}, {"maskSet.sense", "0..1", "maskSet.mask:1"},
-        {"maskSet.enable", "0..1", "maskSet.mask:2"},
-        {"maskBox[0]", "-5000..5000", "mask:1", PLAIN, "then: maskBox[3]=5000"},
-        {"maskBox[1..3]", "-5000..5000", "mask:1"},
+        KEY_STYLE_ADJUST_MATTE_ROWS("0..3"), KEY_MASK_ROWS("mask:1"),
         {"texts.name1", "12", "texts.mask:0", TEXT, R"(refuse: x"y|\|a\n)"},
         {"texts.name2", "12", "texts.mask:1", TEXT, R"(refuse: x"y|\|a\n)"},
     }};
 #undef KEY_STYLE_ADJUST_MATTE_ROWS
+#undef KEY_MASK_ROWS
+#undef KEY_EDGE_ROWS
+#undef KEY_TRANS_ROWS
 
 TEST_F(ConformanceTest, MxifUpStreamKey) { run(UP_STREAM_KEY); }
 

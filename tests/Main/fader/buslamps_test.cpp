@@ -4,7 +4,6 @@
 #include <tuple>
 #include <vector>
 
-#include "Lib/Include/text.h"
 #include "Main/bus/bus.h"
 #include "Main/bus/busstatus.h"
 #include "Main/fader/faderevent.h"
@@ -55,12 +54,10 @@ TEST_F(BusLampTest, PanelsTakeTurnsOnceTheSubPanelsAskedForTheirLamps) {
 
   MxifControlPanelConfig request;
   request.subControlPanel1.mask = MxifControlPanelConfig::Panel::REQUEST, request.subControlPanel1.request = 1;
-  peer.sendPacket(MxifControlPanelConfig::TYPE_INDEX, testing_support::textRecordBytes(request));
+  peer.sendText(request);
   const std::vector<AckPacket> sent = framePackets()[MxifControlPanelConfig::TYPE_INDEX];
   ASSERT_EQ(sent.size(), 1u);
-  MxifControlPanelConfig echo;
-  libmx::WireIn in(sent[0].body.data(), sent[0].body.size());
-  ASSERT_TRUE(libmx::readTextRecord(in, echo));
+  const auto echo = sent[0].asText<MxifControlPanelConfig>();
   EXPECT_EQ(std::tuple(echo.subControlPanel1.mask, echo.subControlPanel1.request, CategoryBus::panelPresent(1)),
             std::tuple(MxifControlPanelConfig::Panel::REQUEST, u8{0}, true));
   EXPECT_EQ(sequence(4), (std::vector<int>{0, 1, 0, 1}));

@@ -274,7 +274,7 @@ TEST_F(FaderEventTest, KeyAutoReversesOrStartsTheLinkedKeys) {
   press({1725});
   EXPECT_EQ(directions(), (std::vector<int>{1, 1, 1, 1}));
 
-  for (int k = 0; k < 4; ++k) key(0, k).reverse = 0, key(0, k).onAir = 0;  // the keys at rest, off air
+  for (int k = 0; k < 4; ++k) key(0, k).reverse = key(0, k).onAir = key(0, k).inTransition = 0;  // at rest, off air
   faders.initInternal();
   for (int k : {0, 2, 3}) key(0, k).transIn.on = 1, key(0, k).transIn.value = 10;
   key(0, 3).group = 0;
@@ -358,6 +358,20 @@ TEST_F(FaderEventTest, LayersOnAirComeBackOnAirAfterAWarmRestart) {
   platform::writeMem32(NON_VOLATILE_BASE, 0), reg().initialize();  // a start without an image
   frames();
   EXPECT_EQ(layers(), none);
+
+  // Key 4 of ME 1 and downstream key 4 caught in the first frame of an auto transition, on (their
+  // on-air bytes still 0) and then off (still 1), come back on air at rest either way.
+  key(1, 3).transIn.on = key(1, 3).transOut.on = dsk(3).transIn.on = dsk(3).transOut.on = 1;
+  key(1, 3).transIn.value = key(1, 3).transOut.value = dsk(3).transIn.value = dsk(3).transOut.value = 20;
+  for (u8 onAir : {0, 1}) {
+    SCOPED_TRACE(onAir);
+    send({CategoryFaderEvent::BTN_KEY_AUTO + 3}, 1), send({CategoryFaderEvent::BTN_DSK_AUTO + 3}), runFrame(0);
+    ASSERT_EQ(std::tuple(key(1, 3).onAir, key(1, 3).inTransition, dsk(3).onAir, dsk(3).inTransition),
+              std::tuple(onAir, u8{1}, onAir, u8{1}));
+    restart();
+    frames();
+    EXPECT_EQ(std::tuple(layers()[7], layers()[19], levels()[1], levels()[3]), std::tuple(on, on, up[1], up[3]));
+  }
 }
 
 TEST_F(FaderEventTest, LinkedClipStartsOnlyWhenItsStatusSaysReady) {

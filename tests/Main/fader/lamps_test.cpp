@@ -34,8 +34,7 @@ class LampTest : public test_categories::StartedSystemTest {
   AutoTransition& keyT(int me, int k) { return faders.transition(AutoTransition::keySlot(me, k)); }
   static void place(AutoTransition& t, float position, int flip) { t.positionA = position, t.flip = flip; }
   void hold(int me, int code, int panel) {
-    internal::MxifButtonEvent ev{};
-    ev.code = static_cast<u16>(code), ev.me = static_cast<u8>(me), ev.panel = static_cast<u8>(panel), ev.state = internal::MxifButtonEvent::PRESSED;
+    auto ev = test_categories::buttonEvent(code, me, internal::MxifButtonEvent::PRESSED, panel);
     faders.onButtonStatus(&ev);
   }
   static void frames(int n) { for (int i = 0; i < n; ++i) runFrame(0); }

@@ -182,6 +182,8 @@ TEST_F(LinkTest, TheToolsFollowTheStreamAsTheReceiverSplitsIt) {
        true},
       {join({header(200, 16384), a}), "drop 16384, take 200:2, take 202:0", "", true},  // more than can be held
       {join({{0x00, 0x5A, 0x81, 0x00, 0x11, 0x22}, a}), "skip 1, drop 1122906, take 200:2, take 202:0", "", true},
+      // The bytes skipped after the sync byte inside a header dropped come after its line.
+      {{0x5A, 0x81, 0x00, 0xFF, 0x5A, 0x00, 0x00, 0x06}, "drop 16734720, skip 4, take 202:0", "", true},
       {join({header(TYPE_BKGD, 15), a}), "drop 15, take 200:2, take 202:0", "", true},  // more than its type takes
       {header(TYPE_BKGD, 14), "skip 8, take 202:0", "2:14", false},
       {header(TYPE_SYSTEM_INITIAL_CMD, 8), "skip 14, take 202:0", "73:8", false},
@@ -299,9 +301,10 @@ TEST_F(LinkTest, AHeaderIsDroppedAtOnceWhenItPromisesMoreThanItsTypeTakes) {
 }
 
 // Within a frame a run of one line is logged once with its count, and four of the link's error
-// lines at most, the rest counted by kind in one line; a dropped header counts as a message (a
-// hundred a frame). A mixed flood: 25 times an invalid type, an over-long header, a short record, a
-// stray byte and a type without handler, each but the last unlike the one before.
+// lines at most, the rest counted by kind in one line where that saves lines; a dropped header
+// counts as a message (a hundred a frame). A mixed flood: 25 times an invalid type, an over-long
+// header, a short record, a stray byte and a type without handler, each but the last unlike the one
+// before.
 TEST_F(LinkTest, AFrameLogsARunOfOneLineOnceAndAFewOfTheLinksErrorLines) {
   const Bytes unheld{0x5A, 0x81, 0x00, 0x00, 0x40, 0x00, 0x00, 0x02};  // 16384 bytes, type 2
   const Bytes invalid = packetBytes(200, {0, 0}), undefined = packetBytes(TYPE_PLUGIN_CMD, {});
@@ -324,6 +327,10 @@ TEST_F(LinkTest, AFrameLogsARunOfOneLineOnceAndAFewOfTheLinksErrorLines) {
       {join({invalid, invalid, pkt(5), invalid, undefined, invalid}),
        type + " (3 times)\n\x1b[ERR] receive undefined category MxifPluginCmd\n" + type + "\n"},
       {invalid, type + "\n"},
+      // Past the four, lines all alike are written as one with their count (no count line).
+      {join({packetBytes(200, {0}), unheld, packetBytes(TYPE_BKGD, {0}), {0x00}, undefined, undefined}),
+       "\x1b[ERR] receive invalid type 200 : 1 byte\n" + length + "\n\x1b[ERR] receive short record MxifBkgd : 1 byte\n"
+       "\x1b[ERR] receive out of sync : 1 byte skipped\n\x1b[ERR] receive undefined category MxifPluginCmd (2 times)\n"},
       {join({mixed, pkt(6)}),
        "\x1b[ERR] receive invalid type 200 : 1 byte\n\x1b[ERR] receive invalid length MxifBkgd : 16384 byte\n"
        "\x1b[ERR] receive short record MxifBkgd : 1 byte\n\x1b[ERR] receive out of sync : 1 byte skipped\n"

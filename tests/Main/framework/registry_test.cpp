@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
-#include <optional>
 #include <tuple>
-#include <variant>
 
 #include "Main/framework/bp.h"
 #include "Lib/Include/records/memory.h"
@@ -18,7 +16,6 @@ using category::CategoryRegistry;
 using test_categories::calls;
 using test_categories::Rec;
 using test_categories::TestCategory;
-using testing_support::consoleCount;
 
 namespace {
 
@@ -58,19 +55,6 @@ TEST_F(RegistryTest, MeRowsRegistrationFailuresAndGet) {
   }
 }
 
-TEST_F(RegistryTest, TypedLookupAnswersForTheInstanceRegisteredNow) {
-  using One = TestCategory<Cbgd>;
-  using Two = TestCategory<Rec<TYPE_CBGD, false, 3>>;
-  std::variant<std::monostate, One, Two> slot;  // both classes built at the same address
-  slot.emplace<One>();
-  EXPECT_EQ(std::tuple(reg().find<One>(TYPE_CBGD), reg().find<Two>(TYPE_CBGD)),
-            std::tuple(&std::get<One>(slot), static_cast<Two*>(nullptr)));
-  reg().reset();
-  slot.emplace<Two>();
-  EXPECT_EQ(std::tuple(reg().find<One>(TYPE_CBGD), reg().find<Two>(TYPE_CBGD)),
-            std::tuple(static_cast<One*>(nullptr), &std::get<Two>(slot)));
-}
-
 TEST_F(RegistryTest, UpdatesRunByPriorityThenTypeIndexThenMe) {
   TestCategory<Rec<TYPE_BKGD_WIPE>> wipe;  // built before type 1, still runs after it
   TestCategory<Rec<TYPE_DSK>> dsk;
@@ -91,18 +75,6 @@ TEST_F(RegistryTest, UpdatesRunByPriorityThenTypeIndexThenMe) {
   reg().refreshAll();
   expected = {"refresh 1/0", "refresh 2/0", "refresh 2/1", "refresh 5/0", "refresh 9/0", "refresh 29/0"};
   EXPECT_EQ(calls(), expected);
-}
-
-TEST_F(RegistryTest, TypedReadsFindTheBoundRecordOrNothing) {
-  TestCategory<Bkgd> bkgd[2];
-  TestCategory<Cbgd> cbgd;
-  EXPECT_EQ(reg().record<Cbgd>(), nullptr);  // not bound yet
-  reg().initialize();
-  // One instance answers for every ME; nothing past the bound channels, nor for a type without category.
-  EXPECT_EQ((std::vector<const void*>{reg().record<Cbgd>(0, 1), reg().record<Cbgd>(3), reg().record<Cbgd>(0, 2),
-                                      reg().record<Bkgd>(1), reg().record<Bkgd>(3), reg().record<Key>()}),
-            (std::vector<const void*>{&cbgd.record(1), &cbgd.record(0), nullptr, &bkgd[1].record(0),
-                                      &bkgd[0].record(0), nullptr}));
 }
 
 TEST_F(RegistryTest, StatusWaitsWhileTheStreamIsHalfFullOrAFlushLeftBytes) {
@@ -189,19 +161,6 @@ TEST_F(RegistryTest, SixteenPhasesSpreadTheKeysAndSingleInstances) {
     const auto got = sends(b4, b12);
     EXPECT_EQ(std::tuple(got, reg().statusPhase()), std::tuple(everything, 1)) << b4;  // the phase not advanced
   }
-}
-
-TEST_F(RegistryTest, ProfilingReportsEvery300FramesWhileSwitchedOn) {
-  struct Slow : TestCategory<Bkgd> { void update() override { mxWaitUs(100); } } slow;
-  reg().initialize();
-  auto frames = [](int n) { for (int i = 0; i < n; ++i) frame(); };
-  frames(100);
-  platform::writeMem32(0xFFFF0010, 1);  // switched on
-  for (auto [n, reports] : {std::pair{59, 0}, {1, 1}, {299, 1}, {1, 2}}) {
-    frames(n);
-    EXPECT_EQ(consoleCount(", MxifBkgd"), reports) << n;
-  }
-  EXPECT_EQ(consoleCount(", 2, 0.1"), 2);  // type index and time of each report
 }
 
 }  // namespace

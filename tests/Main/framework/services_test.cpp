@@ -46,10 +46,8 @@ TEST_F(ServicesTest, OwnedCommandsAreTaken) {
   }
 }
 
-MxifButtonEvent button(u16 code, u8 state, u8 panel, u8 index) {
-  MxifButtonEvent e;
-  std::tie(e.code, e.state, e.panel, e.index) = std::tie(code, state, panel, index);
-  return e;
+MxifButtonEvent button(int code, int state, int panel, int index) {
+  return test_categories::buttonEvent(code, 0, state, panel, index);
 }
 
 TEST_F(ServicesTest, MacroAttachButtonTogglesItsFlag) {

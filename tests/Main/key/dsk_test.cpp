@@ -29,10 +29,10 @@ TEST_F(DskTest, RerankAndStackingOrder) {
   for (int j = 0; j < 4; ++j) dsk().record(j).priority = static_cast<u8>(j);
   D r;
   r.mask = bit(D::W0_PRIORITY), r.priority = 2;
-  peer.sendPacket(D::TYPE_INDEX, testing_support::textRecordBytes(r));
+  peer.sendText(r);
   reg().receiveAll();
   std::vector<std::pair<int, u32>> echo;
-  for (const auto& p : sendPass(dsk())) echo.emplace_back(key_test::textRecordOf<D>(p).priority, key_test::textRecordOf<D>(p).mask);
+  for (const auto& p : sendPass(dsk())) echo.emplace_back(p.asText<D>().priority, p.asText<D>().mask);
   const u32 m = bit(D::W0_PRIORITY);
   EXPECT_EQ(echo, (std::vector<std::pair<int, u32>>{{2, m}, {0, m}, {1, m}, {3, m}}));
 

@@ -35,9 +35,7 @@ class ImageTest : public key_test::LoggedTest<test_categories::StartedSystemTest
     return out;
   }
   void press(int code, int me = 0) {
-    internal::MxifButtonEvent ev;
-    ev.me = static_cast<u8>(me), ev.code = static_cast<u16>(code), ev.state = 1;
-    peer.send(ev), reg().receiveAll();
+    peer.send(test_categories::buttonEvent(code, me)), reg().receiveAll();
   }
 };
 

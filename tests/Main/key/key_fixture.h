@@ -10,15 +10,6 @@ namespace key_test {
 
 constexpr u32 bit(int b) { return 1u << b; }
 
-// A text-form record as the front end reads it from a status packet.
-template <class R>
-R textRecordOf(const testing_support::AckPacket& p) {
-  R r;
-  libmx::WireIn in(p.body.data(), p.body.size());
-  EXPECT_TRUE(libmx::readTextRecord(in, r));
-  return r;
-}
-
 // The calls of one setter for one target, oldest first.
 inline std::vector<calllog::Call> callsFor(const char* name, int target) {
   std::vector<calllog::Call> out;

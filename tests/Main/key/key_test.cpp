@@ -35,8 +35,6 @@ TEST_F(KeyTest, FieldRules) {
        [](const K& l) { EXPECT_EQ(l.effectA[0], 0); }},
       {"key 1 effect 5/1", 0, [](K&) {}, [](K& r) { r.mask = bit(K::W0_EFFECT_A), r.effectA[0] = 5, r.effectA[1] = 1; },
        [](const K& l) { EXPECT_EQ(l.effectA[1], 1); }},
-      {"DVE size 20000 on key 3", 2, [](K&) {}, [](K& r) { r.mask = bit(K::W0_DVE_SIZE), r.dveSize = 20000; },
-       [](const K& l) { EXPECT_EQ(l.dveSize, 0); }},
       {"170 and 172 with 164 alone", 0, [](K&) {},
        [](K& r) { r.mask = bit(K::W0_DVE_TRIPLE2), r.dveValue2 = 50, r.dveValue3 = 66; },
        [](const K& l) {
@@ -64,17 +62,6 @@ TEST_F(KeyTest, FieldRules) {
     key(0).assign(r, c.channel);
     c.check(live);
   }
-}
-
-TEST_F(KeyTest, OnAirRequestAndGeometryChange) {
-  K r;
-  r.mask = bit(K::W0_MIRROR_MODE), r.mirrorMode = 2;
-  r.mask1 = bit(K::W1_ON_AIR) | bit(K::W1_IN_TRANSITION), r.onAir = 1, r.inTransition = 1;
-  key(0).assign(r, 3);
-  // The on-air byte is taken and kept as a request; the in-transition byte is never taken.
-  EXPECT_EQ(std::vector<int>({key(0).onAirRequest(3), key(0).onAirRequest(2), key(0).geometryChanged(3),
-                              key(0).geometryChanged(2), key(0).record(3).onAir, key(0).record(3).inTransition}),
-            std::vector<int>({1, -1, 1, 0, 1, 0}));
 }
 
 TEST_F(KeyTest, CopyOfKeyDveSettings) {
@@ -114,7 +101,7 @@ TEST_F(KeyTest, CopyOfKeyDveSettings) {
     const K& t = key(c.me).record(c.channel);
     EXPECT_EQ(std::vector<int>({t.dveSize, t.dveRotation[0], t.dveScale.first, t.dvePerspective, t.dvePosition[1],
                                 t.dveCrop[3], t.dveBorder.width}), c.got);
-    const K echo = key_test::textRecordOf<K>(packets[1]);
+    const K echo = packets[1].asText<K>();
     EXPECT_EQ(std::vector<u32>({echo.me, echo.channel, echo.mask, echo.dveBorder.mask, echo.dveShape.mask}),
               std::vector<u32>({static_cast<u32>(c.me), static_cast<u32>(c.channel), c.mask, 7, 3}));
   }

@@ -14,7 +14,6 @@
 namespace {
 
 using category::CategoryKey;
-using testing_support::textRecordBytes;
 
 constexpr u32 WINDOW = SHARED_WINDOW_BASE;
 constexpr u32 UNITS = WINDOW + 0x06600000;
@@ -62,7 +61,7 @@ class KeyMemoryTest : public test_categories::StartedSystemTest {
     MxifKey r;
     r.me = static_cast<u8>(me), r.channel = static_cast<u16>(ch);
     r.adjust.mask = 1, r.adjust.clip = static_cast<u16>(clip);
-    peer.sendPacket(MxifKey::TYPE_INDEX, textRecordBytes(r));
+    peer.sendText(r);
   }
   // Every write into the key source area during one frame.
   std::vector<platform::MemoryWrite> frameWrites() {
@@ -99,7 +98,7 @@ TEST_F(KeyMemoryTest, ChangedKeysAndDsksStoreOnceIntoTheirSlots) {
   runFrame(0);
   MxifDsk d;
   d.channel = 1, d.mask = 1u << MxifDsk::W0_MATTE_COLOR, d.matteColor[0] = 1234;
-  peer.sendPacket(MxifDsk::TYPE_INDEX, textRecordBytes(d));
+  peer.sendText(d);
   runFrame(0);
   EXPECT_EQ(header(2).enabled.word[0], 1u << 6 | 1u << 17);
   // The DSK record's matte hue, and the codes of ME 1's bus entries 18 and 19.

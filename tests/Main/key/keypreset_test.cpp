@@ -38,9 +38,7 @@ class KeyPresetTest : public test_categories::StartedSystemTest {
     return out;
   }
   static void pressOn(int panel, int me, int code) {
-    internal::MxifButtonEvent ev;
-    ev.panel = static_cast<u8>(panel), ev.me = static_cast<u8>(me), ev.code = static_cast<u16>(code), ev.state = 1;
-    presets().onButton(ev);
+    presets().onButton(test_categories::buttonEvent(code, me, 1, panel));
   }
 };
 
@@ -109,9 +107,7 @@ TEST_F(KeyPresetTest, NoTargetSwitchesTheGroupsLampsOff) {
 
 TEST_F(KeyPresetTest, KeySelectButtonsChooseTheTargets) {
   frameReports();
-  internal::MxifButtonEvent ev;
-  ev.panel = 1, ev.me = 2, ev.code = 1701, ev.state = 1;
-  peer.send(ev);
+  peer.send(test_categories::buttonEvent(1701, 2, 1, 1));
   const auto reports = frameReports();
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(std::tuple(reports[0].panel[1].target[2], presets().panelTarget(1, 2)), std::tuple(1, 1));

@@ -5,13 +5,11 @@
 #include <algorithm>
 
 #include "Driver/key/key.h"
-#include "Driver/key/regs.h"
 #include "Main/fader/faderevent.h"
 #include "Main/key/dsk.h"
 #include "Main/key/key.h"
 #include "Main/key/keysettings.h"
 #include "Main/system/system.h"
-#include "Platform/board.h"
 #include "tests/Main/key/key_fixture.h"
 
 namespace {
@@ -191,28 +189,6 @@ TEST_F(KeySettingsTest, GeometryFollowerByMirrorMode) {
   std::vector<int> y;
   for (int k = 0; k < 4; ++k) y.push_back(key(0).record(k).dvePosition[1]);
   EXPECT_EQ(y, std::vector<int>({300, -300, 300, -300}));
-}
-
-// A request changing key 2's clip on ME 1 reaches ME 1's key block at the next driver update; one
-// changing DSK 3's clip and colours reaches DSK 3's block (DSK 2's keeps its defaults).
-TEST_F(KeySettingsTest, KeyerChangesReachTheirParameterBlocks) {
-  auto clip = [](int me) { return platform::regPeek(mxMeBase(me) + keyreg::KEY_BLOCK + keyreg::KEY_STRIDE + keyreg::CLIP); };
-  auto dsk = [](u32 n, u32 reg) { return platform::regPeek(keyreg::DSK_BLOCK + keyreg::LAYER_STRIDE * n + reg); };
-  K r;
-  r.me = 1, r.channel = 1, r.adjust.mask = 1, r.adjust.clip = 500;
-  peer.sendPacket(K::TYPE_INDEX, testing_support::textRecordBytes(r));
-  MxifDsk d;
-  d.channel = 2, d.adjust.mask = 1, d.adjust.clip = 1000;
-  d.mask = bit(MxifDsk::W0_MATTE_COLOR) | bit(MxifDsk::W0_EDGE_COLOR);
-  const s16 red[3] = {0, 1000, 1000}, white[3] = {0, 0, 1000};
-  std::copy(red, red + 3, d.matteColor), std::copy(white, white + 3, d.edgeColor);
-  peer.sendPacket(MxifDsk::TYPE_INDEX, testing_support::textRecordBytes(d));
-  runFrame(1);
-  mxUpdateEarly();
-  EXPECT_EQ(std::vector<u32>({clip(1), clip(0)}), std::vector<u32>({static_cast<u32>(-502), static_cast<u32>(-64)}));
-  EXPECT_EQ(std::vector<u32>({dsk(2, keyreg::CLIP), dsk(2, keyreg::MATTE), dsk(2, keyreg::EDGE_COLOR), dsk(1, keyreg::CLIP)}),
-            std::vector<u32>({static_cast<u32>(-940), 250 | 409 << 10 | 960 << 20, 940 | 512 << 10 | 512 << 20,
-                              static_cast<u32>(-64)}));
 }
 
 TEST_F(KeySettingsTest, PositionAndReverseFollowTheDirection) {

@@ -55,14 +55,14 @@ TEST_F(UskTest, KeyParametersEveryFrame) {
   }
   U r;
   r.channel = 0, r.style.mask = bit(3), r.style.keySource = 1;
-  peer.sendPacket(U::TYPE_INDEX, testing_support::textRecordBytes(r));
+  peer.sendText(r);
   reg().receiveAll();
   sendPass(usk());
   const s16 red[3] = {0, 1000, 1000};
   std::copy(red, red + 3, usk().record(2).matteColor);
   auto packets = frame();
   ASSERT_EQ(packets[U::TYPE_INDEX].size(), 1u);
-  const U echo = key_test::textRecordOf<U>(packets[U::TYPE_INDEX][0]);
+  const U echo = packets[U::TYPE_INDEX][0].asText<U>();
   expectCall("mxSetColor", MX_COLOR_USK1_MATTE + 2, {250, 409, 960}, 1e-5f, false);
   EXPECT_EQ(std::tuple(echo.channel, echo.style.mask, echo.style.keySource), std::tuple(0, bit(3), 0));
 
@@ -114,9 +114,7 @@ TEST_F(UskTest, AttachmentsAndTheOnOffButtons) {
 
   // Button 2051 toggles key 2's flag, 2052 key 3's; each press is reported.
   auto press = [&](int code) {
-    internal::MxifButtonEvent ev{};
-    ev.code = static_cast<u16>(code), ev.state = 1;
-    peer.send(ev);
+    peer.send(test_categories::buttonEvent(code));
     return frame()[A::TYPE_INDEX];
   };
   const int steps[][3] = {{2051, 1, 0}, {2052, 1, 1}, {2051, 0, 1}};  // code, key 2's flag, key 3's flag

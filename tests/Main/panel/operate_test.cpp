@@ -48,32 +48,6 @@ class OperateTest : public test_categories::SystemCategoriesTest {
   }
 };
 
-TEST_F(OperateTest, BadFaderModesAreLoggedWithTheirLineAndValue) {
-  Record req{};
-  req.mask = Record::FADER_MODE | Record::FADER_MODE_SELECT, req.faderMode = 3, req.faderModeSelect = 2;
-  req.faderModePerMe = {0x23, {2, 3, 0, 0, 0, 1, 0, 0}};
-  op.assign(req, 0);
-  // ME 5 is never taken, and never logged.
-  EXPECT_EQ(std::vector<int>({consoleCount("[ERR] ../Main/operate(552)BAD Param.[0x03]"),
-                              consoleCount("[ERR] ../Main/operate(533)BAD Param.[0x02]"),
-                              consoleCount("[ERR] ../Main/operate(573)(ME:1)BAD Param.[0x03]"), consoleCount("BAD Param")}),
-            std::vector<int>({1, 1, 1, 3}));
-}
-
-TEST_F(OperateTest, KeyMemorySwitchesHoldOrEmptyTheMemory) {
-  struct { int busy, enable, busyAfter, storedEnable, changedAfter; } cases[] = {
-      {0, 2, 1, 0, 1}, {1, 3, 0, 0, 1}, {0, 1, 0, 1, 0}, {1, 1, 1, 1, 1}, {0, 0, 0, 0, 1}};
-  for (auto c : cases) {
-    live().keyMemory.enable = 0;
-    op.keyMemory().busy = static_cast<u8>(c.busy), op.keyMemory().keys[3][2].changed = 1;
-    Record req{};
-    req.keyMemory = {Record::KeyMemorySwitches::ENABLE, static_cast<u8>(c.enable), 0};
-    op.assign(req, 0);
-    EXPECT_EQ(std::tuple(int{op.keyMemory().busy}, int{live().keyMemory.enable}, int{op.keyMemory().keys[3][2].changed}),
-              std::tuple(c.busyAfter, c.storedEnable, c.changedAfter)) << c.busy << c.enable;
-  }
-}
-
 TEST_F(OperateTest, KeyFaderKindChangeFreesTheKeyTransitions) {
   ownAll(1);
   Record req{};
@@ -99,7 +73,6 @@ TEST_F(OperateTest, MainRowTakingAnotherMeFreesBothMesForSixteenFrames) {
   EXPECT_EQ(std::vector<u8>(live().meChangeMain.value, live().meChangeMain.value + 4), std::vector<u8>({1, 0, 2, 3}));
   for (int f = 0; f < 15; ++f) runFrame(f & 1);
   EXPECT_EQ(faders.meChangeCountdown(0, 0), 0);
-  EXPECT_THROW(faders.releaseMeFaders(0, 4), assert::AssertException);
 }
 
 TEST_F(OperateTest, MeMapsAreRepairedIntoPermutations) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -25,9 +24,7 @@
 #include "Main/panel/panelconfig.h"
 #include "Main/system/maintenance.h"
 #include "Main/system/mfconfig.h"
-#include "Platform/i2c_devices.h"
 #include "tests/Main/category_fixture.h"
-#include "tests/Main/system/system_fixture.h"
 #include "tests/Main/transition/engine_fixture.h"
 
 namespace {
@@ -40,7 +37,7 @@ using transition_test::calls;
 
 class MainframeConfigTest : public test_categories::SystemCategoriesTest {
  protected:
-  system_test::CallLog log;
+  transition_test::CallLog log;
   CategoryMainframeConfig& cat = CategoryMainframeConfig::instance();
   R& live() { return cat.record(0); }
   static MxifKey& key(int me, int k) { return category::CategoryKey::instance()[me].record(k); }
@@ -218,7 +215,7 @@ TEST_F(InitializeTest, ResetsTransitionsChromaKeysPresetsKeyMemoryAndKeyFaderBut
             std::tuple(100, 101, 0, -1, 0u));
   auto sent = frameSends(MxifControlPanelConfig::TYPE_INDEX);
   ASSERT_EQ(sent.size(), 1u);
-  const auto reported = system_test::textRecord<MxifControlPanelConfig>(sent[0]);
+  const auto reported = sent[0].asText<MxifControlPanelConfig>();
   EXPECT_EQ(std::tuple(reported.keyFaderStates[1][3].mask, int{reported.keyFaderStates[1][3].state[4]}), std::tuple(0xFFFu, 0));
 }
 
@@ -228,7 +225,6 @@ using namespace category;
 using testing_support::AckPacket;
 using testing_support::Bytes;
 using platform::regPoke;
-using testing_support::consoleCount;
 using R = MxifMaintenance;
 using Cmd = MxifMaintenanceCmd;
 using Texts = std::vector<std::string>;
@@ -241,7 +237,7 @@ Texts texts(const MaintenanceAlarm& a) { return {str(a.text[0]), str(a.text[1]),
 
 class MaintenanceTest : public test_categories::SystemCategoriesTest {
  protected:
-  void receive(const R& r) { peer.sendPacket(R::TYPE_INDEX, testing_support::textRecordBytes(r)), reg().receiveAll(); }
+  void receive(const R& r) { peer.sendText(r), reg().receiveAll(); }
   // A record carrying the four flags of the mainframe alarm.
   static R mainframeFlags(u8 f0, u8 f1, u8 f2) {
     R r{};
@@ -250,7 +246,7 @@ class MaintenanceTest : public test_categories::SystemCategoriesTest {
   }
   std::vector<R> reports() {
     std::vector<R> out;
-    for (const AckPacket& p : sendPass(cat)) out.push_back(system_test::textRecord<R>(p));
+    for (const AckPacket& p : sendPass(cat)) out.push_back(p.asText<R>());
     return out;
   }
   // Sends the command and returns the raw reply packet.
@@ -290,7 +286,7 @@ TEST_F(MaintenanceTest, GracePeriodShowsNoAlarmsThenTheFirstPollReportsThem) {
 
   const auto packets = frameSends(R::TYPE_INDEX);  // frame 3601: the first poll
   ASSERT_EQ(packets.size(), 1u);
-  const R got = system_test::textRecord<R>(packets[0]);
+  const R got = packets[0].asText<R>();
   EXPECT_EQ(texts(got.mainframeAlarm), Texts({"Alarm", "-", "No Alarm", "-"}));
   EXPECT_EQ(std::tuple(got.mainframeAlarm.mask, got.hourMeter.mask, got.hourMeter.status[0], got.hourMeter.status[8]),
             std::tuple(0x7u, 0x3u << 10 | 0x7u << 18, 1, 1));  // status bytes 0, 1, 8, 9, 10
@@ -305,18 +301,6 @@ TEST_F(MaintenanceTest, OnlyTheFlagOfAnAbsentUnitAOrOfBBesideAFittedAIsCleared) 
     regPoke(BOARD_STRAPS, word), receive(mainframeFlags(1, 1, 0)), runFrame(0);
     EXPECT_EQ(std::vector<int>({stored().mainframeAlarm.flag[0], stored().mainframeAlarm.flag[1]}), flags) << word;
   }
-}
-
-TEST_F(MaintenanceTest, TemperatureAlarmIsLoggedOnTheFirstPollThenEvery3601Polls) {
-  mxSetTemperatureAlarm(GLUE_XADC, 90), platform::setFpgaTemperature(GLUE_XADC, 95.0);
-  // The updates run directly past the grace period (frames would cost far more).
-  for (int f = 0; f <= CategoryMaintenance::GRACE_FRAMES; ++f) cat.update();
-  EXPECT_EQ(consoleCount("[ERR] Temperature alarm: 1 times, 0xa0"), 1);
-  for (int poll = 2; poll <= 3601; ++poll) cat.update();
-  EXPECT_EQ(consoleCount("Temperature alarm"), 1);
-  cat.update();
-  EXPECT_EQ(consoleCount("[ERR] Temperature alarm: 3602 times, 0xa0"), 1);
-  EXPECT_EQ(texts(stored().mainframeAlarm), Texts({"-", "-", "-", "-"}));  // no item monitored
 }
 
 TEST_F(MaintenanceTest, CommandAnswersAndResetsTheAlarmTexts) {
@@ -336,17 +320,6 @@ TEST_F(MaintenanceTest, CommandAnswersAndResetsTheAlarmTexts) {
   r.subControlPanel1Alarm.mask = 0x11, r.subControlPanel1Alarm.flag[0] = 1, r.subControlPanel1Alarm.text[0] = {3, {'F', 'a', 'n'}};
   receive(r), command(0), runFrame(0);
   EXPECT_EQ(texts(stored().subControlPanel1Alarm), Texts({"Fan", "-", "-", "-"}));
-}
-
-// A command handed to the wrong handler fails the type check that names both sides.
-TEST_F(MaintenanceTest, CommandHandlersCheckTheirType) {
-  struct Case { CategoryInterface& handler; int type; const char* text; } cases[] = {
-      {cat, 73, "id is 73 must be IndexOf<MxifMaintenanceCmd>::value"},
-      {CategoryInitialize::instance(), 70, "id is 70 must be IndexOf<SystemInitialCmd>::value"}};
-  for (const Case& c : cases) {
-    EXPECT_THROW(c.handler.receiveCommand(c.type, RequestReceiver::instance()), assert::AssertException);
-    EXPECT_EQ(consoleCount(c.text), 1) << c.text;
-  }
 }
 
 // A restart writes each alarm text from its flag and clears the flag of a unit not fitted.
@@ -380,7 +353,7 @@ TEST_F(MaintenanceLeverTest, LeverParametersResetEveryPanelUntilReportedAndComma
   using V = std::vector<int>;
   R r{};
   r.mask = R::LEVER_PARAM1 | R::LEVER_PARAM3 | R::LEVER_PARAM4, r.leverParam3 = 400, r.leverParam4 = 95;
-  peer.sendPacket(R::TYPE_INDEX, testing_support::textRecordBytes(r)), CategoryRegistry::instance().receiveAll(), cat.update();
+  peer.sendText(r), CategoryRegistry::instance().receiveAll(), cat.update();
   EXPECT_EQ(faders.resets, V({0, 1, 2, 0, 1, 2}));
   sendPass(), cat.update();  // reported: no more resets
   Cmd c{};
@@ -388,13 +361,6 @@ TEST_F(MaintenanceLeverTest, LeverParametersResetEveryPanelUntilReportedAndComma
   EXPECT_EQ(faders.resets, V({0, 1, 2, 0, 1, 2, 1}));
   CategoryRegistry::instance().reset();  // no maintenance record: the lever input gets 0, 0
   EXPECT_EQ(std::pair(CategoryMaintenance::leverLimits().floor, CategoryMaintenance::leverLimits().topMargin), std::pair(0, 0));
-}
-
-// A sensor stuck in alarm: its count stops at the largest count instead of overflowing.
-TEST_F(MaintenanceLeverTest, StuckTemperatureAlarmCountStopsAtItsLimit) {
-  mxSetTemperatureAlarm(GLUE_XADC, 90), platform::setFpgaTemperature(GLUE_XADC, 95.0);
-  cat.temperatureAlarms_ = INT32_MAX, cat.pollAlarms();
-  EXPECT_EQ(consoleCount("[ERR] Temperature alarm: 2147483647 times, 0xa0"), 1);
 }
 
 }  // namespace maintenance

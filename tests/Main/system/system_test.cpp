@@ -15,10 +15,7 @@
 #include "Common/storage.h"
 #include "Driver/calllog.h"
 #include "Driver/core/core.h"
-#include "Driver/filter/filter.h"
-#include "Driver/filter/regs.h"
 #include "Driver/genlock/genlock.h"
-#include "Driver/key/regs.h"
 #include "Lib/Include/data_internal.h"
 #include "Main/bus/bus.h"
 #include "Main/key/dsk.h"
@@ -31,7 +28,6 @@
 #include "Platform/genlock_model.h"
 #include "Platform/vsync.h"
 #include "tests/Main/category_fixture.h"
-#include "tests/Main/system/system_fixture.h"
 #include "tests/Main/transition/engine_fixture.h"
 #include "tests/support/board_fixture.h"
 
@@ -46,20 +42,20 @@ using S = MxifSystem;
 class SystemUpdateTest : public test_categories::StartedSystemTest {
  protected:
   void SetUp() override { StartedSystemTest::SetUp(), peer.readPackets(); }
-  system_test::CallLog log;
+  transition_test::CallLog log;
   static CategorySystem& sys() { return CategorySystem::instance(); }
   static S& live() { return sys().record(0); }
 
   // Sends the request through the ring; the next frame takes and applies it. Returns what that
   // frame reported of the system record.
   std::vector<S> request(const S& r) {
-    peer.sendPacket(S::TYPE_INDEX, testing_support::textRecordBytes(r));
+    peer.sendText(r);
     return frame();
   }
   std::vector<S> frame() {
     calllog::clear();
     std::vector<S> out;
-    for (const auto& p : frameSends(S::TYPE_INDEX)) out.push_back(system_test::textRecord<S>(p));
+    for (const auto& p : frameSends(S::TYPE_INDEX)) out.push_back(p.asText<S>());
     return out;
   }
   static S format(int f, int sdScale = -1) {
@@ -101,7 +97,7 @@ TEST_F(SystemUpdateTest, ModeChangeIsStoredAtOnceAndAppliedByTheNextUpdate) {
   Storage& storage = Storage::instance();
   request(format(3));
   S mode{};
-  mode.videoMask = S::MODE, mode.mode = 2, peer.sendPacket(S::TYPE_INDEX, testing_support::textRecordBytes(mode)), reg().receiveAll();
+  mode.videoMask = S::MODE, mode.mode = 2, peer.sendText(mode), reg().receiveAll();
   EXPECT_EQ(storage.readWord(STORAGE_BOARD_MODE), 258u);
   frame();  // format 3's code 6 stays until the next start
   EXPECT_EQ(std::tuple(last("mxSetVideoFormat").target, testing_support::consoleCount("Invalid Video format 12 in 0 mode"), mxVideoFormat()),
@@ -118,7 +114,7 @@ TEST_F(SystemUpdateTest, PresentedFormatIsAppliedOnceWhileItsReportWaits) {
     request(format(0));
     events.enable = events.linkedMe = rotation ? 1 : 0;
     for (u32 i = 0; !rotation && i < 0x30000; ++i) AcknowledgeSender::instance().stream().write(0);
-    peer.sendPacket(S::TYPE_INDEX, testing_support::textRecordBytes(format(8)));
+    peer.sendText(format(8));
     calllog::clear();
     for (int n = 0; n < 6; ++n) runFrame(0);
     EXPECT_EQ(std::tuple(count("mxSetVideoFormat"), count("mxClipStop"), sys().formatChanged()), std::tuple(1u, 4u, 0));
@@ -190,14 +186,21 @@ TEST_F(SystemUpdateTest, ChangeFlagReappliesFormatDependentSettings) {
 }
 
 // The toggles themselves are the button tests'; here the lamp of the main panel.
-TEST_F(SystemUpdateTest, OptionButtonsLightTheMainPanelLamp) {
-  auto button = [&](int code, int panel, int state) {
-    internal::MxifButtonEvent ev{};
-    ev.code = static_cast<u16>(code), ev.panel = static_cast<u8>(panel), ev.me = 4, ev.state = static_cast<u8>(state);
-    peer.send(ev), frame();
+TEST_F(SystemUpdateTest, OptionButtonsToggleTheDisplayOptionsAndLightTheMainPanelLamp) {
+  auto button = [&](int code, int panel, int state, int me = 4) {
+    peer.send(test_categories::buttonEvent(code, me, state, panel)), frame();
   };
+  const MxifSystemDisplay& d = live().display;
+  struct Step { int code, me, panel; u8 toggle1, toggle2; } steps[] = {  // toggles after the press
+      {2006, 4, 0, 1, 0}, {2013, 9, 2, 1, 1}, {2006, 4, 0, 0, 1},
+      {2006, 3, 0, 0, 1}, {2013, 4, 3, 0, 1}};  // a press naming an ME or from panel 3: nothing
+  for (const auto& s : steps) {
+    button(s.code, s.panel, 1, s.me);
+    EXPECT_EQ(std::tuple(d.toggle1, d.toggle2), std::tuple(s.toggle1, s.toggle2)) << s.code << " ME " << s.me;
+  }
   auto lamp = [](int code) { return category::CategoryLed::instance().ledRequest(0, code); };
-  live().display.toggle1 = 0, button(2006, 1, 1);  // another panel: no lamp
+  button(2006, 0, 0);
+  live().display.toggle1 = live().display.toggle2 = 0, button(2006, 1, 1);  // another panel: no lamp
   EXPECT_EQ(lamp(2906), 0);
   button(2006, 1, 0), button(2006, 0, 1), frame();
   EXPECT_EQ(lamp(2906), 2);
@@ -386,8 +389,7 @@ std::vector<std::string> calls() {
 
 class TestPatternTest : public test_categories::StartedSystemTest {
  protected:
-  void SetUp() override { mxFilterReset(), StartedSystemTest::SetUp(); }
-  system_test::CallLog log;
+  transition_test::CallLog log;
   // Sends entries 0.. of a channel of an ME and runs a frame.
   void sendValues(int me, int channel, std::vector<int> values) {
     MxifTest r{};
@@ -439,28 +441,6 @@ TEST_F(TestPatternTest, OnlyChannel0OfMe1SetsEveryMeWithValuesInTheDriversRanges
   EXPECT_EQ(callsOf("pattern").back(), "5632 5409 5410");
   calllog::clear(), sendValues(1, 0, {0});
   EXPECT_TRUE(calls().empty());
-}
-
-// Over the real drivers: the filter and key registers of ME 2 after the next driver updates; values
-// far out of range are clamped.
-TEST_F(TestPatternTest, Me2RegistersAndOutOfRangeValues) {
-  using namespace filter_regs;
-  const u32 me2 = mxMeBase(1);
-  sendValues(1, 0, {1, 7, 50, 3, 0, 10, 20, 30, 40, 25, 3});
-  for (int f = 0; f < 5; ++f) runFrame(0);
-  mxUpdateEarly();  // the early interrupt writes the transition and key registers
-  // Key 2's soft box: pixels 192 to 768, lines 216 to 648; softness sqrt(0.25) x 1023, rounded.
-  const u32 key2 = me2 + keyreg::KEY_BLOCK + keyreg::KEY_STRIDE;
-  // Key 1's dust: the background's own update switches the background's dust off every frame.
-  std::vector<u32> got;
-  for (u32 reg : {key2 + keyreg::SOFT_BOX, key2 + keyreg::SOFT_BOX + 4, key2 + keyreg::SOFT_BOX + 8, key2 + keyreg::SOFT_BOX + 12,
-                  key2 + keyreg::SOFTNESS, me2 + DUST_VALUE[1], me2 + DUST_CONTROL1[1], me2 + BUS_VALUE, me2 + BUS_CONTROL2})
-    got.push_back(platform::regPeek(reg));
-  EXPECT_EQ(got, (std::vector<u32>{192, 216, 768, 648, 512, GAIN_BASE + 511 + (3u << DUST_SHIFT), ACTIVE + DUST_CODE + 1,
-                                   BUS_RUN, ACTIVE + BUS_MODE_CODE - BUS_MODE1_CLEAR}));
-  sendValues(1, 0, {1, 7, 150, 20, 150, 150, 150, 150, 150, 150, 1});  // far out of range
-  runFrame(0);
-  EXPECT_EQ(platform::regPeek(me2 + DUST_VALUE[1]), GAIN_BASE + 1023 + (15u << DUST_SHIFT));
 }
 
 }  // namespace patterns

@@ -12,6 +12,12 @@
 
 namespace transition_test {
 
+// Notes the driver calls while it lives (the log starts empty).
+struct CallLog {
+  CallLog() { calllog::enable(true); }
+  ~CallLog() { calllog::enable(false); }
+};
+
 // The calls of one setter (all calls when name is null), oldest first.
 inline std::vector<calllog::Call> calls(const char* name = nullptr) {
   std::vector<calllog::Call> out;
