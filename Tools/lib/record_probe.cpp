@@ -145,6 +145,8 @@ bool deliver(const Bytes& packet) {
     category::CategoryRegistry::instance().receiveAll();
   } catch (const assert::AssertException&) {
     return false;  // a failed check refuses the value
+  } catch (const ScratchEnded&) {
+    return false;  // so does a halt or restart
   }
   return true;
 }

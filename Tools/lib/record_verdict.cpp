@@ -93,6 +93,7 @@ class Runs {
       try {
         registry.updatePass();
       } catch (const assert::AssertException&) {
+      } catch (const ScratchEnded&) {
       }
     };
     std::set<std::tuple<int, int, int>> written;
@@ -273,6 +274,7 @@ class Judge {
     try {
       category::CategoryRegistry::instance().updatePass();
     } catch (const assert::AssertException&) {
+    } catch (const ScratchEnded&) {
     }
     // No field counts as sent yet: a value offered that equals the one held is taken only where the
     // category marks it so.
@@ -715,6 +717,8 @@ bool answered(const Bytes& packet, int type) {
     try {
       registry.process();
     } catch (const assert::AssertException&) {
+    } catch (const ScratchEnded&) {
+      return false;  // the board would restart on it: no answer
     }
   }
   std::vector<linkpeer::Packet> out;

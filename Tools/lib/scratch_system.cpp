@@ -9,6 +9,7 @@
 #include "Main/framework/link.h"
 #include "Main/framework/startup.h"
 #include "Platform/board.h"
+#include "Platform/board_models.h"
 
 namespace frontend {
 namespace {
@@ -54,6 +55,7 @@ void restart() {
     registry.updatePass();
   } catch (const assert::AssertException&) {
     // A check that fails on the state restored leaves the rest of the frame; the records stand.
+  } catch (const ScratchEnded&) {
   }
   rules::clear();
 }
@@ -62,8 +64,11 @@ void restart() {
 
 bool useScratchSystem() {
   if (!platform::boardIsOpen()) {
-    platform::BoardOptions options;  // anonymous memory, stepped clock
+    platform::BoardOptions options;  // anonymous memory
+    options.clock = platform::ClockMode::Fast;
     platform::boardOpen(options);
+    platform::attachBoardModels();
+    platform::setEndHandler([](platform::EndReason, u32) { throw ScratchEnded{}; });
     platform::setDebugEcho(false);
   }
   auto& registry = category::CategoryRegistry::instance();

@@ -9,9 +9,15 @@
 
 namespace frontend {
 
+// What a run of the categories here throws when their code ends the run of main, as a halt or a
+// watchdog restart does on the board: the request that led there is taken by none of them.
+struct ScratchEnded {};
+
 // Opens a board of anonymous memory unless one is open, creates the categories, and unless they are
 // bound already (a system that runs in this program), binds every instance as the back end's
-// start-up does and gives each its default record. True when it bound them.
+// start-up does and gives each its default record. True when it bound them. A board it opens has the
+// board's device models and a clock that a timer read moves on, so that what waits on the hardware
+// ends as on the board; a halt or restart throws ScratchEnded.
 bool useScratchSystem();
 
 // Whether the categories in this program are the tools' own, which they may set as they like (not
