@@ -434,16 +434,18 @@ bool echoRefusalsOf(const RecordType& type, const u8* sent, size_t sentSize, con
     const Field& f = fa[i];
     const Field& g = fb[i];
     const bool text = f.textCapacity > 0;
-    if (f.leaf.isMask || f.leaf.mask == nullptr || &f == ia.me || &f == ia.channel) {
+    if (f.leaf.isMask || &f == ia.me || &f == ia.channel) {
       if (text) ++i;
       continue;
     }
+    // A field without a presence bit is carried always, by the request and its answer.
+    const bool always = f.leaf.mask == nullptr;
     const int elements = f.leaf.perElement ? f.leaf.count : 1;
     for (int e = 0; e < elements; ++e) {
       const int bit = f.leaf.bit + e;
-      if (!codec::presenceBit(f.leaf.mask, bit)) continue;
+      if (!always && !codec::presenceBit(f.leaf.mask, bit)) continue;
       const int element = f.leaf.perElement ? e : -1;
-      const bool answered = codec::presenceBit(g.leaf.mask, bit);
+      const bool answered = echo != nullptr && (always || codec::presenceBit(g.leaf.mask, bit));
       if (answered && sameElements(f, g, element, text ? &fa[i + 1] : nullptr, text ? &fb[i + 1] : nullptr)) continue;
       out.push_back({f.name + (element >= 0 ? "[" + std::to_string(e) + "]" : ""), valueText(f, a, element),
                      answered ? valueText(g, b, element) : "", numbersOf(f, element),

@@ -185,6 +185,8 @@ class Judge {
       const bool text = f->textCapacity > 0;
       const int from = element >= 0 ? element : 0, to = element >= 0 ? element + 1 : text ? 1 : f->leaf.count;
       for (int e = from; e < to; ++e) {
+        // A field without a presence bit goes with every request: only a value typed counts.
+        if (f->leaf.mask == nullptr && (typed_.empty() || !typed(*f, e))) continue;
         Element x;
         x.t = {f, e};
         x.name = text ? f->name : elementName(*f, e);
