@@ -67,10 +67,17 @@ TEST_F(EndToEnd, BootRefusalsAndTheFirstRequests) {
   // The live mode sent again is left out of the answer: it holds as sent, no refusal.
   r = frontend("send MxifSystem mode=0");
   EXPECT_EQ(std::tuple(r.status, r.err), std::tuple(0, "")) << r.err;
-  // A command answered with a negative reply code is refused too.
+  // A command answered with a negative reply code is refused too; one answered by none says so at once.
   r = frontend("send MxifKeyCmd command=999");
   EXPECT_TRUE(r.status == 1 && r.err.starts_with("frontend: refused: MxifKeyCmd ") && r.err.find(" reply=-") != std::string::npos)
       << r.err;
+  r = frontend("send MxifChromaKeyCmd me=4");
+  EXPECT_EQ(std::tuple(r.status, r.err), std::tuple(3, "frontend: sent MxifChromaKeyCmd; no answer seen: the back end's code "
+                                                       "answers none with me=4 (it does with me=0)\n"));
+  // An on-air request: the downstream key at rest cuts to it, which its state shows a frame later.
+  r = frontend("send MxifDsk channel=1 onAir=1");
+  EXPECT_EQ(std::tuple(r.status, r.err), std::tuple(0, "")) << r.err;
+  EXPECT_NE(frontend("show MxifDsk channel=1").out.find(" onAir=1 "), std::string::npos);
   programConsole();
   EXPECT_EQ(count(console_, "Connected from System Manager"), 1) << console_;  // once
 }
