@@ -196,7 +196,7 @@ std::vector<Settable> numericFields(int type) {
 TEST_F(Verdicts, RandomSendsAreJudgedAsTheBackEndTookThem) {
   const char* count = std::getenv("MX_VERDICT_SENDS");
   const char* seed = std::getenv("MX_VERDICT_SEED");
-  const int sends = count != nullptr ? std::atoi(count) : 60;
+  const int sends = count != nullptr ? std::atoi(count) : 40;
   std::mt19937 random(seed != nullptr ? static_cast<unsigned>(std::atol(seed)) : 7u);
   std::vector<int> types;
   for (int t = 0; t < category::FIRST_COMMAND_TYPE; ++t) {
