@@ -66,9 +66,9 @@ class AckReports {
          (!reader_.start().empty() && reader_.start() != *sentUnder_))) {
       lost_ = Follow::Restarted;
     }
-    // The readers that hold a full ring are named as they stand when it is seen full, under the
-    // table's lock: a stopped one that is continued moves on at once.
-    if (!full_ && linkpeer::ringRoom(ring_) == 0) full_ = reader_.fullHeldBy(holders_);
+    // Who holds a full ring is said as it stands when it is seen full, under the table's lock: a
+    // stopped reader that is continued moves on at once.
+    if (!full_ && linkpeer::ringRoom(ring_) == 0) full_ = reader_.fullHeldBy(holder_);
     if (lost()) return 0;
     const Bytes& bytes = reader_.bytes();
     Packet p;
@@ -92,7 +92,7 @@ class AckReports {
     }
   }
   bool failed() const { return lost_ == Follow::Failed; }
-  const std::string& holders() const { return holders_; }
+  const std::string& holder() const { return holder_; }
 
  private:
   std::string dir_;
@@ -102,7 +102,7 @@ class AckReports {
   std::vector<Report> reports_;
   size_t parsed_ = 0, garbage_ = 0;
   bool full_ = false;
-  std::string holders_;  // of the full ring
+  std::string holder_;  // of the full ring
   Follow lost_ = Follow::Copied;
 };
 
@@ -127,11 +127,7 @@ int unanswered(std::ostream& err, const std::string& request, const std::string&
 std::string whyUnseen(Link& link, AckReports& acks, u32 requestEnd) {
   if (acks.lost()) return acks.lostWhy();
   if (InterruptHandlers::interrupted()) return "stopped by a signal before it was seen";
-  if (acks.wasFull()) {
-    const std::string& holders = acks.holders();
-    return "the acknowledgement ring was full: " +
-           (holders.empty() ? std::string("a reader outside these tools held it") : "a reader that read no more held it (" + holders + ")");
-  }
+  if (acks.wasFull()) return "the acknowledgement ring was full: " + acks.holder();
   if (!readPast(link, requestEnd)) return "the back end has not read the request (--timeout S waits longer)";
   return "the back end has not acted on it yet (a wait holds requests back; --timeout S waits longer)";
 }

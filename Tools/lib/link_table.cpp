@@ -25,6 +25,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* TABLE_FILE = "/frontend.link";
 constexpr const char* NEW_FILE = "/frontend.link.new";
+constexpr const char* LINK_FILE = "/link.mem";  // each running reader holds a read lock on it
 // A reader with nothing new to copy still visits the table this often, so that one made anew has
 // it back well within REBUILD_GRACE.
 constexpr auto REVISIT = REBUILD_GRACE / 10;
@@ -73,7 +74,7 @@ void getRequests(std::istream& words, RequestFraming& s) {
   s.resume(owed, held.data(), static_cast<int>(held.size()));
 }
 
-// Lines "table MADE", "start STAMP", "waiting AT TYPE:DROPPED...", "taken AT...", "request OWED HEAD",
+// Lines "table MADE", "grace 0|1", "start STAMP", "waiting AT TYPE:DROPPED...", "taken AT...", "request OWED HEAD",
 // "reader PID SERIAL AT", then "sum CHECKSUM" of all before it. False when the text is not a whole
 // table (missing, cut, or changed by anything but the tools).
 bool parsed(const std::string& text, LinkTable& t) {
@@ -90,6 +91,8 @@ bool parsed(const std::string& text, LinkTable& t) {
     const std::string rest = line.substr(std::min(line.size(), word.size() + 1));
     if (word == "table") {
       t.made = rest;
+    } else if (word == "grace") {
+      words >> t.grace;
     } else if (word == "start") {
       t.start = rest;
     } else if (word == "waiting") {
@@ -108,7 +111,7 @@ bool parsed(const std::string& text, LinkTable& t) {
 
 std::string printed(const LinkTable& t) {
   std::ostringstream out;
-  out << "table " << t.made << "\nstart " << t.start << "\nwaiting " << t.waiting;
+  out << "table " << t.made << "\ngrace " << t.grace << "\nstart " << t.start << "\nwaiting " << t.waiting;
   for (const auto& [type, count] : t.dropped) out << " " << type << ":" << count;
   out << "\ntaken";
   for (u32 at : t.taken) out << " " << at;
@@ -126,12 +129,30 @@ long long monotonicNs() {
   return now.tv_sec * 1000000000ll + now.tv_nsec;
 }
 
-// Whether the table was made anew within REBUILD_GRACE.
-bool inGrace(const std::string& made) {
-  const size_t dot = made.find('.');
-  const long long at = dot == std::string::npos ? 0 : std::atoll(made.c_str() + dot + 1);
+// Whether the table was made anew within REBUILD_GRACE while readers ran.
+bool inGrace(const LinkTable& t) {
+  const size_t dot = t.made.find('.');
+  const long long at = dot == std::string::npos ? 0 : std::atoll(t.made.c_str() + dot + 1);
   const long long age = monotonicNs() - at;
-  return age >= 0 && age < std::chrono::nanoseconds(REBUILD_GRACE).count();
+  return t.grace && age >= 0 && age < std::chrono::nanoseconds(REBUILD_GRACE).count();
+}
+
+// A lock on the whole of a file.
+struct flock wholeLock(short type) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  return lock;
+}
+
+// Whether a reader of dir's acknowledgement ring runs, in any process: each holds a read lock on
+// link.mem from its entry into the table on. True when that cannot be told.
+bool readersRun(const std::string& dir) {
+  const int fd = ::open((dir + LINK_FILE).c_str(), O_RDONLY | O_CLOEXEC);
+  struct flock probe = wholeLock(F_WRLCK);
+  const bool run = fd < 0 || fcntl(fd, F_OFD_GETLK, &probe) != 0 || probe.l_type != F_UNLCK;
+  if (fd >= 0) ::close(fd);
+  return run;
 }
 
 // A process that has ended, whether or not its parent has collected it yet.
@@ -210,6 +231,16 @@ void pruneTaken(LinkTable& t) {
   std::erase_if(t.taken, [&](u32 at) { return ringAhead(t.waiting, at) >= waits; });
 }
 
+// Where the read index of a live table is to stand: at the oldest position still needed, or where
+// it is while a table made anew waits for its readers.
+u32 readFrom(const u8* ring, LinkTable& t) {
+  keepWaiting(ring, t);
+  pruneTaken(t);
+  u32 oldest = t.waiting;
+  for (const LinkTable::Reader& r : t.readers) oldest = ringAhead(t.read, r.at) < ringAhead(t.read, oldest) ? r.at : oldest;
+  return inGrace(t) ? t.read : oldest;
+}
+
 std::string runningStart(const std::string& dir) {
   std::string start;
   return cli::backendOn(dir, &start) == cli::Backend::Running ? start : std::string();
@@ -257,6 +288,7 @@ bool withTable(const std::string& dir, u8* ackRing, const std::function<void(Lin
   if (ok && (fd < 0 || !parsed(contents(fd), t))) {
     t = {};
     t.made = std::to_string(getpid()) + "." + std::to_string(monotonicNs());
+    t.grace = readersRun(dir);
     t.rebuilt = true;
   }
   if (fd >= 0) ::close(fd);
@@ -282,14 +314,9 @@ bool withTable(const std::string& dir, u8* ackRing, const std::function<void(Lin
     for (LinkTable::Reader& r : t.readers) r.at = distance(r.at) > used ? t.read : r.at;
   }
   if (ok) change(t);
-  // The read index stays while readers of a table made anew come back into it, and is not written
-  // into the rings of another start (one that began during this visit).
+  // The read index is not written into the rings of another start (one that began during this visit).
   if (t.live && runningStart(dir) == t.start) {
-    keepWaiting(ackRing, t);
-    pruneTaken(t);
-    u32 oldest = t.waiting;
-    for (const LinkTable::Reader& r : t.readers) oldest = distance(r.at) < distance(oldest) ? r.at : oldest;
-    if (oldest != t.read && !inGrace(t.made)) storeIndex(ackRing + 4, oldest);
+    if (const u32 from = readFrom(ackRing, t); from != t.read) storeIndex(ackRing + 4, from);
   }
   if (ok) {
     // Written whole to a new file, then put in place: a tool ended at any instant leaves the old table
@@ -326,7 +353,8 @@ std::atomic<unsigned> serials{0};
 }
 
 AckReader::AckReader(const std::string& dir, u8* ackRing, From from, double timeout)
-    : dir_(dir), ring_(ackRing), from_(from), timeout_(timeout), serial_(++serials) {
+    : dir_(dir), ring_(ackRing), from_(from), timeout_(timeout), serial_(++serials),
+      running_(::open((dir + LINK_FILE).c_str(), O_RDONLY | O_CLOEXEC)) {
   follow();
 }
 
@@ -334,6 +362,7 @@ AckReader::~AckReader() {
   withTable(dir_, ring_, [&](LinkTable& t) {
     std::erase_if(t.readers, [&](const LinkTable::Reader& r) { return r.pid == getpid() && r.serial == serial_; });
   }, timeout_);
+  if (running_ >= 0) ::close(running_);
 }
 
 bool AckReader::visit(const std::function<void(LinkTable&, LinkTable::Reader&)>& f) {
@@ -355,6 +384,10 @@ bool AckReader::visit(const std::function<void(LinkTable&, LinkTable::Reader&)>&
       }
       made_ = t.made;
       registered_ = true;
+      // From its entry on, a table made anew waits for it (taken under the table's lock, so that no
+      // visit finds it in neither).
+      const struct flock lock = wholeLock(F_RDLCK);
+      if (running_ >= 0) fcntl(running_, F_OFD_SETLK, &lock);
       if (me != t.readers.end()) me->at = at_;
     }
     if (me == t.readers.end()) {
@@ -434,15 +467,20 @@ void AckReader::take(const std::vector<size_t>& starts) {
   });
 }
 
-bool AckReader::fullHeldBy(std::string& names) {
+bool AckReader::fullHeldBy(std::string& holder) {
   bool full = false;
   visit([&](LinkTable& t, LinkTable::Reader& me) {
-    if (!t.live || ringRoom(ring_) != 0) return;
+    if (!t.live) return;
+    const u32 from = readFrom(ring_, t);  // as this visit leaves the read index
+    if (ringAhead(from, loadIndex(ring_) % LINK_RING_DATA) < LINK_RING_DATA - LINK_RING_RESERVE) return;
     full = true;
-    names.clear();
+    std::string names;
     for (const LinkTable::Reader& r : t.readers) {
-      if (&r != &me && r.at == t.read) names += (names.empty() ? "" : ", ") + processName(r.pid);
+      if (&r != &me && r.at == from) names += (names.empty() ? "" : ", ") + processName(r.pid);
     }
+    holder = !names.empty() ? "a reader that read no more held it (" + names + ")"
+             : inGrace(t)   ? "the tools held it while their table frontend.link, made anew, waited for its readers"
+                            : "a reader outside these tools held it";
   });
   return full;
 }

@@ -8,8 +8,10 @@
 // instant leaves the table as it was before or after the change, never cut. The text ends in a
 // checksum: a table that is missing, cut or damaged by anything else is made anew. Every reader
 // keeps its own position and start in its memory and writes them into the table at each visit, so a
-// table made anew is rebuilt from the readers still running; for REBUILD_GRACE after that the read
-// index stays where it is, so that each of them is back in the table before it moves.
+// table made anew is rebuilt from the readers still running. Each holds a read lock on the board's
+// link.mem from its entry into the table on: when the table is made anew while one is held, the read
+// index stays where it is for REBUILD_GRACE, so that each of them is back in the table before it
+// moves. A table made where no reader runs (the board's first) has none to wait for.
 //
 // The acknowledgement ring has one read index, which the back end honours for room. The tools keep
 // it at the oldest position still needed: that of a running reader, or the oldest report waiting
@@ -38,6 +40,7 @@ struct LinkTable {
     u32 at = 0;           // the ring index it reads next
   };
   std::string made;        // who made this table and when ("PID.NANOSECONDS", a monotonic clock)
+  bool grace = false;      // whether readers ran when it was made: the read index waits for them
   std::string start;       // the back end's start that the positions belong to
   u32 waiting = 0;         // where the oldest report still waiting begins
   std::set<u32> taken;     // starts of later reports that a `watch --waiting --type` took
@@ -101,9 +104,11 @@ class AckReader {
   // How many older waiting reports of each type the tools had dropped for room when this reader
   // started (From::Waiting only; it says so, so the count starts again).
   const std::map<int, u32>& droppedBefore() const { return droppedBefore_; }
-  // Whether the ring is full as the table's lock is held; if so, names the readers other than this
-  // one that hold its read index then ("process 123 (frontend, stopped)", "" when none does).
-  bool fullHeldBy(std::string& names);
+  // Whether the ring is full as the table's lock is held and the read index moved; if so, says who
+  // holds it then: the readers other than this one at the read index ("a reader that read no more
+  // held it (process 123 (frontend, stopped))"), the tools' table made anew waiting for its readers,
+  // or a reader outside the tools.
+  bool fullHeldBy(std::string& holder);
 
  private:
   bool visit(const std::function<void(LinkTable&, LinkTable::Reader&)>& f);
@@ -112,6 +117,7 @@ class AckReader {
   From from_;
   double timeout_;
   unsigned serial_;
+  int running_;  // the board's link.mem, read-locked while this reader is in the table
   bool registered_ = false;
   std::string start_;  // the back end's start that at_ belongs to
   std::string made_;   // the table as last seen

@@ -599,10 +599,10 @@ TEST(FrontendTable, ATableIsTakenOnlyWithItsOwnSum) {
   }
 }
 
-// A table made anew holds the read index for a while, so that a reader that was not visiting it (a
-// stopped watch) is back in it before it moves: reports that a watch --waiting took meanwhile stay
-// for that reader. A reader that the read index passed says whether the table was lost then, or a
-// reader outside the tools took the reports.
+// A table made anew while a reader runs holds the read index for a while, so that a reader that was
+// not visiting it (a stopped watch) is back in it before it moves: reports that a watch --waiting took
+// meanwhile stay for that reader. A reader that the read index passed says whether the table was lost
+// then, or a reader outside the tools took the reports. Where no reader runs, nothing is held.
 TEST(FrontendTable, AReaderOfALostTableKeepsItsReportsOrSaysWhyNot) {
   using Follow = linkpeer::AckReader::Follow;
   ScriptedBackEnd backEnd;
@@ -621,6 +621,10 @@ TEST(FrontendTable, AReaderOfALostTableKeepsItsReportsOrSaysWhyNot) {
     EXPECT_EQ(reader.follow(), followed);
     EXPECT_EQ(reader.bytes().empty(), followed != Follow::Copied);
   }
+  backEnd.report({"MxifSystem", "horizontalPhase=1"});
+  std::filesystem::remove(backEnd.dir + "/frontend.link");
+  backEnd.run("watch --waiting --timeout 0");
+  EXPECT_EQ(linkpeer::ringUsed(ring), 0u);
 }
 
 // A watch says what it could not show: a new start of the back end, reports that a reader outside the
