@@ -162,11 +162,14 @@ int mxGlueFieldBit() { return core().glueField; }
 
 int mxGetLineOffset() { return lineOffset(core().format); }
 
+bool mxBoardRunsFormat(int format, bool paired, bool fourK) {
+  return fourK == (format > 9) && (fourK || paired == (format == 8 || format == 9));
+}
+
 void mxInitialize(int format, float scale) {
   CoreState& s = core();
   u32 start = mxGetTicks();
-  bool wide = format > 9;
-  if (s.fourK != wide || (!s.fourK && s.paired != (format == 8 || format == 9))) {
+  if (!mxBoardRunsFormat(format, s.paired, s.fourK)) {
     MX_LOG(libmx::ERR, "Invalid Video format %d in %d mode", format, s.paired ? 1 : 0);
     return;
   }

@@ -118,6 +118,9 @@ int mxGlueFieldBit();
 // A per-format horizontal timing constant of the genlock driver.
 int mxGetLineOffset();
 
+// Whether a board runs format code `format`: a 4K board the codes above 9 only; another board, with
+// the paired FPGA codes 8 and 9, without it the others up to 9. mxInitialize refuses the rest.
+bool mxBoardRunsFormat(int format, bool paired, bool fourK);
 // Initialises every block for a format code (0..7, paired variants 8..15) and picture scale.
 void mxInitialize(int format, float scale);
 void mxSetVideoFormat(int format, float scale);

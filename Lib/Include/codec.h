@@ -58,6 +58,30 @@ enum class Kind : u8 { U8, S8, U16, S16, U32, S32, F32 };
 // What a field without presence bit says of the record: which instance of its type it is.
 enum class Instance : u8 { NONE, ME, CHANNEL };
 
+// What a field is to a front end besides a setting (declared with tag(), before the field):
+//   STATUS          the back end sets it itself, whatever a request says (setBy names from what);
+//                   `elements`: the elements it covers, a bit each (all when ~0)
+//   ON_AIR_REQUEST  a layer's on-air state, which a request's value asks the layer's transition to
+//                   change (setBy says how); the state it reaches is reported a frame or two later
+//   REPLY           a command's reply code, which the back end fills in its answer; negative: refused
+enum class Role : u8 { SETTING, STATUS, ON_AIR_REQUEST, REPLY };
+struct Tag {
+  Role role = Role::SETTING;
+  const char* setBy = nullptr;
+  u32 elements = ~0u;
+  constexpr bool covers(int element) const { return element < 0 || element >= 32 || ((elements >> element) & 1u) != 0; }
+};
+constexpr Tag status(const char* setBy, u32 elements = ~0u) { return {Role::STATUS, setBy, elements}; }
+constexpr Tag onAirRequest(const char* what) { return {Role::ON_AIR_REQUEST, what}; }
+constexpr Tag REPLY = {Role::REPLY};
+
+// Tags the next field of a field list; visitors that have no use for tags (every form of the
+// record itself) pass it by.
+template <class V>
+constexpr void tag(V& v, const Tag& t) {
+  if constexpr (requires { v.tag(t); }) v.tag(t);
+}
+
 constexpr int widthOf(Kind k) {
   switch (k) {
     case Kind::U8:
@@ -84,6 +108,7 @@ struct Leaf {
   bool isMask;         // this leaf is a presence word (or array of them)
   Instance instance = Instance::NONE;  // the ME or channel of the record (meField, channelField)
   int textCapacity = 0;  // > 0: a text's count, and the next leaf its characters (textField)
+  Tag tag = {};          // what tag() declared for the field
 };
 
 // Receives every leaf of a record in wire order.
@@ -232,9 +257,14 @@ class Walker {
   void text(const char* name, const char* charsName, T& t, M& m, int bit) {
     int words = 0;
     u32* w = internal::maskWords(m, words);
+    const Tag both = tag_;
     emit(name, t.count, w, words, bit, false, Instance::NONE, std::remove_const_t<T>::capacity);
+    tag_ = both;
     emit(charsName, t.chars, w, words, bit, false);
   }
+
+  // The tag of the next field.
+  void tag(const Tag& t) { tag_ = t; }
 
  private:
   template <class X>
@@ -244,11 +274,13 @@ class Walker {
     constexpr Kind kind = internal::kindOf<typename S::Elem>();
     if (mask != nullptr) internal::checkBits<X>(words, bit, perElement);
     sink_.leaf({prefix_.text(), name, internal::bytesOf(x), kind, S::count, mask, bit, perElement, false, instance,
-                textCapacity});
+                textCapacity, tag_});
+    tag_ = {};
   }
 
   LeafSink& sink_;
   internal::Prefix prefix_;
+  Tag tag_ = {};
 };
 
 // Declares a field without presence bit that names the record's instance: its ME (a record kept per

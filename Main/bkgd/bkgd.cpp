@@ -200,7 +200,13 @@ void CategoryBkgd::validate(const MxifBkgd& in, const MxifBkgd& live, MxifBkgd& 
     return false;
   });
   // A limit window wider than the run: the limit just taken keeps its value, the other gives way.
+  static constexpr rules::Rule LIMITS_GIVE_WAY = {
+      rules::Effect::MOVES, "trans.limitStart + trans.limitEnd stay within 1000: the limit sent (limitStart when both "
+                            "are) keeps its value and the other gives way"};
+  static constexpr rules::Rule NR_TOGGLES = {rules::Effect::SAME, "nrMode 2 toggles the mode held, 0 and 1"};
   if ((s.trans.mask & (LIMIT_START | LIMIT_END)) != 0 && in.trans.limitStart + in.trans.limitEnd > LIMIT_SUM) {
+    rules::note(LIMITS_GIVE_WAY, in, in.trans.limitStart);
+    rules::note(LIMITS_GIVE_WAY, in, in.trans.limitEnd);
     if ((s.trans.mask & LIMIT_START) != 0) {
       s.trans.limitEnd = static_cast<s16>(LIMIT_SUM - in.trans.limitStart);
       s.trans.mask |= LIMIT_END;
@@ -209,12 +215,17 @@ void CategoryBkgd::validate(const MxifBkgd& in, const MxifBkgd& live, MxifBkgd& 
       s.trans.mask |= LIMIT_START;
     }
   }
-  if ((s.mask & bit(MxifBkgd::BIT_NR_MODE)) != 0 && s.nrMode == 2) s.nrMode = toggled(live.nrMode);
+  if ((s.mask & bit(MxifBkgd::BIT_NR_MODE)) != 0 && s.nrMode == 2) {
+    s.nrMode = toggled(live.nrMode);
+    rules::note(NR_TOGGLES, in, in.nrMode);
+  }
   if ((in.mask & bit(MxifBkgd::BIT_EDGES)) != 0) {
     const u8 symmetry = (s.mask & bit(MxifBkgd::BIT_EDGE_SYMMETRY)) != 0 ? s.edgeSymmetry : live.edgeSymmetry;
     s16 edges[4];
     std::copy(in.edges, in.edges + 4, edges);
-    if (libmx::clampEdges(symmetry, live.edges, edges) != 0) s.setEdges(edges);
+    const int clamped = libmx::clampEdges(symmetry, live.edges, edges);
+    if (clamped == libmx::EDGES_MOVED) rules::note(symmetry == 1 ? libmx::EDGES_SYMMETRIC : libmx::EDGES_IN_ORDER, in, in.edges);
+    if (clamped != 0) s.setEdges(edges);
   }
   MxifBkgd::mergeFlagLevelsAngle(s.modify, in.modify);
   MxifBkgd::mergeSelectors(s.link, in.link);

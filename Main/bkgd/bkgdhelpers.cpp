@@ -1,5 +1,7 @@
 #include "Main/bkgd/bkgdhelpers.h"
 
+#include <algorithm>
+
 #include "Driver/core/core.h"
 
 namespace libmx {
@@ -32,7 +34,20 @@ bool outOfRange(s16 e) { return e < EDGE_MIN || e > EDGE_MAX; }
 constexpr int PAT_FREE_EDGE[4] = {0, 3, 2, 1};
 constexpr int PAT_FREE_EDGE_BIT = 6;
 
-void assignPatFree(MxifBkgd::PatFree& staged, const MxifBkgd::PatFree& live, const MxifBkgd::PatFree& incoming) {
+// The free-pattern geometry is taken whole or not at all; its edges lie at elements 0, 3, 2, 1.
+constexpr rules::Rule PAT_FREE_WHOLE = {
+    rules::Effect::REFUSES, "the free-pattern sub-record is taken whole or not at all: one edge outside -5000..5000 "
+                            "refuses every field sent with it"};
+constexpr rules::Rule PAT_FREE_IN_ORDER = {
+    rules::Effect::MOVES, "the edge rule (edges[0] left, edges[3] top, edges[2] bottom, edges[1] right): a changed edge "
+                          "pushes its opposite, so right stays at least left and top at least bottom"};
+constexpr rules::Rule PAT_FREE_SYMMETRIC = {
+    rules::Effect::MOVES, "with edgeSymmetry other than 0 (sent, else as held) the edges are symmetric (edges[0] left, "
+                          "edges[3] top, edges[2] bottom, edges[1] right): a changed edge sets its opposite to minus it, "
+                          "and left and bottom stay at most 0, top and right at least 0"};
+
+void assignPatFree(const MxifBkgd& request, MxifBkgd::PatFree& staged, const MxifBkgd::PatFree& live,
+                   const MxifBkgd::PatFree& incoming) {
   if (incoming.mask == 0) return;
   MxifBkgd::PatFree sub = live;
   sub.mask = 0;
@@ -43,7 +58,10 @@ void assignPatFree(MxifBkgd::PatFree& staged, const MxifBkgd::PatFree& live, con
     oldEdges[i] = live.edges[PAT_FREE_EDGE[i]];
     edges[i] = sub.edges[PAT_FREE_EDGE[i]];
   }
-  if (clampEdges(sub.edgeSymmetry != 0 ? 1 : 0, oldEdges, edges) == 0) return;
+  const int symmetric = sub.edgeSymmetry != 0 ? 1 : 0;
+  const int clamped = clampEdges(symmetric, oldEdges, edges);
+  if (clamped == 0) return rules::note(PAT_FREE_WHOLE, request, incoming);
+  if (clamped == EDGES_MOVED) rules::note(symmetric ? PAT_FREE_SYMMETRIC : PAT_FREE_IN_ORDER, request, incoming.edges);
   for (int i = 0; i < 4; ++i) {
     sub.edges[PAT_FREE_EDGE[i]] = edges[i];
     sub.mask |= 1u << (PAT_FREE_EDGE_BIT + PAT_FREE_EDGE[i]);
@@ -53,10 +71,20 @@ void assignPatFree(MxifBkgd::PatFree& staged, const MxifBkgd::PatFree& live, con
 
 }  // namespace
 
+const rules::Rule EDGES_IN_ORDER = {
+    rules::Effect::MOVES, "the edge rule (edges left, top, bottom, right): a changed edge pushes its opposite, so right "
+                          "stays at least left and top at least bottom"};
+const rules::Rule EDGES_SYMMETRIC = {
+    rules::Effect::MOVES, "the edge rule in its symmetric mode (edges left, top, bottom, right): a changed edge sets its "
+                          "opposite to minus it, and left and bottom stay at most 0, top and right at least 0"};
+
 int clampEdges(int mode, const s16 oldEdges[4], s16 edges[4]) {
   for (int i = 0; i < 4; ++i) {
     if (outOfRange(edges[i])) return 0;
   }
+  s16 sent[4];
+  std::copy(edges, edges + 4, sent);
+  const auto result = [&] { return std::equal(edges, edges + 4, sent) ? EDGES_KEPT : EDGES_MOVED; };
   if (mode == 1) {
     static constexpr int PARTNER[4] = {3, 2, 1, 0};
     for (int i = 0; i < 4; ++i) {
@@ -66,7 +94,7 @@ int clampEdges(int mode, const s16 oldEdges[4], s16 edges[4]) {
     if (edges[2] > 0) edges[2] = 0;
     if (edges[3] < 0) edges[3] = 0;
     if (edges[1] < 0) edges[1] = 0;
-    return 1;
+    return result();
   }
   if (edges[0] != oldEdges[0] && edges[0] > edges[3]) edges[3] = edges[0];
   if (edges[1] != oldEdges[1] && edges[1] < edges[2]) {
@@ -75,7 +103,7 @@ int clampEdges(int mode, const s16 oldEdges[4], s16 edges[4]) {
     edges[1] = edges[2];
   }
   if (edges[3] != oldEdges[3] && edges[3] < edges[0]) edges[0] = edges[3];
-  return 1;
+  return result();
 }
 
 int isPatternValid(const u8 pattern[2], int code) {
@@ -95,15 +123,16 @@ int isPatternValid(const u8 pattern[2], int code) {
 
 namespace {
 
-// The selector link of linkPair and linkPairKey on one selector group.
-void linkSelectors(const MxifBkgd::Selectors& incoming, const MxifBkgd::Selectors& live, MxifBkgd::Selectors& s) {
+// The selector link of linkPair and linkPairKey on one selector group; true when it copied one
+// selector to the other.
+bool linkSelectors(const MxifBkgd::Selectors& incoming, const MxifBkgd::Selectors& live, MxifBkgd::Selectors& s) {
   constexpr u32 A = 1u << 0;
   constexpr u32 B = 1u << 1;
   constexpr u32 LINK = 1u << 2;
   bool hasA = (s.mask & A) != 0;
   bool hasB = (s.mask & B) != 0;
   if (s.mask & LINK) {
-    if (s.selectLink != 1) return;
+    if (s.selectLink != 1) return false;
     if (hasA || !hasB) {
       s.selectB = hasA ? s.selectA : live.selectA;
       s.mask |= B;
@@ -111,10 +140,10 @@ void linkSelectors(const MxifBkgd::Selectors& incoming, const MxifBkgd::Selector
       s.selectA = s.selectB;
       s.mask |= A;
     }
-    return;
+    return true;
   }
   // A link the request carried but that failed its check is not taken, and copies nothing.
-  if ((incoming.mask & LINK) != 0 || live.selectLink != 1) return;
+  if ((incoming.mask & LINK) != 0 || live.selectLink != 1) return false;
   if (hasA) {
     s.selectB = s.selectA;
     s.mask |= B;
@@ -122,16 +151,21 @@ void linkSelectors(const MxifBkgd::Selectors& incoming, const MxifBkgd::Selector
     s.selectA = s.selectB;
     s.mask |= A;
   }
+  return hasA || hasB;
 }
+
+constexpr rules::Rule SELECTORS_LINKED = {
+    rules::Effect::MOVES, "while selectLink is 1 (sent, else as held) selectA and selectB are kept equal: the one sent "
+                          "is copied to the other (selectA when both are)"};
 
 }  // namespace
 
 void linkPair(const MxifBkgd& incoming, const MxifBkgd& live, MxifBkgd& staged) {
-  linkSelectors(incoming.link, live.link, staged.link);
+  if (linkSelectors(incoming.link, live.link, staged.link)) rules::note(SELECTORS_LINKED, incoming, incoming.link);
 }
 
 void linkPairKey(const MxifKey& incoming, const MxifKey& live, MxifKey& validated) {
-  linkSelectors(incoming.shift, live.shift, validated.shift);
+  if (linkSelectors(incoming.shift, live.shift, validated.shift)) rules::note(SELECTORS_LINKED, incoming, incoming.shift);
 }
 
 int stepToward(int newRank, int oldRank, int current, int x, int y) {
@@ -142,8 +176,8 @@ int stepToward(int newRank, int oldRank, int current, int x, int y) {
 }
 
 void assignSizePositionPair(MxifBkgd& staged, const MxifBkgd& live, const MxifBkgd& incoming) {
-  assignPatFree(staged.patFree1, live.patFree1, incoming.patFree1);
-  assignPatFree(staged.patFree2, live.patFree2, incoming.patFree2);
+  assignPatFree(incoming, staged.patFree1, live.patFree1, incoming.patFree1);
+  assignPatFree(incoming, staged.patFree2, live.patFree2, incoming.patFree2);
 }
 
 }  // namespace libmx

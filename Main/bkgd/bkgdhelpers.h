@@ -3,6 +3,7 @@
 // the wipe pattern check, the A/B selector link, the merge of the free-pattern geometry and the
 // re-rank step of the key priorities.
 #include "Lib/Include/data_internal.h"
+#include "Lib/Include/rules.h"
 
 namespace libmx {
 
@@ -11,12 +12,18 @@ constexpr s16 EDGE_MIN = -5000;
 constexpr s16 EDGE_MAX = 5000;
 
 // Takes new box edges against the current ones. Returns 0, edges unchanged, when any new edge lies
-// outside -5000..5000; else adjusts and returns 1. Mode 1 (symmetric): in the order edge 0..3, an
+// outside -5000..5000; else adjusts them and returns EDGES_KEPT, or EDGES_MOVED when the rule moved
+// any of them. Mode 1 (symmetric): in the order edge 0..3, an
 // edge that differs from its old value sets its partner (0 with 3, 1 with 2) to its negation; then
 // edges 0 and 2 above 0 and edges 3 and 1 below 0 become 0. Other modes: a changed edge 0 above
 // edge 3 pulls edge 3 to it; a changed edge 1 below edge 2 pulls edge 2 to it, else a changed
 // edge 2 above edge 1 pulls edge 1 to it; a changed edge 3 below edge 0 pulls edge 0 to it.
+constexpr int EDGES_KEPT = 1, EDGES_MOVED = 2;
 int clampEdges(int mode, const s16 oldEdges[4], s16 edges[4]);
+
+// The edge rule in its two modes, as the edge fields in order left, top, bottom, right see it.
+extern const rules::Rule EDGES_IN_ORDER;
+extern const rules::Rule EDGES_SYMMETRIC;
 
 // Whether wipe pattern {number, group} may be used by the driver target code: the background
 // (MX_BKGD) and the keys (MX_KEY1..MX_KEY4, one table for the four) each have an allowed-number
@@ -43,7 +50,8 @@ int stepToward(int newRank, int oldRank, int current, int x, int y);
 // The free-pattern geometry ("patFree1", "patFree2"), each only when incoming carries any of its
 // fields: the live sub-record with the incoming fields merged in must pass the edge rule (mode:
 // its edgeSymmetry non-zero) against the live edges; then the adjusted sub-record goes into staged
-// with all four edge bits, otherwise nothing of it is taken.
+// with all four edge bits, otherwise nothing of it is taken. Each rule that decides is noted
+// against incoming.
 void assignSizePositionPair(MxifBkgd& staged, const MxifBkgd& live, const MxifBkgd& incoming);
 
 }  // namespace libmx

@@ -7,10 +7,22 @@
 #include "Main/bus/button.h"
 #include "Main/bus/sourcelink.h"
 #include "Lib/Include/records/operate.h"
+#include "Lib/Include/rules.h"
 
 namespace category {
 
 namespace {
+
+constexpr rules::Rule SOURCE_NOT_LISTED = {
+    rules::Effect::REFUSES, "an entry takes a code only when the code's source is in the entry's list (a code 0..767 "
+                            "is a panel button, whose source MxifXptAssign assigns); a code refused keeps the entry's "
+                            "value"};
+constexpr rules::Rule NO_LOOP = {
+    rules::Effect::REFUSES, "entries 0..11 take neither the ME's own output nor that of an ME that takes this ME's "
+                            "output, directly or through another ME (a loop)"};
+constexpr rules::Rule REPAIRED = {
+    rules::Effect::MOVES, "every frame an entry whose source its list does not take (the source of a panel button "
+                          "changed since) is set to black (1247)"};
 
 // The operate record; all zeros while the operate category is absent.
 const MxifOperate& operate() {
@@ -245,7 +257,14 @@ void CategoryBus::assign(const MxifBus& in, int ch) {
   for (int e = 0; e < N_ENTRIES; ++e) {
     if (!work.hasEntry(e)) continue;
     const int s = codeToSource(work.entries[e]);
-    if (!isSourceAllowed(e, s) || !reentryAllows(e, s)) work.entries[e] = live.entries[e];
+    const bool listed = isSourceAllowed(e, s);
+    if (listed && reentryAllows(e, s)) continue;
+    rules::note(listed ? NO_LOOP : SOURCE_NOT_LISTED, in, in.entries[e]);
+    // A panel button's code stands for the source that the crosspoint assignment gives the button.
+    const int code = work.entries[e];
+    const MxifXptAssign* buttons = code < 768 ? CategoryRegistry::instance().record<MxifXptAssign>(0, code / 256) : nullptr;
+    if (buttons != nullptr && code % 256 < N_BUTTONS) rules::input(*buttons, buttons->source[code % 256], 0, code / 256);
+    work.entries[e] = live.entries[e];
   }
   for (int e = 24; e < 24 + N_AUX_MIX; ++e) {
     if (work.hasEntry(e) && work.entries[e] != live.entries[e]) setPrevCodeEverywhere(e, live.entries[e]);
@@ -456,6 +475,7 @@ void CategoryBus::repair() {
     // Besides sources not allowed, a bus that would feed its own ME (only a damaged image can hold
     // one) is replaced: the hardware cannot route it.
     if (isSourceAllowed(e, s) && reentryAllows(e, s)) continue;
+    rules::note(REPAIRED, r, r.entries[e]);
     r.setEntry(e, REPLACEMENT_CODE);
     replaced = true;
     usageChanged = usageChanged || e <= 11;

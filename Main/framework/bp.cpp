@@ -180,7 +180,7 @@ void CategoryRegistry::profile() {
 
 bool CategoryRegistry::rotatesStatus() const {
   const MxifEventMemory* eventMemory = record<MxifEventMemory>();
-  return eventMemory != nullptr && eventMemory->enable != 0 && eventMemory->linkedMe != 0;
+  return eventMemory != nullptr && eventMemory->sendsInTurns();
 }
 
 void CategoryRegistry::sendAll(AcknowledgeSender& tx) {

@@ -212,6 +212,8 @@ class CategoryRegistry {
   void sendAll(AcknowledgeSender& tx);
   // The request dispatcher (Main/framework/link.cpp).
   void receiveAll();
+  // Every instance's update, in the order of the update priorities.
+  void updatePass();
   // The largest body of packet type type that its reader takes; a longer one is dropped with its
   // header. RequestReceiver::MAX_BODY for a type without a form of its own (no reader).
   int largestBody(int type) const;
@@ -252,7 +254,6 @@ class CategoryRegistry {
   static bool isSlot(int id, int me) { return 0 <= me && me < N_ME && 0 <= id && id < N_TYPES; }
   // The checks of a table slot (ME row and type index); they log and throw for one outside.
   static void checkSlot(int id, int me);
-  void updatePass();
   // Lists the instances and the update order again from the tables; the passes that go over the
   // lists do it first when the tables changed since (registrations come one by one at start-up).
   void listInstances();

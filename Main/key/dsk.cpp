@@ -74,7 +74,9 @@ void acceptDskFields(const D& in, const D& live, D& out) {
   checkDskRanges(in, out);
   // The reverse and in-transition bytes are the system's own: never taken from a request.
   out.mask &= ~(bit(D::W0_REVERSE) | bit(D::W0_IN_TRANSITION));
-  if ((out.mask & bit(D::W0_MASK_BOX)) != 0) clampEdges(0, live.maskBox, out.maskBox);
+  if ((out.mask & bit(D::W0_MASK_BOX)) != 0 && clampEdges(0, live.maskBox, out.maskBox) == EDGES_MOVED) {
+    rules::note(EDGES_IN_ORDER, out, out.maskBox);
+  }
   linkInOut(in, live, out);
 }
 

@@ -40,18 +40,40 @@ bool effectValid(const u8 pair[2], int channel) {
   return isPatternValid(pair, MX_KEY1 + 2 * channel) == 1;
 }
 
+constexpr rules::Rule SCALE_TOGETHER = {
+    rules::Effect::REFUSES, "dveScale.first and dveScale.second sent together are taken together, only when each lies "
+                            "in 5000..10000 (0 stands for 10000)"};
+constexpr rules::Rule SCALE_ZERO = {rules::Effect::SAME, "a dveScale value of 0 stands for 10000, the full size"};
+constexpr rules::Rule BORDER_WIDTH = {rules::Effect::REFUSES, "a border keeps a width: a dveBorder.width of 0 is not taken"};
+constexpr rules::Rule CROP_IN_ORDER = {
+    rules::Effect::MOVES, "the edge rule with the crop mode that the channel held before this request "
+                          "(dveShape.cropMode=0; one sent with the edges applies from the next request): a changed edge "
+                          "pushes its opposite (left, top, bottom, right), so right stays at least left and top at least "
+                          "bottom"};
+constexpr rules::Rule CROP_SYMMETRIC = {
+    rules::Effect::MOVES, "the edge rule with the crop mode that the channel held before this request "
+                          "(dveShape.cropMode=1; one sent with the edges applies from the next request): the edges (left, "
+                          "top, bottom, right) are symmetric, a changed edge sets its opposite to minus it, and left and "
+                          "bottom stay at most 0, top and right at least 0"};
+
 // Sub-record 156: a present value of 0 counts as 10000; the present values are taken together and
 // only when each lies in 5000..10000.
-void takeScale(const K::Pair& in, K::Pair& out) {
+void takeScale(const K& request, K::Pair& out) {
+  const K::Pair& in = request.dveScale;
   if ((in.mask & 3u) == 0) return;
   const int x = in.first == 0 ? SCALE_FULL : in.first;
   const int y = in.second == 0 ? SCALE_FULL : in.second;
   const bool okX = !has(in.mask, 0) || inRange(x, SCALE_MIN, SCALE_FULL);
   const bool okY = !has(in.mask, 1) || inRange(y, SCALE_MIN, SCALE_FULL);
-  if (!okX || !okY) return;
+  if (!okX || !okY) {
+    if ((in.mask & 3u) == 3u) rules::note(SCALE_TOGETHER, request, in);
+    return;
+  }
   if (has(in.mask, 0)) out.first = static_cast<s16>(x);
   if (has(in.mask, 1)) out.second = static_cast<s16>(y);
   out.mask |= in.mask & 3u;
+  if (has(in.mask, 0) && in.first == 0) rules::note(SCALE_ZERO, request, in.first);
+  if (has(in.mask, 1) && in.second == 0) rules::note(SCALE_ZERO, request, in.second);
 }
 
 }  // namespace
@@ -156,7 +178,7 @@ void checkKeyRanges(const K& in, int channel, K& out) {
            f.is(r.names.name2.count) || f.is(r.names.name2.chars);
   });
   // Groups with merges of their own (the scale, and those the background record shares).
-  takeScale(in.dveScale, out.dveScale);
+  takeScale(in, out.dveScale);
   // With the triple 164 present, 170 and 172 are taken too when in range, each with its own bit.
   if (has(in.mask, K::W0_DVE_TRIPLE2)) {
     if (inRange(in.dveValue2, -100, 100)) out.dveValue2 = in.dveValue2, out.mask |= bit(K::W0_DVE_VALUE2);
@@ -173,9 +195,17 @@ void acceptKeyFields(const K& in, const K& live, int channel, K& out) {
   // Status bytes the system keeps are never taken from a request; a border needs a width.
   out.mask &= ~bit(K::W0_REVERSE);
   out.mask1 &= ~bit(K::W1_IN_TRANSITION);
-  if (out.dveBorder.width == 0) out.dveBorder.mask &= ~bit(1);
-  if (has(out.mask, K::W0_MASK_BOX)) clampEdges(0, live.maskBox, out.maskBox);
-  if (has(out.mask, K::W0_DVE_CROP)) clampEdges(live.dveShape.cropMode, live.dveCrop, out.dveCrop);
+  if (out.dveBorder.width == 0 && has(out.dveBorder.mask, 1)) {
+    out.dveBorder.mask &= ~bit(1);
+    rules::note(BORDER_WIDTH, in, in.dveBorder.width);
+  }
+  if (has(out.mask, K::W0_MASK_BOX) && clampEdges(0, live.maskBox, out.maskBox) == EDGES_MOVED) {
+    rules::note(EDGES_IN_ORDER, in, in.maskBox);
+  }
+  if (has(out.mask, K::W0_DVE_CROP) && clampEdges(live.dveShape.cropMode, live.dveCrop, out.dveCrop) == EDGES_MOVED) {
+    rules::note(live.dveShape.cropMode == 1 ? CROP_SYMMETRIC : CROP_IN_ORDER, in, in.dveCrop);
+    rules::input(live, live.dveShape.cropMode);
+  }
   linkPairKey(in, live, out);
   linkInOut(in, live, out);
 }

@@ -2,6 +2,7 @@
 // Key channels (type 0, one instance per ME): the four key channels of every ME, received,
 // validated, merged, backed up and reported.
 #include "Lib/Include/data_internal.h"
+#include "Lib/Include/rules.h"
 #include "Main/framework/bp.h"
 #include "Main/transition/keydve.h"
 #include "Main/transition/updater.h"
@@ -25,6 +26,10 @@ void acceptKeyFields(const MxifKey& in, const MxifKey& live, int channel, MxifKe
 // copies setting A (the validated request's fields, else the channel's) into setting B; with the
 // link already on and not carried, each field carried by A or B (A winning) goes to both. in is the
 // request, live the channel, out the fields of in that passed.
+inline constexpr rules::Rule IN_OUT_LINKED = {
+    rules::Effect::MOVES, "while inOutLink is 1 (sent, else as held) transIn and transOut (on, mode, value) are kept "
+                          "equal: setting the link copies transIn to transOut, and then a field sent in either goes to "
+                          "both (transIn's when both are sent)"};
 template <class R>
 void linkInOut(const R& in, const R& live, R& out) {
   using Trans = typename R::Trans;
@@ -40,6 +45,7 @@ void linkInOut(const R& in, const R& live, R& out) {
       out.transOut.*member = has(out.transIn.mask, b) ? out.transIn.*member : live.transIn.*member;
       out.transOut.mask |= 1u << b;
     });
+    rules::note(IN_OUT_LINKED, in, in.transOut);
     return;
   }
   // A link the request carried but that failed its check copies nothing.
@@ -52,6 +58,8 @@ void linkInOut(const R& in, const R& live, R& out) {
     out.transOut.*member = v;
     out.transIn.mask |= 1u << b;
     out.transOut.mask |= 1u << b;
+    rules::note(IN_OUT_LINKED, in, in.transIn);
+    rules::note(IN_OUT_LINKED, in, in.transOut);
   });
 }
 

@@ -66,7 +66,9 @@ bool isUpStreamKeyFieldValid(const codec::FieldView& f, const U& r) {
 void acceptUpStreamKeyFields(const U& in, const U& live, U& out) {
   out = U{};
   codec::merge(out, in, [&](const codec::FieldView& f) { return isUpStreamKeyFieldValid(f, in); });
-  if ((out.mask & 1u << U::W0_MASK_BOX) != 0) clampEdges(0, live.maskBox, out.maskBox);
+  if ((out.mask & 1u << U::W0_MASK_BOX) != 0 && clampEdges(0, live.maskBox, out.maskBox) == EDGES_MOVED) {
+    rules::note(EDGES_IN_ORDER, out, out.maskBox);
+  }
   endAfterCount(out.texts.name1);
   endAfterCount(out.texts.name2);
 }
@@ -206,8 +208,13 @@ void CategoryUpStreamKeyAssign::update() {
 }
 
 void CategoryUpStreamKeyAssign::setAssignment(int source, int slot) {
+  static constexpr rules::Rule FOLLOWS_BUS = {
+      rules::Effect::MOVES, "slot s holds the source of ME 0's bus entry 72 + s (MxifBus me=0), which follows the "
+                            "slot: a source that entry does not take leaves the slot at the entry's source"};
   MX_CHECK(0 <= slot && slot < A::N_SLOTS);
   if (record(0).source[slot] == source) return;
+  rules::note(FOLLOWS_BUS, record(0), record(0).source[slot]);
+  if (const MxifBus* bus = CategoryRegistry::instance().record<MxifBus>(0)) rules::input(*bus, bus->entries[72 + slot], 0, 0);
   A change{};
   // A source beyond a byte would wrap to another one: it goes as 0, which assign refuses.
   change.source[slot] = static_cast<u8>(0 <= source && source <= 0xFF ? source : 0);

@@ -12,6 +12,7 @@
 #include "Driver/xpt/xpt.h"
 #include "Lib/Include/log.h"
 #include "Lib/Include/records/dsk.h"
+#include "Lib/Include/rules.h"
 #include "Main/io/io.h"
 #include "Main/media/clip.h"
 #include "Main/media/still.h"
@@ -149,6 +150,11 @@ void acceptSystemFields(const MxifSystem& request, const MxifSystem& live, bool 
   if (request.mode == live.mode) out.videoMask &= ~MxifSystem::MODE;
   if (firstAssign) {
     // The first request after start cannot change the toggles: they keep the live values.
+    static constexpr rules::Rule FIRST_KEEPS_TOGGLES = {
+        rules::Effect::REFUSES, "the first MxifSystem request after the back end starts keeps display.toggle1 and "
+                                "display.toggle2 as they are (the same request again is taken)"};
+    if (request.display.mask & MxifSystemDisplay::TOGGLE1) rules::note(FIRST_KEEPS_TOGGLES, request, request.display.toggle1);
+    if (request.display.mask & MxifSystemDisplay::TOGGLE2) rules::note(FIRST_KEEPS_TOGGLES, request, request.display.toggle2);
     out.display.toggle1 = live.display.toggle1;
     out.display.toggle2 = live.display.toggle2;
     out.display.mask |= MxifSystemDisplay::TOGGLE1 | MxifSystemDisplay::TOGGLE2;
@@ -178,6 +184,12 @@ C* registered(int type) {
 }
 
 // The genlock reference and setup that the format allows.
+constexpr rules::Rule REFERENCE_OF_FORMAT = {
+    rules::Effect::MOVES, "the format in force decides the genlock reference: format 2 takes reference 2, the SD "
+                          "formats 6 and 7 take 0 or 3 (any other becomes 0), the others 0..3"};
+constexpr rules::Rule SETUP_OF_FORMAT = {
+    rules::Effect::MOVES, "the format in force decides the genlock setup: formats 1, 2, 5, 7, 9 and 11 take none "
+                          "(genlockSetup 0), the others 0 or 1"};
 u8 allowedReference(int format, u8 reference) {
   if (format == 2) return 2;
   if (libmx::isSdFormat(format)) return reference == 0 || reference == 3 ? reference : 0;
@@ -400,10 +412,14 @@ void CategorySystem::applyGenlock() {
     const u8 reference = allowedReference(format, r.genlockReference);
     const u8 setup = allowedSetup(format, r.genlockSetup);
     if (reference != r.genlockReference) {
+      rules::note(REFERENCE_OF_FORMAT, r, r.genlockReference);
+      rules::input(r, r.format);
       r.genlockReference = reference;
       r.genlockMask |= MxifSystem::GENLOCK_REFERENCE;
     }
     if (setup != r.genlockSetup) {
+      rules::note(SETUP_OF_FORMAT, r, r.genlockSetup);
+      rules::input(r, r.format);
       r.genlockSetup = setup;
       r.genlockMask |= MxifSystem::GENLOCK_SETUP;
     }
@@ -445,6 +461,11 @@ void CategorySystem::applyDisplay() {
   // The extended display takes the output that display option 1 would use.
   const MxifExtendedDisplay* extended = CategoryRegistry::instance().record<MxifExtendedDisplay>();
   if (extended != nullptr && extended->display == 1 && d.toggle1 == 1) {
+    static constexpr rules::Rule EXTENDED_TAKES_OUTPUT = {
+        rules::Effect::MOVES, "while the extended display is on (MxifExtendedDisplay display=1) it takes the output of "
+                              "display option 1: display.toggle1 is set to 0"};
+    rules::note(EXTENDED_TAKES_OUTPUT, record(0), d.toggle1);
+    rules::input(*extended, extended->display, 0, 0);
     d.toggle1 = 0;
     d.mask |= MxifSystemDisplay::TOGGLE1;
   }

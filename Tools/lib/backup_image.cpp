@@ -79,6 +79,28 @@ u32 wordAt(const std::vector<u8>& image, int offset) {
 
 }  // namespace
 
+bool readBackupImage(const std::string& dir, std::vector<u8>& image, std::string& error) {
+  const std::string path = dir + "/nvram.mem";
+  image.assign(NON_VOLATILE_SIZE, 0);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = "no backup image: " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  const ssize_t n = pread(fd, image.data(), image.size(), 0);
+  ::close(fd);
+  if (n != static_cast<ssize_t>(image.size()) || wordAt(image, 0) != BACKUP_MAGIC) {
+    error = "no backup image in " + path + " (the back end backs up once its start-up has passed)";
+    return false;
+  }
+  if (wordAt(image, 4) != BACKUP_VERSION) {
+    error = "the backup image in " + path + " is version " + std::to_string(wordAt(image, 4)) + ", this program reads " +
+            std::to_string(BACKUP_VERSION);
+    return false;
+  }
+  return true;
+}
+
 bool backedUpRecord(const std::string& dir, int type, int me, int channel, std::vector<u8>& record, std::string& error) {
   const char* name = category::typeNameOf(type);
   RecordShape shape;
@@ -106,24 +128,8 @@ bool backedUpRecord(const std::string& dir, int type, int me, int channel, std::
             " is not kept in the backup image";
     return false;
   }
-  const std::string path = dir + "/nvram.mem";
-  std::vector<u8> image(NON_VOLATILE_SIZE);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = "no backup image: " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  const ssize_t n = pread(fd, image.data(), image.size(), 0);
-  ::close(fd);
-  if (n != static_cast<ssize_t>(image.size()) || wordAt(image, 0) != BACKUP_MAGIC) {
-    error = "no backup image in " + path + " (the back end backs up once its start-up has passed)";
-    return false;
-  }
-  if (wordAt(image, 4) != BACKUP_VERSION) {
-    error = "the backup image in " + path + " is version " + std::to_string(wordAt(image, 4)) + ", this program reads " +
-            std::to_string(BACKUP_VERSION);
-    return false;
-  }
+  std::vector<u8> image;
+  if (!readBackupImage(dir, image, error)) return false;
   const u8* at = image.data() + slot.offset + recordOffset(slot.bytes, shape, channel);
   record.assign(at, at + shape.size);
   return true;

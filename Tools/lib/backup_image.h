@@ -9,6 +9,10 @@
 
 namespace frontend {
 
+// The whole of a board directory's nvram.mem (the backup image and the settings words behind it);
+// false with the reason when the file is missing or holds no image of this program's version.
+bool readBackupImage(const std::string& dir, std::vector<u8>& image, std::string& error);
+
 // The record of type for ME me (0 or 1) and channel in its memory form, as the image in a board
 // directory holds it; false with the reason when the image is missing, of another version, or does
 // not hold that record.

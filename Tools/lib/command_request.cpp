@@ -174,7 +174,7 @@ int listButtons(std::ostream& out) {
 // note gets what the request took for indexes left out, and for the elements that go with a given
 // one: their values in the backup image of the board directory.
 int requestPacket(const std::string& command, const std::vector<std::string>& a, const std::string& board, Bytes& packet,
-                  std::string& error, std::string& note) {
+                  std::string& error, std::string& note, std::set<std::string>& typed) {
   if (command == "send") {
     RequestContext context;
     context.refuseStatus = true;
@@ -194,6 +194,7 @@ int requestPacket(const std::string& command, const std::vector<std::string>& a,
                      " lists them)",
              2;
     }
+    typed = context.typed;
     if (!context.defaulted.empty()) note = a[0] + ": sent to " + context.defaulted + " (none given)";
     if (!context.filled.empty()) {
       note += (note.empty() ? "" : "\nfrontend: ") + a[0] + ": sent as last backed up: " + context.filled;
@@ -302,7 +303,8 @@ namespace {
 int writeRequest(Invocation& in) {
   Bytes packet;
   std::string error, note;
-  const int status = requestPacket(in.command, in.args, in.board, packet, error, note);
+  std::set<std::string> typed;
+  const int status = requestPacket(in.command, in.args, in.board, packet, error, note, typed);
   if (status == 2) return usage(in.err, error);
   if (status != 0) return refuse(in.err, error);
   if (in.board.empty()) return usage(in.err, "--board DIR is needed");
@@ -311,7 +313,7 @@ int writeRequest(Invocation& in) {
   if (!link.open(in.board, in.timeout, error)) return refuse(in.err, error);
   if (in.command == "raw") warnStrayBytes(packet, in.err);
   if (!note.empty()) in.err << "frontend: " << note << "\n";
-  if (in.command == "send") return sendRequest(link, in.board, packet, in.timeout, in.err);
+  if (in.command == "send") return sendRequest(link, in.board, packet, typed, in.timeout, in.err);
   return writeOnly(link, in.command == "raw" ? "the bytes" : category::typeNameOf(packet[6] << 8 | packet[7]), packet,
                    in.timeout, in.err);
 }

@@ -2,13 +2,16 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <ostream>
 #include <thread>
 
+#include "Driver/core/core.h"
+#include "Lib/Include/data_internal.h"
+#include "Lib/Include/storage.h"
 #include "Main/framework/typenames.h"
 #include "Main/system/system.h"
-#include "Lib/Include/data_internal.h"
 #include "Tools/lib/backup_image.h"
 #include "Tools/lib/commands.h"
 
@@ -134,26 +137,15 @@ std::string whyUnseen(Link& link, AckReports& acks, u32 requestEnd) {
 const char INTO_UNFINISHED[] =
     "the back end took it into the body of a packet that bytes written before left unfinished (frontend raw)";
 
-// Where a command carries its reply code (a 16-bit "reply" or "result", its answer's; a negative one
-// is a refusal): the byte offset in its body, or -1 when it has none.
-int replyOffset(int type) {
-  std::vector<FieldInfo> fields;
-  if (!settableFields(type, fields)) return -1;
-  int at = 0;
-  for (const FieldInfo& f : fields) {
-    if (f.textCapacity > 0) return -1;
-    if (f.name == "reply" || f.name == "result") return f.kind == codec::Kind::S16 && f.count == 1 ? at : -1;
-    at += codec::widthOf(f.kind) * f.count;
-  }
-  return -1;
-}
-
 // A command whose answer carries a reply code: the answer is the request as sent (as far as the
 // answer goes) with the code filled in; a negative code is a refusal.
 int checkReply(Link& link, AckReports& acks, u32 requestEnd, int type, const Bytes& body, double timeout,
                std::ostream& err) {
   const int at = replyOffset(type);
   if (at < 0) return 0;
+  if (std::string why; !commandAnswers(type, body, why)) {
+    return unanswered(err, category::typeNameOf(type), why);
+  }
   const size_t code = static_cast<size_t>(at);
   const auto answers = [&](const Packet& p) {
     if (p.type != type || p.body.size() < code + 2) return false;
@@ -178,24 +170,32 @@ int checkReply(Link& link, AckReports& acks, u32 requestEnd, int type, const Byt
   }
 }
 
-// Whether the back end sends its status reports in turns over sixteen frames (the event memory
-// linked to an ME, as the backup image holds it).
+// Whether the back end sends its status reports in turns over sixteen frames (by the event memory
+// record, as the backup image holds it).
 bool reportsInTurns(const std::string& board) {
   Bytes record;
   std::string why;
-  if (!backedUpRecord(board, category::TYPE_EVENT_MEMORY, 0, 0, record, why)) return false;
-  double enable = 0, linkedMe = 0;
-  return storedNumber(category::TYPE_EVENT_MEMORY, record.data(), "enable", 0, enable) &&
-         storedNumber(category::TYPE_EVENT_MEMORY, record.data(), "linkedMe", 0, linkedMe) && enable != 0 && linkedMe != 0;
+  MxifEventMemory eventMemory{};
+  if (!backedUpRecord(board, MxifEventMemory::TYPE_INDEX, 0, 0, record, why) || record.size() < sizeof eventMemory) return false;
+  std::memcpy(&eventMemory, record.data(), sizeof eventMemory);
+  return eventMemory.sendsInTurns();
 }
 
 // A system format that the record took but the board cannot run: the driver says so on the console
 // ("Invalid Video format CODE in PAIRED mode") when it is applied, in the frame that took it. The
-// reason for the user, or "" when no such line for this format was written since consoleFrom. The
-// console's lines are read one by one: the head, the code, "in", the board mode, "mode".
-std::string formatNotRun(Link& link, u32 consoleFrom, long format) {
+// reason for the user, or "" when no such line for this format was written since consoleFrom: the
+// formats that the board runs, by the driver's own test of a format code, with the board mode that
+// nvram.mem holds where it agrees with the console's paired flag, and the record's mode as the back
+// end holds it now.
+std::string formatNotRun(Link& link, const std::string& board, u32 consoleFrom, long format) {
   const std::string text = linkpeer::consoleSince(link.console(), consoleFrom);
   const std::string head = "Invalid Video format ";
+  Bytes record;
+  std::string ignored;
+  int recordMode = 0;
+  if (backedUpRecord(board, MxifSystem::TYPE_INDEX, 0, 0, record, ignored) && record.size() >= sizeof(MxifSystem)) {
+    recordMode = reinterpret_cast<const MxifSystem*>(record.data())->mode;
+  }
   for (size_t at = 0; at < text.size();) {
     const size_t end = std::min(text.find('\n', at), text.size());
     const std::string line = text.substr(at, end - at);
@@ -210,20 +210,55 @@ std::string formatNotRun(Link& link, u32 consoleFrom, long format) {
     // After "mode" only the count of a run of equal lines may follow (" (3 times)").
     if (mode == std::string::npos || (mode + 5 != words.size() && words.compare(mode + 5, 2, " (") != 0) ||
         !parseNumber(words.substr(0, in), -1, 0xFFFF, code) ||
-        !parseNumber(words.substr(in + 4, mode - in - 4), 0, 255, paired)) {
+        !parseNumber(words.substr(in + 4, mode - in - 4), 0, 255, paired) ||
+        code != libmx::systemDriverFormatCode(static_cast<int>(format), recordMode)) {
       continue;
     }
-    // The driver code of the format, for a board mode other than 2 and for mode 2.
-    if (code != libmx::systemDriverFormatCode(static_cast<int>(format), 0) &&
-        code != libmx::systemDriverFormatCode(static_cast<int>(format), 2)) {
-      continue;
+    // The board mode read at its start: 4K (2), which has the paired FPGA too, is told apart by the
+    // stored word, where that word agrees with the console.
+    Bytes nvram;
+    bool fourK = false;
+    if (readBackupImage(board, nvram, ignored)) {
+      u32 marker = 0, word = 0;
+      std::memcpy(&marker, nvram.data() + STORAGE_BOARD_MODE_MARKER, 4);
+      std::memcpy(&word, nvram.data() + STORAGE_BOARD_MODE, 4);
+      fourK = marker == BOARD_MODE_MARKER && (word & 0xFF) == 2 && paired == 1;
     }
-    const std::string said = line.substr(from);
-    if (paired == 1) return "this board has the paired FPGA, which runs formats 10 and 11 only (its console: " + said + ")";
-    if (format >= 10) return "formats 10 and 11 need the paired-FPGA board, and this board has none (its console: " + said + ")";
-    return "the board cannot run it (its console: " + said + ")";
+    std::vector<Interval> runs;
+    for (int f = 0; f < MxifSystem::N_FORMATS; ++f) {
+      if (!mxBoardRunsFormat(libmx::systemDriverFormatCode(f, recordMode), paired == 1, fourK)) continue;
+      if (!runs.empty() && runs.back().hi == f - 1) {
+        runs.back().hi = f;
+      } else {
+        runs.push_back({static_cast<double>(f), static_cast<double>(f)});
+      }
+    }
+    const std::string board = fourK ? "this 4K board" : paired == 1 ? "this board, which has the paired FPGA," : "this board, which has no paired FPGA,";
+    return board + (runs.empty() ? " runs none of them" : " runs formats " + intervalsText(runs)) +
+           (recordMode == 2 ? " with mode=2" : "") + " (its console: " + line.substr(from) + ")";
   }
   return "";
+}
+
+// Whether a field is a layer's on-air request.
+bool isOnAirRequest(int type, const std::string& field) {
+  std::vector<FieldInfo> fields;
+  settableFields(type, fields);
+  return std::any_of(fields.begin(), fields.end(),
+                     [&](const FieldInfo& f) { return f.name == field && f.role == codec::Role::ON_AIR_REQUEST; });
+}
+
+// Lets the back end run a few frames past what it has read (requests written after these wait).
+void settle(Link& link, double timeout) {
+  const auto until = deadline(timeout);
+  for (const s16 frames : {1, 1, 0}) {
+    Link::Written wait;
+    if (!link.write(waitPacket(frames), 0.1, &wait)) return;
+    while (!readPast(link, wait.end) && Clock::now() < until && !InterruptHandlers::interrupted()) {
+      std::this_thread::sleep_for(POLL);
+    }
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));  // the frame's backup copy
 }
 
 // Whether the record instance as last backed up holds the field with the value sent.
@@ -238,7 +273,8 @@ bool holdsAsSent(const std::string& board, int type, int me, int channel, const 
 // some were refused, or when a system format was taken that the board cannot run; 3 when no answer
 // could be seen.
 int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requestEnd, u32 consoleFrom, int type,
-                const Bytes& body, double timeout, std::ostream& err) {
+                const Bytes& body, const std::set<std::string>& typed, const Bytes& image, double timeout,
+                std::ostream& err) {
   std::vector<Refusal> asked;
   requestFields(type, body, asked);
   int me = 0, channel = 0;
@@ -264,7 +300,7 @@ int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requ
     for (size_t i = 0; i < asked.size(); ++i) {
       long format = 0;
       if (type != category::TYPE_SYSTEM || asked[i].field != "format" || !taken[i]) continue;
-      const std::string why = parseNumber(asked[i].sent, 0, 255, format) ? formatNotRun(link, consoleFrom, format) : "";
+      const std::string why = parseNumber(asked[i].sent, 0, 255, format) ? formatNotRun(link, board, consoleFrom, format) : "";
       if (why.empty()) continue;
       return refuse(err, "not applied: " + instance + " format=" + asked[i].sent + ": " + why + "; the record keeps it");
     }
@@ -315,14 +351,30 @@ int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requ
     if (r.answered.empty() && holdsAsSent(board, type, me, channel, body, r)) continue;
     refusals.push_back(r);
   }
-  const HeldRecords held = [&](int t, int m, int c, Bytes& record) {
+  // An on-air request reaches its state a frame or two after the answer: that state decides.
+  if (std::any_of(refusals.begin(), refusals.end(), [&](const Refusal& r) { return isOnAirRequest(type, r.field); })) {
+    settle(link, timeout);
+    Bytes now;
     std::string why;
-    return backedUpRecord(board, t, m, c, record, why);
-  };
-  for (const std::string& line : refusalTexts(type, body, refusals, held)) err << "frontend: refused: " << instance << " " << line << "\n";
-  if (refusals.empty()) return formatRuns();
-  formatRuns();
-  return 1;
+    if (backedUpRecord(board, type, me, channel, now, why)) {
+      std::erase_if(refusals, [&](Refusal& r) {
+        if (!isOnAirRequest(type, r.field)) return false;
+        double held = 0;
+        if (!storedNumber(type, now.data(), r.field, 0, held)) return false;
+        r.answered = intervalsText({{held, held}});
+        r.answeredValues = {held};
+        return r.sentValues.size() == 1 && r.sentValues[0] == held;
+      });
+    }
+  }
+  Bytes after;
+  std::string why;
+  if (!backedUpRecord(board, type, me, channel, after, why)) after.clear();
+  const Verdict verdict = judgeAnswer(type, body, typed, refusals, image, after);
+  for (const std::string& line : verdict.refused) err << "frontend: refused: " << instance << " " << line << "\n";
+  for (const std::string& line : verdict.notes) err << "frontend: note: " << instance << " " << line << "\n";
+  const int formats = formatRuns();
+  return verdict.refused.empty() ? formats : 1;
 }
 
 }  // namespace
@@ -339,7 +391,8 @@ int writeOnly(Link& link, const std::string& request, const Bytes& packet, doubl
 const char NO_ROOM[] = "the request ring has no room: the back end has not read it in time";
 
 // Writes a send request and checks the back end's answer to it.
-int sendRequest(Link& link, const std::string& board, const Bytes& packet, double timeout, std::ostream& err) {
+int sendRequest(Link& link, const std::string& board, const Bytes& packet, const std::set<std::string>& typed, double timeout,
+                std::ostream& err) {
   const int type = packet[6] << 8 | packet[7];
   const Bytes body(packet.begin() + 8, packet.end());
   AckReports acks(link);
@@ -354,13 +407,17 @@ int sendRequest(Link& link, const std::string& board, const Bytes& packet, doubl
     bytes.insert(bytes.end(), wait.begin(), wait.end());
   }
   if (acks.failed()) return refuse(err, "not sent: " + acks.lostWhy());
+  // The backup image before the request: the state it is judged against.
+  Bytes image;
+  std::string unread;
+  if (record && checked && !readBackupImage(board, image, unread)) image.clear();
   Link::Written written;
   if (const int status = writeOnly(link, category::typeNameOf(type), bytes, timeout, err, &written); status != 0) return status;
   acks.sent(written.start);
   if (written.unfinished) return unanswered(err, category::typeNameOf(type), INTO_UNFINISHED);
   if (!checked) return 0;
   if (!record) return checkReply(link, acks, written.end, type, body, timeout, err);
-  return checkAnswer(link, board, acks, written.end, consoleFrom, type, body, timeout, err);
+  return checkAnswer(link, board, acks, written.end, consoleFrom, type, body, typed, image, timeout, err);
 }
 
 }  // namespace frontend

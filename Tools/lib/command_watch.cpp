@@ -80,7 +80,8 @@ int watch(Link& link, const WatchOptions& o, const Clock::time_point until, std:
   long seen = 0;
   size_t parsed = 0, garbage = 0;
   const auto counted = [&] { return o.count >= 0 && seen >= o.count; };
-  for (;;) {
+  // At the time-out or a signal, one more look takes in what came since the last.
+  for (bool last = false;;) {
     const AckReader::Follow followed = reader.follow();
     if (followed == AckReader::Follow::Failed) return refuse(err, "watch: " + reader.error());
     if (followed != AckReader::Follow::Copied) {
@@ -108,8 +109,9 @@ int watch(Link& link, const WatchOptions& o, const Clock::time_point until, std:
     reader.drop(parsed);
     parsed = 0;
     if (counted()) return 0;
-    if (Clock::now() >= until || InterruptHandlers::interrupted()) break;
-    std::this_thread::sleep_for(POLL);
+    if (last) break;
+    last = Clock::now() >= until || InterruptHandlers::interrupted();
+    if (!last) std::this_thread::sleep_for(POLL);
   }
   if (o.count < 0) return 0;
   err << "frontend: watch: " << seen << " of " << o.count << " packets before "

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <iosfwd>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -85,7 +86,9 @@ int largestBody(int type);
 bool waitForStartUp(const std::string& dir, double timeout, double startTimeout, std::string& error);
 
 // Writes a send request and checks the back end's answer to it (command_send.cpp).
-int sendRequest(Link& link, const std::string& board, const Bytes& packet, double timeout, std::ostream& err);
+// typed: the elements that the operator gave (RequestContext::typed).
+int sendRequest(Link& link, const std::string& board, const Bytes& packet, const std::set<std::string>& typed, double timeout,
+                std::ostream& err);
 // Writes the packet of a writing command: 0 sent; 1, with the reason, when nothing was sent; 3 when it
 // went out but the tools' table could not be written after it, so that its answer cannot be followed.
 int writeOnly(Link& link, const std::string& request, const Bytes& packet, double timeout, std::ostream& err,

@@ -284,7 +284,7 @@ bool buildRecord(const RecordType& type, const Assignments& fields, Bytes& body,
               "; its fields: " + joinNames(view.settable());
       return false;
     }
-    if (const char* setBy = statusSetter(type.index, f->name, element); setBy != nullptr && context != nullptr &&
+    if (const char* setBy = statusSetter(*f, element); setBy != nullptr && context != nullptr &&
                                                                          context->refuseStatus) {
       error = typeName + ": " + name + " is status: the back end sets it from " + setBy + ", not from a request";
       return false;
@@ -301,6 +301,14 @@ bool buildRecord(const RecordType& type, const Assignments& fields, Bytes& body,
     std::vector<char>& elements = given[f];
     elements.resize(static_cast<size_t>(f->leaf.count));
     for (int e = 0; e < f->leaf.count; ++e) elements[e] = elements[e] || (element < 0 ? e < listed : element == e);
+  }
+  if (context != nullptr) {
+    context->typed.clear();
+    for (const auto& [f, elements] : given) {
+      for (int e = 0; e < f->leaf.count; ++e) {
+        if (elements[static_cast<size_t>(e)]) context->typed.insert(f->textCapacity > 0 ? f->name : elementName(*f, e));
+      }
+    }
   }
   if (!completeBitGroups(view, indexes, given, context, error)) return false;
   if (context != nullptr) {
@@ -338,7 +346,7 @@ std::vector<FieldInfo> settableOf(const RecordType& type) {
   const IndexFields indexes = indexFields(view);
   std::vector<FieldInfo> out;
   for (const Field* f : view.settable()) {
-    if (f != indexes.me && f != indexes.channel) out.push_back({f->name, f->leaf.count, f->textCapacity, f->leaf.kind});
+    if (f != indexes.me && f != indexes.channel) out.push_back({f->name, f->leaf.count, f->textCapacity, f->leaf.kind, f->leaf.tag.role});
   }
   return out;
 }
@@ -426,16 +434,18 @@ bool echoRefusalsOf(const RecordType& type, const u8* sent, size_t sentSize, con
     const Field& f = fa[i];
     const Field& g = fb[i];
     const bool text = f.textCapacity > 0;
-    if (f.leaf.isMask || f.leaf.mask == nullptr || &f == ia.me || &f == ia.channel) {
+    if (f.leaf.isMask || &f == ia.me || &f == ia.channel) {
       if (text) ++i;
       continue;
     }
+    // A field without a presence bit is carried always, by the request and its answer.
+    const bool always = f.leaf.mask == nullptr;
     const int elements = f.leaf.perElement ? f.leaf.count : 1;
     for (int e = 0; e < elements; ++e) {
       const int bit = f.leaf.bit + e;
-      if (!codec::presenceBit(f.leaf.mask, bit)) continue;
+      if (!always && !codec::presenceBit(f.leaf.mask, bit)) continue;
       const int element = f.leaf.perElement ? e : -1;
-      const bool answered = codec::presenceBit(g.leaf.mask, bit);
+      const bool answered = echo != nullptr && (always || codec::presenceBit(g.leaf.mask, bit));
       if (answered && sameElements(f, g, element, text ? &fa[i + 1] : nullptr, text ? &fb[i + 1] : nullptr)) continue;
       out.push_back({f.name + (element >= 0 ? "[" + std::to_string(e) + "]" : ""), valueText(f, a, element),
                      answered ? valueText(g, b, element) : "", numbersOf(f, element),
@@ -538,6 +548,21 @@ int recordOffset(int bytes, const RecordShape& shape, int channel) {
   return (bytes - records) / 4 * 4 + static_cast<int>(shape.size) * channel;
 }
 
+bool commandAnswers(int type, const Bytes& body, std::string& why) {
+  const RecordType* record = recordTypeAt(type);
+  return record == nullptr || commandAnswersOf(*record, body, why);
+}
+
+int replyOffset(int type) {
+  const RecordType* record = recordTypeAt(type);
+  if (record == nullptr) return -1;
+  RecordView view(*record);
+  for (const Field* f : view.settable()) {
+    if (f->leaf.tag.role == codec::Role::REPLY) return static_cast<int>(view.wireOffset(*f, 0));
+  }
+  return -1;
+}
+
 bool recordShape(int type, RecordShape& shape) {
   const RecordType* record = recordTypeAt(type);
   if (record == nullptr) return false;
@@ -620,14 +645,18 @@ bool storedNumber(int type, const u8* record, const std::string& field, int elem
   return true;
 }
 
-std::vector<std::string> refusalTexts(int type, const Bytes& sent, const std::vector<Refusal>& refused,
-                                      const HeldRecords& held) {
+Verdict judgeAnswer(int type, const Bytes& sent, const std::set<std::string>& typed, const std::vector<Refusal>& refused,
+                    const Bytes& before, const Bytes& heldAfter) {
   const RecordType* record = recordTypeAt(type);
-  if (record != nullptr) return refusalTextsOf(*record, sent, refused, held);
-  std::vector<std::string> out;
-  for (const Refusal& r : refused) out.push_back(r.field + "=" + r.sent + ": kept its value");
+  if (record != nullptr) return judgeAnswerOf(*record, sent, typed, refused, before, heldAfter);
+  Verdict out;
+  for (const Refusal& r : refused) out.refused.push_back(r.field + "=" + r.sent + ": kept its value");
   return out;
 }
+
+namespace records {
+const RecordType* recordTypeOf(int type) { return recordTypeAt(type); }
+}  // namespace records
 
 std::string intervalsText(const std::vector<Interval>& intervals) {
   if (intervals.empty()) return "none";

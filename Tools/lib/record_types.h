@@ -3,12 +3,14 @@
 // "field=value" words, and describing a received body as one line. Every record that this program
 // is built with (data_internal.h) is known by its field list; other types are known by name only.
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "Lib/Include/codec.h"
+#include "Lib/Include/rules.h"
 #include "Lib/Include/types.h"
 #include "Tools/lib/link_ring.h"
 
@@ -42,8 +44,18 @@ struct FieldInfo {
   int count = 1;
   int textCapacity = 0;
   codec::Kind kind = codec::Kind::U8;
+  codec::Role role = codec::Role::SETTING;  // as the field list tags it
 };
 bool settableFields(int type, std::vector<FieldInfo>& out);
+
+// Whether the back end answers a command with this body, as its own categories in this program do
+// when it is run through them; false with why not: the value that makes them answer none ("the back
+// end's code answers none with me=4 (it does with me=0)"). True for a record, or a type not built.
+bool commandAnswers(int type, const Bytes& body, std::string& why);
+
+// Where a command's answer carries its reply code (the field its field list tags as such; negative:
+// refused): the byte offset in its body, or -1 when it has none.
+int replyOffset(int type);
 
 // Size of the record in memory, and whether it has an instance per ME or several channels.
 struct RecordShape {
@@ -77,6 +89,8 @@ struct RequestContext {
   // Out: the elements sent with their current values, because they share a presence bit with one
   // that was given ("matteColor[0]=365 matteColor[2]=0", "" when none).
   std::string filled;
+  // Out: the elements that were given ("format", "maskBox[0]", a text by its name).
+  std::set<std::string> typed;
 };
 
 // Builds the body of a record or command of the type from assignments. Each name is a field
@@ -147,24 +161,29 @@ bool storedHolds(int type, const u8* record, const Bytes& sent, const std::strin
 // the record is not built or has no such numeric field.
 bool storedNumber(int type, const u8* record, const std::string& field, int element, double& out);
 
-// The records that the back end holds, as far as they are known (the backup image): the record of
-// a type's instance in its memory form; false when not known.
-using HeldRecords = std::function<bool(int type, int me, int channel, Bytes& record)>;
-
-// What send says of each refusal of the answer to a request body (in their order), after the
-// record's instance: the field and the value sent, then what the back end's checks take, found as
-// acceptedValues finds it. An element that the checks do not take is named with what it takes ("with
-// patternKind=2" where that depends on another element as sent: "patternNumber=17: takes 0..15 with
-// patternKind=2; kept its value", "window[2]=-1: takes 0..10000; window kept its value"); one that
-// they take is named as kept with the one at fault under its presence bit ("patternKind=2: kept its
-// value with patternNumber=17, which shares its presence bit"); a value that the answer holds
-// otherwise, with what changes it where the back end's frame update does ("style.keySource=1: it
-// holds 0: style.keyType=0 sets it so"). A set that holds the value sent is never given as the
-// reason: the reason is then a rule on other fields or records, named where it is found (an edge
-// that the record's edge rule moved, a field that the back end holds which fixes the value, a bus
-// source that would close a loop of ME outputs) from the records the back end holds (held).
-std::vector<std::string> refusalTexts(int type, const Bytes& sent, const std::vector<Refusal>& refused,
-                                      const HeldRecords& held = {});
+// What became of a request's fields that its answer does not carry as sent, line by line after the
+// record's instance: `refused`, each value the operator typed that the back end does not hold as
+// typed; `notes`, what a rule of the back end did to a field the tool filled in (sent as last backed
+// up), or to a value it takes in another form (0 standing for 10000). Each line names the field and
+// the value sent, then what it holds and why: what the field takes on this instance when the value
+// sent is outside that ("window[2]=-1: takes 0..10000; window kept its value"), the element at fault
+// that it went with under one presence bit, the rule of the back end that decided it, and the value
+// that made the rule decide so: one sent with it, one the back end holds in the record, or one of
+// another record ("decided by MxifXptAssign channel=0 source[7]=150, as the back end holds it").
+// The reasons are found by running the request through the back end's categories in this program
+// from `before`, the board's nvram.mem as read before the request was sent (empty: not known, and
+// the lines say so); records that the image does not keep (ME 2 and 3) are said to be not known.
+// typed: the elements the operator gave ("format", "maskBox[0]"; empty: every element sent counts
+// as typed). refused: the answer's refusals (echoRefusals). heldAfter: the instance's record as the
+// back end holds it after the request, for fields that the answer leaves out (empty: not known).
+struct Verdict {
+  std::vector<std::string> refused;
+  std::vector<std::string> notes;
+  // Each rule that a line names, with the element it names it for ("maskBox[3]").
+  std::vector<std::pair<std::string, const rules::Rule*>> rules;
+};
+Verdict judgeAnswer(int type, const Bytes& sent, const std::set<std::string>& typed, const std::vector<Refusal>& refused,
+                    const Bytes& before, const Bytes& heldAfter = {});
 
 // "0..4", "0..315, 400..615", "none"; whole numbers as integers.
 std::string intervalsText(const std::vector<Interval>& intervals);

@@ -245,6 +245,11 @@ std::string numberText(double v) {
   return b;
 }
 
+const char* statusSetter(const Field& f, int element) {
+  const codec::Tag& tag = f.leaf.tag;
+  return tag.role == codec::Role::STATUS && tag.covers(element) ? tag.setBy : nullptr;
+}
+
 std::string rangeText(const Field& f) {
   if (f.textCapacity > 0) return "text of up to " + std::to_string(f.textCapacity) + " characters";
   if (f.leaf.kind == codec::Kind::F32) return "a number";

@@ -155,19 +155,30 @@ std::string numberText(double v);
 // "0..255", or what else the field takes.
 std::string rangeText(const Field& f);
 
-// ---- The values the back end takes (record_probe.cpp) -------------------------------------------
+// What sets element `element` of a field (-1: any of its elements) that the back end keeps itself,
+// as the record's field list declares it; null for others.
+const char* statusSetter(const Field& f, int element);
 
-// What sets element `element` of a field (-1: any of its elements) that the back end keeps itself;
-// null for others.
-const char* statusSetter(int type, const std::string& field, int element);
+// ---- The values the back end takes (record_probe.cpp) -------------------------------------------
 
 // acceptedValues for a type whose record is built.
 bool probeRecord(const RecordType& type, const std::string& name, int index, const Assignments& with,
                  std::vector<Interval>& out, std::string& error, bool edgesOnly);
 
-// refusalTexts for a type whose record is built.
-std::vector<std::string> refusalTextsOf(const RecordType& type, const Bytes& sent, const std::vector<Refusal>& refused,
-                                        const HeldRecords& held);
+// judgeAnswer for a type whose record is built (record_verdict.cpp).
+Verdict judgeAnswerOf(const RecordType& type, const Bytes& sent, const std::set<std::string>& typed,
+                      const std::vector<Refusal>& refused, const Bytes& before, const Bytes& heldAfter);
+
+// commandAnswers for a type whose record is built (record_verdict.cpp).
+bool commandAnswersOf(const RecordType& type, const Bytes& body, std::string& why);
+// Whether the back end's categories here answer a command packet of the type.
+bool answered(const Bytes& packet, int type);
+// "no answer with me=4..255": the values of a command's byte field (the others 0) that the back end
+// answers none of; "" when it answers every value, or none.
+std::string unansweredValues(const RecordType& type, const Field& field);
+
+// The record type of a type index; null when its record is not built here (record_types.cpp).
+const RecordType* recordTypeOf(int type);
 
 // fieldList for a type whose record is built.
 std::string fieldListOf(const RecordType& type);

@@ -67,10 +67,17 @@ TEST_F(EndToEnd, BootRefusalsAndTheFirstRequests) {
   // The live mode sent again is left out of the answer: it holds as sent, no refusal.
   r = frontend("send MxifSystem mode=0");
   EXPECT_EQ(std::tuple(r.status, r.err), std::tuple(0, "")) << r.err;
-  // A command answered with a negative reply code is refused too.
+  // A command answered with a negative reply code is refused too; one answered by none says so at once.
   r = frontend("send MxifKeyCmd command=999");
   EXPECT_TRUE(r.status == 1 && r.err.starts_with("frontend: refused: MxifKeyCmd ") && r.err.find(" reply=-") != std::string::npos)
       << r.err;
+  r = frontend("send MxifChromaKeyCmd me=4");
+  EXPECT_EQ(std::tuple(r.status, r.err), std::tuple(3, "frontend: sent MxifChromaKeyCmd; no answer seen: the back end's code "
+                                                       "answers none with me=4 (it does with me=0)\n"));
+  // An on-air request: the downstream key at rest cuts to it, which its state shows a frame later.
+  r = frontend("send MxifDsk channel=1 onAir=1");
+  EXPECT_EQ(std::tuple(r.status, r.err), std::tuple(0, "")) << r.err;
+  EXPECT_NE(frontend("show MxifDsk channel=1").out.find(" onAir=1 "), std::string::npos);
   programConsole();
   EXPECT_EQ(count(console_, "Connected from System Manager"), 1) << console_;  // once
 }
@@ -379,8 +386,8 @@ TEST_F(EndToEnd, FormatsTheBoardCannotRunAndAFullAcknowledgementRing) {
   for (const char* format : {"10", "11"}) {
     r = frontend(std::string("send MxifSystem format=") + format);
     EXPECT_EQ(std::tuple(r.status, r.err),
-              std::tuple(1, std::string("frontend: not applied: MxifSystem format=") + format + ": formats 10 and 11 need the "
-                            "paired-FPGA board, and this board has none (its console: Invalid Video format " + (format[1] == '0' ? "8" : "9") +
+              std::tuple(1, std::string("frontend: not applied: MxifSystem format=") + format + ": this board, which has no "
+                            "paired FPGA, runs formats 0..9 (its console: Invalid Video format " + (format[1] == '0' ? "8" : "9") +
                             " in 0 mode); the record keeps it\n"));
   }
   EXPECT_NE(frontend("show MxifSystem").out.find(" format=11 "), std::string::npos);
@@ -390,7 +397,7 @@ TEST_F(EndToEnd, FormatsTheBoardCannotRunAndAFullAcknowledgementRing) {
   const std::pair<const char*, int> formats[] = {{"format=10", 0}, {"format=4", 1}};
   for (const auto& [format, status] : formats) {
     r = frontend(std::string("send MxifSystem ") + format);
-    EXPECT_EQ(std::tuple(r.status, r.err.find("which runs formats 10 and 11 only") != std::string::npos), std::tuple(status, status == 1))
+    EXPECT_EQ(std::tuple(r.status, r.err.find("which has the paired FPGA, runs formats 10..11") != std::string::npos), std::tuple(status, status == 1))
         << format << r.err;
   }
 

@@ -251,6 +251,7 @@ struct MxifBkgd {
     v.field("statusFlag", r.statusFlag, r.statusMask, 2);
     v.sub("patFree1", r.patFree1);
     v.sub("patFree2", r.patFree2);
+    codec::tag(v, codec::status("the transitions of the ME's background and keys"));
     v.each("status", r.status, r.mask, BIT_STATUS0);
   }
 

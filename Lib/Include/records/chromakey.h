@@ -78,6 +78,7 @@ struct MxifChromaKeyCmd {
     v.field("first", r.first);
     v.field("second", r.second);
     v.field("kind", r.kind);
+    codec::tag(v, codec::REPLY);
     v.field("reply", r.reply);
     v.field("me", r.me);
     v.field("channel", r.channel);

@@ -137,6 +137,7 @@ struct MxifColorCorrectCmd {
     v.field("first", r.first);
     v.field("second", r.second);
     v.field("kind", r.kind);
+    codec::tag(v, codec::REPLY);
     v.field("result", r.result);
     v.field("channel", r.channel);
     v.field("source", r.source);

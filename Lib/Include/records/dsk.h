@@ -19,6 +19,13 @@ struct MxifDsk {
   static constexpr bool HAS_TEXTS = true;
   // Body bytes besides the two name lengths.
   static constexpr u32 WIRE_FIXED = 102;
+  // What sets the status bytes of a downstream key's transition.
+  static constexpr const char* TRANSITION =
+      "the downstream key's transition (buttons dsk-cut, dsk-auto, dsk-trans, or onAir)";
+  // What an onAir sent does (CategoryDsk's update).
+  static constexpr const char* ON_AIR_REQUEST =
+      "an onAir other than the downstream key's state ends its transition at once, as do downstream keys grouped with "
+      "it that share its state: one at rest cuts, one in transition completes it";
 
   // Bits of `mask` (word 0).
   enum Word0Bit {
@@ -63,12 +70,16 @@ struct MxifDsk {
     v.sub("transIn", r.transIn);
     v.sub("transOut", r.transOut);
     v.field("inOutLink", r.inOutLink, r.mask, W0_IN_OUT_LINK);
+    codec::tag(v, codec::status(TRANSITION));
     v.field("reverse", r.reverse, r.mask, W0_REVERSE);
     v.field("priority", r.priority, r.mask, W0_PRIORITY);
     v.field("group", r.group, r.mask, W0_GROUP);
     v.sub("flags", r.flags);
+    codec::tag(v, codec::onAirRequest(ON_AIR_REQUEST));
     v.field("onAir", r.onAir, r.mask, W0_ON_AIR);
+    codec::tag(v, codec::status(TRANSITION));
     v.field("stopping", r.stopping, r.mask, W0_STOPPING);
+    codec::tag(v, codec::status(TRANSITION));
     v.field("inTransition", r.inTransition, r.mask, W0_IN_TRANSITION);
     v.sub("names", r.names);
   }

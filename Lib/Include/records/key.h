@@ -94,6 +94,12 @@ struct MxifKey {
   static constexpr bool PER_ME = true;
   // Body bytes besides the two name lengths.
   static constexpr u32 WIRE_FIXED = 342;
+  // What sets the status bytes of a key's transition.
+  static constexpr const char* TRANSITION = "the key's transition (buttons key-cut, key-auto, key-trans, or onAir)";
+  // What an onAir sent does (CategoryKey::serveOnAirRequest).
+  static constexpr const char* ON_AIR_REQUEST =
+      "an onAir other than the key's state ends its transition at once, as do keys grouped with it that share its "
+      "state: a key at rest cuts, one in transition completes it";
   static constexpr int NAME_CAPACITY = 12;
 
   // Bits of `mask` (word 0).
@@ -331,6 +337,7 @@ struct MxifKey {
     v.sub("transIn", r.transIn);
     v.sub("transOut", r.transOut);
     v.field("inOutLink", r.inOutLink, r.mask, W0_IN_OUT_LINK);
+    codec::tag(v, codec::status(TRANSITION));
     v.field("reverse", r.reverse, r.mask, W0_REVERSE);
     v.field("effectA", r.effectA, r.mask, W0_EFFECT_A);
     v.field("effectB", r.effectB, r.mask, W0_EFFECT_B);
@@ -356,9 +363,12 @@ struct MxifKey {
     v.field("group", r.group, r.mask1, W1_GROUP);
     v.field("keySetting", r.keySetting, r.mask1, W1_KEY_SETTING);
     v.sub("flags", r.flags);
+    codec::tag(v, codec::onAirRequest(ON_AIR_REQUEST));
     v.field("onAir", r.onAir, r.mask1, W1_ON_AIR);
     v.field("statusFlag", r.statusFlag, r.mask1, W1_STATUS_FLAG);
+    codec::tag(v, codec::status(TRANSITION));
     v.field("stopping", r.stopping, r.mask1, W1_STOPPING);
+    codec::tag(v, codec::status(TRANSITION));
     v.field("inTransition", r.inTransition, r.mask1, W1_IN_TRANSITION);
     v.sub("names", r.names);
     v.sub("dveSettings", r.dveSettings);
@@ -459,6 +469,7 @@ struct MxifKeyCmd {
     v.field("first", r.first);
     v.field("second", r.second);
     v.field("command", r.command);
+    codec::tag(v, codec::REPLY);
     v.field("reply", r.reply);
     v.field("targetMe", r.targetMe);
     v.field("mask", r.mask);

@@ -76,6 +76,7 @@ struct MxifKeyPreset {
     for (int p = 0; p < N_PANELS; ++p) v.sub(PANEL_NAMES(p), r.panel[p]);
     v.field("setting120", r.setting120, r.mask0, 1);
     v.mask("entryMask", r.entryMask);
+    codec::tag(v, codec::status("the key presets' selection table, which the back end reports every frame"));
     v.each("entry", r.entry, r.entryMask, 0);
   }
 };

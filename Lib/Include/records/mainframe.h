@@ -188,6 +188,7 @@ struct SystemInitialCmd {
     v.field("option1", r.option1);
     v.field("option2", r.option2);
     v.field("mode", r.mode);
+    codec::tag(v, codec::REPLY);
     v.field("result", r.result);
     v.field("date", r.date);
     v.field("option3", r.option3);

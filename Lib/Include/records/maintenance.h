@@ -73,6 +73,9 @@ struct MaintenanceHourMeter {
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     maintenance_names::texts(v, r.text, r.mask);
+    codec::tag(v, codec::status("the power units fitted (0, 1) and the board's alarm inputs (8..10)",
+                                1u << UNIT_A_FITTED | 1u << UNIT_B_FITTED | 1u << UNIT_A_ALARM | 1u << UNIT_B_ALARM |
+                                    1u << INPUT_ALARM));
     v.each("status", r.status, r.mask, STATUS_BIT);
   }
 };
@@ -291,6 +294,7 @@ struct MxifMaintenanceCmd {
     v.field("byte1", r.byte1);
     v.field("byte2", r.byte2);
     v.field("code", r.code);
+    codec::tag(v, codec::REPLY);
     v.field("result", r.result);
     v.field("byte3", r.byte3);
     v.field("byte4", r.byte4);

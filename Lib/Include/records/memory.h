@@ -17,6 +17,10 @@ struct MxifEventMemory {
   u8 linkedMe;    // bit 2
   u8 tail[3];     // bit 1
 
+  // While an event memory linked to an ME is on, the back end sends its status reports in turns
+  // over sixteen frames.
+  constexpr bool sendsInTurns() const { return enable != 0 && linkedMe != 0; }
+
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);

@@ -73,7 +73,9 @@ struct MxifOperate {
       v.field("target", r.target, r.mask, 0);
       v.field("source", r.source, r.mask, 1);
       v.field("rate", r.rate, r.mask, 2);
+      codec::tag(v, codec::status("the fade to black, which target starts"));
       v.field("onAir", r.onAir, r.mask, 3);
+      codec::tag(v, codec::status("the fade to black, which target starts"));
       v.field("transitioning", r.transitioning, r.mask, 4);
     }
   };

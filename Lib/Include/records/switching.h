@@ -30,6 +30,7 @@ struct MxifSwitchingCmd {
     v.field("command1", r.command1);
     v.field("command2", r.command2);
     v.field("kind", r.kind);
+    codec::tag(v, codec::REPLY);
     v.field("reply", r.reply);
     v.field("noRecord", r.noRecord);
     v.sub("bus", r.bus);

@@ -146,6 +146,7 @@ struct MxifSystem {
     v.mask("genlockMask", r.genlockMask);
     v.field("genlockReference", r.genlockReference, r.genlockMask, 0);
     v.field("genlockSetup", r.genlockSetup, r.genlockMask, 1);
+    codec::tag(v, codec::status("the genlock's lock on its reference"));
     MX_TEXT_FIELD(v, r, genlockStatus, genlockMask, 2);
     v.mask("secondMask", r.secondMask);
     v.field("bkgdLatency", r.bkgdLatency, r.secondMask, 0);

@@ -1,0 +1,131 @@
+#pragma once
+// The probing of the back end's categories in this program that record_probe.cpp does, as the field
+// list (record_fields.cpp) and the verdicts on a request's answer (record_verdict.cpp) use it. Only
+// the library's own sources include this.
+#include <cstring>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Lib/Include/rules.h"
+#include "Tools/lib/record_view.h"
+
+namespace frontend::records {
+
+// "0..1, 3".
+std::string numbersText(const std::set<int>& numbers);
+
+// A value in the bits of an element of the kind.
+u32 bitsOf(codec::Kind kind, double value);
+
+// Whether the intervals hold the value.
+bool holds(const std::vector<Interval>& takes, double v);
+
+// A record instance that values are offered to: the request's index (ME or channel), the fields of
+// `with` ("channel" of a record per ME with channels, by whatever name the record gives it) and the
+// instance's stored record.
+class ProbeSite {
+ public:
+  explicit ProbeSite(const RecordType& type) : view(type), indexes(indexFields(view)) {}
+  ProbeSite(const ProbeSite&) = delete;
+  ProbeSite& operator=(const ProbeSite&) = delete;
+
+  // False with a message when no category keeps the instance.
+  bool open(int instance, const Assignments& fields, std::string& error);
+
+  // A target's value in the stored record.
+  double stored(const Target& t) const;
+  // Its bits there.
+  u32 storedBits(const Target& t) const;
+
+  RecordView view;  // the request
+  IndexFields indexes;
+  const Field* index = nullptr;
+  int indexValue = 0;
+  Assignments with;
+  u8* live = nullptr;  // the instance's stored record
+  // Elements that every request holds at these values (the element another's values depend on).
+  std::vector<std::pair<Target, double>> fixed;
+  // Every value is offered to a 16-bit element that a rule refused a value of: the values around
+  // one that a rule refused (a bus source that would close a loop) say nothing of it.
+  bool thorough = false;
+};
+
+// The fields under the presence bit of a field's element that the back end takes with it (fields
+// that share the bit, the field itself when one bit covers all of its elements); none when the
+// element has a bit of its own or none.
+std::vector<const Field*> fieldsUnderBit(const RecordView& view, const Field& field, int element);
+
+// The other elements under a target's presence bit, in wire order.
+std::vector<Target> bitPartners(const RecordView& view, const Target& t);
+
+// The records of a type as its categories keep them, put back when this ends.
+class KeptRecords {
+ public:
+  explicit KeptRecords(int type);
+  ~KeptRecords() { restore(); }
+  KeptRecords(const KeptRecords&) = delete;
+  KeptRecords& operator=(const KeptRecords&) = delete;
+  void restore() {
+    for (auto& [area, bytes] : saved_) std::memcpy(area, bytes.data(), bytes.size());
+  }
+
+ private:
+  std::vector<std::pair<u8*, Bytes>> saved_;
+};
+
+// Writes a packet into the request ring and lets the categories read it; false when a check failed
+// on it.
+bool deliver(const Bytes& packet);
+
+// The rules noted since they were last cleared that decided element `element` of a field of a record
+// of the type (its bytes in the record's memory form).
+std::vector<const rules::Rule*> rulesOn(int type, const Field& field, int element);
+// The same of the notes given.
+std::vector<const rules::Rule*> rulesOn(int type, const Field& field, int element, const std::vector<rules::Note>& notes);
+
+// What each target takes, as intervals (see probeTargets in record_probe.cpp).
+std::vector<std::vector<Interval>> probeTargets(ProbeSite& site, const std::vector<Target>& targets, bool edgesOnly,
+                                                bool livePartners = true);
+
+// What each element takes with the others as the record holds them.
+struct PlainSets : std::map<std::pair<const Field*, int>, std::vector<Interval>> {
+  std::function<const std::vector<Interval>*(const Target&)> lookup() const {
+    return [this](const Target& t) {
+      const auto at = find({t.field, t.element});
+      return at != end() ? &at->second : nullptr;
+    };
+  }
+};
+
+// What an element takes for each value of another element under its presence bit (`on`), where
+// that differs from value to value; `on.field` null where it does not.
+struct Dependence {
+  Target on{nullptr, 0};
+  std::vector<std::pair<double, std::vector<Interval>>> sets;
+  // The set for a value of `on`; null for a value it does not take.
+  const std::vector<Interval>* setFor(double value) const {
+    for (const auto& [v, set] : sets) {
+      if (v == value) return &set;
+    }
+    return nullptr;
+  }
+};
+
+// The element under the target's presence bit whose values change what the target takes (see
+// record_probe.cpp). takesOf: what an element takes with the others as the record holds them (null:
+// not known).
+Dependence dependenceOf(ProbeSite& site, const Target& target, const std::vector<Interval>& takes,
+                        const std::function<const std::vector<Interval>*(const Target&)>& takesOf);
+
+// "with effectA[1]=0: 0..14, 16" a line for each set, with the values that give it.
+std::string dependenceText(const Dependence& d);
+
+// The texts of the rules that decided the values offered to a field's element while it was probed
+// (since the probes of the program began), in the order first noted.
+std::vector<std::string> probedRules(int type, const Field& field);
+
+}  // namespace frontend::records

@@ -1,0 +1,271 @@
+// What send says of an answer: the back end's categories in this program stand in for the board's
+// back end; each send is taken by them, answered as the back end answers it, and judged from the
+// backup image they held before it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <random>
+#include <set>
+#include <tuple>
+
+#include "Lib/Include/data_internal.h"
+#include "Lib/Include/memory_map.h"
+#include "Lib/Include/rules.h"
+#include "Main/framework/bp.h"
+#include "Main/framework/link.h"
+#include "Main/framework/typenames.h"
+#include "Platform/platform.h"
+#include "Tools/lib/frontend.h"
+#include "Tools/lib/scratch_system.h"
+
+namespace {
+
+using frontend::Bytes;
+
+// A send to the categories here, as a back end takes it: what was typed, the answer's refusals,
+// the verdict on them, and the rules the back end noted while it took the request.
+struct Sent {
+  int type = -1;
+  Bytes body;
+  std::set<std::string> typed;
+  std::vector<frontend::Refusal> refusals;
+  frontend::Verdict verdict;
+  std::vector<rules::Note> notes;
+  Bytes after;  // the instance's record after the frame
+  bool built = false;
+};
+
+// The record of an instance as the categories here keep it.
+Bytes heldRecord(int type, int me, int channel) {
+  frontend::RecordShape shape;
+  auto& registry = category::CategoryRegistry::instance();
+  const int row = registry.at(type, me) != nullptr ? me : 0;
+  if (!frontend::recordShape(type, shape) || registry.at(type, row) == nullptr) return {};
+  const int bytes = registry.boundBytes(type, row);
+  if (bytes < static_cast<int>(shape.size) * (channel + 1)) return {};
+  const u8* at = registry.storageOf(type, row) + frontend::recordOffset(bytes, shape, channel);
+  return Bytes(at, at + shape.size);
+}
+
+Sent send(const std::vector<std::string>& words) {
+  Sent s;
+  frontend::RequestContext context;
+  context.current = [&](int me, int channel, Bytes& record, std::string&) {
+    record = heldRecord(frontend::typeIndexOf(words[0]), me, channel);
+    return !record.empty();
+  };
+  Bytes packet;
+  std::string error;
+  if (!frontend::sendPacket(words, packet, error, &context)) return s;
+  s.built = true;
+  s.type = frontend::typeIndexOf(words[0]);
+  s.body.assign(packet.begin() + 8, packet.end());
+  s.typed = context.typed;
+  const Bytes before = frontend::scratchImage();
+  // The frame that takes it, and its answer.
+  u8* const ack = platform::memory(LINK_ACK_RING, 8 + LINK_RING_DATA);
+  linkpeer::ringConsume(ack, linkpeer::ringUsed(ack));
+  linkpeer::ringWrite(platform::memory(LINK_REQUEST_RING, 8 + LINK_RING_DATA), packet.data(), packet.size());
+  auto& registry = category::CategoryRegistry::instance();
+  rules::clear();
+  registry.receiveAll();
+  registry.updatePass();
+  for (int i = 0; i < rules::count(); ++i) s.notes.push_back(rules::noteAt(i));
+  registry.sendAll(AcknowledgeSender::instance());
+  std::vector<linkpeer::Packet> reports;
+  size_t garbage = 0;
+  linkpeer::parsePackets(linkpeer::ringPeek(ack), reports, garbage);
+  linkpeer::ringConsume(ack, linkpeer::ringUsed(ack));
+  int me = 0, channel = 0;
+  frontend::requestInstance(s.type, s.body, me, channel);
+  s.after = heldRecord(s.type, me, channel);
+  // The answer: the instance's report; without one every field sent is left out.
+  bool answered = false;
+  for (const linkpeer::Packet& p : reports) answered = answered || frontend::echoRefusals(s.type, s.body, p, s.refusals);
+  if (!answered) frontend::requestFields(s.type, s.body, s.refusals);
+  // A field left out that the record holds as sent was taken (no change).
+  std::erase_if(s.refusals, [&](const frontend::Refusal& r) {
+    return r.answered.empty() && frontend::storedHolds(s.type, s.after.data(), s.body, r.field);
+  });
+  const Bytes afterImage = frontend::scratchImage();
+  s.verdict = frontend::judgeAnswer(s.type, s.body, s.typed, s.refusals, before, s.after);
+  frontend::loadScratchImage(afterImage);
+  return s;
+}
+
+class Verdicts : public ::testing::Test {
+ protected:
+  void SetUp() override { frontend::loadScratchImage({}); }
+};
+
+// Each line of a send, refusals and notes, set against what the operator typed and the answer: a
+// typed value held as typed is no refusal, a rule's move of a field the tool filled in is a note,
+// and each reason is the rule that decided with the value that made it decide.
+TEST_F(Verdicts, EachLineIsTheRuleThatDecidedWithTheValueThatMadeIt) {
+  struct Case {
+    std::vector<std::vector<std::string>> before;
+    std::vector<std::string> words;
+    std::vector<std::string> refused, notes;  // each line's start, after "field=value: "
+  };
+  const Case cases[] = {
+      {{{"MxifKey", "me=0", "channel=1", "maskBox=0,0,0,0"}},
+       {"MxifKey", "me=0", "channel=1", "maskBox[0]=3000"},
+       {},
+       {"maskBox[3] (sent as last backed up: 0): it holds 3000: the edge rule (edges left, top, bottom, right)"}},
+      {{},
+       {"MxifKey", "me=1", "channel=2", "maskBox=5000,0,0,0"},
+       {"maskBox[3]=0: it holds 5000: the edge rule (edges left, top, bottom, right): a changed edge pushes its opposite, "
+        "so right stays at least left and top at least bottom; decided by maskBox[0]=5000, sent with it"},
+       {}},
+      {{},
+       {"MxifKey", "dveScale.first=7500", "dveScale.second=4999"},
+       {"dveScale.first=7500: kept its value: dveScale.first and dveScale.second sent together are taken together",
+        "dveScale.second=4999: takes 0, 5000..10000"},
+       {}},
+      {{{"MxifKey", "dveScale.first=7500"}}, {"MxifKey", "dveScale.first=0"}, {}, {"dveScale.first=0: it holds 10000: a dveScale value of 0"}},
+      {{},
+       {"MxifBkgd", "patFree1.size=5", "patFree1.edges[0]=-5001"},
+       {"patFree1.size=5: kept its value: the free-pattern sub-record is taken whole or not at all",
+        "patFree1.edges[0]=-5001: takes -5000..5000"},
+       {}},
+      {{{"MxifXptAssign", "channel=0", "source[7]=150"}, {"MxifBus", "me=1", "entries[4]=7"}},
+       {"MxifBus", "me=0", "entries[1]=1178"},
+       {"entries[1]=1178: it holds 1247 (takes 1034..1065, 1164..1165, 1205..1206, 1208..1209, 1211..1212, 1214..1215, "
+        "1225..1226, 1228..1229, 1231..1232, 1234..1235, 1244..1247): entries 0..11 take neither the ME's own output nor "
+        "that of an ME that takes this ME's output, directly or through another ME (a loop); decided by MxifXptAssign "
+        "channel=0 source[7]=150, as the back end holds it"},
+       {}},
+      {{}, {"MxifBus", "entries[0]=0"}, {"entries[0]=0: it holds 1247 (takes 1034..1065"}, {}},
+      {{},
+       {"MxifSystem", "format=2", "genlockReference=1", "genlockSetup=1"},
+       {"genlockReference=1: it holds 2: the format in force decides the genlock reference",
+        "genlockSetup=1: it holds 0: the format in force decides the genlock setup"},
+       {}},
+      {{{"MxifSystem", "genlockSetup=1"}},
+       {"MxifSystem", "format=1", "genlockSetup=3", "genlockReference=0"},
+       {"genlockSetup=3: it holds 0 (takes 0..1): the format in force decides the genlock setup: formats 1, 2, 5, 7, 9 "
+        "and 11 take none (genlockSetup 0), the others 0 or 1; decided by format=1, sent with it"},
+       {}},
+      {{},
+       {"MxifUpStreamKeyAssign", "source[7]=213"},
+       {"source[7]=213: it holds 223 (takes 10..41, 140..141"},
+       {}},
+      {{},
+       {"MxifKey", "me=1", "dveShape.cropMode=1", "dveCrop=100,0,0,0"},
+       {"dveCrop[3]=0: it holds 100: the edge rule with the crop mode that the channel held before this request "
+        "(dveShape.cropMode=0"},
+       {}},
+  };
+  for (const Case& c : cases) {
+    frontend::loadScratchImage({});
+    for (const auto& words : c.before) ASSERT_TRUE(send(words).verdict.refused.empty()) << words[1];
+    const Sent s = send(c.words);
+    ASSERT_TRUE(s.built) << c.words[1];
+    ASSERT_EQ(s.verdict.refused.size(), c.refused.size()) << c.words[1] << ": " << testing::PrintToString(s.verdict.refused);
+    ASSERT_EQ(s.verdict.notes.size(), c.notes.size()) << c.words[1] << ": " << testing::PrintToString(s.verdict.notes);
+    for (size_t i = 0; i < c.refused.size(); ++i) EXPECT_EQ(s.verdict.refused[i].rfind(c.refused[i], 0), 0u) << s.verdict.refused[i];
+    for (size_t i = 0; i < c.notes.size(); ++i) EXPECT_EQ(s.verdict.notes[i].rfind(c.notes[i], 0), 0u) << s.verdict.notes[i];
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The elements of a record that a front end sets with a number, as the field list names them.
+struct Settable {
+  std::string name;
+  int count;
+  codec::Kind kind;
+};
+std::vector<Settable> numericFields(int type) {
+  std::vector<frontend::FieldInfo> fields;
+  std::vector<Settable> out;
+  if (!frontend::settableFields(type, fields)) return out;
+  for (const auto& f : fields) {
+    if (f.textCapacity == 0 && f.role == codec::Role::SETTING) out.push_back({f.name, f.count, f.kind});
+  }
+  return out;
+}
+
+// Random sends over every record type, each judged as send judges it: the verdict refuses exactly
+// the typed values that the back end does not hold as typed (a value it takes in another form is a
+// note), and every rule a line names was noted by the back end for that element while it took the
+// request. MX_VERDICT_SENDS and MX_VERDICT_SEED run it longer or again.
+TEST_F(Verdicts, RandomSendsAreJudgedAsTheBackEndTookThem) {
+  const char* count = std::getenv("MX_VERDICT_SENDS");
+  const char* seed = std::getenv("MX_VERDICT_SEED");
+  const int sends = count != nullptr ? std::atoi(count) : 40;
+  std::mt19937 random(seed != nullptr ? static_cast<unsigned>(std::atol(seed)) : 7u);
+  std::vector<int> types;
+  for (int t = 0; t < category::FIRST_COMMAND_TYPE; ++t) {
+    frontend::RecordShape shape;
+    if (frontend::recordShape(t, shape) && !numericFields(t).empty() && !heldRecord(t, 0, 0).empty()) types.push_back(t);
+  }
+  const auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  int judged = 0;
+  for (int i = 0; i < sends; ++i) {
+    const int type = types[static_cast<size_t>(pick(static_cast<int>(types.size())))];
+    frontend::RecordShape shape;
+    frontend::recordShape(type, shape);
+    std::vector<std::string> words = {category::typeNameOf(type)};
+    if (shape.perMe) words.push_back("me=" + std::to_string(pick(2)));
+    if (shape.channels > 1) words.push_back("channel=" + std::to_string(pick(shape.channels)));
+    const auto fields = numericFields(type);
+    for (int k = 1 + pick(3); k > 0; --k) {
+      const Settable& f = fields[static_cast<size_t>(pick(static_cast<int>(fields.size())))];
+      long long lo = 0, hi = 0;
+      codec::kindRange(f.kind, lo, hi);
+      long long v = 0;
+      switch (pick(4)) {
+        case 0: v = pick(3) - 1; break;
+        case 1: v = pick(12001) - 6000; break;
+        case 2: v = lo + static_cast<long long>(random() % static_cast<unsigned long long>(hi - lo + 1)); break;
+        default: v = pick(256); break;
+      }
+      v = std::clamp(v, lo, hi);
+      words.push_back(f.name + (f.count > 1 ? "[" + std::to_string(pick(f.count)) + "]" : "") + "=" + std::to_string(v));
+    }
+    const Sent s = send(words);
+    if (!s.built) continue;  // a usage error: nothing sent
+    ++judged;
+    const std::string sent = testing::PrintToString(words);
+    // Each typed element that the record does not hold as typed (nor in another form) is refused.
+    std::set<std::string> moved;
+    for (const frontend::Refusal& r : s.refusals) {
+      for (size_t e = 0; e < r.sentValues.size(); ++e) {
+        const std::string name = r.sentValues.size() > 1 ? r.field + "[" + std::to_string(e) + "]" : r.field;
+        double held = 0;
+        const std::string base = r.field.substr(0, r.field.find('['));
+        const int element = r.sentValues.size() > 1 ? static_cast<int>(e) : r.field.find('[') == std::string::npos ? 0 : std::stoi(r.field.substr(r.field.find('[') + 1));
+        if (!s.typed.count(name) && !s.typed.count(base)) continue;
+        if (frontend::storedNumber(s.type, s.after.data(), base, element, held) && held == r.sentValues[e]) continue;
+        moved.insert(name);
+      }
+    }
+    // A line refuses the element it begins with, and those at fault that it lists whole.
+    std::set<std::string> refused;
+    for (const std::string& line : s.verdict.refused) {
+      refused.insert(line.substr(0, line.find('=')));
+      if (!line.ends_with(" kept its value")) continue;
+      for (size_t at = line.find("; "); at != std::string::npos; at = line.find("; ", at + 2)) {
+        refused.insert(line.substr(at + 2, line.find('=', at) - at - 2));
+      }
+    }
+    for (const std::string& line : s.verdict.notes) moved.erase(line.substr(0, line.find_first_of("= ")));  // another form
+    for (const std::string& name : moved) EXPECT_TRUE(refused.count(name)) << sent << ": " << name << " is not held as typed but not refused";
+    for (const std::string& line : s.verdict.refused) {
+      const std::string name = line.substr(0, line.find('='));
+      EXPECT_TRUE(moved.count(name)) << sent << ": " << name << " is refused but held as typed: " << line;
+    }
+    // Every rule named was noted by the back end for that element.
+    for (const auto& [element, rule] : s.verdict.rules) {
+      const bool noted = std::any_of(s.notes.begin(), s.notes.end(), [&, element = element, rule = rule](const rules::Note& n) { return n.rule == rule; });
+      EXPECT_TRUE(noted) << sent << ": " << element << " names a rule the back end did not apply: " << rule->text;
+    }
+  }
+  EXPECT_GT(judged, sends / 2);
+}
+
+}  // namespace
