@@ -73,6 +73,7 @@ struct SignalText {
 };
 
 [[noreturn]] void endWithFault(const char* message);
+volatile sig_atomic_t inSignalFault = 0;  // the fault being handled came from the bus-error signal
 
 void onBusError(int signal, siginfo_t* info, void* context) {
   const uintptr_t at = reinterpret_cast<uintptr_t>(info->si_addr);
@@ -90,6 +91,7 @@ void onBusError(int signal, siginfo_t* info, void* context) {
       message.number(offset, 16) << ": a board directory needs about " << BOARD_DISK_NEEDED
                                  << " of free disk at its peak";
     }
+    inSignalFault = true;
     endWithFault(message.text);
   }
   // Not a board file: as before this handler, which the repeated access then meets.
@@ -614,6 +616,8 @@ void boardFileUnmapped(const void* at) {
 void clearMemory(u32 adr, u32 size) { zeroBytes(memory(adr, size), size); }
 
 void setFaultHandler(FaultHandler handler) { faultHandler = handler ? handler : defaultFault; }
+
+bool faultInSignalHandler() { return inSignalFault != 0; }
 
 void fault(const char* format, ...) {
   char message[PATH_MAX + 256];  // room for a board path whole

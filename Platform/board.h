@@ -75,6 +75,10 @@ void boardFileUnmapped(const void* at);
 // The default prints the message and aborts; tests install one that throws.
 using FaultHandler = void (*)(const char* message);
 void setFaultHandler(FaultHandler handler);
+// Whether the fault being handled came from the bus-error signal (a store into a page of a board file
+// that its file system cannot back): its handler then runs in the signal handler, and may only call
+// what is safe there.
+bool faultInSignalHandler();
 [[noreturn]] void fault(const char* format, ...);
 
 // ---- End of a run of main ------------------------------------------------------------------------

@@ -83,7 +83,15 @@ const char AFTER[] =
 
 [[noreturn]] void fail(const std::string& problem) { finish(1, problem); }
 
-void boardFault(const char* message) { fail(message); }
+// A fault of the board ends the program with its message; in the bus-error signal handler only with
+// what is safe there (the console lines that the copy on standard output had not yet written stay in
+// the console ring).
+void boardFault(const char* message) {
+  if (!platform::faultInSignalHandler()) fail(message);
+  for (const char* part : {"backend: ", message, "\n"}) (void)!::write(STDERR_FILENO, part, std::strlen(part));
+  lock.release();
+  _exit(1);
+}
 
 // The copy of the console on standard output, a line at a time, by level and without the ESC byte.
 // The line that ends start-up is noted in the lock file.
