@@ -544,8 +544,10 @@ class Judge {
         const int e = static_cast<int>((n.at - f->offset) / width);
         const bool own = n.me < 0 && n.type == type;
         // A value of the request's own record that the request carries is the one it read.
-        if (own && sentBit(*f, e)) {
-          out += (out.empty() ? "" : " and ") + elementName(*f, e) + "=" + numberText(sent({f, e})) + ", sent with it";
+        int ignored = 0;
+        const Field* asSent = own ? site_.view.find(f->name, ignored) : nullptr;
+        if (asSent != nullptr && sentBit(*asSent, e)) {
+          out += (out.empty() ? "" : " and ") + elementName(*f, e) + "=" + numberText(sent({asSent, e})) + ", sent with it";
           break;
         }
         std::string head = own ? "" : category::typeNameOf(n.type);

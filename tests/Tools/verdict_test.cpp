@@ -142,6 +142,11 @@ TEST_F(Verdicts, EachLineIsTheRuleThatDecidedWithTheValueThatMadeIt) {
        {"genlockReference=1: it holds 2: the format in force decides the genlock reference",
         "genlockSetup=1: it holds 0: the format in force decides the genlock setup"},
        {}},
+      {{{"MxifSystem", "format=2"}},
+       {"MxifSystem", "format=7", "genlockSetup=1"},
+       {"genlockSetup=1: it holds 0: the format in force decides the genlock setup: formats 1, 2, 5, 7, 9 and 11 take none "
+        "(genlockSetup 0), the others 0 or 1; decided by format=7, sent with it"},
+       {}},
       {{{"MxifSystem", "genlockSetup=1"}},
        {"MxifSystem", "format=1", "genlockSetup=3", "genlockReference=0"},
        {"genlockSetup=3: it holds 0 (takes 0..1): the format in force decides the genlock setup: formats 1, 2, 5, 7, 9 "
