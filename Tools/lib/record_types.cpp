@@ -9,6 +9,7 @@
 #include <map>
 #include <new>
 #include <type_traits>
+#include <utility>
 
 #include "Lib/Include/codec.h"
 #include "Lib/Include/data_internal.h"
@@ -447,7 +448,9 @@ bool echoRefusalsOf(const RecordType& type, const u8* sent, size_t sentSize, con
       const int element = f.leaf.perElement ? e : -1;
       const bool answered = echo != nullptr && (always || codec::presenceBit(g.leaf.mask, bit));
       if (answered && sameElements(f, g, element, text ? &fa[i + 1] : nullptr, text ? &fb[i + 1] : nullptr)) continue;
-      out.push_back({f.name + (element >= 0 ? "[" + std::to_string(e) + "]" : ""), valueText(f, a, element),
+      std::string name = f.name;
+      if (element >= 0) name.append("[").append(std::to_string(e)).append("]");
+      out.push_back({std::move(name), valueText(f, a, element),
                      answered ? valueText(g, b, element) : "", numbersOf(f, element),
                      answered ? numbersOf(g, element) : std::vector<double>{}});
     }
