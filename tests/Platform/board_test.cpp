@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -26,6 +25,7 @@
 using namespace platform;
 using testing_support::BoardFault;
 using testing_support::BoardTest;
+using Dir = testing_support::BoardDirectory;
 namespace fs = std::filesystem;
 
 namespace {
@@ -166,12 +166,9 @@ TEST(Interrupts, OnlyConnectedAndEnabledHandlersRunAndNeverNest) {
 
 // A board directory of its own with a trace file: a line per register write, none for memory.
 TEST(BoardDirectory, TraceFileHoldsALinePerRegisterWrite) {
-  const fs::path dir = fs::temp_directory_path() / ("board-test-" + std::to_string(::getpid()));
-  const BoardOptions saved = boardOptions();
-  BoardOptions o;
-  o.dir = dir.string();
-  o.traceFile = (dir / "trace.txt").string();
-  fs::remove_all(dir);
+  Dir d("board-test");
+  BoardOptions o = d.options;
+  o.traceFile = (d.dir / "trace.txt").string();
   boardOpen(o);
   traceStage(4294967295u, -2);
   writeReg(0x8000000C, 0xFFFFFFFF);
@@ -180,10 +177,9 @@ TEST(BoardDirectory, TraceFileHoldsALinePerRegisterWrite) {
   for (int i = 0; i < 3000; ++i, wanted += "12 3 40000abc 0012ab00\n") writeReg(0x40000ABC, 0x12AB00);
   writeMem32(OCM_BASE, 1);  // memory: no line
   traceStage(0, 0);
-  boardOpen(saved);
+  boardOpen(d.saved);
   std::ifstream in(o.traceFile);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), wanted);
-  fs::remove_all(dir);
 }
 
 // The flash file of a board directory. A missing one is written whole with the factory contents
@@ -192,8 +188,6 @@ TEST(BoardDirectory, TraceFileHoldsALinePerRegisterWrite) {
 // never over an earlier one, with a note for the start-up to log. Files as "name size first-byte"
 // (0x34: the first byte of the sector table).
 TEST(BoardDirectory, FlashFileIsWrittenWholeAndOneOfAnotherSizeKeptAside) {
-  const fs::path dir = fs::temp_directory_path() / ("board-test-" + std::to_string(::getpid()));
-  const BoardOptions saved = boardOptions();
   const std::string kept = "NAND flash: nand.img had 4096 bytes, not 536870912: kept as nand.img.4096-bytes";
   const std::string anew = ", factory contents written anew", programmed = "nand.img 536870912 34";
   const std::string longer = std::to_string(NAND_BYTES + 4096);
@@ -215,16 +209,14 @@ TEST(BoardDirectory, FlashFileIsWrittenWholeAndOneOfAnotherSizeKeptAside) {
        "NAND flash: nand.img had " + longer + " bytes, not 536870912: kept as nand.img." + longer + "-bytes" + anew},
   };
   for (const Row& row : rows) {
-    fs::remove_all(dir);
-    fs::create_directory(dir);
+    Dir d("board-test");
+    const fs::path& dir = d.dir;
     for (const auto& [name, size] : row.files) {
       std::ofstream(dir / name) << std::string(size == NAND_BYTES ? 0 : std::min<u32>(size, 4096), '\xEE');
       fs::resize_file(dir / name, size);
     }
     std::ofstream(dir / "nvram.mem"), fs::resize_file(dir / "nvram.mem", NVRAM_SIZE);  // a whole store: no note of it
-    BoardOptions o;
-    o.dir = dir.string();
-    boardOpen(o);
+    boardOpen(d.options);
     nandAttach();
     std::vector<std::string> files;
     for (const auto& e : fs::directory_iterator(dir)) {
@@ -237,9 +229,7 @@ TEST(BoardDirectory, FlashFileIsWrittenWholeAndOneOfAnotherSizeKeptAside) {
     std::sort(files.begin(), files.end());
     EXPECT_EQ(std::tuple(files, std::string(boardNotice(0) ? boardNotice(0) : "")), std::tuple(row.after, row.note));
   }
-  boardOpen(saved);
-  nandAttach();
-  fs::remove_all(dir);
+  nandAttach();  // the flash of the test program's board again
 }
 
 // Board files and their disk. Clearing memory gives a board file's whole pages back (the bytes of a
@@ -248,10 +238,8 @@ TEST(BoardDirectory, FlashFileIsWrittenWholeAndOneOfAnotherSizeKeptAside) {
 // full: where a small file system can be mounted) ends the program with the fault handler's message
 // naming the file, however long its path, not SIGBUS.
 TEST(BoardDirectory, ClearedPagesTakeNoDiskAndAStoreWithoutRoomFaultsNamingTheFile) {
-  const fs::path top = fs::temp_directory_path() / ("board-disk-" + std::to_string(::getpid()));
-  const fs::path dir = top / std::string(240, 'd');
-  const BoardOptions saved = boardOptions();
-  fs::remove_all(top);
+  Dir top("board-disk");
+  const fs::path dir = top.dir / std::string(240, 'd');
   fs::create_directories(dir);
   BoardOptions o;
   o.dir = dir.string();
@@ -299,8 +287,6 @@ TEST(BoardDirectory, ClearedPagesTakeNoDiskAndAStoreWithoutRoomFaultsNamingTheFi
                 "no room on the file system of " + shared + " for its page at offset 0x200000: a board directory "
                 "needs about 3 MB of free disk at its peak");
   }
-  boardOpen(saved);
-  fs::remove_all(top);
 }
 
 std::vector<u8> fileBytes(const fs::path& path) {
@@ -313,8 +299,6 @@ std::vector<u8> fileBytes(const fs::path& path) {
 // maps the start; another size is noted. A copy kept aside holds the file as found, under a name
 // of its own each time.
 TEST(BoardDirectory, TheNonVolatileFileIsTakenAsItStands) {
-  const fs::path dir = fs::temp_directory_path() / ("board-nvram-" + std::to_string(::getpid()));
-  const BoardOptions saved = boardOptions();
   const struct { long size; bool flash; u32 stored; const char* note; } cases[] = {
       {-1, false, 0x20000, nullptr},  // no file, no flash: a new board, all zero
       {0, false, 0x20000, nullptr},
@@ -329,16 +313,15 @@ TEST(BoardDirectory, TheNonVolatileFileIsTakenAsItStands) {
   for (bool powerOn : {false, true}) {
     for (const auto& c : cases) {
       SCOPED_TRACE(std::to_string(c.size) + (c.flash ? " flash" : "") + (powerOn ? " power-on" : ""));
-      fs::remove_all(dir);
-      fs::create_directory(dir);
+      Dir d("board-nvram");
+      const fs::path& dir = d.dir;
       std::vector<u8> found(static_cast<size_t>(std::max(c.size, 0L)));
       for (size_t i = 0; i < found.size(); ++i) found[i] = static_cast<u8>(i * 7 + 1);
       if (c.size >= 0) {
         std::ofstream(dir / "nvram.mem", std::ios::binary).write(reinterpret_cast<const char*>(found.data()), c.size);
       }
       if (c.flash) std::ofstream(dir / FLASH_FILE).put('\0');
-      BoardOptions o;
-      o.dir = dir.string();
+      BoardOptions o = d.options;
       o.powerOn = powerOn;
       boardOpen(o);
       std::vector<u8> window = found;
@@ -350,7 +333,7 @@ TEST(BoardDirectory, TheNonVolatileFileIsTakenAsItStands) {
       const std::string first = keepNonVolatile("unreadable");
       EXPECT_EQ(std::tuple(first, std::string(keepNonVolatile("unreadable"))),
                 std::tuple("nvram.mem.unreadable", "nvram.mem.unreadable.2"));
-      boardOpen(saved);
+      boardOpen(d.saved);
       EXPECT_EQ(std::tuple(fileBytes(dir / "nvram.mem.unreadable"), fileBytes(dir / "nvram.mem.unreadable.2")),
                 std::tuple(found, found));
       std::vector<u8> file = window;
@@ -360,7 +343,6 @@ TEST(BoardDirectory, TheNonVolatileFileIsTakenAsItStands) {
     }
   }
   EXPECT_EQ(keepNonVolatile("unreadable"), nullptr);  // no board directory: nowhere to keep one
-  fs::remove_all(dir);
 }
 
 std::vector<std::pair<u64, u32>> seen;  // tick and status of each handler call

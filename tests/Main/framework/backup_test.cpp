@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -159,22 +156,14 @@ TEST_F(BackupTest, StartUpBranches) {
 // An empty nvram.mem is a new board's when its flash is not yet there, and says nothing was lost;
 // on a board started before (nand.img there) it lost the image, which a WARN says.
 TEST_F(BackupTest, AnEmptyStoreIsALossOnlyOnABoardStartedBefore) {
-  namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / ("backup-" + std::to_string(::getpid()));
-  const platform::BoardOptions saved = platform::boardOptions();
-  platform::BoardOptions o;
-  o.dir = dir.string();
   for (bool started : {false, true}) {
-    fs::remove_all(dir), fs::create_directory(dir);
-    if (started) std::ofstream(dir / platform::FLASH_FILE).put('\0');
-    platform::boardOpen(o);
+    testing_support::BoardDirectory d("backup");
+    if (started) std::ofstream(d.dir / platform::FLASH_FILE).put('\0');
+    platform::boardOpen(d.options);
     start();
-    const int lines = consoleCount(started ? "[WARN] backup data holds 0 of 72 bytes: settings start from defaults"
-                                           : "[INFO] no backup data");
-    platform::boardOpen(saved);
-    EXPECT_EQ(lines, 1) << started;
+    EXPECT_EQ(consoleCount(started ? "[WARN] backup data holds 0 of 72 bytes: settings start from defaults"
+                                   : "[INFO] no backup data"), 1) << started;
   }
-  fs::remove_all(dir);
 }
 
 TEST_F(BackupTest, ResumeTakesMe0And1InitialisesMe2And3AndDamagedRecords) {

@@ -304,58 +304,38 @@ TEST_F(StartupTest, FailedCheckInARefreshEndsOnlyThatPass) {
   EXPECT_GE(std::count(calls.begin(), calls.end(), "update 61/0"), 5);
 }
 
-struct Kept : TestCategory<Rec<category::TYPE_PLUGIN_STORAGE>> {
-  u8& a() { return this->record(0).a; }
-};
-
-TEST_F(StartupTest, RestartAndPowerOnResumeTheBackupImage) {
-  writeMem32(0x81800000, 0), writeMem32(0x81800004, 0);  // no image in the window yet
-  Kept cat;
-  vsyncSetFrameWork(nullptr);  // the registry's process with its backup copy
-  bpStart();
-  cat.a() = 77;  // state the categories changed
-  for (int pass = 0; pass < 3; ++pass) bpMainLoopPass();  // frames copy the image to the window
-  EXPECT_EQ(readMem32(0x81800000), 0x08765421u);
-  for (bool powerCycle : {false, true}) {  // a restart keeps on-chip and shared memory; a power cycle not
-    SCOPED_TRACE(powerCycle ? "power-on" : "restart");
-    bpReset();
-    if (powerCycle) boardClearVolatile();
-    testing_support::consoleClear();
-    cat.a() = 0;
-    bpStart();
-    EXPECT_EQ(std::tuple(consoleCount("start power on sequence"), consoleCount("backup data resume"), cat.a()),
-              std::tuple(powerCycle ? 1 : 0, 1, 77));
-  }
-}
-
-// The board start initialises for code 0; a restart whose image holds format 1 initialises again in
-// its first frame, for format 1, and clears the stills and resets the clips once. A new board has
-// nothing to apply.
-TEST_F(StartupTest, RestartAppliesTheFormatOfItsImageInTheFirstFrame) {
+// A restart keeps on-chip and shared memory, a power cycle not: either resumes the backup image
+// that the frames copied to the window. The board start initialises for code 0; a start whose image
+// holds format 1 initialises again in its first frame, for format 1; a restart also clears the
+// stills and resets the clips once. A new board has nothing to apply.
+TEST_F(StartupTest, RestartAndPowerOnResumeTheImageAndApplyItsFormatInTheFirstFrame) {
   writeMem32(0x81800000, 0);  // no image in the window yet
-  vsyncSetFrameWork(nullptr);
+  vsyncSetFrameWork(nullptr);  // the registry's process with its backup copy
   calllog::enable(true);
   auto calls = [](const char* setter) {
     int n = 0;
     for (size_t i = 0; i < calllog::size(); ++i) n += std::string(calllog::at(i).function) == setter ? 1 : 0;
     return n;
   };
-  for (bool restart : {false, true}) {
-    SCOPED_TRACE(restart ? "restart" : "new board");
-    if (restart) {
+  for (int start : {0, 1, 2}) {
+    SCOPED_TRACE(start == 0 ? "new board" : start == 1 ? "restart" : "power-on");
+    if (start == 1) {
       MxifSystem format1{};
       format1.videoMask = MxifSystem::FORMAT, format1.format = 1;
       category::CategorySystem::instance().assign(format1, 0);
       for (int pass = 0; pass < 3; ++pass) bpMainLoopPass();  // applied, and copied to the window
-      bpReset();
+      EXPECT_EQ(readMem32(0x81800000), 0x08765421u);
     }
+    if (start > 0) bpReset();
+    if (start == 2) boardClearVolatile();
     testing_support::consoleClear();
     calllog::clear();
     bpStart();
     for (int pass = 0; pass < 2; ++pass) bpMainLoopPass();
-    EXPECT_EQ(std::tuple(consoleCount("Start Timer task"), consoleCount("mxInitialize: "), regPeek(0x40000014),
-                         calls("mxFrameClearStills"), calls("mxClipStop")),
-              std::tuple(1, restart ? 2 : 1, restart ? 950000u : 783300u, restart ? 1 : 0, restart ? 4 : 0));
+    EXPECT_EQ(std::tuple(consoleCount("start power on sequence"), consoleCount("backup data resume"),
+                         consoleCount("mxInitialize: "), regPeek(0x40000014), calls("mxFrameClearStills"),
+                         calls("mxClipStop")),
+              std::tuple(start != 1, start > 0, start > 0 ? 2 : 1, start > 0 ? 950000u : 783300u, start == 1, start == 1 ? 4 : 0));
   }
   calllog::enable(false);
 }
