@@ -48,10 +48,8 @@ TEST_F(MemoryMapTest, UnmappedAccessNamesTheAddress) {
 }
 
 TEST_F(MemoryMapTest, RegisterWritesAreTracedWithFrameAndStage) {
-  traceClear();
-  traceStage(7, 3);
-  mxWriteReg(0x40001234, 0xABCD);
-  mxWriteReg(0x80000010, 5);
+  traceClear(), traceStage(7, 3);
+  mxWriteReg(0x40001234, 0xABCD), mxWriteReg(0x80000010, 5);
   auto t = traceRecent();
   ASSERT_EQ(t.size(), 2u);
   EXPECT_TRUE(t[0].frame == 7 && t[0].stage == 3 && t[0].adr == 0x40001234 && t[0].value == 0xABCD);
@@ -103,10 +101,7 @@ TEST_F(MemoryMapTest, DmaBurstIntoMemoryStoresEveryBlockThatDiffers) {
 
 int hookRuns[3], irqCalls = 0;
 u64 hookSeen = 0;
-void firstHook(u64) {
-  ++hookRuns[0];
-  removeTimerHook(firstHook);
-}
+void firstHook(u64) { ++hookRuns[0], removeTimerHook(firstHook); }
 void secondHook(u64 now) { ++hookRuns[1], hookSeen = now; }
 void thirdHook(u64) { ++hookRuns[2]; }
 
@@ -124,12 +119,10 @@ TEST(VirtualClock, BusyWaitAdvancesExactlyInSteppedModeAndRunsHooks) {
   EXPECT_TRUE(hookRuns[0] == 1 && hookRuns[1] == 2 && hookRuns[2] == 2) << hookRuns[1] << hookRuns[2];
   clockAdvance(1000);
   EXPECT_EQ(hookSeen, clockNow());
-  removeTimerHook(secondHook);
-  removeTimerHook(thirdHook);
+  removeTimerHook(secondHook), removeTimerHook(thirdHook);
 }
 
-u64 eventTick = 0;
-u64 eventSeen = 0;
+u64 eventTick = 0, eventSeen = 0;
 void eventHook(u64 now) {
   if (eventSeen == 0 && now >= eventTick) eventSeen = now;
   if (eventSeen == 0) clockWakeBy(eventTick);
@@ -240,10 +233,9 @@ TEST(BoardDirectory, FlashFileIsWrittenWholeAndOneOfAnotherSizeKeptAside) {
 TEST(BoardDirectory, ClearedPagesTakeNoDiskAndAStoreWithoutRoomFaultsNamingTheFile) {
   Dir top("board-disk");
   const fs::path dir = top.dir / std::string(240, 'd');
-  fs::create_directories(dir);
   BoardOptions o;
   o.dir = dir.string();
-  boardOpen(o);
+  fs::create_directories(dir), boardOpen(o);
   const auto blocks = [&] {
     struct stat st {};
     stat((dir / "shared.mem").c_str(), &st);
@@ -358,20 +350,12 @@ void handler(void*) {
 class InterruptModelTest : public testing_support::BoardTest {
  protected:
   void SetUp() override {
-    BoardTest::SetUp();
-    seen.clear();
-    vsyncAttach();
-    watchdogAttach();
-    irqConnect(VSYNC_IRQ, handler, nullptr);
-    irqEnable(VSYNC_IRQ);
+    BoardTest::SetUp(), seen.clear(), vsyncAttach(), watchdogAttach();
+    irqConnect(VSYNC_IRQ, handler, nullptr), irqEnable(VSYNC_IRQ);
     setEndHandler([](EndReason, u32) { throw RunEnded{}; });
   }
   void TearDown() override {
-    irqDisable(VSYNC_IRQ);
-    irqDisconnect(VSYNC_IRQ);
-    vsyncDetach();
-    watchdogDetach();
-    setEndHandler(nullptr);
+    irqDisable(VSYNC_IRQ), irqDisconnect(VSYNC_IRQ), vsyncDetach(), watchdogDetach(), setEndHandler(nullptr);
   }
 };
 

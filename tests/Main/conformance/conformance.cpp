@@ -298,7 +298,7 @@ class Harness {
         }
       }
     }
-    restartWhole();
+    for (int low : count_ > 1 ? std::vector<int>{0} : std::vector<int>{0, 1}) restartWhole(low);
     for (int pass = 0; pass < 2; ++pass) damage(pass);
   }
 
@@ -565,13 +565,17 @@ class Harness {
     return out;
   }
 
-  void restartWhole() {
+  // Every field of an instance at its highest, or (every other instance; a single one in a second
+  // round) at its lowest.
+  void restartWhole(int low) {
     for (int index : imageIndexes()) {
+      const bool lowest = (index + low) % 2 == 1;
       Fields fields;
       for (const auto& [name, c] : all_) {
-        if ((c.row->kind & NEVER) == 0 && holdsFor(*c.row, index)) fields.emplace_back(name, highest(*c.row));
+        if ((c.row->kind & NEVER) != 0 || !holdsFor(*c.row, index)) continue;
+        fields.emplace_back(name, lowest ? bounds(*c.row).front() : highest(*c.row));
       }
-      send(index, fields, where(index, "every field at its highest (step 3)"));
+      send(index, fields, where(index, std::string("every field at its ") + (lowest ? "lowest" : "highest") + " (step 3)"));
     }
     const auto before = frontend::backedUpRecords();
     testing_support::consoleClear();
