@@ -182,11 +182,8 @@ TEST(BoardDirectory, FlashFileIsWrittenWholeAndOneOfAnotherSizeKeptAside) {
   const std::string kept = "NAND flash: nand.img had 4096 bytes, not 536870912: kept as nand.img.4096-bytes";
   const std::string anew = ", factory contents written anew", programmed = "nand.img 536870912 34";
   const std::string longer = std::to_string(NAND_BYTES + 4096);
-  struct Row {
-    std::vector<std::pair<std::string, u32>> files;  // name and size, filled with 0xEE (the full size: zeroes)
-    std::vector<std::string> after;
-    std::string note;
-  };
+  // Files as name and size, filled with 0xEE (the full size: zeroes); the files after; the note.
+  struct Row { std::vector<std::pair<std::string, u32>> files; std::vector<std::string> after; std::string note; };
   const Row rows[] = {
       {{}, {programmed}, ""},
       {{{"nand.img.partial", 4096}}, {programmed}, ""},
@@ -197,8 +194,7 @@ TEST(BoardDirectory, FlashFileIsWrittenWholeAndOneOfAnotherSizeKeptAside) {
        kept + ".2" + anew},
       {{{"nand.img", NAND_BYTES + 4096}},
        {programmed, "nand.img." + longer + "-bytes " + longer + " ee"},
-       "NAND flash: nand.img had " + longer + " bytes, not 536870912: kept as nand.img." + longer + "-bytes" + anew},
-  };
+       "NAND flash: nand.img had " + longer + " bytes, not 536870912: kept as nand.img." + longer + "-bytes" + anew}};
   for (const Row& row : rows) {
     Dir d("board-test");
     const fs::path& dir = d.dir;

@@ -61,8 +61,7 @@ TEST_F(EndToEnd, ADamagedBackupImageIsTakenAsFarAsItGoesOrKeptAside) {
       {"version", version, false, unreadable + "5421, version 145)" + kept, false, false, true},
       {"random", random, false, "", false, false, true},
       {"all zero", std::string(saved.size(), '\0'), false, "[INFO] no backup data\n", false, false, false},
-      {"new board", "-", false, "[INFO] no backup data\n", false, false, false},
-  };
+      {"new board", "-", false, "[INFO] no backup data\n", false, false, false}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     const std::string board = dir_ + "/" + row.name;

@@ -135,11 +135,8 @@ TEST_F(StartUp, ANewBoardOnASmallDiskRunsOrNamesTheFileWithoutRoom) {
 TEST_F(StartUp, WatchdogRestartsCountAgainstTheFrameLimit) {
   const std::string cause = "; first console error of the last start-up: [ERR] NAND Flash: Invalid sector table";
   const std::string ranOut = "backend: --frames 700 ran out after 2 restarts by the watchdog: ";
-  struct Row {
-    bool emptyFlash, keepWatchdog, emptiedWhileRunning;
-    int status, restarts, statistics;
-    std::string reason;  // the frames that ran before as N
-  };
+  // reason: with the frames that ran before as N.
+  struct Row { bool emptyFlash, keepWatchdog, emptiedWhileRunning; int status, restarts, statistics; std::string reason; };
   const Row rows[] = {{true, false, false, 3, 2, 0, ranOut + "no frame ran" + cause},
                       {false, true, false, 0, 1, 5, ""},
                       {false, true, true, 3, 2, 5, ranOut + "its last start-up reached no frame (N ran before)" + cause}};

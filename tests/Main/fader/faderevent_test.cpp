@@ -73,8 +73,7 @@ TEST_F(FaderEventTest, LeverPacketsWidenTheCalibrationAndPrimeThePositionAtTheFi
   struct Case { int raw; float value; int max, min; float position; } cases[] = {
       {1833, 0.0f, 2555, 1533, 0.5f}, {2255, 1.0f, 2555, 1533, 0.5f}, {2044, 0.5f, 2555, 1533, 0.5f},
       {3000, 1.0f, 3000, 1533, 0.5f}, {2000, 167.0f / 867, 3000, 1533, 167.0f / 867},
-      {4095, 1.0f, 4000, 1533, 167.0f / 867}, {100, 0.0f, 4000, 350, 167.0f / 867},
-  };
+      {4095, 1.0f, 4000, 1533, 167.0f / 867}, {100, 0.0f, 4000, 350, 167.0f / 867}};
   for (const Case& c : cases) {
     lever(c.raw);
     reg().receiveAll();

@@ -123,8 +123,7 @@ TEST_F(BackupTest, StartUpBranches) {
       {0x4000, 0x08765421, 146, 7, "[INFO] initializeAll()", false, false},
       {0, 0, 0, 7, "[WARN] backup data unreadable (magic 0x00000000, version 0): settings start from defaults\n", false,
        true},  // records behind no header
-      {0, 0, 0, 0, "[INFO] no backup data", false, true},
-  };
+      {0, 0, 0, 0, "[INFO] no backup data", false, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
     testing_support::consoleClear();

@@ -217,8 +217,7 @@ TEST_F(LinkTest, WaitCommandsSuspendReceptionAndTypesWithoutHandlerAreSkippedByT
       {TYPE_WAIT_CMD, waitBody(-1), 0, ""}, {TYPE_DUAL_SOURCE_TALLY, Bytes(6, 0x5A), 0, ""},
       {200, Bytes(12, 0x81), 0, "\x1b[ERR] receive invalid type 200 : 12 byte\n"},
       {0x8000, {}, 0, "\x1b[ERR] receive invalid type 32768 : 0 byte\n"},
-      {TYPE_PLUGIN_CMD, Bytes(3, 0), 0, "\x1b[ERR] receive undefined category MxifPluginCmd\n"},
-  };
+      {TYPE_PLUGIN_CMD, Bytes(3, 0), 0, "\x1b[ERR] receive undefined category MxifPluginCmd\n"}};
   connect();
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "type " << c.type << " wait " << c.idleFrames);
@@ -245,8 +244,7 @@ TEST_F(LinkTest, AHeaderIsDroppedAtOnceWhenItPromisesMoreThanItsTypeTakes) {
       {TYPE_SYSTEM_INITIAL_CMD, 9, "\x1b[ERR] receive invalid length SystemInitialCmd : 9 byte\n"},
       {TYPE_WAIT_CMD, 9, "\x1b[ERR] receive invalid length waitCmd : 9 byte\n"},
       {TYPE_PLUGIN_CMD, 16383, "\x1b[ERR] receive undefined category MxifPluginCmd\n"},
-      {TYPE_PLUGIN_CMD, 16384, "\x1b[ERR] receive invalid length MxifPluginCmd : 16384 byte\n"},
-  };
+      {TYPE_PLUGIN_CMD, 16384, "\x1b[ERR] receive invalid length MxifPluginCmd : 16384 byte\n"}};
   connect();
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "type " << c.type << ", " << c.length << " bytes");
@@ -280,10 +278,7 @@ TEST_F(LinkTest, AFrameLogsARunOfOneLineOnceAndAFewOfTheLinksErrorLines) {
   }
   const std::string length = "\x1b[ERR] receive invalid length MxifBkgd : 16384 byte";
   const std::string type = "\x1b[ERR] receive invalid type 200 : 2 byte";
-  struct {
-    Bytes written;
-    std::string lines;
-  } frames[] = {
+  struct { Bytes written; std::string lines; } frames[] = {
       {join({flood, pkt(4)}), length + " (100 times)\n"},
       {{}, length + " (50 times)\n"},
       {join({invalid, invalid, pkt(5), invalid, undefined, invalid}),

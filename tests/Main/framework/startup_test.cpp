@@ -92,8 +92,7 @@ TEST_F(StartupTest, ColdAndWarmPathsClearTheirSizesAndLogInOrder) {
         "mxInitialize to mxUpdate", "Start Timer task"}},
       {true,
        {{0x38FFFFFC, 0xAA, 0}, {0x39000000, 0xBB, 0xBB}, {LOCK95, 64, 0}, {0x3FFA0000, 40, 0}, {WARM_FLAG, 1, 1}},
-       {"Start ORVEX-21 Backend Process", "Start Timer task"}},
-  };
+       {"Start ORVEX-21 Backend Process", "Start Timer task"}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.warm ? "warm" : "cold");
     TearDown();
