@@ -50,7 +50,8 @@ class EndToEnd : public ::testing::Test {
   void SetUp() override {
     char name[] = "/tmp/mx_e2e_XXXXXX";
     ASSERT_NE(mkdtemp(name), nullptr);
-    dir_ = name, board_ = dir_ + "/board";
+    dir_ = name;
+    board_ = dir_ + "/board";
     fs::create_directory(board_);
   }
   void TearDown() override {
@@ -98,7 +99,8 @@ class EndToEnd : public ::testing::Test {
 
   void stopBackend() {
     if (pid_ > 0) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
-    pid_ = -1, link_.close();
+    pid_ = -1;
+    link_.close();
   }
 
   // Polls until ready() holds; false after the time bound.
