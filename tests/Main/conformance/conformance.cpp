@@ -487,37 +487,41 @@ class Harness {
     if (!deliver(body).empty()) fail(at, "answered");
   }
 
+  // Sends the fields: c is then stored as want (and answered so when `answered`), each of `kept`
+  // that has a value is stored as given, and the answer carries exactly the bits of `carried` (and
+  // c's when answered).
+  void check(const Concrete& c, int index, const Fields& fields, const std::string& want, bool answered,
+             const Fields& kept, std::vector<const Concrete*> carried, const std::string& at) {
+    const Answer a = send(index, fields, at);
+    expectValue(live(index), c.name, want, at, "stored");
+    if (answered && a.found) expectValue(a.record.data(), c.name, want, at, "answered");
+    for (const auto& [name, value] : kept) {
+      if (!value.empty()) expectValue(live(index), name, value, at, "stored");
+    }
+    if (answered) carried.push_back(&c);
+    expectBits(a, carried, at);
+  }
+
   void accept(const Concrete& c, int index) {
     const Row& row = *c.row;
     const std::string top = highest(row);
     for (const std::string& v : bounds(row)) {
       const std::string at = where(index, c.name + "=" + shown(row, v) + " (step 1)");
       const std::string before = stored(index, c.name);
-      Fields fields = {{c.name, v}};
-      std::vector<const Concrete*> carried;
-      auto context = v == top ? assignments(clause(row, "with")) : Fields{};
+      Fields context = v == top ? assignments(clause(row, "with")) : Fields{};
       for (const auto& word : assignments(clause(row, "beside"))) context.push_back(word);
-      auto then = v == top ? assignments(clause(row, "then")) : Fields{};
+      Fields fields = {{c.name, v}}, kept = context;
       fields.insert(fields.end(), context.begin(), context.end());
-      for (const auto& list : {context, then, assignments(clause(row, "also"))}) {
+      for (const auto& word : v == top ? assignments(clause(row, "then")) : Fields{}) kept.push_back(word);
+      std::vector<const Concrete*> carried;
+      for (const auto& list : {kept, assignments(clause(row, "also"))}) {
         for (const auto& [name, value] : list) {
           if (const Concrete* x = concrete(name, at)) carried.push_back(x);
         }
       }
       const bool taken = (row.kind & NEVER) == 0 && !((row.kind & NEW_ONLY) != 0 && before == v);
-      const std::string want = !taken ? before
-                               : (row.kind & TRUTH) != 0 ? (number(v) != 0 ? "1" : "0")
-                                                         : shown(row, v);
-      if (taken) carried.push_back(&c);
-      const Answer a = send(index, fields, at);
-      expectValue(live(index), c.name, want, at, "stored");
-      if (taken && a.found) expectValue(a.record.data(), c.name, want, at, "answered");
-      for (const auto* list : {&context, &then}) {
-        for (const auto& [name, value] : *list) {
-          if (!value.empty()) expectValue(live(index), name, value, at, "stored");
-        }
-      }
-      expectBits(a, carried, at);
+      const std::string want = !taken ? before : (row.kind & TRUTH) != 0 ? (number(v) != 0 ? "1" : "0") : shown(row, v);
+      check(c, index, fields, want, taken, kept, carried, at);
     }
   }
 
@@ -537,17 +541,10 @@ class Harness {
     auto values = (row.kind & NEW_ONLY) != 0 ? std::vector<std::string>{stored(index, c.name)} : refusals(c);
     for (const std::string& v : values) {
       const std::string at = where(index, c.name + "=" + shown(row, v) + " beside " + witness->name + " (step 2)");
-      const std::string before = stored(index, c.name);
       Fields fields = {{c.name, v}, {witness->name, witnessValue}};
       for (const auto& word : assignments(clause(row, "beside"))) fields.push_back(word);
-      const Answer a = send(index, fields, at);
-      std::vector<const Concrete*> carried = {witness};
-      if ((row.kind & (ANSWERED | TRUTH)) != 0) carried.push_back(&c);
-      const std::string want = (row.kind & TRUTH) != 0 ? "1" : before;
-      expectValue(live(index), c.name, want, at, "stored");
-      if ((row.kind & (ANSWERED | TRUTH)) != 0 && a.found) expectValue(a.record.data(), c.name, want, at, "answered");
-      expectValue(live(index), witness->name, witnessValue, at, "stored");
-      expectBits(a, carried, at);
+      check(c, index, fields, (row.kind & TRUTH) != 0 ? "1" : stored(index, c.name), (row.kind & (ANSWERED | TRUTH)) != 0,
+            {{witness->name, witnessValue}}, {witness}, at);
     }
   }
 
