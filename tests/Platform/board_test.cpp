@@ -240,8 +240,7 @@ TEST(BoardDirectory, ClearedPagesTakeNoDiskAndAStoreWithoutRoomFaultsNamingTheFi
   const auto written = blocks();
   clearMemory(SHARED_BASE + 2, 0x100000 - 4);
   EXPECT_EQ(std::tuple(readMem32(SHARED_BASE), readMem32(SHARED_BASE + 0x80000), readMem32(SHARED_BASE + 0xFF000),
-                       readMem32(SHARED_BASE + 0x100000 - 4)),
-            std::tuple(0xA5A5u, 0u, 0u, 0xA5A50000u));
+                       readMem32(SHARED_BASE + 0x100000 - 4)), std::tuple(0xA5A5u, 0u, 0u, 0xA5A50000u));
   EXPECT_LT(blocks(), written / 16);
 
   const std::string shared = (dir / "shared.mem").string();

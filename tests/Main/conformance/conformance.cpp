@@ -345,13 +345,14 @@ class Harness {
   }
 
   // Sends a request body; the answer for the instance is the packet of the type that names it.
-  Answer exchange(const Record& body, int index) {
+  Answer exchange(const Record& body, int index, const std::string& at) {
     Answer a;
     for (const auto& p : deliver(body)) {
       Record r(a_.size);
       if (p.type != a_.type || !a_.decode(p.body, r.data()) || !names(r, index)) continue;
       a = {true, r, p.body.size()};
     }
+    if (!a.found) fail(at, "no answer");
     return a;
   }
 
@@ -369,11 +370,7 @@ class Harness {
     return a_.encode(r.data());
   }
 
-  Answer send(int index, const Fields& fields, const std::string& at) {
-    Answer a = exchange(request(index, fields, at), index);
-    if (!a.found) fail(at, "no answer");
-    return a;
-  }
+  Answer send(int index, const Fields& f, const std::string& at) { return exchange(request(index, f, at), index, at); }
 
   // The answer carries exactly the presence bits of these fields.
   void expectBits(const Answer& a, const std::vector<const Concrete*>& carried, const std::string& at) {
@@ -471,8 +468,7 @@ class Harness {
     std::string error;
     if (!frontend::buildBody(a_.type, fields, b, error)) return fail(at, "the front end builds no body: " + error);
     if (b.size() != t_.wireSize) fail(at, "the front end's body is " + std::to_string(b.size()) + " bytes");
-    const Answer a = exchange(b, index);
-    if (!a.found) fail(at, "no answer");
+    const Answer a = exchange(b, index, at);
     // A kept text is answered with its characters.
     size_t size = t_.wireSize;
     for (const Concrete* c : kept) size += (c->row->kind & TEXT) != 0 ? stored(index, c->name).size() - 2 : 0;
@@ -660,11 +656,6 @@ class Harness {
 };
 
 }  // namespace
-
-void ConformanceTest::TearDown() {
-  platform::writeMem32(NON_VOLATILE_BASE, 0);  // no image for the tests that follow
-  SystemCategoriesTest::TearDown();
-}
 
 void ConformanceTest::run(const Table& table) {
   Harness(table, peer, [] { restart(); }).runAll();

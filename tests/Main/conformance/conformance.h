@@ -136,7 +136,6 @@ Access record() {
 // Runs every step of a table on the categories of a freshly started system.
 class ConformanceTest : public test_categories::SystemCategoriesTest {
  protected:
-  void TearDown() override;
   void run(const Table& table);
 };
 

@@ -395,9 +395,8 @@ TEST_F(FaderEventTest, FaderSelectButtonsSetTheMainframeConfigurationWhileEnable
                                             std::tuple(1, 1802, 0, 18), std::tuple(1, 2103, 1, 11)}) {
     config.record(0).faderSelectEnable = static_cast<u8>(enable);
     press({code}, me);
-    auto sent = peer.readPackets();
     int got = -1;
-    for (const auto& p : sent) {
+    for (const auto& p : peer.readPackets()) {
       const auto r = p.as<MxifMainframeConfig>();
       if (p.type == MxifMainframeConfig::TYPE_INDEX && (r.mask & MxifMainframeConfig::FADER_SELECT) != 0) got = r.faderSelect;
     }

@@ -91,8 +91,7 @@ TEST_F(BackupTest, LayoutFollowsTheRecordSizes) {
   reg().initialize();
   auto r = [](int id, int me) { return reg().boundBytes(id, me); };
   EXPECT_EQ((std::vector<int>{r(TYPE_MAINTENANCE_CMD, 0), r(TYPE_COLOR_CORRECT_CMD, 0),
-                              r(TYPE_BKGD_COLOR_CORRECT_CMD, 0), r(TYPE_BKGD, 1)}),
-            (std::vector<int>{40, 40, 0, 16}));
+                              r(TYPE_BKGD_COLOR_CORRECT_CMD, 0), r(TYPE_BKGD, 1)}), (std::vector<int>{40, 40, 0, 16}));
   // ME 0 then ME 1 of type 2, then the types behind it, after the 8-byte header; ME 2 and 3 elsewhere.
   const u8* image = platform::memory(BACKUP_BUFFER_ADR, 16);
   auto s = [](int id, int me) { return reg().storageOf(id, me); };
@@ -180,8 +179,7 @@ TEST_F(BackupTest, ResumeTakesMe0And1InitialisesMe2And3AndDamagedRecords) {
   start();
   EXPECT_EQ(std::tuple(consoleCount("[ERR] backup data of MxifBkgd is broken, initialized"),
                        consoleCount("[WARN] backup data of MxifBkgd: 1 fields out of range, reset"),
-                       consoleCount("[WARN]")),
-            std::tuple(1, 1, 1));
+                       consoleCount("[WARN]")), std::tuple(1, 1, 1));
   EXPECT_EQ((std::vector<int>{a(0), run->perMe[0].record(0).c, a(1), run->single.record(1).c}),
             (std::vector<int>{0, 0, 0, 99}));  // the whole category from defaults; the others as saved
 }
@@ -199,8 +197,7 @@ TEST_F(BackupTest, ResumeTakesOnlyTheRecordsWhollyStored) {
     calls().clear();
     reg().resumeAll(platform::memory(NV + 8, 64), c.held);
     EXPECT_EQ((std::vector<int>{run->perMe[0].record(0).a, run->perMe[1].record(0).a, run->single.record(1).c,
-                                count("resume 2/0") + count("resume 2/1") + count("resume 6/0")}),
-              c.values)
+                                count("resume 2/0") + count("resume 2/1") + count("resume 6/0")}), c.values)
         << c.held;
   }
 }

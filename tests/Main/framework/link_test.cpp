@@ -103,8 +103,7 @@ TEST_F(LinkTest, NothingReachesTheAcknowledgementRingBeforeTheFirstRequestByte) 
   peer.write({0xAB});
   frame();  // connected; the watchdog goes off
   EXPECT_EQ(std::tuple(mxFifoConnected(), consoleCount("\x1b[INFO] Connected from System Manager"),
-                       platform::regPeek(0x40000030)),
-            std::tuple(true, 1, 0x5AF0u));
+                       platform::regPeek(0x40000030)), std::tuple(true, 1, 0x5AF0u));
   ASSERT_TRUE(tx().writeRecord(TYPE_BKGD, withB(1)));
   tx().flush();
   EXPECT_EQ(peer.readPackets().size(), 1u);

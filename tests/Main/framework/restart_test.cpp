@@ -22,10 +22,6 @@ using testing_support::put;
 
 class RestartTest : public test_categories::SystemCategoriesTest {
  protected:
-  void TearDown() override {
-    platform::writeMem32(NON_VOLATILE_BASE, 0);  // no image for the tests that follow
-    SystemCategoriesTest::TearDown();
-  }
   void frames(int n) {
     for (int f = 0; f < n; ++f) runFrame(f & 1), peer.readPackets();
   }

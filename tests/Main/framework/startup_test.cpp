@@ -126,8 +126,7 @@ TEST_F(StartupTest, WrongBoardHaltsUntilTheWatchdogRestarts) {
   auto end = endOf(bpStart);
   ASSERT_TRUE(end.has_value());
   EXPECT_EQ(std::tuple(end->reason, consoleCount("halt on not ORV21"), consoleCount("Start ORVEX-21"),
-                       regPeek(0x40001908)),
-            std::tuple(EndReason::Restart, 1, 0, 0u));
+                       regPeek(0x40001908)), std::tuple(EndReason::Restart, 1, 0, 0u));
 }
 
 class VsyncTest : public StartupTest {
@@ -148,8 +147,7 @@ TEST_F(VsyncTest, EarlyInterruptRunsOnlyTheEarlyUpdate) {
   u32 before = mxFrameCount();
   vsyncPost(IRQ_EARLY);  // acknowledged, interrupts on again; only a full VSYNC clears bits 1 and 2 at its end
   EXPECT_EQ(std::tuple(frames.frameCount.size(), mxFrameCount(), mxReadReg(0x40000010) & 7u, regPeek(0x40000018),
-                       traced(0x40000010, 6)),
-            std::tuple(size_t{0}, before, 0u, 7u, 0));
+                       traced(0x40000010, 6)), std::tuple(size_t{0}, before, 0u, 7u, 0));
   EXPECT_GE(traced(0x4000033C, 0, MX_TRACE_EARLY), 1);
 
   vsyncPost(IRQ_VSYNC | IRQ_FIELD);
@@ -281,8 +279,7 @@ TEST_F(StartupTest, MainLoopRefreshesAndRunsFramesInItsWait) {
   }
   // The second is not reached in the two passes that failed before it.
   EXPECT_EQ(std::tuple(first.passes, second.passes,
-                       consoleCount("refresh stopped at tests/Main/framework/startup_test.cpp")),
-            std::tuple(10, 8, 2));
+                       consoleCount("refresh stopped at tests/Main/framework/startup_test.cpp")), std::tuple(10, 8, 2));
   EXPECT_TRUE(updates() - before >= 17 && updates() - before <= 19) << updates() - before;
   writeMem32(HANDOFF, 0x3FF00040);
   EXPECT_THROW(bpMainLoopPass(), RunEnded);
