@@ -16,25 +16,21 @@ namespace {
 
 using LogTest = testing_support::BoardTest;
 
-TEST_F(LogTest, LineFormAndLevelNames) {
-  const std::tuple<int, const char*, const char*> cases[] = {
-      {0, "hello", "\x1b[INFO] hello\n"}, {1, "w", "\x1b[WARN] w\n"}, {2, "e", "\x1b[ERR] e\n"},
-      {3, "f", "\x1b[FATAL] f\n"},        {7, "seven", "\x1b[INFO] seven\n"}, {-1, "neg", "\x1b[INFO] neg\n"},
-      {0, "one\n", "\x1b[INFO] one\n"}, {0, "two\n\n", "\x1b[INFO] two\n\n"},  // only the last newline is dropped
-  };
-  for (auto [level, message, expected] : cases) {
-    testing_support::consoleClear();
-    libmx::LogInstance::instance().printf(level, "%s", message);
-    EXPECT_EQ(consoleText(), expected) << message;
-  }
-}
-
-TEST_F(LogTest, LongMessagesAreCutAt255Characters) {
+// The level's name heads the line (INFO for a level it does not know); only the last newline is
+// dropped; a long message is cut at 255 characters, a newline inside it kept.
+TEST_F(LogTest, LineFormLevelNamesAndLongMessagesCutAt255Characters) {
   std::string msg;
   for (int i = 0; i < 300; ++i) msg += static_cast<char>('a' + i % 26);
-  msg[254] = '\n';  // a newline inside a truncated message is kept
-  libmx::LogInstance::instance().printf(libmx::WARN, "%s", msg.c_str());
-  EXPECT_EQ(consoleText(), "\x1b[WARN] " + msg.substr(0, 255) + "\n");
+  msg[254] = '\n';
+  const std::tuple<int, std::string, std::string> cases[] = {
+      {0, "hello", "\x1b[INFO] hello\n"}, {2, "e", "\x1b[ERR] e\n"}, {3, "f", "\x1b[FATAL] f\n"},
+      {7, "seven", "\x1b[INFO] seven\n"}, {-1, "neg", "\x1b[INFO] neg\n"}, {0, "two\n\n", "\x1b[INFO] two\n\n"},
+      {1, msg, "\x1b[WARN] " + msg.substr(0, 255) + "\n"}};
+  for (const auto& [level, message, expected] : cases) {
+    testing_support::consoleClear();
+    libmx::LogInstance::instance().printf(level, "%s", message.c_str());
+    EXPECT_EQ(consoleText(), expected) << message;
+  }
 }
 
 TEST_F(LogTest, HeldRunsAreWrittenInTheirPlaceWithTheirCount) {

@@ -104,8 +104,8 @@ class SystemCategoriesTest : public testing_support::BoardTest {
     testing_support::consoleClear();
   }
   void TearDown() override {
-    vsyncReset();
-    BoardTest::TearDown();
+    platform::writeMem32(NON_VOLATILE_BASE, 0);  // no image for the tests that follow (a restart leaves one)
+    vsyncReset(), BoardTest::TearDown();
   }
 
   static category::CategoryRegistry& reg() { return category::CategoryRegistry::instance(); }

@@ -61,23 +61,16 @@ class StartUp : public EndToEnd {
 // backend.pid. Every board then starts and runs frames.
 TEST_F(StartUp, AnInterruptedFirstStartLeavesABoardThatStarts) {
   enum class Moment { HandlersIn, HoldsBoard, FlashAppears };
-  struct Row {
-    int signal;
-    Moment moment;
-    int laterMs;
-  };
+  struct Row { int signal; Moment moment; int laterMs; };
   const Row rows[] = {{SIGKILL, Moment::FlashAppears, 0}, {SIGKILL, Moment::HoldsBoard, 5},   {SIGKILL, Moment::HoldsBoard, 20},
                       {SIGINT, Moment::HandlersIn, 0},    {SIGINT, Moment::FlashAppears, 0},  {SIGTERM, Moment::HoldsBoard, 0},
                       {SIGTERM, Moment::FlashAppears, 0}};
-  std::vector<std::string> boards;
   for (const Row& row : rows) {
     const char* const moments[] = {"as its handlers are in", "once it holds the board", "once its flash file appears"};
     const std::string name = std::string(strsignal(row.signal)) + " " + moments[static_cast<int>(row.moment)] + " +" +
                              std::to_string(row.laterMs) + " ms";
-    board_ = dir_ + "/board" + std::to_string(boards.size());
-    boards.push_back(board_);
-    fs::create_directory(board_);
-    fs::remove(dir_ + "/backend.log");
+    board_ = dir_ + "/board" + std::to_string(&row - rows);
+    fs::create_directory(board_), fs::remove(dir_ + "/backend.log");
     const auto interrupt = signal(SIGINT, SIG_IGN);
     launch({});
     signal(SIGINT, interrupt);
@@ -94,20 +87,9 @@ TEST_F(StartUp, AnInterruptedFirstStartLeavesABoardThatStarts) {
       EXPECT_EQ(std::tuple(status, count(log, "stopped by signal"), fs::exists(board_ + "/backend.pid")), std::tuple(0, 1, false))
           << name << "\n" << log;
     }
-  }
-  // The next starts, side by side.
-  std::vector<FILE*> starts;
-  for (const std::string& board : boards) {
-    starts.push_back(popen((std::string(MX_BACKEND_PATH) + " --board " + board + " --fast --frames 1 --quiet 2>&1").c_str(), "r"));
-  }
-  for (size_t i = 0; i < boards.size(); ++i) {
-    std::string out;
-    char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, starts[i])) > 0;) out.append(buf, n);
-    const int status = pclose(starts[i]);
-    board_ = boards[i];
-    EXPECT_EQ(std::tuple(WIFEXITED(status) ? WEXITSTATUS(status) : -1, flashFiles()), std::tuple(0, std::vector<std::string>{"nand.img"}))
-        << "row " << i << "\n" << out;
+    const Outcome next = run(std::string(MX_BACKEND_PATH) + " --board " + board_ + " --fast --frames 1 --quiet");
+    EXPECT_EQ(std::tuple(next.status, flashFiles()), std::tuple(0, std::vector<std::string>{"nand.img"}))
+        << name << "\n" << next.out << next.err;
   }
 }
 
@@ -122,10 +104,7 @@ TEST_F(StartUp, ANewBoardOnASmallDiskRunsOrNamesTheFileWithoutRoom) {
   const std::string start = std::string(MX_BACKEND_PATH) + " --board " + board + " --fast --frames 20 --quiet 2>&1; echo status $?";
   const std::string inTmpfs = "unshare --mount sh -c 'mount -t tmpfs -o size=";
   const std::string grow = " tmpfs " + disk + " && " + start + " && mount -o remount,size=20m " + disk + " && " + start + "'";
-  struct Row {
-    std::string command, says;
-    int fails;  // starts that end with status 1 (the rest end with 0)
-  };
+  struct Row { std::string command, says; int fails; };  // fails: starts that end with status 1 (the rest 0)
   const Row rows[] = {
       {inTmpfs + "20m" + grow, "", 0},
       {inTmpfs + "1500k" + grow, "board: no room on the file system of " + board + "/nand.img.partial for its page", 1},
@@ -156,18 +135,14 @@ TEST_F(StartUp, ANewBoardOnASmallDiskRunsOrNamesTheFileWithoutRoom) {
 TEST_F(StartUp, WatchdogRestartsCountAgainstTheFrameLimit) {
   const std::string cause = "; first console error of the last start-up: [ERR] NAND Flash: Invalid sector table";
   const std::string ranOut = "backend: --frames 700 ran out after 2 restarts by the watchdog: ";
-  struct Row {
-    bool emptyFlash, keepWatchdog, emptiedWhileRunning;
-    int status, restarts, statistics;
-    std::string reason;  // the frames that ran before as N
-  };
+  // reason: with the frames that ran before as N.
+  struct Row { bool emptyFlash, keepWatchdog, emptiedWhileRunning; int status, restarts, statistics; std::string reason; };
   const Row rows[] = {{true, false, false, 3, 2, 0, ranOut + "no frame ran" + cause},
                       {false, true, false, 0, 1, 5, ""},
                       {false, true, true, 3, 2, 5, ranOut + "its last start-up reached no frame (N ran before)" + cause}};
   for (const Row& row : rows) {
     board_ = dir_ + "/board" + std::to_string(&row - rows);
-    fs::create_directory(board_);
-    fs::remove(dir_ + "/backend.log");
+    fs::create_directory(board_), fs::remove(dir_ + "/backend.log");
     const std::string nand = board_ + "/nand.img";
     if (row.emptyFlash) std::ofstream{nand}, fs::resize_file(nand, platform::NAND_BYTES);
     if (row.keepWatchdog) putOnChip(OCM_BOOT_MODE, BOOT_MODE_KEEP_WATCHDOG), putOnChip(OCM_STAT_TIMING, 1);
@@ -189,10 +164,8 @@ TEST_F(StartUp, WatchdogRestartsCountAgainstTheFrameLimit) {
               std::tuple(row.status, row.restarts, row.statistics, row.reason.empty() ? "" : row.reason + recovery))
         << log;
     EXPECT_FALSE(fs::exists(board_ + "/backend.pid"));
-    // As the message says: the flash moved aside, the board starts.
-    if (row.status != 3) continue;
-    fs::rename(nand, nand + ".broken");
-    launch({"--frames", "1"});
+    if (row.status != 3) continue;  // as the message says: the flash moved aside, the board starts
+    fs::rename(nand, nand + ".broken"), launch({"--frames", "1"});
     EXPECT_EQ(ended(), 0);
   }
 }

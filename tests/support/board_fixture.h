@@ -3,6 +3,9 @@
 // and readers for the console ring.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -24,6 +27,20 @@ void consoleClear();
 int consoleCount(const std::string& text);
 // The values written to a register among the writes the trace still holds, oldest first.
 std::vector<u32> writesTo(u32 adr);
+
+// A board directory of the test's own, made empty (the name tells tests apart); the test program's
+// board is opened again and the directory removed when it goes.
+struct BoardDirectory {
+  explicit BoardDirectory(const std::string& name)
+      : dir(std::filesystem::temp_directory_path() / (name + "-" + std::to_string(::getpid()))) {
+    std::filesystem::remove_all(dir), std::filesystem::create_directories(dir);
+    options.dir = dir.string();
+  }
+  ~BoardDirectory() { platform::boardOpen(saved), std::filesystem::remove_all(dir); }
+  const std::filesystem::path dir;
+  const platform::BoardOptions saved = platform::boardOptions();
+  platform::BoardOptions options;
+};
 
 // Resets every driver block, clears registers, trace, volatile memory and the console and gives the
 // board device models a healthy board before each test; empties the category registry after it.

@@ -126,7 +126,8 @@ TEST_F(BoardDevicesTest, PartsThatFailToStartAreRetried) {
 }
 
 TEST_F(BoardDevicesTest, SyncTimingFollowsLineCountAndFourKFlag) {
-  // Word 1 of ME2 and of the SDI FPGAs, then words of ME1, ME2 and the SDI FPGAs (fpga_word).
+  // Word 1 of ME2 and of the SDI FPGAs (line count and offset), then the words of ME1, ME2 and the
+  // SDI FPGAs that the 4K flag sets.
   struct Case { int code, boardMode; u32 me2Lines, sdiLines, me1_1, me1_2, me2_2, me2_3, sdi_2, sdi_3; } const cases[] = {
       {0, 0, 454 + 675 + 512, 454 + 675 + 553, 455, 212, 479, 236, 418, 175},
       {4, 0, 458 + 512, 458 + 553, 455, 212, 479, 236, 418, 175},
@@ -135,12 +136,10 @@ TEST_F(BoardDevicesTest, SyncTimingFollowsLineCountAndFourKFlag) {
     SCOPED_TRACE(c.code);
     useFormat(c.code, c.boardMode);
     initSyncTiming();
-    expectRegs({{sync(MX_ME1_BASE, 0), 27}, {sync(MX_ME1_BASE, 1), c.me1_1}, {sync(MX_ME1_BASE, 2), c.me1_2},
-                {sync(MX_ME1_BASE, 5), 466}, {sync(MX_ME2_BASE, 1), c.me2Lines}, {sync(MX_ME2_BASE, 2), c.me2_2},
-                {sync(MX_ME2_BASE, 3), c.me2_3}, {sync(MX_ME2_BASE, 9), 867}, {GLUE_SYNC_TIMING + 4, 512}});
+    expectRegs({{sync(MX_ME1_BASE, 1), c.me1_1}, {sync(MX_ME1_BASE, 2), c.me1_2}, {sync(MX_ME2_BASE, 1), c.me2Lines},
+                {sync(MX_ME2_BASE, 2), c.me2_2}, {sync(MX_ME2_BASE, 3), c.me2_3}});
     for (u32 b : {MX_SDI1_BASE, MX_SDI2_BASE}) {
-      expectRegs({{sync(b, 0), 20}, {sync(b, 1), c.sdiLines}, {sync(b, 2), c.sdi_2}, {sync(b, 3), c.sdi_3},
-                  {sync(b, 11), 268}, {sync(b, 15), 955}});
+      expectRegs({{sync(b, 1), c.sdiLines}, {sync(b, 2), c.sdi_2}, {sync(b, 3), c.sdi_3}});
     }
   }
 }

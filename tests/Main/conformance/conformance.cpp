@@ -298,7 +298,7 @@ class Harness {
         }
       }
     }
-    restartWhole();
+    for (int low : count_ > 1 ? std::vector<int>{0} : std::vector<int>{0, 1}) restartWhole(low);
     for (int pass = 0; pass < 2; ++pass) damage(pass);
   }
 
@@ -345,13 +345,14 @@ class Harness {
   }
 
   // Sends a request body; the answer for the instance is the packet of the type that names it.
-  Answer exchange(const Record& body, int index) {
+  Answer exchange(const Record& body, int index, const std::string& at) {
     Answer a;
     for (const auto& p : deliver(body)) {
       Record r(a_.size);
       if (p.type != a_.type || !a_.decode(p.body, r.data()) || !names(r, index)) continue;
       a = {true, r, p.body.size()};
     }
+    if (!a.found) fail(at, "no answer");
     return a;
   }
 
@@ -369,11 +370,7 @@ class Harness {
     return a_.encode(r.data());
   }
 
-  Answer send(int index, const Fields& fields, const std::string& at) {
-    Answer a = exchange(request(index, fields, at), index);
-    if (!a.found) fail(at, "no answer");
-    return a;
-  }
+  Answer send(int index, const Fields& f, const std::string& at) { return exchange(request(index, f, at), index, at); }
 
   // The answer carries exactly the presence bits of these fields.
   void expectBits(const Answer& a, const std::vector<const Concrete*>& carried, const std::string& at) {
@@ -471,8 +468,7 @@ class Harness {
     std::string error;
     if (!frontend::buildBody(a_.type, fields, b, error)) return fail(at, "the front end builds no body: " + error);
     if (b.size() != t_.wireSize) fail(at, "the front end's body is " + std::to_string(b.size()) + " bytes");
-    const Answer a = exchange(b, index);
-    if (!a.found) fail(at, "no answer");
+    const Answer a = exchange(b, index, at);
     // A kept text is answered with its characters.
     size_t size = t_.wireSize;
     for (const Concrete* c : kept) size += (c->row->kind & TEXT) != 0 ? stored(index, c->name).size() - 2 : 0;
@@ -487,37 +483,41 @@ class Harness {
     if (!deliver(body).empty()) fail(at, "answered");
   }
 
+  // Sends the fields: c is then stored as want (and answered so when `answered`), each of `kept`
+  // that has a value is stored as given, and the answer carries exactly the bits of `carried` (and
+  // c's when answered).
+  void check(const Concrete& c, int index, const Fields& fields, const std::string& want, bool answered,
+             const Fields& kept, std::vector<const Concrete*> carried, const std::string& at) {
+    const Answer a = send(index, fields, at);
+    expectValue(live(index), c.name, want, at, "stored");
+    if (answered && a.found) expectValue(a.record.data(), c.name, want, at, "answered");
+    for (const auto& [name, value] : kept) {
+      if (!value.empty()) expectValue(live(index), name, value, at, "stored");
+    }
+    if (answered) carried.push_back(&c);
+    expectBits(a, carried, at);
+  }
+
   void accept(const Concrete& c, int index) {
     const Row& row = *c.row;
     const std::string top = highest(row);
     for (const std::string& v : bounds(row)) {
       const std::string at = where(index, c.name + "=" + shown(row, v) + " (step 1)");
       const std::string before = stored(index, c.name);
-      Fields fields = {{c.name, v}};
-      std::vector<const Concrete*> carried;
-      auto context = v == top ? assignments(clause(row, "with")) : Fields{};
+      Fields context = v == top ? assignments(clause(row, "with")) : Fields{};
       for (const auto& word : assignments(clause(row, "beside"))) context.push_back(word);
-      auto then = v == top ? assignments(clause(row, "then")) : Fields{};
+      Fields fields = {{c.name, v}}, kept = context;
       fields.insert(fields.end(), context.begin(), context.end());
-      for (const auto& list : {context, then, assignments(clause(row, "also"))}) {
+      for (const auto& word : v == top ? assignments(clause(row, "then")) : Fields{}) kept.push_back(word);
+      std::vector<const Concrete*> carried;
+      for (const auto& list : {kept, assignments(clause(row, "also"))}) {
         for (const auto& [name, value] : list) {
           if (const Concrete* x = concrete(name, at)) carried.push_back(x);
         }
       }
       const bool taken = (row.kind & NEVER) == 0 && !((row.kind & NEW_ONLY) != 0 && before == v);
-      const std::string want = !taken ? before
-                               : (row.kind & TRUTH) != 0 ? (number(v) != 0 ? "1" : "0")
-                                                         : shown(row, v);
-      if (taken) carried.push_back(&c);
-      const Answer a = send(index, fields, at);
-      expectValue(live(index), c.name, want, at, "stored");
-      if (taken && a.found) expectValue(a.record.data(), c.name, want, at, "answered");
-      for (const auto* list : {&context, &then}) {
-        for (const auto& [name, value] : *list) {
-          if (!value.empty()) expectValue(live(index), name, value, at, "stored");
-        }
-      }
-      expectBits(a, carried, at);
+      const std::string want = !taken ? before : (row.kind & TRUTH) != 0 ? (number(v) != 0 ? "1" : "0") : shown(row, v);
+      check(c, index, fields, want, taken, kept, carried, at);
     }
   }
 
@@ -537,17 +537,10 @@ class Harness {
     auto values = (row.kind & NEW_ONLY) != 0 ? std::vector<std::string>{stored(index, c.name)} : refusals(c);
     for (const std::string& v : values) {
       const std::string at = where(index, c.name + "=" + shown(row, v) + " beside " + witness->name + " (step 2)");
-      const std::string before = stored(index, c.name);
       Fields fields = {{c.name, v}, {witness->name, witnessValue}};
       for (const auto& word : assignments(clause(row, "beside"))) fields.push_back(word);
-      const Answer a = send(index, fields, at);
-      std::vector<const Concrete*> carried = {witness};
-      if ((row.kind & (ANSWERED | TRUTH)) != 0) carried.push_back(&c);
-      const std::string want = (row.kind & TRUTH) != 0 ? "1" : before;
-      expectValue(live(index), c.name, want, at, "stored");
-      if ((row.kind & (ANSWERED | TRUTH)) != 0 && a.found) expectValue(a.record.data(), c.name, want, at, "answered");
-      expectValue(live(index), witness->name, witnessValue, at, "stored");
-      expectBits(a, carried, at);
+      check(c, index, fields, (row.kind & TRUTH) != 0 ? "1" : stored(index, c.name), (row.kind & (ANSWERED | TRUTH)) != 0,
+            {{witness->name, witnessValue}}, {witness}, at);
     }
   }
 
@@ -565,13 +558,17 @@ class Harness {
     return out;
   }
 
-  void restartWhole() {
+  // Every field of an instance at its highest, or (every other instance; a single one in a second
+  // round) at its lowest.
+  void restartWhole(int low) {
     for (int index : imageIndexes()) {
+      const bool lowest = (index + low) % 2 == 1;
       Fields fields;
       for (const auto& [name, c] : all_) {
-        if ((c.row->kind & NEVER) == 0 && holdsFor(*c.row, index)) fields.emplace_back(name, highest(*c.row));
+        if ((c.row->kind & NEVER) != 0 || !holdsFor(*c.row, index)) continue;
+        fields.emplace_back(name, lowest ? bounds(*c.row).front() : highest(*c.row));
       }
-      send(index, fields, where(index, "every field at its highest (step 3)"));
+      send(index, fields, where(index, std::string("every field at its ") + (lowest ? "lowest" : "highest") + " (step 3)"));
     }
     const auto before = frontend::backedUpRecords();
     testing_support::consoleClear();
@@ -659,11 +656,6 @@ class Harness {
 };
 
 }  // namespace
-
-void ConformanceTest::TearDown() {
-  platform::writeMem32(NON_VOLATILE_BASE, 0);  // no image for the tests that follow
-  SystemCategoriesTest::TearDown();
-}
 
 void ConformanceTest::run(const Table& table) {
   Harness(table, peer, [] { restart(); }).runAll();

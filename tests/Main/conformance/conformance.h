@@ -21,8 +21,9 @@
 // Steps, first and last instance: 0 empty request (answer empty but FIRST_KEPT, sizes match; the
 // instance after the last gets no answer); 1 each bound taken, stored and answered with exactly its
 // bits; 2 each neighbour outside and `refuse` value with a witness: field kept, witness taken;
-// 3 every field at its highest, restart: all comes back, nothing broken; 4 half the rows damaged in
-// the image, restart: damaged fields (and those under their bit) fresh, others kept; other half.
+// 3 every field at its highest (every other instance: lowest; a single record both in turn), restart:
+// all comes back, nothing broken; 4 half the rows damaged in the image, restart: damaged fields (and
+// those under their bit) fresh, others kept; other half.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -135,7 +136,6 @@ Access record() {
 // Runs every step of a table on the categories of a freshly started system.
 class ConformanceTest : public test_categories::SystemCategoriesTest {
  protected:
-  void TearDown() override;
   void run(const Table& table);
 };
 

@@ -44,8 +44,7 @@ class FaderEventTest : public test_categories::StartedSystemTest {
 
   void lever(int raw, int lever = 0, int panel = 0) {
     internal::MxifFaderEvent r{};
-    r.lever = static_cast<u8>(lever), r.value = static_cast<u16>(raw), r.panel = static_cast<u8>(panel);
-    peer.send(r);
+    r.lever = static_cast<u8>(lever), r.value = static_cast<u16>(raw), r.panel = static_cast<u8>(panel), peer.send(r);
   }
   // The raw value that reads v with the initial calibration (1833 reads 0, 2255 reads 1).
   static int raw(float v) { return 1833 + static_cast<int>(v * 422.0f + 0.5f); }
@@ -57,11 +56,7 @@ class FaderEventTest : public test_categories::StartedSystemTest {
   // Lever 0 of panel 0 at v for n frames (the three-sample mean follows in three).
   void hold(float v, int frames = 1) { for (int i = 0; i < frames; ++i) lever(raw(v)), runFrame(0); }
   void send(const std::vector<int>& codes, int me = 0, int panel = 0, u8 state = Event::PRESSED) {
-    for (int code : codes) {
-      Event ev{};
-      ev.code = static_cast<u16>(code), ev.me = static_cast<u8>(me), ev.panel = static_cast<u8>(panel), ev.state = state;
-      peer.send(ev);
-    }
+    for (int code : codes) peer.send(test_categories::buttonEvent(code, me, state, panel));
   }
   void press(const std::vector<int>& codes, int me = 0, int panel = 0, u8 state = Event::PRESSED) {
     send(codes, me, panel, state), runFrame(0);
@@ -78,8 +73,7 @@ TEST_F(FaderEventTest, LeverPacketsWidenTheCalibrationAndPrimeThePositionAtTheFi
   struct Case { int raw; float value; int max, min; float position; } cases[] = {
       {1833, 0.0f, 2555, 1533, 0.5f}, {2255, 1.0f, 2555, 1533, 0.5f}, {2044, 0.5f, 2555, 1533, 0.5f},
       {3000, 1.0f, 3000, 1533, 0.5f}, {2000, 167.0f / 867, 3000, 1533, 167.0f / 867},
-      {4095, 1.0f, 4000, 1533, 167.0f / 867}, {100, 0.0f, 4000, 350, 167.0f / 867},
-  };
+      {4095, 1.0f, 4000, 1533, 167.0f / 867}, {100, 0.0f, 4000, 350, 167.0f / 867}};
   for (const Case& c : cases) {
     lever(c.raw);
     reg().receiveAll();
@@ -401,9 +395,8 @@ TEST_F(FaderEventTest, FaderSelectButtonsSetTheMainframeConfigurationWhileEnable
                                             std::tuple(1, 1802, 0, 18), std::tuple(1, 2103, 1, 11)}) {
     config.record(0).faderSelectEnable = static_cast<u8>(enable);
     press({code}, me);
-    auto sent = peer.readPackets();
     int got = -1;
-    for (const auto& p : sent) {
+    for (const auto& p : peer.readPackets()) {
       const auto r = p.as<MxifMainframeConfig>();
       if (p.type == MxifMainframeConfig::TYPE_INDEX && (r.mask & MxifMainframeConfig::FADER_SELECT) != 0) got = r.faderSelect;
     }
@@ -425,8 +418,6 @@ TEST_F(FaderEventTest, KeyAndDownstreamKeyButtonsHeldPerPanel) {
   ev.me = 3, ev.panel = 3;  // no panel 3
   faders.onButtonStatus(&ev);
   EXPECT_TRUE(faders.keyButtonHeld(2, 3, 1));
-  EXPECT_THROW(faders.onButtonStatus(nullptr), assert::AssertException);
-  EXPECT_EQ(consoleCount("NULL != btnStatus"), 1);
 }
 
 // Kinds 4..11 feed levers 0..7 of the panel, kinds 16..23 levers 8..15; the others nothing.

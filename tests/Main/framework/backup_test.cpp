@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -61,8 +58,7 @@ struct Sized : category::CategoryWithoutStatus<test_categories::Rec<TYPE>> {
   int bytes;
 };
 
-constexpr u32 NV = 0x81800000;
-constexpr u32 BOOT_MODE = 0xFFFF0000;
+constexpr u32 NV = 0x81800000, BOOT_MODE = 0xFFFF0000;
 CategoryRegistry& reg() { return CategoryRegistry::instance(); }
 int count(const std::string& c) { return static_cast<int>(std::count(calls().begin(), calls().end(), c)); }
 bool windowHoldsImage(int n) {
@@ -75,14 +71,10 @@ class BackupTest : public testing_support::BoardTest {
  protected:
   void SetUp() override { BoardTest::SetUp(), clean(); }
   // The non-volatile window survives the fixture's reset: leave no image, and no engine that would write one.
-  void TearDown() override {
-    run.reset(), clean(), platform::dmaEngine().detach(), BoardTest::TearDown();
-  }
+  void TearDown() override { run.reset(), clean(), platform::dmaEngine().detach(), BoardTest::TearDown(); }
   static void clean() {
     platform::dmaEngine().reset(), reg().reset(), testing_support::FrontendPeer().reset();
-    std::memset(platform::memory(NV, 0x20000), 0, 0x20000);
-    platform::writeMem32(BOOT_MODE, 0);
-    calls().clear();
+    std::memset(platform::memory(NV, 0x20000), 0, 0x20000), platform::writeMem32(BOOT_MODE, 0), calls().clear();
   }
   void start() {  // a new run of the program on the same window
     run.reset(), reg().reset();
@@ -99,8 +91,7 @@ TEST_F(BackupTest, LayoutFollowsTheRecordSizes) {
   reg().initialize();
   auto r = [](int id, int me) { return reg().boundBytes(id, me); };
   EXPECT_EQ((std::vector<int>{r(TYPE_MAINTENANCE_CMD, 0), r(TYPE_COLOR_CORRECT_CMD, 0),
-                              r(TYPE_BKGD_COLOR_CORRECT_CMD, 0), r(TYPE_BKGD, 1)}),
-            (std::vector<int>{40, 40, 0, 16}));
+                              r(TYPE_BKGD_COLOR_CORRECT_CMD, 0), r(TYPE_BKGD, 1)}), (std::vector<int>{40, 40, 0, 16}));
   // ME 0 then ME 1 of type 2, then the types behind it, after the 8-byte header; ME 2 and 3 elsewhere.
   const u8* image = platform::memory(BACKUP_BUFFER_ADR, 16);
   auto s = [](int id, int me) { return reg().storageOf(id, me); };
@@ -122,20 +113,16 @@ TEST_F(BackupTest, LayoutFollowsTheRecordSizes) {
   EXPECT_NO_THROW(reg().initialize());
 }
 
-// An image of another magic or version cannot be read: one WARN line; a window with nothing stored
-// (a new board, or a first start cut short before its first copy) is no loss: INFO.
+// Records behind no header cannot be read: one WARN line (another magic or version: the whole-system
+// damaged-image test); a window with nothing stored (a new board, or a first start cut short before
+// its first copy) is no loss: INFO.
 TEST_F(BackupTest, StartUpBranches) {
   struct { u32 bootMode, magic, version, a; const char* line; bool resumed, reset; } cases[] = {
       {0, 0x08765421, 146, 7, "[INFO] backup data resume", true, false},
       {0x4000, 0x08765421, 146, 7, "[INFO] initializeAll()", false, false},
-      {0, 0x08765421, 145, 7, "[WARN] backup data unreadable (magic 0x08765421, version 145): settings start from defaults\n",
-       false, true},
-      {0, 0x08765420, 146, 7, "[WARN] backup data unreadable (magic 0x08765420, version 146): settings start from defaults\n",
-       false, true},
       {0, 0, 0, 7, "[WARN] backup data unreadable (magic 0x00000000, version 0): settings start from defaults\n", false,
        true},  // records behind no header
-      {0, 0, 0, 0, "[INFO] no backup data", false, true},
-  };
+      {0, 0, 0, 0, "[INFO] no backup data", false, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
     testing_support::consoleClear();
@@ -159,22 +146,14 @@ TEST_F(BackupTest, StartUpBranches) {
 // An empty nvram.mem is a new board's when its flash is not yet there, and says nothing was lost;
 // on a board started before (nand.img there) it lost the image, which a WARN says.
 TEST_F(BackupTest, AnEmptyStoreIsALossOnlyOnABoardStartedBefore) {
-  namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / ("backup-" + std::to_string(::getpid()));
-  const platform::BoardOptions saved = platform::boardOptions();
-  platform::BoardOptions o;
-  o.dir = dir.string();
   for (bool started : {false, true}) {
-    fs::remove_all(dir), fs::create_directory(dir);
-    if (started) std::ofstream(dir / platform::FLASH_FILE).put('\0');
-    platform::boardOpen(o);
+    testing_support::BoardDirectory d("backup");
+    if (started) std::ofstream(d.dir / platform::FLASH_FILE).put('\0');
+    platform::boardOpen(d.options);
     start();
-    const int lines = consoleCount(started ? "[WARN] backup data holds 0 of 72 bytes: settings start from defaults"
-                                           : "[INFO] no backup data");
-    platform::boardOpen(saved);
-    EXPECT_EQ(lines, 1) << started;
+    EXPECT_EQ(consoleCount(started ? "[WARN] backup data holds 0 of 72 bytes: settings start from defaults"
+                                   : "[INFO] no backup data"), 1) << started;
   }
-  fs::remove_all(dir);
 }
 
 TEST_F(BackupTest, ResumeTakesMe0And1InitialisesMe2And3AndDamagedRecords) {
@@ -200,8 +179,7 @@ TEST_F(BackupTest, ResumeTakesMe0And1InitialisesMe2And3AndDamagedRecords) {
   start();
   EXPECT_EQ(std::tuple(consoleCount("[ERR] backup data of MxifBkgd is broken, initialized"),
                        consoleCount("[WARN] backup data of MxifBkgd: 1 fields out of range, reset"),
-                       consoleCount("[WARN]")),
-            std::tuple(1, 1, 1));
+                       consoleCount("[WARN]")), std::tuple(1, 1, 1));
   EXPECT_EQ((std::vector<int>{a(0), run->perMe[0].record(0).c, a(1), run->single.record(1).c}),
             (std::vector<int>{0, 0, 0, 99}));  // the whole category from defaults; the others as saved
 }
@@ -219,8 +197,7 @@ TEST_F(BackupTest, ResumeTakesOnlyTheRecordsWhollyStored) {
     calls().clear();
     reg().resumeAll(platform::memory(NV + 8, 64), c.held);
     EXPECT_EQ((std::vector<int>{run->perMe[0].record(0).a, run->perMe[1].record(0).a, run->single.record(1).c,
-                                count("resume 2/0") + count("resume 2/1") + count("resume 6/0")}),
-              c.values)
+                                count("resume 2/0") + count("resume 2/1") + count("resume 6/0")}), c.values)
         << c.held;
   }
 }

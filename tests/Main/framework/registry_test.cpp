@@ -48,8 +48,7 @@ TEST_F(RegistryTest, MeRowsRegistrationFailuresAndGet) {
                                       reg().get(TYPE_BKGD, 1), reg().get(TYPE_UP_STREAM_KEY, 0), reg().get(TYPE_KEY, 3)}),
             (std::vector<const void*>{&bkgd[3], &cbgd, nullptr, &bkgd[1], nullptr, &key[0]}));
   EXPECT_EQ(std::tuple(bkgd[3].meIndex(), reg().instanceCount(TYPE_BKGD), reg().instanceCount(TYPE_CBGD),
-                       cbgd.ownedByME(), bkgd[0].ownedByME()),
-            std::tuple(3, 4, 1, 0, 1));
+                       cbgd.ownedByME(), bkgd[0].ownedByME()), std::tuple(3, 4, 1, 0, 1));
   for (auto [t, me] : {std::pair{int(TYPE_BKGD), 4}, {104, 0}, {-1, 0}}) {
     EXPECT_THROW(reg().get(t, me), assert::AssertException) << t;
   }

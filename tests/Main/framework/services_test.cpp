@@ -35,14 +35,13 @@ class ServicesTest : public test_categories::SystemCategoriesTest {
   }
 };
 
-// The command types the service categories own reach them: none is logged as undefined.
+// The command types the service categories own reach them: none is logged as undefined, and the
+// stream stays in step (sync-like bytes inside the body).
 TEST_F(ServicesTest, OwnedCommandsAreTaken) {
   for (int type : {65, 66, 67, 68, 69, 81, 15, 17, 18}) {
-    peer.sendPacket(type, Bytes(7, 0x5A));  // sync-like bytes inside the body
-    peer.send(MxifShotMemory{});
-    reg().receiveAll();
-    const int undefined = testing_support::consoleCount("receive undefined category");
-    EXPECT_EQ(std::tuple(undefined, sendPass(21).size()), std::tuple(0, 1u)) << type;
+    peer.sendPacket(type, Bytes(7, 0x5A)), peer.send(MxifShotMemory{}), reg().receiveAll();
+    EXPECT_EQ(std::tuple(testing_support::consoleCount("receive undefined category"), sendPass(21).size()),
+              std::tuple(0, 1u)) << type;
   }
 }
 
@@ -55,12 +54,10 @@ TEST_F(ServicesTest, MacroAttachButtonTogglesItsFlag) {
   macro.onAttachButton(button(1603, 1, 1, 3));
   auto sent = sendPass(20);
   ASSERT_EQ(sent.size(), 1u);
-  MxifMacro echo = sent[0].as<MxifMacro>();
+  const MxifMacro echo = sent[0].as<MxifMacro>();
   EXPECT_EQ(std::tuple(echo.attach[0].mask, echo.attach[1].mask, echo.attach[1].flag[3]), std::tuple(0u, 1u << 3, 1));
   // Pressed again: off. Ignored: a release, group 3, index 8.
-  for (auto e : {button(1603, 1, 1, 3), button(1603, 0, 0, 0), button(1603, 1, 3, 0), button(1603, 1, 0, 8)}) {
-    macro.onAttachButton(e);
-  }
+  for (auto e : {button(1603, 1, 1, 3), button(1603, 0, 0, 0), button(1603, 1, 3, 0), button(1603, 1, 0, 8)}) macro.onAttachButton(e);
   for (const auto& g : macro.record(0).attach) for (u8 a : g.flag) EXPECT_EQ(a, 0);
   EXPECT_EQ(macro.record(0).attach[1].mask, 1u << 3);
 }
@@ -73,7 +70,7 @@ TEST_F(ServicesTest, ClipStatusTriggerAndReset) {
   for (int c = 0; c < 4; ++c) EXPECT_FALSE(status.isTriggerPending(c));
   CategoryButtonEvent::instance().dispatch(button(1616, 1, 2, 2));
   EXPECT_TRUE(status.isTriggerPending(2));
-  status.update();
+  status.update();  // the next update takes it
   EXPECT_FALSE(status.isTriggerPending(2));
 
   for (int e = 80; e <= 84; ++e) status.record(e).ready = 1;
@@ -81,8 +78,7 @@ TEST_F(ServicesTest, ClipStatusTriggerAndReset) {
   for (int c = 0; c < 4; ++c) mxClipArmAudioPlayback(MX_CLIP_1 + 2 * c);
   status.requestReset();
   EXPECT_EQ(status.record(81).ready, 1);
-  platform::traceClear();
-  status.update();
+  platform::traceClear(), status.update();
   std::vector<u32> stopped;
   for (const auto& e : platform::traceRecent()) {
     if ((e.adr & ~0x30u) == 0x82001904 && e.value == 1) stopped.push_back(e.adr);
@@ -129,8 +125,7 @@ TEST_F(ServicesTest, ExtendedDisplayAndOutputsRouteAuxBuses) {
   auto image = [] { return std::vector<u8>(mxXptImage(), mxXptImage() + xpt::SIZE); };
   mxXptReset();
   const auto empty = image();
-  mxSetAuxSource(MX_EXT_OUT_3, MX_AUX1 + 4);
-  mxSetOutputSource(MX_OUT_1 + 3, MX_AUX1 + 8);
+  mxSetAuxSource(MX_EXT_OUT_3, MX_AUX1 + 4), mxSetOutputSource(MX_OUT_1 + 3, MX_AUX1 + 8);
   const auto routed = image();
 
   auto& ext = CategoryExtendedDisplay::instance();

@@ -295,11 +295,6 @@ class SystemCategoryTest : public testing_support::BoardTest {
     fill(req), sys->assign(req, 0);
   }
 
-  // A VSYNC through the frame callback, with the field bit given and no frame work.
-  static void setField(u8 bit) {
-    vsyncSetFrameWork([] {}), onVsyncFrame(vsyncGuard(), bit), vsyncSetFrameWork(nullptr);
-  }
-
   MxifSystem stored{};
   std::unique_ptr<TestSystem> sys;
 };
@@ -338,29 +333,6 @@ TEST_F(SystemCategoryTest, BusRefreshReachesEveryMe) {
     assign([v = value](MxifSystem& r) { r.mask = MxifSystem::BUS_REFRESH, r.busRefresh = static_cast<u8>(v); });
     EXPECT_EQ(std::pair(me0.refreshRequests, me1.refreshRequests), std::pair(req0, req1)) << value;
   }
-}
-
-// Predicates and the switching gate over every format, recall phase mode and field flag of the VSYNC.
-TEST_F(SystemCategoryTest, PhasePredicatesAndGate) {
-  enum Group { SEGMENTED, P720, OTHER };
-  // mode -1: every mode.
-  struct Row { Group group; int mode; u8 flag; bool field1, field0, clip, recall, gate; } rows[] = {
-      {SEGMENTED, -1, 0, false, true, false, true, true}, {SEGMENTED, -1, 1, true, false, true, false, false},
-      {P720, -1, 0, true, true, true, false, true}, {P720, -1, 1, true, true, true, false, true}, {OTHER, 0, 0, true, true, false, false, true},
-      {OTHER, 0, 1, true, true, true, false, true}, {OTHER, 1, 0, true, true, false, true, true}, {OTHER, 1, 1, true, true, true, false, false},
-      {OTHER, 2, 0, true, true, false, false, false}, {OTHER, 2, 1, true, true, true, true, true}, {OTHER, 3, 0, true, true, false, false, false},
-      {OTHER, 3, 1, true, true, true, false, true}};
-  const Group groups[12] = {OTHER, OTHER, SEGMENTED, SEGMENTED, P720, P720, OTHER, OTHER, SEGMENTED, SEGMENTED, OTHER, OTHER};
-  for (int format = 0; format < 12; ++format)
-    for (const Row& r : rows)
-      for (int mode = 0; mode < 4; ++mode) {
-        if (r.group != groups[format] || (r.mode >= 0 && r.mode != mode)) continue;
-        SCOPED_TRACE(testing::Message() << "format " << format << " mode " << mode << " flag " << int(r.flag));
-        stored.format = static_cast<u8>(format), stored.recallPhaseMode = static_cast<u8>(mode), setField(r.flag);
-        EXPECT_EQ(std::vector<bool>({sys->isFieldPhase(1), sys->isFieldPhase(0), sys->isFieldPhase(7), sys->isClipPhase(),
-                                     sys->isRecallPhase(), category::isSwitchingGateOpen()}),
-                  std::vector<bool>({r.field1, r.field0, r.field0, r.clip, r.recall, r.gate}));
-      }
 }
 
 namespace patterns {
