@@ -78,10 +78,20 @@ class FreshBoardTest : public testing_support::BoardTest {
   }
 };
 
+// A negative value as a register holds it.
+inline u32 w(int v) { return static_cast<u32>(v); }
+
 // The registers at base + each offset.
 inline Words peek(u32 base, std::initializer_list<u32> offsets) {
   Words out;
   for (u32 offset : offsets) out.push_back(platform::regPeek(base + offset));
+  return out;
+}
+
+// The registers at word index k of base (base + 4 k) for each k.
+inline Words peekWords(u32 base, std::initializer_list<u32> words) {
+  Words out;
+  for (u32 k : words) out.push_back(platform::regPeek(base + 4 * k));
   return out;
 }
 

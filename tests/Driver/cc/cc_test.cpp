@@ -12,12 +12,6 @@ using namespace driver_test;
 
 constexpr u32 IN_25 = 0x84002000, OUT_13 = 0x84002200;  // units 0 and 8
 constexpr u32 at(u32 unit, u32 word) { return unit + 4 * word; }
-u32 w(int v) { return static_cast<u32>(v); }
-Words words(u32 unit, std::initializer_list<u32> list) {
-  Words out;
-  for (u32 word : list) out.push_back(regPeek(at(unit, word)));
-  return out;
-}
 
 using CcTest = testing_support::BoardTest;
 
@@ -78,7 +72,7 @@ TEST_F(CcTest, GainsLevelsAndSectorMatrices) {
       {3.0f, -2.0f, {2047 * 16, w(-1023 * 16)}}, {-1.0f, 2.0f, {0, 1023 * 16}}, {1.0f, 0.0f, {876 * 16, 64 * 16}}};
   for (const auto& l : levels) {
     mxColorCorrectSetLevel(MX_IN_25, l.gain, l.pedestal);
-    EXPECT_EQ(words(IN_25, {LEVEL_GAIN, PEDESTAL}), l.words) << l.gain;
+    EXPECT_EQ(peekWords(IN_25, {LEVEL_GAIN, PEDESTAL}), l.words) << l.gain;
   }
 
   const float m[4] = {0.5f, -0.25f, 3.0f, 0.125f};  // 2048, -1024, 8191 (limited), 512
@@ -99,7 +93,7 @@ TEST_F(CcTest, EnableTimingFollowsTheFormatAndResetRestoresTheUnit) {
     useFormat(c.code, 0);
     platform::regPoke(at(OUT_13, ZERO_A), 7);
     mxColorCorrectReset(MX_OUT_13);
-    EXPECT_EQ(words(OUT_13, {ENABLE, TIMING_A, ZERO_A, ZERO_B, TIMING_B, COEFF, COEFF + 5, LEVEL_GAIN, PEDESTAL}),
+    EXPECT_EQ(peekWords(OUT_13, {ENABLE, TIMING_A, ZERO_A, ZERO_B, TIMING_B, COEFF, COEFF + 5, LEVEL_GAIN, PEDESTAL}),
               (Words{1, c.a, 0, 0, c.b, 0, 0, 876 * 16, 64 * 16}))
         << c.code;
   }

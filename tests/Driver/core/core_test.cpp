@@ -1,6 +1,5 @@
 // The driver core: formats, board modes, the frame counter's events and the update's stage budgets.
 
-
 #include "Driver/genlock/genlock.h"
 #include "Platform/watchdog.h"
 #include "tests/Driver/driver_test.h"
@@ -43,20 +42,6 @@ class CoreTest : public testing_support::BoardTest {
   }
   SlowFieldRead slow;
 };
-
-TEST_F(CoreTest, FormatTableGivesFrameSizePeriodAndLineOffset) {
-  struct Case { MxFormat f; int lineOffset; } cases[] = {
-      {{1920, 540, 16666}, 675}, {{1920, 540, 20000}, 939}, {{1280, 720, 16666}, 345},
-               {{1280, 720, 20000}, 543}, {{720, 244, 16666}, 0},    {{720, 288, 20000}, 0},
-               {{1920, 540, 20833}, 1005}, {{1920, 540, 20833}, 1005}};
-  for (int code = 0; code < 8; ++code) {
-    const Case& c = cases[code];
-    mxInitialize(code, 1.0f);
-    EXPECT_EQ(std::make_tuple(mxVideoFormat(), mxFrameWidth(), mxFrameHeight(), mxFramePeriodUs(),
-                              regPeek(GLUE_FRAME_PERIOD), mxGetLineOffset()),
-              std::make_tuple(code, c.f.width, c.f.height, c.f.periodUs, 50 * c.f.periodUs - 50000, c.lineOffset));
-  }
-}
 
 TEST_F(CoreTest, FormatFoldingFollowsTheBoardMode) {
   // boardMode -1: no marker; refused: a paired or 4K code on a normal board, a normal code on a paired board,

@@ -10,7 +10,6 @@ using namespace dvi_regs;
 using namespace driver_test;
 
 constexpr u32 IN_1 = 0x84001100, IN_2 = 0x85001100;
-u32 w(int v) { return static_cast<u32>(v); }
 
 // What the timing detector of an input reports: total pixels and lines, active pixels and lines, period.
 using Signal = std::array<u32, 5>;

@@ -20,9 +20,6 @@ class FilterTest : public testing_support::BoardTest {
     mxCoreReset();  // format 0: 1920 x 540
     mxSetContext(MX_CONTEXT_ME1);
   }
-  static void expectRegs(std::initializer_list<Reg> regs, const char* what = "") {
-    for (auto [adr, value] : regs) EXPECT_EQ(regPeek(adr), value) << what << std::hex << " at " << adr;
-  }
 };
 
 TEST_F(FilterTest, ResizeOfEachKindOfSlot) {
@@ -70,15 +67,15 @@ TEST_F(FilterTest, BusImageEffectReachesTheBBlockOneFrameLate) {
   mxFilterSetImageMode(MX_BBUS, MX_IMAGE_DEFOCUS, 1.0f);  // s = 1/3
   mxFilterSetPosterize(MX_BBUS, 1, 3, 5);
   mxFilterUpdate();
-  expectRegs({{ME1 + 0x4700, 0}, {ME1 + 0x4720, 0}}, "first frame ");
+  expectRegs({{ME1 + 0x4700, 0}, {ME1 + 0x4720, 0}});
   mxFilterSetImageMode(MX_BBUS, MX_IMAGE_MOSAIC, 0.5f);  // s = 1/2: the level word is capped
   mxFilterSetColorize(MX_BBUS, 1, 100, 200);
   mxFilterUpdate();
   expectRegs({{ME1 + 0x4700, 1}, {ME1 + 0x4710, 21845}, {ME1 + 0x4714, 43690}, {ME1 + 0x4718, 21845},
-              {ME1 + 0x471C, 21845}, {ME1 + 0x4720, 0x53}}, "second frame ");
+              {ME1 + 0x471C, 21845}, {ME1 + 0x4720, 0x53}});
   mxFilterUpdate();
   expectRegs({{ME1 + 0x4700, 3}, {ME1 + 0x4710, 32768}, {ME1 + 0x4714, 65535}, {ME1 + 0x4718, 0},
-              {ME1 + 0x4720, 200u << 20 | 100u << 10 | 128 | 0x53}}, "third frame ");
+              {ME1 + 0x4720, 200u << 20 | 100u << 10 | 128 | 0x53}});
 }
 
 TEST_F(FilterTest, DveBusFlagsSwapTheBackgroundEffects) {
@@ -114,11 +111,12 @@ TEST_F(FilterTest, TestEffectsAndDustByFrame) {
         {0x10000 + 511 + (3 << 12), 36484, 36484}, {0x10000 + 511 + (3 << 12), 36484, 36484}}}};
   for (const auto& c : cases) {
     SetUp();
+    SCOPED_TRACE(c.what);
     for (size_t f = 0; f < c.frames.size(); ++f) {
       c.set();  // as the categories set them, every frame
       mxFilterUpdate();
       const Frame& e = c.frames[f];
-      expectRegs({{c.value, e.value}, {c.first, e.first}, {c.second, e.second}}, c.what);
+      expectRegs({{c.value, e.value}, {c.first, e.first}, {c.second, e.second}});
     }
   }
   // Off for a frame and on again, the dust starts over.

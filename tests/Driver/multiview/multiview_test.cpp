@@ -13,12 +13,6 @@ constexpr u32 R0 = 0x83001880, K0 = 0x83001600, L0 = 0x83001580;
 constexpr u32 R1 = 0x830019A0, K1 = 0x83001650, L1 = 0x83001584;
 constexpr u32 RG = 0x83001EA0, KG = 0x83001D50;
 
-Words regs(u32 first, int n) {
-  Words out;
-  for (int k = 0; k < n; ++k) out.push_back(regPeek(first + 4 * static_cast<u32>(k)));
-  return out;
-}
-
 const int INPUTS[8] = {4352, 4353, 4354, 4355, 4356, 4357, 4358, 4359};
 const int XS[5] = {0, 384, 768, 1152, 1536};
 
@@ -44,7 +38,7 @@ TEST_F(MvTest, ResetLaysOutTwoByTwoBlackAndLeavesTheOutputOff) {
   mxMvUpdate();
   // 15 units of 128 pixels at width 1920; row 1 from line 270.
   EXPECT_EQ(peek(0, {K0 + 8, R0, K1 + 4, K1 + 12, R0 + 0x40}), (Words{0x07800800, 0x101, 269, 272u << 16, 0}));
-  EXPECT_EQ(regs(R0 + 16, 4), (Words{147u << 16, 480 | 147u << 16, 0, 0}));
+  EXPECT_EQ(peek(R0 + 16, {0, 4, 8, 12}), (Words{147u << 16, 480 | 147u << 16, 0, 0}));
   // Rows 0..3: top and bottom line of each, rows 2 and 3 empty.
   EXPECT_EQ(writesTo(L1), (Words{0x4, 0x10114, 0x20112, 0x30222, 0x403FF, 0x503FF, 0x603FF, 0x703FF}));
   EXPECT_TRUE(writesTo(K0).empty());  // no enable before a layout
@@ -70,7 +64,7 @@ TEST_F(MvTest, WindowSizeLayoutAndLimitsBySizeCode) {
   // The five windows of the last row set with five: x / 2 and the source code, the fifth below R.
   row(MX_MULTI2, 1, 8518, 5, INPUTS);
   mxMvUpdate();
-  EXPECT_EQ(regs(R1 + 16, 4), (Words{0, 192 | 1u << 16, 384 | 2u << 16, 576 | 3u << 16}));
+  EXPECT_EQ(peek(R1 + 16, {0, 4, 8, 12}), (Words{0, 192 | 1u << 16, 384 | 2u << 16, 576 | 3u << 16}));
   EXPECT_EQ(regPeek(R1 - 36), 768 | 4u << 16);
 }
 
@@ -103,8 +97,8 @@ TEST_F(MvTest, EightWindowGuiRowWaitsEightCallsAfterAReset) {
   mxMvUpdate();
   // Size code 8, eight windows, from line 136.
   EXPECT_EQ(peek(0, {RG, KG + 4, KG + 12}), (Words{0x711, 135, 135u << 16}));
-  EXPECT_EQ(regs(RG + 16, 4), (Words{0, 120 | 1u << 16, 240 | 2u << 16, 360 | 3u << 16}));
-  EXPECT_EQ(regs(RG - 64 - 16, 4), (Words{480 | 4u << 16, 600 | 5u << 16, 720 | 6u << 16, 840 | 7u << 16}));
+  EXPECT_EQ(peek(RG + 16, {0, 4, 8, 12}), (Words{0, 120 | 1u << 16, 240 | 2u << 16, 360 | 3u << 16}));
+  EXPECT_EQ(peek(RG - 64 - 16, {0, 4, 8, 12}), (Words{480 | 4u << 16, 600 | 5u << 16, 720 | 6u << 16, 840 | 7u << 16}));
 }
 
 TEST_F(MvTest, SourceCodes) {
@@ -127,14 +121,14 @@ TEST_F(MvTest, PairedModeMirrorsOutputsZeroAndOneAndBlacksWhatTheSecondFpgaLacks
   mxMvUpdate();
   EXPECT_EQ(regPeek(K0), 0xB001u);
   // Output 2's control block holds output 0's mirror, the control word with 1024; none of its own.
-  EXPECT_EQ(regs(K0 + 0x80, 4), (Words{0xB401, 99, 0x07800800, 270u << 16}));
-  EXPECT_EQ(regs(0x83001A80 + 16, 4), (Words{147u << 16, 192 | 15u << 16, 384 | 147u << 16, 576 | 147u << 16}));
+  EXPECT_EQ(peek(K0 + 0x80, {0, 4, 8, 12}), (Words{0xB401, 99, 0x07800800, 270u << 16}));
+  EXPECT_EQ(peek(0x83001A90, {0, 4, 8, 12}), (Words{147u << 16, 192 | 15u << 16, 384 | 147u << 16, 576 | 147u << 16}));
 
   startBoard(2);  // 4K: input 4n + 1 is input n + 1, the others black
   const int quad[2] = {4356, 4354};
   row(MX_MULTI1, 0, 8512, 2, quad);
   mxMvUpdate();
-  EXPECT_EQ(regs(R0 + 16, 2), (Words{1u << 16, 192 | 147u << 16}));
+  EXPECT_EQ(peek(R0 + 16, {0, 4}), (Words{1u << 16, 192 | 147u << 16}));
 }
 
 }  // namespace

@@ -11,11 +11,6 @@ constexpr u32 ME1_BKGD = 0x82005B00, ME1_KEY2 = 0x82006C00;
 constexpr int EDGE_WIPE = 5380, FREE_WIPE = 5387, REVERSED_WIPE = 5390, SHAPE_WIPE = 5391;
 
 u32 at(u32 base, int word) { return regPeek(base + 4 * static_cast<u32>(word)); }
-Words words(u32 base, std::initializer_list<int> list) {
-  Words out;
-  for (int k : list) out.push_back(at(base, k));
-  return out;
-}
 
 class TransTest : public testing_support::BoardTest {
  protected:
@@ -42,7 +37,7 @@ TEST_F(TransTest, TypeGivesSlopeBorderWidthAndTable) {
   for (auto c : cases) {
     mxTransSetType(MX_BKGD, c.type, c.border, c.softness);
     mxTransUpdate();
-    EXPECT_EQ(words(ME1_BKGD, {13, 14}), (Words{c.slope, c.width})) << c.type << " " << c.softness;
+    EXPECT_EQ(peekWords(ME1_BKGD, {13, 14}), (Words{c.slope, c.width})) << c.type << " " << c.softness;
     EXPECT_EQ(regPeek(0x82000340), c.table) << c.type << " " << c.softness;
     EXPECT_EQ(regPeek(0x82000344), ME1_BKGD + 0x78);
   }
@@ -65,7 +60,7 @@ TEST_F(TransTest, MixImages) {
       mxTransSetKeyPosition(c.target, c.position, 0);
     }
     mxTransUpdate();
-    EXPECT_EQ(words(c.target == MX_BKGD ? ME1_BKGD : ME1_KEY2, {0, 12, 13, 14, 15, 16, 17, 18}), c.w)
+    EXPECT_EQ(peekWords(c.target == MX_BKGD ? ME1_BKGD : ME1_KEY2, {0, 12, 13, 14, 15, 16, 17, 18}), c.w)
         << c.type << " " << c.position << " " << c.second;
   }
   // The background's program/preview word and mix flag.
@@ -106,7 +101,7 @@ TEST_F(TransTest, WipeOriginOffsetsAndEdgeByFormat) {
   mxTransSetType(MX_BKGD, FREE_WIPE, 0, 0);
   mxTransSetBkgdPosition(0, 0, -1);
   mxTransUpdate();
-  EXPECT_EQ(words(ME1_BKGD, {10, 11, 12}), (Words{48, 48, static_cast<u32>(-16)}));
+  EXPECT_EQ(peekWords(ME1_BKGD, {10, 11, 12}), (Words{48, 48, static_cast<u32>(-16)}));
 }
 
 TEST_F(TransTest, WipeControlMatrixAndModulation) {
@@ -121,7 +116,7 @@ TEST_F(TransTest, WipeControlMatrixAndModulation) {
   mxTransSetBkgdPosition(0.5f, 1, -1);
   mxTransSetLevel(MX_BKGD, 0.5f);
   mxTransUpdate();
-  EXPECT_EQ(words(ME1_BKGD, {0, 2, 7, 8, 19, 20, 21, 22, 23, 24, 25, 26}),
+  EXPECT_EQ(peekWords(ME1_BKGD, {0, 2, 7, 8, 19, 20, 21, 22, 23, 24, 25, 26}),
             (Words{0x15, 9, 512, static_cast<u32>(-76), 959 + (269 << 16) + (1 << 12) + (2u << 28), 524288,
                               262144, 0xFFF80000, 1048576, 341 + (1213 << 16), 2048 + (1024 << 16),
                               17280 + (61440u << 16)}));
