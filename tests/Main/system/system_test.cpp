@@ -11,12 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "Common/reg.h"
 #include "Common/storage.h"
 #include "Driver/calllog.h"
 #include "Driver/core/core.h"
 #include "Driver/genlock/genlock.h"
-#include "Lib/Include/data_internal.h"
 #include "Main/bus/bus.h"
 #include "Main/key/dsk.h"
 #include "Main/key/key.h"
