@@ -385,3 +385,20 @@ TEST_F(LinkTest, PacketsAreWrittenWholeOrNotAtAll) {
 }
 
 }  // namespace
+
+namespace {
+
+using SystemLinkTest = test_categories::SystemCategoriesTest;
+
+// What the system's readers take: a record's wire form with its texts at their capacity, a
+// command's form where its owner reads one, what the input stream holds where nothing reads a form.
+TEST_F(SystemLinkTest, EachTypeTakesTheLargestBodyItsReaderReads) {
+  const std::pair<int, int> cases[] = {
+      {TYPE_SYSTEM, 184}, {TYPE_KEY, 366}, {TYPE_KEY_CMD, 15}, {TYPE_CHROMA_KEY_CMD, 11}, {TYPE_COLOR_CORRECT_CMD, 10},
+      {TYPE_MAINTENANCE_CMD, 20}, {TYPE_SWITCHING_CMD, 203}, {TYPE_SYSTEM_INITIAL_CMD, 19}, {TYPE_BUTTON_EVENT, 12},
+      {TYPE_FADER_EVENT, 13}, {TYPE_WAIT_CMD, 8}, {TYPE_EVENT_MEMORY_CMD, 16383},  // taken whole, not read
+      {TYPE_EVENT_MEMORY_HISTORY, 16383}, {TYPE_PLUGIN_CMD, 16383}, {TYPE_DUAL_SOURCE_TALLY, 16383}, {200, 16383}};  // no owner
+  for (auto [type, largest] : cases) EXPECT_EQ(reg().largestBody(type), largest) << type;
+}
+
+}  // namespace

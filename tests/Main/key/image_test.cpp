@@ -75,6 +75,18 @@ TEST_F(ImageTest, TargetsOfMesZeroAndOneReachTheFilter) {
   EXPECT_EQ(image(2).imageFlag(category::ImageFlags::BUS_A_ON), 1);
 }
 
+TEST_F(ImageTest, SwapABByTheOperateModeAndTheProgramBus) {
+  struct Case { u8 select, mode, perMe, program; bool swap; };
+  const Case cases[] = {{0, 0, 0, 1, false}, {0, 1, 0, 0, false}, {0, 1, 0, 1, true}, {0, 2, 0, 0, true},
+                        {0, 2, 0, 1, false}, {1, 0, 1, 1, true},  {1, 2, 0, 1, false}, {2, 0, 0, 0, true}};
+  MxifOperate& op = category::CategoryOperate::instance().record(0);
+  for (const auto& c : cases) {
+    op.faderModeSelect = c.select, op.faderMode = c.mode, op.faderModePerMe.value[1] = c.perMe;
+    category::CategoryBus::instance()[1].record(0).programBus = c.program;
+    EXPECT_EQ(image(1).swapAB(), c.swap) << int(c.select) << int(c.mode) << int(c.perMe) << int(c.program);
+  }
+}
+
 TEST_F(ImageTest, ImageButtonsToggleTheirTargetAndLightTheLamps) {
   MxifOperate& op = category::CategoryOperate::instance().record(0);
   press(1296);  // mode 0: no swap

@@ -17,6 +17,16 @@ using A = MxifUpStreamKeyAssign;
 using key_test::bit;
 using key_test::expectCall;
 
+TEST(UskMaps, SlotSourcesAndEntries) {
+  // SDI inputs end at 41: 42..137 would name the DVI inputs and nothing beyond them.
+  const int slots[][2] = {{10, 4352},  {41, 4383},  {42, 0},     {137, 0},    {138, 0},    {140, 4384}, {150, 0},
+                          {181, 4480}, {191, 4487}, {201, 4488}, {211, 4495}, {220, 4497}, {222, 4496}, {223, 4499}};
+  for (auto [source, id] : slots) EXPECT_EQ(libmx::uskSlotSourceId(source), id) << source;
+  const int entries[][2] = {{0, 4352},   {31, 4383},  {32, 0},     {127, 0},    {128, 4384}, {129, 4385},
+                            {130, 4480}, {145, 4495}, {146, 4497}, {148, 4496}, {149, 4499}};
+  for (auto [entry, id] : entries) EXPECT_EQ(libmx::uskEntrySourceId(entry), id) << entry;
+}
+
 class UskTest : public key_test::LoggedTest<test_categories::StartedSystemTest> {
  protected:
   void SetUp() override {

@@ -91,6 +91,18 @@ TEST_F(SystemUpdateTest, FormatChangeByFamily) {
   }
 }
 
+TEST_F(SystemUpdateTest, ModeChangeIsStoredAtOnceAndAppliedByTheNextUpdate) {
+  Storage& storage = Storage::instance();
+  request(format(3));
+  S mode{};
+  mode.videoMask = S::MODE, mode.mode = 2, peer.sendText(mode), reg().receiveAll();
+  EXPECT_EQ(storage.readWord(STORAGE_BOARD_MODE), 258u);
+  frame();  // format 3's code 6 stays until the next start
+  EXPECT_EQ(std::tuple(last("mxSetVideoFormat").target, testing_support::consoleCount("Invalid Video format 12 in 0 mode"), mxVideoFormat()),
+            std::tuple(12, 1, 6));
+  storage.writeWord(STORAGE_BOARD_MODE_MARKER, 0), storage.writeWord(STORAGE_BOARD_MODE, 0);
+}
+
 // A presented format is applied by one update, however long its report waits: under the 16-phase
 // rotation of the event memory, and while the output stream does not drain.
 TEST_F(SystemUpdateTest, PresentedFormatIsAppliedOnceWhileItsReportWaits) {

@@ -273,6 +273,17 @@ TEST_F(TallyTest, DskProgramOutputCountsDsksByTheirPositions) {
   }
 }
 
+// During ME 1's transition ME 2's program on its B bus brings in ME 2's background and keys.
+TEST_F(TallyTest, ReenteredMeDuringATransitionBringsItsBackgroundAndKeys) {
+  group(0, {1}, TRANSITION);
+  select(1, {{0, 25}, {1, 26}, {2, 27}});
+  select(0, {{0, 20}, {1, 154}});
+  transition(AutoTransition::bkgdSlot(0)).positionA = 0.5f;
+  transition(AutoTransition::keySlot(1, 0)).positionA = 0.5f;
+  frames(1);
+  EXPECT_EQ(std::tuple(tallied(0, {150, 20, 154, 25, 26, 27}), busTallied(1, {0, 1, 2})), std::tuple(V({150, 20, 154, 25, 27}), V({0, 1, 2})));
+}
+
 // A background DVE mark widens the background bits (1 and 2, 17 and 18) of its ME's status word in
 // the update that reads its slot, three frames after the one in which it was set.
 TEST_F(TallyTest, BackgroundDveMarkWidensTheStatusThreeFramesLater) {

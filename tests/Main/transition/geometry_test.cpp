@@ -19,6 +19,14 @@ namespace {
 
 constexpr float PI = std::numbers::pi_v<float>;
 
+TEST(PatternMatrixTest, CentredAndHalfBuilders) {
+  PatternMatrix centred, half;
+  buildPatternMatrixCentred(centred, 2, 1, 0, 1920, 1080, 1, 1);
+  buildPatternMatrixHalf(half, 2, 1, 0, 1920, 1080, 1, 2);
+  const float want[2][6] = {{0.5f, 0, -480, 0, 1, 0}, {0.5f, 0, 480, 0, 1, 1080}};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(std::pair(centred.m[i], half.m[i]), std::pair(want[0][i], want[1][i])) << i;
+}
+
 TEST(PatternMatrixTest, SpinStepAndAccumulatorPerAxis) {
   struct Phase { float value, acc, after; } phases[] = {{40, 0, 0}, {20, 0, 0.5f}, {-20, 0, -0.5f}, {20, 0.6f, 0.1f}, {1e-7f, 0.3f, 0}};
   for (const Phase& c : phases) {
