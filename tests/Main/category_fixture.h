@@ -25,6 +25,14 @@ inline internal::MxifButtonEvent buttonEvent(int code, int me = 0, int state = 1
   return ev;
 }
 
+// A VSYNC frame: the driver update, then the registry's frame work.
+inline void runFrame(int field) {
+  vsyncSetFrameWork([] {});
+  onVsyncFrame(vsyncGuard(), field);
+  vsyncSetFrameWork(nullptr);
+  category::CategoryRegistry::instance().process();
+}
+
 // A category that keeps nothing, registered under a type index (several take ME rows 0, 1, ...).
 struct StubCategory : category::CategoryInterface {
   StubCategory(int type, const char* n) : name(n) { category::registerCategory(this, type); }
@@ -110,13 +118,7 @@ class SystemCategoriesTest : public testing_support::BoardTest {
 
   static category::CategoryRegistry& reg() { return category::CategoryRegistry::instance(); }
 
-  // A VSYNC frame: the driver update, then the registry's frame work.
-  static void runFrame(int field) {
-    vsyncSetFrameWork([] {});
-    onVsyncFrame(vsyncGuard(), field);
-    vsyncSetFrameWork(nullptr);
-    reg().process();
-  }
+  static void runFrame(int field) { test_categories::runFrame(field); }
 
   // What one status pass of cat reports.
   std::vector<testing_support::AckPacket> sendPass(category::CategoryInterface& cat) {

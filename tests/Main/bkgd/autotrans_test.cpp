@@ -7,7 +7,6 @@
 #include "Main/bkgd/autotrans.h"
 #include "Main/bkgd/auxtrans.h"
 #include "tests/support/board_fixture.h"
-#include "Lib/Include/check.h"
 
 using testing_support::BoardTest;
 

@@ -10,7 +10,6 @@
 #include "Driver/core/core.h"
 #include "Driver/filter/regs.h"
 #include "Driver/transition/regs.h"
-#include "Lib/Include/storage.h"
 #include "Main/bkgd/bkgd.h"
 #include "Main/bkgd/bkgdwipe.h"
 #include "Main/fader/faderevent.h"

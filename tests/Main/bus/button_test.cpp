@@ -55,12 +55,7 @@ class ButtonEventTest : public testing_support::BoardTest {
     BoardTest::TearDown();
   }
   void setGate(int format, int mode) { std::tie(system.format, system.recallPhaseMode) = std::pair(format, mode); }
-  static void frame(u8 field) {
-    vsyncSetFrameWork([] {});
-    onVsyncFrame(vsyncGuard(), field);
-    vsyncSetFrameWork(nullptr);
-    CategoryRegistry::instance().process();
-  }
+  static void frame(u8 field) { test_categories::runFrame(field); }
 
   struct Fresh {
     Fresh() { CategoryRegistry::instance().reset(); }

@@ -91,18 +91,6 @@ TEST_F(FaderEventTest, LeverPacketsWidenTheCalibrationAndPrimeThePositionAtTheFi
   EXPECT_EQ(consoleCount("[ERR]"), 0);
 }
 
-// Three samples make the mean; at the far end the lever turns and reads 0: the next stroke back
-// starts from 0 again.
-TEST_F(FaderEventTest, LeverAveragesThreeSamplesAndTurnsAtItsFarEnd) {
-  prime(0.0f);
-  std::vector<std::tuple<float, int, int>> seen;
-  for (int frame = 0; frame < 4; ++frame) {
-    hold(1.0f), seen.emplace_back(faders.lever(0).position, faders.lever(0).direction, faders.lever(0).endFlag);
-  }
-  EXPECT_EQ(seen, (std::vector<std::tuple<float, int, int>>{
-                      {0.33333334f, 1, 0}, {0.6666667f, 1, 0}, {0.0f, -1, 1}, {0.0f, -1, 0}}));
-}
-
 TEST_F(FaderEventTest, FieldRateFormatsAverageOnlyOnFieldPhaseFrames) {
   for (int format : {0, 2, 3, 4, 8, 9}) {
     category::CategorySystem::instance().record(0).format = static_cast<u8>(format);

@@ -6,7 +6,6 @@
 
 #include "Main/framework/bp.h"
 #include "Lib/Include/records/memory.h"
-#include "Common/reg.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/frontend_peer.h"
 #include "Platform/platform.h"

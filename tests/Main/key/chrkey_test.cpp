@@ -68,19 +68,6 @@ TEST(ChromaSampleBoxTest, FrameEdges) {
   }
 }
 
-TEST_F(ChromaTest, ModeSelectChoosesTheKeyersMode) {
-  setKeyType(0, 0, 2);
-  const std::pair<int, int> modes[] = {{0, 8212}, {1, 8212}, {2, 8211}, {3, 8210}};
-  for (auto [select, modeB] : modes) {
-    C r = request(0, 3);
-    r.mask = bit(C::MODE_SELECT), r.modeSelect = static_cast<u8>(select);
-    peer.send(r);
-    calllog::clear();
-    runFrame(0);
-    transition_test::expectArgs(calls("mxChromaKeySetMode").at(0), {1, 1, 8208, static_cast<float>(modeB)});
-  }
-}
-
 TEST_F(ChromaTest, OnlyReadyChannelsLoad) {
   for (int ch = 0; ch < 4; ++ch) setKeyType(0, ch, 2);
   writeBlock(0, 100);

@@ -10,7 +10,6 @@
 
 #include "Common/shared.h"
 #include "Driver/core/core.h"
-#include "Driver/core/format.h"
 #include "Driver/core/regs.h"
 #include "Lib/Include/text.h"
 #include "Main/bkgd/bkgd.h"

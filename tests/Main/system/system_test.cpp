@@ -11,12 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "Common/reg.h"
 #include "Common/storage.h"
 #include "Driver/calllog.h"
 #include "Driver/core/core.h"
 #include "Driver/genlock/genlock.h"
-#include "Lib/Include/data_internal.h"
 #include "Main/bus/bus.h"
 #include "Main/key/dsk.h"
 #include "Main/key/key.h"
@@ -210,14 +208,6 @@ TEST_F(SystemUpdateTest, OptionButtonsToggleTheDisplayOptionsAndLightTheMainPane
 
 using Routes = std::vector<std::pair<int, int>>;
 
-TEST_F(SystemUpdateTest, MultiviewInputs) {
-  const int want[] = {4499, 4512, 4516, 4520, 4524, 4513, 4517, 4521, 4525, 4544, 4546};
-  for (int v = 0; v <= 10; ++v) {
-    live().multiviewSource[3] = static_cast<u8>(v);
-    EXPECT_EQ(route("mxSetMultiviewSource").at(3), std::make_pair(static_cast<int>(MX_MULTI4), want[v])) << v;
-  }
-}
-
 TEST_F(SystemUpdateTest, MeOutputsByRoutingModeKeySelectAndOnAir) {
   struct Case { int mode, keySelect, onAir, programBus; int output1, output2; } cases[] = {
       {2, 2, 1, 0, MX_KEY2, MX_KEY2}, {2, 2, 0, 0, MX_BLACK, MX_BLACK}, {1, 2, 0, 0, MX_KEY2, MX_KEY2},
@@ -257,17 +247,6 @@ TEST_F(SystemUpdateTest, InitialStatus1LastsOneTurn) {
   const auto sent = frameSends(Initial::TYPE_INDEX);
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(std::tuple(sent[0].as<Initial>().status1, sent[0].as<Initial>().status5), std::tuple(0, 1));
-}
-
-TEST(SystemFormats, DriverCodesAndLineLengths) {
-  struct Case { int format, code, codeMode2, lineLength; } cases[] = {
-      {0, 0, 10, 2200}, {1, 1, 11, 2640}, {2, 7, 13, 2750}, {3, 6, 12, 2750}, {4, 2, 10, 1650}, {5, 3, 11, 1980}, {6, 4, 10, 858},
-      {7, 5, 11, 864}, {8, 0, 14, 2200}, {9, 1, 15, 2640}, {10, 8, 10, 2200}, {11, 9, 11, 2640}, {12, -1, -1, -1}, {-1, -1, -1, -1}};
-  for (auto c : cases)
-    EXPECT_EQ(std::tuple(libmx::systemDriverFormatCode(c.format, 0), libmx::systemDriverFormatCode(c.format, 1),
-                         libmx::systemDriverFormatCode(c.format, 2), libmx::systemLineLength(c.format)),
-              std::tuple(c.code, c.code, c.codeMode2, c.lineLength))
-        << c.format;
 }
 
 using category::CategoryRegistry;

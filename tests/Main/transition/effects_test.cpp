@@ -218,15 +218,6 @@ class WipeTest : public LayerTest {
   }
 };
 
-TEST_F(WipeTest, PatternTypes) {
-  const int types[32] = {5383, 5384, 5386, 5385, 5379, 5381, 5380, 5382, 5388, 5389, 5387, 5391, 5392, 5394, 5393, 0, 5390,
-                         0, 0, 0, 0, 0, 0, 5387};  // 0: nothing written, the drivers keep the previous frame's state
-  for (u8 n = 0; n < 32; ++n) {
-    wipe(n, 0.5f);
-    EXPECT_EQ(types[n] == 0 ? calllog::size() : size_t(last("mxTransSetType").args[0]), size_t(types[n])) << int(n);
-  }
-}
-
 TEST_F(WipeTest, WipePositionsByFamily) {
   struct Case { u8 pattern, reverse; float p, w; u8 format = 0, wide = 0; s16 softness = 0; } cases[] = {  // wide: 16:9
       {4, 0, 0.0f, -0.00811108f},  // span 0.004 / 0.5625 + 1.002
