@@ -174,10 +174,6 @@ TEST_F(Verdicts, EachLineIsTheRuleThatDecidedWithTheValueThatMadeIt) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // The elements of a record that a front end sets with a number, as the field list names them.
 struct Settable {
   std::string name;

@@ -68,8 +68,8 @@ class EndToEnd : public ::testing::Test {
   // Starts the back end (see launch) and returns once it holds the board;
   // when started, once its main loop runs and the genlock has locked (whose report, before the front
   // end connects, then joins no echo that a test looks at).
-  void boot(std::vector<std::string> args = {}, bool started = true) {
-    launch(std::move(args));
+  void boot(bool started = true) {
+    launch({});
     ASSERT_TRUE(poll([&] { return cli::backendOn(board_) != cli::Backend::None; }));
     if (!started) return;
     std::string error;

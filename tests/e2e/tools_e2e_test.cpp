@@ -165,8 +165,6 @@ TEST_F(ToolsEndToEnd, AnswersWhileReportsGoOutInTurns) {
       {"--timeout 10 send MxifEventMemory enable=1 linkedMe=1", 0, ""},
       {"--timeout 10 send MxifEventMemory enable=0", 0, ""},
       {"--timeout 10 send MxifEventMemory enable=1", 0, ""},
-      {"--timeout 10 send MxifEventMemory enable=0", 0, ""},
-      {"--timeout 10 send MxifEventMemory enable=1", 0, ""},
       {"--timeout 10 send MxifKey me=1 channel=2 adjust.clip=7", 0, ""},
       {"--timeout 10 send MxifKey me=1 channel=2 adjust.clip=5000", 1,
        "frontend: refused: MxifKey me=1 channel=2 adjust.clip=5000: takes 0..1080; kept its value\n"},
