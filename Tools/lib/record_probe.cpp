@@ -351,8 +351,9 @@ class Probe {
     return read;
   }
 
-  // Keeps the rules noted on the targets' fields, for the field list.
-  // Each note goes to the targets whose bytes it covers (a byte map of the record, made once).
+  // Keeps the rules noted on the targets' fields, for the field list, and their effects on each
+  // target in this delivery. Each note goes to the targets whose bytes it covers (a byte map of the
+  // record, made once).
   void noteProbedRules() {
     const int type = site_.view.type().index;
     if (targetAt_.empty()) {
@@ -424,8 +425,8 @@ class Probe {
   std::vector<std::vector<const Field*>> partners_;
   bool livePartners_;
   std::vector<char> ruleRefused_ = std::vector<char>(targets_.size(), 0);
-  std::vector<u8> effects_ = std::vector<u8>(targets_.size(), 0);
-  std::vector<std::set<double>> sameValues_ = std::vector<std::set<double>>(targets_.size());  // the rules' effects on each target, by the last delivery
+  std::vector<u8> effects_ = std::vector<u8>(targets_.size(), 0);  // the rules' effects on each target, by the last delivery
+  std::vector<std::set<double>> sameValues_ = std::vector<std::set<double>>(targets_.size());
   std::vector<int> targetAt_;  // the target whose bytes lie at each byte of the record, -1 none
   KeptRecords kept_;
   Bytes packet_;
@@ -564,9 +565,9 @@ std::vector<std::vector<Interval>> probeTargets(ProbeSite& site, const std::vect
   // else by a probe of their own.
   std::map<codec::Kind, std::vector<size_t>> scattered;
   for (size_t t = 0; t < n; ++t) {
-    if (!edgesOnly && codec::widthOf(kindOf(t)) == 2 && (runsBesides(Answers::takenOf(runs[t]), probe.sameValues(t)) > 1 || (site.thorough && probe.refusedByRule(t)))) {
-      scattered[kindOf(t)].push_back(t);
-    }
+    if (edgesOnly || codec::widthOf(kindOf(t)) != 2) continue;
+    const bool scatteredRuns = runsBesides(Answers::takenOf(runs[t]), probe.sameValues(t)) > 1;
+    if (scatteredRuns || (site.thorough && probe.refusedByRule(t))) scattered[kindOf(t)].push_back(t);
   }
   if (scattered.size() == 1 && scattered.begin()->second.size() == n) {
     for (double v : everyValue(kindOf(0))) answers.at(v);

@@ -754,7 +754,8 @@ std::string unansweredValues(const RecordType& type, const Field& field) {
     if (!answered(packetOf(request), type.index)) none.insert(static_cast<int>(v));
   }
   resetScratch();
-  return none.empty() || static_cast<long long>(none.size()) == hi - lo + 1 ? "" : "no answer with " + field.name + "=" + numbersText(none);
+  if (none.empty() || static_cast<long long>(none.size()) == hi - lo + 1) return "";
+  return "no answer with " + field.name + "=" + numbersText(none);
 }
 
 bool commandAnswersOf(const RecordType& type, const Bytes& body, std::string& why) {
