@@ -1,5 +1,9 @@
 #include "Lib/Include/rules.h"
 
+#include <cstring>
+
+#include "build_mark.h"
+
 namespace rules {
 namespace {
 
@@ -13,21 +17,46 @@ Ring& ring() {
   return r;
 }
 
+Note& next() {
+  Ring& r = ring();
+  Note& n = r.notes[r.written % RING];
+  ++r.written;
+  n = Note{};
+  return n;
+}
+
+u16 offsetIn(const void* record, const void* field) {
+  return static_cast<u16>(static_cast<const u8*>(field) - static_cast<const u8*>(record));
+}
+
+void noteInput(From from, int type, const void* record, const void* field, size_t size, int me, int channel) {
+  Note& n = next();
+  n.type = type;
+  n.at = offsetIn(record, field);
+  n.size = static_cast<u16>(size);
+  n.me = static_cast<s8>(me);
+  n.channel = static_cast<s8>(channel);
+  n.from = from;
+  std::memcpy(n.value, field, size < VALUE_BYTES ? size : VALUE_BYTES);
+}
+
 }  // namespace
 
 void note(const Rule& rule, int type, const void* record, const void* field, size_t size) {
-  Ring& r = ring();
-  const auto at = static_cast<const u8*>(field) - static_cast<const u8*>(record);
-  r.notes[r.written % RING] = {&rule, type, static_cast<u16>(at), static_cast<u16>(size)};
-  ++r.written;
+  Note& n = next();
+  n.rule = &rule;
+  n.type = type;
+  n.at = offsetIn(record, field);
+  n.size = static_cast<u16>(size);
+  n.record = record;
 }
 
 void input(int type, const void* record, const void* field, size_t size, int me, int channel) {
-  Ring& r = ring();
-  const auto at = static_cast<const u8*>(field) - static_cast<const u8*>(record);
-  r.notes[r.written % RING] = {nullptr, type, static_cast<u16>(at), static_cast<u16>(size), static_cast<s8>(me),
-                               static_cast<s8>(channel)};
-  ++r.written;
+  noteInput(From::HELD, type, record, field, size, me, channel);
+}
+
+void sent(int type, const void* record, const void* field, size_t size) {
+  noteInput(From::SENT, type, record, field, size, -1, -1);
 }
 
 int count() { return ring().written < RING ? static_cast<int>(ring().written) : RING; }
@@ -39,5 +68,9 @@ const Note& noteAt(int i) {
 }
 
 void clear() { ring().written = 0; }
+
+u32 written() { return ring().written; }
+
+u32 buildMark() { return BUILD_MARK; }
 
 }  // namespace rules

@@ -3,9 +3,12 @@
 // refuses a value whose own range check takes it (a value paired with one out of range, a bus source
 // that would close a loop), moves it (an edge pushed by its opposite), or takes it in another form
 // (0 standing for the full scale). Each rule is declared once, beside the code that applies it, and
-// noted there each time it decides a field of a record. The front-end tools run a request through
-// the categories in their own program and read the notes, so what they say of a value is the rule
-// that the back end's own code applied.
+// noted there each time it decides a field of a record, followed by the values it read to decide
+// (`sent` for a value of the request being taken, `input` for one the back end holds): exactly those
+// whose values decided, so that another value of any of them would have changed the outcome.
+//
+// The framework publishes the notes of each request beside the link's rings (below), so that the
+// front end's tools say of a request what the running back end decided, and why.
 //
 // Noting costs a few stores into a small ring; nothing allocates.
 #include <cstddef>
@@ -18,6 +21,7 @@ enum class Effect : u8 {
   REFUSES,  // the field keeps its value, though its range check takes the one sent
   MOVES,    // the field is set otherwise than sent, or from other values
   SAME,     // the value is taken in another form that means the same
+  NOT_RUN,  // the record keeps the value, but the hardware does not run it
 };
 
 struct Rule {
@@ -25,16 +29,29 @@ struct Rule {
   const char* text;  // what the rule does, in the words of the fields it reads
 };
 
-// A rule that decided bytes [at, at + size) of a record of type `type`, in its memory form; or,
-// with no rule, a value that the rule noted last read to decide so: bytes of the record of ME me
-// and channel `channel` (-1 and -1: the instance that the rule decided).
+// What a note is.
+enum class From : u8 {
+  RULE,  // a rule that decided bytes of a record
+  SENT,  // a value of the request being taken, which the rule noted last read to decide
+  HELD,  // a value the back end held, which the rule noted last read to decide
+};
+
+// The value bytes an input keeps (its memory form): enough for any element.
+constexpr int VALUE_BYTES = 8;
+
+// A rule that decided bytes [at, at + size) of a record of type `type`, in its memory form; or an
+// input of the rule noted last: bytes of the record of ME me and channel `channel` (-1 and -1: the
+// instance that the request addresses), with their value as the rule read it.
 struct Note {
-  const Rule* rule;
-  int type;
-  u16 at;
-  u16 size;
+  const Rule* rule = nullptr;  // the rule (From::RULE); null for an input
+  int type = -1;
+  u16 at = 0;
+  u16 size = 0;
   s8 me = -1;
   s8 channel = -1;
+  From from = From::RULE;
+  u8 value[VALUE_BYTES] = {};
+  const void* record = nullptr;  // a rule's record as noted: the framework finds its instance by it
 };
 
 // Notes the rule for the bytes of `field`, which lies within `record`.
@@ -44,18 +61,80 @@ void note(const Rule& rule, const R& record, const F& field) {
   note(rule, R::TYPE_INDEX, &record, &field, sizeof field);
 }
 
-// Notes that the rule noted last read `field` of the record of the instance to decide.
+// Notes that the rule noted last read `field` of the record of the instance (me, channel; -1: the
+// request's own) as the back end holds it.
 void input(int type, const void* record, const void* field, size_t size, int me, int channel);
 template <class R, class F>
 void input(const R& record, const F& field, int me = -1, int channel = -1) {
   input(R::TYPE_INDEX, &record, &field, sizeof field, me, channel);
 }
 
-// The notes since the last clear, oldest first (the last RING of them: enough for a request that
-// offers a value to every element of any record at once).
-constexpr int RING = 256;
+// Notes that the rule noted last read `field` of the request being taken (`record`, its copy as
+// read from the packet).
+void sent(int type, const void* record, const void* field, size_t size);
+template <class R, class F>
+void sent(const R& record, const F& field) {
+  sent(R::TYPE_INDEX, &record, &field, sizeof field);
+}
+
+// The notes since the last clear, oldest first (the last RING of them: enough for a frame of
+// requests that offer a value to every element of a record at once).
+constexpr int RING = 1024;
 int count();
 const Note& noteAt(int i);
 void clear();
+// Notes made since the last clear, counting those the ring no longer holds.
+u32 written();
+
+// ---- The notes as published to the front end --------------------------------------------------------
+//
+// At LINK_NOTES (Lib/Include/memory_map.h), in the link window past the rings: a header, then
+// NOTE_SLOTS slots, each the notes of one request that had any, written in turn. A slot is written
+// with its sequence at 0 and the sequence set last, so a reader that finds the same sequence before
+// and after its copy has a whole slot. Words are little-endian, as every word in memory.
+
+constexpr u32 NOTES_MAGIC = 0x4E4F5445;  // "NOTE"
+constexpr int NOTE_SLOTS = 48;
+constexpr int NOTES_PER_SLOT = 160;
+constexpr int NOTE_TEXT_BYTES = 2048;
+
+struct NotesHeader {
+  u32 magic;
+  u32 build;      // the back end's build (BUILD_MARK): rules and records as this source states them
+  u32 written;    // slots written since the start; slot n lies at n % NOTE_SLOTS
+  u32 backedUp;   // request ring index: every request before it is in the backup image
+  u32 flags;      // BACKED_UP: backedUp holds
+  u32 unused[11];
+};
+constexpr u32 BACKED_UP = 1;
+
+struct PublishedNote {
+  u8 from;    // From
+  u8 effect;  // the rule's Effect
+  u16 type;
+  s8 me;
+  s8 channel;
+  u16 at;
+  u16 size;
+  u16 text;  // a rule's text: its offset in the slot's text bytes
+  u8 value[VALUE_BYTES];
+};
+
+struct NoteSlot {
+  u32 sequence;  // 1 + the number of slots written before it since the start; 0 while written
+  u32 request;   // the request ring index just past the request's packet
+  u16 type;      // the request's type
+  u16 count;     // notes kept
+  u16 lost;      // notes not kept: the slot was full
+  u16 textBytes;
+  PublishedNote notes[NOTES_PER_SLOT];
+  char text[NOTE_TEXT_BYTES];
+};
+
+static_assert(sizeof(NotesHeader) == 64 && sizeof(PublishedNote) == 20);
+constexpr u32 NOTES_BYTES = sizeof(NotesHeader) + NOTE_SLOTS * sizeof(NoteSlot);
+
+// The mark of this build, the same in every program built from the same source.
+u32 buildMark();
 
 }  // namespace rules
