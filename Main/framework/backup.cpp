@@ -11,6 +11,7 @@
 #include "Common/storage.h"
 #include "Driver/dma/dma.h"
 #include "Main/framework/bp.h"
+#include "Main/framework/notes.h"
 #include "Lib/Include/log.h"
 #include "Lib/Include/memory_map.h"
 #include "Platform/platform.h"
@@ -30,6 +31,7 @@ struct BackupState {
   int backupByteExt = 0;
   u32 bootMode = 0;
   int dmaCount = 0;  // frames since the last copy was started; 0: none started yet
+  u32 copying = 0;   // the request ring index before which the running copy holds every request
 };
 BackupState state;
 
@@ -189,11 +191,14 @@ void CategoryRegistry::backupCopy() {
       MX_LOG(libmx::WARN, "DMA too slow %d", DMA_GIVE_UP);
     } else if (!mxDmaSync(dma)) {
       return;
+    } else {
+      linknotes::backedUp(state.copying);
     }
   }
   mxDmaWriteBurst(dma, NON_VOLATILE_BASE, reinterpret_cast<const u32*>(backupBuffer()), state.backupByte);
   mxDmaExecute(dma);
   state.dmaCount = 1;
+  state.copying = RequestReceiver::instance().position();
 }
 
 }  // namespace category

@@ -4,6 +4,7 @@
 #include "Lib/Include/log.h"
 #include "Lib/Include/memory_map.h"
 #include "Lib/Include/records/memory.h"
+#include "Main/framework/notes.h"
 #include "Platform/platform.h"
 
 namespace category {
@@ -137,6 +138,7 @@ void CategoryRegistry::refreshAll() {
 }
 
 void CategoryRegistry::process() {
+  linknotes::beginFrame();
   for (int id : {TYPE_BUTTON_EVENT, TYPE_SWITCHING_CMD}) {
     if (auto* queue = as<FrameQueue>(categories[0][id])) queue->runQueue();
   }
@@ -146,6 +148,7 @@ void CategoryRegistry::process() {
     receiveAll();
   }
   updatePass();
+  linknotes::publish();
   if (platform::readMem32(OCM_PROFILE) != 0) profile();
   sendAll(AcknowledgeSender::instance());
   backup();

@@ -5,6 +5,8 @@
 
 #include "Driver/core/core.h"
 #include "Main/framework/bp.h"
+#include "Main/framework/notes.h"
+#include "Lib/Include/rules.h"
 #include "Lib/Include/log.h"
 #include "Platform/platform.h"
 
@@ -42,6 +44,7 @@ void mxFifoReset() {
     r.setWriteIndex(0);
     r.setReadIndex(0);
   }
+  linknotes::reset();
 }
 
 bool mxFifoConnected() { return connected; }
@@ -174,6 +177,10 @@ void RequestReceiver::takeBody() {
   headerValid_ = false;
 }
 
+u32 RequestReceiver::position() const {
+  return (requestRing.readIndex() % LINK_RING_DATA + LINK_RING_DATA - static_cast<u32>(stream_.count())) % LINK_RING_DATA;
+}
+
 void RequestReceiver::reportShort() {
   short_ = true;
   if (shortReported_) return;
@@ -252,7 +259,9 @@ void CategoryRegistry::receiveAll() {
     if (rx.type() == TYPE_WAIT_CMD) {
       if (receiveWait(rx)) return;
     } else {
+      const u32 from = rules::written();
       dispatch(rx);
+      linknotes::taken(rx.position(), rx.type(), from);
     }
   }
 }

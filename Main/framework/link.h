@@ -302,6 +302,9 @@ class RequestReceiver {
     return true;
   }
   void reportShort();
+  // The request ring index of the first byte not yet taken from the stream: just past the packet
+  // whose body was taken last.
+  u32 position() const;
 
   // Program start state (also what linkInit does).
   void reset();

@@ -174,7 +174,7 @@ int listButtons(std::ostream& out) {
 // note gets what the request took for indexes left out, and for the elements that go with a given
 // one: their values in the backup image of the board directory.
 int requestPacket(const std::string& command, const std::vector<std::string>& a, const std::string& board, Bytes& packet,
-                  std::string& error, std::string& note, std::set<std::string>& typed) {
+                  std::string& error, std::string& note, std::set<std::string>& typed, bool* filled = nullptr) {
   if (command == "send") {
     RequestContext context;
     context.refuseStatus = true;
@@ -195,6 +195,7 @@ int requestPacket(const std::string& command, const std::vector<std::string>& a,
              2;
     }
     typed = context.typed;
+    if (filled != nullptr) *filled = !context.filled.empty();
     if (!context.defaulted.empty()) note = a[0] + ": sent to " + context.defaulted + " (none given)";
     if (!context.filled.empty()) {
       note += (note.empty() ? "" : "\nfrontend: ") + a[0] + ": sent as last backed up: " + context.filled;
@@ -304,7 +305,8 @@ int writeRequest(Invocation& in) {
   Bytes packet;
   std::string error, note;
   std::set<std::string> typed;
-  const int status = requestPacket(in.command, in.args, in.board, packet, error, note, typed);
+  bool filled = false;
+  const int status = requestPacket(in.command, in.args, in.board, packet, error, note, typed, &filled);
   if (status == 2) return usage(in.err, error);
   if (status != 0) return refuse(in.err, error);
   if (in.board.empty()) return usage(in.err, "--board DIR is needed");
@@ -312,8 +314,18 @@ int writeRequest(Invocation& in) {
   Link link;
   if (!link.open(in.board, in.timeout, error)) return refuse(in.err, error);
   if (in.command == "raw") warnStrayBytes(packet, in.err);
+  if (in.command == "send") {
+    // Elements filled in from the backup image are filled again in the writer's turn.
+    Refill refill;
+    if (filled) {
+      refill = [&](Bytes& again, std::string& said, std::string& why) {
+        std::set<std::string> ignored;
+        return requestPacket(in.command, in.args, in.board, again, why, said, ignored) == 0;
+      };
+    }
+    return sendRequest(link, in.board, packet, typed, note, refill, in.timeout, in.err);
+  }
   if (!note.empty()) in.err << "frontend: " << note << "\n";
-  if (in.command == "send") return sendRequest(link, in.board, packet, typed, in.timeout, in.err);
   return writeOnly(link, in.command == "raw" ? "the bytes" : category::typeNameOf(packet[6] << 8 | packet[7]), packet,
                    in.timeout, in.err);
 }

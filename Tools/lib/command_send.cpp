@@ -181,65 +181,6 @@ bool reportsInTurns(const std::string& board) {
   return eventMemory.sendsInTurns();
 }
 
-// A system format that the record took but the board cannot run: the driver says so on the console
-// ("Invalid Video format CODE in PAIRED mode") when it is applied, in the frame that took it. The
-// reason for the user, or "" when no such line for this format was written since consoleFrom: the
-// formats that the board runs, by the driver's own test of a format code, with the board mode that
-// nvram.mem holds where it agrees with the console's paired flag, and the record's mode as the back
-// end holds it now.
-std::string formatNotRun(Link& link, const std::string& board, u32 consoleFrom, long format) {
-  const std::string text = linkpeer::consoleSince(link.console(), consoleFrom);
-  const std::string head = "Invalid Video format ";
-  Bytes record;
-  std::string ignored;
-  int recordMode = 0;
-  if (backedUpRecord(board, MxifSystem::TYPE_INDEX, 0, 0, record, ignored) && record.size() >= sizeof(MxifSystem)) {
-    recordMode = reinterpret_cast<const MxifSystem*>(record.data())->mode;
-  }
-  for (size_t at = 0; at < text.size();) {
-    const size_t end = std::min(text.find('\n', at), text.size());
-    const std::string line = text.substr(at, end - at);
-    at = end + 1;
-    const size_t from = line.find(head);
-    if (from == std::string::npos) continue;
-    std::string words = line.substr(from + head.size());
-    while (!words.empty() && (words.back() == '\r' || words.back() == ' ')) words.pop_back();
-    const size_t in = words.find(" in ");
-    const size_t mode = in == std::string::npos ? in : words.find(" mode", in);
-    long code = -1, paired = -1;
-    // After "mode" only the count of a run of equal lines may follow (" (3 times)").
-    if (mode == std::string::npos || (mode + 5 != words.size() && words.compare(mode + 5, 2, " (") != 0) ||
-        !parseNumber(words.substr(0, in), -1, 0xFFFF, code) ||
-        !parseNumber(words.substr(in + 4, mode - in - 4), 0, 255, paired) ||
-        code != libmx::systemDriverFormatCode(static_cast<int>(format), recordMode)) {
-      continue;
-    }
-    // The board mode read at its start: 4K (2), which has the paired FPGA too, is told apart by the
-    // stored word, where that word agrees with the console.
-    Bytes nvram;
-    bool fourK = false;
-    if (readBackupImage(board, nvram, ignored)) {
-      u32 marker = 0, word = 0;
-      std::memcpy(&marker, nvram.data() + STORAGE_BOARD_MODE_MARKER, 4);
-      std::memcpy(&word, nvram.data() + STORAGE_BOARD_MODE, 4);
-      fourK = marker == BOARD_MODE_MARKER && (word & 0xFF) == 2 && paired == 1;
-    }
-    std::vector<Interval> runs;
-    for (int f = 0; f < MxifSystem::N_FORMATS; ++f) {
-      if (!mxBoardRunsFormat(libmx::systemDriverFormatCode(f, recordMode), paired == 1, fourK)) continue;
-      if (!runs.empty() && runs.back().hi == f - 1) {
-        runs.back().hi = f;
-      } else {
-        runs.push_back({static_cast<double>(f), static_cast<double>(f)});
-      }
-    }
-    const std::string board = fourK ? "this 4K board" : paired == 1 ? "this board, which has the paired FPGA," : "this board, which has no paired FPGA,";
-    return board + (runs.empty() ? " runs none of them" : " runs formats " + intervalsText(runs)) +
-           (recordMode == 2 ? " with mode=2" : "") + " (its console: " + line.substr(from) + ")";
-  }
-  return "";
-}
-
 // Whether a field is a layer's on-air request.
 bool isOnAirRequest(int type, const std::string& field) {
   std::vector<FieldInfo> fields;
@@ -272,7 +213,7 @@ bool holdsAsSent(const std::string& board, int type, int me, int channel, const 
 // field that it did not take as sent, with the values its checks take. 0 when all were taken; 1 when
 // some were refused, or when a system format was taken that the board cannot run; 3 when no answer
 // could be seen.
-int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requestEnd, u32 consoleFrom, int type,
+int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requestEnd, u32 notesBefore, int type,
                 const Bytes& body, const std::set<std::string>& typed, const Bytes& image, double timeout,
                 std::ostream& err) {
   std::vector<Refusal> asked;
@@ -295,16 +236,16 @@ int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requ
   const auto leaves = [](const std::vector<Refusal>& refused, const std::string& field) {
     return std::any_of(refused.begin(), refused.end(), [&](const Refusal& r) { return r.field == field; });
   };
-  // A system format taken that the board cannot run is not applied.
-  const auto formatRuns = [&] {
-    for (size_t i = 0; i < asked.size(); ++i) {
-      long format = 0;
-      if (type != category::TYPE_SYSTEM || asked[i].field != "format" || !taken[i]) continue;
-      const std::string why = parseNumber(asked[i].sent, 0, 255, format) ? formatNotRun(link, board, consoleFrom, format) : "";
-      if (why.empty()) continue;
-      return refuse(err, "not applied: " + instance + " format=" + asked[i].sent + ": " + why + "; the record keeps it");
-    }
-    return 0;
+  // What the back end noted of the request, read once its answer is out; the verdict on it. A value
+  // taken that the hardware does not run is not applied.
+  const auto judged = [&](const std::vector<Refusal>& refusals, const Bytes& after) {
+    const linkpeer::RequestNotes notes = linkpeer::notesOf(
+        link.notes(), static_cast<u32>((requestEnd + LINK_RING_DATA - waitPacket(1).size()) % LINK_RING_DATA), notesBefore);
+    const Verdict verdict = judgeAnswer(type, body, typed, refusals, notes, image, after);
+    for (const std::string& line : verdict.refused) err << "frontend: refused: " << instance << " " << line << "\n";
+    for (const std::string& line : verdict.notes) err << "frontend: note: " << instance << " " << line << "\n";
+    for (const std::string& line : verdict.notRun) err << "frontend: not applied: " << instance << " " << line << "; the record keeps it\n";
+    return verdict.refused.empty() && verdict.notRun.empty() ? 0 : 1;
   };
   size_t examined = 0;
   for (;;) {
@@ -325,7 +266,7 @@ int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requ
       for (size_t i = 0; i < asked.size(); ++i) taken[i] = taken[i] || !leaves(refused, asked[i].field);
       seen.emplace_back(acks.reports()[examined].at, std::move(refused));
     }
-    if (std::all_of(taken.begin(), taken.end(), [](bool t) { return t; })) return formatRuns();
+    if (std::all_of(taken.begin(), taken.end(), [](bool t) { return t; })) return judged({}, {});
     if ((out && acks.wasFull()) || acks.lost()) return unanswered(err, instance, whyUnseen(link, acks, requestEnd));
     if (out) break;
     if (Clock::now() >= until || InterruptHandlers::interrupted()) {
@@ -370,18 +311,14 @@ int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requ
   Bytes after;
   std::string why;
   if (!backedUpRecord(board, type, me, channel, after, why)) after.clear();
-  const Verdict verdict = judgeAnswer(type, body, typed, refusals, image, after);
-  for (const std::string& line : verdict.refused) err << "frontend: refused: " << instance << " " << line << "\n";
-  for (const std::string& line : verdict.notes) err << "frontend: note: " << instance << " " << line << "\n";
-  const int formats = formatRuns();
-  return verdict.refused.empty() ? formats : 1;
+  return judged(refusals, after);
 }
 
 }  // namespace
 
 int writeOnly(Link& link, const std::string& request, const Bytes& packet, double timeout, std::ostream& err,
-              Link::Written* written) {
-  if (!link.write(packet, timeout, written)) return refuse(err, "not sent: " + link.error());
+              Link::Written* written, const Link::Prepare& prepare) {
+  if (!link.write(packet, timeout, written, prepare)) return refuse(err, "not sent: " + link.error());
   if (link.error().empty()) return 0;
   err << "frontend: sent " << request << "; its answer cannot be followed: the tools' table could not be written after it "
       << "went out (" << link.error() << ")\n";
@@ -391,33 +328,70 @@ int writeOnly(Link& link, const std::string& request, const Bytes& packet, doubl
 const char NO_ROOM[] = "the request ring has no room: the back end has not read it in time";
 
 // Writes a send request and checks the back end's answer to it.
-int sendRequest(Link& link, const std::string& board, const Bytes& packet, const std::set<std::string>& typed, double timeout,
-                std::ostream& err) {
+// Waits, in the writer's turn, until the back end has backed up every request before the ring's
+// write index (none other can be written meanwhile): the backup image then holds the state that they
+// leave. At once where no back end of these tools runs, or one publishes no notes.
+bool awaitBackedUp(Link& link, const std::string& board, double timeout, std::string& error) {
+  const auto until = deadline(timeout);
+  for (;;) {
+    const u32 at = linkpeer::loadIndex(link.requestRing()) % LINK_RING_DATA;
+    if (linkpeer::backedUpTo(link.notes(), at) || linkpeer::notesFrom(link.notes()) == linkpeer::NotesFrom::None ||
+        cli::backendOn(board) != cli::Backend::Running) {
+      return true;
+    }
+    if (Clock::now() >= until || InterruptHandlers::interrupted()) {
+      error = "the back end has not backed up the requests written before it, so the values that go with those given "
+              "cannot be read from the state they leave (--timeout S waits longer)";
+      return false;
+    }
+    std::this_thread::sleep_for(POLL);
+  }
+}
+
+int sendRequest(Link& link, const std::string& board, const Bytes& packet, const std::set<std::string>& typed,
+                const std::string& note, const Refill& refill, double timeout, std::ostream& err) {
   const int type = packet[6] << 8 | packet[7];
-  const Bytes body(packet.begin() + 8, packet.end());
   AckReports acks(link);
-  const u32 consoleFrom = linkpeer::consoleWriteIndex(link.console());
+  const u32 notesBefore = linkpeer::notesWritten(link.notes());
   std::vector<Refusal> fields;
   const bool record = type < category::FIRST_COMMAND_TYPE;
-  const bool checked = !record || (requestFields(type, body, fields) && !fields.empty());
+  const bool checked = !record || (requestFields(type, Bytes(packet.begin() + 8, packet.end()), fields) && !fields.empty());
   // A record request is followed by a wait of one frame (see above).
-  Bytes bytes = packet;
-  if (record && checked) {
-    const Bytes wait = waitPacket(1);
-    bytes.insert(bytes.end(), wait.begin(), wait.end());
-  }
+  const auto withWait = [&](const Bytes& request) {
+    Bytes bytes = request;
+    if (record && checked) {
+      const Bytes wait = waitPacket(1);
+      bytes.insert(bytes.end(), wait.begin(), wait.end());
+    }
+    return bytes;
+  };
   if (acks.failed()) return refuse(err, "not sent: " + acks.lostWhy());
   // The backup image before the request: the state it is judged against.
-  Bytes image;
-  std::string unread;
-  if (record && checked && !readBackupImage(board, image, unread)) image.clear();
+  Bytes image, request = packet;
+  std::string said = note, unread;
+  const auto readImage = [&] {
+    if (record && checked && !readBackupImage(board, image, unread)) image.clear();
+  };
+  readImage();
+  // Elements that go with those given are filled from the state that every request before it leaves,
+  // in the writer's turn: requests sent side by side are taken as if sent one after another.
+  const Link::Prepare prepare = [&](Bytes& bytes, std::string& error) {
+    if (!awaitBackedUp(link, board, timeout, error) || !refill(request, said, error)) return false;
+    readImage();
+    bytes = withWait(request);
+    return true;
+  };
   Link::Written written;
-  if (const int status = writeOnly(link, category::typeNameOf(type), bytes, timeout, err, &written); status != 0) return status;
+  const int status = writeOnly(link, category::typeNameOf(type), withWait(packet), timeout, err, &written, refill ? prepare : Link::Prepare());
+  if (status == 1) return status;
+  if (!said.empty()) err << "frontend: " << said << "\n";
+  if (status != 0) return status;
   acks.sent(written.start);
+  const Bytes body(request.begin() + 8, request.end());
   if (written.unfinished) return unanswered(err, category::typeNameOf(type), INTO_UNFINISHED);
   if (!checked) return 0;
   if (!record) return checkReply(link, acks, written.end, type, body, timeout, err);
-  return checkAnswer(link, board, acks, written.end, consoleFrom, type, body, typed, image, timeout, err);
+  return checkAnswer(link, board, acks, written.end, notesBefore, type, body, typed, image, timeout, err);
 }
 
 }  // namespace frontend

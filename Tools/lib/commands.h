@@ -87,12 +87,16 @@ bool waitForStartUp(const std::string& dir, double timeout, double startTimeout,
 
 // Writes a send request and checks the back end's answer to it (command_send.cpp).
 // typed: the elements that the operator gave (RequestContext::typed).
-int sendRequest(Link& link, const std::string& board, const Bytes& packet, const std::set<std::string>& typed, double timeout,
-                std::ostream& err);
+// note: what the tool says of the request's values it chose (written once the request is out).
+// refill, where given, builds the request and its note again from the backup image as it stands:
+// it is called in the writer's turn, once the image holds every request written before.
+using Refill = std::function<bool(Bytes& packet, std::string& note, std::string& error)>;
+int sendRequest(Link& link, const std::string& board, const Bytes& packet, const std::set<std::string>& typed,
+                const std::string& note, const Refill& refill, double timeout, std::ostream& err);
 // Writes the packet of a writing command: 0 sent; 1, with the reason, when nothing was sent; 3 when it
 // went out but the tools' table could not be written after it, so that its answer cannot be followed.
 int writeOnly(Link& link, const std::string& request, const Bytes& packet, double timeout, std::ostream& err,
-              Link::Written* written = nullptr);
+              Link::Written* written = nullptr, const Link::Prepare& prepare = {});
 
 extern const char NO_ROOM[];
 

@@ -3,6 +3,7 @@
 // talks to it as the front-end processor does. Used by the `frontend` program and by tests; its
 // commands are listed by `frontend --help`.
 #include <iosfwd>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,7 @@ class Link {
   u8* requestRing() { return base_ + linkpeer::REQUEST_RING_OFFSET; }
   u8* ackRing() { return base_ + linkpeer::ACK_RING_OFFSET; }
   u8* console() { return base_ + linkpeer::CONSOLE_OFFSET; }
+  const u8* notes() const { return base_ + linkpeer::NOTES_OFFSET; }
 
   // Writes the bytes whole, waiting up to timeout seconds for room and for the locks; false (nothing
   // written) when they do not fit in time, a lock is not let go or the tools' table cannot be read or
@@ -52,7 +54,10 @@ class Link {
                               // as far as the tools wrote those
     std::string start;        // the back end's start that ran throughout the write ("" if none did)
   };
-  bool write(const Bytes& bytes, double timeout, Written* written = nullptr);
+  // prepare, where given, runs in the writer's turn before the bytes go: it may set them anew from
+  // the state that every request before them leaves (false: nothing is written, error() says why).
+  using Prepare = std::function<bool(Bytes& bytes, std::string& error)>;
+  bool write(const Bytes& bytes, double timeout, Written* written = nullptr, const Prepare& prepare = {});
   const std::string& error() const { return error_; }
   // Takes up to max complete packets of those waiting in the acknowledgement ring (as
   // `watch --waiting` shows them); bytes that start no packet are skipped and counted in garbage().

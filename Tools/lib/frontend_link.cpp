@@ -65,8 +65,9 @@ void Link::close() {
   fd_ = -1;
 }
 
-bool Link::write(const Bytes& bytes, double timeout, Written* written) {
+bool Link::write(const Bytes& given, double timeout, Written* written, const Prepare& prepare) {
   error_ = NO_ROOM;
+  Bytes bytes = given;
   if (bytes.size() > LINK_RING_DATA - LINK_RING_RESERVE) return false;
   const auto until = deadline(timeout);
   const auto start = [&] {
@@ -76,6 +77,10 @@ bool Link::write(const Bytes& bytes, double timeout, Written* written) {
   for (;;) {
     // The ring's write index is read, the bytes copied and the index moved by one writer at a time.
     if (!linkpeer::lockWithin(fd_, until, "the request ring of " + dir_ + "/link.mem", error_)) return false;
+    if (prepare && !prepare(bytes, error_)) {
+      flock(fd_, LOCK_UN);
+      return false;
+    }
     const bool fits = linkpeer::ringRoom(requestRing()) >= bytes.size();
     bool ok = true, sent = false;
     if (fits) {

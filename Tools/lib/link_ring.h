@@ -11,10 +11,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "Main/framework/link.h"
+#include "Lib/Include/rules.h"
 #include "Lib/Include/types.h"
 
 namespace linkpeer {
@@ -215,6 +217,80 @@ inline std::string consoleTake(u8* console) {
   std::string text = consoleLines(console, r);
   if (!text.empty()) storeIndex(console + 4, r);
   return text;
+}
+
+
+// ---- The back end's notes of the requests it took (Lib/Include/rules.h) ---------------------------
+
+constexpr u32 NOTES_OFFSET = LINK_NOTES - LINK_WINDOW_BASE;  // in the link window
+
+inline const rules::NotesHeader& notesHeader(const u8* notes) { return *reinterpret_cast<const rules::NotesHeader*>(notes); }
+
+// Whether the notes are those of this build's back end: published (their magic) and of the same mark.
+enum class NotesFrom { ThisBuild, OtherBuild, None };
+inline NotesFrom notesFrom(const u8* notes) {
+  if (loadIndex(notes) != rules::NOTES_MAGIC) return NotesFrom::None;
+  return loadIndex(notes + offsetof(rules::NotesHeader, build)) == rules::buildMark() ? NotesFrom::ThisBuild : NotesFrom::OtherBuild;
+}
+
+// Slots written since the back end started.
+inline u32 notesWritten(const u8* notes) { return loadIndex(notes + offsetof(rules::NotesHeader, written)); }
+
+// Whether the backup image holds every request before ring index `at` (as far as the back end says).
+inline bool backedUpTo(const u8* notes, u32 at) {
+  return notesFrom(notes) != NotesFrom::None && (loadIndex(notes + offsetof(rules::NotesHeader, flags)) & rules::BACKED_UP) != 0 &&
+         loadIndex(notes + offsetof(rules::NotesHeader, backedUp)) == at;
+}
+
+// The notes of the request that ended at ring index `request`, among the slots written since
+// `writtenBefore` (notesWritten before it was written).
+struct RequestNotes {
+  enum class Found {
+    Notes,       // its slot
+    None,        // the back end noted nothing for it
+    Lost,        // later requests' notes took the slots before they were read
+    OtherBuild,  // the back end is of another build: its notes are not read
+    Unpublished, // the back end publishes none
+  } found = Found::Unpublished;
+  std::vector<rules::PublishedNote> notes;
+  std::vector<std::string> texts;  // a rule's text, by the note's index
+};
+
+inline RequestNotes notesOf(const u8* notes, u32 request, u32 writtenBefore) {
+  RequestNotes out;
+  const NotesFrom from = notesFrom(notes);
+  if (from != NotesFrom::ThisBuild) {
+    out.found = from == NotesFrom::None ? RequestNotes::Found::Unpublished : RequestNotes::Found::OtherBuild;
+    return out;
+  }
+  const u32 written = notesWritten(notes);
+  // A start since, which resets the slots, counts as lost.
+  if (written < writtenBefore || written - writtenBefore > static_cast<u32>(rules::NOTE_SLOTS)) {
+    out.found = RequestNotes::Found::Lost;
+    return out;
+  }
+  out.found = RequestNotes::Found::None;
+  const u8* slots = notes + sizeof(rules::NotesHeader);
+  for (u32 n = written; n > writtenBefore; --n) {
+    const u8* at = slots + ((n - 1) % rules::NOTE_SLOTS) * sizeof(rules::NoteSlot);
+    auto slot = std::make_unique<rules::NoteSlot>();
+    const u32 sequence = loadIndex(at);
+    std::memcpy(slot.get(), at, sizeof *slot);
+    if (sequence != n || loadIndex(at) != sequence) {
+      out.found = RequestNotes::Found::Lost;  // written again while read
+      return out;
+    }
+    if (slot->request != request) continue;
+    out.found = RequestNotes::Found::Notes;
+    for (int i = 0; i < std::min<int>(slot->count, rules::NOTES_PER_SLOT); ++i) {
+      const rules::PublishedNote& p = slot->notes[i];
+      out.notes.push_back(p);
+      const bool rule = p.from == static_cast<u8>(rules::From::RULE) && p.text < rules::NOTE_TEXT_BYTES;
+      out.texts.push_back(rule ? std::string(slot->text + p.text, strnlen(slot->text + p.text, rules::NOTE_TEXT_BYTES - p.text)) : "");
+    }
+    return out;
+  }
+  return out;
 }
 
 }  // namespace linkpeer

@@ -161,29 +161,30 @@ bool storedHolds(int type, const u8* record, const Bytes& sent, const std::strin
 // the record is not built or has no such numeric field.
 bool storedNumber(int type, const u8* record, const std::string& field, int element, double& out);
 
-// What became of a request's fields that its answer does not carry as sent, line by line after the
-// record's instance: `refused`, each value the operator typed that the back end does not hold as
-// typed; `notes`, what a rule of the back end did to a field the tool filled in (sent as last backed
-// up), or to a value it takes in another form (0 standing for 10000). Each line names the field and
-// the value sent, then what it holds and why: what the field takes on this instance when the value
-// sent is outside that ("window[2]=-1: takes 0..10000; window kept its value"), the element at fault
-// that it went with under one presence bit, the rule of the back end that decided it, and the value
-// that made the rule decide so: one sent with it, one the back end holds in the record, or one of
-// another record ("decided by MxifXptAssign channel=0 source[7]=150, as the back end holds it").
-// The reasons are found by running the request through the back end's categories in this program
-// from `before`, the board's nvram.mem as read before the request was sent (empty: not known, and
-// the lines say so); records that the image does not keep (ME 2 and 3) are said to be not known.
-// typed: the elements the operator gave ("format", "maskBox[0]"; empty: every element sent counts
-// as typed). refused: the answer's refusals (echoRefusals). heldAfter: the instance's record as the
-// back end holds it after the request, for fields that the answer leaves out (empty: not known).
+// What send says of the back end's answer to a record request: `refused`, each value the operator
+// typed that the back end does not hold as typed; `notes`, what a rule of the back end did to a field
+// the tool filled in (sent as last backed up), or to a value it takes in another form (0 standing
+// for 10000); `notRun`, each typed value the record keeps but the hardware does not run. Each line
+// names the field and the value sent, then what it holds and why: the rule the back end noted when
+// it took the request and the values it read to decide ("decided by maskBox[0]=5000, sent with it",
+// "decided by MxifXptAssign channel=0 source[7]=150, as the back end held it"), from `notes`; where
+// it noted none, what the field takes on this instance when the value sent is outside that
+// ("window[2]=-1: takes 0..10000; window kept its value", found by offering values to the
+// categories here as `before`, the board's nvram.mem read before the request, held them), or the
+// element at fault that it went with under one presence bit. A back end of another build is judged
+// by its answer alone. typed: the elements the operator gave ("format", "maskBox[0]"; empty: every
+// element sent counts as typed). refused: the answer's refusals (echoRefusals). heldAfter: the
+// instance's record as the back end holds it after the request, for fields that the answer leaves
+// out (empty: not known).
 struct Verdict {
   std::vector<std::string> refused;
   std::vector<std::string> notes;
-  // Each rule that a line names, with the element it names it for ("maskBox[3]").
-  std::vector<std::pair<std::string, const rules::Rule*>> rules;
+  std::vector<std::string> notRun;
+  // Each rule that a line names, by its text, with the element it names it for ("maskBox[3]").
+  std::vector<std::pair<std::string, std::string>> rules;
 };
 Verdict judgeAnswer(int type, const Bytes& sent, const std::set<std::string>& typed, const std::vector<Refusal>& refused,
-                    const Bytes& before, const Bytes& heldAfter = {});
+                    const linkpeer::RequestNotes& notes, const Bytes& before, const Bytes& heldAfter = {});
 
 // "0..4", "0..315, 400..615", "none"; whole numbers as integers.
 std::string intervalsText(const std::vector<Interval>& intervals);

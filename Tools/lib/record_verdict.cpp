@@ -1,16 +1,13 @@
 // What became of each field of a request, as the back end's answer shows it, and why: the answer
 // is set against what the request carried and against what the operator typed, and every reason is
-// found by running the request through the back end's own categories in this program, from the
-// backup image the board held before it was sent.
+// the rule that the running back end noted when it took the request, with the values it read to
+// decide (linkpeer::RequestNotes). Only the set of values a field takes, for a value refused by its
+// own range check, is found by offering values to the back end's categories in this program.
 #include <algorithm>
-#include <cmath>
 #include <cstring>
-#include <optional>
 #include <set>
-#include <tuple>
 
 #include "Lib/Include/memory_map.h"
-#include "Lib/Include/storage.h"
 #include "Main/framework/bp.h"
 #include "Main/framework/typenames.h"
 #include "Platform/platform.h"
@@ -21,16 +18,6 @@
 namespace frontend::records {
 namespace {
 
-constexpr int BACKED_UP_MES = 2;  // the backup image keeps the records of ME 0 and 1
-
-// Bits of element e of a field whose leaf lies in the record at `record` (a view's field, its
-// offset in that record).
-u32 bitsIn(const u8* record, const Field& f, int e) {
-  codec::Leaf leaf = f.leaf;
-  leaf.data = const_cast<u8*>(record) + f.offset;
-  return codec::loadElement(leaf, e);
-}
-
 // The request, as a packet.
 Bytes packetOf(const RecordView& request) {
   Bytes body;
@@ -38,105 +25,8 @@ Bytes packetOf(const RecordView& request) {
   return linkpeer::packetBytes(request.type().index, body);
 }
 
-// ---- Runs through the categories here --------------------------------------------------------------
-
-// What a request did to its record instance, run from the backup image that was loaded: the record
-// after the frame that takes it, and the rules noted on the way.
-struct Outcome {
-  Bytes record;
-  std::vector<rules::Note> notes;
-};
-
-// A change of the state that a request is run from: bytes of a record instance as its category
-// keeps it (`at` within the record).
-struct Write {
-  int type, me, channel;
-  size_t at;
-  Bytes bytes;
-};
-
-// Where an instance's record lies in the categories here; null when none keeps it.
-u8* recordIn(int type, int me, int channel) {
-  auto& registry = category::CategoryRegistry::instance();
-  const RecordType* rt = recordTypeOf(type);
-  const int row = registry.at(type, me) != nullptr ? me : 0;
-  u8* area = registry.at(type, row) != nullptr ? registry.storageOf(type, row) : nullptr;
-  if (rt == nullptr || area == nullptr) return nullptr;
-  const int bytes = registry.boundBytes(type, row);
-  if (bytes < static_cast<int>(rt->shape.size) * (channel + 1)) return nullptr;
-  return area + recordOffset(bytes, rt->shape, channel);
-}
-
-// A request of the type for an instance that carries no field: its category takes nothing, but
-// brings what it derives from its records up to date.
-Bytes emptyRequest(int type, int me, int channel) {
-  RecordView empty(*recordTypeOf(type));
-  const IndexFields x = indexFields(empty);
-  if (x.me != nullptr) codec::storeElement(x.me->leaf, 0, static_cast<u32>(me));
-  if (x.channel != nullptr) codec::storeElement(x.channel->leaf, 0, static_cast<u32>(channel));
-  return packetOf(empty);
-}
-
-class Runs {
- public:
-  // warm: the state a running back end has, whose once-only rules (the first request after a start)
-  // were spent by an earlier request; cold: that of a back end just started.
-  // budget: the runs left to the verdict (each costs a start from the image); one past it gives an
-  // outcome with no record.
-  Runs(ProbeSite& site, bool warm, bool& ran, int& budget) : site_(site), warm_(warm), ran_(ran), budget_(budget) {}
-
-  // The request from the loaded state, with the records changed first as `writes` say (each written
-  // instance then takes a request that carries nothing, and a frame passes).
-  Outcome run(const RecordView& request, const std::vector<Write>& writes = {}) {
-    if (budget_ <= 0) return {};
-    --budget_;
-    auto& registry = category::CategoryRegistry::instance();
-    resetScratch();
-    ran_ = true;
-    const auto pass = [&] {
-      try {
-        registry.updatePass();
-      } catch (const assert::AssertException&) {
-      } catch (const ScratchEnded&) {
-      }
-    };
-    std::set<std::tuple<int, int, int>> written;
-    for (const Write& w : writes) {
-      u8* record = recordIn(w.type, w.me, w.channel);
-      if (record == nullptr) continue;
-      std::memcpy(record + w.at, w.bytes.data(), w.bytes.size());
-      written.insert({w.type, w.me, w.channel});
-    }
-    for (const auto& [type, me, channel] : written) deliver(emptyRequest(type, me, channel));
-    if (!written.empty()) pass();
-    if (warm_) {
-      const IndexFields x = indexFields(const_cast<RecordView&>(request));
-      deliver(emptyRequest(request.type().index, x.me != nullptr ? static_cast<int>(codec::loadElement(x.me->leaf, 0)) : 0,
-                           x.channel != nullptr ? static_cast<int>(codec::loadElement(x.channel->leaf, 0)) : 0));
-      pass();
-    }
-    rules::clear();
-    deliver(packetOf(request));
-    pass();
-    Outcome out;
-    out.record.assign(site_.live, site_.live + site_.view.shape().size);
-    for (int i = 0; i < rules::count(); ++i) out.notes.push_back(rules::noteAt(i));
-    return out;
-  }
-
-  static void copyIndexes(const RecordView& from, RecordView& to) {
-    const IndexFields x = indexFields(const_cast<RecordView&>(from)), y = indexFields(to);
-    for (auto [a, b] : {std::pair(x.me, y.me), std::pair(x.channel, y.channel)}) {
-      if (a != nullptr) codec::storeElement(b->leaf, 0, codec::loadElement(a->leaf, 0));
-    }
-  }
-
- private:
-  ProbeSite& site_;
-  bool warm_;
-  bool& ran_;
-  int& budget_;
-};
+// Where element e of a field lies in its record's memory form.
+size_t elementAt(const Field& f, int e) { return f.offset + static_cast<size_t>(codec::widthOf(f.leaf.kind)) * static_cast<size_t>(e); }
 
 // ---- One element of the request ---------------------------------------------------------------------
 
@@ -152,24 +42,25 @@ struct Element {
   bool text = false;
 };
 
-// A record instance of ME 0 or 1 that the backup image holds.
-struct Instance {
-  int type, me, channel;
+// A rule the back end noted on an element, with the values it read to decide.
+struct Decided {
+  std::string rule;
+  rules::Effect effect;
+  std::vector<size_t> inputs;  // indexes of its input notes
 };
 
 // ---- The judge --------------------------------------------------------------------------------------
 
 class Judge {
  public:
-  Judge(ProbeSite& site, const Bytes& body, const std::set<std::string>& typed, bool known,
-        std::vector<std::pair<std::string, const rules::Rule*>>& named)
-      : site_(site), sent_(site.view.type()), typed_(typed), known_(known), named_(named) {
-    read_ = sent_.read(body.data(), body.size());
+  Judge(ProbeSite& site, const Bytes& body, const std::set<std::string>& typed, const linkpeer::RequestNotes& notes,
+        const Bytes& before, std::vector<std::pair<std::string, std::string>>& named)
+      : site_(site), sent_(site.view.type()), typed_(typed), notes_(notes), before_(before), named_(named) {
+    sent_.read(body.data(), body.size());
     const IndexFields x = indexFields(sent_);
     me_ = site.view.shape().perMe && x.me != nullptr ? static_cast<int>(codec::loadElement(x.me->leaf, 0)) : 0;
     channel_ = x.channel != nullptr ? static_cast<int>(codec::loadElement(x.channel->leaf, 0)) : 0;
   }
-  bool readable() const { return read_; }
 
   // Whether the operator typed element e of f (every element counts when nothing is known of what
   // was typed).
@@ -204,7 +95,9 @@ class Judge {
           x.heldText = text ? r.answered : k < r.answeredValues.size() ? numberText(r.answeredValues[k]) : r.answered;
           if (!text && k < r.answeredValues.size()) x.held = bitsOf(f->leaf.kind, r.answeredValues[k]), x.heldKnown = true;
         } else if (!text && heldAfter.size() >= site_.view.shape().size) {
-          x.held = bitsIn(heldAfter.data(), *f, e);
+          codec::Leaf leaf = f->leaf;
+          leaf.data = const_cast<u8*>(heldAfter.data()) + f->offset;
+          x.held = codec::loadElement(leaf, e);
           x.heldKnown = true;
         }
         // An element of a field held otherwise that the record still holds as sent is no matter.
@@ -217,20 +110,14 @@ class Judge {
 
   // What each element says, refusals and notes apart.
   void judge(const std::vector<Element>& elements, Verdict& verdict) {
-    elements_ = elements;
-    if (elements_.empty()) return;
-    resetScratch();
-    before_.assign(site_.live, site_.live + site_.view.shape().size);
-    if (known_ && me_ < BACKED_UP_MES) findBaseline();
-    // Range faults, fields that went with one at fault, a whole field refused: one line a field.
     std::set<const Field*> doneFields;
-    for (const Element& x : elements_) {
+    for (const Element& x : elements) {
       if (x.text) {
-        (x.typed ? verdict.refused : verdict.notes).push_back(x.name + "=" + x.sentText + ": " + keptOrHeld(x) + generalText());
+        (x.typed ? verdict.refused : verdict.notes).push_back(x.name + "=" + x.sentText + ": " + keptOrHeld(x) + reasons(x, false));
         continue;
       }
       if (!x.typed) {
-        if (!x.heldText.empty()) verdict.notes.push_back(noteText(x));
+        if (!x.heldText.empty()) verdict.notes.push_back(x.name + " (sent as last backed up: " + x.sentText + "): it holds " + x.heldText + ": " + reasons(x, false));
         continue;
       }
       // An on-air request is answered by the state the layer's transition reached.
@@ -238,17 +125,36 @@ class Judge {
         verdict.refused.push_back(x.name + "=" + x.sentText + ": " + keptOrHeld(x) + tag.setBy);
         continue;
       }
-      if (sameMeaning(x)) {
-        verdict.notes.push_back(x.name + "=" + x.sentText + ": it holds " + x.heldText + ": " + rulesText(x));
+      const std::vector<Decided> by = decided(x.t);
+      if (!by.empty() && std::all_of(by.begin(), by.end(), [](const Decided& d) { return d.effect == rules::Effect::SAME; })) {
+        verdict.notes.push_back(x.name + "=" + x.sentText + ": it holds " + x.heldText + ": " + reasons(x, false));
         continue;
       }
-      const Verdict_& v = verdictOf(x.t);
+      const bool ranges = by.empty() && judgesRanges();
+      const Verdict_& v = ranges ? verdictOf(x.t) : noFault_;
       if (v.atFault && x.t.field->leaf.count > 1 && !x.t.field->leaf.perElement && x.heldText.empty()) {
         if (!doneFields.insert(x.t.field).second) continue;
         verdict.refused.push_back(wholeFieldFaults(*x.t.field));
         continue;
       }
       verdict.refused.push_back(refusalText(x, v));
+    }
+  }
+
+  bool probed() const { return opened_; }
+
+  // "format=10: <the rule>" of each typed element the record keeps but the hardware does not run.
+  void notRun(Verdict& verdict) {
+    for (size_t i = 0; i < notes_.notes.size(); ++i) {
+      const rules::PublishedNote& n = notes_.notes[i];
+      if (!ownRule(n) || n.effect != static_cast<u8>(rules::Effect::NOT_RUN)) continue;
+      for (const Field* f : sent_.settable()) {
+        for (int e = 0; e < f->leaf.count; ++e) {
+          if (f->textCapacity > 0 || !covers(n, *f, e) || !typed(*f, e)) continue;
+          verdict.notRun.push_back(elementName(*f, e) + "=" + numberText(sent({f, e})) + ": " + notes_.texts[i]);
+          named_.emplace_back(elementName(*f, e), notes_.texts[i]);
+        }
+      }
     }
   }
 
@@ -262,6 +168,95 @@ class Judge {
 
   static std::pair<const Field*, int> key(const Target& t) { return {t.field, t.element}; }
 
+  // ---- The back end's notes ------------------------------------------------------------------------
+
+  // A rule noted on the request's own record instance.
+  bool ownRule(const rules::PublishedNote& n) const {
+    return n.from == static_cast<u8>(rules::From::RULE) && n.type == site_.view.type().index && (n.me < 0 || n.me == me_ || !site_.view.shape().perMe) &&
+           (n.channel < 0 || n.channel == channel_);
+  }
+  static bool covers(const rules::PublishedNote& n, const Field& f, int e) {
+    const size_t at = elementAt(f, e), end = at + static_cast<size_t>(codec::widthOf(f.leaf.kind)) * (f.textCapacity > 0 ? static_cast<size_t>(f.leaf.count) : 1);
+    return n.at < end && at < static_cast<size_t>(n.at) + n.size;
+  }
+
+  // The rules noted on an element, each with the inputs that follow it.
+  std::vector<Decided> decided(const Target& t) const {
+    std::vector<Decided> out;
+    for (size_t i = 0; i < notes_.notes.size(); ++i) {
+      const rules::PublishedNote& n = notes_.notes[i];
+      if (!ownRule(n) || !covers(n, *t.field, t.element)) continue;
+      if (std::any_of(out.begin(), out.end(), [&](const Decided& d) { return d.rule == notes_.texts[i]; })) continue;
+      Decided d{notes_.texts[i], static_cast<rules::Effect>(n.effect), {}};
+      for (size_t k = i + 1; k < notes_.notes.size() && notes_.notes[k].from != static_cast<u8>(rules::From::RULE); ++k) d.inputs.push_back(k);
+      out.push_back(std::move(d));
+    }
+    return out;
+  }
+
+  // "maskBox[0]=5000, sent with it", "MxifXptAssign channel=0 source[7]=150, as the back end held it":
+  // an input note as the operator reads it; "" for one no field of its record names.
+  std::string inputText(const rules::PublishedNote& n) const {
+    const RecordType* rt = recordTypeOf(n.type);
+    if (rt == nullptr) return "";
+    RecordView record(*rt);
+    for (const Field& f : record.fields()) {
+      if (f.leaf.isMask || f.textCapacity > 0 || n.at < f.offset || n.at >= elementAt(f, f.leaf.count)) continue;
+      const int e = static_cast<int>((n.at - f.offset) / static_cast<size_t>(codec::widthOf(f.leaf.kind)));
+      const size_t width = static_cast<size_t>(codec::widthOf(f.leaf.kind));
+      std::memcpy(record.bytes() + elementAt(f, e), n.value, std::min<size_t>(width, rules::VALUE_BYTES));
+      const bool own = n.type == site_.view.type().index && (n.me < 0 || n.me == me_ || !rt->shape.perMe) && (n.channel < 0 || n.channel == channel_);
+      std::string head;
+      if (!own) {
+        head = std::string(category::typeNameOf(n.type)) + " ";
+        if (rt->shape.perMe) head += "me=" + std::to_string(n.me < 0 ? me_ : n.me) + " ";
+        if (rt->shape.channels > 1) head += "channel=" + std::to_string(n.channel < 0 ? channel_ : n.channel) + " ";
+      }
+      const u32 value = codec::loadElement(f.leaf, e);
+      head.append(elementName(f, e)).append("=").append(numberText(numberOf(f.leaf.kind, value)));
+      // A value of its own record that the request carries as the rule read it is the one sent.
+      int ignored = 0;
+      const Field* asSent = own ? sent_.find(f.name, ignored) : nullptr;
+      const bool sentSo = asSent != nullptr && carries(*asSent, e) && codec::loadElement(asSent->leaf, e) == value;
+      return head + (n.from == static_cast<u8>(rules::From::SENT) || sentSo ? ", sent with it" : ", as the back end held it");
+    }
+    return "";
+  }
+
+  // Whether the request sets the presence bit of element e of f (a field of sent_).
+  bool carries(const Field& f, int e) const {
+    const auto bit = presenceOf(f.leaf, e);
+    return bit.first != nullptr && ((*bit.first >> bit.second) & 1u) != 0;
+  }
+
+  // "<rule>; decided by <inputs>" of every rule noted on the element, or what is known of why.
+  std::string reasons(const Element& x, bool rangeFault) {
+    std::string out;
+    for (const Decided& d : decided(x.t)) {
+      named_.emplace_back(x.name, d.rule);
+      std::string by;
+      for (size_t i : d.inputs) {
+        const std::string input = inputText(notes_.notes[i]);
+        if (!input.empty() && by.find(input) == std::string::npos) by += (by.empty() ? "" : " and ") + input;
+      }
+      out += (out.empty() ? "" : "; ") + d.rule + (by.empty() ? "" : "; decided by " + by);
+    }
+    return out.empty() && !rangeFault ? whyUnknown() : out;
+  }
+
+  // What is said where the back end noted no rule for an element.
+  std::string whyUnknown() const {
+    switch (notes_.found) {
+      case linkpeer::RequestNotes::Found::OtherBuild:
+        return "the back end runs another build than these tools, so they do not read its reasons";
+      case linkpeer::RequestNotes::Found::Unpublished: return "the back end publishes no reasons (the link window holds no notes)";
+      case linkpeer::RequestNotes::Found::Lost: return "the back end's reasons for it were overwritten by later requests before they were read";
+      default: return "the back end noted no rule for it";
+    }
+  }
+  // Whether the sets a field takes are found here: only for a back end of this build.
+  bool judgesRanges() const { return notes_.found != linkpeer::RequestNotes::Found::OtherBuild; }
+
   // The value of an element in the request.
   double sent(const Target& t) {
     int ignored = 0;
@@ -270,37 +265,34 @@ class Judge {
   }
   std::string sentText(const Target& t) { return elementName(*t.field, t.element) + "=" + numberText(sent(t)); }
 
-  // Probes run on the state of the backup image, once-only rules spent (after runs, set again).
-  void probeState() {
-    if (!ran_) return;
-    ran_ = false;
-    resetScratch();
-    RecordView empty(site_.view.type());
-    Runs::copyIndexes(sent_, empty);
-    deliver(packetOf(empty));
-    try {
-      category::CategoryRegistry::instance().updatePass();
-    } catch (const assert::AssertException&) {
-    } catch (const ScratchEnded&) {
+  // ---- The sets a field takes, for a value its own range check refused --------------------------------
+
+  // Whether values can be offered to the instance here: the categories here are set as the backup
+  // image before the request held them, once, when a set is first asked for.
+  bool probes() {
+    if (!opened_) {
+      opened_ = true;
+      loadScratchImage(before_);
+      Assignments with;
+      if (site_.view.shape().perMe && indexFields(sent_).channel != nullptr) with.emplace_back("channel", std::to_string(channel_));
+      std::string ignored;
+      open_ = site_.open(site_.view.shape().perMe ? me_ : channel_, with, ignored);
+      site_.thorough = true;
     }
-    // No field counts as sent yet: a value offered that equals the one held is taken only where the
-    // category marks it so.
-    for (const Field& f : site_.view.fields()) {
-      if (f.leaf.isMask) std::memset(site_.live + f.offset, 0, static_cast<size_t>(4 * f.leaf.count));
-    }
+    return open_;
   }
 
   const std::vector<Interval>& plain(const Target& t) {
     auto at = plain_.find(key(t));
     if (at != plain_.end()) return at->second;
-    probeState();
+    resetScratch();
     return plain_.emplace(key(t), probeTargets(site_, {t}, false)[0]).first->second;
   }
   const Dependence& dependence(const Target& t) {
     auto at = dependences_.find(key(t));
     if (at != dependences_.end()) return at->second;
     const std::vector<Interval> takes = plain(t);
-    probeState();
+    resetScratch();
     const auto lookup = [this](const Target& p) { return &plain(p); };
     return dependences_[key(t)] = dependenceOf(site_, t, takes, lookup);
   }
@@ -309,6 +301,7 @@ class Judge {
   // its value; one that depends on an element at fault goes with that element.
   const Verdict_& verdictOf(const Target& t) {
     if (const auto at = verdicts_.find(key(t)); at != verdicts_.end()) return at->second;
+    if (!probes()) return noFault_;
     Verdict_ v;
     v.takes = plain(t);
     const Dependence& d = dependence(t);
@@ -345,62 +338,6 @@ class Judge {
            intervalsText(v.takes) + v.with;
   }
 
-  // ---- The state before the request, as the categories here take it --------------------------------
-
-  // Runs the request cold and warm: the one whose outcome holds every element as the answer does is
-  // the state the back end took it in (warm where both do). None when neither does.
-  void findBaseline() {
-    for (const bool warm : {true, false}) {
-      Runs runs(site_, warm, ran_, budget_);
-      Outcome o = runs.run(sent_);
-      if (o.record.empty() || !matches(o)) continue;
-      baseline_ = std::move(o);
-      warm_ = warm;
-      return;
-    }
-  }
-
-  bool matches(const Outcome& o) const {
-    return std::all_of(elements_.begin(), elements_.end(), [&](const Element& x) {
-      if (x.text) return true;
-      const u32 now = bitsIn(o.record.data(), *x.t.field, x.t.element);
-      return x.heldKnown ? now == x.held : now != x.sent;
-    });
-  }
-
-  // ---- Reasons -------------------------------------------------------------------------------------
-
-  std::vector<const rules::Rule*> rulesOf(const Element& x) const {
-    if (!baseline_) return {};
-    return rulesOn(site_.view.type().index, *x.t.field, x.t.element, baseline_->notes);
-  }
-  std::string rulesText(const Element& x) {
-    std::string out;
-    for (const rules::Rule* r : rulesOf(x)) {
-      out += (out.empty() ? "" : "; ") + std::string(r->text);
-      named_.emplace_back(x.name, r);
-    }
-    return out;
-  }
-  bool sameMeaning(const Element& x) const {
-    const auto of = rulesOf(x);
-    return !of.empty() && std::all_of(of.begin(), of.end(), [](const rules::Rule* r) { return r->effect == rules::Effect::SAME; });
-  }
-
-  // What is said where nothing here explains it.
-  std::string generalText() const {
-    if (!known_) return "the back end's state before the request is not known here (no backup image was read)";
-    if (me_ >= BACKED_UP_MES) {
-      return "ME " + std::to_string(me_) + " is not kept in the backup image, so what decided it is not known here";
-    }
-    if (!baseline_) {
-      return "the back end held it otherwise than its own rules give from the backup image before the request: state "
-             "the image does not keep decided it (a running transition, a selection the back end keeps in memory), or "
-             "another request changed the record meanwhile";
-    }
-    return "the back end's own code, run here from the backup image, holds it so too, by a rule that names no reason";
-  }
-
   std::string keptOrHeld(const Element& x) const { return x.heldText.empty() ? "kept its value: " : "it holds " + x.heldText + ": "; }
 
   // A typed element not held as typed.
@@ -409,7 +346,7 @@ class Judge {
     if (v.keptWith.field != nullptr && x.heldText.empty()) {
       return head + "kept its value with " + sentText(v.keptWith) + ", which shares its presence bit";
     }
-    if (x.heldText.empty() && !v.atFault) {
+    if (x.heldText.empty() && !v.atFault && judgesRanges() && decided(x.t).empty()) {
       for (const Target& p : bitPartners(site_.view, x.t)) {
         if (!verdictOf(p).atFault) continue;
         if (typed(*p.field, p.element)) return head + "kept its value with " + sentText(p) + ", which shares its presence bit";
@@ -418,302 +355,24 @@ class Judge {
     }
     std::string out = head + (x.heldText.empty() ? (v.atFault ? "" : "kept its value") : "it holds " + x.heldText);
     if (v.atFault) out += (x.heldText.empty() ? "takes " : " (takes ") + intervalsText(v.takes) + v.with + (x.heldText.empty() ? "" : ")");
-    const std::string rules = rulesText(x);
-    const std::string by = decider(x, v.atFault);
-    if (!rules.empty()) out += ": " + rules;
-    if (!by.empty()) out += (rules.empty() ? ": " : "; ") + by;
+    const std::string why = reasons(x, v.atFault);
+    if (!why.empty()) out += ": " + why;
     if (v.atFault && x.heldText.empty()) out += "; kept its value";
-    if (!v.atFault && rules.empty() && by.empty()) out += ": " + generalText();
     return out;
-  }
-
-  // A field the tool filled in that a rule moved.
-  std::string noteText(const Element& x) {
-    std::string out = x.name + " (sent as last backed up: " + x.sentText + "): it holds " + x.heldText;
-    const std::string rules = rulesText(x);
-    const std::string by = decider(x, false);
-    if (!rules.empty()) out += ": " + rules;
-    if (!by.empty()) out += (rules.empty() ? ": " : "; ") + by;
-    if (rules.empty() && by.empty()) out += ": " + generalText();
-    return out;
-  }
-
-  // The value that decided the element: one sent with it, one the back end holds in the record, or
-  // one of another record it holds; "" when none is found (or the state is not known). An element
-  // refused for its range is decided by what moves it from the value it holds (settled otherwise
-  // than as sent); others by what lets it be held as sent.
-  std::string decider(const Element& x, bool rangeFault) {
-    if (!baseline_) return "";
-    const u32 was = bitsIn(baseline_->record.data(), *x.t.field, x.t.element);
-    Runs runs(site_, warm_, ran_, budget_);
-    const auto settles = [&](const Outcome& o) {
-      if (o.record.empty()) return false;
-      const u32 now = bitsIn(o.record.data(), *x.t.field, x.t.element);
-      return rangeFault ? now != was : now == x.sent;
-    };
-    // Another element sent: left out of the request (the value held in its place when it shares a
-    // presence bit with others).
-    for (const Element& y : carried()) {
-      if (!y.typed || (y.t.field == x.t.field && y.t.element == x.t.element)) continue;
-      RecordView without(site_.view.type(), sent_.bytes());
-      leaveOut(without, y.t);
-      if (settles(runs.run(without))) return "decided by " + y.name + "=" + y.sentText + ", sent with it";
-    }
-    // A value sent with it that, left out, makes the element settle otherwise (where none lets it be
-    // held as sent: another value of that field may decide as this one does).
-    for (const Element& y : carried()) {
-      if (rangeFault || !y.typed || (y.t.field == x.t.field && y.t.element == x.t.element)) continue;
-      RecordView without(site_.view.type(), sent_.bytes());
-      leaveOut(without, y.t);
-      const Outcome o = runs.run(without);
-      if (!o.record.empty() && bitsIn(o.record.data(), *x.t.field, x.t.element) != was) {
-        return "decided by " + y.name + "=" + y.sentText + ", sent with it";
-      }
-    }
-    // The values that the rule itself says it read.
-    if (const std::string read = inputsOf(x); !read.empty()) return "decided by " + read;
-    // The elements of the record that the back end holds otherwise than it starts, set to their
-    // start (in the request where it carries them), halves at a time.
-    std::vector<Target> held;
-    RecordView start(site_.view.type());
-    for (const Field* f : site_.view.settable()) {
-      if (f == site_.indexes.me || f == site_.indexes.channel || f->textCapacity > 0 || f->leaf.mask == nullptr) continue;
-      for (int e = 0; e < f->leaf.count; ++e) {
-        const bool typedHere = sentBit(*f, e) && typed(*f, e);
-        if (!typedHere && bitsIn(before_.data(), *f, e) != bitsIn(start.bytes(), *f, e)) held.push_back({f, e});
-      }
-    }
-    const auto heldRun = [&](const std::vector<Target>& some) {
-      RecordView request(site_.view.type(), sent_.bytes());
-      std::vector<Write> writes;
-      for (const Target& t : some) {
-        const u32 bits = bitsIn(start.bytes(), *t.field, t.element);
-        if (sentBit(*t.field, t.element)) {
-          setElement(request, t, bits);
-        } else {
-          writes.push_back(elementWrite(site_.view.type().index, me_, channel_, t, start.bytes()));
-        }
-      }
-      return settles(runs.run(request, writes));
-    };
-    if (const auto found = narrow(held, heldRun); !found.empty()) {
-      return "decided by " + heldText(found, before_.data(), "") + ", as the back end holds it";
-    }
-    // Records of other types and instances, set to their start: a record first, then its elements.
-    const auto recordsRun = [&](const std::vector<Instance>& some) {
-      std::vector<Write> writes;
-      for (const Instance& k : some) {
-        RecordView start(*recordTypeOf(k.type));
-        Bytes bytes(start.bytes(), start.bytes() + start.shape().size);
-        keepIndexes(k, bytes);
-        writes.push_back({k.type, k.me, k.channel, 0, bytes});
-      }
-      return settles(runs.run(sent_, writes));
-    };
-    const std::vector<Instance> records = narrow(otherRecords(), recordsRun);
-    if (records.size() != 1) return "";
-    return "decided by " + otherRecordText(records[0], runs, settles) + ", as the back end holds it";
-  }
-
-  // "MxifXptAssign channel=0 source[0]=302": the values that the rules which decided the element
-  // read, as the back end held them before the request; "" when they say none.
-  std::string inputsOf(const Element& x) {
-    const int type = site_.view.type().index;
-    std::vector<rules::Note> read;
-    bool after = false;
-    for (const rules::Note& n : baseline_->notes) {
-      if (n.rule != nullptr) {
-        after = !rulesOn(type, *x.t.field, x.t.element, {n}).empty();
-      } else if (after) {
-        read.push_back(n);
-      }
-    }
-    if (read.empty()) return "";
-    resetScratch();
-    ran_ = true;
-    std::string out;
-    for (const rules::Note& n : read) {
-      const int me = n.me < 0 ? me_ : n.me, channel = n.channel < 0 ? channel_ : n.channel;
-      const RecordType* rt = recordTypeOf(n.type);
-      const u8* record = recordIn(n.type, me, channel);
-      if (rt == nullptr || record == nullptr) continue;
-      RecordView held(*rt, record);
-      for (const Field* f : held.settable()) {
-        const size_t width = static_cast<size_t>(codec::widthOf(f->leaf.kind));
-        if (f->textCapacity > 0 || n.at < f->offset || n.at >= f->offset + width * static_cast<size_t>(f->leaf.count)) continue;
-        const int e = static_cast<int>((n.at - f->offset) / width);
-        const bool own = n.me < 0 && n.type == type;
-        // A value of the request's own record that the request carries is the one it read.
-        int ignored = 0;
-        const Field* asSent = own ? site_.view.find(f->name, ignored) : nullptr;
-        if (asSent != nullptr && sentBit(*asSent, e)) {
-          out += (out.empty() ? "" : " and ") + elementName(*f, e) + "=" + numberText(sent({asSent, e})) + ", sent with it";
-          break;
-        }
-        std::string head = own ? "" : category::typeNameOf(n.type);
-        if (!own && rt->shape.perMe) head += " me=" + std::to_string(me);
-        if (!own && rt->shape.channels > 1) head += " channel=" + std::to_string(channel);
-        out += (out.empty() ? "" : " and ") + heldText({{f, e}}, held.bytes(), head) + ", as the back end holds it";
-        break;
-      }
-    }
-    return out;
-  }
-
-  // The write that sets one element of an instance's record to its value in `from` (a record of the
-  // type in its memory form).
-  static Write elementWrite(int type, int me, int channel, const Target& t, const u8* from) {
-    const size_t width = static_cast<size_t>(codec::widthOf(t.field->leaf.kind));
-    const size_t at = t.field->offset + width * static_cast<size_t>(t.element);
-    return {type, me, channel, at, Bytes(from + at, from + at + width)};
-  }
-
-  // A record's start with the instance's own ME and channel in the fields that name them.
-  static void keepIndexes(const Instance& k, Bytes& record) {
-    RecordView view(*recordTypeOf(k.type), record.data());
-    const IndexFields x = indexFields(view);
-    if (x.me != nullptr) codec::storeElement(x.me->leaf, 0, static_cast<u32>(k.me));
-    if (x.channel != nullptr) codec::storeElement(x.channel->leaf, 0, static_cast<u32>(k.channel));
-    std::memcpy(record.data(), view.bytes(), record.size());
-  }
-
-  // The smallest part of `all` (halving) whose run settles the element; empty when the whole does not.
-  template <class T, class Run>
-  static std::vector<T> narrow(std::vector<T> all, const Run& run) {
-    if (all.empty() || !run(all)) return {};
-    while (all.size() > 1) {
-      const auto half = all.begin() + static_cast<long>(all.size() / 2);
-      std::vector<T> a(all.begin(), half), b(half, all.end());
-      if (run(a)) {
-        all = std::move(a);
-      } else if (run(b)) {
-        all = std::move(b);
-      } else {
-        break;  // it takes elements of both halves
-      }
-    }
-    return all;
-  }
-
-  // The elements the request carries.
-  std::vector<Element> carried() {
-    std::vector<Element> out;
-    for (const Field* f : site_.view.settable()) {
-      if (f == site_.indexes.me || f == site_.indexes.channel || f->textCapacity > 0) continue;
-      for (int e = 0; e < f->leaf.count; ++e) {
-        if (!sentBit(*f, e)) continue;
-        Element y;
-        y.t = {f, e};
-        y.name = elementName(*f, e);
-        y.typed = typed(*f, e);
-        y.sentText = numberText(sent(y.t));
-        out.push_back(y);
-      }
-    }
-    return out;
-  }
-
-  // Whether the request sets the presence bit of element e of f (a field of the site's view).
-  bool sentBit(const Field& f, int e) const {
-    const auto bit = presenceOf(f.leaf, e);
-    if (bit.first == nullptr) return false;
-    u32 w;
-    std::memcpy(&w, sent_.bytes() + (reinterpret_cast<const u8*>(bit.first) - site_.view.bytes()), 4);
-    return (w >> bit.second) & 1u;
-  }
-
-  // The element in a request leaves it: its own presence bit cleared, or where others share the
-  // bit, the value the back end holds in its place.
-  void leaveOut(RecordView& request, const Target& t) {
-    int ignored = 0;
-    const Field& f = *request.find(t.field->name, ignored);
-    if (f.leaf.perElement || (fieldsUnderBit(site_.view, *t.field, t.element).size() <= 1 && f.leaf.count == 1)) {
-      const auto bit = presenceOf(f.leaf, t.element);
-      if (bit.first != nullptr) const_cast<u32*>(bit.first)[0] &= ~(1u << bit.second);
-      return;
-    }
-    codec::storeElement(f.leaf, t.element, bitsIn(before_.data(), *t.field, t.element));
-  }
-
-  // Sets an element of a request.
-  static void setElement(RecordView& request, const Target& t, u32 bits) {
-    int ignored = 0;
-    codec::storeElement(request.find(t.field->name, ignored)->leaf, t.element, bits);
-  }
-
-  // "format=1" or "MxifXptAssign channel=0 source[7]=150" of elements in a record.
-  static std::string heldText(const std::vector<Target>& elements, const u8* record, const std::string& head) {
-    std::string out = head;
-    // Appended in steps: GCC 12 at -O3 takes the one expression for an overlapping copy.
-    for (const Target& t : elements) {
-      if (!out.empty()) out.append(" ");
-      out.append(elementName(*t.field, t.element)).append("=");
-      out.append(numberText(numberOf(t.field->leaf.kind, bitsIn(record, *t.field, t.element))));
-    }
-    return out;
-  }
-
-  // The records of ME 0 and 1 that the image holds, but the request's own instance.
-  std::vector<Instance> otherRecords() const {
-    std::vector<Instance> out;
-    for (int type = 0; type < category::FIRST_COMMAND_TYPE; ++type) {
-      const RecordType* rt = recordTypeOf(type);
-      if (rt == nullptr) continue;
-      for (int m = 0; m < (rt->shape.perMe ? BACKED_UP_MES : 1); ++m) {
-        for (int c = 0; c < rt->shape.channels; ++c) {
-          const bool own = type == site_.view.type().index && m == me_ && c == channel_;
-          if (!own && recordIn(type, m, c) != nullptr) out.push_back({type, m, c});
-        }
-      }
-    }
-    return out;
-  }
-
-  // "MxifXptAssign channel=0 source[7]=150": the record and the elements of it that settle the
-  // element when set to their start (a few at most); the record alone otherwise.
-  template <class Settles>
-  std::string otherRecordText(const Instance& k, Runs& runs, const Settles& settles) {
-    const RecordType& rt = *recordTypeOf(k.type);
-    resetScratch();
-    RecordView held(rt, recordIn(k.type, k.me, k.channel));
-    const IndexFields x = indexFields(held);
-    std::string head = category::typeNameOf(k.type);
-    if (rt.shape.perMe) head += " me=" + std::to_string(k.me);
-    if (rt.shape.channels > 1) head += " channel=" + std::to_string(k.channel);
-    RecordView start(rt);
-    std::vector<Target> differ;
-    for (const Field* f : held.settable()) {
-      if (f == x.me || f == x.channel || f->textCapacity > 0) continue;
-      for (int e = 0; e < f->leaf.count; ++e) {
-        if (bitsIn(held.bytes(), *f, e) != bitsIn(start.bytes(), *f, e)) differ.push_back({f, e});
-      }
-    }
-    const auto run = [&](const std::vector<Target>& some) {
-      std::vector<Write> writes;
-      for (const Target& t : some) writes.push_back(elementWrite(k.type, k.me, k.channel, t, start.bytes()));
-      return settles(runs.run(sent_, writes));
-    };
-    const std::vector<Target> found = narrow(differ, run);
-    if (found.empty() || found.size() > 3) return head;
-    return heldText(found, held.bytes(), head);
   }
 
   ProbeSite& site_;
   RecordView sent_;
   std::set<std::string> typed_;
-  bool known_;
-  bool read_ = false;
+  const linkpeer::RequestNotes& notes_;
+  const Bytes& before_;
+  bool opened_ = false, open_ = false;
+  std::vector<std::pair<std::string, std::string>>& named_;
   int me_ = 0, channel_ = 0;
-  std::vector<Element> elements_;
-  std::vector<std::pair<std::string, const rules::Rule*>>& named_;
-  std::optional<Outcome> baseline_;
-  bool warm_ = true;
-  bool ran_ = true;  // runs changed the state since the probes' state was set
-  int budget_ = 400;  // runs left: a request with many fields refused is not judged for long
-  Bytes before_;     // the instance's record before the request
   std::map<std::pair<const Field*, int>, std::vector<Interval>> plain_;
   std::map<std::pair<const Field*, int>, Dependence> dependences_;
   std::map<std::pair<const Field*, int>, Verdict_> verdicts_;
+  const Verdict_ noFault_{};
 };
 
 }  // namespace
@@ -783,27 +442,14 @@ bool commandAnswersOf(const RecordType& type, const Bytes& body, std::string& wh
 }
 
 Verdict judgeAnswerOf(const RecordType& type, const Bytes& sent, const std::set<std::string>& typed,
-                      const std::vector<Refusal>& refused, const Bytes& before, const Bytes& heldAfter) {
+                      const std::vector<Refusal>& refused, const linkpeer::RequestNotes& notes, const Bytes& before,
+                      const Bytes& heldAfter) {
   Verdict out;
-  if (refused.empty()) return out;
-  const bool known = loadScratchImage(before);
   ProbeSite site(type);
-  RecordView request(type);
-  request.read(sent.data(), sent.size());
-  const IndexFields x = indexFields(request);
-  const int me = x.me != nullptr ? static_cast<int>(codec::loadElement(x.me->leaf, 0)) : 0;
-  const int channel = x.channel != nullptr ? static_cast<int>(codec::loadElement(x.channel->leaf, 0)) : 0;
-  Assignments with;
-  if (type.shape.perMe && x.channel != nullptr) with.emplace_back("channel", std::to_string(channel));
-  std::string ignored;
-  if (!site.open(type.shape.perMe ? me : channel, with, ignored)) {
-    for (const Refusal& r : refused) out.refused.push_back(r.field + "=" + r.sent + ": kept its value");
-    return out;
-  }
-  site.thorough = true;
-  Judge judge(site, sent, typed, known, out.rules);
+  Judge judge(site, sent, typed, notes, before, out.rules);
   judge.judge(judge.elementsOf(refused, heldAfter), out);
-  resetScratch();
+  judge.notRun(out);
+  if (judge.probed()) resetScratch();
   return out;
 }
 

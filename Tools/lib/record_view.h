@@ -167,7 +167,8 @@ bool probeRecord(const RecordType& type, const std::string& name, int index, con
 
 // judgeAnswer for a type whose record is built (record_verdict.cpp).
 Verdict judgeAnswerOf(const RecordType& type, const Bytes& sent, const std::set<std::string>& typed,
-                      const std::vector<Refusal>& refused, const Bytes& before, const Bytes& heldAfter);
+                      const std::vector<Refusal>& refused, const linkpeer::RequestNotes& notes, const Bytes& before,
+                      const Bytes& heldAfter);
 
 // commandAnswers for a type whose record is built (record_verdict.cpp).
 bool commandAnswersOf(const RecordType& type, const Bytes& body, std::string& why);

@@ -49,6 +49,7 @@ void restart() {
     registry.resumeAll(image.data() + BACKUP_HEADER_BYTES, static_cast<int>(image.size()) - BACKUP_HEADER_BYTES);
     registry.initAfterResume();
   }
+  mxFifoReset();
   RequestReceiver::instance().reset();
   AcknowledgeSender::instance().reset();
   try {
