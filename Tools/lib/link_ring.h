@@ -252,6 +252,7 @@ struct RequestNotes {
     OtherBuild,  // the back end is of another build: its notes are not read
     Unpublished, // the back end publishes none
   } found = Found::Unpublished;
+  u32 build = 0;  // the back end's mark
   std::vector<rules::PublishedNote> notes;
   std::vector<std::string> texts;  // a rule's text, by the note's index
 };
@@ -259,6 +260,7 @@ struct RequestNotes {
 inline RequestNotes notesOf(const u8* notes, u32 request, u32 writtenBefore) {
   RequestNotes out;
   const NotesFrom from = notesFrom(notes);
+  out.build = loadIndex(notes + offsetof(rules::NotesHeader, build));
   if (from != NotesFrom::ThisBuild) {
     out.found = from == NotesFrom::None ? RequestNotes::Found::Unpublished : RequestNotes::Found::OtherBuild;
     return out;

@@ -4,6 +4,7 @@
 // decide (linkpeer::RequestNotes). Only the set of values a field takes, for a value refused by its
 // own range check, is found by offering values to the back end's categories in this program.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <set>
 
@@ -247,8 +248,11 @@ class Judge {
   // What is said where the back end noted no rule for an element.
   std::string whyUnknown() const {
     switch (notes_.found) {
-      case linkpeer::RequestNotes::Found::OtherBuild:
-        return "the back end runs another build than these tools, so they do not read its reasons";
+      case linkpeer::RequestNotes::Found::OtherBuild: {
+        char marks[80];
+        std::snprintf(marks, sizeof marks, " (mark %08x) than these tools (%08x)", notes_.build, rules::buildMark());
+        return std::string("the back end runs another build") + marks + ", so they do not read its reasons";
+      }
       case linkpeer::RequestNotes::Found::Unpublished: return "the back end publishes no reasons (the link window holds no notes)";
       case linkpeer::RequestNotes::Found::Lost: return "the back end's reasons for it were overwritten by later requests before they were read";
       default: return "the back end noted no rule for it";

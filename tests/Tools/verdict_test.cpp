@@ -236,6 +236,7 @@ TEST_F(Verdicts, RandomSendsAreJudgedAsTheBackEndTookThem) {
       v = std::clamp(v, lo, hi);
       words.push_back(f.name + (f.count > 1 ? "[" + std::to_string(pick(f.count)) + "]" : "") + "=" + std::to_string(v));
     }
+    const frontend::Bytes image = frontend::scratchImage();
     const Sent s = send(words);
     if (!s.built) continue;  // a usage error: nothing sent
     ++judged;
@@ -272,6 +273,32 @@ TEST_F(Verdicts, RandomSendsAreJudgedAsTheBackEndTookThem) {
     for (const auto& [element, rule] : s.verdict.rules) {
       EXPECT_TRUE(s.noted.count(rule)) << sent << ": " << element << " names a rule the back end did not apply: " << rule;
     }
+    // A value sent that a line says decided an element decides it: sent without that value, the
+    // request leaves the element otherwise.
+    const frontend::Bytes imageAfter = frontend::scratchImage();
+    for (const std::string& line : s.verdict.refused) {
+      const size_t by = line.find("; decided by ");
+      const std::string element = line.substr(0, line.find_first_of("= "));
+      const std::string base = element.substr(0, element.find('['));
+      const int e = element.find('[') == std::string::npos ? 0 : std::stoi(element.substr(element.find('[') + 1));
+      if (by == std::string::npos) continue;
+      for (size_t at = by + 13; at < line.size();) {
+        const size_t end = std::min(line.find(" and ", at), line.find("; ", at));
+        const std::string input = line.substr(at, end - at);
+        at = end == std::string::npos ? line.size() : end + (line.compare(end, 5, " and ") == 0 ? 5 : 2);
+        const auto word = std::find(words.begin(), words.end(), input.substr(0, input.find(',')));
+        if (!input.ends_with(", sent with it") || word == words.end() || input.starts_with(element + "=")) continue;
+        std::vector<std::string> without = words;
+        without.erase(without.begin() + (word - words.begin()));
+        frontend::loadScratchImage(image);
+        const Sent again = send(without);
+        double first = 0, then = 0;
+        const bool differs = !again.built || !frontend::storedNumber(s.type, s.after.data(), base, e, first) ||
+                             !frontend::storedNumber(again.type, again.after.data(), base, e, then) || first != then;
+        EXPECT_TRUE(differs) << sent << ": " << element << " is held so without " << input << ": " << line;
+      }
+    }
+    frontend::loadScratchImage(imageAfter);
   }
   EXPECT_GT(judged, sends / 2);
 }

@@ -260,6 +260,36 @@ TEST_F(EndToEnd, ConcurrentSendersAndAWatchEachSeeTheirOwnAnswer) {
   EXPECT_EQ(std::tuple(values.size(), *values.begin(), *values.rbegin()), std::tuple(40u, -20, 19)) << text;
 }
 
+// Senders side by side, each giving one element of a list whose elements share one presence bit:
+// each fills the others from the state that the requests before it leave, so every one holds.
+TEST_F(EndToEnd, SendsSideBySideFillListsFromTheStateBeforeThem) {
+  boot();
+  const std::string f = std::string(MX_FRONTEND_PATH) + " --board " + board_ + " --timeout 10 send MxifKey me=0 channel=2 ";
+  for (int trial = 1; trial <= 3; ++trial) {
+    std::string script = f + "window=0,0,0,0\n", want = " window=";
+    for (int i = 0; i < 4; ++i) {
+      const std::string v = std::to_string(100 * trial + i);
+      script += f + "window[" + std::to_string(i) + "]=" + v + " 2>/dev/null & P=\"$P $!\"\n";
+      want += v + (i < 3 ? "," : " ");
+    }
+    std::ofstream(dir_ + "/fill.sh") << script << "wait $P\n";
+    ASSERT_EQ(run("sh " + dir_ + "/fill.sh").status, 0);
+    EXPECT_NE(frontend("show MxifKey me=0 channel=2").out.find(want), std::string::npos) << want;
+  }
+}
+
+// A back end of another build than the tools: its answers are judged by their values, and the
+// reasons it notes are not read, which send says.
+TEST_F(EndToEnd, ABackEndOfAnotherBuildIsNamedSo) {
+  boot();
+  u8* const build = const_cast<u8*>(link_.notes()) + offsetof(rules::NotesHeader, build);
+  linkpeer::storeIndex(build, ~rules::buildMark());
+  const Outcome r = frontend("send MxifKey me=1 channel=2 maskBox=5000,0,0,0");
+  EXPECT_EQ(std::tuple(r.status, r.err.find("maskBox[3]=0: it holds 5000: the back end runs another build") != std::string::npos),
+            std::tuple(1, true))
+      << r.err;
+}
+
 // Formats 10 and 11 need the paired-FPGA board, which runs only those two: elsewhere the record takes
 // the format and the video keeps its own, and send says it was not applied. The board mode stored by
 // the mode field makes the next start a paired-FPGA board.
