@@ -374,8 +374,8 @@ TEST(FrontendProgram, AFieldTakenInAnEarlierReportStaysTaken) {
   const std::tuple<bool, int, std::string> cases[] = {  // an earlier report carries horizontalPhase=5
       {true, 0, ""},
       {false, 1,
-       "frontend: refused: MxifSystem horizontalPhase=5: kept its value: the back end's state before the request is not known "
-       "here (no backup image was read)\n"},
+       "frontend: refused: MxifSystem horizontalPhase=5: kept its value: the back end publishes no reasons (the link window "
+       "holds no notes)\n"},
       {false, 3, "frontend: sent MxifSystem; no answer seen: the back end started again, resetting its rings (the request "
                  "may have gone with them)\n"},
   };
