@@ -5,22 +5,19 @@
 #include "build_mark.h"
 
 namespace rules {
+
+u32 internal::written = 0;  // since the last clear
+
 namespace {
 
-struct Ring {
-  Note notes[RING];
-  u32 written = 0;  // since the last clear (wraps harmlessly: RING divides 2^32)
-};
-
-Ring& ring() {
-  static Ring r;
-  return r;
+Note* ring() {
+  static Note notes[RING];
+  return notes;
 }
 
 Note& next() {
-  Ring& r = ring();
-  Note& n = r.notes[r.written % RING];
-  ++r.written;
+  Note& n = ring()[internal::written % RING];  // wraps harmlessly: RING divides 2^32
+  ++internal::written;
   n = Note{};
   return n;
 }
@@ -59,17 +56,14 @@ void sent(int type, const void* record, const void* field, size_t size) {
   noteInput(From::SENT, type, record, field, size, -1, -1);
 }
 
-int count() { return ring().written < RING ? static_cast<int>(ring().written) : RING; }
+int count() { return internal::written < RING ? static_cast<int>(internal::written) : RING; }
 
 const Note& noteAt(int i) {
-  const Ring& r = ring();
-  const u32 first = r.written < RING ? 0 : r.written % RING;
-  return r.notes[(first + static_cast<u32>(i)) % RING];
+  const u32 first = internal::written < RING ? 0 : internal::written % RING;
+  return ring()[(first + static_cast<u32>(i)) % RING];
 }
 
-void clear() { ring().written = 0; }
-
-u32 written() { return ring().written; }
+void clear() { internal::written = 0; }
 
 u32 buildMark() { return BUILD_MARK; }
 

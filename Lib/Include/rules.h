@@ -83,8 +83,12 @@ constexpr int RING = 1024;
 int count();
 const Note& noteAt(int i);
 void clear();
-// Notes made since the last clear, counting those the ring no longer holds.
-u32 written();
+// Notes made since the last clear, counting those the ring no longer holds (read once or twice for
+// every request a frame takes: inline).
+namespace internal {
+extern u32 written;
+}
+inline u32 written() { return internal::written; }
 
 // ---- The notes as published to the front end --------------------------------------------------------
 //

@@ -4,6 +4,7 @@
 #include "Lib/Include/log.h"
 #include "Lib/Include/memory_map.h"
 #include "Lib/Include/records/memory.h"
+#include "Lib/Include/rules.h"
 #include "Main/framework/notes.h"
 #include "Platform/platform.h"
 
@@ -147,8 +148,9 @@ void CategoryRegistry::process() {
   } else {
     receiveAll();
   }
+  const u32 updateFrom = rules::written();
   updatePass();
-  linknotes::publish();
+  linknotes::publish(updateFrom);
   if (platform::readMem32(OCM_PROFILE) != 0) profile();
   sendAll(AcknowledgeSender::instance());
   backup();

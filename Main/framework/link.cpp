@@ -24,6 +24,7 @@ constexpr libmx::LogCap LINK_LINE_CAP{"receive", LINK_LINE_KINDS, static_cast<in
                                       LINK_LINES_PER_FRAME};
 
 bool connected = false;
+u32 readAt = 0;  // the request ring's read index as last moved here
 
 struct Ring {
   u32 base;
@@ -44,6 +45,7 @@ void mxFifoReset() {
     r.setWriteIndex(0);
     r.setReadIndex(0);
   }
+  readAt = 0;
   linknotes::reset();
 }
 
@@ -69,6 +71,7 @@ int mxFifoReceive(u8* buf, int n) {
     r = (r + take) % LINK_RING_DATA;
   }
   requestRing.setReadIndex(r);
+  readAt = r;
   return copied;
 }
 
@@ -178,7 +181,7 @@ void RequestReceiver::takeBody() {
 }
 
 u32 RequestReceiver::position() const {
-  return (requestRing.readIndex() % LINK_RING_DATA + LINK_RING_DATA - static_cast<u32>(stream_.count())) % LINK_RING_DATA;
+  return (readAt + LINK_RING_DATA - static_cast<u32>(stream_.count())) % LINK_RING_DATA;
 }
 
 void RequestReceiver::reportShort() {
@@ -261,7 +264,7 @@ void CategoryRegistry::receiveAll() {
     } else {
       const u32 from = rules::written();
       dispatch(rx);
-      linknotes::taken(rx.position(), rx.type(), from);
+      if (rules::written() != from) linknotes::taken(rx.position(), rx.type(), from);
     }
   }
 }

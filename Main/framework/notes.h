@@ -8,14 +8,16 @@ namespace linknotes {
 
 // Every start: no slot written, this build's mark, no request known to be backed up.
 void reset();
-// A frame begins: the notes and requests of the last are forgotten.
+// A frame begins: the notes of the last are forgotten.
 void beginFrame();
-// A request ending at ring index `request` was dispatched; its notes are those made since `from`
-// (rules::written() before its dispatch).
+// A request ending at ring index `request` was dispatched and noted rules (those made since `from`,
+// rules::written() before its dispatch): they are published at once.
 void taken(u32 request, int type, u32 from);
-// After the frame's update pass: each request of the frame whose notes, or the update's notes on a
-// record of its type, say anything gets a slot.
-void publish();
+// After the frame's update pass (whose notes began at `updateFrom`): the rules it noted, by the type
+// of record they decided, are published for the frame's last request, under the ring index where
+// the frame's reading ended (a front end follows its request with a wait, which ends the frame's
+// reading: it finds them there). Nothing in a frame that read no request.
+void publish(u32 updateFrom);
 // The backup copy that holds every request before ring index `through` has reached the
 // non-volatile window.
 void backedUp(u32 through);

@@ -239,8 +239,8 @@ int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requ
   // What the back end noted of the request, read once its answer is out; the verdict on it. A value
   // taken that the hardware does not run is not applied.
   const auto judged = [&](const std::vector<Refusal>& refusals, const Bytes& after) {
-    const linkpeer::RequestNotes notes = linkpeer::notesOf(
-        link.notes(), static_cast<u32>((requestEnd + LINK_RING_DATA - waitPacket(1).size()) % LINK_RING_DATA), notesBefore);
+    const u32 request = static_cast<u32>((requestEnd + LINK_RING_DATA - waitPacket(1).size()) % LINK_RING_DATA);
+    const linkpeer::RequestNotes notes = linkpeer::notesOf(link.notes(), request, requestEnd, notesBefore);
     const Verdict verdict = judgeAnswer(type, body, typed, refusals, notes, image, after);
     for (const std::string& line : verdict.refused) err << "frontend: refused: " << instance << " " << line << "\n";
     for (const std::string& line : verdict.notes) err << "frontend: note: " << instance << " " << line << "\n";

@@ -243,7 +243,9 @@ inline bool backedUpTo(const u8* notes, u32 at) {
 }
 
 // The notes of the request that ended at ring index `request`, among the slots written since
-// `writtenBefore` (notesWritten before it was written).
+// `writtenBefore` (notesWritten before it was written): those of its own, and those of the update of
+// the frame that took it, published under `frameEnd`, where the wait written after it ended the
+// frame's reading.
 struct RequestNotes {
   enum class Found {
     Notes,       // its slot
@@ -257,7 +259,7 @@ struct RequestNotes {
   std::vector<std::string> texts;  // a rule's text, by the note's index
 };
 
-inline RequestNotes notesOf(const u8* notes, u32 request, u32 writtenBefore) {
+inline RequestNotes notesOf(const u8* notes, u32 request, u32 frameEnd, u32 writtenBefore) {
   RequestNotes out;
   const NotesFrom from = notesFrom(notes);
   out.build = loadIndex(notes + offsetof(rules::NotesHeader, build));
@@ -273,16 +275,16 @@ inline RequestNotes notesOf(const u8* notes, u32 request, u32 writtenBefore) {
   }
   out.found = RequestNotes::Found::None;
   const u8* slots = notes + sizeof(rules::NotesHeader);
-  for (u32 n = written; n > writtenBefore; --n) {
+  auto slot = std::make_unique<rules::NoteSlot>();
+  for (u32 n = writtenBefore + 1; n <= written; ++n) {
     const u8* at = slots + ((n - 1) % rules::NOTE_SLOTS) * sizeof(rules::NoteSlot);
-    auto slot = std::make_unique<rules::NoteSlot>();
     const u32 sequence = loadIndex(at);
     std::memcpy(slot.get(), at, sizeof *slot);
     if (sequence != n || loadIndex(at) != sequence) {
       out.found = RequestNotes::Found::Lost;  // written again while read
       return out;
     }
-    if (slot->request != request) continue;
+    if (slot->request != request && slot->request != frameEnd) continue;
     out.found = RequestNotes::Found::Notes;
     for (int i = 0; i < std::min<int>(slot->count, rules::NOTES_PER_SLOT); ++i) {
       const rules::PublishedNote& p = slot->notes[i];
@@ -290,7 +292,6 @@ inline RequestNotes notesOf(const u8* notes, u32 request, u32 writtenBefore) {
       const bool rule = p.from == static_cast<u8>(rules::From::RULE) && p.text < rules::NOTE_TEXT_BYTES;
       out.texts.push_back(rule ? std::string(slot->text + p.text, strnlen(slot->text + p.text, rules::NOTE_TEXT_BYTES - p.text)) : "");
     }
-    return out;
   }
   return out;
 }

@@ -74,9 +74,11 @@ Sent send(const std::vector<std::string>& words) {
   auto& registry = category::CategoryRegistry::instance();
   linknotes::beginFrame();
   registry.receiveAll();
+  const u32 updateFrom = rules::written();
   registry.updatePass();
-  linknotes::publish();
-  const linkpeer::RequestNotes notes = linkpeer::notesOf(published, linkpeer::loadIndex(requests) % LINK_RING_DATA, notesBefore);
+  linknotes::publish(updateFrom);
+  const u32 end = linkpeer::loadIndex(requests) % LINK_RING_DATA;
+  const linkpeer::RequestNotes notes = linkpeer::notesOf(published, end, end, notesBefore);
   for (size_t i = 0; i < notes.notes.size(); ++i) {
     if (!notes.texts[i].empty()) s.noted.insert(notes.texts[i]);
   }
