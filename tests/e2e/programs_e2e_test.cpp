@@ -278,12 +278,14 @@ TEST_F(EndToEnd, SendsSideBySideFillListsFromTheStateBeforeThem) {
   }
 }
 
-// A back end of another build than the tools: its answers are judged by their values, and the
-// reasons it notes are not read, which send says.
-TEST_F(EndToEnd, ABackEndOfAnotherBuildIsNamedSo) {
+// What send says of a value is the rule the back end noted when it took the request, read from the
+// link memory, on any ME; a back end of another build than the tools is judged by its answer alone,
+// and send says why.
+TEST_F(EndToEnd, ReasonsComeFromTheBackEndOfThisBuildOnly) {
   boot();
-  u8* const build = const_cast<u8*>(link_.notes()) + offsetof(rules::NotesHeader, build);
-  linkpeer::storeIndex(build, ~rules::buildMark());
+  const std::string edges = "it holds 5000: the edge rule (edges left, top, bottom, right)";
+  EXPECT_NE(frontend("send MxifKey me=2 channel=1 maskBox=5000,0,0,0").err.find("maskBox[3]=0: " + edges), std::string::npos);
+  linkpeer::storeIndex(const_cast<u8*>(link_.notes()) + offsetof(rules::NotesHeader, build), ~rules::buildMark());
   const Outcome r = frontend("send MxifKey me=1 channel=2 maskBox=5000,0,0,0");
   EXPECT_EQ(std::tuple(r.status, r.err.find("maskBox[3]=0: it holds 5000: the back end runs another build") != std::string::npos),
             std::tuple(1, true))
