@@ -10,6 +10,7 @@
 
 #include "Lib/Include/storage.h"
 #include "Main/framework/bp.h"
+#include "Tools/lib/cli.h"
 #include "Tools/lib/record_types.h"
 #include "Tools/lib/scratch_system.h"
 
@@ -82,12 +83,13 @@ u32 wordAt(const std::vector<u8>& image, int offset) {
 bool readBackupImage(const std::string& dir, std::vector<u8>& image, std::string& error) {
   const std::string path = dir + "/nvram.mem";
   image.assign(NON_VOLATILE_SIZE, 0);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = "no backup image: " + path + ": " + std::strerror(errno);
+  const int fd = cli::openFile(path, O_RDONLY);
+  const ssize_t n = fd >= 0 ? pread(fd, image.data(), image.size(), 0) : -1;
+  if (n < 0) {
+    error = (fd < 0 && errno == ENOENT ? "no backup image: " : "the backup image cannot be read: ") + cli::reason(path);
+    if (fd >= 0) ::close(fd);
     return false;
   }
-  const ssize_t n = pread(fd, image.data(), image.size(), 0);
   ::close(fd);
   if (n != static_cast<ssize_t>(image.size()) || wordAt(image, 0) != BACKUP_MAGIC) {
     error = "no backup image in " + path + " (the back end backs up once its start-up has passed)";
@@ -101,7 +103,8 @@ bool readBackupImage(const std::string& dir, std::vector<u8>& image, std::string
   return true;
 }
 
-bool backedUpRecord(const std::string& dir, int type, int me, int channel, std::vector<u8>& record, std::string& error) {
+bool backedUpRecord(const std::string& dir, int type, int me, int channel, std::vector<u8>& record, std::string& error,
+                    bool* imageUnread) {
   const char* name = category::typeNameOf(type);
   RecordShape shape;
   if (!recordShape(type, shape)) {
@@ -129,7 +132,10 @@ bool backedUpRecord(const std::string& dir, int type, int me, int channel, std::
     return false;
   }
   std::vector<u8> image;
-  if (!readBackupImage(dir, image, error)) return false;
+  if (!readBackupImage(dir, image, error)) {
+    if (imageUnread != nullptr) *imageUnread = true;
+    return false;
+  }
   const u8* at = image.data() + slot.offset + recordOffset(slot.bytes, shape, channel);
   record.assign(at, at + shape.size);
   return true;

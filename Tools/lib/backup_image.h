@@ -15,8 +15,9 @@ bool readBackupImage(const std::string& dir, std::vector<u8>& image, std::string
 
 // The record of type for ME me (0 or 1) and channel in its memory form, as the image in a board
 // directory holds it; false with the reason when the image is missing, of another version, or does
-// not hold that record.
-bool backedUpRecord(const std::string& dir, int type, int me, int channel, std::vector<u8>& record, std::string& error);
+// not hold that record (*imageUnread true for the first two: a record that the image keeps).
+bool backedUpRecord(const std::string& dir, int type, int me, int channel, std::vector<u8>& record, std::string& error,
+                    bool* imageUnread = nullptr);
 
 // The same record in its text form.
 bool showBackedUp(const std::string& dir, int type, int me, int channel, std::string& out, std::string& error);

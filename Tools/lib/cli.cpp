@@ -24,8 +24,6 @@ constexpr const char* LOCK_FILE = "/backend.pid";
 constexpr const char* LOCK_FD_VARIABLE = "MX_BACKEND_LOCK_FD";
 constexpr const char* STARTED = "started";
 
-std::string reason(const std::string& what) { return what + ": " + std::strerror(errno); }
-
 // The descriptor this process left itself when it restarted, if it is still the lock file.
 int inheritedLock(const std::string& path) {
   const char* text = std::getenv(LOCK_FD_VARIABLE);
@@ -50,6 +48,19 @@ struct flock wholeFile(short type) {
 }
 
 }  // namespace
+
+int openFile(const std::string& path, int flags, unsigned mode) {
+  const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, static_cast<mode_t>(mode));
+  struct stat st {};
+  if (fd < 0 || (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))) return fd;
+  ::close(fd);
+  errno = S_ISDIR(st.st_mode) ? EISDIR : ESPIPE;
+  return -1;
+}
+
+std::string reason(const std::string& what) {
+  return what + ": " + (errno == ESPIPE ? "not a regular file" : std::strerror(errno));
+}
 
 bool readOption(const std::vector<std::string>& args, size_t& i, const Options& options, std::string& error) {
   const std::string& word = args[i];
@@ -273,7 +284,7 @@ void BackendLock::rewrite(const std::string& text) {
 
 Backend backendOn(const std::string& dir, std::string* start) {
   if (start != nullptr) start->clear();
-  const int fd = ::open((dir + LOCK_FILE).c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = openFile(dir + LOCK_FILE, O_RDONLY);
   if (fd < 0) return Backend::None;
   struct flock f = wholeFile(F_WRLCK);
   Backend state = Backend::None;

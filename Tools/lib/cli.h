@@ -61,6 +61,13 @@ bool parseNumber(const std::string& s, long min, long max, long& out);
 // Seconds from 0 to 3600, fractions allowed.
 bool parseSeconds(const std::string& s, double& out);
 
+// open() of a file that the programs keep in a board directory, which never blocks: with O_NONBLOCK
+// and O_CLOEXEC (a FIFO put in its place would hold open() until a writer came), and taking only a
+// regular file: -1 otherwise, with errno EISDIR for a directory, ESPIPE for any other.
+int openFile(const std::string& path, int flags, unsigned mode = 0);
+// "WHAT: " and the reason errno gives ("not a regular file" for openFile's ESPIPE).
+std::string reason(const std::string& what);
+
 // Whether dir is an existing directory; false with the reason ("DIR: No such file or directory").
 bool checkBoardDir(const std::string& dir, std::string& error);
 // Creates dir when it is missing (not its parents), then checks it.

@@ -209,10 +209,27 @@ bool holdsAsSent(const std::string& board, int type, int me, int channel, const 
   return backedUpRecord(board, type, me, channel, record, why) && storedHolds(type, record.data(), body, r.field);
 }
 
+// The on-air requests among the refusals, judged by the state that the backup image shows they
+// reached, are taken out when the image cannot be read, each said to be not known, with why: no
+// value held is claimed that could not be read. Whether any was.
+bool dropUnread(const std::string& board, int type, int me, int channel, const std::string& instance,
+                std::vector<Refusal>& refusals, std::ostream& err) {
+  Bytes record;
+  std::string why;
+  bool unread = false;
+  if (backedUpRecord(board, type, me, channel, record, why, &unread) || !unread) return false;
+  return std::erase_if(refusals, [&](const Refusal& r) {
+           if (!isOnAirRequest(type, r.field)) return false;
+           err << "frontend: sent " << instance << " " << r.field << "=" << r.sent
+               << "; whether it holds it is not known: the backup image could not be read (" << why << ")\n";
+           return true;
+         }) > 0;
+}
+
 // After a record request: finds the back end's answer for the same record instance and names each
 // field that it did not take as sent, with the values its checks take. 0 when all were taken; 1 when
 // some were refused, or when a system format was taken that the board cannot run; 3 when no answer
-// could be seen.
+// could be seen, or what a field holds could not be read.
 int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requestEnd, u32 notesBefore, int type,
                 const Bytes& body, const std::set<std::string>& typed, const Bytes& image, double timeout,
                 std::ostream& err) {
@@ -308,10 +325,12 @@ int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requ
       });
     }
   }
+  const bool unknown = dropUnread(board, type, me, channel, instance, refusals, err);
   Bytes after;
   std::string why;
   if (!backedUpRecord(board, type, me, channel, after, why)) after.clear();
-  return judged(refusals, after);
+  const int status = judged(refusals, after);
+  return status != 0 ? status : unknown ? 3 : 0;
 }
 
 }  // namespace

@@ -27,11 +27,11 @@ bool Link::open(const std::string& dir, double timeout, std::string& error, bool
   const std::string path = dir + "/link.mem";
   const auto until = deadline(timeout);
   for (;;) {
-    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    int fd = cli::openFile(path, O_RDWR);
     readOnly_ = fd < 0 && readOnly && (errno == EACCES || errno == EROFS);
-    if (readOnly_) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (readOnly_) fd = cli::openFile(path, O_RDONLY);
     if (fd < 0 && errno != ENOENT) {
-      error = path + ": " + std::strerror(errno);
+      error = cli::reason(path);
       return false;
     }
     struct stat st = {};

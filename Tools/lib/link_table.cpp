@@ -38,14 +38,14 @@ std::string contents(int fd) {
 }
 
 std::string contentsOf(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = cli::openFile(path, O_RDONLY);
   if (fd < 0) return {};
   std::string text = contents(fd);
   ::close(fd);
   return text;
 }
 
-std::string reason(const std::string& what) { return what + ": " + std::strerror(errno); }
+using cli::reason;
 
 std::string checksum(const std::string& text) {
   u64 h = 0xcbf29ce484222325ull;  // FNV-1a
@@ -148,7 +148,7 @@ struct flock wholeLock(short type) {
 // Whether a reader of dir's acknowledgement ring runs, in any process: each holds a read lock on
 // link.mem from its entry into the table on. True when that cannot be told.
 bool readersRun(const std::string& dir) {
-  const int fd = ::open((dir + LINK_FILE).c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = cli::openFile(dir + LINK_FILE, O_RDONLY);
   struct flock probe = wholeLock(F_WRLCK);
   const bool run = fd < 0 || fcntl(fd, F_OFD_GETLK, &probe) != 0 || probe.l_type != F_UNLCK;
   if (fd >= 0) ::close(fd);
@@ -282,8 +282,8 @@ bool withTable(const std::string& dir, u8* ackRing, const std::function<void(Lin
   pthread_sigmask(SIG_BLOCK, &stops, &before);
   const auto until = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout));
   bool ok = lockWithin(lock, until, "the tools' table " + path, why);
-  const int fd = ok ? ::open(path.c_str(), O_RDONLY | O_CLOEXEC) : -1;
-  if (ok && fd < 0 && errno != ENOENT) ok = (why = reason(path), false);
+  const int fd = ok ? cli::openFile(path, O_RDONLY) : -1;
+  if (ok && fd < 0 && errno != ENOENT && errno != ESPIPE) ok = (why = reason(path), false);  // another file: made anew
   LinkTable t;
   if (ok && (fd < 0 || !parsed(contents(fd), t))) {
     t = {};
@@ -322,7 +322,7 @@ bool withTable(const std::string& dir, u8* ackRing, const std::function<void(Lin
     // Written whole to a new file, then put in place: a tool ended at any instant leaves the old table
     // or the new one.
     const std::string text = printed(t), fresh = dir + NEW_FILE;
-    const int out = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int out = cli::openFile(fresh, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0 || write(out, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
       ok = (why = reason(fresh), false);
     } else if (rename(fresh.c_str(), path.c_str()) != 0) {
@@ -354,7 +354,7 @@ std::atomic<unsigned> serials{0};
 
 AckReader::AckReader(const std::string& dir, u8* ackRing, From from, double timeout)
     : dir_(dir), ring_(ackRing), from_(from), timeout_(timeout), serial_(++serials),
-      running_(::open((dir + LINK_FILE).c_str(), O_RDONLY | O_CLOEXEC)) {
+      running_(cli::openFile(dir + LINK_FILE, O_RDONLY)) {
   follow();
 }
 

@@ -105,27 +105,6 @@ std::string shapeOf(const std::string& name) {
   return out;
 }
 
-// The numeric elements of a record in groups that each value is offered to together: as few as
-// hold every element once with no two under one presence bit (an array under one bit, or fields
-// that share one, spread over as many groups). Status fields and the index fields are left out.
-std::vector<std::vector<Target>> targetGroups(RecordView& view, const IndexFields& indexes) {
-  std::vector<std::vector<Target>> groups;
-  std::vector<std::set<std::pair<const u32*, int>>> bits;
-  for (const Field* f : view.settable()) {
-    if (f == indexes.me || f == indexes.channel || f->textCapacity > 0) continue;
-    for (int e = 0; e < f->leaf.count; ++e) {
-      if (statusSetter(*f, e) != nullptr) continue;
-      const auto bit = presenceOf(f->leaf, e);
-      size_t g = 0;
-      while (g < groups.size() && bit.first != nullptr && bits[g].count(bit) != 0) ++g;
-      if (g == groups.size()) groups.emplace_back(), bits.emplace_back();
-      groups[g].push_back({f, e});
-      if (bit.first != nullptr) bits[g].insert(bit);
-    }
-  }
-  return groups;
-}
-
 // An instance of a record: its ME and channel.
 struct Instance {
   int me = 0;
@@ -266,18 +245,13 @@ std::string fieldListOf(const RecordType& type) {
     std::string ignored;
     if (!site.open(shape.perMe ? instances[i].me : instances[i].channel, with, ignored)) continue;
     probed = true;
-    PlainSets plain;
-    const auto groups = targetGroups(site.view, site.indexes);
-    for (const auto& group : groups) {
-      const auto results = probeTargets(site, group, false);
-      for (size_t t = 0; t < group.size(); ++t) plain[{group[t].field, group[t].element}] = results[t];
-    }
-    for (const auto& group : groups) {
+    InstanceSets sets(site);
+    for (const auto& group : sets.groups()) {
       for (const Target& target : group) {
-        const std::vector<Interval>& takes = plain[{target.field, target.element}];
+        const std::vector<Interval>& takes = sets.plain(target);
         auto& texts = taken[{target.field->name, target.element}];
         texts.resize(instances.size());
-        if (const Dependence d = dependenceOf(site, target, takes, plain.lookup()); d.on.field != nullptr) {
+        if (const Dependence d = sets.dependence(target); d.on.field != nullptr) {
           texts[i] = dependenceText(d);
           continue;
         }

@@ -677,8 +677,46 @@ std::string dependenceText(const Dependence& d) {
 }
 
 
+namespace {
+
+// The numeric elements of a record in groups that each value is offered to together: as few as
+// hold every element once with no two under one presence bit (an array under one bit, or fields
+// that share one, spread over as many groups). Status fields and the index fields are left out.
+std::vector<std::vector<Target>> targetGroups(RecordView& view, const IndexFields& indexes) {
+  std::vector<std::vector<Target>> groups;
+  std::vector<std::set<std::pair<const u32*, int>>> bits;
+  for (const Field* f : view.settable()) {
+    if (f == indexes.me || f == indexes.channel || f->textCapacity > 0) continue;
+    for (int e = 0; e < f->leaf.count; ++e) {
+      if (statusSetter(*f, e) != nullptr) continue;
+      const auto bit = presenceOf(f->leaf, e);
+      size_t g = 0;
+      while (g < groups.size() && bit.first != nullptr && bits[g].count(bit) != 0) ++g;
+      if (g == groups.size()) groups.emplace_back(), bits.emplace_back();
+      groups[g].push_back({f, e});
+      if (bit.first != nullptr) bits[g].insert(bit);
+    }
+  }
+  return groups;
+}
+
+}  // namespace
+
+InstanceSets::InstanceSets(ProbeSite& site) : site_(site), groups_(targetGroups(site.view, site.indexes)) {
+  for (const auto& group : groups_) {
+    const auto results = probeTargets(site, group, false);
+    for (size_t t = 0; t < group.size(); ++t) plain_[{group[t].field, group[t].element}] = results[t];
+  }
+}
+
+const std::vector<Interval>& InstanceSets::plain(const Target& t) const {
+  static const std::vector<Interval> none;
+  const auto at = plain_.find({t.field, t.element});
+  return at != plain_.end() ? at->second : none;
+}
+
 bool probeRecord(const RecordType& type, const std::string& name, int index, const Assignments& with,
-                 std::vector<Interval>& out, std::string& error, bool edgesOnly) {
+                 const ValueOf& valueOf, ElementTakes& out, std::string& error) {
   ProbeSite site(type);
   int element = -1;
   const Field* field = site.view.find(name, element);
@@ -691,7 +729,22 @@ bool probeRecord(const RecordType& type, const std::string& name, int index, con
     return false;
   }
   if (!site.open(index, with, error)) return false;
-  out = probeTargets(site, {{field, std::max(element, 0)}}, edgesOnly)[0];
+  InstanceSets sets(site);
+  const Target target{field, std::max(element, 0)};
+  out = {sets.plain(target), "", ""};
+  const Dependence d = sets.dependence(target);
+  if (d.on.field == nullptr) return true;
+  double value = 0;
+  std::string as;
+  const std::vector<Interval>* set =
+      valueOf && valueOf(d.on.field->name, d.on.element, value, as) ? d.setFor(value) : nullptr;
+  if (set != nullptr) {
+    out.takes = *set;
+    out.with = " with " + elementName(*d.on.field, d.on.element) + "=" + numberText(value) + as;
+  } else {
+    out.each = dependenceText(d);
+    for (size_t at = out.each.find('\n'); at != std::string::npos; at = out.each.find('\n', at)) out.each.replace(at, 1, "; ");
+  }
   return true;
 }
 

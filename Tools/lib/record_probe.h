@@ -121,6 +121,24 @@ struct Dependence {
 Dependence dependenceOf(ProbeSite& site, const Target& target, const std::vector<Interval>& takes,
                         const std::function<const std::vector<Interval>*(const Target&)>& takesOf);
 
+// What the elements of an open instance take, as the field list shows them and a usage error names
+// them: the numeric elements in as few groups as hold each once with no two under one presence bit,
+// each group offered values together, in turn.
+class InstanceSets {
+ public:
+  explicit InstanceSets(ProbeSite& site);
+  const std::vector<std::vector<Target>>& groups() const { return groups_; }
+  // What an element takes with the others as the instance holds them (none for one in no group).
+  const std::vector<Interval>& plain(const Target& t) const;
+  // The element under its presence bit whose values change what it takes, and the set for each.
+  Dependence dependence(const Target& t) { return dependenceOf(site_, t, plain(t), plain_.lookup()); }
+
+ private:
+  ProbeSite& site_;
+  std::vector<std::vector<Target>> groups_;
+  PlainSets plain_;
+};
+
 // "with effectA[1]=0: 0..14, 16" a line for each set, with the values that give it.
 std::string dependenceText(const Dependence& d);
 

@@ -121,6 +121,33 @@ const RecordType* recordTypeAt(int type) {
 
 // ---- Requests -------------------------------------------------------------------------------------
 
+// The items of a value: one, or a list's, split at its commas.
+std::vector<std::string> itemsOf(const std::string& value, bool list) {
+  std::vector<std::string> items;
+  for (size_t start = 0;;) {
+    const size_t comma = list ? value.find(',', start) : std::string::npos;
+    items.push_back(value.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    if (comma == std::string::npos) return items;
+    start = comma + 1;
+  }
+}
+
+// The whole number that the assignments give element `element` of a field (the last that gives
+// it, as an element or a list's item); false when none does.
+bool givenNumber(const RecordView& view, const Assignments& fields, const std::string& field, int element, double& value) {
+  bool given = false;
+  for (const auto& [name, text] : fields) {
+    int e = -1;
+    const Field* f = view.find(name, e);
+    if (f == nullptr || f->name != field || (e >= 0 && e != element)) continue;
+    const std::vector<std::string> items = itemsOf(text, e < 0);
+    long long v = 0;
+    const size_t at = e < 0 ? static_cast<size_t>(element) : 0;
+    if (at < items.size() && cli::parseWhole(items[at], v)) value = static_cast<double>(v), given = true;
+  }
+  return given;
+}
+
 // Why a value cannot be set into the field (element -1: the whole field, comma-separated). takes:
 // what the back end's checks take for an element, named for a number beyond what the field holds.
 std::string valueProblem(const Field& f, int element, const std::string& value,
@@ -128,13 +155,7 @@ std::string valueProblem(const Field& f, int element, const std::string& value,
   if (f.textCapacity > 0) return "longer than " + std::to_string(f.textCapacity) + " characters";
   const int count = f.leaf.count;
   if (element >= count) return "no element " + std::to_string(element) + " (0.." + std::to_string(count - 1) + ")";
-  std::vector<std::string> items;
-  for (size_t start = 0;;) {
-    const size_t comma = element < 0 ? value.find(',', start) : std::string::npos;
-    items.push_back(value.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
+  const std::vector<std::string> items = itemsOf(value, element < 0);
   if (static_cast<int>(items.size()) > count) {
     return count == 1 ? "takes a single value" : "takes at most " + std::to_string(count) + " values";
   }
@@ -255,18 +276,36 @@ bool buildRecord(const RecordType& type, const Assignments& fields, Bytes& body,
     (isMe ? meGiven : channelGiven) = true;
   }
   const auto instanceOf = [&](const Field* f) { return f != nullptr ? static_cast<int>(codec::loadElement(f->leaf, 0)) : 0; };
-  // What an element takes, as the back end's checks take it for this instance.
+  // The value that the request gives an element, else the one the instance holds now.
+  const ValueOf valueOf = [&](const std::string& field, int element, double& value, std::string& as) {
+    if (givenNumber(view, fields, field, element, value)) return as.clear(), true;
+    Bytes held;
+    std::string why;
+    if (context == nullptr || !context->current || !context->current(instanceOf(indexes.me), instanceOf(indexes.channel), held, why) ||
+        held.size() < type.shape.size) {
+      return false;
+    }
+    RecordView record(type, held.data());
+    int unused = 0;
+    const Field* f = record.find(field, unused);
+    value = numberOf(f->leaf.kind, codec::loadElement(f->leaf, element));
+    as = " as last backed up";
+    return true;
+  };
+  // What an element takes on this instance, as the field list gives it, with the values that the
+  // request goes with.
   const auto takes = [&](const Field& f, int element) {
-    std::vector<Interval> values;
+    ElementTakes values;
     std::string unused;
     const Assignments with = type.shape.perMe && indexes.channel != nullptr
                                  ? Assignments{{"channel", std::to_string(instanceOf(indexes.channel))}}
                                  : Assignments{};
-    if (!probeRecord(type, elementName(f, element), instanceOf(type.shape.perMe ? indexes.me : indexes.channel), with, values,
-                     unused, false)) {
+    if (!probeRecord(type, elementName(f, element), instanceOf(type.shape.perMe ? indexes.me : indexes.channel), with,
+                     valueOf, values, unused)) {
       return "the field holds " + rangeText(f);
     }
-    return elementName(f, element) + " takes " + intervalsText(values);
+    return elementName(f, element) + " takes" +
+           (values.each.empty() ? " " + intervalsText(values.takes) + values.with : ", " + values.each);
   };
   std::map<const Field*, std::vector<char>> given;
   for (const auto& [name, value] : fields) {
@@ -591,10 +630,13 @@ std::string describe(int type, const u8* body, size_t size) {
 }
 
 bool acceptedValues(int type, const std::string& field, int index, const Assignments& with, std::vector<Interval>& out,
-                    std::string& error, bool edgesOnly) {
+                    std::string& error) {
   const RecordType* record = recordTypeAt(type);
   if (record == nullptr) return notBuilt(type, error);
-  return probeRecord(*record, field, index, with, out, error, edgesOnly);
+  ElementTakes takes;
+  if (!probeRecord(*record, field, index, with, nullptr, takes, error)) return false;
+  out = takes.takes;
+  return true;
 }
 
 bool echoRefusals(int type, const Bytes& sent, const linkpeer::Packet& echo, std::vector<Refusal>& out) {

@@ -125,11 +125,10 @@ struct Interval {
 // categories and leave console lines. False with a message when the type has no record (a command),
 // no category or no such field. Between the values offered the edges are found by bisection; a
 // 16-bit field that takes more than one interval of them is offered every value (a list of codes has
-// isolated ones). With edgesOnly a few values are offered and the edges between them found: each
-// interval's ends are edges of what the checks take, but a gap or an interval that no offered value
-// falls in may be missed (far fewer offers, for tests that want edges alone).
+// isolated ones). The instance's elements are offered values in the groups that the field list
+// offers them in, so the two agree.
 bool acceptedValues(int type, const std::string& field, int index, const Assignments& with, std::vector<Interval>& out,
-                    std::string& error, bool edgesOnly = false);
+                    std::string& error);
 
 // A field of a request that its answer does not carry as it was sent: its name ("entries[3]"), the
 // value sent and the value answered in the text form ("" when the answer leaves the field out), and

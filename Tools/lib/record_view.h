@@ -3,6 +3,7 @@
 // type held with its fields in wire order (its wire form and text form, its fields by name), the
 // fields that name its instance, and a few texts. Only the library's own sources include this.
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -161,9 +162,20 @@ const char* statusSetter(const Field& f, int element);
 
 // ---- The values the back end takes (record_probe.cpp) -------------------------------------------
 
-// acceptedValues for a type whose record is built.
+// What an element takes on an instance, as the field list gives it.
+struct ElementTakes {
+  std::vector<Interval> takes;  // with the elements under its bit as the instance holds them, or as `with` says
+  std::string with;  // " with patternKind=2": the value of the element it depends on that gives `takes`
+  std::string each;  // where that value is not known: "with patternKind=0: 0..14, 16, 23; with patternKind=1: ..."
+};
+// The value of an element (field name, element) that a request goes with, and how it is known ("":
+// sent in it, " as last backed up"); false when it is not known.
+using ValueOf = std::function<bool(const std::string& field, int element, double& value, std::string& as)>;
+
+// What element `name` of instance `index` takes (acceptedValues; with valueOf, for the values that
+// a request goes with). The same computation as the field list's, so the two agree.
 bool probeRecord(const RecordType& type, const std::string& name, int index, const Assignments& with,
-                 std::vector<Interval>& out, std::string& error, bool edgesOnly);
+                 const ValueOf& valueOf, ElementTakes& out, std::string& error);
 
 // judgeAnswer for a type whose record is built (record_verdict.cpp).
 Verdict judgeAnswerOf(const RecordType& type, const Bytes& sent, const std::set<std::string>& typed,

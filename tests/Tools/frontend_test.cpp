@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -239,15 +240,11 @@ TEST(FrontendRecords, ElementsLeftOutGoAsTheBackEndHoldsThem) {
 // The values a field takes are what the category's own checks take, for the channel asked about.
 TEST(FrontendRecords, AcceptedValuesComeFromTheCategorysChecks) {
   const std::tuple<const char*, const char*, frontend::Assignments, const char*> cases[] = {  // type, field, with, taken
-      {"MxifGpiInOut", "entry0.code", {}, "0..245"},
       {"MxifGpiInOut", "entry135.code", {},
        "0..315, 400..615, 700..915, 1000..1215, 1300..1319, 1400..1479, 1500..1511, 1600..1611, 1700..1711, 1800..1811"},
       {"MxifChromaKey", "sampleSize", {{"channel", "3"}}, "100..10000"},  // records behind a data block
       {"MxifSystem", "mode", {}, "0..255"},  // the stored 0 again is no change, but taken
       {"MxifSystem", "bkgdLatency", {}, "0..1"},  // behind a text, which the request carries
-      {"MxifBus", "entries[0]", {},  // codes of sources in a list: isolated ones among them
-       "1034..1065, 1164..1165, 1178..1180, 1205..1206, 1208..1209, 1211..1212, 1214..1215, 1225..1226, 1228..1229, "
-       "1231..1232, 1234..1235, 1244..1247"},
   };
   for (const auto& [type, field, with, taken] : cases) {
     std::vector<frontend::Interval> values;
@@ -288,6 +285,11 @@ TEST(FrontendProgram, ShowReadsTheBackupImageOrSaysWhyNot) {
   std::string error;
   EXPECT_FALSE(frontend::backedUpRecord(dir, category::TYPE_CBGD, 0, 2, record, error));
   EXPECT_EQ(error, "MxifCbgd: no such channel 2 (channel=0..1)");
+  // A FIFO in its place, which would block open(), is said at once.
+  std::filesystem::remove(dir + "/nvram.mem");
+  mkfifo((dir + "/nvram.mem").c_str(), 0644);
+  EXPECT_FALSE(frontend::backedUpRecord(dir, category::TYPE_CBGD, 0, 0, record, error));
+  EXPECT_EQ(error, "the backup image cannot be read: " + dir + "/nvram.mem: not a regular file");
   std::filesystem::remove_all(dir);
 }
 
@@ -475,6 +477,12 @@ TEST(FrontendProgram, UsageErrorsAndRefusalsNameTheirCause) {
       {board + "--start-timeout -1 send MxifSystem format=1", 2, "--start-timeout takes seconds from 0 to 3600, not -1"},
       {board + "send MxifSystem format=256", 2, "format=256: out of range: format takes 0..11"},
       {board + "send MxifKey channel=1 adjust.gain=70000", 2, "adjust.gain=70000: out of range: adjust.gain takes 0..2000"},
+      // The set that the field list gives the instance (bus codes in a list: isolated ones among them),
+      // with the element it depends on as sent.
+      {board + "send MxifBus me=1 entries[0]=70000", 2, "entries[0] takes 1034..1065, 1164..1165, 1174..1176, 1205..1206, "},
+      {board + "send MxifBkgd patternNumber=300 patternKind=2", 2, "patternNumber takes 0..15 with patternKind=2\n"},
+      {board + "send MxifKey effectA=300,1", 2, "effectA[0] takes 0..19, 23 with effectA[1]=1\n"},
+      {board + "send MxifBkgd me=2 patternNumber=300", 2, "takes, with patternKind=0: 0..14, 16, 23; with patternKind=1: 0..14, 16..23;"},
       {board + "send MxifKey adjust.gain=0x20", 2, "MxifKey: adjust.gain=0x20: not a whole decimal number"},
       {board + "send MxifSystem verticalPhase=1,2", 2, "verticalPhase=1,2: takes a single value"},
       {board + "send MxifSystem secondText=12345678", 2, "longer than 7 characters"},

@@ -110,14 +110,17 @@ TEST_F(EndToEnd, ConsoleFollowersEndOnSigintOrWithTheBackEnd) {
   pid_ = -1;
 }
 
-// The back end's help goes to standard output; a refusal (1) or a usage error (2) names its cause on
-// standard error alone, without an abort.
+// The back end's and mknand's help go to standard output; a refusal (1) or a usage error (2) names
+// its cause on standard error alone, without an abort.
 TEST_F(EndToEnd, HelpAndRefusalsOfTheBackEnd) {
   const std::string missing = dir_ + "/missing/board", board = "--board " + board_;
   const std::tuple<const char*, std::string, int, std::string> cases[] = {
       // The usage line names every option of the table that also reads the command line.
       {MX_BACKEND_PATH, "-h", 0, "[--trace-range LO-HI]... [--trace-addr ADR]... [--log LEVEL] [--quiet] [--help]\n"},
       {MX_BACKEND_PATH, "--version", 0, "backend 6.22-00-0.00 (backup image version 146)\n"},
+      {MX_MKNAND_PATH, "--help", 0, "usage: mknand [--help] [--version] FILE\n"},
+      {MX_MKNAND_PATH, "--version", 0, "mknand 6.22-00-0.00 (backup image version 146)\n"},
+      {MX_MKNAND_PATH, "--force " + board_ + "/nand.img", 2, "mknand: unknown option --force"},
       {MX_BACKEND_PATH, "--board " + missing, 1,
        "backend: cannot create board directory " + missing + ": No such file or directory\n"},
       {MX_BACKEND_PATH, board + " --trace " + dir_ + "/missing/trace", 1, "missing/trace: No such file or directory"},

@@ -2,6 +2,7 @@
 // round the acknowledgement ring, tools stopped or killed at any instant, locks held, a board the user
 // cannot write, and the answers that send can and cannot tell apart.
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <random>
 #include <tuple>
@@ -157,7 +158,8 @@ TEST_F(ToolsEndToEnd, RefusalCodesAndARequestInsideAnUnfinishedPacket) {
 
 // Real time, with the status reports going out in turns over sixteen frames (an event memory linked
 // to an ME): every answer is awaited that long, that of the request turning them on included, so each
-// send tells taken from refused.
+// send tells taken from refused. Then, with a FIFO in place of the backup image, which no tool waits
+// on, an on-air request that ends its key's transition a frame after its answer is not known (3).
 TEST_F(ToolsEndToEnd, AnswersWhileReportsGoOutInTurns) {
   run(std::string(MX_BACKEND_PATH) + " --board " + board_ + " --quiet > " + dir_ + "/backend.log 2>&1 &");
   ASSERT_TRUE(poll([&] { return cli::backendOn(board_) == cli::Backend::Running; }));
@@ -170,6 +172,13 @@ TEST_F(ToolsEndToEnd, AnswersWhileReportsGoOutInTurns) {
        "frontend: refused: MxifKey me=1 channel=2 adjust.clip=5000: takes 0..1080; kept its value\n"},
       {"--timeout 10 send MxifKey me=3 channel=3 adjust.clip=9", 0, ""},
       {"--timeout 10 send MxifSystem horizontalPhase=3", 0, ""},
+      {"--timeout 10 send MxifEventMemory enable=0", 0, ""},
+  });
+  fs::rename(board_ + "/nvram.mem", dir_ + "/nvram.aside");
+  mkfifo((board_ + "/nvram.mem").c_str(), 0644);
+  expectOutcomes({
+      {"send MxifKey me=1 channel=2 onAir=1", 3, "frontend: sent MxifKey me=1 channel=2 onAir=1; whether it holds it is not known"},
+      {"show MxifKey", 1, "frontend: the backup image cannot be read: "},
   });
 }
 
