@@ -189,15 +189,14 @@ constexpr u32 SECOND_BANK = 0x8000000;
 // Renames a flash file of the wrong size, or what else has its name (a directory), to a free name
 // that says what it was and notes it.
 void keepAside(const std::string& path, const struct stat& st) {
-  const std::string size = std::to_string(st.st_size);
-  const bool file = S_ISREG(st.st_mode), dir = S_ISDIR(st.st_mode);
-  const std::string aside = boardFreeName(path + (file ? "." + size + "-bytes" : dir ? ".directory" : ".not-a-file"));
+  const std::string size = std::to_string(st.st_size), file = path.substr(path.rfind('/') + 1);
+  const bool regular = S_ISREG(st.st_mode), dir = S_ISDIR(st.st_mode);
+  const std::string aside = boardFreeName(path + "." + (regular ? size + "-bytes" : dir ? "directory" : "not-a-file"));
   if (rename(path.c_str(), aside.c_str()) != 0) fault("nand: cannot keep %s aside: %s", path.c_str(), std::strerror(errno));
-  const std::string found = file  ? " had " + size + " bytes, not " + std::to_string(NAND_BYTES)
-                            : dir ? " is a directory, not a flash file"
-                                  : " is not a regular file";
-  boardNote("NAND flash: " + path.substr(path.rfind('/') + 1) + found + ": kept as " + aside.substr(aside.rfind('/') + 1) +
-            ", factory contents written anew");
+  std::string note = "NAND flash: " + file;
+  if (regular) note += " had " + size + " bytes, not " + std::to_string(NAND_BYTES);
+  note += regular ? "" : dir ? " is a directory, not a flash file" : " is not a regular file";
+  boardNote(note + ": kept as " + aside.substr(aside.rfind('/') + 1) + ", factory contents written anew");
 }
 
 }  // namespace
