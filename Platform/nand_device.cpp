@@ -186,13 +186,17 @@ const FactoryImage FACTORY[] = {
 };
 constexpr u32 SECOND_BANK = 0x8000000;
 
-// Renames a flash file of the wrong size to a name that gives its size (a free one) and notes it.
-void keepAside(const std::string& path, off_t size) {
-  const std::string aside = boardFreeName(path + "." + std::to_string(size) + "-bytes");
+// Renames a flash file of the wrong size, or what else has its name (a directory), to a free name
+// that says what it was and notes it.
+void keepAside(const std::string& path, const struct stat& st) {
+  const std::string size = std::to_string(st.st_size), file = path.substr(path.rfind('/') + 1);
+  const bool regular = S_ISREG(st.st_mode), dir = S_ISDIR(st.st_mode);
+  const std::string aside = boardFreeName(path + "." + (regular ? size + "-bytes" : dir ? "directory" : "not-a-file"));
   if (rename(path.c_str(), aside.c_str()) != 0) fault("nand: cannot keep %s aside: %s", path.c_str(), std::strerror(errno));
-  const std::string file = path.substr(path.rfind('/') + 1);
-  boardNote("NAND flash: " + file + " had " + std::to_string(size) + " bytes, not " + std::to_string(NAND_BYTES) + ": kept as " +
-            aside.substr(aside.rfind('/') + 1) + ", factory contents written anew");
+  std::string note = "NAND flash: " + file;
+  if (regular) note += " had " + size + " bytes, not " + std::to_string(NAND_BYTES);
+  note += regular ? "" : dir ? " is a directory, not a flash file" : " is not a regular file";
+  boardNote(note + ": kept as " + aside.substr(aside.rfind('/') + 1) + ", factory contents written anew");
 }
 
 }  // namespace
@@ -205,11 +209,13 @@ void nandAttach() {
     p = mmap(nullptr, NAND_BYTES, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (p != MAP_FAILED) nandProgramFactory(static_cast<u8*>(p));
   } else {
-    // A new board's flash comes programmed from the factory; a file of another size is no flash of
-    // this board and is kept, not overwritten.
+    // A new board's flash comes programmed from the factory; a file of another size (or a directory)
+    // is no flash of this board and is kept, not overwritten.
     const std::string path = dir + "/" + FLASH_FILE;
     struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && st.st_size != static_cast<off_t>(NAND_BYTES)) keepAside(path, st.st_size);
+    if (stat(path.c_str(), &st) == 0 && (!S_ISREG(st.st_mode) || st.st_size != static_cast<off_t>(NAND_BYTES))) {
+      keepAside(path, st);
+    }
     std::string error;
     if (access(path.c_str(), F_OK) != 0 && !nandWriteFactoryFile(path, error)) fault("nand: %s", error.c_str());
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);

@@ -143,19 +143,19 @@ void CategoryFaderEvent::initInternal() {
   for (int m = 0; m < N_ME; ++m) {
     if (recordOf<MxifBus>(m).programBus == 1) transitions_[AutoTransition::bkgdSlot(m)].setPosition(1.0f);
   }
-  // Keys and downstream keys whose records say they were on air or in transition (a resume; a cold
-  // start has none) come back on air at the end of their transition, as a cut leaves them, so a
-  // restart neither takes them off program nor turns the next cut round. The record keeps no run
-  // direction: one caught in its first frames on (its on-air byte still 0) comes back as one on its
-  // way off does.
-  const auto onAirOrMoving = [](const auto& r) { return r.onAir == 1 || r.inTransition == 1; };
+  // Keys and downstream keys come back at rest where their records say (a resume; a cold start has
+  // none), on air as a cut leaves them, so a restart neither takes them off program nor turns the
+  // next cut round. One at rest comes back as its on-air byte says; one in transition (or paused in
+  // one) at the end its run was heading to, whatever its on-air byte held: its reverse byte is the
+  // sense the run started in, 0 for a run towards on air, 1 for one towards off air.
+  const auto backOnAir = [](const auto& r) { return r.inTransition == 1 ? r.reverse == 0 : r.onAir == 1; };
   for (int m = 0; m < N_ME; ++m) {
     for (int k = 0; k < N_KEYS; ++k) {
-      if (onAirOrMoving(recordOf<MxifKey>(m, k))) transitions_[AutoTransition::keySlot(m, k)].setPosition(1.0f);
+      if (backOnAir(recordOf<MxifKey>(m, k))) transitions_[AutoTransition::keySlot(m, k)].setPosition(1.0f);
     }
   }
   for (int c = 0; c < N_DSK; ++c) {
-    if (onAirOrMoving(recordOf<MxifDsk>(0, c))) transitions_[AutoTransition::dskSlot(c)].setPosition(1.0f);
+    if (backOnAir(recordOf<MxifDsk>(0, c))) transitions_[AutoTransition::dskSlot(c)].setPosition(1.0f);
   }
   lastFaderEventFlag_ = 0;
 }

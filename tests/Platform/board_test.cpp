@@ -175,9 +175,9 @@ TEST(BoardDirectory, TraceFileHoldsALinePerRegisterWrite) {
 
 // The flash file of a board directory. A missing one is written whole with the factory contents
 // (what an interrupted write left is replaced); one of the right size is taken as it is (zeroes: a
-// programmed but empty flash); one of another size is kept aside under a name that gives its size,
-// never over an earlier one, with a note for the start-up to log. Files as "name size first-byte"
-// (0x34: the first byte of the sector table).
+// programmed but empty flash); one of another size is kept aside under a name that gives its size
+// (a directory under one that says so), never over an earlier one, with a note for the start-up to
+// log. Files as "name size first-byte" (0x34: the first byte of the sector table), directories by name.
 TEST(BoardDirectory, FlashFileIsWrittenWholeAndOneOfAnotherSizeKeptAside) {
   const std::string kept = "NAND flash: nand.img had 4096 bytes, not 536870912: kept as nand.img.4096-bytes";
   const std::string anew = ", factory contents written anew", programmed = "nand.img 536870912 34";
@@ -194,11 +194,14 @@ TEST(BoardDirectory, FlashFileIsWrittenWholeAndOneOfAnotherSizeKeptAside) {
        kept + ".2" + anew},
       {{{"nand.img", NAND_BYTES + 4096}},
        {programmed, "nand.img." + longer + "-bytes " + longer + " ee"},
-       "NAND flash: nand.img had " + longer + " bytes, not 536870912: kept as nand.img." + longer + "-bytes" + anew}};
+       "NAND flash: nand.img had " + longer + " bytes, not 536870912: kept as nand.img." + longer + "-bytes" + anew},
+      {{{"nand.img/", 0}}, {programmed, "nand.img.directory"},
+       "NAND flash: nand.img is a directory, not a flash file: kept as nand.img.directory" + anew}};
   for (const Row& row : rows) {
     Dir d("board-test");
     const fs::path& dir = d.dir;
     for (const auto& [name, size] : row.files) {
+      if (name.ends_with('/') && fs::create_directory(dir / name)) continue;
       std::ofstream(dir / name) << std::string(size == NAND_BYTES ? 0 : std::min<u32>(size, 4096), '\xEE');
       fs::resize_file(dir / name, size);
     }
@@ -208,10 +211,12 @@ TEST(BoardDirectory, FlashFileIsWrittenWholeAndOneOfAnotherSizeKeptAside) {
     std::vector<std::string> files;
     for (const auto& e : fs::directory_iterator(dir)) {
       if (!e.path().filename().string().starts_with("nand.img")) continue;
+      files.push_back(e.path().filename().string());
+      if (e.is_directory()) continue;
       char line[96];
       std::snprintf(line, sizeof line, "%s %ju %x", e.path().filename().c_str(), static_cast<uintmax_t>(e.file_size()),
                     static_cast<unsigned char>(std::ifstream(e.path()).get()));
-      files.push_back(line);
+      files.back() = line;
     }
     std::sort(files.begin(), files.end());
     EXPECT_EQ(std::tuple(files, std::string(boardNotice(0) ? boardNotice(0) : "")), std::tuple(row.after, row.note));

@@ -20,11 +20,13 @@ class MonitorTest : public testing_support::BringUpTest {
   }
 };
 
-TEST_F(MonitorTest, ACompareErrorFailsTheAttemptAndFailuresThatLastRestartTheBoard) {
+TEST_F(MonitorTest, AFailedPortFailsTheAttemptAndFailuresThatLastRestartTheBoard) {
   struct Case { void (*fault)(); const char* line; int count; bool restart; } cases[] = {
       {[] { ddr3CompareErrors(0, 0, 3, 1); }, "[ERR] DDR3(82000000:0) error : 3 count : abcc1234 must be abcd1234", 1, false},
       {[] { ddr3CompareErrors(0, 1, 1, 100); }, "[ERR] DDR3(82000000:1) error : 1 count", 5, true},
-      {[] { ddr3StuckTestEngine(0, true); }, "[ERR] DDR3(82000000:0) test write timeout", 1, true}};
+      {[] { ddr3StuckTestEngine(0, true); }, "[ERR] DDR3(82000000:0) test write timeout", 1, true},
+      // Port 0 fails the first pass: port 1 still calibrates in it, and again in the second.
+      {[] { ddr3FailCalibration(0, 0, 5); }, "[INFO] DDR3(82000000:1) calibration", 2, false}};
   for (const auto& c : cases) {
     SetUp();
     c.fault();

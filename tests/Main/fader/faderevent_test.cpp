@@ -341,18 +341,29 @@ TEST_F(FaderEventTest, LayersOnAirComeBackOnAirAfterAWarmRestart) {
   frames();
   EXPECT_EQ(layers(), none);
 
-  // Key 4 of ME 1 and downstream key 4 caught in the first frame of an auto transition, on (their
-  // on-air bytes still 0) and then off (still 1), come back on air at rest either way.
+  // Key 4 of ME 1 and downstream key 4 caught in an auto transition, in its first frame on (on-air
+  // bytes still 0) or its last, in its first frame off or its last, come back at rest at the end
+  // the run was heading to, as their reverse bytes say. The byte keeps the sense a run started in:
+  // one turned back halfway comes back at the end it was started towards.
   key(1, 3).transIn.on = key(1, 3).transOut.on = dsk(3).transIn.on = dsk(3).transOut.on = 1;
-  key(1, 3).transIn.value = key(1, 3).transOut.value = dsk(3).transIn.value = dsk(3).transOut.value = 20;
-  for (u8 onAir : {0, 1}) {
-    SCOPED_TRACE(onAir);
-    send({CategoryFaderEvent::BTN_KEY_AUTO + 3}, 1), send({CategoryFaderEvent::BTN_DSK_AUTO + 3}), runFrame(0);
+  key(1, 3).transIn.value = key(1, 3).transOut.value = dsk(3).transIn.value = dsk(3).transOut.value = 4;
+  using F = CategoryFaderEvent;
+  const auto both = [&](int k, int d) { send({k + 3}, 1), send({d + 3}), runFrame(0); };  // buttons of the two
+  struct Run { bool on; int frames; bool turned; u8 imageOnAir; } runs[] = {
+      {true, 1, false, 0}, {true, 7, false, 1}, {false, 1, false, 1}, {false, 7, false, 1}, {false, 4, true, 1}};
+  for (const Run& run : runs) {
+    SCOPED_TRACE(&run - runs);
+    if ((key(1, 3).onAir == 1) == run.on) both(F::BTN_KEY_CUT, F::BTN_DSK_CUT), frames();
+    both(F::BTN_KEY_AUTO, F::BTN_DSK_AUTO);
+    for (int f = 1; f < run.frames; ++f) runFrame(0);
+    if (run.turned) both(F::BTN_KEY_AUTO, F::BTN_DSK_AUTO);
     ASSERT_EQ(std::tuple(key(1, 3).onAir, key(1, 3).inTransition, dsk(3).onAir, dsk(3).inTransition),
-              std::tuple(onAir, u8{1}, onAir, u8{1}));
+              std::tuple(run.imageOnAir, u8{1}, run.imageOnAir, u8{1}));
     restart();
     frames();
-    EXPECT_EQ(std::tuple(layers()[7], layers()[19], levels()[1], levels()[3]), std::tuple(on, on, up[1], up[3]));
+    const Layer end = run.on ? on : Layer{0, 0, 0};
+    EXPECT_EQ(std::tuple(layers()[7], layers()[19], levels()[1], levels()[3]),
+              std::tuple(end, end, run.on ? up[1] : 0, run.on ? up[3] : 0));
   }
 }
 
