@@ -377,15 +377,24 @@ void CategoryFaderEvent::update() {
   layerStatus(layers);
 
   for (int k = 0; k < N_SLOTS; ++k) {
+    AutoTransition& t = transitions_[k];
+    const int state = t.state;
     if (AutoTransition::isDualSlot(k)) {
-      transitions_[k].advanceDual(frame);
+      t.advanceDual(frame);
     } else {
-      transitions_[k].advanceSingle(frame);
+      t.advanceSingle(frame);
     }
+    runEnded_ = runEnded_ || (state != t.state && t.state == AutoTransition::IDLE);
   }
   for (auto& f : faders_) f.advance();
 
   lastFaderEventFlag_ = op.faderEventFlag;
+}
+
+void CategoryFaderEvent::storeBackup() {
+  if (!runEnded_) return;
+  runEnded_ = false;
+  layerStatus(Layers(), false);
 }
 
 // Each panel's lever m offers itself to ME m's selected background and keys, its linked clips and
@@ -649,13 +658,13 @@ void CategoryFaderEvent::faderSelectButtons() {
   for (int k = 0; k < N_PANEL_LEVERS; ++k) select(me2Pressed_[k], 8 + k);
 }
 
-// What the background, key and downstream-key records report of their transitions, each byte
-// written only when it changes.
-void CategoryFaderEvent::layerStatus(const Layers& layers) {
+// What the background (unless left out), key and downstream-key records report of their
+// transitions, each byte written only when it changes.
+void CategoryFaderEvent::layerStatus(const Layers& layers, bool backgrounds) {
   auto runsOrPaused = [](const AutoTransition& t) { return runs(t) || paused(t); };
   for (int m = 0; m < N_ME; ++m) {
     const AutoTransition& bkgd = transitions_[AutoTransition::bkgdSlot(m)];
-    if (CategoryBkgd* cat = layers.bkgd[m]) {
+    if (CategoryBkgd* cat = backgrounds ? layers.bkgd[m] : nullptr) {
       const MxifBkgd& r = cat->record(0);
       bool anyMoving = r.nextBkgd == 1 && runsOrPaused(bkgd);
       bool anyStopping = r.nextBkgd == 1 && stopping(bkgd);

@@ -93,6 +93,11 @@ class CategoryFaderEvent : public CategoryWithoutStatus<internal::MxifFaderEvent
   void resume(const void* saved, int flag = 0) override;
   // The frame work: levers, levers to transitions, buttons, layer status, advance.
   void update() override;
+  // Before the frame's backup copy: where a run ended in the frame's advance, the key and
+  // downstream-key status as it now stands (reported with the next frame's status, when the frame
+  // work would write it), so the image never shows a layer in transition whose reverse byte has
+  // already turned over at its run's end.
+  void storeBackup() override;
   // A lever's raw value (13-byte body); a panel above 2 or a lever above 3 addresses no lever.
   void receiveCommand(int type, RequestReceiver& rx) override;
 
@@ -177,7 +182,7 @@ class CategoryFaderEvent : public CategoryWithoutStatus<internal::MxifFaderEvent
   void keyButtons(int me, const MxifOperate& op, const Layers& layers);
   void dskButtons(const MxifOperate& op, const Layers& layers);
   void faderSelectButtons();
-  void layerStatus(const Layers& layers);
+  void layerStatus(const Layers& layers, bool backgrounds = true);
   // Key faders: levers to their keys, their buttons, their lamps.
   void keyFaderUpdate(const FrameStep& frame, const MxifOperate& op);
   void keyFaderButtons(const MxifOperate& op);
@@ -228,6 +233,7 @@ class CategoryFaderEvent : public CategoryWithoutStatus<internal::MxifFaderEvent
   s8 dskSign_[N_DSK] = {};
 
   u8 lastFaderEventFlag_ = 0;
+  bool runEnded_ = false;  // a transition's run ended in this frame's advance
 };
 
 }  // namespace category

@@ -349,8 +349,9 @@ TEST_F(FaderEventTest, LayersOnAirComeBackOnAirAfterAWarmRestart) {
   key(1, 3).transIn.value = key(1, 3).transOut.value = dsk(3).transIn.value = dsk(3).transOut.value = 4;
   using F = CategoryFaderEvent;
   const auto both = [&](int k, int d) { send({k + 3}, 1), send({d + 3}), runFrame(0); };  // buttons of the two
-  struct Run { bool on; int frames; bool turned; u8 imageOnAir; } runs[] = {
-      {true, 1, false, 0}, {true, 7, false, 1}, {false, 1, false, 1}, {false, 7, false, 1}, {false, 4, true, 1}};
+  struct Run { bool on; int frames; bool turned; u8 imageOnAir, imageMoving; } runs[] = {
+      {true, 1, false, 0, 1},  {true, 7, false, 1, 1},  {true, 8, false, 1, 0}, {false, 1, false, 1, 1},
+      {false, 7, false, 1, 1}, {false, 8, false, 0, 0}, {false, 4, true, 1, 1}};
   for (const Run& run : runs) {
     SCOPED_TRACE(&run - runs);
     if ((key(1, 3).onAir == 1) == run.on) both(F::BTN_KEY_CUT, F::BTN_DSK_CUT), frames();
@@ -358,7 +359,7 @@ TEST_F(FaderEventTest, LayersOnAirComeBackOnAirAfterAWarmRestart) {
     for (int f = 1; f < run.frames; ++f) runFrame(0);
     if (run.turned) both(F::BTN_KEY_AUTO, F::BTN_DSK_AUTO);
     ASSERT_EQ(std::tuple(key(1, 3).onAir, key(1, 3).inTransition, dsk(3).onAir, dsk(3).inTransition),
-              std::tuple(run.imageOnAir, u8{1}, run.imageOnAir, u8{1}));
+              std::tuple(run.imageOnAir, run.imageMoving, run.imageOnAir, run.imageMoving));
     restart();
     frames();
     const Layer end = run.on ? on : Layer{0, 0, 0};
