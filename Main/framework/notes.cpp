@@ -44,7 +44,7 @@ int meHolding(int type, const void* record) {
   return -1;
 }
 
-// Adds the note to the slot (a rule's text once a slot); false when the slot has no room for it.
+// Adds the note to the slot (a rule's text once a slot); one that finds no room is counted as lost.
 void add(rules::NoteSlot& s, const rules::Note& n) {
   if (s.count == rules::NOTES_PER_SLOT) {
     ++s.lost;
