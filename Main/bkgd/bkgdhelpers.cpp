@@ -47,12 +47,11 @@ constexpr rules::Rule PAT_FREE_SYMMETRIC = {
                           "edges[3] top, edges[2] bottom, edges[1] right): a changed edge sets its opposite to minus it, "
                           "and left and bottom stay at most 0, top and right at least 0"};
 
-// The free pattern `part` (&MxifBkgd::patFree1 or patFree2) of the request against the live one.
+// The free pattern `part` (&MxifBkgd::patFree1 or patFree2) that the request carries, against the live one.
 void assignPatFree(const MxifBkgd& request, const MxifBkgd& liveRecord, MxifBkgd::PatFree MxifBkgd::*part,
                    MxifBkgd::PatFree& staged) {
   const MxifBkgd::PatFree& incoming = request.*part;
   const MxifBkgd::PatFree& live = liveRecord.*part;
-  if (incoming.mask == 0) return;
   MxifBkgd::PatFree sub = live;
   sub.mask = 0;
   MxifBkgd::PatFree::merge(sub, incoming);
@@ -192,9 +191,10 @@ constexpr rules::Rule SELECTORS_LINKED = {
 // each sent or held.
 template <class R>
 void linkGroup(const R& request, const R& live, MxifBkgd::Selectors R::*group, R& validated) {
+  const u32 taken = (validated.*group).mask;
+  if ((taken & 7u) == 0) return;  // nothing of the group taken: nothing to copy
   const MxifBkgd::Selectors& in = request.*group;
   const MxifBkgd::Selectors& held = live.*group;
-  const u32 taken = (validated.*group).mask;
   const Copied copied = linkSelectors(in, held, validated.*group);
   if (copied == Copied::NONE) return;
   const bool toB = copied == Copied::A_TO_B;
@@ -222,8 +222,8 @@ int stepToward(int newRank, int oldRank, int current, int x, int y) {
 }
 
 void assignSizePositionPair(MxifBkgd& staged, const MxifBkgd& live, const MxifBkgd& incoming) {
-  assignPatFree(incoming, live, &MxifBkgd::patFree1, staged.patFree1);
-  assignPatFree(incoming, live, &MxifBkgd::patFree2, staged.patFree2);
+  if (incoming.patFree1.mask != 0) assignPatFree(incoming, live, &MxifBkgd::patFree1, staged.patFree1);
+  if (incoming.patFree2.mask != 0) assignPatFree(incoming, live, &MxifBkgd::patFree2, staged.patFree2);
 }
 
 }  // namespace libmx

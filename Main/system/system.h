@@ -138,7 +138,7 @@ class CategorySystem : public CategoryCommon<MxifSystem> {
   // sent it (bit `sent` of the video presence word) or as held.
   template <class F>
   void noteVideoInput(const F& field, u32 sent) {
-    (sentVideo_ & sent) != 0 ? rules::sent(record(0), field) : rules::input(record(0), field);
+    (sentVideo_ & sent) != 0 ? rules::sent(record(0), field) : rules::input(record(0), field, 0, 0);
   }
 
   u8 changeFlag_ = 1;
