@@ -3,6 +3,10 @@
 
 namespace libmx {
 
+const rules::Rule ESCAPED_TEXT = {
+    rules::Effect::REFUSES, "a text takes printable ASCII only, with a double quote or a backslash only escaped by a "
+                            "backslash (the escapes are \\\" \\\\ \\' and no other)"};
+
 bool isValidEscapedText(int count, const u8* chars, int capacity) {
   if (count < 0 || count > capacity) return false;
   bool escaped = false;

@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "Lib/Include/codec.h"
+#include "Lib/Include/rules.h"
 #include "Lib/Include/types.h"
 
 // A text of at most CAPACITY characters. `count` is the number of characters: as received until the
@@ -93,6 +94,18 @@ bool isValidEscapedText(const TextField<C>& t) {
 template <int C>
 bool isReceivedTextValid(const TextField<C>& t) {
   return isValidEscapedText(t) && (t.count == C || t.chars[t.count] == 0);
+}
+
+namespace libmx {
+// The characters a text takes beyond its count's range (0..capacity).
+extern const rules::Rule ESCAPED_TEXT;
+}  // namespace libmx
+
+// After a request's text t (within record `request`) was refused: notes the text rule on it when its
+// count lay within the capacity and its characters were what was refused.
+template <class R, int C>
+void noteRefusedText(const R& request, const TextField<C>& t) {
+  if (0 <= t.count && t.count <= C && !isValidEscapedText(t)) rules::note(libmx::ESCAPED_TEXT, request, t);
 }
 
 // Copy rule of a merge: target takes source's characters up to its zero byte or the capacity.

@@ -205,27 +205,33 @@ void CategoryBkgd::validate(const MxifBkgd& in, const MxifBkgd& live, MxifBkgd& 
                             "are) keeps its value and the other gives way"};
   static constexpr rules::Rule NR_TOGGLES = {rules::Effect::SAME, "nrMode 2 toggles the mode held, 0 and 1"};
   if ((s.trans.mask & (LIMIT_START | LIMIT_END)) != 0 && in.trans.limitStart + in.trans.limitEnd > LIMIT_SUM) {
-    rules::note(LIMITS_GIVE_WAY, in, in.trans.limitStart);
-    rules::note(LIMITS_GIVE_WAY, in, in.trans.limitEnd);
     if ((s.trans.mask & LIMIT_START) != 0) {
       s.trans.limitEnd = static_cast<s16>(LIMIT_SUM - in.trans.limitStart);
       s.trans.mask |= LIMIT_END;
+      rules::note(LIMITS_GIVE_WAY, in, in.trans.limitEnd);
+      rules::sent(in, in.trans.limitStart);
     } else {
       s.trans.limitStart = static_cast<s16>(LIMIT_SUM - in.trans.limitEnd);
       s.trans.mask |= LIMIT_START;
+      rules::note(LIMITS_GIVE_WAY, in, in.trans.limitStart);
+      rules::sent(in, in.trans.limitEnd);
     }
   }
   if ((s.mask & bit(MxifBkgd::BIT_NR_MODE)) != 0 && s.nrMode == 2) {
     s.nrMode = toggled(live.nrMode);
     rules::note(NR_TOGGLES, in, in.nrMode);
+    rules::input(live, live.nrMode);
   }
   if ((in.mask & bit(MxifBkgd::BIT_EDGES)) != 0) {
-    const u8 symmetry = (s.mask & bit(MxifBkgd::BIT_EDGE_SYMMETRY)) != 0 ? s.edgeSymmetry : live.edgeSymmetry;
+    const bool symmetrySent = (s.mask & bit(MxifBkgd::BIT_EDGE_SYMMETRY)) != 0;
+    const u8 symmetry = symmetrySent ? s.edgeSymmetry : live.edgeSymmetry;
     s16 edges[4];
     std::copy(in.edges, in.edges + 4, edges);
-    const int clamped = libmx::clampEdges(symmetry, live.edges, edges);
-    if (clamped == libmx::EDGES_MOVED) rules::note(symmetry == 1 ? libmx::EDGES_SYMMETRIC : libmx::EDGES_IN_ORDER, in, in.edges);
-    if (clamped != 0) s.setEdges(edges);
+    if (libmx::clampEdges(symmetry, live.edges, edges) != 0) {
+      libmx::noteEdgeMoves(symmetry == 1 ? libmx::EDGES_SYMMETRIC : libmx::EDGES_IN_ORDER, in, in.edges, symmetry, edges,
+                           [&] { symmetrySent ? rules::sent(in, in.edgeSymmetry) : rules::input(live, live.edgeSymmetry); });
+      s.setEdges(edges);
+    }
   }
   MxifBkgd::mergeFlagLevelsAngle(s.modify, in.modify);
   MxifBkgd::mergeSelectors(s.link, in.link);
@@ -328,8 +334,14 @@ float CategoryBkgd::bkgdPosition(int which) { return CategoryFaderEvent::instanc
 int CategoryBkgd::programFlip() { return autoTransition().flip; }
 
 void CategoryBkgd::onProgramBusChange() {
+  static constexpr rules::Rule DIRECTION_ALTERNATES = {
+      rules::Effect::MOVES, "with nrMode 1 the direction alternates: each change of the bus on program toggles "
+                            "direction"};
   MxifBkgd& r = record(0);
-  if (r.nrMode == 1) r.setDirection(toggled(r.direction));
+  if (r.nrMode != 1) return;
+  rules::note(DIRECTION_ALTERNATES, r, r.direction);
+  rules::input(r, r.nrMode, me, 0);
+  r.setDirection(toggled(r.direction));
 }
 
 void CategoryBkgd::serveNrModeRestore() {

@@ -33,6 +33,7 @@ bool outOfRange(s16 e) { return e < EDGE_MIN || e > EDGE_MAX; }
 // Edge 0..3 of the edge rule lies at free-pattern edge element 0, 3, 2, 1.
 constexpr int PAT_FREE_EDGE[4] = {0, 3, 2, 1};
 constexpr int PAT_FREE_EDGE_BIT = 6;
+constexpr int PAT_FREE_SYMMETRY_BIT = 10;
 
 // The free-pattern geometry is taken whole or not at all; its edges lie at elements 0, 3, 2, 1.
 constexpr rules::Rule PAT_FREE_WHOLE = {
@@ -46,22 +47,41 @@ constexpr rules::Rule PAT_FREE_SYMMETRIC = {
                           "edges[3] top, edges[2] bottom, edges[1] right): a changed edge sets its opposite to minus it, "
                           "and left and bottom stay at most 0, top and right at least 0"};
 
-void assignPatFree(const MxifBkgd& request, MxifBkgd::PatFree& staged, const MxifBkgd::PatFree& live,
-                   const MxifBkgd::PatFree& incoming) {
-  if (incoming.mask == 0) return;
+// The free pattern `part` (&MxifBkgd::patFree1 or patFree2) that the request carries, against the live one.
+void assignPatFree(const MxifBkgd& request, const MxifBkgd& liveRecord, MxifBkgd::PatFree MxifBkgd::*part,
+                   MxifBkgd::PatFree& staged) {
+  const MxifBkgd::PatFree& incoming = request.*part;
+  const MxifBkgd::PatFree& live = liveRecord.*part;
   MxifBkgd::PatFree sub = live;
   sub.mask = 0;
   MxifBkgd::PatFree::merge(sub, incoming);
   s16 oldEdges[4];
+  s16 sent[4];
   s16 edges[4];
+  const s16* field[4];
   for (int i = 0; i < 4; ++i) {
     oldEdges[i] = live.edges[PAT_FREE_EDGE[i]];
-    edges[i] = sub.edges[PAT_FREE_EDGE[i]];
+    sent[i] = edges[i] = sub.edges[PAT_FREE_EDGE[i]];
+    field[i] = &incoming.edges[PAT_FREE_EDGE[i]];
   }
   const int symmetric = sub.edgeSymmetry != 0 ? 1 : 0;
-  const int clamped = clampEdges(symmetric, oldEdges, edges);
-  if (clamped == 0) return rules::note(PAT_FREE_WHOLE, request, incoming);
-  if (clamped == EDGES_MOVED) rules::note(symmetric ? PAT_FREE_SYMMETRIC : PAT_FREE_IN_ORDER, request, incoming.edges);
+  if (clampEdges(symmetric, oldEdges, edges) == 0) {
+    rules::note(PAT_FREE_WHOLE, request, incoming);
+    // The edges out of range decided; one not sent is the live sub-record's.
+    for (int i = 0; i < 4; ++i) {
+      if (!outOfRange(sent[i])) continue;
+      if ((incoming.mask >> (PAT_FREE_EDGE_BIT + PAT_FREE_EDGE[i]) & 1u) != 0) {
+        rules::sent(request, *field[i]);
+      } else {
+        rules::input(liveRecord, live.edges[PAT_FREE_EDGE[i]]);
+      }
+    }
+    return;
+  }
+  noteEdgeMoves(symmetric ? PAT_FREE_SYMMETRIC : PAT_FREE_IN_ORDER, request, field, symmetric, sent, edges, [&] {
+    if ((incoming.mask & 1u << PAT_FREE_SYMMETRY_BIT) != 0) return rules::sent(request, incoming.edgeSymmetry);
+    rules::input(liveRecord, live.edgeSymmetry);
+  });
   for (int i = 0; i < 4; ++i) {
     sub.edges[PAT_FREE_EDGE[i]] = edges[i];
     sub.mask |= 1u << (PAT_FREE_EDGE_BIT + PAT_FREE_EDGE[i]);
@@ -82,9 +102,6 @@ int clampEdges(int mode, const s16 oldEdges[4], s16 edges[4]) {
   for (int i = 0; i < 4; ++i) {
     if (outOfRange(edges[i])) return 0;
   }
-  s16 sent[4];
-  std::copy(edges, edges + 4, sent);
-  const auto result = [&] { return std::equal(edges, edges + 4, sent) ? EDGES_KEPT : EDGES_MOVED; };
   if (mode == 1) {
     static constexpr int PARTNER[4] = {3, 2, 1, 0};
     for (int i = 0; i < 4; ++i) {
@@ -94,7 +111,7 @@ int clampEdges(int mode, const s16 oldEdges[4], s16 edges[4]) {
     if (edges[2] > 0) edges[2] = 0;
     if (edges[3] < 0) edges[3] = 0;
     if (edges[1] < 0) edges[1] = 0;
-    return result();
+    return 1;
   }
   if (edges[0] != oldEdges[0] && edges[0] > edges[3]) edges[3] = edges[0];
   if (edges[1] != oldEdges[1] && edges[1] < edges[2]) {
@@ -103,7 +120,14 @@ int clampEdges(int mode, const s16 oldEdges[4], s16 edges[4]) {
     edges[1] = edges[2];
   }
   if (edges[3] != oldEdges[3] && edges[3] < edges[0]) edges[0] = edges[3];
-  return result();
+  return 1;
+}
+
+int edgePusher(int mode, int i, const s16 sent[4], const s16 edges[4]) {
+  // In the symmetric mode an edge that its partner did not set ends at its own value within the
+  // sign limit: edges 0 and 2 at most 0, edges 1 and 3 at least 0.
+  const int own = i == 0 || i == 2 ? std::min<int>(sent[i], 0) : std::max<int>(sent[i], 0);
+  return mode == 1 && edges[i] == own ? -1 : 3 - i;
 }
 
 int isPatternValid(const u8 pattern[2], int code) {
@@ -123,49 +147,71 @@ int isPatternValid(const u8 pattern[2], int code) {
 
 namespace {
 
-// The selector link of linkPair and linkPairKey on one selector group; true when it copied one
-// selector to the other.
-bool linkSelectors(const MxifBkgd::Selectors& incoming, const MxifBkgd::Selectors& live, MxifBkgd::Selectors& s) {
+enum class Copied { NONE, A_TO_B, B_TO_A };
+
+// The selector link of linkPair and linkPairKey on one selector group: which selector it copied to
+// the other.
+Copied linkSelectors(const MxifBkgd::Selectors& incoming, const MxifBkgd::Selectors& live, MxifBkgd::Selectors& s) {
   constexpr u32 A = 1u << 0;
   constexpr u32 B = 1u << 1;
   constexpr u32 LINK = 1u << 2;
   bool hasA = (s.mask & A) != 0;
   bool hasB = (s.mask & B) != 0;
   if (s.mask & LINK) {
-    if (s.selectLink != 1) return false;
+    if (s.selectLink != 1) return Copied::NONE;
     if (hasA || !hasB) {
       s.selectB = hasA ? s.selectA : live.selectA;
       s.mask |= B;
-    } else {
-      s.selectA = s.selectB;
-      s.mask |= A;
+      return Copied::A_TO_B;
     }
-    return true;
+    s.selectA = s.selectB;
+    s.mask |= A;
+    return Copied::B_TO_A;
   }
   // A link the request carried but that failed its check is not taken, and copies nothing.
-  if ((incoming.mask & LINK) != 0 || live.selectLink != 1) return false;
+  if ((incoming.mask & LINK) != 0 || live.selectLink != 1) return Copied::NONE;
   if (hasA) {
     s.selectB = s.selectA;
     s.mask |= B;
-  } else if (hasB) {
+    return Copied::A_TO_B;
+  }
+  if (hasB) {
     s.selectA = s.selectB;
     s.mask |= A;
+    return Copied::B_TO_A;
   }
-  return hasA || hasB;
+  return Copied::NONE;
 }
 
 constexpr rules::Rule SELECTORS_LINKED = {
     rules::Effect::MOVES, "while selectLink is 1 (sent, else as held) selectA and selectB are kept equal: the one sent "
                           "is copied to the other (selectA when both are)"};
 
+// The link on the selector group `group` of a request, noted with the link and the selector copied,
+// each sent or held.
+template <class R>
+void linkGroup(const R& request, const R& live, MxifBkgd::Selectors R::*group, R& validated) {
+  const u32 taken = (validated.*group).mask;
+  if ((taken & 7u) == 0) return;  // nothing of the group taken: nothing to copy
+  const MxifBkgd::Selectors& in = request.*group;
+  const MxifBkgd::Selectors& held = live.*group;
+  const Copied copied = linkSelectors(in, held, validated.*group);
+  if (copied == Copied::NONE) return;
+  const bool toB = copied == Copied::A_TO_B;
+  rules::note(SELECTORS_LINKED, request, toB ? in.selectB : in.selectA);
+  (taken & 1u << 2) != 0 ? rules::sent(request, in.selectLink) : rules::input(live, held.selectLink);
+  (taken & 1u << (toB ? 0 : 1)) != 0 ? rules::sent(request, toB ? in.selectA : in.selectB)
+                                     : rules::input(live, held.selectA);
+}
+
 }  // namespace
 
 void linkPair(const MxifBkgd& incoming, const MxifBkgd& live, MxifBkgd& staged) {
-  if (linkSelectors(incoming.link, live.link, staged.link)) rules::note(SELECTORS_LINKED, incoming, incoming.link);
+  linkGroup(incoming, live, &MxifBkgd::link, staged);
 }
 
 void linkPairKey(const MxifKey& incoming, const MxifKey& live, MxifKey& validated) {
-  if (linkSelectors(incoming.shift, live.shift, validated.shift)) rules::note(SELECTORS_LINKED, incoming, incoming.shift);
+  linkGroup(incoming, live, &MxifKey::shift, validated);
 }
 
 int stepToward(int newRank, int oldRank, int current, int x, int y) {
@@ -176,8 +222,8 @@ int stepToward(int newRank, int oldRank, int current, int x, int y) {
 }
 
 void assignSizePositionPair(MxifBkgd& staged, const MxifBkgd& live, const MxifBkgd& incoming) {
-  assignPatFree(incoming, staged.patFree1, live.patFree1, incoming.patFree1);
-  assignPatFree(incoming, staged.patFree2, live.patFree2, incoming.patFree2);
+  if (incoming.patFree1.mask != 0) assignPatFree(incoming, live, &MxifBkgd::patFree1, staged.patFree1);
+  if (incoming.patFree2.mask != 0) assignPatFree(incoming, live, &MxifBkgd::patFree2, staged.patFree2);
 }
 
 }  // namespace libmx

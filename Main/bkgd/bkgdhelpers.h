@@ -12,18 +12,43 @@ constexpr s16 EDGE_MIN = -5000;
 constexpr s16 EDGE_MAX = 5000;
 
 // Takes new box edges against the current ones. Returns 0, edges unchanged, when any new edge lies
-// outside -5000..5000; else adjusts them and returns EDGES_KEPT, or EDGES_MOVED when the rule moved
-// any of them. Mode 1 (symmetric): in the order edge 0..3, an
+// outside -5000..5000; else adjusts them and returns 1. Mode 1 (symmetric): in the order edge 0..3, an
 // edge that differs from its old value sets its partner (0 with 3, 1 with 2) to its negation; then
 // edges 0 and 2 above 0 and edges 3 and 1 below 0 become 0. Other modes: a changed edge 0 above
 // edge 3 pulls edge 3 to it; a changed edge 1 below edge 2 pulls edge 2 to it, else a changed
 // edge 2 above edge 1 pulls edge 1 to it; a changed edge 3 below edge 0 pulls edge 0 to it.
-constexpr int EDGES_KEPT = 1, EDGES_MOVED = 2;
 int clampEdges(int mode, const s16 oldEdges[4], s16 edges[4]);
 
 // The edge rule in its two modes, as the edge fields in order left, top, bottom, right see it.
 extern const rules::Rule EDGES_IN_ORDER;
 extern const rules::Rule EDGES_SYMMETRIC;
+
+// The edge whose value moved edge i from sent[i] to edges[i] by clampEdges in that mode: its partner,
+// which pushed it in order or set it in the symmetric mode; -1 when the symmetric mode's sign limit
+// alone moved it.
+int edgePusher(int mode, int i, const s16 sent[4], const s16 edges[4]);
+
+// The edge rule's notes after clampEdges took the edges sent (sent[i], at the request's field[i]) to
+// `edges`: the rule on each edge it moved, then the edge that moved it (one that differs from the
+// edge held, as only a changed edge moves another, so the request sent it), then what noteMode notes:
+// the mode's value, where the mode is not fixed.
+template <class R, class NoteMode>
+void noteEdgeMoves(const rules::Rule& rule, const R& request, const s16* const field[4], int mode,
+                   const s16 sent[4], const s16 edges[4], NoteMode noteMode) {
+  for (int i = 0; i < 4; ++i) {
+    if (edges[i] == sent[i]) continue;
+    rules::note(rule, request, *field[i]);
+    if (const int p = edgePusher(mode, i, sent, edges); p >= 0) rules::sent(request, *field[p]);
+    noteMode();
+  }
+}
+// The same for edges that lie in order in one array of the request.
+template <class R, class NoteMode>
+void noteEdgeMoves(const rules::Rule& rule, const R& request, const s16 (&field)[4], int mode, const s16 edges[4],
+                   NoteMode noteMode) {
+  const s16* const at[4] = {&field[0], &field[1], &field[2], &field[3]};
+  noteEdgeMoves(rule, request, at, mode, field, edges, noteMode);
+}
 
 // Whether wipe pattern {number, group} may be used by the driver target code: the background
 // (MX_BKGD) and the keys (MX_KEY1..MX_KEY4, one table for the four) each have an allowed-number

@@ -1,7 +1,9 @@
 #include "Main/bkgd/bkgdwipe.h"
 
 #include <cstring>
+#include <type_traits>
 
+#include "Lib/Include/rules.h"
 #include "Main/bkgd/bkgd.h"
 
 namespace category {
@@ -11,32 +13,34 @@ using B = MxifBkgd;
 
 constexpr u32 bit(int n) { return 1u << n; }
 
-// A visitor of a sub-record's field list that compares each field (presence words included) with
-// the same field of another sub-record; inlined, as it runs for every background every frame.
-struct SameFields {
+// A visitor of a sub-record's field list that hands each field, with the same field of another
+// sub-record, to fn (presence words too when withMasks); inlined, as it runs for every background
+// every frame.
+template <class Fn>
+struct PairVisit {
+  Fn& fn;
   const u8* base;
   const u8* other;
-  bool same = true;
+  bool withMasks;
   template <class X>
-  void compare(const X& x) {
-    const u8* p = reinterpret_cast<const u8*>(&x);
-    same = same && std::memcmp(p, other + (p - base), sizeof x) == 0;
+  void at(const X& x) {
+    fn(x, *reinterpret_cast<const X*>(other + (reinterpret_cast<const u8*>(&x) - base)));
   }
   template <class M>
   void mask(const char*, const M& m) {
-    compare(m);
+    if (withMasks) at(m);
   }
   template <class X>
   void field(const char*, const X& x) {
-    compare(x);
+    at(x);
   }
   template <class X, class M>
   void field(const char*, const X& x, const M&, int) {
-    compare(x);
+    at(x);
   }
   template <class X, class M>
   void each(const char*, const X& x, const M&, int) {
-    compare(x);
+    at(x);
   }
   template <class T>
   void sub(const char*, const T& t) {
@@ -44,12 +48,19 @@ struct SameFields {
   }
 };
 
+// Calls fn(field of a, same field of b) for each field of sub-records a and b.
+template <class S, class Fn>
+void eachFieldPair(const S& a, const S& b, bool withMasks, Fn&& fn) {
+  PairVisit<Fn> visit{fn, reinterpret_cast<const u8*>(&a), reinterpret_cast<const u8*>(&b), withMasks};
+  S::fields(visit, a);
+}
+
 // Whether two sub-records hold the same fields, presence words included.
 template <class S>
 bool sameFields(const S& a, const S& b) {
-  SameFields c{reinterpret_cast<const u8*>(&a), reinterpret_cast<const u8*>(&b)};
-  S::fields(c, a);
-  return c.same;
+  bool same = true;
+  eachFieldPair(a, b, true, [&](const auto& x, const auto& y) { same = same && std::memcmp(&x, &y, sizeof x) == 0; });
+  return same;
 }
 
 // The wipe settings of a background, in the order they are tracked: field(member, presence word,
@@ -99,17 +110,46 @@ void wipeGroups(Field&& field, Sub&& sub) {
   sub(&B::modulationY);
 }
 
+constexpr rules::Rule FOLLOWS_BACKGROUND = {
+    rules::Effect::MOVES, "the selected wipe entry (bkgd[selected]) follows the ME's background (MxifBkgd): every "
+                          "frame it takes each wipe setting of the background that differs"};
+
+// Notes the rule on each element of a wipe entry (within the wipe record) that is about to take the
+// background's differing element, with that element as what decided it.
+struct FollowNotes {
+  const MxifBkgdWipe& wipe;
+  const B& live;
+  int me;
+
+  template <class X>
+  void element(const X& to, const X& from) const {
+    if constexpr (std::is_array_v<X>) {
+      for (size_t i = 0; i < std::extent_v<X>; ++i) element(to[i], from[i]);
+    } else if (std::memcmp(&to, &from, sizeof to) != 0) {
+      rules::note(FOLLOWS_BACKGROUND, wipe, to);
+      rules::input(live, from, me, 0);
+    }
+  }
+  // A sub-record's fields (presence words are no settings), each against the same field of from.
+  template <class S>
+  void sub(const S& to, const S& from) const {
+    eachFieldPair(to, from, false, [&](const auto& x, const auto& y) { element(x, y); });
+  }
+};
+
 // Copies the wipe settings of from into to with their presence bits: all of them, or with
-// onlyChanged those that differ.
-void copyWipe(const B& from, B& to, bool onlyChanged) {
+// onlyChanged those that differ, each noted by notes unless null.
+void copyWipe(const B& from, B& to, bool onlyChanged, const FollowNotes* notes = nullptr) {
   wipeGroups(
       [&](auto B::*m, u32 B::*mask, u32 bits) {
         if (onlyChanged && std::memcmp(&(from.*m), &(to.*m), sizeof(from.*m)) == 0) return;
+        if (notes != nullptr) notes->element(to.*m, from.*m);
         std::memcpy(&(to.*m), &(from.*m), sizeof(from.*m));
         to.*mask |= bits;
       },
       [&](auto B::*m) {
         if (onlyChanged && sameFields(from.*m, to.*m)) return;
+        if (notes != nullptr) notes->sub(to.*m, from.*m);
         to.*m = from.*m;
         codec::setAllPresence(to.*m);
       });
@@ -149,9 +189,20 @@ void CategoryBkgdWipe::initInternal() {
 }
 
 void CategoryBkgdWipe::assign(const MxifBkgdWipe& in, int ch) {
+  static constexpr rules::Rule PATTERN_15_OF_KIND_1 = {
+      rules::Effect::MOVES, "a stored wipe's pattern 15 of patternKind 1 (which the background does not draw) is "
+                            "stored as pattern 0 of kind 0"};
   MxifBkgdWipe copy = in;
-  for (MxifBkgd& e : copy.entries) {
-    if (e.patternNumber == 15 && e.patternKind == 1) e.setPattern(0, 0);
+  for (int n = 0; n < N_ENTRIES; ++n) {
+    MxifBkgd& e = copy.entries[n];
+    if (e.patternNumber != 15 || e.patternKind != 1) continue;
+    if ((e.mask & bit(B::BIT_PATTERN)) != 0) {
+      rules::note(PATTERN_15_OF_KIND_1, in, in.entries[n].patternNumber);
+      rules::sent(in, in.entries[n].patternKind);
+      rules::note(PATTERN_15_OF_KIND_1, in, in.entries[n].patternKind);
+      rules::sent(in, in.entries[n].patternNumber);
+    }
+    e.setPattern(0, 0);
   }
   CategoryCommon::assign(copy, ch);
 }
@@ -180,13 +231,22 @@ void CategoryBkgdWipe::update() {
     w.mask |= bit(MxifBkgdWipe::BIT_STEP_REQUEST);
   }
   const MxifBkgd* live = CategoryRegistry::instance().record<MxifBkgd>(me);
-  if (applied_ < N_ENTRIES && live != nullptr) copyWipe(*live, w.entries[applied_], true);
+  if (applied_ < N_ENTRIES && live != nullptr) {
+    const FollowNotes notes{w, *live, me};
+    copyWipe(*live, w.entries[applied_], true, &notes);
+  }
   if (w.selected != applied_) {
     const bool inRange = w.selected < N_ENTRIES;
     MxifBkgd& entry = w.entries[inRange ? w.selected : 0];
     const MxifOperate* op = CategoryRegistry::instance().record<MxifOperate>();
     // A stored wipe that ran reversed under normal/reverse alternation starts normal again.
     if (inRange && op != nullptr && op->wipeFlag == 1 && entry.nrMode == 1 && entry.direction == 1) {
+      static constexpr rules::Rule RECALLED_NORMAL = {
+          rules::Effect::MOVES, "with MxifOperate wipeFlag=1 a stored wipe recalled with nrMode 1 (normal/reverse) "
+                                "starts normal again: its direction is set to 0"};
+      rules::note(RECALLED_NORMAL, w, entry.direction);
+      rules::input(*op, op->wipeFlag, 0, 0);
+      rules::input(w, entry.nrMode, me, 0);
       entry.setDirection(0);
     }
     MxifBkgd settings;

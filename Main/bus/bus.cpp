@@ -1,6 +1,7 @@
 #include "Main/bus/bus.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 
 #include "Driver/xpt/xpt.h"
@@ -47,6 +48,35 @@ int panelButtonSource(int panel, int button) {
 int linkedSource(int source) {
   CategorySourceLink* link = sourceLink();
   return link == nullptr ? -1 : link->findLinkedSource(source);
+}
+
+// After a rule on an entry holding a panel button's code: the value of the crosspoint assignment
+// that gave the button its source, the button's own or the marker that masks its column.
+void noteButtonSource(int code) {
+  if (code >= 768 || code % 256 >= CategoryBus::N_BUTTONS) return;
+  const int panel = code / 256;
+  const MxifXptAssign* buttons = CategoryRegistry::instance().record<MxifXptAssign>(0, panel);
+  if (buttons == nullptr) return;
+  int button = code % 256;
+  for (int row = 0; button < CategoryXpt::N_COLUMN_BUTTONS && row < CategoryXpt::N_ROWS; ++row) {
+    const int b = button % CategoryXpt::N_COLUMNS + row * CategoryXpt::N_COLUMNS;
+    if (buttons->source[b] == MxifXptAssign::MARKER_CLASS1 || buttons->source[b] == MxifXptAssign::MARKER_CLASS2) {
+      button = b;
+      break;
+    }
+  }
+  rules::input(*buttons, buttons->source[button], 0, panel);
+}
+
+// Calls f(e) for each entry e present in r, in order.
+template <class F>
+void eachPresentEntry(const MxifBus& r, F f) {
+  for (int w = 0; w < 3; ++w) {
+    for (u32 bits = r.entryMask[w]; bits != 0; bits &= bits - 1) {
+      const int e = 32 * w + std::countr_zero(bits);
+      if (e < MxifBus::N_ENTRIES) f(e);
+    }
+  }
 }
 
 // Link flag of AUX pair p (entries 24 + 2p, 25 + 2p).
@@ -174,9 +204,14 @@ bool CategoryBus::isSourceAllowed(int entry, int source) {
 
 bool CategoryBus::reentryAllows(int entry, int source) const {
   if (entry > 11 || !isMeOutput(source)) return true;
+  s8 takes[N_ME];
+  return !closesLoop(meOfOutput(source), takes);
+}
+
+bool CategoryBus::closesLoop(int m, s8 (&takes)[N_ME]) const {
   const auto& uses = usageTable();
-  const int m = meOfOutput(source);
-  if (m == me || uses[m][me]) return false;
+  takes[m] = static_cast<s8>(me);
+  if (m == me || uses[m][me]) return true;
   // Walk over the users of this ME, and their users: reaching m would close a loop. The visited set
   // ends the walk on a cycle that a restored image may hold.
   u8 visited = static_cast<u8>(1u << me);
@@ -187,12 +222,33 @@ bool CategoryBus::reentryAllows(int entry, int source) const {
     const int k = stack[--depth];
     for (int j = 0; j < N_ME; ++j) {
       if (!uses[j][k] || (visited & (1u << j))) continue;
-      if (j == m) return false;
+      takes[j] = static_cast<s8>(k);
+      if (j == m) return true;
       visited = static_cast<u8>(visited | (1u << j));
       stack[depth++] = j;
     }
   }
-  return true;
+  return false;
+}
+
+void CategoryBus::noteWhy(int entry, int code, int source) {
+  noteButtonSource(code);
+  s8 takes[N_ME];
+  if (entry > 11 || !isMeOutput(source) || !isSourceAllowed(entry, source) || !closesLoop(meOfOutput(source), takes)) {
+    return;
+  }
+  // The loop: ME a takes the output of ME takes[a], from m round to this ME.
+  for (int a = meOfOutput(source); a != me; a = takes[a]) {
+    CategoryBus* user = bus(a);
+    if (user == nullptr) return;
+    const MxifBus& r = user->record(0);
+    for (int e = 0; e <= 11; ++e) {
+      const int s = user->busSource(e);
+      if (!isMeOutput(s) || meOfOutput(s) != takes[a]) continue;
+      rules::input(r, r.entries[e], a, 0);
+      noteButtonSource(r.entries[e]);
+    }
+  }
 }
 
 int CategoryBus::busSourceToHardware(int s) {
@@ -245,27 +301,21 @@ void CategoryBus::setPrevCodeEverywhere(int entry, int code) {
 void CategoryBus::assign(const MxifBus& in, int ch) {
   (void)ch;
   MxifBus work{};
-  for (int e = 0; e < N_ENTRIES; ++e) {
-    if (in.hasEntry(e)) work.setEntry(e, in.entries[e]);
-  }
+  eachPresentEntry(in, [&](int e) { work.setEntry(e, in.entries[e]); });
   if ((in.mask & MxifBus::PROGRAM_BUS) && in.programBus < 2) {
     work.programBus = in.programBus;
     work.mask |= MxifBus::PROGRAM_BUS;
   }
   MxifBus& live = record(0);
   // A refused entry is answered with its unchanged value.
-  for (int e = 0; e < N_ENTRIES; ++e) {
-    if (!work.hasEntry(e)) continue;
+  eachPresentEntry(work, [&](int e) {
     const int s = codeToSource(work.entries[e]);
     const bool listed = isSourceAllowed(e, s);
-    if (listed && reentryAllows(e, s)) continue;
+    if (listed && reentryAllows(e, s)) return;
     rules::note(listed ? NO_LOOP : SOURCE_NOT_LISTED, in, in.entries[e]);
-    // A panel button's code stands for the source that the crosspoint assignment gives the button.
-    const int code = work.entries[e];
-    const MxifXptAssign* buttons = code < 768 ? CategoryRegistry::instance().record<MxifXptAssign>(0, code / 256) : nullptr;
-    if (buttons != nullptr && code % 256 < N_BUTTONS) rules::input(*buttons, buttons->source[code % 256], 0, code / 256);
+    noteWhy(e, work.entries[e], s);
     work.entries[e] = live.entries[e];
-  }
+  });
   for (int e = 24; e < 24 + N_AUX_MIX; ++e) {
     if (work.hasEntry(e) && work.entries[e] != live.entries[e]) setPrevCodeEverywhere(e, live.entries[e]);
   }
@@ -476,6 +526,7 @@ void CategoryBus::repair() {
     // one) is replaced: the hardware cannot route it.
     if (isSourceAllowed(e, s) && reentryAllows(e, s)) continue;
     rules::note(REPAIRED, r, r.entries[e]);
+    noteWhy(e, r.entries[e], s);
     r.setEntry(e, REPLACEMENT_CODE);
     replaced = true;
     usageChanged = usageChanged || e <= 11;
@@ -491,8 +542,12 @@ void CategoryBus::repair() {
 void CategoryBus::followBackground() {
   auto* bkgd = CategoryRegistry::instance().find<BusBackgroundLink>(TYPE_BKGD, me);
   if (bkgd == nullptr) return;
+  static constexpr rules::Rule PROGRAM_OF_TRANSITION = {
+      rules::Effect::MOVES, "programBus follows the background transitions: it is set every frame to the bus (0 A, "
+                            "1 B) that the last background transition left on program"};
   const int v = bkgd->programFlip() < 0 ? 1 : 0;
   if (v != record(0).programBus) {
+    rules::note(PROGRAM_OF_TRANSITION, record(0), record(0).programBus);
     setProgramBus(v);
     bkgd->onProgramBusChange();
   }

@@ -104,6 +104,9 @@ class CategoryBus : public CategoryCommon<MxifBus>,
   static bool isSourceAllowed(int entry, int source);
   // Whether selecting the source on the entry of this ME keeps every ME free of feeding itself.
   bool reentryAllows(int entry, int source) const;
+  // Whether this ME taking ME m's output would close a loop; then takes[a] is the ME whose output ME
+  // a takes, along the loop from m round to this ME (takes[m] is this ME when m takes it directly).
+  bool closesLoop(int m, s8 (&takes)[N_ME]) const;
   static int busSourceToHardware(int source);
   // Last entry update checks: 88 on ME 0, 23 on ME 1, 11 on MEs 2 and 3.
   static int repairLimit(int me);
@@ -147,6 +150,9 @@ class CategoryBus : public CategoryCommon<MxifBus>,
   void followLinks();
   void routeBuses();
   void repair();
+  // After a rule that refused or replaced the code on an entry (source s): the values that decided
+  // it, the crosspoint assignment of a panel button and, for a loop, the entries that form it.
+  void noteWhy(int entry, int code, int source);
   void followBackground();
   void updateAbSwap();
   void routeAux();

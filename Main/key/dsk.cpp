@@ -74,8 +74,8 @@ void acceptDskFields(const D& in, const D& live, D& out) {
   checkDskRanges(in, out);
   // The reverse and in-transition bytes are the system's own: never taken from a request.
   out.mask &= ~(bit(D::W0_REVERSE) | bit(D::W0_IN_TRANSITION));
-  if ((out.mask & bit(D::W0_MASK_BOX)) != 0 && clampEdges(0, live.maskBox, out.maskBox) == EDGES_MOVED) {
-    rules::note(EDGES_IN_ORDER, out, out.maskBox);
+  if ((out.mask & bit(D::W0_MASK_BOX)) != 0 && clampEdges(0, live.maskBox, out.maskBox) != 0) {
+    noteEdgeMoves(EDGES_IN_ORDER, in, in.maskBox, 0, out.maskBox, [] {});
   }
   linkInOut(in, live, out);
 }
@@ -189,7 +189,7 @@ void CategoryDsk::update() {
     if (bus != nullptr) bus->routeDskSources(r.style.keyType, r.style.keySource, j);
     libmx::setKeyMatteColor(MX_COLOR_DSK1_MATTE + j, r.matteColor);
     libmx::setKeyMatteColor(MX_COLOR_DSK1_SECOND + j, r.edgeColor);
-    libmx::writeKeyParams(libmx::keyerFields(r), target);
+    libmx::writeKeyParams(libmx::keyerFields(r, j), target);
     libmx::writeKeyEdgeIfChanged(r.edge, target);
 
     const AutoTransition& t = faders.transition(AutoTransition::dskSlot(j));

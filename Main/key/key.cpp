@@ -66,7 +66,11 @@ void takeScale(const K& request, K::Pair& out) {
   const bool okX = !has(in.mask, 0) || inRange(x, SCALE_MIN, SCALE_FULL);
   const bool okY = !has(in.mask, 1) || inRange(y, SCALE_MIN, SCALE_FULL);
   if (!okX || !okY) {
-    if ((in.mask & 3u) == 3u) rules::note(SCALE_TOGETHER, request, in);
+    // Sent together, the one in range is refused for the other.
+    if ((in.mask & 3u) == 3u && okX != okY) {
+      rules::note(SCALE_TOGETHER, request, okX ? in.first : in.second);
+      rules::sent(request, okX ? in.second : in.first);
+    }
     return;
   }
   if (has(in.mask, 0)) out.first = static_cast<s16>(x);
@@ -199,12 +203,14 @@ void acceptKeyFields(const K& in, const K& live, int channel, K& out) {
     out.dveBorder.mask &= ~bit(1);
     rules::note(BORDER_WIDTH, in, in.dveBorder.width);
   }
-  if (has(out.mask, K::W0_MASK_BOX) && clampEdges(0, live.maskBox, out.maskBox) == EDGES_MOVED) {
-    rules::note(EDGES_IN_ORDER, in, in.maskBox);
+  if (has(out.mask, K::W0_MASK_BOX) && clampEdges(0, live.maskBox, out.maskBox) != 0) {
+    noteEdgeMoves(EDGES_IN_ORDER, in, in.maskBox, 0, out.maskBox, [] {});
   }
-  if (has(out.mask, K::W0_DVE_CROP) && clampEdges(live.dveShape.cropMode, live.dveCrop, out.dveCrop) == EDGES_MOVED) {
-    rules::note(live.dveShape.cropMode == 1 ? CROP_SYMMETRIC : CROP_IN_ORDER, in, in.dveCrop);
-    rules::input(live, live.dveShape.cropMode);
+  // The crop edges go by the crop mode that the channel held before this request.
+  const int cropMode = live.dveShape.cropMode;
+  if (has(out.mask, K::W0_DVE_CROP) && clampEdges(cropMode, live.dveCrop, out.dveCrop) != 0) {
+    noteEdgeMoves(cropMode == 1 ? CROP_SYMMETRIC : CROP_IN_ORDER, in, in.dveCrop, cropMode, out.dveCrop,
+                  [&] { rules::input(live, live.dveShape.cropMode); });
   }
   linkPairKey(in, live, out);
   linkInOut(in, live, out);

@@ -42,24 +42,28 @@ void linkInOut(const R& in, const R& live, R& out) {
   if (has(out.mask, R::W0_IN_OUT_LINK)) {
     if (out.inOutLink != 1 || live.inOutLink == 1) return;
     eachField([&](auto member, int b) {
-      out.transOut.*member = has(out.transIn.mask, b) ? out.transIn.*member : live.transIn.*member;
+      const bool sent = has(out.transIn.mask, b);
+      out.transOut.*member = sent ? out.transIn.*member : live.transIn.*member;
       out.transOut.mask |= 1u << b;
+      rules::note(IN_OUT_LINKED, in, in.transOut.*member);
+      rules::sent(in, in.inOutLink);
+      sent ? rules::sent(in, in.transIn.*member) : rules::input(live, live.transIn.*member);
     });
-    rules::note(IN_OUT_LINKED, in, in.transOut);
     return;
   }
   // A link the request carried but that failed its check copies nothing.
   if (has(in.mask, R::W0_IN_OUT_LINK) || live.inOutLink != 1) return;
   eachField([&](auto member, int b) {
-    const Trans* from = has(out.transIn.mask, b) ? &out.transIn : has(out.transOut.mask, b) ? &out.transOut : nullptr;
-    if (from == nullptr) return;
-    const auto v = from->*member;
+    const bool fromIn = has(out.transIn.mask, b);
+    if (!fromIn && !has(out.transOut.mask, b)) return;
+    const auto v = fromIn ? out.transIn.*member : out.transOut.*member;
     out.transIn.*member = v;
     out.transOut.*member = v;
     out.transIn.mask |= 1u << b;
     out.transOut.mask |= 1u << b;
-    rules::note(IN_OUT_LINKED, in, in.transIn);
-    rules::note(IN_OUT_LINKED, in, in.transOut);
+    rules::note(IN_OUT_LINKED, in, fromIn ? in.transOut.*member : in.transIn.*member);
+    rules::input(live, live.inOutLink);
+    rules::sent(in, fromIn ? in.transIn.*member : in.transOut.*member);
   });
 }
 

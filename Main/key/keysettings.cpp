@@ -11,6 +11,7 @@
 #include "Driver/xpt/dskmix.h"
 #include "Lib/Include/color.h"
 #include "Lib/Include/log.h"
+#include "Lib/Include/rules.h"
 #include "Main/bus/bus.h"
 #include "Main/fader/faderevent.h"
 #include "Main/io/io.h"
@@ -119,14 +120,14 @@ void fitSpan(float& start, float& size) {
 
 }  // namespace
 
-KeyerFields keyerFields(MxifKey& r) {
-  return {&r.style, &r.adjust, r.maskSet.mode, r.maskSet.sense, r.maskSet.enable, r.maskBox};
+KeyerFields keyerFields(MxifKey& r, int me, int channel) {
+  return {&r.style, &r.adjust, r.maskSet.mode, r.maskSet.sense, r.maskSet.enable, r.maskBox, MxifKey::TYPE_INDEX, &r, me, channel};
 }
-KeyerFields keyerFields(MxifDsk& r) {
-  return {&r.style, &r.adjust, r.maskSet.mode, r.maskSet.sense, r.maskSet.enable, r.maskBox};
+KeyerFields keyerFields(MxifDsk& r, int channel) {
+  return {&r.style, &r.adjust, r.maskSet.mode, r.maskSet.sense, r.maskSet.enable, r.maskBox, MxifDsk::TYPE_INDEX, &r, 0, channel};
 }
-KeyerFields keyerFields(MxifUpStreamKey& r) {
-  return {&r.style, &r.adjust, r.maskSet.mode, r.maskSet.sense, r.maskSet.enable, r.maskBox};
+KeyerFields keyerFields(MxifUpStreamKey& r, int channel) {
+  return {&r.style, &r.adjust, r.maskSet.mode, r.maskSet.sense, r.maskSet.enable, r.maskBox, MxifUpStreamKey::TYPE_INDEX, &r, 0, channel};
 }
 
 void setKeyMatteColor(int target, const s16 hsl[3], u16* ycc) {
@@ -136,14 +137,19 @@ void setKeyMatteColor(int target, const s16 hsl[3], u16* ycc) {
   if (ycc != nullptr) std::copy(c, c + 3, ycc);
 }
 
-void correctKeySource(KeyStyle& style) {
+void correctKeySource(const KeyerFields& f) {
+  static constexpr rules::Rule KEY_SOURCE_OF_TYPE = {
+      rules::Effect::MOVES, "key type 0 (style.keyType=0) takes no key source: style.keySource is set to 0"};
+  KeyStyle& style = *f.style;
   if (style.keyType != 0 || style.keySource != 1) return;
+  rules::note(KEY_SOURCE_OF_TYPE, f.type, f.record, &style.keySource, sizeof style.keySource);
+  rules::input(f.type, f.record, &style.keyType, sizeof style.keyType, f.me, f.channel);
   style.keySource = 0;
   style.mask |= 1u << 3;
 }
 
 void writeKeyParams(const KeyerFields& f, int target) {
-  correctKeySource(*f.style);
+  correctKeySource(f);
   writeKeyBox(f, target);
   writeKeyProcessing(f, target);
 }
@@ -229,11 +235,11 @@ void CategoryKey::update() {
     if (dve && r.dveShapeOn == 1) {
       // The DVE border colour takes the place of the key parameters in this frame.
       libmx::setKeyMatteColor(MX_COLOR_KEY1_BORDER + k, r.dveBorderColor);
-      libmx::correctKeySource(r.style);
+      libmx::correctKeySource(libmx::keyerFields(r, me, k));
     } else {
       libmx::setKeyMatteColor(MX_COLOR_KEY1_MATTE + k, r.matteColor, v.matte);
       libmx::setKeyMatteColor(MX_COLOR_KEY1_SECOND + k, r.edgeColor, v.edge);
-      libmx::writeKeyParams(libmx::keyerFields(r), target);
+      libmx::writeKeyParams(libmx::keyerFields(r, me, k), target);
       libmx::writeKeyEdgeIfChanged(r.edge, target);
     }
     libmx::setKeyMatteColor(MX_COLOR_KEY1_THIRD + k, r.thirdColor);

@@ -9,7 +9,7 @@
 
 namespace libmx {
 
-// The keyer fields of one record layout.
+// The keyer fields of one record layout, and the record they lie in (its type, ME and channel).
 struct KeyerFields {
   KeyStyle* style;  // the key-source flag may be corrected in the live record
   const KeyAdjust* adjust;
@@ -17,18 +17,21 @@ struct KeyerFields {
   u8 maskSense;
   u8 maskEnable;
   const s16* maskBox;  // left, top, bottom, right in ten-thousandths, y upwards
+  int type;
+  const void* record;
+  int me, channel;
 };
-KeyerFields keyerFields(MxifKey& r);
-KeyerFields keyerFields(MxifDsk& r);
+KeyerFields keyerFields(MxifKey& r, int me, int channel);
+KeyerFields keyerFields(MxifDsk& r, int channel);
 // Mask flag A is the sense byte, flag B the enable byte.
-KeyerFields keyerFields(MxifUpStreamKey& r);
+KeyerFields keyerFields(MxifUpStreamKey& r, int channel);
 
 // A colour triple (hue, saturation, luminance in tenths) to 10-bit Y, Cb, Cr by the system format,
 // written to a colour target of mxSetColor; ycc (three codes) receives them unless null.
 void setKeyMatteColor(int target, const s16 hsl[3], u16* ycc = nullptr);
 
 // Key type 0 takes no key-source flag: a set flag is cleared in the live record and reported.
-void correctKeySource(KeyStyle& style);
+void correctKeySource(const KeyerFields& f);
 
 // The style correction, the box mask and the key processing of one keyer target.
 void writeKeyParams(const KeyerFields& f, int target);

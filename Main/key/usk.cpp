@@ -66,8 +66,11 @@ bool isUpStreamKeyFieldValid(const codec::FieldView& f, const U& r) {
 void acceptUpStreamKeyFields(const U& in, const U& live, U& out) {
   out = U{};
   codec::merge(out, in, [&](const codec::FieldView& f) { return isUpStreamKeyFieldValid(f, in); });
-  if ((out.mask & 1u << U::W0_MASK_BOX) != 0 && clampEdges(0, live.maskBox, out.maskBox) == EDGES_MOVED) {
-    rules::note(EDGES_IN_ORDER, out, out.maskBox);
+  const u32 refusedTexts = in.texts.mask & ~out.texts.mask;
+  if ((refusedTexts & 1u) != 0) noteRefusedText(in, in.texts.name1);
+  if ((refusedTexts & 2u) != 0) noteRefusedText(in, in.texts.name2);
+  if ((out.mask & 1u << U::W0_MASK_BOX) != 0 && clampEdges(0, live.maskBox, out.maskBox) != 0) {
+    noteEdgeMoves(EDGES_IN_ORDER, in, in.maskBox, 0, out.maskBox, [] {});
   }
   endAfterCount(out.texts.name1);
   endAfterCount(out.texts.name2);
@@ -146,7 +149,7 @@ void CategoryUpStreamKey::update() {
   for (int k = 0; k < N_USK; ++k) {
     U& r = record(k);
     libmx::setKeyMatteColor(MX_COLOR_USK1_MATTE + k, r.matteColor);
-    libmx::writeKeyParams(libmx::keyerFields(r), MX_USK1_S + 2 * k);
+    libmx::writeKeyParams(libmx::keyerFields(r, k), MX_USK1_S + 2 * k);
   }
 }
 

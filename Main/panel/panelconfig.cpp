@@ -74,6 +74,7 @@ void checkPanelConfigRanges(const Record& r, Record& out, bool fromImage) {
     const TextBlock& t = r.*block;
     acceptIf(t.mask, (out.*block).mask, 1u << 0, isReceivedTextValid(t.text1));
     if (fromImage) (out.*block).mask |= t.mask & 0xEu;
+    if (!fromImage && (t.mask & ~(out.*block).mask & 1u) != 0) noteRefusedText(r, t.text1);
   }
 
   for (int f = 0; f < MxifKeyFader::N_FADERS; ++f) {

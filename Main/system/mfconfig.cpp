@@ -5,6 +5,7 @@
 #include "Driver/key/key.h"
 #include "Driver/xpt/dskmix.h"
 #include "Driver/xpt/xpt.h"
+#include "Lib/Include/rules.h"
 #include "Main/key/chrkey.h"
 #include "Main/key/key.h"
 #include "Main/key/keypreset.h"
@@ -198,8 +199,12 @@ void CategoryMainframeConfig::dskBackgrounds(const R& r) {
 // The top DSKs of a program output (those holding its greatest ordering byte, ties included) take
 // the top option, the others dskOption. Without either option set the top option is forced on.
 void CategoryMainframeConfig::dskOptions(R& r) {
+  static constexpr rules::Rule TOP_OPTION_FORCED = {
+      rules::Effect::MOVES, "with dskConfig.dskOption 0 the top option is forced on: dskConfig.dskTopOption is set to 1"};
   MainframeDskConfig& d = r.dskConfig;
   if (d.dskOption == 0 && d.dskTopOption == 0) {
+    rules::note(TOP_OPTION_FORCED, r, d.dskTopOption);
+    rules::input(r, d.dskOption, 0, 0);
     d.dskTopOption = 1;
     d.mask |= MainframeDskConfig::TOP_OPTION;
   }

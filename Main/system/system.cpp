@@ -146,6 +146,12 @@ void checkSystemRanges(const MxifSystem& request, MxifSystem& out) {
 void acceptSystemFields(const MxifSystem& request, const MxifSystem& live, bool firstAssign,
                         MxifSystem& out) {
   checkSystemRanges(request, out);
+  const TextBlock& texts = request.addressTexts;
+  const u32 refusedTexts = texts.mask & ~out.addressTexts.mask;
+  if ((refusedTexts & 1u) != 0) noteRefusedText(request, texts.text1);
+  if ((refusedTexts & 2u) != 0) noteRefusedText(request, texts.text2);
+  if ((refusedTexts & 4u) != 0) noteRefusedText(request, texts.text3);
+  if ((refusedTexts & 8u) != 0) noteRefusedText(request, texts.text4);
   // Repeating the live mode is no change (and writes nothing to the storage words).
   if (request.mode == live.mode) out.videoMask &= ~MxifSystem::MODE;
   if (firstAssign) {
@@ -344,6 +350,7 @@ void CategorySystem::assign(const MxifSystem& in, int idx) {
   }
   if (accepted.videoMask & MxifSystem::MODE) storeSystemMode(accepted.mode);
   videoPending_ |= accepted.videoMask & VIDEO_FIELDS;
+  sentVideo_ |= accepted.videoMask & VIDEO_FIELDS;
   if ((accepted.mask & MxifSystem::BUS_REFRESH) && accepted.busRefresh == 1) {
     for (int me = 0; me < N_ME; ++me) {
       auto* bus = CategoryRegistry::instance().find<BusRefreshTarget>(TYPE_BUS, me);
@@ -364,6 +371,7 @@ void CategorySystem::update() {
   applyDisplay();
   showOptionLamps();
   routeOutputs();
+  sentVideo_ = 0;
 }
 
 void CategorySystem::applyVideoFormat() {
@@ -391,6 +399,7 @@ void CategorySystem::applyVideoFormat() {
   }
   if (changeFlag_ == 0) return;
   const int code = libmx::systemDriverFormatCode(format, r.mode);
+  if (code >= 0 && !mxBoardRunsFormat(code, mxPairedFpga(), mx4kMode())) noteFormatNotRun(format);
   if (code >= 0) mxSetVideoFormat(code, scale);
   if (familyChanged) {
     if (auto* stills = registered<CategoryStillMemory>(TYPE_STILL_MEMORY)) stills->clearStills();
@@ -404,6 +413,24 @@ void CategorySystem::applyVideoFormat() {
   }
 }
 
+void CategorySystem::noteFormatNotRun(int format) {
+  // The driver's own test (mxBoardRunsFormat) by the kind of board: the record keeps the format, the
+  // video keeps the one it runs.
+  static constexpr rules::Rule PLAIN_BOARD_RUNS = {
+      rules::Effect::NOT_RUN, "this board, which has no paired FPGA, runs formats 0..9 (none with mode=2)"};
+  static constexpr rules::Rule PAIRED_BOARD_RUNS = {
+      rules::Effect::NOT_RUN, "this board, which has the paired FPGA, runs formats 10..11 (none with mode=2)"};
+  static constexpr rules::Rule FOUR_K_BOARD_RUNS = {rules::Effect::NOT_RUN,
+                                                    "this 4K board runs formats 0..11, each only with mode=2"};
+  MxifSystem& r = record(0);
+  rules::note(mx4kMode() ? FOUR_K_BOARD_RUNS : mxPairedFpga() ? PAIRED_BOARD_RUNS : PLAIN_BOARD_RUNS, r, r.format);
+  // The mode decided where another mode would run the format.
+  const int otherMode = r.mode == 2 ? 0 : 2;
+  if (mxBoardRunsFormat(libmx::systemDriverFormatCode(format, otherMode), mxPairedFpga(), mx4kMode())) {
+    noteVideoInput(r.mode, MxifSystem::MODE);
+  }
+}
+
 void CategorySystem::applyGenlock() {
   MxifSystem& r = record(0);
   const int format = appliedFormat_;
@@ -413,13 +440,13 @@ void CategorySystem::applyGenlock() {
     const u8 setup = allowedSetup(format, r.genlockSetup);
     if (reference != r.genlockReference) {
       rules::note(REFERENCE_OF_FORMAT, r, r.genlockReference);
-      rules::input(r, r.format);
+      noteVideoInput(r.format, MxifSystem::FORMAT);
       r.genlockReference = reference;
       r.genlockMask |= MxifSystem::GENLOCK_REFERENCE;
     }
     if (setup != r.genlockSetup) {
       rules::note(SETUP_OF_FORMAT, r, r.genlockSetup);
-      rules::input(r, r.format);
+      noteVideoInput(r.format, MxifSystem::FORMAT);
       r.genlockSetup = setup;
       r.genlockMask |= MxifSystem::GENLOCK_SETUP;
     }

@@ -3,6 +3,7 @@
 // validation of a request, merge) and the category that owns type 29.
 #include "Lib/Include/data_internal.h"
 #include "Main/bus/button.h"
+#include "Lib/Include/rules.h"
 #include "Main/framework/bp.h"
 #include "Main/framework/vsync.h"
 
@@ -128,9 +129,17 @@ class CategorySystem : public CategoryCommon<MxifSystem> {
   // The steps of update.
   void applyVideoFormat();
   void applyGenlock();
+  // Notes that the board does not run the format the record holds (the driver refuses it).
+  void noteFormatNotRun(int format);
   void applyGenlockPhase();
   void applyDisplay();
   void showOptionLamps();
+  // After a rule that read a video field of the system record: its value, as a request of this frame
+  // sent it (bit `sent` of the video presence word) or as held.
+  template <class F>
+  void noteVideoInput(const F& field, u32 sent) {
+    (sentVideo_ & sent) != 0 ? rules::sent(record(0), field) : rules::input(record(0), field, 0, 0);
+  }
 
   u8 changeFlag_ = 1;
   u8 firstAssignDone_ = 0;
@@ -140,6 +149,8 @@ class CategorySystem : public CategoryCommon<MxifSystem> {
   // Video presence bits (format, mode, scale) accepted or resumed and not yet applied: each is
   // applied by the next update only, however long its report waits for its turn.
   u32 videoPending_ = 0;
+  // Video presence bits that requests sent and the system took since the last update.
+  u32 sentVideo_ = 0;
   ButtonLatch option1_;  // button 2006 on each panel
   ButtonLatch option2_;  // button 2013
 };

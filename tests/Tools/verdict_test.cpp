@@ -143,8 +143,8 @@ TEST_F(Verdicts, EachLineIsTheRuleThatDecidedWithTheValueThatMadeIt) {
        {"MxifBus", "me=0", "entries[1]=1178"},
        {"entries[1]=1178: it holds 1247 (takes 1034..1065, 1164..1165, 1205..1206, 1208..1209, 1211..1212, 1214..1215, "
         "1225..1226, 1228..1229, 1231..1232, 1234..1235, 1244..1247): entries 0..11 take neither the ME's own output nor "
-        "that of an ME that takes this ME's output, directly or through another ME (a loop); decided by MxifXptAssign "
-        "channel=0 source[7]=150, as the back end holds it"},
+        "that of an ME that takes this ME's output, directly or through another ME (a loop); decided by MxifBus me=1 "
+        "entries[4]=7, as the back end holds it and MxifXptAssign channel=0 source[7]=150, as the back end holds it"},
        {}},
       {{}, {"MxifBus", "entries[0]=0"}, {"entries[0]=0: it holds 1247 (takes 1034..1065"}, {}},
       {{},
