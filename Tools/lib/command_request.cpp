@@ -320,6 +320,7 @@ int writeRequest(Invocation& in) {
     if (filled) {
       refill = [&](Bytes& again, std::string& said, std::string& why) {
         std::set<std::string> ignored;
+        said.clear();
         return requestPacket(in.command, in.args, in.board, again, why, said, ignored) == 0;
       };
     }
