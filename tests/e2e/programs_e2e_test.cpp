@@ -280,7 +280,8 @@ TEST_F(EndToEnd, SendsSideBySideFillListsFromTheStateBeforeThem) {
     EXPECT_NE(frontend("show MxifKey me=0 channel=2").out.find(want), std::string::npos) << want;
   }
   // The note names the values sent, once.
-  EXPECT_EQ(frontend("send MxifKey me=0 channel=2 window[0]=7").err, "frontend: MxifKey: sent as last backed up: window[1]=301 window[2]=302 window[3]=303\n");
+  EXPECT_EQ(frontend("send MxifKey me=0 channel=2 window[0]=7").err,
+            "frontend: MxifKey: sent as last backed up: window[1]=301 window[2]=302 window[3]=303\n");
 }
 
 // What send says of a value is the rule the back end noted when it took the request, read from the
