@@ -1,6 +1,7 @@
 #include "Main/fader/faderevent.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 
@@ -377,16 +378,19 @@ void CategoryFaderEvent::update() {
   layerStatus(layers);
 
   for (int k = 0; k < N_SLOTS; ++k) {
-    AutoTransition& t = transitions_[k];
-    const int state = t.state;
     if (AutoTransition::isDualSlot(k)) {
-      t.advanceDual(frame);
+      transitions_[k].advanceDual(frame);
     } else {
-      t.advanceSingle(frame);
+      transitions_[k].advanceSingle(frame);
     }
-    runEnded_ = runEnded_ || (state != t.state && t.state == AutoTransition::IDLE);
   }
   for (auto& f : faders_) f.advance();
+  // A key or downstream key that the status shows in transition whose run the advance ended.
+  for (u32 moving = movingLayers_; moving != 0; moving &= moving - 1) {
+    const int layer = std::countr_zero(moving);
+    const int slot = layer < 16 ? AutoTransition::keySlot(layer / N_KEYS, layer % N_KEYS) : AutoTransition::dskSlot(layer - 16);
+    runEnded_ = runEnded_ || transitions_[slot].state == AutoTransition::IDLE;
+  }
 
   lastFaderEventFlag_ = op.faderEventFlag;
 }
@@ -662,6 +666,7 @@ void CategoryFaderEvent::faderSelectButtons() {
 // transitions, each byte written only when it changes.
 void CategoryFaderEvent::layerStatus(const Layers& layers, bool backgrounds) {
   auto runsOrPaused = [](const AutoTransition& t) { return runs(t) || paused(t); };
+  u32 moving = 0;  // bit 4m + k: key k of ME m; bit 16 + c: downstream key c
   for (int m = 0; m < N_ME; ++m) {
     const AutoTransition& bkgd = transitions_[AutoTransition::bkgdSlot(m)];
     if (CategoryBkgd* cat = backgrounds ? layers.bkgd[m] : nullptr) {
@@ -683,6 +688,7 @@ void CategoryFaderEvent::layerStatus(const Layers& layers, bool backgrounds) {
     if (CategoryKey* keys = layers.keys[m]) {
       for (int k = 0; k < N_KEYS; ++k) {
         const LayerState s(transitions_[AutoTransition::keySlot(m, k)]);
+        moving |= u32{s.moving} << (N_KEYS * m + k);
         const MxifKey& r = keys->record(k);
         if (r.onAir != s.onAir) keys->setKeyOnAir(k, s.onAir);
         if (r.inTransition != s.moving) keys->setKeyInTransition(k, s.moving);
@@ -693,12 +699,14 @@ void CategoryFaderEvent::layerStatus(const Layers& layers, bool backgrounds) {
   if (CategoryDsk* dsk = layers.dsk) {
     for (int c = 0; c < N_DSK; ++c) {
       const LayerState s(transitions_[AutoTransition::dskSlot(c)]);
+      moving |= u32{s.moving} << (16 + c);
       const MxifDsk& r = dsk->record(c);
       if (r.onAir != s.onAir) dsk->setDskOnAir(c, s.onAir);
       if (r.inTransition != s.moving) dsk->setDskInTransition(c, s.moving);
       if (r.stopping != s.stops) dsk->setDskTransState3(c, s.stops);
     }
   }
+  movingLayers_ = moving;
 }
 
 }  // namespace category

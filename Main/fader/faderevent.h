@@ -233,7 +233,8 @@ class CategoryFaderEvent : public CategoryWithoutStatus<internal::MxifFaderEvent
   s8 dskSign_[N_DSK] = {};
 
   u8 lastFaderEventFlag_ = 0;
-  bool runEnded_ = false;  // a transition's run ended in this frame's advance
+  u32 movingLayers_ = 0;   // the keys and downstream keys the last status showed in transition
+  bool runEnded_ = false;  // the run of one of them ended in this frame's advance
 };
 
 }  // namespace category
