@@ -5,6 +5,7 @@
 #include "Driver/xpt/dskmix.h"
 #include "Driver/xpt/xpt.h"
 #include "Lib/Include/log.h"
+#include "Lib/Include/rules.h"
 #include "Main/fader/faderevent.h"
 #include "Main/bus/sourcelink.h"
 #include "Main/key/key.h"
@@ -13,6 +14,28 @@ namespace libmx {
 
 using Record = MxifOperate;
 using codec::acceptIf;
+
+namespace {
+
+// A bus setting refused for a code of 0 sent with it: each of its codes (within 1..18) and its flag
+// that the request carries, decided by that 0.
+void noteZeroCode(const Record& in, const Record::BusSetting& s, u32 codes) {
+  static constexpr rules::Rule ZERO_DROPS_SETTING = {
+      rules::Effect::REFUSES, "a bus setting's code of 0 refuses the whole setting sent with it: its codes and its flag"};
+  int zero = 0;
+  while (!(codes & (1u << zero)) || s.code[zero] != 0) ++zero;
+  for (int k = 0; k < 4; ++k) {
+    if (k == zero || !(codes & (1u << k))) continue;
+    rules::note(ZERO_DROPS_SETTING, in, s.code[k]);
+    rules::sent(in, s.code[zero]);
+  }
+  if (s.mask & 1u) {
+    rules::note(ZERO_DROPS_SETTING, in, s.flag);
+    rules::sent(in, s.code[zero]);
+  }
+}
+
+}  // namespace
 
 void checkOperateRanges(const Record& in, Record& out, bool fromImage) {
   out = in;
@@ -69,7 +92,10 @@ void checkOperateRanges(const Record& in, Record& out, bool fromImage) {
         codes |= 1u << k;
         zero = zero || s.code[k] == 0;
       }
-      if (zero && !fromImage) continue;  // in the image a 0 is a code never set
+      if (zero && !fromImage) {  // in the image a 0 is a code never set
+        noteZeroCode(in, s, codes);
+        continue;
+      }
       o.codeMask = codes;
       acceptIf(s.mask, o.mask, 1u, s.flag <= 1);
     }

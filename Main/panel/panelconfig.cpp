@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "Lib/Include/rules.h"
 #include "Main/fader/faderevent.h"
 #include "Main/framework/lookup.h"
 #include "Main/io/io.h"
@@ -286,6 +287,17 @@ bool CategoryControlPanelConfig::keyFaderAssign(int fader, int btn, int& selMe, 
   auto* info = CategoryRegistry::instance().find<CategoryCustomInfo>(MxifCustomInfo::TYPE_INDEX, 0);
   if (info == nullptr || info->record(0).enable == 0 || customInfoAllows(*info, selMe, selKeyCh)) {
     return selMe != MxifKeyFader::ME_SEL_NONE;
+  }
+  static constexpr rules::Rule CUSTOM_INFO_LIMITS = {
+      rules::Effect::MOVES, "while the custom information is on (MxifCustomInfo enable=1), a key-fader button whose assignment "
+                            "it does not take (none, or a key channel beyond what its ME's mode takes) is off on every panel"};
+  for (int p = 0; p < N_PANELS; ++p) {
+    const KeyFaderButtonStates& states = record(0).keyFaderStates[p][fader];
+    if (states.state[btn] == 0) continue;
+    rules::note(CUSTOM_INFO_LIMITS, record(0), states.state[btn]);
+    rules::input(info->record(0), info->record(0).enable, 0, 0);
+    rules::input(record(0), e.selMe);
+    if (meIndexOf(e.selMe) >= 0 || e.selMe == MxifKeyFader::ME_SEL_DSK) rules::input(record(0), e.selKeyCh);
   }
   selMe = MxifKeyFader::ME_SEL_NONE;
   selKeyCh = 0;

@@ -354,14 +354,13 @@ class Judge {
   // A typed element not held as typed.
   std::string refusalText(const Element& x, const Verdict_& v) {
     const std::string head = x.name + "=" + x.sentText + ": ";
-    if (v.keptWith.field != nullptr && x.heldText.empty()) {
-      return head + "kept its value with " + sentText(v.keptWith) + ", which shares its presence bit";
-    }
-    if (x.heldText.empty() && !v.atFault && judgesRanges() && decided(x.t).empty()) {
+    // Kept with an element at fault under its presence bit (the answer may carry the value kept).
+    const std::string kept = (x.heldText.empty() ? "kept its value" : "it holds " + x.heldText + ", kept") + " with ";
+    if (v.keptWith.field != nullptr) return head + kept + sentText(v.keptWith) + ", which shares its presence bit";
+    if (!v.atFault && judgesRanges() && decided(x.t).empty()) {
       for (const Target& p : bitPartners(site_.view, x.t)) {
         if (!verdictOf(p).atFault) continue;
-        if (typed(*p.field, p.element)) return head + "kept its value with " + sentText(p) + ", which shares its presence bit";
-        return head + "kept its value with " + faultText(p) + ", which shares its presence bit";
+        return head + kept + (typed(*p.field, p.element) ? sentText(p) : faultText(p)) + ", which shares its presence bit";
       }
     }
     std::string out = head + (x.heldText.empty() ? (v.atFault ? "" : "kept its value") : "it holds " + x.heldText);
