@@ -43,8 +43,11 @@ void linkInOut(const R& in, const R& live, R& out) {
     if (out.inOutLink != 1 || live.inOutLink == 1) return;
     eachField([&](auto member, int b) {
       const bool sent = has(out.transIn.mask, b);
+      // What transOut holds without the link; the rule decided only where the copy differs.
+      const auto without = has(out.transOut.mask, b) ? out.transOut.*member : live.transOut.*member;
       out.transOut.*member = sent ? out.transIn.*member : live.transIn.*member;
       out.transOut.mask |= 1u << b;
+      if (out.transOut.*member == without) return;
       rules::note(IN_OUT_LINKED, in, in.transOut.*member);
       rules::sent(in, in.inOutLink);
       sent ? rules::sent(in, in.transIn.*member) : rules::input(live, live.transIn.*member);
@@ -57,10 +60,13 @@ void linkInOut(const R& in, const R& live, R& out) {
     const bool fromIn = has(out.transIn.mask, b);
     if (!fromIn && !has(out.transOut.mask, b)) return;
     const auto v = fromIn ? out.transIn.*member : out.transOut.*member;
+    // What the other side holds without the link.
+    const auto without = fromIn ? (has(out.transOut.mask, b) ? out.transOut.*member : live.transOut.*member) : live.transIn.*member;
     out.transIn.*member = v;
     out.transOut.*member = v;
     out.transIn.mask |= 1u << b;
     out.transOut.mask |= 1u << b;
+    if (v == without) return;
     rules::note(IN_OUT_LINKED, in, fromIn ? in.transOut.*member : in.transIn.*member);
     rules::input(live, live.inOutLink);
     rules::sent(in, fromIn ? in.transIn.*member : in.transOut.*member);

@@ -296,10 +296,22 @@ void CategoryOperate::checkMeChangeRange() {
       work[p].mask |= 1u << row;
     }
   }
+  static constexpr rules::Rule ME_ONCE = {
+      rules::Effect::MOVES, "a panel's ME map names each ME once: rows given an ME that another row given names set the "
+                            "map back to rows 0..3 in order; a row not given that names an ME a row was given takes the "
+                            "first ME that no row names"};
   for (int p = 0; p < N_PANELS; ++p) {
     if (work[p].mask == 0) continue;
+    const u32 given = work[p].mask;
     resolveMeChange(work[p], p);
     MeMap& stored = r.meChange(p);
+    for (int row = 0; row < Record::N_ME_ROWS; ++row) {
+      if (!(work[p].mask & (1u << row)) || stored.value[row] == work[p].value[row]) continue;
+      rules::note(ME_ONCE, r, stored.value[row]);
+      for (int other = 0; other < Record::N_ME_ROWS; ++other) {
+        if (other != row && (given & (1u << other)) != 0) rules::input(r, stored.value[other]);
+      }
+    }
     for (int row = 0; row < Record::N_ME_ROWS; ++row) {
       if (!(work[p].mask & (1u << row))) continue;
       stored.value[row] = work[p].value[row];

@@ -189,14 +189,14 @@ class Judge {
       if (!ownRule(n) || !covers(n, *t.field, t.element)) continue;
       if (std::any_of(out.begin(), out.end(), [&](const Decided& d) { return d.rule == notes_.texts[i]; })) continue;
       Decided d{notes_.texts[i], static_cast<rules::Effect>(n.effect), {}};
-      bool self = false;  // the rule read the element itself: its own value decided, as its range
+      bool self = false;  // the rule read the element itself: its own value decided it, by its range
       for (size_t k = i + 1; k < notes_.notes.size() && notes_.notes[k].from != static_cast<u8>(rules::From::RULE); ++k) {
         const rules::PublishedNote& input = notes_.notes[k];
         const bool itself = input.type == n.type && input.me < 0 && input.at == elementAt(*t.field, t.element);
         self = self || itself;
         if (!itself) d.inputs.push_back(k);
       }
-      if (self && d.inputs.empty()) continue;
+      if (self) continue;
       out.push_back(std::move(d));
     }
     return out;
