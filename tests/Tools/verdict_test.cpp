@@ -231,8 +231,8 @@ std::vector<Settable> numericFields(int type) {
 // exactly the typed values that the back end does not hold as typed (a value it takes in another form
 // is a note), each refusal names its rule or the range that refused it, every rule a line names was
 // noted by the back end for that element while it took the request, and a value sent that a line
-// says decided does: sent again without it, the element ends otherwise. MX_VERDICT_SENDS and
-// MX_VERDICT_SEED run it longer or again.
+// says decided does: sent again without it, or with another value, the element ends otherwise.
+// MX_VERDICT_SENDS and MX_VERDICT_SEED run it longer or again.
 TEST_F(Verdicts, RandomSendsAreJudgedAsTheBackEndTookThem) {
   const char* count = std::getenv("MX_VERDICT_SENDS");
   const char* seed = std::getenv("MX_VERDICT_SEED");
@@ -327,14 +327,19 @@ TEST_F(Verdicts, RandomSendsAreJudgedAsTheBackEndTookThem) {
         at = end == std::string::npos ? line.size() : end + (line.compare(end, 5, " and ") == 0 ? 5 : 2);
         const auto word = std::find(words.begin(), words.end(), input.substr(0, input.find(',')));
         if (!input.ends_with(", sent with it") || word == words.end() || input.starts_with(element + "=")) continue;
-        std::vector<std::string> without = words;
-        without.erase(without.begin() + (word - words.begin()));
-        frontend::loadScratchImage(image);
-        const Sent again = send(without);
-        double first = 0, then = 0;
-        const bool differs = !again.built || !frontend::storedNumber(s.type, s.after.data(), base, e, first) ||
-                             !frontend::storedNumber(again.type, again.after.data(), base, e, then) || first != then;
-        EXPECT_TRUE(differs) << sent << ": " << element << " is held so without " << input << ": " << line;
+        // Left out, or else (where the back end held the same) sent as 0, or 1 where it was 0.
+        const auto differs = [&](bool leftOut) {
+          std::vector<std::string> other = words;
+          const size_t at = static_cast<size_t>(word - words.begin());
+          if (leftOut) other.erase(other.begin() + static_cast<long>(at));
+          if (!leftOut) other[at] = other[at].substr(0, other[at].find('=') + 1) + (other[at].ends_with("=0") ? "1" : "0");
+          frontend::loadScratchImage(image);
+          const Sent again = send(other);
+          double first = 0, then = 0;
+          return !again.built || !frontend::storedNumber(s.type, s.after.data(), base, e, first) ||
+                 !frontend::storedNumber(again.type, again.after.data(), base, e, then) || first != then;
+        };
+        EXPECT_TRUE(differs(true) || differs(false)) << sent << ": " << element << " is held so whatever " << input << ": " << line;
       }
     }
     frontend::loadScratchImage(imageAfter);
