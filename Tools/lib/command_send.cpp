@@ -7,18 +7,12 @@
 #include <ostream>
 #include <thread>
 
-#include "Driver/core/core.h"
 #include "Lib/Include/data_internal.h"
-#include "Lib/Include/storage.h"
 #include "Main/framework/typenames.h"
-#include "Main/system/system.h"
 #include "Tools/lib/backup_image.h"
 #include "Tools/lib/commands.h"
 
 namespace frontend {
-
-using cli::parseNumber;
-
 namespace {
 
 // ---- The answer to a request ---------------------------------------------------------------------------
