@@ -70,15 +70,22 @@ Sent send(const std::vector<std::string>& words) {
   const u8* const published = platform::memory(LINK_NOTES, rules::NOTES_BYTES);
   linkpeer::ringConsume(ack, linkpeer::ringUsed(ack));
   const u32 notesBefore = linkpeer::notesWritten(published);
+  // As send writes it: the request, a wait of a frame, and (as another front end might) more after.
   linkpeer::ringWrite(requests, packet.data(), packet.size());
+  const u32 end = linkpeer::loadIndex(requests) % LINK_RING_DATA;
+  u32 frameEnd = end;  // past the wait of a frame, which ends the frame's reading
+  for (const s16 frames : {1, 0}) {
+    const frontend::Bytes wait = linkpeer::packetBytes(category::TYPE_WAIT_CMD, frontend::waitBody(frames));
+    linkpeer::ringWrite(requests, wait.data(), wait.size());
+    if (frames == 1) frameEnd = linkpeer::loadIndex(requests) % LINK_RING_DATA;
+  }
   auto& registry = category::CategoryRegistry::instance();
   linknotes::beginFrame();
   registry.receiveAll();
   const u32 updateFrom = rules::written();
   registry.updatePass();
   linknotes::publish(updateFrom);
-  const u32 end = linkpeer::loadIndex(requests) % LINK_RING_DATA;
-  const linkpeer::RequestNotes notes = linkpeer::notesOf(published, end, end, notesBefore);
+  const linkpeer::RequestNotes notes = linkpeer::notesOf(published, end, frameEnd, notesBefore);
   for (size_t i = 0; i < notes.notes.size(); ++i) {
     if (!notes.texts[i].empty()) s.noted.insert(notes.texts[i]);
   }
@@ -208,6 +215,7 @@ TEST_F(Verdicts, EachLineIsTheRuleThatDecidedWithTheValuesItRead) {
     ASSERT_EQ(s.verdict.notes.size(), c.notes.size()) << c.words[1] << ": " << testing::PrintToString(s.verdict.notes);
     for (size_t i = 0; i < c.refused.size(); ++i) EXPECT_TRUE(matches(s.verdict.refused[i], c.refused[i])) << s.verdict.refused[i];
     for (size_t i = 0; i < c.notes.size(); ++i) EXPECT_TRUE(matches(s.verdict.notes[i], c.notes[i])) << s.verdict.notes[i];
+    EXPECT_TRUE(s.verdict.notRun.empty()) << c.words[1];
   }
 }
 
