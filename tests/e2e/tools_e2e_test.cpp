@@ -159,7 +159,8 @@ TEST_F(ToolsEndToEnd, RefusalCodesAndARequestInsideAnUnfinishedPacket) {
 // Real time, with the status reports going out in turns over sixteen frames (an event memory linked
 // to an ME): every answer is awaited that long, that of the request turning them on included, so each
 // send tells taken from refused. Then, with a FIFO in place of the backup image, which no tool waits
-// on, an on-air request that ends its key's transition a frame after its answer is not known (3).
+// on, an on-air request that ends its key's transition a frame after its answer is not known (3), and
+// never refused.
 TEST_F(ToolsEndToEnd, AnswersWhileReportsGoOutInTurns) {
   run(std::string(MX_BACKEND_PATH) + " --board " + board_ + " --quiet > " + dir_ + "/backend.log 2>&1 &");
   ASSERT_TRUE(poll([&] { return cli::backendOn(board_) == cli::Backend::Running; }));
@@ -176,10 +177,11 @@ TEST_F(ToolsEndToEnd, AnswersWhileReportsGoOutInTurns) {
   });
   fs::rename(board_ + "/nvram.mem", dir_ + "/nvram.aside");
   mkfifo((board_ + "/nvram.mem").c_str(), 0644);
-  expectOutcomes({
-      {"send MxifKey me=1 channel=2 onAir=1", 3, "frontend: sent MxifKey me=1 channel=2 onAir=1; whether it holds it is not known"},
-      {"show MxifKey", 1, "frontend: the backup image cannot be read: "},
-  });
+  // Its answer may show it on air already on a loaded host (0).
+  const Outcome onAir = frontend("send MxifKey me=1 channel=2 onAir=1");
+  EXPECT_TRUE(onAir.status == 0 || onAir.err.starts_with("frontend: sent MxifKey me=1 channel=2 onAir=1; whether it holds it is not known"))
+      << onAir.err;
+  expectOutcomes({{"show MxifKey", 1, "frontend: the backup image cannot be read: "}});
 }
 
 }  // namespace
