@@ -183,12 +183,13 @@ bool isOnAirRequest(int type, const std::string& field) {
                      [&](const FieldInfo& f) { return f.name == field && f.role == codec::Role::ON_AIR_REQUEST; });
 }
 
-// Lets the back end run a few frames past what it has read (requests written after these wait).
-void settle(Link& link, double timeout) {
+// Lets the back end run `frames` frames and one more past what it has read, so that the reports of
+// those frames are out (requests written after these wait).
+void settle(Link& link, double timeout, int frames) {
   const auto until = deadline(timeout);
-  for (const s16 frames : {1, 1, 0}) {
+  for (int n = 0; n <= frames + 1; ++n) {
     Link::Written wait;
-    if (!link.write(waitPacket(frames), 0.1, &wait)) return;
+    if (!link.write(waitPacket(n <= frames ? 1 : 0), 0.1, &wait)) return;
     while (!readPast(link, wait.end) && Clock::now() < until && !InterruptHandlers::interrupted()) {
       std::this_thread::sleep_for(POLL);
     }
@@ -196,37 +197,29 @@ void settle(Link& link, double timeout) {
   std::this_thread::sleep_for(std::chrono::milliseconds(40));  // the frame's backup copy
 }
 
-// Whether the record instance as last backed up holds the field with the value sent.
-bool holdsAsSent(const std::string& board, int type, int me, int channel, const Bytes& body, const Refusal& r) {
-  Bytes record;
-  std::string why;
-  return backedUpRecord(board, type, me, channel, record, why) && storedHolds(type, record.data(), body, r.field);
+// "sent INSTANCE FIELD=VALUE; whether it holds it is not known: WHY" (the outcome is status 3).
+void notKnown(std::ostream& err, const std::string& instance, const Refusal& r, const std::string& why) {
+  err << "frontend: sent " << instance << " " << r.field << "=" << r.sent << "; whether it holds it is not known: " << why << "\n";
 }
 
-// The on-air requests among the refusals, judged by the state that the backup image shows they
-// reached, are taken out when the image cannot be read, each said to be not known, with why: no
-// value held is claimed that could not be read. Whether any was.
-bool dropUnread(const std::string& board, int type, int me, int channel, const std::string& instance,
-                std::vector<Refusal>& refusals, std::ostream& err) {
-  Bytes record;
-  std::string why;
-  bool unread = false;
-  if (backedUpRecord(board, type, me, channel, record, why, &unread) || !unread) return false;
-  return std::erase_if(refusals, [&](const Refusal& r) {
-           if (!isOnAirRequest(type, r.field)) return false;
-           err << "frontend: sent " << instance << " " << r.field << "=" << r.sent
-               << "; whether it holds it is not known: the backup image could not be read (" << why << ")\n";
-           return true;
-         }) > 0;
+// Whether the back end started again, or stopped, since the request went out into the rings of the
+// start `sentUnder` ("" when none ran throughout the write): what is read since may come from another
+// start, whose rings and notes were reset and whose settings came back from a backup image that may
+// not hold the request.
+bool startedSince(Link& link, const std::string& board, const std::string& sentUnder, u32 notesBefore) {
+  std::string now;
+  return sentUnder.empty() || cli::backendOn(board, &now) != cli::Backend::Running || now != sentUnder ||
+         linkpeer::notesWritten(link.notes()) < notesBefore;
 }
 
 // After a record request: finds the back end's answer for the same record instance and names each
 // field that it did not take as sent, with the values its checks take. 0 when all were taken; 1 when
 // some were refused, or when a system format was taken that the board cannot run; 3 when no answer
-// could be seen, or what a field holds could not be read.
-int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requestEnd, u32 notesBefore, int type,
-                const Bytes& body, const std::set<std::string>& typed, const Bytes& image, double timeout,
+// could be seen, or what a field holds could not be read, or the back end started again meanwhile.
+int checkAnswer(Link& link, const std::string& board, AckReports& acks, const Link::Written& written, u32 notesBefore,
+                int type, const Bytes& body, const std::set<std::string>& typed, const Bytes& image, double timeout,
                 std::ostream& err) {
+  const u32 requestEnd = written.end;
   std::vector<Refusal> asked;
   requestFields(type, body, asked);
   int me = 0, channel = 0;
@@ -247,22 +240,35 @@ int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requ
   const auto leaves = [](const std::vector<Refusal>& refused, const std::string& field) {
     return std::any_of(refused.begin(), refused.end(), [&](const Refusal& r) { return r.field == field; });
   };
+  size_t examined = 0;
+  const auto examine = [&] {
+    for (; examined < acks.reports().size(); ++examined) {
+      std::vector<Refusal> refused;
+      if (!echoRefusals(type, body, acks.reports()[examined].packet, refused)) continue;
+      for (size_t i = 0; i < asked.size(); ++i) taken[i] = taken[i] || !leaves(refused, asked[i].field);
+      seen.emplace_back(acks.reports()[examined].at, std::move(refused));
+    }
+  };
   // What the back end noted of the request, read once its answer is out; the verdict on it. A value
-  // taken that the hardware does not run is not applied.
+  // taken that the hardware does not run is not applied. Evidence read across a start of the back end
+  // refuses nothing: whether the values are held is not known then.
   const auto judged = [&](const std::vector<Refusal>& refusals, const Bytes& after) {
     const u32 request = static_cast<u32>((requestEnd + LINK_RING_DATA - waitPacket(1).size()) % LINK_RING_DATA);
     const linkpeer::RequestNotes notes = linkpeer::notesOf(link.notes(), request, requestEnd, notesBefore);
+    if (!refusals.empty() && startedSince(link, board, written.start, notesBefore)) {
+      for (const Refusal& r : refusals) notKnown(err, instance, r, "the back end started again since it went out");
+      return 3;
+    }
     const Verdict verdict = judgeAnswer(type, body, typed, refusals, notes, image, after);
     for (const std::string& line : verdict.refused) err << "frontend: refused: " << instance << " " << line << "\n";
     for (const std::string& line : verdict.notes) err << "frontend: note: " << instance << " " << line << "\n";
     for (const std::string& line : verdict.notRun) err << "frontend: not applied: " << instance << " " << line << "; the record keeps it\n";
     return verdict.refused.empty() && verdict.notRun.empty() ? 0 : 1;
   };
-  size_t examined = 0;
   for (;;) {
-    const size_t written = acks.poll();
+    const size_t polled = acks.poll();
     if (!readPast(link, awaited)) {
-      if (waits == 0) before = written;
+      if (waits == 0) before = polled;
     } else if (waits < frames) {
       Link::Written wait;
       if (link.write(waitPacket(waits + 1 < frames ? 1 : 0), 0.1, &wait)) awaited = wait.end, ++waits;
@@ -271,12 +277,7 @@ int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requ
     } else if (!out) {
       out = acks.poll();
     }
-    for (; examined < acks.reports().size(); ++examined) {
-      std::vector<Refusal> refused;
-      if (!echoRefusals(type, body, acks.reports()[examined].packet, refused)) continue;
-      for (size_t i = 0; i < asked.size(); ++i) taken[i] = taken[i] || !leaves(refused, asked[i].field);
-      seen.emplace_back(acks.reports()[examined].at, std::move(refused));
-    }
+    examine();
     if (std::all_of(taken.begin(), taken.end(), [](bool t) { return t; })) return judged({}, {});
     if ((out && acks.wasFull()) || acks.lost()) return unanswered(err, instance, whyUnseen(link, acks, requestEnd));
     if (out) break;
@@ -288,9 +289,10 @@ int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requ
   // The answer went out after the back end read the request and before `out`: the first report there
   // that carries a field as sent, or else the first report there.
   const std::vector<Refusal>* answer = nullptr;
+  size_t answerAt = 0;
   for (const auto& [at, refused] : seen) {
     if (at < before || at >= *out) continue;
-    if (answer == nullptr || refused.size() < asked.size()) answer = &refused;
+    if (answer == nullptr || refused.size() < asked.size()) answer = &refused, answerAt = at;
     if (refused.size() < asked.size()) break;
   }
   if (answer == nullptr) return unanswered(err, instance, "the back end sent no report of the record for it");
@@ -298,31 +300,57 @@ int checkAnswer(Link& link, const std::string& board, AckReports& acks, u32 requ
   for (const Refusal& r : *answer) {
     const size_t i = static_cast<size_t>(
         std::find_if(asked.begin(), asked.end(), [&](const Refusal& a) { return a.field == r.field; }) - asked.begin());
-    if (i < taken.size() && taken[i]) continue;  // another report carries it as sent
-    // A category may leave out of its answer a field sent with the value it already holds.
-    if (r.answered.empty() && holdsAsSent(board, type, me, channel, body, r)) continue;
-    refusals.push_back(r);
+    if (i >= taken.size() || !taken[i]) refusals.push_back(r);  // else another report carries it as sent
   }
-  // An on-air request reaches its state a frame or two after the answer: that state decides.
-  if (std::any_of(refusals.begin(), refusals.end(), [&](const Refusal& r) { return isOnAirRequest(type, r.field); })) {
-    settle(link, timeout);
-    Bytes now;
-    std::string why;
-    if (backedUpRecord(board, type, me, channel, now, why)) {
-      std::erase_if(refusals, [&](Refusal& r) {
-        if (!isOnAirRequest(type, r.field)) return false;
-        double held = 0;
-        if (!storedNumber(type, now.data(), r.field, 0, held)) return false;
-        r.answered = intervalsText({{held, held}});
-        r.answeredValues = {held};
-        return r.sentValues.size() == 1 && r.sentValues[0] == held;
-      });
+  // An on-air request reaches its state in the update of a frame after the answer went out: the state
+  // after that frame decides, as the back end's last report of the instance that carries the field
+  // gives it; or else as the backup image holds it; or else (no report of a change, on an ME that the
+  // image does not keep) as the answer gave it.
+  const auto onAir = [&](const Refusal& r) { return isOnAirRequest(type, r.field); };
+  std::vector<bool> reported(refusals.size(), false);
+  if (std::any_of(refusals.begin(), refusals.end(), onAir)) {
+    settle(link, timeout, frames);
+    acks.poll();
+    examine();
+    if (acks.lost()) {
+      // The answer was seen, and then the reports went: the state the request reached is not known.
+      for (const Refusal& r : refusals) notKnown(err, instance, r, acks.lostWhy());
+      return 3;
+    }
+    for (size_t i = 0; i < refusals.size(); ++i) {
+      Refusal& r = refusals[i];
+      for (const auto& [at, refused] : seen) {
+        if (at <= answerAt || !onAir(r)) continue;
+        const auto carried = std::find_if(refused.begin(), refused.end(), [&](const Refusal& x) { return x.field == r.field; });
+        if (carried != refused.end() && carried->answered.empty()) continue;  // the report leaves it out
+        reported[i] = true;
+        r.answered = carried == refused.end() ? r.sent : carried->answered;
+        r.answeredValues = carried == refused.end() ? r.sentValues : carried->answeredValues;
+      }
     }
   }
-  const bool unknown = dropUnread(board, type, me, channel, instance, refusals, err);
+  // The instance's record as backed up after the frames, read once: a category may leave out of its
+  // answer a field sent with the value it already holds, and an on-air request that no report showed
+  // holds what the image shows.
   Bytes after;
   std::string why;
-  if (!backedUpRecord(board, type, me, channel, after, why)) after.clear();
+  bool unread = false;
+  if (!backedUpRecord(board, type, me, channel, after, why, &unread)) after.clear();
+  bool unknown = false;
+  for (size_t i = refusals.size(); i-- > 0;) {
+    Refusal& r = refusals[i];
+    double held = 0;
+    bool holds = !reported[i] && r.answered.empty() && !after.empty() && storedHolds(type, after.data(), body, r.field);
+    if (onAir(r) && !reported[i] && !after.empty() && storedNumber(type, after.data(), r.field, 0, held)) {
+      r.answered = intervalsText({{held, held}});
+      r.answeredValues = {held};
+    } else if (onAir(r) && !reported[i] && unread) {
+      notKnown(err, instance, r, "the backup image could not be read (" + why + ")");  // no value is claimed unread
+      unknown = holds = true;
+    }
+    holds = holds || (onAir(r) && r.sentValues == r.answeredValues);
+    if (holds) refusals.erase(refusals.begin() + static_cast<long>(i));
+  }
   const int status = judged(refusals, after);
   return status != 0 ? status : unknown ? 3 : 0;
 }
@@ -404,7 +432,7 @@ int sendRequest(Link& link, const std::string& board, const Bytes& packet, const
   if (written.unfinished) return unanswered(err, category::typeNameOf(type), INTO_UNFINISHED);
   if (!checked) return 0;
   if (!record) return checkReply(link, acks, written.end, type, body, timeout, err);
-  return checkAnswer(link, board, acks, written.end, notesBefore, type, body, typed, image, timeout, err);
+  return checkAnswer(link, board, acks, written, notesBefore, type, body, typed, image, timeout, err);
 }
 
 }  // namespace frontend

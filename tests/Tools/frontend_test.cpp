@@ -408,6 +408,38 @@ TEST(FrontendProgram, AFieldTakenInAnEarlierReportStaysTaken) {
   }
 }
 
+// An on-air request reaches its state in a frame after its answer: the back end's later report of the
+// instance decides, on any ME; where none came, the backup image, which leaves it not known when it
+// cannot be read; a back end that starts again after the answer leaves it not known, never refused.
+TEST(FrontendProgram, AnOnAirRequestIsJudgedByTheStateAfterItsFrame) {
+  const std::string unknown = " channel=1 onAir=1; whether it holds it is not known: ";
+  // ME, what comes after the answer (0 a report, 1 none, 2 a restart), status, what send says.
+  const std::tuple<int, int, int, std::string> cases[] = {
+      {2, 0, 0, ""},
+      {2, 1, 1, "frontend: refused: MxifKey me=2 channel=1 onAir=1: it holds 0: " + std::string(MxifKey::ON_AIR_REQUEST) + "\n"},
+      {0, 1, 3, "frontend: sent MxifKey me=0" + unknown + "the backup image could not be read ("},
+      {3, 2, 3, "frontend: sent MxifKey me=3" + unknown + "the back end started again, resetting its rings"},
+  };
+  for (const auto& [me, script, status, said] : cases) {
+    ScriptedBackEnd backEnd;
+    const std::string instance = "MxifKey me=" + std::to_string(me) + " channel=1";
+    auto sent = backEnd.start("--timeout 5 send " + instance + " onAir=1");
+    const size_t request = packetOf({"MxifKey", "me=" + std::to_string(me), "channel=1", "onAir=1"}).size();
+    const auto written = [&](size_t waits) { return linkpeer::loadIndex(backEnd.link.requestRing()) >= request + 16 * waits; };
+    await([&] { return written(1) && backEnd.readersAtEnd(); });
+    backEnd.readRequests();
+    backEnd.report({"MxifKey", "me=" + std::to_string(me), "channel=1", "onAir=0"});
+    // The frames that let the request's frame pass: the wait that ends the answer's, then those after.
+    while (!written(3) && sent.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) backEnd.readRequests();
+    if (script == 0) backEnd.report({"MxifKey", "me=" + std::to_string(me), "channel=1", "onAir=1"});
+    if (script == 2) backEnd.restart();
+    while (sent.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) backEnd.readRequests();
+    const auto [got, text] = sent.get();
+    EXPECT_EQ(got, status) << text;
+    EXPECT_TRUE(text.starts_with(said) && (status != 0 || text.empty())) << text;
+  }
+}
+
 // What raw warns is what the receiver's framing makes of the bytes (from a packet's start): those it
 // skips, a header it drops, a body it waits for, and the start of a header left at the end, which the
 // next packet the tools write either makes whole or shows up as stray.
