@@ -67,8 +67,8 @@ u32 bankOffset() { return (platform::readMem32(OCM_BOOT_MODE) & BOOT_MODE_NO_BAC
 
 // The board mode stored in the non-volatile window selects image variants (0 without a marker).
 int boardVariant() {
-  if (platform::readMem32(NON_VOLATILE_BASE + STORAGE_BOARD_MODE_MARKER) != BOARD_MODE_MARKER) return 0;
-  return static_cast<int>(platform::readMem32(NON_VOLATILE_BASE + STORAGE_BOARD_MODE) & 0xFF);
+  return boardModeOf(platform::readMem32(NON_VOLATILE_BASE + STORAGE_BOARD_MODE_MARKER),
+                     platform::readMem32(NON_VOLATILE_BASE + STORAGE_BOARD_MODE));
 }
 
 u8* imageRam(const FpgaData& f) { return platform::memory(MX_FPGA_IMAGE_AREA + static_cast<u32>(f.bufAddr), f.maxSize); }

@@ -25,10 +25,7 @@ u32 Storage::readWord(int adr) {
   return value;
 }
 
-int Storage::boardMode() {
-  if (readWord(STORAGE_BOARD_MODE_MARKER) != BOARD_MODE_MARKER) return 0;
-  return static_cast<int>(readWord(STORAGE_BOARD_MODE) & 0xFF);
-}
+int Storage::boardMode() { return boardModeOf(readWord(STORAGE_BOARD_MODE_MARKER), readWord(STORAGE_BOARD_MODE)); }
 
 void Storage::writeBoardMode(u32 word) {
   writeWord(STORAGE_BOARD_MODE_MARKER, BOARD_MODE_MARKER);

@@ -13,11 +13,11 @@ bool isValidEscapedText(int count, const u8* chars, int capacity) {
   for (int i = 0; i < count; ++i) {
     const u8 c = chars[i];
     if (escaped) {
-      if (c != '\'' && c != '\\' && c != '"') return false;
+      if (!isTextEscape(c)) return false;
       escaped = false;
-    } else if (c == '\\') {
+    } else if (c == TEXT_ESCAPE) {
       escaped = true;
-    } else if (c < 0x20 || c > 0x7E || c == '"') {
+    } else if (!isPlainTextChar(c)) {
       return false;
     }
   }

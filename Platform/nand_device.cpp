@@ -233,13 +233,42 @@ void nandAttach() {
   attached = true;
 }
 
-bool nandWriteFactoryFile(const std::string& path, std::string& error) {
+namespace {
+
+// Whether nothing or a regular file stands at path, its link not followed.
+bool missingOrFile(const std::string& path, bool& exists) {
+  struct stat st {};
+  exists = lstat(path.c_str(), &st) == 0;
+  return !exists || S_ISREG(st.st_mode);
+}
+
+// Moves the written file from partial onto path. fileOnly: only onto nothing (the move fails
+// where something appeared) or a regular file (exchanged with it: what came out goes back unless it
+// is a regular file); a file system that cannot move so takes a plain rename after a last check.
+bool placeFile(const std::string& partial, const std::string& path, bool fileOnly, std::string& error) {
+  bool exists = false;
+  const std::string notFile = path + " changed while the flash was written and is no regular file: left as it is";
+  if (fileOnly && !missingOrFile(path, exists)) return error = notFile, false;
+  if (fileOnly && renameat2(AT_FDCWD, partial.c_str(), AT_FDCWD, path.c_str(), exists ? RENAME_EXCHANGE : RENAME_NOREPLACE) == 0) {
+    if (!exists) return true;
+    if (missingOrFile(partial, exists)) return unlink(partial.c_str()), true;
+    renameat2(AT_FDCWD, partial.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE);  // back where it stood
+    return error = notFile, false;
+  }
+  if ((!fileOnly || errno == EINVAL || errno == ENOSYS) && rename(partial.c_str(), path.c_str()) == 0) return true;
+  return error = "cannot rename " + partial + " to " + path + ": " + std::strerror(errno), false;
+}
+
+}  // namespace
+
+bool nandWriteFactoryFile(const std::string& path, std::string& error, bool fileOnly) {
   const std::string partial = path + ".partial";
   auto failed = [&](const std::string& what) {
-    error = what + ": " + std::strerror(errno);
-    unlink(partial.c_str());
+    if (!what.empty()) error = what + ": " + std::strerror(errno);
+    if (bool exists = false; missingOrFile(partial, exists)) unlink(partial.c_str());
     return false;
   };
+  if (bool exists = false; fileOnly && !missingOrFile(partial, exists)) return error = partial + " is no regular file: left as it is", false;
   unlink(partial.c_str());  // what an interrupted write left
   const int fd = ::open(partial.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) return failed("cannot create " + partial);
@@ -253,7 +282,7 @@ bool nandWriteFactoryFile(const std::string& path, std::string& error) {
   munmap(p, NAND_BYTES);
   ::close(fd);
   if (!synced) return failed("cannot write " + partial);
-  if (rename(partial.c_str(), path.c_str()) != 0) return failed("cannot rename " + partial + " to " + path);
+  if (!placeFile(partial, path, fileOnly, error)) return failed("");
   // The rename itself reaches the disk with the directory.
   const size_t slash = path.rfind('/');
   const int dirFd = ::open(slash == std::string::npos ? "." : path.substr(0, slash + 1).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -46,8 +46,11 @@ u32 nandMakeImage(u8* out, const char* design, u32 payloadBytes, u32 seed);
 void nandProgramFactory(u8* flash);
 // Writes a flash file with the factory contents at path, so that an interruption at any moment
 // leaves either no file there or a whole one: written to path.partial (replacing what an earlier
-// interrupted write left), synced, then renamed into place. False with the reason.
-bool nandWriteFactoryFile(const std::string& path, std::string& error);
+// interrupted write left), synced, then renamed into place. False with the reason. With fileOnly,
+// path.partial and path are replaced only where they are missing or regular files, checked as the
+// file is moved into place (where the file system can, by the move itself): anything else there
+// is left as it is.
+bool nandWriteFactoryFile(const std::string& path, std::string& error, bool fileOnly = false);
 
 // ---- faults --------------------------------------------------------------------------------------
 // A single-bit error at a physical byte address (word aligned): the data read shows the bit flipped

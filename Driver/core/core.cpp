@@ -385,13 +385,10 @@ void mxBoardInit() {
   libmx::LogInstance::instance().setHandle(0);
   MX_LOG(libmx::INFO, "Board version %d", mxGetBoardVersion());
 
-  s.paired = false;
-  s.fourK = false;
-  if (mxReadReg(NON_VOLATILE_BASE + STORAGE_BOARD_MODE_MARKER) == BOARD_MODE_MARKER) {
-    u32 mode = mxReadReg(NON_VOLATILE_BASE + STORAGE_BOARD_MODE) & 0xFF;
-    s.paired = mode != 0;
-    s.fourK = mode == 2;
-  }
+  const int mode = boardModeOf(mxReadReg(NON_VOLATILE_BASE + STORAGE_BOARD_MODE_MARKER),
+                               mxReadReg(NON_VOLATILE_BASE + STORAGE_BOARD_MODE));
+  s.paired = mode != 0;
+  s.fourK = mode == 2;
   if ((mxReadReg(OCM_BOOT_MODE) & BOOT_MODE_KEEP_WATCHDOG) == 0) mxWatchdogEnable(0, 10);
   mxWriteReg(ME1_GENLOCK_DAC, 0x80000);
 

@@ -17,6 +17,9 @@ constexpr u32 STORAGE_GENLOCK_MARKER = 0x2A551234;
 constexpr int STORAGE_BOARD_MODE_MARKER = 0x14028;
 constexpr u32 BOARD_MODE_MARKER = 0x54AA1234;
 constexpr int STORAGE_BOARD_MODE = 0x1402C;        // low byte valid only behind the marker
+// The board mode that the marker word and the mode word give: the mode word's low byte behind the
+// marker, else 0 (a plain board).
+constexpr int boardModeOf(u32 marker, u32 word) { return marker == BOARD_MODE_MARKER ? static_cast<int>(word & 0xFF) : 0; }
 
 // The backup buffer (BACKUP_BUFFER_ADR) and the extended buffer behind it.
 constexpr u32 BACKUP_BUFFER_EXT_ADR = BACKUP_BUFFER_ADR + BUF_SIZE * 4;

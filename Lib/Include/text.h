@@ -62,6 +62,12 @@ static_assert(offsetof(TextBlock, text1) == 4 && offsetof(TextBlock, text2) == 2
 
 namespace libmx {
 
+// The escape rule of texts: a character that stands for itself (printable ASCII but the double quote
+// and the backslash, which the escape character opens) and what may follow the escape character.
+constexpr u8 TEXT_ESCAPE = '\\';
+constexpr bool isPlainTextChar(u8 c) { return c >= 0x20 && c <= 0x7E && c != '"' && c != TEXT_ESCAPE; }
+constexpr bool isTextEscape(u8 c) { return c == '\'' || c == TEXT_ESCAPE || c == '"'; }
+
 // Whether count characters of chars form an acceptable escaped text: printable ASCII where a double
 // quote or a backslash appears only escaped by a backslash, and the only escapes are \' \\ \".
 // A negative count, or a count above the field's capacity (more characters than were stored), is

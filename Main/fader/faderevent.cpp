@@ -388,7 +388,8 @@ void CategoryFaderEvent::update() {
   // A key or downstream key that the status shows in transition whose run the advance ended.
   for (u32 moving = movingLayers_; moving != 0; moving &= moving - 1) {
     const int layer = std::countr_zero(moving);
-    const int slot = layer < 16 ? AutoTransition::keySlot(layer / N_KEYS, layer % N_KEYS) : AutoTransition::dskSlot(layer - 16);
+    const int slot = layer < DSK_LAYER ? AutoTransition::keySlot(layer / N_KEYS, layer % N_KEYS)
+                                       : AutoTransition::dskSlot(layer - DSK_LAYER);
     runEnded_ = runEnded_ || transitions_[slot].state == AutoTransition::IDLE;
   }
 
@@ -666,7 +667,7 @@ void CategoryFaderEvent::faderSelectButtons() {
 // transitions, each byte written only when it changes.
 void CategoryFaderEvent::layerStatus(const Layers& layers, bool backgrounds) {
   auto runsOrPaused = [](const AutoTransition& t) { return runs(t) || paused(t); };
-  u32 moving = 0;  // bit 4m + k: key k of ME m; bit 16 + c: downstream key c
+  u32 moving = 0;  // as movingLayers_ holds them
   for (int m = 0; m < N_ME; ++m) {
     const AutoTransition& bkgd = transitions_[AutoTransition::bkgdSlot(m)];
     if (CategoryBkgd* cat = backgrounds ? layers.bkgd[m] : nullptr) {
@@ -699,7 +700,7 @@ void CategoryFaderEvent::layerStatus(const Layers& layers, bool backgrounds) {
   if (CategoryDsk* dsk = layers.dsk) {
     for (int c = 0; c < N_DSK; ++c) {
       const LayerState s(transitions_[AutoTransition::dskSlot(c)]);
-      moving |= u32{s.moving} << (16 + c);
+      moving |= u32{s.moving} << (DSK_LAYER + c);
       const MxifDsk& r = dsk->record(c);
       if (r.onAir != s.onAir) dsk->setDskOnAir(c, s.onAir);
       if (r.inTransition != s.moving) dsk->setDskInTransition(c, s.moving);

@@ -233,7 +233,11 @@ class CategoryFaderEvent : public CategoryWithoutStatus<internal::MxifFaderEvent
   s8 dskSign_[N_DSK] = {};
 
   u8 lastFaderEventFlag_ = 0;
-  u32 movingLayers_ = 0;   // the keys and downstream keys the last status showed in transition
+  // The keys and downstream keys the last status showed in transition: bit N_KEYS * m + k key k of
+  // ME m, bit DSK_LAYER + c downstream key c.
+  static constexpr int DSK_LAYER = N_ME * N_KEYS;
+  static_assert(DSK_LAYER + N_DSK <= 32);
+  u32 movingLayers_ = 0;
   bool runEnded_ = false;  // the run of one of them ended in this frame's advance
 };
 

@@ -194,9 +194,11 @@ void CategoryRegistry::sendAll(AcknowledgeSender& tx) {
       listIfStale();
       for (int i = 0; i < listed; ++i) instances[i]->sendStatus(tx);
     } else {
-      phase = (phase + 1) % 16;
-      int meRow = phase / 4;
-      int part = phase % 4;
+      // A turn: an ME's keys and a part of the other records a frame, every pair once.
+      static_assert(MxifEventMemory::TURN_FRAMES == N_ME * N_ME);
+      phase = (phase + 1) % MxifEventMemory::TURN_FRAMES;
+      int meRow = phase / N_ME;
+      int part = phase % N_ME;
       for (int id = 0; id < N_TYPES; ++id) {
         if (id == TYPE_KEY || id == TYPE_CHROMA_KEY) {
           if (categories[meRow][id] != nullptr) categories[meRow][id]->send(tx, part);

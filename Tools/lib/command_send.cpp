@@ -227,7 +227,7 @@ int checkAnswer(Link& link, const std::string& board, AckReports& acks, const Li
   // Frames after the one that takes the request that must have ended before the answer is known to
   // be out: one, or sixteen while the reports go out in turns (which an event memory request may
   // turn on in the frame that takes it).
-  int frames = type == category::TYPE_EVENT_MEMORY || reportsInTurns(board) ? 16 : 1;
+  int frames = type == category::TYPE_EVENT_MEMORY || reportsInTurns(board) ? MxifEventMemory::TURN_FRAMES : 1;
   const auto until = deadline(timeout);
   int waits = 0;              // waits written after the request
   u32 awaited = requestEnd;   // the end of what the back end is to read next
@@ -272,8 +272,8 @@ int checkAnswer(Link& link, const std::string& board, AckReports& acks, const Li
     } else if (waits < frames) {
       Link::Written wait;
       if (link.write(waitPacket(waits + 1 < frames ? 1 : 0), 0.1, &wait)) awaited = wait.end, ++waits;
-    } else if (frames < 16 && reportsInTurns(board)) {
-      frames = 16;  // turned on meanwhile by another request: the backup image shows it by now
+    } else if (frames < MxifEventMemory::TURN_FRAMES && reportsInTurns(board)) {
+      frames = MxifEventMemory::TURN_FRAMES;  // turned on meanwhile by another request: the backup image shows it by now
     } else if (!out) {
       out = acks.poll();
     }

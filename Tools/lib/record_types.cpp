@@ -152,7 +152,9 @@ bool givenNumber(const RecordView& view, const Assignments& fields, const std::s
 // what the back end's checks take for an element, named for a number beyond what the field holds.
 std::string valueProblem(const Field& f, int element, const std::string& value,
                          const std::function<std::string(int element)>& takes) {
-  if (f.textCapacity > 0) return "longer than " + std::to_string(f.textCapacity) + " characters";
+  if (std::string chars, why; f.textCapacity > 0) {
+    return textOfWord(value, chars, why) ? "longer than " + std::to_string(f.textCapacity) + " characters" : why;
+  }
   const int count = f.leaf.count;
   if (element >= count) return "no element " + std::to_string(element) + " (0.." + std::to_string(count - 1) + ")";
   const std::vector<std::string> items = itemsOf(value, element < 0);
@@ -415,13 +417,7 @@ std::string describeStoredRecord(const RecordType& type, const u8* record, int m
 
 // The value of one element (or of the whole field, element -1) as the text form writes it.
 std::string valueText(const Field& f, const RecordView& view, int element) {
-  if (f.textCapacity > 0) {
-    const std::string words = " " + view.text(nullptr, nullptr) + " ";
-    const size_t at = words.find(" " + f.name + "=");
-    if (at == std::string::npos) return "";
-    const size_t from = at + f.name.size() + 2;
-    return words.substr(from, words.find("\" ", from) + 1 - from);
-  }
+  if (f.textCapacity > 0) return view.textValue(f);
   codec::Leaf leaf = f.leaf;
   leaf.mask = nullptr;
   leaf.perElement = false;

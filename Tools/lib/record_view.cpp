@@ -1,5 +1,6 @@
 #include "Tools/lib/record_view.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -29,11 +30,12 @@ void RecordView::leaf(const codec::Leaf& f) {
   x.offset = static_cast<size_t>(f.data - record_.data());
 }
 
-bool RecordView::setText(const std::string& name, const std::string& value) {
+bool RecordView::setText(const std::string& name, const std::string& word) {
   for (size_t i = 0; i + 1 < fields_.size(); ++i) {
     Field& f = fields_[i];
     if (f.textCapacity <= 0 || f.name != name) continue;
-    if (value.size() > static_cast<size_t>(f.textCapacity)) return false;
+    std::string value, why;
+    if (!textOfWord(word, value, why) || value.size() > static_cast<size_t>(f.textCapacity)) return false;
     const codec::Leaf& chars = fields_[i + 1].leaf;
     std::memset(chars.data, 0, static_cast<size_t>(chars.count));
     std::memcpy(chars.data, value.data(), value.size());
@@ -43,6 +45,60 @@ bool RecordView::setText(const std::string& name, const std::string& value) {
   }
   return false;
 }
+
+std::string RecordView::textValue(const Field& count) const {
+  for (size_t i = 0; i + 1 < fields_.size(); ++i) {
+    if (&fields_[i] == &count) return quotedText(fields_[i + 1].leaf.data, count.textCapacity + 1);
+  }
+  return "";
+}
+
+std::string quotedText(const u8* chars, int n) {
+  std::string out = "\"";
+  for (int c = 0; c < n && chars[c] != 0; ++c) {
+    const u8 ch = chars[c];
+    if (libmx::isPlainTextChar(ch)) {
+      out += static_cast<char>(ch);
+    } else if (ch == '"' || ch == libmx::TEXT_ESCAPE) {
+      out += static_cast<char>(libmx::TEXT_ESCAPE);
+      out += static_cast<char>(ch);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", ch);
+      out += hex;
+    }
+  }
+  return out + "\"";
+}
+
+bool textOfWord(const std::string& word, std::string& chars, std::string& why) {
+  chars.clear();
+  if (word.empty() || word[0] != '"') return chars = word, true;
+  const auto hex = [](char h) { return std::isxdigit(static_cast<unsigned char>(h)) != 0; };
+  for (size_t i = 1; i < word.size(); ++i) {
+    const char c = word[i];
+    if (c == '"') {
+      if (i + 1 == word.size()) return true;
+      return why = word.substr(i + 1) + " after the double quote that ends the text", false;
+    }
+    if (static_cast<u8>(c) != libmx::TEXT_ESCAPE) {
+      chars += c;
+    } else if (i + 1 < word.size() && libmx::isTextEscape(static_cast<u8>(word[i + 1]))) {
+      chars += word[++i];
+    } else if (i + 3 < word.size() && word[i + 1] == 'x' && hex(word[i + 2]) && hex(word[i + 3])) {
+      const char byte = static_cast<char>(std::stoi(word.substr(i + 2, 2), nullptr, 16));
+      if (byte == 0) return why = "a text holds no zero byte (\\x00): it ends the text", false;
+      chars += byte;
+      i += 3;
+    } else {
+      return why = word.substr(i, 2) + " is no escape: in double quotes a text takes \\\" \\\\ \\' and \\x followed by two "
+                                         "hexadecimal digits",
+             false;
+    }
+  }
+  return why = "no double quote ends the text", false;
+}
+
 const Field* RecordView::find(const std::string& name, int& element) const {
   if (byName_.empty()) {
     for (size_t i = 0; i < fields_.size(); ++i) {
@@ -162,19 +218,7 @@ std::string RecordView::text(const Field* skip, const Field* skip2) const {
     if (&f == skip || &f == skip2) continue;
     if (f.textCapacity > 0) {
       const Field& chars = fields_[++i];
-      if (!codec::presenceBit(f.leaf.mask, f.leaf.bit)) continue;
-      out += " " + f.name + "=\"";
-      for (int c = 0; c <= f.textCapacity && chars.leaf.data[c] != 0; ++c) {
-        const u8 ch = chars.leaf.data[c];
-        if (ch >= 0x20 && ch < 0x7F) {
-          out += static_cast<char>(ch);
-        } else {
-          char hex[8];
-          std::snprintf(hex, sizeof hex, "\\x%02x", ch);
-          out += hex;
-        }
-      }
-      out += "\"";
+      if (codec::presenceBit(f.leaf.mask, f.leaf.bit)) out += " " + f.name + "=" + quotedText(chars.leaf.data, f.textCapacity + 1);
       continue;
     }
     std::string lines;

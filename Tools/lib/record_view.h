@@ -85,7 +85,11 @@ class RecordView final : public codec::LeafSink {
   std::deque<Field>& fields() { return fields_; }
   const std::deque<Field>& fields() const { return fields_; }
 
+  // Sets a text and its presence bit from a word (textOfWord); false for an unknown name, another
+  // form or more characters than the text holds.
   bool setText(const std::string& name, const std::string& value);
+  // The value of a text (the count of one: its characters follow it) as quotedText writes it.
+  std::string textValue(const Field& count) const;
 
   // The field a name sets ("edges", "edges[2]", a text) and the element it names (-1: all of
   // them); null when the record has none of that name.
@@ -116,6 +120,17 @@ class RecordView final : public codec::LeafSink {
   std::deque<Field> fields_;
   mutable std::map<std::string, const Field*> byName_;  // built on the first find
 };
+
+// ---- Texts -----------------------------------------------------------------------------------------
+
+// A text's characters (up to a zero byte, at most n) as the text form writes them: in double quotes,
+// by the escape rule of texts (a double quote and a backslash escaped by a backslash), a byte outside
+// printable ASCII as \xHH, so that textOfWord reads them back as they are.
+std::string quotedText(const u8* chars, int n);
+
+// The characters a word gives a text: in double quotes, as quotedText writes them (\' a single quote
+// too); a word without them, as it stands. False, with why, for another form or a zero byte.
+bool textOfWord(const std::string& word, std::string& chars, std::string& why);
 
 // ---- Instances --------------------------------------------------------------------------------------
 

@@ -154,6 +154,25 @@ TEST(FrontendRecords, KeyRecordByFieldNamesIsTheSystemsOwnWireForm) {
   EXPECT_EQ(frontend::describe(0, body.data(), 20).rfind("MxifKey (20 bytes, short)", 0), 0u);
 }
 
+// A text as show and watch print it goes back by send as the same characters (a word without quotes
+// as it stands); what no text holds, or no escape, is refused naming the field.
+TEST(FrontendRecords, TextsGoBackAsPrinted) {
+  const std::pair<std::string, std::string> cases[] = {  // word, printed
+      {R"(secondText="a\"b\\c\x09")", R"(secondText="a\"b\\c\x09")"}, {R"(secondText=\x09)", R"(secondText="\\x09")"},
+      {R"(secondText="it\'s")", R"(secondText="it's")"}, {R"(secondText=a"b)", R"(secondText="a\"b")"}};
+  for (const auto& [word, printed] : cases) {
+    const Bytes packet = packetOf({"MxifSystem", word});
+    ASSERT_GT(packet.size(), 8u) << word;
+    EXPECT_EQ(frontend::describe(category::TYPE_SYSTEM, packet.data() + 8, packet.size() - 8), "MxifSystem " + printed) << word;
+    EXPECT_EQ(packetOf({"MxifSystem", printed}), packet) << word;
+  }
+  for (const char* bad : {R"(secondText="\x00")", R"(secondText="\n")", R"(secondText="ab)", R"(secondText="ab"c)"}) {
+    Bytes packet;
+    std::string error;
+    EXPECT_TRUE(!frontend::sendPacket({"MxifSystem", bad}, packet, error) && error.starts_with("MxifSystem: secondText=")) << error;
+  }
+}
+
 // A record per ME carries its ME in byte 4 of the body (the end-to-end requests show it); a channel
 // record its channel as a u16 there; a record per ME with channels the channel in its own field.
 TEST(FrontendRecords, ChannelRecordsCarryTheirChannelsWhereTheSystemReadsThem) {

@@ -192,7 +192,7 @@ TEST_F(Verdicts, EachLineIsTheRuleThatDecidedWithTheValuesItRead) {
        {"busSettings[7][4].code[0]=1: kept its value: a bus setting's code of 0 refuses the whole setting...; decided by "
         "busSettings[7][4].code[3]=0, sent with it"},
        {}},
-      {{}, {"MxifSystem", "addressTexts.text1=a\"b"}, {"addressTexts.text1=\"a\"b\": kept its value: a text takes printable ASCII only..."}, {}},
+      {{}, {"MxifSystem", "addressTexts.text1=a\"b"}, {"addressTexts.text1=\"a\\\"b\": kept its value: a text takes printable ASCII only..."}, {}},
   };
   // The line matches: its start, each part in order, its end.
   const auto matches = [](const std::string& line, const std::string& want) {

@@ -1,5 +1,8 @@
 // The whole system as separate processes: `backend` on a board directory of the test, driven by the
 // `frontend` program (and by the same code as a library) as the front-end processor would.
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <regex>
 #include <set>
 #include <tuple>
@@ -136,6 +139,27 @@ TEST_F(EndToEnd, HelpAndRefusalsOfTheBackEnd) {
     EXPECT_EQ(status == 0 ? r.err : r.out, "") << args;
   }
   EXPECT_FALSE(fs::exists(board_ + "/backend.pid"));  // not left by a back end that could not open the board
+}
+
+// mknand writes a new path (one after --) or a regular file only: what else stands at FILE, a device
+// where the test can make one, is left as it was with nothing written beside it; so is a second FILE.
+TEST_F(EndToEnd, MknandWritesOnlyAFlashFile) {
+  const std::string d = dir_ + "/m/";
+  ASSERT_TRUE(fs::create_directories(d + "dir") && mkfifo((d + "fifo").c_str(), 0644) == 0);
+  fs::create_directory_symlink("dir", d + "linkdir");
+  const bool device = mknod((d + "null").c_str(), S_IFCHR | 0644, makedev(1, 3)) == 0;
+  const std::tuple<std::string, int, std::string> cases[] = {
+      {d + "fifo", 1, "fifo is a FIFO"}, {d + "dir", 1, "dir is a directory"}, {d + "null", 1, "null is a character device"},
+      {d + "linkdir", 1, "linkdir is a symbolic link to a directory"}, {"-- " + d + "-new", 0, ""},
+      {d + "one " + d + "two", 2, "one FILE only, not also " + d + "two"}};
+  for (const auto& [args, status, text] : cases) {
+    const Outcome r = args != d + "null" || device ? run(MX_MKNAND_PATH + (" " + args)) : Outcome{status, "", text};
+    EXPECT_TRUE(r.status == status && r.err.find(text) != std::string::npos) << args << r.err;
+  }
+  std::set<std::string> left, kept = {"-new file", "dir", "fifo", "linkdir", device ? "null" : "dir"};
+  for (const auto& e : fs::directory_iterator(d)) left.insert(e.path().filename().string() + (e.is_regular_file() ? " file" : ""));
+  EXPECT_EQ(left, kept);
+  EXPECT_TRUE(fs::is_fifo(d + "fifo") && fs::is_empty(d + "dir") && fs::is_symlink(d + "linkdir"));
 }
 
 // Runs of 20 frames on one board: the first starts cold; the next warm, and its first frame repairs

@@ -8,7 +8,7 @@
 #include "Lib/Include/types.h"
 
 // Event memory (single). Byte 4 enables the event memory's link to an ME, byte 12 names that ME
-// (1-based, 0 none); while both are non-zero the status sender rotates in 16 phases.
+// (1-based, 0 none); while both are non-zero the status sender rotates in phases (sendsInTurns).
 struct MxifEventMemory {
   static constexpr int TYPE_INDEX = category::TYPE_EVENT_MEMORY;
   u32 mask;
@@ -18,8 +18,9 @@ struct MxifEventMemory {
   u8 tail[3];     // bit 1
 
   // While an event memory linked to an ME is on, the back end sends its status reports in turns
-  // over sixteen frames.
+  // over TURN_FRAMES frames.
   constexpr bool sendsInTurns() const { return enable != 0 && linkedMe != 0; }
+  static constexpr int TURN_FRAMES = 16;
 
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
