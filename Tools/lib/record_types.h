@@ -91,6 +91,8 @@ struct RequestContext {
   std::string filled;
   // Out: the elements that were given ("format", "maskBox[0]", a text by its name).
   std::set<std::string> typed;
+  // Out: the request was refused because current did not give the values that go with those given.
+  bool currentMissing = false;
 };
 
 // Builds the body of a record or command of the type from assignments. Each name is a field
