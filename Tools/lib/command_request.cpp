@@ -149,7 +149,8 @@ constexpr ButtonName BUTTONS[] = {
 };
 
 int listButtons(std::ostream& out) {
-  out << "Button codes for: frontend button CODE press|release [me=N] [panel=N] [index=N]\n"
+  out << "Button codes for: frontend button CODE|NAME press|release [me=N] [panel=N] [index=N]\n"
+         "(a NAME below that stands for one code is taken for it)\n"
          "A button acts on ME me=N (0..3) unless said otherwise; a press acts, a release only ends a hold.\n";
   for (const ButtonName& b : BUTTONS) {
     char line[64];

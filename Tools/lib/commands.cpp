@@ -151,8 +151,9 @@ const char READS[] = "Commands that read:\n";
 const char STATUS[] =
     "Numbers are decimal as written (010 is 10).\n"
     "Exit status: 0 done; 1 failed (no back end, a refused request, a time-out, a request not sent);\n"
-    "2 usage error (unknown command, option, type or field name, a value the field cannot hold, or a\n"
-    "record with no field given, which would change nothing); 3 a request sent whose answer was not\n"
+    "2 usage error (unknown command, option, type or field name, a type with no field list here, a\n"
+    "value the field cannot hold, a word given twice or one the command does not take, or a record\n"
+    "with no field given, which would change nothing); 3 a request sent whose answer was not\n"
     "seen (a wait holds requests back, a watch that reads no more holds the acknowledgement ring full,\n"
     "bytes written before left a packet unfinished) or cannot be followed (the tools' table could not\n"
     "be written after it went out).\n";

@@ -334,7 +334,9 @@ bool withTable(const std::string& dir, u8* ackRing, const std::function<void(Lin
     // or the new one.
     const std::string text = printed(t), fresh = dir + NEW_FILE;
     const int out = cli::openFile(fresh, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || write(out, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+    const ssize_t n = out < 0 ? -1 : write(out, text.data(), text.size());
+    if (n >= 0 && n != static_cast<ssize_t>(text.size())) errno = ENOSPC;  // written in part: no room for the rest
+    if (n != static_cast<ssize_t>(text.size())) {
       ok = (why = reason(fresh), false);
     } else if (rename(fresh.c_str(), path.c_str()) != 0) {
       ok = (why = reason("cannot put " + fresh + " in place of " + path), false);

@@ -101,7 +101,8 @@ struct RequestContext {
 // index byte when no field has that name. Fields and elements under the presence bit of one that
 // is given go with it: the back end takes them all. Those not given are sent with their current
 // values (RequestContext::current), or the request is refused. Returns false with a message for a
-// type whose record is not built, an unknown name, a bad value or such a refusal.
+// type whose record is not built, an unknown name, a bad value, an element (or the instance) given
+// by two words, or such a refusal.
 bool buildBody(int type, const Assignments& fields, Bytes& body, std::string& error, RequestContext* context = nullptr);
 
 // One line: the type name, "me=N" or "channel=N" for records with an index byte, then every field

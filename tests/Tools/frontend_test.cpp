@@ -405,10 +405,9 @@ TEST(FrontendProgram, AFieldTakenInAnEarlierReportStaysTaken) {
   }
 }
 
-// What raw warns is what the receiver's framing makes of the bytes, from where the stream stands (a
-// new start of the back end, or a packet that the bytes before left unfinished): those it skips, a
-// header it drops, a body it waits for, and the start of a header left at the end, which the next
-// packet the tools write either makes whole or shows up as stray.
+// What raw warns is what the receiver's framing makes of the bytes from where the stream stands: those
+// it skips, a header it drops, a body it waits for (one left unfinished before them too), and the start
+// of a header left at the end, which the next packet the tools write makes whole or shows up as stray.
 TEST(FrontendProgram, RawWarnsWhatTheReceiverMakesOfTheBytes) {
   frontend::useScratchSystem();
   ScriptedBackEnd backEnd;
@@ -447,9 +446,8 @@ TEST(FrontendProgram, RawWarnsWhatTheReceiverMakesOfTheBytes) {
 }
 
 // Help and the version go to standard output. A usage error (2) names the word at fault and what it
-// would take (numbers in decimal as written), a word given twice, a type that is not built here;
-// a board without a back end, or a backup image that cannot give the values that go with those
-// given: 1. Either goes to standard error alone.
+// would take (numbers in decimal as written), a word given twice, a type not built here; a board without
+// a back end, or an image that cannot give the values that go with those given: 1. Both to stderr alone.
 TEST(FrontendProgram, UsageErrorsAndRefusalsNameTheirCause) {
   const std::string board = "--board /nonexistent-board ", empty = "--board " + testing::TempDir() + " --timeout 0.2 ";
   const std::tuple<std::string, int, std::string> cases[] = {
@@ -474,7 +472,7 @@ TEST(FrontendProgram, UsageErrorsAndRefusalsNameTheirCause) {
       {board + "button 0x650 press", 2, "button takes CODE (0..65535"},
       {board + "raw 5a81 5a8", 2, "raw takes hexadecimal bytes, two digits each, not 5a8"},
       {board + "button key-cut press", 2, "button key-cut stands for 1732..1735: give the code"},
-      {board + "button cut press", 1, "board directory /nonexistent-board: No such file"},  // a name of one code
+      {board + "--timeout 0 button cut press", 1, "board directory /nonexistent-board: No such file"},  // a name of one code
       {board + "button 1616 press me=0 me=1", 2, "me=0 and me=1: me is given twice"},
       {board + "button 1616 held", 2, "press or release"},
       {board + "button 1616 press me=4", 2, "bad word me=4 (takes me=0..3, panel=0..2, index=0..255)"},
@@ -483,8 +481,7 @@ TEST(FrontendProgram, UsageErrorsAndRefusalsNameTheirCause) {
       {board + "send", 2, "a type name is needed"},
       {board + "send MxifSystem vertcalPhase=1", 2, "MxifSystem has no field vertcalPhase (nearest: verticalPhase); its fields"},
       {board + "send MxifBus entrys[2]=1034", 2, "MxifBus has no field entrys[2] (nearest: entries);"},
-      {board + "send MxifSystem", 2, "MxifSystem: no field=value given, so nothing to change: nothing sent"},
-      {board + "send MxifKey me=1 channel=2", 2, "MxifKey: no field=value given"},
+      {board + "send MxifKey me=1 channel=2", 2, "MxifKey: no field=value given, so nothing to change: nothing sent"},
       {board + "send MxifMaintenanceCmd", 1, "board directory /nonexistent-board: No such file"},  // a command may take none
       {board + "--start-timeout -1 send MxifSystem format=1", 2, "--start-timeout takes seconds from 0 to 3600, not -1"},
       {board + "send MxifSystem format=256", 2, "format=256: out of range: format takes 0..11"},
@@ -603,34 +600,37 @@ TEST(FrontendTable, AWatchEndsAtASignalAndLeavesWhatIsWaiting) {
     await([&] { return backEnd.readersAtEnd(); });
     kill(getpid(), signal);
     EXPECT_EQ(watch.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-    EXPECT_EQ(watch.get(), std::pair(1, std::string("MxifSystem horizontalPhase=1\nfrontend: watch: 1 of 2 packets before it "
-                                                    "was stopped\n")));
+    EXPECT_EQ(watch.get().second, "MxifSystem horizontalPhase=1\nfrontend: watch: 1 of 2 packets before it was stopped\n");
   }
   EXPECT_EQ(backEnd.run("watch --waiting --timeout 0").second, "MxifSystem horizontalPhase=1\nMxifSystem horizontalPhase=1\n");
   EXPECT_EQ(backEnd.run("console --follow --timeout 0.1"), std::pair(0, std::string()));
 }
 
 // A wait for a lock says once, after a second, what holds it; the time that the waiting process was
-// stopped is not counted, so that it waits on for the time it has left.
+// stopped is not counted, so that it waits on for the time it has left (once it is surely waiting).
 TEST(FrontendTable, ALockWaitSaysItsHolderAndCountsNoTimeStopped) {
-  auto held = std::make_unique<Held>(testing::TempDir());
+  ScriptedBackEnd board;  // its directory, of this process alone
+  auto held = std::make_unique<Held>(board.dir);
+  const int fd = ::open(board.dir.c_str(), O_RDONLY | O_CLOEXEC);
+  std::string error;
+  const auto within = [&](int ms) {
+    return linkpeer::lockWithin(fd, std::chrono::steady_clock::now() + std::chrono::milliseconds(ms), "the lock", error);
+  };
+  std::ostringstream said;
+  EXPECT_FALSE((cli::WaitNotices(said, ""), within(1300)));  // notices said for that wait
+  EXPECT_EQ(said.str(), "waiting for the lock, held by process " + std::to_string(getpid()) + " (test_Tools)\n");
+  int ready[2] = {-1, -1}, status = -1;
+  char byte = 0;
+  ASSERT_EQ(pipe(ready), 0);
   const pid_t waiter = fork();
-  if (waiter == 0) {  // with the parent's hold alone
-    ::close(held->fd);
-    std::ostringstream said;
-    const cli::WaitNotices notices(said, "");
-    std::string error;
-    const bool locked = linkpeer::lockWithin(::open(testing::TempDir().c_str(), O_RDONLY),
-                                             std::chrono::steady_clock::now() + std::chrono::seconds(1), "the lock", error);
-    _exit((locked ? 0 : 1) + (said.str() == "waiting for the lock, held by process " + std::to_string(getppid()) + " (test_Tools)\n" ? 0 : 2));
-  }
-  using std::chrono::milliseconds;
-  std::this_thread::sleep_for(milliseconds(300)), kill(waiter, SIGSTOP);
-  std::this_thread::sleep_for(milliseconds(1500)), kill(waiter, SIGCONT);
-  std::this_thread::sleep_for(milliseconds(200)), held.reset();
-  int status = -1;
+  if (waiter == 0) ::close(held->fd), byte = static_cast<char>(write(ready[1], &byte, 1)), _exit(within(1000) ? 0 : 1);
+  EXPECT_EQ(read(ready[0], &byte, 1), 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200)), kill(waiter, SIGSTOP);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500)), kill(waiter, SIGCONT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200)), held.reset();
   waitpid(waiter, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ::close(fd), ::close(ready[0]), ::close(ready[1]);
 }
 
 // The table ends in a checksum of all before it: a table edited or cut but left with its old sum is
