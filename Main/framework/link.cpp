@@ -226,22 +226,6 @@ void reportSendBufferFull() { MX_LOG(libmx::ERR, "send buffer full"); }
 
 namespace category {
 
-namespace {
-
-// The wait command's body: six bytes not used, then the number of frames to wait.
-struct WaitCommand {
-  u8 unused[6];
-  s16 frames;
-
-  template <class V, class R>
-  static constexpr void fields(V& v, R& r) {
-    v.field("unused", r.unused);
-    v.field("frames", r.frames);
-  }
-};
-
-}  // namespace
-
 // A run of equal console lines within the pass (one malformed packet sent again and again) is
 // logged once with its count, and past LINK_LINES_PER_FRAME of the link's error lines the rest are
 // counted in one line, so a flood of garbage costs a few lines a frame and the console ring keeps

@@ -33,6 +33,18 @@ struct LinkHeader {
   }
 };
 
+// The wait command's body: six bytes not used, then the number of frames to wait.
+struct WaitCommand {
+  u8 unused[6];
+  s16 frames;
+
+  template <class V, class R>
+  static constexpr void fields(V& v, R& r) {
+    v.field("unused", r.unused);
+    v.field("frames", r.frames);
+  }
+};
+
 // Both rings empty (power-on).
 void mxFifoReset();
 // Copies up to n request bytes into buf; returns the count (0 when the ring is empty). The first

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -91,8 +92,20 @@ bool readBackupImage(const std::string& dir, std::vector<u8>& image, std::string
     return false;
   }
   ::close(fd);
-  if (n != static_cast<ssize_t>(image.size()) || wordAt(image, 0) != BACKUP_MAGIC) {
+  if (std::all_of(image.begin(), image.end(), [](u8 b) { return b == 0; })) {
     error = "no backup image in " + path + " (the back end backs up once its start-up has passed)";
+    return false;
+  }
+  if (wordAt(image, 0) != BACKUP_MAGIC) {
+    char words[64];
+    std::snprintf(words, sizeof words, "its magic word is 0x%08x, not 0x%08x", wordAt(image, 0), BACKUP_MAGIC);
+    error = "the backup image in " + path + " cannot be read: " + words + " (the back end keeps such a file aside as " +
+            "nvram.mem.unreadable at its next start)";
+    return false;
+  }
+  if (n != static_cast<ssize_t>(image.size())) {
+    error = "the backup image in " + path + " holds " + std::to_string(n) + " of " + std::to_string(image.size()) +
+            " bytes: show reads a whole one";
     return false;
   }
   if (wordAt(image, 4) != BACKUP_VERSION) {

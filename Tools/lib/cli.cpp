@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <ostream>
 
 #include "Lib/Include/storage.h"
 #include "Main/system/maintenance.h"
@@ -159,6 +160,27 @@ std::string optionHelp(const Options& options, size_t column) {
     text += head + help + "\n";
   }
   return text;
+}
+
+std::string givenTwice(const std::string& first, const std::string& second, const std::string& what) {
+  return first + " and " + second + ": " + what + " is given twice";
+}
+
+namespace {
+thread_local WaitNotices* notices = nullptr;
+}
+
+WaitNotices::WaitNotices(std::ostream& out, const char* prefix) : out_(out), prefix_(prefix), previous_(notices) {
+  notices = this;
+}
+
+WaitNotices::~WaitNotices() { notices = previous_; }
+
+void LongWait::check(const std::function<std::string()>& what) {
+  if (said_ || notices == nullptr || std::chrono::steady_clock::now() - start_ < SAID_AFTER) return;
+  said_ = true;
+  notices->out_ << notices->prefix_ << "waiting for " << what() << "\n";
+  notices->out_.flush();
 }
 
 std::string versionLine(const std::string& program) {

@@ -7,7 +7,9 @@
 // start, restarts included. The back end holds a lock on the file for as long as it runs, across its
 // own restarts, so a front end can tell whether a back end is there and a second back end on the
 // same directory is refused.
+#include <chrono>
 #include <functional>
+#include <iosfwd>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +47,9 @@ std::string optionHelp(const Options& options, size_t column);
 std::vector<std::string> nearestNames(std::string_view name, const std::vector<std::string>& names);
 // " (nearest: a, b)" of those, or "" when none is near.
 std::string nearestNote(std::string_view name, const std::vector<std::string>& names);
+
+// "A and B: WHAT is given twice": a word of a command line that gives what another gave.
+std::string givenTwice(const std::string& first, const std::string& second, const std::string& what);
 
 // "PROGRAM VERSION (backup image version N)": the system's version text, and the version of the
 // backup image this build writes and reads.
@@ -88,6 +93,34 @@ class BackendLock {
   void rewrite(const std::string& text);
   int fd_ = -1;
   std::string path_;
+};
+
+// Where a wait that has lasted a second says what it waits for: "PREFIX waiting for WHAT", on the
+// stream given, for the life of this object, in the thread that made it (no other thread's waits).
+class WaitNotices {
+ public:
+  WaitNotices(std::ostream& out, const char* prefix);
+  ~WaitNotices();
+  WaitNotices(const WaitNotices&) = delete;
+  WaitNotices& operator=(const WaitNotices&) = delete;
+
+ private:
+  friend class LongWait;
+  std::ostream& out_;
+  const char* prefix_;
+  WaitNotices* previous_;
+};
+
+// One wait: once it has lasted a second, check() says once what it waits for (what() names it), as
+// WaitNotices sets; a wait that ends sooner says nothing.
+class LongWait {
+ public:
+  static constexpr auto SAID_AFTER = std::chrono::seconds(1);
+  void check(const std::function<std::string()>& what);
+
+ private:
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  bool said_ = false;
 };
 
 enum class Backend { None, Starting, Running };

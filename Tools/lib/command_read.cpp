@@ -1,4 +1,6 @@
 // The reading commands: console, show, types, fields.
+#include <unistd.h>
+
 #include <cstdio>
 #include <optional>
 #include <ostream>
@@ -15,17 +17,18 @@ using cli::parseNumber;
 
 namespace {
 
-// Prints the console lines; a follow goes on until interrupted or until the back end has ended
-// (after its last lines).
+// Prints the console lines; a follow goes on until interrupted, until the back end has ended (after
+// its last lines) or, where a time-out was given, until it has passed.
 struct ConsoleOptions {
   bool follow = false;
   double timeout = 0;
+  bool timed = false;
 };
 
 // console's options, setting o.
 cli::Options consoleOptionTable(ConsoleOptions& o) {
-  return {timeoutOption(o.timeout, "stop waiting after S seconds"),
-          {"--follow", nullptr, "until interrupted or the back end has ended",
+  return {timeoutOption(o.timeout, "stop waiting, and following, after S seconds", "--timeout", &o.timed),
+          {"--follow", nullptr, "until interrupted, the back end has ended or a\n--timeout given has passed",
            [&o](const std::string&, std::string&) { return o.follow = true; }}};
 }
 
@@ -43,12 +46,15 @@ int consoleOptions(const std::vector<std::string>& a, ConsoleOptions& o, std::os
 
 int console(const std::string& board, const ConsoleOptions& o, std::ostream& out, std::ostream& err) {
   const bool follow = o.follow;
-  const double timeout = o.timeout;
+  const auto until = deadline(o.timeout);
   const bool running = cli::backendOn(board) != cli::Backend::None;
-  if (!running) err << "frontend: no back end is running on " << board << "; its console ring holds:\n";
   Link link;
   std::string error;
-  if (!link.open(board, running ? timeout : 0, error, true)) return refuse(err, error);
+  if (!running && access((board + "/link.mem").c_str(), F_OK) != 0) {
+    return refuse(err, "no back end is running on " + board + ", and no console ring is there (no link.mem)");
+  }
+  if (!link.open(board, running ? o.timeout : 0, error, true)) return refuse(err, error);
+  if (!running) err << "frontend: no back end is running on " << board << "; its console ring holds:\n";
   if (link.readOnly()) {
     err << "frontend: " << board << "/link.mem cannot be written here: the lines are shown, and stay new for the next console\n";
   }
@@ -58,7 +64,7 @@ int console(const std::string& board, const ConsoleOptions& o, std::ostream& out
     const bool ended = cli::backendOn(board) == cli::Backend::None;  // before the take: its last lines come
     out << cli::withoutEsc(link.takeConsole());
     out.flush();
-    if (!follow || InterruptHandlers::interrupted()) return 0;
+    if (!follow || InterruptHandlers::interrupted() || (o.timed && Clock::now() >= until)) return 0;
     if (ended) {
       if (running) err << "frontend: the back end on " << board << " has ended\n";
       return 0;
@@ -79,7 +85,8 @@ int showArguments(const std::vector<std::string>& a, ShowWhat& what, std::ostrea
   what.type = typeArgument(a[0], err);
   if (what.type < 0) return 2;
   RecordShape shape;
-  if (!recordShape(what.type, shape)) return 0;  // not built: show says so
+  std::string text, error;
+  if (!recordShape(what.type, shape)) return fieldList(what.type, text, error), usage(err, error);  // not built
   const char* names[2];
   long max[2];
   long* values[2];
@@ -87,7 +94,6 @@ int showArguments(const std::vector<std::string>& a, ShowWhat& what, std::ostrea
   if (shape.perMe) names[n] = "me", max[n] = category::N_ME - 1, values[n++] = &what.me;
   if (shape.channels > 1) names[n] = "channel", max[n] = shape.channels - 1, values[n++] = &what.channel;
   long v[2] = {0, 0};
-  std::string error;
   if (!shortOptions(a, 1, names, v, max, n, error)) return usage(err, "show " + a[0] + ": " + error);
   for (int k = 0; k < n; ++k) *values[k] = v[k];
   return 0;
@@ -126,7 +132,7 @@ int fields(const std::vector<std::string>& a, std::ostream& out, std::ostream& e
   const int type = typeArgument(a[0], err);
   if (type < 0) return 2;
   std::string text, error;
-  if (!fieldList(type, text, error)) return refuse(err, error);
+  if (!fieldList(type, text, error)) return usage(err, error);
   out << text;
   return 0;
 }
@@ -136,6 +142,7 @@ int fields(const std::vector<std::string>& a, std::ostream& out, std::ostream& e
 int runConsole(Invocation& in) {
   ConsoleOptions o;
   o.timeout = in.timeout;
+  o.timed = in.timed;
   if (consoleOptions(in.args, o, in.err) != 0) return 2;
   if (in.board.empty()) return usage(in.err, "--board DIR is needed");
   std::string error;
@@ -157,7 +164,7 @@ int runShow(Invocation& in) {
   return show(in.board, what, in.out, in.err);
 }
 
-int runTypes(Invocation& in) { return types(in.out); }
+int runTypes(Invocation& in) { return noWords("types", in) != 0 ? 2 : types(in.out); }
 int runFields(Invocation& in) { return fields(in.args, in.out, in.err); }
 
 }  // namespace frontend

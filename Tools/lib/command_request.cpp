@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ostream>
+#include <sstream>
 
 #include "Main/bkgd/bkgd.h"
 #include "Main/fader/faderevent.h"
@@ -19,9 +20,12 @@ using cli::parseNumber;
 
 namespace {
 
-void putU16(Bytes& b, u16 v) {
-  b.push_back(static_cast<u8>(v >> 8));
-  b.push_back(static_cast<u8>(v));
+// A body in its wire form, through the field list that the back end reads it with.
+template <class R>
+Bytes wireBody(const R& r) {
+  Bytes b(codec::wireSize<R>());
+  codec::encode(r, b.data(), b.size());
+  return b;
 }
 
 }  // namespace
@@ -33,30 +37,21 @@ Bytes buttonEventBody(u16 code, bool pressed, u8 me, u8 panel, u8 index) {
   event.index = index;
   event.code = code;
   event.state = pressed ? internal::MxifButtonEvent::PRESSED : internal::MxifButtonEvent::RELEASED;
-  Bytes b(codec::wireSize<internal::MxifButtonEvent>());
-  codec::encode(event, b.data(), b.size());
-  return b;
+  return wireBody(event);
 }
 
 Bytes faderEventBody(u8 lever, u16 value, u8 panel) {
-  // u16, flag, u16, lever, raw value, u16, panel, two bytes; only lever, value and panel are used.
-  Bytes b;
-  putU16(b, 0);
-  b.push_back(0);
-  putU16(b, 0);
-  b.push_back(lever);
-  putU16(b, value);
-  putU16(b, 0);
-  b.push_back(panel);
-  b.push_back(0);
-  b.push_back(0);
-  return b;
+  internal::MxifFaderEvent event;
+  event.lever = lever;
+  event.value = value;
+  event.panel = panel;
+  return wireBody(event);
 }
 
 Bytes waitBody(s16 frames) {
-  Bytes b(6, 0);
-  putU16(b, static_cast<u16>(frames));
-  return b;
+  WaitCommand wait{};
+  wait.frames = frames;
+  return wireBody(wait);
 }
 
 std::string unknownType(const std::string& name) {
@@ -88,11 +83,13 @@ bool sendPacket(const std::vector<std::string>& words, Bytes& packet, std::strin
   return true;
 }
 
-bool parseHex(const std::vector<std::string>& words, Bytes& bytes) {
+bool parseHex(const std::vector<std::string>& words, Bytes& bytes, std::string* bad) {
   bytes.clear();
   for (const std::string& w : words) {
-    if (w.size() % 2 != 0) return false;
-    if (w.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
+    if (w.size() % 2 != 0 || w.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+      if (bad != nullptr) *bad = w;
+      return false;
+    }
     for (size_t i = 0; i < w.size(); i += 2) {
       bytes.push_back(static_cast<u8>(std::strtol(w.substr(i, 2).c_str(), nullptr, 16)));
     }
@@ -152,7 +149,8 @@ constexpr ButtonName BUTTONS[] = {
 };
 
 int listButtons(std::ostream& out) {
-  out << "Button codes for: frontend button CODE press|release [me=N] [panel=N] [index=N]\n"
+  out << "Button codes for: frontend button CODE|NAME press|release [me=N] [panel=N] [index=N]\n"
+         "(a NAME below that stands for one code is taken for it)\n"
          "A button acts on ME me=N (0..3) unless said otherwise; a press acts, a release only ends a hold.\n";
   for (const ButtonName& b : BUTTONS) {
     char line[64];
@@ -170,92 +168,130 @@ int listButtons(std::ostream& out) {
   return 0;
 }
 
-// Builds the request packet of a writing command; 2 for a usage error, 1 when refused, 0 done.
-// note gets what the request took for indexes left out, and for the elements that go with a given
-// one: their values in the backup image of the board directory.
-int requestPacket(const std::string& command, const std::vector<std::string>& a, const std::string& board, Bytes& packet,
-                  std::string& error, std::string& note, std::set<std::string>& typed, bool* filled = nullptr) {
-  if (command == "send") {
-    RequestContext context;
-    context.refuseStatus = true;
-    context.current = [&](int me, int channel, Bytes& record, std::string& why) {
-      if (board.empty()) return why = "no --board DIR given to read them from", false;
-      return backedUpRecord(board, typeIndexOf(a[0]), me, channel, record, why);
-    };
-    if (!sendPacket(a, packet, error, &context)) {
-      const int type = a.empty() ? -1 : typeIndexOf(a[0]);
-      return type >= 0 && !isRecordBuilt(type) ? 1 : 2;  // no field list: not a usage error
-    }
-    // A record with no field given would change nothing (the back end only echoes it); a command
-    // may take none.
-    const auto isField = [](const std::string& w) { return !w.starts_with("me=") && !w.starts_with("channel="); };
-    if (typeIndexOf(a[0]) < category::FIRST_COMMAND_TYPE && std::none_of(a.begin() + 1, a.end(), isField)) {
-      return error = a[0] + ": no field=value given, so nothing to change: nothing sent (frontend fields " + a[0] +
-                     " lists them)",
-             2;
-    }
-    typed = context.typed;
-    if (filled != nullptr) *filled = !context.filled.empty();
-    if (!context.defaulted.empty()) note = a[0] + ": sent to " + context.defaulted + " (none given)";
-    if (!context.filled.empty()) {
-      note += (note.empty() ? "" : "\nfrontend: ") + a[0] + ": sent as last backed up: " + context.filled;
-    }
-    return 0;
+// The code of a button word: a number 0..65535, or a name of the list that stands for one code;
+// false with the reason.
+bool buttonCode(const std::string& word, long& code, std::string& error) {
+  if (parseNumber(word, 0, 0xFFFF, code)) return true;
+  std::vector<std::string> names;
+  std::string codes;
+  int found = 0;
+  for (const ButtonName& b : BUTTONS) {
+    if (std::find(names.begin(), names.end(), b.name) == names.end()) names.emplace_back(b.name);
+    if (word != b.name) continue;
+    codes += (codes.empty() ? "" : ", ") + std::to_string(b.first) + (b.first == b.last ? "" : ".." + std::to_string(b.last));
+    found += b.last - b.first + 1;
+    code = b.first;
   }
-  if (command == "raw") {
-    if (a.empty() || !parseHex(a, packet)) return error = "raw takes hexadecimal bytes, two digits each", 2;
-    return 0;
-  }
-  if (command == "wait") {
-    long n = 0;
-    if (a.size() != 1 || !parseNumber(a[0], 0, 32767, n)) return error = "wait takes one frame count 0..32767", 2;
-    packet = linkpeer::packetBytes(category::TYPE_WAIT_CMD, waitBody(static_cast<s16>(n)));
-    return 0;
-  }
-  if (command == "button") {
-    long code = 0;
-    if (a.size() < 2 || !parseNumber(a[0], 0, 0xFFFF, code) || (a[1] != "press" && a[1] != "release")) {
-      return error = "button takes CODE (0..65535, frontend buttons lists them) and press or release", 2;
-    }
-    static const char* const names[] = {"me", "panel", "index"};
-    static const long max[] = {category::N_ME - 1, Fader::N_PANELS - 1, 0xFF};
-    long v[] = {0, 0, 0};
-    if (!shortOptions(a, 2, names, v, max, 3, error)) return 2;
-    packet = linkpeer::packetBytes(category::TYPE_BUTTON_EVENT,
-                                   buttonEventBody(static_cast<u16>(code), a[1] == "press", static_cast<u8>(v[0]),
-                                                   static_cast<u8>(v[1]), static_cast<u8>(v[2])));
-    return 0;
-  }
-  if (command == "fader") {
-    long lever = 0, value = 0;
-    if (a.size() < 2 || !parseNumber(a[0], 0, Fader::N_PANEL_LEVERS - 1, lever) || !parseNumber(a[1], 0, 4095, value)) {
-      return error = "fader takes LEVER (0..3) and VALUE (0..4095)", 2;
-    }
-    static const char* const names[] = {"panel"};
-    static const long max[] = {Fader::N_PANELS - 1};
-    long v[] = {0};
-    if (!shortOptions(a, 2, names, v, max, 1, error)) return 2;
-    packet = linkpeer::packetBytes(
-        category::TYPE_FADER_EVENT,
-        faderEventBody(static_cast<u8>(lever), static_cast<u16>(value), static_cast<u8>(v[0])));
-    return 0;
-  }
-  return error = "unknown command " + command, 2;
+  if (found == 1) return true;
+  error = found > 1 ? "button " + word + " stands for " + codes + ": give the code"
+                    : "button takes CODE (0..65535) or a NAME that frontend buttons lists, not " + word +
+                          cli::nearestNote(word, names);
+  return false;
 }
 
-// What the back end's receiver does with the bytes that are not whole packets it takes (when it holds
-// no unfinished packet of earlier bytes), as its framing splits them: bytes before a sync pair are
-// skipped; a header that promises more than its type's reader takes (the back end's own categories,
-// in this program, say how much) is dropped with its ERR line; a body owed is finished by the bytes
-// written next. The start of a header left at the end is held until more come: what then becomes of
-// it is what the framing makes of it when a packet follows.
-void warnStrayBytes(const Bytes& bytes, std::ostream& err) {
-  RequestFraming framing;
-  const linkpeer::StreamSeen seen = linkpeer::follow(framing, bytes.data(), bytes.size(), largestBody);
+// The packets of the writing commands but send and raw from their words; false with a usage error.
+bool waitRequest(const std::vector<std::string>& a, Bytes& packet, std::string& error) {
+  long n = 0;
+  if (a.size() != 1 || !parseNumber(a[0], 0, 32767, n)) return error = "wait takes one frame count 0..32767", false;
+  packet = linkpeer::packetBytes(category::TYPE_WAIT_CMD, waitBody(static_cast<s16>(n)));
+  return true;
+}
+
+bool buttonRequest(const std::vector<std::string>& a, Bytes& packet, std::string& error) {
+  long code = 0;
+  if (a.size() < 2 || (a[1] != "press" && a[1] != "release")) {
+    return error = "button takes CODE (0..65535) or NAME (frontend buttons lists them), then press or release", false;
+  }
+  static const char* const names[] = {"me", "panel", "index"};
+  static const long max[] = {category::N_ME - 1, Fader::N_PANELS - 1, 0xFF};
+  long v[] = {0, 0, 0};
+  if (!buttonCode(a[0], code, error) || !shortOptions(a, 2, names, v, max, 3, error)) return false;
+  packet = linkpeer::packetBytes(category::TYPE_BUTTON_EVENT,
+                                 buttonEventBody(static_cast<u16>(code), a[1] == "press", static_cast<u8>(v[0]),
+                                                 static_cast<u8>(v[1]), static_cast<u8>(v[2])));
+  return true;
+}
+
+bool faderRequest(const std::vector<std::string>& a, Bytes& packet, std::string& error) {
+  long lever = 0, value = 0;
+  if (a.size() < 2 || !parseNumber(a[0], 0, Fader::N_PANEL_LEVERS - 1, lever) || !parseNumber(a[1], 0, 4095, value)) {
+    return error = "fader takes LEVER (0..3) and VALUE (0..4095)", false;
+  }
+  static const char* const names[] = {"panel"};
+  static const long max[] = {Fader::N_PANELS - 1};
+  long v[] = {0};
+  if (!shortOptions(a, 2, names, v, max, 1, error)) return false;
+  packet = linkpeer::packetBytes(
+      category::TYPE_FADER_EVENT, faderEventBody(static_cast<u8>(lever), static_cast<u16>(value), static_cast<u8>(v[0])));
+  return true;
+}
+
+// The packet of send; 0, 2 for a usage error, or 1 (nothing sent) when the backup image could not be
+// read for the values that go with those given, with the reason. note gets what the request took
+// for indexes left out, and for the elements that go with a given one: their values in the backup
+// image of the board directory.
+int sendRequestOf(const Invocation& in, Bytes& packet, std::string& error, std::string& note, std::set<std::string>& typed,
+                  bool* filled = nullptr) {
+  const std::vector<std::string>& a = in.args;
+  RequestContext context;
+  context.refuseStatus = true;
+  bool unread = false;
+  context.current = [&](int me, int channel, Bytes& record, std::string& why) {
+    if (in.board.empty()) return why = "no --board DIR given to read them from", false;
+    return backedUpRecord(in.board, typeIndexOf(a[0]), me, channel, record, why, &unread);
+  };
+  if (!sendPacket(a, packet, error, &context)) {
+    if (!context.currentMissing || !unread) return 2;
+    return error = "not sent: " + error, 1;
+  }
+  // A record with no field given would change nothing (the back end only echoes it); a command
+  // may take none.
+  const auto isField = [](const std::string& w) { return !w.starts_with("me=") && !w.starts_with("channel="); };
+  if (typeIndexOf(a[0]) < category::FIRST_COMMAND_TYPE && std::none_of(a.begin() + 1, a.end(), isField)) {
+    return error = a[0] + ": no field=value given, so nothing to change: nothing sent (frontend fields " + a[0] +
+                   " lists them)",
+           2;
+  }
+  typed = context.typed;
+  if (filled != nullptr) *filled = !context.filled.empty();
+  if (!context.defaulted.empty()) note = a[0] + ": sent to " + context.defaulted + " (none given)";
+  if (!context.filled.empty()) {
+    note += (note.empty() ? "" : "\nfrontend: ") + a[0] + ": sent as last backed up: " + context.filled;
+  }
+  return 0;
+}
+
+// The request stream as the tools wrote it, as far as a back end that has passed its start-up reads
+// it: from the start of a packet unless bytes written before left one unfinished.
+RequestFraming writtenStream(const std::string& board) {
+  linkpeer::LinkTable t;
+  std::string start;
+  const bool live = cli::backendOn(board, &start) == cli::Backend::Running;
+  return live && linkpeer::readTable(board, t) && t.start == start ? t.requests : RequestFraming{};
+}
+
+// What the back end's receiver does with the bytes that are not whole packets it takes, as its
+// framing splits them from where the stream stands (framing): the body of a packet that bytes written
+// before left unfinished is made up of them first; bytes before a sync pair are skipped; a header
+// that promises more than its type's reader takes (the back end's own categories, in this program,
+// say how much) is dropped with its ERR line; a body owed is finished by the bytes written next. The
+// start of a header left at the end is held until more come: what then becomes of it is what the
+// framing makes of it when a packet follows.
+void warnStrayBytes(const Bytes& bytes, RequestFraming framing, std::ostream& err) {
   const auto name = [](int type) {
     const char* known = category::typeNameOf(type);
     return *known != 0 ? std::string(known) : "type " + std::to_string(type);
   };
+  const auto count = [](u32 n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); };
+  const u32 owedBefore = framing.owed();
+  if (owedBefore > 0) {
+    err << "frontend: warning: bytes written before left a packet unfinished, " << count(owedBefore) << " short: the back "
+        << "end takes " << (owedBefore >= bytes.size() ? "all of these" : count(owedBefore) + " of these") << " into its body\n";
+  } else if (framing.held() > 0) {
+    err << "frontend: warning: bytes written before began a header (" << framing.held() << " of its " << LINK_HEADER_BYTES
+        << " bytes): the back end goes on with these\n";
+  }
+  const linkpeer::StreamSeen seen = linkpeer::follow(framing, bytes.data(), bytes.size(), largestBody);
   if (seen.stray > 0) {
     err << "frontend: warning: " << seen.stray << " of the bytes are not part of a packet; the back end skips them "
         << "up to the next sync pair (\"receive out of sync\" on its console)\n";
@@ -274,6 +310,10 @@ void warnStrayBytes(const Bytes& bytes, std::ostream& err) {
   }
   if (framing.atPacket()) return;
   err << "frontend: warning: ";
+  if (framing.owed() > 0 && seen.taken == 0) {
+    err << "that packet is still " << count(framing.owed()) << " short; the back end takes the bytes written next for it\n";
+    return;
+  }
   if (framing.owed() > 0) {
     err << "the " << name(seen.type) << " packet promises " << seen.length << " bytes and " << seen.length - framing.owed()
         << " follow; the back end waits for the rest and takes the bytes written next for it\n";
@@ -294,53 +334,89 @@ void warnStrayBytes(const Bytes& bytes, std::ostream& err) {
   }
 }
 
-}  // namespace
+// Once a writing command's packet is built: waits for the back end's start-up and opens the link; 0,
+// or the status with the reason written.
+int openLink(const Invocation& in, Link& link) {
+  if (in.board.empty()) return usage(in.err, "--board DIR is needed");
+  std::string error;
+  if (!waitForStartUp(in.board, in.timeout, in.startTimeout, error) || !link.open(in.board, in.timeout, error)) {
+    return refuse(in.err, error);
+  }
+  return 0;
+}
 
-int runButtons(Invocation& in) { return listButtons(in.out); }
-
-namespace {
-
-// Builds the packet, waits for the back end's start-up and writes it; send then checks its answer.
-int writeRequest(Invocation& in) {
+// Builds the request, then writes it once the back end's start-up has passed, and checks its answer.
+int writeSend(Invocation& in) {
   Bytes packet;
   std::string error, note;
   std::set<std::string> typed;
   bool filled = false;
-  const int status = requestPacket(in.command, in.args, in.board, packet, error, note, typed, &filled);
-  if (status == 2) return usage(in.err, error);
-  if (status != 0) return refuse(in.err, error);
-  if (in.board.empty()) return usage(in.err, "--board DIR is needed");
-  if (!waitForStartUp(in.board, in.timeout, in.startTimeout, error)) return refuse(in.err, error);
-  Link link;
-  if (!link.open(in.board, in.timeout, error)) return refuse(in.err, error);
-  if (in.command == "raw") warnStrayBytes(packet, in.err);
-  if (in.command == "send") {
-    // Elements filled in from the backup image are filled again in the writer's turn.
-    Refill refill;
-    if (filled) {
-      refill = [&](Bytes& again, std::string& said, std::string& why) {
-        std::set<std::string> ignored;
-        said.clear();
-        return requestPacket(in.command, in.args, in.board, again, why, said, ignored) == 0;
-      };
-    }
-    return sendRequest(link, in.board, packet, typed, note, refill, in.timeout, in.err);
+  if (const int status = sendRequestOf(in, packet, error, note, typed, &filled); status != 0) {
+    return status == 2 ? usage(in.err, error) : refuse(in.err, error);
   }
-  if (!note.empty()) in.err << "frontend: " << note << "\n";
-  return writeOnly(link, in.command == "raw" ? "the bytes" : category::typeNameOf(packet[6] << 8 | packet[7]), packet,
-                   in.timeout, in.err);
+  Link link;
+  if (const int status = openLink(in, link); status != 0) return status;
+  // Elements filled in from the backup image are filled again in the writer's turn.
+  Refill refill;
+  if (filled) {
+    refill = [&](Bytes& again, std::string& said, std::string& why) {
+      std::set<std::string> ignored;
+      said.clear();
+      return sendRequestOf(in, again, why, said, ignored) == 0;
+    };
+  }
+  return sendRequest(link, in.board, packet, typed, note, refill, in.timeout, in.err);
 }
 
-}  // namespace
+// Writes the bytes, first warning in the writer's turn what the back end's receiver makes of them
+// where the request stream stands then (said again only if that changed while it waited for room).
+int writeRaw(Invocation& in) {
+  Bytes bytes;
+  std::string bad;
+  if (in.args.empty() || !parseHex(in.args, bytes, &bad)) {
+    return usage(in.err, "raw takes hexadecimal bytes, two digits each" + (bad.empty() ? "" : ", not " + bad));
+  }
+  Link link;
+  if (const int status = openLink(in, link); status != 0) return status;
+  std::string said;
+  const Link::Prepare warn = [&](Bytes& written, std::string&) {
+    std::ostringstream text;
+    warnStrayBytes(written, writtenStream(in.board), text);
+    if (text.str() != said) in.err << (said = text.str());
+    return true;
+  };
+  return writeOnly(link, "the bytes", bytes, in.timeout, in.err, nullptr, warn);
+}
 
-// SIGINT or SIGTERM ends the command once it has left the tools' table, as the signal would have.
-int runWriting(Invocation& in) {
+// Builds the packet from the words (false: a usage error), then writes it once the back end's
+// start-up has passed.
+int writeBuilt(Invocation& in, bool (*build)(const std::vector<std::string>&, Bytes&, std::string&)) {
+  Bytes packet;
+  std::string error;
+  if (!build(in.args, packet, error)) return usage(in.err, error);
+  Link link;
+  if (const int status = openLink(in, link); status != 0) return status;
+  return writeOnly(link, category::typeNameOf(packet[6] << 8 | packet[7]), packet, in.timeout, in.err);
+}
+
+// Runs a writing command: SIGINT or SIGTERM ends it once it has left the tools' table, as the signal
+// would have.
+int writing(Invocation& in, int (*write)(Invocation&)) {
   InterruptHandlers handlers(InterruptHandlers::Leave);
-  const int status = writeRequest(in);
+  const int status = write(in);
   in.out.flush();
   in.err.flush();
   handlers.raiseAgain();
   return status;
 }
+
+}  // namespace
+
+int runButtons(Invocation& in) { return noWords("buttons", in) != 0 ? 2 : listButtons(in.out); }
+int runSend(Invocation& in) { return writing(in, writeSend); }
+int runRaw(Invocation& in) { return writing(in, writeRaw); }
+int runWait(Invocation& in) { return writing(in, [](Invocation& i) { return writeBuilt(i, waitRequest); }); }
+int runButton(Invocation& in) { return writing(in, [](Invocation& i) { return writeBuilt(i, buttonRequest); }); }
+int runFader(Invocation& in) { return writing(in, [](Invocation& i) { return writeBuilt(i, faderRequest); }); }
 
 }  // namespace frontend

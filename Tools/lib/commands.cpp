@@ -1,5 +1,6 @@
 // The frontend program: its options, the table of its commands, and what they share.
 #include <algorithm>
+#include <cstdint>
 #include <ostream>
 #include <thread>
 
@@ -21,14 +22,17 @@ bool splitAssignment(const std::string& word, std::string& name, std::string& va
   return true;
 }
 
-// Options "name=N" of the short forms, each within 0..max.
+// Options "name=N" of the short forms, each within 0..max and given once.
 bool shortOptions(const std::vector<std::string>& words, size_t first, const char* const* names, long* values,
                   const long* max, int n, std::string& error) {
+  std::vector<size_t> givenAt(static_cast<size_t>(n), SIZE_MAX);
   for (size_t i = first; i < words.size(); ++i) {
     std::string name, value;
     bool ok = splitAssignment(words[i], name, value);
     int k = 0;
     while (ok && k < n && name != names[k]) ++k;
+    if (ok && k < n && givenAt[k] != SIZE_MAX) return error = cli::givenTwice(words[givenAt[k]], words[i], name), false;
+    if (ok && k < n) givenAt[k] = i;
     if (!ok || k == n || !parseNumber(value, 0, max[k], values[k])) {
       std::string known;
       for (int j = 0; j < n; ++j) known += std::string(j ? ", " : "") + names[j] + "=0.." + std::to_string(max[j]);
@@ -55,12 +59,17 @@ int typeArgument(const std::string& name, std::ostream& err) {
   return type;
 }
 
-// A time-out option (--timeout S, or the name given) that sets seconds.
-cli::Option timeoutOption(double& seconds, const char* help, const char* name) {
-  return {name, "S", help, [&seconds, name](const std::string& v, std::string& error) {
+// A time-out option (--timeout S, or the name given) that sets seconds, and *given where named.
+cli::Option timeoutOption(double& seconds, const char* help, const char* name, bool* given) {
+  return {name, "S", help, [&seconds, name, given](const std::string& v, std::string& error) {
             if (!parseSeconds(v, seconds)) return error = std::string(name) + " takes seconds from 0 to 3600, not " + v, false;
+            if (given != nullptr) *given = true;
             return true;
           }};
+}
+
+int noWords(const char* command, const Invocation& in) {
+  return in.args.empty() ? 0 : usage(in.err, std::string(command) + " takes no words: " + in.args[0]);
 }
 
 // Waits until a back end holding dir has passed its start-up (its rings are reset until then). A back
@@ -69,9 +78,14 @@ cli::Option timeoutOption(double& seconds, const char* help, const char* name) {
 // board's takes seconds, more on a loaded host.
 bool waitForStartUp(const std::string& dir, double timeout, double startTimeout, std::string& error) {
   const auto until = deadline(timeout), startUntil = deadline(std::max(timeout, startTimeout));
+  cli::LongWait wait;
   for (;;) {
     const cli::Backend state = cli::backendOn(dir);
     if (state == cli::Backend::Running) return true;
+    wait.check([&] {
+      return state == cli::Backend::Starting ? "the back end on " + dir + " to pass its start-up"
+                                             : "a back end to start on " + dir;
+    });
     if (InterruptHandlers::interrupted()) return error = "stopped by a signal", false;
     if (Clock::now() >= (state == cli::Backend::Starting ? startUntil : until)) {
       if (state == cli::Backend::Starting) {
@@ -137,8 +151,9 @@ const char READS[] = "Commands that read:\n";
 const char STATUS[] =
     "Numbers are decimal as written (010 is 10).\n"
     "Exit status: 0 done; 1 failed (no back end, a refused request, a time-out, a request not sent);\n"
-    "2 usage error (unknown command, option, type or field name, a value the field cannot hold, or a\n"
-    "record with no field given, which would change nothing); 3 a request sent whose answer was not\n"
+    "2 usage error (unknown command, option, type or field name, a type with no field list here, a\n"
+    "value the field cannot hold, a word given twice or one the command does not take, or a record\n"
+    "with no field given, which would change nothing); 3 a request sent whose answer was not\n"
     "seen (a wait holds requests back, a watch that reads no more holds the acknowledgement ring full,\n"
     "bytes written before left a packet unfinished) or cannot be followed (the tools' table could not\n"
     "be written after it went out).\n";
@@ -151,15 +166,16 @@ const Command COMMANDS[] = {
      "the board cannot run as not applied, a command's\n"
      "negative reply code as refused (status 1); no\n"
      "answer seen: the reason (status 3)",
-     Command::Writes, runWriting},
-    {"raw", "HEX...", "bytes as they stand, e.g. 5a81 00000000 0049", Command::Writes, runWriting},
-    {"wait", "N", "the back end reads no request for N frames (0..32767)", Command::Writes, runWriting},
-    {"button", "CODE press|release [me=N] [panel=N] [index=N]",
-     "a button event (codes: frontend buttons):\n"
+     Command::Writes, runSend},
+    {"raw", "HEX...", "bytes as they stand, e.g. 5a81 00000000 0049", Command::Writes, runRaw},
+    {"wait", "N", "the back end reads no request for N frames (0..32767)", Command::Writes, runWait},
+    {"button", "CODE|NAME press|release [me=N] [panel=N] [index=N]",
+     "a button event (codes: frontend buttons; a name\n"
+     "there that stands for one code is taken as it):\n"
      "me 0..3, panel 0..2, index 0..255",
-     Command::Writes, runWriting},
+     Command::Writes, runButton},
     {"fader", "LEVER VALUE [panel=N]", "a fader event: lever 0..3, raw value 0..4095, panel 0..2", Command::Writes,
-     runWriting},
+     runFader},
     {"watch", nullptr,
      "reports and answers that arrive while it runs, a\n"
      "line each (watches side by side each see all);\n"
@@ -170,8 +186,8 @@ const Command COMMANDS[] = {
      "SIGTERM ends it",
      Command::Writes, runWatch, watchOptionHelp},
     {"console", nullptr,
-     "new console lines (--follow: until interrupted or\n"
-     "the back end has ended)",
+     "new console lines (--follow: until interrupted,\n"
+     "the back end has ended or a --timeout given)",
      Command::Reads, runConsole, consoleOptionHelp},
     {"show", "TYPE [me=N] [channel=N]", "a record as last backed up in DIR/nvram.mem", Command::Reads, runShow},
     {"types", "", "type names with their indexes", Command::Reads, runTypes},
@@ -208,7 +224,8 @@ constexpr size_t HELP_COLUMN = 47;
 }  // namespace
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  Invocation in{"", "", DEFAULT_TIMEOUT, START_TIMEOUT, {}, out, err};
+  Invocation in{"", DEFAULT_TIMEOUT, false, START_TIMEOUT, {}, out, err};
+  const cli::WaitNotices notices(err, "frontend: ");
   bool help = false, version = false;
   const cli::Options table = {
       {"--board", "DIR", "board directory of the back end (every command but types, fields and buttons)",
@@ -216,7 +233,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
          in.board = v;
          return true;
        }},
-      timeoutOption(in.timeout, "upper bound of every wait but the one below, in seconds (default 2)"),
+      timeoutOption(in.timeout,
+                    "upper bound of every wait but the one below, in seconds (default 2); it ends\n"
+                    "watch, and console --follow where given",
+                    "--timeout", &in.timed),
       timeoutOption(in.startTimeout, "upper bound of the wait for a back end's start-up under way (default 30)",
                     "--start-timeout"),
       {"--help", nullptr, "this text", [&help](const std::string&, std::string&) { return help = true; }, "-h"},
@@ -249,7 +269,6 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     for (const Command& c : COMMANDS) names.emplace_back(c.name);
     return usage(err, "unknown command " + args[i] + cli::nearestNote(args[i], names));
   }
-  in.command = args[i];
   in.args.assign(args.begin() + static_cast<std::ptrdiff_t>(i + 1), args.end());
   if (in.args.size() == 1 && (in.args[0] == "--help" || in.args[0] == "-h")) {
     out << "usage: frontend " << cli::optionSynopsis(table, 16) << " " << commandLine(*command) << "\n"

@@ -29,9 +29,9 @@ inline Clock::time_point deadline(double seconds) {
 
 // A command as run: the words after its name and the program's options.
 struct Invocation {
-  std::string command;
   std::string board;  // empty when no --board was given
   double timeout = DEFAULT_TIMEOUT;
+  bool timed = false;  // --timeout was given
   double startTimeout = START_TIMEOUT;
   std::vector<std::string> args;
   std::ostream& out;
@@ -50,7 +50,11 @@ struct Command {
 };
 
 // The writing commands (send, raw, wait, button, fader), the reading ones.
-int runWriting(Invocation& in);
+int runSend(Invocation& in);
+int runRaw(Invocation& in);
+int runWait(Invocation& in);
+int runButton(Invocation& in);
+int runFader(Invocation& in);
 int runWatch(Invocation& in);
 int runConsole(Invocation& in);
 int runShow(Invocation& in);
@@ -67,15 +71,17 @@ int refuse(std::ostream& err, const std::string& message);
 
 // "name=value" into its two parts; false without '='.
 bool splitAssignment(const std::string& word, std::string& name, std::string& value);
-// Options "name=N" of the short forms from words[first] on, each within 0..max.
+// Options "name=N" of the short forms from words[first] on, each within 0..max and given once.
 bool shortOptions(const std::vector<std::string>& words, size_t first, const char* const* names, long* values,
                   const long* max, int n, std::string& error);
 // "unknown type NAME (nearest: ...); frontend types lists them all".
 std::string unknownType(const std::string& name);
 // A type name that must name a type: its index, or -1 with a usage error written.
 int typeArgument(const std::string& name, std::ostream& err);
-// A time-out option (--timeout S, or the name given) that sets seconds.
-cli::Option timeoutOption(double& seconds, const char* help, const char* name = "--timeout");
+// A time-out option (--timeout S, or the name given) that sets seconds, and *given where named.
+cli::Option timeoutOption(double& seconds, const char* help, const char* name = "--timeout", bool* given = nullptr);
+// 0, or 2 with a usage error written when the command was given words (it takes none).
+int noWords(const char* command, const Invocation& in);
 
 // The largest body that the back end's reader of a packet type takes (its own categories, in this
 // program, say).

@@ -79,8 +79,8 @@ class Link {
   std::string error_;
 };
 
-// Bodies of the panel events in their wire form: the button event through its record, the fader
-// event (whose record is not built here) byte by byte after its field table, the wait command.
+// Bodies of the panel events and the wait command in their wire form, through the field lists that
+// the back end reads them with.
 Bytes buttonEventBody(u16 code, bool pressed, u8 me, u8 panel, u8 index);
 Bytes faderEventBody(u8 lever, u16 value, u8 panel);
 Bytes waitBody(s16 frames);
@@ -89,8 +89,9 @@ Bytes waitBody(s16 frames);
 // any, is buildBody's.
 bool sendPacket(const std::vector<std::string>& words, Bytes& packet, std::string& error,
                 RequestContext* context = nullptr);
-// Parses hexadecimal words into bytes (spaces between bytes optional); false on a bad digit.
-bool parseHex(const std::vector<std::string>& words, Bytes& bytes);
+// Parses hexadecimal words into bytes (spaces between bytes optional); false on a bad word (*bad,
+// where given, gets it).
+bool parseHex(const std::vector<std::string>& words, Bytes& bytes, std::string* bad = nullptr);
 
 // One line describing a packet (no newline).
 std::string describe(const Packet& p);

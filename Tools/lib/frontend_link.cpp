@@ -74,6 +74,7 @@ bool Link::write(const Bytes& given, double timeout, Written* written, const Pre
     std::string stamp;
     return cli::backendOn(dir_, &stamp) == cli::Backend::Running ? stamp : std::string();
   };
+  cli::LongWait wait;
   for (;;) {
     // The ring's write index is read, the bytes copied and the index moved by one writer at a time.
     if (!linkpeer::lockWithin(fd_, until, "the request ring of " + dir_ + "/link.mem", error_)) return false;
@@ -105,6 +106,7 @@ bool Link::write(const Bytes& given, double timeout, Written* written, const Pre
     }
     if (!ok) return false;
     if (Clock::now() >= until || InterruptHandlers::interrupted()) return false;
+    wait.check([&] { return "room in the request ring of " + dir_ + "/link.mem (the back end has not read it)"; });
     std::this_thread::sleep_for(POLL);
   }
 }

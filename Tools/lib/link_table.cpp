@@ -29,6 +29,8 @@ constexpr const char* LINK_FILE = "/link.mem";  // each running reader holds a r
 // A reader with nothing new to copy still visits the table this often, so that one made anew has
 // it back well within REBUILD_GRACE.
 constexpr auto REVISIT = REBUILD_GRACE / 10;
+// A pause this long between two tries of a lock is time the process did not run.
+constexpr auto NOT_RUN = std::chrono::milliseconds(100);
 
 std::string contents(int fd) {
   std::string text;
@@ -249,15 +251,24 @@ std::string runningStart(const std::string& dir) {
 }  // namespace
 
 bool lockWithin(int fd, Clock::time_point until, const std::string& what, std::string& error) {
-  for (;;) {
+  const auto holder = [&] {
+    const long pid = lockHolder(fd);
+    return pid > 0 ? processName(pid) : std::string("another process");
+  };
+  cli::LongWait wait;
+  for (auto last = Clock::now();;) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
     if (errno != EWOULDBLOCK && errno != EINTR) return error = reason(what), false;
-    if (Clock::now() >= until) {
-      const long pid = lockHolder(fd);
-      error = what + " is held by " + (pid > 0 ? processName(pid) : std::string("another process")) +
-              ", which has not let it go within the time-out";
+    // Time that this process did not run (stopped, by SIGSTOP or Ctrl-Z) does not count: the wait is
+    // bounded for the holder's sake.
+    const auto now = Clock::now();
+    if (now - last > NOT_RUN) until += now - last;
+    last = now;
+    if (now >= until) {
+      error = what + " is held by " + holder() + ", which has not let it go within the time-out";
       return false;
     }
+    wait.check([&] { return what + ", held by " + holder(); });
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }
@@ -323,12 +334,15 @@ bool withTable(const std::string& dir, u8* ackRing, const std::function<void(Lin
     // or the new one.
     const std::string text = printed(t), fresh = dir + NEW_FILE;
     const int out = cli::openFile(fresh, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || write(out, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+    const ssize_t n = out < 0 ? -1 : write(out, text.data(), text.size());
+    if (n >= 0 && n != static_cast<ssize_t>(text.size())) errno = ENOSPC;  // written in part: no room for the rest
+    if (n != static_cast<ssize_t>(text.size())) {
       ok = (why = reason(fresh), false);
     } else if (rename(fresh.c_str(), path.c_str()) != 0) {
       ok = (why = reason("cannot put " + fresh + " in place of " + path), false);
     }
     if (out >= 0) ::close(out);
+    if (!ok && out >= 0) unlink(fresh.c_str());  // none is left behind (a full disk leaves it cut)
   }
   flock(lock, LOCK_UN);
   ::close(lock);

@@ -167,6 +167,7 @@ std::string valueProblem(const Field& f, int element, const std::string& value,
   for (size_t k = 0; k < items.size(); ++k) {
     long long v = 0;
     double x = 0;
+    if (items[k].empty()) return items.size() > 1 ? "its element " + std::to_string(k) + " is empty" : "no value given";
     const std::string what = items.size() > 1 ? items[k] + " is " : "";
     if (real ? !cli::parseDecimal(items[k], x) : !cli::parseWhole(items[k], v)) {
       return what + (real ? "not a decimal number" : "not a whole decimal number");
@@ -225,6 +226,7 @@ bool completeBitGroups(RecordView& view, const IndexFields& indexes, const std::
       looked = known ? 1 : -1;
     }
     if (looked < 0) {
+      if (context != nullptr) context->currentMissing = true;
       const bool several = asked.find(',') != std::string::npos;
       error = std::string(category::typeNameOf(type)) + ": " + asked + (several ? " share" : " shares") +
               " one presence bit with " + left + ", which the back end then takes too, and their values are not known (" +
@@ -263,11 +265,19 @@ bool buildRecord(const RecordType& type, const Assignments& fields, Bytes& body,
   RecordView view(type);
   const std::string typeName = category::typeNameOf(type.index);
   const IndexFields indexes = indexFields(view);
+  // The word that gave each element (an index field's too), so that none is given twice.
+  std::map<std::pair<const Field*, int>, std::string> givenBy;
+  const auto giveOnce = [&](const Field* f, int element, const std::string& word, const std::string& what) {
+    const auto [at, first] = givenBy.emplace(std::pair(f, element), word);
+    if (!first) error = typeName + ": " + cli::givenTwice(at->second, word, what);
+    return first;
+  };
   // The instance first, wherever its words stand: a value's problem may depend on it.
   bool meGiven = false, channelGiven = false;
   for (const auto& [name, value] : fields) {
     const bool isMe = indexes.me != nullptr && name == "me";
     if (!isMe && (indexes.channel == nullptr || name != "channel")) continue;
+    if (!giveOnce(isMe ? indexes.me : indexes.channel, 0, name + "=" + value, name)) return false;
     const long limit = isMe ? category::N_ME : type.shape.channels;
     long v = 0;
     if (!cli::parseNumber(value, 0, limit - 1, v)) {
@@ -342,7 +352,13 @@ bool buildRecord(const RecordType& type, const Assignments& fields, Bytes& body,
                                                             : static_cast<int>(std::count(value.begin(), value.end(), ',')) + 1;
     std::vector<char>& elements = given[f];
     elements.resize(static_cast<size_t>(f->leaf.count));
-    for (int e = 0; e < f->leaf.count; ++e) elements[e] = elements[e] || (element < 0 ? e < listed : element == e);
+    // A text is given whole.
+    if (f->textCapacity > 0 && !giveOnce(f, 0, name + "=" + value, f->name)) return false;
+    for (int e = 0; e < f->leaf.count; ++e) {
+      if (!(element < 0 ? e < listed : element == e)) continue;
+      if (f->textCapacity == 0 && !giveOnce(f, e, name + "=" + value, elementName(*f, e))) return false;
+      elements[e] = 1;
+    }
   }
   if (context != nullptr) {
     context->typed.clear();

@@ -91,6 +91,8 @@ struct RequestContext {
   std::string filled;
   // Out: the elements that were given ("format", "maskBox[0]", a text by its name).
   std::set<std::string> typed;
+  // Out: the request was refused because current did not give the values that go with those given.
+  bool currentMissing = false;
 };
 
 // Builds the body of a record or command of the type from assignments. Each name is a field
@@ -99,7 +101,8 @@ struct RequestContext {
 // index byte when no field has that name. Fields and elements under the presence bit of one that
 // is given go with it: the back end takes them all. Those not given are sent with their current
 // values (RequestContext::current), or the request is refused. Returns false with a message for a
-// type whose record is not built, an unknown name, a bad value or such a refusal.
+// type whose record is not built, an unknown name, a bad value, an element (or the instance) given
+// by two words, or such a refusal.
 bool buildBody(int type, const Assignments& fields, Bytes& body, std::string& error, RequestContext* context = nullptr);
 
 // One line: the type name, "me=N" or "channel=N" for records with an index byte, then every field

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -185,15 +188,6 @@ TEST(FrontendRecords, ChannelRecordsCarryTheirChannelsWhereTheSystemReadsThem) {
   EXPECT_EQ(std::tuple(chroma[8 + 4], chroma[8 + 5], chroma[8 + 6]), std::tuple(1, 0, 2));
 }
 
-TEST(FrontendRecords, PanelEventBodiesFollowTheirFieldTables) {
-  const Bytes button = frontend::buttonEventBody(1616, true, 2, 1, 88);
-  EXPECT_EQ(button, (Bytes{0, 0, 0, 0, 0, 1, 2, 88, 0x06, 0x50, 1, 0}));
-  EXPECT_EQ(frontend::buttonEventBody(3000, false, 0, 0, 0)[10], 0);
-  const Bytes fader = frontend::faderEventBody(3, 4095, 2);
-  EXPECT_EQ(fader, (Bytes{0, 0, 0, 0, 0, 3, 0x0F, 0xFF, 0, 0, 2, 0, 0}));
-  EXPECT_EQ(frontend::waitBody(-2), (Bytes{0, 0, 0, 0, 0, 0, 0xFF, 0xFE}));
-}
-
 // A command record by field names, an array of words among them.
 TEST(FrontendRecords, SystemInitialiseCommandByFieldNames) {
   const Bytes init = packetOf({"SystemInitialCmd", "mode=2", "date=2024,2,29,23,59,58", "option3=9"});
@@ -289,7 +283,8 @@ TEST(FrontendProgram, ShowReadsTheBackupImageOrSaysWhyNot) {
       {0x08765421, 146, "MxifBus me=2", 1, "MxifBus: ME 2 is not kept in the backup image"},
       {0x08765421, 146, "MxifCbgd channel=2", 2, "show MxifCbgd: bad word channel=2 (takes channel=0..1)"},
       {0x08765421, 146, "MxifSystem me=1", 2, "show MxifSystem: bad word me=1 (takes none)"},
-      {0x08765421, 146, "MxifMessageBox", 1, "not built into this program"},
+      {0x58585858, 146, "MxifSystem", 1, "cannot be read: its magic word is 0x58585858, not 0x08765421 (the back end keeps"},
+      {0x08765421, 146, "MxifMessageBox", 2, "not built into this program"},
       {0x08765421, 146, "MxifButtonEvent", 1, "MxifButtonEvent is not kept in the backup image"},
   };
   for (const auto& [magic, version, line, status, shown] : cases) {
@@ -304,11 +299,13 @@ TEST(FrontendProgram, ShowReadsTheBackupImageOrSaysWhyNot) {
   std::string error;
   EXPECT_FALSE(frontend::backedUpRecord(dir, category::TYPE_CBGD, 0, 2, record, error));
   EXPECT_EQ(error, "MxifCbgd: no such channel 2 (channel=0..1)");
-  // A FIFO in its place, which would block open(), is said at once.
-  std::filesystem::remove(dir + "/nvram.mem");
-  mkfifo((dir + "/nvram.mem").c_str(), 0644);
-  EXPECT_FALSE(frontend::backedUpRecord(dir, category::TYPE_CBGD, 0, 0, record, error));
-  EXPECT_EQ(error, "the backup image cannot be read: " + dir + "/nvram.mem: not a regular file");
+  // A FIFO in its place, which would block open(), is said at once; a directory is named so.
+  for (const char* why : {"not a regular file", "Is a directory"}) {
+    std::filesystem::remove(dir + "/nvram.mem");
+    *why == 'n' ? mkfifo((dir + "/nvram.mem").c_str(), 0644) : mkdir((dir + "/nvram.mem").c_str(), 0755);
+    EXPECT_FALSE(frontend::backedUpRecord(dir, category::TYPE_CBGD, 0, 0, record, error));
+    EXPECT_EQ(error, "the backup image cannot be read: " + dir + "/nvram.mem: " + why);
+  }
   std::filesystem::remove_all(dir);
 }
 
@@ -459,9 +456,9 @@ TEST(FrontendProgram, AnOnAirRequestIsJudgedByTheStateAfterItsFrame) {
   }
 }
 
-// What raw warns is what the receiver's framing makes of the bytes (from a packet's start): those it
-// skips, a header it drops, a body it waits for, and the start of a header left at the end, which the
-// next packet the tools write either makes whole or shows up as stray.
+// What raw warns is what the receiver's framing makes of the bytes from where the stream stands: those
+// it skips, a header it drops, a body it waits for (one left unfinished before them too), and the start
+// of a header left at the end, which the next packet the tools write makes whole or shows up as stray.
 TEST(FrontendProgram, RawWarnsWhatTheReceiverMakesOfTheBytes) {
   frontend::useScratchSystem();
   ScriptedBackEnd backEnd;
@@ -470,32 +467,38 @@ TEST(FrontendProgram, RawWarnsWhatTheReceiverMakesOfTheBytes) {
     return warning + std::to_string(n) + " of the bytes are not part of a packet; the back end skips them up to the next sync "
            "pair (\"receive out of sync\" on its console)\n";
   };
-  const std::pair<std::string, std::string> cases[] = {
-      {"5a81 00000002 00c8 0102", ""},
-      {"5a", warning + "the last byte may begin a header; the back end holds it" + skipsLast},
-      {"5a5a5a", skipped(2) + warning + "the last byte may begin a header; the back end holds it" + skipsLast},
+  const std::tuple<std::string, std::string, bool> cases[] = {  // bytes, warned, after the bytes before (else a new start)
+      {"5a81 00000002 00c8 0102", "", false},
+      {"5a", warning + "the last byte may begin a header; the back end holds it" + skipsLast, false},
+      {"81 00000000 0049", warning + "bytes written before began a header (1 of its 8 bytes): the back end goes on with these\n", true},
+      {"5a5a5a", skipped(2) + warning + "the last byte may begin a header; the back end holds it" + skipsLast, false},
       {"5a8100", warning + "the last 3 bytes begin a header; the back end holds them until more come, then drops the header "
-                           "they make with the next packet (\"receive invalid length\") and takes that packet\n"},
+                           "they make with the next packet (\"receive invalid length\") and takes that packet\n", false},
       {"5a81000000", warning + "the last 5 bytes begin a header; the back end holds them until more come and takes the bytes "
-                               "written next for it\n"},
+                               "written next for it\n", false},
       {"0011 5a81 00000003 00c8 01", skipped(2) + warning + "the type 200 packet promises 3 bytes and 1 follow; the back end "
-                                                           "waits for the rest and takes the bytes written next for it\n"},
+                                                           "waits for the rest and takes the bytes written next for it\n", false},
+      {"02", warning + "bytes written before left a packet unfinished, 2 bytes short: the back end takes all of these into its "
+                       "body\n" + warning + "that packet is still 1 byte short; the back end takes the bytes written next for it\n", true},
+      {"03 000000000049", warning + "bytes written before left a packet unfinished, 1 byte short: the back end takes 1 byte of "
+                                    "these into its body\n" + skipped(6), true},
       {"5a81 0000012c 001d", warning + "the MxifSystem header promises 300 bytes, more than its type takes (184); the back end "
-                                       "drops it at once (\"receive invalid length\" on its console) and hunts on\n"},
+                                       "drops it at once (\"receive invalid length\" on its console) and hunts on\n", false},
       {"00 5a81 0000012c 001d", skipped(1) + warning + "the MxifSystem header promises 300 bytes, more than its type takes (184); "
        "the back end drops it at once (\"receive invalid length\" on its console) and hunts on\n" + warning + "of those lines "
        "the console writes a run of equal ones once, with its count, and past a few a frame counts the rest in one (\"receive: "
-       "N more lines not written this frame\")\n"},
+       "N more lines not written this frame\")\n", false},
   };
-  for (const auto& [bytes, warned] : cases) {
+  for (const auto& [bytes, warned, after] : cases) {
+    if (!after) backEnd.restart();
     EXPECT_EQ(backEnd.run("raw " + bytes), std::pair(0, warned)) << bytes;
     backEnd.readRequests();
   }
 }
 
 // Help and the version go to standard output. A usage error (2) names the word at fault and what it
-// would take (numbers in decimal as written); a record that is not built here or a board without a
-// back end: 1. Either goes to standard error alone.
+// would take (numbers in decimal as written), a word given twice, a type not built here; a board without
+// a back end, or an image that cannot give the values that go with those given: 1. Both to stderr alone.
 TEST(FrontendProgram, UsageErrorsAndRefusalsNameTheirCause) {
   const std::string board = "--board /nonexistent-board ", empty = "--board " + testing::TempDir() + " --timeout 0.2 ";
   const std::tuple<std::string, int, std::string> cases[] = {
@@ -508,13 +511,20 @@ TEST(FrontendProgram, UsageErrorsAndRefusalsNameTheirCause) {
       {empty + "send MxifSystem secondText=abc", 1, "frontend: no back end is running on "},
       {"", 2, "a command is needed"},
       {"send MxifSystem format=1", 2, "--board DIR is needed"},
-      {"--timeout 0x1 console", 2, "--timeout takes seconds"},
-      {board + "sned", 2, "unknown command sned (nearest: send)"},
+      {"--timeout . console", 2, "--timeout takes seconds from 0 to 3600, not ."},
+      {empty + "console", 1, "frontend: no back end is running on " + testing::TempDir() + ", and no console ring is there"},
+      {board + "wath", 2, "unknown command wath (nearest: watch, wait)"},
+      {"fields dsk", 2, "unknown type dsk (nearest: MxifDsk)"},
+      {"fields MxifBkgdColorCorrect", 2, "MxifBkgdColorCorrect: the record of this type is not built into this program"},
+      {board + "types extra", 2, "types takes no words: extra"},
       {board + "--timout 3 types", 2, "unknown option --timout (nearest: --timeout)"},
       {board + "watch --cuont 3", 2, "unknown option --cuont (nearest: --count)"},
       {board + "wait 0x10", 2, "wait takes one frame count 0..32767"},
       {board + "button 0x650 press", 2, "button takes CODE (0..65535"},
-      {board + "raw 5a8", 2, "raw takes hexadecimal bytes"},
+      {board + "raw 5a81 5a8", 2, "raw takes hexadecimal bytes, two digits each, not 5a8"},
+      {board + "button key-cut press", 2, "button key-cut stands for 1732..1735: give the code"},
+      {board + "--timeout 0 button cut press", 1, "board directory /nonexistent-board: No such file"},  // a name of one code
+      {board + "button 1616 press me=0 me=1", 2, "me=0 and me=1: me is given twice"},
       {board + "button 1616 held", 2, "press or release"},
       {board + "button 1616 press me=4", 2, "bad word me=4 (takes me=0..3, panel=0..2, index=0..255)"},
       {board + "fader 0 1 lever=2", 2, "bad word lever=2 (takes panel=0..2)"},
@@ -522,8 +532,7 @@ TEST(FrontendProgram, UsageErrorsAndRefusalsNameTheirCause) {
       {board + "send", 2, "a type name is needed"},
       {board + "send MxifSystem vertcalPhase=1", 2, "MxifSystem has no field vertcalPhase (nearest: verticalPhase); its fields"},
       {board + "send MxifBus entrys[2]=1034", 2, "MxifBus has no field entrys[2] (nearest: entries);"},
-      {board + "send MxifSystem", 2, "MxifSystem: no field=value given, so nothing to change: nothing sent"},
-      {board + "send MxifKey me=1 channel=2", 2, "MxifKey: no field=value given"},
+      {board + "send MxifKey me=1 channel=2", 2, "MxifKey: no field=value given, so nothing to change: nothing sent"},
       {board + "send MxifMaintenanceCmd", 1, "board directory /nonexistent-board: No such file"},  // a command may take none
       {board + "--start-timeout -1 send MxifSystem format=1", 2, "--start-timeout takes seconds from 0 to 3600, not -1"},
       {board + "send MxifSystem format=256", 2, "format=256: out of range: format takes 0..11"},
@@ -540,18 +549,23 @@ TEST(FrontendProgram, UsageErrorsAndRefusalsNameTheirCause) {
       {board + "send MxifSystem multiviewSource[8]=1", 2, "no element 8 (0..7)"},
       {board + "send MxifSystem me=1", 2, "MxifSystem is not kept per ME: one record serves every ME; leave me= out"},
       {board + "send MxifBkgd channel=1", 2, "MxifBkgd has one channel, a record per ME (me=0..3); leave channel= out"},
-      {board + "send MxifDsk channel=2 matteColor[1]=933", 2, "nvram.mem: No such file or directory): give them all: matteColor=v1,v2,v3"},
-      {board + "send MxifKey me=0 channel=3 window=1,2", 2, "window[0], window[1] share one presence bit with window[2], window[3]"},
+      {board + "send MxifDsk channel=2 matteColor[1]=933", 1, "nvram.mem: No such file or directory): give them all: matteColor=v1,v2,v3"},
+      {board + "send MxifKey me=0 channel=3 window=1,2", 1, "not sent: MxifKey: window[0], window[1] share one presence bit with"},
+      {board + "send MxifKey me=2 window=1,2", 2, "(MxifKey: ME 2 is not kept in the backup image (only MEs 0 and 1 are))"},
+      {board + "send MxifBus me=0 me=1 entries[0]=1050", 2, "MxifBus: me=0 and me=1: me is given twice"},
+      {board + "send MxifKey window=1,2 window[1]=3", 2, "MxifKey: window=1,2 and window[1]=3: window[1] is given twice"},
+      {board + "send MxifSystem secondText=a secondText=b", 2, "secondText=a and secondText=b: secondText is given twice"},
+      {board + "send MxifKey window=1,,3", 2, "MxifKey: window=1,,3: its element 1 is empty\n"},
       {board + "send MxifKey stopping=1", 2, "MxifKey: stopping is status: the back end sets it from the key's transition"},
       {board + "send MxifBus me=4", 2, "me=4: out of range 0..3"},
       {board + "send MxifXptAssign channel=3", 2, "channel=3: out of range 0..2"},
       {board + "send MxifSystem format", 2, "expected field=value"},
       {board + "send MxifSytem", 2, "unknown type MxifSytem (nearest: MxifSystem)"},
-      {board + "send waitCmd", 1, "frontend wait N"},
+      {board + "send waitCmd x=1", 2, "frontend wait N"},
       {board + "watch --type MxifBus,Lamp", 2, "unknown type Lamp"},
       {board + "watch --count 0", 2, "watch: --count takes a count from 1 to 1000000, not 0; it takes [--count N]"},
       {board + "console --follow=1", 2, "console: --follow takes no value"},
-      {board + "send MxifMessageBox", 1, "MxifMessageBox: the record of this type is not built into this program"},
+      {board + "send MxifMessageBox", 2, "MxifMessageBox: the record of this type is not built into this program"},
   };
   for (const auto& [line, status, why] : cases) {
     std::istringstream words(line);
@@ -582,6 +596,13 @@ TEST(FrontendProgram, ARequestThatWentOutIsNeverReportedAsNotSent) {
     EXPECT_EQ(backEnd.run(line), std::pair(status, said));
     EXPECT_EQ(linkpeer::loadIndex(backEnd.link.requestRing()) != before, status == 3) << line;
   }
+  // A table that cannot be written whole (a full disk; here a limit on the file's size) leaves no new file.
+  std::filesystem::remove(backEnd.dir + "/frontend.link.new");
+  rlimit limit{}, small{};
+  getrlimit(RLIMIT_FSIZE, &limit), small = {16, limit.rlim_max}, signal(SIGXFSZ, SIG_IGN), setrlimit(RLIMIT_FSIZE, &small);
+  const bool written = linkpeer::withTable(backEnd.dir, nullptr, [](linkpeer::LinkTable&) {});
+  setrlimit(RLIMIT_FSIZE, &limit), signal(SIGXFSZ, SIG_DFL);
+  EXPECT_FALSE(written || std::filesystem::exists(backEnd.dir + "/frontend.link.new"));
 }
 
 // With no answer seen, send says why (status 3): the back end has not read the request, or has read
@@ -616,6 +637,51 @@ TEST(FrontendProgram, NoAnswerSeenSaysWhy) {
     if (script == 3) std::this_thread::sleep_for(std::chrono::milliseconds(200)), stuck->follow();  // seen full meanwhile
     EXPECT_EQ(sent.get(), std::pair(3, said));
   }
+}
+
+// SIGINT and SIGTERM end a watch whatever its time-out, and one with a count says it was stopped;
+// what a plain watch printed still waits for a watch --waiting. A follow of the console ends at a
+// time-out given.
+TEST(FrontendTable, AWatchEndsAtASignalAndLeavesWhatIsWaiting) {
+  ScriptedBackEnd backEnd;
+  for (const int signal : {SIGINT, SIGTERM}) {
+    auto watch = backEnd.start("--timeout 20 watch --count 2");
+    await([&] { return backEnd.readersAtEnd(); });
+    backEnd.report({"MxifSystem", "horizontalPhase=1"});
+    await([&] { return backEnd.readersAtEnd(); });
+    kill(getpid(), signal);
+    EXPECT_EQ(watch.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(watch.get().second, "MxifSystem horizontalPhase=1\nfrontend: watch: 1 of 2 packets before it was stopped\n");
+  }
+  EXPECT_EQ(backEnd.run("watch --waiting --timeout 0").second, "MxifSystem horizontalPhase=1\nMxifSystem horizontalPhase=1\n");
+  EXPECT_EQ(backEnd.run("console --follow --timeout 0.1"), std::pair(0, std::string()));
+}
+
+// A wait for a lock says once, after a second, what holds it; the time that the waiting process was
+// stopped is not counted, so that it waits on for the time it has left (once it is surely waiting).
+TEST(FrontendTable, ALockWaitSaysItsHolderAndCountsNoTimeStopped) {
+  ScriptedBackEnd board;  // its directory, of this process alone
+  auto held = std::make_unique<Held>(board.dir);
+  const int fd = ::open(board.dir.c_str(), O_RDONLY | O_CLOEXEC);
+  std::string error;
+  const auto within = [&](int ms) {
+    return linkpeer::lockWithin(fd, std::chrono::steady_clock::now() + std::chrono::milliseconds(ms), "the lock", error);
+  };
+  std::ostringstream said;
+  EXPECT_FALSE((cli::WaitNotices(said, ""), within(1300)));  // notices said for that wait
+  EXPECT_EQ(said.str(), "waiting for the lock, held by process " + std::to_string(getpid()) + " (test_Tools)\n");
+  int ready[2] = {-1, -1}, status = -1;
+  char byte = 0;
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t waiter = fork();
+  if (waiter == 0) ::close(held->fd), byte = static_cast<char>(write(ready[1], &byte, 1)), _exit(within(1000) ? 0 : 1);
+  EXPECT_EQ(read(ready[0], &byte, 1), 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200)), kill(waiter, SIGSTOP);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500)), kill(waiter, SIGCONT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200)), held.reset();
+  waitpid(waiter, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ::close(fd), ::close(ready[0]), ::close(ready[1]);
 }
 
 // The table ends in a checksum of all before it: a table edited or cut but left with its old sum is
