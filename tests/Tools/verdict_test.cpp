@@ -63,7 +63,6 @@ Sent send(const std::vector<std::string>& words) {
   s.type = frontend::typeIndexOf(words[0]);
   s.body.assign(packet.begin() + 8, packet.end());
   s.typed = context.typed;
-  const Bytes before = frontend::scratchImage();
   // The frame that takes it, and its answer.
   u8* const ack = platform::memory(LINK_ACK_RING, 8 + LINK_RING_DATA);
   u8* const requests = platform::memory(LINK_REQUEST_RING, 8 + LINK_RING_DATA);
@@ -106,7 +105,7 @@ Sent send(const std::vector<std::string>& words) {
     return r.answered.empty() && frontend::storedHolds(s.type, s.after.data(), s.body, r.field);
   });
   const Bytes afterImage = frontend::scratchImage();
-  s.verdict = frontend::judgeAnswer(s.type, s.body, s.typed, s.refusals, notes, before, s.after);
+  s.verdict = frontend::judgeAnswer(s.type, s.body, s.typed, s.refusals, notes, s.after);
   frontend::loadScratchImage(afterImage);
   return s;
 }
@@ -163,7 +162,7 @@ TEST_F(Verdicts, EachLineIsTheRuleThatDecidedWithTheValuesItRead) {
        {"genlockReference=1: it holds 2: the format in force decides the genlock reference...; decided by format=2, sent with it",
         "genlockSetup=1" + formatSets + "2, sent with it"},
        {}},
-      {{{"MxifSystem", "genlockSetup=1"}}, {"MxifSystem", "format=1", "genlockSetup=3", "genlockReference=0"}, {"genlockSetup=3" + formatSets + "1, sent with it"}, {}},
+      {{{"MxifSystem", "genlockSetup=1"}}, {"MxifSystem", "format=1", "genlockSetup=3", "genlockReference=0"}, {"genlockSetup=3: it holds 0 (takes 0..1): the format in force decides the genlock setup...; decided by format=1, sent with it"}, {}},
       {{},
        {"MxifUpStreamKeyAssign", "source[7]=213"},
        {"source[7]=213: it holds 223: slot s holds the source of ME 0's bus entry 72 + s...; decided by MxifBus me=0 entries[79]=1247, as "
