@@ -116,11 +116,20 @@ void writeAlarmText(Alarm& a, int k, const char* text) {
   a.mask |= 1u << k;
 }
 
-// Text k becomes text unless it already begins with it.
-void showAlarmText(Alarm& a, int k, const char* text) {
-  if (std::strncmp(reinterpret_cast<const char*>(a.text[k].chars), text, std::strlen(text)) != 0) {
-    writeAlarmText(a, k, text);
-  }
+// The rules of the alarm texts, which the back end sets every frame.
+constexpr rules::Rule MAINFRAME_ALARM_TEXTS = {
+    rules::Effect::MOVES, "the mainframe's alarm texts are set every frame from its alarm inputs: \"-\" for an item "
+                          "not monitored (flag other than 1), else \"Alarm\" or \"No Alarm\""};
+constexpr rules::Rule PANEL_ALARM_TEXTS = {
+    rules::Effect::MOVES, "a panel's alarm text is \"-\" while its item is not monitored (flag other than 1)"};
+
+// Text k of an alarm sub-record of r becomes text unless it already begins with it; the rule noted,
+// with the item's flag.
+void showAlarmText(const R& r, Alarm& a, int k, const char* text, const rules::Rule& rule) {
+  if (std::strncmp(reinterpret_cast<const char*>(a.text[k].chars), text, std::strlen(text)) == 0) return;
+  writeAlarmText(a, k, text);
+  rules::note(rule, r, a.text[k]);
+  rules::input(r, a.flag[k]);
 }
 
 // The flag of item k (with its bit) to 0 when it is 1.
@@ -254,7 +263,7 @@ void CategoryMaintenance::update() {
 
 void CategoryMaintenance::graceTexts() {
   Alarm& a = record(0).mainframeAlarm;
-  for (int k = 0; k < Alarm::N_ITEMS; ++k) showAlarmText(a, k, a.flag[k] == 1 ? "No Alarm" : "-");
+  for (int k = 0; k < Alarm::N_ITEMS; ++k) showAlarmText(record(0), a, k, a.flag[k] == 1 ? "No Alarm" : "-", MAINFRAME_ALARM_TEXTS);
 }
 
 void CategoryMaintenance::pollAlarms() {
@@ -276,11 +285,7 @@ void CategoryMaintenance::pollAlarms() {
   static constexpr u32 ITEM_ALARMS[Alarm::N_ITEMS] = {UNIT_A_ALARMS, UNIT_B_ALARMS, ALARM_INPUT, TEMPERATURE_ALARM};
   Alarm& a = r.mainframeAlarm;
   for (int k = 0; k < Alarm::N_ITEMS; ++k) {
-    if (a.flag[k] != 1) {
-      showAlarmText(a, k, "-");
-    } else {
-      showAlarmText(a, k, (w & ITEM_ALARMS[k]) != 0 ? "Alarm" : "No Alarm");
-    }
+    showAlarmText(r, a, k, a.flag[k] != 1 ? "-" : (w & ITEM_ALARMS[k]) != 0 ? "Alarm" : "No Alarm", MAINFRAME_ALARM_TEXTS);
   }
   if (firstTime_[ALARM_TEXTS]) {
     a.mask |= 0x7;  // texts 0, 1 and 2
@@ -295,7 +300,7 @@ void CategoryMaintenance::panelAlarms() {
     const Alarm& held = heldPanelAlarms_[p];
     for (int k = 0; k < Alarm::N_ITEMS; ++k) {
       if (a.flag[k] != 1) {
-        showAlarmText(a, k, "-");
+        showAlarmText(r, a, k, "-", PANEL_ALARM_TEXTS);
       } else if (!sameText(held.text[k], a.text[k])) {
         copyText(a.text[k], held.text[k]);
         a.mask |= 1u << k;
