@@ -457,17 +457,14 @@ void CategorySystem::noteFormatNotRun(int format) {
   // The driver's own test (mxBoardRunsFormat) by the kind of board: the record keeps the format, the
   // video keeps the one it runs.
   static char texts[3][160];
-  static const rules::Rule PLAIN_BOARD_RUNS = {rules::Effect::NOT_RUN, texts[0]};
-  static const rules::Rule PAIRED_BOARD_RUNS = {rules::Effect::NOT_RUN, texts[1]};
-  static const rules::Rule FOUR_K_BOARD_RUNS = {rules::Effect::NOT_RUN, texts[2]};
-  const bool paired = mxPairedFpga(), fourK = mx4kMode();
-  char* text = texts[fourK ? 2 : paired ? 1 : 0];
-  if (text[0] == 0) {
-    boardFormatsText(fourK ? "this 4K board" : paired ? "this board, which has the paired FPGA," : "this board, which has no paired FPGA,",
-                     paired, fourK, text, sizeof texts[0]);
-  }
+  static const rules::Rule RUNS[3] = {{rules::Effect::NOT_RUN, texts[0]}, {rules::Effect::NOT_RUN, texts[1]},
+                                      {rules::Effect::NOT_RUN, texts[2]}};
+  static constexpr const char* BOARDS[3] = {"this board, which has no paired FPGA,",
+                                            "this board, which has the paired FPGA,", "this 4K board"};
+  const int kind = mx4kMode() ? 2 : mxPairedFpga() ? 1 : 0;  // a 4K board has the paired FPGA too
+  if (texts[kind][0] == 0) boardFormatsText(BOARDS[kind], mxPairedFpga(), mx4kMode(), texts[kind], sizeof texts[kind]);
   MxifSystem& r = record(0);
-  rules::note(fourK ? FOUR_K_BOARD_RUNS : paired ? PAIRED_BOARD_RUNS : PLAIN_BOARD_RUNS, r, r.format);
+  rules::note(RUNS[kind], r, r.format);
   // The mode decided where another mode would run the format.
   const int otherMode = r.mode == 2 ? 0 : 2;
   if (mxBoardRunsFormat(libmx::systemDriverFormatCode(format, otherMode), mxPairedFpga(), mx4kMode())) {

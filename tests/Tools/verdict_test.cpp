@@ -10,8 +10,10 @@
 #include <set>
 #include <tuple>
 
+#include "Driver/core/core.h"
 #include "Lib/Include/data_internal.h"
 #include "Lib/Include/memory_map.h"
+#include "Lib/Include/storage.h"
 #include "Lib/Include/rules.h"
 #include "Main/framework/bp.h"
 #include "Main/framework/link.h"
@@ -57,6 +59,7 @@ Sent send(const std::vector<std::string>& words) {
     record = heldRecord(frontend::typeIndexOf(words[0]), me, channel);
     return !record.empty();
   };
+  context.refuseStatus = true;  // as send does
   Bytes packet;
   std::string error;
   if (!frontend::sendPacket(words, packet, error, &context)) return s;
@@ -118,12 +121,14 @@ class Verdicts : public ::testing::Test {
 
 // Each line of a send, refusals and notes, set against what the operator typed and the answer: a
 // typed value held as typed is no refusal, a rule's move of a field the tool filled in is a note,
-// and each reason is the rule that the back end noted, on any ME, with the values it read.
+// and each reason is the rule that the back end noted, on any ME and board, with the values it read
+// and the instance that held them.
 TEST_F(Verdicts, EachLineIsTheRuleThatDecidedWithTheValuesItRead) {
   struct Case {
     std::vector<std::vector<std::string>> before;
     std::vector<std::string> words;
-    std::vector<std::string> refused, notes;  // each line: its start, "..." where text is left out, its end
+    std::vector<std::string> refused, notes, notRun = {};  // each line: its start, "..." where text is left out, its end
+    u32 boardMode = 0;  // 2: a 4K board, which has the paired FPGA
   };
   const std::string edge = "the edge rule (edges left, top, bottom, right)...; decided by ", loop = "(a loop); decided by ";
   const std::string formatSets = ": it holds 0: the format in force decides the genlock setup...; decided by format=";
@@ -193,6 +198,18 @@ TEST_F(Verdicts, EachLineIsTheRuleThatDecidedWithTheValuesItRead) {
         "busSettings[7][4].code[3]=0, sent with it"},
        {}},
       {{}, {"MxifSystem", "addressTexts.text1=a\"b"}, {"addressTexts.text1=\"a\"b\": kept its value: a text takes printable ASCII only..."}, {}},
+      {{}, {"MxifMaintenance", "hourMeter.status[2]=1"}, {}, {}},  // [0..1] are status, [2..7] settings
+      {{{"MxifXptAssign", "channel=1", "source[7]=150"}},
+       {"MxifBus", "me=0", "entries[0]=263"},
+       {"entries[0]=263: it holds 1247..." + loop + "MxifXptAssign channel=1 source[7]=150, as the back end held it"},
+       {}},
+      {{}, {"MxifBkgd", "trans.limitStart=700", "trans.limitEnd=500"}, {"trans.limitEnd=500: it holds 300: trans.limitStart + "
+       "trans.limitEnd stay within 1000...; decided by trans.limitStart=700, sent with it"}, {}},
+      {{},
+       {"MxifKey", "me=1", "channel=1", "inOutLink=1", "transIn.value=30", "transOut.value=10"},
+       {"transOut.value=10: it holds 30: while inOutLink is 1...; decided by inOutLink=1, sent with it and transIn.value=30, sent with it"},
+       {}},
+      {{}, {"MxifSystem", "format=1"}, {}, {}, {"format=1: this 4K board runs formats 0..11, each only with mode=2"}, 2},
   };
   // The line matches: its start, each part in order, its end.
   const auto matches = [](const std::string& line, const std::string& want) {
@@ -208,6 +225,10 @@ TEST_F(Verdicts, EachLineIsTheRuleThatDecidedWithTheValuesItRead) {
   };
   for (const Case& c : cases) {
     frontend::loadScratchImage({});
+    // The board's mode as a start reads it from the non-volatile words.
+    platform::writeMem32(NON_VOLATILE_BASE + STORAGE_BOARD_MODE_MARKER, c.boardMode != 0 ? BOARD_MODE_MARKER : 0);
+    platform::writeMem32(NON_VOLATILE_BASE + STORAGE_BOARD_MODE, c.boardMode);
+    mxBoardInit();
     for (const auto& words : c.before) ASSERT_TRUE(send(words).verdict.refused.empty()) << words[1];
     const Sent s = send(c.words);
     ASSERT_TRUE(s.built) << c.words[1];
@@ -215,8 +236,11 @@ TEST_F(Verdicts, EachLineIsTheRuleThatDecidedWithTheValuesItRead) {
     ASSERT_EQ(s.verdict.notes.size(), c.notes.size()) << c.words[1] << ": " << testing::PrintToString(s.verdict.notes);
     for (size_t i = 0; i < c.refused.size(); ++i) EXPECT_TRUE(matches(s.verdict.refused[i], c.refused[i])) << s.verdict.refused[i];
     for (size_t i = 0; i < c.notes.size(); ++i) EXPECT_TRUE(matches(s.verdict.notes[i], c.notes[i])) << s.verdict.notes[i];
-    EXPECT_TRUE(s.verdict.notRun.empty()) << c.words[1];
+    ASSERT_EQ(s.verdict.notRun.size(), c.notRun.size()) << c.words[1] << ": " << testing::PrintToString(s.verdict.notRun);
+    for (size_t i = 0; i < c.notRun.size(); ++i) EXPECT_TRUE(matches(s.verdict.notRun[i], c.notRun[i])) << s.verdict.notRun[i];
   }
+  platform::writeMem32(NON_VOLATILE_BASE + STORAGE_BOARD_MODE_MARKER, 0);
+  mxBoardInit();
 }
 
 // The fields of a record that a front end sets, as the field list names them.

@@ -90,13 +90,51 @@ TEST_F(RuleNotes, EachRuleNamesTheValuesThatDecided) {
     ASSERT_NE(n, notes.end());
     EXPECT_EQ(std::tuple(n->type, n->at), std::tuple(c.type, c.at));
     std::vector<std::tuple<From, int, int, int, int>> inputs, expected;
-    for (++n; n != notes.end() && n->rule == nullptr; ++n) {
+    for (++n; n != notes.end() && !rules::leads(*n); ++n) {
       s16 value = 0;  // every input here is at most two bytes
       std::memcpy(&value, n->value, n->size);
       inputs.emplace_back(n->from, n->type, n->at, n->me, n->size == 1 ? n->value[0] : value);
     }
     for (const Input& in : c.inputs) expected.emplace_back(in.from, in.type, in.at, in.me, in.value);
     EXPECT_EQ(inputs, expected);
+  }
+}
+
+// Each range by which a check refused a value: the element's bytes, each range of the set it takes,
+// and after them the values of the request that the limits depend on.
+TEST_F(RuleNotes, EachRangeNamesTheElementItsSetAndWhatItDependsOn) {
+  using K = MxifKey;
+  using B = MxifBkgd;
+  using M = MxifMaintenance;
+  struct Case {
+    std::vector<std::string> words;
+    int type, at;
+    std::vector<std::pair<s32, s32>> set;
+    std::vector<int> dependsOn;  // sent
+  };
+  const Case cases[] = {
+      {{"MxifBkgd", "patternKind=2", "patternNumber=17"}, B::TYPE_INDEX, offsetof(B, patternNumber), {{0, 15}}, {offsetof(B, patternKind)}},
+      {{"MxifKey", "channel=1", "dveCrop=0,0,0,-5001"}, K::TYPE_INDEX, offsetof(K, dveCrop[3]), {{-5000, 5000}}, {}},
+      {{"MxifKey", "dveScale.first=4999"}, K::TYPE_INDEX, offsetof(K, dveScale.first), {{0, 0}, {5000, 10000}}, {}},
+      {{"MxifMaintenance", "mvTime=2001,2,29,0,0,0"}, M::TYPE_INDEX, offsetof(M, mvTime[M::DAY]), {{1, 28}},
+       {offsetof(M, mvTime[M::MONTH]), offsetof(M, mvTime[M::YEAR])}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.words[1]);
+    const std::vector<rules::Note> notes = send(c.words);
+    auto n = std::find_if(notes.begin(), notes.end(), [&](const rules::Note& x) {
+      return x.from == From::RANGE && std::tuple(x.type, int{x.at}) == std::tuple(c.type, c.at);
+    });
+    std::vector<std::pair<s32, s32>> set;
+    for (; n != notes.end() && n->from == From::RANGE && n->at == c.at; ++n) {
+      s32 range[2];
+      std::memcpy(range, n->value, sizeof range);
+      set.emplace_back(range[0], range[1]);
+    }
+    std::vector<int> dependsOn;
+    for (; n != notes.end() && n->from == From::SENT; ++n) dependsOn.push_back(n->at);
+    EXPECT_EQ(set, c.set);
+    EXPECT_EQ(dependsOn, c.dependsOn);
   }
 }
 
