@@ -169,9 +169,10 @@ void dependsOn(const F& field) {
 }
 
 // Withdraws the ranges noted since mark (a count of written()), with their inputs: the value they
-// refused was taken after all (another check of the same field took it).
+// refused was taken after all (the merge that offered it took it). A range withdrawn is of type -1.
 void withdrawSince(u32 mark);
 
+// The value of a field as a number (an enum's, as its underlying type).
 template <class F>
 constexpr s64 valueOf(const F& field) {
   if constexpr (std::is_enum_v<F>) {

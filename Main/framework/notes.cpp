@@ -130,7 +130,7 @@ void publish(u32 updateFrom) {
   // Each type whose records a rule of the update decided, once.
   for (u32 k = updateFrom; k < to; ++k) {
     const rules::Note* note = numbered(k);
-    if (note == nullptr || !rules::leads(*note)) continue;
+    if (note == nullptr || !rules::leads(*note) || note->type < 0) continue;  // type -1: a range withdrawn
     bool first = true;
     for (u32 j = updateFrom; j < k && first; ++j) {
       const rules::Note* earlier = numbered(j);

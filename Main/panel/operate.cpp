@@ -76,11 +76,13 @@ void checkOperateRanges(const Record& in, Record& out, bool fromImage) {
   acceptWithin(in.mask, out.mask, Record::FADER_EVENT_FLAG, in.faderEventFlag, 0, 1);
 
   // A request names the ME of rows 0 and 1; rows 2 and 3 follow from the repair of the map.
-  const int rows = fromImage ? Record::N_ME_ROWS : 2;
-  const int highest = fromImage ? Record::N_ME_ROWS - 1 : 1;
-  static constexpr rules::Rule ROWS_BY_REPAIR = {
-      rules::Effect::REFUSES, "a request names the ME of rows 0 and 1 of a panel's ME map (value[0..1]); rows 2 and 3 "
-                              "follow from the repair of the map"};
+  constexpr int REQUEST_ROWS = 2;
+  const int rows = fromImage ? Record::N_ME_ROWS : REQUEST_ROWS;
+  const int highest = rows - 1;
+  static constexpr auto ROWS_BY_REPAIR_TEXT =
+      rules::compose("a request names the ME (0..", REQUEST_ROWS - 1, ") of rows 0..", REQUEST_ROWS - 1, " of a panel's ME map; rows ",
+                     REQUEST_ROWS, "..", Record::N_ME_ROWS - 1, " follow from the repair of the map");
+  static constexpr rules::Rule ROWS_BY_REPAIR = {rules::Effect::REFUSES, ROWS_BY_REPAIR_TEXT.chars};
   for (int p = 0; p < Record::N_PANELS; ++p) {
     const Record::Bytes4& map = in.meChange(p);
     for (int r = 0; r < rows; ++r) acceptWithin(map.mask, out.meChange(p).mask, 1u << r, map.value[r], 0, highest);
@@ -317,10 +319,11 @@ void CategoryOperate::checkMeChangeRange() {
       work[p].mask |= 1u << row;
     }
   }
-  static constexpr rules::Rule ME_ONCE = {
-      rules::Effect::MOVES, "a panel's ME map names each ME once: rows given an ME that another row given names set the "
-                            "map back to rows 0..3 in order; a row not given that names an ME a row was given takes the "
-                            "first ME that no row names"};
+  static constexpr auto ME_ONCE_TEXT =
+      rules::compose("a panel's ME map names each ME once: rows given an ME that another row given names set the map back "
+                     "to rows 0..", Record::N_ME_ROWS - 1, " in order; a row not given that names an ME a row was given "
+                     "takes the first ME that no row names");
+  static constexpr rules::Rule ME_ONCE = {rules::Effect::MOVES, ME_ONCE_TEXT.chars};
   for (int p = 0; p < N_PANELS; ++p) {
     if (work[p].mask == 0) continue;
     const u32 given = work[p].mask;

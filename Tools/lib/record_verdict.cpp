@@ -131,7 +131,8 @@ class Judge {
       }
       const std::vector<Decided> by = decided(x.t);
       if (!by.empty() && std::all_of(by.begin(), by.end(), [](const Decided& d) { return d.effect == rules::Effect::SAME; })) {
-        verdict.notes.push_back(x.name + "=" + x.sentText + ": it holds " + x.heldText + ": " + reasons(x));
+        const std::string held = !x.heldText.empty() ? x.heldText : x.heldKnown ? numberText(numberOf(x.t.field->leaf.kind, x.held)) : "";
+        verdict.notes.push_back(x.name + "=" + x.sentText + ": " + (held.empty() ? "" : "it holds " + held + ": ") + reasons(x));
         continue;
       }
       verdict.refused.push_back(refusalText(x, by.empty()));
