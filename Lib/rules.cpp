@@ -39,6 +39,8 @@ void noteInput(From from, int type, const void* record, const void* field, size_
 
 }  // namespace
 
+const Rule TRUTH_VALUE = {Effect::SAME, "a truth value: any value other than 0 is taken as 1"};
+
 void note(const Rule& rule, int type, const void* record, const void* field, size_t size) {
   Note& n = next();
   n.rule = &rule;
@@ -54,6 +56,59 @@ void input(int type, const void* record, const void* field, size_t size, int me,
 
 void sent(int type, const void* record, const void* field, size_t size) {
   noteInput(From::SENT, type, record, field, size, -1, -1);
+}
+
+namespace {
+
+// The record being checked (Checking), while one is.
+struct Checked {
+  int type = -1;
+  const u8* base = nullptr;
+  size_t size = 0;
+};
+Checked& checked() {
+  static Checked c;
+  return c;
+}
+
+}  // namespace
+
+Checking::Checking(int type, const void* record, size_t size) : set_(checked().base == nullptr) {
+  if (set_) checked() = {type, static_cast<const u8*>(record), size};
+}
+
+Checking::~Checking() {
+  if (set_) checked() = {};
+}
+
+void refusedBy(const void* field, size_t size, s32 lo, s32 hi) {
+  const Checked& c = checked();
+  const u8* at = static_cast<const u8*>(field);
+  if (c.base == nullptr || at < c.base || at + size > c.base + c.size) return;
+  Note& n = next();
+  n.type = c.type;
+  n.at = offsetIn(c.base, at);
+  n.size = static_cast<u16>(size);
+  n.from = From::RANGE;
+  n.record = c.base;
+  std::memcpy(n.value, &lo, sizeof lo);
+  std::memcpy(n.value + sizeof lo, &hi, sizeof hi);
+}
+
+void dependsOn(const void* field, size_t size) {
+  const Checked& c = checked();
+  const u8* at = static_cast<const u8*>(field);
+  if (c.base != nullptr && at >= c.base && at + size <= c.base + c.size) {
+    noteInput(From::SENT, c.type, c.base, field, size, -1, -1);
+  }
+}
+
+void withdrawSince(u32 mark) {
+  const u32 first = internal::written < RING ? 0 : internal::written - RING;
+  for (u32 k = mark < first ? first : mark; k < internal::written; ++k) {
+    Note& n = ring()[k % RING];
+    if (n.from == From::RANGE) n.type = -1;  // of no record: neither it nor its inputs are published
+  }
 }
 
 int count() { return internal::written < RING ? static_cast<int>(internal::written) : RING; }

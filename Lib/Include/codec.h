@@ -49,6 +49,7 @@
 #include <type_traits>
 
 #include "Lib/Include/check.h"
+#include "Lib/Include/rules.h"
 #include "Lib/Include/types.h"
 
 namespace codec {
@@ -711,12 +712,15 @@ class Merger {
   // Offers the present field (or element index of it) and copies size bytes from at with its bit.
   [[gnu::noinline]] void take(const char* name, const void* field, int index, const void* at, size_t size,
                               const u32* mask, int bit) {
+    const u32 noted = rules::written();
     if (!fn(context, FieldView{prefix.text(), name, field, index})) {
       if (refused != nullptr && std::memcmp(target(static_cast<const u8*>(at)), at, size) != 0) {
         setPresenceBit(reinterpret_cast<u32*>(refused + (reinterpret_cast<const u8*>(mask) - fromBase)), bit);
       }
       return;
     }
+    // A range that a check noted on the way to taking it refused nothing.
+    if (rules::written() != noted) rules::withdrawSince(noted);
     std::memcpy(target(static_cast<const u8*>(at)), at, size);
     setPresenceBit(target(mask), bit);
   }
@@ -739,7 +743,13 @@ void merge(T& to, const T& from, Accept& accept, u8* refused) {
   auto call = [](void* context, const FieldView& view) -> bool { return (*static_cast<Fn*>(context))(view); };
   Merger m(reinterpret_cast<u8*>(&to), reinterpret_cast<const u8*>(&from), call,
            const_cast<void*>(static_cast<const void*>(&accept)), refused);
-  T::fields(m, from);
+  // The checks note their ranges on the record offered (a sub-record's, on the record around it).
+  if constexpr (requires { T::TYPE_INDEX; }) {
+    const rules::Checking checking(from);
+    T::fields(m, from);
+  } else {
+    T::fields(m, from);
+  }
 }
 
 }  // namespace internal

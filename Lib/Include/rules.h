@@ -10,8 +10,14 @@
 // The framework publishes the notes of each request beside the link's rings (below), so that the
 // front end's tools say of a request what the running back end decided, and why.
 //
-// Noting costs a few stores into a small ring; nothing allocates.
+// The range checks note the range by which they refused a value in the same ring (From::RANGE), where
+// they check it: within() and its kin below are the checks, and the records' helpers that hold each
+// field's limits call them.
+//
+// Noting costs a few stores into a small ring, made only when a value is refused; nothing allocates.
 #include <cstddef>
+#include <initializer_list>
+#include <type_traits>
 
 #include "Lib/Include/types.h"
 
@@ -29,11 +35,51 @@ struct Rule {
   const char* text;  // what the rule does, in the words of the fields it reads
 };
 
+// A rule's text made at compile time of words and the constants whose values it names, so that each
+// number is stated once: compose("takes ", LEAST, "..", MOST).chars.
+template <size_t N>
+struct Text {
+  char chars[N + 1] = {};
+};
+namespace internal {
+template <class A>
+constexpr size_t capacityOf() {
+  if constexpr (std::is_array_v<A>) {
+    return std::extent_v<A> - 1;
+  } else {
+    return 20;  // the digits of any s64, and its sign
+  }
+}
+constexpr void put(char* out, size_t& at, const char* s) {
+  while (*s != 0) out[at++] = *s++;
+}
+constexpr void put(char* out, size_t& at, s64 v) {
+  if (v < 0) out[at++] = '-';
+  char digits[20] = {};
+  int n = 0;
+  do {
+    const s64 d = v % 10;
+    digits[n++] = static_cast<char>('0' + (d < 0 ? -d : d));
+    v /= 10;
+  } while (v != 0);
+  while (n > 0) out[at++] = digits[--n];
+}
+}  // namespace internal
+template <class... A>
+constexpr auto compose(const A&... pieces) {
+  Text<(internal::capacityOf<A>() + ... + 0)> text;
+  size_t at = 0;
+  (internal::put(text.chars, at, pieces), ...);
+  return text;
+}
+
 // What a note is.
 enum class From : u8 {
   RULE,  // a rule that decided bytes of a record
   SENT,  // a value of the request being taken, which the rule noted last read to decide
   HELD,  // a value the back end held, which the rule noted last read to decide
+  RANGE,  // a range check that refused the value of the bytes: their least and greatest value in the
+          // value bytes (two s32 in memory order); a set of ranges is a note each
 };
 
 // The value bytes an input keeps (its memory form): enough for any element.
@@ -61,6 +107,18 @@ void note(const Rule& rule, const R& record, const F& field) {
   note(rule, R::TYPE_INDEX, &record, &field, sizeof field);
 }
 
+// Whether the notes after n, up to the next such, are its inputs: n is a rule's or a range's.
+inline bool leads(const Note& n) { return n.rule != nullptr || n.from == From::RANGE; }
+
+// The rule of a truth value, which a record's reader applies: a value other than 0 is taken as 1
+// (noted for one other than 0 and 1).
+extern const Rule TRUTH_VALUE;
+template <class R, class F>
+void takeAsTruth(const R& record, F& field) {
+  if (field > 1) note(TRUTH_VALUE, record, field);
+  field = static_cast<F>(field != 0 ? 1 : 0);
+}
+
 // Notes that the rule noted last read `field` of the record of the instance (me, channel; -1: the
 // request's own) as the back end holds it.
 void input(int type, const void* record, const void* field, size_t size, int me, int channel);
@@ -75,6 +133,153 @@ void sent(int type, const void* record, const void* field, size_t size);
 template <class R, class F>
 void sent(const R& record, const F& field) {
   sent(R::TYPE_INDEX, &record, &field, sizeof field);
+}
+
+// ---- Range checks ------------------------------------------------------------------------------------
+//
+// A range check notes the range by which it refused a value: the note covers the bytes of the element
+// refused in the record being checked (Checking); the values its limits depend on follow it, as a
+// rule's inputs do (sent, input). A check of bytes that lie in no record being checked notes nothing.
+
+// The record whose values range checks judge, while this lives: a merge of a whole record sets it for
+// the checks it offers fields to (codec::merge), and a category around the checks it makes by hand.
+// Where several are set, the first holds: they check one request.
+class Checking {
+ public:
+  Checking(int type, const void* record, size_t size);
+  template <class R>
+  explicit Checking(const R& record) : Checking(R::TYPE_INDEX, &record, sizeof record) {}
+  ~Checking();
+  Checking(const Checking&) = delete;
+  Checking& operator=(const Checking&) = delete;
+
+ private:
+  bool set_;
+};
+
+// Notes that a range check refused the value of the bytes [field, field + size) by lo..hi.
+void refusedBy(const void* field, size_t size, s32 lo, s32 hi);
+
+// Notes that the range noted last depends on the bytes [field, field + size) of the record being
+// checked, as the request sent them (for a value the back end holds: input).
+void dependsOn(const void* field, size_t size);
+template <class F>
+void dependsOn(const F& field) {
+  dependsOn(&field, sizeof field);
+}
+
+// Withdraws the ranges noted since mark (a count of written()), with their inputs: the value they
+// refused was taken after all (the merge that offered it took it). A range withdrawn is of type -1.
+void withdrawSince(u32 mark);
+
+// The value of a field as a number (an enum's, as its underlying type).
+template <class F>
+constexpr s64 valueOf(const F& field) {
+  if constexpr (std::is_enum_v<F>) {
+    return static_cast<s64>(static_cast<std::underlying_type_t<F>>(field));
+  } else {
+    return static_cast<s64>(field);
+  }
+}
+
+// The check of a field (an element) of the record being checked: whether its value lies in lo..hi;
+// one that does not is noted (refusedBy).
+template <class F>
+bool within(const F& field, s32 lo, s32 hi) {
+  const s64 v = valueOf(field);
+  if (lo <= v && v <= hi) [[likely]] return true;
+  refusedBy(&field, sizeof field, lo, hi);
+  return false;
+}
+
+// A value that is no field's is no check's: its note would cover no record's bytes.
+template <class F>
+bool within(const F&& value, s32 lo, s32 hi) = delete;
+
+// The check of an array taken only whole: whether every element lies in lo..hi; each one that does not
+// is noted.
+template <class F, size_t N>
+bool allWithin(const F (&field)[N], s32 lo, s32 hi) {
+  bool all = true;
+  for (const F& e : field) all = within(e, lo, hi) && all;
+  return all;
+}
+
+// A field's limits, for a table of the checks of a record's fields.
+struct Range {
+  s32 lo, hi;
+};
+
+// The check of a field that takes a set of values: whether its value lies in one of the ranges; one
+// that lies in none notes each of them.
+template <class F>
+bool withinAny(const F& field, const Range* set, size_t count) {
+  const s64 v = valueOf(field);
+  for (size_t i = 0; i < count; ++i) {
+    if (set[i].lo <= v && v <= set[i].hi) return true;
+  }
+  for (size_t i = 0; i < count; ++i) refusedBy(&field, sizeof field, set[i].lo, set[i].hi);
+  return false;
+}
+template <class F, size_t N>
+bool withinAny(const F& field, const Range (&set)[N]) {
+  return withinAny(field, set, N);
+}
+template <class F>
+bool withinAny(const F& field, std::initializer_list<Range> set) {
+  return withinAny(field, set.begin(), set.size());
+}
+template <class F>
+bool withinAny(const F&& value, std::initializer_list<Range> set) = delete;
+
+// The check of a field by a test of its value (takes(v)) that takes values of lo..hi only: one it
+// refuses is noted with each run of values the test takes.
+template <class F, class Takes>
+bool withinWhere(const F& field, s32 lo, s32 hi, Takes takes) {
+  const s64 v = valueOf(field);
+  if (lo <= v && v <= hi && takes(static_cast<s32>(v))) return true;
+  for (s32 first = lo; first <= hi; ++first) {
+    if (!takes(first)) continue;
+    s32 last = first;
+    while (last < hi && takes(last + 1)) ++last;
+    refusedBy(&field, sizeof field, first, last);
+    first = last;
+  }
+  return false;
+}
+template <class F, class Takes>
+bool withinWhere(const F&& value, s32 lo, s32 hi, Takes takes) = delete;
+
+// The check of a field under presence bit `bit` of word `in`: sets the bit in `out` when the field is
+// present and its value lies in lo..hi.
+template <class F>
+void acceptWithin(u32 in, u32& out, u32 bit, const F& field, s32 lo, s32 hi) {
+  if ((in & bit) != 0 && within(field, lo, hi)) out |= bit;
+}
+
+// A field with its limits, as a table of a record's checks holds them.
+struct Limit {
+  template <class F>
+  constexpr Limit(const F& f, s32 lo, s32 hi) : field(&f), size(sizeof f), value(valueOf(f)), range{lo, hi} {}
+  template <class F>
+  Limit(const F&& value, s32 lo, s32 hi) = delete;
+  const void* field;
+  size_t size;
+  s64 value;
+  Range range;
+};
+
+// The check of the field at `field` by a table's limits: 1 its value lies in them, 0 it does not
+// (noted), -1 the table holds no limits of it.
+template <size_t N>
+int checkBy(const void* field, const Limit (&table)[N]) {
+  for (const Limit& l : table) {
+    if (l.field != field) continue;
+    if (l.range.lo <= l.value && l.value <= l.range.hi) return 1;
+    refusedBy(l.field, l.size, l.range.lo, l.range.hi);
+    return 0;
+  }
+  return -1;
 }
 
 // The notes since the last clear, oldest first (the last RING of them: enough for a frame of

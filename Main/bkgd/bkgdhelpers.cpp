@@ -36,9 +36,9 @@ constexpr int PAT_FREE_EDGE_BIT = 6;
 constexpr int PAT_FREE_SYMMETRY_BIT = 10;
 
 // The free-pattern geometry is taken whole or not at all; its edges lie at elements 0, 3, 2, 1.
-constexpr rules::Rule PAT_FREE_WHOLE = {
-    rules::Effect::REFUSES, "the free-pattern sub-record is taken whole or not at all: one edge outside -5000..5000 "
-                            "refuses every field sent with it"};
+constexpr auto PAT_FREE_WHOLE_TEXT = rules::compose("the free-pattern sub-record is taken whole or not at all: one edge outside ",
+                                                    EDGE_MIN, "..", EDGE_MAX, " refuses every field sent with it");
+constexpr rules::Rule PAT_FREE_WHOLE = {rules::Effect::REFUSES, PAT_FREE_WHOLE_TEXT.chars};
 constexpr rules::Rule PAT_FREE_IN_ORDER = {
     rules::Effect::MOVES, "the edge rule (edges[0] left, edges[3] top, edges[2] bottom, edges[1] right): a changed edge "
                           "pushes its opposite, so right stays at least left and top at least bottom"};
@@ -66,6 +66,9 @@ void assignPatFree(const MxifBkgd& request, const MxifBkgd& liveRecord, MxifBkgd
   }
   const int symmetric = sub.edgeSymmetry != 0 ? 1 : 0;
   if (clampEdges(symmetric, oldEdges, edges) == 0) {
+    for (int i = 0; i < 4; ++i) {
+      if ((incoming.mask >> (PAT_FREE_EDGE_BIT + PAT_FREE_EDGE[i]) & 1u) != 0) rules::within(*field[i], EDGE_MIN, EDGE_MAX);
+    }
     rules::note(PAT_FREE_WHOLE, request, incoming);
     // The edges out of range decided; one not sent is the live sub-record's.
     for (int i = 0; i < 4; ++i) {
@@ -130,19 +133,13 @@ int edgePusher(int mode, int i, const s16 sent[4], const s16 edges[4]) {
   return mode == 1 && edges[i] == own ? -1 : 3 - i;
 }
 
-int isPatternValid(const u8 pattern[2], int code) {
-  int number = pattern[0];
-  int group = pattern[1];
-  if (group >= N_PATTERN_GROUPS || number >= N_PATTERN_NUMBERS) return 0;
-  const u32* table = nullptr;
-  if (code == MX_BKGD) {
-    table = BKGD_PATTERNS;
-  } else if (code == MX_KEY1 || code == MX_KEY2 || code == MX_KEY3 || code == MX_KEY4) {
-    table = KEY_PATTERNS;
-  } else {
-    return 0;
-  }
-  return static_cast<int>((table[group] >> number) & 1u);
+bool checkPattern(const u8& number, const u8& kind, int code) {
+  const u32* table = code == MX_BKGD ? BKGD_PATTERNS : KEY_PATTERNS;
+  if (!rules::within(kind, 0, N_PATTERN_GROUPS - 1)) return false;
+  const u32 drawn = table[kind];
+  if (rules::withinWhere(number, 0, N_PATTERN_NUMBERS - 1, [drawn](s32 n) { return ((drawn >> n) & 1u) != 0; })) return true;
+  rules::dependsOn(kind);
+  return false;
 }
 
 namespace {

@@ -50,10 +50,11 @@ void noteEdgeMoves(const rules::Rule& rule, const R& request, const s16 (&field)
   noteEdgeMoves(rule, request, at, mode, field, edges, noteMode);
 }
 
-// Whether wipe pattern {number, group} may be used by the driver target code: the background
-// (MX_BKGD) and the keys (MX_KEY1..MX_KEY4, one table for the four) each have an allowed-number
-// word per group 0..3; any other code, a group of 4 or more or a number of 30 or more gives 0.
-int isPatternValid(const u8 pattern[2], int code);
+// The check of a wipe pattern (a number and its kind, the group, of the record being checked) that
+// the driver target code draws: the background (MX_BKGD) and the keys (MX_KEY1..MX_KEY4, one table
+// for the four) each draw numbers of 0..29 by kind 0..3. A kind out of range is noted by its range;
+// a number its kind does not draw, by the numbers it draws, which depend on the kind sent.
+bool checkPattern(const u8& number, const u8& kind, int code);
 
 // Keeps the background's selectA and selectB equal while they are linked: staged holds the
 // validated fields of incoming, live the current record. A link set to 1 copies selectA (staged,

@@ -3,12 +3,9 @@
 
 #include "Lib/Include/codec.h"
 #include "Lib/Include/records/bkgd.h"
+#include "Lib/Include/rules.h"
 
-namespace {
-
-bool inRange(int v, int lo, int hi) { return lo <= v && v <= hi; }
-
-}  // namespace
+using rules::within;
 
 void MxifBkgd::PatFree::merge(PatFree& to, const PatFree& from) { codec::merge(to, from); }
 
@@ -32,27 +29,29 @@ size_t MxifBkgd::write(const MxifBkgd& r, u8* out, size_t cap) { return codec::e
 
 void MxifBkgd::mergeSelectors(Selectors& to, const Selectors& from) {
   codec::merge(to, from, [&](const codec::FieldView& f) {
-    if (f.is(from.selectLink)) return from.selectLink < 2;
-    return f.is(from.selectA) ? from.selectA < 4 : from.selectB < 4;
+    if (f.is(from.selectLink)) return within(from.selectLink, 0, 1);
+    return f.is(from.selectA) ? within(from.selectA, 0, 3) : within(from.selectB, 0, 3);
   });
 }
 
 void MxifBkgd::mergeLevels10000(Modulation& to, const Modulation& from) {
   codec::merge(to, from, [&](const codec::FieldView& f) {
-    if (f.is(from.waveform)) return from.waveform < 2;
-    if (f.is(from.phaseSpeed)) return inRange(from.phaseSpeed, -50, 50);
-    return inRange(f.is(from.amplitude) ? from.amplitude : from.frequency, 0, 10000);
+    if (f.is(from.waveform)) return within(from.waveform, 0, 1);
+    if (f.is(from.phaseSpeed)) return within(from.phaseSpeed, -50, 50);
+    return within(f.is(from.amplitude) ? from.amplitude : from.frequency, 0, 10000);
   });
 }
 
 void MxifBkgd::mergeFlagLevelsAngle(MxifModify& to, const MxifModify& from) {
   codec::merge(to, from, [&](const codec::FieldView& f) {
-    if (f.is(from.on)) return from.on < 2;
-    if (f.is(from.value3)) return inRange(from.value3, -45, 45);
-    return inRange(f.is(from.value1) ? from.value1 : from.value2, 0, 1000);
+    if (f.is(from.on)) return within(from.on, 0, 1);
+    if (f.is(from.value3)) return within(from.value3, -45, 45);
+    return within(f.is(from.value1) ? from.value1 : from.value2, 0, 1000);
   });
 }
 
 bool MxifBkgd::isColorValid(const s16 color[3]) {
-  return inRange(color[0], 0, 3599) && inRange(color[1], 0, 1000) && inRange(color[2], 0, 1080);
+  // Each element out of range is noted.
+  const bool hue = within(color[0], 0, 3599), saturation = within(color[1], 0, 1000);
+  return within(color[2], 0, 1080) && hue && saturation;
 }

@@ -9,7 +9,6 @@
 namespace category {
 namespace {
 
-bool inRange(int v, int low, int high) { return low <= v && v <= high; }
 
 bool hasAny(const MxifCbgd& r, std::initializer_list<int> bits) {
   for (int bit : bits) {
@@ -62,18 +61,19 @@ void CategoryCbgd::receive(RequestReceiver& rx) {
 
 bool CategoryCbgd::acceptField(const codec::FieldView& f, const MxifCbgd& in, int idx) {
   (void)idx;
+  using rules::within;
   if (f.is(in.color1)) return MxifBkgd::isColorValid(in.color1);
   if (f.is(in.color2)) return MxifBkgd::isColorValid(in.color2);
-  if (f.is(in.wash)) return in.wash <= 1;
-  if (f.is(in.curve)) return in.curve <= 1;
-  if (f.is(in.size)) return inRange(in.size, 0, 1000);
-  if (f.is(in.centre)) return inRange(in.centre, 0, 1080);
-  if (f.is(in.form)) return in.form <= 1;
-  if (f.is(in.rate)) return inRange(in.rate, 0, 1000);
-  if (f.is(in.position)) return inRange(in.position, -1800, 1800);
-  if (f.is(in.direction)) return inRange(in.direction, 0, 3600);
-  if (f.is(in.motion)) return in.motion <= MxifCbgd::ROTATE;
-  if (f.is(in.speed)) return inRange(in.speed, -500, 500);
+  if (f.is(in.wash)) return within(in.wash, 0, 1);
+  if (f.is(in.curve)) return within(in.curve, 0, 1);
+  if (f.is(in.size)) return within(in.size, 0, 1000);
+  if (f.is(in.centre)) return within(in.centre, 0, 1080);
+  if (f.is(in.form)) return within(in.form, 0, 1);
+  if (f.is(in.rate)) return within(in.rate, 0, 1000);
+  if (f.is(in.position)) return within(in.position, -1800, 1800);
+  if (f.is(in.direction)) return within(in.direction, 0, 3600);
+  if (f.is(in.motion)) return within(in.motion, 0, MxifCbgd::ROTATE);
+  if (f.is(in.speed)) return within(in.speed, -500, 500);
   return true;  // the channel
 }
 

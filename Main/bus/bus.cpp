@@ -14,16 +14,19 @@ namespace category {
 
 namespace {
 
-constexpr rules::Rule SOURCE_NOT_LISTED = {
-    rules::Effect::REFUSES, "an entry takes a code only when the code's source is in the entry's list (a code 0..767 "
-                            "is a panel button, whose source MxifXptAssign assigns); a code refused keeps the entry's "
-                            "value"};
-constexpr rules::Rule NO_LOOP = {
-    rules::Effect::REFUSES, "entries 0..11 take neither the ME's own output nor that of an ME that takes this ME's "
-                            "output, directly or through another ME (a loop)"};
-constexpr rules::Rule REPAIRED = {
-    rules::Effect::MOVES, "every frame an entry whose source its list does not take (the source of a panel button "
-                          "changed since) is set to black (1247)"};
+constexpr auto SOURCE_NOT_LISTED_TEXT =
+    rules::compose("an entry takes a code only when the code's source is in the entry's list (a code 0..",
+                   CategoryBus::PANEL_CODES - 1, " is a panel button, whose source MxifXptAssign assigns); a code refused "
+                   "keeps the entry's value");
+constexpr rules::Rule SOURCE_NOT_LISTED = {rules::Effect::REFUSES, SOURCE_NOT_LISTED_TEXT.chars};
+constexpr auto NO_LOOP_TEXT =
+    rules::compose("entries 0..", CategoryBus::LAST_LOOP_ENTRY, " take neither the ME's own output nor that of an ME that "
+                   "takes this ME's output, directly or through another ME (a loop)");
+constexpr rules::Rule NO_LOOP = {rules::Effect::REFUSES, NO_LOOP_TEXT.chars};
+constexpr auto REPAIRED_TEXT =
+    rules::compose("every frame an entry whose source its list does not take (the source of a panel button changed "
+                   "since) is set to black (", CategoryBus::REPLACEMENT_CODE, ")");
+constexpr rules::Rule REPAIRED = {rules::Effect::MOVES, REPAIRED_TEXT.chars};
 
 // The operate record; all zeros while the operate category is absent.
 const MxifOperate& operate() {
@@ -53,7 +56,7 @@ int linkedSource(int source) {
 // After a rule on an entry holding a panel button's code: the value of the crosspoint assignment
 // that gave the button its source, the button's own or the marker that masks its column.
 void noteButtonSource(int code) {
-  if (code >= 768 || code % 256 >= CategoryBus::N_BUTTONS) return;
+  if (code >= CategoryBus::PANEL_CODES || code % 256 >= CategoryBus::N_BUTTONS) return;
   const int panel = code / 256;
   const MxifXptAssign* buttons = CategoryRegistry::instance().record<MxifXptAssign>(0, panel);
   if (buttons == nullptr) return;
@@ -180,7 +183,7 @@ CategoryBus* CategoryBus::bus(int m) {
 // ---- Resolution and checks -------------------------------------------------------------------------
 
 int CategoryBus::codeToSource(int code) {
-  if (0 <= code && code < 768) {
+  if (0 <= code && code < PANEL_CODES) {
     int button = code % 256;
     return button < N_BUTTONS ? panelButtonSource(code / 256, button) : -1;
   }
@@ -195,15 +198,15 @@ int CategoryBus::busSource(int entry) {
 
 bool CategoryBus::isSourceAllowed(int entry, int source) {
   if (source == -1) return false;
-  if (0 <= entry && entry <= 11) return inLists(source, IN_A);
+  if (0 <= entry && entry <= LAST_LOOP_ENTRY) return inLists(source, IN_A);
   if (entry == 12) return true;
   if (16 <= entry && entry <= 23) return source != 151 && source != 155 && inLists(source, IN_A);
-  if (72 <= entry && entry <= 79) return inLists(source, IN_C);
+  if (USK_ENTRY <= entry && entry <= USK_ENTRY + 7) return inLists(source, IN_C);
   return inLists(source, IN_C | IN_D);
 }
 
 bool CategoryBus::reentryAllows(int entry, int source) const {
-  if (entry > 11 || !isMeOutput(source)) return true;
+  if (entry > LAST_LOOP_ENTRY || !isMeOutput(source)) return true;
   s8 takes[N_ME];
   return !closesLoop(meOfOutput(source), takes);
 }
@@ -234,7 +237,7 @@ bool CategoryBus::closesLoop(int m, s8 (&takes)[N_ME]) const {
 void CategoryBus::noteWhy(int entry, int code, int source) {
   noteButtonSource(code);
   s8 takes[N_ME];
-  if (entry > 11 || !isMeOutput(source) || !isSourceAllowed(entry, source) || !closesLoop(meOfOutput(source), takes)) {
+  if (entry > LAST_LOOP_ENTRY || !isMeOutput(source) || !isSourceAllowed(entry, source) || !closesLoop(meOfOutput(source), takes)) {
     return;
   }
   // The loop: ME a takes the output of ME takes[a], from m round to this ME.
@@ -242,7 +245,7 @@ void CategoryBus::noteWhy(int entry, int code, int source) {
     CategoryBus* user = bus(a);
     if (user == nullptr) return;
     const MxifBus& r = user->record(0);
-    for (int e = 0; e <= 11; ++e) {
+    for (int e = 0; e <= LAST_LOOP_ENTRY; ++e) {
       const int s = user->busSource(e);
       if (!isMeOutput(s) || meOfOutput(s) != takes[a]) continue;
       rules::input(r, r.entries[e], a, 0);
@@ -281,7 +284,7 @@ int CategoryBus::repairLimit(int m) { return m == 0 ? 88 : m == 1 ? 23 : 11; }
 void CategoryBus::refreshUsage() {
   auto& row = usageTable()[me];
   for (auto& u : row) u = 0;
-  for (int e = 0; e <= 11; ++e) {
+  for (int e = 0; e <= LAST_LOOP_ENTRY; ++e) {
     const int s = busSource(e);
     if (isMeOutput(s)) row[meOfOutput(s)] = 1;
   }
@@ -300,9 +303,10 @@ void CategoryBus::setPrevCodeEverywhere(int entry, int code) {
 
 void CategoryBus::assign(const MxifBus& in, int ch) {
   (void)ch;
+  const rules::Checking checking(in);
   MxifBus work{};
   eachPresentEntry(in, [&](int e) { work.setEntry(e, in.entries[e]); });
-  if ((in.mask & MxifBus::PROGRAM_BUS) && in.programBus < 2) {
+  if ((in.mask & MxifBus::PROGRAM_BUS) && rules::within(in.programBus, 0, 1)) {
     work.programBus = in.programBus;
     work.mask |= MxifBus::PROGRAM_BUS;
   }
@@ -327,8 +331,8 @@ void CategoryBus::assign(const MxifBus& in, int ch) {
   refreshUsage();
   if (me == 0) {
     auto* usk = CategoryRegistry::instance().find<UskAssignTarget>(TYPE_UP_STREAM_KEY_ASSIGN, 0);
-    for (int e = 72; e <= 79; ++e) {
-      if (work.hasEntry(e) && usk != nullptr) usk->setAssignment(busSource(e), e - 72);
+    for (int e = USK_ENTRY; e <= USK_ENTRY + 7; ++e) {
+      if (work.hasEntry(e) && usk != nullptr) usk->setAssignment(busSource(e), e - USK_ENTRY);
     }
   }
 }
@@ -390,9 +394,9 @@ void CategoryBus::select(int entry, int source) {
     MxifBus& r = record(0);
     const int old = r.entries[entry];
     r.setEntry(entry, source + DIRECT);
-    if (72 <= entry && entry <= 79) {
+    if (USK_ENTRY <= entry && entry <= USK_ENTRY + 7) {
       auto* usk = CategoryRegistry::instance().find<UskAssignTarget>(TYPE_UP_STREAM_KEY_ASSIGN, 0);
-      if (usk != nullptr) usk->setAssignment(source, entry - 72);
+      if (usk != nullptr) usk->setAssignment(source, entry - USK_ENTRY);
     }
     refreshUsage();
     if (24 <= entry && entry < 24 + N_AUX_MIX && old != r.entries[entry]) prevCode_[entry] = old;
@@ -408,15 +412,15 @@ void CategoryBus::selectLinked(int from, int to) {
 void CategoryBus::reselectButton(int button, int source, int panel) {
   for (int e = 0; e < N_ENTRIES; ++e) {
     const int code = record(0).entries[e];
-    if (code < 768 && code / 256 == panel && code % 256 == button) select(e, source);
+    if (code < PANEL_CODES && code / 256 == panel && code % 256 == button) select(e, source);
   }
 }
 
 void CategoryBus::assignSource(int source, int offset) {
   MxifBus change{};
   if (-72 <= offset && offset <= 16) {
-    if (busSource(72 + offset) == source) return;
-    change.setEntry(72 + offset, source + DIRECT);
+    if (busSource(USK_ENTRY + offset) == source) return;
+    change.setEntry(USK_ENTRY + offset, source + DIRECT);
   } else if (busSource(0) == source) {
     return;
   }
@@ -481,8 +485,8 @@ void CategoryBus::followLinks() {
       offset = e - 2;
     } else if (16 <= e && e <= 23) {
       offset = e - 16;
-    } else if (72 <= e && e <= 79) {
-      offset = e - 72;
+    } else if (USK_ENTRY <= e && e <= USK_ENTRY + 7) {
+      offset = e - USK_ENTRY;
     } else if (e == 13 || e == 14) {
       offset = e - 13;
     } else if (24 <= e && e <= 71 && isAuxLinked((e - 24) / 2)) {
@@ -518,7 +522,7 @@ void CategoryBus::repair() {
   passed_.nButtons = 0;
   for (int e = 0; e <= limit; ++e) {
     const int s = busSource(e);
-    if (r.entries[e] < 768) {
+    if (r.entries[e] < PANEL_CODES) {
       passed_.buttonEntry[passed_.nButtons] = static_cast<u8>(e);
       passed_.buttonSource[passed_.nButtons++] = static_cast<s16>(s);
     }
@@ -529,7 +533,7 @@ void CategoryBus::repair() {
     noteWhy(e, r.entries[e], s);
     r.setEntry(e, REPLACEMENT_CODE);
     replaced = true;
-    usageChanged = usageChanged || e <= 11;
+    usageChanged = usageChanged || e <= LAST_LOOP_ENTRY;
   }
   if (usageChanged) refreshUsage();
   passed_.me = replaced ? -1 : me;

@@ -57,6 +57,9 @@ class CategoryBus : public CategoryCommon<MxifBus>,
   static constexpr int N_ENTRIES = MxifBus::N_ENTRIES;
   static constexpr int N_PANELS = 3;
   static constexpr int N_BUTTONS = 192;
+  static constexpr int PANEL_CODES = N_PANELS * 256;  // codes 0..767: panel x 256 + button
+  static constexpr int LAST_LOOP_ENTRY = 11;           // entries 0..11 feed the ME: they may close a loop
+  static constexpr int USK_ENTRY = 72;                 // entries 72..79 follow the up-stream key slots 0..7
   static constexpr int DIRECT = 1024;             // code of a direct source: DIRECT + source
   // Sources of the switcher's own: colour backgrounds 1 and 2 (220, 221), colour bars, black.
   static constexpr int SOURCE_COLOR_BACKGROUND = 220, SOURCE_BARS = 222, SOURCE_BLACK = 223;

@@ -40,12 +40,13 @@ void CategoryBusStatus::receive(RequestReceiver& rx) {
 
 bool CategoryBusStatus::acceptField(const codec::FieldView& f, const MxifBusStatus& in, int ch) {
   (void)ch;
-  if (f.is(in.pages)) return in.pages[f.index] < 4;
-  if (f.is(in.switchLamp)) return in.switchLamp < 2;
-  if (f.is(in.flag21)) return in.flag21 < 2;
-  if (f.is(in.flag22)) return in.flag22 < 2;
-  if (f.is(in.flag36)) return in.flag36 < 2;
-  if (f.is(in.value37)) return in.value37 < 48;
+  using rules::within;
+  if (f.is(in.pages)) return within(in.pages[f.index], 0, 3);
+  if (f.is(in.switchLamp)) return within(in.switchLamp, 0, 1);
+  if (f.is(in.flag21)) return within(in.flag21, 0, 1);
+  if (f.is(in.flag22)) return within(in.flag22, 0, 1);
+  if (f.is(in.flag36)) return within(in.flag36, 0, 1);
+  if (f.is(in.value37)) return within(in.value37, 0, 47);
   return true;
 }
 

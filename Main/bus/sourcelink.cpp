@@ -12,25 +12,31 @@ struct Table {
   s16 index[MAX_SOURCE + 1];  // position of each source number, -1 when absent
 };
 
+// The sources of the table, in order.
+constexpr rules::Range LINKABLE[] = {
+    {10, 137},                                                  // SDI inputs
+    {140, 141},                                                 // DVI inputs
+    {150, 165},                                                 // ME outputs
+    {170, 178},                                                 // DSK outputs
+    {181, 182}, {184, 185}, {187, 188}, {190, 191},             // stills: video, key
+    {201, 202}, {204, 205}, {207, 208}, {210, 211},             // clips: video, key
+    {220, 223}, {230, 233}, {314, 329},
+};
+
 constexpr Table buildTable() {
   Table t{};
   int n = 0;
-  auto range = [&](int first, int last) {
-    for (int s = first; s <= last; ++s) t.source[n++] = static_cast<s16>(s);
-  };
-  range(10, 137);   // SDI inputs
-  range(140, 141);  // DVI inputs
-  range(150, 165);  // ME outputs
-  range(170, 178);  // DSK outputs
-  for (int s : {181, 182, 184, 185, 187, 188, 190, 191}) range(s, s);  // stills: video, key
-  for (int s : {201, 202, 204, 205, 207, 208, 210, 211}) range(s, s);  // clips: video, key
-  range(220, 223);
-  range(230, 233);
-  range(314, 329);
+  for (const rules::Range& r : LINKABLE) {
+    for (int s = r.lo; s <= r.hi; ++s) t.source[n++] = static_cast<s16>(s);
+  }
   for (auto& i : t.index) i = -1;
   for (int i = 0; i < N_SOURCES; ++i) t.index[t.source[i]] = static_cast<s16>(i);
   return t;
 }
+
+constexpr rules::Rule TABLE_LINKS_ITSELF = {
+    rules::Effect::MOVES, "with tableMode 1 (as held) each source of the table is linked to itself: an entry sent "
+                          "takes the table's source, whatever its value"};
 
 constexpr Table SOURCE_TABLE = buildTable();
 static_assert(SOURCE_TABLE.source[0] == 10 && SOURCE_TABLE.source[N_SOURCES - 1] == 329);
@@ -92,26 +98,36 @@ void CategorySourceLink::resume(const void* saved, int flag) {
 }
 
 void CategorySourceLink::assign(const MxifSourceLink& in, int ch) {
+  using rules::within;
+  const rules::Checking checking(in);
   MxifSourceLink& live = record(ch);
   MxifSourceLink change{};
-  if ((in.mask & MxifSourceLink::LINK_MODE) != 0 && in.linkMode < 2 && in.linkMode != live.linkMode) {
+  if ((in.mask & MxifSourceLink::LINK_MODE) != 0 && within(in.linkMode, 0, 1) && in.linkMode != live.linkMode) {
     change.linkMode = in.linkMode;
     change.mask |= MxifSourceLink::LINK_MODE;
   }
   if (assignHook != nullptr) assignHook(change);
+  static constexpr rules::Rule RESERVED_ZERO = {rules::Effect::REFUSES, "reserved is always 0: a request never sets it"};
+  if (in.reserved != 0) rules::note(RESERVED_ZERO, in, in.reserved);
   for (int i = 0; i < N_SOURCES; ++i) {
     if (!bitOf(in.entryMask, i)) continue;
-    const int value = live.tableMode != 1 ? in.linked[i] : SOURCE_TABLE.source[i];
-    if (tableIndex(value) < 0) continue;
-    change.linked[i] = static_cast<s16>(value);
+    if (live.tableMode == 1) {
+      if (in.linked[i] != SOURCE_TABLE.source[i]) {
+        rules::note(TABLE_LINKS_ITSELF, in, in.linked[i]);
+        rules::input(live, live.tableMode);
+      }
+    } else if (!rules::withinAny(in.linked[i], LINKABLE)) {
+      continue;
+    }
+    change.linked[i] = live.tableMode != 1 ? in.linked[i] : SOURCE_TABLE.source[i];
     setBit(change.entryMask, i);
   }
-  if ((in.mask & MxifSourceLink::TABLE_MODE) != 0 && in.tableMode < 2) {
+  if ((in.mask & MxifSourceLink::TABLE_MODE) != 0 && within(in.tableMode, 0, 1)) {
     change.tableMode = in.tableMode;
     change.mask |= MxifSourceLink::TABLE_MODE;
   }
   for (int p = 0; p < MxifAuxBusLink::N_PAIRS; ++p) {
-    if (!bitOf(&in.auxBusLink.mask, p) || in.auxBusLink.flags[p] >= 2) continue;
+    if (!bitOf(&in.auxBusLink.mask, p) || !within(in.auxBusLink.flags[p], 0, 1)) continue;
     change.auxBusLink.flags[p] = in.auxBusLink.flags[p];
     setBit(&change.auxBusLink.mask, p);
   }

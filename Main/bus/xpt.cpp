@@ -3,12 +3,8 @@
 namespace category {
 namespace {
 
-struct SourceRange {
-  s16 first, last;
-};
-
 // Values a button may take; the outputs of ME 3 and ME 4 (158..165) are not among them.
-constexpr SourceRange ASSIGNABLE[] = {
+constexpr rules::Range ASSIGNABLE[] = {
     {10, 41},    // SDI inputs 1..32
     {140, 141},  // DVI inputs
     {150, 157},  // outputs of ME 1 and ME 2
@@ -48,7 +44,7 @@ CategoryXpt& CategoryXpt::registered() {
 
 bool CategoryXpt::isAssignable(int source) {
   for (const auto& r : ASSIGNABLE) {
-    if (r.first <= source && source <= r.last) return true;
+    if (r.lo <= source && source <= r.hi) return true;
   }
   return false;
 }
@@ -105,10 +101,11 @@ void CategoryXpt::notifyBuses(int button, int panel) {
 }
 
 void CategoryXpt::assign(const MxifXptAssign& in, int panel) {
+  const rules::Checking checking(in);
   MxifXptAssign& live = record(panel);
   MxifXptAssign work{};
   for (int b = 0; b < MxifXptAssign::N_BUTTONS; ++b) {
-    if (!isPresent(in, b) || !isAssignable(in.source[b])) continue;
+    if (!isPresent(in, b) || !rules::withinAny(in.source[b], ASSIGNABLE)) continue;
     work.source[b] = in.source[b];
     setPresent(work, b);
     if (!isMarker(in.source[b])) {
@@ -126,7 +123,7 @@ void CategoryXpt::assign(const MxifXptAssign& in, int panel) {
       }
     }
   }
-  if ((in.mask & MxifXptAssign::PANEL_FLAG) != 0 && in.panelFlag < 2) {
+  if ((in.mask & MxifXptAssign::PANEL_FLAG) != 0 && rules::within(in.panelFlag, 0, 1)) {
     live.panelFlag = in.panelFlag;
     live.mask |= MxifXptAssign::PANEL_FLAG;
   }

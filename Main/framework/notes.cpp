@@ -83,8 +83,8 @@ void add(rules::NoteSlot& s, const rules::Note& n) {
 }
 
 // Publishes a slot for the request that ended at ring index `request`: the notes [from, to), and
-// where `type` is a type, only the rules noted on records of that type with the inputs that follow
-// them.
+// where `type` is a type, only the rules and ranges noted on records of that type with the inputs
+// that follow them.
 void publishSlot(u32 request, int type, u32 from, u32 to) {
   rules::NotesHeader& h = header();
   const u32 n = h.written;
@@ -98,7 +98,7 @@ void publishSlot(u32 request, int type, u32 from, u32 to) {
   for (u32 k = from; k < to; ++k) {
     const rules::Note* note = numbered(k);
     if (note == nullptr) continue;
-    if (note->rule != nullptr) keep = note->type == type;
+    if (rules::leads(*note)) keep = note->type == type;
     if (keep) add(s, *note);
   }
   std::atomic_thread_fence(std::memory_order_release);
@@ -130,11 +130,11 @@ void publish(u32 updateFrom) {
   // Each type whose records a rule of the update decided, once.
   for (u32 k = updateFrom; k < to; ++k) {
     const rules::Note* note = numbered(k);
-    if (note == nullptr || note->rule == nullptr) continue;
+    if (note == nullptr || !rules::leads(*note) || note->type < 0) continue;  // type -1: a range withdrawn
     bool first = true;
     for (u32 j = updateFrom; j < k && first; ++j) {
       const rules::Note* earlier = numbered(j);
-      first = earlier == nullptr || earlier->rule == nullptr || earlier->type != note->type;
+      first = earlier == nullptr || !rules::leads(*earlier) || earlier->type != note->type;
     }
     if (first) publishSlot(end, note->type, updateFrom, to);
   }

@@ -58,7 +58,7 @@ int CategoryCustomInfo::findIndex(int me) {
 
 bool CategoryCustomInfo::acceptField(const codec::FieldView& f, const MxifCustomInfo& in, int idx) {
   (void)idx;
-  if (f.is(in.meSlot)) return in.meSlot[f.index] <= static_cast<u32>(N_ME);
+  if (f.is(in.meSlot)) return rules::within(in.meSlot[f.index], 0, N_ME);
   return true;
 }
 

@@ -92,7 +92,7 @@ namespace {
 using C = MxifChromaKey;
 
 constexpr u32 bit(int b) { return 1u << b; }
-bool inRange(int v, int lo, int hi) { return lo <= v && v <= hi; }
+using rules::within;
 
 constexpr int CHROMA_KEY_TYPE = 2;
 constexpr int INITIAL_PREVIOUS_SIZE = 10;
@@ -172,14 +172,17 @@ void CategoryChromaKey::resume(const void* saved, int flag) {
 
 bool CategoryChromaKey::acceptField(const codec::FieldView& f, const C& in, int idx) {
   (void)idx;
-  if (f.is(in.rangeBase)) return in.rangeBase <= 3;
-  if (f.is(in.rangeWidth)) return inRange(in.rangeWidth, -40, 40);
-  if (f.is(in.sampleKey)) return in.sampleKey <= 4;
-  if (f.is(in.modeSelect)) return in.modeSelect <= 3;
-  if (f.is(in.outputPoint)) return in.outputPoint <= 14;
-  if (f.is(in.sampleX) || f.is(in.sampleY)) return inRange(in.sampleX, -10000, 10000) && inRange(in.sampleY, -10000, 10000);
-  if (f.is(in.sampleSize)) return inRange(in.sampleSize, 100, 10000);
-  if (f.elementOf(in.extra) >= 0) return inRange(in.extra[f.index], -1000, 1000);
+  if (f.is(in.rangeBase)) return within(in.rangeBase, 0, 3);
+  if (f.is(in.rangeWidth)) return within(in.rangeWidth, -40, 40);
+  if (f.is(in.sampleKey)) return within(in.sampleKey, 0, 4);
+  if (f.is(in.modeSelect)) return within(in.modeSelect, 0, 3);
+  if (f.is(in.outputPoint)) return within(in.outputPoint, 0, 14);
+  if (f.is(in.sampleX) || f.is(in.sampleY)) {
+    const bool x = within(in.sampleX, -10000, 10000);
+    return within(in.sampleY, -10000, 10000) && x;
+  }
+  if (f.is(in.sampleSize)) return within(in.sampleSize, 100, 10000);
+  if (f.elementOf(in.extra) >= 0) return within(in.extra[f.index], -1000, 1000);
   return true;  // the ME and channel numbers
 }
 

@@ -27,8 +27,8 @@ constexpr float T_STEP = 0.046875f;
 bool inRange(int v, int low, int high) { return low <= v && v <= high; }
 bool isChannel(int ch) { return inRange(ch, 0, R::N_CHANNELS - 1); }
 
-// The s16 value of a field (or element) that a merge offers.
-int valueOf(const codec::FieldView& f) { return static_cast<const s16*>(f.field)[f.index < 0 ? 0 : f.index]; }
+// The s16 field (or element) that a merge offers.
+const s16& valueOf(const codec::FieldView& f) { return static_cast<const s16*>(f.field)[f.index < 0 ? 0 : f.index]; }
 
 // The middle segment (q1 to q2) of the natural cubic spline through four equally spaced control
 // values (tenths of a percent) at t in 0..1, in percent.
@@ -120,17 +120,18 @@ void CategoryColorCorrect::receive(RequestReceiver& rx) {
 
 bool CategoryColorCorrect::acceptField(const codec::FieldView& f, const R& in, int idx) {
   (void)idx;
-  if (f.is(in.curveLimit)) return in.curveLimit <= 3;
-  if (f.is(in.lumaGain)) return inRange(in.lumaGain, 0, 2000);
-  if (f.is(in.pedestal)) return inRange(in.pedestal, -200, 200);
-  if (f.is(in.chromaGain)) return inRange(in.chromaGain, 0, 2000);
-  if (f.is(in.hue)) return inRange(in.hue, 0, 3599);
-  if (f.is(in.linkComponents)) return in.linkComponents <= 1;
-  if (f.is(in.resetTarget)) return in.resetTarget <= 4;
-  if (f.is(in.auxSelection)) return in.auxSelection <= 27;
-  if (f.elementOf(in.curvePoint) >= 0) return inRange(valueOf(f), -100, 1080);
-  if (f.is(in.matrix6.value)) return inRange(valueOf(f), -60, 60);
-  if (f.elementOf(in.sector) >= 0) return inRange(valueOf(f), -300, 300);
+  using rules::within;
+  if (f.is(in.curveLimit)) return within(in.curveLimit, 0, 3);
+  if (f.is(in.lumaGain)) return within(in.lumaGain, 0, 2000);
+  if (f.is(in.pedestal)) return within(in.pedestal, -200, 200);
+  if (f.is(in.chromaGain)) return within(in.chromaGain, 0, 2000);
+  if (f.is(in.hue)) return within(in.hue, 0, 3599);
+  if (f.is(in.linkComponents)) return within(in.linkComponents, 0, 1);
+  if (f.is(in.resetTarget)) return within(in.resetTarget, 0, 4);
+  if (f.is(in.auxSelection)) return within(in.auxSelection, 0, 27);
+  if (f.elementOf(in.curvePoint) >= 0) return within(valueOf(f), -100, 1080);
+  if (f.is(in.matrix6.value)) return within(valueOf(f), -60, 60);
+  if (f.elementOf(in.sector) >= 0) return within(valueOf(f), -300, 300);
   return true;  // enable, fixedMatrixMode and the option groups: any value
 }
 

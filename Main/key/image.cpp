@@ -12,8 +12,6 @@ namespace {
 using Target = MxifImage::Target;
 using Dve = MxifImage::Dve;
 
-bool inRange(int v, int low, int high) { return low <= v && v <= high; }
-
 template <class S>
 bool within(const codec::FieldView& f, const S& s) {
   const u8* p = static_cast<const u8*>(f.field);
@@ -22,20 +20,20 @@ bool within(const codec::FieldView& f, const S& s) {
 }
 
 bool acceptTargetField(const codec::FieldView& f, const Target& t) {
-  if (f.is(t.posterizeY)) return inRange(t.posterizeY, 0, 7);
-  if (f.is(t.posterizeC)) return inRange(t.posterizeC, 0, 7);
-  if (f.is(t.effectType)) return t.effectType <= MxifImage::EFFECT_DEFOCUS;
-  if (f.is(t.hue)) return inRange(t.hue, 0, 3599);
-  if (f.is(t.saturation)) return inRange(t.saturation, 0, 1000);
-  if (f.is(t.level)) return inRange(t.level, 0, 1000);
+  if (f.is(t.posterizeY)) return rules::within(t.posterizeY, 0, 7);
+  if (f.is(t.posterizeC)) return rules::within(t.posterizeC, 0, 7);
+  if (f.is(t.effectType)) return rules::within(t.effectType, 0, MxifImage::EFFECT_DEFOCUS);
+  if (f.is(t.hue)) return rules::within(t.hue, 0, 3599);
+  if (f.is(t.saturation)) return rules::within(t.saturation, 0, 1000);
+  if (f.is(t.level)) return rules::within(t.level, 0, 1000);
   // enable, posterize, option1, option2, colorize
-  return *static_cast<const u8*>(f.field) <= 1;
+  return rules::within(*static_cast<const u8*>(f.field), 0, 1);
 }
 
 bool acceptDveField(const codec::FieldView& f, const Dve& d) {
-  if (f.is(d.amount)) return inRange(d.amount, 0, 1000);
-  if (f.is(d.steps)) return inRange(d.steps, 0, 60);
-  return *static_cast<const u8*>(f.field) <= 1;  // the flags
+  if (f.is(d.amount)) return rules::within(d.amount, 0, 1000);
+  if (f.is(d.steps)) return rules::within(d.steps, 0, 60);
+  return rules::within(*static_cast<const u8*>(f.field), 0, 1);  // the flags
 }
 
 }  // namespace
@@ -60,7 +58,7 @@ void CategoryImage::initData() {
 
 bool CategoryImage::acceptField(const codec::FieldView& f, const MxifImage& in, int idx) {
   (void)idx;
-  if (f.is(in.recordFlag)) return in.recordFlag <= 1;
+  if (f.is(in.recordFlag)) return rules::within(in.recordFlag, 0, 1);
   for (const Target& t : in.imageKey) {
     if (within(f, t)) return acceptTargetField(f, t);
   }

@@ -78,32 +78,26 @@ void linkInOut(const R& in, const R& live, R& out) {
 // them and in range, 0 when it is one and out of range, -1 when it is none of them.
 template <class R>
 int keyerFieldInRange(const codec::FieldView& f, const R& r, int keyTypeMax, int fillMax) {
-  const struct {
-    const void* field;
-    int value, lo, hi;
-  } ranges[] = {
-      {&r.style.keyType, r.style.keyType, 0, keyTypeMax},
-      {&r.style.secondLevel, r.style.secondLevel, 0, 1},
-      {&r.style.option, r.style.option, 0, 1},
-      {&r.style.keySource, r.style.keySource, 0, 1},
-      {&r.style.secondMode, r.style.secondMode, 0, 1},
-      {&r.adjust.clip, r.adjust.clip, 0, 1080},
-      {&r.adjust.gain, r.adjust.gain, 0, 2000},
-      {&r.adjust.density, r.adjust.density, 0, 1000},
-      {&r.adjust.modeFlag, r.adjust.modeFlag, 0, 1},
-      {&r.edge.type, r.edge.type, 0, 4},
-      {&r.edge.width, r.edge.width, 0, 4},
-      {&r.edge.direction, r.edge.direction, 0, 7},
-      {&r.edge.level, r.edge.level, 0, 3},
-      {&r.edge.fill, r.edge.fill, 0, fillMax},
-      {&r.maskSet.mode, r.maskSet.mode, 0, 2},
-      {&r.maskSet.sense, r.maskSet.sense, 0, 1},
-      {&r.maskSet.enable, r.maskSet.enable, 0, 1},
+  const rules::Limit limits[] = {
+      {r.style.keyType, 0, keyTypeMax},
+      {r.style.secondLevel, 0, 1},
+      {r.style.option, 0, 1},
+      {r.style.keySource, 0, 1},
+      {r.style.secondMode, 0, 1},
+      {r.adjust.clip, 0, 1080},
+      {r.adjust.gain, 0, 2000},
+      {r.adjust.density, 0, 1000},
+      {r.adjust.modeFlag, 0, 1},
+      {r.edge.type, 0, 4},
+      {r.edge.width, 0, 4},
+      {r.edge.direction, 0, 7},
+      {r.edge.level, 0, 3},
+      {r.edge.fill, 0, fillMax},
+      {r.maskSet.mode, 0, 2},
+      {r.maskSet.sense, 0, 1},
+      {r.maskSet.enable, 0, 1},
   };
-  for (const auto& x : ranges) {
-    if (f.field == x.field) return x.lo <= x.value && x.value <= x.hi ? 1 : 0;
-  }
-  return -1;
+  return rules::checkBy(f.field, limits);
 }
 
 // The largest DVE size that key channel 0..3 takes (10000 = the frame): keys 1 and 2 have a DVE

@@ -30,7 +30,7 @@ constexpr int CLIP_MAX = 1080, GAIN_MAX = 2000, DENSITY_MAX = 1000;
 constexpr int SOURCE_BLACK = 223;
 constexpr int COLOR_BARS = 4496;  // crosspoint source id of the colour bars
 
-bool edgeInRange(s16 e) { return EDGE_MIN <= e && e <= EDGE_MAX; }
+using rules::within;
 
 template <int C>
 bool isText(const codec::FieldView& f, const TextField<C>& t) {
@@ -49,15 +49,15 @@ void endAfterCount(TextField<C>& t) {
 bool isUpStreamKeyFieldValid(const codec::FieldView& f, const U& r) {
   for (const u8* flag : {&r.style.secondLevel, &r.style.option, &r.style.keySource, &r.style.secondMode,
                          &r.adjust.modeFlag, &r.maskSet.sense, &r.maskSet.enable}) {
-    if (f.field == flag) return *flag <= 1;
+    if (f.field == flag) return within(*flag, 0, 1);
   }
-  if (f.is(r.style.keyType)) return r.style.keyType <= KEY_TYPE_MAX;
-  if (f.is(r.maskSet.mode)) return r.maskSet.mode <= MASK_MODE_MAX;
-  if (f.is(r.adjust.clip)) return r.adjust.clip <= CLIP_MAX;
-  if (f.is(r.adjust.gain)) return r.adjust.gain <= GAIN_MAX;
-  if (f.is(r.adjust.density)) return r.adjust.density <= DENSITY_MAX;
+  if (f.is(r.style.keyType)) return within(r.style.keyType, 0, KEY_TYPE_MAX);
+  if (f.is(r.maskSet.mode)) return within(r.maskSet.mode, 0, MASK_MODE_MAX);
+  if (f.is(r.adjust.clip)) return within(r.adjust.clip, 0, CLIP_MAX);
+  if (f.is(r.adjust.gain)) return within(r.adjust.gain, 0, GAIN_MAX);
+  if (f.is(r.adjust.density)) return within(r.adjust.density, 0, DENSITY_MAX);
   if (f.is(r.matteColor)) return MxifBkgd::isColorValid(r.matteColor);
-  if (f.is(r.maskBox)) return std::all_of(std::begin(r.maskBox), std::end(r.maskBox), edgeInRange);
+  if (f.is(r.maskBox)) return rules::allWithin(r.maskBox, EDGE_MIN, EDGE_MAX);
   if (isText(f, r.texts.name1)) return isValidEscapedText(r.texts.name1);
   if (isText(f, r.texts.name2)) return isValidEscapedText(r.texts.name2);
   return f.is(r.channel);
@@ -169,10 +169,10 @@ CategoryUpStreamKeyAssign::CategoryUpStreamKeyAssign() {
 
 bool CategoryUpStreamKeyAssign::acceptField(const codec::FieldView& f, const A& in, int idx) {
   (void)idx;
-  if (f.is(in.source)) return SLOT_SOURCE_FIRST <= in.source[f.index] && in.source[f.index] <= SLOT_SOURCE_LAST;
-  if (f.is(in.onOff)) return in.onOff[f.index] <= 1;
+  if (f.is(in.source)) return rules::within(in.source[f.index], SLOT_SOURCE_FIRST, SLOT_SOURCE_LAST);
+  if (f.is(in.onOff)) return rules::within(in.onOff[f.index], 0, 1);
   const int e = f.elementOf(in.entries);
-  return e >= 0 && in.entries[e].value <= ATTACHMENT_MAX;
+  return e >= 0 && rules::within(in.entries[e].value, 0, ATTACHMENT_MAX);
 }
 
 void CategoryUpStreamKeyAssign::assign(const A& in, int ch) {
@@ -211,13 +211,14 @@ void CategoryUpStreamKeyAssign::update() {
 }
 
 void CategoryUpStreamKeyAssign::setAssignment(int source, int slot) {
-  static constexpr rules::Rule FOLLOWS_BUS = {
-      rules::Effect::MOVES, "slot s holds the source of ME 0's bus entry 72 + s (MxifBus me=0), which follows the "
-                            "slot: a source that entry does not take leaves the slot at the entry's source"};
+  static constexpr auto FOLLOWS_BUS_TEXT =
+      rules::compose("slot s holds the source of ME 0's bus entry ", CategoryBus::USK_ENTRY, " + s (MxifBus me=0), "
+                     "which follows the slot: a source that entry does not take leaves the slot at the entry's source");
+  static constexpr rules::Rule FOLLOWS_BUS = {rules::Effect::MOVES, FOLLOWS_BUS_TEXT.chars};
   MX_CHECK(0 <= slot && slot < A::N_SLOTS);
   if (record(0).source[slot] == source) return;
   rules::note(FOLLOWS_BUS, record(0), record(0).source[slot]);
-  if (const MxifBus* bus = CategoryRegistry::instance().record<MxifBus>(0)) rules::input(*bus, bus->entries[72 + slot], 0, 0);
+  if (const MxifBus* bus = CategoryRegistry::instance().record<MxifBus>(0)) rules::input(*bus, bus->entries[CategoryBus::USK_ENTRY + slot], 0, 0);
   A change{};
   // A source beyond a byte would wrap to another one: it goes as 0, which assign refuses.
   change.source[slot] = static_cast<u8>(0 <= source && source <= 0xFF ? source : 0);

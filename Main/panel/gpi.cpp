@@ -1,21 +1,5 @@
 #include "Main/panel/gpi.h"
 
-namespace libmx {
-
-bool isExtendedGpiCode(int code) {
-  struct Range {
-    int first, last;
-  };
-  static constexpr Range RANGES[] = {{0, 315},     {400, 615},   {700, 915},   {1000, 1215}, {1300, 1319},
-                                     {1400, 1479}, {1500, 1511}, {1600, 1611}, {1700, 1711}, {1800, 1811}};
-  for (const Range& r : RANGES) {
-    if (r.first <= code && code <= r.last) return true;
-  }
-  return false;
-}
-
-}  // namespace libmx
-
 namespace category {
 
 CategoryGpiInOut& CategoryGpiInOut::instance() {
@@ -30,9 +14,9 @@ bool CategoryGpiInOut::acceptField(const codec::FieldView& f, const MxifGpiInOut
   MX_CHECK(k >= 0);
   const GpiEntry& e = in.entries[k];
   if (f.is(e.code)) {
-    return k < MxifGpiInOut::FIRST_EXTENDED ? 0 <= e.code && e.code <= 245 : libmx::isExtendedGpiCode(e.code);
+    return k < MxifGpiInOut::FIRST_EXTENDED ? rules::within(e.code, 0, 245) : rules::withinAny(e.code, libmx::EXTENDED_GPI_CODES);
   }
-  return e.mode <= 3;
+  return rules::within(e.mode, 0, 3);
 }
 
 }  // namespace category

@@ -27,13 +27,14 @@ void CategoryButtonInhibit::receive(RequestReceiver& rx) {
 
 bool CategoryButtonInhibit::acceptField(const codec::FieldView& f, const MxifButtonInhibit& in, int idx) {
   (void)idx;
-  if (f.is(in.flag)) return in.flag <= 1;
+  using rules::within;
+  if (f.is(in.flag)) return within(in.flag, 0, 1);
   const int k = f.elementOf(in.entries);
   MX_CHECK(k >= 0);
   const InhibitEntry& e = in.entries[k];
-  if (f.is(e.code)) return e.code <= 224;
-  if (f.is(e.select)) return e.select <= 10;
-  return e.mode <= 3;
+  if (f.is(e.code)) return within(e.code, 0, 224);
+  if (f.is(e.select)) return within(e.select, 0, 10);
+  return within(e.mode, 0, 3);
 }
 
 }  // namespace category

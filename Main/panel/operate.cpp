@@ -14,18 +14,19 @@ namespace libmx {
 
 using Record = MxifOperate;
 using codec::acceptIf;
+using rules::acceptWithin;
 
 namespace {
 
-// A bus setting refused for a code of 0 sent with it: each of its codes (within 1..18) and its flag
-// that the request carries, decided by that 0.
+// A bus setting refused for a code of 0 sent with it: each of its codes (within 0..18) and its flag
+// that the request carries, the 0 itself too, decided by that 0.
 void noteZeroCode(const Record& in, const Record::BusSetting& s, u32 codes) {
   static constexpr rules::Rule ZERO_DROPS_SETTING = {
       rules::Effect::REFUSES, "a bus setting's code of 0 refuses the whole setting sent with it: its codes and its flag"};
   int zero = 0;
   while (!(codes & (1u << zero)) || s.code[zero] != 0) ++zero;
   for (int k = 0; k < 4; ++k) {
-    if (k == zero || !(codes & (1u << k))) continue;
+    if (!(codes & (1u << k))) continue;
     rules::note(ZERO_DROPS_SETTING, in, s.code[k]);
     rules::sent(in, s.code[zero]);
   }
@@ -38,46 +39,68 @@ void noteZeroCode(const Record& in, const Record::BusSetting& s, u32 codes) {
 }  // namespace
 
 void checkOperateRanges(const Record& in, Record& out, bool fromImage) {
+  const rules::Checking checking(in);
   out = in;
   codec::clearPresence(out);
-  acceptIf(in.mask2, out.mask2, Record::BUS_OPTION_A, in.busOptionA <= 1);
-  acceptIf(in.mask2, out.mask2, Record::BUS_OPTION_B, in.busOptionB <= 1);
-  acceptIf(in.mask, out.mask, Record::FADER_MODE, in.faderMode <= 2);
-  acceptIf(in.mask, out.mask, Record::KEY_FADER_KIND, in.keyFaderKind <= 1);
-  acceptIf(in.mask, out.mask, Record::FADER_MODE_SELECT, in.faderModeSelect <= 1);
+  acceptWithin(in.mask2, out.mask2, Record::BUS_OPTION_A, in.busOptionA, 0, 1);
+  acceptWithin(in.mask2, out.mask2, Record::BUS_OPTION_B, in.busOptionB, 0, 1);
+  acceptWithin(in.mask, out.mask, Record::FADER_MODE, in.faderMode, 0, 2);
+  acceptWithin(in.mask, out.mask, Record::KEY_FADER_KIND, in.keyFaderKind, 0, 1);
+  acceptWithin(in.mask, out.mask, Record::FADER_MODE_SELECT, in.faderModeSelect, 0, 1);
   // Only the four MEs of this system take a fader mode of their own.
-  for (int m = 0; m < category::N_ME; ++m) {
-    acceptIf(in.faderModePerMe.mask, out.faderModePerMe.mask, 1u << m, in.faderModePerMe.value[m] <= 2);
+  constexpr int N_PER_ME = static_cast<int>(std::extent_v<decltype(Record::Bytes8::value)>);
+  static constexpr auto NO_SUCH_ME_TEXT = rules::compose("faderModePerMe.value[", category::N_ME, "..", N_PER_ME - 1,
+                                                         "] name MEs this system lacks: never taken");
+  static constexpr rules::Rule NO_SUCH_ME = {rules::Effect::REFUSES, NO_SUCH_ME_TEXT.chars};
+  for (int m = 0; m < N_PER_ME; ++m) {
+    if (m < category::N_ME) {
+      acceptWithin(in.faderModePerMe.mask, out.faderModePerMe.mask, 1u << m, in.faderModePerMe.value[m], 0, 2);
+    } else if ((in.faderModePerMe.mask & 1u << m) != 0 && !fromImage) {
+      rules::note(NO_SUCH_ME, in, in.faderModePerMe.value[m]);
+    }
   }
-  const s16 level = static_cast<s16>(in.optionLevel.value);
-  acceptIf(in.optionLevel.mask, out.optionLevel.mask, 1u, 50 <= level && level <= 100);
-  acceptIf(in.mask, out.mask, Record::OPTION_FLAG, in.optionFlag <= 1);
+  acceptWithin(in.optionLevel.mask, out.optionLevel.mask, 1u, in.optionLevel.value, 50, 100);
+  acceptWithin(in.mask, out.mask, Record::OPTION_FLAG, in.optionFlag, 0, 1);
 
   using Ftb = Record::FadeToBlack;
-  acceptIf(in.ftb.mask, out.ftb.mask, Ftb::TARGET, in.ftb.target <= 1);
-  acceptIf(in.ftb.mask, out.ftb.mask, Ftb::SOURCE, in.ftb.source < 12);
-  acceptIf(in.ftb.mask, out.ftb.mask, Ftb::RATE, 0 <= in.ftb.rate && in.ftb.rate <= 999);
-  acceptIf(in.ftb.mask, out.ftb.mask, Ftb::ON_AIR, in.ftb.onAir <= 1);
-  acceptIf(in.ftb.mask, out.ftb.mask, Ftb::TRANSITIONING, in.ftb.transitioning <= 1);
+  acceptWithin(in.ftb.mask, out.ftb.mask, Ftb::TARGET, in.ftb.target, 0, 1);
+  acceptWithin(in.ftb.mask, out.ftb.mask, Ftb::SOURCE, in.ftb.source, 0, 11);
+  acceptWithin(in.ftb.mask, out.ftb.mask, Ftb::RATE, in.ftb.rate, 0, 999);
+  acceptWithin(in.ftb.mask, out.ftb.mask, Ftb::ON_AIR, in.ftb.onAir, 0, 1);
+  acceptWithin(in.ftb.mask, out.ftb.mask, Ftb::TRANSITIONING, in.ftb.transitioning, 0, 1);
   for (int a = 0; a < 8; ++a) {
-    const s16 rate = static_cast<s16>(in.auxTransRate.value[a]);
-    acceptIf(in.auxTransEnable.mask, out.auxTransEnable.mask, 1u << a, in.auxTransEnable.value[a] <= 1);
-    acceptIf(in.auxTransRate.mask, out.auxTransRate.mask, 1u << a, 0 <= rate && rate <= 999);
+    acceptWithin(in.auxTransEnable.mask, out.auxTransEnable.mask, 1u << a, in.auxTransEnable.value[a], 0, 1);
+    acceptWithin(in.auxTransRate.mask, out.auxTransRate.mask, 1u << a, in.auxTransRate.value[a], 0, 999);
   }
-  acceptIf(in.mask, out.mask, Record::WIPE_FLAG, in.wipeFlag <= 1);
-  acceptIf(in.mask, out.mask, Record::FADER_EVENT_FLAG, in.faderEventFlag <= 1);
+  acceptWithin(in.mask, out.mask, Record::WIPE_FLAG, in.wipeFlag, 0, 1);
+  acceptWithin(in.mask, out.mask, Record::FADER_EVENT_FLAG, in.faderEventFlag, 0, 1);
 
   // A request names the ME of rows 0 and 1; rows 2 and 3 follow from the repair of the map.
-  const int rows = fromImage ? Record::N_ME_ROWS : 2;
-  const int highest = fromImage ? Record::N_ME_ROWS - 1 : 1;
+  constexpr int REQUEST_ROWS = 2;
+  const int rows = fromImage ? Record::N_ME_ROWS : REQUEST_ROWS;
+  const int highest = rows - 1;
+  static constexpr auto ROWS_BY_REPAIR_TEXT =
+      rules::compose("a request names the ME (0..", REQUEST_ROWS - 1, ") of rows 0..", REQUEST_ROWS - 1, " of a panel's ME map; rows ",
+                     REQUEST_ROWS, "..", Record::N_ME_ROWS - 1, " follow from the repair of the map");
+  static constexpr rules::Rule ROWS_BY_REPAIR = {rules::Effect::REFUSES, ROWS_BY_REPAIR_TEXT.chars};
   for (int p = 0; p < Record::N_PANELS; ++p) {
     const Record::Bytes4& map = in.meChange(p);
-    for (int r = 0; r < rows; ++r) acceptIf(map.mask, out.meChange(p).mask, 1u << r, map.value[r] <= highest);
+    for (int r = 0; r < rows; ++r) acceptWithin(map.mask, out.meChange(p).mask, 1u << r, map.value[r], 0, highest);
+    for (int r = rows; r < Record::N_ME_ROWS; ++r) {
+      if ((map.mask & 1u << r) != 0) rules::note(ROWS_BY_REPAIR, in, map.value[r]);
+    }
   }
 
   using Switches = Record::KeyMemorySwitches;
-  acceptIf(in.keyMemory.mask, out.keyMemory.mask, Switches::ENABLE, in.keyMemory.enable <= 1);
-  acceptIf(in.keyMemory.mask, out.keyMemory.mask, Switches::SHARE, in.keyMemory.share <= 1);
+  static constexpr rules::Rule HOLDS_KEY_MEMORY = {
+      rules::Effect::REFUSES, "a keyMemory.enable of 2 holds the key source memory and 3 frees it: the record keeps the "
+                              "value it holds"};
+  if ((in.keyMemory.mask & Switches::ENABLE) != 0 && !fromImage && (in.keyMemory.enable == 2 || in.keyMemory.enable == 3)) {
+    rules::note(HOLDS_KEY_MEMORY, in, in.keyMemory.enable);
+  } else {
+    acceptWithin(in.keyMemory.mask, out.keyMemory.mask, Switches::ENABLE, in.keyMemory.enable, 0, 1);
+  }
+  acceptWithin(in.keyMemory.mask, out.keyMemory.mask, Switches::SHARE, in.keyMemory.share, 0, 1);
   out.keyFaderButton.mask = in.keyFaderButton.mask & 3u;  // taken as sent
 
   // A requested code of 0 drops the whole setting, flag included; a code above 18 only itself.
@@ -88,7 +111,7 @@ void checkOperateRanges(const Record& in, Record& out, bool fromImage) {
       u32 codes = 0;
       bool zero = false;
       for (int k = 0; k < 4; ++k) {
-        if (!(s.codeMask & (1u << k)) || s.code[k] > 18) continue;
+        if (!(s.codeMask & (1u << k)) || !rules::within(s.code[k], 0, 18)) continue;
         codes |= 1u << k;
         zero = zero || s.code[k] == 0;
       }
@@ -97,17 +120,17 @@ void checkOperateRanges(const Record& in, Record& out, bool fromImage) {
         continue;
       }
       o.codeMask = codes;
-      acceptIf(s.mask, o.mask, 1u, s.flag <= 1);
+      acceptWithin(s.mask, o.mask, 1u, s.flag, 0, 1);
     }
   }
   for (int p = 0; p < Record::N_PANELS; ++p) {
     const Record::Bytes8& select = in.busSelect(p);
     for (int g = 0; g < Record::N_GROUPS; ++g) {
-      acceptIf(select.mask, out.busSelect(p).mask, 1u << g, select.value[g] < Record::N_SETTINGS);
+      acceptWithin(select.mask, out.busSelect(p).mask, 1u << g, select.value[g], 0, Record::N_SETTINGS - 1);
     }
   }
-  acceptIf(in.mask, out.mask, Record::FADER_FLAG, in.faderFlag <= 1);
-  acceptIf(in.mask, out.mask, Record::FADER_DIRECTION_MODE, in.faderDirectionMode <= 1);
+  acceptWithin(in.mask, out.mask, Record::FADER_FLAG, in.faderFlag, 0, 1);
+  acceptWithin(in.mask, out.mask, Record::FADER_DIRECTION_MODE, in.faderDirectionMode, 0, 1);
 }
 
 }  // namespace libmx
@@ -296,10 +319,11 @@ void CategoryOperate::checkMeChangeRange() {
       work[p].mask |= 1u << row;
     }
   }
-  static constexpr rules::Rule ME_ONCE = {
-      rules::Effect::MOVES, "a panel's ME map names each ME once: rows given an ME that another row given names set the "
-                            "map back to rows 0..3 in order; a row not given that names an ME a row was given takes the "
-                            "first ME that no row names"};
+  static constexpr auto ME_ONCE_TEXT =
+      rules::compose("a panel's ME map names each ME once: rows given an ME that another row given names set the map back "
+                     "to rows 0..", Record::N_ME_ROWS - 1, " in order; a row not given that names an ME a row was given "
+                     "takes the first ME that no row names");
+  static constexpr rules::Rule ME_ONCE = {rules::Effect::MOVES, ME_ONCE_TEXT.chars};
   for (int p = 0; p < N_PANELS; ++p) {
     if (work[p].mask == 0) continue;
     const u32 given = work[p].mask;

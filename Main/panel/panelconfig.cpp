@@ -12,42 +12,51 @@ namespace libmx {
 namespace {
 
 using codec::acceptIf;
+using rules::acceptWithin;
 
 using Record = MxifControlPanelConfig;
 using Panel = Record::Panel;
 
-struct Range {
-  s16 low, high;
-};
 // Levels 1..4 of the main panel and of the sub panels.
-constexpr Range MAIN_LEVELS[Panel::N_LEVELS] = {{6, 13}, {7, 13}, {6, 14}, {0, 10}};
-constexpr Range SUB_LEVELS[Panel::N_LEVELS] = {{1, 50}, {1, 50}, {1, 50}, {0, 100}};
+constexpr rules::Range MAIN_LEVELS[Panel::N_LEVELS] = {{6, 13}, {7, 13}, {6, 14}, {0, 10}};
+constexpr rules::Range SUB_LEVELS[Panel::N_LEVELS] = {{1, 50}, {1, 50}, {1, 50}, {0, 100}};
+constexpr int FIRST_CODE = 5, LAST_CODE = 12;
 
-void acceptPanel(const Panel& in, Panel& out, const Range* levels) {
-  for (int n = 0; n < Panel::N_SWITCHES; ++n) acceptIf(in.mask, out.mask, 1u << (Panel::SWITCH_BIT + n), in.switches[n] <= 1);
-  acceptIf(in.mask, out.mask, Panel::SELECTOR, in.selector <= 4);
+void acceptPanel(const Panel& in, Panel& out, const rules::Range* levels) {
+  for (int n = 0; n < Panel::N_SWITCHES; ++n) acceptWithin(in.mask, out.mask, 1u << (Panel::SWITCH_BIT + n), in.switches[n], 0, 1);
+  acceptWithin(in.mask, out.mask, Panel::SELECTOR, in.selector, 0, 4);
   for (int n = 0; n < Panel::N_LEVELS; ++n) {
-    acceptIf(in.mask, out.mask, 1u << (Panel::LEVEL_BIT + n), levels[n].low <= in.level[n] && in.level[n] <= levels[n].high);
+    acceptWithin(in.mask, out.mask, 1u << (Panel::LEVEL_BIT + n), in.level[n], levels[n].lo, levels[n].hi);
   }
-  acceptIf(in.mask, out.mask, Panel::SWITCH7, in.switch7 <= 1);
-  acceptIf(in.mask, out.mask, Panel::REQUEST, in.request <= 1);
+  acceptWithin(in.mask, out.mask, Panel::SWITCH7, in.switch7, 0, 1);
+  acceptWithin(in.mask, out.mask, Panel::REQUEST, in.request, 0, 1);
   for (int n = 0; n < Panel::N_GROUP; ++n) {
-    acceptIf(in.groupAMask, out.groupAMask, 1u << n, in.groupA[n] <= 1);
-    acceptIf(in.groupBMask, out.groupBMask, 1u << n, in.groupB[n] <= 1);
+    acceptWithin(in.groupAMask, out.groupAMask, 1u << n, in.groupA[n], 0, 1);
+    acceptWithin(in.groupBMask, out.groupBMask, 1u << n, in.groupB[n], 0, 1);
   }
 }
 
 // Code a: 0 or 5..12; code b: 5..highB; codes c and d: 5..12.
 void acceptCodes(const Record::Codes& in, Record::Codes& out, int highB) {
   for (int n = 0; n < 4; ++n) {
-    const int v = in.code[n];
-    acceptIf(in.mask, out.mask, 1u << n, (n == 0 && v == 0) || (5 <= v && v <= (n == 1 ? highB : 12)));
+    if ((in.mask & 1u << n) == 0) continue;
+    const int high = n == 1 ? highB : LAST_CODE;
+    const bool ok = n == 0 ? rules::withinAny(in.code[n], {{0, 0}, {FIRST_CODE, high}}) : rules::within(in.code[n], FIRST_CODE, high);
+    if (ok) out.mask |= 1u << n;
   }
 }
+
+constexpr auto SPARE_CODE_ENTRIES_TEXT = rules::compose("codeEntries ", Record::N_REQUEST_CODE_ENTRIES, "..",
+                                                       Record::N_CODE_ENTRIES - 1, " are never taken from a request");
+constexpr rules::Rule SPARE_CODE_ENTRIES = {rules::Effect::REFUSES, SPARE_CODE_ENTRIES_TEXT.chars};
+constexpr rules::Rule FIRST_TEXT_ONLY = {
+    rules::Effect::REFUSES, "a text block takes text1 alone from a request: text2, text3 and text4 are never taken (a "
+                            "start keeps them as the backup image holds them)"};
 
 }  // namespace
 
 void checkPanelConfigRanges(const Record& r, Record& out, bool fromImage) {
+  const rules::Checking checking(r);
   out = r;
   codec::clearPresence(out);
   for (auto& row : out.keyFaderStates) {
@@ -55,35 +64,39 @@ void checkPanelConfigRanges(const Record& r, Record& out, bool fromImage) {
   }
   for (int p = 0; p < Record::N_PANELS; ++p) acceptPanel(r.panel(p), out.panel(p), p == 0 ? MAIN_LEVELS : SUB_LEVELS);
 
-  for (int n = 0; n < 3; ++n) acceptIf(r.options.mask, out.options.mask, 1u << n, 1 <= r.options.value[n] && r.options.value[n] <= 12);
-  acceptIf(r.options.mask, out.options.mask, Record::Options::LAMP_FLAG, r.options.lampFlag <= 1);
+  for (int n = 0; n < 3; ++n) acceptWithin(r.options.mask, out.options.mask, 1u << n, r.options.value[n], 1, 12);
+  acceptWithin(r.options.mask, out.options.mask, Record::Options::LAMP_FLAG, r.options.lampFlag, 0, 1);
   for (int n = 0; n < Record::N_CODE_ENTRIES; ++n) {
     if (n < Record::N_REQUEST_CODE_ENTRIES) {
-      acceptCodes(r.codeEntries[n], out.codeEntries[n], 12);
+      acceptCodes(r.codeEntries[n], out.codeEntries[n], LAST_CODE);
     } else if (fromImage) {
       out.codeEntries[n].mask = r.codeEntries[n].mask;
+    } else if ((r.codeEntries[n].mask & 0xFu) != 0) {
+      rules::note(SPARE_CODE_ENTRIES, r, r.codeEntries[n].code);
     }
   }
-  acceptCodes(r.codeGroup, out.codeGroup, 13);
+  acceptCodes(r.codeGroup, out.codeGroup, LAST_CODE + 1);
   for (int n = 0; n < Record::N_TRIPLES; ++n) {
-    bool ok = true;
-    for (s16 v : r.triples[n]) ok = ok && 0 <= v && v <= 15;
-    acceptIf(r.tripleMask, out.tripleMask, 1u << n, ok);
+    if ((r.tripleMask & 1u << n) != 0 && rules::allWithin(r.triples[n], 0, 15)) out.tripleMask |= 1u << n;
   }
 
   for (auto block : {&Record::textBlock1, &Record::textBlock2}) {
     const TextBlock& t = r.*block;
     acceptIf(t.mask, (out.*block).mask, 1u << 0, isReceivedTextValid(t.text1));
     if (fromImage) (out.*block).mask |= t.mask & 0xEu;
-    if (!fromImage && (t.mask & ~(out.*block).mask & 1u) != 0) noteRefusedText(r, t.text1);
+    if (fromImage) continue;
+    if ((t.mask & ~(out.*block).mask & 1u) != 0) noteRefusedText(r, t.text1);
+    if ((t.mask & 2u) != 0) rules::note(FIRST_TEXT_ONLY, r, t.text2);
+    if ((t.mask & 4u) != 0) rules::note(FIRST_TEXT_ONLY, r, t.text3);
+    if ((t.mask & 8u) != 0) rules::note(FIRST_TEXT_ONLY, r, t.text4);
   }
 
   for (int f = 0; f < MxifKeyFader::N_FADERS; ++f) {
     for (int b = 0; b < MxifKeyFader::KEY_FADER_BUTTON_NUM; ++b) {
       const KeyFaderButtonAssign& a = r.keyFaders[f][b];
       KeyFaderButtonAssign& o = out.keyFaders[f][b];
-      acceptIf(a.mask, o.mask, KeyFaderButtonAssign::SEL_ME, a.selMe <= MxifKeyFader::ME_SEL_ME4B);
-      acceptIf(a.mask, o.mask, KeyFaderButtonAssign::SEL_KEY_CH, a.selKeyCh <= MxifKeyFader::KEY_SEL_KEY8);
+      acceptWithin(a.mask, o.mask, KeyFaderButtonAssign::SEL_ME, a.selMe, 0, MxifKeyFader::ME_SEL_ME4B);
+      acceptWithin(a.mask, o.mask, KeyFaderButtonAssign::SEL_KEY_CH, a.selKeyCh, 0, MxifKeyFader::KEY_SEL_KEY8);
     }
   }
 }
@@ -151,6 +164,7 @@ CategoryControlPanelConfig& CategoryControlPanelConfig::instance() {
 }
 
 void CategoryControlPanelConfig::assign(const Record& in, int idx) {
+  const rules::Checking checking(in);
   Record& live = record(idx);  // the channel is checked before anything changes
   Record accepted;
   libmx::checkPanelConfigRanges(in, accepted, false);
@@ -168,7 +182,7 @@ void CategoryControlPanelConfig::assign(const Record& in, int idx) {
     for (int f = 0; f < N_FADERS; ++f) {
       const KeyFaderButtonStates& s = in.keyFaderStates[p][f];
       for (int b = 0; b < N_BUTTONS; ++b) {
-        libmx::acceptIf(s.mask, accepted.keyFaderStates[p][f].mask, 1u << b, s.state[b] <= 1);
+        rules::acceptWithin(s.mask, accepted.keyFaderStates[p][f].mask, 1u << b, s.state[b], 0, 1);
       }
     }
   }

@@ -11,6 +11,7 @@ namespace category {
 namespace {
 
 constexpr u32 GROUP_FIELDS = TallyGroup::ALL;
+constexpr int MAX_TALLY_CODE = 36;
 
 }  // namespace
 
@@ -27,21 +28,28 @@ int CategoryPeripheral::tallySource(int code, int group) {
   const bool preview = code == 2 || code == 5 || code == 15 || code == 16;
   if (preview && group == 0) return -1;
   if (0 <= code && code <= 20) return SOURCES[code];
-  if (21 <= code && code <= 36) return code + 219;
+  if (21 <= code && code <= MAX_TALLY_CODE) return code + 219;
   return -1;
 }
 
 bool CategoryPeripheral::acceptField(const codec::FieldView& f, const MxifPeripheral& in, int idx) {
   (void)idx;
-  if (f.is(in.flagA0)) return false;
-  if (f.is(in.option)) return in.option < 2;
-  if (f.is(in.reportForm)) return in.reportForm < 2;
-  if (f.is(in.tallyMode)) return in.tallyMode < 2;
+  using rules::within;
+  static constexpr rules::Rule FLAG_A0_KEPT = {rules::Effect::REFUSES, "flagA0 is carried and kept: a request never sets it"};
+  if (f.is(in.flagA0)) {
+    rules::note(FLAG_A0_KEPT, in, in.flagA0);
+    return false;
+  }
+  if (f.is(in.option)) return within(in.option, 0, 1);
+  if (f.is(in.reportForm)) return within(in.reportForm, 0, 1);
+  if (f.is(in.tallyMode)) return within(in.tallyMode, 0, 1);
   const int g = f.elementOf(in.groups);
   if (g < 0) return false;
   const TallyGroup& group = in.groups[g];
-  if (f.is(group.entries)) return isTallySourceValid(static_cast<s16>(group.entries[f.index]), g);
-  if (f.is(group.color)) return group.color < 4;
+  if (f.is(group.entries)) {
+    return rules::withinWhere(group.entries[f.index], 0, MAX_TALLY_CODE, [g](s32 code) { return isTallySourceValid(code, g); });
+  }
+  if (f.is(group.color)) return within(group.color, 0, 3);
   return f.is(group.exclusion);
 }
 

@@ -7,19 +7,6 @@
 #include "Lib/Include/log.h"
 #include "Main/io/io.h"
 
-namespace libmx {
-
-bool isValidTimeStamp(const category::TimeStamp& t) {
-  static constexpr int DAYS[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (t.year < 2000 || t.year > 2037 || t.month < 1 || t.month > 12) return false;
-  const bool leap = (t.year % 4 == 0 && t.year % 100 != 0) || t.year % 400 == 0;
-  const int days = t.month == 2 && !leap ? 28 : DAYS[t.month - 1];
-  return 1 <= t.day && t.day <= days && 0 <= t.hour && t.hour <= 23 && 0 <= t.minute && t.minute <= 59 &&
-         0 <= t.second && t.second <= 59;
-}
-
-}  // namespace libmx
-
 namespace category {
 namespace {
 
@@ -27,21 +14,42 @@ using R = MxifMaintenance;
 using Alarm = MaintenanceAlarm;
 using HourMeter = MaintenanceHourMeter;
 
-bool inRange(int v, int lo, int hi) { return lo <= v && v <= hi; }
+using rules::within;
 
 // Clears bit of mask unless the value it carries is acceptable.
 void dropUnless(u32& mask, u32 bit, bool ok) {
   if (!ok) mask &= ~bit;
 }
 
+// Clears bit of mask when the field it carries is present and outside lo..hi.
+template <class F>
+void dropOutside(u32& mask, u32 bit, const F& field, s32 lo, s32 hi) {
+  if ((mask & bit) != 0 && !within(field, lo, hi)) mask &= ~bit;
+}
+
+// The elements of a date (year, month, day) and a time of day (hour, minute, second), each out of
+// range noted.
 bool isValidDate(const s16 (&d)[3]) {
-  return inRange(d[0], 2000, 2037) && inRange(d[1], 1, 12) && inRange(d[2], 1, 31);
+  const bool year = within(d[0], 2000, 2037), month = within(d[1], 1, 12);
+  return within(d[2], 1, 31) && year && month;
 }
-bool isValidTimeOfDay(const s16 (&t)[3]) {
-  return inRange(t[0], 0, 23) && inRange(t[1], 0, 59) && inRange(t[2], 0, 59);
+bool isValidTimeOfDay(const s16* t) {
+  const bool hour = within(t[0], 0, 23), minute = within(t[1], 0, 59);
+  return within(t[2], 0, 59) && hour && minute;
 }
+// A calendar time from 2000-01-01 00:00:00 to 2037-12-31 23:59:59; 29 February only in leap years:
+// the day's range depends on the month and, in February, the year.
 bool isValidStamp(const s16 (&s)[R::N_STAMP]) {
-  return libmx::isValidTimeStamp(TimeStamp{s[R::YEAR], s[R::MONTH], s[R::DAY], s[R::HOUR], s[R::MINUTE], s[R::SECOND]});
+  static constexpr int DAYS[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool time = isValidTimeOfDay(s + R::HOUR);
+  const int year = s[R::YEAR], month = s[R::MONTH];
+  const bool inYears = within(s[R::YEAR], 2000, 2037);
+  if (!within(s[R::MONTH], 1, 12) || !inYears) return false;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (within(s[R::DAY], 1, month == 2 && !leap ? 28 : DAYS[month - 1])) return time;
+  rules::dependsOn(s[R::MONTH]);
+  if (month == 2) rules::dependsOn(s[R::YEAR]);
+  return false;
 }
 
 const CategoryCustomInfo* customInfo() {
@@ -56,7 +64,7 @@ bool isValidPartner(const CategoryCustomInfo* info, const MaintenancePairTable& 
   const int mode = info->modeOf(i);
   if (mode == 0 || mode == 1) return false;
   if (v == 0) return true;
-  if (!inRange(v, 1, MaintenancePairTable::N_ITEMS) || v == i + 1) return false;
+  if (v < 1 || v > MaintenancePairTable::N_ITEMS || v == i + 1) return false;
   for (int j = 0; j < MaintenancePairTable::N_ITEMS; ++j) {
     if (j != i && stored.partner[j] == v) return false;
   }
@@ -66,31 +74,36 @@ bool isValidPartner(const CategoryCustomInfo* info, const MaintenancePairTable& 
 
 // Clears the presence bit of every field of r whose value is refused (texts are always taken).
 void dropRefused(R& r, const R& stored) {
+  const rules::Checking checking(r);
   for (Alarm* a : {&r.mainframeAlarm, &r.controlPanelAlarm, &r.subControlPanel1Alarm, &r.subControlPanel2Alarm}) {
-    for (int k = 0; k < Alarm::N_ITEMS; ++k) dropUnless(a->mask, 1u << (Alarm::FLAG_BIT + k), a->flag[k] <= 1);
+    for (int k = 0; k < Alarm::N_ITEMS; ++k) dropOutside(a->mask, 1u << (Alarm::FLAG_BIT + k), a->flag[k], 0, 1);
   }
-  dropUnless(r.flagOnly.mask, 1u << 0, r.flagOnly.flag <= 1);
-  dropUnless(r.optionText.mask, 1u << 0, r.optionText.flag <= 1);
-  dropUnless(r.flaggedTexts.mask, 1u << 0, r.flaggedTexts.flag <= 1);
-  dropUnless(r.modeText.mask, 1u << 0, r.modeText.flag <= 1);
-  dropUnless(r.modeText.mask, 1u << 1, r.modeText.mode <= 5);
+  dropOutside(r.flagOnly.mask, 1u << 0, r.flagOnly.flag, 0, 1);
+  dropOutside(r.optionText.mask, 1u << 0, r.optionText.flag, 0, 1);
+  dropOutside(r.flaggedTexts.mask, 1u << 0, r.flaggedTexts.flag, 0, 1);
+  dropOutside(r.modeText.mask, 1u << 0, r.modeText.flag, 0, 1);
+  dropOutside(r.modeText.mask, 1u << 1, r.modeText.mode, 0, 5);
+  static constexpr rules::Rule PARTNER_OF_MODE = {
+      rules::Effect::REFUSES, "pairTable.partner[i] is taken only for an item whose custom-information mode is neither 0 "
+                              "nor 1, and names 0 or another item that no other entry holds and whose mode is neither 0 "
+                              "nor 2"};
   const CategoryCustomInfo* info = customInfo();
   for (int i = 0; i < MaintenancePairTable::N_ITEMS; ++i) {
-    if (r.pairTable.mask & (1u << i)) {
-      dropUnless(r.pairTable.mask, 1u << i, isValidPartner(info, stored.pairTable, i, r.pairTable.partner[i]));
-    }
+    if ((r.pairTable.mask & (1u << i)) == 0 || isValidPartner(info, stored.pairTable, i, r.pairTable.partner[i])) continue;
+    r.pairTable.mask &= ~(1u << i);
+    rules::note(PARTNER_OF_MODE, r, r.pairTable.partner[i]);
   }
-  dropUnless(r.mask, R::CHOICE1, r.choice1 <= 2);
-  dropUnless(r.mask, R::CHOICE2, r.choice2 <= 2);
-  dropUnless(r.mask, R::DATE, isValidDate(r.date));
-  dropUnless(r.mask, R::TIME1, isValidTimeOfDay(r.time1));
-  dropUnless(r.mask, R::TIME2, isValidTimeOfDay(r.time2));
-  dropUnless(r.mask, R::MV_TIME, isValidStamp(r.mvTime));
-  dropUnless(r.mask, R::MV_LTC, isValidStamp(r.mvLtc));
-  dropUnless(r.mask, R::LEVER_PARAM1, inRange(r.leverParam1, 0, R::LEVER_MAX));
-  dropUnless(r.mask, R::LEVER_PARAM2, inRange(r.leverParam2, 0, R::LEVER_MAX));
-  dropUnless(r.mask, R::LEVER_PARAM3, inRange(r.leverParam3, 0, R::LEVER_MAX));
-  dropUnless(r.mask, R::LEVER_PARAM4, inRange(r.leverParam4, 0, R::LEVER_MAX));
+  dropOutside(r.mask, R::CHOICE1, r.choice1, 0, 2);
+  dropOutside(r.mask, R::CHOICE2, r.choice2, 0, 2);
+  if ((r.mask & R::DATE) != 0) dropUnless(r.mask, R::DATE, isValidDate(r.date));
+  if ((r.mask & R::TIME1) != 0) dropUnless(r.mask, R::TIME1, isValidTimeOfDay(r.time1));
+  if ((r.mask & R::TIME2) != 0) dropUnless(r.mask, R::TIME2, isValidTimeOfDay(r.time2));
+  if ((r.mask & R::MV_TIME) != 0) dropUnless(r.mask, R::MV_TIME, isValidStamp(r.mvTime));
+  if ((r.mask & R::MV_LTC) != 0) dropUnless(r.mask, R::MV_LTC, isValidStamp(r.mvLtc));
+  dropOutside(r.mask, R::LEVER_PARAM1, r.leverParam1, 0, R::LEVER_MAX);
+  dropOutside(r.mask, R::LEVER_PARAM2, r.leverParam2, 0, R::LEVER_MAX);
+  dropOutside(r.mask, R::LEVER_PARAM3, r.leverParam3, 0, R::LEVER_MAX);
+  dropOutside(r.mask, R::LEVER_PARAM4, r.leverParam4, 0, R::LEVER_MAX);
 }
 
 // Text k of an alarm sub-record becomes text (marked present).
@@ -103,11 +116,20 @@ void writeAlarmText(Alarm& a, int k, const char* text) {
   a.mask |= 1u << k;
 }
 
-// Text k becomes text unless it already begins with it.
-void showAlarmText(Alarm& a, int k, const char* text) {
-  if (std::strncmp(reinterpret_cast<const char*>(a.text[k].chars), text, std::strlen(text)) != 0) {
-    writeAlarmText(a, k, text);
-  }
+// The rules of the alarm texts, which the back end sets every frame.
+constexpr rules::Rule MAINFRAME_ALARM_TEXTS = {
+    rules::Effect::MOVES, "the mainframe's alarm texts are set every frame from its alarm inputs: \"-\" for an item "
+                          "not monitored (flag other than 1), else \"Alarm\" or \"No Alarm\""};
+constexpr rules::Rule PANEL_ALARM_TEXTS = {
+    rules::Effect::MOVES, "a panel's alarm text is \"-\" while its item is not monitored (flag other than 1)"};
+
+// Text k of an alarm sub-record of r becomes text unless it already begins with it; the rule noted,
+// with the item's flag.
+void showAlarmText(const R& r, Alarm& a, int k, const char* text, const rules::Rule& rule) {
+  if (std::strncmp(reinterpret_cast<const char*>(a.text[k].chars), text, std::strlen(text)) == 0) return;
+  writeAlarmText(a, k, text);
+  rules::note(rule, r, a.text[k]);
+  rules::input(r, a.flag[k]);
 }
 
 // The flag of item k (with its bit) to 0 when it is 1.
@@ -241,7 +263,7 @@ void CategoryMaintenance::update() {
 
 void CategoryMaintenance::graceTexts() {
   Alarm& a = record(0).mainframeAlarm;
-  for (int k = 0; k < Alarm::N_ITEMS; ++k) showAlarmText(a, k, a.flag[k] == 1 ? "No Alarm" : "-");
+  for (int k = 0; k < Alarm::N_ITEMS; ++k) showAlarmText(record(0), a, k, a.flag[k] == 1 ? "No Alarm" : "-", MAINFRAME_ALARM_TEXTS);
 }
 
 void CategoryMaintenance::pollAlarms() {
@@ -263,11 +285,7 @@ void CategoryMaintenance::pollAlarms() {
   static constexpr u32 ITEM_ALARMS[Alarm::N_ITEMS] = {UNIT_A_ALARMS, UNIT_B_ALARMS, ALARM_INPUT, TEMPERATURE_ALARM};
   Alarm& a = r.mainframeAlarm;
   for (int k = 0; k < Alarm::N_ITEMS; ++k) {
-    if (a.flag[k] != 1) {
-      showAlarmText(a, k, "-");
-    } else {
-      showAlarmText(a, k, (w & ITEM_ALARMS[k]) != 0 ? "Alarm" : "No Alarm");
-    }
+    showAlarmText(r, a, k, a.flag[k] != 1 ? "-" : (w & ITEM_ALARMS[k]) != 0 ? "Alarm" : "No Alarm", MAINFRAME_ALARM_TEXTS);
   }
   if (firstTime_[ALARM_TEXTS]) {
     a.mask |= 0x7;  // texts 0, 1 and 2
@@ -282,7 +300,7 @@ void CategoryMaintenance::panelAlarms() {
     const Alarm& held = heldPanelAlarms_[p];
     for (int k = 0; k < Alarm::N_ITEMS; ++k) {
       if (a.flag[k] != 1) {
-        showAlarmText(a, k, "-");
+        showAlarmText(r, a, k, "-", PANEL_ALARM_TEXTS);
       } else if (!sameText(held.text[k], a.text[k])) {
         copyText(a.text[k], held.text[k]);
         a.mask |= 1u << k;

@@ -7,13 +7,6 @@
 #include "Main/framework/bp.h"
 #include "Main/media/clip.h"
 
-namespace libmx {
-
-// A calendar time from 2000-01-01 00:00:00 to 2037-12-31 23:59:59; 29 February only in leap years.
-bool isValidTimeStamp(const category::TimeStamp& t);
-
-}  // namespace libmx
-
 namespace category {
 
 // Implemented by the fader-event category: the four lever calibrations of panel 0..2 back to their

@@ -66,9 +66,8 @@ int meOutputCode(int v) {
   return ME_OUTPUT_FIRST;
 }
 
-bool validFaderSelect(int v) {
-  return v <= R::LAST_SELECT || (R::FIRST_SPARE_SELECT <= v && v <= R::LAST_SPARE_SELECT);
-}
+// The fader selections a request takes.
+constexpr rules::Range FADER_SELECTS[] = {{0, R::LAST_SELECT}, {R::FIRST_SPARE_SELECT, R::LAST_SPARE_SELECT}};
 
 }  // namespace
 
@@ -82,23 +81,31 @@ CategoryMainframeConfig& CategoryMainframeConfig::instance() {
 // Every value of this record is a u8; the key and DSK lists (the per-entry fields) hold 0 or 1.
 bool CategoryMainframeConfig::acceptField(const codec::FieldView& f, const R& in, int idx) {
   (void)idx;
-  const int v = static_cast<const u8*>(f.field)[f.index > 0 ? f.index : 0];
-  if (f.index >= 0) return v <= 1;
-  if (f.is(in.faderSelect)) return validFaderSelect(v);
+  using rules::within;
+  const u8& v = static_cast<const u8*>(f.field)[f.index > 0 ? f.index : 0];
+  if (f.index >= 0) return within(v, 0, 1);
+  if (f.is(in.faderSelect)) return rules::withinAny(v, FADER_SELECTS);
   const int m = f.elementOf(in.meConfig);
   if (m >= 0) {
     const MainframeMeConfig& c = in.meConfig[m];
-    return v <= (f.is(c.cleanKey) ? 3 : f.is(c.cleanTapMode) ? 2 : 1);
+    return within(v, 0, f.is(c.cleanKey) ? 3 : f.is(c.cleanTapMode) ? 2 : 1);
   }
   const MainframeDskConfig& d = in.dskConfig;
-  if (f.is(d.dskBackground1) || f.is(d.dskBackground2)) return v <= 15;
-  if (f.is(d.dskOutput2Source)) return v <= 5;
-  return v <= 1;
+  if (f.is(d.dskBackground1) || f.is(d.dskBackground2)) return within(v, 0, 15);
+  if (f.is(d.dskOutput2Source)) return within(v, 0, 5);
+  return within(v, 0, 1);
 }
 
 void CategoryMainframeConfig::assign(const R& in, int idx) {
+  static constexpr auto SPARE_ROWS_TEXT = rules::compose("rows ", R::N_ME_ROWS, "..", R::N_ROWS - 1,
+                                                         " of meConfig and faderKeys are never taken from a request");
+  static constexpr rules::Rule SPARE_ROWS = {rules::Effect::REFUSES, SPARE_ROWS_TEXT.chars};
   R taken = in;
   for (int m = R::N_ME_ROWS; m < R::N_ROWS; ++m) {
+    if ((in.meConfig[m].mask | in.meConfig[m].tapBKeysMask | in.meConfig[m].tapAKeysMask) != 0) {
+      rules::note(SPARE_ROWS, in, in.meConfig[m]);
+    }
+    if (in.faderKeys[m].entryMask != 0) rules::note(SPARE_ROWS, in, in.faderKeys[m]);
     MainframeMeConfig& c = taken.meConfig[m];
     c.mask = c.tapBKeysMask = c.tapAKeysMask = 0;
     taken.faderKeys[m].entryMask = 0;

@@ -53,16 +53,15 @@ void CategoryPluginStatus::receive(RequestReceiver& rx) {
 }
 
 void CategoryPluginStatus::assign(const S& in, int idx) {
+  using rules::acceptWithin;
+  const rules::Checking checking(in);
   S accepted = in;
   accepted.mask = in.mask & (S::TEXT1 | S::TEXT2);
-  auto take = [&](u32 bit, bool valid) {
-    if ((in.mask & bit) != 0 && valid) accepted.mask |= bit;
-  };
-  take(S::STATE, in.state <= 1);
-  take(S::VALUE1, 0 <= in.value1 && in.value1 <= 0x10000);
-  take(S::VALUE2, 0 <= in.value2 && in.value2 <= 0x8000);
-  take(S::VALUE3, in.value3 <= 6);
-  take(S::VALUE4, in.value4 <= 1);
+  acceptWithin(in.mask, accepted.mask, S::STATE, in.state, 0, 1);
+  acceptWithin(in.mask, accepted.mask, S::VALUE1, in.value1, 0, 0x10000);
+  acceptWithin(in.mask, accepted.mask, S::VALUE2, in.value2, 0, 0x8000);
+  acceptWithin(in.mask, accepted.mask, S::VALUE3, in.value3, 0, 6);
+  acceptWithin(in.mask, accepted.mask, S::VALUE4, in.value4, 0, 1);
   S& live = record(idx);
   libmx::mergeTextRecord(live, accepted);
   live.slot = static_cast<s16>(idx);  // whatever a record built elsewhere carried

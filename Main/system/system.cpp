@@ -1,6 +1,8 @@
 // System settings: format table, phase rules, request validation and merge of the system record.
 #include "Main/system/system.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 
@@ -18,11 +20,18 @@
 #include "Main/media/still.h"
 #include "Main/panel/led.h"
 
+namespace {
+
+constexpr int LAST_REFERENCE = 3;  // genlock references 0..2 external, 3 internal
+
+}  // namespace
+
 namespace libmx {
 
 namespace {
 
 using codec::acceptIf;
+using rules::acceptWithin;
 
 struct FormatEntry {
   s8 driverCode;  // mode other than 2
@@ -87,44 +96,43 @@ float sdAspectScale(int format, int sdScaleFlag) {
 
 void checkSystemRanges(const MxifSystem& request, MxifSystem& out) {
   const MxifSystem& r = request;
+  const rules::Checking checking(request);
   out = request;
   codec::clearPresence(out);
 
-  acceptIf(r.videoMask, out.videoMask, MxifSystem::FORMAT, r.format < MxifSystem::N_FORMATS);
+  acceptWithin(r.videoMask, out.videoMask, MxifSystem::FORMAT, r.format, 0, MxifSystem::N_FORMATS - 1);
   acceptIf(r.videoMask, out.videoMask, MxifSystem::MODE, true);
-  acceptIf(r.videoMask, out.videoMask, MxifSystem::SD_SCALE, r.sdScale < 2);
+  acceptWithin(r.videoMask, out.videoMask, MxifSystem::SD_SCALE, r.sdScale, 0, 1);
 
-  acceptIf(r.phaseMask, out.phaseMask, MxifSystem::VERTICAL_OFFSET, r.verticalOffset < 2);
-  acceptIf(r.phaseMask, out.phaseMask, MxifSystem::HORIZONTAL_PHASE,
-           -50 <= r.horizontalPhase && r.horizontalPhase <= 49);
-  acceptIf(r.phaseMask, out.phaseMask, MxifSystem::VERTICAL_PHASE,
-           -100 <= r.verticalPhase && r.verticalPhase <= 100);
+  acceptWithin(r.phaseMask, out.phaseMask, MxifSystem::VERTICAL_OFFSET, r.verticalOffset, 0, 1);
+  acceptWithin(r.phaseMask, out.phaseMask, MxifSystem::HORIZONTAL_PHASE, r.horizontalPhase, -50, 49);
+  acceptWithin(r.phaseMask, out.phaseMask, MxifSystem::VERTICAL_PHASE, r.verticalPhase, -100, 100);
 
-  acceptIf(r.genlockMask, out.genlockMask, MxifSystem::GENLOCK_REFERENCE, r.genlockReference < 4);
-  acceptIf(r.genlockMask, out.genlockMask, MxifSystem::GENLOCK_SETUP, r.genlockSetup < 2);
+  acceptWithin(r.genlockMask, out.genlockMask, MxifSystem::GENLOCK_REFERENCE, r.genlockReference, 0, LAST_REFERENCE);
+  acceptWithin(r.genlockMask, out.genlockMask, MxifSystem::GENLOCK_SETUP, r.genlockSetup, 0, 1);
 
-  acceptIf(r.secondMask, out.secondMask, MxifSystem::BKGD_LATENCY, r.bkgdLatency < 2);
-  acceptIf(r.secondMask, out.secondMask, MxifSystem::KEY_LATENCY, r.keyLatency < 2);
+  acceptWithin(r.secondMask, out.secondMask, MxifSystem::BKGD_LATENCY, r.bkgdLatency, 0, 1);
+  acceptWithin(r.secondMask, out.secondMask, MxifSystem::KEY_LATENCY, r.keyLatency, 0, 1);
   acceptIf(r.secondMask, out.secondMask, MxifSystem::SECOND_TEXT, true);
-  acceptIf(r.secondMask, out.secondMask, MxifSystem::SDI_DELAY, r.sdiDelay < 2);
+  acceptWithin(r.secondMask, out.secondMask, MxifSystem::SDI_DELAY, r.sdiDelay, 0, 1);
 
   const MxifSystemAncillary& a = r.ancillary;
   MxifSystemAncillary& oa = out.ancillary;
-  acceptIf(a.mask, oa.mask, MxifSystemAncillary::AUX1_FOLLOWS, a.aux1Follows < 2);
-  acceptIf(a.mask, oa.mask, MxifSystemAncillary::ME_OUTPUT1_MODE, a.meOutput1Mode < 3);
-  acceptIf(a.mask, oa.mask, MxifSystemAncillary::ME_OUTPUT2_MODE, a.meOutput2Mode < 3);
-  acceptIf(a.mask, oa.mask, MxifSystemAncillary::KEY_SELECT, a.keySelect < 5);
-  acceptIf(a.mask, oa.mask, MxifSystemAncillary::PER_ME_KEY_SELECT, a.perMeKeySelect < 2);
-  acceptIf(a.mask, oa.mask, MxifSystemAncillary::DSK_STAGE_MODE, a.dskStageMode < 3);
+  acceptWithin(a.mask, oa.mask, MxifSystemAncillary::AUX1_FOLLOWS, a.aux1Follows, 0, 1);
+  acceptWithin(a.mask, oa.mask, MxifSystemAncillary::ME_OUTPUT1_MODE, a.meOutput1Mode, 0, 2);
+  acceptWithin(a.mask, oa.mask, MxifSystemAncillary::ME_OUTPUT2_MODE, a.meOutput2Mode, 0, 2);
+  acceptWithin(a.mask, oa.mask, MxifSystemAncillary::KEY_SELECT, a.keySelect, 0, 4);
+  acceptWithin(a.mask, oa.mask, MxifSystemAncillary::PER_ME_KEY_SELECT, a.perMeKeySelect, 0, 1);
+  acceptWithin(a.mask, oa.mask, MxifSystemAncillary::DSK_STAGE_MODE, a.dskStageMode, 0, 2);
   for (int n = 0; n < MxifSystemAncillary::N_ME_KEY_SELECTS; ++n)
-    acceptIf(a.meKeySelectMask, oa.meKeySelectMask, 1u << n, a.meKeySelect[n] < 5);
+    acceptWithin(a.meKeySelectMask, oa.meKeySelectMask, 1u << n, a.meKeySelect[n], 0, 4);
   for (int n = 0; n < MxifSystemAncillary::N_DSK_SOURCES; ++n)
-    acceptIf(a.dskMask, oa.dskMask, 1u << n, a.dskStageSource[n] < 5);
+    acceptWithin(a.dskMask, oa.dskMask, 1u << n, a.dskStageSource[n], 0, 4);
 
   for (int n = 0; n < MxifSystem::N_MULTIVIEW_SOURCES; ++n)
-    acceptIf(r.multiviewMask, out.multiviewMask, 1u << n, r.multiviewSource[n] < 11);
+    acceptWithin(r.multiviewMask, out.multiviewMask, 1u << n, r.multiviewSource[n], 0, 10);
 
-  acceptIf(r.mask, out.mask, MxifSystem::RECALL_PHASE_MODE, r.recallPhaseMode < 3);
+  acceptWithin(r.mask, out.mask, MxifSystem::RECALL_PHASE_MODE, r.recallPhaseMode, 0, 2);
 
   const TextBlock& t = r.addressTexts;
   acceptIf(t.mask, out.addressTexts.mask, 1u << 0, isReceivedTextValid(t.text1));
@@ -134,13 +142,13 @@ void checkSystemRanges(const MxifSystem& request, MxifSystem& out) {
 
   const MxifSystemDisplay& d = r.display;
   MxifSystemDisplay& od = out.display;
-  acceptIf(d.mask, od.mask, MxifSystemDisplay::TIMING_FLAG, d.timingFlag < 2);
-  acceptIf(d.mask, od.mask, MxifSystemDisplay::TIMING_SELECT, d.timingSelect < 3);
-  acceptIf(d.mask, od.mask, MxifSystemDisplay::OPTION, d.option < 2);
-  acceptIf(d.mask, od.mask, MxifSystemDisplay::TOGGLE1, d.toggle1 < 2);
-  acceptIf(d.mask, od.mask, MxifSystemDisplay::TOGGLE2, d.toggle2 < 2);
+  acceptWithin(d.mask, od.mask, MxifSystemDisplay::TIMING_FLAG, d.timingFlag, 0, 1);
+  acceptWithin(d.mask, od.mask, MxifSystemDisplay::TIMING_SELECT, d.timingSelect, 0, 2);
+  acceptWithin(d.mask, od.mask, MxifSystemDisplay::OPTION, d.option, 0, 1);
+  acceptWithin(d.mask, od.mask, MxifSystemDisplay::TOGGLE1, d.toggle1, 0, 1);
+  acceptWithin(d.mask, od.mask, MxifSystemDisplay::TOGGLE2, d.toggle2, 0, 1);
 
-  acceptIf(r.mask, out.mask, MxifSystem::BUS_REFRESH, r.busRefresh < 2);
+  acceptWithin(r.mask, out.mask, MxifSystem::BUS_REFRESH, r.busRefresh, 0, 1);
 }
 
 void acceptSystemFields(const MxifSystem& request, const MxifSystem& live, bool firstAssign,
@@ -190,22 +198,54 @@ C* registered(int type) {
 }
 
 // The genlock reference and setup that the format allows.
-constexpr rules::Rule REFERENCE_OF_FORMAT = {
-    rules::Effect::MOVES, "the format in force decides the genlock reference: format 2 takes reference 2, the SD "
-                          "formats 6 and 7 take 0 or 3 (any other becomes 0), the others 0..3"};
+constexpr auto REFERENCE_OF_FORMAT_TEXT =
+    rules::compose("the format in force decides the genlock reference: format 2 takes reference 2, the SD formats 6 "
+                   "and 7 take 0 or 3 (any other becomes 0), the others 0..", LAST_REFERENCE);
+constexpr rules::Rule REFERENCE_OF_FORMAT = {rules::Effect::MOVES, REFERENCE_OF_FORMAT_TEXT.chars};
 constexpr rules::Rule SETUP_OF_FORMAT = {
     rules::Effect::MOVES, "the format in force decides the genlock setup: formats 1, 2, 5, 7, 9 and 11 take none "
                           "(genlockSetup 0), the others 0 or 1"};
 u8 allowedReference(int format, u8 reference) {
   if (format == 2) return 2;
   if (libmx::isSdFormat(format)) return reference == 0 || reference == 3 ? reference : 0;
-  return reference <= 3 ? reference : 0;
+  return reference <= LAST_REFERENCE ? reference : 0;
 }
 
 u8 allowedSetup(int format, u8 setup) {
   switch (format) {
     case 1: case 2: case 5: case 7: case 9: case 11: return 0;
     default: return setup != 0 ? 1 : 0;
+  }
+}
+
+// "0..9": the system formats that run on a kind of board with the mode given (2, or any other),
+// by the driver's own test; "" none.
+void formatsRun(bool paired, bool fourK, int mode, char* out, size_t size) {
+  size_t at = 0;
+  out[0] = 0;
+  for (int f = 0; f < MxifSystem::N_FORMATS; ++f) {
+    const auto runs = [&](int g) { return mxBoardRunsFormat(libmx::systemDriverFormatCode(g, mode), paired, fourK); };
+    if (!runs(f)) continue;
+    int last = f;
+    while (last + 1 < MxifSystem::N_FORMATS && runs(last + 1)) ++last;
+    const int n = last == f ? std::snprintf(out + at, size - at, "%s%d", at > 0 ? ", " : "", f)
+                            : std::snprintf(out + at, size - at, "%s%d..%d", at > 0 ? ", " : "", f, last);
+    at = std::min(size - 1, at + static_cast<size_t>(n));
+    f = last;
+  }
+}
+
+// "<board> runs formats 0..9 (none with mode=2)": what a kind of board runs.
+void boardFormatsText(const char* board, bool paired, bool fourK, char* out, size_t size) {
+  char other[32], mode2[32];
+  formatsRun(paired, fourK, 0, other, sizeof other);
+  formatsRun(paired, fourK, 2, mode2, sizeof mode2);
+  if (mode2[0] == 0) {
+    std::snprintf(out, size, "%s runs formats %s (none with mode=2)", board, other[0] != 0 ? other : "none");
+  } else if (other[0] == 0) {
+    std::snprintf(out, size, "%s runs formats %s, each only with mode=2", board, mode2);
+  } else {
+    std::snprintf(out, size, "%s runs formats %s, and with mode=2 formats %s", board, other, mode2);
   }
 }
 
@@ -416,14 +456,15 @@ void CategorySystem::applyVideoFormat() {
 void CategorySystem::noteFormatNotRun(int format) {
   // The driver's own test (mxBoardRunsFormat) by the kind of board: the record keeps the format, the
   // video keeps the one it runs.
-  static constexpr rules::Rule PLAIN_BOARD_RUNS = {
-      rules::Effect::NOT_RUN, "this board, which has no paired FPGA, runs formats 0..9 (none with mode=2)"};
-  static constexpr rules::Rule PAIRED_BOARD_RUNS = {
-      rules::Effect::NOT_RUN, "this board, which has the paired FPGA, runs formats 10..11 (none with mode=2)"};
-  static constexpr rules::Rule FOUR_K_BOARD_RUNS = {rules::Effect::NOT_RUN,
-                                                    "this 4K board runs formats 0..11, each only with mode=2"};
+  static char texts[3][160];
+  static const rules::Rule RUNS[3] = {{rules::Effect::NOT_RUN, texts[0]}, {rules::Effect::NOT_RUN, texts[1]},
+                                      {rules::Effect::NOT_RUN, texts[2]}};
+  static constexpr const char* BOARDS[3] = {"this board, which has no paired FPGA,",
+                                            "this board, which has the paired FPGA,", "this 4K board"};
+  const int kind = mx4kMode() ? 2 : mxPairedFpga() ? 1 : 0;  // a 4K board has the paired FPGA too
+  if (texts[kind][0] == 0) boardFormatsText(BOARDS[kind], mxPairedFpga(), mx4kMode(), texts[kind], sizeof texts[kind]);
   MxifSystem& r = record(0);
-  rules::note(mx4kMode() ? FOUR_K_BOARD_RUNS : mxPairedFpga() ? PAIRED_BOARD_RUNS : PLAIN_BOARD_RUNS, r, r.format);
+  rules::note(RUNS[kind], r, r.format);
   // The mode decided where another mode would run the format.
   const int otherMode = r.mode == 2 ? 0 : 2;
   if (mxBoardRunsFormat(libmx::systemDriverFormatCode(format, otherMode), mxPairedFpga(), mx4kMode())) {

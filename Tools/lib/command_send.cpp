@@ -217,8 +217,7 @@ bool startedSince(Link& link, const std::string& board, const std::string& sentU
 // some were refused, or when a system format was taken that the board cannot run; 3 when no answer
 // could be seen, or what a field holds could not be read, or the back end started again meanwhile.
 int checkAnswer(Link& link, const std::string& board, AckReports& acks, const Link::Written& written, u32 notesBefore,
-                int type, const Bytes& body, const std::set<std::string>& typed, const Bytes& image, double timeout,
-                std::ostream& err) {
+                int type, const Bytes& body, const std::set<std::string>& typed, double timeout, std::ostream& err) {
   const u32 requestEnd = written.end;
   std::vector<Refusal> asked;
   requestFields(type, body, asked);
@@ -259,7 +258,7 @@ int checkAnswer(Link& link, const std::string& board, AckReports& acks, const Li
       for (const Refusal& r : refusals) notKnown(err, instance, r, "the back end started again since it went out");
       return 3;
     }
-    const Verdict verdict = judgeAnswer(type, body, typed, refusals, notes, image, after);
+    const Verdict verdict = judgeAnswer(type, body, typed, refusals, notes, after);
     for (const std::string& line : verdict.refused) err << "frontend: refused: " << instance << " " << line << "\n";
     for (const std::string& line : verdict.notes) err << "frontend: note: " << instance << " " << line << "\n";
     for (const std::string& line : verdict.notRun) err << "frontend: not applied: " << instance << " " << line << "; the record keeps it\n";
@@ -407,18 +406,12 @@ int sendRequest(Link& link, const std::string& board, const Bytes& packet, const
     return bytes;
   };
   if (acks.failed()) return refuse(err, "not sent: " + acks.lostWhy());
-  // The backup image before the request: the state it is judged against.
-  Bytes image, request = packet;
-  std::string said = note, unread;
-  const auto readImage = [&] {
-    if (record && checked && !readBackupImage(board, image, unread)) image.clear();
-  };
-  readImage();
+  Bytes request = packet;
+  std::string said = note;
   // Elements that go with those given are filled from the state that every request before it leaves,
   // in the writer's turn: requests sent side by side are taken as if sent one after another.
   const Link::Prepare prepare = [&](Bytes& bytes, std::string& error) {
     if (!awaitBackedUp(link, board, timeout, error) || !refill(request, said, error)) return false;
-    readImage();
     bytes = withWait(request);
     return true;
   };
@@ -432,7 +425,7 @@ int sendRequest(Link& link, const std::string& board, const Bytes& packet, const
   if (written.unfinished) return unanswered(err, category::typeNameOf(type), INTO_UNFINISHED);
   if (!checked) return 0;
   if (!record) return checkReply(link, acks, written.end, type, body, timeout, err);
-  return checkAnswer(link, board, acks, written, notesBefore, type, body, typed, image, timeout, err);
+  return checkAnswer(link, board, acks, written, notesBefore, type, body, typed, timeout, err);
 }
 
 }  // namespace frontend

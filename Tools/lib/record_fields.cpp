@@ -245,6 +245,12 @@ std::string fieldListOf(const RecordType& type) {
     std::string ignored;
     if (!site.open(shape.perMe ? instances[i].me : instances[i].channel, with, ignored)) continue;
     probed = true;
+    for (const Field* f : site.view.settable()) {
+      if (f->textCapacity <= 0 || takesText(site, *f)) continue;
+      auto& texts = taken[{f->name, 0}];
+      texts.resize(instances.size());
+      texts[i] = "none";
+    }
     InstanceSets sets(site);
     for (const auto& group : sets.groups()) {
       for (const Target& target : group) {

@@ -51,10 +51,6 @@ u32 bitsOf(codec::Kind kind, double value) {
   return static_cast<u32>(static_cast<long long>(value));
 }
 
-bool holds(const std::vector<Interval>& takes, double v) {
-  return std::any_of(takes.begin(), takes.end(), [&](const Interval& i) { return i.lo <= v && v <= i.hi; });
-}
-
 bool ProbeSite::open(int instance, const Assignments& fields, std::string& error) {
   const int type = view.type().index;
   const RecordShape& shape = view.shape();
@@ -153,15 +149,6 @@ bool deliver(const Bytes& packet) {
 
 namespace {
 
-// Whether a note says that its rule decided element `element` of a field (all of them: -1) of a
-// record of the type.
-bool decides(const rules::Note& n, int type, const Field& field, int element) {
-  const size_t width = static_cast<size_t>(codec::widthOf(field.leaf.kind));
-  const size_t from = field.offset + (element < 0 ? 0 : width * static_cast<size_t>(element));
-  const size_t to = element < 0 ? field.offset + width * static_cast<size_t>(field.leaf.count) : from + width;
-  return n.rule != nullptr && n.type == type && n.at < to && from < static_cast<size_t>(n.at) + n.size;
-}
-
 // The rules noted on fields while they were probed: the type, the field's offset, the rule.
 std::vector<std::tuple<int, size_t, const rules::Rule*>>& probedRuleTable() {
   static std::vector<std::tuple<int, size_t, const rules::Rule*>> table;
@@ -170,18 +157,32 @@ std::vector<std::tuple<int, size_t, const rules::Rule*>>& probedRuleTable() {
 
 }  // namespace
 
-std::vector<const rules::Rule*> rulesOn(int type, const Field& field, int element, const std::vector<rules::Note>& notes) {
-  std::vector<const rules::Rule*> out;
-  for (const rules::Note& n : notes) {
-    if (decides(n, type, field, element) && std::find(out.begin(), out.end(), n.rule) == out.end()) out.push_back(n.rule);
+bool takesText(ProbeSite& site, const Field& text) {
+  static const std::string OFFERED = "A";
+  RecordView& message = site.view;
+  message.reset();
+  for (const auto& [name, value] : site.with) message.setValue(name, value);
+  if (site.index != nullptr) codec::storeElement(site.index->leaf, 0, static_cast<u32>(site.indexValue));
+  if (!message.setText(text.name, OFFERED)) return true;
+  Bytes body;
+  message.write(body);
+  const int type = message.type().index;
+  const KeptRecords kept(type);
+  rules::clear();
+  deliver(linkpeer::packetBytes(type, body));
+  const u8* stored = site.live + text.offset;
+  s16 count = 0;
+  std::memcpy(&count, stored, sizeof count);
+  const bool taken = count == static_cast<s16>(OFFERED.size()) && std::memcmp(stored + sizeof count, OFFERED.data(), OFFERED.size()) == 0;
+  for (int k = 0; !taken && k < rules::count(); ++k) {
+    const rules::Note& n = rules::noteAt(k);
+    if (n.rule != nullptr && n.type == type && n.at == text.offset) {
+      const auto entry = std::tuple(type, text.offset, n.rule);
+      auto& table = probedRuleTable();
+      if (std::find(table.begin(), table.end(), entry) == table.end()) table.push_back(entry);
+    }
   }
-  return out;
-}
-
-std::vector<const rules::Rule*> rulesOn(int type, const Field& field, int element) {
-  std::vector<rules::Note> notes;
-  for (int i = 0; i < rules::count(); ++i) notes.push_back(rules::noteAt(i));
-  return rulesOn(type, field, element, notes);
+  return taken;
 }
 
 std::vector<std::string> probedRules(int type, const Field& field) {
@@ -225,20 +226,6 @@ std::vector<double> candidateValues(codec::Kind kind) {
       for (long long i = 0; i <= 64; ++i) add(lo + (hi - lo) / 64 * i);
       add(hi);
     }
-  }
-  std::sort(out.begin(), out.end());
-  out.erase(std::unique(out.begin(), out.end()), out.end());
-  return out;
-}
-
-// Fewer values, for the edges alone: the ends of the kind and a few points between them.
-std::vector<double> edgeCandidates(codec::Kind kind) {
-  if (kind == codec::Kind::F32) return candidateValues(kind);
-  long long lo = 0, hi = 0;
-  codec::kindRange(kind, lo, hi);
-  std::vector<double> out;
-  for (long long v : {lo, -10000LL, -1000LL, -1LL, 0LL, 1LL, 2LL, 10LL, 100LL, 1000LL, 5000LL, 10000LL, hi}) {
-    if (lo <= v && v <= hi) out.push_back(static_cast<double>(v));
   }
   std::sort(out.begin(), out.end());
   out.erase(std::unique(out.begin(), out.end()), out.end());
@@ -302,7 +289,6 @@ class Probe {
                                 (now != before_[i] || bit.first == nullptr || ((*bit.first >> bit.second) & 1u));
         taken[i] = same || (!refused && looksTaken);
         if (same && !looksTaken) sameValues_[i].insert(value);
-        if (refused) ruleRefused_[i] = 1;
       }
     } else {
       for (size_t i = 0; i < targets_.size(); ++i) taken[i] = holds(i, value) ? 0 : NOT_OFFERED;
@@ -313,10 +299,6 @@ class Probe {
   // The values that target i takes only in another form that means the same (0 for the full scale):
   // isolated values that say nothing of the values around them.
   const std::set<double>& sameValues(size_t i) const { return sameValues_[i]; }
-
-  // Whether a rule refused a value offered to target i (which may then depend on more than the
-  // value's range: the values around it say nothing of it).
-  bool refusedByRule(size_t i) const { return ruleRefused_[i] != 0; }
 
   // Whether target i's kind holds the value.
   bool holds(size_t i, double value) const {
@@ -424,7 +406,6 @@ class Probe {
   std::vector<Interval> ranges_;  // of each target's kind
   std::vector<std::vector<const Field*>> partners_;
   bool livePartners_;
-  std::vector<char> ruleRefused_ = std::vector<char>(targets_.size(), 0);
   std::vector<u8> effects_ = std::vector<u8>(targets_.size(), 0);  // the rules' effects on each target, by the last delivery
   std::vector<std::set<double>> sameValues_ = std::vector<std::set<double>>(targets_.size());
   std::vector<int> targetAt_;  // the target whose bytes lie at each byte of the record, -1 none
@@ -533,8 +514,7 @@ std::vector<double> everyValue(codec::Kind kind) {
 // their runs (a check may read two targets together), and a target whose answers differ there is
 // probed alone. A target under one bit with other fields that takes nothing with their stored
 // values (which then fail the checks together) is probed with the record's defaults in them.
-std::vector<std::vector<Interval>> probeTargets(ProbeSite& site, const std::vector<Target>& targets, bool edgesOnly,
-                                                bool livePartners) {
+std::vector<std::vector<Interval>> probeTargets(ProbeSite& site, const std::vector<Target>& targets, bool livePartners) {
   const size_t n = targets.size();
   auto kindOf = [&](size_t t) { return targets[t].field->leaf.kind; };
   std::vector<std::vector<Interval>> out(n);
@@ -556,7 +536,7 @@ std::vector<std::vector<Interval>> probeTargets(ProbeSite& site, const std::vect
   std::set<codec::Kind> kinds;
   for (size_t t = 0; t < n; ++t) kinds.insert(kindOf(t));
   for (codec::Kind kind : kinds) {
-    for (double v : edgesOnly ? edgeCandidates(kind) : candidateValues(kind)) answers.at(v);
+    for (double v : candidateValues(kind)) answers.at(v);
   }
   for (size_t t = 0; t < n; ++t) answers.bisect(t, kindOf(t) == codec::Kind::F32);
   storedValues();
@@ -565,9 +545,8 @@ std::vector<std::vector<Interval>> probeTargets(ProbeSite& site, const std::vect
   // else by a probe of their own.
   std::map<codec::Kind, std::vector<size_t>> scattered;
   for (size_t t = 0; t < n; ++t) {
-    if (edgesOnly || codec::widthOf(kindOf(t)) != 2) continue;
-    const bool scatteredRuns = runsBesides(Answers::takenOf(runs[t]), probe.sameValues(t)) > 1;
-    if (scatteredRuns || (site.thorough && probe.refusedByRule(t))) scattered[kindOf(t)].push_back(t);
+    if (codec::widthOf(kindOf(t)) != 2) continue;
+    if (runsBesides(Answers::takenOf(runs[t]), probe.sameValues(t)) > 1) scattered[kindOf(t)].push_back(t);
   }
   if (scattered.size() == 1 && scattered.begin()->second.size() == n) {
     for (double v : everyValue(kindOf(0))) answers.at(v);
@@ -577,7 +556,7 @@ std::vector<std::vector<Interval>> probeTargets(ProbeSite& site, const std::vect
     for (const auto& [kind, of] : scattered) {
       std::vector<Target> some;
       for (size_t t : of) some.push_back(targets[t]);
-      const auto results = probeTargets(site, some, edgesOnly, livePartners);
+      const auto results = probeTargets(site, some, livePartners);
       for (size_t i = 0; i < of.size(); ++i) out[of[i]] = results[i], done[of[i]] = 1;
     }
   }
@@ -586,7 +565,7 @@ std::vector<std::vector<Interval>> probeTargets(ProbeSite& site, const std::vect
     if (done[t]) continue;
     out[t] = Answers::takenOf(runs[t]);
     if (out[t].empty() && livePartners && probe.hasPartners(t)) {
-      out[t] = probeTargets(site, {targets[t]}, edgesOnly, false)[0];
+      out[t] = probeTargets(site, {targets[t]}, false)[0];
     }
     if (n == 1) continue;
     Probe alone(site, {targets[t]}, livePartners);
@@ -598,7 +577,7 @@ std::vector<std::vector<Interval>> probeTargets(ProbeSite& site, const std::vect
         same = (one[0] != 0) == run.taken;
       }
     }
-    if (!same) out[t] = probeTargets(site, {targets[t]}, edgesOnly, livePartners)[0];
+    if (!same) out[t] = probeTargets(site, {targets[t]}, livePartners)[0];
   }
   return out;
 }
@@ -649,7 +628,7 @@ Dependence dependenceOf(ProbeSite& site, const Target& target, const std::vector
     for (const Interval& i : *takesOf(c.element)) {
       for (double v = i.lo; v <= i.hi; ++v) {
         site.fixed = {{c.element, v}};
-        d.sets.emplace_back(v, probeTargets(site, {target}, false)[0]);
+        d.sets.emplace_back(v, probeTargets(site, {target})[0]);
       }
     }
     site.fixed.clear();
@@ -704,7 +683,7 @@ std::vector<std::vector<Target>> targetGroups(RecordView& view, const IndexField
 
 InstanceSets::InstanceSets(ProbeSite& site) : site_(site), groups_(targetGroups(site.view, site.indexes)) {
   for (const auto& group : groups_) {
-    const auto results = probeTargets(site, group, false);
+    const auto results = probeTargets(site, group);
     for (size_t t = 0; t < group.size(); ++t) plain_[{group[t].field, group[t].element}] = results[t];
   }
 }
@@ -748,6 +727,81 @@ bool probeRecord(const RecordType& type, const std::string& name, int index, con
   return true;
 }
 
-// ---- What a refusal says ----------------------------------------------------------------------------
+// ---- Commands -----------------------------------------------------------------------------------------
+
+namespace {
+
+// The request, as a packet.
+Bytes packetOf(const RecordView& request) {
+  Bytes body;
+  request.write(body);
+  return linkpeer::packetBytes(request.type().index, body);
+}
+
+}  // namespace
+
+// Whether the categories here answer the command: it is run through a frame (two, for one that
+// waits its turn), and an answer of its type is looked for in the acknowledgement ring.
+bool answered(const Bytes& packet, int type) {
+  resetScratch();
+  u8* const ack = platform::memory(LINK_ACK_RING, 8 + LINK_RING_DATA);
+  linkpeer::ringConsume(ack, linkpeer::ringUsed(ack));
+  linkpeer::ringWrite(platform::memory(LINK_REQUEST_RING, 8 + LINK_RING_DATA), packet.data(), packet.size());
+  auto& registry = category::CategoryRegistry::instance();
+  for (int frame = 0; frame < 2; ++frame) {
+    try {
+      registry.process();
+    } catch (const assert::AssertException&) {
+    } catch (const ScratchEnded&) {
+      return false;  // the board would restart on it: no answer
+    }
+  }
+  std::vector<linkpeer::Packet> out;
+  size_t garbage = 0;
+  linkpeer::parsePackets(linkpeer::ringPeek(ack), out, garbage);
+  linkpeer::ringConsume(ack, linkpeer::ringUsed(ack));
+  return std::any_of(out.begin(), out.end(), [&](const linkpeer::Packet& p) { return p.type == type; });
+}
+
+std::string unansweredValues(const RecordType& type, const Field& field) {
+  RecordView request(type);
+  int ignored = 0;
+  const Field& f = *request.find(field.name, ignored);
+  long long lo = 0, hi = 0;
+  codec::kindRange(f.leaf.kind, lo, hi);
+  if (f.textCapacity > 0 || f.leaf.count != 1 || hi - lo > 0xFF || !scratchIsOwn()) return "";
+  std::set<int> none;
+  for (long long v = lo; v <= hi; ++v) {
+    codec::storeElement(f.leaf, 0, static_cast<u32>(v));
+    if (!answered(packetOf(request), type.index)) none.insert(static_cast<int>(v));
+  }
+  resetScratch();
+  if (none.empty() || static_cast<long long>(none.size()) == hi - lo + 1) return "";
+  return "no answer with " + field.name + "=" + numbersText(none);
+}
+
+bool commandAnswersOf(const RecordType& type, const Bytes& body, std::string& why) {
+  RecordView request(type);
+  if (type.index < category::FIRST_COMMAND_TYPE || !request.read(body.data(), body.size()) || !scratchIsOwn()) return true;
+  if (answered(packetOf(request), type.index)) return true;
+  // The field whose value, set to 0, gets an answer.
+  why = "the back end's code answers none such";
+  for (const Field* f : request.settable()) {
+    if (f->textCapacity > 0 || f->leaf.tag.role == codec::Role::REPLY) continue;
+    for (int e = 0; e < f->leaf.count; ++e) {
+      const u32 was = codec::loadElement(f->leaf, e);
+      if (was == 0) continue;
+      codec::storeElement(f->leaf, e, 0);
+      const bool then = answered(packetOf(request), type.index);
+      codec::storeElement(f->leaf, e, was);
+      if (then) {
+        why = "the back end's code answers none with " + elementName(*f, e) + "=" + numberText(numberOf(f->leaf.kind, was)) +
+              " (it does with " + elementName(*f, e) + "=0)";
+        return false;
+      }
+    }
+  }
+  return false;
+}
 
 }  // namespace frontend::records

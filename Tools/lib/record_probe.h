@@ -1,7 +1,8 @@
 #pragma once
 // The probing of the back end's categories in this program that record_probe.cpp does, as the field
-// list (record_fields.cpp) and the verdicts on a request's answer (record_verdict.cpp) use it. Only
-// the library's own sources include this.
+// list (record_fields.cpp) and a usage error's ranges use it, and the presence-bit partners of an
+// element, which the verdicts on a request's answer (record_verdict.cpp) name too. Only the
+// library's own sources include this.
 #include <cstring>
 #include <functional>
 #include <map>
@@ -20,9 +21,6 @@ std::string numbersText(const std::set<int>& numbers);
 
 // A value in the bits of an element of the kind.
 u32 bitsOf(codec::Kind kind, double value);
-
-// Whether the intervals hold the value.
-bool holds(const std::vector<Interval>& takes, double v);
 
 // A record instance that values are offered to: the request's index (ME or channel), the fields of
 // `with` ("channel" of a record per ME with channels, by whatever name the record gives it) and the
@@ -49,9 +47,6 @@ class ProbeSite {
   u8* live = nullptr;  // the instance's stored record
   // Elements that every request holds at these values (the element another's values depend on).
   std::vector<std::pair<Target, double>> fixed;
-  // Every value is offered to a 16-bit element that a rule refused a value of: the values around
-  // one that a rule refused (a bus source that would close a loop) say nothing of it.
-  bool thorough = false;
 };
 
 // The fields under the presence bit of a field's element that the back end takes with it (fields
@@ -81,15 +76,8 @@ class KeptRecords {
 // on it.
 bool deliver(const Bytes& packet);
 
-// The rules noted since they were last cleared that decided element `element` of a field of a record
-// of the type (its bytes in the record's memory form).
-std::vector<const rules::Rule*> rulesOn(int type, const Field& field, int element);
-// The same of the notes given.
-std::vector<const rules::Rule*> rulesOn(int type, const Field& field, int element, const std::vector<rules::Note>& notes);
-
 // What each target takes, as intervals (see probeTargets in record_probe.cpp).
-std::vector<std::vector<Interval>> probeTargets(ProbeSite& site, const std::vector<Target>& targets, bool edgesOnly,
-                                                bool livePartners = true);
+std::vector<std::vector<Interval>> probeTargets(ProbeSite& site, const std::vector<Target>& targets, bool livePartners = true);
 
 // What each element takes with the others as the record holds them.
 struct PlainSets : std::map<std::pair<const Field*, int>, std::vector<Interval>> {
@@ -141,6 +129,10 @@ class InstanceSets {
 
 // "with effectA[1]=0: 0..14, 16" a line for each set, with the values that give it.
 std::string dependenceText(const Dependence& d);
+
+// Whether an open instance takes a text (a text field, its count's Field) from a request: a short
+// text is offered to it; the rules noted on the text when it is not go with the field's probed rules.
+bool takesText(ProbeSite& site, const Field& text);
 
 // The texts of the rules that decided the values offered to a field's element while it was probed
 // (since the probes of the program began), in the order first noted.

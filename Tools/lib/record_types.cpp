@@ -703,9 +703,9 @@ bool storedNumber(int type, const u8* record, const std::string& field, int elem
 }
 
 Verdict judgeAnswer(int type, const Bytes& sent, const std::set<std::string>& typed, const std::vector<Refusal>& refused,
-                    const linkpeer::RequestNotes& notes, const Bytes& before, const Bytes& heldAfter) {
+                    const linkpeer::RequestNotes& notes, const Bytes& heldAfter) {
   const RecordType* record = recordTypeAt(type);
-  if (record != nullptr) return judgeAnswerOf(*record, sent, typed, refused, notes, before, heldAfter);
+  if (record != nullptr) return judgeAnswerOf(*record, sent, typed, refused, notes, heldAfter);
   Verdict out;
   for (const Refusal& r : refused) out.refused.push_back(r.field + "=" + r.sent + ": kept its value");
   return out;

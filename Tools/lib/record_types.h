@@ -167,17 +167,16 @@ bool storedNumber(int type, const u8* record, const std::string& field, int elem
 // typed that the back end does not hold as typed; `notes`, what a rule of the back end did to a field
 // the tool filled in (sent as last backed up), or to a value it takes in another form (0 standing
 // for 10000); `notRun`, each typed value the record keeps but the hardware does not run. Each line
-// names the field and the value sent, then what it holds and why: the rule the back end noted when
-// it took the request and the values it read to decide ("decided by maskBox[0]=5000, sent with it",
-// "decided by MxifXptAssign channel=0 source[7]=150, as the back end held it"), from `notes`; where
-// it noted none, what the field takes on this instance when the value sent is outside that
-// ("window[2]=-1: takes 0..10000; window kept its value", found by offering values to the
-// categories here as `before`, the board's nvram.mem read before the request, held them), or the
-// element at fault that it went with under one presence bit. A back end of another build is judged
-// by its answer alone. typed: the elements the operator gave ("format", "maskBox[0]"; empty: every
-// element sent counts as typed). refused: the answer's refusals (echoRefusals). heldAfter: the
-// instance's record as the back end holds it after the request, for fields that the answer leaves
-// out (empty: not known).
+// names the field and the value sent, then what it holds and why, as the back end noted it when it
+// took the request (`notes`): the rule that decided it and the values it read to decide ("decided by
+// maskBox[0]=5000, sent with it", "decided by MxifXptAssign channel=0 source[7]=150, as the back end
+// held it"); the range by which the field's own check refused the value, with the values that range
+// depends on ("window[2]=-1: takes 0..10000; window kept its value", "patternNumber=17: takes 0..15
+// with patternKind=2, sent with it"); or the element at fault that it went with under one presence
+// bit. A back end of another build is judged by its answer alone. typed: the elements the operator
+// gave ("format", "maskBox[0]"; empty: every element sent counts as typed). refused: the answer's
+// refusals (echoRefusals). heldAfter: the instance's record as the back end holds it after the
+// request, for fields that the answer leaves out (empty: not known).
 struct Verdict {
   std::vector<std::string> refused;
   std::vector<std::string> notes;
@@ -186,7 +185,7 @@ struct Verdict {
   std::vector<std::pair<std::string, std::string>> rules;
 };
 Verdict judgeAnswer(int type, const Bytes& sent, const std::set<std::string>& typed, const std::vector<Refusal>& refused,
-                    const linkpeer::RequestNotes& notes, const Bytes& before, const Bytes& heldAfter = {});
+                    const linkpeer::RequestNotes& notes, const Bytes& heldAfter = {});
 
 // "0..4", "0..315, 400..615", "none"; whole numbers as integers.
 std::string intervalsText(const std::vector<Interval>& intervals);

@@ -194,10 +194,9 @@ bool probeRecord(const RecordType& type, const std::string& name, int index, con
 
 // judgeAnswer for a type whose record is built (record_verdict.cpp).
 Verdict judgeAnswerOf(const RecordType& type, const Bytes& sent, const std::set<std::string>& typed,
-                      const std::vector<Refusal>& refused, const linkpeer::RequestNotes& notes, const Bytes& before,
-                      const Bytes& heldAfter);
+                      const std::vector<Refusal>& refused, const linkpeer::RequestNotes& notes, const Bytes& heldAfter);
 
-// commandAnswers for a type whose record is built (record_verdict.cpp).
+// commandAnswers for a type whose record is built (record_probe.cpp).
 bool commandAnswersOf(const RecordType& type, const Bytes& body, std::string& why);
 // Whether the back end's categories here answer a command packet of the type.
 bool answered(const Bytes& packet, int type);

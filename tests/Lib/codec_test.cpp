@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <tuple>
 #include <vector>
 
@@ -112,17 +113,25 @@ TEST(CodecMerge, CopiesOnlyFieldsWhosePresenceBitIsSet) {
             std::vector<u32>({0x2, 0x2, 0x2, 0, 0x1}));
 }
 
+// The hook's range checks note the range that refused a field on its bytes; one noted on the way to
+// a field taken after all is withdrawn.
 TEST(CodecMerge, ValidationHookDropsFieldsAndLeavesTheirBitsClear) {
   Sample live{};
   Sample in = filled();
   in.trans.rate = 5000;
   std::vector<std::string> offered;
+  rules::clear();
+  const rules::Checking checking(1, &in, sizeof in);
   codec::merge(live, in, [&](const codec::FieldView& f) {
     offered.push_back(std::string(f.prefix) + f.name + (f.index >= 0 ? "[" + std::to_string(f.index) + "]" : ""));
-    if (f.is(in.trans.rate)) return in.trans.rate <= 999;
+    if (f.is(in.trans.rate)) return rules::within(in.trans.rate, 0, 999);
     if (f.is(in.key)) return f.index != 2;
+    if (f.is(in.mode)) rules::within(in.mode, 0, 1);  // refuses 7, and the field is taken all the same
     return true;
   });
+  ASSERT_EQ(rules::count(), 2);
+  EXPECT_EQ(std::tuple(rules::noteAt(0).type, rules::noteAt(1).type, rules::noteAt(1).at), std::tuple(-1, 1, offsetof(Sample, trans.rate)));
+  EXPECT_EQ(std::vector<u8>(rules::noteAt(1).value, rules::noteAt(1).value + 8), std::vector<u8>({0, 0, 0, 0, 0xE7, 3, 0, 0}));
   EXPECT_EQ(std::vector<int>({live.trans.rate, live.trans.flag, live.key[0], live.key[2]}),
             std::vector<int>({0, 1, 9, 0}));
   EXPECT_EQ(std::tuple(live.trans.mask, live.keyMask), std::tuple(0x1u, 0x1u));

@@ -294,6 +294,11 @@ TEST(FrontendProgram, ShowReadsTheBackupImageOrSaysWhyNot) {
     EXPECT_EQ(frontend::run({std::istream_iterator<std::string>(words), {}}, out, err), status) << shown;
     EXPECT_NE((out.str() + err.str()).find(shown), std::string::npos) << out.str() << err.str();
   }
+  // A usage error's range that depends on a value read from the image says so.
+  std::istringstream usage("--board " + dir + " send MxifBkgd patternNumber=300");
+  std::ostringstream out, err;
+  EXPECT_EQ(frontend::run({std::istream_iterator<std::string>(usage), {}}, out, err), 2);
+  EXPECT_NE(err.str().find("patternNumber takes 0..14, 16, 23 with patternKind=0 as last backed up\n"), std::string::npos) << err.str();
   // The reader itself refuses a channel one past the last, as the program does before it.
   Bytes record;
   std::string error;

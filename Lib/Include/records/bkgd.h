@@ -277,7 +277,7 @@ struct MxifBkgd {
   static bool read(const u8* data, size_t size, MxifBkgd& r);
   static size_t write(const MxifBkgd& r, u8* out, size_t cap);
   // The reader's normalisation: option148 is stored as 1 for any non-zero byte.
-  static void afterRead(MxifBkgd& r) { r.option148 = r.option148 != 0 ? 1 : 0; }
+  static void afterRead(MxifBkgd& r) { rules::takeAsTruth(r, r.option148); }
 
   // Range-checked merges of one group (present and valid fields only, their bits set in to):
   // selectors {0..3, 0..3, 0..1}; modulation {0..1, 0..10000, 0..10000, -50..50};
@@ -461,7 +461,7 @@ struct MxifBkgdWipe {
   }
   // Each entry is read with the background's normalisation.
   static void afterRead(MxifBkgdWipe& r) {
-    for (MxifBkgd& e : r.entries) MxifBkgd::afterRead(e);
+    for (MxifBkgd& e : r.entries) rules::takeAsTruth(r, e.option148);
   }
 };
 

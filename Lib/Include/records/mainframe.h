@@ -149,7 +149,7 @@ struct MxifMainframeConfig {
     v.field("faderSelectEnable", r.faderSelectEnable, r.mask, 1);
   }
   // Any non-zero enable byte on the wire is taken as 1.
-  static void afterRead(MxifMainframeConfig& r) { r.faderSelectEnable = r.faderSelectEnable != 0 ? 1 : 0; }
+  static void afterRead(MxifMainframeConfig& r) { rules::takeAsTruth(r, r.faderSelectEnable); }
 };
 // Offsets that other areas read.
 static_assert(offsetof(MxifMainframeConfig, meConfig) == 4 && sizeof(MxifMainframeConfig::meConfig[0]) == 32);

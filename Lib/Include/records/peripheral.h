@@ -64,7 +64,7 @@ struct MxifPeripheral {
   }
   // A received exclusion flag is a truth value.
   static void afterRead(MxifPeripheral& r) {
-    for (TallyGroup& g : r.groups) g.exclusion = g.exclusion != 0 ? 1 : 0;
+    for (TallyGroup& g : r.groups) rules::takeAsTruth(r, g.exclusion);
   }
 };
 static_assert(sizeof(MxifPeripheral) == 112);

@@ -98,7 +98,7 @@ struct MxifInitialStatus {
     v.field("status5", r.status5, r.mask, 4);
   }
   // Any non-zero status5 byte is taken as 1.
-  static void afterRead(MxifInitialStatus& r) { r.status5 = r.status5 != 0 ? 1 : 0; }
+  static void afterRead(MxifInitialStatus& r) { rules::takeAsTruth(r, r.status5); }
 };
 static_assert(offsetof(MxifInitialStatus, status4Words) == 8 && offsetof(MxifInitialStatus, status5) == 18);
 static_assert(sizeof(MxifInitialStatus) == 20);

@@ -50,7 +50,7 @@ struct MxifSourceTally {
   }
   // A received flag is a truth value.
   static void afterRead(MxifSourceTally& r) {
-    for (u8& t : r.tally) t = t != 0 ? 1 : 0;
+    for (u8& t : r.tally) rules::takeAsTruth(r, t);
   }
 };
 static_assert(sizeof(MxifSourceTally) == 288);
