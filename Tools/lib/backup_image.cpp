@@ -116,8 +116,7 @@ bool readBackupImage(const std::string& dir, std::vector<u8>& image, std::string
   return true;
 }
 
-bool backedUpRecord(const std::string& dir, int type, int me, int channel, std::vector<u8>& record, std::string& error,
-                    bool* imageUnread) {
+bool imageKeeps(int type, int me, int channel, std::string& error) {
   const char* name = category::typeNameOf(type);
   RecordShape shape;
   if (!recordShape(type, shape)) {
@@ -137,20 +136,32 @@ bool backedUpRecord(const std::string& dir, int type, int me, int channel, std::
     error = std::string(name) + ": ME " + std::to_string(me) + " is not kept in the backup image (only MEs 0 and 1 are)";
     return false;
   }
-  const Slot& slot = slotOf(type, me);
   const int needed = static_cast<int>(shape.size) * shape.channels;
-  if (slot.bytes < needed) {
+  if (slotOf(type, me).bytes < needed) {
     error = std::string(name) + (me > 0 && slotOf(type, 0).bytes >= needed ? ": ME " + std::to_string(me) : "") +
             " is not kept in the backup image";
     return false;
   }
+  return true;
+}
+
+void imageRecord(const std::vector<u8>& image, int type, int me, int channel, std::vector<u8>& record) {
+  RecordShape shape;
+  recordShape(type, shape);
+  const Slot& slot = slotOf(type, me);
+  const u8* at = image.data() + slot.offset + recordOffset(slot.bytes, shape, channel);
+  record.assign(at, at + shape.size);
+}
+
+bool backedUpRecord(const std::string& dir, int type, int me, int channel, std::vector<u8>& record, std::string& error,
+                    bool* imageUnread) {
   std::vector<u8> image;
+  if (!imageKeeps(type, me, channel, error)) return false;
   if (!readBackupImage(dir, image, error)) {
     if (imageUnread != nullptr) *imageUnread = true;
     return false;
   }
-  const u8* at = image.data() + slot.offset + recordOffset(slot.bytes, shape, channel);
-  record.assign(at, at + shape.size);
+  imageRecord(image, type, me, channel, record);
   return true;
 }
 

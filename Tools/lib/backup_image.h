@@ -13,6 +13,12 @@ namespace frontend {
 // false with the reason when the file is missing or holds no image of this program's version.
 bool readBackupImage(const std::string& dir, std::vector<u8>& image, std::string& error);
 
+// Whether the backup image keeps the record of type for ME me and channel (of MEs 0 and 1, the types
+// the back end backs up); false with why not. Nothing is read.
+bool imageKeeps(int type, int me, int channel, std::string& error);
+// That record in its memory form, from an image that readBackupImage read.
+void imageRecord(const std::vector<u8>& image, int type, int me, int channel, std::vector<u8>& record);
+
 // The record of type for ME me (0 or 1) and channel in its memory form, as the image in a board
 // directory holds it; false with the reason when the image is missing, of another version, or does
 // not hold that record (*imageUnread true for the first two: a record that the image keeps).

@@ -58,27 +58,34 @@ std::string unknownType(const std::string& name) {
   return "unknown type " + name + cli::nearestNote(name, typeNames()) + "; frontend types lists them all";
 }
 
-bool sendPacket(const std::vector<std::string>& words, Bytes& packet, std::string& error, RequestContext* context) {
-  if (words.empty()) {
-    error = "send: a type name is needed";
-    return false;
-  }
-  const int type = typeIndexOf(words[0]);
-  if (type < 0) {
-    error = unknownType(words[0]);
-    return false;
-  }
-  Assignments fields;
+namespace {
+
+// The type and the field=value assignments of send's words; false with a usage error.
+bool requestWords(const std::vector<std::string>& words, int& type, Assignments& fields, std::string& error) {
+  if (words.empty()) return error = "send: a type name is needed", false;
+  type = typeIndexOf(words[0]);
+  if (type < 0) return error = unknownType(words[0]), false;
   for (size_t i = 1; i < words.size(); ++i) {
     std::string name, value;
-    if (!splitAssignment(words[i], name, value)) {
-      error = "send: expected field=value: " + words[i];
-      return false;
-    }
+    if (!splitAssignment(words[i], name, value)) return error = "send: expected field=value: " + words[i], false;
     fields.emplace_back(name, value);
   }
+  return true;
+}
+
+}  // namespace
+
+bool parseSendWords(const std::vector<std::string>& words, Request& request, std::string& error, RequestContext* context) {
+  int type = -1;
+  Assignments fields;
+  return requestWords(words, type, fields, error) && parseRequest(type, fields, request, error, context);
+}
+
+bool sendPacket(const std::vector<std::string>& words, Bytes& packet, std::string& error, RequestContext* context) {
+  int type = -1;
+  Assignments fields;
   Bytes body;
-  if (!buildBody(type, fields, body, error, context)) return false;
+  if (!requestWords(words, type, fields, error) || !buildBody(type, fields, body, error, context)) return false;
   packet = linkpeer::packetBytes(type, body);
   return true;
 }
@@ -226,38 +233,31 @@ bool faderRequest(const std::vector<std::string>& a, Bytes& packet, std::string&
   return true;
 }
 
-// The packet of send; 0, 2 for a usage error, or 1 (nothing sent) when the backup image could not be
-// read for the values that go with those given, with the reason. note gets what the request took
-// for indexes left out, and for the elements that go with a given one: their values in the backup
-// image of the board directory.
-int sendRequestOf(const Invocation& in, Bytes& packet, std::string& error, std::string& note, std::set<std::string>& typed,
-                  bool* filled = nullptr) {
+// The request of send, parsed once; 0, or 2 with a usage error. note gets what the request took for
+// indexes left out.
+int sendRequestOf(const Invocation& in, Request& request, std::string& error, std::string& note) {
   const std::vector<std::string>& a = in.args;
   RequestContext context;
   context.refuseStatus = true;
-  bool unread = false;
   context.current = [&](int me, int channel, Bytes& record, std::string& why) {
     if (in.board.empty()) return why = "no --board DIR given to read them from", false;
-    return backedUpRecord(in.board, typeIndexOf(a[0]), me, channel, record, why, &unread);
+    return backedUpRecord(in.board, typeIndexOf(a[0]), me, channel, record, why);
   };
-  if (!sendPacket(a, packet, error, &context)) {
-    if (!context.currentMissing || !unread) return 2;
-    return error = "not sent: " + error, 1;
-  }
+  if (!parseSendWords(a, request, error, &context)) return 2;
+  const int type = request.type();
   // A record with no field given would change nothing (the back end only echoes it); a command
   // may take none.
   const auto isField = [](const std::string& w) { return !w.starts_with("me=") && !w.starts_with("channel="); };
-  if (typeIndexOf(a[0]) < category::FIRST_COMMAND_TYPE && std::none_of(a.begin() + 1, a.end(), isField)) {
+  if (type < category::FIRST_COMMAND_TYPE && std::none_of(a.begin() + 1, a.end(), isField)) {
     return error = a[0] + ": no field=value given, so nothing to change: nothing sent (frontend fields " + a[0] +
                    " lists them)",
            2;
   }
-  typed = context.typed;
-  if (filled != nullptr) *filled = !context.filled.empty();
-  if (!context.defaulted.empty()) note = a[0] + ": sent to " + context.defaulted + " (none given)";
-  if (!context.filled.empty()) {
-    note += (note.empty() ? "" : "\nfrontend: ") + a[0] + ": sent as last backed up: " + context.filled;
+  // The elements that go with those given are filled from the backup image, which keeps MEs 0 and 1.
+  if (std::string why; request.needsFill() && !imageKeeps(type, request.me(), request.channel(), why)) {
+    return error = request.fillProblem(why), 2;
   }
+  if (!request.defaulted().empty()) note = a[0] + ": sent to " + request.defaulted() + " (none given)";
   return 0;
 }
 
@@ -345,27 +345,15 @@ int openLink(const Invocation& in, Link& link) {
   return 0;
 }
 
-// Builds the request, then writes it once the back end's start-up has passed, and checks its answer.
+// Parses the request, then writes it once the back end's start-up has passed, and judges what became
+// of it.
 int writeSend(Invocation& in) {
-  Bytes packet;
+  Request request;
   std::string error, note;
-  std::set<std::string> typed;
-  bool filled = false;
-  if (const int status = sendRequestOf(in, packet, error, note, typed, &filled); status != 0) {
-    return status == 2 ? usage(in.err, error) : refuse(in.err, error);
-  }
+  if (sendRequestOf(in, request, error, note) != 0) return usage(in.err, error);
   Link link;
   if (const int status = openLink(in, link); status != 0) return status;
-  // Elements filled in from the backup image are filled again in the writer's turn.
-  Refill refill;
-  if (filled) {
-    refill = [&](Bytes& again, std::string& said, std::string& why) {
-      std::set<std::string> ignored;
-      said.clear();
-      return sendRequestOf(in, again, why, said, ignored) == 0;
-    };
-  }
-  return sendRequest(link, in.board, packet, typed, note, refill, in.timeout, in.err);
+  return sendRequest(link, in.board, request, note, in.timeout, in.err);
 }
 
 // Writes the bytes, first warning in the writer's turn what the back end's receiver makes of them

@@ -91,14 +91,11 @@ int largestBody(int type);
 // startTimeout for its start-up under way; false with the reason.
 bool waitForStartUp(const std::string& dir, double timeout, double startTimeout, std::string& error);
 
-// Writes a send request and checks the back end's answer to it (command_send.cpp).
-// typed: the elements that the operator gave (RequestContext::typed).
-// note: what the tool says of the request's values it chose (written once the request is out).
-// refill, where given, builds the request and its note again from the backup image as it stands:
-// it is called in the writer's turn, once the image holds every request written before.
-using Refill = std::function<bool(Bytes& packet, std::string& note, std::string& error)>;
-int sendRequest(Link& link, const std::string& board, const Bytes& packet, const std::set<std::string>& typed,
-                const std::string& note, const Refill& refill, double timeout, std::ostream& err);
+// Writes a send request (filled, where it needs it, in the writer's turn from the backup image
+// that holds every request written before it) and judges what became of it (command_send.cpp).
+// note: what the tool says of the indexes it chose (written once the request is out).
+int sendRequest(Link& link, const std::string& board, Request& request, const std::string& note, double timeout,
+                std::ostream& err);
 // Writes the packet of a writing command: 0 sent; 1, with the reason, when nothing was sent; 3 when it
 // went out but the tools' table could not be written after it, so that its answer cannot be followed.
 int writeOnly(Link& link, const std::string& request, const Bytes& packet, double timeout, std::ostream& err,

@@ -85,8 +85,12 @@ Bytes buttonEventBody(u16 code, bool pressed, u8 me, u8 panel, u8 index);
 Bytes faderEventBody(u8 lever, u16 value, u8 panel);
 Bytes waitBody(s16 frames);
 
-// Parses "send" words (TYPE field=value ...) into a packet; false with a message. The context, if
-// any, is buildBody's.
+// Parses "send" words (TYPE field=value ...) into a request, filling nothing (parseRequest); false
+// with a usage error.
+bool parseSendWords(const std::vector<std::string>& words, Request& request, std::string& error,
+                    RequestContext* context = nullptr);
+// Parses "send" words into a packet, filled from the context's current; false with a message. The
+// context, if any, is buildBody's.
 bool sendPacket(const std::vector<std::string>& words, Bytes& packet, std::string& error,
                 RequestContext* context = nullptr);
 // Parses hexadecimal words into bytes (spaces between bytes optional); false on a bad word (*bad,

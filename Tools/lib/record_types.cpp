@@ -183,22 +183,17 @@ std::string joinNames(const std::vector<const Field*>& fields) {
   return out;
 }
 
-// Completes the fields under one presence bit (an array without a bit per element, or fields that
-// share one) of which a request gives some: the back end takes them all, so the others go with
-// their current values, as context->current gives them, or the request is refused. given: the
-// elements given, by field.
-bool completeBitGroups(RecordView& view, const IndexFields& indexes, const std::map<const Field*, std::vector<char>>& given,
-                       RequestContext* context, std::string& error) {
-  const int type = view.type().index;
+// The elements under one presence bit (an array without a bit per element, or fields that share one)
+// of which a request gives some but not all: the back end takes them all, so the others go with the
+// values the instance holds (Request::fill). given: the elements given, by field. Of the first such
+// bit, the elements given and left, and the words that give them all, for a fill that cannot be made.
+void missingElements(Request::Parsed& p, const std::map<const Field*, std::vector<char>>& given) {
   // Texts are left out: none shares its bit.
   std::map<std::pair<const u32*, int>, std::vector<const Field*>> groups;
-  for (const Field* f : view.settable()) {
+  for (const Field* f : p.view.settable()) {
     if (f->leaf.mask == nullptr || f->leaf.perElement || f->textCapacity > 0) continue;
     groups[presenceOf(f->leaf, 0)].push_back(f);
   }
-  Bytes current;
-  std::string why = "no back end state is read here";
-  int looked = 0;  // 1 known, -1 not known
   for (const auto& [bit, members] : groups) {
     std::vector<Target> missing;
     std::string asked, left, whole;
@@ -218,33 +213,14 @@ bool completeBitGroups(RecordView& view, const IndexFields& indexes, const std::
       for (int e = 0; e < count; ++e) whole += (e == 0 ? "v" : ",v") + (count > 1 ? std::to_string(e + 1) : "");
     }
     if (asked.empty() || missing.empty()) continue;
-    if (looked == 0) {
-      const int me = indexes.me != nullptr ? static_cast<int>(codec::loadElement(indexes.me->leaf, 0)) : 0;
-      const int channel = indexes.channel != nullptr ? static_cast<int>(codec::loadElement(indexes.channel->leaf, 0)) : 0;
-      const bool known = context != nullptr && context->current && context->current(me, channel, current, why) &&
-                         current.size() >= view.shape().size;
-      looked = known ? 1 : -1;
-    }
-    if (looked < 0) {
-      if (context != nullptr) context->currentMissing = true;
+    if (p.missing.empty()) {
       const bool several = asked.find(',') != std::string::npos;
-      error = std::string(category::typeNameOf(type)) + ": " + asked + (several ? " share" : " shares") +
-              " one presence bit with " + left + ", which the back end then takes too, and their values are not known (" +
-              why + "): give them all:" + whole;
-      return false;
+      p.unfilled = std::string(category::typeNameOf(p.type.index)) + ": " + asked + (several ? " share" : " shares") +
+                   " one presence bit with " + left + ", which the back end then takes too, and their values are not known (";
+      p.giveAll = "): give them all:" + whole;
     }
-    u8* const bytes = view.bytes();
-    for (const Target& m : missing) {
-      const size_t width = static_cast<size_t>(codec::widthOf(m.field->leaf.kind));
-      const size_t at = m.field->offset + width * static_cast<size_t>(m.element);
-      std::memcpy(bytes + at, current.data() + at, width);
-      if (!context->filled.empty()) context->filled += ' ';
-      context->filled += elementName(*m.field, m.element);
-      context->filled += '=';
-      context->filled += numberText(numberOf(m.field->leaf.kind, codec::loadElement(m.field->leaf, m.element)));
-    }
+    p.missing.insert(p.missing.end(), missing.begin(), missing.end());
   }
-  return true;
 }
 
 // Why a record of the type takes no me= (it is not kept per ME) or channel= (it has one channel).
@@ -260,11 +236,13 @@ std::string instancesProblem(const RecordType& type, const std::string& index) {
   return name + " has one channel" + (shape.perMe ? ", a record per ME (" + me + ")" : "") + "; leave channel= out";
 }
 
-bool buildRecord(const RecordType& type, const Assignments& fields, Bytes& body, std::string& error,
-                 RequestContext* context) {
-  RecordView view(type);
+// Parses the assignments into the record of the request (p, made for the type); false with a usage
+// error. context->current serves the values a usage error names, as the instance holds them.
+bool parseRecord(const Assignments& fields, Request::Parsed& p, std::string& error, RequestContext* context) {
+  const RecordType& type = p.type;
+  RecordView& view = p.view;
   const std::string typeName = category::typeNameOf(type.index);
-  const IndexFields indexes = indexFields(view);
+  const IndexFields& indexes = p.indexes;
   // The word that gave each element (an index field's too), so that none is given twice.
   std::map<std::pair<const Field*, int>, std::string> givenBy;
   const auto giveOnce = [&](const Field* f, int element, const std::string& word, const std::string& what) {
@@ -360,24 +338,42 @@ bool buildRecord(const RecordType& type, const Assignments& fields, Bytes& body,
       elements[e] = 1;
     }
   }
-  if (context != nullptr) {
-    context->typed.clear();
-    for (const auto& [f, elements] : given) {
-      for (int e = 0; e < f->leaf.count; ++e) {
-        if (elements[static_cast<size_t>(e)]) context->typed.insert(f->textCapacity > 0 ? f->name : elementName(*f, e));
-      }
+  for (const auto& [f, elements] : given) {
+    for (int e = 0; e < f->leaf.count; ++e) {
+      if (elements[static_cast<size_t>(e)]) p.typed.insert(f->textCapacity > 0 ? f->name : elementName(*f, e));
     }
   }
-  if (!completeBitGroups(view, indexes, given, context, error)) return false;
-  if (context != nullptr) {
-    std::string& defaulted = context->defaulted;
-    defaulted.clear();
-    if (indexes.me != nullptr && !meGiven) defaulted += " me=0";
-    if (indexes.channel != nullptr && !channelGiven) defaulted += " channel=0";
-    if (!defaulted.empty()) defaulted.erase(0, 1);
+  missingElements(p, given);
+  if (indexes.me != nullptr && !meGiven) p.defaulted += " me=0";
+  if (indexes.channel != nullptr && !channelGiven) p.defaulted += " channel=0";
+  if (!p.defaulted.empty()) p.defaulted.erase(0, 1);
+  p.me = instanceOf(indexes.me);
+  p.channel = instanceOf(indexes.channel);
+  p.instance = typeName + indexText(indexes);
+  return true;
+}
+
+// A record request built whole: parsed, then filled from context->current where elements go with
+// those given.
+bool buildRecord(const RecordType& type, const Assignments& fields, Bytes& body, std::string& error,
+                 RequestContext* context) {
+  Request::Parsed p(type);
+  if (!parseRecord(fields, p, error, context)) return false;
+  if (context != nullptr) context->typed = p.typed, context->defaulted = p.defaulted;
+  if (!p.missing.empty()) {
+    Bytes current;
+    std::string why = "no back end state is read here";
+    if (context == nullptr || !context->current || !context->current(p.me, p.channel, current, why) ||
+        current.size() < type.shape.size) {
+      if (context != nullptr) context->currentMissing = true;
+      error = p.unfilled + why + p.giveAll;
+      return false;
+    }
+    const std::string filled = p.fill(current.data());
+    if (context != nullptr) context->filled = filled;
   }
   body.clear();
-  view.write(body);
+  p.view.write(body);
   return true;
 }
 
@@ -469,11 +465,10 @@ std::vector<double> numbersOf(const Field& f, int element) {
 }
 
 // Each field carried by the request that its answer does not carry with the same elements.
-bool echoRefusalsOf(const RecordType& type, const u8* sent, size_t sentSize, const u8* echo, size_t echoSize,
-                    std::vector<Refusal>& out) {
-  RecordView a(type), b(type);
+bool echoRefusalsOf(RecordView& a, const u8* echo, size_t echoSize, std::vector<Refusal>& out) {
+  RecordView b(a.type());
   // Without an answer, every field of the request counts as left out.
-  if (!a.read(sent, sentSize) || (echo != nullptr && !b.read(echo, echoSize))) return false;
+  if (echo != nullptr && !b.read(echo, echoSize)) return false;
   const IndexFields ia = indexFields(a), ib = indexFields(b);
   for (Field* x : {ia.me, ia.channel}) {
     Field* y = x == ia.me ? ib.me : ib.channel;
@@ -651,33 +646,60 @@ bool acceptedValues(int type, const std::string& field, int index, const Assignm
   return true;
 }
 
-bool echoRefusals(int type, const Bytes& sent, const linkpeer::Packet& echo, std::vector<Refusal>& out) {
-  const RecordType* record = recordTypeAt(type);
-  if (record == nullptr || echo.type != type) return false;
-  return echoRefusalsOf(*record, sent.data(), sent.size(), echo.body.data(), echo.body.size(), out);
+// ---- A request, parsed once ------------------------------------------------------------------------
+
+std::string Request::Parsed::fill(const u8* held) {
+  std::string filled;
+  for (const Target& m : missing) {
+    const size_t width = static_cast<size_t>(codec::widthOf(m.field->leaf.kind));
+    const size_t at = m.field->offset + width * static_cast<size_t>(m.element);
+    std::memcpy(view.bytes() + at, held + at, width);
+    filled += (filled.empty() ? "" : " ") + elementName(*m.field, m.element) + "=" +
+              numberText(numberOf(m.field->leaf.kind, codec::loadElement(m.field->leaf, m.element)));
+  }
+  return filled;
 }
 
-bool requestFields(int type, const Bytes& sent, std::vector<Refusal>& out) {
-  const RecordType* record = recordTypeAt(type);
-  return record != nullptr && echoRefusalsOf(*record, sent.data(), sent.size(), nullptr, 0, out);
+Request::Request() = default;
+Request::~Request() = default;
+Request::Request(Request&&) noexcept = default;
+Request& Request::operator=(Request&&) noexcept = default;
+
+int Request::type() const { return parsed_->type.index; }
+const std::string& Request::instance() const { return parsed_->instance; }
+int Request::me() const { return parsed_->me; }
+int Request::channel() const { return parsed_->channel; }
+const std::set<std::string>& Request::typed() const { return parsed_->typed; }
+const std::string& Request::defaulted() const { return parsed_->defaulted; }
+bool Request::needsFill() const { return !parsed_->missing.empty(); }
+std::string Request::fill(const u8* held) { return parsed_->fill(held); }
+std::string Request::fillProblem(const std::string& why) const { return parsed_->unfilled + why + parsed_->giveAll; }
+
+Bytes Request::packet() const {
+  Bytes body;
+  parsed_->view.write(body);
+  return linkpeer::packetBytes(type(), body);
 }
 
-std::string requestInstance(int type, const Bytes& body, int& me, int& channel) {
-  me = channel = 0;
-  const RecordType* record = recordTypeAt(type);
-  if (record == nullptr) return category::typeNameOf(type);
-  RecordView view(*record);
-  view.read(body.data(), body.size());
-  const IndexFields x = indexFields(view);
-  if (x.me != nullptr) me = static_cast<int>(codec::loadElement(x.me->leaf, 0));
-  if (x.channel != nullptr) channel = static_cast<int>(codec::loadElement(x.channel->leaf, 0));
-  return category::typeNameOf(type) + indexText(x);
+std::vector<Refusal> Request::fields() const {
+  std::vector<Refusal> out;
+  echoRefusalsOf(parsed_->view, nullptr, 0, out);
+  return out;
 }
 
-bool storedHolds(int type, const u8* record, const Bytes& sent, const std::string& field) {
-  const RecordType& t = *recordTypeAt(type);
-  RecordView request(t), stored(t, record);
-  if (!request.read(sent.data(), sent.size())) return false;
+bool Request::isOnAirRequest(const std::string& field) const {
+  int element = -1;
+  const Field* f = parsed_->view.find(field, element);
+  return f != nullptr && f->leaf.tag.role == codec::Role::ON_AIR_REQUEST;
+}
+
+bool Request::refusalsIn(const linkpeer::Packet& report, std::vector<Refusal>& out) const {
+  return report.type == type() && echoRefusalsOf(parsed_->view, report.body.data(), report.body.size(), out);
+}
+
+bool Request::heldIn(const u8* record, const std::string& field) const {
+  const RecordView& request = parsed_->view;
+  RecordView stored(parsed_->type, record);
   int element = -1;
   const Field* f = request.find(field, element);
   const Field* g = stored.find(field, element);
@@ -691,6 +713,19 @@ bool storedHolds(int type, const u8* record, const Bytes& sent, const std::strin
   return sameElements(*f, *g, element, charsOf(request.fields(), f), charsOf(stored.fields(), g));
 }
 
+Verdict Request::judge(const std::vector<Refusal>& refused, const linkpeer::RequestNotes& notes, const Bytes& heldAfter) const {
+  return judgeAnswerOf(parsed_->view, parsed_->typed, refused, notes, heldAfter);
+}
+
+bool parseRequest(int type, const Assignments& fields, Request& out, std::string& error, RequestContext* context) {
+  const RecordType* record = recordTypeAt(type);
+  if (record == nullptr) return notBuilt(type, error);
+  auto parsed = std::make_unique<Request::Parsed>(*record);
+  if (!parseRecord(fields, *parsed, error, context)) return false;
+  out.parsed_ = std::move(parsed);
+  return true;
+}
+
 bool storedNumber(int type, const u8* record, const std::string& field, int element, double& out) {
   const RecordType* t = recordTypeAt(type);
   if (t == nullptr) return false;
@@ -700,15 +735,6 @@ bool storedNumber(int type, const u8* record, const std::string& field, int elem
   if (f == nullptr || f->textCapacity > 0 || element < 0 || element >= f->leaf.count) return false;
   out = numberOf(f->leaf.kind, codec::loadElement(f->leaf, element));
   return true;
-}
-
-Verdict judgeAnswer(int type, const Bytes& sent, const std::set<std::string>& typed, const std::vector<Refusal>& refused,
-                    const linkpeer::RequestNotes& notes, const Bytes& heldAfter) {
-  const RecordType* record = recordTypeAt(type);
-  if (record != nullptr) return judgeAnswerOf(*record, sent, typed, refused, notes, heldAfter);
-  Verdict out;
-  for (const Refusal& r : refused) out.refused.push_back(r.field + "=" + r.sent + ": kept its value");
-  return out;
 }
 
 namespace records {

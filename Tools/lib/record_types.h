@@ -3,6 +3,7 @@
 // "field=value" words, and describing a received body as one line. Every record that this program
 // is built with (data_internal.h) is known by its field list; other types are known by name only.
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -144,21 +145,6 @@ struct Refusal {
   std::vector<double> answeredValues = {};
 };
 
-// Whether the packet is the answer of the record instance that the request body is for (same type,
-// ME and channel); if so, the refused fields of the request in out: those whose elements, compared
-// one by one through the record's field list, the answer leaves out or holds otherwise.
-bool echoRefusals(int type, const Bytes& sent, const linkpeer::Packet& echo, std::vector<Refusal>& out);
-// The fields a request body carries, each as a refusal with no answer; false when the type has no
-// field list or the body does not hold the record.
-bool requestFields(int type, const Bytes& sent, std::vector<Refusal>& out);
-
-// The head of a request's text form, "MxifKey me=1 channel=2" (the type name and the record's
-// instance as its declared ME and channel fields hold it), and that ME and channel (0 where the
-// record has none).
-std::string requestInstance(int type, const Bytes& body, int& me, int& channel);
-// Whether a record in its memory form holds a field that a request body carries ("maskBox",
-// "entries[3]") with every element as sent. The record must be built.
-bool storedHolds(int type, const u8* record, const Bytes& sent, const std::string& field);
 // The number that element `element` of a field holds in a record in its memory form; false when
 // the record is not built or has no such numeric field.
 bool storedNumber(int type, const u8* record, const std::string& field, int element, double& out);
@@ -175,7 +161,7 @@ bool storedNumber(int type, const u8* record, const std::string& field, int elem
 // with patternKind=2, sent with it"); or the element at fault that it went with under one presence
 // bit. A back end of another build is judged by its answer alone. typed: the elements the operator
 // gave ("format", "maskBox[0]"; empty: every element sent counts as typed). refused: the answer's
-// refusals (echoRefusals). heldAfter: the instance's record as the back end holds it after the
+// refusals (Request::refusalsIn). heldAfter: the instance's record as the back end holds it after the
 // request, for fields that the answer leaves out (empty: not known).
 struct Verdict {
   std::vector<std::string> refused;
@@ -184,8 +170,61 @@ struct Verdict {
   // Each rule that a line names, by its text, with the element it names it for ("maskBox[3]").
   std::vector<std::pair<std::string, std::string>> rules;
 };
-Verdict judgeAnswer(int type, const Bytes& sent, const std::set<std::string>& typed, const std::vector<Refusal>& refused,
-                    const linkpeer::RequestNotes& notes, const Bytes& heldAfter = {});
+
+// A request of a record (or of a command whose record is built), parsed once from the words that give
+// it: the record as it goes, with the presence bits of the fields given and of those that go with
+// them, what the operator typed, and the instance it is for. send reads all it does with its request
+// from here, never from the bytes again.
+class Request {
+ public:
+  Request();
+  ~Request();
+  Request(Request&&) noexcept;
+  Request& operator=(Request&&) noexcept;
+
+  int type() const;
+  // "MxifKey me=1 channel=2": the type name and the instance; that ME and channel (0 where none).
+  const std::string& instance() const;
+  int me() const;
+  int channel() const;
+  // The elements given ("format", "maskBox[0]", a text by its name).
+  const std::set<std::string>& typed() const;
+  // The index fields not given, which took 0 ("me=0 channel=0"; "" when none).
+  const std::string& defaulted() const;
+  // Whether elements that share one presence bit with given ones were not given: the back end takes
+  // them too, so they go as the instance holds them (fill).
+  bool needsFill() const;
+  // Sets those elements from the instance's record as held (its memory form); what it set
+  // ("matteColor[0]=365 matteColor[2]=0").
+  std::string fill(const u8* held);
+  // Why the request cannot go where the values to fill are not known (why: the reason).
+  std::string fillProblem(const std::string& why) const;
+  // The packet: header and body, as the fields stand.
+  Bytes packet() const;
+  // The fields it carries, each as a refusal with no answer.
+  std::vector<Refusal> fields() const;
+  // Whether a field is a layer's on-air request (codec::Role::ON_AIR_REQUEST).
+  bool isOnAirRequest(const std::string& field) const;
+  // Whether a report is of the request's record instance (same type, ME and channel); if so, the
+  // fields of the request that it leaves out or holds otherwise, compared element by element.
+  bool refusalsIn(const linkpeer::Packet& report, std::vector<Refusal>& out) const;
+  // Whether a record in its memory form holds a field the request carries ("maskBox", "entries[3]")
+  // with every element as sent.
+  bool heldIn(const u8* record, const std::string& field) const;
+  // The verdict on the answer's refusals (refusalsIn), as Verdict says.
+  Verdict judge(const std::vector<Refusal>& refused, const linkpeer::RequestNotes& notes, const Bytes& heldAfter = {}) const;
+
+  struct Parsed;  // the record as parsed (Tools/lib/record_view.h)
+
+ private:
+  friend bool parseRequest(int type, const Assignments& fields, Request& out, std::string& error, RequestContext* context);
+  std::unique_ptr<Parsed> parsed_;
+};
+
+// Parses the assignments of a request of the type into out, as buildBody takes them, but fills
+// nothing (Request::fill); false with a usage error (or notBuilt's for a type whose record is not
+// built). context: as buildBody's, its current for the values a usage error names.
+bool parseRequest(int type, const Assignments& fields, Request& out, std::string& error, RequestContext* context = nullptr);
 
 // "0..4", "0..315, 400..615", "none"; whole numbers as integers.
 std::string intervalsText(const std::vector<Interval>& intervals);

@@ -50,10 +50,10 @@ struct Takes {
 
 class Judge {
  public:
-  Judge(const RecordType& type, const Bytes& body, const std::set<std::string>& typed, const linkpeer::RequestNotes& notes,
+  Judge(RecordView& sent, const std::set<std::string>& typed, const linkpeer::RequestNotes& notes,
         std::vector<std::pair<std::string, std::string>>& named)
-      : sent_(type), typed_(typed), notes_(notes), named_(named) {
-    sent_.read(body.data(), body.size());
+      : sent_(sent), typed_(typed), notes_(notes), named_(named) {
+    const RecordType& type = sent.type();
     const IndexFields x = indexFields(sent_);
     me_ = type.shape.perMe && x.me != nullptr ? static_cast<int>(codec::loadElement(x.me->leaf, 0)) : 0;
     channel_ = x.channel != nullptr ? static_cast<int>(codec::loadElement(x.channel->leaf, 0)) : 0;
@@ -318,8 +318,8 @@ class Judge {
     return head + keptOrHeld(x) + reasons(x);
   }
 
-  RecordView sent_;
-  std::set<std::string> typed_;
+  RecordView& sent_;
+  const std::set<std::string>& typed_;
   const linkpeer::RequestNotes& notes_;
   std::vector<std::pair<std::string, std::string>>& named_;
   int me_ = 0, channel_ = 0;
@@ -327,10 +327,10 @@ class Judge {
 
 }  // namespace
 
-Verdict judgeAnswerOf(const RecordType& type, const Bytes& sent, const std::set<std::string>& typed,
-                      const std::vector<Refusal>& refused, const linkpeer::RequestNotes& notes, const Bytes& heldAfter) {
+Verdict judgeAnswerOf(RecordView& sent, const std::set<std::string>& typed, const std::vector<Refusal>& refused,
+                      const linkpeer::RequestNotes& notes, const Bytes& heldAfter) {
   Verdict out;
-  Judge judge(type, sent, typed, notes, out.rules);
+  Judge judge(sent, typed, notes, out.rules);
   judge.judge(judge.elementsOf(refused, heldAfter), out);
   judge.notRun(out);
   return out;

@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -192,9 +193,9 @@ using ValueOf = std::function<bool(const std::string& field, int element, double
 bool probeRecord(const RecordType& type, const std::string& name, int index, const Assignments& with,
                  const ValueOf& valueOf, ElementTakes& out, std::string& error);
 
-// judgeAnswer for a type whose record is built (record_verdict.cpp).
-Verdict judgeAnswerOf(const RecordType& type, const Bytes& sent, const std::set<std::string>& typed,
-                      const std::vector<Refusal>& refused, const linkpeer::RequestNotes& notes, const Bytes& heldAfter);
+// Request::judge (record_verdict.cpp): sent is the request as parsed.
+Verdict judgeAnswerOf(RecordView& sent, const std::set<std::string>& typed, const std::vector<Refusal>& refused,
+                      const linkpeer::RequestNotes& notes, const Bytes& heldAfter);
 
 // commandAnswers for a type whose record is built (record_probe.cpp).
 bool commandAnswersOf(const RecordType& type, const Bytes& body, std::string& why);
@@ -211,3 +212,23 @@ const RecordType* recordTypeOf(int type);
 std::string fieldListOf(const RecordType& type);
 
 }  // namespace frontend::records
+
+namespace frontend {
+
+// A request as parsed: its record, the fields that name its instance, and what parsing found.
+struct Request::Parsed {
+  explicit Parsed(const records::RecordType& t) : type(t), view(t), indexes(records::indexFields(view)) {}
+  // Sets the elements to fill from the instance's record as held; what it set.
+  std::string fill(const u8* held);
+
+  const records::RecordType& type;
+  records::RecordView view;
+  records::IndexFields indexes;
+  std::set<std::string> typed;
+  std::string defaulted, instance;
+  int me = 0, channel = 0;
+  std::vector<records::Target> missing;  // the elements to fill
+  std::string unfilled, giveAll;         // around the reason, the problem when they cannot be
+};
+
+}  // namespace frontend

@@ -22,6 +22,7 @@
 #include "Platform/platform.h"
 #include "Tools/lib/frontend.h"
 #include "Tools/lib/scratch_system.h"
+#include "Tools/lib/send.h"
 
 namespace {
 
@@ -31,7 +32,6 @@ using frontend::Bytes;
 // the verdict on them, and the rules the back end noted while it took the request.
 struct Sent {
   int type = -1;
-  Bytes body;
   std::set<std::string> typed;
   std::vector<frontend::Refusal> refusals;
   frontend::Verdict verdict;
@@ -55,18 +55,17 @@ Bytes heldRecord(int type, int me, int channel) {
 Sent send(const std::vector<std::string>& words) {
   Sent s;
   frontend::RequestContext context;
-  context.current = [&](int me, int channel, Bytes& record, std::string&) {
-    record = heldRecord(frontend::typeIndexOf(words[0]), me, channel);
-    return !record.empty();
-  };
   context.refuseStatus = true;  // as send does
-  Bytes packet;
+  frontend::Request request;
   std::string error;
-  if (!frontend::sendPacket(words, packet, error, &context)) return s;
+  if (!frontend::parseSendWords(words, request, error, &context)) return s;
+  s.type = request.type();
+  const Bytes held = heldRecord(s.type, request.me(), request.channel());
+  if (request.needsFill() && held.empty()) return s;
+  if (request.needsFill()) request.fill(held.data());
+  const Bytes packet = request.packet();
   s.built = true;
-  s.type = frontend::typeIndexOf(words[0]);
-  s.body.assign(packet.begin() + 8, packet.end());
-  s.typed = context.typed;
+  s.typed = request.typed();
   // The frame that takes it, and its answer.
   u8* const ack = platform::memory(LINK_ACK_RING, 8 + LINK_RING_DATA);
   u8* const requests = platform::memory(LINK_REQUEST_RING, 8 + LINK_RING_DATA);
@@ -78,7 +77,7 @@ Sent send(const std::vector<std::string>& words) {
   const u32 end = linkpeer::loadIndex(requests) % LINK_RING_DATA;
   u32 frameEnd = end;  // past the wait of a frame, which ends the frame's reading
   for (const s16 frames : {1, 0}) {
-    const frontend::Bytes wait = linkpeer::packetBytes(category::TYPE_WAIT_CMD, frontend::waitBody(frames));
+    const frontend::Bytes wait = frontend::waitPacket(frames);
     linkpeer::ringWrite(requests, wait.data(), wait.size());
     if (frames == 1) frameEnd = linkpeer::loadIndex(requests) % LINK_RING_DATA;
   }
@@ -88,28 +87,24 @@ Sent send(const std::vector<std::string>& words) {
   const u32 updateFrom = rules::written();
   registry.updatePass();
   linknotes::publish(updateFrom);
-  const linkpeer::RequestNotes notes = linkpeer::notesOf(published, end, frameEnd, notesBefore);
-  for (size_t i = 0; i < notes.notes.size(); ++i) {
-    if (!notes.texts[i].empty()) s.noted.insert(notes.texts[i]);
+  frontend::Evidence evidence;
+  evidence.notes = linkpeer::notesOf(published, end, frameEnd, notesBefore);
+  for (size_t i = 0; i < evidence.notes.notes.size(); ++i) {
+    if (!evidence.notes.texts[i].empty()) s.noted.insert(evidence.notes.texts[i]);
   }
   registry.sendAll(AcknowledgeSender::instance());
   std::vector<linkpeer::Packet> reports;
   size_t garbage = 0;
   linkpeer::parsePackets(linkpeer::ringPeek(ack), reports, garbage);
   linkpeer::ringConsume(ack, linkpeer::ringUsed(ack));
-  int me = 0, channel = 0;
-  frontend::requestInstance(s.type, s.body, me, channel);
-  s.after = heldRecord(s.type, me, channel);
+  s.after = evidence.after = heldRecord(s.type, request.me(), request.channel());
   // The answer: the instance's report; without one every field sent is left out.
   bool answered = false;
-  for (const linkpeer::Packet& p : reports) answered = answered || frontend::echoRefusals(s.type, s.body, p, s.refusals);
-  if (!answered) frontend::requestFields(s.type, s.body, s.refusals);
-  // A field left out that the record holds as sent was taken (no change).
-  std::erase_if(s.refusals, [&](const frontend::Refusal& r) {
-    return r.answered.empty() && frontend::storedHolds(s.type, s.after.data(), s.body, r.field);
-  });
+  for (const linkpeer::Packet& p : reports) answered = answered || request.refusalsIn(p, evidence.answer);
+  if (!answered) evidence.answer = request.fields();
+  s.refusals = evidence.answer;
   const Bytes afterImage = frontend::scratchImage();
-  s.verdict = frontend::judgeAnswer(s.type, s.body, s.typed, s.refusals, notes, s.after);
+  s.verdict = frontend::judgeSend(request, evidence).verdict;
   frontend::loadScratchImage(afterImage);
   return s;
 }

@@ -1,0 +1,277 @@
+// What became of a request that send wrote, gathered once: the back end's answer among its reports,
+// the state an on-air request reached a frame later, the backup image after the frames, the notes the
+// back end made as it took the request, and whether the back end that took it still runs.
+//
+// The back end answers a record request with one report of the record instance, sent in the frame
+// that takes the request: a field it takes keeps its presence bit until that report goes out, so one
+// report answers every request of the instance in a frame. `send` follows its request with a wait of
+// one frame, so no later request shares that frame, and once the back end has read both it writes a
+// wait of no frames: the back end reads that in a later frame only, after the one that took the
+// request has sent its reports. The answer is then among the reports of the instance written since
+// the request; a field that none of them carries as sent was not taken.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+#include <thread>
+
+#include "Lib/Include/data_internal.h"
+#include "Main/framework/typenames.h"
+#include "Tools/lib/backup_image.h"
+#include "Tools/lib/commands.h"
+#include "Tools/lib/send.h"
+
+namespace frontend {
+
+Bytes waitPacket(s16 frames) { return linkpeer::packetBytes(category::TYPE_WAIT_CMD, waitBody(frames)); }
+
+// ---- The reports -----------------------------------------------------------------------------------------
+
+using Follow = linkpeer::AckReader::Follow;
+
+AckReports::AckReports(Link& link)
+    : dir_(link.dir()), ring_(link.ackRing()), reader_(link.dir(), link.ackRing(), linkpeer::AckReader::From::Now, link.timeout()) {
+  if (!reader_.error().empty()) lost_ = Follow::Failed;  // its first follow
+}
+
+size_t AckReports::poll() {
+  const Follow followed = reader_.follow();
+  if (lost_ == Follow::Copied) lost_ = followed;  // the answer may be among what went
+  // Reports of another start than the request's cannot answer it, whichever tool saw the restart
+  // first; nor can a start that has ended (a new one resets the ring indexes that tell whether the
+  // request was read).
+  std::string now;
+  if (lost_ == Follow::Copied && sentUnder_ &&
+      (cli::backendOn(dir_, &now) != cli::Backend::Running || now != *sentUnder_ ||
+       (!reader_.start().empty() && reader_.start() != *sentUnder_))) {
+    lost_ = Follow::Restarted;
+  }
+  // Who holds a full ring is said as it stands when it is seen full, under the table's lock: a
+  // stopped reader that is continued moves on at once.
+  if (!full_ && linkpeer::ringRoom(ring_) == 0) full_ = reader_.fullHeldBy(holder_);
+  if (lost()) return 0;
+  const Bytes& bytes = reader_.bytes();
+  Packet p;
+  size_t start = 0;
+  while (linkpeer::nextPacket(bytes, parsed_, p, garbage_, &start)) reports_.push_back({start, std::move(p)});
+  return bytes.size();
+}
+
+std::string AckReports::lostWhy() const {
+  switch (lost_) {
+    case Follow::Restarted:
+      return std::string(cli::backendOn(dir_) != cli::Backend::None ? "the back end started again" : "the back end stopped") +
+             ", resetting its rings (the request may have gone with them)";
+    case Follow::TableLost: return "the tools' table frontend.link was lost while this read, and the reports went before they were read";
+    case Follow::Failed: return reader_.error();
+    default: return "a reader outside these tools took the reports before they were read";
+  }
+}
+
+namespace {
+
+// Whether the back end has read the request ring past index end (into its receive buffer; it acts on
+// what it read in that frame unless a wait holds it back).
+bool readPast(Link& link, u32 end) {
+  const u32 at = linkpeer::loadIndex(link.requestRing() + 4) % LINK_RING_DATA;
+  const u32 toEnd = (end + LINK_RING_DATA - at) % LINK_RING_DATA;
+  const u32 toWrite = (linkpeer::loadIndex(link.requestRing()) + LINK_RING_DATA - at) % LINK_RING_DATA;
+  return toEnd == 0 || toEnd > toWrite;
+}
+
+// "sent ...; no answer seen": the request went out, and what became of it is not known. With a
+// time-out, after waiting that long; without, as soon as no answer can come.
+std::string unansweredLine(const std::string& request, const std::string& why, double timeout = -1) {
+  char within[48] = "";
+  if (timeout >= 0) std::snprintf(within, sizeof within, " within %g s", timeout);
+  return "frontend: sent " + request + "; no answer seen" + within + ": " + why + "\n";
+}
+
+std::string whyUnseen(Link& link, AckReports& acks, u32 requestEnd) {
+  if (acks.lost()) return acks.lostWhy();
+  if (InterruptHandlers::interrupted()) return "stopped by a signal before it was seen";
+  if (acks.wasFull()) return "the acknowledgement ring was full: " + acks.holder();
+  if (!readPast(link, requestEnd)) return "the back end has not read the request (--timeout S waits longer)";
+  return "the back end has not acted on it yet (a wait holds requests back; --timeout S waits longer)";
+}
+
+// Whether the back end sends its status reports in turns (by the event memory record, as the backup
+// image holds it).
+bool reportsInTurns(const std::string& board) {
+  Bytes record;
+  std::string why;
+  MxifEventMemory eventMemory{};
+  if (!backedUpRecord(board, MxifEventMemory::TYPE_INDEX, 0, 0, record, why) || record.size() < sizeof eventMemory) return false;
+  std::memcpy(&eventMemory, record.data(), sizeof eventMemory);
+  return eventMemory.sendsInTurns();
+}
+
+// Lets the back end run `frames` frames and one more past what it has read, so that the reports of
+// those frames are out (requests written after these wait).
+void settle(Link& link, double timeout, int frames) {
+  const auto until = deadline(timeout);
+  for (int n = 0; n <= frames + 1; ++n) {
+    Link::Written wait;
+    if (!link.write(waitPacket(n <= frames ? 1 : 0), 0.1, &wait)) return;
+    while (!readPast(link, wait.end) && Clock::now() < until && !InterruptHandlers::interrupted()) {
+      std::this_thread::sleep_for(POLL);
+    }
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));  // the frame's backup copy
+}
+
+// Whether the back end started again, or stopped, since the request went out into the rings of the
+// start `sentUnder` ("" when none ran throughout the write): what is read since may come from another
+// start, whose rings and notes were reset and whose settings came back from a backup image that may
+// not hold the request.
+bool startedSince(Link& link, const std::string& board, const std::string& sentUnder, u32 notesBefore) {
+  std::string now;
+  return sentUnder.empty() || cli::backendOn(board, &now) != cli::Backend::Running || now != sentUnder ||
+         linkpeer::notesWritten(link.notes()) < notesBefore;
+}
+
+}  // namespace
+
+// A command whose answer carries a reply code: the answer is the request as sent (as far as the
+// answer goes) with the code filled in; a negative code is a refusal.
+int checkReply(Link& link, AckReports& acks, u32 requestEnd, int type, const Bytes& body, double timeout, std::ostream& err) {
+  const int at = replyOffset(type);
+  if (at < 0) return 0;
+  if (std::string why; !commandAnswers(type, body, why)) {
+    err << unansweredLine(category::typeNameOf(type), why);
+    return 3;
+  }
+  const size_t code = static_cast<size_t>(at);
+  const auto answers = [&](const Packet& p) {
+    if (p.type != type || p.body.size() < code + 2) return false;
+    for (size_t i = 0; i < std::min(p.body.size(), body.size()); ++i) {
+      if ((i < code || i > code + 1) && p.body[i] != body[i]) return false;
+    }
+    return true;
+  };
+  const auto until = deadline(timeout);
+  for (;;) {
+    acks.poll();
+    for (const Report& r : acks.reports()) {
+      if (!answers(r.packet)) continue;
+      if (static_cast<s16>(r.packet.body[code] << 8 | r.packet.body[code + 1]) >= 0) return 0;
+      return refuse(err, "refused: " + describe(r.packet));
+    }
+    if (acks.lost() || Clock::now() >= until || InterruptHandlers::interrupted()) {
+      err << unansweredLine(category::typeNameOf(type), whyUnseen(link, acks, requestEnd),
+                            acks.lost() || InterruptHandlers::interrupted() ? -1 : timeout);
+      return 3;
+    }
+    std::this_thread::sleep_for(POLL);
+  }
+}
+
+bool gatherEvidence(Link& link, const std::string& board, AckReports& acks, const Request& request,
+                    const Link::Written& written, u32 notesBefore, double timeout, Evidence& evidence, std::string& unseen) {
+  const u32 requestEnd = written.end;
+  const std::vector<Refusal> asked = request.fields();
+  const std::string& instance = request.instance();
+  // Frames after the one that takes the request that must have ended before the answer is known to
+  // be out: one, or the turn of the status reports while they go out in turns (which an event memory
+  // request may turn on in the frame that takes it).
+  const int turn = MxifEventMemory::TURN_FRAMES;
+  int frames = request.type() == category::TYPE_EVENT_MEMORY || reportsInTurns(board) ? turn : 1;
+  const auto until = deadline(timeout);
+  int waits = 0;              // waits written after the request
+  u32 awaited = requestEnd;   // the end of what the back end is to read next
+  size_t before = 0;          // reports that start before this went out before the back end read the request
+  std::optional<size_t> out;  // the answer starts before this
+  // The reports of this record instance: where each starts, and the fields of the request that it
+  // leaves out or holds otherwise.
+  std::vector<std::pair<size_t, std::vector<Refusal>>> seen;
+  std::vector<bool> taken(asked.size(), false);
+  const auto leaves = [](const std::vector<Refusal>& refused, const std::string& field) {
+    return std::any_of(refused.begin(), refused.end(), [&](const Refusal& r) { return r.field == field; });
+  };
+  size_t examined = 0;
+  const auto examine = [&] {
+    for (; examined < acks.reports().size(); ++examined) {
+      std::vector<Refusal> refused;
+      if (!request.refusalsIn(acks.reports()[examined].packet, refused)) continue;
+      for (size_t i = 0; i < asked.size(); ++i) taken[i] = taken[i] || !leaves(refused, asked[i].field);
+      seen.emplace_back(acks.reports()[examined].at, std::move(refused));
+    }
+  };
+  const auto notesOf = [&] {
+    const u32 at = static_cast<u32>((requestEnd + LINK_RING_DATA - waitPacket(1).size()) % LINK_RING_DATA);
+    evidence.notes = linkpeer::notesOf(link.notes(), at, requestEnd, notesBefore);
+  };
+  for (;;) {
+    const size_t polled = acks.poll();
+    if (!readPast(link, awaited)) {
+      if (waits == 0) before = polled;
+    } else if (waits < frames) {
+      Link::Written wait;
+      if (link.write(waitPacket(waits + 1 < frames ? 1 : 0), 0.1, &wait)) awaited = wait.end, ++waits;
+    } else if (frames < turn && reportsInTurns(board)) {
+      frames = turn;  // turned on meanwhile by another request: the backup image shows it by now
+    } else if (!out) {
+      out = acks.poll();
+    }
+    examine();
+    if (std::all_of(taken.begin(), taken.end(), [](bool t) { return t; })) return notesOf(), true;
+    if ((out && acks.wasFull()) || acks.lost()) return unseen = unansweredLine(instance, whyUnseen(link, acks, requestEnd)), false;
+    if (out) break;
+    if (Clock::now() >= until || InterruptHandlers::interrupted()) {
+      unseen = unansweredLine(instance, whyUnseen(link, acks, requestEnd), InterruptHandlers::interrupted() ? -1 : timeout);
+      return false;
+    }
+    std::this_thread::sleep_for(POLL);
+  }
+  // The answer went out after the back end read the request and before `out`: the first report there
+  // that carries a field as sent, or else the first report there.
+  const std::vector<Refusal>* answer = nullptr;
+  size_t answerAt = 0;
+  for (const auto& [at, refused] : seen) {
+    if (at < before || at >= *out) continue;
+    if (answer == nullptr || refused.size() < asked.size()) answer = &refused, answerAt = at;
+    if (refused.size() < asked.size()) break;
+  }
+  if (answer == nullptr) return unseen = unansweredLine(instance, "the back end sent no report of the record for it"), false;
+  for (const Refusal& r : *answer) {
+    const size_t i = static_cast<size_t>(
+        std::find_if(asked.begin(), asked.end(), [&](const Refusal& a) { return a.field == r.field; }) - asked.begin());
+    if (i >= taken.size() || !taken[i]) evidence.answer.push_back(r);  // else another report carries it as sent
+  }
+  // An on-air request reaches its state in the update of a frame after the answer went out: the back
+  // end's last report of the instance that carries the field gives it.
+  const auto onAir = [&](const Refusal& r) { return request.isOnAirRequest(r.field); };
+  if (std::any_of(evidence.answer.begin(), evidence.answer.end(), onAir)) {
+    settle(link, timeout, frames);
+    acks.poll();
+    examine();
+    if (acks.lost()) evidence.lost = acks.lostWhy();  // the answer was seen; what came after went
+    for (const Refusal& r : evidence.answer) {
+      for (const auto& [at, refused] : seen) {
+        if (at <= answerAt || !onAir(r)) continue;
+        const auto carried = std::find_if(refused.begin(), refused.end(), [&](const Refusal& x) { return x.field == r.field; });
+        if (carried != refused.end() && carried->answered.empty()) continue;  // the report leaves it out
+        Refusal& held = evidence.reported[r.field] = r;
+        if (carried != refused.end()) held.answered = carried->answered, held.answeredValues = carried->answeredValues;
+        if (carried == refused.end()) held.answered = r.sent, held.answeredValues = r.sentValues;
+      }
+    }
+  }
+  // The instance's record as backed up after those frames, read once, where a field is left to it; the
+  // notes; and last, whether the back end that took the request is still the one that runs.
+  if (!evidence.answer.empty()) {
+    std::string why;
+    if (imageKeeps(request.type(), request.me(), request.channel(), why) &&
+        !backedUpRecord(board, request.type(), request.me(), request.channel(), evidence.after, why)) {
+      evidence.after.clear();
+      evidence.unread = why;
+    }
+  }
+  notesOf();
+  if (evidence.lost.empty() && startedSince(link, board, written.start, notesBefore)) {
+    evidence.lost = "the back end started again since it went out";
+  }
+  return true;
+}
+
+}  // namespace frontend
