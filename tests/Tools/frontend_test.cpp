@@ -28,6 +28,7 @@
 #include "Tools/lib/frontend.h"
 #include "Tools/lib/cli.h"
 #include "Tools/lib/scratch_system.h"
+#include "Tools/lib/send.h"
 #include "Lib/Include/data_internal.h"
 #include "Lib/Include/text.h"
 
@@ -722,6 +723,7 @@ TEST(FrontendTable, AReaderOfALostTableKeepsItsReportsOrSaysWhyNot) {
   // table made long ago), or the ring read by another.
   for (const Follow followed : {Follow::Copied, Follow::TableLost, Follow::Taken}) {
     linkpeer::AckReader reader(backEnd.dir, ring, linkpeer::AckReader::From::Now);
+    frontend::AckReports send(backEnd.link);  // a send's reports, which stay lost once they went
     backEnd.report({"MxifSystem", "horizontalPhase=1"});
     if (followed != Follow::Taken) {
       std::filesystem::remove(backEnd.dir + "/frontend.link");
@@ -731,6 +733,8 @@ TEST(FrontendTable, AReaderOfALostTableKeepsItsReportsOrSaysWhyNot) {
     if (followed == Follow::Taken) linkpeer::ringConsume(ring, linkpeer::ringUsed(ring));
     EXPECT_EQ(reader.follow(), followed);
     EXPECT_EQ(reader.bytes().empty(), followed != Follow::Copied);
+    send.poll(), backEnd.report({"MxifSystem", "horizontalPhase=2"}), send.poll();
+    EXPECT_EQ(send.lost(), followed != Follow::Copied);
   }
   backEnd.report({"MxifSystem", "horizontalPhase=1"});
   std::filesystem::remove(backEnd.dir + "/frontend.link");
