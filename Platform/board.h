@@ -14,7 +14,7 @@ namespace platform {
 // ---- Memory map -------------------------------------------------------------------------------
 // Target addresses (Lib/Include/memory_map.h) of the board directory files and of the host-only
 // memory regions.
-constexpr u32 LINK_BASE = LINK_WINDOW_BASE, LINK_SIZE = 0x100000;         // link.mem
+constexpr u32 LINK_BASE = LINK_WINDOW_BASE, LINK_SIZE = LINK_WINDOW_SIZE;  // link.mem
 constexpr u32 SHARED_BASE = SHARED_WINDOW_BASE, SHARED_SIZE = 0x8000000;  // shared.mem
 constexpr u32 NVRAM_BASE = NON_VOLATILE_BASE, NVRAM_SIZE = NON_VOLATILE_SIZE;  // nvram.mem
 constexpr u32 OCM_BASE = ON_CHIP_BASE, OCM_SIZE = 0x10000;                // ocm.mem

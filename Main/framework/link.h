@@ -13,28 +13,12 @@
 #include "Lib/Include/types.h"
 
 // ---- Link rings -----------------------------------------------------------------------------------
-// Each ring: u32 write index, u32 read index (little-endian words), then the data bytes; both
-// indexes wrap at LINK_RING_DATA. The writer stops LINK_RING_RESERVE bytes short of the read index.
-// The rings lie at LINK_ACK_RING and LINK_REQUEST_RING (Lib/Include/memory_map.h).
-constexpr u32 LINK_RING_DATA = 0x1FFF8;
-constexpr u32 LINK_RING_RESERVE = 16;
+// The request and acknowledgement rings in the link window (Lib/Include/link_window.h). The back end
+// keeps its own index of each (the request ring's read index, the acknowledgement ring's write
+// index) and only stores it into the window; it reads the front end's, bounded to the data.
 
-// The packet header, read and written through the codec.
-struct LinkHeader {
-  u8 sync[2];
-  u32 bodyLength;
-  u16 type;
-
-  template <class V, class R>
-  static constexpr void fields(V& v, R& r) {
-    v.field("sync", r.sync);
-    v.field("bodyLength", r.bodyLength);
-    v.field("type", r.type);
-  }
-};
-
-// Both rings empty (power-on).
-void mxFifoReset();
+// Both rings empty (power-on): every index at 0, or at `at` (tests start a ring near its wrap).
+void mxFifoReset(u32 at = 0);
 // Copies up to n request bytes into buf; returns the count (0 when the ring is empty). The first
 // byte ever seen connects the link.
 int mxFifoReceive(u8* buf, int n);

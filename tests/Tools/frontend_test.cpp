@@ -92,15 +92,15 @@ TEST(FrontendRing, ReaderTakesWholePacketsAndSkipsGarbage) {
 }
 
 TEST(FrontendRing, ConsoleGivesCompleteLinesAcrossTheWrap) {
-  Bytes mem(8 + linkpeer::CONSOLE_DATA, 0);
+  Bytes mem(8 + LINK_CONSOLE_DATA, 0);
   auto put = [&](u32& index, const std::string& s) {
     for (char c : s) {
       mem[8 + index] = static_cast<u8>(c);
-      index = (index + 1) % linkpeer::CONSOLE_DATA;
+      index = (index + 1) % LINK_CONSOLE_DATA;
     }
     linkpeer::storeIndex(mem.data(), index);
   };
-  u32 index = linkpeer::CONSOLE_DATA - 4;
+  u32 index = LINK_CONSOLE_DATA - 4;
   linkpeer::storeIndex(mem.data() + 4, index);
   put(index, "one\ntw");
   EXPECT_EQ(linkpeer::consoleTake(mem.data()), "one\n");
