@@ -65,6 +65,11 @@ void boardClearVolatile();
 // they read as zero as before. Nothing but this process may write the window meanwhile.
 void boardReleaseZeroPages();
 
+// A board model that stores into memory by pointer (the DMA engine) says first what [adr, adr + size)
+// is to hold: the board keeps what the non-volatile window holds beside its file (a file cut short
+// while mapped gets it back).
+void boardStores(u32 adr, const void* data, u32 size);
+
 // A board file mapped at [at, at + size): a store there that its file system cannot back (the disk
 // full, the file cut) faults naming the file (instead of SIGBUS). boardOpen notes its own files.
 void boardFileMapped(const void* at, size_t size, const std::string& path);

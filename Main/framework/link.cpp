@@ -57,9 +57,25 @@ void mxFifoReset(u32 at) {
 
 bool mxFifoConnected() { return connected; }
 
-int mxFifoReceive(u8* buf, int n) {
-  // The read index is stored again each time: one written over is put back at the next call.
+bool mxFifoKeep() {
+  static bool lost = false;  // the request ring started again for an index outside it, not yet sent anew
   requestRing.store(LINK_RING_READ_INDEX, readAt);
+  if (connected) ackRing.store(LINK_RING_WRITE_INDEX, writeAt);
+  const u32 w = platform::readMem32(LINK_REQUEST_RING + LINK_RING_WRITE_INDEX);
+  if (w < LINK_RING_DATA) {
+    lost = lost && w == 0;
+    return false;
+  }
+  if (!lost) MX_LOG(libmx::ERR, "request ring: write index 0x%08x lies outside it: it starts again empty", w);
+  lost = true;
+  readAt = 0;
+  requestRing.store(LINK_RING_WRITE_INDEX, 0);
+  requestRing.store(LINK_RING_READ_INDEX, 0);
+  RequestReceiver::instance().reset();
+  return true;
+}
+
+int mxFifoReceive(u8* buf, int n) {
   const u32 w = requestRing.theirs(LINK_RING_WRITE_INDEX);
   if (w == readAt || w == LINK_RING_DATA || n <= 0) return 0;
   if (!connected) {
@@ -76,7 +92,6 @@ int mxFifoReceive(u8* buf, int n) {
 
 int mxFifoSend(const u8* buf, int n) {
   if (!connected) return n;
-  ackRing.store(LINK_RING_WRITE_INDEX, writeAt);  // put back at each call, as the read index above
   const u32 r = ackRing.theirs(LINK_RING_READ_INDEX);
   if (r == LINK_RING_DATA || n <= 0) return 0;
   const u32 room = linkring::room(writeAt, r);

@@ -26,6 +26,11 @@ int mxFifoReceive(u8* buf, int n);
 // connected every byte is reported taken and dropped.
 int mxFifoSend(const u8* buf, int n);
 bool mxFifoConnected();
+// Once a frame: stores the back end's own indexes again (the front end may have written over them)
+// and checks the front end's: a request write index outside the ring leaves nothing to follow, so
+// the request ring starts again empty at 0, and the receiver with it (one ERR line until the ring is
+// written again). Returns whether it started again.
+bool mxFifoKeep();
 
 // Program start state of the link: not connected, both streams and the receiver empty.
 void linkInit();
