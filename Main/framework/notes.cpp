@@ -140,11 +140,6 @@ void reset() {
 }
 
 void beginFrame() {
-  // The header's words again, in case the front end wrote over them.
-  rules::NotesHeader& h = header();
-  h.magic = rules::NOTES_MAGIC;
-  h.build = rules::buildMark();
-  h.written = slotsWritten();
   rules::clear();
   frameStart() = RequestReceiver::instance().position();
 }
