@@ -8,12 +8,12 @@
 // (4 x (1 + n)), each taken from the input's end backwards: 3 bytes of place, 4 of value. A place below
 // 0x100 picks one of the window's index and count words; any other lies in a region, written as far
 // as the region goes.
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "Lib/Include/link_window.h"
 #include "Lib/Include/records/system.h"
@@ -27,16 +27,16 @@ namespace {
 
 // The words whose values the back end could act on: the rings' indexes, the notes' header, and the
 // counts of the first slots.
-std::vector<u32> indexWords() {
-  std::vector<u32> at;
-  for (u32 ring : {LINK_CONSOLE_OFFSET, LINK_ACK_OFFSET, LINK_REQUEST_OFFSET}) at.insert(at.end(), {ring, ring + 4});
-  for (u32 w = 0; w < 5; ++w) at.push_back(LINK_NOTES_OFFSET + 4 * w);
+constexpr auto INDEX_WORDS = [] {
+  std::array<u32, 27> at{};
+  size_t n = 0;
+  for (u32 ring : {LINK_CONSOLE_OFFSET, LINK_ACK_OFFSET, LINK_REQUEST_OFFSET}) at[n++] = ring, at[n++] = ring + 4;
+  for (u32 w = 0; w < 5; ++w) at[n++] = LINK_NOTES_OFFSET + 4 * w;
   for (u32 slot = 0; slot < 4; ++slot) {
-    const u32 base = LINK_NOTES_OFFSET + sizeof(rules::NotesHeader) + slot * sizeof(rules::NoteSlot);
-    for (u32 w = 0; w < 4; ++w) at.push_back(base + 4 * w);
+    for (u32 w = 0; w < 4; ++w) at[n++] = LINK_NOTES_OFFSET + sizeof(rules::NotesHeader) + slot * sizeof(rules::NoteSlot) + 4 * w;
   }
   return at;
-}
+}();
 
 // The writes of the input's end, taken backwards.
 class Writer {
@@ -44,14 +44,13 @@ class Writer {
   Writer(const uint8_t* data, size_t size) : data_(data), left_(size > 1 ? size - 1 : 0) {}
 
   void writeSome(int n) {
-    static const std::vector<u32> words = indexWords();
     u8* window = platform::memory(LINK_WINDOW_BASE, LINK_WINDOW_SIZE);
     for (int i = 0; i < n && left_ >= 7; ++i) {
       const uint8_t* w = data_ + 1 + (left_ -= 7);
       const u32 place = u32{w[0]} << 16 | u32{w[1]} << 8 | w[2];
       u32 offset = 0, room = 4;
       if (place < 0x100) {
-        offset = words[place % words.size()];
+        offset = INDEX_WORDS[place % INDEX_WORDS.size()];
       } else {
         u32 at = place % regionBytes();
         for (const LinkRegion& r : LINK_REGIONS) {
