@@ -114,12 +114,8 @@ std::array<Region, 9> regions{{
     {nullptr, IMAGE_RAM_BASE, IMAGE_RAM_SIZE, true},
 }};
 
-Region& nonVolatileRegion() {
-  for (Region& r : regions) {
-    if (r.base == NVRAM_BASE) return r;
-  }
-  std::abort();
-}
+Region& nonVolatileRegion =
+    *std::find_if(regions.begin(), regions.end(), [](const Region& r) { return r.base == NVRAM_BASE; });
 
 // ---- the non-volatile window kept beside its file -------------------------------------------------
 // What the window holds, kept in the board's memory as every store into it is made (writeMemory,
@@ -134,7 +130,7 @@ NonVolatileKept nonVolatileKept;
 
 // Notes stores into [adr, adr + size) of the non-volatile window, before they are made.
 void keepNonVolatileStore(u32 adr, const void* data, u32 size) {
-  const Region& r = nonVolatileRegion();
+  const Region& r = nonVolatileRegion;
   if (r.fd < 0 || adr >= r.base + r.size || static_cast<u64>(adr) + size <= r.base) return;
   const u32 from = std::max(adr, r.base), to = static_cast<u32>(std::min<u64>(static_cast<u64>(adr) + size, r.base + r.size));
   std::memcpy(nonVolatileKept.bytes + (from - r.base), static_cast<const u8*>(data) + (from - adr), to - from);
@@ -144,7 +140,7 @@ void keepNonVolatileStore(u32 adr, const void* data, u32 size) {
 // what the window held past the cut. Safe in a signal handler (the bus-error signal of a store past
 // the cut runs it; it may come again inside, when the file is cut again meanwhile).
 bool mendNonVolatile() {
-  Region& r = nonVolatileRegion();
+  Region& r = nonVolatileRegion;
   struct stat st {};
   if (r.fd < 0 || r.host == nullptr || fstat(r.fd, &st) != 0 || st.st_size >= static_cast<off_t>(r.size)) return false;
   const off_t cut = st.st_size;
@@ -963,8 +959,8 @@ const char* nonVolatileRestored() {
   if (cut < 0) return nullptr;
   nonVolatileKept.cutTo = -1;
   std::snprintf(nonVolatileKept.line, sizeof nonVolatileKept.line,
-                "%s was cut to %d bytes while the back end ran: given back its %u bytes and what they held", storedWindow.file.c_str(),
-                static_cast<int>(cut), NVRAM_SIZE);
+                "%s was cut to %d bytes while the back end ran: given back its %u bytes and what they held",
+                storedWindow.file.c_str(), static_cast<int>(cut), NVRAM_SIZE);
   return nonVolatileKept.line;
 }
 

@@ -105,7 +105,7 @@ void checkTakesARequest(category::CategoryRegistry& reg) {
   std::string error;
   if (!frontend::buildBody(category::TYPE_SYSTEM, {{"horizontalPhase", std::to_string(want)}}, body, error)) fail(error.c_str());
   const linkpeer::Bytes packet = linkpeer::packetBytes(category::TYPE_SYSTEM, body);
-  if (linkpeer::ringWrite(requests, packet.data(), packet.size()) != packet.size()) fail("no room for a request in a ring started again");
+  if (linkpeer::ringWrite(requests, packet.data(), packet.size()) != packet.size()) fail("no room in a ring started again");
   for (int f = 0; f < 4 && held->horizontalPhase != want; ++f) onVsync(f & 1);
   if (held->horizontalPhase != want) fail("a request after the writing stopped was not taken");
 }

@@ -354,7 +354,7 @@ TEST_F(LinkTest, WhatTheFrontEndWritesInTheWindowIsBoundedOrNotReadBack) {
   const u32 ackRead = platform::readMem32(LINK_ACK_RING + LINK_RING_READ_INDEX);
   u8 byte = 0;
   for (u32 index : {LINK_RING_DATA, 0xFFFFFFFFu}) {
-    for (u32 word : {LINK_ACK_RING, LINK_ACK_RING + 4, LINK_REQUEST_RING, LINK_REQUEST_RING + 4}) platform::writeMem32(word, index);
+    for (u32 at : {LINK_ACK_RING, LINK_ACK_RING + 4, LINK_REQUEST_RING, LINK_REQUEST_RING + 4}) platform::writeMem32(at, index);
     EXPECT_EQ(std::tuple(mxFifoSend(&byte, 1), mxFifoReceive(&byte, 1)), std::tuple(0, 0)) << index;
   }
   frame();
