@@ -5,22 +5,18 @@
 #include <cstdio>
 #include <cstring>
 
-#include "Lib/Include/memory_map.h"
+#include "Lib/Include/link_window.h"
 #include "Platform/platform.h"
 
-namespace {
-// Console ring in memory shared with the front end: u32 write index, u32, then the data bytes.
-constexpr u32 CONSOLE_BASE = LINK_CONSOLE_RING;
-constexpr u32 CONSOLE_DATA = CONSOLE_BASE + 8;
-constexpr u32 CONSOLE_LAST_INDEX = 0x7FFDF;
-}  // namespace
-
+// The console ring (Lib/Include/link_window.h). Its write index is read back from the window, where
+// a warm restart finds it: one outside the data (the front end can write anything there) starts
+// the text again at 0.
 void consoleOutByte(u8 byte) {
-  u32 index = platform::readMem32(CONSOLE_BASE);
-  if (index > CONSOLE_LAST_INDEX) index = 0;
-  *platform::memory(CONSOLE_DATA + index, 1) = byte;
-  index = (index == CONSOLE_LAST_INDEX) ? 0 : index + 1;
-  platform::writeMem32(CONSOLE_BASE, index);
+  u32 index = platform::readMem32(LINK_CONSOLE_RING + LINK_RING_WRITE_INDEX);
+  if (index >= LINK_CONSOLE_DATA) index = 0;
+  *platform::memory(LINK_CONSOLE_RING + LINK_RING_HEAD + index, 1) = byte;
+  index = index + 1 == LINK_CONSOLE_DATA ? 0 : index + 1;
+  platform::writeMem32(LINK_CONSOLE_RING + LINK_RING_WRITE_INDEX, index);
 }
 
 namespace {

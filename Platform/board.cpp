@@ -74,9 +74,12 @@ struct SignalText {
 
 [[noreturn]] void endWithFault(const char* message);
 volatile sig_atomic_t inSignalFault = 0;  // the fault being handled came from the bus-error signal
+bool mendNonVolatile();
 
 void onBusError(int signal, siginfo_t* info, void* context) {
   const uintptr_t at = reinterpret_cast<uintptr_t>(info->si_addr);
+  // The non-volatile window's file cut while mapped: made whole again, the access then runs again.
+  if (mendNonVolatile()) return;
   for (const MappedFile& m : mappedFiles) {
     if (at < m.begin || at >= m.end) continue;
     const unsigned long offset = (at - m.begin) & ~0xFFFul;
@@ -110,6 +113,43 @@ std::array<Region, 9> regions{{
     {nullptr, PROGRAM_BASE, PROGRAM_SIZE, true},
     {nullptr, IMAGE_RAM_BASE, IMAGE_RAM_SIZE, true},
 }};
+
+Region& nonVolatileRegion =
+    *std::find_if(regions.begin(), regions.end(), [](const Region& r) { return r.base == NVRAM_BASE; });
+
+// ---- the non-volatile window kept beside its file -------------------------------------------------
+// What the window holds, kept in the board's memory as every store into it is made (writeMemory,
+// boardStores), before the store itself: a file cut short while mapped loses its pages past the cut,
+// and mendNonVolatile gives it its size and those contents back. A file in the board directory only.
+struct NonVolatileKept {
+  u8 bytes[NVRAM_SIZE];
+  volatile sig_atomic_t cutTo = -1;  // the size a cut left the file at, not yet reported (-1: none)
+  char line[PATH_MAX + 160];
+};
+NonVolatileKept nonVolatileKept;
+
+// Notes stores into [adr, adr + size) of the non-volatile window, before they are made.
+void keepNonVolatileStore(u32 adr, const void* data, u32 size) {
+  const Region& r = nonVolatileRegion;
+  if (r.fd < 0 || adr >= r.base + r.size || static_cast<u64>(adr) + size <= r.base) return;
+  const u32 from = std::max(adr, r.base), to = static_cast<u32>(std::min<u64>(static_cast<u64>(adr) + size, r.base + r.size));
+  std::memcpy(nonVolatileKept.bytes + (from - r.base), static_cast<const u8*>(data) + (from - adr), to - from);
+}
+
+// Whether the non-volatile window's file was found cut short: it is then given its size back and
+// what the window held past the cut. Safe in a signal handler (the bus-error signal of a store past
+// the cut runs it; it may come again inside, when the file is cut again meanwhile).
+bool mendNonVolatile() {
+  Region& r = nonVolatileRegion;
+  struct stat st {};
+  if (r.fd < 0 || r.host == nullptr || fstat(r.fd, &st) != 0 || st.st_size >= static_cast<off_t>(r.size)) return false;
+  const off_t cut = st.st_size;
+  if (ftruncate(r.fd, r.size) != 0) return false;
+  (void)fallocate(r.fd, 0, 0, r.size);  // without room the copy below meets the bus error that says so
+  std::memcpy(r.host + cut, nonVolatileKept.bytes + cut, r.size - static_cast<u32>(cut));
+  if (nonVolatileKept.cutTo < 0 || cut < nonVolatileKept.cutTo) nonVolatileKept.cutTo = static_cast<sig_atomic_t>(cut);
+  return true;
+}
 
 BoardOptions options;
 bool open = false;
@@ -208,6 +248,10 @@ void mapRegion(Region& r, const std::string& dir, bool clear) {
     }
     p = mmap(nullptr, r.size, PROT_READ | PROT_WRITE, MAP_SHARED, r.fd, 0);
     if (p != MAP_FAILED) boardFileMapped(p, r.size, path);
+    if (p != MAP_FAILED && r.base == NVRAM_BASE) {
+      std::memcpy(nonVolatileKept.bytes, p, r.size);
+      nonVolatileKept.cutTo = -1;
+    }
   }
   if (p == MAP_FAILED) fault("board: cannot map 0x%08x: %s", r.base, std::strerror(errno));
   r.host = static_cast<u8*>(p);
@@ -591,7 +635,7 @@ void boardFileMapped(const void* at, size_t size, const std::string& path) {
   static const bool handled = [] {
     struct sigaction action {};
     action.sa_sigaction = onBusError;
-    action.sa_flags = SA_SIGINFO;
+    action.sa_flags = SA_SIGINFO | SA_NODEFER;  // a store past a file cut again while it is mended
     sigemptyset(&action.sa_mask);
     return sigaction(SIGBUS, &action, &earlierBusAction) == 0;
   }();
@@ -662,7 +706,9 @@ u32 readMem32(u32 adr) {
 void writeMem32(u32 adr, u32 value) { writeMemory(adr, &value, 4); }
 
 void writeMemory(u32 adr, const void* data, u32 size) {
-  std::memcpy(memory(adr, size), data, size);
+  u8* to = memory(adr, size);
+  keepNonVolatileStore(adr, data, size);
+  std::memcpy(to, data, size);
   if (!writeLog.on || adr >= writeLog.base + writeLog.size || adr + size <= writeLog.base) return;
   for (u32 at = adr & ~3u; at < adr + size; at += 4) {
     if (at < writeLog.base || at >= writeLog.base + writeLog.size) continue;
@@ -904,6 +950,19 @@ bool irqIsConnected(int id) {
 // ---- caches, MMU, console ------------------------------------------------------------------------
 void mmuSetSection(u32, u32) {}
 void cacheInvalidateAll() {}
+
+void boardStores(u32 adr, const void* data, u32 size) { keepNonVolatileStore(adr, data, size); }
+
+const char* nonVolatileRestored() {
+  mendNonVolatile();
+  const sig_atomic_t cut = nonVolatileKept.cutTo;
+  if (cut < 0) return nullptr;
+  nonVolatileKept.cutTo = -1;
+  std::snprintf(nonVolatileKept.line, sizeof nonVolatileKept.line,
+                "%s was cut to %d bytes while the back end ran: given back its %u bytes and what they held",
+                storedWindow.file.c_str(), static_cast<int>(cut), NVRAM_SIZE);
+  return nonVolatileKept.line;
+}
 
 u32 nonVolatileStoredBytes() { return storedWindow.storedBytes; }
 

@@ -14,7 +14,7 @@ namespace platform {
 // ---- Memory map -------------------------------------------------------------------------------
 // Target addresses (Lib/Include/memory_map.h) of the board directory files and of the host-only
 // memory regions.
-constexpr u32 LINK_BASE = LINK_WINDOW_BASE, LINK_SIZE = 0x100000;         // link.mem
+constexpr u32 LINK_BASE = LINK_WINDOW_BASE, LINK_SIZE = LINK_WINDOW_SIZE;  // link.mem
 constexpr u32 SHARED_BASE = SHARED_WINDOW_BASE, SHARED_SIZE = 0x8000000;  // shared.mem
 constexpr u32 NVRAM_BASE = NON_VOLATILE_BASE, NVRAM_SIZE = NON_VOLATILE_SIZE;  // nvram.mem
 constexpr u32 OCM_BASE = ON_CHIP_BASE, OCM_SIZE = 0x10000;                // ocm.mem
@@ -64,6 +64,11 @@ void boardClearVolatile();
 // Gives back the disk of the shared window file's all-zero pages (a start-up clears most of it);
 // they read as zero as before. Nothing but this process may write the window meanwhile.
 void boardReleaseZeroPages();
+
+// A board model that stores into memory by pointer (the DMA engine) says first what [adr, adr + size)
+// is to hold: the board keeps what the non-volatile window holds beside its file (a file cut short
+// while mapped gets it back).
+void boardStores(u32 adr, const void* data, u32 size);
 
 // A board file mapped at [at, at + size): a store there that its file system cannot back (the disk
 // full, the file cut) faults naming the file (instead of SIGBUS). boardOpen notes its own files.

@@ -167,7 +167,9 @@ void DmaEngine::progress(Channel& c) {
         if (!(arg & BUSY) || c.pos + 2 + n > c.listWords) return finish(c, false);
         const u32* data = list + c.pos + 2;
         if (isMemory(adr, 4 * n)) {
-          storeBurst(memory(adr, 4 * n), data, 4 * n);
+          u8* to = memory(adr, 4 * n);
+          boardStores(adr, data, 4 * n);
+          storeBurst(to, data, 4 * n);
         } else {
           for (u32 i = 0; i < n; ++i) writeReg(adr + 4 * i, data[i]);
         }

@@ -58,6 +58,10 @@ const char* boardNotice(int i);
 // zero); fewer where a host board's store was shorter, an empty one on a board started before
 // among them, and the rest of the window then reads zero and holds nothing stored.
 u32 nonVolatileStoredBytes();
+// Whether the board had to make the non-volatile window's store whole again since the last call (a
+// host board's file cut short while the system ran: the board gives it back its size and its
+// contents), with a line that says so for the log at WARN; null when not (always on the target).
+const char* nonVolatileRestored();
 // Keeps a copy of the window's contents as found at power-up where nothing overwrites it, before
 // the system writes anew over contents that it cannot read; reason is one word for the copy's name.
 // Returns the name of the copy, or null when the board has nowhere to keep one (the target).

@@ -14,7 +14,7 @@
 
 namespace fuzzing {
 
-inline u8* ring(u32 adr) { return platform::memory(adr, 8 + LINK_RING_DATA); }
+inline u8* ring(u32 adr) { return platform::memory(adr, LINK_RING_HEAD + LINK_RING_DATA); }
 
 // With MX_FUZZ_ACKS set, every byte the system writes to the acknowledgement ring is also appended to
 // that file, so two builds' answers can be compared input by input.

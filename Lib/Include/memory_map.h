@@ -25,15 +25,11 @@ constexpr u32 MX_DMA_READ_BASE = 0x3F600000;
 // ---- Memory shared with the front end ---------------------------------------------------------------
 // The shared window: lock words, memories, clip headers (Lib/Include/shared.h).
 constexpr u32 SHARED_WINDOW_BASE = 0x33000000;
-// The link window: console ring, then the acknowledgement and request rings, then the rules' notes.
-// A hand-off address must lie inside it.
+// The link window: console ring, acknowledgement and request rings, the rules' notes
+// (Lib/Include/link_window.h). A hand-off address must lie inside it.
 constexpr u32 LINK_WINDOW_BASE = 0x3FF00000;
-constexpr u32 LINK_WINDOW_LAST = 0x3FFFFFFF;
-constexpr u32 LINK_CONSOLE_RING = LINK_WINDOW_BASE;
-constexpr u32 LINK_ACK_RING = 0x3FF80000;      // written here, read by the front end
-constexpr u32 LINK_REQUEST_RING = 0x3FFA0000;  // written by the front end, read here
-// Past the rings: the rules' notes of the requests taken, for the front end's tools (Lib/Include/rules.h).
-constexpr u32 LINK_NOTES = 0x3FFC0000;
+constexpr u32 LINK_WINDOW_SIZE = 0x100000;
+constexpr u32 LINK_WINDOW_LAST = LINK_WINDOW_BASE + (LINK_WINDOW_SIZE - 1);
 
 // ---- Non-volatile window -----------------------------------------------------------------------------
 // Backup image and settings words (Lib/Include/storage.h).

@@ -7,8 +7,8 @@
 // (`sent` for a value of the request being taken, `input` for one the back end holds): exactly those
 // whose values decided, so that another value of any of them would have changed the outcome.
 //
-// The framework publishes the notes of each request beside the link's rings (below), so that the
-// front end's tools say of a request what the running back end decided, and why.
+// The framework publishes the notes of each request in the link window (Lib/Include/link_window.h),
+// so that the front end's tools say of a request what the running back end decided, and why.
 //
 // The range checks note the range by which they refused a value in the same ring (From::RANGE), where
 // they check it: within() and its kin below are the checks, and the records' helpers that hold each
@@ -294,54 +294,6 @@ namespace internal {
 extern u32 written;
 }
 inline u32 written() { return internal::written; }
-
-// ---- The notes as published to the front end --------------------------------------------------------
-//
-// At LINK_NOTES (Lib/Include/memory_map.h), in the link window past the rings: a header, then
-// NOTE_SLOTS slots, each the notes of one request that had any, written in turn. A slot is written
-// with its sequence at 0 and the sequence set last, so a reader that finds the same sequence before
-// and after its copy has a whole slot. Words are little-endian, as every word in memory.
-
-constexpr u32 NOTES_MAGIC = 0x4E4F5445;  // "NOTE"
-constexpr int NOTE_SLOTS = 48;
-constexpr int NOTES_PER_SLOT = 160;
-constexpr int NOTE_TEXT_BYTES = 2048;
-
-struct NotesHeader {
-  u32 magic;
-  u32 build;      // the back end's build (BUILD_MARK): rules and records as this source states them
-  u32 written;    // slots written since the start; slot n lies at n % NOTE_SLOTS
-  u32 backedUp;   // request ring index: every request before it is in the backup image
-  u32 flags;      // BACKED_UP: backedUp holds
-  u32 unused[11];
-};
-constexpr u32 BACKED_UP = 1;
-
-struct PublishedNote {
-  u8 from;    // From
-  u8 effect;  // the rule's Effect
-  u16 type;
-  s8 me;
-  s8 channel;
-  u16 at;
-  u16 size;
-  u16 text;  // a rule's text: its offset in the slot's text bytes
-  u8 value[VALUE_BYTES];
-};
-
-struct NoteSlot {
-  u32 sequence;  // 1 + the number of slots written before it since the start; 0 while written
-  u32 request;   // the request ring index just past the request's packet
-  u16 type;      // the request's type
-  u16 count;     // notes kept
-  u16 lost;      // notes not kept: the slot was full
-  u16 textBytes;
-  PublishedNote notes[NOTES_PER_SLOT];
-  char text[NOTE_TEXT_BYTES];
-};
-
-static_assert(sizeof(NotesHeader) == 64 && sizeof(PublishedNote) == 20);
-constexpr u32 NOTES_BYTES = sizeof(NotesHeader) + NOTE_SLOTS * sizeof(NoteSlot);
 
 // The mark of this build, the same in every program built from the same source.
 u32 buildMark();

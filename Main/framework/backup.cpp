@@ -175,6 +175,8 @@ void CategoryRegistry::backup() {
 
 void CategoryRegistry::backupCopy() {
   if (state.bootMode & BOOT_MODE_NO_BACKUP || state.backupByte == 0) return;
+  // A store that lost contents the board keeps (a host board's file cut short) was made whole again.
+  if (const char* restored = platform::nonVolatileRestored()) MX_LOG(libmx::WARN, "%s", restored);
   MxDmaChannel* dma = mxDmaChannel(MX_DMA_BACKUP);
   if (state.dmaCount > 0) {
     if (mxDmaIsBusy(dma)) {

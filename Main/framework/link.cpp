@@ -24,15 +24,21 @@ constexpr libmx::LogCap LINK_LINE_CAP{"receive", LINK_LINE_KINDS, static_cast<in
                                       LINK_LINES_PER_FRAME};
 
 bool connected = false;
-u32 readAt = 0;  // the request ring's read index as last moved here
+// The back end's own indexes: where it has read the request ring to, and written the
+// acknowledgement ring to. The window's copies are only stored.
+u32 readAt = 0;
+u32 writeAt = 0;
 
 struct Ring {
   u32 base;
-  u32 writeIndex() const { return platform::readMem32(base); }
-  u32 readIndex() const { return platform::readMem32(base + 4); }
-  void setWriteIndex(u32 v) const { platform::writeMem32(base, v); }
-  void setReadIndex(u32 v) const { platform::writeMem32(base + 4, v); }
-  u8* data() const { return platform::memory(base + 8, LINK_RING_DATA); }
+  // The other side's index, or LINK_RING_DATA when it lies outside the data (a front end out of
+  // step, or memory written over): the ring is then read as empty, or as full.
+  u32 theirs(u32 word) const {
+    const u32 v = platform::readMem32(base + word);
+    return v < LINK_RING_DATA ? v : LINK_RING_DATA;
+  }
+  void store(u32 word, u32 v) const { platform::writeMem32(base + word, v); }
+  u8* data() const { return platform::memory(base + LINK_RING_HEAD, LINK_RING_DATA); }
 };
 
 constexpr Ring requestRing{LINK_REQUEST_RING};
@@ -40,62 +46,59 @@ constexpr Ring ackRing{LINK_ACK_RING};
 
 }  // namespace
 
-void mxFifoReset() {
+void mxFifoReset(u32 at) {
+  readAt = writeAt = at % LINK_RING_DATA;
   for (const Ring& r : {requestRing, ackRing}) {
-    r.setWriteIndex(0);
-    r.setReadIndex(0);
+    r.store(LINK_RING_WRITE_INDEX, readAt);
+    r.store(LINK_RING_READ_INDEX, readAt);
   }
-  readAt = 0;
   linknotes::reset();
 }
 
 bool mxFifoConnected() { return connected; }
 
+bool mxFifoKeep() {
+  static bool lost = false;  // the request ring started again for an index outside it, not yet sent anew
+  requestRing.store(LINK_RING_READ_INDEX, readAt);
+  if (connected) ackRing.store(LINK_RING_WRITE_INDEX, writeAt);
+  const u32 w = platform::readMem32(LINK_REQUEST_RING + LINK_RING_WRITE_INDEX);
+  if (w < LINK_RING_DATA) {
+    lost = lost && w == 0;
+    return false;
+  }
+  if (!lost) MX_LOG(libmx::ERR, "request ring: write index 0x%08x lies outside it: it starts again empty", w);
+  lost = true;
+  readAt = 0;
+  requestRing.store(LINK_RING_WRITE_INDEX, 0);
+  requestRing.store(LINK_RING_READ_INDEX, 0);
+  RequestReceiver::instance().reset();
+  return true;
+}
+
 int mxFifoReceive(u8* buf, int n) {
-  u32 w = requestRing.writeIndex();
-  u32 r = requestRing.readIndex();
-  // Indexes outside the ring (a front end out of step) are read as an empty ring.
-  if (w == r || w >= LINK_RING_DATA || r >= LINK_RING_DATA) return 0;
+  const u32 w = requestRing.theirs(LINK_RING_WRITE_INDEX);
+  if (w == readAt || w == LINK_RING_DATA || n <= 0) return 0;
   if (!connected) {
     MX_LOG(libmx::INFO, "Connected from System Manager\n");
     mxWatchdogEnable(0, 1);
     connected = true;
   }
-  const u8* data = requestRing.data();
-  int copied = 0;
-  while (copied < n && r != w) {
-    u32 run = (w > r ? w : LINK_RING_DATA) - r;
-    u32 take = run < static_cast<u32>(n - copied) ? run : static_cast<u32>(n - copied);
-    std::memcpy(buf + copied, data + r, take);
-    copied += static_cast<int>(take);
-    r = (r + take) % LINK_RING_DATA;
-  }
-  requestRing.setReadIndex(r);
-  readAt = r;
-  return copied;
+  const u32 avail = linkring::used(w, readAt);
+  const u32 take = avail < static_cast<u32>(n) ? avail : static_cast<u32>(n);
+  readAt = linkring::get(requestRing.data(), readAt, buf, take);
+  requestRing.store(LINK_RING_READ_INDEX, readAt);
+  return static_cast<int>(take);
 }
 
 int mxFifoSend(const u8* buf, int n) {
   if (!connected) return n;
-  u32 w = ackRing.writeIndex();
-  u32 r = ackRing.readIndex();
-  if (w >= LINK_RING_DATA || r >= LINK_RING_DATA) return 0;
-  u32 used = (w + LINK_RING_DATA - r) % LINK_RING_DATA;
-  u32 room = used + LINK_RING_RESERVE >= LINK_RING_DATA ? 0 : LINK_RING_DATA - LINK_RING_RESERVE - used;
-  u8* data = ackRing.data();
-  int copied = 0;
-  while (copied < n && room > 0) {
-    u32 run = LINK_RING_DATA - w;
-    u32 take = static_cast<u32>(n - copied);
-    if (take > run) take = run;
-    if (take > room) take = room;
-    std::memcpy(data + w, buf + copied, take);
-    copied += static_cast<int>(take);
-    room -= take;
-    w = (w + take) % LINK_RING_DATA;
-  }
-  ackRing.setWriteIndex(w);
-  return copied;
+  const u32 r = ackRing.theirs(LINK_RING_READ_INDEX);
+  if (r == LINK_RING_DATA || n <= 0) return 0;
+  const u32 room = linkring::room(writeAt, r);
+  const u32 take = room < static_cast<u32>(n) ? room : static_cast<u32>(n);
+  writeAt = linkring::put(ackRing.data(), writeAt, buf, take);
+  ackRing.store(LINK_RING_WRITE_INDEX, writeAt);
+  return static_cast<int>(take);
 }
 
 int BpInStream::read(u32 handle, u8* buf, int n) {
@@ -204,7 +207,9 @@ bool AcknowledgeSender::beginPacket(int type, u32 bodyLength) {
   if (need < PACKET_RESERVE) need = PACKET_RESERVE;
   if (static_cast<u64>(stream_.freeCount()) < need) stream_.flush();
   if (static_cast<u64>(stream_.freeCount()) < need) return false;
-  codec::write(LinkHeader{{LINK_SYNC0, LINK_SYNC1}, bodyLength, static_cast<u16>(type)}, stream_);
+  u8 head[LINK_HEADER_BYTES];
+  writePacketHeader(head, static_cast<u16>(type), bodyLength);
+  stream_.write(head, LINK_HEADER_BYTES);
   return true;
 }
 

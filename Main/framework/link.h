@@ -13,25 +13,9 @@
 #include "Lib/Include/types.h"
 
 // ---- Link rings -----------------------------------------------------------------------------------
-// Each ring: u32 write index, u32 read index (little-endian words), then the data bytes; both
-// indexes wrap at LINK_RING_DATA. The writer stops LINK_RING_RESERVE bytes short of the read index.
-// The rings lie at LINK_ACK_RING and LINK_REQUEST_RING (Lib/Include/memory_map.h).
-constexpr u32 LINK_RING_DATA = 0x1FFF8;
-constexpr u32 LINK_RING_RESERVE = 16;
-
-// The packet header, read and written through the codec.
-struct LinkHeader {
-  u8 sync[2];
-  u32 bodyLength;
-  u16 type;
-
-  template <class V, class R>
-  static constexpr void fields(V& v, R& r) {
-    v.field("sync", r.sync);
-    v.field("bodyLength", r.bodyLength);
-    v.field("type", r.type);
-  }
-};
+// The request and acknowledgement rings in the link window (Lib/Include/link_window.h). The back end
+// keeps its own index of each (the request ring's read index, the acknowledgement ring's write
+// index) and only stores it into the window; it reads the front end's, bounded to the data.
 
 // The wait command's body: six bytes not used, then the number of frames to wait.
 struct WaitCommand {
@@ -45,8 +29,8 @@ struct WaitCommand {
   }
 };
 
-// Both rings empty (power-on).
-void mxFifoReset();
+// Both rings empty (power-on): every index at 0, or at `at` (tests start a ring near its wrap).
+void mxFifoReset(u32 at = 0);
 // Copies up to n request bytes into buf; returns the count (0 when the ring is empty). The first
 // byte ever seen connects the link.
 int mxFifoReceive(u8* buf, int n);
@@ -54,6 +38,11 @@ int mxFifoReceive(u8* buf, int n);
 // connected every byte is reported taken and dropped.
 int mxFifoSend(const u8* buf, int n);
 bool mxFifoConnected();
+// Once a frame: stores the back end's own indexes again (the front end may have written over them)
+// and checks the front end's: a request write index outside the ring leaves nothing to follow, so
+// the request ring starts again empty at 0, and the receiver with it (one ERR line until the ring is
+// written again). Returns whether it started again.
+bool mxFifoKeep();
 
 // Program start state of the link: not connected, both streams and the receiver empty.
 void linkInit();

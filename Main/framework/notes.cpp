@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "Lib/Include/memory_map.h"
+#include "Lib/Include/link_window.h"
 #include "Lib/Include/rules.h"
 #include "Main/framework/bp.h"
 #include "Platform/platform.h"
@@ -17,6 +17,12 @@ u32& frameStart() {
   return at;
 }
 
+// Slots written since the start. The window's copy is only stored: the front end can write there.
+u32& slotsWritten() {
+  static u32 n = 0;
+  return n;
+}
+
 rules::NotesHeader& header() {
   return *reinterpret_cast<rules::NotesHeader*>(platform::memory(LINK_NOTES, rules::NOTES_BYTES));
 }
@@ -25,6 +31,17 @@ rules::NoteSlot& slot(u32 n) {
   u8* base = platform::memory(LINK_NOTES, rules::NOTES_BYTES) + sizeof(rules::NotesHeader);
   return reinterpret_cast<rules::NoteSlot*>(base)[n % rules::NOTE_SLOTS];
 }
+
+// What the slot being written holds so far, kept here: the slot in the window is only written.
+struct Filling {
+  u16 count = 0;
+  u16 lost = 0;
+  u16 textBytes = 0;
+  int texts = 0;                              // rule texts copied into the slot,
+  const char* text[rules::NOTES_PER_SLOT];  // each,
+  u16 textAt[rules::NOTES_PER_SLOT];        // and where it lies among the slot's text bytes
+};
+Filling filling;
 
 // The note numbered n since the clear (by rules::written()); null when the ring no longer holds it.
 const rules::Note* numbered(u32 n) {
@@ -46,11 +63,12 @@ int meHolding(int type, const void* record) {
 
 // Adds the note to the slot (a rule's text once a slot); one that finds no room is counted as lost.
 void add(rules::NoteSlot& s, const rules::Note& n) {
-  if (s.count == rules::NOTES_PER_SLOT) {
-    ++s.lost;
+  Filling& f = filling;
+  if (f.count == rules::NOTES_PER_SLOT) {
+    ++f.lost;
     return;
   }
-  rules::PublishedNote& p = s.notes[s.count];
+  rules::PublishedNote& p = s.notes[f.count];
   p = {};
   p.from = static_cast<u8>(n.from);
   p.type = static_cast<u16>(n.type);
@@ -64,36 +82,37 @@ void add(rules::NoteSlot& s, const rules::Note& n) {
     if (n.record != nullptr) p.me = static_cast<s8>(meHolding(n.type, n.record));
     const size_t length = std::strlen(n.rule->text) + 1;
     int same = -1;
-    for (int i = 0; i < s.count && same < 0; ++i) {
-      const rules::PublishedNote& q = s.notes[i];
-      if (q.from == static_cast<u8>(rules::From::RULE) && std::strcmp(s.text + q.text, n.rule->text) == 0) same = q.text;
+    for (int i = 0; i < f.texts && same < 0; ++i) {
+      if (std::strcmp(f.text[i], n.rule->text) == 0) same = f.textAt[i];
     }
     if (same >= 0) {
       p.text = static_cast<u16>(same);
-    } else if (s.textBytes + length <= sizeof s.text) {
-      std::memcpy(s.text + s.textBytes, n.rule->text, length);
-      p.text = s.textBytes;
-      s.textBytes = static_cast<u16>(s.textBytes + length);
+    } else if (f.textBytes + length <= sizeof s.text) {
+      std::memcpy(s.text + f.textBytes, n.rule->text, length);
+      p.text = f.textBytes;
+      f.text[f.texts] = n.rule->text;
+      f.textAt[f.texts++] = f.textBytes;
+      f.textBytes = static_cast<u16>(f.textBytes + length);
     } else {
-      ++s.lost;
+      ++f.lost;
       return;
     }
   }
-  ++s.count;
+  ++f.count;
 }
 
 // Publishes a slot for the request that ended at ring index `request`: the notes [from, to), and
 // where `type` is a type, only the rules and ranges noted on records of that type with the inputs
 // that follow them.
 void publishSlot(u32 request, int type, u32 from, u32 to) {
-  rules::NotesHeader& h = header();
-  const u32 n = h.written;
+  const u32 n = slotsWritten();
   rules::NoteSlot& s = slot(n);
   s.sequence = 0;
   std::atomic_thread_fence(std::memory_order_release);
   s.request = request;
   s.type = static_cast<u16>(type);
-  s.count = s.lost = s.textBytes = 0;
+  filling.count = filling.lost = filling.textBytes = 0;
+  filling.texts = 0;
   bool keep = false;  // the inputs follow the rule they belong to
   for (u32 k = from; k < to; ++k) {
     const rules::Note* note = numbered(k);
@@ -101,14 +120,18 @@ void publishSlot(u32 request, int type, u32 from, u32 to) {
     if (rules::leads(*note)) keep = note->type == type;
     if (keep) add(s, *note);
   }
+  s.count = filling.count;
+  s.lost = filling.lost;
+  s.textBytes = filling.textBytes;
   std::atomic_thread_fence(std::memory_order_release);
   s.sequence = n + 1;
-  h.written = n + 1;
+  header().written = slotsWritten() = n + 1;
 }
 
 }  // namespace
 
 void reset() {
+  slotsWritten() = 0;
   rules::NotesHeader& h = header();
   h = {};
   h.magic = rules::NOTES_MAGIC;

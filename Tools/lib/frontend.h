@@ -36,10 +36,10 @@ class Link {
   const std::string& dir() const { return dir_; }
   double timeout() const { return timeout_; }
 
-  u8* requestRing() { return base_ + linkpeer::REQUEST_RING_OFFSET; }
-  u8* ackRing() { return base_ + linkpeer::ACK_RING_OFFSET; }
-  u8* console() { return base_ + linkpeer::CONSOLE_OFFSET; }
-  const u8* notes() const { return base_ + linkpeer::NOTES_OFFSET; }
+  u8* requestRing() { return base_ + LINK_REQUEST_OFFSET; }
+  u8* ackRing() { return base_ + LINK_ACK_OFFSET; }
+  u8* console() { return base_ + LINK_CONSOLE_OFFSET; }
+  const u8* notes() const { return base_ + LINK_NOTES_OFFSET; }
 
   // Writes the bytes whole, waiting up to timeout seconds for room and for the locks; false (nothing
   // written) when they do not fit in time, a lock is not let go or the tools' table cannot be read or

@@ -43,7 +43,7 @@ bool Link::open(const std::string& dir, double timeout, std::string& error, bool
         return false;
       }
       base_ = static_cast<u8*>(p);
-      consoleFrom_ = linkpeer::loadIndex(console() + 4) % linkpeer::CONSOLE_DATA;
+      consoleFrom_ = linkpeer::loadIndex(console() + LINK_RING_READ_INDEX) % LINK_CONSOLE_DATA;
       fd_ = fd;
       dir_ = dir;
       timeout_ = timeout;
@@ -93,7 +93,7 @@ bool Link::write(const Bytes& given, double timeout, Written* written, const Pre
         sent = true;
         const bool begins = !t.live || linkpeer::follow(t.requests, bytes.data(), bytes.size(), largestBody).headerAtStart;
         if (written != nullptr) {
-          written->end = linkpeer::loadIndex(requestRing()) % LINK_RING_DATA;
+          written->end = linkpeer::writeIndex(requestRing());
           written->unfinished = !begins;
         }
       }, left, &error_);
@@ -117,7 +117,7 @@ std::vector<Packet> Link::takePackets(size_t max) {
     if (!t.live) return;
     t.taken.clear();
     const Bytes waiting = linkpeer::ringBytes(ackRing(), t.waiting, t.write);
-    t.waiting = static_cast<u32>((t.waiting + linkpeer::parsePackets(waiting, packets, garbage_, max)) % LINK_RING_DATA);
+    t.waiting = linkring::ahead(t.waiting, static_cast<u32>(linkpeer::parsePackets(waiting, packets, garbage_, max)));
   }, timeout_);
   return packets;
 }

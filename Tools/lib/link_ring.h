@@ -1,10 +1,10 @@
 #pragma once
 // The front end's side of the link, over host pointers to the rings: writing the request ring,
 // reading the acknowledgement ring, the packet form, and the console ring. Header only, so that the
-// front-end tool and the in-process test peer share it without a library between them.
+// front-end tool and the in-process test peer share it without a library between them. The window's
+// form is Lib/Include/link_window.h's, the ring arithmetic and the packet header framing.h's.
 //
-// A ring is u32 write index, u32 read index (little-endian words), then LINK_RING_DATA bytes. The
-// front end writes the request ring's write index and the acknowledgement ring's read index only.
+// The front end writes the request ring's write index and the acknowledgement ring's read index only.
 #include <algorithm>
 #include <atomic>
 #include <bit>
@@ -16,19 +16,13 @@
 #include <vector>
 
 #include "Main/framework/link.h"
+#include "Lib/Include/link_window.h"
 #include "Lib/Include/rules.h"
 #include "Lib/Include/types.h"
 
 namespace linkpeer {
 
 using Bytes = std::vector<u8>;
-
-// Console ring: u32 write index (the system's), u32 read index (the front end's), then the data;
-// the system's index wraps to 0 after CONSOLE_LAST_INDEX.
-constexpr u32 CONSOLE_OFFSET = LINK_CONSOLE_RING - LINK_WINDOW_BASE;  // in the link window
-constexpr u32 CONSOLE_DATA = 0x7FFE0;
-constexpr u32 ACK_RING_OFFSET = LINK_ACK_RING - LINK_WINDOW_BASE;
-constexpr u32 REQUEST_RING_OFFSET = LINK_REQUEST_RING - LINK_WINDOW_BASE;
 
 // Index words are little-endian whatever the host; loads acquire and stores release, so the data
 // written before an index store is seen by the other side once it sees the index.
@@ -42,67 +36,48 @@ inline void storeIndex(u8* word, u32 v) {
   std::atomic_ref<u32>(*reinterpret_cast<u32*>(word)).store(v, std::memory_order_release);
 }
 
-// Bytes written and not yet read. Indexes out of range (a damaged ring) are taken modulo the size.
-inline u32 ringUsed(const u8* ring) {
-  u32 w = loadIndex(ring) % LINK_RING_DATA;
-  u32 r = loadIndex(ring + 4) % LINK_RING_DATA;
-  return (w + LINK_RING_DATA - r) % LINK_RING_DATA;
-}
+// A ring's indexes, taken modulo the data's size (a damaged ring is read so).
+inline u32 writeIndex(const u8* ring) { return loadIndex(ring + LINK_RING_WRITE_INDEX) % LINK_RING_DATA; }
+inline u32 readIndex(const u8* ring) { return loadIndex(ring + LINK_RING_READ_INDEX) % LINK_RING_DATA; }
 
-// Bytes the writer may still add: it stops LINK_RING_RESERVE bytes short of the read index.
-inline u32 ringRoom(const u8* ring) {
-  u32 used = ringUsed(ring);
-  return used >= LINK_RING_DATA - LINK_RING_RESERVE ? 0 : LINK_RING_DATA - LINK_RING_RESERVE - used;
-}
+// Bytes written and not yet read.
+inline u32 ringUsed(const u8* ring) { return linkring::used(writeIndex(ring), readIndex(ring)); }
+
+// Bytes the writer may still add.
+inline u32 ringRoom(const u8* ring) { return linkring::room(writeIndex(ring), readIndex(ring)); }
 
 // Appends as many of the n bytes as fit; returns the count written.
 inline size_t ringWrite(u8* ring, const u8* p, size_t n) {
-  u32 room = ringRoom(ring);
-  if (n > room) n = room;
-  u32 w = loadIndex(ring) % LINK_RING_DATA;
-  u8* data = ring + 8;
-  // In at most two runs: up to the end of the data, then from its start.
-  const size_t first = std::min<size_t>(n, LINK_RING_DATA - w);
-  std::memcpy(data + w, p, first);
-  std::memcpy(data, p + first, n - first);
-  storeIndex(ring, static_cast<u32>((w + n) % LINK_RING_DATA));
-  return n;
-}
-
-// The bytes from index `from` up to index `to`, in at most two runs across the wrap.
-inline Bytes ringBytes(const u8* ring, u32 from, u32 to) {
-  const u8* data = ring + 8;
-  if (to >= from) return Bytes(data + from, data + to);
-  Bytes out(data + from, data + LINK_RING_DATA);
-  out.insert(out.end(), data, data + to);
-  return out;
+  const u32 take = static_cast<u32>(std::min<size_t>(n, ringRoom(ring)));
+  storeIndex(ring + LINK_RING_WRITE_INDEX, linkring::put(ring + LINK_RING_HEAD, writeIndex(ring), p, take));
+  return take;
 }
 
 // The bytes from index `from` on to index `to`, going round the ring.
-inline u32 ringAhead(u32 from, u32 to) { return (to + LINK_RING_DATA - from) % LINK_RING_DATA; }
+inline u32 ringAhead(u32 from, u32 to) { return linkring::used(to, from); }
+
+// The bytes from index `from` up to index `to`, across the wrap.
+inline Bytes ringBytes(const u8* ring, u32 from, u32 to) {
+  Bytes out(ringAhead(from, to));
+  linkring::get(ring + LINK_RING_HEAD, from, out.data(), static_cast<u32>(out.size()));
+  return out;
+}
 
 // The unread bytes, without taking them.
-inline Bytes ringPeek(const u8* ring) {
-  return ringBytes(ring, loadIndex(ring + 4) % LINK_RING_DATA, loadIndex(ring) % LINK_RING_DATA);
-}
+inline Bytes ringPeek(const u8* ring) { return ringBytes(ring, readIndex(ring), writeIndex(ring)); }
 
 // Takes n bytes (at most what is unread) by advancing the read index.
 inline void ringConsume(u8* ring, size_t n) {
-  size_t used = ringUsed(ring);
-  if (n > used) n = used;
-  u32 r = loadIndex(ring + 4) % LINK_RING_DATA;
-  storeIndex(ring + 4, static_cast<u32>((r + n) % LINK_RING_DATA));
+  const u32 take = static_cast<u32>(std::min<size_t>(n, ringUsed(ring)));
+  storeIndex(ring + LINK_RING_READ_INDEX, linkring::ahead(readIndex(ring), take));
 }
 
 // ---- Packets ----------------------------------------------------------------------------------------
 // 0x5A 0x81, u32 body length, u16 type, body (big-endian).
 inline Bytes packetBytes(int type, const u8* body, size_t n) {
-  const u32 len = static_cast<u32>(n);
-  const u8 head[8] = {LINK_SYNC0, LINK_SYNC1, static_cast<u8>(len >> 24), static_cast<u8>(len >> 16),
-                      static_cast<u8>(len >> 8), static_cast<u8>(len), static_cast<u8>(type >> 8), static_cast<u8>(type)};
-  Bytes out(8 + n);
-  std::copy(head, head + 8, out.begin());
-  if (n > 0) std::copy(body, body + n, out.begin() + 8);
+  Bytes out(LINK_HEADER_BYTES + n);
+  writePacketHeader(out.data(), static_cast<u16>(type), static_cast<u32>(n));
+  if (n > 0) std::copy(body, body + n, out.begin() + LINK_HEADER_BYTES);
   return out;
 }
 inline Bytes packetBytes(int type, const Bytes& body) { return packetBytes(type, body.data(), body.size()); }
@@ -117,14 +92,14 @@ struct Packet {
 // when no complete packet follows (pos then stays past the bytes skipped).
 inline bool nextPacket(const Bytes& buf, size_t& pos, Packet& p, size_t& garbage, size_t* start = nullptr) {
   while (buf.size() - pos >= static_cast<size_t>(LINK_HEADER_BYTES)) {
-    if (buf[pos] != LINK_SYNC0 || buf[pos + 1] != LINK_SYNC1) {
+    if (!isPacketSync(&buf[pos])) {
       ++garbage;
       ++pos;
       continue;
     }
-    const u32 n = (u32{buf[pos + 2]} << 24) | (u32{buf[pos + 3]} << 16) | (u32{buf[pos + 4]} << 8) | buf[pos + 5];
+    const u32 n = packetLength(&buf[pos]);
     if (buf.size() - pos - LINK_HEADER_BYTES < n) return false;
-    p.type = (buf[pos + 6] << 8) | buf[pos + 7];
+    p.type = packetType(&buf[pos]);
     const auto first = buf.begin() + static_cast<std::ptrdiff_t>(pos + LINK_HEADER_BYTES);
     p.body.assign(first, first + static_cast<std::ptrdiff_t>(n));
     if (start != nullptr) *start = pos;
@@ -189,14 +164,14 @@ inline size_t parsePackets(const Bytes& buf, std::vector<Packet>& out, size_t& g
 }
 
 // ---- Console ring -------------------------------------------------------------------------------------
-inline u32 consoleWriteIndex(const u8* console) { return loadIndex(console) % CONSOLE_DATA; }
+inline u32 consoleWriteIndex(const u8* console) { return loadIndex(console + LINK_RING_WRITE_INDEX) % LINK_CONSOLE_DATA; }
 
 // What the system wrote from index `from` on, without moving the front end's read index.
 inline std::string consoleSince(const u8* console, u32 from) {
   const u32 w = consoleWriteIndex(console);
-  const u8* data = console + 8;
+  const u8* data = console + LINK_RING_HEAD;
   std::string text;
-  for (u32 i = from % CONSOLE_DATA; i != w; i = (i + 1) % CONSOLE_DATA) text.push_back(static_cast<char>(data[i]));
+  for (u32 i = from % LINK_CONSOLE_DATA; i != w; i = (i + 1) % LINK_CONSOLE_DATA) text.push_back(static_cast<char>(data[i]));
   return text;
 }
 
@@ -207,22 +182,19 @@ inline std::string consoleLines(const u8* console, u32& from) {
   const size_t end = text.rfind('\n');
   if (end == std::string::npos) return {};
   text.resize(end + 1);
-  from = static_cast<u32>((from + text.size()) % CONSOLE_DATA);
+  from = static_cast<u32>((from + text.size()) % LINK_CONSOLE_DATA);
   return text;
 }
 
 // The complete lines written since the front end's read index, which moves past them.
 inline std::string consoleTake(u8* console) {
-  u32 r = loadIndex(console + 4) % CONSOLE_DATA;
+  u32 r = loadIndex(console + LINK_RING_READ_INDEX) % LINK_CONSOLE_DATA;
   std::string text = consoleLines(console, r);
-  if (!text.empty()) storeIndex(console + 4, r);
+  if (!text.empty()) storeIndex(console + LINK_RING_READ_INDEX, r);
   return text;
 }
 
-
-// ---- The back end's notes of the requests it took (Lib/Include/rules.h) ---------------------------
-
-constexpr u32 NOTES_OFFSET = LINK_NOTES - LINK_WINDOW_BASE;  // in the link window
+// ---- The back end's notes of the requests it took -------------------------------------------------
 
 inline const rules::NotesHeader& notesHeader(const u8* notes) { return *reinterpret_cast<const rules::NotesHeader*>(notes); }
 

@@ -76,14 +76,6 @@ TEST_F(LogTest, HeldRunsJoinEqualLinesOnlyAndACapCountsTheRestByKind) {
   }
 }
 
-TEST_F(LogTest, ConsoleRingWrapsAfterItsLastIndex) {
-  platform::writeMem32(platform::LINK_BASE, 0x7FFDE);
-  consoleWrite("xyz", 3);
-  const u8* data = platform::memory(platform::LINK_BASE + 8, 0x7FFE0);
-  EXPECT_EQ(std::tuple(data[0x7FFDE], data[0x7FFDF], data[0], platform::readMem32(platform::LINK_BASE)),
-            std::tuple('x', 'y', 'z', 1u));
-}
-
 TEST_F(LogTest, FailedChecksLogTheirTextAndThrowWithFileAndLine) {
   int line = 0;
   try {

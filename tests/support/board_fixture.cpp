@@ -5,9 +5,11 @@
 #include "Platform/genlock_model.h"
 #include "Platform/osd_engine.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "Driver/resets.h"
+#include "Lib/Include/link_window.h"
 #include "Main/framework/bp.h"
 #include "Platform/hw_semaphore.h"
 #include "Platform/i2c_devices.h"
@@ -15,15 +17,13 @@
 namespace testing_support {
 
 std::string consoleText() {
-  u32 index = platform::readMem32(platform::LINK_BASE);
-  if (index > 0x7FFE0) index = 0x7FFE0;
-  const char* data = reinterpret_cast<const char*>(platform::memory(platform::LINK_BASE + 8, 0x7FFE0));
-  return std::string(data, index);
+  const u32 index = std::min(platform::readMem32(LINK_CONSOLE_RING + LINK_RING_WRITE_INDEX), LINK_CONSOLE_DATA);
+  return std::string(reinterpret_cast<const char*>(platform::memory(LINK_CONSOLE_RING + LINK_RING_HEAD, index)), index);
 }
 
 void consoleClear() {
-  platform::writeMem32(platform::LINK_BASE, 0);
-  platform::writeMem32(platform::LINK_BASE + 4, 0);
+  platform::writeMem32(LINK_CONSOLE_RING + LINK_RING_WRITE_INDEX, 0);
+  platform::writeMem32(LINK_CONSOLE_RING + LINK_RING_READ_INDEX, 0);
 }
 
 int consoleCount(const std::string& text) {

@@ -7,7 +7,7 @@ namespace testing_support {
 namespace {
 
 // The rings as the front end sees them: index words, then the data.
-u8* ring(u32 base) { return platform::memory(base, 8 + LINK_RING_DATA); }
+u8* ring(u32 base) { return platform::memory(base, LINK_RING_HEAD + LINK_RING_DATA); }
 
 }  // namespace
 

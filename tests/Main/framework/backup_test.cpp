@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -153,6 +155,34 @@ TEST_F(BackupTest, AnEmptyStoreIsALossOnlyOnABoardStartedBefore) {
     start();
     EXPECT_EQ(consoleCount(started ? "[WARN] backup data holds 0 of 72 bytes: settings start from defaults"
                                    : "[INFO] no backup data"), 1) << started;
+  }
+}
+
+// nvram.mem cut short while the program runs (inside the image, past it, to nothing): a store past
+// the cut, or else the next frame, gives the file back its size and all it held, with one WARN line,
+// and the next start resumes from it.
+TEST_F(BackupTest, AStoreCutShortWhileRunningIsMadeWholeAgain) {
+  for (const off_t cut : {0, 30, 0x14000}) {
+    SCOPED_TRACE(cut);
+    testing_support::BoardDirectory d("backup-cut");
+    const std::string path = (d.dir / "nvram.mem").string();
+    const auto file = [&path] { std::ifstream in(path, std::ios::binary);
+                                return std::vector<char>(std::istreambuf_iterator<char>(in), {}); };
+    platform::boardOpen(d.options);
+    start();
+    run->perMe[0].record(0).a = 5;
+    Storage::instance().writeBoardMode(3);
+    reg().process();
+    const auto before = file();
+    testing_support::consoleClear();
+    ASSERT_EQ(truncate(path.c_str(), cut), 0);
+    if (cut == 0) Storage::instance().writeBoardMode(3);  // a store past the cut
+    reg().process();
+    EXPECT_EQ(std::tuple(file() == before, consoleCount("[WARN]"),
+                         consoleCount("[WARN] nvram.mem was cut to " + std::to_string(cut) + " bytes while the back end ran")),
+              std::tuple(true, 1, 1));
+    start();
+    EXPECT_EQ(std::tuple(int(run->perMe[0].record(0).a), Storage::instance().boardMode()), std::tuple(5, 3));
   }
 }
 

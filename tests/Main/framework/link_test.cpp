@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstddef>
 #include <numeric>
 #include <sstream>
+#include <thread>
 #include <tuple>
 
 #include "Main/framework/bp.h"
 #include "Main/framework/link.h"
+#include "Main/framework/notes.h"
 #include "Platform/board.h"
 #include "Tools/lib/link_ring.h"
 #include "tests/support/board_fixture.h"
@@ -325,10 +329,7 @@ TEST_F(LinkTest, ReadersGetExactlyTheirBodyAndAFailingHandlerDoesNotWedgeRecepti
 
 TEST_F(LinkTest, StreamsAndRingsWrap) {
   // Ring indexes near the end of the data area; the input stream's buffer wraps several times.
-  for (u32 ring : {LINK_REQUEST_RING, LINK_ACK_RING}) {
-    u32 at = LINK_RING_DATA - (ring == LINK_ACK_RING ? 7 : 5);
-    platform::writeMem32(ring, at), platform::writeMem32(ring + 4, at);
-  }
+  mxFifoReset(LINK_RING_DATA - 5);
   int n = 0;
   for (int f = 0; f < 30; ++f) {
     for (int i = 0; i < (f == 0 ? 101 : 100); ++i) peer.write(pkt(n++));
@@ -343,20 +344,55 @@ TEST_F(LinkTest, StreamsAndRingsWrap) {
   EXPECT_EQ(std::tuple(packets.back().as<Bkgd>().b, peer.garbage()), std::tuple(s16{3000}, 0u));
 }
 
-TEST_F(LinkTest, AcknowledgementRingStopsSixteenBytesShortOfTheReader) {
+// The front end can write anything anywhere in the link window. An index of its own outside the
+// data is not followed (its ring reads as empty, or as full), and a request write index outside the
+// ring starts the ring again at the next frame; the back end's own indexes and the notes' counts,
+// written over, are not read back: the rings go on from the back end's indexes, and the notes are
+// published whole under the back end's own count of slots.
+TEST_F(LinkTest, WhatTheFrontEndWritesInTheWindowIsBoundedOrNotReadBack) {
   connect();
-  Bytes data(LINK_RING_DATA, 0x11);
-  EXPECT_EQ(mxFifoSend(data.data(), static_cast<int>(data.size())), static_cast<int>(LINK_RING_DATA - 16));
-  EXPECT_EQ(mxFifoSend(data.data(), 1), 0);
-  EXPECT_EQ(peer.readBytes().size(), LINK_RING_DATA - 16);
-  EXPECT_EQ(mxFifoSend(data.data(), 5), 5);
-  // A write index outside the data area, from its size on, is not followed: the rings read as empty.
-  for (u32 index : {LINK_RING_DATA, LINK_RING_DATA + 100, 0x7FFFFFFFu}) {
-    platform::writeMem32(LINK_ACK_RING, index);
-    EXPECT_EQ(mxFifoSend(data.data(), 5), 0) << index;
-    platform::writeMem32(LINK_REQUEST_RING, index), platform::writeMem32(LINK_REQUEST_RING + 4, 0);
-    EXPECT_EQ(mxFifoReceive(data.data(), 4), 0) << index;
+  const u32 ackRead = platform::readMem32(LINK_ACK_RING + LINK_RING_READ_INDEX);
+  u8 byte = 0;
+  for (u32 index : {LINK_RING_DATA, 0xFFFFFFFFu}) {
+    for (u32 at : {LINK_ACK_RING, LINK_ACK_RING + 4, LINK_REQUEST_RING, LINK_REQUEST_RING + 4}) platform::writeMem32(at, index);
+    EXPECT_EQ(std::tuple(mxFifoSend(&byte, 1), mxFifoReceive(&byte, 1)), std::tuple(0, 0)) << index;
   }
+  frame();
+  platform::writeMem32(LINK_ACK_RING + LINK_RING_READ_INDEX, ackRead);
+  peer.write(pkt(7)), frame();
+  EXPECT_EQ(std::tuple(bkgd.values, peer.readPackets().size(), peer.garbage(), platform::readMem32(LINK_REQUEST_RING + 4),
+                       consoleCount("[ERR] request ring: write index 0xffffffff lies outside it: it starts again empty")),
+            std::tuple(Ints{7}, 1u, 0u, static_cast<u32>(pkt(7).size()), 1));
+
+  // Every slot's count and text length written over by another processor while slots are published.
+  const rules::Rule rule{rules::Effect::MOVES, "a rule"};
+  const Bkgd record = withB(1);
+  std::atomic<bool> done = false;
+  std::atomic<int> passes = 0;
+  std::thread writer([&done, &passes] {
+    u8* slots = platform::memory(LINK_NOTES + sizeof(rules::NotesHeader), rules::NOTE_SLOTS * sizeof(rules::NoteSlot));
+    for (u16 v = 0x7FFF; !done; v ^= 0x8000, ++passes) {
+      for (u8* slot = slots; slot < slots + rules::NOTE_SLOTS * sizeof(rules::NoteSlot); slot += sizeof(rules::NoteSlot)) {
+        for (size_t at : {offsetof(rules::NoteSlot, count), offsetof(rules::NoteSlot, textBytes)}) {
+          std::atomic_ref<u16>(*reinterpret_cast<u16*>(slot + at)).store(v, std::memory_order_relaxed);
+        }
+      }
+    }
+  });
+  const auto publish = [&](u32 request) {
+    const u32 from = rules::written();
+    rules::note(rule, record, record.b);
+    linknotes::taken(request, TYPE_BKGD, from);
+  };
+  u32 n = 0;
+  while (passes < 1) {}
+  for (const int until = passes + 20000; passes < until;) publish(n++);
+  done = true;
+  writer.join();
+  platform::writeMem32(LINK_NOTES + offsetof(rules::NotesHeader, written), 5);
+  publish(n);
+  const linkpeer::RequestNotes published = linkpeer::notesOf(platform::memory(LINK_NOTES, rules::NOTES_BYTES), n, n, n);
+  EXPECT_EQ(std::tuple(published.found, published.texts), std::tuple(linkpeer::RequestNotes::Found::Notes, Strings{"a rule"}));
 }
 
 TEST_F(LinkTest, PacketsAreWrittenWholeOrNotAtAll) {
