@@ -50,10 +50,13 @@ struct NotesHeader {
   u32 build;      // the back end's build (buildMark): rules and records as this source states them
   u32 written;    // slots written since the start; slot n lies at n % NOTE_SLOTS
   u32 backedUp;   // request ring index: every request before it is in the backup image
-  u32 flags;      // BACKED_UP: backedUp holds
-  u32 unused[11];
+  u32 flags;      // BACKED_UP: backedUp holds; ANSWERED: answered holds; IN_TURNS
+  u32 answered;   // request ring index: every request before it has its answer in the acknowledgement ring
+  u32 unused[10];
 };
 constexpr u32 BACKED_UP = 1;
+constexpr u32 ANSWERED = 2;
+constexpr u32 IN_TURNS = 4;  // the status reports, answers among them, go out in turns (MxifEventMemory)
 
 struct PublishedNote {
   u8 from;    // From

@@ -190,8 +190,9 @@ bool CategoryRegistry::rotatesStatus() const {
 }
 
 void CategoryRegistry::sendAll(AcknowledgeSender& tx) {
+  const bool pass = sendEnabled == 1, inTurns = rotatesStatus();
   if (sendEnabled == 1) {
-    if (!rotatesStatus()) {
+    if (!inTurns) {
       listIfStale();
       for (int i = 0; i < listed; ++i) instances[i]->sendStatus(tx);
     } else {
@@ -216,6 +217,8 @@ void CategoryRegistry::sendAll(AcknowledgeSender& tx) {
   }
   tx.flush();
   sendEnabled = tx.stream().empty() ? 1 : 0;
+  // A whole pass out answers every request read so far.
+  linknotes::answered(RequestReceiver::instance().position(), pass && sendEnabled == 1, inTurns);
 }
 
 }  // namespace category

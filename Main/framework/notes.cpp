@@ -23,6 +23,12 @@ u32& slotsWritten() {
   return n;
 }
 
+// The header's flags as this back end set them (the window's copy is only stored).
+u32& flags() {
+  static u32 f = 0;
+  return f;
+}
+
 rules::NotesHeader& header() {
   return *reinterpret_cast<rules::NotesHeader*>(platform::memory(LINK_NOTES, rules::NOTES_BYTES));
 }
@@ -131,7 +137,7 @@ void publishSlot(u32 request, int type, u32 from, u32 to) {
 }  // namespace
 
 void reset() {
-  slotsWritten() = 0;
+  slotsWritten() = flags() = 0;
   rules::NotesHeader& h = header();
   h = {};
   h.magic = rules::NOTES_MAGIC;
@@ -164,10 +170,16 @@ void publish(u32 updateFrom) {
 }
 
 void backedUp(u32 through) {
-  rules::NotesHeader& h = header();
-  h.backedUp = through;
+  header().backedUp = through;
   std::atomic_thread_fence(std::memory_order_release);
-  h.flags = rules::BACKED_UP;
+  header().flags = flags() |= rules::BACKED_UP;
+}
+
+void answered(u32 through, bool out, bool inTurns) {
+  if (out && !inTurns) header().answered = through;
+  std::atomic_thread_fence(std::memory_order_release);
+  flags() = (flags() & ~rules::IN_TURNS) | (inTurns ? rules::IN_TURNS : 0) | (out && !inTurns ? rules::ANSWERED : 0);
+  header().flags = flags();
 }
 
 }  // namespace linknotes

@@ -21,5 +21,9 @@ void publish(u32 updateFrom);
 // The backup copy that holds every request before ring index `through` has reached the
 // non-volatile window.
 void backedUp(u32 through);
+// The frame's reports went out: out, every answer to the requests before ring index `through` is in
+// the acknowledgement ring (a whole pass went out); inTurns, the status reports go out in turns, so
+// an answer may wait for its turn.
+void answered(u32 through, bool out, bool inTurns);
 
 }  // namespace linknotes

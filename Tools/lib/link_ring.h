@@ -208,6 +208,19 @@ inline NotesFrom notesFrom(const u8* notes) {
 // Slots written since the back end started.
 inline u32 notesWritten(const u8* notes) { return loadIndex(notes + offsetof(rules::NotesHeader, written)); }
 
+// The flags of the notes' header (rules::BACKED_UP, ANSWERED, IN_TURNS) of this build's back end; 0
+// for another's, or none.
+inline u32 notesFlags(const u8* notes) {
+  return notesFrom(notes) == NotesFrom::ThisBuild ? loadIndex(notes + offsetof(rules::NotesHeader, flags)) : 0;
+}
+
+// Whether every request before ring index `at` has its answer in the acknowledgement ring (as far as
+// the back end says; never while its reports go out in turns).
+inline bool answeredTo(const u8* notes, u32 at) {
+  return (notesFlags(notes) & (rules::ANSWERED | rules::IN_TURNS)) == rules::ANSWERED &&
+         loadIndex(notes + offsetof(rules::NotesHeader, answered)) == at;
+}
+
 // Whether the backup image holds every request before ring index `at` (as far as the back end says).
 inline bool backedUpTo(const u8* notes, u32 at) {
   return notesFrom(notes) != NotesFrom::None && (loadIndex(notes + offsetof(rules::NotesHeader, flags)) & rules::BACKED_UP) != 0 &&

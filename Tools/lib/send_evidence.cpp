@@ -95,9 +95,12 @@ std::string whyUnseen(Link& link, AckReports& acks, u32 requestEnd) {
   return "the back end has not acted on it yet (a wait holds requests back; --timeout S waits longer)";
 }
 
-// Whether the back end sends its status reports in turns (by the event memory record, as the backup
-// image holds it).
-bool reportsInTurns(const std::string& board) {
+// Whether the back end sends its status reports in turns, as it says (a back end of another build, or
+// one that publishes no notes: as the event memory record in the backup image says).
+bool reportsInTurns(Link& link, const std::string& board) {
+  if (linkpeer::notesFrom(link.notes()) == linkpeer::NotesFrom::ThisBuild) {
+    return (linkpeer::notesFlags(link.notes()) & rules::IN_TURNS) != 0;
+  }
   Bytes record;
   std::string why;
   MxifEventMemory eventMemory{};
@@ -175,7 +178,7 @@ bool gatherEvidence(Link& link, const std::string& board, AckReports& acks, cons
   // be out: one, or the turn of the status reports while they go out in turns (which an event memory
   // request may turn on in the frame that takes it).
   const int turn = MxifEventMemory::TURN_FRAMES;
-  int frames = request.type() == category::TYPE_EVENT_MEMORY || reportsInTurns(board) ? turn : 1;
+  int frames = request.type() == category::TYPE_EVENT_MEMORY || reportsInTurns(link, board) ? turn : 1;
   const auto until = deadline(timeout);
   int waits = 0;              // waits written after the request
   u32 awaited = requestEnd;   // the end of what the back end is to read next
@@ -203,13 +206,15 @@ bool gatherEvidence(Link& link, const std::string& board, AckReports& acks, cons
   };
   for (;;) {
     const size_t polled = acks.poll();
-    if (!readPast(link, awaited)) {
+    if (!out && frames < turn && linkpeer::answeredTo(link.notes(), requestEnd)) {
+      out = acks.poll();  // the back end says every answer to the request is out
+    } else if (!readPast(link, awaited)) {
       if (waits == 0) before = polled;
     } else if (waits < frames) {
       Link::Written wait;
       if (link.write(waitPacket(waits + 1 < frames ? 1 : 0), 0.1, &wait)) awaited = wait.end, ++waits;
-    } else if (frames < turn && reportsInTurns(board)) {
-      frames = turn;  // turned on meanwhile by another request: the backup image shows it by now
+    } else if (frames < turn && reportsInTurns(link, board)) {
+      frames = turn;  // turned on meanwhile by another request
     } else if (!out) {
       out = acks.poll();
     }

@@ -395,6 +395,22 @@ TEST_F(LinkTest, WhatTheFrontEndWritesInTheWindowIsBoundedOrNotReadBack) {
   EXPECT_EQ(std::tuple(published.found, published.texts), std::tuple(linkpeer::RequestNotes::Found::Notes, Strings{"a rule"}));
 }
 
+// The notes' header says how far every request has its answer in the acknowledgement ring: to where
+// the frame's reading ended, once a whole pass of reports went out; not while the ring has no room.
+TEST_F(LinkTest, TheNotesSayHowFarEveryRequestIsAnswered) {
+  connect();
+  const u8* notes = platform::memory(LINK_NOTES, rules::NOTES_BYTES);
+  peer.write(pkt(1)), frame();
+  const u32 answered = rx().position();
+  peer.readBytes();
+  const u32 written = platform::readMem32(LINK_ACK_RING);
+  platform::writeMem32(LINK_ACK_RING + LINK_RING_READ_INDEX, (written + 1) % LINK_RING_DATA);  // a full ring
+  peer.write(pkt(2)), frame();
+  EXPECT_TRUE(linkpeer::answeredTo(notes, answered) && !linkpeer::answeredTo(notes, rx().position()));
+  peer.readBytes(), frame(), frame();  // the reports held back go, then a frame's whole pass
+  EXPECT_TRUE(linkpeer::answeredTo(notes, rx().position()));
+}
+
 TEST_F(LinkTest, PacketsAreWrittenWholeOrNotAtAll) {
   connect();
   auto fillTo = [](int freeLeft) {
