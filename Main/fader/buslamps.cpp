@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "Lib/Include/rules.h"
 #include "Main/bus/bus.h"
 #include "Main/fader/faderevent.h"
 #include "Main/fader/faderwork.h"
@@ -27,6 +28,10 @@ constexpr int ROW_BUTTONS = CategoryXpt::N_COLUMNS;
 constexpr int ROW_LAMP[N_LAMP_ROWS] = {451, 452, 450, 453};
 constexpr int BUTTON_LAMP_ROW = 50;  // crosspoint lamp of button i of row r: 50 r + i
 constexpr int NO_ENTRY = 255;
+// A sub panel's request is taken and acted on in the frame that takes it: its answer shows it done.
+constexpr rules::Rule REFRESH_REQUEST = {rules::Effect::SAME,
+                                         "a sub panel's request 1 has the panel's lamps sent again in the frame that takes it, "
+                                         "and is then cleared to 0"};
 constexpr int SPECIAL_ROW_FIRST = 102, SPECIAL_ROW_LAST = 109;
 constexpr int DELEGATION_ROW = 2;  // the bus status row the delegation lamps follow
 constexpr int LAMP_SWITCH = 222, LAMP_FLAG36 = 224, LAMP_FLAGS32_BIT0 = 229, LAMP_FLAGS32_BIT1 = 230;
@@ -213,7 +218,9 @@ void CategoryBus::requestPanelRefresh(int panel) {
 void CategoryBus::updateLamps() {
   const MxifControlPanelConfig& config = recordOf<MxifControlPanelConfig>();
   for (int p = 1; p < N_PANELS; ++p) {
-    if (config.panel(p).request != 0) requestPanelRefresh(p);
+    if (config.panel(p).request == 0) continue;
+    rules::note(REFRESH_REQUEST, config, config.panel(p).request);
+    requestPanelRefresh(p);
   }
   do {
     lampPanel_ = (lampPanel_ + 1) % N_PANELS;

@@ -94,11 +94,16 @@ Outcome judgeSend(const Request& request, const Evidence& evidence) {
   out.verdict = request.judge(refusals, evidence.notes, evidence.after);
   const Verdict& verdict = out.verdict;
   for (const std::string& line : verdict.refused) out.lines.push_back("frontend: refused: " + instance + " " + line + "\n");
+  for (const std::string& line : verdict.notKnown) {
+    out.lines.push_back("frontend: sent " + instance + " " + line.substr(0, line.find(": ")) + "; whether it holds it is not known: " +
+                        "no backup image shows what the record held, and it starts with that value, which the back end keeps: " +
+                        line.substr(line.find(": ") + 2) + "\n");
+  }
   for (const std::string& line : verdict.notes) out.lines.push_back("frontend: note: " + instance + " " + line + "\n");
   for (const std::string& line : verdict.notRun) {
     out.lines.push_back("frontend: not applied: " + instance + " " + line + "; the record keeps it\n");
   }
-  out.status = !verdict.refused.empty() || !verdict.notRun.empty() ? 1 : unknown ? 3 : 0;
+  out.status = !verdict.refused.empty() || !verdict.notRun.empty() ? 1 : unknown || !verdict.notKnown.empty() ? 3 : 0;
   return out;
 }
 
@@ -139,8 +144,10 @@ int sendRequest(Link& link, const std::string& board, Request& request, const st
   Link::Written written;
   const auto until = deadline(timeout);
   bool wrote = false;
+  cli::LongWait backup;
   do {
     while (request.needsFill() && !backedUpNow(link, board) && Clock::now() < until && !InterruptHandlers::interrupted()) {
+      backup.check([] { return std::string("the back end to back up the requests written before this one"); });
       std::this_thread::sleep_for(POLL);
     }
     const double left = std::max(0.0, std::chrono::duration<double>(until - Clock::now()).count());

@@ -165,6 +165,9 @@ bool storedNumber(int type, const u8* record, const std::string& field, int elem
 // request, for fields that the answer leaves out (empty: not known).
 struct Verdict {
   std::vector<std::string> refused;
+  // Refusals of a value the record starts with, where nothing shows what the instance holds: the
+  // back end kept the value it held, which may be the one typed.
+  std::vector<std::string> notKnown;
   std::vector<std::string> notes;
   std::vector<std::string> notRun;
   // Each rule that a line names, by its text, with the element it names it for ("maskBox[3]").

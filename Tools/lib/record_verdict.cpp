@@ -52,7 +52,7 @@ class Judge {
  public:
   Judge(RecordView& sent, const std::set<std::string>& typed, const linkpeer::RequestNotes& notes,
         std::vector<std::pair<std::string, std::string>>& named)
-      : sent_(sent), typed_(typed), notes_(notes), named_(named) {
+      : sent_(sent), start_(sent.type()), typed_(typed), notes_(notes), named_(named) {
     const RecordType& type = sent.type();
     const IndexFields x = indexFields(sent_);
     me_ = type.shape.perMe && x.me != nullptr ? static_cast<int>(codec::loadElement(x.me->leaf, 0)) : 0;
@@ -68,6 +68,7 @@ class Judge {
   // The elements of each field the answer does not carry as sent; heldAfter: the instance's record
   // as the back end holds it after the request (empty: not known), for fields the answer leaves out.
   std::vector<Element> elementsOf(const std::vector<Refusal>& refused, const Bytes& heldAfter) {
+    heldUnread_ = heldAfter.empty();
     std::vector<Element> out;
     for (const Refusal& r : refused) {
       int element = -1;
@@ -125,7 +126,7 @@ class Judge {
         if (x.t.field->leaf.count > 1 && !x.t.field->leaf.perElement && x.heldText.empty()) {
           if (doneFields.insert(x.t.field).second) verdict.refused.push_back(wholeFieldFaults(*x.t.field));
         } else {
-          verdict.refused.push_back(rangeText(x, takes));
+          (keptUnseen(x) ? verdict.notKnown : verdict.refused).push_back(rangeText(x, takes));
         }
         continue;
       }
@@ -135,7 +136,7 @@ class Judge {
         verdict.notes.push_back(x.name + "=" + x.sentText + ": " + (held.empty() ? "" : "it holds " + held + ": ") + reasons(x));
         continue;
       }
-      verdict.refused.push_back(refusalText(x, by.empty()));
+      (keptUnseen(x) && !by.empty() ? verdict.notKnown : verdict.refused).push_back(refusalText(x, by.empty()));
     }
   }
 
@@ -155,6 +156,15 @@ class Judge {
   }
 
  private:
+  // Whether an element that the back end kept at the value it held may hold the value typed, which
+  // nothing shows: the answer leaves it out, no image shows the instance, and the value typed is the
+  // one the record starts with (a value the back end kept since, which a refusal may keep again).
+  bool keptUnseen(const Element& x) const {
+    int element = -1;
+    const Field* start = start_.find(x.t.field->name, element);
+    return heldUnread_ && x.heldText.empty() && start != nullptr && codec::loadElement(start->leaf, x.t.element) == x.sent;
+  }
+
   // ---- The back end's notes ------------------------------------------------------------------------
 
   // A note of the given kind on the request's own record instance.
@@ -242,9 +252,11 @@ class Judge {
   }
 
   // "<rule>; decided by <inputs>" of every rule noted on the element, or what is known of why.
-  std::string reasons(const Element& x) {
+  // refusing: also the rules that refuse it (not where its own range refused it already).
+  std::string reasons(const Element& x, bool refusing = true) {
     std::string out;
     for (const Decided& d : decided(x.t)) {
+      if (!refusing && d.effect == rules::Effect::REFUSES) continue;
       named_.emplace_back(x.name, d.rule);
       const std::string by = inputsText(d.inputs);
       out += (out.empty() ? "" : "; ") + d.rule + (by.empty() ? "" : "; decided by " + by);
@@ -300,8 +312,9 @@ class Judge {
   std::string rangeText(const Element& x, const Takes& takes) {
     const std::string head = x.name + "=" + x.sentText + ": ";
     if (x.heldText.empty()) return head + takesText(takes) + "; kept its value";
-    const std::string why = decided(x.t).empty() ? "" : ": " + reasons(x);
-    return head + "it holds " + x.heldText + " (" + takesText(takes) + ")" + why;
+    const std::vector<Decided> by = decided(x.t);
+    const bool moved = std::any_of(by.begin(), by.end(), [](const Decided& d) { return d.effect != rules::Effect::REFUSES; });
+    return head + "it holds " + x.heldText + " (" + takesText(takes) + ")" + (moved ? ": " + reasons(x, false) : "");
   }
 
   // A typed element not held as typed, by the rules noted on it or, where none (alone), with an
@@ -319,6 +332,8 @@ class Judge {
   }
 
   RecordView& sent_;
+  RecordView start_;    // the record as it starts
+  bool heldUnread_ = false;  // no image gave what the instance holds after the request
   const std::set<std::string>& typed_;
   const linkpeer::RequestNotes& notes_;
   std::vector<std::pair<std::string, std::string>>& named_;

@@ -68,6 +68,10 @@ struct Evidence {
   std::string unread;
   // What the back end noted of the request as it took it.
   linkpeer::RequestNotes notes;
+
+  // Takes the state of the on-air requests among the answer's fields that a report after the answer
+  // carries (its refusals, as Request::refusalsIn gives them): of several, the last holds.
+  void takeReported(const Request& request, const std::vector<Refusal>& report);
 };
 
 // Waits for the back end's answer to a record request that went out (written; notesBefore: the

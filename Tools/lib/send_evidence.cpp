@@ -169,6 +169,17 @@ int checkReply(Link& link, AckReports& acks, u32 requestEnd, int type, const Byt
   }
 }
 
+void Evidence::takeReported(const Request& request, const std::vector<Refusal>& report) {
+  for (const Refusal& r : answer) {
+    if (!request.isOnAirRequest(r.field)) continue;
+    const auto carried = std::find_if(report.begin(), report.end(), [&](const Refusal& x) { return x.field == r.field; });
+    if (carried != report.end() && carried->answered.empty()) continue;  // the report leaves it out
+    Refusal& held = reported[r.field] = r;
+    if (carried != report.end()) held.answered = carried->answered, held.answeredValues = carried->answeredValues;
+    if (carried == report.end()) held.answered = r.sent, held.answeredValues = r.sentValues;
+  }
+}
+
 bool gatherEvidence(Link& link, const std::string& board, AckReports& acks, const Request& request,
                     const Link::Written& written, u32 notesBefore, double timeout, Evidence& evidence, std::string& unseen) {
   const u32 requestEnd = written.end;
@@ -191,6 +202,7 @@ bool gatherEvidence(Link& link, const std::string& board, AckReports& acks, cons
   const auto leaves = [](const std::vector<Refusal>& refused, const std::string& field) {
     return std::any_of(refused.begin(), refused.end(), [&](const Refusal& r) { return r.field == field; });
   };
+  cli::LongWait answering;
   size_t examined = 0;
   const auto examine = [&] {
     for (; examined < acks.reports().size(); ++examined) {
@@ -226,6 +238,7 @@ bool gatherEvidence(Link& link, const std::string& board, AckReports& acks, cons
       unseen = unansweredLine(instance, whyUnseen(link, acks, requestEnd), InterruptHandlers::interrupted() ? -1 : timeout);
       return false;
     }
+    answering.check([&] { return "the back end's answer to " + instance; });
     std::this_thread::sleep_for(POLL);
   }
   // The answer went out after the back end read the request and before `out`: the first report there
@@ -251,15 +264,8 @@ bool gatherEvidence(Link& link, const std::string& board, AckReports& acks, cons
     acks.poll();
     examine();
     if (acks.lost()) evidence.lost = acks.lostWhy();  // the answer was seen; what came after went
-    for (const Refusal& r : evidence.answer) {
-      for (const auto& [at, refused] : seen) {
-        if (at <= answerAt || !onAir(r)) continue;
-        const auto carried = std::find_if(refused.begin(), refused.end(), [&](const Refusal& x) { return x.field == r.field; });
-        if (carried != refused.end() && carried->answered.empty()) continue;  // the report leaves it out
-        Refusal& held = evidence.reported[r.field] = r;
-        if (carried != refused.end()) held.answered = carried->answered, held.answeredValues = carried->answeredValues;
-        if (carried == refused.end()) held.answered = r.sent, held.answeredValues = r.sentValues;
-      }
+    for (const auto& [at, refused] : seen) {
+      if (at > answerAt) evidence.takeReported(request, refused);
     }
   }
   // The instance's record as backed up after those frames, read once, where a field is left to it; the
