@@ -21,7 +21,7 @@ const char INTO_UNFINISHED[] =
 // Whether the back end's backup image holds every request before the request ring's write index, as
 // far as the back end says (at once where no back end of these tools runs, or one publishes no notes).
 bool backedUpNow(Link& link, const std::string& board) {
-  const u32 at = linkpeer::loadIndex(link.requestRing()) % LINK_RING_DATA;
+  const u32 at = linkpeer::writeIndex(link.requestRing());
   return linkpeer::backedUpTo(link.notes(), at) || linkpeer::notesFrom(link.notes()) == linkpeer::NotesFrom::None ||
          cli::backendOn(board) != cli::Backend::Running;
 }
@@ -31,13 +31,12 @@ const char NOT_BACKED_UP[] =
     "read from the state they leave (--timeout S waits longer)";
 
 // "sent INSTANCE FIELD=VALUE; whether it holds it is not known: WHY".
-std::string notKnown(const std::string& instance, const Refusal& r, const std::string& why) {
-  return "frontend: sent " + instance + " " + r.field + "=" + r.sent + "; whether it holds it is not known: " + why + "\n";
+std::string notKnown(const std::string& instance, const std::string& sent, const std::string& why) {
+  return "frontend: sent " + instance + " " + sent + "; whether it holds it is not known: " + why + "\n";
 }
-
-}  // namespace
-
-namespace {
+std::string notKnown(const std::string& instance, const Refusal& r, const std::string& why) {
+  return notKnown(instance, r.field + "=" + r.sent, why);
+}
 
 // 0 sent; 1, with the reason, when nothing was (wrote: whether the bytes went); 3 when they went out but
 // the tools' table could not be written after them, so that their answer cannot be followed.
@@ -95,9 +94,10 @@ Outcome judgeSend(const Request& request, const Evidence& evidence) {
   const Verdict& verdict = out.verdict;
   for (const std::string& line : verdict.refused) out.lines.push_back("frontend: refused: " + instance + " " + line + "\n");
   for (const std::string& line : verdict.notKnown) {
-    out.lines.push_back("frontend: sent " + instance + " " + line.substr(0, line.find(": ")) + "; whether it holds it is not known: " +
-                        "no backup image shows what the record held, and it starts with that value, which the back end keeps: " +
-                        line.substr(line.find(": ") + 2) + "\n");
+    const size_t colon = line.find(": ");
+    out.lines.push_back(notKnown(instance, line.substr(0, colon),
+                                 "no backup image shows what the record held, and it starts with that value, which the back end keeps: " +
+                                     line.substr(colon + 2)));
   }
   for (const std::string& line : verdict.notes) out.lines.push_back("frontend: note: " + instance + " " + line + "\n");
   for (const std::string& line : verdict.notRun) {

@@ -228,9 +228,8 @@ class Judge {
       const int e = static_cast<int>((n.at - f.offset) / static_cast<size_t>(codec::widthOf(f.leaf.kind)));
       const size_t width = static_cast<size_t>(codec::widthOf(f.leaf.kind));
       std::memcpy(record.bytes() + elementAt(f, e), n.value, std::min<size_t>(width, rules::VALUE_BYTES));
-      const bool own = n.type == sent_.type().index && (n.me < 0 || n.me == me_ || !rt->shape.perMe) && (n.channel < 0 || n.channel == channel_);
       std::string head;
-      if (!own) {
+      if (!own(n, static_cast<rules::From>(n.from))) {
         head = std::string(category::typeNameOf(n.type)) + " ";
         if (rt->shape.perMe) head += "me=" + std::to_string(n.me < 0 ? me_ : n.me) + " ";
         if (rt->shape.channels > 1) head += "channel=" + std::to_string(n.channel < 0 ? channel_ : n.channel) + " ";

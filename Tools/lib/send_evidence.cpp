@@ -73,9 +73,9 @@ namespace {
 // Whether the back end has read the request ring past index end (into its receive buffer; it acts on
 // what it read in that frame unless a wait holds it back).
 bool readPast(Link& link, u32 end) {
-  const u32 at = linkpeer::loadIndex(link.requestRing() + 4) % LINK_RING_DATA;
-  const u32 toEnd = (end + LINK_RING_DATA - at) % LINK_RING_DATA;
-  const u32 toWrite = (linkpeer::loadIndex(link.requestRing()) + LINK_RING_DATA - at) % LINK_RING_DATA;
+  const u32 at = linkpeer::readIndex(link.requestRing());
+  const u32 toEnd = linkpeer::ringAhead(at, end);
+  const u32 toWrite = linkpeer::ringAhead(at, linkpeer::writeIndex(link.requestRing()));
   return toEnd == 0 || toEnd > toWrite;
 }
 

@@ -349,7 +349,7 @@ struct ScriptedBackEnd {
     bool at = false;
     linkpeer::withTable(dir, nullptr, [&](linkpeer::LinkTable& t) {
       at = t.readers.size() == readers && std::all_of(t.readers.begin(), t.readers.end(), [&](const auto& r) {
-             return r.at == linkpeer::loadIndex(link.ackRing()) % LINK_RING_DATA;
+             return r.at == linkpeer::writeIndex(link.ackRing());
            });
     });
     return at;

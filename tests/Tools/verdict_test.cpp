@@ -75,12 +75,12 @@ Sent send(const std::vector<std::string>& words) {
   const u32 notesBefore = linkpeer::notesWritten(published);
   // As send writes it: the request, a wait of a frame, and (as another front end might) more after.
   linkpeer::ringWrite(requests, packet.data(), packet.size());
-  const u32 end = linkpeer::loadIndex(requests) % LINK_RING_DATA;
+  const u32 end = linkpeer::writeIndex(requests);
   u32 frameEnd = end;  // past the wait of a frame, which ends the frame's reading
   for (const s16 frames : {1, 0}) {
     const frontend::Bytes wait = frontend::waitPacket(frames);
     linkpeer::ringWrite(requests, wait.data(), wait.size());
-    if (frames == 1) frameEnd = linkpeer::loadIndex(requests) % LINK_RING_DATA;
+    if (frames == 1) frameEnd = linkpeer::writeIndex(requests);
   }
   auto& registry = category::CategoryRegistry::instance();
   linknotes::beginFrame();
