@@ -43,6 +43,10 @@ bool shortOptions(const std::vector<std::string>& words, size_t first, const cha
   return true;
 }
 
+bool put(std::ostream& out, std::string_view text, std::ostream& err) { return cli::put(out, text, err, "frontend"); }
+
+void sayEnded(const std::string& board, std::ostream& err) { err << "frontend: the back end on " << board << " has ended\n"; }
+
 int usage(std::ostream& err, const std::string& problem) {
   err << "frontend: " << problem << "\nusage: frontend --board DIR [--timeout S] COMMAND ... (frontend --help lists them)\n";
   return 2;
@@ -223,7 +227,9 @@ constexpr size_t HELP_COLUMN = 47;
 
 }  // namespace
 
-int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+namespace {
+
+int runCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   Invocation in{"", DEFAULT_TIMEOUT, false, START_TIMEOUT, {}, out, err};
   const cli::WaitNotices notices(err, "frontend: ");
   bool help = false, version = false;
@@ -277,6 +283,14 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     return 0;
   }
   return command->run(in);
+}
+
+}  // namespace
+
+// A command's status, or 1 when what it wrote to out could not all be written.
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  const int status = runCommand(args, out, err);
+  return put(out, {}, err) || status != 0 ? status : 1;
 }
 
 }  // namespace frontend
