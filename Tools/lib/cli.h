@@ -1,6 +1,6 @@
 #pragma once
-// What the host programs share: option and number words, the version line, the board directory,
-// and the lock file that a running back end holds in it.
+// What the host programs share: option and number words, the version line, checked standard
+// output, the board directory, and the lock file that a running back end holds in it.
 //
 // The lock file DIR/backend.pid holds the back end's process id, and a second line "started STAMP"
 // once its start-up has passed (the system has said "Start Timer task"); STAMP differs at every

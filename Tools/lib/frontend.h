@@ -114,8 +114,8 @@ bool parseHex(const std::vector<std::string>& words, Bytes& bytes, std::string* 
 std::string describe(const Packet& p);
 
 // Runs the program: args without the program name. Returns the exit status (0 success, 1 no back
-// end, a refused request, a time-out or a request not sent, 2 a usage error, 3 a request sent whose
-// answer was not seen or cannot be followed).
+// end, a refused request, a time-out, a request not sent or out not written, 2 a usage error, 3 a
+// request sent whose answer was not seen or cannot be followed).
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace frontend
