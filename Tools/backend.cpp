@@ -61,10 +61,10 @@ const char AFTER[] =
     "the console (on standard output before the board is open), exit 0.\n"
     "Exit status: 0 the --frames count was reached with frames running, or a signal stopped it; 1 the\n"
     "board could not be opened or faulted, its disk full among the reasons, or the trace file or\n"
-    "standard output could not be written (the reason is printed, with the file); 2 usage error; 3 the --frames count ran out while the board restarted and its\n"
-    "start-up never reached a frame (the restarts and the first console error of the last start-up,\n"
-    "its cause, are printed, and for a broken flash how to recover); 4 the system halted; 5 the system\n"
-    "handed off to another program.\n"
+    "standard output could not be written (the reason is printed, with the file); 2 usage error; 3\n"
+    "the --frames count ran out while the board restarted and its start-up never reached a frame (the\n"
+    "restarts and the first console error of the last start-up, its cause, are printed, and for a\n"
+    "broken flash how to recover); 4 the system halted; 5 the system handed off to another program.\n"
     "A watchdog restart prints \"board: restart\" and starts the back end again. DIR/backend.pid names\n"
     "the running back end; it is removed when the back end ends.\n";
 

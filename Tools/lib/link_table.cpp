@@ -251,10 +251,6 @@ std::string runningStart(const std::string& dir) {
   return cli::backendOn(dir, &start) == cli::Backend::Running ? start : std::string();
 }
 
-}  // namespace
-
-namespace {
-
 // Tries done() until it holds (true) or until has passed (false). Time that this process did not run
 // (stopped, by SIGSTOP or Ctrl-Z) does not count: the wait is bounded for the holder's sake. Past a
 // second it says once what it waits for (what()).
