@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,8 @@ const char ABOUT[] =
     "it is. -- ends the options.\n";
 
 const char AFTER[] =
-    "Exit status: 0 written; 1 FILE could not be written or is no file (the reason is printed); 2 usage error.\n";
+    "Exit status: 0 written; 1 FILE could not be written or is no file, or standard output could not be\n"
+    "written (the reason is printed); 2 usage error.\n";
 
 const char* kindOf(mode_t mode) {
   return S_ISDIR(mode) ? "a directory" : S_ISFIFO(mode) ? "a FIFO" : S_ISCHR(mode) ? "a character device"
@@ -80,15 +82,9 @@ int main(int argc, char** argv) {
     } else {
       usage("one FILE only, not also " + arguments[i]);
     }
-    if (help) {
-      std::printf("usage: mknand %s FILE\n%s%s%s", cli::optionSynopsis(table, 13).c_str(), ABOUT,
-                  cli::optionHelp(table, 15).c_str(), AFTER);
-      return 0;
-    }
-    if (version) {
-      std::puts(cli::versionLine("mknand").c_str());
-      return 0;
-    }
+    const auto put = [](const std::string& text) { return cli::put(std::cout, text, std::cerr, "mknand") ? 0 : 1; };
+    if (help) return put("usage: mknand " + cli::optionSynopsis(table, 13) + " FILE\n" + ABOUT + cli::optionHelp(table, 15) + AFTER);
+    if (version) return put(cli::versionLine("mknand") + "\n");
   }
   if (file.empty()) usage("FILE is needed");
   std::string error, path;

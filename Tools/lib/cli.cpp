@@ -63,6 +63,23 @@ std::string reason(const std::string& what) {
   return what + ": " + (errno == ESPIPE ? "not a regular file" : std::strerror(errno));
 }
 
+bool put(std::ostream& out, std::string_view text, std::ostream& err, std::string_view program) {
+  static const int said = std::ios_base::xalloc();  // out's failure was said
+  errno = 0;
+  if (out.good()) out.write(text.data(), static_cast<std::streamsize>(text.size())).flush();
+  if (out.good()) return true;
+  // The system's reason when this write failed; one that failed before left none.
+  const int failed = errno;
+  if (out.iword(said) == 0) {
+    out.iword(said) = 1;
+    char path[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/fd/1", path, sizeof path);
+    err << program << ": cannot write standard output" << (n > 0 && path[0] == '/' ? " (" + std::string(path, static_cast<size_t>(n)) + ")" : "")
+        << (failed != 0 ? std::string(": ") + std::strerror(failed) : "") << "\n";
+  }
+  return false;
+}
+
 bool readOption(const std::vector<std::string>& args, size_t& i, const Options& options, std::string& error) {
   const std::string& word = args[i];
   const size_t eq = word.starts_with("--") ? word.find('=') : std::string::npos;

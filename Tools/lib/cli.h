@@ -1,6 +1,6 @@
 #pragma once
-// What the host programs share: option and number words, the version line, the board directory,
-// and the lock file that a running back end holds in it.
+// What the host programs share: option and number words, the version line, checked standard
+// output, the board directory, and the lock file that a running back end holds in it.
 //
 // The lock file DIR/backend.pid holds the back end's process id, and a second line "started STAMP"
 // once its start-up has passed (the system has said "Start Timer task"); STAMP differs at every
@@ -72,6 +72,12 @@ bool parseSeconds(const std::string& s, double& out);
 int openFile(const std::string& path, int flags, unsigned mode = 0);
 // "WHAT: " and the reason errno gives ("not a regular file" for openFile's ESPIPE).
 std::string reason(const std::string& what);
+
+// Writes text to out (a program's standard output) and flushes it: true once all that out was given
+// is written. Otherwise false, and the first failure is said once on err: "PROGRAM: cannot write
+// standard output (/dev/full): No space left on device". What a reader takes counts as taken only
+// after this has held.
+bool put(std::ostream& out, std::string_view text, std::ostream& err, std::string_view program);
 
 // Whether dir is an existing directory; false with the reason ("DIR: No such file or directory").
 bool checkBoardDir(const std::string& dir, std::string& error);

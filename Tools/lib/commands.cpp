@@ -43,6 +43,10 @@ bool shortOptions(const std::vector<std::string>& words, size_t first, const cha
   return true;
 }
 
+bool put(std::ostream& out, std::string_view text, std::ostream& err) { return cli::put(out, text, err, "frontend"); }
+
+void sayEnded(const std::string& board, std::ostream& err) { err << "frontend: the back end on " << board << " has ended\n"; }
+
 int usage(std::ostream& err, const std::string& problem) {
   err << "frontend: " << problem << "\nusage: frontend --board DIR [--timeout S] COMMAND ... (frontend --help lists them)\n";
   return 2;
@@ -150,13 +154,13 @@ const char READS[] = "Commands that read:\n";
 
 const char STATUS[] =
     "Numbers are decimal as written (010 is 10).\n"
-    "Exit status: 0 done; 1 failed (no back end, a refused request, a time-out, a request not sent);\n"
-    "2 usage error (unknown command, option, type or field name, a type with no field list here, a\n"
-    "value the field cannot hold, a word given twice or one the command does not take, or a record\n"
-    "with no field given, which would change nothing); 3 a request sent whose answer was not\n"
-    "seen (a wait holds requests back, a watch that reads no more holds the acknowledgement ring full,\n"
-    "bytes written before left a packet unfinished) or cannot be followed (the tools' table could not\n"
-    "be written after it went out).\n";
+    "Exit status: 0 done; 1 failed (no back end, a refused request, a time-out, a request not sent,\n"
+    "standard output not written); 2 usage error (unknown command, option, type or field name, a type\n"
+    "with no field list here, a value the field cannot hold, a word given twice or one the command\n"
+    "does not take, or a record with no field given, which would change nothing); 3 a request sent\n"
+    "whose answer was not seen (a wait holds requests back, a watch that reads no more holds the\n"
+    "acknowledgement ring full, bytes written before left a packet unfinished) or cannot be followed\n"
+    "(the tools' table could not be written after it went out).\n";
 
 const Command COMMANDS[] = {
     {"send", "TYPE [me=N] [channel=N] field=value ...",
@@ -182,8 +186,10 @@ const Command COMMANDS[] = {
      "--type prints only those types (and --count counts\n"
      "them); --waiting: first those waiting, which no\n"
      "watch --waiting has taken yet (the last 64 KB at\n"
-     "most), and it takes those it prints; SIGINT or\n"
-     "SIGTERM ends it",
+     "most), and it takes those it prints once written\n"
+     "(one at a time, so each shows only those no other\n"
+     "took); SIGINT or SIGTERM ends it, and so does the\n"
+     "back end's end",
      Command::Writes, runWatch, watchOptionHelp},
     {"console", nullptr,
      "new console lines (--follow: until interrupted,\n"
@@ -223,7 +229,9 @@ constexpr size_t HELP_COLUMN = 47;
 
 }  // namespace
 
-int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+namespace {
+
+int runCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   Invocation in{"", DEFAULT_TIMEOUT, false, START_TIMEOUT, {}, out, err};
   const cli::WaitNotices notices(err, "frontend: ");
   bool help = false, version = false;
@@ -277,6 +285,14 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     return 0;
   }
   return command->run(in);
+}
+
+}  // namespace
+
+// A command's status, or 1 when what it wrote to out could not all be written.
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  const int status = runCommand(args, out, err);
+  return put(out, {}, err) || status != 0 ? status : 1;
 }
 
 }  // namespace frontend

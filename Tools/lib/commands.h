@@ -69,6 +69,12 @@ int usage(std::ostream& err, const std::string& problem);
 // "frontend: MESSAGE"; returns 1.
 int refuse(std::ostream& err, const std::string& message);
 
+// Writes text to out and flushes it; false, said on err, when out cannot be written (cli::put).
+bool put(std::ostream& out, std::string_view text, std::ostream& err);
+// "frontend: the back end on DIR has ended": a follow (console --follow, watch) ends with the back
+// end. It looks whether one holds DIR before its last read, so that what the back end wrote last comes.
+void sayEnded(const std::string& board, std::ostream& err);
+
 // "name=value" into its two parts; false without '='.
 bool splitAssignment(const std::string& word, std::string& name, std::string& value);
 // Options "name=N" of the short forms from words[first] on, each within 0..max and given once.

@@ -113,8 +113,8 @@ TEST_F(EndToEnd, ConsoleFollowersEndOnSigintOrWithTheBackEnd) {
   pid_ = -1;
 }
 
-// The back end's and mknand's help go to standard output; a refusal (1) or a usage error (2) names
-// its cause on standard error alone, without an abort.
+// The back end's and mknand's help go to standard output; a refusal or an output it cannot write (1)
+// or a usage error (2) names its cause on standard error alone, without an abort.
 TEST_F(EndToEnd, HelpAndRefusalsOfTheBackEnd) {
   const std::string missing = dir_ + "/missing/board", board = "--board " + board_;
   const std::tuple<const char*, std::string, int, std::string> cases[] = {
@@ -131,6 +131,8 @@ TEST_F(EndToEnd, HelpAndRefusalsOfTheBackEnd) {
       {MX_BACKEND_PATH, "--board=" + board_ + " --frames=0", 2, "--frames takes a count above 0, not 0"},
       {MX_BACKEND_PATH, board + " --frames", 2, "--frames needs a value"},
       {MX_BACKEND_PATH, board + " --log loud", 2, "--log takes info, warn, err or fatal"},
+      {MX_BACKEND_PATH, board + " --fast --frames 5 --quiet --trace /dev/full", 1, "backend: board: cannot write /dev/full: No space left on device\n"},
+      {MX_BACKEND_PATH, board + " --fast --frames 5 >/dev/full", 1, "backend: cannot write standard output (/dev/full): No space left on device\n"},
   };
   for (const auto& [program, args, status, text] : cases) {
     const Outcome r = run(std::string(program) + " " + args);

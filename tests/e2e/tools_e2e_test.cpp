@@ -188,4 +188,29 @@ TEST_F(ToolsEndToEnd, AnswersWhileReportsGoOutInTurns) {
   EXPECT_NE(frontend("show MxifSystem").out.find(" horizontalPhase=3 "), std::string::npos);
 }
 
+// Standard output that cannot be written fails, naming it, and what the tool would have taken stays
+// for the next reader: the console's lines, the waiting reports. One watch --waiting at a time holds
+// those waiting, until it has taken them. A watch ends with its back end, as console --follow does.
+TEST_F(ToolsEndToEnd, OutputNotWrittenStaysAndAWatchEndsWithTheBackEnd) {
+  boot();
+  ASSERT_EQ(frontend("send MxifSystem secondText=o").status, 0);  // its answer waits; the first request is logged
+  u8* console = link_.console() + LINK_RING_READ_INDEX;
+  ASSERT_TRUE(poll([&] { return linkpeer::consoleWriteIndex(link_.console()) != linkpeer::loadIndex(console); }));
+  const u32 read = linkpeer::loadIndex(console);
+  const char* full = "frontend: cannot write standard output (/dev/full): No space left on device\n";
+  expectOutcomes({{"console >/dev/full", 1, full}, {"watch --waiting --type MxifSystem >/dev/full", 1, full}});
+  EXPECT_EQ(linkpeer::loadIndex(console), read);
+  EXPECT_NE(frontend("watch --waiting --type MxifSystem --count 1").out.find("secondText=\"o\""), std::string::npos);
+  using linkpeer::AckReader;
+  AckReader first(board_, link_.ackRing(), AckReader::From::Waiting);
+  EXPECT_EQ(AckReader(board_, link_.ackRing(), AckReader::From::Waiting, 0.1).follow(), AckReader::Follow::Failed);
+  first.take({});
+  EXPECT_EQ(AckReader(board_, link_.ackRing(), AckReader::From::Waiting, 0.1).follow(), AckReader::Follow::Copied);
+  const Outcome ended = run("(" + std::string(MX_FRONTEND_PATH) + " --board " + board_ + " watch --count 1 --type MxifKey --timeout 30 & w=$!\n"
+                            "until grep -qs \"^reader $w \" " + board_ + "/frontend.link || ! kill -0 $w; do sleep 0.01; done\n"
+                            "kill -INT " + std::to_string(pid_) + "; wait $w; echo $?)");
+  EXPECT_EQ(std::tuple(ended.out, ended.err), std::tuple("1\n", "frontend: the back end on " + board_ + " has ended\n"
+                                                          "frontend: watch: 0 of 1 packets before the back end ended\n"));
+}
+
 }  // namespace
