@@ -100,10 +100,11 @@ int showArguments(const std::vector<std::string>& a, ShowWhat& what, std::ostrea
 }
 
 int show(const std::string& board, const ShowWhat& what, std::ostream& out, std::ostream& err) {
-  std::string text, error;
-  if (!showBackedUp(board, what.type, static_cast<int>(what.me), static_cast<int>(what.channel), text, error)) {
+  std::string text, note, error;
+  if (!showBackedUp(board, what.type, static_cast<int>(what.me), static_cast<int>(what.channel), text, note, error)) {
     return refuse(err, error);
   }
+  if (!note.empty()) err << "frontend: note: " << note << "\n";
   out << text << "\n";
   return 0;
 }
@@ -120,7 +121,7 @@ int types(std::ostream& out) {
     } else if (type == category::TYPE_BUTTON_EVENT) {
       out << "  (frontend button)";
     } else if (!isRecordBuilt(type)) {
-      out << "  (bytes only: frontend raw)";
+      out << "  (not built into this program: frontend raw only)";
     }
     out << "\n";
   }
