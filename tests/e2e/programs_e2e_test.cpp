@@ -225,7 +225,8 @@ TEST_F(EndToEnd, TheReadmesOperatingStepsDoWhatItSays) {
             "wait $!; echo \"@@ Stop $?\"\n";
   std::ofstream(dir_ + "/operate.sh") << script;
   const Outcome r = run("sh " + dir_ + "/operate.sh");
-  EXPECT_EQ(r.err, "") << r.out;  // nothing refused, nothing failed
+  // Nothing refused, nothing failed; a start-up slow on a loaded host may be waited for.
+  EXPECT_EQ(std::regex_replace(r.err, std::regex("frontend: waiting for [^\n]*\n"), ""), "") << r.out;
   EXPECT_NE(r.out.find("@@ Stop 0\n"), std::string::npos) << r.out;
   EXPECT_NE(frontend("console").out.find("\n[INFO] stopped by signal\n"), std::string::npos);
   EXPECT_FALSE(fs::exists(board_ + "/backend.pid"));
