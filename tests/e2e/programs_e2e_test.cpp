@@ -128,7 +128,7 @@ TEST_F(EndToEnd, HelpAndRefusalsOfTheBackEnd) {
       {MX_MKNAND_PATH, "--version", 0, "mknand 6.22-00-0.00 (backup image version 146)\n"},
       {MX_MKNAND_PATH, "--version --version", 2, "mknand: --version and --version: --version is given twice"},
       {MX_BACKEND_PATH, board + " --frames 5 --frames=6", 2, "backend: --frames 5 and --frames=6: --frames is given twice"},
-      {MX_BACKEND_PATH, board + " --quiet --log info", 2, "--quiet and --log info: the level of the console's copy is given"},
+      {MX_BACKEND_PATH, board + " --fast --frames 1 --quiet --log info", 2, "--quiet and --log info: the level of the console's"},
       {MX_MKNAND_PATH, "--force " + board_ + "/nand.img", 2, "mknand: unknown option --force"},
       {MX_BACKEND_PATH, "--board " + missing, 1,
        "backend: cannot create board directory " + missing + ": No such file or directory\n"},
