@@ -252,6 +252,11 @@ void mapRegion(Region& r, const std::string& dir, bool clear) {
     if (r.fd < 0) fault("board: cannot open %s: %s", path.c_str(), std::strerror(errno));
     struct stat st {};
     fstat(r.fd, &st);
+    // What opens for writing and is no regular file (a directory or a socket does not open).
+    if (!S_ISREG(st.st_mode)) {
+      fault("board: %s is %s, not a regular file: left as it is", path.c_str(),
+            S_ISFIFO(st.st_mode) ? "a FIFO" : S_ISCHR(st.st_mode) ? "a character device" : "a block device");
+    }
     if (r.base == NVRAM_BASE) {
       takeStoredWindow(r, dir, path, st.st_size);
     } else if (clear || st.st_size != static_cast<off_t>(r.size)) {

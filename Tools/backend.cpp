@@ -61,8 +61,9 @@ const char AFTER[] =
     "the console (on standard output before the board is open), exit 0.\n"
     "Exit status: 0 the --frames count was reached with frames running, or a signal stopped it; 1 the\n"
     "board could not be opened or faulted, its disk full among the reasons, or the trace file or\n"
-    "standard output could not be written (the reason is printed, with the file); 2 usage error; 3\n"
-    "the --frames count ran out while the board restarted and its start-up never reached a frame (the\n"
+    "standard output could not be written (the reason is printed, with the file); 2 usage error (an\n"
+    "option given twice among them, --quiet with --log too); 3 the\n"
+    "--frames count ran out while the board restarted and its start-up never reached a frame (the\n"
     "restarts and the first console error of the last start-up, its cause, are printed, and for a\n"
     "broken flash how to recover); 4 the system halted; 5 the system handed off to another program.\n"
     "A watchdog restart prints \"board: restart\" and starts the back end again. DIR/backend.pid names\n"
@@ -188,8 +189,7 @@ bool traceRange(const std::string& text, bool isRange, std::pair<u32, u32>& out)
   };
   const size_t dash = text.find('-');
   if (!isRange) return dash == std::string::npos && hex(text, out.first) && hex(text, out.second);
-  return dash != std::string::npos && hex(text.substr(0, dash), out.first) && hex(text.substr(dash + 1), out.second) &&
-         out.first <= out.second;
+  return dash != std::string::npos && hex(text.substr(0, dash), out.first) && hex(text.substr(dash + 1), out.second);
 }
 
 // --trace-range LO-HI or --trace-addr ADR: one more range of addresses that the trace keeps.
@@ -200,6 +200,7 @@ bool traceOption(const std::string& name, const std::string& value, platform::Bo
     error = name + (isRange ? " takes LO-HI" : " takes ADR") + " in hexadecimal, not " + value;
     return false;
   }
+  if (range.first > range.second) return error = name + " takes LO-HI with LO not above HI, not " + value, false;
   options.traceRanges.push_back(range);
   return true;
 }
@@ -302,6 +303,7 @@ int main(int argc, char** argv) {
       return true;
     };
   };
+  constexpr const char* COPY_LEVEL = "the level of the console's copy";
   const cli::Options table = {
       {"--board", "DIR", "board directory: memory files, NAND image, backend.pid while running",
        [&](const std::string& v, std::string&) {
@@ -342,8 +344,10 @@ int main(int argc, char** argv) {
          echoLevel = levelOf(v);
          if (echoLevel < 0) return error = "--log takes info, warn, err or fatal, not " + v, false;
          return true;
-       }},
-      {"--quiet", nullptr, "copy no console lines (the console ring keeps them all)", set(echoLevel, ECHO_NONE)},
+       },
+       nullptr, false, false, COPY_LEVEL},
+      {"--quiet", nullptr, "copy no console lines (the console ring keeps them all)", set(echoLevel, ECHO_NONE), nullptr,
+       false, false, COPY_LEVEL},
       {"--help", nullptr, "this text", set(help, true), "-h"},
       {"--version", nullptr, "the version of the system and of its backup image", set(version, true)},
   };
@@ -353,7 +357,10 @@ int main(int argc, char** argv) {
     if (help) {
       return put("usage: backend " + cli::optionSynopsis(table, 15) + "\n" + ABOUT + cli::optionHelp(table, 17) + AFTER) ? 0 : 1;
     }
-    if (version) return put(cli::versionLine("backend") + "\n") ? 0 : 1;
+  }
+  if (version) {
+    if (const std::string error = cli::versionAlone(arguments, 1); !error.empty()) usage(error);
+    return put(cli::versionLine("backend") + "\n") ? 0 : 1;
   }
   if (options.dir.empty()) usage("--board DIR is needed");
   if (!options.traceRanges.empty() && options.traceFile.empty()) usage("--trace-range and --trace-addr need --trace FILE");

@@ -93,7 +93,7 @@ bool readOption(const std::vector<std::string>& args, size_t& i, const Options& 
     error = "unknown option " + name + nearestNote(name, names);
     return false;
   }
-  std::string value;
+  std::string value, words = word;
   if (option->value == nullptr) {
     if (eq != std::string::npos) {
       error = name + " takes no value";
@@ -103,9 +103,19 @@ bool readOption(const std::vector<std::string>& args, size_t& i, const Options& 
     value = word.substr(eq + 1);
   } else if (i + 1 < args.size()) {
     value = args[++i];
+    words += " " + value;
   } else {
     error = name + " needs a value";
     return false;
+  }
+  if (!option->repeats) {
+    const auto same = [&](const Option& o) {
+      return &o == &*option || (option->sets != nullptr && o.sets != nullptr && std::strcmp(o.sets, option->sets) == 0);
+    };
+    for (const Option& o : options) {
+      if (same(o) && !o.given.empty()) return error = givenTwice(o.given, words, option->sets ? option->sets : option->name), false;
+    }
+    option->given = words;
   }
   return option->take(value, error);
 }
@@ -205,6 +215,13 @@ std::string versionLine(const std::string& program) {
          std::to_string(BACKUP_VERSION) + ")";
 }
 
+std::string versionAlone(const std::vector<std::string>& args, size_t first) {
+  for (size_t i = first; i < args.size(); ++i) {
+    if (args[i] != "--version") return "--version takes no other words: " + args[i];
+  }
+  return "";
+}
+
 bool parseWhole(std::string_view s, long long& out) {
   const bool negative = !s.empty() && s[0] == '-';
   if (!s.empty() && (s[0] == '-' || s[0] == '+')) s.remove_prefix(1);
@@ -258,6 +275,7 @@ bool checkBoardDir(const std::string& dir, std::string& error) {
   }
   if (!S_ISDIR(st.st_mode)) {
     error = "board directory " + dir + ": not a directory";
+    errno = ENOTDIR;
     return false;
   }
   return true;

@@ -99,10 +99,11 @@ int showArguments(const std::vector<std::string>& a, ShowWhat& what, std::ostrea
 }
 
 int show(const std::string& board, const ShowWhat& what, std::ostream& out, std::ostream& err) {
-  std::string text, error;
-  if (!showBackedUp(board, what.type, static_cast<int>(what.me), static_cast<int>(what.channel), text, error)) {
+  std::string text, note, error;
+  if (!showBackedUp(board, what.type, static_cast<int>(what.me), static_cast<int>(what.channel), text, note, error)) {
     return refuse(err, error);
   }
+  if (!note.empty()) err << "frontend: note: " << note << "\n";
   return put(out, text + "\n", err) ? 0 : 1;
 }
 
@@ -119,7 +120,7 @@ int types(std::ostream& out, std::ostream& err) {
     } else if (type == category::TYPE_BUTTON_EVENT) {
       text += "  (frontend button)";
     } else if (!isRecordBuilt(type)) {
-      text += "  (bytes only: frontend raw)";
+      text += "  (not built into this program: frontend raw only)";
     }
     text += "\n";
   }

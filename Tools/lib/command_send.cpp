@@ -134,9 +134,8 @@ int sendRequest(Link& link, const std::string& board, Request& request, const st
   bool again = false;
   const Link::Prepare fill = [&](Bytes& out, std::string& error) {
     if ((again = !backedUpNow(link, board))) return error = NOT_BACKED_UP, false;
-    Bytes image, record;
-    if (!readBackupImage(board, image, error)) return error = request.fillProblem(error), false;
-    imageRecord(image, type, request.me(), request.channel(), record);
+    Bytes record;
+    if (!backedUpRecord(board, type, request.me(), request.channel(), record, error)) return error = request.fillProblem(error), false;
     filled = request.fill(record.data());
     out = bytes();
     return true;

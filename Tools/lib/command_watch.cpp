@@ -17,10 +17,28 @@ namespace {
 bool typeFilter(const std::string& list, std::vector<int>& types, std::ostream& err) {
   for (size_t start = 0; start <= list.size();) {
     const size_t comma = std::min(list.find(',', start), list.size());
+    if (comma == start) {
+      usage(err, "watch: --type " + (list.empty() ? "takes NAME[,NAME], not an empty word"
+                                                  : list + ": its name " + std::to_string(types.size()) + " is empty"));
+      return false;
+    }
     const int type = typeArgument(list.substr(start, comma - start), err);
     if (type < 0) return false;
     types.push_back(type);
     start = comma + 1;
+  }
+  return true;
+}
+
+// Whether a record's line carries no field but the words of its instance ("MxifKey me=0 channel=2"):
+// the back end's answer to a request that changed nothing (a value refused, or one held already).
+bool carriesNoField(const Packet& p, const std::string& line) {
+  if (p.type >= category::FIRST_COMMAND_TYPE || !isRecordBuilt(p.type)) return false;
+  std::istringstream words(line);
+  std::string word;
+  words >> word;
+  while (words >> word) {
+    if (!word.starts_with("me=") && !word.starts_with("channel=")) return false;
   }
   return true;
 }
@@ -104,7 +122,8 @@ int watch(Link& link, const WatchOptions& o, const Clock::time_point until, std:
       skipped = garbage;
       if (o.waiting && reader.wasTaken(start)) continue;
       if (!o.types.empty() && std::find(o.types.begin(), o.types.end(), p.type) == o.types.end()) continue;
-      text << describe(p) << "\n";
+      const std::string line = describe(p);
+      text << line << (carriesNoField(p, line) ? "  (no field: an answer that changed nothing)\n" : "\n");
       printed.push_back(start);
       ++seen;
     }

@@ -108,6 +108,10 @@ int writeOnly(Link& link, const std::string& request, const Bytes& packet, doubl
               Link::Written* written = nullptr, const Link::Prepare& prepare = {});
 
 extern const char NO_ROOM[];
+// The most bytes that the request ring takes at once (its writer stops short of the read index), and
+// what a write of more says: "N bytes never fit the request ring, which takes at most M at once".
+constexpr u32 REQUEST_RING_TAKES = LINK_RING_DATA - LINK_RING_RESERVE;
+std::string neverFits(size_t bytes);
 
 // SIGINT and SIGTERM, for as long as this lives (the previous actions back after), end the command's
 // waits (interrupted() holds) rather than the process at once, so that it leaves the tools' table

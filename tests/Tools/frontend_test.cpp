@@ -193,7 +193,7 @@ TEST(FrontendProgram, TypesAndFieldsListWhatSendTakes) {
   const std::string listed = types.str();
   EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 104);
   for (const char* line : {"\n 29 MxifSystem\n", "\n 47 MxifBus\n", "\n 74 waitCmd  (frontend wait)\n",
-                           "\n101 MxifMessageBox  (bytes only: frontend raw)\n", "\n  setting1                        0..4294967295\n",
+                           "\n101 MxifMessageBox  (not built into this program: frontend raw only)\n", "\n  setting1                        0..4294967295\n",
                            "\n  window[0..1]                    -5000..5000\n  window[2..3]                    0..10000\n",
                            "\n  dveSize                         0..40000 on channel=0..1; 0..10000 on channel=2..3\n",
                            "\n  stopping                        status, set by the key's transition (buttons key-cut,",
@@ -275,13 +275,18 @@ TEST(FrontendProgram, ShowReadsTheBackupImageOrSaysWhyNot) {
       {0x08765421, 146, "MxifMessageBox", 2, "not built into this program"},
       {0x08765421, 146, "MxifButtonEvent", 1, "MxifButtonEvent is not kept in the backup image"},
   };
-  for (const auto& [magic, version, line, status, shown] : cases) {
-    image(magic, version);
+  const auto show = [&](const std::string& line, int status, const std::string& shown) {
     std::istringstream words("--board " + dir + " show " + line);
     std::ostringstream out, err;
     EXPECT_EQ(frontend::run({std::istream_iterator<std::string>(words), {}}, out, err), status) << shown;
     EXPECT_NE((out.str() + err.str()).find(shown), std::string::npos) << out.str() << err.str();
-  }
+  };
+  for (const auto& [magic, version, line, status, shown] : cases) image(magic, version), show(line, status, shown);
+  // A file cut short, as the back end takes it: the records wholly inside it, not those past its end.
+  std::filesystem::resize_file(dir + "/nvram.mem", 30000);
+  const std::string past = " holds only 30000 of 53988 bytes of the image: the records from MxifBkgdWipe me=1 on lie past its end";
+  show("MxifKey", 0, "MxifKey me=0 channel=0 style.keyType=0 "), show("MxifKey", 0, "note: " + dir + "/nvram.mem" + past);
+  show("MxifSystem", 1, "MxifSystem lies past the end of the backup image: " + dir + "/nvram.mem" + past);
   // A usage error's range that depends on a value read from the image says so.
   std::istringstream usage("--board " + dir + " send MxifBkgd patternNumber=300");
   std::ostringstream out, err;
@@ -500,6 +505,10 @@ TEST(FrontendProgram, UsageErrorsAndRefusalsNameTheirCause) {
       {"send --help", 0, "frontend [--board DIR] [--timeout S] [--start-timeout S] [--help] [--version] send TYPE"},
       {"watch -h", 0, "Its options:\n  --count N       stop after N reports\n"},
       {"--version", 0, "frontend 6.22-00-0.00 (backup image version 146)\n"},
+      {"--version send MxifSystem format=1", 2, "--version takes no other words: send"},
+      {"-- types", 0, "  0 MxifKey\n"},
+      {board + "--board /b show MxifSystem", 2, "--board /nonexistent-board and --board /b: --board is given twice"},
+      {board + "watch --count 1 --count=2", 2, "watch: --count 1 and --count=2: --count is given twice"},
       {empty + "watch", 1, "frontend: no back end is running on " + testing::TempDir() + "\n"},
       {empty + "send MxifSystem secondText=abc", 1, "frontend: no back end is running on "},
       {"", 2, "a command is needed"},
@@ -521,7 +530,8 @@ TEST(FrontendProgram, UsageErrorsAndRefusalsNameTheirCause) {
       {board + "button 1616 held", 2, "press or release"},
       {board + "button 1616 press me=4", 2, "bad word me=4 (takes me=0..3, panel=0..2, index=0..255)"},
       {board + "fader 0 1 lever=2", 2, "bad word lever=2 (takes panel=0..2)"},
-      {board + "fader 4 1", 2, "fader takes LEVER (0..3) and VALUE (0..4095)"},
+      {board + "fader 0 4096", 2, "fader takes LEVER (0..3) and VALUE (0..4095), not VALUE 4096"},
+      {board + "raw " + std::string(2 * (LINK_RING_DATA - 15), '0'), 2, "raw: 131049 bytes never fit the request ring"},
       {board + "send", 2, "a type name is needed"},
       {board + "send MxifSystem vertcalPhase=1", 2, "MxifSystem has no field vertcalPhase (nearest: verticalPhase); its fields"},
       {board + "send MxifBus entrys[2]=1034", 2, "MxifBus has no field entrys[2] (nearest: entries);"},
@@ -538,7 +548,8 @@ TEST(FrontendProgram, UsageErrorsAndRefusalsNameTheirCause) {
       {board + "send MxifBkgd me=2 patternNumber=300", 2, "takes, with patternKind=0: 0..14, 16, 23; with patternKind=1: 0..14, 16..23;"},
       {board + "send MxifKey adjust.gain=0x20", 2, "MxifKey: adjust.gain=0x20: not a whole decimal number"},
       {board + "send MxifSystem verticalPhase=1,2", 2, "verticalPhase=1,2: takes a single value"},
-      {board + "send MxifSystem secondText=12345678", 2, "longer than 7 characters"},
+      {board + "send MxifSystem secondText=\u00e9\u00e9\u00e9\u00e9", 2, "8 bytes, more than the 7 it holds"},
+      {board + "send MxifBus entries[-1]=1", 2, "MxifBus: entries[-1]: no element -1 (0..88)"},
       {board + "send MxifSystem multiviewSource[8]=1", 2, "no element 8 (0..7)"},
       {board + "send MxifSystem me=1", 2, "MxifSystem is not kept per ME: one record serves every ME; leave me= out"},
       {board + "send MxifBkgd channel=1", 2, "MxifBkgd has one channel, a record per ME (me=0..3); leave channel= out"},
@@ -554,6 +565,7 @@ TEST(FrontendProgram, UsageErrorsAndRefusalsNameTheirCause) {
       {board + "send MxifSytem", 2, "unknown type MxifSytem (nearest: MxifSystem)"},
       {board + "send waitCmd x=1", 2, "frontend wait N"},
       {board + "watch --type MxifBus,Lamp", 2, "unknown type Lamp"},
+      {board + "watch --type MxifBus,", 2, "watch: --type MxifBus,: its name 1 is empty"},
       {board + "watch --count 0", 2, "watch: --count takes a count from 1 to 1000000, not 0; it takes [--count N]"},
       {board + "console --follow=1", 2, "console: --follow takes no value"},
       {board + "send MxifMessageBox", 2, "MxifMessageBox: the record of this type is not built into this program"},

@@ -226,7 +226,7 @@ TEST_F(Verdicts, EachLineIsTheRuleThatDecidedWithTheValuesItRead) {
         "busSettings[7][4].code[3]=0, sent with it"},
        {}},
       {{}, {"MxifSystem", "addressTexts.text1=a\"b"}, {"addressTexts.text1=\"a\\\"b\": kept its value: a text takes printable ASCII only..."}, {}},
-      {{}, {"MxifSystem", "format=1"}, {}, {}, {"format=1: this 4K board runs formats 0..11, each only with mode=2"}, 2},
+      {{}, {"MxifSystem", "format=1"}, {}, {}, {"format=1: this 4K board runs formats 0..11, each only with mode=2, the 4K board's mode"}, 2},
       {{}, {"MxifMaintenance", "hourMeter.status[2]=1"}, {}, {}},  // [0..1] are status, [2..7] settings
       {{{"MxifXptAssign", "channel=1", "source[7]=150"}},
        {"MxifBus", "me=0", "entries[0]=263"},

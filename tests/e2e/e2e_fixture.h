@@ -105,8 +105,8 @@ class EndToEnd : public ::testing::Test {
 
   // Polls until ready() holds; false after the time bound.
   template <class F>
-  static bool poll(F ready) {
-    const auto until = Clock::now() + std::chrono::duration<double>(WAIT_SECONDS);
+  static bool poll(F ready, double seconds = WAIT_SECONDS) {
+    const auto until = Clock::now() + std::chrono::duration<double>(seconds);
     while (!ready()) {
       if (Clock::now() >= until) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(2));

@@ -99,14 +99,17 @@ TEST_F(EndToEnd, ARequestDuringStartUpIsAnsweredAndSettingsSurviveARestart) {
   EXPECT_NE(frontend("show MxifBkgdWipe me=1").out.find(" selected=12 "), std::string::npos);
 }
 
-// Console followers in a script's background (where SIGINT is ignored): the first ends on SIGINT,
-// the second when the back end, stopped by SIGINT some frames on, has ended.
+// Console followers in a script's background (where SIGINT is ignored): the first, given no --timeout,
+// follows past the default one and ends on SIGINT, the second when the back end, stopped by SIGINT
+// some frames on, has ended.
 TEST_F(EndToEnd, ConsoleFollowersEndOnSigintOrWithTheBackEnd) {
   boot();
   const std::string follow = std::string(MX_FRONTEND_PATH) + " --board " + board_ + " console --follow";
   const std::string ended = "; for i in $(seq 100); do kill -0 $f 2>/dev/null && sleep 0.1; done; kill -9 $f 2>/dev/null; wait $f; echo $?\n";
-  const Outcome followed = run("(" + follow + " >/dev/null & f=$!; sleep 0.2; kill -INT $f" + ended + follow + " & f=$!; sleep 0.2; kill -INT " +
-                               std::to_string(pid_) + ended + ")");
+  // Once a follower has the link open, it has seen whether the back end runs.
+  const std::string opened = "; for i in $(seq 1000); do ls -l /proc/$f/fd | grep -q link.mem && break; sleep 0.01; done; ";
+  const Outcome followed = run("(" + follow + " >/dev/null & f=$!" + opened + "sleep 2.5; kill -INT $f || echo early" + ended +
+                               follow + " & f=$!" + opened + "kill -INT " + std::to_string(pid_) + ended + ")");
   EXPECT_TRUE(followed.out.starts_with("0\n") && followed.out.ends_with("[INFO] stopped by signal\n0\n")) << followed.out;
   EXPECT_EQ(followed.err, "frontend: the back end on " + board_ + " has ended\n");
   ASSERT_TRUE(poll([&] { return waitpid(pid_, nullptr, WNOHANG) == pid_; }));
@@ -123,6 +126,9 @@ TEST_F(EndToEnd, HelpAndRefusalsOfTheBackEnd) {
       {MX_BACKEND_PATH, "--version", 0, "backend 6.22-00-0.00 (backup image version 146)\n"},
       {MX_MKNAND_PATH, "--help", 0, "usage: mknand [--help] [--version] FILE\n"},
       {MX_MKNAND_PATH, "--version", 0, "mknand 6.22-00-0.00 (backup image version 146)\n"},
+      {MX_MKNAND_PATH, "--version --version", 2, "mknand: --version and --version: --version is given twice"},
+      {MX_BACKEND_PATH, board + " --frames 5 --frames=6", 2, "backend: --frames 5 and --frames=6: --frames is given twice"},
+      {MX_BACKEND_PATH, board + " --fast --frames 1 --quiet --log info", 2, "--quiet and --log info: the level of the console's"},
       {MX_MKNAND_PATH, "--force " + board_ + "/nand.img", 2, "mknand: unknown option --force"},
       {MX_BACKEND_PATH, "--board " + missing, 1,
        "backend: cannot create board directory " + missing + ": No such file or directory\n"},
@@ -143,25 +149,30 @@ TEST_F(EndToEnd, HelpAndRefusalsOfTheBackEnd) {
   EXPECT_FALSE(fs::exists(board_ + "/backend.pid"));  // not left by a back end that could not open the board
 }
 
-// mknand writes a new path (one after --) or a regular file only: what else stands at FILE, a device
-// where the test can make one, is left as it was with nothing written beside it; so is a second FILE.
+// mknand writes a new path (one after --, one that a link names) or a regular file only, keeping its
+// permissions: what else stands at FILE, a device where the test can make one, a link loop, is left
+// as it was with nothing written beside it; so is a second FILE.
 TEST_F(EndToEnd, MknandWritesOnlyAFlashFile) {
   const std::string d = dir_ + "/m/";
   ASSERT_TRUE(fs::create_directories(d + "dir") && mkfifo((d + "fifo").c_str(), 0644) == 0);
-  fs::create_directory_symlink("dir", d + "linkdir");
+  fs::create_directory_symlink("dir", d + "linkdir"), fs::create_symlink("new", d + "link"), fs::create_symlink("loop", d + "loop");
+  std::ofstream(d + "kept").close(), fs::permissions(d + "kept", static_cast<fs::perms>(0444));
   const bool device = mknod((d + "null").c_str(), S_IFCHR | 0644, makedev(1, 3)) == 0;
   const std::tuple<std::string, int, std::string> cases[] = {
-      {d + "fifo", 1, "fifo is a FIFO"}, {d + "dir", 1, "dir is a directory"}, {d + "null", 1, "null is a character device"},
-      {d + "linkdir", 1, "linkdir is a symbolic link to a directory"}, {"-- " + d + "-new", 0, ""},
-      {d + "one " + d + "two", 2, "one FILE only, not also " + d + "two"}};
+      {"fifo", 1, "fifo is a FIFO"}, {"dir", 1, "dir is a directory"}, {"null", 1, "null is a character device"},
+      {"linkdir", 1, "linkdir is a symbolic link to a directory"}, {"loop", 1, "loop is a loop of symbolic links"},
+      {"-- -new", 0, ""}, {"link", 0, ""}, {"kept", 0, ""}, {"one two", 2, "one FILE only, not also two"}};
   for (const auto& [args, status, text] : cases) {
-    const Outcome r = args != d + "null" || device ? run(MX_MKNAND_PATH + (" " + args)) : Outcome{status, "", text};
+    const Outcome r = args != "null" || device ? run("cd " + d + " && " + MX_MKNAND_PATH + " " + args) : Outcome{status, "", text};
     EXPECT_TRUE(r.status == status && r.err.find(text) != std::string::npos) << args << r.err;
   }
-  std::set<std::string> left, kept = {"-new file", "dir", "fifo", "linkdir", device ? "null" : "dir"};
-  for (const auto& e : fs::directory_iterator(d)) left.insert(e.path().filename().string() + (e.is_regular_file() ? " file" : ""));
+  std::set<std::string> left, kept = {"-new file", "new file", "kept file", "link", "loop", "dir", "fifo", "linkdir", device ? "null" : "dir"};
+  for (const auto& e : fs::directory_iterator(d)) {
+    left.insert(e.path().filename().string() + (fs::is_regular_file(e.symlink_status()) ? " file" : ""));
+  }
   EXPECT_EQ(left, kept);
-  EXPECT_TRUE(fs::is_fifo(d + "fifo") && fs::is_empty(d + "dir") && fs::is_symlink(d + "linkdir"));
+  EXPECT_TRUE(fs::is_fifo(d + "fifo") && fs::is_empty(d + "dir") && fs::is_symlink(d + "linkdir") && fs::is_symlink(d + "link"));
+  EXPECT_EQ(fs::status(d + "kept").permissions(), static_cast<fs::perms>(0444));
 }
 
 // Runs of 20 frames on one board: the first starts cold; the next warm, and its first frame repairs
@@ -198,7 +209,7 @@ TEST_F(EndToEnd, TheReadmesOperatingStepsDoWhatItSays) {
   std::ifstream readme(root / "README.md");
   ASSERT_TRUE(readme.good()) << root;
   const std::pair<std::string, std::string> names[] = {
-      {"build/frontend", MX_FRONTEND_PATH}, {"build/backend", MX_BACKEND_PATH},   {"build/board", board_},
+      {"build/frontend", MX_FRONTEND_PATH}, {"build/backend", MX_BACKEND_PATH},   {"build/operate", board_},
       {"build/trace.txt", dir_ + "/trace.txt"}, {"--quiet", "--quiet --fast"}, {"--timeout 2", "--timeout 1"}};
   std::string script, line, tallyCodes;
   bool inBlock = false;
@@ -216,7 +227,8 @@ TEST_F(EndToEnd, TheReadmesOperatingStepsDoWhatItSays) {
             "wait $!; echo \"@@ Stop $?\"\n";
   std::ofstream(dir_ + "/operate.sh") << script;
   const Outcome r = run("sh " + dir_ + "/operate.sh");
-  EXPECT_EQ(r.err, "") << r.out;  // nothing refused, nothing failed
+  // Nothing refused, nothing failed; a start-up slow on a loaded host may be waited for.
+  EXPECT_EQ(std::regex_replace(r.err, std::regex("frontend: waiting for [^\n]*\n"), ""), "") << r.out;
   EXPECT_NE(r.out.find("@@ Stop 0\n"), std::string::npos) << r.out;
   EXPECT_NE(frontend("console").out.find("\n[INFO] stopped by signal\n"), std::string::npos);
   EXPECT_FALSE(fs::exists(board_ + "/backend.pid"));
@@ -338,7 +350,7 @@ TEST_F(EndToEnd, FormatsTheBoardCannotRun) {
     r = frontend(std::string("send MxifSystem format=") + format);
     EXPECT_EQ(std::tuple(r.status, r.err),
               std::tuple(1, std::string("frontend: not applied: MxifSystem format=") + format + ": this board, which has no "
-                            "paired FPGA, runs formats 0..9 (none with mode=2); the record keeps it\n"));
+                            "paired FPGA, runs formats 0..9 (none with mode=2, the 4K board's mode); the record keeps it\n"));
   }
   EXPECT_NE(frontend("show MxifSystem").out.find(" format=11 "), std::string::npos);
   ASSERT_EQ(frontend("send MxifSystem mode=1").status, 0);
