@@ -62,16 +62,15 @@ Outcome judgeSend(const Request& request, const Evidence& evidence) {
   const std::string& instance = request.instance();
   std::vector<Refusal> refusals;
   bool unknown = false;
-  // An on-air request that the answer carries as sent is judged too: the back end may note that it
+  // An on-air request that the answer carries as sent is refused where the back end noted that it
   // changed nothing, the layer running on to the other state.
-  std::vector<Refusal> answer = evidence.answer;
   for (Refusal r : request.fields()) {
     const auto same = [&](const Refusal& a) { return a.field == r.field; };
-    if (!request.isOnAirRequest(r.field) || std::any_of(answer.begin(), answer.end(), same)) continue;
+    if (!request.isOnAirRequest(r.field) || std::any_of(evidence.answer.begin(), evidence.answer.end(), same)) continue;
     r.answered = r.sent, r.answeredValues = r.sentValues;
-    answer.push_back(r);
+    if (!request.judge({r}, evidence.notes).refused.empty()) refusals.push_back(r);
   }
-  for (Refusal r : answer) {
+  for (Refusal r : evidence.answer) {
     // An on-air request holds the state the frame after its answer left: as a report gave it, or else
     // as the backup image holds it, or else (no report of a change, on an ME the image does not keep)
     // as the answer gave it. A field that the answer leaves out holds as the image holds it.
