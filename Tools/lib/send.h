@@ -37,8 +37,8 @@ class AckReports {
   const std::vector<Report>& reports() const { return reports_; }
   // Whether the ring was seen full: the back end then holds its reports back until a reader takes some.
   bool wasFull() const { return full_; }
-  // Bytes among those written that start no report: the back end writes whole packets only.
-  size_t garbage() const { return garbage_; }
+  // Bytes between reports that start none: the back end writes whole packets, one after another.
+  size_t garbage() const { return reports_.empty() ? 0 : garbage_ - leading_; }
   // Whether reports went before they were read, or could not be read (once so, so for good), and why.
   bool lost() const { return lost_ != linkpeer::AckReader::Follow::Copied; }
   std::string lostWhy() const;
@@ -51,7 +51,7 @@ class AckReports {
   linkpeer::AckReader reader_;
   std::optional<std::string> sentUnder_;
   std::vector<Report> reports_;
-  size_t parsed_ = 0, garbage_ = 0, sentFrom_ = 0;
+  size_t parsed_ = 0, garbage_ = 0, leading_ = 0, sentFrom_ = 0;
   bool full_ = false;
   std::string holder_;  // of the full ring
   linkpeer::AckReader::Follow lost_ = linkpeer::AckReader::Follow::Copied;

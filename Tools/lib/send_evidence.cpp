@@ -60,7 +60,10 @@ size_t AckReports::poll() {
   const Bytes& bytes = reader_.bytes();
   Packet p;
   size_t start = 0;
-  while (linkpeer::nextPacket(bytes, parsed_, p, garbage_, &start)) reports_.push_back({start, std::move(p)});
+  while (linkpeer::nextPacket(bytes, parsed_, p, garbage_, &start)) {
+    if (reports_.empty()) leading_ = garbage_;  // a reader that starts inside a packet cut by a full ring
+    reports_.push_back({start, std::move(p)});
+  }
   return bytes.size();
 }
 
@@ -429,12 +432,21 @@ bool gatherEvidence(Link& link, const std::string& board, AckReports& acks, cons
   if (!evidence.answer.empty()) {
     std::string why;
     if (imageKeeps(request.type(), request.me(), request.channel(), why) &&
-        !backedUpRecord(board, request.type(), request.me(), request.channel(), evidence.after, why)) {
+        (!backedUpPast(link, requestEnd, timeout) ||
+         !backedUpRecord(board, request.type(), request.me(), request.channel(), evidence.after, why))) {
       evidence.after.clear();
-      evidence.unread = why;
+      evidence.unread = why.empty() ? "the back end did not back up the request in time" : why;
     }
   }
   if (!agrees()) return false;
+  // An answer that holds a field otherwise while the image that holds the request has it as sent is
+  // not the request's (bytes of the ring read as reports).
+  for (const Refusal& r : evidence.answer) {
+    if (r.answered.empty() || request.isOnAirRequest(r.field) || evidence.after.empty() || !request.heldIn(evidence.after.data(), r.field)) continue;
+    unseen = "frontend: sent " + instance + "; whether it holds it is not known: its answer holds " + r.field + "=" + r.answered +
+             ", its backup image " + r.field + "=" + r.sent + "\n";
+    return false;
+  }
   if (evidence.lost.empty() && startedSince(link, board, written.start, notesBefore)) {
     evidence.lost = "the back end started again since it went out";
   }
