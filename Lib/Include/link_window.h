@@ -33,7 +33,8 @@ constexpr u32 LINK_ACK_OFFSET = 0x80000;
 constexpr u32 LINK_REQUEST_OFFSET = 0xA0000;
 
 // ---- The rules' notes (Lib/Include/rules.h), as published to the front end ---------------------------
-// A header, then NOTE_SLOTS slots, each the notes of one request that had any, written in turn. A
+// A header, then NOTE_SLOTS slots, each the notes of one record request (or of a command that had
+// any), written in turn: a slot with no notes says that the back end took the request there. A
 // slot is written with its sequence at 0 and the sequence set last, so a reader that finds the same
 // sequence before and after its copy has a whole slot.
 constexpr u32 LINK_NOTES_OFFSET = 0xC0000;
@@ -52,7 +53,9 @@ struct NotesHeader {
   u32 backedUp;   // request ring index: every request before it is in the backup image
   u32 flags;      // BACKED_UP: backedUp holds; ANSWERED: answered holds; IN_TURNS
   u32 answered;   // request ring index: every request before it has its answer in the acknowledgement ring
-  u32 unused[10];
+  u32 frames;     // frames run since the start
+  u32 waitLeft;   // frames for which a wait still holds the requests back
+  u32 unused[8];
 };
 constexpr u32 BACKED_UP = 1;
 constexpr u32 ANSWERED = 2;

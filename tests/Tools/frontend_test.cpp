@@ -392,8 +392,8 @@ TEST(FrontendProgram, AFieldTakenInAnEarlierReportStaysTaken) {
       {false, 1,
        "frontend: refused: MxifSystem horizontalPhase=5: kept its value: the back end publishes no reasons (the link window "
        "holds no notes)\n"},
-      {false, 3, "frontend: sent MxifSystem; no answer seen: the back end started again, resetting its rings (the request "
-                 "may have gone with them)\n"},
+      {false, 3, "frontend: sent MxifSystem horizontalPhase=5 secondText=\"ab\"; no answer seen: the back end started again, "
+                 "resetting its rings (the request may have gone with them)\n"},
   };
   for (const auto& [earlier, status, refusal] : cases) {
     const bool restart = status == 3;
@@ -619,7 +619,7 @@ TEST(FrontendProgram, ARequestThatWentOutIsNeverReportedAsNotSent) {
 // rings of the new start, where nothing looks amiss; or a reader that reads no more (a stopped watch)
 // held the acknowledgement ring full, named as it stood when send saw that, though it has moved on.
 TEST(FrontendProgram, NoAnswerSeenSaysWhy) {
-  const std::string sent = "frontend: sent MxifSystem; no answer seen", within = sent + " within 0.5 s: ";
+  const std::string sent = "frontend: sent MxifSystem horizontalPhase=5; no answer seen", within = sent + " within 0.5 s: ";
   const std::pair<int, std::string> cases[] = {  // what the back end and the other tools do, what send says
       {0, within + "the back end has not read the request (--timeout S waits longer)\n"},
       {1, within + "the back end has not acted on it yet (a wait holds requests back; --timeout S waits longer)\n"},

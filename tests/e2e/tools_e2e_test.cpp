@@ -4,7 +4,9 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <random>
+#include <thread>
 #include <tuple>
 
 #include "tests/e2e/e2e_fixture.h"
@@ -148,14 +150,34 @@ TEST_F(ToolsEndToEnd, RefusalCodesAndARequestInsideAnUnfinishedPacket) {
       {"send SystemInitialCmd mode=99", 1, "frontend: refused: SystemInitialCmd option1=0 option2=0 mode=99 result=-2 "},
       {"raw 5a81 00000158 0000", 0, nullptr},
       {"send MxifKey me=0 channel=0 adjust.clip=5", 3,
-       "frontend: sent MxifKey; no answer seen: the back end took it into the body of a packet that bytes written before "
+       "frontend: sent MxifKey me=0 channel=0 adjust.clip=5; no answer seen: the back end took it into the body of a packet that bytes written before "
        "left unfinished (frontend raw)\n"},
       {"send MxifKey me=0 channel=0 adjust.clip=6", 0, ""},
       {"raw 5a81 0000012c 001d", 0, nullptr},  // more than MxifSystem takes: the back end drops it at once
       {"send MxifSystem horizontalPhase=200", 1, "frontend: refused: MxifSystem horizontalPhase=200: takes -50..49; kept its value\n"},
       {"raw 5a5a8100", 0, nullptr},  // a byte skipped, and a header cut short that the next makes whole and too long
       {"send MxifSystem verticalPhase=3", 0, ""},
+      {"send MxifMaintenance mvTime=2024,3,1,12,0,0", 0, ""},  // stored without a report: the image shows it held
   });
+}
+
+// While something writes random values into the rings' index words, no answer that send reads is
+// taken for its request's: each send says so (status 3), or that nothing went out, and never that a
+// value was held or refused.
+TEST_F(ToolsEndToEnd, RingIndexesMovedByNoWriterLeaveTheOutcomeNotKnown) {
+  boot();
+  std::atomic<bool> writing = true;
+  std::thread damage([&] {
+    std::mt19937 random(11);
+    u8* const words[] = {link_.console(), link_.console() + 4, link_.ackRing(), link_.ackRing() + 4, link_.requestRing(), link_.requestRing() + 4};
+    while (writing) linkpeer::storeIndex(words[random() % 6], static_cast<u32>(random())), std::this_thread::sleep_for(std::chrono::microseconds(300));
+  });
+  for (int i = 1; i <= 8; ++i) {
+    const Outcome r = frontend("send MxifBkgd me=0 softness=" + std::to_string(i));
+    EXPECT_TRUE(r.status == 3 || (r.status == 1 && r.err.starts_with("frontend: not sent"))) << r.status << " " << r.err;
+  }
+  writing = false;
+  damage.join();
 }
 
 // Real time, with the status reports going out in turns over sixteen frames (an event memory linked
