@@ -361,12 +361,9 @@ struct ScriptedBackEnd {
   frontend::Link link;
 };
 
-// Bounds a wait for what a sound run does at once, and the tools' waits where the test answers them: a
-// loaded host can take many times longer than a quiet one.
+// Bound of a wait for ready() (await) and of the tools' own waits: a loaded host is many times slower.
 constexpr int WAIT_SECONDS = 300;
 const std::string TIMEOUT = "--timeout " + std::to_string(WAIT_SECONDS) + " ";
-
-// Waits until ready() holds, at most WAIT_SECONDS.
 template <class F>
 void await(F ready) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(WAIT_SECONDS);
@@ -678,21 +675,16 @@ TEST(FrontendTable, ALockWaitSaysItsHolderAndCountsNoTimeStopped) {
   ASSERT_EQ(pipe(ready), 0);
   const pid_t waiter = fork();
   if (waiter == 0) ::close(held->fd), byte = static_cast<char>(write(ready[1], &byte, 1)), _exit(within(1000) ? 0 : 1);
-  // Its state, and how often it has run (/proc: stat's third word, schedstat's third figure).
-  const auto proc = [&](const char* file, int word) {
-    std::ifstream in("/proc/" + std::to_string(waiter) + "/" + file);
-    std::string w;
-    for (int i = 0; i < word; ++i) in >> w;
-    return w;
+  const auto third = [&](const char* file) {  // its state in /proc's stat, how often it ran in schedstat
+    std::string w[3];
+    return std::ifstream("/proc/" + std::to_string(waiter) + "/" + file) >> w[0] >> w[1] >> w[2], w[2];
   };
   EXPECT_EQ(read(ready[0], &byte, 1), 1);  // it is about to wait
-  kill(waiter, SIGSTOP);
-  await([&] { return proc("stat", 3) == "T"; });
+  kill(waiter, SIGSTOP), await([&] { return third("stat") == "T"; });
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // stopped past its whole time-out
-  const long long runs = std::atoll(proc("schedstat", 3).c_str());
-  kill(waiter, SIGCONT);
-  await([&] { return std::atoll(proc("schedstat", 3).c_str()) > runs + 2 || proc("stat", 3) == "Z"; });  // it looked at the time
-  held.reset();
+  const long long runs = std::atoll(third("schedstat").c_str());
+  kill(waiter, SIGCONT), await([&] { return std::atoll(third("schedstat").c_str()) > runs + 2 || third("stat") == "Z"; });
+  held.reset();  // once it has looked at the time again
   waitpid(waiter, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   ::close(fd), ::close(ready[0]), ::close(ready[1]);

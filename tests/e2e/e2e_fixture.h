@@ -27,9 +27,7 @@ namespace e2e {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// The bound of any one wait, the tools' own among them, for a program that never gets there: a sound
-// run takes far less, though a loaded host runs it many times slower than a quiet one.
-constexpr int WAIT_SECONDS = 300;
+constexpr int WAIT_SECONDS = 300;  // bound of any one wait, the tools' too: a loaded host is many times slower
 
 inline int count(const std::string& text, const std::string& what) {
   int n = 0;
@@ -141,11 +139,10 @@ class EndToEnd : public ::testing::Test {
     r.err = std::regex_replace(r.err, std::regex("frontend: waiting for [^\n]*\n"), "");
     return r;
   }
-  // The frontend command line on the board; one that names no --timeout waits up to WAIT_SECONDS (the
-  // tools' default is for a person at the console; a sound run ends when its answer comes).
+  // frontend on the board; a command that names no --timeout waits up to WAIT_SECONDS (a sound run ends at its answer).
   std::string tool(const std::string& args) const {
-    const bool timed = args.find("--timeout") != std::string::npos;
-    return std::string(MX_FRONTEND_PATH) + " --board " + board_ + (timed ? " " : " --timeout " + std::to_string(WAIT_SECONDS) + " ") + args;
+    const std::string bound = args.find("--timeout") == std::string::npos ? "--timeout " + std::to_string(WAIT_SECONDS) + " " : "";
+    return std::string(MX_FRONTEND_PATH) + " --board " + board_ + " " + bound + args;
   }
   Outcome frontend(const std::string& args) { return run(tool(args)); }
 

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
-#include <cstring>
 #include <regex>
 #include <set>
 #include <tuple>
@@ -100,12 +99,12 @@ TEST_F(EndToEnd, ARequestDuringStartUpIsAnsweredAndSettingsSurviveARestart) {
   EXPECT_NE(frontend("show MxifBkgdWipe me=1").out.find(" selected=12 "), std::string::npos);
 }
 
-// Console followers in a script's background (where SIGINT is ignored): the first ends on SIGINT,
-// the second when the back end, stopped by SIGINT some frames on, has ended.
+// Console followers in a script's background (where SIGINT is ignored), each signalled once it follows
+// (it has the link mapped, then its SIGINT handler in): the first ends on SIGINT, the second when the
+// back end, stopped by SIGINT some frames on, has ended.
 TEST_F(EndToEnd, ConsoleFollowersEndOnSigintOrWithTheBackEnd) {
   boot();
   const std::string follow = std::string(MX_FRONTEND_PATH) + " --board " + board_ + " console --follow";
-  // A follower is signalled once it follows: it has the link mapped and then its SIGINT handler in.
   const std::string follows = " & f=$!; until grep -qs link.mem /proc/$f/maps && grep -qE '^SigCgt:.*[2367abef]$' /proc/$f/status || "
                               "! kill -0 $f 2>/dev/null; do sleep 0.01; done";
   const std::string ended = "; for i in $(seq 600); do kill -0 $f 2>/dev/null && sleep 0.1; done; kill -9 $f 2>/dev/null; wait $f; echo $?\n";
@@ -194,7 +193,7 @@ TEST_F(EndToEnd, RunsOnOneBoardStartColdThenWarm) {
 // build/... and the back end in fast time: each step shows in what its watch printed. A watch runs for
 // one second, and again until the step's reports have come (a loaded host runs the frames slower than
 // the clock). The back end, in the background of a script where SIGINT is ignored, still stops on it,
-// says so, and removes backend.pid.
+// says so (within a frame; a minute bounds the wait for one that never does), and removes backend.pid.
 TEST_F(EndToEnd, TheReadmesOperatingStepsDoWhatItSays) {
   fs::path root = fs::path(MX_FRONTEND_PATH).parent_path();
   while (root.has_relative_path() && !fs::exists(root / "README.md")) root = root.parent_path();
@@ -232,21 +231,14 @@ TEST_F(EndToEnd, TheReadmesOperatingStepsDoWhatItSays) {
     for (const auto& [name, path] : names) {
       for (size_t at = 0; (at = line.find(name, at)) != std::string::npos; at += path.size()) line.replace(at, name.size(), path);
     }
-    if (line.starts_with("# ")) {
-      step = line.substr(2, line.find(':') - 2);
-      script += "echo '@@ " + step + "'\n";
-    } else if (line.starts_with("$F watch ")) {
-      // Bounded only so that a back end that never sends them ends the test: a minute of watches.
-      std::string texts;
-      for (const auto& [name, shown] : reports) {
-        for (const char* text : shown) texts += name == step ? " '" + std::string(text, std::strcspn(text, "\n")) + "'" : "";
-      }
-      script += ": >$W; for i in $(seq 60); do " + line + " >>$W; seen $W" + texts + " && break; done; cat $W\n";
-    } else {
-      script += line + "\n";
+    if (line.starts_with("# ")) step = line.substr(2, line.find(':') - 2), line = "echo '@@ " + step + "'";
+    std::string texts;  // a watch goes on, a minute at most, until the step's reports came
+    for (const auto& [name, shown] : reports) {
+      for (std::string text : shown) texts += name == step ? " '" + (std::erase(text, '\n'), text) + "'" : "";
     }
+    if (line.starts_with("$F watch ")) line = ": >$W; for i in $(seq 60); do " + line + " >>$W; seen $W" + texts + " && break; done; cat $W";
+    script += line + "\n";
   }
-  // The back end stops within a frame of the signal; the bound is for one that never does.
   script += "for i in $(seq 600); do kill -0 $! 2>/dev/null && sleep 0.1; done; kill -9 $! 2>/dev/null\n"
             "wait $!; echo \"@@ Stop $?\"\n";
   std::ofstream(dir_ + "/operate.sh") << script;

@@ -398,29 +398,24 @@ TEST_F(LinkTest, WhatTheFrontEndWritesInTheWindowIsBoundedOrNotReadBack) {
 
 // The notes' header says how far every request has its answer in the acknowledgement ring, and only
 // while that holds: to where the frame's reading ended, once a whole pass of reports went out; not in
-// a frame whose pass had no room, nor while the reports go out in turns (an event memory linked to an
-// ME), which leave an earlier frame's index behind.
+// a frame whose pass had no room (until the reports held back have gone and a whole pass followed), nor
+// while the reports go out in turns (an event memory linked to an ME), which leave an earlier index behind.
 TEST_F(LinkTest, TheNotesSayHowFarEveryRequestIsAnswered) {
   test_categories::TestCategory<MxifEventMemory> events;
   reg().initialize(), connect();
   const u8* notes = platform::memory(LINK_NOTES, rules::NOTES_BYTES);
-  const auto flags = [&] { return linkpeer::notesFlags(notes) & (rules::ANSWERED | rules::IN_TURNS); };
-  struct Row { const char* what; u8 inTurns; bool full; int frames; u32 flags; };
-  const Row rows[] = {{"a whole pass", 0, false, 1, rules::ANSWERED},
-                      {"no room for the pass", 0, true, 1, 0},
-                      {"the reports held back go, then a whole pass", 0, false, 2, rules::ANSWERED},
-                      {"in turns", 1, false, 1, rules::IN_TURNS},
-                      {"in turns, a frame on", 1, false, 1, rules::IN_TURNS},
-                      {"whole passes again", 0, false, 1, rules::ANSWERED}};
+  struct Row { u8 inTurns; bool full; int frames; u32 flags; };
+  const Row rows[] = {{0, false, 1, rules::ANSWERED}, {0, true, 1, 0},         {0, false, 2, rules::ANSWERED},
+                      {1, false, 1, rules::IN_TURNS}, {1, false, 1, rules::IN_TURNS}, {0, false, 1, rules::ANSWERED}};
   for (const Row& row : rows) {
     events.record(0).enable = events.record(0).linkedMe = row.inTurns;
     peer.readBytes();
-    const u32 written = platform::readMem32(LINK_ACK_RING);
-    if (row.full) platform::writeMem32(LINK_ACK_RING + LINK_RING_READ_INDEX, (written + 1) % LINK_RING_DATA);
-    peer.write(pkt(static_cast<int>(&row - rows)));
+    if (row.full) platform::writeMem32(LINK_ACK_RING + LINK_RING_READ_INDEX, (platform::readMem32(LINK_ACK_RING) + 1) % LINK_RING_DATA);
+    peer.write(pkt(1));
     for (int f = 0; f < row.frames; ++f) frame();
-    EXPECT_EQ(std::tuple(flags(), linkpeer::answeredTo(notes, rx().position())), std::tuple(row.flags, row.flags != 0 && !row.inTurns))
-        << row.what;
+    EXPECT_EQ(std::tuple(linkpeer::notesFlags(notes) & (rules::ANSWERED | rules::IN_TURNS), linkpeer::answeredTo(notes, rx().position())),
+              std::tuple(row.flags, row.flags != 0 && !row.inTurns))
+        << &row - rows;
   }
 }
 
