@@ -1,6 +1,6 @@
-// The tools side by side on one board: a send the moment a back end is started, sends alone going
-// round the acknowledgement ring, tools stopped or killed at any instant, locks held, a board the user
-// cannot write, and the answers that send can and cannot tell apart.
+// The tools side by side on one board: sends alone going round the acknowledgement ring, tools
+// stopped or killed at any instant, locks held, a board the user cannot write, and the answers that
+// send can and cannot tell apart.
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -29,16 +29,6 @@ class ToolsEndToEnd : public EndToEnd {
     }
   }
 };
-
-// A send issued once a back end started in the background holds the board (as the README's steps
-// do) waits for its start-up, which takes a new board in real time longer than --timeout
-// (--start-timeout bounds it; past a second it says once what it waits for), and is answered.
-TEST_F(EndToEnd, ASendAtOnceAfterABackgroundStartIsTaken) {
-  const Outcome r = run(std::string(MX_BACKEND_PATH) + " --board " + board_ + " --quiet >/dev/null 2>&1 & until [ -e " + board_ +
-                        "/backend.pid ]; do sleep 0.01; done; " + tool("--timeout 1 --start-timeout " + std::to_string(WAIT_SECONDS) +
-                        " send MxifSystem secondText=x"));
-  EXPECT_EQ(std::tuple(r.status, r.err, r.waits <= 1), std::tuple(0, "", true)) << r.err;
-}
 
 // Sends alone, with nothing else reading, go round the acknowledgement ring and each gets its own
 // answer: every tenth value out of range is refused, every other taken.
@@ -159,14 +149,13 @@ TEST_F(ToolsEndToEnd, RefusalCodesAndARequestInsideAnUnfinishedPacket) {
   });
 }
 
-// Real time, with the status reports going out in turns over sixteen frames (an event memory linked
-// to an ME): every answer is awaited that long, that of the request turning them on included, so each
+// With the status reports going out in turns over sixteen frames (an event memory linked to an ME):
+// every answer is awaited that long, that of the request turning them on included, so each
 // send tells taken from refused. Then, with a FIFO in place of the backup image, which no tool waits
 // on, an on-air request that ends its key's transition a frame after its answer is not known (3), and
 // never refused.
 TEST_F(ToolsEndToEnd, AnswersWhileReportsGoOutInTurns) {
-  run(std::string(MX_BACKEND_PATH) + " --board " + board_ + " --quiet > " + dir_ + "/backend.log 2>&1 &");
-  ASSERT_TRUE(poll([&] { return cli::backendOn(board_) == cli::Backend::Running; }));
+  boot(false);
   expectOutcomes({
       {"send MxifEventMemory enable=1 linkedMe=1", 0, ""},
       {"send MxifEventMemory enable=0", 0, ""},
