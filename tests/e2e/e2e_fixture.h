@@ -139,9 +139,9 @@ class EndToEnd : public ::testing::Test {
     r.err = std::regex_replace(r.err, std::regex("frontend: waiting for [^\n]*\n"), "");
     return r;
   }
-  // frontend on the board; a command that names no --timeout waits up to WAIT_SECONDS (a sound run ends at its answer).
+  // frontend on the board, waiting up to WAIT_SECONDS unless args begin with their own --timeout (a sound run ends at its answer).
   std::string tool(const std::string& args) const {
-    const std::string bound = args.find("--timeout") == std::string::npos ? "--timeout " + std::to_string(WAIT_SECONDS) + " " : "";
+    const std::string bound = !args.starts_with("--timeout") ? "--timeout " + std::to_string(WAIT_SECONDS) + " " : "";
     return std::string(MX_FRONTEND_PATH) + " --board " + board_ + " " + bound + args;
   }
   Outcome frontend(const std::string& args) { return run(tool(args)); }
