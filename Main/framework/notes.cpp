@@ -181,13 +181,21 @@ void backedUp(u32 through) {
   header().flags = flags() |= rules::BACKED_UP;
 }
 
+// ANSWERED is set only in a frame whose whole pass went out, beside the index it makes true; any other
+// frame clears it: an index of an earlier frame may lie past a ring that started again, and in turns
+// an answer waits for its turn.
 void answered(u32 through, bool out, bool inTurns, int waitLeft) {
   header().frames = ++framesRun();
   header().waitLeft = static_cast<u32>(waitLeft);
-  if (out && !inTurns) header().answered = through;
+  const bool whole = out && !inTurns;
+  flags() = (flags() & rules::BACKED_UP) | (inTurns ? rules::IN_TURNS : 0);
+  if (!whole) {
+    header().flags = flags();
+    return;
+  }
+  header().answered = through;
   std::atomic_thread_fence(std::memory_order_release);
-  flags() = (flags() & ~rules::IN_TURNS) | (inTurns ? rules::IN_TURNS : 0) | (out && !inTurns ? rules::ANSWERED : 0);
-  header().flags = flags();
+  header().flags = flags() |= rules::ANSWERED;
 }
 
 }  // namespace linknotes

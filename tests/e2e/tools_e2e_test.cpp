@@ -1,7 +1,8 @@
-// The tools side by side on one board: a send the moment a back end is started, sends alone going
-// round the acknowledgement ring, tools stopped or killed at any instant, locks held, a board the user
-// cannot write, and the answers that send can and cannot tell apart.
+// The tools side by side on one board: sends alone going round the acknowledgement ring, tools
+// stopped or killed at any instant, locks held, a board the user cannot write, and the answers that
+// send can and cannot tell apart.
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -31,18 +32,6 @@ class ToolsEndToEnd : public EndToEnd {
   }
 };
 
-// A send issued at once after a back end is started on a board directory that is not there yet waits
-// for the directory, the back end's lock and its start-up, which takes a new board in real time
-// longer than --timeout (--start-timeout bounds it; past a second it says once what it waits for),
-// and is answered.
-TEST_F(EndToEnd, ASendAtOnceAfterABackgroundStartIsTaken) {
-  fs::remove(board_);
-  const Outcome r = run(std::string(MX_BACKEND_PATH) + " --board " + board_ + " --quiet >/dev/null 2>&1 & " +
-                        MX_FRONTEND_PATH + " --board " + board_ + " --timeout 1 send MxifSystem secondText=x");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(r.err.empty() || (r.err.starts_with("frontend: waiting for ") && count(r.err, "\n") == 1)) << r.err;
-}
-
 // Sends alone, with nothing else reading, go round the acknowledgement ring and each gets its own
 // answer: every tenth value out of range is refused, every other taken.
 TEST_F(EndToEnd, SendsAloneGoRoundTheAcknowledgementRing) {
@@ -59,7 +48,7 @@ TEST_F(EndToEnd, SendsAloneGoRoundTheAcknowledgementRing) {
     if (i % 10 == 0) refusals += "frontend: refused: MxifBkgd me=0 softness=" + std::to_string(1000 + i) + ": takes 0..1000; kept its value\n";
   }
   const Outcome r = run("for i in $(seq " + std::to_string(SENDS) + "); do v=$((i + 2)); [ $((i % 10)) = 0 ] && v=$((1000 + i)); " +
-                        MX_FRONTEND_PATH + " --board " + board_ + " --timeout 10 send MxifBkgd me=0 softness=$v; echo $?; done");
+                        tool("send MxifBkgd me=0 softness=$v") + "; echo $?; done");
   EXPECT_EQ(std::tuple(r.out, r.err), std::tuple(statuses, refusals));
 }
 
@@ -68,7 +57,7 @@ TEST_F(EndToEnd, SendsAloneGoRoundTheAcknowledgementRing) {
 // never have it made anew; the sends beside them are answered. A reader gone leaves the table.
 TEST_F(EndToEnd, ToolsStoppedOrKilledAtAnyInstantLeaveTheTableWhole) {
   boot();
-  const pid_t watch = std::atoi(frontend("--timeout 60 watch >/dev/null 2>&1 & echo $!").out.c_str());
+  const pid_t watch = std::atoi(frontend("--timeout 3600 watch >/dev/null 2>&1 & echo $!").out.c_str());  // killed at the end
   ASSERT_TRUE(poll([&] { return linkpeer::tableReaders(board_) == std::vector<long>{watch}; }));
   linkpeer::LinkTable first;
   ASSERT_TRUE(linkpeer::readTable(board_, first));
@@ -107,8 +96,10 @@ TEST_F(EndToEnd, ToolsStoppedOrKilledAtAnyInstantLeaveTheTableWhole) {
 TEST_F(ToolsEndToEnd, ALockHeldOrABoardNotWritableEndsWithTheReason) {
   boot();
   for (const char* locked : {"", "/link.mem"}) {
-    const std::string holder = run("flock -o " + board_ + locked + " sleep 3 >/dev/null 2>&1 & echo $!").out;
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::string holder = run("flock -o " + board_ + locked + " sleep 60 >/dev/null 2>&1 & echo $!").out;
+    const int fd = ::open((board_ + locked).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_TRUE(poll([&] { return flock(fd, LOCK_EX | LOCK_NB) != 0 || (flock(fd, LOCK_UN), false); })) << "flock holds it";
+    ::close(fd);
     const Outcome r = frontend("--timeout 0.3 send MxifSystem horizontalPhase=1");
     EXPECT_EQ(r.status, 1) << locked;
     EXPECT_NE(r.err.find("is held by process " + holder.substr(0, holder.size() - 1) + " (flock)"), std::string::npos) << r.err;
@@ -180,24 +171,23 @@ TEST_F(ToolsEndToEnd, RingIndexesMovedByNoWriterLeaveTheOutcomeNotKnown) {
   damage.join();
 }
 
-// Real time, with the status reports going out in turns over sixteen frames (an event memory linked
-// to an ME): every answer is awaited that long, that of the request turning them on included, so each
+// With the status reports going out in turns over sixteen frames (an event memory linked to an ME):
+// every answer is awaited that long, that of the request turning them on included, so each
 // send tells taken from refused. Then, with a FIFO in place of the backup image, which no tool waits
 // on, an on-air request that ends its key's transition a frame after its answer is not known (3), and
 // never refused; the back end soon keeps the FIFO aside and writes the image anew, as it held it.
 TEST_F(ToolsEndToEnd, AnswersWhileReportsGoOutInTurns) {
-  run(std::string(MX_BACKEND_PATH) + " --board " + board_ + " --quiet > " + dir_ + "/backend.log 2>&1 &");
-  ASSERT_TRUE(poll([&] { return cli::backendOn(board_) == cli::Backend::Running; }));
+  boot(false);
   expectOutcomes({
-      {"--timeout 10 send MxifEventMemory enable=1 linkedMe=1", 0, ""},
-      {"--timeout 10 send MxifEventMemory enable=0", 0, ""},
-      {"--timeout 10 send MxifEventMemory enable=1", 0, ""},
-      {"--timeout 10 send MxifKey me=1 channel=2 adjust.clip=7", 0, ""},
-      {"--timeout 10 send MxifKey me=1 channel=2 adjust.clip=5000", 1,
+      {"send MxifEventMemory enable=1 linkedMe=1", 0, ""},
+      {"send MxifEventMemory enable=0", 0, ""},
+      {"send MxifEventMemory enable=1", 0, ""},
+      {"send MxifKey me=1 channel=2 adjust.clip=7", 0, ""},
+      {"send MxifKey me=1 channel=2 adjust.clip=5000", 1,
        "frontend: refused: MxifKey me=1 channel=2 adjust.clip=5000: takes 0..1080; kept its value\n"},
-      {"--timeout 10 send MxifKey me=3 channel=3 adjust.clip=9", 0, ""},
-      {"--timeout 10 send MxifSystem horizontalPhase=3", 0, ""},
-      {"--timeout 10 send MxifEventMemory enable=0", 0, ""},
+      {"send MxifKey me=3 channel=3 adjust.clip=9", 0, ""},
+      {"send MxifSystem horizontalPhase=3", 0, ""},
+      {"send MxifEventMemory enable=0", 0, ""},
   });
   fs::rename(board_ + "/nvram.mem", dir_ + "/nvram.aside");
   mkfifo((board_ + "/nvram.mem").c_str(), 0644);
