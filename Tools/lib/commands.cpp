@@ -276,19 +276,19 @@ int runCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
     if (!cli::readOption(args, i, table, error)) return usage(err, error);
     if (help) {
-      out << "usage: frontend " << cli::optionSynopsis(table, 16) << " COMMAND ...\n"
-          << ABOUT << cli::optionHelp(table, 21);
+      std::string text = "usage: frontend " + cli::optionSynopsis(table, 16) + " COMMAND ...\n" + ABOUT +
+                         cli::optionHelp(table, 21);
       for (const Command& c : COMMANDS) {
-        if (&c == COMMANDS || c.group != (&c)[-1].group) out << (c.group == Command::Writes ? WRITES : READS);
-        out << commandHelp(c, HELP_COLUMN);
+        if (&c == COMMANDS || c.group != (&c)[-1].group) text += c.group == Command::Writes ? WRITES : READS;
+        text += commandHelp(c, HELP_COLUMN);
       }
-      out << STATUS;
+      put(out, text + STATUS, err);
       return 0;
     }
   }
   if (version) {
     if (const std::string error = cli::versionAlone(args, 0); !error.empty()) return usage(err, error);
-    out << cli::versionLine("frontend") << "\n";
+    put(out, cli::versionLine("frontend") + "\n", err);
     return 0;
   }
   if (i >= args.size()) return usage(err, "a command is needed");
@@ -300,9 +300,10 @@ int runCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
   }
   in.args.assign(args.begin() + static_cast<std::ptrdiff_t>(i + 1), args.end());
   if (in.args.size() == 1 && (in.args[0] == "--help" || in.args[0] == "-h")) {
-    out << "usage: frontend " << cli::optionSynopsis(table, 16) << " " << commandLine(*command) << "\n"
-        << commandHelp(*command, HELP_COLUMN);
-    if (command->options != nullptr) out << "Its options:\n" << cli::optionHelp(command->options(), 18);
+    put(out, "usage: frontend " + cli::optionSynopsis(table, 16) + " " + commandLine(*command) + "\n" +
+                 commandHelp(*command, HELP_COLUMN) +
+                 (command->options != nullptr ? "Its options:\n" + cli::optionHelp(command->options(), 18) : ""),
+        err);
     return 0;
   }
   return command->run(in);
