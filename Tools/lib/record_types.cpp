@@ -13,6 +13,7 @@
 
 #include "Lib/Include/codec.h"
 #include "Lib/Include/data_internal.h"
+#include "Lib/Include/limits.h"
 #include "Lib/Include/records/dsk.h"
 #include "Lib/Include/records/transstatus.h"
 #include "Main/framework/typenames.h"
@@ -54,6 +55,11 @@ void makeRecord(u8* record) {
 template <class T>
 void walkRecord(u8* record, codec::LeafSink& sink) {
   codec::walk(*std::launder(reinterpret_cast<T*>(record)), sink);
+}
+
+template <class T>
+void walkLimits(u8* record, limits::LimitSink& sink) {
+  limits::walk(*std::launder(reinterpret_cast<T*>(record)), sink);
 }
 
 // The sub-records in a record's field list that are records of a type of their own ("bkgd[3]" of
@@ -104,7 +110,8 @@ constexpr RecordType recordTypeOf() {
     // with several channels, none otherwise.
     static_assert(codec::instanceFields<T>(codec::Instance::ME) == (isPerMe<T>() ? 1 : 0));
     static_assert(codec::instanceFields<T>(codec::Instance::CHANNEL) == (channelsOf<T>() > 1 ? 1 : 0));
-    return {TYPE, {sizeof(T), isPerMe<T>(), channelsOf<T>()}, &makeRecord<T>, &walkRecord<T>, &mirrorsOf<T>};
+    return {TYPE,          {sizeof(T), isPerMe<T>(), channelsOf<T>()}, &makeRecord<T>, &walkRecord<T>, &mirrorsOf<T>,
+            limits::declares<T>() ? &walkLimits<T> : nullptr};
   }
 }
 

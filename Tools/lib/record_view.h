@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Lib/Include/codec.h"
+#include "Lib/Include/limits.h"
 #include "Lib/Include/types.h"
 #include "Tools/lib/record_types.h"
 
@@ -29,6 +30,9 @@ struct RecordType {
   void (*walk)(u8* record, codec::LeafSink& sink) = nullptr;
   // The sub-records of the field list that are records of a type of their own: name and type.
   std::vector<std::pair<std::string, int>> (*mirrors)() = nullptr;
+  // Hands every declaration of what the record's fields take (Lib/Include/limits.h) to the sink;
+  // null when the record declares none.
+  void (*walkLimits)(u8* record, limits::LimitSink& sink) = nullptr;
 };
 
 // The bytes of a record, aligned for any record.
@@ -175,6 +179,32 @@ std::string rangeText(const Field& f);
 // What sets element `element` of a field (-1: any of its elements) that the back end keeps itself,
 // as the record's field list declares it; null for others.
 const char* statusSetter(const Field& f, int element);
+
+// ---- The values the back end takes, as the record declares them (record_limits.cpp) ---------------
+
+// The limits a record type declares (Lib/Include/limits.h), on the record of a view.
+class Declared {
+ public:
+  explicit Declared(RecordView& view);
+  // Whether the type declares any.
+  bool any() const { return !all_.empty() || view_.type().walkLimits != nullptr; }
+  // The declarations that cover an element.
+  std::vector<const limits::Limit*> of(const Target& t) const;
+  // The rules declared on any element of a field, in the order declared.
+  std::vector<const rules::Rule*> rulesOf(const Field& f) const;
+  // The elements that a computed range of the element reads, in the order declared.
+  std::vector<Target> inputs(const Target& t) const;
+  // What the element takes from a request with these inputs (the instance, and the values of the
+  // elements it reads): its declared runs less what the rules declared with it refuse; the field's
+  // width where nothing is declared; none where a rule refuses all.
+  std::vector<Interval> takes(const Target& t, const limits::Inputs& in) const;
+  // Whether a rule declared with the field (a text's count) refuses every value of it.
+  bool refusesAll(const Field& f) const;
+
+ private:
+  RecordView& view_;
+  std::vector<limits::Limit> all_;
+};
 
 // ---- The values the back end takes (record_probe.cpp) -------------------------------------------
 
