@@ -99,24 +99,7 @@ std::string declaredText(const Declared& declared, const Target& target, limits:
     return numberOf(t.field->leaf.kind, codec::loadElement(t.field->leaf, t.element));
   };
   for (size_t i = 0; i < inputs.size(); ++i) at.value[i] = static_cast<s64>(startOf(inputs[i]));
-  if (!inputs.empty()) {
-    // The values of the first element it reads, each with the set it gives.
-    Dependence d{inputs[0], {}};
-    long long n = 0;
-    for (const Interval& v : declared.takes(inputs[0], at)) n += static_cast<long long>(v.hi - v.lo) + 1;
-    if (n > 1 && n <= 16) {
-      for (const Interval& v : declared.takes(inputs[0], at)) {
-        for (double x = v.lo; x <= v.hi; ++x) {
-          limits::Inputs with = at;
-          with.value[0] = static_cast<s64>(x);
-          d.sets.emplace_back(x, declared.takes(target, with));
-        }
-      }
-      for (const auto& [v, set] : d.sets) {
-        if (set != d.sets.front().second) return dependenceText(d);
-      }
-    }
-  }
+  if (const Dependence d = declared.dependence(target, at); d.on.field != nullptr) return dependenceText(d);
   const std::vector<Interval> takes = declared.takes(target, at);
   std::string text = intervalsText(takes);
   // A start value that no request can set, as a field that a front end must set first.

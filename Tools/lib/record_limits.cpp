@@ -5,6 +5,8 @@
 #include <cmath>
 #include <set>
 
+#include "Main/framework/typenames.h"
+#include "Tools/lib/cli.h"
 #include "Tools/lib/record_view.h"
 
 namespace frontend::records {
@@ -113,6 +115,27 @@ std::vector<Interval> Declared::takes(const Target& t, const limits::Inputs& in)
   return out;
 }
 
+Dependence Declared::dependence(const Target& t, const limits::Inputs& at) const {
+  const std::vector<Target> in = inputs(t);
+  if (in.empty()) return {};
+  const std::vector<Interval> values = takes(in[0], at);
+  long long n = 0;
+  for (const Interval& v : values) n += static_cast<long long>(v.hi - v.lo) + 1;
+  if (n <= 1 || n > 16) return {};
+  Dependence d{in[0], {}};
+  for (const Interval& v : values) {
+    for (double x = v.lo; x <= v.hi; ++x) {
+      limits::Inputs with = at;
+      with.value[0] = static_cast<s64>(x);
+      d.sets.emplace_back(x, takes(t, with));
+    }
+  }
+  for (const auto& [v, set] : d.sets) {
+    if (set != d.sets.front().second) return d;
+  }
+  return {};
+}
+
 bool Declared::refusesAll(const Field& f) const {
   const u8* from = view_.bytes() + f.offset;
   for (const limits::Limit& l : all_) {
@@ -121,6 +144,85 @@ bool Declared::refusesAll(const Field& f) const {
     }
   }
   return false;
+}
+
+// "0..1, 3".
+std::string numbersText(const std::set<int>& numbers) {
+  std::string out;
+  for (auto i = numbers.begin(); i != numbers.end();) {
+    auto last = i;
+    while (std::next(last) != numbers.end() && *std::next(last) == *last + 1) ++last;
+    out += (out.empty() ? "" : ", ") + std::to_string(*i) + (last == i ? "" : ".." + std::to_string(*last));
+    i = std::next(last);
+  }
+  return out;
+}
+
+// "with effectA[1]=0: 0..14, 16" a line for each set, with the values that give it.
+std::string dependenceText(const Dependence& d) {
+  std::vector<std::pair<std::vector<Interval>, std::set<int>>> lines;
+  for (const auto& [v, set] : d.sets) {
+    auto at = std::find_if(lines.begin(), lines.end(), [&s = set](const auto& l) { return l.first == s; });
+    if (at == lines.end()) at = lines.insert(lines.end(), {set, {}});
+    at->second.insert(static_cast<int>(v));
+  }
+  std::string out;
+  for (const auto& [set, values] : lines) {
+    out += (out.empty() ? "with " : "\nwith ") + elementName(*d.on.field, d.on.element) + "=" + numbersText(values) +
+           ": " + intervalsText(set);
+  }
+  return out;
+}
+
+
+bool declaredTakes(const RecordType& type, const std::string& name, int index, const Assignments& with,
+                   const ValueOf& valueOf, ElementTakes& out, std::string& error) {
+  RecordView view(type);
+  const IndexFields indexes = indexFields(view);
+  const std::string typeName = category::typeNameOf(type.index);
+  int element = -1;
+  const Field* field = view.find(name, element);
+  if (field == nullptr || field->textCapacity > 0 || field == indexes.me || field == indexes.channel) {
+    error = typeName + " has no field " + name + " that takes a number";
+    return false;
+  }
+  if (element >= field->leaf.count) {
+    error = typeName + ": no element " + name;
+    return false;
+  }
+  const RecordShape& shape = type.shape;
+  limits::Inputs at{shape.perMe ? index : 0, shape.perMe ? 0 : index, {}};
+  for (const auto& [f, value] : with) {
+    long v = 0;
+    if (f == "channel" && cli::parseNumber(value, 0, shape.channels - 1, v)) at.channel = static_cast<int>(v);
+  }
+  if (index < 0 || index >= indexLimit(shape) || at.channel >= shape.channels) {
+    error = typeName + ": no " + (shape.perMe ? "ME " + std::to_string(index) + " or " : "") + "channel " +
+            std::to_string(at.channel);
+    return false;
+  }
+  const Declared declared(view);
+  const Target target{field, std::max(element, 0)};
+  // The elements its range reads: as the request goes with them, else as the record starts.
+  const std::vector<Target> inputs = declared.inputs(target);
+  std::vector<std::string> as(inputs.size());
+  std::vector<char> known(inputs.size(), 0);
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    double v = numberOf(inputs[i].field->leaf.kind, codec::loadElement(inputs[i].field->leaf, inputs[i].element));
+    known[i] = valueOf && valueOf(inputs[i].field->name, inputs[i].element, v, as[i]);
+    at.value[i] = static_cast<s64>(v);
+  }
+  out = {declared.takes(target, at), "", ""};
+  const Dependence d = declared.dependence(target, at);
+  if (d.on.field == nullptr) return true;
+  if (const std::vector<Interval>* set = known[0] ? d.setFor(static_cast<double>(at.value[0])) : nullptr) {
+    out.takes = *set;
+    out.with = " with " + elementName(*d.on.field, d.on.element) + "=" + numberText(static_cast<double>(at.value[0])) + as[0];
+  } else {
+    out.each = dependenceText(d);
+    for (size_t i = out.each.find('\n'); i != std::string::npos; i = out.each.find('\n', i)) out.each.replace(i, 1, "; ");
+  }
+  return true;
 }
 
 }  // namespace frontend::records

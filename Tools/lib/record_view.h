@@ -182,6 +182,26 @@ const char* statusSetter(const Field& f, int element);
 
 // ---- The values the back end takes, as the record declares them (record_limits.cpp) ---------------
 
+// "0..1, 3".
+std::string numbersText(const std::set<int>& numbers);
+
+// What an element takes for each value of another element under its presence bit (`on`), where
+// that differs from value to value; `on.field` null where it does not.
+struct Dependence {
+  Target on{nullptr, 0};
+  std::vector<std::pair<double, std::vector<Interval>>> sets;
+  // The set for a value of `on`; null for a value it does not take.
+  const std::vector<Interval>* setFor(double value) const {
+    for (const auto& [v, set] : sets) {
+      if (v == value) return &set;
+    }
+    return nullptr;
+  }
+};
+
+// "with effectA[1]=0: 0..14, 16" a line for each set, with the values that give it.
+std::string dependenceText(const Dependence& d);
+
 // The limits a record type declares (Lib/Include/limits.h), on the record of a view.
 class Declared {
  public:
@@ -200,6 +220,10 @@ class Declared {
   std::vector<Interval> takes(const Target& t, const limits::Inputs& in) const;
   // Whether a rule declared with the field (a text's count) refuses every value of it.
   bool refusesAll(const Field& f) const;
+  // What the element takes for each value of the first element its computed range reads (those
+  // values: what that element takes at `at`, if at most 16), where the sets differ; none otherwise.
+  // The other inputs stay as `at` gives them.
+  Dependence dependence(const Target& t, const limits::Inputs& at) const;
 
  private:
   RecordView& view_;
@@ -222,6 +246,10 @@ using ValueOf = std::function<bool(const std::string& field, int element, double
 // a request goes with). The same computation as the field list's, so the two agree.
 bool probeRecord(const RecordType& type, const std::string& name, int index, const Assignments& with,
                  const ValueOf& valueOf, ElementTakes& out, std::string& error);
+
+// probeRecord for a type that declares its limits, from the declarations (record_limits.cpp).
+bool declaredTakes(const RecordType& type, const std::string& name, int index, const Assignments& with,
+                   const ValueOf& valueOf, ElementTakes& out, std::string& error);
 
 // Request::judge (record_verdict.cpp): sent is the request as parsed.
 Verdict judgeAnswerOf(RecordView& sent, const std::set<std::string>& typed, const std::vector<Refusal>& refused,
