@@ -321,4 +321,11 @@ bool takes(const R& sent, const X& field, const Instance& at = {}) {
   return c.ok;
 }
 
+// Sets `bit` in `out` when it is set in `in` and the field lies in the limits the record declares
+// for it (a check by presence bit).
+template <class R, class X>
+void accept(const R& sent, u32 in, u32& out, u32 bit, const X& field, const Instance& at = {}) {
+  if ((in & bit) != 0 && takes(sent, field, at)) out |= bit;
+}
+
 }  // namespace limits

@@ -96,10 +96,7 @@ float sdAspectScale(int format, int sdScaleFlag) {
 void checkSystemRanges(const MxifSystem& request, MxifSystem& out) {
   const MxifSystem& r = request;
   const rules::Checking checking(request);
-  // A present field whose value lies in its declared limits sets its bit.
-  const auto accept = [&](u32 in, u32& to, u32 bit, const auto& field) {
-    if ((in & bit) != 0 && limits::takes(request, field)) to |= bit;
-  };
+  const auto accept = [&](u32 in, u32& to, u32 bit, const auto& field) { limits::accept(request, in, to, bit, field); };
   out = request;
   codec::clearPresence(out);
 
