@@ -585,6 +585,11 @@ std::vector<std::string> typeNames() {
   return names;
 }
 
+bool declaresLimits(int type) {
+  const RecordType* record = recordTypeAt(type);
+  return record != nullptr && record->walkLimits != nullptr;
+}
+
 bool fieldList(int type, std::string& out, std::string& error) {
   const RecordType* record = recordTypeAt(type);
   if (record == nullptr) return notBuilt(type, error);
