@@ -200,8 +200,11 @@ class Walker {
     static_assert(!std::is_array_v<A>, "a computed range reads elements");
     l.input[i] = internal::bytesOf(a);
     l.inputWidth[i] = static_cast<int>(sizeof a);
-    l.inputSigned[i] = std::is_signed_v<internal::Elem<A>> ||
-                       (std::is_enum_v<A> && std::is_signed_v<std::underlying_type_t<A>>);
+    if constexpr (std::is_enum_v<A>) {
+      l.inputSigned[i] = std::is_signed_v<std::underlying_type_t<A>>;
+    } else {
+      l.inputSigned[i] = std::is_signed_v<internal::Elem<A>>;
+    }
   }
   LimitSink& sink_;
 };
@@ -217,6 +220,48 @@ void walk(const T& r, LimitSink& sink) {
 template <class T>
 constexpr bool declares() {
   return requires(Walker& w, const T& r) { T::limits(w, r); };
+}
+
+// ---- One run, read at compile time ----------------------------------------------------------------
+
+namespace internal {
+
+// Finds the run lo..hi that a record declares for the field at `at`.
+class RunFinder {
+ public:
+  constexpr explicit RunFinder(const void* at) : at_(at) {}
+  template <class X>
+  constexpr void take(const X& x, s32 lo, s32 hi) {
+    if (static_cast<const void*>(&x) == at_) run = {lo, hi}, found = true;
+  }
+  template <class X, size_t N>
+  constexpr void take(const X&, const Range (&)[N]) {}
+  template <class X, class... A>
+  constexpr void take(const X&, const Computed&, const A&...) {}
+  template <class X>
+  constexpr void rule(const X&, const rules::Rule&, Refuses = {}) {}
+  template <class S>
+  constexpr void sub(const S& s) {
+    if constexpr (requires(RunFinder& f) { S::limits(f, s); }) S::limits(*this, s);
+  }
+  Range run = {0, -1};
+  bool found = false;
+
+ private:
+  const void* at_;
+};
+
+}  // namespace internal
+
+// The run lo..hi that record type R declares for one of its fields, for code that must say or parse
+// the same numbers without a record at hand (a tool's usage line). R declares exactly one run of it.
+template <class R, class F>
+consteval Range runOf(F R::*member) {
+  const R r{};
+  internal::RunFinder f(&(r.*member));
+  R::limits(f, r);
+  if (!f.found) throw "the record declares no single run of the field";
+  return f.run;
 }
 
 // ---- The back end's checks ------------------------------------------------------------------------
