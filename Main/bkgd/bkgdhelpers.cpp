@@ -7,16 +7,11 @@
 namespace libmx {
 namespace {
 
-constexpr int N_PATTERN_GROUPS = 4;
-constexpr int N_PATTERN_NUMBERS = 30;
+constexpr int N_PATTERN_GROUPS = MxifBkgd::N_PATTERN_KINDS;
+constexpr int N_PATTERN_NUMBERS = MxifBkgd::N_PATTERN_NUMBERS;
 
 // Allowed pattern numbers per group, one bit per number.
-constexpr u32 BKGD_PATTERNS[N_PATTERN_GROUPS] = {
-    0x00817FFF,  // 0..14, 16, 23
-    0x00FF7FFF,  // 0..14, 16..23
-    0x0000FFFF,  // 0..15
-    0x00C1FFFF,  // 0..16, 22, 23
-};
+constexpr const u32 (&BKGD_PATTERNS)[N_PATTERN_GROUPS] = MxifBkgd::PATTERNS;
 // The keys: the numbers the transition engine draws for a key. The free patterns (group 0 number
 // 23, group 3 numbers 22 and 23) need the background's free-pattern geometry, which a key record
 // lacks; group 1 numbers 20..22 are never drawn for a key; group 3 numbers 12..21 reach only the
@@ -36,16 +31,11 @@ constexpr int PAT_FREE_EDGE_BIT = 6;
 constexpr int PAT_FREE_SYMMETRY_BIT = 10;
 
 // The free-pattern geometry is taken whole or not at all; its edges lie at elements 0, 3, 2, 1.
-constexpr auto PAT_FREE_WHOLE_TEXT = rules::compose("the free-pattern sub-record is taken whole or not at all: one edge outside ",
-                                                    EDGE_MIN, "..", EDGE_MAX, " refuses every field sent with it");
-constexpr rules::Rule PAT_FREE_WHOLE = {rules::Effect::REFUSES, PAT_FREE_WHOLE_TEXT.chars};
+constexpr const rules::Rule& PAT_FREE_WHOLE = MxifBkgd::PatFree::WHOLE;
 constexpr rules::Rule PAT_FREE_IN_ORDER = {
     rules::Effect::MOVES, "the edge rule (edges[0] left, edges[3] top, edges[2] bottom, edges[1] right): a changed edge "
                           "pushes its opposite, so right stays at least left and top at least bottom"};
-constexpr rules::Rule PAT_FREE_SYMMETRIC = {
-    rules::Effect::MOVES, "with edgeSymmetry other than 0 (sent, else as held) the edges are symmetric (edges[0] left, "
-                          "edges[3] top, edges[2] bottom, edges[1] right): a changed edge sets its opposite to minus it, "
-                          "and left and bottom stay at most 0, top and right at least 0"};
+constexpr const rules::Rule& PAT_FREE_SYMMETRIC = MxifBkgd::PatFree::SYMMETRIC;
 
 // The free pattern `part` (&MxifBkgd::patFree1 or patFree2) that the request carries, against the live one.
 void assignPatFree(const MxifBkgd& request, const MxifBkgd& liveRecord, MxifBkgd::PatFree MxifBkgd::*part,
@@ -67,7 +57,7 @@ void assignPatFree(const MxifBkgd& request, const MxifBkgd& liveRecord, MxifBkgd
   const int symmetric = sub.edgeSymmetry != 0 ? 1 : 0;
   if (clampEdges(symmetric, oldEdges, edges) == 0) {
     for (int i = 0; i < 4; ++i) {
-      if ((incoming.mask >> (PAT_FREE_EDGE_BIT + PAT_FREE_EDGE[i]) & 1u) != 0) rules::within(*field[i], EDGE_MIN, EDGE_MAX);
+      if ((incoming.mask >> (PAT_FREE_EDGE_BIT + PAT_FREE_EDGE[i]) & 1u) != 0) limits::takes(request, *field[i]);
     }
     rules::note(PAT_FREE_WHOLE, request, incoming);
     // The edges out of range decided; one not sent is the live sub-record's.
@@ -97,9 +87,6 @@ void assignPatFree(const MxifBkgd& request, const MxifBkgd& liveRecord, MxifBkgd
 const rules::Rule EDGES_IN_ORDER = {
     rules::Effect::MOVES, "the edge rule (edges left, top, bottom, right): a changed edge pushes its opposite, so right "
                           "stays at least left and top at least bottom"};
-const rules::Rule EDGES_SYMMETRIC = {
-    rules::Effect::MOVES, "the edge rule in its symmetric mode (edges left, top, bottom, right): a changed edge sets its "
-                          "opposite to minus it, and left and bottom stay at most 0, top and right at least 0"};
 
 int clampEdges(int mode, const s16 oldEdges[4], s16 edges[4]) {
   for (int i = 0; i < 4; ++i) {
@@ -180,10 +167,6 @@ Copied linkSelectors(const MxifBkgd::Selectors& incoming, const MxifBkgd::Select
   return Copied::NONE;
 }
 
-constexpr rules::Rule SELECTORS_LINKED = {
-    rules::Effect::MOVES, "while selectLink is 1 (sent, else as held) selectA and selectB are kept equal: the one sent "
-                          "is copied to the other (selectA when both are)"};
-
 // The link on the selector group `group` of a request, noted with the link and the selector copied,
 // each sent or held.
 template <class R>
@@ -195,7 +178,7 @@ void linkGroup(const R& request, const R& live, MxifBkgd::Selectors R::*group, R
   const Copied copied = linkSelectors(in, held, validated.*group);
   if (copied == Copied::NONE) return;
   const bool toB = copied == Copied::A_TO_B;
-  rules::note(SELECTORS_LINKED, request, toB ? in.selectB : in.selectA);
+  rules::note(MxifBkgd::Selectors::LINKED, request, toB ? in.selectB : in.selectA);
   (taken & 1u << 2) != 0 ? rules::sent(request, in.selectLink) : rules::input(live, held.selectLink);
   (taken & 1u << (toB ? 0 : 1)) != 0 ? rules::sent(request, toB ? in.selectA : in.selectB)
                                      : rules::input(live, held.selectA);

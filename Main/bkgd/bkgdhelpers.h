@@ -8,8 +8,8 @@
 namespace libmx {
 
 // Edge limits of a box.
-constexpr s16 EDGE_MIN = -5000;
-constexpr s16 EDGE_MAX = 5000;
+constexpr s16 EDGE_MIN = MxifBkgd::EDGE_MIN;
+constexpr s16 EDGE_MAX = MxifBkgd::EDGE_MAX;
 
 // Takes new box edges against the current ones. Returns 0, edges unchanged, when any new edge lies
 // outside -5000..5000; else adjusts them and returns 1. Mode 1 (symmetric): in the order edge 0..3, an
@@ -21,7 +21,7 @@ int clampEdges(int mode, const s16 oldEdges[4], s16 edges[4]);
 
 // The edge rule in its two modes, as the edge fields in order left, top, bottom, right see it.
 extern const rules::Rule EDGES_IN_ORDER;
-extern const rules::Rule EDGES_SYMMETRIC;
+inline constexpr const rules::Rule& EDGES_SYMMETRIC = MxifBkgd::EDGES_SYMMETRIC;
 
 // The edge whose value moved edge i from sent[i] to edges[i] by clampEdges in that mode: its partner,
 // which pushed it in order or set it in the symmetric mode; -1 when the symmetric mode's sign limit
