@@ -612,6 +612,12 @@ struct MxifBkgdWipe {
   static void afterRead(MxifBkgdWipe& r) {
     for (MxifBkgd& e : r.entries) rules::takeAsTruth(r, e.option148);
   }
+  // Every field takes what it holds: an entry stores a wipe as sent, and a recall takes it through
+  // the background's checks.
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    for (auto& e : r.entries) l.rule(e.option148, rules::TRUTH_VALUE);
+  }
 };
 
 static_assert(sizeof(MxifBkgdWipe) == 3276);
