@@ -255,6 +255,7 @@ std::string fieldListOf(const RecordType& type) {
   const RecordShape& shape = type.shape;
   const bool command = TYPE >= category::FIRST_COMMAND_TYPE;
   RecordView view(type);
+  if (type.start != nullptr) type.start(view.bytes());
   const IndexFields indexes = indexFields(view);
   const bool channels = shape.perMe ? indexes.channel != nullptr : shape.channels > 1;
   std::vector<Instance> instances;

@@ -62,6 +62,17 @@ void walkLimits(u8* record, limits::LimitSink& sink) {
   limits::walk(*std::launder(reinterpret_cast<T*>(record)), sink);
 }
 
+template <class T>
+void startRecord(u8* record) {
+  T::atStart(*std::launder(reinterpret_cast<T*>(record)));
+}
+template <class T>
+constexpr auto startOf() {
+  void (*start)(u8*) = nullptr;
+  if constexpr (requires(T& r) { T::atStart(r); }) start = &startRecord<T>;
+  return start;
+}
+
 // The sub-records in a record's field list that are records of a type of their own ("bkgd[3]" of
 // the background wipe memory holds a background record), with that type.
 struct MirrorFinder {
@@ -111,7 +122,7 @@ constexpr RecordType recordTypeOf() {
     static_assert(codec::instanceFields<T>(codec::Instance::ME) == (isPerMe<T>() ? 1 : 0));
     static_assert(codec::instanceFields<T>(codec::Instance::CHANNEL) == (channelsOf<T>() > 1 ? 1 : 0));
     return {TYPE,          {sizeof(T), isPerMe<T>(), channelsOf<T>()}, &makeRecord<T>, &walkRecord<T>, &mirrorsOf<T>,
-            limits::declares<T>() ? &walkLimits<T> : nullptr};
+            limits::declares<T>() ? &walkLimits<T> : nullptr, startOf<T>()};
   }
 }
 

@@ -33,6 +33,9 @@ struct RecordType {
   // Hands every declaration of what the record's fields take (Lib/Include/limits.h) to the sink;
   // null when the record declares none.
   void (*walkLimits)(u8* record, limits::LimitSink& sink) = nullptr;
+  // Sets the values that the back end starts every instance with where they are not the record's
+  // defaults (the record's atStart); null where they are.
+  void (*start)(u8* record) = nullptr;
 };
 
 // The bytes of a record, aligned for any record.
