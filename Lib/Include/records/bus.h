@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "Lib/Include/codec.h"
+#include "Lib/Include/limits.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -67,15 +68,15 @@ struct MxifBusStatus {
   u32 maskB = 0;    // bit r: rows[r]
   u8 rows[N_ROWS] = {};  // bus entry shown on row r; 102..109 and 255 name no entry
   u8 reserved17[3] = {};
-  u8 switchLamp = 0;  // byte 20: the panel's special-lamp switch, 0..1
-  u8 flag21 = 0;      // 0..1
-  u8 flag22 = 0;      // 0..1
+  u8 switchLamp = 0;  // byte 20: the panel's special-lamp switch
+  u8 flag21 = 0;
+  u8 flag22 = 0;
   u8 reserved23 = 0;
   u32 maskC = 0;      // bit i: pages[i]
-  u8 pages[N_PAGES] = {};  // 0..3; bytes 28..31 the button page of rows 0..3
+  u8 pages[N_PAGES] = {};  // bytes 28..31: the button page of rows 0..3
   u8 reserved35 = 0;
-  u8 flag36 = 0;      // 0..1
-  u8 value37 = 0;     // 0..47
+  u8 flag36 = 0;
+  u8 value37 = 0;
   u8 reserved38[2] = {};
 
   template <class V, class R>
@@ -92,6 +93,16 @@ struct MxifBusStatus {
     v.each("pages", r.pages, r.maskC, 0);
     v.field("flag36", r.flag36, r.maskA, 3);
     v.field("value37", r.value37, r.maskA, 4);
+  }
+  // rows are stored as sent.
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.switchLamp, 0, 1);
+    l.take(r.flag21, 0, 1);
+    l.take(r.flag22, 0, 1);
+    l.take(r.pages, 0, 3);
+    l.take(r.flag36, 0, 1);
+    l.take(r.value37, 0, 47);
   }
 };
 static_assert(sizeof(MxifBusStatus) == 40);
