@@ -286,7 +286,7 @@ class Checker {
   }
   template <class X>
   void take(const X& x, const Computed& c) {
-    computed(x, c, nullptr, nullptr);
+    computed(x, c, static_cast<const int*>(nullptr), static_cast<const int*>(nullptr));
   }
   template <class X, class A>
   void take(const X& x, const Computed& c, const A& a) {
