@@ -94,6 +94,12 @@ constexpr limits::Computed SPARE_ENTRY_CODES = {&entryCodesOf<SPARE_ENTRY>};
 constexpr limits::Computed DSK_ENTRY_CODES = {&entryCodesOf<FIRST_DSK_ENTRY>};
 constexpr limits::Computed USK_ENTRY_CODES = {&entryCodesOf<USK_ENTRY>};
 constexpr limits::Computed OTHER_ENTRY_CODES = {&entryCodesOf<SPARE_ENTRY + 1>};
+// The entries that feed an ME, on the ME that an element names (input 0: a command's bus.me).
+constexpr int loopEntryCodesOfMe(const limits::Inputs& in, limits::Runs& out) {
+  entryCodes(0, static_cast<int>(in.value[0]), out);
+  return 1;
+}
+constexpr limits::Computed LOOP_ENTRY_CODES_OF_ME = {&loopEntryCodesOfMe};
 constexpr const limits::Computed& codesOf(int entry) {
   if (entry <= LAST_LOOP_ENTRY) return LOOP_ENTRY_CODES;
   if (entry == SPARE_ENTRY) return SPARE_ENTRY_CODES;
@@ -150,8 +156,17 @@ struct MxifBus {
   // entry's list holds.
   template <class L, class R>
   static constexpr void limits(L& l, R& r) {
+    takeFields<false>(l, r);
+  }
+  // The same with the ME that the record's `me` names rather than its instance (MxifSwitchingCmd's).
+  template <bool ME_OF_FIELD, class L, class R>
+  static constexpr void takeFields(L& l, R& r) {
     for (int e = 0; e < N_ENTRIES; ++e) {
-      l.take(r.entries[e], buses::codesOf(e));
+      if (ME_OF_FIELD && e <= buses::LAST_LOOP_ENTRY) {
+        l.take(r.entries[e], buses::LOOP_ENTRY_CODES_OF_ME, r.me);
+      } else {
+        l.take(r.entries[e], buses::codesOf(e));
+      }
       if (e != buses::SPARE_ENTRY) l.rule(r.entries[e], buses::SOURCE_NOT_LISTED, limits::refuses(0, buses::PANEL_CODES - 1));
       if (e <= buses::LAST_LOOP_ENTRY) l.rule(r.entries[e], buses::NO_LOOP);
     }
