@@ -7,6 +7,7 @@
 
 #include "Lib/Include/check.h"
 #include "Lib/Include/codec.h"
+#include "Lib/Include/limits.h"
 #include "Lib/Include/records/names.h"
 #include "Lib/Include/text.h"
 #include "Lib/Include/type_index.h"
@@ -324,10 +325,10 @@ struct MxifFaderEvent {
   u16 word1 = 0;
   u8 flag = 0;
   u16 word2 = 0;
-  u8 lever = 0;   // 0..3
-  u16 value = 0;  // raw lever value 0..4095
+  u8 lever = 0;   // of the panel's levers, lever m drives ME m
+  u16 value = 0;  // raw lever value
   u16 word3 = 0;
-  u8 panel = 0;   // 0..2
+  u8 panel = 0;
   u8 byte1 = 0;
   u8 byte2 = 0;
 
@@ -342,6 +343,13 @@ struct MxifFaderEvent {
     v.field("panel", r.panel);
     v.field("byte1", r.byte1);
     v.field("byte2", r.byte2);
+  }
+  // An event of another lever or panel is dropped; a raw value above the lever's top reads as the top.
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.lever, 0, 3);
+    l.take(r.value, 0, 4095);
+    l.take(r.panel, 0, 2);
   }
 };
 static_assert(sizeof(MxifFaderEvent) == 16);
