@@ -95,9 +95,9 @@ struct MxifBkgd {
   // Linked A/B selectors (the key record carries the same group).
   struct Selectors {
     u32 mask;
-    u8 selectA;     // bit 0, 0..3
-    u8 selectB;     // bit 1, 0..3
-    u8 selectLink;  // bit 2, 0..1
+    u8 selectA;     // bit 0
+    u8 selectB;     // bit 1
+    u8 selectLink;  // bit 2
 
     template <class V, class R>
     static constexpr void fields(V& v, R& r) {
@@ -122,9 +122,9 @@ struct MxifBkgd {
   struct Modulation {
     u32 mask;
     u8 waveform;     // bit 0: 0 sine, 1 delta
-    s16 amplitude;   // bit 1, 0..10000
-    s16 frequency;   // bit 2, 0..10000
-    s16 phaseSpeed;  // bit 3, -50..50
+    s16 amplitude;   // bit 1
+    s16 frequency;   // bit 2
+    s16 phaseSpeed;  // bit 3
 
     template <class V, class R>
     static constexpr void fields(V& v, R& r) {
