@@ -115,21 +115,46 @@ std::vector<Interval> Declared::takes(const Target& t, const limits::Inputs& in)
   return out;
 }
 
+namespace {
+
+// Each value of the intervals; none when they hold more than `most`.
+std::vector<double> valuesIn(const std::vector<Interval>& in, long long most) {
+  long long n = 0;
+  for (const Interval& v : in) n += static_cast<long long>(v.hi - v.lo) + 1;
+  std::vector<double> out;
+  for (const Interval& v : in) {
+    for (double x = v.lo; x <= v.hi && n <= most; ++x) out.push_back(x);
+  }
+  return out;
+}
+
+}  // namespace
+
 Dependence Declared::dependence(const Target& t, const limits::Inputs& at) const {
   const std::vector<Target> in = inputs(t);
   if (in.empty()) return {};
-  const std::vector<Interval> values = takes(in[0], at);
-  long long n = 0;
-  for (const Interval& v : values) n += static_cast<long long>(v.hi - v.lo) + 1;
-  if (n <= 1 || n > 16) return {};
-  Dependence d{in[0], {}};
-  for (const Interval& v : values) {
-    for (double x = v.lo; x <= v.hi; ++x) {
-      limits::Inputs with = at;
-      with.value[0] = static_cast<s64>(x);
-      d.sets.emplace_back(x, takes(t, with));
+  const std::vector<double> values = valuesIn(takes(in[0], at), 16);
+  if (values.size() <= 1) return {};
+  const std::vector<double> seconds = in.size() > 1 ? valuesIn(takes(in[1], at), 64) : std::vector<double>{};
+  Dependence d{in[0], {}, {}};
+  for (const double x : values) {
+    limits::Inputs with = at;
+    with.value[0] = static_cast<s64>(x);
+    d.sets.emplace_back(x, takes(t, with));
+    std::vector<std::pair<std::vector<Interval>, std::set<int>>> others;
+    for (const double y : seconds) {
+      with.value[1] = static_cast<s64>(y);
+      const std::vector<Interval> set = takes(t, with);
+      if (set == d.sets.back().second) continue;
+      auto other = std::find_if(others.begin(), others.end(), [&](const auto& o) { return o.first == set; });
+      if (other == others.end()) other = others.insert(others.end(), {set, {}});
+      other->second.insert(static_cast<int>(y));
+    }
+    for (const auto& [set, ys] : others) {
+      d.otherwise[x] += "; " + intervalsText(set) + " with " + elementName(*in[1].field, in[1].element) + "=" + numbersText(ys);
     }
   }
+  if (!d.otherwise.empty()) return d;
   for (const auto& [v, set] : d.sets) {
     if (set != d.sets.front().second) return d;
   }
@@ -160,16 +185,18 @@ std::string numbersText(const std::set<int>& numbers) {
 
 // "with effectA[1]=0: 0..14, 16" a line for each set, with the values that give it.
 std::string dependenceText(const Dependence& d) {
-  std::vector<std::pair<std::vector<Interval>, std::set<int>>> lines;
+  std::vector<std::pair<std::string, std::set<int>>> lines;
   for (const auto& [v, set] : d.sets) {
-    auto at = std::find_if(lines.begin(), lines.end(), [&s = set](const auto& l) { return l.first == s; });
-    if (at == lines.end()) at = lines.insert(lines.end(), {set, {}});
+    const auto otherwise = d.otherwise.find(v);
+    const std::string text = intervalsText(set) + (otherwise != d.otherwise.end() ? otherwise->second : "");
+    auto at = std::find_if(lines.begin(), lines.end(), [&](const auto& l) { return l.first == text; });
+    if (at == lines.end()) at = lines.insert(lines.end(), {text, {}});
     at->second.insert(static_cast<int>(v));
   }
   std::string out;
-  for (const auto& [set, values] : lines) {
+  for (const auto& [text, values] : lines) {
     out += (out.empty() ? "with " : "\nwith ") + elementName(*d.on.field, d.on.element) + "=" + numbersText(values) +
-           ": " + intervalsText(set);
+           ": " + text;
   }
   return out;
 }

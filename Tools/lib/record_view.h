@@ -193,6 +193,9 @@ std::string numbersText(const std::set<int>& numbers);
 struct Dependence {
   Target on{nullptr, 0};
   std::vector<std::pair<double, std::vector<Interval>>> sets;
+  // For a value of `on` where the set also changes with a second element that the range reads: the
+  // other sets, each with the values of that element that give it ("; 1..29 with mvTime[0]=2000").
+  std::map<double, std::string> otherwise = {};
   // The set for a value of `on`; null for a value it does not take.
   const std::vector<Interval>* setFor(double value) const {
     for (const auto& [v, set] : sets) {
@@ -225,7 +228,8 @@ class Declared {
   bool refusesAll(const Field& f) const;
   // What the element takes for each value of the first element its computed range reads (those
   // values: what that element takes at `at`, if at most 16), where the sets differ; none otherwise.
-  // The other inputs stay as `at` gives them.
+  // The second input stays as `at` gives it, and the sets that others of its values (if at most 64)
+  // give are said besides.
   Dependence dependence(const Target& t, const limits::Inputs& at) const;
 
  private:
