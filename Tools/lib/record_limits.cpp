@@ -245,6 +245,11 @@ bool declaredTakes(const RecordType& type, const std::string& name, int index, c
   if (const std::vector<Interval>* set = known[0] ? d.setFor(static_cast<double>(at.value[0])) : nullptr) {
     out.takes = *set;
     out.with = " with " + elementName(*d.on.field, d.on.element) + "=" + numberText(static_cast<double>(at.value[0])) + as[0];
+    // The second element it reads, where that changes the set for this value of the first.
+    if (inputs.size() > 1 && known[1] && d.otherwise.count(static_cast<double>(at.value[0])) != 0) {
+      out.with += " and " + elementName(*inputs[1].field, inputs[1].element) + "=" +
+                  numberText(static_cast<double>(at.value[1])) + as[1];
+    }
   } else {
     out.each = dependenceText(d);
     for (size_t i = out.each.find('\n'); i != std::string::npos; i = out.each.find('\n', i)) out.each.replace(i, 1, "; ");
