@@ -189,10 +189,6 @@ struct MxifControlPanelConfig {
 
   Panel& panel(int n) { return n == 0 ? controlPanel : (n == 1 ? subControlPanel1 : subControlPanel2); }
   const Panel& panel(int n) const { return const_cast<MxifControlPanelConfig*>(this)->panel(n); }
-  // The levels that panel n takes.
-  static constexpr const rules::Range (&levelsOf(int n))[Panel::N_LEVELS] {
-    return n == 0 ? Panel::MAIN_LEVELS : Panel::SUB_LEVELS;
-  }
 
   // Fields in wire order. The texts make the wire form variable in length: it is read and written
   // by libmx::readTextRecord / writeTextRecord (text.h).
@@ -234,9 +230,9 @@ struct MxifControlPanelConfig {
   // checks, and keeps what it holds of the code entries and texts that a request never sets).
   template <class L, class R>
   static constexpr void limits(L& l, R& r) {
-    Panel::limits(l, r.controlPanel, levelsOf(0));
-    Panel::limits(l, r.subControlPanel1, levelsOf(1));
-    Panel::limits(l, r.subControlPanel2, levelsOf(2));
+    Panel::limits(l, r.controlPanel, Panel::MAIN_LEVELS);
+    Panel::limits(l, r.subControlPanel1, Panel::SUB_LEVELS);
+    Panel::limits(l, r.subControlPanel2, Panel::SUB_LEVELS);
     for (auto* block : {&r.textBlock1, &r.textBlock2}) {
       l.rule(block->text2, FIRST_TEXT_ONLY, limits::REFUSES_ALL);
       l.rule(block->text3, FIRST_TEXT_ONLY, limits::REFUSES_ALL);
