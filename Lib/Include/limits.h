@@ -9,6 +9,7 @@
 //     l.take(r.dveScale.first, SCALE_VALUES);       // a set of runs (a constant Range[N])
 //     l.take(r.patternNumber, PATTERN_NUMBERS, r.patternKind);  // a range computed from values
 //     l.rule(r.dveBorder.width, BORDER_WIDTH, limits::refuses(0, 0));  // a rule that decides it
+//     l.rule(r.source, FOLLOWS_BUS, limits::refusesOutside(SLOT_SOURCES));  // ... of a set's values
 //     l.sub(r.trans);                               // a sub-record's own limits
 //   }
 //
@@ -66,13 +67,16 @@ struct Computed {
 };
 
 // What a rule declared with a field refuses of the field's own values in a request (the values its
-// range check would take): nothing (it moves or reads the field), all of them, or a run.
+// range check would take): nothing (it moves or reads the field), all of them, a run, or every value
+// outside a set of runs.
 struct Refuses {
-  enum Kind : u8 { NOTHING, ALL, RUN } kind = NOTHING;
+  enum Kind : u8 { NOTHING, ALL, RUN, OUTSIDE } kind = NOTHING;
   Range run = {0, 0};
+  const Runs* set = nullptr;  // OUTSIDE: the runs it leaves
 };
 constexpr Refuses REFUSES_ALL = {Refuses::ALL, {0, 0}};
 constexpr Refuses refuses(s32 lo, s32 hi) { return {Refuses::RUN, {lo, hi}}; }
+constexpr Refuses refusesOutside(const Runs& set) { return {Refuses::OUTSIDE, {0, 0}, &set}; }
 
 // The instance a record's checks run for.
 struct Instance {

@@ -37,6 +37,18 @@ std::vector<Interval> without(const std::vector<Interval>& in, double lo, double
   return out;
 }
 
+// The intervals' values that lie in one of the runs.
+std::vector<Interval> within(const std::vector<Interval>& in, const limits::Range* runs, int count) {
+  std::vector<Interval> out;
+  for (const Interval& i : in) {
+    for (int r = 0; r < count; ++r) {
+      const double lo = std::max(i.lo, static_cast<double>(runs[r].lo)), hi = std::min(i.hi, static_cast<double>(runs[r].hi));
+      if (lo <= hi) out.push_back({lo, hi});
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 Declared::Declared(RecordView& view) : view_(view) {
@@ -111,6 +123,7 @@ std::vector<Interval> Declared::takes(const Target& t, const limits::Inputs& in)
     if (l->kind != limits::Limit::RULE) continue;
     if (l->refuses.kind == limits::Refuses::ALL) out.clear();
     if (l->refuses.kind == limits::Refuses::RUN) out = without(out, l->refuses.run.lo, l->refuses.run.hi);
+    if (l->refuses.kind == limits::Refuses::OUTSIDE) out = within(out, l->refuses.set->run, l->refuses.set->count);
   }
   return out;
 }
