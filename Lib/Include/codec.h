@@ -495,6 +495,13 @@ struct FieldView {
   bool is(const X& member) const {
     return field == static_cast<const void*>(&member);
   }
+  // Whether the field lies within a sub-record of the incoming record.
+  template <class S>
+  bool in(const S& sub) const {
+    const u8* p = static_cast<const u8*>(field);
+    const u8* first = reinterpret_cast<const u8*>(&sub);
+    return first <= p && p < first + sizeof sub;
+  }
   // The element of an array of sub-records that holds the field, -1 when none does.
   template <class X, size_t N>
   int elementOf(const X (&array)[N]) const {
