@@ -2,26 +2,8 @@
 
 #include <algorithm>
 
-#include "Driver/core/core.h"
-
 namespace libmx {
 namespace {
-
-constexpr int N_PATTERN_GROUPS = MxifBkgd::N_PATTERN_KINDS;
-constexpr int N_PATTERN_NUMBERS = MxifBkgd::N_PATTERN_NUMBERS;
-
-// Allowed pattern numbers per group, one bit per number.
-constexpr const u32 (&BKGD_PATTERNS)[N_PATTERN_GROUPS] = MxifBkgd::PATTERNS;
-// The keys: the numbers the transition engine draws for a key. The free patterns (group 0 number
-// 23, group 3 numbers 22 and 23) need the background's free-pattern geometry, which a key record
-// lacks; group 1 numbers 20..22 are never drawn for a key; group 3 numbers 12..21 reach only the
-// end states.
-constexpr u32 KEY_PATTERNS[N_PATTERN_GROUPS] = {
-    0x00017FFF,  // 0..14, 16
-    0x008FFFFF,  // 0..19, 23
-    0x0000FFFF,  // 0..15
-    0x00000FFF,  // 0..11
-};
 
 bool outOfRange(s16 e) { return e < EDGE_MIN || e > EDGE_MAX; }
 
@@ -118,15 +100,6 @@ int edgePusher(int mode, int i, const s16 sent[4], const s16 edges[4]) {
   // sign limit: edges 0 and 2 at most 0, edges 1 and 3 at least 0.
   const int own = i == 0 || i == 2 ? std::min<int>(sent[i], 0) : std::max<int>(sent[i], 0);
   return mode == 1 && edges[i] == own ? -1 : 3 - i;
-}
-
-bool checkPattern(const u8& number, const u8& kind, int code) {
-  const u32* table = code == MX_BKGD ? BKGD_PATTERNS : KEY_PATTERNS;
-  if (!rules::within(kind, 0, N_PATTERN_GROUPS - 1)) return false;
-  const u32 drawn = table[kind];
-  if (rules::withinWhere(number, 0, N_PATTERN_NUMBERS - 1, [drawn](s32 n) { return ((drawn >> n) & 1u) != 0; })) return true;
-  rules::dependsOn(kind);
-  return false;
 }
 
 namespace {
