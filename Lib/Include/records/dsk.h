@@ -91,12 +91,7 @@ struct MxifDsk {
   template <class L, class R>
   static constexpr void limits(L& l, R& r) {
     keyerLimits(l, r);
-    l.sub(r.transIn);
-    l.take(r.transIn.mode, 0, TRANS_MODE_MAX);
-    l.sub(r.transOut);
-    l.take(r.transOut.mode, 0, TRANS_MODE_MAX);
-    l.take(r.inOutLink, 0, 1);
-    l.take(r.reverse, 0, 1);
+    keyTransLimits(l, r);
     l.take(r.priority, 0, N_CHANNELS - 1);
     l.take(r.group, 0, 1);
     l.take(r.flags.flag, 0, 1);

@@ -114,6 +114,18 @@ constexpr void keyerFieldList(V& v, R& r) {
   v.field("maskBox", r.maskBox, r.mask, R::W0_MASK_BOX);
 }
 
+// What the in and out transitions of a key or downstream key record take (modes up to the record's
+// TRANS_MODE_MAX), with their link and the reverse byte.
+template <class L, class R>
+constexpr void keyTransLimits(L& l, R& r) {
+  l.sub(r.transIn);
+  l.take(r.transIn.mode, 0, R::TRANS_MODE_MAX);
+  l.sub(r.transOut);
+  l.take(r.transOut.mode, 0, R::TRANS_MODE_MAX);
+  l.take(r.inOutLink, 0, 1);
+  l.take(r.reverse, 0, 1);
+}
+
 // What the keyer fields of keyerFieldList take: key types up to the record's KEY_TYPE_MAX, edge fills
 // up to its EDGE_FILL_MAX.
 template <class L, class R>
@@ -535,12 +547,7 @@ struct MxifKey {
     l.take(r.dvePair.first, -999, 999);
     l.take(r.dvePair.second, -999, 999);
     l.take(r.dveTriple3, -5000, 5000);
-    l.sub(r.transIn);
-    l.take(r.transIn.mode, 0, TRANS_MODE_MAX);
-    l.sub(r.transOut);
-    l.take(r.transOut.mode, 0, TRANS_MODE_MAX);
-    l.take(r.inOutLink, 0, 1);
-    l.take(r.reverse, 0, 1);
+    keyTransLimits(l, r);
     l.take(r.effectA[1], EFFECT_KIND);
     l.take(r.effectA[0], EFFECT_NUMBER, r.effectA[1]);
     l.take(r.effectB[1], EFFECT_KIND);
