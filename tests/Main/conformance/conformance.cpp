@@ -428,8 +428,11 @@ class Harness {
       return fail(where(index, c.name), "no declaration: " + error);
     }
     std::vector<frontend::Interval> want;
-    if ((row.kind & NEVER) == 0) {
-      for (const Interval& i : intervals(row.values)) want.push_back({static_cast<double>(i.lo), static_cast<double>(i.hi)});
+    const std::string declares = clause(row, "declared");
+    if ((row.kind & NEVER) == 0 || !declares.empty()) {
+      for (const Interval& i : intervals(declares.empty() ? row.values : declares)) {
+        want.push_back({static_cast<double>(i.lo), static_cast<double>(i.hi)});
+      }
     }
     if (takes != want) {
       fail(where(index, c.name), "declared " + frontend::intervalsText(takes) + ", the row holds " + frontend::intervalsText(want));
