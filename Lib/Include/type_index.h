@@ -4,6 +4,8 @@
 namespace category {
 
 constexpr int N_TYPES = 104;
+// The mix/effect banks.
+constexpr int N_ME = 4;
 // Indexes below this are record types; from it on command, event and message types.
 constexpr int FIRST_COMMAND_TYPE = 65;
 

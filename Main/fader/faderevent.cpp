@@ -52,7 +52,7 @@ void faderEventHook(CategoryInterface& target, const MxifButtonEvent& ev) {
 }
 
 bool isValid(const LeverCalibration& e) {
-  return LeverCalibration::INITIAL_MAX <= e.max && e.max <= 4095 - CategoryFaderEvent::LEVER_CEILING_MARGIN &&
+  return LeverCalibration::INITIAL_MAX <= e.max && e.max <= FaderLever::RAW_TOP - CategoryFaderEvent::LEVER_CEILING_MARGIN &&
          CategoryFaderEvent::LEVER_LOWEST <= e.min && e.min <= LeverCalibration::INITIAL_MIN;
 }
 
@@ -195,7 +195,7 @@ void CategoryFaderEvent::receiveCommand(int type, RequestReceiver& rx) {
   (void)type;
   internal::MxifFaderEvent in{};
   if (!rx.readRecord(in)) return;
-  if (in.panel >= N_PANELS || in.lever >= N_PANEL_LEVERS) return;
+  if (!limits::takes(in, in.panel) || !limits::takes(in, in.lever)) return;
   inputLever(levers_[in.panel * N_PANEL_LEVERS + in.lever], in.value, 100, LEVER_LOWEST, LEVER_CEILING_MARGIN);
 }
 

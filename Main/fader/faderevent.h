@@ -39,8 +39,8 @@ static_assert(sizeof(FaderCalibration) == 48);
 class CategoryFaderEvent : public CategoryWithoutStatus<internal::MxifFaderEvent>, public LeverCalibrationTarget {
  public:
   static constexpr int N_SLOTS = AutoTransition::N_SLOTS;
-  static constexpr int N_PANELS = 3;
-  static constexpr int N_PANEL_LEVERS = 4;
+  static constexpr int N_PANELS = limits::runOf(&internal::MxifFaderEvent::panel).hi + 1;
+  static constexpr int N_PANEL_LEVERS = limits::runOf(&internal::MxifFaderEvent::lever).hi + 1;
   static constexpr int N_LEVERS = N_PANELS * N_PANEL_LEVERS;
   static constexpr int N_KEY_FADER_PANEL = 16;
   static constexpr int N_KEYS = AutoTransition::N_KEY_CHANNELS;

@@ -2,6 +2,7 @@
 // One transition lever of a control panel: its raw values normalised through a calibration that
 // widens itself, averaged over three samples, turned into strokes (every full stroke from one end to
 // the other is one whole transition), and the pick-up state that the lever's lamp bar shows.
+#include "Lib/Include/records/panel.h"
 #include "Lib/Include/types.h"
 
 // The raw lever values of one lever's ends.
@@ -18,7 +19,8 @@ class FaderLever {
   // Inputs before the first averaged position: the one that brings the countdown to 0 primes the
   // samples and the position.
   static constexpr u8 START_INPUTS = 5;
-  // Raw margin kept off each end of the calibrated range.
+  // The top of a raw value (a fader event's), and the margin kept off each end of the calibrated range.
+  static constexpr int RAW_TOP = limits::runOf(&internal::MxifFaderEvent::value).hi;
   static constexpr int END_MARGIN = 300;
 
   // The lamp bar beside the lever.

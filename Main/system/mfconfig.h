@@ -64,7 +64,7 @@ class CategoryInitialize : public CategoryWithoutStatus<internal::SystemInitialC
   CategoryInitialize() = default;
 
  private:
-  static s16 perform(int mode);
+  static s16 perform(const internal::SystemInitialCmd& cmd);
 };
 
 }  // namespace category

@@ -28,6 +28,13 @@ Bytes wireBody(const R& r) {
   return b;
 }
 
+// What a button event and a fader event take, as their records declare it.
+constexpr limits::Range BUTTON_MES = limits::runOf(&internal::MxifButtonEvent::me);
+constexpr limits::Range BUTTON_PANELS = limits::runOf(&internal::MxifButtonEvent::panel);
+constexpr limits::Range LEVERS = limits::runOf(&internal::MxifFaderEvent::lever);
+constexpr limits::Range LEVER_VALUES = limits::runOf(&internal::MxifFaderEvent::value);
+constexpr limits::Range LEVER_PANELS = limits::runOf(&internal::MxifFaderEvent::panel);
+
 }  // namespace
 
 Bytes buttonEventBody(u16 code, bool pressed, u8 me, u8 panel, u8 index) {
@@ -158,7 +165,8 @@ constexpr ButtonName BUTTONS[] = {
 int listButtons(std::ostream& out) {
   out << "Button codes for: frontend button CODE|NAME press|release [me=N] [panel=N] [index=N]\n"
          "(a NAME below that stands for one code is taken for it)\n"
-         "A button acts on ME me=N (0..3) unless said otherwise; a press acts, a release only ends a hold.\n";
+         "A button acts on ME me=N ("
+      << BUTTON_MES.lo << ".." << BUTTON_MES.hi << ") unless said otherwise; a press acts, a release only ends a hold.\n";
   for (const ButtonName& b : BUTTONS) {
     char line[64];
     if (b.first == b.last) {
@@ -210,7 +218,7 @@ bool buttonRequest(const std::vector<std::string>& a, Bytes& packet, std::string
     return error = "button takes CODE (0..65535) or NAME (frontend buttons lists them), then press or release", false;
   }
   static const char* const names[] = {"me", "panel", "index"};
-  static const long max[] = {category::N_ME - 1, Fader::N_PANELS - 1, 0xFF};
+  static const long max[] = {BUTTON_MES.hi, BUTTON_PANELS.hi, 0xFF};
   long v[] = {0, 0, 0};
   if (!buttonCode(a[0], code, error) || !shortOptions(a, 2, names, v, max, 3, error)) return false;
   packet = linkpeer::packetBytes(category::TYPE_BUTTON_EVENT,
@@ -221,13 +229,15 @@ bool buttonRequest(const std::vector<std::string>& a, Bytes& packet, std::string
 
 bool faderRequest(const std::vector<std::string>& a, Bytes& packet, std::string& error) {
   long lever = 0, value = 0;
-  error = "fader takes LEVER (0..3) and VALUE (0..4095)";
+  static constexpr auto USAGE = rules::compose("fader takes LEVER (", LEVERS.lo, "..", LEVERS.hi, ") and VALUE (",
+                                                LEVER_VALUES.lo, "..", LEVER_VALUES.hi, ")");
+  error = USAGE.chars;
   if (a.size() < 2) return false;
-  if (!parseNumber(a[0], 0, Fader::N_PANEL_LEVERS - 1, lever)) return error += ", not LEVER " + a[0], false;
-  if (!parseNumber(a[1], 0, 4095, value)) return error += ", not VALUE " + a[1], false;
+  if (!parseNumber(a[0], LEVERS.lo, LEVERS.hi, lever)) return error += ", not LEVER " + a[0], false;
+  if (!parseNumber(a[1], LEVER_VALUES.lo, LEVER_VALUES.hi, value)) return error += ", not VALUE " + a[1], false;
   error.clear();
   static const char* const names[] = {"panel"};
-  static const long max[] = {Fader::N_PANELS - 1};
+  static const long max[] = {LEVER_PANELS.hi};
   long v[] = {0};
   if (!shortOptions(a, 2, names, v, max, 1, error)) return false;
   packet = linkpeer::packetBytes(

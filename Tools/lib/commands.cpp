@@ -6,6 +6,8 @@
 #include <ostream>
 #include <thread>
 
+#include "Lib/Include/records/button.h"
+#include "Lib/Include/records/panel.h"
 #include "Main/framework/typenames.h"
 #include "Tools/lib/commands.h"
 #include "Tools/lib/record_types.h"
@@ -175,6 +177,20 @@ const char STATUS[] =
     "SIGINT or SIGTERM: a command that writes once it has left the tools' table (watch and console\n"
     "--follow end as at their time-out).\n";
 
+// The ranges of the button and fader commands' words, as the events' records declare them.
+constexpr limits::Range BUTTON_MES = limits::runOf(&internal::MxifButtonEvent::me);
+constexpr limits::Range BUTTON_PANELS = limits::runOf(&internal::MxifButtonEvent::panel);
+constexpr auto BUTTON_HELP = rules::compose("a button event (codes: frontend buttons; a name\n"
+                                            "there that stands for one code is taken as it):\n"
+                                            "me ", BUTTON_MES.lo, "..", BUTTON_MES.hi, ", panel ", BUTTON_PANELS.lo,
+                                            "..", BUTTON_PANELS.hi, ", index 0..255");
+constexpr limits::Range LEVERS = limits::runOf(&internal::MxifFaderEvent::lever);
+constexpr limits::Range LEVER_VALUES = limits::runOf(&internal::MxifFaderEvent::value);
+constexpr limits::Range LEVER_PANELS = limits::runOf(&internal::MxifFaderEvent::panel);
+constexpr auto FADER_HELP = rules::compose("a fader event: lever ", LEVERS.lo, "..", LEVERS.hi, ", raw value ",
+                                           LEVER_VALUES.lo, "..", LEVER_VALUES.hi, ", panel ", LEVER_PANELS.lo, "..",
+                                           LEVER_PANELS.hi);
+
 const Command COMMANDS[] = {
     {"send", "TYPE [me=N] [channel=N] field=value ...",
      "a record or command by type name; its answer\n"
@@ -186,13 +202,8 @@ const Command COMMANDS[] = {
      Command::Writes, runSend},
     {"raw", "HEX...", "bytes as they stand, e.g. 5a81 00000000 0049", Command::Writes, runRaw},
     {"wait", "N", "the back end reads no request for N frames (0..32767)", Command::Writes, runWait},
-    {"button", "CODE|NAME press|release [me=N] [panel=N] [index=N]",
-     "a button event (codes: frontend buttons; a name\n"
-     "there that stands for one code is taken as it):\n"
-     "me 0..3, panel 0..2, index 0..255",
-     Command::Writes, runButton},
-    {"fader", "LEVER VALUE [panel=N]", "a fader event: lever 0..3, raw value 0..4095, panel 0..2", Command::Writes,
-     runFader},
+    {"button", "CODE|NAME press|release [me=N] [panel=N] [index=N]", BUTTON_HELP.chars, Command::Writes, runButton},
+    {"fader", "LEVER VALUE [panel=N]", FADER_HELP.chars, Command::Writes, runFader},
     {"watch", nullptr,
      "reports and answers that arrive while it runs, a\n"
      "line each (watches side by side each see all);\n"

@@ -78,13 +78,39 @@ const FieldNote FIELD_NOTES[] = {
 
 // The names of a field's values, and the rules that decided values offered to it while the list
 // was made (the back end's own, as noted where they are applied).
-std::string noteOf(int type, const Field& field) {
+std::string noteOf(int type, const Field& field, const Declared& declared) {
   std::string out;
   for (const FieldNote& n : FIELD_NOTES) {
     if (n.type == type && field.name == n.field) out = n.text();
   }
-  for (const std::string& rule : probedRules(type, field)) out += (out.empty() ? "" : "; ") + ("rule: " + rule);
+  std::vector<std::string> rules = probedRules(type, field);
+  for (const rules::Rule* r : declared.rulesOf(field)) rules.emplace_back(r->text);
+  for (const std::string& rule : rules) out += (out.empty() ? "" : "; ") + ("rule: " + rule);
   return out;
+}
+
+// What an element takes on an instance as its record declares it: its runs, or, for a range computed
+// from another element's value, a line for each set with the values that give it ("with
+// patternKind=0: 0..14, 16, 23"). A start value outside what it takes is said (and startsOutside set).
+std::string declaredText(const Declared& declared, const Target& target, limits::Inputs at, RecordView& view,
+                         bool& startsOutside) {
+  const std::vector<Target> inputs = declared.inputs(target);
+  auto startOf = [&](const Target& t) {
+    return numberOf(t.field->leaf.kind, codec::loadElement(t.field->leaf, t.element));
+  };
+  for (size_t i = 0; i < inputs.size(); ++i) at.value[i] = static_cast<s64>(startOf(inputs[i]));
+  if (const Dependence d = declared.dependence(target, at); d.on.field != nullptr) return dependenceText(d);
+  const std::vector<Interval> takes = declared.takes(target, at);
+  std::string text = intervalsText(takes);
+  // A start value that no request can set, as a field that a front end must set first.
+  const double start = startOf(target);
+  if (!takes.empty() &&
+      std::none_of(takes.begin(), takes.end(), [&](const Interval& v) { return v.lo <= start && start <= v.hi; })) {
+    text += " (" + numberText(start) + " at start)";
+    startsOutside = true;
+  }
+  (void)view;
+  return text;
 }
 
 
@@ -229,6 +255,7 @@ std::string fieldListOf(const RecordType& type) {
   const RecordShape& shape = type.shape;
   const bool command = TYPE >= category::FIRST_COMMAND_TYPE;
   RecordView view(type);
+  if (type.start != nullptr) type.start(view.bytes());
   const IndexFields indexes = indexFields(view);
   const bool channels = shape.perMe ? indexes.channel != nullptr : shape.channels > 1;
   std::vector<Instance> instances;
@@ -238,7 +265,31 @@ std::string fieldListOf(const RecordType& type) {
   // What each element takes, instance by instance ("" where no category keeps the instance).
   std::map<std::pair<std::string, int>, std::vector<std::string>> taken;
   bool probed = false, startsOutside = false;
-  for (size_t i = 0; i < instances.size() && !command; ++i) {
+  const Declared declared(view);
+  if (declared.any()) {
+    probed = true;
+    for (size_t i = 0; i < instances.size(); ++i) {
+      const limits::Inputs at{instances[i].me, instances[i].channel, {}};
+      for (const Field* f : view.settable()) {
+        if (f == indexes.me || f == indexes.channel) continue;
+        if (f->textCapacity > 0) {
+          if (!declared.refusesAll(*f)) continue;
+          auto& texts = taken[{f->name, 0}];
+          texts.resize(instances.size());
+          texts[i] = "none";
+          continue;
+        }
+        for (int e = 0; e < f->leaf.count; ++e) {
+          const Target target{f, e};
+          if (statusSetter(*f, e) != nullptr) continue;
+          auto& texts = taken[{f->name, e}];
+          texts.resize(instances.size());
+          texts[i] = declaredText(declared, target, at, view, startsOutside);
+        }
+      }
+    }
+  }
+  for (size_t i = 0; i < instances.size() && !command && !declared.any(); ++i) {
     ProbeSite site(type);
     Assignments with;
     if (shape.perMe && channels) with.emplace_back("channel", std::to_string(instances[i].channel));
@@ -307,7 +358,7 @@ std::string fieldListOf(const RecordType& type) {
       lines.push_back({name, texts[e], ""});
       e = last + 1;
     }
-    lines.back().note = noteOf(TYPE, *f);
+    lines.back().note = noteOf(TYPE, *f, declared);
     if (command && f->leaf.tag.role != codec::Role::REPLY) {
       const std::string none = unansweredValues(type, *f);
       if (!none.empty()) lines.back().note += (lines.back().note.empty() ? "" : "; ") + none;
@@ -318,9 +369,9 @@ std::string fieldListOf(const RecordType& type) {
   if (shape.channels > 1) {
     out += ", " + std::to_string(shape.channels) + " channels (channel=0.." + std::to_string(shape.channels - 1) + ")";
   }
-  if (command) {
+  if (command && !declared.any()) {
     out += "; a command keeps no record to read back: the ranges are the fields' widths";
-  } else if (!probed) {
+  } else if (!probed && !command) {
     out += "; the back end keeps no record of it to read values back from: the ranges are the fields' widths";
   }
   out += "; an array takes name[i]=v or name=v1,v2,...";

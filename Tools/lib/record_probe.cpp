@@ -28,18 +28,6 @@
 
 namespace frontend::records {
 
-// "0..1, 3".
-std::string numbersText(const std::set<int>& numbers) {
-  std::string out;
-  for (auto i = numbers.begin(); i != numbers.end();) {
-    auto last = i;
-    while (std::next(last) != numbers.end() && *std::next(last) == *last + 1) ++last;
-    out += (out.empty() ? "" : ", ") + std::to_string(*i) + (last == i ? "" : ".." + std::to_string(*last));
-    i = std::next(last);
-  }
-  return out;
-}
-
 // A value in the bits of an element of the kind.
 u32 bitsOf(codec::Kind kind, double value) {
   if (kind == codec::Kind::F32) {
@@ -639,23 +627,6 @@ Dependence dependenceOf(ProbeSite& site, const Target& target, const std::vector
   return {};
 }
 
-// "with effectA[1]=0: 0..14, 16" a line for each set, with the values that give it.
-std::string dependenceText(const Dependence& d) {
-  std::vector<std::pair<std::vector<Interval>, std::set<int>>> lines;
-  for (const auto& [v, set] : d.sets) {
-    auto at = std::find_if(lines.begin(), lines.end(), [&s = set](const auto& l) { return l.first == s; });
-    if (at == lines.end()) at = lines.insert(lines.end(), {set, {}});
-    at->second.insert(static_cast<int>(v));
-  }
-  std::string out;
-  for (const auto& [set, values] : lines) {
-    out += (out.empty() ? "with " : "\nwith ") + elementName(*d.on.field, d.on.element) + "=" + numbersText(values) +
-           ": " + intervalsText(set);
-  }
-  return out;
-}
-
-
 namespace {
 
 // The numeric elements of a record in groups that each value is offered to together: as few as
@@ -696,6 +667,7 @@ const std::vector<Interval>& InstanceSets::plain(const Target& t) const {
 
 bool probeRecord(const RecordType& type, const std::string& name, int index, const Assignments& with,
                  const ValueOf& valueOf, ElementTakes& out, std::string& error) {
+  if (type.walkLimits != nullptr) return declaredTakes(type, name, index, with, valueOf, out, error);
   ProbeSite site(type);
   int element = -1;
   const Field* field = site.view.find(name, element);

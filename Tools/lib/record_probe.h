@@ -16,9 +16,6 @@
 
 namespace frontend::records {
 
-// "0..1, 3".
-std::string numbersText(const std::set<int>& numbers);
-
 // A value in the bits of an element of the kind.
 u32 bitsOf(codec::Kind kind, double value);
 
@@ -89,20 +86,6 @@ struct PlainSets : std::map<std::pair<const Field*, int>, std::vector<Interval>>
   }
 };
 
-// What an element takes for each value of another element under its presence bit (`on`), where
-// that differs from value to value; `on.field` null where it does not.
-struct Dependence {
-  Target on{nullptr, 0};
-  std::vector<std::pair<double, std::vector<Interval>>> sets;
-  // The set for a value of `on`; null for a value it does not take.
-  const std::vector<Interval>* setFor(double value) const {
-    for (const auto& [v, set] : sets) {
-      if (v == value) return &set;
-    }
-    return nullptr;
-  }
-};
-
 // The element under the target's presence bit whose values change what the target takes (see
 // record_probe.cpp). takesOf: what an element takes with the others as the record holds them (null:
 // not known).
@@ -126,9 +109,6 @@ class InstanceSets {
   std::vector<std::vector<Target>> groups_;
   PlainSets plain_;
 };
-
-// "with effectA[1]=0: 0..14, 16" a line for each set, with the values that give it.
-std::string dependenceText(const Dependence& d);
 
 // Whether an open instance takes a text (a text field, its count's Field) from a request: a short
 // text is offered to it; the rules noted on the text when it is not go with the field's probed rules.

@@ -13,6 +13,7 @@
 
 #include "Lib/Include/codec.h"
 #include "Lib/Include/data_internal.h"
+#include "Lib/Include/limits.h"
 #include "Lib/Include/records/dsk.h"
 #include "Lib/Include/records/transstatus.h"
 #include "Main/framework/typenames.h"
@@ -54,6 +55,22 @@ void makeRecord(u8* record) {
 template <class T>
 void walkRecord(u8* record, codec::LeafSink& sink) {
   codec::walk(*std::launder(reinterpret_cast<T*>(record)), sink);
+}
+
+template <class T>
+void walkLimits(u8* record, limits::LimitSink& sink) {
+  limits::walk(*std::launder(reinterpret_cast<T*>(record)), sink);
+}
+
+template <class T>
+void startRecord(u8* record) {
+  T::atStart(*std::launder(reinterpret_cast<T*>(record)));
+}
+template <class T>
+constexpr auto startOf() {
+  void (*start)(u8*) = nullptr;
+  if constexpr (requires(T& r) { T::atStart(r); }) start = &startRecord<T>;
+  return start;
 }
 
 // The sub-records in a record's field list that are records of a type of their own ("bkgd[3]" of
@@ -104,7 +121,8 @@ constexpr RecordType recordTypeOf() {
     // with several channels, none otherwise.
     static_assert(codec::instanceFields<T>(codec::Instance::ME) == (isPerMe<T>() ? 1 : 0));
     static_assert(codec::instanceFields<T>(codec::Instance::CHANNEL) == (channelsOf<T>() > 1 ? 1 : 0));
-    return {TYPE, {sizeof(T), isPerMe<T>(), channelsOf<T>()}, &makeRecord<T>, &walkRecord<T>, &mirrorsOf<T>};
+    return {TYPE,          {sizeof(T), isPerMe<T>(), channelsOf<T>()}, &makeRecord<T>, &walkRecord<T>, &mirrorsOf<T>,
+            limits::declares<T>() ? &walkLimits<T> : nullptr, startOf<T>()};
   }
 }
 
@@ -590,6 +608,11 @@ std::vector<std::string> typeNames() {
   return names;
 }
 
+bool declaresLimits(int type) {
+  const RecordType* record = recordTypeAt(type);
+  return record != nullptr && record->walkLimits != nullptr;
+}
+
 bool fieldList(int type, std::string& out, std::string& error) {
   const RecordType* record = recordTypeAt(type);
   if (record == nullptr) return notBuilt(type, error);
@@ -666,8 +689,10 @@ std::string Request::Parsed::fill(const u8* held) {
     const size_t width = static_cast<size_t>(codec::widthOf(m.field->leaf.kind));
     const size_t at = m.field->offset + width * static_cast<size_t>(m.element);
     std::memcpy(view.bytes() + at, held + at, width);
-    filled += (filled.empty() ? "" : " ") + elementName(*m.field, m.element) + "=" +
-              numberText(numberOf(m.field->leaf.kind, codec::loadElement(m.field->leaf, m.element)));
+    // Appended in steps: GCC 12 at -O3 takes the one expression for an overlapping copy.
+    if (!filled.empty()) filled += ' ';
+    filled.append(elementName(*m.field, m.element)).append("=");
+    filled += numberText(numberOf(m.field->leaf.kind, codec::loadElement(m.field->leaf, m.element)));
   }
   return filled;
 }

@@ -26,6 +26,9 @@ int typeIndexOf(std::string_view name);
 // Whether the record of the type is built into this program.
 bool isRecordBuilt(int type);
 
+// Whether the record of the type declares what its fields take (Lib/Include/limits.h).
+bool declaresLimits(int type);
+
 // Every type name, by index.
 std::vector<std::string> typeNames();
 

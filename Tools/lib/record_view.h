@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Lib/Include/codec.h"
+#include "Lib/Include/limits.h"
 #include "Lib/Include/types.h"
 #include "Tools/lib/record_types.h"
 
@@ -29,6 +30,12 @@ struct RecordType {
   void (*walk)(u8* record, codec::LeafSink& sink) = nullptr;
   // The sub-records of the field list that are records of a type of their own: name and type.
   std::vector<std::pair<std::string, int>> (*mirrors)() = nullptr;
+  // Hands every declaration of what the record's fields take (Lib/Include/limits.h) to the sink;
+  // null when the record declares none.
+  void (*walkLimits)(u8* record, limits::LimitSink& sink) = nullptr;
+  // Sets the values that the back end starts every instance with where they are not the record's
+  // defaults (the record's atStart); null where they are.
+  void (*start)(u8* record) = nullptr;
 };
 
 // The bytes of a record, aligned for any record.
@@ -176,6 +183,60 @@ std::string rangeText(const Field& f);
 // as the record's field list declares it; null for others.
 const char* statusSetter(const Field& f, int element);
 
+// ---- The values the back end takes, as the record declares them (record_limits.cpp) ---------------
+
+// "0..1, 3".
+std::string numbersText(const std::set<int>& numbers);
+
+// What an element takes for each value of another element under its presence bit (`on`), where
+// that differs from value to value; `on.field` null where it does not.
+struct Dependence {
+  Target on{nullptr, 0};
+  std::vector<std::pair<double, std::vector<Interval>>> sets;
+  // For a value of `on` where the set also changes with a second element that the range reads: the
+  // other sets, each with the values of that element that give it ("; 1..29 with mvTime[0]=2000").
+  std::map<double, std::string> otherwise = {};
+  // The set for a value of `on`; null for a value it does not take.
+  const std::vector<Interval>* setFor(double value) const {
+    for (const auto& [v, set] : sets) {
+      if (v == value) return &set;
+    }
+    return nullptr;
+  }
+};
+
+// "with effectA[1]=0: 0..14, 16" a line for each set, with the values that give it.
+std::string dependenceText(const Dependence& d);
+
+// The limits a record type declares (Lib/Include/limits.h), on the record of a view.
+class Declared {
+ public:
+  explicit Declared(RecordView& view);
+  // Whether the type declares any.
+  bool any() const { return !all_.empty() || view_.type().walkLimits != nullptr; }
+  // The declarations that cover an element.
+  std::vector<const limits::Limit*> of(const Target& t) const;
+  // The rules declared on any element of a field, in the order declared.
+  std::vector<const rules::Rule*> rulesOf(const Field& f) const;
+  // The elements that a computed range of the element reads, in the order declared.
+  std::vector<Target> inputs(const Target& t) const;
+  // What the element takes from a request with these inputs (the instance, and the values of the
+  // elements it reads): its declared runs less what the rules declared with it refuse; the field's
+  // width where nothing is declared; none where a rule refuses all.
+  std::vector<Interval> takes(const Target& t, const limits::Inputs& in) const;
+  // Whether a rule declared with the field (a text's count) refuses every value of it.
+  bool refusesAll(const Field& f) const;
+  // What the element takes for each value of the first element its computed range reads (those
+  // values: what that element takes at `at`, if at most 16), where the sets differ; none otherwise.
+  // The second input stays as `at` gives it, and the sets that others of its values (if at most 64)
+  // give are said besides.
+  Dependence dependence(const Target& t, const limits::Inputs& at) const;
+
+ private:
+  RecordView& view_;
+  std::vector<limits::Limit> all_;
+};
+
 // ---- The values the back end takes (record_probe.cpp) -------------------------------------------
 
 // What an element takes on an instance, as the field list gives it.
@@ -192,6 +253,10 @@ using ValueOf = std::function<bool(const std::string& field, int element, double
 // a request goes with). The same computation as the field list's, so the two agree.
 bool probeRecord(const RecordType& type, const std::string& name, int index, const Assignments& with,
                  const ValueOf& valueOf, ElementTakes& out, std::string& error);
+
+// probeRecord for a type that declares its limits, from the declarations (record_limits.cpp).
+bool declaredTakes(const RecordType& type, const std::string& name, int index, const Assignments& with,
+                   const ValueOf& valueOf, ElementTakes& out, std::string& error);
 
 // Request::judge (record_verdict.cpp): sent is the request as parsed.
 Verdict judgeAnswerOf(RecordView& sent, const std::set<std::string>& typed, const std::vector<Refusal>& refused,

@@ -1,6 +1,7 @@
 #pragma once
 // Control-panel button event (command type 94): one press or release of one panel button.
 #include "Lib/Include/codec.h"
+#include "Lib/Include/limits.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -29,7 +30,7 @@ struct MxifButtonEvent {
   u8 flag1 = 0;
   u16 word2 = 0;
   u8 panel = 0;  // 0 main, 1 sub panel 1, 2 sub panel 2
-  u8 me = 0;     // 0..3; above 3 the button is not tied to an ME
+  u8 me = 0;
   u8 index = 0;  // button row position; bus entry 0..88 for bus buttons
   u16 code = 0;  // button code
   u8 state = 0;  // 1 pressed, 0 released
@@ -53,6 +54,14 @@ struct MxifButtonEvent {
     v.field("code", r.code);
     v.field("state", r.state);
     v.field("flag2", r.flag2);
+  }
+  // An event of another ME number reaches only the buttons tied to no ME (all released, the panel
+  // options); one of another panel or state, no latch or bus row.
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.panel, 0, 2);
+    l.take(r.me, 0, category::N_ME - 1);
+    l.take(r.state, RELEASED, PRESSED);
   }
 };
 static_assert(sizeof(MxifButtonEvent) == 14);
