@@ -613,6 +613,22 @@ bool declaresLimits(int type) {
   return record != nullptr && record->walkLimits != nullptr;
 }
 
+std::vector<const rules::Rule*> declaredRules(int type) {
+  std::vector<const rules::Rule*> out;
+  const RecordType* record = recordTypeAt(type);
+  if (record == nullptr || record->walkLimits == nullptr) return out;
+  struct Sink final : limits::LimitSink {
+    explicit Sink(std::vector<const rules::Rule*>& to) : rules(to) {}
+    void limit(const limits::Limit& l) override {
+      if (l.kind == limits::Limit::RULE && std::find(rules.begin(), rules.end(), l.rule) == rules.end()) rules.push_back(l.rule);
+    }
+    std::vector<const rules::Rule*>& rules;
+  } sink(out);
+  RecordBytes bytes(*record);
+  record->walkLimits(bytes.data(), sink);
+  return out;
+}
+
 bool fieldList(int type, std::string& out, std::string& error) {
   const RecordType* record = recordTypeAt(type);
   if (record == nullptr) return notBuilt(type, error);

@@ -29,6 +29,10 @@ bool isRecordBuilt(int type);
 // Whether the record of the type declares what its fields take (Lib/Include/limits.h).
 bool declaresLimits(int type);
 
+// The rules that the record of the type declares with its fields, each once (none for a type that
+// declares no limits or is not built).
+std::vector<const rules::Rule*> declaredRules(int type);
+
 // Every type name, by index.
 std::vector<std::string> typeNames();
 
