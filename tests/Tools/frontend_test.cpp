@@ -691,10 +691,12 @@ TEST(FrontendTable, ALockWaitSaysItsHolderAndCountsNoTimeStopped) {
     std::string w[3];
     return std::ifstream("/proc/" + std::to_string(waiter) + "/" + file) >> w[0] >> w[1] >> w[2], w[2];
   };
-  EXPECT_EQ(read(ready[0], &byte, 1), 1);  // it is about to wait
+  EXPECT_EQ(read(ready[0], &byte, 1), 1);  // it is about to wait: stopped once it has tried a few times
+  long long runs = std::atoll(third("schedstat").c_str());
+  await([&] { return std::atoll(third("schedstat").c_str()) > runs + 2; });
   kill(waiter, SIGSTOP), await([&] { return third("stat") == "T"; });
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // stopped past its whole time-out
-  const long long runs = std::atoll(third("schedstat").c_str());
+  runs = std::atoll(third("schedstat").c_str());
   kill(waiter, SIGCONT), await([&] { return std::atoll(third("schedstat").c_str()) > runs + 2 || third("stat") == "Z"; });
   held.reset();  // once it has looked at the time again
   waitpid(waiter, &status, 0);
