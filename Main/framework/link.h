@@ -7,7 +7,7 @@
 #include <type_traits>
 
 #include "Main/framework/framing.h"
-#include "Main/framework/typenames.h"
+#include "Lib/Include/type_names.h"
 #include "Lib/Include/codec.h"
 #include "Lib/Include/memory_map.h"
 #include "Lib/Include/types.h"

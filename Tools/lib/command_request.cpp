@@ -8,7 +8,7 @@
 
 #include "Main/bkgd/bkgd.h"
 #include "Main/fader/faderevent.h"
-#include "Main/framework/typenames.h"
+#include "Lib/Include/type_names.h"
 #include "Main/key/usk.h"
 #include "Lib/Include/data_internal.h"
 #include "Tools/lib/backup_image.h"

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <set>
 
-#include "Main/framework/typenames.h"
+#include "Lib/Include/type_names.h"
 #include "Tools/lib/cli.h"
 #include "Tools/lib/record_view.h"
 

@@ -18,7 +18,7 @@
 #include "Main/fader/faderevent.h"
 #include "Main/fader/lamptally.h"
 #include "Main/framework/bp.h"
-#include "Main/framework/typenames.h"
+#include "Lib/Include/type_names.h"
 #include "Main/system/mfconfig.h"
 #include "Platform/platform.h"
 #include "Tools/lib/cli.h"

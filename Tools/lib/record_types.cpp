@@ -16,7 +16,7 @@
 #include "Lib/Include/limits.h"
 #include "Lib/Include/records/dsk.h"
 #include "Lib/Include/records/transstatus.h"
-#include "Main/framework/typenames.h"
+#include "Lib/Include/type_names.h"
 #include "Tools/lib/cli.h"
 #include "Tools/lib/link_ring.h"
 #include "Tools/lib/record_view.h"

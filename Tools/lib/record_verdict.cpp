@@ -8,7 +8,7 @@
 #include <cstring>
 #include <set>
 
-#include "Main/framework/typenames.h"
+#include "Lib/Include/type_names.h"
 #include "Tools/lib/link_ring.h"
 #include "Tools/lib/record_probe.h"
 

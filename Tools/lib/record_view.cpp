@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "Lib/Include/text.h"
-#include "Main/framework/typenames.h"
+#include "Lib/Include/type_names.h"
 #include "Tools/lib/cli.h"
 
 namespace frontend::records {

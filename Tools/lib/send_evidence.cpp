@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "Lib/Include/data_internal.h"
-#include "Main/framework/typenames.h"
+#include "Lib/Include/type_names.h"
 #include "Tools/lib/backup_image.h"
 #include "Tools/lib/commands.h"
 #include "Tools/lib/send.h"

@@ -22,7 +22,7 @@
 #include <tuple>
 
 #include "Main/framework/bp.h"
-#include "Main/framework/typenames.h"
+#include "Lib/Include/type_names.h"
 #include "Platform/board.h"
 #include "Tools/lib/backup_image.h"
 #include "Tools/lib/frontend.h"

@@ -18,7 +18,7 @@
 #include "Main/framework/bp.h"
 #include "Main/framework/link.h"
 #include "Main/framework/notes.h"
-#include "Main/framework/typenames.h"
+#include "Lib/Include/type_names.h"
 #include "Platform/platform.h"
 #include "Tools/lib/backup_image.h"
 #include "Tools/lib/frontend.h"
