@@ -93,7 +93,7 @@ using C = MxifChromaKey;
 
 constexpr u32 bit(int b) { return 1u << b; }
 
-constexpr int CHROMA_KEY_TYPE = 2;
+constexpr int CHROMA_KEY_TYPE = KeyStyle::CHROMA_KEY_TYPE;
 constexpr int INITIAL_PREVIOUS_SIZE = 10;
 constexpr float FRAME_UNITS = 10000.0f;
 

@@ -14,17 +14,10 @@
 
 #include "Lib/Include/data_internal.h"
 #include "Lib/Include/records/dsk.h"
-#include "Main/bus/bus.h"
-#include "Main/fader/faderevent.h"
-#include "Main/fader/lamptally.h"
-#include "Main/framework/bp.h"
 #include "Lib/Include/type_names.h"
-#include "Main/system/mfconfig.h"
-#include "Platform/platform.h"
 #include "Tools/lib/cli.h"
 #include "Tools/lib/link_ring.h"
 #include "Tools/lib/record_probe.h"
-#include "Tools/lib/scratch_system.h"
 
 namespace frontend::records {
 
@@ -33,27 +26,27 @@ namespace {
 
 // The bus entries' roles and the crosspoint codes, from the constants the bus and lamp code uses.
 std::string busEntriesNote() {
-  using Fader = category::CategoryFaderEvent;
-  using Bus = category::CategoryBus;
+  namespace B = buses;
+  constexpr int N_KEYS = MxifKey::N_CHANNELS, N_DSK = MxifDsk::N_CHANNELS;
   auto plus = [](int base, const char* term) { return base == 0 ? std::string(term) : std::to_string(base) + " + " + term; };
   auto pairs = [&](int first, int n, const std::string& what) {
     return std::to_string(first) + ".." + std::to_string(first + 2 * n - 1) + " " + what + "s 1.." + std::to_string(n) +
            ", " + what + " k's fill " + plus(first - 2, "2k") + " and source " + plus(first - 1, "2k");
   };
-  const int background = category::KEY_FILL_ENTRY - 2;
-  const int aux = category::DSK_FILL_ENTRY + 2 * Fader::N_DSK;
+  const int background = B::KEY_FILL_ENTRY - 2;
+  const int aux = B::FIRST_DSK_ENTRY + 2 * N_DSK;
   return "entries " + std::to_string(background) + ", " + std::to_string(background + 1) + " background A and B; " +
-         pairs(category::KEY_FILL_ENTRY, Fader::N_KEYS, "key") + "; " + pairs(category::DSK_FILL_ENTRY, Fader::N_DSK, "DSK") +
-         "; " + std::to_string(aux) + ".. AUX buses, AUX n at " + plus(aux - 1, "n") + " (AUX 1.." +
-         std::to_string(Bus::N_AUX_MIX) + " mix). A code is panel x 256 + button (0.." +
-         std::to_string(Bus::N_PANELS * 256 - 1) + "; the button's source is in MxifXptAssign) or " +
-         std::to_string(Bus::DIRECT) + " + source; " + std::to_string(Bus::DIRECT + Bus::SOURCE_COLOR_BACKGROUND) + " and " +
-         std::to_string(Bus::DIRECT + Bus::SOURCE_COLOR_BACKGROUND + 1) + " are the colour backgrounds 1 and 2, " +
-         std::to_string(Bus::DIRECT + Bus::SOURCE_BARS) + " colour bars, " + std::to_string(Bus::REPLACEMENT_CODE) +
+         pairs(B::KEY_FILL_ENTRY, N_KEYS, "key") + "; " + pairs(B::FIRST_DSK_ENTRY, N_DSK, "DSK") + "; " +
+         std::to_string(aux) + ".. AUX buses, AUX n at " + plus(aux - 1, "n") + " (AUX 1.." + std::to_string(B::N_AUX_MIX) +
+         " mix). A code is panel x 256 + button (0.." + std::to_string(B::N_PANELS * 256 - 1) +
+         "; the button's source is in MxifXptAssign) or " + std::to_string(B::DIRECT) + " + source; " +
+         std::to_string(B::DIRECT + B::SOURCE_COLOR_BACKGROUND) + " and " +
+         std::to_string(B::DIRECT + B::SOURCE_COLOR_BACKGROUND + 1) + " are the colour backgrounds 1 and 2, " +
+         std::to_string(B::DIRECT + B::SOURCE_BARS) + " colour bars, " + std::to_string(B::REPLACEMENT_CODE) +
          " black, which replaces a code that an entry does not take";
 }
 std::string keyTypeNote() {
-  return std::to_string(category::CategoryMainframeConfig::CHROMA_KEY_TYPE) +
+  return std::to_string(KeyStyle::CHROMA_KEY_TYPE) +
          " chroma key (its settings: MxifChromaKey); with a key type other than 0, style.keySource=1 takes the key "
          "signal from the key's source bus entry (frontend fields MxifBus)";
 }

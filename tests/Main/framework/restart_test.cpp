@@ -44,7 +44,7 @@ TEST_F(RestartTest, RunningAutoTransitionsComeBackAsTheyWere) {
   sendBody(category::TYPE_BKGD, {{"me", "0"}, {"nextBkgd", "1"}, {"trans.rate", "999"}});
   sendBody(category::TYPE_KEY, {{"me", "0"}, {"channel", "0"}, {"transIn.on", "1"}, {"transIn.value", "999"}});
   frames(3);
-  for (int code : {CategoryFaderEvent::BTN_BKGD_AUTO, CategoryFaderEvent::BTN_KEY_AUTO}) {
+  for (int code : {internal::MxifButtonEvent::BTN_BKGD_AUTO, internal::MxifButtonEvent::BTN_KEY_AUTO}) {
     sendBody(category::TYPE_BUTTON_EVENT, {{"code", std::to_string(code)}, {"state", "1"}});
   }
   frames(6);
