@@ -29,13 +29,6 @@ class FaderSelectTarget {
   ~FaderSelectTarget() = default;
 };
 
-// The stored record: one calibration entry per main lever, index panel x 4 + lever.
-struct FaderCalibration {
-  static constexpr int N_ENTRIES = 12;
-  LeverCalibration entries[N_ENTRIES];
-};
-static_assert(sizeof(FaderCalibration) == 48);
-
 class CategoryFaderEvent : public CategoryWithoutStatus<internal::MxifFaderEvent>, public LeverCalibrationTarget {
  public:
   static constexpr int N_SLOTS = AutoTransition::N_SLOTS;

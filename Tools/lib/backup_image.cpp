@@ -10,39 +10,13 @@
 #include <vector>
 
 #include "Lib/Include/storage.h"
-#include "Main/framework/bp.h"
+#include "Lib/Include/type_layout.h"
+#include "Lib/Include/type_names.h"
 #include "Tools/lib/cli.h"
 #include "Tools/lib/record_types.h"
-#include "Tools/lib/scratch_system.h"
 
 namespace frontend {
 namespace {
-
-struct Slot {
-  int offset = 0;
-  int bytes = 0;
-};
-
-// The records of the ME 0 and ME 1 instances of every type, in the order and sizes the back end
-// binds them: its own categories, bound here as at its start-up.
-const Slot& slotOf(int type, int me) {
-  static Slot slots[2][category::N_TYPES];
-  static const bool laidOut = [] {
-    useScratchSystem();
-    const auto& registry = category::CategoryRegistry::instance();
-    int used = BACKUP_HEADER_BYTES;
-    for (int id = 0; id < category::N_TYPES; ++id) {
-      for (int m = 0; m < 2; ++m) {
-        const int bytes = registry.at(id, m) != nullptr ? registry.boundBytes(id, m) : 0;
-        slots[m][id] = {used, bytes};
-        used += bytes;
-      }
-    }
-    return true;
-  }();
-  (void)laidOut;
-  return slots[me][type];
-}
 
 // Fields that every start-up sets anew: a part of the field name, by type.
 constexpr struct {
@@ -136,21 +110,16 @@ bool imageKeeps(int type, int me, int channel, std::string& error) {
     error = std::string(name) + ": ME " + std::to_string(me) + " is not kept in the backup image (only MEs 0 and 1 are)";
     return false;
   }
-  const int needed = static_cast<int>(shape.size) * shape.channels;
-  if (slotOf(type, me).bytes < needed) {
-    error = std::string(name) + (me > 0 && slotOf(type, 0).bytes >= needed ? ": ME " + std::to_string(me) : "") +
-            " is not kept in the backup image";
+  if (layout::TYPES[type].records != layout::Records::IMAGE) {
+    error = std::string(name) + " is not kept in the backup image";
     return false;
   }
   return true;
 }
 
 void imageRecord(const std::vector<u8>& image, int type, int me, int channel, std::vector<u8>& record) {
-  RecordShape shape;
-  recordShape(type, shape);
-  const Slot& slot = slotOf(type, me);
-  const u8* at = image.data() + slot.offset + recordOffset(slot.bytes, shape, channel);
-  record.assign(at, at + shape.size);
+  const u8* at = image.data() + layout::recordOffset(type, me, channel);
+  record.assign(at, at + layout::TYPES[type].recordSize);
 }
 
 bool backedUpRecord(const std::string& dir, int type, int me, int channel, std::vector<u8>& record, std::string& error,
@@ -172,18 +141,15 @@ bool showBackedUp(const std::string& dir, int type, int me, int channel, std::st
   return true;
 }
 
-std::vector<StoredRecord> backedUpRecords() {
-  const auto& registry = category::CategoryRegistry::instance();
+std::vector<StoredRecord> backedUpRecords(const u8* image) {
   std::vector<StoredRecord> out;
   for (int type = 0; type < category::FIRST_COMMAND_TYPE; ++type) {
-    RecordShape shape;
-    if (!recordShape(type, shape)) continue;
-    for (int me = 0; me < 2; ++me) {
-      const int bytes = registry.at(type, me) != nullptr ? registry.boundBytes(type, me) : 0;
-      if (bytes < static_cast<int>(shape.size) * shape.channels) continue;
-      for (int c = 0; c < shape.channels; ++c) {
-        const u8* record = registry.storageOf(type, me) + recordOffset(bytes, shape, c);
-        out.push_back({type, me, c, std::vector<u8>(record, record + shape.size)});
+    const layout::Type& kept = layout::TYPES[type];
+    if (kept.records != layout::Records::IMAGE || !isRecordBuilt(type)) continue;
+    for (int me = 0; me < std::min(kept.instances, 2); ++me) {
+      for (int c = 0; c < kept.channels; ++c) {
+        const u8* record = image + layout::recordOffset(type, me, c);
+        out.push_back({type, me, c, std::vector<u8>(record, record + kept.recordSize)});
       }
     }
   }

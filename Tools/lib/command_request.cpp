@@ -279,10 +279,9 @@ RequestFraming writtenStream(const std::string& board) {
 // What the back end's receiver does with the bytes that are not whole packets it takes, as its
 // framing splits them from where the stream stands (framing): the body of a packet that bytes written
 // before left unfinished is made up of them first; bytes before a sync pair are skipped; a header
-// that promises more than its type's reader takes (the back end's own categories, in this program,
-// say how much) is dropped with its ERR line; a body owed is finished by the bytes written next. The
-// start of a header left at the end is held until more come: what then becomes of it is what the
-// framing makes of it when a packet follows.
+// that promises more than its type's reader takes (largestBody) is dropped with its ERR line; a body
+// owed is finished by the bytes written next. The start of a header left at the end is held until
+// more come: what then becomes of it is what the framing makes of it when a packet follows.
 void warnStrayBytes(const Bytes& bytes, RequestFraming framing, std::ostream& err) {
   const auto name = [](int type) {
     const char* known = category::typeNameOf(type);
