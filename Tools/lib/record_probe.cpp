@@ -752,28 +752,4 @@ std::string unansweredValues(const RecordType& type, const Field& field) {
   return "no answer with " + field.name + "=" + numbersText(none);
 }
 
-bool commandAnswersOf(const RecordType& type, const Bytes& body, std::string& why) {
-  RecordView request(type);
-  if (type.index < category::FIRST_COMMAND_TYPE || !request.read(body.data(), body.size()) || !scratchIsOwn()) return true;
-  if (answered(packetOf(request), type.index)) return true;
-  // The field whose value, set to 0, gets an answer.
-  why = "the back end's code answers none such";
-  for (const Field* f : request.settable()) {
-    if (f->textCapacity > 0 || f->leaf.tag.role == codec::Role::REPLY) continue;
-    for (int e = 0; e < f->leaf.count; ++e) {
-      const u32 was = codec::loadElement(f->leaf, e);
-      if (was == 0) continue;
-      codec::storeElement(f->leaf, e, 0);
-      const bool then = answered(packetOf(request), type.index);
-      codec::storeElement(f->leaf, e, was);
-      if (then) {
-        why = "the back end's code answers none with " + elementName(*f, e) + "=" + numberText(numberOf(f->leaf.kind, was)) +
-              " (it does with " + elementName(*f, e) + "=0)";
-        return false;
-      }
-    }
-  }
-  return false;
-}
-
 }  // namespace frontend::records

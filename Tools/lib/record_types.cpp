@@ -620,11 +620,6 @@ int recordOffset(int bytes, const RecordShape& shape, int channel) {
   return (bytes - records) / 4 * 4 + static_cast<int>(shape.size) * channel;
 }
 
-bool commandAnswers(int type, const Bytes& body, std::string& why) {
-  const RecordType* record = recordTypeAt(type);
-  return record == nullptr || commandAnswersOf(*record, body, why);
-}
-
 int replyOffset(int type) {
   const RecordType* record = recordTypeAt(type);
   if (record == nullptr) return -1;

@@ -52,11 +52,6 @@ struct FieldInfo {
 };
 bool settableFields(int type, std::vector<FieldInfo>& out);
 
-// Whether the back end answers a command with this body, as its own categories in this program do
-// when it is run through them; false with why not: the value that makes them answer none ("the back
-// end's code answers none with me=4 (it does with me=0)"). True for a record, or a type not built.
-bool commandAnswers(int type, const Bytes& body, std::string& why);
-
 // Where a command's answer carries its reply code (the field its field list tags as such; negative:
 // refused): the byte offset in its body, or -1 when it has none.
 int replyOffset(int type);

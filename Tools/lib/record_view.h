@@ -262,8 +262,6 @@ bool declaredTakes(const RecordType& type, const std::string& name, int index, c
 Verdict judgeAnswerOf(RecordView& sent, const std::set<std::string>& typed, const std::vector<Refusal>& refused,
                       const linkpeer::RequestNotes& notes, const Bytes& heldAfter);
 
-// commandAnswers for a type whose record is built (record_probe.cpp).
-bool commandAnswersOf(const RecordType& type, const Bytes& body, std::string& why);
 // Whether the back end's categories here answer a command packet of the type.
 bool answered(const Bytes& packet, int type);
 // "no answer with me=4..255": the values of a command's byte field (the others 0) that the back end
