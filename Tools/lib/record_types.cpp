@@ -371,30 +371,6 @@ bool parseRecord(const Assignments& fields, Request::Parsed& p, std::string& err
   return true;
 }
 
-// A record request built whole: parsed, then filled from context->current where elements go with
-// those given.
-bool buildRecord(const RecordType& type, const Assignments& fields, Bytes& body, std::string& error,
-                 RequestContext* context) {
-  Request::Parsed p(type);
-  if (!parseRecord(fields, p, error, context)) return false;
-  if (context != nullptr) context->typed = p.typed, context->defaulted = p.defaulted;
-  if (!p.missing.empty()) {
-    Bytes current;
-    std::string why = "no back end state is read here";
-    if (context == nullptr || !context->current || !context->current(p.me, p.channel, current, why) ||
-        current.size() < type.shape.size) {
-      if (context != nullptr) context->currentMissing = true;
-      error = p.unfilled + why + p.giveAll;
-      return false;
-    }
-    const std::string filled = p.fill(current.data());
-    if (context != nullptr) context->filled = filled;
-  }
-  body.clear();
-  p.view.write(body);
-  return true;
-}
-
 // ---- The text form ----------------------------------------------------------------------------------
 
 std::string hexText(const u8* body, size_t size) {
@@ -644,9 +620,21 @@ std::string describeStored(int type, const u8* record, int me, int channel) {
 bool sameStoredValues(int type, const u8* a, const u8* b) { return sameStoredRecords(*recordTypeAt(type), a, b); }
 
 bool buildBody(int type, const Assignments& fields, Bytes& body, std::string& error, RequestContext* context) {
-  const RecordType* record = recordTypeAt(type);
-  if (record == nullptr) return notBuilt(type, error);
-  return buildRecord(*record, fields, body, error, context);
+  Request request;
+  if (!parseRequest(type, fields, request, error, context)) return false;
+  if (request.needsFill()) {
+    Bytes current;
+    std::string why = "no back end state is read here";
+    if (context == nullptr || !context->current || !context->current(request.me(), request.channel(), current, why) ||
+        current.size() < recordTypeAt(type)->shape.size) {
+      return error = request.fillProblem(why), false;
+    }
+    const std::string filled = request.fill(current.data());
+    if (context != nullptr) context->filled = filled;
+  }
+  const Bytes packet = request.packet();
+  body.assign(packet.begin() + LINK_HEADER_BYTES, packet.end());
+  return true;
 }
 
 std::string describe(int type, const u8* body, size_t size) {

@@ -83,22 +83,17 @@ struct RequestContext {
   std::function<bool(int me, int channel, Bytes& record, std::string& why)> current;
   // Whether a field that the back end sets itself every frame (a status field) is refused.
   bool refuseStatus = false;
-  // Out: the indexes that were not given and took 0 ("me=0", "me=0 channel=0", "" when none).
-  std::string defaulted;
-  // Out: the elements sent with their current values, because they share a presence bit with one
-  // that was given ("matteColor[0]=365 matteColor[2]=0", "" when none).
+  // Out: the elements that buildBody sent with their current values, because they share a presence
+  // bit with one that was given ("matteColor[0]=365 matteColor[2]=0", "" when none).
   std::string filled;
-  // Out: the elements that were given ("format", "maskBox[0]", a text by its name).
-  std::set<std::string> typed;
-  // Out: the request was refused because current did not give the values that go with those given.
-  bool currentMissing = false;
 };
 
-// Builds the body of a record or command of the type from assignments. Each name is a field
-// ("format"), an element ("multiviewSource[2]"), a sub-record field ("display.option") or a text
-// (the text as it stands); setting one sets its presence bit. "me" and "channel" set the record's
-// index byte when no field has that name. Fields and elements under the presence bit of one that
-// is given go with it: the back end takes them all. Those not given are sent with their current
+// Builds the body of a record or command of the type from assignments: the Request that
+// parseRequest makes of them, filled (Request::fill) from RequestContext::current. Each name is a
+// field ("format"), an element ("multiviewSource[2]"), a sub-record field ("display.option") or a
+// text (the text as it stands); setting one sets its presence bit. "me" and "channel" set the
+// record's index byte when no field has that name. Fields and elements under the presence bit of one
+// that is given go with it: the back end takes them all. Those not given are sent with their current
 // values (RequestContext::current), or the request is refused. Returns false with a message for a
 // type whose record is not built, an unknown name, a bad value, an element (or the instance) given
 // by two words, or such a refusal.
