@@ -252,6 +252,11 @@ void mapRegion(Region& r, const std::string& dir, bool clear) {
     if (r.fd < 0) fault("board: cannot open %s: %s", path.c_str(), std::strerror(errno));
     struct stat st {};
     fstat(r.fd, &st);
+    // What opens for writing and is no regular file (a directory or a socket does not open).
+    if (!S_ISREG(st.st_mode)) {
+      fault("board: %s is %s, not a regular file: left as it is", path.c_str(),
+            S_ISFIFO(st.st_mode) ? "a FIFO" : S_ISCHR(st.st_mode) ? "a character device" : "a block device");
+    }
     if (r.base == NVRAM_BASE) {
       takeStoredWindow(r, dir, path, st.st_size);
     } else if (clear || st.st_size != static_cast<off_t>(r.size)) {
@@ -396,11 +401,20 @@ size_t traceUsed = 0;
 char tracePrefix[32] = "0 0 ";
 size_t tracePrefixLength = 4;
 
-void traceFlush() {
+// Writes the lines held. A write that fails (a full disk) ends the run as a board file's does, naming
+// the file; on the way out of a fault, that fault's message stands.
+void traceFlush(bool faulting = false) {
   for (size_t done = 0; traceFd >= 0 && done < traceUsed;) {
     const ssize_t n = ::write(traceFd, traceBuffer + done, traceUsed - done);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
+    if (n > 0 || (n < 0 && errno == EINTR)) {
+      done += static_cast<size_t>(std::max<ssize_t>(n, 0));
+      continue;
+    }
+    const int error = n < 0 ? errno : ENOSPC;
+    ::close(traceFd);
+    traceFd = -1;
+    traceUsed = 0;
+    if (!faulting) fault("board: cannot write %s: %s", options.traceFile.c_str(), std::strerror(error));
   }
   traceUsed = 0;
 }
@@ -702,7 +716,7 @@ void fault(const char* format, ...) {
 namespace {
 
 void endWithFault(const char* message) {
-  traceFlush();  // the writes up to the fault
+  traceFlush(true);  // the writes up to the fault
   faultHandler(message);
   std::abort();  // a fault handler must not return
 }

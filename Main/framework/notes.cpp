@@ -23,6 +23,12 @@ u32& slotsWritten() {
   return n;
 }
 
+// Frames since the start (the window's copy is only stored).
+u32& framesRun() {
+  static u32 n = 0;
+  return n;
+}
+
 // The header's flags as this back end set them (the window's copy is only stored).
 u32& flags() {
   static u32 f = 0;
@@ -137,7 +143,7 @@ void publishSlot(u32 request, int type, u32 from, u32 to) {
 }  // namespace
 
 void reset() {
-  slotsWritten() = flags() = 0;
+  slotsWritten() = flags() = framesRun() = 0;
   rules::NotesHeader& h = header();
   h = {};
   h.magic = rules::NOTES_MAGIC;
@@ -175,11 +181,21 @@ void backedUp(u32 through) {
   header().flags = flags() |= rules::BACKED_UP;
 }
 
-void answered(u32 through, bool out, bool inTurns) {
-  if (out && !inTurns) header().answered = through;
+// ANSWERED is set only in a frame whose whole pass went out, beside the index it makes true; any other
+// frame clears it: an index of an earlier frame may lie past a ring that started again, and in turns
+// an answer waits for its turn.
+void answered(u32 through, bool out, bool inTurns, int waitLeft) {
+  header().frames = ++framesRun();
+  header().waitLeft = static_cast<u32>(waitLeft);
+  const bool whole = out && !inTurns;
+  flags() = (flags() & rules::BACKED_UP) | (inTurns ? rules::IN_TURNS : 0);
+  if (!whole) {
+    header().flags = flags();
+    return;
+  }
+  header().answered = through;
   std::atomic_thread_fence(std::memory_order_release);
-  flags() = (flags() & ~rules::IN_TURNS) | (inTurns ? rules::IN_TURNS : 0) | (out && !inTurns ? rules::ANSWERED : 0);
-  header().flags = flags();
+  header().flags = flags() |= rules::ANSWERED;
 }
 
 }  // namespace linknotes

@@ -226,10 +226,11 @@ bool faderRequest(const std::vector<std::string>& a, Bytes& packet, std::string&
   long lever = 0, value = 0;
   static constexpr auto USAGE = rules::compose("fader takes LEVER (", LEVERS.lo, "..", LEVERS.hi, ") and VALUE (",
                                                 LEVER_VALUES.lo, "..", LEVER_VALUES.hi, ")");
-  if (a.size() < 2 || !parseNumber(a[0], LEVERS.lo, LEVERS.hi, lever) ||
-      !parseNumber(a[1], LEVER_VALUES.lo, LEVER_VALUES.hi, value)) {
-    return error = USAGE.chars, false;
-  }
+  error = USAGE.chars;
+  if (a.size() < 2) return false;
+  if (!parseNumber(a[0], LEVERS.lo, LEVERS.hi, lever)) return error += ", not LEVER " + a[0], false;
+  if (!parseNumber(a[1], LEVER_VALUES.lo, LEVER_VALUES.hi, value)) return error += ", not VALUE " + a[1], false;
+  error.clear();
   static const char* const names[] = {"panel"};
   static const long max[] = {LEVER_PANELS.hi};
   long v[] = {0};
@@ -369,6 +370,7 @@ int writeRaw(Invocation& in) {
   if (in.args.empty() || !parseHex(in.args, bytes, &bad)) {
     return usage(in.err, "raw takes hexadecimal bytes, two digits each" + (bad.empty() ? "" : ", not " + bad));
   }
+  if (bytes.size() > REQUEST_RING_TAKES) return usage(in.err, "raw: " + neverFits(bytes.size()) + ": nothing sent");
   Link link;
   if (const int status = openLink(in, link); status != 0) return status;
   std::string said;
