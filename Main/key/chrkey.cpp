@@ -301,7 +301,7 @@ void CategoryChromaKey::receiveCommand(int id, RequestReceiver& rx) {
   MX_CHECK_VALUE(id, IndexOf<MxifChromaKeyCmd>::value);
   MxifChromaKeyCmd cmd;
   if (!rx.readRecord(cmd)) return;
-  if (!limits::takes(cmd, cmd.me)) return;
+  if (!limits::takes(cmd, cmd.*MxifChromaKeyCmd::NO_ANSWER_OUTSIDE)) return;
   auto* target = static_cast<CategoryChromaKey*>(CategoryRegistry::instance().get(TYPE_INDEX, cmd.me));
   // A channel outside the four key channels has no block: refused like a kind out of range.
   if (!limits::takes(cmd, cmd.kind) || !limits::takes(cmd, cmd.channel)) {

@@ -17,7 +17,8 @@
 #include "Lib/Include/type_names.h"
 #include "Tools/lib/cli.h"
 #include "Tools/lib/link_ring.h"
-#include "Tools/lib/record_probe.h"
+#include "Tools/lib/record_types.h"
+#include "Tools/lib/record_view.h"
 
 namespace frontend::records {
 
@@ -69,16 +70,13 @@ const FieldNote FIELD_NOTES[] = {
     {MxifKey::TYPE_INDEX, "effectB", effectNote},
 };
 
-// The names of a field's values, and the rules that decided values offered to it while the list
-// was made (the back end's own, as noted where they are applied).
+// The names of a field's values, and the rules that its record declares with it.
 std::string noteOf(int type, const Field& field, const Declared& declared) {
   std::string out;
   for (const FieldNote& n : FIELD_NOTES) {
     if (n.type == type && field.name == n.field) out = n.text();
   }
-  std::vector<std::string> rules = probedRules(type, field);
-  for (const rules::Rule* r : declared.rulesOf(field)) rules.emplace_back(r->text);
-  for (const std::string& rule : rules) out += (out.empty() ? "" : "; ") + ("rule: " + rule);
+  for (const rules::Rule* r : declared.rulesOf(field)) out += (out.empty() ? "" : "; ") + ("rule: " + std::string(r->text));
   return out;
 }
 
@@ -257,10 +255,9 @@ std::string fieldListOf(const RecordType& type) {
   }
   // What each element takes, instance by instance ("" where no category keeps the instance).
   std::map<std::pair<std::string, int>, std::vector<std::string>> taken;
-  bool probed = false, startsOutside = false;
+  bool startsOutside = false;
   const Declared declared(view);
   if (declared.any()) {
-    probed = true;
     for (size_t i = 0; i < instances.size(); ++i) {
       const limits::Inputs at{instances[i].me, instances[i].channel, {}};
       for (const Field* f : view.settable()) {
@@ -278,41 +275,6 @@ std::string fieldListOf(const RecordType& type) {
           auto& texts = taken[{f->name, e}];
           texts.resize(instances.size());
           texts[i] = declaredText(declared, target, at, view, startsOutside);
-        }
-      }
-    }
-  }
-  for (size_t i = 0; i < instances.size() && !command && !declared.any(); ++i) {
-    ProbeSite site(type);
-    Assignments with;
-    if (shape.perMe && channels) with.emplace_back("channel", std::to_string(instances[i].channel));
-    std::string ignored;
-    if (!site.open(shape.perMe ? instances[i].me : instances[i].channel, with, ignored)) continue;
-    probed = true;
-    for (const Field* f : site.view.settable()) {
-      if (f->textCapacity <= 0 || takesText(site, *f)) continue;
-      auto& texts = taken[{f->name, 0}];
-      texts.resize(instances.size());
-      texts[i] = "none";
-    }
-    InstanceSets sets(site);
-    for (const auto& group : sets.groups()) {
-      for (const Target& target : group) {
-        const std::vector<Interval>& takes = sets.plain(target);
-        auto& texts = taken[{target.field->name, target.element}];
-        texts.resize(instances.size());
-        if (const Dependence d = sets.dependence(target); d.on.field != nullptr) {
-          texts[i] = dependenceText(d);
-          continue;
-        }
-        texts[i] = intervalsText(takes);
-        // A start value that no request can set, as a field that a front end must set first.
-        const double start = site.stored(target);
-        if (!takes.empty() && std::none_of(takes.begin(), takes.end(), [&](const Interval& v) {
-              return v.lo <= start && start <= v.hi;
-            })) {
-          texts[i] += " (" + numberText(start) + " at start)";
-          startsOutside = true;
         }
       }
     }
@@ -364,7 +326,7 @@ std::string fieldListOf(const RecordType& type) {
   }
   if (command && !declared.any()) {
     out += "; a command keeps no record to read back: the ranges are the fields' widths";
-  } else if (!probed && !command) {
+  } else if (!declared.any()) {
     out += "; the back end keeps no record of it to read values back from: the ranges are the fields' widths";
   }
   out += "; an array takes name[i]=v or name=v1,v2,...";

@@ -73,6 +73,18 @@ constexpr auto startOf() {
   return start;
 }
 
+template <class T>
+size_t noAnswerOffset() {
+  const T r{};
+  return static_cast<size_t>(reinterpret_cast<const u8*>(&(r.*T::NO_ANSWER_OUTSIDE)) - reinterpret_cast<const u8*>(&r));
+}
+template <class T>
+constexpr auto noAnswerOf() {
+  size_t (*at)() = nullptr;
+  if constexpr (requires { T::NO_ANSWER_OUTSIDE; }) at = &noAnswerOffset<T>;
+  return at;
+}
+
 // The sub-records in a record's field list that are records of a type of their own ("bkgd[3]" of
 // the background wipe memory holds a background record), with that type.
 struct MirrorFinder {
@@ -122,7 +134,7 @@ constexpr RecordType recordTypeOf() {
     static_assert(codec::instanceFields<T>(codec::Instance::ME) == (isPerMe<T>() ? 1 : 0));
     static_assert(codec::instanceFields<T>(codec::Instance::CHANNEL) == (channelsOf<T>() > 1 ? 1 : 0));
     return {TYPE,          {sizeof(T), isPerMe<T>(), channelsOf<T>()}, &makeRecord<T>, &walkRecord<T>, &mirrorsOf<T>,
-            limits::declares<T>() ? &walkLimits<T> : nullptr, startOf<T>()};
+            limits::declares<T>() ? &walkLimits<T> : nullptr, startOf<T>(), noAnswerOf<T>()};
   }
 }
 
@@ -311,7 +323,7 @@ bool parseRecord(const Assignments& fields, Request::Parsed& p, std::string& err
     const Assignments with = type.shape.perMe && indexes.channel != nullptr
                                  ? Assignments{{"channel", std::to_string(instanceOf(indexes.channel))}}
                                  : Assignments{};
-    if (!probeRecord(type, elementName(f, element), instanceOf(type.shape.perMe ? indexes.me : indexes.channel), with,
+    if (!declaredTakes(type, elementName(f, element), instanceOf(type.shape.perMe ? indexes.me : indexes.channel), with,
                      valueOf, values, unused)) {
       return "the field holds " + rangeText(f);
     }
@@ -659,7 +671,7 @@ bool acceptedValues(int type, const std::string& field, int index, const Assignm
   const RecordType* record = recordTypeAt(type);
   if (record == nullptr) return notBuilt(type, error);
   ElementTakes takes;
-  if (!probeRecord(*record, field, index, with, nullptr, takes, error)) return false;
+  if (!declaredTakes(*record, field, index, with, nullptr, takes, error)) return false;
   out = takes.takes;
   return true;
 }

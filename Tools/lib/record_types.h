@@ -111,19 +111,11 @@ struct Interval {
   bool operator==(const Interval&) const = default;
 };
 
-// The values that the back end's own checks take for a field ("gain", "edges[2]", "trans.rate"; an
-// array's element 0 when no element is named) of the record of ME or channel `index`, as intervals:
-// each value is offered to its category as a request with that field and the fields of `with`
-// ("channel" of a record per ME that has channels), and a value counts as taken when the category
-// stores it. The other fields stay as the record holds them (those under the field's presence bit
-// go with the request, as buildBody sends them), so a check that reads them answers for that
-// record. Runs on the categories of a system in this program, or of a scratch one
-// (useScratchSystem); the type's stored records are put back, but the offers may reach other
-// categories and leave console lines. False with a message when the type has no record (a command),
-// no category or no such field. Between the values offered the edges are found by bisection; a
-// 16-bit field that takes more than one interval of them is offered every value (a list of codes has
-// isolated ones). The instance's elements are offered values in the groups that the field list
-// offers them in, so the two agree.
+// The values that the back end's checks take for a field ("gain", "edges[2]", "trans.rate"; an
+// array's element 0 when no element is named) of the record of ME or channel `index`, as intervals,
+// as the record declares them (Lib/Include/limits.h): a range computed from other elements reads
+// them as the record starts, and "channel" of `with` names the channel of a record per ME. False
+// with a message when the type is not built, declares no limits, or has no such field.
 bool acceptedValues(int type, const std::string& field, int index, const Assignments& with, std::vector<Interval>& out,
                     std::string& error);
 

@@ -10,7 +10,7 @@
 
 #include "Lib/Include/type_names.h"
 #include "Tools/lib/link_ring.h"
-#include "Tools/lib/record_probe.h"
+#include "Tools/lib/record_view.h"
 
 namespace frontend::records {
 namespace {

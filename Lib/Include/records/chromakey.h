@@ -103,6 +103,7 @@ struct MxifChromaKeyCmd {
   }
   // What the command acts on (the first, second and trailing bytes are echoed whatever they hold): a
   // kind or channel outside these is refused; an ME outside them gets no answer.
+  static constexpr auto NO_ANSWER_OUTSIDE = &MxifChromaKeyCmd::me;
   template <class L, class R>
   static constexpr void limits(L& l, R& r) {
     l.take(r.kind, 0, KIND_MAX);
