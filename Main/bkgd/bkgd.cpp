@@ -76,6 +76,7 @@ int dropBadBkgdFields(MxifBkgd& r) {
 namespace category {
 
 using internal::MxifButtonEvent;
+using Event = internal::MxifButtonEvent;
 
 namespace {
 
@@ -133,8 +134,8 @@ CategoryBkgd* CategoryBkgd::instance() {
 
 CategoryBkgd::CategoryBkgd() {
   CategoryButtonEvent::setHook(ButtonReceiver::BKGD, bkgdButtonHook);
-  latches_[0].code = BTN_NEXT_BKGD;
-  for (int k = 1; k < N_LATCHES; ++k) latches_[k].code = BTN_NEXT_KEY1 + k - 1;
+  latches_[0].code = Event::BTN_NEXT_BKGD;
+  for (int k = 1; k < N_LATCHES; ++k) latches_[k].code = Event::BTN_NEXT_KEY1 + k - 1;
 }
 
 void CategoryBkgd::initInternal() {
@@ -217,7 +218,7 @@ void CategoryBkgd::assign(const MxifBkgd& in, int ch) {
 // ---- buttons ---------------------------------------------------------------------------------------
 
 void CategoryBkgd::onButton(const MxifButtonEvent& btn) {
-  if (btn.getCode() == MxifButtonEvent::BTN_ALL_RELEASED) {
+  if (btn.getCode() == Event::BTN_ALL_RELEASED) {
     // Only the release of every button means anything; the code names no ME.
     if (btn.state != MxifButtonEvent::RELEASED) return;
     for (ButtonLatch& l : latches_) {
@@ -228,8 +229,8 @@ void CategoryBkgd::onButton(const MxifButtonEvent& btn) {
   }
   MX_CHECK(btn.getMe() == getME());
   const int code = btn.getCode();
-  if (btn.isPressed() && BTN_DIR_NORMAL <= code && code <= BTN_NAM_TOGGLE && code != MxifButtonEvent::BTN_TR_MACRO_ATTCH) {
-    pending_[code - BTN_DIR_NORMAL] = 1;
+  if (btn.isPressed() && Event::BTN_DIR_NORMAL <= code && code <= Event::BTN_NAM_TOGGLE && code != Event::BTN_TR_MACRO_ATTCH) {
+    pending_[code - Event::BTN_DIR_NORMAL] = 1;
   }
   for (ButtonLatch& l : latches_) l.onEvent(btn);
   applyDirectionButtons();
@@ -239,9 +240,9 @@ void CategoryBkgd::onButton(const MxifButtonEvent& btn) {
 
 void CategoryBkgd::applyDirectionButtons() {
   MxifBkgd& r = record(0);
-  u8& normal = pending_[BTN_DIR_NORMAL - BTN_DIR_NORMAL];
-  u8& reverse = pending_[BTN_DIR_REVERSE - BTN_DIR_NORMAL];
-  u8& alternate = pending_[BTN_NR_TOGGLE - BTN_DIR_NORMAL];
+  u8& normal = pending_[Event::BTN_DIR_NORMAL - Event::BTN_DIR_NORMAL];
+  u8& reverse = pending_[Event::BTN_DIR_REVERSE - Event::BTN_DIR_NORMAL];
+  u8& alternate = pending_[Event::BTN_NR_TOGGLE - Event::BTN_DIR_NORMAL];
   if (normal != 0) {
     r.setDirection(0);
   } else if (reverse != 0) {
@@ -274,8 +275,8 @@ void CategoryBkgd::applyNextSelection() {
 
 void CategoryBkgd::applyToggleButtons() {
   MxifBkgd& r = record(0);
-  u8& partial = pending_[BTN_PARTIAL_TOGGLE - BTN_DIR_NORMAL];
-  u8& nam = pending_[BTN_NAM_TOGGLE - BTN_DIR_NORMAL];
+  u8& partial = pending_[Event::BTN_PARTIAL_TOGGLE - Event::BTN_DIR_NORMAL];
+  u8& nam = pending_[Event::BTN_NAM_TOGGLE - Event::BTN_DIR_NORMAL];
   if (partial != 0) {
     r.partialOn = toggled(r.partialOn);
     r.positionMask |= bit(0);

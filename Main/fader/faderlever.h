@@ -5,15 +5,6 @@
 #include "Lib/Include/records/panel.h"
 #include "Lib/Include/types.h"
 
-// The raw lever values of one lever's ends.
-struct LeverCalibration {
-  static constexpr s16 INITIAL_MAX = 2555;
-  static constexpr s16 INITIAL_MIN = 1533;
-  s16 max = INITIAL_MAX;
-  s16 min = INITIAL_MIN;
-};
-static_assert(sizeof(LeverCalibration) == 4);
-
 class FaderLever {
  public:
   // Inputs before the first averaged position: the one that brings the countdown to 0 primes the

@@ -93,7 +93,7 @@ using C = MxifChromaKey;
 
 constexpr u32 bit(int b) { return 1u << b; }
 
-constexpr int CHROMA_KEY_TYPE = 2;
+constexpr int CHROMA_KEY_TYPE = KeyStyle::CHROMA_KEY_TYPE;
 constexpr int INITIAL_PREVIOUS_SIZE = 10;
 constexpr float FRAME_UNITS = 10000.0f;
 
@@ -301,7 +301,7 @@ void CategoryChromaKey::receiveCommand(int id, RequestReceiver& rx) {
   MX_CHECK_VALUE(id, IndexOf<MxifChromaKeyCmd>::value);
   MxifChromaKeyCmd cmd;
   if (!rx.readRecord(cmd)) return;
-  if (!limits::takes(cmd, cmd.me)) return;
+  if (!limits::takes(cmd, cmd.*MxifChromaKeyCmd::NO_ANSWER_OUTSIDE)) return;
   auto* target = static_cast<CategoryChromaKey*>(CategoryRegistry::instance().get(TYPE_INDEX, cmd.me));
   // A channel outside the four key channels has no block: refused like a kind out of range.
   if (!limits::takes(cmd, cmd.kind) || !limits::takes(cmd, cmd.channel)) {

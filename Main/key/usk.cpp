@@ -205,7 +205,7 @@ void CategoryUpStreamKeyAssign::setAssignment(int source, int slot) {
 }
 
 void CategoryUpStreamKeyAssign::onButton(const internal::MxifButtonEvent& ev) {
-  const int k = ev.getCode() - FIRST_BUTTON;
+  const int k = ev.getCode() - internal::MxifButtonEvent::BTN_USK_ON;
   if (!ev.isPressed() || k < 0 || k >= A::N_KEYS) return;
   A change{};
   change.onOff[k] = record(0).onOff[k] == 1 ? 0 : 1;

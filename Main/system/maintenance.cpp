@@ -158,9 +158,10 @@ void CategoryMaintenance::initData() {
 void CategoryMaintenance::initInternal() {
   dirty[0] = 0;
   MaintenanceVersion& v = record(0).mainframeVersion;
-  static_assert(sizeof VERSION_TEXT == sizeof v.text[0].chars);
-  std::memcpy(v.text[0].chars, VERSION_TEXT, sizeof VERSION_TEXT);
-  v.text[0].count = static_cast<s16>(sizeof VERSION_TEXT - 1);
+  constexpr const auto& VERSION = MxifMaintenance::VERSION_TEXT;
+  static_assert(sizeof VERSION == sizeof v.text[0].chars);
+  std::memcpy(v.text[0].chars, VERSION, sizeof VERSION);
+  v.text[0].count = static_cast<s16>(sizeof VERSION - 1);
   v.mask |= 1u << 0;
   startFrames_ = 0;
   temperatureAlarms_ = 0;

@@ -8,7 +8,7 @@
 
 #include "Lib/Include/records/button.h"
 #include "Lib/Include/records/panel.h"
-#include "Main/framework/typenames.h"
+#include "Lib/Include/type_names.h"
 #include "Tools/lib/commands.h"
 #include "Tools/lib/record_types.h"
 

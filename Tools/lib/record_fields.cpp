@@ -14,17 +14,11 @@
 
 #include "Lib/Include/data_internal.h"
 #include "Lib/Include/records/dsk.h"
-#include "Main/bus/bus.h"
-#include "Main/fader/faderevent.h"
-#include "Main/fader/lamptally.h"
-#include "Main/framework/bp.h"
-#include "Main/framework/typenames.h"
-#include "Main/system/mfconfig.h"
-#include "Platform/platform.h"
+#include "Lib/Include/type_names.h"
 #include "Tools/lib/cli.h"
 #include "Tools/lib/link_ring.h"
-#include "Tools/lib/record_probe.h"
-#include "Tools/lib/scratch_system.h"
+#include "Tools/lib/record_types.h"
+#include "Tools/lib/record_view.h"
 
 namespace frontend::records {
 
@@ -33,27 +27,27 @@ namespace {
 
 // The bus entries' roles and the crosspoint codes, from the constants the bus and lamp code uses.
 std::string busEntriesNote() {
-  using Fader = category::CategoryFaderEvent;
-  using Bus = category::CategoryBus;
+  namespace B = buses;
+  constexpr int N_KEYS = MxifKey::N_CHANNELS, N_DSK = MxifDsk::N_CHANNELS;
   auto plus = [](int base, const char* term) { return base == 0 ? std::string(term) : std::to_string(base) + " + " + term; };
   auto pairs = [&](int first, int n, const std::string& what) {
     return std::to_string(first) + ".." + std::to_string(first + 2 * n - 1) + " " + what + "s 1.." + std::to_string(n) +
            ", " + what + " k's fill " + plus(first - 2, "2k") + " and source " + plus(first - 1, "2k");
   };
-  const int background = category::KEY_FILL_ENTRY - 2;
-  const int aux = category::DSK_FILL_ENTRY + 2 * Fader::N_DSK;
+  const int background = B::KEY_FILL_ENTRY - 2;
+  const int aux = B::FIRST_DSK_ENTRY + 2 * N_DSK;
   return "entries " + std::to_string(background) + ", " + std::to_string(background + 1) + " background A and B; " +
-         pairs(category::KEY_FILL_ENTRY, Fader::N_KEYS, "key") + "; " + pairs(category::DSK_FILL_ENTRY, Fader::N_DSK, "DSK") +
-         "; " + std::to_string(aux) + ".. AUX buses, AUX n at " + plus(aux - 1, "n") + " (AUX 1.." +
-         std::to_string(Bus::N_AUX_MIX) + " mix). A code is panel x 256 + button (0.." +
-         std::to_string(Bus::N_PANELS * 256 - 1) + "; the button's source is in MxifXptAssign) or " +
-         std::to_string(Bus::DIRECT) + " + source; " + std::to_string(Bus::DIRECT + Bus::SOURCE_COLOR_BACKGROUND) + " and " +
-         std::to_string(Bus::DIRECT + Bus::SOURCE_COLOR_BACKGROUND + 1) + " are the colour backgrounds 1 and 2, " +
-         std::to_string(Bus::DIRECT + Bus::SOURCE_BARS) + " colour bars, " + std::to_string(Bus::REPLACEMENT_CODE) +
+         pairs(B::KEY_FILL_ENTRY, N_KEYS, "key") + "; " + pairs(B::FIRST_DSK_ENTRY, N_DSK, "DSK") + "; " +
+         std::to_string(aux) + ".. AUX buses, AUX n at " + plus(aux - 1, "n") + " (AUX 1.." + std::to_string(B::N_AUX_MIX) +
+         " mix). A code is panel x 256 + button (0.." + std::to_string(B::N_PANELS * 256 - 1) +
+         "; the button's source is in MxifXptAssign) or " + std::to_string(B::DIRECT) + " + source; " +
+         std::to_string(B::DIRECT + B::SOURCE_COLOR_BACKGROUND) + " and " +
+         std::to_string(B::DIRECT + B::SOURCE_COLOR_BACKGROUND + 1) + " are the colour backgrounds 1 and 2, " +
+         std::to_string(B::DIRECT + B::SOURCE_BARS) + " colour bars, " + std::to_string(B::REPLACEMENT_CODE) +
          " black, which replaces a code that an entry does not take";
 }
 std::string keyTypeNote() {
-  return std::to_string(category::CategoryMainframeConfig::CHROMA_KEY_TYPE) +
+  return std::to_string(KeyStyle::CHROMA_KEY_TYPE) +
          " chroma key (its settings: MxifChromaKey); with a key type other than 0, style.keySource=1 takes the key "
          "signal from the key's source bus entry (frontend fields MxifBus)";
 }
@@ -76,16 +70,13 @@ const FieldNote FIELD_NOTES[] = {
     {MxifKey::TYPE_INDEX, "effectB", effectNote},
 };
 
-// The names of a field's values, and the rules that decided values offered to it while the list
-// was made (the back end's own, as noted where they are applied).
+// The names of a field's values, and the rules that its record declares with it.
 std::string noteOf(int type, const Field& field, const Declared& declared) {
   std::string out;
   for (const FieldNote& n : FIELD_NOTES) {
     if (n.type == type && field.name == n.field) out = n.text();
   }
-  std::vector<std::string> rules = probedRules(type, field);
-  for (const rules::Rule* r : declared.rulesOf(field)) rules.emplace_back(r->text);
-  for (const std::string& rule : rules) out += (out.empty() ? "" : "; ") + ("rule: " + rule);
+  for (const rules::Rule* r : declared.rulesOf(field)) out += (out.empty() ? "" : "; ") + ("rule: " + std::string(r->text));
   return out;
 }
 
@@ -264,10 +255,9 @@ std::string fieldListOf(const RecordType& type) {
   }
   // What each element takes, instance by instance ("" where no category keeps the instance).
   std::map<std::pair<std::string, int>, std::vector<std::string>> taken;
-  bool probed = false, startsOutside = false;
+  bool startsOutside = false;
   const Declared declared(view);
   if (declared.any()) {
-    probed = true;
     for (size_t i = 0; i < instances.size(); ++i) {
       const limits::Inputs at{instances[i].me, instances[i].channel, {}};
       for (const Field* f : view.settable()) {
@@ -285,41 +275,6 @@ std::string fieldListOf(const RecordType& type) {
           auto& texts = taken[{f->name, e}];
           texts.resize(instances.size());
           texts[i] = declaredText(declared, target, at, view, startsOutside);
-        }
-      }
-    }
-  }
-  for (size_t i = 0; i < instances.size() && !command && !declared.any(); ++i) {
-    ProbeSite site(type);
-    Assignments with;
-    if (shape.perMe && channels) with.emplace_back("channel", std::to_string(instances[i].channel));
-    std::string ignored;
-    if (!site.open(shape.perMe ? instances[i].me : instances[i].channel, with, ignored)) continue;
-    probed = true;
-    for (const Field* f : site.view.settable()) {
-      if (f->textCapacity <= 0 || takesText(site, *f)) continue;
-      auto& texts = taken[{f->name, 0}];
-      texts.resize(instances.size());
-      texts[i] = "none";
-    }
-    InstanceSets sets(site);
-    for (const auto& group : sets.groups()) {
-      for (const Target& target : group) {
-        const std::vector<Interval>& takes = sets.plain(target);
-        auto& texts = taken[{target.field->name, target.element}];
-        texts.resize(instances.size());
-        if (const Dependence d = sets.dependence(target); d.on.field != nullptr) {
-          texts[i] = dependenceText(d);
-          continue;
-        }
-        texts[i] = intervalsText(takes);
-        // A start value that no request can set, as a field that a front end must set first.
-        const double start = site.stored(target);
-        if (!takes.empty() && std::none_of(takes.begin(), takes.end(), [&](const Interval& v) {
-              return v.lo <= start && start <= v.hi;
-            })) {
-          texts[i] += " (" + numberText(start) + " at start)";
-          startsOutside = true;
         }
       }
     }
@@ -371,7 +326,7 @@ std::string fieldListOf(const RecordType& type) {
   }
   if (command && !declared.any()) {
     out += "; a command keeps no record to read back: the ranges are the fields' widths";
-  } else if (!probed && !command) {
+  } else if (!declared.any()) {
     out += "; the back end keeps no record of it to read values back from: the ranges are the fields' widths";
   }
   out += "; an array takes name[i]=v or name=v1,v2,...";

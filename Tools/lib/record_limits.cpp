@@ -5,7 +5,7 @@
 #include <cmath>
 #include <set>
 
-#include "Main/framework/typenames.h"
+#include "Lib/Include/type_names.h"
 #include "Tools/lib/cli.h"
 #include "Tools/lib/record_view.h"
 
@@ -230,6 +230,10 @@ bool declaredTakes(const RecordType& type, const std::string& name, int index, c
     error = typeName + ": no element " + name;
     return false;
   }
+  if (type.walkLimits == nullptr) {
+    error = typeName + " declares no limits: its fields take what their widths hold";
+    return false;
+  }
   const RecordShape& shape = type.shape;
   limits::Inputs at{shape.perMe ? index : 0, shape.perMe ? 0 : index, {}};
   for (const auto& [f, value] : with) {
@@ -268,6 +272,16 @@ bool declaredTakes(const RecordType& type, const std::string& name, int index, c
     for (size_t i = out.each.find('\n'); i != std::string::npos; i = out.each.find('\n', i)) out.each.replace(i, 1, "; ");
   }
   return true;
+}
+
+std::string unansweredValues(const RecordType& type, const Field& field) {
+  if (type.noAnswerAt == nullptr || field.offset != type.noAnswerAt()) return "";
+  RecordView view(type);
+  int element = 0;
+  const Field& f = *view.find(field.name, element);
+  std::vector<Interval> none = {valuesOfKind(f.leaf.kind)};
+  for (const Interval& taken : Declared(view).takes({&f, 0}, {})) none = without(none, taken.lo, taken.hi);
+  return none.empty() ? "" : "no answer with " + field.name + "=" + intervalsText(none);
 }
 
 }  // namespace frontend::records

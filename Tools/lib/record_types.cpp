@@ -16,7 +16,7 @@
 #include "Lib/Include/limits.h"
 #include "Lib/Include/records/dsk.h"
 #include "Lib/Include/records/transstatus.h"
-#include "Main/framework/typenames.h"
+#include "Lib/Include/type_names.h"
 #include "Tools/lib/cli.h"
 #include "Tools/lib/link_ring.h"
 #include "Tools/lib/record_view.h"
@@ -73,6 +73,18 @@ constexpr auto startOf() {
   return start;
 }
 
+template <class T>
+size_t noAnswerOffset() {
+  const T r{};
+  return static_cast<size_t>(reinterpret_cast<const u8*>(&(r.*T::NO_ANSWER_OUTSIDE)) - reinterpret_cast<const u8*>(&r));
+}
+template <class T>
+constexpr auto noAnswerOf() {
+  size_t (*at)() = nullptr;
+  if constexpr (requires { T::NO_ANSWER_OUTSIDE; }) at = &noAnswerOffset<T>;
+  return at;
+}
+
 // The sub-records in a record's field list that are records of a type of their own ("bkgd[3]" of
 // the background wipe memory holds a background record), with that type.
 struct MirrorFinder {
@@ -122,7 +134,7 @@ constexpr RecordType recordTypeOf() {
     static_assert(codec::instanceFields<T>(codec::Instance::ME) == (isPerMe<T>() ? 1 : 0));
     static_assert(codec::instanceFields<T>(codec::Instance::CHANNEL) == (channelsOf<T>() > 1 ? 1 : 0));
     return {TYPE,          {sizeof(T), isPerMe<T>(), channelsOf<T>()}, &makeRecord<T>, &walkRecord<T>, &mirrorsOf<T>,
-            limits::declares<T>() ? &walkLimits<T> : nullptr, startOf<T>()};
+            limits::declares<T>() ? &walkLimits<T> : nullptr, startOf<T>(), noAnswerOf<T>()};
   }
 }
 
@@ -311,7 +323,7 @@ bool parseRecord(const Assignments& fields, Request::Parsed& p, std::string& err
     const Assignments with = type.shape.perMe && indexes.channel != nullptr
                                  ? Assignments{{"channel", std::to_string(instanceOf(indexes.channel))}}
                                  : Assignments{};
-    if (!probeRecord(type, elementName(f, element), instanceOf(type.shape.perMe ? indexes.me : indexes.channel), with,
+    if (!declaredTakes(type, elementName(f, element), instanceOf(type.shape.perMe ? indexes.me : indexes.channel), with,
                      valueOf, values, unused)) {
       return "the field holds " + rangeText(f);
     }
@@ -380,30 +392,6 @@ bool parseRecord(const Assignments& fields, Request::Parsed& p, std::string& err
   p.me = instanceOf(indexes.me);
   p.channel = instanceOf(indexes.channel);
   p.instance = typeName + indexText(indexes);
-  return true;
-}
-
-// A record request built whole: parsed, then filled from context->current where elements go with
-// those given.
-bool buildRecord(const RecordType& type, const Assignments& fields, Bytes& body, std::string& error,
-                 RequestContext* context) {
-  Request::Parsed p(type);
-  if (!parseRecord(fields, p, error, context)) return false;
-  if (context != nullptr) context->typed = p.typed, context->defaulted = p.defaulted;
-  if (!p.missing.empty()) {
-    Bytes current;
-    std::string why = "no back end state is read here";
-    if (context == nullptr || !context->current || !context->current(p.me, p.channel, current, why) ||
-        current.size() < type.shape.size) {
-      if (context != nullptr) context->currentMissing = true;
-      error = p.unfilled + why + p.giveAll;
-      return false;
-    }
-    const std::string filled = p.fill(current.data());
-    if (context != nullptr) context->filled = filled;
-  }
-  body.clear();
-  p.view.write(body);
   return true;
 }
 
@@ -648,11 +636,6 @@ int recordOffset(int bytes, const RecordShape& shape, int channel) {
   return (bytes - records) / 4 * 4 + static_cast<int>(shape.size) * channel;
 }
 
-bool commandAnswers(int type, const Bytes& body, std::string& why) {
-  const RecordType* record = recordTypeAt(type);
-  return record == nullptr || commandAnswersOf(*record, body, why);
-}
-
 int replyOffset(int type) {
   const RecordType* record = recordTypeAt(type);
   if (record == nullptr) return -1;
@@ -677,9 +660,21 @@ std::string describeStored(int type, const u8* record, int me, int channel) {
 bool sameStoredValues(int type, const u8* a, const u8* b) { return sameStoredRecords(*recordTypeAt(type), a, b); }
 
 bool buildBody(int type, const Assignments& fields, Bytes& body, std::string& error, RequestContext* context) {
-  const RecordType* record = recordTypeAt(type);
-  if (record == nullptr) return notBuilt(type, error);
-  return buildRecord(*record, fields, body, error, context);
+  Request request;
+  if (!parseRequest(type, fields, request, error, context)) return false;
+  if (request.needsFill()) {
+    Bytes current;
+    std::string why = "no back end state is read here";
+    if (context == nullptr || !context->current || !context->current(request.me(), request.channel(), current, why) ||
+        current.size() < recordTypeAt(type)->shape.size) {
+      return error = request.fillProblem(why), false;
+    }
+    const std::string filled = request.fill(current.data());
+    if (context != nullptr) context->filled = filled;
+  }
+  const Bytes packet = request.packet();
+  body.assign(packet.begin() + LINK_HEADER_BYTES, packet.end());
+  return true;
 }
 
 std::string describe(int type, const u8* body, size_t size) {
@@ -692,7 +687,7 @@ bool acceptedValues(int type, const std::string& field, int index, const Assignm
   const RecordType* record = recordTypeAt(type);
   if (record == nullptr) return notBuilt(type, error);
   ElementTakes takes;
-  if (!probeRecord(*record, field, index, with, nullptr, takes, error)) return false;
+  if (!declaredTakes(*record, field, index, with, nullptr, takes, error)) return false;
   out = takes.takes;
   return true;
 }

@@ -36,6 +36,9 @@ struct RecordType {
   // Sets the values that the back end starts every instance with where they are not the record's
   // defaults (the record's atStart); null where they are.
   void (*start)(u8* record) = nullptr;
+  // The offset of the field whose values outside its limits the back end answers none of (the
+  // record's NO_ANSWER_OUTSIDE); null where it answers every value.
+  size_t (*noAnswerAt)() = nullptr;
 };
 
 // The bytes of a record, aligned for any record.
@@ -170,6 +173,15 @@ std::string elementName(const Field& f, int element);
 // The presence word and bit of an element ({null, 0}: it has none).
 std::pair<const u32*, int> presenceOf(const codec::Leaf& leaf, int element);
 
+// The fields under the presence bit of a field's element that the back end takes with it (fields
+// that share the bit, the field itself when one bit covers all of its elements); none when the
+// element has a bit of its own or none.
+std::vector<const Field*> fieldsUnderBit(const RecordView& view, const Field& field, int element);
+// The other elements under a target's presence bit, in wire order.
+std::vector<Target> bitPartners(const RecordView& view, const Target& t);
+// A value in the bits of an element of the kind.
+u32 bitsOf(codec::Kind kind, double value);
+
 // The number that an element's bits (as loadElement gives them) hold.
 double numberOf(codec::Kind kind, u32 bits);
 
@@ -237,7 +249,7 @@ class Declared {
   std::vector<limits::Limit> all_;
 };
 
-// ---- The values the back end takes (record_probe.cpp) -------------------------------------------
+// ---- The values the back end takes (record_limits.cpp) ------------------------------------------
 
 // What an element takes on an instance, as the field list gives it.
 struct ElementTakes {
@@ -249,12 +261,9 @@ struct ElementTakes {
 // sent in it, " as last backed up"); false when it is not known.
 using ValueOf = std::function<bool(const std::string& field, int element, double& value, std::string& as)>;
 
-// What element `name` of instance `index` takes (acceptedValues; with valueOf, for the values that
-// a request goes with). The same computation as the field list's, so the two agree.
-bool probeRecord(const RecordType& type, const std::string& name, int index, const Assignments& with,
-                 const ValueOf& valueOf, ElementTakes& out, std::string& error);
-
-// probeRecord for a type that declares its limits, from the declarations (record_limits.cpp).
+// What element `name` of instance `index` takes as the record declares it (acceptedValues; with
+// valueOf, for the values that a request goes with), as the field list computes it, so the two agree.
+// False with a message for a type that declares nothing (its fields take what their widths hold).
 bool declaredTakes(const RecordType& type, const std::string& name, int index, const Assignments& with,
                    const ValueOf& valueOf, ElementTakes& out, std::string& error);
 
@@ -262,12 +271,9 @@ bool declaredTakes(const RecordType& type, const std::string& name, int index, c
 Verdict judgeAnswerOf(RecordView& sent, const std::set<std::string>& typed, const std::vector<Refusal>& refused,
                       const linkpeer::RequestNotes& notes, const Bytes& heldAfter);
 
-// commandAnswers for a type whose record is built (record_probe.cpp).
-bool commandAnswersOf(const RecordType& type, const Bytes& body, std::string& why);
-// Whether the back end's categories here answer a command packet of the type.
-bool answered(const Bytes& packet, int type);
-// "no answer with me=4..255": the values of a command's byte field (the others 0) that the back end
-// answers none of; "" when it answers every value, or none.
+// "no answer with me=4..255": the values of a command's field that the back end answers none of, as
+// the record declares them (a NO_ANSWER_OUTSIDE field gets no answer outside its limits); "" for
+// another field.
 std::string unansweredValues(const RecordType& type, const Field& field);
 
 // The record type of a type index; null when its record is not built here (record_types.cpp).

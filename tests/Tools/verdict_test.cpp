@@ -11,18 +11,20 @@
 #include <tuple>
 
 #include "Driver/core/core.h"
+#include "Driver/resets.h"
 #include "Lib/Include/data_internal.h"
 #include "Lib/Include/memory_map.h"
 #include "Lib/Include/storage.h"
+#include "Lib/Include/type_layout.h"
 #include "Lib/Include/rules.h"
 #include "Main/framework/bp.h"
 #include "Main/framework/link.h"
 #include "Main/framework/notes.h"
-#include "Main/framework/typenames.h"
+#include "Main/framework/startup.h"
+#include "Lib/Include/type_names.h"
 #include "Platform/platform.h"
 #include "Tools/lib/backup_image.h"
 #include "Tools/lib/frontend.h"
-#include "Tools/lib/scratch_system.h"
 #include "Tools/lib/send.h"
 
 namespace {
@@ -41,6 +43,36 @@ struct Sent {
   bool built = false;
   int status = -1;  // send's exit status
 };
+
+// The categories here started again from a backup image (empty: from their defaults), as the back
+// end's start sets them, and a frame after it.
+void start(const Bytes& image) {
+  auto& registry = category::CategoryRegistry::instance();
+  mxResetAllBlocks();
+  const u32 records = layout::PLACES.imageBytes - BACKUP_HEADER_BYTES;
+  std::memset(platform::memory(BACKUP_BUFFER_ADR + BACKUP_HEADER_BYTES, records), 0, records);
+  if (image.empty()) {
+    registry.initializeAll();
+  } else {
+    registry.resumeAll(image.data() + BACKUP_HEADER_BYTES, static_cast<int>(image.size()) - BACKUP_HEADER_BYTES);
+    registry.initAfterResume();
+  }
+  mxFifoReset();
+  RequestReceiver::instance().reset();
+  AcknowledgeSender::instance().reset();
+  try {
+    registry.updatePass();
+  } catch (const assert::AssertException&) {
+  }
+  rules::clear();
+}
+
+// Their backup image.
+Bytes backupImage() {
+  category::CategoryRegistry::instance().backup();
+  const u8* at = platform::memory(BACKUP_BUFFER_ADR, BUF_SIZE * 4);
+  return Bytes(at, at + BUF_SIZE * 4);
+}
 
 // The record of an instance as the categories here keep it.
 Bytes heldRecord(int type, int me, int channel) {
@@ -140,16 +172,22 @@ Sent send(const std::vector<std::string>& words) {
   }
   s.refusals = evidence.answer;
   std::erase_if(s.refusals, [&](const auto& r) { return r.answered.empty() && request.heldIn(s.after.data(), r.field); });
-  const Bytes afterImage = frontend::scratchImage();
+  const Bytes afterImage = backupImage();
   const frontend::Outcome outcome = frontend::judgeSend(request, evidence);
   s.verdict = outcome.verdict, s.status = outcome.status;
-  frontend::loadScratchImage(afterImage);
+  start(afterImage);
   return s;
 }
 
 class Verdicts : public ::testing::Test {
  protected:
-  void SetUp() override { frontend::loadScratchImage({}); }
+  void SetUp() override {
+    platform::writeMem32(NON_VOLATILE_BASE, 0);  // bound as at a cold start
+    createCategories();
+    category::CategoryRegistry::instance().initialize();
+    start({});
+  }
+  void TearDown() override { category::CategoryRegistry::instance().reset(); }
 };
 
 // Each line of a send, refusals and notes, set against what the operator typed and the answer: a
@@ -326,7 +364,7 @@ TEST_F(Verdicts, EachLineIsTheRuleThatDecidedWithTheValuesItRead) {
   };
   std::set<std::string> named;  // the rules the rows' lines named
   for (const Case& c : cases) {
-    frontend::loadScratchImage({});
+    start({});
     // The board's mode as a start reads it from the non-volatile words.
     platform::writeMem32(NON_VOLATILE_BASE + STORAGE_BOARD_MODE_MARKER, c.boardMode != 0 ? BOARD_MODE_MARKER : 0);
     platform::writeMem32(NON_VOLATILE_BASE + STORAGE_BOARD_MODE, c.boardMode);
@@ -454,7 +492,7 @@ TEST_F(Verdicts, RandomSendsAreJudgedAsTheBackEndTookThem) {
       const std::string name = f.name + (f.count > 1 ? "[" + std::to_string(pick(f.count)) + "]" : "") + "=";
       if (std::none_of(words.begin(), words.end(), [&](const std::string& w) { return w.starts_with(name); })) words.push_back(name + std::to_string(v));
     }
-    const frontend::Bytes image = frontend::scratchImage();
+    const frontend::Bytes image = backupImage();
     const Sent s = send(words);
     if (!s.built) continue;  // a usage error: nothing sent
     ++judged;
@@ -501,7 +539,7 @@ TEST_F(Verdicts, RandomSendsAreJudgedAsTheBackEndTookThem) {
     }
     // A value sent that a line says decided an element decides it: sent without that value, the
     // request leaves the element otherwise.
-    const frontend::Bytes imageAfter = frontend::scratchImage();
+    const frontend::Bytes imageAfter = backupImage();
     std::vector<std::string> lines = s.verdict.refused;
     lines.insert(lines.end(), s.verdict.notes.begin(), s.verdict.notes.end());
     for (const std::string& line : lines) {
@@ -526,7 +564,7 @@ TEST_F(Verdicts, RandomSendsAreJudgedAsTheBackEndTookThem) {
         std::vector<std::string> other = words;
         if (changed >= 0) other[changed] = other[changed].substr(0, other[changed].find('=') + 1) + (other[changed].ends_with("=0") ? "1" : "0");
         for (auto w = leftOut.rbegin(); w != leftOut.rend(); ++w) other.erase(other.begin() + static_cast<long>(*w));
-        frontend::loadScratchImage(image);
+        start(image);
         const Sent again = send(other);
         const auto rulesOf = [&](const Sent& x) {
           std::set<std::string> out;
@@ -547,7 +585,7 @@ TEST_F(Verdicts, RandomSendsAreJudgedAsTheBackEndTookThem) {
             << sent << ": " << element << " is held so whatever " << words[w] << ": " << line;
       }
     }
-    frontend::loadScratchImage(imageAfter);
+    start(imageAfter);
   }
   EXPECT_GT(judged, sends / 2);
 }

@@ -26,6 +26,15 @@ constexpr int LAST_LOOP_ENTRY = 11;
 constexpr int SPARE_ENTRY = 12;
 constexpr int FIRST_DSK_ENTRY = 16, LAST_DSK_ENTRY = 23;
 constexpr int USK_ENTRY = 72, N_USK_ENTRIES = 8;
+// Key k (0..3) of an ME is filled from entry KEY_FILL_ENTRY + 2k and keyed from the next, downstream
+// key c from FIRST_DSK_ENTRY + 2c and the next; the AUX buses follow the DSK entries, the first
+// N_AUX_MIX of them mixing.
+constexpr int KEY_FILL_ENTRY = 2;
+constexpr int N_AUX_MIX = 4;
+// Sources of the switcher's own: colour backgrounds 1 and 2 (220, 221), colour bars, black; black is
+// the code written over an entry that does not take its code.
+constexpr int SOURCE_COLOR_BACKGROUND = 220, SOURCE_BARS = 222, SOURCE_BLACK = 223;
+constexpr int REPLACEMENT_CODE = DIRECT + SOURCE_BLACK;
 // The outputs of ME m: sources FIRST_ME_OUTPUT + 4m .. + 3.
 constexpr int FIRST_ME_OUTPUT = 150, ME_OUTPUTS = 4, LAST_ME_OUTPUT = 165;
 constexpr bool isMeOutput(int source) { return FIRST_ME_OUTPUT <= source && source <= LAST_ME_OUTPUT; }

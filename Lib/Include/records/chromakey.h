@@ -7,6 +7,7 @@
 
 #include "Lib/Include/codec.h"
 #include "Lib/Include/limits.h"
+#include "Lib/Include/shared.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -14,6 +15,9 @@ struct MxifChromaKey {
   static constexpr int TYPE_INDEX = category::TYPE_CHROMA_KEY;
   static constexpr int N_CHANNELS = 4;
   static constexpr bool PER_ME = true;
+  // An instance keeps the keyer part of each channel's data block in the backup image, ahead of its
+  // four records.
+  static constexpr int BACKUP_BLOCK_BYTES = N_CHANNELS * CHROMA_KEYER_BYTES;
 
   // Bits of `mask`.
   enum Bit {
@@ -99,6 +103,7 @@ struct MxifChromaKeyCmd {
   }
   // What the command acts on (the first, second and trailing bytes are echoed whatever they hold): a
   // kind or channel outside these is refused; an ME outside them gets no answer.
+  static constexpr auto NO_ANSWER_OUTSIDE = &MxifChromaKeyCmd::me;
   template <class L, class R>
   static constexpr void limits(L& l, R& r) {
     l.take(r.kind, 0, KIND_MAX);

@@ -17,6 +17,9 @@
 
 // Key type and flags of a keyer.
 struct KeyStyle {
+  // The key type of a chroma key, whose settings are in MxifChromaKey.
+  static constexpr u8 CHROMA_KEY_TYPE = 2;
+
   u32 mask = 0;
   u8 keyType = 0;      // bit 0 (2: chroma key in the key record)
   u8 secondLevel = 0;  // bit 1, used with key type 0

@@ -199,6 +199,8 @@ struct MxifMaintenance {
   static constexpr int TYPE_INDEX = category::TYPE_MAINTENANCE;
   static constexpr bool HAS_TEXTS = true;
   static constexpr int N_PANELS = 3;  // control panel, sub control panels 1 and 2
+  // The system's version, as text 0 of mainframeVersion reports it.
+  static constexpr char VERSION_TEXT[] = "6.22-00-0.00";
 
   // Bits of `mask`.
   static constexpr u32 LABEL1 = 1u << 0;

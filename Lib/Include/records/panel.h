@@ -434,3 +434,20 @@ static_assert(sizeof(MxifFaderEvent) == 16);
 static_assert(codec::wireSize<MxifFaderEvent>() == 13);
 
 }  // namespace internal
+
+// The raw lever values of one lever's ends.
+struct LeverCalibration {
+  static constexpr s16 INITIAL_MAX = 2555;
+  static constexpr s16 INITIAL_MIN = 1533;
+  s16 max = INITIAL_MAX;
+  s16 min = INITIAL_MIN;
+};
+static_assert(sizeof(LeverCalibration) == 4);
+
+// What the fader events keep in the backup image: one calibration entry per main lever, index
+// panel x 4 + lever.
+struct FaderCalibration {
+  static constexpr int N_ENTRIES = 12;
+  LeverCalibration entries[N_ENTRIES];
+};
+static_assert(sizeof(FaderCalibration) == 48);

@@ -40,6 +40,8 @@ struct MxifPluginStatus {
   static constexpr int TYPE_INDEX = category::TYPE_PLUGIN_STATUS;
   static constexpr int N_CHANNELS = 30;
   static constexpr bool HAS_TEXTS = true;
+  // The backup image keeps one state byte per slot; the records themselves start from their defaults.
+  static constexpr int SAVED_BYTES = N_CHANNELS;
 
   // Bits of `mask`.
   static constexpr u32 TEXT1 = 1u << 0;

@@ -595,10 +595,10 @@ class Harness {
       }
       send(index, fields, where(index, std::string("every field at its ") + (lowest ? "lowest" : "highest") + " (step 3)"));
     }
-    const auto before = frontend::backedUpRecords();
+    const auto before = testing_support::backedUp();
     testing_support::consoleClear();
     restart_();
-    const std::string changes = frontend::restartChanges(before, frontend::backedUpRecords());
+    const std::string changes = frontend::restartChanges(before, testing_support::backedUp());
     if (!changes.empty()) fail(name_ + ", a restart (step 3)", "changed\n" + changes);
     expectClean(name_ + ", a restart (step 3)");
   }
