@@ -6,6 +6,7 @@
 #include "Driver/core/core.h"
 #include "Main/framework/bp.h"
 #include "Main/framework/notes.h"
+#include "Lib/Include/records/wait.h"
 #include "Lib/Include/rules.h"
 #include "Lib/Include/log.h"
 #include "Platform/platform.h"

@@ -248,7 +248,9 @@ TEST_F(ToolsEndToEnd, OutputNotWrittenStaysAndAWatchEndsWithTheBackEnd) {
   ASSERT_TRUE(poll([&] { return linkpeer::consoleWriteIndex(link_.console()) != linkpeer::loadIndex(console); }));
   const u32 read = linkpeer::loadIndex(console);
   const char* full = "frontend: cannot write standard output (/dev/full): No space left on device\n";
-  expectOutcomes({{"console >/dev/full", 1, full}, {"watch --waiting --type MxifSystem >/dev/full", 1, full}});
+  expectOutcomes({{"console >/dev/full", 1, full},
+                  {"watch --waiting --type MxifSystem >/dev/full", 1, full},
+                  {"--help >/dev/full", 1, full}});
   EXPECT_EQ(linkpeer::loadIndex(console), read);
   EXPECT_NE(frontend("watch --waiting --type MxifSystem --count 1").out.find("secondText=\"o\""), std::string::npos);
   using linkpeer::AckReader;
