@@ -161,6 +161,9 @@ struct Verdict {
   std::vector<std::string> notRun;
   // Each rule that a line names, by its text, with the element it names it for ("maskBox[3]").
   std::vector<std::pair<std::string, std::string>> rules;
+  // A typed value refused that the answer holds otherwise where the back end noted no rule for it:
+  // no answer of the request's own shows that (a report of the instance from before it does).
+  bool unexplained = false;
 };
 
 // A request of a record (or of a command whose record is built), parsed once from the words that give
