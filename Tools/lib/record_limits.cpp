@@ -59,16 +59,18 @@ Declared::Declared(RecordView& view) : view_(view) {
     std::vector<limits::Limit>& all;
   } sink(all_);
   view.type().walkLimits(view.bytes(), sink);
+  for (const limits::Limit& l : all_) {
+    const size_t at = static_cast<size_t>(l.at - view.bytes());
+    if (byByte_.size() < at + l.size) byByte_.resize(at + l.size);
+    for (size_t b = at; b < at + l.size; ++b) byByte_[b].push_back(&l);
+  }
 }
 
 std::vector<const limits::Limit*> Declared::of(const Target& t) const {
   std::vector<const limits::Limit*> out;
   const int width = codec::widthOf(t.field->leaf.kind);
-  const u8* from = view_.bytes() + t.field->offset + static_cast<size_t>(width) * static_cast<size_t>(t.element);
-  for (const limits::Limit& l : all_) {
-    if (l.at <= from && from < l.at + l.size) out.push_back(&l);
-  }
-  return out;
+  const size_t from = t.field->offset + static_cast<size_t>(width) * static_cast<size_t>(t.element);
+  return from < byByte_.size() ? byByte_[from] : out;
 }
 
 std::vector<const rules::Rule*> Declared::rulesOf(const Field& f) const {

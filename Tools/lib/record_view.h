@@ -224,6 +224,8 @@ std::string dependenceText(const Dependence& d);
 class Declared {
  public:
   explicit Declared(RecordView& view);
+  Declared(const Declared&) = delete;  // byByte_ points into all_
+  Declared& operator=(const Declared&) = delete;
   // Whether the type declares any.
   bool any() const { return !all_.empty() || view_.type().walkLimits != nullptr; }
   // The declarations that cover an element.
@@ -247,6 +249,7 @@ class Declared {
  private:
   RecordView& view_;
   std::vector<limits::Limit> all_;
+  std::vector<std::vector<const limits::Limit*>> byByte_;  // the declarations that cover each byte
 };
 
 // ---- The values the back end takes (record_limits.cpp) ------------------------------------------
