@@ -6,6 +6,7 @@
 #include "Driver/core/core.h"
 #include "Main/framework/bp.h"
 #include "Main/framework/notes.h"
+#include "Lib/Include/link_rings.h"
 #include "Lib/Include/rules.h"
 #include "Lib/Include/log.h"
 #include "Platform/platform.h"
@@ -31,14 +32,15 @@ u32 writeAt = 0;
 
 struct Ring {
   u32 base;
+  u8* at() const { return platform::memory(base, LINK_RING_HEAD + LINK_RING_DATA); }
   // The other side's index, or LINK_RING_DATA when it lies outside the data (a front end out of
   // step, or memory written over): the ring is then read as empty, or as full.
   u32 theirs(u32 word) const {
-    const u32 v = platform::readMem32(base + word);
+    const u32 v = linkring::load(at() + word);
     return v < LINK_RING_DATA ? v : LINK_RING_DATA;
   }
-  void store(u32 word, u32 v) const { platform::writeMem32(base + word, v); }
-  u8* data() const { return platform::memory(base + LINK_RING_HEAD, LINK_RING_DATA); }
+  void store(u32 word, u32 v) const { linkring::store(at() + word, v); }
+  u8* data() const { return linkring::data(at()); }
 };
 
 constexpr Ring requestRing{LINK_REQUEST_RING};
@@ -61,7 +63,7 @@ bool mxFifoKeep() {
   static bool lost = false;  // the request ring started again for an index outside it, not yet sent anew
   requestRing.store(LINK_RING_READ_INDEX, readAt);
   if (connected) ackRing.store(LINK_RING_WRITE_INDEX, writeAt);
-  const u32 w = platform::readMem32(LINK_REQUEST_RING + LINK_RING_WRITE_INDEX);
+  const u32 w = linkring::writeIndex(requestRing.at());
   if (w < LINK_RING_DATA) {
     lost = lost && w == 0;
     return false;

@@ -6,7 +6,8 @@
 #include <cstring>
 #include <type_traits>
 
-#include "Main/framework/framing.h"
+#include "Lib/Include/link_framing.h"
+#include "Lib/Include/link_window.h"
 #include "Main/framework/typenames.h"
 #include "Lib/Include/codec.h"
 #include "Lib/Include/memory_map.h"

@@ -1,8 +1,8 @@
 #include "Main/framework/notes.h"
 
-#include <atomic>
 #include <cstring>
 
+#include "Lib/Include/link_rings.h"
 #include "Lib/Include/link_window.h"
 #include "Lib/Include/rules.h"
 #include "Main/framework/bp.h"
@@ -32,6 +32,9 @@ u32& flags() {
 rules::NotesHeader& header() {
   return *reinterpret_cast<rules::NotesHeader*>(platform::memory(LINK_NOTES, rules::NOTES_BYTES));
 }
+
+// Stores a word of the header, after what was written before it.
+void setHeader(u32 rules::NotesHeader::*word, u32 v) { linkring::store(reinterpret_cast<u8*>(&(header().*word)), v); }
 
 rules::NoteSlot& slot(u32 n) {
   u8* base = platform::memory(LINK_NOTES, rules::NOTES_BYTES) + sizeof(rules::NotesHeader);
@@ -113,8 +116,7 @@ void add(rules::NoteSlot& s, const rules::Note& n) {
 void publishSlot(u32 request, int type, u32 from, u32 to) {
   const u32 n = slotsWritten();
   rules::NoteSlot& s = slot(n);
-  s.sequence = 0;
-  std::atomic_thread_fence(std::memory_order_release);
+  linkring::beginSlot(reinterpret_cast<u8*>(&s.sequence));
   s.request = request;
   s.type = static_cast<u16>(type);
   filling.count = filling.lost = filling.textBytes = 0;
@@ -129,20 +131,18 @@ void publishSlot(u32 request, int type, u32 from, u32 to) {
   s.count = filling.count;
   s.lost = filling.lost;
   s.textBytes = filling.textBytes;
-  std::atomic_thread_fence(std::memory_order_release);
-  s.sequence = n + 1;
-  header().written = slotsWritten() = n + 1;
+  linkring::endSlot(reinterpret_cast<u8*>(&s.sequence), n + 1);
+  setHeader(&rules::NotesHeader::written, slotsWritten() = n + 1);
 }
 
 }  // namespace
 
 void reset() {
   slotsWritten() = flags() = 0;
-  rules::NotesHeader& h = header();
-  h = {};
-  h.magic = rules::NOTES_MAGIC;
-  h.build = rules::buildMark();
-  for (int n = 0; n < rules::NOTE_SLOTS; ++n) slot(static_cast<u32>(n)).sequence = 0;
+  header() = {};
+  setHeader(&rules::NotesHeader::build, rules::buildMark());
+  setHeader(&rules::NotesHeader::magic, rules::NOTES_MAGIC);
+  for (int n = 0; n < rules::NOTE_SLOTS; ++n) linkring::store(reinterpret_cast<u8*>(&slot(static_cast<u32>(n)).sequence), 0);
 }
 
 void beginFrame() {
@@ -170,16 +170,14 @@ void publish(u32 updateFrom) {
 }
 
 void backedUp(u32 through) {
-  header().backedUp = through;
-  std::atomic_thread_fence(std::memory_order_release);
-  header().flags = flags() |= rules::BACKED_UP;
+  setHeader(&rules::NotesHeader::backedUp, through);
+  setHeader(&rules::NotesHeader::flags, flags() |= rules::BACKED_UP);
 }
 
 void answered(u32 through, bool out, bool inTurns) {
-  if (out && !inTurns) header().answered = through;
-  std::atomic_thread_fence(std::memory_order_release);
+  if (out && !inTurns) setHeader(&rules::NotesHeader::answered, through);
   flags() = (flags() & ~rules::IN_TURNS) | (inTurns ? rules::IN_TURNS : 0) | (out && !inTurns ? rules::ANSWERED : 0);
-  header().flags = flags();
+  setHeader(&rules::NotesHeader::flags, flags());
 }
 
 }  // namespace linknotes

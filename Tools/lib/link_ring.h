@@ -2,12 +2,11 @@
 // The front end's side of the link, over host pointers to the rings: writing the request ring,
 // reading the acknowledgement ring, the packet form, and the console ring. Header only, so that the
 // front-end tool and the in-process test peer share it without a library between them. The window's
-// form is Lib/Include/link_window.h's, the ring arithmetic and the packet header framing.h's.
+// form is Lib/Include/link_window.h's, its reading and writing Lib/Include/link_rings.h's and the
+// packet's framing Lib/Include/link_framing.h's.
 //
 // The front end writes the request ring's write index and the acknowledgement ring's read index only.
 #include <algorithm>
-#include <atomic>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -15,7 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "Main/framework/link.h"
+#include "Lib/Include/link_framing.h"
+#include "Lib/Include/link_rings.h"
 #include "Lib/Include/link_window.h"
 #include "Lib/Include/rules.h"
 #include "Lib/Include/types.h"
@@ -24,21 +24,13 @@ namespace linkpeer {
 
 using Bytes = std::vector<u8>;
 
-// Index words are little-endian whatever the host; loads acquire and stores release, so the data
-// written before an index store is seen by the other side once it sees the index.
-inline u32 loadIndex(const u8* word) {
-  u32 v = std::atomic_ref<u32>(*reinterpret_cast<u32*>(const_cast<u8*>(word))).load(std::memory_order_acquire);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
-  return v;
-}
-inline void storeIndex(u8* word, u32 v) {
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
-  std::atomic_ref<u32>(*reinterpret_cast<u32*>(word)).store(v, std::memory_order_release);
-}
+// A word of the window, in the order of Lib/Include/link_rings.h.
+inline u32 loadIndex(const u8* word) { return linkring::load(word); }
+inline void storeIndex(u8* word, u32 v) { linkring::store(word, v); }
 
 // A ring's indexes, taken modulo the data's size (a damaged ring is read so).
-inline u32 writeIndex(const u8* ring) { return loadIndex(ring + LINK_RING_WRITE_INDEX) % LINK_RING_DATA; }
-inline u32 readIndex(const u8* ring) { return loadIndex(ring + LINK_RING_READ_INDEX) % LINK_RING_DATA; }
+inline u32 writeIndex(const u8* ring) { return linkring::writeIndex(ring) % LINK_RING_DATA; }
+inline u32 readIndex(const u8* ring) { return linkring::readIndex(ring) % LINK_RING_DATA; }
 
 // Bytes written and not yet read.
 inline u32 ringUsed(const u8* ring) { return linkring::used(writeIndex(ring), readIndex(ring)); }
@@ -49,7 +41,7 @@ inline u32 ringRoom(const u8* ring) { return linkring::room(writeIndex(ring), re
 // Appends as many of the n bytes as fit; returns the count written.
 inline size_t ringWrite(u8* ring, const u8* p, size_t n) {
   const u32 take = static_cast<u32>(std::min<size_t>(n, ringRoom(ring)));
-  storeIndex(ring + LINK_RING_WRITE_INDEX, linkring::put(ring + LINK_RING_HEAD, writeIndex(ring), p, take));
+  linkring::setWriteIndex(ring, linkring::put(linkring::data(ring), writeIndex(ring), p, take));
   return take;
 }
 
@@ -59,7 +51,7 @@ inline u32 ringAhead(u32 from, u32 to) { return linkring::used(to, from); }
 // The bytes from index `from` up to index `to`, across the wrap.
 inline Bytes ringBytes(const u8* ring, u32 from, u32 to) {
   Bytes out(ringAhead(from, to));
-  linkring::get(ring + LINK_RING_HEAD, from, out.data(), static_cast<u32>(out.size()));
+  linkring::get(linkring::data(ring), from, out.data(), static_cast<u32>(out.size()));
   return out;
 }
 
@@ -69,7 +61,7 @@ inline Bytes ringPeek(const u8* ring) { return ringBytes(ring, readIndex(ring), 
 // Takes n bytes (at most what is unread) by advancing the read index.
 inline void ringConsume(u8* ring, size_t n) {
   const u32 take = static_cast<u32>(std::min<size_t>(n, ringUsed(ring)));
-  storeIndex(ring + LINK_RING_READ_INDEX, linkring::ahead(readIndex(ring), take));
+  linkring::setReadIndex(ring, linkring::ahead(readIndex(ring), take));
 }
 
 // ---- Packets ----------------------------------------------------------------------------------------
@@ -164,14 +156,10 @@ inline size_t parsePackets(const Bytes& buf, std::vector<Packet>& out, size_t& g
 }
 
 // ---- Console ring -------------------------------------------------------------------------------------
-inline u32 consoleWriteIndex(const u8* console) { return loadIndex(console + LINK_RING_WRITE_INDEX) % LINK_CONSOLE_DATA; }
-
 // What the system wrote from index `from` on, without moving the front end's read index.
 inline std::string consoleSince(const u8* console, u32 from) {
-  const u32 w = consoleWriteIndex(console);
-  const u8* data = console + LINK_RING_HEAD;
-  std::string text;
-  for (u32 i = from % LINK_CONSOLE_DATA; i != w; i = (i + 1) % LINK_CONSOLE_DATA) text.push_back(static_cast<char>(data[i]));
+  std::string text(LINK_CONSOLE_DATA, '\0');
+  text.resize(linkring::consoleCopy(console, from, reinterpret_cast<u8*>(text.data())));
   return text;
 }
 
@@ -182,15 +170,15 @@ inline std::string consoleLines(const u8* console, u32& from) {
   const size_t end = text.rfind('\n');
   if (end == std::string::npos) return {};
   text.resize(end + 1);
-  from = static_cast<u32>((from + text.size()) % LINK_CONSOLE_DATA);
+  from = linkring::ahead(from % LINK_CONSOLE_DATA, static_cast<u32>(text.size()), LINK_CONSOLE_DATA);
   return text;
 }
 
 // The complete lines written since the front end's read index, which moves past them.
 inline std::string consoleTake(u8* console) {
-  u32 r = loadIndex(console + LINK_RING_READ_INDEX) % LINK_CONSOLE_DATA;
+  u32 r = linkring::readIndex(console) % LINK_CONSOLE_DATA;
   std::string text = consoleLines(console, r);
-  if (!text.empty()) storeIndex(console + LINK_RING_READ_INDEX, r);
+  if (!text.empty()) linkring::setReadIndex(console, r);
   return text;
 }
 
@@ -262,10 +250,7 @@ inline RequestNotes notesOf(const u8* notes, u32 request, u32 frameEnd, u32 writ
   const u8* slots = notes + sizeof(rules::NotesHeader);
   auto slot = std::make_unique<rules::NoteSlot>();
   for (u32 n = writtenBefore + 1; n <= written; ++n) {
-    const u8* at = slots + ((n - 1) % rules::NOTE_SLOTS) * sizeof(rules::NoteSlot);
-    const u32 sequence = loadIndex(at);
-    std::memcpy(slot.get(), at, sizeof *slot);
-    if (sequence != n || loadIndex(at) != sequence) {
+    if (!linkring::readSlot(slots + ((n - 1) % rules::NOTE_SLOTS) * sizeof(rules::NoteSlot), n, slot.get(), sizeof *slot)) {
       out.found = RequestNotes::Found::Lost;  // written again while read
       return out;
     }

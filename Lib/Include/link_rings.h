@@ -1,0 +1,135 @@
+#pragma once
+// Reading and writing the link window (Lib/Include/link_window.h) for both of its sides: the back end
+// over the board's memory, the front end's tools over their mapping of link.mem. The rings' data and
+// index words, the console ring, and the sequence of the notes' slots, each with the order in which
+// the other side must see it: a store of an index releases the bytes written before it, a load of
+// one acquires the bytes it covers, and a slot is read between two loads of its sequence, fenced on
+// both sides. Header only, and free of the system's other code, so the tools need none of it.
+#include <atomic>
+#include <bit>
+#include <cstring>
+
+#include "Lib/Include/link_window.h"
+#include "Lib/Include/types.h"
+
+namespace linkring {
+
+// ---- Order ------------------------------------------------------------------------------------------
+// On the target processor (32-bit ARM), whose stores the front-end processor may see in another
+// order, the order is its data memory barrier around a plain access (dmb: full system, as the front
+// end shares the memory from outside this core); elsewhere the C++ acquire and release.
+#if defined(__arm__)
+inline void barrier() { __asm__ __volatile__("dmb" ::: "memory"); }
+inline void acquireFence() { barrier(); }
+inline void releaseFence() { barrier(); }
+inline u32 loadWord(const u8* word) {
+  const u32 v = *reinterpret_cast<const volatile u32*>(word);
+  barrier();
+  return v;
+}
+inline void storeWord(u8* word, u32 v) {
+  barrier();
+  *reinterpret_cast<volatile u32*>(word) = v;
+}
+#else
+inline void acquireFence() { std::atomic_thread_fence(std::memory_order_acquire); }
+inline void releaseFence() { std::atomic_thread_fence(std::memory_order_release); }
+inline u32 loadWord(const u8* word) {
+  return std::atomic_ref<u32>(*reinterpret_cast<u32*>(const_cast<u8*>(word))).load(std::memory_order_acquire);
+}
+inline void storeWord(u8* word, u32 v) { std::atomic_ref<u32>(*reinterpret_cast<u32*>(word)).store(v, std::memory_order_release); }
+#endif
+
+// A word of the window (little-endian whatever the host), loaded with acquire: what was written
+// before its store is seen after it.
+inline u32 load(const u8* word) {
+  const u32 v = loadWord(word);
+  if constexpr (std::endian::native == std::endian::big) return __builtin_bswap32(v);
+  return v;
+}
+// Stores a word of the window with release: what was written before it is seen by a side that sees it.
+inline void store(u8* word, u32 v) {
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+  storeWord(word, v);
+}
+
+// ---- Ring arithmetic --------------------------------------------------------------------------------
+// Indexes inside a ring's data of `size` bytes (the packet rings' unless given): each side bounds the
+// other's before it uses it.
+
+// Bytes written and not yet read.
+constexpr u32 used(u32 write, u32 read, u32 size = LINK_RING_DATA) { return (write + size - read) % size; }
+// Bytes the writer of a packet ring may still add: it stops LINK_RING_RESERVE bytes short of the read
+// index.
+constexpr u32 room(u32 write, u32 read) {
+  const u32 u = used(write, read);
+  return u + LINK_RING_RESERVE >= LINK_RING_DATA ? 0 : LINK_RING_DATA - LINK_RING_RESERVE - u;
+}
+// The index n bytes on from at.
+constexpr u32 ahead(u32 at, u32 n, u32 size = LINK_RING_DATA) { return static_cast<u32>((u64{at} + n) % size); }
+
+// Copies n bytes into the data from index at on, across the wrap; returns the index past them.
+inline u32 put(u8* data, u32 at, const u8* p, u32 n, u32 size = LINK_RING_DATA) {
+  if (n == 0) return at;
+  const u32 first = n < size - at ? n : size - at;
+  std::memcpy(data + at, p, first);
+  std::memcpy(data, p + first, n - first);
+  return ahead(at, n, size);
+}
+// Copies n bytes out of the data from index at on, across the wrap; returns the index past them.
+inline u32 get(const u8* data, u32 at, u8* p, u32 n, u32 size = LINK_RING_DATA) {
+  if (n == 0) return at;
+  const u32 first = n < size - at ? n : size - at;
+  std::memcpy(p, data + at, first);
+  std::memcpy(p + first, data, n - first);
+  return ahead(at, n, size);
+}
+
+// ---- A ring in the window: its index words, then its data -------------------------------------------
+inline u32 writeIndex(const u8* ring) { return load(ring + LINK_RING_WRITE_INDEX); }
+inline u32 readIndex(const u8* ring) { return load(ring + LINK_RING_READ_INDEX); }
+inline void setWriteIndex(u8* ring, u32 v) { store(ring + LINK_RING_WRITE_INDEX, v); }
+inline void setReadIndex(u8* ring, u32 v) { store(ring + LINK_RING_READ_INDEX, v); }
+inline u8* data(u8* ring) { return ring + LINK_RING_HEAD; }
+inline const u8* data(const u8* ring) { return ring + LINK_RING_HEAD; }
+
+// ---- Console ring -----------------------------------------------------------------------------------
+// Appends n bytes (at most LINK_CONSOLE_DATA) to the console ring at `console` (its index words, then
+// its data). Its write index
+// is read back from the window, where a warm restart finds it: one outside the data (the front end
+// can write anything there) starts the text again at 0.
+inline void consoleAppend(u8* console, const u8* p, u32 n) {
+  u32 at = writeIndex(console);
+  if (at >= LINK_CONSOLE_DATA) at = 0;
+  setWriteIndex(console, put(data(console), at, p, n, LINK_CONSOLE_DATA));
+}
+
+// Empties the console ring.
+inline void consoleReset(u8* console) { setWriteIndex(console, 0), setReadIndex(console, 0); }
+
+// Copies the console text from index `from` up to the write index into out (room for
+// LINK_CONSOLE_DATA bytes); returns its length. Indexes are taken modulo the data's size.
+inline u32 consoleCopy(const u8* console, u32 from, u8* out) {
+  const u32 at = from % LINK_CONSOLE_DATA;
+  const u32 n = used(writeIndex(console) % LINK_CONSOLE_DATA, at, LINK_CONSOLE_DATA);
+  get(data(console), at, out, n, LINK_CONSOLE_DATA);
+  return n;
+}
+
+// ---- The notes' slots -------------------------------------------------------------------------------
+// A slot is written with its sequence at 0 and the sequence set last (rules::NoteSlot).
+inline void beginSlot(u8* slot) {
+  store(slot, 0);
+  releaseFence();  // the sequence at 0 before any of the slot's bytes
+}
+inline void endSlot(u8* slot, u32 sequence) { store(slot, sequence); }
+// Copies `bytes` of the slot whose sequence is `sequence` into out; false when it is not that slot
+// whole (another one, or being written while copied).
+inline bool readSlot(const u8* slot, u32 sequence, void* out, size_t bytes) {
+  if (load(slot) != sequence) return false;
+  std::memcpy(out, slot, bytes);
+  acquireFence();  // the copy before the second look at the sequence
+  return load(slot) == sequence;
+}
+
+}  // namespace linkring
