@@ -11,13 +11,9 @@
 namespace {
 
 // The console ring (Lib/Include/link_rings.h), which the text goes to.
-u8* console() { return platform::memory(LINK_CONSOLE_RING, LINK_RING_HEAD + LINK_CONSOLE_DATA); }
+u8* console() { return platform::memory(LINK_CONSOLE_RING, LINK_CONSOLE_BYTES); }
 
-void toConsole(const void* data, size_t n) {
-  const u8* p = static_cast<const u8*>(data);
-  if (n > LINK_CONSOLE_DATA) p += n - LINK_CONSOLE_DATA, n = LINK_CONSOLE_DATA;  // only the last ring's worth stays
-  linkring::consoleAppend(console(), p, static_cast<u32>(n));
-}
+void toConsole(const void* data, size_t n) { linkring::consoleAppend(console(), static_cast<const u8*>(data), static_cast<u32>(n)); }
 
 void writeOut(const char* data, size_t n) {
   toConsole(data, n);

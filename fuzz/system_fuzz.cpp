@@ -27,8 +27,8 @@ void checkRestart(category::CategoryRegistry& reg) {
   constexpr u32 IMAGE_BYTES = BUF_SIZE * 4;
   std::memcpy(platform::memory(NON_VOLATILE_BASE, IMAGE_BYTES), platform::memory(BACKUP_BUFFER_ADR, IMAGE_BYTES),
               IMAGE_BYTES);
-  u8* console = platform::memory(LINK_CONSOLE_RING, LINK_RING_HEAD + LINK_CONSOLE_DATA);
-  linkpeer::storeIndex(console + 4, linkpeer::loadIndex(console));  // earlier lines are not the restart's
+  u8* console = platform::memory(LINK_CONSOLE_RING, LINK_CONSOLE_BYTES);
+  linkring::consoleSetTaken(console, linkring::consoleWritten(console));  // earlier lines are not the restart's
   fuzzing::startCategories(reg);
   const std::string lines = linkpeer::consoleTake(console);
   const std::string changes = frontend::restartChanges(before, frontend::backedUpRecords());

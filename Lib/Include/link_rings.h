@@ -58,7 +58,9 @@ inline void store(u8* word, u32 v) {
 // other's before it uses it.
 
 // Bytes written and not yet read.
-constexpr u32 used(u32 write, u32 read, u32 size = LINK_RING_DATA) { return (write + size - read) % size; }
+constexpr u32 used(u32 write, u32 read, u32 size = LINK_RING_DATA) {
+  return static_cast<u32>((u64{write} + size - read) % size);
+}
 // Bytes the writer of a packet ring may still add: it stops LINK_RING_RESERVE bytes short of the read
 // index.
 constexpr u32 room(u32 write, u32 read) {
@@ -94,26 +96,85 @@ inline u8* data(u8* ring) { return ring + LINK_RING_HEAD; }
 inline const u8* data(const u8* ring) { return ring + LINK_RING_HEAD; }
 
 // ---- Console ring -----------------------------------------------------------------------------------
-// Appends n bytes (at most LINK_CONSOLE_DATA) to the console ring at `console` (its index words, then
-// its data). Its write index
-// is read back from the window, where a warm restart finds it: one outside the data (the front end
-// can write anything there) starts the text again at 0.
+// At `console`: its index words, its data, then its counts (Lib/Include/link_window.h). A count goes
+// round at LINK_CONSOLE_COUNT_WRAP: the distance from one to another is taken forwards.
+constexpr u32 consoleAhead(u32 from, u32 to) { return used(to, from, LINK_CONSOLE_COUNT_WRAP); }
+// The count n bytes before at.
+constexpr u32 consoleBefore(u32 at, u32 n) { return used(at, n, LINK_CONSOLE_COUNT_WRAP); }
+
+// The writer's count: WRITTEN, read back from the window where a warm restart finds it. One past the
+// wrap (the front end can write anything there) goes on from the write index, or from 0 when that
+// lies outside the data too.
+inline u32 consoleWritten(const u8* console) {
+  const u32 written = load(console + LINK_CONSOLE_WRITTEN);
+  if (written < LINK_CONSOLE_COUNT_WRAP) return written;
+  const u32 at = writeIndex(console);
+  return at < LINK_CONSOLE_DATA ? at : 0;
+}
+
+// Appends n bytes where the count says (only the last ring's worth of them stays), and stores the
+// write index and the count past them. The count goes before the bytes too (WRITING), so that a
+// reader that copied them meanwhile knows which it may have got written over.
 inline void consoleAppend(u8* console, const u8* p, u32 n) {
-  u32 at = writeIndex(console);
-  if (at >= LINK_CONSOLE_DATA) at = 0;
-  setWriteIndex(console, put(data(console), at, p, n, LINK_CONSOLE_DATA));
+  const u32 from = consoleWritten(console), to = ahead(from, n, LINK_CONSOLE_COUNT_WRAP);
+  const u32 skip = n > LINK_CONSOLE_DATA ? n - LINK_CONSOLE_DATA : 0;
+  store(console + LINK_CONSOLE_WRITING, to);
+  releaseFence();  // the count before the bytes
+  put(data(console), ahead(from, skip, LINK_CONSOLE_DATA), p + skip, n - skip, LINK_CONSOLE_DATA);
+  setWriteIndex(console, to % LINK_CONSOLE_DATA);
+  store(console + LINK_CONSOLE_WRITTEN, to);
 }
 
 // Empties the console ring.
-inline void consoleReset(u8* console) { setWriteIndex(console, 0), setReadIndex(console, 0); }
+inline void consoleReset(u8* console) {
+  for (u32 word : {LINK_CONSOLE_WRITING, LINK_CONSOLE_WRITTEN, LINK_CONSOLE_TAKEN}) store(console + word, 0);
+  setWriteIndex(console, 0), setReadIndex(console, 0);
+}
 
-// Copies the console text from index `from` up to the write index into out (room for
-// LINK_CONSOLE_DATA bytes); returns its length. Indexes are taken modulo the data's size.
-inline u32 consoleCopy(const u8* console, u32 from, u8* out) {
-  const u32 at = from % LINK_CONSOLE_DATA;
-  const u32 n = used(writeIndex(console) % LINK_CONSOLE_DATA, at, LINK_CONSOLE_DATA);
-  get(data(console), at, out, n, LINK_CONSOLE_DATA);
-  return n;
+// What the text since a count is: `bytes` of it copied, after `lost` bytes written over before they
+// could be; `end` is the count past them.
+struct ConsoleText {
+  u32 bytes = 0;
+  u32 lost = 0;
+  u32 end = 0;
+};
+
+// Copies the text written since count `from` into out (room for LINK_CONSOLE_DATA bytes): the last
+// ring's worth of it, less what the writer began to write over while it was copied. A count ahead of
+// the writer's (the ring emptied since, or the counts written over) reads from the ring's start, or
+// from a ring's worth back.
+inline ConsoleText consoleRead(const u8* console, u32 from, u8* out) {
+  ConsoleText t;
+  t.end = consoleWritten(console);
+  u32 behind = consoleAhead(from, t.end);
+  if (behind > LINK_CONSOLE_COUNT_WRAP / 2) behind = t.end < LINK_CONSOLE_DATA ? t.end : LINK_CONSOLE_DATA;
+  u32 n = behind < LINK_CONSOLE_DATA ? behind : LINK_CONSOLE_DATA;
+  const u32 start = consoleBefore(t.end, n);
+  get(data(console), start % LINK_CONSOLE_DATA, out, n, LINK_CONSOLE_DATA);
+  acquireFence();  // the copy before the look at where the writer has got to
+  const u32 reach = consoleAhead(start, load(console + LINK_CONSOLE_WRITING));
+  if (reach > LINK_CONSOLE_DATA) {
+    const u32 over = reach - LINK_CONSOLE_DATA < n ? reach - LINK_CONSOLE_DATA : n;
+    std::memmove(out, out + over, n - over);
+    n -= over;
+  }
+  t.bytes = n;
+  t.lost = behind - n;
+  return t;
+}
+
+// The count a reader's read index stands at: TAKEN, where it goes with the index; else (a reader
+// that keeps no count, or the words written over) the index's place in the last ring's worth.
+inline u32 consoleTaken(const u8* console) {
+  const u32 at = readIndex(console) % LINK_CONSOLE_DATA, taken = load(console + LINK_CONSOLE_TAKEN);
+  if (taken < LINK_CONSOLE_COUNT_WRAP && taken % LINK_CONSOLE_DATA == at) return taken;
+  const u32 end = consoleWritten(console);
+  return consoleBefore(end, used(end % LINK_CONSOLE_DATA, at, LINK_CONSOLE_DATA));
+}
+// Stores the reader's place: its count, then the read index that goes with it.
+inline void consoleSetTaken(u8* console, u32 taken) {
+  store(console + LINK_CONSOLE_TAKEN, taken);
+  setReadIndex(console, taken % LINK_CONSOLE_DATA);
 }
 
 // ---- The notes' slots -------------------------------------------------------------------------------

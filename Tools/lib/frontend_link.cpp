@@ -43,7 +43,7 @@ bool Link::open(const std::string& dir, double timeout, std::string& error, bool
         return false;
       }
       base_ = static_cast<u8*>(p);
-      consoleFrom_ = linkpeer::loadIndex(console() + LINK_RING_READ_INDEX) % LINK_CONSOLE_DATA;
+      consoleFrom_ = linkring::consoleTaken(console());
       fd_ = fd;
       dir_ = dir;
       timeout_ = timeout;

@@ -156,29 +156,38 @@ inline size_t parsePackets(const Bytes& buf, std::vector<Packet>& out, size_t& g
 }
 
 // ---- Console ring -------------------------------------------------------------------------------------
-// What the system wrote from index `from` on, without moving the front end's read index.
-inline std::string consoleSince(const u8* console, u32 from) {
+// What the system wrote since count `from` (Lib/Include/link_rings.h), as far as the ring still holds
+// it.
+inline std::string consoleSince(const u8* console, u32 from, linkring::ConsoleText* read = nullptr) {
   std::string text(LINK_CONSOLE_DATA, '\0');
-  text.resize(linkring::consoleCopy(console, from, reinterpret_cast<u8*>(text.data())));
+  const linkring::ConsoleText t = linkring::consoleRead(console, from, reinterpret_cast<u8*>(text.data()));
+  text.resize(t.bytes);
+  if (read != nullptr) *read = t;
   return text;
 }
 
-// The complete lines written since index `from`, which moves past them; a line still being written
-// stays for the next call.
+// The complete lines written since count `from`, which moves past them; a line still being written
+// stays for the next call. Where the writer went round the ring past `from`, they begin at the first
+// line start of what it still holds, after a line that says how many bytes were lost.
 inline std::string consoleLines(const u8* console, u32& from) {
-  std::string text = consoleSince(console, from);
-  const size_t end = text.rfind('\n');
-  if (end == std::string::npos) return {};
-  text.resize(end + 1);
-  from = linkring::ahead(from % LINK_CONSOLE_DATA, static_cast<u32>(text.size()), LINK_CONSOLE_DATA);
-  return text;
+  linkring::ConsoleText t;
+  const std::string text = consoleSince(console, from, &t);
+  const size_t first = t.lost > 0 ? text.find('\n') : std::string::npos;
+  const size_t begin = t.lost == 0 ? 0 : first == std::string::npos ? text.size() : first + 1;
+  const size_t last = text.rfind('\n');
+  const size_t end = last == std::string::npos || last < begin ? begin : last + 1;
+  from = linkring::consoleBefore(t.end, static_cast<u32>(text.size() - end));
+  if (t.lost == 0) return text.substr(0, end);
+  return "frontend: " + std::to_string(t.lost + begin) + " bytes of console text were written over before they were read " +
+         "(the ring keeps the last " + std::to_string(LINK_CONSOLE_DATA) + ")\n" + text.substr(begin, end - begin);
 }
 
 // The complete lines written since the front end's read index, which moves past them.
 inline std::string consoleTake(u8* console) {
-  u32 r = linkring::readIndex(console) % LINK_CONSOLE_DATA;
-  std::string text = consoleLines(console, r);
-  if (!text.empty()) linkring::setReadIndex(console, r);
+  u32 at = linkring::consoleTaken(console);
+  const u32 before = at;
+  std::string text = consoleLines(console, at);
+  if (at != before) linkring::consoleSetTaken(console, at);
   return text;
 }
 

@@ -17,7 +17,7 @@
 namespace testing_support {
 
 std::string consoleText() {
-  return linkpeer::consoleSince(platform::memory(LINK_CONSOLE_RING, LINK_RING_HEAD + LINK_CONSOLE_DATA), 0);
+  return linkpeer::consoleSince(platform::memory(LINK_CONSOLE_RING, LINK_CONSOLE_BYTES), 0);
 }
 
 void consoleClear() { consoleReset(); }
