@@ -164,12 +164,13 @@ inline ConsoleText consoleRead(const u8* console, u32 from, u8* out) {
 }
 
 // The count a reader's read index stands at: TAKEN, where it goes with the index; else (a reader
-// that keeps no count, or the words written over) the index's place in the last ring's worth.
+// that keeps no count, or the words written over) the index's place in the last ring's worth, no
+// further back than the ring's start.
 inline u32 consoleTaken(const u8* console) {
   const u32 at = readIndex(console) % LINK_CONSOLE_DATA, taken = load(console + LINK_CONSOLE_TAKEN);
   if (taken < LINK_CONSOLE_COUNT_WRAP && taken % LINK_CONSOLE_DATA == at) return taken;
-  const u32 end = consoleWritten(console);
-  return consoleBefore(end, used(end % LINK_CONSOLE_DATA, at, LINK_CONSOLE_DATA));
+  const u32 end = consoleWritten(console), back = used(end % LINK_CONSOLE_DATA, at, LINK_CONSOLE_DATA);
+  return back < end ? end - back : 0;
 }
 // Stores the reader's place: its count, then the read index that goes with it.
 inline void consoleSetTaken(u8* console, u32 taken) {
