@@ -87,6 +87,13 @@ inline u32 get(const u8* data, u32 at, u8* p, u32 n, u32 size = LINK_RING_DATA) 
   return ahead(at, n, size);
 }
 
+// Sets n bytes of the data to zero from index at on, across the wrap.
+inline void clear(u8* data, u32 at, u32 n, u32 size = LINK_RING_DATA) {
+  const u32 first = n < size - at ? n : size - at;
+  std::memset(data + at, 0, first);
+  std::memset(data, 0, n - first);
+}
+
 // ---- A ring in the window: its index words, then its data -------------------------------------------
 inline u32 writeIndex(const u8* ring) { return load(ring + LINK_RING_WRITE_INDEX); }
 inline u32 readIndex(const u8* ring) { return load(ring + LINK_RING_READ_INDEX); }

@@ -62,7 +62,10 @@ struct NotesHeader {
   u32 backedUp;   // request ring index: every request before it is in the backup image
   u32 flags;      // BACKED_UP: backedUp holds; ANSWERED: answered holds; IN_TURNS
   u32 answered;   // request ring index: every request before it has its answer in the acknowledgement ring
-  u32 unused[10];
+  u32 dropped;    // times since the start that request bytes not read were dropped (the ring started again,
+                  // or its indexes were found written over)
+  u32 droppedTo;  // request ring index: where reading went on after the last drop
+  u32 unused[8];
 };
 constexpr u32 BACKED_UP = 1;
 constexpr u32 ANSWERED = 2;

@@ -29,6 +29,12 @@ u32& flags() {
   return f;
 }
 
+// Drops of request bytes since the start (the window's copy is only stored).
+u32& drops() {
+  static u32 n = 0;
+  return n;
+}
+
 rules::NotesHeader& header() {
   return *reinterpret_cast<rules::NotesHeader*>(platform::memory(LINK_NOTES, rules::NOTES_BYTES));
 }
@@ -138,7 +144,7 @@ void publishSlot(u32 request, int type, u32 from, u32 to) {
 }  // namespace
 
 void reset() {
-  slotsWritten() = flags() = 0;
+  slotsWritten() = flags() = drops() = 0;
   header() = {};
   setHeader(&rules::NotesHeader::build, rules::buildMark());
   setHeader(&rules::NotesHeader::magic, rules::NOTES_MAGIC);
@@ -178,6 +184,11 @@ void answered(u32 through, bool out, bool inTurns) {
   if (out && !inTurns) setHeader(&rules::NotesHeader::answered, through);
   flags() = (flags() & ~rules::IN_TURNS) | (inTurns ? rules::IN_TURNS : 0) | (out && !inTurns ? rules::ANSWERED : 0);
   setHeader(&rules::NotesHeader::flags, flags());
+}
+
+void dropped(u32 to) {
+  setHeader(&rules::NotesHeader::droppedTo, to);
+  setHeader(&rules::NotesHeader::dropped, ++drops());
 }
 
 }  // namespace linknotes

@@ -25,5 +25,7 @@ void backedUp(u32 through);
 // the acknowledgement ring (a whole pass went out); inTurns, the status reports go out in turns, so
 // an answer may wait for its turn.
 void answered(u32 through, bool out, bool inTurns);
+// Request bytes not read were dropped: reading went on at ring index `to`.
+void dropped(u32 to);
 
 }  // namespace linknotes

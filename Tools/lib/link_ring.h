@@ -35,8 +35,12 @@ inline u32 readIndex(const u8* ring) { return linkring::readIndex(ring) % LINK_R
 // Bytes written and not yet read.
 inline u32 ringUsed(const u8* ring) { return linkring::used(writeIndex(ring), readIndex(ring)); }
 
-// Bytes the writer may still add.
-inline u32 ringRoom(const u8* ring) { return linkring::room(writeIndex(ring), readIndex(ring)); }
+// Bytes the writer may still add: none while an index lies outside the ring, until the back end's
+// next frame starts the request ring again, or puts its read index back.
+inline u32 ringRoom(const u8* ring) {
+  const u32 w = linkring::writeIndex(ring), r = linkring::readIndex(ring);
+  return w < LINK_RING_DATA && r < LINK_RING_DATA ? linkring::room(w, r) : 0;
+}
 
 // Appends as many of the n bytes as fit; returns the count written.
 inline size_t ringWrite(u8* ring, const u8* p, size_t n) {
