@@ -118,13 +118,20 @@ Region& nonVolatileRegion =
     *std::find_if(regions.begin(), regions.end(), [](const Region& r) { return r.base == NVRAM_BASE; });
 
 // ---- the non-volatile window kept beside its file -------------------------------------------------
-// What the window holds, kept in the board's memory as every store into it is made (writeMemory,
-// boardStores), before the store itself: a file cut short while mapped loses its pages past the cut,
-// and mendNonVolatile gives it its size and those contents back. A file in the board directory only.
+// What the window holds, kept in the board's memory as every store into it is made (writeMemory;
+// boardStores for the blocks of a DMA burst that change), before the store itself. The file is
+// written anew from it when it no longer holds it: at once when a store meets a cut (mendNonVolatile),
+// else at the next look at the file, a few times a second (nonVolatileRestored). A file in the board
+// directory only.
 struct NonVolatileKept {
   u8 bytes[NVRAM_SIZE];
+  // What a longer file held past the window when the board was opened: it stays in the file.
+  const u8* tail = nullptr;
+  size_t tailSize = 0;
   volatile sig_atomic_t cutTo = -1;  // the size a cut left the file at, not yet reported (-1: none)
-  char line[PATH_MAX + 160];
+  u64 nextLook = 0;                  // board tick of the next look at the file
+  char path[PATH_MAX] = {};
+  char line[PATH_MAX + 240];
 };
 NonVolatileKept nonVolatileKept;
 
@@ -136,17 +143,32 @@ void keepNonVolatileStore(u32 adr, const void* data, u32 size) {
   std::memcpy(nonVolatileKept.bytes + (from - r.base), static_cast<const u8*>(data) + (from - adr), to - from);
 }
 
-// Whether the non-volatile window's file was found cut short: it is then given its size back and
-// what the window held past the cut. Safe in a signal handler (the bus-error signal of a store past
-// the cut runs it; it may come again inside, when the file is cut again meanwhile).
+off_t keptFileSize() { return static_cast<off_t>(NVRAM_SIZE + nonVolatileKept.tailSize); }
+
+// Writes the file's bytes from offset `from` on as the board keeps them: the window, then the tail.
+// Safe in a signal handler.
+bool writeKept(int fd, off_t from) {
+  const NonVolatileKept& k = nonVolatileKept;
+  while (from < keptFileSize()) {
+    const bool window = from < static_cast<off_t>(NVRAM_SIZE);
+    const u8* at = window ? k.bytes + from : k.tail + (from - NVRAM_SIZE);
+    const ssize_t n = pwrite(fd, at, static_cast<size_t>((window ? NVRAM_SIZE : keptFileSize()) - from), from);
+    if (n <= 0) return false;
+    from += n;
+  }
+  return true;
+}
+
+// Whether the non-volatile window's file was found cut short: it is then given back what it held
+// past the cut, written behind it, so that a reader finds it shorter but never reads the zeroes of
+// a file lengthened before it is filled. Safe in a signal handler (the bus-error signal of a store
+// past the cut runs it; it may come again inside, when the file is cut again meanwhile).
 bool mendNonVolatile() {
   Region& r = nonVolatileRegion;
   struct stat st {};
-  if (r.fd < 0 || r.host == nullptr || fstat(r.fd, &st) != 0 || st.st_size >= static_cast<off_t>(r.size)) return false;
+  if (r.fd < 0 || r.host == nullptr || fstat(r.fd, &st) != 0 || st.st_size >= keptFileSize()) return false;
   const off_t cut = st.st_size;
-  if (ftruncate(r.fd, r.size) != 0) return false;
-  (void)fallocate(r.fd, 0, 0, r.size);  // without room the copy below meets the bus error that says so
-  std::memcpy(r.host + cut, nonVolatileKept.bytes + cut, r.size - static_cast<u32>(cut));
+  if (!writeKept(r.fd, cut)) return false;  // no room: the bus error's fault says so
   if (nonVolatileKept.cutTo < 0 || cut < nonVolatileKept.cutTo) nonVolatileKept.cutTo = static_cast<sig_atomic_t>(cut);
   return true;
 }
@@ -230,6 +252,11 @@ void mapRegion(Region& r, const std::string& dir, bool clear) {
     if (r.fd < 0) fault("board: cannot open %s: %s", path.c_str(), std::strerror(errno));
     struct stat st {};
     fstat(r.fd, &st);
+    // What opens for writing and is no regular file (a directory or a socket does not open).
+    if (!S_ISREG(st.st_mode)) {
+      fault("board: %s is %s, not a regular file: left as it is", path.c_str(),
+            S_ISFIFO(st.st_mode) ? "a FIFO" : S_ISCHR(st.st_mode) ? "a character device" : "a block device");
+    }
     if (r.base == NVRAM_BASE) {
       takeStoredWindow(r, dir, path, st.st_size);
     } else if (clear || st.st_size != static_cast<off_t>(r.size)) {
@@ -249,8 +276,13 @@ void mapRegion(Region& r, const std::string& dir, bool clear) {
     p = mmap(nullptr, r.size, PROT_READ | PROT_WRITE, MAP_SHARED, r.fd, 0);
     if (p != MAP_FAILED) boardFileMapped(p, r.size, path);
     if (p != MAP_FAILED && r.base == NVRAM_BASE) {
-      std::memcpy(nonVolatileKept.bytes, p, r.size);
-      nonVolatileKept.cutTo = -1;
+      NonVolatileKept& k = nonVolatileKept;
+      const std::vector<u8>& found = storedWindow.found;
+      std::memcpy(k.bytes, p, r.size);
+      k.tailSize = found.size() > r.size ? found.size() - r.size : 0;
+      k.tail = found.data() + (found.size() - k.tailSize);
+      k.cutTo = -1, k.nextLook = 0;
+      std::snprintf(k.path, sizeof k.path, "%s", path.c_str());
     }
   }
   if (p == MAP_FAILED) fault("board: cannot map 0x%08x: %s", r.base, std::strerror(errno));
@@ -369,11 +401,20 @@ size_t traceUsed = 0;
 char tracePrefix[32] = "0 0 ";
 size_t tracePrefixLength = 4;
 
-void traceFlush() {
+// Writes the lines held. A write that fails (a full disk) ends the run as a board file's does, naming
+// the file; on the way out of a fault, that fault's message stands.
+void traceFlush(bool faulting = false) {
   for (size_t done = 0; traceFd >= 0 && done < traceUsed;) {
     const ssize_t n = ::write(traceFd, traceBuffer + done, traceUsed - done);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
+    if (n > 0 || (n < 0 && errno == EINTR)) {
+      done += static_cast<size_t>(std::max<ssize_t>(n, 0));
+      continue;
+    }
+    const int error = n < 0 ? errno : ENOSPC;
+    ::close(traceFd);
+    traceFd = -1;
+    traceUsed = 0;
+    if (!faulting) fault("board: cannot write %s: %s", options.traceFile.c_str(), std::strerror(error));
   }
   traceUsed = 0;
 }
@@ -675,7 +716,7 @@ void fault(const char* format, ...) {
 namespace {
 
 void endWithFault(const char* message) {
-  traceFlush();  // the writes up to the fault
+  traceFlush(true);  // the writes up to the fault
   faultHandler(message);
   std::abort();  // a fault handler must not return
 }
@@ -953,15 +994,96 @@ void cacheInvalidateAll() {}
 
 void boardStores(u32 adr, const void* data, u32 size) { keepNonVolatileStore(adr, data, size); }
 
-const char* nonVolatileRestored() {
+namespace {
+
+constexpr u64 LOOK_TICKS = 250000ull * TICKS_PER_US;  // between two looks at the non-volatile file
+
+// Whether fd holds anything but zeroes from offset `from` on.
+bool holdsData(int fd, off_t from) {
+  std::vector<u8> block(1 << 16);
+  for (off_t at = lseek(fd, from, SEEK_DATA); at >= 0; at = lseek(fd, at, SEEK_DATA)) {
+    const ssize_t n = pread(fd, block.data(), block.size(), at);
+    if (n <= 0) return false;
+    if (std::any_of(block.begin(), block.begin() + n, [](u8 b) { return b != 0; })) return true;
+    at += n;
+  }
+  return false;
+}
+
+// Writes the non-volatile file anew beside it, keeps what stands at its path as `aside` first (none
+// when empty), renames the new file into place and maps the window onto it: a reader finds the old
+// file or the new one, whole. Where it cannot be written (no room) the board faults naming the file.
+void putBackNonVolatile(const char* path, const std::string& aside) {
+  Region& r = nonVolatileRegion;
+  const std::string partial = std::string(path) + ".partial";
+  const int fd = ::open(partial.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // A second name keeps a file; a directory is renamed; what went meanwhile needs no keeping.
+  const bool done = fd >= 0 && writeKept(fd, 0) && fsync(fd) == 0 &&
+                    (aside.empty() || link(path, aside.c_str()) == 0 || rename(path, aside.c_str()) == 0 || errno == ENOENT) &&
+                    rename(partial.c_str(), path) == 0 &&
+                    mmap(r.host, r.size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0) != MAP_FAILED;
+  if (!done) {
+    const int error = errno;
+    if (fd >= 0) ::close(fd), unlink(partial.c_str());
+    fault("board: cannot write %s anew: %s", path, std::strerror(error));
+  }
+  ::close(r.fd);
+  r.fd = fd;
+}
+
+// Looks at the non-volatile window's file: one cut short is mended (mendNonVolatile); one removed,
+// replaced, lengthened, or no longer holding what the window holds (cut and grown back, written
+// over) is written anew from what the board keeps. Returns the line that says what happened, or null.
+const char* lookAtNonVolatile() {
+  NonVolatileKept& k = nonVolatileKept;
+  Region& r = nonVolatileRegion;
+  const char* file = r.file;
+  const long long size = keptFileSize();
   mendNonVolatile();
-  const sig_atomic_t cut = nonVolatileKept.cutTo;
-  if (cut < 0) return nullptr;
-  nonVolatileKept.cutTo = -1;
-  std::snprintf(nonVolatileKept.line, sizeof nonVolatileKept.line,
-                "%s was cut to %d bytes while the back end ran: given back its %u bytes and what they held",
-                storedWindow.file.c_str(), static_cast<int>(cut), NVRAM_SIZE);
-  return nonVolatileKept.line;
+  if (k.cutTo >= 0) {
+    std::snprintf(k.line, sizeof k.line,
+                  "%s was cut to %d bytes while the back end ran: given back its %lld bytes and what they held", file,
+                  static_cast<int>(k.cutTo), size);
+    k.cutTo = -1;
+    return k.line;
+  }
+  struct stat own {}, there {};
+  if (fstat(r.fd, &own) != 0) return nullptr;
+  const bool present = lstat(k.path, &there) == 0;
+  const bool ours = present && stat(k.path, &there) == 0 && there.st_dev == own.st_dev && there.st_ino == own.st_ino;
+  std::string aside;
+  const auto asideName = [&] { return aside.c_str() + options.dir.size() + 1; };
+  if (!present) {
+    std::snprintf(k.line, sizeof k.line, "%s was removed while the back end ran: written anew with what it held", file);
+  } else if (!ours) {
+    aside = boardFreeName(std::string(k.path) + ".replaced");
+    std::snprintf(k.line, sizeof k.line,
+                  "%s was replaced while the back end ran: the file put in its place is kept as %s, %s written anew "
+                  "with what it held", file, asideName(), file);
+  } else if (own.st_size > size) {
+    if (holdsData(r.fd, size)) aside = boardFreeName(std::string(k.path) + "." + std::to_string(own.st_size) + "-bytes");
+    std::snprintf(k.line, sizeof k.line, "%s was lengthened to %lld bytes while the back end ran: given back its %lld bytes%s%s",
+                  file, static_cast<long long>(own.st_size), size, aside.empty() ? "" : "; the longer file is kept as ",
+                  aside.empty() ? "" : asideName());
+  } else {
+    if (std::memcmp(r.host, k.bytes, r.size) == 0) return nullptr;
+    int lost = 0;
+    for (u32 i = 0; i < r.size; ++i) lost += r.host[i] != k.bytes[i];
+    std::snprintf(k.line, sizeof k.line,
+                  "%s lost %d bytes of what it held while the back end ran (cut and grown back, or written over): "
+                  "given back what they held", file, lost);
+  }
+  putBackNonVolatile(k.path, aside);
+  return k.line;
+}
+
+}  // namespace
+
+const char* nonVolatileRestored() {
+  NonVolatileKept& k = nonVolatileKept;
+  if (nonVolatileRegion.fd < 0 || (k.cutTo < 0 && ticks < k.nextLook)) return nullptr;
+  k.nextLook = ticks + LOOK_TICKS;
+  return lookAtNonVolatile();
 }
 
 u32 nonVolatileStoredBytes() { return storedWindow.storedBytes; }

@@ -66,8 +66,8 @@ void boardClearVolatile();
 void boardReleaseZeroPages();
 
 // A board model that stores into memory by pointer (the DMA engine) says first what [adr, adr + size)
-// is to hold: the board keeps what the non-volatile window holds beside its file (a file cut short
-// while mapped gets it back).
+// is to hold: the board keeps what the non-volatile window holds beside its file (a file cut,
+// removed or replaced gets it back).
 void boardStores(u32 adr, const void* data, u32 size);
 
 // A board file mapped at [at, at + size): a store there that its file system cannot back (the disk

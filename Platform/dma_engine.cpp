@@ -24,15 +24,18 @@ bool isMemory(u32 adr, u32 bytes) {
 
 void timerHook(u64) { dmaEngine().service(); }
 
-// Stores a burst into memory block by block, leaving blocks that hold the data already untouched:
-// a burst that repeats the same bytes every frame (the backup image) then costs a comparison, and
-// the pages of a board file stay clean.
-void storeBurst(u8* to, const u32* data, u32 bytes) {
+// Stores a burst into memory at adr block by block, leaving blocks that hold the data already
+// untouched: a burst that repeats the same bytes every frame (the backup image) then costs a
+// comparison, and the pages of a board file stay clean. The board hears of each block stored.
+void storeBurst(u32 adr, const u32* data, u32 bytes) {
   constexpr u32 BLOCK = 4096;
+  u8* to = memory(adr, bytes);
   const u8* from = reinterpret_cast<const u8*>(data);
   for (u32 at = 0; at < bytes; at += BLOCK) {
     const u32 n = std::min(BLOCK, bytes - at);
-    if (std::memcmp(to + at, from + at, n) != 0) std::memcpy(to + at, from + at, n);
+    if (std::memcmp(to + at, from + at, n) == 0) continue;
+    boardStores(adr + at, from + at, n);
+    std::memcpy(to + at, from + at, n);
   }
 }
 
@@ -167,9 +170,7 @@ void DmaEngine::progress(Channel& c) {
         if (!(arg & BUSY) || c.pos + 2 + n > c.listWords) return finish(c, false);
         const u32* data = list + c.pos + 2;
         if (isMemory(adr, 4 * n)) {
-          u8* to = memory(adr, 4 * n);
-          boardStores(adr, data, 4 * n);
-          storeBurst(to, data, 4 * n);
+          storeBurst(adr, data, 4 * n);
         } else {
           for (u32 i = 0; i < n; ++i) writeReg(adr + 4 * i, data[i]);
         }

@@ -270,6 +270,8 @@ bool nandWriteFactoryFile(const std::string& path, std::string& error, bool file
   };
   if (bool exists = false; fileOnly && !missingOrFile(partial, exists)) return error = partial + " is no regular file: left as it is", false;
   unlink(partial.c_str());  // what an interrupted write left
+  struct stat replaced {};
+  const bool replaces = lstat(path.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode);
   const int fd = ::open(partial.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) return failed("cannot create " + partial);
   void* p = MAP_FAILED;
@@ -277,7 +279,9 @@ bool nandWriteFactoryFile(const std::string& path, std::string& error, bool file
   if (p == MAP_FAILED) return ::close(fd), failed("cannot make " + partial + " " + std::to_string(NAND_BYTES) + " bytes long");
   boardFileMapped(p, NAND_BYTES, partial);
   nandProgramFactory(static_cast<u8*>(p));
-  const bool synced = msync(p, NAND_BYTES, MS_SYNC) == 0 && fsync(fd) == 0;
+  // The new file keeps the permissions of the one it replaces.
+  const bool synced = (!replaces || fchmod(fd, replaced.st_mode & 07777) == 0) && msync(p, NAND_BYTES, MS_SYNC) == 0 &&
+                      fsync(fd) == 0;
   boardFileUnmapped(p);
   munmap(p, NAND_BYTES);
   ::close(fd);

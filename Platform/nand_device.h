@@ -46,7 +46,8 @@ u32 nandMakeImage(u8* out, const char* design, u32 payloadBytes, u32 seed);
 void nandProgramFactory(u8* flash);
 // Writes a flash file with the factory contents at path, so that an interruption at any moment
 // leaves either no file there or a whole one: written to path.partial (replacing what an earlier
-// interrupted write left), synced, then renamed into place. False with the reason. With fileOnly,
+// interrupted write left), synced, then renamed into place, with the permissions of a file it
+// replaces. False with the reason. With fileOnly,
 // path.partial and path are replaced only where they are missing or regular files, checked as the
 // file is moved into place (where the file system can, by the move itself): anything else there
 // is left as it is.

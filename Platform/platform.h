@@ -59,8 +59,9 @@ const char* boardNotice(int i);
 // among them, and the rest of the window then reads zero and holds nothing stored.
 u32 nonVolatileStoredBytes();
 // Whether the board had to make the non-volatile window's store whole again since the last call (a
-// host board's file cut short while the system ran: the board gives it back its size and its
-// contents), with a line that says so for the log at WARN; null when not (always on the target).
+// host board's file cut, grown back, lengthened, removed or replaced while the system ran: the
+// board writes it anew with the window's contents), with a line that says so for the log at WARN;
+// null when not (always on the target). Called once a frame; a host board looks a few times a second.
 const char* nonVolatileRestored();
 // Keeps a copy of the window's contents as found at power-up where nothing overwrites it, before
 // the system writes anew over contents that it cannot read; reason is one word for the copy's name.

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -59,11 +60,12 @@ const char AFTER[] =
     "SIGINT (Ctrl-C) or SIGTERM stops it within a frame, also during start-up: \"stopped by signal\" on\n"
     "the console (on standard output before the board is open), exit 0.\n"
     "Exit status: 0 the --frames count was reached with frames running, or a signal stopped it; 1 the\n"
-    "board could not be opened or faulted, its disk full among the reasons (the reason is printed,\n"
-    "with the file); 2 usage error; 3 the --frames count ran out while the board restarted and its\n"
-    "start-up never reached a frame (the restarts and the first console error of the last start-up,\n"
-    "its cause, are printed, and for a broken flash how to recover); 4 the system halted; 5 the system\n"
-    "handed off to another program.\n"
+    "board could not be opened or faulted, its disk full among the reasons, or the trace file or\n"
+    "standard output could not be written (the reason is printed, with the file); 2 usage error (an\n"
+    "option given twice among them, --quiet with --log too); 3 the\n"
+    "--frames count ran out while the board restarted and its start-up never reached a frame (the\n"
+    "restarts and the first console error of the last start-up, its cause, are printed, and for a\n"
+    "broken flash how to recover); 4 the system halted; 5 the system handed off to another program.\n"
     "A watchdog restart prints \"board: restart\" and starts the back end again. DIR/backend.pid names\n"
     "the running back end; it is removed when the back end ends.\n";
 
@@ -72,9 +74,13 @@ const char AFTER[] =
   std::exit(2);
 }
 
+// Writes text to standard output, flushed; false when it could not be written, said on standard error.
+bool put(std::string_view text) { return cli::put(std::cout, text, std::cerr, "backend"); }
+
 // Ends the program, saying why when there is a reason; the board directory no longer holds a back end.
+// Standard output that could not be written makes it a failure.
 [[noreturn]] void finish(int code, const std::string& reason = {}) {
-  std::fflush(stdout);
+  if (!put({}) && code == 0) code = 1;
   if (!reason.empty()) std::fprintf(stderr, "backend: %s\n", reason.c_str());
   platform::boardClose();
   lock.release();
@@ -82,6 +88,11 @@ const char AFTER[] =
 }
 
 [[noreturn]] void fail(const std::string& problem) { finish(1, problem); }
+
+// Writes text to standard output, flushed; a write that fails ends the run (status 1).
+void show(std::string_view text) {
+  if (!put(text)) finish(1);
+}
 
 // A fault of the board ends the program with its message; in the bus-error signal handler only with
 // what is safe there (the console lines that the copy on standard output had not yet written stay in
@@ -96,21 +107,23 @@ void boardFault(const char* message) {
 // The copy of the console on standard output, a line at a time, by level and without the ESC byte.
 // The line that ends start-up is noted in the lock file.
 void echo(const char* data, size_t n) {
-  static std::string line;
+  static std::string line, shown;
   for (size_t i = 0; i < n; ++i) {
     line += data[i];
     if (data[i] != '\n') continue;
     const int level = cli::lineLevel(line);
-    if (level >= echoLevel) std::fputs(cli::withoutEsc(line).c_str(), stdout);
+    if (level >= echoLevel) shown += cli::withoutEsc(line);
     if (level >= libmx::ERR && firstError.empty()) firstError = cli::withoutEsc(line.substr(0, line.size() - 1));
     if (line.find("Start Timer task") != std::string::npos) {
-      std::fflush(stdout);
+      show(shown);
+      shown.clear();
       platform::boardReleaseZeroPages();
       lock.markStarted();
     }
     line.clear();
   }
-  std::fflush(stdout);
+  show(shown);
+  shown.clear();
 }
 
 int levelOf(const std::string& name) {
@@ -131,7 +144,7 @@ void stopIfSignalled() {
   if (platform::boardIsOpen()) {
     MX_LOG(libmx::INFO, "stopped by signal");
   } else {
-    std::puts("[INFO] stopped by signal");
+    show("[INFO] stopped by signal\n");
   }
   finish(0);
 }
@@ -176,8 +189,7 @@ bool traceRange(const std::string& text, bool isRange, std::pair<u32, u32>& out)
   };
   const size_t dash = text.find('-');
   if (!isRange) return dash == std::string::npos && hex(text, out.first) && hex(text, out.second);
-  return dash != std::string::npos && hex(text.substr(0, dash), out.first) && hex(text.substr(dash + 1), out.second) &&
-         out.first <= out.second;
+  return dash != std::string::npos && hex(text.substr(0, dash), out.first) && hex(text.substr(dash + 1), out.second);
 }
 
 // --trace-range LO-HI or --trace-addr ADR: one more range of addresses that the trace keeps.
@@ -188,6 +200,7 @@ bool traceOption(const std::string& name, const std::string& value, platform::Bo
     error = name + (isRange ? " takes LO-HI" : " takes ADR") + " in hexadecimal, not " + value;
     return false;
   }
+  if (range.first > range.second) return error = name + " takes LO-HI with LO not above HI, not " + value, false;
   options.traceRanges.push_back(range);
   return true;
 }
@@ -246,7 +259,7 @@ void countRestart() {
     if (a != "--power-on") argv.push_back(a.data());
   }
   argv.push_back(nullptr);
-  std::fflush(stdout);
+  show({});
   platform::boardClose();
   execv("/proc/self/exe", argv.data());
   fail(std::string("cannot start again: ") + std::strerror(errno));
@@ -290,6 +303,7 @@ int main(int argc, char** argv) {
       return true;
     };
   };
+  constexpr const char* COPY_LEVEL = "the level of the console's copy";
   const cli::Options table = {
       {"--board", "DIR", "board directory: memory files, NAND image, backend.pid while running",
        [&](const std::string& v, std::string&) {
@@ -330,8 +344,10 @@ int main(int argc, char** argv) {
          echoLevel = levelOf(v);
          if (echoLevel < 0) return error = "--log takes info, warn, err or fatal, not " + v, false;
          return true;
-       }},
-      {"--quiet", nullptr, "copy no console lines (the console ring keeps them all)", set(echoLevel, ECHO_NONE)},
+       },
+       nullptr, false, false, COPY_LEVEL},
+      {"--quiet", nullptr, "copy no console lines (the console ring keeps them all)", set(echoLevel, ECHO_NONE), nullptr,
+       false, false, COPY_LEVEL},
       {"--help", nullptr, "this text", set(help, true), "-h"},
       {"--version", nullptr, "the version of the system and of its backup image", set(version, true)},
   };
@@ -339,14 +355,12 @@ int main(int argc, char** argv) {
     std::string error;
     if (!cli::readOption(arguments, i, table, error)) usage(error);
     if (help) {
-      std::printf("usage: backend %s\n%s%s%s", cli::optionSynopsis(table, 15).c_str(), ABOUT,
-                  cli::optionHelp(table, 17).c_str(), AFTER);
-      return 0;
+      return put("usage: backend " + cli::optionSynopsis(table, 15) + "\n" + ABOUT + cli::optionHelp(table, 17) + AFTER) ? 0 : 1;
     }
-    if (version) {
-      std::puts(cli::versionLine("backend").c_str());
-      return 0;
-    }
+  }
+  if (version) {
+    if (const std::string error = cli::versionAlone(arguments, 1); !error.empty()) usage(error);
+    return put(cli::versionLine("backend") + "\n") ? 0 : 1;
   }
   if (options.dir.empty()) usage("--board DIR is needed");
   if (!options.traceRanges.empty() && options.traceFile.empty()) usage("--trace-range and --trace-addr need --trace FILE");

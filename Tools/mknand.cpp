@@ -3,10 +3,13 @@
 //
 //   mknand FILE     (FILE is usually BOARD_DIR/nand.img; an existing file is replaced whole)
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -19,32 +22,40 @@ const char ABOUT[] =
     "Writes FILE (usually BOARD_DIR/nand.img; an existing file is replaced whole) as the factory\n"
     "programs the flash: the sector table, every FPGA configuration image in both banks with their\n"
     "variants, and the boot data. A back end writes a board's missing nand.img itself. FILE is a new\n"
-    "path or a regular file (or a symbolic link to one, which is written); anything else is left as\n"
-    "it is. -- ends the options.\n";
+    "path or a regular file, whose permissions the new one keeps, or a symbolic link to one of them\n"
+    "(through other links too), which is written; anything else is left as it is. -- ends the options.\n";
 
 const char AFTER[] =
-    "Exit status: 0 written; 1 FILE could not be written or is no file (the reason is printed); 2 usage error.\n";
+    "Exit status: 0 written; 1 FILE could not be written or is no file, or standard output could not be\n"
+    "written (the reason is printed); 2 usage error (an option given twice, --version with other words\n"
+    "among them); 130 or 143 (as a shell reports it) stopped by SIGINT or SIGTERM, FILE as it was (the\n"
+    "FILE.partial left is written anew by the next run).\n";
 
 const char* kindOf(mode_t mode) {
   return S_ISDIR(mode) ? "a directory" : S_ISFIFO(mode) ? "a FIFO" : S_ISCHR(mode) ? "a character device"
          : S_ISBLK(mode) ? "a block device" : S_ISSOCK(mode) ? "a socket" : "no regular file";
 }
 
-// The file that FILE names for writing: FILE when it is missing or a regular file, the file that a
-// symbolic link names when that is a regular file; false with the reason for anything else.
+// The file that FILE names for writing: FILE when it is missing or a regular file; for a symbolic link,
+// what its chain of links names at last, when that is missing (a new path) or a regular file. False
+// with the reason for anything else.
 bool flashFile(const std::string& file, std::string& path, std::string& error) {
-  struct stat st {};
-  if (lstat(file.c_str(), &st) != 0) return path = file, true;
-  if (S_ISREG(st.st_mode)) return path = file, true;
-  std::string what = kindOf(st.st_mode);
-  if (S_ISLNK(st.st_mode)) {
-    const bool named = stat(file.c_str(), &st) == 0;
-    if (char* real = named && S_ISREG(st.st_mode) ? realpath(file.c_str(), nullptr) : nullptr) {
-      path = real;
-      std::free(real);
-      return true;
+  constexpr int MAX_LINKS = 40;  // as many as the system follows; more is taken for a loop
+  std::string at = file, what;
+  for (int links = 0; what.empty(); ++links) {
+    struct stat st {};
+    if (lstat(at.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return path = at, true;  // a new path, or a file
+    char target[PATH_MAX];
+    const ssize_t n = S_ISLNK(st.st_mode) && links < MAX_LINKS ? readlink(at.c_str(), target, sizeof target) : -1;
+    if (n > 0 && n < static_cast<ssize_t>(sizeof target)) {
+      // A relative target is taken from the link's own directory.
+      const std::string named(target, static_cast<size_t>(n));
+      at = named.starts_with("/") || at.rfind('/') == std::string::npos ? named : at.substr(0, at.rfind('/') + 1) + named;
+    } else {
+      what = !S_ISLNK(st.st_mode) ? std::string(links == 0 ? "" : "a symbolic link to ") + kindOf(st.st_mode)
+             : links < MAX_LINKS  ? "a symbolic link that cannot be read"
+                                  : "a loop of symbolic links";
     }
-    what = std::string("a symbolic link to ") + (named ? kindOf(st.st_mode) : "nothing");
   }
   error = file + " is " + what + ", not a flash file: left as it is";
   return false;
@@ -80,15 +91,12 @@ int main(int argc, char** argv) {
     } else {
       usage("one FILE only, not also " + arguments[i]);
     }
-    if (help) {
-      std::printf("usage: mknand %s FILE\n%s%s%s", cli::optionSynopsis(table, 13).c_str(), ABOUT,
-                  cli::optionHelp(table, 15).c_str(), AFTER);
-      return 0;
-    }
-    if (version) {
-      std::puts(cli::versionLine("mknand").c_str());
-      return 0;
-    }
+    const auto put = [](const std::string& text) { return cli::put(std::cout, text, std::cerr, "mknand") ? 0 : 1; };
+    if (help) return put("usage: mknand " + cli::optionSynopsis(table, 13) + " FILE\n" + ABOUT + cli::optionHelp(table, 15) + AFTER);
+  }
+  if (version) {
+    if (const std::string error = cli::versionAlone(arguments, 1); !error.empty()) usage(error);
+    return cli::put(std::cout, cli::versionLine("mknand") + "\n", std::cerr, "mknand") ? 0 : 1;
   }
   if (file.empty()) usage("FILE is needed");
   std::string error, path;

@@ -5,7 +5,8 @@
 //   console ring          text the back end logs, read by the front end
 //   acknowledgement ring  packets the back end sends, read by the front end
 //   request ring          packets the front end sends, read by the back end
-//   notes                 the rules' notes of the requests the back end took, read by the tools
+//   notes                 how far the requests are backed up and answered, and the rules' notes of
+//                         the requests the back end took, read by the tools
 //
 // The back end, the front end's tools and the tests take the window's form from here alone. Words
 // are little-endian, as every word in memory. The front end can write anything anywhere in the
@@ -43,8 +44,19 @@ constexpr u32 LINK_ACK_OFFSET = 0x80000;
 constexpr u32 LINK_REQUEST_OFFSET = 0xA0000;
 
 // ---- The rules' notes (Lib/Include/rules.h), as published to the front end ---------------------------
-// A header, then NOTE_SLOTS slots, each the notes of one request that had any, written in turn. A
-// slot is written with its sequence at 0 and the sequence set last, so a reader that finds the same
+// A header, then NOTE_SLOTS slots written in turn. A slot holds the notes of one request, under the
+// ring index just past it: those made while it was taken (a record request has a slot even with no
+// notes: it says that the back end took the request there), or those that a frame's update pass made
+// on records of one type (the alarm texts, which the back end sets every frame, among them),
+// published under the index where that frame's reading of requests ended. Its notes
+// (PublishedNote::from, a rules::From) are of these kinds, each of the last two following the rule or
+// range it belongs to:
+//   RULE   a rule that decided bytes of a record: its effect and the offset of its text
+//   RANGE  a range check that refused the value of the bytes: value holds its least and greatest
+//          value (two s32); a set of ranges is a note each
+//   SENT   a value of the request that the rule or range read to decide
+//   HELD   a value the back end held that the rule or range read to decide
+// A slot is written with its sequence at 0 and the sequence set last, so a reader that finds the same
 // sequence before and after its copy has a whole slot.
 constexpr u32 LINK_NOTES_OFFSET = 0xC0000;
 
@@ -60,16 +72,18 @@ struct NotesHeader {
   u32 build;      // the back end's build (buildMark): rules and records as this source states them
   u32 written;    // slots written since the start; slot n lies at n % NOTE_SLOTS
   u32 backedUp;   // request ring index: every request before it is in the backup image
-  u32 flags;      // BACKED_UP: backedUp holds; ANSWERED: answered holds; IN_TURNS
+  u32 flags;      // BACKED_UP, ANSWERED, IN_TURNS: each set only while what it says holds
   u32 answered;   // request ring index: every request before it has its answer in the acknowledgement ring
+  u32 frames;     // frames run since the start
+  u32 waitLeft;   // frames for which a wait still holds the requests back
   u32 dropped;    // times since the start that request bytes not read were dropped (the ring started again,
                   // or its indexes were found written over)
   u32 droppedTo;  // request ring index: where reading went on after the last drop
-  u32 unused[8];
+  u32 unused[6];
 };
-constexpr u32 BACKED_UP = 1;
-constexpr u32 ANSWERED = 2;
-constexpr u32 IN_TURNS = 4;  // the status reports, answers among them, go out in turns (MxifEventMemory)
+constexpr u32 BACKED_UP = 1;  // backedUp holds
+constexpr u32 ANSWERED = 2;   // answered holds: the last frame sent a whole pass of reports (never in turns)
+constexpr u32 IN_TURNS = 4;   // the status reports, answers among them, go out in turns (MxifEventMemory)
 
 struct PublishedNote {
   u8 from;    // From

@@ -218,7 +218,7 @@ void CategoryRegistry::sendAll(AcknowledgeSender& tx) {
   tx.flush();
   sendEnabled = tx.stream().empty() ? 1 : 0;
   // A whole pass out answers every request read so far.
-  linknotes::answered(RequestReceiver::instance().position(), pass && sendEnabled == 1, inTurns);
+  linknotes::answered(RequestReceiver::instance().position(), pass && sendEnabled == 1, inTurns, waitFrames);
 }
 
 }  // namespace category

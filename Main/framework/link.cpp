@@ -314,7 +314,7 @@ void CategoryRegistry::receiveAll() {
     } else {
       const u32 from = rules::written();
       dispatch(rx);
-      if (rules::written() != from) linknotes::taken(rx.position(), rx.type(), from);
+      if (rx.type() < FIRST_COMMAND_TYPE || rules::written() != from) linknotes::taken(rx.position(), rx.type(), from);
     }
   }
 }

@@ -23,6 +23,12 @@ u32& slotsWritten() {
   return n;
 }
 
+// Frames since the start (the window's copy is only stored).
+u32& framesRun() {
+  static u32 n = 0;
+  return n;
+}
+
 // The header's flags as this back end set them (the window's copy is only stored).
 u32& flags() {
   static u32 f = 0;
@@ -144,7 +150,7 @@ void publishSlot(u32 request, int type, u32 from, u32 to) {
 }  // namespace
 
 void reset() {
-  slotsWritten() = flags() = drops() = 0;
+  slotsWritten() = flags() = framesRun() = drops() = 0;
   header() = {};
   setHeader(&rules::NotesHeader::build, rules::buildMark());
   setHeader(&rules::NotesHeader::magic, rules::NOTES_MAGIC);
@@ -180,9 +186,15 @@ void backedUp(u32 through) {
   setHeader(&rules::NotesHeader::flags, flags() |= rules::BACKED_UP);
 }
 
-void answered(u32 through, bool out, bool inTurns) {
-  if (out && !inTurns) setHeader(&rules::NotesHeader::answered, through);
-  flags() = (flags() & ~rules::IN_TURNS) | (inTurns ? rules::IN_TURNS : 0) | (out && !inTurns ? rules::ANSWERED : 0);
+// ANSWERED is set only in a frame whose whole pass went out, beside the index it makes true; any other
+// frame clears it: an index of an earlier frame may lie past a ring that started again, and in turns
+// an answer waits for its turn.
+void answered(u32 through, bool out, bool inTurns, int waitLeft) {
+  setHeader(&rules::NotesHeader::frames, ++framesRun());
+  setHeader(&rules::NotesHeader::waitLeft, static_cast<u32>(waitLeft));
+  const bool whole = out && !inTurns;
+  flags() = (flags() & rules::BACKED_UP) | (inTurns ? rules::IN_TURNS : 0);
+  if (whole) setHeader(&rules::NotesHeader::answered, through), flags() |= rules::ANSWERED;
   setHeader(&rules::NotesHeader::flags, flags());
 }
 

@@ -10,8 +10,9 @@ namespace linknotes {
 void reset();
 // A frame begins: the notes of the last are forgotten.
 void beginFrame();
-// A request ending at ring index `request` was dispatched and noted rules (those made since `from`,
-// rules::written() before its dispatch): they are published at once.
+// A request ending at ring index `request` was dispatched: a record request, or one that noted
+// rules (those made since `from`, rules::written() before its dispatch). Its slot is published at
+// once, so that the front end sees where the back end took it.
 void taken(u32 request, int type, u32 from);
 // After the frame's update pass (whose notes began at `updateFrom`): the rules it noted, by the type
 // of record they decided, are published for the frame's last request, under the ring index where
@@ -23,8 +24,8 @@ void publish(u32 updateFrom);
 void backedUp(u32 through);
 // The frame's reports went out: out, every answer to the requests before ring index `through` is in
 // the acknowledgement ring (a whole pass went out); inTurns, the status reports go out in turns, so
-// an answer may wait for its turn.
-void answered(u32 through, bool out, bool inTurns);
+// an answer may wait for its turn. A frame ends: waitLeft frames of a wait still hold requests back.
+void answered(u32 through, bool out, bool inTurns, int waitLeft);
 // Request bytes not read were dropped: reading went on at ring index `to`.
 void dropped(u32 to);
 

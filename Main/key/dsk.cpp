@@ -166,6 +166,10 @@ void CategoryDsk::rerank(int ch, int newRank) {
 }
 
 void CategoryDsk::update() {
+  static constexpr rules::Rule SAME_AS_ON_AIR_BYTE = {
+      rules::Effect::REFUSES,
+      "an onAir equal to the downstream key's on-air byte changes nothing: a downstream key in transition runs on to the end its "
+      "reverse byte names, off air for 1 (the on-air byte stays 1 until it ends), on air for 0"};
   u8 rank[N_DSK];
   for (int j = 0; j < N_DSK; ++j) rank[j] = record(j).priority;
   libmx::writeDskPriority(rank);
@@ -190,7 +194,7 @@ void CategoryDsk::update() {
 
     const s32 want = onAirRequest_[j];
     onAirRequest_[j] = -1;
-    if (want == -1 || want == r.onAir) continue;
+    if (!libmx::onAirRequestChanges(r, want, SAME_AS_ON_AIR_BYTE)) continue;
     for (int k = 0; k < N_DSK; ++k) {
       const D& o = record(k);
       if (k == j || (r.group != 0 && o.group != 0 && o.onAir == r.onAir)) {

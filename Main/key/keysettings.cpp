@@ -143,7 +143,12 @@ void correctKeySource(const KeyerFields& f) {
   KeyStyle& style = *f.style;
   if (style.keyType != 0 || style.keySource != 1) return;
   rules::note(KEY_SOURCE_OF_TYPE, f.type, f.record, &style.keySource, sizeof style.keySource);
-  rules::input(f.type, f.record, &style.keyType, sizeof style.keyType, f.me, f.channel);
+  // The key type's presence bit stays set until the record's report goes out: a request took it.
+  if ((style.mask & 1u) != 0) {
+    rules::sent(f.type, f.record, &style.keyType, sizeof style.keyType);
+  } else {
+    rules::input(f.type, f.record, &style.keyType, sizeof style.keyType, f.me, f.channel);
+  }
   style.keySource = 0;
   style.mask |= 1u << 3;
 }
@@ -272,10 +277,14 @@ u8 CategoryKey::insetFlag(CategoryBus* bus, int format, int k) {
 }
 
 void CategoryKey::serveOnAirRequest(CategoryFaderEvent& faders, int k) {
+  static constexpr rules::Rule SAME_AS_ON_AIR_BYTE = {
+      rules::Effect::REFUSES,
+      "an onAir equal to the key's on-air byte changes nothing: a key in transition runs on to the end its "
+      "reverse byte names, off air for 1 (the on-air byte stays 1 until it ends), on air for 0"};
   const s32 want = onAirRequest_[k];
   onAirRequest_[k] = -1;
   const MxifKey& r = record(k);
-  if (want == -1 || want == r.onAir) return;
+  if (!libmx::onAirRequestChanges(r, want, SAME_AS_ON_AIR_BYTE)) return;
   for (int j = 0; j < N_KEYS; ++j) {
     const MxifKey& o = record(j);
     if (j != k && !(r.group != 0 && o.group != 0 && o.onAir == r.onAir)) continue;

@@ -6,6 +6,7 @@
 #include "Lib/Include/records/dsk.h"
 #include "Lib/Include/records/key.h"
 #include "Lib/Include/records/usk.h"
+#include "Lib/Include/rules.h"
 
 namespace libmx {
 
@@ -29,6 +30,21 @@ KeyerFields keyerFields(MxifUpStreamKey& r, int channel);
 // A colour triple (hue, saturation, luminance in tenths) to 10-bit Y, Cb, Cr by the system format,
 // written to a colour target of mxSetColor; ycc (three codes) receives them unless null.
 void setKeyMatteColor(int target, const s16 hsl[3], u16* ycc = nullptr);
+
+// Whether an on-air request (want; -1 none) asks a key or downstream key for a change. One equal to
+// the layer's on-air byte changes nothing; in a run towards the other state, where it is the state the
+// request asked for, the rule that says so is noted.
+template <class R>
+bool onAirRequestChanges(const R& r, s32 want, const rules::Rule& rule) {
+  if (want == -1) return false;
+  if (want != r.onAir) return true;
+  if (r.inTransition == 1 && (r.reverse == 0) != (want == 1)) {
+    rules::note(rule, r, r.onAir);
+    rules::input(r, r.inTransition);
+    rules::input(r, r.reverse);
+  }
+  return false;
+}
 
 // Key type 0 takes no key-source flag: a set flag is cleared in the live record and reported.
 void correctKeySource(const KeyerFields& f);

@@ -235,17 +235,19 @@ void formatsRun(bool paired, bool fourK, int mode, char* out, size_t size) {
   }
 }
 
-// "<board> runs formats 0..9 (none with mode=2)": what a kind of board runs.
+// "<board> runs formats 0..9 (none with mode=2, ...)": what a kind of board runs. The record's mode
+// 2 is the 4K board's: its formats take the 4K driver codes.
 void boardFormatsText(const char* board, bool paired, bool fourK, char* out, size_t size) {
+  constexpr const char* MODE2 = "mode=2, the 4K board's mode";
   char other[32], mode2[32];
   formatsRun(paired, fourK, 0, other, sizeof other);
   formatsRun(paired, fourK, 2, mode2, sizeof mode2);
   if (mode2[0] == 0) {
-    std::snprintf(out, size, "%s runs formats %s (none with mode=2)", board, other[0] != 0 ? other : "none");
+    std::snprintf(out, size, "%s runs formats %s (none with %s)", board, other[0] != 0 ? other : "none", MODE2);
   } else if (other[0] == 0) {
-    std::snprintf(out, size, "%s runs formats %s, each only with mode=2", board, mode2);
+    std::snprintf(out, size, "%s runs formats %s, each only with %s", board, mode2, MODE2);
   } else {
-    std::snprintf(out, size, "%s runs formats %s, and with mode=2 formats %s", board, other, mode2);
+    std::snprintf(out, size, "%s runs formats %s, and with %s formats %s", board, other, MODE2, mode2);
   }
 }
 

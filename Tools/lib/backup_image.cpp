@@ -24,24 +24,45 @@ struct Slot {
 };
 
 // The records of the ME 0 and ME 1 instances of every type, in the order and sizes the back end
-// binds them: its own categories, bound here as at its start-up.
-const Slot& slotOf(int type, int me) {
-  static Slot slots[2][category::N_TYPES];
-  static const bool laidOut = [] {
+// binds them (its own categories, bound here as at its start-up), and the image's length.
+struct Layout {
+  Slot slots[2][category::N_TYPES];
+  int bytes = BACKUP_HEADER_BYTES;
+};
+const Layout& layout() {
+  static const Layout laidOut = [] {
     useScratchSystem();
     const auto& registry = category::CategoryRegistry::instance();
-    int used = BACKUP_HEADER_BYTES;
+    Layout l;
     for (int id = 0; id < category::N_TYPES; ++id) {
       for (int m = 0; m < 2; ++m) {
         const int bytes = registry.at(id, m) != nullptr ? registry.boundBytes(id, m) : 0;
-        slots[m][id] = {used, bytes};
-        used += bytes;
+        l.slots[m][id] = {l.bytes, bytes};
+        l.bytes += bytes;
       }
     }
-    return true;
+    return l;
   }();
-  (void)laidOut;
-  return slots[me][type];
+  return laidOut;
+}
+const Slot& slotOf(int type, int me) { return layout().slots[me][type]; }
+
+// A shorter nvram.mem holds the image's start: the back end takes the records wholly inside it and
+// starts the others from their defaults. "" when it holds them all, else what it holds and the first
+// record past its end ("PATH holds only 30000 of 53988 bytes of the image: the records from MxifKey
+// me=1 on lie past its end; ...").
+std::string pastTheEnd(const std::string& path, size_t held) {
+  for (int id = 0; id < category::N_TYPES; ++id) {
+    for (int m = 0; m < 2; ++m) {
+      const Slot& slot = slotOf(id, m);
+      if (slot.bytes == 0 || static_cast<size_t>(slot.offset + slot.bytes) <= held) continue;
+      const bool perMe = slotOf(id, 1).bytes > 0;
+      return path + " holds only " + std::to_string(held) + " of " + std::to_string(layout().bytes) +
+             " bytes of the image: the records from " + category::typeNameOf(id) + (perMe ? " me=" + std::to_string(m) : "") +
+             " on lie past its end; a back end started on it starts them from their defaults";
+    }
+  }
+  return "";
 }
 
 // Fields that every start-up sets anew: a part of the field name, by type.
@@ -79,10 +100,10 @@ u32 wordAt(const std::vector<u8>& image, int offset) {
   return v;
 }
 
-}  // namespace
-
-bool readBackupImage(const std::string& dir, std::vector<u8>& image, std::string& error) {
-  const std::string path = dir + "/nvram.mem";
+// The whole of a board directory's nvram.mem (the backup image and the settings words behind it),
+// zero past what the file holds (held bytes); false with the reason when the file is missing or holds
+// no image of this program's version.
+bool readBackupImage(const std::string& path, std::vector<u8>& image, size_t& held, std::string& error) {
   image.assign(NON_VOLATILE_SIZE, 0);
   const int fd = cli::openFile(path, O_RDONLY);
   const ssize_t n = fd >= 0 ? pread(fd, image.data(), image.size(), 0) : -1;
@@ -92,6 +113,7 @@ bool readBackupImage(const std::string& dir, std::vector<u8>& image, std::string
     return false;
   }
   ::close(fd);
+  held = static_cast<size_t>(n);
   if (std::all_of(image.begin(), image.end(), [](u8 b) { return b == 0; })) {
     error = "no backup image in " + path + " (the back end backs up once its start-up has passed)";
     return false;
@@ -103,11 +125,6 @@ bool readBackupImage(const std::string& dir, std::vector<u8>& image, std::string
             "nvram.mem.unreadable at its next start)";
     return false;
   }
-  if (n != static_cast<ssize_t>(image.size())) {
-    error = "the backup image in " + path + " holds " + std::to_string(n) + " of " + std::to_string(image.size()) +
-            " bytes: show reads a whole one";
-    return false;
-  }
   if (wordAt(image, 4) != BACKUP_VERSION) {
     error = "the backup image in " + path + " is version " + std::to_string(wordAt(image, 4)) + ", this program reads " +
             std::to_string(BACKUP_VERSION);
@@ -115,6 +132,8 @@ bool readBackupImage(const std::string& dir, std::vector<u8>& image, std::string
   }
   return true;
 }
+
+}  // namespace
 
 bool imageKeeps(int type, int me, int channel, std::string& error) {
   const char* name = category::typeNameOf(type);
@@ -145,29 +164,35 @@ bool imageKeeps(int type, int me, int channel, std::string& error) {
   return true;
 }
 
-void imageRecord(const std::vector<u8>& image, int type, int me, int channel, std::vector<u8>& record) {
-  RecordShape shape;
-  recordShape(type, shape);
-  const Slot& slot = slotOf(type, me);
-  const u8* at = image.data() + slot.offset + recordOffset(slot.bytes, shape, channel);
-  record.assign(at, at + shape.size);
-}
-
 bool backedUpRecord(const std::string& dir, int type, int me, int channel, std::vector<u8>& record, std::string& error,
-                    bool* imageUnread) {
+                    bool* imageUnread, std::string* shortNote) {
   std::vector<u8> image;
+  size_t held = 0;
+  const std::string path = dir + "/nvram.mem";
   if (!imageKeeps(type, me, channel, error)) return false;
-  if (!readBackupImage(dir, image, error)) {
+  if (!readBackupImage(path, image, held, error)) {
     if (imageUnread != nullptr) *imageUnread = true;
     return false;
   }
-  imageRecord(image, type, me, channel, record);
+  const std::string past = pastTheEnd(path, held);
+  const Slot& slot = slotOf(type, me);
+  if (static_cast<size_t>(slot.offset + slot.bytes) > held) {
+    error = std::string(category::typeNameOf(type)) + (me > 0 ? " me=" + std::to_string(me) : "") +
+            " lies past the end of the backup image: " + past;
+    return false;
+  }
+  if (shortNote != nullptr) *shortNote = past;
+  RecordShape shape;
+  recordShape(type, shape);
+  const u8* at = image.data() + slot.offset + recordOffset(slot.bytes, shape, channel);
+  record.assign(at, at + shape.size);
   return true;
 }
 
-bool showBackedUp(const std::string& dir, int type, int me, int channel, std::string& out, std::string& error) {
+bool showBackedUp(const std::string& dir, int type, int me, int channel, std::string& out, std::string& note,
+                  std::string& error) {
   std::vector<u8> record;
-  if (!backedUpRecord(dir, type, me, channel, record, error)) return false;
+  if (!backedUpRecord(dir, type, me, channel, record, error, nullptr, &note)) return false;
   out = describeStored(type, record.data(), me, channel);
   return true;
 }

@@ -9,24 +9,21 @@
 
 namespace frontend {
 
-// The whole of a board directory's nvram.mem (the backup image and the settings words behind it);
-// false with the reason when the file is missing or holds no image of this program's version.
-bool readBackupImage(const std::string& dir, std::vector<u8>& image, std::string& error);
-
 // Whether the backup image keeps the record of type for ME me and channel (of MEs 0 and 1, the types
 // the back end backs up); false with why not. Nothing is read.
 bool imageKeeps(int type, int me, int channel, std::string& error);
-// That record in its memory form, from an image that readBackupImage read.
-void imageRecord(const std::vector<u8>& image, int type, int me, int channel, std::vector<u8>& record);
 
 // The record of type for ME me (0 or 1) and channel in its memory form, as the image in a board
-// directory holds it; false with the reason when the image is missing, of another version, or does
-// not hold that record (*imageUnread true for the first two: a record that the image keeps).
+// directory's nvram.mem holds it; false with the reason when the image is missing, of another version
+// (*imageUnread true for those two: a record that the image keeps), or does not hold that record: not
+// kept, or past the end of a file cut short, which the back end starts from its defaults. A file cut
+// short that holds it sets *shortNote to which records lie past its end ("" when none do).
 bool backedUpRecord(const std::string& dir, int type, int me, int channel, std::vector<u8>& record, std::string& error,
-                    bool* imageUnread = nullptr);
+                    bool* imageUnread = nullptr, std::string* shortNote = nullptr);
 
-// The same record in its text form.
-bool showBackedUp(const std::string& dir, int type, int me, int channel, std::string& out, std::string& error);
+// The same record in its text form, and the note of a file cut short ("" when whole).
+bool showBackedUp(const std::string& dir, int type, int me, int channel, std::string& out, std::string& note,
+                  std::string& error);
 
 // A record of the backup image of the system in this program, as its bytes: type, ME and channel.
 struct StoredRecord {

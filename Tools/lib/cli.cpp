@@ -63,6 +63,23 @@ std::string reason(const std::string& what) {
   return what + ": " + (errno == ESPIPE ? "not a regular file" : std::strerror(errno));
 }
 
+bool put(std::ostream& out, std::string_view text, std::ostream& err, std::string_view program) {
+  static const int said = std::ios_base::xalloc();  // out's failure was said
+  errno = 0;
+  if (out.good()) out.write(text.data(), static_cast<std::streamsize>(text.size())).flush();
+  if (out.good()) return true;
+  // The system's reason when this write failed; one that failed before left none.
+  const int failed = errno;
+  if (out.iword(said) == 0) {
+    out.iword(said) = 1;
+    char path[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/fd/1", path, sizeof path);
+    err << program << ": cannot write standard output" << (n > 0 && path[0] == '/' ? " (" + std::string(path, static_cast<size_t>(n)) + ")" : "")
+        << (failed != 0 ? std::string(": ") + std::strerror(failed) : "") << "\n";
+  }
+  return false;
+}
+
 bool readOption(const std::vector<std::string>& args, size_t& i, const Options& options, std::string& error) {
   const std::string& word = args[i];
   const size_t eq = word.starts_with("--") ? word.find('=') : std::string::npos;
@@ -76,7 +93,7 @@ bool readOption(const std::vector<std::string>& args, size_t& i, const Options& 
     error = "unknown option " + name + nearestNote(name, names);
     return false;
   }
-  std::string value;
+  std::string value, words = word;
   if (option->value == nullptr) {
     if (eq != std::string::npos) {
       error = name + " takes no value";
@@ -86,9 +103,19 @@ bool readOption(const std::vector<std::string>& args, size_t& i, const Options& 
     value = word.substr(eq + 1);
   } else if (i + 1 < args.size()) {
     value = args[++i];
+    words += " " + value;
   } else {
     error = name + " needs a value";
     return false;
+  }
+  if (!option->repeats) {
+    const auto same = [&](const Option& o) {
+      return &o == &*option || (option->sets != nullptr && o.sets != nullptr && std::strcmp(o.sets, option->sets) == 0);
+    };
+    for (const Option& o : options) {
+      if (same(o) && !o.given.empty()) return error = givenTwice(o.given, words, option->sets ? option->sets : option->name), false;
+    }
+    option->given = words;
   }
   return option->take(value, error);
 }
@@ -188,6 +215,13 @@ std::string versionLine(const std::string& program) {
          std::to_string(BACKUP_VERSION) + ")";
 }
 
+std::string versionAlone(const std::vector<std::string>& args, size_t first) {
+  for (size_t i = first; i < args.size(); ++i) {
+    if (args[i] != "--version") return "--version takes no other words: " + args[i];
+  }
+  return "";
+}
+
 bool parseWhole(std::string_view s, long long& out) {
   const bool negative = !s.empty() && s[0] == '-';
   if (!s.empty() && (s[0] == '-' || s[0] == '+')) s.remove_prefix(1);
@@ -241,6 +275,7 @@ bool checkBoardDir(const std::string& dir, std::string& error) {
   }
   if (!S_ISDIR(st.st_mode)) {
     error = "board directory " + dir + ": not a directory";
+    errno = ENOTDIR;
     return false;
   }
   return true;

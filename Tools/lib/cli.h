@@ -1,6 +1,6 @@
 #pragma once
-// What the host programs share: option and number words, the version line, the board directory,
-// and the lock file that a running back end holds in it.
+// What the host programs share: option and number words, the version line, checked standard
+// output, the board directory, and the lock file that a running back end holds in it.
 //
 // The lock file DIR/backend.pid holds the back end's process id, and a second line "started STAMP"
 // once its start-up has passed (the system has said "Start Timer task"); STAMP differs at every
@@ -28,13 +28,18 @@ struct Option {
   const char* alias = nullptr;  // another spelling ("-h")
   bool needed = false;          // the program does not run without it
   bool repeats = false;         // may be given more than once
+  // What it sets where another option of the table sets it too ("the console copy's level"); such
+  // options count as one: a second of them is given twice.
+  const char* sets = nullptr;
+  // The words that gave it on the command line read so far ("--count 2"); empty when not given.
+  mutable std::string given = {};
 };
 using Options = std::vector<Option>;
 
 // Reads the option word at args[i] (and its value, after '=' or from the next word), finds it in
 // options and lets it take its value; i is left on the last word read. False with the reason: an
-// unknown option (with the nearest names), a value missing or given to an option that takes none, or
-// one the option refuses.
+// unknown option (with the nearest names), a value missing or given to an option that takes none, one
+// the option refuses, or an option given before (or another that sets the same) that does not repeat.
 bool readOption(const std::vector<std::string>& args, size_t& i, const Options& options, std::string& error);
 // Every option for a usage line: "--board DIR [--fast] [--trace-range LO-HI]...", broken into lines
 // of at most width characters, the further ones indented by indent spaces.
@@ -54,6 +59,9 @@ std::string givenTwice(const std::string& first, const std::string& second, cons
 // "PROGRAM VERSION (backup image version N)": the system's version text, and the version of the
 // backup image this build writes and reads.
 std::string versionLine(const std::string& program);
+// For a command line from args[first] that gave --version: "" when that is its only word, else the
+// usage error that names another word (--version takes none).
+std::string versionAlone(const std::vector<std::string>& args, size_t first);
 
 // Numbers are read as an operator reads them: decimal digits after an optional sign, leading zeroes
 // counting for nothing ("010" is 10); no other base, no blanks.
@@ -73,7 +81,14 @@ int openFile(const std::string& path, int flags, unsigned mode = 0);
 // "WHAT: " and the reason errno gives ("not a regular file" for openFile's ESPIPE).
 std::string reason(const std::string& what);
 
-// Whether dir is an existing directory; false with the reason ("DIR: No such file or directory").
+// Writes text to out (a program's standard output) and flushes it: true once all that out was given
+// is written. Otherwise false, and the first failure is said once on err: "PROGRAM: cannot write
+// standard output (/dev/full): No space left on device". What a reader takes counts as taken only
+// after this has held.
+bool put(std::ostream& out, std::string_view text, std::ostream& err, std::string_view program);
+
+// Whether dir is an existing directory; false with the reason ("DIR: No such file or directory") and
+// errno (ENOENT: nothing there yet; ENOTDIR: something else is).
 bool checkBoardDir(const std::string& dir, std::string& error);
 // Creates dir when it is missing (not its parents), then checks it.
 bool prepareBoardDir(const std::string& dir, std::string& error);

@@ -62,11 +62,10 @@ int console(const std::string& board, const ConsoleOptions& o, std::ostream& out
   if (follow) handlers.emplace();
   for (;;) {
     const bool ended = cli::backendOn(board) == cli::Backend::None;  // before the take: its last lines come
-    out << cli::withoutEsc(link.takeConsole());
-    out.flush();
+    if (!link.takeConsole([&](const std::string& lines) { return put(out, cli::withoutEsc(lines), err); })) return 1;
     if (!follow || InterruptHandlers::interrupted() || (o.timed && Clock::now() >= until)) return 0;
     if (ended) {
-      if (running) err << "frontend: the back end on " << board << " has ended\n";
+      if (running) sayEnded(board, err);
       return 0;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -100,31 +99,32 @@ int showArguments(const std::vector<std::string>& a, ShowWhat& what, std::ostrea
 }
 
 int show(const std::string& board, const ShowWhat& what, std::ostream& out, std::ostream& err) {
-  std::string text, error;
-  if (!showBackedUp(board, what.type, static_cast<int>(what.me), static_cast<int>(what.channel), text, error)) {
+  std::string text, note, error;
+  if (!showBackedUp(board, what.type, static_cast<int>(what.me), static_cast<int>(what.channel), text, note, error)) {
     return refuse(err, error);
   }
-  out << text << "\n";
-  return 0;
+  if (!note.empty()) err << "frontend: note: " << note << "\n";
+  return put(out, text + "\n", err) ? 0 : 1;
 }
 
-int types(std::ostream& out) {
+int types(std::ostream& out, std::ostream& err) {
+  std::string text;
   for (int type = 0; type < category::N_TYPES; ++type) {
     char line[80];
     std::snprintf(line, sizeof line, "%3d %s", type, category::typeNameOf(type));
-    out << line;
+    text += line;
     if (type == category::TYPE_WAIT_CMD) {
-      out << "  (frontend wait)";
+      text += "  (frontend wait)";
     } else if (type == category::TYPE_FADER_EVENT) {
-      out << "  (frontend fader)";
+      text += "  (frontend fader)";
     } else if (type == category::TYPE_BUTTON_EVENT) {
-      out << "  (frontend button)";
+      text += "  (frontend button)";
     } else if (!isRecordBuilt(type)) {
-      out << "  (bytes only: frontend raw)";
+      text += "  (not built into this program: frontend raw only)";
     }
-    out << "\n";
+    text += "\n";
   }
-  return 0;
+  return put(out, text, err) ? 0 : 1;
 }
 
 int fields(const std::vector<std::string>& a, std::ostream& out, std::ostream& err) {
@@ -133,8 +133,7 @@ int fields(const std::vector<std::string>& a, std::ostream& out, std::ostream& e
   if (type < 0) return 2;
   std::string text, error;
   if (!fieldList(type, text, error)) return usage(err, error);
-  out << text;
-  return 0;
+  return put(out, text, err) ? 0 : 1;
 }
 
 }  // namespace
@@ -164,7 +163,7 @@ int runShow(Invocation& in) {
   return show(in.board, what, in.out, in.err);
 }
 
-int runTypes(Invocation& in) { return noWords("types", in) != 0 ? 2 : types(in.out); }
+int runTypes(Invocation& in) { return noWords("types", in) != 0 ? 2 : types(in.out, in.err); }
 int runFields(Invocation& in) { return fields(in.args, in.out, in.err); }
 
 }  // namespace frontend

@@ -221,9 +221,11 @@ bool buttonRequest(const std::vector<std::string>& a, Bytes& packet, std::string
 
 bool faderRequest(const std::vector<std::string>& a, Bytes& packet, std::string& error) {
   long lever = 0, value = 0;
-  if (a.size() < 2 || !parseNumber(a[0], 0, Fader::N_PANEL_LEVERS - 1, lever) || !parseNumber(a[1], 0, 4095, value)) {
-    return error = "fader takes LEVER (0..3) and VALUE (0..4095)", false;
-  }
+  error = "fader takes LEVER (0..3) and VALUE (0..4095)";
+  if (a.size() < 2) return false;
+  if (!parseNumber(a[0], 0, Fader::N_PANEL_LEVERS - 1, lever)) return error += ", not LEVER " + a[0], false;
+  if (!parseNumber(a[1], 0, 4095, value)) return error += ", not VALUE " + a[1], false;
+  error.clear();
   static const char* const names[] = {"panel"};
   static const long max[] = {Fader::N_PANELS - 1};
   long v[] = {0};
@@ -364,6 +366,7 @@ int writeRaw(Invocation& in) {
   if (in.args.empty() || !parseHex(in.args, bytes, &bad)) {
     return usage(in.err, "raw takes hexadecimal bytes, two digits each" + (bad.empty() ? "" : ", not " + bad));
   }
+  if (bytes.size() > REQUEST_RING_TAKES) return usage(in.err, "raw: " + neverFits(bytes.size()) + ": nothing sent");
   Link link;
   if (const int status = openLink(in, link); status != 0) return status;
   std::string said;

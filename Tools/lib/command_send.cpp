@@ -62,6 +62,14 @@ Outcome judgeSend(const Request& request, const Evidence& evidence) {
   const std::string& instance = request.instance();
   std::vector<Refusal> refusals;
   bool unknown = false;
+  // An on-air request that the answer carries as sent is refused where the back end noted that it
+  // changed nothing, the layer running on to the other state.
+  for (Refusal r : request.fields()) {
+    const auto same = [&](const Refusal& a) { return a.field == r.field; };
+    if (!request.isOnAirRequest(r.field) || std::any_of(evidence.answer.begin(), evidence.answer.end(), same)) continue;
+    r.answered = r.sent, r.answeredValues = r.sentValues;
+    if (!request.judge({r}, evidence.notes).refused.empty()) refusals.push_back(r);
+  }
   for (Refusal r : evidence.answer) {
     // An on-air request holds the state the frame after its answer left: as a report gave it, or else
     // as the backup image holds it, or else (no report of a change, on an ME the image does not keep)
@@ -78,7 +86,8 @@ Outcome judgeSend(const Request& request, const Evidence& evidence) {
         unknown = true;
         continue;
       }
-      if (r.answeredValues == r.sentValues) continue;
+      // Held as sent, unless the back end noted that the request changed nothing (the layer runs on).
+      if (r.answeredValues == r.sentValues && request.judge({r}, evidence.notes).refused.empty()) continue;
     } else if (r.answered.empty() && !evidence.after.empty() && request.heldIn(evidence.after.data(), r.field)) {
       continue;
     }
@@ -95,9 +104,10 @@ Outcome judgeSend(const Request& request, const Evidence& evidence) {
   for (const std::string& line : verdict.refused) out.lines.push_back("frontend: refused: " + instance + " " + line + "\n");
   for (const std::string& line : verdict.notKnown) {
     const size_t colon = line.find(": ");
-    out.lines.push_back(notKnown(instance, line.substr(0, colon),
-                                 "no backup image shows what the record held, and it starts with that value, which the back end keeps: " +
-                                     line.substr(colon + 2)));
+    const std::string sent = line.substr(0, colon);
+    out.lines.push_back(notKnown(instance, sent,
+                                 "no backup image shows the value the record held, which may be " + sent.substr(sent.find('=') + 1) +
+                                     ", the one it starts with: " + line.substr(colon + 2)));
   }
   for (const std::string& line : verdict.notes) out.lines.push_back("frontend: note: " + instance + " " + line + "\n");
   for (const std::string& line : verdict.notRun) {
@@ -132,13 +142,18 @@ int sendRequest(Link& link, const std::string& board, Request& request, const st
   // turn is held for that alone: where another request went first meanwhile, the wait starts again.
   std::string filled;
   bool again = false;
-  const Link::Prepare fill = [&](Bytes& out, std::string& error) {
-    if ((again = !backedUpNow(link, board))) return error = NOT_BACKED_UP, false;
-    Bytes image, record;
-    if (!readBackupImage(board, image, error)) return error = request.fillProblem(error), false;
-    imageRecord(image, type, request.me(), request.channel(), record);
-    filled = request.fill(record.data());
-    out = bytes();
+  // In the same turn the reports written so far are taken in: none of them can answer it.
+  const Link::Prepare prepare = [&](Bytes& out, std::string& error) {
+    if (request.needsFill()) {
+      if ((again = !backedUpNow(link, board))) return error = NOT_BACKED_UP, false;
+      Bytes held;
+      if (!backedUpRecord(board, type, request.me(), request.channel(), held, error)) {
+        return error = request.fillProblem(error), false;
+      }
+      filled = request.fill(held.data());
+      out = bytes();
+    }
+    if (record && checked) acks.sending();
     return true;
   };
   Link::Written written;
@@ -151,7 +166,7 @@ int sendRequest(Link& link, const std::string& board, Request& request, const st
       std::this_thread::sleep_for(POLL);
     }
     const double left = std::max(0.0, std::chrono::duration<double>(until - Clock::now()).count());
-    wrote = link.write(request.needsFill() ? Bytes() : bytes(), left, &written, request.needsFill() ? fill : Link::Prepare());
+    wrote = link.write(request.needsFill() ? Bytes() : bytes(), left, &written, prepare);
   } while (!wrote && again && Clock::now() < until && !InterruptHandlers::interrupted());
   const int status = sentStatus(link, wrote, category::typeNameOf(type), err);
   if (status == 1) return status;
@@ -159,7 +174,9 @@ int sendRequest(Link& link, const std::string& board, Request& request, const st
   if (!filled.empty()) err << "frontend: " << category::typeNameOf(type) << ": sent as last backed up: " << filled << "\n";
   if (status != 0) return status;
   acks.sent(written.start);
-  if (written.unfinished) return err << "frontend: sent " << category::typeNameOf(type) << "; no answer seen: " << INTO_UNFINISHED << "\n", 3;
+  if (written.unfinished) {
+    return err << "frontend: sent " << (record ? sentText(request) : category::typeNameOf(type)) << "; no answer seen: " << INTO_UNFINISHED << "\n", 3;
+  }
   if (!checked) return 0;
   if (!record) return checkReply(link, acks, written.end, type, Bytes(packet.begin() + LINK_HEADER_BYTES, packet.end()), timeout, err);
   Evidence evidence;

@@ -17,10 +17,28 @@ namespace {
 bool typeFilter(const std::string& list, std::vector<int>& types, std::ostream& err) {
   for (size_t start = 0; start <= list.size();) {
     const size_t comma = std::min(list.find(',', start), list.size());
+    if (comma == start) {
+      usage(err, "watch: --type " + (list.empty() ? "takes NAME[,NAME], not an empty word"
+                                                  : list + ": its name " + std::to_string(types.size()) + " is empty"));
+      return false;
+    }
     const int type = typeArgument(list.substr(start, comma - start), err);
     if (type < 0) return false;
     types.push_back(type);
     start = comma + 1;
+  }
+  return true;
+}
+
+// Whether a record's line carries no field but the words of its instance ("MxifKey me=0 channel=2"):
+// the back end's answer to a request that changed nothing (a value refused, or one held already).
+bool carriesNoField(const Packet& p, const std::string& line) {
+  if (p.type >= category::FIRST_COMMAND_TYPE || !isRecordBuilt(p.type)) return false;
+  std::istringstream words(line);
+  std::string word;
+  words >> word;
+  while (words >> word) {
+    if (!word.starts_with("me=") && !word.starts_with("channel=")) return false;
   }
   return true;
 }
@@ -64,9 +82,11 @@ int watchOptions(const std::vector<std::string>& a, WatchOptions& o, std::ostrea
 // as a running reader of the tools' table: watches side by side each see every report. With
 // --waiting it takes the reports it prints; the others stay waiting. SIGINT and SIGTERM end it as
 // its time-out does, leaving the table without it.
+// Ends with the back end: it looks before each read, so that the back end's last reports come.
 int watch(Link& link, const WatchOptions& o, const Clock::time_point until, std::ostream& out, std::ostream& err) {
   using linkpeer::AckReader;
   AckReader reader(link.dir(), link.ackRing(), o.waiting ? AckReader::From::Waiting : AckReader::From::Now, link.timeout());
+  std::ostringstream text;  // what is printed next
   if (!reader.droppedBefore().empty()) {
     u32 all = 0;
     std::string types;
@@ -74,19 +94,22 @@ int watch(Link& link, const WatchOptions& o, const Clock::time_point until, std:
       all += count;
       types += (types.empty() ? "" : ", ") + std::to_string(count) + " " + category::typeNameOf(type);
     }
-    out << "(" << all << " older waiting reports that no watch --waiting took were dropped for room, as the tools keep the "
-        << "last " << WAITING_KB << " KB of them: " << types << ")\n";
+    text << "(" << all << " older waiting reports that no watch --waiting took were dropped for room, as the tools keep the "
+         << "last " << WAITING_KB << " KB of them: " << types << ")\n";
   }
   long seen = 0;
   size_t parsed = 0, garbage = 0;
   const auto counted = [&] { return o.count >= 0 && seen >= o.count; };
-  // At the time-out or a signal, one more look takes in what came since the last.
+  bool ended = false;
+  // At the time-out or a signal, one more look takes in what came since the last; the back end's end
+  // is seen before a look, which is then the last.
   for (bool last = false;;) {
+    ended = ended || cli::backendOn(link.dir()) == cli::Backend::None;
     const AckReader::Follow followed = reader.follow();
     if (followed == AckReader::Follow::Failed) return refuse(err, "watch: " + reader.error());
     if (followed != AckReader::Follow::Copied) {
       parsed = 0;
-      out << (followed == AckReader::Follow::Restarted ? "(the back end started again: what follows is from its new start)\n"
+      text << (followed == AckReader::Follow::Restarted ? "(the back end started again: what follows is from its new start)\n"
               : followed == AckReader::Follow::TableLost
                   ? "(reports are missing here: the tools' table frontend.link was lost and they went before this watch read them)\n"
                   : "(reports are missing here: a reader outside these tools took them)\n");
@@ -95,27 +118,30 @@ int watch(Link& link, const WatchOptions& o, const Clock::time_point until, std:
     std::vector<size_t> printed;
     size_t start = 0;
     for (size_t skipped = garbage; !counted() && linkpeer::nextPacket(reader.bytes(), parsed, p, garbage, &start);) {
-      if (garbage != skipped) out << "(" << garbage - skipped << " bytes skipped before a packet)\n";
+      if (garbage != skipped) text << "(" << garbage - skipped << " bytes skipped before a packet)\n";
       skipped = garbage;
       if (o.waiting && reader.wasTaken(start)) continue;
       if (!o.types.empty() && std::find(o.types.begin(), o.types.end(), p.type) == o.types.end()) continue;
-      out << describe(p) << "\n";
+      const std::string line = describe(p);
+      text << line << (carriesNoField(p, line) ? "  (no field: an answer that changed nothing)\n" : "\n");
       printed.push_back(start);
       ++seen;
     }
-    out.flush();
-    // What was printed no longer waits.
+    // What was printed, once written, no longer waits; what could not be written still does.
+    if (!put(out, text.str(), err)) return 1;
+    text.str("");
     if (o.waiting) reader.take(printed);
     reader.drop(parsed);
     parsed = 0;
     if (counted()) return 0;
-    if (last) break;
+    if (last || ended) break;
     last = Clock::now() >= until || InterruptHandlers::interrupted();
     if (!last) std::this_thread::sleep_for(POLL);
   }
+  if (ended) sayEnded(link.dir(), err);
   if (o.count < 0) return 0;
   err << "frontend: watch: " << seen << " of " << o.count << " packets before "
-      << (InterruptHandlers::interrupted() ? "it was stopped" : "the time-out") << "\n";
+      << (ended ? "the back end ended" : InterruptHandlers::interrupted() ? "it was stopped" : "the time-out") << "\n";
   return 1;
 }
 

@@ -1,6 +1,8 @@
 // The frontend program: its options, the table of its commands, and what they share.
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <thread>
 
@@ -43,6 +45,10 @@ bool shortOptions(const std::vector<std::string>& words, size_t first, const cha
   return true;
 }
 
+bool put(std::ostream& out, std::string_view text, std::ostream& err) { return cli::put(out, text, err, "frontend"); }
+
+void sayEnded(const std::string& board, std::ostream& err) { err << "frontend: the back end on " << board << " has ended\n"; }
+
 int usage(std::ostream& err, const std::string& problem) {
   err << "frontend: " << problem << "\nusage: frontend --board DIR [--timeout S] COMMAND ... (frontend --help lists them)\n";
   return 2;
@@ -74,20 +80,24 @@ int noWords(const char* command, const Invocation& in) {
 
 // Waits until a back end holding dir has passed its start-up (its rings are reset until then). A back
 // end started a moment ago may not have made the directory or taken its lock yet: both are awaited
-// too, so that only at the time-out is there no back end. A start-up under way is awaited longer: a new
-// board's takes seconds, more on a loaded host.
+// too, so that only at the time-out is there no back end; a path that cannot become its directory (a
+// file there) is said at once. A start-up under way is awaited for startTimeout from when it is first
+// seen: a new board's takes seconds, more on a loaded host.
 bool waitForStartUp(const std::string& dir, double timeout, double startTimeout, std::string& error) {
-  const auto until = deadline(timeout), startUntil = deadline(std::max(timeout, startTimeout));
+  const auto until = deadline(timeout);
+  std::optional<Clock::time_point> startUntil;
   cli::LongWait wait;
   for (;;) {
     const cli::Backend state = cli::backendOn(dir);
     if (state == cli::Backend::Running) return true;
+    if (state == cli::Backend::None && !cli::checkBoardDir(dir, error) && errno != ENOENT) return false;
+    if (state == cli::Backend::Starting && !startUntil) startUntil = deadline(startTimeout);
     wait.check([&] {
       return state == cli::Backend::Starting ? "the back end on " + dir + " to pass its start-up"
                                              : "a back end to start on " + dir;
     });
     if (InterruptHandlers::interrupted()) return error = "stopped by a signal", false;
-    if (Clock::now() >= (state == cli::Backend::Starting ? startUntil : until)) {
+    if (Clock::now() >= (state == cli::Backend::Starting ? *startUntil : until)) {
       if (state == cli::Backend::Starting) {
         error = "the back end on " + dir + " has not passed its start-up in time (--start-timeout S waits longer)";
       } else if (cli::checkBoardDir(dir, error)) {
@@ -142,7 +152,8 @@ namespace {
 
 const char ABOUT[] =
     "The front-end processor's side of the link to the back end running on board directory DIR.\n"
-    "An option's value may also follow it after '=': --board=DIR. frontend COMMAND --help tells of one.\n";
+    "An option's value may also follow it after '=': --board=DIR; -- ends the options, and one given twice\n"
+    "is a usage error. frontend COMMAND --help tells of one.\n";
 
 const char WRITES[] =
     "Commands that write a request, and watch, wait for a back end on DIR and its start-up to pass:\n";
@@ -150,13 +161,19 @@ const char READS[] = "Commands that read:\n";
 
 const char STATUS[] =
     "Numbers are decimal as written (010 is 10).\n"
-    "Exit status: 0 done; 1 failed (no back end, a refused request, a time-out, a request not sent);\n"
-    "2 usage error (unknown command, option, type or field name, a type with no field list here, a\n"
-    "value the field cannot hold, a word given twice or one the command does not take, or a record\n"
-    "with no field given, which would change nothing); 3 a request sent whose answer was not\n"
-    "seen (a wait holds requests back, a watch that reads no more holds the acknowledgement ring full,\n"
-    "bytes written before left a packet unfinished) or cannot be followed (the tools' table could not\n"
-    "be written after it went out).\n";
+    "Exit status: 0 done; 1 failed (no back end, a refused request or format not applied, a negative reply\n"
+    "code, a time-out, a request not sent, standard output not written); 2 usage error (unknown command,\n"
+    "option, type or field name, a type with no field list here, a value the field cannot hold, a word or\n"
+    "option given twice or one the command does not take, --version with other words, a record with no\n"
+    "field given, which would change nothing, or more bytes than the request ring takes at once); 3 a\n"
+    "request sent whose outcome is not known: its answer not seen (a wait holds requests back, a watch\n"
+    "that reads no more holds the acknowledgement ring full, bytes written before left a packet\n"
+    "unfinished), a command the back end answers none of, its answer cannot be followed (the tools' table\n"
+    "could not be written after it went out), an on-air state that the backup image cannot give, a\n"
+    "restart of the back end between the request and the reading of what became of it, or a value\n"
+    "refused on ME 2 or 3 that the record starts with; 130 or 143 (as a shell reports it) stopped by\n"
+    "SIGINT or SIGTERM: a command that writes once it has left the tools' table (watch and console\n"
+    "--follow end as at their time-out).\n";
 
 const Command COMMANDS[] = {
     {"send", "TYPE [me=N] [channel=N] field=value ...",
@@ -182,15 +199,18 @@ const Command COMMANDS[] = {
      "--type prints only those types (and --count counts\n"
      "them); --waiting: first those waiting, which no\n"
      "watch --waiting has taken yet (the last 64 KB at\n"
-     "most), and it takes those it prints; SIGINT or\n"
-     "SIGTERM ends it",
+     "most), and it takes those it prints once written\n"
+     "(one at a time, so each shows only those no other\n"
+     "took); SIGINT or SIGTERM ends it, and so does the\n"
+     "back end's end",
      Command::Writes, runWatch, watchOptionHelp},
     {"console", nullptr,
      "new console lines (--follow: until interrupted,\n"
      "the back end has ended or a --timeout given)",
      Command::Reads, runConsole, consoleOptionHelp},
     {"show", "TYPE [me=N] [channel=N]", "a record as last backed up in DIR/nvram.mem", Command::Reads, runShow},
-    {"types", "", "type names with their indexes", Command::Reads, runTypes},
+    {"types", "", "type names with their indexes (those not built into\nthis program marked)", Command::Reads,
+     runTypes},
     {"fields", "TYPE", "a record's fields with the values its checks take", Command::Reads, runFields},
     {"buttons", "", "the button codes of the panels by name", Command::Reads, runButtons},
 };
@@ -223,7 +243,9 @@ constexpr size_t HELP_COLUMN = 47;
 
 }  // namespace
 
-int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+namespace {
+
+int runCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   Invocation in{"", DEFAULT_TIMEOUT, false, START_TIMEOUT, {}, out, err};
   const cli::WaitNotices notices(err, "frontend: ");
   bool help = false, version = false;
@@ -237,7 +259,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                     "upper bound of every wait but the one below, in seconds (default 2); it ends\n"
                     "watch, and console --follow where given",
                     "--timeout", &in.timed),
-      timeoutOption(in.startTimeout, "upper bound of the wait for a back end's start-up under way (default 30)",
+      timeoutOption(in.startTimeout,
+                    "upper bound of the wait for a back end's start-up, from when it is seen under way\n"
+                    "(default 30)",
                     "--start-timeout"),
       {"--help", nullptr, "this text", [&help](const std::string&, std::string&) { return help = true; }, "-h"},
       {"--version", nullptr, "the version of the system and of the backup image it reads",
@@ -246,6 +270,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   size_t i = 0;
   for (; i < args.size() && args[i].starts_with("-"); ++i) {
     std::string error;
+    if (args[i] == "--") {  // the end of the options
+      ++i;
+      break;
+    }
     if (!cli::readOption(args, i, table, error)) return usage(err, error);
     if (help) {
       out << "usage: frontend " << cli::optionSynopsis(table, 16) << " COMMAND ...\n"
@@ -257,10 +285,11 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       out << STATUS;
       return 0;
     }
-    if (version) {
-      out << cli::versionLine("frontend") << "\n";
-      return 0;
-    }
+  }
+  if (version) {
+    if (const std::string error = cli::versionAlone(args, 0); !error.empty()) return usage(err, error);
+    out << cli::versionLine("frontend") << "\n";
+    return 0;
   }
   if (i >= args.size()) return usage(err, "a command is needed");
   const Command* command = commandNamed(args[i]);
@@ -277,6 +306,14 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     return 0;
   }
   return command->run(in);
+}
+
+}  // namespace
+
+// A command's status, or 1 when what it wrote to out could not all be written.
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  const int status = runCommand(args, out, err);
+  return put(out, {}, err) || status != 0 ? status : 1;
 }
 
 }  // namespace frontend

@@ -69,6 +69,12 @@ int usage(std::ostream& err, const std::string& problem);
 // "frontend: MESSAGE"; returns 1.
 int refuse(std::ostream& err, const std::string& message);
 
+// Writes text to out and flushes it; false, said on err, when out cannot be written (cli::put).
+bool put(std::ostream& out, std::string_view text, std::ostream& err);
+// "frontend: the back end on DIR has ended": a follow (console --follow, watch) ends with the back
+// end. It looks whether one holds DIR before its last read, so that what the back end wrote last comes.
+void sayEnded(const std::string& board, std::ostream& err);
+
 // "name=value" into its two parts; false without '='.
 bool splitAssignment(const std::string& word, std::string& name, std::string& value);
 // Options "name=N" of the short forms from words[first] on, each within 0..max and given once.
@@ -102,6 +108,10 @@ int writeOnly(Link& link, const std::string& request, const Bytes& packet, doubl
               Link::Written* written = nullptr, const Link::Prepare& prepare = {});
 
 extern const char NO_ROOM[];
+// The most bytes that the request ring takes at once (its writer stops short of the read index), and
+// what a write of more says: "N bytes never fit the request ring, which takes at most M at once".
+constexpr u32 REQUEST_RING_TAKES = LINK_RING_DATA - LINK_RING_RESERVE;
+std::string neverFits(size_t bytes);
 
 // SIGINT and SIGTERM, for as long as this lives (the previous actions back after), end the command's
 // waits (interrupted() holds) rather than the process at once, so that it leaves the tools' table

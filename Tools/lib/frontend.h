@@ -63,10 +63,23 @@ class Link {
   // `watch --waiting` shows them); bytes that start no packet are skipped and counted in garbage().
   std::vector<Packet> takePackets(size_t max = SIZE_MAX);
   size_t garbage() const { return garbage_; }
-  // The console ring's complete lines since the last call (or since any front end last read it).
-  // Mapped read only, the front end's read index stays where it is, and lines are taken from a
-  // place of this process's own.
-  std::string takeConsole() { return readOnly_ ? linkpeer::consoleLines(console(), consoleFrom_) : linkpeer::consoleTake(console()); }
+  // The console ring's complete lines since the last take (or since any front end last took them),
+  // handed to `write`; they are taken once it returns true, so lines that could not be written stay
+  // for the next reader. Mapped read only, the front end's read index stays where it is, and lines
+  // are taken from a place of this process's own.
+  bool takeConsole(const std::function<bool(const std::string& lines)>& write) {
+    u32 from = readOnly_ ? consoleFrom_ : linkpeer::loadIndex(console() + LINK_RING_READ_INDEX) % LINK_CONSOLE_DATA;
+    const std::string lines = linkpeer::consoleLines(console(), from);
+    if (!write(lines)) return false;
+    if (readOnly_) consoleFrom_ = from;
+    if (!readOnly_ && !lines.empty()) linkpeer::storeIndex(console() + LINK_RING_READ_INDEX, from);
+    return true;
+  }
+  std::string takeConsole() {
+    std::string taken;
+    takeConsole([&](const std::string& lines) { return taken = lines, true; });
+    return taken;
+  }
 
  private:
   u8* base_ = nullptr;
@@ -101,8 +114,8 @@ bool parseHex(const std::vector<std::string>& words, Bytes& bytes, std::string* 
 std::string describe(const Packet& p);
 
 // Runs the program: args without the program name. Returns the exit status (0 success, 1 no back
-// end, a refused request, a time-out or a request not sent, 2 a usage error, 3 a request sent whose
-// answer was not seen or cannot be followed).
+// end, a refused request, a time-out, a request not sent or out not written, 2 a usage error, 3 a
+// request sent whose answer was not seen or cannot be followed).
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace frontend

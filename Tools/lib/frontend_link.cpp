@@ -22,6 +22,11 @@ int largestBody(int type) {
   return category::CategoryRegistry::instance().largestBody(type);
 }
 
+std::string neverFits(size_t bytes) {
+  return std::to_string(bytes) + " bytes never fit the request ring, which takes at most " +
+         std::to_string(REQUEST_RING_TAKES) + " at once";
+}
+
 bool Link::open(const std::string& dir, double timeout, std::string& error, bool readOnly) {
   close();
   const std::string path = dir + "/link.mem";
@@ -66,9 +71,9 @@ void Link::close() {
 }
 
 bool Link::write(const Bytes& given, double timeout, Written* written, const Prepare& prepare) {
+  if (given.size() > REQUEST_RING_TAKES) return error_ = neverFits(given.size()), false;
   error_ = NO_ROOM;
   Bytes bytes = given;
-  if (bytes.size() > LINK_RING_DATA - LINK_RING_RESERVE) return false;
   const auto until = deadline(timeout);
   const auto start = [&] {
     std::string stamp;

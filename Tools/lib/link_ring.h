@@ -241,6 +241,7 @@ struct RequestNotes {
     Unpublished, // the back end publishes none
   } found = Found::Unpublished;
   u32 build = 0;  // the back end's mark
+  int takenType = -1;  // the type of the request that the back end took ending at `request` (-1: none seen)
   std::vector<rules::PublishedNote> notes;
   std::vector<std::string> texts;  // a rule's text, by the note's index
 };
@@ -267,6 +268,7 @@ inline RequestNotes notesOf(const u8* notes, u32 request, u32 frameEnd, u32 writ
       out.found = RequestNotes::Found::Lost;  // written again while read
       return out;
     }
+    if (slot->request == request) out.takenType = slot->type;
     if (slot->request != request && slot->request != frameEnd) continue;
     out.found = RequestNotes::Found::Notes;
     for (int i = 0; i < std::min<int>(slot->count, rules::NOTES_PER_SLOT); ++i) {

@@ -77,7 +77,7 @@ void getRequests(std::istream& words, RequestFraming& s) {
 }
 
 // Lines "table MADE", "grace 0|1", "start STAMP", "waiting AT TYPE:DROPPED...", "taken AT...", "request OWED HEAD",
-// "reader PID SERIAL AT", then "sum CHECKSUM" of all before it. False when the text is not a whole
+// "reader PID SERIAL AT [claims]", then "sum CHECKSUM" of all before it. False when the text is not a whole
 // table (missing, cut, or changed by anything but the tools).
 bool parsed(const std::string& text, LinkTable& t) {
   const size_t sum = text.rfind("sum ");
@@ -105,6 +105,7 @@ bool parsed(const std::string& text, LinkTable& t) {
     } else if (word == "request") {
       getRequests(words, t.requests);
     } else if (LinkTable::Reader r; word == "reader" && words >> r.pid >> r.serial >> r.at) {
+      r.claims = words >> word && word == "claims";
       t.readers.push_back(r);
     }
   }
@@ -120,7 +121,9 @@ std::string printed(const LinkTable& t) {
   out << "\nrequest ";
   putRequests(out, t.requests);
   out << "\n";
-  for (const LinkTable::Reader& r : t.readers) out << "reader " << r.pid << " " << r.serial << " " << r.at << "\n";
+  for (const LinkTable::Reader& r : t.readers) {
+    out << "reader " << r.pid << " " << r.serial << " " << r.at << (r.claims ? " claims" : "") << "\n";
+  }
   const std::string text = out.str();
   return text + "sum " + checksum(text) + "\n";
 }
@@ -248,6 +251,22 @@ std::string runningStart(const std::string& dir) {
   return cli::backendOn(dir, &start) == cli::Backend::Running ? start : std::string();
 }
 
+// Tries done() until it holds (true) or until has passed (false). Time that this process did not run
+// (stopped, by SIGSTOP or Ctrl-Z) does not count: the wait is bounded for the holder's sake. Past a
+// second it says once what it waits for (what()).
+bool waitWithin(Clock::time_point until, const std::function<bool()>& done, const std::function<std::string()>& what) {
+  cli::LongWait wait;
+  for (auto last = Clock::now();;) {
+    if (done()) return true;
+    const auto now = Clock::now();
+    if (now - last > NOT_RUN) until += now - last;
+    last = now;
+    if (now >= until) return false;
+    wait.check(what);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
 }  // namespace
 
 bool lockWithin(int fd, Clock::time_point until, const std::string& what, std::string& error) {
@@ -255,22 +274,17 @@ bool lockWithin(int fd, Clock::time_point until, const std::string& what, std::s
     const long pid = lockHolder(fd);
     return pid > 0 ? processName(pid) : std::string("another process");
   };
-  cli::LongWait wait;
-  for (auto last = Clock::now();;) {
+  int failed = 0;  // errno of a failure other than the lock being held
+  const auto locked = [&] {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-    if (errno != EWOULDBLOCK && errno != EINTR) return error = reason(what), false;
-    // Time that this process did not run (stopped, by SIGSTOP or Ctrl-Z) does not count: the wait is
-    // bounded for the holder's sake.
-    const auto now = Clock::now();
-    if (now - last > NOT_RUN) until += now - last;
-    last = now;
-    if (now >= until) {
-      error = what + " is held by " + holder() + ", which has not let it go within the time-out";
-      return false;
-    }
-    wait.check([&] { return what + ", held by " + holder(); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    failed = errno != EWOULDBLOCK && errno != EINTR ? errno : 0;
+    return failed != 0;
+  };
+  if (waitWithin(until, locked, [&] { return what + ", held by " + holder(); })) {
+    return failed == 0 || (errno = failed, error = reason(what), false);
   }
+  error = what + " is held by " + holder() + ", which has not let it go within the time-out";
+  return false;
 }
 
 bool withTable(const std::string& dir, u8* ackRing, const std::function<void(LinkTable&)>& change, double timeout,
@@ -369,7 +383,12 @@ std::atomic<unsigned> serials{0};
 AckReader::AckReader(const std::string& dir, u8* ackRing, From from, double timeout)
     : dir_(dir), ring_(ackRing), from_(from), timeout_(timeout), serial_(++serials),
       running_(cli::openFile(dir + LINK_FILE, O_RDONLY)) {
-  follow();
+  const auto until = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout));
+  const auto entered = [&] { return follow() != Follow::Copied || registered_ || claimant_ == 0; };
+  if (!waitWithin(until, entered, [&] { return "the waiting reports, held by " + processName(claimant_); })) {
+    error_ = "the waiting reports are held by " + processName(claimant_) + ", which has not let them go within the time-out";
+    claimWaited_ = true;
+  }
 }
 
 AckReader::~AckReader() {
@@ -388,6 +407,14 @@ bool AckReader::visit(const std::function<void(LinkTable&, LinkTable::Reader&)>&
     // At first from now or from what is waiting; then from where it stands (in its own memory, the
     // table being rebuilt from the readers if it was lost). An entry of a process gone that had this
     // one's id and serial is taken over.
+    if (!registered_ && from_ == From::Waiting) {
+      // The waiting reports are one claimant's at a time, from its entry to its first take.
+      for (auto r = t.readers.begin(); r != t.readers.end(); ++r) {
+        if (r->claims && r != me) claimant_ = r->pid;
+      }
+      if (claimant_ != 0) return;
+      claims_ = true;
+    }
     if (!registered_) {
       start_ = t.start;
       first_ = at_ = from_ == From::Now ? t.write : t.waiting;
@@ -405,9 +432,10 @@ bool AckReader::visit(const std::function<void(LinkTable&, LinkTable::Reader&)>&
       if (me != t.readers.end()) me->at = at_;
     }
     if (me == t.readers.end()) {
-      t.readers.push_back({getpid(), serial_, at_});
+      t.readers.push_back({getpid(), serial_, at_, claims_});
       me = t.readers.end() - 1;
     }
+    me->claims = claims_;
     f(t, *me);
     done = true;
   }, timeout_, &error_);
@@ -415,6 +443,8 @@ bool AckReader::visit(const std::function<void(LinkTable&, LinkTable::Reader&)>&
 }
 
 AckReader::Follow AckReader::follow() {
+  if (claimWaited_) return Follow::Failed;
+  claimant_ = 0;
   const std::string now = runningStart(dir_);
   if (now.empty()) return Follow::Copied;  // nothing to copy until a back end runs
   const auto time = Clock::now();
@@ -469,8 +499,9 @@ void AckReader::drop(size_t n) {
 }
 
 void AckReader::take(const std::vector<size_t>& starts) {
-  if (starts.empty()) return;
-  visit([&](LinkTable& t, LinkTable::Reader&) {
+  if (starts.empty() && !claims_) return;
+  visit([&](LinkTable& t, LinkTable::Reader& me) {
+    me.claims = claims_ = false;
     if (t.start != start_) return;
     const u32 waits = ringAhead(t.waiting, t.write);
     for (size_t start : starts) {

@@ -38,6 +38,7 @@ struct LinkTable {
     long pid = 0;
     unsigned serial = 0;  // of the readers of that process
     u32 at = 0;           // the ring index it reads next
+    bool claims = false;  // a `watch --waiting` that has copied the waiting reports and not yet taken them
   };
   std::string made;        // who made this table and when ("PID.NANOSECONDS", a monotonic clock)
   bool grace = false;      // whether readers ran when it was made: the read index waits for them
@@ -75,6 +76,10 @@ bool lockWithin(int fd, std::chrono::steady_clock::time_point until, const std::
 
 // A running reader of the acknowledgement ring, in the table while it lives: it copies what the back
 // end writes from its start on, and the read index stays behind what it has not copied.
+// A reader From::Waiting claims the reports waiting as it enters the table, until its first take():
+// one that starts meanwhile waits (at most timeout seconds, then its follow() fails naming the
+// claimant), so that a waiting report is shown by one of them only, however they start. A claimant
+// that ends without taking them, its output not written, leaves them waiting.
 class AckReader {
  public:
   enum class From { Now, Waiting };
@@ -99,7 +104,8 @@ class AckReader {
   // Whether the packet starting at byte offset of bytes() was taken by an earlier
   // `watch --waiting --type` (From::Waiting only).
   bool wasTaken(size_t offset) const { return skip_.count(consumed_ + offset) != 0; }
-  // The reports starting at these offsets of bytes() are no longer waiting.
+  // The reports starting at these offsets of bytes() are no longer waiting; the first call ends the
+  // claim of a reader From::Waiting.
   void take(const std::vector<size_t>& starts);
   // How many older waiting reports of each type the tools had dropped for room when this reader
   // started (From::Waiting only; it says so, so the count starts again).
@@ -119,6 +125,9 @@ class AckReader {
   unsigned serial_;
   int running_;  // the board's link.mem, read-locked while this reader is in the table
   bool registered_ = false;
+  bool claims_ = false;  // the waiting reports are this reader's until its first take
+  long claimant_ = 0;    // the process whose claim this reader, not yet in the table, waits out
+  bool claimWaited_ = false;  // it waited its time-out in vain
   std::string start_;  // the back end's start that at_ belongs to
   std::string made_;   // the table as last seen
   std::chrono::steady_clock::time_point visited_{};

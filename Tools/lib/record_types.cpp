@@ -153,7 +153,10 @@ bool givenNumber(const RecordView& view, const Assignments& fields, const std::s
 std::string valueProblem(const Field& f, int element, const std::string& value,
                          const std::function<std::string(int element)>& takes) {
   if (std::string chars, why; f.textCapacity > 0) {
-    return textOfWord(value, chars, why) ? "longer than " + std::to_string(f.textCapacity) + " characters" : why;
+    // The record holds bytes: a character beyond ASCII takes more than one.
+    return textOfWord(value, chars, why) ? std::to_string(chars.size()) + " bytes, more than the " +
+                                               std::to_string(f.textCapacity) + " it holds"
+                                         : why;
   }
   const int count = f.leaf.count;
   if (element >= count) return "no element " + std::to_string(element) + " (0.." + std::to_string(count - 1) + ")";
@@ -304,6 +307,15 @@ bool parseRecord(const Assignments& fields, Request::Parsed& p, std::string& err
     const Field* f = view.find(name, element);
     if (f == nullptr && (name == "me" || name == "channel")) {
       error = instancesProblem(type, name);
+      return false;
+    }
+    const size_t open = name.find('[');
+    int whole = -1;
+    if (const Field* array = f == nullptr && open != std::string::npos ? view.find(name.substr(0, open), whole) : nullptr;
+        array != nullptr && array->textCapacity == 0 && array->leaf.count > 1 && name.back() == ']') {
+      // An array's element by an index it has not (negative, or no number).
+      error = typeName + ": " + name + ": no element " + name.substr(open + 1, name.size() - open - 2) + " (0.." +
+              std::to_string(array->leaf.count - 1) + ")";
       return false;
     }
     if (f == nullptr || f == indexes.me || f == indexes.channel) {

@@ -96,8 +96,10 @@ class Judge {
           x.held = codec::loadElement(leaf, e);
           x.heldKnown = true;
         }
-        // An element of a field held otherwise that the record still holds as sent is no matter.
-        if (!text && x.heldKnown && x.held == x.sent) continue;
+        // An element of a field held otherwise that the record still holds as sent is no matter, but
+        // for an on-air request that a rule says changed nothing: the layer runs on to the other state.
+        const bool onAir = f->leaf.tag.role == codec::Role::ON_AIR_REQUEST;
+        if (!text && x.heldKnown && x.held == x.sent && (!onAir || decided(x.t).empty())) continue;
         out.push_back(x);
       }
     }
@@ -116,9 +118,11 @@ class Judge {
         if (!x.heldText.empty()) verdict.notes.push_back(x.name + " (sent as last backed up: " + x.sentText + "): it holds " + x.heldText + ": " + reasons(x));
         continue;
       }
-      // An on-air request is answered by the state the layer's transition reached.
-      if (const codec::Tag& tag = x.t.field->leaf.tag; tag.role == codec::Role::ON_AIR_REQUEST) {
-        verdict.refused.push_back(x.name + "=" + x.sentText + ": " + keptOrHeld(x) + tag.setBy);
+      // An on-air request in range is answered by the state the layer's transition reached, or by the
+      // rule that says it changed nothing.
+      if (const codec::Tag& tag = x.t.field->leaf.tag; tag.role == codec::Role::ON_AIR_REQUEST && takesOf(x.t).set.empty()) {
+        const bool ruled = !decided(x.t).empty();
+        verdict.refused.push_back(x.name + "=" + x.sentText + ": " + (ruled ? reasons(x) : keptOrHeld(x) + tag.setBy));
         continue;
       }
       // Refused by its own range: a field taken only whole names each element at fault once.
@@ -229,15 +233,29 @@ class Judge {
       const size_t width = static_cast<size_t>(codec::widthOf(f.leaf.kind));
       std::memcpy(record.bytes() + elementAt(f, e), n.value, std::min<size_t>(width, rules::VALUE_BYTES));
       std::string head;
-      if (!own(n, static_cast<rules::From>(n.from))) {
+      const bool ours = own(n, static_cast<rules::From>(n.from));
+      if (!ours) {
         head = std::string(category::typeNameOf(n.type)) + " ";
         if (rt->shape.perMe) head += "me=" + std::to_string(n.me < 0 ? me_ : n.me) + " ";
         if (rt->shape.channels > 1) head += "channel=" + std::to_string(n.channel < 0 ? channel_ : n.channel) + " ";
       }
       head.append(elementName(f, e)).append("=").append(numberText(numberOf(f.leaf.kind, codec::loadElement(f.leaf, e))));
-      return head + (n.from == static_cast<u8>(rules::From::SENT) ? ", sent with it" : ", as the back end held it");
+      return head + (ours && n.from == static_cast<u8>(rules::From::SENT) ? sentAs(f.name, e, codec::loadElement(f.leaf, e)) : ", as the back end held it");
     }
     return "";
+  }
+
+  // How a value (its bits) that the back end read as sent came: typed by the operator, or filled in by
+  // the tool; one that the request does not carry as such was taken by an earlier request whose answer
+  // had not gone out yet, and is held.
+  std::string sentAs(const std::string& name, int e, u32 bits) const {
+    int element = -1;
+    const Field* f = sent_.find(name, element);
+    const auto [word, bit] = f != nullptr ? presenceOf(f->leaf, e) : std::pair<const u32*, int>{nullptr, 0};
+    if (f == nullptr || (word != nullptr && (*word >> bit & 1u) == 0) || codec::loadElement(f->leaf, e) != bits) {
+      return ", as the back end held it";
+    }
+    return typed(*f, e) ? ", sent with it" : ", as last backed up";
   }
 
   // The inputs as one text: "a=1, sent with it and b=2, as the back end held it".

@@ -295,7 +295,7 @@ const char* statusSetter(const Field& f, int element) {
 }
 
 std::string rangeText(const Field& f) {
-  if (f.textCapacity > 0) return "text of up to " + std::to_string(f.textCapacity) + " characters";
+  if (f.textCapacity > 0) return "text of up to " + std::to_string(f.textCapacity) + " bytes";
   if (f.leaf.kind == codec::Kind::F32) return "a number";
   long long lo = 0, hi = 0;
   codec::kindRange(f.leaf.kind, lo, hi);

@@ -27,6 +27,9 @@ struct Report {
 class AckReports {
  public:
   explicit AckReports(Link& link);
+  // The request goes out now, in the writer's turn: what was written before cannot answer it.
+  void sending() { sentFrom_ = poll(); }
+  size_t sentFrom() const { return sentFrom_; }
   // The request went out into the rings of that start of the back end ("" none ran throughout).
   void sent(const std::string& start) { sentUnder_ = start; }
   // Takes in what was written since the last call; returns the bytes written since the start.
@@ -34,6 +37,8 @@ class AckReports {
   const std::vector<Report>& reports() const { return reports_; }
   // Whether the ring was seen full: the back end then holds its reports back until a reader takes some.
   bool wasFull() const { return full_; }
+  // Bytes between reports that start none: the back end writes whole packets, one after another.
+  size_t garbage() const { return reports_.empty() ? 0 : garbage_ - leading_; }
   // Whether reports went before they were read, or could not be read (once so, so for good), and why.
   bool lost() const { return lost_ != linkpeer::AckReader::Follow::Copied; }
   std::string lostWhy() const;
@@ -46,7 +51,7 @@ class AckReports {
   linkpeer::AckReader reader_;
   std::optional<std::string> sentUnder_;
   std::vector<Report> reports_;
-  size_t parsed_ = 0, garbage_ = 0;
+  size_t parsed_ = 0, garbage_ = 0, leading_ = 0, sentFrom_ = 0;
   bool full_ = false;
   std::string holder_;  // of the full ring
   linkpeer::AckReader::Follow lost_ = linkpeer::AckReader::Follow::Copied;
@@ -94,6 +99,9 @@ struct Outcome {
   Verdict verdict;  // the record's judge's, on the values refused
 };
 Outcome judgeSend(const Request& request, const Evidence& evidence);
+
+// "MxifKey me=0 channel=1 onAir=1": a record request's instance and the fields it carries.
+std::string sentText(const Request& request);
 
 // A wait of n frames, as the back end reads it.
 Bytes waitPacket(s16 frames);

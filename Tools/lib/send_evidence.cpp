@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <ostream>
 #include <thread>
 
@@ -22,6 +23,12 @@
 #include "Tools/lib/send.h"
 
 namespace frontend {
+
+std::string sentText(const Request& request) {
+  std::string out = request.instance();
+  for (const Refusal& r : request.fields()) out += " " + r.field + "=" + r.sent;
+  return out;
+}
 
 Bytes waitPacket(s16 frames) { return linkpeer::packetBytes(category::TYPE_WAIT_CMD, waitBody(frames)); }
 
@@ -53,7 +60,10 @@ size_t AckReports::poll() {
   const Bytes& bytes = reader_.bytes();
   Packet p;
   size_t start = 0;
-  while (linkpeer::nextPacket(bytes, parsed_, p, garbage_, &start)) reports_.push_back({start, std::move(p)});
+  while (linkpeer::nextPacket(bytes, parsed_, p, garbage_, &start)) {
+    if (reports_.empty()) leading_ = garbage_;  // a reader that starts inside a packet cut by a full ring
+    reports_.push_back({start, std::move(p)});
+  }
   return bytes.size();
 }
 
@@ -87,12 +97,102 @@ std::string unansweredLine(const std::string& request, const std::string& why, d
   return "frontend: sent " + request + "; no answer seen" + within + ": " + why + "\n";
 }
 
-std::string whyUnseen(Link& link, AckReports& acks, u32 requestEnd) {
+// A word of the back end's notes header of this build (0 for another's, or none).
+u32 notesWord(Link& link, size_t at) {
+  return linkpeer::notesFrom(link.notes()) == linkpeer::NotesFrom::ThisBuild ? linkpeer::loadIndex(link.notes() + at) : 0;
+}
+
+// What the link shows while a request waits for its answer: ring index words that no writer moves so
+// (a word beyond its ring, bytes in the acknowledgement ring that start no report), and whether the
+// back end's frames go on, as its notes count them.
+class LinkWatch {
+ public:
+  LinkWatch(Link& link, const std::string& board) : link_(link), board_(board) {}
+
+  void sample(const AckReports& acks) {
+    struct Word {
+      const u8* ring;
+      u32 at, size;
+      const char* name;
+    };
+    const Word words[] = {{link_.console(), LINK_RING_WRITE_INDEX, LINK_CONSOLE_DATA, "the console ring's write index"},
+                          {link_.console(), LINK_RING_READ_INDEX, LINK_CONSOLE_DATA, "the console ring's read index"},
+                          {link_.ackRing(), LINK_RING_WRITE_INDEX, LINK_RING_DATA, "the acknowledgement ring's write index"},
+                          {link_.ackRing(), LINK_RING_READ_INDEX, LINK_RING_DATA, "the acknowledgement ring's read index"},
+                          {link_.requestRing(), LINK_RING_WRITE_INDEX, LINK_RING_DATA, "the request ring's write index"},
+                          {link_.requestRing(), LINK_RING_READ_INDEX, LINK_RING_DATA, "the request ring's read index"}};
+    for (size_t i = 0; i < std::size(words); ++i) {
+      const Word& w = words[i];
+      const u32 v = linkpeer::loadIndex(w.ring + w.at);
+      if (!counted_) first_[i] = v;  // a word left outside its ring before is not moved while it waits
+      if (damage_.empty() && v >= w.size && v != first_[i]) {
+        char text[160];
+        std::snprintf(text, sizeof text, "%s read %u, outside its ring", w.name, v);
+        damage_ = text;
+      }
+    }
+    if (damage_.empty() && acks.garbage() > 0) damage_ = "the acknowledgement ring held bytes that start no report";
+    const u32 frames = notesWord(link_, offsetof(rules::NotesHeader, frames));
+    if (frames != frames_ || !counted_) frames_ = frames, counted_ = true, since_ = Clock::now();
+  }
+
+  // Why the link cannot be trusted: its ring indexes were moved by no writer ("" none seen so).
+  std::string damage() const {
+    return damage_.empty() ? "" : "the link's ring indexes were moved by no writer while it waited (" + damage_ + ")";
+  }
+
+  // Why the back end reads no request: stopped, running no frames, or held by a wait ("" none of these).
+  std::string stall() const {
+    long pid = 0;
+    std::ifstream(board_ + "/backend.pid") >> pid;
+    std::string stat;
+    if (pid > 0 && std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat)) {
+      const size_t name = stat.rfind(')');
+      if (name != std::string::npos && name + 2 < stat.size() && (stat[name + 2] == 'T' || stat[name + 2] == 't')) {
+        return "the back end is stopped (process " + std::to_string(pid) + " is in state T)";
+      }
+    }
+    const double still = std::chrono::duration<double>(Clock::now() - since_).count();
+    if (counted_ && frames_ != 0 && still >= 0.5) {
+      char text[96];
+      std::snprintf(text, sizeof text, "the back end runs no frames (its frame count stood at %u for %.1f s)", frames_, still);
+      return text;
+    }
+    if (const u32 left = notesWord(link_, offsetof(rules::NotesHeader, waitLeft)); left > 0) {
+      return "a wait holds requests back, " + std::to_string(left) + " frames more (--timeout S waits longer)";
+    }
+    return "";
+  }
+
+ private:
+  Link& link_;
+  std::string board_;
+  std::string damage_;
+  u32 first_[6] = {};  // each index word as first seen
+  u32 frames_ = 0;
+  bool counted_ = false;
+  Clock::time_point since_{};
+};
+
+std::string whyUnseen(Link& link, AckReports& acks, u32 requestEnd, const LinkWatch* watch = nullptr) {
+  if (watch != nullptr && !watch->damage().empty()) return watch->damage();
   if (acks.lost()) return acks.lostWhy();
   if (InterruptHandlers::interrupted()) return "stopped by a signal before it was seen";
   if (acks.wasFull()) return "the acknowledgement ring was full: " + acks.holder();
+  if (watch != nullptr && !watch->stall().empty()) return watch->stall();
   if (!readPast(link, requestEnd)) return "the back end has not read the request (--timeout S waits longer)";
+  if (linkpeer::notesFrom(link.notes()) == linkpeer::NotesFrom::ThisBuild && watch != nullptr) {
+    return "the back end read it but has sent no whole pass of its reports since (--timeout S waits longer)";
+  }
   return "the back end has not acted on it yet (a wait holds requests back; --timeout S waits longer)";
+}
+
+// Whether the back end says that every request before ring index `end` has its answer out: its notes'
+// index of the last whole pass of reports lies at or past it (not while its reports go out in turns).
+bool answeredPast(Link& link, u32 end) {
+  if ((linkpeer::notesFlags(link.notes()) & (rules::ANSWERED | rules::IN_TURNS)) != rules::ANSWERED) return false;
+  const u32 at = notesWord(link, offsetof(rules::NotesHeader, answered)) % LINK_RING_DATA;
+  return linkpeer::ringAhead(end, at) <= linkpeer::ringAhead(end, linkpeer::writeIndex(link.requestRing()));
 }
 
 // Whether the back end sends its status reports in turns, as it says (a back end of another build, or
@@ -121,6 +221,26 @@ void settle(Link& link, double timeout, int frames) {
     }
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(40));  // the frame's backup copy
+}
+
+// Whether the backup image holds every request before ring index `end`, as the back end's notes say
+// (a back end that publishes none: after a frame's backup copy); false after the time-out.
+bool backedUpPast(Link& link, u32 end, double timeout) {
+  if (linkpeer::notesFrom(link.notes()) != linkpeer::NotesFrom::ThisBuild) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    return true;
+  }
+  const auto until = deadline(timeout);
+  for (;;) {
+    const u8* notes = link.notes();
+    const u32 at = linkpeer::loadIndex(notes + offsetof(rules::NotesHeader, backedUp)) % LINK_RING_DATA;
+    if ((linkpeer::notesFlags(notes) & rules::BACKED_UP) != 0 &&
+        linkpeer::ringAhead(end, at) <= linkpeer::ringAhead(end, linkpeer::writeIndex(link.requestRing()))) {
+      return true;
+    }
+    if (Clock::now() >= until || InterruptHandlers::interrupted()) return false;
+    std::this_thread::sleep_for(POLL);
+  }
 }
 
 // Whether the back end started again, or stopped, since the request went out into the rings of the
@@ -184,7 +304,7 @@ bool gatherEvidence(Link& link, const std::string& board, AckReports& acks, cons
                     const Link::Written& written, u32 notesBefore, double timeout, Evidence& evidence, std::string& unseen) {
   const u32 requestEnd = written.end;
   const std::vector<Refusal> asked = request.fields();
-  const std::string& instance = request.instance();
+  const std::string instance = sentText(request);
   // Frames after the one that takes the request that must have ended before the answer is known to
   // be out: one, or the turn of the status reports while they go out in turns (which an event memory
   // request may turn on in the frame that takes it).
@@ -193,7 +313,7 @@ bool gatherEvidence(Link& link, const std::string& board, AckReports& acks, cons
   const auto until = deadline(timeout);
   int waits = 0;              // waits written after the request
   u32 awaited = requestEnd;   // the end of what the back end is to read next
-  size_t before = 0;          // reports that start before this went out before the back end read the request
+  size_t before = acks.sentFrom();  // reports that start before this went out before the back end read the request
   std::optional<size_t> out;  // the answer starts before this
   // The reports of this record instance: where each starts, and the fields of the request that it
   // leaves out or holds otherwise.
@@ -216,10 +336,30 @@ bool gatherEvidence(Link& link, const std::string& board, AckReports& acks, cons
     const u32 at = static_cast<u32>((requestEnd + LINK_RING_DATA - waitPacket(1).size()) % LINK_RING_DATA);
     evidence.notes = linkpeer::notesOf(link.notes(), at, requestEnd, notesBefore);
   };
+  // An answer is the request's only where the evidence agrees: no ring index was seen moved by no
+  // writer while it waited, and a back end that publishes its notes took a request of its type that
+  // ends where this one was written (not bytes of it inside another packet, nor a request elsewhere).
+  LinkWatch watch(link, board);
+  const auto agrees = [&] {
+    notesOf();
+    watch.sample(acks);
+    using Found = linkpeer::RequestNotes::Found;
+    std::string why = watch.damage();
+    if (why.empty() && (evidence.notes.found == Found::Notes || evidence.notes.found == Found::None) &&
+        evidence.notes.takenType != request.type()) {
+      why = "the back end's notes show no request of its type taken where it was written";
+    }
+    if (!why.empty()) unseen = "frontend: sent " + instance + "; whether it holds it is not known: " + why + "\n";
+    return why.empty();
+  };
   for (;;) {
     const size_t polled = acks.poll();
-    if (!out && frames < turn && linkpeer::answeredTo(link.notes(), requestEnd)) {
-      out = acks.poll();  // the back end says every answer to the request is out
+    watch.sample(acks);
+    // A back end of this build says when every answer to the request is out (a whole pass of its
+    // reports went after it read the request); of another build, the frames after it tell.
+    const bool says = linkpeer::notesFrom(link.notes()) == linkpeer::NotesFrom::ThisBuild;
+    if (!out && frames < turn && answeredPast(link, requestEnd)) {
+      out = acks.poll();
     } else if (!readPast(link, awaited)) {
       if (waits == 0) before = polled;
     } else if (waits < frames) {
@@ -227,15 +367,17 @@ bool gatherEvidence(Link& link, const std::string& board, AckReports& acks, cons
       if (link.write(waitPacket(waits + 1 < frames ? 1 : 0), 0.1, &wait)) awaited = wait.end, ++waits;
     } else if (frames < turn && reportsInTurns(link, board)) {
       frames = turn;  // turned on meanwhile by another request
-    } else if (!out) {
+    } else if (!out && (frames == turn || !says)) {
       out = acks.poll();
     }
     examine();
-    if (std::all_of(taken.begin(), taken.end(), [](bool t) { return t; })) return notesOf(), true;
-    if ((out && acks.wasFull()) || acks.lost()) return unseen = unansweredLine(instance, whyUnseen(link, acks, requestEnd)), false;
+    if (std::all_of(taken.begin(), taken.end(), [](bool t) { return t; })) return agrees();
+    if ((out && acks.wasFull()) || acks.lost() || !watch.damage().empty()) {
+      return unseen = unansweredLine(instance, whyUnseen(link, acks, requestEnd, &watch)), false;
+    }
     if (out) break;
     if (Clock::now() >= until || InterruptHandlers::interrupted()) {
-      unseen = unansweredLine(instance, whyUnseen(link, acks, requestEnd), InterruptHandlers::interrupted() ? -1 : timeout);
+      unseen = unansweredLine(instance, whyUnseen(link, acks, requestEnd, &watch), InterruptHandlers::interrupted() ? -1 : timeout);
       return false;
     }
     answering.check([&] { return "the back end's answer to " + instance; });
@@ -250,7 +392,24 @@ bool gatherEvidence(Link& link, const std::string& board, AckReports& acks, cons
     if (answer == nullptr || refused.size() < asked.size()) answer = &refused, answerAt = at;
     if (refused.size() < asked.size()) break;
   }
-  if (answer == nullptr) return unseen = unansweredLine(instance, "the back end sent no report of the record for it"), false;
+  // A request that the back end stores without reporting it (time stamps) is judged by what the
+  // backup image holds once it holds the request: where that shows every field as sent, or the back
+  // end noted why it held one otherwise, every field counts as left out of the answer.
+  if (answer == nullptr) {
+    std::string why;
+    if (imageKeeps(request.type(), request.me(), request.channel(), why) && backedUpPast(link, requestEnd, timeout) &&
+        backedUpRecord(board, request.type(), request.me(), request.channel(), evidence.after, why)) {
+      if (!agrees()) return false;
+      const auto held = [&](const Refusal& r) { return request.heldIn(evidence.after.data(), r.field); };
+      if (std::all_of(asked.begin(), asked.end(), held) || !evidence.notes.notes.empty()) {
+        evidence.answer = asked;
+        if (startedSince(link, board, written.start, notesBefore)) evidence.lost = "the back end started again since it went out";
+        return true;
+      }
+    }
+    evidence.after.clear();
+    return unseen = unansweredLine(instance, "the back end sent no report of the record for it, nor does its backup image hold it"), false;
+  }
   for (const Refusal& r : *answer) {
     const size_t i = static_cast<size_t>(
         std::find_if(asked.begin(), asked.end(), [&](const Refusal& a) { return a.field == r.field; }) - asked.begin());
@@ -273,12 +432,21 @@ bool gatherEvidence(Link& link, const std::string& board, AckReports& acks, cons
   if (!evidence.answer.empty()) {
     std::string why;
     if (imageKeeps(request.type(), request.me(), request.channel(), why) &&
-        !backedUpRecord(board, request.type(), request.me(), request.channel(), evidence.after, why)) {
+        (!backedUpPast(link, requestEnd, timeout) ||
+         !backedUpRecord(board, request.type(), request.me(), request.channel(), evidence.after, why))) {
       evidence.after.clear();
-      evidence.unread = why;
+      evidence.unread = why.empty() ? "the back end did not back up the request in time" : why;
     }
   }
-  notesOf();
+  if (!agrees()) return false;
+  // An answer that holds a field otherwise while the image that holds the request has it as sent is
+  // not the request's (bytes of the ring read as reports).
+  for (const Refusal& r : evidence.answer) {
+    if (r.answered.empty() || request.isOnAirRequest(r.field) || evidence.after.empty() || !request.heldIn(evidence.after.data(), r.field)) continue;
+    unseen = "frontend: sent " + instance + "; whether it holds it is not known: its answer holds " + r.field + "=" + r.answered +
+             ", its backup image " + r.field + "=" + r.sent + "\n";
+    return false;
+  }
   if (evidence.lost.empty() && startedSince(link, board, written.start, notesBefore)) {
     evidence.lost = "the back end started again since it went out";
   }

@@ -39,6 +39,7 @@ struct Sent {
   std::set<std::string> noted;  // the texts of the rules the back end noted
   Bytes after;  // the instance's record after the frame
   bool built = false;
+  int status = -1;  // send's exit status
 };
 
 // The record of an instance as the categories here keep it.
@@ -55,6 +56,15 @@ Bytes heldRecord(int type, int me, int channel) {
 
 Sent send(const std::vector<std::string>& words) {
   Sent s;
+  if (words[0] == "button") {  // pressed and released on ME 0, and the frames that run its action
+    u8* const requests = platform::memory(LINK_REQUEST_RING, 8 + LINK_RING_DATA);
+    for (const bool pressed : {true, false}) {
+      const Bytes p = linkpeer::packetBytes(category::TYPE_BUTTON_EVENT, frontend::buttonEventBody(static_cast<u16>(std::stoi(words[1])), pressed, 0, 0, 0));
+      linkpeer::ringWrite(requests, p.data(), p.size());
+    }
+    for (int frames = 0; frames < 3; ++frames) category::CategoryRegistry::instance().process();
+    return s;
+  }
   frontend::RequestContext context;
   context.refuseStatus = true;  // as send does
   frontend::Request request;
@@ -131,7 +141,8 @@ Sent send(const std::vector<std::string>& words) {
   s.refusals = evidence.answer;
   std::erase_if(s.refusals, [&](const auto& r) { return r.answered.empty() && request.heldIn(s.after.data(), r.field); });
   const Bytes afterImage = frontend::scratchImage();
-  s.verdict = frontend::judgeSend(request, evidence).verdict;
+  const frontend::Outcome outcome = frontend::judgeSend(request, evidence);
+  s.verdict = outcome.verdict, s.status = outcome.status;
   frontend::loadScratchImage(afterImage);
   return s;
 }
@@ -160,6 +171,8 @@ TEST_F(Verdicts, EachLineIsTheRuleThatDecidedWithTheValuesItRead) {
       // was taken; a refused value that the record starts with may be held.
       {{{"MxifKey", "me=3", "channel=0", "onAir=1"}}, {"MxifKey", "me=3", "channel=0", "onAir=1"}, {}, {}},
       {{}, {"MxifBkgd", "me=2", "borderWidth=0"}, {}, {}, {}, 0, {"borderWidth=0: takes 1..1000; kept its value"}},
+      // An on-air request out of range.
+      {{}, {"MxifKey", "me=0", "channel=2", "onAir=2"}, {"onAir=2: it holds 0 (takes 0..1)"}, {}},
       {{{"MxifKey", "me=0", "channel=1", "maskBox=0,0,0,0"}}, {"MxifKey", "me=0", "channel=1", "maskBox[0]=3000"}, {},
        {"maskBox[3] (sent as last backed up: 0): it holds 3000: " + edge + "maskBox[0]=3000, sent with it"}},
       {{}, {"MxifKey", "me=2", "channel=2", "maskBox=5000,0,0,0"}, {"maskBox[3]=0: it holds 5000: " + edge + "maskBox[0]=5000, sent with it"}, {}},
@@ -215,6 +228,11 @@ TEST_F(Verdicts, EachLineIsTheRuleThatDecidedWithTheValuesItRead) {
        {"display.toggle1=1: it holds 0: the first MxifSystem request after the back end starts keeps display.toggle1...(the same request "
         "again is taken)"},
        {}},
+      {{{"MxifKey", "me=0", "channel=2", "style.keyType=1"}},
+       {"MxifKey", "me=0", "channel=2", "style.keyType=0", "style.keySource=1"},
+       {"style.keySource=1: it holds 0: key type 0 (style.keyType=0) takes no key source...; decided by style.keyType=0, sent with it"},
+       {}},
+      {{}, {"MxifBkgd", "me=1", "patternNumber=18"}, {"patternNumber=18: takes 0..14, 16, 23 with patternKind=0, as last backed up; kept its value"}, {}},
       {{},
        {"MxifKey", "me=3", "channel=1", "style.keySource=1"},
        {"style.keySource=1: it holds 0: key type 0 (style.keyType=0) takes no key source...; decided by style.keyType=0, as the back end "
@@ -226,7 +244,7 @@ TEST_F(Verdicts, EachLineIsTheRuleThatDecidedWithTheValuesItRead) {
         "busSettings[7][4].code[3]=0, sent with it"},
        {}},
       {{}, {"MxifSystem", "addressTexts.text1=a\"b"}, {"addressTexts.text1=\"a\\\"b\": kept its value: a text takes printable ASCII only..."}, {}},
-      {{}, {"MxifSystem", "format=1"}, {}, {}, {"format=1: this 4K board runs formats 0..11, each only with mode=2"}, 2},
+      {{}, {"MxifSystem", "format=1"}, {}, {}, {"format=1: this 4K board runs formats 0..11, each only with mode=2, the 4K board's mode"}, 2},
       {{}, {"MxifMaintenance", "hourMeter.status[2]=1"}, {}, {}},  // [0..1] are status, [2..7] settings
       {{{"MxifXptAssign", "channel=1", "source[7]=150"}},
        {"MxifBus", "me=0", "entries[0]=263"},
@@ -248,6 +266,13 @@ TEST_F(Verdicts, EachLineIsTheRuleThatDecidedWithTheValuesItRead) {
        {}},
       {{{"MxifKey", "me=1", "channel=2", "dveShape.cropMode=1"}, {"MxifKey", "me=1", "channel=2", "dveCrop=-1000,1000,-1000,1000"}},
        {"MxifKey", "me=1", "channel=2", "dveCrop[2]=5001"}, {"dveCrop[2]=5001: it holds -1000 (takes -5000..5000)"}, {}},
+      // An on-air request for the state that a key going off air still shows changes nothing.
+      {{{"MxifKey", "me=0", "channel=1", "onAir=1", "transIn.on=1", "transIn.value=90", "transOut.on=1", "transOut.value=90"},
+        {"button", "1725"}},
+       {"MxifKey", "me=0", "channel=1", "onAir=1"},
+       {"onAir=1: an onAir equal to the key's on-air byte changes nothing...; decided by inTransition=1, as the back end held it and "
+        "reverse=1, as the back end held it"},
+       {}},
   };
   // The line matches: its start, each part in order, its end.
   const auto matches = [](const std::string& line, const std::string& want) {
@@ -270,6 +295,7 @@ TEST_F(Verdicts, EachLineIsTheRuleThatDecidedWithTheValuesItRead) {
     for (const auto& words : c.before) ASSERT_TRUE(send(words).verdict.refused.empty()) << words[1];
     const Sent s = send(c.words);
     ASSERT_TRUE(s.built) << c.words[1];
+    EXPECT_EQ(s.status, !c.refused.empty() || !c.notRun.empty() ? 1 : !c.notKnown.empty() ? 3 : 0) << c.words[1];
     for (const auto& [got, want] : {std::pair(&s.verdict.refused, &c.refused), {&s.verdict.notes, &c.notes}, {&s.verdict.notRun, &c.notRun},
                                     {&s.verdict.notKnown, &c.notKnown}}) {
       ASSERT_EQ(got->size(), want->size()) << c.words[1] << ": " << testing::PrintToString(*got);

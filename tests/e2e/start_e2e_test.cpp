@@ -17,11 +17,11 @@ namespace {
 
 class StartUp : public EndToEnd {
  protected:
-  // Waits for the back end that launch started to end (killing it after the time bound): its exit
-  // status, or -1 when a signal ended it.
+  // Waits for the back end that launch started to end (killing it after the time bound, that of a
+  // whole run: its --frames or a signal ends it): its exit status, or -1 when a signal ended it.
   int ended() {
     int status = 0;
-    if (!poll([&] { return waitpid(pid_, &status, WNOHANG) == pid_; })) kill(pid_, SIGKILL), waitpid(pid_, &status, 0);
+    if (!poll([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, 6 * WAIT_SECONDS)) kill(pid_, SIGKILL), waitpid(pid_, &status, 0);
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }

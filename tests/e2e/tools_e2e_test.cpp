@@ -1,10 +1,13 @@
-// The tools side by side on one board: a send the moment a back end is started, sends alone going
-// round the acknowledgement ring, tools stopped or killed at any instant, locks held, a board the user
-// cannot write, and the answers that send can and cannot tell apart.
+// The tools side by side on one board: sends alone going round the acknowledgement ring, tools
+// stopped or killed at any instant, locks held, a board the user cannot write, and the answers that
+// send can and cannot tell apart.
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <random>
+#include <thread>
 #include <tuple>
 
 #include "tests/e2e/e2e_fixture.h"
@@ -29,18 +32,6 @@ class ToolsEndToEnd : public EndToEnd {
   }
 };
 
-// A send issued at once after a back end is started on a board directory that is not there yet waits
-// for the directory, the back end's lock and its start-up, which takes a new board in real time
-// longer than --timeout (--start-timeout bounds it; past a second it says once what it waits for),
-// and is answered.
-TEST_F(EndToEnd, ASendAtOnceAfterABackgroundStartIsTaken) {
-  fs::remove(board_);
-  const Outcome r = run(std::string(MX_BACKEND_PATH) + " --board " + board_ + " --quiet >/dev/null 2>&1 & " +
-                        MX_FRONTEND_PATH + " --board " + board_ + " --timeout 1 send MxifSystem secondText=x");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(r.err.empty() || (r.err.starts_with("frontend: waiting for ") && count(r.err, "\n") == 1)) << r.err;
-}
-
 // Sends alone, with nothing else reading, go round the acknowledgement ring and each gets its own
 // answer: every tenth value out of range is refused, every other taken.
 TEST_F(EndToEnd, SendsAloneGoRoundTheAcknowledgementRing) {
@@ -57,7 +48,7 @@ TEST_F(EndToEnd, SendsAloneGoRoundTheAcknowledgementRing) {
     if (i % 10 == 0) refusals += "frontend: refused: MxifBkgd me=0 softness=" + std::to_string(1000 + i) + ": takes 0..1000; kept its value\n";
   }
   const Outcome r = run("for i in $(seq " + std::to_string(SENDS) + "); do v=$((i + 2)); [ $((i % 10)) = 0 ] && v=$((1000 + i)); " +
-                        MX_FRONTEND_PATH + " --board " + board_ + " --timeout 10 send MxifBkgd me=0 softness=$v; echo $?; done");
+                        tool("send MxifBkgd me=0 softness=$v") + "; echo $?; done");
   EXPECT_EQ(std::tuple(r.out, r.err), std::tuple(statuses, refusals));
 }
 
@@ -66,7 +57,7 @@ TEST_F(EndToEnd, SendsAloneGoRoundTheAcknowledgementRing) {
 // never have it made anew; the sends beside them are answered. A reader gone leaves the table.
 TEST_F(EndToEnd, ToolsStoppedOrKilledAtAnyInstantLeaveTheTableWhole) {
   boot();
-  const pid_t watch = std::atoi(frontend("--timeout 60 watch >/dev/null 2>&1 & echo $!").out.c_str());
+  const pid_t watch = std::atoi(frontend("--timeout 3600 watch >/dev/null 2>&1 & echo $!").out.c_str());  // killed at the end
   ASSERT_TRUE(poll([&] { return linkpeer::tableReaders(board_) == std::vector<long>{watch}; }));
   linkpeer::LinkTable first;
   ASSERT_TRUE(linkpeer::readTable(board_, first));
@@ -105,8 +96,10 @@ TEST_F(EndToEnd, ToolsStoppedOrKilledAtAnyInstantLeaveTheTableWhole) {
 TEST_F(ToolsEndToEnd, ALockHeldOrABoardNotWritableEndsWithTheReason) {
   boot();
   for (const char* locked : {"", "/link.mem"}) {
-    const std::string holder = run("flock -o " + board_ + locked + " sleep 3 >/dev/null 2>&1 & echo $!").out;
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::string holder = run("flock -o " + board_ + locked + " sleep 60 >/dev/null 2>&1 & echo $!").out;
+    const int fd = ::open((board_ + locked).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_TRUE(poll([&] { return flock(fd, LOCK_EX | LOCK_NB) != 0 || (flock(fd, LOCK_UN), false); })) << "flock holds it";
+    ::close(fd);
     const Outcome r = frontend("--timeout 0.3 send MxifSystem horizontalPhase=1");
     EXPECT_EQ(r.status, 1) << locked;
     EXPECT_NE(r.err.find("is held by process " + holder.substr(0, holder.size() - 1) + " (flock)"), std::string::npos) << r.err;
@@ -148,34 +141,53 @@ TEST_F(ToolsEndToEnd, RefusalCodesAndARequestInsideAnUnfinishedPacket) {
       {"send SystemInitialCmd mode=99", 1, "frontend: refused: SystemInitialCmd option1=0 option2=0 mode=99 result=-2 "},
       {"raw 5a81 00000158 0000", 0, nullptr},
       {"send MxifKey me=0 channel=0 adjust.clip=5", 3,
-       "frontend: sent MxifKey; no answer seen: the back end took it into the body of a packet that bytes written before "
+       "frontend: sent MxifKey me=0 channel=0 adjust.clip=5; no answer seen: the back end took it into the body of a packet that bytes written before "
        "left unfinished (frontend raw)\n"},
       {"send MxifKey me=0 channel=0 adjust.clip=6", 0, ""},
       {"raw 5a81 0000012c 001d", 0, nullptr},  // more than MxifSystem takes: the back end drops it at once
       {"send MxifSystem horizontalPhase=200", 1, "frontend: refused: MxifSystem horizontalPhase=200: takes -50..49; kept its value\n"},
       {"raw 5a5a8100", 0, nullptr},  // a byte skipped, and a header cut short that the next makes whole and too long
       {"send MxifSystem verticalPhase=3", 0, ""},
+      {"send MxifMaintenance mvTime=2024,3,1,12,0,0", 0, ""},  // stored without a report: the image shows it held
   });
 }
 
-// Real time, with the status reports going out in turns over sixteen frames (an event memory linked
-// to an ME): every answer is awaited that long, that of the request turning them on included, so each
+// While something writes random values into the rings' index words, no answer that send reads is
+// taken for its request's: each send says so (status 3), or that nothing went out, and never that a
+// value was held or refused.
+TEST_F(ToolsEndToEnd, RingIndexesMovedByNoWriterLeaveTheOutcomeNotKnown) {
+  boot();
+  std::atomic<bool> writing = true;
+  std::thread damage([&] {
+    std::mt19937 random(11);
+    u8* const words[] = {link_.console(), link_.console() + 4, link_.ackRing(), link_.ackRing() + 4, link_.requestRing(), link_.requestRing() + 4};
+    while (writing) linkpeer::storeIndex(words[random() % 6], static_cast<u32>(random())), std::this_thread::sleep_for(std::chrono::microseconds(300));
+  });
+  for (int i = 1; i <= 8; ++i) {
+    const Outcome r = frontend("send MxifBkgd me=0 softness=" + std::to_string(i));
+    EXPECT_TRUE(r.status == 3 || (r.status == 1 && r.err.starts_with("frontend: not sent"))) << r.status << " " << r.err;
+  }
+  writing = false;
+  damage.join();
+}
+
+// With the status reports going out in turns over sixteen frames (an event memory linked to an ME):
+// every answer is awaited that long, that of the request turning them on included, so each
 // send tells taken from refused. Then, with a FIFO in place of the backup image, which no tool waits
 // on, an on-air request that ends its key's transition a frame after its answer is not known (3), and
-// never refused.
+// never refused; the back end soon keeps the FIFO aside and writes the image anew, as it held it.
 TEST_F(ToolsEndToEnd, AnswersWhileReportsGoOutInTurns) {
-  run(std::string(MX_BACKEND_PATH) + " --board " + board_ + " --quiet > " + dir_ + "/backend.log 2>&1 &");
-  ASSERT_TRUE(poll([&] { return cli::backendOn(board_) == cli::Backend::Running; }));
+  boot(false);
   expectOutcomes({
-      {"--timeout 10 send MxifEventMemory enable=1 linkedMe=1", 0, ""},
-      {"--timeout 10 send MxifEventMemory enable=0", 0, ""},
-      {"--timeout 10 send MxifEventMemory enable=1", 0, ""},
-      {"--timeout 10 send MxifKey me=1 channel=2 adjust.clip=7", 0, ""},
-      {"--timeout 10 send MxifKey me=1 channel=2 adjust.clip=5000", 1,
+      {"send MxifEventMemory enable=1 linkedMe=1", 0, ""},
+      {"send MxifEventMemory enable=0", 0, ""},
+      {"send MxifEventMemory enable=1", 0, ""},
+      {"send MxifKey me=1 channel=2 adjust.clip=7", 0, ""},
+      {"send MxifKey me=1 channel=2 adjust.clip=5000", 1,
        "frontend: refused: MxifKey me=1 channel=2 adjust.clip=5000: takes 0..1080; kept its value\n"},
-      {"--timeout 10 send MxifKey me=3 channel=3 adjust.clip=9", 0, ""},
-      {"--timeout 10 send MxifSystem horizontalPhase=3", 0, ""},
-      {"--timeout 10 send MxifEventMemory enable=0", 0, ""},
+      {"send MxifKey me=3 channel=3 adjust.clip=9", 0, ""},
+      {"send MxifSystem horizontalPhase=3", 0, ""},
+      {"send MxifEventMemory enable=0", 0, ""},
   });
   fs::rename(board_ + "/nvram.mem", dir_ + "/nvram.aside");
   mkfifo((board_ + "/nvram.mem").c_str(), 0644);
@@ -183,7 +195,34 @@ TEST_F(ToolsEndToEnd, AnswersWhileReportsGoOutInTurns) {
   const Outcome onAir = frontend("send MxifKey me=1 channel=2 onAir=1");
   EXPECT_TRUE(onAir.status == 0 || onAir.err.starts_with("frontend: sent MxifKey me=1 channel=2 onAir=1; whether it holds it is not known"))
       << onAir.err;
-  expectOutcomes({{"show MxifKey", 1, "frontend: the backup image cannot be read: "}});
+  ASSERT_TRUE(poll([&] { return fs::is_regular_file(board_ + "/nvram.mem"); }));
+  EXPECT_TRUE(fs::is_fifo(board_ + "/nvram.mem.replaced"));
+  EXPECT_NE(frontend("show MxifSystem").out.find(" horizontalPhase=3 "), std::string::npos);
+}
+
+// Standard output that cannot be written fails, naming it, and what the tool would have taken stays
+// for the next reader: the console's lines, the waiting reports. One watch --waiting at a time holds
+// those waiting, until it has taken them. A watch ends with its back end, as console --follow does.
+TEST_F(ToolsEndToEnd, OutputNotWrittenStaysAndAWatchEndsWithTheBackEnd) {
+  boot();
+  ASSERT_EQ(frontend("send MxifSystem secondText=o").status, 0);  // its answer waits; the first request is logged
+  u8* console = link_.console() + LINK_RING_READ_INDEX;
+  ASSERT_TRUE(poll([&] { return linkpeer::consoleWriteIndex(link_.console()) != linkpeer::loadIndex(console); }));
+  const u32 read = linkpeer::loadIndex(console);
+  const char* full = "frontend: cannot write standard output (/dev/full): No space left on device\n";
+  expectOutcomes({{"console >/dev/full", 1, full}, {"watch --waiting --type MxifSystem >/dev/full", 1, full}});
+  EXPECT_EQ(linkpeer::loadIndex(console), read);
+  EXPECT_NE(frontend("watch --waiting --type MxifSystem --count 1").out.find("secondText=\"o\""), std::string::npos);
+  using linkpeer::AckReader;
+  AckReader first(board_, link_.ackRing(), AckReader::From::Waiting);
+  EXPECT_EQ(AckReader(board_, link_.ackRing(), AckReader::From::Waiting, 0.1).follow(), AckReader::Follow::Failed);
+  first.take({});
+  EXPECT_EQ(AckReader(board_, link_.ackRing(), AckReader::From::Waiting, 0.1).follow(), AckReader::Follow::Copied);
+  const Outcome ended = run("(" + std::string(MX_FRONTEND_PATH) + " --board " + board_ + " watch --count 1 --type MxifKey --timeout 30 & w=$!\n"
+                            "until grep -qs \"^reader $w \" " + board_ + "/frontend.link || ! kill -0 $w; do sleep 0.01; done\n"
+                            "kill -INT " + std::to_string(pid_) + "; wait $w; echo $?)");
+  EXPECT_EQ(std::tuple(ended.out, ended.err), std::tuple("1\n", "frontend: the back end on " + board_ + " has ended\n"
+                                                          "frontend: watch: 0 of 1 packets before the back end ended\n"));
 }
 
 }  // namespace

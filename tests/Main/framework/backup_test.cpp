@@ -158,29 +158,39 @@ TEST_F(BackupTest, AnEmptyStoreIsALossOnlyOnABoardStartedBefore) {
   }
 }
 
-// nvram.mem cut short while the program runs (inside the image, past it, to nothing): a store past
-// the cut, or else the next frame, gives the file back its size and all it held, with one WARN line,
-// and the next start resumes from it.
-TEST_F(BackupTest, AStoreCutShortWhileRunningIsMadeWholeAgain) {
-  for (const off_t cut : {0, 30, 0x14000}) {
-    SCOPED_TRACE(cut);
+// nvram.mem cut short (inside the image, past it, to nothing), cut and grown back, lengthened,
+// removed or replaced while the program runs: a store past a cut, or else the look at the file within
+// a second, writes it back whole at its path with all it held, with one WARN line, and the next start
+// resumes from it. A file put in its place is kept aside.
+TEST_F(BackupTest, AStoreDamagedWhileRunningIsMadeWholeAgain) {
+  // Sizes to cut the file to, one after the other (-1: none); a file put at its path instead (null: none).
+  const struct { off_t cut, size; const char* other; std::string warn; } rows[] = {
+      {0, -1, nullptr, "was cut to 0 bytes while the back end ran"}, {30, -1, nullptr, "was cut to 30 bytes"},
+      {0x14000, -1, nullptr, "was cut to 81920 bytes"}, {0, 0x20000, nullptr, "lost "},
+      {200000, -1, nullptr, "was lengthened to 200000 bytes while the back end ran: given back its 131072 bytes\n"},
+      {-1, -1, "", "was removed while the back end ran"},
+      {-1, -1, "x", "was replaced while the back end ran: the file put in its place is kept as nvram.mem.replaced,"}};
+  for (const auto& c : rows) {
+    SCOPED_TRACE(c.warn);
     testing_support::BoardDirectory d("backup-cut");
     const std::string path = (d.dir / "nvram.mem").string();
-    const auto file = [&path] { std::ifstream in(path, std::ios::binary);
-                                return std::vector<char>(std::istreambuf_iterator<char>(in), {}); };
+    const auto file = [](const std::string& name) { std::ifstream in(name, std::ios::binary);
+                                                    return std::string(std::istreambuf_iterator<char>(in), {}); };
     platform::boardOpen(d.options);
     start();
     run->perMe[0].record(0).a = 5;
     Storage::instance().writeBoardMode(3);
     reg().process();
-    const auto before = file();
+    const auto before = file(path);
     testing_support::consoleClear();
-    ASSERT_EQ(truncate(path.c_str(), cut), 0);
-    if (cut == 0) Storage::instance().writeBoardMode(3);  // a store past the cut
+    for (off_t size : {c.cut, c.size}) ASSERT_TRUE(size < 0 || truncate(path.c_str(), size) == 0);
+    if (c.other != nullptr) unlink(path.c_str());
+    if (c.other != nullptr && *c.other != 0) std::ofstream(path) << c.other;
+    if (c.cut == 0 && c.size < 0) Storage::instance().writeBoardMode(3);  // a store past the cut
+    platform::clockAdvance(1000000ull * platform::TICKS_PER_US);
     reg().process();
-    EXPECT_EQ(std::tuple(file() == before, consoleCount("[WARN]"),
-                         consoleCount("[WARN] nvram.mem was cut to " + std::to_string(cut) + " bytes while the back end ran")),
-              std::tuple(true, 1, 1));
+    EXPECT_EQ(std::tuple(file(path) == before, consoleCount("[WARN]"), consoleCount("[WARN] nvram.mem " + c.warn),
+                         file(path + ".replaced")), std::tuple(true, 1, 1, std::string(c.other ? c.other : "")));
     start();
     EXPECT_EQ(std::tuple(int(run->perMe[0].record(0).a), Storage::instance().boardMode()), std::tuple(5, 3));
   }

@@ -10,6 +10,7 @@
 
 #include "Main/framework/bp.h"
 #include "Main/framework/link.h"
+#include "Lib/Include/records/memory.h"
 #include "Main/framework/notes.h"
 #include "Platform/board.h"
 #include "Tools/lib/link_ring.h"
@@ -408,20 +409,28 @@ TEST_F(LinkTest, WhatTheFrontEndWritesInTheWindowIsBoundedOrNotReadBack) {
   EXPECT_EQ(std::tuple(published.found, published.texts), std::tuple(linkpeer::RequestNotes::Found::Notes, Strings{"a rule"}));
 }
 
-// The notes' header says how far every request has its answer in the acknowledgement ring: to where
-// the frame's reading ended, once a whole pass of reports went out; not while the ring has no room.
+// The notes' header says how far every request has its answer in the acknowledgement ring, and only
+// while that holds: to where the frame's reading ended, once a whole pass of reports went out; not in
+// a frame whose pass had no room (until the reports held back have gone and a whole pass followed), nor
+// while the reports go out in turns (an event memory linked to an ME), which leave an earlier index behind.
 TEST_F(LinkTest, TheNotesSayHowFarEveryRequestIsAnswered) {
-  connect();
+  test_categories::TestCategory<MxifEventMemory> events;
+  reg().initialize(), connect();
   const u8* notes = platform::memory(LINK_NOTES, rules::NOTES_BYTES);
-  peer.write(pkt(1)), frame();
-  const u32 answered = rx().position();
-  peer.readBytes();
-  const Bytes filler(LINK_RING_DATA - LINK_RING_RESERVE, 0);  // the front end reads no more: the ring fills
-  tx().writeBytes(filler.data(), static_cast<int>(filler.size())), tx().flush();
-  peer.write(pkt(2)), frame();
-  EXPECT_TRUE(linkpeer::answeredTo(notes, answered) && !linkpeer::answeredTo(notes, rx().position()));
-  peer.readBytes(), frame(), frame();  // the reports held back go, then a frame's whole pass
-  EXPECT_TRUE(linkpeer::answeredTo(notes, rx().position()));
+  struct Row { u8 inTurns; bool full; int frames; u32 flags; };
+  const Row rows[] = {{0, false, 1, rules::ANSWERED}, {0, true, 1, 0},         {0, false, 2, rules::ANSWERED},
+                      {1, false, 1, rules::IN_TURNS}, {1, false, 1, rules::IN_TURNS}, {0, false, 1, rules::ANSWERED}};
+  for (const Row& row : rows) {
+    events.record(0).enable = events.record(0).linkedMe = row.inTurns;
+    peer.readBytes();
+    const Bytes filler(row.full ? LINK_RING_DATA - LINK_RING_RESERVE : 0, 0);  // the front end reads no more: the ring fills
+    tx().writeBytes(filler.data(), static_cast<int>(filler.size())), tx().flush();
+    peer.write(pkt(1));
+    for (int f = 0; f < row.frames; ++f) frame();
+    EXPECT_EQ(std::tuple(linkpeer::notesFlags(notes) & (rules::ANSWERED | rules::IN_TURNS), linkpeer::answeredTo(notes, rx().position())),
+              std::tuple(row.flags, row.flags != 0 && !row.inTurns))
+        << &row - rows;
+  }
 }
 
 TEST_F(LinkTest, PacketsAreWrittenWholeOrNotAtAll) {
