@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 #include "Driver/core/core.h"
 #include "Main/framework/bp.h"
@@ -34,15 +35,15 @@ u32 writeAt = 0;
 // ring's read index. A value that their writer could not have stored since is not taken.
 u32 theirWrite = 0;
 u32 theirRead = 0;
-// Frames since the last that found the rings' words written over or started the request ring
-// again: a run of such frames less than a second apart is said once, by its first.
+// A run of frames that start the request ring again, or that find the rings' words written over, each
+// frame less than a second after the last of its kind, is said once, by its first.
 constexpr u32 QUIET_FRAMES = 60;
-u32 quiet = QUIET_FRAMES;
-bool sayOnce() {
-  const bool say = quiet >= QUIET_FRAMES;
-  quiet = 0;
-  return say;
-}
+struct Run {
+  u32 quiet = QUIET_FRAMES;  // frames since the last of the kind
+  bool say() { return std::exchange(quiet, 0) >= QUIET_FRAMES; }
+  void calm() { quiet += quiet < QUIET_FRAMES ? 1 : 0; }
+};
+Run restarts, finds;
 
 u8* ring(u32 base) { return platform::memory(base, LINK_RING_HEAD + LINK_RING_DATA); }
 u8* requestRing() { return ring(LINK_REQUEST_RING); }
@@ -72,7 +73,7 @@ void readTo(u32 to) {
 
 void mxFifoReset(u32 at) {
   readAt = writeAt = theirWrite = theirRead = at % LINK_RING_DATA;
-  quiet = QUIET_FRAMES;
+  restarts = finds = {};
   platform::clearMemory(LINK_REQUEST_RING + LINK_RING_HEAD, LINK_RING_DATA);
   for (u8* r : {requestRing(), ackRing()}) linkring::setWriteIndex(r, readAt), linkring::setReadIndex(r, readAt);
   linknotes::reset();
@@ -88,7 +89,8 @@ bool mxFifoKeep() {
   const u32 ownWrite = linkring::writeIndex(acks), r = linkring::readIndex(acks);
   linkring::setWriteIndex(acks, writeAt);
   if (w >= LINK_RING_DATA) {
-    if (sayOnce() && !lost) MX_LOG(libmx::ERR, "request ring: write index 0x%08x lies outside it: it starts again empty", w);
+    finds.calm();
+    if (restarts.say() && !lost) MX_LOG(libmx::ERR, "request ring: write index 0x%08x lies outside it: it starts again empty", w);
     lost = true;
     platform::clearMemory(LINK_REQUEST_RING + LINK_RING_HEAD, LINK_RING_DATA);
     readAt = theirWrite = 0;
@@ -98,6 +100,7 @@ bool mxFifoKeep() {
     return true;
   }
   lost = lost && w == 0;
+  restarts.calm();
   // The back end's own words hold what it stored, and the front end's what its side can have stored
   // since; anything else was written there by what writes neither, and is not followed. A request
   // write index so moved leaves the bytes before it unknown: they are dropped, and reading goes on
@@ -114,8 +117,8 @@ bool mxFifoKeep() {
                {!validRead(r), "acknowledgement", "read", r, "put back where its reader left it"}};
   const auto first = std::find_if(std::begin(found), std::end(found), [](const auto& f) { return f.now; });
   if (first == std::end(found)) {
-    quiet += quiet < QUIET_FRAMES ? 1 : 0;
-  } else if (sayOnce()) {
+    finds.calm();
+  } else if (finds.say()) {
     MX_LOG(libmx::WARN, "link: the %s ring's %s index holds 0x%08x, which no side stores there: %s%s", first->ring,
            first->word, first->value, first->done, first - found < 2 ? ", and a wait read before ends" : "");
   }

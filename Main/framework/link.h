@@ -43,8 +43,8 @@ bool mxFifoConnected();
 // and checks the front end's: a request write index outside the ring leaves nothing to follow, so
 // the request ring starts again empty at 0, and the receiver with it (ERR, until the ring is written
 // again); one that its writer could not have stored drops what was not read, and reading goes on
-// from it (WARN, as for any index word found written over). A run of such frames less than a second
-// apart logs one line. Returns whether a wait read before ends: the request ring started again, or
+// from it (WARN, as for any index word found written over). A run of frames of either kind less than a
+// second apart logs one line. Returns whether a wait read before ends: the request ring started again, or
 // its words were written over.
 bool mxFifoKeep();
 

@@ -186,13 +186,21 @@ inline std::string consoleLines(const u8* console, u32& from) {
          "(the ring keeps the last " + std::to_string(LINK_CONSOLE_DATA) + ")\n" + text.substr(begin, end - begin);
 }
 
-// The complete lines written since the front end's read index, which moves past them.
-inline std::string consoleTake(u8* console) {
-  u32 at = linkring::consoleTaken(console);
+// The complete lines written since the reader's place, handed to `write`: its own count where `own`
+// is given, else the front end's read index. The place moves past them once `write` returns true.
+template <typename Write>
+bool consoleTake(u8* console, u32* own, const Write& write) {
+  u32 at = own != nullptr ? *own : linkring::consoleTaken(console);
   const u32 before = at;
-  std::string text = consoleLines(console, at);
-  if (at != before) linkring::consoleSetTaken(console, at);
-  return text;
+  if (!write(consoleLines(console, at))) return false;
+  if (own != nullptr) *own = at;
+  if (own == nullptr && at != before) linkring::consoleSetTaken(console, at);
+  return true;
+}
+inline std::string consoleTake(u8* console) {
+  std::string taken;
+  consoleTake(console, nullptr, [&](const std::string& lines) { return taken = lines, true; });
+  return taken;
 }
 
 // ---- The back end's notes of the requests it took -------------------------------------------------
