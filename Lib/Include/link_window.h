@@ -79,7 +79,9 @@ struct NotesHeader {
   u32 dropped;    // times since the start that request bytes not read were dropped (the ring started again,
                   // or its indexes were found written over)
   u32 droppedTo;  // request ring index: where reading went on after the last drop
-  u32 unused[6];
+  u32 overwritten;  // frames since the start that found a packet ring's index word holding what no side
+                    // stores there (a request write index outside the ring among them)
+  u32 unused[5];
 };
 constexpr u32 BACKED_UP = 1;  // backedUp holds
 constexpr u32 ANSWERED = 2;   // answered holds: the last frame sent a whole pass of reports (never in turns)

@@ -90,6 +90,7 @@ bool mxFifoKeep() {
   linkring::setWriteIndex(acks, writeAt);
   if (w >= LINK_RING_DATA) {
     finds.calm();
+    linknotes::overwritten();
     if (restarts.say() && !lost) MX_LOG(libmx::ERR, "request ring: write index 0x%08x lies outside it: it starts again empty", w);
     lost = true;
     platform::clearMemory(LINK_REQUEST_RING + LINK_RING_HEAD, LINK_RING_DATA);
@@ -118,9 +119,12 @@ bool mxFifoKeep() {
   const auto first = std::find_if(std::begin(found), std::end(found), [](const auto& f) { return f.now; });
   if (first == std::end(found)) {
     finds.calm();
-  } else if (finds.say()) {
-    MX_LOG(libmx::WARN, "link: the %s ring's %s index holds 0x%08x, which no side stores there: %s%s", first->ring,
-           first->word, first->value, first->done, first - found < 2 ? ", and a wait read before ends" : "");
+  } else {
+    linknotes::overwritten();
+    if (finds.say()) {
+      MX_LOG(libmx::WARN, "link: the %s ring's %s index holds 0x%08x, which no side stores there: %s%s", first->ring,
+             first->word, first->value, first->done, first - found < 2 ? ", and a wait read before ends" : "");
+    }
   }
   if (validRead(r)) {
     theirRead = r;

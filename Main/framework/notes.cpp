@@ -35,8 +35,13 @@ u32& flags() {
   return f;
 }
 
-// Drops of request bytes since the start (the window's copy is only stored).
+// Drops of request bytes, and frames that found a ring's index word written over, since the start
+// (the window's copies are only stored).
 u32& drops() {
+  static u32 n = 0;
+  return n;
+}
+u32& overwrites() {
   static u32 n = 0;
   return n;
 }
@@ -150,7 +155,7 @@ void publishSlot(u32 request, int type, u32 from, u32 to) {
 }  // namespace
 
 void reset() {
-  slotsWritten() = flags() = framesRun() = drops() = 0;
+  slotsWritten() = flags() = framesRun() = drops() = overwrites() = 0;
   header() = {};
   setHeader(&rules::NotesHeader::build, rules::buildMark());
   setHeader(&rules::NotesHeader::magic, rules::NOTES_MAGIC);
@@ -197,6 +202,8 @@ void answered(u32 through, bool out, bool inTurns, int waitLeft) {
   if (whole) setHeader(&rules::NotesHeader::answered, through), flags() |= rules::ANSWERED;
   setHeader(&rules::NotesHeader::flags, flags());
 }
+
+void overwritten() { setHeader(&rules::NotesHeader::overwritten, ++overwrites()); }
 
 void dropped(u32 to) {
   setHeader(&rules::NotesHeader::droppedTo, to);

@@ -28,5 +28,7 @@ void backedUp(u32 through);
 void answered(u32 through, bool out, bool inTurns, int waitLeft);
 // Request bytes not read were dropped: reading went on at ring index `to`.
 void dropped(u32 to);
+// The frame found a packet ring's index word written over.
+void overwritten();
 
 }  // namespace linknotes
