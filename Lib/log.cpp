@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Lib/Include/check.h"
 #include "Lib/Include/link_rings.h"
 #include "Platform/platform.h"
 
@@ -210,3 +211,11 @@ void LogInstance::printf(const char* format, ...) {
 }
 
 }  // namespace libmx
+
+// A failed check's line (Lib/check.cpp).
+void assert::logFailure(const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  libmx::LogInstance::instance().vprintf(libmx::ERR, format, ap);
+  va_end(ap);
+}

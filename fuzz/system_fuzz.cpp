@@ -23,15 +23,15 @@ namespace {
 // The image as the last frame's copy left it in the non-volatile window, taken up by a new start of
 // the categories; a failed check, a category reported broken or a record that differs aborts.
 void checkRestart(category::CategoryRegistry& reg) {
-  const auto before = frontend::backedUpRecords();
   constexpr u32 IMAGE_BYTES = BUF_SIZE * 4;
-  std::memcpy(platform::memory(NON_VOLATILE_BASE, IMAGE_BYTES), platform::memory(BACKUP_BUFFER_ADR, IMAGE_BYTES),
-              IMAGE_BYTES);
+  const u8* image = platform::memory(BACKUP_BUFFER_ADR, IMAGE_BYTES);
+  const auto before = frontend::backedUpRecords(image);
+  std::memcpy(platform::memory(NON_VOLATILE_BASE, IMAGE_BYTES), image, IMAGE_BYTES);
   u8* console = platform::memory(LINK_CONSOLE_RING, LINK_CONSOLE_BYTES);
   linkring::consoleSetTaken(console, linkring::consoleWritten(console));  // earlier lines are not the restart's
   fuzzing::startCategories(reg);
   const std::string lines = linkpeer::consoleTake(console);
-  const std::string changes = frontend::restartChanges(before, frontend::backedUpRecords());
+  const std::string changes = frontend::restartChanges(before, frontend::backedUpRecords(image));
   const bool failed = lines.find("Assertion failed") != std::string::npos || lines.find("is broken") != std::string::npos;
   if (!failed && changes.empty()) return;
   std::fprintf(stderr, "restart lost settings:\n%s%s", lines.c_str(), changes.c_str());

@@ -23,6 +23,8 @@ class AssertException {
 [[noreturn]] void checkFloatValueFailed(const char* file, int line, const char* exprText, float value,
                                         const char* expectedText);
 [[noreturn]] void throwAssertException(const char* file, int line);
+// Logs a failed check's line at ERR (Lib/log.cpp; a program built without the log has none).
+void logFailure(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // The tests are inline so that a check that holds costs no call.
 inline void check(const char* file, int line, const char* exprText, bool cond) {

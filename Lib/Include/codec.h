@@ -489,9 +489,18 @@ struct FieldView {
   const char* name;
   const void* field;  // start of the field in the incoming record
   int index;          // element of a per-element array, -1 for a whole field
+  size_t size = 0;    // bytes of the whole field
+  int count = 1;      // its elements
   template <class X>
   bool is(const X& member) const {
     return field == static_cast<const void*>(&member);
+  }
+  // Whether the field lies within a sub-record of the incoming record.
+  template <class S>
+  bool in(const S& sub) const {
+    const u8* p = static_cast<const u8*>(field);
+    const u8* first = reinterpret_cast<const u8*>(&sub);
+    return first <= p && p < first + sizeof sub;
   }
   // The element of an array of sub-records that holds the field, -1 when none does.
   template <class X, size_t N>
@@ -689,7 +698,7 @@ class Merger {
     int words = 0;
     const u32* w = maskWords(m, words);
     checkBits<X>(words, bit, false);
-    if (presenceBit(w, bit)) take(name, &x, -1, &x, sizeof x, w, bit);
+    if (presenceBit(w, bit)) take(name, &x, -1, &x, sizeof x, Shape<std::remove_cv_t<X>>::count, w, bit);
   }
   template <class X, class M>
   [[gnu::always_inline]] void each(const char* name, const X& x, const M& m, int bit) {
@@ -698,7 +707,7 @@ class Merger {
     const u32* w = maskWords(m, words);
     checkBits<X>(words, bit, true);
     for (int i = 0; i < static_cast<int>(std::extent_v<X>); ++i) {
-      if (presenceBit(w, bit + i)) take(name, &x, i, &x[i], sizeof x[i], w, bit + i);
+      if (presenceBit(w, bit + i)) take(name, &x, i, &x[i], sizeof x[i], static_cast<int>(std::extent_v<X>), w, bit + i);
     }
   }
   template <class S>
@@ -711,9 +720,9 @@ class Merger {
  private:
   // Offers the present field (or element index of it) and copies size bytes from at with its bit.
   [[gnu::noinline]] void take(const char* name, const void* field, int index, const void* at, size_t size,
-                              const u32* mask, int bit) {
+                              int count, const u32* mask, int bit) {
     const u32 noted = rules::written();
-    if (!fn(context, FieldView{prefix.text(), name, field, index})) {
+    if (!fn(context, FieldView{prefix.text(), name, field, index, index >= 0 ? size * static_cast<size_t>(count) : size, count})) {
       if (refused != nullptr && std::memcmp(target(static_cast<const u8*>(at)), at, size) != 0) {
         setPresenceBit(reinterpret_cast<u32*>(refused + (reinterpret_cast<const u8*>(mask) - fromBase)), bit);
       }

@@ -29,3 +29,4 @@
 #include "Lib/Include/records/testpattern.h"
 #include "Lib/Include/records/colorcorrect.h"
 #include "Lib/Include/records/transstatus.h"
+#include "Lib/Include/records/wait.h"

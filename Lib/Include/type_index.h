@@ -4,12 +4,14 @@
 namespace category {
 
 constexpr int N_TYPES = 104;
+// The mix/effect banks.
+constexpr int N_ME = 4;
 // Indexes below this are record types; from it on command, event and message types.
 constexpr int FIRST_COMMAND_TYPE = 65;
 
 // Every type in index order: its index, its constant and its name, which is also the name of its
 // record's structure where the type has one. The constants below, the name table
-// (Main/framework/typenames.cpp) and the front end's record table (Tools/lib/record_types.cpp)
+// (Lib/type_names.cpp) and the front end's record table (Tools/lib/record_types.cpp)
 // are made from this list; the check below holds every entry to its place.
 #define MX_LINK_TYPES(X)                                        \
   X(0, TYPE_KEY, MxifKey)                                       \

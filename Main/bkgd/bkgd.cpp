@@ -15,57 +15,26 @@
 
 namespace {
 
-// The run of a transition, which its limits share.
-constexpr int LIMIT_SUM = 1000;
+constexpr int LIMIT_SUM = MxifBkgd::LIMIT_SUM;
+
+template <class S>
+bool within(const codec::FieldView& f, const S& sub) {
+  const u8* p = static_cast<const u8*>(f.field);
+  const u8* s = reinterpret_cast<const u8*>(&sub);
+  return s <= p && p < s + sizeof(S);
+}
 
 }  // namespace
 
 namespace libmx {
-namespace {
-
-using rules::within;
-
-}  // namespace
 
 bool isBkgdFieldInRange(const codec::FieldView& f, const MxifBkgd& r) {
-  if (f.is(r.type)) return within(r.type, 0, 2);
-  if (f.is(r.nam)) return within(r.nam, 0, 1);
-  if (f.is(r.namCmix)) return within(r.namCmix, 0, 1);
-  if (f.is(r.mixColor)) return MxifBkgd::isColorValid(r.mixColor);
-  if (f.is(r.nextBkgd)) return within(r.nextBkgd, 0, 1);
-  if (f.is(r.nextKey)) return within(r.nextKey[f.index], 0, 1);
-  if (f.is(r.trans.flag)) return within(r.trans.flag, 0, 1);
-  if (f.is(r.trans.rate)) return within(r.trans.rate, 0, 999);
-  if (f.is(r.trans.limitStart)) return within(r.trans.limitStart, 0, LIMIT_SUM);
-  if (f.is(r.trans.limitEnd)) return within(r.trans.limitEnd, 0, LIMIT_SUM);
-  if (f.is(r.patternNumber) || f.is(r.patternKind)) return checkPattern(r.patternNumber, r.patternKind, MX_BKGD);
-  if (f.is(r.borderOn)) return within(r.borderOn, 0, 1);
-  if (f.is(r.borderWidth)) return within(r.borderWidth, 1, 1000);
-  if (f.is(r.softness)) return within(r.softness, 0, 1000);
-  if (f.is(r.borderSource)) return within(r.borderSource, 0, 2);
-  if (f.is(r.borderColor)) return MxifBkgd::isColorValid(r.borderColor);
-  if (f.is(r.option145)) return within(r.option145, 0, 2);
-  if (f.is(r.partialOn)) return within(r.partialOn, 0, 1);
-  if (f.is(r.partialPosition)) return within(r.partialPosition, 0, 10000);
-  if (f.is(r.partialRate)) return within(r.partialRate, 0, 999);
-  if (f.is(r.point1)) return rules::allWithin(r.point1, -10000, 10000);
-  if (f.is(r.center)) return rules::allWithin(r.center, -10000, 10000);
-  if (f.is(r.point2)) return rules::allWithin(r.point2, -10000, 10000);
-  if (f.is(r.size1)) return within(r.size1, 0, 10000);
-  if (f.is(r.size2)) return within(r.size2, 0, 10000);
-  if (f.is(r.spin.on)) return within(r.spin.on, 0, 1);
-  if (f.is(r.spin.value1)) return within(r.spin.value1, -3600, 3600);
-  if (f.is(r.spin.value2)) return within(r.spin.value2, -3600, 3600);
-  if (f.is(r.spin.value3)) return within(r.spin.value3, -3600, 3600);
-  if (f.is(r.option150)) return within(r.option150, 0, 3);
-  if (f.is(r.offsets)) return rules::allWithin(r.offsets, -500, 500);
-  if (f.is(r.option146)) return within(r.option146, 0, 4);
-  if (f.is(r.edgeSymmetry)) return within(r.edgeSymmetry, 0, 1);
-  if (f.is(r.presetCheck)) return within(r.presetCheck, 0, 1);
-  if (f.is(r.option152)) return within(r.option152, -5000, 5000);
-  if (f.is(r.option144)) return within(r.option144, 0, 1);
-  if (f.is(r.status)) return within(r.status[f.index], 0, 1);
-  return true;
+  // The pattern's number and kind are taken together: a kind out of range refuses both, and the
+  // number goes by the kind.
+  if (f.is(r.patternNumber) || f.is(r.patternKind)) return limits::takes(r, r.patternKind) && limits::takes(r, r.patternNumber);
+  // The free patterns are taken whole, by their own rule.
+  if (within(f, r.patFree1) || within(f, r.patFree2)) return true;
+  return limits::check(r, f) != 0;
 }
 
 int dropBadBkgdFields(MxifBkgd& r) {
@@ -74,7 +43,7 @@ int dropBadBkgdFields(MxifBkgd& r) {
   MxifBkgd kept;
   codec::merge(kept, all, [&](const codec::FieldView& f) {
     // A border width never set is 0, which a request cannot set.
-    return f.is(all.borderWidth) ? within(all.borderWidth, 0, 1000) : isBkgdFieldInRange(f, all);
+    return f.is(all.borderWidth) ? rules::within(all.borderWidth, 0, MxifBkgd::BORDER_WIDTH_LAST) : isBkgdFieldInRange(f, all);
   });
   // The groups with merges of their own take each field through that merge.
   kept.link = {};
@@ -93,7 +62,7 @@ int dropBadBkgdFields(MxifBkgd& r) {
                 {&kept.patFree1.edges, &kept.patFree1.mask, 0xFu << 6},
                 {&kept.patFree2.edges, &kept.patFree2.mask, 0xFu << 6}};
   for (const auto& g : groups) {
-    if (rules::allWithin(*g.edges, EDGE_MIN, EDGE_MAX)) continue;
+    if (limits::takes(kept, *g.edges)) continue;
     std::fill(std::begin(*g.edges), std::end(*g.edges), s16{0});
     *g.mask &= ~g.bits;
   }
@@ -107,6 +76,7 @@ int dropBadBkgdFields(MxifBkgd& r) {
 namespace category {
 
 using internal::MxifButtonEvent;
+using Event = internal::MxifButtonEvent;
 
 namespace {
 
@@ -121,23 +91,13 @@ const R& recordOf(int me = 0) {
 // A 0/1 setting switched over; any other value counts as set.
 u8 toggled(u8 v) { return v == 0 ? 1 : 0; }
 
-template <class S>
-bool within(const codec::FieldView& f, const S& sub) {
-  const u8* p = static_cast<const u8*>(f.field);
-  const u8* s = reinterpret_cast<const u8*>(&sub);
-  return s <= p && p < s + sizeof(S);
-}
-
 // Fields that the plain merge of a request leaves out: the ones never taken (the rule noted on
 // them), and the groups taken by merges of their own.
 bool takenApart(const codec::FieldView& f, const MxifBkgd& in) {
-  static constexpr rules::Rule BACK_END_OWN = {
-      rules::Effect::REFUSES, "trans.value, statusValue1, statusValue2 and statusFlag are the back end's own: a "
-                              "request never sets them"};
   for (const void* own : {static_cast<const void*>(&in.trans.value), static_cast<const void*>(&in.statusValue1),
                           static_cast<const void*>(&in.statusValue2), static_cast<const void*>(&in.statusFlag)}) {
     if (f.field != own) continue;
-    rules::note(BACK_END_OWN, MxifBkgd::TYPE_INDEX, &in, own, f.is(in.statusFlag) ? sizeof in.statusFlag : sizeof in.statusValue1);
+    rules::note(MxifBkgd::BACK_END_OWN, MxifBkgd::TYPE_INDEX, &in, own, f.is(in.statusFlag) ? sizeof in.statusFlag : sizeof in.statusValue1);
     return true;
   }
   return f.is(in.edges) || within(f, in.link) || within(f, in.modulationX) || within(f, in.modulationY) ||
@@ -174,8 +134,8 @@ CategoryBkgd* CategoryBkgd::instance() {
 
 CategoryBkgd::CategoryBkgd() {
   CategoryButtonEvent::setHook(ButtonReceiver::BKGD, bkgdButtonHook);
-  latches_[0].code = BTN_NEXT_BKGD;
-  for (int k = 1; k < N_LATCHES; ++k) latches_[k].code = BTN_NEXT_KEY1 + k - 1;
+  latches_[0].code = Event::BTN_NEXT_BKGD;
+  for (int k = 1; k < N_LATCHES; ++k) latches_[k].code = Event::BTN_NEXT_KEY1 + k - 1;
 }
 
 void CategoryBkgd::initInternal() {
@@ -207,11 +167,8 @@ void CategoryBkgd::validate(const MxifBkgd& in, const MxifBkgd& live, MxifBkgd& 
     return false;
   });
   // A limit window wider than the run: the limit just taken keeps its value, the other gives way.
-  static constexpr auto LIMITS_TEXT =
-      rules::compose("trans.limitStart + trans.limitEnd stay within ", LIMIT_SUM,
-                     ": the limit sent (limitStart when both are) keeps its value and the other gives way");
-  static constexpr rules::Rule LIMITS_GIVE_WAY = {rules::Effect::MOVES, LIMITS_TEXT.chars};
-  static constexpr rules::Rule NR_TOGGLES = {rules::Effect::SAME, "nrMode 2 toggles the mode held, 0 and 1"};
+  const rules::Rule& LIMITS_GIVE_WAY = MxifBkgd::LIMITS_GIVE_WAY;
+  const rules::Rule& NR_TOGGLES = MxifBkgd::NR_TOGGLES;
   if ((s.trans.mask & (LIMIT_START | LIMIT_END)) != 0 && in.trans.limitStart + in.trans.limitEnd > LIMIT_SUM) {
     if ((s.trans.mask & LIMIT_START) != 0) {
       s.trans.limitEnd = static_cast<s16>(LIMIT_SUM - in.trans.limitStart);
@@ -230,7 +187,7 @@ void CategoryBkgd::validate(const MxifBkgd& in, const MxifBkgd& live, MxifBkgd& 
     rules::note(NR_TOGGLES, in, in.nrMode);
     rules::input(live, live.nrMode);
   }
-  if ((in.mask & bit(MxifBkgd::BIT_EDGES)) != 0 && rules::allWithin(in.edges, libmx::EDGE_MIN, libmx::EDGE_MAX)) {
+  if ((in.mask & bit(MxifBkgd::BIT_EDGES)) != 0 && limits::takes(in, in.edges)) {
     const bool symmetrySent = (s.mask & bit(MxifBkgd::BIT_EDGE_SYMMETRY)) != 0;
     const u8 symmetry = symmetrySent ? s.edgeSymmetry : live.edgeSymmetry;
     s16 edges[4];
@@ -261,7 +218,7 @@ void CategoryBkgd::assign(const MxifBkgd& in, int ch) {
 // ---- buttons ---------------------------------------------------------------------------------------
 
 void CategoryBkgd::onButton(const MxifButtonEvent& btn) {
-  if (btn.getCode() == MxifButtonEvent::BTN_ALL_RELEASED) {
+  if (btn.getCode() == Event::BTN_ALL_RELEASED) {
     // Only the release of every button means anything; the code names no ME.
     if (btn.state != MxifButtonEvent::RELEASED) return;
     for (ButtonLatch& l : latches_) {
@@ -272,8 +229,8 @@ void CategoryBkgd::onButton(const MxifButtonEvent& btn) {
   }
   MX_CHECK(btn.getMe() == getME());
   const int code = btn.getCode();
-  if (btn.isPressed() && BTN_DIR_NORMAL <= code && code <= BTN_NAM_TOGGLE && code != MxifButtonEvent::BTN_TR_MACRO_ATTCH) {
-    pending_[code - BTN_DIR_NORMAL] = 1;
+  if (btn.isPressed() && Event::BTN_DIR_NORMAL <= code && code <= Event::BTN_NAM_TOGGLE && code != Event::BTN_TR_MACRO_ATTCH) {
+    pending_[code - Event::BTN_DIR_NORMAL] = 1;
   }
   for (ButtonLatch& l : latches_) l.onEvent(btn);
   applyDirectionButtons();
@@ -283,9 +240,9 @@ void CategoryBkgd::onButton(const MxifButtonEvent& btn) {
 
 void CategoryBkgd::applyDirectionButtons() {
   MxifBkgd& r = record(0);
-  u8& normal = pending_[BTN_DIR_NORMAL - BTN_DIR_NORMAL];
-  u8& reverse = pending_[BTN_DIR_REVERSE - BTN_DIR_NORMAL];
-  u8& alternate = pending_[BTN_NR_TOGGLE - BTN_DIR_NORMAL];
+  u8& normal = pending_[Event::BTN_DIR_NORMAL - Event::BTN_DIR_NORMAL];
+  u8& reverse = pending_[Event::BTN_DIR_REVERSE - Event::BTN_DIR_NORMAL];
+  u8& alternate = pending_[Event::BTN_NR_TOGGLE - Event::BTN_DIR_NORMAL];
   if (normal != 0) {
     r.setDirection(0);
   } else if (reverse != 0) {
@@ -318,8 +275,8 @@ void CategoryBkgd::applyNextSelection() {
 
 void CategoryBkgd::applyToggleButtons() {
   MxifBkgd& r = record(0);
-  u8& partial = pending_[BTN_PARTIAL_TOGGLE - BTN_DIR_NORMAL];
-  u8& nam = pending_[BTN_NAM_TOGGLE - BTN_DIR_NORMAL];
+  u8& partial = pending_[Event::BTN_PARTIAL_TOGGLE - Event::BTN_DIR_NORMAL];
+  u8& nam = pending_[Event::BTN_NAM_TOGGLE - Event::BTN_DIR_NORMAL];
   if (partial != 0) {
     r.partialOn = toggled(r.partialOn);
     r.positionMask |= bit(0);

@@ -28,15 +28,6 @@ namespace category {
 
 class CategoryBkgd : public CategoryCommon<MxifBkgd>, public BusBackgroundLink {
  public:
-  // Background buttons: direction normal/reverse, normal/reverse alternation, partial, NAM.
-  static constexpr int BTN_DIR_NORMAL = 1600;
-  static constexpr int BTN_NR_TOGGLE = 1601;
-  static constexpr int BTN_DIR_REVERSE = 1602;
-  static constexpr int BTN_PARTIAL_TOGGLE = 1604;
-  static constexpr int BTN_NAM_TOGGLE = 1605;
-  // Next-transition buttons of the background and of keys 1..4.
-  static constexpr int BTN_NEXT_BKGD = 1612;
-  static constexpr int BTN_NEXT_KEY1 = 1608;
   static constexpr int N_LATCHES = 5;
 
   // The four instances, one per ME, built on first call.

@@ -2,31 +2,8 @@
 
 #include <algorithm>
 
-#include "Driver/core/core.h"
-
 namespace libmx {
 namespace {
-
-constexpr int N_PATTERN_GROUPS = 4;
-constexpr int N_PATTERN_NUMBERS = 30;
-
-// Allowed pattern numbers per group, one bit per number.
-constexpr u32 BKGD_PATTERNS[N_PATTERN_GROUPS] = {
-    0x00817FFF,  // 0..14, 16, 23
-    0x00FF7FFF,  // 0..14, 16..23
-    0x0000FFFF,  // 0..15
-    0x00C1FFFF,  // 0..16, 22, 23
-};
-// The keys: the numbers the transition engine draws for a key. The free patterns (group 0 number
-// 23, group 3 numbers 22 and 23) need the background's free-pattern geometry, which a key record
-// lacks; group 1 numbers 20..22 are never drawn for a key; group 3 numbers 12..21 reach only the
-// end states.
-constexpr u32 KEY_PATTERNS[N_PATTERN_GROUPS] = {
-    0x00017FFF,  // 0..14, 16
-    0x008FFFFF,  // 0..19, 23
-    0x0000FFFF,  // 0..15
-    0x00000FFF,  // 0..11
-};
 
 bool outOfRange(s16 e) { return e < EDGE_MIN || e > EDGE_MAX; }
 
@@ -36,16 +13,11 @@ constexpr int PAT_FREE_EDGE_BIT = 6;
 constexpr int PAT_FREE_SYMMETRY_BIT = 10;
 
 // The free-pattern geometry is taken whole or not at all; its edges lie at elements 0, 3, 2, 1.
-constexpr auto PAT_FREE_WHOLE_TEXT = rules::compose("the free-pattern sub-record is taken whole or not at all: one edge outside ",
-                                                    EDGE_MIN, "..", EDGE_MAX, " refuses every field sent with it");
-constexpr rules::Rule PAT_FREE_WHOLE = {rules::Effect::REFUSES, PAT_FREE_WHOLE_TEXT.chars};
+constexpr const rules::Rule& PAT_FREE_WHOLE = MxifBkgd::PatFree::WHOLE;
 constexpr rules::Rule PAT_FREE_IN_ORDER = {
     rules::Effect::MOVES, "the edge rule (edges[0] left, edges[3] top, edges[2] bottom, edges[1] right): a changed edge "
                           "pushes its opposite, so right stays at least left and top at least bottom"};
-constexpr rules::Rule PAT_FREE_SYMMETRIC = {
-    rules::Effect::MOVES, "with edgeSymmetry other than 0 (sent, else as held) the edges are symmetric (edges[0] left, "
-                          "edges[3] top, edges[2] bottom, edges[1] right): a changed edge sets its opposite to minus it, "
-                          "and left and bottom stay at most 0, top and right at least 0"};
+constexpr const rules::Rule& PAT_FREE_SYMMETRIC = MxifBkgd::PatFree::SYMMETRIC;
 
 // The free pattern `part` (&MxifBkgd::patFree1 or patFree2) that the request carries, against the live one.
 void assignPatFree(const MxifBkgd& request, const MxifBkgd& liveRecord, MxifBkgd::PatFree MxifBkgd::*part,
@@ -67,7 +39,7 @@ void assignPatFree(const MxifBkgd& request, const MxifBkgd& liveRecord, MxifBkgd
   const int symmetric = sub.edgeSymmetry != 0 ? 1 : 0;
   if (clampEdges(symmetric, oldEdges, edges) == 0) {
     for (int i = 0; i < 4; ++i) {
-      if ((incoming.mask >> (PAT_FREE_EDGE_BIT + PAT_FREE_EDGE[i]) & 1u) != 0) rules::within(*field[i], EDGE_MIN, EDGE_MAX);
+      if ((incoming.mask >> (PAT_FREE_EDGE_BIT + PAT_FREE_EDGE[i]) & 1u) != 0) limits::takes(request, *field[i]);
     }
     rules::note(PAT_FREE_WHOLE, request, incoming);
     // The edges out of range decided; one not sent is the live sub-record's.
@@ -97,9 +69,6 @@ void assignPatFree(const MxifBkgd& request, const MxifBkgd& liveRecord, MxifBkgd
 const rules::Rule EDGES_IN_ORDER = {
     rules::Effect::MOVES, "the edge rule (edges left, top, bottom, right): a changed edge pushes its opposite, so right "
                           "stays at least left and top at least bottom"};
-const rules::Rule EDGES_SYMMETRIC = {
-    rules::Effect::MOVES, "the edge rule in its symmetric mode (edges left, top, bottom, right): a changed edge sets its "
-                          "opposite to minus it, and left and bottom stay at most 0, top and right at least 0"};
 
 int clampEdges(int mode, const s16 oldEdges[4], s16 edges[4]) {
   for (int i = 0; i < 4; ++i) {
@@ -131,15 +100,6 @@ int edgePusher(int mode, int i, const s16 sent[4], const s16 edges[4]) {
   // sign limit: edges 0 and 2 at most 0, edges 1 and 3 at least 0.
   const int own = i == 0 || i == 2 ? std::min<int>(sent[i], 0) : std::max<int>(sent[i], 0);
   return mode == 1 && edges[i] == own ? -1 : 3 - i;
-}
-
-bool checkPattern(const u8& number, const u8& kind, int code) {
-  const u32* table = code == MX_BKGD ? BKGD_PATTERNS : KEY_PATTERNS;
-  if (!rules::within(kind, 0, N_PATTERN_GROUPS - 1)) return false;
-  const u32 drawn = table[kind];
-  if (rules::withinWhere(number, 0, N_PATTERN_NUMBERS - 1, [drawn](s32 n) { return ((drawn >> n) & 1u) != 0; })) return true;
-  rules::dependsOn(kind);
-  return false;
 }
 
 namespace {
@@ -180,10 +140,6 @@ Copied linkSelectors(const MxifBkgd::Selectors& incoming, const MxifBkgd::Select
   return Copied::NONE;
 }
 
-constexpr rules::Rule SELECTORS_LINKED = {
-    rules::Effect::MOVES, "while selectLink is 1 (sent, else as held) selectA and selectB are kept equal: the one sent "
-                          "is copied to the other (selectA when both are)"};
-
 // The link on the selector group `group` of a request, noted with the link and the selector copied,
 // each sent or held.
 template <class R>
@@ -195,7 +151,7 @@ void linkGroup(const R& request, const R& live, MxifBkgd::Selectors R::*group, R
   const Copied copied = linkSelectors(in, held, validated.*group);
   if (copied == Copied::NONE) return;
   const bool toB = copied == Copied::A_TO_B;
-  rules::note(SELECTORS_LINKED, request, toB ? in.selectB : in.selectA);
+  rules::note(MxifBkgd::Selectors::LINKED, request, toB ? in.selectB : in.selectA);
   (taken & 1u << 2) != 0 ? rules::sent(request, in.selectLink) : rules::input(live, held.selectLink);
   (taken & 1u << (toB ? 0 : 1)) != 0 ? rules::sent(request, toB ? in.selectA : in.selectB)
                                      : rules::input(live, held.selectA);

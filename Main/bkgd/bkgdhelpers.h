@@ -1,15 +1,15 @@
 #pragma once
 // Helpers that the background and key records share when they take a request: the box-edge rule,
-// the wipe pattern check, the A/B selector link, the merge of the free-pattern geometry and the
-// re-rank step of the key priorities.
+// the A/B selector link, the merge of the free-pattern geometry and the re-rank step of the key
+// priorities.
 #include "Lib/Include/data_internal.h"
 #include "Lib/Include/rules.h"
 
 namespace libmx {
 
 // Edge limits of a box.
-constexpr s16 EDGE_MIN = -5000;
-constexpr s16 EDGE_MAX = 5000;
+constexpr s16 EDGE_MIN = MxifBkgd::EDGE_MIN;
+constexpr s16 EDGE_MAX = MxifBkgd::EDGE_MAX;
 
 // Takes new box edges against the current ones. Returns 0, edges unchanged, when any new edge lies
 // outside -5000..5000; else adjusts them and returns 1. Mode 1 (symmetric): in the order edge 0..3, an
@@ -21,7 +21,7 @@ int clampEdges(int mode, const s16 oldEdges[4], s16 edges[4]);
 
 // The edge rule in its two modes, as the edge fields in order left, top, bottom, right see it.
 extern const rules::Rule EDGES_IN_ORDER;
-extern const rules::Rule EDGES_SYMMETRIC;
+inline constexpr const rules::Rule& EDGES_SYMMETRIC = MxifBkgd::EDGES_SYMMETRIC;
 
 // The edge whose value moved edge i from sent[i] to edges[i] by clampEdges in that mode: its partner,
 // which pushed it in order or set it in the symmetric mode; -1 when the symmetric mode's sign limit
@@ -49,12 +49,6 @@ void noteEdgeMoves(const rules::Rule& rule, const R& request, const s16 (&field)
   const s16* const at[4] = {&field[0], &field[1], &field[2], &field[3]};
   noteEdgeMoves(rule, request, at, mode, field, edges, noteMode);
 }
-
-// The check of a wipe pattern (a number and its kind, the group, of the record being checked) that
-// the driver target code draws: the background (MX_BKGD) and the keys (MX_KEY1..MX_KEY4, one table
-// for the four) each draw numbers of 0..29 by kind 0..3. A kind out of range is noted by its range;
-// a number its kind does not draw, by the numbers it draws, which depend on the kind sent.
-bool checkPattern(const u8& number, const u8& kind, int code);
 
 // Keeps the background's selectA and selectB equal while they are linked: staged holds the
 // validated fields of incoming, live the current record. A link set to 1 copies selectA (staged,

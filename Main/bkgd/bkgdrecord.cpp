@@ -1,5 +1,5 @@
 // Record-level helpers of MxifBkgd: merge, resume copy, presence words, wire form and the
-// range-checked group merges that the key record shares.
+// group merges by declared limits that the key record shares.
 
 #include "Lib/Include/codec.h"
 #include "Lib/Include/records/bkgd.h"
@@ -27,31 +27,24 @@ bool MxifBkgd::read(const u8* data, size_t size, MxifBkgd& r) {
 
 size_t MxifBkgd::write(const MxifBkgd& r, u8* out, size_t cap) { return codec::encode(r, out, cap); }
 
-void MxifBkgd::mergeSelectors(Selectors& to, const Selectors& from) {
-  codec::merge(to, from, [&](const codec::FieldView& f) {
-    if (f.is(from.selectLink)) return within(from.selectLink, 0, 1);
-    return f.is(from.selectA) ? within(from.selectA, 0, 3) : within(from.selectB, 0, 3);
-  });
+namespace {
+
+// Merges the fields of a group that lie in its declared limits.
+template <class G>
+void mergeDeclared(G& to, const G& from) {
+  codec::merge(to, from, [&](const codec::FieldView& f) { return limits::check(from, f) != 0; });
 }
 
-void MxifBkgd::mergeLevels10000(Modulation& to, const Modulation& from) {
-  codec::merge(to, from, [&](const codec::FieldView& f) {
-    if (f.is(from.waveform)) return within(from.waveform, 0, 1);
-    if (f.is(from.phaseSpeed)) return within(from.phaseSpeed, -50, 50);
-    return within(f.is(from.amplitude) ? from.amplitude : from.frequency, 0, 10000);
-  });
-}
+}  // namespace
 
-void MxifBkgd::mergeFlagLevelsAngle(MxifModify& to, const MxifModify& from) {
-  codec::merge(to, from, [&](const codec::FieldView& f) {
-    if (f.is(from.on)) return within(from.on, 0, 1);
-    if (f.is(from.value3)) return within(from.value3, -45, 45);
-    return within(f.is(from.value1) ? from.value1 : from.value2, 0, 1000);
-  });
-}
+void MxifBkgd::mergeSelectors(Selectors& to, const Selectors& from) { mergeDeclared(to, from); }
+
+void MxifBkgd::mergeLevels10000(Modulation& to, const Modulation& from) { mergeDeclared(to, from); }
+
+void MxifBkgd::mergeFlagLevelsAngle(MxifModify& to, const MxifModify& from) { mergeDeclared(to, from); }
 
 bool MxifBkgd::isColorValid(const s16 color[3]) {
   // Each element out of range is noted.
-  const bool hue = within(color[0], 0, 3599), saturation = within(color[1], 0, 1000);
-  return within(color[2], 0, 1080) && hue && saturation;
+  const bool hue = within(color[0], COLOR[0].lo, COLOR[0].hi), saturation = within(color[1], COLOR[1].lo, COLOR[1].hi);
+  return within(color[2], COLOR[2].lo, COLOR[2].hi) && hue && saturation;
 }

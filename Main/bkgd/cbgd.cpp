@@ -61,20 +61,7 @@ void CategoryCbgd::receive(RequestReceiver& rx) {
 
 bool CategoryCbgd::acceptField(const codec::FieldView& f, const MxifCbgd& in, int idx) {
   (void)idx;
-  using rules::within;
-  if (f.is(in.color1)) return MxifBkgd::isColorValid(in.color1);
-  if (f.is(in.color2)) return MxifBkgd::isColorValid(in.color2);
-  if (f.is(in.wash)) return within(in.wash, 0, 1);
-  if (f.is(in.curve)) return within(in.curve, 0, 1);
-  if (f.is(in.size)) return within(in.size, 0, 1000);
-  if (f.is(in.centre)) return within(in.centre, 0, 1080);
-  if (f.is(in.form)) return within(in.form, 0, 1);
-  if (f.is(in.rate)) return within(in.rate, 0, 1000);
-  if (f.is(in.position)) return within(in.position, -1800, 1800);
-  if (f.is(in.direction)) return within(in.direction, 0, 3600);
-  if (f.is(in.motion)) return within(in.motion, 0, MxifCbgd::ROTATE);
-  if (f.is(in.speed)) return within(in.speed, -500, 500);
-  return true;  // the channel
+  return limits::check(in, f) != 0;  // the channel, declared by none, is taken
 }
 
 void CategoryCbgd::update() {

@@ -1,6 +1,5 @@
 #include "Main/bus/bus.h"
 
-#include <array>
 #include <bit>
 #include <cstring>
 
@@ -14,15 +13,8 @@ namespace category {
 
 namespace {
 
-constexpr auto SOURCE_NOT_LISTED_TEXT =
-    rules::compose("an entry takes a code only when the code's source is in the entry's list (a code 0..",
-                   CategoryBus::PANEL_CODES - 1, " is a panel button, whose source MxifXptAssign assigns); a code refused "
-                   "keeps the entry's value");
-constexpr rules::Rule SOURCE_NOT_LISTED = {rules::Effect::REFUSES, SOURCE_NOT_LISTED_TEXT.chars};
-constexpr auto NO_LOOP_TEXT =
-    rules::compose("entries 0..", CategoryBus::LAST_LOOP_ENTRY, " take neither the ME's own output nor that of an ME that "
-                   "takes this ME's output, directly or through another ME (a loop)");
-constexpr rules::Rule NO_LOOP = {rules::Effect::REFUSES, NO_LOOP_TEXT.chars};
+using buses::NO_LOOP;
+using buses::SOURCE_NOT_LISTED;
 constexpr auto REPAIRED_TEXT =
     rules::compose("every frame an entry whose source its list does not take (the source of a panel button changed "
                    "since) is set to black (", CategoryBus::REPLACEMENT_CODE, ")");
@@ -99,32 +91,14 @@ u8 (&usageTable())[N_ME][N_ME] {
   return table;
 }
 
-bool isMeOutput(int source) { return 150 <= source && source <= 165; }
-int meOfOutput(int source) { return (source - 150) / 4; }
-bool isDirectSource(int source) { return (10 <= source && source <= 302) || (314 <= source && source <= 329); }
-
-// Allowed source lists. A: entries 0..11; B (A without 151, 155): 16..23; C (A up to 223): 72..79;
-// D (A's first 54, then 150..157, 170..178, 230..233): every other entry but 12.
-constexpr s16 LIST_A[] = {10,  11,  12,  13,  14,  15,  16,  17,  18,  19,  20,  21,  22,  23,  24,
-                          25,  26,  27,  28,  29,  30,  31,  32,  33,  34,  35,  36,  37,  38,  39,
-                          40,  41,  140, 141, 181, 182, 184, 185, 187, 188, 190, 191, 201, 202, 204,
-                          205, 207, 208, 210, 211, 222, 220, 221, 223, 150, 151, 152, 154, 155, 156};
-static_assert(sizeof(LIST_A) / sizeof(LIST_A[0]) == 60);
-constexpr int LIST_C_LENGTH = 54;
-constexpr s16 LIST_D_TAIL[] = {150, 151, 152, 153, 154, 155, 156, 157, 170, 171, 172,
-                               173, 174, 175, 176, 177, 178, 230, 231, 232, 233};
-
-// The lists as bits by source, so that a check is one load: every listed source lies below 256.
-enum : u8 { IN_A = 1, IN_C = 2, IN_D = 4 };
-constexpr int N_LISTED = 256;
-constexpr auto LISTS = [] {
-  std::array<u8, N_LISTED> bits{};
-  for (int i = 0; i < static_cast<int>(std::size(LIST_A)); ++i) bits[LIST_A[i]] |= i < LIST_C_LENGTH ? IN_A | IN_C : IN_A;
-  for (s16 s : LIST_D_TAIL) bits[s] |= IN_D;
-  return bits;
-}();
-
-bool inLists(int source, u8 lists) { return 0 <= source && source < N_LISTED && (LISTS[source] & lists) != 0; }
+using buses::isMeOutput;
+using buses::meOfOutput;
+bool isDirectSource(int source) {
+  for (const rules::Range& r : buses::DIRECT_SOURCES) {
+    if (r.lo <= source && source <= r.hi) return true;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -169,8 +143,9 @@ void CategoryBus::resume(const void* saved, int flag) {
   MxifBus& r = record(0);
   r = MxifBus{};
   std::memcpy(r.entries, in.entries, sizeof r.entries);
-  r.programBus = in.programBus < 2 ? in.programBus : 0;
-  if (in.programBus >= 2) refuseSaved(1);
+  const bool programTaken = limits::takes(in, in.programBus);
+  r.programBus = programTaken ? in.programBus : 0;
+  if (!programTaken) refuseSaved(1);
   codec::setAllPresence(r);
   setMe(r);
 }
@@ -187,8 +162,7 @@ int CategoryBus::codeToSource(int code) {
     int button = code % 256;
     return button < N_BUTTONS ? panelButtonSource(code / 256, button) : -1;
   }
-  if ((1034 <= code && code <= 1326) || (1338 <= code && code <= 1353)) return code - DIRECT;
-  return -1;
+  return isDirectSource(code - DIRECT) ? code - DIRECT : -1;
 }
 
 int CategoryBus::busSource(int entry) {
@@ -196,14 +170,7 @@ int CategoryBus::busSource(int entry) {
   return codeToSource(record(0).entries[entry]);
 }
 
-bool CategoryBus::isSourceAllowed(int entry, int source) {
-  if (source == -1) return false;
-  if (0 <= entry && entry <= LAST_LOOP_ENTRY) return inLists(source, IN_A);
-  if (entry == 12) return true;
-  if (16 <= entry && entry <= 23) return source != 151 && source != 155 && inLists(source, IN_A);
-  if (USK_ENTRY <= entry && entry <= USK_ENTRY + 7) return inLists(source, IN_C);
-  return inLists(source, IN_C | IN_D);
-}
+bool CategoryBus::isSourceAllowed(int entry, int source) { return buses::listed(entry, source); }
 
 bool CategoryBus::reentryAllows(int entry, int source) const {
   if (entry > LAST_LOOP_ENTRY || !isMeOutput(source)) return true;
@@ -306,7 +273,7 @@ void CategoryBus::assign(const MxifBus& in, int ch) {
   const rules::Checking checking(in);
   MxifBus work{};
   eachPresentEntry(in, [&](int e) { work.setEntry(e, in.entries[e]); });
-  if ((in.mask & MxifBus::PROGRAM_BUS) && rules::within(in.programBus, 0, 1)) {
+  if ((in.mask & MxifBus::PROGRAM_BUS) && limits::takes(in, in.programBus)) {
     work.programBus = in.programBus;
     work.mask |= MxifBus::PROGRAM_BUS;
   }

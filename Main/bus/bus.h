@@ -55,19 +55,19 @@ class CategoryBus : public CategoryCommon<MxifBus>,
                     public CustomInfoSourceTarget {
  public:
   static constexpr int N_ENTRIES = MxifBus::N_ENTRIES;
-  static constexpr int N_PANELS = 3;
-  static constexpr int N_BUTTONS = 192;
-  static constexpr int PANEL_CODES = N_PANELS * 256;  // codes 0..767: panel x 256 + button
-  static constexpr int LAST_LOOP_ENTRY = 11;           // entries 0..11 feed the ME: they may close a loop
-  static constexpr int USK_ENTRY = 72;                 // entries 72..79 follow the up-stream key slots 0..7
-  static constexpr int DIRECT = 1024;             // code of a direct source: DIRECT + source
-  // Sources of the switcher's own: colour backgrounds 1 and 2 (220, 221), colour bars, black.
-  static constexpr int SOURCE_COLOR_BACKGROUND = 220, SOURCE_BARS = 222, SOURCE_BLACK = 223;
-  static constexpr int REPLACEMENT_CODE = DIRECT + SOURCE_BLACK;  // black, written over an entry not allowed
+  static constexpr int N_PANELS = buses::N_PANELS;
+  static constexpr int N_BUTTONS = buses::N_BUTTONS;
+  static constexpr int PANEL_CODES = buses::PANEL_CODES;  // codes 0..767: panel x 256 + button
+  static constexpr int LAST_LOOP_ENTRY = buses::LAST_LOOP_ENTRY;  // entries 0..11 feed the ME: they may close a loop
+  static constexpr int USK_ENTRY = buses::USK_ENTRY;  // entries 72..79 follow the up-stream key slots 0..7
+  static constexpr int DIRECT = buses::DIRECT;        // code of a direct source: DIRECT + source
+  static constexpr int SOURCE_COLOR_BACKGROUND = buses::SOURCE_COLOR_BACKGROUND, SOURCE_BARS = buses::SOURCE_BARS,
+                       SOURCE_BLACK = buses::SOURCE_BLACK;
+  static constexpr int REPLACEMENT_CODE = buses::REPLACEMENT_CODE;  // black, written over an entry not allowed
   static constexpr int BUTTON_FIRST = 1100;       // crosspoint button codes 1100..1291
   static constexpr int BUTTON_LAST = 1291;
   static constexpr int ALL_RELEASED = 3000;
-  static constexpr int N_AUX_MIX = 4;             // entries 24..27
+  static constexpr int N_AUX_MIX = buses::N_AUX_MIX;  // entries 24..27
 
   // The four instances, one per ME, built on first call.
   static CategoryBus* instance();

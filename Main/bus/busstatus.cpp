@@ -40,14 +40,7 @@ void CategoryBusStatus::receive(RequestReceiver& rx) {
 
 bool CategoryBusStatus::acceptField(const codec::FieldView& f, const MxifBusStatus& in, int ch) {
   (void)ch;
-  using rules::within;
-  if (f.is(in.pages)) return within(in.pages[f.index], 0, 3);
-  if (f.is(in.switchLamp)) return within(in.switchLamp, 0, 1);
-  if (f.is(in.flag21)) return within(in.flag21, 0, 1);
-  if (f.is(in.flag22)) return within(in.flag22, 0, 1);
-  if (f.is(in.flag36)) return within(in.flag36, 0, 1);
-  if (f.is(in.value37)) return within(in.value37, 0, 47);
-  return true;
+  return limits::check(in, f) != 0;
 }
 
 void CategoryBusStatus::assign(const MxifBusStatus& in, int ch) {

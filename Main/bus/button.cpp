@@ -53,7 +53,7 @@ constexpr DispatchRow ME_ROWS[] = {
 // ---- ButtonLatch ----------------------------------------------------------------------------------
 
 void ButtonLatch::onEvent(const internal::MxifButtonEvent& ev) {
-  if (static_cast<u32>(ev.getCode()) != code || ev.panel >= N_PANELS) return;
+  if (static_cast<u32>(ev.getCode()) != code || !limits::takes(ev, ev.panel)) return;
   if (ev.state == Event::PRESSED) {
     held[ev.panel] = 1;
     latched[ev.panel] = 1;
@@ -156,7 +156,7 @@ void CategoryButtonEvent::dispatch(const Event& ev) {
   } else if (code == Event::BTN_PANEL_OPTION1 || code == Event::BTN_PANEL_OPTION2) {
     deliver(R::SYSTEM, 0, ev);
   }
-  if (me >= N_ME) return;
+  if (!limits::takes(ev, ev.me)) return;
   for (const auto& row : ME_ROWS) {
     if (!row.matches(code)) continue;
     for (int i = 0; i < row.nReceivers; ++i) deliver(row.receivers[i], me, ev);

@@ -8,7 +8,7 @@ namespace category {
 
 // Follows one button on each of the three panels; categories embed it.
 struct ButtonLatch {
-  static constexpr int N_PANELS = 3;
+  static constexpr int N_PANELS = limits::runOf(&internal::MxifButtonEvent::panel).hi + 1;
   u32 code = 0;
   u8 latched[N_PANELS] = {};
   u8 held[N_PANELS] = {};

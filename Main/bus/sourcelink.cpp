@@ -12,16 +12,7 @@ struct Table {
   s16 index[MAX_SOURCE + 1];  // position of each source number, -1 when absent
 };
 
-// The sources of the table, in order.
-constexpr rules::Range LINKABLE[] = {
-    {10, 137},                                                  // SDI inputs
-    {140, 141},                                                 // DVI inputs
-    {150, 165},                                                 // ME outputs
-    {170, 178},                                                 // DSK outputs
-    {181, 182}, {184, 185}, {187, 188}, {190, 191},             // stills: video, key
-    {201, 202}, {204, 205}, {207, 208}, {210, 211},             // clips: video, key
-    {220, 223}, {230, 233}, {314, 329},
-};
+constexpr const auto& LINKABLE = MxifSourceLink::LINKABLE;
 
 constexpr Table buildTable() {
   Table t{};
@@ -86,29 +77,28 @@ void CategorySourceLink::resume(const void* saved, int flag) {
       refuseSaved(1);
     }
   };
-  take(r.linkMode, in.linkMode, in.linkMode < 2);
-  take(r.tableMode, in.tableMode, in.tableMode < 2);
+  take(r.linkMode, in.linkMode, limits::takes(in, in.linkMode));
+  take(r.tableMode, in.tableMode, limits::takes(in, in.tableMode));
   for (int i = 0; i < N_SOURCES; ++i) {
-    take(r.linked[i], in.linked[i], in.linked[i] == 0 || tableIndex(in.linked[i]) >= 0);
+    // 0, a link never set, is kept too.
+    take(r.linked[i], in.linked[i], in.linked[i] == 0 || limits::takes(in, in.linked[i]));
   }
   for (int p = 0; p < MxifAuxBusLink::N_PAIRS; ++p) {
-    take(r.auxBusLink.flags[p], in.auxBusLink.flags[p], in.auxBusLink.flags[p] < 2);
+    take(r.auxBusLink.flags[p], in.auxBusLink.flags[p], limits::takes(in, in.auxBusLink.flags[p]));
   }
   codec::setAllPresence(r);
 }
 
 void CategorySourceLink::assign(const MxifSourceLink& in, int ch) {
-  using rules::within;
   const rules::Checking checking(in);
   MxifSourceLink& live = record(ch);
   MxifSourceLink change{};
-  if ((in.mask & MxifSourceLink::LINK_MODE) != 0 && within(in.linkMode, 0, 1) && in.linkMode != live.linkMode) {
+  if ((in.mask & MxifSourceLink::LINK_MODE) != 0 && limits::takes(in, in.linkMode) && in.linkMode != live.linkMode) {
     change.linkMode = in.linkMode;
     change.mask |= MxifSourceLink::LINK_MODE;
   }
   if (assignHook != nullptr) assignHook(change);
-  static constexpr rules::Rule RESERVED_ZERO = {rules::Effect::REFUSES, "reserved is always 0: a request never sets it"};
-  if (in.reserved != 0) rules::note(RESERVED_ZERO, in, in.reserved);
+  if (in.reserved != 0) rules::note(MxifSourceLink::RESERVED_ZERO, in, in.reserved);
   for (int i = 0; i < N_SOURCES; ++i) {
     if (!bitOf(in.entryMask, i)) continue;
     if (live.tableMode == 1) {
@@ -116,18 +106,18 @@ void CategorySourceLink::assign(const MxifSourceLink& in, int ch) {
         rules::note(TABLE_LINKS_ITSELF, in, in.linked[i]);
         rules::input(live, live.tableMode);
       }
-    } else if (!rules::withinAny(in.linked[i], LINKABLE)) {
+    } else if (!limits::takes(in, in.linked[i])) {
       continue;
     }
     change.linked[i] = live.tableMode != 1 ? in.linked[i] : SOURCE_TABLE.source[i];
     setBit(change.entryMask, i);
   }
-  if ((in.mask & MxifSourceLink::TABLE_MODE) != 0 && within(in.tableMode, 0, 1)) {
+  if ((in.mask & MxifSourceLink::TABLE_MODE) != 0 && limits::takes(in, in.tableMode)) {
     change.tableMode = in.tableMode;
     change.mask |= MxifSourceLink::TABLE_MODE;
   }
   for (int p = 0; p < MxifAuxBusLink::N_PAIRS; ++p) {
-    if (!bitOf(&in.auxBusLink.mask, p) || !within(in.auxBusLink.flags[p], 0, 1)) continue;
+    if (!bitOf(&in.auxBusLink.mask, p) || !limits::takes(in, in.auxBusLink.flags[p])) continue;
     change.auxBusLink.flags[p] = in.auxBusLink.flags[p];
     setBit(&change.auxBusLink.mask, p);
   }

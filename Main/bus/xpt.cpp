@@ -3,21 +3,6 @@
 namespace category {
 namespace {
 
-// Values a button may take; the outputs of ME 3 and ME 4 (158..165) are not among them.
-constexpr rules::Range ASSIGNABLE[] = {
-    {10, 41},    // SDI inputs 1..32
-    {140, 141},  // DVI inputs
-    {150, 157},  // outputs of ME 1 and ME 2
-    {170, 178},  // DSK outputs
-    {180, 191},  // stills
-    {200, 211},  // clips
-    {220, 223},  // colour backgrounds, colour bars, black
-    {230, 237},  // multiview outputs
-    {240, 255},  // bus outputs
-    {290, 291},
-    {300, 302},  // the two column markers and the default
-};
-
 bool isMarker(int source) { return source == MxifXptAssign::MARKER_CLASS1 || source == MxifXptAssign::MARKER_CLASS2; }
 
 bool isPresent(const MxifXptAssign& r, int button) { return (r.buttonMask[button / 32] >> (button % 32) & 1u) != 0; }
@@ -42,20 +27,11 @@ CategoryXpt& CategoryXpt::registered() {
   return *static_cast<CategoryXpt*>(cat);
 }
 
-bool CategoryXpt::isAssignable(int source) {
-  for (const auto& r : ASSIGNABLE) {
-    if (r.lo <= source && source <= r.hi) return true;
-  }
-  return false;
-}
-
 void CategoryXpt::initData() {
   for (int ch = 0; ch < N_PANELS; ++ch) {
     MxifXptAssign& r = record(ch);
-    for (int b = 0; b < MxifXptAssign::N_BUTTONS; ++b) {
-      r.source[b] = MxifXptAssign::DEFAULT_SOURCE;
-      setPresent(r, b);
-    }
+    MxifXptAssign::atStart(r);
+    for (int b = 0; b < MxifXptAssign::N_BUTTONS; ++b) setPresent(r, b);
     r.panel = static_cast<u16>(ch);
     // Classes follow the table they describe, whatever they were before.
     rebuildColumnClasses(ch);
@@ -70,10 +46,11 @@ void CategoryXpt::resume(const void* saved, int flag) {
     MxifXptAssign in;
     std::memcpy(static_cast<void*>(&in), static_cast<const u8*>(saved) + sizeof(MxifXptAssign) * ch, sizeof in);
     MxifXptAssign& r = record(ch);
-    r.panelFlag = in.panelFlag < 2 ? in.panelFlag : 0;
-    if (in.panelFlag >= 2) refuseSaved(1);
+    const bool flagTaken = limits::takes(in, in.panelFlag);
+    r.panelFlag = flagTaken ? in.panelFlag : 0;
+    if (!flagTaken) refuseSaved(1);
     for (int b = 0; b < MxifXptAssign::N_BUTTONS; ++b) {
-      if (isAssignable(in.source[b])) {
+      if (limits::takes(in, in.source[b])) {
         r.source[b] = in.source[b];
       } else if (in.source[b] != r.source[b]) {
         refuseSaved(1);
@@ -105,7 +82,7 @@ void CategoryXpt::assign(const MxifXptAssign& in, int panel) {
   MxifXptAssign& live = record(panel);
   MxifXptAssign work{};
   for (int b = 0; b < MxifXptAssign::N_BUTTONS; ++b) {
-    if (!isPresent(in, b) || !rules::withinAny(in.source[b], ASSIGNABLE)) continue;
+    if (!isPresent(in, b) || !limits::takes(in, in.source[b])) continue;
     work.source[b] = in.source[b];
     setPresent(work, b);
     if (!isMarker(in.source[b])) {
@@ -123,7 +100,7 @@ void CategoryXpt::assign(const MxifXptAssign& in, int panel) {
       }
     }
   }
-  if ((in.mask & MxifXptAssign::PANEL_FLAG) != 0 && rules::within(in.panelFlag, 0, 1)) {
+  if ((in.mask & MxifXptAssign::PANEL_FLAG) != 0 && limits::takes(in, in.panelFlag)) {
     live.panelFlag = in.panelFlag;
     live.mask |= MxifXptAssign::PANEL_FLAG;
   }

@@ -51,9 +51,6 @@ class CategoryXpt : public CategoryCommon<MxifXptAssign> {
   // The panel's N_COLUMNS column classes (panel 0..2).
   const u8* columnClasses(int panel) const { return columnClass_[panel]; }
 
-  // Whether a button may take the source value.
-  static bool isAssignable(int source);
-
  protected:
   CategoryXpt() = default;
 

@@ -19,6 +19,7 @@
 namespace category {
 
 using internal::MxifButtonEvent;
+using Event = internal::MxifButtonEvent;
 using namespace faderwork;
 
 namespace {
@@ -52,7 +53,7 @@ void faderEventHook(CategoryInterface& target, const MxifButtonEvent& ev) {
 }
 
 bool isValid(const LeverCalibration& e) {
-  return LeverCalibration::INITIAL_MAX <= e.max && e.max <= 4095 - CategoryFaderEvent::LEVER_CEILING_MARGIN &&
+  return LeverCalibration::INITIAL_MAX <= e.max && e.max <= FaderLever::RAW_TOP - CategoryFaderEvent::LEVER_CEILING_MARGIN &&
          CategoryFaderEvent::LEVER_LOWEST <= e.min && e.min <= LeverCalibration::INITIAL_MIN;
 }
 
@@ -195,7 +196,7 @@ void CategoryFaderEvent::receiveCommand(int type, RequestReceiver& rx) {
   (void)type;
   internal::MxifFaderEvent in{};
   if (!rx.readRecord(in)) return;
-  if (in.panel >= N_PANELS || in.lever >= N_PANEL_LEVERS) return;
+  if (!limits::takes(in, in.panel) || !limits::takes(in, in.lever)) return;
   inputLever(levers_[in.panel * N_PANEL_LEVERS + in.lever], in.value, 100, LEVER_LOWEST, LEVER_CEILING_MARGIN);
 }
 
@@ -213,18 +214,19 @@ void CategoryFaderEvent::onButtonStatus(const MxifButtonEvent* btnStatus) {
   // The held tables take a press and a release; any other state leaves them.
   if (panel < N_PANELS && (status.isPressed() || status.isReleased())) {
     const u8 held = status.isPressed() ? 1 : 0;
-    if (BTN_KEY_TRANS <= code && code < BTN_KEY_TRANS + N_KEYS) keyHeld_[panel][me][code - BTN_KEY_TRANS] = held;
-    if (BTN_DSK_TRANS <= code && code < BTN_DSK_TRANS + N_DSK) dskHeld_[panel][code - BTN_DSK_TRANS] = held;
-    if (BTN_ME2_KEY_TRANS <= code && code < BTN_ME2_KEY_TRANS + N_KEYS) me2KeyHeld_[panel][code - BTN_ME2_KEY_TRANS] = held;
+    const auto from = [&](int first, int n) { return first <= code && code < first + n; };
+    if (from(Event::BTN_KEY_TRANS, N_KEYS)) keyHeld_[panel][me][code - Event::BTN_KEY_TRANS] = held;
+    if (from(Event::BTN_DSK_TRANS, N_DSK)) dskHeld_[panel][code - Event::BTN_DSK_TRANS] = held;
+    if (from(Event::BTN_ME2_KEY_TRANS, N_KEYS)) me2KeyHeld_[panel][code - Event::BTN_ME2_KEY_TRANS] = held;
   }
   if (!status.isPressed()) return;
   auto inBlock = [&](int first) { return first <= code && code < first + N_BLOCK_BUTTONS; };
-  if (BTN_TYPE0 <= code && code <= BTN_CUT) transPressed_[me][code - BTN_TYPE0] = 1;
-  if (code == BTN_BKGD_AUTO) transPressed_[me][TRANS_BKGD_AUTO] = 1;
-  if (code == BTN_BKGD_CUT) transPressed_[me][TRANS_BKGD_CUT] = 1;
-  if (inBlock(BTN_ME_BLOCK)) mePressed_[me][code - BTN_ME_BLOCK] = 1;
-  if (inBlock(BTN_DSK_BLOCK)) dskPressed_[code - BTN_DSK_BLOCK] = 1;
-  if (inBlock(BTN_ME2_BLOCK)) me2Pressed_[code - BTN_ME2_BLOCK] = 1;
+  if (Event::BTN_TYPE0 <= code && code <= Event::BTN_CUT) transPressed_[me][code - Event::BTN_TYPE0] = 1;
+  if (code == Event::BTN_BKGD_AUTO) transPressed_[me][TRANS_BKGD_AUTO] = 1;
+  if (code == Event::BTN_BKGD_CUT) transPressed_[me][TRANS_BKGD_CUT] = 1;
+  if (inBlock(Event::BTN_ME_BLOCK)) mePressed_[me][code - Event::BTN_ME_BLOCK] = 1;
+  if (inBlock(Event::BTN_DSK_BLOCK)) dskPressed_[code - Event::BTN_DSK_BLOCK] = 1;
+  if (inBlock(Event::BTN_ME2_BLOCK)) me2Pressed_[code - Event::BTN_ME2_BLOCK] = 1;
 }
 
 bool CategoryFaderEvent::keyButtonHeld(int panel, int me, int k) const {
@@ -561,7 +563,7 @@ void CategoryFaderEvent::autoSelected(int me, const Layers& layers) {
 void CategoryFaderEvent::keyButtons(int me, const MxifOperate& op, const Layers& layers) {
   const u8* pressed = mePressed_[me];
   for (int k = 0; k < N_KEYS; ++k) {
-    if (pressed[BTN_KEY_TRANS - BTN_ME_BLOCK + k] != 0) {
+    if (pressed[Event::BTN_KEY_TRANS - Event::BTN_ME_BLOCK + k] != 0) {
       switch (op.keyFaderButton.mode) {
         case 1:
           keyCut(me, k);
@@ -576,19 +578,19 @@ void CategoryFaderEvent::keyButtons(int me, const MxifOperate& op, const Layers&
           break;
       }
     }
-    if (pressed[BTN_KEY_AUTO - BTN_ME_BLOCK + k] != 0) keyAuto(me, k);
-    if (pressed[BTN_KEY_CUT - BTN_ME_BLOCK + k] != 0) keyCut(me, k);
+    if (pressed[Event::BTN_KEY_AUTO - Event::BTN_ME_BLOCK + k] != 0) keyAuto(me, k);
+    if (pressed[Event::BTN_KEY_CUT - Event::BTN_ME_BLOCK + k] != 0) keyCut(me, k);
   }
 }
 
 void CategoryFaderEvent::dskButtons(const MxifOperate& op, const Layers& layers) {
   for (int c = 0; c < N_DSK; ++c) {
-    if (dskPressed_[BTN_DSK_TRANS - BTN_DSK_BLOCK + c] != 0) {
+    if (dskPressed_[Event::BTN_DSK_TRANS - Event::BTN_DSK_BLOCK + c] != 0) {
       if (op.keyFaderButton.mode2 == 1) dskCut(c);
       if (op.keyFaderButton.mode2 == 2 && layers.dsk != nullptr) layers.dsk->toggleDskTransMode(c);
     }
-    if (dskPressed_[BTN_DSK_AUTO - BTN_DSK_BLOCK + c] != 0) dskAuto(c);
-    if (dskPressed_[BTN_DSK_CUT - BTN_DSK_BLOCK + c] != 0) dskCut(c);
+    if (dskPressed_[Event::BTN_DSK_AUTO - Event::BTN_DSK_BLOCK + c] != 0) dskAuto(c);
+    if (dskPressed_[Event::BTN_DSK_CUT - Event::BTN_DSK_BLOCK + c] != 0) dskCut(c);
   }
 }
 

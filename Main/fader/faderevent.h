@@ -29,18 +29,11 @@ class FaderSelectTarget {
   ~FaderSelectTarget() = default;
 };
 
-// The stored record: one calibration entry per main lever, index panel x 4 + lever.
-struct FaderCalibration {
-  static constexpr int N_ENTRIES = 12;
-  LeverCalibration entries[N_ENTRIES];
-};
-static_assert(sizeof(FaderCalibration) == 48);
-
 class CategoryFaderEvent : public CategoryWithoutStatus<internal::MxifFaderEvent>, public LeverCalibrationTarget {
  public:
   static constexpr int N_SLOTS = AutoTransition::N_SLOTS;
-  static constexpr int N_PANELS = 3;
-  static constexpr int N_PANEL_LEVERS = 4;
+  static constexpr int N_PANELS = limits::runOf(&internal::MxifFaderEvent::panel).hi + 1;
+  static constexpr int N_PANEL_LEVERS = limits::runOf(&internal::MxifFaderEvent::lever).hi + 1;
   static constexpr int N_LEVERS = N_PANELS * N_PANEL_LEVERS;
   static constexpr int N_KEY_FADER_PANEL = 16;
   static constexpr int N_KEYS = AutoTransition::N_KEY_CHANNELS;
@@ -54,24 +47,8 @@ class CategoryFaderEvent : public CategoryWithoutStatus<internal::MxifFaderEvent
   // The lever bar: lamps 400..423 of a panel's ME row.
   static constexpr int LEVER_BAR_LAMP = 400;
 
-  // Transition buttons of an ME.
-  static constexpr int BTN_TYPE0 = 1613;  // 1613..1615: transition type 0..2 of the selected layers
-  static constexpr int BTN_AUTO = 1616;
-  static constexpr int BTN_CUT = 1617;
-  static constexpr int BTN_BKGD_AUTO = 3100;
-  static constexpr int BTN_BKGD_CUT = 3101;
-  // Blocks of 40 buttons: one per ME, the downstream-key block and the block of ME index 2's keys.
+  // Buttons of a block (internal::MxifButtonEvent: BTN_ME_BLOCK, BTN_DSK_BLOCK, BTN_ME2_BLOCK).
   static constexpr int N_BLOCK_BUTTONS = 40;
-  static constexpr int BTN_ME_BLOCK = 1700;   // 1700..1703 fader select 4m + k
-  static constexpr int BTN_DSK_BLOCK = 1800;  // 1800..1803 fader select 16 + k
-  static constexpr int BTN_ME2_BLOCK = 2100;  // 2100..2103 fader select 8 + k
-  static constexpr int BTN_KEY_TRANS = 1716;  // + k: transition button of key k (0..3), by operate mode
-  static constexpr int BTN_KEY_AUTO = 1724;
-  static constexpr int BTN_KEY_CUT = 1732;
-  static constexpr int BTN_DSK_TRANS = 1816;  // + c: downstream key c (0..3)
-  static constexpr int BTN_DSK_AUTO = 1824;
-  static constexpr int BTN_DSK_CUT = 1832;
-  static constexpr int BTN_ME2_KEY_TRANS = 2116;
 
   // Lever command input: the calibration never widens below this raw value, nor above 4095 less
   // the margin.

@@ -6,7 +6,6 @@
 #include "Main/bkgd/autotrans.h"
 
 namespace {
-constexpr int RAW_TOP = 4095;
 constexpr float THIRD = 0.33333334f;
 
 // Lamps of the bar that show x (0..1): trunc(24 x + 0.5).

@@ -2,23 +2,16 @@
 // One transition lever of a control panel: its raw values normalised through a calibration that
 // widens itself, averaged over three samples, turned into strokes (every full stroke from one end to
 // the other is one whole transition), and the pick-up state that the lever's lamp bar shows.
+#include "Lib/Include/records/panel.h"
 #include "Lib/Include/types.h"
-
-// The raw lever values of one lever's ends.
-struct LeverCalibration {
-  static constexpr s16 INITIAL_MAX = 2555;
-  static constexpr s16 INITIAL_MIN = 1533;
-  s16 max = INITIAL_MAX;
-  s16 min = INITIAL_MIN;
-};
-static_assert(sizeof(LeverCalibration) == 4);
 
 class FaderLever {
  public:
   // Inputs before the first averaged position: the one that brings the countdown to 0 primes the
   // samples and the position.
   static constexpr u8 START_INPUTS = 5;
-  // Raw margin kept off each end of the calibrated range.
+  // The top of a raw value (a fader event's), and the margin kept off each end of the calibrated range.
+  static constexpr int RAW_TOP = limits::runOf(&internal::MxifFaderEvent::value).hi;
   static constexpr int END_MARGIN = 300;
 
   // The lamp bar beside the lever.

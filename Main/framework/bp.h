@@ -15,7 +15,7 @@
 // A category that needs another category's record reads it as that record's structure through
 // CategoryRegistry::record<R>(), never by byte offset.
 #include "Main/framework/link.h"
-#include "Main/framework/typenames.h"
+#include "Lib/Include/type_names.h"
 #include "Lib/Include/check.h"
 #include "Lib/Include/codec.h"
 #include "Lib/Include/text.h"

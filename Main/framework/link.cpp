@@ -9,6 +9,7 @@
 #include "Main/framework/bp.h"
 #include "Main/framework/notes.h"
 #include "Lib/Include/link_rings.h"
+#include "Lib/Include/records/wait.h"
 #include "Lib/Include/rules.h"
 #include "Lib/Include/log.h"
 #include "Platform/platform.h"

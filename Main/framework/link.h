@@ -8,7 +8,7 @@
 
 #include "Lib/Include/link_framing.h"
 #include "Lib/Include/link_window.h"
-#include "Main/framework/typenames.h"
+#include "Lib/Include/type_names.h"
 #include "Lib/Include/codec.h"
 #include "Lib/Include/memory_map.h"
 #include "Lib/Include/types.h"
@@ -17,18 +17,6 @@
 // The request and acknowledgement rings in the link window (Lib/Include/link_window.h). The back end
 // keeps its own index of each (the request ring's read index, the acknowledgement ring's write
 // index) and only stores it into the window; it reads the front end's, bounded to the data.
-
-// The wait command's body: six bytes not used, then the number of frames to wait.
-struct WaitCommand {
-  u8 unused[6];
-  s16 frames;
-
-  template <class V, class R>
-  static constexpr void fields(V& v, R& r) {
-    v.field("unused", r.unused);
-    v.field("frames", r.frames);
-  }
-};
 
 // Both rings empty (power-on): every index at 0, or at `at` (tests start a ring near its wrap).
 void mxFifoReset(u32 at = 0);

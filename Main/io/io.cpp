@@ -58,8 +58,7 @@ int CategoryCustomInfo::findIndex(int me) {
 
 bool CategoryCustomInfo::acceptField(const codec::FieldView& f, const MxifCustomInfo& in, int idx) {
   (void)idx;
-  if (f.is(in.meSlot)) return rules::within(in.meSlot[f.index], 0, N_ME);
-  return true;
+  return limits::check(in, f) != 0;
 }
 
 CategoryButtonSourceName& CategoryButtonSourceName::instance() {

@@ -92,9 +92,8 @@ namespace {
 using C = MxifChromaKey;
 
 constexpr u32 bit(int b) { return 1u << b; }
-using rules::within;
 
-constexpr int CHROMA_KEY_TYPE = 2;
+constexpr int CHROMA_KEY_TYPE = KeyStyle::CHROMA_KEY_TYPE;
 constexpr int INITIAL_PREVIOUS_SIZE = 10;
 constexpr float FRAME_UNITS = 10000.0f;
 
@@ -172,18 +171,12 @@ void CategoryChromaKey::resume(const void* saved, int flag) {
 
 bool CategoryChromaKey::acceptField(const codec::FieldView& f, const C& in, int idx) {
   (void)idx;
-  if (f.is(in.rangeBase)) return within(in.rangeBase, 0, 3);
-  if (f.is(in.rangeWidth)) return within(in.rangeWidth, -40, 40);
-  if (f.is(in.sampleKey)) return within(in.sampleKey, 0, 4);
-  if (f.is(in.modeSelect)) return within(in.modeSelect, 0, 3);
-  if (f.is(in.outputPoint)) return within(in.outputPoint, 0, 14);
+  // The sample centre's two values share a bit: taken together.
   if (f.is(in.sampleX) || f.is(in.sampleY)) {
-    const bool x = within(in.sampleX, -10000, 10000);
-    return within(in.sampleY, -10000, 10000) && x;
+    const bool x = limits::takes(in, in.sampleX);
+    return limits::takes(in, in.sampleY) && x;
   }
-  if (f.is(in.sampleSize)) return within(in.sampleSize, 100, 10000);
-  if (f.elementOf(in.extra) >= 0) return within(in.extra[f.index], -1000, 1000);
-  return true;  // the ME and channel numbers
+  return limits::check(in, f) == 1;
 }
 
 void CategoryChromaKey::receive(RequestReceiver& rx) {
@@ -308,11 +301,10 @@ void CategoryChromaKey::receiveCommand(int id, RequestReceiver& rx) {
   MX_CHECK_VALUE(id, IndexOf<MxifChromaKeyCmd>::value);
   MxifChromaKeyCmd cmd;
   if (!rx.readRecord(cmd)) return;
-  if (cmd.me >= N_ME) return;
+  if (!limits::takes(cmd, cmd.*MxifChromaKeyCmd::NO_ANSWER_OUTSIDE)) return;
   auto* target = static_cast<CategoryChromaKey*>(CategoryRegistry::instance().get(TYPE_INDEX, cmd.me));
   // A channel outside the four key channels has no block: refused like a kind out of range.
-  const bool known = 0 <= cmd.kind && cmd.kind <= MxifChromaKeyCmd::KIND_MAX;
-  if (!known || cmd.channel < 0 || cmd.channel >= N_KEYS) {
+  if (!limits::takes(cmd, cmd.kind) || !limits::takes(cmd, cmd.channel)) {
     cmd.reply = MxifChromaKeyCmd::REFUSED;
   } else {
     target->readUnit(cmd.channel);

@@ -16,7 +16,7 @@ namespace category {
 class CategoryChromaKey : public CategoryCommon<MxifChromaKey> {
  public:
   static constexpr int N_KEYS = MxifChromaKey::N_CHANNELS;
-  static constexpr int BACKUP_BLOCK_BYTES = N_KEYS * CHROMA_KEYER_BYTES;  // 9264
+  static constexpr int BACKUP_BLOCK_BYTES = MxifChromaKey::BACKUP_BLOCK_BYTES;  // 9264
 
   // The four instances, one per ME, built on first call.
   static CategoryChromaKey* instance();

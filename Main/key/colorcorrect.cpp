@@ -27,9 +27,6 @@ constexpr float T_STEP = 0.046875f;
 bool inRange(int v, int low, int high) { return low <= v && v <= high; }
 bool isChannel(int ch) { return inRange(ch, 0, R::N_CHANNELS - 1); }
 
-// The s16 field (or element) that a merge offers.
-const s16& valueOf(const codec::FieldView& f) { return static_cast<const s16*>(f.field)[f.index < 0 ? 0 : f.index]; }
-
 // The middle segment (q1 to q2) of the natural cubic spline through four equally spaced control
 // values (tenths of a percent) at t in 0..1, in percent.
 float segment(const s16* p, float t) {
@@ -120,25 +117,14 @@ void CategoryColorCorrect::receive(RequestReceiver& rx) {
 
 bool CategoryColorCorrect::acceptField(const codec::FieldView& f, const R& in, int idx) {
   (void)idx;
-  using rules::within;
-  if (f.is(in.curveLimit)) return within(in.curveLimit, 0, 3);
-  if (f.is(in.lumaGain)) return within(in.lumaGain, 0, 2000);
-  if (f.is(in.pedestal)) return within(in.pedestal, -200, 200);
-  if (f.is(in.chromaGain)) return within(in.chromaGain, 0, 2000);
-  if (f.is(in.hue)) return within(in.hue, 0, 3599);
-  if (f.is(in.linkComponents)) return within(in.linkComponents, 0, 1);
-  if (f.is(in.resetTarget)) return within(in.resetTarget, 0, 4);
-  if (f.is(in.auxSelection)) return within(in.auxSelection, 0, 27);
-  if (f.elementOf(in.curvePoint) >= 0) return within(valueOf(f), -100, 1080);
-  if (f.is(in.matrix6.value)) return within(valueOf(f), -60, 60);
-  if (f.elementOf(in.sector) >= 0) return within(valueOf(f), -300, 300);
-  return true;  // enable, fixedMatrixMode and the option groups: any value
+  // enable, fixedMatrixMode and the option groups: any value
+  return limits::check(in, f) != 0;
 }
 
 int CategoryColorCorrect::resetChannel(int channel, int target) {
   R& live = record(channel);
-  if (!inRange(target, 0, 4)) return FAILED;
-  const bool all = target == 4;
+  if (!inRange(target, 0, R::RESET_ALL)) return FAILED;
+  const bool all = target == R::RESET_ALL;
   R r{};
   r.channel = live.channel;
   if (target == 0 || all) {
@@ -158,7 +144,7 @@ int CategoryColorCorrect::resetChannel(int channel, int target) {
     for (ColorSector& s : r.sector) s.mask = 3;
   }
   if (all) {
-    r.enable = 0, r.curveLimit = 0, r.resetTarget = 4, r.auxSelection = 0;
+    r.enable = 0, r.curveLimit = 0, r.resetTarget = R::RESET_ALL, r.auxSelection = 0;
     r.mask |= R::ENABLE | R::CURVE_LIMIT | R::RESET_TARGET | R::AUX_SELECTION;
   }
   codec::merge(live, r);
@@ -167,11 +153,11 @@ int CategoryColorCorrect::resetChannel(int channel, int target) {
 
 s16 CategoryColorCorrect::runCommand(const MxifColorCorrectCmd& cmd) {
   // A channel outside 0..11 fails the command alone; it changes nothing.
-  if (!isChannel(cmd.channel)) return FAILED;
+  if (!limits::takes(cmd, cmd.channel)) return FAILED;
   if (cmd.kind == MxifColorCorrectCmd::RESET) {
     return static_cast<s16>(resetChannel(cmd.channel, record(cmd.channel).resetTarget));
   }
-  if (cmd.kind != MxifColorCorrectCmd::COPY || !isChannel(cmd.source)) return FAILED;
+  if (cmd.kind != MxifColorCorrectCmd::COPY || !limits::takes(cmd, cmd.source)) return FAILED;
   R copy = record(cmd.source);
   R& destination = record(cmd.channel);
   copy.channel = destination.channel;

@@ -19,9 +19,6 @@ namespace {
 using D = MxifDsk;
 
 constexpr u32 bit(int b) { return 1u << b; }
-using rules::within;
-
-constexpr int RATE_MAX = 999;
 
 }  // namespace
 
@@ -29,32 +26,10 @@ void checkDskRanges(const D& in, D& out) {
   const D& r = in;
   const rules::Checking checking(in);
   out = D{};
-  const rules::Limit scalars[] = {
-      {r.transIn.on, 0, 1},
-      {r.transIn.mode, 0, 0},
-      {r.transIn.value, 0, RATE_MAX},
-      {r.transOut.on, 0, 1},
-      {r.transOut.mode, 0, 0},
-      {r.transOut.value, 0, RATE_MAX},
-      {r.inOutLink, 0, 1},
-      {r.priority, 0, 3},
-      {r.group, 0, 1},
-      {r.onAir, 0, 1},
-      {r.stopping, 0, 1},
-      {r.reverse, 0, 1},
-      {r.inTransition, 0, 1},
-  };
   codec::merge(out, in, [&](const codec::FieldView& f) {
-    if (const int keyer = keyerFieldInRange(f, r, 1, 12); keyer >= 0) return keyer == 1;
-    // The three flags have a bit each: the merge offers them element by element.
-    if (f.is(r.flags.flag)) return within(r.flags.flag[f.index], 0, 1);
-    if (const int scalar = rules::checkBy(f.field, scalars); scalar >= 0) return scalar == 1;
-    if (f.is(r.matteColor)) return MxifBkgd::isColorValid(r.matteColor);
-    if (f.is(r.edgeColor)) return MxifBkgd::isColorValid(r.edgeColor);
-    if (f.is(r.maskBox)) return rules::allWithin(r.maskBox, EDGE_MIN, EDGE_MAX);
+    if (const int k = limits::check(in, f); k >= 0) return k == 1;
     // The names are taken by their copy rule.
-    return f.is(r.channel) || f.is(r.names.name1.count) || f.is(r.names.name1.chars) ||
-           f.is(r.names.name2.count) || f.is(r.names.name2.chars);
+    return f.in(r.names);
   });
 }
 

@@ -10,31 +10,6 @@ namespace category {
 namespace {
 
 using Target = MxifImage::Target;
-using Dve = MxifImage::Dve;
-
-template <class S>
-bool within(const codec::FieldView& f, const S& s) {
-  const u8* p = static_cast<const u8*>(f.field);
-  const u8* first = reinterpret_cast<const u8*>(&s);
-  return first <= p && p < first + sizeof s;
-}
-
-bool acceptTargetField(const codec::FieldView& f, const Target& t) {
-  if (f.is(t.posterizeY)) return rules::within(t.posterizeY, 0, 7);
-  if (f.is(t.posterizeC)) return rules::within(t.posterizeC, 0, 7);
-  if (f.is(t.effectType)) return rules::within(t.effectType, 0, MxifImage::EFFECT_DEFOCUS);
-  if (f.is(t.hue)) return rules::within(t.hue, 0, 3599);
-  if (f.is(t.saturation)) return rules::within(t.saturation, 0, 1000);
-  if (f.is(t.level)) return rules::within(t.level, 0, 1000);
-  // enable, posterize, option1, option2, colorize
-  return rules::within(*static_cast<const u8*>(f.field), 0, 1);
-}
-
-bool acceptDveField(const codec::FieldView& f, const Dve& d) {
-  if (f.is(d.amount)) return rules::within(d.amount, 0, 1000);
-  if (f.is(d.steps)) return rules::within(d.steps, 0, 60);
-  return rules::within(*static_cast<const u8*>(f.field), 0, 1);  // the flags
-}
 
 }  // namespace
 
@@ -58,15 +33,7 @@ void CategoryImage::initData() {
 
 bool CategoryImage::acceptField(const codec::FieldView& f, const MxifImage& in, int idx) {
   (void)idx;
-  if (f.is(in.recordFlag)) return rules::within(in.recordFlag, 0, 1);
-  for (const Target& t : in.imageKey) {
-    if (within(f, t)) return acceptTargetField(f, t);
-  }
-  if (within(f, in.imageA)) return acceptTargetField(f, in.imageA);
-  if (within(f, in.imageB)) return acceptTargetField(f, in.imageB);
-  if (within(f, in.bkgdDveA)) return acceptDveField(f, in.bkgdDveA);
-  if (within(f, in.bkgdDveB)) return acceptDveField(f, in.bkgdDveB);
-  return true;  // me
+  return limits::check(in, f) == 1;
 }
 
 u8 CategoryImage::imageFlag(Flag flag) const {

@@ -16,28 +16,11 @@ using K = MxifKey;
 
 constexpr u32 bit(int b) { return 1u << b; }
 bool has(u32 word, int b) { return (word >> b) & 1u; }
-using rules::within;
-
-constexpr int SCALE_FULL = 10000;  // a DVE scale of 0 stands for it
-constexpr int SCALE_MIN = 5000;
-constexpr int N_FIRST_DVE_KEYS = 2;  // keys 1 and 2 have a DVE: their size may reach 40000
-constexpr s32 SIZE_MAX_DVE = 40000, SIZE_MAX_PLAIN = 10000;
-
-bool effectValid(const u8 (&pair)[2], int channel) {
-  // Keys 3 and 4 take only effects of kind 0.
-  if (channel >= N_FIRST_DVE_KEYS && !within(pair[1], 0, 0)) return false;
-  return checkPattern(pair[0], pair[1], MX_KEY1 + 2 * channel);
-}
 
 constexpr auto SCALE_TOGETHER_TEXT =
-    rules::compose("dveScale.first and dveScale.second sent together are taken together, only when each lies in ", SCALE_MIN,
-                   "..", SCALE_FULL, " (0 stands for ", SCALE_FULL, ")");
+    rules::compose("dveScale.first and dveScale.second sent together are taken together, only when each lies in ",
+                   K::SCALE_MIN, "..", K::SCALE_FULL, " (0 stands for ", K::SCALE_FULL, ")");
 constexpr rules::Rule SCALE_TOGETHER = {rules::Effect::REFUSES, SCALE_TOGETHER_TEXT.chars};
-constexpr auto SCALE_ZERO_TEXT = rules::compose("a dveScale value of 0 stands for ", SCALE_FULL, ", the full size");
-constexpr rules::Rule SCALE_ZERO = {rules::Effect::SAME, SCALE_ZERO_TEXT.chars};
-constexpr rules::Rule BORDER_WIDTH = {rules::Effect::REFUSES, "a border keeps a width: a dveBorder.width of 0 is not taken"};
-constexpr rules::Rule WITH_TRIPLE = {rules::Effect::REFUSES,
-                                     "dveValue2 and dveValue3 are taken only with dveTriple2, sent in the same request"};
 constexpr rules::Rule CROP_IN_ORDER = {
     rules::Effect::MOVES, "the edge rule with the crop mode that the channel held before this request "
                           "(dveShape.cropMode=0; one sent with the edges applies from the next request): a changed edge "
@@ -50,12 +33,12 @@ constexpr rules::Rule CROP_SYMMETRIC = {
                           "bottom stay at most 0, top and right at least 0"};
 
 // Sub-record 156: a present value of 0 counts as 10000; the present values are taken together and
-// only when each lies in 5000..10000.
+// only when each lies in its declared values.
 void takeScale(const K& request, K::Pair& out) {
   const K::Pair& in = request.dveScale;
   if ((in.mask & 3u) == 0) return;
-  const bool okX = !has(in.mask, 0) || rules::withinAny(in.first, {{0, 0}, {SCALE_MIN, SCALE_FULL}});
-  const bool okY = !has(in.mask, 1) || rules::withinAny(in.second, {{0, 0}, {SCALE_MIN, SCALE_FULL}});
+  const bool okX = !has(in.mask, 0) || limits::takes(request, in.first);
+  const bool okY = !has(in.mask, 1) || limits::takes(request, in.second);
   if (!okX || !okY) {
     // Sent together, the one in range is refused for the other.
     if ((in.mask & 3u) == 3u && okX != okY) {
@@ -64,130 +47,38 @@ void takeScale(const K& request, K::Pair& out) {
     }
     return;
   }
-  if (has(in.mask, 0)) out.first = static_cast<s16>(in.first == 0 ? SCALE_FULL : in.first);
-  if (has(in.mask, 1)) out.second = static_cast<s16>(in.second == 0 ? SCALE_FULL : in.second);
+  if (has(in.mask, 0)) out.first = in.first == 0 ? K::SCALE_FULL : in.first;
+  if (has(in.mask, 1)) out.second = in.second == 0 ? K::SCALE_FULL : in.second;
   out.mask |= in.mask & 3u;
-  if (has(in.mask, 0) && in.first == 0) rules::note(SCALE_ZERO, request, in.first);
-  if (has(in.mask, 1) && in.second == 0) rules::note(SCALE_ZERO, request, in.second);
+  if (has(in.mask, 0) && in.first == 0) rules::note(K::SCALE_ZERO, request, in.first);
+  if (has(in.mask, 1) && in.second == 0) rules::note(K::SCALE_ZERO, request, in.second);
 }
 
 }  // namespace
 
-s32 keySizeMax(int channel) { return channel < N_FIRST_DVE_KEYS ? SIZE_MAX_DVE : SIZE_MAX_PLAIN; }
-
-s32 fitKeySize(s32 size, int channel) { return std::clamp(size, 0, keySizeMax(channel)); }
+s32 fitKeySize(s32 size, int channel) { return std::clamp(size, 0, K::sizeMax(channel)); }
 
 void checkKeyRanges(const K& in, int channel, K& out) {
   const K& r = in;
   const rules::Checking checking(in);
   out = K{};
-  const rules::Limit scalars[] = {
-      {r.softOn, 0, 1},
-      {r.softness, 0, 1000},
-      {r.dveTransOn, 0, 1},
-      {r.dveShapeOn, 0, 1},
-      {r.dveShapeType, 0, 4},
-      {r.dveBorder.on, 0, 1},
-      {r.dveBorder.width, 0, 1000},  // a request needs 1..1000
-      {r.dveBorder.softness, 0, 1000},
-      {r.dveBorderScale, 0, 1},
-      {r.dveSize, 0, keySizeMax(channel)},
-      {r.dveValue1, 0, 10000},
-      {r.dveShape.mode, 0, 2},
-      {r.dveShape.cropMode, 0, 1},
-      {r.dvePerspective, -5000, 5000},
-      {r.follower, 0, 4},
-      {r.mirrorMode, 0, 3},
-      {r.effectSize, 0, 40000},
-      {r.dvePair.first, -999, 999},
-      {r.dvePair.second, -999, 999},
-      {r.transIn.on, 0, 1},
-      {r.transIn.mode, 0, 1},
-      {r.transIn.value, 0, 999},
-      {r.transOut.on, 0, 1},
-      {r.transOut.mode, 0, 1},
-      {r.transOut.value, 0, 999},
-      {r.inOutLink, 0, 1},
-      {r.reverse, 0, 1},
-      {r.effectBoth, 0, 1},
-      {r.travelOn, 0, 2},
-      {r.travel34Both, 0, 1},
-      {r.travel12Both, 0, 1},
-      {r.spinBoth, 0, 1},
-      {r.priority, 0, 3},
-      {r.group, 0, 1},
-      {r.keySetting, 0, 32},
-      {r.onAir, 0, 1},
-      {r.statusFlag, 0, 1},
-      {r.stopping, 0, 1},
-      {r.inTransition, 0, 1},
-  };
-  // Array fields taken only whole, every element in one range.
-  struct Group {
-    const s16* field;
-    int count, lo, hi;
-  };
-  const Group groups[] = {
-      {r.maskBox, 4, EDGE_MIN, EDGE_MAX},  // clamped against the live edges by a request
-      {r.dvePosition, 3, -10000, 10000},
-      {r.dveTriple1, 3, -5000, 5000},
-      {r.dveRotation, 3, -28800, 28800},
-      {r.dveTriple2, 3, -5000, 5000},
-      {r.dveCrop, 4, EDGE_MIN, EDGE_MAX},
-      {r.effectParams, 3, -10000, 10000},
-      {r.dveAngles, 3, -720, 720},
-      {r.dveTriple3, 3, -5000, 5000},
-      {r.travel34, 2, -10000, 10000},
-      {r.travel34Rev, 2, -10000, 10000},
-      {r.travel12, 2, -10000, 10000},
-      {r.travel12Rev, 2, -10000, 10000},
-      {r.transTriple1, 3, -40, 40},
-      {r.spin, 3, -40, 40},
-      {r.spinRev, 3, -40, 40},
-      {r.transTriple2, 3, -500, 500},
-  };
-  // Each element out of range is noted.
-  auto groupValid = [](const s16* field, int count, int lo, int hi) {
-    bool all = true;
-    for (int i = 0; i < count; ++i) all = within(field[i], lo, hi) && all;
-    return all;
-  };
-
   codec::merge(out, in, [&](const codec::FieldView& f) {
-    if (const int keyer = keyerFieldInRange(f, r, 3, 2); keyer >= 0) return keyer == 1;
-    // Flag arrays with a bit per flag: the merge offers them element by element.
-    if (f.is(r.flags.flag)) return within(r.flags.flag[f.index], 0, 1);
-    if (f.is(r.dveSettings.flag)) return within(r.dveSettings.flag[f.index], 0, f.index == 2 ? 4 : 1);
-    if (const int scalar = rules::checkBy(f.field, scalars); scalar >= 0) return scalar == 1;
-    // The window: centre x, y -5000..5000, width and height 0..10000.
-    if (f.is(r.window)) {
-      const bool centre = groupValid(r.window, 2, -5000, 5000);
-      return groupValid(r.window + 2, 2, 0, 10000) && centre;
-    }
-    for (const Group& g : groups) {
-      if (f.field == g.field) return groupValid(g.field, g.count, g.lo, g.hi);
-    }
-    for (const s16* colour : {r.matteColor, r.edgeColor, r.thirdColor, r.dveBorderColor}) {
-      if (f.field == colour) return MxifBkgd::isColorValid(colour);
-    }
     // 170 and 172 are taken with the triple 164 (below), never by their own bits.
     if (f.is(r.dveValue2) || f.is(r.dveValue3)) {
-      if (!has(in.mask, K::W0_DVE_TRIPLE2)) rules::note(WITH_TRIPLE, in, f.is(r.dveValue2) ? in.dveValue2 : in.dveValue3);
+      if (!has(in.mask, K::W0_DVE_TRIPLE2)) rules::note(K::WITH_TRIPLE, in, f.is(r.dveValue2) ? in.dveValue2 : in.dveValue3);
       return false;
     }
-    if (f.is(r.effectA)) return effectValid(r.effectA, channel);
-    if (f.is(r.effectB)) return effectValid(r.effectB, channel);
+    // Merged below: the scale, and the groups the background record shares.
+    if (f.in(r.dveScale) || f.in(r.shift) || f.in(r.modulationX) || f.in(r.modulationY) || f.in(r.pageTurn)) return false;
+    if (const int k = limits::check(in, f, {0, channel}); k >= 0) return k == 1;
     // Taken without checks: the transition settings and the names (by their copy rule).
-    return f.is(r.transSettings.setting1) || f.is(r.transSettings.setting2) || f.is(r.transSettings.setting3) ||
-           f.is(r.transSettings.setting4) || f.is(r.names.name1.count) || f.is(r.names.name1.chars) ||
-           f.is(r.names.name2.count) || f.is(r.names.name2.chars);
+    return f.in(r.transSettings) || f.in(r.names);
   });
-  // Groups with merges of their own (the scale, and those the background record shares).
   takeScale(in, out.dveScale);
   // With the triple 164 present, 170 and 172 are taken too when in range, each with its own bit.
   if (has(in.mask, K::W0_DVE_TRIPLE2)) {
-    if (within(in.dveValue2, -100, 100)) out.dveValue2 = in.dveValue2, out.mask |= bit(K::W0_DVE_VALUE2);
-    if (within(in.dveValue3, 0, 65)) out.dveValue3 = in.dveValue3, out.mask |= bit(K::W0_DVE_VALUE3);
+    if (limits::takes(in, in.dveValue2)) out.dveValue2 = in.dveValue2, out.mask |= bit(K::W0_DVE_VALUE2);
+    if (limits::takes(in, in.dveValue3)) out.dveValue3 = in.dveValue3, out.mask |= bit(K::W0_DVE_VALUE3);
   }
   MxifBkgd::mergeSelectors(out.shift, in.shift);
   MxifBkgd::mergeLevels10000(out.modulationX, in.modulationX);
@@ -202,7 +93,7 @@ void acceptKeyFields(const K& in, const K& live, int channel, K& out) {
   out.mask1 &= ~bit(K::W1_IN_TRANSITION);
   if (out.dveBorder.width == 0 && has(out.dveBorder.mask, 1)) {
     out.dveBorder.mask &= ~bit(1);
-    rules::note(BORDER_WIDTH, in, in.dveBorder.width);
+    rules::note(K::BORDER_WIDTH, in, in.dveBorder.width);
   }
   if (has(out.mask, K::W0_MASK_BOX) && clampEdges(0, live.maskBox, out.maskBox) != 0) {
     noteEdgeMoves(EDGES_IN_ORDER, in, in.maskBox, 0, out.maskBox, [] {});

@@ -9,8 +9,8 @@
 
 namespace libmx {
 
-// Builds into out (cleared first) the fields of in that pass their range checks for key channel
-// 0..3, each with its presence bit; groups (colours, triples, boxes) are taken only whole. The
+// Builds into out (cleared first) the fields of in that pass their range checks (the limits the
+// record declares) for key channel 0..3, each with its presence bit; groups (colours, triples, boxes) are taken only whole. The
 // checks that a saved channel must pass: every value a request may bring, the status bytes 0..1
 // and the cleared border width 0 as well. A DVE scale value of 0 is taken as 10000.
 void checkKeyRanges(const MxifKey& in, int channel, MxifKey& out);
@@ -73,37 +73,8 @@ void linkInOut(const R& in, const R& live, R& out) {
   });
 }
 
-// The range check of the keyer fields that keys and downstream keys share (style, adjust, edge and
-// mask set), the key type up to keyTypeMax and the edge fill up to fillMax: 1 when field f is one of
-// them and in range, 0 when it is one and out of range, -1 when it is none of them.
-template <class R>
-int keyerFieldInRange(const codec::FieldView& f, const R& r, int keyTypeMax, int fillMax) {
-  const rules::Limit limits[] = {
-      {r.style.keyType, 0, keyTypeMax},
-      {r.style.secondLevel, 0, 1},
-      {r.style.option, 0, 1},
-      {r.style.keySource, 0, 1},
-      {r.style.secondMode, 0, 1},
-      {r.adjust.clip, 0, 1080},
-      {r.adjust.gain, 0, 2000},
-      {r.adjust.density, 0, 1000},
-      {r.adjust.modeFlag, 0, 1},
-      {r.edge.type, 0, 4},
-      {r.edge.width, 0, 4},
-      {r.edge.direction, 0, 7},
-      {r.edge.level, 0, 3},
-      {r.edge.fill, 0, fillMax},
-      {r.maskSet.mode, 0, 2},
-      {r.maskSet.sense, 0, 1},
-      {r.maskSet.enable, 0, 1},
-  };
-  return rules::checkBy(f.field, limits);
-}
-
-// The largest DVE size that key channel 0..3 takes (10000 = the frame): keys 1 and 2 have a DVE
-// and reach four times the frame, keys 3 and 4 the frame.
-s32 keySizeMax(int channel);
-// A DVE size brought into the range of key channel 0..3 (for a size copied from another key).
+// A DVE size brought into the range of key channel 0..3 (MxifKey::sizeMax; for a size copied from
+// another key).
 s32 fitKeySize(s32 size, int channel);
 
 // A saved channel as resume takes it: every field whose value passes checkKeyRanges present with

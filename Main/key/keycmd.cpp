@@ -13,24 +13,18 @@ using K = MxifKey;
 
 constexpr int ME_SEL_DSK = MxifKeyFader::ME_SEL_DSK;
 constexpr int N_FADERS = MxifKeyFader::N_FADERS;
-constexpr int SOURCE_KEYS_PER_ME = 8;  // a source code counts 8 keys per ME
-constexpr int N_DVE_KEYS = 2;          // keys 1 and 2 have rotation, scale and perspective
-constexpr int N_TARGET_MES = 8;          // target MEs a command may name; 4..7 have no keys here
+constexpr int SOURCE_KEYS_PER_ME = MxifKeyCmd::SOURCE_KEYS_PER_ME;
+constexpr int N_TARGET_MES = 8;  // target MEs a command may name; 4..7 have no keys here
 
 // Key-fader kinds with a lever: 4..11 on levers 0..7 of the panel, 16..23 on levers 8..15.
 constexpr int LEVER_KINDS[2][2] = {{4, 11}, {16, 23}};
 constexpr int LEVER_OFFSET[2] = {4, 8};
 
-// A source code names key (s - 1) mod 8 of ME (s - 1) / 8; only MEs and keys 0..3 exist.
-bool sourceValid(u8 s) {
-  return s == 0 || ((s - 1) / SOURCE_KEYS_PER_ME < N_ME && (s - 1) % SOURCE_KEYS_PER_ME < CategoryKey::N_KEYS);
-}
-
 // The key DVE settings of key srcKey (record src) as a change for key j, each with its presence bit.
 void copyDveSettings(const K& src, int srcKey, int j, K& out) {
   K from = src;
   codec::setAllPresence(from);
-  const bool withDve = srcKey < N_DVE_KEYS && j < N_DVE_KEYS;
+  const bool withDve = srcKey < K::N_DVE_KEYS && j < K::N_DVE_KEYS;
   const void* copied[] = {&from.dveTransOn, &from.dveShapeOn, &from.dveShapeType, &from.dveBorder.on,
                           &from.dveBorder.width, &from.dveBorder.softness, &from.dveBorderScale, from.dveBorderColor,
                           from.dvePosition, &from.dveSize, from.dveTriple1, &from.dveValue1, from.dveTriple2,
@@ -43,13 +37,13 @@ void copyDveSettings(const K& src, int srcKey, int j, K& out) {
   out.dveSize = libmx::fitKeySize(out.dveSize, j);
 }
 
-// Command 0: every source and the target are checked before any key is read. MEs 4..7 have no key
-// channels and are refused; a target above 7 takes nothing and is done.
+// Command 0: every source (a key that exists) and the target are checked before any key is read.
+// MEs 4..7 have no key channels and are refused; a target above 7 takes nothing and is done.
 s16 copyKeyDve(const MxifKeyCmd& cmd) {
-  for (u8 s : cmd.source) {
-    if (!sourceValid(s)) return MxifKeyCmd::REFUSED;
+  for (const u8& s : cmd.source) {
+    if (!limits::takes(cmd, s)) return MxifKeyCmd::REFUSED;
   }
-  if (cmd.targetMe >= N_ME) return cmd.targetMe < N_TARGET_MES ? MxifKeyCmd::REFUSED : MxifKeyCmd::DONE;
+  if (!limits::takes(cmd, cmd.targetMe)) return cmd.targetMe < N_TARGET_MES ? MxifKeyCmd::REFUSED : MxifKeyCmd::DONE;
   K changes[CategoryKey::N_KEYS];
   for (int j = 0; j < CategoryKey::N_KEYS; ++j) {
     const int s = cmd.source[j] - 1;
@@ -84,7 +78,7 @@ void CategoryKey::receiveCommand(int id, RequestReceiver& rx) {
   MX_CHECK_VALUE(id, IndexOf<MxifKeyCmd>::value);
   MxifKeyCmd cmd;
   if (!rx.readRecord(cmd)) return;
-  cmd.reply = cmd.command == MxifKeyCmd::COPY_DVE ? copyKeyDve(cmd) : MxifKeyCmd::REFUSED;
+  cmd.reply = limits::takes(cmd, cmd.command) ? copyKeyDve(cmd) : MxifKeyCmd::REFUSED;
   if (!AcknowledgeSender::instance().writeRecord(IndexOf<MxifKeyCmd>::value, cmd)) reportSendBufferFull();
 }
 

@@ -97,20 +97,7 @@ void CategoryKeyPreset::initInternal() {
 
 bool CategoryKeyPreset::acceptField(const codec::FieldView& f, const MxifKeyPreset& in, int idx) {
   (void)idx;
-  using rules::within;
-  if (f.is(in.setting8)) return within(in.setting8, 0, 4);
-  if (f.is(in.setting9)) return within(in.setting9, 0, 3);
-  if (f.is(in.setting12)) return within(in.setting12, 0, 3);
-  if (f.is(in.setting120)) return within(in.setting120, 0, 1);
-  if (f.is(in.recall)) return within(in.recall[f.index], 0, 1);
-  if (f.is(in.entry)) return within(in.entry[f.index], -1, N_PRESETS - 1);
-  const int p = f.elementOf(in.panel);
-  if (p < 0) return true;
-  const Preset::Panel& panel = in.panel[p];
-  if (f.is(panel.target)) return within(panel.target[f.index], 0, Preset::TARGET_NONE);
-  if (f.is(panel.extra)) return within(panel.extra[f.index], 0, Preset::TARGET_NONE);
-  if (f.is(panel.group9)) return within(panel.group9, 0, Preset::TARGET_NONE);
-  return true;
+  return limits::check(in, f) == 1;
 }
 
 s32 CategoryKeyPreset::selection(int row, int column) const {

@@ -20,7 +20,7 @@ class CategoryKeyPreset : public CategoryCommon<MxifKeyPreset> {
   static constexpr int N_ROWS = MxifKeyPreset::N_GROUPS;
   static constexpr int N_COLUMNS = MxifKeyPreset::N_COLUMNS;
   static constexpr int N_KEYS = MxifKeyPreset::N_KEYS;
-  static constexpr int N_PRESETS = 4;
+  static constexpr int N_PRESETS = MxifKeyPreset::N_PRESETS;
   static constexpr int N_SHARED_PRESETS = 3;  // presets 0..2 of group 2 have shared-bank lamps
   static constexpr int N_PRESET_GROUPS = 5;   // groups 0..4 are selected by the shot memory
   static constexpr int N_ME_GROUPS = 4;       // groups 0..3 are lit on ME lamps

@@ -24,9 +24,7 @@ namespace {
 
 constexpr float TEN_THOUSANDTHS = 10000.0f;
 constexpr int GAIN_LINEAR_MAX = 1000;  // gain values above it follow the tangent curve
-constexpr int GAIN_MAX = 2000;
-constexpr int EDGE_WIDTH_MAX = 4;
-constexpr int EDGE_STEP_DEGREES = 45, EDGE_DIRECTION_MAX = 315;
+constexpr int EDGE_STEP_DEGREES = 45;
 
 // The box of mask mode 1 by system format, as fractions of the frame around its centre, y upwards.
 struct MaskBox {
@@ -68,7 +66,7 @@ void writeKeyBox(const KeyerFields& f, int target) {
 
 // Gain value 0..2000: linear up to 1000, then the tangent of 45 to 89.73 degrees; in code-value units.
 float keyGain(int g) {
-  g = std::min(g, GAIN_MAX);
+  g = std::min<int>(g, KeyAdjust::GAIN_MAX);
   const double v = g <= GAIN_LINEAR_MAX ? g / 1000.0
                                         : std::tan((45.0 + (g - GAIN_LINEAR_MAX) * 0.04473) * std::numbers::pi / 180.0);
   return static_cast<float>(v * 1024.0 / 876.0);
@@ -166,8 +164,8 @@ void writeKeyEdgeIfChanged(const KeyEdge& edge, int target) {
 void applyKeyEdge(const KeyEdge& edge, int target) {
   const bool drawn = 1 <= edge.type && edge.type <= 4;
   const int kind = drawn ? MX_KEY_EDGE_1 + edge.type - 1 : MX_KEY_EDGE_NONE;
-  const int width = drawn ? std::min<int>(edge.width, EDGE_WIDTH_MAX) : 0;
-  const int direction = std::min(edge.direction * EDGE_STEP_DEGREES, EDGE_DIRECTION_MAX);
+  const int width = drawn ? std::min<int>(edge.width, KeyEdge::WIDTH_MAX) : 0;
+  const int direction = std::min<int>(edge.direction, KeyEdge::DIRECTION_MAX) * EDGE_STEP_DEGREES;
   const float level = std::clamp((edge.level + 1) * 0.25f, 0.0f, 1.0f);
   mxKeySetEdge(target, kind, width, direction, level);
   const int fill = edgeFillSource(target, edge.fill);

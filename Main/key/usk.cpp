@@ -17,20 +17,15 @@ namespace {
 using U = MxifUpStreamKey;
 using A = MxifUpStreamKeyAssign;
 
-constexpr int SLOT_SOURCE_FIRST = 10, SLOT_SOURCE_LAST = 223;
-constexpr int ATTACHMENT_MAX = 8;
+constexpr int ATTACHMENT_MAX = UskAttachment::VALUE_MAX;
 
 }  // namespace
 
 namespace libmx {
 namespace {
 
-constexpr int KEY_TYPE_MAX = 3, MASK_MODE_MAX = 2;
-constexpr int CLIP_MAX = 1080, GAIN_MAX = 2000, DENSITY_MAX = 1000;
 constexpr int SOURCE_BLACK = 223;
 constexpr int COLOR_BARS = 4496;  // crosspoint source id of the colour bars
-
-using rules::within;
 
 template <int C>
 bool isText(const codec::FieldView& f, const TextField<C>& t) {
@@ -47,17 +42,7 @@ void endAfterCount(TextField<C>& t) {
 }  // namespace
 
 bool isUpStreamKeyFieldValid(const codec::FieldView& f, const U& r) {
-  for (const u8* flag : {&r.style.secondLevel, &r.style.option, &r.style.keySource, &r.style.secondMode,
-                         &r.adjust.modeFlag, &r.maskSet.sense, &r.maskSet.enable}) {
-    if (f.field == flag) return within(*flag, 0, 1);
-  }
-  if (f.is(r.style.keyType)) return within(r.style.keyType, 0, KEY_TYPE_MAX);
-  if (f.is(r.maskSet.mode)) return within(r.maskSet.mode, 0, MASK_MODE_MAX);
-  if (f.is(r.adjust.clip)) return within(r.adjust.clip, 0, CLIP_MAX);
-  if (f.is(r.adjust.gain)) return within(r.adjust.gain, 0, GAIN_MAX);
-  if (f.is(r.adjust.density)) return within(r.adjust.density, 0, DENSITY_MAX);
-  if (f.is(r.matteColor)) return MxifBkgd::isColorValid(r.matteColor);
-  if (f.is(r.maskBox)) return rules::allWithin(r.maskBox, EDGE_MIN, EDGE_MAX);
+  if (const int k = limits::check(r, f); k >= 0) return k == 1;
   if (isText(f, r.texts.name1)) return isValidEscapedText(r.texts.name1);
   if (isText(f, r.texts.name2)) return isValidEscapedText(r.texts.name2);
   return f.is(r.channel);
@@ -77,7 +62,7 @@ void acceptUpStreamKeyFields(const U& in, const U& live, U& out) {
 }
 
 int uskSlotSourceId(int source) {
-  if (source < SLOT_SOURCE_FIRST || source > SLOT_SOURCE_LAST) return 0;
+  if (source < A::SLOT_SOURCE_FIRST || source > A::SLOT_SOURCE_LAST) return 0;
   // The bus's map, which gives black for every source it does not know: only 223 is black itself,
   // and only the inputs, players and generators (not the ME outputs) feed an up-stream key.
   const int id = category::CategoryBus::busSourceToHardware(source);
@@ -169,10 +154,7 @@ CategoryUpStreamKeyAssign::CategoryUpStreamKeyAssign() {
 
 bool CategoryUpStreamKeyAssign::acceptField(const codec::FieldView& f, const A& in, int idx) {
   (void)idx;
-  if (f.is(in.source)) return rules::within(in.source[f.index], SLOT_SOURCE_FIRST, SLOT_SOURCE_LAST);
-  if (f.is(in.onOff)) return rules::within(in.onOff[f.index], 0, 1);
-  const int e = f.elementOf(in.entries);
-  return e >= 0 && rules::within(in.entries[e].value, 0, ATTACHMENT_MAX);
+  return limits::check(in, f) == 1;
 }
 
 void CategoryUpStreamKeyAssign::assign(const A& in, int ch) {
@@ -211,13 +193,9 @@ void CategoryUpStreamKeyAssign::update() {
 }
 
 void CategoryUpStreamKeyAssign::setAssignment(int source, int slot) {
-  static constexpr auto FOLLOWS_BUS_TEXT =
-      rules::compose("slot s holds the source of ME 0's bus entry ", CategoryBus::USK_ENTRY, " + s (MxifBus me=0), "
-                     "which follows the slot: a source that entry does not take leaves the slot at the entry's source");
-  static constexpr rules::Rule FOLLOWS_BUS = {rules::Effect::MOVES, FOLLOWS_BUS_TEXT.chars};
   MX_CHECK(0 <= slot && slot < A::N_SLOTS);
   if (record(0).source[slot] == source) return;
-  rules::note(FOLLOWS_BUS, record(0), record(0).source[slot]);
+  rules::note(A::FOLLOWS_BUS, record(0), record(0).source[slot]);
   if (const MxifBus* bus = CategoryRegistry::instance().record<MxifBus>(0)) rules::input(*bus, bus->entries[CategoryBus::USK_ENTRY + slot], 0, 0);
   A change{};
   // A source beyond a byte would wrap to another one: it goes as 0, which assign refuses.
@@ -227,7 +205,7 @@ void CategoryUpStreamKeyAssign::setAssignment(int source, int slot) {
 }
 
 void CategoryUpStreamKeyAssign::onButton(const internal::MxifButtonEvent& ev) {
-  const int k = ev.getCode() - FIRST_BUTTON;
+  const int k = ev.getCode() - internal::MxifButtonEvent::BTN_USK_ON;
   if (!ev.isPressed() || k < 0 || k >= A::N_KEYS) return;
   A change{};
   change.onOff[k] = record(0).onOff[k] == 1 ? 0 : 1;

@@ -59,7 +59,6 @@ class CategoryUpStreamKey : public CategoryCommon<MxifUpStreamKey> {
 class CategoryUpStreamKeyAssign : public CategoryCommon<MxifUpStreamKeyAssign>, public UskAssignTarget {
  public:
   using Record = MxifUpStreamKeyAssign;
-  static constexpr int FIRST_BUTTON = 2050;  // on/off buttons of keys 1..4
 
   static CategoryUpStreamKeyAssign& instance();
 

@@ -4,14 +4,6 @@
 #include "Lib/Include/data_internal.h"
 #include "Main/framework/bp.h"
 
-namespace libmx {
-
-// The extended code set of GPI groups 6..9.
-constexpr rules::Range EXTENDED_GPI_CODES[] = {{0, 315},     {400, 615},   {700, 915},   {1000, 1215}, {1300, 1319},
-                                               {1400, 1479}, {1500, 1511}, {1600, 1611}, {1700, 1711}, {1800, 1811}};
-
-}  // namespace libmx
-
 namespace category {
 
 class CategoryGpiInOut : public CategoryCommon<MxifGpiInOut> {

@@ -25,16 +25,11 @@ void CategoryButtonInhibit::receive(RequestReceiver& rx) {
   assign(in, in.panel);
 }
 
+// A field of an entry is checked by the entry's own limits, not the whole table's.
 bool CategoryButtonInhibit::acceptField(const codec::FieldView& f, const MxifButtonInhibit& in, int idx) {
   (void)idx;
-  using rules::within;
-  if (f.is(in.flag)) return within(in.flag, 0, 1);
   const int k = f.elementOf(in.entries);
-  MX_CHECK(k >= 0);
-  const InhibitEntry& e = in.entries[k];
-  if (f.is(e.code)) return within(e.code, 0, 224);
-  if (f.is(e.select)) return within(e.select, 0, 10);
-  return within(e.mode, 0, 3);
+  return (k >= 0 ? limits::check(in.entries[k], f) : limits::check(in, f)) != 0;
 }
 
 }  // namespace category

@@ -18,7 +18,7 @@ class CategoryMenuLock : public CategoryCommon<R> {
   CategoryMenuLock() = default;
   bool acceptField(const codec::FieldView& f, const R& in, int idx) override {
     (void)idx;
-    return rules::within(in.flags[f.index], 0, 1);
+    return limits::check(in, f) != 0;
   }
 };
 

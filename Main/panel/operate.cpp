@@ -13,25 +13,22 @@
 namespace libmx {
 
 using Record = MxifOperate;
-using codec::acceptIf;
-using rules::acceptWithin;
+using limits::accept;
 
 namespace {
 
-// A bus setting refused for a code of 0 sent with it: each of its codes (within 0..18) and its flag
-// that the request carries, the 0 itself too, decided by that 0.
+// A bus setting refused for a code of 0 sent with it: each of its codes (within their limits) and
+// its flag that the request carries, the 0 itself too, decided by that 0.
 void noteZeroCode(const Record& in, const Record::BusSetting& s, u32 codes) {
-  static constexpr rules::Rule ZERO_DROPS_SETTING = {
-      rules::Effect::REFUSES, "a bus setting's code of 0 refuses the whole setting sent with it: its codes and its flag"};
   int zero = 0;
   while (!(codes & (1u << zero)) || s.code[zero] != 0) ++zero;
   for (int k = 0; k < 4; ++k) {
     if (!(codes & (1u << k))) continue;
-    rules::note(ZERO_DROPS_SETTING, in, s.code[k]);
+    rules::note(Record::BusSetting::ZERO_DROPS_SETTING, in, s.code[k]);
     rules::sent(in, s.code[zero]);
   }
   if (s.mask & 1u) {
-    rules::note(ZERO_DROPS_SETTING, in, s.flag);
+    rules::note(Record::BusSetting::ZERO_DROPS_SETTING, in, s.flag);
     rules::sent(in, s.code[zero]);
   }
 }
@@ -42,68 +39,59 @@ void checkOperateRanges(const Record& in, Record& out, bool fromImage) {
   const rules::Checking checking(in);
   out = in;
   codec::clearPresence(out);
-  acceptWithin(in.mask2, out.mask2, Record::BUS_OPTION_A, in.busOptionA, 0, 1);
-  acceptWithin(in.mask2, out.mask2, Record::BUS_OPTION_B, in.busOptionB, 0, 1);
-  acceptWithin(in.mask, out.mask, Record::FADER_MODE, in.faderMode, 0, 2);
-  acceptWithin(in.mask, out.mask, Record::KEY_FADER_KIND, in.keyFaderKind, 0, 1);
-  acceptWithin(in.mask, out.mask, Record::FADER_MODE_SELECT, in.faderModeSelect, 0, 1);
-  // Only the four MEs of this system take a fader mode of their own.
-  constexpr int N_PER_ME = static_cast<int>(std::extent_v<decltype(Record::Bytes8::value)>);
-  static constexpr auto NO_SUCH_ME_TEXT = rules::compose("faderModePerMe.value[", category::N_ME, "..", N_PER_ME - 1,
-                                                         "] name MEs this system lacks: never taken");
-  static constexpr rules::Rule NO_SUCH_ME = {rules::Effect::REFUSES, NO_SUCH_ME_TEXT.chars};
-  for (int m = 0; m < N_PER_ME; ++m) {
+  accept(in, in.mask2, out.mask2, Record::BUS_OPTION_A, in.busOptionA);
+  accept(in, in.mask2, out.mask2, Record::BUS_OPTION_B, in.busOptionB);
+  accept(in, in.mask, out.mask, Record::FADER_MODE, in.faderMode);
+  accept(in, in.mask, out.mask, Record::KEY_FADER_KIND, in.keyFaderKind);
+  accept(in, in.mask, out.mask, Record::FADER_MODE_SELECT, in.faderModeSelect);
+  for (int m = 0; m < Record::N_PER_ME; ++m) {
     if (m < category::N_ME) {
-      acceptWithin(in.faderModePerMe.mask, out.faderModePerMe.mask, 1u << m, in.faderModePerMe.value[m], 0, 2);
+      accept(in, in.faderModePerMe.mask, out.faderModePerMe.mask, 1u << m, in.faderModePerMe.value[m]);
     } else if ((in.faderModePerMe.mask & 1u << m) != 0 && !fromImage) {
-      rules::note(NO_SUCH_ME, in, in.faderModePerMe.value[m]);
+      rules::note(Record::NO_SUCH_ME, in, in.faderModePerMe.value[m]);
     }
   }
-  acceptWithin(in.optionLevel.mask, out.optionLevel.mask, 1u, in.optionLevel.value, 50, 100);
-  acceptWithin(in.mask, out.mask, Record::OPTION_FLAG, in.optionFlag, 0, 1);
+  accept(in, in.optionLevel.mask, out.optionLevel.mask, 1u, in.optionLevel.value);
+  accept(in, in.mask, out.mask, Record::OPTION_FLAG, in.optionFlag);
 
   using Ftb = Record::FadeToBlack;
-  acceptWithin(in.ftb.mask, out.ftb.mask, Ftb::TARGET, in.ftb.target, 0, 1);
-  acceptWithin(in.ftb.mask, out.ftb.mask, Ftb::SOURCE, in.ftb.source, 0, 11);
-  acceptWithin(in.ftb.mask, out.ftb.mask, Ftb::RATE, in.ftb.rate, 0, 999);
-  acceptWithin(in.ftb.mask, out.ftb.mask, Ftb::ON_AIR, in.ftb.onAir, 0, 1);
-  acceptWithin(in.ftb.mask, out.ftb.mask, Ftb::TRANSITIONING, in.ftb.transitioning, 0, 1);
+  accept(in.ftb, in.ftb.mask, out.ftb.mask, Ftb::TARGET, in.ftb.target);
+  accept(in.ftb, in.ftb.mask, out.ftb.mask, Ftb::SOURCE, in.ftb.source);
+  accept(in.ftb, in.ftb.mask, out.ftb.mask, Ftb::RATE, in.ftb.rate);
+  accept(in.ftb, in.ftb.mask, out.ftb.mask, Ftb::ON_AIR, in.ftb.onAir);
+  accept(in.ftb, in.ftb.mask, out.ftb.mask, Ftb::TRANSITIONING, in.ftb.transitioning);
   for (int a = 0; a < 8; ++a) {
-    acceptWithin(in.auxTransEnable.mask, out.auxTransEnable.mask, 1u << a, in.auxTransEnable.value[a], 0, 1);
-    acceptWithin(in.auxTransRate.mask, out.auxTransRate.mask, 1u << a, in.auxTransRate.value[a], 0, 999);
+    accept(in, in.auxTransEnable.mask, out.auxTransEnable.mask, 1u << a, in.auxTransEnable.value[a]);
+    accept(in, in.auxTransRate.mask, out.auxTransRate.mask, 1u << a, in.auxTransRate.value[a]);
   }
-  acceptWithin(in.mask, out.mask, Record::WIPE_FLAG, in.wipeFlag, 0, 1);
-  acceptWithin(in.mask, out.mask, Record::FADER_EVENT_FLAG, in.faderEventFlag, 0, 1);
+  accept(in, in.mask, out.mask, Record::WIPE_FLAG, in.wipeFlag);
+  accept(in, in.mask, out.mask, Record::FADER_EVENT_FLAG, in.faderEventFlag);
 
-  // A request names the ME of rows 0 and 1; rows 2 and 3 follow from the repair of the map.
-  constexpr int REQUEST_ROWS = 2;
-  const int rows = fromImage ? Record::N_ME_ROWS : REQUEST_ROWS;
-  const int highest = rows - 1;
-  static constexpr auto ROWS_BY_REPAIR_TEXT =
-      rules::compose("a request names the ME (0..", REQUEST_ROWS - 1, ") of rows 0..", REQUEST_ROWS - 1, " of a panel's ME map; rows ",
-                     REQUEST_ROWS, "..", Record::N_ME_ROWS - 1, " follow from the repair of the map");
-  static constexpr rules::Rule ROWS_BY_REPAIR = {rules::Effect::REFUSES, ROWS_BY_REPAIR_TEXT.chars};
+  // A request names the ME of the first rows, and the repair of the map gives the others; the
+  // backup image holds a repaired map, whose every row names one of the map's MEs.
   for (int p = 0; p < Record::N_PANELS; ++p) {
     const Record::Bytes4& map = in.meChange(p);
-    for (int r = 0; r < rows; ++r) acceptWithin(map.mask, out.meChange(p).mask, 1u << r, map.value[r], 0, highest);
-    for (int r = rows; r < Record::N_ME_ROWS; ++r) {
-      if ((map.mask & 1u << r) != 0) rules::note(ROWS_BY_REPAIR, in, map.value[r]);
+    for (int r = 0; r < Record::N_ME_ROWS; ++r) {
+      if (fromImage) {
+        rules::acceptWithin(map.mask, out.meChange(p).mask, 1u << r, map.value[r], 0, Record::N_ME_ROWS - 1);
+      } else if (r < Record::N_REQUEST_ME_ROWS) {
+        accept(in, map.mask, out.meChange(p).mask, 1u << r, map.value[r]);
+      } else if ((map.mask & 1u << r) != 0) {
+        rules::note(Record::ROWS_BY_REPAIR, in, map.value[r]);
+      }
     }
   }
 
   using Switches = Record::KeyMemorySwitches;
-  static constexpr rules::Rule HOLDS_KEY_MEMORY = {
-      rules::Effect::REFUSES, "a keyMemory.enable of 2 holds the key source memory and 3 frees it: the record keeps the "
-                              "value it holds"};
   if ((in.keyMemory.mask & Switches::ENABLE) != 0 && !fromImage && (in.keyMemory.enable == 2 || in.keyMemory.enable == 3)) {
-    rules::note(HOLDS_KEY_MEMORY, in, in.keyMemory.enable);
+    rules::note(Record::HOLDS_KEY_MEMORY, in, in.keyMemory.enable);
   } else {
-    acceptWithin(in.keyMemory.mask, out.keyMemory.mask, Switches::ENABLE, in.keyMemory.enable, 0, 1);
+    accept(in, in.keyMemory.mask, out.keyMemory.mask, Switches::ENABLE, in.keyMemory.enable);
   }
-  acceptWithin(in.keyMemory.mask, out.keyMemory.mask, Switches::SHARE, in.keyMemory.share, 0, 1);
+  accept(in, in.keyMemory.mask, out.keyMemory.mask, Switches::SHARE, in.keyMemory.share);
   out.keyFaderButton.mask = in.keyFaderButton.mask & 3u;  // taken as sent
 
-  // A requested code of 0 drops the whole setting, flag included; a code above 18 only itself.
+  // A requested code of 0 drops the whole setting, flag included; a code outside its limits only itself.
   for (int g = 0; g < Record::N_GROUPS; ++g) {
     for (int e = 0; e < Record::N_SETTINGS; ++e) {
       const Record::BusSetting& s = in.busSettings[g][e];
@@ -111,7 +99,7 @@ void checkOperateRanges(const Record& in, Record& out, bool fromImage) {
       u32 codes = 0;
       bool zero = false;
       for (int k = 0; k < 4; ++k) {
-        if (!(s.codeMask & (1u << k)) || !rules::within(s.code[k], 0, 18)) continue;
+        if (!(s.codeMask & (1u << k)) || !limits::takes(s, s.code[k])) continue;
         codes |= 1u << k;
         zero = zero || s.code[k] == 0;
       }
@@ -120,17 +108,15 @@ void checkOperateRanges(const Record& in, Record& out, bool fromImage) {
         continue;
       }
       o.codeMask = codes;
-      acceptWithin(s.mask, o.mask, 1u, s.flag, 0, 1);
+      accept(s, s.mask, o.mask, 1u, s.flag);
     }
   }
   for (int p = 0; p < Record::N_PANELS; ++p) {
     const Record::Bytes8& select = in.busSelect(p);
-    for (int g = 0; g < Record::N_GROUPS; ++g) {
-      acceptWithin(select.mask, out.busSelect(p).mask, 1u << g, select.value[g], 0, Record::N_SETTINGS - 1);
-    }
+    for (int g = 0; g < Record::N_GROUPS; ++g) accept(in, select.mask, out.busSelect(p).mask, 1u << g, select.value[g]);
   }
-  acceptWithin(in.mask, out.mask, Record::FADER_FLAG, in.faderFlag, 0, 1);
-  acceptWithin(in.mask, out.mask, Record::FADER_DIRECTION_MODE, in.faderDirectionMode, 0, 1);
+  accept(in, in.mask, out.mask, Record::FADER_FLAG, in.faderFlag);
+  accept(in, in.mask, out.mask, Record::FADER_DIRECTION_MODE, in.faderDirectionMode);
 }
 
 }  // namespace libmx
@@ -256,7 +242,7 @@ void CategoryOperate::assign(const Record& in, int idx) {
   // A row that takes another ME leaves the transitions of both MEs to no lever for a while.
   CategoryFaderEvent* faders = faderEvent();
   for (int p = 0; p < N_PANELS; ++p) {
-    for (int r = 0; r < 2; ++r) {
+    for (int r = 0; r < Record::N_REQUEST_ME_ROWS; ++r) {
       if (!(out.meChange(p).mask & (1u << r)) || faders == nullptr) continue;
       faders->releaseMeFaders(p, out.meChange(p).value[r]);
       faders->releaseMeFaders(p, live.meChange(p).value[r]);
@@ -312,8 +298,8 @@ void CategoryOperate::checkMeChangeRange() {
   MeMap work[N_PANELS];
   for (int p = 0; p < N_PANELS; ++p) {
     work[p] = r.meChange(p);
-    for (int row = 0; row < 2; ++row) {
-      if (work[p].value[row] <= 1) continue;
+    for (int row = 0; row < Record::N_REQUEST_ME_ROWS; ++row) {
+      if (work[p].value[row] < Record::N_REQUEST_ME_ROWS) continue;
       MX_LOG(libmx::ERR, "ME Change %s range over %d %d", PANEL_NAMES[p], row, work[p].value[row]);
       work[p].value[row] = static_cast<u8>(row);
       work[p].mask |= 1u << row;

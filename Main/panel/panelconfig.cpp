@@ -12,46 +12,26 @@ namespace libmx {
 namespace {
 
 using codec::acceptIf;
-using rules::acceptWithin;
+using limits::accept;
 
 using Record = MxifControlPanelConfig;
 using Panel = Record::Panel;
 
-// Levels 1..4 of the main panel and of the sub panels.
-constexpr rules::Range MAIN_LEVELS[Panel::N_LEVELS] = {{6, 13}, {7, 13}, {6, 14}, {0, 10}};
-constexpr rules::Range SUB_LEVELS[Panel::N_LEVELS] = {{1, 50}, {1, 50}, {1, 50}, {0, 100}};
-constexpr int FIRST_CODE = 5, LAST_CODE = 12;
-
-void acceptPanel(const Panel& in, Panel& out, const rules::Range* levels) {
-  for (int n = 0; n < Panel::N_SWITCHES; ++n) acceptWithin(in.mask, out.mask, 1u << (Panel::SWITCH_BIT + n), in.switches[n], 0, 1);
-  acceptWithin(in.mask, out.mask, Panel::SELECTOR, in.selector, 0, 4);
-  for (int n = 0; n < Panel::N_LEVELS; ++n) {
-    acceptWithin(in.mask, out.mask, 1u << (Panel::LEVEL_BIT + n), in.level[n], levels[n].lo, levels[n].hi);
-  }
-  acceptWithin(in.mask, out.mask, Panel::SWITCH7, in.switch7, 0, 1);
-  acceptWithin(in.mask, out.mask, Panel::REQUEST, in.request, 0, 1);
+void acceptPanel(const Record& r, const Panel& in, Panel& out) {
+  for (int n = 0; n < Panel::N_SWITCHES; ++n) accept(r, in.mask, out.mask, 1u << (Panel::SWITCH_BIT + n), in.switches[n]);
+  accept(r, in.mask, out.mask, Panel::SELECTOR, in.selector);
+  for (int n = 0; n < Panel::N_LEVELS; ++n) accept(r, in.mask, out.mask, 1u << (Panel::LEVEL_BIT + n), in.level[n]);
+  accept(r, in.mask, out.mask, Panel::SWITCH7, in.switch7);
+  accept(r, in.mask, out.mask, Panel::REQUEST, in.request);
   for (int n = 0; n < Panel::N_GROUP; ++n) {
-    acceptWithin(in.groupAMask, out.groupAMask, 1u << n, in.groupA[n], 0, 1);
-    acceptWithin(in.groupBMask, out.groupBMask, 1u << n, in.groupB[n], 0, 1);
+    accept(r, in.groupAMask, out.groupAMask, 1u << n, in.groupA[n]);
+    accept(r, in.groupBMask, out.groupBMask, 1u << n, in.groupB[n]);
   }
 }
 
-// Code a: 0 or 5..12; code b: 5..highB; codes c and d: 5..12.
-void acceptCodes(const Record::Codes& in, Record::Codes& out, int highB) {
-  for (int n = 0; n < 4; ++n) {
-    if ((in.mask & 1u << n) == 0) continue;
-    const int high = n == 1 ? highB : LAST_CODE;
-    const bool ok = n == 0 ? rules::withinAny(in.code[n], {{0, 0}, {FIRST_CODE, high}}) : rules::within(in.code[n], FIRST_CODE, high);
-    if (ok) out.mask |= 1u << n;
-  }
+void acceptCodes(const Record& r, const Record::Codes& in, Record::Codes& out) {
+  for (int n = 0; n < 4; ++n) accept(r, in.mask, out.mask, 1u << n, in.code[n]);
 }
-
-constexpr auto SPARE_CODE_ENTRIES_TEXT = rules::compose("codeEntries ", Record::N_REQUEST_CODE_ENTRIES, "..",
-                                                       Record::N_CODE_ENTRIES - 1, " are never taken from a request");
-constexpr rules::Rule SPARE_CODE_ENTRIES = {rules::Effect::REFUSES, SPARE_CODE_ENTRIES_TEXT.chars};
-constexpr rules::Rule FIRST_TEXT_ONLY = {
-    rules::Effect::REFUSES, "a text block takes text1 alone from a request: text2, text3 and text4 are never taken (a "
-                            "start keeps them as the backup image holds them)"};
 
 }  // namespace
 
@@ -62,23 +42,21 @@ void checkPanelConfigRanges(const Record& r, Record& out, bool fromImage) {
   for (auto& row : out.keyFaderStates) {
     for (auto& e : row) e.entryMask = 0;
   }
-  for (int p = 0; p < Record::N_PANELS; ++p) acceptPanel(r.panel(p), out.panel(p), p == 0 ? MAIN_LEVELS : SUB_LEVELS);
+  for (int p = 0; p < Record::N_PANELS; ++p) acceptPanel(r, r.panel(p), out.panel(p));
 
-  for (int n = 0; n < 3; ++n) acceptWithin(r.options.mask, out.options.mask, 1u << n, r.options.value[n], 1, 12);
-  acceptWithin(r.options.mask, out.options.mask, Record::Options::LAMP_FLAG, r.options.lampFlag, 0, 1);
+  for (int n = 0; n < 3; ++n) accept(r.options, r.options.mask, out.options.mask, 1u << n, r.options.value[n]);
+  accept(r.options, r.options.mask, out.options.mask, Record::Options::LAMP_FLAG, r.options.lampFlag);
   for (int n = 0; n < Record::N_CODE_ENTRIES; ++n) {
     if (n < Record::N_REQUEST_CODE_ENTRIES) {
-      acceptCodes(r.codeEntries[n], out.codeEntries[n], LAST_CODE);
+      acceptCodes(r, r.codeEntries[n], out.codeEntries[n]);
     } else if (fromImage) {
       out.codeEntries[n].mask = r.codeEntries[n].mask;
     } else if ((r.codeEntries[n].mask & 0xFu) != 0) {
-      rules::note(SPARE_CODE_ENTRIES, r, r.codeEntries[n].code);
+      rules::note(Record::SPARE_CODE_ENTRIES, r, r.codeEntries[n].code);
     }
   }
-  acceptCodes(r.codeGroup, out.codeGroup, LAST_CODE + 1);
-  for (int n = 0; n < Record::N_TRIPLES; ++n) {
-    if ((r.tripleMask & 1u << n) != 0 && rules::allWithin(r.triples[n], 0, 15)) out.tripleMask |= 1u << n;
-  }
+  acceptCodes(r, r.codeGroup, out.codeGroup);
+  for (int n = 0; n < Record::N_TRIPLES; ++n) accept(r, r.tripleMask, out.tripleMask, 1u << n, r.triples[n]);
 
   for (auto block : {&Record::textBlock1, &Record::textBlock2}) {
     const TextBlock& t = r.*block;
@@ -86,17 +64,17 @@ void checkPanelConfigRanges(const Record& r, Record& out, bool fromImage) {
     if (fromImage) (out.*block).mask |= t.mask & 0xEu;
     if (fromImage) continue;
     if ((t.mask & ~(out.*block).mask & 1u) != 0) noteRefusedText(r, t.text1);
-    if ((t.mask & 2u) != 0) rules::note(FIRST_TEXT_ONLY, r, t.text2);
-    if ((t.mask & 4u) != 0) rules::note(FIRST_TEXT_ONLY, r, t.text3);
-    if ((t.mask & 8u) != 0) rules::note(FIRST_TEXT_ONLY, r, t.text4);
+    if ((t.mask & 2u) != 0) rules::note(Record::FIRST_TEXT_ONLY, r, t.text2);
+    if ((t.mask & 4u) != 0) rules::note(Record::FIRST_TEXT_ONLY, r, t.text3);
+    if ((t.mask & 8u) != 0) rules::note(Record::FIRST_TEXT_ONLY, r, t.text4);
   }
 
   for (int f = 0; f < MxifKeyFader::N_FADERS; ++f) {
     for (int b = 0; b < MxifKeyFader::KEY_FADER_BUTTON_NUM; ++b) {
       const KeyFaderButtonAssign& a = r.keyFaders[f][b];
       KeyFaderButtonAssign& o = out.keyFaders[f][b];
-      acceptWithin(a.mask, o.mask, KeyFaderButtonAssign::SEL_ME, a.selMe, 0, MxifKeyFader::ME_SEL_ME4B);
-      acceptWithin(a.mask, o.mask, KeyFaderButtonAssign::SEL_KEY_CH, a.selKeyCh, 0, MxifKeyFader::KEY_SEL_KEY8);
+      accept(a, a.mask, o.mask, KeyFaderButtonAssign::SEL_ME, a.selMe);
+      accept(a, a.mask, o.mask, KeyFaderButtonAssign::SEL_KEY_CH, a.selKeyCh);
     }
   }
 }
@@ -182,7 +160,7 @@ void CategoryControlPanelConfig::assign(const Record& in, int idx) {
     for (int f = 0; f < N_FADERS; ++f) {
       const KeyFaderButtonStates& s = in.keyFaderStates[p][f];
       for (int b = 0; b < N_BUTTONS; ++b) {
-        rules::acceptWithin(s.mask, accepted.keyFaderStates[p][f].mask, 1u << b, s.state[b], 0, 1);
+        limits::accept(s, s.mask, accepted.keyFaderStates[p][f].mask, 1u << b, s.state[b]);
       }
     }
   }

@@ -14,11 +14,6 @@ class CategoryPeripheral : public CategoryCommon<MxifPeripheral> {
 
   static CategoryPeripheral& instance();
 
-  // The source number of a tally entry code in group 0..3: 0 for code 0, -1 for a code the group
-  // does not take (group 0 takes no preview output).
-  static int tallySource(int code, int group);
-  static bool isTallySourceValid(int code, int group) { return tallySource(code, group) != -1; }
-
   // Nothing: a fresh record is all zero.
   void initData() override {}
   // The saved record through the checks of a request (a field that fails keeps its default), flag
@@ -31,7 +26,8 @@ class CategoryPeripheral : public CategoryCommon<MxifPeripheral> {
 
  protected:
   CategoryPeripheral() = default;
-  // Flags and colours in range, entries by tallySource, the exclusion flag always; flag A0 never.
+  // Flags, colours and entry codes as the record declares them, the exclusion flag always; flag A0
+  // never.
   bool acceptField(const codec::FieldView& f, const MxifPeripheral& in, int idx) override;
 };
 

@@ -21,9 +21,6 @@ CategoryRecentColor& CategoryRecentColor::instance() {
 }
 
 void CategoryRecentColor::assign(const MxifRecentColor& in, int idx) {
-  static constexpr rules::Rule ALL_OR_JUST_USED = {
-      rules::Effect::REFUSES, "the recent colours are taken all eight at once, or color0 alone (without color1) as the "
-                              "colour just used; no other colour sent is taken"};
   static constexpr rules::Rule HELD_ALREADY = {
       rules::Effect::REFUSES, "color0 sent alone goes to the front of the recent colours unless the list holds it "
                               "already: then the list stays as it is"};
@@ -50,7 +47,7 @@ void CategoryRecentColor::assign(const MxifRecentColor& in, int idx) {
   }
   for (int n = 0; n < MxifRecentColor::N_COLORS; ++n) {
     if ((refused >> n & 1u) == 0) continue;
-    rules::note(ALL_OR_JUST_USED, in, in.colors[n]);
+    rules::note(MxifRecentColor::ALL_OR_JUST_USED, in, in.colors[n]);
     // Colour 0 would have been taken as the colour just used without colour 1.
     if (n == 0) rules::sent(in, in.colors[1][0]);
   }

@@ -98,7 +98,7 @@ void CategorySwitchingCmd::drain() {
 void CategorySwitchingCmd::execute(Cmd& cmd) {
   cmd.reply = Cmd::REPLY_REFUSED;
   // Only MEs 0..3 have bus categories; any other ME number is refused before the registry is asked.
-  if (cmd.kind == Cmd::KIND_BUS && cmd.hasBus() && cmd.bus.me < N_ME) {
+  if (limits::takes(cmd, cmd.kind) && cmd.hasBus() && limits::takes(cmd, cmd.bus.me)) {
     auto* bus = CategoryRegistry::instance().find<CategoryCommon<MxifBus>>(TYPE_BUS, cmd.bus.me);
     if (bus != nullptr) {
       bus->assign(cmd.bus, 0);

@@ -14,42 +14,35 @@ using R = MxifMaintenance;
 using Alarm = MaintenanceAlarm;
 using HourMeter = MaintenanceHourMeter;
 
-using rules::within;
-
 // Clears bit of mask unless the value it carries is acceptable.
 void dropUnless(u32& mask, u32 bit, bool ok) {
   if (!ok) mask &= ~bit;
 }
 
-// Clears bit of mask when the field it carries is present and outside lo..hi.
+// Clears bit of mask when the field it carries is present and outside what the record declares it
+// takes.
 template <class F>
-void dropOutside(u32& mask, u32 bit, const F& field, s32 lo, s32 hi) {
-  if ((mask & bit) != 0 && !within(field, lo, hi)) mask &= ~bit;
+void dropOutside(const R& r, u32& mask, u32 bit, const F& field) {
+  if ((mask & bit) != 0 && !limits::takes(r, field)) mask &= ~bit;
 }
 
-// The elements of a date (year, month, day) and a time of day (hour, minute, second), each out of
-// range noted.
-bool isValidDate(const s16 (&d)[3]) {
-  const bool year = within(d[0], 2000, 2037), month = within(d[1], 1, 12);
-  return within(d[2], 1, 31) && year && month;
+// The elements of a date (year, month, day) and a time of day (hour, minute, second) of r, each out
+// of its limits noted.
+bool isValidDate(const R& r, const s16 (&d)[3]) {
+  const bool year = limits::takes(r, d[0]), month = limits::takes(r, d[1]);
+  return limits::takes(r, d[2]) && year && month;
 }
-bool isValidTimeOfDay(const s16* t) {
-  const bool hour = within(t[0], 0, 23), minute = within(t[1], 0, 59);
-  return within(t[2], 0, 59) && hour && minute;
+bool isValidTimeOfDay(const R& r, const s16* t) {
+  const bool hour = limits::takes(r, t[0]), minute = limits::takes(r, t[1]);
+  return limits::takes(r, t[2]) && hour && minute;
 }
-// A calendar time from 2000-01-01 00:00:00 to 2037-12-31 23:59:59; 29 February only in leap years:
-// the day's range depends on the month and, in February, the year.
-bool isValidStamp(const s16 (&s)[R::N_STAMP]) {
-  static constexpr int DAYS[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool time = isValidTimeOfDay(s + R::HOUR);
-  const int year = s[R::YEAR], month = s[R::MONTH];
-  const bool inYears = within(s[R::YEAR], 2000, 2037);
-  if (!within(s[R::MONTH], 1, 12) || !inYears) return false;
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (within(s[R::DAY], 1, month == 2 && !leap ? 28 : DAYS[month - 1])) return time;
-  rules::dependsOn(s[R::MONTH]);
-  if (month == 2) rules::dependsOn(s[R::YEAR]);
-  return false;
+// A calendar time: the day's limits depend on the month and, in February, the year, and are checked
+// once those are in theirs.
+bool isValidStamp(const R& r, const s16 (&s)[R::N_STAMP]) {
+  const bool time = isValidTimeOfDay(r, s + R::HOUR);
+  const bool inYears = limits::takes(r, s[R::YEAR]);
+  if (!limits::takes(r, s[R::MONTH]) || !inYears) return false;
+  return limits::takes(r, s[R::DAY]) && time;
 }
 
 const CategoryCustomInfo* customInfo() {
@@ -76,34 +69,30 @@ bool isValidPartner(const CategoryCustomInfo* info, const MaintenancePairTable& 
 void dropRefused(R& r, const R& stored) {
   const rules::Checking checking(r);
   for (Alarm* a : {&r.mainframeAlarm, &r.controlPanelAlarm, &r.subControlPanel1Alarm, &r.subControlPanel2Alarm}) {
-    for (int k = 0; k < Alarm::N_ITEMS; ++k) dropOutside(a->mask, 1u << (Alarm::FLAG_BIT + k), a->flag[k], 0, 1);
+    for (int k = 0; k < Alarm::N_ITEMS; ++k) dropOutside(r, a->mask, 1u << (Alarm::FLAG_BIT + k), a->flag[k]);
   }
-  dropOutside(r.flagOnly.mask, 1u << 0, r.flagOnly.flag, 0, 1);
-  dropOutside(r.optionText.mask, 1u << 0, r.optionText.flag, 0, 1);
-  dropOutside(r.flaggedTexts.mask, 1u << 0, r.flaggedTexts.flag, 0, 1);
-  dropOutside(r.modeText.mask, 1u << 0, r.modeText.flag, 0, 1);
-  dropOutside(r.modeText.mask, 1u << 1, r.modeText.mode, 0, 5);
-  static constexpr rules::Rule PARTNER_OF_MODE = {
-      rules::Effect::REFUSES, "pairTable.partner[i] is taken only for an item whose custom-information mode is neither 0 "
-                              "nor 1, and names 0 or another item that no other entry holds and whose mode is neither 0 "
-                              "nor 2"};
+  dropOutside(r, r.flagOnly.mask, 1u << 0, r.flagOnly.flag);
+  dropOutside(r, r.optionText.mask, 1u << 0, r.optionText.flag);
+  dropOutside(r, r.flaggedTexts.mask, 1u << 0, r.flaggedTexts.flag);
+  dropOutside(r, r.modeText.mask, 1u << 0, r.modeText.flag);
+  dropOutside(r, r.modeText.mask, 1u << 1, r.modeText.mode);
   const CategoryCustomInfo* info = customInfo();
   for (int i = 0; i < MaintenancePairTable::N_ITEMS; ++i) {
     if ((r.pairTable.mask & (1u << i)) == 0 || isValidPartner(info, stored.pairTable, i, r.pairTable.partner[i])) continue;
     r.pairTable.mask &= ~(1u << i);
-    rules::note(PARTNER_OF_MODE, r, r.pairTable.partner[i]);
+    rules::note(MaintenancePairTable::PARTNER_OF_MODE, r, r.pairTable.partner[i]);
   }
-  dropOutside(r.mask, R::CHOICE1, r.choice1, 0, 2);
-  dropOutside(r.mask, R::CHOICE2, r.choice2, 0, 2);
-  if ((r.mask & R::DATE) != 0) dropUnless(r.mask, R::DATE, isValidDate(r.date));
-  if ((r.mask & R::TIME1) != 0) dropUnless(r.mask, R::TIME1, isValidTimeOfDay(r.time1));
-  if ((r.mask & R::TIME2) != 0) dropUnless(r.mask, R::TIME2, isValidTimeOfDay(r.time2));
-  if ((r.mask & R::MV_TIME) != 0) dropUnless(r.mask, R::MV_TIME, isValidStamp(r.mvTime));
-  if ((r.mask & R::MV_LTC) != 0) dropUnless(r.mask, R::MV_LTC, isValidStamp(r.mvLtc));
-  dropOutside(r.mask, R::LEVER_PARAM1, r.leverParam1, 0, R::LEVER_MAX);
-  dropOutside(r.mask, R::LEVER_PARAM2, r.leverParam2, 0, R::LEVER_MAX);
-  dropOutside(r.mask, R::LEVER_PARAM3, r.leverParam3, 0, R::LEVER_MAX);
-  dropOutside(r.mask, R::LEVER_PARAM4, r.leverParam4, 0, R::LEVER_MAX);
+  dropOutside(r, r.mask, R::CHOICE1, r.choice1);
+  dropOutside(r, r.mask, R::CHOICE2, r.choice2);
+  if ((r.mask & R::DATE) != 0) dropUnless(r.mask, R::DATE, isValidDate(r, r.date));
+  if ((r.mask & R::TIME1) != 0) dropUnless(r.mask, R::TIME1, isValidTimeOfDay(r, r.time1));
+  if ((r.mask & R::TIME2) != 0) dropUnless(r.mask, R::TIME2, isValidTimeOfDay(r, r.time2));
+  if ((r.mask & R::MV_TIME) != 0) dropUnless(r.mask, R::MV_TIME, isValidStamp(r, r.mvTime));
+  if ((r.mask & R::MV_LTC) != 0) dropUnless(r.mask, R::MV_LTC, isValidStamp(r, r.mvLtc));
+  dropOutside(r, r.mask, R::LEVER_PARAM1, r.leverParam1);
+  dropOutside(r, r.mask, R::LEVER_PARAM2, r.leverParam2);
+  dropOutside(r, r.mask, R::LEVER_PARAM3, r.leverParam3);
+  dropOutside(r, r.mask, R::LEVER_PARAM4, r.leverParam4);
 }
 
 // Text k of an alarm sub-record becomes text (marked present).
@@ -169,9 +158,10 @@ void CategoryMaintenance::initData() {
 void CategoryMaintenance::initInternal() {
   dirty[0] = 0;
   MaintenanceVersion& v = record(0).mainframeVersion;
-  static_assert(sizeof VERSION_TEXT == sizeof v.text[0].chars);
-  std::memcpy(v.text[0].chars, VERSION_TEXT, sizeof VERSION_TEXT);
-  v.text[0].count = static_cast<s16>(sizeof VERSION_TEXT - 1);
+  constexpr const auto& VERSION = MxifMaintenance::VERSION_TEXT;
+  static_assert(sizeof VERSION == sizeof v.text[0].chars);
+  std::memcpy(v.text[0].chars, VERSION, sizeof VERSION);
+  v.text[0].count = static_cast<s16>(sizeof VERSION - 1);
   v.mask |= 1u << 0;
   startFrames_ = 0;
   temperatureAlarms_ = 0;
@@ -329,16 +319,16 @@ void CategoryMaintenance::receiveCommand(int id, RequestReceiver& rx) {
   if (!rx.readRecord(cmd)) return;
   rx.clearHeader();
   cmd.result = 0;
-  if (cmd.code == MxifMaintenanceCmd::RESET_ALARMS) {
+  if (!limits::takes(cmd, cmd.code)) {
+    cmd.result = -2;
+  } else if (cmd.code == MxifMaintenanceCmd::RESET_ALARMS) {
     R& r = record(0);
     for (Alarm* a : {&r.mainframeAlarm, &r.controlPanelAlarm, &r.subControlPanel1Alarm, &r.subControlPanel2Alarm}) {
       for (int k = 0; k < Alarm::N_ITEMS; ++k) writeAlarmText(*a, k, "No Alarm");
     }
     pollAlarms();
-  } else if (MxifMaintenanceCmd::RESET_CALIBRATION <= cmd.code && cmd.code <= MxifMaintenanceCmd::LAST_CODE) {
+  } else if (MxifMaintenanceCmd::RESET_CALIBRATION <= cmd.code) {
     resetCalibrations(cmd.code - MxifMaintenanceCmd::RESET_CALIBRATION);
-  } else if (cmd.code < 0 || cmd.code > MxifMaintenanceCmd::LAST_CODE) {
-    cmd.result = -2;
   }
   if (!AcknowledgeSender::instance().writeRecord(TYPE_MAINTENANCE_CMD, cmd)) reportSendBufferFull();
 }

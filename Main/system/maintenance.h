@@ -21,7 +21,6 @@ class LeverCalibrationTarget {
 
 class CategoryMaintenance : public CategoryCommon<MxifMaintenance> {
  public:
-  static constexpr char VERSION_TEXT[] = "6.22-00-0.00";
   // Frames after start in which the alarm inputs are not read, and polls between two temperature
   // log lines.
   static constexpr int GRACE_FRAMES = 3600;

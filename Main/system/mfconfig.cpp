@@ -66,9 +66,6 @@ int meOutputCode(int v) {
   return ME_OUTPUT_FIRST;
 }
 
-// The fader selections a request takes.
-constexpr rules::Range FADER_SELECTS[] = {{0, R::LAST_SELECT}, {R::FIRST_SPARE_SELECT, R::LAST_SPARE_SELECT}};
-
 }  // namespace
 
 // ---- Mainframe configuration ----------------------------------------------------------------------
@@ -78,34 +75,22 @@ CategoryMainframeConfig& CategoryMainframeConfig::instance() {
   return category;
 }
 
-// Every value of this record is a u8; the key and DSK lists (the per-entry fields) hold 0 or 1.
 bool CategoryMainframeConfig::acceptField(const codec::FieldView& f, const R& in, int idx) {
   (void)idx;
-  using rules::within;
-  const u8& v = static_cast<const u8*>(f.field)[f.index > 0 ? f.index : 0];
-  if (f.index >= 0) return within(v, 0, 1);
-  if (f.is(in.faderSelect)) return rules::withinAny(v, FADER_SELECTS);
-  const int m = f.elementOf(in.meConfig);
-  if (m >= 0) {
-    const MainframeMeConfig& c = in.meConfig[m];
-    return within(v, 0, f.is(c.cleanKey) ? 3 : f.is(c.cleanTapMode) ? 2 : 1);
-  }
-  const MainframeDskConfig& d = in.dskConfig;
-  if (f.is(d.dskBackground1) || f.is(d.dskBackground2)) return within(v, 0, 15);
-  if (f.is(d.dskOutput2Source)) return within(v, 0, 5);
-  return within(v, 0, 1);
+  if (const int k = limits::check(in, f); k >= 0) return k == 1;
+  // faderSelectEnable, a truth value: a request's is 0 or 1 once read; a stored one other than
+  // those is no value the record holds.
+  MX_CHECK(f.is(in.faderSelectEnable));
+  return rules::within(in.faderSelectEnable, 0, 1);
 }
 
 void CategoryMainframeConfig::assign(const R& in, int idx) {
-  static constexpr auto SPARE_ROWS_TEXT = rules::compose("rows ", R::N_ME_ROWS, "..", R::N_ROWS - 1,
-                                                         " of meConfig and faderKeys are never taken from a request");
-  static constexpr rules::Rule SPARE_ROWS = {rules::Effect::REFUSES, SPARE_ROWS_TEXT.chars};
   R taken = in;
   for (int m = R::N_ME_ROWS; m < R::N_ROWS; ++m) {
     if ((in.meConfig[m].mask | in.meConfig[m].tapBKeysMask | in.meConfig[m].tapAKeysMask) != 0) {
-      rules::note(SPARE_ROWS, in, in.meConfig[m]);
+      rules::note(R::SPARE_ROWS, in, in.meConfig[m]);
     }
-    if (in.faderKeys[m].entryMask != 0) rules::note(SPARE_ROWS, in, in.faderKeys[m]);
+    if (in.faderKeys[m].entryMask != 0) rules::note(R::SPARE_ROWS, in, in.faderKeys[m]);
     MainframeMeConfig& c = taken.meConfig[m];
     c.mask = c.tapBKeysMask = c.tapAKeysMask = 0;
     taken.faderKeys[m].entryMask = 0;
@@ -272,37 +257,38 @@ void CategoryInitialize::receiveCommand(int id, RequestReceiver& rx) {
     rx.reportShort();
     return;
   }
-  const u8 option1 = rx.readU8();
-  const u8 option2 = rx.readU8();
-  const u16 mode = rx.readU16();
+  SystemInitialCmd cmd;
+  cmd.option1 = rx.readU8();
+  cmd.option2 = rx.readU8();
+  cmd.mode = rx.readU16();
   rx.readS16();  // the result field of a request means nothing
   TimeStamp date;
   readTimeStamp(rx, date);
-  const u8 option3 = rx.readU8();
+  cmd.option3 = rx.readU8();
   rx.clearHeader();
 
-  const s16 result = perform(mode);
+  const s16 result = perform(cmd);
   AcknowledgeSender& tx = AcknowledgeSender::instance();
   if (!tx.beginPacket(SystemInitialCmd::TYPE_INDEX, SystemInitialCmd::WIRE_BYTES)) {
     reportSendBufferFull();
     return;
   }
-  tx.writeU8(option1);
-  tx.writeU8(option2);
-  tx.writeU16(mode);
+  tx.writeU8(cmd.option1);
+  tx.writeU8(cmd.option2);
+  tx.writeU16(cmd.mode);
   tx.writeU16(static_cast<u16>(result));
   writeTimeStamp(tx, date);
-  tx.writeU8(option3);
+  tx.writeU8(cmd.option3);
 }
 
-s16 CategoryInitialize::perform(int mode) {
+s16 CategoryInitialize::perform(const internal::SystemInitialCmd& cmd) {
   if (auto* events = categoryOf<CategoryEventMemory>(TYPE_EVENT_MEMORY, 0)) {
     for (int n = 0; n < CategoryEventMemory::N_REGISTER_PLAYERS; ++n) {
       if (events->registerPlayer(n).status == EventPlayer::STATUS_RUNNING) return BUSY;
     }
     if (events->workPlayer().status == EventPlayer::STATUS_RUNNING) return BUSY;
   }
-  if (mode > internal::SystemInitialCmd::LAST_MODE) return BAD_MODE;
+  if (!limits::takes(cmd, cmd.mode)) return BAD_MODE;
 
   if (auto* faders = categoryOf<CategoryFaderEvent>(TYPE_FADER_EVENT, 0)) {
     auto rest = [&](int slot) { faders->fader(slot).setPosition(1, 0.0f, -1.0f); };

@@ -15,7 +15,7 @@ namespace category {
 
 class CategoryMainframeConfig : public CategoryCommon<MxifMainframeConfig>, public FaderSelectTarget {
  public:
-  static constexpr int CHROMA_KEY_TYPE = 2;
+  static constexpr int CHROMA_KEY_TYPE = KeyStyle::CHROMA_KEY_TYPE;
 
   static CategoryMainframeConfig& instance();
 
@@ -64,7 +64,7 @@ class CategoryInitialize : public CategoryWithoutStatus<internal::SystemInitialC
   CategoryInitialize() = default;
 
  private:
-  static s16 perform(int mode);
+  static s16 perform(const internal::SystemInitialCmd& cmd);
 };
 
 }  // namespace category

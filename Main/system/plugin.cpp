@@ -53,15 +53,14 @@ void CategoryPluginStatus::receive(RequestReceiver& rx) {
 }
 
 void CategoryPluginStatus::assign(const S& in, int idx) {
-  using rules::acceptWithin;
   const rules::Checking checking(in);
   S accepted = in;
   accepted.mask = in.mask & (S::TEXT1 | S::TEXT2);
-  acceptWithin(in.mask, accepted.mask, S::STATE, in.state, 0, 1);
-  acceptWithin(in.mask, accepted.mask, S::VALUE1, in.value1, 0, 0x10000);
-  acceptWithin(in.mask, accepted.mask, S::VALUE2, in.value2, 0, 0x8000);
-  acceptWithin(in.mask, accepted.mask, S::VALUE3, in.value3, 0, 6);
-  acceptWithin(in.mask, accepted.mask, S::VALUE4, in.value4, 0, 1);
+  limits::accept(in, in.mask, accepted.mask, S::STATE, in.state);
+  limits::accept(in, in.mask, accepted.mask, S::VALUE1, in.value1);
+  limits::accept(in, in.mask, accepted.mask, S::VALUE2, in.value2);
+  limits::accept(in, in.mask, accepted.mask, S::VALUE3, in.value3);
+  limits::accept(in, in.mask, accepted.mask, S::VALUE4, in.value4);
   S& live = record(idx);
   libmx::mergeTextRecord(live, accepted);
   live.slot = static_cast<s16>(idx);  // whatever a record built elsewhere carried

@@ -17,7 +17,7 @@ class CategoryPlugin : public CategoryCommon<MxifPlugin> {
 
 class CategoryPluginStatus : public CategoryCommon<MxifPluginStatus> {
  public:
-  static constexpr int SAVED_BYTES = N_CHANNELS;  // one state byte per slot
+  static constexpr int SAVED_BYTES = MxifPluginStatus::SAVED_BYTES;
 
   static CategoryPluginStatus& instance();
 

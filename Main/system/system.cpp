@@ -22,7 +22,7 @@
 
 namespace {
 
-constexpr int LAST_REFERENCE = 3;  // genlock references 0..2 external, 3 internal
+constexpr int LAST_REFERENCE = MxifSystem::LAST_GENLOCK_REFERENCE;
 
 }  // namespace
 
@@ -31,7 +31,6 @@ namespace libmx {
 namespace {
 
 using codec::acceptIf;
-using rules::acceptWithin;
 
 struct FormatEntry {
   s8 driverCode;  // mode other than 2
@@ -97,42 +96,43 @@ float sdAspectScale(int format, int sdScaleFlag) {
 void checkSystemRanges(const MxifSystem& request, MxifSystem& out) {
   const MxifSystem& r = request;
   const rules::Checking checking(request);
+  const auto accept = [&](u32 in, u32& to, u32 bit, const auto& field) { limits::accept(request, in, to, bit, field); };
   out = request;
   codec::clearPresence(out);
 
-  acceptWithin(r.videoMask, out.videoMask, MxifSystem::FORMAT, r.format, 0, MxifSystem::N_FORMATS - 1);
+  accept(r.videoMask, out.videoMask, MxifSystem::FORMAT, r.format);
   acceptIf(r.videoMask, out.videoMask, MxifSystem::MODE, true);
-  acceptWithin(r.videoMask, out.videoMask, MxifSystem::SD_SCALE, r.sdScale, 0, 1);
+  accept(r.videoMask, out.videoMask, MxifSystem::SD_SCALE, r.sdScale);
 
-  acceptWithin(r.phaseMask, out.phaseMask, MxifSystem::VERTICAL_OFFSET, r.verticalOffset, 0, 1);
-  acceptWithin(r.phaseMask, out.phaseMask, MxifSystem::HORIZONTAL_PHASE, r.horizontalPhase, -50, 49);
-  acceptWithin(r.phaseMask, out.phaseMask, MxifSystem::VERTICAL_PHASE, r.verticalPhase, -100, 100);
+  accept(r.phaseMask, out.phaseMask, MxifSystem::VERTICAL_OFFSET, r.verticalOffset);
+  accept(r.phaseMask, out.phaseMask, MxifSystem::HORIZONTAL_PHASE, r.horizontalPhase);
+  accept(r.phaseMask, out.phaseMask, MxifSystem::VERTICAL_PHASE, r.verticalPhase);
 
-  acceptWithin(r.genlockMask, out.genlockMask, MxifSystem::GENLOCK_REFERENCE, r.genlockReference, 0, LAST_REFERENCE);
-  acceptWithin(r.genlockMask, out.genlockMask, MxifSystem::GENLOCK_SETUP, r.genlockSetup, 0, 1);
+  accept(r.genlockMask, out.genlockMask, MxifSystem::GENLOCK_REFERENCE, r.genlockReference);
+  accept(r.genlockMask, out.genlockMask, MxifSystem::GENLOCK_SETUP, r.genlockSetup);
 
-  acceptWithin(r.secondMask, out.secondMask, MxifSystem::BKGD_LATENCY, r.bkgdLatency, 0, 1);
-  acceptWithin(r.secondMask, out.secondMask, MxifSystem::KEY_LATENCY, r.keyLatency, 0, 1);
+  accept(r.secondMask, out.secondMask, MxifSystem::BKGD_LATENCY, r.bkgdLatency);
+  accept(r.secondMask, out.secondMask, MxifSystem::KEY_LATENCY, r.keyLatency);
   acceptIf(r.secondMask, out.secondMask, MxifSystem::SECOND_TEXT, true);
-  acceptWithin(r.secondMask, out.secondMask, MxifSystem::SDI_DELAY, r.sdiDelay, 0, 1);
+  accept(r.secondMask, out.secondMask, MxifSystem::SDI_DELAY, r.sdiDelay);
 
   const MxifSystemAncillary& a = r.ancillary;
   MxifSystemAncillary& oa = out.ancillary;
-  acceptWithin(a.mask, oa.mask, MxifSystemAncillary::AUX1_FOLLOWS, a.aux1Follows, 0, 1);
-  acceptWithin(a.mask, oa.mask, MxifSystemAncillary::ME_OUTPUT1_MODE, a.meOutput1Mode, 0, 2);
-  acceptWithin(a.mask, oa.mask, MxifSystemAncillary::ME_OUTPUT2_MODE, a.meOutput2Mode, 0, 2);
-  acceptWithin(a.mask, oa.mask, MxifSystemAncillary::KEY_SELECT, a.keySelect, 0, 4);
-  acceptWithin(a.mask, oa.mask, MxifSystemAncillary::PER_ME_KEY_SELECT, a.perMeKeySelect, 0, 1);
-  acceptWithin(a.mask, oa.mask, MxifSystemAncillary::DSK_STAGE_MODE, a.dskStageMode, 0, 2);
+  accept(a.mask, oa.mask, MxifSystemAncillary::AUX1_FOLLOWS, a.aux1Follows);
+  accept(a.mask, oa.mask, MxifSystemAncillary::ME_OUTPUT1_MODE, a.meOutput1Mode);
+  accept(a.mask, oa.mask, MxifSystemAncillary::ME_OUTPUT2_MODE, a.meOutput2Mode);
+  accept(a.mask, oa.mask, MxifSystemAncillary::KEY_SELECT, a.keySelect);
+  accept(a.mask, oa.mask, MxifSystemAncillary::PER_ME_KEY_SELECT, a.perMeKeySelect);
+  accept(a.mask, oa.mask, MxifSystemAncillary::DSK_STAGE_MODE, a.dskStageMode);
   for (int n = 0; n < MxifSystemAncillary::N_ME_KEY_SELECTS; ++n)
-    acceptWithin(a.meKeySelectMask, oa.meKeySelectMask, 1u << n, a.meKeySelect[n], 0, 4);
+    accept(a.meKeySelectMask, oa.meKeySelectMask, 1u << n, a.meKeySelect[n]);
   for (int n = 0; n < MxifSystemAncillary::N_DSK_SOURCES; ++n)
-    acceptWithin(a.dskMask, oa.dskMask, 1u << n, a.dskStageSource[n], 0, 4);
+    accept(a.dskMask, oa.dskMask, 1u << n, a.dskStageSource[n]);
 
   for (int n = 0; n < MxifSystem::N_MULTIVIEW_SOURCES; ++n)
-    acceptWithin(r.multiviewMask, out.multiviewMask, 1u << n, r.multiviewSource[n], 0, 10);
+    accept(r.multiviewMask, out.multiviewMask, 1u << n, r.multiviewSource[n]);
 
-  acceptWithin(r.mask, out.mask, MxifSystem::RECALL_PHASE_MODE, r.recallPhaseMode, 0, 2);
+  accept(r.mask, out.mask, MxifSystem::RECALL_PHASE_MODE, r.recallPhaseMode);
 
   const TextBlock& t = r.addressTexts;
   acceptIf(t.mask, out.addressTexts.mask, 1u << 0, isReceivedTextValid(t.text1));
@@ -142,13 +142,13 @@ void checkSystemRanges(const MxifSystem& request, MxifSystem& out) {
 
   const MxifSystemDisplay& d = r.display;
   MxifSystemDisplay& od = out.display;
-  acceptWithin(d.mask, od.mask, MxifSystemDisplay::TIMING_FLAG, d.timingFlag, 0, 1);
-  acceptWithin(d.mask, od.mask, MxifSystemDisplay::TIMING_SELECT, d.timingSelect, 0, 2);
-  acceptWithin(d.mask, od.mask, MxifSystemDisplay::OPTION, d.option, 0, 1);
-  acceptWithin(d.mask, od.mask, MxifSystemDisplay::TOGGLE1, d.toggle1, 0, 1);
-  acceptWithin(d.mask, od.mask, MxifSystemDisplay::TOGGLE2, d.toggle2, 0, 1);
+  accept(d.mask, od.mask, MxifSystemDisplay::TIMING_FLAG, d.timingFlag);
+  accept(d.mask, od.mask, MxifSystemDisplay::TIMING_SELECT, d.timingSelect);
+  accept(d.mask, od.mask, MxifSystemDisplay::OPTION, d.option);
+  accept(d.mask, od.mask, MxifSystemDisplay::TOGGLE1, d.toggle1);
+  accept(d.mask, od.mask, MxifSystemDisplay::TOGGLE2, d.toggle2);
 
-  acceptWithin(r.mask, out.mask, MxifSystem::BUS_REFRESH, r.busRefresh, 0, 1);
+  accept(r.mask, out.mask, MxifSystem::BUS_REFRESH, r.busRefresh);
 }
 
 void acceptSystemFields(const MxifSystem& request, const MxifSystem& live, bool firstAssign,

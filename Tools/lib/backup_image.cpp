@@ -10,42 +10,13 @@
 #include <vector>
 
 #include "Lib/Include/storage.h"
-#include "Main/framework/bp.h"
+#include "Lib/Include/type_layout.h"
+#include "Lib/Include/type_names.h"
 #include "Tools/lib/cli.h"
 #include "Tools/lib/record_types.h"
-#include "Tools/lib/scratch_system.h"
 
 namespace frontend {
 namespace {
-
-struct Slot {
-  int offset = 0;
-  int bytes = 0;
-};
-
-// The records of the ME 0 and ME 1 instances of every type, in the order and sizes the back end
-// binds them (its own categories, bound here as at its start-up), and the image's length.
-struct Layout {
-  Slot slots[2][category::N_TYPES];
-  int bytes = BACKUP_HEADER_BYTES;
-};
-const Layout& layout() {
-  static const Layout laidOut = [] {
-    useScratchSystem();
-    const auto& registry = category::CategoryRegistry::instance();
-    Layout l;
-    for (int id = 0; id < category::N_TYPES; ++id) {
-      for (int m = 0; m < 2; ++m) {
-        const int bytes = registry.at(id, m) != nullptr ? registry.boundBytes(id, m) : 0;
-        l.slots[m][id] = {l.bytes, bytes};
-        l.bytes += bytes;
-      }
-    }
-    return l;
-  }();
-  return laidOut;
-}
-const Slot& slotOf(int type, int me) { return layout().slots[me][type]; }
 
 // A shorter nvram.mem holds the image's start: the back end takes the records wholly inside it and
 // starts the others from their defaults. "" when it holds them all, else what it holds and the first
@@ -54,10 +25,10 @@ const Slot& slotOf(int type, int me) { return layout().slots[me][type]; }
 std::string pastTheEnd(const std::string& path, size_t held) {
   for (int id = 0; id < category::N_TYPES; ++id) {
     for (int m = 0; m < 2; ++m) {
-      const Slot& slot = slotOf(id, m);
-      if (slot.bytes == 0 || static_cast<size_t>(slot.offset + slot.bytes) <= held) continue;
-      const bool perMe = slotOf(id, 1).bytes > 0;
-      return path + " holds only " + std::to_string(held) + " of " + std::to_string(layout().bytes) +
+      const int bytes = layout::imageBytes(id, m);
+      if (bytes == 0 || static_cast<size_t>(layout::imageOffset(id, m) + bytes) <= held) continue;
+      const bool perMe = layout::imageBytes(id, 1) > 0;
+      return path + " holds only " + std::to_string(held) + " of " + std::to_string(layout::PLACES.imageBytes) +
              " bytes of the image: the records from " + category::typeNameOf(id) + (perMe ? " me=" + std::to_string(m) : "") +
              " on lie past its end; a back end started on it starts them from their defaults";
     }
@@ -155,10 +126,8 @@ bool imageKeeps(int type, int me, int channel, std::string& error) {
     error = std::string(name) + ": ME " + std::to_string(me) + " is not kept in the backup image (only MEs 0 and 1 are)";
     return false;
   }
-  const int needed = static_cast<int>(shape.size) * shape.channels;
-  if (slotOf(type, me).bytes < needed) {
-    error = std::string(name) + (me > 0 && slotOf(type, 0).bytes >= needed ? ": ME " + std::to_string(me) : "") +
-            " is not kept in the backup image";
+  if (layout::TYPES[type].records != layout::Records::IMAGE) {
+    error = std::string(name) + " is not kept in the backup image";
     return false;
   }
   return true;
@@ -175,17 +144,14 @@ bool backedUpRecord(const std::string& dir, int type, int me, int channel, std::
     return false;
   }
   const std::string past = pastTheEnd(path, held);
-  const Slot& slot = slotOf(type, me);
-  if (static_cast<size_t>(slot.offset + slot.bytes) > held) {
+  if (static_cast<size_t>(layout::imageOffset(type, me) + layout::imageBytes(type, me)) > held) {
     error = std::string(category::typeNameOf(type)) + (me > 0 ? " me=" + std::to_string(me) : "") +
             " lies past the end of the backup image: " + past;
     return false;
   }
   if (shortNote != nullptr) *shortNote = past;
-  RecordShape shape;
-  recordShape(type, shape);
-  const u8* at = image.data() + slot.offset + recordOffset(slot.bytes, shape, channel);
-  record.assign(at, at + shape.size);
+  const u8* at = image.data() + layout::recordOffset(type, me, channel);
+  record.assign(at, at + layout::TYPES[type].recordSize);
   return true;
 }
 
@@ -197,18 +163,15 @@ bool showBackedUp(const std::string& dir, int type, int me, int channel, std::st
   return true;
 }
 
-std::vector<StoredRecord> backedUpRecords() {
-  const auto& registry = category::CategoryRegistry::instance();
+std::vector<StoredRecord> backedUpRecords(const u8* image) {
   std::vector<StoredRecord> out;
   for (int type = 0; type < category::FIRST_COMMAND_TYPE; ++type) {
-    RecordShape shape;
-    if (!recordShape(type, shape)) continue;
-    for (int me = 0; me < 2; ++me) {
-      const int bytes = registry.at(type, me) != nullptr ? registry.boundBytes(type, me) : 0;
-      if (bytes < static_cast<int>(shape.size) * shape.channels) continue;
-      for (int c = 0; c < shape.channels; ++c) {
-        const u8* record = registry.storageOf(type, me) + recordOffset(bytes, shape, c);
-        out.push_back({type, me, c, std::vector<u8>(record, record + shape.size)});
+    const layout::Type& kept = layout::TYPES[type];
+    if (kept.records != layout::Records::IMAGE || !isRecordBuilt(type)) continue;
+    for (int me = 0; me < std::min(kept.instances, 2); ++me) {
+      for (int c = 0; c < kept.channels; ++c) {
+        const u8* record = image + layout::recordOffset(type, me, c);
+        out.push_back({type, me, c, std::vector<u8>(record, record + kept.recordSize)});
       }
     }
   }

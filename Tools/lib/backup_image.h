@@ -1,7 +1,7 @@
 #pragma once
 // The backup image in a board directory's nvram.mem, read-only: where each type's records lie (as
-// the back end lays them out at start-up) and one record in the text form of the link. And the
-// records of the image of a system in this program, to tell what a restart gave back.
+// Lib/Include/type_layout.h lays them out) and one record in the text form of the link. And the
+// records of an image, to tell what a restart gave back.
 #include <string>
 #include <vector>
 
@@ -25,7 +25,7 @@ bool backedUpRecord(const std::string& dir, int type, int me, int channel, std::
 bool showBackedUp(const std::string& dir, int type, int me, int channel, std::string& out, std::string& note,
                   std::string& error);
 
-// A record of the backup image of the system in this program, as its bytes: type, ME and channel.
+// A record of a backup image, as its bytes: type, ME and channel.
 struct StoredRecord {
   int type = 0;
   int me = 0;
@@ -33,9 +33,9 @@ struct StoredRecord {
   std::vector<u8> bytes;
 };
 
-// Every record that the ME 0 and ME 1 instances of the system in this program keep in the backup
-// image, type by type.
-std::vector<StoredRecord> backedUpRecords();
+// Every record that a backup image (from its header on, as the back end lays it out) keeps of the ME 0
+// and ME 1 instances, type by type.
+std::vector<StoredRecord> backedUpRecords(const u8* image);
 
 // What a restart changed between two lists of backedUpRecords: a line per record that differs, in
 // the text form of describeStored with its fields as "name=before -> after"; empty when they agree.

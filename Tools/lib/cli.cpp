@@ -15,7 +15,7 @@
 #include <ostream>
 
 #include "Lib/Include/storage.h"
-#include "Main/system/maintenance.h"
+#include "Lib/Include/records/maintenance.h"
 
 namespace cli {
 namespace {
@@ -211,7 +211,7 @@ void LongWait::check(const std::function<std::string()>& what) {
 }
 
 std::string versionLine(const std::string& program) {
-  return program + " " + category::CategoryMaintenance::VERSION_TEXT + " (backup image version " +
+  return program + " " + MxifMaintenance::VERSION_TEXT + " (backup image version " +
          std::to_string(BACKUP_VERSION) + ")";
 }
 

@@ -6,7 +6,7 @@
 #include <ostream>
 #include <thread>
 
-#include "Main/framework/typenames.h"
+#include "Lib/Include/type_names.h"
 #include "Tools/lib/backup_image.h"
 #include "Tools/lib/commands.h"
 #include "Tools/lib/console_lines.h"

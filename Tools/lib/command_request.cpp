@@ -6,11 +6,8 @@
 #include <ostream>
 #include <sstream>
 
-#include "Main/bkgd/bkgd.h"
-#include "Main/fader/faderevent.h"
-#include "Main/framework/typenames.h"
-#include "Main/key/usk.h"
 #include "Lib/Include/data_internal.h"
+#include "Lib/Include/type_names.h"
 #include "Tools/lib/backup_image.h"
 #include "Tools/lib/commands.h"
 
@@ -27,6 +24,13 @@ Bytes wireBody(const R& r) {
   codec::encode(r, b.data(), b.size());
   return b;
 }
+
+// What a button event and a fader event take, as their records declare it.
+constexpr limits::Range BUTTON_MES = limits::runOf(&internal::MxifButtonEvent::me);
+constexpr limits::Range BUTTON_PANELS = limits::runOf(&internal::MxifButtonEvent::panel);
+constexpr limits::Range LEVERS = limits::runOf(&internal::MxifFaderEvent::lever);
+constexpr limits::Range LEVER_VALUES = limits::runOf(&internal::MxifFaderEvent::value);
+constexpr limits::Range LEVER_PANELS = limits::runOf(&internal::MxifFaderEvent::panel);
 
 }  // namespace
 
@@ -115,39 +119,37 @@ struct ButtonName {
   int first, last;
   const char* what;
 };
-using Fader = category::CategoryFaderEvent;
-using Bkgd = category::CategoryBkgd;
 using Event = internal::MxifButtonEvent;
+constexpr int N_KEYS = MxifKey::N_CHANNELS, N_DSK = MxifDsk::N_CHANNELS;
 constexpr ButtonName BUTTONS[] = {
     {"crosspoint", Event::BTN_XPT_FIRST, Event::BTN_XPT_LAST,
      "crosspoint button 0..191 of a bus row (code = first + button); index=ENTRY names the bus entry\n"
      "                          (0 A bus, 1 B bus, 2..9 key fill/source, 16..23 DSK fill/source, 24.. AUX)"},
-    {"cut", Fader::BTN_CUT, Fader::BTN_CUT, "cut of the layers selected for the next transition (me=ME)"},
-    {"auto", Fader::BTN_AUTO, Fader::BTN_AUTO, "auto transition of the selected layers (me=ME)"},
-    {"bkgd-auto", Fader::BTN_BKGD_AUTO, Fader::BTN_BKGD_AUTO, "auto transition of the background alone (me=ME)"},
-    {"bkgd-cut", Fader::BTN_BKGD_CUT, Fader::BTN_BKGD_CUT, "cut of the background alone (me=ME)"},
-    {"trans-type", Fader::BTN_TYPE0, Fader::BTN_TYPE0 + 2, "transition type 0..2 of the selected layers (background: 0 mix, 1 wipe)"},
-    {"next-bkgd", Bkgd::BTN_NEXT_BKGD, Bkgd::BTN_NEXT_BKGD, "selects the background for the next transition"},
-    {"next-key", Bkgd::BTN_NEXT_KEY1, Bkgd::BTN_NEXT_KEY1 + 3, "selects key 1..4 for the next transition"},
-    {"dir-normal", Bkgd::BTN_DIR_NORMAL, Bkgd::BTN_DIR_NORMAL, "background direction normal"},
-    {"nr-toggle", Bkgd::BTN_NR_TOGGLE, Bkgd::BTN_NR_TOGGLE, "normal/reverse alternation on/off"},
-    {"dir-reverse", Bkgd::BTN_DIR_REVERSE, Bkgd::BTN_DIR_REVERSE, "background direction reverse"},
-    {"partial", Bkgd::BTN_PARTIAL_TOGGLE, Bkgd::BTN_PARTIAL_TOGGLE, "partial transition on/off"},
-    {"nam", Bkgd::BTN_NAM_TOGGLE, Bkgd::BTN_NAM_TOGGLE, "non-additive mix on/off"},
-    {"key-trans", Fader::BTN_KEY_TRANS, Fader::BTN_KEY_TRANS + Fader::N_KEYS - 1,
+    {"cut", Event::BTN_CUT, Event::BTN_CUT, "cut of the layers selected for the next transition (me=ME)"},
+    {"auto", Event::BTN_AUTO, Event::BTN_AUTO, "auto transition of the selected layers (me=ME)"},
+    {"bkgd-auto", Event::BTN_BKGD_AUTO, Event::BTN_BKGD_AUTO, "auto transition of the background alone (me=ME)"},
+    {"bkgd-cut", Event::BTN_BKGD_CUT, Event::BTN_BKGD_CUT, "cut of the background alone (me=ME)"},
+    {"trans-type", Event::BTN_TYPE0, Event::BTN_TYPE0 + 2, "transition type 0..2 of the selected layers (background: 0 mix, 1 wipe)"},
+    {"next-bkgd", Event::BTN_NEXT_BKGD, Event::BTN_NEXT_BKGD, "selects the background for the next transition"},
+    {"next-key", Event::BTN_NEXT_KEY1, Event::BTN_NEXT_KEY1 + 3, "selects key 1..4 for the next transition"},
+    {"dir-normal", Event::BTN_DIR_NORMAL, Event::BTN_DIR_NORMAL, "background direction normal"},
+    {"nr-toggle", Event::BTN_NR_TOGGLE, Event::BTN_NR_TOGGLE, "normal/reverse alternation on/off"},
+    {"dir-reverse", Event::BTN_DIR_REVERSE, Event::BTN_DIR_REVERSE, "background direction reverse"},
+    {"partial", Event::BTN_PARTIAL_TOGGLE, Event::BTN_PARTIAL_TOGGLE, "partial transition on/off"},
+    {"nam", Event::BTN_NAM_TOGGLE, Event::BTN_NAM_TOGGLE, "non-additive mix on/off"},
+    {"key-trans", Event::BTN_KEY_TRANS, Event::BTN_KEY_TRANS + N_KEYS - 1,
      "transition button of key 1..4 (what it does: MxifOperate keyFaderButton.mode)"},
-    {"key-auto", Fader::BTN_KEY_AUTO, Fader::BTN_KEY_AUTO + Fader::N_KEYS - 1, "auto transition of key 1..4 (me=ME)"},
-    {"key-cut", Fader::BTN_KEY_CUT, Fader::BTN_KEY_CUT + Fader::N_KEYS - 1, "cut of key 1..4 (me=ME)"},
-    {"dsk-trans", Fader::BTN_DSK_TRANS, Fader::BTN_DSK_TRANS + Fader::N_DSK - 1,
+    {"key-auto", Event::BTN_KEY_AUTO, Event::BTN_KEY_AUTO + N_KEYS - 1, "auto transition of key 1..4 (me=ME)"},
+    {"key-cut", Event::BTN_KEY_CUT, Event::BTN_KEY_CUT + N_KEYS - 1, "cut of key 1..4 (me=ME)"},
+    {"dsk-trans", Event::BTN_DSK_TRANS, Event::BTN_DSK_TRANS + N_DSK - 1,
      "transition button of downstream key 1..4 (keyFaderButton.mode2)"},
-    {"dsk-auto", Fader::BTN_DSK_AUTO, Fader::BTN_DSK_AUTO + Fader::N_DSK - 1,
+    {"dsk-auto", Event::BTN_DSK_AUTO, Event::BTN_DSK_AUTO + N_DSK - 1,
      "auto transition of downstream key 1..4 (any me=0..3)"},
-    {"dsk-cut", Fader::BTN_DSK_CUT, Fader::BTN_DSK_CUT + Fader::N_DSK - 1, "cut of downstream key 1..4 (any me=0..3)"},
-    {"fader-select", Fader::BTN_ME_BLOCK, Fader::BTN_ME_BLOCK + 3, "fader selection 4 x ME + 0..3"},
-    {"fader-select-dsk", Fader::BTN_DSK_BLOCK, Fader::BTN_DSK_BLOCK + 3, "fader selection 16..19"},
-    {"fader-select-me2", Fader::BTN_ME2_BLOCK, Fader::BTN_ME2_BLOCK + 3, "fader selection 8..11"},
-    {"key-on", category::CategoryUpStreamKeyAssign::FIRST_BUTTON, category::CategoryUpStreamKeyAssign::FIRST_BUTTON + 3,
-     "on/off of up-stream key 1..4"},
+    {"dsk-cut", Event::BTN_DSK_CUT, Event::BTN_DSK_CUT + N_DSK - 1, "cut of downstream key 1..4 (any me=0..3)"},
+    {"fader-select", Event::BTN_ME_BLOCK, Event::BTN_ME_BLOCK + 3, "fader selection 4 x ME + 0..3"},
+    {"fader-select-dsk", Event::BTN_DSK_BLOCK, Event::BTN_DSK_BLOCK + 3, "fader selection 16..19"},
+    {"fader-select-me2", Event::BTN_ME2_BLOCK, Event::BTN_ME2_BLOCK + 3, "fader selection 8..11"},
+    {"key-on", Event::BTN_USK_ON, Event::BTN_USK_ON + 3, "on/off of up-stream key 1..4"},
     {"image", Event::BTN_IMAGE_FIRST, Event::BTN_IMAGE_LAST, "image effect targets"},
     {"macro-attach", Event::BTN_TR_MACRO_ATTCH, Event::BTN_TR_MACRO_ATTCH, "attaches a macro to the transition"},
     {"panel-option", Event::BTN_PANEL_OPTION1, Event::BTN_PANEL_OPTION1, "toggles the display's first option (any me)"},
@@ -158,7 +160,8 @@ constexpr ButtonName BUTTONS[] = {
 int listButtons(std::ostream& out) {
   out << "Button codes for: frontend button CODE|NAME press|release [me=N] [panel=N] [index=N]\n"
          "(a NAME below that stands for one code is taken for it)\n"
-         "A button acts on ME me=N (0..3) unless said otherwise; a press acts, a release only ends a hold.\n";
+         "A button acts on ME me=N ("
+      << BUTTON_MES.lo << ".." << BUTTON_MES.hi << ") unless said otherwise; a press acts, a release only ends a hold.\n";
   for (const ButtonName& b : BUTTONS) {
     char line[64];
     if (b.first == b.last) {
@@ -210,7 +213,7 @@ bool buttonRequest(const std::vector<std::string>& a, Bytes& packet, std::string
     return error = "button takes CODE (0..65535) or NAME (frontend buttons lists them), then press or release", false;
   }
   static const char* const names[] = {"me", "panel", "index"};
-  static const long max[] = {category::N_ME - 1, Fader::N_PANELS - 1, 0xFF};
+  static const long max[] = {BUTTON_MES.hi, BUTTON_PANELS.hi, 0xFF};
   long v[] = {0, 0, 0};
   if (!buttonCode(a[0], code, error) || !shortOptions(a, 2, names, v, max, 3, error)) return false;
   packet = linkpeer::packetBytes(category::TYPE_BUTTON_EVENT,
@@ -221,13 +224,15 @@ bool buttonRequest(const std::vector<std::string>& a, Bytes& packet, std::string
 
 bool faderRequest(const std::vector<std::string>& a, Bytes& packet, std::string& error) {
   long lever = 0, value = 0;
-  error = "fader takes LEVER (0..3) and VALUE (0..4095)";
+  static constexpr auto USAGE = rules::compose("fader takes LEVER (", LEVERS.lo, "..", LEVERS.hi, ") and VALUE (",
+                                                LEVER_VALUES.lo, "..", LEVER_VALUES.hi, ")");
+  error = USAGE.chars;
   if (a.size() < 2) return false;
-  if (!parseNumber(a[0], 0, Fader::N_PANEL_LEVERS - 1, lever)) return error += ", not LEVER " + a[0], false;
-  if (!parseNumber(a[1], 0, 4095, value)) return error += ", not VALUE " + a[1], false;
+  if (!parseNumber(a[0], LEVERS.lo, LEVERS.hi, lever)) return error += ", not LEVER " + a[0], false;
+  if (!parseNumber(a[1], LEVER_VALUES.lo, LEVER_VALUES.hi, value)) return error += ", not VALUE " + a[1], false;
   error.clear();
   static const char* const names[] = {"panel"};
-  static const long max[] = {Fader::N_PANELS - 1};
+  static const long max[] = {LEVER_PANELS.hi};
   long v[] = {0};
   if (!shortOptions(a, 2, names, v, max, 1, error)) return false;
   packet = linkpeer::packetBytes(
@@ -275,10 +280,9 @@ RequestFraming writtenStream(const std::string& board) {
 // What the back end's receiver does with the bytes that are not whole packets it takes, as its
 // framing splits them from where the stream stands (framing): the body of a packet that bytes written
 // before left unfinished is made up of them first; bytes before a sync pair are skipped; a header
-// that promises more than its type's reader takes (the back end's own categories, in this program,
-// say how much) is dropped with its ERR line; a body owed is finished by the bytes written next. The
-// start of a header left at the end is held until more come: what then becomes of it is what the
-// framing makes of it when a packet follows.
+// that promises more than its type's reader takes (largestBody) is dropped with its ERR line; a body
+// owed is finished by the bytes written next. The start of a header left at the end is held until
+// more come: what then becomes of it is what the framing makes of it when a packet follows.
 void warnStrayBytes(const Bytes& bytes, RequestFraming framing, std::ostream& err) {
   const auto name = [](int type) {
     const char* known = category::typeNameOf(type);
@@ -301,7 +305,7 @@ void warnStrayBytes(const Bytes& bytes, RequestFraming framing, std::ostream& er
   if (seen.dropped > 0) {
     err << "frontend: warning: the " << name(seen.droppedType) << " header promises " << seen.droppedLength
         << " bytes, more than " << (seen.unheld ? "the back end can hold (" : "its type takes (")
-        << (seen.unheld ? RequestReceiver::MAX_BODY : largestBody(seen.droppedType)) << ")";
+        << (seen.unheld ? static_cast<int>(RequestFraming::MAX_BODY) : largestBody(seen.droppedType)) << ")";
     if (seen.dropped > 1) err << ", and " << seen.dropped - 1 << " more headers promise too much";
     err << "; the back end drops " << (seen.dropped == 1 ? "it" : "each") << " at once (\"receive invalid length\" on "
         << "its console) and hunts on\n";

@@ -4,7 +4,7 @@
 #include <sstream>
 #include <thread>
 
-#include "Main/framework/typenames.h"
+#include "Lib/Include/type_names.h"
 #include "Tools/lib/commands.h"
 
 namespace frontend {

@@ -6,7 +6,9 @@
 #include <ostream>
 #include <thread>
 
-#include "Main/framework/typenames.h"
+#include "Lib/Include/records/button.h"
+#include "Lib/Include/records/panel.h"
+#include "Lib/Include/type_names.h"
 #include "Tools/lib/commands.h"
 #include "Tools/lib/record_types.h"
 
@@ -175,6 +177,20 @@ const char STATUS[] =
     "SIGINT or SIGTERM: a command that writes once it has left the tools' table (watch and console\n"
     "--follow end as at their time-out).\n";
 
+// The ranges of the button and fader commands' words, as the events' records declare them.
+constexpr limits::Range BUTTON_MES = limits::runOf(&internal::MxifButtonEvent::me);
+constexpr limits::Range BUTTON_PANELS = limits::runOf(&internal::MxifButtonEvent::panel);
+constexpr auto BUTTON_HELP = rules::compose("a button event (codes: frontend buttons; a name\n"
+                                            "there that stands for one code is taken as it):\n"
+                                            "me ", BUTTON_MES.lo, "..", BUTTON_MES.hi, ", panel ", BUTTON_PANELS.lo,
+                                            "..", BUTTON_PANELS.hi, ", index 0..255");
+constexpr limits::Range LEVERS = limits::runOf(&internal::MxifFaderEvent::lever);
+constexpr limits::Range LEVER_VALUES = limits::runOf(&internal::MxifFaderEvent::value);
+constexpr limits::Range LEVER_PANELS = limits::runOf(&internal::MxifFaderEvent::panel);
+constexpr auto FADER_HELP = rules::compose("a fader event: lever ", LEVERS.lo, "..", LEVERS.hi, ", raw value ",
+                                           LEVER_VALUES.lo, "..", LEVER_VALUES.hi, ", panel ", LEVER_PANELS.lo, "..",
+                                           LEVER_PANELS.hi);
+
 const Command COMMANDS[] = {
     {"send", "TYPE [me=N] [channel=N] field=value ...",
      "a record or command by type name; its answer\n"
@@ -186,13 +202,8 @@ const Command COMMANDS[] = {
      Command::Writes, runSend},
     {"raw", "HEX...", "bytes as they stand, e.g. 5a81 00000000 0049", Command::Writes, runRaw},
     {"wait", "N", "the back end reads no request for N frames (0..32767)", Command::Writes, runWait},
-    {"button", "CODE|NAME press|release [me=N] [panel=N] [index=N]",
-     "a button event (codes: frontend buttons; a name\n"
-     "there that stands for one code is taken as it):\n"
-     "me 0..3, panel 0..2, index 0..255",
-     Command::Writes, runButton},
-    {"fader", "LEVER VALUE [panel=N]", "a fader event: lever 0..3, raw value 0..4095, panel 0..2", Command::Writes,
-     runFader},
+    {"button", "CODE|NAME press|release [me=N] [panel=N] [index=N]", BUTTON_HELP.chars, Command::Writes, runButton},
+    {"fader", "LEVER VALUE [panel=N]", FADER_HELP.chars, Command::Writes, runFader},
     {"watch", nullptr,
      "reports and answers that arrive while it runs, a\n"
      "line each (watches side by side each see all);\n"
@@ -276,19 +287,19 @@ int runCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
     if (!cli::readOption(args, i, table, error)) return usage(err, error);
     if (help) {
-      out << "usage: frontend " << cli::optionSynopsis(table, 16) << " COMMAND ...\n"
-          << ABOUT << cli::optionHelp(table, 21);
+      std::string text = "usage: frontend " + cli::optionSynopsis(table, 16) + " COMMAND ...\n" + ABOUT +
+                         cli::optionHelp(table, 21);
       for (const Command& c : COMMANDS) {
-        if (&c == COMMANDS || c.group != (&c)[-1].group) out << (c.group == Command::Writes ? WRITES : READS);
-        out << commandHelp(c, HELP_COLUMN);
+        if (&c == COMMANDS || c.group != (&c)[-1].group) text += c.group == Command::Writes ? WRITES : READS;
+        text += commandHelp(c, HELP_COLUMN);
       }
-      out << STATUS;
+      put(out, text + STATUS, err);
       return 0;
     }
   }
   if (version) {
     if (const std::string error = cli::versionAlone(args, 0); !error.empty()) return usage(err, error);
-    out << cli::versionLine("frontend") << "\n";
+    put(out, cli::versionLine("frontend") + "\n", err);
     return 0;
   }
   if (i >= args.size()) return usage(err, "a command is needed");
@@ -300,9 +311,10 @@ int runCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
   }
   in.args.assign(args.begin() + static_cast<std::ptrdiff_t>(i + 1), args.end());
   if (in.args.size() == 1 && (in.args[0] == "--help" || in.args[0] == "-h")) {
-    out << "usage: frontend " << cli::optionSynopsis(table, 16) << " " << commandLine(*command) << "\n"
-        << commandHelp(*command, HELP_COLUMN);
-    if (command->options != nullptr) out << "Its options:\n" << cli::optionHelp(command->options(), 18);
+    put(out, "usage: frontend " + cli::optionSynopsis(table, 16) + " " + commandLine(*command) + "\n" +
+                 commandHelp(*command, HELP_COLUMN) +
+                 (command->options != nullptr ? "Its options:\n" + cli::optionHelp(command->options(), 18) : ""),
+        err);
     return 0;
   }
   return command->run(in);

@@ -89,8 +89,8 @@ cli::Option timeoutOption(double& seconds, const char* help, const char* name = 
 // 0, or 2 with a usage error written when the command was given words (it takes none).
 int noWords(const char* command, const Invocation& in);
 
-// The largest body that the back end's reader of a packet type takes (its own categories, in this
-// program, say).
+// The largest body that the back end's reader of a packet type takes (Lib/Include/type_layout.h): its
+// form's, or what the back end's input stream holds where none reads one.
 int largestBody(int type);
 
 // Waits until a back end holding dir has passed its start-up, up to timeout for one to hold dir and

@@ -10,16 +10,14 @@
 #include <cstring>
 #include <thread>
 
-#include "Main/framework/bp.h"
-#include "Platform/board.h"
+#include "Lib/Include/type_layout.h"
 #include "Tools/lib/commands.h"
-#include "Tools/lib/scratch_system.h"
 
 namespace frontend {
 
 int largestBody(int type) {
-  useScratchSystem();
-  return category::CategoryRegistry::instance().largestBody(type);
+  const int form = 0 <= type && type < category::N_TYPES ? layout::TYPES[type].formBytes : 0;
+  return form > 0 ? form : static_cast<int>(RequestFraming::MAX_BODY);
 }
 
 std::string neverFits(size_t bytes) {
@@ -40,8 +38,8 @@ bool Link::open(const std::string& dir, double timeout, std::string& error, bool
       return false;
     }
     struct stat st = {};
-    if (fd >= 0 && fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(platform::LINK_SIZE)) {
-      void* p = mmap(nullptr, platform::LINK_SIZE, readOnly_ ? PROT_READ : PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (fd >= 0 && fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(LINK_WINDOW_SIZE)) {
+      void* p = mmap(nullptr, LINK_WINDOW_SIZE, readOnly_ ? PROT_READ : PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
       if (p == MAP_FAILED) {
         ::close(fd);
         error = "cannot map " + path;
@@ -64,7 +62,7 @@ bool Link::open(const std::string& dir, double timeout, std::string& error, bool
 }
 
 void Link::close() {
-  if (base_ != nullptr) munmap(base_, platform::LINK_SIZE);
+  if (base_ != nullptr) munmap(base_, LINK_WINDOW_SIZE);
   if (fd_ >= 0) ::close(fd_);
   base_ = nullptr;
   fd_ = -1;

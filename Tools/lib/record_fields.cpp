@@ -14,17 +14,11 @@
 
 #include "Lib/Include/data_internal.h"
 #include "Lib/Include/records/dsk.h"
-#include "Main/bus/bus.h"
-#include "Main/fader/faderevent.h"
-#include "Main/fader/lamptally.h"
-#include "Main/framework/bp.h"
-#include "Main/framework/typenames.h"
-#include "Main/system/mfconfig.h"
-#include "Platform/platform.h"
+#include "Lib/Include/type_names.h"
 #include "Tools/lib/cli.h"
 #include "Tools/lib/link_ring.h"
-#include "Tools/lib/record_probe.h"
-#include "Tools/lib/scratch_system.h"
+#include "Tools/lib/record_types.h"
+#include "Tools/lib/record_view.h"
 
 namespace frontend::records {
 
@@ -33,27 +27,27 @@ namespace {
 
 // The bus entries' roles and the crosspoint codes, from the constants the bus and lamp code uses.
 std::string busEntriesNote() {
-  using Fader = category::CategoryFaderEvent;
-  using Bus = category::CategoryBus;
+  namespace B = buses;
+  constexpr int N_KEYS = MxifKey::N_CHANNELS, N_DSK = MxifDsk::N_CHANNELS;
   auto plus = [](int base, const char* term) { return base == 0 ? std::string(term) : std::to_string(base) + " + " + term; };
   auto pairs = [&](int first, int n, const std::string& what) {
     return std::to_string(first) + ".." + std::to_string(first + 2 * n - 1) + " " + what + "s 1.." + std::to_string(n) +
            ", " + what + " k's fill " + plus(first - 2, "2k") + " and source " + plus(first - 1, "2k");
   };
-  const int background = category::KEY_FILL_ENTRY - 2;
-  const int aux = category::DSK_FILL_ENTRY + 2 * Fader::N_DSK;
+  const int background = B::KEY_FILL_ENTRY - 2;
+  const int aux = B::FIRST_DSK_ENTRY + 2 * N_DSK;
   return "entries " + std::to_string(background) + ", " + std::to_string(background + 1) + " background A and B; " +
-         pairs(category::KEY_FILL_ENTRY, Fader::N_KEYS, "key") + "; " + pairs(category::DSK_FILL_ENTRY, Fader::N_DSK, "DSK") +
-         "; " + std::to_string(aux) + ".. AUX buses, AUX n at " + plus(aux - 1, "n") + " (AUX 1.." +
-         std::to_string(Bus::N_AUX_MIX) + " mix). A code is panel x 256 + button (0.." +
-         std::to_string(Bus::N_PANELS * 256 - 1) + "; the button's source is in MxifXptAssign) or " +
-         std::to_string(Bus::DIRECT) + " + source; " + std::to_string(Bus::DIRECT + Bus::SOURCE_COLOR_BACKGROUND) + " and " +
-         std::to_string(Bus::DIRECT + Bus::SOURCE_COLOR_BACKGROUND + 1) + " are the colour backgrounds 1 and 2, " +
-         std::to_string(Bus::DIRECT + Bus::SOURCE_BARS) + " colour bars, " + std::to_string(Bus::REPLACEMENT_CODE) +
+         pairs(B::KEY_FILL_ENTRY, N_KEYS, "key") + "; " + pairs(B::FIRST_DSK_ENTRY, N_DSK, "DSK") + "; " +
+         std::to_string(aux) + ".. AUX buses, AUX n at " + plus(aux - 1, "n") + " (AUX 1.." + std::to_string(B::N_AUX_MIX) +
+         " mix). A code is panel x 256 + button (0.." + std::to_string(B::N_PANELS * 256 - 1) +
+         "; the button's source is in MxifXptAssign) or " + std::to_string(B::DIRECT) + " + source; " +
+         std::to_string(B::DIRECT + B::SOURCE_COLOR_BACKGROUND) + " and " +
+         std::to_string(B::DIRECT + B::SOURCE_COLOR_BACKGROUND + 1) + " are the colour backgrounds 1 and 2, " +
+         std::to_string(B::DIRECT + B::SOURCE_BARS) + " colour bars, " + std::to_string(B::REPLACEMENT_CODE) +
          " black, which replaces a code that an entry does not take";
 }
 std::string keyTypeNote() {
-  return std::to_string(category::CategoryMainframeConfig::CHROMA_KEY_TYPE) +
+  return std::to_string(KeyStyle::CHROMA_KEY_TYPE) +
          " chroma key (its settings: MxifChromaKey); with a key type other than 0, style.keySource=1 takes the key "
          "signal from the key's source bus entry (frontend fields MxifBus)";
 }
@@ -76,15 +70,38 @@ const FieldNote FIELD_NOTES[] = {
     {MxifKey::TYPE_INDEX, "effectB", effectNote},
 };
 
-// The names of a field's values, and the rules that decided values offered to it while the list
-// was made (the back end's own, as noted where they are applied).
-std::string noteOf(int type, const Field& field) {
+// The names of a field's values, and the rules that its record declares with it.
+std::string noteOf(int type, const Field& field, const Declared& declared) {
   std::string out;
   for (const FieldNote& n : FIELD_NOTES) {
     if (n.type == type && field.name == n.field) out = n.text();
   }
-  for (const std::string& rule : probedRules(type, field)) out += (out.empty() ? "" : "; ") + ("rule: " + rule);
+  for (const rules::Rule* r : declared.rulesOf(field)) out += (out.empty() ? "" : "; ") + ("rule: " + std::string(r->text));
   return out;
+}
+
+// What an element takes on an instance as its record declares it: its runs, or, for a range computed
+// from another element's value, a line for each set with the values that give it ("with
+// patternKind=0: 0..14, 16, 23"). A start value outside what it takes is said (and startsOutside set).
+std::string declaredText(const Declared& declared, const Target& target, limits::Inputs at, RecordView& view,
+                         bool& startsOutside) {
+  const std::vector<Target> inputs = declared.inputs(target);
+  auto startOf = [&](const Target& t) {
+    return numberOf(t.field->leaf.kind, codec::loadElement(t.field->leaf, t.element));
+  };
+  for (size_t i = 0; i < inputs.size(); ++i) at.value[i] = static_cast<s64>(startOf(inputs[i]));
+  if (const Dependence d = declared.dependence(target, at); d.on.field != nullptr) return dependenceText(d);
+  const std::vector<Interval> takes = declared.takes(target, at);
+  std::string text = intervalsText(takes);
+  // A start value that no request can set, as a field that a front end must set first.
+  const double start = startOf(target);
+  if (!takes.empty() &&
+      std::none_of(takes.begin(), takes.end(), [&](const Interval& v) { return v.lo <= start && start <= v.hi; })) {
+    text += " (" + numberText(start) + " at start)";
+    startsOutside = true;
+  }
+  (void)view;
+  return text;
 }
 
 
@@ -229,6 +246,7 @@ std::string fieldListOf(const RecordType& type) {
   const RecordShape& shape = type.shape;
   const bool command = TYPE >= category::FIRST_COMMAND_TYPE;
   RecordView view(type);
+  if (type.start != nullptr) type.start(view.bytes());
   const IndexFields indexes = indexFields(view);
   const bool channels = shape.perMe ? indexes.channel != nullptr : shape.channels > 1;
   std::vector<Instance> instances;
@@ -237,38 +255,26 @@ std::string fieldListOf(const RecordType& type) {
   }
   // What each element takes, instance by instance ("" where no category keeps the instance).
   std::map<std::pair<std::string, int>, std::vector<std::string>> taken;
-  bool probed = false, startsOutside = false;
-  for (size_t i = 0; i < instances.size() && !command; ++i) {
-    ProbeSite site(type);
-    Assignments with;
-    if (shape.perMe && channels) with.emplace_back("channel", std::to_string(instances[i].channel));
-    std::string ignored;
-    if (!site.open(shape.perMe ? instances[i].me : instances[i].channel, with, ignored)) continue;
-    probed = true;
-    for (const Field* f : site.view.settable()) {
-      if (f->textCapacity <= 0 || takesText(site, *f)) continue;
-      auto& texts = taken[{f->name, 0}];
-      texts.resize(instances.size());
-      texts[i] = "none";
-    }
-    InstanceSets sets(site);
-    for (const auto& group : sets.groups()) {
-      for (const Target& target : group) {
-        const std::vector<Interval>& takes = sets.plain(target);
-        auto& texts = taken[{target.field->name, target.element}];
-        texts.resize(instances.size());
-        if (const Dependence d = sets.dependence(target); d.on.field != nullptr) {
-          texts[i] = dependenceText(d);
+  bool startsOutside = false;
+  const Declared declared(view);
+  if (declared.any()) {
+    for (size_t i = 0; i < instances.size(); ++i) {
+      const limits::Inputs at{instances[i].me, instances[i].channel, {}};
+      for (const Field* f : view.settable()) {
+        if (f == indexes.me || f == indexes.channel) continue;
+        if (f->textCapacity > 0) {
+          if (!declared.refusesAll(*f)) continue;
+          auto& texts = taken[{f->name, 0}];
+          texts.resize(instances.size());
+          texts[i] = "none";
           continue;
         }
-        texts[i] = intervalsText(takes);
-        // A start value that no request can set, as a field that a front end must set first.
-        const double start = site.stored(target);
-        if (!takes.empty() && std::none_of(takes.begin(), takes.end(), [&](const Interval& v) {
-              return v.lo <= start && start <= v.hi;
-            })) {
-          texts[i] += " (" + numberText(start) + " at start)";
-          startsOutside = true;
+        for (int e = 0; e < f->leaf.count; ++e) {
+          const Target target{f, e};
+          if (statusSetter(*f, e) != nullptr) continue;
+          auto& texts = taken[{f->name, e}];
+          texts.resize(instances.size());
+          texts[i] = declaredText(declared, target, at, view, startsOutside);
         }
       }
     }
@@ -307,7 +313,7 @@ std::string fieldListOf(const RecordType& type) {
       lines.push_back({name, texts[e], ""});
       e = last + 1;
     }
-    lines.back().note = noteOf(TYPE, *f);
+    lines.back().note = noteOf(TYPE, *f, declared);
     if (command && f->leaf.tag.role != codec::Role::REPLY) {
       const std::string none = unansweredValues(type, *f);
       if (!none.empty()) lines.back().note += (lines.back().note.empty() ? "" : "; ") + none;
@@ -318,9 +324,9 @@ std::string fieldListOf(const RecordType& type) {
   if (shape.channels > 1) {
     out += ", " + std::to_string(shape.channels) + " channels (channel=0.." + std::to_string(shape.channels - 1) + ")";
   }
-  if (command) {
+  if (command && !declared.any()) {
     out += "; a command keeps no record to read back: the ranges are the fields' widths";
-  } else if (!probed) {
+  } else if (!declared.any()) {
     out += "; the back end keeps no record of it to read values back from: the ranges are the fields' widths";
   }
   out += "; an array takes name[i]=v or name=v1,v2,...";

@@ -13,9 +13,10 @@
 
 #include "Lib/Include/codec.h"
 #include "Lib/Include/data_internal.h"
+#include "Lib/Include/limits.h"
 #include "Lib/Include/records/dsk.h"
 #include "Lib/Include/records/transstatus.h"
-#include "Main/framework/typenames.h"
+#include "Lib/Include/type_names.h"
 #include "Tools/lib/cli.h"
 #include "Tools/lib/link_ring.h"
 #include "Tools/lib/record_view.h"
@@ -54,6 +55,34 @@ void makeRecord(u8* record) {
 template <class T>
 void walkRecord(u8* record, codec::LeafSink& sink) {
   codec::walk(*std::launder(reinterpret_cast<T*>(record)), sink);
+}
+
+template <class T>
+void walkLimits(u8* record, limits::LimitSink& sink) {
+  limits::walk(*std::launder(reinterpret_cast<T*>(record)), sink);
+}
+
+template <class T>
+void startRecord(u8* record) {
+  T::atStart(*std::launder(reinterpret_cast<T*>(record)));
+}
+template <class T>
+constexpr auto startOf() {
+  void (*start)(u8*) = nullptr;
+  if constexpr (requires(T& r) { T::atStart(r); }) start = &startRecord<T>;
+  return start;
+}
+
+template <class T>
+size_t noAnswerOffset() {
+  const T r{};
+  return static_cast<size_t>(reinterpret_cast<const u8*>(&(r.*T::NO_ANSWER_OUTSIDE)) - reinterpret_cast<const u8*>(&r));
+}
+template <class T>
+constexpr auto noAnswerOf() {
+  size_t (*at)() = nullptr;
+  if constexpr (requires { T::NO_ANSWER_OUTSIDE; }) at = &noAnswerOffset<T>;
+  return at;
 }
 
 // The sub-records in a record's field list that are records of a type of their own ("bkgd[3]" of
@@ -104,7 +133,8 @@ constexpr RecordType recordTypeOf() {
     // with several channels, none otherwise.
     static_assert(codec::instanceFields<T>(codec::Instance::ME) == (isPerMe<T>() ? 1 : 0));
     static_assert(codec::instanceFields<T>(codec::Instance::CHANNEL) == (channelsOf<T>() > 1 ? 1 : 0));
-    return {TYPE, {sizeof(T), isPerMe<T>(), channelsOf<T>()}, &makeRecord<T>, &walkRecord<T>, &mirrorsOf<T>};
+    return {TYPE,          {sizeof(T), isPerMe<T>(), channelsOf<T>()}, &makeRecord<T>, &walkRecord<T>, &mirrorsOf<T>,
+            limits::declares<T>() ? &walkLimits<T> : nullptr, startOf<T>(), noAnswerOf<T>()};
   }
 }
 
@@ -293,7 +323,7 @@ bool parseRecord(const Assignments& fields, Request::Parsed& p, std::string& err
     const Assignments with = type.shape.perMe && indexes.channel != nullptr
                                  ? Assignments{{"channel", std::to_string(instanceOf(indexes.channel))}}
                                  : Assignments{};
-    if (!probeRecord(type, elementName(f, element), instanceOf(type.shape.perMe ? indexes.me : indexes.channel), with,
+    if (!declaredTakes(type, elementName(f, element), instanceOf(type.shape.perMe ? indexes.me : indexes.channel), with,
                      valueOf, values, unused)) {
       return "the field holds " + rangeText(f);
     }
@@ -362,30 +392,6 @@ bool parseRecord(const Assignments& fields, Request::Parsed& p, std::string& err
   p.me = instanceOf(indexes.me);
   p.channel = instanceOf(indexes.channel);
   p.instance = typeName + indexText(indexes);
-  return true;
-}
-
-// A record request built whole: parsed, then filled from context->current where elements go with
-// those given.
-bool buildRecord(const RecordType& type, const Assignments& fields, Bytes& body, std::string& error,
-                 RequestContext* context) {
-  Request::Parsed p(type);
-  if (!parseRecord(fields, p, error, context)) return false;
-  if (context != nullptr) context->typed = p.typed, context->defaulted = p.defaulted;
-  if (!p.missing.empty()) {
-    Bytes current;
-    std::string why = "no back end state is read here";
-    if (context == nullptr || !context->current || !context->current(p.me, p.channel, current, why) ||
-        current.size() < type.shape.size) {
-      if (context != nullptr) context->currentMissing = true;
-      error = p.unfilled + why + p.giveAll;
-      return false;
-    }
-    const std::string filled = p.fill(current.data());
-    if (context != nullptr) context->filled = filled;
-  }
-  body.clear();
-  p.view.write(body);
   return true;
 }
 
@@ -590,6 +596,27 @@ std::vector<std::string> typeNames() {
   return names;
 }
 
+bool declaresLimits(int type) {
+  const RecordType* record = recordTypeAt(type);
+  return record != nullptr && record->walkLimits != nullptr;
+}
+
+std::vector<const rules::Rule*> declaredRules(int type) {
+  std::vector<const rules::Rule*> out;
+  const RecordType* record = recordTypeAt(type);
+  if (record == nullptr || record->walkLimits == nullptr) return out;
+  struct Sink final : limits::LimitSink {
+    explicit Sink(std::vector<const rules::Rule*>& to) : rules(to) {}
+    void limit(const limits::Limit& l) override {
+      if (l.kind == limits::Limit::RULE && std::find(rules.begin(), rules.end(), l.rule) == rules.end()) rules.push_back(l.rule);
+    }
+    std::vector<const rules::Rule*>& rules;
+  } sink(out);
+  RecordBytes bytes(*record);
+  record->walkLimits(bytes.data(), sink);
+  return out;
+}
+
 bool fieldList(int type, std::string& out, std::string& error) {
   const RecordType* record = recordTypeAt(type);
   if (record == nullptr) return notBuilt(type, error);
@@ -607,11 +634,6 @@ bool settableFields(int type, std::vector<FieldInfo>& out) {
 int recordOffset(int bytes, const RecordShape& shape, int channel) {
   const int records = static_cast<int>(shape.size) * shape.channels;
   return (bytes - records) / 4 * 4 + static_cast<int>(shape.size) * channel;
-}
-
-bool commandAnswers(int type, const Bytes& body, std::string& why) {
-  const RecordType* record = recordTypeAt(type);
-  return record == nullptr || commandAnswersOf(*record, body, why);
 }
 
 int replyOffset(int type) {
@@ -638,9 +660,21 @@ std::string describeStored(int type, const u8* record, int me, int channel) {
 bool sameStoredValues(int type, const u8* a, const u8* b) { return sameStoredRecords(*recordTypeAt(type), a, b); }
 
 bool buildBody(int type, const Assignments& fields, Bytes& body, std::string& error, RequestContext* context) {
-  const RecordType* record = recordTypeAt(type);
-  if (record == nullptr) return notBuilt(type, error);
-  return buildRecord(*record, fields, body, error, context);
+  Request request;
+  if (!parseRequest(type, fields, request, error, context)) return false;
+  if (request.needsFill()) {
+    Bytes current;
+    std::string why = "no back end state is read here";
+    if (context == nullptr || !context->current || !context->current(request.me(), request.channel(), current, why) ||
+        current.size() < recordTypeAt(type)->shape.size) {
+      return error = request.fillProblem(why), false;
+    }
+    const std::string filled = request.fill(current.data());
+    if (context != nullptr) context->filled = filled;
+  }
+  const Bytes packet = request.packet();
+  body.assign(packet.begin() + LINK_HEADER_BYTES, packet.end());
+  return true;
 }
 
 std::string describe(int type, const u8* body, size_t size) {
@@ -653,7 +687,7 @@ bool acceptedValues(int type, const std::string& field, int index, const Assignm
   const RecordType* record = recordTypeAt(type);
   if (record == nullptr) return notBuilt(type, error);
   ElementTakes takes;
-  if (!probeRecord(*record, field, index, with, nullptr, takes, error)) return false;
+  if (!declaredTakes(*record, field, index, with, nullptr, takes, error)) return false;
   out = takes.takes;
   return true;
 }
@@ -666,8 +700,10 @@ std::string Request::Parsed::fill(const u8* held) {
     const size_t width = static_cast<size_t>(codec::widthOf(m.field->leaf.kind));
     const size_t at = m.field->offset + width * static_cast<size_t>(m.element);
     std::memcpy(view.bytes() + at, held + at, width);
-    filled += (filled.empty() ? "" : " ") + elementName(*m.field, m.element) + "=" +
-              numberText(numberOf(m.field->leaf.kind, codec::loadElement(m.field->leaf, m.element)));
+    // Appended in steps: GCC 12 at -O3 takes the one expression for an overlapping copy.
+    if (!filled.empty()) filled += ' ';
+    filled.append(elementName(*m.field, m.element)).append("=");
+    filled += numberText(numberOf(m.field->leaf.kind, codec::loadElement(m.field->leaf, m.element)));
   }
   return filled;
 }

@@ -26,6 +26,13 @@ int typeIndexOf(std::string_view name);
 // Whether the record of the type is built into this program.
 bool isRecordBuilt(int type);
 
+// Whether the record of the type declares what its fields take (Lib/Include/limits.h).
+bool declaresLimits(int type);
+
+// The rules that the record of the type declares with its fields, each once (none for a type that
+// declares no limits or is not built).
+std::vector<const rules::Rule*> declaredRules(int type);
+
 // Every type name, by index.
 std::vector<std::string> typeNames();
 
@@ -48,11 +55,6 @@ struct FieldInfo {
   codec::Role role = codec::Role::SETTING;  // as the field list tags it
 };
 bool settableFields(int type, std::vector<FieldInfo>& out);
-
-// Whether the back end answers a command with this body, as its own categories in this program do
-// when it is run through them; false with why not: the value that makes them answer none ("the back
-// end's code answers none with me=4 (it does with me=0)"). True for a record, or a type not built.
-bool commandAnswers(int type, const Bytes& body, std::string& why);
 
 // Where a command's answer carries its reply code (the field its field list tags as such; negative:
 // refused): the byte offset in its body, or -1 when it has none.
@@ -85,22 +87,17 @@ struct RequestContext {
   std::function<bool(int me, int channel, Bytes& record, std::string& why)> current;
   // Whether a field that the back end sets itself every frame (a status field) is refused.
   bool refuseStatus = false;
-  // Out: the indexes that were not given and took 0 ("me=0", "me=0 channel=0", "" when none).
-  std::string defaulted;
-  // Out: the elements sent with their current values, because they share a presence bit with one
-  // that was given ("matteColor[0]=365 matteColor[2]=0", "" when none).
+  // Out: the elements that buildBody sent with their current values, because they share a presence
+  // bit with one that was given ("matteColor[0]=365 matteColor[2]=0", "" when none).
   std::string filled;
-  // Out: the elements that were given ("format", "maskBox[0]", a text by its name).
-  std::set<std::string> typed;
-  // Out: the request was refused because current did not give the values that go with those given.
-  bool currentMissing = false;
 };
 
-// Builds the body of a record or command of the type from assignments. Each name is a field
-// ("format"), an element ("multiviewSource[2]"), a sub-record field ("display.option") or a text
-// (the text as it stands); setting one sets its presence bit. "me" and "channel" set the record's
-// index byte when no field has that name. Fields and elements under the presence bit of one that
-// is given go with it: the back end takes them all. Those not given are sent with their current
+// Builds the body of a record or command of the type from assignments: the Request that
+// parseRequest makes of them, filled (Request::fill) from RequestContext::current. Each name is a
+// field ("format"), an element ("multiviewSource[2]"), a sub-record field ("display.option") or a
+// text (the text as it stands); setting one sets its presence bit. "me" and "channel" set the
+// record's index byte when no field has that name. Fields and elements under the presence bit of one
+// that is given go with it: the back end takes them all. Those not given are sent with their current
 // values (RequestContext::current), or the request is refused. Returns false with a message for a
 // type whose record is not built, an unknown name, a bad value, an element (or the instance) given
 // by two words, or such a refusal.
@@ -118,19 +115,11 @@ struct Interval {
   bool operator==(const Interval&) const = default;
 };
 
-// The values that the back end's own checks take for a field ("gain", "edges[2]", "trans.rate"; an
-// array's element 0 when no element is named) of the record of ME or channel `index`, as intervals:
-// each value is offered to its category as a request with that field and the fields of `with`
-// ("channel" of a record per ME that has channels), and a value counts as taken when the category
-// stores it. The other fields stay as the record holds them (those under the field's presence bit
-// go with the request, as buildBody sends them), so a check that reads them answers for that
-// record. Runs on the categories of a system in this program, or of a scratch one
-// (useScratchSystem); the type's stored records are put back, but the offers may reach other
-// categories and leave console lines. False with a message when the type has no record (a command),
-// no category or no such field. Between the values offered the edges are found by bisection; a
-// 16-bit field that takes more than one interval of them is offered every value (a list of codes has
-// isolated ones). The instance's elements are offered values in the groups that the field list
-// offers them in, so the two agree.
+// The values that the back end's checks take for a field ("gain", "edges[2]", "trans.rate"; an
+// array's element 0 when no element is named) of the record of ME or channel `index`, as intervals,
+// as the record declares them (Lib/Include/limits.h): a range computed from other elements reads
+// them as the record starts, and "channel" of `with` names the channel of a record per ME. False
+// with a message when the type is not built, declares no limits, or has no such field.
 bool acceptedValues(int type, const std::string& field, int index, const Assignments& with, std::vector<Interval>& out,
                     std::string& error);
 

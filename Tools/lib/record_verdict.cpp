@@ -8,9 +8,9 @@
 #include <cstring>
 #include <set>
 
-#include "Main/framework/typenames.h"
+#include "Lib/Include/type_names.h"
 #include "Tools/lib/link_ring.h"
-#include "Tools/lib/record_probe.h"
+#include "Tools/lib/record_view.h"
 
 namespace frontend::records {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "Lib/Include/text.h"
-#include "Main/framework/typenames.h"
+#include "Lib/Include/type_names.h"
 #include "Tools/lib/cli.h"
 
 namespace frontend::records {
@@ -266,6 +266,36 @@ std::pair<const u32*, int> presenceOf(const codec::Leaf& leaf, int element) {
   if (leaf.mask == nullptr) return {nullptr, 0};
   const int bit = leaf.bit + (leaf.perElement ? element : 0);
   return {leaf.mask + bit / 32, bit % 32};
+}
+
+std::vector<const Field*> fieldsUnderBit(const RecordView& view, const Field& field, int element) {
+  std::vector<const Field*> out;
+  const auto bit = presenceOf(field.leaf, element);
+  if (bit.first == nullptr || field.leaf.perElement) return out;
+  for (const Field& g : view.fields()) {
+    if (!g.leaf.isMask && !g.leaf.perElement && g.textCapacity == 0 && presenceOf(g.leaf, 0) == bit) out.push_back(&g);
+  }
+  return out;
+}
+
+std::vector<Target> bitPartners(const RecordView& view, const Target& t) {
+  std::vector<Target> out;
+  for (const Field* g : fieldsUnderBit(view, *t.field, t.element)) {
+    for (int e = 0; e < g->leaf.count; ++e) {
+      if (g != t.field || e != t.element) out.push_back({g, e});
+    }
+  }
+  return out;
+}
+
+u32 bitsOf(codec::Kind kind, double value) {
+  if (kind == codec::Kind::F32) {
+    const float f = static_cast<float>(value);
+    u32 b;
+    std::memcpy(&b, &f, 4);
+    return b;
+  }
+  return static_cast<u32>(static_cast<long long>(value));
 }
 
 double numberOf(codec::Kind kind, u32 bits) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Lib/Include/codec.h"
+#include "Lib/Include/limits.h"
 #include "Lib/Include/types.h"
 #include "Tools/lib/record_types.h"
 
@@ -29,6 +30,15 @@ struct RecordType {
   void (*walk)(u8* record, codec::LeafSink& sink) = nullptr;
   // The sub-records of the field list that are records of a type of their own: name and type.
   std::vector<std::pair<std::string, int>> (*mirrors)() = nullptr;
+  // Hands every declaration of what the record's fields take (Lib/Include/limits.h) to the sink;
+  // null when the record declares none.
+  void (*walkLimits)(u8* record, limits::LimitSink& sink) = nullptr;
+  // Sets the values that the back end starts every instance with where they are not the record's
+  // defaults (the record's atStart); null where they are.
+  void (*start)(u8* record) = nullptr;
+  // The offset of the field whose values outside its limits the back end answers none of (the
+  // record's NO_ANSWER_OUTSIDE); null where it answers every value.
+  size_t (*noAnswerAt)() = nullptr;
 };
 
 // The bytes of a record, aligned for any record.
@@ -163,6 +173,15 @@ std::string elementName(const Field& f, int element);
 // The presence word and bit of an element ({null, 0}: it has none).
 std::pair<const u32*, int> presenceOf(const codec::Leaf& leaf, int element);
 
+// The fields under the presence bit of a field's element that the back end takes with it (fields
+// that share the bit, the field itself when one bit covers all of its elements); none when the
+// element has a bit of its own or none.
+std::vector<const Field*> fieldsUnderBit(const RecordView& view, const Field& field, int element);
+// The other elements under a target's presence bit, in wire order.
+std::vector<Target> bitPartners(const RecordView& view, const Target& t);
+// A value in the bits of an element of the kind.
+u32 bitsOf(codec::Kind kind, double value);
+
 // The number that an element's bits (as loadElement gives them) hold.
 double numberOf(codec::Kind kind, u32 bits);
 
@@ -176,7 +195,61 @@ std::string rangeText(const Field& f);
 // as the record's field list declares it; null for others.
 const char* statusSetter(const Field& f, int element);
 
-// ---- The values the back end takes (record_probe.cpp) -------------------------------------------
+// ---- The values the back end takes, as the record declares them (record_limits.cpp) ---------------
+
+// "0..1, 3".
+std::string numbersText(const std::set<int>& numbers);
+
+// What an element takes for each value of another element under its presence bit (`on`), where
+// that differs from value to value; `on.field` null where it does not.
+struct Dependence {
+  Target on{nullptr, 0};
+  std::vector<std::pair<double, std::vector<Interval>>> sets;
+  // For a value of `on` where the set also changes with a second element that the range reads: the
+  // other sets, each with the values of that element that give it ("; 1..29 with mvTime[0]=2000").
+  std::map<double, std::string> otherwise = {};
+  // The set for a value of `on`; null for a value it does not take.
+  const std::vector<Interval>* setFor(double value) const {
+    for (const auto& [v, set] : sets) {
+      if (v == value) return &set;
+    }
+    return nullptr;
+  }
+};
+
+// "with effectA[1]=0: 0..14, 16" a line for each set, with the values that give it.
+std::string dependenceText(const Dependence& d);
+
+// The limits a record type declares (Lib/Include/limits.h), on the record of a view.
+class Declared {
+ public:
+  explicit Declared(RecordView& view);
+  // Whether the type declares any.
+  bool any() const { return !all_.empty() || view_.type().walkLimits != nullptr; }
+  // The declarations that cover an element.
+  std::vector<const limits::Limit*> of(const Target& t) const;
+  // The rules declared on any element of a field, in the order declared.
+  std::vector<const rules::Rule*> rulesOf(const Field& f) const;
+  // The elements that a computed range of the element reads, in the order declared.
+  std::vector<Target> inputs(const Target& t) const;
+  // What the element takes from a request with these inputs (the instance, and the values of the
+  // elements it reads): its declared runs less what the rules declared with it refuse; the field's
+  // width where nothing is declared; none where a rule refuses all.
+  std::vector<Interval> takes(const Target& t, const limits::Inputs& in) const;
+  // Whether a rule declared with the field (a text's count) refuses every value of it.
+  bool refusesAll(const Field& f) const;
+  // What the element takes for each value of the first element its computed range reads (those
+  // values: what that element takes at `at`, if at most 16), where the sets differ; none otherwise.
+  // The second input stays as `at` gives it, and the sets that others of its values (if at most 64)
+  // give are said besides.
+  Dependence dependence(const Target& t, const limits::Inputs& at) const;
+
+ private:
+  RecordView& view_;
+  std::vector<limits::Limit> all_;
+};
+
+// ---- The values the back end takes (record_limits.cpp) ------------------------------------------
 
 // What an element takes on an instance, as the field list gives it.
 struct ElementTakes {
@@ -188,21 +261,19 @@ struct ElementTakes {
 // sent in it, " as last backed up"); false when it is not known.
 using ValueOf = std::function<bool(const std::string& field, int element, double& value, std::string& as)>;
 
-// What element `name` of instance `index` takes (acceptedValues; with valueOf, for the values that
-// a request goes with). The same computation as the field list's, so the two agree.
-bool probeRecord(const RecordType& type, const std::string& name, int index, const Assignments& with,
-                 const ValueOf& valueOf, ElementTakes& out, std::string& error);
+// What element `name` of instance `index` takes as the record declares it (acceptedValues; with
+// valueOf, for the values that a request goes with), as the field list computes it, so the two agree.
+// False with a message for a type that declares nothing (its fields take what their widths hold).
+bool declaredTakes(const RecordType& type, const std::string& name, int index, const Assignments& with,
+                   const ValueOf& valueOf, ElementTakes& out, std::string& error);
 
 // Request::judge (record_verdict.cpp): sent is the request as parsed.
 Verdict judgeAnswerOf(RecordView& sent, const std::set<std::string>& typed, const std::vector<Refusal>& refused,
                       const linkpeer::RequestNotes& notes, const Bytes& heldAfter);
 
-// commandAnswers for a type whose record is built (record_probe.cpp).
-bool commandAnswersOf(const RecordType& type, const Bytes& body, std::string& why);
-// Whether the back end's categories here answer a command packet of the type.
-bool answered(const Bytes& packet, int type);
-// "no answer with me=4..255": the values of a command's byte field (the others 0) that the back end
-// answers none of; "" when it answers every value, or none.
+// "no answer with me=4..255": the values of a command's field that the back end answers none of, as
+// the record declares them (a NO_ANSWER_OUTSIDE field gets no answer outside its limits); "" for
+// another field.
 std::string unansweredValues(const RecordType& type, const Field& field);
 
 // The record type of a type index; null when its record is not built here (record_types.cpp).

@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "Lib/Include/data_internal.h"
-#include "Main/framework/typenames.h"
+#include "Lib/Include/type_names.h"
 #include "Tools/lib/backup_image.h"
 #include "Tools/lib/commands.h"
 #include "Tools/lib/send.h"
@@ -265,10 +265,6 @@ bool startedSince(Link& link, const std::string& board, const std::string& sentU
 int checkReply(Link& link, AckReports& acks, u32 requestEnd, int type, const Bytes& body, double timeout, std::ostream& err) {
   const int at = replyOffset(type);
   if (at < 0) return 0;
-  if (std::string why; !commandAnswers(type, body, why)) {
-    err << unansweredLine(category::typeNameOf(type), why);
-    return 3;
-  }
   const size_t code = static_cast<size_t>(at);
   const auto answers = [&](const Packet& p) {
     if (p.type != type || p.body.size() < code + 2) return false;
@@ -279,11 +275,18 @@ int checkReply(Link& link, AckReports& acks, u32 requestEnd, int type, const Byt
   };
   const auto until = deadline(timeout);
   for (;;) {
+    // Read before the reports: once the back end says every answer to the request is out, those
+    // polled after hold it, if any does.
+    const bool allOut = linkpeer::answeredTo(link.notes(), requestEnd);
     acks.poll();
     for (const Report& r : acks.reports()) {
       if (!answers(r.packet)) continue;
       if (static_cast<s16>(r.packet.body[code] << 8 | r.packet.body[code + 1]) >= 0) return 0;
       return refuse(err, "refused: " + describe(r.packet));
+    }
+    if (allOut) {
+      err << unansweredLine(category::typeNameOf(type), "the back end sent no answer to it, and says every answer to it is out");
+      return 3;
     }
     if (acks.lost() || Clock::now() >= until || InterruptHandlers::interrupted()) {
       err << unansweredLine(category::typeNameOf(type), whyUnseen(link, acks, requestEnd),

@@ -22,13 +22,12 @@
 #include <thread>
 #include <tuple>
 
-#include "Main/framework/bp.h"
-#include "Main/framework/typenames.h"
+#include "Lib/Include/type_layout.h"
+#include "Lib/Include/type_names.h"
 #include "Platform/board.h"
 #include "Tools/lib/backup_image.h"
 #include "Tools/lib/frontend.h"
 #include "Tools/lib/cli.h"
-#include "Tools/lib/scratch_system.h"
 #include "Tools/lib/send.h"
 #include "Lib/Include/data_internal.h"
 #include "Lib/Include/log.h"
@@ -122,9 +121,8 @@ TEST(FrontendRecords, TypeNamesAndIndexes) {
 
 // Every record that a category of the back end keeps goes by field names.
 TEST(FrontendRecords, EveryTypeWithACategoryHasItsFieldList) {
-  frontend::useScratchSystem();
   for (int type = 0; type < category::FIRST_COMMAND_TYPE; ++type) {
-    const bool kept = category::CategoryRegistry::instance().at(type, 0) != nullptr;
+    const bool kept = layout::TYPES[type].instances > 0;
     EXPECT_TRUE(!kept || frontend::isRecordBuilt(type)) << category::typeNameOf(type);
   }
 }
@@ -399,7 +397,6 @@ struct Held {
 // back end that read the request and started again before its answer was seen may not have acted on
 // it: the reports of the start before are no answer.
 TEST(FrontendProgram, AFieldTakenInAnEarlierReportStaysTaken) {
-  frontend::useScratchSystem();
   const std::tuple<bool, int, std::string> cases[] = {  // an earlier report carries horizontalPhase=5
       {true, 0, ""},
       {false, 1,
@@ -471,7 +468,6 @@ TEST(FrontendProgram, AnOnAirRequestIsJudgedByTheStateAfterItsFrame) {
 // it skips, a header it drops, a body it waits for (one left unfinished before them too), and the start
 // of a header left at the end, which the next packet the tools write makes whole or shows up as stray.
 TEST(FrontendProgram, RawWarnsWhatTheReceiverMakesOfTheBytes) {
-  frontend::useScratchSystem();
   ScriptedBackEnd backEnd;
   const std::string warning = "frontend: warning: ", skipsLast = " until more come, then skips it before the next packet (\"receive out of sync\")\n";
   const auto skipped = [&](int n) {
@@ -700,10 +696,12 @@ TEST(FrontendTable, ALockWaitSaysItsHolderAndCountsNoTimeStopped) {
     std::string w[3];
     return std::ifstream("/proc/" + std::to_string(waiter) + "/" + file) >> w[0] >> w[1] >> w[2], w[2];
   };
-  EXPECT_EQ(read(ready[0], &byte, 1), 1);  // it is about to wait
+  EXPECT_EQ(read(ready[0], &byte, 1), 1);  // it is about to wait: stopped once it has tried a few times
+  long long runs = std::atoll(third("schedstat").c_str());
+  await([&] { return std::atoll(third("schedstat").c_str()) > runs + 2; });
   kill(waiter, SIGSTOP), await([&] { return third("stat") == "T"; });
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // stopped past its whole time-out
-  const long long runs = std::atoll(third("schedstat").c_str());
+  runs = std::atoll(third("schedstat").c_str());
   kill(waiter, SIGCONT), await([&] { return std::atoll(third("schedstat").c_str()) > runs + 2 || third("stat") == "Z"; });
   held.reset();  // once it has looked at the time again
   waitpid(waiter, &status, 0);

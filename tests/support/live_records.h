@@ -6,7 +6,10 @@
 #include <string>
 
 #include "Lib/Include/codec.h"
+#include "Lib/Include/storage.h"
 #include "Main/framework/bp.h"
+#include "Platform/platform.h"
+#include "Tools/lib/backup_image.h"
 
 namespace testing_support {
 
@@ -29,6 +32,11 @@ std::string fieldsText(int me, int ch) {
   R r = live<R>(me, ch);
   codec::setAllPresence(r);
   return "\n" + codec::toText(r);
+}
+
+// The records of MEs 0 and 1 as the backup buffer holds them.
+inline std::vector<frontend::StoredRecord> backedUp() {
+  return frontend::backedUpRecords(platform::memory(BACKUP_BUFFER_ADR, BUF_SIZE * 4));
 }
 
 }  // namespace testing_support

@@ -12,6 +12,7 @@
 #include <type_traits>
 
 #include "Lib/Include/codec.h"
+#include "Lib/Include/limits.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -32,6 +33,14 @@ struct MxifModify {
     v.field("value2", r.value2, r.mask, 2);
     v.field("value3", r.value3, r.mask, 3);
   }
+  // What `modify` and the key's pageTurn take (the background's spin declares its own).
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.on, 0, 1);
+    l.take(r.value1, 0, 1000);
+    l.take(r.value2, 0, 1000);
+    l.take(r.value3, -45, 45);
+  }
 };
 
 struct MxifBkgd {
@@ -39,6 +48,29 @@ struct MxifBkgd {
   static constexpr int N_CHANNELS = 1;
   static constexpr bool PER_ME = true;
   static constexpr size_t WIRE_SIZE = 239;
+
+  // A colour (here and in the other records): hue, saturation and luminance in tenths, each
+  // taking its run.
+  static constexpr rules::Range COLOR[3] = {{0, 3599}, {0, 1000}, {0, 1080}};
+  template <class L, class C>
+  static constexpr void takeColor(L& l, C& color) {
+    for (int i = 0; i < 3; ++i) l.take(color[i], COLOR[i].lo, COLOR[i].hi);
+  }
+  // The edges of a box (left, top, bottom, right, here and in the keys' boxes).
+  static constexpr s16 EDGE_MIN = -5000;
+  static constexpr s16 EDGE_MAX = 5000;
+  // The wipe patterns the background draws: by kind (patternKind 0..3), a bit per number 0..29.
+  static constexpr int N_PATTERN_KINDS = 4;
+  static constexpr int N_PATTERN_NUMBERS = 30;
+  static constexpr u32 PATTERNS[N_PATTERN_KINDS] = {
+      0x00817FFF,  // 0..14, 16, 23
+      0x00FF7FFF,  // 0..14, 16..23
+      0x0000FFFF,  // 0..15
+      0x00C1FFFF,  // 0..16, 22, 23
+  };
+  static constexpr rules::Rule EDGES_SYMMETRIC = {
+      rules::Effect::MOVES, "the edge rule in its symmetric mode (edges left, top, bottom, right): a changed edge sets "
+                            "its opposite to minus it, and left and bottom stay at most 0, top and right at least 0"};
 
   // Transition timing.
   struct Trans {
@@ -63,9 +95,9 @@ struct MxifBkgd {
   // Linked A/B selectors (the key record carries the same group).
   struct Selectors {
     u32 mask;
-    u8 selectA;     // bit 0, 0..3
-    u8 selectB;     // bit 1, 0..3
-    u8 selectLink;  // bit 2, 0..1
+    u8 selectA;     // bit 0
+    u8 selectB;     // bit 1
+    u8 selectLink;  // bit 2
 
     template <class V, class R>
     static constexpr void fields(V& v, R& r) {
@@ -74,15 +106,25 @@ struct MxifBkgd {
       v.field("selectB", r.selectB, r.mask, 1);
       v.field("selectLink", r.selectLink, r.mask, 2);
     }
+    static constexpr rules::Rule LINKED = {
+        rules::Effect::MOVES, "while selectLink is 1 (sent, else as held) selectA and selectB are kept equal: the one "
+                              "sent is copied to the other (selectA when both are)"};
+    template <class L, class R>
+    static constexpr void limits(L& l, R& r) {
+      l.take(r.selectA, 0, 3);
+      l.take(r.selectB, 0, 3);
+      l.rule(r.selectB, LINKED);
+      l.take(r.selectLink, 0, 1);
+    }
   };
 
   // Wipe modulation of one axis (the key record carries the same group).
   struct Modulation {
     u32 mask;
     u8 waveform;     // bit 0: 0 sine, 1 delta
-    s16 amplitude;   // bit 1, 0..10000
-    s16 frequency;   // bit 2, 0..10000
-    s16 phaseSpeed;  // bit 3, -50..50
+    s16 amplitude;   // bit 1
+    s16 frequency;   // bit 2
+    s16 phaseSpeed;  // bit 3
 
     template <class V, class R>
     static constexpr void fields(V& v, R& r) {
@@ -91,6 +133,13 @@ struct MxifBkgd {
       v.field("amplitude", r.amplitude, r.mask, 1);
       v.field("frequency", r.frequency, r.mask, 2);
       v.field("phaseSpeed", r.phaseSpeed, r.mask, 3);
+    }
+    template <class L, class R>
+    static constexpr void limits(L& l, R& r) {
+      l.take(r.waveform, 0, 1);
+      l.take(r.amplitude, 0, 10000);
+      l.take(r.frequency, 0, 10000);
+      l.take(r.phaseSpeed, -50, 50);
     }
   };
 
@@ -120,6 +169,27 @@ struct MxifBkgd {
     }
     // Copies the fields whose bits are set in from (by their own bits).
     static void merge(PatFree& to, const PatFree& from);
+
+    static constexpr auto WHOLE_TEXT = rules::compose("the free-pattern sub-record is taken whole or not at all: one edge "
+                                                      "outside ", EDGE_MIN, "..", EDGE_MAX, " refuses every field sent with it");
+    static constexpr rules::Rule WHOLE = {rules::Effect::REFUSES, WHOLE_TEXT.chars};
+    static constexpr rules::Rule SYMMETRIC = {
+        rules::Effect::MOVES, "with edgeSymmetry other than 0 (sent, else as held) the edges are symmetric (edges[0] "
+                              "left, edges[3] top, edges[2] bottom, edges[1] right): a changed edge sets its opposite to "
+                              "minus it, and left and bottom stay at most 0, top and right at least 0"};
+    template <class L, class R>
+    static constexpr void limits(L& l, R& r) {
+      l.rule(r.size, WHOLE);
+      l.rule(r.positionX, WHOLE);
+      l.rule(r.positionY, WHOLE);
+      l.rule(r.rotation1, WHOLE);
+      l.rule(r.rotation2, WHOLE);
+      l.rule(r.rotation3, WHOLE);
+      l.take(r.edges, EDGE_MIN, EDGE_MAX);
+      l.rule(r.edges, SYMMETRIC);
+      l.rule(r.edges, WHOLE);
+      l.rule(r.edgeSymmetry, WHOLE);
+    }
   };
 
   // Head bits of `mask`.
@@ -255,6 +325,86 @@ struct MxifBkgd {
     v.each("status", r.status, r.mask, BIT_STATUS0);
   }
 
+  // The run of a transition, which its limits (trans.limitStart, trans.limitEnd) share.
+  static constexpr int LIMIT_SUM = 1000;
+  static constexpr int BORDER_WIDTH_LAST = 1000;
+  static constexpr auto LIMITS_GIVE_WAY_TEXT =
+      rules::compose("trans.limitStart + trans.limitEnd stay within ", LIMIT_SUM,
+                     ": the limit sent (limitStart when both are) keeps its value and the other gives way");
+  static constexpr rules::Rule LIMITS_GIVE_WAY = {rules::Effect::MOVES, LIMITS_GIVE_WAY_TEXT.chars};
+  static constexpr rules::Rule NR_TOGGLES = {rules::Effect::SAME, "nrMode 2 toggles the mode held, 0 and 1"};
+  static constexpr rules::Rule BACK_END_OWN = {
+      rules::Effect::REFUSES, "trans.value, statusValue1, statusValue2 and statusFlag are the back end's own: a "
+                              "request never sets them"};
+  // patternNumber by patternKind (input 0): the numbers the kind draws; a kind out of range draws none.
+  static constexpr int patternNumbers(const limits::Inputs& in, limits::Runs& out) {
+    const s64 kind = in.value[0];
+    for (int n = 0; 0 <= kind && kind < N_PATTERN_KINDS && n < N_PATTERN_NUMBERS; ++n) {
+      if ((PATTERNS[kind] >> n & 1u) != 0) out.add(n, n);
+    }
+    return 1;
+  }
+  static constexpr limits::Computed PATTERN_NUMBERS = {&patternNumbers};
+
+  // What each field takes from a request (and from a backup image, which resume takes through the
+  // same checks). direction and the dust fields take what they hold.
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.rule(r.nrMode, NR_TOGGLES);
+    l.take(r.borderSource, 0, 2);
+    l.take(r.nextBkgd, 0, 1);
+    l.take(r.nextKey, 0, 1);
+    l.take(r.type, 0, 2);
+    l.take(r.nam, 0, 1);
+    l.take(r.namCmix, 0, 1);
+    takeColor(l, r.mixColor);
+    l.take(r.trans.flag, 0, 1);
+    l.rule(r.trans.value, BACK_END_OWN, limits::REFUSES_ALL);
+    l.take(r.trans.rate, 0, 999);
+    l.take(r.trans.limitStart, 0, LIMIT_SUM);
+    l.take(r.trans.limitEnd, 0, LIMIT_SUM);
+    l.rule(r.trans.limitEnd, LIMITS_GIVE_WAY);
+    l.take(r.partialOn, 0, 1);
+    l.take(r.partialPosition, 0, 10000);
+    l.take(r.partialRate, 0, 999);
+    l.take(r.patternNumber, PATTERN_NUMBERS, r.patternKind);
+    l.take(r.patternKind, 0, N_PATTERN_KINDS - 1);
+    l.take(r.borderOn, 0, 1);
+    l.take(r.borderWidth, 1, BORDER_WIDTH_LAST);
+    l.take(r.softness, 0, 1000);
+    takeColor(l, r.borderColor);
+    l.sub(r.link);
+    l.sub(r.modulationX);
+    l.sub(r.modulationY);
+    l.take(r.edges, EDGE_MIN, EDGE_MAX);
+    l.rule(r.edges, EDGES_SYMMETRIC);
+    l.take(r.option144, 0, 1);
+    l.take(r.option145, 0, 2);
+    l.take(r.option146, 0, 4);
+    l.take(r.edgeSymmetry, 0, 1);
+    l.rule(r.option148, rules::TRUTH_VALUE);
+    l.take(r.presetCheck, 0, 1);
+    l.take(r.option150, 0, 3);
+    l.take(r.option152, -5000, 5000);
+    l.take(r.size1, 0, 10000);
+    l.take(r.size2, 0, 10000);
+    l.take(r.point1, -10000, 10000);
+    l.take(r.center, -10000, 10000);
+    l.take(r.point2, -10000, 10000);
+    l.take(r.offsets, -500, 500);
+    l.take(r.spin.on, 0, 1);
+    l.take(r.spin.value1, -3600, 3600);
+    l.take(r.spin.value2, -3600, 3600);
+    l.take(r.spin.value3, -3600, 3600);
+    l.sub(r.modify);
+    l.rule(r.statusValue1, BACK_END_OWN, limits::REFUSES_ALL);
+    l.rule(r.statusValue2, BACK_END_OWN, limits::REFUSES_ALL);
+    l.rule(r.statusFlag, BACK_END_OWN, limits::REFUSES_ALL);
+    l.sub(r.patFree1);
+    l.sub(r.patFree2);
+    l.take(r.status, 0, 1);
+  }
+
   // Every field and presence word 0, and the padding too (the backup image copies records whole).
   // A record made at compile time (the wire size count) only names its fields.
   constexpr MxifBkgd() {
@@ -279,13 +429,12 @@ struct MxifBkgd {
   // The reader's normalisation: option148 is stored as 1 for any non-zero byte.
   static void afterRead(MxifBkgd& r) { rules::takeAsTruth(r, r.option148); }
 
-  // Range-checked merges of one group (present and valid fields only, their bits set in to):
-  // selectors {0..3, 0..3, 0..1}; modulation {0..1, 0..10000, 0..10000, -50..50};
-  // modify {0..1, 0..1000, 0..1000, -45..45}.
+  // Merges of one group by the group's declared limits (present and valid fields only, their bits
+  // set in to).
   static void mergeSelectors(Selectors& to, const Selectors& from);
   static void mergeLevels10000(Modulation& to, const Modulation& from);
   static void mergeFlagLevelsAngle(MxifModify& to, const MxifModify& from);
-  // A colour triple in range: hue 0..3599, saturation 0..1000, luminance 0..1080.
+  // A colour triple whose every element lies in its run of COLOR (each one outside is noted).
   static bool isColorValid(const s16 color[3]);
 
   // Head-field accessors; each setter writes the value and sets its head bit.
@@ -462,6 +611,12 @@ struct MxifBkgdWipe {
   // Each entry is read with the background's normalisation.
   static void afterRead(MxifBkgdWipe& r) {
     for (MxifBkgd& e : r.entries) rules::takeAsTruth(r, e.option148);
+  }
+  // Every field takes what it holds: an entry stores a wipe as sent, and a recall takes it through
+  // the background's checks.
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    for (auto& e : r.entries) l.rule(e.option148, rules::TRUTH_VALUE);
   }
 };
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "Lib/Include/codec.h"
+#include "Lib/Include/records/bkgd.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -21,20 +22,20 @@ struct MxifCbgd {
 
   u32 mask = 0;
   u16 channel = 0;
-  s16 color1[3] = {};  // hue 0..3599, saturation 0..1000, luminance 0..1080 (tenths)
+  s16 color1[3] = {};  // hue, saturation, luminance (tenths)
   s16 color2[3] = {};
   u8 wash = 0;         // 0 flat colour 1, 1 wash
   u8 curve = 0;        // 1: wash through the fixed colour curve
-  s16 size = 0;        // range size, 0..1000 thousandths
-  s16 centre = 0;      // range centre, 0..1080 in 1/1080
+  s16 size = 0;        // range size, thousandths
+  s16 centre = 0;      // range centre, in 1/1080
   u8 form = 0;         // 0 or 1: the two-colour wash forms
   u8 reserved25 = 0;
-  s16 rate = 0;        // 0..1000
-  s16 position = 0;    // -1800..1800
-  s16 direction = 0;   // 0..3600 tenths of a degree
+  s16 rate = 0;
+  s16 position = 0;
+  s16 direction = 0;   // tenths of a degree
   u8 motion = 0;       // Motion
   u8 reserved33 = 0;
-  s16 speed = 0;       // -500..500
+  s16 speed = 0;
 
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
@@ -52,6 +53,21 @@ struct MxifCbgd {
     v.field("direction", r.direction, r.mask, BIT_DIRECTION);
     v.field("motion", r.motion, r.mask, BIT_MOTION);
     v.field("speed", r.speed, r.mask, BIT_SPEED);
+  }
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    MxifBkgd::takeColor(l, r.color1);
+    MxifBkgd::takeColor(l, r.color2);
+    l.take(r.wash, 0, 1);
+    l.take(r.curve, 0, 1);
+    l.take(r.size, 0, 1000);
+    l.take(r.centre, 0, 1080);
+    l.take(r.form, 0, 1);
+    l.take(r.rate, 0, 1000);
+    l.take(r.position, -1800, 1800);
+    l.take(r.direction, 0, 3600);
+    l.take(r.motion, STILL, ROTATE);
+    l.take(r.speed, -500, 500);
   }
 };
 static_assert(sizeof(MxifCbgd) == 36);

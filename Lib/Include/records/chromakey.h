@@ -6,6 +6,8 @@
 #include <cstddef>
 
 #include "Lib/Include/codec.h"
+#include "Lib/Include/limits.h"
+#include "Lib/Include/shared.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -13,6 +15,9 @@ struct MxifChromaKey {
   static constexpr int TYPE_INDEX = category::TYPE_CHROMA_KEY;
   static constexpr int N_CHANNELS = 4;
   static constexpr bool PER_ME = true;
+  // An instance keeps the keyer part of each channel's data block in the backup image, ahead of its
+  // four records.
+  static constexpr int BACKUP_BLOCK_BYTES = N_CHANNELS * CHROMA_KEYER_BYTES;
 
   // Bits of `mask`.
   enum Bit {
@@ -24,15 +29,15 @@ struct MxifChromaKey {
   u32 mask = 0;
   u8 me = 0;
   u16 channel = 0;      // key channel 0..3
-  u8 rangeBase = 0;     // 0..3
-  s16 rangeWidth = 0;   // -40..40, written to the keyer divided by 5
+  u8 rangeBase = 0;
+  s16 rangeWidth = 0;   // written to the keyer divided by 5
   u8 sampleKey = 0;     // 0 none, 1..4 the key channel whose sample box is in use (one value per ME)
-  u8 modeSelect = 0;    // 0..3 (one value per ME)
-  u8 outputPoint = 0;   // 0..14; non-zero: the channel's output-point flag is set
+  u8 modeSelect = 0;    // one value per ME
+  u8 outputPoint = 0;   // non-zero: the channel's output-point flag is set
   s16 sampleX = 0;      // sample box centre in 1/10000 of the frame (one value per ME)
   s16 sampleY = 0;      // positive upwards
-  s16 sampleSize = 0;   // 100..10000
-  s16 extra[3] = {};    // carried for the front end, -1000..1000
+  s16 sampleSize = 0;
+  s16 extra[3] = {};    // carried for the front end
 
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
@@ -48,6 +53,18 @@ struct MxifChromaKey {
     v.field("sampleY", r.sampleY, r.mask, SAMPLE_CENTRE);
     v.field("sampleSize", r.sampleSize, r.mask, SAMPLE_SIZE);
     v.each("extra", r.extra, r.mask, EXTRA);
+  }
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.rangeBase, 0, 3);
+    l.take(r.rangeWidth, -40, 40);
+    l.take(r.sampleKey, 0, N_CHANNELS);
+    l.take(r.modeSelect, 0, 3);
+    l.take(r.outputPoint, 0, 14);
+    l.take(r.sampleX, -10000, 10000);
+    l.take(r.sampleY, -10000, 10000);
+    l.take(r.sampleSize, 100, 10000);
+    l.take(r.extra, -1000, 1000);
   }
 };
 
@@ -67,7 +84,7 @@ struct MxifChromaKeyCmd {
 
   u8 first = 0;   // echoed
   u8 second = 0;  // echoed
-  s16 kind = 0;   // 0..3, each re-reads the block
+  s16 kind = 0;   // each re-reads the block
   s16 reply = 0;  // ignored on receipt
   u8 me = 0;
   s16 channel = 0;  // key channel
@@ -83,6 +100,15 @@ struct MxifChromaKeyCmd {
     v.field("me", r.me);
     v.field("channel", r.channel);
     v.field("trailing", r.trailing);
+  }
+  // What the command acts on (the first, second and trailing bytes are echoed whatever they hold): a
+  // kind or channel outside these is refused; an ME outside them gets no answer.
+  static constexpr auto NO_ANSWER_OUTSIDE = &MxifChromaKeyCmd::me;
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.kind, 0, KIND_MAX);
+    l.take(r.me, 0, category::N_ME - 1);
+    l.take(r.channel, 0, MxifChromaKey::N_CHANNELS - 1);
   }
 };
 static_assert(sizeof(MxifChromaKeyCmd) == 12);

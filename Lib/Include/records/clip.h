@@ -3,6 +3,7 @@
 // status (13), still memory (23) and still status (24). Each is laid out so that a byte's offset
 // in memory is its offset on the wire (a presence word, then bytes only).
 #include "Lib/Include/codec.h"
+#include "Lib/Include/limits.h"
 #include "Lib/Include/records/plain.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -29,6 +30,9 @@ struct MxifClipPlay {
     v.field("linkedMe", r.linkedMe, r.mask, 2);
     v.field("tail", r.tail, r.mask, 0);
   }
+  // Every field takes what its width holds: the back end keeps it as sent.
+  template <class L, class R>
+  static constexpr void limits(L&, R&) {}
 };
 static_assert(sizeof(MxifClipPlay) == 24);
 static_assert(codec::wireSize<MxifClipPlay>() == 24);
@@ -52,6 +56,9 @@ struct MxifClipRec {
     v.field("recording", r.recording, r.mask, 2);
     v.field("tail", r.tail, r.mask, 1);
   }
+  // Every field takes what its width holds: the back end keeps it as sent.
+  template <class L, class R>
+  static constexpr void limits(L&, R&) {}
 };
 static_assert(sizeof(MxifClipRec) == 16);
 static_assert(codec::wireSize<MxifClipRec>() == 16);
@@ -81,6 +88,9 @@ struct MxifClipStatus {
     v.field("ready", r.ready, r.mask, 1);
     v.field("tail", r.tail, r.mask, 0);
   }
+  // Every field takes what its width holds: the back end keeps it as sent.
+  template <class L, class R>
+  static constexpr void limits(L&, R&) {}
 };
 static_assert(sizeof(MxifClipStatus) == 44);
 static_assert(codec::wireSize<MxifClipStatus>() == 44);
@@ -103,6 +113,9 @@ struct MxifStillMemory {
     v.field("capturing", r.capturing, r.mask, 2);
     v.field("tail", r.tail, r.mask, 1);
   }
+  // Every field takes what its width holds: the back end keeps it as sent.
+  template <class L, class R>
+  static constexpr void limits(L&, R&) {}
 };
 static_assert(sizeof(MxifStillMemory) == 16);
 static_assert(codec::wireSize<MxifStillMemory>() == 16);

@@ -10,6 +10,8 @@
 #include <cstddef>
 
 #include "Lib/Include/codec.h"
+#include "Lib/Include/limits.h"
+#include "Lib/Include/records/bkgd.h"
 #include "Lib/Include/records/names.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -56,6 +58,7 @@ struct MxifColorCorrect {
   static constexpr int TYPE_INDEX = category::TYPE_COLOR_CORRECT;
   static constexpr int N_CHANNELS = 12;
   static constexpr int N_POINTS = 4, N_GROUPS = 3, N_COEFFS = 6, N_SECTORS = 12;
+  static constexpr u8 RESET_ALL = 4;  // the reset target that restores everything
 
   // Bits of `mask`.
   enum Bit : u32 {
@@ -68,19 +71,19 @@ struct MxifColorCorrect {
   u16 channel = 0;        // always carried; a record above 11 is dropped
   u8 enable = 0;          // 1: unit on; written to the unit as it stands
   u8 curveLimit = 0;      // 0 none, 1 108 %, 2 104 %, 3 100 %
-  s16 lumaGain = 0;       // thousandths, 0..2000
-  s16 pedestal = 0;       // thousandths, -200..200
-  s16 chromaGain = 0;     // thousandths, 0..2000
-  s16 hue = 0;            // tenths of a degree, 0..3599
+  s16 lumaGain = 0;       // thousandths
+  s16 pedestal = 0;       // thousandths
+  s16 chromaGain = 0;     // thousandths
+  s16 hue = 0;            // tenths of a degree
   u8 fixedMatrixMode = 0;  // nonzero: normal matrix mode also for a 480i/576i input
   u8 linkComponents = 0;   // 1: every point's second and third values follow its first
   u8 reserved18[2] = {};
-  ColorCurvePoint curvePoint[N_POINTS];  // -100..1080 each, point 1 lowest
+  ColorCurvePoint curvePoint[N_POINTS];  // point 1 lowest
   ColorOptionGroup optionGroup[N_GROUPS];
-  ColorMatrix6 matrix6;  // -60..60 each
-  ColorSector sector[N_SECTORS];  // -300..300 each
-  u8 resetTarget = 0;   // 0..4: what the reset command restores
-  u8 auxSelection = 0;  // 0..27, kept for the front end
+  ColorMatrix6 matrix6;
+  ColorSector sector[N_SECTORS];
+  u8 resetTarget = 0;   // what the reset command restores
+  u8 auxSelection = 0;  // kept for the front end
   u8 reserved242[2] = {};
 
   static constexpr auto POINT_NAMES = ElementNames<N_POINTS>::numbered("curvePoint", 1);
@@ -105,6 +108,22 @@ struct MxifColorCorrect {
     for (int k = 0; k < N_SECTORS; ++k) v.sub(SECTOR_NAMES(k), r.sector[k]);
     v.field("resetTarget", r.resetTarget, r.mask, 8);
     v.field("auxSelection", r.auxSelection, r.mask, 9);
+  }
+  // What each field takes from a request (and from a backup image); enable, fixedMatrixMode and the
+  // option groups take what they hold.
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.curveLimit, 0, 3);
+    l.take(r.lumaGain, 0, 2000);
+    l.take(r.pedestal, -200, 200);
+    l.take(r.chromaGain, 0, 2000);
+    l.take(r.hue, MxifBkgd::COLOR[0].lo, MxifBkgd::COLOR[0].hi);  // as a colour's hue
+    l.take(r.linkComponents, 0, 1);
+    for (const ColorCurvePoint& p : r.curvePoint) l.take(p.value, -100, 1080);
+    l.take(r.matrix6.value, -60, 60);
+    for (const ColorSector& s : r.sector) l.take(s.value, -300, 300);
+    l.take(r.resetTarget, 0, RESET_ALL);
+    l.take(r.auxSelection, 0, 27);
   }
 };
 static_assert(sizeof(MxifColorCorrect) == 244);
@@ -141,6 +160,14 @@ struct MxifColorCorrectCmd {
     v.field("result", r.result);
     v.field("channel", r.channel);
     v.field("source", r.source);
+  }
+  // What the command acts on (the first and second bytes are echoed whatever they hold); a reset
+  // reads no source.
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.kind, RESET, COPY);
+    l.take(r.channel, 0, MxifColorCorrect::N_CHANNELS - 1);
+    l.take(r.source, 0, MxifColorCorrect::N_CHANNELS - 1);
   }
 };
 static_assert(sizeof(MxifColorCorrectCmd) == 10);

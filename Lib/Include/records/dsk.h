@@ -33,6 +33,8 @@ struct MxifDsk {
     W0_PRIORITY = 5, W0_GROUP = 6, W0_ON_AIR = 7, W0_STOPPING = 8, W0_IN_TRANSITION = 9,
   };
   static constexpr u32 W0_ALL = 0x3FF;
+  static constexpr u8 KEY_TYPE_MAX = 1, EDGE_FILL_MAX = 12;
+  static constexpr u8 TRANS_MODE_MAX = 0;  // MIX alone
 
   // The sub-records the key record carries as well: transition setting (on, mode, rate in frames),
   // box mask, three flags and the two names.
@@ -82,6 +84,20 @@ struct MxifDsk {
     codec::tag(v, codec::status(TRANSITION));
     v.field("inTransition", r.inTransition, r.mask, W0_IN_TRANSITION);
     v.sub("names", r.names);
+  }
+
+  // What each field takes from a request (and from a backup image); the names take what they hold
+  // (as the escape rule of texts allows).
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    keyerLimits(l, r);
+    keyTransLimits(l, r);
+    l.take(r.priority, 0, N_CHANNELS - 1);
+    l.take(r.group, 0, 1);
+    l.take(r.flags.flag, 0, 1);
+    l.take(r.onAir, 0, 1);
+    l.take(r.stopping, 0, 1);
+    l.take(r.inTransition, 0, 1);
   }
 };
 

@@ -9,6 +9,8 @@
 #include <cstddef>
 
 #include "Lib/Include/codec.h"
+#include "Lib/Include/limits.h"
+#include "Lib/Include/records/bkgd.h"
 #include "Lib/Include/records/panel.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -34,9 +36,9 @@ struct MxifImage {
     u8 option2 = 0;       // bit 5: kept and reported
     u8 effectType = 0;    // bit 9: EFFECT_*
     u8 colorize = 0;      // bit 6
-    s16 hue = 0;          // bit 7: tenths of a degree 0..3599
-    s16 saturation = 0;   // bit 8: tenths of a percent 0..1000
-    s16 level = 0;        // bit 10: mosaic or defocus level in tenths, 0..1000
+    s16 hue = 0;          // bit 7: tenths of a degree
+    s16 saturation = 0;   // bit 8: tenths of a percent
+    s16 level = 0;        // bit 10: mosaic or defocus level in tenths
 
     template <class V, class R>
     static constexpr void fields(V& v, R& r) {
@@ -53,6 +55,20 @@ struct MxifImage {
       v.field("effectType", r.effectType, r.mask, 9);
       v.field("level", r.level, r.mask, 10);
     }
+    template <class L, class R>
+    static constexpr void limits(L& l, R& r) {
+      l.take(r.enable, 0, 1);
+      l.take(r.posterize, 0, 1);
+      l.take(r.posterizeY, 0, 7);
+      l.take(r.posterizeC, 0, 7);
+      l.take(r.option1, 0, 1);
+      l.take(r.option2, 0, 1);
+      l.take(r.colorize, 0, 1);
+      l.take(r.hue, MxifBkgd::COLOR[0].lo, MxifBkgd::COLOR[0].hi);  // as a colour's hue
+      l.take(r.saturation, MxifBkgd::COLOR[1].lo, MxifBkgd::COLOR[1].hi);
+      l.take(r.effectType, 0, EFFECT_DEFOCUS);
+      l.take(r.level, 0, 1000);
+    }
   };
 
   // A background DVE sub-record (12 bytes, 11 on the wire): kept and reported.
@@ -62,8 +78,8 @@ struct MxifImage {
     u8 flagB = 0;     // bit 1
     u8 flagC = 0;     // bit 3
     u8 pad = 0;       // not on the wire
-    s16 amount = 0;   // bit 4: 0..1000
-    s16 steps = 0;    // bit 2: 0..60
+    s16 amount = 0;   // bit 4
+    s16 steps = 0;    // bit 2
 
     template <class V, class R>
     static constexpr void fields(V& v, R& r) {
@@ -74,11 +90,19 @@ struct MxifImage {
       v.field("flagC", r.flagC, r.mask, 3);
       v.field("amount", r.amount, r.mask, 4);
     }
+    template <class L, class R>
+    static constexpr void limits(L& l, R& r) {
+      l.take(r.flagA, 0, 1);
+      l.take(r.flagB, 0, 1);
+      l.take(r.steps, 0, 60);
+      l.take(r.flagC, 0, 1);
+      l.take(r.amount, 0, 1000);
+    }
   };
 
   u32 mask = 0;
   u8 me = 0;
-  u8 recordFlag = 0;  // mask bit 0: 0..1
+  u8 recordFlag = 0;  // mask bit 0
   u8 pad[2] = {};     // not on the wire
   Target imageKey[N_KEYS];
   Target imageA;
@@ -98,6 +122,15 @@ struct MxifImage {
     v.field("recordFlag", r.recordFlag, r.mask, 0);
     v.sub("bkgdDveA", r.bkgdDveA);
     v.sub("bkgdDveB", r.bkgdDveB);
+  }
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    for (const Target& t : r.imageKey) l.sub(t);
+    l.sub(r.imageA);
+    l.sub(r.imageB);
+    l.take(r.recordFlag, 0, 1);
+    l.sub(r.bkgdDveA);
+    l.sub(r.bkgdDveB);
   }
 };
 static_assert(sizeof(MxifImage::Target) == 20 && sizeof(MxifImage::Dve) == 12);

@@ -3,6 +3,7 @@
 // information (33), source names (39), multiview (40), DVI inputs (41), video inputs (42) and
 // outputs (43). Each is laid out so that a byte's offset in memory is its offset on the wire.
 #include "Lib/Include/codec.h"
+#include "Lib/Include/limits.h"
 #include "Lib/Include/records/plain.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -23,6 +24,9 @@ struct MxifExtendedDisplay {
     v.field("aux", r.aux, r.mask, 1);
     v.field("body", r.body, r.mask, 2);
   }
+  // Every field takes what its width holds: the back end keeps it as sent.
+  template <class L, class R>
+  static constexpr void limits(L&, R&) {}
 };
 static_assert(sizeof(MxifExtendedDisplay) == 16);
 static_assert(codec::wireSize<MxifExtendedDisplay>() == 16);
@@ -52,6 +56,10 @@ struct MxifCustomInfo {
     v.each("source", r.source, r.sourceMask, 0);
     v.mask("slotMask", r.slotMask);
     v.each("meSlot", r.meSlot, r.slotMask, 0);
+  }
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.meSlot, 0, category::N_ME);  // 0, or the number + 1 of an ME
   }
 };
 static_assert(sizeof(MxifCustomInfo) == 88);
@@ -84,6 +92,9 @@ struct MxifMultiView {
     v.field("body", r.body, r.mask, 1);
     v.field("labels", r.labels, r.mask, 7);
   }
+  // Every field takes what its width holds: the back end keeps it as sent.
+  template <class L, class R>
+  static constexpr void limits(L&, R&) {}
 };
 static_assert(sizeof(MxifMultiView) == 16);
 static_assert(codec::wireSize<MxifMultiView>() == 16);
@@ -143,6 +154,9 @@ struct MxifOutput {
     v.mask("sourceMask", r.sourceMask);
     v.each("source", r.source, r.sourceMask, 0);
   }
+  // Every field takes what its width holds: the back end keeps it as sent.
+  template <class L, class R>
+  static constexpr void limits(L&, R&) {}
 };
 static_assert(sizeof(MxifOutput) == 28);
 static_assert(codec::wireSize<MxifOutput>() == 28);

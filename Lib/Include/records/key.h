@@ -9,6 +9,7 @@
 #include <cstddef>
 
 #include "Lib/Include/codec.h"
+#include "Lib/Include/limits.h"
 #include "Lib/Include/records/bkgd.h"
 #include "Lib/Include/text.h"
 #include "Lib/Include/type_index.h"
@@ -16,6 +17,9 @@
 
 // Key type and flags of a keyer.
 struct KeyStyle {
+  // The key type of a chroma key, whose settings are in MxifChromaKey.
+  static constexpr u8 CHROMA_KEY_TYPE = 2;
+
   u32 mask = 0;
   u8 keyType = 0;      // bit 0 (2: chroma key in the key record)
   u8 secondLevel = 0;  // bit 1, used with key type 0
@@ -32,10 +36,19 @@ struct KeyStyle {
     v.field("keySource", r.keySource, r.mask, 3);
     v.field("secondMode", r.secondMode, r.mask, 4);
   }
+  // The key type's limit is the record's (KEY_TYPE_MAX).
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.secondLevel, 0, 1);
+    l.take(r.option, 0, 1);
+    l.take(r.keySource, 0, 1);
+    l.take(r.secondMode, 0, 1);
+  }
 };
 
 // Clip level, gain, density and the first mode flag of a keyer.
 struct KeyAdjust {
+  static constexpr u16 CLIP_MAX = 1080, GAIN_MAX = 2000, DENSITY_MAX = 1000;
   u32 mask = 0;
   u16 clip = 0;     // bit 0
   u16 gain = 0;     // bit 1
@@ -50,10 +63,18 @@ struct KeyAdjust {
     v.field("density", r.density, r.mask, 2);
     v.field("modeFlag", r.modeFlag, r.mask, 3);
   }
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.clip, 0, CLIP_MAX);
+    l.take(r.gain, 0, GAIN_MAX);
+    l.take(r.density, 0, DENSITY_MAX);
+    l.take(r.modeFlag, 0, 1);
+  }
 };
 
 // Key edge: type, width, direction (x 45 degrees), level ((v + 1) / 4) and fill source.
 struct KeyEdge {
+  static constexpr u8 WIDTH_MAX = 4, DIRECTION_MAX = 7;
   u32 mask = 0;
   u8 type = 0;       // bit 0
   u8 width = 0;      // bit 1
@@ -69,6 +90,14 @@ struct KeyEdge {
     v.field("direction", r.direction, r.mask, 2);
     v.field("level", r.level, r.mask, 3);
     v.field("fill", r.fill, r.mask, 4);
+  }
+  // The fill's limit is the record's (EDGE_FILL_MAX).
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.type, 0, 4);
+    l.take(r.width, 0, WIDTH_MAX);
+    l.take(r.direction, 0, DIRECTION_MAX);
+    l.take(r.level, 0, 3);
   }
 };
 
@@ -88,6 +117,33 @@ constexpr void keyerFieldList(V& v, R& r) {
   v.field("maskBox", r.maskBox, r.mask, R::W0_MASK_BOX);
 }
 
+// What the in and out transitions of a key or downstream key record take (modes up to the record's
+// TRANS_MODE_MAX), with their link and the reverse byte.
+template <class L, class R>
+constexpr void keyTransLimits(L& l, R& r) {
+  l.sub(r.transIn);
+  l.take(r.transIn.mode, 0, R::TRANS_MODE_MAX);
+  l.sub(r.transOut);
+  l.take(r.transOut.mode, 0, R::TRANS_MODE_MAX);
+  l.take(r.inOutLink, 0, 1);
+  l.take(r.reverse, 0, 1);
+}
+
+// What the keyer fields of keyerFieldList take: key types up to the record's KEY_TYPE_MAX, edge fills
+// up to its EDGE_FILL_MAX.
+template <class L, class R>
+constexpr void keyerLimits(L& l, R& r) {
+  l.take(r.style.keyType, 0, R::KEY_TYPE_MAX);
+  l.sub(r.style);
+  l.sub(r.adjust);
+  MxifBkgd::takeColor(l, r.matteColor);
+  l.sub(r.edge);
+  l.take(r.edge.fill, 0, R::EDGE_FILL_MAX);
+  MxifBkgd::takeColor(l, r.edgeColor);
+  l.sub(r.maskSet);
+  l.take(r.maskBox, MxifBkgd::EDGE_MIN, MxifBkgd::EDGE_MAX);
+}
+
 struct MxifKey {
   static constexpr int TYPE_INDEX = category::TYPE_KEY;
   static constexpr int N_CHANNELS = 4;
@@ -101,6 +157,16 @@ struct MxifKey {
       "an onAir other than the key's state ends its transition at once, as do keys grouped with it that share its "
       "state: a key at rest cuts, one in transition completes it";
   static constexpr int NAME_CAPACITY = 12;
+  static constexpr u8 KEY_TYPE_MAX = 3, EDGE_FILL_MAX = 2;
+  static constexpr u8 TRANS_MODE_MAX = 1;  // 0 MIX, 1 effect
+  // Keys 1 and 2 have a DVE: rotation, scale and perspective, and a size up to four times the frame
+  // (10000 = the frame).
+  static constexpr int N_DVE_KEYS = 2;
+  static constexpr s32 SIZE_MAX_DVE = 40000, SIZE_MAX_PLAIN = 10000;
+  // A DVE scale in ten-thousandths: 0 stands for the full size.
+  static constexpr s16 SCALE_MIN = 5000, SCALE_FULL = 10000;
+  static constexpr rules::Range SCALE_VALUES[] = {{0, 0}, {SCALE_MIN, SCALE_FULL}};
+  static constexpr s16 BORDER_WIDTH_MAX = 1000;
 
   // Bits of `mask` (word 0).
   enum Word0Bit {
@@ -132,6 +198,12 @@ struct MxifKey {
       v.field("mode", r.mode, r.mask, 0);
       v.field("sense", r.sense, r.mask, 1);
       v.field("enable", r.enable, r.mask, 2);
+    }
+    template <class L, class R>
+    static constexpr void limits(L& l, R& r) {
+      l.take(r.mode, 0, 2);
+      l.take(r.sense, 0, 1);
+      l.take(r.enable, 0, 1);
     }
   };
   struct DveBorder {
@@ -183,6 +255,7 @@ struct MxifKey {
   };
   // One transition setting: on, mode (0 MIX, 1 effect) and value.
   struct Trans {
+    static constexpr u16 RATE_MAX = 999;
     u32 mask = 0;
     u8 on = 0;      // bit 0
     u8 mode = 0;    // bit 1
@@ -193,6 +266,12 @@ struct MxifKey {
       v.field("on", r.on, r.mask, 0);
       v.field("mode", r.mode, r.mask, 1);
       v.field("value", r.value, r.mask, 2);
+    }
+    // The mode's limit is the record's (TRANS_MODE_MAX).
+    template <class L, class R>
+    static constexpr void limits(L& l, R& r) {
+      l.take(r.on, 0, 1);
+      l.take(r.value, 0, RATE_MAX);
     }
   };
   struct TransSettings {
@@ -221,6 +300,53 @@ struct MxifKey {
       MX_TEXT_FIELD(v, r, name2, mask, 1);
     }
   };
+
+  // The wipe patterns that the transition engine draws for a key: by kind (0..3), a bit per number
+  // 0..29. The free patterns (kind 0 number 23, kind 3 numbers 22 and 23) need the background's
+  // free-pattern geometry, which a key record lacks; kind 1 numbers 20..22 are never drawn for a key;
+  // kind 3 numbers 12..21 reach only the end states.
+  static constexpr u32 PATTERNS[MxifBkgd::N_PATTERN_KINDS] = {
+      0x00017FFF,  // 0..14, 16
+      0x008FFFFF,  // 0..19, 23
+      0x0000FFFF,  // 0..15
+      0x00000FFF,  // 0..11
+  };
+
+  // The rules declared with their fields (the key category applies them).
+  static constexpr auto SCALE_ZERO_TEXT = rules::compose("a dveScale value of 0 stands for ", SCALE_FULL, ", the full size");
+  static constexpr rules::Rule SCALE_ZERO = {rules::Effect::SAME, SCALE_ZERO_TEXT.chars};
+  static constexpr rules::Rule BORDER_WIDTH = {rules::Effect::REFUSES,
+                                               "a border keeps a width: a dveBorder.width of 0 is not taken"};
+  static constexpr rules::Rule WITH_TRIPLE = {
+      rules::Effect::REFUSES, "dveValue2 and dveValue3 are taken only with dveTriple2, sent in the same request"};
+
+  // The largest DVE size of key channel 0..3, and the sizes a channel takes.
+  static constexpr s32 sizeMax(int channel) { return channel < N_DVE_KEYS ? SIZE_MAX_DVE : SIZE_MAX_PLAIN; }
+  static constexpr int dveSizes(const limits::Inputs& in, limits::Runs& out) {
+    out.add(0, sizeMax(in.channel));
+    return 0;
+  }
+  static constexpr limits::Computed DVE_SIZE = {&dveSizes, false, true};
+  // An effect pair ([0] number, [1] kind): keys 1 and 2 take every kind, keys 3 and 4 kind 0 alone;
+  // the number is one that the keys' pattern table draws for the kind (any where the kind is refused).
+  static constexpr int effectKinds(const limits::Inputs& in, limits::Runs& out) {
+    out.add(0, in.channel < N_DVE_KEYS ? MxifBkgd::N_PATTERN_KINDS - 1 : 0);
+    return 0;
+  }
+  static constexpr int effectNumbers(const limits::Inputs& in, limits::Runs& out) {
+    limits::Runs kinds;
+    effectKinds(in, kinds);
+    if (!kinds.holds(in.value[0])) {
+      out.add(0, 0xFF);
+      return 0;
+    }
+    for (int n = 0; n < MxifBkgd::N_PATTERN_NUMBERS; ++n) {
+      if ((PATTERNS[in.value[0]] >> n & 1u) != 0) out.add(n, n);
+    }
+    return 1;
+  }
+  static constexpr limits::Computed EFFECT_KIND = {&effectKinds, false, true};
+  static constexpr limits::Computed EFFECT_NUMBER = {&effectNumbers, false, true};
 
   u32 mask = 0;
   u32 mask1 = 0;
@@ -373,6 +499,88 @@ struct MxifKey {
     v.sub("names", r.names);
     v.sub("dveSettings", r.dveSettings);
   }
+
+  // What each field takes from a request (and from a backup image); the transition settings and the
+  // names take what they hold (a name as the escape rule of texts allows).
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    keyerLimits(l, r);
+    l.take(r.softOn, 0, 1);
+    l.take(r.softness, 0, 1000);
+    MxifBkgd::takeColor(l, r.thirdColor);
+    l.take(r.window[0], -5000, 5000);  // centre x, y
+    l.take(r.window[1], -5000, 5000);
+    l.take(r.window[2], 0, 10000);  // width, height
+    l.take(r.window[3], 0, 10000);
+    l.take(r.dveTransOn, 0, 1);
+    l.take(r.dveShapeOn, 0, 1);
+    l.take(r.dveShapeType, 0, 4);
+    l.take(r.dveBorder.on, 0, 1);
+    l.take(r.dveBorder.width, 0, BORDER_WIDTH_MAX);
+    l.rule(r.dveBorder.width, BORDER_WIDTH, limits::refuses(0, 0));
+    l.take(r.dveBorder.softness, 0, 1000);
+    l.take(r.dveBorderScale, 0, 1);
+    MxifBkgd::takeColor(l, r.dveBorderColor);
+    l.take(r.dvePosition, -10000, 10000);
+    l.take(r.dveSize, DVE_SIZE);
+    l.take(r.dveTriple1, -5000, 5000);
+    l.take(r.dveValue1, 0, 10000);
+    l.take(r.dveRotation, -28800, 28800);
+    l.take(r.dveScale.first, SCALE_VALUES);
+    l.rule(r.dveScale.first, SCALE_ZERO);
+    l.take(r.dveScale.second, SCALE_VALUES);
+    l.rule(r.dveScale.second, SCALE_ZERO);
+    l.take(r.dveTriple2, -5000, 5000);
+    l.take(r.dveValue2, -100, 100);
+    l.rule(r.dveValue2, WITH_TRIPLE, limits::REFUSES_ALL);
+    l.take(r.dveValue3, 0, 65);
+    l.rule(r.dveValue3, WITH_TRIPLE, limits::REFUSES_ALL);
+    l.take(r.dveShape.mode, 0, 2);
+    l.take(r.dveShape.cropMode, 0, 1);
+    l.take(r.dvePerspective, -5000, 5000);
+    l.take(r.dveCrop, MxifBkgd::EDGE_MIN, MxifBkgd::EDGE_MAX);
+    l.take(r.follower, 0, N_CHANNELS);
+    l.take(r.mirrorMode, 0, 3);
+    l.take(r.dveSettings.flag[0], 0, 1);
+    l.take(r.dveSettings.flag[1], 0, 1);
+    l.take(r.dveSettings.flag[2], 0, 4);
+    l.take(r.effectParams, -10000, 10000);
+    l.take(r.effectSize, 0, 40000);
+    l.take(r.dveAngles, -720, 720);
+    l.take(r.dvePair.first, -999, 999);
+    l.take(r.dvePair.second, -999, 999);
+    l.take(r.dveTriple3, -5000, 5000);
+    keyTransLimits(l, r);
+    l.take(r.effectA[1], EFFECT_KIND);
+    l.take(r.effectA[0], EFFECT_NUMBER, r.effectA[1]);
+    l.take(r.effectB[1], EFFECT_KIND);
+    l.take(r.effectB[0], EFFECT_NUMBER, r.effectB[1]);
+    l.take(r.effectBoth, 0, 1);
+    l.take(r.travelOn, 0, 2);
+    l.take(r.travel34, -10000, 10000);
+    l.take(r.travel34Rev, -10000, 10000);
+    l.take(r.travel34Both, 0, 1);
+    l.take(r.travel12, -10000, 10000);
+    l.take(r.travel12Rev, -10000, 10000);
+    l.take(r.travel12Both, 0, 1);
+    l.take(r.transTriple1, -40, 40);
+    l.sub(r.pageTurn);
+    l.take(r.spin, -40, 40);
+    l.take(r.spinRev, -40, 40);
+    l.take(r.spinBoth, 0, 1);
+    l.take(r.transTriple2, -500, 500);
+    l.sub(r.shift);
+    l.sub(r.modulationX);
+    l.sub(r.modulationY);
+    l.take(r.priority, 0, N_CHANNELS - 1);
+    l.take(r.group, 0, 1);
+    l.take(r.keySetting, 0, 32);
+    l.take(r.flags.flag, 0, 1);
+    l.take(r.onAir, 0, 1);
+    l.take(r.statusFlag, 0, 1);
+    l.take(r.stopping, 0, 1);
+    l.take(r.inTransition, 0, 1);
+  }
 };
 
 static_assert(sizeof(MxifKey) == 420);
@@ -464,6 +672,17 @@ struct MxifKeyCmd {
   u32 mask = 0;   // presence word of the sources, echoed
   u8 source[4] = {};  // per target key: 0 leaves it, else 8 x ME + key + 1 of the source key
 
+  static constexpr int SOURCE_KEYS_PER_ME = 8;  // a source code counts 8 keys per ME
+  // The source codes of keys that exist (keys 0..3 of MEs 0..3), and 0.
+  static constexpr int sourceCodes(const limits::Inputs&, limits::Runs& out) {
+    out.add(0, 0);
+    for (int me = 0; me < category::N_ME; ++me) {
+      out.add(SOURCE_KEYS_PER_ME * me + 1, SOURCE_KEYS_PER_ME * me + MxifKey::N_CHANNELS);
+    }
+    return 0;
+  }
+  static constexpr limits::Computed SOURCE_CODES = {&sourceCodes};
+
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.field("first", r.first);
@@ -474,6 +693,14 @@ struct MxifKeyCmd {
     v.field("targetMe", r.targetMe);
     v.field("mask", r.mask);
     v.field("source", r.source);
+  }
+  // What the command acts on: the first and second bytes and the mask are echoed whatever they hold;
+  // a target ME of 4..7 is refused, one above 7 takes nothing and is done.
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.command, COPY_DVE, COPY_DVE);
+    l.take(r.targetMe, 0, category::N_ME - 1);
+    l.take(r.source, SOURCE_CODES);
   }
 };
 static_assert(sizeof(MxifKeyCmd) == 16);

@@ -8,6 +8,7 @@
 #include <cstddef>
 
 #include "Lib/Include/codec.h"
+#include "Lib/Include/limits.h"
 #include "Lib/Include/records/panel.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -20,6 +21,7 @@ struct MxifKeyPreset {
   static constexpr int N_COLUMNS = 8;   // entries per group row
   static constexpr int N_ENTRIES = 80;  // entry e = 8 x row + column
   static constexpr int N_RECALL = 3;
+  static constexpr int N_PRESETS = 4;   // presets of a key
   static constexpr u8 TARGET_NONE = 4;  // a panel target: 0..3 key 1..4, 4 none
 
   // The targets of one panel.
@@ -44,23 +46,29 @@ struct MxifKeyPreset {
       v.mask("group9Mask", r.group9Mask);
       v.field("group9", r.group9, r.group9Mask, 0);
     }
+    template <class L, class R>
+    static constexpr void limits(L& l, R& r) {
+      l.take(r.target, 0, TARGET_NONE);
+      l.take(r.extra, 0, TARGET_NONE);
+      l.take(r.group9, 0, TARGET_NONE);
+    }
   };
 
   u32 mask0 = 0;         // bit 0 setting12, bit 1 setting120
   u32 mask1 = 0;         // bit 0 setting8, bit 1 setting9
-  u8 setting8 = 0;       // 0..4, kept and reported
-  u8 setting9 = 0;       // 0..3, kept and reported
+  u8 setting8 = 0;       // kept and reported
+  u8 setting9 = 0;       // kept and reported
   u8 pad1[2] = {};
-  u8 setting12 = 0;      // 0..3, kept and reported
+  u8 setting12 = 0;      // kept and reported
   u8 pad2[3] = {};
   u32 recallMask = 0;    // bit i: recall[i]
-  u8 recall[N_RECALL] = {};  // 0..1 each, read by the stored-frame recall of keys and downstream keys
+  u8 recall[N_RECALL] = {};  // read by the stored-frame recall of keys and downstream keys
   u8 pad3 = 0;
   Panel panel[N_PANELS];
-  u8 setting120 = 0;     // 0..1, kept and reported
+  u8 setting120 = 0;     // kept and reported
   u8 pad4[3] = {};
   u32 entryMask[3] = {};  // bit e: entry[e]
-  s32 entry[N_ENTRIES] = {};  // -1..3
+  s32 entry[N_ENTRIES] = {};  // the preset selected, -1 none
 
   static constexpr ElementNames<N_PANELS> PANEL_NAMES{"panel"};
 
@@ -78,6 +86,16 @@ struct MxifKeyPreset {
     v.mask("entryMask", r.entryMask);
     codec::tag(v, codec::status("the key presets' selection table, which the back end reports every frame"));
     v.each("entry", r.entry, r.entryMask, 0);
+  }
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.setting8, 0, 4);
+    l.take(r.setting9, 0, 3);
+    l.take(r.setting12, 0, 3);
+    l.take(r.recall, 0, 1);
+    for (const Panel& p : r.panel) l.sub(p);
+    l.take(r.setting120, 0, 1);
+    l.take(r.entry, -1, N_PRESETS - 1);
   }
 };
 static_assert(sizeof(MxifKeyPreset::Panel) == 32 && sizeof(MxifKeyPreset) == 456);

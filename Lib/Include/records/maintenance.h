@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "Lib/Include/codec.h"
+#include "Lib/Include/limits.h"
 #include "Lib/Include/text.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -48,13 +49,17 @@ struct MaintenanceAlarm {
   static constexpr int FLAG_BIT = 4;  // flag k under bit FLAG_BIT + k
   u32 mask = 0;
   TextField<10> text[N_ITEMS] = {};
-  u8 flag[N_ITEMS] = {};  // 0..1: item monitored
+  u8 flag[N_ITEMS] = {};  // 1: item monitored
 
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     maintenance_names::texts(v, r.text, r.mask);
     v.each("flag", r.flag, r.mask, FLAG_BIT);
+  }
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.flag, 0, 1);
   }
 };
 static_assert(sizeof(MaintenanceAlarm) == 64);
@@ -83,12 +88,16 @@ static_assert(sizeof(MaintenanceHourMeter) == 144);
 
 struct MaintenanceFlag {
   u32 mask = 0;
-  u8 flag = 0;  // 0..1
+  u8 flag = 0;
 
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("flag", r.flag, r.mask, 0);
+  }
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.flag, 0, 1);
   }
 };
 
@@ -103,11 +112,20 @@ struct MaintenancePairTable {
     v.mask("mask", r.mask);
     v.each("partner", r.partner, r.mask, 0);
   }
+  static constexpr rules::Rule PARTNER_OF_MODE = {
+      rules::Effect::REFUSES, "pairTable.partner[i] is taken only for an item whose custom-information mode is neither 0 "
+                              "nor 1, and names 0 or another item that no other entry holds and whose mode is neither 0 "
+                              "nor 2"};
+  // Every item of this system's custom information has mode 1: no partner is taken.
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.rule(r.partner, PARTNER_OF_MODE, limits::REFUSES_ALL);
+  }
 };
 
 struct MaintenanceOptionText {
   u32 mask = 0;
-  u8 flag = 0;   // 0..1
+  u8 flag = 0;
   u8 value = 0;  // any
   TextField<32> text = {};
 
@@ -117,6 +135,10 @@ struct MaintenanceOptionText {
     v.field("flag", r.flag, r.mask, 0);
     v.field("value", r.value, r.mask, 1);
     MX_TEXT_FIELD(v, r, text, mask, 2);
+  }
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.flag, 0, 1);
   }
 };
 
@@ -135,7 +157,7 @@ struct MaintenanceTextSet {
 struct MaintenanceFlaggedTexts {
   static constexpr int N_TEXTS = 3;
   u32 mask = 0;
-  u8 flag = 0;  // 0..1
+  u8 flag = 0;
   TextField<15> text[N_TEXTS] = {};  // bits 1..3
 
   template <class V, class R>
@@ -146,12 +168,17 @@ struct MaintenanceFlaggedTexts {
       textField(v, maintenance_names::TEXT[k], maintenance_names::CHARS[k], r.text[k], r.mask, k + 1);
     }
   }
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.flag, 0, 1);
+  }
 };
 
 struct MaintenanceModeText {
+  static constexpr int LAST_MODE = 5;
   u32 mask = 0;
-  u8 flag = 0;  // 0..1
-  u8 mode = 0;  // 0..5
+  u8 flag = 0;
+  u8 mode = 0;
   TextField<15> text = {};
 
   template <class V, class R>
@@ -161,12 +188,19 @@ struct MaintenanceModeText {
     v.field("mode", r.mode, r.mask, 1);
     MX_TEXT_FIELD(v, r, text, mask, 2);
   }
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.flag, 0, 1);
+    l.take(r.mode, 0, LAST_MODE);
+  }
 };
 
 struct MxifMaintenance {
   static constexpr int TYPE_INDEX = category::TYPE_MAINTENANCE;
   static constexpr bool HAS_TEXTS = true;
   static constexpr int N_PANELS = 3;  // control panel, sub control panels 1 and 2
+  // The system's version, as text 0 of mainframeVersion reports it.
+  static constexpr char VERSION_TEXT[] = "6.22-00-0.00";
 
   // Bits of `mask`.
   static constexpr u32 LABEL1 = 1u << 0;
@@ -188,6 +222,10 @@ struct MxifMaintenance {
   // the time stamps (year, month, day, hour, minute, second, as a TimeStamp).
   enum { YEAR = 0, MONTH, DAY, HOUR, MINUTE, SECOND, N_STAMP };
   static constexpr int LEVER_MAX = 2000;
+  static constexpr int LAST_CHOICE = 2;
+  // Dates and times from 2000-01-01 00:00:00 to 2037-12-31 23:59:59.
+  static constexpr int FIRST_YEAR = 2000, LAST_YEAR = 2037;
+  static constexpr int N_MONTHS = 12, LAST_DAY = 31, LAST_HOUR = 23, LAST_MINUTE = 59;
 
   u32 mask = 0;
   TextField<12> label1 = {};
@@ -206,17 +244,17 @@ struct MxifMaintenance {
   MaintenanceTextSet<4> textSet4;
   TextField<10> label3 = {};
   MaintenanceTextSet<3> textSet3;
-  u8 choice1 = 0;  // 0..2
-  u8 choice2 = 0;  // 0..2
-  s16 date[3] = {2011, 1, 1};  // 2000..2037, 1..12, 1..31
-  s16 time1[3] = {};           // hour, minute, second
+  u8 choice1 = 0;
+  u8 choice2 = 0;
+  s16 date[3] = {2011, 1, 1};  // taken whole
+  s16 time1[3] = {};           // hour, minute, second, taken whole
   s16 time2[3] = {};
-  s16 mvTime[N_STAMP] = {};    // a valid calendar time
+  s16 mvTime[N_STAMP] = {};    // a calendar time, taken whole
   s16 mvLtc[N_STAMP] = {};
   MaintenanceFlaggedTexts flaggedTexts;
   MaintenanceModeText modeText;
   MaintenanceHourMeter hourMeter;
-  s16 leverParam1 = 0;  // 0..2000 each
+  s16 leverParam1 = 0;
   s16 leverParam2 = 0;
   s16 leverParam3 = 0;  // lower floor of the key-fader lever calibration
   s16 leverParam4 = 0;  // top margin of the key-fader lever calibration
@@ -262,6 +300,67 @@ struct MxifMaintenance {
     v.field("leverParam3", r.leverParam3, r.mask, 12);
     v.field("leverParam4", r.leverParam4, r.mask, 13);
   }
+
+  // The days of a time stamp's month (the first value read) in its year (the second): 29 February
+  // only in a leap year. Decided by the month, and in February by the year too.
+  static constexpr int stampDays(const limits::Inputs& in, limits::Runs& out) {
+    constexpr int DAYS[N_MONTHS] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const s64 month = in.value[0], year = in.value[1];
+    if (month < 1 || month > N_MONTHS) {
+      out.add(1, LAST_DAY);
+      return 1;
+    }
+    const bool leap = FIRST_YEAR <= year && year <= LAST_YEAR && ((year % 4 == 0 && year % 100 != 0) || year % 400 == 0);
+    out.add(1, month == 2 && !leap ? 28 : DAYS[month - 1]);
+    return month == 2 ? 3 : 1;
+  }
+  static constexpr limits::Computed STAMP_DAYS = {&stampDays};
+
+  template <class L>
+  static constexpr void takeTimeOfDay(L& l, const s16& hour, const s16& minute, const s16& second) {
+    l.take(hour, 0, LAST_HOUR);
+    l.take(minute, 0, LAST_MINUTE);
+    l.take(second, 0, LAST_MINUTE);
+  }
+  template <class L, class S>
+  static constexpr void takeStamp(L& l, S& s) {
+    l.take(s[YEAR], FIRST_YEAR, LAST_YEAR);
+    l.take(s[MONTH], 1, N_MONTHS);
+    l.take(s[DAY], STAMP_DAYS, s[MONTH], s[YEAR]);
+    takeTimeOfDay(l, s[HOUR], s[MINUTE], s[SECOND]);
+  }
+
+  // What each field takes from a request and from the backup image (resume takes it through the
+  // same checks); the texts, optionText.value and the hour meter's bytes take what they hold.
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.sub(r.mainframeAlarm);
+    l.sub(r.controlPanelAlarm);
+    l.sub(r.subControlPanel1Alarm);
+    l.sub(r.subControlPanel2Alarm);
+    l.sub(r.flagOnly);
+    l.sub(r.pairTable);
+    l.sub(r.optionText);
+    l.take(r.choice1, 0, LAST_CHOICE);
+    l.take(r.choice2, 0, LAST_CHOICE);
+    l.take(r.date[YEAR], FIRST_YEAR, LAST_YEAR);
+    l.take(r.date[MONTH], 1, N_MONTHS);
+    l.take(r.date[DAY], 1, LAST_DAY);
+    takeTimeOfDay(l, r.time1[0], r.time1[1], r.time1[2]);
+    takeTimeOfDay(l, r.time2[0], r.time2[1], r.time2[2]);
+    takeStamp(l, r.mvTime);
+    takeStamp(l, r.mvLtc);
+    l.sub(r.flaggedTexts);
+    l.sub(r.modeText);
+    l.take(r.leverParam1, 0, LEVER_MAX);
+    l.take(r.leverParam2, 0, LEVER_MAX);
+    l.take(r.leverParam3, 0, LEVER_MAX);
+    l.take(r.leverParam4, 0, LEVER_MAX);
+  }
+  // The back end starts the record from zero storage, the date too.
+  static void atStart(MxifMaintenance& r) {
+    for (s16& v : r.date) v = 0;
+  }
 };
 // Offsets that other areas read (the key-fader lever input, the multiview clock).
 static_assert(offsetof(MxifMaintenance, mainframeAlarm) == 1140);
@@ -283,7 +382,7 @@ struct MxifMaintenanceCmd {
   u8 byte1 = 0;  // bytes 1 to 4, date and time are only echoed
   u8 byte2 = 0;
   s16 code = 0;
-  s16 result = 0;  // 0 done, -2 a code outside 0..6
+  s16 result = 0;  // 0 done, -2 a code outside 0..LAST_CODE
   u8 byte3 = 0;
   u8 byte4 = 0;
   s16 date[3] = {2011, 1, 1};
@@ -300,6 +399,11 @@ struct MxifMaintenanceCmd {
     v.field("byte4", r.byte4);
     v.field("date", r.date);
     v.field("time", r.time);
+  }
+  // What the command's handler takes (codes 1..3 do nothing).
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.code, 0, LAST_CODE);
   }
 };
 static_assert(sizeof(MxifMaintenanceCmd) == 20);

@@ -3,6 +3,7 @@
 // (21) with its status (22). Each is laid out so that a byte's offset in memory is its offset on
 // the wire (a presence word, then bytes only).
 #include "Lib/Include/codec.h"
+#include "Lib/Include/limits.h"
 #include "Lib/Include/records/plain.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -30,6 +31,9 @@ struct MxifEventMemory {
     v.field("linkedMe", r.linkedMe, r.mask, 2);
     v.field("tail", r.tail, r.mask, 1);
   }
+  // Every field takes what its width holds: the back end keeps it as sent.
+  template <class L, class R>
+  static constexpr void limits(L&, R&) {}
 };
 static_assert(sizeof(MxifEventMemory) == 16);
 static_assert(codec::wireSize<MxifEventMemory>() == 16);
@@ -71,6 +75,9 @@ struct MxifMacro {
     v.sub("attach1", r.attach[1]);
     v.sub("attach2", r.attach[2]);
   }
+  // Every field takes what its width holds: the back end keeps it as sent.
+  template <class L, class R>
+  static constexpr void limits(L&, R&) {}
 };
 static_assert(sizeof(MxifMacro::Attach) == 12);
 static_assert(sizeof(MxifMacro) == 68);

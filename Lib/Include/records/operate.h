@@ -3,8 +3,10 @@
 // black, the key source memory switches, the stored bus settings, and the single options that the
 // bus, fader-event, key and wipe code read through the registry.
 #include <cstddef>
+#include <type_traits>
 
 #include "Lib/Include/codec.h"
+#include "Lib/Include/limits.h"
 #include "Lib/Include/records/panel.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -14,8 +16,11 @@ struct MxifOperate {
   static constexpr int TYPE_INDEX = category::TYPE_OPERATE;
   static constexpr int N_PANELS = 3;    // main, sub 1, sub 2
   static constexpr int N_ME_ROWS = 4;   // rows of a panel's ME map
+  static constexpr int N_REQUEST_ME_ROWS = 2;  // the rows a request names the ME of
   static constexpr int N_GROUPS = 8;    // bus-setting groups
   static constexpr int N_SETTINGS = 6;  // bus settings per group
+  static constexpr int N_FADER_MODES = 3;
+  static constexpr int LAST_RATE = 999;  // frames
 
   // Bits of `mask`.
   static constexpr u32 FADER_MODE = 1u << 0, KEY_FADER_KIND = 1u << 1, FADER_MODE_SELECT = 1u << 2,
@@ -48,6 +53,7 @@ struct MxifOperate {
     }
   };
   struct Level {
+    static constexpr int FIRST = 50, LAST = 100;
     u32 mask;
     u16 value;
 
@@ -60,9 +66,10 @@ struct MxifOperate {
   struct FadeToBlack {
     static constexpr u32 TARGET = 1u << 0, SOURCE = 1u << 1, RATE = 1u << 2, ON_AIR = 1u << 3,
                          TRANSITIONING = 1u << 4;
+    static constexpr int LAST_SOURCE = 11;
     u32 mask;
     u8 target;         // 0 clear, 1 faded
-    u8 source;         // what the fade goes to, 0..11
+    u8 source;         // what the fade goes to
     s16 rate;          // frames
     u8 onAir;          // status: the fade level is above 1e-5
     u8 transitioning;  // status: the fade runs
@@ -77,6 +84,14 @@ struct MxifOperate {
       v.field("onAir", r.onAir, r.mask, 3);
       codec::tag(v, codec::status("the fade to black, which target starts"));
       v.field("transitioning", r.transitioning, r.mask, 4);
+    }
+    template <class L, class R>
+    static constexpr void limits(L& l, R& r) {
+      l.take(r.target, 0, 1);
+      l.take(r.source, 0, LAST_SOURCE);
+      l.take(r.rate, 0, LAST_RATE);
+      l.take(r.onAir, 0, 1);
+      l.take(r.transitioning, 0, 1);
     }
   };
   struct KeyMemorySwitches {
@@ -105,9 +120,10 @@ struct MxifOperate {
     }
   };
   struct BusSetting {
+    static constexpr int LAST_CODE = 18;
     u32 mask;      // bit 0: flag
     u32 codeMask;  // bit k: code[k]
-    u8 code[4];    // 1..18
+    u8 code[4];    // 0 in the backup image: a code never set
     u8 flag;
 
     template <class V, class R>
@@ -116,6 +132,15 @@ struct MxifOperate {
       v.mask("codeMask", r.codeMask);
       v.each("code", r.code, r.codeMask, 0);
       v.field("flag", r.flag, r.mask, 0);
+    }
+    static constexpr rules::Rule ZERO_DROPS_SETTING = {
+        rules::Effect::REFUSES, "a bus setting's code of 0 refuses the whole setting sent with it: its codes and its flag"};
+    template <class L, class R>
+    static constexpr void limits(L& l, R& r) {
+      l.take(r.code, 0, LAST_CODE);
+      l.rule(r.code, ZERO_DROPS_SETTING, limits::refuses(0, 0));
+      l.take(r.flag, 0, 1);
+      l.rule(r.flag, ZERO_DROPS_SETTING);
     }
   };
 
@@ -191,6 +216,64 @@ struct MxifOperate {
     v.sub("busSelectSub2", r.busSelectSub2);
     v.field("faderFlag", r.faderFlag, r.mask, 6);
     v.field("faderDirectionMode", r.faderDirectionMode, r.mask, 7);
+  }
+
+  // Only the MEs of this system take a fader mode of their own.
+  static constexpr int N_PER_ME = static_cast<int>(std::extent_v<decltype(Bytes8::value)>);
+  static constexpr auto NO_SUCH_ME_TEXT = rules::compose("faderModePerMe.value[", category::N_ME, "..", N_PER_ME - 1,
+                                                         "] name MEs this system lacks: never taken");
+  static constexpr rules::Rule NO_SUCH_ME = {rules::Effect::REFUSES, NO_SUCH_ME_TEXT.chars};
+  static constexpr auto ROWS_BY_REPAIR_TEXT =
+      rules::compose("a request names the ME (0..", N_REQUEST_ME_ROWS - 1, ") of rows 0..", N_REQUEST_ME_ROWS - 1,
+                     " of a panel's ME map; rows ", N_REQUEST_ME_ROWS, "..", N_ME_ROWS - 1,
+                     " follow from the repair of the map");
+  static constexpr rules::Rule ROWS_BY_REPAIR = {rules::Effect::REFUSES, ROWS_BY_REPAIR_TEXT.chars};
+  static constexpr rules::Rule HOLDS_KEY_MEMORY = {
+      rules::Effect::REFUSES, "a keyMemory.enable of 2 holds the key source memory and 3 frees it: the record keeps the "
+                              "value it holds"};
+
+  // What each field takes from a request; the key-fader button modes take what they hold. A resume
+  // takes the backup image's through the same checks, but for the ME maps, whose every row takes
+  // any ME, 0..N_ME_ROWS - 1 (the image holds the repaired map).
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.busOptionA, 0, 1);
+    l.take(r.busOptionB, 0, 1);
+    l.take(r.faderMode, 0, N_FADER_MODES - 1);
+    l.take(r.keyFaderKind, 0, 1);
+    l.take(r.faderModeSelect, 0, 1);
+    for (int m = 0; m < N_PER_ME; ++m) {
+      if (m < category::N_ME) {
+        l.take(r.faderModePerMe.value[m], 0, N_FADER_MODES - 1);
+      } else {
+        l.rule(r.faderModePerMe.value[m], NO_SUCH_ME, limits::REFUSES_ALL);
+      }
+    }
+    l.take(r.optionLevel.value, Level::FIRST, Level::LAST);
+    l.take(r.optionFlag, 0, 1);
+    l.sub(r.ftb);
+    l.take(r.auxTransEnable.value, 0, 1);
+    l.take(r.auxTransRate.value, 0, LAST_RATE);
+    l.take(r.wipeFlag, 0, 1);
+    l.take(r.faderEventFlag, 0, 1);
+    for (auto* map : {&r.meChangeMain, &r.meChangeSub1, &r.meChangeSub2}) {
+      for (int row = 0; row < N_ME_ROWS; ++row) {
+        if (row < N_REQUEST_ME_ROWS) {
+          l.take(map->value[row], 0, N_REQUEST_ME_ROWS - 1);
+        } else {
+          l.rule(map->value[row], ROWS_BY_REPAIR, limits::REFUSES_ALL);
+        }
+      }
+    }
+    l.take(r.keyMemory.enable, 0, 1);
+    l.rule(r.keyMemory.enable, HOLDS_KEY_MEMORY);
+    l.take(r.keyMemory.share, 0, 1);
+    for (auto& group : r.busSettings) {
+      for (auto& setting : group) l.sub(setting);
+    }
+    for (auto* select : {&r.busSelectMain, &r.busSelectSub1, &r.busSelectSub2}) l.take(select->value, 0, N_SETTINGS - 1);
+    l.take(r.faderFlag, 0, 1);
+    l.take(r.faderDirectionMode, 0, 1);
   }
 };
 // Byte offsets that the bus, fader-event, key and tally code read.

@@ -7,6 +7,7 @@
 
 #include "Lib/Include/check.h"
 #include "Lib/Include/codec.h"
+#include "Lib/Include/limits.h"
 #include "Lib/Include/records/names.h"
 #include "Lib/Include/text.h"
 #include "Lib/Include/type_index.h"
@@ -39,6 +40,11 @@ struct KeyFaderButtonAssign {
     v.field("selMe", r.selMe, r.mask, 0);
     v.field("selKeyCh", r.selKeyCh, r.mask, 1);
   }
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.selMe, MxifKeyFader::ME_SEL_NONE, MxifKeyFader::ME_SEL_ME4B);
+    l.take(r.selKeyCh, 0, MxifKeyFader::KEY_SEL_KEY8);
+  }
 };
 static_assert(sizeof(KeyFaderButtonAssign) == 8);
 
@@ -54,6 +60,10 @@ struct KeyFaderButtonStates {
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.each("state", r.state, r.mask, 0);
+  }
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.state, 0, 1);
   }
 };
 static_assert(sizeof(KeyFaderButtonStates) == 20);
@@ -78,6 +88,10 @@ struct MxifControlPanelConfig {
     static constexpr int LEVEL_BIT = 7;
     static constexpr u32 SWITCH7 = 1u << 11;
     static constexpr u32 REQUEST = 1u << 12;
+    static constexpr int LAST_SELECTOR = 4;
+    // Levels 1..4 of the main panel and of the sub panels.
+    static constexpr rules::Range MAIN_LEVELS[N_LEVELS] = {{6, 13}, {7, 13}, {6, 14}, {0, 10}};
+    static constexpr rules::Range SUB_LEVELS[N_LEVELS] = {{1, 50}, {1, 50}, {1, 50}, {0, 100}};
 
     u32 mask = 0;
     u8 switches[N_SWITCHES] = {};
@@ -103,11 +117,23 @@ struct MxifControlPanelConfig {
       v.mask("groupBMask", r.groupBMask);
       v.each("groupB", r.groupB, r.groupBMask, 0);
     }
+    // What a panel takes, its levels by the table of its kind (MAIN_LEVELS or SUB_LEVELS).
+    template <class L, class R>
+    static constexpr void limits(L& l, R& r, const rules::Range (&levels)[N_LEVELS]) {
+      l.take(r.switches, 0, 1);
+      l.take(r.selector, 0, LAST_SELECTOR);
+      for (int n = 0; n < N_LEVELS; ++n) l.take(r.level[n], levels[n].lo, levels[n].hi);
+      l.take(r.switch7, 0, 1);
+      l.take(r.request, 0, 1);
+      l.take(r.groupA, 0, 1);
+      l.take(r.groupB, 0, 1);
+    }
   };
 
   // Values 1..3 (bits 0..2) and the lamp flag (bit 3) that the crosspoint lamps read.
   struct Options {
     static constexpr u32 LAMP_FLAG = 1u << 3;
+    static constexpr int FIRST_VALUE = 1, LAST_VALUE = 12;
     u32 mask = 0;
     u8 value[3] = {};
     u8 lampFlag = 0;
@@ -118,10 +144,18 @@ struct MxifControlPanelConfig {
       v.each("value", r.value, r.mask, 0);
       v.field("lampFlag", r.lampFlag, r.mask, 3);
     }
+    template <class L, class R>
+    static constexpr void limits(L& l, R& r) {
+      l.take(r.value, FIRST_VALUE, LAST_VALUE);
+      l.take(r.lampFlag, 0, 1);
+    }
   };
 
-  // Codes a, b, c, d (bits 0..3).
+  // Codes a, b, c, d (bits 0..3): code a 0 or FIRST..LAST, code b FIRST..its entry's last, codes c
+  // and d FIRST..LAST.
   struct Codes {
+    static constexpr int FIRST = 5, LAST = 12;
+    static constexpr rules::Range CODE_A[] = {{0, 0}, {FIRST, LAST}};
     u32 mask = 0;
     u8 code[4] = {};
 
@@ -129,6 +163,13 @@ struct MxifControlPanelConfig {
     static constexpr void fields(V& v, R& r) {
       v.mask("mask", r.mask);
       v.each("code", r.code, r.mask, 0);
+    }
+    template <class L, class R>
+    static constexpr void limits(L& l, R& r, int lastB) {
+      l.take(r.code[0], CODE_A);
+      l.take(r.code[1], FIRST, lastB);
+      l.take(r.code[2], FIRST, LAST);
+      l.take(r.code[3], FIRST, LAST);
     }
   };
 
@@ -174,6 +215,44 @@ struct MxifControlPanelConfig {
     }
     for (int p = 0; p < N_PANELS; ++p) {
       for (int f = 0; f < MxifKeyFader::N_FADERS; ++f) v.sub(STATE_NAMES(p, f), r.keyFaderStates[p][f]);
+    }
+  }
+
+  static constexpr int LAST_TRIPLE_VALUE = 15;
+  static constexpr auto SPARE_CODE_ENTRIES_TEXT = rules::compose(
+      "codeEntries ", N_REQUEST_CODE_ENTRIES, "..", N_CODE_ENTRIES - 1, " are never taken from a request");
+  static constexpr rules::Rule SPARE_CODE_ENTRIES = {rules::Effect::REFUSES, SPARE_CODE_ENTRIES_TEXT.chars};
+  static constexpr rules::Rule FIRST_TEXT_ONLY = {
+      rules::Effect::REFUSES, "a text block takes text1 alone from a request: text2, text3 and text4 are never taken (a "
+                              "start keeps them as the backup image holds them)"};
+
+  // What each field takes from a request (a resume takes the backup image's through the same
+  // checks, and keeps what it holds of the code entries and texts that a request never sets).
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    Panel::limits(l, r.controlPanel, Panel::MAIN_LEVELS);
+    Panel::limits(l, r.subControlPanel1, Panel::SUB_LEVELS);
+    Panel::limits(l, r.subControlPanel2, Panel::SUB_LEVELS);
+    for (auto* block : {&r.textBlock1, &r.textBlock2}) {
+      l.rule(block->text2, FIRST_TEXT_ONLY, limits::REFUSES_ALL);
+      l.rule(block->text3, FIRST_TEXT_ONLY, limits::REFUSES_ALL);
+      l.rule(block->text4, FIRST_TEXT_ONLY, limits::REFUSES_ALL);
+    }
+    l.sub(r.options);
+    for (int n = 0; n < N_CODE_ENTRIES; ++n) {
+      if (n < N_REQUEST_CODE_ENTRIES) {
+        Codes::limits(l, r.codeEntries[n], Codes::LAST);
+      } else {
+        l.rule(r.codeEntries[n].code, SPARE_CODE_ENTRIES, limits::REFUSES_ALL);
+      }
+    }
+    Codes::limits(l, r.codeGroup, Codes::LAST + 1);
+    for (auto& t : r.triples) l.take(t, 0, LAST_TRIPLE_VALUE);
+    for (auto& row : r.keyFaders) {
+      for (auto& a : row) l.sub(a);
+    }
+    for (auto& row : r.keyFaderStates) {
+      for (auto& s : row) l.sub(s);
     }
   }
 };
@@ -324,10 +403,10 @@ struct MxifFaderEvent {
   u16 word1 = 0;
   u8 flag = 0;
   u16 word2 = 0;
-  u8 lever = 0;   // 0..3
-  u16 value = 0;  // raw lever value 0..4095
+  u8 lever = 0;   // of the panel's levers, lever m drives ME m
+  u16 value = 0;  // raw lever value
   u16 word3 = 0;
-  u8 panel = 0;   // 0..2
+  u8 panel = 0;
   u8 byte1 = 0;
   u8 byte2 = 0;
 
@@ -343,8 +422,32 @@ struct MxifFaderEvent {
     v.field("byte1", r.byte1);
     v.field("byte2", r.byte2);
   }
+  // An event of another lever or panel is dropped; a raw value above the lever's top reads as the top.
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.lever, 0, 3);
+    l.take(r.value, 0, 4095);
+    l.take(r.panel, 0, 2);
+  }
 };
 static_assert(sizeof(MxifFaderEvent) == 16);
 static_assert(codec::wireSize<MxifFaderEvent>() == 13);
 
 }  // namespace internal
+
+// The raw lever values of one lever's ends.
+struct LeverCalibration {
+  static constexpr s16 INITIAL_MAX = 2555;
+  static constexpr s16 INITIAL_MIN = 1533;
+  s16 max = INITIAL_MAX;
+  s16 min = INITIAL_MIN;
+};
+static_assert(sizeof(LeverCalibration) == 4);
+
+// What the fader events keep in the backup image: one calibration entry per main lever, index
+// panel x 4 + lever.
+struct FaderCalibration {
+  static constexpr int N_ENTRIES = 12;
+  LeverCalibration entries[N_ENTRIES];
+};
+static_assert(sizeof(FaderCalibration) == 48);

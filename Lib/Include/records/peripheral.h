@@ -7,6 +7,7 @@
 #include <cstddef>
 
 #include "Lib/Include/codec.h"
+#include "Lib/Include/limits.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
 
@@ -16,10 +17,16 @@ struct TallyGroup {
   static constexpr int EXCLUSION_BIT = 9;
   static constexpr u32 ALL = 0x3FF;
 
+  // Entry codes: 0 names no output, 1..6 the ME outputs, 13..20 the DSK outputs and 21..36 the bus
+  // outputs; group 0 takes none of the preview outputs (2, 5, 15 and 16) that the others take.
+  static constexpr rules::Range CODES[] = {{0, 6}, {13, 36}};
+  static constexpr rules::Range MAIN_CODES[] = {{0, 1}, {3, 4}, {6, 6}, {13, 14}, {17, 36}};
+  static constexpr int LAST_COLOR = 3;
+
   u32 mask = 0;  // bits 0..7: entries, 8: colour, 9: exclusion
-  u16 entries[N_ENTRIES] = {};  // tally entry codes; 0 names no output
-  u8 color = 0;                 // 0..3
-  u8 exclusion = 0;             // 0 or 1: the multiview leaves the group out
+  u16 entries[N_ENTRIES] = {};  // tally entry codes
+  u8 color = 0;
+  u8 exclusion = 0;             // a truth value: the multiview leaves the group out
   u8 reserved[2] = {};
 
   template <class V, class R>
@@ -42,7 +49,7 @@ struct MxifPeripheral {
 
   u32 maskA = 0;
   u32 maskB = 0;
-  u8 option = 0;  // maskB bit 0: 0..1
+  u8 option = 0;  // maskB bit 0
   u8 reserved9[3] = {};
   u8 flagA0 = 0;      // bit 0: carried and kept, never taken from the front end
   u8 reportForm = 0;  // bit 1: 1 the source tally received from the front end is the tally
@@ -61,6 +68,24 @@ struct MxifPeripheral {
     v.field("reportForm", r.reportForm, r.maskA, 1);
     v.field("tallyMode", r.tallyMode, r.maskA, 2);
     for (int g = 0; g < N_GROUPS; ++g) v.sub(NAMES[g], r.groups[g]);
+  }
+
+  static constexpr rules::Rule FLAG_A0_KEPT = {rules::Effect::REFUSES, "flagA0 is carried and kept: a request never sets it"};
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.option, 0, 1);
+    l.rule(r.flagA0, FLAG_A0_KEPT, limits::REFUSES_ALL);
+    l.take(r.reportForm, 0, 1);
+    l.take(r.tallyMode, 0, 1);
+    for (int g = 0; g < N_GROUPS; ++g) {
+      if (g == 0) {
+        l.take(r.groups[g].entries, TallyGroup::MAIN_CODES);
+      } else {
+        l.take(r.groups[g].entries, TallyGroup::CODES);
+      }
+      l.take(r.groups[g].color, 0, TallyGroup::LAST_COLOR);
+      l.rule(r.groups[g].exclusion, rules::TRUTH_VALUE);
+    }
   }
   // A received exclusion flag is a truth value.
   static void afterRead(MxifPeripheral& r) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "Lib/Include/codec.h"
+#include "Lib/Include/limits.h"
 #include "Lib/Include/text.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -26,6 +27,9 @@ struct MxifPlugin {
     v.field("setting3", r.setting3, r.mask, 2);
     v.field("setting4", r.setting4, r.mask, 3);
   }
+  // Every field takes what its width holds: the back end keeps it as sent.
+  template <class L, class R>
+  static constexpr void limits(L&, R&) {}
 };
 static_assert(sizeof(MxifPlugin) == 20);
 static_assert(codec::wireSize<MxifPlugin>() == 20);
@@ -36,6 +40,8 @@ struct MxifPluginStatus {
   static constexpr int TYPE_INDEX = category::TYPE_PLUGIN_STATUS;
   static constexpr int N_CHANNELS = 30;
   static constexpr bool HAS_TEXTS = true;
+  // The backup image keeps one state byte per slot; the records themselves start from their defaults.
+  static constexpr int SAVED_BYTES = N_CHANNELS;
 
   // Bits of `mask`.
   static constexpr u32 TEXT1 = 1u << 0;
@@ -50,11 +56,11 @@ struct MxifPluginStatus {
   s16 slot = 0;  // always carried
   TextField<32> text1 = {};
   TextField<32> text2 = {};
-  u8 state = 0;   // 0..1
-  s32 value1 = 0; // 0..65536
-  s32 value2 = 0; // 0..32768
-  u8 value3 = 0;  // 0..6
-  u8 value4 = 0;  // 0 or 1
+  u8 state = 0;
+  s32 value1 = 0;
+  s32 value2 = 0;
+  u8 value3 = 0;
+  u8 value4 = 0;
 
   template <class V, class R>
   static constexpr void fields(V& v, R& r) {
@@ -67,6 +73,14 @@ struct MxifPluginStatus {
     v.field("value2", r.value2, r.mask, 4);
     v.field("value3", r.value3, r.mask, 5);
     v.field("value4", r.value4, r.mask, 6);
+  }
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.state, 0, 1);
+    l.take(r.value1, 0, 0x10000);
+    l.take(r.value2, 0, 0x8000);
+    l.take(r.value3, 0, 6);
+    l.take(r.value4, 0, 1);
   }
 };
 static_assert(offsetof(MxifPluginStatus, slot) == 4);

@@ -35,6 +35,15 @@ struct MxifSwitchingCmd {
     v.field("noRecord", r.noRecord);
     v.sub("bus", r.bus);
   }
+  // Another kind, a command without its bus record or one for an ME that has none is answered
+  // refused; the bus record is taken as a MxifBus record of its ME.
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.kind, KIND_BUS, KIND_BUS);
+    l.take(r.noRecord, 0, 0);
+    l.take(r.bus.me, 0, category::N_ME - 1);
+    MxifBus::takeFields<true>(l, r.bus);
+  }
 };
 static_assert(offsetof(MxifSwitchingCmd, noRecord) == 6 && offsetof(MxifSwitchingCmd, bus) == 8);
 static_assert(sizeof(MxifSwitchingCmd) == 212);

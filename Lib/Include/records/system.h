@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "Lib/Include/codec.h"
+#include "Lib/Include/limits.h"
 #include "Lib/Include/text.h"
 #include "Lib/Include/type_index.h"
 #include "Lib/Include/types.h"
@@ -49,6 +50,17 @@ struct MxifSystemAncillary {
     v.mask("meKeySelectMask", r.meKeySelectMask);
     v.each("meKeySelect", r.meKeySelect, r.meKeySelectMask, 0);
   }
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.aux1Follows, 0, 1);
+    l.take(r.meOutput1Mode, 0, 2);
+    l.take(r.meOutput2Mode, 0, 2);
+    l.take(r.keySelect, 0, 4);
+    l.take(r.perMeKeySelect, 0, 1);
+    l.take(r.dskStageMode, 0, 2);
+    l.take(r.dskStageSource, 0, 4);
+    l.take(r.meKeySelect, 0, 4);
+  }
 };
 static_assert(sizeof(MxifSystemAncillary) == 32);
 
@@ -75,6 +87,14 @@ struct MxifSystemDisplay {
     v.field("toggle1", r.toggle1, r.mask, 3);
     v.field("toggle2", r.toggle2, r.mask, 4);
   }
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.timingFlag, 0, 1);
+    l.take(r.timingSelect, 0, 2);
+    l.take(r.option, 0, 1);
+    l.take(r.toggle1, 0, 1);
+    l.take(r.toggle2, 0, 1);
+  }
 };
 
 struct MxifSystem {
@@ -82,6 +102,7 @@ struct MxifSystem {
   static constexpr int N_CHANNELS = 1;
   static constexpr int N_FORMATS = 12;
   static constexpr int N_MULTIVIEW_SOURCES = 8;
+  static constexpr int LAST_GENLOCK_REFERENCE = 3;  // references 0..2 external, 3 internal
 
   // Bits of `mask`.
   static constexpr u32 RECALL_PHASE_MODE = 1u << 0;
@@ -160,6 +181,27 @@ struct MxifSystem {
     v.sub("addressTexts", r.addressTexts);
     v.sub("display", r.display);
     v.field("busRefresh", r.busRefresh, r.mask, 1);
+  }
+
+  // What each field takes from a request (and from a backup image); mode and the texts take what
+  // they hold (a text as the escape rule of texts allows).
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.format, 0, N_FORMATS - 1);
+    l.take(r.sdScale, 0, 1);
+    l.take(r.verticalOffset, 0, 1);
+    l.take(r.horizontalPhase, -50, 49);
+    l.take(r.verticalPhase, -100, 100);
+    l.take(r.genlockReference, 0, LAST_GENLOCK_REFERENCE);
+    l.take(r.genlockSetup, 0, 1);
+    l.take(r.bkgdLatency, 0, 1);
+    l.take(r.keyLatency, 0, 1);
+    l.take(r.sdiDelay, 0, 1);
+    l.sub(r.ancillary);
+    l.take(r.multiviewSource, 0, 10);
+    l.take(r.recallPhaseMode, 0, 2);
+    l.sub(r.display);
+    l.take(r.busRefresh, 0, 1);
   }
 };
 

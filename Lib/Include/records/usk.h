@@ -8,6 +8,8 @@
 #include <cstddef>
 
 #include "Lib/Include/codec.h"
+#include "Lib/Include/limits.h"
+#include "Lib/Include/records/bus.h"
 #include "Lib/Include/records/key.h"
 #include "Lib/Include/records/names.h"
 #include "Lib/Include/text.h"
@@ -25,6 +27,7 @@ struct MxifUpStreamKey {
   // Bits of `mask` (word 0).
   enum Word0Bit { W0_MATTE_COLOR = 0, W0_MASK_BOX = 1 };
   static constexpr u32 W0_ALL = 0x3;
+  static constexpr u8 KEY_TYPE_MAX = 3;
 
   // Mask mode (0 off, 1 the preset area of the video format, 2 maskBox), flag A (the mask sense)
   // and flag B (the mask enable); the two texts.
@@ -51,6 +54,17 @@ struct MxifUpStreamKey {
     v.field("maskBox", r.maskBox, r.mask, W0_MASK_BOX);
     v.sub("texts", r.texts);
   }
+  // What each field takes from a request (and from a backup image); the texts take what the escape
+  // rule of texts allows.
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.style.keyType, 0, KEY_TYPE_MAX);
+    l.sub(r.style);
+    MxifBkgd::takeColor(l, r.matteColor);
+    l.sub(r.adjust);
+    l.sub(r.maskSet);
+    l.take(r.maskBox, MxifBkgd::EDGE_MIN, MxifBkgd::EDGE_MAX);
+  }
 };
 
 static_assert(sizeof(MxifUpStreamKey) == 92);
@@ -70,6 +84,7 @@ static_assert(offsetof(MxifUpStreamKey, texts) + offsetof(MxifUpStreamKey::Texts
 // Which up-stream key keys one source of the source list: 0 none, 1..4 key 1..4 while its on/off
 // flag is 1, 5..8 key 1..4 always.
 struct UskAttachment {
+  static constexpr u8 VALUE_MAX = 8;
   u32 mask = 0;
   u8 value = 0;  // bit 0
   u8 reserved[3] = {};
@@ -78,6 +93,10 @@ struct UskAttachment {
   static constexpr void fields(V& v, R& r) {
     v.mask("mask", r.mask);
     v.field("value", r.value, r.mask, 0);
+  }
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.value, 0, VALUE_MAX);
   }
 };
 static_assert(sizeof(UskAttachment) == 8);
@@ -88,6 +107,20 @@ struct MxifUpStreamKeyAssign {
   static constexpr int N_SLOTS = 8;  // slot 2k the fill, 2k + 1 the key source of key k + 1
   static constexpr int N_ENTRIES = 150;
   static constexpr int N_KEYS = 4;
+  // ME 0's bus entries buses::USK_ENTRY + s follow the slots s, and the slots follow them: a slot
+  // takes the sources of 10..223, those that its entry's list does not hold go back.
+  static constexpr int SLOT_SOURCE_FIRST = 10, SLOT_SOURCE_LAST = 223;
+  static constexpr limits::Runs SLOT_SOURCES = [] {
+    limits::Runs runs;
+    for (int s = SLOT_SOURCE_FIRST; s <= SLOT_SOURCE_LAST; ++s) {
+      if (buses::listed(buses::USK_ENTRY, s)) runs.add(s, s);
+    }
+    return runs;
+  }();
+  static constexpr auto FOLLOWS_BUS_TEXT =
+      rules::compose("slot s holds the source of ME 0's bus entry ", buses::USK_ENTRY, " + s (MxifBus me=0), which "
+                     "follows the slot: a source that entry does not take leaves the slot at the entry's source");
+  static constexpr rules::Rule FOLLOWS_BUS = {rules::Effect::MOVES, FOLLOWS_BUS_TEXT.chars};
 
   u32 mask = 0;        // carried, names no field
   u32 sourceMask = 0;  // bit s: slot s
@@ -107,9 +140,17 @@ struct MxifUpStreamKeyAssign {
     v.mask("onOffMask", r.onOffMask);
     v.each("onOff", r.onOff, r.onOffMask, 0);
   }
+  template <class L, class R>
+  static constexpr void limits(L& l, R& r) {
+    l.take(r.source, SLOT_SOURCE_FIRST, SLOT_SOURCE_LAST);
+    l.rule(r.source, FOLLOWS_BUS, limits::refusesOutside(SLOT_SOURCES));
+    for (const UskAttachment& e : r.entries) l.sub(e);
+    l.take(r.onOff, 0, 1);
+  }
 };
 
 static_assert(sizeof(MxifUpStreamKeyAssign) == 1224);
+static_assert(MxifUpStreamKeyAssign::N_SLOTS == buses::N_USK_ENTRIES);
 static_assert(codec::wireSize<MxifUpStreamKeyAssign>() == 774);
 static_assert(offsetof(MxifUpStreamKeyAssign, sourceMask) == 4 && offsetof(MxifUpStreamKeyAssign, source) == 8);
 static_assert(offsetof(MxifUpStreamKeyAssign, entries) == 16 && offsetof(MxifUpStreamKeyAssign, onOffMask) == 1216);

@@ -293,6 +293,7 @@ class Harness {
       for (const Row& row : t_.rows) {
         if (!holdsFor(row, index)) continue;
         for (const Concrete& c : expand(row, true)) {
+          declared(c, index);
           accept(c, index);
           refuse(c, index);
         }
@@ -412,6 +413,30 @@ class Harness {
   bool holdsFor(const Row& row, int index) const {
     const std::string on = clause(row, "on");
     return on.empty() || inside(intervals(on), channels_ > 1 ? channelOf(index) : index);
+  }
+
+  // What the record declares the field takes on the instance (the limits that the back end applies
+  // and the front end's tools read) is what the row holds of it.
+  void declared(const Concrete& c, int index) {
+    const Row& row = *c.row;
+    if ((row.kind & (TEXT | TRUTH)) != 0 || !frontend::declaresLimits(a_.type)) return;
+    frontend::Assignments with;
+    if (channels_ > 1) with.emplace_back("channel", std::to_string(channelOf(index)));
+    std::vector<frontend::Interval> takes;
+    std::string error;
+    if (!frontend::acceptedValues(a_.type, c.name, channels_ > 1 ? meOf(index) : index, with, takes, error)) {
+      return fail(where(index, c.name), "no declaration: " + error);
+    }
+    std::vector<frontend::Interval> want;
+    const std::string declares = clause(row, "declared");
+    if ((row.kind & NEVER) == 0 || !declares.empty()) {
+      for (const Interval& i : intervals(declares.empty() ? row.values : declares)) {
+        want.push_back({static_cast<double>(i.lo), static_cast<double>(i.hi)});
+      }
+    }
+    if (takes != want) {
+      fail(where(index, c.name), "declared " + frontend::intervalsText(takes) + ", the row holds " + frontend::intervalsText(want));
+    }
   }
 
   // The values to send as taken (each bound of each run), as text.
@@ -570,10 +595,10 @@ class Harness {
       }
       send(index, fields, where(index, std::string("every field at its ") + (lowest ? "lowest" : "highest") + " (step 3)"));
     }
-    const auto before = frontend::backedUpRecords();
+    const auto before = testing_support::backedUp();
     testing_support::consoleClear();
     restart_();
-    const std::string changes = frontend::restartChanges(before, frontend::backedUpRecords());
+    const std::string changes = frontend::restartChanges(before, testing_support::backedUp());
     if (!changes.empty()) fail(name_ + ", a restart (step 3)", "changed\n" + changes);
     expectClean(name_ + ", a restart (step 3)");
   }

@@ -17,7 +17,9 @@
 // more ("; " between): refuse: more refused values (texts '|'-separated); on: instances it holds
 //   for; with: sent beside the highest value; beside: sent beside every value; then: fields the
 //   highest value also changes ("name=value" stored, "name" answered); image: values a restart also
-//   takes; also: fields answered beside every value and reset with the row's field on damage.
+//   takes; also: fields answered beside every value and reset with the row's field on damage;
+//   declared: what the record declares the field takes, where the values sent and stored cannot show
+//   it (a value taken in another form, a status byte a restart alone takes, a value a rule moves later).
 // Steps, first and last instance: 0 empty request (answer empty but FIRST_KEPT, sizes match; the
 // instance after the last gets no answer); 1 each bound taken, stored and answered with exactly its
 // bits; 2 each neighbour outside and `refuse` value with a witness: field kept, witness taken;

@@ -33,9 +33,9 @@ namespace {
 // system's own.
 const Table DSK = {record<MxifDsk>(), 102, "channel 0..3", "adjust.gain=1500 edge.width=2", {
     KEY_STYLE_ADJUST_MATTE_ROWS("0..1"), KEY_EDGE_ROWS("0..12"), KEY_MASK_ROWS("mask:2"), KEY_TRANS_ROWS("0", "mask:3"),
-    {"reverse", "1", "mask:4", NEVER}, {"priority", "0..3", "mask:5"}, {"group", "0..1", "mask:6"},
+    {"reverse", "1", "mask:4", NEVER, "declared: 0..1"}, {"priority", "0..3", "mask:5"}, {"group", "0..1", "mask:6"},
     {"flags.flag[0..2]", "0..1", "flags.mask:0..2"},
-    {"onAir", "0..1", "mask:7"}, {"stopping", "0..1", "mask:8"}, {"inTransition", "1", "mask:9", NEVER},
+    {"onAir", "0..1", "mask:7"}, {"stopping", "0..1", "mask:8"}, {"inTransition", "1", "mask:9", NEVER, "declared: 0..1"},
     {"names.name1", "12", "names.mask:0", TEXT}, {"names.name2", "12", "names.mask:1", TEXT}}};
 
 TEST_F(ConformanceTest, MxifDsk) { run(DSK); }
@@ -59,9 +59,9 @@ const Table KEY = {record<MxifKey>(), 342, "me 0..3 channel 0..3", "adjust.gain=
     {"dveValue1", "0..10000", "mask:15"},
     // The scale pair is taken only whole (0 counts as 10000): one row between its two, so that a
     // damaged image has both damaged at once.
-    {"dveScale.first", "5000..10000", "dveScale.mask:0"},
+    {"dveScale.first", "5000..10000", "dveScale.mask:0", PLAIN, "declared: 0, 5000..10000"},
     {"dveRotation[0..2]", "-28800..28800", "mask:16"},
-    {"dveScale.second", "5000..10000", "dveScale.mask:1"},
+    {"dveScale.second", "5000..10000", "dveScale.mask:1", PLAIN, "declared: 0, 5000..10000"},
     // dveTriple2 (bit 17) brings the values of bits 18 and 19 along, taken or not: beyond a row.
     {"dveValue2", "-100..100", "mask:18", NEVER}, {"dveValue3", "0..65", "mask:19", NEVER},
     {"dveCrop[0]", "-5000..5000", "mask:21", PLAIN, "then: dveCrop[3]=5000"},  // while cropMode is 0
@@ -76,7 +76,7 @@ const Table KEY = {record<MxifKey>(), 342, "me 0..3 channel 0..3", "adjust.gain=
     {"dvePair.first", "-999..999", "dvePair.mask:0"}, {"dvePair.second", "-999..999", "dvePair.mask:1"},
     {"dveTriple3[0..2]", "-5000..5000", "mask:27"},
     KEY_TRANS_ROWS("0..1", "mask:28"),
-    {"reverse", "1", "mask:29", NEVER}, {"effectBoth", "0..1", "mask1:0"}, {"travelOn", "0..2", "mask1:1"},
+    {"reverse", "1", "mask:29", NEVER, "declared: 0..1"}, {"effectBoth", "0..1", "mask1:0"}, {"travelOn", "0..2", "mask1:1"},
     {"travel34[0..1]", "-10000..10000", "mask1:2"}, {"travel34Rev[0..1]", "-10000..10000", "mask1:3"},
     {"travel34Both", "0..1", "mask1:4"}, {"travel12[0..1]", "-10000..10000", "mask1:5"},
     {"travel12Rev[0..1]", "-10000..10000", "mask1:6"}, {"travel12Both", "0..1", "mask1:7"},
@@ -153,7 +153,9 @@ TEST_F(ConformanceTest, MxifUpStreamKey) { run(UP_STREAM_KEY); }
 
 // The up-stream keys' sources, the attachment of each source of the list, the on/off flags.
 const Table UP_STREAM_KEY_ASSIGN = {record<MxifUpStreamKeyAssign>(), 774, "", "entry5.value=3 onOff[2]=1", {
-    {"source[0..7]", "10..223", "sourceMask:0..7"},
+    // A source that the slot's bus entry does not take goes back when the bus follows.
+    {"source[0..7]", "10..223", "sourceMask:0..7", PLAIN,
+     "declared: 10..41, 140..141, 181..182, 184..185, 187..188, 190..191, 201..202, 204..205, 207..208, 210..211, 220..223"},
     {"entry{0..149}.value", "0..8", "entry{}.mask:0"},
     {"onOff[0..3]", "0..1", "onOffMask:0..3"}}};
 

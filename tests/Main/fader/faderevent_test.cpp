@@ -314,7 +314,7 @@ TEST_F(FaderEventTest, LayersOnAirComeBackOnAirAfterAWarmRestart) {
   // Three frames, each with the early interrupt that writes the key transition registers.
   auto frames = [] { for (int f = 0; f < 3; ++f) runFrame(0), mxUpdateEarly(); };
   auto cut = [&](bool keysOfMe2And3) {
-    const int keyCut = CategoryFaderEvent::BTN_KEY_CUT, dskCut = CategoryFaderEvent::BTN_DSK_CUT;
+    const int keyCut = internal::MxifButtonEvent::BTN_KEY_CUT, dskCut = internal::MxifButtonEvent::BTN_DSK_CUT;
     send({keyCut}, 0), send({keyCut + 3}, 1), send({dskCut, dskCut + 3});
     if (keysOfMe2And3) send({keyCut + 1}, 2), send({keyCut + 2}, 3);
     runFrame(0), frames();
@@ -348,7 +348,7 @@ TEST_F(FaderEventTest, LayersOnAirComeBackOnAirAfterAWarmRestart) {
   // the two alone (the other stays off air): its run ends in a frame where the other's does not.
   key(1, 3).transIn.on = key(1, 3).transOut.on = dsk(3).transIn.on = dsk(3).transOut.on = 1;
   key(1, 3).transIn.value = key(1, 3).transOut.value = dsk(3).transIn.value = dsk(3).transOut.value = 4;
-  using F = CategoryFaderEvent;
+  using F = internal::MxifButtonEvent;
   enum Who { KEY = 1, DSK = 2, BOTH = 3 };
   struct Run { bool on; int frames; bool turned; u8 imageOnAir, imageMoving; int who = BOTH; } runs[] = {
       {true, 1, false, 0, 1},  {true, 7, false, 1, 1},  {true, 8, false, 1, 0}, {false, 1, false, 1, 1},

@@ -64,7 +64,7 @@ TEST_F(LampTest, KeyOnAirAndFunctionLamps) {
       {0.0f, 1, 0, 1, 0, 0, 0, 0}, {0.0f, -1, 0, 1, 0, 2, 2, 2}, {0.4f, 1, 0, 1, 0, 12, 0, 0},
       {0.4f, 1, 1, 1, 0, 2, 0, 0}, {0.4f, -1, 0, 1, 0, 2, 2, 2}, {0.4f, 1, 1, 2, 0, 2, 0, 2},
       {0.4f, 1, 1, 3, 1, 2, 2, 2}, {0.4f, -1, 1, 4, 1, 2, 0, 0}};
-  hold(1, CategoryFaderEvent::BTN_KEY_TRANS + 2, 1);
+  hold(1, internal::MxifButtonEvent::BTN_KEY_TRANS + 2, 1);
   for (const Case& c : cases) {
     place(keyT(1, 2), c.position, c.flip);
     operate().faderFlag = c.plain, operate().keyFaderButton.mode = c.function, key(1, 2).dveTransOn = c.dve;
@@ -129,12 +129,12 @@ TEST_F(LampTest, DownstreamKeysAndTheKeysOfMeTwoOnThePanelLamps) {
 
   // Buttons that toggle the mode: each panel's own button; the other first lamps the main panel's.
   operate().keyFaderButton = {3, 2, 2};
-  hold(2, CategoryFaderEvent::BTN_ME2_KEY_TRANS, 1);
-  hold(0, CategoryFaderEvent::BTN_DSK_TRANS + 1, 2);
+  hold(2, internal::MxifButtonEvent::BTN_ME2_KEY_TRANS, 1);
+  hold(0, internal::MxifButtonEvent::BTN_DSK_TRANS + 1, 2);
   runFrame(0);
   EXPECT_EQ(std::tuple(lamp(0, 3136), lamp(1, 3136), lamp(0, 3304), lamp(1, 3304), lamp(0, 2217), lamp(2, 2217)),
             std::tuple(0, 2, 0, 0, 0, 2));
-  hold(2, CategoryFaderEvent::BTN_ME2_KEY_TRANS, 0);
+  hold(2, internal::MxifButtonEvent::BTN_ME2_KEY_TRANS, 0);
   runFrame(0);
   EXPECT_EQ(std::tuple(lamp(0, 3304), lamp(0, 3338), lamp(1, 3304)), std::tuple(2, 0, 0));
 }

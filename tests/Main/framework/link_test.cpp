@@ -12,6 +12,8 @@
 #include "Main/framework/link.h"
 #include "Lib/Include/records/memory.h"
 #include "Main/framework/notes.h"
+#include "Lib/Include/storage.h"
+#include "Lib/Include/type_layout.h"
 #include "Platform/board.h"
 #include "Tools/lib/link_ring.h"
 #include "tests/support/board_fixture.h"
@@ -466,15 +468,21 @@ namespace {
 
 using SystemLinkTest = test_categories::SystemCategoriesTest;
 
-// What the system's readers take: a record's wire form with its texts at their capacity, a
-// command's form where its owner reads one, what the input stream holds where nothing reads a form.
-TEST_F(SystemLinkTest, EachTypeTakesTheLargestBodyItsReaderReads) {
-  const std::pair<int, int> cases[] = {
-      {TYPE_SYSTEM, 184}, {TYPE_KEY, 366}, {TYPE_KEY_CMD, 15}, {TYPE_CHROMA_KEY_CMD, 11}, {TYPE_COLOR_CORRECT_CMD, 10},
-      {TYPE_MAINTENANCE_CMD, 20}, {TYPE_SWITCHING_CMD, 203}, {TYPE_SYSTEM_INITIAL_CMD, 19}, {TYPE_BUTTON_EVENT, 12},
-      {TYPE_FADER_EVENT, 13}, {TYPE_WAIT_CMD, 8}, {TYPE_EVENT_MEMORY_CMD, 16383},  // taken whole, not read
-      {TYPE_EVENT_MEMORY_HISTORY, 16383}, {TYPE_PLUGIN_CMD, 16383}, {TYPE_DUAL_SOURCE_TALLY, 16383}, {200, 16383}};  // no owner
-  for (auto [type, largest] : cases) EXPECT_EQ(reg().largestBody(type), largest) << type;
+// The declared type layout, which the tools read, is the one the system's categories take: each
+// type's instances, the bytes each binds and where the backup image holds them, and the largest body
+// its reader takes (what the input stream holds where none reads a form).
+TEST_F(SystemLinkTest, EachTypeIsLaidOutAndReadAsDeclared) {
+  const u8* image = platform::memory(BACKUP_BUFFER_ADR, BUF_SIZE * 4);
+  for (int type = 0; type < N_TYPES; ++type) {
+    const layout::Type& t = layout::TYPES[type];
+    const int form = t.formBytes > 0 ? t.formBytes : RequestReceiver::MAX_BODY;
+    EXPECT_EQ(std::tuple(reg().instanceCount(type), reg().largestBody(type)), std::tuple(t.instances, form)) << type;
+    for (int me = 0; me < t.instances; ++me) {
+      const int offset = me < 2 && t.boundBytes() > 0 ? layout::imageOffset(type, me) : -1;
+      const int at = me < 2 && reg().storageOf(type, me) != nullptr ? static_cast<int>(reg().storageOf(type, me) - image) : -1;
+      EXPECT_EQ(std::tuple(reg().boundBytes(type, me), at), std::tuple(t.boundBytes(), offset)) << type << " me " << me;
+    }
+  }
 }
 
 }  // namespace

@@ -44,17 +44,17 @@ TEST_F(RestartTest, RunningAutoTransitionsComeBackAsTheyWere) {
   sendBody(category::TYPE_BKGD, {{"me", "0"}, {"nextBkgd", "1"}, {"trans.rate", "999"}});
   sendBody(category::TYPE_KEY, {{"me", "0"}, {"channel", "0"}, {"transIn.on", "1"}, {"transIn.value", "999"}});
   frames(3);
-  for (int code : {CategoryFaderEvent::BTN_BKGD_AUTO, CategoryFaderEvent::BTN_KEY_AUTO}) {
+  for (int code : {internal::MxifButtonEvent::BTN_BKGD_AUTO, internal::MxifButtonEvent::BTN_KEY_AUTO}) {
     sendBody(category::TYPE_BUTTON_EVENT, {{"code", std::to_string(code)}, {"state", "1"}});
   }
   frames(6);
   auto& faders = CategoryFaderEvent::instance();
   ASSERT_TRUE(faders.transition(AutoTransition::bkgdSlot(0)).state == AutoTransition::RUNNING &&
               faders.transition(AutoTransition::keySlot(0, 0)).state == AutoTransition::RUNNING);
-  const auto before = frontend::backedUpRecords();
+  const auto before = testing_support::backedUp();
   testing_support::consoleClear();
   restart();
-  EXPECT_EQ(frontend::restartChanges(before, frontend::backedUpRecords()), "");
+  EXPECT_EQ(frontend::restartChanges(before, testing_support::backedUp()), "");
   EXPECT_EQ(std::tuple(consoleCount("is broken"), consoleCount("Assertion failed"), consoleCount("out of range")),
             std::tuple(0, 0, 0))
       << testing_support::consoleText();
@@ -68,9 +68,9 @@ TEST_F(RestartTest, AFollowersCopiedSizeStaysInItsRange) {
            {{"me", "0"}, {"channel", "0"}, {"dveTransOn", "1"}, {"follower", "3"}, {"dveSize", "40000"}});
   frames(3);
   EXPECT_EQ(category::CategoryKey::instance()[0].record(2).dveSize, 10000);
-  const auto before = frontend::backedUpRecords();
+  const auto before = testing_support::backedUp();
   restart();
-  EXPECT_EQ(frontend::restartChanges(before, frontend::backedUpRecords()), "");
+  EXPECT_EQ(frontend::restartChanges(before, testing_support::backedUp()), "");
   EXPECT_EQ(consoleCount("is broken"), 0) << testing_support::consoleText();
 }
 

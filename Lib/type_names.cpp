@@ -1,4 +1,4 @@
-#include "Main/framework/typenames.h"
+#include "Lib/Include/type_names.h"
 
 #include <cstdio>
 

@@ -4,8 +4,6 @@
 
 namespace category {
 
-constexpr int N_ME = 4;
-
 // The name of a type index as error lines print it; "" for an index outside 0..103.
 const char* typeNameOf(int type);
 
