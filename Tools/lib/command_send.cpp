@@ -101,6 +101,16 @@ Outcome judgeSend(const Request& request, const Evidence& evidence) {
   }
   out.verdict = request.judge(refusals, evidence.notes, evidence.after);
   const Verdict& verdict = out.verdict;
+  if (verdict.unexplained) {
+    for (const std::string& line : verdict.refused) {
+      const size_t colon = line.find(": ");
+      out.lines.push_back(notKnown(instance, line.substr(0, colon),
+                                   "the report read as its answer says " + line.substr(colon + 2) +
+                                       ", which no answer of its own says: a report of the instance from before it"));
+    }
+    out.status = 3;
+    return out;
+  }
   for (const std::string& line : verdict.refused) out.lines.push_back("frontend: refused: " + instance + " " + line + "\n");
   for (const std::string& line : verdict.notKnown) {
     const size_t colon = line.find(": ");

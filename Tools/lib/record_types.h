@@ -39,7 +39,7 @@ std::vector<std::string> typeNames();
 // A header line (the type, its instances, what the words below mean), a line for each sub-record
 // that is a record of a type of its own, then a line per field, or run of elements, that a front
 // end sets: its name ("name[0..N-1]"; a field alike in numbered sub-records as "bkgd[0..11].rate")
-// and what the back end's checks take ("0..255", "text of up to 7 characters", "status, set by
+// and what the back end's checks take ("0..255", "text of up to 7 bytes", "status, set by
 // ..."), instance by instance where they differ ("0..40000 on channel=0..1; 0..10000 on
 // channel=2..3"), with the names of its values after it where the code has them. False with a
 // message for a type whose record is not built.
@@ -161,6 +161,9 @@ struct Verdict {
   std::vector<std::string> notRun;
   // Each rule that a line names, by its text, with the element it names it for ("maskBox[3]").
   std::vector<std::pair<std::string, std::string>> rules;
+  // A typed value refused that the answer holds otherwise where the back end noted no rule for it:
+  // no answer of the request's own shows that (a report of the instance from before it does).
+  bool unexplained = false;
 };
 
 // A request of a record (or of a command whose record is built), parsed once from the words that give

@@ -111,6 +111,7 @@ class Judge {
     std::set<const Field*> doneFields;
     for (const Element& x : elements) {
       if (x.text) {
+        unexplained_ = unexplained_ || (x.typed && ruleless(x));
         (x.typed ? verdict.refused : verdict.notes).push_back(x.name + "=" + x.sentText + ": " + keptOrHeld(x) + reasons(x));
         continue;
       }
@@ -142,6 +143,7 @@ class Judge {
       }
       (keptUnseen(x) && !by.empty() ? verdict.notKnown : verdict.refused).push_back(refusalText(x, by.empty()));
     }
+    verdict.unexplained = verdict.unexplained || unexplained_;
   }
 
   // "format=10: <the rule>" of each typed element the record keeps but the hardware does not run.
@@ -345,8 +347,17 @@ class Judge {
                (typed(*p.field, p.element) ? sentText(p) : faultText(p)) + ", which shares its presence bit";
       }
     }
+    unexplained_ = unexplained_ || ruleless(x);
     return head + keptOrHeld(x) + reasons(x);
   }
+
+  // Whether the answer holds the element otherwise though the back end, whose notes of the request
+  // were read, noted no rule for it: no answer of its own does.
+  bool ruleless(const Element& x) const {
+    using Found = linkpeer::RequestNotes::Found;
+    return !x.heldText.empty() && decided(x.t).empty() && (notes_.found == Found::Notes || notes_.found == Found::None);
+  }
+  bool unexplained_ = false;
 
   RecordView& sent_;
   RecordView start_;    // the record as it starts

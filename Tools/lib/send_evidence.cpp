@@ -392,14 +392,21 @@ bool gatherEvidence(Link& link, const std::string& board, AckReports& acks, cons
     std::this_thread::sleep_for(POLL);
   }
   // The answer went out after the back end read the request and before `out`: the first report there
-  // that carries a field as sent, or else the first report there.
+  // that carries a field as sent, or else the first report there. Reports that a full ring held back
+  // go out in the frame that reads the request too, holding the instance as before it: one that holds
+  // a typed value otherwise where the back end noted no rule for it counts only where no other does.
   const std::vector<Refusal>* answer = nullptr;
   size_t answerAt = 0;
-  for (const auto& [at, refused] : seen) {
-    if (at < before || at >= *out) continue;
-    if (answer == nullptr || refused.size() < asked.size()) answer = &refused, answerAt = at;
-    if (refused.size() < asked.size()) break;
-  }
+  notesOf();
+  const auto pick = [&](bool ownOnly) {
+    for (const auto& [at, refused] : seen) {
+      if (at < before || at >= *out || (ownOnly && request.judge(refused, evidence.notes).unexplained)) continue;
+      if (answer == nullptr || refused.size() < asked.size()) answer = &refused, answerAt = at;
+      if (refused.size() < asked.size()) break;
+    }
+  };
+  pick(true);
+  if (answer == nullptr) pick(false);
   // A request that the back end stores without reporting it (time stamps) is judged by what the
   // backup image holds once it holds the request: where that shows every field as sent, or the back
   // end noted why it held one otherwise, every field counts as left out of the answer.

@@ -205,7 +205,7 @@ TEST(FrontendProgram, TypesAndFieldsListWhatSendTakes) {
                            "\n  window[0..1]                    -5000..5000\n  window[2..3]                    0..10000\n",
                            "\n  dveSize                         0..40000 on channel=0..1; 0..10000 on channel=2..3\n",
                            "\n  stopping                        status, set by the key's transition (buttons key-cut,",
-                           "\n  dveBorder.width                 1..1000 (0 at start)\n",
+                           "\n  dveBorder.width                 1..1000 (0 at start)\n", "\n  names.name1                     text of up to 12 bytes\n",
                            // A field whose values depend on another's under its presence bit, value by value.
                            "\n  patternNumber                   with patternKind=0: 0..14, 16, 23\n"
                            "                                  with patternKind=1: 0..14, 16..23\n"

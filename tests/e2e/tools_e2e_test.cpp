@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <future>
 #include <random>
 #include <thread>
 #include <tuple>
 
+#include "Tools/lib/send.h"
 #include "tests/e2e/e2e_fixture.h"
 
 namespace {
@@ -171,6 +173,42 @@ TEST_F(ToolsEndToEnd, RingIndexesMovedByNoWriterLeaveTheOutcomeNotKnown) {
   }
   writing = false;
   damage.join();
+}
+
+// A reader that reads no more (a stopped watch) holds the acknowledgement ring full, so the back end
+// holds its reports back; once the reader is gone, those go out after a request that the back end
+// read meanwhile. They are no answer to it, though the answer does not carry the request as sent
+// either (the edge rule moved the element filled in beside maskBox[0]): a note, status 0.
+TEST_F(ToolsEndToEnd, ReportsHeldBackAreNoAnswerToARequestReadMeanwhile) {
+  boot();
+  frontend::Bytes fill, key;
+  std::string why;
+  ASSERT_TRUE(frontend::sendPacket({"MxifKey", "me=0", "channel=0", "adjust.clip=1"}, fill, why)) << why;
+  ASSERT_TRUE(frontend::sendPacket({"MxifKey", "me=0", "channel=3", "maskBox=393,0,0,0"}, key, why)) << why;
+  const frontend::Bytes wait = frontend::waitPacket(1);
+  key.insert(key.begin(), fill.begin(), fill.end()), key.insert(key.end(), wait.begin(), wait.end());
+  fill.insert(fill.end(), wait.begin(), wait.end());
+  const auto taken = [&](const frontend::Bytes& frame) {
+    return link_.write(frame, WAIT_SECONDS) &&
+           poll([&] { return linkpeer::backedUpTo(link_.notes(), linkpeer::writeIndex(link_.requestRing())); });
+  };
+  // A frame's report of key 1 while it fits; then, behind the part of the last that fits, key 4's.
+  auto holder = std::make_unique<linkpeer::AckReader>(board_, link_.ackRing(), linkpeer::AckReader::From::Now);
+  for (size_t n; (n = linkpeer::ringRoom(link_.ackRing()) / (fill.size() - wait.size())) > 0;) {
+    frontend::Bytes frames;  // all but two of those that fit, at most 64 a write
+    for (size_t k = n > 3 ? std::min<size_t>(n - 2, 64) : 1; k > 0; --k) frames.insert(frames.end(), fill.begin(), fill.end());
+    ASSERT_TRUE(taken(frames));
+  }
+  ASSERT_TRUE(taken(key));
+  ASSERT_EQ(linkpeer::ringRoom(link_.ackRing()), 0u);
+  kill(pid_, SIGSTOP);
+  holder.reset();
+  const u32 from = linkpeer::writeIndex(link_.requestRing());
+  auto sent = std::async(std::launch::async, [&] { return frontend("send MxifKey me=0 channel=3 maskBox[0]=394"); });
+  ASSERT_TRUE(poll([&] { return linkpeer::ringAhead(from, linkpeer::writeIndex(link_.requestRing())) > wait.size(); }));
+  kill(pid_, SIGCONT);
+  const Outcome r = sent.get();
+  EXPECT_EQ(r.status, 0) << r.err;
 }
 
 // With the status reports going out in turns over sixteen frames (an event memory linked to an ME):
