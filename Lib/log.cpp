@@ -6,31 +6,25 @@
 #include <cstring>
 
 #include "Lib/Include/check.h"
-#include "Lib/Include/link_window.h"
+#include "Lib/Include/link_rings.h"
 #include "Platform/platform.h"
-
-// The console ring (Lib/Include/link_window.h). Its write index is read back from the window, where
-// a warm restart finds it: one outside the data (the front end can write anything there) starts
-// the text again at 0.
-void consoleOutByte(u8 byte) {
-  u32 index = platform::readMem32(LINK_CONSOLE_RING + LINK_RING_WRITE_INDEX);
-  if (index >= LINK_CONSOLE_DATA) index = 0;
-  *platform::memory(LINK_CONSOLE_RING + LINK_RING_HEAD + index, 1) = byte;
-  index = index + 1 == LINK_CONSOLE_DATA ? 0 : index + 1;
-  platform::writeMem32(LINK_CONSOLE_RING + LINK_RING_WRITE_INDEX, index);
-}
 
 namespace {
 
+// The console ring (Lib/Include/link_rings.h), which the text goes to.
+u8* console() { return platform::memory(LINK_CONSOLE_RING, LINK_CONSOLE_BYTES); }
+
+void toConsole(const void* data, size_t n) { linkring::consoleAppend(console(), static_cast<const u8*>(data), static_cast<u32>(n)); }
+
 void writeOut(const char* data, size_t n) {
-  for (size_t i = 0; i < n; ++i) consoleOutByte(static_cast<u8>(data[i]));
+  toConsole(data, n);
   platform::debugOut(data, n);
 }
 
 // A log line is "ESC[LEVEL] message": at most 9 + 255 characters. Its buffer keeps room behind it
 // for the count of a run and the newline.
-constexpr size_t LINE_MAX = 300;
-constexpr size_t LINE_ROOM = LINE_MAX + 32;
+constexpr size_t MAX_LINE = 300;
+constexpr size_t LINE_ROOM = MAX_LINE + 32;
 
 // Ends a log line (length characters in its buffer, without its newline) that stands for count equal
 // lines, and writes it.
@@ -65,7 +59,7 @@ void flushHeld() {
   writeLine(held.line, held.length, count);
 }
 
-// "ESC[LEVEL] message" into line (LINE_MAX bytes); returns its length.
+// "ESC[LEVEL] message" into line (MAX_LINE bytes); returns its length.
 size_t formatLine(char* line, int level, const char* format, va_list ap) {
   char message[256];
   int n = std::vsnprintf(message, sizeof message, format, ap);
@@ -73,8 +67,8 @@ size_t formatLine(char* line, int level, const char* format, va_list ap) {
   size_t len = std::strlen(message);
   bool truncated = n >= static_cast<int>(sizeof message);
   if (!truncated && len > 0 && message[len - 1] == '\n') message[--len] = '\0';
-  const int m = std::snprintf(line, LINE_MAX, "\x1b[%s] %s", libmx::LogInstance::levelName(level), message);
-  return m < static_cast<int>(LINE_MAX) ? static_cast<size_t>(m) : LINE_MAX - 1;
+  const int m = std::snprintf(line, MAX_LINE, "\x1b[%s] %s", libmx::LogInstance::levelName(level), message);
+  return m < static_cast<int>(MAX_LINE) ? static_cast<size_t>(m) : MAX_LINE - 1;
 }
 
 // A line of the cap's kind `kind` (-1: of none) while a LogRuns lives, else written at once.
@@ -126,14 +120,14 @@ void writeUnsaid() {
   // Each piece is cut to leave room for the closing parenthesis.
   size_t length = 0;
   const auto advance = [&length](int n) {
-    if (n > 0) length = std::min(length + static_cast<size_t>(n), LINE_MAX - 2);
+    if (n > 0) length = std::min(length + static_cast<size_t>(n), MAX_LINE - 2);
   };
-  advance(std::snprintf(line, LINE_MAX, "\x1b[ERR] %s: %u more lines not written this frame (", held.cap.subject,
+  advance(std::snprintf(line, MAX_LINE, "\x1b[ERR] %s: %u more lines not written this frame (", held.cap.subject,
                         total));
   const char* separator = "";
   for (int k = 0; k < held.cap.kindCount; ++k) {
     if (held.unsaid[k] == 0) continue;
-    advance(std::snprintf(line + length, LINE_MAX - length, "%s%u %s", separator, held.unsaid[k], held.cap.kinds[k]));
+    advance(std::snprintf(line + length, MAX_LINE - length, "%s%u %s", separator, held.unsaid[k], held.cap.kinds[k]));
     separator = ", ";
     held.unsaid[k] = 0;
   }
@@ -142,6 +136,10 @@ void writeUnsaid() {
 }
 
 }  // namespace
+
+void consoleReset() { linkring::consoleReset(console()); }
+
+void consoleOutByte(u8 byte) { toConsole(&byte, 1); }
 
 void consoleWrite(const char* data, size_t n) {
   flushHeld();

@@ -27,8 +27,8 @@ void checkRestart(category::CategoryRegistry& reg) {
   const u8* image = platform::memory(BACKUP_BUFFER_ADR, IMAGE_BYTES);
   const auto before = frontend::backedUpRecords(image);
   std::memcpy(platform::memory(NON_VOLATILE_BASE, IMAGE_BYTES), image, IMAGE_BYTES);
-  u8* console = platform::memory(LINK_CONSOLE_RING, LINK_RING_HEAD + LINK_CONSOLE_DATA);
-  linkpeer::storeIndex(console + 4, linkpeer::loadIndex(console));  // earlier lines are not the restart's
+  u8* console = platform::memory(LINK_CONSOLE_RING, LINK_CONSOLE_BYTES);
+  linkring::consoleSetTaken(console, linkring::consoleWritten(console));  // earlier lines are not the restart's
   fuzzing::startCategories(reg);
   const std::string lines = linkpeer::consoleTake(console);
   const std::string changes = frontend::restartChanges(before, frontend::backedUpRecords(image));

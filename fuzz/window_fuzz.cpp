@@ -25,12 +25,13 @@
 
 namespace {
 
-// The words whose values the back end could act on: the rings' indexes, the notes' header, and the
-// counts of the first slots.
+// The words whose values the back end could act on: the rings' indexes, the console's count, the
+// notes' header, and the counts of the first slots.
 constexpr auto INDEX_WORDS = [] {
-  std::array<u32, 27> at{};
+  std::array<u32, 28> at{};
   size_t n = 0;
   for (u32 ring : {LINK_CONSOLE_OFFSET, LINK_ACK_OFFSET, LINK_REQUEST_OFFSET}) at[n++] = ring, at[n++] = ring + 4;
+  at[n++] = LINK_CONSOLE_OFFSET + LINK_CONSOLE_WRITTEN;
   for (u32 w = 0; w < 5; ++w) at[n++] = LINK_NOTES_OFFSET + 4 * w;
   for (u32 slot = 0; slot < 4; ++slot) {
     for (u32 w = 0; w < 4; ++w) at[n++] = LINK_NOTES_OFFSET + sizeof(rules::NotesHeader) + slot * sizeof(rules::NoteSlot) + 4 * w;

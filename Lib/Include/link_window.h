@@ -22,9 +22,19 @@ constexpr u32 LINK_RING_WRITE_INDEX = 0;
 constexpr u32 LINK_RING_READ_INDEX = 4;
 constexpr u32 LINK_RING_HEAD = 8;
 
-// Console ring: the text of the log; the write index wraps to 0 past the data's last byte.
+// Console ring: the text of the log; the write index wraps to 0 past the data's last byte, and the
+// ring keeps the last LINK_CONSOLE_DATA bytes. Past the data, the writer counts the bytes it has
+// written since the ring was emptied, modulo LINK_CONSOLE_COUNT_WRAP (a whole number of rings, so a
+// count modulo the data's size is its index), twice: before it writes them (WRITING) and after
+// (WRITTEN). A reader stores beside its read index the count it stands at (TAKEN), and so tells how
+// many bytes were written over before it read them.
 constexpr u32 LINK_CONSOLE_OFFSET = 0;
 constexpr u32 LINK_CONSOLE_DATA = 0x7FFE0;
+constexpr u32 LINK_CONSOLE_WRITTEN = LINK_RING_HEAD + LINK_CONSOLE_DATA;
+constexpr u32 LINK_CONSOLE_WRITING = LINK_CONSOLE_WRITTEN + 4;
+constexpr u32 LINK_CONSOLE_TAKEN = LINK_CONSOLE_WRITING + 4;
+constexpr u32 LINK_CONSOLE_BYTES = LINK_CONSOLE_TAKEN + 4;  // the console ring's whole region
+constexpr u32 LINK_CONSOLE_COUNT_WRAP = LINK_CONSOLE_DATA * (0xFFFFFFFFu / LINK_CONSOLE_DATA);
 
 // The acknowledgement and request rings of packets: both indexes wrap at LINK_RING_DATA, and the
 // writer stops LINK_RING_RESERVE bytes short of the read index.
@@ -66,7 +76,12 @@ struct NotesHeader {
   u32 answered;   // request ring index: every request before it has its answer in the acknowledgement ring
   u32 frames;     // frames run since the start
   u32 waitLeft;   // frames for which a wait still holds the requests back
-  u32 unused[8];
+  u32 dropped;    // times since the start that request bytes not read were dropped (the ring started again,
+                  // or its indexes were found written over)
+  u32 droppedTo;  // request ring index: where reading went on after the last drop
+  u32 overwritten;  // frames since the start that found a packet ring's index word holding what no side
+                    // stores there (a request write index outside the ring among them)
+  u32 unused[5];
 };
 constexpr u32 BACKED_UP = 1;  // backedUp holds
 constexpr u32 ANSWERED = 2;   // answered holds: the last frame sent a whole pass of reports (never in turns)
@@ -110,7 +125,7 @@ struct LinkRegion {
   u32 offset;  // in the window
   u32 bytes;
 };
-constexpr LinkRegion LINK_REGIONS[] = {{LINK_CONSOLE_OFFSET, LINK_RING_HEAD + LINK_CONSOLE_DATA},
+constexpr LinkRegion LINK_REGIONS[] = {{LINK_CONSOLE_OFFSET, LINK_CONSOLE_BYTES},
                                        {LINK_ACK_OFFSET, LINK_RING_HEAD + LINK_RING_DATA},
                                        {LINK_REQUEST_OFFSET, LINK_RING_HEAD + LINK_RING_DATA},
                                        {LINK_NOTES_OFFSET, rules::NOTES_BYTES}};

@@ -64,6 +64,8 @@ class LogRuns {
 }  // namespace libmx
 
 // Console output (standard output of the target): every byte goes to the console ring.
+// Empties the console ring (a cold start).
+void consoleReset();
 void consoleOutByte(u8 byte);
 void consoleWrite(const char* data, size_t n);
 // printf-style output straight to the console, without a log header.

@@ -2,7 +2,7 @@
 // The board's memory map: where the system finds the memories it shares with the front end and the
 // other core, its working memory, and the register spaces of the FPGAs. Offsets inside a region are
 // named by the region's layout header (Lib/Include/shared.h, Lib/Include/storage.h,
-// Main/framework/link.h); registers inside an FPGA's space by the driver block's regs.h.
+// Lib/Include/link_window.h); registers inside an FPGA's space by the driver block's regs.h.
 #include "Lib/Include/types.h"
 
 // ---- Working memory -------------------------------------------------------------------------------

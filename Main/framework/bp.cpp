@@ -140,7 +140,7 @@ void CategoryRegistry::refreshAll() {
 
 void CategoryRegistry::process() {
   linknotes::beginFrame();
-  if (mxFifoKeep()) waitFrames = 0;  // the wait was read from a ring that is gone
+  if (mxFifoKeep()) waitFrames = 0;  // the wait was read from a ring started again, or written over
   for (int id : {TYPE_BUTTON_EVENT, TYPE_SWITCHING_CMD}) {
     if (auto* queue = as<FrameQueue>(categories[0][id])) queue->runQueue();
   }

@@ -1,11 +1,14 @@
 #include "Main/framework/link.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 #include "Driver/core/core.h"
 #include "Main/framework/bp.h"
 #include "Main/framework/notes.h"
+#include "Lib/Include/link_rings.h"
 #include "Lib/Include/records/wait.h"
 #include "Lib/Include/rules.h"
 #include "Lib/Include/log.h"
@@ -29,30 +32,51 @@ bool connected = false;
 // acknowledgement ring to. The window's copies are only stored.
 u32 readAt = 0;
 u32 writeAt = 0;
-
-struct Ring {
-  u32 base;
-  // The other side's index, or LINK_RING_DATA when it lies outside the data (a front end out of
-  // step, or memory written over): the ring is then read as empty, or as full.
-  u32 theirs(u32 word) const {
-    const u32 v = platform::readMem32(base + word);
-    return v < LINK_RING_DATA ? v : LINK_RING_DATA;
-  }
-  void store(u32 word, u32 v) const { platform::writeMem32(base + word, v); }
-  u8* data() const { return platform::memory(base + LINK_RING_HEAD, LINK_RING_DATA); }
+// The front end's indexes as last taken: the request ring's write index and the acknowledgement
+// ring's read index. A value that their writer could not have stored since is not taken.
+u32 theirWrite = 0;
+u32 theirRead = 0;
+// A run of frames that start the request ring again, or that find the rings' words written over, each
+// frame less than a second after the last of its kind, is said once, by its first.
+constexpr u32 QUIET_FRAMES = 60;
+struct Run {
+  u32 quiet = QUIET_FRAMES;  // frames since the last of the kind
+  bool say() { return std::exchange(quiet, 0) >= QUIET_FRAMES; }
+  void calm() { quiet += quiet < QUIET_FRAMES ? 1 : 0; }
 };
+Run restarts, finds;
 
-constexpr Ring requestRing{LINK_REQUEST_RING};
-constexpr Ring ackRing{LINK_ACK_RING};
+u8* ring(u32 base) { return platform::memory(base, LINK_RING_HEAD + LINK_RING_DATA); }
+u8* requestRing() { return ring(LINK_REQUEST_RING); }
+u8* ackRing() { return ring(LINK_ACK_RING); }
+
+// Whether w is a request write index that the front end's writer can have stored since theirWrite:
+// as far on from the read index or further, and short of the room it had.
+bool validWrite(u32 w) {
+  if (w >= LINK_RING_DATA) return false;
+  const u32 unread = linkring::used(w, readAt);
+  return unread >= linkring::used(theirWrite, readAt) && unread <= LINK_RING_DATA - LINK_RING_RESERVE;
+}
+
+// Whether r is an acknowledgement read index that the front end's reader can have stored since
+// theirRead: on from it, up to the write index at most.
+bool validRead(u32 r) { return r < LINK_RING_DATA && linkring::used(writeAt, r) <= linkring::used(writeAt, theirRead); }
+
+// Moves the request read index to `to`, clearing the bytes it passes: bytes read, or dropped, are
+// never taken again, whatever moves the write index back over them.
+void readTo(u32 to) {
+  linkring::clear(linkring::data(requestRing()), readAt, linkring::used(to, readAt));
+  readAt = to;
+  linkring::setReadIndex(requestRing(), readAt);
+}
 
 }  // namespace
 
 void mxFifoReset(u32 at) {
-  readAt = writeAt = at % LINK_RING_DATA;
-  for (const Ring& r : {requestRing, ackRing}) {
-    r.store(LINK_RING_WRITE_INDEX, readAt);
-    r.store(LINK_RING_READ_INDEX, readAt);
-  }
+  readAt = writeAt = theirWrite = theirRead = at % LINK_RING_DATA;
+  restarts = finds = {};
+  platform::clearMemory(LINK_REQUEST_RING + LINK_RING_HEAD, LINK_RING_DATA);
+  for (u8* r : {requestRing(), ackRing()}) linkring::setWriteIndex(r, readAt), linkring::setReadIndex(r, readAt);
   linknotes::reset();
 }
 
@@ -60,25 +84,68 @@ bool mxFifoConnected() { return connected; }
 
 bool mxFifoKeep() {
   static bool lost = false;  // the request ring started again for an index outside it, not yet sent anew
-  requestRing.store(LINK_RING_READ_INDEX, readAt);
-  if (connected) ackRing.store(LINK_RING_WRITE_INDEX, writeAt);
-  const u32 w = platform::readMem32(LINK_REQUEST_RING + LINK_RING_WRITE_INDEX);
-  if (w < LINK_RING_DATA) {
-    lost = lost && w == 0;
-    return false;
+  u8* const requests = requestRing();
+  u8* const acks = ackRing();
+  const u32 w = linkring::writeIndex(requests), ownRead = linkring::readIndex(requests);
+  const u32 ownWrite = linkring::writeIndex(acks), r = linkring::readIndex(acks);
+  linkring::setWriteIndex(acks, writeAt);
+  if (w >= LINK_RING_DATA) {
+    finds.calm();
+    linknotes::overwritten();
+    if (restarts.say() && !lost) MX_LOG(libmx::ERR, "request ring: write index 0x%08x lies outside it: it starts again empty", w);
+    lost = true;
+    platform::clearMemory(LINK_REQUEST_RING + LINK_RING_HEAD, LINK_RING_DATA);
+    readAt = theirWrite = 0;
+    linkring::setReadIndex(requests, 0), linkring::setWriteIndex(requests, 0);
+    RequestReceiver::instance().reset();
+    linknotes::dropped(0);
+    return true;
   }
-  if (!lost) MX_LOG(libmx::ERR, "request ring: write index 0x%08x lies outside it: it starts again empty", w);
-  lost = true;
-  readAt = 0;
-  requestRing.store(LINK_RING_WRITE_INDEX, 0);
-  requestRing.store(LINK_RING_READ_INDEX, 0);
-  RequestReceiver::instance().reset();
-  return true;
+  lost = lost && w == 0;
+  restarts.calm();
+  // The back end's own words hold what it stored, and the front end's what its side can have stored
+  // since; anything else was written there by what writes neither, and is not followed. A request
+  // write index so moved leaves the bytes before it unknown: they are dropped, and reading goes on
+  // from it, where the front end writes next (the notes say so).
+  const bool dropping = !validWrite(w);
+  const struct {
+    bool now;
+    const char *ring, *word;
+    u32 value;
+    const char* done;
+  } found[] = {{dropping, "request", "write", w, "what was not read is dropped, reading goes on from there"},
+               {ownRead != readAt, "request", "read", ownRead, "put back"},
+               {ownWrite != writeAt, "acknowledgement", "write", ownWrite, "put back"},
+               {!validRead(r), "acknowledgement", "read", r, "put back where its reader left it"}};
+  const auto first = std::find_if(std::begin(found), std::end(found), [](const auto& f) { return f.now; });
+  if (first == std::end(found)) {
+    finds.calm();
+  } else {
+    linknotes::overwritten();
+    if (finds.say()) {
+      MX_LOG(libmx::WARN, "link: the %s ring's %s index holds 0x%08x, which no side stores there: %s%s", first->ring,
+             first->word, first->value, first->done, first - found < 2 ? ", and a wait read before ends" : "");
+    }
+  }
+  if (validRead(r)) {
+    theirRead = r;
+  } else {
+    linkring::setReadIndex(acks, theirRead);
+  }
+  if (dropping) {
+    readTo(w);
+    theirWrite = w;
+    RequestReceiver::instance().reset();
+    linknotes::dropped(w);
+  }
+  linkring::setReadIndex(requests, readAt);
+  return first - found < 2;
 }
 
 int mxFifoReceive(u8* buf, int n) {
-  const u32 w = requestRing.theirs(LINK_RING_WRITE_INDEX);
-  if (w == readAt || w == LINK_RING_DATA || n <= 0) return 0;
+  const u32 w = linkring::writeIndex(requestRing());
+  if (w == readAt || n <= 0 || !validWrite(w)) return 0;  // one moved otherwise waits for the frame's keep
+  theirWrite = w;
   if (!connected) {
     MX_LOG(libmx::INFO, "Connected from System Manager\n");
     mxWatchdogEnable(0, 1);
@@ -86,19 +153,20 @@ int mxFifoReceive(u8* buf, int n) {
   }
   const u32 avail = linkring::used(w, readAt);
   const u32 take = avail < static_cast<u32>(n) ? avail : static_cast<u32>(n);
-  readAt = linkring::get(requestRing.data(), readAt, buf, take);
-  requestRing.store(LINK_RING_READ_INDEX, readAt);
+  linkring::get(linkring::data(requestRing()), readAt, buf, take);
+  readTo(linkring::ahead(readAt, take));
   return static_cast<int>(take);
 }
 
 int mxFifoSend(const u8* buf, int n) {
   if (!connected) return n;
-  const u32 r = ackRing.theirs(LINK_RING_READ_INDEX);
-  if (r == LINK_RING_DATA || n <= 0) return 0;
-  const u32 room = linkring::room(writeAt, r);
+  if (n <= 0) return 0;
+  const u32 r = linkring::readIndex(ackRing());
+  if (validRead(r)) theirRead = r;  // else the last one taken holds, until the frame's keep puts it back
+  const u32 room = linkring::room(writeAt, theirRead);
   const u32 take = room < static_cast<u32>(n) ? room : static_cast<u32>(n);
-  writeAt = linkring::put(ackRing.data(), writeAt, buf, take);
-  ackRing.store(LINK_RING_WRITE_INDEX, writeAt);
+  writeAt = linkring::put(linkring::data(ackRing()), writeAt, buf, take);
+  linkring::setWriteIndex(ackRing(), writeAt);
   return static_cast<int>(take);
 }
 

@@ -6,7 +6,8 @@
 #include <cstring>
 #include <type_traits>
 
-#include "Main/framework/framing.h"
+#include "Lib/Include/link_framing.h"
+#include "Lib/Include/link_window.h"
 #include "Lib/Include/type_names.h"
 #include "Lib/Include/codec.h"
 #include "Lib/Include/memory_map.h"
@@ -28,8 +29,11 @@ int mxFifoSend(const u8* buf, int n);
 bool mxFifoConnected();
 // Once a frame: stores the back end's own indexes again (the front end may have written over them)
 // and checks the front end's: a request write index outside the ring leaves nothing to follow, so
-// the request ring starts again empty at 0, and the receiver with it (one ERR line until the ring is
-// written again). Returns whether it started again.
+// the request ring starts again empty at 0, and the receiver with it (ERR, until the ring is written
+// again); one that its writer could not have stored drops what was not read, and reading goes on
+// from it (WARN, as for any index word found written over). A run of frames of either kind less than a
+// second apart logs one line. Returns whether a wait read before ends: the request ring started again, or
+// its words were written over.
 bool mxFifoKeep();
 
 // Program start state of the link: not connected, both streams and the receiver empty.

@@ -36,8 +36,7 @@ void logBoardNotices() {
 void coldPath() {
   // Keep the other core out while shared resources are set up.
   mxHardLock(MX_HARD_LOCK_2);
-  mxWriteReg(LINK_CONSOLE_RING, 0);
-  mxWriteReg(LINK_CONSOLE_RING + 4, 0);
+  consoleReset();
   MX_LOG(libmx::INFO, "start power on sequence");
   logBoardNotices();
   u32 start = mxGetTicks();

@@ -1,8 +1,8 @@
 #include "Main/framework/notes.h"
 
-#include <atomic>
 #include <cstring>
 
+#include "Lib/Include/link_rings.h"
 #include "Lib/Include/link_window.h"
 #include "Lib/Include/rules.h"
 #include "Main/framework/bp.h"
@@ -35,9 +35,23 @@ u32& flags() {
   return f;
 }
 
+// Drops of request bytes, and frames that found a ring's index word written over, since the start
+// (the window's copies are only stored).
+u32& drops() {
+  static u32 n = 0;
+  return n;
+}
+u32& overwrites() {
+  static u32 n = 0;
+  return n;
+}
+
 rules::NotesHeader& header() {
   return *reinterpret_cast<rules::NotesHeader*>(platform::memory(LINK_NOTES, rules::NOTES_BYTES));
 }
+
+// Stores a word of the header, after what was written before it.
+void setHeader(u32 rules::NotesHeader::*word, u32 v) { linkring::store(reinterpret_cast<u8*>(&(header().*word)), v); }
 
 rules::NoteSlot& slot(u32 n) {
   u8* base = platform::memory(LINK_NOTES, rules::NOTES_BYTES) + sizeof(rules::NotesHeader);
@@ -119,8 +133,7 @@ void add(rules::NoteSlot& s, const rules::Note& n) {
 void publishSlot(u32 request, int type, u32 from, u32 to) {
   const u32 n = slotsWritten();
   rules::NoteSlot& s = slot(n);
-  s.sequence = 0;
-  std::atomic_thread_fence(std::memory_order_release);
+  linkring::beginSlot(reinterpret_cast<u8*>(&s.sequence));
   s.request = request;
   s.type = static_cast<u16>(type);
   filling.count = filling.lost = filling.textBytes = 0;
@@ -135,20 +148,18 @@ void publishSlot(u32 request, int type, u32 from, u32 to) {
   s.count = filling.count;
   s.lost = filling.lost;
   s.textBytes = filling.textBytes;
-  std::atomic_thread_fence(std::memory_order_release);
-  s.sequence = n + 1;
-  header().written = slotsWritten() = n + 1;
+  linkring::endSlot(reinterpret_cast<u8*>(&s.sequence), n + 1);
+  setHeader(&rules::NotesHeader::written, slotsWritten() = n + 1);
 }
 
 }  // namespace
 
 void reset() {
-  slotsWritten() = flags() = framesRun() = 0;
-  rules::NotesHeader& h = header();
-  h = {};
-  h.magic = rules::NOTES_MAGIC;
-  h.build = rules::buildMark();
-  for (int n = 0; n < rules::NOTE_SLOTS; ++n) slot(static_cast<u32>(n)).sequence = 0;
+  slotsWritten() = flags() = framesRun() = drops() = overwrites() = 0;
+  header() = {};
+  setHeader(&rules::NotesHeader::build, rules::buildMark());
+  setHeader(&rules::NotesHeader::magic, rules::NOTES_MAGIC);
+  for (int n = 0; n < rules::NOTE_SLOTS; ++n) linkring::store(reinterpret_cast<u8*>(&slot(static_cast<u32>(n)).sequence), 0);
 }
 
 void beginFrame() {
@@ -176,26 +187,27 @@ void publish(u32 updateFrom) {
 }
 
 void backedUp(u32 through) {
-  header().backedUp = through;
-  std::atomic_thread_fence(std::memory_order_release);
-  header().flags = flags() |= rules::BACKED_UP;
+  setHeader(&rules::NotesHeader::backedUp, through);
+  setHeader(&rules::NotesHeader::flags, flags() |= rules::BACKED_UP);
 }
 
 // ANSWERED is set only in a frame whose whole pass went out, beside the index it makes true; any other
 // frame clears it: an index of an earlier frame may lie past a ring that started again, and in turns
 // an answer waits for its turn.
 void answered(u32 through, bool out, bool inTurns, int waitLeft) {
-  header().frames = ++framesRun();
-  header().waitLeft = static_cast<u32>(waitLeft);
+  setHeader(&rules::NotesHeader::frames, ++framesRun());
+  setHeader(&rules::NotesHeader::waitLeft, static_cast<u32>(waitLeft));
   const bool whole = out && !inTurns;
   flags() = (flags() & rules::BACKED_UP) | (inTurns ? rules::IN_TURNS : 0);
-  if (!whole) {
-    header().flags = flags();
-    return;
-  }
-  header().answered = through;
-  std::atomic_thread_fence(std::memory_order_release);
-  header().flags = flags() |= rules::ANSWERED;
+  if (whole) setHeader(&rules::NotesHeader::answered, through), flags() |= rules::ANSWERED;
+  setHeader(&rules::NotesHeader::flags, flags());
+}
+
+void overwritten() { setHeader(&rules::NotesHeader::overwritten, ++overwrites()); }
+
+void dropped(u32 to) {
+  setHeader(&rules::NotesHeader::droppedTo, to);
+  setHeader(&rules::NotesHeader::dropped, ++drops());
 }
 
 }  // namespace linknotes

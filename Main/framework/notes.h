@@ -26,5 +26,9 @@ void backedUp(u32 through);
 // the acknowledgement ring (a whole pass went out); inTurns, the status reports go out in turns, so
 // an answer may wait for its turn. A frame ends: waitLeft frames of a wait still hold requests back.
 void answered(u32 through, bool out, bool inTurns, int waitLeft);
+// Request bytes not read were dropped: reading went on at ring index `to`.
+void dropped(u32 to);
+// The frame found a packet ring's index word written over.
+void overwritten();
 
 }  // namespace linknotes

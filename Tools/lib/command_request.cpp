@@ -305,7 +305,7 @@ void warnStrayBytes(const Bytes& bytes, RequestFraming framing, std::ostream& er
   if (seen.dropped > 0) {
     err << "frontend: warning: the " << name(seen.droppedType) << " header promises " << seen.droppedLength
         << " bytes, more than " << (seen.unheld ? "the back end can hold (" : "its type takes (")
-        << (seen.unheld ? RequestReceiver::MAX_BODY : largestBody(seen.droppedType)) << ")";
+        << (seen.unheld ? static_cast<int>(RequestFraming::MAX_BODY) : largestBody(seen.droppedType)) << ")";
     if (seen.dropped > 1) err << ", and " << seen.dropped - 1 << " more headers promise too much";
     err << "; the back end drops " << (seen.dropped == 1 ? "it" : "each") << " at once (\"receive invalid length\" on "
         << "its console) and hunts on\n";

@@ -68,12 +68,7 @@ class Link {
   // for the next reader. Mapped read only, the front end's read index stays where it is, and lines
   // are taken from a place of this process's own.
   bool takeConsole(const std::function<bool(const std::string& lines)>& write) {
-    u32 from = readOnly_ ? consoleFrom_ : linkpeer::loadIndex(console() + LINK_RING_READ_INDEX) % LINK_CONSOLE_DATA;
-    const std::string lines = linkpeer::consoleLines(console(), from);
-    if (!write(lines)) return false;
-    if (readOnly_) consoleFrom_ = from;
-    if (!readOnly_ && !lines.empty()) linkpeer::storeIndex(console() + LINK_RING_READ_INDEX, from);
-    return true;
+    return linkpeer::consoleTake(console(), readOnly_ ? &consoleFrom_ : nullptr, write);
   }
   std::string takeConsole() {
     std::string taken;

@@ -17,7 +17,7 @@ namespace frontend {
 
 int largestBody(int type) {
   const int form = 0 <= type && type < category::N_TYPES ? layout::TYPES[type].formBytes : 0;
-  return form > 0 ? form : RequestReceiver::MAX_BODY;
+  return form > 0 ? form : static_cast<int>(RequestFraming::MAX_BODY);
 }
 
 std::string neverFits(size_t bytes) {
@@ -46,7 +46,7 @@ bool Link::open(const std::string& dir, double timeout, std::string& error, bool
         return false;
       }
       base_ = static_cast<u8*>(p);
-      consoleFrom_ = linkpeer::loadIndex(console() + LINK_RING_READ_INDEX) % LINK_CONSOLE_DATA;
+      consoleFrom_ = linkring::consoleTaken(console());
       fd_ = fd;
       dir_ = dir;
       timeout_ = timeout;

@@ -2,12 +2,11 @@
 // The front end's side of the link, over host pointers to the rings: writing the request ring,
 // reading the acknowledgement ring, the packet form, and the console ring. Header only, so that the
 // front-end tool and the in-process test peer share it without a library between them. The window's
-// form is Lib/Include/link_window.h's, the ring arithmetic and the packet header framing.h's.
+// form is Lib/Include/link_window.h's, its reading and writing Lib/Include/link_rings.h's and the
+// packet's framing Lib/Include/link_framing.h's.
 //
 // The front end writes the request ring's write index and the acknowledgement ring's read index only.
 #include <algorithm>
-#include <atomic>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -15,7 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "Main/framework/link.h"
+#include "Lib/Include/link_framing.h"
+#include "Lib/Include/link_rings.h"
 #include "Lib/Include/link_window.h"
 #include "Lib/Include/rules.h"
 #include "Lib/Include/types.h"
@@ -24,32 +24,28 @@ namespace linkpeer {
 
 using Bytes = std::vector<u8>;
 
-// Index words are little-endian whatever the host; loads acquire and stores release, so the data
-// written before an index store is seen by the other side once it sees the index.
-inline u32 loadIndex(const u8* word) {
-  u32 v = std::atomic_ref<u32>(*reinterpret_cast<u32*>(const_cast<u8*>(word))).load(std::memory_order_acquire);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
-  return v;
-}
-inline void storeIndex(u8* word, u32 v) {
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
-  std::atomic_ref<u32>(*reinterpret_cast<u32*>(word)).store(v, std::memory_order_release);
-}
+// A word of the window, in the order of Lib/Include/link_rings.h.
+inline u32 loadIndex(const u8* word) { return linkring::load(word); }
+inline void storeIndex(u8* word, u32 v) { linkring::store(word, v); }
 
 // A ring's indexes, taken modulo the data's size (a damaged ring is read so).
-inline u32 writeIndex(const u8* ring) { return loadIndex(ring + LINK_RING_WRITE_INDEX) % LINK_RING_DATA; }
-inline u32 readIndex(const u8* ring) { return loadIndex(ring + LINK_RING_READ_INDEX) % LINK_RING_DATA; }
+inline u32 writeIndex(const u8* ring) { return linkring::writeIndex(ring) % LINK_RING_DATA; }
+inline u32 readIndex(const u8* ring) { return linkring::readIndex(ring) % LINK_RING_DATA; }
 
 // Bytes written and not yet read.
 inline u32 ringUsed(const u8* ring) { return linkring::used(writeIndex(ring), readIndex(ring)); }
 
-// Bytes the writer may still add.
-inline u32 ringRoom(const u8* ring) { return linkring::room(writeIndex(ring), readIndex(ring)); }
+// Bytes the writer may still add: none while an index lies outside the ring, until the back end's
+// next frame starts the request ring again, or puts its read index back.
+inline u32 ringRoom(const u8* ring) {
+  const u32 w = linkring::writeIndex(ring), r = linkring::readIndex(ring);
+  return w < LINK_RING_DATA && r < LINK_RING_DATA ? linkring::room(w, r) : 0;
+}
 
 // Appends as many of the n bytes as fit; returns the count written.
 inline size_t ringWrite(u8* ring, const u8* p, size_t n) {
   const u32 take = static_cast<u32>(std::min<size_t>(n, ringRoom(ring)));
-  storeIndex(ring + LINK_RING_WRITE_INDEX, linkring::put(ring + LINK_RING_HEAD, writeIndex(ring), p, take));
+  linkring::setWriteIndex(ring, linkring::put(linkring::data(ring), writeIndex(ring), p, take));
   return take;
 }
 
@@ -59,7 +55,7 @@ inline u32 ringAhead(u32 from, u32 to) { return linkring::used(to, from); }
 // The bytes from index `from` up to index `to`, across the wrap.
 inline Bytes ringBytes(const u8* ring, u32 from, u32 to) {
   Bytes out(ringAhead(from, to));
-  linkring::get(ring + LINK_RING_HEAD, from, out.data(), static_cast<u32>(out.size()));
+  linkring::get(linkring::data(ring), from, out.data(), static_cast<u32>(out.size()));
   return out;
 }
 
@@ -69,7 +65,7 @@ inline Bytes ringPeek(const u8* ring) { return ringBytes(ring, readIndex(ring), 
 // Takes n bytes (at most what is unread) by advancing the read index.
 inline void ringConsume(u8* ring, size_t n) {
   const u32 take = static_cast<u32>(std::min<size_t>(n, ringUsed(ring)));
-  storeIndex(ring + LINK_RING_READ_INDEX, linkring::ahead(readIndex(ring), take));
+  linkring::setReadIndex(ring, linkring::ahead(readIndex(ring), take));
 }
 
 // ---- Packets ----------------------------------------------------------------------------------------
@@ -164,34 +160,47 @@ inline size_t parsePackets(const Bytes& buf, std::vector<Packet>& out, size_t& g
 }
 
 // ---- Console ring -------------------------------------------------------------------------------------
-inline u32 consoleWriteIndex(const u8* console) { return loadIndex(console + LINK_RING_WRITE_INDEX) % LINK_CONSOLE_DATA; }
-
-// What the system wrote from index `from` on, without moving the front end's read index.
-inline std::string consoleSince(const u8* console, u32 from) {
-  const u32 w = consoleWriteIndex(console);
-  const u8* data = console + LINK_RING_HEAD;
-  std::string text;
-  for (u32 i = from % LINK_CONSOLE_DATA; i != w; i = (i + 1) % LINK_CONSOLE_DATA) text.push_back(static_cast<char>(data[i]));
+// What the system wrote since count `from` (Lib/Include/link_rings.h), as far as the ring still holds
+// it.
+inline std::string consoleSince(const u8* console, u32 from, linkring::ConsoleText* read = nullptr) {
+  std::string text(LINK_CONSOLE_DATA, '\0');
+  const linkring::ConsoleText t = linkring::consoleRead(console, from, reinterpret_cast<u8*>(text.data()));
+  text.resize(t.bytes);
+  if (read != nullptr) *read = t;
   return text;
 }
 
-// The complete lines written since index `from`, which moves past them; a line still being written
-// stays for the next call.
+// The complete lines written since count `from`, which moves past them; a line still being written
+// stays for the next call. Where the writer went round the ring past `from`, they begin at the first
+// line start of what it still holds, after a line that says how many bytes were lost.
 inline std::string consoleLines(const u8* console, u32& from) {
-  std::string text = consoleSince(console, from);
-  const size_t end = text.rfind('\n');
-  if (end == std::string::npos) return {};
-  text.resize(end + 1);
-  from = static_cast<u32>((from + text.size()) % LINK_CONSOLE_DATA);
-  return text;
+  linkring::ConsoleText t;
+  const std::string text = consoleSince(console, from, &t);
+  const size_t first = t.lost > 0 ? text.find('\n') : std::string::npos;
+  const size_t begin = t.lost == 0 ? 0 : first == std::string::npos ? text.size() : first + 1;
+  const size_t last = text.rfind('\n');
+  const size_t end = last == std::string::npos || last < begin ? begin : last + 1;
+  from = linkring::consoleBefore(t.end, static_cast<u32>(text.size() - end));
+  if (t.lost == 0) return text.substr(0, end);
+  return "frontend: " + std::to_string(t.lost + begin) + " bytes of console text were written over before they were read " +
+         "(the ring keeps the last " + std::to_string(LINK_CONSOLE_DATA) + ")\n" + text.substr(begin, end - begin);
 }
 
-// The complete lines written since the front end's read index, which moves past them.
+// The complete lines written since the reader's place, handed to `write`: its own count where `own`
+// is given, else the front end's read index. The place moves past them once `write` returns true.
+template <typename Write>
+bool consoleTake(u8* console, u32* own, const Write& write) {
+  u32 at = own != nullptr ? *own : linkring::consoleTaken(console);
+  const u32 before = at;
+  if (!write(consoleLines(console, at))) return false;
+  if (own != nullptr) *own = at;
+  if (own == nullptr && at != before) linkring::consoleSetTaken(console, at);
+  return true;
+}
 inline std::string consoleTake(u8* console) {
-  u32 r = loadIndex(console + LINK_RING_READ_INDEX) % LINK_CONSOLE_DATA;
-  std::string text = consoleLines(console, r);
-  if (!text.empty()) storeIndex(console + LINK_RING_READ_INDEX, r);
-  return text;
+  std::string taken;
+  consoleTake(console, nullptr, [&](const std::string& lines) { return taken = lines, true; });
+  return taken;
 }
 
 // ---- The back end's notes of the requests it took -------------------------------------------------
@@ -263,10 +272,7 @@ inline RequestNotes notesOf(const u8* notes, u32 request, u32 frameEnd, u32 writ
   const u8* slots = notes + sizeof(rules::NotesHeader);
   auto slot = std::make_unique<rules::NoteSlot>();
   for (u32 n = writtenBefore + 1; n <= written; ++n) {
-    const u8* at = slots + ((n - 1) % rules::NOTE_SLOTS) * sizeof(rules::NoteSlot);
-    const u32 sequence = loadIndex(at);
-    std::memcpy(slot.get(), at, sizeof *slot);
-    if (sequence != n || loadIndex(at) != sequence) {
+    if (!linkring::readSlot(slots + ((n - 1) % rules::NOTE_SLOTS) * sizeof(rules::NoteSlot), n, slot.get(), sizeof *slot)) {
       out.found = RequestNotes::Found::Lost;  // written again while read
       return out;
     }

@@ -132,6 +132,10 @@ class LinkWatch {
       }
     }
     if (damage_.empty() && acks.garbage() > 0) damage_ = "the acknowledgement ring held bytes that start no report";
+    // The back end puts such words back within a frame: its count of the frames that found them says so.
+    const u32 overwritten = notesWord(link_, offsetof(rules::NotesHeader, overwritten));
+    if (damage_.empty() && counted_ && overwritten != overwritten_) damage_ = "the back end found them written over";
+    overwritten_ = overwritten;
     const u32 frames = notesWord(link_, offsetof(rules::NotesHeader, frames));
     if (frames != frames_ || !counted_) frames_ = frames, counted_ = true, since_ = Clock::now();
   }
@@ -170,6 +174,7 @@ class LinkWatch {
   std::string damage_;
   u32 first_[6] = {};  // each index word as first seen
   u32 frames_ = 0;
+  u32 overwritten_ = 0;  // the back end's count of frames that found them written over, as last seen
   bool counted_ = false;
   Clock::time_point since_{};
 };

@@ -89,16 +89,25 @@ TEST(FrontendRing, ReaderTakesWholePacketsAndSkipsGarbage) {
 }
 
 // The console as the back end writes it, wrapping after its last index, and the complete lines that
-// the tools take from it.
-TEST(FrontendRing, ConsoleGivesCompleteLinesAcrossTheWrap) {
-  u8* console = platform::memory(LINK_CONSOLE_RING, LINK_RING_HEAD + LINK_CONSOLE_DATA);
-  linkpeer::storeIndex(console, LINK_CONSOLE_DATA - 4), linkpeer::storeIndex(console + 4, LINK_CONSOLE_DATA - 4);
-  consoleWrite("one\ntw", 6);
-  EXPECT_EQ(std::tuple(linkpeer::loadIndex(console), linkpeer::consoleTake(console)), std::tuple(2u, "one\n"));
-  EXPECT_EQ(linkpeer::consoleTake(console), "");  // a line still being written waits
-  consoleWrite("o\n", 2);
-  EXPECT_EQ(linkpeer::consoleTake(console), "two\n");
-  EXPECT_EQ(linkpeer::loadIndex(console + 4), 4u);
+// the tools take from it: across the wrap; and past a reader that the writer went round, from the
+// first line start of the last ring's worth, after one line that says how many bytes were lost.
+TEST(FrontendRing, ConsoleGivesCompleteLinesAndSaysWhatWasWrittenOver) {
+  u8* console = platform::memory(LINK_CONSOLE_RING, LINK_CONSOLE_BYTES);
+  std::string lines = "ab\n";  // then 5243 lines of 100 bytes: 47 bytes more than the ring holds
+  for (int i = 0; i < 5243; ++i) lines += std::string(94, static_cast<char>('a' + i % 26)) + std::to_string(10000 + i) + "\n";
+  const std::string lost = "frontend: 103 bytes of console text were written over before they were read (the ring keeps "
+                           "the last 524256)\n";
+  const std::vector<std::pair<std::string, std::string>> wrap = {{"one\ntw", "one\n"}, {"", ""}, {"o\n", "two\n"}},
+                                                         over = {{lines, lost + lines.substr(103)}, {"", ""}, {"c\n", "c\n"}};
+  for (const auto& [start, steps] : {std::pair(LINK_CONSOLE_DATA - 4, wrap), std::pair(0u, over)}) {
+    linkring::store(console + LINK_CONSOLE_WRITTEN, start), linkring::consoleSetTaken(console, start);
+    u32 from = start;  // a reader of its own, as on a link.mem mapped to be read only
+    for (const auto& [written, taken] : steps) {
+      consoleWrite(written.data(), written.size());
+      EXPECT_EQ(std::tuple(linkpeer::consoleTake(console), linkpeer::consoleLines(console, from)), std::tuple(taken, taken));
+    }
+  }
+  EXPECT_EQ(std::tuple(linkpeer::loadIndex(console), linkpeer::loadIndex(console + 4)), std::tuple(49u, 49u));
 }
 
 // Types by name or number; a body of a type whose record is not built, or of no type, shown in hex.

@@ -247,7 +247,7 @@ TEST_F(ToolsEndToEnd, OutputNotWrittenStaysAndAWatchEndsWithTheBackEnd) {
   boot();
   ASSERT_EQ(frontend("send MxifSystem secondText=o").status, 0);  // its answer waits; the first request is logged
   u8* console = link_.console() + LINK_RING_READ_INDEX;
-  ASSERT_TRUE(poll([&] { return linkpeer::consoleWriteIndex(link_.console()) != linkpeer::loadIndex(console); }));
+  ASSERT_TRUE(poll([&] { return linkring::writeIndex(link_.console()) != linkpeer::loadIndex(console); }));
   const u32 read = linkpeer::loadIndex(console);
   const char* full = "frontend: cannot write standard output (/dev/full): No space left on device\n";
   expectOutcomes({{"console >/dev/full", 1, full},

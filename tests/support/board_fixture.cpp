@@ -5,11 +5,11 @@
 #include "Platform/genlock_model.h"
 #include "Platform/osd_engine.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "Driver/resets.h"
-#include "Lib/Include/link_window.h"
+#include "Tools/lib/link_ring.h"
+#include "Lib/Include/log.h"
 #include "Main/framework/bp.h"
 #include "Platform/hw_semaphore.h"
 #include "Platform/i2c_devices.h"
@@ -17,14 +17,10 @@
 namespace testing_support {
 
 std::string consoleText() {
-  const u32 index = std::min(platform::readMem32(LINK_CONSOLE_RING + LINK_RING_WRITE_INDEX), LINK_CONSOLE_DATA);
-  return std::string(reinterpret_cast<const char*>(platform::memory(LINK_CONSOLE_RING + LINK_RING_HEAD, index)), index);
+  return linkpeer::consoleSince(platform::memory(LINK_CONSOLE_RING, LINK_CONSOLE_BYTES), 0);
 }
 
-void consoleClear() {
-  platform::writeMem32(LINK_CONSOLE_RING + LINK_RING_WRITE_INDEX, 0);
-  platform::writeMem32(LINK_CONSOLE_RING + LINK_RING_READ_INDEX, 0);
-}
+void consoleClear() { consoleReset(); }
 
 int consoleCount(const std::string& text) {
   std::string all = consoleText();

@@ -347,25 +347,40 @@ TEST_F(LinkTest, StreamsAndRingsWrap) {
   EXPECT_EQ(std::tuple(packets.back().as<Bkgd>().b, peer.garbage()), std::tuple(s16{3000}, 0u));
 }
 
-// The front end can write anything anywhere in the link window. An index of its own outside the
-// data is not followed (its ring reads as empty, or as full), and a request write index outside the
-// ring starts the ring again at the next frame; the back end's own indexes and the notes' counts,
-// written over, are not read back: the rings go on from the back end's indexes, and the notes are
-// published whole under the back end's own count of slots.
+// The front end can write anything anywhere in the link window. A ring index word that holds what
+// no side stores there is not followed, and a run of frames that find one says so once: the back
+// end's own are put back; a front end's read index too, where its reader left it; a request write
+// index outside the ring starts the ring again empty, one moved back drops what was not read, and
+// reading goes on from it (the notes count the drops, and the frames that found such a word). Either request ring word ends a wait read
+// before; the requests written next are taken and answered. The notes' counts written over are not
+// read back: the notes are published whole under the back end's own count of slots.
 TEST_F(LinkTest, WhatTheFrontEndWritesInTheWindowIsBoundedOrNotReadBack) {
-  connect();
-  const u32 ackRead = platform::readMem32(LINK_ACK_RING + LINK_RING_READ_INDEX);
-  u8 byte = 0;
-  for (u32 index : {LINK_RING_DATA, 0xFFFFFFFFu}) {
-    for (u32 at : {LINK_ACK_RING, LINK_ACK_RING + 4, LINK_REQUEST_RING, LINK_REQUEST_RING + 4}) platform::writeMem32(at, index);
-    EXPECT_EQ(std::tuple(mxFifoSend(&byte, 1), mxFifoReceive(&byte, 1)), std::tuple(0, 0)) << index;
+  const u8* notes = platform::memory(LINK_NOTES, rules::NOTES_BYTES);
+  const std::string no = "which no side stores there: ", wait = ", and a wait read before ends\n";
+  const struct {
+    u32 word, value;  // value 1: the request write index moved back by a byte
+    s16 wait;
+    Ints taken;
+    std::string line;
+  } rows[] = {{LINK_REQUEST_RING, ~0u, 32767, {2}, "request ring: write index 0xffffffff lies outside it: it starts again empty"},
+              {LINK_REQUEST_RING, 1, 32767, {2}, no + "what was not read is dropped, reading goes on from there" + wait},
+              {LINK_REQUEST_RING + 4, 0x12345, 32767, {1, 2}, "read index holds 0x00012345, " + no + "put back" + wait},
+              {LINK_ACK_RING, ~0u, 0, {1, 2}, "write index holds 0xffffffff, " + no + "put back\n"},
+              {LINK_ACK_RING + 4, LINK_RING_DATA, 0, {1, 2}, "index holds 0x0001fff8, " + no + "put back where its reader left it\n"}};
+  for (const auto& row : rows) {
+    peer.reset(), connect(), consoleClear(), bkgd.values.clear();
+    const auto counts = [&] { return std::pair(linkpeer::notesHeader(notes).dropped, linkpeer::notesHeader(notes).overwritten); };
+    const auto before = counts();
+    peer.write(join({packetBytes(TYPE_WAIT_CMD, waitBody(row.wait)), pkt(1)})), frame();
+    for (int twice = 0; twice < 2; ++twice) {
+      platform::writeMem32(row.word, row.value == 1 ? platform::readMem32(row.word) - 1 : row.value), frame();
+    }
+    peer.write(pkt(2)), frame();
+    const auto after = counts();
+    EXPECT_EQ(std::tuple(bkgd.values, consoleCount(row.line), reg().waitFramesLeft(), peer.readPackets().size(), peer.garbage(),
+                         after.first - before.first, after.second - before.second),
+              std::tuple(row.taken, 1, 0, row.taken.size(), 0u, row.taken.size() == 1 ? 2u : 0u, 2u)) << row.line;
   }
-  frame();
-  platform::writeMem32(LINK_ACK_RING + LINK_RING_READ_INDEX, ackRead);
-  peer.write(pkt(7)), frame();
-  EXPECT_EQ(std::tuple(bkgd.values, peer.readPackets().size(), peer.garbage(), platform::readMem32(LINK_REQUEST_RING + 4),
-                       consoleCount("[ERR] request ring: write index 0xffffffff lies outside it: it starts again empty")),
-            std::tuple(Ints{7}, 1u, 0u, static_cast<u32>(pkt(7).size()), 1));
 
   // Every slot's count and text length written over by another processor while slots are published.
   const rules::Rule rule{rules::Effect::MOVES, "a rule"};
@@ -412,7 +427,8 @@ TEST_F(LinkTest, TheNotesSayHowFarEveryRequestIsAnswered) {
   for (const Row& row : rows) {
     events.record(0).enable = events.record(0).linkedMe = row.inTurns;
     peer.readBytes();
-    if (row.full) platform::writeMem32(LINK_ACK_RING + LINK_RING_READ_INDEX, (platform::readMem32(LINK_ACK_RING) + 1) % LINK_RING_DATA);
+    const Bytes filler(row.full ? LINK_RING_DATA - LINK_RING_RESERVE : 0, 0);  // the front end reads no more: the ring fills
+    tx().writeBytes(filler.data(), static_cast<int>(filler.size())), tx().flush();
     peer.write(pkt(1));
     for (int f = 0; f < row.frames; ++f) frame();
     EXPECT_EQ(std::tuple(linkpeer::notesFlags(notes) & (rules::ANSWERED | rules::IN_TURNS), linkpeer::answeredTo(notes, rx().position())),

@@ -1,49 +1,14 @@
 #pragma once
-// The link's framing, shared by the back end, the front end's tools and the tests: the arithmetic of
-// the packet rings (their form is in Lib/Include/link_window.h), the packet header, and the framing
-// of the request stream a byte at a time: the hunt for the sync pair, the header, the rules that drop
-// a header, and the body the header owes. The back end's receiver splits its stream with it, and the
-// tools that write the stream follow what they wrote with it, so the two split the stream alike
-// whatever frames the bytes arrive in.
+// The link's framing, shared by the back end, the front end's tools and the tests: the packet header,
+// and the framing of the request stream a byte at a time: the hunt for the sync pair, the header, the
+// rules that drop a header, and the body the header owes. The back end's receiver splits its stream
+// with it, and the tools that write the stream follow what they wrote with it, so the two split the
+// stream alike whatever frames the bytes arrive in.
 //
 // Packet: 0x5A 0x81, u32 body length, u16 type, the body (big-endian).
 #include <cstring>
 
-#include "Lib/Include/link_window.h"
 #include "Lib/Include/types.h"
-
-// ---- Packet rings -----------------------------------------------------------------------------------
-// Indexes inside the data (below LINK_RING_DATA): each side bounds the other's before it uses it.
-namespace linkring {
-
-// Bytes written and not yet read.
-constexpr u32 used(u32 write, u32 read) { return (write + LINK_RING_DATA - read) % LINK_RING_DATA; }
-// Bytes the writer may still add: it stops LINK_RING_RESERVE bytes short of the read index.
-constexpr u32 room(u32 write, u32 read) {
-  const u32 u = used(write, read);
-  return u + LINK_RING_RESERVE >= LINK_RING_DATA ? 0 : LINK_RING_DATA - LINK_RING_RESERVE - u;
-}
-// The index n bytes on from at.
-constexpr u32 ahead(u32 at, u32 n) { return static_cast<u32>((static_cast<u64>(at) + n) % LINK_RING_DATA); }
-
-// Copies n bytes into the data from index at on, across the wrap; returns the index past them.
-inline u32 put(u8* data, u32 at, const u8* p, u32 n) {
-  if (n == 0) return at;
-  const u32 first = n < LINK_RING_DATA - at ? n : LINK_RING_DATA - at;
-  std::memcpy(data + at, p, first);
-  std::memcpy(data, p + first, n - first);
-  return ahead(at, n);
-}
-// Copies n bytes out of the data from index at on, across the wrap; returns the index past them.
-inline u32 get(const u8* data, u32 at, u8* p, u32 n) {
-  if (n == 0) return at;
-  const u32 first = n < LINK_RING_DATA - at ? n : LINK_RING_DATA - at;
-  std::memcpy(p, data + at, first);
-  std::memcpy(p + first, data, n - first);
-  return ahead(at, n);
-}
-
-}  // namespace linkring
 
 // ---- Packet header ----------------------------------------------------------------------------------
 constexpr u8 LINK_SYNC0 = 0x5A;
