@@ -25,7 +25,7 @@
 #include "Platform/vsync.h"
 #include "Platform/watchdog.h"
 #include "Tools/lib/cli.h"
-#include "Tools/lib/console_lines.h"
+#include "Tools/lib/link/console_lines.h"
 
 namespace {
 

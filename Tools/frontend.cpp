@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "Tools/lib/frontend.h"
+#include "Tools/lib/link/link.h"
 
 int main(int argc, char** argv) {
   return frontend::run(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);

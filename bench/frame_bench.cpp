@@ -70,7 +70,7 @@
 #include "Platform/board_models.h"
 #include "Platform/sdi_inputs.h"
 #include "Platform/vsync.h"
-#include "Tools/lib/frontend.h"
+#include "Tools/lib/link/link.h"
 #include "bench/budget_report.h"
 
 namespace {

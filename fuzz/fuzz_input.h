@@ -9,7 +9,7 @@
 
 #include "Main/framework/bp.h"
 #include "Main/framework/link.h"
-#include "Tools/lib/link_ring.h"
+#include "Tools/lib/link/ring.h"
 #include "Platform/platform.h"
 
 namespace fuzzing {

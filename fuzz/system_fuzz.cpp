@@ -13,8 +13,8 @@
 #include "Lib/Include/memory_map.h"
 #include "Lib/Include/storage.h"
 #include "Main/framework/vsync.h"
-#include "Tools/lib/backup_image.h"
-#include "Tools/lib/link_ring.h"
+#include "Tools/lib/records/backup_image.h"
+#include "Tools/lib/link/ring.h"
 #include "fuzz/fuzz_input.h"
 #include "fuzz/whole_system.h"
 

@@ -18,8 +18,8 @@
 #include "Lib/Include/link_window.h"
 #include "Lib/Include/records/system.h"
 #include "Main/framework/vsync.h"
-#include "Tools/lib/link_ring.h"
-#include "Tools/lib/record_types.h"
+#include "Tools/lib/link/ring.h"
+#include "Tools/lib/records/types.h"
 #include "fuzz/fuzz_input.h"
 #include "fuzz/whole_system.h"
 

@@ -11,7 +11,7 @@ constexpr int FIRST_COMMAND_TYPE = 65;
 
 // Every type in index order: its index, its constant and its name, which is also the name of its
 // record's structure where the type has one. The constants below, the name table
-// (Lib/type_names.cpp) and the front end's record table (Tools/lib/record_types.cpp)
+// (Lib/type_names.cpp) and the front end's record table (Tools/lib/records/types.cpp)
 // are made from this list; the check below holds every entry to its place.
 #define MX_LINK_TYPES(X)                                        \
   X(0, TYPE_KEY, MxifKey)                                       \

@@ -23,9 +23,9 @@
 #include "Main/framework/startup.h"
 #include "Lib/Include/type_names.h"
 #include "Platform/platform.h"
-#include "Tools/lib/backup_image.h"
-#include "Tools/lib/frontend.h"
-#include "Tools/lib/send.h"
+#include "Tools/lib/records/backup_image.h"
+#include "Tools/lib/link/link.h"
+#include "Tools/lib/send/send.h"
 
 namespace {
 

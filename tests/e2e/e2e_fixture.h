@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "Tools/lib/frontend.h"
+#include "Tools/lib/link/link.h"
 #include "Tools/lib/cli.h"
 
 namespace e2e {

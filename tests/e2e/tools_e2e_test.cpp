@@ -11,7 +11,7 @@
 #include <thread>
 #include <tuple>
 
-#include "Tools/lib/send.h"
+#include "Tools/lib/send/send.h"
 #include "tests/e2e/e2e_fixture.h"
 
 namespace {

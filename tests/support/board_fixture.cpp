@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "Driver/resets.h"
-#include "Tools/lib/link_ring.h"
+#include "Tools/lib/link/ring.h"
 #include "Lib/Include/log.h"
 #include "Main/framework/bp.h"
 #include "Platform/hw_semaphore.h"

@@ -1,6 +1,6 @@
 #include "tests/support/frontend_peer.h"
 
-#include "Tools/lib/link_ring.h"
+#include "Tools/lib/link/ring.h"
 #include "Platform/board.h"
 
 namespace testing_support {

@@ -9,7 +9,7 @@
 #include "Lib/Include/storage.h"
 #include "Main/framework/bp.h"
 #include "Platform/platform.h"
-#include "Tools/lib/backup_image.h"
+#include "Tools/lib/records/backup_image.h"
 
 namespace testing_support {
 

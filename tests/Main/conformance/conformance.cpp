@@ -11,9 +11,9 @@
 #include <set>
 #include <utility>
 
-#include "Tools/lib/backup_image.h"
-#include "Tools/lib/link_ring.h"
-#include "Tools/lib/record_types.h"
+#include "Tools/lib/records/backup_image.h"
+#include "Tools/lib/link/ring.h"
+#include "Tools/lib/records/types.h"
 
 namespace conformance {
 namespace {

@@ -15,7 +15,7 @@
 #include "Lib/Include/storage.h"
 #include "Lib/Include/type_layout.h"
 #include "Platform/board.h"
-#include "Tools/lib/link_ring.h"
+#include "Tools/lib/link/ring.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/frontend_peer.h"
 #include "tests/Main/category_fixture.h"

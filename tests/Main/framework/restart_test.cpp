@@ -7,9 +7,9 @@
 
 #include "Main/fader/faderevent.h"
 #include "Main/key/key.h"
-#include "Tools/lib/backup_image.h"
-#include "Tools/lib/link_ring.h"
-#include "Tools/lib/record_types.h"
+#include "Tools/lib/records/backup_image.h"
+#include "Tools/lib/link/ring.h"
+#include "Tools/lib/records/types.h"
 #include "tests/Main/category_fixture.h"
 #include "tests/support/live_records.h"
 

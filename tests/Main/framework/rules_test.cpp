@@ -10,7 +10,7 @@
 
 #include "Lib/Include/data_internal.h"
 #include "Lib/Include/rules.h"
-#include "Tools/lib/frontend.h"
+#include "Tools/lib/link/link.h"
 #include "tests/Main/category_fixture.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "Tools/lib/backup_image.h"
+#include "Tools/lib/records/backup_image.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -13,7 +13,7 @@
 #include "Lib/Include/type_layout.h"
 #include "Lib/Include/type_names.h"
 #include "Tools/lib/cli.h"
-#include "Tools/lib/record_types.h"
+#include "Tools/lib/records/types.h"
 
 namespace frontend {
 namespace {

@@ -13,7 +13,7 @@
 #include "Lib/Include/codec.h"
 #include "Lib/Include/limits.h"
 #include "Lib/Include/types.h"
-#include "Tools/lib/record_types.h"
+#include "Tools/lib/records/types.h"
 
 namespace frontend::records {
 
@@ -195,7 +195,7 @@ std::string rangeText(const Field& f);
 // as the record's field list declares it; null for others.
 const char* statusSetter(const Field& f, int element);
 
-// ---- The values the back end takes, as the record declares them (record_limits.cpp) ---------------
+// ---- The values the back end takes, as the record declares them (records/limits.cpp) ---------------
 
 // "0..1, 3".
 std::string numbersText(const std::set<int>& numbers);
@@ -252,7 +252,7 @@ class Declared {
   std::vector<std::vector<const limits::Limit*>> byByte_;  // the declarations that cover each byte
 };
 
-// ---- The values the back end takes (record_limits.cpp) ------------------------------------------
+// ---- The values the back end takes (records/limits.cpp) ------------------------------------------
 
 // What an element takes on an instance, as the field list gives it.
 struct ElementTakes {
@@ -270,7 +270,7 @@ using ValueOf = std::function<bool(const std::string& field, int element, double
 bool declaredTakes(const RecordType& type, const std::string& name, int index, const Assignments& with,
                    const ValueOf& valueOf, ElementTakes& out, std::string& error);
 
-// Request::judge (record_verdict.cpp): sent is the request as parsed.
+// Request::judge (send/verdict.cpp): sent is the request as parsed.
 Verdict judgeAnswerOf(RecordView& sent, const std::set<std::string>& typed, const std::vector<Refusal>& refused,
                       const linkpeer::RequestNotes& notes, const Bytes& heldAfter);
 
@@ -279,7 +279,7 @@ Verdict judgeAnswerOf(RecordView& sent, const std::set<std::string>& typed, cons
 // another field.
 std::string unansweredValues(const RecordType& type, const Field& field);
 
-// The record type of a type index; null when its record is not built here (record_types.cpp).
+// The record type of a type index; null when its record is not built here (records/types.cpp).
 const RecordType* recordTypeOf(int type);
 
 // fieldList for a type whose record is built.

@@ -9,8 +9,8 @@
 #include "Lib/Include/records/button.h"
 #include "Lib/Include/records/panel.h"
 #include "Lib/Include/type_names.h"
-#include "Tools/lib/commands.h"
-#include "Tools/lib/record_types.h"
+#include "Tools/lib/commands/commands.h"
+#include "Tools/lib/records/types.h"
 
 namespace frontend {
 

@@ -1,14 +1,14 @@
 // send once its request is parsed: the writer's turn, in which the elements that go with those given
 // are filled from the state every request before it leaves and the request goes out; the evidence of
-// what became of it (send_evidence.cpp); and the verdict on that evidence, in one place.
+// what became of it (send/evidence.cpp); and the verdict on that evidence, in one place.
 #include <algorithm>
 #include <ostream>
 #include <thread>
 
 #include "Lib/Include/type_names.h"
-#include "Tools/lib/backup_image.h"
-#include "Tools/lib/commands.h"
-#include "Tools/lib/send.h"
+#include "Tools/lib/records/backup_image.h"
+#include "Tools/lib/commands/commands.h"
+#include "Tools/lib/send/send.h"
 
 namespace frontend {
 namespace {
@@ -136,7 +136,7 @@ int sendRequest(Link& link, const std::string& board, Request& request, const st
   const bool checked = !record || !request.fields().empty();
   if (acks.failed()) return refuse(err, "not sent: " + acks.lostWhy());
   // The request encoded as it goes (once, or in each writer's turn that fills it), followed, for a
-  // record, by a wait of one frame (send_evidence.cpp).
+  // record, by a wait of one frame (send/evidence.cpp).
   Bytes packet;
   const auto bytes = [&] {
     Bytes out = packet = request.packet();

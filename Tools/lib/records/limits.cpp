@@ -7,7 +7,7 @@
 
 #include "Lib/Include/type_names.h"
 #include "Tools/lib/cli.h"
-#include "Tools/lib/record_view.h"
+#include "Tools/lib/records/view.h"
 
 namespace frontend::records {
 

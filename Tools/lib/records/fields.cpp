@@ -16,9 +16,9 @@
 #include "Lib/Include/records/dsk.h"
 #include "Lib/Include/type_names.h"
 #include "Tools/lib/cli.h"
-#include "Tools/lib/link_ring.h"
-#include "Tools/lib/record_types.h"
-#include "Tools/lib/record_view.h"
+#include "Tools/lib/link/ring.h"
+#include "Tools/lib/records/types.h"
+#include "Tools/lib/records/view.h"
 
 namespace frontend::records {
 

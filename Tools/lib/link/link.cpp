@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "Lib/Include/type_layout.h"
-#include "Tools/lib/commands.h"
+#include "Tools/lib/commands/commands.h"
 
 namespace frontend {
 

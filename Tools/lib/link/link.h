@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "Tools/lib/link_ring.h"
-#include "Tools/lib/link_table.h"
-#include "Tools/lib/record_types.h"
+#include "Tools/lib/link/ring.h"
+#include "Tools/lib/link/table.h"
+#include "Tools/lib/records/types.h"
 
 namespace frontend {
 
@@ -17,7 +17,7 @@ using linkpeer::Packet;
 
 // link.mem of a board directory, mapped shared. Only this file is touched; the front end writes
 // the request ring's write index and the read indexes of the acknowledgement and console rings. The
-// acknowledgement ring's read index is shared through the tools' table (Tools/lib/link_table.h).
+// acknowledgement ring's read index is shared through the tools' table (Tools/lib/link/table.h).
 class Link {
  public:
   Link() = default;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "Tools/lib/cli.h"
-#include "Tools/lib/frontend.h"
+#include "Tools/lib/link/link.h"
 
 namespace frontend {
 
@@ -98,7 +98,7 @@ int largestBody(int type);
 bool waitForStartUp(const std::string& dir, double timeout, double startTimeout, std::string& error);
 
 // Writes a send request (filled, where it needs it, in the writer's turn from the backup image
-// that holds every request written before it) and judges what became of it (command_send.cpp).
+// that holds every request written before it) and judges what became of it (send/send.cpp).
 // note: what the tool says of the indexes it chose (written once the request is out).
 int sendRequest(Link& link, const std::string& board, Request& request, const std::string& note, double timeout,
                 std::ostream& err);

@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "Tools/lib/link_ring.h"
+#include "Tools/lib/link/ring.h"
 
 namespace linkpeer {
 

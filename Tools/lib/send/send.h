@@ -1,16 +1,16 @@
 #pragma once
-// send's path once its request is parsed (Request, command_request.cpp): the writer's turn, which
-// fills and writes it, and the verdict on what became of it (command_send.cpp); the evidence of
-// that, gathered once after it went out (send_evidence.cpp).
+// send's path once its request is parsed (Request, send/request.cpp): the writer's turn, which
+// fills and writes it, and the verdict on what became of it (send/send.cpp); the evidence of
+// that, gathered once after it went out (send/evidence.cpp).
 #include <iosfwd>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "Tools/lib/frontend.h"
-#include "Tools/lib/link_table.h"
-#include "Tools/lib/record_types.h"
+#include "Tools/lib/link/link.h"
+#include "Tools/lib/link/table.h"
+#include "Tools/lib/records/types.h"
 
 namespace frontend {
 

@@ -13,7 +13,7 @@
 #include "Lib/Include/codec.h"
 #include "Lib/Include/rules.h"
 #include "Lib/Include/types.h"
-#include "Tools/lib/link_ring.h"
+#include "Tools/lib/link/ring.h"
 
 namespace frontend {
 
@@ -209,7 +209,7 @@ class Request {
   // The verdict on the answer's refusals (refusalsIn), as Verdict says.
   Verdict judge(const std::vector<Refusal>& refused, const linkpeer::RequestNotes& notes, const Bytes& heldAfter = {}) const;
 
-  struct Parsed;  // the record as parsed (Tools/lib/record_view.h)
+  struct Parsed;  // the record as parsed (Tools/lib/records/view.h)
 
  private:
   friend bool parseRequest(int type, const Assignments& fields, Request& out, std::string& error, RequestContext* context);

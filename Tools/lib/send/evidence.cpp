@@ -18,9 +18,9 @@
 
 #include "Lib/Include/data_internal.h"
 #include "Lib/Include/type_names.h"
-#include "Tools/lib/backup_image.h"
-#include "Tools/lib/commands.h"
-#include "Tools/lib/send.h"
+#include "Tools/lib/records/backup_image.h"
+#include "Tools/lib/commands/commands.h"
+#include "Tools/lib/send/send.h"
 
 namespace frontend {
 

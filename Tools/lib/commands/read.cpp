@@ -7,9 +7,9 @@
 #include <thread>
 
 #include "Lib/Include/type_names.h"
-#include "Tools/lib/backup_image.h"
-#include "Tools/lib/commands.h"
-#include "Tools/lib/console_lines.h"
+#include "Tools/lib/records/backup_image.h"
+#include "Tools/lib/commands/commands.h"
+#include "Tools/lib/link/console_lines.h"
 
 namespace frontend {
 

@@ -9,8 +9,8 @@
 #include <set>
 
 #include "Lib/Include/type_names.h"
-#include "Tools/lib/link_ring.h"
-#include "Tools/lib/record_view.h"
+#include "Tools/lib/link/ring.h"
+#include "Tools/lib/records/view.h"
 
 namespace frontend::records {
 namespace {

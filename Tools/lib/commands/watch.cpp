@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "Lib/Include/type_names.h"
-#include "Tools/lib/commands.h"
+#include "Tools/lib/commands/commands.h"
 
 namespace frontend {
 

@@ -1,4 +1,4 @@
-#include "Tools/lib/record_types.h"
+#include "Tools/lib/records/types.h"
 
 #include <algorithm>
 #include <array>
@@ -18,8 +18,8 @@
 #include "Lib/Include/records/transstatus.h"
 #include "Lib/Include/type_names.h"
 #include "Tools/lib/cli.h"
-#include "Tools/lib/link_ring.h"
-#include "Tools/lib/record_view.h"
+#include "Tools/lib/link/ring.h"
+#include "Tools/lib/records/view.h"
 
 // Records live at the top level or in namespace internal. Declaring every name in both places lets
 // the table below pick whichever of them the headers define; a name left incomplete is a type whose

@@ -1,4 +1,4 @@
-#include "Tools/lib/link_table.h"
+#include "Tools/lib/link/table.h"
 
 #include <fcntl.h>
 #include <pthread.h>

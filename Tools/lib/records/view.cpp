@@ -1,4 +1,4 @@
-#include "Tools/lib/record_view.h"
+#include "Tools/lib/records/view.h"
 
 #include <cctype>
 #include <cmath>
