@@ -13,7 +13,6 @@
 #include <tuple>
 
 #include "Lib/Include/data_internal.h"
-#include "Lib/Include/records/dsk.h"
 #include "Lib/Include/type_names.h"
 #include "Tools/lib/cli.h"
 #include "Tools/lib/link/ring.h"
@@ -28,16 +27,16 @@ namespace {
 // The bus entries' roles and the crosspoint codes, from the constants the bus and lamp code uses.
 std::string busEntriesNote() {
   namespace B = buses;
-  constexpr int N_KEYS = MxifKey::N_CHANNELS, N_DSK = MxifDsk::N_CHANNELS;
+  constexpr int keys = MxifKey::N_CHANNELS, dsks = MxifDsk::N_CHANNELS;
   auto plus = [](int base, const char* term) { return base == 0 ? std::string(term) : std::to_string(base) + " + " + term; };
   auto pairs = [&](int first, int n, const std::string& what) {
     return std::to_string(first) + ".." + std::to_string(first + 2 * n - 1) + " " + what + "s 1.." + std::to_string(n) +
            ", " + what + " k's fill " + plus(first - 2, "2k") + " and source " + plus(first - 1, "2k");
   };
   const int background = B::KEY_FILL_ENTRY - 2;
-  const int aux = B::FIRST_DSK_ENTRY + 2 * N_DSK;
+  const int aux = B::FIRST_DSK_ENTRY + 2 * dsks;
   return "entries " + std::to_string(background) + ", " + std::to_string(background + 1) + " background A and B; " +
-         pairs(B::KEY_FILL_ENTRY, N_KEYS, "key") + "; " + pairs(B::FIRST_DSK_ENTRY, N_DSK, "DSK") + "; " +
+         pairs(B::KEY_FILL_ENTRY, keys, "key") + "; " + pairs(B::FIRST_DSK_ENTRY, dsks, "DSK") + "; " +
          std::to_string(aux) + ".. AUX buses, AUX n at " + plus(aux - 1, "n") + " (AUX 1.." + std::to_string(B::N_AUX_MIX) +
          " mix). A code is panel x 256 + button (0.." + std::to_string(B::N_PANELS * 256 - 1) +
          "; the button's source is in MxifXptAssign) or " + std::to_string(B::DIRECT) + " + source; " +

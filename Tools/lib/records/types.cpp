@@ -14,7 +14,6 @@
 #include "Lib/Include/codec.h"
 #include "Lib/Include/data_internal.h"
 #include "Lib/Include/limits.h"
-#include "Lib/Include/records/dsk.h"
 #include "Lib/Include/records/transstatus.h"
 #include "Lib/Include/type_names.h"
 #include "Tools/lib/cli.h"
@@ -227,7 +226,7 @@ void missingElements(Request::Parsed& p, const std::map<const Field*, std::vecto
     if (f->leaf.mask == nullptr || f->leaf.perElement || f->textCapacity > 0) continue;
     groups[presenceOf(f->leaf, 0)].push_back(f);
   }
-  for (const auto& [bit, members] : groups) {
+  for (const auto& [word, members] : groups) {
     std::vector<Target> missing;
     std::string asked, left, whole;
     for (const Field* f : members) {
@@ -507,10 +506,10 @@ bool echoRefusalsOf(RecordView& a, const u8* echo, size_t echoSize, std::vector<
     const bool always = f.leaf.mask == nullptr;
     const int elements = f.leaf.perElement ? f.leaf.count : 1;
     for (int e = 0; e < elements; ++e) {
-      const int bit = f.leaf.bit + e;
-      if (!always && !codec::presenceBit(f.leaf.mask, bit)) continue;
+      const int present = f.leaf.bit + e;
+      if (!always && !codec::presenceBit(f.leaf.mask, present)) continue;
       const int element = f.leaf.perElement ? e : -1;
-      const bool answered = echo != nullptr && (always || codec::presenceBit(g.leaf.mask, bit));
+      const bool answered = echo != nullptr && (always || codec::presenceBit(g.leaf.mask, present));
       if (answered && sameElements(f, g, element, text ? &fa[i + 1] : nullptr, text ? &fb[i + 1] : nullptr)) continue;
       std::string name = f.name;
       if (element >= 0) name.append("[").append(std::to_string(e)).append("]");
