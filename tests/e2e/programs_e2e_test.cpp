@@ -54,8 +54,9 @@ TEST_F(EndToEnd, BootRefusalsAndTheFirstRequests) {
   EXPECT_EQ(std::tuple(r.status, r.err), std::tuple(0, "")) << r.err;
   // A command that the back end answers by none says so once the back end says its answers are out.
   r = frontend("send MxifChromaKeyCmd me=4");
-  EXPECT_EQ(std::tuple(r.status, r.err), std::tuple(3, "frontend: sent MxifChromaKeyCmd; no answer seen: the back end sent no "
-                                                       "answer to it, and says every answer to it is out\n"));
+  EXPECT_EQ(std::tuple(r.status, r.err), std::tuple(3, "frontend: sent MxifChromaKeyCmd first=0 second=0 kind=0 reply=0 me=4 channel=0 "
+                                                       "trailing=0,0; no answer seen: the back end sent no answer to it, and says "
+                                                       "every answer to it is out\n"));
   // An on-air request: the downstream key at rest cuts to it, which its state shows a frame later.
   r = frontend("send MxifDsk channel=1 onAir=1");
   EXPECT_EQ(std::tuple(r.status, r.err), std::tuple(0, "")) << r.err;

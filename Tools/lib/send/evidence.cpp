@@ -262,7 +262,9 @@ bool startedSince(Link& link, const std::string& board, const std::string& sentU
 
 // A command whose answer carries a reply code: the answer is the request as sent (as far as the
 // answer goes) with the code filled in; a negative code is a refusal.
-int checkReply(Link& link, AckReports& acks, u32 requestEnd, int type, const Bytes& body, double timeout, std::ostream& err) {
+int checkReply(Link& link, AckReports& acks, u32 requestEnd, const Request& request, const Bytes& body, double timeout,
+               std::ostream& err) {
+  const int type = request.type();
   const int at = replyOffset(type);
   if (at < 0) return 0;
   const size_t code = static_cast<size_t>(at);
@@ -285,11 +287,11 @@ int checkReply(Link& link, AckReports& acks, u32 requestEnd, int type, const Byt
       return refuse(err, "refused: " + describe(r.packet));
     }
     if (allOut) {
-      err << unansweredLine(category::typeNameOf(type), "the back end sent no answer to it, and says every answer to it is out");
+      err << unansweredLine(sentText(request), "the back end sent no answer to it, and says every answer to it is out");
       return 3;
     }
     if (acks.lost() || Clock::now() >= until || InterruptHandlers::interrupted()) {
-      err << unansweredLine(category::typeNameOf(type), whyUnseen(link, acks, requestEnd),
+      err << unansweredLine(sentText(request), whyUnseen(link, acks, requestEnd),
                             acks.lost() || InterruptHandlers::interrupted() ? -1 : timeout);
       return 3;
     }

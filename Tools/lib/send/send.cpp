@@ -185,10 +185,10 @@ int sendRequest(Link& link, const std::string& board, Request& request, const st
   if (status != 0) return status;
   acks.sent(written.start);
   if (written.unfinished) {
-    return err << "frontend: sent " << (record ? sentText(request) : category::typeNameOf(type)) << "; no answer seen: " << INTO_UNFINISHED << "\n", 3;
+    return err << "frontend: sent " << sentText(request) << "; no answer seen: " << INTO_UNFINISHED << "\n", 3;
   }
   if (!checked) return 0;
-  if (!record) return checkReply(link, acks, written.end, type, Bytes(packet.begin() + LINK_HEADER_BYTES, packet.end()), timeout, err);
+  if (!record) return checkReply(link, acks, written.end, request, Bytes(packet.begin() + LINK_HEADER_BYTES, packet.end()), timeout, err);
   Evidence evidence;
   std::string unseen;
   if (!gatherEvidence(link, board, acks, request, written, notesBefore, timeout, evidence, unseen)) return err << unseen, 3;

@@ -85,10 +85,11 @@ struct Evidence {
 bool gatherEvidence(Link& link, const std::string& board, AckReports& acks, const Request& request,
                     const Link::Written& written, u32 notesBefore, double timeout, Evidence& evidence, std::string& unseen);
 
-// The answer to a command of the type that carries a reply code (body: the request's, as it went): 0
+// The answer to a command of a type that carries a reply code (body: the request's, as it went): 0
 // taken; 1, with the line, when the code is negative; 3, with the line, when no answer is seen or none
 // can come.
-int checkReply(Link& link, AckReports& acks, u32 requestEnd, int type, const Bytes& body, double timeout, std::ostream& err);
+int checkReply(Link& link, AckReports& acks, u32 requestEnd, const Request& request, const Bytes& body, double timeout,
+               std::ostream& err);
 
 // The verdict on a record request: the lines send writes ("frontend: refused: ...", "frontend: note:
 // ...", "frontend: sent ...; whether it holds it is not known: ...") and its status (0 every value
