@@ -11,39 +11,20 @@
 namespace linknotes {
 namespace {
 
-// Where the frame's reading of the request ring began.
-u32& frameStart() {
-  static u32 at = 0;
-  return at;
-}
+// What this back end keeps of the header: the window's copies are only stored, as the front end can
+// write there.
+struct Kept {
+  u32 frameStart = 0;  // where the frame's reading of the request ring began
+  u32 slots = 0;       // slots written since the start
+  u32 frames = 0;      // frames since the start
+  u32 flags = 0;       // the header's flags as this back end set them
+  u32 drops = 0;       // drops of request bytes since the start
+  u32 overwrites = 0;  // frames that found a ring's index word written over, since the start
+};
 
-// Slots written since the start. The window's copy is only stored: the front end can write there.
-u32& slotsWritten() {
-  static u32 n = 0;
-  return n;
-}
-
-// Frames since the start (the window's copy is only stored).
-u32& framesRun() {
-  static u32 n = 0;
-  return n;
-}
-
-// The header's flags as this back end set them (the window's copy is only stored).
-u32& flags() {
-  static u32 f = 0;
-  return f;
-}
-
-// Drops of request bytes, and frames that found a ring's index word written over, since the start
-// (the window's copies are only stored).
-u32& drops() {
-  static u32 n = 0;
-  return n;
-}
-u32& overwrites() {
-  static u32 n = 0;
-  return n;
+Kept& kept() {
+  static Kept k;
+  return k;
 }
 
 rules::NotesHeader& header() {
@@ -131,7 +112,7 @@ void add(rules::NoteSlot& s, const rules::Note& n) {
 // where `type` is a type, only the rules and ranges noted on records of that type with the inputs
 // that follow them.
 void publishSlot(u32 request, int type, u32 from, u32 to) {
-  const u32 n = slotsWritten();
+  const u32 n = kept().slots;
   rules::NoteSlot& s = slot(n);
   linkring::beginSlot(reinterpret_cast<u8*>(&s.sequence));
   s.request = request;
@@ -149,13 +130,13 @@ void publishSlot(u32 request, int type, u32 from, u32 to) {
   s.lost = filling.lost;
   s.textBytes = filling.textBytes;
   linkring::endSlot(reinterpret_cast<u8*>(&s.sequence), n + 1);
-  setHeader(&rules::NotesHeader::written, slotsWritten() = n + 1);
+  setHeader(&rules::NotesHeader::written, kept().slots = n + 1);
 }
 
 }  // namespace
 
 void reset() {
-  slotsWritten() = flags() = framesRun() = drops() = overwrites() = 0;
+  kept().slots = kept().flags = kept().frames = kept().drops = kept().overwrites = 0;
   header() = {};
   setHeader(&rules::NotesHeader::build, rules::buildMark());
   setHeader(&rules::NotesHeader::magic, rules::NOTES_MAGIC);
@@ -164,7 +145,7 @@ void reset() {
 
 void beginFrame() {
   rules::clear();
-  frameStart() = RequestReceiver::instance().position();
+  kept().frameStart = RequestReceiver::instance().position();
 }
 
 void taken(u32 request, int type, u32 from) { publishSlot(request, type, from, rules::written()); }
@@ -172,7 +153,7 @@ void taken(u32 request, int type, u32 from) { publishSlot(request, type, from, r
 void publish(u32 updateFrom) {
   const u32 end = RequestReceiver::instance().position(), to = rules::written();
   // Only a frame that read requests: later frames' rules are no answer to them.
-  if (end == frameStart() || to == updateFrom) return;
+  if (end == kept().frameStart || to == updateFrom) return;
   // Each type whose records a rule of the update decided, once.
   for (u32 k = updateFrom; k < to; ++k) {
     const rules::Note* note = numbered(k);
@@ -188,26 +169,26 @@ void publish(u32 updateFrom) {
 
 void backedUp(u32 through) {
   setHeader(&rules::NotesHeader::backedUp, through);
-  setHeader(&rules::NotesHeader::flags, flags() |= rules::BACKED_UP);
+  setHeader(&rules::NotesHeader::flags, kept().flags |= rules::BACKED_UP);
 }
 
 // ANSWERED is set only in a frame whose whole pass went out, beside the index it makes true; any other
 // frame clears it: an index of an earlier frame may lie past a ring that started again, and in turns
 // an answer waits for its turn.
 void answered(u32 through, bool out, bool inTurns, int waitLeft) {
-  setHeader(&rules::NotesHeader::frames, ++framesRun());
+  setHeader(&rules::NotesHeader::frames, ++kept().frames);
   setHeader(&rules::NotesHeader::waitLeft, static_cast<u32>(waitLeft));
   const bool whole = out && !inTurns;
-  flags() = (flags() & rules::BACKED_UP) | (inTurns ? rules::IN_TURNS : 0);
-  if (whole) setHeader(&rules::NotesHeader::answered, through), flags() |= rules::ANSWERED;
-  setHeader(&rules::NotesHeader::flags, flags());
+  kept().flags = (kept().flags & rules::BACKED_UP) | (inTurns ? rules::IN_TURNS : 0);
+  if (whole) setHeader(&rules::NotesHeader::answered, through), kept().flags |= rules::ANSWERED;
+  setHeader(&rules::NotesHeader::flags, kept().flags);
 }
 
-void overwritten() { setHeader(&rules::NotesHeader::overwritten, ++overwrites()); }
+void overwritten() { setHeader(&rules::NotesHeader::overwritten, ++kept().overwrites); }
 
 void dropped(u32 to) {
   setHeader(&rules::NotesHeader::droppedTo, to);
-  setHeader(&rules::NotesHeader::dropped, ++drops());
+  setHeader(&rules::NotesHeader::dropped, ++kept().drops);
 }
 
 }  // namespace linknotes
